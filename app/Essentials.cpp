@@ -1,0 +1,186 @@
+#include "app/Essentials.h"
+
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QStandardPaths>
+#include <QWidget>
+
+editImagevc *editImageController = nullptr;
+
+uint8_t currentScreenMode = ScreenGrid;
+uint8_t previousScreenMode = ScreenGrid;
+int selectedViewStyle = gridStyle;
+int styleBeforeViewer = 0;
+int fullImageReturnStyle = 0;
+int mainWindowNeverShown = 1;
+bool openedFromFinder = false;
+
+uint8_t screenModeForStyle(int style)
+{
+    switch (style) {
+    case listStyle:
+        return ScreenList;
+    case viewerStyle:
+        return ScreenViewer;
+    default:
+        return ScreenGrid;
+    }
+}
+
+QVector<InitialDirectory> itemList;
+QVector<InitialDirectory> searchResults;
+bool isSearchActive = false;
+bool isSorted = false;
+int selectedItemIndex = 0;
+std::optional<QUrl> currentFolderURL;
+QList<QUrl> copiedURLs;
+QList<QUrl> selectedSourceURLs;
+QList<QUrl> importQueue;
+
+QVector<InitialDirectory> openedFileItems;
+bool focusFileAfterReload = false;
+std::optional<QUrl> fileToFocus;
+
+QVector<InitialDirectory> &activeItemList()
+{
+    return isSearchActive ? searchResults : itemList;
+}
+
+// The lists keep their exact order, duplicates and the two upper-case entries:
+// callers lower-case the file's extension before comparing, so "AI" and "GIF"
+// never match and "pic" counts once.
+const QStringList imageExtensions = {
+    "jpeg", "jpg", "png", "tga", "pict", "tiff", "tif", "pct", "pic", "jp2", "jpf", "j2k",
+    "jpx", "j2c", "gif", "AI", "GIF", "bmp", "dng", "dae", "eps", "fax", "fpx", "hdr",
+    "icns", "ico", "openexr", "ps", "psd", "pntg", "qtif", "rad", "sgi", "xbm", "pic", "jpe",
+    "heic", "mpo", "exr", "rgbe", "xyze", "mos", "cr2", "fff", "nef", "nrw", "pef", "sr2",
+    "srf", "3fr", "arw", "crw", "dcr", "erf", "gpr", "iiq", "kdc", "mdc", "mef", "mrw",
+    "orf", "raf", "rwl", "srw", "x3f", "pbm", "psb",
+};
+
+const QStringList videoExtensions = {
+    "flc", "fli", "cel", "qtif", "qti", "mpeg", "mpeg-4", "avc", "mp4", "divx", "mov", "xvid",
+    "mpg", "avi", "webm", "dv", "3gp", "m4v", "3pp2", "mpeg-2", "mpeg-1", "mpa", "flv", "wmx",
+};
+
+const QStringList mediaExtensions = {
+    "jpeg", "jpg", "png", "tga", "pict", "tiff", "tif", "pct", "pic", "jp2", "jpf", "j2k",
+    "jpx", "j2c", "gif", "AI", "GIF", "bmp", "dng", "dae", "eps", "fax", "fpx", "hdr",
+    "icns", "ico", "openexr", "ps", "psd", "pntg", "qtif", "rad", "sgi", "xbm", "pic", "jpe",
+    "heic", "mpo", "exr", "rgbe", "xyze", "mos", "cr2", "fff", "nef", "nrw", "pef", "sr2",
+    "srf", "3fr", "arw", "crw", "dcr", "erf", "gpr", "iiq", "kdc", "mdc", "mef", "mrw",
+    "orf", "raf", "rwl", "srw", "x3f",
+    "flc", "fli", "cel", "qtif", "qti", "mpeg", "mpeg-4", "avc", "mp4", "divx", "mov", "xvid",
+    "mpg", "avi", "webm", "dv", "3gp", "m4v", "3pp2", "mpeg-2", "mpeg-1", "mpa", "flv", "wmx",
+    "pbm", "psb",
+};
+
+const QStringList standardHomeFolders = {
+    "desktop", "documents", "downloads", "movies", "music", "pictures", "public", "applications",
+};
+
+std::atomic<bool> isBusy{false};
+std::atomic<bool> isFileOperationRunning{false};
+std::atomic<bool> stopAddingFolders{false};
+bool startSlideshow = false;
+uint8_t infoLineMode = 0;
+int preferencesTabIndex = 1;
+const QString openedWithLabel = QStringLiteral("Opened with Lumen Gallery");
+const QString firstRunKey = QStringLiteral("Firstrun");
+
+QColor makeOpaqueColor(double red, double green, double blue)
+{
+    return QColor::fromRgbF(float(red), float(green), float(blue), 1.0f);
+}
+
+const QColor &accentOrange()
+{
+    static const QColor color = makeOpaqueColor(244 / 255.0, 155 / 255.0, 0);
+    return color;
+}
+
+const QColor &neutralGrey()
+{
+    static const QColor color = makeOpaqueColor(110 / 255.0, 110 / 255.0, 110 / 255.0);
+    return color;
+}
+
+const QColor &collageBorderColor()
+{
+    static const QColor color(Qt::white);
+    return color;
+}
+
+QWidget *currentContentView = nullptr;
+QSet<int> draggedIndexPaths;
+std::optional<QList<int>> draggedRowIndexes;
+QList<QUrl> draggedItemURLs;
+QVector<arrayStruct> collagePhotoList;
+QVector<std::pair<double, double>> collageSizes;
+int collageSelectedSize = 0;
+bool isCollageLandscape = false;
+bool isCollageSaved = false;
+bool isCollageFirstLoad = false;
+QList<QWidget *> collageSlotList;
+
+void pinViewToContainerEdges(QWidget *container, QWidget *view)
+{
+    if (!container || !view)
+        return;
+    QLayout *layout = container->layout();
+    if (!layout) {
+        layout = new QGridLayout(container);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+    }
+    if (view->parentWidget() != container)
+        view->setParent(container);
+    layout->addWidget(view);
+    view->show();
+}
+
+bool itemListContainsFileName(const QString &name)
+{
+    const QString wanted = name.toLower();
+    for (const InitialDirectory &item : std::as_const(itemList)) {
+        if (item.url && item.url->fileName().toLower() == wanted)
+            return true;
+    }
+    return false;
+}
+
+bool isHiddenURL(const QUrl &url)
+{
+    // Linux has no hidden attribute: a name starting with a dot is hidden.
+    const QString name = QFileInfo(url.toLocalFile()).fileName();
+    return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+bool canModifyFolder(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return false;
+    const QString path = lg::Paths::clean(url->toLocalFile());
+    const QString home = lg::Paths::clean(lg::Paths::home());
+    const QFileInfo info(path);
+    // A standard folder directly inside the home folder.
+    if (lg::Paths::clean(info.absolutePath()) == home
+        && standardHomeFolders.contains(info.fileName().toLower()))
+        return false;
+    if (info.suffix().toLower() == QLatin1String("photoslibrary"))
+        return false;
+    if (path == home)
+        return false;
+    // The XDG user folders count as standard folders too, whatever their names.
+    for (auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
+                          QStandardPaths::DownloadLocation, QStandardPaths::MoviesLocation,
+                          QStandardPaths::MusicLocation, QStandardPaths::PicturesLocation}) {
+        const QString standard = QStandardPaths::writableLocation(location);
+        if (!standard.isEmpty() && lg::Paths::clean(standard) == path)
+            return false;
+    }
+    return true;
+}

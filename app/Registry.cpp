@@ -1,0 +1,119 @@
+// The scenes of the main window: each controller is made once, on first use,
+// from the factory registered under its class name.
+#include "app/Essentials.h"
+
+#include "app/homeVc.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "app/preferencesWindowController.h"
+#include "app/splitvc.h"
+#include "browser/ViewController.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
+#include "outreach/StartupVc.h"
+#include "outreach/utilityKitvc.h"
+#include "platform/Alert.h"
+#include "platform/ControllerRegistry.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
+
+#include <QPointer>
+
+namespace {
+
+template <typename T>
+void registerScene()
+{
+    lg::ControllerRegistry::registerFactory(QString::fromLatin1(T::staticMetaObject.className()),
+                                            [] { return new T; });
+}
+
+} // namespace
+
+void registerMainStoryboardScenes()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    registerScene<sideMenuvc>();
+    registerScene<ViewController>();
+    registerScene<thumbnailvc>();
+    registerScene<viewimagevc>();
+    registerScene<listVc>();
+    registerScene<mainWindowController>();
+    registerScene<splitvc>();
+    registerScene<collagevc>();
+    registerScene<mainvc>();
+    registerScene<homeVc>();
+    registerScene<StartupVc>();
+    registerScene<utilityKitvc>();
+    registerScene<preferencesWindowController>();
+    registerScene<editImagevc>();
+}
+
+#define LG_REGISTRY_ACCESSOR(function, Class) \
+    Class *function() { return instantiateMainStoryboardController<Class>(QStringLiteral(#Class)); }
+
+LG_REGISTRY_ACCESSOR(sidebarController, sideMenuvc)
+LG_REGISTRY_ACCESSOR(contentController, ViewController)
+LG_REGISTRY_ACCESSOR(thumbnailGrid, thumbnailvc)
+LG_REGISTRY_ACCESSOR(imageViewer, viewimagevc)
+LG_REGISTRY_ACCESSOR(listController, listVc)
+LG_REGISTRY_ACCESSOR(mainWindow, mainWindowController)
+LG_REGISTRY_ACCESSOR(splitController, splitvc)
+LG_REGISTRY_ACCESSOR(collageMaker, collagevc)
+LG_REGISTRY_ACCESSOR(contentHub, mainvc)
+LG_REGISTRY_ACCESSOR(homeScreen, homeVc)
+LG_REGISTRY_ACCESSOR(welcomeScreen, StartupVc)
+LG_REGISTRY_ACCESSOR(promotionPanel, utilityKitvc)
+LG_REGISTRY_ACCESSOR(preferencesWindow, preferencesWindowController)
+
+void resetSharedState()
+{
+    lg::Alert::closeAll();
+    lg::ControllerRegistry::reset();
+    editImageController = nullptr;
+
+    currentScreenMode = ScreenGrid;
+    previousScreenMode = ScreenGrid;
+    selectedViewStyle = gridStyle;
+    styleBeforeViewer = 0;
+    fullImageReturnStyle = 0;
+    mainWindowNeverShown = 1;
+    openedFromFinder = false;
+
+    itemList.clear();
+    searchResults.clear();
+    isSearchActive = false;
+    isSorted = false;
+    selectedItemIndex = 0;
+    currentFolderURL.reset();
+    copiedURLs.clear();
+    selectedSourceURLs.clear();
+    importQueue.clear();
+    openedFileItems.clear();
+    focusFileAfterReload = false;
+    fileToFocus.reset();
+
+    isBusy = false;
+    isFileOperationRunning = false;
+    stopAddingFolders = false;
+    startSlideshow = false;
+    infoLineMode = 0;
+    preferencesTabIndex = 1;
+
+    currentContentView = nullptr;
+    draggedIndexPaths.clear();
+    draggedRowIndexes.reset();
+    draggedItemURLs.clear();
+    collagePhotoList.clear();
+    collageSizes.clear();
+    collageSelectedSize = 0;
+    isCollageLandscape = false;
+    isCollageSaved = false;
+    isCollageFirstLoad = false;
+    collageSlotList.clear();
+}

@@ -1,0 +1,6 @@
+#include "app/mainvc.h"
+
+mainvc::mainvc(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("mainvc"));
+}

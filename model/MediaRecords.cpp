@@ -1,0 +1,63 @@
+#include "model/MediaRecords.h"
+
+#include <QFile>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+QDateTime distantPast()
+{
+    return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+QString Metadata::debugDescription() const
+{
+    // The size is always written with a fraction, as a double prints: "4096.0".
+    const bool whole = size == double(qint64(size));
+    return QStringLiteral("  Size: ") + (whole ? QString::number(size, 'f', 1) : QString::number(size, 'g', 17));
+}
+
+QDebug operator<<(QDebug debug, const Metadata &metadata)
+{
+    QDebugStateSaver saver(debug);
+    debug.noquote() << metadata.debugDescription();
+    return debug;
+}
+
+namespace {
+
+QDateTime fromTimespec(qint64 seconds, qint64 nanoseconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(seconds * 1000 + nanoseconds / 1000000, Qt::UTC);
+}
+
+} // namespace
+
+InitialDirectory Metadata::init(const QUrl &fileURL)
+{
+    InitialDirectory item;
+    item.url = fileURL;
+
+    // One request for the three values: modification time, allocated size and
+    // birth time (statx; file systems without one leave the birth time unset).
+    const QByteArray path = QFile::encodeName(fileURL.toLocalFile());
+    struct statx sx {};
+    if (path.isEmpty()
+        || statx(AT_FDCWD, path.constData(), AT_STATX_SYNC_AS_STAT,
+                 STATX_MTIME | STATX_BLOCKS | STATX_BTIME, &sx) != 0) {
+        std::printf("Error reading file attributes\n");
+        std::fflush(stdout);
+        return item;
+    }
+
+    Metadata metadata;
+    metadata.url = fileURL;
+    metadata.Modifieddate = (sx.stx_mask & STATX_MTIME)
+        ? fromTimespec(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec) : distantPast();
+    metadata.size = (sx.stx_mask & STATX_BLOCKS) ? double(sx.stx_blocks) * 512.0 : 0.0;
+    metadata.createdDate = (sx.stx_mask & STATX_BTIME)
+        ? fromTimespec(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec) : distantPast();
+    item.file = metadata;
+    return item;
+}

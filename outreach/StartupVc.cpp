@@ -1,0 +1,6 @@
+#include "outreach/StartupVc.h"
+
+StartupVc::StartupVc(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("StartupVc"));
+}

@@ -1,0 +1,6 @@
+#include "outreach/utilityKitvc.h"
+
+utilityKitvc::utilityKitvc(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("utilityKitvc"));
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The well-known folders, from Qt and the XDG variables.
+#include <QString>
+#include <QStringList>
+
+namespace lg {
+
+class Paths
+{
+public:
+    static QString home();            // QDir::homePath(), canonical when it exists
+    static QString userName();        // $USER, else $LOGNAME, else the last component of home
+    static QString cache();           // ~/.cache/lumengallery (created on demand)
+    static QString appData();         // ~/.local/share/lumengallery (created on demand)
+    static QString config();          // ~/.config/lumengallery
+    // $XDG_DATA_HOME or ~/.local/share (created on demand: QFile::moveToTrash
+    // misplaces files when it is missing, so call this before trashing).
+    static QString dataHome();
+    static QString autostart();       // $XDG_CONFIG_HOME/autostart
+    static QString pictures();        // the XDG pictures folder
+    // The default Photos library: "Photos Library.photoslibrary" in Pictures.
+    static QString defaultPhotosLibrary();
+
+    // True when path is the folder base or lies inside it, compared by whole
+    // path components ("Trip 2" is not inside "Trip"), case-sensitively, after
+    // clean() (no file system access: canonicalize first where links matter).
+    static bool isInside(const QString &path, const QString &base);
+    // True when path is inside the home folder (or is it), also when either is
+    // reached through a symbolic link.
+    static bool isInsideHome(const QString &path);
+    // Lexically cleaned absolute path without a trailing separator.
+    static QString clean(const QString &path);
+};
+
+} // namespace lg

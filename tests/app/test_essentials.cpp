@@ -1,0 +1,118 @@
+// Shared state: the registry, the extension lists and the folder helpers.
+#include "app/Essentials.h"
+#include "app/homeVc.h"
+#include "app/mainvc.h"
+#include "platform/Paths.h"
+#include "sidebar/sideMenuvc.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QSet>
+
+class TestEssentials : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { resetSharedState(); }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void registryMakesOneInstancePerIdentifier()
+    {
+        sideMenuvc *first = sidebarController();
+        QVERIFY(first);
+        QCOMPARE(sidebarController(), first);
+        QCOMPARE(first->objectName(), QStringLiteral("sideMenuvc"));
+        QVERIFY(static_cast<QObject *>(contentHub()) != static_cast<QObject *>(first));
+        QCOMPARE(instantiateMainStoryboardController<homeVc>(QStringLiteral("homeVc")), homeScreen());
+
+        // A reset forgets the instances: the next use makes a new one.
+        QPointer<sideMenuvc> old(first);
+        resetSharedState();
+        QVERIFY(old.isNull());
+        QVERIFY(sidebarController());
+    }
+
+    void extensionListsKeepTheirShape()
+    {
+        QCOMPARE(imageExtensions.size(), 67);
+        QCOMPARE(videoExtensions.size(), 24);
+        QCOMPARE(mediaExtensions.size(), 91);
+        QCOMPARE(imageExtensions.count(QStringLiteral("pic")), 2);
+        QVERIFY(imageExtensions.contains(QStringLiteral("qtif")));
+        QVERIFY(videoExtensions.contains(QStringLiteral("qtif")));
+        QVERIFY(imageExtensions.contains(QStringLiteral("AI")));
+        QVERIFY(imageExtensions.contains(QStringLiteral("GIF")));
+        QCOMPARE(imageExtensions.first(), QStringLiteral("jpeg"));
+        QCOMPARE(imageExtensions.last(), QStringLiteral("psb"));
+        QCOMPARE(videoExtensions.first(), QStringLiteral("flc"));
+        QCOMPARE(videoExtensions.last(), QStringLiteral("wmx"));
+
+        // The media list is the image list with the videos between "x3f" and "pbm".
+        const int x3f = mediaExtensions.indexOf(QStringLiteral("x3f"));
+        QCOMPARE(mediaExtensions.mid(x3f + 1, 24), videoExtensions);
+        QCOMPARE(mediaExtensions.mid(0, x3f + 1) + mediaExtensions.mid(x3f + 25), imageExtensions);
+        QCOMPARE(mediaExtensions.mid(89), QStringList({QStringLiteral("pbm"), QStringLiteral("psb")}));
+        QCOMPARE(standardHomeFolders.size(), 8);
+    }
+
+    void itemListFindsNamesWhateverTheirCase()
+    {
+        InitialDirectory item;
+        item.url = QUrl::fromLocalFile(QStringLiteral("/photos/holiday.jpg"));
+        itemList.append(item);
+        itemList.append(InitialDirectory()); // an item without a URL is skipped safely
+        QVERIFY(itemListContainsFileName(QStringLiteral("HOLIDAY.JPG")));
+        QVERIFY(itemListContainsFileName(QStringLiteral("holiday.jpg")));
+        QVERIFY(!itemListContainsFileName(QStringLiteral("holiday 2.jpg")));
+        QVERIFY(!itemListContainsFileName(QStringLiteral("photos")));
+    }
+
+    void canModifyFolderProtectsHomeAndStandardFolders()
+    {
+        const QString home = lg::Paths::home();
+        auto url = [](const QString &path) { return std::optional<QUrl>(QUrl::fromLocalFile(path)); };
+
+        QVERIFY(!canModifyFolder(std::nullopt));
+        QVERIFY(!canModifyFolder(url(home)));
+        QVERIFY(!canModifyFolder(url(home + QStringLiteral("/"))));
+        QVERIFY(!canModifyFolder(url(home + QStringLiteral("/Pictures"))));
+        QVERIFY(!canModifyFolder(url(home + QStringLiteral("/Downloads"))));
+        QVERIFY(!canModifyFolder(url(home + QStringLiteral("/Pictures/Photos Library.photoslibrary"))));
+        QVERIFY(!canModifyFolder(url(home + QStringLiteral("/Elsewhere/Old.PhotosLibrary"))));
+
+        QVERIFY(canModifyFolder(url(home + QStringLiteral("/Pictures/Trip"))));
+        QVERIFY(canModifyFolder(url(home + QStringLiteral("/Projects/Pictures"))));
+        QVERIFY(canModifyFolder(url(home + QStringLiteral("/Pictures 2"))));
+        // A home folder that merely starts with the same letters is not the home folder.
+        QVERIFY(canModifyFolder(url(home + QStringLiteral("2/Pictures"))));
+    }
+
+    void hiddenNamesAndViewStyles()
+    {
+        QVERIFY(isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/.thumbnails"))));
+        QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/thumbnails"))));
+        QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/b.c/photo.jpg"))));
+
+        QCOMPARE(int(screenModeForStyle(gridStyle)), 0);
+        QCOMPARE(int(screenModeForStyle(listStyle)), 1);
+        QCOMPARE(int(screenModeForStyle(viewerStyle)), 2);
+        QCOMPARE(accentOrange(), QColor(244, 155, 0));
+        QCOMPARE(neutralGrey(), QColor(110, 110, 110));
+    }
+
+    void searchSwitchesTheActiveList()
+    {
+        itemList.resize(3);
+        searchResults.resize(1);
+        QCOMPARE(activeItemList().size(), 3);
+        isSearchActive = true;
+        QCOMPARE(activeItemList().size(), 1);
+        resetSharedState();
+        QVERIFY(!isSearchActive);
+        QVERIFY(itemList.isEmpty());
+    }
+};
+
+LG_TEST(TestEssentials)
+#include "test_essentials.moc"

@@ -1,0 +1,108 @@
+// The main window: content switching, the home screen, resize handling and the
+// split view's sidebar limits.
+#include "app/Essentials.h"
+#include "app/homeVc.h"
+#include "app/mainWindowController.h"
+#include "app/splitvc.h"
+#include "browser/ViewController.h"
+#include "platform/Timer.h"
+#include "sidebar/sideMenuvc.h"
+#include "tests/support/TestSupport.h"
+
+#include <QPointer>
+#include <QSplitter>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { resetSharedState(); }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void switchingContentKeepsTheScreensAlive()
+    {
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(splitController());
+        QPointer<splitvc> split(splitController());
+        window->showhomevc();
+        QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
+        QVERIFY(!split.isNull());                 // taken out, not deleted
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QVERIFY(!window->isResizable());
+
+        window->setContentViewController(split);
+        window->setResizable(true);
+        QCOMPARE(window->contentViewController(), static_cast<QWidget *>(split.data()));
+        QVERIFY(window->isResizable());
+    }
+
+    void homeScreenLeavesFullScreenFirst()
+    {
+        lg::FakeClock clock;
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(splitController());
+        window->showFullScreen();
+        QVERIFY(window->isInFullScreen());
+        window->showhomevc();
+        QVERIFY(!window->isInFullScreen());
+        clock.advance(1);
+        QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QVERIFY(!window->isResizable());
+    }
+
+    void sidebarIsLimitedToAQuarterOfTheWindow()
+    {
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(splitController());
+        window->resize(1200, 700);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        splitController()->resize();
+        QCOMPARE(sidebarController()->maximumWidth(), 300);
+        QCOMPARE(sidebarController()->minimumWidth(), 20);
+
+        // Dragging the divider far to the right stops at the limit.
+        QSplitter *splitter = splitController()->splitView();
+        splitter->setSizes({900, 300});
+        QTRY_VERIFY(sidebarController()->isVisible());
+        QVERIFY(sidebarController()->width() <= 300);
+
+        window->resize(1600, 700);
+        QTRY_COMPARE(sidebarController()->maximumWidth(), 400);
+        window->hide();
+    }
+
+    void liveResizeStartsAndEndsByDebounce()
+    {
+        lg::FakeClock clock;
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(splitController());
+        window->resize(1000, 700);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        clock.advance(mainWindowController::liveResizeSettleMs + 1);
+        QVERIFY(!contentController()->isWindowResizing);
+
+        contentController()->timerResize->start(1000);
+        window->resize(1100, 700);
+        QTRY_VERIFY(contentController()->isWindowResizing);
+        QVERIFY(!contentController()->timerResize->isActive());   // a pending deferred resize is dropped
+        window->resize(1150, 700);
+        clock.advance(mainWindowController::liveResizeSettleMs - 1);
+        QVERIFY(contentController()->isWindowResizing);
+        clock.advance(2);
+        QVERIFY(!contentController()->isWindowResizing);
+
+        // While the collage shows, the end of a resize goes to the collage and the
+        // content controller's flag is left alone.
+        currentScreenMode = ScreenCollage;
+        contentController()->isWindowResizing = true;
+        window->windowDidEndLiveResize();
+        QVERIFY(contentController()->isWindowResizing);
+        window->hide();
+    }
+};
+
+LG_TEST(TestMainWindow)
+#include "test_mainwindow.moc"

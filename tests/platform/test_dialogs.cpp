@@ -1,0 +1,373 @@
+// Alerts and open/save panels: responders, asynchronous answers, and what the
+// real dialogs are made of.
+#include "platform/Alert.h"
+#include "platform/Panels.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+template <typename T>
+QList<T *> visibleTopLevels()
+{
+    QList<T *> found;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *typed = qobject_cast<T *>(w); typed && typed->isVisible())
+            found.append(typed);
+    }
+    return found;
+}
+
+// Button texts from left to right as laid out.
+QStringList buttonTextsLeftToRight(QMessageBox *box)
+{
+    QList<QAbstractButton *> buttons = box->buttons();
+    std::sort(buttons.begin(), buttons.end(), [](QAbstractButton *a, QAbstractButton *b) {
+        return a->mapToGlobal(QPoint()).x() < b->mapToGlobal(QPoint()).x();
+    });
+    QStringList texts;
+    for (QAbstractButton *button : buttons)
+        texts.append(button->text());
+    return texts;
+}
+
+QAbstractButton *buttonNamed(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+// Presses the panel's Open or Save button.
+void pressAccept(QFileDialog *dialog)
+{
+    auto *box = dialog->findChild<QDialogButtonBox *>();
+    QVERIFY(box);
+    QPushButton *button = box->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                                                       : QDialogButtonBox::Open);
+    QVERIFY(button);
+    QTRY_VERIFY(button->isEnabled());
+    button->click();
+}
+
+} // namespace
+
+class DialogsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        lg::Alert::setResponder({});
+        lg::Alert::closeAll();
+        lg::Panels::setOpenResponder({});
+        lg::Panels::setSaveResponder({});
+        lg::Panels::closeAll();
+        QTest::qWait(0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void responderAnswersLaterAndSeesTheSpec()
+    {
+        std::optional<lg::AlertSpec> asked;
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            asked = spec;
+            return 1;
+        });
+        lg::AlertSpec spec;
+        spec.title = QStringLiteral("Do you want to stop adding folders?");
+        spec.text = QStringLiteral("Folders added so far stay.");
+        spec.buttons = {QStringLiteral("Continue"), QStringLiteral("Stop")};
+        spec.style = lg::AlertSpec::Style::Critical;
+        int answer = -1;
+        lg::Alert::show(nullptr, spec, [&](int index) { answer = index; });
+
+        QCOMPARE(answer, -1);  // never inside show()
+        QVERIFY(asked);
+        QCOMPARE(asked->title, spec.title);
+        QCOMPARE(asked->buttons, spec.buttons);
+        const QList<lg::AlertSpec> shown = lg::Alert::shownAlerts();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().text, spec.text);
+        QCOMPARE(shown.first().style, lg::AlertSpec::Style::Critical);
+        QTRY_COMPARE(answer, 1);
+        QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
+
+        lg::Alert::clearShownAlerts();
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+    }
+
+    void informIsOneOkButton()
+    {
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        int answer = -1;
+        lg::Alert::inform(nullptr, QStringLiteral("Saved."), QString(), [&](int index) { answer = index; });
+        QCOMPARE(lg::Alert::shownAlerts().value(0).buttons, QStringList{QStringLiteral("OK")});
+        QTRY_COMPARE(answer, 0);
+    }
+
+    void closeAllDropsAnswersNotYetDelivered()
+    {
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        bool called = false;
+        lg::Alert::show(nullptr, {QStringLiteral("t"), QString(), {}, {}}, [&](int) { called = true; });
+        lg::Alert::closeAll();
+        QTest::qWait(10);
+        QVERIFY(!called);
+    }
+
+    void realAlertIsWindowModalWithButtonsInOrder()
+    {
+        QWidget window;
+        window.resize(600, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        lg::AlertSpec spec;
+        spec.title = QStringLiteral("Move to <Trash>?");
+        spec.text = QStringLiteral("You can't undo this action.");
+        spec.buttons = {QStringLiteral("Move"), QStringLiteral("Keep"), QStringLiteral("Cancel")};
+        int answer = -1;
+        lg::Alert::show(&window, spec, [&](int index) { answer = index; });
+
+        auto *box = window.findChild<QMessageBox *>();
+        QVERIFY(box);
+        QVERIFY(box->isVisible());
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QCOMPARE(box->text(), spec.title);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(box->informativeText(), spec.text);
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(buttonTextsLeftToRight(box), spec.buttons);
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("Move"));
+        QCOMPARE(box->escapeButton()->text(), QStringLiteral("Cancel"));
+
+        QPointer<QMessageBox> guard(box);
+        buttonNamed(box, QStringLiteral("Keep"))->click();
+        QCOMPARE(answer, 1);
+        QVERIFY(!box->isVisible());
+        QTRY_VERIFY(guard.isNull());  // deleted once closed
+    }
+
+    void realAlertWithoutParentIsApplicationModal()
+    {
+        int answer = -1;
+        lg::Alert::show(nullptr, {QStringLiteral("Saved."), QString(), {}, lg::AlertSpec::Style::Informational},
+                        [&](int index) { answer = index; });
+        const QList<QMessageBox *> boxes = visibleTopLevels<QMessageBox>();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first()->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(buttonTextsLeftToRight(boxes.first()), QStringList{QStringLiteral("OK")});
+        QTest::keyClick(boxes.first(), Qt::Key_Escape);  // the only button answers Escape
+        QCOMPARE(answer, 0);
+    }
+
+    void closeAllClosesRealAlertsSilently()
+    {
+        QWidget window;
+        window.show();
+        bool called = false;
+        lg::Alert::show(&window, {QStringLiteral("a"), QString(), {QStringLiteral("Yes"), QStringLiteral("No")}, {}},
+                        [&](int) { called = true; });
+        QPointer<QMessageBox> box = window.findChild<QMessageBox *>();
+        QVERIFY(box && box->isVisible());
+        // With two buttons and none of them "Cancel", Escape does not end it.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QVERIFY(box->isVisible());
+        lg::Alert::closeAll();
+        QTRY_VERIFY(box.isNull());
+        QVERIFY(!called);
+    }
+
+    void openResponderAnswersLater()
+    {
+        std::optional<lg::OpenPanelSpec> asked;
+        const QList<QUrl> chosen{QUrl::fromLocalFile(QStringLiteral("/a/b.jpg")), QUrl::fromLocalFile(QStringLiteral("/a/c"))};
+        lg::Panels::setOpenResponder([&](const lg::OpenPanelSpec &spec) {
+            asked = spec;
+            return chosen;
+        });
+        lg::OpenPanelSpec spec;
+        spec.chooseFiles = false;
+        spec.chooseDirectories = true;
+        spec.prompt = QStringLiteral("Move");
+        std::optional<QList<QUrl>> answer;
+        lg::Panels::open(nullptr, spec, [&](const QList<QUrl> &urls) { answer = urls; });
+        QVERIFY(!answer);
+        QVERIFY(asked && asked->chooseDirectories && !asked->chooseFiles);
+        QCOMPARE(asked->prompt, QStringLiteral("Move"));
+        QTRY_VERIFY(answer);
+        QCOMPARE(*answer, chosen);
+        QVERIFY(visibleTopLevels<QFileDialog>().isEmpty());
+    }
+
+    void saveResponderAnswersLaterAndReleasesTheAccessory()
+    {
+        const QUrl target = QUrl::fromLocalFile(lg::test::homeFolder() + QStringLiteral("/Untitled.png"));
+        lg::Panels::setSaveResponder([&](const lg::SavePanelSpec &spec) {
+            return spec.fileName == QStringLiteral("Untitled") ? target : QUrl();
+        });
+        QPointer<QLabel> accessory = new QLabel(QStringLiteral("Format"));
+        bool accessoryAliveInCallback = false;
+        std::optional<QUrl> answer;
+        lg::SavePanelSpec spec;
+        spec.fileName = QStringLiteral("Untitled");
+        spec.accessory = accessory;
+        lg::Panels::save(nullptr, spec, [&](const QUrl &url) {
+            answer = url;
+            accessoryAliveInCallback = !accessory.isNull();
+        });
+        QVERIFY(!answer);
+        QTRY_VERIFY(answer);
+        QCOMPARE(*answer, target);
+        QVERIFY(accessoryAliveInCallback);
+        QTRY_VERIFY(accessory.isNull());
+    }
+
+    void openPanelOptionsReachTheDialog()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("panel"));
+        lg::OpenPanelSpec spec;
+        spec.title = QStringLiteral("Add Photos");
+        spec.directory = folder;
+        spec.allowsMultipleSelection = true;
+        spec.showsHiddenFiles = true;
+        spec.nameFilters = {QStringLiteral("Images (*.png *.jpg)")};
+        spec.prompt = QStringLiteral("Add");
+        std::optional<QList<QUrl>> answer;
+        QWidget window;
+        window.show();
+        lg::Panels::open(&window, spec, [&](const QList<QUrl> &urls) { answer = urls; });
+
+        auto *dialog = window.findChild<QFileDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog->windowTitle(), spec.title);
+        QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
+        QVERIFY(dialog->filter() & QDir::Hidden);
+        QCOMPARE(dialog->nameFilters(), spec.nameFilters);
+        QCOMPARE(dialog->labelText(QFileDialog::Accept), QStringLiteral("Add"));
+        QVERIFY(!answer);
+
+        dialog->reject();
+        QTRY_VERIFY(answer);
+        QVERIFY(answer->isEmpty());  // cancelled
+    }
+
+    void folderOnlyPanelShowsFoldersOnly()
+    {
+        lg::OpenPanelSpec spec;
+        spec.chooseFiles = false;
+        spec.chooseDirectories = true;
+        lg::Panels::open(nullptr, spec, [](const QList<QUrl> &) {});
+        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+        QVERIFY(!(dialog->filter() & QDir::Hidden));
+    }
+
+    void foldersAndFilesCanBeChosenTogether()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("mixed"));
+        QDir().mkpath(folder + QStringLiteral("/Trip"));
+        lg::OpenPanelSpec spec;
+        spec.directory = folder;
+        spec.chooseFiles = true;
+        spec.chooseDirectories = true;
+        std::optional<QList<QUrl>> answer;
+        lg::Panels::open(nullptr, spec, [&](const QList<QUrl> &urls) { answer = urls; });
+        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
+        QVERIFY(dialog);
+        dialog->selectFile(folder + QStringLiteral("/Trip"));
+        QTRY_COMPARE(dialog->selectedFiles(), QStringList{folder + QStringLiteral("/Trip")});
+        pressAccept(dialog);  // a plain file dialog would enter the folder instead
+        QTRY_VERIFY(answer);
+        QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/Trip"))});
+    }
+
+    void packageIsChosenLikeAFile()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("pictures"));
+        const QString library = folder + QStringLiteral("/Photos Library.photoslibrary");
+        QDir().mkpath(library);
+        lg::OpenPanelSpec spec;
+        spec.directory = folder;
+        spec.nameFilters = {QStringLiteral("Photos libraries (*.photoslibrary)")};
+        spec.packageExtensions = {QStringLiteral("photoslibrary")};
+        std::optional<QList<QUrl>> answer;
+        lg::Panels::open(nullptr, spec, [&](const QList<QUrl> &urls) { answer = urls; });
+        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
+        QVERIFY(dialog);
+        dialog->selectFile(library);
+        QTRY_COMPARE(dialog->selectedFiles(), QStringList{library});
+        pressAccept(dialog);
+        QTRY_VERIFY(answer);
+        QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(library)});
+    }
+
+    void savePanelPlacesTheAccessoryUnderneath()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("save"));
+        QPointer<QLabel> accessory = new QLabel(QStringLiteral("Format: PNG"));
+        lg::SavePanelSpec spec;
+        spec.directory = folder;
+        spec.fileName = QStringLiteral("Untitled.png");
+        spec.accessory = accessory;
+        std::optional<QUrl> answer;
+        bool accessoryAliveInCallback = false;
+        QWidget window;
+        window.show();
+        lg::Panels::save(&window, spec, [&](const QUrl &url) {
+            answer = url;
+            accessoryAliveInCallback = !accessory.isNull();
+        });
+        auto *dialog = window.findChild<QFileDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(dialog->isAncestorOf(accessory));
+        QVERIFY(accessory->isVisible());
+        // Below the buttons and every other part of the dialog.
+        auto *buttons = dialog->findChild<QDialogButtonBox *>();
+        QVERIFY(buttons);
+        QVERIFY(accessory->mapTo(dialog, QPoint()).y() >= buttons->mapTo(dialog, QPoint(0, buttons->height())).y());
+
+        pressAccept(dialog);
+        QTRY_VERIFY(answer);
+        QCOMPARE(*answer, QUrl::fromLocalFile(folder + QStringLiteral("/Untitled.png")));
+        QVERIFY(accessoryAliveInCallback);
+        QTRY_VERIFY(accessory.isNull());
+    }
+
+    void closeAllClosesPanelsSilently()
+    {
+        bool called = false;
+        lg::Panels::open(nullptr, {}, [&](const QList<QUrl> &) { called = true; });
+        QPointer<QFileDialog> dialog = visibleTopLevels<QFileDialog>().value(0);
+        QVERIFY(dialog);
+        lg::Panels::closeAll();
+        QTRY_VERIFY(dialog.isNull());
+        QVERIFY(!called);
+    }
+};
+
+LG_TEST(DialogsTest)
+#include "test_dialogs.moc"

@@ -1,0 +1,249 @@
+// Saved settings: types through the file, following HOME and XDG_CONFIG_HOME,
+// damaged and removed files; and the deployment addresses built on them.
+#include "platform/DeploymentConfig.h"
+#include "platform/Settings.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/stat.h>
+
+namespace {
+
+QStringList warnings;
+QtMessageHandler previousHandler = nullptr;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg)
+        warnings.append(message);
+    previousHandler(type, context, message);
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class SettingsTest : public QObject
+{
+    Q_OBJECT
+    QByteArray m_home;
+    QByteArray m_configHome;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_home = qgetenv("HOME");
+        m_configHome = qgetenv("XDG_CONFIG_HOME");
+        QFile::remove(lg::Settings::filePath());
+        lg::Settings::reload();
+        warnings.clear();
+        previousHandler = qInstallMessageHandler(collectWarnings);
+    }
+
+    void cleanup()
+    {
+        qInstallMessageHandler(previousHandler);
+        qputenv("HOME", m_home);
+        qputenv("XDG_CONFIG_HOME", m_configHome);
+        QFile::remove(lg::Settings::filePath());
+        lg::Settings::reload();
+    }
+
+    void fileIsInTheConfigFolder()
+    {
+        QCOMPARE(lg::Settings::filePath(),
+                 QString::fromLocal8Bit(m_configHome) + QStringLiteral("/lumengallery/lumengallery.json"));
+        lg::Settings::setValue(QStringLiteral("Firstrun"), true);
+        QVERIFY(QFile::exists(lg::Settings::filePath()));
+    }
+
+    void typesSurviveTheFile()
+    {
+        const QByteArray bytes("\x00\x01geometry\xff", 12);
+        lg::Settings::setValue(QStringLiteral("count"), 42);
+        lg::Settings::setValue(QStringLiteral("negative"), -7);
+        lg::Settings::setValue(QStringLiteral("big"), qint64(1) << 40);
+        lg::Settings::setValue(QStringLiteral("on"), true);
+        lg::Settings::setValue(QStringLiteral("off"), false);
+        lg::Settings::setValue(QStringLiteral("name"), QStringLiteral("Trip"));
+        lg::Settings::setValue(QStringLiteral("numberText"), QStringLiteral("42"));
+        lg::Settings::setValue(QStringLiteral("arrPaths"), QStringList{QStringLiteral("/a"), QStringLiteral("/b c")});
+        lg::Settings::setValue(QStringLiteral("none"), QStringList());
+        lg::Settings::setValue(QStringLiteral("ratio"), 2.5);
+        lg::Settings::setValue(QStringLiteral("group/inner"), 3);
+        lg::Settings::setValue(QStringLiteral("geometry"), bytes);
+        lg::Settings::sync();
+
+        // The file holds JSON types, not strings.
+        const QJsonObject json = QJsonDocument::fromJson(readAll(lg::Settings::filePath())).object();
+        QVERIFY(json.value(QStringLiteral("count")).isDouble());
+        QVERIFY(json.value(QStringLiteral("on")).isBool());
+        QVERIFY(json.value(QStringLiteral("numberText")).isString());
+        QVERIFY(json.value(QStringLiteral("arrPaths")).isArray());
+        QVERIFY(json.value(QStringLiteral("group/inner")).isDouble());
+
+        // Another settings folder holding a copy of the file: read from disk anew.
+        const QString elsewhere = lg::test::freshFolder(QStringLiteral("config"));
+        QVERIFY(QDir().mkpath(elsewhere + QStringLiteral("/lumengallery")));
+        QVERIFY(QFile::copy(lg::Settings::filePath(), elsewhere + QStringLiteral("/lumengallery/lumengallery.json")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(elsewhere));
+        lg::Settings::reload();
+        QCOMPARE(lg::Settings::filePath(), elsewhere + QStringLiteral("/lumengallery/lumengallery.json"));
+
+        const auto typeOf = [](const char *key) { return lg::Settings::value(QLatin1String(key)).typeId(); };
+        QCOMPARE(typeOf("count"), QMetaType::Int);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("count")), 42);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("negative")), -7);
+        QCOMPARE(typeOf("big"), QMetaType::LongLong);
+        QCOMPARE(lg::Settings::value(QStringLiteral("big")).toLongLong(), qint64(1) << 40);
+        QCOMPARE(typeOf("on"), QMetaType::Bool);
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("on")), true);
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("off")), false);
+        QCOMPARE(typeOf("name"), QMetaType::QString);
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("name")), QStringLiteral("Trip"));
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("numberText")), QStringLiteral("42"));
+        QCOMPARE(typeOf("arrPaths"), QMetaType::QStringList);
+        QCOMPARE(lg::Settings::stringListValue(QStringLiteral("arrPaths")),
+                 QStringList({QStringLiteral("/a"), QStringLiteral("/b c")}));
+        QCOMPARE(lg::Settings::stringListValue(QStringLiteral("none")), QStringList());
+        QCOMPARE(typeOf("ratio"), QMetaType::Double);
+        QCOMPARE(lg::Settings::value(QStringLiteral("ratio")).toDouble(), 2.5);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("group/inner")), 3);
+        QCOMPARE(lg::Settings::value(QStringLiteral("geometry")).toByteArray(), bytes);
+    }
+
+    void typedReadsRefuseOtherTypes()
+    {
+        lg::Settings::setValue(QStringLiteral("count"), 1);
+        lg::Settings::setValue(QStringLiteral("flag"), true);
+        lg::Settings::setValue(QStringLiteral("text"), QStringLiteral("1"));
+        lg::Settings::setValue(QStringLiteral("ratio"), 1.5);
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("count")), std::nullopt);
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("count")), std::nullopt);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("flag")), std::nullopt);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("text")), std::nullopt);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("ratio")), std::nullopt);
+        QCOMPARE(lg::Settings::stringListValue(QStringLiteral("text")), std::nullopt);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("absent")), std::nullopt);
+        QVERIFY(!lg::Settings::value(QStringLiteral("absent")).isValid());
+        // A whole number is an Int whichever way it was written.
+        lg::Settings::setValue(QStringLiteral("whole"), 3.0);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("whole")), 3);
+    }
+
+    void removeAndContains()
+    {
+        lg::Settings::setValue(QStringLiteral("Firstrun"), true);
+        QVERIFY(lg::Settings::contains(QStringLiteral("Firstrun")));
+        lg::Settings::remove(QStringLiteral("Firstrun"));
+        QVERIFY(!lg::Settings::contains(QStringLiteral("Firstrun")));
+        QVERIFY(!QJsonDocument::fromJson(readAll(lg::Settings::filePath())).object().contains(QStringLiteral("Firstrun")));
+    }
+
+    void writesReplaceTheFileWhole()
+    {
+        lg::Settings::setValue(QStringLiteral("a"), 1);
+        const QString path = lg::Settings::filePath();
+        const ino_t before = inodeOf(path);
+        QVERIFY(before != 0);
+        lg::Settings::setValue(QStringLiteral("b"), 2);
+        // A new file renamed over the old one, never the old one rewritten in place.
+        QVERIFY(inodeOf(path) != before);
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{QStringLiteral("lumengallery.json")});
+    }
+
+    void followsHomeAfterReload()
+    {
+        lg::Settings::setValue(QStringLiteral("startstatus"), false);
+        const QString otherHome = lg::test::freshFolder(QStringLiteral("home"));
+        qputenv("HOME", QFile::encodeName(otherHome));
+        qunsetenv("XDG_CONFIG_HOME");
+        lg::Settings::reload();
+        QCOMPARE(lg::Settings::filePath(), otherHome + QStringLiteral("/.config/lumengallery/lumengallery.json"));
+        QVERIFY(!lg::Settings::contains(QStringLiteral("startstatus")));
+        lg::Settings::setValue(QStringLiteral("startstatus"), true);
+        QVERIFY(QFile::exists(lg::Settings::filePath()));
+    }
+
+    void removedFileReadsAsEmpty()
+    {
+        lg::Settings::setValue(QStringLiteral("lastVersion"), 3);
+        QVERIFY(QFile::remove(lg::Settings::filePath()));
+        lg::Settings::reload();
+        QVERIFY(!lg::Settings::contains(QStringLiteral("lastVersion")));
+    }
+
+    void damagedFileReadsAsEmptyAndIsKept()
+    {
+        const QByteArray damaged("{\"Firstrun\": true, \"arrPaths\": [\"/a\"");
+        lg::test::writeFile(lg::Settings::filePath(), damaged);
+        lg::Settings::reload();
+        QVERIFY(!lg::Settings::contains(QStringLiteral("Firstrun")));
+        QCOMPARE(lg::Settings::value(QStringLiteral("arrPaths")), QVariant());
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("Firstrun")), std::nullopt);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY(warnings.first().contains(QStringLiteral("unreadable")));
+
+        // The next write starts a valid file; the damaged one is kept beside it.
+        lg::Settings::setValue(QStringLiteral("startstatus"), true);
+        QCOMPARE(readAll(lg::Settings::filePath() + QStringLiteral(".corrupt")), damaged);
+        lg::Settings::reload();
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), true);
+        QFile::remove(lg::Settings::filePath() + QStringLiteral(".corrupt"));
+    }
+
+    void jsonThatIsNotAnObjectReadsAsEmpty()
+    {
+        lg::test::writeFile(lg::Settings::filePath(), "[1, 2, 3]");
+        lg::Settings::reload();
+        QVERIFY(!lg::Settings::contains(QStringLiteral("0")));
+        QCOMPARE(warnings.size(), 1);
+        QFile::remove(lg::Settings::filePath() + QStringLiteral(".corrupt"));
+    }
+
+    void deploymentAddressesComeFromTheResource()
+    {
+        QFile resource(QStringLiteral(":/config/deployment.json"));
+        QVERIFY(resource.open(QIODevice::ReadOnly));
+        const QJsonObject json = QJsonDocument::fromJson(resource.readAll()).object();
+        for (const QString &key : lg::DeploymentConfig::keys()) {
+            QVERIFY2(json.contains(key), qPrintable(key));
+            QCOMPARE(lg::DeploymentConfig::value(key), json.value(key).toString());
+        }
+        QCOMPARE(lg::DeploymentConfig::keys().size(), json.size());
+    }
+
+    void deploymentAddressesAreOverriddenBySettings()
+    {
+        const QString key = QStringLiteral("updateFeed");
+        const QString resourceValue = lg::DeploymentConfig::value(key);
+        lg::Settings::setValue(QStringLiteral("deployment/updateFeed"), QStringLiteral("http://127.0.0.1:8123/appcast.xml"));
+        QCOMPARE(lg::DeploymentConfig::value(key), QStringLiteral("http://127.0.0.1:8123/appcast.xml"));
+        // An empty override means "do not send", whatever the resource says.
+        lg::Settings::setValue(QStringLiteral("deployment/updateFeed"), QString());
+        QCOMPARE(lg::DeploymentConfig::value(key), QString());
+        lg::Settings::remove(QStringLiteral("deployment/updateFeed"));
+        QCOMPARE(lg::DeploymentConfig::value(key), resourceValue);
+
+        QCOMPARE(lg::DeploymentConfig::value(QStringLiteral("noSuchAddress")), QString());
+        QCOMPARE(lg::DeploymentConfig::value(QStringLiteral("noSuchAddress")), QString());
+        QCOMPARE(warnings.size(), 1);
+    }
+};
+
+LG_TEST(SettingsTest)
+#include "test_settings.moc"

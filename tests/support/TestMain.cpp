@@ -1,0 +1,60 @@
+// The one main() of every test program: a private HOME and XDG folders, the
+// offscreen platform unless one is given, then the registered test classes.
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdlib>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+std::vector<std::pair<const char *, lg::test::TestFactory>> &registry()
+{
+    static std::vector<std::pair<const char *, lg::test::TestFactory>> tests;
+    return tests;
+}
+}
+
+int lg::test::registerTest(const char *name, TestFactory factory)
+{
+    registry().emplace_back(name, std::move(factory));
+    return int(registry().size());
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/lumengallery-test-XXXXXX"));
+    if (!home.isValid())
+        return 2;
+    const QByteArray root = QDir(home.path()).canonicalPath().toLocal8Bit();
+    setenv("HOME", root.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/.config").constData(), 1);
+    setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/.local/share").constData(), 1);
+    setenv("XDG_STATE_HOME", (root + "/.local/state").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/.runtime").constData(), 1);
+    unsetenv("XDG_CONFIG_DIRS");
+    for (const char *sub : {"/.config", "/.cache", "/.local/share", "/.local/state", "/Pictures"})
+        QDir().mkpath(QString::fromLocal8Bit(root + sub));
+    QDir().mkpath(QString::fromLocal8Bit(root + "/.runtime"));
+    QFile::setPermissions(QString::fromLocal8Bit(root + "/.runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lumengallery"));
+    QApplication::setOrganizationName(QString());
+
+    int failures = 0;
+    for (auto &[name, factory] : registry()) {
+        std::unique_ptr<QObject> test(factory());
+        failures += QTest::qExec(test.get(), argc, argv);
+    }
+    return failures == 0 ? 0 : 1;
+}

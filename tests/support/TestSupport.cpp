@@ -1,0 +1,33 @@
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace lg::test {
+
+QString homeFolder()
+{
+    return QDir::homePath();
+}
+
+QString freshFolder(const QString &name)
+{
+    const QString path = QDir(homeFolder()).filePath(
+        QStringLiteral("work-%1/%2").arg(QUuid::createUuid().toString(QUuid::Id128).left(8), name));
+    QDir().mkpath(path);
+    return path;
+}
+
+QString writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write test file %s", qPrintable(path));
+    f.write(bytes);
+    return path;
+}
+
+} // namespace lg::test

@@ -1,0 +1,118 @@
+#include "controls/ClickViews.h"
+
+#include "app/Essentials.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "platform/NotificationHub.h"
+#include "viewer/viewimagevc.h"
+
+#include <QMediaPlayer>
+#include <QMouseEvent>
+
+void viewerMouseDown(QMouseEvent *event, const std::function<void(QMouseEvent *)> &superclassMouseDown)
+{
+    if (superclassMouseDown)
+        superclassMouseDown(event);
+    if (event->type() != QEvent::MouseButtonDblClick || event->button() != Qt::LeftButton)
+        return;
+    if (currentScreenMode == ScreenFullImage) {
+        imageViewer()->closeViewer();
+        return;
+    }
+    viewimagevc *viewer = imageViewer();
+    if (viewer->videoPlayer) {
+        viewer->videoPlayer->pause();
+        viewer->videoPlayer = nullptr;
+    }
+    lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+}
+
+// ---------------------------------------------------------------- myview
+
+myview::myview(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+void myview::myviewRightMouseDown(QMouseEvent *event)
+{
+    if (currentScreenMode == ScreenList)
+        listController()->handleRightMouseDown(event);
+    else if (currentScreenMode == ScreenGrid)
+        thumbnailGrid()->handleRightMouseDown(event);
+}
+
+void myview::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::RightButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    // The right click ends here, whatever the mode.
+    event->accept();
+    myviewRightMouseDown(event);
+}
+
+// ---------------------------------------------------------------- viewer views
+// A double click reaches the base class as a press, as a plain view treats it;
+// the press handler is called by name so that it does not come back here.
+
+mynsview::mynsview(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+void mynsview::mousePressEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QWidget::mousePressEvent(e); });
+}
+
+void mynsview::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QWidget::mousePressEvent(e); });
+}
+
+MyImageView::MyImageView(QWidget *parent)
+    : QLabel(parent)
+{
+}
+
+void MyImageView::mousePressEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QLabel::mousePressEvent(e); });
+}
+
+void MyImageView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QLabel::mousePressEvent(e); });
+}
+
+myplayerview::myplayerview(QWidget *parent)
+    : QVideoWidget(parent)
+{
+}
+
+void myplayerview::mousePressEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QVideoWidget::mousePressEvent(e); });
+}
+
+void myplayerview::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    viewerMouseDown(event, [this](QMouseEvent *e) { QVideoWidget::mousePressEvent(e); });
+}
+
+// ---------------------------------------------------------------- CustomIKImageView
+
+CustomIKImageView::CustomIKImageView(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+void CustomIKImageView::simulateMouseDown()
+{
+    const QPointF centre = QRectF(rect()).center();
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, centre, mapToGlobal(centre), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
+    mouseDoubleClickEvent(&doubleClick);
+}

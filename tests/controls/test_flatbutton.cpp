@@ -1,0 +1,333 @@
+// The flat button: colours per state and pointer situation as painted, the
+// animated changes, the click, and where image and title go.
+#include "controls/ZLFlatButton.h"
+#include "tests/support/TestSupport.h"
+
+#include <QEnterEvent>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QSignalSpy>
+#include <QVariantAnimation>
+
+namespace {
+
+QImage render(QWidget *widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+int colorDistance(const QColor &a, const QColor &b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
+
+const QColor kOffBackground(20, 30, 40);
+const QColor kOnBackground(240, 150, 0);
+const QColor kHover(60, 70, 90);
+const QColor kDown(10, 10, 10);
+const QColor kImageOff(200, 200, 200);
+const QColor kImageHover(255, 255, 255);
+const QColor kImageOn(0, 0, 255);
+
+void style(ZLFlatButton &button)
+{
+    button.setBackgroundNormalColor(kOffBackground);
+    button.setBackgroundHighlightColor(kOnBackground);
+    button.setBorderNormalColor(Qt::gray);
+    button.setBorderHighlightColor(Qt::yellow);
+    button.setImageNormalColor(kImageOff);
+    button.setImageHighlightColor(kImageOn);
+    button.setTitleNormalColor(Qt::white);
+    button.setTitleHighlightColor(Qt::black);
+    button.initializeButtonColor(kOffBackground, kHover, kDown);
+    button.set_ImageNormalColor(kImageOff);
+    button.set_ImageHoverColor(kImageHover);
+    button.set_ImageDownColor(kImageOff);
+}
+
+QIcon squareIcon(int side)
+{
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::red);
+    return QIcon(pixmap);
+}
+
+void enter(QWidget *widget)
+{
+    QEnterEvent event(QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)), widget->mapToGlobal(QPointF(2, 2)));
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void leave(QWidget *widget)
+{
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void sendMouse(QWidget *widget, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(pos), widget->mapToGlobal(QPointF(pos)),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class TestFlatButton : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void unstyledButtonShowsRedUntilStyled()
+    {
+        ZLFlatButton button;
+        button.resize(80, 30);
+        QImage image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(40, 15), QColor(255, 59, 48)) < 10);
+        button.setBackgroundNormalColor(kOffBackground);
+        image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(40, 15), kOffBackground) < 10);
+    }
+
+    void stateColoursShowAtBothSizes_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("small") << QSize(40, 24);
+        QTest::newRow("large") << QSize(160, 48);
+    }
+
+    void stateColoursShowAtBothSizes()
+    {
+        QFETCH(QSize, size);
+        ZLFlatButton button;
+        style(button);
+        button.setBorderWidth(2);
+        button.setIcon(squareIcon(12));
+        button.setIconSize(QSize(12, 12));
+        button.setImagePosition(ZLFlatButton::ImageOnly);
+        button.resize(size);
+        const QPoint middle(size.width() / 2, size.height() / 2);
+        const QPoint backgroundSpot(4, size.height() / 2);
+
+        QImage image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(backgroundSpot), kOffBackground) < 10);
+        QVERIFY(colorDistance(image.pixelColor(middle), kImageOff) < 10);  // the image, tinted
+        QVERIFY(colorDistance(image.pixelColor(size.width() / 2, 0), QColor(Qt::gray)) < 10);
+
+        button.setState(1);
+        image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(backgroundSpot), kOnBackground) < 10);
+        QVERIFY(colorDistance(image.pixelColor(middle), kImageOn) < 10);
+        QVERIFY(colorDistance(image.pixelColor(size.width() / 2, 0), QColor(Qt::yellow)) < 10);
+        QCOMPARE(button.presentedColor(ZLFlatButton::TitleColor), QColor(Qt::black));
+
+        button.setState(0);
+        image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(backgroundSpot), kOffBackground) < 10);
+    }
+
+    void stateChangeAnimatesOverItsDuration()
+    {
+        ZLFlatButton button;
+        style(button);
+        button.resize(60, 30);
+        QVERIFY(button.setProperty("onAnimateDuration", 0.3));
+        button.setState(1);
+        QList<QVariantAnimation *> running;
+        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
+            if (animation->state() == QAbstractAnimation::Running)
+                running.append(animation);
+        QCOMPARE(running.size(), 4);  // background, border, image and title
+        for (QVariantAnimation *animation : running) {
+            QCOMPARE(animation->duration(), 300);
+            animation->setCurrentTime(150);
+        }
+        const QColor midway = button.presentedColor(ZLFlatButton::BackgroundColor);
+        QVERIFY(colorDistance(midway, kOffBackground) > 50);
+        QVERIFY(colorDistance(midway, kOnBackground) > 50);
+        QCOMPARE(button.layerColor(ZLFlatButton::BackgroundColor), kOnBackground);
+        for (QVariantAnimation *animation : running)
+            animation->setCurrentTime(300);
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOnBackground);
+        QCOMPARE(button.presentedColor(ZLFlatButton::BorderColor), QColor(Qt::yellow));
+
+        // The same state again starts nothing: the colours are already there.
+        button.setState(1);
+        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
+            QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+    }
+
+    void restylingWhileAnimatingEndsOnTheNewColours()
+    {
+        ZLFlatButton button;
+        button.setOffAnimateDuration(0.3);
+        style(button);
+        button.resize(60, 30);
+        // Re-applying the state must not cut the running change short.
+        button.setState(0);
+        auto finishAll = [&] {
+            for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
+                if (animation->state() == QAbstractAnimation::Running)
+                    animation->setCurrentTime(animation->duration());
+        };
+        finishAll();
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOffBackground);
+        QCOMPARE(button.presentedColor(ZLFlatButton::TitleColor), QColor(Qt::white));
+
+        // Leaving half-way through the hover change turns back from where the
+        // colour stands, without a jump.
+        enter(&button);
+        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
+            if (animation->state() == QAbstractAnimation::Running)
+                animation->setCurrentTime(150);
+        const QColor midway = button.presentedColor(ZLFlatButton::BackgroundColor);
+        leave(&button);
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), midway);
+        finishAll();
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOffBackground);
+
+        // Removing the animations shows the targets at once.
+        enter(&button);
+        button.removeAllAnimations();
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kHover);
+    }
+
+    void hoverAndPressChangeTheOffColours()
+    {
+        ZLFlatButton button;
+        style(button);
+        button.resize(60, 30);
+        enter(&button);
+        QCOMPARE(button.cursor().shape(), Qt::PointingHandCursor);
+        QImage image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(30, 15), kHover) < 10);
+        QCOMPARE(button.presentedColor(ZLFlatButton::ImageColor), kImageHover);
+
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
+        QVERIFY(button.mouseDown());
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kDown);
+
+        leave(&button);
+        QCOMPARE(button.cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(!button.mouseDown());
+        image = render(&button);
+        QVERIFY(colorDistance(image.pixelColor(30, 15), kOffBackground) < 10);
+
+        // In the on state the highlight colours stay on show while hovering.
+        button.setState(1);
+        enter(&button);
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOnBackground);
+        QCOMPARE(button.backgroundNormalColor(), kHover);
+    }
+
+    void clickIsSentOnceOnReleaseInside()
+    {
+        ZLFlatButton button;
+        style(button);
+        button.resize(60, 30);
+        QSignalSpy clicks(&button, &QAbstractButton::clicked);
+
+        enter(&button);
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
+        QCOMPARE(clicks.count(), 0);
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kHover);
+        QCOMPARE(button.state(), 0);  // owners set the state themselves
+
+        // Pressing, dragging out and releasing sends nothing, even back inside.
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseMove, QPoint(90, 15), Qt::LeftButton);
+        QCOMPARE(button.cursor().shape(), Qt::ArrowCursor);
+        sendMouse(&button, QEvent::MouseMove, QPoint(30, 15), Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        QCOMPARE(clicks.count(), 1);
+
+        // A release without a press on the button sends nothing.
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        QCOMPARE(clicks.count(), 1);
+    }
+
+    void disabledButtonLetsClicksThroughAndKeepsItsSetupAlpha()
+    {
+        QWidget window;
+        window.setEnabled(false);
+        auto *dimmed = new ZLFlatButton(&window);
+        ZLFlatButton plainButton;
+        ZLFlatButton *plain = &plainButton;
+        window.show();
+        QCOMPARE(dimmed->alphaValue(), 0.5);
+        QVERIFY(dimmed->testAttribute(Qt::WA_TransparentForMouseEvents));
+        window.setEnabled(true);
+        QVERIFY(!dimmed->testAttribute(Qt::WA_TransparentForMouseEvents));
+        QCOMPARE(dimmed->alphaValue(), 0.5);
+
+        plain->show();
+        QCOMPARE(plain->alphaValue(), 1.0);
+        plain->setEnabled(false);
+        QCOMPARE(plain->alphaValue(), 1.0);
+        QVERIFY(plain->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    void imageAndTitleLayout()
+    {
+        ZLFlatButton button;
+        button.setText(QStringLiteral("Share"));
+        button.setIcon(squareIcon(16));
+        button.setIconSize(QSize(16, 16));
+        button.resize(120, 30);
+        QVERIFY(button.setProperty("spacing", 6.0));
+        const QRectF title0 = button.titleLayerRect();
+        QVERIFY(button.imageLayerRect().isNull());  // no-image position
+        QVERIFY(std::abs(title0.center().x() - 60) <= 1.0);
+
+        button.setImagePosition(ZLFlatButton::ImageLeft);
+        QRectF image = button.imageLayerRect();
+        QRectF title = button.titleLayerRect();
+        QCOMPARE(image.topLeft(), QPointF(6, 7));
+        QVERIFY(std::abs(title.right() - (120 - 6)) <= 1.0);
+        QVERIFY(std::abs(title.center().y() - 15) <= 1.0);
+
+        button.setImageHugsTitle(true);
+        image = button.imageLayerRect();
+        title = button.titleLayerRect();
+        // A centred group with twice the spacing between image and title.
+        QVERIFY(std::abs((title.left() - image.right()) - 12) <= 1.0);
+        QVERIFY(std::abs((image.left() + title.right()) / 2 - 60) <= 1.0);
+
+        button.setImagePosition(ZLFlatButton::ImageOnly);
+        QVERIFY(button.titleLayerRect().isNull());
+        QCOMPARE(button.imageLayerRect(), QRectF(52, 7, 16, 16));
+
+        button.setImagePosition(ZLFlatButton::ImageAbove);
+        button.setImageHugsTitle(false);
+        QCOMPARE(button.imageLayerRect().top(), 6.0);
+
+        // Origins are whole points, title sizes raised to whole points.
+        button.resize(121, 31);
+        for (const QRectF &r : {button.imageLayerRect(), button.titleLayerRect()}) {
+            QCOMPARE(r.x(), std::round(r.x()));
+            QCOMPARE(r.y(), std::round(r.y()));
+        }
+        QCOMPARE(button.titleLayerRect().width(), std::ceil(button.titleLayerRect().width()));
+    }
+
+    void titleIsPaintedInItsColour()
+    {
+        ZLFlatButton button;
+        style(button);
+        button.setText(QStringLiteral("MMMM"));
+        button.resize(100, 30);
+        const QImage image = render(&button);
+        int white = 0;
+        const QRect title = button.titleLayerRect().toRect();
+        for (int y = title.top(); y <= title.bottom(); ++y)
+            for (int x = title.left(); x <= title.right(); ++x)
+                white += colorDistance(image.pixelColor(x, y), Qt::white) < 60;
+        QVERIFY(white > 10);
+    }
+};
+
+LG_TEST(TestFlatButton)
+#include "test_flatbutton.moc"

@@ -1,0 +1,335 @@
+// The ring and the bar: what they show for each value, at two sizes, and how
+// they animate and restyle.
+#include "controls/ProgressViews.h"
+#include "tests/support/TestSupport.h"
+
+#include <QImage>
+#include <QVariantAnimation>
+#include <QtMath>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QImage render(QWidget *widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+int colorDistance(const QColor &a, const QColor &b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
+
+// The pixel on the ring at an angle measured clockwise from the top.
+QColor ringPixel(const QImage &image, const CircularProgressView &ring, double degreesClockwise)
+{
+    const ArcLayerState &arc = ring.progressLayer();
+    const double t = qDegreesToRadians(degreesClockwise);
+    const int x = int(std::lround(arc.centre.x() + arc.radius * std::sin(t)));
+    const int y = int(std::lround(arc.centre.y() - arc.radius * std::cos(t)));
+    return image.pixelColor(x, y);
+}
+
+void setAtOnce(DeterminateAnimation &view, qreal value)
+{
+    view.setAnimated(false);
+    view.setProgress(value);
+    view.setAnimated(true);
+}
+
+QVariantAnimation *animationOf(QObject *view, const char *name)
+{
+    return view->findChild<QVariantAnimation *>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestProgressViews : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ringStartsEmptyWithItsDefaults()
+    {
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        QCOMPARE(ring.progressLayer().centre, QPointF(50, 50));
+        QCOMPARE(ring.progressLayer().radius, 37.5);
+        QCOMPARE(ring.progressLayer().lineWidth, 5.0);
+        QCOMPARE(ring.backgroundCircle().lineWidth, 2.5);
+        QCOMPARE(ring.progressLayer().strokeEnd, 0.0);
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
+        QCOMPARE(ring.percentLabelLayer().font.pixelSize(), 20);
+        // The label box has the view's size; its top edge (where text starts)
+        // lies three eighths down, its centre an eighth above the bottom.
+        QCOMPARE(ring.percentLabelLayer().frame, QRectF(0, 37.5, 100, 100));
+        QCOMPARE(100 - ring.percentLabelLayer().frame.center().y(), 12.5);
+        QColor halfForeground = ring.foreground();
+        halfForeground.setAlphaF(0.5f);
+        QCOMPARE(ring.backgroundCircle().strokeColor, halfForeground);
+        QCOMPARE(ring.background(), QColor::fromRgbF(0.344921875f, 0.4078125f, 0.462890625f));
+        QCOMPARE(ring.foreground(), QColor::fromRgbF(0.258984375f, 0.678515625f, 0.415625f));
+        QCOMPARE(ring.cornerRadius(), 5.0);
+    }
+
+    void ringLabelTruncatesThePercentage_data()
+    {
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<double>("strokeEnd");
+        QTest::newRow("half") << 0.5 << "50%" << 0.5;
+        QTest::newRow("almost") << 0.999 << "99%" << 0.999;
+        QTest::newRow("full") << 1.0 << "100%" << 1.0;
+        QTest::newRow("29 of 100") << 0.29 << "28%" << 0.29;
+        QTest::newRow("over") << 1.2 << "120%" << 1.0;
+        QTest::newRow("under") << -0.1 << "-10%" << 0.0;
+    }
+
+    void ringLabelTruncatesThePercentage()
+    {
+        QFETCH(double, progress);
+        QFETCH(QString, label);
+        QFETCH(double, strokeEnd);
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        setAtOnce(ring, progress);
+        QCOMPARE(ring.percentLabelLayer().string, label);
+        QCOMPARE(ring.displayedStrokeEnd(), strokeEnd);
+        QCOMPARE(ring.progress(), progress);  // stored unchanged
+    }
+
+    void ringKeepsItsStateForValuesWithoutAPercentage()
+    {
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        setAtOnce(ring, 0.4);
+        setAtOnce(ring, std::numeric_limits<double>::quiet_NaN());
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
+        QCOMPARE(ring.displayedStrokeEnd(), 0.4);
+        setAtOnce(ring, std::numeric_limits<double>::infinity());
+        QCOMPARE(ring.displayedStrokeEnd(), 1.0);
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
+        setAtOnce(ring, -1e300);
+        QCOMPARE(ring.displayedStrokeEnd(), 0.0);
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
+    }
+
+    void ringArcCoversItsShareOnScreen_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<double>("progress");
+        QTest::newRow("100 quarter") << 100 << 0.25;
+        QTest::newRow("100 half") << 100 << 0.5;
+        QTest::newRow("240 three quarters") << 240 << 0.75;
+        QTest::newRow("240 empty") << 240 << 0.0;
+        QTest::newRow("240 full") << 240 << 1.0;
+    }
+
+    void ringArcCoversItsShareOnScreen()
+    {
+        QFETCH(int, side);
+        QFETCH(double, progress);
+        CircularProgressView ring;
+        ring.setBackground(Qt::white);
+        ring.setForeground(QColor(0, 160, 60));
+        ring.resize(side, side);
+        setAtOnce(ring, progress);
+        const QImage image = render(&ring);
+        QCOMPARE(image.size(), QSize(side, side));
+        // Away from the arc's two ends, every point of the ring is arc colour
+        // exactly where the value reaches.
+        for (int degrees = 0; degrees < 360; degrees += 5) {
+            const double share = degrees / 360.0;
+            if (std::abs(share - progress) < 0.03 || share < 0.03 || share > 0.97)
+                continue;
+            const QColor pixel = ringPixel(image, ring, degrees);
+            const bool arc = colorDistance(pixel, ring.foreground()) < 60;
+            QVERIFY2(arc == (share < progress),
+                     qPrintable(QStringLiteral("%1 deg: %2").arg(degrees).arg(pixel.name())));
+        }
+        // The middle stays background, outside the label's text.
+        QVERIFY(colorDistance(image.pixelColor(side / 2, side / 4), Qt::white) < 10);
+    }
+
+    void ringLabelDrawsOnlyWhenShown()
+    {
+        CircularProgressView ring;
+        ring.setBackground(Qt::white);
+        ring.setForeground(QColor(0, 160, 60));
+        ring.resize(120, 120);
+        setAtOnce(ring, 0.42);
+        auto labelPixels = [&] {
+            const QImage image = render(&ring);
+            int count = 0;
+            // Inside the ring, below its top quarter: only the label draws there.
+            for (int y = 45; y < 80; ++y)
+                for (int x = 30; x < 90; ++x)
+                    count += colorDistance(image.pixelColor(x, y), Qt::white) > 100;
+            return count;
+        };
+        QVERIFY(labelPixels() > 20);
+        ring.setShowPercent(false);
+        QVERIFY(ring.percentLabelLayer().hidden);
+        QCOMPARE(labelPixels(), 0);
+        ring.setShowPercent(true);
+        QVERIFY(labelPixels() > 20);
+    }
+
+    void ringStrokeWidthAndGeometryFollowTheSize()
+    {
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        ring.setStrokeWidth(8);
+        QCOMPARE(ring.progressLayer().lineWidth, 8.0);
+        QCOMPARE(ring.backgroundCircle().lineWidth, 4.0);
+        ring.setStrokeWidth(-1);
+        QCOMPARE(ring.progressLayer().lineWidth, 5.0);
+        // Laid out again at its new size, automatic width included.
+        ring.resize(200, 160);
+        QCOMPARE(ring.progressLayer().centre, QPointF(100, 80));
+        QCOMPARE(ring.progressLayer().radius, 75.0);
+        QCOMPARE(ring.progressLayer().lineWidth, 10.0);
+        QCOMPARE(ring.percentLabelLayer().font.pixelSize(), 40);
+        QCOMPARE(ring.percentLabelLayer().frame, QRectF(0, 60, 200, 160));
+    }
+
+    void ringRestyleTurnsTheTrackBlack()
+    {
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        QVERIFY(ring.setProperty("foreground", QColor(Qt::red)));
+        QCOMPARE(ring.progressLayer().strokeColor, QColor(Qt::red));
+        QCOMPARE(ring.percentLabelLayer().foregroundColor, QColor(Qt::red));
+        QCOMPARE(ring.backgroundCircle().strokeColor, QColor(Qt::black));
+        QVERIFY(ring.setProperty("strokeWidth", 6.0));
+        QCOMPARE(ring.progressLayer().lineWidth, 6.0);
+        QVERIFY(ring.setProperty("showPercent", false));
+        QVERIFY(ring.percentLabelLayer().hidden);
+        QVERIFY(ring.setProperty("cornerRadius", 9.0));
+        QCOMPARE(ring.backingLayer().cornerRadius, 9.0);
+        QVERIFY(ring.setProperty("background", QColor(Qt::blue)));
+        QCOMPARE(ring.backingLayer().backgroundColor, QColor(Qt::blue));
+    }
+
+    void ringAnimatesHalfASecondEasingOut()
+    {
+        CircularProgressView ring;
+        ring.resize(100, 100);
+        ring.setProgress(0.8);
+        QVariantAnimation *animation = animationOf(&ring, "strokeEndAnimation");
+        QVERIFY(animation);
+        QCOMPARE(animation->state(), QAbstractAnimation::Running);
+        QCOMPARE(animation->duration(), 500);
+        // The label shows the new value at once.
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("80%"));
+        animation->setCurrentTime(250);
+        // Easing out: past the linear midpoint halfway through.
+        QVERIFY(ring.displayedStrokeEnd() > 0.45);
+        QVERIFY(ring.displayedStrokeEnd() < 0.8);
+        animation->setCurrentTime(500);
+        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
+
+        // The same value again changes nothing and starts nothing.
+        ring.setProgress(0.8);
+        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
+
+        // Switching animation off mid-way jumps to the new value.
+        ring.setProgress(0.2);
+        animation->setCurrentTime(100);
+        setAtOnce(ring, 0.0);
+        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(ring.displayedStrokeEnd(), 0.0);
+        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
+    }
+
+    void barStartsFullWithItsGeometry()
+    {
+        ProgressBar bar;
+        bar.resize(200, 20);
+        QCOMPARE(bar.borderLayer().cornerRadius, 10.0);
+        QCOMPARE(bar.borderLayer().borderWidth, 1.0);
+        QCOMPARE(bar.borderLayer().borderColor, QColor(Qt::black));
+        QCOMPARE(bar.progressLayer().frame, QRectF(3, 3, 194, 14));
+        QCOMPARE(bar.progressLayer().cornerRadius, 7.0);
+        setAtOnce(bar, 0.25);
+        QCOMPARE(bar.progressLayer().frame.width(), 48.5);
+        setAtOnce(bar, 1.0);
+        QCOMPARE(bar.progressLayer().frame.width(), 194.0);
+        bar.setCornerRadius(2);
+        QCOMPARE(bar.backingLayer().cornerRadius, 10.0);
+    }
+
+    void barFillMatchesItsValueOnScreen_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<double>("progress");
+        QTest::newRow("200x20 quarter") << QSize(200, 20) << 0.25;
+        QTest::newRow("200x20 full") << QSize(200, 20) << 1.0;
+        QTest::newRow("400x30 sixty") << QSize(400, 30) << 0.6;
+        QTest::newRow("400x30 empty") << QSize(400, 30) << 0.0;
+    }
+
+    void barFillMatchesItsValueOnScreen()
+    {
+        QFETCH(QSize, size);
+        QFETCH(double, progress);
+        ProgressBar bar;
+        bar.setForeground(QColor(0, 160, 60));
+        bar.setBackground(Qt::white);
+        bar.resize(size);
+        setAtOnce(bar, progress);
+        const QImage image = render(&bar);
+        const int y = size.height() / 2;
+        const double fillEnd = 3 + (size.width() - 6) * progress;
+        // Leave out the rounded ends, where the fill narrows.
+        const int radius = (size.height() - 6) / 2 + 1;
+        for (int x = 3 + radius; x < size.width() - 3 - radius; ++x) {
+            if (std::abs(x - fillEnd) < radius + 1)
+                continue;
+            const bool filled = colorDistance(image.pixelColor(x, y), bar.foreground()) < 40;
+            QVERIFY2(filled == (x < fillEnd), qPrintable(QStringLiteral("x %1").arg(x)));
+        }
+        // The border is drawn in its colour.
+        QVERIFY(colorDistance(image.pixelColor(size.width() / 2, 0), Qt::black) < 200);
+    }
+
+    void barOddValuesAreHandled()
+    {
+        ProgressBar bar;
+        bar.resize(200, 20);
+        setAtOnce(bar, 0.5);
+        setAtOnce(bar, std::numeric_limits<double>::quiet_NaN());
+        QCOMPARE(bar.progressLayer().frame.width(), 97.0);
+        setAtOnce(bar, -3);
+        QCOMPARE(bar.progressLayer().frame.width(), 0.0);
+        setAtOnce(bar, std::numeric_limits<double>::infinity());
+        QVERIFY(std::isfinite(bar.progressLayer().frame.width()));
+        render(&bar);
+    }
+
+    void barAnimatesAndFollowsResizes()
+    {
+        ProgressBar bar;
+        bar.resize(200, 20);
+        setAtOnce(bar, 0.0);
+        bar.setProgress(0.5);
+        QVariantAnimation *animation = animationOf(&bar, "barWidthAnimation");
+        QVERIFY(animation);
+        QCOMPARE(animation->state(), QAbstractAnimation::Running);
+        QCOMPARE(animation->duration(), 500);
+        animation->setCurrentTime(500);
+        QCOMPARE(bar.progressLayer().frame.width(), 97.0);
+        bar.resize(306, 40);
+        QCOMPARE(bar.progressLayer().frame, QRectF(3, 3, 150, 34));
+        QCOMPARE(bar.borderLayer().cornerRadius, 20.0);
+        QVERIFY(bar.setProperty("borderColor", QColor(Qt::red)));
+        QCOMPARE(bar.borderLayer().borderColor, QColor(Qt::red));
+    }
+};
+
+LG_TEST(TestProgressViews)
+#include "test_progressviews.moc"

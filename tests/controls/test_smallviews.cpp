@@ -1,0 +1,529 @@
+// The small custom views: scroller and scroll views, the centring scroll area,
+// sliders, row selection, centred cells, the editing field, outline arrows,
+// cursor buttons, click-forwarding views and the message popover.
+#include "app/Essentials.h"
+#include "controls/Cells.h"
+#include "controls/ClickViews.h"
+#include "controls/ControlColors.h"
+#include "controls/CursorButtons.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ScrollViews.h"
+#include "controls/Sliders.h"
+#include "platform/NotificationHub.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/viewimagevc.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QEnterEvent>
+#include <QHeaderView>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QTableView>
+
+#include <limits>
+
+namespace {
+
+QImage render(QWidget *widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// The widget's own drawing on a transparent image, without a window background.
+QImage renderAlone(QWidget *widget)
+{
+    QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+int colorDistance(const QColor &a, const QColor &b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
+
+void sendMouse(QWidget *widget, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(pos), widget->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void enter(QWidget *widget)
+{
+    QEnterEvent event(QPointF(1, 1), widget->mapToGlobal(QPointF(1, 1)), widget->mapToGlobal(QPointF(1, 1)));
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void leave(QWidget *widget)
+{
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+class PressRecorder : public QWidget
+{
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent *) override { ++presses; }
+};
+
+class DoubleClickRecorder : public CustomIKImageView
+{
+public:
+    QPointF position;
+    Qt::MouseButton button = Qt::NoButton;
+    int count = 0;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override
+    {
+        ++count;
+        position = event->position();
+        button = event->button();
+    }
+};
+
+} // namespace
+
+class TestSmallViews : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        resetSharedState();
+        QApplication::clipboard()->clear();
+    }
+
+    void scrollerDrawsAThinKnobThatDrags()
+    {
+        CustomScroller scroller(Qt::Vertical);
+        QCOMPARE(scroller.sizeHint().width(), 15);
+        scroller.resize(15, 200);
+        scroller.setRange(0, 100);
+        scroller.setPageStep(100);
+        const QRectF knob = scroller.knobRect();
+        QCOMPARE(knob, QRectF(3, 0, 9, 100));
+        const QImage image = render(&scroller);
+        QVERIFY(colorDistance(image.pixelColor(7, 50), scrollerKnobColor()) < 10);
+        QVERIFY(image.pixelColor(1, 50).alpha() == 0);   // clear track beside it
+        QVERIFY(image.pixelColor(7, 150).alpha() == 0);  // and below it
+
+        // Dragging the knob by 50 px moves it half its travel.
+        sendMouse(&scroller, QEvent::MouseButtonPress, QPoint(7, 50), Qt::LeftButton, Qt::LeftButton);
+        sendMouse(&scroller, QEvent::MouseMove, QPoint(7, 100), Qt::NoButton, Qt::LeftButton);
+        sendMouse(&scroller, QEvent::MouseButtonRelease, QPoint(7, 100), Qt::LeftButton, Qt::NoButton);
+        QVERIFY(std::abs(scroller.value() - 50) <= 1);
+        QCOMPARE(scroller.knobRect().top(), 50.0);
+
+        CustomScroller horizontal(Qt::Horizontal);
+        horizontal.resize(300, 15);
+        horizontal.setRange(0, 10);
+        horizontal.setPageStep(10);
+        QCOMPARE(horizontal.knobRect().y(), 4.0);
+        QCOMPARE(horizontal.knobRect().height(), 9.0);
+
+        // Nothing to scroll: no knob.
+        horizontal.setRange(0, 0);
+        QVERIFY(horizontal.knobRect().isEmpty());
+        const QImage empty = render(&horizontal);
+        QCOMPARE(empty.pixelColor(150, 8).alpha(), 0);
+    }
+
+    void themedScrollViewPaintsItsCorner()
+    {
+        ThemedScrollView view;
+        auto *content = new QWidget;
+        content->resize(800, 800);
+        view.setWidget(content);
+        view.resize(200, 150);
+        view.show();
+        QVERIFY(qobject_cast<CustomScroller *>(view.verticalScrollBar()));
+        QVERIFY(qobject_cast<CustomScroller *>(view.horizontalScrollBar()));
+        QCoreApplication::processEvents();
+        QWidget *corner = view.cornerWidget();
+        QVERIFY(corner && corner->isVisible());
+        const QImage image = render(&view);
+        const QPoint spot = corner->mapTo(&view, corner->rect().center());
+        QVERIFY(colorDistance(image.pixelColor(spot), scrollCornerColor()) < 6);
+    }
+
+    void centeringClipViewCentresSmallDocuments()
+    {
+        CenteringClipView clip;
+        clip.setFrameShape(QFrame::NoFrame);
+        clip.resize(300, 200);
+        auto *document = new QWidget;
+        document->resize(100, 80);
+        clip.setWidget(document);
+        clip.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(document->pos(), QPoint(100, 60));
+        QCOMPARE(clip.constrainBoundsRect(QRectF(0, 0, 300, 200)), QRectF(-100, -60, 300, 200));
+
+        // It stays centred while the view is resized.
+        clip.resize(501, 300);
+        QCoreApplication::processEvents();
+        QCOMPARE(document->pos(), QPoint(201, 110));
+
+        // A wider document scrolls normally and stops at its edges.
+        document->resize(1000, 100);
+        QCoreApplication::processEvents();
+        const int visibleWidth = clip.viewport()->width();
+        QCOMPARE(document->x(), 0);
+        QCOMPARE(document->y(), (clip.viewport()->height() - 100) / 2);
+        clip.horizontalScrollBar()->setValue(clip.horizontalScrollBar()->maximum());
+        QCOMPARE(document->x(), visibleWidth - 1000);
+        QCOMPARE(clip.constrainBoundsRect(QRectF(900, 0, visibleWidth, 100)).right(), 1000.0);
+
+        // Content insets widen the scrolled area on every side.
+        clip.setContentInsets(QMarginsF(10, 0, 20, 0));
+        QCOMPARE(clip.horizontalScrollBar()->maximum(), 1030 - visibleWidth);
+        clip.horizontalScrollBar()->setValue(0);
+        QCOMPARE(document->x(), 10);
+        clip.horizontalScrollBar()->setValue(clip.horizontalScrollBar()->maximum());
+        QCOMPARE(document->x(), visibleWidth - 1000 - 20);
+
+        // Insets that are not numbers count as none.
+        const qreal nan = std::numeric_limits<qreal>::quiet_NaN();
+        clip.setContentInsets(QMarginsF(nan, nan, nan, nan));
+        QCOMPARE(clip.contentInsets(), QMarginsF());
+        QCOMPARE(clip.horizontalScrollBar()->maximum(), 1000 - visibleWidth);
+    }
+
+    void roundedSliderBarShowsItsValue_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("200") << 200;
+        QTest::newRow("320") << 320;
+    }
+
+    void roundedSliderBarShowsItsValue()
+    {
+        QFETCH(int, width);
+        CustomSliderCell slider;
+        slider.setRange(0, 100);
+        slider.resize(width, 24);
+        const QColor blue = sliderFillBlue();
+
+        slider.setValue(100);
+        QCOMPARE(slider.filledWidth(), width - 7.0);
+        QRectF bar = slider.barRect();
+        QCOMPARE(bar.height(), 5.0);
+        QImage image = render(&slider);
+        const int y = int(bar.center().y());
+        for (int x = int(bar.left()) + 5; x < width / 2; ++x)
+            QVERIFY(colorDistance(image.pixelColor(x, y), blue) < 30);
+
+        slider.setValue(0);
+        QCOMPARE(slider.filledWidth(), 0.0);
+        image = render(&slider);
+        for (int x = width / 2; x < int(bar.right()) - 5; ++x)
+            QVERIFY(colorDistance(image.pixelColor(x, y), Qt::white) < 30);
+
+        slider.setValue(50);
+        QCOMPARE(slider.filledWidth(), (width - 7.0) / 2);
+        image = render(&slider);
+        QVERIFY(colorDistance(image.pixelColor(int(bar.left()) + 10, y), blue) < 30);
+        QVERIFY(colorDistance(image.pixelColor(int(bar.right()) - 10, y), Qt::white) < 30);
+
+        // An empty range shows the track alone.
+        slider.setRange(5, 5);
+        QCOMPARE(slider.filledWidth(), 0.0);
+        render(&slider);
+    }
+
+    void customSliderDrawsOnlyWhite()
+    {
+        customSlider slider;
+        slider.setRange(0, 10);
+        slider.setValue(3);
+        slider.resize(160, 24);
+        const QImage image = renderAlone(&slider);
+        int drawn = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() < 128)
+                    continue;
+                ++drawn;
+                QVERIFY2(c.red() > 245 && c.green() > 245 && c.blue() > 245, qPrintable(c.name()));
+            }
+        QVERIFY(drawn > 50);
+    }
+
+    void selectedRowsAreFilledInTheSelectionColour()
+    {
+        QStandardItemModel model(3, 2);
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < 2; ++column)
+                model.setItem(row, column, new QStandardItem(QStringLiteral("a")));
+        model.item(0, 0)->appendRow(new QStandardItem(QStringLiteral("child")));
+        rightOutlineView view;
+        view.setModel(&model);
+        TableRowViewResult::install(&view);
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.resize(320, 200);
+        view.show();
+        view.selectionModel()->select(model.index(1, 0),
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCoreApplication::processEvents();
+        const QImage image = render(view.viewport());
+        const QRect selected = view.visualRect(model.index(1, 1));
+        const QRect other = view.visualRect(model.index(2, 1));
+        const QColor rowColor = rowSelectionColor();
+        QVERIFY(colorDistance(image.pixelColor(selected.right() - 3, selected.center().y()), rowColor) < 6);
+        // The branch area of the selected row too.
+        QVERIFY(colorDistance(image.pixelColor(3, selected.center().y()), rowColor) < 6);
+        QVERIFY(colorDistance(image.pixelColor(other.right() - 3, other.center().y()), rowColor) > 60);
+    }
+
+    void outlineShowsItsArrowImages()
+    {
+        QCOMPARE(rightOutlineView::arrowImage(QStringLiteral("smallArrow")).size(), QSize(15, 15));
+        const QPixmap sharp = rightOutlineView::arrowImage(QStringLiteral("smallArrowDown"), 2.0);
+        QCOMPARE(sharp.deviceIndependentSize(), QSizeF(15, 15));
+        QVERIFY(rightOutlineView::arrowImage(QStringLiteral("other")).isNull());
+
+        QStandardItemModel model;
+        for (const char *name : {"open", "closed"}) {
+            auto *item = new QStandardItem(QString::fromLatin1(name));
+            item->appendRow(new QStandardItem(QStringLiteral("child")));
+            model.appendRow(item);
+        }
+        rightOutlineView view;
+        view.setModel(&model);
+        view.setIndentation(20);
+        view.resize(200, 200);
+        view.expand(model.index(0, 0));
+        view.show();
+        QCoreApplication::processEvents();
+        const QImage image = render(view.viewport());
+        auto arrowAt = [&](const QModelIndex &index) {
+            const QRect item = view.visualRect(index);
+            return view.arrowRect(QRect(0, item.y(), item.x(), item.height()));
+        };
+        const QColor arrow(180, 188, 198);
+        const QRect open = arrowAt(model.index(0, 0));
+        const QRect closed = arrowAt(model.index(1, 0));
+        QCOMPARE(open.size(), QSize(15, 15));
+        // A point of the down arrow only, and one of the right arrow only.
+        QVERIFY(colorDistance(image.pixelColor(open.topLeft() + QPoint(5, 5)), arrow) < 40);
+        QVERIFY(colorDistance(image.pixelColor(open.topLeft() + QPoint(6, 9)), arrow) > 60);
+        QVERIFY(colorDistance(image.pixelColor(closed.topLeft() + QPoint(6, 9)), arrow) < 40);
+        QVERIFY(colorDistance(image.pixelColor(closed.topLeft() + QPoint(5, 5)), arrow) > 60);
+    }
+
+    void textCellsAreVerticallyCentred()
+    {
+        QStandardItemModel model(1, 1);
+        auto *item = new QStandardItem(QStringLiteral("MMMM"));
+        item->setTextAlignment(Qt::AlignLeft | Qt::AlignTop);
+        model.setItem(0, 0, item);
+        QTableView view;
+        view.setModel(&model);
+        view.setItemDelegate(new CustomTextFieldCell(&view));
+        view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view.verticalHeader()->setDefaultSectionSize(60);
+        view.setColumnWidth(0, 150);
+        view.resize(300, 200);
+        view.show();
+        QCoreApplication::processEvents();
+        const QRect cell = view.visualRect(model.index(0, 0));
+
+        // The text's ink sits around the middle of the cell.
+        const QImage image = render(view.viewport());
+        long sum = 0, count = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left() + 1; x < cell.right() - 1; ++x)
+                if (qGray(image.pixel(x, y)) < 100) {
+                    sum += y;
+                    ++count;
+                }
+        QVERIFY(count > 10);
+        QVERIFY(std::abs(double(sum) / count - cell.center().y()) < 5);
+
+        // The editor is centred at its natural height.
+        view.edit(model.index(0, 0));
+        QCoreApplication::processEvents();
+        auto *editor = view.viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        QCOMPARE(editor->height(), editor->sizeHint().height());
+        QVERIFY(std::abs(editor->geometry().center().y() - cell.center().y()) <= 1);
+    }
+
+    void editingFieldPerformsTheEditingKeys()
+    {
+        QWidget window;
+        auto *field = new Editing(&window);
+        int shortcutTriggers = 0;
+        auto *copyAction = new QAction(&window);
+        copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+        window.addAction(copyAction);
+        connect(copyAction, &QAction::triggered, this, [&] { ++shortcutTriggers; });
+        window.show();
+        QApplication::setActiveWindow(&window);
+        field->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QWindow *handle = window.windowHandle();
+
+        field->setText(QStringLiteral("hello world"));
+        QTest::keyClick(handle, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(field->selectedText(), QStringLiteral("hello world"));
+        QTest::keyClick(handle, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("hello world"));
+        QCOMPARE(shortcutTriggers, 0);  // the field had the key first
+        QTest::keyClick(handle, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString());
+        QTest::keyClick(handle, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field->text(), QStringLiteral("hello world"));
+        QTest::keyClick(handle, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(field->text(), QString());
+        QTest::keyClick(handle, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text(), QStringLiteral("hello world"));
+
+        // Only the exact modifiers count.
+        QKeyEvent withAlt(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(!field->performKeyEquivalent(&withAlt));
+        QKeyEvent shiftC(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(!field->performKeyEquivalent(&shiftC));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_C, Qt::ControlModifier);
+        QVERIFY(!field->performKeyEquivalent(&release));
+    }
+
+    void cursorButtonsShowThePointingHand()
+    {
+        buttoncursor zoom;
+        cursorButton download;
+        for (QPushButton *button : {static_cast<QPushButton *>(&zoom), static_cast<QPushButton *>(&download)}) {
+            enter(button);
+            QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+            leave(button);
+            QCOMPARE(button->cursor().shape(), Qt::ArrowCursor);
+        }
+    }
+
+    void rightClicksOnTheContentBackgroundStopThere()
+    {
+        PressRecorder parent;
+        auto *background = new myview(&parent);
+        background->resize(100, 100);
+        parent.resize(100, 100);
+        for (uint8_t mode : {ScreenViewer, ScreenHome, ScreenGrid, ScreenList}) {
+            currentScreenMode = mode;
+            QTest::mousePress(background, Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
+            QTest::mouseRelease(background, Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
+        }
+        QCOMPARE(parent.presses, 0);
+        // Other buttons behave as on any view.
+        QTest::mousePress(background, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QCOMPARE(parent.presses, 1);
+    }
+
+    void doubleClickOnTheViewerReturnsToTheFiles()
+    {
+        currentScreenMode = ScreenViewer;
+        viewimagevc *viewer = imageViewer();
+        auto *player = new QMediaPlayer(viewer);
+        viewer->videoPlayer = player;
+        int posts = 0;
+        QObject observer;
+        lg::NotificationHub::instance().observe(QStringLiteral("backtofiles"), &observer,
+                                                [&](const QVariant &) { ++posts; });
+
+        int superCalls = 0;
+        auto super = [&](QMouseEvent *) { ++superCalls; };
+        QMouseEvent single(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                           Qt::NoModifier);
+        viewerMouseDown(&single, super);
+        QCOMPARE(superCalls, 1);
+        QCOMPARE(posts, 0);
+        QCOMPARE(viewer->videoPlayer, player);
+
+        QMouseEvent rightDouble(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::RightButton,
+                                Qt::RightButton, Qt::NoModifier);
+        viewerMouseDown(&rightDouble, super);
+        QCOMPARE(posts, 0);
+
+        // Through a real view: the double click of the left button.
+        MyImageView image;
+        image.resize(50, 50);
+        QTest::mouseDClick(&image, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QCOMPARE(posts, 1);
+        QCOMPARE(viewer->videoPlayer, nullptr);
+
+        mynsview plain;
+        plain.resize(50, 50);
+        QTest::mouseDClick(&plain, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QCOMPARE(posts, 2);
+    }
+
+    void imageViewCanBeSentADoubleClick()
+    {
+        DoubleClickRecorder view;
+        view.resize(200, 100);
+        view.simulateMouseDown();
+        QCOMPARE(view.count, 1);
+        QCOMPARE(view.position, QPointF(100, 50));
+        QCOMPARE(view.button, Qt::LeftButton);
+    }
+
+    void popoverStandsBesideItsControl()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget host;
+        host.setGeometry(screen.left() + 100, screen.top() + 100, 400, 300);
+        auto *button = new QPushButton(&host);
+        button->setGeometry(150, 20, 80, 30);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+        PopoverMaxTypeVC popover;
+        popover.setAnimates(false);
+        popover.messageValue = QStringLiteral("Right Pane ");
+        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
+        popover.message->setText(popover.messageValue);
+        QCoreApplication::processEvents();
+        QVERIFY(popover.isVisible());
+        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
+        QCOMPARE(popover.shownEdge(), Qt::BottomEdge);
+        QCOMPARE(popover.geometry().top(), anchor.bottom() + 1);
+        QVERIFY(std::abs(popover.geometry().center().x() - anchor.center().x()) <= 1);
+        QVERIFY(popover.width() > popover.message->fontMetrics().horizontalAdvance(popover.messageValue));
+        QCOMPARE(popover.message->text(), QStringLiteral("Right Pane "));
+
+        // The bubble and its dark text are drawn.
+        const QImage image = render(&popover);
+        int dark = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                dark += qGray(image.pixel(x, y)) < 80;
+        QVERIFY(dark > 10);
+        QVERIFY(qGray(image.pixel(3, image.height() / 2)) > 200);
+
+        popover.close();
+        popover.showRelativeToRect(button->rect(), button, Qt::TopEdge);
+        QCoreApplication::processEvents();
+        QCOMPARE(popover.geometry().bottom(), anchor.top() - 1);
+
+        // No room below the control: it goes above.
+        host.move(screen.left() + 100, screen.bottom() - 60);
+        QCoreApplication::processEvents();
+        popover.close();
+        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
+        QCoreApplication::processEvents();
+        QCOMPARE(popover.shownEdge(), Qt::TopEdge);
+        QVERIFY(popover.geometry().bottom() < button->mapToGlobal(QPoint(0, 0)).y());
+    }
+};
+
+LG_TEST(TestSmallViews)
+#include "test_smallviews.moc"

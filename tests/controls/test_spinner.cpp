@@ -1,0 +1,295 @@
+// The spinner: star placement, limits on caller values, the animate switch,
+// the turning (driven by a fake clock) and that a stopped spinner costs nothing.
+#include "controls/Spinner.h"
+#include "platform/Timer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAbstractAnimation>
+#include <QImage>
+#include <QPaintEvent>
+#include <QtMath>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+QImage render(QWidget *widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// Brightness of the star that points at an angle measured clockwise from the
+// top, in a square spinner drawn white on black.
+int starBrightness(const QImage &image, const Spinner &spinner, double degreesClockwise)
+{
+    const double centre = spinner.width() / 2.0;
+    const double reach = spinner.distance() + spinner.starSize().height() / 2;
+    const double t = qDegreesToRadians(degreesClockwise);
+    return qGray(image.pixel(int(std::lround(centre + reach * std::sin(t))),
+                             int(std::lround(centre - reach * std::cos(t)))));
+}
+
+} // namespace
+
+class TestSpinner : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void starsAreSpacedInWholeDegrees_data()
+    {
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<int>("stars");
+        QTest::addColumn<double>("lastAngle");
+        QTest::newRow("default") << qint64(10) << 10 << 324.0;
+        QTest::newRow("12") << qint64(12) << 12 << 330.0;
+        QTest::newRow("7 rounds the step down") << qint64(7) << 8 << 357.0;
+        QTest::newRow("360") << qint64(360) << 360 << 359.0;
+        QTest::newRow("1") << qint64(1) << 1 << 0.0;
+    }
+
+    void starsAreSpacedInWholeDegrees()
+    {
+        QFETCH(qint64, count);
+        QFETCH(int, stars);
+        QFETCH(double, lastAngle);
+        Spinner spinner;
+        spinner.setStarCount(count);
+        QCOMPARE(spinner.starList().size(), stars);
+        QCOMPARE(spinner.animationValues().size(), stars);
+        QCOMPARE(spinner.starList().last().angle, lastAngle);
+        QCOMPARE(spinner.starList().first().opacity, 1.0f);
+        QCOMPARE(spinner.starList().last().opacity, float(360.0 - lastAngle) / 360.0f);
+        for (int i = 0; i < stars; ++i)
+            QCOMPARE(spinner.animationValues().at(i), spinner.starList().at(i).angle * M_PI / 180.0);
+    }
+
+    void clockwiseTurnsEveryAngleRound()
+    {
+        Spinner spinner;
+        spinner.setClockwise(true);
+        QCOMPARE(spinner.animationValues().size(), 10);
+        QCOMPARE(spinner.animationValues().at(1), -M_PI / 5);
+        QCOMPARE(spinner.animationValues().at(9), -9 * M_PI / 5);
+        QCOMPARE(spinner.starList().at(5).opacity, 0.5f);
+    }
+
+    void callerValuesAreLimited()
+    {
+        Spinner spinner;
+        spinner.resize(80, 80);
+        const qint64 counts[] = {0, -5, 361, 100000, std::numeric_limits<qint64>::max(),
+                                 std::numeric_limits<qint64>::min()};
+        for (qint64 count : counts) {
+            spinner.setStarCount(count);
+            QVERIFY(spinner.starCount() >= 1 && spinner.starCount() <= 360);
+            QVERIFY(!spinner.starList().isEmpty() && spinner.starList().size() <= 360);
+            render(&spinner);
+        }
+        QVERIFY(spinner.setProperty("starCount", qlonglong(0)));
+        QCOMPARE(spinner.starCount(), 1);
+
+        const double odd[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                              -std::numeric_limits<double>::infinity(), -1e308, 1e308, 0.0, -1.0};
+        for (double value : odd) {
+            spinner.setStarSize(QSizeF(value, value));
+            spinner.setDistance(value);
+            spinner.setDuration(value);
+            QVERIFY(std::isfinite(spinner.starSize().width()) && spinner.starSize().width() >= 0);
+            QVERIFY(std::isfinite(spinner.distance()));
+            QVERIFY(std::isfinite(spinner.duration()) && spinner.duration() > 0);
+            spinner.startAnimation();
+            render(&spinner);
+            spinner.stopAnimation();
+        }
+    }
+
+    void animateShowsHidesAndIgnoresRepeats()
+    {
+        QWidget window;
+        auto *spinner = new Spinner(&window);
+        window.show();
+        QVERIFY(spinner->isVisible());
+        QVERIFY(!spinner->animate());
+
+        // Off while off: the view is not hidden.
+        spinner->setAnimate(false);
+        QVERIFY(spinner->isVisible());
+
+        spinner->setHidden(true);
+        spinner->setAnimate(true);
+        QVERIFY(spinner->isVisible());
+        QVERIFY(spinner->isAnimating());
+        spinner->stopAnimation();
+        // On while on: nothing is started again.
+        spinner->setAnimate(true);
+        QVERIFY(!spinner->isAnimating());
+
+        spinner->setAnimate(false);
+        QVERIFY(spinner->isHidden());
+        QVERIFY(!spinner->isAnimating());
+
+        // Staying on screen after the end, resting unturned.
+        QVERIFY(spinner->setProperty("displayAfterAnimationEnds", true));
+        spinner->setAnimate(true);
+        spinner->setAnimate(false);
+        QVERIFY(spinner->isVisible());
+        QVERIFY(!spinner->isAnimating());
+        QCOMPARE(spinner->containerRotation(), 0.0);
+
+        // Starting and stopping directly leaves the switch as it was.
+        spinner->startAnimation();
+        QVERIFY(!spinner->animate());
+        spinner->stopAnimation();
+    }
+
+    void turnsOneStarSpacingPerStep()
+    {
+        lg::FakeClock clock;
+        Spinner spinner;
+        spinner.resize(90, 90);
+        spinner.startAnimation();
+        QCOMPARE(spinner.containerRotation(), 0.0);
+        clock.advance(99);
+        QCOMPARE(spinner.containerRotation(), 0.0);
+        clock.advance(1);
+        QCOMPARE(spinner.containerRotation(), M_PI / 5);
+        clock.advance(800);
+        QCOMPARE(spinner.containerRotation(), 9 * M_PI / 5);
+        clock.advance(100);  // round again
+        QCOMPARE(spinner.containerRotation(), 0.0);
+
+        // A new duration waits for the next start.
+        spinner.setDuration(2.0);
+        clock.advance(100);
+        QCOMPARE(spinner.containerRotation(), M_PI / 5);
+        spinner.stopAnimation();
+        spinner.startAnimation();
+        clock.advance(100);
+        QCOMPARE(spinner.containerRotation(), 0.0);
+        clock.advance(100);
+        QCOMPARE(spinner.containerRotation(), M_PI / 5);
+
+        // Starting again begins the cycle afresh.
+        clock.advance(400);
+        spinner.startAnimation();
+        QCOMPARE(spinner.containerRotation(), 0.0);
+        spinner.stopAnimation();
+    }
+
+    void fastSpinnersRepaintAtMostSixtyTimesASecond()
+    {
+        lg::FakeClock clock;
+        QWidget window;
+        auto *spinner = new Spinner(&window);
+        spinner->resize(60, 60);
+        spinner->setStarCount(360);
+        spinner->setDuration(0.36);  // 1 ms a step
+        window.show();
+        PaintCounter counter;
+        spinner->installEventFilter(&counter);
+        spinner->startAnimation();
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        for (int i = 0; i < 60; ++i) {
+            clock.advance(16);
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(counter.paints > 0);
+        QVERIFY(counter.paints <= 60);
+        // It still turns at its own speed: 960 ms is 2 2/3 turns.
+        QCOMPARE(spinner->containerRotation(), spinner->animationValues().at(240));
+        spinner->stopAnimation();
+    }
+
+    void stoppedSpinnerCostsNothing()
+    {
+        lg::FakeClock clock;
+        QWidget window;
+        auto *spinner = new Spinner(&window);
+        spinner->resize(80, 80);
+        window.show();
+        QCOMPARE(clock.pendingCount(), 0);  // a new spinner does not tick
+
+        spinner->startAnimation();
+        QCOMPARE(clock.pendingCount(), 1);
+        clock.advance(250);
+        spinner->stopAnimation();
+        QCOMPARE(spinner->containerRotation(), 0.0);
+        QCOMPARE(clock.pendingCount(), 0);
+
+        PaintCounter counter;
+        spinner->installEventFilter(&counter);
+        QCoreApplication::processEvents();
+        counter.paints = 0;
+        clock.advance(5000);
+        QCoreApplication::processEvents();
+        QCOMPARE(counter.paints, 0);
+        for (QAbstractAnimation *animation : spinner->findChildren<QAbstractAnimation *>())
+            QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
+
+        // A single star never turns, so it needs no ticks either.
+        spinner->setStarCount(1);
+        spinner->startAnimation();
+        QCOMPARE(clock.pendingCount(), 0);
+        spinner->stopAnimation();
+    }
+
+    void brightestStarWalksCounterClockwise_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<bool>("clockwise");
+        QTest::newRow("90") << 90 << false;
+        QTest::newRow("140") << 140 << false;
+        QTest::newRow("140 clockwise") << 140 << true;
+    }
+
+    void brightestStarWalksCounterClockwise()
+    {
+        QFETCH(int, side);
+        QFETCH(bool, clockwise);
+        lg::FakeClock clock;
+        Spinner spinner;
+        spinner.setBackground(Qt::black);
+        spinner.setForeground(Qt::white);
+        spinner.setCornerRadius(0);
+        spinner.setClockwise(clockwise);
+        spinner.setDistance(side / 4.5);
+        spinner.setStarSize(QSizeF(side / 12.0, side / 6.0));
+        spinner.resize(side, side);
+
+        // At rest the brightest star points up and the next one, 0.9 bright,
+        // stands one spacing clockwise from it (counter-clockwise when turning
+        // clockwise).
+        const double next = clockwise ? -36 : 36;
+        QImage image = render(&spinner);
+        QVERIFY(starBrightness(image, spinner, 0) > 240);
+        QVERIFY(std::abs(starBrightness(image, spinner, next) - 229) < 12);
+        QVERIFY(starBrightness(image, spinner, -next) < 40);  // the faintest
+
+        spinner.startAnimation();
+        clock.advance(100);
+        image = render(&spinner);
+        // The brightest has moved one spacing on, the 0.9 star to the top.
+        QVERIFY(starBrightness(image, spinner, -next) > 240);
+        QVERIFY(std::abs(starBrightness(image, spinner, 0) - 229) < 12);
+        spinner.stopAnimation();
+    }
+};
+
+LG_TEST(TestSpinner)
+#include "test_spinner.moc"

@@ -1,0 +1,139 @@
+#include "model/FolderMonitor.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+// Changes of the folder's entries. Content writes are seen when the writer
+// closes the file, so a long copy does not report every single write.
+constexpr uint32_t entryChanges =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE;
+
+void printLine(QByteArray line)
+{
+    line += '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+FolderMonitor::FolderMonitor(const QUrl &url, std::function<void()> handler)
+    : m_url(url), m_handler(std::move(handler))
+{
+    start();
+}
+
+FolderMonitor::~FolderMonitor()
+{
+    release();
+}
+
+void FolderMonitor::start()
+{
+    if (m_state == State::on)
+        return;
+    m_state = State::on;
+    open();
+}
+
+void FolderMonitor::stop()
+{
+    if (m_state == State::off)
+        return;
+    m_state = State::off;
+    release();
+}
+
+bool FolderMonitor::open()
+{
+    const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : QString();
+    const QByteArray encoded = QFile::encodeName(path);
+    int error = ENOENT;
+    if (!encoded.isEmpty()) {
+        descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (descriptor < 0) {
+            error = errno;
+        } else {
+            watch = ::inotify_add_watch(descriptor, encoded.constData(), entryChanges | IN_ONLYDIR);
+            if (watch < 0)
+                error = errno;
+        }
+    }
+    if (descriptor < 0 || watch < 0) {
+        release();
+        const QByteArray shown = encoded.isEmpty() ? m_url.toEncoded() : encoded;
+        printLine("Cannot monitor folder " + shown + ": " + std::strerror(error));
+        return false;
+    }
+
+    source = new QSocketNotifier(descriptor, QSocketNotifier::Read);
+    QObject::connect(source, &QSocketNotifier::activated, source, [this] { readEvents(); });
+    return true;
+}
+
+void FolderMonitor::release()
+{
+    if (source) {
+        // The notifier may be the one delivering right now: let it go once it is done.
+        source->setEnabled(false);
+        QObject::disconnect(source, nullptr, nullptr, nullptr);
+        source->deleteLater();
+        source = nullptr;
+    }
+    if (descriptor >= 0) {
+        if (watch >= 0)
+            ::inotify_rm_watch(descriptor, watch);
+        ::close(descriptor);
+    }
+    descriptor = -1;
+    watch = -1;
+}
+
+void FolderMonitor::readEvents()
+{
+    // Take everything that is waiting, then report once.
+    alignas(inotify_event) char buffer[16 * 1024];
+    bool changed = false;
+    bool failed = false;
+    for (;;) {
+        const ssize_t length = ::read(descriptor, buffer, sizeof buffer);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            failed = errno != EAGAIN;
+            break;
+        }
+        if (length == 0)
+            break;
+        for (ssize_t offset = 0; offset + ssize_t(sizeof(inotify_event)) <= length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+            if (event->mask & (entryChanges | IN_Q_OVERFLOW))
+                changed = true;
+            if (event->mask & IN_IGNORED) {
+                // The folder itself is gone (deleted or unmounted): its watch ended.
+                if (event->wd == watch)
+                    watch = -1;
+            }
+            offset += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    if (failed || watch < 0) {
+        // Nothing more will come; stop asking.
+        if (source)
+            source->setEnabled(false);
+    }
+    if (changed && m_state == State::on) {
+        // Last step: the handler may destroy this monitor.
+        const std::function<void()> handler = m_handler;
+        if (handler)
+            handler();
+    }
+}

@@ -1,0 +1,270 @@
+#include "model/ImageTransforms.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTransform>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+void printLine(const char *text)
+{
+    std::fputs(text, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+const char *noMatchingExtension = "Did not find any matching path extension to store the image";
+
+// The number of quarter turns counter-clockwise when degrees is a whole
+// multiple of 90, else -1.
+int quarterTurns(double degrees)
+{
+    const double quarters = degrees / 90.0;
+    const double whole = std::round(quarters);
+    if (std::abs(quarters - whole) > 1e-9)
+        return -1;
+    return int(((long long)(whole) % 4 + 4) % 4);
+}
+
+QImage turnedExactly(const QImage &image, int quarterTurnsCounterClockwise)
+{
+    switch (quarterTurnsCounterClockwise) {
+    case 1: return image.transformed(QTransform().rotate(270));  // Qt turns clockwise for positive angles
+    case 2: return image.mirrored(true, true);
+    case 3: return image.transformed(QTransform().rotate(90));
+    default: return image.copy();
+    }
+}
+
+int canvasSide(double value)
+{
+    return std::max(1, int(std::ceil(value - 1e-6)));
+}
+
+// The image turned counter-clockwise by degrees on a canvas that holds the
+// whole turned picture (or on its own size when keepSize is set).
+QImage drawnTurned(const QImage &image, double degrees, QPainter::CompositionMode mode, bool keepSize)
+{
+    if (image.isNull())
+        return QImage();
+    const int turns = keepSize ? -1 : quarterTurns(degrees);
+    if (turns >= 0)
+        return turnedExactly(image, turns);
+    const double radians = degrees * M_PI / 180.0;
+    const double w = image.width(), h = image.height();
+    const QSize canvas = keepSize ? image.size()
+                                  : QSize(canvasSide(w * std::abs(std::cos(radians)) + h * std::abs(std::sin(radians))),
+                                          canvasSide(w * std::abs(std::sin(radians)) + h * std::abs(std::cos(radians))));
+    QImage out(canvas, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return QImage();
+    out.fill(Qt::transparent);
+    out.setColorSpace(image.colorSpace());
+    QPainter painter(&out);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setCompositionMode(mode);
+    painter.translate(canvas.width() / 2.0, canvas.height() / 2.0);
+    painter.rotate(-degrees);  // the painter turns clockwise for positive angles
+    painter.drawImage(QPointF(-w / 2.0, -h / 2.0), image);
+    painter.end();
+    return out;
+}
+
+std::optional<lg::ImageFileType> typeForExtension(const QString &upper)
+{
+    using T = lg::ImageFileType;
+    static const struct
+    {
+        std::initializer_list<const char *> extensions;
+        T type;
+    } table[] = {
+        {{"JPG", "JPEG", "JPE"}, T::JPEG},
+        {{"PNG", "PNGF"}, T::PNG},
+        {{"TIFF", "TIF"}, T::TIFF},
+        {{"GIFF", "GIF"}, T::GIF},
+        {{"PICT", "PIC", "PCT", "X-PICT", "X-MACPICT"}, T::PICT},
+        {{"JP2"}, T::JPEG2000},
+        {{"QTIF", "QIF"}, T::QuickTimeImage},
+        {{"ICNS"}, T::AppleIcon},
+        {{"BMPF", "BMP"}, T::BMP},
+        {{"ICO"}, T::WindowsIcon},
+    };
+    for (const auto &row : table)
+        for (const char *extension : row.extensions)
+            if (upper == QLatin1String(extension))
+                return row.type;
+    return std::nullopt;
+}
+
+QByteArray tiffRepresentation(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "tiff");
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+} // namespace
+
+QImage rotate(const QImage &image, double degrees)
+{
+    if (degrees == 0)
+        return image;
+    return drawnTurned(image, degrees, QPainter::CompositionMode_SourceOver, false);
+}
+
+QImage flipped(const QImage &image, bool horizontally, bool vertically)
+{
+    if (!horizontally && !vertically)
+        return image.copy();
+    return image.mirrored(horizontally, vertically);
+}
+
+bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties)
+{
+    const QString extension = QFileInfo(path).suffix().toUpper();
+    const std::optional<lg::ImageFileType> type = typeForExtension(extension);
+    if (!type || !lg::ImageWriter::canWrite(*type)) {
+        printLine(noMatchingExtension);
+        return false;
+    }
+    QString error;
+    if (!lg::ImageWriter::write(image, path, *type, lg::ImageWriteOptions::fromProperties(properties), &error)) {
+        qWarning("The image was not saved: %s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+std::optional<lg::ImageSource> CGImagesource(const QImage &image)
+{
+    const QByteArray tiff = tiffRepresentation(image);
+    if (tiff.isEmpty())
+        return std::nullopt;
+    return lg::ImageSource::fromData(tiff, QStringLiteral("tiff"));
+}
+
+QImage rotated(const QImage &image, double degrees)
+{
+    return drawnTurned(image, degrees, QPainter::CompositionMode_SourceOver, false);
+}
+
+QImage rotatedNormal(const QImage &image, double degrees)
+{
+    return drawnTurned(image, degrees, QPainter::CompositionMode_SourceOver, true);
+}
+
+std::optional<QImage> imageRotatedwith_Ikimageview2(const QImage &image, double degrees)
+{
+    if (image.isNull())
+        return std::nullopt;
+    const QImage out = drawnTurned(image, -degrees, QPainter::CompositionMode_SourceOver, false);
+    if (out.isNull())
+        return std::nullopt;
+    return out;
+}
+
+bool write(const QImage &image, const QUrl &url, DataWritingOptions options, lg::ImageFileType type,
+           float compressFactor, double dpiValue)
+{
+    Q_UNUSED(dpiValue);
+    const auto fail = [](const QString &text) {
+        printLine(qPrintable(text));
+        return false;
+    };
+    if (!url.isLocalFile())
+        return fail(QStringLiteral("The location is not a file: %1").arg(url.toString()));
+    const QString path = url.toLocalFile();
+    const std::optional<QImage> bitmap = Rotated::bitmapImageRepresentation(image);
+    if (!bitmap)
+        return fail(QStringLiteral("There is no image to write."));
+    lg::ImageWriteOptions writeOptions;
+    writeOptions.quality = double(compressFactor);
+    QString error;
+    const std::optional<QByteArray> data = lg::ImageWriter::encode(*bitmap, type, writeOptions, &error);
+    if (!data)
+        return fail(error);
+    if (options == DataWritingOptions::withoutOverwriting && QFileInfo::exists(path))
+        return fail(QStringLiteral("The file %1 already exists.").arg(path));
+    if (!lg::ImageWriter::replaceFileContents(path, *data, &error))
+        return fail(error);
+    return true;
+}
+
+QImage Rotated::imageRotated(const QImage &image, float degrees)
+{
+    return rotateImagedByDegrees(degrees, image);
+}
+
+std::optional<QImage> Rotated::bitmapImageRepresentation(const QImage &image)
+{
+    if (image.width() <= 0 || image.height() <= 0)
+        return std::nullopt;
+    QImage bitmap(image.size(), QImage::Format_RGBA8888_Premultiplied);
+    if (bitmap.isNull())
+        return std::nullopt;
+    bitmap.fill(Qt::transparent);
+    QPainter painter(&bitmap);
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, image);
+    painter.restore();
+    painter.end();
+    return bitmap;
+}
+
+std::optional<QImage> Rotated::toCGImageRef(const QImage &image)
+{
+    const std::optional<QImage> bitmap = bitmapImageRepresentation(image);
+    if (!bitmap)
+        return std::nullopt;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(*bitmap))
+        return std::nullopt;
+    return lg::ImageSource::fromData(png, QStringLiteral("png")).image();
+}
+
+QImage Rotated::rotateImagedByDegrees(float degrees, const QImage &image)
+{
+    if (degrees == 0)
+        return image;
+    return drawnTurned(image, -double(degrees), QPainter::CompositionMode_Source, false);
+}
+
+std::optional<QByteArray> ImageHelperMethods::getPICTRepData(const QString &path)
+{
+    std::optional<QByteArray> data;
+    if (lg::ImageSource(path).type() == QLatin1String("pict")) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            data = file.readAll();
+    }
+    std::fprintf(stderr, "my image data size is %ld\n", long(data ? data->size() : 0));
+    return data;
+}
+
+QImage ImageHelperMethods::flipImageVertically(const QImage &image, bool allowFlip)
+{
+    return allowFlip ? image.mirrored(false, true) : image.copy();
+}
+
+QImage ImageHelperMethods::flipImageHorizontally(const QImage &image, bool allowFlip)
+{
+    return allowFlip ? image.mirrored(true, false) : image.copy();
+}

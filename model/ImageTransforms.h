@@ -1,0 +1,84 @@
+#pragma once
+// Turning, mirroring and writing images: the viewer's rotate, flip and save,
+// and the image source that the video thumbnail goes through. Every transform
+// returns a new image and leaves its source alone. Angles are in degrees; the
+// turning direction is given for each function as seen on screen.
+#include "platform/ImageSource.h"
+#include "platform/ImageWriter.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+// Turned counter-clockwise (clockwise for a negative angle) on a canvas that
+// just holds the turned picture: w·|cos a| + h·|sin a| by w·|sin a| + h·|cos a|;
+// the corners outside the picture are transparent. An angle of 0 returns the
+// image itself; a null image gives a null image.
+QImage rotate(const QImage &image, double degrees);
+
+// Mirrored left to right and/or top to bottom; with both false, a plain copy.
+QImage flipped(const QImage &image, bool horizontally, bool vertically);
+
+// Writes the image in the type that the path's extension names (JPG, JPEG, JPE;
+// PNG, PNGF; TIFF, TIF; GIFF, GIF; PICT, PIC, PCT, X-PICT, X-MACPICT; JP2; QTIF,
+// QIF; ICNS; BMPF, BMP; ICO, in any case), replacing the file at path in one
+// step. The properties' Exif and IPTC blocks are carried over with the
+// orientation set to 1. Prints "Did not find any matching path extension to
+// store the image" and returns false, leaving any file at path untouched, when
+// the extension names no type or the type cannot be written here; a write that
+// fails also returns false and leaves the old file as it was.
+bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties);
+
+// An image source over the image's TIFF encoding; none for a null image.
+std::optional<lg::ImageSource> CGImagesource(const QImage &image);
+
+// Turned counter-clockwise about its centre on a canvas holding the whole
+// turned picture (drawn, source-over). 0 gives a copy.
+QImage rotated(const QImage &image, double degrees);
+
+// Turned counter-clockwise about its centre inside its own size; the corners
+// that leave the rectangle are cut off.
+QImage rotatedNormal(const QImage &image, double degrees);
+
+// Turned clockwise on a canvas holding the whole turned picture; none for a null image.
+std::optional<QImage> imageRotatedwith_Ikimageview2(const QImage &image, double degrees);
+
+// How NSImage-style write treats an existing file. Writes always go through a
+// temporary file that is renamed over the target.
+enum class DataWritingOptions { none, atomic, withoutOverwriting };
+
+// Encodes the image in the given type with the compression factor (0..1, for
+// lossy types) and writes it to the file URL. False, printing the reason, when
+// no data can be made or the write fails (withoutOverwriting: also when a file
+// is there). The dots-per-inch value has no effect on the output.
+bool write(const QImage &image, const QUrl &url, DataWritingOptions options, lg::ImageFileType type,
+           float compressFactor, double dpiValue);
+
+// The "Rotated" set of image operations.
+struct Rotated
+{
+    // rotateImagedByDegrees with the image.
+    static QImage imageRotated(const QImage &image, float degrees);
+    // A 32-bit RGBA bitmap (premultiplied, width × 4 bytes a row) of the image;
+    // none when the image has no pixels.
+    static std::optional<QImage> bitmapImageRepresentation(const QImage &image);
+    // The bitmap above, encoded as PNG and read back; none when that fails.
+    static std::optional<QImage> toCGImageRef(const QImage &image);
+    // Turned clockwise on a canvas holding the whole turned picture (copy
+    // compositing); 0 returns the image itself.
+    static QImage rotateImagedByDegrees(float degrees, const QImage &image);
+};
+
+class ImageHelperMethods
+{
+public:
+    // The content of a PICT file; none when the file is not a PICT image.
+    // Logs "my image data size is %ld" with the length (0 for none).
+    static std::optional<QByteArray> getPICTRepData(const QString &path);
+    // Mirrored top to bottom when allowFlip is set, else a copy.
+    static QImage flipImageVertically(const QImage &image, bool allowFlip);
+    // Mirrored left to right when allowFlip is set, else a copy.
+    static QImage flipImageHorizontally(const QImage &image, bool allowFlip);
+};

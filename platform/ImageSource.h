@@ -1,0 +1,75 @@
+#pragma once
+// One way into every picture the program shows: recognise the file by its
+// content, tell its size without decoding it, make thumbnails (reduced decode
+// and embedded previews where they are large enough), decode it in full and
+// read its metadata. Qt's readers, libheif, LibRaw and ImageMagick do the work.
+//
+// An ImageSource is a cheap, immutable value: copies share their state and any
+// member may be called from any thread at the same time. Damaged, cut-off,
+// empty or mislabelled files and vanished paths are simply not valid: they
+// give no size, no thumbnail and no properties.
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QPair>
+#include <QSize>
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace lg {
+
+struct ImageProperties
+{
+    QSize pixelSize;        // oriented; invalid when the source is not an image
+    int depth = 0;          // bits per sample
+    QString colorModel;     // "RGB", "Gray", "CMYK", ...
+    bool hasAlpha = false;
+    int orientation = 1;    // Exif orientation 1..8 of the stored pixels
+    // Groups of key/value text pairs, in this order: "Exif", "TIFF", "GPS",
+    // "IPTC"; a group without entries is left out.
+    QList<QPair<QString, QList<QPair<QString, QString>>>> groups;
+
+    // Carried over when an image is written with these properties (orientation
+    // reset to 1, as the written pixels are upright).
+    QByteArray exif;        // TIFF-structured Exif block
+    QByteArray iptc;        // IPTC datasets
+    // Quality of lossy formats when writing, 0..1; none: the writer's default.
+    std::optional<double> compressionQuality;
+};
+
+class ImageSource
+{
+public:
+    explicit ImageSource(const QString &path);
+    static ImageSource fromData(const QByteArray &data, const QString &formatHint = {});
+
+    // Some reader recognises the content (not just the extension) and the file is whole.
+    bool isValid() const;
+    // "jpeg", "png", "gif", "tiff", "heic", "raw", "psd", ...; empty: no image type.
+    QString type() const;
+    // The oriented size, read from the header where the format allows.
+    std::optional<QSize> pixelSize() const;
+    // A thumbnail whose longest side is at most maxPixelSize (never enlarged),
+    // upright. Reduced-size decoding and embedded previews are used when they
+    // are at least that size.
+    std::optional<QImage> thumbnail(int maxPixelSize) const;
+    // The first image at full size, upright.
+    std::optional<QImage> image() const;
+    // Frames of an animated or multi-page image; 1 for stills, 0 when not valid.
+    int frameCount() const;
+    // Frame index (0-based) at full size, upright; none past the last frame.
+    std::optional<QImage> frame(int index) const;
+    // How long frame index shows in an animation, in milliseconds (0: unknown).
+    int frameDelay(int index) const;
+    ImageProperties properties() const;
+
+    QString path() const;
+
+private:
+    struct Private;
+    ImageSource() = default;
+    std::shared_ptr<Private> d;
+};
+
+} // namespace lg

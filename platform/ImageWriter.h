@@ -1,0 +1,70 @@
+#pragma once
+// Writes images to files. Every write goes to a temporary file in the target's
+// folder that is renamed over the target only when it is complete, so a
+// failed write leaves the old file as it was; failures are reported, never
+// passed off as success. Qt writes what it can, libheif writes HEIC and
+// ImageMagick the rest.
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace lg {
+
+struct ImageProperties;
+
+enum class ImageFileType {
+    JPEG,
+    PNG,
+    TIFF,
+    GIF,
+    PICT,
+    JPEG2000,
+    QuickTimeImage,
+    AppleIcon,
+    BMP,
+    WindowsIcon,
+    HEIC,
+    TGA,
+};
+
+struct ImageWriteOptions
+{
+    // 0..1 for lossy formats; negative: the format's default.
+    double quality = -1;
+    // Carried into formats that hold them (JPEG, PNG, TIFF, JPEG 2000, HEIC),
+    // with the orientation set to 1 and the old thumbnail dropped.
+    QByteArray exif;
+    QByteArray iptc;
+
+    static ImageWriteOptions fromProperties(const ImageProperties &properties);
+};
+
+class ImageWriter
+{
+public:
+    // Whether some library here writes the type.
+    static bool canWrite(ImageFileType type);
+    // The usual extension of the type ("jpg", "png", ...).
+    static QString preferredExtension(ImageFileType type);
+
+    // The encoded file content; none (with the reason in error) when it cannot be made.
+    static std::optional<QByteArray> encode(const QImage &image, ImageFileType type,
+                                            const ImageWriteOptions &options = {}, QString *error = nullptr);
+    // Encodes and replaces path atomically. False, with the reason in error,
+    // when nothing was written; the file at path is then untouched.
+    static bool write(const QImage &image, const QString &path, ImageFileType type,
+                      const ImageWriteOptions &options = {}, QString *error = nullptr);
+
+    // Writes bytes beside path and renames them over it (an existing file keeps
+    // its permissions). The file at path is untouched when this returns false.
+    static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+    // Tests: called with the temporary file's path just before it is renamed
+    // over the target; returning false makes the write fail there.
+    using CommitHook = std::function<bool(const QString &temporaryPath)>;
+    static void setCommitHookForTesting(CommitHook hook);
+};
+
+} // namespace lg

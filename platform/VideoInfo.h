@@ -1,0 +1,27 @@
+#pragma once
+// Size, rotation and duration of a video (FFmpeg's demuxers) and its first
+// frame (libffmpegthumbnailer). Both may be called from any thread. Files that
+// are not videos, damaged files and vanished paths give none.
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+namespace lg {
+
+struct VideoProbe
+{
+    QSize size;                   // as shown: rotation applied
+    int rotation = 0;             // clockwise degrees: 0, 90, 180 or 270
+    double durationSeconds = 0;   // 0 when unknown
+};
+
+class VideoInfo
+{
+public:
+    static std::optional<VideoProbe> probe(const QString &path);
+    // The first frame, upright, at most maxSide on its longest side (0: full size).
+    static std::optional<QImage> firstFrame(const QString &path, int maxSide = 0);
+};
+
+} // namespace lg

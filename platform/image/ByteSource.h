@@ -1,0 +1,52 @@
+#pragma once
+// Random access to the bytes of one file or of a buffer in memory. A file is
+// opened only when it is a regular file, so a FIFO or a device named like a
+// picture never blocks a reader; reads use pread, so one ByteSource may be read
+// from several threads.
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class QIODevice;
+
+namespace lg::image {
+
+class ByteSource
+{
+public:
+    ByteSource() = default;
+    static ByteSource openFile(const QString &path);
+    static ByteSource fromMemory(const QByteArray &data);
+    ~ByteSource();
+    ByteSource(ByteSource &&other) noexcept;
+    ByteSource &operator=(ByteSource &&other) noexcept;
+    ByteSource(const ByteSource &) = delete;
+    ByteSource &operator=(const ByteSource &) = delete;
+
+    bool isOpen() const { return m_fd >= 0 || m_inMemory; }
+    bool inMemory() const { return m_inMemory; }
+    qint64 size() const { return m_size; }
+    int fileDescriptor() const { return m_fd; }
+
+    // Up to length bytes from offset; shorter at the end, empty on error.
+    QByteArray read(qint64 offset, qint64 length) const;
+    // Reads into a caller's buffer; returns the count read (short at the end), -1 on error.
+    qint64 readInto(qint64 offset, char *buffer, qint64 length) const;
+    // The whole content, or an empty array when it is larger than limit.
+    QByteArray readAll(qint64 limit) const;
+    // A readable device over the content (its own file offset), or null.
+    std::unique_ptr<QIODevice> device() const;
+    // The buffer itself for sources made from memory (no copy).
+    const QByteArray &memory() const { return m_data; }
+
+private:
+    int m_fd = -1;
+    bool m_inMemory = false;
+    qint64 m_size = 0;
+    QByteArray m_data;
+};
+
+// True when path names a regular file (symbolic links followed).
+bool isRegularFile(const QString &path);
+
+} // namespace lg::image

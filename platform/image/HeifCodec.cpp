@@ -1,0 +1,281 @@
+#include "platform/image/ByteSource.h"
+#include "platform/image/Decoders.h"
+#include "platform/image/Libraries.h"
+#include "platform/image/Orientation.h"
+
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace lg::image {
+
+namespace {
+
+struct ContextDeleter { void operator()(heif_context *c) const { heif_context_free(c); } };
+struct HandleDeleter { void operator()(heif_image_handle *h) const { heif_image_handle_release(h); } };
+struct ImageDeleter { void operator()(heif_image *i) const { heif_image_release(i); } };
+struct EncoderDeleter { void operator()(heif_encoder *e) const { heif_encoder_release(e); } };
+using ContextPtr = std::unique_ptr<heif_context, ContextDeleter>;
+using HandlePtr = std::unique_ptr<heif_image_handle, HandleDeleter>;
+using HeifImagePtr = std::unique_ptr<heif_image, ImageDeleter>;
+using EncoderPtr = std::unique_ptr<heif_encoder, EncoderDeleter>;
+
+// libheif reads through our byte source, for files and memory alike.
+struct ReaderState
+{
+    const ByteSource *source = nullptr;
+    int64_t position = 0;
+};
+
+int64_t readerPosition(void *user) { return static_cast<ReaderState *>(user)->position; }
+
+int readerRead(void *data, size_t size, void *user)
+{
+    auto *state = static_cast<ReaderState *>(user);
+    const qint64 n = state->source->readInto(state->position, static_cast<char *>(data), qint64(size));
+    if (n != qint64(size))
+        return 1;
+    state->position += n;
+    return 0;
+}
+
+int readerSeek(int64_t position, void *user)
+{
+    auto *state = static_cast<ReaderState *>(user);
+    if (position < 0 || position > state->source->size())
+        return 1;
+    state->position = position;
+    return 0;
+}
+
+heif_reader_grow_status readerWait(int64_t targetSize, void *user)
+{
+    auto *state = static_cast<ReaderState *>(user);
+    return targetSize > state->source->size() ? heif_reader_grow_status_size_beyond_eof
+                                              : heif_reader_grow_status_size_reached;
+}
+
+const heif_reader &readerFunctions()
+{
+    static heif_reader reader = [] {
+        heif_reader r {};
+        r.reader_api_version = 1;
+        r.get_position = readerPosition;
+        r.read = readerRead;
+        r.seek = readerSeek;
+        r.wait_for_file_size = readerWait;
+        return r;
+    }();
+    return reader;
+}
+
+// Every top-level box lies inside the file: a cut-off file has its last box
+// (normally the media data) reach past the end.
+bool boxesComplete(const ByteSource &source)
+{
+    const qint64 size = source.size();
+    qint64 pos = 0;
+    int boxes = 0;
+    while (pos < size) {
+        const QByteArray header = source.read(pos, 16);
+        if (header.size() < 8)
+            return false;
+        const auto *h = reinterpret_cast<const uchar *>(header.constData());
+        quint64 length = (quint64(h[0]) << 24) | (quint64(h[1]) << 16) | (quint64(h[2]) << 8) | h[3];
+        if (length == 1) {
+            if (header.size() < 16)
+                return false;
+            length = 0;
+            for (int i = 8; i < 16; ++i)
+                length = (length << 8) | h[i];
+        } else if (length == 0) {
+            length = quint64(size - pos);
+        }
+        if (length < 8 || quint64(pos) + length > quint64(size))
+            return false;
+        pos += qint64(length);
+        ++boxes;
+    }
+    return boxes > 0;
+}
+
+struct OpenedHeif
+{
+    ReaderState state;
+    ContextPtr context;
+    HandlePtr primary;
+};
+
+std::unique_ptr<OpenedHeif> openHeif(const ByteSource &source)
+{
+    ensureHeif();
+    if (!source.isOpen() || !boxesComplete(source))
+        return nullptr;
+    auto opened = std::make_unique<OpenedHeif>();
+    opened->state.source = &source;
+    opened->context.reset(heif_context_alloc());
+    if (!opened->context)
+        return nullptr;
+    heif_context_set_maximum_image_size_limit(opened->context.get(), 32768);
+    if (heif_context_read_from_reader(opened->context.get(), &readerFunctions(), &opened->state, nullptr).code
+        != heif_error_Ok)
+        return nullptr;
+    heif_image_handle *primary = nullptr;
+    if (heif_context_get_primary_image_handle(opened->context.get(), &primary).code != heif_error_Ok || !primary)
+        return nullptr;
+    opened->primary.reset(primary);
+    return opened;
+}
+
+std::optional<QImage> decodeHandle(heif_image_handle *handle)
+{
+    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    heif_image *decoded = nullptr;
+    const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+    HeifImagePtr image(decoded);
+    if (error.code != heif_error_Ok || !image)
+        return std::nullopt;
+    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!plane || width <= 0 || height <= 0)
+        return std::nullopt;
+    QImage out(width, height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (out.isNull())
+        return std::nullopt;
+    const size_t rowBytes = size_t(width) * (alpha ? 4 : 3);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(out.scanLine(y), plane + size_t(y) * size_t(stride), rowBytes);
+    return out;
+}
+
+} // namespace
+
+HeifInfo probeHeif(const ByteSource &source)
+{
+    HeifInfo info;
+    const auto opened = openHeif(source);
+    if (!opened)
+        return info;
+    heif_image_handle *primary = opened->primary.get();
+    info.size = QSize(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
+    info.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(primary));
+    info.hasAlpha = heif_image_handle_has_alpha_channel(primary);
+    info.imageCount = std::max(1, heif_context_get_number_of_top_level_images(opened->context.get()));
+    info.ok = !info.size.isEmpty();
+    return info;
+}
+
+std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
+{
+    const auto opened = openHeif(source);
+    if (!opened)
+        return std::nullopt;
+    heif_image_handle *primary = opened->primary.get();
+    // The smallest embedded thumbnail that is still large enough saves a full decode.
+    HandlePtr thumbnail;
+    if (maxSide > 0) {
+        const int count = heif_image_handle_get_number_of_thumbnails(primary);
+        if (count > 0) {
+            std::vector<heif_item_id> ids(static_cast<size_t>(count));
+            const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+            int bestSide = 0;
+            const bool primaryWide = heif_image_handle_get_width(primary) >= heif_image_handle_get_height(primary);
+            for (int i = 0; i < listed; ++i) {
+                heif_image_handle *candidate = nullptr;
+                if (heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &candidate).code != heif_error_Ok || !candidate)
+                    continue;
+                HandlePtr held(candidate);
+                const int width = heif_image_handle_get_width(candidate), height = heif_image_handle_get_height(candidate);
+                const int side = std::max(width, height);
+                // A thumbnail turned otherwise than the picture is not used.
+                const bool sameTurn = (width >= height) == primaryWide || std::abs(width - height) <= 1;
+                if (sameTurn && side >= maxSide && (bestSide == 0 || side < bestSide)) {
+                    bestSide = side;
+                    thumbnail = std::move(held);
+                }
+            }
+        }
+    }
+    std::optional<QImage> image;
+    if (thumbnail)
+        image = decodeHandle(thumbnail.get());
+    if (!image)
+        image = decodeHandle(primary);
+    if (!image)
+        return std::nullopt;
+    return reducedToFit(*image, maxSide);
+}
+
+std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QByteArray &exif, QString *error)
+{
+    ensureHeif();
+    const auto fail = [error](const QString &text) -> std::optional<QByteArray> {
+        if (error)
+            *error = text;
+        return std::nullopt;
+    };
+    if (source.isNull())
+        return fail(QStringLiteral("There is no image to write."));
+    ContextPtr context(heif_context_alloc());
+    heif_encoder *rawEncoder = nullptr;
+    if (!context || heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
+        return fail(QStringLiteral("No HEVC encoder is available."));
+    EncoderPtr encoder(rawEncoder);
+    heif_encoder_set_lossy_quality(encoder.get(), std::clamp(quality, 0, 100));
+    heif_encoder_set_logging_level(encoder.get(), 0);
+
+    const bool alpha = source.hasAlphaChannel();
+    const QImage pixels = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    heif_image *rawImage = nullptr;
+    if (heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage).code != heif_error_Ok)
+        return fail(QStringLiteral("The image cannot be prepared for HEIC."));
+    HeifImagePtr image(rawImage);
+    if (heif_image_add_plane(image.get(), heif_channel_interleaved, pixels.width(), pixels.height(), 8).code != heif_error_Ok)
+        return fail(QStringLiteral("The image cannot be prepared for HEIC."));
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    if (!plane)
+        return fail(QStringLiteral("The image cannot be prepared for HEIC."));
+    const size_t rowBytes = size_t(pixels.width()) * (alpha ? 4 : 3);
+    for (int y = 0; y < pixels.height(); ++y)
+        std::memcpy(plane + size_t(y) * size_t(stride), pixels.constScanLine(y), rowBytes);
+
+    heif_encoding_options *options = heif_encoding_options_alloc();
+    options->save_alpha_channel = alpha ? 1 : 0;
+    heif_image_handle *rawHandle = nullptr;
+    heif_error result = heif_context_encode_image(context.get(), image.get(), encoder.get(), options, &rawHandle);
+    HandlePtr handle(rawHandle);
+    if (result.code == heif_error_Ok && std::max(pixels.width(), pixels.height()) > 640) {
+        heif_image_handle *thumb = nullptr;
+        if (heif_context_encode_thumbnail(context.get(), image.get(), handle.get(), encoder.get(), options, 320, &thumb).code
+                == heif_error_Ok
+            && thumb)
+            heif_image_handle_release(thumb);
+    }
+    heif_encoding_options_free(options);
+    if (result.code != heif_error_Ok || !handle)
+        return fail(QString::fromUtf8(result.message ? result.message : "HEIC encoding failed."));
+    if (!exif.isEmpty())
+        heif_context_add_exif_metadata(context.get(), handle.get(), exif.constData(), int(exif.size()));
+
+    QByteArray bytes;
+    heif_writer writer {};
+    writer.writer_api_version = 1;
+    writer.write = [](heif_context *, const void *data, size_t size, void *user) -> heif_error {
+        static_cast<QByteArray *>(user)->append(static_cast<const char *>(data), qsizetype(size));
+        return heif_error {heif_error_Ok, heif_suberror_Unspecified, "ok"};
+    };
+    result = heif_context_write(context.get(), &writer, &bytes);
+    if (result.code != heif_error_Ok || bytes.isEmpty())
+        return fail(QString::fromUtf8(result.message ? result.message : "HEIC writing failed."));
+    return bytes;
+}
+
+} // namespace lg::image

@@ -1,0 +1,333 @@
+// Folder listings, thumbnails, size texts, the alias test and the database paths.
+#include "model/FileServices.h"
+#include "platform/ImageSource.h"
+#include "platform/Paths.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/TestSupport.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+#include <numeric>
+
+namespace {
+
+QSet<QString> asSet(const QStringList &list)
+{
+    return QSet<QString>(list.begin(), list.end());
+}
+
+// Runs a fixture tool; false when it is missing or fails.
+bool runTool(const QString &program, const QStringList &arguments)
+{
+    if (QStandardPaths::findExecutable(program).isEmpty())
+        return false;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+QByteArray encode(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, format, 95))
+        qFatal("cannot encode a %s fixture", format);
+    return bytes;
+}
+
+// A JPEG whose pixels are stored turned a quarter to the left, with an Exif
+// orientation of 6 ("turn right to show"): shown upright it is a portrait,
+// red at the top and blue at the bottom.
+QByteArray sidewaysPortraitJpeg(int longSide, int shortSide)
+{
+    QImage stored(longSide, shortSide, QImage::Format_RGB32);
+    QPainter painter(&stored);
+    painter.fillRect(0, 0, longSide / 2, shortSide, Qt::red);
+    painter.fillRect(longSide / 2, 0, longSide - longSide / 2, shortSide, Qt::blue);
+    painter.end();
+    const QByteArray jpeg = encode(stored, "JPEG");
+
+    // APP1 "Exif": a big-endian TIFF header and one IFD with Orientation = 6.
+    const char tiff[] = {
+        'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,  // header, IFD at offset 8
+        0x00, 0x01,                                    // one entry
+        0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00, 0x00,  // Orientation SHORT 6
+        0x00, 0x00, 0x00, 0x00,                        // no next IFD
+    };
+    QByteArray app1("Exif\0\0", 6);
+    app1.append(tiff, sizeof tiff);
+    const int length = int(app1.size()) + 2;
+    QByteArray segment;
+    segment.append(char(0xFF)).append(char(0xE1)).append(char(length >> 8)).append(char(length & 0xFF));
+    segment.append(app1);
+    return jpeg.left(2) + segment + jpeg.mid(2);  // right after SOI
+}
+
+bool isReddish(QRgb c) { return qRed(c) > 180 && qBlue(c) < 90 && qGreen(c) < 90; }
+bool isBluish(QRgb c) { return qBlue(c) > 180 && qRed(c) < 90 && qGreen(c) < 90; }
+
+int lineCount(const QByteArray &text) { return int(text.count('\n')); }
+
+} // namespace
+
+class FileServicesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void humanReadableSize_data()
+    {
+        QTest::addColumn<double>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << QStringLiteral("0 bytes");
+        QTest::newRow("negative") << -5.0 << QStringLiteral("0 bytes");
+        QTest::newRow("fraction dropped") << 999.9 << QStringLiteral("999 bytes");
+        QTest::newRow("999") << 999.0 << QStringLiteral("999 bytes");
+        QTest::newRow("1000") << 1000.0 << QStringLiteral("1.0 KB");
+        QTest::newRow("999,949") << 999949.0 << QStringLiteral("999.9 KB");
+        QTest::newRow("999,950 rounds up in KB") << 999950.0 << QStringLiteral("1000.0 KB");
+        QTest::newRow("1,000,000") << 1e6 << QStringLiteral("1.0 MB");
+        QTest::newRow("1,536,000") << 1536000.0 << QStringLiteral("1.5 MB");
+        QTest::newRow("10^9") << 1e9 << QStringLiteral("1.0 GB");
+        QTest::newRow("10^12") << 1e12 << QStringLiteral("1.0 TB");
+        QTest::newRow("10^15 stays in TB") << 1e15 << QStringLiteral("1000.0 TB");
+    }
+    void humanReadableSize()
+    {
+        QFETCH(double, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(::humanReadableSize(bytes), text);
+    }
+
+    void directoryContentsListsEveryEntry()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("listing"));
+        lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
+        lg::test::writeFile(folder + QStringLiteral("/.hidden.png"));
+        lg::test::writeFile(folder + QStringLiteral("/Grüße ☃ 2.MOV"));
+        lg::test::writeFile(folder + QStringLiteral("/sub/inner.jpg"));
+        QVERIFY(QFile::link(folder + QStringLiteral("/nowhere"), folder + QStringLiteral("/dangling")));
+
+        const QSet<QString> expected = {
+            folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/.hidden.png"),
+            folder + QStringLiteral("/Grüße ☃ 2.MOV"), folder + QStringLiteral("/sub"),
+            folder + QStringLiteral("/dangling"),
+        };
+        const std::optional<QStringList> listed = directoryContents(folder);
+        QVERIFY(listed.has_value());
+        QCOMPARE(listed->size(), expected.size());  // no ".", "..", nor the sub-folder's content
+        QCOMPARE(asSet(*listed), expected);
+
+        // A trailing separator does not double up in the paths.
+        const std::optional<QStringList> slashed = directoryContents(folder + QStringLiteral("//"));
+        QVERIFY(slashed.has_value());
+        QCOMPARE(*slashed, *listed);
+
+        // The root folder joins without a doubled separator either.
+        const std::optional<QStringList> root = directoryContents(QStringLiteral("/"));
+        QVERIFY(root.has_value());
+        QVERIFY(root->contains(QStringLiteral("/tmp")));
+    }
+
+    void directoryContentsEmptyAndUnreadable()
+    {
+        const QString empty = lg::test::freshFolder(QStringLiteral("empty"));
+        const std::optional<QStringList> none = directoryContents(empty);
+        QVERIFY(none.has_value());
+        QVERIFY(none->isEmpty());
+
+        // Unreadable folders give none, never an empty list.
+        QVERIFY(!directoryContents(empty + QStringLiteral("/vanished")).has_value());
+        const QString file = lg::test::writeFile(empty + QStringLiteral("/plain.txt"));
+        QVERIFY(!directoryContents(file).has_value());
+        QVERIFY(!directoryContents(QString()).has_value());
+    }
+
+    void isAliasFileReadsTheLinkItself()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("alias"));
+        const QString file = lg::test::writeFile(folder + QStringLiteral("/photo.jpg"));
+        QVERIFY(QFile::link(file, folder + QStringLiteral("/link.jpg")));
+        QVERIFY(QFile::link(folder, folder + QStringLiteral("/folderlink")));
+        QVERIFY(QFile::link(folder + QStringLiteral("/gone"), folder + QStringLiteral("/dangling")));
+
+        QCOMPARE(isAliasFile(file), std::optional<bool>(false));
+        QCOMPARE(isAliasFile(folder), std::optional<bool>(false));
+        QCOMPARE(isAliasFile(folder + QStringLiteral("/link.jpg")), std::optional<bool>(true));
+        QCOMPARE(isAliasFile(folder + QStringLiteral("/folderlink")), std::optional<bool>(true));
+        QCOMPARE(isAliasFile(folder + QStringLiteral("/dangling")), std::optional<bool>(true));
+        QCOMPARE(isAliasFile(folder + QStringLiteral("/gone")), std::optional<bool>());
+        QCOMPARE(isAliasFile(QString()), std::optional<bool>());
+    }
+
+    void cacheDatabasePathsLieInTheCacheFolder()
+    {
+        const QString cache = lg::Paths::cache();
+        // The run's temporary home stands in for the real one.
+        QVERIFY(lg::Paths::isInside(cache, qEnvironmentVariable("XDG_CACHE_HOME")));
+        QCOMPARE(cacheDatabasePath(), cache + QStringLiteral("/TempLG.sqlite"));
+        QCOMPARE(cacheDatabaseWalPath(), cache + QStringLiteral("/TempLG.sqlite-wal"));
+        QCOMPARE(cacheDatabaseShmPath(), cache + QStringLiteral("/TempLG.sqlite-shm"));
+        QCOMPARE(cacheDatabaseLockPath(), cache + QStringLiteral("/TempLG.sqlite.lock"));
+        QCOMPARE(cacheDatabaseLockPath(), cacheDatabaseLockPath());
+    }
+
+    void imageThumbnails()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("images"));
+        QImage wide(400, 200, QImage::Format_ARGB32);
+        wide.fill(Qt::green);
+        const QString png = lg::test::writeFile(folder + QStringLiteral("/wide.png"), encode(wide, "PNG"));
+
+        const std::optional<QImage> small = thumbnailForImageURL(QUrl::fromLocalFile(png), 100);
+        QVERIFY(small.has_value());
+        QCOMPARE(small->size(), QSize(100, 50));
+        QCOMPARE(small->devicePixelRatio(), 1.0);
+
+        // A fractional size stays within it; a larger one never enlarges the picture.
+        const std::optional<QImage> fractional = thumbnailForImageURL(QUrl::fromLocalFile(png), 99.6);
+        QVERIFY(fractional.has_value());
+        QVERIFY(fractional->width() <= 100 && fractional->width() >= 99);
+        const std::optional<QImage> large = thumbnailForImageURL(QUrl::fromLocalFile(png), 1000);
+        QVERIFY(large.has_value());
+        QCOMPARE(large->size(), QSize(400, 200));
+
+        // The same from a source in memory.
+        const lg::ImageSource source = lg::ImageSource::fromData(encode(wide, "PNG"));
+        const std::optional<QImage> fromData = thumbnailFromImageSource(source, 140);
+        QVERIFY(fromData.has_value());
+        QCOMPARE(fromData->size(), QSize(140, 70));
+    }
+
+    void notAnImageGivesNoThumbnail()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("fakes"));
+        const QString text = lg::test::writeFile(folder + QStringLiteral("/notes.jpg"), "these are not pixels\n");
+        const QString empty = lg::test::writeFile(folder + QStringLiteral("/empty.png"), QByteArray());
+        QByteArray cut = encode(QImage(64, 64, QImage::Format_RGB32), "PNG");
+        cut.truncate(20);
+        const QString truncated = lg::test::writeFile(folder + QStringLiteral("/cut.png"), cut);
+
+        QVERIFY(!thumbnailForImageURL(QUrl::fromLocalFile(text), 150).has_value());
+        QVERIFY(!thumbnailForImageURL(QUrl::fromLocalFile(empty), 150).has_value());
+        QVERIFY(!thumbnailForImageURL(QUrl::fromLocalFile(truncated), 150).has_value());
+        QVERIFY(!thumbnailForImageURL(QUrl::fromLocalFile(folder + QStringLiteral("/gone.jpg")), 150).has_value());
+        QVERIFY(!thumbnailForImageURL(QUrl(), 150).has_value());
+    }
+
+    void sidewaysPhotoGivesUprightThumbnail()
+    {
+        const QString path = lg::test::writeFile(
+            lg::test::freshFolder(QStringLiteral("oriented")) + QStringLiteral("/portrait.jpg"),
+            sidewaysPortraitJpeg(240, 120));
+
+        const std::optional<QImage> thumb = thumbnailForImageURL(QUrl::fromLocalFile(path), 100);
+        QVERIFY(thumb.has_value());
+        QCOMPARE(thumb->size(), QSize(50, 100));
+        QVERIFY2(isReddish(thumb->pixel(25, 10)), "the top is not red");
+        QVERIFY2(isBluish(thumb->pixel(25, 90)), "the bottom is not blue");
+    }
+
+    void videoFrames()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("videos"));
+        const QString clip = folder + QStringLiteral("/clip.mp4");
+        const QString turned = folder + QStringLiteral("/turned.mp4");
+        const QStringList source = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                    QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                    QStringLiteral("testsrc=size=320x240:rate=10"), QStringLiteral("-t"),
+                                    QStringLiteral("0.5"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
+                                    QStringLiteral("-c:v"), QStringLiteral("mpeg4")};
+        if (!runTool(QStringLiteral("ffmpeg"), source + QStringList{clip}))
+            QSKIP("ffmpeg is not available");
+
+        lg::test::CaptureStdout capture;
+        const std::optional<QImage> frame = videoThumbnail(QUrl::fromLocalFile(clip));
+        const QByteArray framePrinted = capture.finish();
+        QVERIFY(frame.has_value());
+        QCOMPARE(frame->size(), QSize(320, 240));
+        QCOMPARE(lineCount(framePrinted), 1);
+        QVERIFY(framePrinted.contains("320, 240"));
+
+        lg::test::CaptureStdout capture2;
+        const std::optional<QImage> thumb = mediaThumbnail(QUrl::fromLocalFile(clip));
+        const QByteArray thumbPrinted = capture2.finish();
+        QVERIFY(thumb.has_value());
+        QCOMPARE(thumb->width(), 150);
+        QVERIFY(thumb->height() == 112 || thumb->height() == 113);
+        QCOMPARE(lineCount(thumbPrinted), 2);  // the frame, then the thumbnail
+
+        // A video stored with a quarter-turn in its track plays upright.
+        // (ffmpeg 5 writes the rotation only when copying the stream.)
+        if (runTool(QStringLiteral("ffmpeg"),
+                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), clip, QStringLiteral("-c"),
+                     QStringLiteral("copy"), QStringLiteral("-metadata:s:v:0"), QStringLiteral("rotate=90"), turned})) {
+            const std::optional<QImage> upright = videoThumbnail(QUrl::fromLocalFile(turned));
+            QVERIFY(upright.has_value());
+            QCOMPARE(upright->size(), QSize(240, 320));
+            const std::optional<QImage> uprightThumb = mediaThumbnail(QUrl::fromLocalFile(turned));
+            QVERIFY(uprightThumb.has_value());
+            QCOMPARE(uprightThumb->height(), 150);
+        }
+    }
+
+    void usableFromManyThreadsAtOnce()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("threads"));
+        const QString photo = lg::test::writeFile(folder + QStringLiteral("/portrait.jpg"), sidewaysPortraitJpeg(240, 120));
+        const QString clip = folder + QStringLiteral("/clip.mp4");
+        const bool haveVideo = runTool(QStringLiteral("ffmpeg"),
+                                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                        QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                        QStringLiteral("testsrc=size=320x240:rate=10"), QStringLiteral("-t"),
+                                        QStringLiteral("0.3"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
+                                        QStringLiteral("-c:v"), QStringLiteral("mpeg4"), clip});
+        QList<int> jobs(32);
+        std::iota(jobs.begin(), jobs.end(), 0);
+        lg::test::CaptureStdout capture;  // the video lines
+        const QList<bool> results = QtConcurrent::blockingMapped(jobs, [&](int job) {
+            const std::optional<QStringList> listed = directoryContents(folder);
+            if (!listed || listed->isEmpty())
+                return false;
+            if (job % 2 == 0 || !haveVideo) {
+                const std::optional<QImage> thumb = thumbnailForImageURL(QUrl::fromLocalFile(photo), 100);
+                return thumb && thumb->size() == QSize(50, 100);
+            }
+            const std::optional<QImage> thumb = mediaThumbnail(QUrl::fromLocalFile(clip));
+            return thumb && thumb->width() == 150;
+        });
+        capture.finish();
+        QCOMPARE(results.count(true), jobs.size());
+    }
+
+    void notAVideoGivesNothingAndPrintsNothing()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("fakevideo"));
+        const QString fake = lg::test::writeFile(folder + QStringLiteral("/fake.mp4"), QByteArray(4096, '\x17'));
+        lg::test::CaptureStdout capture;
+        const std::optional<QImage> frame = videoThumbnail(QUrl::fromLocalFile(fake));
+        const std::optional<QImage> thumb = mediaThumbnail(QUrl::fromLocalFile(fake));
+        const std::optional<QImage> missing = mediaThumbnail(QUrl::fromLocalFile(folder + QStringLiteral("/gone.mov")));
+        const QByteArray printed = capture.finish();
+        QVERIFY(!frame.has_value());
+        QVERIFY(!thumb.has_value());
+        QVERIFY(!missing.has_value());
+        QCOMPARE(printed, QByteArray());
+    }
+};
+
+LG_TEST(FileServicesTest)
+#include "test_fileservices.moc"

@@ -1,0 +1,380 @@
+#include "tests/support/Fixtures.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTransform>
+
+#include <exiv2/exiv2.hpp>
+
+namespace lg::test::fixtures {
+
+namespace {
+
+bool ensureFolder(const QString &path)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath());
+}
+
+QString writeBytes(const QString &path, const QByteArray &bytes)
+{
+    ensureFolder(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+} // namespace
+
+bool hasTool(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool run(const QString &program, const QStringList &arguments, QString *error, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(timeoutMs)) {
+        if (error)
+            *error = process.errorString();
+        return false;
+    }
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        if (error)
+            *error = QStringLiteral("%1 did not finish").arg(program);
+        return false;
+    }
+    if (error)
+        *error = QString::fromLocal8Bit(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QImage quadrants(QSize size, QImage::Format format)
+{
+    QImage image(size, QImage::Format_RGB32);
+    const int hw = size.width() / 2, hh = size.height() / 2;
+    QPainter painter(&image);
+    painter.fillRect(0, 0, hw, hh, Qt::red);
+    painter.fillRect(hw, 0, size.width() - hw, hh, Qt::green);
+    painter.fillRect(0, hh, hw, size.height() - hh, Qt::blue);
+    painter.fillRect(hw, hh, size.width() - hw, size.height() - hh, Qt::white);
+    painter.end();
+    return image.convertToFormat(format);
+}
+
+QColor quarterColor(const QImage &image, Corner corner)
+{
+    const int x = (corner == TopLeft || corner == BottomLeft) ? image.width() / 4 : image.width() * 3 / 4;
+    const int y = (corner == TopLeft || corner == TopRight) ? image.height() / 4 : image.height() * 3 / 4;
+    return image.pixelColor(x, y);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+        && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+QImage storedForOrientation(const QImage &upright, int orientation)
+{
+    // Orientations 6 and 8 undo each other; the others undo themselves.
+    switch (orientation) {
+    case 2: return upright.mirrored(true, false);
+    case 3: return upright.mirrored(true, true);
+    case 4: return upright.mirrored(false, true);
+    case 5: return upright.transformed(QTransform(0, 1, 1, 0, 0, 0));        // transpose
+    case 6: return upright.transformed(QTransform().rotate(270));            // stored turned left
+    case 7: return upright.transformed(QTransform(0, -1, -1, 0, 0, 0));      // transverse
+    case 8: return upright.transformed(QTransform().rotate(90));             // stored turned right
+    default: return upright;
+    }
+}
+
+QString writeQtImage(const QString &path, const QImage &image, const char *format, int quality)
+{
+    ensureFolder(path);
+    QImageWriter writer(path, format ? QByteArray(format) : QByteArray());
+    if (quality >= 0)
+        writer.setQuality(quality);
+    return writer.write(image) ? path : QString();
+}
+
+bool setExifOrientation(const QString &path, int orientation)
+{
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData &exif = image->exifData();
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+QString writeJpeg(const QString &path, const QImage &storedPixels, int orientation, int quality)
+{
+    if (writeQtImage(path, storedPixels, "jpeg", quality).isEmpty())
+        return {};
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData &exif = image->exifData();
+        exif["Exif.Image.Make"] = "Lumen";
+        exif["Exif.Image.Model"] = "Test Camera";
+        exif["Exif.Image.Orientation"] = uint16_t(orientation);
+        exif["Exif.Photo.DateTimeOriginal"] = "2021:06:05 14:30:00";
+        exif["Exif.Photo.PixelXDimension"] = uint32_t(storedPixels.width());
+        exif["Exif.Photo.PixelYDimension"] = uint32_t(storedPixels.height());
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+        exif["Exif.GPSInfo.GPSLatitude"] = "52/1 31/1 0/1";
+        image->iptcData()["Iptc.Application2.Caption"] = "A test picture";
+        image->writeMetadata();
+    } catch (const std::exception &) {
+        return {};
+    }
+    return path;
+}
+
+QString convert(const QString &source, const QString &target, const QStringList &arguments)
+{
+    if (!hasTool(QStringLiteral("convert")))
+        return {};
+    // The target may name ImageMagick's coder first ("PSB:/path/file.psb").
+    const qsizetype colon = target.indexOf(QLatin1Char(':'));
+    const QString path = colon > 0 && !target.left(colon).contains(QLatin1Char('/')) ? target.mid(colon + 1) : target;
+    if (QFileInfo(path).isRelative())
+        return {};
+    ensureFolder(path);
+    QString error;
+    if (!run(QStringLiteral("convert"), QStringList {source} + arguments + QStringList {target}, &error)) {
+        qWarning("convert %s failed: %s", qPrintable(target), qPrintable(error));
+        return {};
+    }
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+QString writeHeic(const QString &path, const QImage &image, int thumbnailSide)
+{
+    if (!hasTool(QStringLiteral("heif-enc")))
+        return {};
+    const QString png = path + QStringLiteral(".source.png");
+    if (writeQtImage(png, image, "png").isEmpty())
+        return {};
+    QStringList arguments {QStringLiteral("-q"), QStringLiteral("90"), QStringLiteral("-o"), path};
+    if (thumbnailSide > 0)
+        arguments += {QStringLiteral("-t"), QString::number(thumbnailSide)};
+    arguments += png;
+    QString error;
+    const bool ok = run(QStringLiteral("heif-enc"), arguments, &error);
+    QFile::remove(png);
+    if (!ok) {
+        qWarning("heif-enc failed: %s", qPrintable(error));
+        return {};
+    }
+    return path;
+}
+
+QString writeMacPaint(const QString &path, const QImage &image)
+{
+    const QImage page = image.scaled(576, 720, Qt::IgnoreAspectRatio).convertToFormat(QImage::Format_Grayscale8);
+    QByteArray bytes(512, 0);
+    bytes[3] = 2;  // version 2: patterns follow
+    for (int y = 0; y < 720; ++y) {
+        QByteArray row(72, 0);
+        const uchar *line = page.constScanLine(y);
+        for (int x = 0; x < 576; ++x)
+            if (line[x] < 200)  // red, blue and black turn black; green and white stay white
+                row[x / 8] = char(uchar(row[x / 8]) | (0x80 >> (x % 8)));
+        bytes += char(71);  // one literal run of 72 bytes
+        bytes += row;
+    }
+    return writeBytes(path, bytes);
+}
+
+QString writeFlic(const QString &path, QSize size, const QList<QColor> &frames, bool classic)
+{
+    using detail::le16;
+    using detail::le32;
+    QByteArray body;
+    for (const QColor &colour : frames) {
+        // Palette: entry 1 is the frame's colour; every pixel uses it.
+        QByteArray palette = le16(1) + QByteArray(1, 0) + QByteArray(1, 0);
+        for (int i = 0; i < 256; ++i) {
+            const QColor c = i == 1 ? colour : QColor(Qt::black);
+            const int scale = classic ? 4 : 1;  // classic files hold 6-bit colours
+            palette += char(c.red() / scale);
+            palette += char(c.green() / scale);
+            palette += char(c.blue() / scale);
+        }
+        const QByteArray colourChunk = le32(quint32(6 + palette.size())) + le16(classic ? 11 : 4) + palette;
+        QByteArray pixels(size.width() * size.height(), 1);
+        QByteArray copyChunk = le32(quint32(6 + pixels.size())) + le16(16) + pixels;
+        if (copyChunk.size() & 1)
+            copyChunk += char(0);
+        const QByteArray chunks = colourChunk + copyChunk;
+        body += le32(quint32(16 + chunks.size())) + le16(0xF1FA) + le16(2) + QByteArray(8, 0) + chunks;
+    }
+    QByteArray header = le32(quint32(128 + body.size())) + le16(classic ? 0xAF11 : 0xAF12) + le16(quint16(frames.size()))
+                      + le16(quint16(size.width())) + le16(quint16(size.height())) + le16(8) + le16(3);
+    header += classic ? le16(5) + QByteArray(2, 0) : le32(100);
+    header.resize(128, 0);
+    if (!classic) {
+        std::memcpy(header.data() + 80, detail::le32(128).constData(), 4);  // first frame
+    }
+    return writeBytes(path, header + body);
+}
+
+QString truncatedCopy(const QString &path, qint64 length, const QString &target)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return writeBytes(target, file.read(length));
+}
+
+QString writeVideo(const QString &path, const QString &lavfiGraph, const QStringList &outputArguments)
+{
+    if (!hasTool(QStringLiteral("ffmpeg")))
+        return {};
+    ensureFolder(path);
+    QStringList arguments {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                           QStringLiteral("lavfi"), QStringLiteral("-i"), lavfiGraph};
+    arguments += outputArguments;
+    arguments += path;
+    QString error;
+    if (!run(QStringLiteral("ffmpeg"), arguments, &error)) {
+        qWarning("ffmpeg %s failed: %s", qPrintable(path), qPrintable(error));
+        return {};
+    }
+    return path;
+}
+
+bool setMp4Rotation(const QString &path, int clockwiseDegrees)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    // The first track header with a picture size is the video's.
+    qsizetype at = 0;
+    while ((at = bytes.indexOf("tkhd", at)) > 4) {
+        const qsizetype box = at - 4;
+        const int version = uchar(bytes[box + 8]);
+        const qsizetype matrix = box + (version == 1 ? 60 : 48);
+        if (matrix + 44 > bytes.size())
+            return false;
+        const quint32 width = qFromBigEndian<quint32>(bytes.constData() + matrix + 36);
+        if (width == 0) {
+            at += 4;
+            continue;
+        }
+        const qint32 one = 0x10000;
+        qint32 a = one, b = 0, c = 0, d = one;
+        switch (clockwiseDegrees) {
+        case 90: a = 0; b = one; c = -one; d = 0; break;
+        case 180: a = -one; d = -one; break;
+        case 270: a = 0; b = -one; c = one; d = 0; break;
+        default: break;
+        }
+        const qint32 values[9] = {a, b, 0, c, d, 0, 0, 0, 0x40000000};
+        for (int i = 0; i < 9; ++i)
+            qToBigEndian(values[i], bytes.data() + matrix + 4 * i);
+        file.seek(0);
+        return file.write(bytes) == bytes.size();
+    }
+    return false;
+}
+
+QString writeDng(const QString &path, const DngSpec &spec)
+{
+    return writeBytes(path, buildDng(spec));
+}
+
+QList<Fixture> imageFormatSet(const QString &folder, QSize size)
+{
+    QList<Fixture> set;
+    const QDir dir(folder);
+    dir.mkpath(QStringLiteral("."));
+    const QImage picture = quadrants(size);
+    const auto add = [&set](const QString &name, const QString &path) {
+        if (!path.isEmpty())
+            set.append({name, path});
+    };
+    const QString png = writeQtImage(dir.filePath(QStringLiteral("picture.png")), picture, "png");
+    add(QStringLiteral("png"), png);
+    const QString jpeg = writeJpeg(dir.filePath(QStringLiteral("picture.jpg")), picture);
+    add(QStringLiteral("jpeg"), jpeg);
+    add(QStringLiteral("bmp"), writeQtImage(dir.filePath(QStringLiteral("picture.bmp")), picture, "bmp"));
+    add(QStringLiteral("tiff"), writeQtImage(dir.filePath(QStringLiteral("picture.tiff")), picture, "tiff"));
+    add(QStringLiteral("webp"), writeQtImage(dir.filePath(QStringLiteral("picture.webp")), picture, "webp", 90));
+    add(QStringLiteral("ico"), writeQtImage(dir.filePath(QStringLiteral("picture.ico")), picture, "ico"));
+    if (QImageWriter::supportedImageFormats().contains("icns"))
+        add(QStringLiteral("icns"), writeQtImage(dir.filePath(QStringLiteral("picture.icns")), picture.scaled(32, 32), "icns"));
+    add(QStringLiteral("xbm"), writeQtImage(dir.filePath(QStringLiteral("picture.xbm")), picture, "xbm"));
+    add(QStringLiteral("pbm"), writeQtImage(dir.filePath(QStringLiteral("picture.pbm")), picture, "pbm"));
+    add(QStringLiteral("ppm"), writeQtImage(dir.filePath(QStringLiteral("picture.ppm")), picture, "ppm"));
+    add(QStringLiteral("svg"),
+        writeBytes(dir.filePath(QStringLiteral("picture.svg")),
+                   QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\">"
+                                  "<rect width=\"%1\" height=\"%2\" fill=\"red\"/></svg>")
+                       .arg(size.width())
+                       .arg(size.height())
+                       .toUtf8()));
+    {
+        QFile first(jpeg);
+        if (!jpeg.isEmpty() && first.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = first.readAll();
+            add(QStringLiteral("mpo"), writeBytes(dir.filePath(QStringLiteral("picture.mpo")), bytes + bytes));
+        }
+    }
+    if (!png.isEmpty()) {
+        add(QStringLiteral("gif"), convert(png, dir.filePath(QStringLiteral("picture.gif"))));
+        const QString tga = convert(png, dir.filePath(QStringLiteral("picture.tga")));
+        add(QStringLiteral("tga"), tga);
+        QFile plain(tga);
+        if (!tga.isEmpty() && plain.open(QIODevice::ReadOnly)) {
+            // The same with the version 2 footer, which Qt's reader looks for.
+            const QByteArray footer = QByteArray(8, 0) + QByteArray("TRUEVISION-XFILE.") + QByteArray(1, 0);
+            add(QStringLiteral("tga2"), writeBytes(dir.filePath(QStringLiteral("picture-v2.tga")), plain.readAll() + footer));
+        }
+        add(QStringLiteral("psd"), convert(png, dir.filePath(QStringLiteral("picture.psd"))));
+        add(QStringLiteral("psb"), convert(png, QStringLiteral("PSB:") + dir.filePath(QStringLiteral("picture.psb"))));
+        add(QStringLiteral("pict"), convert(png, QStringLiteral("PICT:") + dir.filePath(QStringLiteral("picture.pict"))));
+        add(QStringLiteral("sgi"), convert(png, QStringLiteral("SGI:") + dir.filePath(QStringLiteral("picture.sgi"))));
+        add(QStringLiteral("hdr"), convert(png, QStringLiteral("HDR:") + dir.filePath(QStringLiteral("picture.hdr"))));
+        add(QStringLiteral("exr"), convert(png, QStringLiteral("EXR:") + dir.filePath(QStringLiteral("picture.exr"))));
+        add(QStringLiteral("jp2"), convert(png, QStringLiteral("JP2:") + dir.filePath(QStringLiteral("picture.jp2"))));
+        add(QStringLiteral("j2k"), convert(png, QStringLiteral("J2K:") + dir.filePath(QStringLiteral("picture.j2k"))));
+        // Fax files are TIFF class F: one bit a pixel, Group 3 coding.
+        add(QStringLiteral("fax"), convert(png, QStringLiteral("TIFF:") + dir.filePath(QStringLiteral("picture.fax")),
+                                           {QStringLiteral("-monochrome"), QStringLiteral("-compress"), QStringLiteral("Fax")}));
+    }
+    add(QStringLiteral("pntg"), writeMacPaint(dir.filePath(QStringLiteral("picture.pntg")), picture));
+    add(QStringLiteral("heic"), writeHeic(dir.filePath(QStringLiteral("picture.heic")), picture.scaled(64, 48), 32));
+    {
+        QByteArray preview;
+        QBuffer buffer(&preview);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "jpeg").write(picture.scaled(size / 2));
+        DngSpec spec;
+        spec.picture = picture;
+        spec.previewJpeg = preview;
+        spec.previewSize = size / 2;
+        add(QStringLiteral("dng"), writeDng(dir.filePath(QStringLiteral("picture.dng")), spec));
+    }
+    return set;
+}
+
+} // namespace lg::test::fixtures

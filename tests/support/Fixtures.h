@@ -1,0 +1,259 @@
+#pragma once
+// Tiny media files made at test time: images through Qt, exiv2, ImageMagick's
+// `convert` and `heif-enc`, videos through `ffmpeg`, and a few formats written
+// byte by byte here (DNG, MacPaint, FLIC). Each maker returns the path it wrote,
+// or an empty string when the tool it needs is not installed (tests then skip).
+//
+// The DNG builder is header-only so that the benchmarks can use it too.
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace lg::test::fixtures {
+
+// ---- tools ----
+bool hasTool(const QString &program);
+// Runs a program without a shell; true when it exits with 0. Its error output
+// goes to *error.
+bool run(const QString &program, const QStringList &arguments, QString *error = nullptr, int timeoutMs = 60000);
+
+// ---- pictures that show how they were turned ----
+// Quarters in four colours: top left red, top right green, bottom left blue,
+// bottom right white. Any turn or mirror of it is told apart by its corners.
+QImage quadrants(QSize size, QImage::Format format = QImage::Format_RGB32);
+enum Corner { TopLeft, TopRight, BottomLeft, BottomRight };
+// The colour in the middle of the image's quarter.
+QColor quarterColor(const QImage &image, Corner corner);
+// Colours within tolerance on each channel.
+bool near(const QColor &a, const QColor &b, int tolerance = 48);
+// The stored pixels that show as upright once the Exif orientation is applied:
+// a file holding them with that orientation tag must display upright.
+QImage storedForOrientation(const QImage &upright, int orientation);
+
+// ---- image files ----
+QString writeQtImage(const QString &path, const QImage &image, const char *format = nullptr, int quality = -1);
+// A JPEG with an Exif block (camera make and model, a date) and the orientation tag.
+QString writeJpeg(const QString &path, const QImage &storedPixels, int orientation = 1, int quality = 92);
+// Sets the Exif orientation of an existing file through exiv2.
+bool setExifOrientation(const QString &path, int orientation);
+// `convert source [arguments] target`.
+QString convert(const QString &source, const QString &target, const QStringList &arguments = {});
+// A HEIC through heif-enc, with an embedded thumbnail of thumbnailSide pixels when > 0.
+QString writeHeic(const QString &path, const QImage &image, int thumbnailSide = 0);
+// A MacPaint picture (576 × 720, one bit a pixel) of the image in black and white.
+QString writeMacPaint(const QString &path, const QImage &image);
+// An Autodesk FLIC animation (FLC, or FLI when classic is set) of colour frames.
+QString writeFlic(const QString &path, QSize size, const QList<QColor> &frames, bool classic = false);
+// A copy of the first length bytes of path.
+QString truncatedCopy(const QString &path, qint64 length, const QString &target);
+
+// ---- videos (ffmpeg) ----
+// A video from an ffmpeg lavfi graph (e.g. "color=c=red:s=64x48:d=1"), encoded
+// with the output arguments (e.g. {"-c:v", "mpeg4"}).
+QString writeVideo(const QString &path, const QString &lavfiGraph, const QStringList &outputArguments = {});
+
+// Gives the video track of an MP4 or QuickTime file a display matrix that turns
+// it clockwise by 90, 180 or 270 degrees, as phones do.
+bool setMp4Rotation(const QString &path, int clockwiseDegrees);
+
+// ---- every readable image format ----
+struct Fixture
+{
+    QString name;  // what it is ("jpeg", "psd", "dng" ...)
+    QString path;
+};
+// One small file per image format that this system reads, in folder, made
+// from quadrants() (formats whose tool is missing are left out).
+QList<Fixture> imageFormatSet(const QString &folder, QSize size = QSize(48, 32));
+
+// ---- DNG ----
+struct DngSpec
+{
+    QImage picture;           // the scene: raw data is sampled from it (RGGB Bayer, 16 bits)
+    QSize rawSize;            // defaults to the picture's size
+    QByteArray previewJpeg;   // an embedded JPEG preview, empty for none
+    QSize previewSize;        // its pixel size
+    int orientation = 1;
+};
+
+namespace detail {
+
+struct TiffEntry
+{
+    quint16 tag;
+    quint16 type;  // 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL, 10 SRATIONAL
+    quint32 count;
+    QByteArray value;  // little-endian
+};
+
+inline QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
+inline QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
+inline TiffEntry shortEntry(quint16 tag, std::initializer_list<quint16> values)
+{
+    QByteArray v;
+    for (quint16 x : values) v += le16(x);
+    return {tag, 3, quint32(values.size()), v};
+}
+inline TiffEntry longEntry(quint16 tag, std::initializer_list<quint32> values)
+{
+    QByteArray v;
+    for (quint32 x : values) v += le32(x);
+    return {tag, 4, quint32(values.size()), v};
+}
+inline TiffEntry byteEntry(quint16 tag, std::initializer_list<quint8> values)
+{
+    QByteArray v;
+    for (quint8 x : values) v += char(x);
+    return {tag, 1, quint32(values.size()), v};
+}
+inline TiffEntry asciiEntry(quint16 tag, const QByteArray &text)
+{
+    return {tag, 2, quint32(text.size() + 1), text + '\0'};
+}
+inline TiffEntry rationalEntry(quint16 tag, bool isSigned, const std::vector<double> &values)
+{
+    QByteArray v;
+    for (double x : values) {
+        v += le32(quint32(qint32(std::lround(x * 10000))));
+        v += le32(10000);
+    }
+    return {tag, quint16(isSigned ? 10 : 5), quint32(values.size()), v};
+}
+
+inline int ifdSize(const std::vector<TiffEntry> &entries)
+{
+    int size = 2 + 12 * int(entries.size()) + 4;
+    for (const TiffEntry &e : entries)
+        if (e.value.size() > 4)
+            size += int(e.value.size() + (e.value.size() & 1));
+    return size;
+}
+
+// The directory at offset, its long values placed right after it.
+inline QByteArray ifdBytes(std::vector<TiffEntry> entries, quint32 offset)
+{
+    std::sort(entries.begin(), entries.end(), [](const TiffEntry &a, const TiffEntry &b) { return a.tag < b.tag; });
+    QByteArray head = le16(quint16(entries.size()));
+    QByteArray tail;
+    quint32 extra = offset + 2 + 12 * quint32(entries.size()) + 4;
+    for (const TiffEntry &e : entries) {
+        head += le16(e.tag) + le16(e.type) + le32(e.count);
+        if (e.value.size() <= 4) {
+            head += e.value + QByteArray(4 - e.value.size(), 0);
+        } else {
+            head += le32(extra + quint32(tail.size()));
+            tail += e.value;
+            if (e.value.size() & 1)
+                tail += char(0);
+        }
+    }
+    head += le32(0);
+    return head + tail;
+}
+
+} // namespace detail
+
+// A minimal DNG: first directory the JPEG preview (when given), its sub-IFD
+// the raw Bayer data, stored last in the file.
+inline QByteArray buildDng(const DngSpec &spec)
+{
+    using namespace detail;
+    const QSize rawSize = spec.rawSize.isValid() ? spec.rawSize : spec.picture.size();
+    const QImage scene = spec.picture.scaled(rawSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_RGB32);
+    const quint32 rawBytes = quint32(rawSize.width()) * quint32(rawSize.height()) * 2;
+    const bool preview = !spec.previewJpeg.isEmpty();
+
+    const auto ifd0Entries = [&](quint32 subIfd, quint32 previewOffset) {
+        std::vector<TiffEntry> e = {
+            longEntry(254, {preview ? 1u : 1u}),
+            asciiEntry(271, "Lumen"),
+            asciiEntry(272, "Test Camera"),
+            shortEntry(274, {quint16(spec.orientation)}),
+            longEntry(330, {subIfd}),
+            byteEntry(50706, {1, 4, 0, 0}),
+            byteEntry(50707, {1, 1, 0, 0}),
+            asciiEntry(50708, "Lumen Test Camera"),
+            rationalEntry(50721, true, {3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570}),
+            rationalEntry(50728, false, {1.0, 1.0, 1.0}),
+            shortEntry(50778, {21}),
+        };
+        if (preview) {
+            e.push_back(longEntry(256, {quint32(spec.previewSize.width())}));
+            e.push_back(longEntry(257, {quint32(spec.previewSize.height())}));
+            e.push_back(shortEntry(258, {8, 8, 8}));
+            e.push_back(shortEntry(259, {7}));
+            e.push_back(shortEntry(262, {6}));
+            e.push_back(longEntry(273, {previewOffset}));
+            e.push_back(shortEntry(277, {3}));
+            e.push_back(longEntry(278, {quint32(spec.previewSize.height())}));
+            e.push_back(longEntry(279, {quint32(spec.previewJpeg.size())}));
+        } else {
+            e.push_back(longEntry(256, {1}));
+            e.push_back(longEntry(257, {1}));
+        }
+        return e;
+    };
+    const auto rawEntries = [&](quint32 dataOffset) {
+        return std::vector<TiffEntry> {
+            longEntry(254, {0}),
+            longEntry(256, {quint32(rawSize.width())}),
+            longEntry(257, {quint32(rawSize.height())}),
+            shortEntry(258, {16}),
+            shortEntry(259, {1}),
+            shortEntry(262, {32803}),
+            longEntry(273, {dataOffset}),
+            shortEntry(277, {1}),
+            longEntry(278, {quint32(rawSize.height())}),
+            longEntry(279, {rawBytes}),
+            shortEntry(284, {1}),
+            shortEntry(33421, {2, 2}),
+            byteEntry(33422, {0, 1, 1, 2}),
+            longEntry(50717, {65535}),
+        };
+    };
+    const quint32 ifd0Offset = 8;
+    const quint32 ifd0Length = quint32(ifdSize(ifd0Entries(0, 0)));
+    const quint32 rawIfdOffset = ifd0Offset + ifd0Length + (ifd0Length & 1);
+    const quint32 rawIfdLength = quint32(ifdSize(rawEntries(0)));
+    const quint32 previewOffset = rawIfdOffset + rawIfdLength + (rawIfdLength & 1);
+    const quint32 dataOffset = previewOffset + quint32(spec.previewJpeg.size()) + (spec.previewJpeg.size() & 1);
+
+    QByteArray file = QByteArray("II") + le16(42) + le32(ifd0Offset);
+    file += ifdBytes(ifd0Entries(rawIfdOffset, previewOffset), ifd0Offset);
+    file.resize(rawIfdOffset, 0);
+    file += ifdBytes(rawEntries(dataOffset), rawIfdOffset);
+    file.resize(previewOffset, 0);
+    file += spec.previewJpeg;
+    file.resize(dataOffset, 0);
+    QByteArray data(rawBytes, Qt::Uninitialized);
+    auto *out = reinterpret_cast<uchar *>(data.data());
+    for (int y = 0; y < rawSize.height(); ++y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(scene.constScanLine(y));
+        for (int x = 0; x < rawSize.width(); ++x) {
+            const QRgb p = row[x];
+            const int channel = (y & 1) == 0 ? ((x & 1) == 0 ? qRed(p) : qGreen(p)) : ((x & 1) == 0 ? qGreen(p) : qBlue(p));
+            // Linear light from sRGB, so that the developed picture looks like the scene.
+            const double c = channel / 255.0;
+            const double linear = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+            qToLittleEndian(quint16(std::lround(linear * 65535)), out + (size_t(y) * rawSize.width() + x) * 2);
+        }
+    }
+    file += data;
+    return file;
+}
+
+// Writes buildDng(spec) to path.
+QString writeDng(const QString &path, const DngSpec &spec);
+
+} // namespace lg::test::fixtures

@@ -13,6 +13,7 @@
 #include "collage/collagevc.h"
 #include "outreach/StartupVc.h"
 #include "outreach/utilityKitvc.h"
+#include "model/PhotosLibrary.h"
 #include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
 #include "sidebar/sideMenuvc.h"
@@ -116,4 +117,5 @@ void resetSharedState()
     isCollageSaved = false;
     isCollageFirstLoad = false;
     collageSlotList.clear();
+    resetPhotosLibraryState();
 }

@@ -1,11 +1,16 @@
-// Lumen Gallery: starts the application and shows the main window.
-#include "app/Essentials.h"
-#include "app/mainWindowController.h"
-#include "app/splitvc.h"
+// Lumen Gallery: starts the application and hands it to the application delegate.
+#include "app/AppDelegate.h"
+#include "app/FileHandover.h"
 
 #include "Version.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QStringList>
+#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -13,10 +18,47 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral(LG_APPLICATION_NAME));
     QApplication::setApplicationDisplayName(QStringLiteral(LG_DISPLAY_NAME));
     QApplication::setApplicationVersion(QStringLiteral(LG_VERSION_STRING));
-    QApplication::setDesktopFileName(QStringLiteral("lumengallery"));
+    QApplication::setDesktopFileName(QStringLiteral(LG_APPLICATION_NAME));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/lumengallery.svg")));
 
-    mainWindowController *window = mainWindow();
-    window->setContentViewController(splitController());
-    window->showWindow();
-    return app.exec();
+    // Files and folders named on the command line (the desktop file's %F) are the
+    // ones handed over to open.
+    QStringList paths;
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(QLatin1Char('-')))
+            continue;
+        const QFileInfo info(argument);
+        if (info.exists())
+            paths.append(info.absoluteFilePath());
+    }
+
+    // One running instance per user: a later start hands its files over and ends.
+    InstanceChannel instance;
+    if (instance.claim(paths) == InstanceChannel::Role::Secondary)
+        return 0;
+
+    AppDelegate delegate;
+    QObject::connect(&instance, &InstanceChannel::filesReceived, &delegate,
+                     [&delegate](const QStringList &received) { delegate.application_openFiles(received); });
+    QObject::connect(&instance, &InstanceChannel::activationRequested, &delegate,
+                     [&delegate] { delegate.menuItem_showWindow(); });
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &delegate, [&delegate](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            delegate.applicationDidBecomeActive();
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+
+    // The launch sequence runs once the event loop is up, as the platform's
+    // did-finish-launching does; opened files follow it.
+    QTimer::singleShot(0, &delegate, [&delegate, paths] {
+        delegate.applicationDidFinishLaunching();
+        if (!paths.isEmpty())
+            delegate.application_openFiles(paths);
+    });
+
+    const int status = app.exec();
+    instance.stopListening();
+    delegate.relaunchIfPending();
+    return status;
 }

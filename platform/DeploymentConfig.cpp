@@ -52,7 +52,8 @@ QStringList DeploymentConfig::keys()
     return {QStringLiteral("analyticsEndpoint"), QStringLiteral("newsletterEndpoint"),
             QStringLiteral("updateFeed"),        QStringLiteral("makerWebPage"),
             QStringLiteral("facebookPage"),      QStringLiteral("twitterPage"),
-            QStringLiteral("promotionCatalogue"), QStringLiteral("promotionIconsBase")};
+            QStringLiteral("promotionCatalogue"), QStringLiteral("promotionIconsBase"),
+            QStringLiteral("newsletterListKey")};
 }
 
 QString DeploymentConfig::value(const QString &key)

@@ -1,5 +1,7 @@
 #pragma once
 // The sidebar: the tree of folders and Photos library entries.
+#include "model/PhotosLibrary.h"
+
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -20,4 +22,8 @@ public:
     void revealFolderOfFile(const QStringList &paths);
     // The paths of the top-level folders, in tree order.
     QStringList rootFolderPaths() const;
+
+    // Reads the Photos library that is the current folder (or the collage's).
+    void loadPhotosLibrary() { photosReader.loadPhotosLibrary(); }
+    PhotosLibraryReader photosReader;
 };

@@ -1,0 +1,283 @@
+#include "app/AppDelegate.h"
+
+#include "app/Essentials.h"
+#include "app/FileHandover.h"
+#include "app/LaunchAtLogin.h"
+#include "app/mainWindowController.h"
+#include "app/preferencesWindowController.h"
+#include "browser/ViewController.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "outreach/Analytics.h"
+#include "outreach/StartupVc.h"
+#include "platform/Dispatch.h"
+#include "platform/Settings.h"
+#include "platform/Timer.h"
+#include "viewer/viewimagevc.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+const QString launchAtLoginKey = QStringLiteral("startstatus");
+const QString autoUpdateKey = QStringLiteral("autocheckforupdate");
+const QString lastVersionKey = QStringLiteral("lastVersion");
+
+void printLine(const QString &text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("AppDelegate"));
+    relaunchRunner = [](const QString &program, const QStringList &arguments) {
+        return QProcess::startDetached(program, arguments);
+    };
+    terminator = [] { QCoreApplication::quit(); };
+    fileHandover = new FileHandover(openWithPath, timerForOpenwith, this);
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (updater && updater->delegate() == this)
+        updater->setDelegate(nullptr);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    appstart = true;
+
+    updater = new lg::Updater(this);
+    updater->setAutomaticallyChecksForUpdates(false);
+    updater->setAutomaticallyDownloadsUpdates(false);
+    // Our updater cannot install by itself: whoever approves a download (an
+    // automatic install or the user's answer to a plain check), the restart
+    // that installs it is ours.
+    updater->setDelegate(this);
+
+    const QUrl appUrl = QUrl::fromLocalFile(QCoreApplication::applicationFilePath());
+
+    bool launchAtLogin = true;
+    if (const std::optional<bool> stored = lg::Settings::boolValue(launchAtLoginKey))
+        launchAtLogin = *stored;
+    else
+        lg::Settings::setValue(launchAtLoginKey, true);
+    setLaunchAtLogin(launchAtLogin, appUrl);
+
+    loadCampaignAttribution();
+
+    const QString runningVersion = shortVersionString().value_or(QString());
+    // The first run is over once the welcome screen has stored its Int.
+    const bool firstRunDone = lg::Settings::intValue(firstRunKey).has_value();
+    if (firstRunDone) {
+        const std::optional<int> policy = lg::Settings::intValue(autoUpdateKey);
+        if (!policy) {
+            lg::Settings::setValue(autoUpdateKey, 1);
+            lg::afterDelay(updateCheckDelayMs, this, [this] { autoInstallUpdates(); });
+        } else if (*policy == 0) {
+            lg::afterDelay(updateCheckDelayMs, this, [this] { checkForUpdate(); });
+        } else if (*policy == 1) {
+            lg::afterDelay(updateCheckDelayMs, this, [this] { autoInstallUpdates(); });
+        }
+
+        if (const std::optional<QString> lastVersion = lg::Settings::stringValue(lastVersionKey)) {
+            if (lastVersion->toLower() != runningVersion) {
+                const std::optional<int> order = lg::compareVersions(runningVersion, *lastVersion);
+                if (order && *order > 0) {
+                    lg::Settings::setValue(lastVersionKey, runningVersion);
+                    sendAnalyticsEvent(QStringLiteral("updated"), runningVersion);
+                }
+            }
+        }
+    } else {
+        lg::Settings::setValue(autoUpdateKey, 1);
+        lg::Settings::setValue(lastVersionKey, runningVersion);
+        sendAnalyticsEvent(QStringLiteral("install"), QStringLiteral("install"));
+    }
+
+    mainWindowController *window = mainWindow();
+    installMenus(window);
+    if (firstRunDone) {
+        window->showhomevc();
+    } else {
+        currentScreenMode = ScreenWelcome;
+        window->setResizable(false);
+        window->setContentViewController(welcomeScreen());
+        window->showWindow();
+    }
+}
+
+void AppDelegate::checkForUpdate()
+{
+    if (!updater)
+        return;
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->checkForUpdatesInBackground();
+}
+
+void AppDelegate::autoInstallUpdates()
+{
+    if (!updater)
+        return;
+    updater->setDelegate(this);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->setAutomaticallyDownloadsUpdates(true);
+    updater->checkForUpdatesInBackground();
+}
+
+void AppDelegate::willDownloadUpdate(lg::Updater *, const lg::AppcastItem &, QNetworkRequest &)
+{
+    printLine(QStringLiteral("download hoga"));
+}
+
+void AppDelegate::didDownloadUpdate(lg::Updater *, const lg::AppcastItem &, const QString &)
+{
+    lg::afterDelay(terminateDelayMs, this, [this] { callTerminate(); });
+    printLine(QStringLiteral("download hua"));
+}
+
+void AppDelegate::callTerminate()
+{
+    m_relaunchPending = true;
+    terminate();
+}
+
+void AppDelegate::relaunchIfPending()
+{
+    if (!m_relaunchPending)
+        return;
+    m_relaunchPending = false;
+    lg::Settings::sync();
+    const QString program = QCoreApplication::applicationFilePath();
+    if (!relaunchRunner || !relaunchRunner(program, QStringList()))
+        printLine(QStringLiteral("Could not start the application again: ") + program);
+}
+
+void AppDelegate::terminate()
+{
+    if (terminator)
+        terminator();
+}
+
+void AppDelegate::applicationDidBecomeActive()
+{
+    printLine(QStringLiteral("active"));
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    FileHandover::applicationWillTerminate();
+}
+
+void AppDelegate::application_openFiles(const QStringList &paths)
+{
+    fileHandover->application_openFiles(paths, appstart);
+}
+
+void AppDelegate::openWithFinder_menu()
+{
+    fileHandover->openWithFinder_menu();
+}
+
+void AppDelegate::menuItem_copy()
+{
+    switch (currentScreenMode) {
+    case ScreenGrid:
+        thumbnailGrid()->copyItem_menu();
+        break;
+    case ScreenList:
+        listController()->copyItem_menu();
+        break;
+    case ScreenViewer:
+    case ScreenFullImage:
+        imageViewer()->copyCurrentItemToPasteboard();
+        break;
+    default:
+        break;
+    }
+}
+
+void AppDelegate::menuItem_paste()
+{
+    if (currentScreenMode == ScreenGrid || currentScreenMode == ScreenList)
+        contentController()->pasteItems();
+}
+
+void AppDelegate::menuItem_showWindow()
+{
+    mainWindowController *window = mainWindow();
+    window->setVisible(true);
+    window->raise();
+    window->activateWindow();
+}
+
+void AppDelegate::showPreferences()
+{
+    preferencesTabIndex = 0;
+    preferencesWindow()->showWindow();
+}
+
+void AppDelegate::menu_Showaboutus()
+{
+    preferencesTabIndex = 1;
+    preferencesWindow()->showWindow();
+}
+
+void AppDelegate::installMenus(mainWindowController *window)
+{
+    QMenuBar *bar = window->menuBar();
+    if (bar->findChild<QAction *>(QStringLiteral("menuItem_copy")))
+        return;  // already there
+    bar->setStyleSheet(QStringLiteral(
+        "QMenuBar { background-color: #252525; color: #e6e6e6; border-bottom: 1px solid #303030; }"
+        "QMenuBar::item { background: transparent; padding: 4px 10px; }"
+        "QMenuBar::item:selected { background-color: #3a3a3a; }"
+        "QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; }"
+        "QMenu::item { padding: 5px 24px 5px 18px; }"
+        "QMenu::item:selected { background-color: rgb(244,155,0); color: #1e1e1e; }"
+        "QMenu::item:disabled { color: #777777; }"
+        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }"));
+
+    auto addAction = [this](QMenu *menu, const QString &name, const QString &title, void (AppDelegate::*slot)(),
+                            const QKeySequence &shortcut = QKeySequence()) {
+        QAction *action = menu->addAction(title);
+        action->setObjectName(name);
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+
+    QMenu *appMenu = bar->addMenu(QStringLiteral("Lumen Gallery"));
+    appMenu->setObjectName(QStringLiteral("menuApplication"));
+    addAction(appMenu, QStringLiteral("menu_Showaboutus"), QStringLiteral("About Lumen Gallery"),
+              &AppDelegate::menu_Showaboutus);
+    appMenu->addSeparator();
+    addAction(appMenu, QStringLiteral("showPreferences"), QStringLiteral("Preferences…"), &AppDelegate::showPreferences,
+              QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    appMenu->addSeparator();
+    addAction(appMenu, QStringLiteral("menuItem_showWindow"), QStringLiteral("Show Window"),
+              &AppDelegate::menuItem_showWindow);
+    appMenu->addSeparator();
+    addAction(appMenu, QStringLiteral("menuItem_quit"), QStringLiteral("Quit Lumen Gallery"), &AppDelegate::terminate,
+              QKeySequence::Quit);
+
+    QMenu *editMenu = bar->addMenu(QStringLiteral("Edit"));
+    editMenu->setObjectName(QStringLiteral("menuEdit"));
+    addAction(editMenu, QStringLiteral("menuItem_copy"), QStringLiteral("Copy"), &AppDelegate::menuItem_copy,
+              QKeySequence::Copy);
+    addAction(editMenu, QStringLiteral("menuItem_paste"), QStringLiteral("Paste"), &AppDelegate::menuItem_paste,
+              QKeySequence::Paste);
+}

@@ -1,0 +1,320 @@
+#include "app/FileHandover.h"
+
+#include "app/Essentials.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Dispatch.h"
+#include "platform/Paths.h"
+#include "platform/Settings.h"
+#include "platform/Timer.h"
+#include "sidebar/sideMenuvc.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QString savedRootsKey = QStringLiteral("arrPaths");
+const QString pathsMember = QStringLiteral("paths");
+constexpr int maxForwardedPaths = 100000;
+
+void printLine(const QString &text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+// Paths from outside are used only when absolute and present.
+QStringList existingAbsolutePaths(const QStringList &paths)
+{
+    QStringList kept;
+    for (const QString &path : paths) {
+        if (!path.isEmpty() && QDir::isAbsolutePath(path) && QFileInfo::exists(path))
+            kept.append(QDir::cleanPath(path));
+    }
+    return kept;
+}
+
+mainvc *existingHub()
+{
+    return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
+}
+
+mainWindowController *existingWindow()
+{
+    return qobject_cast<mainWindowController *>(
+        lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- FileHandover
+
+FileHandover::FileHandover(QStringList &openWithPath, lg::Timer *&timerForOpenwith, QObject *parent)
+    : QObject(parent), m_openWithPath(openWithPath), m_timerForOpenwith(timerForOpenwith)
+{
+    setObjectName(QStringLiteral("FileHandover"));
+    handOver = [](const QStringList &paths) { sidebarController()->revealFolderOfFile(paths); };
+}
+
+void FileHandover::application_openFiles(const QStringList &paths, bool appstart)
+{
+    // Nothing is opened before the welcome screen has been passed.
+    if (!lg::Settings::intValue(firstRunKey))
+        return;
+    const QStringList kept = existingAbsolutePaths(paths);
+    if (kept.isEmpty())
+        return;
+    if (!appstart)
+        openedFromFinder = true;
+
+    if (m_timerForOpenwith)
+        m_timerForOpenwith->stop();
+    printLine(QStringLiteral("(") + kept.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    m_openWithPath.append(kept);
+
+    if (!m_timerForOpenwith) {
+        m_timerForOpenwith = new lg::Timer(this);
+        m_timerForOpenwith->setObjectName(QStringLiteral("timerForOpenwith"));
+        m_timerForOpenwith->setSingleShot(true);
+        connect(m_timerForOpenwith, &lg::Timer::timeout, this, &FileHandover::openWithFinder_menu);
+    }
+    m_timerForOpenwith->start(batchDelayMs);
+}
+
+void FileHandover::openWithFinder_menu()
+{
+    const QStringList batch = m_openWithPath;
+    m_openWithPath.clear();
+    mainWindowNeverShown = 0;
+    if (m_timerForOpenwith) {
+        // The timer exists only while a batch is pending.
+        m_timerForOpenwith->stop();
+        m_timerForOpenwith->deleteLater();
+        m_timerForOpenwith = nullptr;
+    }
+
+    if (currentScreenMode == ScreenHome || currentScreenMode == ScreenWelcome) {
+        // Made before the mode is set: nothing it sets up while being made may
+        // override the mode.
+        mainvc *hub = contentHub();
+        switch (selectedViewStyle) {
+        case gridStyle:
+        case listStyle:
+        case viewerStyle:
+            currentScreenMode = screenModeForStyle(selectedViewStyle);
+            break;
+        default:
+            break;
+        }
+        mainWindowController *window = mainWindow();
+        window->setResizable(true);
+        window->setContentViewController(hub);
+        window->showWindow();
+    }
+
+    if (batch.isEmpty())
+        return;
+    handOverWhenIdle(batch);
+}
+
+void FileHandover::handOverWhenIdle(const QStringList &batch)
+{
+    mainvc *hub = existingHub();
+    if (!hub || !isBusy) {
+        if (handOver)
+            handOver(batch);
+        return;
+    }
+    // Wait for the overlay to go; the hand-over runs on the main thread after
+    // hideBusyLoader has returned.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    QPointer<FileHandover> self(this);
+    *connection = connect(hub, &mainvc::busyLoaderHidden, this, [self, batch, connection] {
+        QObject::disconnect(*connection);
+        lg::onMain([self, batch] {
+            if (self)
+                self->handOverWhenIdle(batch);
+        });
+    });
+}
+
+void FileHandover::applicationWillTerminate()
+{
+    mainWindowController *window = existingWindow();
+    mainvc *hub = existingHub();
+    // From the home or welcome screen the sidebar was never built in this run:
+    // the roots saved before must survive.
+    if (!window || !hub || window->contentViewController() != hub)
+        return;
+    lg::Settings::setValue(savedRootsKey, sidebarController()->rootFolderPaths());
+}
+
+// ---------------------------------------------------------------- InstanceChannel
+
+InstanceChannel::InstanceChannel(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("InstanceChannel"));
+}
+
+InstanceChannel::~InstanceChannel()
+{
+    if (m_server)
+        m_server->close();  // removes the socket file
+}
+
+QString InstanceChannel::defaultSocketPath()
+{
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::tempPath();
+    QString user = lg::Paths::userName();
+    user.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    if (user.isEmpty())
+        user = QString::number(::getuid());
+    return folder + QStringLiteral("/lumengallery-") + user;
+}
+
+bool InstanceChannel::forwardToRunningInstance(const QStringList &paths, const QString &socketPath)
+{
+    const QFileInfo info(socketPath);
+    // Only a socket of our own user is ever spoken to.
+    if (!info.exists() || info.ownerId() != ::getuid())
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(1000))
+        return false;
+    const QJsonObject message{{pathsMember, QJsonArray::fromStringList(paths)}};
+    socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(3000)) {
+            printLine(QStringLiteral("Could not hand the files to the running Lumen Gallery: ")
+                      + socket.errorString());
+            return false;
+        }
+    }
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(1000);
+    return true;
+}
+
+bool InstanceChannel::listen(const QString &socketPath)
+{
+    if (!m_server) {
+        m_server = new QLocalServer(this);
+        m_server->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(m_server, &QLocalServer::newConnection, this, &InstanceChannel::acceptConnections);
+    }
+    if (m_server->isListening())
+        return true;
+    if (m_server->listen(socketPath))
+        return true;
+    if (m_server->serverError() == QAbstractSocket::AddressInUseError) {
+        // Left behind by an instance that did not end cleanly (nobody answered
+        // the caller's hand-over): replace it, if it is ours.
+        const QFileInfo info(socketPath);
+        if (info.ownerId() == ::getuid() && QLocalServer::removeServer(socketPath) && m_server->listen(socketPath))
+            return true;
+    }
+    printLine(QStringLiteral("Cannot listen for other starts on ") + socketPath + QStringLiteral(": ")
+              + m_server->errorString());
+    return false;
+}
+
+bool InstanceChannel::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+void InstanceChannel::stopListening()
+{
+    if (m_server)
+        m_server->close();
+}
+
+InstanceChannel::Role InstanceChannel::claim(const QStringList &paths, const QString &socketPath)
+{
+    if (forwardToRunningInstance(paths, socketPath))
+        return Role::Secondary;
+    if (listen(socketPath))
+        return Role::Primary;
+    // Another start may have begun listening in the meantime.
+    if (forwardToRunningInstance(paths, socketPath))
+        return Role::Secondary;
+    return Role::Primary;
+}
+
+void InstanceChannel::acceptConnections()
+{
+    struct Pending
+    {
+        QByteArray data;
+        bool done = false;
+    };
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        auto pending = std::make_shared<Pending>();
+        // The sender writes its message and closes: the message is complete
+        // once the connection has ended.
+        auto finish = [this, socket, pending] {
+            if (pending->done)
+                return;
+            pending->done = true;
+            pending->data.append(socket->readAll());
+            if (pending->data.size() <= maxMessageBytes)
+                finishMessage(socket, pending->data);
+            pending->data.clear();
+            socket->deleteLater();
+        };
+        connect(socket, &QLocalSocket::readyRead, this, [socket, pending] {
+            if (pending->done)
+                return;
+            pending->data.append(socket->readAll());
+            if (pending->data.size() > maxMessageBytes) {
+                printLine(QStringLiteral("A message from another start was too long; it is ignored"));
+                socket->abort();
+            }
+        });
+        connect(socket, &QLocalSocket::disconnected, this, finish);
+        if (socket->state() == QLocalSocket::UnconnectedState)
+            finish();
+    }
+}
+
+void InstanceChannel::finishMessage(QLocalSocket *, const QByteArray &message)
+{
+    if (message.isEmpty())
+        return;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        printLine(QStringLiteral("A message from another start could not be read; it is ignored"));
+        return;
+    }
+    const QJsonArray array = document.object().value(pathsMember).toArray();
+    QStringList paths;
+    for (const QJsonValue &value : array) {
+        if (paths.size() >= maxForwardedPaths)
+            break;
+        if (value.isString())
+            paths.append(value.toString());
+    }
+    const QStringList kept = existingAbsolutePaths(paths);
+    if (kept.isEmpty())
+        Q_EMIT activationRequested();
+    else
+        Q_EMIT filesReceived(kept);
+}

@@ -1,0 +1,96 @@
+#pragma once
+// Files handed to Lumen Gallery from outside (the command line, the file
+// manager's "Open With", a second start while one runs) and the roots saved at
+// quit.
+//
+// FileHandover collects opened files into batches (files that arrive within a
+// second of each other are shown together), brings up the content hub and hands
+// each batch to the sidebar once the hub is no longer busy. It works on the
+// application delegate's openWithPath and timerForOpenwith.
+//
+// InstanceChannel makes one running instance per user: a later start hands its
+// files to the running one over a local socket and ends.
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QLocalServer;
+class QLocalSocket;
+namespace lg { class Timer; }
+
+class FileHandover : public QObject
+{
+    Q_OBJECT
+public:
+    // openWithPath and timerForOpenwith are the delegate's fields; they must
+    // outlive this object (the delegate owns it).
+    FileHandover(QStringList &openWithPath, lg::Timer *&timerForOpenwith, QObject *parent = nullptr);
+
+    // How long a batch stays open for more files.
+    static constexpr int batchDelayMs = 1000;
+
+    // Where a batch goes: the sidebar's revealFolderOfFile unless replaced.
+    std::function<void(const QStringList &paths)> handOver;
+
+    // Collects files handed over. Ignored until the first run is over; appstart
+    // false means the application was started to open them.
+    void application_openFiles(const QStringList &paths, bool appstart);
+    // Shows the collected batch; the action of timerForOpenwith.
+    void openWithFinder_menu();
+
+    // At quit: stores the sidebar's top-level folders under "arrPaths" when the
+    // hub is the window's content; otherwise the saved roots stay as they are.
+    static void applicationWillTerminate();
+
+private:
+    // Hands the batch over now, or once the busy overlay has gone.
+    void handOverWhenIdle(const QStringList &batch);
+
+    QStringList &m_openWithPath;
+    lg::Timer *&m_timerForOpenwith;
+};
+
+class InstanceChannel : public QObject
+{
+    Q_OBJECT
+public:
+    explicit InstanceChannel(QObject *parent = nullptr);
+    ~InstanceChannel() override;
+
+    // The per-user socket: "lumengallery-" + the user name in $XDG_RUNTIME_DIR
+    // (the temporary folder when that is not set).
+    static QString defaultSocketPath();
+
+    // Hands the paths to the instance listening on socketPath. True when it took
+    // them (the caller then ends); false when no instance of ours runs.
+    static bool forwardToRunningInstance(const QStringList &paths, const QString &socketPath = defaultSocketPath());
+
+    // Listens for later starts. A socket left behind by an instance that ended
+    // without cleaning up is replaced. False when listening is not possible.
+    bool listen(const QString &socketPath = defaultSocketPath());
+    bool isListening() const;
+    // Stops listening and removes the socket, so that a new start (a restart
+    // after an update) becomes the running instance.
+    void stopListening();
+
+    enum class Role { Primary, Secondary };
+    // At start: Secondary when a running instance took the paths (this start
+    // is done), else Primary, listening when it can.
+    Role claim(const QStringList &paths, const QString &socketPath = defaultSocketPath());
+
+    // Largest message accepted from a later start.
+    static constexpr qint64 maxMessageBytes = 4 * 1024 * 1024;
+
+Q_SIGNALS:
+    // A later start handed over files (absolute paths of existing entries).
+    void filesReceived(const QStringList &paths);
+    // A later start had nothing to open: bring the window forward.
+    void activationRequested();
+
+private:
+    void acceptConnections();
+    void finishMessage(QLocalSocket *socket, const QByteArray &message);
+
+    QLocalServer *m_server = nullptr;
+};

@@ -1,0 +1,73 @@
+// The hub's watch on the current folder: a change reloads the visible view once
+// the folder has been quiet for a moment, so a burst of changes costs one reload.
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "model/FolderMonitor.h"
+#include "platform/Timer.h"
+#include "viewer/viewimagevc.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+void printLine(const QString &text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void mainvc::scheduleReload()
+{
+    // A restart pushes the pending reload back.
+    timerReload->start(reloadDelayMs);
+}
+
+void mainvc::startMonitorWithSender(QObject *)
+{
+    monitor.reset();
+    if (!currentFolderURL || !currentFolderURL->isLocalFile())
+        return;
+    const QString path = currentFolderURL->toLocalFile();
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    if (info.suffix().toLower() == QLatin1String("photoslibrary")) {
+        // A Photos library is read from its database, not watched: load it once.
+        scheduleReload();
+        return;
+    }
+    monitor = std::make_unique<FolderMonitor>(*currentFolderURL, [this] {
+        printLine(QStringLiteral("Found change"));
+        scheduleReload();
+    });
+    printLine(QStringLiteral("Monitoring ") + currentFolderURL->toString());
+}
+
+void mainvc::stopMonitorWithSender(QObject *)
+{
+    monitor.reset();
+}
+
+void mainvc::reloaddata()
+{
+    printLine(QStringLiteral("reload change"));
+    switch (currentScreenMode) {
+    case ScreenGrid:
+        thumbnailGrid()->refreshData();
+        break;
+    case ScreenList:
+        listController()->refreshData();
+        break;
+    case ScreenViewer:
+        imageViewer()->reloadItems();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,268 @@
+// Files handed over from outside: batching, the hub replacing the home screen,
+// the wait for the busy overlay, the saved roots at quit, and a second start
+// handing its files to the running one.
+#include "app/Essentials.h"
+#include "app/FileHandover.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "platform/Settings.h"
+#include "platform/Timer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QSignalSpy>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+const QString savedRoots = QStringLiteral("arrPaths");
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// A delegate's two fields and the handover working on them.
+struct Delegate
+{
+    QStringList openWithPath;
+    lg::Timer *timerForOpenwith = nullptr;
+    FileHandover handover{openWithPath, timerForOpenwith};
+    QList<QStringList> batches;
+
+    Delegate()
+    {
+        handover.handOver = [this](const QStringList &paths) { batches.append(paths); };
+    }
+};
+
+QString socketIn(const QString &name)
+{
+    return lg::test::freshFolder(QStringLiteral("run")) + QLatin1Char('/') + name;
+}
+
+// A socket file that nobody listens on, as a crashed instance leaves it.
+bool leaveStaleSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    std::strncpy(address.sun_path, encoded.constData(), sizeof address.sun_path - 1);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound && QFile::exists(path);
+}
+
+} // namespace
+
+class TestFileHandover : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::remove(savedRoots);
+    }
+    void cleanup() { mainWindow()->hide(); }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void filesWithinASecondMakeOneBatch()
+    {
+        lg::FakeClock clock;
+        Delegate d;
+        const QString folder = lg::test::freshFolder(QStringLiteral("opened"));
+        const QString a = lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
+        const QString b = lg::test::writeFile(folder + QStringLiteral("/b.jpg"));
+        const QString c = lg::test::writeFile(folder + QStringLiteral("/c.png"));
+
+        d.handover.application_openFiles({a}, true);
+        clock.advance(400);
+        d.handover.application_openFiles({b, QStringLiteral("relative.jpg"), folder + QStringLiteral("/gone.jpg")}, true);
+        clock.advance(900);
+        d.handover.application_openFiles({c}, true);
+        QCOMPARE(d.openWithPath, (QStringList{a, b, c}));
+        clock.advance(FileHandover::batchDelayMs - 1);
+        QVERIFY(d.batches.isEmpty());
+        clock.advance(1);
+
+        QCOMPARE(d.batches.size(), 1);
+        QCOMPARE(d.batches.first(), (QStringList{a, b, c}));
+        QVERIFY(d.openWithPath.isEmpty());
+        QVERIFY(!d.timerForOpenwith);
+        QCOMPARE(mainWindowNeverShown, 0);
+        QVERIFY(!openedFromFinder);   // the application was already running
+
+        // A later file starts a batch of its own.
+        d.handover.application_openFiles({a}, true);
+        clock.advance(FileHandover::batchDelayMs);
+        QCOMPARE(d.batches.size(), 2);
+        QCOMPARE(d.batches.last(), QStringList{a});
+    }
+
+    void nothingOpensBeforeTheFirstRunIsOver()
+    {
+        lg::FakeClock clock;
+        lg::Settings::remove(firstRunKey);
+        Delegate d;
+        const QString a = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("x")) + QStringLiteral("/a.jpg"));
+        d.handover.application_openFiles({a}, false);
+        clock.advance(5000);
+        QVERIFY(d.openWithPath.isEmpty());
+        QVERIFY(!d.timerForOpenwith);
+        QVERIFY(d.batches.isEmpty());
+        QVERIFY(!openedFromFinder);
+
+        // Once passed, a file that started the application is flagged for the
+        // home screen.
+        lg::Settings::setValue(firstRunKey, 1);
+        d.handover.application_openFiles({a}, false);
+        QVERIFY(openedFromFinder);
+        clock.advance(FileHandover::batchDelayMs);
+        QCOMPARE(d.batches.size(), 1);
+    }
+
+    void theHubReplacesTheHomeScreenInTheLastStyle()
+    {
+        lg::FakeClock clock;
+        Delegate d;
+        mainWindow()->showhomevc();
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        selectedViewStyle = listStyle;
+        const QString a = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("x")) + QStringLiteral("/a.jpg"));
+        d.handover.application_openFiles({a}, true);
+        clock.advance(FileHandover::batchDelayMs);
+
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
+        QVERIFY(mainWindow()->isResizable());
+        QVERIFY(mainWindow()->isVisible());
+        QCOMPARE(d.batches.size(), 1);
+    }
+
+    void aBatchWaitsForTheBusyOverlayWithoutPolling()
+    {
+        lg::FakeClock clock;
+        Delegate d;
+        mainvc *hub = contentHub();
+        mainWindow()->setContentViewController(hub);
+        currentScreenMode = ScreenGrid;
+        const QString a = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("x")) + QStringLiteral("/a.jpg"));
+
+        hub->showBusyLoader();
+        d.handover.application_openFiles({a}, true);
+        clock.advance(FileHandover::batchDelayMs);
+        settle();
+        QVERIFY(d.batches.isEmpty());
+        // Nothing of ours ticks while it waits.
+        QVERIFY(!d.timerForOpenwith);
+        for (lg::Timer *timer : d.handover.findChildren<lg::Timer *>())
+            QVERIFY(!timer->isActive());
+
+        // Hidden and shown again before the hand-over runs: it waits on.
+        hub->hideBusyLoader();
+        hub->showBusyLoader();
+        settle();
+        QVERIFY(d.batches.isEmpty());
+
+        hub->hideBusyLoader();
+        QVERIFY(d.batches.isEmpty());   // after hideBusyLoader has returned
+        settle();
+        QCOMPARE(d.batches.size(), 1);
+        QCOMPARE(d.batches.first(), QStringList{a});
+        hub->showBusyLoader();
+        hub->hideBusyLoader();
+        settle();
+        QCOMPARE(d.batches.size(), 1);
+    }
+
+    void quittingSavesTheRootsOnlyFromTheHub()
+    {
+        const QStringList before{QStringLiteral("/home/someone/Trip")};
+
+        // No window at all: nothing is written.
+        lg::Settings::setValue(savedRoots, before);
+        FileHandover::applicationWillTerminate();
+        QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(before));
+
+        // From the home screen the roots saved before survive.
+        mainWindow()->showhomevc();
+        contentHub();
+        FileHandover::applicationWillTerminate();
+        QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(before));
+
+        // From the hub the sidebar's roots are stored; none gives an empty list.
+        mainWindow()->setContentViewController(contentHub());
+        FileHandover::applicationWillTerminate();
+        QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(QStringList()));
+    }
+
+    void aSecondStartHandsItsFilesOver()
+    {
+        const QString path = socketIn(QStringLiteral("lumengallery-test"));
+        const QString folder = lg::test::freshFolder(QStringLiteral("given"));
+        const QString a = lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
+        const QString b = lg::test::writeFile(folder + QStringLiteral("/b c.jpg"));
+
+        // Nobody runs yet.
+        QVERIFY(!InstanceChannel::forwardToRunningInstance({a}, path));
+
+        InstanceChannel first;
+        QCOMPARE(first.claim({}, path), InstanceChannel::Role::Primary);
+        QVERIFY(first.isListening());
+        QSignalSpy files(&first, &InstanceChannel::filesReceived);
+        QSignalSpy activation(&first, &InstanceChannel::activationRequested);
+
+        // Two later starts, one with files and one without.
+        InstanceChannel second;
+        QCOMPARE(second.claim({a, QStringLiteral("relative.jpg"), b, folder + QStringLiteral("/gone.jpg")}, path),
+                 InstanceChannel::Role::Secondary);
+        QVERIFY(!second.isListening());
+        QVERIFY(InstanceChannel::forwardToRunningInstance({}, path));
+        QTRY_COMPARE(files.count(), 1);
+        QTRY_COMPARE(activation.count(), 1);
+        QCOMPARE(files.first().first().toStringList(), (QStringList{a, b}));
+
+        // Garbage on the socket is ignored.
+        QLocalSocket junk;
+        junk.connectToServer(path);
+        QVERIFY(junk.waitForConnected(1000));
+        junk.write("not a message");
+        junk.waitForBytesWritten(1000);
+        junk.disconnectFromServer();
+        settle();
+        QCOMPARE(files.count(), 1);
+        QCOMPARE(activation.count(), 1);
+    }
+
+    void aSocketLeftBehindIsReplaced()
+    {
+        const QString path = socketIn(QStringLiteral("lumengallery-stale"));
+        QVERIFY(leaveStaleSocket(path));
+        const QString a = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("x")) + QStringLiteral("/a.jpg"));
+
+        InstanceChannel channel;
+        QCOMPARE(channel.claim({a}, path), InstanceChannel::Role::Primary);
+        QVERIFY(channel.isListening());
+        QSignalSpy files(&channel, &InstanceChannel::filesReceived);
+        QVERIFY(InstanceChannel::forwardToRunningInstance({a}, path));
+        QTRY_COMPARE(files.count(), 1);
+    }
+};
+
+LG_TEST(TestFileHandover)
+#include "test_filehandover.moc"

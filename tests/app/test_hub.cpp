@@ -1,0 +1,518 @@
+// The content hub: the busy overlay and the progress sheet, the container swaps,
+// the header buttons and their hints, share, the promotion panel, and the watch
+// on the current folder with its debounced reload.
+#include "app/Essentials.h"
+#include "app/ShareMenu.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "app/splitvc.h"
+#include "collage/collagevc.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ProgressViews.h"
+#include "controls/Spinner.h"
+#include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
+#include "platform/Alert.h"
+#include "platform/Timer.h"
+#include "sidebar/sideMenuvc.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/editImagevc.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <thread>
+
+namespace {
+
+// Lets the main thread deliver queued calls and pending inotify events.
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+int occurrences(const QByteArray &text, const QByteArray &line)
+{
+    return int(text.count(line + '\n'));
+}
+
+QWidget *showHub()
+{
+    mainWindowController *window = mainWindow();
+    window->setContentViewController(contentHub());
+    window->resize(1100, 700);
+    window->show();
+    return contentHub();
+}
+
+void enter(QWidget *widget)
+{
+    QEnterEvent event(QPointF(2, 2), QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)));
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void leave(QWidget *widget)
+{
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+QList<QWidget *> collageHeaderItems(mainvc *hub)
+{
+    return {hub->btnShere, hub->btnLeftSplit, hub->btnrightsplit, hub->btnFullImagePlay, hub->btncollage,
+            hub->lblcollage, hub->btnutilitykit};
+}
+
+} // namespace
+
+class TestHub : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        ShareMenu::setProcessRunner({});
+        lg::Alert::setResponder({});
+        lg::Alert::clearShownAlerts();
+    }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void busyOverlayHasTwoForms()
+    {
+        mainvc *hub = contentHub();
+        QSignalSpy hidden(hub, &mainvc::busyLoaderHidden);
+
+        hub->showBusyLoader();
+        QVERIFY(isBusy);
+        QVERIFY(!hub->bgbox->isHidden());
+        QVERIFY(!hub->loader->isHidden());
+        QVERIFY(hub->loader->isAnimating());
+
+        hub->hideBusyLoader();
+        QVERIFY(!isBusy);
+        QVERIFY(hub->bgbox->isHidden());
+        QVERIFY(hub->loader->isHidden());
+        QVERIFY(!hub->loader->isAnimating());
+        QCOMPARE(hidden.count(), 1);
+
+        // Under a sheet: the dimming box without the spinner, still busy.
+        hub->isonlyalert = true;
+        hub->showBusyLoader();
+        QVERIFY(isBusy);
+        QVERIFY(!hub->bgbox->isHidden());
+        QVERIFY(hub->loader->isHidden());
+        QVERIFY(!hub->loader->isAnimating());
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        QVERIFY(!isBusy);
+        QVERIFY(hub->bgbox->isHidden());
+    }
+
+    void progressRatioIsDefinedEverywhere()
+    {
+        QCOMPARE(mainvc::progressRatio(12, 10), 1.0);
+        QCOMPARE(mainvc::progressRatio(10, 10), 1.0);
+        QCOMPARE(mainvc::progressRatio(5, 10), 0.5);
+        QCOMPARE(mainvc::progressRatio(0, 0), 0.0);
+        QCOMPARE(mainvc::progressRatio(7, 0), 0.0);
+        QCOMPARE(mainvc::progressRatio(-3, 10), 0.0);
+        QCOMPARE(mainvc::progressRatio(3, -1), 0.0);
+    }
+
+    void progressSheetFollowsAScanOnAnotherThread()
+    {
+        mainvc *hub = contentHub();
+        hub->showProgressSheet();
+        hub->showBusyLoader();
+        settle();
+        QVERIFY(!hub->progressBox->isHidden());
+        QVERIFY(!hub->circularview->isHidden());
+        QVERIFY(hub->loader->isHidden());
+        QVERIFY(!hub->loader->isAnimating());
+        QCOMPARE(hub->lblProcessTitle->text(), QStringLiteral("Adding Folders..."));
+        QCOMPARE(hub->circularview->progress(), 0.0);
+
+        // The scan reports from its own thread; the ring changes on the main thread.
+        std::thread scan([hub] {
+            hub->currentCount = 3;
+            hub->totalcount = 4;
+            hub->setProgressPath(QStringLiteral("/somewhere/Trip"));
+            hub->updateProgressSheet();
+        });
+        scan.join();
+        QCOMPARE(hub->circularview->progress(), 0.0);
+        settle();
+        QCOMPARE(hub->circularview->progress(), 0.75);
+        QCOMPARE(hub->lblpath->text(), QStringLiteral("/somewhere/Trip"));
+
+        std::thread more([hub] { hub->updateProgressSheet(12, 10); });
+        more.join();
+        settle();
+        QCOMPARE(hub->circularview->progress(), 1.0);
+
+        hub->hideProgressSheet();
+        hub->hideBusyLoader();
+        settle();
+        QVERIFY(hub->bgbox->isHidden());
+        QVERIFY(hub->progressBox->isHidden());
+        QVERIFY(hub->lblpath->text().isEmpty());
+        QVERIFY(!isBusy);
+
+        // A late report after the end shows nothing.
+        hub->updateProgressSheet(1, 2);
+        settle();
+        QVERIFY(hub->progressBox->isHidden());
+        QVERIFY(hub->bgbox->isHidden());
+    }
+
+    void everySheetPathEndsWithTheOverlayHidden()
+    {
+        mainvc *hub = contentHub();
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+
+        // The import ends with a sheet over the overlay: the progress sheet's
+        // queued end must not bring the spinner back under the sheet.
+        hub->showProgressSheet();
+        hub->showBusyLoader();
+        settle();
+        hub->hideProgressSheet();
+        hub->hideBusyLoader();
+        hub->isonlyalert = true;
+        hub->showBusyLoader();
+        settle();
+        QVERIFY(!hub->bgbox->isHidden());
+        QVERIFY(hub->loader->isHidden());
+        bool answered = false;
+        lg::Alert::inform(hub, QStringLiteral("Some or all of the selected folders cannot be added."), QString(),
+                          [hub, &answered](int) {
+                              hub->isonlyalert = false;
+                              hub->hideBusyLoader();
+                              answered = true;
+                          });
+        QTRY_VERIFY(answered);
+        settle();
+        QVERIFY(hub->bgbox->isHidden());
+        QVERIFY(hub->loader->isHidden());
+        QVERIFY(!isBusy);
+
+        // Show and hide in one go from the main thread: the queued steps keep
+        // their order, so the sheet ends hidden.
+        hub->showProgressSheet();
+        hub->showBusyLoader();
+        hub->hideProgressSheet();
+        hub->hideBusyLoader();
+        settle();
+        QVERIFY(hub->progressBox->isHidden());
+        QVERIFY(hub->bgbox->isHidden());
+
+        // The stop button raises the question; the import waits on the flag.
+        hub->btncancel->click();
+        QVERIFY(stopAddingFolders);
+    }
+
+    void collageAndEditorTakeTheSplitViewsPlace()
+    {
+        mainvc *hub = static_cast<mainvc *>(showHub());
+        QWidget *split = splitController();
+        QCOMPARE(split->parentWidget(), hub->container);
+
+        // A slot whose drop view remembers its image file.
+        QImage pixels(8, 6, QImage::Format_RGB32);
+        pixels.fill(Qt::red);
+        const QString png = lg::test::freshFolder(QStringLiteral("collage")) + QStringLiteral("/a.png");
+        QVERIFY(pixels.save(png));
+        QWidget slot;
+        auto *dropView = new QWidget(&slot);
+        dropView->setObjectName(QStringLiteral("imgview"));
+        dropView->setProperty("imgurl", QUrl::fromLocalFile(png));
+        collageSlotList = {&slot};
+        isCollageFirstLoad = true;
+
+        currentScreenMode = ScreenList;
+        hub->btncollage->click();
+        QCOMPARE(int(currentScreenMode), int(ScreenCollage));
+        QCOMPARE(int(previousScreenMode), int(ScreenList));
+        QCOMPARE(collageMaker()->parentWidget(), hub->container);
+        QVERIFY(split->parentWidget() != hub->container);
+        for (QWidget *item : collageHeaderItems(hub))
+            QVERIFY2(item->isHidden(), qPrintable(item->objectName()));
+        QCOMPARE(dropView->property("image").value<QImage>().size(), QSize(8, 6));
+
+        hub->closeCollagevc();
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(split->parentWidget(), hub->container);
+        QVERIFY(collageMaker()->parentWidget() != hub->container);
+        for (QWidget *item : collageHeaderItems(hub))
+            QVERIFY2(!item->isHidden(), qPrintable(item->objectName()));
+        QVERIFY(dropView->property("image").value<QImage>().isNull());
+        QCOMPARE(dropView->property("imgurl").toUrl(), QUrl::fromLocalFile(png));
+        collageSlotList.clear();
+
+        // The editor keeps the mode and the promotion button.
+        hub->showEditImagevc();
+        QVERIFY(editImageController);
+        QCOMPARE(editImageController->parentWidget(), hub->container);
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QVERIFY(!hub->btnutilitykit->isHidden());
+        QVERIFY(hub->btnShere->isHidden());
+        QVERIFY(hub->lblcollage->isHidden());
+        editImagevc *editor = editImageController;
+        hub->closeEditImagevc();
+        hub->showEditImagevc();
+        QCOMPARE(editImageController, editor);   // made once
+        hub->closeEditImagevc();
+        QCOMPARE(split->parentWidget(), hub->container);
+        QVERIFY(!hub->btnShere->isHidden());
+        mainWindow()->hide();
+    }
+
+    void paneButtonsToggleAndTakeTheirColours()
+    {
+        mainvc *hub = static_cast<mainvc *>(showHub());
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), accentOrange());
+        QCOMPARE(hub->btnLeftSplit->imageNormalColor(), accentOrange());
+
+        QWidget *sidebar = splitController()->item;
+        hub->btnleft();
+        QVERIFY(sidebar->isHidden());
+        QCOMPARE(hub->btnLeftSplit->imageNormalColor(), neutralGrey());
+        QCOMPARE(hub->btnLeftSplit->_ImageNormalColor(), neutralGrey());
+        QCOMPARE(hub->btnLeftSplit->_ImageHoverColor(), neutralGrey());
+        hub->btnleft();
+        QVERIFY(!sidebar->isHidden());
+        QCOMPARE(hub->btnLeftSplit->imageNormalColor(), accentOrange());
+
+        unhighlightRightSplitButton();
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
+        highlightRightSplitButton();
+        QCOMPARE(hub->btnrightsplit->_ImageHoverColor(), accentOrange());
+
+        // While busy the pane buttons do nothing.
+        hub->showBusyLoader();
+        hub->btnleft();
+        QVERIFY(!sidebar->isHidden());
+        hub->hideBusyLoader();
+        mainWindow()->hide();
+    }
+
+    void fullImageDoesNothingWhileBusy()
+    {
+        mainvc *hub = static_cast<mainvc *>(showHub());
+        currentScreenMode = ScreenList;
+        hub->showBusyLoader();
+        hub->btnFullImagePlay->click();
+        hub->btnfullimage();
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QVERIFY(!hub->titlebox->isHidden());
+        hub->hideBusyLoader();
+
+        hub->btnfullimage();
+        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QCOMPARE(fullImageReturnStyle, listStyle);
+        QVERIFY(hub->titlebox->isHidden());
+        QCOMPARE(hub->titleboxHeight.constant(), 0);
+        QVERIFY(splitController()->item->isHidden());
+        QCOMPARE(hub->btnLeftSplit->imageNormalColor(), neutralGrey());
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
+        QVERIFY(mainWindow()->isInFullScreen());
+        mainWindow()->setWindowState(Qt::WindowNoState);
+        mainWindow()->hide();
+    }
+
+    void hintsShowOverTheButtonsOnly()
+    {
+        mainvc *hub = static_cast<mainvc *>(showHub());
+        QVERIFY(QTest::qWaitForWindowExposed(mainWindow()));
+        hub->tooltipVc->setAnimates(false);
+
+        lg::test::CaptureStdout capture;
+        enter(hub->btnShere);
+        const bool shown = hub->tooltipVc->isVisible();
+        const QString text = hub->tooltipVc->message->text();
+        leave(hub->btnShere);
+        const bool hiddenAfter = !hub->tooltipVc->isVisible();
+        enter(hub->btnrightsplit);
+        const QString rightText = hub->tooltipVc->message->text();
+        leave(hub->btnrightsplit);
+        enter(hub->titlebox);
+        const bool overHeader = hub->tooltipVc->isVisible();
+        leave(hub->titlebox);
+        hub->showBusyLoader();
+        enter(hub->btnFullImagePlay);
+        const bool whileBusy = hub->tooltipVc->isVisible();
+        hub->hideBusyLoader();
+        const QByteArray out = capture.finish();
+
+        QVERIFY(shown);
+        QCOMPARE(text, QStringLiteral("Share"));
+        QVERIFY(hiddenAfter);
+        QCOMPARE(rightText, QStringLiteral("Right Pane "));
+        QVERIFY(!overHeader);
+        QVERIFY(!whileBusy);
+        QCOMPARE(occurrences(out, "enetr"), 3);
+        QVERIFY(occurrences(out, "exit") >= 3);
+        mainWindow()->hide();
+    }
+
+    void shareNeedsAnItemAndReportsFailures()
+    {
+        mainvc *hub = static_cast<mainvc *>(showHub());
+        const QString folder = lg::test::freshFolder(QStringLiteral("share"));
+        QImage pixels(4, 4, QImage::Format_RGB32);
+        pixels.fill(Qt::blue);
+        const QString png = folder + QStringLiteral("/photo.png");
+        QVERIFY(pixels.save(png));
+
+        InitialDirectory item;
+        item.url = QUrl::fromLocalFile(png);
+        itemList = {item};
+
+        // An index past the end of the list in use does nothing.
+        selectedItemIndex = 1;
+        hub->btnShere->click();
+        hub->btnShare();
+        QVERIFY(!hub->btnShere->findChild<QMenu *>(QStringLiteral("shareMenu")));
+        isSearchActive = true;   // the search results are empty
+        selectedItemIndex = 0;
+        hub->btnShare();
+        QVERIFY(!hub->btnShere->findChild<QMenu *>(QStringLiteral("shareMenu")));
+        isSearchActive = false;
+
+        QList<std::pair<QString, QStringList>> started;
+        ShareMenu::setProcessRunner([&started](const QString &program, const QStringList &arguments) {
+            started.append({program, arguments});
+            return true;
+        });
+        hub->btnShare();
+        auto *menu = hub->btnShere->findChild<QMenu *>(QStringLiteral("shareMenu"));
+        QVERIFY(menu);
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Email"));
+        menu->actions().first()->trigger();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(started.first().first, QStringLiteral("xdg-email"));
+        QCOMPARE(started.first().second, (QStringList{QStringLiteral("--attach"), png}));
+        menu->close();
+
+        // A failed start is reported, not swallowed.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        ShareMenu::setProcessRunner([](const QString &, const QStringList &) { return false; });
+        QMenu *again = ShareMenu::create(png, hub);
+        again->actions().first()->trigger();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The file could not be shared."));
+        mainWindow()->hide();
+    }
+
+    void aBurstOfChangesGivesOneReload()
+    {
+        lg::FakeClock clock;
+        mainvc *hub = contentHub();
+        const QString folder = lg::test::freshFolder(QStringLiteral("watched"));
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        currentScreenMode = ScreenGrid;
+
+        lg::test::CaptureStdout capture;
+        hub->startMonitorWithSender();
+        const bool watching = hub->monitor && hub->monitor->isValid();
+        // 100 files, one every 4 ms: each change pushes the reload back.
+        for (int i = 0; i < 100; ++i) {
+            lg::test::writeFile(folder + QStringLiteral("/f%1.jpg").arg(i));
+            settle();
+            clock.advance(4);
+        }
+        const QByteArray duringBurst = capture.finish();
+        lg::test::CaptureStdout after;
+        clock.advance(195);
+        const int beforeDeadline = occurrences(after.finish(), "reload change");
+        lg::test::CaptureStdout atDeadline;
+        clock.advance(2);
+        const QByteArray reloaded = atDeadline.finish();
+
+        QVERIFY(watching);
+        QVERIFY(duringBurst.contains("Monitoring " + QUrl::fromLocalFile(folder).toString().toUtf8()));
+        QVERIFY(occurrences(duringBurst, "Found change") >= 1);
+        QCOMPARE(occurrences(duringBurst, "reload change"), 0);
+        QCOMPARE(beforeDeadline, 0);
+        QCOMPARE(occurrences(reloaded, "reload change"), 1);
+        QCOMPARE(clock.pendingCount(), 0);
+    }
+
+    void startingReplacesAndStoppingKeepsThePendingReload()
+    {
+        lg::FakeClock clock;
+        mainvc *hub = contentHub();
+        const QString folder = lg::test::freshFolder(QStringLiteral("watched"));
+        currentFolderURL = QUrl::fromLocalFile(folder);
+
+        lg::test::CaptureStdout capture;
+        hub->startMonitorWithSender();
+        hub->startMonitorWithSender();
+        // The first monitor went: one change is reported once, not twice.
+        const bool replaced = hub->monitor && hub->monitor->isValid();
+        lg::test::writeFile(folder + QStringLiteral("/a.png"));
+        settle();
+        hub->stopMonitorWithSender();
+        const bool released = !hub->monitor;
+        lg::test::writeFile(folder + QStringLiteral("/b.png"));
+        settle();
+        clock.advance(mainvc::reloadDelayMs + 1);
+        const QByteArray out = capture.finish();
+
+        QVERIFY(replaced);
+        QVERIFY(released);
+        QCOMPARE(occurrences(out, "Found change"), 1);
+        QCOMPARE(occurrences(out, "reload change"), 1);
+    }
+
+    void aPhotosLibraryIsReloadedOnceAndAMissingFolderNever()
+    {
+        lg::FakeClock clock;
+        mainvc *hub = contentHub();
+        const QString library = lg::test::freshFolder(QStringLiteral("Photos Library.photoslibrary"));
+        currentFolderURL = QUrl::fromLocalFile(library);
+
+        lg::test::CaptureStdout capture;
+        hub->startMonitorWithSender();
+        const bool noMonitor = !hub->monitor;
+        const bool pending = hub->timerReload->isActive();
+        lg::test::writeFile(library + QStringLiteral("/database/x"));
+        settle();
+        clock.advance(mainvc::reloadDelayMs + 1);
+
+        // A folder that was deleted: nothing watched, nothing reloaded.
+        const QString gone = lg::test::freshFolder(QStringLiteral("gone"));
+        QDir(gone).removeRecursively();
+        currentFolderURL = QUrl::fromLocalFile(gone);
+        hub->startMonitorWithSender();
+        const bool nothingForGone = !hub->monitor && !hub->timerReload->isActive();
+        currentFolderURL.reset();
+        hub->startMonitorWithSender();
+        const bool nothingForNone = !hub->monitor && !hub->timerReload->isActive();
+        clock.advance(1000);
+        const QByteArray out = capture.finish();
+
+        QVERIFY(noMonitor);
+        QVERIFY(pending);
+        QVERIFY(nothingForGone);
+        QVERIFY(nothingForNone);
+        QCOMPARE(occurrences(out, "reload change"), 1);
+        QVERIFY(!out.contains("Monitoring"));
+    }
+};
+
+LG_TEST(TestHub)
+#include "test_hub.moc"

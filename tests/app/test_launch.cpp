@@ -1,0 +1,358 @@
+// The launch sequence: first and later runs, update policy and version
+// bookkeeping, the restart after an update and the Edit menu's routing.
+#include "app/AppDelegate.h"
+#include "app/Essentials.h"
+#include "app/LaunchAtLogin.h"
+#include "app/homeVc.h"
+#include "app/mainWindowController.h"
+#include "app/preferencesWindowController.h"
+#include "outreach/Analytics.h"
+#include "outreach/StartupVc.h"
+#include "platform/Settings.h"
+#include "platform/Timer.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QUrlQuery>
+
+namespace {
+
+const QByteArray emptyFeed =
+    "<rss version=\"2.0\"><channel><title>Lumen Gallery</title></channel></rss>";
+
+QString eventCategory(const lg::test::HttpRequest &request)
+{
+    return QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("ec"), QUrl::FullyDecoded);
+}
+
+QString eventAction(const lg::test::HttpRequest &request)
+{
+    return QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("ea"), QUrl::FullyDecoded);
+}
+
+struct Launch
+{
+    lg::test::LoopbackServer server;
+    AppDelegate delegate;
+    QList<std::pair<QString, QStringList>> started;
+    int terminations = 0;
+
+    Launch()
+    {
+        server.respond("/appcast.xml", {200, emptyFeed, "application/rss+xml"});
+        server.respond("/collect", {200, "", "text/plain"});
+        lg::Settings::setValue(QStringLiteral("deployment/updateFeed"), server.url("/appcast.xml"));
+        lg::Settings::setValue(QStringLiteral("deployment/analyticsEndpoint"), server.url("/collect"));
+        delegate.relaunchRunner = [this](const QString &program, const QStringList &arguments) {
+            started.append({program, arguments});
+            return true;
+        };
+        delegate.terminator = [this] { ++terminations; };
+    }
+    // Sends a last hit and waits for it, so that any hit sent before it had its chance.
+    QList<lg::test::HttpRequest> hitsUntilMarker()
+    {
+        sendAnalyticsEvent(QStringLiteral("marker"), QStringLiteral("marker"));
+        const bool arrived = QTest::qWaitFor([this] {
+            for (const auto &r : server.requestsTo("/collect"))
+                if (eventCategory(r) == QLatin1String("marker"))
+                    return true;
+            return false;
+        }, 5000);
+        if (!arrived)
+            qWarning("the marker hit did not arrive");
+        QList<lg::test::HttpRequest> hits;
+        for (const auto &r : server.requestsTo("/collect"))
+            if (eventCategory(r) != QLatin1String("marker"))
+                hits.append(r);
+        return hits;
+    }
+};
+
+} // namespace
+
+class TestLaunch : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { m_version = QCoreApplication::applicationVersion(); }
+    void init()
+    {
+        resetSharedState();
+        QFile::remove(lg::Settings::filePath());
+        lg::Settings::reload();
+        QFile::remove(LaunchOnStartup::entryPath());
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.10"));
+    }
+    void cleanupTestCase()
+    {
+        resetSharedState();
+        QCoreApplication::setApplicationVersion(m_version);
+    }
+
+    void firstRunShowsTheWelcomeScreen()
+    {
+        lg::FakeClock clock;
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+
+        QVERIFY(launch.delegate.appstart);
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(1));
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("lastVersion")), std::optional<QString>(QStringLiteral("1.10")));
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(true));
+        QCOMPARE(LaunchOnStartup::programOfEntry(LaunchOnStartup::entryPath()),
+                 std::optional<QString>(QCoreApplication::applicationFilePath()));
+
+        QCOMPARE(int(currentScreenMode), int(ScreenWelcome));
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(welcomeScreen()));
+        QVERIFY(!mainWindow()->isResizable());
+        QVERIFY(!lg::Settings::contains(firstRunKey));
+
+        // No update check on the first run, however long it lasts.
+        clock.advance(60 * 1000);
+        QVERIFY(!launch.delegate.updater->isBusy());
+        QVERIFY(!launch.delegate.updater->automaticallyChecksForUpdates());
+        QVERIFY(!launch.delegate.updater->automaticallyDownloadsUpdates());
+
+        const QList<lg::test::HttpRequest> hits = launch.hitsUntilMarker();
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(eventCategory(hits.first()), QStringLiteral("install"));
+        QCOMPARE(eventAction(hits.first()), QStringLiteral("install"));
+        QVERIFY(launch.server.requestsTo("/appcast.xml").isEmpty());
+
+        // Only Get Started ends the first run.
+        welcomeScreen()->btnGetStartedButton->click();
+        QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
+    }
+
+    void firstRunMarkerMustBeAnInt()
+    {
+        // A marker of another type does not count: the welcome screen shows again.
+        lg::Settings::setValue(firstRunKey, QStringLiteral("1"));
+        lg::FakeClock clock;
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+        QCOMPARE(int(currentScreenMode), int(ScreenWelcome));
+        clock.advance(10 * 1000);
+        QVERIFY(!launch.delegate.updater->isBusy());
+        const QList<lg::test::HttpRequest> hits = launch.hitsUntilMarker();
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(eventCategory(hits.first()), QStringLiteral("install"));
+    }
+
+    void laterRunAppliesTheUpdatePolicy_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("checks");
+        QTest::addColumn<bool>("downloads");
+        QTest::addColumn<int>("storedAfter");
+        QTest::newRow("0: check only") << QVariant(0) << true << false << 0;
+        QTest::newRow("1: download and install") << QVariant(1) << true << true << 1;
+        QTest::newRow("2: nothing") << QVariant(2) << false << false << 2;
+        QTest::newRow("absent") << QVariant() << true << true << 1;
+        QTest::newRow("not an Int") << QVariant(QStringLiteral("0")) << true << true << 1;
+    }
+    void laterRunAppliesTheUpdatePolicy()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, checks);
+        QFETCH(bool, downloads);
+        QFETCH(int, storedAfter);
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::setValue(QStringLiteral("lastVersion"), QStringLiteral("1.10"));
+        if (stored.isValid())
+            lg::Settings::setValue(QStringLiteral("autocheckforupdate"), stored);
+
+        lg::FakeClock clock;
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(storedAfter));
+
+        lg::Updater *updater = launch.delegate.updater;
+        clock.advance(AppDelegate::updateCheckDelayMs - 1);
+        QVERIFY(!updater->isBusy());
+        clock.advance(1);
+        QCOMPARE(updater->isBusy(), checks);
+        QCOMPARE(updater->automaticallyChecksForUpdates(), checks);
+        QCOMPARE(updater->automaticallyDownloadsUpdates(), downloads);
+        if (checks) {
+            QVERIFY(launch.server.waitForRequests(1));
+            QCOMPARE(launch.server.requestsTo("/appcast.xml").size(), 1);
+        }
+        // Same version as last time: no analytics hit.
+        QVERIFY(launch.hitsUntilMarker().isEmpty());
+    }
+
+    void newerVersionSendsUpdated_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<bool>("updated");
+        QTest::newRow("1.9 to 1.10") << "1.9" << "1.10" << true;
+        QTest::newRow("1.9.9 to 1.10") << "1.9.9" << "1.10" << true;
+        QTest::newRow("2.0 to 1.10") << "2.0" << "1.10" << false;
+        QTest::newRow("1.10 to 1.10.0") << "1.10" << "1.10.0" << false;
+        QTest::newRow("not a number") << "1.x" << "1.10" << false;
+    }
+    void newerVersionSendsUpdated()
+    {
+        QFETCH(QString, last);
+        QFETCH(QString, running);
+        QFETCH(bool, updated);
+        QCoreApplication::setApplicationVersion(running);
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 2);
+        lg::Settings::setValue(QStringLiteral("lastVersion"), last);
+
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+        const QList<lg::test::HttpRequest> hits = launch.hitsUntilMarker();
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("lastVersion")).value_or(QString()), updated ? running : last);
+        if (updated) {
+            QCOMPARE(hits.size(), 1);
+            QCOMPARE(eventCategory(hits.first()), QStringLiteral("updated"));
+            QCOMPARE(eventAction(hits.first()), running);
+        } else {
+            QVERIFY(hits.isEmpty());
+        }
+    }
+
+    void launchAtLoginFollowsTheSetting()
+    {
+        // Off: an entry of this program from earlier is taken away.
+        setLaunchAtLogin(true, QUrl::fromLocalFile(QCoreApplication::applicationFilePath()));
+        QVERIFY(QFile::exists(LaunchOnStartup::entryPath()));
+        lg::Settings::setValue(QStringLiteral("startstatus"), false);
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 2);
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+        QVERIFY(!QFile::exists(LaunchOnStartup::entryPath()));
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(false));
+    }
+
+    void downloadedUpdateRestartsWithoutAShell()
+    {
+        lg::FakeClock clock;
+        Launch launch;
+        lg::Updater updater;
+        lg::AppcastItem item;
+        item.version = QStringLiteral("2.0");
+        QNetworkRequest request;
+
+        lg::test::CaptureStdout capture;
+        launch.delegate.willDownloadUpdate(&updater, item, request);
+        launch.delegate.didDownloadUpdate(&updater, item, QStringLiteral("/tmp/x"));
+        const QByteArray printed = capture.finish();
+        QCOMPARE(printed, QByteArray("download hoga\ndownload hua\n"));
+
+        clock.advance(AppDelegate::terminateDelayMs - 1);
+        QCOMPARE(launch.terminations, 0);
+        clock.advance(1);
+        QCOMPARE(launch.terminations, 1);
+        QVERIFY(launch.started.isEmpty());  // not before this instance has ended
+        launch.delegate.relaunchIfPending();
+        QCOMPARE(launch.started.size(), 1);
+        QCOMPARE(launch.started.first().first, QCoreApplication::applicationFilePath());
+        QVERIFY(launch.started.first().second.isEmpty());
+        launch.delegate.relaunchIfPending();
+        QCOMPARE(launch.started.size(), 1);
+    }
+
+    void automaticInstallRunsFromFeedToRestart()
+    {
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 1);
+        lg::FakeClock clock;
+        Launch launch;
+        const QByteArray release("new release");
+        launch.server.respond("/r.bin", {200, release, "application/octet-stream"});
+        launch.server.respond(
+            "/appcast.xml",
+            {200,
+             QStringLiteral("<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\""
+                            " xmlns:lg=\"urn:lumengallery:appcast\"><channel><item>"
+                            "<enclosure url=\"%1\" length=\"%2\" sparkle:version=\"1.11\" lg:sha256=\"%3\"/>"
+                            "</item></channel></rss>")
+                 .arg(launch.server.url("/r.bin"))
+                 .arg(release.size())
+                 .arg(QString::fromLatin1(QCryptographicHash::hash(release, QCryptographicHash::Sha256).toHex()))
+                 .toUtf8(),
+             "application/rss+xml"});
+        launch.delegate.applicationDidFinishLaunching();
+        QSignalSpy downloaded(launch.delegate.updater, &lg::Updater::updateDownloaded);
+        clock.advance(AppDelegate::updateCheckDelayMs);
+        QVERIFY(downloaded.wait(5000));
+        QCOMPARE(launch.terminations, 0);
+        clock.advance(AppDelegate::terminateDelayMs);
+        QCOMPARE(launch.terminations, 1);
+        launch.delegate.relaunchIfPending();
+        QCOMPARE(launch.started.size(), 1);
+    }
+
+    void editMenuIsRoutedByScreenMode()
+    {
+        lg::Settings::setValue(firstRunKey, 1);
+        lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 2);
+        Launch launch;
+        launch.delegate.applicationDidFinishLaunching();
+        QAction *copy = mainWindow()->menuBar()->findChild<QAction *>(QStringLiteral("menuItem_copy"));
+        QVERIFY(copy);
+
+        const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("copy")) + QStringLiteral("/a.jpg"));
+        InitialDirectory item;
+        item.url = QUrl::fromLocalFile(file);
+        item.file = Metadata{QDateTime(), 1, QUrl::fromLocalFile(file), QDateTime()};
+        itemList = {item};
+        selectedItemIndex = 0;
+
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        currentScreenMode = ScreenCollage;
+        copy->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        QVERIFY(copiedURLs.isEmpty());
+
+        currentScreenMode = ScreenViewer;
+        copy->trigger();
+        QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(file)});
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(file)});
+
+        // A stale selection copies nothing.
+        copiedURLs.clear();
+        selectedItemIndex = 5;
+        currentScreenMode = ScreenFullImage;
+        copy->trigger();
+        QVERIFY(copiedURLs.isEmpty());
+    }
+
+    void preferencesAndAboutOpenTheirTabs()
+    {
+        AppDelegate delegate;
+        delegate.menu_Showaboutus();
+        QCOMPARE(preferencesWindow()->tabView->currentIndex(), 1);
+        QVERIFY(preferencesWindow()->isVisible());
+        delegate.showPreferences();
+        QCOMPARE(preferencesWindow()->tabView->currentIndex(), 0);
+        QCOMPARE(preferencesTabIndex, 0);
+    }
+
+private:
+    QString m_version;
+};
+
+LG_TEST(TestLaunch)
+#include "test_launch.moc"

@@ -1,0 +1,170 @@
+// The preferences window: its checkboxes and saved settings, the autostart entry
+// behind launch at login, and the about tab.
+#include "app/AboutPane.h"
+#include "app/Essentials.h"
+#include "app/LaunchAtLogin.h"
+#include "app/preferencesWindowController.h"
+#include "platform/Paths.h"
+#include "platform/Settings.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestPreferences : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_version = QCoreApplication::applicationVersion();
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_catcher, "open");
+    }
+    void init()
+    {
+        resetSharedState();
+        QFile::remove(lg::Settings::filePath());
+        lg::Settings::reload();
+        QDir(lg::Paths::autostart()).removeRecursively();
+        m_catcher.opened.clear();
+    }
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCoreApplication::setApplicationVersion(m_version);
+        resetSharedState();
+    }
+
+    void installCheckboxFollowsTheSetting_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("0") << QVariant(0) << false;
+        QTest::newRow("1") << QVariant(1) << true;
+        QTest::newRow("2 keeps the default") << QVariant(2) << true;
+        QTest::newRow("absent keeps the default") << QVariant() << true;
+    }
+    void installCheckboxFollowsTheSetting()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, checked);
+        if (stored.isValid())
+            lg::Settings::setValue(QStringLiteral("autocheckforupdate"), stored);
+        settingsVc *settings = preferencesWindow()->tabView->settings;
+        QCOMPARE(settings->checkbox_installupdate->isChecked(), checked);
+
+        settings->checkbox_installupdate->setChecked(false);
+        settings->checkbox_installupdate->click();
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(1));
+        settings->checkbox_installupdate->click();
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(0));
+    }
+
+    void launchCheckboxWritesAndRemovesTheEntry()
+    {
+        lg::Settings::setValue(QStringLiteral("startstatus"), false);
+        const QString other = lg::test::writeFile(lg::Paths::autostart() + QStringLiteral("/other.desktop"),
+                                                  "[Desktop Entry]\nType=Application\nExec=other\n");
+        settingsVc *settings = preferencesWindow()->tabView->settings;
+        QVERIFY(!settings->checkbox_launchauto->isChecked());
+
+        settings->checkbox_launchauto->click();
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(true));
+        QCOMPARE(LaunchOnStartup::programOfEntry(LaunchOnStartup::entryPath()),
+                 std::optional<QString>(QCoreApplication::applicationFilePath()));
+
+        settings->checkbox_launchauto->click();
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(false));
+        QVERIFY(!QFile::exists(LaunchOnStartup::entryPath()));
+        QVERIFY(QFile::exists(other));
+    }
+
+    void autostartEntryIsAddedOnceAndOnlyOursIsRemoved()
+    {
+        const QUrl app = QUrl::fromLocalFile(QCoreApplication::applicationFilePath());
+        setLaunchAtLogin(true, app);
+        QFile entry(LaunchOnStartup::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QByteArray first = entry.readAll();
+        entry.close();
+        QVERIFY(first.startsWith("[Desktop Entry]\n"));
+        QVERIFY(first.contains("\nType=Application\n"));
+        setLaunchAtLogin(true, app);
+        QCOMPARE(QDir(lg::Paths::autostart()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+        // Turning it off twice is harmless.
+        setLaunchAtLogin(false, app);
+        setLaunchAtLogin(false, app);
+        QVERIFY(!QFile::exists(LaunchOnStartup::entryPath()));
+
+        // The entry of another copy of the program is not ours to remove.
+        lg::test::writeFile(LaunchOnStartup::entryPath(),
+                            "[Desktop Entry]\nType=Application\nExec=\"/opt/elsewhere/lumengallery\"\n");
+        QVERIFY(!loginItemReferences(app).existingItem);
+        setLaunchAtLogin(false, app);
+        QVERIFY(QFile::exists(LaunchOnStartup::entryPath()));
+    }
+
+    void execValueSurvivesAwkwardPaths_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("plain") << "/usr/bin/lumengallery";
+        QTest::newRow("blank") << "/home/a b/Lumen Gallery/lumengallery";
+        QTest::newRow("shell characters") << "/tmp/$HOME `x` \"q\" 'a';&|<>*?#()~/lg";
+        QTest::newRow("backslash and percent") << "/tmp/back\\slash/100%/%f/lg";
+    }
+    void execValueSurvivesAwkwardPaths()
+    {
+        QFETCH(QString, program);
+        const QString value = LaunchOnStartup::execValue(program);
+        QVERIFY(value.startsWith(QLatin1Char('"')));
+        QCOMPARE(LaunchOnStartup::programOfExecValue(value), std::optional<QString>(program));
+        // The unquoted form, as other programs write it.
+        QCOMPARE(LaunchOnStartup::programOfExecValue(QStringLiteral("/usr/bin/lg %U")),
+                 std::optional<QString>(QStringLiteral("/usr/bin/lg")));
+    }
+
+    void aboutShowsTheVersionAndConfiguredPages()
+    {
+        QCoreApplication::setApplicationVersion(QStringLiteral("2.3"));
+        lg::Settings::setValue(QStringLiteral("deployment/facebookPage"), QStringLiteral("https://facebook.example/lg"));
+        lg::Settings::setValue(QStringLiteral("deployment/makerWebPage"), QStringLiteral("not a url at all ::"));
+        aboutVc about;
+        QCOMPARE(about.lblversion->text(), QStringLiteral("Version 2.3"));
+        QVERIFY(!about.btnfacebookButton->isHidden());
+        QVERIFY(about.btntwitterButton->isHidden());  // no address configured
+        QVERIFY(!about.btnwebsiteButton->isHidden());
+
+        about.btnfacebookButton->click();
+        QCOMPARE(m_catcher.opened, QList<QUrl>{QUrl(QStringLiteral("https://facebook.example/lg"))});
+        about.btnwebsiteButton->click();  // an invalid address opens nothing
+        QCOMPARE(m_catcher.opened.size(), 1);
+
+        QCoreApplication::setApplicationVersion(QString());
+        aboutVc noVersion;
+        QCOMPARE(noVersion.lblversion->text(), QString());
+        lg::Settings::remove(QStringLiteral("deployment/facebookPage"));
+        lg::Settings::remove(QStringLiteral("deployment/makerWebPage"));
+        QCoreApplication::setApplicationVersion(m_version);
+    }
+
+private:
+    QString m_version;
+    UrlCatcher m_catcher;
+};
+
+LG_TEST(TestPreferences)
+#include "test_preferences.moc"

@@ -107,6 +107,10 @@ extern QVector<InitialDirectory> openedFileItems;
 // full-image viewer) while focusFileAfterReload is set.
 extern bool focusFileAfterReload;
 extern std::optional<QUrl> fileToFocus;
+// The thumbnails and pixel sizes shared by the grid, the list, the viewer and
+// the collage (browser/ThumbnailCache.h).
+class ThumbnailCache;
+ThumbnailCache &thumbnailCache();
 
 // ---- Extension lists (callers compare after lower-casing the extension) ----
 extern const QStringList imageExtensions;     // 67 entries

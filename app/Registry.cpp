@@ -7,6 +7,7 @@
 #include "app/mainvc.h"
 #include "app/preferencesWindowController.h"
 #include "app/splitvc.h"
+#include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
@@ -98,10 +99,14 @@ void resetSharedState()
     openedFileItems.clear();
     focusFileAfterReload = false;
     fileToFocus.reset();
+    thumbnailCache().clear();
 
     isBusy = false;
     isFileOperationRunning = false;
     stopAddingFolders = false;
+    addingFoldersCancelled = false;
+    isSidebarTreeUpdating = false;
+    sideMenuvc::folderRecordedHook = {};
     startSlideshow = false;
     infoLineMode = 0;
     preferencesTabIndex = 1;

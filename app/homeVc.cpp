@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "controls/SvgArt.h"
 #include "platform/Alert.h"
 #include "platform/Dispatch.h"
 #include "platform/Panels.h"
@@ -55,18 +56,6 @@ QFont lightFont(int pointSize)
     return font;
 }
 
-QPixmap svgPixmap(const QString &path, const QSize &size, qreal ratio = 2.0)
-{
-    QSvgRenderer renderer(path);
-    QPixmap pixmap(size * ratio);
-    pixmap.fill(Qt::transparent);
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    }
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
-}
 
 QToolButton *makeSourceButton(QWidget *parent, const QString &name, const QString &title, const QString &icon)
 {

@@ -10,6 +10,7 @@
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ProgressViews.h"
 #include "controls/Spinner.h"
+#include "controls/SvgArt.h"
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
 #include "outreach/utilityKitvc.h"
@@ -68,19 +69,6 @@ const QColor headerImageHoverColor(255, 255, 255);
 const QColor headerHoverColor(58, 58, 58);
 const QColor headerDownColor(44, 44, 44);
 
-// An SVG resource drawn at size for the screen's pixel ratio.
-QIcon svgIcon(const QString &path, const QSize &size, qreal ratio = 2.0)
-{
-    QSvgRenderer renderer(path);
-    QPixmap pixmap(size * ratio);
-    pixmap.fill(Qt::transparent);
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    }
-    pixmap.setDevicePixelRatio(ratio);
-    return QIcon(pixmap);
-}
 
 // A collage slot: a widget whose drop view (its child "imgview", else the slot
 // itself) keeps the image's file address in the property "imgurl" and shows

@@ -29,7 +29,7 @@ void splitvc::viewDidLoad()
     // The sidebar holds its width while the window grows or shrinks.
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({220, 980});
+    m_splitter->setSizes({280, 920});
     connect(m_splitter, &QSplitter::splitterMoved, this, [this] { splitViewDidResizeSubviews(); });
 }
 

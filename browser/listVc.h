@@ -1,13 +1,41 @@
 #pragma once
+// The list: the shown list as the rows of a table with the name (and a small
+// thumbnail), pixel width and height, size, kind, creation and modification
+// date of each item. Selecting a row makes it the current item of the
+// application; a double click opens the viewer.
+#include <QString>
 #include <QWidget>
 
+class ListTableView;
+class QItemSelection;
+class QLabel;
 class QMouseEvent;
+class ShownItemsModel;
 
 class listVc : public QWidget
 {
     Q_OBJECT
 public:
     explicit listVc(QWidget *parent = nullptr);
+
+    // ---- Outlets ----
+    QLabel *box_nofilefound = nullptr;   // notice shown when the folder has no media items
+    ListTableView *tblview = nullptr;
+
+    // ---- State ----
+    int menuClickedRow = 0;              // the row a right click was on
+    bool firstAccess = false;            // the list has selected its current row once
+    const QString tableViewDragType = QStringLiteral("MoveRowsType");
+
+    ShownItemsModel *itemsModel() const { return m_model; }
+
+    void viewWillAppear();
+    // Selects the row at selectedItemIndex alone and scrolls to it.
+    void selectCurrentRow();
+    // Shows the shown list as it is now (the table's reload).
+    void reloadTable();
+    // The table's double action: opens the viewer, whatever row was hit.
+    void doubleClickedRow();
 
     // Puts the file URLs of the selection on the clipboard and in copiedURLs.
     void copyItem_menu();
@@ -16,4 +44,21 @@ public:
     // Selects the item under a right click and opens its context menu.
     void handleRightMouseDown(QMouseEvent *event);
 
+Q_SIGNALS:
+    // A reload has brought itemList and the view up to date.
+    void reloadFinished();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void viewDidLoad();
+    void finishReload();
+    void tableViewSelectionDidChange();
+    void scheduleWorkRequest();
+
+    ShownItemsModel *m_model = nullptr;
+    bool m_selectingItself = false;
+    bool m_workRequestQueued = false;
 };

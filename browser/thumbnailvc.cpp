@@ -1,11 +1,247 @@
 #include "browser/thumbnailvc.h"
 
+#include "app/Essentials.h"
+#include "browser/BrowserStyle.h"
+#include "browser/GridView.h"
+#include "browser/Listing.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ViewController.h"
+#include "platform/NotificationHub.h"
+#include "sidebar/sideMenuvc.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QToolButton>
+
 thumbnailvc::thumbnailvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("thumbnailvc"));
+    viewDidLoad();
+}
+
+void thumbnailvc::viewDidLoad()
+{
+    browserstyle::applyDarkPalette(this);
+    auto *layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_model = new ShownItemsModel(ShownItemsModel::Grid, this);
+    collectionview = new GridView(this);
+    collectionview->setObjectName(QStringLiteral("collectionview"));
+    collectionview->setModel(m_model);
+    collectionview->setItemsPerRow(numberofitemsinOneRow);
+    layout->addWidget(collectionview, 0, 0);
+
+    box_nofilefound = new QLabel(QStringLiteral("No media files found"), this);
+    box_nofilefound->setObjectName(QStringLiteral("box_nofilefound"));
+    box_nofilefound->setAlignment(Qt::AlignCenter);
+    box_nofilefound->setStyleSheet(QStringLiteral("color: #8a8a8a; font-size: 15px; background: transparent;"));
+    box_nofilefound->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layout->addWidget(box_nofilefound, 0, 0, Qt::AlignCenter);
+    box_nofilefound->hide();
+
+    auto *bar = new QFrame(this);
+    bar->setObjectName(QStringLiteral("zoombar"));
+    bar->setFixedHeight(28);
+    bar->setStyleSheet(QStringLiteral("QFrame#zoombar { background: #262626; border-top: 1px solid #333333; }"
+                                      "QToolButton { border: none; background: transparent; }"));
+    auto *barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(10, 2, 10, 2);
+    barLayout->setSpacing(6);
+    barLayout->addStretch(1);
+    btnZoomOut = new QToolButton(bar);
+    btnZoomOut->setObjectName(QStringLiteral("btnzoomout"));
+    btnZoomOut->setIcon(browserstyle::icon(QStringLiteral("zoomout")));
+    btnZoomOut->setToolTip(QStringLiteral("Smaller thumbnails"));
+    btnZoomOut->setIconSize(QSize(16, 16));
+    slider = new QSlider(Qt::Horizontal, bar);
+    slider->setObjectName(QStringLiteral("slider"));
+    slider->setRange(0, 100);
+    slider->setValue(50);
+    slider->setFixedWidth(140);
+    slider->setStyleSheet(QStringLiteral(
+        "QSlider::groove:horizontal { height: 3px; background: #4a4a4a; border-radius: 1px; }"
+        "QSlider::sub-page:horizontal { background: rgb(244,155,0); border-radius: 1px; }"
+        "QSlider::handle:horizontal { background: #d8d8d8; width: 12px; height: 12px; margin: -5px 0;"
+        " border-radius: 6px; }"));
+    btnZoomIn = new QToolButton(bar);
+    btnZoomIn->setObjectName(QStringLiteral("btnzoomin"));
+    btnZoomIn->setIcon(browserstyle::icon(QStringLiteral("zoomin")));
+    btnZoomIn->setToolTip(QStringLiteral("Larger thumbnails"));
+    btnZoomIn->setIconSize(QSize(16, 16));
+    barLayout->addWidget(btnZoomOut);
+    barLayout->addWidget(slider);
+    barLayout->addWidget(btnZoomIn);
+    layout->addWidget(bar, 1, 0);
+
+    connect(slider, &QSlider::valueChanged, this, [this] { sliderUpdate(); });
+    connect(btnZoomIn, &QToolButton::clicked, this, [this] { btnzoomin(); });
+    connect(btnZoomOut, &QToolButton::clicked, this, [this] { btnzoomout(); });
+    connect(collectionview->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &selected, const QItemSelection &) { didSelectItems(selected); });
+    connect(collectionview, &GridView::itemDoubleClicked, this,
+            [] { lg::NotificationHub::instance().post(QStringLiteral("viewimage")); });
+}
+
+void thumbnailvc::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    viewWillAppear();
+    viewDidAppear();
+}
+
+void thumbnailvc::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // Out of sight: its thumbnails are no longer wanted first.
+    m_model->cancelWork();
+}
+
+void thumbnailvc::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    resize();
+}
+
+void thumbnailvc::viewWillAppear()
+{
+    box_nofilefound->setVisible(itemList.isEmpty());
+}
+
+void thumbnailvc::viewDidAppear()
+{
+    resize();
+    selectCurrentItem();
+}
+
+void thumbnailvc::resize()
+{
+    collectionview->setItemsPerRow(numberofitemsinOneRow);
+    space = collectionview->metrics().inset;
+}
+
+void thumbnailvc::configureCollectionView()
+{
+    resize();
+}
+
+double thumbnailvc::itemsPerRowForSliderValue(int value, double current)
+{
+    if (value >= 81)
+        return 3;
+    if (value >= 61)
+        return 4;
+    if (value >= 41)
+        return 5;
+    if (value >= 21)
+        return 6;
+    if (value >= 0)
+        return 7;
+    return current;
+}
+
+void thumbnailvc::sliderUpdate()
+{
+    numberofitemsinOneRow = itemsPerRowForSliderValue(slider->value(), numberofitemsinOneRow);
+    resize();
+}
+
+void thumbnailvc::btnzoomin()
+{
+    int value = slider->value() + 20;
+    if (value >= slider->maximum())
+        value = slider->maximum();
+    const QSignalBlocker blocker(slider);
+    slider->setValue(value);
+    sliderUpdate();
+}
+
+void thumbnailvc::btnzoomout()
+{
+    int value = slider->value() - 20;
+    if (slider->minimum() >= value)
+        value = slider->minimum();
+    const QSignalBlocker blocker(slider);
+    slider->setValue(value);
+    sliderUpdate();
+}
+
+void thumbnailvc::reloadCollectionView()
+{
+    m_model->reloadData();
+}
+
+void thumbnailvc::selectCurrentItem()
+{
+    firstAccess = true;
+    if (selectedItemIndex < 0 || selectedItemIndex >= activeItemList().size()
+        || selectedItemIndex >= m_model->rowCount())
+        return;
+    const QModelIndex index = m_model->index(selectedItemIndex, 0);
+    m_selectingItself = true;
+    collectionview->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    m_selectingItself = false;
+    collectionview->scrollTo(index);
+}
+
+void thumbnailvc::didSelectItems(const QItemSelection &selected)
+{
+    if (m_selectingItself || selected.isEmpty())
+        return;
+    // The item the user acted on when it is among the new ones, else the first.
+    const QModelIndex current = collectionview->selectionModel()->currentIndex();
+    int row = selected.indexes().first().row();
+    if (current.isValid() && selected.contains(current))
+        row = current.row();
+    selectedItemIndex = row;
+    sidebarController()->updatePreviewThumbnail();
+}
+
+void thumbnailvc::refreshData()
+{
+    if (isFileOperationRunning)
+        return;
+    fillItemListFromSource(this, [this] { finishReload(); });
+}
+
+void thumbnailvc::finishReload()
+{
+    box_nofilefound->setVisible(itemList.isEmpty());
+    if (firsttime) {
+        if (!itemList.isEmpty()) {
+            firsttime = false;
+            // The first listing keeps the folder's order; a search typed before
+            // it still filters, or the grid would show nothing.
+            if (isSearchActive)
+                contentController()->applySearchFilter();
+            reloadCollectionView();
+        }
+    } else {
+        applySortAndSearchAfterListing([this] { reloadCollectionView(); });
+    }
+    focusRequestedFileOrRefreshPreview();
+    contentController()->updateItemCountLabel();
+    if (firstAccess)
+        selectCurrentItem();
+    Q_EMIT reloadFinished();
 }
 
 void thumbnailvc::copyItem_menu() {}
-void thumbnailvc::refreshData() {}
-void thumbnailvc::handleRightMouseDown(QMouseEvent *) {}
-void thumbnailvc::resize() {}
+
+void thumbnailvc::handleRightMouseDown(QMouseEvent *event)
+{
+    if (!event || isFileOperationRunning || isBusy)
+        return;
+    const QPoint point = collectionview->viewport()->mapFromGlobal(event->globalPosition().toPoint());
+    const QModelIndex index = collectionview->indexAt(point);
+    if (!index.isValid())
+        return;
+    menuClickedRow = index.row();
+    QItemSelectionModel *selection = collectionview->selectionModel();
+    if (!selection->isSelected(index))
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}

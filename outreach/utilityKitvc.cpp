@@ -1,6 +1,7 @@
 #include "outreach/utilityKitvc.h"
 
 #include "controls/CursorButtons.h"
+#include "controls/SvgArt.h"
 #include "outreach/PromotionCatalogue.h"
 #include "platform/Dispatch.h"
 
@@ -56,18 +57,6 @@ void printLine(const QString &text)
     std::fflush(stdout);
 }
 
-QPixmap svgPixmap(const QString &path, const QSize &size, qreal ratio = 2.0)
-{
-    QSvgRenderer renderer(path);
-    QPixmap pixmap(size * ratio);
-    pixmap.fill(Qt::transparent);
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    }
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
-}
 
 // An entry's card values, as the panel keeps them.
 QVariantMap entryDictionary(const PromotionEntry &entry)

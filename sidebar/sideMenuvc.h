@@ -1,29 +1,202 @@
 #pragma once
-// The sidebar: the tree of folders and Photos library entries.
+// The sidebar: the tree of bookmarked folders and Photos library entries, the
+// buttons that add and remove them, and the preview of the current item.
+//
+// Adding folders runs in the background: a worker thread counts the folders
+// for the progress total, builds one folder record per accepted folder and
+// hands the records back to the main thread, which turns them into tree nodes.
+// The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
+#include "platform/Alert.h"
+#include "sidebar/BaseNode.h"
+#include "sidebar/FolderScan.h"
+#include "sidebar/SidebarTreeModel.h"
 
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <thread>
+
+class PopoverMaxTypeVC;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QModelIndex;
+class buttoncursor;
+class mainvc;
+class outlineView;
 
 class sideMenuvc : public QWidget
 {
     Q_OBJECT
 public:
     explicit sideMenuvc(QWidget *parent = nullptr);
+    // Stops a running add (the worker ends at its next check point) and waits for it.
+    ~sideMenuvc() override;
 
-    // Adds folders (or, with none, only finishes the pending add) in the background.
+    // ---- Outlets ----
+    SidebarTreeController *treeController = nullptr;
+    QLabel *video_icon = nullptr;          // the video badge over the preview
+    buttoncursor *btnAddBookmark = nullptr;
+    QLabel *imgviewThumbnail = nullptr;    // the preview of the current item
+    outlineView *myOutlineView = nullptr;
+    buttoncursor *btnAddPhotoLibrary = nullptr;
+    buttoncursor *btnRemoveBookmark = nullptr;
+    QMenu *outlineViewMenu = nullptr;
+
+    // ---- State ----
+    std::optional<QList<BaseNode::Ptr>> dragNodesArray;  // rows dragged inside the sidebar
+    const QMimeData *pastboardFromOutside = nullptr;     // items pasted or dropped onto a folder
+    bool callRemoveFolder_fromMenu = false;
+    int outlineView_CLickedRow = 0;
+    // The hover hint; a small popup of its own, so it is also the popover.
+    PopoverMaxTypeVC *tooltipVc = nullptr;
+    PopoverMaxTypeVC *popoverDetails = nullptr;
+    // The hover areas: the three buttons, set by the set-up.
+    QWidget *areaBtnAdd = nullptr;
+    QWidget *areabtnRemove = nullptr;
+    QWidget *areabtnAddLibrary = nullptr;
+    // The row selected before the latest selection change; -1 when none was.
+    int outlineVIewLastSelectedRow = 0;
+    std::optional<IndexPath> internalDroppedIndexpath;
+    std::optional<IndexPath> indexpathForFolderDrop;
+    QList<QUrl> arrDragsourceUrl;
+    bool isItemFromPaste = false;
+    std::optional<QUrl> dropdestiUrl;
+    // The sheets, as last shown (empty until then).
+    lg::AlertSpec alertsameFolder, alertforInternalMoveFolders, alert, alertforMoveFile;
+    lg::AlertSpec alertCannotremoveBookmark, alertremoveBookmark, alertDeleteFolder;
+    lg::AlertSpec alerStopAddingFolder, alertAlreadyAdded;
+
+    // The top-level nodes of the tree.
+    const QList<BaseNode::Ptr> &contents() const;
+    void setContents(const QList<BaseNode::Ptr> &contents);
+
+    // ---- Adding folders ----
+    // Adds folders (or Photos library packages) with their sub-folder trees.
+    // Returns at once; the work continues in the background and ends on the
+    // main thread. With no list there is nothing to scan: the pending add is
+    // only finished. An add asked for while one runs starts after it.
     void addFoldersWithProgress(const std::optional<QList<QUrl>> &folderURLs);
-    // Asks whether to stop the running folder import.
+    // True from the start of an add to its end.
+    bool isAdding() const { return m_job != nullptr; }
+    // Asks whether to stop the running add (the hub's Stop button, after it has
+    // set stopAddingFolders, so that the scan waits meanwhile).
     void alertforStopAddingFolder();
-    // Shows files handed over from outside under the "Opened with" entry.
+    void btnYes_StopAddingFolder();
+    void btnCancel_StopAddingFolder();
+    // The message about folders that were already in the sidebar.
+    void alertFolderAlreadyAdded();
+    // The completion of the already-added message.
+    void restoreOverlayAfterSheet();
+    // Performed after an add that refused nothing; has no effect.
+    void ShowGetPermissionvc() {}
+    // Ends a sidebar sheet: hides the hub's overlay and clears its alert form.
+    void endAlertSheet();
+
+    // The buttons and panels.
+    void btnadmorefolders();
+    void btnAddPhotosLibrary();
+    void btnfocus();
+    void chooseFoldersToAdd();
+    void choosePhotosLibrary();
+    void chooseFilesToShow();
+    void showChosenFiles(const QList<QUrl> &urls);
+    // Which items the Photos library panel lets the user choose or enter.
+    static bool panel_shouldEnableURL(const QUrl &url);
+
+    // Shows files handed over from outside: selects their folder when the
+    // sidebar has it, else lists them under the "Opened with" entry. Folders
+    // among them are added to the sidebar (or selected when already there).
     void revealFolderOfFile(const QStringList &paths);
     // The paths of the top-level folders, in tree order.
     QStringList rootFolderPaths() const;
 
-    // Reads the Photos library that is the current folder (or the collage's).
+    // ---- The tree ----
+    // Fills record.arrpath with the folder's sub-folders, recursively (any thread).
+    static void scanFolderTree(const QString &folderPath, FolderRecord &record, ScanContext &context);
+    // Inserts a record's node with its whole sub-tree at the selection, then
+    // selects the node's parent again.
+    void insertFolderRecord(const FolderRecord &record);
+    void insertGroupNode(const TreeAdditionObj &request);
+    void insertLeafNode(const TreeAdditionObj &request);
+    void selectParentOfSelection();
+    void addFolder();
+    void removeFolder();
+    // True when a top-level node stands for the URL's folder.
+    bool isTopLevelFolder(const QUrl &url) const;
+    // The node for a folder: among nodes, and below each node whose folder
+    // contains it; none when absent.
+    std::optional<IndexPath> findTreeNode(const QUrl &folder, const QList<BaseNode::Ptr> &nodes) const;
+    // The top-level entry of files opened from outside; none when absent.
+    std::optional<IndexPath> findOpenedWithNode() const;
+
+    // ---- The ends of an add (main thread) ----
+    void finishAddingFolders(const std::vector<FolderRecord> &records, bool alreadyAdded, bool outsideHome);
+    void endAddingFoldersEarly();
+    void endAddingWithoutFolders();
+    // The sidebar lost its last node: empty lists, no saved roots, home screen.
+    void resetForEmptySidebar();
+
+    // ---- Selection and preview ----
+    // Makes the selected node the current folder and reloads the content.
+    void loadSelection();
+    void outlineViewSelectionDidChange();
+    // Shows the current item in the preview and refreshes the information pane.
+    void updatePreviewThumbnail();
+    void outlineViewItemDidExpand();
+    void outlineViewItemDidCollapse();
+    void outlineViewItemWillCollapse();
+    // Widens the outline's column for the deepest visible level.
+    void updateColumnMinWidth();
+    // The minimum column width for rows down to level.
+    static int columnMinWidthForLevel(int level) { return 20 * level + 271; }
+
+    // ---- Hover hints ----
+    void mouseEntered(QWidget *area);
+    void mouseExited(QWidget *area);
+
+    // Reads the Photos library of the current folder (or of the collage maker)
+    // and publishes its items.
     void loadPhotosLibrary() { photosReader.loadPhotosLibrary(); }
     PhotosLibraryReader photosReader;
+
+    // Called on the scanning thread after each sub-folder record is made (tests
+    // use it to stop an add at a known place).
+    static std::function<void(const QUrl &folder)> folderRecordedHook;
+
+Q_SIGNALS:
+    // An add has come to its end (any of its ends).
+    void addingFinished();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct AddJob;
+
+    void viewDidLoad();
+    void buildLayout();
+    void startAdd(const std::optional<QList<QUrl>> &folderURLs);
+    void jobEnded();
+    static void scanAddedFolders(const std::shared_ptr<AddJob> &job);
+    // Runs fn on the main thread with the add's controller, unless the
+    // controller has gone or has moved on to another add.
+    static void postToOwner(const std::shared_ptr<AddJob> &job, std::function<void(sideMenuvc *)> fn);
+    // The index path where a group node goes, following the selection.
+    IndexPath groupInsertionPath();
+    void selectOrReload(const IndexPath &path);
+    void showOpenedWithNode();
+    void showPreviewImage(const QImage &image, int generation);
+
+    std::shared_ptr<AddJob> m_job;
+    std::thread m_worker;
+    QList<std::optional<QList<QUrl>>> m_pendingAdds;
+    int m_previewGeneration = 0;
+    int m_currentSelectedRow = -1;
 };

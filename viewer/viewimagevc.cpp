@@ -1,22 +1,1404 @@
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "app/splitvc.h"
+#include "browser/BrowserStyle.h"
+#include "browser/Listing.h"
+#include "browser/ThumbnailCache.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+#include "controls/ClickViews.h"
+#include "controls/CursorButtons.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ZLFlatButton.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Dispatch.h"
+#include "platform/NotificationHub.h"
+#include "platform/Timer.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/AnimatedImage.h"
+#include "viewer/SlideTransition.h"
+#include "viewer/VideoControlStrip.h"
+#include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerIcons.h"
 
+#include <QAction>
+#include <QAudioOutput>
 #include <QClipboard>
+#include <QCursor>
+#include <QFrame>
+#include <QGraphicsOpacityEffect>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QMenu>
 #include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+std::optional<QUrl> viewerItemURL;
+bool minimizedWhileViewing = false;
+
+void ViewerLayoutConstant::setConstant(int value)
+{
+    m_constant = value;
+    if (onChange)
+        onChange();
+}
+
+namespace {
+
+// The slider holds the magnification in thousandths.
+constexpr int sliderScale = 1000;
+constexpr int barHeight = 32;
+constexpr int decodePriorityShown = 10;
+constexpr int decodePriorityFullSize = 5;
+constexpr int decodePriorityNeighbour = 0;
+
+const QColor viewerBackground(0x1e, 0x1e, 0x1e);
+
+const char *viewerStyleSheet = R"css(
+#viewimagevc, #boxbg { background: #1e1e1e; }
+#titlebox { background: #2a2a2a; border: none; border-bottom: 1px solid #141414; }
+#lblfilename { color: #e6e6e6; font-size: 13px; }
+#btneditlabel { color: #c4c4c4; font-size: 12px; }
+#boxForImgview { background: #1e1e1e; border: none; }
+#box_nofilefound { background: #1e1e1e; border: none; }
+#box_nofilefound QLabel { color: #8c8c8c; font-size: 15px; }
+#effectview { background: rgba(36, 36, 36, 240); border: 1px solid #3d3d3d; border-radius: 8px; }
+#bottomBar QPushButton { background: transparent; border: none; border-radius: 5px; padding: 2px; }
+#bottomBar QPushButton:hover { background: rgba(255, 255, 255, 24); }
+#bottomBar QPushButton:pressed { background: rgba(255, 255, 255, 40); }
+#bottomBar QFrame#barSeparator { background: #454545; border: none; }
+#slider::groove:horizontal { height: 4px; background: #4d4d4d; border-radius: 2px; }
+#slider::sub-page:horizontal { background: rgb(244, 155, 0); border-radius: 2px; }
+#slider::handle:horizontal { width: 12px; margin: -5px 0; border-radius: 6px; background: #ededed; }
+#slider::sub-page:horizontal:disabled { background: #6b6b6b; }
+#slider::handle:horizontal:disabled { background: #8a8a8a; }
+#btnCLoseviewImage { background: rgba(20, 20, 20, 170); border: 1px solid #444444; border-radius: 15px; }
+#btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
+QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
+QMenu::item { padding: 5px 24px 5px 24px; }
+QMenu::item:selected { background-color: rgb(244, 155, 0); color: #1e1e1e; }
+QMenu::item:disabled { color: #777777; }
+QMenu::indicator { width: 12px; height: 12px; left: 7px; }
+QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
+)css";
+
+template <typename T>
+T *existingController(const char *identifier)
+{
+    return qobject_cast<T *>(lg::ControllerRegistry::existing(QString::fromLatin1(identifier)));
+}
+
+ZLFlatButton *makeFlatButton(QWidget *parent, const QString &name, const QString &icon, QSize size)
+{
+    auto *button = new ZLFlatButton(parent);
+    button->setObjectName(name);
+    button->setIcon(QIcon(QPixmap::fromImage(viewericons::image(icon, Qt::white, QSize(18, 18)))));
+    button->setIconSize(QSize(18, 18));
+    button->setImagePosition(ZLFlatButton::ImageOnly);
+    button->setFixedSize(size);
+    button->setCornerRadius(5);
+    button->initializeButtonColor(QColor(Qt::transparent), QColor(58, 58, 58), QColor(44, 44, 44));
+    button->setBackgroundNormalColor(QColor(Qt::transparent));
+    button->setBackgroundHighlightColor(QColor(Qt::transparent));
+    button->set_ImageNormalColor(QColor(210, 210, 210));
+    button->set_ImageHoverColor(Qt::white);
+    button->set_ImageDownColor(QColor(210, 210, 210));
+    button->setImageNormalColor(QColor(210, 210, 210));
+    button->setImageHighlightColor(accentOrange());
+    return button;
+}
+
+template <typename Button>
+Button *makeBarButton(QWidget *parent, const QString &name, const QString &icon, const QString &hint)
+{
+    auto *button = new Button(parent);
+    button->setObjectName(name);
+    button->setIcon(viewericons::icon(icon));
+    button->setIconSize(QSize(18, 18));
+    button->setFixedSize(30, 26);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(hint);
+    button->setAccessibleName(hint);
+    return button;
+}
+
+QFrame *makeSeparator(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setObjectName(QStringLiteral("barSeparator"));
+    line->setFixedSize(1, 18);
+    return line;
+}
+
+// Removes a menu's items and the submenus made for them.
+void emptyMenu(QMenu *menu)
+{
+    const QList<QMenu *> submenus = menu->findChildren<QMenu *>(Qt::FindDirectChildrenOnly);
+    menu->clear();
+    for (QMenu *submenu : submenus)
+        submenu->deleteLater();
+}
+
+std::optional<QUrl> fileURLOf(const InitialDirectory &item)
+{
+    if (!item.file)
+        return std::nullopt;
+    return item.file->url;
+}
+
+} // namespace
 
 viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("viewimagevc"));
+    viewDidLoad();
 }
 
-void viewimagevc::closeViewer() {}
-void viewimagevc::recenterZoom() {}
-void viewimagevc::applyFitStyle() {}
-void viewimagevc::reloadItems() {}
-void viewimagevc::toggleSlideShow() { isSlideShowRunning = !isSlideShowRunning; }
-void viewimagevc::enterFullImageLayout() {}
+viewimagevc::~viewimagevc()
+{
+    if (m_player)
+        m_player->stop();
+}
+
+// ---------------------------------------------------------------- set-up
+
+void viewimagevc::viewDidLoad()
+{
+    m_loader = new PictureLoader(this);
+    connect(m_loader, &PictureLoader::ready, this, &viewimagevc::pictureReady);
+    m_animation = new AnimatedImage(this);
+
+    buildLayout();
+    fitStyle = autoFit;
+
+    imgviewMenu = new QMenu(this);
+    fitemenu = new QMenu(this);
+    fitemenu->setObjectName(QStringLiteral("fitemenu"));
+    slideShowMenu = new QMenu(this);
+    slideShowMenu->setObjectName(QStringLiteral("slideShowMenu"));
+
+    // Pointer movement over the picture shows the control bar; entering and
+    // leaving the bar and the back button are watched too.
+    // (A widget without tracking swallows plain movement: the image view and
+    // the clip view pass it on to the scroll view, which reports it.)
+    for (QWidget *tracked : {static_cast<QWidget *>(scrollview), static_cast<QWidget *>(clipview),
+                             static_cast<QWidget *>(imgview)})
+        tracked->setMouseTracking(true);
+    scrollview->installEventFilter(this);
+    bottom_box->installEventFilter(this);
+    btnback->installEventFilter(this);
+    applogo->installEventFilter(this);
+    avKitPlayer->installEventFilter(this);
+    boxbg->installEventFilter(this);
+
+    tooltipVc = new PopoverMaxTypeVC(this);
+    tooltipVc->setAnimates(false);
+    tooltipVc->hide();
+
+    connect(m_animation, &AnimatedImage::loaded, this, [this](const QImage &first) {
+        if (m_animation->path() != m_shownPath)
+            return;
+        if (first.isNull())
+            imgview->clearPicture();
+        else
+            imgview->setPicture(first, first.size(), m_shownPath);
+        showImageCommonTail();
+    });
+    connect(m_animation, &AnimatedImage::frameChanged, this, [this](const QImage &frame) {
+        if (m_animation->path() == m_shownPath && imgview->hasImage())
+            imgview->setFrame(frame);
+    });
+    connect(scrollview, &scrollimage::wheelZoomRequested, this, &viewimagevc::wheelZoom);
+}
+
+void viewimagevc::buildLayout()
+{
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QString::fromLatin1(viewerStyleSheet));
+
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    // ---- title box: back, file name, edit ----
+    titlebox = new QFrame(this);
+    titlebox->setObjectName(QStringLiteral("titlebox"));
+    titlebox_height.onChange = [this] { titlebox->setFixedHeight(std::max(0, titlebox_height.constant())); };
+    titlebox_height.setConstant(normalTitleHeight);
+    auto *title = new QHBoxLayout(titlebox);
+    title->setContentsMargins(8, 0, 8, 1);
+    title->setSpacing(4);
+    auto *left = new QWidget(titlebox);
+    auto *leftRow = new QHBoxLayout(left);
+    leftRow->setContentsMargins(0, 0, 0, 0);
+    btnback = makeFlatButton(left, QStringLiteral("btnback"), QStringLiteral("back"), QSize(30, 24));
+    btnback->setAccessibleName(QStringLiteral("Back"));
+    leftRow->addWidget(btnback);
+    leftRow->addStretch(1);
+    lblfilename = new QLabel(titlebox);
+    lblfilename->setObjectName(QStringLiteral("lblfilename"));
+    lblfilename->setAlignment(Qt::AlignCenter);
+    lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto *right = new QWidget(titlebox);
+    auto *rightRow = new QHBoxLayout(right);
+    rightRow->setContentsMargins(0, 0, 0, 0);
+    rightRow->setSpacing(2);
+    rightRow->addStretch(1);
+    btneditImage = makeFlatButton(right, QStringLiteral("btneditImage"), QStringLiteral("edit"), QSize(30, 24));
+    btneditImage->setAccessibleName(QStringLiteral("Edit"));
+    btneditlabel = new QLabel(QStringLiteral("Edit"), right);
+    btneditlabel->setObjectName(QStringLiteral("btneditlabel"));
+    rightRow->addWidget(btneditImage);
+    rightRow->addWidget(btneditlabel);
+    left->setFixedWidth(110);
+    right->setFixedWidth(110);
+    title->addWidget(left);
+    title->addWidget(lblfilename, 1);
+    title->addWidget(right);
+    root->addWidget(titlebox);
+
+    // ---- the picture area ----
+    boxbg = new mynsview(this);
+    boxbg->setObjectName(QStringLiteral("boxbg"));
+    boxbg->setAttribute(Qt::WA_StyledBackground, true);
+    root->addWidget(boxbg, 1);
+
+    box_nofilefound = new QFrame(boxbg);
+    box_nofilefound->setObjectName(QStringLiteral("box_nofilefound"));
+    auto *noFile = new QVBoxLayout(box_nofilefound);
+    auto *noFileLabel = new QLabel(QStringLiteral("No media files found"), box_nofilefound);
+    noFileLabel->setAlignment(Qt::AlignCenter);
+    noFile->addWidget(noFileLabel);
+    box_nofilefound->hide();
+
+    boxForImgview = new QFrame(boxbg);
+    boxForImgview->setObjectName(QStringLiteral("boxForImgview"));
+    scrollview = new scrollimage(boxForImgview);
+    scrollview->model().setMagnificationRange(minimumMagnification, maximumMagnification);
+    clipview = scrollview->clipView();
+    imgview = new ViewerImageView(scrollview, clipview);
+    imgview->setBackgroundColor(viewerBackground);
+    clipview->setDocumentView(imgview);
+    transitionView = new SlideTransitionView(boxForImgview);
+    transitionView->setBackgroundColor(viewerBackground);
+
+    avKitPlayer = new myplayerview(boxbg);
+    avKitPlayer->setObjectName(QStringLiteral("avKitPlayer"));
+    avKitPlayer->setAspectRatioMode(Qt::KeepAspectRatio);
+    avKitPlayer->hide();
+    videoControls = new VideoControlStrip(boxbg);
+    videoControls->hide();
+
+    // ---- the control bar ----
+    bottom_box = new QFrame(boxbg);
+    bottom_box->setObjectName(QStringLiteral("bottom_box"));
+    auto *stack = new QGridLayout(bottom_box);
+    stack->setContentsMargins(0, 0, 0, 0);
+    effectview = new QFrame(bottom_box);
+    effectview->setObjectName(QStringLiteral("effectview"));
+    stack->addWidget(effectview, 0, 0);
+    m_bar = new QWidget(bottom_box);
+    m_bar->setObjectName(QStringLiteral("bottomBar"));
+    stack->addWidget(m_bar, 0, 0);
+    auto *bar = new QHBoxLayout(m_bar);
+    bar->setContentsMargins(10, 3, 10, 3);
+    bar->setSpacing(4);
+    btnZoomout = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnZoomout"), QStringLiteral("zoomout"),
+                                             QStringLiteral("Zoom Out"));
+    slider = new QSlider(Qt::Horizontal, m_bar);
+    slider->setObjectName(QStringLiteral("slider"));
+    slider->setRange(int(minimumMagnification * sliderScale), int(maximumMagnification * sliderScale));
+    slider->setSingleStep(sliderScale / 10);
+    slider->setPageStep(sliderScale);
+    slider->setValue(sliderScale);
+    slider->setFixedWidth(120);
+    slider->setFocusPolicy(Qt::NoFocus);
+    btnzoomin = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnzoomin"), QStringLiteral("zoomin"),
+                                            QStringLiteral("Zoom In"));
+    btnprevious = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnprevious"), QStringLiteral("previous"),
+                                             QStringLiteral("Previous"));
+    btnslideShow = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnslideShow"), QStringLiteral("play-icon-18-256"),
+                                              QStringLiteral("Slide Show"));
+    btnnext = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnnext"), QStringLiteral("next"),
+                                         QStringLiteral("Next"));
+    btnSlidshowSpeed = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnSlidshowSpeed"), QStringLiteral("speed"),
+                                                  QStringLiteral("Slide Show Settings"));
+    btnfit = makeFlatButton(m_bar, QStringLiteral("btnfit"), QStringLiteral("fit"), QSize(30, 26));
+    btnfit->setAccessibleName(QStringLiteral("Fit"));
+    for (QPushButton *button : {static_cast<QPushButton *>(btnZoomout), static_cast<QPushButton *>(btnzoomin),
+                                btnprevious, btnslideShow, btnnext, btnSlidshowSpeed})
+        button->setCursor(Qt::PointingHandCursor);
+    bar->addWidget(btnZoomout);
+    bar->addWidget(slider);
+    bar->addWidget(btnzoomin);
+    bar->addSpacing(6);
+    bar->addWidget(makeSeparator(m_bar));
+    bar->addSpacing(6);
+    bar->addWidget(btnprevious);
+    bar->addWidget(btnslideShow);
+    bar->addWidget(btnnext);
+    bar->addSpacing(6);
+    bar->addWidget(makeSeparator(m_bar));
+    bar->addSpacing(6);
+    bar->addWidget(btnSlidshowSpeed);
+    bar->addWidget(btnfit);
+    m_barOpacity = new QGraphicsOpacityEffect(bottom_box);
+    m_barOpacity->setOpacity(1.0);
+    m_barOpacity->setEnabled(false);
+    bottom_box->setGraphicsEffect(m_barOpacity);
+
+    // ---- the full-image layout's own parts ----
+    applogo = new QLabel(boxbg);
+    applogo->setObjectName(QStringLiteral("applogo"));
+    applogo->setPixmap(viewericons::logo(QSize(30, 30)).pixmap(QSize(30, 30)));
+    applogo->hide();
+    btnCLoseviewImage = new QPushButton(boxbg);
+    btnCLoseviewImage->setObjectName(QStringLiteral("btnCLoseviewImage"));
+    btnCLoseviewImage->setIcon(viewericons::icon(QStringLiteral("close"), QSize(14, 14)));
+    btnCLoseviewImage->setIconSize(QSize(14, 14));
+    btnCLoseviewImage->setFixedSize(30, 30);
+    btnCLoseviewImage->setCursor(Qt::PointingHandCursor);
+    btnCLoseviewImage->setFocusPolicy(Qt::NoFocus);
+    btnCLoseviewImage->setToolTip(QStringLiteral("Close"));
+    btnCLoseviewImage->hide();
+    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
+
+    image_bottomSpace.onChange = [this] { layoutPictureArea(); };
+    video_bottumSpace.onChange = [this] { layoutPictureArea(); };
+    image_bottomSpace.setConstant(normalBottomSpace);
+    video_bottumSpace.setConstant(normalBottomSpace);
+
+    // ---- actions ----
+    connect(btnback, &QAbstractButton::clicked, this, &viewimagevc::btnbackClicked);
+    connect(btneditImage, &QAbstractButton::clicked, this, &viewimagevc::btneditclicked);
+    connect(btnZoomout, &QAbstractButton::clicked, this, &viewimagevc::btnzoomoutClicked);
+    connect(btnzoomin, &QAbstractButton::clicked, this, &viewimagevc::btnzoominClicked);
+    connect(slider, &QSlider::valueChanged, this, [this] {
+        if (!m_settingSlider)
+            sliderChanged();
+    });
+    connect(btnprevious, &QAbstractButton::clicked, this, &viewimagevc::btnleft);
+    connect(btnnext, &QAbstractButton::clicked, this, &viewimagevc::btnright);
+    connect(btnslideShow, &QAbstractButton::clicked, this, &viewimagevc::btnslideshow);
+    connect(btnSlidshowSpeed, &QAbstractButton::clicked, this, [this] { btnselectAutoplaySpeed(btnSlidshowSpeed); });
+    connect(btnfit, &QAbstractButton::clicked, this, [this] { btnfitClicked(btnfit); });
+    connect(btnCLoseviewImage, &QAbstractButton::clicked, this, &viewimagevc::btnCloseViewedImage);
+    connect(scrollview, &scrollimage::geometryChanged, this, &viewimagevc::requestFullResolutionIfNeeded);
+}
+
+void viewimagevc::layoutPictureArea()
+{
+    if (!boxbg)
+        return;
+    const QRect area = boxbg->rect();
+    box_nofilefound->setGeometry(area);
+    const QRect picture = area.adjusted(0, 0, 0, -std::max(0, image_bottomSpace.constant()));
+    boxForImgview->setGeometry(picture);
+    scrollview->setGeometry(boxForImgview->rect());
+    transitionView->setGeometry(boxForImgview->rect());
+    const QRect video = area.adjusted(0, 0, 0, -std::max(0, video_bottumSpace.constant()));
+    avKitPlayer->setGeometry(video.adjusted(0, 0, 0, -VideoControlStrip::stripHeight));
+    videoControls->setGeometry(QRect(video.left(), video.bottom() - VideoControlStrip::stripHeight + 1, video.width(),
+                                     VideoControlStrip::stripHeight));
+    const int barWidth = std::min(area.width() - 8, bottom_box->sizeHint().width());
+    bottom_box->setGeometry((area.width() - barWidth) / 2, area.height() - barHeight - 2, barWidth, barHeight);
+    applogo->setGeometry(14, 10, 30, 30);
+    btnCLoseviewImage->move(area.width() - btnCLoseviewImage->width() - 12, 10);
+    // Back to front: the no-file box lies behind everything that covers it.
+    box_nofilefound->lower();
+    bottom_box->raise();
+    applogo->raise();
+    btnCLoseviewImage->raise();
+}
+
+void viewimagevc::setVideoShown(bool shown)
+{
+    avKitPlayer->setVisible(shown);
+    videoControls->setVisible(shown);
+}
+
+// ---------------------------------------------------------------- appearance
+
+void viewimagevc::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    layoutPictureArea();
+    if (event->spontaneous())
+        return;
+    viewWillAppear();
+    viewDidAppear();
+}
+
+void viewimagevc::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    viewWillDisappear();
+    // Taken off the screen: nothing goes on behind the user's back.
+    if (isSlideShowRunning)
+        toggleSlideShow();
+    if (m_player)
+        m_player->pause();
+    tooltipVc->hide();
+}
+
+bool viewimagevc::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+        if (watched == scrollview)
+            mouseMoved();
+        break;
+    case QEvent::Enter:
+        if (watched == bottom_box || watched == btnback || watched == applogo)
+            mouseEntered(static_cast<QWidget *>(watched));
+        break;
+    case QEvent::Leave:
+        if (watched == bottom_box || watched == btnback || watched == applogo)
+            mouseExited(static_cast<QWidget *>(watched));
+        break;
+    case QEvent::Hide:
+        // A video that cannot be seen does not play on.
+        if (watched == avKitPlayer && !event->spontaneous() && m_player)
+            m_player->pause();
+        break;
+    case QEvent::Resize:
+        if (watched == boxbg)
+            layoutPictureArea();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void viewimagevc::viewWillAppear()
+{
+    if (minimizedWhileViewing) {
+        minimizedWhileViewing = false;
+        return;
+    }
+    lblfilename->setText(QString());
+    if (itemList.isEmpty()) {
+        imgview->hide();
+        boxForImgview->hide();
+        setVideoShown(false);
+        scrollview->hide();
+        box_nofilefound->show();
+    } else {
+        openSelectedItem();
+    }
+    updateSidebarPreview();
+}
+
+void viewimagevc::viewDidAppear()
+{
+    if (!startSlideshow)
+        return;
+    startSlideshow = false;
+    toggleSlideShow();
+}
+
+void viewimagevc::updateSidebarPreview()
+{
+    if (auto *sidebar = existingController<sideMenuvc>("sideMenuvc"))
+        sidebar->updatePreviewThumbnail();
+}
+
+// ---------------------------------------------------------------- showing items
+
+void viewimagevc::openSelectedItem()
+{
+    if (selectedItemIndex == -1)
+        selectedItemIndex = 0;
+    if (itemList.isEmpty())
+        return;
+    if (isSearchActive) {
+        if (searchResults.isEmpty()) {
+            imgview->hide();
+            boxForImgview->hide();
+            setVideoShown(false);
+            return;
+        }
+        if (selectedItemIndex < 0 || selectedItemIndex >= searchResults.size())
+            selectedItemIndex = 0;
+        const InitialDirectory &item = searchResults.at(selectedItemIndex);
+        showItem(fileURLOf(item), item.isImage);
+        return;
+    }
+    if (selectedItemIndex < 0 || selectedItemIndex >= itemList.size())
+        selectedItemIndex = 0;
+    const InitialDirectory &item = itemList.at(selectedItemIndex);
+    if (!item.file)
+        showItem(std::nullopt, std::nullopt);
+    else
+        showItem(item.file->url, item.isImage);
+}
+
+void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> isImage)
+{
+    if (!url) {
+        setVideoShown(false);
+        imgview->hide();
+        boxForImgview->hide();
+        scrollview->hide();
+        return;
+    }
+    setSliderValue(1.0);
+    lblfilename->setText(url->fileName());
+    viewerItemURL = *url;
+
+    const QString path = url->toLocalFile();
+    const QString extension = pathExtensionOf(url->fileName()).toLower();
+    m_shownPath = path;
+    m_wantedKey.reset();
+    if (extension == QLatin1String("gif"))
+        showAnimated(path);
+    else if (isImage.value_or(false))
+        showStill(path);
+    else if (videoExtensions.contains(extension))
+        showVideo(*url);
+    else
+        showEmptyPicture();
+}
+
+void viewimagevc::showImageCommonTail()
+{
+    applyMagnification(1.0);
+    if (fitStyle == imageFit)
+        setImage_fittoImage();
+    else if (fitStyle == viewfit)
+        setImage_fittoView();
+    else if (fitStyle == autoFit)
+        setImage_autoFit();
+}
+
+void viewimagevc::showAnimated(const QString &path)
+{
+    transitionView->finish();
+    boxForImgview->show();
+    imgview->show();
+    scrollview->show();
+    setVideoShown(false);
+    setPlaceholderFor(path);
+    showImageCommonTail();
+    if (isVisible())
+        m_animation->setImageWithURL(path);
+    else
+        m_animation->stop();
+}
+
+void viewimagevc::showStill(const QString &path)
+{
+    m_animation->stop();
+    setVideoShown(false);
+    // The picture that goes, for the slideshow's transition.
+    const bool withTransition = isSlideShowRunning && isVisible();
+    QPixmap outgoing;
+    if (withTransition) {
+        if (transitionView->isRunning() || transitionView->isHolding())
+            transitionView->finish();
+        outgoing = scrollview->grab();
+    } else {
+        transitionView->finish();
+    }
+    imgview->show();
+    boxForImgview->show();
+    scrollview->show();
+    if (!isVisible()) {
+        // Decoded when the viewer appears.
+        imgview->clearPicture();
+        showImageCommonTail();
+        return;
+    }
+
+    const PictureKey key = PictureLoader::keyFor(path, decodeBound());
+    if (std::optional<DecodedPicture> picture = m_loader->cached(key)) {
+        if (withTransition)
+            transitionView->hold(outgoing);
+        applyStill(key, *picture);
+    } else {
+        m_wantedKey = key;
+        if (withTransition)
+            transitionView->hold(outgoing);
+        setPlaceholderFor(path);
+        showImageCommonTail();
+        m_loader->request(key, decodePriorityShown);
+    }
+    preloadNeighbours();
+}
+
+void viewimagevc::applyStill(const PictureKey &key, const DecodedPicture &picture)
+{
+    m_wantedKey.reset();
+    if (!picture.ok()) {
+        imgview->clearPicture();
+        transitionView->finish();
+        showImageCommonTail();
+        return;
+    }
+    imgview->setPicture(picture.image, picture.pixelSize, key.path);
+    showImageCommonTail();
+    if (transitionView->isHolding()) {
+        if (isSlideShowRunning)
+            transitionView->run(scrollview->grab(), selectedTransition, selectedTransition_From);
+        else
+            transitionView->finish();
+    }
+    requestFullResolutionIfNeeded();
+}
+
+void viewimagevc::pictureReady(const PictureKey &key)
+{
+    if (m_wantedKey && *m_wantedKey == key) {
+        if (std::optional<DecodedPicture> picture = m_loader->cached(key))
+            applyStill(key, *picture);
+        return;
+    }
+    // A sharper decode of the picture on show.
+    if (key.bound.isEmpty() && imgview->hasImage() && key.path == imgview->pictureKey()) {
+        if (std::optional<DecodedPicture> picture = m_loader->cached(key); picture && picture->ok())
+            imgview->upgradePicture(picture->image, key.path);
+    }
+}
+
+void viewimagevc::setPlaceholderFor(const QString &path)
+{
+    const QVector<InitialDirectory> &items = activeItemList();
+    if (selectedItemIndex >= 0 && selectedItemIndex < items.size()) {
+        const InitialDirectory &item = items.at(selectedItemIndex);
+        if (item.file && item.file->url.toLocalFile() == path) {
+            ThumbnailCache &cache = thumbnailCache();
+            const ThumbnailKey key = thumbnailKeyFor(item);
+            const std::optional<QImage> thumbnail = cache.thumbnail(key);
+            const std::optional<PixelInfo> info = cache.pixelInfo(key);
+            QSize size = thumbnail ? thumbnail->size() : QSize();
+            if (info && info->imageSize)
+                size = *info->imageSize;
+            imgview->setPlaceholder(thumbnail.value_or(QImage()), size, path);
+            return;
+        }
+    }
+    imgview->setPlaceholder(QImage(), QSize(), path);
+}
+
+void viewimagevc::preloadNeighbours()
+{
+    if (!m_preloading)
+        return;
+    const QVector<InitialDirectory> &items = activeItemList();
+    const int count = int(items.size());
+    if (count < 2 || selectedItemIndex < 0 || selectedItemIndex >= count)
+        return;
+    const QSize bound = decodeBound();
+    for (int offset : {1, -1}) {
+        const InitialDirectory &item = items.at((selectedItemIndex + offset + count) % count);
+        if (!item.file || !item.isImage)
+            continue;
+        const QString path = item.file->url.toLocalFile();
+        if (pathExtensionOf(item.file->url.fileName()).toLower() == QLatin1String("gif"))
+            continue;
+        m_loader->request(PictureLoader::keyFor(path, bound), decodePriorityNeighbour);
+    }
+}
+
+void viewimagevc::requestFullResolutionIfNeeded()
+{
+    if (!imgview->hasImage() || !imgview->wantsMoreResolution() || !isVisible())
+        return;
+    if (m_animation->path() == m_shownPath && m_animation->frameCount() > 0)
+        return;  // frames are shown at their own size
+    const PictureKey full = PictureLoader::keyFor(imgview->pictureKey(), QSize());
+    if (std::optional<DecodedPicture> picture = m_loader->cached(full)) {
+        if (picture->ok())
+            imgview->upgradePicture(picture->image, full.path);
+        return;
+    }
+    m_loader->request(full, decodePriorityFullSize);
+}
+
+QSize viewimagevc::decodeBound() const
+{
+    const QScreen *shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    QSize bound = shown ? shown->size() * shown->devicePixelRatio() : QSize(1920, 1080);
+    bound = bound.expandedTo(size() * devicePixelRatioF());
+    return bound;
+}
+
+void viewimagevc::releasePlayer()
+{
+    if (!m_player)
+        return;
+    QMediaPlayer *old = m_player;
+    if (videoPlayer == old)
+        videoPlayer = nullptr;
+    videoControls->setPlayer(nullptr);
+    old->disconnect(this);
+    old->stop();
+    old->setVideoOutput(nullptr);
+    old->deleteLater();
+    m_player = nullptr;
+}
+
+void viewimagevc::showVideo(const QUrl &url)
+{
+    imgview->clearPicture();
+    m_animation->stop();
+    transitionView->finish();
+
+    releasePlayer();
+    auto *player = new QMediaPlayer(this);
+    player->setAudioOutput(new QAudioOutput(player));
+    m_player = player;
+    videoPlayer = player;
+    videoControls->setPlayer(player);
+    connect(player, &QMediaPlayer::mediaStatusChanged, this,
+            [this, player](QMediaPlayer::MediaStatus status) { mediaStatusChanged(player, int(status)); });
+    connect(player, &QMediaPlayer::errorOccurred, this, [this, player](QMediaPlayer::Error error) {
+        if (error != QMediaPlayer::NoError)
+            mediaStatusChanged(player, int(QMediaPlayer::InvalidMedia));
+    });
+    playerItem = url;
+    // The slideshow waits for the end of the video.
+    if (isSlideShowRunning && timerAutoplay)
+        timerAutoplay->stop();
+    player->setVideoOutput(avKitPlayer);
+    player->setSource(url);
+
+    imgview->hide();
+    boxForImgview->hide();
+    scrollview->hide();
+    setVideoShown(true);
+    // A viewer off the screen prepares the video but does not play it.
+    if (isVisible())
+        player->play();
+}
+
+void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
+{
+    if (player != m_player)
+        return;
+    // The end of the video, or a video that cannot be played: a waiting
+    // slideshow goes on instead of stalling.
+    if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
+        itemDidFinishPlaying();
+}
+
+void viewimagevc::showEmptyPicture()
+{
+    imgview->clearPicture();
+    m_animation->stop();
+    transitionView->finish();
+    setVideoShown(false);
+    imgview->show();
+    boxForImgview->show();
+    scrollview->show();
+}
+
+void viewimagevc::itemDidFinishPlaying()
+{
+    if (isSlideShowRunning)
+        restartSlideShowTimer();
+}
+
+void viewimagevc::reloadItems()
+{
+    if (isFileOperationRunning)
+        return;
+    if (!currentFolderURL)
+        return;
+    const QUrl folderURL = *currentFolderURL;
+    const QString folder = folderURL.toLocalFile();
+    const quint64 generation = ++m_reloadGeneration;
+    QPointer<viewimagevc> self(this);
+    // Listed off the main thread: a folder of thousands of files does not
+    // hold up the window. The shown item stays on screen meanwhile.
+    lg::onBackground([self, folder, folderURL, generation] {
+        QVector<InitialDirectory> items = mediaItemsInFolder(folder);
+        lg::onMain([self, folderURL, generation, items = std::move(items)]() mutable {
+            if (self.isNull() || generation != self->m_reloadGeneration)
+                return;
+            if (isFileOperationRunning || currentFolderURL != folderURL)
+                return;
+            itemList = std::move(items);
+            searchResults.clear();
+            self->box_nofilefound->setVisible(itemList.isEmpty());
+            if (auto *content = existingController<ViewController>("ViewController")) {
+                applySortAndSearchAfterListing([] {});
+                content->updateItemCountLabel();
+            }
+        });
+    });
+}
+
+void viewimagevc::resizeViewimage()
+{
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
+        recenterZoom();
+}
+
+// ---------------------------------------------------------------- navigation
+
+void viewimagevc::showNextItem()
+{
+    stepItem(1);
+}
+
+void viewimagevc::showPreviousItem()
+{
+    stepItem(-1);
+}
+
+void viewimagevc::stepItem(int step)
+{
+    const QVector<InitialDirectory> &items = activeItemList();
+    // Nothing to step over (an empty folder, or a search without results).
+    if (itemList.isEmpty() || items.isEmpty()) {
+        if (isSlideShowRunning)
+            toggleSlideShow();
+        return;
+    }
+    if (videoPlayer) {
+        videoPlayer->pause();
+        videoPlayer = nullptr;
+    }
+    const int count = int(items.size());
+    int index = selectedItemIndex;
+    // An index outside the list (it shrank since) starts again at an end.
+    if (step > 0)
+        index = (index < 0 || index >= count - 1) ? 0 : index + 1;
+    else
+        index = (index <= 0 || index >= count) ? count - 1 : index - 1;
+    selectedItemIndex = index;
+    const InitialDirectory &item = items.at(index);
+    if (isSearchActive || item.file)
+        showItem(fileURLOf(item), item.isImage);
+    else
+        showItem(std::nullopt, std::nullopt);
+    updateSidebarPreview();
+}
+
+void viewimagevc::btnright()
+{
+    restartHideTimer();
+    boxForImgview->hide();
+    imgview->hide();
+    scrollview->hide();
+    if (isSlideShowRunning)
+        restartSlideShowTimer();
+    showNextItem();
+}
+
+void viewimagevc::btnleft()
+{
+    restartHideTimer();
+    boxForImgview->hide();
+    scrollview->hide();
+    imgview->hide();
+    showPreviousItem();
+}
+
+void viewimagevc::rightSwipe()
+{
+    showNextItem();
+}
+
+void viewimagevc::leftSwipe()
+{
+    showPreviousItem();
+}
+
+void viewimagevc::btnbackClicked()
+{
+    if (videoPlayer) {
+        videoPlayer->pause();
+        videoPlayer = nullptr;
+    }
+    lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+}
+
+void viewimagevc::btnCloseViewedImage()
+{
+    closeViewer();
+}
+
+void viewimagevc::updateEscapeKey()
+{
+    const QKeySequence escape(Qt::Key_Escape);
+    if (isSlideShowRunning) {
+        btnslideShow->setShortcut(escape);
+        btnCLoseviewImage->setShortcut(QKeySequence());
+    } else {
+        btnCLoseviewImage->setShortcut(escape);
+        btnslideShow->setShortcut(QKeySequence());
+    }
+}
+
+QAbstractButton *viewimagevc::escapeButton() const
+{
+    const QKeySequence escape(Qt::Key_Escape);
+    if (btnslideShow->shortcut() == escape)
+        return btnslideShow;
+    if (btnCLoseviewImage->shortcut() == escape)
+        return btnCLoseviewImage;
+    return nullptr;
+}
+
+void viewimagevc::enterFullImageLayout()
+{
+    titlebox->hide();
+    titlebox_height.setConstant(0);
+    image_bottomSpace.setConstant(0);
+    video_bottumSpace.setConstant(0);
+    btnCLoseviewImage->show();
+    lblfilename->hide();
+    updateEscapeKey();
+    applogo->show();
+    layoutPictureArea();
+}
+
+void viewimagevc::closeViewer()
+{
+    // Leaving full screen below reports back here; once is enough.
+    if (m_closingViewer)
+        return;
+    m_closingViewer = true;
+
+    applogo->hide();
+    updateEscapeKey();
+    auto *content = existingController<ViewController>("ViewController");
+    if (content)
+        content->toggleInfoPane();
+    if (auto *split = existingController<splitvc>("splitvc"); split && split->item && split->item->isHidden()) {
+        split->item->show();
+        highlightLeftSplitButton();
+    }
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
+        recenterZoom();
+    titlebox->show();
+    titlebox_height.setConstant(normalTitleHeight);
+    image_bottomSpace.setConstant(normalBottomSpace);
+    video_bottumSpace.setConstant(normalBottomSpace);
+    btnCLoseviewImage->hide();
+    lblfilename->show();
+    if (content && content->bgbox) {
+        QPalette palette = content->bgbox->palette();
+        palette.setColor(QPalette::Window, browserstyle::background());
+        content->bgbox->setPalette(palette);
+        content->bgbox->setAutoFillBackground(true);
+    }
+    if (auto *hub = existingController<mainvc>("mainvc")) {
+        if (hub->titlebox)
+            hub->titlebox->show();
+        hub->titleboxHeight.setConstant(mainvc::titleboxDefaultHeight);
+    }
+    lg::afterDelay(0, this, [this] { resize(); });
+    if (content && content->boxbottum)
+        content->boxbottum->show();
+    if (auto *window = existingController<mainWindowController>("mainWindowController");
+        window && window->isInFullScreen())
+        window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
+
+    if (fullImageReturnStyle == viewerStyle) {
+        currentScreenMode = ScreenViewer;
+    } else {
+        if (videoPlayer) {
+            videoPlayer->pause();
+            videoPlayer = nullptr;
+        }
+        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+    }
+    m_closingViewer = false;
+}
+
+void viewimagevc::resize()
+{
+    if (auto *grid = existingController<thumbnailvc>("thumbnailvc"))
+        grid->resize();
+}
+
+void viewimagevc::btneditclicked()
+{
+    if (isSlideShowRunning)
+        return;
+    showEditview();
+}
+
+void viewimagevc::showEditview()
+{
+    contentHub()->showEditImagevc();
+}
+
+// ---------------------------------------------------------------- hover controls
+
+void viewimagevc::restartHideTimer()
+{
+    if (!timer) {
+        timer = new lg::Timer(this);
+        timer->setSingleShot(false);
+        connect(timer, &lg::Timer::timeout, this, &viewimagevc::timercall);
+    }
+    timer->start(hideDelayMs);
+    setBottomBoxAlpha(1.0);
+}
+
+void viewimagevc::mouseMoved()
+{
+    if (m_pictureTracking)
+        restartHideTimer();
+}
+
+void viewimagevc::mouseEntered(QWidget *area)
+{
+    if (area == bottom_box) {
+        // Resting on the bar keeps it.
+        m_pictureTracking = false;
+        if (timer)
+            timer->stop();
+        setBottomBoxAlpha(1.0);
+    }
+    if (area == btnback) {
+        tooltipVc->messageValue = QStringLiteral("Back");
+        tooltipVc->showRelativeToRect(btnback->rect(), btnback, Qt::BottomEdge);
+        if (tooltipVc->message)
+            tooltipVc->message->setText(tooltipVc->messageValue);
+    }
+}
+
+void viewimagevc::mouseExited(QWidget *area)
+{
+    if (area == bottom_box) {
+        setBottomBoxAlpha(0.0);
+        m_pictureTracking = true;
+    }
+    if (area == btnback)
+        tooltipVc->hide();
+}
+
+void viewimagevc::timercall()
+{
+    setBottomBoxAlpha(0.0);
+}
+
+void viewimagevc::setBottomBoxAlpha(double alpha)
+{
+    m_barOpacity->setOpacity(alpha);
+    // Painted straight while fully shown.
+    m_barOpacity->setEnabled(alpha < 1.0);
+}
+
+double viewimagevc::bottomBoxAlpha() const
+{
+    return m_barOpacity->opacity();
+}
+
+// ---------------------------------------------------------------- zoom and fit
+
+double viewimagevc::sliderValue() const
+{
+    return double(float(double(slider->value()) / sliderScale));
+}
+
+void viewimagevc::setSliderValue(double value)
+{
+    const double clamped = std::isfinite(value) ? std::clamp(value, minimumMagnification, maximumMagnification)
+                                                : minimumMagnification;
+    m_settingSlider = true;
+    slider->setValue(int(std::lround(clamped * sliderScale)));
+    m_settingSlider = false;
+}
+
+double viewimagevc::magnification() const
+{
+    return scrollview->magnification();
+}
+
+void viewimagevc::applyMagnification(double value)
+{
+    scrollview->setMagnification(value);
+}
+
+void viewimagevc::wheelZoom(double delta, QPointF point)
+{
+    if (isSlideShowRunning)
+        return;
+    imageManuallyZoomedByUser = true;
+    scrollup = delta > 0;
+    if (!imgview->hasImage())
+        return;
+    scrollview->model().applyWheel(delta, point);
+    scrollview->modelChanged();
+    setSliderValue(scrollview->magnification());
+}
+
+void viewimagevc::btnzoominClicked()
+{
+    imageManuallyZoomedByUser = true;
+    setSliderValue(sliderValue() + 1.0);
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::btnzoomoutClicked()
+{
+    imageManuallyZoomedByUser = true;
+    setSliderValue(sliderValue() - 1.0);
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::sliderChanged()
+{
+    imageManuallyZoomedByUser = true;
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::setImage_fittoImage()
+{
+    imageManuallyZoomedByUser = false;
+    fitStyle = imageFit;
+    if (!imgview->hasImage())
+        return;
+    setSliderValue(scrollview->model().fitToImageMagnification());
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::setImage_fittoView()
+{
+    fitStyle = viewfit;
+    imageManuallyZoomedByUser = false;
+    if (!imgview->hasImage())
+        return;
+    setSliderValue(scrollview->model().fitToViewMagnification());
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::setImage_autoFit()
+{
+    fitStyle = autoFit;
+    imageManuallyZoomedByUser = false;
+    setSliderValue(1.0);
+    applyMagnification(sliderValue());
+}
+
+void viewimagevc::applyFitStyle()
+{
+    if (imageManuallyZoomedByUser || scrollview->isHidden())
+        return;
+    if (fitStyle == imageFit)
+        setImage_fittoImage();
+    else if (fitStyle == viewfit)
+        setImage_fittoView();
+    else if (fitStyle == autoFit)
+        setImage_autoFit();
+}
+
+void viewimagevc::recenterZoom()
+{
+    if (scrollview->isHidden() && scrollview->magnification() <= 1.0)
+        return;
+    scrollview->recenter();
+}
+
+QSizeF viewimagevc::displayedImageSize() const
+{
+    return scrollview->model().displayedImageSize();
+}
+
+QSizeF viewimagevc::filledImageSize() const
+{
+    return scrollview->model().filledImageSize();
+}
+
+void viewimagevc::popUpMenu(QMenu *menu, QWidget *sender, int dx)
+{
+    if (!sender) {
+        menu->popup(QCursor::pos());
+        return;
+    }
+    // Above the button, so that the menu does not cover the bar.
+    const QPoint corner = sender->mapToGlobal(QPoint(dx, 0));
+    menu->popup(corner - QPoint(0, menu->sizeHint().height() + 4));
+}
+
+void viewimagevc::btnfitClicked(QWidget *sender)
+{
+    emptyMenu(fitemenu);
+    struct Entry
+    {
+        const char *title;
+        void (viewimagevc::*action)();
+        int style;
+    };
+    const Entry entries[] = {
+        {"Fit to Image", &viewimagevc::setImage_fittoImage, imageFit},
+        {"Fit to View", &viewimagevc::setImage_fittoView, viewfit},
+        {"Auto Fit", &viewimagevc::setImage_autoFit, autoFit},
+    };
+    for (const Entry &entry : entries) {
+        QAction *action = fitemenu->addAction(QString::fromLatin1(entry.title));
+        action->setCheckable(true);
+        action->setChecked(fitStyle == entry.style);
+        connect(action, &QAction::triggered, this, entry.action);
+    }
+    popUpMenu(fitemenu, sender, 0);
+}
+
+// ---------------------------------------------------------------- slideshow
+
+void viewimagevc::btnslideshow()
+{
+    if (!itemList.isEmpty())
+        toggleSlideShow();
+}
+
+void viewimagevc::slideShowClicked()
+{
+    toggleSlideShow();
+}
+
+void viewimagevc::toggleSlideShow()
+{
+    if (!isSlideShowRunning) {
+        btnslideShow->setShortcut(QKeySequence(Qt::Key_Escape));
+        btnCLoseviewImage->setShortcut(QKeySequence());
+        slider->setEnabled(false);
+        btnzoomin->setEnabled(false);
+        btnZoomout->setEnabled(false);
+        isSlideShowRunning = true;
+        if (!timerAutoplay) {
+            timerAutoplay = new lg::Timer(this);
+            timerAutoplay->setSingleShot(false);
+            connect(timerAutoplay, &lg::Timer::timeout, this, &viewimagevc::autoplaycall);
+        }
+        timerAutoplay->start(std::max(1, selectedTimeIntervel) * 1000);
+        btnslideShow->setIcon(viewericons::icon(QStringLiteral("pause-icon-18-256")));
+        return;
+    }
+    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
+    btnslideShow->setShortcut(QKeySequence());
+    btnslideShow->setIcon(viewericons::icon(QStringLiteral("play-icon-18-256")));
+    if (timerAutoplay)
+        timerAutoplay->stop();
+    isSlideShowRunning = false;
+    slider->setEnabled(true);
+    btnzoomin->setEnabled(true);
+    btnZoomout->setEnabled(true);
+}
+
+void viewimagevc::autoplaycall()
+{
+    if (isSlideShowRunning) {
+        showNextItem();
+        return;
+    }
+    // A tick for a stopped slideshow: the controls come back to rest.
+    if (timerAutoplay)
+        timerAutoplay->stop();
+    btnslideShow->setIcon(viewericons::icon(QStringLiteral("play-icon-18-256")));
+    slider->setEnabled(true);
+    btnzoomin->setEnabled(true);
+    btnZoomout->setEnabled(true);
+    btnslideShow->setShortcut(QKeySequence());
+    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
+}
+
+void viewimagevc::restartSlideShowTimer()
+{
+    if (!isSlideShowRunning || !timerAutoplay)
+        return;
+    timerAutoplay->start(std::max(1, selectedTimeIntervel) * 1000);
+}
+
+QMenu *viewimagevc::menuplaySpeed(QWidget *parent)
+{
+    auto *menu = new QMenu(parent ? parent : this);
+    for (const QString &entry : speedTimearray) {
+        const int seconds = entry.toInt();
+        QAction *action = menu->addAction(entry + QStringLiteral("s"));
+        action->setData(seconds);
+        action->setCheckable(true);
+        action->setChecked(seconds == selectedTimeIntervel);
+        connect(action, &QAction::triggered, this, [this, action] { menuClicked_PlaySpeedWithSender(action); });
+    }
+    return menu;
+}
+
+void viewimagevc::menuClicked_PlaySpeedWithSender(QAction *sender)
+{
+    if (!sender)
+        return;
+    const int seconds = sender->data().toInt();
+    if (seconds < 1)
+        return;
+    selectedTimeIntervel = seconds;
+    if (isSlideShowRunning && timerAutoplay)
+        timerAutoplay->start(selectedTimeIntervel * 1000);
+}
+
+QMenu *viewimagevc::makeTransitionsMenu(QWidget *parent)
+{
+    using Action = void (viewimagevc::*)();
+    struct Kind
+    {
+        const char *title;
+        Action actions[4];
+    };
+    const Kind kinds[] = {
+        {"Fade", {&viewimagevc::fadeFromLeft, &viewimagevc::fadeFromRight, &viewimagevc::fadeFromTop,
+                  &viewimagevc::fadeFromBottum}},
+        {"Push", {&viewimagevc::pushFromLeft, &viewimagevc::pushFromRight, &viewimagevc::pushFromTop,
+                  &viewimagevc::pushFromBottum}},
+        {"Reveal", {&viewimagevc::revealFromLeft, &viewimagevc::revealFromRight, &viewimagevc::revealFromTop,
+                    &viewimagevc::revealFromBottum}},
+        {"MoveIn", {&viewimagevc::moveinlFromLeft, &viewimagevc::moveinFromRight, &viewimagevc::moveinFromTop,
+                    &viewimagevc::moveinFromBottum}},
+    };
+    const char *directions[] = {"From Left", "From Right", "From Top", "From Bottom"};
+    auto *menu = new QMenu(parent ? parent : this);
+    for (int kind = 0; kind < 4; ++kind) {
+        auto *submenu = new QMenu(QString::fromLatin1(kinds[kind].title), menu);
+        for (int direction = 0; direction < 4; ++direction) {
+            QAction *action = submenu->addAction(QString::fromLatin1(directions[direction]));
+            action->setCheckable(true);
+            action->setChecked(selectedTransition == kind + 1 && selectedTransition_From == direction + 1);
+            connect(action, &QAction::triggered, this, kinds[kind].actions[direction]);
+        }
+        menu->addMenu(submenu);
+    }
+    return menu;
+}
+
+void viewimagevc::btnselectAutoplaySpeed(QWidget *sender)
+{
+    emptyMenu(slideShowMenu);
+    QAction *transitions = slideShowMenu->addAction(QStringLiteral("Slide Show Transitions"));
+    QAction *speed = slideShowMenu->addAction(QStringLiteral("Slide Show Speed"));
+    transitions->setMenu(makeTransitionsMenu(slideShowMenu));
+    speed->setMenu(menuplaySpeed(slideShowMenu));
+    popUpMenu(slideShowMenu, sender, 8);
+}
+
+void viewimagevc::setTransition(int kind, int direction)
+{
+    selectedTransition = kind;
+    selectedTransition_From = direction;
+}
+
+// ---------------------------------------------------------------- pasteboard
 
 void viewimagevc::copyCurrentItemToPasteboard()
 {

@@ -1,29 +1,282 @@
 #pragma once
-// The full image viewer.
+// The full viewer. The content controller embeds it in place of the grid or
+// the list; it shows one item of the shared list at a time (the item at
+// selectedItemIndex of searchResults while a search is active, else of
+// itemList): a still image, an animated GIF or a video, with the file name,
+// zoom and fit, next and previous, a slideshow with transitions, a control
+// bar that fades away when the pointer rests, and the full-image layout.
+//
+// Still images are decoded in the background at the size of the screen; the
+// next and the previous item are decoded ahead, so that stepping shows them
+// at once. Main thread only.
+#include "viewer/PictureLoader.h"
+
+#include <QColor>
+#include <QMediaPlayer>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
 #include <QWidget>
 
-class QMediaPlayer;
+#include <functional>
+#include <optional>
+
+class AnimatedImage;
+class DraggableClipView;
+class PopoverMaxTypeVC;
+class QAbstractButton;
+class QAction;
+class QFrame;
+class QGraphicsOpacityEffect;
+class QLabel;
+
+class QMenu;
+class QPushButton;
+class QSlider;
+class SlideTransitionView;
+class VideoControlStrip;
+class ViewerImageView;
+class ZLFlatButton;
+class buttoncursor;
+class mynsview;
+class myplayerview;
+class scrollimage;
+namespace lg { class Timer; }
+
+// The file the viewer shows (and the editor edits); none at start. Written
+// each time the viewer shows an item with a URL.
+extern std::optional<QUrl> viewerItemURL;
+// Set by the main window when it is minimised while the viewer shows; the
+// next appearance of the viewer then leaves the shown item alone.
+extern bool minimizedWhileViewing;
+
+// A length of the viewer's layout that can be changed like a constraint's constant.
+class ViewerLayoutConstant
+{
+public:
+    int constant() const { return m_constant; }
+    void setConstant(int value);
+    std::function<void()> onChange;
+
+private:
+    int m_constant = 0;
+};
 
 class viewimagevc : public QWidget
 {
     Q_OBJECT
 public:
     explicit viewimagevc(QWidget *parent = nullptr);
+    ~viewimagevc() override;
 
-    // The player of the video on show, if any.
+    // ---- Outlets (object names as the fields) ----
+    QLabel *btneditlabel = nullptr;            // caption of the edit button
+    ZLFlatButton *btnfit = nullptr;            // opens the fit menu
+    scrollimage *scrollview = nullptr;         // the magnifying scroll view
+    ViewerLayoutConstant titlebox_height;      // 30; 0 in the full-image layout
+    QPushButton *btnslideShow = nullptr;       // starts and stops the slideshow
+    QFrame *box_nofilefound = nullptr;         // shown when there is nothing to show
+    QFrame *effectview = nullptr;              // backdrop of the control bar
+    QFrame *boxForImgview = nullptr;           // behind the image; the background colour
+    buttoncursor *btnZoomout = nullptr;
+    QLabel *lblfilename = nullptr;
+    buttoncursor *btnzoomin = nullptr;
+    QLabel *applogo = nullptr;                 // visible in the full-image layout only
+    ZLFlatButton *btnback = nullptr;           // back to the grid or the list
+    ViewerImageView *imgview = nullptr;        // still and animated images
+    QPushButton *btnSlidshowSpeed = nullptr;   // the slideshow settings menu
+    QFrame *bottom_box = nullptr;              // the control bar
+    mynsview *boxbg = nullptr;                 // the picture area's background
+    QPushButton *btnCLoseviewImage = nullptr;  // closes the full-image layout
+    ViewerLayoutConstant video_bottumSpace;    // 35; 0 in the full-image layout
+    ViewerLayoutConstant image_bottomSpace;    // 35; 0 in the full-image layout
+    QFrame *titlebox = nullptr;
+    myplayerview *avKitPlayer = nullptr;       // the video view
+    QSlider *slider = nullptr;                 // the magnification (see sliderValue)
+    ZLFlatButton *btneditImage = nullptr;
+    DraggableClipView *clipview = nullptr;
+    QPushButton *btnprevious = nullptr;
+    QPushButton *btnnext = nullptr;
+    VideoControlStrip *videoControls = nullptr;   // under the video view
+    SlideTransitionView *transitionView = nullptr;
+
+    // ---- Other fields ----
+    QMenu *imgviewMenu = nullptr;
+    bool imageManuallyZoomedByUser = false;
+    static constexpr int imageFit = 1;   // "Fit to Image"
+    static constexpr int viewfit = 2;    // "Fit to View"
+    static constexpr int autoFit = 3;    // "Auto Fit"
+    int fitStyle = autoFit;
+    // The player of the video on show; none while no video shows. Others
+    // pause it and set it to none when they take the viewer away.
     QMediaPlayer *videoPlayer = nullptr;
+    lg::Timer *timer = nullptr;          // hides the control bar; none before the first movement
+    QUrl playerItem;                     // the video given to the player last
+    const QStringList speedTimearray = {"1", "2", "3", "4", "5", "6", "8", "15", "20"};
+    PopoverMaxTypeVC *tooltipVc = nullptr;   // the "Back" hint (the popover itself)
+    std::optional<bool> scrollup;        // direction of the last wheel step
+    QMenu *slideShowMenu = nullptr;
+    int selectedTransition = 1;          // 1 fade, 2 push, 3 reveal, 4 move in
+    int selectedTransition_From = 1;     // 1 left, 2 right, 3 top, 4 bottom
+    lg::Timer *timerAutoplay = nullptr;  // the slideshow's step timer
+    int selectedTimeIntervel = 3;        // seconds between two steps
     bool isSlideShowRunning = false;
+    QMenu *fitemenu = nullptr;
 
-    // Returns from the viewer to the file browser.
-    void closeViewer();
-    // Keeps a zoomed image centred after a size change.
-    void recenterZoom();
-    // Re-applies the fit style unless the user zoomed by hand.
-    void applyFitStyle();
-    // Re-lists the items after a change in the watched folder.
+    // The zoom slider's range (the magnification's too).
+    static constexpr double minimumMagnification = 1.0;
+    static constexpr double maximumMagnification = 20.0;
+    static constexpr int hideDelayMs = 4000;
+    static constexpr int normalTitleHeight = 30;
+    static constexpr int normalBottomSpace = 35;
+
+    // ---- Appearance ----
+    void viewWillAppear();
+    void viewDidAppear();
+    void viewWillDisappear() {}
+
+    // ---- Showing items ----
+    // Opens the item at selectedItemIndex of the list in use (0 when the index
+    // lies outside it).
+    void openSelectedItem();
+    // Shows one item: nothing for no URL; an animated image for a .gif; a
+    // still image when isImage; a video for a video extension; otherwise an
+    // empty picture area.
+    void showItem(const std::optional<QUrl> &url, std::optional<bool> isImage);
+    // Lists the watched folder again (in the background) and re-applies the
+    // order and the search; the shown item stays.
     void reloadItems();
-    void toggleSlideShow();
+    // The shown video reached its end (or could not be played): a running
+    // slideshow goes on one interval later.
+    void itemDidFinishPlaying();
+    void resizeViewimage();
+
+    // ---- Navigation, back and the full-image layout ----
+    void showNextItem();
+    void showPreviousItem();
+    void btnright();
+    void btnleft();
+    void rightSwipe();
+    void leftSwipe();
+    void btnbackClicked();
+    void btnCloseViewedImage();
+    void closeViewer();
     void enterFullImageLayout();
+    // Re-lays out the grid.
+    void resize();
+    using QWidget::resize;
+    void btneditclicked();
+    void showEditview();
+
+    // ---- Hover controls ----
+    void mouseMoved();
+    void mouseEntered(QWidget *area);
+    void mouseExited(QWidget *area);
+    void timercall();
+    double bottomBoxAlpha() const;
+
+    // ---- Zoom, pan and fit ----
+    void wheelZoom(double delta, QPointF point);
+    void btnzoominClicked();
+    void btnzoomoutClicked();
+    void sliderChanged();
+    void setImage_fittoImage();
+    void setImage_fittoView();
+    void setImage_autoFit();
+    void btnfitClicked(QWidget *sender);
+    QSizeF displayedImageSize() const;
+    QSizeF filledImageSize() const;
+    void recenterZoom();
+    void applyFitStyle();
+    // The slider's value as a magnification (single precision, as shown), and
+    // setting it (clamped to the slider's range).
+    double sliderValue() const;
+    void setSliderValue(double value);
+    double magnification() const;
+
+    // ---- Slideshow ----
+    void btnslideshow();
+    void slideShowClicked();
+    void toggleSlideShow();
+    void autoplaycall();
+    void restartSlideShowTimer();
+    void btnselectAutoplaySpeed(QWidget *sender);
+    void menuClicked_PlaySpeedWithSender(QAction *sender);
+    // New menus, owned by parent (this viewer when none).
+    QMenu *menuplaySpeed(QWidget *parent = nullptr);
+    QMenu *makeTransitionsMenu(QWidget *parent = nullptr);
+    void fadeFromLeft() { setTransition(1, 1); }
+    void fadeFromRight() { setTransition(1, 2); }
+    void fadeFromTop() { setTransition(1, 3); }
+    void fadeFromBottum() { setTransition(1, 4); }
+    void pushFromLeft() { setTransition(2, 1); }
+    void pushFromRight() { setTransition(2, 2); }
+    void pushFromTop() { setTransition(2, 3); }
+    void pushFromBottum() { setTransition(2, 4); }
+    void revealFromLeft() { setTransition(3, 1); }
+    void revealFromRight() { setTransition(3, 2); }
+    void revealFromTop() { setTransition(3, 3); }
+    void revealFromBottum() { setTransition(3, 4); }
+    void moveinlFromLeft() { setTransition(4, 1); }
+    void moveinFromRight() { setTransition(4, 2); }
+    void moveinFromTop() { setTransition(4, 3); }
+    void moveinFromBottum() { setTransition(4, 4); }
+
     // Puts the current item's file URL on the clipboard and in copiedURLs.
     void copyCurrentItemToPasteboard();
+
+    // ---- Inner parts ----
+    PictureLoader *pictureLoader() const { return m_loader; }
+    AnimatedImage *animatedImage() const { return m_animation; }
+    // Whether the neighbours of the shown image are decoded ahead (on by default).
+    void setPreloadingEnabled(bool enabled) { m_preloading = enabled; }
+    // The bound that still images are decoded to fit: the screen, or the
+    // viewer when it is larger, in device pixels.
+    QSize decodeBound() const;
+    // The button that Escape presses now.
+    QAbstractButton *escapeButton() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void viewDidLoad();
+    void buildLayout();
+    void layoutPictureArea();
+    void setVideoShown(bool shown);
+    void stepItem(int step);
+    void updateSidebarPreview();
+    void restartHideTimer();
+    void setBottomBoxAlpha(double alpha);
+    void updateEscapeKey();
+    void setTransition(int kind, int direction);
+    void applyMagnification(double magnification);
+    void showImageCommonTail();
+    void showAnimated(const QString &path);
+    void showStill(const QString &path);
+    void showVideo(const QUrl &url);
+    void showEmptyPicture();
+    void applyStill(const PictureKey &key, const DecodedPicture &picture);
+    void pictureReady(const PictureKey &key);
+    void preloadNeighbours();
+    void requestFullResolutionIfNeeded();
+    void releasePlayer();
+    void mediaStatusChanged(QMediaPlayer *player, int status);
+    void popUpMenu(QMenu *menu, QWidget *sender, int dx);
+    void setPlaceholderFor(const QString &path);
+
+    PictureLoader *m_loader = nullptr;
+    AnimatedImage *m_animation = nullptr;
+    QPointer<QMediaPlayer> m_player;
+    QGraphicsOpacityEffect *m_barOpacity = nullptr;
+    QWidget *m_bar = nullptr;
+    std::optional<PictureKey> m_wantedKey;   // the picture waited for
+    QString m_shownPath;
+    bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
+    bool m_preloading = true;
+    bool m_settingSlider = false;
+    bool m_closingViewer = false;
+    quint64 m_reloadGeneration = 0;
 };

@@ -1,0 +1,281 @@
+// Browsing a large folder in the thumbnail grid, headless.
+//
+//   bench_browse          generates (once, beside the program) a folder of
+//                         10,000 JPEGs of 640x480 and one of 500 JPEGs of
+//                         4000x3000, and measures each in a process of its own
+//   bench_browse FOLDER   measures FOLDER
+//
+// For a folder it prints the time from selecting it (currentFolderURL and the
+// grid's reload) to the first screen painted with all its thumbnails, the time
+// until every item's thumbnail is cached, the longest main-thread stall while
+// loading and while scrolling from top to bottom a page at a time (a timer
+// that records event-loop lag), and the peak resident memory.
+#include "app/Essentials.h"
+#include "browser/GridView.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ThumbnailCache.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+void printValue(const char *name, double value, const char *unit)
+{
+    std::printf("%s: %.0f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+// A photo-like picture: a gradient sky, hills and some texture, so that it
+// compresses like a photograph.
+QImage makePicture(int width, int height, int variation)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, 0, height);
+    sky.setColorAt(0, QColor::fromHsv((variation * 37) % 360, 120, 230));
+    sky.setColorAt(1, QColor::fromHsv((variation * 37 + 40) % 360, 90, 120));
+    p.fillRect(image.rect(), sky);
+    QRandomGenerator random(quint32(variation + 1));
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 60; ++i) {
+        p.setBrush(QColor::fromHsv(int(random.bounded(360)), 80 + int(random.bounded(150)),
+                                   60 + int(random.bounded(180)), 160));
+        const int r = int(random.bounded(width / 6)) + width / 40;
+        p.drawEllipse(QPoint(int(random.bounded(width)), int(random.bounded(height))), r, r / 2 + 1);
+    }
+    p.end();
+    // Grain, as a camera gives.
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int n = int(random.bounded(24)) - 12;
+            const QRgb c = line[x];
+            line[x] = qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255),
+                           std::clamp(qBlue(c) + n, 0, 255));
+        }
+    }
+    return image;
+}
+
+// count JPEGs of width x height in folder: a few different pictures, each
+// linked (or copied) under many names. Made once; kept.
+QString generatedFolder(const QString &name, int count, int width, int height)
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    const QString done = folder + QStringLiteral("/.complete");
+    if (QFileInfo::exists(done))
+        return folder;
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder + QStringLiteral("/.sources"));
+    constexpr int variations = 8;
+    QStringList sources;
+    for (int v = 0; v < variations; ++v) {
+        const QString source = folder + QStringLiteral("/.sources/picture%1.jpg").arg(v);
+        if (!makePicture(width, height, v).save(source, "JPEG", 88)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(source));
+            std::exit(2);
+        }
+        sources.append(source);
+    }
+    for (int i = 0; i < count; ++i) {
+        const QString source = sources.at(i % variations);
+        const QString target = folder + QStringLiteral("/IMG_%1.jpg").arg(i, 5, 10, QLatin1Char('0'));
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::copy(source, target)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
+            std::exit(2);
+        }
+    }
+    QFile marker(done);
+    marker.open(QIODevice::WriteOnly);
+    return folder;
+}
+
+double peakResidentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// Records the longest delay of a short repeating timer: how long the main
+// thread was held up at a time.
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(intervalMs);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            const double late = double(now - m_last) / 1e6 - intervalMs;
+            m_longest = std::max(m_longest, late);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_longest = 0;
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    double stop()
+    {
+        m_timer.stop();
+        // The time since the last tick counts too.
+        const double late = double(m_clock.nsecsElapsed() - m_last) / 1e6 - intervalMs;
+        return std::max(m_longest, late);
+    }
+
+private:
+    static constexpr int intervalMs = 2;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    double m_longest = 0;
+};
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+int measure(const QString &folder)
+{
+    ViewController *content = contentController();
+    content->resize(1200, 800);
+    content->show();
+    waitUntil([&] { return content->isVisible(); }, 2000);
+    thumbnailvc *grid = thumbnailGrid();
+    GridView *view = grid->collectionview;
+    ShownItemsModel *model = grid->itemsModel();
+    QCoreApplication::processEvents();
+
+    StallMeter stall;
+    stall.start();
+    QElapsedTimer clock;
+    clock.start();
+    currentFolderURL = QUrl::fromLocalFile(folder);
+    grid->refreshData();
+
+    double firstScreen = -1;
+    const int paintsBefore = view->paintCount();
+    if (!waitUntil([&] {
+            return model->rowCount() > 0 && view->paintCount() > paintsBefore && view->lastPaintPending() == 0;
+        }, 120000)) {
+        std::fprintf(stderr, "the first screen never finished\n");
+        return 1;
+    }
+    firstScreen = double(clock.nsecsElapsed()) / 1e6;
+
+    auto allCached = [&] {
+        if (thumbnailCache().isWorking())
+            return false;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const ThumbnailKey key = model->keyAt(row);
+            if (!thumbnailCache().contains(key) && !thumbnailCache().hasFailed(key))
+                return false;
+        }
+        return true;
+    };
+    if (!waitUntil(allCached, 600000)) {
+        std::fprintf(stderr, "caching never finished\n");
+        return 1;
+    }
+    const double cached = double(clock.nsecsElapsed()) / 1e6;
+    const double loadingStall = stall.stop();
+
+    // From top to bottom, a page every 16 ms.
+    stall.start();
+    QScrollBar *bar = view->verticalScrollBar();
+    bar->setValue(0);
+    QElapsedTimer scrollClock;
+    scrollClock.start();
+    QTimer step;
+    step.setInterval(16);
+    QObject::connect(&step, &QTimer::timeout, [&] { bar->setValue(bar->value() + bar->pageStep()); });
+    step.start();
+    waitUntil([&] { return bar->value() >= bar->maximum(); }, 600000);
+    step.stop();
+    waitUntil([&] { return view->lastPaintPending() == 0 && !thumbnailCache().isWorking(); }, 60000);
+    const double scrollStall = stall.stop();
+    const double scrollTime = double(scrollClock.nsecsElapsed()) / 1e6;
+
+    std::printf("folder: %s\n", qPrintable(folder));
+    printValue("items", model->rowCount(), "items");
+    printValue("first screen", firstScreen, "ms");
+    printValue("all cached", cached, "ms");
+    printValue("longest stall", std::max(loadingStall, scrollStall), "ms");
+    printValue("longest stall while loading", loadingStall, "ms");
+    printValue("longest stall while scrolling", scrollStall, "ms");
+    printValue("scroll to bottom", scrollTime, "ms");
+    printValue("peak memory", peakResidentMB(), "MB");
+    printValue("cached decoded", double(thumbnailCache().decodedBytes()) / 1048576.0, "MB");
+    printValue("cached compressed", double(thumbnailCache().storedBytes()) / 1048576.0, "MB");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nothing of the user's: a private home for whatever the program would save.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/lumengallery-bench-XXXXXX"));
+    const QByteArray root = home.path().toLocal8Bit();
+    setenv("HOME", root.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/.config").constData(), 1);
+    setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/.local/share").constData(), 1);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+
+    if (argc > 1)
+        return measure(QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath());
+
+    const QStringList folders = {
+        generatedFolder(QStringLiteral("browse-10000"), 10000, 640, 480),
+        generatedFolder(QStringLiteral("browse-500-large"), 500, 4000, 3000),
+    };
+    int status = 0;
+    for (const QString &folder : folders) {
+        // Each folder in a fresh process, so that its peak memory is its own.
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {folder});
+        child.waitForFinished(-1);
+        status |= child.exitCode();
+    }
+    return status;
+}

@@ -1,0 +1,180 @@
+// How fast the viewer shows the next picture: the time from "next" to the
+// new picture painted, over 20 JPEGs of 6000 x 4000, with the neighbours
+// decoded ahead (as the viewer does) and without (every picture decoded when
+// asked for). The pictures are made once, in the build folder.
+#include "app/Essentials.h"
+#include "viewer/ViewerCanvas.h"
+#include "viewer/viewimagevc.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int pictureCount = 20;
+const QSize pictureSize(6000, 4000);
+
+// A photograph-like picture: soft gradients with some grain, different for each index.
+QImage makePicture(int index)
+{
+    QImage image(pictureSize, QImage::Format_RGB32);
+    quint32 seed = 2166136261u ^ quint32(index * 7919);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const int g = (y * 200) / image.height() + 20;
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int((seed >> 24) & 15) - 8;
+            const int r = ((x * 220) / image.width() + index * 11) % 256;
+            const int b = ((x + y) / 40 + index * 29) % 200 + 30;
+            row[x] = qRgb(std::clamp(r + grain, 0, 255), std::clamp(g + grain, 0, 255), std::clamp(b + grain, 0, 255));
+        }
+    }
+    return image;
+}
+
+QStringList ensurePictures(const QString &folder)
+{
+    QDir().mkpath(folder);
+    QStringList paths;
+    for (int i = 0; i < pictureCount; ++i)
+        paths << folder + QStringLiteral("/photo%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    QList<int> missing;
+    for (int i = 0; i < pictureCount; ++i) {
+        if (!QFileInfo::exists(paths.at(i)))
+            missing << i;
+    }
+    if (!missing.isEmpty()) {
+        std::printf("making %d pictures of %dx%d in %s\n", int(missing.size()), pictureSize.width(),
+                    pictureSize.height(), qPrintable(folder));
+        std::fflush(stdout);
+        QtConcurrent::blockingMap(missing, [&](int i) {
+            const QString temporary = paths.at(i) + QStringLiteral(".part");
+            QImageWriter writer(temporary, "jpeg");
+            writer.setQuality(90);
+            if (writer.write(makePicture(i)))
+                QFile::rename(temporary, paths.at(i));
+        });
+    }
+    return paths;
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
+
+// Runs the event loop until the viewer reports the awaited picture painted.
+bool waitUntilPainted(const bool *painted)
+{
+    QElapsedTimer limit;
+    limit.start();
+    while (!*painted && limit.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return *painted;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The viewer touches no setting, but the program's folders stay out of the real home.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    QApplication app(argc, argv);
+
+    const QStringList paths = ensurePictures(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-viewer-jpegs"));
+    for (const QString &path : paths) {
+        if (!QFileInfo::exists(path)) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            return 1;
+        }
+        InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+        item.isImage = true;
+        itemList.append(item);
+    }
+
+    selectedItemIndex = 0;
+    viewimagevc *viewer = imageViewer();
+    viewer->resize(1600, 1000);
+    QString expected = paths.at(0);
+    bool painted = false;
+    QObject::connect(viewer->imgview, &ViewerImageView::painted, viewer,
+                     [&](const QString &key, bool placeholder) {
+                         if (!placeholder && key == expected)
+                             painted = true;
+                     });
+    viewer->show();
+    if (!waitUntilPainted(&painted)) {
+        std::fprintf(stderr, "the first picture never showed\n");
+        return 1;
+    }
+    std::printf("decoded for the screen at: %dx%d of %dx%d\n", viewer->imgview->currentImage().width(),
+                viewer->imgview->currentImage().height(), pictureSize.width(), pictureSize.height());
+
+    const auto step = [&](QList<double> &times, bool preloaded) {
+        const int next = (selectedItemIndex + 1) % int(paths.size());
+        if (preloaded) {
+            // What the viewer does between two clicks: the neighbours are decoded.
+            const PictureKey key = PictureLoader::keyFor(paths.at(next), viewer->decodeBound());
+            QElapsedTimer limit;
+            limit.start();
+            while (!viewer->pictureLoader()->cached(key) && limit.elapsed() < 20000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        } else {
+            viewer->pictureLoader()->waitForIdle();
+            QCoreApplication::processEvents();
+            viewer->pictureLoader()->clear();
+        }
+        expected = paths.at(next);
+        painted = false;
+        QElapsedTimer clock;
+        clock.start();
+        viewer->btnright();
+        if (!waitUntilPainted(&painted))
+            return false;
+        times << clock.nsecsElapsed() / 1e6;
+        return true;
+    };
+
+    QList<double> preloaded;
+    for (int i = 0; i < pictureCount; ++i) {
+        if (!step(preloaded, true)) {
+            std::fprintf(stderr, "a preloaded picture never showed\n");
+            return 1;
+        }
+    }
+    viewer->setPreloadingEnabled(false);
+    QList<double> cold;
+    for (int i = 0; i < pictureCount; ++i) {
+        if (!step(cold, false)) {
+            std::fprintf(stderr, "a picture never showed\n");
+            return 1;
+        }
+    }
+
+    std::printf("preloaded median: %.1f ms\n", median(preloaded));
+    std::printf("preloaded worst: %.1f ms\n", *std::max_element(preloaded.begin(), preloaded.end()));
+    std::printf("cold median: %.1f ms\n", median(cold));
+    std::printf("cold worst: %.1f ms\n", *std::max_element(cold.begin(), cold.end()));
+    viewer->hide();
+    return 0;
+}

@@ -1,0 +1,260 @@
+#include "browser/Listing.h"
+
+#include "app/Essentials.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "browser/ViewController.h"
+#include "model/FileServices.h"
+#include "platform/Dispatch.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/viewimagevc.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QPointer>
+#include <QSemaphore>
+
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <memory>
+#include <numeric>
+#include <sys/stat.h>
+
+namespace {
+
+int g_listingBudgetMs = 10;
+quint64 g_fillGeneration = 0;
+int g_pendingListings = 0;
+
+bool isPhotosLibrary(const QUrl &url)
+{
+    return QFileInfo(url.toLocalFile()).suffix().toLower() == QLatin1String("photoslibrary");
+}
+
+// A listing handed from the background thread to the main thread: taken at
+// once when it is ready within the budget, otherwise delivered later.
+struct PendingListing
+{
+    QMutex mutex;
+    QSemaphore ready;
+    bool finished = false;
+    bool waiterGaveUp = false;
+    QVector<InitialDirectory> items;
+};
+
+void installListing(QVector<InitialDirectory> items)
+{
+    itemList = std::move(items);
+    searchResults.clear();
+}
+
+} // namespace
+
+QString pathExtensionOf(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        return QString();
+    return fileName.mid(dot + 1);
+}
+
+std::optional<InitialDirectory> mediaItemForPath(const QString &path)
+{
+    // Folders are never listed, followed symbolic links included; a path that
+    // does not exist goes on like a file.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return std::nullopt;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString extension = pathExtensionOf(path.mid(slash + 1)).toLower();
+    if (extension.isEmpty())
+        return std::nullopt;
+    // The lists are compared as stored: their upper-case entries never match.
+    bool isImage = false;
+    if (imageExtensions.contains(extension))
+        isImage = true;
+    else if (!videoExtensions.contains(extension))
+        return std::nullopt;
+    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+    item.isImage = isImage;
+    return item;
+}
+
+void appendMediaItemForPath(const QString &path)
+{
+    if (std::optional<InitialDirectory> item = mediaItemForPath(path))
+        itemList.append(std::move(*item));
+}
+
+QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
+{
+    QVector<InitialDirectory> items;
+    const std::optional<QStringList> paths = directoryContents(folderPath);
+    if (!paths)
+        return items;
+    const qsizetype count = paths->size();
+    // Each entry costs a few file-system calls: a large folder is split over
+    // the cores, in chunks that keep the listing order.
+    constexpr qsizetype chunk = 512;
+    const qsizetype chunks = (count + chunk - 1) / chunk;
+    QVector<QVector<InitialDirectory>> parts(chunks);
+    auto listChunk = [&](qsizetype part) {
+        QVector<InitialDirectory> &out = parts[part];
+        const qsizetype end = std::min(count, (part + 1) * chunk);
+        out.reserve(end - part * chunk);
+        for (qsizetype i = part * chunk; i < end; ++i) {
+            if (std::optional<InitialDirectory> item = mediaItemForPath(paths->at(i)))
+                out.append(std::move(*item));
+        }
+    };
+    if (chunks <= 1) {
+        if (chunks == 1)
+            listChunk(0);
+    } else {
+        static QThreadPool *pool = [] {
+            auto *made = new QThreadPool;
+            made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+            return made;
+        }();
+        QVector<qsizetype> indices(chunks);
+        std::iota(indices.begin(), indices.end(), 0);
+        QtConcurrent::blockingMap(pool, indices, listChunk);
+    }
+    items.reserve(count);
+    for (QVector<InitialDirectory> &part : parts) {
+        for (InitialDirectory &item : part)
+            items.append(std::move(item));
+    }
+    return items;
+}
+
+void setListingBudget(int ms)
+{
+    g_listingBudgetMs = std::max(0, ms);
+}
+
+int listingBudget()
+{
+    return g_listingBudgetMs;
+}
+
+bool isListingPending()
+{
+    return g_pendingListings > 0;
+}
+
+void fillItemListFromSource(const QObject *context, std::function<void()> done)
+{
+    const quint64 generation = ++g_fillGeneration;
+    QPointer<const QObject> guard(context);
+
+    if (!currentFolderURL) {
+        // The files opened from outside; entries without metadata leave both lists.
+        QVector<InitialDirectory> kept;
+        kept.reserve(openedFileItems.size());
+        for (const InitialDirectory &item : std::as_const(openedFileItems)) {
+            if (item.file)
+                kept.append(item);
+        }
+        openedFileItems = kept;
+        installListing(std::move(kept));
+        done();
+        return;
+    }
+    if (isPhotosLibrary(*currentFolderURL)) {
+        installListing({});
+        sidebarController()->loadPhotosLibrary();
+        done();
+        return;
+    }
+
+    const QString folder = currentFolderURL->toLocalFile();
+    auto pending = std::make_shared<PendingListing>();
+    ++g_pendingListings;
+    lg::onBackground([pending, folder, generation, guard, done] {
+        QVector<InitialDirectory> items = mediaItemsInFolder(folder);
+        QMutexLocker lock(&pending->mutex);
+        pending->items = std::move(items);
+        pending->finished = true;
+        if (!pending->waiterGaveUp) {
+            pending->ready.release();
+            return;
+        }
+        lock.unlock();
+        lg::onMain([pending, generation, guard, done] {
+            --g_pendingListings;
+            if (generation != g_fillGeneration || guard.isNull())
+                return;
+            installListing(std::move(pending->items));
+            done();
+        });
+    });
+
+    if (!pending->ready.tryAcquire(1, g_listingBudgetMs)) {
+        QMutexLocker lock(&pending->mutex);
+        if (!pending->finished) {
+            // Too slow for the main thread to wait: the listing arrives later.
+            pending->waiterGaveUp = true;
+            return;
+        }
+    }
+    --g_pendingListings;
+    installListing(std::move(pending->items));
+    done();
+}
+
+void applySortAndSearchAfterListing(const std::function<void()> &reloadView)
+{
+    if (isSorted) {
+        ViewController *content = contentController();
+        switch (content->Currentsort) {
+        case 1:
+            content->SortName();
+            return;
+        case 2:
+            content->SortSize();
+            return;
+        case 3:
+            content->SortType();
+            return;
+        case 4:
+            content->SortDate();
+            return;
+        default:
+            break;  // no key chosen yet: the listing order stays
+        }
+    }
+    if (isSearchActive)
+        contentController()->applySearchFilter();
+    reloadView();
+}
+
+void focusRequestedFileOrRefreshPreview()
+{
+    if (!focusFileAfterReload) {
+        sidebarController()->updatePreviewThumbnail();
+        return;
+    }
+    focusFileAfterReload = false;
+    // Paths are compared exactly: file names differ by case on this system.
+    const QString wanted = fileToFocus ? QDir::cleanPath(fileToFocus->toLocalFile()) : QString();
+    for (qsizetype i = 0; i < itemList.size(); ++i) {
+        const InitialDirectory &item = itemList.at(i);
+        const QString path = item.url ? QDir::cleanPath(item.url->toLocalFile()) : QString();
+        if (bool(fileToFocus) == bool(item.url) && path == wanted)
+            selectedItemIndex = int(i);
+    }
+    if (currentScreenMode == ScreenFullImage) {
+        imageViewer()->openSelectedItem();
+        sidebarController()->updatePreviewThumbnail();
+        mainWindowController *window = mainWindow();
+        if (!window->isInFullScreen())
+            window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+        return;
+    }
+    contentHub()->enterFullImage();
+}

@@ -1,0 +1,281 @@
+#include "browser/ShownItemsModel.h"
+
+#include "app/Essentials.h"
+#include "browser/Listing.h"
+#include "model/FileServices.h"
+
+#include <QLocale>
+
+ShownItemsModel::ShownItemsModel(Kind kind, QObject *parent) : QAbstractTableModel(parent), m_kind(kind)
+{
+    connect(&thumbnailCache(), &ThumbnailCache::thumbnailReady, this, &ShownItemsModel::thumbnailArrived);
+    connect(&thumbnailCache(), &ThumbnailCache::pixelInfoReady, this, &ShownItemsModel::pixelInfoArrived);
+}
+
+void ShownItemsModel::reloadData()
+{
+    beginResetModel();
+    m_items = activeItemList();
+    m_keys.clear();
+    m_keys.reserve(m_items.size());
+    m_rowOfPath.clear();
+    m_rowOfPath.reserve(m_items.size());
+    for (int row = 0; row < m_items.size(); ++row) {
+        m_keys.append(thumbnailKeyFor(m_items.at(row)));
+        m_rowOfPath.insert(m_keys.last().path, row);
+    }
+    m_restRequested = false;
+    m_restWithPixels = false;
+    endResetModel();
+}
+
+const InitialDirectory *ShownItemsModel::entry(int row) const
+{
+    return row >= 0 && row < m_items.size() ? &m_items.at(row) : nullptr;
+}
+
+ThumbnailKey ShownItemsModel::keyAt(int row) const
+{
+    return row >= 0 && row < m_keys.size() ? m_keys.at(row) : ThumbnailKey();
+}
+
+int ShownItemsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+int ShownItemsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : (m_kind == Grid ? 1 : 7);
+}
+
+int ShownItemsModel::rowOf(const ThumbnailKey &key) const
+{
+    const int row = m_rowOfPath.value(key.path, -1);
+    return row >= 0 && m_keys.at(row) == key ? row : -1;
+}
+
+void ShownItemsModel::thumbnailArrived(const ThumbnailKey &key)
+{
+    const int row = rowOf(key);
+    if (row < 0)
+        return;
+    const QModelIndex cell = index(row, NameColumn);
+    Q_EMIT dataChanged(cell, cell, {ThumbnailRole, Qt::DecorationRole, PendingRole});
+}
+
+void ShownItemsModel::pixelInfoArrived(const ThumbnailKey &key)
+{
+    const int row = rowOf(key);
+    if (row < 0)
+        return;
+    if (m_kind == Grid)
+        Q_EMIT dataChanged(index(row, 0), index(row, 0), {InfoLineRole});
+    else
+        Q_EMIT dataChanged(index(row, WidthColumn), index(row, HeightColumn), {Qt::DisplayRole});
+}
+
+void ShownItemsModel::requestWork(int first, int last, bool wantPixelSizes)
+{
+    const int count = int(m_items.size());
+    if (count == 0) {
+        thumbnailCache().cancel(this);
+        return;
+    }
+    first = std::clamp(first, 0, count - 1);
+    last = std::clamp(last, first, count - 1);
+    auto add = [&](int row, bool visible, QVector<ThumbnailRequest> &thumbnails, QVector<ThumbnailRequest> &pixels) {
+        const InitialDirectory &item = m_items.at(row);
+        if (!item.url)
+            return;
+        ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), visible};
+        if (wantPixelSizes && item.file)
+            pixels.append(request);
+        thumbnails.append(std::move(request));
+    };
+
+    // The rows on screen, then two screens below and one above.
+    const int span = last - first + 1;
+    QVector<ThumbnailRequest> thumbnails;
+    QVector<ThumbnailRequest> pixels;
+    thumbnails.reserve(span * 4);
+    for (int row = first; row <= last; ++row)
+        add(row, true, thumbnails, pixels);
+    for (int row = last + 1; row <= std::min(count - 1, last + 2 * span); ++row)
+        add(row, false, thumbnails, pixels);
+    for (int row = first - 1; row >= std::max(0, first - span); --row)
+        add(row, false, thumbnails, pixels);
+    thumbnailCache().request(this, thumbnails, pixels, ThumbnailCache::Now);
+
+    // The whole list once per reload, in a later turn of the event loop.
+    if (m_restRequested && (m_restWithPixels || !wantPixelSizes))
+        return;
+    m_restRequested = true;
+    m_restWithPixels = wantPixelSizes;
+    QMetaObject::invokeMethod(
+        this,
+        [this, wantPixelSizes] {
+            if (!m_restRequested || m_restWithPixels != wantPixelSizes)
+                return;
+            QVector<ThumbnailRequest> all;
+            QVector<ThumbnailRequest> allPixels;
+            all.reserve(m_items.size());
+            for (int row = 0; row < m_items.size(); ++row) {
+                const InitialDirectory &item = m_items.at(row);
+                if (!item.url)
+                    continue;
+                ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), false};
+                if (wantPixelSizes && item.file)
+                    allPixels.append(request);
+                all.append(std::move(request));
+            }
+            thumbnailCache().request(this, all, allPixels, ThumbnailCache::Later);
+        },
+        Qt::QueuedConnection);
+}
+
+void ShownItemsModel::cancelWork()
+{
+    thumbnailCache().cancel(this);
+    m_restRequested = false;
+    m_restWithPixels = false;
+}
+
+QString ShownItemsModel::videoDimension(double value)
+{
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+QString ShownItemsModel::shortDate(const QDateTime &date)
+{
+    return date.toLocalTime().toString(QStringLiteral("dd-MM-yy"));
+}
+
+QString ShownItemsModel::gridInfoLine(const InitialDirectory &item, const std::optional<PixelInfo> &pixels)
+{
+    switch (infoLineMode) {
+    case 0:
+        return item.file ? humanReadableSize(item.file->size) : QString();
+    case 1:
+        if (!pixels)
+            return QString();
+        if (pixels->imageSize)
+            return QStringLiteral("%1*%2").arg(pixels->imageSize->width()).arg(pixels->imageSize->height());
+        if (pixels->videoSize)
+            return videoDimension(pixels->videoSize->width()) + QLatin1Char('*')
+                + videoDimension(pixels->videoSize->height());
+        return QString();
+    case 2:
+        return item.file ? shortDate(item.file->Modifieddate) : QString();
+    default:
+        return QString();
+    }
+}
+
+QString ShownItemsModel::listText(int column, const InitialDirectory &item, const std::optional<PixelInfo> &pixels)
+{
+    if (!item.file)
+        return QString();
+    const QUrl &url = item.file->url;
+    switch (column) {
+    case NameColumn:
+        return url.fileName();
+    case WidthColumn:
+    case HeightColumn: {
+        if (!pixels)
+            return QString();
+        const bool width = column == WidthColumn;
+        if (item.isImage)
+            return pixels->imageSize ? QString::number(width ? pixels->imageSize->width() : pixels->imageSize->height())
+                                     : QString();
+        if (!pixels->videoSize)
+            return QString();
+        return videoDimension(width ? pixels->videoSize->width() : pixels->videoSize->height());
+    }
+    case SizeColumn:
+        return humanReadableSize(item.file->size);
+    case KindColumn:
+        return pathExtensionOf(url.fileName()).toUpper()
+            + (item.isImage ? QStringLiteral(" image") : QStringLiteral(" video"));
+    case CreatedColumn:
+        return shortDate(item.file->createdDate);
+    case ModifiedColumn:
+        return shortDate(item.file->Modifieddate);
+    default:
+        return QString();
+    }
+}
+
+QVariant ShownItemsModel::data(const QModelIndex &index, int role) const
+{
+    const InitialDirectory *item = entry(index.row());
+    if (!item || !index.isValid())
+        return QVariant();
+    const int column = index.column();
+    auto thumbnail = [&]() -> QVariant {
+        if (const std::optional<QImage> image = thumbnailCache().thumbnail(m_keys.at(index.row())))
+            return *image;
+        return QVariant();
+    };
+
+    if (m_kind == Grid) {
+        switch (role) {
+        case Qt::DisplayRole:
+            return item->url ? item->url->fileName() : QString();
+        case Qt::ToolTipRole:
+            return item->url ? item->url->toLocalFile() : QString();
+        case ThumbnailRole:
+        case Qt::DecorationRole:
+            return thumbnail();
+        case PendingRole:
+            return !thumbnailCache().contains(m_keys.at(index.row()))
+                && !thumbnailCache().hasFailed(m_keys.at(index.row()));
+        case InfoLineRole:
+            return gridInfoLine(*item, infoLineMode == 1 ? thumbnailCache().pixelInfo(m_keys.at(index.row()))
+                                                         : std::nullopt);
+        default:
+            return QVariant();
+        }
+    }
+
+    switch (role) {
+    case Qt::DisplayRole: {
+        std::optional<PixelInfo> pixels;
+        if (column == WidthColumn || column == HeightColumn)
+            pixels = thumbnailCache().pixelInfo(m_keys.at(index.row()));
+        return listText(column, *item, pixels);
+    }
+    case Qt::ToolTipRole:
+        return item->file ? item->file->url.toLocalFile() : QString();
+    case ThumbnailRole:
+    case Qt::DecorationRole:
+        return column == NameColumn && item->file ? thumbnail() : QVariant();
+    case PendingRole:
+        return column == NameColumn && item->file && !thumbnailCache().contains(m_keys.at(index.row()))
+            && !thumbnailCache().hasFailed(m_keys.at(index.row()));
+    case Qt::TextAlignmentRole:
+        if (column == WidthColumn || column == HeightColumn || column == SizeColumn)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant ShownItemsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || m_kind == Grid)
+        return QVariant();
+    static const char *const titles[] = {"Name", "Width", "Height", "Size", "Kind", "Date Created", "Date Modified"};
+    return section >= 0 && section < 7 ? QString::fromLatin1(titles[section]) : QVariant();
+}
+
+Qt::ItemFlags ShownItemsModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}

@@ -1,0 +1,370 @@
+#include "browser/ThumbnailCache.h"
+
+#include "app/Essentials.h"
+
+#include "model/FileServices.h"
+#include "model/MediaRecords.h"
+#include "platform/ImageSource.h"
+#include "platform/VideoInfo.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImageWriter>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+
+size_t qHash(const ThumbnailKey &key, size_t seed)
+{
+    return qHashMulti(seed, key.path, key.modified, key.size);
+}
+
+ThumbnailKey thumbnailKeyFor(const InitialDirectory &item)
+{
+    ThumbnailKey key;
+    if (item.url)
+        key.path = item.url->toLocalFile();
+    if (item.file) {
+        key.modified = item.file->Modifieddate.isValid() ? item.file->Modifieddate.toMSecsSinceEpoch() : -1;
+        key.size = qint64(item.file->size);
+    }
+    return key;
+}
+
+ThumbnailCache &ThumbnailCache::shared()
+{
+    // Made on first use and kept to the end of the program, so that work still
+    // running at exit never reports to a deleted object.
+    static ThumbnailCache *cache = new ThumbnailCache;
+    return *cache;
+}
+
+ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
+{
+    m_decoded.setMaxCost(defaultDecodedBytes);
+    m_stored.setMaxCost(defaultStoredBytes);
+    m_pool = new QThreadPool(this);
+    // Leave the main thread a core of its own where there are several.
+    m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
+    m_pool->setThreadPriority(QThread::LowPriority);
+}
+
+ThumbnailCache::~ThumbnailCache()
+{
+    ++m_generation;
+    m_queues.clear();
+    m_pool->waitForDone();
+}
+
+void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
+{
+    m_decoded.setMaxCost(std::max<qint64>(0, decodedBytes));
+    m_stored.setMaxCost(std::max<qint64>(0, storedBytes));
+}
+
+int ThumbnailCache::workerCount() const
+{
+    return m_pool->maxThreadCount();
+}
+
+std::optional<QImage> ThumbnailCache::thumbnail(const ThumbnailKey &key)
+{
+    if (const QImage *image = m_decoded.object(key))
+        return *image;
+    const QByteArray *bytes = m_stored.object(key);
+    if (!bytes)
+        return std::nullopt;
+    if (!mayUnpackNow()) {
+        // Too many to decode in one go (a fast scroll over a large folder):
+        // the rest are decoded in the background and reported when ready.
+        if (!m_unpacking.contains(key)) {
+            m_unpacking.insert(key);
+            m_unpackQueue.append(key);
+            schedule();
+        }
+        return std::nullopt;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QImage image = QImage::fromData(*bytes);
+    m_unpackSpentNs += timer.nsecsElapsed();
+    if (image.isNull()) {
+        m_stored.remove(key);
+        return std::nullopt;
+    }
+    m_decoded.insert(key, new QImage(image), image.sizeInBytes());
+    return image;
+}
+
+bool ThumbnailCache::mayUnpackNow()
+{
+    // At most 8 ms of decoding in any 16 ms.
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    const qint64 now = clock.nsecsElapsed();
+    if (now - m_unpackWindowStart > 16'000'000) {
+        m_unpackWindowStart = now;
+        m_unpackSpentNs = 0;
+    }
+    return m_unpackSpentNs < 8'000'000;
+}
+
+bool ThumbnailCache::contains(const ThumbnailKey &key) const
+{
+    return m_decoded.contains(key) || m_stored.contains(key);
+}
+
+void ThumbnailCache::insert(const ThumbnailKey &key, const QImage &image)
+{
+    if (image.isNull())
+        return;
+    storeThumbnail(key, image, compress(image), true);
+}
+
+std::optional<PixelInfo> ThumbnailCache::pixelInfo(const ThumbnailKey &key) const
+{
+    const auto found = m_pixelInfo.constFind(key);
+    if (found == m_pixelInfo.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+QByteArray ThumbnailCache::compress(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const bool alpha = image.hasAlphaChannel();
+    QImageWriter writer(&buffer, alpha ? "png" : "jpeg");
+    if (!alpha)
+        writer.setQuality(90);
+    if (!writer.write(image))
+        return QByteArray();
+    return bytes;
+}
+
+void ThumbnailCache::storeThumbnail(const ThumbnailKey &key, const QImage &image, const QByteArray &compressed,
+                                    bool decoded)
+{
+    m_failed.remove(key);
+    // Thumbnails made ahead of need are kept compressed only, so that they do
+    // not push the ones on screen out of the decoded tier.
+    if (decoded || compressed.isEmpty())
+        m_decoded.insert(key, new QImage(image), image.sizeInBytes());
+    if (!compressed.isEmpty())
+        m_stored.insert(key, new QByteArray(compressed), compressed.size());
+}
+
+void ThumbnailCache::request(const QObject *client, const QVector<ThumbnailRequest> &thumbnails,
+                             const QVector<ThumbnailRequest> &pixelInfos, Urgency urgency)
+{
+    m_queues.removeIf([client, urgency](const Queue &q) {
+        return q.client.isNull() || (q.client == client && q.urgency == urgency);
+    });
+    Queue queue;
+    queue.client = client;
+    queue.urgency = urgency;
+    queue.jobs.reserve(thumbnails.size() + pixelInfos.size());
+    // Pixel sizes are quick header reads: the first ones (on screen: callers
+    // list those first) go before the thumbnails, the rest after them. What is
+    // at hand already is skipped when its turn comes.
+    const qsizetype pixelsFirst = std::min<qsizetype>(pixelInfos.size(), 64);
+    for (qsizetype i = 0; i < pixelsFirst; ++i)
+        queue.jobs.append(Job{pixelInfos.at(i), JobKind::PixelInfo});
+    for (const ThumbnailRequest &r : thumbnails)
+        queue.jobs.append(Job{r, JobKind::Thumbnail});
+    for (qsizetype i = pixelsFirst; i < pixelInfos.size(); ++i)
+        queue.jobs.append(Job{pixelInfos.at(i), JobKind::PixelInfo});
+    if (queue.jobs.isEmpty()) {
+        schedule();
+        return;
+    }
+    // What is wanted now goes first, the latest request first of all.
+    if (urgency == Now)
+        m_queues.prepend(std::move(queue));
+    else
+        m_queues.append(std::move(queue));
+    schedule();
+}
+
+void ThumbnailCache::cancel(const QObject *client)
+{
+    m_queues.removeIf([client](const Queue &q) { return q.client.isNull() || q.client == client; });
+}
+
+bool ThumbnailCache::isWorking() const
+{
+    return m_running > 0 || !m_queues.isEmpty() || !m_unpackQueue.isEmpty();
+}
+
+void ThumbnailCache::clear()
+{
+    ++m_generation;
+    m_queues.clear();
+    m_decoded.clear();
+    m_stored.clear();
+    m_pixelInfo.clear();
+    m_failed.clear();
+    m_runningThumbnails.clear();
+    m_runningPixelInfos.clear();
+    m_unpacking.clear();
+    m_unpackQueue.clear();
+}
+
+bool ThumbnailCache::takeNextJob(Job &job)
+{
+    while (!m_unpackQueue.isEmpty()) {
+        const ThumbnailKey key = m_unpackQueue.takeFirst();
+        if (m_decoded.contains(key) || !m_stored.contains(key)) {
+            m_unpacking.remove(key);
+            continue;
+        }
+        job = Job{ThumbnailRequest{key, true, 0, true}, JobKind::Unpack};
+        return true;
+    }
+    while (!m_queues.isEmpty()) {
+        Queue &queue = m_queues.first();
+        if (queue.client.isNull()) {
+            m_queues.removeFirst();
+            continue;
+        }
+        while (queue.next < queue.jobs.size()) {
+            const Job &candidate = queue.jobs.at(queue.next++);
+            const ThumbnailKey &key = candidate.request.key;
+            if (candidate.kind == JobKind::PixelInfo) {
+                if (m_pixelInfo.contains(key) || m_runningPixelInfos.contains(key))
+                    continue;
+            } else if (contains(key) || m_failed.contains(key) || m_runningThumbnails.contains(key)) {
+                continue;
+            }
+            job = candidate;
+            return true;
+        }
+        m_queues.removeFirst();
+    }
+    return false;
+}
+
+void ThumbnailCache::schedule()
+{
+    Job job;
+    while (m_running < m_pool->maxThreadCount() && takeNextJob(job))
+        start(job);
+    if (m_running == 0 && m_queues.isEmpty() && m_unpackQueue.isEmpty())
+        Q_EMIT idle();
+}
+
+void ThumbnailCache::start(const Job &job)
+{
+    ++m_running;
+    const quint64 generation = m_generation;
+    const ThumbnailRequest request = job.request;
+    if (job.kind == JobKind::Unpack) {
+        const QByteArray bytes = *m_stored.object(request.key);
+        m_pool->start([this, generation, key = request.key, bytes] {
+            const QImage image = QImage::fromData(bytes);
+            QMetaObject::invokeMethod(
+                this, [this, generation, key, image] { unpackDone(generation, key, image); }, Qt::QueuedConnection);
+        });
+        return;
+    }
+    if (job.kind == JobKind::PixelInfo) {
+        m_runningPixelInfos.insert(request.key);
+        m_pool->start([this, generation, request] {
+            PixelInfo info;
+            info.imageSize = lg::ImageSource(request.key.path).pixelSize();
+            if (!info.imageSize) {
+                if (const auto video = lg::VideoInfo::probe(request.key.path))
+                    info.videoSize = QSizeF(video->size);
+            }
+            QMetaObject::invokeMethod(
+                this, [this, generation, key = request.key, info] { pixelInfoDone(generation, key, info); },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
+    m_runningThumbnails.insert(request.key);
+    m_pool->start([this, generation, request] {
+        const QUrl url = QUrl::fromLocalFile(request.key.path);
+        std::optional<QImage> made = request.isImage ? thumbnailForImageURL(url, request.maxPixelSize)
+                                                     : mediaThumbnail(url);
+        QImage image;
+        QByteArray compressed;
+        if (made && !made->isNull()) {
+            image = made->hasAlphaChannel() ? made->convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                            : made->convertToFormat(QImage::Format_RGB32);
+            compressed = compress(image);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, generation, request, image, compressed] { thumbnailDone(generation, request, image, compressed); },
+            Qt::QueuedConnection);
+    });
+}
+
+QImage ThumbnailCache::fileTypeIcon(const QString &path) const
+{
+    static QFileIconProvider provider;
+    const QIcon icon = provider.icon(QFileInfo(path));
+    if (icon.isNull())
+        return QImage();
+    return icon.pixmap(QSize(128, 128)).toImage();
+}
+
+void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
+                                   const QByteArray &compressed)
+{
+    --m_running;
+    if (generation == m_generation) {
+        m_runningThumbnails.remove(request.key);
+        if (!image.isNull()) {
+            storeThumbnail(request.key, image, compressed, request.visible);
+        } else {
+            // No picture in the file (damaged, empty, not what its name says):
+            // the icon of its file type stands in, and is kept like a thumbnail.
+            const QImage icon = fileTypeIcon(request.key.path);
+            if (!icon.isNull())
+                insert(request.key, icon);
+            else
+                m_failed.insert(request.key);
+        }
+        Q_EMIT thumbnailReady(request.key);
+    }
+    schedule();
+}
+
+void ThumbnailCache::unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image)
+{
+    --m_running;
+    if (generation == m_generation) {
+        m_unpacking.remove(key);
+        if (!image.isNull()) {
+            m_decoded.insert(key, new QImage(image), image.sizeInBytes());
+            Q_EMIT thumbnailReady(key);
+        }
+    }
+    schedule();
+}
+
+void ThumbnailCache::pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info)
+{
+    --m_running;
+    if (generation == m_generation) {
+        m_runningPixelInfos.remove(key);
+        // A few bytes each; a whole run of browsing stays far below this.
+        if (m_pixelInfo.size() > 500000)
+            m_pixelInfo.clear();
+        m_pixelInfo.insert(key, info);
+        Q_EMIT pixelInfoReady(key);
+    }
+    schedule();
+}
+
+ThumbnailCache &thumbnailCache()
+{
+    return ThumbnailCache::shared();
+}

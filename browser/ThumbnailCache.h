@@ -1,0 +1,167 @@
+#pragma once
+// The thumbnails and pixel sizes of media files, shared by the grid, the list,
+// the viewer and the collage.
+//
+// Thumbnails are made on background threads, the most wanted first, and kept
+// in two least-recently-used tiers bounded in bytes: decoded images ready to
+// paint, and the same images compressed, so that a large folder stays cached
+// without holding every thumbnail decoded. An entry is keyed by the file's
+// path, modification time and size: a changed file gets a new thumbnail.
+//
+// Everything here is called on the main thread; results come back on it.
+#include <QByteArray>
+#include <QCache>
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+#include <QVector>
+#include <optional>
+
+class QThreadPool;
+struct InitialDirectory;
+
+// Which file, in which state, a thumbnail belongs to.
+struct ThumbnailKey
+{
+    QString path;
+    qint64 modified = -1;   // modification time, ms since the epoch; -1 unknown
+    qint64 size = -1;       // bytes; -1 unknown
+
+    friend bool operator==(const ThumbnailKey &a, const ThumbnailKey &b)
+    {
+        return a.modified == b.modified && a.size == b.size && a.path == b.path;
+    }
+};
+size_t qHash(const ThumbnailKey &key, size_t seed = 0);
+
+// The key of a listed item: its file's path with the modification time and
+// size read when the folder was listed.
+ThumbnailKey thumbnailKeyFor(const InitialDirectory &item);
+
+// What a file tells about its pixel size, read from its header, never by
+// decoding it: the oriented size of an image, or the displayed size of a video.
+struct PixelInfo
+{
+    std::optional<QSize> imageSize;
+    std::optional<QSizeF> videoSize;
+};
+
+// One piece of background work that a view asks for.
+struct ThumbnailRequest
+{
+    ThumbnailKey key;
+    bool isImage = true;     // false: a video, whose first frame is used
+    int maxPixelSize = 200;  // longest side of an image thumbnail
+    bool visible = false;    // on screen now: kept decoded, not only compressed
+};
+
+class ThumbnailCache : public QObject
+{
+    Q_OBJECT
+public:
+    // The application's one cache (the thumbnailCache of the shared state).
+    static ThumbnailCache &shared();
+
+    explicit ThumbnailCache(QObject *parent = nullptr);
+    ~ThumbnailCache() override;
+
+    // Byte limits of the decoded and the compressed tier.
+    void setLimits(qint64 decodedBytes, qint64 storedBytes);
+    static constexpr qint64 defaultDecodedBytes = 128LL * 1024 * 1024;
+    static constexpr qint64 defaultStoredBytes = 192LL * 1024 * 1024;
+
+    // The thumbnail of key, or none. A hit counts as a use; a thumbnail found
+    // only compressed is decoded here (it is small) and kept decoded again.
+    std::optional<QImage> thumbnail(const ThumbnailKey &key);
+    // Whether key has a thumbnail in either tier (not counted as a use).
+    bool contains(const ThumbnailKey &key) const;
+    // Stores a thumbnail made elsewhere (for example a file-type icon).
+    void insert(const ThumbnailKey &key, const QImage &image);
+    // Whether making key's thumbnail failed and no icon could stand in for it.
+    bool hasFailed(const ThumbnailKey &key) const { return m_failed.contains(key); }
+
+    std::optional<PixelInfo> pixelInfo(const ThumbnailKey &key) const;
+
+    // How soon a request is wanted: what is on screen now, or the rest of a
+    // folder, made once nothing is wanted now.
+    enum Urgency { Now, Later };
+    // Asks for thumbnails and pixel sizes to be made in the background, in the
+    // order given, replacing what this client asked for before with the same
+    // urgency. Entries already at hand are skipped when their turn comes. Work
+    // already running goes on.
+    void request(const QObject *client, const QVector<ThumbnailRequest> &thumbnails,
+                 const QVector<ThumbnailRequest> &pixelInfos = {}, Urgency urgency = Now);
+    // Forgets what client asked for (work already running goes on).
+    void cancel(const QObject *client);
+    // True while background work runs or waits.
+    bool isWorking() const;
+
+    // Empties both tiers and the pixel sizes and drops all waiting work;
+    // results of work that was running are thrown away.
+    void clear();
+
+    int decodedCount() const { return int(m_decoded.count()); }
+    int storedCount() const { return int(m_stored.count()); }
+    qint64 decodedBytes() const { return m_decoded.totalCost(); }
+    qint64 storedBytes() const { return m_stored.totalCost(); }
+    // How many background workers run at once.
+    int workerCount() const;
+
+    // The bytes kept for one image in the compressed tier (JPEG, or PNG when
+    // the image has transparency). Safe on any thread.
+    static QByteArray compress(const QImage &image);
+
+Q_SIGNALS:
+    void thumbnailReady(const ThumbnailKey &key);
+    void pixelInfoReady(const ThumbnailKey &key);
+    // All waiting work is done.
+    void idle();
+
+private:
+    enum class JobKind { Thumbnail, PixelInfo, Unpack };
+    struct Job
+    {
+        ThumbnailRequest request;
+        JobKind kind = JobKind::Thumbnail;
+    };
+    struct Queue
+    {
+        QPointer<const QObject> client;
+        Urgency urgency = Now;
+        QVector<Job> jobs;
+        qsizetype next = 0;
+    };
+
+    void schedule();
+    bool takeNextJob(Job &job);
+    void start(const Job &job);
+    void thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
+                       const QByteArray &compressed);
+    void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info);
+    void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
+    // Whether a compressed thumbnail may still be decoded on the main thread
+    // in this turn of the event loop (a few milliseconds at most).
+    bool mayUnpackNow();
+    void storeThumbnail(const ThumbnailKey &key, const QImage &image, const QByteArray &compressed, bool decoded);
+    QImage fileTypeIcon(const QString &path) const;
+
+    QCache<ThumbnailKey, QImage> m_decoded;
+    QCache<ThumbnailKey, QByteArray> m_stored;
+    QHash<ThumbnailKey, PixelInfo> m_pixelInfo;
+    QSet<ThumbnailKey> m_failed;
+    QSet<ThumbnailKey> m_runningThumbnails;
+    QSet<ThumbnailKey> m_runningPixelInfos;
+    QSet<ThumbnailKey> m_unpacking;       // compressed thumbnails decoded in the background
+    QVector<ThumbnailKey> m_unpackQueue;  // waiting for that, before any other work
+    qint64 m_unpackWindowStart = 0;
+    qint64 m_unpackSpentNs = 0;
+    QVector<Queue> m_queues;  // the most recent request first
+    QThreadPool *m_pool = nullptr;
+    int m_running = 0;
+    quint64 m_generation = 0;
+};

@@ -1,0 +1,279 @@
+// The thumbnail grid and the list: the row arithmetic of the layout, the zoom
+// bands, thumbnails made in the background and cached by file state, the
+// cells' texts, selection and double clicks.
+#include "browser/BrowserFixtures.h"
+#include "browser/GridView.h"
+#include "browser/ListTableView.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ViewController.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "platform/NotificationHub.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSlider>
+#include <utime.h>
+
+using namespace browsertest;
+
+namespace {
+
+void setModified(const QString &path, qint64 secondsSinceEpoch)
+{
+    struct utimbuf times {};
+    times.actime = time_t(secondsSinceEpoch);
+    times.modtime = time_t(secondsSinceEpoch);
+    QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
+}
+
+} // namespace
+
+class TestGrid : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        thumbnailCache().setLimits(ThumbnailCache::defaultDecodedBytes, ThumbnailCache::defaultStoredBytes);
+    }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void exactlyNItemsFitInARowAtAnyWidth()
+    {
+        for (double width : {320.0, 641.0, 1000.0, 1917.0, 2560.0}) {
+            for (int n = 2; n <= 7; ++n) {
+                const GridMetrics m = GridMetrics::forWidth(width, n);
+                QCOMPARE(m.columns, n);
+                QVERIFY(qFuzzyCompare(m.side, width / (n + 1)));
+                QVERIFY(qFuzzyCompare(m.inset, m.side / n));
+                QVERIFY(n * m.side + 2 * m.inset <= width + 1e-9);
+                QVERIFY((n + 1) * m.side + 2 * m.inset > width);
+                // Rows: the item after the last of a row starts the next one.
+                QCOMPARE(m.itemRect(n - 1).top(), m.itemRect(0).top());
+                QVERIFY(m.itemRect(n).top() > m.itemRect(n - 1).bottom());
+                QVERIFY(m.itemRect(n - 1).right() <= width - m.inset + 1e-6);
+                QCOMPARE(m.indexAt(m.itemRect(n + 1).center(), 100), n + 1);
+            }
+        }
+        const GridMetrics example = GridMetrics::forWidth(1000, 5);
+        QCOMPARE(qRound(example.side * 100), 16667);
+        QCOMPARE(qRound(example.inset * 100), 3333);
+        QCOMPARE(example.rowsFor(11), 3);
+        QCOMPARE(example.indexAt(QPointF(1, 1), 10), -1);  // in the inset
+    }
+
+    void theSliderBandsAndZoomButtonsChooseItemsPerRow()
+    {
+        const QList<QPair<int, double>> bands{{100, 3}, {81, 3}, {80, 4}, {61, 4}, {60, 5}, {41, 5},
+                                              {40, 6}, {21, 6}, {20, 7}, {0, 7}, {-1, 4.5}};
+        for (const auto &[value, perRow] : bands)
+            QCOMPARE(thumbnailvc::itemsPerRowForSliderValue(value, 4.5), perRow);
+
+        thumbnailvc *grid = thumbnailGrid();
+        QCOMPARE(grid->numberofitemsinOneRow, 5.0);
+        grid->slider->setValue(90);
+        grid->btnzoomin();
+        QCOMPARE(grid->slider->value(), 100);
+        QCOMPARE(grid->numberofitemsinOneRow, 3.0);
+        grid->slider->setValue(10);
+        grid->btnzoomout();
+        QCOMPARE(grid->slider->value(), 0);
+        QCOMPARE(grid->numberofitemsinOneRow, 7.0);
+
+        // The view lays them out n to a row and keeps n when it is resized.
+        itemList.clear();
+        for (int i = 0; i < 40; ++i)
+            itemList.append(entry(QStringLiteral("%1.jpg").arg(i)));
+        grid->reloadCollectionView();
+        grid->resize(900, 600);
+        grid->show();
+        QVERIFY(QTest::qWaitForWindowExposed(grid));
+        for (int width : {900, 613, 1400}) {
+            grid->resize(width, 600);
+            QCoreApplication::processEvents();
+            GridView *view = grid->collectionview;
+            const QAbstractItemModel *model = view->model();
+            QCOMPARE(view->visualRect(model->index(6, 0)).top(), view->visualRect(model->index(0, 0)).top());
+            QVERIFY(view->visualRect(model->index(7, 0)).top() > view->visualRect(model->index(6, 0)).bottom());
+            QCOMPARE(grid->space, view->metrics().inset);
+        }
+    }
+
+    void aThumbnailAppearsWhenMadeAndAChangedFileGetsANewOne()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("thumbs"));
+        const QString photo = writeJpeg(folder + QStringLiteral("/photo.jpg"), 400, 300);
+        setModified(photo, 1'600'000'000);
+        lg::test::writeFile(folder + QStringLiteral("/broken.jpg"), QByteArray("\xff\xd8 not really", 13));
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        thumbnailvc *grid = thumbnailGrid();
+        grid->firsttime = false;
+        contentController()->SortName();  // broken.jpg, photo.jpg
+        QVERIFY(reloadAndWait(grid));
+        ShownItemsModel *model = grid->itemsModel();
+        QCOMPARE(model->rowCount(), 2);
+
+        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        model->requestWork(0, 1, false);
+        QTRY_VERIFY(!thumbnailCache().isWorking());
+        QVERIFY(changed.count() >= 2);
+        const QImage first = model->data(model->index(1, 0), ShownItemsModel::ThumbnailRole).value<QImage>();
+        QCOMPARE(first.size(), QSize(200, 150));
+        QVERIFY(!model->data(model->index(1, 0), ShownItemsModel::PendingRole).toBool());
+        // A file without a picture gets the icon of its type, kept like a thumbnail.
+        QVERIFY(!model->data(model->index(0, 0), ShownItemsModel::ThumbnailRole).value<QImage>().isNull());
+
+        // Rewritten: another modification time and size, so another thumbnail.
+        writeJpeg(photo, 300, 600, Qt::blue);
+        setModified(photo, 1'600'000'100);
+        QVERIFY(reloadAndWait(grid));
+        QVERIFY(model->data(model->index(1, 0), ShownItemsModel::PendingRole).toBool());
+        QVERIFY(model->data(model->index(1, 0), ShownItemsModel::ThumbnailRole).isNull());
+        model->requestWork(0, 1, false);
+        QTRY_VERIFY(!thumbnailCache().isWorking());
+        const QImage second = model->data(model->index(1, 0), ShownItemsModel::ThumbnailRole).value<QImage>();
+        QCOMPARE(second.size(), QSize(100, 200));
+
+        // The list shares the cache: no second thumbnail is made.
+        contentController()->showListView();
+        QVERIFY(reloadAndWait(listController()));
+        ShownItemsModel *rows = listController()->itemsModel();
+        QCOMPARE(rows->data(rows->index(1, 0), ShownItemsModel::ThumbnailRole).value<QImage>().size(),
+                 QSize(100, 200));
+    }
+
+    void theCacheIsBoundedInBytesAndKeepsCompressedCopies()
+    {
+        ThumbnailCache cache;
+        QImage image(100, 100, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        cache.setLimits(image.sizeInBytes() * 2, 1 << 20);
+        const ThumbnailKey a{QStringLiteral("/a.jpg"), 1, 1};
+        const ThumbnailKey b{QStringLiteral("/b.jpg"), 1, 1};
+        const ThumbnailKey c{QStringLiteral("/c.jpg"), 1, 1};
+        cache.insert(a, image);
+        cache.insert(b, image);
+        QVERIFY(cache.thumbnail(a));  // a is now the most recently used
+        cache.insert(c, image);
+        QCOMPARE(cache.decodedCount(), 2);
+        QVERIFY(cache.decodedBytes() <= image.sizeInBytes() * 2);
+        QCOMPARE(cache.storedCount(), 3);  // b survives compressed
+        const std::optional<QImage> b2 = cache.thumbnail(b);
+        QVERIFY(b2);
+        QCOMPARE(b2->size(), QSize(100, 100));
+        QVERIFY(!cache.contains(ThumbnailKey{QStringLiteral("/b.jpg"), 2, 1}));  // other modification time
+        cache.clear();
+        QVERIFY(!cache.contains(a));
+    }
+
+    void cellTextsFollowTheInfoLineAndTheColumns()
+    {
+        InitialDirectory photo = entry(QStringLiteral("photo.jpeg"), 2048,
+                                       QDateTime(QDate(2024, 3, 7), QTime(12, 0), Qt::LocalTime));
+        InitialDirectory clip = entry(QStringLiteral("clip.mov"), 999, QDateTime(QDate(2023, 12, 31), QTime(9, 0)),
+                                      false);
+        const PixelInfo imagePixels{QSize(4000, 3000), std::nullopt};
+        const PixelInfo videoPixels{std::nullopt, QSizeF(1080, 1920)};
+
+        QCOMPARE(ShownItemsModel::gridInfoLine(photo, std::nullopt), QStringLiteral("2.0 KB"));
+        infoLineMode = 1;
+        QCOMPARE(ShownItemsModel::gridInfoLine(photo, imagePixels), QStringLiteral("4000*3000"));
+        QCOMPARE(ShownItemsModel::gridInfoLine(clip, videoPixels), QStringLiteral("1080.0*1920.0"));
+        QCOMPARE(ShownItemsModel::gridInfoLine(clip, PixelInfo{}), QString());
+        infoLineMode = 2;
+        QCOMPARE(ShownItemsModel::gridInfoLine(photo, std::nullopt), QStringLiteral("07-03-24"));
+        QCOMPARE(ShownItemsModel::gridInfoLine(InitialDirectory{}, std::nullopt), QString());
+
+        using M = ShownItemsModel;
+        QCOMPARE(M::listText(M::NameColumn, photo, std::nullopt), QStringLiteral("photo.jpeg"));
+        QCOMPARE(M::listText(M::WidthColumn, photo, imagePixels), QStringLiteral("4000"));
+        QCOMPARE(M::listText(M::HeightColumn, clip, videoPixels), QStringLiteral("1920.0"));
+        QCOMPARE(M::listText(M::WidthColumn, clip, PixelInfo{}), QString());
+        QCOMPARE(M::listText(M::SizeColumn, clip, std::nullopt), QStringLiteral("999 bytes"));
+        QCOMPARE(M::listText(M::KindColumn, photo, std::nullopt), QStringLiteral("JPEG image"));
+        QCOMPARE(M::listText(M::KindColumn, clip, std::nullopt), QStringLiteral("MOV video"));
+        QCOMPARE(M::listText(M::CreatedColumn, clip, std::nullopt), QStringLiteral("31-12-23"));
+        QCOMPARE(M::listText(M::SizeColumn, InitialDirectory{}, std::nullopt), QString());
+        QCOMPARE(M::videoDimension(1920.5), QStringLiteral("1920.5"));
+    }
+
+    void pixelSizesComeFromTheHeaderInTheBackground()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("pixels"));
+        writeJpeg(folder + QStringLiteral("/wide.jpg"), 320, 200);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        listVc *list = listController();
+        QVERIFY(reloadAndWait(list));
+        ShownItemsModel *rows = list->itemsModel();
+        QCOMPARE(rows->data(rows->index(0, M_width()), Qt::DisplayRole).toString(), QString());
+        rows->requestWork(0, 0, true);
+        QTRY_COMPARE(rows->data(rows->index(0, M_width()), Qt::DisplayRole).toString(), QStringLiteral("320"));
+        QCOMPARE(rows->data(rows->index(0, M_width() + 1), Qt::DisplayRole).toString(), QStringLiteral("200"));
+    }
+
+    void selectionAndDoubleClicks()
+    {
+        itemList = {entry("a.jpg"), entry("b.jpg"), entry("c.jpg"), entry("d.jpg")};
+        ViewController *content = contentController();
+        content->resize(1000, 700);
+        content->show();
+        QVERIFY(QTest::qWaitForWindowExposed(content));
+        thumbnailvc *grid = thumbnailGrid();
+        grid->reloadCollectionView();
+        QCoreApplication::processEvents();
+        GridView *view = grid->collectionview;
+        int opened = 0;
+        QObject guard;
+        lg::NotificationHub::instance().observe(QStringLiteral("viewimage"), &guard,
+                                                 [&](const QVariant &) { ++opened; });
+
+        // A right click goes through the content area and selects the item under it,
+        // unless the busy overlay shows.
+        const QPoint second = view->visualRect(view->model()->index(1, 0)).center();
+        isBusy = true;
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, second);
+        QCOMPARE(selectedItemIndex, 0);
+        isBusy = false;
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, second);
+        QCOMPARE(selectedItemIndex, 1);
+        QCOMPARE(grid->menuClickedRow, 1);
+
+        const QPoint third = view->visualRect(view->model()->index(2, 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, third);
+        QCOMPARE(selectedItemIndex, 2);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, third);
+        QCOMPARE(opened, 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+
+        // An index out of range selects nothing when the grid is shown again.
+        content->showThumbnailView();
+        view->clearSelection();
+        selectedItemIndex = 9;
+        grid->selectCurrentItem();
+        QVERIFY(view->selectionModel()->selectedIndexes().isEmpty());
+
+        // The list: a double click on empty space opens the viewer too; a
+        // search numbers the rows among the results.
+        content->showListView();
+        content->searchField->setText(QStringLiteral("c"));
+        listVc *list = listController();
+        QCoreApplication::processEvents();
+        QCOMPARE(list->itemsModel()->rowCount(), 1);
+        const QPoint row0 = list->tblview->visualRect(list->itemsModel()->index(0, 1)).center();
+        QTest::mouseClick(list->tblview->viewport(), Qt::LeftButton, {}, row0);
+        QCOMPARE(selectedItemIndex, 0);
+        QTest::mouseClick(list->tblview->viewport(), Qt::LeftButton, {}, QPoint(10, 300));  // below the rows
+        QCOMPARE(selectedItemIndex, 0);
+        QTest::mouseDClick(list->tblview->viewport(), Qt::LeftButton, {}, QPoint(10, 300));
+        QCOMPARE(opened, 2);
+    }
+
+private:
+    static int M_width() { return ShownItemsModel::WidthColumn; }
+};
+
+LG_TEST(TestGrid)
+#include "test_grid.moc"

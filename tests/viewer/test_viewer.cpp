@@ -1,0 +1,760 @@
+// The viewer screen: showing items, navigation, the full-image layout, the
+// hover controls, zoom and fit, the slideshow and the reload of the folder.
+#include "app/Essentials.h"
+#include "controls/CursorButtons.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ZLFlatButton.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/NotificationHub.h"
+#include "platform/Timer.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/AnimatedImage.h"
+#include "viewer/SlideTransition.h"
+#include "viewer/ViewerCanvas.h"
+#include "viewer/viewimagevc.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+
+#include <memory>
+
+namespace {
+
+QString writePicture(const QString &path, QSize size, const QColor &color)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!image.save(path))
+        return QString();
+    return path;
+}
+
+InitialDirectory itemFor(const QString &path, bool isImage)
+{
+    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+    item.isImage = isImage;
+    return item;
+}
+
+// Three small pictures in a fresh folder: red, green, blue.
+QVector<InitialDirectory> threePictures(const QString &folderName = QStringLiteral("pictures"))
+{
+    const QString folder = lg::test::freshFolder(folderName);
+    QVector<InitialDirectory> items;
+    const QList<QColor> colors = {Qt::red, Qt::green, Qt::blue};
+    for (int i = 0; i < 3; ++i)
+        items << itemFor(writePicture(folder + QStringLiteral("/p%1.png").arg(i), QSize(400, 300), colors.at(i)), true);
+    return items;
+}
+
+QString nameOf(const InitialDirectory &item)
+{
+    return item.file ? item.file->url.fileName() : QString();
+}
+
+viewimagevc *shownViewer()
+{
+    viewimagevc *viewer = imageViewer();
+    viewer->resize(900, 700);
+    viewer->show();
+    return viewer;
+}
+
+} // namespace
+
+class ViewerTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        viewerItemURL.reset();
+        minimizedWhileViewing = false;
+        currentScreenMode = ScreenViewer;
+    }
+
+    void cleanup()
+    {
+        if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
+            viewer->hide();
+    }
+
+    void opensTheSelectedItemWithinTheList()
+    {
+        itemList = threePictures();
+        for (const int start : {-1, 3, 17}) {
+            selectedItemIndex = start;
+            viewimagevc *viewer = imageViewer();
+            viewer->openSelectedItem();
+            QCOMPARE(selectedItemIndex, 0);
+            QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p0.png"));
+        }
+        // Appearing opens the item and shows its file name.
+        selectedItemIndex = 1;
+        viewimagevc *viewer = shownViewer();
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
+        QCOMPARE(viewerItemURL, itemList.at(1).file->url);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QCOMPARE(viewer->imgview->pixelSize(), QSize(400, 300));
+        QVERIFY(viewer->box_nofilefound->isHidden());
+
+        // An empty list shows the no-file box; an empty search hides the picture.
+        viewer->hide();
+        itemList.clear();
+        viewer->show();
+        QVERIFY(!viewer->box_nofilefound->isHidden());
+        QVERIFY(viewer->boxForImgview->isHidden());
+        viewer->hide();
+        itemList = threePictures(QStringLiteral("again"));
+        isSearchActive = true;
+        viewer->show();
+        QVERIFY(viewer->boxForImgview->isHidden());
+        QVERIFY(viewer->avKitPlayer->isHidden());
+    }
+
+    void showItemChoosesTheKindByExtensionAndFlag()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("kinds"));
+        itemList = threePictures(QStringLiteral("kinds-pictures"));
+        viewimagevc *viewer = shownViewer();
+
+        // Not a media file: an empty picture area, no image.
+        const QString text = lg::test::writeFile(folder + QStringLiteral("/notes.txt"), "hello");
+        viewer->showItem(QUrl::fromLocalFile(text), false);
+        QVERIFY(!viewer->imgview->isHidden());
+        QVERIFY(!viewer->imgview->hasImage());
+        QVERIFY(viewer->avKitPlayer->isHidden());
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("notes.txt"));
+        QCOMPARE(viewerItemURL, QUrl::fromLocalFile(text));
+
+        // A GIF by its extension, whatever its flag says, in any case.
+        const QString gif = folder + QStringLiteral("/ANIM.GIF");
+        QVERIFY(QFile::copy(itemList.at(0).file->url.toLocalFile(), gif));
+        viewer->showItem(QUrl::fromLocalFile(gif), false);
+        QCOMPARE(viewer->animatedImage()->path(), gif);
+        QVERIFY(viewer->avKitPlayer->isHidden());
+
+        // A video: the player is made and the picture hidden.
+        const QString video = lg::test::writeFile(folder + QStringLiteral("/clip.mov"), "not really a video");
+        viewer->showItem(QUrl::fromLocalFile(video), std::nullopt);
+        QVERIFY(viewer->videoPlayer != nullptr);
+        QVERIFY(!viewer->avKitPlayer->isHidden());
+        QVERIFY(viewer->boxForImgview->isHidden());
+        QCOMPARE(viewer->playerItem, QUrl::fromLocalFile(video));
+
+        // No URL: everything hidden, the rest kept.
+        viewer->showItem(std::nullopt, true);
+        QVERIFY(viewer->avKitPlayer->isHidden());
+        QVERIFY(viewer->boxForImgview->isHidden());
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("clip.mov"));
+        QCOMPARE(viewerItemURL, QUrl::fromLocalFile(video));
+
+        // An unreadable image: no image, the name shows.
+        const QString broken = lg::test::writeFile(folder + QStringLiteral("/broken.jpg"), "garbage");
+        viewer->showItem(QUrl::fromLocalFile(broken), true);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("broken.jpg"));
+        QTRY_VERIFY(!viewer->pictureLoader()->isPending(PictureLoader::keyFor(broken, viewer->decodeBound())));
+        QVERIFY(!viewer->imgview->hasImage());
+    }
+
+    void nextAndPreviousWrapAround()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 2;
+        viewimagevc *viewer = shownViewer();
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, 0);
+        QCOMPARE(viewer->lblfilename->text(), nameOf(itemList.at(0)));
+        viewer->showPreviousItem();
+        QCOMPARE(selectedItemIndex, 2);
+        QCOMPARE(viewer->lblfilename->text(), nameOf(itemList.at(2)));
+        viewer->btnleft();
+        QCOMPARE(selectedItemIndex, 1);
+        viewer->btnright();
+        QCOMPARE(selectedItemIndex, 2);
+        QVERIFY(!viewer->boxForImgview->isHidden());
+
+        // A single item shows itself again.
+        itemList = {itemList.at(1)};
+        selectedItemIndex = 0;
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, 0);
+        viewer->showPreviousItem();
+        QCOMPARE(selectedItemIndex, 0);
+        QCOMPARE(viewer->lblfilename->text(), nameOf(itemList.at(0)));
+    }
+
+    void navigationUsesTheSearchResults()
+    {
+        const QVector<InitialDirectory> all = threePictures();
+        itemList = all;
+        searchResults = {all.at(0), all.at(2)};
+        isSearchActive = true;
+        selectedItemIndex = 1;
+        viewimagevc *viewer = shownViewer();
+        QCOMPARE(viewer->lblfilename->text(), nameOf(all.at(2)));
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, 0);
+        QCOMPARE(viewerItemURL, all.at(0).file->url);
+        viewer->showPreviousItem();
+        QCOMPARE(selectedItemIndex, 1);
+        QCOMPARE(viewerItemURL, all.at(2).file->url);
+    }
+
+    void emptyFilteredAndStaleListsAreSafe()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+
+        // A search without results: stepping does nothing and stops a slideshow.
+        isSearchActive = true;
+        searchResults.clear();
+        viewer->toggleSlideShow();
+        viewer->showNextItem();
+        viewer->showPreviousItem();
+        QCOMPARE(selectedItemIndex, 0);
+        QVERIFY(!viewer->isSlideShowRunning);
+
+        // An index past the end of a list that shrank: stepping starts at an end.
+        isSearchActive = false;
+        selectedItemIndex = 7;
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, 0);
+        selectedItemIndex = 7;
+        viewer->showPreviousItem();
+        QCOMPARE(selectedItemIndex, 2);
+        selectedItemIndex = -5;
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, 0);
+
+        // An empty list: the buttons hide the picture and show nothing else.
+        const QUrl shown = *viewerItemURL;
+        itemList.clear();
+        selectedItemIndex = 1;
+        viewer->btnright();
+        viewer->btnleft();
+        viewer->rightSwipe();
+        QCOMPARE(selectedItemIndex, 1);
+        QCOMPARE(viewerItemURL, shown);
+        QVERIFY(viewer->boxForImgview->isHidden());
+        // The slideshow button needs items; the menu command starts it and the
+        // first step stops it again.
+        viewer->btnslideshow();
+        QVERIFY(!viewer->isSlideShowRunning);
+        viewer->slideShowClicked();
+        QVERIFY(viewer->isSlideShowRunning);
+        viewer->autoplaycall();
+        QVERIFY(!viewer->isSlideShowRunning);
+        viewer->copyCurrentItemToPasteboard();
+
+        // An item without metadata shows nothing.
+        itemList = {InitialDirectory()};
+        selectedItemIndex = 0;
+        viewer->openSelectedItem();
+        QVERIFY(viewer->boxForImgview->isHidden());
+        QVERIFY(viewer->avKitPlayer->isHidden());
+    }
+
+    void neighboursAreReadyBeforeTheyAreAskedFor()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const QSize bound = viewer->decodeBound();
+        const auto preloaded = [&](int index) {
+            return viewer->pictureLoader()
+                ->cached(PictureLoader::keyFor(itemList.at(index).file->url.toLocalFile(), bound))
+                .has_value();
+        };
+        QTRY_VERIFY(preloaded(1) && preloaded(2));
+        // Next shows the neighbour at once, decoded and fitted.
+        viewer->btnright();
+        QVERIFY(viewer->imgview->hasImage());
+        QCOMPARE(viewer->imgview->pictureKey(), itemList.at(1).file->url.toLocalFile());
+        QCOMPARE(viewer->imgview->currentImage().pixel(10, 10), QColor(Qt::green).rgb());
+
+        // A changed file is decoded again (its key changes with the file).
+        const QString path = itemList.at(2).file->url.toLocalFile();
+        const PictureKey before = PictureLoader::keyFor(path, bound);
+        writePicture(path, QSize(200, 100), Qt::yellow);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        file.close();
+        QVERIFY(!(PictureLoader::keyFor(path, bound) == before));
+        viewer->showNextItem();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QCOMPARE(viewer->imgview->pixelSize(), QSize(200, 100));
+    }
+
+    void actualSizeBringsTheFullResolution()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("large"));
+        QImage large(3000, 2000, QImage::Format_RGB32);
+        large.fill(Qt::darkCyan);
+        QVERIFY(large.save(folder + QStringLiteral("/large.jpg"), "jpeg", 80));
+        itemList = {itemFor(folder + QStringLiteral("/large.jpg"), true)};
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        // Decoded for the screen first, then sharper once one image pixel shows as one.
+        QVERIFY(viewer->imgview->currentImage().width() < 3000);
+        QCOMPARE(viewer->imgview->pixelSize(), QSize(3000, 2000));
+        viewer->setImage_fittoImage();
+        QTRY_COMPARE(viewer->imgview->currentImage().width(), 3000);
+
+        // Dragging the magnified picture pans it with the pointer, within its edges.
+        const ZoomModel &model = viewer->scrollview->model();
+        const QPointF start = model.origin();
+        QTest::mousePress(viewer->imgview, Qt::LeftButton, Qt::NoModifier, QPoint(300, 300));
+        QTest::mouseMove(viewer->imgview, QPoint(250, 280));
+        QCOMPARE(model.origin(), start + QPointF(50, 20) / model.magnification());
+        QTest::mouseMove(viewer->imgview, QPoint(-3000, -3000));
+        QTest::mouseRelease(viewer->imgview, Qt::LeftButton, Qt::NoModifier, QPoint(-3000, -3000));
+        const QRectF image = model.imageRectInViewport();
+        QVERIFY(image.left() <= 0.001 && image.top() <= 0.001);
+        QVERIFY(image.right() >= viewer->imgview->width() - 0.001);
+        QVERIFY(image.bottom() >= viewer->imgview->height() - 0.001);
+    }
+
+    void pictureLoaderDecodesWithinItsBoundAndForgetsTheOldest()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("loader"));
+        const QString path = writePicture(folder + QStringLiteral("/wide.png"), QSize(800, 400), Qt::cyan);
+        const DecodedPicture bounded = PictureLoader::decode(PictureLoader::keyFor(path, QSize(200, 200)));
+        QCOMPARE(bounded.pixelSize, QSize(800, 400));
+        QCOMPARE(bounded.image.size(), QSize(200, 100));
+        const DecodedPicture full = PictureLoader::decode(PictureLoader::keyFor(path, QSize()));
+        QCOMPARE(full.image.size(), QSize(800, 400));
+        QVERIFY(!PictureLoader::decode(PictureLoader::keyFor(folder + QStringLiteral("/gone.png"), QSize())).ok());
+
+        PictureLoader loader;
+        loader.setCapacity(300 * 1024);   // room for one 800 x 400 picture at most
+        const PictureKey a = PictureLoader::keyFor(path, QSize());
+        const PictureKey b = PictureLoader::keyFor(path, QSize(100, 100));
+        loader.request(a);
+        loader.request(a);
+        QVERIFY(loader.isPending(a));
+        QTRY_VERIFY(loader.cached(a).has_value());
+        loader.request(b);
+        QTRY_VERIFY(loader.cached(b).has_value());
+        QVERIFY(!loader.cached(a).has_value());
+        QVERIFY(loader.usedBytes() <= 300 * 1024);
+    }
+
+    void fitStylesAndZoomControls()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const QSizeF view = viewer->scrollview->model().viewSize();
+        QVERIFY(view.width() > 400 && view.height() > 300);
+
+        viewer->setImage_fittoView();
+        QCOMPARE(viewer->fitStyle, viewimagevc::viewfit);
+        const double filled = viewer->filledImageSize().width() / 400.0;
+        QVERIFY(std::abs(viewer->magnification() - filled) < 1e-3);
+        QVERIFY(std::abs(viewer->sliderValue() - filled) < 1e-3);
+        viewer->setImage_fittoImage();
+        QCOMPARE(viewer->magnification(), 1.0);
+
+        // The buttons step by one and stop at the slider's ends.
+        viewer->btnzoominClicked();
+        QVERIFY(viewer->imageManuallyZoomedByUser);
+        QCOMPARE(viewer->magnification(), 2.0);
+        for (int i = 0; i < 40; ++i)
+            viewer->btnzoominClicked();
+        QCOMPARE(viewer->magnification(), viewimagevc::maximumMagnification);
+        QCOMPARE(viewer->sliderValue(), viewimagevc::maximumMagnification);
+        for (int i = 0; i < 40; ++i)
+            viewer->btnzoomoutClicked();
+        QCOMPARE(viewer->magnification(), viewimagevc::minimumMagnification);
+        viewer->slider->setValue(3500);
+        QCOMPARE(viewer->magnification(), 3.5);
+        // A hand-chosen zoom survives a re-fit; a fit style clears it.
+        viewer->applyFitStyle();
+        QCOMPARE(viewer->magnification(), 3.5);
+        viewer->setImage_autoFit();
+        QVERIFY(!viewer->imageManuallyZoomedByUser);
+        QCOMPARE(viewer->magnification(), 1.0);
+
+        // The wheel zooms a small picture in whole steps, and not during a slideshow.
+        viewer->wheelZoom(1.0, QPointF(10, 10));
+        QCOMPARE(viewer->magnification(), 2.0);
+        QCOMPARE(viewer->scrollup, std::optional<bool>(true));
+        viewer->wheelZoom(0.0, QPointF(10, 10));
+        QCOMPARE(viewer->magnification(), 1.0);
+        // Through the scroll view: a notch up zooms; the end of a gesture, which
+        // scrolls nothing, does not zoom out.
+        const auto wheel = [&](QPoint angle, Qt::ScrollPhase phase) {
+            QWheelEvent event(QPointF(20, 20), viewer->scrollview->mapToGlobal(QPointF(20, 20)), QPoint(), angle,
+                              Qt::NoButton, Qt::NoModifier, phase, false);
+            QCoreApplication::sendEvent(viewer->scrollview, &event);
+        };
+        wheel(QPoint(0, 120), Qt::NoScrollPhase);
+        QCOMPARE(viewer->magnification(), 2.0);
+        wheel(QPoint(0, 0), Qt::ScrollEnd);
+        QCOMPARE(viewer->magnification(), 2.0);
+        wheel(QPoint(0, -120), Qt::NoScrollPhase);
+        QCOMPARE(viewer->magnification(), 1.0);
+        viewer->toggleSlideShow();
+        QVERIFY(!viewer->slider->isEnabled());
+        viewer->wheelZoom(1.0, QPointF(10, 10));
+        QCOMPARE(viewer->magnification(), 1.0);
+        viewer->toggleSlideShow();
+        QVERIFY(viewer->slider->isEnabled());
+
+        // Every newly shown image starts fitted.
+        viewer->btnzoominClicked();
+        viewer->showNextItem();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QVERIFY(!viewer->imageManuallyZoomedByUser);
+        QCOMPARE(viewer->magnification(), 1.0);
+
+        // The fit menu: three items, the current style checked, however often it opens.
+        for (int i = 0; i < 2; ++i) {
+            viewer->btnfitClicked(nullptr);
+            const QList<QAction *> actions = viewer->fitemenu->actions();
+            QCOMPARE(actions.size(), 3);
+            QCOMPARE(actions.at(0)->text(), QStringLiteral("Fit to Image"));
+            QCOMPARE(actions.at(2)->text(), QStringLiteral("Auto Fit"));
+            QVERIFY(!actions.at(0)->isChecked() && !actions.at(1)->isChecked() && actions.at(2)->isChecked());
+            viewer->fitemenu->hide();
+        }
+        viewer->fitemenu->actions().at(1)->trigger();
+        QCOMPARE(viewer->fitStyle, viewimagevc::viewfit);
+    }
+
+    void controlBarHidesAfterFourSecondsOfStillness()
+    {
+        lg::FakeClock clock;
+        itemList = threePictures();
+        viewimagevc *viewer = shownViewer();
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        QVERIFY(!viewer->timer);
+
+        const auto move = [&] {
+            QMouseEvent event(QEvent::MouseMove, QPointF(50, 50), QPointF(50, 50), Qt::NoButton, Qt::NoButton,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(viewer->imgview, &event);
+        };
+        move();
+        QVERIFY(viewer->timer && viewer->timer->isActive());
+        clock.advance(3999);
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(1);
+        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
+        // One more movement shows it and starts the four seconds again.
+        move();
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(3000);
+        move();
+        clock.advance(3999);
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(1);
+        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
+
+        // Resting on the bar keeps it; leaving it hides it at once, and
+        // movement over the picture shows it again.
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(viewer->bottom_box, &enter);
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(10000);
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(viewer->bottom_box, &leave);
+        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
+        move();
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+
+        // Next and previous show the bar and restart the four seconds.
+        clock.advance(4000);
+        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
+        viewer->btnright();
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(3999);
+        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
+        clock.advance(1);
+        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
+
+        // The back button's hint.
+        QEvent enterBack(QEvent::Enter);
+        QCoreApplication::sendEvent(viewer->btnback, &enterBack);
+        QVERIFY(viewer->tooltipVc->isVisible());
+        QCOMPARE(viewer->tooltipVc->messageValue, QStringLiteral("Back"));
+        QEvent leaveBack(QEvent::Leave);
+        QCoreApplication::sendEvent(viewer->btnback, &leaveBack);
+        QVERIFY(!viewer->tooltipVc->isVisible());
+    }
+
+    void slideshowStepsOnTheClock()
+    {
+        lg::FakeClock clock;
+        itemList = threePictures();
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QCOMPARE(viewer->escapeButton(), viewer->btnCLoseviewImage);
+
+        viewer->btnslideshow();
+        QVERIFY(viewer->isSlideShowRunning);
+        QCOMPARE(viewer->escapeButton(), viewer->btnslideShow);
+        QVERIFY(!viewer->btnzoomin->isEnabled() && !viewer->btnZoomout->isEnabled());
+        QList<int> seen;
+        for (int i = 0; i < 4; ++i) {
+            clock.advance(3000);
+            seen << selectedItemIndex;
+        }
+        QCOMPARE(seen, (QList<int> {1, 2, 0, 1}));
+
+        // A speed chosen while running counts from the choice.
+        clock.advance(1000);
+        QMenu *speeds = viewer->menuplaySpeed();
+        const QList<QAction *> items = speeds->actions();
+        QCOMPARE(items.size(), 9);
+        QCOMPARE(items.at(6)->text(), QStringLiteral("8s"));
+        QVERIFY(items.at(2)->isChecked());
+        QCOMPARE(int(std::count_if(items.begin(), items.end(), [](QAction *a) { return a->isChecked(); })), 1);
+        items.at(6)->trigger();
+        QCOMPARE(viewer->selectedTimeIntervel, 8);
+        clock.advance(7999);
+        QCOMPARE(selectedItemIndex, 1);
+        clock.advance(1);
+        QCOMPARE(selectedItemIndex, 2);
+        delete speeds;
+
+        // The next button restarts the interval; the previous button does not.
+        clock.advance(5000);
+        viewer->btnright();
+        QCOMPARE(selectedItemIndex, 0);
+        clock.advance(7999);
+        QCOMPARE(selectedItemIndex, 0);
+        clock.advance(1);
+        QCOMPARE(selectedItemIndex, 1);
+        clock.advance(5000);
+        viewer->btnleft();
+        QCOMPARE(selectedItemIndex, 0);
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 1);
+
+        // Stopping: no more steps, Escape closes again, the zoom comes back.
+        viewer->toggleSlideShow();
+        QVERIFY(!viewer->isSlideShowRunning);
+        QCOMPARE(viewer->escapeButton(), viewer->btnCLoseviewImage);
+        QVERIFY(viewer->slider->isEnabled());
+        clock.advance(60000);
+        QCOMPARE(selectedItemIndex, 1);
+        // A speed chosen while stopped waits for the next start.
+        viewer->selectedTimeIntervel = 2;
+        viewer->toggleSlideShow();
+        clock.advance(2000);
+        QCOMPARE(selectedItemIndex, 2);
+    }
+
+    void slideshowMenusAndTransitionChoices()
+    {
+        viewimagevc *viewer = imageViewer();
+        viewer->pushFromRight();
+        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(2, 2));
+        viewer->fadeFromLeft();
+        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(1, 1));
+        viewer->revealFromTop();
+        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(3, 3));
+        viewer->moveinlFromLeft();
+        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(4, 1));
+
+        std::unique_ptr<QMenu> transitions(viewer->makeTransitionsMenu());
+        QStringList kinds;
+        int checked = 0;
+        for (QAction *kind : transitions->actions()) {
+            kinds << kind->text();
+            QVERIFY(kind->menu());
+            const QList<QAction *> directions = kind->menu()->actions();
+            QCOMPARE(directions.size(), 4);
+            QCOMPARE(directions.at(3)->text(), QStringLiteral("From Bottom"));
+            for (QAction *direction : directions)
+                checked += direction->isChecked() ? 1 : 0;
+        }
+        QCOMPARE(kinds, (QStringList {"Fade", "Push", "Reveal", "MoveIn"}));
+        QCOMPARE(checked, 1);
+        QVERIFY(transitions->actions().at(3)->menu()->actions().at(0)->isChecked());
+        // Choosing from the menu stores the pair.
+        transitions->actions().at(1)->menu()->actions().at(2)->trigger();
+        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(2, 3));
+        // Out of range: nothing is marked.
+        viewer->selectedTransition = 9;
+        std::unique_ptr<QMenu> none(viewer->makeTransitionsMenu());
+        for (QAction *kind : none->actions())
+            for (QAction *direction : kind->menu()->actions())
+                QVERIFY(!direction->isChecked());
+
+        // The settings pop-up holds two items however often it opens.
+        for (int i = 0; i < 2; ++i) {
+            viewer->btnselectAutoplaySpeed(viewer->btnSlidshowSpeed);
+            const QList<QAction *> top = viewer->slideShowMenu->actions();
+            QCOMPARE(top.size(), 2);
+            QCOMPARE(top.at(0)->text(), QStringLiteral("Slide Show Transitions"));
+            QCOMPARE(top.at(1)->text(), QStringLiteral("Slide Show Speed"));
+            QCOMPARE(top.at(1)->menu()->actions().size(), 9);
+            viewer->slideShowMenu->hide();
+        }
+    }
+
+    void slideshowStartsOnRequestAndStopsWhenTheViewerGoes()
+    {
+        lg::FakeClock clock;
+        itemList = threePictures();
+        selectedItemIndex = 0;
+        startSlideshow = true;
+        viewimagevc *viewer = shownViewer();
+        QVERIFY(viewer->isSlideShowRunning);
+        QVERIFY(!startSlideshow);
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 1);
+
+        // Taken off the screen: it stops and no step comes any more.
+        viewer->hide();
+        QVERIFY(!viewer->isSlideShowRunning);
+        clock.advance(30000);
+        QCOMPARE(selectedItemIndex, 1);
+        // A second opening does not start it again.
+        viewer->show();
+        QVERIFY(!viewer->isSlideShowRunning);
+    }
+
+    void fullImageLayoutEntersAndCloses()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 1;
+        viewimagevc *viewer = shownViewer();
+        QObject observer;
+        int backPosts = 0;
+        lg::NotificationHub::instance().observe(QStringLiteral("backtofiles"), &observer,
+                                                [&](const QVariant &) { ++backPosts; });
+
+        viewer->enterFullImageLayout();
+        QVERIFY(viewer->titlebox->isHidden());
+        QCOMPARE(viewer->titlebox_height.constant(), 0);
+        QCOMPARE(viewer->image_bottomSpace.constant(), 0);
+        QCOMPARE(viewer->video_bottumSpace.constant(), 0);
+        QVERIFY(!viewer->btnCLoseviewImage->isHidden());
+        QVERIFY(viewer->lblfilename->isHidden());
+        QVERIFY(!viewer->applogo->isHidden());
+        QCOMPARE(viewer->escapeButton(), viewer->btnCLoseviewImage);
+        QCOMPARE(viewer->boxForImgview->height(), viewer->boxbg->height());
+
+        // Entered from the viewer: closing returns to it, same item.
+        currentScreenMode = ScreenFullImage;
+        fullImageReturnStyle = viewerStyle;
+        viewer->btnCloseViewedImage();
+        QCOMPARE(currentScreenMode, uint8_t(ScreenViewer));
+        QCOMPARE(backPosts, 0);
+        QCOMPARE(selectedItemIndex, 1);
+        QVERIFY(!viewer->titlebox->isHidden());
+        QCOMPARE(viewer->titlebox_height.constant(), 30);
+        QCOMPARE(viewer->image_bottomSpace.constant(), 35);
+        QCOMPARE(viewer->video_bottumSpace.constant(), 35);
+        QVERIFY(viewer->btnCLoseviewImage->isHidden());
+        QVERIFY(!viewer->lblfilename->isHidden());
+        QVERIFY(viewer->applogo->isHidden());
+        QCOMPARE(viewer->boxForImgview->height(), viewer->boxbg->height() - 35);
+
+        // Entered from the list: closing leaves the viewer and stops the video.
+        viewer->enterFullImageLayout();
+        currentScreenMode = ScreenFullImage;
+        fullImageReturnStyle = listStyle;
+        auto *player = new QMediaPlayer(viewer);
+        viewer->videoPlayer = player;
+        viewer->closeViewer();
+        QCOMPARE(backPosts, 1);
+        QCOMPARE(viewer->videoPlayer, nullptr);
+
+        // Back: video released, then "backtofiles".
+        viewer->videoPlayer = player;
+        viewer->btnbackClicked();
+        QCOMPARE(backPosts, 2);
+        QCOMPARE(viewer->videoPlayer, nullptr);
+    }
+
+    void editButtonWaitsForTheSlideshow()
+    {
+        itemList = threePictures();
+        viewimagevc *viewer = shownViewer();
+        viewer->toggleSlideShow();
+        viewer->btneditclicked();
+        QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
+        QVERIFY(!editImageController);
+        viewer->toggleSlideShow();
+        viewer->btneditclicked();
+        QVERIFY(editImageController);
+    }
+
+    void reloadListsTheWatchedFolder()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("watched"));
+        writePicture(folder + QStringLiteral("/a.jpg"), QSize(40, 30), Qt::red);
+        lg::test::writeFile(folder + QStringLiteral("/b.mov"), "movie");
+        lg::test::writeFile(folder + QStringLiteral("/c.txt"), "text");
+        lg::test::writeFile(folder + QStringLiteral("/d.ai"), "illustration");
+        QDir().mkpath(folder + QStringLiteral("/sub.jpg"));
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        itemList = threePictures();
+        viewimagevc *viewer = imageViewer();
+
+        // While a file operation runs, nothing happens.
+        isFileOperationRunning = true;
+        viewer->reloadItems();
+        QTest::qWait(50);
+        QCOMPARE(itemList.size(), 3);
+        isFileOperationRunning = false;
+
+        viewer->reloadItems();
+        QTRY_COMPARE(itemList.size(), 2);
+        QStringList names;
+        for (const InitialDirectory &item : std::as_const(itemList))
+            names << nameOf(item) + (item.isImage ? QStringLiteral(":image") : QStringLiteral(":video"));
+        names.sort();
+        QCOMPARE(names, (QStringList {"a.jpg:image", "b.mov:video"}));
+        QVERIFY(viewer->box_nofilefound->isHidden());
+
+        // An emptied folder shows the no-file box.
+        for (const char *name : {"a.jpg", "b.mov"})
+            QVERIFY(QFile::remove(folder + QLatin1Char('/') + QLatin1String(name)));
+        viewer->reloadItems();
+        QTRY_VERIFY(itemList.isEmpty());
+        QVERIFY(!viewer->box_nofilefound->isHidden());
+        // No current folder: nothing happens.
+        currentFolderURL.reset();
+        itemList = threePictures(QStringLiteral("kept"));
+        viewer->reloadItems();
+        QTest::qWait(50);
+        QCOMPARE(itemList.size(), 3);
+    }
+
+    void copyPutsTheCurrentFileOnTheClipboard()
+    {
+        itemList = threePictures();
+        selectedItemIndex = 2;
+        imageViewer()->copyCurrentItemToPasteboard();
+        QCOMPARE(copiedURLs, QList<QUrl> {itemList.at(2).file->url});
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(), QList<QUrl> {itemList.at(2).file->url});
+    }
+};
+
+LG_TEST(ViewerTest)
+#include "test_viewer.moc"

@@ -1,0 +1,156 @@
+#include "viewer/PictureLoader.h"
+
+#include "platform/ImageSource.h"
+
+#include <QFileInfo>
+#include <QHashFunctions>
+#include <QMetaObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+
+size_t qHash(const PictureKey &key, size_t seed)
+{
+    return qHashMulti(seed, key.path, key.modified, key.size, key.bound.width(), key.bound.height());
+}
+
+namespace {
+
+qint64 bytesOf(const DecodedPicture &picture)
+{
+    return std::max<qint64>(256, picture.image.sizeInBytes());
+}
+
+} // namespace
+
+PictureLoader::PictureLoader(QObject *parent) : QObject(parent)
+{
+    m_pool = new QThreadPool(this);
+    m_pool->setMaxThreadCount(std::max(2, std::min(4, QThread::idealThreadCount())));
+}
+
+PictureLoader::~PictureLoader()
+{
+    m_pool->clear();
+    m_pool->waitForDone();
+}
+
+PictureKey PictureLoader::keyFor(const QString &path, QSize bound)
+{
+    PictureKey key;
+    key.path = path;
+    key.bound = bound;
+    const QFileInfo info(path);
+    if (info.exists()) {
+        key.modified = info.lastModified().toMSecsSinceEpoch();
+        key.size = info.size();
+    }
+    return key;
+}
+
+DecodedPicture PictureLoader::decode(const PictureKey &key)
+{
+    DecodedPicture picture;
+    const lg::ImageSource source(key.path);
+    const std::optional<QSize> size = source.pixelSize();
+    if (!size || size->isEmpty())
+        return picture;
+    picture.pixelSize = *size;
+    int maxSide = 0;
+    if (!key.bound.isEmpty()) {
+        const double scale = std::min({double(key.bound.width()) / size->width(),
+                                       double(key.bound.height()) / size->height(), 1.0});
+        if (scale < 1.0)
+            maxSide = std::max(1, int(std::ceil(std::max(size->width(), size->height()) * scale)));
+    }
+    std::optional<QImage> image = maxSide > 0 ? source.thumbnail(maxSide) : source.image();
+    if (!image || image->isNull())
+        return picture;
+    // Ready to paint: the formats the painter draws fastest.
+    const QImage::Format format =
+        image->hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    picture.image = image->format() == format ? std::move(*image) : image->convertToFormat(format);
+    return picture;
+}
+
+std::optional<DecodedPicture> PictureLoader::cached(const PictureKey &key)
+{
+    const auto found = m_entries.constFind(key);
+    if (found == m_entries.constEnd())
+        return std::nullopt;
+    m_recent.removeOne(key);
+    m_recent.append(key);
+    return *found;
+}
+
+void PictureLoader::request(const PictureKey &key, int priority)
+{
+    if (key.path.isEmpty() || m_entries.contains(key) || m_pending.contains(key))
+        return;
+    m_pending.insert(key);
+    const quint64 generation = m_generation;
+    QPointer<PictureLoader> self(this);
+    m_pool->start(
+        [self, key, generation] {
+            DecodedPicture picture = decode(key);
+            if (self.isNull())
+                return;
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, key, generation, picture = std::move(picture)] {
+                    if (self.isNull())
+                        return;
+                    self->m_pending.remove(key);
+                    if (generation != self->m_generation)
+                        return;
+                    self->store(key, picture);
+                    Q_EMIT self->ready(key);
+                },
+                Qt::QueuedConnection);
+        },
+        priority);
+}
+
+void PictureLoader::setCapacity(qint64 bytes)
+{
+    m_capacity = std::max<qint64>(0, bytes);
+    trim();
+}
+
+void PictureLoader::clear()
+{
+    ++m_generation;
+    m_entries.clear();
+    m_recent.clear();
+    m_pending.clear();
+    m_used = 0;
+}
+
+void PictureLoader::waitForIdle()
+{
+    m_pool->waitForDone();
+}
+
+void PictureLoader::store(const PictureKey &key, const DecodedPicture &picture)
+{
+    if (const auto old = m_entries.constFind(key); old != m_entries.constEnd()) {
+        m_used -= bytesOf(*old);
+        m_recent.removeOne(key);
+    }
+    m_entries.insert(key, picture);
+    m_recent.append(key);
+    m_used += bytesOf(picture);
+    trim();
+}
+
+void PictureLoader::trim()
+{
+    // The newest entry always stays, however large.
+    while (m_used > m_capacity && m_recent.size() > 1) {
+        const PictureKey oldest = m_recent.takeFirst();
+        m_used -= bytesOf(m_entries.value(oldest));
+        m_entries.remove(oldest);
+    }
+}

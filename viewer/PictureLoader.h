@@ -1,0 +1,92 @@
+#pragma once
+// Decodes the viewer's pictures on background threads and keeps the last
+// few, so that the next and the previous image are ready before they are
+// asked for. A picture is decoded to fit a bound (the screen) unless the full
+// resolution is asked for; it is keyed by the file's path, modification time
+// and size, so a changed file is decoded again.
+//
+// Main thread only; results come back on it through ready().
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class QThreadPool;
+
+struct PictureKey
+{
+    QString path;
+    qint64 modified = -1;   // ms since the epoch; -1 when the file cannot be read
+    qint64 size = -1;
+    QSize bound;            // what the picture is decoded to fit; empty: full size
+
+    friend bool operator==(const PictureKey &a, const PictureKey &b)
+    {
+        return a.modified == b.modified && a.size == b.size && a.bound == b.bound && a.path == b.path;
+    }
+    // The key of the same file at another bound.
+    PictureKey withBound(QSize other) const
+    {
+        PictureKey key = *this;
+        key.bound = other;
+        return key;
+    }
+};
+size_t qHash(const PictureKey &key, size_t seed = 0);
+
+// A decoded picture: the image (empty when the file could not be decoded)
+// and the picture's own oriented pixel size.
+struct DecodedPicture
+{
+    QImage image;
+    QSize pixelSize;
+    bool ok() const { return !image.isNull(); }
+};
+
+class PictureLoader : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PictureLoader(QObject *parent = nullptr);
+    ~PictureLoader() override;
+
+    // The key of the file at path, read from the disk now.
+    static PictureKey keyFor(const QString &path, QSize bound);
+    // Decodes the file of key on the calling thread (any thread).
+    static DecodedPicture decode(const PictureKey &key);
+
+    std::optional<DecodedPicture> cached(const PictureKey &key);
+    bool isPending(const PictureKey &key) const { return m_pending.contains(key); }
+    // Starts decoding key in the background unless it is cached or on its way;
+    // a higher priority runs first.
+    void request(const PictureKey &key, int priority = 0);
+    // Keeps at most this many bytes of pictures (the least recently used go).
+    void setCapacity(qint64 bytes);
+    qint64 usedBytes() const { return m_used; }
+    int count() const { return int(m_entries.size()); }
+    // Forgets every picture; decodes on their way are dropped when they arrive.
+    void clear();
+    // Waits until no decode runs any more (tests and benchmarks).
+    void waitForIdle();
+
+Q_SIGNALS:
+    // key's picture is in the cache now (decoded or failed).
+    void ready(const PictureKey &key);
+
+private:
+    void store(const PictureKey &key, const DecodedPicture &picture);
+    void trim();
+
+    QThreadPool *m_pool = nullptr;
+    QHash<PictureKey, DecodedPicture> m_entries;
+    QList<PictureKey> m_recent;   // least recently used first
+    QSet<PictureKey> m_pending;
+    qint64 m_used = 0;
+    qint64 m_capacity = 256LL * 1024 * 1024;
+    quint64 m_generation = 0;
+};

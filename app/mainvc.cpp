@@ -329,10 +329,7 @@ void mainvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (button != area)
             continue;
-        tooltipVc->messageValue = QString::fromLatin1(text);
-        tooltipVc->showRelativeToRect(button->rect(), button, Qt::TopEdge);
-        if (tooltipVc->message)
-            tooltipVc->message->setText(tooltipVc->messageValue);
+        tooltipVc->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
         break;
     }
     printLine(QStringLiteral("enetr"));

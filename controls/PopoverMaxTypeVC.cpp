@@ -63,6 +63,14 @@ void PopoverMaxTypeVC::updateMargins()
         l->setContentsMargins(left, top, right, bottom);
 }
 
+void PopoverMaxTypeVC::showHint(const QString &text, QWidget *anchor, Qt::Edge preferredEdge)
+{
+    messageValue = text;
+    showRelativeToRect(anchor->rect(), anchor, preferredEdge);
+    if (message)
+        message->setText(messageValue);
+}
+
 void PopoverMaxTypeVC::showRelativeToRect(const QRect &rect, QWidget *positioningView, Qt::Edge preferredEdge)
 {
     if (!positioningView)

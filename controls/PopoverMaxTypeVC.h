@@ -30,6 +30,8 @@ public:
     // preferred side of it when there is room on the screen, else on the
     // opposite side, with its arrow pointing at the middle of rect.
     void showRelativeToRect(const QRect &rect, QWidget *positioningView, Qt::Edge preferredEdge);
+    // A hover hint: shows text beside the whole of anchor.
+    void showHint(const QString &text, QWidget *anchor, Qt::Edge preferredEdge);
 
     // The side of rect the popover stands on while shown.
     Qt::Edge shownEdge() const { return m_edge; }

@@ -326,10 +326,7 @@ void sideMenuvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (!button || button != area)
             continue;
-        tooltipVc->messageValue = QString::fromLatin1(text);
-        popoverDetails->showRelativeToRect(button->rect(), button, Qt::TopEdge);
-        if (tooltipVc->message)
-            tooltipVc->message->setText(tooltipVc->messageValue);
+        popoverDetails->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
         return;
     }
 }

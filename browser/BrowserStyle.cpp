@@ -1,5 +1,7 @@
 #include "browser/BrowserStyle.h"
 
+#include <QLabel>
+
 #include "app/Essentials.h"
 
 #include <QPainter>
@@ -108,6 +110,17 @@ void applyDarkPalette(QWidget *widget)
     pal.setColor(QPalette::ToolTipText, text());
     widget->setPalette(pal);
     widget->setAutoFillBackground(true);
+}
+
+QLabel *noFilesNotice(QWidget *parent)
+{
+    auto *label = new QLabel(QStringLiteral("No media files found"), parent);
+    label->setObjectName(QStringLiteral("box_nofilefound"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet(QStringLiteral("color: #8a8a8a; font-size: 15px; background: transparent;"));
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->hide();
+    return label;
 }
 
 } // namespace browserstyle

@@ -7,6 +7,8 @@
 class QPainter;
 class QWidget;
 
+class QLabel;
+
 namespace browserstyle {
 
 QColor background();          // the content area
@@ -23,5 +25,7 @@ void drawPreviewIcon(QPainter &painter, const QRectF &rect, const QColor &color)
 QIcon icon(const QString &name);
 // Dark colours for a widget and its children.
 void applyDarkPalette(QWidget *widget);
+// The "No media files found" notice laid over an empty grid or list, hidden.
+QLabel *noFilesNotice(QWidget *parent);
 
 } // namespace browserstyle

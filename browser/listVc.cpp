@@ -37,13 +37,8 @@ void listVc::viewDidLoad()
         header->resizeSection(column, widths[column]);
     layout->addWidget(tblview, 0, 0);
 
-    box_nofilefound = new QLabel(QStringLiteral("No media files found"), this);
-    box_nofilefound->setObjectName(QStringLiteral("box_nofilefound"));
-    box_nofilefound->setAlignment(Qt::AlignCenter);
-    box_nofilefound->setStyleSheet(QStringLiteral("color: #8a8a8a; font-size: 15px; background: transparent;"));
-    box_nofilefound->setAttribute(Qt::WA_TransparentForMouseEvents);
+    box_nofilefound = browserstyle::noFilesNotice(this);
     layout->addWidget(box_nofilefound, 0, 0, Qt::AlignCenter);
-    box_nofilefound->hide();
 
     connect(tblview, &ListTableView::doubleClickedAnywhere, this, [this] { doubleClickedRow(); });
     connect(tblview->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,5 +1,7 @@
 #include "viewer/viewimagevc.h"
 
+#include <functional>
+
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
@@ -1168,21 +1170,21 @@ void viewimagevc::sliderChanged()
 
 void viewimagevc::setImage_fittoImage()
 {
-    imageManuallyZoomedByUser = false;
-    fitStyle = imageFit;
-    if (!imgview->hasImage())
-        return;
-    setSliderValue(scrollview->model().fitToImageMagnification());
-    applyMagnification(sliderValue());
+    applyFit(imageFit, [this] { return scrollview->model().fitToImageMagnification(); });
 }
 
 void viewimagevc::setImage_fittoView()
 {
-    fitStyle = viewfit;
+    applyFit(viewfit, [this] { return scrollview->model().fitToViewMagnification(); });
+}
+
+void viewimagevc::applyFit(int style, const std::function<double()> &magnification)
+{
+    fitStyle = style;
     imageManuallyZoomedByUser = false;
     if (!imgview->hasImage())
         return;
-    setSliderValue(scrollview->model().fitToViewMagnification());
+    setSliderValue(magnification());
     applyMagnification(sliderValue());
 }
 

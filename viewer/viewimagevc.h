@@ -253,6 +253,8 @@ private:
     void updateEscapeKey();
     void setTransition(int kind, int direction);
     void applyMagnification(double magnification);
+    // Takes a fit style and the magnification it gives (read only when an image shows).
+    void applyFit(int style, const std::function<double()> &magnification);
     void showImageCommonTail();
     void showAnimated(const QString &path);
     void showStill(const QString &path);

@@ -1,0 +1,161 @@
+#pragma once
+// Copying, moving, renaming, numbering free names and making folders: every file
+// change that a screen asks for goes through here, so the rules live in one place.
+// Nothing is ever overwritten silently: an existing target is refused unless the
+// caller asked for Replace, and Replace writes beside the target and renames over
+// it (a replaced folder is moved aside and removed only after the new one is in
+// place). A move across file systems copies, checks the copy's size and only then
+// deletes the source. Symbolic links are copied as links, never followed.
+//
+// The single-item functions may be called from any thread and block; the batch
+// runner (FileOperation) works on a thread of its own and reports on the main
+// thread. Nothing here shows an alert: results say what happened per item and the
+// caller decides what the user sees.
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lg {
+
+enum class FileOpError {
+    None,
+    TargetExists,   // the target name is taken and the policy was Refuse
+    SameFile,       // source and target are the same file (canonical paths)
+    IntoItself,     // a folder into itself or one of its own sub-folders
+    InvalidName,    // empty, ".", "..", or containing "/" or NUL
+    SourceMissing,
+    NoSpace,
+    Denied,
+    Cancelled,      // not started because the batch was cancelled
+    Other,
+};
+
+struct [[nodiscard]] FileOpResult
+{
+    FileOpError error = FileOpError::None;
+    QString source;    // the item as given
+    QString target;    // where the item is now (or would have gone)
+    QString message;   // the system's reason, for the summary alert
+    bool ok() const { return error == FileOpError::None; }
+};
+
+// What to do when the target name is taken.
+enum class ConflictPolicy {
+    Refuse,    // TargetExists, nothing changes
+    Replace,   // atomic replace; refused (SameFile/IntoItself) where it would lose data
+    KeepBoth,  // the next numbered free name ("photo 2.jpg")
+};
+
+enum class FileOpKind { Copy, Move, Trash };
+
+struct FileOpItem
+{
+    QString source;         // absolute path
+    QString targetFolder;   // absolute path; unused for Trash
+    QString targetName;     // empty: the source's own name
+    ConflictPolicy onConflict = ConflictPolicy::Refuse;
+};
+
+struct FileOpProgress
+{
+    qint64 itemsDone = 0;
+    qint64 itemsTotal = 0;
+    qint64 bytesDone = 0;
+    qint64 bytesTotal = 0;
+};
+
+// ---- Names ----
+// False for "", ".", "..", and names holding "/" or NUL.
+bool isValidFileName(const QString &name);
+
+// The first name, starting with name itself, that nothing in folder uses
+// (checked on disk, case-insensitively, and against alsoTaken). Numbers go
+// "<base><separator><n><.ext>" from firstNumber on; a file splits at its last
+// dot ("photo 2.jpg", "archive.tar 2.gz", "notes 2"); a folder, or a name whose
+// only dot leads it (".hidden"), is numbered as a whole ("My.Photos 2").
+struct NameNumbering
+{
+    int firstNumber = 2;
+    QString separator = QStringLiteral(" ");
+    bool isFolder = false;
+    // When false the plain name is numbered at once even if it is free
+    // (the sidebar's "Untitled Folder" goes name, name 0, name 1: keep true).
+    bool tryPlainNameFirst = true;
+};
+QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering = {},
+                 const QStringList &alsoTaken = {});
+
+// ---- Comparisons (canonical paths; whole path components) ----
+// Both exist and are the same file (same device and inode, links resolved).
+bool isSameFile(const QString &a, const QString &b);
+// folder is path itself or one of its ancestors, after resolving links.
+bool isInsideCanonical(const QString &path, const QString &folder);
+
+// ---- Single items (any thread, blocking) ----
+FileOpResult copyItem(const QString &source, const QString &targetFolder,
+                      ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
+// rename() within a file system; copy, verify, then delete across file systems.
+FileOpResult moveItem(const QString &source, const QString &targetFolder,
+                      ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
+// Renames within its folder; never replaces (a taken name gives TargetExists).
+FileOpResult renameItem(const QString &path, const QString &newName);
+// Makes folder/name; a taken name gives TargetExists.
+FileOpResult createFolder(const QString &folder, const QString &name);
+
+// ---- Batches ----
+// Runs the items in order on a worker thread. Cancel stops between items (the
+// rest come back Cancelled). progress and finished arrive on the main thread;
+// the object deletes itself after finished when autoDelete is set (default).
+class FileOperation : public QObject
+{
+    Q_OBJECT
+public:
+    FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent = nullptr);
+    ~FileOperation() override;
+
+    void start();
+    void cancel();
+    bool isCancelled() const;
+    FileOpKind kind() const;
+    void setAutoDelete(bool autoDelete);
+
+    // Runs the batch here and now (tests, and callers already off the main thread).
+    static QList<FileOpResult> runNow(FileOpKind kind, const QList<FileOpItem> &items,
+                                      const std::atomic<bool> *cancel = nullptr,
+                                      const std::function<void(const FileOpProgress &)> &progress = {});
+
+Q_SIGNALS:
+    void progress(const lg::FileOpProgress &progress);
+    void finished(const QList<lg::FileOpResult> &results);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// The summary after a batch: none when every item succeeded; otherwise the
+// title "Some items could not be processed." and a text naming how many failed
+// and the first error.
+struct FailureSummary
+{
+    QString title;
+    QString text;
+};
+std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results);
+
+// ---- Fault injection for tests ----
+enum class FileStep { Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename };
+// hook returns 0 to let the step run, or an errno value to make it fail there.
+using FileFaultHook = std::function<int(FileStep step, const QString &path)>;
+void setFileFaultForTesting(FileFaultHook hook);   // empty clears it
+
+} // namespace lg
+
+Q_DECLARE_METATYPE(lg::FileOpProgress)
+Q_DECLARE_METATYPE(lg::FileOpResult)

@@ -1,0 +1,69 @@
+#pragma once
+// The desktop around the program: reveal items in the file manager, its
+// properties window, opening a file with another application, and the desktop
+// picture. Every external call (process or D-Bus) goes through one runner that
+// tests replace to see the exact calls. Main thread.
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <functional>
+
+class QWidget;
+
+namespace lg {
+
+struct ApplicationInfo
+{
+    QString id;     // desktop entry id, e.g. "org.gnome.eog.desktop"
+    QString name;   // the name the desktop shows
+    QString iconName;
+};
+
+// One call to the outside world.
+struct ExternalCall
+{
+    enum class Kind { Process, DBus };
+    Kind kind = Kind::Process;
+    // Process: program and arguments. D-Bus: service, path, interface, method
+    // in program/arguments[0..2], then the call's arguments as text.
+    QString program;
+    QStringList arguments;
+    QVariantList dbusArguments;  // D-Bus only, as sent
+};
+
+class Workspace
+{
+public:
+    // Runs the call and waits for it (processes with a time limit); true when it
+    // succeeded (exit code 0 / a reply without error). error gets the reason.
+    using Runner = std::function<bool(const ExternalCall &call, QString *error)>;
+
+    // Shows the items selected in the file manager (FileManager1.ShowItems);
+    // falls back to opening their folder.
+    static bool revealInFileManager(const QStringList &paths, QString *error = nullptr);
+    // Opens the folder in the file manager.
+    static bool openFolder(const QString &folder, QString *error = nullptr);
+    // The file manager's properties window (FileManager1.ShowItemProperties);
+    // falls back to a small properties window of our own under parent.
+    static void showProperties(const QStringList &paths, QWidget *parent);
+
+    // The applications that open the file's content type, in GIO's order; empty
+    // when there are none.
+    static QList<ApplicationInfo> applicationsFor(const QString &path);
+    static bool openWith(const QString &applicationId, const QStringList &paths, QString *error = nullptr);
+    // Opens with the default application of its type.
+    static bool openWithDefault(const QString &path, QString *error = nullptr);
+
+    // Sets the desktop picture on the running desktop (XDG_CURRENT_DESKTOP):
+    // GNOME/Cinnamon/MATE through gsettings, KDE Plasma through plasmashell's
+    // scripting call, XFCE through xfconf-query. False with a message when the
+    // desktop is not one of these or the call failed.
+    static bool setDesktopPicture(const QString &imagePath, QString *error = nullptr);
+    // The calls setDesktopPicture would make on the given desktop (for tests and logs).
+    static QList<ExternalCall> desktopPictureCalls(const QString &desktop, const QString &imagePath);
+
+    static void setRunnerForTesting(Runner runner);  // empty restores the real one
+};
+
+} // namespace lg

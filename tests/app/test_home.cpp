@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -97,7 +98,7 @@ private Q_SLOTS:
         QCOMPARE(selectedSourceURLs, urls({kept, gone}));
         QVERIFY(hubShows());
         QVERIFY(mainWindow()->isResizable());
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(mainWindowNeverShown, 0);
         QVERIFY(home->blacklayer->isHidden());
     }
@@ -109,7 +110,7 @@ private Q_SLOTS:
         home->btnContinuePreviousSelectionClicked();
         QVERIFY(selectedSourceURLs.isEmpty());
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(home));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(mainWindowNeverShown, 1);
     }
 
@@ -208,7 +209,7 @@ private Q_SLOTS:
         QCOMPARE(asked.prompt, QStringLiteral("Add"));
         QCOMPARE(asked.directory, pictures);
         QCOMPARE(selectedSourceURLs, urls({first, second}));
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QVERIFY(home->blacklayer->isHidden());
     }
 

@@ -16,7 +16,9 @@
 #include "platform/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/model/CaptureStdout.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTesting.h"
 #include "viewer/editImagevc.h"
 
 #include <QAction>
@@ -34,6 +36,8 @@
 #include <thread>
 
 namespace {
+
+using namespace lg::test;
 
 // Lets the main thread deliver queued calls and pending inotify events.
 void settle()
@@ -56,18 +60,6 @@ QWidget *showHub()
     window->resize(1100, 700);
     window->show();
     return contentHub();
-}
-
-void enter(QWidget *widget)
-{
-    QEnterEvent event(QPointF(2, 2), QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)));
-    QCoreApplication::sendEvent(widget, &event);
-}
-
-void leave(QWidget *widget)
-{
-    QEvent event(QEvent::Leave);
-    QCoreApplication::sendEvent(widget, &event);
 }
 
 QList<QWidget *> collageHeaderItems(mainvc *hub)
@@ -244,8 +236,8 @@ private Q_SLOTS:
 
         currentScreenMode = ScreenList;
         hub->btncollage->click();
-        QCOMPARE(int(currentScreenMode), int(ScreenCollage));
-        QCOMPARE(int(previousScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenCollage);
+        QCOMPARE(ScreenMode(previousScreenMode), ScreenList);
         QCOMPARE(collageMaker()->parentWidget(), hub->container);
         QVERIFY(split->parentWidget() != hub->container);
         for (QWidget *item : collageHeaderItems(hub))
@@ -253,7 +245,7 @@ private Q_SLOTS:
         QCOMPARE(dropView->property("image").value<QImage>().size(), QSize(8, 6));
 
         hub->closeCollagevc();
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(split->parentWidget(), hub->container);
         QVERIFY(collageMaker()->parentWidget() != hub->container);
         for (QWidget *item : collageHeaderItems(hub))
@@ -266,7 +258,7 @@ private Q_SLOTS:
         hub->showEditImagevc();
         QVERIFY(editImageController);
         QCOMPARE(editImageController->parentWidget(), hub->container);
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(!hub->btnutilitykit->isHidden());
         QVERIFY(hub->btnShere->isHidden());
         QVERIFY(hub->lblcollage->isHidden());
@@ -316,12 +308,12 @@ private Q_SLOTS:
         hub->showBusyLoader();
         hub->btnFullImagePlay->click();
         hub->btnfullimage();
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(!hub->titlebox->isHidden());
         hub->hideBusyLoader();
 
         hub->btnfullimage();
-        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
         QCOMPARE(fullImageReturnStyle, listStyle);
         QVERIFY(hub->titlebox->isHidden());
         QCOMPARE(hub->titleboxHeight.constant(), 0);
@@ -330,41 +322,6 @@ private Q_SLOTS:
         QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
         QVERIFY(mainWindow()->isInFullScreen());
         mainWindow()->setWindowState(Qt::WindowNoState);
-        mainWindow()->hide();
-    }
-
-    void hintsShowOverTheButtonsOnly()
-    {
-        mainvc *hub = static_cast<mainvc *>(showHub());
-        QVERIFY(QTest::qWaitForWindowExposed(mainWindow()));
-        hub->tooltipVc->setAnimates(false);
-
-        lg::test::CaptureStdout capture;
-        enter(hub->btnShere);
-        const bool shown = hub->tooltipVc->isVisible();
-        const QString text = hub->tooltipVc->message->text();
-        leave(hub->btnShere);
-        const bool hiddenAfter = !hub->tooltipVc->isVisible();
-        enter(hub->btnrightsplit);
-        const QString rightText = hub->tooltipVc->message->text();
-        leave(hub->btnrightsplit);
-        enter(hub->titlebox);
-        const bool overHeader = hub->tooltipVc->isVisible();
-        leave(hub->titlebox);
-        hub->showBusyLoader();
-        enter(hub->btnFullImagePlay);
-        const bool whileBusy = hub->tooltipVc->isVisible();
-        hub->hideBusyLoader();
-        const QByteArray out = capture.finish();
-
-        QVERIFY(shown);
-        QCOMPARE(text, QStringLiteral("Share"));
-        QVERIFY(hiddenAfter);
-        QCOMPARE(rightText, QStringLiteral("Right Pane "));
-        QVERIFY(!overHeader);
-        QVERIFY(!whileBusy);
-        QCOMPARE(occurrences(out, "enetr"), 3);
-        QVERIFY(occurrences(out, "exit") >= 3);
         mainWindow()->hide();
     }
 

@@ -12,6 +12,7 @@
 #include "platform/Timer.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/outreach/LoopbackServer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAction>
@@ -113,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(LaunchOnStartup::programOfEntry(LaunchOnStartup::entryPath()),
                  std::optional<QString>(QCoreApplication::applicationFilePath()));
 
-        QCOMPARE(int(currentScreenMode), int(ScreenWelcome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenWelcome);
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(welcomeScreen()));
         QVERIFY(!mainWindow()->isResizable());
         QVERIFY(!lg::Settings::contains(firstRunKey));
@@ -133,7 +134,7 @@ private Q_SLOTS:
         // Only Get Started ends the first run.
         welcomeScreen()->btnGetStartedButton->click();
         QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
     }
 
@@ -144,7 +145,7 @@ private Q_SLOTS:
         lg::FakeClock clock;
         Launch launch;
         launch.delegate.applicationDidFinishLaunching();
-        QCOMPARE(int(currentScreenMode), int(ScreenWelcome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenWelcome);
         clock.advance(10 * 1000);
         QVERIFY(!launch.delegate.updater->isBusy());
         const QList<lg::test::HttpRequest> hits = launch.hitsUntilMarker();
@@ -178,7 +179,7 @@ private Q_SLOTS:
         lg::FakeClock clock;
         Launch launch;
         launch.delegate.applicationDidFinishLaunching();
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
         QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(storedAfter));
 
@@ -337,17 +338,6 @@ private Q_SLOTS:
         currentScreenMode = ScreenFullImage;
         copy->trigger();
         QVERIFY(copiedURLs.isEmpty());
-    }
-
-    void preferencesAndAboutOpenTheirTabs()
-    {
-        AppDelegate delegate;
-        delegate.menu_Showaboutus();
-        QCOMPARE(preferencesWindow()->tabView->currentIndex(), 1);
-        QVERIFY(preferencesWindow()->isVisible());
-        delegate.showPreferences();
-        QCOMPARE(preferencesWindow()->tabView->currentIndex(), 0);
-        QCOMPARE(preferencesTabIndex, 0);
     }
 
 private:

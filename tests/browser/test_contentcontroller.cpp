@@ -28,7 +28,7 @@ private Q_SLOTS:
     void startsOnTheGridWithTheTitleBar()
     {
         ViewController *content = contentController();
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QCOMPARE(content->segmentControl->selectedSegment(), 0);
         QCOMPARE(content->titleBoxHeight(), 29);
         QCOMPARE(content->titleBoxBottomSpace(), 1);
@@ -36,7 +36,7 @@ private Q_SLOTS:
         // The list is made only when it is first shown.
         QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("listVc")));
         content->segmentControlClicked(1);
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(lg::ControllerRegistry::existing(QStringLiteral("listVc")));
         QVERIFY(thumbnailGrid()->isHidden());
     }
@@ -46,7 +46,7 @@ private Q_SLOTS:
         ViewController *content = contentController();
         content->showListView();
         lg::NotificationHub::instance().post(QStringLiteral("viewimage"));
-        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
         QCOMPARE(styleBeforeViewer, listStyle);
         QCOMPARE(content->segmentControl->selectedSegment(), 2);
         QCOMPARE(content->titleBoxHeight(), 0);
@@ -57,18 +57,18 @@ private Q_SLOTS:
         content->segmentControl->setSelectedSegment(0);
         content->segmentControlClicked(2);
         QCOMPARE(content->segmentControl->selectedSegment(), 2);
-        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
 
         lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(content->titleBoxHeight(), 29);
 
         // From the full-image presentation the remembered view stays.
         content->viewFullimage();
-        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
         QCOMPARE(styleBeforeViewer, listStyle);
         content->viewimage();
-        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
         QCOMPARE(styleBeforeViewer, listStyle);
 
         // The full-image presentation entered straight from the grid returns
@@ -78,7 +78,7 @@ private Q_SLOTS:
         content->viewFullimage();
         QCOMPARE(styleBeforeViewer, gridStyle);
         lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
     }
 
     void backToFilesWithoutAViewerGoesToTheGrid()
@@ -86,7 +86,7 @@ private Q_SLOTS:
         ViewController *content = contentController();
         content->segmentControl->setSelectedSegment(1);
         content->buttonbackClicked();
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QCOMPARE(content->segmentControl->selectedSegment(), 0);
     }
 
@@ -100,7 +100,7 @@ private Q_SLOTS:
         content->viewimage();
         content->showListView();
         QVERIFY(!viewer->isSlideShowRunning);
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
     }
 
     void theInformationPaneTogglesBackAndForth()

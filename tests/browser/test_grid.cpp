@@ -246,7 +246,7 @@ private Q_SLOTS:
         QCOMPARE(selectedItemIndex, 2);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, third);
         QCOMPARE(opened, 1);
-        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
 
         // An index out of range selects nothing when the grid is shown again.
         content->showThumbnailView();

@@ -78,16 +78,6 @@ private Q_SLOTS:
             QCOMPARE(spinner.animationValues().at(i), spinner.starList().at(i).angle * M_PI / 180.0);
     }
 
-    void clockwiseTurnsEveryAngleRound()
-    {
-        Spinner spinner;
-        spinner.setClockwise(true);
-        QCOMPARE(spinner.animationValues().size(), 10);
-        QCOMPARE(spinner.animationValues().at(1), -M_PI / 5);
-        QCOMPARE(spinner.animationValues().at(9), -9 * M_PI / 5);
-        QCOMPARE(spinner.starList().at(5).opacity, 0.5f);
-    }
-
     void callerValuesAreLimited()
     {
         Spinner spinner;

@@ -173,18 +173,6 @@ private Q_SLOTS:
         QCOMPARE(isAliasFile(QString()), std::optional<bool>());
     }
 
-    void cacheDatabasePathsLieInTheCacheFolder()
-    {
-        const QString cache = lg::Paths::cache();
-        // The run's temporary home stands in for the real one.
-        QVERIFY(lg::Paths::isInside(cache, qEnvironmentVariable("XDG_CACHE_HOME")));
-        QCOMPARE(cacheDatabasePath(), cache + QStringLiteral("/TempLG.sqlite"));
-        QCOMPARE(cacheDatabaseWalPath(), cache + QStringLiteral("/TempLG.sqlite-wal"));
-        QCOMPARE(cacheDatabaseShmPath(), cache + QStringLiteral("/TempLG.sqlite-shm"));
-        QCOMPARE(cacheDatabaseLockPath(), cache + QStringLiteral("/TempLG.sqlite.lock"));
-        QCOMPARE(cacheDatabaseLockPath(), cacheDatabaseLockPath());
-    }
-
     void imageThumbnails()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("images"));

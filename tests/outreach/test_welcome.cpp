@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 #include "tests/outreach/LoopbackServer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -122,7 +123,7 @@ private Q_SLOTS:
         welcomeScreen()->btnGetStartedButton->click();
         QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
         QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
     }
 
     void addressesAreValidatedBeforeSending_data()

@@ -112,15 +112,6 @@ private Q_SLOTS:
         QVERIFY(lg::Alert::shownAlerts().isEmpty());
     }
 
-    void informIsOneOkButton()
-    {
-        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
-        int answer = -1;
-        lg::Alert::inform(nullptr, QStringLiteral("Saved."), QString(), [&](int index) { answer = index; });
-        QCOMPARE(lg::Alert::shownAlerts().value(0).buttons, QStringList{QStringLiteral("OK")});
-        QTRY_COMPARE(answer, 0);
-    }
-
     void closeAllDropsAnswersNotYetDelivered()
     {
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
@@ -162,19 +153,6 @@ private Q_SLOTS:
         QCOMPARE(answer, 1);
         QVERIFY(!box->isVisible());
         QTRY_VERIFY(guard.isNull());  // deleted once closed
-    }
-
-    void realAlertWithoutParentIsApplicationModal()
-    {
-        int answer = -1;
-        lg::Alert::show(nullptr, {QStringLiteral("Saved."), QString(), {}, lg::AlertSpec::Style::Informational},
-                        [&](int index) { answer = index; });
-        const QList<QMessageBox *> boxes = visibleTopLevels<QMessageBox>();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first()->windowModality(), Qt::ApplicationModal);
-        QCOMPARE(buttonTextsLeftToRight(boxes.first()), QStringList{QStringLiteral("OK")});
-        QTest::keyClick(boxes.first(), Qt::Key_Escape);  // the only button answers Escape
-        QCOMPARE(answer, 0);
     }
 
     void closeAllClosesRealAlertsSilently()
@@ -269,39 +247,6 @@ private Q_SLOTS:
         dialog->reject();
         QTRY_VERIFY(answer);
         QVERIFY(answer->isEmpty());  // cancelled
-    }
-
-    void folderOnlyPanelShowsFoldersOnly()
-    {
-        lg::OpenPanelSpec spec;
-        spec.chooseFiles = false;
-        spec.chooseDirectories = true;
-        lg::Panels::open(nullptr, spec, [](const QList<QUrl> &) {});
-        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
-        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
-        QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
-        QVERIFY(!(dialog->filter() & QDir::Hidden));
-    }
-
-    void foldersAndFilesCanBeChosenTogether()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("mixed"));
-        QDir().mkpath(folder + QStringLiteral("/Trip"));
-        lg::OpenPanelSpec spec;
-        spec.directory = folder;
-        spec.chooseFiles = true;
-        spec.chooseDirectories = true;
-        std::optional<QList<QUrl>> answer;
-        lg::Panels::open(nullptr, spec, [&](const QList<QUrl> &urls) { answer = urls; });
-        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
-        QVERIFY(dialog);
-        dialog->selectFile(folder + QStringLiteral("/Trip"));
-        QTRY_COMPARE(dialog->selectedFiles(), QStringList{folder + QStringLiteral("/Trip")});
-        pressAccept(dialog);  // a plain file dialog would enter the folder instead
-        QTRY_VERIFY(answer);
-        QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/Trip"))});
     }
 
     void packageIsChosenLikeAFile()

@@ -63,14 +63,6 @@ private Q_SLOTS:
         lg::Settings::reload();
     }
 
-    void fileIsInTheConfigFolder()
-    {
-        QCOMPARE(lg::Settings::filePath(),
-                 QString::fromLocal8Bit(m_configHome) + QStringLiteral("/lumengallery/lumengallery.json"));
-        lg::Settings::setValue(QStringLiteral("Firstrun"), true);
-        QVERIFY(QFile::exists(lg::Settings::filePath()));
-    }
-
     void typesSurviveTheFile()
     {
         const QByteArray bytes("\x00\x01geometry\xff", 12);
@@ -143,15 +135,6 @@ private Q_SLOTS:
         // A whole number is an Int whichever way it was written.
         lg::Settings::setValue(QStringLiteral("whole"), 3.0);
         QCOMPARE(lg::Settings::intValue(QStringLiteral("whole")), 3);
-    }
-
-    void removeAndContains()
-    {
-        lg::Settings::setValue(QStringLiteral("Firstrun"), true);
-        QVERIFY(lg::Settings::contains(QStringLiteral("Firstrun")));
-        lg::Settings::remove(QStringLiteral("Firstrun"));
-        QVERIFY(!lg::Settings::contains(QStringLiteral("Firstrun")));
-        QVERIFY(!QJsonDocument::fromJson(readAll(lg::Settings::filePath())).object().contains(QStringLiteral("Firstrun")));
     }
 
     void writesReplaceTheFileWhole()

@@ -7,6 +7,7 @@
 #include "platform/ControllerRegistry.h"
 #include "platform/NotificationHub.h"
 #include "platform/Timer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
@@ -662,7 +663,7 @@ private Q_SLOTS:
         currentScreenMode = ScreenFullImage;
         fullImageReturnStyle = viewerStyle;
         viewer->btnCloseViewedImage();
-        QCOMPARE(currentScreenMode, uint8_t(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
         QCOMPARE(backPosts, 0);
         QCOMPARE(selectedItemIndex, 1);
         QVERIFY(!viewer->titlebox->isHidden());

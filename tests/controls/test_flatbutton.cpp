@@ -212,49 +212,6 @@ private Q_SLOTS:
         QCOMPARE(clicks.count(), 1);
     }
 
-    void imageAndTitleLayout()
-    {
-        ZLFlatButton button;
-        button.setText(QStringLiteral("Share"));
-        button.setIcon(squareIcon(16));
-        button.setIconSize(QSize(16, 16));
-        button.resize(120, 30);
-        QVERIFY(button.setProperty("spacing", 6.0));
-        const QRectF title0 = button.titleLayerRect();
-        QVERIFY(button.imageLayerRect().isNull());  // no-image position
-        QVERIFY(std::abs(title0.center().x() - 60) <= 1.0);
-
-        button.setImagePosition(ZLFlatButton::ImageLeft);
-        QRectF image = button.imageLayerRect();
-        QRectF title = button.titleLayerRect();
-        QCOMPARE(image.topLeft(), QPointF(6, 7));
-        QVERIFY(std::abs(title.right() - (120 - 6)) <= 1.0);
-        QVERIFY(std::abs(title.center().y() - 15) <= 1.0);
-
-        button.setImageHugsTitle(true);
-        image = button.imageLayerRect();
-        title = button.titleLayerRect();
-        // A centred group with twice the spacing between image and title.
-        QVERIFY(std::abs((title.left() - image.right()) - 12) <= 1.0);
-        QVERIFY(std::abs((image.left() + title.right()) / 2 - 60) <= 1.0);
-
-        button.setImagePosition(ZLFlatButton::ImageOnly);
-        QVERIFY(button.titleLayerRect().isNull());
-        QCOMPARE(button.imageLayerRect(), QRectF(52, 7, 16, 16));
-
-        button.setImagePosition(ZLFlatButton::ImageAbove);
-        button.setImageHugsTitle(false);
-        QCOMPARE(button.imageLayerRect().top(), 6.0);
-
-        // Origins are whole points, title sizes raised to whole points.
-        button.resize(121, 31);
-        for (const QRectF &r : {button.imageLayerRect(), button.titleLayerRect()}) {
-            QCOMPARE(r.x(), std::round(r.x()));
-            QCOMPARE(r.y(), std::round(r.y()));
-        }
-        QCOMPARE(button.titleLayerRect().width(), std::ceil(button.titleLayerRect().width()));
-    }
-
 };
 
 LG_TEST(TestFlatButton)

@@ -10,6 +10,7 @@
 #include "browser/thumbnailvc.h"
 #include "platform/NotificationHub.h"
 
+#include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -112,8 +113,11 @@ private Q_SLOTS:
         thumbnailvc *grid = thumbnailGrid();
         grid->firsttime = false;
         contentController()->SortName();  // broken.jpg, photo.jpg
-        QVERIFY(reloadAndWait(grid));
         ShownItemsModel *model = grid->itemsModel();
+        QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        QVERIFY(reloadAndWait(grid));
+        QCOMPARE(reset.count(), 1);
         QCOMPARE(model->rowCount(), 2);
 
         QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
@@ -139,8 +143,9 @@ private Q_SLOTS:
 
         // The list shares the cache: no second thumbnail is made.
         contentController()->showListView();
-        QVERIFY(reloadAndWait(listController()));
         ShownItemsModel *rows = listController()->itemsModel();
+        QAbstractItemModelTester rowsTester(rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(reloadAndWait(listController()));
         QCOMPARE(rows->data(rows->index(1, 0), ShownItemsModel::ThumbnailRole).value<QImage>().size(),
                  QSize(100, 200));
     }

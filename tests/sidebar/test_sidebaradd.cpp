@@ -19,6 +19,7 @@
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
@@ -106,6 +107,8 @@ private Q_SLOTS:
         mainvc *hub = contentHub();
         sideMenuvc *sidebar = sidebarController();
         QSignalSpy reloaded(thumbnailGrid(), &thumbnailvc::reloadFinished);
+        QAbstractItemModelTester tester(sidebar->treeController->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
 
         QVERIFY(addAndWait(sidebar, {folderUrl(root)}));
         QCOMPARE(titles(sidebar->contents()), QStringList({"Trip"}));

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
 
 #include <unistd.h>
@@ -124,6 +125,7 @@ private Q_SLOTS:
     {
         SidebarTreeController controller;
         SidebarTreeModel *model = controller.model();
+        QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(controller.insertObject(child(QStringLiteral("A"), false), {0}));
         QVERIFY(controller.insertObject(child(QStringLiteral("B"), true), {1}));
         QVERIFY(controller.insertObject(child(QStringLiteral("A1"), true), {0, 0}));

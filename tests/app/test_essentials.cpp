@@ -17,22 +17,6 @@ private Q_SLOTS:
     void init() { resetSharedState(); }
     void cleanupTestCase() { resetSharedState(); }
 
-    void registryMakesOneInstancePerIdentifier()
-    {
-        sideMenuvc *first = sidebarController();
-        QVERIFY(first);
-        QCOMPARE(sidebarController(), first);
-        QCOMPARE(first->objectName(), QStringLiteral("sideMenuvc"));
-        QVERIFY(static_cast<QObject *>(contentHub()) != static_cast<QObject *>(first));
-        QCOMPARE(instantiateMainStoryboardController<homeVc>(QStringLiteral("homeVc")), homeScreen());
-
-        // A reset forgets the instances: the next use makes a new one.
-        QPointer<sideMenuvc> old(first);
-        resetSharedState();
-        QVERIFY(old.isNull());
-        QVERIFY(sidebarController());
-    }
-
     void itemListFindsNamesWhateverTheirCase()
     {
         InitialDirectory item;

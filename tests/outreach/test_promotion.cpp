@@ -169,29 +169,6 @@ private Q_SLOTS:
         QVERIFY(panel->scrollview->isHidden());
     }
 
-    void cardsShowTheirEntryAndBadge()
-    {
-        utilityKitvc *panel = showPanel();
-        const QList<int> numbers = shownNumbers(panel);
-        const int storeIndex = int(numbers.indexOf(4));    // "isappStore" true
-        const int webIndex = int(numbers.indexOf(1));      // "isappStore" false
-        QVERIFY(storeIndex >= 0 && webIndex >= 0);
-
-        collectionView_cell *store = panel->itemForIndex(storeIndex);
-        QCOMPARE(store->lbltitle->text(), QStringLiteral("App 4"));
-        QCOMPARE(store->lblsubtitle->text(), QStringLiteral("Sentence 4."));
-        QCOMPARE(store->lblapptype->text(), QStringLiteral("Photo & Video"));
-        QVERIFY(!store->imgview->pixmap().isNull());
-        QCOMPARE(store->btnappstore->property("tag").toInt(), storeIndex);
-        QCOMPARE(store->btnappstore->property("badge").toString(), utilityKitvc::badgeImage(true));
-        QVERIFY(!store->btnappstore->icon().isNull());
-        collectionView_cell *web = panel->itemForIndex(webIndex);
-        QCOMPARE(web->btnappstore->property("badge").toString(), utilityKitvc::badgeImage(false));
-        QVERIFY(!panel->itemForIndex(panel->numberOfItems()));
-        delete store;
-        delete web;
-    }
-
     void badgesOpenTheEntryPage()
     {
         PageCatcher catcher;

@@ -24,14 +24,7 @@
 namespace {
 
 const QString savedRoots = QStringLiteral("arrPaths");
-
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using lg::test::settle;
 
 // A delegate's two fields and the handover working on them.
 struct Delegate

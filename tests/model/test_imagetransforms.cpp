@@ -16,12 +16,7 @@ using namespace lg::test;
 using namespace lg::test::fixtures;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using lg::test::readAll;
 
 // What the code under test prints on standard output while fn runs.
 template<typename Fn>

@@ -68,20 +68,6 @@ private Q_SLOTS:
         resetSharedState();
     }
 
-    void withNothingToOfferTheCardDescribesTheProgram()
-    {
-        StartupVc *screen = welcomeScreen();
-        QVERIFY(screen->lbltitlebox->isHidden());
-        QVERIFY(screen->lbl4box->isHidden());
-        QVERIFY(screen->btnappstore->isHidden());
-        QVERIFY(screen->btnoutsideappstore->isHidden());
-        QCOMPARE(screen->lbl1box->text(), QStringLiteral("\u2714\uFE0F A lightweight, versatile Image Viewer"));
-        QCOMPARE(screen->lbl2box->text(), QStringLiteral("\u2714\uFE0F Easy navigation for images"));
-        QCOMPARE(screen->lbl3box->text(), QStringLiteral("\u2714\uFE0F Play fullscreen slide show"));
-        QVERIFY(screen->apppath.isEmpty());
-        QVERIFY(screen->imgicon->pixmap().width() > 0);
-    }
-
     void firstUninstalledCandidateIsRecommended()
     {
         lg::Settings::setValue(QStringLiteral("deployment/promotionCatalogue"), writeCatalogue());

@@ -100,18 +100,6 @@ private Q_SLOTS:
         lg::Settings::remove(QStringLiteral("deployment/promotionCatalogue"));
     }
 
-    void getStartedEndsTheFirstRun()
-    {
-        mainWindowController *window = mainWindow();
-        currentScreenMode = ScreenWelcome;
-        window->setContentViewController(welcomeScreen());
-        QVERIFY(!lg::Settings::contains(firstRunKey));
-        welcomeScreen()->btnGetStartedButton->click();
-        QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
-        QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
-        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
-    }
-
     void addressesAreValidatedBeforeSending_data()
     {
         QTest::addColumn<QString>("typed");

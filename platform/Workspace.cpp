@@ -4,6 +4,7 @@
 #include "platform/Workspace.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDialog>
@@ -122,6 +123,14 @@ bool runDBus(const ExternalCall &call, QString *error)
     if (!bus.isConnected()) {
         *error = QStringLiteral("No session bus.");
         return false;
+    }
+    // A name nobody owns and nothing can start fails at once instead of after the time limit.
+    if (QDBusConnectionInterface *names = bus.interface()) {
+        if (!names->isServiceRegistered(call.program).value()
+            && !names->activatableServiceNames().value().contains(call.program)) {
+            *error = QStringLiteral("%1 is not available.").arg(call.program);
+            return false;
+        }
     }
     QDBusMessage message = QDBusMessage::createMethodCall(call.program, call.arguments[0], call.arguments[1],
                                                           call.arguments[2]);

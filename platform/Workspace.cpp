@@ -268,7 +268,8 @@ void showOwnProperties(const QString &path, QWidget *parent)
         field->setObjectName(QString::fromLatin1(name));
         field->setTextInteractionFlags(Qt::TextSelectableByMouse);
         field->setWordWrap(true);
-        field->setMaximumWidth(360);
+        field->setMinimumWidth(260);
+        field->setMaximumWidth(420);
         auto *caption = new QLabel(label);
         caption->setStyleSheet(QStringLiteral("color: #9a9a9a;"));
         form->addRow(caption, field);
@@ -280,8 +281,8 @@ void showOwnProperties(const QString &path, QWidget *parent)
     addRow(QStringLiteral("Size:"), sizeText(info), "propertySize");
     addRow(QStringLiteral("Where:"), info.absolutePath(), "propertyWhere");
     if (info.birthTime().isValid())
-        addRow(QStringLiteral("Created:"), locale.toString(info.birthTime(), QLocale::LongFormat), "propertyCreated");
-    addRow(QStringLiteral("Modified:"), locale.toString(info.lastModified(), QLocale::LongFormat), "propertyModified");
+        addRow(QStringLiteral("Created:"), locale.toString(info.birthTime(), QLocale::ShortFormat), "propertyCreated");
+    addRow(QStringLiteral("Modified:"), locale.toString(info.lastModified(), QLocale::ShortFormat), "propertyModified");
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->addLayout(form);

@@ -446,10 +446,9 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
         return errnoFailure(errno, source, p->target);
     p->sourceIsDir = isRealDir(p->sourceStat);
     struct stat folder;
-    if (::stat(enc(targetFolder).constData(), &folder) != 0)
-        return errnoFailure(errno, source, p->target);
-    if (!S_ISDIR(folder.st_mode))
-        return errnoFailure(ENOTDIR, source, p->target);
+    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return failure(FileOpError::Other, source, p->target,
+                       QStringLiteral("The folder “%1” does not exist.").arg(targetFolder));
     if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;

@@ -146,6 +146,8 @@ private Q_SLOTS:
                                             << lg::FileOpError::InvalidName;
             QTest::addRow("%s missing source", k) << move << "A/none" << "B" << "" << refuse
                                                   << lg::FileOpError::SourceMissing;
+            QTest::addRow("%s missing target folder", k) << move << "A/f.txt" << "none" << "" << refuse
+                                                         << lg::FileOpError::Other;
         }
     }
     void refusalsLeaveEverythingAsItWas()

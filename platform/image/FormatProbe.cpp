@@ -17,6 +17,8 @@ namespace {
 
 constexpr qint64 headLength = 64 * 1024;
 constexpr qint64 wholeFileLimit = 64 * 1024 * 1024;  // formats walked in memory (GIF)
+constexpr qint64 jpegEndSearchBytes = 1024 * 1024;     // the tail searched for a JPEG's end
+constexpr qint64 jpegScanSearchBytes = 32 * 1024 * 1024;  // and the scan data searched before trailing data
 
 // Bytes of the source, served from the head when they lie in it.
 class Bytes
@@ -356,16 +358,18 @@ void probeJpeg(const Bytes &bytes, Probe &p)
         p.damaged = true;
         return;
     }
-    // A whole JPEG ends with EOI after its scans; look in the tail first, then
-    // walk the entropy-coded data (files may carry trailing data).
+    // A whole JPEG ends with EOI after its scans. Look near the end of the file,
+    // then a bounded way into the scan data, for files that carry trailing data
+    // (a phone's motion photo); never through the whole of a huge file.
     const auto containsEoi = [](const QByteArray &data) {
         return data.contains(QByteArrayView("\xFF\xD9", 2));
     };
-    const qint64 tailStart = std::max(scanStart, size - 4096);
+    const qint64 tailStart = std::max(scanStart, size - jpegEndSearchBytes);
     if (!containsEoi(bytes.at(tailStart, size - tailStart))) {
         bool found = false;
         constexpr qint64 chunk = 1 << 20;
-        for (qint64 at = scanStart; at < tailStart && !found; at += chunk) {
+        const qint64 searchEnd = std::min(tailStart, scanStart + jpegScanSearchBytes);
+        for (qint64 at = scanStart; at < searchEnd && !found; at += chunk) {
             // One byte of overlap catches a marker split across chunks.
             found = containsEoi(bytes.at(at, std::min(chunk + 1, size - at)));
         }

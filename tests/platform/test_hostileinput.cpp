@@ -1,0 +1,205 @@
+// Files made to hurt: pictures named like videos, videos too large to decode,
+// a JPEG with no end in a huge sparse file, a settings file that is a FIFO,
+// a save through a chain of links, an animation too large to keep.
+#include "platform/ImageSource.h"
+#include "platform/ImageWriter.h"
+#include "platform/Settings.h"
+#include "platform/VideoInfo.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/AnimatedImage.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace lg::test;
+
+namespace {
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
+{
+    const auto be32 = [](quint32 v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
+    };
+    const QByteArray body = QByteArray(type) + data;
+    png += be32(quint32(data.size())) + body + be32(crc32(body));
+}
+
+// A PNG that declares 16000 x 16000 pixels over a few kilobytes of data.
+QByteArray pngBombHeader()
+{
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr {"\0\0\x3e\x80\0\0\x3e\x80\x08\x02\0\0\0", 13};
+    appendChunk(png, "IHDR", ihdr);
+    appendChunk(png, "IDAT", qCompress(QByteArray(64 * 1024, '\0')).mid(4));
+    appendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+} // namespace
+
+class HostileInputTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void pictureNamedLikeAVideoIsNoVideo_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QImage small(64, 48, QImage::Format_RGB32);
+        small.fill(Qt::red);
+        QTest::newRow("png as mp4") << "holiday.mp4" << encoded(small, "png");
+        QTest::newRow("jpeg as mov") << "beach.mov" << encoded(small, "jpeg");
+        QTest::newRow("png bomb as mp4") << "bomb.mp4" << pngBombHeader();
+    }
+    void pictureNamedLikeAVideoIsNoVideo()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        const QString path = writeFile(freshFolder(QStringLiteral("named")) + QLatin1Char('/') + name, bytes);
+        QVERIFY(!lg::VideoInfo::probe(path));
+        QVERIFY(!lg::VideoInfo::firstFrame(path, 150));
+    }
+
+    void videoLargerThanTheLimitIsNotDecoded()
+    {
+        const QString path = fixtures::writeVideo(freshFolder(QStringLiteral("limit")) + QStringLiteral("/v.mp4"),
+                                                  QStringLiteral("color=c=red:s=64x48:r=10:d=0.3"),
+                                                  {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
+        QVERIFY(!path.isEmpty());
+        lg::VideoInfo::setFramePixelLimitForTesting(64 * 48 - 1);
+        const bool refused = !lg::VideoInfo::probe(path) && !lg::VideoInfo::firstFrame(path);
+        lg::VideoInfo::setFramePixelLimitForTesting(0);
+        QVERIFY(refused);
+        const std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, 32);
+        QVERIFY(frame);
+        QCOMPARE(frame->size(), QSize(32, 24));
+    }
+
+    // 20 GB of holes after a JPEG's scan: the end marker is looked for near the end only.
+    void jpegWithoutAnEndInAHugeSparseFile()
+    {
+        QImage picture(320, 240, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        const QByteArray jpeg = encoded(picture, "jpeg");
+        QVERIFY(jpeg.endsWith("\xFF\xD9"));
+        const QString path = writeFile(freshFolder(QStringLiteral("sparse")) + QStringLiteral("/huge.jpg"), jpeg.chopped(2));
+        QFile file(path);
+        if (!file.resize(20LL * 1024 * 1024 * 1024))
+            QSKIP("no sparse files here");
+        QElapsedTimer timer;
+        timer.start();
+        const lg::ImageSource source(path);
+        QVERIFY(!source.isValid());
+        QVERIFY(!source.thumbnail(256));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        file.remove();
+    }
+
+    void settingsFileThatIsAFifoIsSetAside()
+    {
+        const QString path = lg::Settings::filePath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral(".corrupt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QFuture<QVariant> read = QtConcurrent::run([] { return lg::Settings::value(QStringLiteral("arrPaths")); });
+        QDeadlineTimer deadline(5000);
+        while (!read.isFinished() && !deadline.hasExpired())
+            QThread::yieldCurrentThread();
+        if (!read.isFinished()) {
+            // Free the reader stuck in open(): a writer arrives and leaves.
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+            read.waitForFinished();
+            QFAIL("reading the settings waited on the FIFO");
+        }
+        QVERIFY(!read.result().isValid());
+        lg::Settings::setValue(QStringLiteral("startstatus"), true);
+        QVERIFY(QFileInfo(path).isFile());
+        QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(true));
+        struct stat aside {};
+        QCOMPARE(::lstat(QFile::encodeName(path + QStringLiteral(".corrupt")).constData(), &aside), 0);
+        QVERIFY(S_ISFIFO(aside.st_mode));
+        QFile::remove(path);
+    }
+
+    void savingThroughAChainOfLinksWritesTheFile_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("existing file") << true;
+        QTest::newRow("link to a new file") << false;
+    }
+    void savingThroughAChainOfLinksWritesTheFile()
+    {
+        QFETCH(bool, exists);
+        const QString folder = freshFolder(QStringLiteral("links"));
+        const QString real = folder + QStringLiteral("/real.png");
+        if (exists)
+            writeFile(real, "old");
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("sub")));
+        QVERIFY(QFile::link(QStringLiteral("../real.png"), folder + QStringLiteral("/sub/middle.png")));
+        QVERIFY(QFile::link(QStringLiteral("sub/middle.png"), folder + QStringLiteral("/first.png")));
+        QImage picture(8, 6, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        QString error;
+        QVERIFY2(lg::ImageWriter::write(picture, folder + QStringLiteral("/first.png"), lg::ImageFileType::PNG, {}, &error),
+                 qPrintable(error));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/first.png")).isSymLink());
+        QVERIFY(QFileInfo(folder + QStringLiteral("/sub/middle.png")).isSymLink());
+        QCOMPARE(QImage(real).size(), QSize(8, 6));
+    }
+
+    // 16 frames of 1500 x 1500 take 144 MB decoded; at most 128 MB are kept.
+    void animationIsBoundedInMemory()
+    {
+        const QString path = freshFolder(QStringLiteral("gif")) + QStringLiteral("/big.gif");
+        QStringList arguments {QStringLiteral("-size"), QStringLiteral("1500x1500")};
+        for (int i = 0; i < 16; ++i)
+            arguments << (i % 2 ? QStringLiteral("xc:red") : QStringLiteral("xc:blue"));
+        arguments << QStringLiteral("-loop") << QStringLiteral("0") << path;
+        if (QProcess::execute(QStringLiteral("convert"), arguments) != 0)
+            QSKIP("ImageMagick is not available");
+        const AnimatedImage::Frames frames = AnimatedImage::readFrames(path);
+        QVERIFY(frames.images.size() > 1);
+        qint64 bytes = 0;
+        for (const QImage &frame : frames.images)
+            bytes += frame.sizeInBytes();
+        QVERIFY2(bytes <= 128LL * 1024 * 1024, qPrintable(QString::number(bytes)));
+    }
+};
+
+LG_TEST(HostileInputTest)
+#include "test_hostileinput.moc"

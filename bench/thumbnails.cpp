@@ -41,6 +41,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -269,7 +270,9 @@ int hostileRun(const QString &folder)
     for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::System, QDir::Name))
         files << info.absoluteFilePath();
     std::atomic<int> made {0};
-    std::atomic<qint64> slowest {0};
+    std::mutex slowestMutex;
+    qint64 slowest = 0;
+    QString slowestName;
     QElapsedTimer timer;
     timer.start();
     QThreadPool pool;
@@ -289,16 +292,19 @@ int hostileRun(const QString &folder)
         }
         if (thumbnail)
             ++made;
-        qint64 ms = own.elapsed();
-        qint64 seen = slowest.load();
-        while (ms > seen && !slowest.compare_exchange_weak(seen, ms)) {
+        const qint64 ms = own.elapsed();
+        std::lock_guard<std::mutex> lock(slowestMutex);
+        if (ms > slowest) {
+            slowest = ms;
+            slowestName = QFileInfo(path).fileName();
         }
     });
     std::fflush(stdout);
     figure("hostile_files", files.size(), "count");
     figure("hostile_thumbnails_made", made, "count");
     figure("hostile_total", double(timer.elapsed()), "ms");
-    figure("hostile_slowest_file", double(slowest.load()), "ms");
+    std::printf("hostile_slowest_file_name: %s\n", qPrintable(slowestName));
+    figure("hostile_slowest_file", double(slowest), "ms");
     figure("hostile_peak_memory", std::round(peakResidentMB()), "MB");
     return 0;
 }

@@ -107,17 +107,30 @@ private Q_SLOTS:
         QCOMPARE(frame->size(), QSize(32, 24));
     }
 
-    // 20 GB of holes after a JPEG's scan: the end marker is looked for near the end only.
-    void jpegWithoutAnEndInAHugeSparseFile()
+    // 20 GB of holes after a JPEG's scan, with no end marker or one at the far
+    // end: neither is read through (the decoder would read every byte).
+    void jpegInAHugeSparseFile_data()
     {
+        QTest::addColumn<bool>("endAtTheFarEnd");
+        QTest::newRow("no end") << false;
+        QTest::newRow("end 20 GB on") << true;
+    }
+    void jpegInAHugeSparseFile()
+    {
+        QFETCH(bool, endAtTheFarEnd);
         QImage picture(320, 240, QImage::Format_RGB32);
         picture.fill(Qt::darkGreen);
         const QByteArray jpeg = encoded(picture, "jpeg");
         QVERIFY(jpeg.endsWith("\xFF\xD9"));
         const QString path = writeFile(freshFolder(QStringLiteral("sparse")) + QStringLiteral("/huge.jpg"), jpeg.chopped(2));
         QFile file(path);
-        if (!file.resize(20LL * 1024 * 1024 * 1024))
+        if (!file.resize(20LL * 1024 * 1024 * 1024 - 2))
             QSKIP("no sparse files here");
+        if (endAtTheFarEnd) {
+            QVERIFY(file.open(QIODevice::Append));
+            QCOMPARE(file.write("\xFF\xD9", 2), 2);
+            file.close();
+        }
         QElapsedTimer timer;
         timer.start();
         const lg::ImageSource source(path);

@@ -105,6 +105,27 @@ private Q_SLOTS:
         const std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, 32);
         QVERIFY(frame);
         QCOMPARE(frame->size(), QSize(32, 24));
+
+        // A QuickTime file that declares 64 x 48 around 200 x 200 PNG frames.
+        const QString png = fixtures::writeVideo(freshFolder(QStringLiteral("limit")) + QStringLiteral("/p.mov"),
+                                                 QStringLiteral("color=c=red:s=200x200:r=10:d=0.3"), {"-c:v", "png"});
+        QFile file(png);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const qsizetype entry = bytes.indexOf("png ", bytes.indexOf("stsd"));
+        const qsizetype track = bytes.indexOf("tkhd");
+        QVERIFY(entry > 0 && track > 0);
+        bytes.replace(entry + 28, 4, QByteArray("\0\x40\0\x30", 4));
+        bytes.replace(track + 80, 8, QByteArray("\0\x40\0\0\0\x30\0\0", 8));
+        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+        lg::VideoInfo::setFramePixelLimitForTesting(64 * 48);
+        const std::optional<lg::VideoProbe> declared = lg::VideoInfo::probe(png);
+        const bool pngRefused = !lg::VideoInfo::firstFrame(png);
+        lg::VideoInfo::setFramePixelLimitForTesting(0);
+        QVERIFY(!declared);
+        QVERIFY(pngRefused);
+        QVERIFY(lg::VideoInfo::firstFrame(png));
     }
 
     // 20 GB of holes after a JPEG's scan, with no end marker or one at the far

@@ -39,21 +39,6 @@ QSet<QString> typesOfTheListedExtensions()
     return types;
 }
 
-// Each name as the database knows it (aliases resolved); unknown names stay.
-QSet<QString> canonical(const QStringList &names, QStringList *duplicates)
-{
-    const QMimeDatabase db;
-    QSet<QString> set;
-    for (const QString &name : names) {
-        const QMimeType type = db.mimeTypeForName(name);
-        const QString known = type.isValid() ? type.name() : name;
-        if (set.contains(known))
-            duplicates->append(name);
-        set.insert(known);
-    }
-    return set;
-}
-
 } // namespace
 
 class DesktopEntryTest : public QObject
@@ -79,18 +64,16 @@ private Q_SLOTS:
     void offersExactlyTheListedTypes()
     {
         QFETCH(QStringList, names);
-        QVERIFY(!names.isEmpty());
-        QStringList duplicates;
-        const QSet<QString> offered = canonical(names, &duplicates);
-        QCOMPARE(duplicates, QStringList());
-        const QSet<QString> expected = typesOfTheListedExtensions();
-        QStringList extra = (offered - expected).values();
-        QStringList missing = (expected - offered).values();
-        extra.sort();
-        missing.sort();
-        QCOMPARE(extra, QStringList());
-        QCOMPARE(missing, QStringList());
-        QVERIFY(!offered.contains(QStringLiteral("image/webp")));
+        QVERIFY2(!names.isEmpty(), "the file was not found (LG_TEST_SOURCE_DIR)");
+        // Each name as the database knows it (aliases resolved), once.
+        const QMimeDatabase db;
+        QStringList offered;
+        for (const QString &name : names)
+            offered.append(db.mimeTypeForName(name).isValid() ? db.mimeTypeForName(name).name() : name);
+        offered.sort();
+        QStringList expected = typesOfTheListedExtensions().values();
+        expected.sort();
+        QCOMPARE(offered, expected);
     }
 
     void unlistedFilesAreLeftOutOfTheBatch()

@@ -15,10 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QtConcurrent>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,38 +33,6 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
-quint32 crc32(const QByteArray &data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char c : data) {
-        crc ^= uchar(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
-{
-    const auto be32 = [](quint32 v) {
-        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(bytes, 4);
-    };
-    const QByteArray body = QByteArray(type) + data;
-    png += be32(quint32(data.size())) + body + be32(crc32(body));
-}
-
-// A PNG that declares 16000 x 16000 pixels over a few kilobytes of data.
-QByteArray pngBombHeader()
-{
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    QByteArray ihdr {"\0\0\x3e\x80\0\0\x3e\x80\x08\x02\0\0\0", 13};
-    appendChunk(png, "IHDR", ihdr);
-    appendChunk(png, "IDAT", qCompress(QByteArray(64 * 1024, '\0')).mid(4));
-    appendChunk(png, "IEND", QByteArray());
-    return png;
-}
-
 } // namespace
 
 class HostileInputTest : public QObject
@@ -81,7 +47,6 @@ private Q_SLOTS:
         small.fill(Qt::red);
         QTest::newRow("png as mp4") << "holiday.mp4" << encoded(small, "png");
         QTest::newRow("jpeg as mov") << "beach.mov" << encoded(small, "jpeg");
-        QTest::newRow("png bomb as mp4") << "bomb.mp4" << pngBombHeader();
     }
     void pictureNamedLikeAVideoIsNoVideo()
     {
@@ -168,19 +133,8 @@ private Q_SLOTS:
         QFile::remove(path);
         QFile::remove(path + QStringLiteral(".corrupt"));
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        QFuture<QVariant> read = QtConcurrent::run([] { return lg::Settings::value(QStringLiteral("arrPaths")); });
-        QDeadlineTimer deadline(5000);
-        while (!read.isFinished() && !deadline.hasExpired())
-            QThread::yieldCurrentThread();
-        if (!read.isFinished()) {
-            // Free the reader stuck in open(): a writer arrives and leaves.
-            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
-            if (fd >= 0)
-                ::close(fd);
-            read.waitForFinished();
-            QFAIL("reading the settings waited on the FIFO");
-        }
-        QVERIFY(!read.result().isValid());
+        // Before, this waited for a writer to the FIFO for ever.
+        QVERIFY(!lg::Settings::value(QStringLiteral("arrPaths")).isValid());
         lg::Settings::setValue(QStringLiteral("startstatus"), true);
         QVERIFY(QFileInfo(path).isFile());
         QCOMPARE(lg::Settings::boolValue(QStringLiteral("startstatus")), std::optional<bool>(true));

@@ -311,8 +311,13 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         bool ok = false;
         const QList<QUrl> urls = uriList(data, &ok);
         const QString destination = localPath(folderURLAtDropPath(dropPath));
-        if (!ok || urls.isEmpty() || destination.isEmpty() || isPhotosLibraryPath(destination))
+        if (!ok || urls.isEmpty() || destination.isEmpty())
             return false;
+        if (isPhotosLibraryPath(destination)) {
+            lg::Alert::inform(window(), QStringLiteral("Photos library import is not available"),
+                              QStringLiteral("Files cannot be imported into a Photos library on this system."));
+            return false;
+        }
         QList<QUrl> usable;
         for (const QUrl &url : urls) {
             const QString source = lg::Paths::clean(url.toLocalFile());

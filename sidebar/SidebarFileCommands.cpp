@@ -326,7 +326,8 @@ void sideMenuvc::outlineView_StartLabelEditing()
     const QModelIndex index = treeController->model()->indexForPath(*path);
     myOutlineView->scrollTo(index);
     myOutlineView->setFocus();
-    myOutlineView->edit(index);
+    if (!myOutlineView->indexWidget(index))
+        myOutlineView->edit(index);
     // The insertion point after the last character, nothing selected.
     if (auto *line = qobject_cast<QLineEdit *>(myOutlineView->indexWidget(index))) {
         line->deselect();

@@ -52,6 +52,7 @@ public:
 
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
     {
+        printLine(QStringLiteral("begin"));
         auto *editor = new QLineEdit(parent);
         editor->setObjectName(QStringLiteral("lbltitle"));
         editor->setFrame(false);

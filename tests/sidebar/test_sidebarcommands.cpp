@@ -246,6 +246,16 @@ private Q_SLOTS:
         QVERIFY(!sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(old)));
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
 
+        // A trash that fails keeps the node and says so.
+        const QString keep = root + QStringLiteral("/Keep");
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, keep)));
+        QVERIFY(QDir(keep).removeRecursively());
+        lg::Alert::clearShownAlerts();
+        menuAction(sidebar, "actionMoveToTrash")->trigger();
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().value(1), QStringLiteral("Some items could not be processed."));
+        QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(keep)));
+
     }
 
     void pasteCopiesAndIntoItsOwnFolderOffersOnlyACopy()

@@ -151,6 +151,21 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
+    void replacingTheFolderThatHoldsTheDraggedOneLosesNothing()
+    {
+        const QString root = makeTree(QStringLiteral("Nest"), {QStringLiteral("X/X")});
+        const QString inner = lg::test::writeFile(root + QStringLiteral("/X/X/inner.jpg"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        answerWith({QStringLiteral("Replace"), QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, root + QStringLiteral("/X/X"), root));
+        QVERIFY(done.wait(5000));
+        QVERIFY(QFileInfo(inner).isFile());
+        QCOMPARE(shownTitles().value(2), QStringLiteral("Some items could not be processed."));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet_data()
     {
         QTest::addColumn<QString>("answer");

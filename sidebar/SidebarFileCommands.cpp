@@ -143,11 +143,18 @@ void sideMenuvc::setUpCommands()
     QAbstractItemDelegate *plain = myOutlineView->itemDelegate();
     myOutlineView->setItemDelegate(new SidebarTitleCell(myOutlineView, [this](const QModelIndex &index,
                                                                               const QString &text) {
-        const IndexPath path = treeController->model()->pathForIndex(index);
+        // After the editor has closed, for the node that was edited (wherever it is then).
+        const std::weak_ptr<BaseNode> edited = treeController->model()->sharedNodeForIndex(index);
         QPointer<sideMenuvc> self(this);
-        // After the editor has closed.
         QMetaObject::invokeMethod(
-            this, [self, path, text] { if (self) self->didEditTextField(path, text); }, Qt::QueuedConnection);
+            this,
+            [self, edited, text] {
+                const BaseNode::Ptr node = edited.lock();
+                if (!self || !node || !self->treeController->model()->indexForNode(node.get()).isValid())
+                    return;
+                self->didEditTextField(self->treeController->model()->pathForNode(node.get()), text);
+            },
+            Qt::QueuedConnection);
     }));
     delete plain;
     myOutlineView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);

@@ -7,6 +7,7 @@
 #include "platform/Timer.h"
 #include "platform/Trash.h"
 #include "sidebar/SidebarMenu.h"
+#include "sidebar/getPermissionvc.h"
 #include "tests/sidebar/SidebarFixture.h"
 
 #include <QAbstractItemModelTester>
@@ -256,6 +257,15 @@ private Q_SLOTS:
         QCOMPARE(shownTitles().value(1), QStringLiteral("Some items could not be processed."));
         QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(keep)));
 
+    }
+
+    void theAccessSheetEnablesOnlyTheHomeFolder()
+    {
+        getPermissionvc sheet;
+        QVERIFY(accessSheetLoaded);
+        QVERIFY(getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(lg::Paths::home())));
+        QVERIFY(!getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(lg::Paths::home() + "/Pictures")));
+        QVERIFY(!getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(QStringLiteral("/"))));
     }
 
     void pasteCopiesAndIntoItsOwnFolderOffersOnlyACopy()

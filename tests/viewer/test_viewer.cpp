@@ -9,6 +9,7 @@
 #include "platform/Timer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/ViewerFixtures.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/ViewerCanvas.h"
@@ -29,24 +30,9 @@
 
 #include <memory>
 
+using namespace viewertest;
+
 namespace {
-
-QString writePicture(const QString &path, QSize size, const QColor &color)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(color);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!image.save(path))
-        return QString();
-    return path;
-}
-
-InitialDirectory itemFor(const QString &path, bool isImage)
-{
-    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
-    item.isImage = isImage;
-    return item;
-}
 
 // Three small pictures in a fresh folder: red, green, blue.
 QVector<InitialDirectory> threePictures(const QString &folderName = QStringLiteral("pictures"))
@@ -62,14 +48,6 @@ QVector<InitialDirectory> threePictures(const QString &folderName = QStringLiter
 QString nameOf(const InitialDirectory &item)
 {
     return item.file ? item.file->url.fileName() : QString();
-}
-
-viewimagevc *shownViewer()
-{
-    viewimagevc *viewer = imageViewer();
-    viewer->resize(900, 700);
-    viewer->show();
-    return viewer;
 }
 
 } // namespace

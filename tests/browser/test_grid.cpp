@@ -42,28 +42,32 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { resetSharedState(); }
 
+    void exactlyNItemsFitInARowAtAnyWidth_data()
+    {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<int>("n");
+        for (double width : {320.0, 641.0, 1000.0, 1917.0, 2560.0})
+            for (int n = 2; n <= 7; ++n)
+                QTest::addRow("%g px, %d per row", width, n) << width << n;
+    }
+
     void exactlyNItemsFitInARowAtAnyWidth()
     {
-        for (double width : {320.0, 641.0, 1000.0, 1917.0, 2560.0}) {
-            for (int n = 2; n <= 7; ++n) {
-                const GridMetrics m = GridMetrics::forWidth(width, n);
-                QCOMPARE(m.columns, n);
-                QVERIFY(qFuzzyCompare(m.side, width / (n + 1)));
-                QVERIFY(qFuzzyCompare(m.inset, m.side / n));
-                QVERIFY(n * m.side + 2 * m.inset <= width + 1e-9);
-                QVERIFY((n + 1) * m.side + 2 * m.inset > width);
-                // Rows: the item after the last of a row starts the next one.
-                QCOMPARE(m.itemRect(n - 1).top(), m.itemRect(0).top());
-                QVERIFY(m.itemRect(n).top() > m.itemRect(n - 1).bottom());
-                QVERIFY(m.itemRect(n - 1).right() <= width - m.inset + 1e-6);
-                QCOMPARE(m.indexAt(m.itemRect(n + 1).center(), 100), n + 1);
-            }
-        }
-        const GridMetrics example = GridMetrics::forWidth(1000, 5);
-        QCOMPARE(qRound(example.side * 100), 16667);
-        QCOMPARE(qRound(example.inset * 100), 3333);
-        QCOMPARE(example.rowsFor(11), 3);
-        QCOMPARE(example.indexAt(QPointF(1, 1), 10), -1);  // in the inset
+        QFETCH(double, width);
+        QFETCH(int, n);
+        const GridMetrics m = GridMetrics::forWidth(width, n);
+        QCOMPARE(m.columns, n);
+        QVERIFY(qFuzzyCompare(m.side, width / (n + 1)));
+        QVERIFY(qFuzzyCompare(m.inset, m.side / n));
+        QVERIFY(n * m.side + 2 * m.inset <= width + 1e-9);
+        QVERIFY((n + 1) * m.side + 2 * m.inset > width);
+        // Rows: the item after the last of a row starts the next one.
+        QCOMPARE(m.itemRect(n - 1).top(), m.itemRect(0).top());
+        QVERIFY(m.itemRect(n).top() > m.itemRect(n - 1).bottom());
+        QVERIFY(m.itemRect(n - 1).right() <= width - m.inset + 1e-6);
+        QCOMPARE(m.indexAt(m.itemRect(n + 1).center(), 100), n + 1);
+        QCOMPARE(m.rowsFor(2 * n + 1), 3);
+        QCOMPARE(m.indexAt(QPointF(1, 1), 10), -1);  // in the inset
     }
 
     void theSliderBandsAndZoomButtonsChooseItemsPerRow()

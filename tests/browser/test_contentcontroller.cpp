@@ -14,7 +14,6 @@
 
 #include <QFrame>
 #include <QLabel>
-#include <QSplitter>
 
 using namespace browsertest;
 
@@ -30,8 +29,6 @@ private Q_SLOTS:
         ViewController *content = contentController();
         QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QCOMPARE(content->segmentControl->selectedSegment(), 0);
-        QCOMPARE(content->titleBoxHeight(), 29);
-        QCOMPARE(content->titleBoxBottomSpace(), 1);
         QCOMPARE(thumbnailGrid()->parentWidget(), static_cast<QWidget *>(content->customview));
         // The list is made only when it is first shown.
         QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("listVc")));
@@ -50,7 +47,6 @@ private Q_SLOTS:
         QCOMPARE(styleBeforeViewer, listStyle);
         QCOMPARE(content->segmentControl->selectedSegment(), 2);
         QCOMPARE(content->titleBoxHeight(), 0);
-        QCOMPARE(content->titleBoxBottomSpace(), 0);
         QVERIFY(content->titlebox->isHidden());
 
         // Asking for the viewer again only re-selects its segment.
@@ -101,17 +97,6 @@ private Q_SLOTS:
         content->showListView();
         QVERIFY(!viewer->isSlideShowRunning);
         QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
-    }
-
-    void theInformationPaneTogglesBackAndForth()
-    {
-        ViewController *content = contentController();
-        QWidget *pane = content->splitview->widget(1);
-        const bool before = pane->isHidden();
-        content->toggleInfoPane();
-        QCOMPARE(pane->isHidden(), !before);
-        content->toggleInfoPane();
-        QCOMPARE(pane->isHidden(), before);
     }
 
     void splitResizesReLayOutTheViewerOncePerPass()

@@ -1,0 +1,143 @@
+#include "viewer/Adjustments.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Exposure, brightness and contrast act on each channel alike: one table.
+std::array<uint8_t, 256> toneTable(const Adjustments &a)
+{
+    std::array<uint8_t, 256> table{};
+    const double gain = std::pow(2.0, std::clamp(a.exposure, -4.0, 4.0));
+    const double contrast = std::clamp(a.contrast, 0.0, 4.0);
+    const double brightness = std::clamp(a.brightness, -1.0, 1.0);
+    for (int i = 0; i < 256; ++i) {
+        double v = i / 255.0 * gain;
+        v += brightness;
+        v = (v - 0.5) * contrast + 0.5;
+        table[size_t(i)] = uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
+    }
+    return table;
+}
+
+using Matrix = std::array<std::array<double, 3>, 3>;
+
+Matrix multiply(const Matrix &a, const Matrix &b)
+{
+    Matrix m{};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 3; ++k)
+                m[size_t(r)][size_t(c)] += a[size_t(r)][size_t(k)] * b[size_t(k)][size_t(c)];
+    return m;
+}
+
+Matrix blend(const Matrix &target, double amount)
+{
+    Matrix m{};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            m[size_t(r)][size_t(c)] = (r == c ? 1.0 - amount : 0.0) + amount * target[size_t(r)][size_t(c)];
+    return m;
+}
+
+// Saturation, sepia and monochrome are linear in the colour: one matrix.
+Matrix colourMatrix(const Adjustments &a)
+{
+    constexpr double lr = 0.2126, lg = 0.7152, lb = 0.0722;
+    const Matrix grey = {{{lr, lg, lb}, {lr, lg, lb}, {lr, lg, lb}}};
+    const Matrix sepia = {{{0.393, 0.769, 0.189}, {0.349, 0.686, 0.168}, {0.272, 0.534, 0.131}}};
+    // Saturation s: grey blended by (1 - s), which may go past 1 (more colour).
+    const Matrix saturation = blend(grey, 1.0 - std::clamp(a.saturation, 0.0, 3.0));
+    Matrix m = multiply(blend(sepia, std::clamp(a.sepia, 0.0, 1.0)), saturation);
+    m = multiply(blend(grey, std::clamp(a.monochrome, 0.0, 1.0)), m);
+    return m;
+}
+
+inline int clampByte(int v)
+{
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+void applyToneAndColour(QImage &image, const Adjustments &a)
+{
+    const std::array<uint8_t, 256> table = toneTable(a);
+    const Matrix m = colourMatrix(a);
+    const bool identityMatrix = m == Matrix{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    int k[3][3];
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            k[r][c] = int(std::lround(m[size_t(r)][size_t(c)] * 4096.0));
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = row[x];
+            const int r = table[size_t(qRed(p))], g = table[size_t(qGreen(p))], b = table[size_t(qBlue(p))];
+            if (identityMatrix) {
+                row[x] = qRgba(r, g, b, qAlpha(p));
+                continue;
+            }
+            const int nr = (k[0][0] * r + k[0][1] * g + k[0][2] * b + 2048) >> 12;
+            const int ng = (k[1][0] * r + k[1][1] * g + k[1][2] * b + 2048) >> 12;
+            const int nb = (k[2][0] * r + k[2][1] * g + k[2][2] * b + 2048) >> 12;
+            row[x] = qRgba(clampByte(nr), clampByte(ng), clampByte(nb), qAlpha(p));
+        }
+    }
+}
+
+// Unsharp mask over a 3 x 3 box blur: out = in + amount * (in - blur).
+void sharpen(QImage &image, double amount)
+{
+    const int w = image.width(), h = image.height();
+    if (w < 3 || h < 3)
+        return;
+    const QImage source = image.copy();
+    const int strength = int(std::lround(std::clamp(amount, 0.0, 4.0) * 256.0));
+    for (int y = 1; y < h - 1; ++y) {
+        const auto *above = reinterpret_cast<const QRgb *>(source.constScanLine(y - 1));
+        const auto *here = reinterpret_cast<const QRgb *>(source.constScanLine(y));
+        const auto *below = reinterpret_cast<const QRgb *>(source.constScanLine(y + 1));
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 1; x < w - 1; ++x) {
+            int sum[3] = {0, 0, 0};
+            for (const QRgb *line : {above, here, below}) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const QRgb q = line[x + dx];
+                    sum[0] += qRed(q);
+                    sum[1] += qGreen(q);
+                    sum[2] += qBlue(q);
+                }
+            }
+            const QRgb p = here[x];
+            const int c[3] = {qRed(p), qGreen(p), qBlue(p)};
+            int v[3];
+            for (int i = 0; i < 3; ++i) {
+                const int detail = c[i] * 9 - sum[i];   // nine times (in - blur)
+                v[i] = clampByte(c[i] + (detail * strength) / (9 * 256));
+            }
+            out[x] = qRgba(v[0], v[1], v[2], qAlpha(p));
+        }
+    }
+}
+
+} // namespace
+
+QImage applyAdjustments(const QImage &source, const Adjustments &a)
+{
+    if (source.isNull() || a.isIdentity())
+        return source;
+    // Straight (not premultiplied) colour, four bytes a pixel.
+    QImage image = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return QImage();
+    if (a.exposure != 0 || a.brightness != 0 || a.contrast != 1 || a.saturation != 1 || a.sepia != 0
+        || a.monochrome != 0)
+        applyToneAndColour(image, a);
+    if (a.sharpness > 0)
+        sharpen(image, a.sharpness);
+    return image;
+}

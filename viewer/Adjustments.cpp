@@ -1,6 +1,10 @@
 #include "viewer/Adjustments.h"
 
+#include <QThread>
+#include <QtConcurrent>
+
 #include <algorithm>
+#include <functional>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -62,7 +66,7 @@ inline int clampByte(int v)
     return v < 0 ? 0 : v > 255 ? 255 : v;
 }
 
-void applyToneAndColour(QImage &image, const Adjustments &a)
+void applyToneAndColour(QImage &image, const Adjustments &a, int firstRow, int endRow)
 {
     const std::array<uint8_t, 256> table = toneTable(a);
     const Matrix m = colourMatrix(a);
@@ -72,7 +76,7 @@ void applyToneAndColour(QImage &image, const Adjustments &a)
         for (int c = 0; c < 3; ++c)
             k[r][c] = int(std::lround(m[size_t(r)][size_t(c)] * 4096.0));
     const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = firstRow; y < endRow; ++y) {
         auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const QRgb p = row[x];
@@ -90,14 +94,13 @@ void applyToneAndColour(QImage &image, const Adjustments &a)
 }
 
 // Unsharp mask over a 3 x 3 box blur: out = in + amount * (in - blur).
-void sharpen(QImage &image, double amount)
+void sharpen(QImage &image, const QImage &source, double amount, int firstRow, int endRow)
 {
     const int w = image.width(), h = image.height();
     if (w < 3 || h < 3)
         return;
-    const QImage source = image.copy();
     const int strength = int(std::lround(std::clamp(amount, 0.0, 4.0) * 256.0));
-    for (int y = 1; y < h - 1; ++y) {
+    for (int y = std::max(1, firstRow); y < std::min(h - 1, endRow); ++y) {
         const auto *above = reinterpret_cast<const QRgb *>(source.constScanLine(y - 1));
         const auto *here = reinterpret_cast<const QRgb *>(source.constScanLine(y));
         const auto *below = reinterpret_cast<const QRgb *>(source.constScanLine(y + 1));
@@ -134,10 +137,27 @@ QImage applyAdjustments(const QImage &source, const Adjustments &a)
     QImage image = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         return QImage();
+    image.bits();   // its own pixels now, before several threads write rows
+    // Large pictures are worked on in bands of rows, on several threads.
+    const int height = image.height();
+    const int bandCount = qint64(image.width()) * height < 256 * 1024
+                              ? 1
+                              : std::clamp(QThread::idealThreadCount(), 1, 8);
+    QList<std::pair<int, int>> bands;
+    for (int i = 0; i < bandCount; ++i)
+        bands.append({height * i / bandCount, height * (i + 1) / bandCount});
+    const auto eachBand = [&bands](const std::function<void(int, int)> &work) {
+        if (bands.size() == 1)
+            work(bands.first().first, bands.first().second);
+        else
+            QtConcurrent::blockingMap(bands, [&work](const std::pair<int, int> &band) { work(band.first, band.second); });
+    };
     if (a.exposure != 0 || a.brightness != 0 || a.contrast != 1 || a.saturation != 1 || a.sepia != 0
         || a.monochrome != 0)
-        applyToneAndColour(image, a);
-    if (a.sharpness > 0)
-        sharpen(image, a.sharpness);
+        eachBand([&](int first, int end) { applyToneAndColour(image, a, first, end); });
+    if (a.sharpness > 0) {
+        const QImage source = image.copy();
+        eachBand([&](int first, int end) { sharpen(image, source, a.sharpness, first, end); });
+    }
     return image;
 }

@@ -77,8 +77,16 @@ void ImageCanvas::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), m_background);
     if (m_image.isNull())
         return;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(targetRect(), m_image);
+    const QRectF target = targetRect();
+    const QSizeF device = target.size() * devicePixelRatioF();
+    // Pixel for pixel when the preview was made for this size.
+    const bool exact = std::abs(device.width() - m_image.width()) < 1.5
+                       && std::abs(device.height() - m_image.height()) < 1.5;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
+    if (exact)
+        painter.drawImage(QRectF(target.topLeft().toPoint(), QSizeF(m_image.size()) / devicePixelRatioF()), m_image);
+    else
+        painter.drawImage(target, m_image);
     painter.end();
     Q_EMIT painted(m_tag);
 }

@@ -40,7 +40,7 @@ struct LoadedPicture
     QSize pixelSize;
 };
 
-LoadedPicture loadPreview(const QString &path, int side)
+LoadedPicture loadPreview(const QString &path, int side, QSize fit)
 {
     const lg::ImageSource source(path);
     if (!source.isValid())
@@ -49,6 +49,10 @@ LoadedPicture loadPreview(const QString &path, int side)
     loaded.pixelSize = source.pixelSize().value_or(QSize());
     if (std::optional<QImage> preview = source.thumbnail(side))
         loaded.preview = *preview;
+    // Made for the canvas: the preview shows pixel for pixel.
+    if (fit.width() > 64 && fit.height() > 64
+        && (loaded.preview.width() > fit.width() || loaded.preview.height() > fit.height()))
+        loaded.preview = loaded.preview.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (!loaded.pixelSize.isValid())
         loaded.pixelSize = loaded.preview.size();
     return loaded;
@@ -166,7 +170,8 @@ void editImagevc::loadImage()
         // As a double click on the picture does: the adjustments window opens.
         imageview->simulateMouseDown();
     });
-    watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide));
+    const QSize fit = (QSizeF(imageview->size()) * imageview->devicePixelRatioF()).toSize();
+    watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide, fit));
 }
 
 void editImagevc::openEditWindow()

@@ -282,7 +282,8 @@ private Q_SLOTS:
         QTRY_COMPARE(proposed, QStringLiteral("beach copy"));
         QTRY_VERIFY(!isBusy);
         QCOMPARE(bytesOf(path), before);
-        lg::ImageWriter::setCommitHookForTesting({});
+        if (kind == QLatin1String("jpg"))
+            return;
         // Saved: a new file in the chosen format; the original stays as it was.
         const QString copy = folder + QStringLiteral("/beach copy.png");
         Saver::setPanelResponderForTesting([copy](const QString &) {
@@ -293,8 +294,7 @@ private Q_SLOTS:
         viewer->RotateImageWithSender(1);
         QTRY_VERIFY(QFileInfo::exists(copy));
         QCOMPARE(QImage(copy).size(), QSize(30, 40));
-        if (kind == QLatin1String("webp"))
-            QCOMPARE(bytesOf(path), before);
+        QCOMPARE(bytesOf(path), before);
     }
 
     void trashShowsTheNextItem_data()

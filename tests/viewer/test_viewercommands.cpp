@@ -199,14 +199,30 @@ private Q_SLOTS:
         isBusy = false;
     }
 
+    void rotateLeftWritesTheFileInPlace_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::newRow("upright") << 1;
+        QTest::newRow("stored turned, Exif orientation 6") << 6;
+    }
+
     void rotateLeftWritesTheFileInPlace()
     {
+        QFETCH(int, orientation);
         const QString folder = lg::test::freshFolder(QStringLiteral("turn"));
-        const QString path = writeJpeg(folder + QStringLiteral("/photo.jpg"), quadrants(QSize(400, 300)), 1);
+        const QString path = writeJpeg(folder + QStringLiteral("/photo.jpg"),
+                                       storedForOrientation(quadrants(QSize(400, 300)), orientation), orientation);
         QVERIFY(!path.isEmpty());
         itemList << itemFor(path);
         currentFolderURL = QUrl::fromLocalFile(folder);
         viewimagevc *viewer = viewerOn(0);
+        // An index outside the list turns nothing.
+        const QByteArray before = bytesOf(path);
+        selectedItemIndex = 4;
+        viewer->RotateImageWithSender(1);
+        QVERIFY(!viewer->isTransformRunning());
+        QCOMPARE(bytesOf(path), before);
+        selectedItemIndex = 0;
         viewer->RotateImageWithSender(1);
         QTRY_VERIFY(!viewer->isTransformRunning());
         const lg::ImageSource written(path);

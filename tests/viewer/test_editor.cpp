@@ -12,6 +12,7 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QSignalSpy>
 #include <QSlider>
 
 Q_DECLARE_METATYPE(Adjustments)
@@ -132,9 +133,11 @@ private Q_SLOTS:
         const int before = luma(editor->imageview->image().pixel(8, 8));
 
         QSlider *exposure = editor->editor->slider(QStringLiteral("exposure"));
-        for (int value = 10; value <= 100; value += 10)   // a drag: many moves, one preview at a time
+        QSignalSpy previews(editor, &editImagevc::previewShown);
+        for (int value = 10; value <= 100; value += 10)   // a drag: ten moves before the first preview is back
             exposure->setValue(value);
         QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
+        QCOMPARE(previews.count(), 2);   // the first move, then one for the newest position
         QVERIFY(luma(editor->imageview->image().pixel(8, 8)) > before + 30);
 
         const QString copy = folder + QStringLiteral("/edited.png");

@@ -161,6 +161,7 @@ private Q_SLOTS:
     {
         const lg::FileOpResult home = lg::moveToTrash(QDir::homePath());
         QCOMPARE(home.error, lg::FileOpError::Denied);
+        QCOMPARE(lg::moveToTrash(QFileInfo(QDir::homePath()).absolutePath()).error, lg::FileOpError::Denied);
         QVERIFY(QFileInfo(QDir::homePath()).isDir());
 
         const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("keep")) + "/k.txt");

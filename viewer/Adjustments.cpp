@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -93,37 +94,50 @@ void applyToneAndColour(QImage &image, const Adjustments &a, int firstRow, int e
     }
 }
 
-// Unsharp mask over a 3 x 3 box blur: out = in + amount * (in - blur).
+// Unsharp mask over a 3 x 3 box blur: out = in + amount * (in - blur). The
+// box sums are built from running sums of three pixels along each row.
+void horizontalSums(const QRgb *line, int width, int *sums)
+{
+    for (int x = 1; x < width - 1; ++x) {
+        const QRgb a = line[x - 1], b = line[x], c = line[x + 1];
+        sums[3 * x] = qRed(a) + qRed(b) + qRed(c);
+        sums[3 * x + 1] = qGreen(a) + qGreen(b) + qGreen(c);
+        sums[3 * x + 2] = qBlue(a) + qBlue(b) + qBlue(c);
+    }
+}
+
 void sharpen(QImage &image, const QImage &source, double amount, int firstRow, int endRow)
 {
     const int w = image.width(), h = image.height();
     if (w < 3 || h < 3)
         return;
     const int strength = int(std::lround(std::clamp(amount, 0.0, 4.0) * 256.0));
-    for (int y = std::max(1, firstRow); y < std::min(h - 1, endRow); ++y) {
-        const auto *above = reinterpret_cast<const QRgb *>(source.constScanLine(y - 1));
-        const auto *here = reinterpret_cast<const QRgb *>(source.constScanLine(y));
-        const auto *below = reinterpret_cast<const QRgb *>(source.constScanLine(y + 1));
+    const int first = std::max(1, firstRow), end = std::min(h - 1, endRow);
+    if (first >= end)
+        return;
+    std::vector<int> buffer(size_t(9) * size_t(w), 0);
+    int *rows[3] = {buffer.data(), buffer.data() + 3 * w, buffer.data() + 6 * w};
+    const auto line = [&source](int y) { return reinterpret_cast<const QRgb *>(source.constScanLine(y)); };
+    horizontalSums(line(first - 1), w, rows[0]);
+    horizontalSums(line(first), w, rows[1]);
+    for (int y = first; y < end; ++y) {
+        horizontalSums(line(y + 1), w, rows[2]);
+        const QRgb *here = line(y);
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const int *above = rows[0], *middle = rows[1], *below = rows[2];
         for (int x = 1; x < w - 1; ++x) {
-            int sum[3] = {0, 0, 0};
-            for (const QRgb *line : {above, here, below}) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const QRgb q = line[x + dx];
-                    sum[0] += qRed(q);
-                    sum[1] += qGreen(q);
-                    sum[2] += qBlue(q);
-                }
-            }
             const QRgb p = here[x];
-            const int c[3] = {qRed(p), qGreen(p), qBlue(p)};
-            int v[3];
-            for (int i = 0; i < 3; ++i) {
-                const int detail = c[i] * 9 - sum[i];   // nine times (in - blur)
-                v[i] = clampByte(c[i] + (detail * strength) / (9 * 256));
-            }
-            out[x] = qRgba(v[0], v[1], v[2], qAlpha(p));
+            const int k = 3 * x;
+            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+            // nine times (in - blur), scaled by the strength
+            const int dr = r * 9 - (above[k] + middle[k] + below[k]);
+            const int dg = g * 9 - (above[k + 1] + middle[k + 1] + below[k + 1]);
+            const int db = b * 9 - (above[k + 2] + middle[k + 2] + below[k + 2]);
+            out[x] = qRgba(clampByte(r + dr * strength / 2304), clampByte(g + dg * strength / 2304),
+                           clampByte(b + db * strength / 2304), qAlpha(p));
         }
+        std::swap(rows[0], rows[1]);   // the middle row becomes the row above
+        std::swap(rows[1], rows[2]);   // and the row below becomes the middle
     }
 }
 
@@ -142,7 +156,7 @@ QImage applyAdjustments(const QImage &source, const Adjustments &a)
     const int height = image.height();
     const int bandCount = qint64(image.width()) * height < 256 * 1024
                               ? 1
-                              : std::clamp(QThread::idealThreadCount(), 1, 8);
+                              : std::clamp(QThread::idealThreadCount() - 1, 1, 8);   // a core stays with the window
     QList<std::pair<int, int>> bands;
     for (int i = 0; i < bandCount; ++i)
         bands.append({height * i / bandCount, height * (i + 1) / bandCount});

@@ -156,7 +156,7 @@ QImage applyAdjustments(const QImage &source, const Adjustments &a)
     const int height = image.height();
     const int bandCount = qint64(image.width()) * height < 256 * 1024
                               ? 1
-                              : std::clamp(QThread::idealThreadCount() - 1, 1, 8);   // a core stays with the window
+                              : std::clamp(QThread::idealThreadCount() - 1, 1, 4);   // a core stays with the window; more gain little
     QList<std::pair<int, int>> bands;
     for (int i = 0; i < bandCount; ++i)
         bands.append({height * i / bandCount, height * (i + 1) / bandCount});

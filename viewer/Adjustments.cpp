@@ -152,11 +152,12 @@ QImage applyAdjustments(const QImage &source, const Adjustments &a)
     if (image.isNull())
         return QImage();
     image.bits();   // its own pixels now, before several threads write rows
-    // Large pictures are worked on in bands of rows, on several threads.
+    // Large pictures are worked on in bands of rows, on up to four threads (a
+    // core stays with the window; more gain little).
     const int height = image.height();
     const int bandCount = qint64(image.width()) * height < 256 * 1024
                               ? 1
-                              : std::clamp(QThread::idealThreadCount() - 1, 1, 4);   // a core stays with the window; more gain little
+                              : std::clamp(QThread::idealThreadCount() - 1, 1, 4);
     QList<std::pair<int, int>> bands;
     for (int i = 0; i < bandCount; ++i)
         bands.append({height * i / bandCount, height * (i + 1) / bandCount});

@@ -1,4 +1,3 @@
-// GLib (through Trash) is not included here, but the folder builds without Qt keywords.
 #include "platform/FileOperations.h"
 
 #include "platform/Trash.h"
@@ -54,6 +53,9 @@ void registerTypes()
         qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
     });
 }
+
+// Queued signals of other classes may carry these before any FileOperation exists.
+Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
 QByteArray enc(const QString &path) { return QFile::encodeName(path); }
 

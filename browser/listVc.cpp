@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "browser/BrowserStyle.h"
+#include "browser/ItemEditing.h"
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/Listing.h"
@@ -45,6 +46,7 @@ void listVc::viewDidLoad()
     connect(tblview->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
     connect(tblview, &ListTableView::visibleRowsChanged, this, [this] { scheduleWorkRequest(); });
+    installItemEditing(tblview, false);
 }
 
 void listVc::showEvent(QShowEvent *event)

@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/BrowserStyle.h"
 #include "browser/GridView.h"
+#include "browser/ItemEditing.h"
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
@@ -81,6 +82,7 @@ void thumbnailvc::viewDidLoad()
             [this](const QItemSelection &selected, const QItemSelection &) { didSelectItems(selected); });
     connect(collectionview, &GridView::itemDoubleClicked, this,
             [] { lg::NotificationHub::instance().post(QStringLiteral("viewimage")); });
+    installItemEditing(collectionview, true);
 }
 
 void thumbnailvc::showEvent(QShowEvent *event)

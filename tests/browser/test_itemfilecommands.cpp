@@ -3,7 +3,10 @@
 // write the clipboard), drops, Move To and Copy To, and Move to Trash of a
 // filtered selection.
 #include "browser/BrowserFixtures.h"
+#include "browser/GridView.h"
+#include "browser/ItemEditing.h"
 #include "browser/ItemFileCommands.h"
+#include "browser/thumbnailvc.h"
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
@@ -296,6 +299,75 @@ private Q_SLOTS:
         ItemFileCommands::instance()->copyItemsTo(listBrowseView());
         QTRY_VERIFY(!isBusy);
         QCOMPARE(finished.count(), 2);
+    }
+    void renamesRefuseBadOrTakenNamesAndNeverReplace_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("message");
+        const QStringList untouched{"a.jpg", "b.jpg"};
+        QTest::newRow("new extension") << "a.png" << QStringList{"a.png", "b.jpg"} << QString();
+        QTest::newRow("blanks stay") << " a .jpg" << QStringList{" a .jpg", "b.jpg"} << QString();
+        QTest::newRow("case only") << "A.JPG" << untouched << QString();
+        QTest::newRow("emptied") << "" << untouched << QString();
+        QTest::newRow("taken") << "b.jpg" << untouched
+                               << QStringLiteral("The name \u201Cb.jpg\u201D is already taken. Please choose a different name.");
+        for (const char *bad : {"x/y.jpg", ".", ".."})
+            QTest::addRow("refused %s", bad) << QString::fromLatin1(bad) << untouched
+                                             << QStringLiteral("An error occurred while renaming the file.");
+        QTest::newRow("NUL") << QStringLiteral("a") + QChar(0) + QStringLiteral(".jpg") << untouched
+                             << QStringLiteral("An error occurred while renaming the file.");
+    }
+    void renamesRefuseBadOrTakenNamesAndNeverReplace()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, after);
+        QFETCH(QString, message);
+        const QString folder = lg::test::freshFolder(QStringLiteral("rename"));
+        lg::test::writeFile(folder + "/a.jpg", "a");
+        lg::test::writeFile(folder + "/b.jpg", "b");
+        renameInPlace(folder + "/a.jpg", typed, nullptr);
+        QCOMPARE(filesIn(folder), after);
+        QCOMPARE(readAll(folder + "/b.jpg"), QStringLiteral("b"));
+        if (message.isEmpty()) {
+            QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        } else {
+            QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+            QCOMPARE(lg::Alert::shownAlerts().first().title, message);
+            QTRY_VERIFY(!isBusy);   // "OK" hides the overlay
+        }
+    }
+
+    void theRenameEditorStaysWithItsFileThroughAReload()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("editing"));
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(folder + "/c.jpg", 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        ViewController *content = contentController();
+        content->resize(900, 600);
+        content->show();
+        QVERIFY(QTest::qWaitForWindowExposed(content));
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        GridView *view = grid->collectionview;
+        const QModelIndex first = view->model()->index(0, 0);
+        view->setCurrentIndex(first);
+        view->edit(first);
+        auto *editor = view->findChild<QLineEdit *>(QStringLiteral("renameEditor"));
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), QStringLiteral("b.jpg"));
+        editor->setText(QStringLiteral("renamed.jpg"));
+        // A new file sorts first and the view reloads while the name is edited.
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        QVERIFY(reloadAndWait(grid));
+        if (editor && view->findChild<QLineEdit *>(QStringLiteral("renameEditor")) == editor)
+            QTest::keyClick(editor, Qt::Key_Return);
+        QVERIFY(QFileInfo::exists(folder + "/a.jpg"));
+        QVERIFY(!QFileInfo::exists(folder + "/c.jpg") || filesIn(folder).contains(QStringLiteral("c.jpg")));
+        const QStringList names = filesIn(folder);
+        QVERIFY2(names == (QStringList{"a.jpg", "b.jpg", "c.jpg"}) || names == (QStringList{"a.jpg", "c.jpg", "renamed.jpg"}),
+                 qPrintable(names.join(QLatin1Char(','))));
     }
 };
 

@@ -97,9 +97,9 @@ QList<int> selectedRows(const BrowseView &view)
     if (!view.view || !view.view->selectionModel())
         return rows;
     for (const QModelIndex &index : view.view->selectionModel()->selectedIndexes())
-        if (!rows.contains(index.row()))
-            rows.append(index.row());
+        rows.append(index.row());
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

@@ -87,4 +87,11 @@ Q_SIGNALS:
     void saveFailed(const QString &message);
     // After every panel, saved or not.
     void finished(bool saved);
+
+private:
+    void finishSave(const Renderer &render, const QSize &outputSize, const QString &chosenPath,
+                    const SaveFormatChoice &choice);
+    void writeAndEnd(const Renderer &render, const QSize &outputSize, const QString &path,
+                     const SaveFormatChoice &choice);
+    void endPanel(bool wasSaved);
 };

@@ -175,7 +175,7 @@ private Q_SLOTS:
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), clashContent);
         QCOMPARE(QFileInfo::exists(from + QStringLiteral("/b.jpg")), !cut);
         QVERIFY(QFileInfo::exists(from + QStringLiteral("/notes.txt")));
-        QVERIFY(!isBusy);
+        QTRY_VERIFY(!isBusy);
         QVERIFY(!isFileOperationRunning);
     }
 

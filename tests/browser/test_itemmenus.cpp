@@ -48,6 +48,22 @@ class TestItemMenus : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Two applications for JPEG, written before GIO first reads the folders.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        const QString marker = lg::test::homeFolder() + QStringLiteral("/opened.jpg");
+        for (const char *id : {"lgviewer", "lgeditor"})
+            lg::test::writeFile(data + QStringLiteral("/applications/%1.desktop").arg(QLatin1String(id)),
+                                QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=/bin/cp %f %2\n"
+                                               "MimeType=image/jpeg;\n")
+                                    .arg(QLatin1String(id), marker)
+                                    .toUtf8());
+        lg::test::writeFile(data + QStringLiteral("/applications/mimeinfo.cache"),
+                            "[MIME Cache]\nimage/jpeg=lgviewer.desktop;lgeditor.desktop;\n");
+        lg::test::writeFile(data + QStringLiteral("/applications/mimeapps.list"),
+                            "[Added Associations]\nimage/jpeg=lgeditor.desktop;lgviewer.desktop;\n");
+    }
     void init()
     {
         resetSharedState();
@@ -209,20 +225,7 @@ private Q_SLOTS:
 
     void openWithListsTheTypesApplicationsAndOpensTheClickedItem()
     {
-        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
         const QString marker = lg::test::homeFolder() + QStringLiteral("/opened.jpg");
-        for (const char *id : {"lgviewer", "lgeditor"})
-            lg::test::writeFile(data + QStringLiteral("/applications/%1.desktop").arg(QLatin1String(id)),
-                                QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=/bin/cp %f %2\n"
-                                               "MimeType=image/jpeg;\n")
-                                    .arg(QLatin1String(id), marker)
-                                    .toUtf8());
-        lg::test::writeFile(data + QStringLiteral("/applications/mimeinfo.cache"),
-                            "[MIME Cache]\nimage/jpeg=lgviewer.desktop;lgeditor.desktop;\n");
-        lg::test::writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                + QStringLiteral("/mimeapps.list"),
-                            "[Default Applications]\nimage/jpeg=lgeditor.desktop\n");
-
         const QString folder = lg::test::freshFolder(QStringLiteral("openwith"));
         writeJpeg(folder + QStringLiteral("/one.jpg"), 10, 10, Qt::red);
         writeJpeg(folder + QStringLiteral("/two.jpg"), 20, 20, Qt::blue);

@@ -54,7 +54,7 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView { background: #1e1e1e; color: #d8d8d8; }"
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
-        m_outline->header()->resizeSection(0, 130);
+        m_outline->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     }
 }
 

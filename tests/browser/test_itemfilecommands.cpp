@@ -24,6 +24,8 @@
 #include <QMenu>
 #include <QMimeData>
 
+#include <memory>
+
 using namespace browsertest;
 
 namespace {
@@ -368,6 +370,38 @@ private Q_SLOTS:
         const QStringList names = filesIn(folder);
         QVERIFY2(names == (QStringList{"a.jpg", "b.jpg", "c.jpg"}) || names == (QStringList{"a.jpg", "c.jpg", "renamed.jpg"}),
                  qPrintable(names.join(QLatin1Char(','))));
+    }
+    void filesDroppedOnTheGridAreCopiedAfterTheSearchQuestion()
+    {
+        const QString here = lg::test::freshFolder(QStringLiteral("dropgrid"));
+        const QString there = lg::test::freshFolder(QStringLiteral("dropsource"));
+        writeJpeg(here + "/old.jpg", 8, 8);
+        lg::test::writeFile(there + "/new.jpg", "dropped");
+        currentFolderURL = QUrl::fromLocalFile(here);
+        ViewController *content = contentController();
+        content->resize(800, 600);
+        content->show();
+        QVERIFY(QTest::qWaitForWindowExposed(content));
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        content->searchField->setText(QStringLiteral("old"));
+        QVERIFY(isSearchActive);
+
+        answer({QStringLiteral("Yes"), QStringLiteral("Copy")});
+        QWidget *viewport = grid->collectionview->viewport();
+        std::unique_ptr<QMimeData> data(lg::Clipboard::mimeDataForFiles({QUrl::fromLocalFile(there + "/new.jpg")}));
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {});
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        QCoreApplication::sendEvent(viewport, &drop);
+        QVERIFY(drop.isAccepted());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"No", "Yes"}));
+        QVERIFY(!isSearchActive);
+        QCOMPARE(readAll(here + "/new.jpg"), QStringLiteral("dropped"));
+        QVERIFY(QFileInfo::exists(there + "/new.jpg"));
     }
 };
 

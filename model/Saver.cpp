@@ -20,6 +20,7 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include <Magick++.h>
 
@@ -250,6 +251,17 @@ void SaveOptionsAccessory::updateOptionRows()
 
 Saver::Saver(QObject *parent) : QObject(parent) {}
 
+Saver::~Saver()
+{
+    if (m_write && m_write->isRunning()) {
+        m_write->disconnect(this);
+        m_write->waitForFinished();
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+    }
+}
+
 void Saver::setPanelResponderForTesting(PanelResponder responder)
 {
     panelResponder() = std::move(responder);
@@ -375,19 +387,31 @@ void Saver::finishSave(const Renderer &render, const QSize &outputSize, const QS
 void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const QString &path,
                         const SaveFormatChoice &choice)
 {
+    // Widgets are drawn here; the encoding and the write go to the pool.
     const QImage image = render ? render(outputSize) : QImage();
-    QString error;
-    if (!writeImage(image, path, choice, &error)) {
-        lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
-        Q_EMIT saveFailed(error);
-        endPanel(false);
-        return;
-    }
-    isCollageSaved = true;
-    Q_EMIT saved(path);
-    if (openAfterSave)
-        lg::Workspace::openWithDefault(path);
-    endPanel(true);
+    m_write = new QFutureWatcher<std::pair<bool, QString>>(this);
+    connect(m_write, &QFutureWatcherBase::finished, this, [this, watcher = m_write, path] {
+        watcher->deleteLater();
+        if (m_write == watcher)
+            m_write = nullptr;
+        const auto [ok, error] = watcher->result();
+        if (!ok) {
+            lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
+            Q_EMIT saveFailed(error);
+            endPanel(false);
+            return;
+        }
+        isCollageSaved = true;
+        Q_EMIT saved(path);
+        if (openAfterSave)
+            lg::Workspace::openWithDefault(path);
+        endPanel(true);
+    });
+    m_write->setFuture(QtConcurrent::run([image, path, choice] {
+        QString error;
+        const bool ok = writeImage(image, path, choice, &error);
+        return std::make_pair(ok, error);
+    }));
 }
 
 void Saver::endPanel(bool wasSaved)

@@ -1,4 +1,3 @@
-// GLib (through Trash) is not included here, but the folder builds without Qt keywords.
 #include "platform/FileOperations.h"
 
 #include "platform/Trash.h"
@@ -54,6 +53,9 @@ void registerTypes()
         qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
     });
 }
+
+// Queued signals of other classes may carry these before any FileOperation exists.
+Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
 QByteArray enc(const QString &path) { return QFile::encodeName(path); }
 
@@ -182,7 +184,7 @@ QString besideName(const QString &target, const char *tag)
     const QString folder = parentOf(target);
     for (;;) {
         const QString name = QStringLiteral(".%1.lg%2-%3-%4")
-                                 .arg(nameOf(target).left(100), QLatin1String(tag))
+                                 .arg(nameOf(target).left(40), QLatin1String(tag))
                                  .arg(::getpid())
                                  .arg(counter.fetch_add(1));
         const QString path = joinPath(folder, name);
@@ -446,10 +448,9 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
         return errnoFailure(errno, source, p->target);
     p->sourceIsDir = isRealDir(p->sourceStat);
     struct stat folder;
-    if (::stat(enc(targetFolder).constData(), &folder) != 0)
-        return errnoFailure(errno, source, p->target);
-    if (!S_ISDIR(folder.st_mode))
-        return errnoFailure(ENOTDIR, source, p->target);
+    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return failure(FileOpError::Other, source, p->target,
+                       QStringLiteral("The folder “%1” does not exist.").arg(targetFolder));
     if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;
@@ -510,11 +511,8 @@ FileOpResult moveWith(const QString &source, const QString &targetFolder, Confli
     int err = injectedFault(FileStep::Rename, source);
     if (!err)
         err = putInPlace(p.source, p.target, p.replacing);
-    if (!err) {
-        if (ctx.onBytes)
-            ctx.onBytes(S_ISREG(p.sourceStat.st_mode) ? p.sourceStat.st_size : 0);
+    if (!err)
         return success(p.source, p.target);
-    }
     if (err != EXDEV)
         return errnoFailure(err, p.source, p.target);
     // Another file system: copy, check the copy, and only then delete the source.
@@ -644,8 +642,11 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     if (nameOf(path) == newName)
         return success(path, path);
     int err = injectedFault(FileStep::Rename, path);
+    // A change of case only, on a file system that ignores case, finds the item itself.
+    const bool caseOnly = newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && isSameFile(path, target);
     if (!err)
-        err = renameNoReplace(path, target);
+        err = caseOnly ? (::rename(enc(path).constData(), enc(target).constData()) == 0 ? 0 : errno)
+                       : renameNoReplace(path, target);
     return err ? errnoFailure(err, path, target) : success(path, target);
 }
 
@@ -671,9 +672,13 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
     registerTypes();
     FileOpProgress state;
     state.itemsTotal = items.size();
-    if (kind == FileOpKind::Copy) {
-        for (const FileOpItem &item : items)
-            state.bytesTotal += bytesOf(item.source);
+    // Bytes of each item, measured before anything moves.
+    QList<qint64> itemBytes;
+    if (kind != FileOpKind::Trash) {
+        for (const FileOpItem &item : items) {
+            itemBytes.append(bytesOf(item.source));
+            state.bytesTotal += itemBytes.last();
+        }
     }
     QElapsedTimer sinceReport;
     sinceReport.start();
@@ -684,16 +689,15 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
         }
     };
     CopyContext ctx;
-    if (kind == FileOpKind::Copy) {
-        ctx.onBytes = [&](qint64 bytes) {
-            state.bytesDone += bytes;
-            report(false);
-        };
-    }
+    ctx.onBytes = [&](qint64 bytes) {
+        state.bytesDone += bytes;
+        report(false);
+    };
     report(true);
 
     QList<FileOpResult> results;
     results.reserve(items.size());
+    qint64 bytesBefore = 0;
     for (const FileOpItem &item : items) {
         const QString target = item.targetFolder.isEmpty()
                                    ? QString()
@@ -715,10 +719,10 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
             break;
         }
         ++state.itemsDone;
+        bytesBefore += itemBytes.value(results.size() - 1);
+        state.bytesDone = bytesBefore;   // a failed or renamed item counts as done too
         report(false);
     }
-    if (kind == FileOpKind::Copy)
-        state.bytesDone = std::max(state.bytesDone, state.bytesTotal);
     report(true);
     return results;
 }

@@ -128,9 +128,8 @@ FileOpResult moveToTrash(const QString &givenPath)
         result.message = QString::fromLocal8Bit(std::strerror(errno));
         return result;
     }
-    const QString canonicalHome = QFileInfo(QDir::homePath()).canonicalFilePath();
-    if (path == QLatin1String("/") || QFileInfo(path).canonicalFilePath() == canonicalHome
-        || path == QDir::cleanPath(QDir::homePath())) {
+    // The home folder, or a folder that holds it, is never trashed.
+    if (path == QLatin1String("/") || isInsideCanonical(QDir::homePath(), path)) {
         result.error = FileOpError::Denied;
         result.message = QStringLiteral("The home folder cannot be moved to the Trash.");
         return result;

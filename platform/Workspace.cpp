@@ -4,6 +4,7 @@
 #include "platform/Workspace.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDialog>
@@ -122,6 +123,14 @@ bool runDBus(const ExternalCall &call, QString *error)
     if (!bus.isConnected()) {
         *error = QStringLiteral("No session bus.");
         return false;
+    }
+    // A name nobody owns and nothing can start fails at once instead of after the time limit.
+    if (QDBusConnectionInterface *names = bus.interface()) {
+        if (!names->isServiceRegistered(call.program).value()
+            && !names->activatableServiceNames().value().contains(call.program)) {
+            *error = QStringLiteral("%1 is not available.").arg(call.program);
+            return false;
+        }
     }
     QDBusMessage message = QDBusMessage::createMethodCall(call.program, call.arguments[0], call.arguments[1],
                                                           call.arguments[2]);
@@ -259,7 +268,8 @@ void showOwnProperties(const QString &path, QWidget *parent)
         field->setObjectName(QString::fromLatin1(name));
         field->setTextInteractionFlags(Qt::TextSelectableByMouse);
         field->setWordWrap(true);
-        field->setMaximumWidth(360);
+        field->setMinimumWidth(260);
+        field->setMaximumWidth(420);
         auto *caption = new QLabel(label);
         caption->setStyleSheet(QStringLiteral("color: #9a9a9a;"));
         form->addRow(caption, field);
@@ -271,8 +281,8 @@ void showOwnProperties(const QString &path, QWidget *parent)
     addRow(QStringLiteral("Size:"), sizeText(info), "propertySize");
     addRow(QStringLiteral("Where:"), info.absolutePath(), "propertyWhere");
     if (info.birthTime().isValid())
-        addRow(QStringLiteral("Created:"), locale.toString(info.birthTime(), QLocale::LongFormat), "propertyCreated");
-    addRow(QStringLiteral("Modified:"), locale.toString(info.lastModified(), QLocale::LongFormat), "propertyModified");
+        addRow(QStringLiteral("Created:"), locale.toString(info.birthTime(), QLocale::ShortFormat), "propertyCreated");
+    addRow(QStringLiteral("Modified:"), locale.toString(info.lastModified(), QLocale::ShortFormat), "propertyModified");
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->addLayout(form);

@@ -146,6 +146,8 @@ private Q_SLOTS:
                                             << lg::FileOpError::InvalidName;
             QTest::addRow("%s missing source", k) << move << "A/none" << "B" << "" << refuse
                                                   << lg::FileOpError::SourceMissing;
+            QTest::addRow("%s missing target folder", k) << move << "A/f.txt" << "none" << "" << refuse
+                                                         << lg::FileOpError::Other;
         }
     }
     void refusalsLeaveEverythingAsItWas()
@@ -185,15 +187,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("move");
         QTest::addColumn<bool>("folder");
         QTest::addColumn<int>("policy");
+        QTest::addColumn<bool>("failFinalRename");   // the old item must survive whole
         QTest::addColumn<QString>("expectedName");
+        const int keepBoth = int(lg::ConflictPolicy::KeepBoth), replace = int(lg::ConflictPolicy::Replace);
         for (bool move : {false, true})
             for (bool folder : {false, true}) {
                 const char *k = move ? "move" : "copy";
                 const char *what = folder ? "folder" : "file";
-                QTest::addRow("%s %s keep both", k, what) << move << folder << int(lg::ConflictPolicy::KeepBoth)
+                QTest::addRow("%s %s keep both", k, what) << move << folder << keepBoth << false
                                                           << (folder ? "item.d 2" : "item 2.d");
-                QTest::addRow("%s %s replace", k, what) << move << folder << int(lg::ConflictPolicy::Replace)
-                                                        << "item.d";
+                QTest::addRow("%s %s replace", k, what) << move << folder << replace << false << "item.d";
+                QTest::addRow("%s %s replace failing", k, what) << move << folder << replace << true << "item.d";
             }
     }
     void conflictsAreNumberedOrReplaced()
@@ -201,63 +205,41 @@ private Q_SLOTS:
         QFETCH(bool, move);
         QFETCH(bool, folder);
         QFETCH(int, policy);
+        QFETCH(bool, failFinalRename);
         QFETCH(QString, expectedName);
         const QString root = lg::test::freshFolder(QStringLiteral("conflict"));
         const QString src = root + "/src/item.d", dst = root + "/dst/item.d";
-        if (folder) {
-            lg::test::writeFile(src + "/new.txt", "new");
-            lg::test::writeFile(dst + "/old.txt", "old");
-        } else {
-            lg::test::writeFile(src, "new");
-            lg::test::writeFile(dst, "old");
-        }
-        ::chmod(QFile::encodeName(src).constData(), folder ? 0750 : 0640);
-        const lg::FileOpResult r = move ? lg::moveItem(src, root + "/dst", lg::ConflictPolicy(policy))
-                                        : lg::copyItem(src, root + "/dst", lg::ConflictPolicy(policy));
-        QVERIFY2(r.ok(), qPrintable(r.message));
-        QCOMPARE(r.target, root + "/dst/" + expectedName);
-        QCOMPARE(readAll(folder ? r.target + "/new.txt" : r.target), QByteArray("new"));
-        struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(r.target).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), folder ? 0750 : 0640);
-        QCOMPARE(QFileInfo::exists(src), !move);
-        QStringList expected{QStringLiteral("item.d")};
-        if (expectedName != expected.first())
-            expected << expectedName;
-        expected.sort();
-        QCOMPARE(entries(root + "/dst"), expected);   // no leftovers beside the target
-        if (policy == int(lg::ConflictPolicy::Replace) && folder)
-            QVERIFY(!QFileInfo::exists(dst + "/old.txt"));
-    }
-
-    void replaceFailingBeforeTheFinalRenameKeepsTheOldItem_data()
-    {
-        QTest::addColumn<bool>("move");
-        QTest::addColumn<bool>("folder");
-        QTest::newRow("copy file") << false << false;
-        QTest::newRow("copy folder") << false << true;
-        QTest::newRow("move file") << true << false;
-        QTest::newRow("move folder") << true << true;
-    }
-    void replaceFailingBeforeTheFinalRenameKeepsTheOldItem()
-    {
-        QFETCH(bool, move);
-        QFETCH(bool, folder);
-        const QString root = lg::test::freshFolder(QStringLiteral("replacefail"));
-        const QString src = root + "/src/item", dst = root + "/dst/item";
         lg::test::writeFile(folder ? src + "/a" : src, "new");
         lg::test::writeFile(folder ? dst + "/a" : dst, "old");
         if (folder)
             lg::test::writeFile(dst + "/b", "old b");
-        FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::FinalRename ? EIO : 0; });
-        const lg::FileOpResult r = move ? lg::moveItem(src, root + "/dst", lg::ConflictPolicy::Replace)
-                                        : lg::copyItem(src, root + "/dst", lg::ConflictPolicy::Replace);
-        QCOMPARE(r.error, lg::FileOpError::Other);
-        QCOMPARE(readAll(folder ? dst + "/a" : dst), QByteArray("old"));
-        if (folder)
-            QCOMPARE(readAll(dst + "/b"), QByteArray("old b"));
-        QCOMPARE(readAll(folder ? src + "/a" : src), QByteArray("new"));
-        QCOMPARE(entries(root + "/dst"), QStringList{QStringLiteral("item")});
+        ::chmod(QFile::encodeName(src).constData(), folder ? 0750 : 0640);
+        FaultGuard fault([failFinalRename](lg::FileStep step, const QString &) {
+            return failFinalRename && step == lg::FileStep::FinalRename ? EIO : 0;
+        });
+        const lg::FileOpResult r = move ? lg::moveItem(src, root + "/dst", lg::ConflictPolicy(policy))
+                                        : lg::copyItem(src, root + "/dst", lg::ConflictPolicy(policy));
+        QStringList expected{expectedName, QStringLiteral("item.d")};
+        expected.removeDuplicates();
+        expected.sort();
+        QCOMPARE(entries(root + "/dst"), expected);   // no leftovers beside the target
+        if (failFinalRename) {
+            QCOMPARE(r.error, lg::FileOpError::Other);
+            QCOMPARE(readAll(folder ? dst + "/a" : dst), QByteArray("old"));
+            if (folder)
+                QCOMPARE(readAll(dst + "/b"), QByteArray("old b"));
+            QCOMPARE(readAll(folder ? src + "/a" : src), QByteArray("new"));
+            return;
+        }
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(r.target, root + "/dst/" + expectedName);
+        QCOMPARE(readAll(folder ? r.target + "/a" : r.target), QByteArray("new"));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(r.target).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), folder ? 0750 : 0640);
+        QCOMPARE(QFileInfo::exists(src), !move);
+        if (policy == int(lg::ConflictPolicy::Replace) && folder)
+            QVERIFY(!QFileInfo::exists(dst + "/b"));
     }
 
     void moveAcrossFileSystemsDeletesOnlyAfterACompleteCopy_data()

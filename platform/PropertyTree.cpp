@@ -227,6 +227,8 @@ QString valueText(const QString &key, const Exiv2::Metadatum &datum, const Exiv2
     case Exiv2::signedRational:
     case Exiv2::tiffFloat:
     case Exiv2::tiffDouble: {
+        if (value.count() > 64)
+            return {};
         QStringList parts;
         for (long i = 0; i < value.count(); ++i) {
             if (value.typeId() == Exiv2::unsignedRational || value.typeId() == Exiv2::signedRational) {

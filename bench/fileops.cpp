@@ -48,6 +48,7 @@ QList<lg::FileOpResult> runBatch(const QList<lg::FileOpItem> &items, qint64 *ela
     qint64 stall = 0;
     QTimer ticker;
     ticker.setInterval(tickMs);
+    ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         stall = std::max(stall, sinceTick.restart() - tickMs);
     });

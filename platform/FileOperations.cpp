@@ -532,7 +532,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
     return success(p.source, p.target);
 }
 
-FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -541,7 +541,7 @@ FileOpResult copyWith(const QString &source, const QString &targetFolder, Confli
     return copyPlanned(p, ctx, false);
 }
 
-FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -568,6 +568,30 @@ FileOpResult moveWith(const QString &source, const QString &targetFolder, Confli
                          + QString::fromLocal8Bit(std::strerror(removeErr));
     }
     return copied;
+}
+
+// A numbered name taken by someone else between the check and the rename is
+// numbered again.
+template <typename Step>
+FileOpResult withRetries(Step step, ConflictPolicy onConflict)
+{
+    FileOpResult r = step();
+    for (int attempt = 0; attempt < 5 && onConflict == ConflictPolicy::KeepBoth
+                          && r.error == FileOpError::TargetExists; ++attempt)
+        r = step();
+    return r;
+}
+
+FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return copyOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
+FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
 qint64 bytesOf(const QString &path) { return measureTree(path).bytes; }

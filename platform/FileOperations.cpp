@@ -605,22 +605,32 @@ bool isValidFileName(const QString &name)
            && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
-                 const QStringList &alsoTaken)
+FreeNameFinder::FreeNameFinder(const QString &folder)
+    : m_folder(folder)
 {
-    QSet<QString> taken;
     std::vector<QByteArray> names;
     int err = 0;
     if (listNames(folder, &names, &err)) {
+        m_taken.reserve(qsizetype(names.size()));
         for (const QByteArray &entry : names)
-            taken.insert(QFile::decodeName(entry).toLower());
+            m_taken.insert(QFile::decodeName(entry).toLower());
     }
-    for (const QString &other : alsoTaken)
-        taken.insert(other.toLower());
-    const auto isFree = [&](const QString &candidate) {
-        struct stat st;
-        return !taken.contains(candidate.toLower()) && !lstatPath(joinPath(folder, candidate), &st);
-    };
+}
+
+void FreeNameFinder::addTaken(const QString &name)
+{
+    m_taken.insert(name.toLower());
+}
+
+bool FreeNameFinder::isFree(const QString &candidate) const
+{
+    // The listing may be old by now: the disk has the last word.
+    struct stat st;
+    return !m_taken.contains(candidate.toLower()) && !lstatPath(joinPath(m_folder, candidate), &st);
+}
+
+QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
+{
     if (numbering.tryPlainNameFirst && isFree(name))
         return name;
     QString base = name, extension;
@@ -634,6 +644,22 @@ QString freeName(const QString &folder, const QString &name, const NameNumbering
         if (isFree(candidate))
             return candidate;
     }
+}
+
+QString FreeNameFinder::take(const QString &name, const NameNumbering &numbering)
+{
+    const QString free = peek(name, numbering);
+    addTaken(free);
+    return free;
+}
+
+QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
+                 const QStringList &alsoTaken)
+{
+    FreeNameFinder finder(folder);
+    for (const QString &other : alsoTaken)
+        finder.addTaken(other);
+    return finder.peek(name, numbering);
 }
 
 // ---- Comparisons ----

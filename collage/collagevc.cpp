@@ -18,7 +18,6 @@
 
 #include <QCheckBox>
 #include <QColorDialog>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGridLayout>
@@ -117,6 +116,22 @@ const QString stripStyle = QStringLiteral(
     "QLineEdit { background: #26323c; color: #f0f0f0; border: 1px solid #44525e; border-radius: 3px; padding: 1px 3px; }"
     "QLineEdit:disabled { color: #777; }");
 
+// Shown in the strip until a photo's thumbnail is ready.
+const QImage &stripPlaceholder()
+{
+    static const QImage image = [] {
+        QImage square(64, 64, QImage::Format_ARGB32_Premultiplied);
+        square.fill(Qt::transparent);
+        QPainter painter(&square);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(120, 130, 140), 2));
+        painter.setBrush(QColor(60, 70, 80));
+        painter.drawRoundedRect(QRectF(4, 10, 56, 44), 5, 5);
+        return square;
+    }();
+    return image;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- CollagePhotoModel
@@ -154,8 +169,7 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
         return *image;
     if (!cache.hasFailed(key))
         cache.request(this, {ThumbnailRequest{key, true, m_thumbnailSide, true}}, {}, ThumbnailCache::Later);
-    static QFileIconProvider icons;
-    return icons.icon(info).pixmap(64, 64).toImage();
+    return stripPlaceholder();
 }
 
 Qt::ItemFlags CollagePhotoModel::flags(const QModelIndex &index) const

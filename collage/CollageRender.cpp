@@ -50,16 +50,23 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (!snapshot.slotArea.isEmpty())
         painter.setClipRect(scaled(snapshot.slotArea));
+    if (snapshot.shadow) {
+        // The slots' outlines, blurred by drawing them small and scaling up.
+        const double shrink = 8;
+        QImage mask((QSizeF(outputSize) / shrink).toSize().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::transparent);
+        {
+            QPainter shadow(&mask);
+            shadow.scale(1 / shrink, 1 / shrink);
+            for (const CollageSlotSnapshot &slot : snapshot.slotList)
+                shadow.fillRect(scaled(slot.frame), QColor(0, 0, 0, 200));
+        }
+        const QImage soft = mask.scaled(mask.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .scaled(outputSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage(0, 0, soft);
+    }
     for (qsizetype i = 0; i < snapshot.slotList.size(); ++i) {
         const QRectF frame = scaled(snapshot.slotList.at(i).frame);
-        if (snapshot.shadow) {
-            // A soft dark edge around the slot.
-            const double spread = 7 * std::min(sx, sy);
-            for (int step = 4; step >= 1; --step) {
-                const double grow = spread * step / 4;
-                painter.fillRect(frame.adjusted(-grow, -grow, grow, grow), QColor(0, 0, 0, 30));
-            }
-        }
         painter.fillRect(frame, snapshot.border);
         const QRectF target = inner(frame);
         const QImage &picture = pictures.at(i);

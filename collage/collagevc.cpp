@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGridLayout>
+#include <QIcon>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -166,10 +167,10 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
     }
     ThumbnailCache &cache = thumbnailCache();
     if (std::optional<QImage> image = cache.thumbnail(key))
-        return *image;
+        return QIcon(QPixmap::fromImage(*image));
     if (!cache.hasFailed(key))
         cache.request(this, {ThumbnailRequest{key, true, m_thumbnailSide, true}}, {}, ThumbnailCache::Later);
-    return stripPlaceholder();
+    return QIcon(QPixmap::fromImage(stripPlaceholder()));
 }
 
 Qt::ItemFlags CollagePhotoModel::flags(const QModelIndex &index) const
@@ -838,7 +839,7 @@ void collagevc::btnLandscapeclciked()
 void collagevc::configureCollectionView()
 {
     const double s = std::max(1.0, collectionsize);
-    collectionview->setIconSize(QSize(int(s) - 12, int(s) - 12));
+    collectionview->setIconSize(QSize(int(s) - 10, int(s) - 10));
     collectionview->setGridSize(QSize(int(s), int(s)));
     collectionview->setSpacing(0);
 }

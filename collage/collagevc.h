@@ -139,7 +139,7 @@ public:
     bool isrotate = false;
     bool processStart = false;
     int currentIndex = 0;
-    double collectionsize = 150;
+    double collectionsize = 104;
     QColor canvasBackground = QColor(43, 57, 69);
     Saver *saver = nullptr;
     collageInfovc *collageInfovcobj = nullptr;

@@ -84,16 +84,16 @@ void resetSlotDragState()
 
 QList<CollageSlotBase *> allCollageSlots()
 {
-    QList<CollageSlotBase *> slotList;
+    QList<CollageSlotBase *> found;
     for (QWidget *slot : std::as_const(collageSlotList)) {
         if (auto *base = qobject_cast<CollageSlotBase *>(slot))
-            slotList << base;
+            found << base;
     }
     for (const QPointer<QWidget> &slot : std::as_const(collageRotateSlotList)) {
         if (auto *base = qobject_cast<CollageSlotBase *>(slot.data()))
-            slotList << base;
+            found << base;
     }
-    return slotList;
+    return found;
 }
 
 void resetCollageGlobals()
@@ -460,6 +460,19 @@ void CollageSlotBase::leaveEvent(QEvent *event)
     hoverFlag() = false;
 }
 
+void CollageSlotBase::hideEvent(QHideEvent *event)
+{
+    // A slot taken off the canvas under the pointer gets no leave event: it
+    // lets go of the hover here, so that the next slot entered shows its handle.
+    QWidget::hideEvent(event);
+    if (hoverFlag()) {
+        btn->hide();
+        hoverFlag() = false;
+        if (qobject_cast<collageCellvc *>(this))
+            isSlotHovered = false;
+    }
+}
+
 // ---------------------------------------------------------------- collageCellvc
 
 collageCellvc::collageCellvc(QWidget *parent) : CollageSlotBase(parent)
@@ -469,10 +482,16 @@ collageCellvc::collageCellvc(QWidget *parent) : CollageSlotBase(parent)
 
 void collageCellvc::enterEvent(QEnterEvent *event)
 {
-    // One hover flag for all Grid and Center slotList.
+    // One hover flag for all Grid and Center slots.
     m_mouseEnter = isSlotHovered;
     CollageSlotBase::enterEvent(event);
     isSlotHovered = m_mouseEnter;
+}
+
+void collageCellvc::leaveEvent(QEvent *event)
+{
+    CollageSlotBase::leaveEvent(event);
+    isSlotHovered = false;
 }
 
 void collageCellvc::loadSlotImage(const std::optional<QUrl> &url, bool reload)

@@ -159,6 +159,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     virtual void pictureArrived() {}
     bool &hoverFlag();
 
@@ -192,6 +193,7 @@ public:
 
 protected:
     void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 };
 
 // The Pile slot: the whole photo, its frame taking the photo's aspect.

@@ -199,8 +199,10 @@ QMimeData *CollagePhotoModel::mimeData(const QModelIndexList &indexes) const
 
 void CollagePhotoModel::reload()
 {
+    m_reloading = true;
     beginResetModel();
     endResetModel();
+    m_reloading = false;
 }
 
 void CollagePhotoModel::thumbnailReady()
@@ -230,13 +232,12 @@ collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent
 
 void collageCollectionView::reset()
 {
-    if (m_reloading) {
+    // The model's own reset reaches the view here too: only a reset asked of
+    // the view reloads the rows.
+    if (m_model->isReloading())
         QListView::reset();
-        return;
-    }
-    m_reloading = true;
-    m_model->reload();
-    m_reloading = false;
+    else
+        m_model->reload();
 }
 
 // ---------------------------------------------------------------- collageInfovc

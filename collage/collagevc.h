@@ -49,8 +49,10 @@ public:
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     // The list changed: show it again.
     void reload();
+    bool isReloading() const { return m_reloading; }
 
 private:
+    bool m_reloading = false;
     void thumbnailReady();
     int m_thumbnailSide = 200;
 };
@@ -67,7 +69,6 @@ public:
 
 private:
     CollagePhotoModel *m_model = nullptr;
-    bool m_reloading = false;
 };
 
 // The help popover's content.

@@ -10,6 +10,7 @@
 #include "platform/Alert.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QDrag>
 #include <QLineEdit>
 #include <QMimeData>
@@ -51,6 +52,12 @@ void drop(QWidget *target, QMimeData *mime)
 void hover(QWidget *slot)
 {
     QEnterEvent event(QPointF(5, 5), QPointF(5, 5), slot->mapToGlobal(QPointF(5, 5)));
+    QCoreApplication::sendEvent(slot, &event);
+}
+
+void leave(QWidget *slot)
+{
+    QEvent event(QEvent::Leave);
     QCoreApplication::sendEvent(slot, &event);
 }
 
@@ -185,6 +192,14 @@ private Q_SLOTS:
         const QList<QUrl> before = shownPhotos(slotList);
         QTRY_VERIFY(!slotList.at(0)->imgview->image().isNull());
 
+        // The handle shows on the slot under the pointer, one slot after another.
+        for (collageCellvc *slot : slotList) {
+            hover(slot);
+            QVERIFY(slot->btn->isVisible());
+            leave(slot);
+            QVERIFY(!slot->btn->isVisible());
+        }
+
         // Dropped on the other slot: the two swap; the drag picture is a small copy.
         QSize picture;
         draggablebutton::setDragRunnerForTesting([&](QDrag *drag) {
@@ -288,6 +303,7 @@ private Q_SLOTS:
         const QUrl known = QUrl::fromLocalFile(root + QStringLiteral("/b.gif"));
         collagePhotoList = {arrayStruct{known, false}};
         collagevc *collage = openCollage(2, 2);
+        QAbstractItemModelTester tester(collage->collectionview->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy added(collage, &collagevc::photosAdded);
         isCollageSaved = true;
         collage->addPhotosInBackground({QUrl::fromLocalFile(root), known, QUrl::fromLocalFile(root + QStringLiteral("/missing.jpeg"))});

@@ -1346,7 +1346,7 @@ void collagevc::btnAddPhotos()
 void collagevc::addPhotosInBackground(const QList<QUrl> &urls)
 {
     showOverlay(false);
-    m_scanRunning = true;
+    ++m_scansRunning;
     QSet<QUrl> known;
     for (const arrayStruct &entry : std::as_const(collagePhotoList)) {
         if (entry.url)
@@ -1355,7 +1355,7 @@ void collagevc::addPhotosInBackground(const QList<QUrl> &urls)
     auto *watcher = new QFutureWatcher<QList<QUrl>>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
-        m_scanRunning = false;
+        --m_scansRunning;
         // The list may have grown while the scan ran (a drop, a library):
         // test for duplicates again against what it holds now.
         int added = 0;
@@ -1366,7 +1366,8 @@ void collagevc::addPhotosInBackground(const QList<QUrl> &urls)
             ++added;
         }
         isCollageSaved = false;
-        hideOverlay();
+        if (m_scansRunning == 0)
+            hideOverlay();
         reloadStrip();
         btnremove->setEnabled(false);
         removeall();

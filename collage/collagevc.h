@@ -225,7 +225,7 @@ public:
     // Tests: replaces the random photo draw.
     void setPhotoPickerForTesting(PhotoPicker picker) { m_picker = std::move(picker); }
     // Tests: whether a folder scan is running.
-    bool isScanning() const { return m_scanRunning; }
+    bool isScanning() const { return m_scansRunning > 0; }
 
 Q_SIGNALS:
     // A background scan has added its photos (or none).
@@ -259,8 +259,7 @@ private:
 
     PhotoPicker m_picker = systemPicker();
     bool m_rebuildPending = false;
-    bool m_scanRunning = false;
-    quint64 m_scanGeneration = 0;
+    int m_scansRunning = 0;
     bool m_loaded = false;
     QFrame *m_helpPopup = nullptr;
 };

@@ -3,16 +3,20 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "collage/CollageRender.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "support/Fixtures.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QDrag>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QSlider>
 
@@ -180,6 +184,116 @@ private Q_SLOTS:
         QVERIFY(!isCollageSaved);
         QVERIFY(!lg::Alert::shownAlerts().isEmpty());
         Saver::setPanelResponderForTesting({});
+    }
+
+    // The saved picture comes from the files, cropped and zoomed as the slot
+    // shows it: a quadrant picture shows the quarter the framing points at.
+    void renderDrawsEachPhotoAsItsSlotFramesIt_data()
+    {
+        using namespace lg::test::fixtures;
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QPointF>("centre");
+        QTest::addColumn<int>("corner");
+        QTest::newRow("zoomed on the top left") << 2.0 << QPointF(0.25, 0.25) << int(TopLeft);
+        QTest::newRow("zoomed on the bottom right") << 2.0 << QPointF(0.75, 0.75) << int(BottomRight);
+        QTest::newRow("out of range is held inside the photo") << 9.0 << QPointF(-3, 0.9) << int(BottomLeft);
+    }
+    void renderDrawsEachPhotoAsItsSlotFramesIt()
+    {
+        using namespace lg::test::fixtures;
+        QFETCH(double, zoom);
+        QFETCH(QPointF, centre);
+        QFETCH(int, corner);
+        const QImage source = quadrants(QSize(400, 400));
+        const QString path = m_folder + QStringLiteral("/quadrants.png");
+        QVERIFY(source.save(path));
+        CollageSnapshot snap;
+        snap.canvas = QSizeF(200, 100);
+        snap.background = Qt::black;
+        snap.border = Qt::white;
+        snap.borderWidth = 0;
+        snap.shadow = false;
+        snap.slotList = {CollageSlotSnapshot{QRectF(0, 0, 100, 100), path, SlotFraming{zoom, centre}},
+                         CollageSlotSnapshot{QRectF(100, 0, 100, 100), m_folder + QStringLiteral("/gone.png"), {}}};
+        const QImage out = renderCollage(snap, QSize(400, 200));
+        QCOMPARE(out.size(), QSize(400, 200));
+        QVERIFY(near(out.pixel(100, 100), quarterColor(source, Corner(corner))));
+        QVERIFY(qGray(out.pixel(300, 100)) > 150);   // a vanished file leaves its slot empty
+        QVERIFY(renderCollage(snap, QSize(0, 10)).isNull());
+        snap.canvas = QSizeF();
+        QVERIFY(renderCollage(snap, QSize(400, 200)).isNull());
+    }
+
+    void styleSizeAndOrientationControls()
+    {
+        collagevc *collage = openCollage(2, 2);
+        collage->btncenter();
+        collage->btnstyle();
+        QMenu *menu = collage->findChild<QMenu *>(QStringLiteral("styleMenu"));
+        QVERIFY(menu);
+        QVERIFY(menu->findChild<QAction *>(QStringLiteral("btncenter"))->isChecked());
+        QVERIFY(!menu->findChild<QAction *>(QStringLiteral("btngrid"))->isChecked());
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Grid      "));
+        menu->close();
+        delete menu;
+        collage->btnpile();
+        QCOMPARE(collage->lblSelectedStyle->text(), QStringLiteral("Pile"));
+        QVERIFY(collage->slider_photoscount->isEnabled());   // Pile leaves the enabling as it was
+        collage->btnstyle();
+        menu = collage->findChild<QMenu *>(QStringLiteral("styleMenu"));
+        for (QAction *action : menu->actions())
+            QVERIFY(!action->isChecked());
+        delete menu;
+        collage->btngrid();
+        QVERIFY(!collage->slider_photoscount->isEnabled());
+        QVERIFY(collage->sliderRowscount->isEnabled());
+
+        QCOMPARE(collagevc::sizeMenuTitle(1), QStringLiteral("1024.0 x 768.0 pixels"));
+        collage->framechangedWithSender(3);
+        QCOMPARE(collage->btnSelectsize->text(), QStringLiteral("1440.0 X 1080.0 pixel"));
+        collage->btnPortraitclicked();
+        QCOMPARE(collage->outputSize(), QSize(1080, 1440));
+        const QSize portrait = collage->mainCustomBox->size();
+        QVERIFY(qAbs(double(portrait.width()) / portrait.height() - 0.75) < 0.01);
+        QVERIFY(collage->imgPortrait->isVisibleTo(collage) && !collage->imglandscape->isVisibleTo(collage));
+        collage->btnLandscapeclciked();
+        QCOMPARE(collage->outputSize(), QSize(1440, 1080));
+        collage->framechangedWithSender(99);   // not a size: nothing changes
+        QCOMPARE(collageSelectedSize, 3);
+    }
+
+    void wheelZoomsAndDragPansThePhoto()
+    {
+        collagePhotoList = {arrayStruct{QUrl::fromLocalFile(m_photos.at(0)), false}};
+        collagevc *collage = openCollage(1, 2);
+        CollageDropView *view = shownSlots(collage).first()->imgview;
+        QTRY_VERIFY(!view->image().isNull());
+        isCollageSaved = true;
+        const QPointF middle(view->width() / 2.0, view->height() / 2.0);
+        QWheelEvent wheel(middle, view->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &wheel);
+        QVERIFY(qAbs(view->framing.zoom - 1.2) < 1e-9);
+        QVERIFY(!isCollageSaved);
+        const SlotFraming zoomed = view->framing;
+        QTest::mousePress(view, Qt::LeftButton, {}, middle.toPoint());
+        QMouseEvent move(QEvent::MouseMove, middle + QPointF(15, 0), view->mapToGlobal(middle + QPointF(15, 0)), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QCoreApplication::sendEvent(view, &move);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, (middle + QPointF(15, 0)).toPoint());
+        QVERIFY(view->framing.centre.x() < zoomed.centre.x());
+        QCOMPARE(view->framing.zoom, zoomed.zoom);
+
+        // A Pile slot takes its photo's aspect inside its border.
+        collage->btnpile();
+        QList<collageRotateCellvc *> piles;
+        for (CollageSlotBase *slot : allCollageSlots()) {
+            if (auto *pile = qobject_cast<collageRotateCellvc *>(slot); pile && !pile->isHidden())
+                piles << pile;
+        }
+        QCOMPARE(piles.size(), collage->imgcount);
+        QTRY_VERIFY(!piles.first()->imgview->image().isNull());
+        const QRect inner = piles.first()->innerRect();
+        QVERIFY(qAbs(double(inner.width()) / inner.height() - 4.0 / 3) < 0.02);
     }
 
     void handlesSwapSlotsAndAStaleDragLeavesNothingBehind()

@@ -403,11 +403,6 @@ void CollageSlotBase::clearPicture()
     imgview->setImage(QImage());
 }
 
-bool CollageSlotBase::hasCurrentPicture() const
-{
-    return m_key && !imgview->image().isNull();
-}
-
 void CollageSlotBase::applySlotShadow()
 {
     if (isCollageShadowOn) {

@@ -144,15 +144,13 @@ public:
 
     // The area inside the border.
     QRect innerRect() const;
-    // Asks for the picture of imgurl at the size shown; with reload false a
-    // picture already at hand is kept until the new one arrives.
+    // Asks for the picture of imgurl at the size shown (a cache hit shows at
+    // once); the picture at hand stays until the new one arrives.
     void requestPicture();
     // Shows the slot's drop shadow when isCollageShadowOn is set.
     void applySlotShadow();
     // Forgets the picture (the URL stays).
     void clearPicture();
-    // Whether the picture shown was decoded for the current size.
-    bool hasCurrentPicture() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -180,7 +178,8 @@ public:
     explicit collageCellvc(QWidget *parent = nullptr);
 
     // Shows url (or, when the slot has a photo already, that photo); no URL
-    // empties the slot. reload asks for the picture again.
+    // empties the slot. The picture is asked for at the current size either
+    // way (reload is kept for the callers' sake).
     void loadSlotImage(const std::optional<QUrl> &url, bool reload);
     // Shows the drop view again and reloads its photo.
     void refreshSlotImage();

@@ -546,7 +546,6 @@ void collagevc::viewDidLoad()
     setStyleControlsEnabled();
     updateColorWells();
     configureCollectionView();
-    m_loaded = true;
 }
 
 void collagevc::showEvent(QShowEvent *event)

@@ -260,8 +260,6 @@ private:
     PhotoPicker m_picker = systemPicker();
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
-    bool m_loaded = false;
-    QFrame *m_helpPopup = nullptr;
 };
 
 // A stepper: two small arrow buttons that step an integer within a range.

@@ -215,10 +215,24 @@ QSizeF displayedImageSize(QSizeF imageSize, QSizeF bounds)
     return QSizeF(width, std::min(bounds.height(), h1));
 }
 
-SlotFraming zoomedFraming(SlotFraming framing, double wheelDelta, QSizeF imageSize, QSizeF slotSize)
+SlotFraming zoomedFraming(SlotFraming framing, double wheelDelta, QSizeF imageSize, QSizeF slotSize,
+                          std::optional<QPointF> at)
 {
+    const SlotFraming before = clampedFraming(framing, imageSize, slotSize);
+    framing = before;
     framing.zoom += wheelDelta > 0 ? slotZoomInStep : -slotZoomOutStep;
-    return clampedFraming(framing, imageSize, slotSize);
+    framing = clampedFraming(framing, imageSize, slotSize);
+    if (at && usable(imageSize) && usable(slotSize)) {
+        // The offset of the pointer from the slot's centre covers fewer photo
+        // pixels after zooming in: move the centre so the pointed-at point stays.
+        const QPointF offset = *at - QPointF(slotSize.width() / 2, slotSize.height() / 2);
+        const double cover = coverScale(imageSize, slotSize);
+        const QPointF perPoint(1 / imageSize.width(), 1 / imageSize.height());
+        const double shift = 1 / (cover * before.zoom) - 1 / (cover * framing.zoom);
+        framing.centre += QPointF(offset.x() * perPoint.x() * shift, offset.y() * perPoint.y() * shift);
+        framing = clampedFraming(framing, imageSize, slotSize);
+    }
+    return framing;
 }
 
 SlotFraming pannedFraming(SlotFraming framing, QPointF drag, QSizeF imageSize, QSizeF slotSize)

@@ -15,6 +15,7 @@
 #include <QSizeF>
 
 #include <functional>
+#include <optional>
 
 enum class CollageStyle { Grid = 1, Center = 2, Pile = 3 };
 
@@ -66,8 +67,10 @@ constexpr double slotMinZoom = 1.0;
 constexpr double slotMaxZoom = 5.0;
 
 // One wheel step: in by 0.2 for a positive delta, out by 1.0 otherwise,
-// within [slotMinZoom, slotMaxZoom]; the centre is kept inside the photo.
-SlotFraming zoomedFraming(SlotFraming framing, double wheelDelta, QSizeF imageSize, QSizeF slotSize);
+// within [slotMinZoom, slotMaxZoom]. The photo point under `at` (slot
+// points; none: the slot's centre) stays under it where the edges allow.
+SlotFraming zoomedFraming(SlotFraming framing, double wheelDelta, QSizeF imageSize, QSizeF slotSize,
+                          std::optional<QPointF> at = std::nullopt);
 // Moves the photo with the pointer by `drag` slot points (the photo follows
 // the pointer); an axis that would uncover the slot stops at the photo's edge.
 SlotFraming pannedFraming(SlotFraming framing, QPointF drag, QSizeF imageSize, QSizeF slotSize);

@@ -168,7 +168,7 @@ void CollageDropView::wheelEvent(QWheelEvent *event)
         event->ignore();
         return;
     }
-    framing = zoomedFraming(framing, event->angleDelta().y(), m_image.size(), size());
+    framing = zoomedFraming(framing, event->angleDelta().y(), m_image.size(), size(), event->position());
     isCollageSaved = false;
     update();
     Q_EMIT zoomChanged();

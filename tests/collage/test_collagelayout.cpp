@@ -3,6 +3,8 @@
 #include "collage/CollageLayout.h"
 #include "support/TestSupport.h"
 
+#include <QLineF>
+
 namespace {
 
 double coveredArea(const QList<QRectF> &frames)
@@ -178,6 +180,14 @@ private Q_SLOTS:
         const QRectF edge = visibleImageRect(photo, slot, pan);
         QCOMPARE(edge.x(), 0.0);
         QVERIFY(edge.y() < before.y());
+        // Zooming at a point keeps the photo point under it.
+        const QPointF at(250, 150);
+        const QRectF wide = visibleImageRect(photo, slot, {});
+        const QPointF pointed = wide.topLeft() + QPointF(at.x() / slot.width() * wide.width(), at.y() / slot.height() * wide.height());
+        const SlotFraming in = zoomedFraming({}, 1, photo, slot, at);
+        const QRectF close = visibleImageRect(photo, slot, in);
+        const QPointF still = close.topLeft() + QPointF(at.x() / slot.width() * close.width(), at.y() / slot.height() * close.height());
+        QVERIFY(QLineF(pointed, still).length() < 1e-6);
         // At zoom 1 the covered axis cannot move at all.
         QCOMPARE(pannedFraming({}, QPointF(0, 50), photo, slot), SlotFraming{});
     }

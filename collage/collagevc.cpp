@@ -211,6 +211,24 @@ void CollagePhotoModel::thumbnailReady()
         Q_EMIT dataChanged(index(0), index(int(collagePhotoList.size()) - 1), {Qt::DecorationRole});
 }
 
+// ---------------------------------------------------------------- collageCollectionviewCell
+
+void collageCollectionviewCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    painter->save();
+    const QRect cell = option.rect.adjusted(3, 3, -3, -3);
+    if (option.state & QStyle::State_Selected) {
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(accentOrange());
+        painter->drawRoundedRect(cell, 5, 5);
+    }
+    const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+    const QRect inner = cell.adjusted(5, 5, -5, -5);
+    icon.paint(painter, inner, Qt::AlignCenter);
+    painter->restore();
+}
+
 // ---------------------------------------------------------------- collageCollectionView
 
 collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent)
@@ -228,6 +246,7 @@ collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent
     setDragDropMode(QAbstractItemView::DragOnly);
     setDefaultDropAction(Qt::CopyAction);
     setUniformItemSizes(true);
+    setItemDelegate(new collageCollectionviewCell(this));
 }
 
 void collageCollectionView::reset()

@@ -16,6 +16,7 @@
 
 #include <QAbstractListModel>
 #include <QListView>
+#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QWidget>
 
@@ -55,6 +56,16 @@ private:
     bool m_reloading = false;
     void thumbnailReady();
     int m_thumbnailSide = 200;
+};
+
+// How one strip item looks: its thumbnail centred, and a selected item
+// filled with the selection colour behind it.
+class collageCollectionviewCell : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 };
 
 // The photo strip. reset() also reloads the rows from collagePhotoList, so

@@ -492,6 +492,17 @@ private Q_SLOTS:
         collage->btnexit();
         QCOMPARE(int(currentScreenMode), int(ScreenList));
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+
+        // "Yes", then Cancel in the save panel: the collage still closes, unsaved.
+        hub->showCollagevc();
+        isCollageSaved = false;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        Saver::setPanelResponderForTesting([](const QString &) { return std::optional<std::pair<QString, SaveFormatChoice>>(); });
+        collage->btnexit();
+        QTRY_COMPARE(int(currentScreenMode), int(ScreenList));
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!isBusy);
+        Saver::setPanelResponderForTesting({});
     }
 };
 

@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
 #include <QStandardPaths>
@@ -115,7 +116,10 @@ const QString stripStyle = QStringLiteral(
     "QLabel { color: #d8d8d8; }"
     "QCheckBox { color: #d8d8d8; }"
     "QLineEdit { background: #26323c; color: #f0f0f0; border: 1px solid #44525e; border-radius: 3px; padding: 1px 3px; }"
-    "QLineEdit:disabled { color: #777; }");
+    "QLineEdit:disabled { color: #777; }"
+    "QPushButton#btnremove { background: #3a3a3a; color: #ebebeb; border: none; border-radius: 5px; padding: 0 8px; }"
+    "QPushButton#btnremove:hover { background: #484848; }"
+    "QPushButton#btnremove:disabled { color: #777; background: #2c2c2c; }");
 
 // Shown in the strip until a photo's thumbnail is ready.
 const QImage &stripPlaceholder()
@@ -366,7 +370,11 @@ void collagevc::buildLayout()
     auto *stripButtons = new QHBoxLayout;
     btnAddPhotosButton = makeButton(stripColumn, QStringLiteral("btnAddPhotos"), tr("Add Photos"));
     btnAddLibraryButton = makeButton(stripColumn, QStringLiteral("btnaddlibrary"), tr("Add Library"));
-    btnremove = makeButton(stripColumn, QStringLiteral("btnremove"), tr("Remove"));
+    // A plain button: its look follows its enabled state, which changes with
+    // the strip's selection.
+    btnremove = new QPushButton(tr("Remove"), stripColumn);
+    btnremove->setObjectName(QStringLiteral("btnremove"));
+    btnremove->setFixedHeight(26);
     stripButtons->addWidget(btnAddPhotosButton);
     stripButtons->addWidget(btnAddLibraryButton);
     stripButtons->addWidget(btnremove);

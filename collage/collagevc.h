@@ -16,6 +16,7 @@
 
 #include <QAbstractListModel>
 #include <QListView>
+#include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QUrl>
 #include <QWidget>
@@ -103,7 +104,7 @@ public:
     QLabel *lblPhotosCount = nullptr;
     QLabel *lblColumnCount = nullptr;
     QLabel *lblRowsCount = nullptr;
-    ZLFlatButton *btnremove = nullptr;
+    QPushButton *btnremove = nullptr;       // enabled while the strip has a selection
     ZLFlatButton *btnSelectsize = nullptr;
     CollageStepper *stepperMargin = nullptr;
     CollageStepper *stepperBorderwidth = nullptr;

@@ -1,4 +1,3 @@
-// GLib (through Trash) is not included here, but the folder builds without Qt keywords.
 #include "platform/FileOperations.h"
 
 #include "platform/Trash.h"
@@ -54,6 +53,9 @@ void registerTypes()
         qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
     });
 }
+
+// Queued signals of other classes may carry these before any FileOperation exists.
+Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
 QByteArray enc(const QString &path) { return QFile::encodeName(path); }
 
@@ -283,21 +285,16 @@ int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
     return 0;
 }
 
-int copyRegularFile(const QString &source, const QString &target, const struct stat &st, CopyContext &ctx)
+// Copies the file's bytes, permissions and times into out (left open).
+int copyIntoDescriptor(const QString &source, const struct stat &st, int out, CopyContext &ctx)
 {
     if (const int injected = injectedFault(FileStep::CopyData, source))
         return injected;
     const int in = ::open(enc(source).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0)
         return errno;
-    const QByteArray t = enc(target);
-    const int out = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        return err;
-    }
     int err = copyFileData(in, out, st.st_size, ctx);
+    ::close(in);
     if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
         err = errno;
     if (!err) {
@@ -306,11 +303,50 @@ int copyRegularFile(const QString &source, const QString &target, const struct s
     }
     if (!err && ctx.syncFiles && ::fdatasync(out) != 0)
         err = errno;
-    ::close(in);
+    return err;
+}
+
+int copyRegularFile(const QString &source, const QString &target, const struct stat &st, CopyContext &ctx)
+{
+    const QByteArray t = enc(target);
+    const int out = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0)
+        return errno;
+    int err = copyIntoDescriptor(source, st, out, ctx);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
         ::unlink(t.constData());
+    return err;
+}
+
+// A file that gets a name only once it is complete: an unnamed file in the
+// target's folder (O_TMPFILE) linked in at the end, which never replaces.
+// ENOTSUP when the file system cannot do it; the caller then uses a temporary name.
+int copyFileUnnamed(const QString &source, const struct stat &st, const QString &target, CopyContext &ctx,
+                    bool verify)
+{
+    static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+    if (!procFds)
+        return ENOTSUP;
+    const int out = ::open(enc(parentOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (out < 0)
+        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
+    int err = copyIntoDescriptor(source, st, out, ctx);
+    struct stat written;
+    if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
+        err = EIO;
+    if (!err)
+        err = injectedFault(FileStep::FinalRename, target);
+    if (!err) {
+        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
+        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, enc(target).constData(), AT_SYMLINK_FOLLOW) != 0)
+            err = errno;
+    }
+    if (::close(out) != 0 && !err) {
+        err = errno;
+        ::unlink(enc(target).constData());
+    }
     return err;
 }
 
@@ -478,6 +514,11 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
 // Copies p.source beside p.target and puts it in place.
 FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
 {
+    if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
+        const int err = copyFileUnnamed(p.source, p.sourceStat, p.target, ctx, verify);
+        if (err != ENOTSUP)
+            return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
+    }
     const QString temporary = besideName(p.target, "copy");
     int err = copyTree(p.source, temporary, ctx);
     if (!err && verify && !(measureTree(temporary) == measureTree(p.source)))
@@ -491,7 +532,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
     return success(p.source, p.target);
 }
 
-FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -500,7 +541,7 @@ FileOpResult copyWith(const QString &source, const QString &targetFolder, Confli
     return copyPlanned(p, ctx, false);
 }
 
-FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -527,6 +568,30 @@ FileOpResult moveWith(const QString &source, const QString &targetFolder, Confli
                          + QString::fromLocal8Bit(std::strerror(removeErr));
     }
     return copied;
+}
+
+// A numbered name taken by someone else between the check and the rename is
+// numbered again.
+template <typename Step>
+FileOpResult withRetries(Step step, ConflictPolicy onConflict)
+{
+    FileOpResult r = step();
+    for (int attempt = 0; attempt < 5 && onConflict == ConflictPolicy::KeepBoth
+                          && r.error == FileOpError::TargetExists; ++attempt)
+        r = step();
+    return r;
+}
+
+FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return copyOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
+FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
 qint64 bytesOf(const QString &path) { return measureTree(path).bytes; }

@@ -643,6 +643,12 @@ void collagevc::removeall()
             slot->hide();
     }
     layoutPass();
+    // Slots left off the canvas let go of their pictures (they keep their
+    // photos and ask again when they are placed).
+    for (CollageSlotBase *slot : allCollageSlots()) {
+        if (slot->isHidden())
+            slot->clearPicture();
+    }
 }
 
 void collagevc::setimgLayout()

@@ -13,6 +13,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "sidebar/DropView.h"
 #include "viewer/viewimagevc.h"
 
 #include <QAction>
@@ -109,6 +110,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     mainWindowController *window = mainWindow();
     installMenus(window);
+    DropView::install(window);
     if (firstRunDone) {
         window->showhomevc();
     } else {

@@ -47,6 +47,22 @@ QStringList existingAbsolutePaths(const QStringList &paths)
     return kept;
 }
 
+// Folders, and files whose extension the program lists; one line names the rest.
+QStringList listedMediaOnly(const QStringList &paths)
+{
+    QStringList kept, leftOut;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir() || mediaExtensions.contains(info.suffix().toLower()))
+            kept.append(path);
+        else
+            leftOut.append(path);
+    }
+    if (!leftOut.isEmpty())
+        printLine(QStringLiteral("Not a media file, left out: ") + leftOut.join(QStringLiteral(", ")));
+    return kept;
+}
+
 mainvc *existingHub()
 {
     return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
@@ -74,7 +90,7 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
     // Nothing is opened before the welcome screen has been passed.
     if (!lg::Settings::intValue(firstRunKey))
         return;
-    const QStringList kept = existingAbsolutePaths(paths);
+    const QStringList kept = listedMediaOnly(existingAbsolutePaths(paths));
     if (kept.isEmpty())
         return;
     if (!appstart)
@@ -266,31 +282,63 @@ void InstanceChannel::acceptConnections()
         bool done = false;
     };
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections >= maxConnections) {
+            printLine(QStringLiteral("Too many other starts at once; one is turned away"));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
+        // What the socket itself holds stays small; the message is counted here.
+        socket->setReadBufferSize(64 * 1024);
         auto pending = std::make_shared<Pending>();
-        // The sender writes its message and closes: the message is complete
-        // once the connection has ended.
-        auto finish = [this, socket, pending] {
-            if (pending->done)
+        QPointer<InstanceChannel> self(this);
+        // Ends the connection once: its bytes are no longer in flight.
+        auto close = [self, socket, pending](bool deliver) {
+            if (pending->done || !self)
                 return;
             pending->done = true;
-            pending->data.append(socket->readAll());
-            if (pending->data.size() <= maxMessageBytes)
-                finishMessage(socket, pending->data);
-            pending->data.clear();
+            QObject::disconnect(socket, nullptr, self, nullptr);
+            --self->m_connections;
+            self->m_bytesInFlight -= pending->data.size();
+            const QByteArray message = std::move(pending->data);
+            pending->data = QByteArray();
+            socket->abort();
             socket->deleteLater();
+            if (deliver)
+                self->finishMessage(socket, message);
         };
-        connect(socket, &QLocalSocket::readyRead, this, [socket, pending] {
-            if (pending->done)
-                return;
-            pending->data.append(socket->readAll());
-            if (pending->data.size() > maxMessageBytes) {
+        // Moves what has arrived into the message, within both limits.
+        auto take = [self, socket, pending, close]() {
+            if (pending->done || !self)
+                return false;
+            const QByteArray chunk = socket->readAll();
+            if (pending->data.size() + chunk.size() > maxMessageBytes
+                || self->m_bytesInFlight + chunk.size() > maxBytesInFlight) {
                 printLine(QStringLiteral("A message from another start was too long; it is ignored"));
-                socket->abort();
+                close(false);
+                return false;
             }
+            pending->data.append(chunk);
+            self->m_bytesInFlight += chunk.size();
+            return true;
+        };
+        // The sender writes its message and closes: the message is complete
+        // once the connection has ended. One that stays open too long is dropped.
+        auto *deadline = new lg::Timer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &lg::Timer::timeout, this, [close] {
+            printLine(QStringLiteral("Another start sent nothing in time; it is ignored"));
+            close(false);
         });
-        connect(socket, &QLocalSocket::disconnected, this, finish);
-        if (socket->state() == QLocalSocket::UnconnectedState)
-            finish();
+        deadline->start(connectionTimeoutMs);
+        connect(socket, &QLocalSocket::readyRead, this, [take] { take(); });
+        connect(socket, &QLocalSocket::disconnected, this, [take, close] {
+            if (take())
+                close(true);
+        });
+        if (socket->state() == QLocalSocket::UnconnectedState && take())
+            close(true);
     }
 }
 

@@ -81,6 +81,13 @@ public:
 
     // Largest message accepted from a later start.
     static constexpr qint64 maxMessageBytes = 4 * 1024 * 1024;
+    // Later starts served at once, the bytes they may have sent in all, and how
+    // long one may take before it is dropped.
+    static constexpr int maxConnections = 8;
+    static constexpr qint64 maxBytesInFlight = 8 * 1024 * 1024;
+    static constexpr int connectionTimeoutMs = 5000;
+    int connectionCount() const { return m_connections; }
+    qint64 bytesInFlight() const { return m_bytesInFlight; }
 
 Q_SIGNALS:
     // A later start handed over files (absolute paths of existing entries).
@@ -93,4 +100,6 @@ private:
     void finishMessage(QLocalSocket *socket, const QByteArray &message);
 
     QLocalServer *m_server = nullptr;
+    int m_connections = 0;
+    qint64 m_bytesInFlight = 0;
 };

@@ -5,6 +5,7 @@
 #include "Version.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -70,14 +71,30 @@ QString applicationPath(const QUrl &appUrl)
 
 } // namespace
 
-QString LaunchOnStartup::entryFileName()
+QString LaunchOnStartup::entryFileName(const QString &program)
 {
-    return QStringLiteral(LG_APPLICATION_NAME ".desktop");
+    const QString path = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString named = canonical.isEmpty() ? lg::Paths::clean(path) : canonical;
+    const QByteArray hash = QCryptographicHash::hash(named.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
+    return QStringLiteral(LG_APPLICATION_NAME "-") + QString::fromLatin1(hash) + QStringLiteral(".desktop");
 }
 
-QString LaunchOnStartup::entryPath()
+QString LaunchOnStartup::entryPath(const QString &program)
 {
-    return lg::Paths::autostart() + QLatin1Char('/') + entryFileName();
+    return lg::Paths::autostart() + QLatin1Char('/') + entryFileName(program);
+}
+
+QStringList LaunchOnStartup::candidateEntries()
+{
+    const QDir folder(lg::Paths::autostart());
+    QStringList paths;
+    // The plain name is what earlier versions wrote.
+    for (const QString &name : folder.entryList({QStringLiteral(LG_APPLICATION_NAME ".desktop"),
+                                                 QStringLiteral(LG_APPLICATION_NAME "-*.desktop")},
+                                                QDir::Files | QDir::Hidden, QDir::Name))
+        paths.append(folder.filePath(name));
+    return paths;
 }
 
 QString LaunchOnStartup::execValue(const QString &program)
@@ -170,10 +187,14 @@ bool LaunchOnStartup::samePath(const QString &a, const QString &b)
 LoginItemReferences loginItemReferences(const QUrl &appUrl)
 {
     LoginItemReferences references;
-    const QString path = LaunchOnStartup::entryPath();
-    const std::optional<QString> program = LaunchOnStartup::programOfEntry(path);
-    if (program && LaunchOnStartup::samePath(*program, applicationPath(appUrl)))
-        references.existingItem = path;
+    const QString application = applicationPath(appUrl);
+    for (const QString &path : LaunchOnStartup::candidateEntries()) {
+        const std::optional<QString> program = LaunchOnStartup::programOfEntry(path);
+        if (program && LaunchOnStartup::samePath(*program, application)) {
+            references.existingItem = path;
+            break;
+        }
+    }
     return references;
 }
 
@@ -204,7 +225,13 @@ void setLaunchAtLogin(bool enable, const QUrl &appUrl)
                              "Terminal=false\n"
                              "X-GNOME-Autostart-enabled=true\n")
                              .arg(LaunchOnStartup::execValue(program));
-    QSaveFile file(LaunchOnStartup::entryPath());
+    const QString entry = LaunchOnStartup::entryPath(program);
+    if (QFileInfo::exists(entry) || QFileInfo(entry).isSymLink()) {
+        // Named like ours but starting something else: not ours to replace.
+        printLine(QStringLiteral("The autostart entry ") + entry + QStringLiteral(" starts another program; it is left alone"));
+        return;
+    }
+    QSaveFile file(entry);
     const QByteArray bytes = text.toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         printLine(QStringLiteral("Could not write the autostart entry ") + file.fileName());
@@ -219,9 +246,13 @@ addLoginitem &addLoginitem::shared()
 std::optional<QString> addLoginitem::itemRefInLoginItems()
 {
     const QString bundlePath = QCoreApplication::applicationFilePath();
-    const QString path = LaunchOnStartup::entryPath();
-    const std::optional<QString> program = LaunchOnStartup::programOfEntry(path);
-    if (!program || !LaunchOnStartup::samePath(*program, bundlePath))
+    QString path;  // when several start this program, the last one
+    for (const QString &candidate : LaunchOnStartup::candidateEntries()) {
+        const std::optional<QString> program = LaunchOnStartup::programOfEntry(candidate);
+        if (program && LaunchOnStartup::samePath(*program, bundlePath))
+            path = candidate;
+    }
+    if (path.isEmpty())
         return std::nullopt;
     if (!QFile::remove(path)) {
         printLine(QStringLiteral("Could not remove the autostart entry ") + path);

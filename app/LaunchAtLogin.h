@@ -1,8 +1,11 @@
 #pragma once
-// Launch at login through the XDG autostart entry "lumengallery.desktop" in
-// $XDG_CONFIG_HOME/autostart. The entry starts the executable given by its path;
-// entries of other programs are never touched.
+// Launch at login through an XDG autostart entry in $XDG_CONFIG_HOME/autostart.
+// The entry starts the executable given by its path and is named after that
+// path ("lumengallery-" and a hash of it), so copies of the program at other
+// paths keep entries of their own. An entry is ours when its Exec names our
+// executable; entries of other programs and other copies are never touched.
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -10,10 +13,13 @@
 class LaunchOnStartup
 {
 public:
-    // The file name of the application's autostart entry.
-    static QString entryFileName();
-    // The full path of the autostart entry.
-    static QString entryPath();
+    // The file name of the autostart entry of the program at that path (the
+    // running one when none is given).
+    static QString entryFileName(const QString &program = {});
+    // The full path of that autostart entry.
+    static QString entryPath(const QString &program = {});
+    // The autostart entries that may be ours, by name, in name order.
+    static QStringList candidateEntries();
     // The Exec= value that starts program with no arguments, quoted and escaped as
     // desktop entries require.
     static QString execValue(const QString &program);

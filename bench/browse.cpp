@@ -4,6 +4,8 @@
 //                         10,000 JPEGs of 640x480 and one of 500 JPEGs of
 //                         4000x3000, and measures each in a process of its own
 //   bench_browse FOLDER   measures FOLDER
+//   bench_browse --hostile  measures a folder of hostile files (HostileFolder.h),
+//                         which must be done within 60 s and under 1.5 GB
 //
 // For a folder it prints the time from selecting it (currentFolderURL and the
 // grid's reload) to the first screen painted with all its thumbnails, the time
@@ -16,6 +18,7 @@
 #include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
+#include "bench/HostileFolder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -261,6 +264,8 @@ int main(int argc, char **argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
 
+    if (argc > 1 && qstrcmp(argv[1], "--hostile") == 0)
+        return measure(bench::hostileFolder());
     if (argc > 1)
         return measure(QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath());
 

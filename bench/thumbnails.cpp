@@ -6,7 +6,15 @@
 //                             stored sideways with orientation 6, and a few HEIC
 //                             and DNG files with embedded previews
 //   bench_thumbnails FOLDER   uses the pictures in FOLDER instead
+//   bench_thumbnails --hostile  makes, as the grid does, the pixel size and the
+//                             thumbnail of every file of a folder of hostile
+//                             files (HostileFolder.h) on all cores: it must be
+//                             done within 20 s
+#include "app/Essentials.h"
+#include "bench/HostileFolder.h"
+#include "model/FileServices.h"
 #include "platform/ImageSource.h"
+#include "platform/VideoInfo.h"
 #include "platform/ImageWriter.h"
 #include "tests/support/Fixtures.h"
 
@@ -33,6 +41,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
@@ -241,6 +250,65 @@ void warmCache(const QStringList &files)
     }
 }
 
+double peakResidentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// What the grid asks of each file: its pixel size and its thumbnail (images at
+// the grid's size, videos through their first frame).
+int hostileRun(const QString &folder)
+{
+    QStringList files;
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::System, QDir::Name))
+        files << info.absoluteFilePath();
+    std::atomic<int> made {0};
+    std::mutex slowestMutex;
+    qint64 slowest = 0;
+    QString slowestName;
+    QElapsedTimer timer;
+    timer.start();
+    QThreadPool pool;
+    pool.setMaxThreadCount(QThread::idealThreadCount());
+    QtConcurrent::blockingMap(&pool, files, [&](const QString &path) {
+        QElapsedTimer own;
+        own.start();
+        const QString extension = QFileInfo(path).suffix().toLower();
+        const QUrl url = QUrl::fromLocalFile(path);
+        std::optional<QImage> thumbnail;
+        if (imageExtensions.contains(extension)) {
+            (void)lg::ImageSource(path).pixelSize();
+            thumbnail = thumbnailForImageURL(url, gridSize);
+        } else if (videoExtensions.contains(extension)) {
+            (void)lg::VideoInfo::probe(path);
+            thumbnail = mediaThumbnail(url);
+        }
+        if (thumbnail)
+            ++made;
+        const qint64 ms = own.elapsed();
+        std::lock_guard<std::mutex> lock(slowestMutex);
+        if (ms > slowest) {
+            slowest = ms;
+            slowestName = QFileInfo(path).fileName();
+        }
+    });
+    std::fflush(stdout);
+    figure("hostile_files", files.size(), "count");
+    figure("hostile_thumbnails_made", made, "count");
+    figure("hostile_total", double(timer.elapsed()), "ms");
+    std::printf("hostile_slowest_file_name: %s\n", qPrintable(slowestName));
+    figure("hostile_slowest_file", double(slowest), "ms");
+    figure("hostile_peak_memory", std::round(peakResidentMB()), "MB");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -249,6 +317,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     QString folder;
+    if (arguments.size() > 1 && arguments.at(1) == QLatin1String("--hostile"))
+        return hostileRun(bench::hostileFolder());
     if (arguments.size() > 1) {
         folder = arguments.at(1);
         if (!QFileInfo(folder).isDir()) {

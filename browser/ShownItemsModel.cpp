@@ -277,5 +277,8 @@ Qt::ItemFlags ShownItemsModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
+    // The name is renamed in place (browser/ItemEditing.cpp).
+    if (index.column() == NameColumn)
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }

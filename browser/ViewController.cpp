@@ -3,6 +3,8 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/BrowserStyle.h"
+#include "browser/InfoPane.h"
+#include "browser/ItemFileCommands.h"
 #include "browser/Listing.h"
 #include "browser/SegmentedControl.h"
 #include "browser/listVc.h"
@@ -366,7 +368,10 @@ void ViewController::toggleInfoPane()
     }
 }
 
-void ViewController::fillInfoPane() {}
+void ViewController::fillInfoPane()
+{
+    InfoPane::instance()->fill();
+}
 
 void ViewController::splitViewDidResizeSubviews()
 {
@@ -395,7 +400,10 @@ void ViewController::updateItemCountLabel()
     lblNumberofitems->setText(QStringLiteral("Media items: ") + QString::number(itemList.size()));
 }
 
-void ViewController::pasteItems() {}
+void ViewController::pasteItems()
+{
+    ItemFileCommands::instance()->pasteItems();
+}
 
 // ---------------------------------------------------------------- sort
 

@@ -2,6 +2,8 @@
 
 #include "app/Essentials.h"
 #include "browser/BrowserStyle.h"
+#include "browser/ItemEditing.h"
+#include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
@@ -44,6 +46,7 @@ void listVc::viewDidLoad()
     connect(tblview->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
     connect(tblview, &ListTableView::visibleRowsChanged, this, [this] { scheduleWorkRequest(); });
+    installItemEditing(tblview, false);
 }
 
 void listVc::showEvent(QShowEvent *event)
@@ -141,19 +144,12 @@ void listVc::finishReload()
     Q_EMIT reloadFinished();
 }
 
-void listVc::copyItem_menu() {}
+void listVc::copyItem_menu()
+{
+    itemmenus::copyItems(listBrowseView());
+}
 
 void listVc::handleRightMouseDown(QMouseEvent *event)
 {
-    if (!event || isFileOperationRunning || isBusy)
-        return;
-    const QPoint point = tblview->viewport()->mapFromGlobal(event->globalPosition().toPoint());
-    const int row = tblview->rowAt(point.y());
-    if (row < 0)
-        return;
-    menuClickedRow = row;
-    QItemSelectionModel *selection = tblview->selectionModel();
-    if (!selection->isRowSelected(row))
-        selection->setCurrentIndex(m_model->index(row, 0),
-                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    itemmenus::handleRightMouseDown(listBrowseView(), event);
 }

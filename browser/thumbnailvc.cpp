@@ -3,6 +3,8 @@
 #include "app/Essentials.h"
 #include "browser/BrowserStyle.h"
 #include "browser/GridView.h"
+#include "browser/ItemEditing.h"
+#include "browser/ItemMenus.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
@@ -80,6 +82,7 @@ void thumbnailvc::viewDidLoad()
             [this](const QItemSelection &selected, const QItemSelection &) { didSelectItems(selected); });
     connect(collectionview, &GridView::itemDoubleClicked, this,
             [] { lg::NotificationHub::instance().post(QStringLiteral("viewimage")); });
+    installItemEditing(collectionview, true);
 }
 
 void thumbnailvc::showEvent(QShowEvent *event)
@@ -225,18 +228,12 @@ void thumbnailvc::finishReload()
     Q_EMIT reloadFinished();
 }
 
-void thumbnailvc::copyItem_menu() {}
+void thumbnailvc::copyItem_menu()
+{
+    itemmenus::copyItems(gridBrowseView());
+}
 
 void thumbnailvc::handleRightMouseDown(QMouseEvent *event)
 {
-    if (!event || isFileOperationRunning || isBusy)
-        return;
-    const QPoint point = collectionview->viewport()->mapFromGlobal(event->globalPosition().toPoint());
-    const QModelIndex index = collectionview->indexAt(point);
-    if (!index.isValid())
-        return;
-    menuClickedRow = index.row();
-    QItemSelectionModel *selection = collectionview->selectionModel();
-    if (!selection->isSelected(index))
-        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    itemmenus::handleRightMouseDown(gridBrowseView(), event);
 }

@@ -127,11 +127,16 @@ std::optional<QImage> videoThumbnail(const QUrl &url)
 
 std::optional<QImage> mediaThumbnail(const QUrl &url)
 {
-    const std::optional<QImage> frame = videoThumbnail(url);
-    if (!frame)
+    // The frame comes reduced from the decoder: a large video never turns into
+    // a full-size picture here. Small frames keep their size.
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    if (path.isEmpty())
         return std::nullopt;
-    // The frame is already decoded: reduce it directly instead of encoding it
-    // and decoding it again. Small frames keep their size.
+    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, mediaThumbnailSize);
+    if (!frame || frame->isNull())
+        return std::nullopt;
+    frame->setDevicePixelRatio(1.0);
+    printLine(imageDescription(*frame));
     QImage thumbnail = *frame;
     if (std::max(frame->width(), frame->height()) > mediaThumbnailSize)
         thumbnail = frame->scaled(mediaThumbnailSize, mediaThumbnailSize, Qt::KeepAspectRatio,

@@ -11,10 +11,14 @@
 
 namespace {
 
-// Changes of the folder's entries. Content writes are seen when the writer
-// closes the file, so a long copy does not report every single write.
-constexpr uint32_t entryChanges =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE;
+// Changes of the folder's entries, and the end of writing a file, which counts
+// only for a file created or changed while open (a file opened for writing and
+// closed again without a change is no change). Content writes are reported when
+// the writer closes the file, so a long copy does not report every single write.
+constexpr uint32_t entryChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+constexpr uint32_t watchedEvents = entryChanges | IN_MODIFY | IN_CLOSE_WRITE;
+// Files being written, at most this many are remembered.
+constexpr qsizetype maxFilesBeingWritten = 4096;
 
 void printLine(QByteArray line)
 {
@@ -62,7 +66,7 @@ bool FolderMonitor::open()
         if (descriptor < 0) {
             error = errno;
         } else {
-            watch = ::inotify_add_watch(descriptor, encoded.constData(), entryChanges | IN_ONLYDIR);
+            watch = ::inotify_add_watch(descriptor, encoded.constData(), watchedEvents | IN_ONLYDIR);
             if (watch < 0)
                 error = errno;
         }
@@ -95,6 +99,7 @@ void FolderMonitor::release()
     }
     descriptor = -1;
     watch = -1;
+    m_filesBeingWritten.clear();
 }
 
 void FolderMonitor::readEvents()
@@ -115,7 +120,19 @@ void FolderMonitor::readEvents()
             break;
         for (ssize_t offset = 0; offset + ssize_t(sizeof(inotify_event)) <= length;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
-            if (event->mask & (entryChanges | IN_Q_OVERFLOW))
+            const QByteArray name = event->len > 0 ? QByteArray(event->name) : QByteArray();
+            if (event->mask & IN_Q_OVERFLOW) {
+                changed = true;
+                m_filesBeingWritten.clear();
+            }
+            if (event->mask & entryChanges)
+                changed = true;
+            if ((event->mask & (IN_CREATE | IN_MODIFY)) && !(event->mask & IN_ISDIR) && !name.isEmpty()
+                && m_filesBeingWritten.size() < maxFilesBeingWritten)
+                m_filesBeingWritten.insert(name);
+            if (event->mask & (IN_DELETE | IN_MOVED_FROM))
+                m_filesBeingWritten.remove(name);
+            if ((event->mask & IN_CLOSE_WRITE) && m_filesBeingWritten.remove(name))
                 changed = true;
             if (event->mask & IN_IGNORED) {
                 // The folder itself is gone (deleted or unmounted): its watch ended.

@@ -1,10 +1,14 @@
 #pragma once
 // Watches one folder and calls a handler on the main thread whenever an entry
-// of the folder is created, deleted, renamed or written. Changes inside
+// of the folder is created, deleted or renamed, and when a file that was
+// created or changed has been closed after writing (not for a file opened for
+// writing and closed unchanged). Changes inside
 // sub-folders are not seen. The handler is not told what changed; changes that
 // arrive before the main thread gets to them come as one call.
 //
 // Made, started, stopped and destroyed on the main thread.
+#include <QByteArray>
+#include <QSet>
 #include <QUrl>
 #include <functional>
 
@@ -47,4 +51,5 @@ private:
     State m_state = State::off;
     QUrl m_url;
     std::function<void()> m_handler;
+    QSet<QByteArray> m_filesBeingWritten;  // names created or changed, not yet closed
 };

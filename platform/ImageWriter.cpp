@@ -188,6 +188,33 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
     return bytes;
 }
 
+namespace {
+
+// The path that a chain of symbolic links ends at (the path itself when it is
+// no link); a link to a file that does not exist yet ends at that file's name.
+// False for a loop or a chain longer than the system follows.
+bool resolveLinks(const QString &path, QString *target)
+{
+    constexpr int maxLinks = 40;  // what the kernel follows (ELOOP beyond)
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int step = 0; step <= maxLinks; ++step) {
+        const QFileInfo info(current);
+        if (!info.isSymLink()) {
+            // The folders on the way may be links too: name the file by its real folder.
+            const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+            *target = folder.isEmpty() ? current : QDir(folder).filePath(info.fileName());
+            return true;
+        }
+        const QString linked = info.symLinkTarget();  // absolute, one step
+        if (linked.isEmpty())
+            return false;
+        current = linked;
+    }
+    return false;
+}
+
+} // namespace
+
 bool ImageWriter::write(const QImage &image, const QString &path, ImageFileType type, const ImageWriteOptions &options,
                         QString *error)
 {
@@ -201,14 +228,11 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
 {
     if (path.isEmpty())
         return setError(error, QStringLiteral("No file name was given."));
-    // Write through a symbolic link to the file it names, as an in-place save would.
-    QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString linked = info.symLinkTarget();
-        if (!linked.isEmpty())
-            target = linked;
-    }
+    // Write through symbolic links to the file they end at, as an in-place save
+    // would: every link of a chain stays a link.
+    QString target;
+    if (!resolveLinks(path, &target))
+        return setError(error, QStringLiteral("Cannot write %1: too many levels of symbolic links.").arg(path));
     const QFileInfo targetInfo(target);
     if (targetInfo.isDir())
         return setError(error, QStringLiteral("A folder has that name."));

@@ -20,6 +20,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,6 +30,9 @@
 
 #include <cmath>
 #include <limits>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lg {
 
@@ -197,11 +201,32 @@ QSettings::Format jsonFormat()
     return format;
 }
 
+// Something other than a regular file under the settings name (a FIFO, which
+// would block the first read forever, a folder, a device) is moved aside to
+// lumengallery.json.corrupt, as a damaged file is kept, and settings start empty.
+QString regularSettingsFile()
+{
+    const QString path = Settings::filePath();
+    struct stat info {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return path;
+    const QString aside = path + QStringLiteral(".corrupt");
+    const QByteArray nativeAside = QFile::encodeName(aside);
+    // A folder left there before may block the name; then the new one is removed.
+    QFile::remove(aside);
+    const bool moved = ::rename(native.constData(), nativeAside.constData()) == 0
+        || (!QFileInfo(path).isDir() && ::unlink(native.constData()) == 0);
+    qWarning().noquote() << QStringLiteral("Settings file is not a regular file, starting from empty settings%1")
+                                .arg(moved ? QStringLiteral("; it is set aside at ") + aside : QString());
+    return path;
+}
+
 // The settings file of this moment, opened for one call.
 class Store : public QSettings
 {
 public:
-    Store() : QSettings(Settings::filePath(), jsonFormat()) {}
+    Store() : QSettings(regularSettingsFile(), jsonFormat()) {}
 };
 
 void reportWriteFailure(QSettings &settings)

@@ -13,10 +13,12 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace lg {
 
@@ -24,6 +26,14 @@ namespace {
 
 // Reading stops after this long, whatever the file holds.
 constexpr auto probeTimeLimit = std::chrono::seconds(10);
+
+// The demuxers of real video containers. Image demuxers (a PNG or JPEG named
+// like a video), pipes, playlists and anything that opens further files or
+// addresses are never used.
+constexpr const char *videoDemuxers =
+    "mov,mp4,m4a,3gp,3g2,mj2,avi,matroska,webm,mpeg,mpegts,mpegvideo,h264,hevc,m4v,dv,flv,live_flv,flic,asf,ogg";
+
+std::atomic<qint64> pixelLimit {VideoInfo::maxFramePixels};
 
 struct Deadline
 {
@@ -60,13 +70,23 @@ AVFormatContext *openInput(const QString &path, Deadline *deadline)
         return nullptr;
     context->interrupt_callback.callback = interruptWhenLate;
     context->interrupt_callback.opaque = deadline;
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "format_whitelist", videoDemuxers, 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     const QByteArray native = QFile::encodeName(path);
-    if (avformat_open_input(&context, native.constData(), nullptr, nullptr) < 0)
+    const int opened = avformat_open_input(&context, native.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
         return nullptr;  // the context is freed on failure
     return context;
 }
 
 } // namespace
+
+void VideoInfo::setFramePixelLimitForTesting(qint64 pixels)
+{
+    pixelLimit = pixels > 0 ? pixels : maxFramePixels;
+}
 
 std::optional<VideoProbe> VideoInfo::probe(const QString &path)
 {
@@ -78,12 +98,21 @@ std::optional<VideoProbe> VideoInfo::probe(const QString &path)
     if (!context)
         return std::nullopt;
     std::optional<VideoProbe> result;
-    if (avformat_find_stream_info(context, nullptr) >= 0) {
+    // No decoder that looks at the first frames may allocate a picture larger than the limit.
+    const qint64 limit = pixelLimit.load();
+    std::vector<AVDictionary *> streamOptions(context->nb_streams, nullptr);
+    for (AVDictionary *&options : streamOptions)
+        av_dict_set_int(&options, "max_pixels", limit, 0);
+    const int found = avformat_find_stream_info(context, streamOptions.empty() ? nullptr : streamOptions.data());
+    for (AVDictionary *&options : streamOptions)
+        av_dict_free(&options);
+    if (found >= 0) {
         const int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (index >= 0) {
             const AVStream *stream = context->streams[index];
             const AVCodecParameters *codec = stream->codecpar;
-            if (codec->width > 0 && codec->height > 0 && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            const bool withinLimit = qint64(codec->width) * qint64(codec->height) <= limit;
+            if (codec->width > 0 && codec->height > 0 && withinLimit && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
                 VideoProbe probe;
                 probe.rotation = rotationOf(stream);
                 probe.size = QSize(codec->width, codec->height);
@@ -103,13 +132,16 @@ std::optional<VideoProbe> VideoInfo::probe(const QString &path)
 
 std::optional<QImage> VideoInfo::firstFrame(const QString &path, int maxSide)
 {
-    if (!image::isRegularFile(path))
+    // Only a real video container whose pictures fit the limit is decoded.
+    const std::optional<VideoProbe> video = probe(path);
+    if (!video)
         return std::nullopt;
-    image::ensureAv();
     try {
         ffmpegthumbnailer::VideoThumbnailer thumbnailer;
-        // Full size: the thumbnailer would enlarge small videos to the size asked for.
-        thumbnailer.setThumbnailSize(0);
+        // Reduced while converting; full size for small videos, which the
+        // thumbnailer would enlarge to the size asked for.
+        const int longest = std::max(video->size.width(), video->size.height());
+        thumbnailer.setThumbnailSize(maxSide > 0 && maxSide < longest ? maxSide : 0);
         thumbnailer.setMaintainAspectRatio(true);
         thumbnailer.setSmartFrameSelection(false);
         thumbnailer.setPreferEmbeddedMetadata(false);

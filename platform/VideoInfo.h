@@ -1,7 +1,9 @@
 #pragma once
 // Size, rotation and duration of a video (FFmpeg's demuxers) and its first
 // frame (libffmpegthumbnailer). Both may be called from any thread. Files that
-// are not videos, damaged files and vanished paths give none.
+// are not videos, damaged files and vanished paths give none. Only the
+// demuxers of video containers are used (a picture named like a video is not
+// a video), and a video whose frames are larger than maxFramePixels gives none.
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -22,6 +24,11 @@ public:
     static std::optional<VideoProbe> probe(const QString &path);
     // The first frame, upright, at most maxSide on its longest side (0: full size).
     static std::optional<QImage> firstFrame(const QString &path, int maxSide = 0);
+
+    // 8K (8192 x 4320): larger frames are refused before anything decodes them.
+    static constexpr qint64 maxFramePixels = 8192LL * 4320;
+    // Tests lower the limit to try it on small videos; 0 restores it.
+    static void setFramePixelLimitForTesting(qint64 pixels);
 };
 
 } // namespace lg

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -143,10 +144,88 @@ Qt::ItemFlags SidebarTreeModel::flags(const QModelIndex &index) const
 {
     if (!nodeForIndex(index))
         return Qt::NoItemFlags;
-    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (nodeForIndex(index)->isLeaf())
+    const BaseNode *node = nodeForIndex(index);
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+    if (node->isLeaf())
         result |= Qt::ItemNeverHasChildren;
+    // A present, ordinary folder can be renamed in place.
+    if (node->url() && node->url()->isLocalFile() && !isMissingFolder(node)
+        && QFileInfo(node->url()->toLocalFile()).suffix().toLower() != QLatin1String("photoslibrary"))
+        result |= Qt::ItemIsEditable;
     return result;
+}
+
+const QString SidebarTreeModel::myNodesPBoardType = QStringLiteral("application/x-lumengallery-sidebar-nodes");
+
+QStringList SidebarTreeModel::mimeTypes() const
+{
+    return {myNodesPBoardType, QStringLiteral("text/x-moz-url"), QStringLiteral("text/uri-list")};
+}
+
+QMimeData *SidebarTreeModel::mimeData(const QModelIndexList &indexes) const
+{
+    if (!m_dropHandler)
+        return nullptr;
+    QList<IndexPath> rows;
+    for (const QModelIndex &index : indexes) {
+        if (nodeForIndex(index))
+            rows.append(pathForIndex(index));
+    }
+    if (rows.isEmpty())
+        return nullptr;
+    return m_dropHandler->mimeDataForRows(rows);
+}
+
+bool SidebarTreeModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int row, int,
+                                       const QModelIndex &parent) const
+{
+    if (!m_dropHandler || !data)
+        return false;
+    const std::optional<IndexPath> item =
+        parent.isValid() ? std::optional<IndexPath>(pathForIndex(parent)) : std::nullopt;
+    return m_dropHandler->canDropOnRow(data, item, row);
+}
+
+bool SidebarTreeModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                                    const QModelIndex &parent)
+{
+    if (!canDropMimeData(data, action, row, column, parent))
+        return false;
+    const std::optional<IndexPath> item =
+        parent.isValid() ? std::optional<IndexPath>(pathForIndex(parent)) : std::nullopt;
+    return m_dropHandler->acceptDropOnRow(data, item, row);
+}
+
+Qt::DropActions SidebarTreeModel::supportedDropActions() const
+{
+    return Qt::MoveAction | Qt::CopyAction;
+}
+
+Qt::DropActions SidebarTreeModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+void SidebarTreeModel::nodeChanged(const BaseNode *node)
+{
+    const QModelIndex index = indexForNode(node);
+    if (index.isValid())
+        Q_EMIT dataChanged(index, index);
+}
+
+void SidebarTreeModel::reloadData()
+{
+    std::vector<QModelIndex> pending{QModelIndex()};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        const int rows = rowCount(parent);
+        if (rows == 0)
+            continue;
+        Q_EMIT dataChanged(index(0, 0, parent), index(rows - 1, 0, parent));
+        for (int row = 0; row < rows; ++row)
+            pending.push_back(index(row, 0, parent));
+    }
 }
 
 BaseNode *SidebarTreeModel::nodeAtPath(const IndexPath &path) const

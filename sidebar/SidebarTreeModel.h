@@ -17,8 +17,24 @@
 #include <optional>
 
 class QItemSelectionModel;
+class QMimeData;
 
 using IndexPath = QList<int>;
+
+// Decides on drags of sidebar rows and on drops on them (the sidebar
+// controller). The model asks it; without one nothing is dragged or dropped.
+// A drop names the row it lands on (none: the blank area or between the
+// top-level rows) and the child index (-1: on the row itself).
+class SidebarDropHandler
+{
+public:
+    virtual ~SidebarDropHandler() = default;
+    // The drag data for the rows; nullptr refuses the drag.
+    virtual QMimeData *mimeDataForRows(const QList<IndexPath> &rows) = 0;
+    virtual bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) = 0;
+    // True when the drop was taken (its work may go on after a question).
+    virtual bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) = 0;
+};
 
 class SidebarTreeModel : public QAbstractItemModel
 {
@@ -34,6 +50,25 @@ public:
     bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // ---- Drag and drop, decided by the drop handler ----
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool canDropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                         const QModelIndex &parent) const override;
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
+    Qt::DropActions supportedDropActions() const override;
+    Qt::DropActions supportedDragActions() const override;
+    void setDropHandler(SidebarDropHandler *handler) { m_dropHandler = handler; }
+    // The drag types of sidebar rows, web links and files.
+    static const QString myNodesPBoardType;
+
+    // Tells the views that a node's title, URL or state changed.
+    void nodeChanged(const BaseNode *node);
+    // Tells the views that every row may look different (folders that went
+    // missing or came back).
+    void reloadData();
 
     // The node of an index; nullptr for an invalid index.
     BaseNode *nodeForIndex(const QModelIndex &index) const;
@@ -71,6 +106,7 @@ private:
     static void adopt(BaseNode *parent, const QList<BaseNode::Ptr> &children, int firstRow);
 
     BaseNode::Ptr m_root;
+    SidebarDropHandler *m_dropHandler = nullptr;
 };
 
 class SidebarTreeController : public QObject

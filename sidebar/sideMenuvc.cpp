@@ -155,6 +155,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     popoverDetails = tooltipVc;
     buildLayout();
     viewDidLoad();
+    setUpCommands();
 }
 
 sideMenuvc::~sideMenuvc()
@@ -1022,7 +1023,7 @@ void sideMenuvc::loadSelection()
     const BaseNode::Ptr &node = selected.first();
     currentFolderURL.reset();
     selectedItemIndex = 0;
-    if (node->url())
+    if (node->url() && node->url()->isLocalFile())  // a web link is never a folder
         currentFolderURL = node->url();
     if (mainvc *hub = existingHub())
         hub->startMonitorWithSender(this);

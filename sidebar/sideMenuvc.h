@@ -8,6 +8,7 @@
 // The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/Alert.h"
+#include "platform/FileOperations.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/SidebarTreeModel.h"
@@ -23,6 +24,7 @@
 #include <thread>
 
 class PopoverMaxTypeVC;
+class SidebarDropHandler;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -161,6 +163,69 @@ public:
     void mouseEntered(QWidget *area);
     void mouseExited(QWidget *area);
 
+    // ---- Context menu and folder commands (SidebarMenu.cpp, SidebarFileCommands.cpp) ----
+    // Rebuilds outlineViewMenu for a row of the outline (-1: no row); false
+    // when the menu stays empty (busy, or no row).
+    bool menuWillOpen(int clickedRow);
+    // Opens the menu for the row under pos (viewport coordinates).
+    void showOutlineMenu(const QPoint &pos, const QPoint &globalPos);
+    // The row the menu was opened on; -1 when none.
+    int clickedRow() const { return m_clickedRow; }
+    void menuShowinFinder();
+    void menurefreshAllitem();
+    void addBookmark();
+    void menuremoveitem();
+    void createNewFolder();
+    void outlineView_StartLabelEditing();
+    void DeleteFolder();
+    void menuCopyFolder();
+    void menuPasteItem();
+    void menuGetInfo();
+    // Remove bookmark and move to Trash, with their sheets.
+    void btnremove();
+    void alertCannotRemoveBookmark();
+    void alertRemoveBookmark();
+    void btnremovebookmark_alert();
+    void btnremovebookmark_cancelalert();
+    void alertforDeleteFolder();
+    void btnDeleteFolder_alert();
+    void btnDeleteFolder_cancelalert();
+    // The end of an in-place edit of the title of the row at path: renames the folder.
+    void didEditTextField(const IndexPath &path, const QString &newName);
+
+    // ---- Drag and drop, paste into a folder (SidebarDragDrop.cpp) ----
+    // The URL of the node at path (a final -1: of the node at the path without it).
+    std::optional<QUrl> folderURLAtDropPath(const IndexPath &path) const;
+    // The URL of the parent node of the node at path.
+    std::optional<QUrl> parentFolderURL(const IndexPath &path) const;
+    // The node of a folder in the whole tree (paths compared exactly); none when absent.
+    std::optional<IndexPath> indexPathOfFolderNode(const QUrl &folder) const;
+    // Inserts web links as leaves at path, in list order.
+    void insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path);
+    // The drag of rows and the drop on a row (the tree model asks through its drop handler).
+    QMimeData *mimeDataForRows(const QList<IndexPath> &rows);
+    bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex);
+    bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex);
+    // A folder move inside the tree: the question, the folder-exists sheet, the move.
+    void prepareFolderMove(const IndexPath &dropPath);
+    void alertMoveInternalFolders();
+    void btnOk_alertMoveInternalFolder();
+    void btnCancel_alertMoveInternalFolder();
+    void alertfolderExist();
+    void btnOverwrite_folderExistalert();
+    void btnRename_folderExistalert();
+    void btnCancel_folderExistalert();
+    void startFolderMove(lg::ConflictPolicy onConflict);
+    // Files from outside dropped on the folder at path: asks, then moves them there.
+    void dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path);
+    void alertMoveFile();
+    void btnOk_alertMove_PasteFile();
+    void btnCancel_alertMoveFile();
+    void alertSameFile();
+    void btnOverwrite_alert();
+    void btnRename_alert();
+    void btnCancel_alert();
+
     // Reads the Photos library of the current folder (or of the collage maker)
     // and publishes its items.
     void loadPhotosLibrary() { photosReader.loadPhotosLibrary(); }
@@ -173,6 +238,8 @@ public:
 Q_SIGNALS:
     // An add has come to its end (any of its ends).
     void addingFinished();
+    // A copy, move or trash of the sidebar's file commands has ended.
+    void fileWorkFinished();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -193,6 +260,22 @@ private:
     void selectOrReload(const IndexPath &path);
     void showOpenedWithNode();
     void showPreviewImage(const QImage &image, int generation);
+
+    // Commands, renaming and drag and drop.
+    void setUpCommands();
+    BaseNode::Ptr nodeAtRow(int row, IndexPath *path = nullptr) const;
+    // Replaces a leaf at path by a node of the same title and URL that can hold children.
+    BaseNode::Ptr makeNodeExpandable(const IndexPath &path);
+    void showRefusal(const QString &message);
+    void runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources);
+    void finishTransfer(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &arrived);
+    void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
+                          const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
+    void reportFailures(const QList<lg::FileOpResult> &results, std::function<void()> then = {});
+    int m_clickedRow = -1;
+    QList<QUrl> m_transferSources;  // the items of the pending paste or drop
+    quint64 m_fileWorkTicket = 0;
+    std::unique_ptr<SidebarDropHandler> m_dropBridge;
 
     std::shared_ptr<AddJob> m_job;
     std::thread m_worker;

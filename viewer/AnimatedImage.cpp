@@ -23,10 +23,14 @@ AnimatedImage::Frames AnimatedImage::readFrames(const QString &path)
     Frames frames;
     if (path.isEmpty() || QFileInfo(path).suffix().toLower() != QLatin1String("gif"))
         return frames;
+    // Only a regular file: a FIFO named like a GIF would never end.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > maximumFileBytes)
+        return frames;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return frames;
-    const QByteArray data = file.readAll();
+    const QByteArray data = file.read(maximumFileBytes);
     const QList<int> stored = storedFrameDelays(data);
     QBuffer buffer;
     buffer.setData(data);
@@ -42,10 +46,11 @@ AnimatedImage::Frames AnimatedImage::readFrames(const QString &path)
         int delay = index < stored.size() ? stored.at(index) : reader.nextImageDelay();
         if (delay <= 0)
             delay = defaultFrameDelayMs;
-        bytes += frame.sizeInBytes();
+        QImage shown = frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        bytes += shown.sizeInBytes();
         if (bytes > maximumBytes && !frames.images.isEmpty())
             break;
-        frames.images.append(frame.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        frames.images.append(std::move(shown));
         frames.delaysMs.append(delay);
         frames.totalSeconds += float(delay) / 1000.0f;
         if (!reader.canRead())

@@ -16,8 +16,11 @@ class AnimatedImage : public QObject
 public:
     static constexpr int defaultFrameDelayMs = 50;
     static constexpr int repeatCount = 50000;
-    // Frames beyond this many decoded bytes are left out of the animation.
-    static constexpr qint64 maximumBytes = 768LL * 1024 * 1024;
+    // Frames beyond this many decoded bytes are left out of the animation (the
+    // first frame always plays), like the other caches of pictures.
+    static constexpr qint64 maximumBytes = 128LL * 1024 * 1024;
+    // A larger file is not read for an animation.
+    static constexpr qint64 maximumFileBytes = 256LL * 1024 * 1024;
 
     struct Frames
     {

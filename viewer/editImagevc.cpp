@@ -1,8 +1,388 @@
 #include "viewer/editImagevc.h"
 
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
+#include "platform/ImageSource.h"
+#include "viewer/ImageCanvas.h"
+#include "viewer/ImageEditWindow.h"
+#include "viewer/viewimagevc.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include <cstdio>
+
+namespace {
+
+const char *editorStyleSheet = R"css(
+#editImagevc { background: #1e1e1e; }
+#editorBar { background: #2a2a2a; border-bottom: 1px solid #141414; }
+#editorBar QLabel { color: #e6e6e6; font-size: 13px; }
+#editorBar QPushButton { color: #e6e6e6; background: #3a3a3a; border: 1px solid #4a4a4a; border-radius: 4px;
+                         padding: 3px 12px; }
+#editorBar QPushButton:hover { background: #474747; }
+#editorBar QPushButton#btnsave { background: rgb(244, 155, 0); color: #1e1e1e; border: none; }
+)css";
+
+struct LoadedPicture
+{
+    QImage preview;
+    QSize pixelSize;
+};
+
+LoadedPicture loadPreview(const QString &path, int side, QSize fit)
+{
+    const lg::ImageSource source(path);
+    if (!source.isValid())
+        return {};
+    LoadedPicture loaded;
+    loaded.pixelSize = source.pixelSize().value_or(QSize());
+    if (std::optional<QImage> preview = source.thumbnail(side))
+        loaded.preview = *preview;
+    // Made for the canvas: the preview shows pixel for pixel.
+    if (fit.width() > 64 && fit.height() > 64
+        && (loaded.preview.width() > fit.width() || loaded.preview.height() > fit.height()))
+        loaded.preview = loaded.preview.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!loaded.pixelSize.isValid())
+        loaded.pixelSize = loaded.preview.size();
+    return loaded;
+}
+
+// The full picture with the adjustments, for the save.
+QImage renderFull(const QString &path, const Adjustments &adjustments)
+{
+    const std::optional<QImage> full = lg::ImageSource(path).image();
+    if (!full)
+        return QImage();
+    return applyAdjustments(*full, adjustments);
+}
+
+} // namespace
+
 editImagevc::editImagevc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("editImagevc"));
+    buildLayout();
+    saver = new Saver(this);
+    saver->openAfterSave = false;
+    connect(saver, &Saver::finished, this, &editImagevc::saveSheetEnded);
 }
 
-void editImagevc::loadImage() {}
+editImagevc::~editImagevc()
+{
+    // Pending previews hold a watcher parented here; their results are dropped.
+    ++m_loadGeneration;
+}
+
+void editImagevc::buildLayout()
+{
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QString::fromLatin1(editorStyleSheet));
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    auto *bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("editorBar"));
+    bar->setAttribute(Qt::WA_StyledBackground, true);
+    bar->setFixedHeight(40);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(8);
+    const auto button = [bar](const char *name, const QString &title) {
+        auto *b = new QPushButton(title, bar);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setCursor(Qt::PointingHandCursor);
+        b->setFocusPolicy(Qt::NoFocus);
+        return b;
+    };
+    btnExitButton = button("btnExit", QStringLiteral("Exit"));
+    btnrefreshButton = button("btnrefresh", QStringLiteral("Revert"));
+    btnopenpanelButton = button("btnopenpanel", QStringLiteral("Adjust"));
+    btnsaveButton = button("btnsave", QStringLiteral("Save"));
+    lblfilename = new QLabel(bar);
+    lblfilename->setObjectName(QStringLiteral("lblfilename"));
+    lblfilename->setAlignment(Qt::AlignCenter);
+    lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    row->addWidget(btnExitButton);
+    row->addWidget(lblfilename, 1);
+    row->addWidget(btnrefreshButton);
+    row->addWidget(btnopenpanelButton);
+    row->addWidget(btnsaveButton);
+    root->addWidget(bar);
+    imageview = new ImageCanvas(this);
+    root->addWidget(imageview, 1);
+
+    editor = new ImageEditWindow(this);
+    editor->hide();
+    connect(editor, &ImageEditWindow::adjustmentsChanged, this, &editImagevc::setAdjustments);
+    connect(imageview, &ImageCanvas::editPanelRequested, this, &editImagevc::openEditWindow);
+    connect(btnExitButton, &QPushButton::clicked, this, &editImagevc::btnExit);
+    connect(btnrefreshButton, &QPushButton::clicked, this, &editImagevc::btnrefresh);
+    connect(btnopenpanelButton, &QPushButton::clicked, this, &editImagevc::btnopenpanelclicked);
+    connect(btnsaveButton, &QPushButton::clicked, this, &editImagevc::btnsave);
+}
+
+// ---------------------------------------------------------------- loading
+
+void editImagevc::loadImage()
+{
+    selfViewVisible = true;
+    const quint64 generation = ++m_loadGeneration;
+    m_previewSource = QImage();
+    firstimage = QImage();
+    m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
+    editor->setAdjustments(m_adjustments);
+    imageview->clear();
+    if (!viewerItemURL || !viewerItemURL->isLocalFile()) {
+        alertImagenotsupported();
+        return;
+    }
+    m_path = viewerItemURL->toLocalFile();
+    lblfilename->setText(QFileInfo(m_path).fileName());
+    auto *watcher = new QFutureWatcher<LoadedPicture>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        if (generation != m_loadGeneration)
+            return;
+        const LoadedPicture loaded = watcher->result();
+        if (loaded.preview.isNull() || loaded.pixelSize.isEmpty()) {
+            Q_EMIT loadFinished(false);
+            alertImagenotsupported();
+            return;
+        }
+        m_previewSource = loaded.preview.convertToFormat(
+            loaded.preview.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        m_pixelSize = loaded.pixelSize;
+        firstimage = m_previewSource;
+        imageview->setImage(m_previewSource, m_pixelSize, ++m_previewTicket);
+        Q_EMIT previewShown();
+        Q_EMIT loadFinished(true);
+        // As a double click on the picture does: the adjustments window opens.
+        imageview->simulateMouseDown();
+    });
+    const QSize fit = (QSizeF(imageview->size()) * imageview->devicePixelRatioF()).toSize();
+    watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide, fit));
+}
+
+void editImagevc::openEditWindow()
+{
+    if (!isLoaded())
+        return;
+    if (!editor->isVisible()) {
+        editor->adjustSize();
+        const QPoint corner = mapToGlobal(QPoint(width() - editor->width() - 24, 64));
+        editor->move(corner);
+    }
+    editor->show();
+    editor->raise();
+}
+
+// ---------------------------------------------------------------- previews
+
+void editImagevc::setAdjustments(const Adjustments &adjustments)
+{
+    m_adjustments = adjustments;
+    if (editor->adjustments() != adjustments)
+        editor->setAdjustments(adjustments);
+    schedulePreview();
+}
+
+void editImagevc::schedulePreview()
+{
+    if (!isLoaded())
+        return;
+    // One preview at a time; slider moves meanwhile leave one waiting, which
+    // takes the newest adjustments when it starts.
+    if (m_previewRunning) {
+        m_previewWaiting = true;
+        return;
+    }
+    startPreview();
+}
+
+void editImagevc::startPreview()
+{
+    m_previewRunning = true;
+    m_previewWaiting = false;
+    const Adjustments wanted = m_adjustments;
+    const quint64 generation = m_loadGeneration;
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, wanted, generation] {
+        watcher->deleteLater();
+        m_previewRunning = false;
+        if (generation != m_loadGeneration)
+            return;
+        m_shownAdjustments = wanted;
+        imageview->updateImage(watcher->result(), ++m_previewTicket);
+        Q_EMIT previewShown();
+        if (m_previewWaiting && m_adjustments != m_shownAdjustments)
+            startPreview();
+        m_previewWaiting = false;
+    });
+    watcher->setFuture(QtConcurrent::run(applyAdjustments, m_previewSource, wanted));
+}
+
+// ---------------------------------------------------------------- saving
+
+void editImagevc::btnsave()
+{
+    showSaveSheet();
+}
+
+void editImagevc::showSaveSheet()
+{
+    if (!isLoaded() || m_rendering)
+        return;
+    m_rendering = true;
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->showBusyLoader();
+    const Adjustments wanted = m_adjustments;
+    const quint64 generation = m_loadGeneration;
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, wanted, generation] {
+        watcher->deleteLater();
+        m_rendering = false;
+        contentHub()->hideBusyLoader();
+        if (generation != m_loadGeneration)
+            return;
+        const QImage picture = watcher->result();
+        if (picture.isNull()) {
+            lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
+            saveSheetEnded(false);
+            return;
+        }
+        m_renderedAdjustments = wanted;
+        saver->imageUTType = QFileInfo(m_path).suffix().toLower();
+        saver->showSavePanel(
+            [picture](const QSize &size) {
+                return size == picture.size() ? picture
+                                              : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            },
+            picture.size(), QFileInfo(m_path).completeBaseName());
+    });
+    watcher->setFuture(QtConcurrent::run(renderFull, m_path, wanted));
+}
+
+void editImagevc::saveSheetEnded(bool saved)
+{
+    if (saved)
+        m_savedAdjustments = m_renderedAdjustments;
+    if (!savepanel_CallFromexit)
+        return;
+    savepanel_CallFromexit = false;
+    if (saved)
+        closeEditor();
+    else
+        discardAndClose();
+}
+
+// ---------------------------------------------------------------- leaving
+
+void editImagevc::btnExit()
+{
+    if (isLoaded() && hasUnsavedChanges())
+        alertforSaveImage();
+    else
+        closeEditor();
+}
+
+void editImagevc::alertforSaveImage()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("Save changes?");
+    spec.text = QStringLiteral("Do you want to save a copy of this image with the changes you have selected?");
+    spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QPointer<editImagevc> self(this);
+    lg::Alert::show(window(), spec, [self](int button) {
+        if (!self)
+            return;
+        if (button == 0)
+            self->btnYES_savealert();
+        else
+            self->btnNO_savealert();
+    });
+}
+
+void editImagevc::btnYES_savealert()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->hideBusyLoader();
+    savepanel_CallFromexit = true;
+    showSaveSheet();
+}
+
+void editImagevc::btnNO_savealert()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->hideBusyLoader();
+    discardAndClose();
+}
+
+void editImagevc::alertImagenotsupported()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("This Image can not be edited.");
+    spec.buttons = {QStringLiteral("OK")};
+    QPointer<editImagevc> self(this);
+    lg::Alert::show(window(), spec, [self](int) {
+        std::printf("Success\n");
+        std::fflush(stdout);
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        if (self)
+            self->closeEditor();
+    });
+}
+
+void editImagevc::discardAndClose()
+{
+    imageview->clear();
+    closeEditor();
+}
+
+void editImagevc::closeEditor()
+{
+    selfViewVisible = false;
+    ++m_loadGeneration;
+    editor->hide();
+    imageview->clear();
+    m_previewSource = QImage();
+    firstimage = QImage();
+    m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
+    editor->setAdjustments(m_adjustments);
+    contentHub()->closeEditImagevc();
+}
+
+// ---------------------------------------------------------------- other actions
+
+void editImagevc::btnrefresh()
+{
+    loadImage();
+}
+
+void editImagevc::btnopenpanelclicked()
+{
+    imageview->simulateMouseDown();
+}

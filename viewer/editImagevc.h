@@ -1,12 +1,99 @@
 #pragma once
-// The image editor.
+// The image editor. It takes the split view's place (mainvc.showEditImagevc)
+// and edits the file named by viewerItemURL: the picture shows in our own
+// canvas, and the "Image Edit" window adjusts it (exposure, brightness,
+// contrast, saturation, sharpness, sepia, monochrome). The original file is
+// never written: Save writes a new file in the format chosen in the save panel.
+//
+// Previews are computed off the main thread on a screen-size copy of the
+// picture, with at most one preview waiting behind the one being computed
+// (the newest slider position wins). The save decodes the full picture and
+// applies the same adjustments off the main thread too. Main thread.
+#include "viewer/Adjustments.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
 #include <QWidget>
+
+class ImageCanvas;
+class ImageEditWindow;
+class QLabel;
+class QPushButton;
+class Saver;
 
 class editImagevc : public QWidget
 {
     Q_OBJECT
 public:
     explicit editImagevc(QWidget *parent = nullptr);
-    // Loads the current image into the editor.
+    ~editImagevc() override;
+
+    // ---- Outlets ----
+    ImageCanvas *imageview = nullptr;     // the picture being edited
+    ImageEditWindow *editor = nullptr;    // the "Image Edit" window
+    QLabel *lblfilename = nullptr;
+    QPushButton *btnExitButton = nullptr;
+    QPushButton *btnrefreshButton = nullptr;
+    QPushButton *btnopenpanelButton = nullptr;
+    QPushButton *btnsaveButton = nullptr;
+
+    // ---- Fields ----
+    QImage firstimage;                    // the preview as loaded, before any edit
+    Saver *saver = nullptr;
+    bool savepanel_CallFromexit = false;  // the save began at "Save changes?": close afterwards
+    bool selfViewVisible = false;
+
+    // Loads the file at viewerItemURL (in the background) and opens the edit window.
     void loadImage();
+    // ---- Actions ----
+    void btnsave();
+    void btnExit();
+    void btnrefresh();
+    void btnopenpanelclicked();
+    void alertforSaveImage();
+    void btnYES_savealert();
+    void btnNO_savealert();
+    void alertImagenotsupported();
+    void showSaveSheet();
+    void saveSheetEnded(bool saved);
+    void discardAndClose();
+    void closeEditor();
+
+    // ---- State ----
+    Adjustments adjustments() const { return m_adjustments; }
+    void setAdjustments(const Adjustments &adjustments);
+    // The adjustments of the preview on the canvas now.
+    Adjustments shownAdjustments() const { return m_shownAdjustments; }
+    // Adjusted, and not saved with these adjustments.
+    bool hasUnsavedChanges() const { return !m_adjustments.isIdentity() && m_adjustments != m_savedAdjustments; }
+    bool isLoaded() const { return !m_previewSource.isNull(); }
+    bool isPreviewRunning() const { return m_previewRunning; }
+    // The longest side of the preview copy, in pixels.
+    static constexpr int previewSide = 1600;
+
+Q_SIGNALS:
+    // A preview (or the loaded picture) was put on the canvas.
+    void previewShown();
+    // The picture of a load is on the canvas (or the load failed).
+    void loadFinished(bool ok);
+
+private:
+    void buildLayout();
+    void openEditWindow();
+    void schedulePreview();
+    void startPreview();
+
+    QString m_path;
+    QSize m_pixelSize;
+    QImage m_previewSource;
+    Adjustments m_adjustments;
+    Adjustments m_shownAdjustments;
+    Adjustments m_savedAdjustments;      // of the last saved copy
+    Adjustments m_renderedAdjustments;   // of the copy in the save panel
+    quint64 m_loadGeneration = 0;
+    quint64 m_previewTicket = 0;
+    bool m_previewRunning = false;
+    bool m_previewWaiting = false;
+    bool m_rendering = false;
 };

@@ -15,6 +15,7 @@
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ZLFlatButton.h"
+#include "platform/Clipboard.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
 #include "platform/NotificationHub.h"
@@ -225,6 +226,7 @@ void viewimagevc::viewDidLoad()
             imgview->setFrame(frame);
     });
     connect(scrollview, &scrollimage::wheelZoomRequested, this, &viewimagevc::wheelZoom);
+    installContextMenu();
 }
 
 void viewimagevc::buildLayout()
@@ -1412,7 +1414,5 @@ void viewimagevc::copyCurrentItemToPasteboard()
     if (url.isEmpty())
         return;
     copiedURLs = {url};
-    auto *data = new QMimeData;
-    data->setUrls(copiedURLs);
-    QGuiApplication::clipboard()->setMimeData(data);
+    lg::Clipboard::writeFiles(copiedURLs);
 }

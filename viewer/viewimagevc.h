@@ -10,8 +10,10 @@
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
 #include "viewer/PictureLoader.h"
+#include "viewer/ViewerMenuState.h"
 
 #include <QColor>
+#include <QImage>
 #include <QMediaPlayer>
 #include <QPointer>
 #include <QStringList>
@@ -225,6 +227,54 @@ public:
     // Puts the current item's file URL on the clipboard and in copiedURLs.
     void copyCurrentItemToPasteboard();
 
+    // ---- Context menu (ViewerMenu.cpp) ----
+    QStringList recommendedApps;       // names offered by "Open with Application"; a tag indexes it
+    QStringList recommendedAppIds;     // their desktop entry ids, in the same order
+    std::optional<QUrl> fileURL;       // the current item's file at the last opening of the menu
+    // Rebuilds imgviewMenu from the state of the moment.
+    void menuWillOpen();
+    void rebuildContextMenu();
+    ViewerMenuSnapshot menuSnapshot() const;
+
+    // ---- File actions (ViewerFileActions.cpp) ----
+    std::optional<QUrl> outside_DestinationUrl;   // the folder of a pending same-name conflict
+    bool droppedfiles_copy = false;               // the pending conflict comes from Copy To
+    void menuShowinFinder();
+    void menufullscreenPlay();
+    void openwithApplicationWithSender(int tag);
+    void SetWallpaper();
+    void copyItem_menu();
+    void deleteItem_menu();
+    void alertforDeleteImage();
+    void btnDeleteImage_alert();
+    void btnDeleteImage_cancelalert();
+    void trashCurrentItem();
+    void endAlertSheet();
+    void showProperty_menu();
+    void changeImageviewBGColor();
+    void changeColor1(const QColor &color);
+    void itemMoveTO_menu();
+    void itemCopyTO_menu();
+    void alertSameFile_forouside();
+    void btnOverwrite_alert_forouside();
+    void btnRename_alert_forouside();
+    void btnCancel_alert_forouside();
+    // The file of the current item; none when the index lies outside the list in use.
+    std::optional<QUrl> currentItemFileURL() const;
+    // Takes the item of removed out of the shown lists and shows the one now at
+    // the selected index (or the empty state).
+    void removeItemFromViewer(const QUrl &removed);
+
+    // ---- Rotate, flip and save a copy (ViewerRotate.cpp) ----
+    QImage editedImage;                 // the last turned or mirrored picture
+    // tag 1: left 90°, 2: right 90°, 3: 180°.
+    void RotateImageWithSender(int tag);
+    // tag 1: horizontal, 2: vertical.
+    void flipImageWithSender(int tag);
+    void reloadShownImage(const QUrl &url);
+    // Whether a rotate or flip is being worked on.
+    bool isTransformRunning() const { return m_transformRunning; }
+
     // ---- Inner parts ----
     PictureLoader *pictureLoader() const { return m_loader; }
     AnimatedImage *animatedImage() const { return m_animation; }
@@ -281,4 +331,15 @@ private:
     bool m_settingSlider = false;
     bool m_closingViewer = false;
     quint64 m_reloadGeneration = 0;
+    // File commands.
+    void installContextMenu();
+    void runMoveOrCopy(bool copy, const QString &source, const QString &destinationFolder, int policy);
+    void chooseDestinationFolder(const QString &prompt, bool copy);
+    QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
+    void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
+    void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, bool written);
+    void refreshItemRecord(const QUrl &url);
+    void saveCopySheetEnded(bool saved);
+    bool m_transformRunning = false;
+    QObject *m_copySaver = nullptr;
 };

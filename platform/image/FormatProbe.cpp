@@ -17,6 +17,9 @@ namespace {
 
 constexpr qint64 headLength = 64 * 1024;
 constexpr qint64 wholeFileLimit = 64 * 1024 * 1024;  // formats walked in memory (GIF)
+constexpr qint64 jpegEndSearchBytes = 1024 * 1024;     // the tail searched for a JPEG's end
+constexpr qint64 jpegScanSearchBytes = 32 * 1024 * 1024;  // and the scan data searched before trailing data
+constexpr qint64 jpegLargestFile = 256LL * 1024 * 1024;   // larger: its end must lie within that search
 
 // Bytes of the source, served from the head when they lie in it.
 class Bytes
@@ -356,23 +359,25 @@ void probeJpeg(const Bytes &bytes, Probe &p)
         p.damaged = true;
         return;
     }
-    // A whole JPEG ends with EOI after its scans; look in the tail first, then
-    // walk the entropy-coded data (files may carry trailing data).
+    // A whole JPEG ends with EOI after its scans. Look near the end of the file,
+    // then a bounded way into the scan data, for files that carry trailing data
+    // (a phone's motion photo); never through the whole of a huge file. A huge
+    // file whose end is found only at its far end is not taken either: the
+    // decoder would read all of it.
     const auto containsEoi = [](const QByteArray &data) {
         return data.contains(QByteArrayView("\xFF\xD9", 2));
     };
-    const qint64 tailStart = std::max(scanStart, size - 4096);
-    if (!containsEoi(bytes.at(tailStart, size - tailStart))) {
-        bool found = false;
-        constexpr qint64 chunk = 1 << 20;
-        for (qint64 at = scanStart; at < tailStart && !found; at += chunk) {
-            // One byte of overlap catches a marker split across chunks.
-            found = containsEoi(bytes.at(at, std::min(chunk + 1, size - at)));
-        }
-        if (!found) {
-            p.damaged = true;
-            return;
-        }
+    const qint64 tailStart = std::max(scanStart, size - jpegEndSearchBytes);
+    bool found = containsEoi(bytes.at(tailStart, size - tailStart)) && size <= jpegLargestFile;
+    constexpr qint64 chunk = 1 << 20;
+    const qint64 searchEnd = std::min(tailStart, scanStart + jpegScanSearchBytes);
+    for (qint64 at = scanStart; at < searchEnd && !found; at += chunk) {
+        // One byte of overlap catches a marker split across chunks.
+        found = containsEoi(bytes.at(at, std::min(chunk + 1, size - at)));
+    }
+    if (!found) {
+        p.damaged = true;
+        return;
     }
     p.headerKnown = true;
 }
@@ -447,9 +452,9 @@ void probeGif(const Bytes &bytes, Probe &p)
     p.decoder = Decoder::Qt;
     p.qtFormat = "gif";
     p.type = QStringLiteral("gif");
-    const QByteArray data = bytes.source().readAll(wholeFileLimit);
-    if (data.isEmpty())
-        return;  // too large to walk here: decoding decides
+    // The blocks are walked in memory; of a larger file, its first part only
+    // (decoding it whole would read every byte, whatever it holds).
+    const QByteArray data = bytes.at(0, std::min(bytes.size(), wholeFileLimit));
     const qint64 size = data.size();
     const char *d = data.constData();
     if (size < 13) {

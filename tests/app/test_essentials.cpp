@@ -17,45 +17,6 @@ private Q_SLOTS:
     void init() { resetSharedState(); }
     void cleanupTestCase() { resetSharedState(); }
 
-    void registryMakesOneInstancePerIdentifier()
-    {
-        sideMenuvc *first = sidebarController();
-        QVERIFY(first);
-        QCOMPARE(sidebarController(), first);
-        QCOMPARE(first->objectName(), QStringLiteral("sideMenuvc"));
-        QVERIFY(static_cast<QObject *>(contentHub()) != static_cast<QObject *>(first));
-        QCOMPARE(instantiateMainStoryboardController<homeVc>(QStringLiteral("homeVc")), homeScreen());
-
-        // A reset forgets the instances: the next use makes a new one.
-        QPointer<sideMenuvc> old(first);
-        resetSharedState();
-        QVERIFY(old.isNull());
-        QVERIFY(sidebarController());
-    }
-
-    void extensionListsKeepTheirShape()
-    {
-        QCOMPARE(imageExtensions.size(), 67);
-        QCOMPARE(videoExtensions.size(), 24);
-        QCOMPARE(mediaExtensions.size(), 91);
-        QCOMPARE(imageExtensions.count(QStringLiteral("pic")), 2);
-        QVERIFY(imageExtensions.contains(QStringLiteral("qtif")));
-        QVERIFY(videoExtensions.contains(QStringLiteral("qtif")));
-        QVERIFY(imageExtensions.contains(QStringLiteral("AI")));
-        QVERIFY(imageExtensions.contains(QStringLiteral("GIF")));
-        QCOMPARE(imageExtensions.first(), QStringLiteral("jpeg"));
-        QCOMPARE(imageExtensions.last(), QStringLiteral("psb"));
-        QCOMPARE(videoExtensions.first(), QStringLiteral("flc"));
-        QCOMPARE(videoExtensions.last(), QStringLiteral("wmx"));
-
-        // The media list is the image list with the videos between "x3f" and "pbm".
-        const int x3f = mediaExtensions.indexOf(QStringLiteral("x3f"));
-        QCOMPARE(mediaExtensions.mid(x3f + 1, 24), videoExtensions);
-        QCOMPARE(mediaExtensions.mid(0, x3f + 1) + mediaExtensions.mid(x3f + 25), imageExtensions);
-        QCOMPARE(mediaExtensions.mid(89), QStringList({QStringLiteral("pbm"), QStringLiteral("psb")}));
-        QCOMPARE(standardHomeFolders.size(), 8);
-    }
-
     void itemListFindsNamesWhateverTheirCase()
     {
         InitialDirectory item;
@@ -94,11 +55,9 @@ private Q_SLOTS:
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/thumbnails"))));
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/b.c/photo.jpg"))));
 
-        QCOMPARE(int(screenModeForStyle(gridStyle)), 0);
-        QCOMPARE(int(screenModeForStyle(listStyle)), 1);
-        QCOMPARE(int(screenModeForStyle(viewerStyle)), 2);
-        QCOMPARE(accentOrange(), QColor(244, 155, 0));
-        QCOMPARE(neutralGrey(), QColor(110, 110, 110));
+        QCOMPARE(ScreenMode(screenModeForStyle(gridStyle)), ScreenGrid);
+        QCOMPARE(ScreenMode(screenModeForStyle(listStyle)), ScreenList);
+        QCOMPARE(ScreenMode(screenModeForStyle(viewerStyle)), ScreenViewer);
     }
 
     void searchSwitchesTheActiveList()

@@ -7,6 +7,7 @@
 #include "app/mainvc.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -23,14 +24,7 @@
 namespace {
 
 const QString savedRoots = QStringLiteral("arrPaths");
-
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using lg::test::settle;
 
 // A delegate's two fields and the handover working on them.
 struct Delegate
@@ -141,13 +135,13 @@ private Q_SLOTS:
         lg::FakeClock clock;
         Delegate d;
         mainWindow()->showhomevc();
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         selectedViewStyle = listStyle;
         const QString a = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("x")) + QStringLiteral("/a.jpg"));
         d.handover.application_openFiles({a}, true);
         clock.advance(FileHandover::batchDelayMs);
 
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
         QVERIFY(mainWindow()->isResizable());
         QVERIFY(mainWindow()->isVisible());

@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -65,8 +66,6 @@ private Q_SLOTS:
     void savedRootsDecideTheContinueLink()
     {
         homeVc *home = showHome();
-        QCOMPARE(home->btnContinuePreviousSelection->text(), QStringLiteral("Continue with previous selection"));
-        QVERIFY(home->btnContinuePreviousSelection->font().underline());
         // Absent: written as an empty list, link hidden.
         QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(QStringList()));
         QVERIFY(home->btnContinuePreviousSelection->isHidden());
@@ -97,7 +96,7 @@ private Q_SLOTS:
         QCOMPARE(selectedSourceURLs, urls({kept, gone}));
         QVERIFY(hubShows());
         QVERIFY(mainWindow()->isResizable());
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(mainWindowNeverShown, 0);
         QVERIFY(home->blacklayer->isHidden());
     }
@@ -109,7 +108,7 @@ private Q_SLOTS:
         home->btnContinuePreviousSelectionClicked();
         QVERIFY(selectedSourceURLs.isEmpty());
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(home));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(mainWindowNeverShown, 1);
     }
 
@@ -208,7 +207,7 @@ private Q_SLOTS:
         QCOMPARE(asked.prompt, QStringLiteral("Add"));
         QCOMPARE(asked.directory, pictures);
         QCOMPARE(selectedSourceURLs, urls({first, second}));
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QVERIFY(home->blacklayer->isHidden());
     }
 

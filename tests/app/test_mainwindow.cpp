@@ -7,6 +7,7 @@
 #include "browser/ViewController.h"
 #include "platform/Timer.h"
 #include "sidebar/sideMenuvc.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QPointer>
@@ -27,7 +28,7 @@ private Q_SLOTS:
         window->showhomevc();
         QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
         QVERIFY(!split.isNull());                 // taken out, not deleted
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QVERIFY(!window->isResizable());
 
         window->setContentViewController(split);
@@ -47,7 +48,7 @@ private Q_SLOTS:
         QVERIFY(!window->isInFullScreen());
         clock.advance(1);
         QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QVERIFY(!window->isResizable());
     }
 

@@ -137,30 +137,6 @@ private Q_SLOTS:
                  std::optional<QString>(QStringLiteral("/usr/bin/lg")));
     }
 
-    void aboutShowsTheVersionAndConfiguredPages()
-    {
-        QCoreApplication::setApplicationVersion(QStringLiteral("2.3"));
-        lg::Settings::setValue(QStringLiteral("deployment/facebookPage"), QStringLiteral("https://facebook.example/lg"));
-        lg::Settings::setValue(QStringLiteral("deployment/makerWebPage"), QStringLiteral("not a url at all ::"));
-        aboutVc about;
-        QCOMPARE(about.lblversion->text(), QStringLiteral("Version 2.3"));
-        QVERIFY(!about.btnfacebookButton->isHidden());
-        QVERIFY(about.btntwitterButton->isHidden());  // no address configured
-        QVERIFY(!about.btnwebsiteButton->isHidden());
-
-        about.btnfacebookButton->click();
-        QCOMPARE(m_catcher.opened, QList<QUrl>{QUrl(QStringLiteral("https://facebook.example/lg"))});
-        about.btnwebsiteButton->click();  // an invalid address opens nothing
-        QCOMPARE(m_catcher.opened.size(), 1);
-
-        QCoreApplication::setApplicationVersion(QString());
-        aboutVc noVersion;
-        QCOMPARE(noVersion.lblversion->text(), QString());
-        lg::Settings::remove(QStringLiteral("deployment/facebookPage"));
-        lg::Settings::remove(QStringLiteral("deployment/makerWebPage"));
-        QCoreApplication::setApplicationVersion(m_version);
-    }
-
 private:
     QString m_version;
     UrlCatcher m_catcher;

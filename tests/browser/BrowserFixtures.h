@@ -5,6 +5,7 @@
 #include "browser/Listing.h"
 #include "browser/ThumbnailCache.h"
 #include "model/MediaRecords.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -10,6 +10,7 @@
 #include "browser/thumbnailvc.h"
 #include "platform/NotificationHub.h"
 
+#include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -41,28 +42,32 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { resetSharedState(); }
 
+    void exactlyNItemsFitInARowAtAnyWidth_data()
+    {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<int>("n");
+        for (double width : {320.0, 641.0, 1000.0, 1917.0, 2560.0})
+            for (int n = 2; n <= 7; ++n)
+                QTest::addRow("%g px, %d per row", width, n) << width << n;
+    }
+
     void exactlyNItemsFitInARowAtAnyWidth()
     {
-        for (double width : {320.0, 641.0, 1000.0, 1917.0, 2560.0}) {
-            for (int n = 2; n <= 7; ++n) {
-                const GridMetrics m = GridMetrics::forWidth(width, n);
-                QCOMPARE(m.columns, n);
-                QVERIFY(qFuzzyCompare(m.side, width / (n + 1)));
-                QVERIFY(qFuzzyCompare(m.inset, m.side / n));
-                QVERIFY(n * m.side + 2 * m.inset <= width + 1e-9);
-                QVERIFY((n + 1) * m.side + 2 * m.inset > width);
-                // Rows: the item after the last of a row starts the next one.
-                QCOMPARE(m.itemRect(n - 1).top(), m.itemRect(0).top());
-                QVERIFY(m.itemRect(n).top() > m.itemRect(n - 1).bottom());
-                QVERIFY(m.itemRect(n - 1).right() <= width - m.inset + 1e-6);
-                QCOMPARE(m.indexAt(m.itemRect(n + 1).center(), 100), n + 1);
-            }
-        }
-        const GridMetrics example = GridMetrics::forWidth(1000, 5);
-        QCOMPARE(qRound(example.side * 100), 16667);
-        QCOMPARE(qRound(example.inset * 100), 3333);
-        QCOMPARE(example.rowsFor(11), 3);
-        QCOMPARE(example.indexAt(QPointF(1, 1), 10), -1);  // in the inset
+        QFETCH(double, width);
+        QFETCH(int, n);
+        const GridMetrics m = GridMetrics::forWidth(width, n);
+        QCOMPARE(m.columns, n);
+        QVERIFY(qFuzzyCompare(m.side, width / (n + 1)));
+        QVERIFY(qFuzzyCompare(m.inset, m.side / n));
+        QVERIFY(n * m.side + 2 * m.inset <= width + 1e-9);
+        QVERIFY((n + 1) * m.side + 2 * m.inset > width);
+        // Rows: the item after the last of a row starts the next one.
+        QCOMPARE(m.itemRect(n - 1).top(), m.itemRect(0).top());
+        QVERIFY(m.itemRect(n).top() > m.itemRect(n - 1).bottom());
+        QVERIFY(m.itemRect(n - 1).right() <= width - m.inset + 1e-6);
+        QCOMPARE(m.indexAt(m.itemRect(n + 1).center(), 100), n + 1);
+        QCOMPARE(m.rowsFor(2 * n + 1), 3);
+        QCOMPARE(m.indexAt(QPointF(1, 1), 10), -1);  // in the inset
     }
 
     void theSliderBandsAndZoomButtonsChooseItemsPerRow()
@@ -112,8 +117,11 @@ private Q_SLOTS:
         thumbnailvc *grid = thumbnailGrid();
         grid->firsttime = false;
         contentController()->SortName();  // broken.jpg, photo.jpg
-        QVERIFY(reloadAndWait(grid));
         ShownItemsModel *model = grid->itemsModel();
+        QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        QVERIFY(reloadAndWait(grid));
+        QCOMPARE(reset.count(), 1);
         QCOMPARE(model->rowCount(), 2);
 
         QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
@@ -139,8 +147,9 @@ private Q_SLOTS:
 
         // The list shares the cache: no second thumbnail is made.
         contentController()->showListView();
-        QVERIFY(reloadAndWait(listController()));
         ShownItemsModel *rows = listController()->itemsModel();
+        QAbstractItemModelTester rowsTester(rows, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(reloadAndWait(listController()));
         QCOMPARE(rows->data(rows->index(1, 0), ShownItemsModel::ThumbnailRole).value<QImage>().size(),
                  QSize(100, 200));
     }
@@ -246,7 +255,7 @@ private Q_SLOTS:
         QCOMPARE(selectedItemIndex, 2);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, third);
         QCOMPARE(opened, 1);
-        QCOMPARE(int(currentScreenMode), int(ScreenViewer));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenViewer);
 
         // An index out of range selects nothing when the grid is shown again.
         content->showThumbnailView();

@@ -180,7 +180,7 @@ private Q_SLOTS:
         QVERIFY(!focusFileAfterReload);
         // Sorted: B.jpg, a.jpg, b.jpg; names differing only by case are different files.
         QCOMPARE(selectedItemIndex, 2);
-        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
 
         // No match: the index stays, the request is used up all the same.
         selectedItemIndex = 1;

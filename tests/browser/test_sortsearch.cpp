@@ -68,17 +68,13 @@ private Q_SLOTS:
         content->SortName();
         QCOMPARE(namesOf(itemList), (QStringList{"c.jpg", "b.jpg", "a.jpg"}));
 
+        // The sort menu marks the key and the order in force.
         content->btnsort();
         QStringList on;
-        QStringList titles;
-        for (QAction *action : content->sizemenu->actions()) {
-            titles.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction *action : content->sizemenu->actions())
             if (action->isChecked())
                 on.append(action->text());
-        }
         content->sizemenu->hide();
-        QCOMPARE(titles, (QStringList{"Sort By Name", "Sort By Size", "Sort By Type", "Sort By Date", "-",
-                                      "Ascending", "Descending"}));
         QCOMPARE(on, (QStringList{"Sort By Name", "Descending"}));
     }
 

@@ -2,6 +2,7 @@
 // animated changes, the click, and where image and title go.
 #include "controls/ZLFlatButton.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTesting.h"
 
 #include <QEnterEvent>
 #include <QIcon>
@@ -12,15 +13,7 @@
 
 namespace {
 
-QImage render(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-int colorDistance(const QColor &a, const QColor &b)
-{
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
-}
+using namespace lg::test;
 
 const QColor kOffBackground(20, 30, 40);
 const QColor kOnBackground(240, 150, 0);
@@ -53,25 +46,6 @@ QIcon squareIcon(int side)
     return QIcon(pixmap);
 }
 
-void enter(QWidget *widget)
-{
-    QEnterEvent event(QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)), widget->mapToGlobal(QPointF(2, 2)));
-    QCoreApplication::sendEvent(widget, &event);
-}
-
-void leave(QWidget *widget)
-{
-    QEvent event(QEvent::Leave);
-    QCoreApplication::sendEvent(widget, &event);
-}
-
-void sendMouse(QWidget *widget, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
-{
-    QMouseEvent event(type, QPointF(pos), widget->mapToGlobal(QPointF(pos)),
-                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &event);
-}
-
 } // namespace
 
 class TestFlatButton : public QObject
@@ -79,17 +53,6 @@ class TestFlatButton : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void unstyledButtonShowsRedUntilStyled()
-    {
-        ZLFlatButton button;
-        button.resize(80, 30);
-        QImage image = render(&button);
-        QVERIFY(colorDistance(image.pixelColor(40, 15), QColor(255, 59, 48)) < 10);
-        button.setBackgroundNormalColor(kOffBackground);
-        image = render(&button);
-        QVERIFY(colorDistance(image.pixelColor(40, 15), kOffBackground) < 10);
-    }
-
     void stateColoursShowAtBothSizes_data()
     {
         QTest::addColumn<QSize>("size");
@@ -204,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(colorDistance(image.pixelColor(30, 15), kHover) < 10);
         QCOMPARE(button.presentedColor(ZLFlatButton::ImageColor), kImageHover);
 
-        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton, Qt::LeftButton);
         QVERIFY(button.mouseDown());
         QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kDown);
 
@@ -229,104 +192,26 @@ private Q_SLOTS:
         QSignalSpy clicks(&button, &QAbstractButton::clicked);
 
         enter(&button);
-        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton, Qt::LeftButton);
         QCOMPARE(clicks.count(), 0);
-        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::LeftButton, Qt::NoButton);
         QCOMPARE(clicks.count(), 1);
         QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kHover);
         QCOMPARE(button.state(), 0);  // owners set the state themselves
 
         // Pressing, dragging out and releasing sends nothing, even back inside.
-        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton);
-        sendMouse(&button, QEvent::MouseMove, QPoint(90, 15), Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton, Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseMove, QPoint(90, 15), Qt::NoButton, Qt::LeftButton);
         QCOMPARE(button.cursor().shape(), Qt::ArrowCursor);
-        sendMouse(&button, QEvent::MouseMove, QPoint(30, 15), Qt::LeftButton);
-        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        sendMouse(&button, QEvent::MouseMove, QPoint(30, 15), Qt::NoButton, Qt::LeftButton);
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::LeftButton, Qt::NoButton);
         QCOMPARE(clicks.count(), 1);
 
         // A release without a press on the button sends nothing.
-        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::NoButton);
+        sendMouse(&button, QEvent::MouseButtonRelease, QPoint(30, 15), Qt::LeftButton, Qt::NoButton);
         QCOMPARE(clicks.count(), 1);
     }
 
-    void disabledButtonLetsClicksThroughAndKeepsItsSetupAlpha()
-    {
-        QWidget window;
-        window.setEnabled(false);
-        auto *dimmed = new ZLFlatButton(&window);
-        ZLFlatButton plainButton;
-        ZLFlatButton *plain = &plainButton;
-        window.show();
-        QCOMPARE(dimmed->alphaValue(), 0.5);
-        QVERIFY(dimmed->testAttribute(Qt::WA_TransparentForMouseEvents));
-        window.setEnabled(true);
-        QVERIFY(!dimmed->testAttribute(Qt::WA_TransparentForMouseEvents));
-        QCOMPARE(dimmed->alphaValue(), 0.5);
-
-        plain->show();
-        QCOMPARE(plain->alphaValue(), 1.0);
-        plain->setEnabled(false);
-        QCOMPARE(plain->alphaValue(), 1.0);
-        QVERIFY(plain->testAttribute(Qt::WA_TransparentForMouseEvents));
-    }
-
-    void imageAndTitleLayout()
-    {
-        ZLFlatButton button;
-        button.setText(QStringLiteral("Share"));
-        button.setIcon(squareIcon(16));
-        button.setIconSize(QSize(16, 16));
-        button.resize(120, 30);
-        QVERIFY(button.setProperty("spacing", 6.0));
-        const QRectF title0 = button.titleLayerRect();
-        QVERIFY(button.imageLayerRect().isNull());  // no-image position
-        QVERIFY(std::abs(title0.center().x() - 60) <= 1.0);
-
-        button.setImagePosition(ZLFlatButton::ImageLeft);
-        QRectF image = button.imageLayerRect();
-        QRectF title = button.titleLayerRect();
-        QCOMPARE(image.topLeft(), QPointF(6, 7));
-        QVERIFY(std::abs(title.right() - (120 - 6)) <= 1.0);
-        QVERIFY(std::abs(title.center().y() - 15) <= 1.0);
-
-        button.setImageHugsTitle(true);
-        image = button.imageLayerRect();
-        title = button.titleLayerRect();
-        // A centred group with twice the spacing between image and title.
-        QVERIFY(std::abs((title.left() - image.right()) - 12) <= 1.0);
-        QVERIFY(std::abs((image.left() + title.right()) / 2 - 60) <= 1.0);
-
-        button.setImagePosition(ZLFlatButton::ImageOnly);
-        QVERIFY(button.titleLayerRect().isNull());
-        QCOMPARE(button.imageLayerRect(), QRectF(52, 7, 16, 16));
-
-        button.setImagePosition(ZLFlatButton::ImageAbove);
-        button.setImageHugsTitle(false);
-        QCOMPARE(button.imageLayerRect().top(), 6.0);
-
-        // Origins are whole points, title sizes raised to whole points.
-        button.resize(121, 31);
-        for (const QRectF &r : {button.imageLayerRect(), button.titleLayerRect()}) {
-            QCOMPARE(r.x(), std::round(r.x()));
-            QCOMPARE(r.y(), std::round(r.y()));
-        }
-        QCOMPARE(button.titleLayerRect().width(), std::ceil(button.titleLayerRect().width()));
-    }
-
-    void titleIsPaintedInItsColour()
-    {
-        ZLFlatButton button;
-        style(button);
-        button.setText(QStringLiteral("MMMM"));
-        button.resize(100, 30);
-        const QImage image = render(&button);
-        int white = 0;
-        const QRect title = button.titleLayerRect().toRect();
-        for (int y = title.top(); y <= title.bottom(); ++y)
-            for (int x = title.left(); x <= title.right(); ++x)
-                white += colorDistance(image.pixelColor(x, y), Qt::white) < 60;
-        QVERIFY(white > 10);
-    }
 };
 
 LG_TEST(TestFlatButton)

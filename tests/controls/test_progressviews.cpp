@@ -2,6 +2,7 @@
 // they animate and restyle.
 #include "controls/ProgressViews.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTesting.h"
 
 #include <QImage>
 #include <QVariantAnimation>
@@ -12,25 +13,8 @@
 
 namespace {
 
-QImage render(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-}
+using namespace lg::test;
 
-int colorDistance(const QColor &a, const QColor &b)
-{
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
-}
-
-// The pixel on the ring at an angle measured clockwise from the top.
-QColor ringPixel(const QImage &image, const CircularProgressView &ring, double degreesClockwise)
-{
-    const ArcLayerState &arc = ring.progressLayer();
-    const double t = qDegreesToRadians(degreesClockwise);
-    const int x = int(std::lround(arc.centre.x() + arc.radius * std::sin(t)));
-    const int y = int(std::lround(arc.centre.y() - arc.radius * std::cos(t)));
-    return image.pixelColor(x, y);
-}
 
 void setAtOnce(DeterminateAnimation &view, qreal value)
 {
@@ -51,29 +35,6 @@ class TestProgressViews : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void ringStartsEmptyWithItsDefaults()
-    {
-        CircularProgressView ring;
-        ring.resize(100, 100);
-        QCOMPARE(ring.progressLayer().centre, QPointF(50, 50));
-        QCOMPARE(ring.progressLayer().radius, 37.5);
-        QCOMPARE(ring.progressLayer().lineWidth, 5.0);
-        QCOMPARE(ring.backgroundCircle().lineWidth, 2.5);
-        QCOMPARE(ring.progressLayer().strokeEnd, 0.0);
-        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
-        QCOMPARE(ring.percentLabelLayer().font.pixelSize(), 20);
-        // The label box has the view's size; its top edge (where text starts)
-        // lies three eighths down, its centre an eighth above the bottom.
-        QCOMPARE(ring.percentLabelLayer().frame, QRectF(0, 37.5, 100, 100));
-        QCOMPARE(100 - ring.percentLabelLayer().frame.center().y(), 12.5);
-        QColor halfForeground = ring.foreground();
-        halfForeground.setAlphaF(0.5f);
-        QCOMPARE(ring.backgroundCircle().strokeColor, halfForeground);
-        QCOMPARE(ring.background(), QColor::fromRgbF(0.344921875f, 0.4078125f, 0.462890625f));
-        QCOMPARE(ring.foreground(), QColor::fromRgbF(0.258984375f, 0.678515625f, 0.415625f));
-        QCOMPARE(ring.cornerRadius(), 5.0);
-    }
-
     void ringLabelTruncatesThePercentage_data()
     {
         QTest::addColumn<double>("progress");
@@ -116,103 +77,6 @@ private Q_SLOTS:
         QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
     }
 
-    void ringArcCoversItsShareOnScreen_data()
-    {
-        QTest::addColumn<int>("side");
-        QTest::addColumn<double>("progress");
-        QTest::newRow("100 quarter") << 100 << 0.25;
-        QTest::newRow("100 half") << 100 << 0.5;
-        QTest::newRow("240 three quarters") << 240 << 0.75;
-        QTest::newRow("240 empty") << 240 << 0.0;
-        QTest::newRow("240 full") << 240 << 1.0;
-    }
-
-    void ringArcCoversItsShareOnScreen()
-    {
-        QFETCH(int, side);
-        QFETCH(double, progress);
-        CircularProgressView ring;
-        ring.setBackground(Qt::white);
-        ring.setForeground(QColor(0, 160, 60));
-        ring.resize(side, side);
-        setAtOnce(ring, progress);
-        const QImage image = render(&ring);
-        QCOMPARE(image.size(), QSize(side, side));
-        // Away from the arc's two ends, every point of the ring is arc colour
-        // exactly where the value reaches.
-        for (int degrees = 0; degrees < 360; degrees += 5) {
-            const double share = degrees / 360.0;
-            if (std::abs(share - progress) < 0.03 || share < 0.03 || share > 0.97)
-                continue;
-            const QColor pixel = ringPixel(image, ring, degrees);
-            const bool arc = colorDistance(pixel, ring.foreground()) < 60;
-            QVERIFY2(arc == (share < progress),
-                     qPrintable(QStringLiteral("%1 deg: %2").arg(degrees).arg(pixel.name())));
-        }
-        // The middle stays background, outside the label's text.
-        QVERIFY(colorDistance(image.pixelColor(side / 2, side / 4), Qt::white) < 10);
-    }
-
-    void ringLabelDrawsOnlyWhenShown()
-    {
-        CircularProgressView ring;
-        ring.setBackground(Qt::white);
-        ring.setForeground(QColor(0, 160, 60));
-        ring.resize(120, 120);
-        setAtOnce(ring, 0.42);
-        auto labelPixels = [&] {
-            const QImage image = render(&ring);
-            int count = 0;
-            // Inside the ring, below its top quarter: only the label draws there.
-            for (int y = 45; y < 80; ++y)
-                for (int x = 30; x < 90; ++x)
-                    count += colorDistance(image.pixelColor(x, y), Qt::white) > 100;
-            return count;
-        };
-        QVERIFY(labelPixels() > 20);
-        ring.setShowPercent(false);
-        QVERIFY(ring.percentLabelLayer().hidden);
-        QCOMPARE(labelPixels(), 0);
-        ring.setShowPercent(true);
-        QVERIFY(labelPixels() > 20);
-    }
-
-    void ringStrokeWidthAndGeometryFollowTheSize()
-    {
-        CircularProgressView ring;
-        ring.resize(100, 100);
-        ring.setStrokeWidth(8);
-        QCOMPARE(ring.progressLayer().lineWidth, 8.0);
-        QCOMPARE(ring.backgroundCircle().lineWidth, 4.0);
-        ring.setStrokeWidth(-1);
-        QCOMPARE(ring.progressLayer().lineWidth, 5.0);
-        // Laid out again at its new size, automatic width included.
-        ring.resize(200, 160);
-        QCOMPARE(ring.progressLayer().centre, QPointF(100, 80));
-        QCOMPARE(ring.progressLayer().radius, 75.0);
-        QCOMPARE(ring.progressLayer().lineWidth, 10.0);
-        QCOMPARE(ring.percentLabelLayer().font.pixelSize(), 40);
-        QCOMPARE(ring.percentLabelLayer().frame, QRectF(0, 60, 200, 160));
-    }
-
-    void ringRestyleTurnsTheTrackBlack()
-    {
-        CircularProgressView ring;
-        ring.resize(100, 100);
-        QVERIFY(ring.setProperty("foreground", QColor(Qt::red)));
-        QCOMPARE(ring.progressLayer().strokeColor, QColor(Qt::red));
-        QCOMPARE(ring.percentLabelLayer().foregroundColor, QColor(Qt::red));
-        QCOMPARE(ring.backgroundCircle().strokeColor, QColor(Qt::black));
-        QVERIFY(ring.setProperty("strokeWidth", 6.0));
-        QCOMPARE(ring.progressLayer().lineWidth, 6.0);
-        QVERIFY(ring.setProperty("showPercent", false));
-        QVERIFY(ring.percentLabelLayer().hidden);
-        QVERIFY(ring.setProperty("cornerRadius", 9.0));
-        QCOMPARE(ring.backingLayer().cornerRadius, 9.0);
-        QVERIFY(ring.setProperty("background", QColor(Qt::blue)));
-        QCOMPARE(ring.backingLayer().backgroundColor, QColor(Qt::blue));
-    }
-
     void ringAnimatesHalfASecondEasingOut()
     {
         CircularProgressView ring;
@@ -244,23 +108,6 @@ private Q_SLOTS:
         QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
         QCOMPARE(ring.displayedStrokeEnd(), 0.0);
         QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
-    }
-
-    void barStartsFullWithItsGeometry()
-    {
-        ProgressBar bar;
-        bar.resize(200, 20);
-        QCOMPARE(bar.borderLayer().cornerRadius, 10.0);
-        QCOMPARE(bar.borderLayer().borderWidth, 1.0);
-        QCOMPARE(bar.borderLayer().borderColor, QColor(Qt::black));
-        QCOMPARE(bar.progressLayer().frame, QRectF(3, 3, 194, 14));
-        QCOMPARE(bar.progressLayer().cornerRadius, 7.0);
-        setAtOnce(bar, 0.25);
-        QCOMPARE(bar.progressLayer().frame.width(), 48.5);
-        setAtOnce(bar, 1.0);
-        QCOMPARE(bar.progressLayer().frame.width(), 194.0);
-        bar.setCornerRadius(2);
-        QCOMPARE(bar.backingLayer().cornerRadius, 10.0);
     }
 
     void barFillMatchesItsValueOnScreen_data()

@@ -3,6 +3,7 @@
 #include "controls/Spinner.h"
 #include "platform/Timer.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTesting.h"
 
 #include <QAbstractAnimation>
 #include <QImage>
@@ -27,21 +28,7 @@ public:
     }
 };
 
-QImage render(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-// Brightness of the star that points at an angle measured clockwise from the
-// top, in a square spinner drawn white on black.
-int starBrightness(const QImage &image, const Spinner &spinner, double degreesClockwise)
-{
-    const double centre = spinner.width() / 2.0;
-    const double reach = spinner.distance() + spinner.starSize().height() / 2;
-    const double t = qDegreesToRadians(degreesClockwise);
-    return qGray(image.pixel(int(std::lround(centre + reach * std::sin(t))),
-                             int(std::lround(centre - reach * std::cos(t)))));
-}
+using lg::test::render;
 
 } // namespace
 
@@ -50,44 +37,6 @@ class TestSpinner : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void starsAreSpacedInWholeDegrees_data()
-    {
-        QTest::addColumn<qint64>("count");
-        QTest::addColumn<int>("stars");
-        QTest::addColumn<double>("lastAngle");
-        QTest::newRow("default") << qint64(10) << 10 << 324.0;
-        QTest::newRow("12") << qint64(12) << 12 << 330.0;
-        QTest::newRow("7 rounds the step down") << qint64(7) << 8 << 357.0;
-        QTest::newRow("360") << qint64(360) << 360 << 359.0;
-        QTest::newRow("1") << qint64(1) << 1 << 0.0;
-    }
-
-    void starsAreSpacedInWholeDegrees()
-    {
-        QFETCH(qint64, count);
-        QFETCH(int, stars);
-        QFETCH(double, lastAngle);
-        Spinner spinner;
-        spinner.setStarCount(count);
-        QCOMPARE(spinner.starList().size(), stars);
-        QCOMPARE(spinner.animationValues().size(), stars);
-        QCOMPARE(spinner.starList().last().angle, lastAngle);
-        QCOMPARE(spinner.starList().first().opacity, 1.0f);
-        QCOMPARE(spinner.starList().last().opacity, float(360.0 - lastAngle) / 360.0f);
-        for (int i = 0; i < stars; ++i)
-            QCOMPARE(spinner.animationValues().at(i), spinner.starList().at(i).angle * M_PI / 180.0);
-    }
-
-    void clockwiseTurnsEveryAngleRound()
-    {
-        Spinner spinner;
-        spinner.setClockwise(true);
-        QCOMPARE(spinner.animationValues().size(), 10);
-        QCOMPARE(spinner.animationValues().at(1), -M_PI / 5);
-        QCOMPARE(spinner.animationValues().at(9), -9 * M_PI / 5);
-        QCOMPARE(spinner.starList().at(5).opacity, 0.5f);
-    }
-
     void callerValuesAreLimited()
     {
         Spinner spinner;
@@ -247,47 +196,6 @@ private Q_SLOTS:
         spinner->startAnimation();
         QCOMPARE(clock.pendingCount(), 0);
         spinner->stopAnimation();
-    }
-
-    void brightestStarWalksCounterClockwise_data()
-    {
-        QTest::addColumn<int>("side");
-        QTest::addColumn<bool>("clockwise");
-        QTest::newRow("90") << 90 << false;
-        QTest::newRow("140") << 140 << false;
-        QTest::newRow("140 clockwise") << 140 << true;
-    }
-
-    void brightestStarWalksCounterClockwise()
-    {
-        QFETCH(int, side);
-        QFETCH(bool, clockwise);
-        lg::FakeClock clock;
-        Spinner spinner;
-        spinner.setBackground(Qt::black);
-        spinner.setForeground(Qt::white);
-        spinner.setCornerRadius(0);
-        spinner.setClockwise(clockwise);
-        spinner.setDistance(side / 4.5);
-        spinner.setStarSize(QSizeF(side / 12.0, side / 6.0));
-        spinner.resize(side, side);
-
-        // At rest the brightest star points up and the next one, 0.9 bright,
-        // stands one spacing clockwise from it (counter-clockwise when turning
-        // clockwise).
-        const double next = clockwise ? -36 : 36;
-        QImage image = render(&spinner);
-        QVERIFY(starBrightness(image, spinner, 0) > 240);
-        QVERIFY(std::abs(starBrightness(image, spinner, next) - 229) < 12);
-        QVERIFY(starBrightness(image, spinner, -next) < 40);  // the faintest
-
-        spinner.startAnimation();
-        clock.advance(100);
-        image = render(&spinner);
-        // The brightest has moved one spacing on, the 0.9 star to the top.
-        QVERIFY(starBrightness(image, spinner, -next) > 240);
-        QVERIFY(std::abs(starBrightness(image, spinner, 0) - 229) < 12);
-        spinner.stopAnimation();
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/ImageSource.h"
 #include "platform/Paths.h"
 #include "tests/model/CaptureStdout.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -11,31 +12,18 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 #include <QSet>
-#include <QStandardPaths>
 #include <QtConcurrent>
 
 #include <numeric>
 
 namespace {
 
+namespace fx = lg::test::fixtures;
+
 QSet<QString> asSet(const QStringList &list)
 {
     return QSet<QString>(list.begin(), list.end());
-}
-
-// Runs a fixture tool; false when it is missing or fails.
-bool runTool(const QString &program, const QStringList &arguments)
-{
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        return false;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
 }
 
 QByteArray encode(const QImage &image, const char *format)
@@ -48,32 +36,24 @@ QByteArray encode(const QImage &image, const char *format)
     return bytes;
 }
 
-// A JPEG whose pixels are stored turned a quarter to the left, with an Exif
-// orientation of 6 ("turn right to show"): shown upright it is a portrait,
-// red at the top and blue at the bottom.
-QByteArray sidewaysPortraitJpeg(int longSide, int shortSide)
+// A portrait, red at the top and blue at the bottom, stored turned a quarter
+// to the left with the Exif orientation 6 ("turn right to show").
+QString sidewaysPortraitJpeg(const QString &path, int longSide, int shortSide)
 {
-    QImage stored(longSide, shortSide, QImage::Format_RGB32);
-    QPainter painter(&stored);
-    painter.fillRect(0, 0, longSide / 2, shortSide, Qt::red);
-    painter.fillRect(longSide / 2, 0, longSide - longSide / 2, shortSide, Qt::blue);
+    QImage upright(shortSide, longSide, QImage::Format_RGB32);
+    QPainter painter(&upright);
+    painter.fillRect(0, 0, shortSide, longSide / 2, Qt::red);
+    painter.fillRect(0, longSide / 2, shortSide, longSide - longSide / 2, Qt::blue);
     painter.end();
-    const QByteArray jpeg = encode(stored, "JPEG");
+    return fx::writeJpeg(path, fx::storedForOrientation(upright, 6), 6, 95);
+}
 
-    // APP1 "Exif": a big-endian TIFF header and one IFD with Orientation = 6.
-    const char tiff[] = {
-        'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,  // header, IFD at offset 8
-        0x00, 0x01,                                    // one entry
-        0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00, 0x00,  // Orientation SHORT 6
-        0x00, 0x00, 0x00, 0x00,                        // no next IFD
-    };
-    QByteArray app1("Exif\0\0", 6);
-    app1.append(tiff, sizeof tiff);
-    const int length = int(app1.size()) + 2;
-    QByteArray segment;
-    segment.append(char(0xFF)).append(char(0xE1)).append(char(length >> 8)).append(char(length & 0xFF));
-    segment.append(app1);
-    return jpeg.left(2) + segment + jpeg.mid(2);  // right after SOI
+// A half-second MPEG-4 test picture of 320 x 240.
+QString testClip(const QString &path, const QString &seconds = QStringLiteral("0.5"))
+{
+    return fx::writeVideo(path, QStringLiteral("testsrc=size=320x240:rate=10:duration=") + seconds,
+                          {QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
+                           QStringLiteral("mpeg4")});
 }
 
 bool isReddish(QRgb c) { return qRed(c) > 180 && qBlue(c) < 90 && qGreen(c) < 90; }
@@ -173,18 +153,6 @@ private Q_SLOTS:
         QCOMPARE(isAliasFile(QString()), std::optional<bool>());
     }
 
-    void cacheDatabasePathsLieInTheCacheFolder()
-    {
-        const QString cache = lg::Paths::cache();
-        // The run's temporary home stands in for the real one.
-        QVERIFY(lg::Paths::isInside(cache, qEnvironmentVariable("XDG_CACHE_HOME")));
-        QCOMPARE(cacheDatabasePath(), cache + QStringLiteral("/TempLG.sqlite"));
-        QCOMPARE(cacheDatabaseWalPath(), cache + QStringLiteral("/TempLG.sqlite-wal"));
-        QCOMPARE(cacheDatabaseShmPath(), cache + QStringLiteral("/TempLG.sqlite-shm"));
-        QCOMPARE(cacheDatabaseLockPath(), cache + QStringLiteral("/TempLG.sqlite.lock"));
-        QCOMPARE(cacheDatabaseLockPath(), cacheDatabaseLockPath());
-    }
-
     void imageThumbnails()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("images"));
@@ -230,9 +198,9 @@ private Q_SLOTS:
 
     void sidewaysPhotoGivesUprightThumbnail()
     {
-        const QString path = lg::test::writeFile(
-            lg::test::freshFolder(QStringLiteral("oriented")) + QStringLiteral("/portrait.jpg"),
-            sidewaysPortraitJpeg(240, 120));
+        const QString path = sidewaysPortraitJpeg(
+            lg::test::freshFolder(QStringLiteral("oriented")) + QStringLiteral("/portrait.jpg"), 240, 120);
+        QVERIFY(!path.isEmpty());
 
         const std::optional<QImage> thumb = thumbnailForImageURL(QUrl::fromLocalFile(path), 100);
         QVERIFY(thumb.has_value());
@@ -244,14 +212,9 @@ private Q_SLOTS:
     void videoFrames()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("videos"));
-        const QString clip = folder + QStringLiteral("/clip.mp4");
+        const QString clip = testClip(folder + QStringLiteral("/clip.mp4"));
         const QString turned = folder + QStringLiteral("/turned.mp4");
-        const QStringList source = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                                    QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                    QStringLiteral("testsrc=size=320x240:rate=10"), QStringLiteral("-t"),
-                                    QStringLiteral("0.5"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
-                                    QStringLiteral("-c:v"), QStringLiteral("mpeg4")};
-        if (!runTool(QStringLiteral("ffmpeg"), source + QStringList{clip}))
+        if (clip.isEmpty())
             QSKIP("ffmpeg is not available");
 
         lg::test::CaptureStdout capture;
@@ -272,9 +235,9 @@ private Q_SLOTS:
 
         // A video stored with a quarter-turn in its track plays upright.
         // (ffmpeg 5 writes the rotation only when copying the stream.)
-        if (runTool(QStringLiteral("ffmpeg"),
-                    {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), clip, QStringLiteral("-c"),
-                     QStringLiteral("copy"), QStringLiteral("-metadata:s:v:0"), QStringLiteral("rotate=90"), turned})) {
+        if (fx::run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), clip,
+                                               QStringLiteral("-c"), QStringLiteral("copy"),
+                                               QStringLiteral("-metadata:s:v:0"), QStringLiteral("rotate=90"), turned})) {
             const std::optional<QImage> upright = videoThumbnail(QUrl::fromLocalFile(turned));
             QVERIFY(upright.has_value());
             QCOMPARE(upright->size(), QSize(240, 320));
@@ -287,14 +250,9 @@ private Q_SLOTS:
     void usableFromManyThreadsAtOnce()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("threads"));
-        const QString photo = lg::test::writeFile(folder + QStringLiteral("/portrait.jpg"), sidewaysPortraitJpeg(240, 120));
-        const QString clip = folder + QStringLiteral("/clip.mp4");
-        const bool haveVideo = runTool(QStringLiteral("ffmpeg"),
-                                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                                        QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                        QStringLiteral("testsrc=size=320x240:rate=10"), QStringLiteral("-t"),
-                                        QStringLiteral("0.3"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
-                                        QStringLiteral("-c:v"), QStringLiteral("mpeg4"), clip});
+        const QString photo = sidewaysPortraitJpeg(folder + QStringLiteral("/portrait.jpg"), 240, 120);
+        const QString clip = testClip(folder + QStringLiteral("/clip.mp4"), QStringLiteral("0.3"));
+        const bool haveVideo = !clip.isEmpty();
         QList<int> jobs(32);
         std::iota(jobs.begin(), jobs.end(), 0);
         lg::test::CaptureStdout capture;  // the video lines

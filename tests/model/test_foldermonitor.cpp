@@ -17,14 +17,7 @@
 
 namespace {
 
-// Lets the main thread deliver whatever the monitors have pending.
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using lg::test::settle;
 
 // The number of inotify watches of this process on the folder's inode.
 int watchesOn(const QString &folder)

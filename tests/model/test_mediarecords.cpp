@@ -110,33 +110,6 @@ private Q_SLOTS:
         QVERIFY(!linked.file.has_value());
     }
 
-    void equalityComparesUrlsOnly()
-    {
-        Metadata a;
-        a.url = QUrl::fromLocalFile(QStringLiteral("/photos/a.jpg"));
-        a.size = 4096;
-        a.Modifieddate = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
-        Metadata b = a;
-        b.size = 8192;
-        b.Modifieddate = distantPast();
-        b.createdDate = QDateTime(QDate(2022, 1, 1), QTime(0, 0), Qt::UTC);
-        QVERIFY(a == b);
-        b.url = QUrl::fromLocalFile(QStringLiteral("/photos/A.jpg"));
-        QVERIFY(!(a == b));
-    }
-
-    void distantPastAndDebugText()
-    {
-        QVERIFY(distantPast().isValid());
-        QVERIFY(distantPast() < QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
-        QVERIFY(distantPast() < QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC));
-
-        Metadata m;
-        m.size = 4096;
-        QCOMPARE(m.debugDescription(), QStringLiteral("  Size: 4096.0"));
-        m.size = 0;
-        QCOMPARE(m.debugDescription(), QStringLiteral("  Size: 0.0"));
-    }
 };
 
 LG_TEST(MediaRecordsTest)

@@ -57,13 +57,6 @@ private Q_SLOTS:
         lg::Settings::remove(QStringLiteral("deployment/analyticsEndpoint"));
     }
 
-    void bodyWithNothingKnown()
-    {
-        osVersionString = QStringLiteral("12.0.0");
-        QCOMPARE(analyticsBody(QStringLiteral("install"), QStringLiteral("install")),
-                 QByteArray("v=1&tid=UA-480271956-07&cid=&t=event&ec=install&ea=install&el=_&pa=click&pal=&pr1id=&pr1nm=12.0.0"));
-    }
-
     void valuesCannotAddFields()
     {
         utmSource = QStringLiteral("news&letter=1 +x");

@@ -169,29 +169,6 @@ private Q_SLOTS:
         QVERIFY(panel->scrollview->isHidden());
     }
 
-    void cardsShowTheirEntryAndBadge()
-    {
-        utilityKitvc *panel = showPanel();
-        const QList<int> numbers = shownNumbers(panel);
-        const int storeIndex = int(numbers.indexOf(4));    // "isappStore" true
-        const int webIndex = int(numbers.indexOf(1));      // "isappStore" false
-        QVERIFY(storeIndex >= 0 && webIndex >= 0);
-
-        collectionView_cell *store = panel->itemForIndex(storeIndex);
-        QCOMPARE(store->lbltitle->text(), QStringLiteral("App 4"));
-        QCOMPARE(store->lblsubtitle->text(), QStringLiteral("Sentence 4."));
-        QCOMPARE(store->lblapptype->text(), QStringLiteral("Photo & Video"));
-        QVERIFY(!store->imgview->pixmap().isNull());
-        QCOMPARE(store->btnappstore->property("tag").toInt(), storeIndex);
-        QCOMPARE(store->btnappstore->property("badge").toString(), utilityKitvc::badgeImage(true));
-        QVERIFY(!store->btnappstore->icon().isNull());
-        collectionView_cell *web = panel->itemForIndex(webIndex);
-        QCOMPARE(web->btnappstore->property("badge").toString(), utilityKitvc::badgeImage(false));
-        QVERIFY(!panel->itemForIndex(panel->numberOfItems()));
-        delete store;
-        delete web;
-    }
-
     void badgesOpenTheEntryPage()
     {
         PageCatcher catcher;
@@ -217,25 +194,9 @@ private Q_SLOTS:
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     }
 
-    void theGridWrapsFixedCards()
+    void closingTakesThePanelAwayFromTheHub()
     {
         utilityKitvc *panel = showPanel();
-        panel->configureCollectionView();
-        const PromotionGridView::FlowLayout &layout = panel->collectionView->collectionViewLayout();
-        QCOMPARE(layout.itemSize, QSize(400, 204));
-        QCOMPARE(layout.sectionInset, QMargins(20, 20, 20, 20));
-        QCOMPARE(layout.minimumInteritemSpacing, 0);
-
-        QVERIFY(panel->collectionView->minimumHeight() >= 22 * 204 / 2);
-
-        PromotionGridView grid;
-        grid.setCollectionViewLayout(layout);
-        grid.resize(900, 100);
-        QCOMPARE(grid.itemFrame(1), QRect(420, 20, 400, 204));
-        grid.resize(300, 100);   // narrower than one card: still one column
-        QCOMPARE(grid.itemFrame(1).topLeft(), QPoint(20, 20 + 204 + layout.minimumLineSpacing));
-
-        // Closing takes the panel away from the hub.
         QCOMPARE(panel->parentWidget(), static_cast<QWidget *>(contentHub()));
         panel->btnclosebutton->click();
         QVERIFY(!panel->parentWidget());

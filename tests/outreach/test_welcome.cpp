@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 #include "tests/outreach/LoopbackServer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -67,20 +68,6 @@ private Q_SLOTS:
         resetSharedState();
     }
 
-    void withNothingToOfferTheCardDescribesTheProgram()
-    {
-        StartupVc *screen = welcomeScreen();
-        QVERIFY(screen->lbltitlebox->isHidden());
-        QVERIFY(screen->lbl4box->isHidden());
-        QVERIFY(screen->btnappstore->isHidden());
-        QVERIFY(screen->btnoutsideappstore->isHidden());
-        QCOMPARE(screen->lbl1box->text(), QStringLiteral("\u2714\uFE0F A lightweight, versatile Image Viewer"));
-        QCOMPARE(screen->lbl2box->text(), QStringLiteral("\u2714\uFE0F Easy navigation for images"));
-        QCOMPARE(screen->lbl3box->text(), QStringLiteral("\u2714\uFE0F Play fullscreen slide show"));
-        QVERIFY(screen->apppath.isEmpty());
-        QVERIFY(screen->imgicon->pixmap().width() > 0);
-    }
-
     void firstUninstalledCandidateIsRecommended()
     {
         lg::Settings::setValue(QStringLiteral("deployment/promotionCatalogue"), writeCatalogue());
@@ -111,18 +98,6 @@ private Q_SLOTS:
         QVERIFY(screen.lbltitlebox->isHidden());
         QVERIFY(screen.apppath.isEmpty());
         lg::Settings::remove(QStringLiteral("deployment/promotionCatalogue"));
-    }
-
-    void getStartedEndsTheFirstRun()
-    {
-        mainWindowController *window = mainWindow();
-        currentScreenMode = ScreenWelcome;
-        window->setContentViewController(welcomeScreen());
-        QVERIFY(!lg::Settings::contains(firstRunKey));
-        welcomeScreen()->btnGetStartedButton->click();
-        QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
-        QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
     }
 
     void addressesAreValidatedBeforeSending_data()

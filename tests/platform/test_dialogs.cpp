@@ -107,28 +107,6 @@ private Q_SLOTS:
         QCOMPARE(shown.first().style, lg::AlertSpec::Style::Critical);
         QTRY_COMPARE(answer, 1);
         QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
-
-        lg::Alert::clearShownAlerts();
-        QVERIFY(lg::Alert::shownAlerts().isEmpty());
-    }
-
-    void informIsOneOkButton()
-    {
-        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
-        int answer = -1;
-        lg::Alert::inform(nullptr, QStringLiteral("Saved."), QString(), [&](int index) { answer = index; });
-        QCOMPARE(lg::Alert::shownAlerts().value(0).buttons, QStringList{QStringLiteral("OK")});
-        QTRY_COMPARE(answer, 0);
-    }
-
-    void closeAllDropsAnswersNotYetDelivered()
-    {
-        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
-        bool called = false;
-        lg::Alert::show(nullptr, {QStringLiteral("t"), QString(), {}, {}}, [&](int) { called = true; });
-        lg::Alert::closeAll();
-        QTest::qWait(10);
-        QVERIFY(!called);
     }
 
     void realAlertIsWindowModalWithButtonsInOrder()
@@ -149,10 +127,7 @@ private Q_SLOTS:
         QVERIFY(box);
         QVERIFY(box->isVisible());
         QCOMPARE(box->windowModality(), Qt::WindowModal);
-        QCOMPARE(box->text(), spec.title);
-        QCOMPARE(box->textFormat(), Qt::PlainText);
-        QCOMPARE(box->informativeText(), spec.text);
-        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->textFormat(), Qt::PlainText);   // the title holds "<Trash>"
         QCOMPARE(buttonTextsLeftToRight(box), spec.buttons);
         QCOMPARE(box->defaultButton()->text(), QStringLiteral("Move"));
         QCOMPARE(box->escapeButton()->text(), QStringLiteral("Cancel"));
@@ -164,34 +139,32 @@ private Q_SLOTS:
         QTRY_VERIFY(guard.isNull());  // deleted once closed
     }
 
-    void realAlertWithoutParentIsApplicationModal()
+    void closeAllEndsAlertsAndPanelsWithoutAnswering()
     {
-        int answer = -1;
-        lg::Alert::show(nullptr, {QStringLiteral("Saved."), QString(), {}, lg::AlertSpec::Style::Informational},
-                        [&](int index) { answer = index; });
-        const QList<QMessageBox *> boxes = visibleTopLevels<QMessageBox>();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes.first()->windowModality(), Qt::ApplicationModal);
-        QCOMPARE(buttonTextsLeftToRight(boxes.first()), QStringList{QStringLiteral("OK")});
-        QTest::keyClick(boxes.first(), Qt::Key_Escape);  // the only button answers Escape
-        QCOMPARE(answer, 0);
-    }
+        int calls = 0;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::Alert::show(nullptr, {QStringLiteral("t"), QString(), {}, {}}, [&](int) { ++calls; });
+        lg::Alert::closeAll();   // the answer not yet delivered is dropped
+        lg::Alert::setResponder({});
 
-    void closeAllClosesRealAlertsSilently()
-    {
         QWidget window;
         window.show();
-        bool called = false;
         lg::Alert::show(&window, {QStringLiteral("a"), QString(), {QStringLiteral("Yes"), QStringLiteral("No")}, {}},
-                        [&](int) { called = true; });
+                        [&](int) { ++calls; });
         QPointer<QMessageBox> box = window.findChild<QMessageBox *>();
         QVERIFY(box && box->isVisible());
         // With two buttons and none of them "Cancel", Escape does not end it.
         QTest::keyClick(box, Qt::Key_Escape);
         QVERIFY(box->isVisible());
+        lg::Panels::open(nullptr, {}, [&](const QList<QUrl> &) { ++calls; });
+        QPointer<QFileDialog> dialog = visibleTopLevels<QFileDialog>().value(0);
+        QVERIFY(dialog);
+
         lg::Alert::closeAll();
-        QTRY_VERIFY(box.isNull());
-        QVERIFY(!called);
+        lg::Panels::closeAll();
+        QTRY_VERIFY(box.isNull() && dialog.isNull());
+        QTest::qWait(10);
+        QCOMPARE(calls, 0);
     }
 
     void openResponderAnswersLater()
@@ -256,52 +229,15 @@ private Q_SLOTS:
 
         auto *dialog = window.findChild<QFileDialog *>();
         QVERIFY(dialog && dialog->isVisible());
-        QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QCOMPARE(dialog->windowTitle(), spec.title);
         QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
         QVERIFY(dialog->filter() & QDir::Hidden);
-        QCOMPARE(dialog->nameFilters(), spec.nameFilters);
-        QCOMPARE(dialog->labelText(QFileDialog::Accept), QStringLiteral("Add"));
         QVERIFY(!answer);
 
         dialog->reject();
         QTRY_VERIFY(answer);
         QVERIFY(answer->isEmpty());  // cancelled
-    }
-
-    void folderOnlyPanelShowsFoldersOnly()
-    {
-        lg::OpenPanelSpec spec;
-        spec.chooseFiles = false;
-        spec.chooseDirectories = true;
-        lg::Panels::open(nullptr, spec, [](const QList<QUrl> &) {});
-        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
-        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
-        QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
-        QVERIFY(!(dialog->filter() & QDir::Hidden));
-    }
-
-    void foldersAndFilesCanBeChosenTogether()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("mixed"));
-        QDir().mkpath(folder + QStringLiteral("/Trip"));
-        lg::OpenPanelSpec spec;
-        spec.directory = folder;
-        spec.chooseFiles = true;
-        spec.chooseDirectories = true;
-        std::optional<QList<QUrl>> answer;
-        lg::Panels::open(nullptr, spec, [&](const QList<QUrl> &urls) { answer = urls; });
-        QFileDialog *dialog = visibleTopLevels<QFileDialog>().value(0);
-        QVERIFY(dialog);
-        dialog->selectFile(folder + QStringLiteral("/Trip"));
-        QTRY_COMPARE(dialog->selectedFiles(), QStringList{folder + QStringLiteral("/Trip")});
-        pressAccept(dialog);  // a plain file dialog would enter the folder instead
-        QTRY_VERIFY(answer);
-        QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/Trip"))});
     }
 
     void packageIsChosenLikeAFile()
@@ -357,16 +293,6 @@ private Q_SLOTS:
         QTRY_VERIFY(accessory.isNull());
     }
 
-    void closeAllClosesPanelsSilently()
-    {
-        bool called = false;
-        lg::Panels::open(nullptr, {}, [&](const QList<QUrl> &) { called = true; });
-        QPointer<QFileDialog> dialog = visibleTopLevels<QFileDialog>().value(0);
-        QVERIFY(dialog);
-        lg::Panels::closeAll();
-        QTRY_VERIFY(dialog.isNull());
-        QVERIFY(!called);
-    }
 };
 
 LG_TEST(DialogsTest)

@@ -38,12 +38,7 @@ bool isBlackAndWhite(const QString &name)
     return name == QLatin1String("xbm") || name == QLatin1String("pbm") || name == QLatin1String("pntg")
         || name == QLatin1String("fax");
 }
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using lg::test::readAll;
 
 QByteArray jpegBytes(const QImage &image)
 {

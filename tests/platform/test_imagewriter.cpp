@@ -29,12 +29,7 @@ extern "C" const char *__lsan_default_suppressions()
 Q_DECLARE_METATYPE(lg::ImageFileType)
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using lg::test::readAll;
 
 QString exifValue(const QString &path, const char *key)
 {

@@ -56,29 +56,6 @@ private Q_SLOTS:
         QVERIFY(viaLink);
     }
 
-    void clean()
-    {
-        QCOMPARE(lg::Paths::clean(QStringLiteral("/a//b/../c/")), QStringLiteral("/a/c"));
-        QCOMPARE(lg::Paths::clean(QStringLiteral("/")), QStringLiteral("/"));
-        QCOMPARE(lg::Paths::clean(QStringLiteral("x/y")), QDir::currentPath() + QStringLiteral("/x/y"));
-        QCOMPARE(lg::Paths::clean(QString()), QString());
-    }
-
-    void userName()
-    {
-        const QByteArray user = qgetenv("USER");
-        const QByteArray logname = qgetenv("LOGNAME");
-        qputenv("USER", "alice");
-        QCOMPARE(lg::Paths::userName(), QStringLiteral("alice"));
-        qunsetenv("USER");
-        qputenv("LOGNAME", "bob");
-        QCOMPARE(lg::Paths::userName(), QStringLiteral("bob"));
-        qunsetenv("LOGNAME");
-        QCOMPARE(lg::Paths::userName(), QFileInfo(lg::Paths::home()).fileName());
-        qputenv("USER", user);
-        qputenv("LOGNAME", logname);
-    }
-
     void applicationFoldersFollowXdgAndAreMade()
     {
         const QString home = lg::Paths::home();

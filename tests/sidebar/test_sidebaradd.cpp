@@ -16,8 +16,10 @@
 #include "platform/Timer.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
@@ -105,6 +107,8 @@ private Q_SLOTS:
         mainvc *hub = contentHub();
         sideMenuvc *sidebar = sidebarController();
         QSignalSpy reloaded(thumbnailGrid(), &thumbnailvc::reloadFinished);
+        QAbstractItemModelTester tester(sidebar->treeController->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
 
         QVERIFY(addAndWait(sidebar, {folderUrl(root)}));
         QCOMPARE(titles(sidebar->contents()), QStringList({"Trip"}));
@@ -244,7 +248,7 @@ private Q_SLOTS:
         sidebar->alertforStopAddingFolder();  // answered "Yes"
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
         QVERIFY(sidebar->contents().isEmpty());
-        QCOMPARE(currentScreenMode, uint8_t(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(window->contentViewController(), static_cast<QWidget *>(homeScreen()));
         QCOMPARE(selectedViewStyle, listStyle);
         QVERIFY(itemList.isEmpty() && openedFileItems.isEmpty());
@@ -272,12 +276,12 @@ private Q_SLOTS:
         styleBeforeViewer = listStyle;
         QSignalSpy listReloaded(listController(), &listVc::reloadFinished);
         sidebar->treeController->setSelectionIndexPath({0, 1});
-        QCOMPARE(currentScreenMode, uint8_t(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(listReloaded.count() > 0 || listReloaded.wait(5000));
         // In the full-image viewer only the view behind it reloads; the mode stays.
         currentScreenMode = ScreenFullImage;
         sidebar->treeController->setSelectionIndexPath(first);
-        QCOMPARE(currentScreenMode, uint8_t(ScreenFullImage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
         QCOMPARE(currentFolderURL, std::optional<QUrl>(folderUrl(firstPath)));
         currentScreenMode = ScreenList;
 
@@ -386,27 +390,6 @@ private Q_SLOTS:
         QCOMPARE(titles(sidebar->contents()), QStringList({"P", "Q"}));
     }
 
-    void hoverHintsNameTheButtons()
-    {
-        sideMenuvc *sidebar = sidebarController();
-        sidebar->resize(260, 600);
-        sidebar->show();
-        sidebar->mouseEntered(sidebar->areabtnAddLibrary);
-        QCOMPARE(sidebar->tooltipVc->messageValue, QStringLiteral("Add Photos Library"));
-        QVERIFY(sidebar->popoverDetails->isVisible());
-        QCOMPARE(sidebar->tooltipVc->message->text(), QStringLiteral("Add Photos Library"));
-        sidebar->mouseExited(sidebar->areabtnAddLibrary);
-        QVERIFY(!sidebar->popoverDetails->isVisible());
-
-        isBusy = true;
-        sidebar->mouseEntered(sidebar->areaBtnAdd);
-        QVERIFY(!sidebar->popoverDetails->isVisible());
-        QCOMPARE(sidebar->tooltipVc->messageValue, QStringLiteral("Add Photos Library"));
-        isBusy = false;
-        sidebar->mouseEntered(sidebar->areabtnRemove);
-        QCOMPARE(sidebar->tooltipVc->messageValue, QStringLiteral("Remove Bookmark"));
-        QCOMPARE(sidebar->popoverDetails->shownEdge(), Qt::TopEdge);
-    }
 };
 
 LG_TEST(TestSidebarAdd)

@@ -16,6 +16,11 @@ QString homeFolder();
 QString freshFolder(const QString &name);
 // Writes a file (and its parent folders) and returns its path.
 QString writeFile(const QString &path, const QByteArray &bytes = QByteArray("x"));
+// The file's bytes, or none when it cannot be read.
+QByteArray readAll(const QString &path);
+// Lets the main thread deliver queued calls, deferred deletes and pending
+// inotify events (a few rounds, never waiting).
+void settle();
 }
 
 #define LG_TEST(Class) \

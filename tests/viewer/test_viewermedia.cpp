@@ -5,6 +5,7 @@
 #include "platform/Timer.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/ViewerFixtures.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/ViewerCanvas.h"
@@ -20,21 +21,9 @@
 
 namespace fx = lg::test::fixtures;
 
+using namespace viewertest;
+
 namespace {
-
-QString writePicture(const QString &path, QSize size, const QColor &color)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(color);
-    return image.save(path) ? path : QString();
-}
-
-InitialDirectory itemFor(const QString &path, bool isImage)
-{
-    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
-    item.isImage = isImage;
-    return item;
-}
 
 // A GIF of solid frames, each with its delay in hundredths of a second.
 QString writeGif(const QString &path, const QList<std::pair<QString, int>> &frames)
@@ -50,14 +39,6 @@ QString writeGif(const QString &path, const QList<std::pair<QString, int>> &fram
 QColor colorOf(const QImage &image)
 {
     return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
-}
-
-viewimagevc *shownViewer()
-{
-    viewimagevc *viewer = imageViewer();
-    viewer->resize(800, 600);
-    viewer->show();
-    return viewer;
 }
 
 QPixmap solid(QSize size, const QColor &color)

@@ -1,0 +1,166 @@
+// How the editor keeps up with its sliders: a 6000 x 4000 JPEG in the editor,
+// 60 steps of each adjustment's slider, each timed from the slider change to
+// the new preview painted; the longest stall of the main thread meanwhile; and
+// the time of a save (full decode, adjustments, JPEG written) from Save to the
+// file on disk. The picture is made once, in the build folder.
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "model/Saver.h"
+#include "viewer/ImageCanvas.h"
+#include "viewer/ImageEditWindow.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const QSize pictureSize(6000, 4000);
+
+QImage makePicture()
+{
+    QImage image(pictureSize, QImage::Format_RGB32);
+    quint32 seed = 2166136261u;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const int g = (y * 200) / image.height() + 20;
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int((seed >> 24) & 15) - 8;
+            const int r = (x * 220) / image.width();
+            const int b = (x + y) / 40 % 200 + 30;
+            row[x] = qRgb(std::clamp(r + grain, 0, 255), std::clamp(g + grain, 0, 255), std::clamp(b + grain, 0, 255));
+        }
+    }
+    return image;
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
+
+bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
+{
+    QElapsedTimer limit;
+    limit.start();
+    while (!done() && limit.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    return done();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    QApplication app(argc, argv);
+
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/bench-editor");
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/photo.jpg");
+    if (!QFileInfo::exists(path)) {
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(90);
+        if (!writer.write(makePicture())) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+
+    viewerItemURL = QUrl::fromLocalFile(path);
+    mainvc *hub = contentHub();
+    hub->resize(1600, 1000);
+    hub->show();
+    QElapsedTimer loading;
+    loading.start();
+    hub->showEditImagevc();
+    editImagevc *editor = editImageController;
+    if (!waitFor([editor] { return editor->isLoaded(); })) {
+        std::fprintf(stderr, "the picture never loaded\n");
+        return 1;
+    }
+    std::printf("load time: %.0f ms\n", loading.nsecsElapsed() / 1e6);
+
+    QList<double> times;
+    bool current = false;
+    QObject::connect(editor->imageview, &ImageCanvas::painted, editor, [&] {
+        current = editor->shownAdjustments() == editor->adjustments();
+    });
+
+    // The main thread's longest gap between two ticks of a 2 ms timer.
+    QElapsedTimer tick;
+    double longestStall = 0;
+    QTimer watchdog;
+    watchdog.setInterval(2);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        const double gap = tick.nsecsElapsed() / 1e6 - 2.0;
+        if (gap > 20 && qEnvironmentVariableIsSet("LG_BENCH_TRACE"))
+            std::printf("stall %.1f ms at step %d\n", gap, int(times.size()));
+        longestStall = std::max(longestStall, gap);
+        tick.restart();
+    });
+    tick.start();
+    watchdog.start();
+
+    for (const char *name : {"exposure", "brightness", "contrast", "saturation", "sharpness", "sepia", "monochrome"}) {
+        QSlider *slider = editor->editor->slider(QString::fromLatin1(name));
+        const int low = slider->minimum(), high = slider->maximum();
+        for (int step = 1; step <= 60; ++step) {
+            current = false;
+            QElapsedTimer clock;
+            clock.start();
+            slider->setValue(low + (high - low) * step / 60);
+            if (!waitFor([&] { return current; }, 20000)) {
+                std::fprintf(stderr, "a preview never showed (%s)\n", name);
+                return 1;
+            }
+            times << clock.nsecsElapsed() / 1e6;
+        }
+    }
+    watchdog.stop();
+
+    const QString copy = folder + QStringLiteral("/edited.jpg");
+    QFile::remove(copy);
+    Saver::setPanelResponderForTesting([copy](const QString &) {
+        SaveFormatChoice choice;
+        choice.type = lg::ImageFileType::JPEG;
+        return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
+    });
+    QElapsedTimer saving;
+    saving.start();
+    editor->btnsave();
+    if (!waitFor([&] { return QFileInfo::exists(copy) && !isBusy; })) {
+        std::fprintf(stderr, "the copy was never saved\n");
+        return 1;
+    }
+    const double saveTime = saving.nsecsElapsed() / 1e6;
+
+    std::printf("preview size: %dx%d of %dx%d\n", editor->imageview->image().width(),
+                editor->imageview->image().height(), pictureSize.width(), pictureSize.height());
+    std::printf("preview median: %.1f ms\n", median(times));
+    std::printf("preview worst: %.1f ms\n", *std::max_element(times.begin(), times.end()));
+    std::printf("longest stall: %.1f ms\n", longestStall);
+    std::printf("save time: %.0f ms\n", saveTime);
+    QFile::remove(copy);
+    return 0;
+}

@@ -1,0 +1,106 @@
+#include "browser/InfoPane.h"
+
+#include "app/Essentials.h"
+#include "browser/ViewController.h"
+#include "platform/Dispatch.h"
+
+#include <QHeaderView>
+#include <QPointer>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+namespace {
+
+InfoPane::Reader &readerOverride()
+{
+    static InfoPane::Reader reader;
+    return reader;
+}
+
+void appendRows(QStandardItem *parent, const QList<lg::PropertyNode> &nodes)
+{
+    for (const lg::PropertyNode &node : nodes) {
+        auto *label = new QStandardItem(node.label);
+        label->setData(node.key, Qt::UserRole);
+        label->setEditable(false);
+        auto *value = new QStandardItem(node.value);
+        value->setEditable(false);
+        value->setToolTip(node.value);
+        if (node.isGroup())
+            appendRows(label, node.children);
+        parent->appendRow({label, value});
+    }
+}
+
+} // namespace
+
+InfoPane *InfoPane::instance()
+{
+    ViewController *content = contentController();
+    auto *pane = content->findChild<InfoPane *>(QString(), Qt::FindDirectChildrenOnly);
+    return pane ? pane : new InfoPane(content->outlineview, content);
+}
+
+InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_outline(outline)
+{
+    setObjectName(QStringLiteral("infoPane"));
+    m_model = new QStandardItemModel(0, 2, this);
+    m_model->setObjectName(QStringLiteral("infoPaneModel"));
+    if (m_outline) {
+        m_outline->setModel(m_model);
+        m_outline->setUniformRowHeights(true);
+        m_outline->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_outline->setStyleSheet(QStringLiteral(
+            "QTreeView { background: #1e1e1e; color: #d8d8d8; }"
+            "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
+        m_outline->header()->setStretchLastSection(true);
+        m_outline->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    }
+}
+
+void InfoPane::setReaderForTesting(Reader reader)
+{
+    readerOverride() = std::move(reader);
+}
+
+void InfoPane::fill()
+{
+    // No current item: the pane keeps what it shows.
+    const QVector<InitialDirectory> &shown = activeItemList();
+    if (itemList.isEmpty() || selectedItemIndex < 0 || selectedItemIndex >= shown.size())
+        return;
+    const InitialDirectory &item = shown.at(selectedItemIndex);
+    fillForPath(item.file && item.file->url.isLocalFile() ? item.file->url.toLocalFile() : QString());
+}
+
+void InfoPane::fillForPath(const QString &path)
+{
+    const int generation = ++m_generation;
+    if (path.isEmpty()) {
+        show(generation, std::nullopt);
+        return;
+    }
+    const Reader reader = readerOverride() ? readerOverride() : Reader(&lg::readPropertyTree);
+    QPointer<InfoPane> self(this);
+    lg::onBackground([self, reader, path, generation] {
+        std::optional<QList<lg::PropertyNode>> tree = reader(path);
+        lg::onMain([self, tree = std::move(tree), generation] {
+            if (self)
+                self->show(generation, tree);
+        });
+    });
+}
+
+void InfoPane::show(int generation, const std::optional<QList<lg::PropertyNode>> &tree)
+{
+    if (generation != m_generation) {
+        Q_EMIT fillFinished(generation, false);
+        return;
+    }
+    m_model->removeRows(0, m_model->rowCount());
+    if (tree)
+        appendRows(m_model->invisibleRootItem(), *tree);
+    if (m_outline)
+        m_outline->collapseAll();
+    Q_EMIT fillFinished(generation, true);
+}

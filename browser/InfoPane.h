@@ -1,0 +1,48 @@
+#pragma once
+// The item-information pane: the current item's properties (platform/
+// PropertyTree.h) as a two-column outline of label and value, groups
+// collapsed. Each fill takes the item's path on the main thread and reads the
+// file on a background thread; the result carries the fill's generation and
+// is dropped when a newer fill has been asked for meanwhile, so the pane never
+// shows an item that is no longer current. A video or an unreadable file
+// empties the pane; with no current item it keeps its rows. Main thread.
+#include "platform/PropertyTree.h"
+
+#include <QObject>
+#include <functional>
+#include <optional>
+
+class QStandardItemModel;
+class QTreeView;
+
+class InfoPane : public QObject
+{
+    Q_OBJECT
+public:
+    using Reader = std::function<std::optional<QList<lg::PropertyNode>>(const QString &path)>;
+
+    // The pane of the content controller (made on first use).
+    static InfoPane *instance();
+    explicit InfoPane(QTreeView *outline, QObject *parent = nullptr);
+
+    // Starts a fill for the current item of the shown list.
+    void fill();
+    // Starts a fill for one file (empty path: empty the pane).
+    void fillForPath(const QString &path);
+    QStandardItemModel *model() const { return m_model; }
+    int generation() const { return m_generation; }
+
+    // Replaces the file reader (tests); empty restores readPropertyTree.
+    static void setReaderForTesting(Reader reader);
+
+Q_SIGNALS:
+    // A fill's result was shown (shown) or dropped as stale (!shown).
+    void fillFinished(int generation, bool shown);
+
+private:
+    void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
+
+    QTreeView *m_outline = nullptr;
+    QStandardItemModel *m_model = nullptr;
+    int m_generation = 0;
+};

@@ -1,0 +1,250 @@
+#include "browser/ItemEditing.h"
+
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/GridView.h"
+#include "browser/ItemFileCommands.h"
+#include "browser/ItemMenus.h"
+#include "browser/ListTableView.h"
+#include "browser/ShownItemsModel.h"
+#include "model/PhotoLibraryImport.h"
+#include "platform/Alert.h"
+#include "platform/Clipboard.h"
+#include "platform/FileOperations.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTextStream>
+
+namespace {
+
+const char *const pathProperty = "lgRenamePath";
+
+void showRenameSheet(QWidget *window, const QString &title)
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    lg::Alert::show(window, lg::AlertSpec{title, QString(), {QStringLiteral("OK")}, lg::AlertSpec::Style::Informational},
+                    [](int) {
+                        QTextStream(stdout) << "Success" << Qt::endl;
+                        mainvc *hub = contentHub();
+                        hub->isonlyalert = false;
+                        hub->hideBusyLoader();
+                    });
+}
+
+QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
+{
+    auto *model = qobject_cast<const ShownItemsModel *>(index.model());
+    const InitialDirectory *item = model ? model->entry(index.row()) : nullptr;
+    if (!item || !item->file || !item->file->url.isLocalFile() || isPhotoLibraryImportTarget(currentFolderURL))
+        return nullptr;
+    auto *editor = new QLineEdit(parent);
+    editor->setObjectName(QStringLiteral("renameEditor"));
+    editor->setFrame(true);
+    editor->setStyleSheet(QStringLiteral("QLineEdit { background: #1e1e1e; color: #e6e6e6; border: 1px solid rgb(244,155,0);"
+                                         " selection-background-color: rgb(244,155,0); }"));
+    editor->setAlignment(Qt::AlignCenter);
+    // Bound to the file now: whatever the row shows later, this file is renamed.
+    editor->setProperty(pathProperty, item->file->url.toLocalFile());
+    editor->setText(item->file->url.fileName());
+    return editor;
+}
+
+void commitEditor(QWidget *editor)
+{
+    auto *line = qobject_cast<QLineEdit *>(editor);
+    if (!line)
+        return;
+    const QString path = line->property(pathProperty).toString();
+    if (!path.isEmpty())
+        renameInPlace(path, line->text(), line->window());
+}
+
+class RenamingGridDelegate : public GridItemDelegate
+{
+public:
+    using GridItemDelegate::GridItemDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const override
+    {
+        return makeEditor(parent, index);
+    }
+    void setEditorData(QWidget *, const QModelIndex &) const override {}
+    void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &) const override { commitEditor(editor); }
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        // Over the name line, as the item paints it.
+        const QRect rect = option.rect;
+        const int pad = std::max(3, int(rect.width() * 0.04));
+        const QFontMetrics name(option.font);
+        QFont infoFont = option.font;
+        infoFont.setPointSizeF(std::max<qreal>(6, option.font.pointSizeF() * 0.85));
+        const int height = name.height() + 6;
+        const int bottom = rect.bottom() - pad - QFontMetrics(infoFont).height() - 1;
+        editor->setGeometry(rect.left() + pad, bottom - height + 3, rect.width() - 2 * pad, height);
+    }
+};
+
+class RenamingListDelegate : public ListNameDelegate
+{
+public:
+    using ListNameDelegate::ListNameDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const override
+    {
+        QLineEdit *editor = makeEditor(parent, index);
+        if (editor)
+            editor->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        return editor;
+    }
+    void setEditorData(QWidget *, const QModelIndex &) const override {}
+    void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &) const override { commitEditor(editor); }
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        // Beside the small thumbnail.
+        const int side = option.rect.height();
+        editor->setGeometry(option.rect.adjusted(side + 4, 0, 0, 0));
+    }
+};
+
+// Starts drags of the selection and takes drops from other programs.
+class DragAndDrop : public QObject
+{
+public:
+    DragAndDrop(QAbstractItemView *view, bool grid) : QObject(view), m_view(view), m_grid(grid) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            const QModelIndex index = m_view->indexAt(mouse->position().toPoint());
+            m_pressRow = mouse->button() == Qt::LeftButton && index.isValid()
+                    && m_view->selectionModel()->isSelected(index)
+                ? index.row()
+                : -1;
+            m_pressPoint = mouse->position().toPoint();
+            return false;
+        }
+        case QEvent::MouseMove: {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            if (m_pressRow < 0 || !(mouse->buttons() & Qt::LeftButton)
+                || (mouse->position().toPoint() - m_pressPoint).manhattanLength() < QApplication::startDragDistance())
+                return false;
+            m_pressRow = -1;
+            startDrag();
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            m_pressRow = -1;
+            return false;
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto *drag = static_cast<QDragMoveEvent *>(event);
+            if (!drag->mimeData()->hasUrls() || isBusy) {
+                drag->ignore();
+                return true;
+            }
+            // Drags that started here are never reordered.
+            drag->setDropAction(draggingHere() ? Qt::MoveAction : Qt::CopyAction);
+            drag->accept();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto *drop = static_cast<QDropEvent *>(event);
+            const lg::FileClip files = lg::Clipboard::readFiles(drop->mimeData());
+            if (!draggingHere() && ItemFileCommands::instance()->acceptDrop(files.urls))
+                drop->acceptProposedAction();
+            else
+                drop->ignore();
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool draggingHere() const { return m_grid ? !draggedIndexPaths.isEmpty() : draggedRowIndexes.has_value(); }
+
+    void startDrag()
+    {
+        const BrowseView view = m_grid ? gridBrowseView() : listBrowseView();
+        const QList<int> rows = itemmenus::selectedRows(view);
+        QList<QUrl> urls;
+        for (const QString &path : itemmenus::pathsOfRows(view, rows))
+            urls.append(QUrl::fromLocalFile(path));
+        if (urls.isEmpty())
+            return;
+        if (m_grid)
+            draggedIndexPaths = QSet<int>(rows.begin(), rows.end());
+        else
+            draggedRowIndexes = rows;
+        draggedItemURLs = urls;
+        auto *drag = new QDrag(m_view);
+        drag->setMimeData(lg::Clipboard::mimeDataForFiles(urls));
+        drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+        draggedIndexPaths.clear();
+        draggedRowIndexes.reset();
+        draggedItemURLs.clear();
+    }
+
+    QAbstractItemView *m_view;
+    bool m_grid;
+    int m_pressRow = -1;
+    QPoint m_pressPoint;
+};
+
+} // namespace
+
+void installItemEditing(QAbstractItemView *view, bool grid)
+{
+    if (grid)
+        view->setItemDelegate(new RenamingGridDelegate(view));
+    else
+        view->setItemDelegateForColumn(ShownItemsModel::NameColumn, new RenamingListDelegate(view));
+    view->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    view->viewport()->setAcceptDrops(true);
+    view->viewport()->installEventFilter(new DragAndDrop(view, grid));
+}
+
+bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
+{
+    const QFileInfo info(path);
+    const QString current = info.fileName();
+    // A change of letter case alone is not applied; an emptied field puts the name back.
+    if (typed.toLower() == current.toLower() || typed.isEmpty())
+        return false;
+    if (!lg::isValidFileName(typed)) {
+        showRenameSheet(window, QStringLiteral("An error occurred while renaming the file."));
+        return false;
+    }
+    const QString target = info.absolutePath() + QLatin1Char('/') + typed;
+    const auto taken = [&] {
+        showRenameSheet(window, QStringLiteral("The name \u201C") + typed
+                                    + QStringLiteral("\u201D is already taken. Please choose a different name."));
+    };
+    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+        taken();
+        return false;
+    }
+    if (!info.exists() && !info.isSymLink())
+        return false;   // vanished since the listing
+    const lg::FileOpResult result = lg::renameItem(path, typed);
+    if (result.error == lg::FileOpError::TargetExists) {
+        taken();
+        return false;
+    }
+    if (!result.ok()) {
+        showRenameSheet(window, QStringLiteral("An error occurred while renaming the file."));
+        return false;
+    }
+    return true;
+}

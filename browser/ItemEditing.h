@@ -1,0 +1,25 @@
+#pragma once
+// In-place rename and drag and drop in the grid and the list.
+//
+// Rename: clicking the name of the selected item (or F2) opens an editor that
+// is bound to the item's file path when editing starts, so a reload during
+// the edit never renames another file. Ending the edit renames the file in its
+// folder without ever replacing anything; a taken name or an invalid one
+// ("/", NUL, "." or "..") is refused with a sheet.
+//
+// Drag and drop: dragged items leave as file URLs (text/uri-list plus the
+// file managers' own list); files dropped from other programs go to the
+// current folder as it was at drop time, after the copy-or-move question.
+// Main thread only.
+#include <QString>
+
+class QAbstractItemView;
+class QWidget;
+
+// Gives view (the grid when grid is set, else the list) its rename editor and
+// its drag and drop.
+void installItemEditing(QAbstractItemView *view, bool grid);
+
+// Renames the file at path to typed (the text as typed, untrimmed). Returns
+// true when the file was renamed. Refusals show their sheet over window.
+bool renameInPlace(const QString &path, const QString &typed, QWidget *window);

@@ -1,0 +1,456 @@
+#include "browser/ItemFileCommands.h"
+
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/DestinationChooser.h"
+#include "browser/ItemMenus.h"
+#include "browser/Listing.h"
+#include "browser/ViewController.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "model/PhotoLibraryImport.h"
+#include "platform/Alert.h"
+#include "platform/Clipboard.h"
+#include "platform/Dispatch.h"
+#include "platform/Trash.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTextStream>
+
+namespace {
+
+lg::FileOpResult failed(lg::FileOpError error, const QString &source, const QString &target, const QString &message)
+{
+    lg::FileOpResult result;
+    result.error = error;
+    result.source = source;
+    result.target = target;
+    result.message = message;
+    return result;
+}
+
+bool existsOrLink(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+bool isMediaFilePath(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !QFileInfo(path).isDir();
+}
+
+QString folderOf(const QString &path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+bool sameFolder(const QString &a, const QString &b)
+{
+    return QDir::cleanPath(a) == QDir::cleanPath(b) || lg::isSameFile(a, b);
+}
+
+QString currentFolderPath()
+{
+    return currentFolderURL && currentFolderURL->isLocalFile() ? currentFolderURL->toLocalFile() : QString();
+}
+
+void print(const QString &line)
+{
+    QTextStream(stdout) << line << Qt::endl;
+}
+
+void showAlertForm()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+}
+
+} // namespace
+
+TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
+                            ClashMode mode, const QStringList &listedNames)
+{
+    TransferOutcome out;
+    QStringList taken = listedNames;
+    for (const QString &source : sources) {
+        if (kind == TransferKind::Trash) {
+            out.results.append(existsOrLink(source)
+                                   ? lg::moveToTrash(source)
+                                   : failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
+            continue;
+        }
+        const QFileInfo info(source);
+        if (!existsOrLink(source)) {
+            out.results.append(failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
+            continue;
+        }
+        const QString name = info.fileName();
+        const QString target = QDir(targetFolder).filePath(name);
+        const auto transfer = [&](lg::ConflictPolicy policy, const QString &targetName) {
+            return kind == TransferKind::Copy ? lg::copyItem(source, targetFolder, policy, targetName)
+                                              : lg::moveItem(source, targetFolder, policy, targetName);
+        };
+        switch (mode) {
+        case ClashMode::Collect: {
+            if (existsOrLink(target)) {
+                out.clashes.append(source);
+                break;
+            }
+            const lg::FileOpResult result = transfer(lg::ConflictPolicy::Refuse, {});
+            if (result.error == lg::FileOpError::TargetExists)
+                out.clashes.append(source);   // taken meanwhile
+            else
+                out.results.append(result);
+            break;
+        }
+        case ClashMode::Replace:
+            if (lg::isSameFile(source, target)) {
+                out.results.append(failed(lg::FileOpError::SameFile, source, target, QStringLiteral("An item cannot replace itself.")));
+            } else if (QFileInfo(target).isDir() && !info.isDir()) {
+                out.results.append(failed(lg::FileOpError::TargetExists, source, target,
+                                          QStringLiteral("A folder with the same name is in the way.")));
+            } else {
+                out.results.append(transfer(lg::ConflictPolicy::Replace, {}));
+            }
+            break;
+        case ClashMode::MakeCopy: {
+            lg::NameNumbering numbering;
+            numbering.tryPlainNameFirst = false;
+            numbering.isFolder = info.isDir();
+            const QString freeName = lg::freeName(targetFolder, name, numbering, taken);
+            taken.append(freeName);
+            out.results.append(transfer(lg::ConflictPolicy::Refuse, freeName));
+            break;
+        }
+        }
+    }
+    return out;
+}
+
+QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results)
+{
+    QList<lg::FileOpResult> failures;
+    for (const lg::FileOpResult &result : results)
+        if (!result.ok() && result.error != lg::FileOpError::SourceMissing && result.error != lg::FileOpError::SameFile)
+            failures.append(result);
+    return failures;
+}
+
+// ---------------------------------------------------------------- commands
+
+ItemFileCommands::ItemFileCommands(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("itemFileCommands"));
+}
+
+ItemFileCommands *ItemFileCommands::instance()
+{
+    ViewController *content = contentController();
+    auto *commands = content->findChild<ItemFileCommands *>(QString(), Qt::FindDirectChildrenOnly);
+    return commands ? commands : new ItemFileCommands(content);
+}
+
+QWidget *ItemFileCommands::window() const
+{
+    return contentController()->window();
+}
+
+void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
+                                ClashMode mode, bool currentFolderSheet, std::function<void()> done)
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->showBusyLoader();
+    isFileOperationRunning = true;
+    hub->stopMonitorWithSender();
+    // Names listed in the current folder count as taken for its numbered copies.
+    QStringList listed;
+    if (mode == ClashMode::MakeCopy && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
+        for (const InitialDirectory &item : std::as_const(itemList))
+            if (item.file)
+                listed.append(item.file->url.fileName());
+    const int generation = ++m_generation;
+    QPointer<ItemFileCommands> self(this);
+    lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, generation,
+                      done = std::move(done)] {
+        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed);
+        lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, generation, done] {
+            if (!self || generation != self->m_generation) {
+                isFileOperationRunning = false;
+                return;
+            }
+            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, done);
+        });
+    });
+}
+
+void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
+                                   bool currentFolderSheet, const std::function<void()> &done)
+{
+    isFileOperationRunning = false;
+    int succeeded = 0;
+    for (const lg::FileOpResult &result : outcome.results) {
+        if (result.ok())
+            ++succeeded;
+        else
+            print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
+    }
+    print(QString::number(succeeded));
+    if (currentScreenMode == ScreenList)
+        listController()->refreshData();
+    else if (currentScreenMode == ScreenGrid)
+        thumbnailGrid()->refreshData();
+    mainvc *hub = contentHub();
+    hub->startMonitorWithSender();
+
+    m_pending = outcome.clashes;
+    m_pendingFolder = targetFolder;
+    m_pendingKind = kind;
+    m_pendingCurrentFolder = currentFolderSheet;
+    QPointer<ItemFileCommands> self(this);
+    const auto next = [self, done] {
+        if (self && !self->m_pending.isEmpty())
+            self->alertSameFile();
+        else
+            contentHub()->hideBusyLoader();
+        if (done)
+            done();
+        if (self)
+            Q_EMIT self->batchFinished();
+    };
+    if (const std::optional<lg::FailureSummary> summary = lg::failureSummary(reportableFailures(outcome.results))) {
+        showAlertForm();
+        lg::AlertSpec spec;
+        spec.title = summary->title;
+        spec.text = summary->text;
+        spec.buttons = {QStringLiteral("OK")};
+        lg::Alert::show(window(), spec, [next](int) {
+            contentHub()->isonlyalert = false;
+            next();
+        });
+    } else {
+        next();
+    }
+}
+
+void ItemFileCommands::alertSameFile()
+{
+    if (m_pending.isEmpty())
+        return;
+    showAlertForm();
+    // Replace is not offered when every clashing item would replace itself.
+    bool offerReplace = false;
+    for (const QString &source : std::as_const(m_pending))
+        if (!sameFolder(folderOf(source), m_pendingFolder))
+            offerReplace = true;
+    const QString where = m_pendingCurrentFolder ? QStringLiteral("current folder") : QStringLiteral("destination folder");
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("File already exists");
+    if (offerReplace) {
+        spec.text = QStringLiteral("A file with the same name already exists in the ") + where
+            + QStringLiteral(". Do you want to replace it with the one you have selected?");
+        spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+    } else {
+        spec.text = QStringLiteral("A file with the same name already exists in the ") + where
+            + QStringLiteral(". Do you want to make a copy of the one you have selected?");
+        spec.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+    }
+    const QStringList pending = m_pending;
+    const QString folder = m_pendingFolder;
+    const TransferKind kind = m_pendingKind;
+    const bool currentFolderSheet = m_pendingCurrentFolder;
+    QPointer<ItemFileCommands> self(this);
+    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet](int button) {
+        contentHub()->isonlyalert = false;
+        const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
+        if (!self || choice < 0 || choice > 1) {
+            contentHub()->hideBusyLoader();
+            return;
+        }
+        self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
+                       currentFolderSheet);
+    });
+}
+
+void ItemFileCommands::duplicateItems(const BrowseView &view)
+{
+    const QString folder = currentFolderPath();
+    if (folder.isEmpty() || isFileOperationRunning)
+        return;
+    if (isPhotoLibraryImportTarget(currentFolderURL)) {
+        refusePhotoLibraryImport(window());
+        return;
+    }
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+    if (paths.isEmpty())
+        return;
+    runBatch(TransferKind::Copy, paths, folder, ClashMode::MakeCopy, true);
+}
+
+void ItemFileCommands::trashItems(const BrowseView &view)
+{
+    if (isFileOperationRunning)
+        return;
+    showAlertForm();
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("Are you sure you want to delete the selected files? All the files will be physically "
+                                "deleted and moved to trash.");
+    spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QPointer<ItemFileCommands> self(this);
+    lg::Alert::show(window(), spec, [self, view](int button) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        if (!self || button != 0)
+            return;
+        // The selection as it is now, when the user has confirmed.
+        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+        if (!paths.isEmpty())
+            self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true);
+    });
+}
+
+void ItemFileCommands::moveItemsTo(const BrowseView &view)
+{
+    chooseAndTransfer(view, true);
+}
+
+void ItemFileCommands::copyItemsTo(const BrowseView &view)
+{
+    chooseAndTransfer(view, false);
+}
+
+void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
+{
+    if (isFileOperationRunning)
+        return;
+    showAlertForm();
+    QPointer<ItemFileCommands> self(this);
+    chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
+                            [self, view, move](std::optional<QUrl> chosen) {
+        if (!chosen || !self)
+            return;
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        const QString destination = chosen->toLocalFile();
+        if (destination.isEmpty() || !QFileInfo(destination).isDir()) {
+            hub->hideBusyLoader();
+            return;
+        }
+        if (isPhotoLibraryImportTarget(chosen)) {
+            hub->hideBusyLoader();
+            refusePhotoLibraryImport(self->window());
+            return;
+        }
+        if (move && sameFolder(destination, currentFolderPath())) {
+            hub->hideBusyLoader();
+            return;
+        }
+        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+        if (paths.isEmpty()) {
+            hub->hideBusyLoader();
+            return;
+        }
+        self->runBatch(move ? TransferKind::Move : TransferKind::Copy, paths, destination, ClashMode::Collect, false);
+    });
+}
+
+void ItemFileCommands::pasteItems()
+{
+    importQueue.clear();
+    const QString folder = currentFolderPath();
+    if (folder.isEmpty() || isFileOperationRunning)
+        return;
+    const lg::FileClip clip = lg::Clipboard::readFiles();
+    QStringList sources;
+    for (const QUrl &url : clip.urls)
+        if (url.isLocalFile() && isMediaFilePath(url.toLocalFile()))
+            sources.append(url.toLocalFile());
+    if (isPhotoLibraryImportTarget(currentFolderURL)) {
+        if (!sources.isEmpty())
+            refusePhotoLibraryImport(window());
+        return;
+    }
+    if (sources.isEmpty())
+        return;
+    runBatch(clip.cut ? TransferKind::Move : TransferKind::Copy, sources, folder, ClashMode::Collect, true);
+}
+
+bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
+{
+    if (isBusy || isFileOperationRunning)
+        return false;
+    const QString destination = currentFolderPath();   // captured now, at drop time
+    if (destination.isEmpty())
+        return false;
+    bool accepted = true;
+    QStringList collected;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = QDir::cleanPath(url.toLocalFile());
+        if (sameFolder(folderOf(path), destination)) {
+            accepted = false;   // from the current folder: items are never reordered
+            continue;
+        }
+        if (QFileInfo(path).isDir() || !isMediaFilePath(path))
+            continue;
+        collected.append(path);
+    }
+    if (isPhotoLibraryImportTarget(currentFolderURL)) {
+        if (accepted && !collected.isEmpty())
+            refusePhotoLibraryImport(window());
+        return false;
+    }
+    if (!accepted || collected.isEmpty())
+        return accepted;
+    showAlertForm();
+    if (!isSearchActive) {
+        showCopyOrMoveAlert(collected, destination);
+        return true;
+    }
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("Adding new files to the current folder will remove the Search results. Do you want "
+                                "to continue?");
+    spec.buttons = {QStringLiteral("No"), QStringLiteral("Yes")};
+    QPointer<ItemFileCommands> self(this);
+    lg::Alert::show(window(), spec, [self, collected, destination](int button) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        if (!self || button != 1)
+            return;
+        contentController()->searchField->clear();
+        showAlertForm();
+        self->showCopyOrMoveAlert(collected, destination);
+    });
+    return true;
+}
+
+void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)
+{
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("You are draggng and dropping files to the seleced folder. Do you want to Copy or "
+                                "Move these files?");
+    spec.buttons = {QStringLiteral("Copy"), QStringLiteral("Move"), QStringLiteral("Cancel")};
+    QPointer<ItemFileCommands> self(this);
+    lg::Alert::show(window(), spec, [self, sources, targetFolder](int button) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        if (!self || (button != 0 && button != 1))
+            return;
+        self->runBatch(button == 0 ? TransferKind::Copy : TransferKind::Move, sources, targetFolder,
+                       ClashMode::Collect, true);
+    });
+}

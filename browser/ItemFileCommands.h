@@ -1,0 +1,94 @@
+#pragma once
+// The file commands of the content browser: Duplicate, Move to Trash, Move To,
+// Copy To, paste from the clipboard, files dropped from other programs, and the
+// same-name sheet ("Replace", "Make a Copy", "Stop") that settles clashes.
+//
+// A command turns the selection (or the clipboard, or the drop) into file
+// paths on the main thread when it is confirmed, then runs the file work on a
+// background thread through the file-operations and Trash layers behind the
+// hub's busy overlay, with the folder monitor stopped. The result comes back on
+// the main thread: the visible view reloads, the monitor restarts, items that
+// failed are summed up in one alert, and clashes go to the same-name sheet.
+// Entry points are main thread only.
+#include "platform/FileOperations.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+struct BrowseView;
+class QWidget;
+
+// How a batch treats a target name that is taken.
+enum class ClashMode {
+    Collect,    // leave the item for the same-name sheet
+    Replace,    // replace the target (never the source itself, never a folder)
+    MakeCopy,   // the first free numbered name ("photo 2.jpg")
+};
+
+enum class TransferKind { Copy, Move, Trash };
+
+struct TransferOutcome
+{
+    QList<lg::FileOpResult> results;   // one per item that was tried
+    QStringList clashes;               // sources whose name is taken at the target (Collect)
+};
+
+// The file work of one batch; any thread, blocking. listedNames are names that
+// count as taken besides the disk's (the current listing), compared ignoring case.
+TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
+                            ClashMode mode, const QStringList &listedNames = {});
+
+// The results worth telling the user about: failures other than a clash that
+// the sheet settles, a vanished source or a replace of an item by itself.
+QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results);
+
+class ItemFileCommands : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ItemFileCommands(QObject *parent = nullptr);
+
+    // The instance of the content controller.
+    static ItemFileCommands *instance();
+
+    void duplicateItems(const BrowseView &view);
+    // Asks first; on "Yes" the selection then is moved to the Trash.
+    void trashItems(const BrowseView &view);
+    void moveItemsTo(const BrowseView &view);
+    void copyItemsTo(const BrowseView &view);
+    // The clipboard's media files into the current folder (moved when cut).
+    void pasteItems();
+    // Files dropped on the grid or the list from outside. True when the drop is
+    // taken; false (no message) when it is refused.
+    bool acceptDrop(const QList<QUrl> &urls);
+
+    // Runs a batch behind the overlay; then the common ending, with clashes
+    // going to the same-name sheet for targetFolder. Public for the benchmark.
+    void runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder, ClashMode mode,
+                  bool currentFolderSheet, std::function<void()> done = {});
+
+    // The same-name sheet for the pending clashes.
+    void alertSameFile();
+
+Q_SIGNALS:
+    // A batch has finished and its ending has run (tests wait for it).
+    void batchFinished();
+
+private:
+    void finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
+                     bool currentFolderSheet, const std::function<void()> &done);
+    void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
+    void chooseAndTransfer(const BrowseView &view, bool move);
+    QWidget *window() const;
+
+    // The pending clashes of the last batch.
+    QStringList m_pending;
+    QString m_pendingFolder;
+    TransferKind m_pendingKind = TransferKind::Copy;
+    bool m_pendingCurrentFolder = true;
+    int m_generation = 0;
+};

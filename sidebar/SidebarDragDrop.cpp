@@ -1,0 +1,733 @@
+// Drag and drop in the sidebar, and files pasted or dropped into a sidebar
+// folder: sidebar folders moved into other folders (with their questions),
+// web links dropped as bookmark leaves, files copied (paste) or moved (drop)
+// into a folder with the same-name sheet. The disk work runs on a pool thread
+// through the file-operations layer and comes back with a ticket; the tree is
+// brought in line with the disk on the main thread afterwards.
+#include "sidebar/sideMenuvc.h"
+
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/listVc.h"
+#include "browser/thumbnailvc.h"
+#include "platform/NotificationHub.h"
+#include "platform/Paths.h"
+#include "sidebar/SidebarSheets.h"
+#include "sidebar/outlineView.h"
+#include "viewer/viewimagevc.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QMediaPlayer>
+#include <QMimeData>
+#include <QtConcurrent>
+
+using namespace sidebarsheets;
+
+namespace {
+
+const QString mozUrlType = QStringLiteral("text/x-moz-url");
+const QString uriListType = QStringLiteral("text/uri-list");
+
+QString localPath(const std::optional<QUrl> &url)
+{
+    return url && url->isLocalFile() ? lg::Paths::clean(url->toLocalFile()) : QString();
+}
+
+bool sameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || lg::Paths::isInside(path, folder);
+}
+
+bool existsOrIsLink(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// The title of a web link dropped without one.
+QString titleForLink(const QUrl &url)
+{
+    const QString path = url.path();
+    if (path.isEmpty() || path == QLatin1String("/"))
+        return url.toString();  // a bare site address
+    return url.fileName().isEmpty() ? url.toString() : url.fileName();
+}
+
+// The URL lines of a text/uri-list; ok is false when a line is not a valid URL.
+QList<QUrl> uriList(const QMimeData *data, bool *ok)
+{
+    *ok = true;
+    QList<QUrl> urls;
+    for (const QByteArray &raw : data->data(uriListType).split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QUrl url(QString::fromUtf8(line), QUrl::StrictMode);
+        if (!url.isValid() || url.scheme().isEmpty()) {
+            *ok = false;
+            return {};
+        }
+        urls.append(url);
+    }
+    return urls;
+}
+
+// Web links with their titles: text/x-moz-url (URL and title on alternate
+// lines, usually UTF-16), else the non-file URLs of a text/uri-list.
+QList<std::pair<QUrl, QString>> webLinks(const QMimeData *data)
+{
+    QList<std::pair<QUrl, QString>> links;
+    if (data->hasFormat(mozUrlType)) {
+        const QByteArray bytes = data->data(mozUrlType);
+        QString text;
+        if (bytes.contains('\0') && bytes.size() % 2 == 0)
+            text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+        else
+            text = QString::fromUtf8(bytes);
+        text.remove(QChar(0xFEFF));
+        text.remove(QChar(0));
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (int i = 0; i < lines.size(); i += 2) {
+            const QUrl url(lines.at(i).trimmed(), QUrl::StrictMode);
+            if (!url.isValid() || url.scheme().isEmpty() || url.isLocalFile())
+                return {};
+            const QString title = i + 1 < lines.size() ? lines.at(i + 1).trimmed() : QString();
+            links.append({url, title.isEmpty() ? titleForLink(url) : title});
+        }
+        return links;
+    }
+    bool ok = false;
+    for (const QUrl &url : uriList(data, &ok)) {
+        if (url.isLocalFile())
+            return {};
+        links.append({url, titleForLink(url)});
+    }
+    return ok ? links : QList<std::pair<QUrl, QString>>{};
+}
+
+enum class DropKind { None, Nodes, WebLinks, Files };
+
+DropKind dropKind(const QMimeData *data)
+{
+    if (!data)
+        return DropKind::None;
+    if (data->hasFormat(SidebarTreeModel::myNodesPBoardType))
+        return DropKind::Nodes;
+    if (data->hasFormat(mozUrlType) && !webLinks(data).isEmpty())
+        return DropKind::WebLinks;
+    if (data->hasFormat(uriListType)) {
+        bool ok = false;
+        const QList<QUrl> urls = uriList(data, &ok);
+        if (!ok || urls.isEmpty())
+            return DropKind::None;
+        const bool allFiles = std::all_of(urls.cbegin(), urls.cend(), [](const QUrl &u) { return u.isLocalFile(); });
+        if (allFiles)
+            return DropKind::Files;
+        return webLinks(data).isEmpty() ? DropKind::None : DropKind::WebLinks;
+    }
+    return DropKind::None;  // an unknown drag type is refused, never copied
+}
+
+// What a batch of file work gives back: one result per item, and the
+// records of the folders that arrived, scanned for their sub-folders.
+struct TransferOutcome
+{
+    QList<lg::FileOpResult> results;
+    std::vector<FolderRecord> arrived;
+};
+
+TransferOutcome runBatch(lg::FileOpKind kind, const QList<lg::FileOpItem> &items)
+{
+    TransferOutcome outcome;
+    outcome.results = lg::FileOperation::runNow(kind, items);
+    for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
+        if (!result.ok() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
+            continue;
+        FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(lg::Paths::clean(result.target)));
+        if (!isPhotosLibraryPath(result.target)) {
+            ScanContext context;
+            sideMenuvc::scanFolderTree(result.target, record, context);
+        }
+        outcome.arrived.push_back(std::move(record));
+    }
+    return outcome;
+}
+
+void reloadVisibleView()
+{
+    if (currentScreenMode == ScreenList)
+        listController()->refreshData();
+    else if (currentScreenMode == ScreenGrid)
+        thumbnailGrid()->refreshData();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- look-ups
+
+std::optional<QUrl> sideMenuvc::folderURLAtDropPath(const IndexPath &path) const
+{
+    IndexPath at = path;
+    if (!at.isEmpty() && at.last() == -1)
+        at.removeLast();
+    const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(at);
+    return node ? node->url() : std::nullopt;
+}
+
+std::optional<QUrl> sideMenuvc::parentFolderURL(const IndexPath &path) const
+{
+    if (path.size() < 2)
+        return std::nullopt;  // the parent of a top-level node is the invisible root
+    const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path.first(path.size() - 1));
+    return node ? node->url() : std::nullopt;
+}
+
+std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) const
+{
+    const QString wanted = localPath(folder);
+    if (wanted.isEmpty())
+        return std::nullopt;
+    std::vector<const QList<BaseNode::Ptr> *> pending{&contents()};
+    while (!pending.empty()) {
+        const QList<BaseNode::Ptr> *level = pending.back();
+        pending.pop_back();
+        for (const BaseNode::Ptr &node : *level) {
+            if (!node)
+                continue;
+            const QString path = localPath(node->url());
+            if (!path.isEmpty() && path == wanted)
+                return treeController->model()->pathForNode(node.get());
+            // Down through nodes without a folder and the folders on the way.
+            if (!node->isLeaf() && (!node->url() || (!path.isEmpty() && lg::Paths::isInside(wanted, path))))
+                pending.push_back(&node->childNodes());
+        }
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
+{
+    QList<BaseNode::Ptr> nodes;
+    for (const IndexPath &path : rows) {
+        const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
+        QStringList indexes;
+        for (int i : path)
+            indexes.append(QString::number(i));
+        printLine(QStringLiteral("[%1]").arg(indexes.join(QStringLiteral(", "))));
+        const QString folder = localPath(node ? node->url() : std::nullopt);
+        if (folder.isEmpty())
+            return nullptr;
+        if (!QFileInfo::exists(folder)) {
+            treeController->model()->reloadData();
+            return nullptr;
+        }
+        // Bookmarked roots and the folders that must stay put are not dragged.
+        if (!canModifyFolder(node->url()) || path.size() == 1)
+            return nullptr;
+        nodes.append(node);
+    }
+    if (nodes.isEmpty())
+        return nullptr;
+    dragNodesArray = nodes;
+    auto *data = new QMimeData;
+    data->setData(SidebarTreeModel::myNodesPBoardType, QByteArray());
+    return data;
+}
+
+bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    if (isBusy || !item || childIndex != -1)
+        return false;
+    const DropKind kind = dropKind(data);
+    if (kind == DropKind::None)
+        return false;
+    if (kind == DropKind::Nodes) {
+        const BaseNode::Ptr target = treeController->descendantNodeAtIndexPath(*item);
+        if (!target || !dragNodesArray || dragNodesArray->isEmpty())
+            return false;
+        return !target->isOneOfNodesOrDescendant(*dragNodesArray);
+    }
+    return true;
+}
+
+bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    if (isBusy || !data)
+        return false;
+    IndexPath dropPath;
+    if (item) {
+        dropPath = *item;
+        dropPath.append(childIndex);
+    }
+    else
+        dropPath = {childIndex == -1 ? int(contents().size()) : childIndex};
+
+    switch (dropKind(data)) {
+    case DropKind::Nodes: {
+        if (!dragNodesArray || dragNodesArray->isEmpty())
+            return false;
+        IndexPath movePath = dropPath;
+        if (movePath.last() == -1)
+            movePath.last() = 0;
+        const QString destination = localPath(parentFolderURL(movePath));
+        if (destination.isEmpty())
+            return false;
+        if (!QFileInfo(destination).isDir()) {
+            treeController->model()->reloadData();
+            return false;
+        }
+        if (isPhotosLibraryPath(destination))
+            return false;
+        // Every dragged folder must be able to go, or none goes.
+        for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
+            const QString source = localPath(node ? node->url() : std::nullopt);
+            if (source.isEmpty() || sameOrInside(destination, source)
+                || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+                return false;
+        }
+        prepareFolderMove(dropPath);
+        return true;
+    }
+    case DropKind::WebLinks: {
+        // On a folder: its last children; on a leaf: right after it.
+        IndexPath at = dropPath;
+        if (!at.isEmpty() && at.last() == -1) {
+            at.removeLast();
+            const BaseNode::Ptr target = treeController->descendantNodeAtIndexPath(at);
+            if (!target)
+                return false;
+            if (target->isLeaf())
+                at.last() += 1;
+            else
+                at.append(int(target->childNodes().size()));
+        }
+        insertWebURLNodes(webLinks(data), at);
+        return true;
+    }
+    case DropKind::Files: {
+        bool ok = false;
+        const QList<QUrl> urls = uriList(data, &ok);
+        const QString destination = localPath(folderURLAtDropPath(dropPath));
+        if (!ok || urls.isEmpty() || destination.isEmpty())
+            return false;
+        if (isPhotosLibraryPath(destination)) {
+            lg::Alert::inform(window(), QStringLiteral("Photos library import is not available"),
+                              QStringLiteral("Files cannot be imported into a Photos library on this system."));
+            return false;
+        }
+        QList<QUrl> usable;
+        for (const QUrl &url : urls) {
+            const QString source = lg::Paths::clean(url.toLocalFile());
+            // Every item is checked: files from inside a Photos library or from
+            // outside the home folder refuse the whole drop.
+            if (source.toLower().contains(QLatin1String(".photoslibrary/")) || !lg::Paths::isInsideHome(source))
+                return false;
+            if (sameOrInside(destination, source) || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+                continue;  // already there, or into itself
+            usable.append(QUrl::fromLocalFile(source));
+        }
+        if (!QFileInfo(destination).isDir()) {
+            treeController->model()->reloadData();
+            return false;
+        }
+        if (usable.isEmpty())
+            return false;
+        dropItemsOnFolder(usable, dropPath);
+        return true;
+    }
+    case DropKind::None:
+        break;
+    }
+    return false;
+}
+
+void sideMenuvc::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path)
+{
+    if (links.isEmpty() || path.isEmpty())
+        return;
+    // Each goes to the same place, so the last goes in first.
+    for (auto it = links.crbegin(); it != links.crend(); ++it) {
+        auto node = ChildNode::create();
+        node->setIsLeaf(true);
+        node->setNodeTitle(it->second);
+        node->setUrl(it->first);
+        if (!treeController->insertObject(node, path))
+            return;
+    }
+}
+
+// ---------------------------------------------------------------- folder moves
+
+void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
+{
+    IndexPath path = dropPath;
+    if (!path.isEmpty() && path.last() == -1)
+        path.last() = 0;
+    internalDroppedIndexpath = path;
+    if (!dragNodesArray || dragNodesArray->isEmpty())
+        return;
+    const QString source = localPath(dragNodesArray->first()->url());
+    const QString destination = localPath(parentFolderURL(path));
+    if (source.isEmpty() || destination.isEmpty() || sameOrInside(destination, source))
+        return;
+    alertMoveInternalFolders();
+}
+
+void sideMenuvc::alertMoveInternalFolders()
+{
+    showSheetOverlay();
+    alertforInternalMoveFolders = lg::AlertSpec();
+    alertforInternalMoveFolders.style = lg::AlertSpec::Style::Informational;
+    alertforInternalMoveFolders.title = QStringLiteral(
+        "Moving a folder into another folder will physically move the folder and all its contents to the "
+        "destination folder. Are you sure you want to move the selected folder?");
+    alertforInternalMoveFolders.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QPointer<sideMenuvc> self(this);
+    lg::Alert::show(window(), alertforInternalMoveFolders, [self](int button) {
+        if (!self)
+            return;
+        if (button == 0)
+            self->btnOk_alertMoveInternalFolder();
+        else
+            self->btnCancel_alertMoveInternalFolder();
+    });
+}
+
+void sideMenuvc::btnOk_alertMoveInternalFolder()
+{
+    showWorkOverlay();
+    const QString destination = internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
+    bool nameTaken = false;
+    bool refused = destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty();
+    if (!refused) {
+        for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
+            const QString source = localPath(node->url());
+            if (source.isEmpty() || sameOrInside(destination, source)) {
+                refused = true;
+                break;
+            }
+            nameTaken = nameTaken || existsOrIsLink(destination + QLatin1Char('/') + QFileInfo(source).fileName());
+        }
+    }
+    if (refused) {
+        hideOverlay();
+        return;
+    }
+    if (nameTaken)
+        alertfolderExist();
+    else
+        startFolderMove(lg::ConflictPolicy::Refuse);
+}
+
+void sideMenuvc::btnCancel_alertMoveInternalFolder()
+{
+    hideOverlay();
+}
+
+void sideMenuvc::alertfolderExist()
+{
+    showSheetOverlay();
+    alertsameFolder = lg::AlertSpec();
+    alertsameFolder.style = lg::AlertSpec::Style::Informational;
+    alertsameFolder.title = QStringLiteral("A folder with the same name already exists in the destination folder. "
+                                           "Do you want to overwrite the destination folder?");
+    alertsameFolder.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
+    QPointer<sideMenuvc> self(this);
+    lg::Alert::show(window(), alertsameFolder, [self](int button) {
+        if (!self)
+            return;
+        if (button == 0)
+            self->btnOverwrite_folderExistalert();
+        else if (button == 1)
+            self->btnRename_folderExistalert();
+        else
+            self->btnCancel_folderExistalert();
+    });
+}
+
+void sideMenuvc::btnOverwrite_folderExistalert()
+{
+    startFolderMove(lg::ConflictPolicy::Replace);
+}
+
+void sideMenuvc::btnRename_folderExistalert()
+{
+    startFolderMove(lg::ConflictPolicy::KeepBoth);
+}
+
+void sideMenuvc::btnCancel_folderExistalert()
+{
+    hideOverlay();
+}
+
+void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
+{
+    if (!dragNodesArray || !internalDroppedIndexpath) {
+        hideOverlay();
+        return;
+    }
+    const QUrl destination = parentFolderURL(*internalDroppedIndexpath).value_or(QUrl());
+    const QList<BaseNode::Ptr> dragged = *dragNodesArray;
+    QList<lg::FileOpItem> items;
+    for (const BaseNode::Ptr &node : dragged)
+        items.append({localPath(node->url()), localPath(destination), QString(), onConflict});
+
+    showWorkOverlay();
+    isFileOperationRunning = true;
+    isSidebarTreeUpdating = true;
+    if (mainvc *h = hub())
+        h->stopMonitorWithSender(this);
+    const quint64 ticket = ++m_fileWorkTicket;
+    auto *watcher = new QFutureWatcher<TransferOutcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, dragged, destination] {
+        watcher->deleteLater();
+        if (ticket != m_fileWorkTicket)
+            return;
+        const TransferOutcome outcome = watcher->result();
+        finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
+    });
+    watcher->setFuture(QtConcurrent::run(runBatch, lg::FileOpKind::Move, items));
+}
+
+void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
+                                  const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
+{
+    // The moved folders leave their old places.
+    for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
+        if (!results.at(i).ok())
+            continue;
+        const BaseNode *node = draggedNodes.at(i).get();
+        if (treeController->model()->indexForNode(node).isValid())
+            treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node));
+    }
+    // And arrive, as the disk has them now, as the last children of the destination.
+    std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
+    if (destinationPath && !moved.empty()) {
+        makeNodeExpandable(*destinationPath);
+        for (const FolderRecord &record : moved) {
+            if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
+                treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
+            destinationPath = indexPathOfFolderNode(destination);
+            if (!destinationPath)
+                break;
+            treeController->setSelectionIndexPath(*destinationPath);
+            insertFolderRecord(record);
+        }
+        if (destinationPath) {
+            treeController->setSelectionIndexPath(*destinationPath);
+            myOutlineView->expand(treeController->model()->indexForPath(*destinationPath));
+        }
+    }
+    isSidebarTreeUpdating = false;
+    isFileOperationRunning = false;
+    hideOverlay();
+    loadSelection();
+    QPointer<sideMenuvc> self(this);
+    reportFailures(results, [self] {
+        if (self)
+            Q_EMIT self->fileWorkFinished();
+    });
+}
+
+// ---------------------------------------------------------------- files pasted or dropped into a folder
+
+void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+{
+    indexpathForFolderDrop = path;
+    const std::optional<QUrl> destination = folderURLAtDropPath(path);
+    if (!destination || !destination->isLocalFile())
+        return;
+    m_transferSources = items;
+    dropdestiUrl = destination;
+    isItemFromPaste = false;
+    alertMoveFile();
+}
+
+void sideMenuvc::alertMoveFile()
+{
+    showSheetOverlay();
+    alertforMoveFile = lg::AlertSpec();
+    alertforMoveFile.style = lg::AlertSpec::Style::Informational;
+    alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
+    alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QPointer<sideMenuvc> self(this);
+    lg::Alert::show(window(), alertforMoveFile, [self](int button) {
+        if (!self)
+            return;
+        if (button == 0)
+            self->btnOk_alertMove_PasteFile();
+        else
+            self->btnCancel_alertMoveFile();
+    });
+}
+
+void sideMenuvc::btnCancel_alertMoveFile()
+{
+    hideOverlay();
+}
+
+void sideMenuvc::btnOk_alertMove_PasteFile()
+{
+    if (mainvc *h = hub())
+        h->isonlyalert = false;
+    if (currentScreenMode == ScreenViewer) {
+        viewimagevc *viewer = imageViewer();
+        if (viewer->videoPlayer) {
+            viewer->videoPlayer->pause();
+            viewer->videoPlayer = nullptr;
+        }
+        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+    }
+    arrDragsourceUrl.clear();
+    if (m_transferSources.isEmpty() || !dropdestiUrl) {
+        hideOverlay();
+        return;
+    }
+    showWorkOverlay();
+    runTransfer(lg::ConflictPolicy::Refuse, m_transferSources);
+}
+
+void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources)
+{
+    const QString destination = localPath(dropdestiUrl);
+    QList<lg::FileOpItem> items;
+    for (const QUrl &url : sources) {
+        const QString source = localPath(url);
+        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !existsOrIsLink(source))
+            continue;
+        // Never into itself; a move onto its own folder changes nothing.
+        if (sameOrInside(destination, source))
+            continue;
+        const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
+        if (onConflict == lg::ConflictPolicy::Replace && lg::isSameFile(source, target))
+            continue;
+        if (!isItemFromPaste && lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+            continue;
+        items.append({source, destination, QString(), onConflict});
+    }
+    if (mainvc *h = hub())
+        h->stopMonitorWithSender(this);
+    isFileOperationRunning = true;
+    const lg::FileOpKind kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    const quint64 ticket = ++m_fileWorkTicket;
+    auto *watcher = new QFutureWatcher<TransferOutcome>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
+        watcher->deleteLater();
+        if (ticket != m_fileWorkTicket)
+            return;
+        const TransferOutcome outcome = watcher->result();
+        finishTransfer(outcome.results, outcome.arrived);
+    });
+    watcher->setFuture(QtConcurrent::run(runBatch, kind, items));
+}
+
+void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &arrived)
+{
+    isFileOperationRunning = false;
+    for (const lg::FileOpResult &result : results) {
+        if (result.error == lg::FileOpError::TargetExists)
+            arrDragsourceUrl.append(QUrl::fromLocalFile(result.source));
+    }
+    // Folders that arrived join the destination's node with their sub-folders;
+    // a moved folder leaves its old node. The selection stays where it was.
+    const BaseNode::Ptr selected =
+        treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
+    isSidebarTreeUpdating = true;
+    if (!isItemFromPaste) {
+        for (const lg::FileOpResult &result : results) {
+            if (result.ok() && QFileInfo(result.target).isDir()) {
+                if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source)))
+                    treeController->removeObjectAtArrangedObjectIndexPath(*old);
+            }
+        }
+    }
+    for (const FolderRecord &record : arrived) {
+        if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
+            treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
+        const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(*dropdestiUrl);
+        if (!destinationPath)
+            break;
+        makeNodeExpandable(*destinationPath);
+        treeController->setSelectionIndexPath(*destinationPath);
+        insertFolderRecord(record);
+    }
+    if (selected && treeController->model()->indexForNode(selected.get()).isValid())
+        treeController->setSelectionIndexPath(treeController->model()->pathForNode(selected.get()));
+    else if (!arrived.empty())
+        treeController->removeSelectionIndexPaths();
+    isSidebarTreeUpdating = false;
+
+    reloadVisibleView();
+    if (mainvc *h = hub())
+        h->startMonitorWithSender(this);
+    hideOverlay();
+    QPointer<sideMenuvc> self(this);
+    reportFailures(results, [self] {
+        if (!self)
+            return;
+        if (!self->arrDragsourceUrl.isEmpty())
+            self->alertSameFile();
+        Q_EMIT self->fileWorkFinished();
+    });
+}
+
+void sideMenuvc::alertSameFile()
+{
+    showSheetOverlay();
+    const QString destination = localPath(dropdestiUrl);
+    // Replace is offered unless every conflict is the item itself (a paste
+    // into the folder it came from).
+    bool replaceOffered = !isItemFromPaste;
+    for (const QUrl &url : std::as_const(arrDragsourceUrl)) {
+        if (lg::Paths::clean(QFileInfo(url.toLocalFile()).absolutePath()) != destination)
+            replaceOffered = true;
+    }
+    alert = lg::AlertSpec();
+    alert.style = lg::AlertSpec::Style::Informational;
+    alert.title = QStringLiteral("File already exists");
+    if (replaceOffered) {
+        alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+        alert.text = QStringLiteral("A file or folder with the same name already exists in the destination folder. "
+                                    "Do you want to replace it with the one you have selected?");
+    } else {
+        alert.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+        alert.text = QStringLiteral("A file or folder with the same name already exists in the destination folder. "
+                                    "Do you want to make a copy of the one you have selected?");
+    }
+    QPointer<sideMenuvc> self(this);
+    lg::Alert::show(window(), alert, [self, replaceOffered](int button) {
+        if (!self)
+            return;
+        const int answer = replaceOffered ? button : button + 1;
+        if (answer == 0)
+            self->btnOverwrite_alert();
+        else if (answer == 1)
+            self->btnRename_alert();
+        else
+            self->btnCancel_alert();
+    });
+}
+
+void sideMenuvc::btnOverwrite_alert()
+{
+    showWorkOverlay();
+    const QList<QUrl> sources = arrDragsourceUrl;
+    arrDragsourceUrl.clear();
+    runTransfer(lg::ConflictPolicy::Replace, sources);
+}
+
+void sideMenuvc::btnRename_alert()
+{
+    showWorkOverlay();
+    const QList<QUrl> sources = arrDragsourceUrl;
+    arrDragsourceUrl.clear();
+    runTransfer(lg::ConflictPolicy::KeepBoth, sources);
+}
+
+void sideMenuvc::btnCancel_alert()
+{
+    hideOverlay();
+}

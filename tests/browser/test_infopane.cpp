@@ -1,0 +1,169 @@
+// The information pane: the property tree of a JPEG with Exif, TIFF and GPS,
+// of a PNG with text chunks, nothing for a video or a broken file, and fills
+// that finish out of order.
+#include "browser/BrowserFixtures.h"
+#include "browser/InfoPane.h"
+#include "browser/ViewController.h"
+#include "platform/PropertyTree.h"
+#include "support/Fixtures.h"
+
+#include <QSemaphore>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+#include <exiv2/exiv2.hpp>
+
+using namespace browsertest;
+
+namespace {
+
+const lg::PropertyNode *find(const QList<lg::PropertyNode> &nodes, const QString &key)
+{
+    for (const lg::PropertyNode &node : nodes)
+        if (node.key == key)
+            return &node;
+    return nullptr;
+}
+
+QString photoWithGps(const QString &path)
+{
+    writeJpeg(path, 64, 48);
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
+    image->readMetadata();
+    Exiv2::ExifData &exif = image->exifData();
+    exif["Exif.Image.Make"] = "Lumen";
+    exif["Exif.Image.Model"] = "Test Camera";
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 125);
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
+    Exiv2::UShortValue area;
+    area.read("10 20 30 40");
+    exif.add(Exiv2::ExifKey("Exif.Photo.SubjectArea"), &area);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    Exiv2::URationalValue latitude;
+    latitude.read("52/1 30/1 0/1");
+    exif.add(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude"), &latitude);
+    image->writeMetadata();
+    return path;
+}
+
+} // namespace
+
+class TestInfoPane : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { resetSharedState(); }
+    void cleanup() { InfoPane::setReaderForTesting({}); }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void aPhotoShowsItsHeaderFactsAndCollapsedGroups()
+    {
+        const QString path = photoWithGps(lg::test::freshFolder(QStringLiteral("exif")) + QStringLiteral("/photo.jpg"));
+        const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(path);
+        QVERIFY(tree);
+        QCOMPARE(tree->first().key, QStringLiteral("FileSize"));
+        QCOMPARE(find(*tree, QStringLiteral("PixelWidth"))->value, QStringLiteral("64"));
+        QCOMPARE(find(*tree, QStringLiteral("PixelHeight"))->value, QStringLiteral("48"));
+        QStringList groups;
+        for (const lg::PropertyNode &node : *tree)
+            if (node.isGroup())
+                groups.append(node.label);
+        QCOMPARE(groups, (QStringList{"Exif", "TIFF", "GPS", "JFIF"}));
+        const lg::PropertyNode *exif = find(*tree, QStringLiteral("{Exif}"));
+        QVERIFY(exif->value.isEmpty());
+        QCOMPARE(find(exif->children, QStringLiteral("ExposureTime"))->value, QStringLiteral("0.008"));
+        QCOMPARE(find(exif->children, QStringLiteral("FNumber"))->value, QStringLiteral("2.8"));
+        QCOMPARE(find(exif->children, QStringLiteral("SubjectArea"))->value, QStringLiteral("10,20,30,40"));
+        QCOMPARE(find(find(*tree, QStringLiteral("{TIFF}"))->children, QStringLiteral("Model"))->value,
+                 QStringLiteral("Test Camera"));
+        QCOMPARE(find(find(*tree, QStringLiteral("{GPS}"))->children, QStringLiteral("Latitude"))->value,
+                 QStringLiteral("52.5"));
+
+        // In the pane: labels without braces, groups collapsed.
+        itemList = {*mediaItemForPath(path)};
+        selectedItemIndex = 0;
+        InfoPane *pane = InfoPane::instance();
+        QSignalSpy filled(pane, &InfoPane::fillFinished);
+        contentController()->fillInfoPane();
+        QVERIFY(filled.wait(10000));
+        QStandardItemModel *model = pane->model();
+        QModelIndex gps;
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->index(row, 0).data().toString() == QLatin1String("GPS"))
+                gps = model->index(row, 0);
+        QVERIFY(gps.isValid());
+        QVERIFY(model->rowCount(gps) >= 2);
+        QVERIFY(!contentController()->outlineview->isExpanded(gps));
+    }
+
+    void aPngShowsItsTextChunks()
+    {
+        QImage image(20, 10, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        image.setText(QStringLiteral("Title"), QStringLiteral("Harbour"));
+        image.setText(QStringLiteral("Author"), QStringLiteral("Ann"));
+        const QString path = lg::test::freshFolder(QStringLiteral("png")) + QStringLiteral("/text.png");
+        QVERIFY(image.save(path));
+        const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(path);
+        QVERIFY(tree);
+        QCOMPARE(find(*tree, QStringLiteral("HasAlpha"))->value, QStringLiteral("1"));
+        const lg::PropertyNode *png = find(*tree, QStringLiteral("{PNG}"));
+        QVERIFY(png);
+        QCOMPARE(find(png->children, QStringLiteral("Title"))->value, QStringLiteral("Harbour"));
+        QCOMPARE(find(png->children, QStringLiteral("Author"))->value, QStringLiteral("Ann"));
+    }
+
+    void aVideoOrABrokenFileEmptiesThePane()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("empty"));
+        const QString broken = lg::test::writeFile(folder + QStringLiteral("/broken.jpg"), "not a picture");
+        QVERIFY(!lg::readPropertyTree(broken));
+        const QString video = lg::test::fixtures::writeVideo(folder + QStringLiteral("/clip.mp4"),
+                                                             QStringLiteral("color=c=red:s=64x48:d=1"));
+        if (!video.isEmpty())
+            QVERIFY(!lg::readPropertyTree(video));
+
+        const QString photo = writeJpeg(folder + QStringLiteral("/photo.jpg"), 10, 10);
+        itemList = {*mediaItemForPath(photo), *mediaItemForPath(broken)};
+        selectedItemIndex = 0;
+        InfoPane *pane = InfoPane::instance();
+        QSignalSpy filled(pane, &InfoPane::fillFinished);
+        pane->fill();
+        QVERIFY(filled.wait(10000));
+        QVERIFY(pane->model()->rowCount() > 0);
+        selectedItemIndex = 1;
+        pane->fill();
+        QVERIFY(filled.wait(10000));
+        QCOMPARE(pane->model()->rowCount(), 0);
+        // No current item: the pane keeps what it shows.
+        selectedItemIndex = 5;
+        pane->fill();
+        QCOMPARE(filled.count(), 2);
+    }
+
+    void aFillThatFinishesLateIsDropped()
+    {
+        QSemaphore firstMayFinish;
+        InfoPane::setReaderForTesting([&firstMayFinish](const QString &path) {
+            if (path.endsWith(QLatin1String("first.jpg")))
+                firstMayFinish.acquire();
+            lg::PropertyNode node;
+            node.key = node.label = QStringLiteral("Name");
+            node.value = QFileInfo(path).fileName();
+            return std::optional<QList<lg::PropertyNode>>(QList<lg::PropertyNode>{node});
+        });
+        InfoPane *pane = InfoPane::instance();
+        QSignalSpy filled(pane, &InfoPane::fillFinished);
+        pane->fillForPath(QStringLiteral("/x/first.jpg"));
+        pane->fillForPath(QStringLiteral("/x/second.jpg"));
+        QVERIFY(filled.wait(10000));
+        QCOMPARE(pane->model()->index(0, 1).data().toString(), QStringLiteral("second.jpg"));
+        firstMayFinish.release();
+        QTRY_COMPARE(filled.count(), 2);
+        QCOMPARE(filled.at(1).at(1).toBool(), false);
+        QCOMPARE(pane->model()->index(0, 1).data().toString(), QStringLiteral("second.jpg"));
+    }
+};
+
+LG_TEST(TestInfoPane)
+#include "test_infopane.moc"

@@ -1,0 +1,298 @@
+// The sidebar's context menu and folder commands on real folders: what the
+// menu offers by row kind, new folders, renaming with its messages, Remove
+// Bookmark with the selection afterwards, Move to Trash, Paste Item.
+#include "platform/Clipboard.h"
+#include "platform/FileOperations.h"
+#include "platform/Settings.h"
+#include "platform/Timer.h"
+#include "platform/Trash.h"
+#include "sidebar/SidebarMenu.h"
+#include "sidebar/getPermissionvc.h"
+#include "tests/sidebar/SidebarFixture.h"
+
+#include <QAbstractItemModelTester>
+#include <QLineEdit>
+#include <QMenu>
+
+using namespace sidebartest;
+
+Q_DECLARE_METATYPE(SidebarMenuSnapshot)
+
+namespace {
+
+// The menu as a line: the entries shown, enabled ones in capitals.
+QString describe(const SidebarMenuState &s)
+{
+    if (!s.showsMenu)
+        return QStringLiteral("none");
+    QStringList parts;
+    auto add = [&parts](const char *name, bool enabled) {
+        parts.append(enabled ? QString::fromLatin1(name).toUpper() : QString::fromLatin1(name));
+    };
+    if (s.showsRemoveBookmark)
+        parts.append(QStringLiteral("REMOVE"));
+    add("open", s.openInFileManager);
+    add("new", s.createNewFolder);
+    add("trash", s.moveToTrash);
+    add("copy", s.copy);
+    add("paste", s.paste);
+    add("info", s.getInfo);
+    return parts.join(u' ') + QStringLiteral(" | ") + s.copyTitle;
+}
+
+QAction *menuAction(sideMenuvc *sidebar, const char *name)
+{
+    return sidebar->outlineViewMenu->findChild<QAction *>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class TestSidebarCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        answerWith({});
+        lg::Alert::clearShownAlerts();
+    }
+    void cleanup() { lg::Alert::setResponder({}); }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void menuEnablingFollowsTheRow_data()
+    {
+        QTest::addColumn<SidebarMenuSnapshot>("snapshot");
+        QTest::addColumn<QString>("menu");
+        SidebarMenuSnapshot folder;
+        folder.onRow = folder.hasUrl = folder.isLocal = folder.exists = folder.canModify = true;
+        folder.clipboardHasFiles = true;
+        folder.lastPathComponent = QStringLiteral("Trip");
+        QTest::newRow("folder") << folder << "OPEN NEW TRASH COPY PASTE INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot root = folder;
+        root.topLevel = true;
+        QTest::newRow("root") << root << "REMOVE OPEN NEW TRASH COPY PASTE INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot noClip = folder;
+        noClip.clipboardHasFiles = false;
+        QTest::newRow("empty clipboard") << noClip << "OPEN NEW TRASH COPY paste INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot library = folder;
+        library.isLibrary = true;
+        library.canModify = false;
+        library.lastPathComponent = QStringLiteral("Photos Library.photoslibrary");
+        QTest::newRow("Photos library")
+            << library << "OPEN new trash copy paste INFO | Copy \"Photos Library.photoslibrary\"";
+        SidebarMenuSnapshot missing = root;
+        missing.exists = false;
+        QTest::newRow("missing") << missing << "REMOVE open new trash copy paste info | Copy \"Trip\"";
+        SidebarMenuSnapshot opened;
+        opened.onRow = opened.topLevel = true;
+        opened.clipboardHasFiles = true;
+        QTest::newRow("opened files") << opened << "REMOVE open new trash copy paste info | Copy";
+        SidebarMenuSnapshot standard = folder;
+        standard.canModify = false;
+        QTest::newRow("standard folder") << standard << "OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot home = standard;
+        home.isHome = true;
+        QTest::newRow("home") << home << "OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot busy = folder;
+        busy.busy = true;
+        QTest::newRow("busy") << busy << "none";
+        QTest::newRow("no row") << SidebarMenuSnapshot() << "none";
+    }
+    void menuEnablingFollowsTheRow()
+    {
+        QFETCH(SidebarMenuSnapshot, snapshot);
+        QFETCH(QString, menu);
+        QCOMPARE(describe(sidebarMenuState(snapshot)), menu);
+    }
+
+    void newFoldersAreNumberedAndALeafBecomesAGroupInEditing()
+    {
+        const QString root = makeTree(QStringLiteral("NewFolders"), {});
+        lg::test::writeFile(root + QStringLiteral("/Untitled Folder"));  // a file counts as taken
+        sideMenuvc *sidebar = sidebarController();
+        QAbstractItemModelTester tester(sidebar->treeController->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QVERIFY(addAndWait(sidebar, {root}));
+        QVERIFY(sidebar->contents().first()->isLeaf());
+        lg::FakeClock clock;
+
+        for (const QString &expected : {QStringLiteral("Untitled Folder 0"), QStringLiteral("Untitled Folder 1")}) {
+            QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root)));
+            menuAction(sidebar, "actionCreateNewFolder")->trigger();
+            QVERIFY(QFileInfo(root + QLatin1Char('/') + expected).isDir());
+            const BaseNode::Ptr selected = sidebar->treeController->selectedObjects().value(0);
+            QVERIFY(selected);
+            QCOMPARE(selected->nodeTitle(), expected);
+            QCOMPARE(selected->parentNode(), sidebar->contents().first().get());
+        }
+        QVERIFY(!sidebar->contents().first()->isLeaf());
+        QCOMPARE(sidebar->contents().first()->childNodes().size(), 2);
+
+        clock.advance(100);
+        const QModelIndex editing = indexOf(sidebar, root + QStringLiteral("/Untitled Folder 1"));
+        auto *editor = qobject_cast<QLineEdit *>(sidebar->myOutlineView->indexWidget(editing));
+        QVERIFY(editor);
+        QCOMPARE(editor->cursorPosition(), editor->text().size());
+        QVERIFY(!editor->hasSelectedText());
+    }
+
+    void renameRefusesWithTheMessages_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("taken") << "Other" << "The name \u201COther\u201D is already taken. Please choose a different name.";
+        QTest::newRow("slash") << "a/b" << "An error occurred while renaming file.";
+        QTest::newRow("dot dot") << ".." << "An error occurred while renaming file.";
+        QTest::newRow("empty") << "" << "An error occurred while renaming file.";
+    }
+    void renameRefusesWithTheMessages()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        const QString root = makeTree(QStringLiteral("Renames"), {QStringLiteral("Mine"), QStringLiteral("Other")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const QStringList before = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const std::optional<IndexPath> mine = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(root + "/Mine"));
+        QVERIFY(mine);
+        sidebar->didEditTextField(*mine, name);
+        QTRY_COMPARE(shownTitles(), QStringList{message});
+        QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        QCOMPARE(sidebar->treeController->descendantNodeAtIndexPath(*mine)->nodeTitle(), QStringLiteral("Mine"));
+    }
+
+    void renamingASystemFolderIsRefused()
+    {
+        const QString pictures = lg::Paths::clean(lg::test::homeFolder() + QStringLiteral("/Pictures"));
+        QDir().mkpath(pictures + QStringLiteral("/Sub"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {pictures}));
+        sidebar->didEditTextField({0}, QStringLiteral("Photos"));
+        QTRY_COMPARE(shownTitles(), QStringList{QStringLiteral("You cannot rename System folders!")});
+        QVERIFY(QFileInfo(pictures).isDir());
+    }
+
+    void renamingAnExpandedFolderKeepsItsChildrenAndTheCurrentFolderFollows()
+    {
+        const QString root = makeTree(QStringLiteral("Albums"), {QStringLiteral("Year/Summer/Beach")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const int summerRow = rowOf(sidebar, root + QStringLiteral("/Year/Summer"));
+        sidebar->myOutlineView->selectRow(summerRow);
+        QCOMPARE(currentFolderURL, QUrl::fromLocalFile(root + QStringLiteral("/Year/Summer")));
+        const QModelIndex year = indexOf(sidebar, root + QStringLiteral("/Year"));
+        QVERIFY(sidebar->myOutlineView->isExpanded(year));
+
+        sidebar->didEditTextField(sidebar->treeController->model()->pathForIndex(year), QStringLiteral("Year 2"));
+        QVERIFY(QFileInfo(root + QStringLiteral("/Year 2/Summer/Beach")).isDir());
+        QVERIFY(sidebar->myOutlineView->isExpanded(year));
+        QCOMPARE(currentFolderURL, QUrl::fromLocalFile(root + QStringLiteral("/Year 2/Summer")));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+        QVERIFY(shownTitles().isEmpty());
+    }
+
+    void removeBookmarkIsForRootsAndTheSelectionMovesUpOrStays()
+    {
+        const QString a = makeTree(QStringLiteral("RootA"), {QStringLiteral("Sub")});
+        const QString b = makeTree(QStringLiteral("RootB"), {});
+        const QString c = makeTree(QStringLiteral("RootC"), {});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {a, b, c}));
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, a + QStringLiteral("/Sub"))));
+        QVERIFY(!menuAction(sidebar, "actionRemoveBookmark"));
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, a)));
+        QVERIFY(menuAction(sidebar, "actionRemoveBookmark"));
+
+        // The last row: the row above it is selected.
+        sidebar->myOutlineView->selectRow(rowOf(sidebar, c));
+        sidebar->btnremove();
+        QTRY_COMPARE(sidebar->contents().size(), 2);
+        QCOMPARE(sidebar->treeController->selectedObjects().value(0)->nodeTitle(), QStringLiteral("RootB"));
+        // A row above others, from the menu: the node that takes its place.
+        sidebar->myOutlineView->selectRow(rowOf(sidebar, a));
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, a)));
+        menuAction(sidebar, "actionRemoveBookmark")->trigger();
+        QTRY_COMPARE(sidebar->contents().size(), 1);
+        QCOMPARE(sidebar->treeController->selectedObjects().value(0)->nodeTitle(), QStringLiteral("RootB"));
+        QVERIFY(QFileInfo(a).isDir());  // nothing changes on disk
+
+        // The last root: back to the home screen with no saved roots.
+        lg::Settings::setValue(QStringLiteral("arrPaths"), QStringList{b});
+        sidebar->btnremove();
+        QTRY_VERIFY(sidebar->contents().isEmpty());
+        QCOMPARE(lg::Settings::value(QStringLiteral("arrPaths")).toStringList(), QStringList());
+    }
+
+    void moveToTrashLeavesATrashInfoAndTheNodeGoes()
+    {
+        const QString root = makeTree(QStringLiteral("Trashing"), {QStringLiteral("Old"), QStringLiteral("Keep")});
+        const QString old = root + QStringLiteral("/Old");
+        lg::test::writeFile(old + QStringLiteral("/photo.jpg"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, old)));
+        QVERIFY(menuAction(sidebar, "actionMoveToTrash")->isEnabled());
+        menuAction(sidebar, "actionMoveToTrash")->trigger();
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().value(0), QStringLiteral("Are you sure you want to move the selected Folder to Trash? "
+                                                        "All the items from within the folder will be deleted."));
+        QVERIFY(!QFileInfo::exists(old));
+        const QString trash = lg::trashFolderFor(old);
+        QVERIFY(QFileInfo(trash + QStringLiteral("/files/Old/photo.jpg")).isFile());
+        const std::optional<lg::TrashInfo> info = lg::readTrashInfo(trash + QStringLiteral("/info/Old.trashinfo"));
+        QVERIFY(info);
+        QCOMPARE(lg::Paths::clean(info->originalPath), old);
+        QVERIFY(!sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(old)));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+
+        // A trash that fails keeps the node and says so.
+        const QString keep = root + QStringLiteral("/Keep");
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, keep)));
+        QVERIFY(QDir(keep).removeRecursively());
+        lg::Alert::clearShownAlerts();
+        menuAction(sidebar, "actionMoveToTrash")->trigger();
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().value(1), QStringLiteral("Some items could not be processed."));
+        QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(keep)));
+
+    }
+
+    void theAccessSheetEnablesOnlyTheHomeFolder()
+    {
+        getPermissionvc sheet;
+        QVERIFY(accessSheetLoaded);
+        QVERIFY(getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(lg::Paths::home())));
+        QVERIFY(!getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(lg::Paths::home() + "/Pictures")));
+        QVERIFY(!getPermissionvc::panel_shouldEnableURL(QUrl::fromLocalFile(QStringLiteral("/"))));
+    }
+
+    void pasteCopiesAndIntoItsOwnFolderOffersOnlyACopy()
+    {
+        const QString root = makeTree(QStringLiteral("Pasting"), {QStringLiteral("Into"), QStringLiteral("From")});
+        const QString photo = lg::test::writeFile(root + QStringLiteral("/From/photo.jpg"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        lg::Clipboard::writeFiles({QUrl::fromLocalFile(photo)});
+
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root + QStringLiteral("/Into"))));
+        QVERIFY(menuAction(sidebar, "actionPasteItem")->isEnabled());
+        menuAction(sidebar, "actionPasteItem")->trigger();
+        QVERIFY(done.wait(5000));
+        QVERIFY(QFileInfo(root + QStringLiteral("/Into/photo.jpg")).isFile());
+        QVERIFY(QFileInfo(photo).isFile());  // a copy, not a move
+        QVERIFY(shownTitles().isEmpty());    // no question for a paste
+
+        answerWith({QStringLiteral("Make a Copy")});
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root + QStringLiteral("/From"))));
+        menuAction(sidebar, "actionPasteItem")->trigger();
+        QTRY_VERIFY(QFileInfo(root + QStringLiteral("/From/photo 2.jpg")).isFile());
+        QCOMPARE(lg::Alert::shownAlerts().value(0).buttons,
+                 (QStringList{QStringLiteral("Make a Copy"), QStringLiteral("Stop")}));
+    }
+};
+
+LG_TEST(TestSidebarCommands)
+#include "test_sidebarcommands.moc"

@@ -1,0 +1,185 @@
+// The image editor: the adjustments as a pure function on pixels, and the
+// editor screen that previews them and saves a new file.
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/Adjustments.h"
+#include "viewer/ImageCanvas.h"
+#include "viewer/ImageEditWindow.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
+
+#include <QSignalSpy>
+#include <QSlider>
+
+Q_DECLARE_METATYPE(Adjustments)
+
+namespace {
+
+// Left half a muted orange, right half a dark blue-grey; a sharp edge between.
+QImage sample()
+{
+    QImage image(64, 32, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, x < 32 ? qRgb(180, 120, 80) : qRgb(60, 70, 90));
+    return image;
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int luma(QRgb p)
+{
+    return (qRed(p) * 2126 + qGreen(p) * 7152 + qBlue(p) * 722) / 10000;
+}
+
+int chroma(QRgb p)
+{
+    return std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)});
+}
+
+} // namespace
+
+class EditorTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        lg::Alert::clearShownAlerts();
+    }
+
+    void cleanup()
+    {
+        Saver::setPanelResponderForTesting({});
+        lg::Alert::setResponder({});
+    }
+
+    void adjustmentsMovePixelsTheExpectedWay_data()
+    {
+        QTest::addColumn<Adjustments>("adjustments");
+        QTest::addColumn<QString>("expect");
+        const auto with = [](double Adjustments::*field, double value) {
+            Adjustments a;
+            a.*field = value;
+            return a;
+        };
+        QTest::newRow("exposure +1") << with(&Adjustments::exposure, 1) << QStringLiteral("brighter");
+        QTest::newRow("exposure -1") << with(&Adjustments::exposure, -1) << QStringLiteral("darker");
+        QTest::newRow("brightness -0.3") << with(&Adjustments::brightness, -0.3) << QStringLiteral("darker");
+        QTest::newRow("contrast 1.8") << with(&Adjustments::contrast, 1.8) << QStringLiteral("spread");
+        QTest::newRow("contrast 0.5") << with(&Adjustments::contrast, 0.5) << QStringLiteral("narrower");
+        QTest::newRow("saturation 0") << with(&Adjustments::saturation, 0) << QStringLiteral("grey");
+        QTest::newRow("saturation 2") << with(&Adjustments::saturation, 2) << QStringLiteral("more colour");
+        QTest::newRow("monochrome 1") << with(&Adjustments::monochrome, 1) << QStringLiteral("grey");
+        QTest::newRow("sepia 1") << with(&Adjustments::sepia, 1) << QStringLiteral("sepia");
+        QTest::newRow("sharpness 1") << with(&Adjustments::sharpness, 1) << QStringLiteral("sharper edge");
+    }
+
+    void adjustmentsMovePixelsTheExpectedWay()
+    {
+        QFETCH(Adjustments, adjustments);
+        QFETCH(QString, expect);
+        const QImage source = sample();
+        const QImage before = source.copy();
+        const QImage out = applyAdjustments(source, adjustments);
+        QCOMPARE(source, before);   // the source is left alone
+        QCOMPARE(out.size(), source.size());
+        const QRgb warm = out.pixel(8, 16), cool = out.pixel(56, 16);
+        const QRgb warm0 = source.pixel(8, 16), cool0 = source.pixel(56, 16);
+        if (expect == QLatin1String("brighter"))
+            QVERIFY(luma(warm) > luma(warm0) + 30 && luma(cool) > luma(cool0) + 30);
+        else if (expect == QLatin1String("darker"))
+            QVERIFY(luma(warm) < luma(warm0) - 30 && luma(cool) < luma(cool0) - 30);
+        else if (expect == QLatin1String("spread"))
+            QVERIFY(luma(warm) - luma(cool) > luma(warm0) - luma(cool0) + 20);
+        else if (expect == QLatin1String("narrower"))
+            QVERIFY(luma(warm) - luma(cool) < luma(warm0) - luma(cool0) - 20);
+        else if (expect == QLatin1String("grey"))
+            QVERIFY(chroma(warm) <= 2 && chroma(cool) <= 2);
+        else if (expect == QLatin1String("more colour"))
+            QVERIFY(chroma(warm) > chroma(warm0) + 30);
+        else if (expect == QLatin1String("sepia"))
+            QVERIFY(qRed(cool) > qGreen(cool) && qGreen(cool) > qBlue(cool));
+        else if (expect == QLatin1String("sharper edge"))
+            QVERIFY(luma(out.pixel(31, 16)) > luma(warm0) && luma(out.pixel(32, 16)) < luma(cool0));
+        // No change: the very same picture.
+        QCOMPARE(applyAdjustments(source, Adjustments()), source);
+    }
+
+    void editorPreviewsAndSavesANewFile()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("edit"));
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"), sample(), 1);
+        const QByteArray original = bytesOf(path);
+        viewerItemURL = QUrl::fromLocalFile(path);
+        mainvc *hub = contentHub();
+        hub->resize(1000, 700);
+        hub->show();
+        hub->showEditImagevc();
+        editImagevc *editor = editImageController;
+        QTRY_VERIFY(editor->isLoaded());
+        QTRY_VERIFY(editor->editor->isVisible());
+        QCOMPARE(editor->editor->windowTitle(), QStringLiteral("Image Edit"));
+        const int before = luma(editor->imageview->image().pixel(8, 8));
+
+        QSlider *exposure = editor->editor->slider(QStringLiteral("exposure"));
+        QSignalSpy previews(editor, &editImagevc::previewShown);
+        for (int value = 10; value <= 100; value += 10)   // a drag: ten moves before the first preview is back
+            exposure->setValue(value);
+        QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
+        QCOMPARE(previews.count(), 2);   // the first move, then one for the newest position
+        QVERIFY(luma(editor->imageview->image().pixel(8, 8)) > before + 30);
+
+        const QString copy = folder + QStringLiteral("/edited.png");
+        QString proposed;
+        Saver::setPanelResponderForTesting([&](const QString &name) {
+            proposed = name;
+            SaveFormatChoice choice;
+            choice.type = lg::ImageFileType::PNG;
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
+        });
+        editor->btnsave();
+        QTRY_VERIFY(QFileInfo::exists(copy));
+        QCOMPARE(proposed, QStringLiteral("photo"));
+        const QImage saved(copy);
+        QCOMPARE(saved.size(), QSize(64, 32));
+        QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
+        QCOMPARE(bytesOf(path), original);
+        QVERIFY(!editor->hasUnsavedChanges());
+
+        // Leaving with new, unsaved changes asks first; "No" discards and closes.
+        exposure->setValue(50);
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
+        editor->btnExit();
+        QTRY_VERIFY(!editor->editor->isVisible());
+        QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Save changes?"));
+        QVERIFY(!editor->isLoaded());
+        QCOMPARE(bytesOf(path), original);
+        hub->hide();
+    }
+
+    void anUnreadableFileCannotBeEdited()
+    {
+        const QString path = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("bad")) + QStringLiteral("/bad.jpg"),
+                                                 QByteArray("not a picture"));
+        viewerItemURL = QUrl::fromLocalFile(path);
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        contentHub()->showEditImagevc();
+        QTRY_COMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("This Image can not be edited."));
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(!editImageController->isLoaded());
+    }
+};
+
+LG_TEST(EditorTest)
+#include "test_editor.moc"

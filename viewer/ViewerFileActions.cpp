@@ -1,0 +1,389 @@
+// The viewer's file actions on the shown file: reveal, open with, desktop
+// picture, copy, Move to Trash after its question, properties, background
+// colour, and Move To / Copy To a chosen folder with the same-name sheet.
+// Copying, moving and trashing go through the file layers (platform/); the
+// work runs off the main thread where it may take long (FileOperation), and
+// every path ends with the overlay hidden. Main thread.
+#include "viewer/viewimagevc.h"
+
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/ViewController.h"
+#include "platform/Alert.h"
+#include "platform/Clipboard.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Dispatch.h"
+#include "platform/FileOperations.h"
+#include "platform/Panels.h"
+#include "platform/Trash.h"
+#include "platform/Workspace.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/SlideTransition.h"
+#include "viewer/ViewerCanvas.h"
+
+#include <QColorDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QPointer>
+#include <QSplitter>
+
+#include <cstdio>
+
+namespace {
+
+void printLine(const QString &text)
+{
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+void reportFailure(QWidget *parent, const lg::FileOpResult &result)
+{
+    printLine(QStringLiteral("Error: %1 (%2)").arg(result.message, result.source));
+    if (const std::optional<lg::FailureSummary> summary = lg::failureSummary({result}))
+        lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning});
+}
+
+ViewController *existingContent()
+{
+    return qobject_cast<ViewController *>(lg::ControllerRegistry::existing(QStringLiteral("ViewController")));
+}
+
+QString pathOf(const std::optional<QUrl> &url)
+{
+    return url ? url->toLocalFile() : QString();
+}
+
+// Removes the entry of url from list; its index, or -1.
+int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
+{
+    for (int i = 0; i < list.size(); ++i) {
+        if (list.at(i).file && list.at(i).file->url == url) {
+            list.removeAt(i);
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- desktop
+
+void viewimagevc::menuShowinFinder()
+{
+    const QString path = pathOf(currentItemFileURL());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!lg::Workspace::revealInFileManager({path}, &error))
+        printLine(error);
+}
+
+void viewimagevc::menufullscreenPlay()
+{
+    contentHub()->btnfullimage();
+}
+
+void viewimagevc::openwithApplicationWithSender(int tag)
+{
+    const QString path = pathOf(currentItemFileURL());
+    if (path.isEmpty() || tag < 0 || tag >= recommendedAppIds.size())
+        return;
+    QString error;
+    if (!lg::Workspace::openWith(recommendedAppIds.at(tag), {path}, &error))
+        printLine(error);
+}
+
+void viewimagevc::SetWallpaper()
+{
+    const QString path = pathOf(currentItemFileURL());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!lg::Workspace::setDesktopPicture(path, &error)) {
+        printLine(error);
+        lg::Alert::inform(window(), QStringLiteral("The desktop picture could not be set."), error);
+    }
+}
+
+void viewimagevc::copyItem_menu()
+{
+    copyCurrentItemToPasteboard();
+}
+
+// ---------------------------------------------------------------- Move to Trash
+
+void viewimagevc::deleteItem_menu()
+{
+    alertforDeleteImage();
+}
+
+void viewimagevc::alertforDeleteImage()
+{
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (!url)
+        return;
+    m_pendingSource = url->toLocalFile();
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("Are you sure you want to delete the selected file? The selected file will be "
+                                "physically deleted and moved to trash.");
+    spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    QPointer<viewimagevc> self(this);
+    lg::Alert::show(window(), spec, [self](int button) {
+        if (!self)
+            return;
+        if (button == 0)
+            self->btnDeleteImage_alert();
+        else
+            self->btnDeleteImage_cancelalert();
+    });
+}
+
+void viewimagevc::btnDeleteImage_alert()
+{
+    contentHub()->isonlyalert = false;
+    trashCurrentItem();
+    contentHub()->hideBusyLoader();
+}
+
+void viewimagevc::btnDeleteImage_cancelalert()
+{
+    m_pendingSource.clear();
+    endAlertSheet();
+}
+
+void viewimagevc::endAlertSheet()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->hideBusyLoader();
+}
+
+void viewimagevc::trashCurrentItem()
+{
+    // The file asked about, even if the list was reloaded meanwhile.
+    QString path = m_pendingSource;
+    m_pendingSource.clear();
+    if (path.isEmpty())
+        path = pathOf(currentItemFileURL());
+    if (path.isEmpty())
+        return;
+    const lg::FileOpResult result = lg::moveToTrash(path);
+    if (!result.ok()) {
+        reportFailure(window(), result);
+        return;
+    }
+    removeItemFromViewer(QUrl::fromLocalFile(path));
+}
+
+void viewimagevc::removeItemFromViewer(const QUrl &removed)
+{
+    // The file is gone from disk: it leaves the search results and the listing.
+    QVector<InitialDirectory> &inUse = activeItemList();
+    const int index = removeEntry(inUse, removed);
+    if (isSearchActive)
+        removeEntry(itemList, removed);
+    if (index >= 0)
+        selectedItemIndex = index;
+    if (itemList.isEmpty()) {
+        releasePlayer();
+        boxForImgview->hide();
+        imgview->hide();
+        setVideoShown(false);
+        scrollview->hide();
+        box_nofilefound->show();
+    } else {
+        openSelectedItem();
+    }
+    updateSidebarPreview();
+    if (ViewController *content = existingContent())
+        content->updateItemCountLabel();
+}
+
+// ---------------------------------------------------------------- properties and colour
+
+void viewimagevc::showProperty_menu()
+{
+    ViewController *content = existingContent();
+    if (!content || !content->splitview || content->splitview->count() < 2)
+        return;
+    if (!content->splitview->widget(1)->isHidden())
+        return;
+    content->toggleInfoPane();
+    lg::afterDelay(0, this, [this] { resize(); });
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
+        lg::afterDelay(100, this, [this] { resizeViewimage(); });
+}
+
+void viewimagevc::changeImageviewBGColor()
+{
+    auto *panel = findChild<QColorDialog *>(QStringLiteral("colorPanel"));
+    if (!panel) {
+        panel = new QColorDialog(this);
+        panel->setObjectName(QStringLiteral("colorPanel"));
+        panel->setWindowTitle(QStringLiteral("Background Color"));
+        panel->setOption(QColorDialog::ShowAlphaChannel, true);
+        panel->setOption(QColorDialog::NoButtons, true);
+        connect(panel, &QColorDialog::currentColorChanged, this, &viewimagevc::changeColor1);
+    }
+    panel->setCurrentColor(imgview->backgroundColor());
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
+}
+
+void viewimagevc::changeColor1(const QColor &color)
+{
+    if (!color.isValid())
+        return;
+    boxForImgview->setStyleSheet(QStringLiteral("#boxForImgview { background: rgba(%1, %2, %3, %4); border: none; }")
+                                     .arg(color.red())
+                                     .arg(color.green())
+                                     .arg(color.blue())
+                                     .arg(color.alpha()));
+    imgview->setBackgroundColor(color);
+    transitionView->setBackgroundColor(color);
+}
+
+// ---------------------------------------------------------------- Move To and Copy To
+
+void viewimagevc::itemMoveTO_menu()
+{
+    chooseDestinationFolder(QStringLiteral("Move"), false);
+}
+
+void viewimagevc::itemCopyTO_menu()
+{
+    chooseDestinationFolder(QStringLiteral("Copy"), true);
+}
+
+void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
+{
+    const QString source = pathOf(currentItemFileURL());
+    if (source.isEmpty())
+        return;
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    lg::OpenPanelSpec spec;
+    spec.title = prompt;
+    spec.prompt = prompt;
+    spec.chooseFiles = false;
+    spec.chooseDirectories = true;
+    spec.directory = QFileInfo(source).absolutePath();
+    QPointer<viewimagevc> self(this);
+    lg::Panels::open(window(), spec, [self, source, copy](const QList<QUrl> &urls) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        if (!self || urls.isEmpty() || !urls.first().isLocalFile()) {
+            hub->hideBusyLoader();
+            return;
+        }
+        const QString folder = urls.first().toLocalFile();
+        // Into its own folder: nothing to move.
+        if (!copy && lg::isSameFile(folder, QFileInfo(source).absolutePath())) {
+            hub->hideBusyLoader();
+            return;
+        }
+        if (!QFileInfo::exists(source)) {
+            hub->hideBusyLoader();
+            return;
+        }
+        hub->showBusyLoader();
+        self->runMoveOrCopy(copy, source, folder, int(lg::ConflictPolicy::Refuse));
+    });
+}
+
+void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString &folder, int policy)
+{
+    auto *operation = new lg::FileOperation(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move,
+                                            {lg::FileOpItem{source, folder, QString(), lg::ConflictPolicy(policy)}});
+    QPointer<viewimagevc> self(this);
+    connect(operation, &lg::FileOperation::finished, this,
+            [self, copy, source, folder, policy](const QList<lg::FileOpResult> &results) {
+                contentHub()->hideBusyLoader();
+                if (!self || results.isEmpty())
+                    return;
+                const lg::FileOpResult &result = results.first();
+                if (result.ok()) {
+                    if (!copy)
+                        self->removeItemFromViewer(QUrl::fromLocalFile(source));
+                    return;
+                }
+                if (result.error == lg::FileOpError::TargetExists
+                    && lg::ConflictPolicy(policy) == lg::ConflictPolicy::Refuse) {
+                    self->droppedfiles_copy = copy;
+                    self->outside_DestinationUrl = QUrl::fromLocalFile(folder);
+                    self->m_pendingSource = source;
+                    self->alertSameFile_forouside();
+                    return;
+                }
+                reportFailure(self->window(), result);
+            });
+    operation->start();
+}
+
+void viewimagevc::alertSameFile_forouside()
+{
+    if (!outside_DestinationUrl || m_pendingSource.isEmpty())
+        return;
+    mainvc *hub = contentHub();
+    hub->isonlyalert = true;
+    hub->showBusyLoader();
+    const QString existing = QDir(outside_DestinationUrl->toLocalFile()).filePath(QFileInfo(m_pendingSource).fileName());
+    // Never offer to replace the file with itself.
+    const bool replaceAllowed = !lg::isSameFile(existing, m_pendingSource);
+    lg::AlertSpec spec;
+    spec.style = lg::AlertSpec::Style::Informational;
+    spec.title = QStringLiteral("File already exists");
+    if (replaceAllowed) {
+        spec.text = QStringLiteral("A file with the same name already exists in the destination folder. Do you want "
+                                   "to replace it with the one you have selected?");
+        spec.buttons << QStringLiteral("Replace");
+    } else {
+        spec.text = QStringLiteral("A file with the same name already exists in the destination folder. Do you want "
+                                   "to make a copy of the one you have selected?");
+    }
+    spec.buttons << QStringLiteral("Make a Copy") << QStringLiteral("Stop");
+    QPointer<viewimagevc> self(this);
+    lg::Alert::show(window(), spec, [self, replaceAllowed](int button) {
+        if (!self)
+            return;
+        const int answer = replaceAllowed ? button : button + 1;
+        if (answer == 0)
+            self->btnOverwrite_alert_forouside();
+        else if (answer == 1)
+            self->btnRename_alert_forouside();
+        else
+            self->btnCancel_alert_forouside();
+    });
+}
+
+void viewimagevc::btnOverwrite_alert_forouside()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->showBusyLoader();
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, outside_DestinationUrl.value_or(QUrl()).toLocalFile(),
+                  int(lg::ConflictPolicy::Replace));
+}
+
+void viewimagevc::btnRename_alert_forouside()
+{
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->showBusyLoader();
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, outside_DestinationUrl.value_or(QUrl()).toLocalFile(),
+                  int(lg::ConflictPolicy::KeepBoth));
+}
+
+void viewimagevc::btnCancel_alert_forouside()
+{
+    endAlertSheet();
+}

@@ -223,7 +223,7 @@ public:
     // Adds the image files among urls, folders searched in the background,
     // then reloads the strip and rebuilds the layout. Dropped files and
     // folders reach the collage here while it shows.
-    void addPhotosInBackground(const QList<QUrl> &urls);
+    Q_INVOKABLE void addPhotosInBackground(const QList<QUrl> &urls);
     void btnremoveClicked();
     void alertforDeletemedia();
     void btnDeletemedia_alert();

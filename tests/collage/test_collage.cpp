@@ -420,7 +420,9 @@ private Q_SLOTS:
         QAbstractItemModelTester tester(collage->collectionview->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy added(collage, &collagevc::photosAdded);
         isCollageSaved = true;
-        collage->addPhotosInBackground({QUrl::fromLocalFile(root), known, QUrl::fromLocalFile(root + QStringLiteral("/missing.jpeg"))});
+        // As the window's drop target hands dropped items over: by name.
+        const QList<QUrl> dropped{QUrl::fromLocalFile(root), known, QUrl::fromLocalFile(root + QStringLiteral("/missing.jpeg"))};
+        QVERIFY(QMetaObject::invokeMethod(collage, "addPhotosInBackground", Q_ARG(QList<QUrl>, dropped)));
         QTRY_COMPARE(added.count(), 1);
         QStringList names;
         for (const arrayStruct &entry : std::as_const(collagePhotoList))

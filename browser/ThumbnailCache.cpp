@@ -20,7 +20,7 @@
 
 size_t qHash(const ThumbnailKey &key, size_t seed)
 {
-    return qHashMulti(seed, key.path, key.modified, key.size);
+    return qHashMulti(seed, key.path, key.modified, key.size, key.rendition);
 }
 
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item)

@@ -457,6 +457,7 @@ void mainvc::btnfullimage()
 
 void mainvc::enterFullImage()
 {
+    const bool alreadyFullImage = currentScreenMode == ScreenFullImage;
     titlebox->hide();
     titleboxHeight.setConstant(0);
 
@@ -490,8 +491,13 @@ void mainvc::enterFullImage()
     }
     currentScreenMode = ScreenFullImage;
 
-    if (content->splitview && content->splitview->count() > 1)
-        content->splitview->widget(1)->hide();
+    if (content->splitview && content->splitview->count() > 1) {
+        QWidget *pane = content->splitview->widget(1);
+        // Entering the layout again from itself keeps the first record.
+        if (!alreadyFullImage)
+            infoPaneShownBeforeFullImage = !pane->isHidden();
+        pane->hide();
+    }
     unhighlightRightSplitButton();
     if (QWidget *sidebar = splitController()->item)
         sidebar->hide();

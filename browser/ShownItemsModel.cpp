@@ -29,6 +29,12 @@ void ShownItemsModel::reloadData()
     endResetModel();
 }
 
+bool ShownItemsModel::showsActiveList() const
+{
+    const QVector<InitialDirectory> &active = activeItemList();
+    return m_items.isSharedWith(active) || (m_items.isEmpty() && active.isEmpty());
+}
+
 const InitialDirectory *ShownItemsModel::entry(int row) const
 {
     return row >= 0 && row < m_items.size() ? &m_items.at(row) : nullptr;

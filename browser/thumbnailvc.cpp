@@ -105,6 +105,9 @@ void thumbnailvc::resizeEvent(QResizeEvent *event)
 void thumbnailvc::viewWillAppear()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
+    // The list may have changed while another view showed.
+    if (!m_model->showsActiveList())
+        reloadCollectionView();
 }
 
 void thumbnailvc::viewDidAppear()
@@ -206,18 +209,12 @@ void thumbnailvc::refreshData()
 void thumbnailvc::finishReload()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
-    if (firsttime) {
-        if (!itemList.isEmpty()) {
-            firsttime = false;
-            // The first listing keeps the folder's order; a search typed before
-            // it still filters, or the grid would show nothing.
-            if (isSearchActive)
-                contentController()->applySearchFilter();
-            reloadCollectionView();
-        }
-    } else {
-        applySortAndSearchAfterListing([this] { reloadCollectionView(); });
-    }
+    // The first listing that holds items ends the first time. Every listing
+    // (an empty one too) replaces what the grid shows, with the chosen sort and
+    // the search applied.
+    if (firsttime && !itemList.isEmpty())
+        firsttime = false;
+    applySortAndSearchAfterListing([this] { reloadCollectionView(); });
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
     if (firstAccess)

@@ -25,6 +25,7 @@
 #include "viewer/VideoControlStrip.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
+#include "browser/FileTypeIcon.h"
 
 #include <QAction>
 #include <QAudioOutput>
@@ -45,6 +46,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -214,10 +216,11 @@ void viewimagevc::viewDidLoad()
     connect(m_animation, &AnimatedImage::loaded, this, [this](const QImage &first) {
         if (m_animation->path() != m_shownPath)
             return;
-        if (first.isNull())
-            imgview->clearPicture();
-        else
-            imgview->setPicture(first, first.size(), m_shownPath);
+        if (first.isNull()) {
+            showFileTypeIcon(m_shownPath);
+            return;
+        }
+        imgview->setPicture(first, first.size(), m_shownPath);
         showImageCommonTail();
     });
     connect(m_animation, &AnimatedImage::frameChanged, this, [this](const QImage &frame) {
@@ -649,9 +652,8 @@ void viewimagevc::applyStill(const PictureKey &key, const DecodedPicture &pictur
 {
     m_wantedKey.reset();
     if (!picture.ok()) {
-        imgview->clearPicture();
         transitionView->finish();
-        showImageCommonTail();
+        showFileTypeIcon(key.path);
         return;
     }
     imgview->setPicture(picture.image, picture.pixelSize, key.path);
@@ -797,6 +799,8 @@ void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
         return;
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
+    if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
+        showFileTypeIcon(playerItem.toLocalFile());
     if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
         itemDidFinishPlaying();
 }
@@ -810,6 +814,20 @@ void viewimagevc::showEmptyPicture()
     imgview->show();
     boxForImgview->show();
     scrollview->show();
+}
+
+void viewimagevc::showFileTypeIcon(const QString &path)
+{
+    // A file with no picture to show (damaged, empty, not what its name says)
+    // shows the icon of its type, as the grid does; the view stays usable.
+    setVideoShown(false);
+    imgview->show();
+    boxForImgview->show();
+    scrollview->show();
+    imgview->clearPicture();
+    showImageCommonTail();
+    const QImage icon = fileTypeIconImage(path);
+    imgview->setPlaceholder(icon, icon.size() / std::max<qreal>(1, icon.devicePixelRatio()), path);
 }
 
 void viewimagevc::itemDidFinishPlaying()
@@ -984,7 +1002,10 @@ void viewimagevc::closeViewer()
     applogo->hide();
     updateEscapeKey();
     auto *content = existingController<ViewController>("ViewController");
-    if (content)
+    // The information pane comes back as it was before the full-image layout.
+    if (auto *hub = existingController<mainvc>("mainvc"); content && hub && content->splitview
+        && content->splitview->count() > 1
+        && content->splitview->widget(1)->isHidden() == hub->infoPaneShownBeforeFullImage)
         content->toggleInfoPane();
     if (auto *split = existingController<splitvc>("splitvc"); split && split->item && split->item->isHidden()) {
         split->item->show();

@@ -203,6 +203,10 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
         if (!pending->finished) {
             // Too slow for the main thread to wait: the listing arrives later.
             pending->waiterGaveUp = true;
+            // The old folder's list no longer belongs to the current folder:
+            // until the new one arrives, selections, double-clicks and
+            // next/previous find nothing to act on.
+            installListing({});
             return;
         }
     }

@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QSplitter>
 #include <QToolTip>
 
@@ -141,6 +142,22 @@ private Q_SLOTS:
         imageViewer()->closeViewer();
         QCOMPARE(pane->isHidden(), !paneShown);
         QCOMPARE(int(currentScreenMode), from);
+    }
+
+    void resizingBeforeTheHubShowsMakesNoScreen()
+    {
+        lg::FakeClock clock;
+        mainWindowController *window = mainWindow();
+        window->showhomevc();
+        for (const QSize size : {QSize(900, 600), QSize(1000, 700)}) {
+            window->resize(size);
+            QResizeEvent event(size, window->size());
+            QCoreApplication::sendEvent(window, &event);
+        }
+        clock.advance(1000);  // the end of the live resize
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        for (const char *name : {"ViewController", "viewimagevc", "collagevc", "mainvc"})
+            QVERIFY2(!lg::ControllerRegistry::existing(QString::fromLatin1(name)), name);
     }
 };
 

@@ -124,6 +124,34 @@ private Q_SLOTS:
             QCOMPARE(namesOf(itemList), (QStringList{"b.jpg", "a.jpg"}));
         QCOMPARE(grid->box_nofilefound->isVisible(), !sorted && grid->isVisible());
     }
+
+    void theOldFolderIsNotActedOnWhileTheNewOneLists()
+    {
+        const QString old = lg::test::freshFolder(QStringLiteral("old"));
+        for (int i = 0; i < 3; ++i)
+            writeJpeg(old + QStringLiteral("/o%1.jpg").arg(i), 8, 8);
+        const QString large = lg::test::freshFolder(QStringLiteral("large"));
+        for (int i = 0; i < 800; ++i)
+            lg::test::writeFile(large + QStringLiteral("/n%1.jpg").arg(i));
+        thumbnailvc *grid = thumbnailGrid();
+        currentFolderURL = QUrl::fromLocalFile(old);
+        QVERIFY(reloadAndWait(grid));
+        QCOMPARE(itemList.size(), 3);
+
+        setListingBudget(0);
+        currentFolderURL = QUrl::fromLocalFile(large);
+        selectedItemIndex = 0;
+        QSignalSpy finished(grid, &thumbnailvc::reloadFinished);
+        grid->refreshData();
+        if (finished.isEmpty()) {
+            // Meanwhile the old entries are gone: nothing to open or step over.
+            QVERIFY(isListingPending());
+            QVERIFY(activeItemList().isEmpty());
+            QVERIFY(finished.wait(10000));
+        }
+        QCOMPARE(itemList.size(), 800);
+        QCOMPARE(gridRows(), 800);
+    }
 };
 
 LG_TEST(BrowserRepairsTest)

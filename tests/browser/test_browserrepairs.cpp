@@ -10,6 +10,9 @@
 #include "model/NameOrder.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/sideMenuvc.h"
+#include "sidebar/BaseNode.h"
+#include "app/mainvc.h"
+#include "platform/Alert.h"
 
 #include <QAbstractItemModel>
 #include <QLabel>
@@ -151,6 +154,59 @@ private Q_SLOTS:
         }
         QCOMPARE(itemList.size(), 800);
         QCOMPARE(gridRows(), 800);
+    }
+
+    void theSidebarAddCountsEveryFolderOnceAndKeepsItsFlag()
+    {
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        mainvc *hub = contentHub();
+        sideMenuvc *sidebar = sidebarController();
+        const QString root = lg::test::freshFolder(QStringLiteral("Trip"));
+        for (int i = 0; i < 13; ++i)
+            QDir().mkpath(root + QStringLiteral("/d%1").arg(i));
+
+        // Paused after the 8th folder: all 8 are counted, not only the first 6.
+        std::atomic<int> recorded{0};
+        sideMenuvc::folderRecordedHook = [&recorded](const QUrl &) {
+            if (++recorded == 8)
+                stopAddingFolders = true;
+        };
+        QSignalSpy finished(sidebar, &sideMenuvc::addingFinished);
+        const QUrl url = QUrl::fromLocalFile(root);
+        sidebar->addFoldersWithProgress(QList<QUrl>{url, url});  // the same folder twice
+        QTRY_VERIFY(stopAddingFolders.load());
+        QTRY_COMPARE(hub->currentCount.load(), 8);
+
+        // Files handed over meanwhile do not end the add's tree update.
+        const QString other = lg::test::freshFolder(QStringLiteral("elsewhere"));
+        writeJpeg(other + QStringLiteral("/x.jpg"), 8, 8);
+        sidebar->revealFolderOfFile({other + QStringLiteral("/x.jpg")});
+        QVERIFY(isSidebarTreeUpdating);
+
+        stopAddingFolders = false;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        int roots = 0;
+        for (const BaseNode::Ptr &node : sidebar->contents())
+            roots += node->url() == url ? 1 : 0;
+        QCOMPARE(roots, 1);
+        sideMenuvc::folderRecordedHook = {};
+        lg::Alert::setResponder({});
+    }
+
+    void noSelectionKeepsThePreviewOnItsWay()
+    {
+        sideMenuvc *sidebar = sidebarController();
+        sidebar->resize(250, 600);
+        sidebar->show();
+        const QString folder = lg::test::freshFolder(QStringLiteral("preview"));
+        itemList = {Metadata::init(QUrl::fromLocalFile(writeJpeg(folder + QStringLiteral("/p.jpg"), 64, 64)))};
+        itemList[0].isImage = true;
+        selectedItemIndex = 0;
+        sidebar->updatePreviewThumbnail();
+        selectedItemIndex = -1;
+        sidebar->updatePreviewThumbnail();
+        QTRY_VERIFY(!sidebar->imgviewThumbnail->pixmap().isNull());
+        sidebar->hide();
     }
 };
 

@@ -329,7 +329,7 @@ void mainvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (button != area)
             continue;
-        tooltipVc->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
+        tooltipVc->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
         break;
     }
     printLine(QStringLiteral("enetr"));

@@ -326,7 +326,7 @@ void sideMenuvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (!button || button != area)
             continue;
-        popoverDetails->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
+        popoverDetails->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
         return;
     }
 }

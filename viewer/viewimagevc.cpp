@@ -1097,7 +1097,7 @@ void viewimagevc::mouseEntered(QWidget *area)
     }
     if (area == btnback) {
         tooltipVc->messageValue = QStringLiteral("Back");
-        tooltipVc->showRelativeToRect(btnback->rect(), btnback, Qt::BottomEdge);
+        tooltipVc->showRelativeToRect(btnback->rect(), btnback, PopoverMaxTypeVC::MinYEdge);
         if (tooltipVc->message)
             tooltipVc->message->setText(tooltipVc->messageValue);
     }

@@ -7,6 +7,13 @@
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "app/splitvc.h"
+#include "browser/ShownItemsModel.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ZLFlatButton.h"
+#include "outreach/StartupVc.h"
+#include "platform/Alert.h"
+#include "tests/outreach/LoopbackServer.h"
 #include "browser/ViewController.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Settings.h"
@@ -16,6 +23,8 @@
 
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QResizeEvent>
@@ -158,6 +167,81 @@ private Q_SLOTS:
         QCOMPARE(int(currentScreenMode), int(ScreenHome));
         for (const char *name : {"ViewController", "viewimagevc", "collagevc", "mainvc"})
             QVERIFY2(!lg::ControllerRegistry::existing(QString::fromLatin1(name)), name);
+    }
+
+    void aNewsletterCodeCountsWhateverTheHttpStatus()
+    {
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::test::LoopbackServer server;
+        server.respond("/wp-content/plugins/newsletter-api/add.php/", {500, "1", "application/json"});
+        lg::Settings::setValue(QStringLiteral("deployment/newsletterEndpoint"), server.baseUrl());
+        StartupVc *screen = welcomeScreen();
+        screen->txtfield->setText(QStringLiteral("ann@mail.de"));
+        screen->btnSubscribe();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("Already Subscribed"));
+        lg::Settings::remove(QStringLiteral("deployment/newsletterEndpoint"));
+        lg::Alert::setResponder({});
+    }
+
+    void hiddenFoldersAndTheInfoLine_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("trailing slash") << "/a/.hidden/" << true;
+        QTest::newRow("plain") << "/a/.hidden" << true;
+        QTest::newRow("visible, slash") << "/a/b/" << false;
+        QTest::newRow("parent step") << "/a/.x/.." << false;
+    }
+    void hiddenFoldersAndTheInfoLine()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, hidden);
+        QCOMPARE(isHiddenURL(QUrl::fromLocalFile(path)), hidden);
+
+        // A mode outside 0 to 2 keeps the line that showed.
+        InitialDirectory item = Metadata::init(QUrl::fromLocalFile(lg::test::writeFile(
+            lg::test::freshFolder(QStringLiteral("info")) + QStringLiteral("/a.jpg"))));
+        infoLineMode = 2;
+        const QString date = ShownItemsModel::gridInfoLine(item, std::nullopt);
+        QVERIFY(!date.isEmpty());
+        infoLineMode = 7;
+        QCOMPARE(ShownItemsModel::gridInfoLine(item, std::nullopt), date);
+        infoLineMode = 0;
+    }
+
+    void layoutsHintsAndLimitsOfTheHub()
+    {
+        // A view pinned again, or in turn with another, fills the one cell.
+        QWidget container;
+        QWidget first;
+        QWidget second;
+        for (QWidget *view : {&first, &second, &first, &second})
+            pinViewToContainerEdges(&container, view);
+        auto *grid = qobject_cast<QGridLayout *>(container.layout());
+        QVERIFY(grid);
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->count(), 2);
+
+        // No window yet: no limit taken from the split view's own width.
+        splitvc *split = splitController();
+        split->resize(300, 200);
+        split->viewDidAppear();
+        QCOMPARE(split->item->maximumWidth(), QWIDGETSIZE_MAX);
+
+        // The hub's and the viewer's hints stand on the same side of their buttons.
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(contentHub());
+        window->resize(1100, 700);
+        window->show();
+        contentController()->viewimage();
+        viewimagevc *viewer = imageViewer();
+        viewer->tooltipVc->setAnimates(false);
+        viewer->mouseEntered(viewer->btnback);
+        QCOMPARE(viewer->tooltipVc->shownEdge(),
+                 PopoverMaxTypeVC::screenEdge(PopoverMaxTypeVC::MinYEdge));
+        QCOMPARE(PopoverMaxTypeVC::screenEdge(PopoverMaxTypeVC::MinYEdge), Qt::TopEdge);
+        viewer->mouseExited(viewer->btnback);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
+#include "controls/Sliders.h"
 #include "platform/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
 
@@ -53,16 +54,11 @@ void thumbnailvc::viewDidLoad()
     btnZoomOut->setIcon(browserstyle::icon(QStringLiteral("zoomout")));
     btnZoomOut->setToolTip(QStringLiteral("Smaller thumbnails"));
     btnZoomOut->setIconSize(QSize(16, 16));
-    slider = new QSlider(Qt::Horizontal, bar);
+    slider = new CustomSliderCell(Qt::Horizontal, bar);
     slider->setObjectName(QStringLiteral("slider"));
     slider->setRange(0, 100);
     slider->setValue(50);
     slider->setFixedWidth(140);
-    slider->setStyleSheet(QStringLiteral(
-        "QSlider::groove:horizontal { height: 3px; background: #4a4a4a; border-radius: 1px; }"
-        "QSlider::sub-page:horizontal { background: rgb(244,155,0); border-radius: 1px; }"
-        "QSlider::handle:horizontal { background: #d8d8d8; width: 12px; height: 12px; margin: -5px 0;"
-        " border-radius: 6px; }"));
     btnZoomIn = new QToolButton(bar);
     btnZoomIn->setObjectName(QStringLiteral("btnzoomin"));
     btnZoomIn->setIcon(browserstyle::icon(QStringLiteral("zoomin")));

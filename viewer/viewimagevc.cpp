@@ -14,6 +14,7 @@
 #include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
+#include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
@@ -85,11 +86,6 @@ const char *viewerStyleSheet = R"css(
 #bottomBar QPushButton:hover { background: rgba(255, 255, 255, 24); }
 #bottomBar QPushButton:pressed { background: rgba(255, 255, 255, 40); }
 #bottomBar QFrame#barSeparator { background: #454545; border: none; }
-#slider::groove:horizontal { height: 4px; background: #4d4d4d; border-radius: 2px; }
-#slider::sub-page:horizontal { background: rgb(244, 155, 0); border-radius: 2px; }
-#slider::handle:horizontal { width: 12px; margin: -5px 0; border-radius: 6px; background: #ededed; }
-#slider::sub-page:horizontal:disabled { background: #6b6b6b; }
-#slider::handle:horizontal:disabled { background: #8a8a8a; }
 #btnCLoseviewImage { background: rgba(20, 20, 20, 170); border: 1px solid #444444; border-radius: 15px; }
 #btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
 QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
@@ -324,7 +320,7 @@ void viewimagevc::buildLayout()
     bar->setSpacing(4);
     btnZoomout = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnZoomout"), QStringLiteral("zoomout"),
                                              QStringLiteral("Zoom Out"));
-    slider = new QSlider(Qt::Horizontal, m_bar);
+    slider = new CustomSliderCell(Qt::Horizontal, m_bar);
     slider->setObjectName(QStringLiteral("slider"));
     slider->setRange(int(minimumMagnification * sliderScale), int(maximumMagnification * sliderScale));
     slider->setSingleStep(sliderScale / 10);

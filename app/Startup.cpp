@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 
@@ -50,22 +51,16 @@ QPalette darkPalette()
     return pal;
 }
 
-// Tooltips are their own windows and follow no palette under every platform
-// theme; menus get the item spacing the menu bar uses.
-constexpr const char *lookStyle = R"(
-QToolTip { color: #e6e6e6; background-color: #2b2b2b; border: 1px solid #4a4a4a; padding: 3px; }
-QMenu::item { padding: 5px 24px 5px 18px; }
-QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
-)";
-
 } // namespace
 
 void applyApplicationLook()
 {
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(fusion);
-    QApplication::setPalette(darkPalette());
-    qApp->setStyleSheet(QString::fromLatin1(lookStyle));
+    const QPalette palette = darkPalette();
+    QApplication::setPalette(palette);
+    // Tooltips keep a palette of their own.
+    QToolTip::setPalette(palette);
 }
 
 void scheduleLaunch(AppDelegate &delegate, const QStringList &paths)

@@ -6,9 +6,9 @@
 
 class AppDelegate;
 
-// Sets the Fusion style with the dark palette (and the few style-sheet rules a
-// palette cannot express) on the application, so that every window, standard
-// dialog, menu and tooltip made afterwards draws light text on a dark ground.
+// Sets the Fusion style with the dark palette on the application (and on
+// tooltips), so that every window, standard dialog, menu and tooltip made
+// afterwards draws light text on a dark ground.
 // Call once, after the QApplication exists and before any window is made.
 void applyApplicationLook();
 

@@ -63,24 +63,14 @@ private Q_SLOTS:
     {
         QFETCH(QString, kind);
         applyApplicationLook();
-        std::unique_ptr<QWidget> made;
-        QWidget *widget = nullptr;
-        if (kind == QLatin1String("message box")) {
-            made = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("t"), QStringLiteral("x"));
-        } else if (kind == QLatin1String("file chooser")) {
-            auto *dialog = new QFileDialog;
-            dialog->setOption(QFileDialog::DontUseNativeDialog);
-            made.reset(dialog);
-        } else if (kind == QLatin1String("colour panel")) {
-            made = std::make_unique<QColorDialog>();
-        } else if (kind == QLatin1String("menu")) {
-            made = std::make_unique<QMenu>();
-        } else {
-            widget = mainWindow();
-        }
-        if (!widget)
-            widget = made.get();
-        const QPalette pal = widget->palette();
+        QFileDialog chooser;
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        QMessageBox alert;
+        QColorDialog colours;
+        QMenu menu;
+        const QHash<QString, QWidget *> widgets{{"message box", &alert}, {"file chooser", &chooser},
+                                                {"colour panel", &colours}, {"menu", &menu}, {"main window", mainWindow()}};
+        const QPalette pal = widgets.value(kind)->palette();
         for (auto [ground, ink] : {std::pair{QPalette::Window, QPalette::WindowText},
                                    std::pair{QPalette::Base, QPalette::Text},
                                    std::pair{QPalette::Button, QPalette::ButtonText}}) {

@@ -8,48 +8,29 @@
 #include "viewer/viewimagevc.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QtEndian>
 
 namespace {
 
-QByteArray pngBytes(QSize size)
+QByteArray encoded(QSize size, const char *format)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-QByteArray jpegBytes()
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::yellow);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
+    image.save(&buffer, format);
     return bytes;
 }
 
 // A small PNG whose header claims 60000 x 60000 pixels.
 QByteArray bombHeader()
 {
-    QByteArray bytes = pngBytes(QSize(4, 4));
+    QByteArray bytes = encoded(QSize(4, 4), "PNG");
     const quint32 side = qToBigEndian<quint32>(60000);
     bytes.replace(16, 4, reinterpret_cast<const char *>(&side), 4);
     bytes.replace(20, 4, reinterpret_cast<const char *>(&side), 4);
     return bytes;
-}
-
-InitialDirectory itemFor(const QString &path, bool isImage)
-{
-    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
-    item.isImage = isImage;
-    return item;
 }
 
 } // namespace
@@ -70,7 +51,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("isImage");
-        QTest::newRow("truncated") << "truncated.jpg" << jpegBytes().left(40) << true;
+        QTest::newRow("truncated") << "truncated.jpg" << encoded(QSize(64, 48), "JPEG").left(40) << true;
         QTest::newRow("empty") << "empty.png" << QByteArray() << true;
         QTest::newRow("fake") << "fake.jpg" << QByteArray("not a picture at all") << true;
         QTest::newRow("bomb header") << "bomb.png" << bombHeader() << true;
@@ -84,9 +65,11 @@ private Q_SLOTS:
         QFETCH(bool, isImage);
         const QString folder = lg::test::freshFolder(QStringLiteral("broken"));
         const QString good = folder + QStringLiteral("/good.png");
-        lg::test::writeFile(good, pngBytes(QSize(300, 200)));
+        lg::test::writeFile(good, encoded(QSize(300, 200), "PNG"));
         const QString broken = lg::test::writeFile(folder + QLatin1Char('/') + name, bytes);
-        itemList = {itemFor(good, true), itemFor(broken, isImage)};
+        itemList = {Metadata::init(QUrl::fromLocalFile(good)), Metadata::init(QUrl::fromLocalFile(broken))};
+        itemList[0].isImage = true;
+        itemList[1].isImage = isImage;
         selectedItemIndex = 1;
 
         viewimagevc *viewer = imageViewer();

@@ -1,16 +1,12 @@
-// GLib names a member "signals": its header comes before any Qt header.
-#include <gio/gio.h>
-
 #include "app/ShareMenu.h"
 
 #include "platform/Alert.h"
+#include "platform/Workspace.h"
 
 #include <QAction>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMimeDatabase>
 #include <QProcess>
-#include <QUrl>
 #include <QWidget>
 
 #include <cstdio>
@@ -36,26 +32,6 @@ void printLine(const QString &text)
     std::fflush(stdout);
 }
 
-QString contentTypeOf(const QString &path)
-{
-    return QMimeDatabase().mimeTypeForFile(path).name();
-}
-
-// Calls fn for each application of the file's type until it returns false.
-void forEachApplication(const QString &path, const std::function<bool(GAppInfo *)> &fn)
-{
-    const QByteArray type = contentTypeOf(path).toUtf8();
-    GList *list = g_app_info_get_all_for_type(type.constData());
-    for (GList *node = list; node; node = node->next) {
-        auto *info = static_cast<GAppInfo *>(node->data);
-        if (!g_app_info_should_show(info))
-            continue;
-        if (!fn(info))
-            break;
-    }
-    g_list_free_full(list, g_object_unref);
-}
-
 } // namespace
 
 void ShareMenu::setProcessRunner(ProcessRunner r)
@@ -66,39 +42,19 @@ void ShareMenu::setProcessRunner(ProcessRunner r)
 QList<ShareApplication> ShareMenu::applicationsFor(const QString &path)
 {
     QList<ShareApplication> applications;
-    forEachApplication(path, [&applications](GAppInfo *info) {
-        const char *id = g_app_info_get_id(info);
-        const char *name = g_app_info_get_display_name(info);
-        if (id && name)
-            applications.append({QString::fromUtf8(id), QString::fromUtf8(name)});
-        return true;
-    });
+    for (const lg::ApplicationInfo &info : lg::Workspace::applicationsFor(path))
+        applications.append({info.id, info.name});
     return applications;
 }
 
 bool ShareMenu::openWith(const QString &applicationId, const QString &path)
 {
-    bool started = false;
-    bool found = false;
-    const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
-    forEachApplication(path, [&](GAppInfo *info) {
-        const char *id = g_app_info_get_id(info);
-        if (!id || QString::fromUtf8(id) != applicationId)
-            return true;
-        found = true;
-        GList uris = {const_cast<char *>(uri.constData()), nullptr, nullptr};
-        GError *error = nullptr;
-        started = g_app_info_launch_uris(info, &uris, nullptr, &error);
-        if (error) {
-            printLine(QStringLiteral("Could not open ") + path + QStringLiteral(" with ") + applicationId
-                      + QStringLiteral(": ") + QString::fromUtf8(error->message));
-            g_error_free(error);
-        }
-        return false;
-    });
-    if (!found)
-        printLine(QStringLiteral("No application ") + applicationId + QStringLiteral(" for ") + path);
-    return started;
+    QString error;
+    if (lg::Workspace::openWith(applicationId, {path}, &error))
+        return true;
+    printLine(QStringLiteral("Could not open ") + path + QStringLiteral(" with ") + applicationId
+              + QStringLiteral(": ") + error);
+    return false;
 }
 
 bool ShareMenu::emailWithAttachment(const QString &path)

@@ -1,6 +1,6 @@
 #pragma once
 // The share menu of a file: send it by e-mail as an attachment (xdg-email) or
-// hand it to one of the applications that open its type (GIO). Processes are
+// hand it to one of the applications that open its type (lg::Workspace). Processes are
 // started without a shell. Main thread.
 #include <QList>
 #include <QString>

@@ -3,10 +3,12 @@
 // panel as a sheet on the main window with our format accessory (format, JPEG
 // quality, TIFF compression) under the name field, the chosen format's extension
 // applied to the name, and the write through lg::ImageWriter (temporary file and
-// rename). While the panel is up the hub's overlay dims the window. A failed
-// write is reported in an alert and nothing is marked saved. Main thread.
+// rename, off the main thread). While the panel is up and the file is written
+// the hub's overlay dims the window. A failed write is reported in an alert and
+// nothing is marked saved. Main thread.
 #include "platform/ImageWriter.h"
 
+#include <QFutureWatcher>
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -61,6 +63,8 @@ public:
     using Renderer = std::function<QImage(const QSize &outputSize)>;
 
     explicit Saver(QObject *parent = nullptr);
+    // Waits for a write in progress and removes the overlay (no signals then).
+    ~Saver() override;
 
     QString imageUTType;        // the format the accessory starts with ("public.jpeg", "jpg", ...)
     bool callFromExit = false;  // leave the collage after the save (saved or cancelled)
@@ -87,4 +91,13 @@ Q_SIGNALS:
     void saveFailed(const QString &message);
     // After every panel, saved or not.
     void finished(bool saved);
+
+private:
+    void finishSave(const Renderer &render, const QSize &outputSize, const QString &chosenPath,
+                    const SaveFormatChoice &choice);
+    void writeAndEnd(const Renderer &render, const QSize &outputSize, const QString &path,
+                     const SaveFormatChoice &choice);
+    void endPanel(bool wasSaved);
+    // The encoding and writing of the last save, run off the main thread.
+    QFutureWatcher<std::pair<bool, QString>> *m_write = nullptr;
 };

@@ -23,13 +23,20 @@ struct ApplicationInfo
 // One call to the outside world.
 struct ExternalCall
 {
-    enum class Kind { Process, DBus };
+    // Application: launches the desktop entry whose id is program with the
+    // file URIs in arguments (an empty program: each URI's default application).
+    enum class Kind { Process, DBus, Application };
     Kind kind = Kind::Process;
     // Process: program and arguments. D-Bus: service, path, interface, method
     // in program/arguments[0..2], then the call's arguments as text.
     QString program;
     QStringList arguments;
     QVariantList dbusArguments;  // D-Bus only, as sent
+    // A failure of this call is passed over (e.g. a settings key that older
+    // desktops lack).
+    bool optional = false;
+    // Process: when set, the runner stores the standard output here.
+    QString *output = nullptr;
 };
 
 class Workspace
@@ -61,7 +68,12 @@ public:
     // desktop is not one of these or the call failed.
     static bool setDesktopPicture(const QString &imagePath, QString *error = nullptr);
     // The calls setDesktopPicture would make on the given desktop (for tests and logs).
+    // On XFCE this is the listing of xfce4-desktop's properties; the calls that
+    // follow come from xfceBackdropCalls on its output.
     static QList<ExternalCall> desktopPictureCalls(const QString &desktop, const QString &imagePath);
+    // XFCE: one xfconf-query call per ".../last-image" property in listing (every
+    // monitor and workspace); without one, the first monitor's is made.
+    static QList<ExternalCall> xfceBackdropCalls(const QString &listing, const QString &imagePath);
 
     static void setRunnerForTesting(Runner runner);  // empty restores the real one
 };

@@ -1,0 +1,234 @@
+#include "platform/Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lg {
+
+namespace {
+
+QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+
+QString homeTrash()
+{
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(dataHome) + QStringLiteral("/Trash");
+}
+
+bool deviceOf(const QString &path, dev_t *device, bool follow)
+{
+    struct stat st;
+    const int rc = follow ? ::stat(enc(path).constData(), &st) : ::lstat(enc(path).constData(), &st);
+    if (rc != 0)
+        return false;
+    *device = st.st_dev;
+    return true;
+}
+
+// The top folder of the mount that holds path.
+QString mountTopOf(const QString &path)
+{
+    QString current = QFileInfo(path).absolutePath();
+    dev_t device;
+    if (!deviceOf(current, &device, true))
+        return {};
+    while (current != QLatin1String("/")) {
+        const QString up = QFileInfo(current).absolutePath();
+        dev_t upDevice;
+        if (!deviceOf(up, &upDevice, true) || upDevice != device)
+            break;
+        current = up;
+    }
+    return current;
+}
+
+bool makeTrashFolders(const QString &trash)
+{
+    for (const QString &sub : {QStringLiteral("/files"), QStringLiteral("/info")}) {
+        if (!QDir().mkpath(trash + sub))
+            return false;
+    }
+    ::chmod(enc(trash).constData(), 0700);
+    return true;
+}
+
+// $topdir/.Trash/$uid when the administrator made .Trash (sticky, not a link);
+// otherwise $topdir/.Trash-$uid, made when missing.
+QString topTrashFor(const QString &top)
+{
+    const QString uid = QString::number(::getuid());
+    const QString shared = top + QStringLiteral("/.Trash");
+    struct stat st;
+    if (::lstat(enc(shared).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
+        const QString own = shared + QLatin1Char('/') + uid;
+        if (makeTrashFolders(own))
+            return own;
+    }
+    const QString own = top + QStringLiteral("/.Trash-") + uid;
+    if (::lstat(enc(own).constData(), &st) == 0 && (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()))
+        return {};
+    return makeTrashFolders(own) ? own : QString();
+}
+
+QString trashFor(const QString &path, bool *sameDevice)
+{
+    const QString home = homeTrash();
+    QDir().mkpath(QFileInfo(home).absolutePath());  // the data folder must exist (see QFile::moveToTrash)
+    dev_t itemDevice, homeDevice;
+    const bool known = deviceOf(path, &itemDevice, false);
+    if (!known || (deviceOf(QFileInfo(home).absolutePath(), &homeDevice, true) && homeDevice == itemDevice)) {
+        *sameDevice = true;
+        return home;
+    }
+    const QString top = mountTopOf(path);
+    const QString other = top.isEmpty() ? QString() : topTrashFor(top);
+    if (!other.isEmpty()) {
+        *sameDevice = true;
+        return other;
+    }
+    *sameDevice = false;  // no Trash on that mount: the home Trash takes a copy
+    return home;
+}
+
+QString trashInfoText(const QString &originalPath, const QDateTime &when)
+{
+    return QStringLiteral("[Trash Info]\nPath=")
+           + QString::fromLatin1(QUrl::toPercentEncoding(originalPath, "/"))
+           + QStringLiteral("\nDeletionDate=") + when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+           + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString trashFolderFor(const QString &path)
+{
+    bool sameDevice = true;
+    return trashFor(QFileInfo(path).absoluteFilePath(), &sameDevice);
+}
+
+FileOpResult moveToTrash(const QString &givenPath)
+{
+    FileOpResult result;
+    result.source = givenPath;
+    const QString path = QDir::cleanPath(QFileInfo(givenPath).absoluteFilePath());
+    struct stat st;
+    if (::lstat(enc(path).constData(), &st) != 0) {
+        result.error = errno == ENOENT ? FileOpError::SourceMissing : FileOpError::Other;
+        result.message = QString::fromLocal8Bit(std::strerror(errno));
+        return result;
+    }
+    // The home folder, or a folder that holds it, is never trashed.
+    if (path == QLatin1String("/") || isInsideCanonical(QDir::homePath(), path)) {
+        result.error = FileOpError::Denied;
+        result.message = QStringLiteral("The home folder cannot be moved to the Trash.");
+        return result;
+    }
+    bool sameDevice = true;
+    const QString trash = trashFor(path, &sameDevice);
+    if (!makeTrashFolders(trash)) {
+        result.error = FileOpError::Denied;
+        result.message = QStringLiteral("The Trash folder could not be made.");
+        return result;
+    }
+    if (S_ISDIR(st.st_mode) && isInsideCanonical(trash, path)) {
+        result.error = FileOpError::IntoItself;
+        result.message = QStringLiteral("A folder that holds the Trash cannot be moved to the Trash.");
+        return result;
+    }
+
+    // The .trashinfo is made first, with O_EXCL, to claim the name.
+    const QString filesDir = trash + QStringLiteral("/files");
+    const QString infoDir = trash + QStringLiteral("/info");
+    const QString baseName = QFileInfo(path).fileName();
+    QStringList claimed;
+    QString name, infoPath;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        NameNumbering numbering;
+        numbering.isFolder = S_ISDIR(st.st_mode);
+        name = freeName(filesDir, baseName, numbering, claimed);
+        infoPath = infoDir + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
+        const int fd = ::open(enc(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            const QByteArray text = trashInfoText(path, QDateTime::currentDateTime()).toUtf8();
+            const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
+            ::close(fd);
+            if (!written) {
+                ::unlink(enc(infoPath).constData());
+                result.error = FileOpError::NoSpace;
+                result.message = QStringLiteral("The Trash information could not be written.");
+                return result;
+            }
+            break;
+        }
+        if (errno != EEXIST) {
+            result.error = FileOpError::Denied;
+            result.message = QString::fromLocal8Bit(std::strerror(errno));
+            return result;
+        }
+        claimed.append(name);
+        infoPath.clear();
+    }
+    if (infoPath.isEmpty()) {
+        result.error = FileOpError::Other;
+        result.message = QStringLiteral("No free name in the Trash.");
+        return result;
+    }
+    Q_UNUSED(sameDevice);  // moveItem copies and verifies when the Trash is on another device
+    FileOpResult moved = moveItem(path, filesDir, ConflictPolicy::Refuse, name);
+    if (!moved.ok())
+        ::unlink(enc(infoPath).constData());
+    moved.source = givenPath;
+    return moved;
+}
+
+std::optional<TrashInfo> readTrashInfo(const QString &trashInfoPath)
+{
+    QFile file(trashInfoPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    bool inGroup = false;
+    bool sawGroup = false;
+    TrashInfo info;
+    for (QByteArray line : lines) {
+        line = line.trimmed();
+        if (line.startsWith('[')) {
+            inGroup = line == "[Trash Info]";
+            sawGroup = sawGroup || inGroup;
+            continue;
+        }
+        if (!inGroup)
+            continue;
+        if (line.startsWith("Path=") && info.originalPath.isEmpty()) {
+            info.originalPath = QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(5)));
+        } else if (line.startsWith("DeletionDate=") && !info.deletionDate.isValid()) {
+            info.deletionDate = QDateTime::fromString(QString::fromLatin1(line.mid(13)), Qt::ISODate);
+        }
+    }
+    if (!sawGroup || info.originalPath.isEmpty())
+        return std::nullopt;
+    if (!QDir::isAbsolutePath(info.originalPath)) {
+        // Relative to the top folder of the mount: trash/info/x.trashinfo,
+        // trash being $topdir/.Trash-$uid or $topdir/.Trash/$uid.
+        QDir top = QFileInfo(trashInfoPath).dir();  // info
+        top.cdUp();                                 // the trash
+        top.cdUp();
+        if (top.dirName() == QLatin1String(".Trash"))
+            top.cdUp();
+        info.originalPath = QDir::cleanPath(top.absoluteFilePath(info.originalPath));
+    }
+    return info;
+}
+
+} // namespace lg

@@ -1,0 +1,237 @@
+// The save panel: names with the chosen extension, every writable format, the
+// hub's overlay while the panel is up, failures reported and never marked saved.
+#include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
+#include "platform/Workspace.h"
+#include "tests/support/TestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QSignalSpy>
+
+namespace {
+
+QImage picture(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(200, 30, 30));
+    return image;
+}
+
+using Answer = std::optional<std::pair<QString, SaveFormatChoice>>;
+
+SaveFormatChoice choiceOf(lg::ImageFileType type)
+{
+    SaveFormatChoice choice;
+    choice.type = type;
+    return choice;
+}
+
+} // namespace
+
+class SaverTest : public QObject
+{
+    Q_OBJECT
+
+    QList<lg::ExternalCall> m_calls;
+
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        m_calls.clear();
+        lg::Workspace::setRunnerForTesting([this](const lg::ExternalCall &call, QString *) {
+            m_calls.append(call);
+            return true;
+        });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::Alert::clearShownAlerts();
+    }
+    void cleanup()
+    {
+        Saver::setPanelResponderForTesting({});
+        lg::Workspace::setRunnerForTesting({});
+        lg::Alert::setResponder({});
+    }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void extensionFollowsTheFormat_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<lg::ImageFileType>("type");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "Untitled" << lg::ImageFileType::JPEG << "Untitled.jpg";
+        QTest::newRow("other image type replaced") << "photo.png" << lg::ImageFileType::JPEG << "photo.jpg";
+        QTest::newRow("own spelling kept") << "photo.JPEG" << lg::ImageFileType::JPEG << "photo.JPEG";
+        QTest::newRow("non-image dot kept") << "my.trip" << lg::ImageFileType::PNG << "my.trip.png";
+        QTest::newRow("dot in folder only") << "/a/b.c/x" << lg::ImageFileType::TIFF << "/a/b.c/x.tiff";
+        QTest::newRow("hidden name") << ".pic" << lg::ImageFileType::HEIC << ".pic.heic";
+    }
+    void extensionFollowsTheFormat()
+    {
+        QFETCH(QString, name);
+        QFETCH(lg::ImageFileType, type);
+        QFETCH(QString, expected);
+        QCOMPARE(Saver::applyExtension(name, type), expected);
+    }
+
+    void writesEveryOfferedFormat_data()
+    {
+        QTest::addColumn<lg::ImageFileType>("type");
+        QTest::addColumn<QString>("compression");
+        for (lg::ImageFileType type : SaveOptionsAccessory::offeredTypes()) {
+            if (type == lg::ImageFileType::TIFF) {
+                for (const char *c : {"none", "lzw", "deflate", "packbits"})
+                    QTest::addRow("TIFF %s", c) << type << QString::fromLatin1(c);
+            } else {
+                QTest::newRow(qPrintable(SaveOptionsAccessory::displayName(type))) << type << QString();
+            }
+        }
+    }
+    void writesEveryOfferedFormat()
+    {
+        QFETCH(lg::ImageFileType, type);
+        QFETCH(QString, compression);
+        SaveFormatChoice choice = choiceOf(type);
+        choice.quality = 0.5;
+        choice.tiffCompression = compression;
+        const QString path = Saver::applyExtension(lg::test::freshFolder(QStringLiteral("formats")) + "/out", type);
+        QString error;
+        QVERIFY2(Saver::writeImage(picture(QSize(40, 30)), path, choice, &error), qPrintable(error));
+        QVERIFY(QFileInfo(path).size() > 0);
+        QImageReader reader(path);
+        // Icons are resized to icon sides; Qt reads TGA only with the 2.0 footer.
+        if (reader.canRead() && type != lg::ImageFileType::AppleIcon && type != lg::ImageFileType::WindowsIcon
+            && type != lg::ImageFileType::TGA)
+            QCOMPARE(reader.size(), QSize(40, 30));
+    }
+
+    void refusesWhatCannotBeWritten()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("refused"));
+        QString error;
+        if (!lg::ImageWriter::canWrite(lg::ImageFileType::QuickTimeImage)) {
+            QVERIFY(!SaveOptionsAccessory::offeredTypes().contains(lg::ImageFileType::QuickTimeImage));
+            QVERIFY(!Saver::writeImage(picture(QSize(8, 8)), folder + "/q.qtif",
+                                       choiceOf(lg::ImageFileType::QuickTimeImage), &error));
+            QVERIFY(error.contains(QStringLiteral("cannot be written")));
+        }
+        SaveFormatChoice tiff = choiceOf(lg::ImageFileType::TIFF);
+        tiff.tiffCompression = QStringLiteral("jbig");
+        QVERIFY(!Saver::writeImage(picture(QSize(8, 8)), folder + "/t.tiff", tiff, &error));
+        QVERIFY(!Saver::writeImage(QImage(), folder + "/e.png", choiceOf(lg::ImageFileType::PNG), &error));
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    void accessoryShowsTheChosenFormatsOptions()
+    {
+        SaveOptionsAccessory accessory(QStringLiteral("public.tiff"));
+        accessory.show();
+        QCOMPARE(accessory.choice().type, lg::ImageFileType::TIFF);
+        QCOMPARE(accessory.choice().tiffCompression, QStringLiteral("lzw"));
+        QVERIFY(accessory.findChild<QComboBox *>(QStringLiteral("saveCompression"))->isVisible());
+        SaveFormatChoice jpeg = choiceOf(lg::ImageFileType::JPEG);
+        jpeg.quality = 0.4;
+        accessory.setChoice(jpeg);
+        QCOMPARE(accessory.choice().quality, 0.4);
+        QVERIFY(!accessory.findChild<QComboBox *>(QStringLiteral("saveCompression"))->isVisible());
+        QCOMPARE(SaveOptionsAccessory(QStringLiteral("png")).choice().type, lg::ImageFileType::PNG);
+    }
+
+    void savingShowsTheOverlayWritesAndOpens()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("save"));
+        mainvc *hub = contentHub();
+        QString proposed;
+        bool dimmedDuringPanel = false;
+        Saver::setPanelResponderForTesting([&](const QString &name) -> Answer {
+            proposed = name;
+            dimmedDuringPanel = hub->isonlyalert && isBusy;
+            return std::make_pair(folder + "/collage", choiceOf(lg::ImageFileType::PNG));
+        });
+        QWidget view;
+        view.resize(60, 40);
+        view.setAutoFillBackground(true);
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Window, QColor(0, 0, 255));
+        view.setPalette(palette);
+
+        Saver saver;
+        QSignalSpy saved(&saver, &Saver::saved);
+        QSignalSpy finished(&saver, &Saver::finished);
+        saver.showSavePanel(&view, 120, 80);
+        QCOMPARE(saverOutputSize, std::optional<QSizeF>(QSizeF(120, 80)));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(proposed, QStringLiteral("Untitled"));
+        QVERIFY(dimmedDuringPanel);
+        QVERIFY(!hub->isonlyalert);
+        QVERIFY(!isBusy);
+        QCOMPARE(finished.first().first().toBool(), true);
+        const QString path = folder + "/collage.png";
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.first().first().toString(), path);
+        const QImage written(path);
+        QCOMPARE(written.size(), QSize(120, 80));
+        QCOMPARE(written.pixelColor(119, 79), QColor(0, 0, 255));
+        QVERIFY(isCollageSaved);
+        QCOMPARE(m_calls.size(), 1);
+        QCOMPARE(m_calls.first().kind, lg::ExternalCall::Kind::Application);
+        QCOMPARE(m_calls.first().arguments, QStringList{QUrl::fromLocalFile(path).toString()});
+    }
+
+    void failuresAreReportedAndNothingIsMarkedSaved_data()
+    {
+        QTest::addColumn<QString>("where");        // relative to a fresh folder
+        QTest::addColumn<lg::ImageFileType>("type");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("title");
+        const QString failed = QStringLiteral("The picture could not be saved.");
+        QTest::newRow("cancelled") << "" << lg::ImageFileType::PNG << QSize(10, 10) << "";
+        QTest::newRow("missing folder") << "gone/x" << lg::ImageFileType::PNG << QSize(10, 10) << failed;
+        QTest::newRow("unwritable format") << "q" << lg::ImageFileType::QuickTimeImage << QSize(10, 10) << failed;
+        QTest::newRow("empty rendering") << "x" << lg::ImageFileType::PNG << QSize(0, 10) << failed;
+        QTest::newRow("taken once the extension is added")
+            << "taken" << lg::ImageFileType::JPEG << QSize(10, 10) << "“taken.jpg” already exists. Do you want to replace it?";
+    }
+    void failuresAreReportedAndNothingIsMarkedSaved()
+    {
+        QFETCH(QString, where);
+        QFETCH(lg::ImageFileType, type);
+        QFETCH(QSize, size);
+        QFETCH(QString, title);
+        const QString folder = lg::test::freshFolder(QStringLiteral("fail"));
+        lg::test::writeFile(folder + "/taken.jpg", "keep me");
+        lg::Alert::setResponder([](const lg::AlertSpec &spec) { return std::max(0, int(spec.buttons.size()) - 1); });  // Cancel / OK
+        Saver::setPanelResponderForTesting([&](const QString &) -> Answer {
+            if (where.isEmpty())
+                return std::nullopt;
+            return std::make_pair(folder + "/" + where, choiceOf(type));
+        });
+        currentScreenMode = ScreenCollage;
+        previousScreenMode = ScreenGrid;
+        Saver saver;
+        saver.callFromExit = true;
+        QSignalSpy saved(&saver, &Saver::saved);
+        QSignalSpy finished(&saver, &Saver::finished);
+        saver.showSavePanel([](const QSize &s) { return s.isEmpty() ? QImage() : picture(s); }, size);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.first().first().toBool(), false);
+        QVERIFY(saved.isEmpty());
+        QVERIFY(!isCollageSaved);
+        QVERIFY(m_calls.isEmpty());
+        QCOMPARE(lg::Alert::shownAlerts().size(), title.isEmpty() ? 0 : 1);
+        if (!title.isEmpty())
+            QCOMPARE(lg::Alert::shownAlerts().first().title, title);
+        QCOMPARE(QFile(folder + "/taken.jpg").size(), 7);
+        QCOMPARE(int(currentScreenMode), int(ScreenGrid));   // leaving the collage goes on
+        QVERIFY(!contentHub()->isonlyalert);
+    }
+};
+
+LG_TEST(SaverTest)
+#include "test_saver.moc"

@@ -317,7 +317,7 @@ void mainvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (button != area)
             continue;
-        tooltipVc->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
+        tooltipVc->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
         break;
     }
     printLine(QStringLiteral("enetr"));
@@ -433,6 +433,7 @@ void mainvc::btnfullimage()
 
 void mainvc::enterFullImage()
 {
+    const bool alreadyFullImage = currentScreenMode == ScreenFullImage;
     titlebox->hide();
     titleboxHeight.setConstant(0);
 
@@ -466,8 +467,13 @@ void mainvc::enterFullImage()
     }
     currentScreenMode = ScreenFullImage;
 
-    if (content->splitview && content->splitview->count() > 1)
-        content->splitview->widget(1)->hide();
+    if (content->splitview && content->splitview->count() > 1) {
+        QWidget *pane = content->splitview->widget(1);
+        // Entering the layout again from itself keeps the first record.
+        if (!alreadyFullImage)
+            infoPaneShownBeforeFullImage = !pane->isHidden();
+        pane->hide();
+    }
     unhighlightRightSplitButton();
     if (QWidget *sidebar = splitController()->item)
         sidebar->hide();

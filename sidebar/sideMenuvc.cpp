@@ -1,5 +1,7 @@
 #include "sidebar/sideMenuvc.h"
 
+#include "browser/FileTypeIcon.h"
+
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
@@ -1110,9 +1112,9 @@ void sideMenuvc::updatePreviewThumbnail()
         } else if (std::optional<QImage> frame = videoThumbnail(url)) {
             image = *frame;
         }
-        lg::onMain([self, image, generation] {
+        lg::onMain([self, image, generation, url] {
             if (self)
-                self->showPreviewImage(image, generation);
+                self->showPreviewImage(image, generation, url.toLocalFile());
         });
     });
     if (!isImage) {
@@ -1121,16 +1123,24 @@ void sideMenuvc::updatePreviewThumbnail()
     }
 }
 
-void sideMenuvc::showPreviewImage(const QImage &image, int generation)
+void sideMenuvc::showPreviewImage(const QImage &image, int generation, const QString &path)
 {
     if (generation != m_previewGeneration)
         return;
-    if (image.isNull()) {
-        imgviewThumbnail->clear();
-        return;
-    }
     const qreal ratio = devicePixelRatioF();
     const QSize room = imgviewThumbnail->size() * ratio;
+    if (image.isNull()) {
+        // A file without a picture shows the icon of its type, as the grid does.
+        const QImage icon = path.isEmpty() ? QImage() : fileTypeIconImage(path, std::min(room.width(), room.height()));
+        if (icon.isNull()) {
+            imgviewThumbnail->clear();
+        } else {
+            QPixmap pixmap = QPixmap::fromImage(icon);
+            pixmap.setDevicePixelRatio(ratio);
+            imgviewThumbnail->setPixmap(pixmap);
+        }
+        return;
+    }
     QPixmap pixmap = QPixmap::fromImage(image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(ratio);
     imgviewThumbnail->setPixmap(pixmap);

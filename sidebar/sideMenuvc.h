@@ -259,7 +259,7 @@ private:
     IndexPath groupInsertionPath();
     void selectOrReload(const IndexPath &path);
     void showOpenedWithNode();
-    void showPreviewImage(const QImage &image, int generation);
+    void showPreviewImage(const QImage &image, int generation, const QString &path = QString());
 
     // Commands, renaming and drag and drop.
     void setUpCommands();

@@ -25,6 +25,7 @@
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
+#include "platform/VideoInfo.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
 #include "browser/FileTypeIcon.h"
@@ -764,6 +765,15 @@ void viewimagevc::showVideo(const QUrl &url)
     transitionView->finish();
 
     releasePlayer();
+    // Only what probes as a real video reaches the player: a picture named like
+    // a video, or a broken file, would go to the media framework's decoders
+    // without the pixel limit.
+    if (url.isLocalFile() && !lg::VideoInfo::probe(url.toLocalFile())) {
+        playerItem = url;
+        showFileTypeIcon(url.toLocalFile());
+        itemDidFinishPlaying();
+        return;
+    }
     auto *player = new QMediaPlayer(this);
     player->setAudioOutput(new QAudioOutput(player));
     m_player = player;

@@ -7,6 +7,7 @@
 #include "platform/ControllerRegistry.h"
 #include "platform/NotificationHub.h"
 #include "platform/Timer.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerFixtures.h"
@@ -126,8 +127,16 @@ private Q_SLOTS:
         QCOMPARE(viewer->animatedImage()->path(), gif);
         QVERIFY(viewer->avKitPlayer->isHidden());
 
+        // Text named like a video never reaches the player: its type icon shows.
+        const QString fake = lg::test::writeFile(folder + QStringLiteral("/fake.mov"), "not really a video");
+        viewer->showItem(QUrl::fromLocalFile(fake), std::nullopt);
+        QVERIFY(viewer->videoPlayer == nullptr);
+        QVERIFY(viewer->avKitPlayer->isHidden());
+        QVERIFY(!viewer->imgview->isHidden());
+
         // A video: the player is made and the picture hidden.
-        const QString video = lg::test::writeFile(folder + QStringLiteral("/clip.mov"), "not really a video");
+        const QString video = lg::test::fixtures::writeVideo(folder + QStringLiteral("/clip.mov"), QStringLiteral("color=c=red:s=64x48:d=1"));
+        QVERIFY(!video.isEmpty());
         viewer->showItem(QUrl::fromLocalFile(video), std::nullopt);
         QVERIFY(viewer->videoPlayer != nullptr);
         QVERIFY(!viewer->avKitPlayer->isHidden());

@@ -121,69 +121,6 @@ private Q_SLOTS:
             QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
     }
 
-    void restylingWhileAnimatingEndsOnTheNewColours()
-    {
-        ZLFlatButton button;
-        button.setOffAnimateDuration(0.3);
-        style(button);
-        button.resize(60, 30);
-        // Re-applying the state must not cut the running change short.
-        button.setState(0);
-        auto finishAll = [&] {
-            for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
-                if (animation->state() == QAbstractAnimation::Running)
-                    animation->setCurrentTime(animation->duration());
-        };
-        finishAll();
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOffBackground);
-        QCOMPARE(button.presentedColor(ZLFlatButton::TitleColor), QColor(Qt::white));
-
-        // Leaving half-way through the hover change turns back from where the
-        // colour stands, without a jump.
-        enter(&button);
-        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
-            if (animation->state() == QAbstractAnimation::Running)
-                animation->setCurrentTime(150);
-        const QColor midway = button.presentedColor(ZLFlatButton::BackgroundColor);
-        leave(&button);
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), midway);
-        finishAll();
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOffBackground);
-
-        // Removing the animations shows the targets at once.
-        enter(&button);
-        button.removeAllAnimations();
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kHover);
-    }
-
-    void hoverAndPressChangeTheOffColours()
-    {
-        ZLFlatButton button;
-        style(button);
-        button.resize(60, 30);
-        enter(&button);
-        QCOMPARE(button.cursor().shape(), Qt::PointingHandCursor);
-        QImage image = render(&button);
-        QVERIFY(colorDistance(image.pixelColor(30, 15), kHover) < 10);
-        QCOMPARE(button.presentedColor(ZLFlatButton::ImageColor), kImageHover);
-
-        sendMouse(&button, QEvent::MouseButtonPress, QPoint(30, 15), Qt::LeftButton, Qt::LeftButton);
-        QVERIFY(button.mouseDown());
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kDown);
-
-        leave(&button);
-        QCOMPARE(button.cursor().shape(), Qt::ArrowCursor);
-        QVERIFY(!button.mouseDown());
-        image = render(&button);
-        QVERIFY(colorDistance(image.pixelColor(30, 15), kOffBackground) < 10);
-
-        // In the on state the highlight colours stay on show while hovering.
-        button.setState(1);
-        enter(&button);
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOnBackground);
-        QCOMPARE(button.backgroundNormalColor(), kHover);
-    }
-
     void clickIsSentOnceOnReleaseInside()
     {
         ZLFlatButton button;

@@ -15,17 +15,11 @@ namespace {
 
 using namespace lg::test;
 
-
 void setAtOnce(DeterminateAnimation &view, qreal value)
 {
     view.setAnimated(false);
     view.setProgress(value);
     view.setAnimated(true);
-}
-
-QVariantAnimation *animationOf(QObject *view, const char *name)
-{
-    return view->findChild<QVariantAnimation *>(QString::fromLatin1(name));
 }
 
 } // namespace
@@ -77,39 +71,6 @@ private Q_SLOTS:
         QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
     }
 
-    void ringAnimatesHalfASecondEasingOut()
-    {
-        CircularProgressView ring;
-        ring.resize(100, 100);
-        ring.setProgress(0.8);
-        QVariantAnimation *animation = animationOf(&ring, "strokeEndAnimation");
-        QVERIFY(animation);
-        QCOMPARE(animation->state(), QAbstractAnimation::Running);
-        QCOMPARE(animation->duration(), 500);
-        // The label shows the new value at once.
-        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("80%"));
-        animation->setCurrentTime(250);
-        // Easing out: past the linear midpoint halfway through.
-        QVERIFY(ring.displayedStrokeEnd() > 0.45);
-        QVERIFY(ring.displayedStrokeEnd() < 0.8);
-        animation->setCurrentTime(500);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
-
-        // The same value again changes nothing and starts nothing.
-        ring.setProgress(0.8);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
-
-        // Switching animation off mid-way jumps to the new value.
-        ring.setProgress(0.2);
-        animation->setCurrentTime(100);
-        setAtOnce(ring, 0.0);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.0);
-        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
-    }
-
     void barFillMatchesItsValueOnScreen_data()
     {
         QTest::addColumn<QSize>("size");
@@ -156,25 +117,6 @@ private Q_SLOTS:
         setAtOnce(bar, std::numeric_limits<double>::infinity());
         QVERIFY(std::isfinite(bar.progressLayer().frame.width()));
         render(&bar);
-    }
-
-    void barAnimatesAndFollowsResizes()
-    {
-        ProgressBar bar;
-        bar.resize(200, 20);
-        setAtOnce(bar, 0.0);
-        bar.setProgress(0.5);
-        QVariantAnimation *animation = animationOf(&bar, "barWidthAnimation");
-        QVERIFY(animation);
-        QCOMPARE(animation->state(), QAbstractAnimation::Running);
-        QCOMPARE(animation->duration(), 500);
-        animation->setCurrentTime(500);
-        QCOMPARE(bar.progressLayer().frame.width(), 97.0);
-        bar.resize(306, 40);
-        QCOMPARE(bar.progressLayer().frame, QRectF(3, 3, 150, 34));
-        QCOMPARE(bar.borderLayer().cornerRadius, 20.0);
-        QVERIFY(bar.setProperty("borderColor", QColor(Qt::red)));
-        QCOMPARE(bar.borderLayer().borderColor, QColor(Qt::red));
     }
 };
 

@@ -139,34 +139,6 @@ private Q_SLOTS:
         QCOMPARE(clip.horizontalScrollBar()->maximum(), 1000 - visibleWidth);
     }
 
-    void roundedSliderBarShowsItsValue()
-    {
-        const int width = 240;
-        CustomSliderCell slider;
-        slider.setRange(0, 100);
-        slider.resize(width, 24);
-        const QColor blue = sliderFillBlue();
-
-        slider.setValue(100);
-        QCOMPARE(slider.filledWidth(), width - 7.0);
-        QRectF bar = slider.barRect();
-        QCOMPARE(bar.height(), 5.0);
-        const int y = int(bar.center().y());
-        slider.setValue(0);
-        QCOMPARE(slider.filledWidth(), 0.0);
-
-        slider.setValue(50);
-        QCOMPARE(slider.filledWidth(), (width - 7.0) / 2);
-        const QImage image = render(&slider);
-        QVERIFY(colorDistance(image.pixelColor(int(bar.left()) + 10, y), blue) < 30);
-        QVERIFY(colorDistance(image.pixelColor(int(bar.right()) - 10, y), Qt::white) < 30);
-
-        // An empty range shows the track alone.
-        slider.setRange(5, 5);
-        QCOMPARE(slider.filledWidth(), 0.0);
-        render(&slider);
-    }
-
     void editingFieldPerformsTheEditingKeys()
     {
         QWidget window;

@@ -106,40 +106,6 @@ private Q_SLOTS:
         spinner->stopAnimation();
     }
 
-    void turnsOneStarSpacingPerStep()
-    {
-        lg::FakeClock clock;
-        Spinner spinner;
-        spinner.resize(90, 90);
-        spinner.startAnimation();
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(99);
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(1);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-        clock.advance(800);
-        QCOMPARE(spinner.containerRotation(), 9 * M_PI / 5);
-        clock.advance(100);  // round again
-        QCOMPARE(spinner.containerRotation(), 0.0);
-
-        // A new duration waits for the next start.
-        spinner.setDuration(2.0);
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-        spinner.stopAnimation();
-        spinner.startAnimation();
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-
-        // Starting again begins the cycle afresh.
-        clock.advance(400);
-        spinner.startAnimation();
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        spinner.stopAnimation();
-    }
-
     void fastSpinnersRepaintAtMostSixtyTimesASecond()
     {
         lg::FakeClock clock;

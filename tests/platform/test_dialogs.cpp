@@ -260,39 +260,6 @@ private Q_SLOTS:
         QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(library)});
     }
 
-    void savePanelPlacesTheAccessoryUnderneath()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("save"));
-        QPointer<QLabel> accessory = new QLabel(QStringLiteral("Format: PNG"));
-        lg::SavePanelSpec spec;
-        spec.directory = folder;
-        spec.fileName = QStringLiteral("Untitled.png");
-        spec.accessory = accessory;
-        std::optional<QUrl> answer;
-        bool accessoryAliveInCallback = false;
-        QWidget window;
-        window.show();
-        lg::Panels::save(&window, spec, [&](const QUrl &url) {
-            answer = url;
-            accessoryAliveInCallback = !accessory.isNull();
-        });
-        auto *dialog = window.findChild<QFileDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-        QVERIFY(dialog->isAncestorOf(accessory));
-        QVERIFY(accessory->isVisible());
-        // Below the buttons and every other part of the dialog.
-        auto *buttons = dialog->findChild<QDialogButtonBox *>();
-        QVERIFY(buttons);
-        QVERIFY(accessory->mapTo(dialog, QPoint()).y() >= buttons->mapTo(dialog, QPoint(0, buttons->height())).y());
-
-        pressAccept(dialog);
-        QTRY_VERIFY(answer);
-        QCOMPARE(*answer, QUrl::fromLocalFile(folder + QStringLiteral("/Untitled.png")));
-        QVERIFY(accessoryAliveInCallback);
-        QTRY_VERIFY(accessory.isNull());
-    }
-
 };
 
 LG_TEST(DialogsTest)

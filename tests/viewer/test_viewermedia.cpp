@@ -41,13 +41,6 @@ QColor colorOf(const QImage &image)
     return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
-QPixmap solid(QSize size, const QColor &color)
-{
-    QPixmap pixmap(size);
-    pixmap.fill(color);
-    return pixmap;
-}
-
 } // namespace
 
 class ViewerMediaTest : public QObject
@@ -248,30 +241,6 @@ private Q_SLOTS:
         QVERIFY(std::abs(curve.valueForProgress(0.5) - 0.5) < 1e-3);
         QVERIFY(curve.valueForProgress(0.2) < 0.15);
         QVERIFY(curve.valueForProgress(0.8) > 0.85);
-    }
-
-    void transitionsPaintOverSnapshots()
-    {
-        SlideTransitionView view;
-        view.resize(100, 50);
-        view.run(solid({100, 50}, Qt::red), solid({100, 50}, Qt::blue), slidetransition::Push,
-                 slidetransition::FromRight);
-        QVERIFY(view.isRunning());
-        QCOMPARE(view.animation()->duration(), 500);
-        view.animation()->setCurrentTime(250);
-        QImage shot = view.grab().toImage();
-        QVERIFY(fx::near(shot.pixelColor(20, 25), Qt::red, 8));
-        QVERIFY(fx::near(shot.pixelColor(80, 25), Qt::blue, 8));
-
-        view.run(solid({100, 50}, Qt::red), solid({100, 50}, Qt::blue), slidetransition::Fade, 1);
-        view.animation()->setCurrentTime(250);
-        shot = view.grab().toImage();
-        const QColor mixed = shot.pixelColor(50, 25);
-        QVERIFY(std::abs(mixed.red() - mixed.blue()) < 12);
-        QVERIFY(mixed.red() > 100);
-        view.finish();
-        QVERIFY(view.isHidden());
-        QVERIFY(!view.isRunning());
     }
 
     void slideshowImagesArriveWithTheChosenTransition()

@@ -32,14 +32,12 @@ namespace {
 
 QString readAll(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromUtf8(lg::test::readAll(path));
 }
 
 QStringList filesIn(const QString &folder)
 {
-    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    return names;
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Answers the alerts with the button of the given title, in order.

@@ -76,27 +76,6 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { resetSharedState(); }
 
-    void busyOverlayHasTwoForms()
-    {
-        mainvc *hub = contentHub();
-        QSignalSpy hidden(hub, &mainvc::busyLoaderHidden);
-
-        hub->showBusyLoader();
-        QVERIFY(isBusy);
-        QVERIFY(!hub->bgbox->isHidden());
-        QVERIFY(!hub->loader->isHidden());
-        QVERIFY(hub->loader->isAnimating());
-
-        hub->hideBusyLoader();
-        QVERIFY(!isBusy);
-        QVERIFY(hub->bgbox->isHidden());
-        QVERIFY(hub->loader->isHidden());
-        QVERIFY(!hub->loader->isAnimating());
-        QCOMPARE(hidden.count(), 1);
-        // The form under a sheet (dimming without the spinner) is followed in
-        // everySheetPathEndsWithTheOverlayHidden.
-    }
-
     void progressRatioIsDefinedEverywhere()
     {
         QCOMPARE(mainvc::progressRatio(12, 10), 1.0);

@@ -90,37 +90,6 @@ private Q_SLOTS:
         QVERIFY(colorDistance(image.pixelColor(backgroundSpot), kOffBackground) < 10);
     }
 
-    void stateChangeAnimatesOverItsDuration()
-    {
-        ZLFlatButton button;
-        style(button);
-        button.resize(60, 30);
-        QVERIFY(button.setProperty("onAnimateDuration", 0.3));
-        button.setState(1);
-        QList<QVariantAnimation *> running;
-        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
-            if (animation->state() == QAbstractAnimation::Running)
-                running.append(animation);
-        QCOMPARE(running.size(), 4);  // background, border, image and title
-        for (QVariantAnimation *animation : running) {
-            QCOMPARE(animation->duration(), 300);
-            animation->setCurrentTime(150);
-        }
-        const QColor midway = button.presentedColor(ZLFlatButton::BackgroundColor);
-        QVERIFY(colorDistance(midway, kOffBackground) > 50);
-        QVERIFY(colorDistance(midway, kOnBackground) > 50);
-        QCOMPARE(button.layerColor(ZLFlatButton::BackgroundColor), kOnBackground);
-        for (QVariantAnimation *animation : running)
-            animation->setCurrentTime(300);
-        QCOMPARE(button.presentedColor(ZLFlatButton::BackgroundColor), kOnBackground);
-        QCOMPARE(button.presentedColor(ZLFlatButton::BorderColor), QColor(Qt::yellow));
-
-        // The same state again starts nothing: the colours are already there.
-        button.setState(1);
-        for (QVariantAnimation *animation : button.findChildren<QVariantAnimation *>())
-            QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-    }
-
     void clickIsSentOnceOnReleaseInside()
     {
         ZLFlatButton button;

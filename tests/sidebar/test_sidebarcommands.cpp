@@ -91,9 +91,6 @@ private Q_SLOTS:
         SidebarMenuSnapshot standard = folder;
         standard.canModify = false;
         QTest::newRow("standard folder") << standard << "OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
-        SidebarMenuSnapshot home = standard;
-        home.isHome = true;
-        QTest::newRow("home") << home << "OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
         SidebarMenuSnapshot busy = folder;
         busy.busy = true;
         QTest::newRow("busy") << busy << "none";
@@ -256,7 +253,6 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(shownTitles().value(1), QStringLiteral("Some items could not be processed."));
         QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(keep)));
-
     }
 
     void theAccessSheetEnablesOnlyTheHomeFolder()

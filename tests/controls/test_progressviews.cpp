@@ -71,40 +71,6 @@ private Q_SLOTS:
         QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
     }
 
-    void barFillMatchesItsValueOnScreen_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<double>("progress");
-        QTest::newRow("200x20 quarter") << QSize(200, 20) << 0.25;
-        QTest::newRow("200x20 full") << QSize(200, 20) << 1.0;
-        QTest::newRow("400x30 sixty") << QSize(400, 30) << 0.6;
-        QTest::newRow("400x30 empty") << QSize(400, 30) << 0.0;
-    }
-
-    void barFillMatchesItsValueOnScreen()
-    {
-        QFETCH(QSize, size);
-        QFETCH(double, progress);
-        ProgressBar bar;
-        bar.setForeground(QColor(0, 160, 60));
-        bar.setBackground(Qt::white);
-        bar.resize(size);
-        setAtOnce(bar, progress);
-        const QImage image = render(&bar);
-        const int y = size.height() / 2;
-        const double fillEnd = 3 + (size.width() - 6) * progress;
-        // Leave out the rounded ends, where the fill narrows.
-        const int radius = (size.height() - 6) / 2 + 1;
-        for (int x = 3 + radius; x < size.width() - 3 - radius; ++x) {
-            if (std::abs(x - fillEnd) < radius + 1)
-                continue;
-            const bool filled = colorDistance(image.pixelColor(x, y), bar.foreground()) < 40;
-            QVERIFY2(filled == (x < fillEnd), qPrintable(QStringLiteral("x %1").arg(x)));
-        }
-        // The border is drawn in its colour.
-        QVERIFY(colorDistance(image.pixelColor(size.width() / 2, 0), Qt::black) < 200);
-    }
-
     void barOddValuesAreHandled()
     {
         ProgressBar bar;

@@ -106,31 +106,6 @@ private Q_SLOTS:
         spinner->stopAnimation();
     }
 
-    void fastSpinnersRepaintAtMostSixtyTimesASecond()
-    {
-        lg::FakeClock clock;
-        QWidget window;
-        auto *spinner = new Spinner(&window);
-        spinner->resize(60, 60);
-        spinner->setStarCount(360);
-        spinner->setDuration(0.36);  // 1 ms a step
-        window.show();
-        PaintCounter counter;
-        spinner->installEventFilter(&counter);
-        spinner->startAnimation();
-        QCoreApplication::processEvents();
-        counter.paints = 0;
-        for (int i = 0; i < 60; ++i) {
-            clock.advance(16);
-            QCoreApplication::processEvents();
-        }
-        QVERIFY(counter.paints > 0);
-        QVERIFY(counter.paints <= 60);
-        // It still turns at its own speed: 960 ms is 2 2/3 turns.
-        QCOMPARE(spinner->containerRotation(), spinner->animationValues().at(240));
-        spinner->stopAnimation();
-    }
-
     void stoppedSpinnerCostsNothing()
     {
         lg::FakeClock clock;

@@ -212,34 +212,6 @@ private Q_SLOTS:
         QTRY_VERIFY(accessory.isNull());
     }
 
-    void openPanelOptionsReachTheDialog()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("panel"));
-        lg::OpenPanelSpec spec;
-        spec.title = QStringLiteral("Add Photos");
-        spec.directory = folder;
-        spec.allowsMultipleSelection = true;
-        spec.showsHiddenFiles = true;
-        spec.nameFilters = {QStringLiteral("Images (*.png *.jpg)")};
-        spec.prompt = QStringLiteral("Add");
-        std::optional<QList<QUrl>> answer;
-        QWidget window;
-        window.show();
-        lg::Panels::open(&window, spec, [&](const QList<QUrl> &urls) { answer = urls; });
-
-        auto *dialog = window.findChild<QFileDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
-        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
-        QVERIFY(dialog->filter() & QDir::Hidden);
-        QVERIFY(!answer);
-
-        dialog->reject();
-        QTRY_VERIFY(answer);
-        QVERIFY(answer->isEmpty());  // cancelled
-    }
-
     void packageIsChosenLikeAFile()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("pictures"));

@@ -210,39 +210,6 @@ private Q_SLOTS:
         QVERIFY(player.isNull() || player->playbackState() != QMediaPlayer::PlayingState);
     }
 
-    void transitionFramesMoveThePictures()
-    {
-        using namespace slidetransition;
-        const QSizeF size(200, 100);
-        Frame push = frameAt(Push, FromLeft, 0.5, size);
-        QCOMPARE(push.incoming, QRectF(-100, 0, 200, 100));
-        QCOMPARE(push.outgoing, QRectF(100, 0, 200, 100));
-        push = frameAt(Push, FromTop, 0.25, size);
-        QCOMPARE(push.incoming, QRectF(0, -75, 200, 100));
-        QCOMPARE(push.outgoing, QRectF(0, 25, 200, 100));
-        const Frame moveIn = frameAt(MoveIn, FromBottom, 0.5, size);
-        QCOMPARE(moveIn.incoming, QRectF(0, 50, 200, 100));
-        QCOMPARE(moveIn.outgoing, QRectF(0, 0, 200, 100));
-        QVERIFY(moveIn.incomingOnTop);
-        const Frame reveal = frameAt(Reveal, FromRight, 0.5, size);
-        QCOMPARE(reveal.incoming, QRectF(0, 0, 200, 100));
-        QCOMPARE(reveal.outgoing, QRectF(-100, 0, 200, 100));
-        QVERIFY(!reveal.incomingOnTop);
-        const Frame fade = frameAt(Fade, FromTop, 0.3, size);
-        QCOMPARE(fade.incoming, fade.outgoing);
-        QCOMPARE(fade.incomingOpacity, 0.3);
-        // Out of range: a fade, and from the left.
-        QCOMPARE(frameAt(0, 1, 0.5, size).incomingOpacity, 0.5);
-        QCOMPARE(frameAt(Push, 9, 0.5, size).incoming, QRectF(-100, 0, 200, 100));
-        // The end shows the new picture alone.
-        QCOMPARE(frameAt(Push, FromRight, 1.0, size).incoming, QRectF(0, 0, 200, 100));
-
-        const QEasingCurve curve = easeInEaseOut();
-        QVERIFY(std::abs(curve.valueForProgress(0.5) - 0.5) < 1e-3);
-        QVERIFY(curve.valueForProgress(0.2) < 0.15);
-        QVERIFY(curve.valueForProgress(0.8) > 0.85);
-    }
-
     void slideshowImagesArriveWithTheChosenTransition()
     {
         if (!fx::hasTool(QStringLiteral("convert")))

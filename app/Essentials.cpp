@@ -138,7 +138,13 @@ void pinViewToContainerEdges(QWidget *container, QWidget *view)
     }
     if (view->parentWidget() != container)
         view->setParent(container);
-    layout->addWidget(view);
+    // Every view fills the one cell; one already in the layout is not added again.
+    if (layout->indexOf(view) < 0) {
+        if (auto *grid = qobject_cast<QGridLayout *>(layout))
+            grid->addWidget(view, 0, 0);
+        else
+            layout->addWidget(view);
+    }
     view->show();
 }
 
@@ -155,7 +161,8 @@ bool itemListContainsFileName(const QString &name)
 bool isHiddenURL(const QUrl &url)
 {
     // Linux has no hidden attribute: a name starting with a dot is hidden.
-    const QString name = QFileInfo(url.toLocalFile()).fileName();
+    // The last component of the clean path: "/a/.hidden/" is hidden too.
+    const QString name = QFileInfo(QDir::cleanPath(url.toLocalFile())).fileName();
     return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String("..");
 }
 

@@ -1,6 +1,7 @@
 // Lumen Gallery: starts the application and hands it to the application delegate.
 #include "app/AppDelegate.h"
 #include "app/FileHandover.h"
+#include "app/Startup.h"
 
 #include "Version.h"
 
@@ -10,7 +11,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QStringList>
-#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -20,6 +20,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(LG_VERSION_STRING));
     QApplication::setDesktopFileName(QStringLiteral(LG_APPLICATION_NAME));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/lumengallery.svg")));
+    applyApplicationLook();
 
     // Files and folders named on the command line (the desktop file's %F) are the
     // ones handed over to open.
@@ -50,12 +51,8 @@ int main(int argc, char **argv)
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
 
     // The launch sequence runs once the event loop is up, as the platform's
-    // did-finish-launching does; opened files follow it.
-    QTimer::singleShot(0, &delegate, [&delegate, paths] {
-        delegate.applicationDidFinishLaunching();
-        if (!paths.isEmpty())
-            delegate.application_openFiles(paths);
-    });
+    // did-finish-launching does; files named at launch reach the delegate first.
+    scheduleLaunch(delegate, paths);
 
     const int status = app.exec();
     instance.stopListening();

@@ -130,9 +130,23 @@ void mainWindowController::windowDidExitFullScreen()
         imageViewer()->closeViewer();
 }
 
+namespace {
+
+// Resizes only tell the screens that exist: making one here would run its
+// set-up (which writes the screen mode) before the hub ever showed.
+template <typename T>
+T *existingScreen(const char *identifier)
+{
+    return qobject_cast<T *>(lg::ControllerRegistry::existing(QString::fromLatin1(identifier)));
+}
+
+} // namespace
+
 void mainWindowController::windowWillStartLiveResize()
 {
-    ViewController *content = contentController();
+    ViewController *content = existingScreen<ViewController>("ViewController");
+    if (!content)
+        return;
     content->isWindowResizing = true;
     if (content->timerResize && content->timerResize->isActive())
         content->timerResize->stop();
@@ -140,19 +154,25 @@ void mainWindowController::windowWillStartLiveResize()
 
 void mainWindowController::windowDidResize()
 {
-    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
-        imageViewer()->recenterZoom();
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage) {
+        if (viewimagevc *viewer = existingScreen<viewimagevc>("viewimagevc"))
+            viewer->recenterZoom();
+    }
 }
 
 void mainWindowController::windowDidEndLiveResize()
 {
     if (currentScreenMode == ScreenCollage) {
-        collageMaker()->viewDidResize();
+        if (collagevc *collage = existingScreen<collagevc>("collagevc"))
+            collage->viewDidResize();
         return;
     }
-    contentController()->isWindowResizing = false;
-    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
-        imageViewer()->applyFitStyle();
+    if (ViewController *content = existingScreen<ViewController>("ViewController"))
+        content->isWindowResizing = false;
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage) {
+        if (viewimagevc *viewer = existingScreen<viewimagevc>("viewimagevc"))
+            viewer->applyFitStyle();
+    }
 }
 
 void mainWindowController::windowDidMiniaturize() { printLine("mini"); }

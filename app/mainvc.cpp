@@ -70,18 +70,6 @@ const QColor headerHoverColor(58, 58, 58);
 const QColor headerDownColor(44, 44, 44);
 
 
-// A collage slot: a widget whose drop view (its child "imgview", else the slot
-// itself) keeps the image's file address in the property "imgurl" and shows
-// the QImage given to its property "image".
-QWidget *slotDropView(QWidget *slot)
-{
-    if (!slot)
-        return nullptr;
-    if (auto *view = slot->findChild<QWidget *>(QStringLiteral("imgview")))
-        return view;
-    return slot;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- LayoutHeightConstraint
@@ -329,7 +317,7 @@ void mainvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (button != area)
             continue;
-        tooltipVc->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
+        tooltipVc->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
         break;
     }
     printLine(QStringLiteral("enetr"));
@@ -373,19 +361,9 @@ void mainvc::showCollagevc()
     previousScreenMode = currentScreenMode;
     collagevc *collage = collageMaker();
     swapContainerView(m_splitView, collage);
-    if (isCollageFirstLoad) {
-        for (QWidget *slot : std::as_const(collageSlotList)) {
-            QWidget *view = slotDropView(slot);
-            if (!view)
-                continue;
-            const QUrl url = view->property("imgurl").toUrl();
-            if (url.isEmpty() || !url.isLocalFile())
-                continue;
-            QImageReader reader(url.toLocalFile());
-            reader.setAutoTransform(true);
-            view->setProperty("image", reader.read());
-        }
-    }
+    // The slots decode their pictures again, off the main thread.
+    if (isCollageFirstLoad)
+        collage->reloadSlotImages();
     currentScreenMode = ScreenCollage;
     setHeaderItemsVisible(false, true);
 }
@@ -395,10 +373,8 @@ void mainvc::closeCollagevc()
     currentScreenMode = previousScreenMode;
     if (QObject *collage = lg::ControllerRegistry::existing(QStringLiteral("collagevc")))
         swapContainerView(qobject_cast<QWidget *>(collage), nullptr);
-    for (QWidget *slot : std::as_const(collageSlotList)) {
-        if (QWidget *view = slotDropView(slot))
-            view->setProperty("image", QImage());
-    }
+    if (auto *maker = qobject_cast<collagevc *>(lg::ControllerRegistry::existing(QStringLiteral("collagevc"))))
+        maker->clearSlotImages();
     swapContainerView(nullptr, m_splitView);
     setHeaderItemsVisible(true, true);
 }
@@ -457,6 +433,7 @@ void mainvc::btnfullimage()
 
 void mainvc::enterFullImage()
 {
+    const bool alreadyFullImage = currentScreenMode == ScreenFullImage;
     titlebox->hide();
     titleboxHeight.setConstant(0);
 
@@ -490,8 +467,13 @@ void mainvc::enterFullImage()
     }
     currentScreenMode = ScreenFullImage;
 
-    if (content->splitview && content->splitview->count() > 1)
-        content->splitview->widget(1)->hide();
+    if (content->splitview && content->splitview->count() > 1) {
+        QWidget *pane = content->splitview->widget(1);
+        // Entering the layout again from itself keeps the first record.
+        if (!alreadyFullImage)
+            infoPaneShownBeforeFullImage = !pane->isHidden();
+        pane->hide();
+    }
     unhighlightRightSplitButton();
     if (QWidget *sidebar = splitController()->item)
         sidebar->hide();

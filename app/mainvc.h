@@ -62,6 +62,9 @@ public:
     QFrame *bgbox = nullptr;                 // the busy overlay's dimming box
     QWidget *container = nullptr;            // split view, collage or editor
     LayoutHeightConstraint titleboxHeight;   // height of the header bar
+    // Whether the information pane showed before the full-image layout hid it;
+    // leaving that layout puts it back as it was.
+    bool infoPaneShownBeforeFullImage = false;
 
     // ---- Other fields ----
     // The hover hint; a small popup of its own (it is also the popover).

@@ -40,7 +40,8 @@ int splitvc::sidebarMaximumThickness() const
 
 void splitvc::updateSidebarMaximum()
 {
-    if (!item)
+    // Not in a window yet: there is no window width to take a quarter of.
+    if (!item || window() == this)
         return;
     item->setMaximumWidth(std::max(sidebarMinimumThickness, sidebarMaximumThickness()));
 }

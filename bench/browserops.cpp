@@ -99,8 +99,8 @@ double measure(const char *name, const std::function<void()> &command, int batch
     loop.exec();
     const double longest = stall.stop();
     QObject::disconnect(done);
-    std::printf("%s: %.0f ms, longest stall %.1f ms (starting it: %lld ms)\n", name, double(clock.elapsed()), longest,
-                start);
+    std::printf("%s time: %.0f ms\n%s stall: %.1f ms\n%s start: %lld ms\n", name, double(clock.elapsed()), name,
+                longest, name, start);
     std::fflush(stdout);
     return longest;
 }
@@ -156,7 +156,7 @@ int main(int argc, char **argv)
         idle.start();
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
-        std::printf("idle with the overlay: longest stall %.1f ms\n", idle.stop());
+        std::printf("idle stall: %.1f ms\n", idle.stop());
         contentHub()->hideBusyLoader();
     }
 

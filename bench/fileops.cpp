@@ -2,7 +2,7 @@
 //
 //   bench_fileops          makes 400 files of 2.5 MB and 2,000 of 20 KB in a
 //                          temporary folder, copies them through FileOperation
-//                          and with `cp -r` in the same run (best of five
+//                          and with `cp -r` in the same run (best of seven
 //                          rounds each), compares the copies and measures how
 //                          long the main thread stalls
 //   bench_fileops SRC DST  copies every entry of SRC into DST through
@@ -31,7 +31,7 @@ constexpr qint64 bigSize = 2'500'000;
 constexpr int smallCount = 2000;
 constexpr qint64 smallSize = 20'000;
 constexpr int tickMs = 5;
-constexpr int rounds = 5;
+constexpr int rounds = 7;
 
 // Runs the batch on its worker while the main thread ticks; returns the
 // results and the longest gap between ticks beyond their interval.
@@ -48,6 +48,7 @@ QList<lg::FileOpResult> runBatch(const QList<lg::FileOpItem> &items, qint64 *ela
     qint64 stall = 0;
     QTimer ticker;
     ticker.setInterval(tickMs);
+    ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         stall = std::max(stall, sinceTick.restart() - tickMs);
     });

@@ -77,7 +77,8 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
                             ClashMode mode, const QStringList &listedNames)
 {
     TransferOutcome out;
-    QStringList taken = listedNames;
+    // Made at the first numbered copy: the target folder is listed once per batch.
+    std::optional<lg::FreeNameFinder> freeNames;
     for (const QString &source : sources) {
         if (kind == TransferKind::Trash) {
             out.results.append(existsOrLink(source)
@@ -123,9 +124,12 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
             lg::NameNumbering numbering;
             numbering.tryPlainNameFirst = false;
             numbering.isFolder = info.isDir();
-            const QString freeName = lg::freeName(targetFolder, name, numbering, taken);
-            taken.append(freeName);
-            out.results.append(transfer(lg::ConflictPolicy::Refuse, freeName));
+            if (!freeNames) {
+                freeNames.emplace(targetFolder);
+                for (const QString &listed : listedNames)
+                    freeNames->addTaken(listed);
+            }
+            out.results.append(transfer(lg::ConflictPolicy::Refuse, freeNames->take(name, numbering)));
             break;
         }
         }

@@ -5,6 +5,7 @@
 #include "app/mainvc.h"
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
+#include "model/NameOrder.h"
 #include "platform/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
@@ -93,9 +94,12 @@ void appendMediaItemForPath(const QString &path)
 QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
 {
     QVector<InitialDirectory> items;
-    const std::optional<QStringList> paths = directoryContents(folderPath);
+    std::optional<QStringList> paths = directoryContents(folderPath);
     if (!paths)
         return items;
+    // The file system's order is hash order on most Linux file systems: the
+    // listing is shown by name, as file managers do; a chosen sort comes on top.
+    sortPathsByName(*paths);
     const qsizetype count = paths->size();
     // Each entry costs a few file-system calls: a large folder is split over
     // the cores, in chunks that keep the listing order.
@@ -199,6 +203,10 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
         if (!pending->finished) {
             // Too slow for the main thread to wait: the listing arrives later.
             pending->waiterGaveUp = true;
+            // The old folder's list no longer belongs to the current folder:
+            // until the new one arrives, selections, double-clicks and
+            // next/previous find nothing to act on.
+            installListing({});
             return;
         }
     }

@@ -29,8 +29,9 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath);
 // Fills itemList from the current source and empties searchResults, then
 // calls done on the main thread. A folder is listed on a background thread;
 // when that takes longer than the listing budget the main thread goes on and
-// the lists are replaced (and done runs) once the listing arrives, so that a
-// huge or slow folder never holds up the window. A newer fill makes the
+// the lists are emptied at once and filled (and done runs) once the listing
+// arrives, so that a huge or slow folder never holds up the window and the
+// previous folder's entries are not acted on meanwhile. A newer fill makes the
 // pending one void: its done never runs. Nothing runs when context is gone.
 void fillItemListFromSource(const QObject *context, std::function<void()> done);
 

@@ -29,6 +29,12 @@ void ShownItemsModel::reloadData()
     endResetModel();
 }
 
+bool ShownItemsModel::showsActiveList() const
+{
+    const QVector<InitialDirectory> &active = activeItemList();
+    return m_items.isSharedWith(active) || (m_items.isEmpty() && active.isEmpty());
+}
+
 const InitialDirectory *ShownItemsModel::entry(int row) const
 {
     return row >= 0 && row < m_items.size() ? &m_items.at(row) : nullptr;
@@ -154,9 +160,23 @@ QString ShownItemsModel::shortDate(const QDateTime &date)
     return date.toLocalTime().toString(QStringLiteral("dd-MM-yy"));
 }
 
+namespace {
+
+// The info line's mode as shown: a value other than 0, 1 or 2 keeps the line
+// that showed before.
+uint8_t shownInfoLineMode()
+{
+    static uint8_t lastShown = 0;
+    if (infoLineMode <= 2)
+        lastShown = infoLineMode;
+    return lastShown;
+}
+
+} // namespace
+
 QString ShownItemsModel::gridInfoLine(const InitialDirectory &item, const std::optional<PixelInfo> &pixels)
 {
-    switch (infoLineMode) {
+    switch (shownInfoLineMode()) {
     case 0:
         return item.file ? humanReadableSize(item.file->size) : QString();
     case 1:
@@ -234,8 +254,9 @@ QVariant ShownItemsModel::data(const QModelIndex &index, int role) const
             return !thumbnailCache().contains(m_keys.at(index.row()))
                 && !thumbnailCache().hasFailed(m_keys.at(index.row()));
         case InfoLineRole:
-            return gridInfoLine(*item, infoLineMode == 1 ? thumbnailCache().pixelInfo(m_keys.at(index.row()))
-                                                         : std::nullopt);
+            return gridInfoLine(*item, shownInfoLineMode() == 1
+                                           ? thumbnailCache().pixelInfo(m_keys.at(index.row()))
+                                           : std::nullopt);
         default:
             return QVariant();
         }

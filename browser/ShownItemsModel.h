@@ -27,6 +27,9 @@ public:
 
     // Takes the shown list as it is now.
     void reloadData();
+    // True while the rows are those of activeItemList() as it stands (the list
+    // has not been replaced or changed since the last reloadData).
+    bool showsActiveList() const;
     // The entry of a row, or nullptr.
     const InitialDirectory *entry(int row) const;
     ThumbnailKey keyAt(int row) const;

@@ -1,6 +1,7 @@
 #include "browser/ThumbnailCache.h"
 
 #include "app/Essentials.h"
+#include "browser/FileTypeIcon.h"
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
@@ -20,7 +21,7 @@
 
 size_t qHash(const ThumbnailKey &key, size_t seed)
 {
-    return qHashMulti(seed, key.path, key.modified, key.size);
+    return qHashMulti(seed, key.path, key.modified, key.size, key.rendition);
 }
 
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item)
@@ -308,11 +309,7 @@ void ThumbnailCache::start(const Job &job)
 
 QImage ThumbnailCache::fileTypeIcon(const QString &path) const
 {
-    static QFileIconProvider provider;
-    const QIcon icon = provider.icon(QFileInfo(path));
-    if (icon.isNull())
-        return QImage();
-    return icon.pixmap(QSize(128, 128)).toImage();
+    return fileTypeIconImage(path);
 }
 
 void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,

@@ -31,10 +31,13 @@ struct ThumbnailKey
     QString path;
     qint64 modified = -1;   // modification time, ms since the epoch; -1 unknown
     qint64 size = -1;       // bytes; -1 unknown
+    // 0: the browser's thumbnail; otherwise a larger copy of at most this many
+    // pixels on its longest side (the collage's slots), kept apart from it.
+    int rendition = 0;
 
     friend bool operator==(const ThumbnailKey &a, const ThumbnailKey &b)
     {
-        return a.modified == b.modified && a.size == b.size && a.path == b.path;
+        return a.modified == b.modified && a.size == b.size && a.rendition == b.rendition && a.path == b.path;
     }
 };
 size_t qHash(const ThumbnailKey &key, size_t seed = 0);

@@ -64,6 +64,9 @@ void listVc::hideEvent(QHideEvent *event)
 void listVc::viewWillAppear()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
+    // The list may have changed while another view showed.
+    if (!m_model->showsActiveList())
+        reloadTable();
     selectCurrentRow();
     scheduleWorkRequest();
 }

@@ -8,6 +8,7 @@
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
+#include "controls/Sliders.h"
 #include "platform/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
 
@@ -55,16 +56,11 @@ void thumbnailvc::viewDidLoad()
     btnZoomOut->setIcon(browserstyle::icon(QStringLiteral("zoomout")));
     btnZoomOut->setToolTip(QStringLiteral("Smaller thumbnails"));
     btnZoomOut->setIconSize(QSize(16, 16));
-    slider = new QSlider(Qt::Horizontal, bar);
+    slider = new CustomSliderCell(Qt::Horizontal, bar);
     slider->setObjectName(QStringLiteral("slider"));
     slider->setRange(0, 100);
     slider->setValue(50);
     slider->setFixedWidth(140);
-    slider->setStyleSheet(QStringLiteral(
-        "QSlider::groove:horizontal { height: 3px; background: #4a4a4a; border-radius: 1px; }"
-        "QSlider::sub-page:horizontal { background: rgb(244,155,0); border-radius: 1px; }"
-        "QSlider::handle:horizontal { background: #d8d8d8; width: 12px; height: 12px; margin: -5px 0;"
-        " border-radius: 6px; }"));
     btnZoomIn = new QToolButton(bar);
     btnZoomIn->setObjectName(QStringLiteral("btnzoomin"));
     btnZoomIn->setIcon(browserstyle::icon(QStringLiteral("zoomin")));
@@ -108,6 +104,9 @@ void thumbnailvc::resizeEvent(QResizeEvent *event)
 void thumbnailvc::viewWillAppear()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
+    // The list may have changed while another view showed.
+    if (!m_model->showsActiveList())
+        reloadCollectionView();
 }
 
 void thumbnailvc::viewDidAppear()
@@ -209,18 +208,12 @@ void thumbnailvc::refreshData()
 void thumbnailvc::finishReload()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
-    if (firsttime) {
-        if (!itemList.isEmpty()) {
-            firsttime = false;
-            // The first listing keeps the folder's order; a search typed before
-            // it still filters, or the grid would show nothing.
-            if (isSearchActive)
-                contentController()->applySearchFilter();
-            reloadCollectionView();
-        }
-    } else {
-        applySortAndSearchAfterListing([this] { reloadCollectionView(); });
-    }
+    // The first listing that holds items ends the first time. Every listing
+    // (an empty one too) replaces what the grid shows, with the chosen sort and
+    // the search applied.
+    if (firsttime && !itemList.isEmpty())
+        firsttime = false;
+    applySortAndSearchAfterListing([this] { reloadCollectionView(); });
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
     if (firstAccess)

@@ -63,6 +63,17 @@ void PopoverMaxTypeVC::updateMargins()
         l->setContentsMargins(left, top, right, bottom);
 }
 
+Qt::Edge PopoverMaxTypeVC::screenEdge(RectEdge edge)
+{
+    switch (edge) {
+    case MinXEdge: return Qt::LeftEdge;
+    case MinYEdge: return Qt::TopEdge;
+    case MaxXEdge: return Qt::RightEdge;
+    case MaxYEdge: return Qt::BottomEdge;
+    }
+    return Qt::TopEdge;
+}
+
 void PopoverMaxTypeVC::showHint(const QString &text, QWidget *anchor, Qt::Edge preferredEdge)
 {
     messageValue = text;

@@ -33,6 +33,20 @@ public:
     // A hover hint: shows text beside the whole of anchor.
     void showHint(const QString &text, QWidget *anchor, Qt::Edge preferredEdge);
 
+    // A side of a rectangle by its coordinate, as the screens name it. The
+    // anchors are controls, whose y grows downward: the minimum y is the top.
+    enum RectEdge { MinXEdge = 0, MinYEdge = 1, MaxXEdge = 2, MaxYEdge = 3 };
+    // The one mapping of those sides to the screen's.
+    static Qt::Edge screenEdge(RectEdge edge);
+    void showRelativeToRect(const QRect &rect, QWidget *positioningView, RectEdge preferredEdge)
+    {
+        showRelativeToRect(rect, positioningView, screenEdge(preferredEdge));
+    }
+    void showHint(const QString &text, QWidget *anchor, RectEdge preferredEdge)
+    {
+        showHint(text, anchor, screenEdge(preferredEdge));
+    }
+
     // The side of rect the popover stands on while shown.
     Qt::Edge shownEdge() const { return m_edge; }
     // The anchor rectangle in global coordinates.

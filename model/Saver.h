@@ -4,8 +4,8 @@
 // quality, TIFF compression) under the name field, the chosen format's extension
 // applied to the name, and the write through lg::ImageWriter (temporary file and
 // rename, off the main thread). While the panel is up and the file is written
-// the hub's overlay dims the window. A failed
-// write is reported in an alert and nothing is marked saved. Main thread.
+// the hub's overlay dims the window. A failed write is reported in an alert and
+// nothing is marked saved. Main thread.
 #include "platform/ImageWriter.h"
 
 #include <QFutureWatcher>

@@ -337,7 +337,10 @@ void StartupVc::sendNewsletterSubscription()
 void StartupVc::handleNewsletterReply(QNetworkReply *reply)
 {
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
+    // Only a reply that never came is dropped; a server that answers with an
+    // error status may still send one of the codes.
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (reply->error() != QNetworkReply::NoError && !answered) {
         printLine(reply->errorString());
         return;
     }

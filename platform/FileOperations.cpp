@@ -532,7 +532,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
     return success(p.source, p.target);
 }
 
-FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -541,7 +541,7 @@ FileOpResult copyWith(const QString &source, const QString &targetFolder, Confli
     return copyPlanned(p, ctx, false);
 }
 
-FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
@@ -570,6 +570,30 @@ FileOpResult moveWith(const QString &source, const QString &targetFolder, Confli
     return copied;
 }
 
+// A numbered name taken by someone else between the check and the rename is
+// numbered again.
+template <typename Step>
+FileOpResult withRetries(Step step, ConflictPolicy onConflict)
+{
+    FileOpResult r = step();
+    for (int attempt = 0; attempt < 5 && onConflict == ConflictPolicy::KeepBoth
+                          && r.error == FileOpError::TargetExists; ++attempt)
+        r = step();
+    return r;
+}
+
+FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return copyOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
+FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
 qint64 bytesOf(const QString &path) { return measureTree(path).bytes; }
 
 } // namespace
@@ -581,22 +605,32 @@ bool isValidFileName(const QString &name)
            && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
-                 const QStringList &alsoTaken)
+FreeNameFinder::FreeNameFinder(const QString &folder)
+    : m_folder(folder)
 {
-    QSet<QString> taken;
     std::vector<QByteArray> names;
     int err = 0;
     if (listNames(folder, &names, &err)) {
+        m_taken.reserve(qsizetype(names.size()));
         for (const QByteArray &entry : names)
-            taken.insert(QFile::decodeName(entry).toLower());
+            m_taken.insert(QFile::decodeName(entry).toLower());
     }
-    for (const QString &other : alsoTaken)
-        taken.insert(other.toLower());
-    const auto isFree = [&](const QString &candidate) {
-        struct stat st;
-        return !taken.contains(candidate.toLower()) && !lstatPath(joinPath(folder, candidate), &st);
-    };
+}
+
+void FreeNameFinder::addTaken(const QString &name)
+{
+    m_taken.insert(name.toLower());
+}
+
+bool FreeNameFinder::isFree(const QString &candidate) const
+{
+    // The listing may be old by now: the disk has the last word.
+    struct stat st;
+    return !m_taken.contains(candidate.toLower()) && !lstatPath(joinPath(m_folder, candidate), &st);
+}
+
+QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
+{
     if (numbering.tryPlainNameFirst && isFree(name))
         return name;
     QString base = name, extension;
@@ -610,6 +644,22 @@ QString freeName(const QString &folder, const QString &name, const NameNumbering
         if (isFree(candidate))
             return candidate;
     }
+}
+
+QString FreeNameFinder::take(const QString &name, const NameNumbering &numbering)
+{
+    const QString free = peek(name, numbering);
+    addTaken(free);
+    return free;
+}
+
+QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
+                 const QStringList &alsoTaken)
+{
+    FreeNameFinder finder(folder);
+    for (const QString &other : alsoTaken)
+        finder.addTaken(other);
+    return finder.peek(name, numbering);
 }
 
 // ---- Comparisons ----

@@ -13,6 +13,7 @@
 // caller decides what the user sees.
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -90,6 +91,25 @@ struct NameNumbering
 };
 QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering = {},
                  const QStringList &alsoTaken = {});
+
+// freeName for a batch: the folder is listed once, and every name handed out
+// counts as taken for the names after it (2,000 duplicates list the folder once,
+// not 2,000 times). Any thread; one finder per thread.
+class FreeNameFinder
+{
+public:
+    explicit FreeNameFinder(const QString &folder);
+    // The free name for name, which then counts as taken.
+    QString take(const QString &name, const NameNumbering &numbering = {});
+    // The free name for name, without taking it.
+    QString peek(const QString &name, const NameNumbering &numbering = {}) const;
+    void addTaken(const QString &name);
+
+private:
+    bool isFree(const QString &candidate) const;
+    QString m_folder;
+    QSet<QString> m_taken;   // lower-cased
+};
 
 // ---- Comparisons (canonical paths; whole path components) ----
 // Both exist and are the same file (same device and inode, links resolved).

@@ -84,12 +84,6 @@ bool launchApplication(const QString &id, const QStringList &uris, QString *erro
 
 bool runProcess(const ExternalCall &call, QString *error)
 {
-    if (call.detached) {
-        if (QProcess::startDetached(call.program, call.arguments))
-            return true;
-        *error = QStringLiteral("%1 could not be started.").arg(call.program);
-        return false;
-    }
     QProcess process;
     process.start(call.program, call.arguments);
     if (!process.waitForStarted(callTimeoutMs)) {

@@ -32,8 +32,6 @@ struct ExternalCall
     QString program;
     QStringList arguments;
     QVariantList dbusArguments;  // D-Bus only, as sent
-    // Process: started and left running (true once it started), not waited for.
-    bool detached = false;
     // A failure of this call is passed over (e.g. a settings key that older
     // desktops lack).
     bool optional = false;

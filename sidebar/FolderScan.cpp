@@ -1,11 +1,13 @@
 #include "sidebar/FolderScan.h"
 
 #include "app/Essentials.h"
+#include "model/NameOrder.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
@@ -20,7 +22,7 @@ std::atomic<bool> isSidebarTreeUpdating{false};
 namespace {
 
 // One folder as read from the disk: its identity and the entries that are
-// folders or symbolic links to folders, in the order the file system gives.
+// folders or symbolic links to folders, in name order (compareNames).
 struct Entry
 {
     QString name;
@@ -86,6 +88,9 @@ Listing readFolder(const QString &path, bool followLinks)
         }
     }
     ::closedir(dir);  // closes fd too
+    // Shown by name, as the folder listing is (the file system gives hash order).
+    std::stable_sort(listing.folders.begin(), listing.folders.end(),
+                     [](const Entry &a, const Entry &b) { return compareNames(a.name, b.name) < 0; });
     return listing;
 }
 

@@ -327,7 +327,7 @@ void sideMenuvc::mouseEntered(QWidget *area)
     for (const auto &[button, text] : hints) {
         if (!button || button != area)
             continue;
-        popoverDetails->showHint(QString::fromLatin1(text), button, Qt::TopEdge);
+        popoverDetails->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
         return;
     }
 }
@@ -423,32 +423,36 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     });
 
     // Recording: one record per accepted folder, filled with its sub-folders.
-    // The progress goes to the main thread with every sixth sub-folder of a
-    // parent, carrying the sub-folders counted since the last step.
-    auto pending = std::make_shared<int>(0);
-    ScanContext context{control, &listings, [job, pending](const QUrl &folder, bool ringMoves) {
-                            ++*pending;
+    // Every folder counts on the main thread; the ring and the path line move
+    // with every sixth sub-folder of a parent.
+    ScanContext context{control, &listings, [job](const QUrl &folder, bool ringMoves) {
                             if (sideMenuvc::folderRecordedHook)
                                 sideMenuvc::folderRecordedHook(folder);
-                            if (!ringMoves)
-                                return;
-                            const int delta = std::exchange(*pending, 0);
-                            const QString path = folder.toLocalFile();
-                            postToOwner(job, [delta, path](sideMenuvc *) {
+                            const QString path = ringMoves ? folder.toLocalFile() : QString();
+                            postToOwner(job, [ringMoves, path](sideMenuvc *) {
                                 if (mainvc *hub = existingHub()) {
-                                    hub->currentCount += delta;
-                                    hub->updateProgressSheet();
-                                    hub->setProgressPath(path);
+                                    hub->currentCount += 1;
+                                    if (ringMoves) {
+                                        hub->updateProgressSheet();
+                                        hub->setProgressPath(path);
+                                    }
                                 }
                             });
                         }};
     auto records = std::make_shared<std::vector<FolderRecord>>();
     bool alreadyAdded = false;
     bool outsideHome = false;
+    QStringList takenThisTime;  // a folder named twice in one list is added once
     for (const QUrl &url : urls) {
         if (job->topLevelPaths.contains(comparablePath(url.toLocalFile())) && url.isLocalFile()) {
             alreadyAdded = true;
             continue;
+        }
+        if (url.isLocalFile()) {
+            const QString path = comparablePath(url.toLocalFile());
+            if (takenThisTime.contains(path))
+                continue;
+            takenThisTime.append(path);
         }
         if (!insideHome(url)) {
             outsideHome = true;
@@ -835,11 +839,13 @@ void sideMenuvc::showOpenedWithNode()
         return;
     }
     mainvc *hub = existingHub();
-    isSidebarTreeUpdating = true;
+    // May run in the middle of an add (files and a folder handed over at
+    // once): the add's own flag is put back as it was.
+    const bool wasUpdating = isSidebarTreeUpdating.exchange(true);
     if (hub)
         hub->showBusyLoader();
     treeController->removeSelectionIndexPaths();
-    isSidebarTreeUpdating = false;
+    isSidebarTreeUpdating = wasUpdating;
     // The insertion selects the new entry, which loads it.
     insertLeafNode(TreeAdditionObj(std::nullopt, openedWithLabel, false));
     if (hub)
@@ -1067,13 +1073,15 @@ void sideMenuvc::loadSelection()
 void sideMenuvc::updatePreviewThumbnail()
 {
     video_icon->hide();
-    const int generation = ++m_previewGeneration;
     if (itemList.isEmpty()) {
+        ++m_previewGeneration;
         imgviewThumbnail->clear();
         return;
     }
+    // No selection keeps the picture, and the one still on its way.
     if (selectedItemIndex == -1)
         return;
+    const int generation = ++m_previewGeneration;
     contentController()->fillInfoPane();
 
     const InitialDirectory *item = nullptr;

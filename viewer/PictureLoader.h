@@ -59,6 +59,10 @@ public:
     static PictureKey keyFor(const QString &path, QSize bound);
     // Decodes the file of key on the calling thread (any thread).
     static DecodedPicture decode(const PictureKey &key);
+    // The long side to decode for a wanted maxSide of a picture whose long side
+    // is longSide: a reduced-decode size (1/2, 1/4, 1/8) when maxSide is at
+    // most 5% above it, else maxSide.
+    static int snappedToReducedDecode(int maxSide, int longSide);
 
     std::optional<DecodedPicture> cached(const PictureKey &key);
     bool isPending(const PictureKey &key) const { return m_pending.contains(key); }

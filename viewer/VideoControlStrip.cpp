@@ -1,5 +1,6 @@
 #include "viewer/VideoControlStrip.h"
 
+#include "controls/Sliders.h"
 #include "viewer/ViewerIcons.h"
 
 #include <QHBoxLayout>
@@ -19,10 +20,7 @@ VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
         "#videoControls { background: #262626; border-top: 1px solid #333333; }"
         "QPushButton { background: transparent; border: none; border-radius: 4px; padding: 3px; }"
         "QPushButton:hover { background: rgba(255,255,255,0.10); }"
-        "QLabel { color: #bdbdbd; font-size: 11px; }"
-        "QSlider::groove:horizontal { height: 4px; background: #4a4a4a; border-radius: 2px; }"
-        "QSlider::sub-page:horizontal { background: rgb(244,155,0); border-radius: 2px; }"
-        "QSlider::handle:horizontal { width: 12px; margin: -5px 0; border-radius: 6px; background: #e8e8e8; }"));
+        "QLabel { color: #bdbdbd; font-size: 11px; }"));
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(10, 2, 12, 2);
@@ -34,7 +32,7 @@ VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
     m_pauseIcon = viewericons::icon(QStringLiteral("pause-icon-18-256"), QSize(14, 14));
     m_play->setCursor(Qt::PointingHandCursor);
     m_play->setFocusPolicy(Qt::NoFocus);
-    m_position = new QSlider(Qt::Horizontal, this);
+    m_position = new CustomSliderCell(Qt::Horizontal, this);
     m_position->setObjectName(QStringLiteral("videoPosition"));
     m_position->setRange(0, 0);
     m_position->setFocusPolicy(Qt::NoFocus);

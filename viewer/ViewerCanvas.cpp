@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include <cmath>
+
 // ---------------------------------------------------------------- scrollimage
 
 scrollimage::scrollimage(QWidget *parent) : QWidget(parent)
@@ -192,6 +194,17 @@ void ViewerImageView::paintEvent(QPaintEvent *event)
         unmagnified.setViewSize(QSizeF(size()));
         unmagnified.setImageSize(QSizeF(m_pixelSize));
         target = unmagnified.imageRectInViewport();
+    }
+    // A picture decoded within 2% of the size it shows at is drawn pixel for
+    // pixel, centred where it belongs: a plain copy instead of a smooth
+    // rescale of a whole screen of pixels, and no visible difference.
+    const qreal ratio = devicePixelRatioF();
+    const QSizeF drawn = QSizeF(m_image.size()) / ratio;
+    if (target.width() > 0 && target.height() > 0 && std::abs(drawn.width() / target.width() - 1.0) <= 0.02
+        && std::abs(drawn.height() / target.height() - 1.0) <= 0.02) {
+        const QPointF centre = target.center();
+        target = QRectF(QPointF(std::round(centre.x() - drawn.width() / 2), std::round(centre.y() - drawn.height() / 2)),
+                        drawn);
     }
     const QRectF exposed = target.intersected(QRectF(event->rect()));
     if (!exposed.isEmpty() && target.width() > 0 && target.height() > 0) {

@@ -14,6 +14,7 @@
 #include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
+#include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
 #include "platform/Clipboard.h"
 #include "platform/ControllerRegistry.h"
@@ -26,6 +27,7 @@
 #include "viewer/VideoControlStrip.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
+#include "browser/FileTypeIcon.h"
 
 #include <QAction>
 #include <QAudioOutput>
@@ -46,6 +48,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -84,11 +87,6 @@ const char *viewerStyleSheet = R"css(
 #bottomBar QPushButton:hover { background: rgba(255, 255, 255, 24); }
 #bottomBar QPushButton:pressed { background: rgba(255, 255, 255, 40); }
 #bottomBar QFrame#barSeparator { background: #454545; border: none; }
-#slider::groove:horizontal { height: 4px; background: #4d4d4d; border-radius: 2px; }
-#slider::sub-page:horizontal { background: rgb(244, 155, 0); border-radius: 2px; }
-#slider::handle:horizontal { width: 12px; margin: -5px 0; border-radius: 6px; background: #ededed; }
-#slider::sub-page:horizontal:disabled { background: #6b6b6b; }
-#slider::handle:horizontal:disabled { background: #8a8a8a; }
 #btnCLoseviewImage { background: rgba(20, 20, 20, 170); border: 1px solid #444444; border-radius: 15px; }
 #btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
 QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
@@ -215,10 +213,11 @@ void viewimagevc::viewDidLoad()
     connect(m_animation, &AnimatedImage::loaded, this, [this](const QImage &first) {
         if (m_animation->path() != m_shownPath)
             return;
-        if (first.isNull())
-            imgview->clearPicture();
-        else
-            imgview->setPicture(first, first.size(), m_shownPath);
+        if (first.isNull()) {
+            showFileTypeIcon(m_shownPath);
+            return;
+        }
+        imgview->setPicture(first, first.size(), m_shownPath);
         showImageCommonTail();
     });
     connect(m_animation, &AnimatedImage::frameChanged, this, [this](const QImage &frame) {
@@ -323,7 +322,7 @@ void viewimagevc::buildLayout()
     bar->setSpacing(4);
     btnZoomout = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnZoomout"), QStringLiteral("zoomout"),
                                              QStringLiteral("Zoom Out"));
-    slider = new QSlider(Qt::Horizontal, m_bar);
+    slider = new CustomSliderCell(Qt::Horizontal, m_bar);
     slider->setObjectName(QStringLiteral("slider"));
     slider->setRange(int(minimumMagnification * sliderScale), int(maximumMagnification * sliderScale));
     slider->setSingleStep(sliderScale / 10);
@@ -651,9 +650,8 @@ void viewimagevc::applyStill(const PictureKey &key, const DecodedPicture &pictur
 {
     m_wantedKey.reset();
     if (!picture.ok()) {
-        imgview->clearPicture();
         transitionView->finish();
-        showImageCommonTail();
+        showFileTypeIcon(key.path);
         return;
     }
     imgview->setPicture(picture.image, picture.pixelSize, key.path);
@@ -799,6 +797,8 @@ void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
         return;
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
+    if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
+        showFileTypeIcon(playerItem.toLocalFile());
     if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
         itemDidFinishPlaying();
 }
@@ -812,6 +812,20 @@ void viewimagevc::showEmptyPicture()
     imgview->show();
     boxForImgview->show();
     scrollview->show();
+}
+
+void viewimagevc::showFileTypeIcon(const QString &path)
+{
+    // A file with no picture to show (damaged, empty, not what its name says)
+    // shows the icon of its type, as the grid does; the view stays usable.
+    setVideoShown(false);
+    imgview->show();
+    boxForImgview->show();
+    scrollview->show();
+    imgview->clearPicture();
+    showImageCommonTail();
+    const QImage icon = fileTypeIconImage(path);
+    imgview->setPlaceholder(icon, icon.size() / std::max<qreal>(1, icon.devicePixelRatio()), path);
 }
 
 void viewimagevc::itemDidFinishPlaying()
@@ -986,7 +1000,10 @@ void viewimagevc::closeViewer()
     applogo->hide();
     updateEscapeKey();
     auto *content = existingController<ViewController>("ViewController");
-    if (content)
+    // The information pane comes back as it was before the full-image layout.
+    if (auto *hub = existingController<mainvc>("mainvc"); content && hub && content->splitview
+        && content->splitview->count() > 1
+        && content->splitview->widget(1)->isHidden() == hub->infoPaneShownBeforeFullImage)
         content->toggleInfoPane();
     if (auto *split = existingController<splitvc>("splitvc"); split && split->item && split->item->isHidden()) {
         split->item->show();
@@ -1078,7 +1095,7 @@ void viewimagevc::mouseEntered(QWidget *area)
     }
     if (area == btnback) {
         tooltipVc->messageValue = QStringLiteral("Back");
-        tooltipVc->showRelativeToRect(btnback->rect(), btnback, Qt::BottomEdge);
+        tooltipVc->showRelativeToRect(btnback->rect(), btnback, PopoverMaxTypeVC::MinYEdge);
         if (tooltipVc->message)
             tooltipVc->message->setText(tooltipVc->messageValue);
     }

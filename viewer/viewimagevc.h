@@ -310,6 +310,8 @@ private:
     void showStill(const QString &path);
     void showVideo(const QUrl &url);
     void showEmptyPicture();
+    // The icon of path's file type in place of a picture that cannot be shown.
+    void showFileTypeIcon(const QString &path);
     void applyStill(const PictureKey &key, const DecodedPicture &picture);
     void pictureReady(const PictureKey &key);
     void preloadNeighbours();

@@ -185,18 +185,6 @@ private Q_SLOTS:
         QWidget *split = splitController();
         QCOMPARE(split->parentWidget(), hub->container);
 
-        // A slot whose drop view remembers its image file.
-        QImage pixels(8, 6, QImage::Format_RGB32);
-        pixels.fill(Qt::red);
-        const QString png = lg::test::freshFolder(QStringLiteral("collage")) + QStringLiteral("/a.png");
-        QVERIFY(pixels.save(png));
-        QWidget slot;
-        auto *dropView = new QWidget(&slot);
-        dropView->setObjectName(QStringLiteral("imgview"));
-        dropView->setProperty("imgurl", QUrl::fromLocalFile(png));
-        collageSlotList = {&slot};
-        isCollageFirstLoad = true;
-
         currentScreenMode = ScreenList;
         hub->btncollage->click();
         QCOMPARE(ScreenMode(currentScreenMode), ScreenCollage);
@@ -205,7 +193,6 @@ private Q_SLOTS:
         QVERIFY(split->parentWidget() != hub->container);
         for (QWidget *item : collageHeaderItems(hub))
             QVERIFY2(item->isHidden(), qPrintable(item->objectName()));
-        QCOMPARE(dropView->property("image").value<QImage>().size(), QSize(8, 6));
 
         hub->closeCollagevc();
         QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
@@ -213,9 +200,6 @@ private Q_SLOTS:
         QVERIFY(collageMaker()->parentWidget() != hub->container);
         for (QWidget *item : collageHeaderItems(hub))
             QVERIFY2(!item->isHidden(), qPrintable(item->objectName()));
-        QVERIFY(dropView->property("image").value<QImage>().isNull());
-        QCOMPARE(dropView->property("imgurl").toUrl(), QUrl::fromLocalFile(png));
-        collageSlotList.clear();
 
         // The editor keeps the mode and the promotion button.
         hub->showEditImagevc();

@@ -193,6 +193,7 @@ private Q_SLOTS:
         const QString failed = QStringLiteral("The picture could not be saved.");
         QTest::newRow("cancelled") << "" << lg::ImageFileType::PNG << QSize(10, 10) << "";
         QTest::newRow("missing folder") << "gone/x" << lg::ImageFileType::PNG << QSize(10, 10) << failed;
+        QTest::newRow("unwritable format") << "q" << lg::ImageFileType::QuickTimeImage << QSize(10, 10) << failed;
         QTest::newRow("empty rendering") << "x" << lg::ImageFileType::PNG << QSize(0, 10) << failed;
         QTest::newRow("taken once the extension is added")
             << "taken" << lg::ImageFileType::JPEG << QSize(10, 10) << "“taken.jpg” already exists. Do you want to replace it?";

@@ -3,6 +3,7 @@
 // the selection that loads the content, the saved roots and handed-over files.
 #include "app/Essentials.h"
 #include "model/FileServices.h"
+#include "model/NameOrder.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
@@ -65,6 +66,7 @@ QStringList visibleSubfolders(const QString &path)
         if (info.isDir() && !info.isSymLink() && !info.fileName().startsWith(QLatin1Char('.')))
             names.append(info.fileName());
     }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return compareNames(a, b) < 0; });
     return names;
 }
 

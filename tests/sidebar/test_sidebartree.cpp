@@ -2,6 +2,7 @@
 // the selection, the record scan with its check points and progress steps.
 #include "app/Essentials.h"
 #include "model/FileServices.h"
+#include "model/NameOrder.h"
 #include "sidebar/BaseNode.h"
 #include <QHeaderView>
 #include "sidebar/FolderScan.h"
@@ -35,7 +36,7 @@ QStringList recordNames(const FolderRecord &record)
     return result;
 }
 
-// The visible sub-folders of a folder in the order the file system lists them.
+// The visible sub-folders of a folder in the order the scan lists them (by name).
 QStringList listedFolders(const QString &path)
 {
     QStringList names;
@@ -44,6 +45,7 @@ QStringList listedFolders(const QString &path)
         if (info.isDir() && !info.isSymLink() && !info.fileName().startsWith(QLatin1Char('.')))
             names.append(info.fileName());
     }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return compareNames(a, b) < 0; });
     return names;
 }
 

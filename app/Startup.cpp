@@ -1,0 +1,78 @@
+#include "app/Startup.h"
+
+#include "app/AppDelegate.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QPalette>
+#include <QPointer>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QToolTip>
+
+namespace {
+
+// The colours of the dark look; the accent is the selection orange of the browser.
+QPalette darkPalette()
+{
+    const QColor window(0x2b, 0x2b, 0x2b);
+    const QColor base(0x1e, 0x1e, 0x1e);
+    const QColor alternate(0x26, 0x26, 0x26);
+    const QColor text(0xe6, 0xe6, 0xe6);
+    const QColor button(0x35, 0x35, 0x35);
+    const QColor accent(244, 155, 0);
+    const QColor disabledText(0x7a, 0x7a, 0x7a);
+
+    QPalette pal;
+    pal.setColor(QPalette::Window, window);
+    pal.setColor(QPalette::WindowText, text);
+    pal.setColor(QPalette::Base, base);
+    pal.setColor(QPalette::AlternateBase, alternate);
+    pal.setColor(QPalette::ToolTipBase, window);
+    pal.setColor(QPalette::ToolTipText, text);
+    pal.setColor(QPalette::PlaceholderText, disabledText);
+    pal.setColor(QPalette::Text, text);
+    pal.setColor(QPalette::Button, button);
+    pal.setColor(QPalette::ButtonText, text);
+    pal.setColor(QPalette::BrightText, Qt::white);
+    pal.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4a));
+    pal.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x40));
+    pal.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    pal.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    pal.setColor(QPalette::Shadow, Qt::black);
+    pal.setColor(QPalette::Highlight, accent);
+    pal.setColor(QPalette::HighlightedText, base);
+    pal.setColor(QPalette::Link, QColor(0x5a, 0xa9, 0xff));
+    pal.setColor(QPalette::LinkVisited, QColor(0xb0, 0x8c, 0xff));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        pal.setColor(QPalette::Disabled, role, disabledText);
+    pal.setColor(QPalette::Disabled, QPalette::Button, window);
+    pal.setColor(QPalette::Disabled, QPalette::Highlight, QColor(0x55, 0x55, 0x55));
+    return pal;
+}
+
+} // namespace
+
+void applyApplicationLook()
+{
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    const QPalette palette = darkPalette();
+    QApplication::setPalette(palette);
+    // Tooltips keep a palette of their own.
+    QToolTip::setPalette(palette);
+}
+
+void scheduleLaunch(AppDelegate &delegate, const QStringList &paths)
+{
+    QPointer<AppDelegate> guard(&delegate);
+    QTimer::singleShot(0, &delegate, [guard, paths] {
+        if (!guard)
+            return;
+        // Files handed over before the launch sequence: the home screen steps
+        // aside for them instead of showing until their batch comes.
+        if (!paths.isEmpty())
+            guard->application_openFiles(paths);
+        guard->applicationDidFinishLaunching();
+    });
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The start of the application, shared by main() and the tests: the one look
+// every window inherits, and the order in which files named at launch and the
+// launch sequence reach the application delegate. Main thread only.
+#include <QStringList>
+
+class AppDelegate;
+
+// Sets the Fusion style with the dark palette on the application (and on
+// tooltips), so that every window, standard dialog, menu and tooltip made
+// afterwards draws light text on a dark ground.
+// Call once, after the QApplication exists and before any window is made.
+void applyApplicationLook();
+
+// Queues the start for when the event loop runs: the files named at launch are
+// handed over first (the launch sequence has not begun, so they count as the
+// reason the application was started), then the launch sequence runs.
+void scheduleLaunch(AppDelegate &delegate, const QStringList &paths);

@@ -1,0 +1,595 @@
+#include "collage/CollageSlots.h"
+
+#include "app/Essentials.h"
+#include "collage/collagevc.h"
+#include "platform/Dispatch.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
+#include <QMimeData>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+std::optional<QUrl> hoveredSlotURL;
+QImage slotDraggedImage;
+std::optional<QUrl> slotDragSourceURL;
+bool isSlotDragStarted = false;
+std::optional<QUrl> slotDropSwapURL;
+bool isSlotHovered = false;
+const QString collageSlotMimeType = QStringLiteral("application/x-lumengallery-collage-slot");
+
+QList<QPointer<QWidget>> collageRotateSlotList;
+int collageBorderWidth = 7;
+bool isCollageShadowOn = true;
+QColor collageSlotBorderColor = collageBorderColor();
+
+namespace {
+
+draggablebutton::DragRunner &dragRunner()
+{
+    static draggablebutton::DragRunner runner;
+    return runner;
+}
+
+// Six dots in two columns: the handle's picture.
+QIcon gripIcon()
+{
+    QPixmap pixmap(36, 36);
+    pixmap.setDevicePixelRatio(2.0);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 2; ++col)
+            painter.drawEllipse(QPointF(6.5 + col * 5, 4 + row * 5), 1.6, 1.6);
+    }
+    return QIcon(pixmap);
+}
+
+// How long after a drop the slot shows the dropped photo.
+constexpr int dropRefreshDelayMs = 100;
+
+ThumbnailKey pictureKey(const QUrl &url, int rendition)
+{
+    ThumbnailKey key;
+    key.path = url.toLocalFile();
+    const QFileInfo info(key.path);
+    if (info.exists()) {
+        key.modified = info.lastModified().toMSecsSinceEpoch();
+        key.size = info.size();
+    }
+    key.rendition = rendition;
+    return key;
+}
+
+} // namespace
+
+void resetSlotDragState()
+{
+    hoveredSlotURL.reset();
+    slotDraggedImage = QImage();
+    slotDragSourceURL.reset();
+    isSlotDragStarted = false;
+    slotDropSwapURL.reset();
+    isSlotHovered = false;
+}
+
+QList<CollageSlotBase *> allCollageSlots()
+{
+    QList<CollageSlotBase *> found;
+    for (QWidget *slot : std::as_const(collageSlotList)) {
+        if (auto *base = qobject_cast<CollageSlotBase *>(slot))
+            found << base;
+    }
+    for (const QPointer<QWidget> &slot : std::as_const(collageRotateSlotList)) {
+        if (auto *base = qobject_cast<CollageSlotBase *>(slot.data()))
+            found << base;
+    }
+    return found;
+}
+
+void resetCollageGlobals()
+{
+    resetSlotDragState();
+    collageRotateSlotList.clear();
+    collageBorderWidth = 7;
+    isCollageShadowOn = true;
+    collageSlotBorderColor = collageBorderColor();
+}
+
+QVector<arrayStruct> entriesWithURL(const QVector<arrayStruct> &list, const std::optional<QUrl> &url)
+{
+    QVector<arrayStruct> found;
+    for (const arrayStruct &entry : list) {
+        if (entry.url == url)
+            found.append(entry);
+    }
+    return found;
+}
+
+bool isCollageImageURL(const QUrl &url)
+{
+    const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+    return !suffix.isEmpty() && imageExtensions.contains(suffix);
+}
+
+// ---------------------------------------------------------------- CollageDropView
+
+CollageDropView::CollageDropView(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("imgview"));
+    setAcceptDrops(true);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void CollageDropView::setImage(const QImage &image)
+{
+    m_image = image;
+    update();
+}
+
+void CollageDropView::setImgurlValue(const QUrl &url)
+{
+    if (url.isEmpty())
+        imgurl.reset();
+    else
+        imgurl = url;
+}
+
+void CollageDropView::updateImage()
+{
+    if (imageDelegate)
+        imageDelegate->imageDropped();
+    isSlotDragStarted = false;
+}
+
+void CollageDropView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (m_image.isNull()) {
+        painter.fillRect(rect(), QColor(0, 0, 0, imgurl ? 90 : 45));
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(rect()), m_image, visibleImageRect(m_image.size(), size(), framing));
+}
+
+void CollageDropView::wheelEvent(QWheelEvent *event)
+{
+    if (!panAndZoom || m_image.isNull()) {
+        event->ignore();
+        return;
+    }
+    framing = zoomedFraming(framing, event->angleDelta().y(), m_image.size(), size(), event->position());
+    isCollageSaved = false;
+    update();
+    Q_EMIT zoomChanged();
+    event->accept();
+}
+
+void CollageDropView::mousePressEvent(QMouseEvent *event)
+{
+    if (panAndZoom && event->button() == Qt::LeftButton)
+        m_panFrom = event->position();
+}
+
+void CollageDropView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_panFrom || m_image.isNull())
+        return;
+    const SlotFraming moved = pannedFraming(framing, event->position() - *m_panFrom, m_image.size(), size());
+    m_panFrom = event->position();
+    if (moved == framing)
+        return;
+    framing = moved;
+    isCollageSaved = false;
+    update();
+}
+
+void CollageDropView::mouseReleaseEvent(QMouseEvent *)
+{
+    m_panFrom.reset();
+}
+
+void CollageDropView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls() || event->mimeData()->hasFormat(collageSlotMimeType)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
+}
+
+void CollageDropView::dropEvent(QDropEvent *event)
+{
+    slotDropSwapURL.reset();
+    const QMimeData *mime = event->mimeData();
+    auto taken = [this, event] {
+        lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    };
+    // From another slot: only a drag that started on a handle and is still
+    // running counts, so a stale source never turns an outside drop into a swap.
+    if (mime->hasFormat(collageSlotMimeType) && isSlotDragStarted && slotDragSourceURL) {
+        isSlotDragStarted = false;
+        slotDropSwapURL = imgurl;
+        imgurl = slotDragSourceURL;
+        framing = {};
+        taken();
+        return;
+    }
+    if (!mime->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    const QList<QUrl> urls = mime->urls();
+    if (urls.isEmpty()) {
+        taken();
+        return;
+    }
+    const QUrl url = urls.first();
+    if (!url.isLocalFile()) {
+        event->ignore();
+        return;
+    }
+    const QFileInfo info(url.toLocalFile());
+    if (!(info.exists() && info.isDir()) && isCollageImageURL(url)) {
+        if (imgurl != url) {
+            imgurl = url;
+            framing = {};
+            m_image = QImage();
+        }
+        if (entriesWithURL(collagePhotoList, url).isEmpty()) {
+            collagePhotoList.append(arrayStruct{url, false});
+            isCollageSaved = false;
+            collageMaker()->reloadStrip();
+        }
+    }
+    taken();
+}
+
+// ---------------------------------------------------------------- draggablebutton
+
+draggablebutton::draggablebutton(QWidget *parent) : ZLFlatButton(parent)
+{
+    setObjectName(QStringLiteral("btn"));
+    setIcon(gripIcon());
+    setIconSize(QSize(18, 18));
+    setImagePosition(ImageOnly);
+    setFixedSize(26, 26);
+    setCornerRadius(13);
+    initializeButtonColor(QColor(0, 0, 0, 150), QColor(0, 0, 0, 200), QColor(0, 0, 0, 230));
+    setBackgroundNormalColor(QColor(0, 0, 0, 150));
+    setBackgroundHighlightColor(QColor(0, 0, 0, 150));
+    set_ImageNormalColor(Qt::white);
+    set_ImageHoverColor(Qt::white);
+    set_ImageDownColor(Qt::white);
+    setImageNormalColor(Qt::white);
+    setImageHighlightColor(Qt::white);
+    setToolTip(tr("Drag onto another slot to swap the photos"));
+    setCursor(Qt::OpenHandCursor);
+}
+
+void draggablebutton::setDragRunnerForTesting(DragRunner runner)
+{
+    dragRunner() = std::move(runner);
+}
+
+QImage draggablebutton::dragPicture(const QImage &image)
+{
+    if (image.isNull() || image.width() < 2 || image.height() < 2)
+        return QImage();
+    const QSize size(std::max(8, int(30 * std::log10(image.width()))), std::max(8, int(30 * std::log10(image.height()))));
+    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void draggablebutton::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressed = true;
+    m_pressPos = event->position();
+    slotDropSwapURL.reset();
+    slotDragSourceURL = hoveredSlotURL;
+}
+
+void draggablebutton::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_pressed || !slotDragSourceURL || slotDraggedImage.isNull())
+        return;
+    if ((event->position() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_pressed = false;
+    isSlotDragStarted = true;
+
+    auto *drag = new QDrag(this);
+    auto *mime = new QMimeData;
+    mime->setData(collageSlotMimeType, slotDragSourceURL->toString().toUtf8());
+    mime->setUrls({*slotDragSourceURL});
+    drag->setMimeData(mime);
+    const QImage picture = dragPicture(slotDraggedImage);
+    if (!picture.isNull()) {
+        drag->setPixmap(QPixmap::fromImage(picture));
+        drag->setHotSpot(QPoint(picture.width() / 2, picture.height() / 2));
+    }
+    const Qt::DropAction action = dragRunner() ? dragRunner()(drag) : drag->exec(Qt::CopyAction | Qt::MoveAction);
+    Q_UNUSED(action);
+    drag->deleteLater();
+    if (btndelegate)
+        btndelegate->dragEnded();
+    // Wherever the drag was released, nothing of it stays behind.
+    resetSlotDragState();
+}
+
+void draggablebutton::mouseReleaseEvent(QMouseEvent *)
+{
+    m_pressed = false;
+    slotDraggedImage = QImage();
+    slotDragSourceURL.reset();
+}
+
+// ---------------------------------------------------------------- CollageSlotBase
+
+CollageSlotBase::CollageSlotBase(QWidget *parent) : QWidget(parent)
+{
+    imgview = new CollageDropView(this);
+    imgview->imageDelegate = this;
+    btn = new draggablebutton(this);
+    btn->btndelegate = this;
+    btn->hide();
+    connect(&thumbnailCache(), &ThumbnailCache::thumbnailReady, this, &CollageSlotBase::thumbnailReady);
+    connect(imgview, &CollageDropView::zoomChanged, this, &CollageSlotBase::requestPicture);
+    applySlotShadow();
+}
+
+CollageSlotBase::~CollageSlotBase()
+{
+    thumbnailCache().cancel(this);
+}
+
+QRect CollageSlotBase::innerRect() const
+{
+    const int b = std::clamp(collageBorderWidth, 0, std::max(0, std::min(width(), height()) / 2 - 1));
+    return rect().adjusted(b, b, -b, -b);
+}
+
+void CollageSlotBase::requestPicture()
+{
+    if (!imgview->imgurl || !imgview->imgurl->isLocalFile()) {
+        clearPicture();
+        return;
+    }
+    const QRect inner = innerRect();
+    if (inner.isEmpty())
+        return;
+    const QSizeF shown = QSizeF(inner.size()) * devicePixelRatioF();
+    const ThumbnailKey key = pictureKey(*imgview->imgurl, slotDecodeSize(m_photoSize, shown, imgview->framing.zoom));
+    if (m_key && *m_key == key && !imgview->image().isNull())
+        return;
+    m_key = key;
+    ThumbnailCache &cache = thumbnailCache();
+    if (std::optional<QImage> image = cache.thumbnail(key)) {
+        thumbnailReady(key);
+        return;
+    }
+    cache.request(this, {ThumbnailRequest{key, true, key.rendition, true}});
+}
+
+void CollageSlotBase::thumbnailReady(const ThumbnailKey &key)
+{
+    if (!m_key || !(key == *m_key))
+        return;
+    const std::optional<QImage> image = thumbnailCache().thumbnail(key);
+    if (!image)
+        return;
+    m_photoSize = image->size();   // every copy of a photo has its aspect
+    imgview->setImage(*image);
+    pictureArrived();
+}
+
+void CollageSlotBase::clearPicture()
+{
+    thumbnailCache().cancel(this);
+    m_key.reset();
+    m_photoSize = QSizeF();
+    imgview->setImage(QImage());
+}
+
+void CollageSlotBase::applySlotShadow()
+{
+    if (isCollageShadowOn) {
+        if (!m_shadow) {
+            m_shadow = new QGraphicsDropShadowEffect(this);
+            m_shadow->setColor(QColor(0, 0, 0, 220));
+            m_shadow->setOffset(0, 0);
+            setGraphicsEffect(m_shadow);
+        }
+        m_shadow->setBlurRadius(14);
+    } else if (m_shadow) {
+        setGraphicsEffect(nullptr);   // deletes the effect
+        m_shadow = nullptr;
+    }
+}
+
+void CollageSlotBase::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), collageSlotBorderColor);
+}
+
+void CollageSlotBase::resizeEvent(QResizeEvent *)
+{
+    imgview->setGeometry(innerRect());
+    btn->move(innerRect().topLeft() + QPoint(6, 6));
+}
+
+bool &CollageSlotBase::hoverFlag()
+{
+    return m_mouseEnter;
+}
+
+void CollageSlotBase::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    if (hoverFlag())
+        return;
+    slotDraggedImage = imgview->image();
+    hoveredSlotURL = imgview->imgurl;
+    btn->raise();
+    btn->show();
+    hoverFlag() = true;
+}
+
+void CollageSlotBase::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    btn->hide();
+    hoverFlag() = false;
+}
+
+void CollageSlotBase::hideEvent(QHideEvent *event)
+{
+    // A slot taken off the canvas under the pointer gets no leave event: it
+    // lets go of the hover here, so that the next slot entered shows its handle.
+    QWidget::hideEvent(event);
+    if (hoverFlag()) {
+        btn->hide();
+        hoverFlag() = false;
+        if (qobject_cast<collageCellvc *>(this))
+            isSlotHovered = false;
+    }
+}
+
+// ---------------------------------------------------------------- collageCellvc
+
+collageCellvc::collageCellvc(QWidget *parent) : CollageSlotBase(parent)
+{
+    setObjectName(QStringLiteral("collageCellvc"));
+}
+
+void collageCellvc::enterEvent(QEnterEvent *event)
+{
+    // One hover flag for all Grid and Center slots.
+    m_mouseEnter = isSlotHovered;
+    CollageSlotBase::enterEvent(event);
+    isSlotHovered = m_mouseEnter;
+}
+
+void collageCellvc::leaveEvent(QEvent *event)
+{
+    CollageSlotBase::leaveEvent(event);
+    isSlotHovered = false;
+}
+
+void collageCellvc::loadSlotImage(const std::optional<QUrl> &url, bool reload)
+{
+    imgview->setGeometry(innerRect());
+    if (!url && !imgview->imgurl) {
+        clearPicture();
+        return;
+    }
+    if (!url) {
+        imgview->imgurl.reset();
+        imgview->framing = {};
+        clearPicture();
+        return;
+    }
+    if (!imgview->imgurl) {
+        imgview->imgurl = url;
+        imgview->framing = {};
+        reload = true;
+    }
+    // Without reload a picture already decoded for this size is kept (a
+    // cache hit); the size may have changed, so ask in either case.
+    Q_UNUSED(reload);
+    requestPicture();
+}
+
+void collageCellvc::refreshSlotImage()
+{
+    imgview->show();
+    if (!imgview->imgurl)
+        return;
+    loadSlotImage(imgview->imgurl, true);
+}
+
+void collageCellvc::showSlotPreview()
+{
+    // The picture at hand is painted scaled to the new size until the change
+    // ends; a slot without one shows the strip's thumbnail if it has one.
+    imgview->setGeometry(innerRect());
+    if (!imgview->imgurl || !imgview->image().isNull())
+        return;
+    ThumbnailKey key = pictureKey(*imgview->imgurl, 0);
+    if (std::optional<QImage> thumb = thumbnailCache().thumbnail(key))
+        imgview->setImage(*thumb);
+}
+
+void collageCellvc::imageDropped()
+{
+    if (imgview->imgurl)
+        loadSlotImage(imgview->imgurl, true);
+}
+
+void collageCellvc::dragEnded()
+{
+    if (!slotDropSwapURL || slotDropSwapURL == imgview->imgurl)
+        return;
+    imgview->imgurl = slotDropSwapURL;
+    imgview->framing = {};
+    clearPicture();
+    loadSlotImage(imgview->imgurl, true);
+    btn->hide();
+    isSlotHovered = false;
+    m_mouseEnter = false;
+}
+
+// ---------------------------------------------------------------- collageRotateCellvc
+
+collageRotateCellvc::collageRotateCellvc(QWidget *parent) : CollageSlotBase(parent)
+{
+    setObjectName(QStringLiteral("collageRotateCellvc"));
+    imgview->panAndZoom = false;
+}
+
+void collageRotateCellvc::loadPileSlotImage(const std::optional<QUrl> &url, const QRectF &frame)
+{
+    m_frame = frame;
+    if (imgview->imgurl != url) {
+        imgview->imgurl = url;
+        imgview->framing = {};
+        clearPicture();
+    }
+    setGeometry(pileFrameForPhoto(frame, m_photoSize, collageBorderWidth).toRect());
+    imgview->setGeometry(innerRect());
+    if (url)
+        requestPicture();
+}
+
+void collageRotateCellvc::pictureArrived()
+{
+    const QRect wanted = pileFrameForPhoto(m_frame, m_photoSize, collageBorderWidth).toRect();
+    if (wanted != geometry())
+        setGeometry(wanted);
+}
+
+void collageRotateCellvc::imageDropped()
+{
+    if (imgview->imgurl)
+        loadPileSlotImage(imgview->imgurl, m_frame);
+}
+
+void collageRotateCellvc::dragEnded()
+{
+    if (!slotDropSwapURL)
+        return;
+    loadPileSlotImage(slotDropSwapURL, m_frame);
+}

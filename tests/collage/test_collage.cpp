@@ -1,0 +1,512 @@
+// The collage screen as a person uses it: the saved image, swapping slotList by
+// their handles, the controls, adding and removing photos, and leaving.
+#include "app/Essentials.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "collage/CollageRender.h"
+#include "collage/CollageScan.h"
+#include "collage/CollageSlots.h"
+#include "collage/collagevc.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
+#include "support/Fixtures.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QDrag>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QSlider>
+
+namespace {
+
+QString photo(const QString &folder, const QString &name, const QColor &color, QSize size = QSize(400, 300))
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    const QString path = folder + QLatin1Char('/') + name;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    image.save(path);
+    return path;
+}
+
+// Draws the photos in list order, one after another.
+PhotoPicker inTurn()
+{
+    auto next = std::make_shared<qsizetype>(0);
+    return [next](qsizetype count) { return (*next)++ % count; };
+}
+
+bool near(QRgb pixel, const QColor &color)
+{
+    return qAbs(qRed(pixel) - color.red()) < 12 && qAbs(qGreen(pixel) - color.green()) < 12 &&
+           qAbs(qBlue(pixel) - color.blue()) < 12;
+}
+
+void drop(QWidget *target, QMimeData *mime)
+{
+    QDragEnterEvent enter(QPoint(target->width() / 2, target->height() / 2), Qt::CopyAction, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent event(QPointF(target->width() / 2.0, target->height() / 2.0), Qt::CopyAction, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &event);
+}
+
+void hover(QWidget *slot)
+{
+    QEnterEvent event(QPointF(5, 5), QPointF(5, 5), slot->mapToGlobal(QPointF(5, 5)));
+    QCoreApplication::sendEvent(slot, &event);
+}
+
+void leave(QWidget *slot)
+{
+    QEvent event(QEvent::Leave);
+    QCoreApplication::sendEvent(slot, &event);
+}
+
+// Presses the slot's handle and moves far enough for a drag.
+void dragHandle(collageCellvc *slot)
+{
+    hover(slot);
+    QTest::mousePress(slot->btn, Qt::LeftButton, {}, QPoint(5, 5));
+    QMouseEvent move(QEvent::MouseMove, QPointF(40, 40), slot->btn->mapToGlobal(QPointF(40, 40)), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QCoreApplication::sendEvent(slot->btn, &move);
+}
+
+QList<QUrl> shownPhotos(const QList<collageCellvc *> &slotList)
+{
+    QList<QUrl> urls;
+    for (collageCellvc *slot : slotList)
+        urls << slot->imgview->imgurl.value_or(QUrl());
+    return urls;
+}
+
+} // namespace
+
+class TestCollage : public QObject
+{
+    Q_OBJECT
+
+    QString m_folder;
+    QStringList m_photos;
+    const QList<QColor> m_colors{Qt::red, Qt::green, Qt::blue, Qt::yellow};
+
+    collagevc *openCollage(int rows, int columns)
+    {
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(contentHub());
+        window->resize(1400, 900);
+        window->show();
+        collagevc *collage = collageMaker();
+        collage->setPhotoPickerForTesting(inTurn());
+        contentHub()->showCollagevc();
+        collage->textfieldRows->setText(QString::number(rows));
+        collage->controlTextDidChange(collage->textfieldRows);
+        collage->textfieldColumn->setText(QString::number(columns));
+        collage->controlTextDidChange(collage->textfieldColumn);
+        collage->btngrid();
+        QCoreApplication::processEvents();
+        return collage;
+    }
+
+    QList<collageCellvc *> shownSlots(collagevc *collage)
+    {
+        QList<collageCellvc *> slotList;
+        for (collageCellvc *slot : collage->cellSlots()) {
+            if (!slot->isHidden())
+                slotList << slot;
+        }
+        return slotList;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        resetSharedState();
+        lg::Alert::setResponder({});
+        lg::Alert::clearShownAlerts();
+        m_folder = lg::test::freshFolder(QStringLiteral("photos"));
+        m_photos.clear();
+        for (int i = 0; i < m_colors.size(); ++i)
+            m_photos << photo(m_folder, QStringLiteral("p%1.png").arg(i), m_colors.at(i));
+    }
+    void cleanupTestCase() { resetSharedState(); }
+
+    void savedImageHasTheOutputSizeAndEachPhotoInItsSlot()
+    {
+        for (const QString &path : std::as_const(m_photos))
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(path), false});
+        collagevc *collage = openCollage(2, 2);
+        collage->btnLandscapeclciked();
+        collage->framechangedWithSender(1);
+        QCOMPARE(collage->btnSelectsize->text(), QStringLiteral("1024.0 X 768.0 pixel"));
+        QCoreApplication::processEvents();
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 4);
+        QTRY_VERIFY(std::all_of(slotList.begin(), slotList.end(), [](collageCellvc *s) { return !s->imgview->image().isNull(); }));
+
+        // Through the save panel: the file has the output size, and each
+        // slot's centre shows the colour of its own photo.
+        const QString target = m_folder + QStringLiteral("/out/collage.png");
+        QDir().mkpath(m_folder + QStringLiteral("/out"));
+        Saver::setPanelResponderForTesting([target](const QString &name) {
+            SaveFormatChoice choice;
+            choice.type = lg::ImageFileType::PNG;
+            Q_UNUSED(name);
+            return std::optional<std::pair<QString, SaveFormatChoice>>({target, choice});
+        });
+        collage->saver->openAfterSave = false;
+        isCollageSaved = false;
+        collage->btnsave();
+        QTRY_VERIFY(isCollageSaved);
+        const QImage saved(target);
+        QCOMPARE(saved.size(), QSize(1024, 768));
+        const QSizeF canvas(collage->mainCustomBox->size());
+        for (collageCellvc *slot : slotList) {
+            const QPointF centre = QRectF(slot->geometry()).translated(collage->customview->pos()).center();
+            const QPoint at(int(centre.x() * 1024 / canvas.width()), int(centre.y() * 768 / canvas.height()));
+            const int index = int(m_photos.indexOf(slot->imgview->imgurl->toLocalFile()));
+            QVERIFY2(near(saved.pixel(at), m_colors.at(index)), qPrintable(slot->imgview->imgurl->fileName()));
+        }
+
+        // A write that fails is reported and leaves the collage unsaved.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        Saver::setPanelResponderForTesting([this](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(
+                {m_folder + QStringLiteral("/gone/x.png"), SaveFormatChoice{lg::ImageFileType::PNG, 0.9, {}}});
+        });
+        isCollageSaved = false;
+        QSignalSpy finished(collage->saver, &Saver::finished);
+        collage->btnsave();
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!lg::Alert::shownAlerts().isEmpty());
+        Saver::setPanelResponderForTesting({});
+    }
+
+    // The saved picture comes from the files, cropped and zoomed as the slot
+    // shows it: a quadrant picture shows the quarter the framing points at.
+    void renderDrawsEachPhotoAsItsSlotFramesIt_data()
+    {
+        using namespace lg::test::fixtures;
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QPointF>("centre");
+        QTest::addColumn<int>("corner");
+        QTest::newRow("zoomed on the top left") << 2.0 << QPointF(0.25, 0.25) << int(TopLeft);
+        QTest::newRow("zoomed on the bottom right") << 2.0 << QPointF(0.75, 0.75) << int(BottomRight);
+        QTest::newRow("out of range is held inside the photo") << 9.0 << QPointF(-3, 0.9) << int(BottomLeft);
+    }
+    void renderDrawsEachPhotoAsItsSlotFramesIt()
+    {
+        using namespace lg::test::fixtures;
+        QFETCH(double, zoom);
+        QFETCH(QPointF, centre);
+        QFETCH(int, corner);
+        const QImage source = quadrants(QSize(400, 400));
+        const QString path = m_folder + QStringLiteral("/quadrants.png");
+        QVERIFY(source.save(path));
+        CollageSnapshot snap;
+        snap.canvas = QSizeF(200, 100);
+        snap.background = Qt::black;
+        snap.border = Qt::white;
+        snap.borderWidth = 0;
+        snap.shadow = false;
+        snap.slotList = {CollageSlotSnapshot{QRectF(0, 0, 100, 100), path, SlotFraming{zoom, centre}},
+                         CollageSlotSnapshot{QRectF(100, 0, 100, 100), m_folder + QStringLiteral("/gone.png"), {}}};
+        const QImage out = renderCollage(snap, QSize(400, 200));
+        QCOMPARE(out.size(), QSize(400, 200));
+        QVERIFY(near(out.pixel(100, 100), quarterColor(source, Corner(corner))));
+        QVERIFY(qGray(out.pixel(300, 100)) > 150);   // a vanished file leaves its slot empty
+        QVERIFY(renderCollage(snap, QSize(0, 10)).isNull());
+        snap.canvas = QSizeF();
+        QVERIFY(renderCollage(snap, QSize(400, 200)).isNull());
+    }
+
+    void styleSizeAndOrientationControls()
+    {
+        collagevc *collage = openCollage(2, 2);
+        collage->btncenter();
+        collage->btnstyle();
+        QMenu *menu = collage->findChild<QMenu *>(QStringLiteral("styleMenu"));
+        QVERIFY(menu);
+        QVERIFY(menu->findChild<QAction *>(QStringLiteral("btncenter"))->isChecked());
+        QVERIFY(!menu->findChild<QAction *>(QStringLiteral("btngrid"))->isChecked());
+        QCOMPARE(menu->actions().first()->text(), QStringLiteral("Grid      "));
+        menu->close();
+        delete menu;
+        collage->btnpile();
+        QCOMPARE(collage->lblSelectedStyle->text(), QStringLiteral("Pile"));
+        QVERIFY(collage->slider_photoscount->isEnabled());   // Pile leaves the enabling as it was
+        collage->btnstyle();
+        menu = collage->findChild<QMenu *>(QStringLiteral("styleMenu"));
+        for (QAction *action : menu->actions())
+            QVERIFY(!action->isChecked());
+        delete menu;
+        collage->btngrid();
+        QVERIFY(!collage->slider_photoscount->isEnabled());
+        QVERIFY(collage->sliderRowscount->isEnabled());
+
+        QCOMPARE(collagevc::sizeMenuTitle(1), QStringLiteral("1024.0 x 768.0 pixels"));
+        collage->framechangedWithSender(3);
+        QCOMPARE(collage->btnSelectsize->text(), QStringLiteral("1440.0 X 1080.0 pixel"));
+        collage->btnPortraitclicked();
+        QCOMPARE(collage->outputSize(), QSize(1080, 1440));
+        const QSize portrait = collage->mainCustomBox->size();
+        QVERIFY(qAbs(double(portrait.width()) / portrait.height() - 0.75) < 0.01);
+        QVERIFY(collage->imgPortrait->isVisibleTo(collage) && !collage->imglandscape->isVisibleTo(collage));
+        collage->btnLandscapeclciked();
+        QCOMPARE(collage->outputSize(), QSize(1440, 1080));
+        collage->framechangedWithSender(99);   // not a size: nothing changes
+        QCOMPARE(collageSelectedSize, 3);
+    }
+
+    void wheelZoomsAndDragPansThePhoto()
+    {
+        collagePhotoList = {arrayStruct{QUrl::fromLocalFile(m_photos.at(0)), false}};
+        collagevc *collage = openCollage(1, 2);
+        CollageDropView *view = shownSlots(collage).first()->imgview;
+        QTRY_VERIFY(!view->image().isNull());
+        isCollageSaved = true;
+        const QPointF middle(view->width() / 2.0, view->height() / 2.0);
+        QWheelEvent wheel(middle, view->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &wheel);
+        QVERIFY(qAbs(view->framing.zoom - 1.2) < 1e-9);
+        QVERIFY(!isCollageSaved);
+        const SlotFraming zoomed = view->framing;
+        QTest::mousePress(view, Qt::LeftButton, {}, middle.toPoint());
+        QMouseEvent move(QEvent::MouseMove, middle + QPointF(15, 0), view->mapToGlobal(middle + QPointF(15, 0)), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QCoreApplication::sendEvent(view, &move);
+        QTest::mouseRelease(view, Qt::LeftButton, {}, (middle + QPointF(15, 0)).toPoint());
+        QVERIFY(view->framing.centre.x() < zoomed.centre.x());
+        QCOMPARE(view->framing.zoom, zoomed.zoom);
+
+        // A Pile slot takes its photo's aspect inside its border.
+        collage->btnpile();
+        QList<collageRotateCellvc *> piles;
+        for (CollageSlotBase *slot : allCollageSlots()) {
+            if (auto *pile = qobject_cast<collageRotateCellvc *>(slot); pile && !pile->isHidden())
+                piles << pile;
+        }
+        QCOMPARE(piles.size(), collage->imgcount);
+        QTRY_VERIFY(!piles.first()->imgview->image().isNull());
+        const QRect inner = piles.first()->innerRect();
+        QVERIFY(qAbs(double(inner.width()) / inner.height() - 4.0 / 3) < 0.02);
+    }
+
+    void handlesSwapSlotsAndAStaleDragLeavesNothingBehind()
+    {
+        collagePhotoList = {arrayStruct{QUrl::fromLocalFile(m_photos.at(0)), false},
+                            arrayStruct{QUrl::fromLocalFile(m_photos.at(1)), false}};
+        collagevc *collage = openCollage(1, 2);
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 2);
+        const QList<QUrl> before = shownPhotos(slotList);
+        QTRY_VERIFY(!slotList.at(0)->imgview->image().isNull());
+
+        // The handle shows on the slot under the pointer, one slot after another.
+        for (collageCellvc *slot : slotList) {
+            hover(slot);
+            QVERIFY(slot->btn->isVisible());
+            leave(slot);
+            QVERIFY(!slot->btn->isVisible());
+        }
+
+        // Dropped on the other slot: the two swap; the drag picture is a small copy.
+        QSize picture;
+        draggablebutton::setDragRunnerForTesting([&](QDrag *drag) {
+            picture = drag->pixmap().size();
+            drop(slotList.at(1)->imgview, drag->mimeData());
+            return Qt::CopyAction;
+        });
+        dragHandle(slotList.at(0));
+        QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), before.at(0)}));
+        QVERIFY(!picture.isEmpty() && picture.width() < 100);
+        QVERIFY(!slotDragSourceURL && !isSlotDragStarted && !slotDropSwapURL);
+        QCOMPARE(collagePhotoList.size(), 2);
+
+        // Released outside every slot: nothing changes, and a later drop from
+        // the file manager is an ordinary drop, not a swap with the old source.
+        QTRY_VERIFY(!slotList.at(0)->imgview->image().isNull());
+        int drags = 0;
+        draggablebutton::setDragRunnerForTesting([&drags](QDrag *) { ++drags; return Qt::IgnoreAction; });
+        dragHandle(slotList.at(0));
+        QCOMPARE(drags, 1);
+        QVERIFY(!slotDragSourceURL && !isSlotDragStarted);
+        auto *mime = new QMimeData;
+        mime->setUrls({QUrl::fromLocalFile(m_photos.at(2))});
+        drop(slotList.at(1)->imgview, mime);
+        delete mime;
+        QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), QUrl::fromLocalFile(m_photos.at(2))}));
+        QCOMPARE(collagePhotoList.size(), 3);
+        draggablebutton::setDragRunnerForTesting({});
+        QCOMPARE(draggablebutton::dragPicture(QImage(4000, 3000, QImage::Format_RGB32)).size(), QSize(108, 104));
+    }
+
+    void controlsStayLinkedAndRefuseOutOfRange()
+    {
+        collagevc *collage = openCollage(3, 3);
+        QLineEdit *rows = collage->textfieldRows;
+        auto type = [&](const QString &text) {
+            rows->setText(text);
+            Q_EMIT rows->textEdited(text);
+        };
+        type(QStringLiteral("+4"));
+        QCOMPARE(collage->row, 4);
+        QCOMPARE(collage->sliderRowscount->value(), 4);
+        QCOMPARE(collage->stepperRowscount->integerValue(), 4);
+        QTRY_COMPARE(shownSlots(collage).size(), 12);
+        for (const QString &refused : {QStringLiteral("4.5"), QStringLiteral("4a"), QStringLiteral(" 4")}) {
+            isCollageSaved = true;
+            type(refused);
+            QCOMPARE(collage->row, 4);
+            QVERIFY(isCollageSaved);
+        }
+        type(QStringLiteral("11"));   // one over the maximum
+        QCOMPARE(collage->row, 4);
+        QVERIFY(!isCollageSaved);   // a refused number still marks the collage changed
+        type(QStringLiteral("10"));   // the maximum itself is taken
+        QCOMPARE(collage->row, 10);
+        type(QStringLiteral("4"));
+        collage->controlTextDidEndEditing(rows);
+        QCOMPARE(rows->text(), QStringLiteral("4"));
+
+        // A press and release without a drag rebuilds once and reloads nothing.
+        const int passes = collage->layoutPassCount;
+        QSlider *photos = collage->sliderRowscount;
+        photos->setSliderDown(true);
+        photos->setSliderDown(false);
+        QCoreApplication::processEvents();
+        QCOMPARE(collage->layoutPassCount, passes + 1);
+        QVERIFY(!isBusy);
+
+        // Thirty margin values while dragging: at most one rebuild waits at a time.
+        QSlider *margin = collage->sliderMargin;
+        margin->setSliderDown(true);
+        const int before = collage->layoutPassCount;
+        for (int m = 1; m <= 30; ++m)
+            margin->setValue(m);
+        QCoreApplication::processEvents();
+        QCOMPARE(collage->layoutPassCount, before + 1);
+        QCOMPARE(collage->customview->x(), 30);
+        QCOMPARE(collage->textfieldmargin->text(), QStringLiteral("30.0"));
+        margin->setSliderDown(false);
+        QVERIFY(isBusy);   // every slot reloads behind the overlay
+        QTRY_VERIFY(!isBusy);
+
+        // The border stepper refits the slotList without a rebuild.
+        const int passesBefore = collage->layoutPassCount;
+        collage->stepperBorderwidth->stepBy(1);
+        QCOMPARE(collageBorderWidth, 8);
+        QCOMPARE(collage->textfieldBorder->text(), QStringLiteral("8"));
+        QCOMPARE(shownSlots(collage).first()->imgview->x(), 8);
+        QCOMPARE(collage->layoutPassCount, passesBefore);
+    }
+
+    void addingAFolderTreeKeepsNameOrderAndSkipsHiddenAndDuplicates()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("tree"));
+        for (const QString &name : {QStringLiteral("c.GIF"), QStringLiteral("a.JPG"), QStringLiteral("b.gif"),
+                                    QStringLiteral("d.ai"), QStringLiteral("e.AI"), QStringLiteral("notes.txt"),
+                                    QStringLiteral("noext"), QStringLiteral(".hidden/x.jpg"), QStringLiteral(".y.png"),
+                                    QStringLiteral("sub/IMG_10.jpg"), QStringLiteral("sub/IMG_2.jpg"),
+                                    QStringLiteral("sub/deeper/z.png")})
+            lg::test::writeFile(root + QLatin1Char('/') + name);
+        const QUrl known = QUrl::fromLocalFile(root + QStringLiteral("/b.gif"));
+        collagePhotoList = {arrayStruct{known, false}};
+        collagevc *collage = openCollage(2, 2);
+        QAbstractItemModelTester tester(collage->collectionview->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy added(collage, &collagevc::photosAdded);
+        isCollageSaved = true;
+        // As the window's drop target hands dropped items over: by name.
+        const QList<QUrl> dropped{QUrl::fromLocalFile(root), known, QUrl::fromLocalFile(root + QStringLiteral("/missing.jpeg"))};
+        QVERIFY(QMetaObject::invokeMethod(collage, "addPhotosInBackground", Q_ARG(QList<QUrl>, dropped)));
+        QTRY_COMPARE(added.count(), 1);
+        QStringList names;
+        for (const arrayStruct &entry : std::as_const(collagePhotoList))
+            names << entry.url->toLocalFile().mid(root.size() + 1);
+        QCOMPARE(names, (QStringList{QStringLiteral("b.gif"), QStringLiteral("a.JPG"), QStringLiteral("c.GIF"),
+                                     QStringLiteral("sub/deeper/z.png"), QStringLiteral("sub/IMG_2.jpg"),
+                                     QStringLiteral("sub/IMG_10.jpg"), QStringLiteral("missing.jpeg")}));
+        QCOMPARE(collage->collectionview->model()->rowCount(), names.size());
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!collage->btnremove->isEnabled());
+    }
+
+    void removingPhotosEmptiesTheirSlots()
+    {
+        for (int i = 0; i < 3; ++i)
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(m_photos.at(i)), false});
+        collagevc *collage = openCollage(1, 3);
+        QCOMPARE(shownPhotos(shownSlots(collage)).size(), 3);
+        QItemSelectionModel *selection = collage->collectionview->selectionModel();
+        auto *model = collage->collectionview->model();
+
+        // "No" changes nothing.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
+        selection->select(model->index(0, 0), QItemSelectionModel::Select);
+        selection->select(model->index(2, 0), QItemSelectionModel::Select);
+        QVERIFY(collage->btnremove->isEnabled());
+        collage->btnremove->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("Are you sure you want to remove the selected photos?"));
+        QCOMPARE(collagePhotoList.size(), 3);
+
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        collage->btnremove->click();
+        QTRY_COMPARE(collagePhotoList.size(), 1);
+        QCOMPARE(*collagePhotoList.first().url, QUrl::fromLocalFile(m_photos.at(1)));
+        for (const QUrl &url : shownPhotos(shownSlots(collage)))
+            QCOMPARE(url, QUrl::fromLocalFile(m_photos.at(1)));
+        QVERIFY(!collage->btnremove->isEnabled());
+        QVERIFY(!isCollageSaved);
+    }
+
+    void leavingWithChangesAsksFirst()
+    {
+        mainvc *hub = contentHub();
+        currentScreenMode = ScreenList;
+        collagevc *collage = openCollage(1, 2);
+        // Nothing to lose: leaves at once.
+        collage->btnexit();
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+
+        collagePhotoList = {arrayStruct{QUrl::fromLocalFile(m_photos.at(0)), false}};
+        hub->showCollagevc();
+        collage->removeall();
+        isCollageSaved = false;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
+        collage->btnexit();
+        QTRY_COMPARE(int(currentScreenMode), int(ScreenList));
+        const lg::AlertSpec question = lg::Alert::shownAlerts().first();
+        QCOMPARE(question.title, QStringLiteral("Do you want to save the changes?"));
+        QCOMPARE(question.text, QStringLiteral("Your changes will be lost if you don\u2019t save them."));
+        QCOMPARE(question.buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+        QVERIFY(isCollageSaved);
+        // Leaving dropped the pictures; entering again decodes them anew.
+        collageCellvc *slot = shownSlots(collage).first();
+        QVERIFY(slot->imgview->image().isNull());
+        hub->showCollagevc();
+        QTRY_VERIFY(!slot->imgview->image().isNull());
+        collage->btnexit();
+        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+
+        // "Yes", then Cancel in the save panel: the collage still closes, unsaved.
+        hub->showCollagevc();
+        isCollageSaved = false;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        Saver::setPanelResponderForTesting([](const QString &) { return std::optional<std::pair<QString, SaveFormatChoice>>(); });
+        collage->btnexit();
+        QTRY_COMPARE(int(currentScreenMode), int(ScreenList));
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!isBusy);
+        Saver::setPanelResponderForTesting({});
+    }
+};
+
+LG_TEST(TestCollage)
+#include "test_collage.moc"

@@ -6,7 +6,6 @@
 #include "controls/ClickViews.h"
 #include "controls/ControlColors.h"
 #include "controls/CursorButtons.h"
-#include "controls/PopoverMaxTypeVC.h"
 #include "controls/ScrollViews.h"
 #include "controls/Sliders.h"
 #include "platform/NotificationHub.h"
@@ -231,46 +230,6 @@ private Q_SLOTS:
         plain.resize(50, 50);
         QTest::mouseDClick(&plain, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
         QCOMPARE(posts, 2);
-    }
-
-    void popoverStandsBesideItsControl()
-    {
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        QWidget host;
-        host.setGeometry(screen.left() + 100, screen.top() + 100, 400, 300);
-        auto *button = new QPushButton(&host);
-        button->setGeometry(150, 20, 80, 30);
-        host.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host));
-
-        PopoverMaxTypeVC popover;
-        popover.setAnimates(false);
-        popover.messageValue = QStringLiteral("Right Pane ");
-        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
-        popover.message->setText(popover.messageValue);
-        QCoreApplication::processEvents();
-        QVERIFY(popover.isVisible());
-        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
-        QCOMPARE(popover.shownEdge(), Qt::BottomEdge);
-        QCOMPARE(popover.geometry().top(), anchor.bottom() + 1);
-        QVERIFY(std::abs(popover.geometry().center().x() - anchor.center().x()) <= 1);
-        QVERIFY(popover.width() > popover.message->fontMetrics().horizontalAdvance(popover.messageValue));
-        QCOMPARE(popover.message->text(), QStringLiteral("Right Pane "));
-        QVERIFY(qGray(render(&popover).pixel(3, popover.height() / 2)) > 200);   // the bubble is drawn
-
-        popover.close();
-        popover.showRelativeToRect(button->rect(), button, Qt::TopEdge);
-        QCoreApplication::processEvents();
-        QCOMPARE(popover.geometry().bottom(), anchor.top() - 1);
-
-        // No room below the control: it goes above.
-        host.move(screen.left() + 100, screen.bottom() - 60);
-        QCoreApplication::processEvents();
-        popover.close();
-        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
-        QCoreApplication::processEvents();
-        QCOMPARE(popover.shownEdge(), Qt::TopEdge);
-        QVERIFY(popover.geometry().bottom() < button->mapToGlobal(QPoint(0, 0)).y());
     }
 };
 

@@ -1,6 +1,6 @@
 // The small custom views: scroller and scroll views, the centring scroll area,
 // sliders, row selection, centred cells, the editing field, outline arrows,
-// cursor buttons, click-forwarding views and the message popover.
+// cursor buttons and click-forwarding views.
 #include "app/Essentials.h"
 #include "controls/Cells.h"
 #include "controls/ClickViews.h"

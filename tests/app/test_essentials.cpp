@@ -49,27 +49,11 @@ private Q_SLOTS:
         QVERIFY(canModifyFolder(url(home + QStringLiteral("2/Pictures"))));
     }
 
-    void hiddenNamesAndViewStyles()
+    void hiddenNamesStartWithADot()
     {
         QVERIFY(isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/.thumbnails"))));
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/thumbnails"))));
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/b.c/photo.jpg"))));
-
-        QCOMPARE(ScreenMode(screenModeForStyle(gridStyle)), ScreenGrid);
-        QCOMPARE(ScreenMode(screenModeForStyle(listStyle)), ScreenList);
-        QCOMPARE(ScreenMode(screenModeForStyle(viewerStyle)), ScreenViewer);
-    }
-
-    void searchSwitchesTheActiveList()
-    {
-        itemList.resize(3);
-        searchResults.resize(1);
-        QCOMPARE(activeItemList().size(), 3);
-        isSearchActive = true;
-        QCOMPARE(activeItemList().size(), 1);
-        resetSharedState();
-        QVERIFY(!isSearchActive);
-        QVERIFY(itemList.isEmpty());
     }
 };
 

@@ -1,12 +1,14 @@
-// Files handed over from outside: batching, the hub replacing the home screen,
-// the wait for the busy overlay, the saved roots at quit, and a second start
-// handing its files to the running one.
+// Files handed over from outside: the types offered to the file manager,
+// batching and unlisted files, the hub replacing the home screen, the wait for
+// the busy overlay, the saved roots at quit, and a second start handing its
+// files to the running one.
 #include "app/Essentials.h"
 #include "app/FileHandover.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "tests/model/CaptureStdout.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
@@ -14,6 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <cstring>
@@ -58,6 +63,28 @@ bool leaveStaleSocket(const QString &path)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound && QFile::exists(path);
+}
+
+QByteArray sourceFile(const QString &relative)
+{
+    return lg::test::readAll(qEnvironmentVariable("LG_TEST_SOURCE_DIR") + QLatin1Char('/') + relative);
+}
+
+// The image and video types of every extension the program matches (in lower
+// case, as it compares them), plus folders.
+QSet<QString> typesOfTheListedExtensions()
+{
+    const QMimeDatabase db;
+    QSet<QString> types {QStringLiteral("inode/directory")};
+    for (const QString &extension : mediaExtensions) {
+        if (extension != extension.toLower())
+            continue;  // never matched
+        for (const QMimeType &type : db.mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+            if (type.name().startsWith(QLatin1String("image/")) || type.name().startsWith(QLatin1String("video/")))
+                types.insert(type.name());
+        }
+    }
+    return types;
 }
 
 } // namespace
@@ -255,6 +282,65 @@ private Q_SLOTS:
         QSignalSpy files(&channel, &InstanceChannel::filesReceived);
         QVERIFY(InstanceChannel::forwardToRunningInstance({a}, path));
         QTRY_COMPARE(files.count(), 1);
+    }
+    // What the file manager is offered matches what the program lists.
+    void offersExactlyTheListedTypes_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        const QByteArray entry = sourceFile(QStringLiteral("resources/lumengallery.desktop"));
+        QStringList fromEntry;
+        for (const QByteArray &line : entry.split('\n'))
+            if (line.startsWith("MimeType="))
+                fromEntry = QString::fromUtf8(line.mid(9)).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        QTest::newRow("desktop entry") << fromEntry;
+        const QString metainfo = QString::fromUtf8(sourceFile(QStringLiteral("resources/io.github.lumengallery.metainfo.xml")));
+        QStringList fromMetainfo;
+        const QRegularExpression mediatype(QStringLiteral("<mediatype>([^<]+)</mediatype>"));
+        for (const QRegularExpressionMatch &match : mediatype.globalMatch(metainfo))
+            fromMetainfo.append(match.captured(1).trimmed());
+        QTest::newRow("metainfo") << fromMetainfo;
+    }
+    void offersExactlyTheListedTypes()
+    {
+        QFETCH(QStringList, names);
+        QVERIFY2(!names.isEmpty(), "the file was not found (LG_TEST_SOURCE_DIR)");
+        // Each name as the database knows it (aliases resolved), once.
+        const QMimeDatabase db;
+        QStringList offered;
+        for (const QString &name : names)
+            offered.append(db.mimeTypeForName(name).isValid() ? db.mimeTypeForName(name).name() : name);
+        offered.sort();
+        QStringList expected = typesOfTheListedExtensions().values();
+        expected.sort();
+        QCOMPARE(offered, expected);
+    }
+
+    void unlistedFilesAreLeftOutOfTheBatch()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("handed"));
+        const QString photo = lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
+        const QString webp = lg::test::writeFile(folder + QStringLiteral("/b.webp"));
+        const QString text = lg::test::writeFile(folder + QStringLiteral("/notes.txt"));
+        Delegate d;
+        openedFromFinder = false;
+        const int mode = currentScreenMode;
+
+        // Nothing listed: nothing is collected and nothing changes.
+        lg::test::CaptureStdout capture;
+        d.handover.application_openFiles({webp, text}, false);
+        const QByteArray printed = capture.finish();
+        QCOMPARE(printed.count('\n'), 1);
+        QVERIFY(printed.contains("b.webp") && printed.contains("notes.txt"));
+        QVERIFY(d.openWithPath.isEmpty());
+        QVERIFY(!d.timerForOpenwith);
+        QVERIFY(!openedFromFinder);
+        QCOMPARE(int(currentScreenMode), mode);
+
+        // Listed files and folders go on; the rest is left out.
+        lg::test::CaptureStdout again;
+        d.handover.application_openFiles({text, photo, folder}, true);
+        again.finish();
+        QCOMPARE(d.openWithPath, (QStringList {photo, folder}));
     }
 };
 

@@ -19,23 +19,7 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using lg::test::settle;
 
 class HardeningTest : public QObject
 {
@@ -76,14 +60,14 @@ private Q_SLOTS:
         QVERIFY(LaunchOnStartup::entryFileName(QStringLiteral("/opt/elsewhere/lumengallery")) != LaunchOnStartup::entryFileName());
 
         setLaunchAtLogin(true, app);
-        QCOMPARE(contents(foreign), foreignText);
+        QCOMPARE(lg::test::readAll(foreign), foreignText);
         const std::optional<QString> ours = loginItemReferences(app).existingItem;
         QVERIFY(ours && *ours != foreign);
         QCOMPARE(LaunchOnStartup::programOfEntry(*ours), std::optional<QString>(QCoreApplication::applicationFilePath()));
 
         setLaunchAtLogin(false, app);
         QVERIFY(!QFile::exists(*ours));
-        QCOMPARE(contents(foreign), foreignText);
+        QCOMPARE(lg::test::readAll(foreign), foreignText);
 
         // An entry of ours from an earlier version, under the plain name, is still found.
         QVERIFY(QFile::remove(foreign));

@@ -76,27 +76,6 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { resetSharedState(); }
 
-    void busyOverlayHasTwoForms()
-    {
-        mainvc *hub = contentHub();
-        QSignalSpy hidden(hub, &mainvc::busyLoaderHidden);
-
-        hub->showBusyLoader();
-        QVERIFY(isBusy);
-        QVERIFY(!hub->bgbox->isHidden());
-        QVERIFY(!hub->loader->isHidden());
-        QVERIFY(hub->loader->isAnimating());
-
-        hub->hideBusyLoader();
-        QVERIFY(!isBusy);
-        QVERIFY(hub->bgbox->isHidden());
-        QVERIFY(hub->loader->isHidden());
-        QVERIFY(!hub->loader->isAnimating());
-        QCOMPARE(hidden.count(), 1);
-        // The form under a sheet (dimming without the spinner) is followed in
-        // everySheetPathEndsWithTheOverlayHidden.
-    }
-
     void progressRatioIsDefinedEverywhere()
     {
         QCOMPARE(mainvc::progressRatio(12, 10), 1.0);
@@ -222,14 +201,10 @@ private Q_SLOTS:
         for (QWidget *item : collageHeaderItems(hub))
             QVERIFY2(!item->isHidden(), qPrintable(item->objectName()));
 
-        // The editor keeps the mode and the promotion button.
+        // The editor keeps the mode; it is made once.
         hub->showEditImagevc();
-        QVERIFY(editImageController);
         QCOMPARE(editImageController->parentWidget(), hub->container);
         QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
-        QVERIFY(!hub->btnutilitykit->isHidden());
-        QVERIFY(hub->btnShere->isHidden());
-        QVERIFY(hub->lblcollage->isHidden());
         editImagevc *editor = editImageController;
         hub->closeEditImagevc();
         hub->showEditImagevc();
@@ -240,32 +215,21 @@ private Q_SLOTS:
         mainWindow()->hide();
     }
 
-    void paneButtonsToggleAndDoNothingWhileBusy()
+    void paneAndFullImageButtonsDoNothingWhileBusy()
     {
         mainvc *hub = static_cast<mainvc *>(showHub());
         QWidget *sidebar = splitController()->item;
+        currentScreenMode = ScreenList;
         hub->btnleft();
         QVERIFY(sidebar->isHidden());
-        QCOMPARE(hub->btnLeftSplit->_ImageHoverColor(), neutralGrey());
         hub->btnleft();
         QVERIFY(!sidebar->isHidden());
-        QCOMPARE(hub->btnLeftSplit->imageNormalColor(), accentOrange());
 
-        // While busy the pane buttons do nothing.
         hub->showBusyLoader();
         hub->btnleft();
-        QVERIFY(!sidebar->isHidden());
-        hub->hideBusyLoader();
-        mainWindow()->hide();
-    }
-
-    void fullImageDoesNothingWhileBusy()
-    {
-        mainvc *hub = static_cast<mainvc *>(showHub());
-        currentScreenMode = ScreenList;
-        hub->showBusyLoader();
         hub->btnFullImagePlay->click();
         hub->btnfullimage();
+        QVERIFY(!sidebar->isHidden());
         QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(!hub->titlebox->isHidden());
         hub->hideBusyLoader();
@@ -274,10 +238,8 @@ private Q_SLOTS:
         QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
         QCOMPARE(fullImageReturnStyle, listStyle);
         QVERIFY(hub->titlebox->isHidden());
-        QCOMPARE(hub->titleboxHeight.constant(), 0);
-        QVERIFY(splitController()->item->isHidden());
+        QVERIFY(sidebar->isHidden());
         QCOMPARE(hub->btnLeftSplit->imageNormalColor(), neutralGrey());
-        QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
         QVERIFY(mainWindow()->isInFullScreen());
         mainWindow()->setWindowState(Qt::WindowNoState);
         mainWindow()->hide();

@@ -24,20 +24,6 @@ private Q_SLOTS:
     void init() { resetSharedState(); }
     void cleanupTestCase() { resetSharedState(); }
 
-    void startsOnTheGridWithTheTitleBar()
-    {
-        ViewController *content = contentController();
-        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
-        QCOMPARE(content->segmentControl->selectedSegment(), 0);
-        QCOMPARE(thumbnailGrid()->parentWidget(), static_cast<QWidget *>(content->customview));
-        // The list is made only when it is first shown.
-        QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("listVc")));
-        content->segmentControlClicked(1);
-        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
-        QVERIFY(lg::ControllerRegistry::existing(QStringLiteral("listVc")));
-        QVERIFY(thumbnailGrid()->isHidden());
-    }
-
     void theViewerRemembersWhereItCameFrom()
     {
         ViewController *content = contentController();

@@ -15,17 +15,11 @@ namespace {
 
 using namespace lg::test;
 
-
 void setAtOnce(DeterminateAnimation &view, qreal value)
 {
     view.setAnimated(false);
     view.setProgress(value);
     view.setAnimated(true);
-}
-
-QVariantAnimation *animationOf(QObject *view, const char *name)
-{
-    return view->findChild<QVariantAnimation *>(QString::fromLatin1(name));
 }
 
 } // namespace
@@ -77,73 +71,6 @@ private Q_SLOTS:
         QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("40%"));
     }
 
-    void ringAnimatesHalfASecondEasingOut()
-    {
-        CircularProgressView ring;
-        ring.resize(100, 100);
-        ring.setProgress(0.8);
-        QVariantAnimation *animation = animationOf(&ring, "strokeEndAnimation");
-        QVERIFY(animation);
-        QCOMPARE(animation->state(), QAbstractAnimation::Running);
-        QCOMPARE(animation->duration(), 500);
-        // The label shows the new value at once.
-        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("80%"));
-        animation->setCurrentTime(250);
-        // Easing out: past the linear midpoint halfway through.
-        QVERIFY(ring.displayedStrokeEnd() > 0.45);
-        QVERIFY(ring.displayedStrokeEnd() < 0.8);
-        animation->setCurrentTime(500);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
-
-        // The same value again changes nothing and starts nothing.
-        ring.setProgress(0.8);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.8);
-
-        // Switching animation off mid-way jumps to the new value.
-        ring.setProgress(0.2);
-        animation->setCurrentTime(100);
-        setAtOnce(ring, 0.0);
-        QCOMPARE(animation->state(), QAbstractAnimation::Stopped);
-        QCOMPARE(ring.displayedStrokeEnd(), 0.0);
-        QCOMPARE(ring.percentLabelLayer().string, QStringLiteral("0%"));
-    }
-
-    void barFillMatchesItsValueOnScreen_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<double>("progress");
-        QTest::newRow("200x20 quarter") << QSize(200, 20) << 0.25;
-        QTest::newRow("200x20 full") << QSize(200, 20) << 1.0;
-        QTest::newRow("400x30 sixty") << QSize(400, 30) << 0.6;
-        QTest::newRow("400x30 empty") << QSize(400, 30) << 0.0;
-    }
-
-    void barFillMatchesItsValueOnScreen()
-    {
-        QFETCH(QSize, size);
-        QFETCH(double, progress);
-        ProgressBar bar;
-        bar.setForeground(QColor(0, 160, 60));
-        bar.setBackground(Qt::white);
-        bar.resize(size);
-        setAtOnce(bar, progress);
-        const QImage image = render(&bar);
-        const int y = size.height() / 2;
-        const double fillEnd = 3 + (size.width() - 6) * progress;
-        // Leave out the rounded ends, where the fill narrows.
-        const int radius = (size.height() - 6) / 2 + 1;
-        for (int x = 3 + radius; x < size.width() - 3 - radius; ++x) {
-            if (std::abs(x - fillEnd) < radius + 1)
-                continue;
-            const bool filled = colorDistance(image.pixelColor(x, y), bar.foreground()) < 40;
-            QVERIFY2(filled == (x < fillEnd), qPrintable(QStringLiteral("x %1").arg(x)));
-        }
-        // The border is drawn in its colour.
-        QVERIFY(colorDistance(image.pixelColor(size.width() / 2, 0), Qt::black) < 200);
-    }
-
     void barOddValuesAreHandled()
     {
         ProgressBar bar;
@@ -156,25 +83,6 @@ private Q_SLOTS:
         setAtOnce(bar, std::numeric_limits<double>::infinity());
         QVERIFY(std::isfinite(bar.progressLayer().frame.width()));
         render(&bar);
-    }
-
-    void barAnimatesAndFollowsResizes()
-    {
-        ProgressBar bar;
-        bar.resize(200, 20);
-        setAtOnce(bar, 0.0);
-        bar.setProgress(0.5);
-        QVariantAnimation *animation = animationOf(&bar, "barWidthAnimation");
-        QVERIFY(animation);
-        QCOMPARE(animation->state(), QAbstractAnimation::Running);
-        QCOMPARE(animation->duration(), 500);
-        animation->setCurrentTime(500);
-        QCOMPARE(bar.progressLayer().frame.width(), 97.0);
-        bar.resize(306, 40);
-        QCOMPARE(bar.progressLayer().frame, QRectF(3, 3, 150, 34));
-        QCOMPARE(bar.borderLayer().cornerRadius, 20.0);
-        QVERIFY(bar.setProperty("borderColor", QColor(Qt::red)));
-        QCOMPARE(bar.borderLayer().borderColor, QColor(Qt::red));
     }
 };
 

@@ -1,12 +1,11 @@
 // The small custom views: scroller and scroll views, the centring scroll area,
 // sliders, row selection, centred cells, the editing field, outline arrows,
-// cursor buttons, click-forwarding views and the message popover.
+// cursor buttons and click-forwarding views.
 #include "app/Essentials.h"
 #include "controls/Cells.h"
 #include "controls/ClickViews.h"
 #include "controls/ControlColors.h"
 #include "controls/CursorButtons.h"
-#include "controls/PopoverMaxTypeVC.h"
 #include "controls/ScrollViews.h"
 #include "controls/Sliders.h"
 #include "platform/NotificationHub.h"
@@ -139,34 +138,6 @@ private Q_SLOTS:
         QCOMPARE(clip.horizontalScrollBar()->maximum(), 1000 - visibleWidth);
     }
 
-    void roundedSliderBarShowsItsValue()
-    {
-        const int width = 240;
-        CustomSliderCell slider;
-        slider.setRange(0, 100);
-        slider.resize(width, 24);
-        const QColor blue = sliderFillBlue();
-
-        slider.setValue(100);
-        QCOMPARE(slider.filledWidth(), width - 7.0);
-        QRectF bar = slider.barRect();
-        QCOMPARE(bar.height(), 5.0);
-        const int y = int(bar.center().y());
-        slider.setValue(0);
-        QCOMPARE(slider.filledWidth(), 0.0);
-
-        slider.setValue(50);
-        QCOMPARE(slider.filledWidth(), (width - 7.0) / 2);
-        const QImage image = render(&slider);
-        QVERIFY(colorDistance(image.pixelColor(int(bar.left()) + 10, y), blue) < 30);
-        QVERIFY(colorDistance(image.pixelColor(int(bar.right()) - 10, y), Qt::white) < 30);
-
-        // An empty range shows the track alone.
-        slider.setRange(5, 5);
-        QCOMPARE(slider.filledWidth(), 0.0);
-        render(&slider);
-    }
-
     void editingFieldPerformsTheEditingKeys()
     {
         QWidget window;
@@ -259,46 +230,6 @@ private Q_SLOTS:
         plain.resize(50, 50);
         QTest::mouseDClick(&plain, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
         QCOMPARE(posts, 2);
-    }
-
-    void popoverStandsBesideItsControl()
-    {
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        QWidget host;
-        host.setGeometry(screen.left() + 100, screen.top() + 100, 400, 300);
-        auto *button = new QPushButton(&host);
-        button->setGeometry(150, 20, 80, 30);
-        host.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host));
-
-        PopoverMaxTypeVC popover;
-        popover.setAnimates(false);
-        popover.messageValue = QStringLiteral("Right Pane ");
-        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
-        popover.message->setText(popover.messageValue);
-        QCoreApplication::processEvents();
-        QVERIFY(popover.isVisible());
-        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
-        QCOMPARE(popover.shownEdge(), Qt::BottomEdge);
-        QCOMPARE(popover.geometry().top(), anchor.bottom() + 1);
-        QVERIFY(std::abs(popover.geometry().center().x() - anchor.center().x()) <= 1);
-        QVERIFY(popover.width() > popover.message->fontMetrics().horizontalAdvance(popover.messageValue));
-        QCOMPARE(popover.message->text(), QStringLiteral("Right Pane "));
-        QVERIFY(qGray(render(&popover).pixel(3, popover.height() / 2)) > 200);   // the bubble is drawn
-
-        popover.close();
-        popover.showRelativeToRect(button->rect(), button, Qt::TopEdge);
-        QCoreApplication::processEvents();
-        QCOMPARE(popover.geometry().bottom(), anchor.top() - 1);
-
-        // No room below the control: it goes above.
-        host.move(screen.left() + 100, screen.bottom() - 60);
-        QCoreApplication::processEvents();
-        popover.close();
-        popover.showRelativeToRect(button->rect(), button, Qt::BottomEdge);
-        QCoreApplication::processEvents();
-        QCOMPARE(popover.shownEdge(), Qt::TopEdge);
-        QVERIFY(popover.geometry().bottom() < button->mapToGlobal(QPoint(0, 0)).y());
     }
 };
 

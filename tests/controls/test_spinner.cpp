@@ -106,65 +106,6 @@ private Q_SLOTS:
         spinner->stopAnimation();
     }
 
-    void turnsOneStarSpacingPerStep()
-    {
-        lg::FakeClock clock;
-        Spinner spinner;
-        spinner.resize(90, 90);
-        spinner.startAnimation();
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(99);
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(1);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-        clock.advance(800);
-        QCOMPARE(spinner.containerRotation(), 9 * M_PI / 5);
-        clock.advance(100);  // round again
-        QCOMPARE(spinner.containerRotation(), 0.0);
-
-        // A new duration waits for the next start.
-        spinner.setDuration(2.0);
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-        spinner.stopAnimation();
-        spinner.startAnimation();
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        clock.advance(100);
-        QCOMPARE(spinner.containerRotation(), M_PI / 5);
-
-        // Starting again begins the cycle afresh.
-        clock.advance(400);
-        spinner.startAnimation();
-        QCOMPARE(spinner.containerRotation(), 0.0);
-        spinner.stopAnimation();
-    }
-
-    void fastSpinnersRepaintAtMostSixtyTimesASecond()
-    {
-        lg::FakeClock clock;
-        QWidget window;
-        auto *spinner = new Spinner(&window);
-        spinner->resize(60, 60);
-        spinner->setStarCount(360);
-        spinner->setDuration(0.36);  // 1 ms a step
-        window.show();
-        PaintCounter counter;
-        spinner->installEventFilter(&counter);
-        spinner->startAnimation();
-        QCoreApplication::processEvents();
-        counter.paints = 0;
-        for (int i = 0; i < 60; ++i) {
-            clock.advance(16);
-            QCoreApplication::processEvents();
-        }
-        QVERIFY(counter.paints > 0);
-        QVERIFY(counter.paints <= 60);
-        // It still turns at its own speed: 960 ms is 2 2/3 turns.
-        QCOMPARE(spinner->containerRotation(), spinner->animationValues().at(240));
-        spinner->stopAnimation();
-    }
-
     void stoppedSpinnerCostsNothing()
     {
         lg::FakeClock clock;

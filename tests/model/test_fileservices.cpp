@@ -213,7 +213,6 @@ private Q_SLOTS:
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("videos"));
         const QString clip = testClip(folder + QStringLiteral("/clip.mp4"));
-        const QString turned = folder + QStringLiteral("/turned.mp4");
         if (clip.isEmpty())
             QSKIP("ffmpeg is not available");
 
@@ -232,19 +231,6 @@ private Q_SLOTS:
         QCOMPARE(thumb->width(), 150);
         QVERIFY(thumb->height() == 112 || thumb->height() == 113);
         QCOMPARE(lineCount(thumbPrinted), 2);  // the frame, then the thumbnail
-
-        // A video stored with a quarter-turn in its track plays upright.
-        // (ffmpeg 5 writes the rotation only when copying the stream.)
-        if (fx::run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), clip,
-                                               QStringLiteral("-c"), QStringLiteral("copy"),
-                                               QStringLiteral("-metadata:s:v:0"), QStringLiteral("rotate=90"), turned})) {
-            const std::optional<QImage> upright = videoThumbnail(QUrl::fromLocalFile(turned));
-            QVERIFY(upright.has_value());
-            QCOMPARE(upright->size(), QSize(240, 320));
-            const std::optional<QImage> uprightThumb = mediaThumbnail(QUrl::fromLocalFile(turned));
-            QVERIFY(uprightThumb.has_value());
-            QCOMPARE(uprightThumb->height(), 150);
-        }
     }
 
     void usableFromManyThreadsAtOnce()

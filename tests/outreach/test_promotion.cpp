@@ -193,15 +193,6 @@ private Q_SLOTS:
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     }
-
-    void closingTakesThePanelAwayFromTheHub()
-    {
-        utilityKitvc *panel = showPanel();
-        QCOMPARE(panel->parentWidget(), static_cast<QWidget *>(contentHub()));
-        panel->btnclosebutton->click();
-        QVERIFY(!panel->parentWidget());
-        QVERIFY(panel->isfirstTimeLodded);
-    }
 };
 
 LG_TEST(TestPromotion)

@@ -212,34 +212,6 @@ private Q_SLOTS:
         QTRY_VERIFY(accessory.isNull());
     }
 
-    void openPanelOptionsReachTheDialog()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("panel"));
-        lg::OpenPanelSpec spec;
-        spec.title = QStringLiteral("Add Photos");
-        spec.directory = folder;
-        spec.allowsMultipleSelection = true;
-        spec.showsHiddenFiles = true;
-        spec.nameFilters = {QStringLiteral("Images (*.png *.jpg)")};
-        spec.prompt = QStringLiteral("Add");
-        std::optional<QList<QUrl>> answer;
-        QWidget window;
-        window.show();
-        lg::Panels::open(&window, spec, [&](const QList<QUrl> &urls) { answer = urls; });
-
-        auto *dialog = window.findChild<QFileDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-        QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
-        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFiles);
-        QVERIFY(dialog->filter() & QDir::Hidden);
-        QVERIFY(!answer);
-
-        dialog->reject();
-        QTRY_VERIFY(answer);
-        QVERIFY(answer->isEmpty());  // cancelled
-    }
-
     void packageIsChosenLikeAFile()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("pictures"));
@@ -258,39 +230,6 @@ private Q_SLOTS:
         pressAccept(dialog);
         QTRY_VERIFY(answer);
         QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(library)});
-    }
-
-    void savePanelPlacesTheAccessoryUnderneath()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("save"));
-        QPointer<QLabel> accessory = new QLabel(QStringLiteral("Format: PNG"));
-        lg::SavePanelSpec spec;
-        spec.directory = folder;
-        spec.fileName = QStringLiteral("Untitled.png");
-        spec.accessory = accessory;
-        std::optional<QUrl> answer;
-        bool accessoryAliveInCallback = false;
-        QWidget window;
-        window.show();
-        lg::Panels::save(&window, spec, [&](const QUrl &url) {
-            answer = url;
-            accessoryAliveInCallback = !accessory.isNull();
-        });
-        auto *dialog = window.findChild<QFileDialog *>();
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-        QVERIFY(dialog->isAncestorOf(accessory));
-        QVERIFY(accessory->isVisible());
-        // Below the buttons and every other part of the dialog.
-        auto *buttons = dialog->findChild<QDialogButtonBox *>();
-        QVERIFY(buttons);
-        QVERIFY(accessory->mapTo(dialog, QPoint()).y() >= buttons->mapTo(dialog, QPoint(0, buttons->height())).y());
-
-        pressAccept(dialog);
-        QTRY_VERIFY(answer);
-        QCOMPARE(*answer, QUrl::fromLocalFile(folder + QStringLiteral("/Untitled.png")));
-        QVERIFY(accessoryAliveInCallback);
-        QTRY_VERIFY(accessory.isNull());
     }
 
 };

@@ -236,14 +236,6 @@ QString writeFlic(const QString &path, QSize size, const QList<QColor> &frames, 
     return writeBytes(path, header + body);
 }
 
-QString truncatedCopy(const QString &path, qint64 length, const QString &target)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return writeBytes(target, file.read(length));
-}
-
 QString writeVideo(const QString &path, const QString &lavfiGraph, const QStringList &outputArguments)
 {
     if (!hasTool(QStringLiteral("ffmpeg")))

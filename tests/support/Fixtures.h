@@ -54,8 +54,6 @@ QString writeHeic(const QString &path, const QImage &image, int thumbnailSide = 
 QString writeMacPaint(const QString &path, const QImage &image);
 // An Autodesk FLIC animation (FLC, or FLI when classic is set) of colour frames.
 QString writeFlic(const QString &path, QSize size, const QList<QColor> &frames, bool classic = false);
-// A copy of the first length bytes of path.
-QString truncatedCopy(const QString &path, qint64 length, const QString &target);
 
 // ---- videos (ffmpeg) ----
 // A video from an ffmpeg lavfi graph (e.g. "color=c=red:s=64x48:d=1"), encoded

@@ -1,6 +1,17 @@
 // The viewer screen: showing items, navigation, the full-image layout, the
-// hover controls, zoom and fit, the slideshow and the reload of the folder.
+// hover controls, zoom and fit, the slideshow and the reload of the folder;
+// its context menu and commands: rotate and flip written back into the file,
+// the save panel where it cannot be, Move to Trash, Move To and Copy To; the
+// moving pictures: animated GIFs, videos (with the slideshow waiting for them)
+// and the slideshow's transitions.
 #include "app/Essentials.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
+#include "platform/ImageSource.h"
+#include "platform/ImageWriter.h"
+#include "platform/Panels.h"
+#include "tests/support/Fixtures.h"
+#include "viewer/ViewerMenuState.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ZLFlatButton.h"
@@ -28,10 +39,19 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QPainter>
+#include <QVariantAnimation>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QVideoWidget>
 
 #include <memory>
 
+Q_DECLARE_METATYPE(ViewerMenuSnapshot)
+
 using namespace viewertest;
+using namespace lg::test::fixtures;
+namespace fx = lg::test::fixtures;
 
 namespace {
 
@@ -51,6 +71,60 @@ QString nameOf(const InitialDirectory &item)
     return item.file ? item.file->url.fileName() : QString();
 }
 
+
+// n small PNGs p0.png ... in a fresh folder, listed as the current folder.
+QStringList listedPictures(int n, const QString &name = QStringLiteral("listed"))
+{
+    const QString folder = lg::test::freshFolder(name);
+    QStringList paths;
+    for (int i = 0; i < n; ++i) {
+        paths << writeQtImage(folder + QStringLiteral("/p%1.png").arg(i), quadrants(QSize(40, 30)));
+        itemList << itemFor(paths.last(), true);
+    }
+    currentFolderURL = QUrl::fromLocalFile(folder);
+    return paths;
+}
+
+viewimagevc *viewerOn(int index)
+{
+    selectedItemIndex = index;
+    viewimagevc *viewer = imageViewer();
+    viewer->resize(800, 600);
+    viewer->show();
+    return viewer;
+}
+
+QAction *menuAction(viewimagevc *viewer, const char *name)
+{
+    return viewer->imgviewMenu->findChild<QAction *>(QString::fromLatin1(name));
+}
+
+QString exifValue(const lg::ImageProperties &properties, const QString &key)
+{
+    for (const auto &group : properties.groups)
+        for (const auto &entry : group.second)
+            if (group.first == QLatin1String("Exif") && entry.first == key)
+                return entry.second;
+    return QString();
+}
+
+
+// A GIF of solid frames, each with its delay in hundredths of a second.
+QString writeGif(const QString &path, const QList<std::pair<QString, int>> &frames)
+{
+    QStringList arguments;
+    for (const auto &[color, delay] : frames)
+        arguments << QStringLiteral("-delay") << QString::number(delay) << QStringLiteral("-size")
+                  << QStringLiteral("8x8") << QStringLiteral("xc:") + color;
+    arguments << QStringLiteral("-loop") << QStringLiteral("0") << path;
+    return fx::run(QStringLiteral("convert"), arguments) ? path : QString();
+}
+
+QColor colorOf(const QImage &image)
+{
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
 } // namespace
 
 class ViewerTest : public QObject
@@ -64,12 +138,18 @@ private Q_SLOTS:
         viewerItemURL.reset();
         minimizedWhileViewing = false;
         currentScreenMode = ScreenViewer;
+        lg::Alert::clearShownAlerts();
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
     }
 
     void cleanup()
     {
         if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
             viewer->hide();
+        Saver::setPanelResponderForTesting({});
+        lg::Panels::setOpenResponder({});
+        lg::ImageWriter::setCommitHookForTesting({});
+        lg::Alert::setResponder({});
     }
 
     void opensTheSelectedItemWithinTheList()
@@ -298,18 +378,13 @@ private Q_SLOTS:
         viewer->setImage_fittoImage();
         QTRY_COMPARE(viewer->imgview->currentImage().width(), 3000);
 
-        // Dragging the magnified picture pans it with the pointer, within its edges.
+        // Dragging the magnified picture pans it with the pointer (the edges are the zoom model's).
         const ZoomModel &model = viewer->scrollview->model();
         const QPointF start = model.origin();
         QTest::mousePress(viewer->imgview, Qt::LeftButton, Qt::NoModifier, QPoint(300, 300));
         QTest::mouseMove(viewer->imgview, QPoint(250, 280));
         QCOMPARE(model.origin(), start + QPointF(50, 20) / model.magnification());
-        QTest::mouseMove(viewer->imgview, QPoint(-3000, -3000));
-        QTest::mouseRelease(viewer->imgview, Qt::LeftButton, Qt::NoModifier, QPoint(-3000, -3000));
-        const QRectF image = model.imageRectInViewport();
-        QVERIFY(image.left() <= 0.001 && image.top() <= 0.001);
-        QVERIFY(image.right() >= viewer->imgview->width() - 0.001);
-        QVERIFY(image.bottom() >= viewer->imgview->height() - 0.001);
+        QTest::mouseRelease(viewer->imgview, Qt::LeftButton, Qt::NoModifier, QPoint(250, 280));
     }
 
     void pictureLoaderDecodesWithinItsBoundAndForgetsTheOldest()
@@ -380,19 +455,13 @@ private Q_SLOTS:
         QCOMPARE(viewer->scrollup, std::optional<bool>(true));
         viewer->wheelZoom(0.0, QPointF(10, 10));
         QCOMPARE(viewer->magnification(), 1.0);
-        // Through the scroll view: a notch up zooms; the end of a gesture, which
-        // scrolls nothing, does not zoom out.
-        const auto wheel = [&](QPoint angle, Qt::ScrollPhase phase) {
-            QWheelEvent event(QPointF(20, 20), viewer->scrollview->mapToGlobal(QPointF(20, 20)), QPoint(), angle,
-                              Qt::NoButton, Qt::NoModifier, phase, false);
-            QCoreApplication::sendEvent(viewer->scrollview, &event);
-        };
-        wheel(QPoint(0, 120), Qt::NoScrollPhase);
+        // Through the scroll view: the end of a gesture, which scrolls nothing, does not zoom out.
+        viewer->wheelZoom(1.0, QPointF(10, 10));
+        QWheelEvent end(QPointF(20, 20), viewer->scrollview->mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(),
+                        Qt::NoButton, Qt::NoModifier, Qt::ScrollEnd, false);
+        QCoreApplication::sendEvent(viewer->scrollview, &end);
         QCOMPARE(viewer->magnification(), 2.0);
-        wheel(QPoint(0, 0), Qt::ScrollEnd);
-        QCOMPARE(viewer->magnification(), 2.0);
-        wheel(QPoint(0, -120), Qt::NoScrollPhase);
-        QCOMPARE(viewer->magnification(), 1.0);
+        viewer->wheelZoom(0.0, QPointF(10, 10));
         viewer->toggleSlideShow();
         QVERIFY(!viewer->slider->isEnabled());
         viewer->wheelZoom(1.0, QPointF(10, 10));
@@ -406,17 +475,6 @@ private Q_SLOTS:
         QTRY_VERIFY(viewer->imgview->hasImage());
         QVERIFY(!viewer->imageManuallyZoomedByUser);
         QCOMPARE(viewer->magnification(), 1.0);
-
-        // The fit menu, opened twice, holds three items with the current style checked.
-        viewer->btnfitClicked(nullptr);
-        viewer->fitemenu->hide();
-        viewer->btnfitClicked(nullptr);
-        const QList<QAction *> actions = viewer->fitemenu->actions();
-        QCOMPARE(actions.size(), 3);
-        QVERIFY(!actions.at(0)->isChecked() && !actions.at(1)->isChecked() && actions.at(2)->isChecked());
-        viewer->fitemenu->hide();
-        viewer->fitemenu->actions().at(1)->trigger();
-        QCOMPARE(viewer->fitStyle, viewimagevc::viewfit);
     }
 
     void controlBarHidesAfterFourSecondsOfStillness()
@@ -438,15 +496,6 @@ private Q_SLOTS:
         QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
         clock.advance(1);
         QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
-        // One more movement shows it and starts the four seconds again.
-        move();
-        clock.advance(3000);
-        move();
-        clock.advance(3999);
-        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
-        clock.advance(1);
-        QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
-
         // Resting on the bar keeps it; leaving it hides it at once, and
         // movement over the picture shows it again.
         QEvent enter(QEvent::Enter);
@@ -458,13 +507,6 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(viewer->bottom_box, &leave);
         QCOMPARE(viewer->bottomBoxAlpha(), 0.0);
         move();
-        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
-
-        // Next shows the bar and restarts the four seconds.
-        clock.advance(4000);
-        viewer->btnright();
-        QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
-        clock.advance(3999);
         QCOMPARE(viewer->bottomBoxAlpha(), 1.0);
     }
 
@@ -526,34 +568,6 @@ private Q_SLOTS:
         viewer->toggleSlideShow();
         clock.advance(2000);
         QCOMPARE(selectedItemIndex, 2);
-    }
-
-    void slideshowMenusAndTransitionChoices()
-    {
-        viewimagevc *viewer = imageViewer();
-        viewer->pushFromRight();
-        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(2, 2));
-        viewer->moveinlFromLeft();
-        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(4, 1));
-
-        std::unique_ptr<QMenu> transitions(viewer->makeTransitionsMenu());
-        QVERIFY(transitions->actions().at(3)->menu()->actions().at(0)->isChecked());
-        // Choosing from the menu stores the pair.
-        transitions->actions().at(1)->menu()->actions().at(2)->trigger();
-        QCOMPARE(std::pair(viewer->selectedTransition, viewer->selectedTransition_From), std::pair(2, 3));
-        // Out of range: nothing is marked.
-        viewer->selectedTransition = 9;
-        std::unique_ptr<QMenu> none(viewer->makeTransitionsMenu());
-        for (QAction *kind : none->actions())
-            for (QAction *direction : kind->menu()->actions())
-                QVERIFY(!direction->isChecked());
-
-        // The settings pop-up is rebuilt, not added to, each time it opens.
-        viewer->btnselectAutoplaySpeed(viewer->btnSlidshowSpeed);
-        viewer->slideShowMenu->hide();
-        viewer->btnselectAutoplaySpeed(viewer->btnSlidshowSpeed);
-        QCOMPARE(viewer->slideShowMenu->actions().size(), 2);
-        viewer->slideShowMenu->hide();
     }
 
     void slideshowStartsOnRequestAndStopsWhenTheViewerGoes()
@@ -677,13 +691,469 @@ private Q_SLOTS:
         QCOMPARE(itemList.size(), 3);
     }
 
-    void copyPutsTheCurrentFileOnTheClipboard()
+    void menuStateFollowsTheSnapshot_data()
     {
-        itemList = threePictures();
-        selectedItemIndex = 2;
-        imageViewer()->copyCurrentItemToPasteboard();
-        QCOMPARE(copiedURLs, QList<QUrl> {itemList.at(2).file->url});
-        QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(), QList<QUrl> {itemList.at(2).file->url});
+        QTest::addColumn<ViewerMenuSnapshot>("snapshot");
+        QTest::addColumn<bool>("rotate");
+        QTest::addColumn<bool>("trash");
+        QTest::addColumn<bool>("properties");
+        QTest::addColumn<bool>("transitions");
+        ViewerMenuSnapshot image;
+        image.hasCurrentItem = image.currentIsImage = image.hasFolder = true;
+        image.itemExtension = QStringLiteral("jpg");
+        QTest::newRow("image") << image << true << true << true << false;
+        ViewerMenuSnapshot gif = image;
+        gif.itemExtension = QStringLiteral("gif");
+        QTest::newRow("gif") << gif << false << true << true << false;
+        ViewerMenuSnapshot video = image;
+        video.currentIsImage = false;
+        video.itemExtension = QStringLiteral("mp4");
+        QTest::newRow("video") << video << false << true << true << false;
+        ViewerMenuSnapshot library = image;
+        library.folderExtension = QStringLiteral("photoslibrary");
+        QTest::newRow("Photos library item") << library << false << false << true << false;
+        ViewerMenuSnapshot slideshow = image;
+        slideshow.slideShowRunning = true;
+        QTest::newRow("slideshow") << slideshow << false << true << true << true;
+        ViewerMenuSnapshot fullImage = image;
+        fullImage.screenMode = ScreenFullImage;
+        QTest::newRow("full-image layout") << fullImage << true << true << false << false;
+        ViewerMenuSnapshot opened = image;
+        opened.hasFolder = false;
+        opened.infoPaneVisible = true;
+        QTest::newRow("no folder, pane shown") << opened << true << false << false << false;
+    }
+
+    void menuStateFollowsTheSnapshot()
+    {
+        QFETCH(ViewerMenuSnapshot, snapshot);
+        QFETCH(bool, rotate);
+        QFETCH(bool, trash);
+        QFETCH(bool, properties);
+        QFETCH(bool, transitions);
+        const ViewerMenuState state = viewerMenuState(snapshot);
+        QCOMPARE(state.rotateEnabled, rotate);
+        QCOMPARE(state.trashEnabled, trash);
+        QCOMPARE(state.propertiesEnabled, properties);
+        QCOMPARE(state.showTransitions, transitions);
+        QCOMPARE(state.closeFullscreen, snapshot.screenMode == ScreenFullImage);
+        QCOMPARE(state.slideShowTitle, snapshot.slideShowRunning ? QStringLiteral("Stop Slide Show")
+                                                                 : QStringLiteral("Start Slide Show"));
+        snapshot.busy = true;
+        QVERIFY(viewerMenuState(snapshot).empty);
+    }
+
+    void menuIsBuiltFromTheShownItem()
+    {
+        // The snapshot comes from the shown item: a GIF cannot be turned, a busy screen has no menu.
+        listedPictures(1);
+        itemList << itemFor(lg::test::writeFile(QFileInfo(itemList.at(0).file->url.toLocalFile()).absolutePath()
+                                                + QStringLiteral("/anim.GIF")), true);
+        viewimagevc *viewer = viewerOn(0);
+        viewer->rebuildContextMenu();
+        QVERIFY(menuAction(viewer, "rotateMenu")->isEnabled());
+        selectedItemIndex = 1;
+        viewer->rebuildContextMenu();
+        QVERIFY(!menuAction(viewer, "rotateMenu")->isEnabled());
+        isBusy = true;
+        viewer->rebuildContextMenu();
+        QVERIFY(viewer->imgviewMenu->isEmpty());
+        isBusy = false;
+    }
+
+    void rotateLeftWritesTheFileInPlace_data()
+    {
+        QTest::addColumn<int>("orientation");
+        QTest::newRow("upright") << 1;
+        QTest::newRow("stored turned, Exif orientation 6") << 6;
+    }
+
+    void rotateLeftWritesTheFileInPlace()
+    {
+        QFETCH(int, orientation);
+        const QString folder = lg::test::freshFolder(QStringLiteral("turn"));
+        const QString path = writeJpeg(folder + QStringLiteral("/photo.jpg"),
+                                       storedForOrientation(quadrants(QSize(400, 300)), orientation), orientation);
+        QVERIFY(!path.isEmpty());
+        itemList << itemFor(path, true);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        viewimagevc *viewer = viewerOn(0);
+        // An index outside the list turns nothing.
+        const QByteArray before = lg::test::readAll(path);
+        selectedItemIndex = 4;
+        viewer->RotateImageWithSender(1);
+        QVERIFY(!viewer->isTransformRunning());
+        QCOMPARE(lg::test::readAll(path), before);
+        selectedItemIndex = 0;
+        viewer->RotateImageWithSender(1);
+        QTRY_VERIFY(!viewer->isTransformRunning());
+        const lg::ImageSource written(path);
+        const QImage turned = written.image().value_or(QImage());
+        QCOMPARE(turned.size(), QSize(300, 400));
+        // Counter-clockwise: the top right corner comes to the top left.
+        QVERIFY(near(quarterColor(turned, TopLeft), Qt::green));
+        QVERIFY(near(quarterColor(turned, TopRight), Qt::white));
+        QVERIFY(near(quarterColor(turned, BottomLeft), Qt::red));
+        QVERIFY(near(quarterColor(turned, BottomRight), Qt::blue));
+        QCOMPARE(written.properties().orientation, 1);
+        QCOMPARE(exifValue(written.properties(), QStringLiteral("DateTimeOriginal")),
+                 QStringLiteral("2021:06:05 14:30:00"));
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        // The list's record follows the new file.
+        QCOMPARE(itemList.at(0).file->Modifieddate, QFileInfo(path).lastModified());
+    }
+
+    void turnsAndMirrorsOnPixels_data()
+    {
+        QTest::addColumn<bool>("flip");
+        QTest::addColumn<int>("tag");
+        QTest::addColumn<QList<QColor>>("corners");   // top left, top right, bottom left, bottom right
+        QTest::newRow("right 90") << false << 2 << QList<QColor>{Qt::blue, Qt::red, Qt::white, Qt::green};
+        QTest::newRow("180") << false << 3 << QList<QColor>{Qt::white, Qt::blue, Qt::green, Qt::red};
+        QTest::newRow("horizontal flip") << true << 1 << QList<QColor>{Qt::green, Qt::red, Qt::white, Qt::blue};
+        QTest::newRow("vertical flip") << true << 2 << QList<QColor>{Qt::blue, Qt::white, Qt::red, Qt::green};
+    }
+
+    void turnsAndMirrorsOnPixels()
+    {
+        QFETCH(bool, flip);
+        QFETCH(int, tag);
+        QFETCH(QList<QColor>, corners);
+        const QStringList paths = listedPictures(1);
+        viewimagevc *viewer = viewerOn(0);
+        if (flip)
+            viewer->flipImageWithSender(tag);
+        else
+            viewer->RotateImageWithSender(tag);
+        QTRY_VERIFY(!viewer->isTransformRunning());
+        const QImage result(paths.first());
+        const Corner order[] = {TopLeft, TopRight, BottomLeft, BottomRight};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(near(quarterColor(result, order[i]), corners.at(i)), qPrintable(QString::number(i)));
+    }
+
+    void unwritableFilesGoToTheSavePanel_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("WebP") << QStringLiteral("webp");
+        QTest::newRow("failed JPEG write") << QStringLiteral("jpg");
+    }
+
+    void unwritableFilesGoToTheSavePanel()
+    {
+        QFETCH(QString, kind);
+        const QString folder = lg::test::freshFolder(QStringLiteral("unwritable"));
+        const QString path = writeQtImage(folder + QStringLiteral("/beach.") + kind, quadrants(QSize(40, 30)));
+        QVERIFY(!path.isEmpty());
+        if (kind == QLatin1String("jpg"))
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
+        const QByteArray before = lg::test::readAll(path);
+        itemList << itemFor(path, true);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        QString proposed;
+        Saver::setPanelResponderForTesting([&proposed](const QString &name) {
+            proposed = name;
+            return std::optional<std::pair<QString, SaveFormatChoice>>();
+        });
+        viewimagevc *viewer = viewerOn(0);
+        viewer->RotateImageWithSender(1);
+        QTRY_COMPARE(proposed, QStringLiteral("beach copy"));
+        QTRY_VERIFY(!isBusy);
+        QCOMPARE(lg::test::readAll(path), before);
+        if (kind == QLatin1String("jpg"))
+            return;
+        // Saved: a new file in the chosen format; the original stays as it was.
+        const QString copy = folder + QStringLiteral("/beach copy.png");
+        Saver::setPanelResponderForTesting([copy](const QString &) {
+            SaveFormatChoice choice;
+            choice.type = lg::ImageFileType::PNG;
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
+        });
+        viewer->RotateImageWithSender(1);
+        QTRY_VERIFY(QFileInfo::exists(copy));
+        QCOMPARE(QImage(copy).size(), QSize(30, 40));
+        QCOMPARE(lg::test::readAll(path), before);
+    }
+
+    void trashShowsTheNextItem_data()
+    {
+        QTest::addColumn<bool>("search");
+        QTest::newRow("listing") << false;
+        QTest::newRow("search results") << true;
+    }
+
+    void trashShowsTheNextItem()
+    {
+        QFETCH(bool, search);
+        const QStringList paths = listedPictures(5);
+        if (search) {
+            isSearchActive = true;
+            searchResults = itemList;
+        }
+        viewimagevc *viewer = viewerOn(2);
+        viewer->deleteItem_menu();
+        QTRY_VERIFY(!QFileInfo::exists(paths.at(2)));
+        QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Yes", "No"}));
+        QCOMPARE(activeItemList().size(), 4);
+        QCOMPARE(itemList.size(), 4);
+        QCOMPARE(selectedItemIndex, 2);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p3.png"));
+        QVERIFY(!isBusy);
+        // "No" changes nothing.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
+        viewer->deleteItem_menu();
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(QFileInfo::exists(paths.at(3)));
+    }
+
+    void moveAndCopyToAnswerTheSameNameSheet_data()
+    {
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<bool>("ownFolder");
+        QTest::addColumn<int>("answer");          // -1: no conflict
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<QStringList>("destination");   // the names there afterwards
+        QTest::addColumn<bool>("sourceStays");
+        const QStringList three{"Replace", "Make a Copy", "Stop"};
+        QTest::newRow("move, free name") << false << false << -1 << QStringList() << QStringList{"p1.png"} << false;
+        QTest::newRow("move, Replace") << false << false << 0 << three << QStringList{"p1.png"} << false;
+        QTest::newRow("move, Make a Copy") << false << false << 1 << three << QStringList{"p1 2.png", "p1.png"}
+                                           << false;
+        QTest::newRow("move, Stop") << false << false << 2 << three << QStringList{"p1.png"} << true;
+        QTest::newRow("copy, Replace") << true << false << 0 << three << QStringList{"p1.png"} << true;
+        QTest::newRow("copy into its own folder") << true << true << 0 << QStringList{"Make a Copy", "Stop"}
+                                                  << QStringList{"p0.png", "p1 2.png", "p1.png", "p2.png"} << true;
+        QTest::newRow("move into its own folder") << false << true << -1 << QStringList()
+                                                  << QStringList{"p0.png", "p1.png", "p2.png"} << true;
+    }
+
+    void moveAndCopyToAnswerTheSameNameSheet()
+    {
+        QFETCH(bool, copy);
+        QFETCH(bool, ownFolder);
+        QFETCH(int, answer);
+        QFETCH(QStringList, buttons);
+        QFETCH(QStringList, destination);
+        QFETCH(bool, sourceStays);
+        const QStringList paths = listedPictures(3);
+        const QString source = paths.at(1);
+        const QString folder = ownFolder ? QFileInfo(source).absolutePath() : lg::test::freshFolder(QStringLiteral("to"));
+        const QByteArray occupant("occupant");
+        if (!ownFolder && answer >= 0)
+            lg::test::writeFile(folder + QStringLiteral("/p1.png"), occupant);
+        lg::Panels::setOpenResponder([folder](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(folder)}; });
+        lg::Alert::setResponder([answer](const lg::AlertSpec &) { return answer; });
+        const QByteArray content = lg::test::readAll(source);
+        viewimagevc *viewer = viewerOn(1);
+        if (copy)
+            viewer->itemCopyTO_menu();
+        else
+            viewer->itemMoveTO_menu();
+        QTRY_VERIFY(!isBusy);
+        QTRY_COMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), destination);
+        if (answer >= 0)
+            QCOMPARE(lg::Alert::shownAlerts().value(0).buttons, buttons);
+        QCOMPARE(QFileInfo::exists(source), sourceStays);
+        const bool stopped = answer == int(buttons.size()) - 1;
+        if (!ownFolder && answer >= 0)
+            QCOMPARE(lg::test::readAll(folder + QStringLiteral("/p1.png")), stopped || answer == 1 ? occupant : content);
+        // A move takes the item out of the viewer, which shows the next one.
+        const bool moved = !copy && !sourceStays;
+        QCOMPARE(itemList.size(), moved ? 2 : 3);
+        QCOMPARE(viewer->lblfilename->text(), moved ? QStringLiteral("p2.png") : QStringLiteral("p1.png"));
+    }
+
+    void gifFramesKeepTheirOwnDelays()
+    {
+        if (!fx::hasTool(QStringLiteral("convert")))
+            QSKIP("ImageMagick's convert is not installed");
+        const QString folder = lg::test::freshFolder(QStringLiteral("gifs"));
+        const QString path = writeGif(folder + QStringLiteral("/ANIM.GIF"), {{"red", 10}, {"lime", 30}, {"blue", 0}});
+        QVERIFY(!path.isEmpty());
+
+        const AnimatedImage::Frames frames = AnimatedImage::readFrames(path);
+        QCOMPARE(frames.images.size(), 3);
+        QCOMPARE(frames.delaysMs, (QList<int> {100, 300, 50}));
+        QCOMPARE(frames.totalSeconds, 0.45f);
+
+        // Twenty frames without delays last a second.
+        QList<std::pair<QString, int>> twenty;
+        for (int i = 0; i < 20; ++i)
+            twenty.append({i % 2 ? QStringLiteral("white") : QStringLiteral("black"), 0});
+        const QString still = writeGif(folder + QStringLiteral("/twenty.gif"), twenty);
+        QCOMPARE(AnimatedImage::readFrames(still).totalSeconds, 1.0f);
+        // Not a GIF by its name, or not readable: no frames.
+        QVERIFY(AnimatedImage::readFrames(writePicture(folder + QStringLiteral("/a.png"), {8, 8}, Qt::red)).images.isEmpty());
+        QVERIFY(AnimatedImage::readFrames(lg::test::writeFile(folder + QStringLiteral("/bad.gif"), "nope")).images.isEmpty());
+
+        // In the viewer, driven by the clock.
+        lg::FakeClock clock;
+        itemList = {itemFor(path, true), itemFor(folder + QStringLiteral("/a.png"), true)};
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QCOMPARE(viewer->imgview->pixelSize(), QSize(8, 8));
+        QCOMPARE(colorOf(viewer->imgview->currentImage()), QColor(Qt::red));
+        clock.advance(99);
+        QCOMPARE(colorOf(viewer->imgview->currentImage()), QColor(Qt::red));
+        clock.advance(1);
+        QCOMPARE(colorOf(viewer->imgview->currentImage()), QColor(Qt::green));
+        clock.advance(299);
+        QCOMPARE(viewer->animatedImage()->currentFrame(), 1);
+        clock.advance(1);
+        QCOMPARE(colorOf(viewer->imgview->currentImage()), QColor(Qt::blue));
+        clock.advance(50);
+        QCOMPARE(viewer->animatedImage()->currentFrame(), 0);
+
+        // Showing another picture stops the animation.
+        viewer->showNextItem();
+        QVERIFY(!viewer->animatedImage()->isRunning());
+    }
+
+    void slideshowWaitsForTheEndOfAVideo()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("videos"));
+        const QString clip = fx::writeVideo(folder + QStringLiteral("/clip.mp4"), QStringLiteral("color=c=red:s=64x48:d=0.6"),
+                                            {QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-pix_fmt"),
+                                             QStringLiteral("yuv420p")});
+        if (clip.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        lg::FakeClock clock;
+        itemList = {itemFor(writePicture(folder + QStringLiteral("/a.png"), {64, 48}, Qt::blue), true),
+                    itemFor(clip, false),
+                    itemFor(writePicture(folder + QStringLiteral("/b.png"), {64, 48}, Qt::green), true)};
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        int frames = 0;
+        QColor firstFrame;
+        QObject receiver;   // the connection ends with the test
+        QObject::connect(viewer->avKitPlayer->videoSink(), &QVideoSink::videoFrameChanged, &receiver,
+                         [&](const QVideoFrame &frame) {
+                             if (frames++ == 0)
+                                 firstFrame = colorOf(frame.toImage());
+                         });
+        viewer->toggleSlideShow();
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 1);
+        QVERIFY(viewer->videoPlayer);
+        QVERIFY(!viewer->timerAutoplay->isActive());
+        clock.advance(60000);
+        QCOMPARE(selectedItemIndex, 1);
+
+        // The end of the video restarts the interval.
+        QMediaPlayer *player = viewer->videoPlayer;
+        QTRY_VERIFY_WITH_TIMEOUT(player->mediaStatus() == QMediaPlayer::EndOfMedia ||
+                                     player->mediaStatus() == QMediaPlayer::InvalidMedia,
+                                 15000);
+        if (player->mediaStatus() == QMediaPlayer::InvalidMedia)
+            QSKIP("this system cannot play the generated clip");
+        QVERIFY(viewer->timerAutoplay->isActive());
+        QVERIFY(frames > 0);
+        QVERIFY(fx::near(firstFrame, Qt::red));
+        clock.advance(2999);
+        QCOMPARE(selectedItemIndex, 1);
+        clock.advance(1);
+        QCOMPARE(selectedItemIndex, 2);
+    }
+
+    void aVideoThatCannotPlayDoesNotStallTheSlideshow()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("broken"));
+        lg::FakeClock clock;
+        itemList = {itemFor(writePicture(folder + QStringLiteral("/a.png"), {64, 48}, Qt::blue), true),
+                    itemFor(lg::test::writeFile(folder + QStringLiteral("/broken.mp4"), QByteArray(4000, 'z')), false),
+                    itemFor(lg::test::writeFile(folder + QStringLiteral("/vanished.mov"), "soon gone"), false),
+                    itemFor(writePicture(folder + QStringLiteral("/b.png"), {64, 48}, Qt::green), true)};
+        QVERIFY(itemList.at(2).file);
+        QVERIFY(QFile::remove(folder + QStringLiteral("/vanished.mov")));
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        viewer->toggleSlideShow();
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->timerAutoplay->isActive(), 15000);
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->timerAutoplay->isActive(), 15000);
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 3);
+    }
+
+    void aHiddenVideoNeverPlaysOn()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("hidden"));
+        const QString clip = fx::writeVideo(folder + QStringLiteral("/long.mp4"), QStringLiteral("color=c=blue:s=64x48:d=20"),
+                                            {QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-r"),
+                                             QStringLiteral("5")});
+        if (clip.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        itemList = {itemFor(clip, false), itemFor(writePicture(folder + QStringLiteral("/a.png"), {64, 48}, Qt::red), true)};
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QPointer<QMediaPlayer> player = viewer->videoPlayer;
+        QVERIFY(player);
+        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), QMediaPlayer::PlayingState, 10000);
+
+        // Taken off the screen: paused.
+        viewer->hide();
+        QVERIFY(player->playbackState() != QMediaPlayer::PlayingState);
+
+        // Opened while off the screen (a list refresh does that): not started.
+        viewer->openSelectedItem();
+        player = viewer->videoPlayer;
+        QTest::qWait(300);
+        QVERIFY(player->playbackState() != QMediaPlayer::PlayingState);
+
+        // On screen again it plays; a picture shown in its place stops it.
+        viewer->show();
+        player = viewer->videoPlayer;
+        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), QMediaPlayer::PlayingState, 10000);
+        viewer->showItem(itemList.at(1).file->url, true);
+        QVERIFY(player.isNull() || player->playbackState() != QMediaPlayer::PlayingState);
+    }
+
+    void slideshowImagesArriveWithTheChosenTransition()
+    {
+        if (!fx::hasTool(QStringLiteral("convert")))
+            QSKIP("ImageMagick's convert is not installed");
+        const QString folder = lg::test::freshFolder(QStringLiteral("transitions"));
+        lg::FakeClock clock;
+        itemList = {itemFor(writePicture(folder + QStringLiteral("/a.png"), {300, 200}, Qt::red), true),
+                    itemFor(writePicture(folder + QStringLiteral("/b.png"), {300, 200}, Qt::blue), true),
+                    itemFor(writeGif(folder + QStringLiteral("/c.gif"), {{"green", 10}, {"white", 10}}), true)};
+        selectedItemIndex = 0;
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const QString next = itemList.at(1).file->url.toLocalFile();
+        QTRY_VERIFY(viewer->pictureLoader()->cached(PictureLoader::keyFor(next, viewer->decodeBound())).has_value());
+
+        // Without a slideshow, no transition.
+        viewer->showNextItem();
+        QVERIFY(!viewer->transitionView->isRunning());
+        viewer->showPreviousItem();
+
+        viewer->pushFromTop();
+        viewer->toggleSlideShow();
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 1);
+        QVERIFY(viewer->transitionView->isRunning());
+        QCOMPARE(viewer->transitionView->kind(), 2);
+        QCOMPARE(viewer->transitionView->direction(), 3);
+        // Half way, the new picture covers the top half.
+        viewer->transitionView->animation()->setCurrentTime(250);
+        const QImage shot = viewer->transitionView->grab().toImage();
+        // (The 200 px high pictures stand in the middle: the new one's lower
+        // half lies at the top, the old one's upper half at the bottom.)
+        QVERIFY(fx::near(shot.pixelColor(shot.width() / 2, 50), Qt::blue, 24));
+        QVERIFY(fx::near(shot.pixelColor(shot.width() / 2, shot.height() - 50), Qt::red, 24));
+        QTRY_VERIFY(!viewer->transitionView->isRunning());
+        QVERIFY(viewer->transitionView->isHidden());
+
+        // An animated image arrives without one.
+        clock.advance(3000);
+        QCOMPARE(selectedItemIndex, 2);
+        QVERIFY(!viewer->transitionView->isRunning());
+        viewer->toggleSlideShow();
     }
 };
 

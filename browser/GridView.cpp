@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/BrowserStyle.h"
 #include "browser/ShownItemsModel.h"
+#include "controls/ScrollViews.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -138,11 +139,7 @@ GridView::GridView(QWidget *parent) : QAbstractItemView(parent)
     setFrameShape(QFrame::NoFrame);
     setMouseTracking(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: #1e1e1e; width: 10px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: #555555; border-radius: 4px; min-height: 24px; margin: 1px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    ThemedScrollView::applyTheme(this);
 }
 
 int GridView::layoutWidth() const

@@ -7,6 +7,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
+#include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
 #include "platform/Alert.h"
 #include "platform/Clipboard.h"
@@ -46,7 +47,7 @@ QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
     const InitialDirectory *item = model ? model->entry(index.row()) : nullptr;
     if (!item || !item->file || !item->file->url.isLocalFile() || isPhotoLibraryImportTarget(currentFolderURL))
         return nullptr;
-    auto *editor = new QLineEdit(parent);
+    auto *editor = new Editing(parent);
     editor->setObjectName(QStringLiteral("renameEditor"));
     editor->setFrame(true);
     editor->setStyleSheet(QStringLiteral("QLineEdit { background: #1e1e1e; color: #e6e6e6; border: 1px solid rgb(244,155,0);"

@@ -1,6 +1,7 @@
 #include "browser/ListTableView.h"
 
 #include "browser/BrowserStyle.h"
+#include "controls/ScrollViews.h"
 #include "browser/ShownItemsModel.h"
 
 #include <QHeaderView>
@@ -68,11 +69,8 @@ ListTableView::ListTableView(QWidget *parent) : QTableView(parent)
         " selection-color: white; outline: 0; }"
         "QTableView::item { padding-left: 6px; padding-right: 6px; }"
         "QHeaderView::section { background: #2a2a2a; color: #b4b4b4; border: none;"
-        " border-right: 1px solid #3a3a3a; border-bottom: 1px solid #3a3a3a; padding: 3px 6px; }"
-        "QScrollBar:vertical { background: #1e1e1e; width: 10px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: #555555; border-radius: 4px; min-height: 24px; margin: 1px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+        " border-right: 1px solid #3a3a3a; border-bottom: 1px solid #3a3a3a; padding: 3px 6px; }"));
+    ThemedScrollView::applyTheme(this);
 }
 
 std::pair<int, int> ListTableView::visibleRows() const

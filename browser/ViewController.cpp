@@ -9,7 +9,9 @@
 #include "browser/SegmentedControl.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "controls/Cells.h"
 #include "controls/ClickViews.h"
+#include "controls/ScrollViews.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/NotificationHub.h"
 #include "platform/Timer.h"
@@ -113,12 +115,13 @@ void ViewController::viewDidLoad()
     rightBox->setMinimumWidth(220);
     auto *paneLayout = new QVBoxLayout(rightBox);
     paneLayout->setContentsMargins(0, 0, 0, 0);
-    scrollview = new QScrollArea(rightBox);
+    scrollview = new ThemedScrollView(rightBox);
     scrollview->setObjectName(QStringLiteral("scrollview"));
     scrollview->setFrameShape(QFrame::NoFrame);
     scrollview->setWidgetResizable(true);
     browserstyle::applyDarkPalette(scrollview);
-    outlineview = new QTreeView(scrollview);
+    outlineview = new rightOutlineView(scrollview);
+    ThemedScrollView::applyTheme(outlineview);
     outlineview->setObjectName(QStringLiteral("outlineview"));
     outlineview->setFrameShape(QFrame::NoFrame);
     outlineview->header()->hide();
@@ -196,7 +199,7 @@ void ViewController::buildTitleBar()
     connect(btnSort, &QToolButton::clicked, this, [this] { btnsort(); });
     layout->addWidget(btnSort);
 
-    searchField = new QLineEdit(titlebox);
+    searchField = new Editing(titlebox);
     searchField->setObjectName(QStringLiteral("searchField"));
     searchField->setPlaceholderText(QStringLiteral("Search"));
     searchField->setClearButtonEnabled(true);

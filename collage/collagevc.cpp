@@ -7,6 +7,7 @@
 #include "collage/CollageSlots.h"
 #include "controls/CursorButtons.h"
 #include "controls/Cells.h"
+#include "controls/ScrollViews.h"
 #include "controls/Sliders.h"
 #include "model/PhotosLibrary.h"
 #include "model/Saver.h"
@@ -251,6 +252,7 @@ collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent
     setDefaultDropAction(Qt::CopyAction);
     setUniformItemSizes(true);
     setItemDelegate(new collageCollectionviewCell(this));
+    ThemedScrollView::applyTheme(this);
 }
 
 void collageCollectionView::reset()

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QSvgRenderer>
 
 // ---------------------------------------------------------------- TableRowViewResult
 
@@ -137,23 +138,14 @@ QPixmap rightOutlineView::arrowImage(const QString &name, qreal devicePixelRatio
         return *it;
 
     QPixmap pixmap(QSize(kArrowSize, kArrowSize) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath arrow;
-    if (down) {
-        arrow.moveTo(3.5, 5.0);
-        arrow.lineTo(11.5, 5.0);
-        arrow.lineTo(7.5, 10.5);
-    } else {
-        arrow.moveTo(5.5, 3.5);
-        arrow.lineTo(11.0, 7.5);
-        arrow.lineTo(5.5, 11.5);
+    QSvgRenderer renderer(down ? QStringLiteral(":/images/sidebar/smallArrowDown.svg")
+                               : QStringLiteral(":/images/sidebar/smallArrow.svg"));
+    if (renderer.isValid()) {
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
     }
-    arrow.closeSubpath();
-    painter.fillPath(arrow, QColor(180, 188, 198));
-    painter.end();
+    pixmap.setDevicePixelRatio(ratio);
     cache.insert(key, pixmap);
     return pixmap;
 }

@@ -10,7 +10,7 @@ const QColor &scrollCornerColor()
 
 const QColor &scrollerKnobColor()
 {
-    static const QColor color = makeOpaqueColor(33 / 255.0, 49 / 255.0, 67 / 255.0);
+    static const QColor color = makeOpaqueColor(100 / 255.0, 100 / 255.0, 100 / 255.0);
     return color;
 }
 

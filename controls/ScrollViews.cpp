@@ -84,12 +84,16 @@ public:
     explicit ScrollCorner(QWidget *parent = nullptr)
         : QWidget(parent)
     {
-        setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        // Qt keeps the corner's room under a lone scroller too; the square is
+        // painted only while both scrollers show.
+        const auto *area = qobject_cast<const QAbstractScrollArea *>(parentWidget());
+        if (area && !(area->horizontalScrollBar()->isVisible() && area->verticalScrollBar()->isVisible()))
+            return;
         QPainter painter(this);
         painter.fillRect(rect(), scrollCornerColor());
     }

@@ -1,6 +1,7 @@
 #include "outreach/utilityKitvc.h"
 
 #include "controls/CursorButtons.h"
+#include "controls/ScrollViews.h"
 #include "controls/SvgArt.h"
 #include "outreach/PromotionCatalogue.h"
 #include "platform/Dispatch.h"
@@ -34,11 +35,6 @@ QLabel { color: #e6e6e6; background: transparent; }
 QLabel#lblPanelTitle { font-weight: 600; }
 QLabel#lblempty { color: #8a8a8a; }
 QScrollArea { background: transparent; border: none; }
-QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }
-QScrollBar::handle:vertical { background: #4a4a4a; border-radius: 3px; min-height: 30px; }
-QScrollBar::handle:vertical:hover { background: #5a5a5a; }
-QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
-QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
 QPushButton#btnclose {
     background-color: #333333; color: #f0f0f0; border: 1px solid #4a4a4a;
     border-radius: 6px; padding: 5px 16px;
@@ -217,7 +213,7 @@ void utilityKitvc::buildLayout()
     headerLayout->addStretch(1);
     headerLayout->addWidget(btnclosebutton);
 
-    scrollview = new QScrollArea(this);
+    scrollview = new ThemedScrollView(this);
     scrollview->setObjectName(QStringLiteral("scrollview"));
     scrollview->setWidgetResizable(true);
     scrollview->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

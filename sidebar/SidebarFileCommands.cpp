@@ -5,6 +5,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "platform/Clipboard.h"
 #include "platform/Paths.h"
@@ -42,7 +43,7 @@ private:
     std::function<bool(QEvent *)> m_fn;
 };
 
-// The cell with its title editor: a plain line edit over the title, whose
+// The cell with its title editor: the kit's editing field over the title, whose
 // text goes to the sidebar's rename instead of into the model.
 class SidebarTitleCell : public outline_cell
 {
@@ -53,7 +54,7 @@ public:
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
     {
         printLine(QStringLiteral("begin"));
-        auto *editor = new QLineEdit(parent);
+        auto *editor = new Editing(parent);
         editor->setObjectName(QStringLiteral("lbltitle"));
         editor->setFrame(false);
         editor->setStyleSheet(QStringLiteral("QLineEdit { background: #1b1b1b; color: white; "

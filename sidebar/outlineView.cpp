@@ -1,15 +1,13 @@
 #include "sidebar/outlineView.h"
 
-#include <QHash>
+#include "controls/ScrollViews.h"
+
 #include <QItemSelectionModel>
-#include <QPainter>
-#include <QPixmap>
-#include <QSvgRenderer>
 
 #include <algorithm>
 #include <vector>
 
-outlineView::outlineView(QWidget *parent) : QTreeView(parent)
+outlineView::outlineView(QWidget *parent) : rightOutlineView(parent)
 {
     setObjectName(QStringLiteral("myOutlineView"));
     setHeaderHidden(true);
@@ -22,51 +20,7 @@ outlineView::outlineView(QWidget *parent) : QTreeView(parent)
     setExpandsOnDoubleClick(true);
     setFrameShape(QFrame::NoFrame);
     setAutoScroll(true);
-}
-
-QPixmap outlineView::disclosureImage(const QString &name, qreal devicePixelRatio)
-{
-    const bool down = name == QLatin1String("smallArrowDown");
-    if (!down && name != QLatin1String("smallArrow"))
-        return QPixmap();
-    const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    static QHash<QString, QPixmap> cache;
-    const QString key = name + QLatin1Char('@') + QString::number(ratio);
-    if (const auto it = cache.constFind(key); it != cache.constEnd())
-        return *it;
-
-    QPixmap pixmap(QSize(kArrowSize, kArrowSize) * ratio);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(down ? QStringLiteral(":/images/sidebar/smallArrowDown.svg")
-                               : QStringLiteral(":/images/sidebar/smallArrow.svg"));
-    if (renderer.isValid()) {
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-    }
-    pixmap.setDevicePixelRatio(ratio);
-    cache.insert(key, pixmap);
-    return pixmap;
-}
-
-void outlineView::drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const
-{
-    // The row's background (with its selection fill) under the whole branch area.
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    option.rect = rect;
-    if (selectionModel() && selectionModel()->isSelected(index))
-        option.state |= QStyle::State_Selected;
-    style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, painter, this);
-
-    if (!model() || !model()->hasChildren(index))
-        return;
-    const QString name = isExpanded(index) ? QStringLiteral("smallArrowDown") : QStringLiteral("smallArrow");
-    // The arrow sits in the last indentation step, just before the cell.
-    const int step = indentation();
-    const QRect slot(rect.right() - step + 1, rect.top(), step, rect.height());
-    const QRect arrow(slot.center().x() - kArrowSize / 2, slot.center().y() - kArrowSize / 2, kArrowSize,
-                      kArrowSize);
-    painter->drawPixmap(arrow, disclosureImage(name, devicePixelRatioF()));
+    ThemedScrollView::applyTheme(this);
 }
 
 template <typename Visit>

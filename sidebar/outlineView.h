@@ -1,23 +1,17 @@
 #pragma once
-// The sidebar's outline: a one-column tree view over the sidebar tree whose
-// disclosure arrows are the images "smallArrow" (collapsed) and
-// "smallArrowDown" (expanded), each 15 x 15. Rows are counted as the outline
-// shows them: the visible rows from the top, children of an expanded node
-// right below it.
-#include <QModelIndex>
-#include <QTreeView>
+// The sidebar's outline: a one-column tree view over the sidebar tree, with
+// the controls kit's disclosure arrows and scrollers. Rows are counted as the
+// outline shows them: the visible rows from the top, children of an expanded
+// node right below it.
+#include "controls/Cells.h"
 
-class outlineView : public QTreeView
+#include <QModelIndex>
+
+class outlineView : public rightOutlineView
 {
     Q_OBJECT
 public:
-    static constexpr int kArrowSize = 15;
-
     explicit outlineView(QWidget *parent = nullptr);
-
-    // The disclosure images by name ("smallArrow", "smallArrowDown"), drawn at
-    // 15 x 15 points whatever size the image files have.
-    static QPixmap disclosureImage(const QString &name, qreal devicePixelRatio = 1.0);
 
     // ---- Rows as the outline shows them ----
     int numberOfRows() const;
@@ -34,9 +28,6 @@ public:
     // Selects row alone (nothing for a row outside the rows).
     void selectRow(int row);
     void scrollRowToVisible(int row);
-
-protected:
-    void drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const override;
 
 private:
     // Calls visit for each shown row in order until it returns false.

@@ -120,22 +120,6 @@ buttoncursor:hover { background-color: #383838; }
 buttoncursor:pressed { background-color: #2e2e2e; }
 )css";
 
-const char *horizontalScrollerStyle = R"css(
-QScrollBar:horizontal { background: #232323; height: 8px; margin: 0; border: none; }
-QScrollBar::handle:horizontal { background: #4a4a4a; border-radius: 3px; min-width: 24px; margin: 1px; }
-QScrollBar::handle:horizontal:hover { background: #5c5c5c; }
-QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }
-QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: none; }
-)css";
-
-const char *verticalScrollerStyle = R"css(
-QScrollBar:vertical { background: #232323; width: 8px; margin: 0; border: none; }
-QScrollBar::handle:vertical { background: #4a4a4a; border-radius: 3px; min-height: 24px; margin: 1px; }
-QScrollBar::handle:vertical:hover { background: #5c5c5c; }
-QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
-QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }
-)css";
-
 } // namespace
 
 void sideMenuvc::postToOwner(const std::shared_ptr<AddJob> &job, std::function<void(sideMenuvc *)> fn)
@@ -191,9 +175,6 @@ void sideMenuvc::buildLayout()
     myOutlineView->setPalette(palette);
     myOutlineView->header()->setStretchLastSection(true);
     myOutlineView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    // Thin dark scrollers; the outline's own look stays with its style.
-    myOutlineView->horizontalScrollBar()->setStyleSheet(QString::fromLatin1(horizontalScrollerStyle));
-    myOutlineView->verticalScrollBar()->setStyleSheet(QString::fromLatin1(verticalScrollerStyle));
     column->addWidget(myOutlineView, 1);
 
     outlineViewMenu = new QMenu(this);

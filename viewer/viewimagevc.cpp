@@ -343,8 +343,8 @@ void viewimagevc::buildLayout()
                                                   QStringLiteral("Slide Show Settings"));
     btnfit = makeFlatButton(m_bar, QStringLiteral("btnfit"), QStringLiteral("fit"), QSize(30, 26));
     btnfit->setAccessibleName(QStringLiteral("Fit"));
-    for (QPushButton *button : {static_cast<QPushButton *>(btnZoomout), static_cast<QPushButton *>(btnzoomin),
-                                btnprevious, btnslideShow, btnnext, btnSlidshowSpeed})
+    // The zoom buttons show the pointing hand themselves.
+    for (QPushButton *button : {btnprevious, btnslideShow, btnnext, btnSlidshowSpeed})
         button->setCursor(Qt::PointingHandCursor);
     bar->addWidget(btnZoomout);
     bar->addWidget(slider);

@@ -30,12 +30,12 @@ public:
 
     // The rejection text for folders outside the user's folder.
     static QString rejectionMessage();
+    // Hands selectedSourceURLs on and makes the hub the window's content.
+    void enterBrowser();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void buildLayout();
-    // Hands selectedSourceURLs on and makes the hub the window's content.
-    void enterBrowser();
 };

@@ -12,6 +12,7 @@
 // until every item's thumbnail is cached, the longest main-thread stall while
 // loading and while scrolling from top to bottom a page at a time (a timer
 // that records event-loop lag), and the peak resident memory.
+#include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "browser/GridView.h"
 #include "browser/ShownItemsModel.h"
@@ -38,6 +39,8 @@
 #include <unistd.h>
 
 namespace {
+
+using bench::StallMeter;
 
 void printValue(const char *name, double value, const char *unit)
 {
@@ -123,44 +126,6 @@ double peakResidentMB()
     return 0;
 }
 
-// Records the longest delay of a short repeating timer: how long the main
-// thread was held up at a time.
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(intervalMs);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            const double late = double(now - m_last) / 1e6 - intervalMs;
-            m_longest = std::max(m_longest, late);
-            m_last = now;
-        });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    double stop()
-    {
-        m_timer.stop();
-        // The time since the last tick counts too.
-        const double late = double(m_clock.nsecsElapsed() - m_last) / 1e6 - intervalMs;
-        return std::max(m_longest, late);
-    }
-
-private:
-    static constexpr int intervalMs = 2;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    double m_longest = 0;
-};
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {

@@ -9,6 +9,7 @@
 // For each command it prints the time until the batch has finished and the
 // longest main-thread stall meanwhile (a 2 ms timer that records event-loop
 // lag), then the longest of all as "longest stall: N ms".
+#include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/GridView.h"
@@ -34,39 +35,8 @@
 
 namespace {
 
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(intervalMs);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longest = std::max(m_longest, double(now - m_last) / 1e6 - intervalMs);
-            m_last = now;
-        });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    double stop()
-    {
-        m_timer.stop();
-        return std::max(m_longest, double(m_clock.nsecsElapsed() - m_last) / 1e6 - intervalMs);
-    }
+using bench::StallMeter;
 
-private:
-    static constexpr int intervalMs = 2;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    double m_longest = 0;
-};
 
 // Runs the event loop until the grid has reloaded (or 60 s).
 void waitForReload(thumbnailvc *grid)

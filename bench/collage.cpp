@@ -7,6 +7,7 @@
 // Prints the time until every slot shows its picture, the longest the main
 // thread went without handling events while filling and dragging, the time of
 // the save, the peak memory of the process and the saved size.
+#include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
@@ -34,6 +35,8 @@
 #include <ctime>
 
 namespace {
+
+using bench::StallMeter;
 
 constexpr int pictureCount = 20;
 const QSize pictureSize(6000, 4000);
@@ -89,46 +92,7 @@ long peakMemoryMB()
     return -1;
 }
 
-qint64 threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
-// Measures the longest gap between turns of the event loop: as seen on the
-// clock, and as time the main thread itself spent working (which leaves out
-// waiting for a core on a busy machine).
-class StallMeter : public QObject
-{
-public:
-    StallMeter()
-    {
-        m_timer.setInterval(2);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.elapsed();
-            const qint64 cpu = threadCpuMs();
-            if (m_last >= 0) {
-                m_longest = std::max(m_longest, now - m_last);
-                m_longestCpu = std::max(m_longestCpu, cpu - m_lastCpu);
-            }
-            m_last = now;
-            m_lastCpu = cpu;
-        });
-    }
-    void start() { m_clock.start(); m_last = -1; m_timer.start(); }
-    void stop() { m_timer.stop(); }
-    qint64 longest() const { return m_longest; }
-    qint64 longestCpu() const { return m_longestCpu; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = -1;
-    qint64 m_lastCpu = 0;
-    qint64 m_longest = 0;
-    qint64 m_longestCpu = 0;
-};
 
 void runFor(int ms)
 {
@@ -162,9 +126,7 @@ int main(int argc, char **argv)
 {
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    bench::usePrivateFolders(home);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

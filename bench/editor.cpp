@@ -3,6 +3,7 @@
 // the new preview painted; the longest stall of the main thread meanwhile; and
 // the time of a save (full decode, adjustments, JPEG written) from Save to the
 // file on disk. The picture is made once, in the build folder.
+#include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/Saver.h"
@@ -70,9 +71,7 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    bench::usePrivateFolders(home);
     QApplication app(argc, argv);
 
     const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/bench-editor");

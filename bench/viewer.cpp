@@ -5,6 +5,7 @@
 // the picture painted (cold), and djpeg's time to decode the same file at a
 // quarter of its size, for comparison. The pictures are made once, in the
 // build folder.
+#include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "browser/GridView.h"
 #include "browser/Listing.h"
@@ -106,9 +107,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The viewer touches no setting, but the program's folders stay out of the real home.
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/cache")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    bench::usePrivateFolders(home);
     QApplication app(argc, argv);
 
     const QStringList paths = ensurePictures(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-viewer-jpegs"));

@@ -133,10 +133,7 @@ bool DropView::performDragOperation(const QStringList &paths)
         home->blacklayer->show();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = refused ? QStringLiteral("Some or all of the selected folders cannot be added. Only folders from  "
-                                          "within your User folder (")
-                               + lg::Paths::userName() + QStringLiteral(") can be added.")
-                         : notFolderMessage;
+    spec.title = refused ? homeVc::rejectionMessage() : notFolderMessage;
     spec.buttons = {QStringLiteral("OK")};
     lg::Alert::show(mainWindow(), spec, [](int) {
         openBrowser();
@@ -151,21 +148,7 @@ void DropView::openBrowser()
 {
     if (selectedSourceURLs.isEmpty())
         return;
-    mainvc *hub = contentHub();
-    if (!mainWindowNeverShown)
-        sidebarController()->addFoldersWithProgress(selectedSourceURLs);
-    switch (selectedViewStyle) {
-    case gridStyle:
-    case listStyle:
-    case viewerStyle:
-        currentScreenMode = screenModeForStyle(selectedViewStyle);
-        break;
-    default:
-        break;
-    }
-    mainWindowController *window = mainWindow();
-    window->setResizable(true);
-    window->setContentViewController(hub);
-    window->showWindow();
-    mainWindowNeverShown = 0;
+    // The same way in as the home screen's: the folders are added and the hub
+    // becomes the window's content.
+    homeScreen()->enterBrowser();
 }

@@ -232,9 +232,7 @@ void homeVc::btnAddLibrary_clicked()
     panel.packageExtensions = {QStringLiteral("photoslibrary")};
     panel.nameFilters = {QStringLiteral("Photos Library (*.photoslibrary)")};
     panel.prompt = QStringLiteral("Add");
-    const QString pictures = lg::Paths::pictures();
-    if (!pictures.isEmpty() && QDir().mkpath(pictures))
-        panel.directory = pictures;
+    panel.directory = lg::Paths::picturesOrHome();
 
     lg::Panels::open(this, panel, [this](const QList<QUrl> &urls) {
         // Only Photos library packages are taken, whatever the panel gave.

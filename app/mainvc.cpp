@@ -377,6 +377,10 @@ void mainvc::closeCollagevc()
         maker->clearSlotImages();
     swapContainerView(nullptr, m_splitView);
     setHeaderItemsVisible(true, true);
+    // Changes made meanwhile (a collage saved into the folder) were not shown.
+    if (!monitor)
+        startMonitorWithSender();
+    reloaddata();
 }
 
 void mainvc::showEditImagevc()

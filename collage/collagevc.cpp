@@ -67,6 +67,15 @@ void showOverlay(bool onlyAlert)
     }
 }
 
+// The save panel starts in the current folder (a Photos library is not one to save into).
+QString saveFolder()
+{
+    if (!currentFolderURL || !currentFolderURL->isLocalFile())
+        return {};
+    const QString folder = currentFolderURL->toLocalFile();
+    return QFileInfo(folder).suffix().toLower() == QLatin1String("photoslibrary") ? QString() : folder;
+}
+
 void hideOverlay()
 {
     if (mainvc *h = hub()) {
@@ -985,6 +994,7 @@ void collagevc::btnyes_Exitalert()
     const CollageSnapshot snap = snapshot();
     // Drawn in the background while the panel is up; the save waits for it.
     auto future = std::make_shared<QFuture<QImage>>(QtConcurrent::run(renderCollage, snap, size));
+    saver->startFolder = saveFolder();
     saver->showSavePanel([future, snap, size](const QSize &wanted) {
         return wanted == size ? future->result() : renderCollage(snap, wanted);
     }, size, QStringLiteral("Untitled"));
@@ -1004,6 +1014,7 @@ void collagevc::btnsave()
     const QSize size = outputSize();
     const CollageSnapshot snap = snapshot();
     auto future = std::make_shared<QFuture<QImage>>(QtConcurrent::run(renderCollage, snap, size));
+    saver->startFolder = saveFolder();
     saver->showSavePanel([future, snap, size](const QSize &wanted) {
         return wanted == size ? future->result() : renderCollage(snap, wanted);
     }, size, QStringLiteral("Untitled"));

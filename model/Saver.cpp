@@ -5,6 +5,7 @@
 #include "app/mainvc.h"
 #include "platform/Alert.h"
 #include "platform/Panels.h"
+#include "platform/Paths.h"
 #include "platform/Workspace.h"
 #include "platform/image/Libraries.h"
 
@@ -346,7 +347,9 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     auto *accessory = new SaveOptionsAccessory(imageUTType);
     lg::SavePanelSpec spec;
     spec.title = QStringLiteral("Save");
-    spec.directory = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QFileInfo start(startFolder);
+    spec.directory = !startFolder.isEmpty() && start.isDir() && start.isWritable() ? startFolder
+                                                                                    : lg::Paths::picturesOrHome();
     spec.fileName = name;
     spec.accessory = accessory;
     QPointer<SaveOptionsAccessory> options(accessory);

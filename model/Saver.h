@@ -69,6 +69,8 @@ public:
     QString imageUTType;        // the format the accessory starts with ("public.jpeg", "jpg", ...)
     bool callFromExit = false;  // leave the collage after the save (saved or cancelled)
     bool openAfterSave = true;  // open the written file with its default application
+    // Where the panel opens; Pictures (else home) when empty, gone or not writable.
+    QString startFolder;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);

@@ -28,6 +28,8 @@ AlertState &state()
     return s;
 }
 
+constexpr int kMinimumTextWidth = 380;
+
 QMessageBox::Icon iconFor(AlertSpec::Style style)
 {
     switch (style) {
@@ -53,6 +55,12 @@ void showMessageBox(QWidget *parent, const AlertSpec &spec, Alert::Callback done
     box->setInformativeText(spec.text);
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
+    // A readable width, so that short texts sit on a line or two instead of a narrow column.
+    for (QLabel *label : box->findChildren<QLabel *>()) {
+        if (label->objectName() == QLatin1String("qt_msgbox_label")
+            || label->objectName() == QLatin1String("qt_msgbox_informativelabel"))
+            label->setMinimumWidth(kMinimumTextWidth);
+    }
 
     // One role for every button keeps them in the given order.
     const QStringList names = spec.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : spec.buttons;

@@ -74,6 +74,12 @@ QString Paths::pictures()
     return clean(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
 }
 
+QString Paths::picturesOrHome()
+{
+    const QString folder = pictures();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : home();
+}
+
 QString Paths::defaultPhotosLibrary()
 {
     return pictures() + QStringLiteral("/Photos Library.photoslibrary");

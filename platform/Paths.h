@@ -18,6 +18,8 @@ public:
     static QString dataHome();
     static QString autostart();       // $XDG_CONFIG_HOME/autostart
     static QString pictures();        // the XDG pictures folder
+    // pictures() when it is a folder, else home(): where panels start (never made for that).
+    static QString picturesOrHome();
     // The default Photos library: "Photos Library.photoslibrary" in Pictures.
     static QString defaultPhotosLibrary();
 

@@ -598,8 +598,9 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
         const QString source = localPath(url);
         if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !existsOrIsLink(source))
             continue;
-        // Never into itself; a move onto its own folder changes nothing.
-        if (sameOrInside(destination, source))
+        // A move onto or into itself changes nothing; a paste there is refused
+        // by the copy itself, so that the summary tells the user.
+        if (!isItemFromPaste && sameOrInside(destination, source))
             continue;
         const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
         if (onConflict == lg::ConflictPolicy::Replace && lg::isSameFile(source, target))

@@ -688,9 +688,7 @@ void sideMenuvc::choosePhotosLibrary()
     spec.packageExtensions = {QStringLiteral("photoslibrary")};
     spec.nameFilters = {QStringLiteral("Photos Library (*.photoslibrary)")};
     spec.prompt = QStringLiteral("Add");
-    const QString pictures = lg::Paths::pictures();
-    if (!pictures.isEmpty() && QDir().mkpath(pictures))
-        spec.directory = pictures;
+    spec.directory = lg::Paths::picturesOrHome();
     QPointer<sideMenuvc> self(this);
     lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
         if (!self || urls.isEmpty())

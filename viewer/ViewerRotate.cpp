@@ -115,6 +115,7 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
         m_copySaver = saver;
     }
     const QImage picture = edited;
+    saver->startFolder = QFileInfo(path).absolutePath();
     saver->showSavePanel(
         [picture](const QSize &size) {
             return size == picture.size() ? picture

@@ -264,6 +264,7 @@ void editImagevc::showSaveSheet()
         }
         m_renderedAdjustments = wanted;
         saver->imageUTType = QFileInfo(m_path).suffix().toLower();
+        saver->startFolder = QFileInfo(m_path).absolutePath();
         saver->showSavePanel(
             [picture](const QSize &size) {
                 return size == picture.size() ? picture

@@ -177,8 +177,7 @@ private Q_SLOTS:
         const QModelIndex editing = indexOf(sidebar, root + QStringLiteral("/Untitled Folder 1"));
         auto *editor = qobject_cast<QLineEdit *>(sidebar->myOutlineView->indexWidget(editing));
         QVERIFY(editor);
-        QCOMPARE(editor->cursorPosition(), editor->text().size());
-        QVERIFY(!editor->hasSelectedText());
+        QCOMPARE(editor->selectedText(), QStringLiteral("Untitled Folder 1"));
     }
 
     void renameRefusesWithTheMessages_data()
@@ -334,6 +333,16 @@ private Q_SLOTS:
         QTRY_VERIFY(QFileInfo(root + QStringLiteral("/From/photo 2.jpg")).isFile());
         QCOMPARE(lg::Alert::shownAlerts().value(0).buttons,
                  (QStringList{QStringLiteral("Make a Copy"), QStringLiteral("Stop")}));
+
+        // A folder into its own sub-folder is refused, and the summary says so.
+        QTRY_VERIFY(!isFileOperationRunning);
+        lg::Alert::clearShownAlerts();
+        lg::Clipboard::writeFiles({QUrl::fromLocalFile(root)});
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root + QStringLiteral("/Into"))));
+        menuAction(sidebar, "actionPasteItem")->trigger();
+        QTRY_COMPARE(shownTitles(), QStringList{QStringLiteral("Some items could not be processed.")});
+        QVERIFY(lg::Alert::shownAlerts().value(0).text.contains(QStringLiteral("inside itself")));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Into/Pasting")));
     }
 
     void folderMovesAnswerTheNameClash_data()

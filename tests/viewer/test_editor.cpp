@@ -141,6 +141,7 @@ private Q_SLOTS:
         editor->btnsave();
         QTRY_VERIFY(QFileInfo::exists(copy));
         QCOMPARE(proposed, QStringLiteral("photo"));
+        QCOMPARE(editor->saver->startFolder, QFileInfo(path).absolutePath());
         const QImage saved(copy);
         QCOMPARE(saved.size(), QSize(64, 32));
         QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);

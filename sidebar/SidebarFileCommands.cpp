@@ -343,9 +343,11 @@ void sideMenuvc::outlineView_StartLabelEditing()
     myOutlineView->setFocus();
     if (!myOutlineView->indexWidget(index))
         myOutlineView->edit(index);
-    // The whole name selected, so that typing replaces "Untitled Folder".
-    if (auto *line = qobject_cast<QLineEdit *>(myOutlineView->indexWidget(index)))
-        line->selectAll();
+    // The insertion point after the last character, nothing selected.
+    if (auto *line = qobject_cast<QLineEdit *>(myOutlineView->indexWidget(index))) {
+        line->deselect();
+        line->end(false);
+    }
 }
 
 void sideMenuvc::showRefusal(const QString &message)

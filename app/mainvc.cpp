@@ -7,6 +7,7 @@
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "collage/collagevc.h"
+#include "controls/LabelClicks.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ProgressViews.h"
 #include "controls/Spinner.h"
@@ -271,18 +272,22 @@ void mainvc::buildLayout()
     connect(btnzoom, &QAbstractButton::clicked, this, &mainvc::btnzoomClicked);
     connect(btnShere, &QAbstractButton::clicked, this, &mainvc::btnShare);
     connect(btncollage, &QAbstractButton::clicked, this, &mainvc::showCollagevc);
+    forwardLabelClicks(lblcollage, btncollage);
     connect(btnutilitykit, &QAbstractButton::clicked, this, &mainvc::btnUtilityKit);
     connect(btncancel, &QPushButton::clicked, this, &mainvc::btncancelClicked);
 }
 
 void mainvc::viewDidLoad()
 {
-    btnrightsplit->set_ImageNormalColor(accentOrange());
-    btnrightsplit->setImageNormalColor(accentOrange());
-    btnrightsplit->set_ImageHoverColor(accentOrange());
-
     m_splitView = splitController();
     pinViewToContainerEdges(container, m_splitView);
+
+    // The information pane's toggle shows the pane's state (it starts hidden).
+    QWidget *pane = contentController()->splitview->widget(1);
+    const QColor paneColor = pane && !pane->isHidden() ? accentOrange() : neutralGrey();
+    btnrightsplit->set_ImageNormalColor(paneColor);
+    btnrightsplit->setImageNormalColor(paneColor);
+    btnrightsplit->set_ImageHoverColor(paneColor);
 
     // Hover areas: the four buttons and the header bar.
     for (QWidget *area : {static_cast<QWidget *>(btnShere), static_cast<QWidget *>(btnFullImagePlay),

@@ -69,6 +69,18 @@ void commitEditor(QWidget *editor)
         renameInPlace(path, line->text(), line->window());
 }
 
+// The name line of a grid item, as the item paints it.
+QRect gridNameRect(const QRect &rect, const QFont &font)
+{
+    const int pad = std::max(3, int(rect.width() * 0.04));
+    const QFontMetrics name(font);
+    QFont infoFont = font;
+    infoFont.setPointSizeF(std::max<qreal>(6, font.pointSizeF() * 0.85));
+    const int height = name.height() + 6;
+    const int bottom = rect.bottom() - pad - QFontMetrics(infoFont).height() - 1;
+    return QRect(rect.left() + pad, bottom - height + 3, rect.width() - 2 * pad, height);
+}
+
 class RenamingGridDelegate : public GridItemDelegate
 {
 public:
@@ -81,15 +93,7 @@ public:
     void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &) const override { commitEditor(editor); }
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
-        // Over the name line, as the item paints it.
-        const QRect rect = option.rect;
-        const int pad = std::max(3, int(rect.width() * 0.04));
-        const QFontMetrics name(option.font);
-        QFont infoFont = option.font;
-        infoFont.setPointSizeF(std::max<qreal>(6, option.font.pointSizeF() * 0.85));
-        const int height = name.height() + 6;
-        const int bottom = rect.bottom() - pad - QFontMetrics(infoFont).height() - 1;
-        editor->setGeometry(rect.left() + pad, bottom - height + 3, rect.width() - 2 * pad, height);
+        editor->setGeometry(gridNameRect(option.rect, option.font));
     }
 };
 
@@ -121,12 +125,26 @@ public:
     DragAndDrop(QAbstractItemView *view, bool grid) : QObject(view), m_view(view), m_grid(grid) {}
 
 protected:
-    bool eventFilter(QObject *, QEvent *event) override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (watched == m_view) {
+            if (event->type() == QEvent::FocusIn)
+                m_focusedByClick = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason;
+            return false;
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress: {
             auto *mouse = static_cast<QMouseEvent *>(event);
             const QModelIndex index = m_view->indexAt(mouse->position().toPoint());
+            // A click renames only on the name of an item already selected in
+            // a view that had the keyboard; the click that brings the keyboard
+            // here, or one on the picture, just selects (Copy then copies).
+            const bool onName = !m_grid
+                || gridNameRect(m_view->visualRect(index), m_view->font()).contains(mouse->position().toPoint());
+            const QAbstractItemView::EditTriggers triggers = QAbstractItemView::EditKeyPressed;
+            m_view->setEditTriggers(onName && !m_focusedByClick ? triggers | QAbstractItemView::SelectedClicked
+                                                                : triggers);
+            m_focusedByClick = false;
             m_pressRow = mouse->button() == Qt::LeftButton && index.isValid()
                     && m_view->selectionModel()->isSelected(index)
                 ? index.row()
@@ -199,6 +217,7 @@ private:
 
     QAbstractItemView *m_view;
     bool m_grid;
+    bool m_focusedByClick = false;
     int m_pressRow = -1;
     QPoint m_pressPoint;
 };
@@ -213,7 +232,9 @@ void installItemEditing(QAbstractItemView *view, bool grid)
         view->setItemDelegateForColumn(ShownItemsModel::NameColumn, new RenamingListDelegate(view));
     view->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     view->viewport()->setAcceptDrops(true);
-    view->viewport()->installEventFilter(new DragAndDrop(view, grid));
+    auto *filter = new DragAndDrop(view, grid);
+    view->viewport()->installEventFilter(filter);
+    view->installEventFilter(filter);
 }
 
 bool renameInPlace(const QString &path, const QString &typed, QWidget *window)

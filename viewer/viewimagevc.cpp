@@ -13,9 +13,11 @@
 #include "browser/thumbnailvc.h"
 #include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
+#include "controls/LabelClicks.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
+#include "platform/Alert.h"
 #include "platform/Clipboard.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
@@ -40,6 +42,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QMenu>
@@ -167,6 +170,7 @@ std::optional<QUrl> fileURLOf(const InitialDirectory &item)
 viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("viewimagevc"));
+    setFocusPolicy(Qt::StrongFocus);
     viewDidLoad();
 }
 
@@ -268,6 +272,7 @@ void viewimagevc::buildLayout()
     btneditlabel->setObjectName(QStringLiteral("btneditlabel"));
     rightRow->addWidget(btneditImage);
     rightRow->addWidget(btneditlabel);
+    forwardLabelClicks(btneditlabel, btneditImage);
     left->setFixedWidth(110);
     right->setFixedWidth(110);
     title->addWidget(left);
@@ -443,8 +448,28 @@ void viewimagevc::showEvent(QShowEvent *event)
     layoutPictureArea();
     if (event->spontaneous())
         return;
+    // The keys go to the screen that shows, not to the sidebar or the grid behind.
+    setFocus(Qt::OtherFocusReason);
     viewWillAppear();
     viewDidAppear();
+}
+
+void viewimagevc::keyPressEvent(QKeyEvent *event)
+{
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Right:
+        btnright();
+        break;
+    case Qt::Key_Left:
+        btnleft();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void viewimagevc::hideEvent(QHideEvent *event)
@@ -1072,6 +1097,11 @@ void viewimagevc::btneditclicked()
 
 void viewimagevc::showEditview()
 {
+    // A video never reaches the editor: the refusal shows over the viewer.
+    if (viewerItemURL && videoExtensions.contains(pathExtensionOf(viewerItemURL->fileName()).toLower())) {
+        lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
+        return;
+    }
     contentHub()->showEditImagevc();
 }
 

@@ -80,6 +80,14 @@ QString ensurePictures(const QString &folder)
     return folder;
 }
 
+// Starts the peak memory over (making the pictures is not the collage's work).
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
 long peakMemoryMB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -91,8 +99,6 @@ long peakMemoryMB()
     }
     return -1;
 }
-
-
 
 void runFor(int ms)
 {
@@ -137,6 +143,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "not a folder: %s\n", qPrintable(folder));
         return 1;
     }
+    resetPeakMemory();
 
     mainWindowController *window = mainWindow();
     window->setContentViewController(contentHub());

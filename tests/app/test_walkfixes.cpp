@@ -1,14 +1,22 @@
 // Faults found walking through the program as a new user: keys in the viewer,
 // a click on the selected grid item, captions beside icon buttons, the editor
-// with a video shown, and the information pane's toggle at start.
+// with a video shown, the information pane's toggle, the view after leaving the
+// collage, and where panels start (starting them makes no folders).
 #include "app/Essentials.h"
+#include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/GridView.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
 #include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
+#include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/Panels.h"
+#include "platform/Paths.h"
+#include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/editImagevc.h"
@@ -20,6 +28,7 @@
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStyleHints>
+#include <QToolButton>
 
 namespace {
 
@@ -42,6 +51,20 @@ bool reloadGrid(const QString &folder)
     return !finished.isEmpty() || finished.wait(10000);
 }
 
+// The folder the next save panel starts in (the panel is cancelled).
+QString saveDirectory(const std::function<void()> &openPanel)
+{
+    QString asked = QStringLiteral("<no panel>");
+    lg::Panels::setSaveResponder([&asked](const lg::SavePanelSpec &spec) {
+        asked = spec.directory;
+        return QUrl();
+    });
+    openPanel();
+    lg::test::settle();
+    lg::Panels::setSaveResponder({});
+    return asked;
+}
+
 } // namespace
 
 class WalkFixesTest : public QObject
@@ -53,7 +76,9 @@ private Q_SLOTS:
         resetSharedState();
         lg::Alert::clearShownAlerts();
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        QDir(lg::Paths::pictures()).removeRecursively();
     }
+    void cleanupTestCase() { resetSharedState(); }
 
     void theInfoPaneToggleFollowsThePane()
     {
@@ -160,6 +185,58 @@ private Q_SLOTS:
         }
         QVERIFY(!(view->editTriggers() & QAbstractItemView::SelectedClicked));
         QVERIFY(view->selectionModel()->isSelected(first));
+    }
+
+    void leavingTheCollageReloadsAndWatchesTheFolder()
+    {
+        mainvc *hub = contentHub();
+        currentFolderURL = QUrl::fromLocalFile(lg::test::freshFolder(QStringLiteral("shown")));
+        currentScreenMode = ScreenGrid;
+        hub->btncollage->click();
+        hub->stopMonitorWithSender();
+
+        lg::test::CaptureStdout capture;
+        hub->closeCollagevc();
+        const QByteArray out = capture.finish();
+        QVERIFY(out.contains("reload change\n"));
+        QVERIFY(hub->monitor && hub->monitor->isValid());
+    }
+
+    void panelsStartInPicturesOnlyWhenItExists()
+    {
+        const QString home = lg::Paths::home();
+        QCOMPARE(lg::Paths::picturesOrHome(), home);
+
+        QString asked;
+        lg::Panels::setOpenResponder([&asked](const lg::OpenPanelSpec &spec) {
+            asked = spec.directory;
+            return QList<QUrl>();
+        });
+        mainWindow()->showhomevc();
+        homeScreen()->btnAddLibrary->click();
+        lg::test::settle();
+        lg::Panels::setOpenResponder({});
+        QCOMPARE(asked, home);
+        QVERIFY(!QFileInfo::exists(lg::Paths::pictures()));
+
+        QVERIFY(QDir().mkpath(lg::Paths::pictures()));
+        QCOMPARE(lg::Paths::picturesOrHome(), lg::Paths::pictures());
+    }
+
+    void savePanelsStartWhereTheCallerSays()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("saving"));
+        const QString home = lg::Paths::home();
+        Saver saver;
+        const auto open = [&saver] { saver.showSavePanel([](const QSize &) { return QImage(); }, QSize(4, 4)); };
+        saver.startFolder = folder;
+        QCOMPARE(saveDirectory(open), folder);
+        saver.startFolder = folder + QStringLiteral("/gone");
+        QCOMPARE(saveDirectory(open), home);
+
+        // The collage saves into the current folder.
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        QCOMPARE(saveDirectory([] { collageMaker()->btnsave(); }), folder);
     }
 };
 

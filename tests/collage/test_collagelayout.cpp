@@ -28,9 +28,7 @@ private Q_SLOTS:
         QTest::newRow("5 or fewer") << 3 << QList<int>{1, 1, 1, 1};
         QTest::newRow("6") << 6 << QList<int>{2, 1, 1, 1};
         QTest::newRow("7") << 7 << QList<int>{2, 2, 1, 1};
-        QTest::newRow("9") << 9 << QList<int>{3, 3, 1, 1};
         QTest::newRow("11") << 11 << QList<int>{3, 3, 2, 2};
-        QTest::newRow("12") << 12 << QList<int>{4, 3, 2, 2};
         QTest::newRow("14") << 14 << QList<int>{5, 4, 2, 2};
         QTest::newRow("negative") << -4 << QList<int>{1, 1, 1, 1};
     }
@@ -148,8 +146,7 @@ private Q_SLOTS:
         QFETCH(QSizeF, space);
         QFETCH(QSizeF, canvas);
         QCOMPARE(fittedCanvasSize(output, landscape, space), canvas);
-        QCOMPARE(outputPixelSize(QSizeF(1920, 1440), false), QSizeF(1440, 1920));
-        QCOMPARE(outputPixelSize(QSizeF(1920, 1440), true), QSizeF(1920, 1440));
+        QCOMPARE(outputPixelSize(QSizeF(1920, 1440), landscape), landscape ? QSizeF(1920, 1440) : QSizeF(1440, 1920));
     }
 
     void photoCoversItsSlotAndPansWithinIt()

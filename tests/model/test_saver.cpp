@@ -7,7 +7,6 @@
 #include "platform/Workspace.h"
 #include "tests/support/TestSupport.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -126,21 +125,6 @@ private Q_SLOTS:
         QVERIFY(!Saver::writeImage(picture(QSize(8, 8)), folder + "/t.tiff", tiff, &error));
         QVERIFY(!Saver::writeImage(QImage(), folder + "/e.png", choiceOf(lg::ImageFileType::PNG), &error));
         QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    }
-
-    void accessoryShowsTheChosenFormatsOptions()
-    {
-        SaveOptionsAccessory accessory(QStringLiteral("public.tiff"));
-        accessory.show();
-        QCOMPARE(accessory.choice().type, lg::ImageFileType::TIFF);
-        QCOMPARE(accessory.choice().tiffCompression, QStringLiteral("lzw"));
-        QVERIFY(accessory.findChild<QComboBox *>(QStringLiteral("saveCompression"))->isVisible());
-        SaveFormatChoice jpeg = choiceOf(lg::ImageFileType::JPEG);
-        jpeg.quality = 0.4;
-        accessory.setChoice(jpeg);
-        QCOMPARE(accessory.choice().quality, 0.4);
-        QVERIFY(!accessory.findChild<QComboBox *>(QStringLiteral("saveCompression"))->isVisible());
-        QCOMPARE(SaveOptionsAccessory(QStringLiteral("png")).choice().type, lg::ImageFileType::PNG);
     }
 
     void savingShowsTheOverlayWritesAndOpens()

@@ -164,7 +164,6 @@ private Q_SLOTS:
         QCOMPARE(written.pixelColor(119, 79), QColor(0, 0, 255));
         QVERIFY(isCollageSaved);
         QCOMPARE(m_calls.size(), 1);
-        QCOMPARE(m_calls.first().kind, lg::ExternalCall::Kind::Application);
         QCOMPARE(m_calls.first().arguments, QStringList{QUrl::fromLocalFile(path).toString()});
     }
 

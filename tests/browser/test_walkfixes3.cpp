@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QDrag>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QHeaderView>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -50,22 +49,20 @@ private Q_SLOTS:
         QWidget *port = view->viewport();
         view->setCurrentIndex(view->model()->index(0, 0));
 
-        QList<QStringList> drags;
+        QList<QList<QUrl>> drags;
         setItemDragRunnerForTesting([&drags](QDrag *drag) {
-            QStringList names;
-            for (const QUrl &url : lg::Clipboard::readFiles(drag->mimeData()).urls)
-                names.append(url.fileName());
-            drags.append(names);
+            drags.append(lg::Clipboard::readFiles(drag->mimeData()).urls);
             return Qt::CopyAction;
         });
         const auto pressAndDrag = [&](QPoint from) {
+            const QPoint to = from + QPoint(QApplication::startDragDistance() + 8, 4);
             QTest::mousePress(port, Qt::LeftButton, {}, from);
-            QTest::mouseMove(port, from + QPoint(QApplication::startDragDistance() + 8, 4));
-            QTest::mouseRelease(port, Qt::LeftButton, {}, from + QPoint(QApplication::startDragDistance() + 8, 4));
+            QTest::mouseMove(port, to);
+            QTest::mouseRelease(port, Qt::LeftButton, {}, to);
         };
         // An item not selected before the press leaves at once, alone.
         pressAndDrag(view->visualRect(view->model()->index(2, 0)).center());
-        QCOMPARE(drags, (QList<QStringList>{{QStringLiteral("d.jpg")}}));
+        QCOMPARE(drags, QList<QList<QUrl>>{{QUrl::fromLocalFile(folder + QStringLiteral("/d.jpg"))}});
         QCOMPARE(selectedItemIndex, 2);
         // Empty space starts no drag.
         pressAndDrag(QPoint(port->width() - 4, port->height() - 4));

@@ -10,6 +10,8 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 
+#include <algorithm>
+
 namespace {
 
 InfoPane::Reader &readerOverride()
@@ -71,9 +73,13 @@ bool InfoPane::eventFilter(QObject *watched, QEvent *event)
 
 void InfoPane::fitLabelColumn()
 {
+    // Labels give way to whole values, down to a third of the width; what
+    // still does not fit shows in the tooltips.
     m_outline->resizeColumnToContents(0);
-    const int most = m_outline->viewport()->width() / 2;
-    if (most > 0 && m_outline->columnWidth(0) > most)
+    const int width = m_outline->viewport()->width();
+    const int values = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(1);
+    const int most = std::max(width - values, width / 3);
+    if (width > 0 && m_outline->columnWidth(0) > most)
         m_outline->setColumnWidth(0, most);
 }
 

@@ -43,7 +43,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The label column fits its texts but leaves the value at least half the width.
+    // The label column fits its texts as far as the values leave room.
     void fitLabelColumn();
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 

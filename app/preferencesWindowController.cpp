@@ -15,6 +15,7 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -216,6 +217,11 @@ preferencesWindowController::preferencesWindowController(QWidget *parent) : QWid
     layout->setContentsMargins(16, 16, 16, 16);
     layout->addWidget(tabView);
     setFixedSize(520, 380);
+    // Escape and Ctrl+W close the window, as they do other small windows.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 }
 
 void preferencesWindowController::showWindow()

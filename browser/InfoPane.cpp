@@ -4,10 +4,13 @@
 #include "browser/ViewController.h"
 #include "platform/Dispatch.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QPointer>
 #include <QStandardItemModel>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +24,7 @@ void appendRows(QStandardItem *parent, const QList<lg::PropertyNode> &nodes)
 {
     for (const lg::PropertyNode &node : nodes) {
         auto *label = new QStandardItem(node.label);
+        label->setToolTip(node.label);
         label->setData(node.key, Qt::UserRole);
         label->setEditable(false);
         auto *value = new QStandardItem(node.value);
@@ -54,8 +58,29 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView { background: #1e1e1e; color: #d8d8d8; }"
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
-        m_outline->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        m_outline->installEventFilter(this);
+        connect(m_outline, &QTreeView::expanded, this, &InfoPane::fitLabelColumn);
+        connect(m_outline, &QTreeView::collapsed, this, &InfoPane::fitLabelColumn);
     }
+}
+
+bool InfoPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_outline && event->type() == QEvent::Resize)
+        fitLabelColumn();
+    return QObject::eventFilter(watched, event);
+}
+
+void InfoPane::fitLabelColumn()
+{
+    // Labels give way to whole values, down to a third of the width; what
+    // still does not fit shows in the tooltips.
+    m_outline->resizeColumnToContents(0);
+    const int width = m_outline->viewport()->width();
+    const int values = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(1);
+    const int most = std::max(width - values, width / 3);
+    if (width > 0 && m_outline->columnWidth(0) > most)
+        m_outline->setColumnWidth(0, most);
 }
 
 void InfoPane::setReaderForTesting(Reader reader)
@@ -100,7 +125,9 @@ void InfoPane::show(int generation, const std::optional<QList<lg::PropertyNode>>
     m_model->removeRows(0, m_model->rowCount());
     if (tree)
         appendRows(m_model->invisibleRootItem(), *tree);
-    if (m_outline)
+    if (m_outline) {
         m_outline->collapseAll();
+        fitLabelColumn();
+    }
     Q_EMIT fillFinished(generation, true);
 }

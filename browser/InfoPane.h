@@ -39,7 +39,12 @@ Q_SIGNALS:
     // A fill's result was shown (shown) or dropped as stale (!shown).
     void fillFinished(int generation, bool shown);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The label column fits its texts as far as the values leave room.
+    void fitLabelColumn();
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 
     QTreeView *m_outline = nullptr;

@@ -14,6 +14,7 @@
 #include "platform/FileOperations.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -23,9 +24,17 @@
 #include <QMouseEvent>
 #include <QTextStream>
 
+#include <utility>
+
 namespace {
 
 const char *const pathProperty = "lgRenamePath";
+
+std::function<Qt::DropAction(QDrag *)> &dragRunner()
+{
+    static std::function<Qt::DropAction(QDrag *)> runner;
+    return runner;
+}
 
 void showRenameSheet(QWidget *window, const QString &title)
 {
@@ -59,14 +68,33 @@ QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
     return editor;
 }
 
+// The new path of the current item after its rename, until a reload shows it.
+QString &renamedCurrentPath()
+{
+    static QString path;
+    return path;
+}
+
+bool isCurrentItem(const QString &path)
+{
+    const QVector<InitialDirectory> &shown = activeItemList();
+    if (selectedItemIndex < 0 || selectedItemIndex >= shown.size())
+        return false;
+    const InitialDirectory &item = shown.at(selectedItemIndex);
+    return item.url && item.url->isLocalFile() && QFileInfo(item.url->toLocalFile()) == QFileInfo(path);
+}
+
 void commitEditor(QWidget *editor)
 {
     auto *line = qobject_cast<QLineEdit *>(editor);
     if (!line)
         return;
     const QString path = line->property(pathProperty).toString();
-    if (!path.isEmpty())
-        renameInPlace(path, line->text(), line->window());
+    if (path.isEmpty())
+        return;
+    const bool current = isCurrentItem(path);
+    if (renameInPlace(path, line->text(), line->window()) && current)
+        renamedCurrentPath() = QFileInfo(path).absolutePath() + QLatin1Char('/') + line->text();
 }
 
 // The name line of a grid item, as the item paints it.
@@ -145,10 +173,9 @@ protected:
             m_view->setEditTriggers(onName && !m_focusedByClick ? triggers | QAbstractItemView::SelectedClicked
                                                                 : triggers);
             m_focusedByClick = false;
-            m_pressRow = mouse->button() == Qt::LeftButton && index.isValid()
-                    && m_view->selectionModel()->isSelected(index)
-                ? index.row()
-                : -1;
+            // A press on an item may drag it: the view selects it on this
+            // press, so whether it is selected is asked when the drag starts.
+            m_pressRow = mouse->button() == Qt::LeftButton && index.isValid() ? index.row() : -1;
             m_pressPoint = mouse->position().toPoint();
             return false;
         }
@@ -157,6 +184,10 @@ protected:
             if (m_pressRow < 0 || !(mouse->buttons() & Qt::LeftButton)
                 || (mouse->position().toPoint() - m_pressPoint).manhattanLength() < QApplication::startDragDistance())
                 return false;
+            if (!m_view->selectionModel()->isSelected(m_view->model()->index(m_pressRow, 0, m_view->rootIndex()))) {
+                m_pressRow = -1;   // a control-click took it out of the selection
+                return false;
+            }
             m_pressRow = -1;
             startDrag();
             return true;
@@ -209,7 +240,10 @@ private:
         draggedItemURLs = urls;
         auto *drag = new QDrag(m_view);
         drag->setMimeData(lg::Clipboard::mimeDataForFiles(urls));
-        drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
+        if (dragRunner())
+            dragRunner()(drag);
+        else
+            drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction);
         draggedIndexPaths.clear();
         draggedRowIndexes.reset();
         draggedItemURLs.clear();
@@ -269,4 +303,24 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         return false;
     }
     return true;
+}
+
+void setItemDragRunnerForTesting(std::function<Qt::DropAction(QDrag *)> runner)
+{
+    dragRunner() = std::move(runner);
+}
+
+void followRenamedItem()
+{
+    const QString path = std::exchange(renamedCurrentPath(), QString());
+    if (path.isEmpty())
+        return;
+    const QVector<InitialDirectory> &shown = activeItemList();
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const InitialDirectory &item = shown.at(i);
+        if (item.url && item.url->isLocalFile() && QDir::cleanPath(item.url->toLocalFile()) == QDir::cleanPath(path)) {
+            selectedItemIndex = int(i);
+            return;
+        }
+    }
 }

@@ -12,8 +12,12 @@
 // current folder as it was at drop time, after the copy-or-move question.
 // Main thread only.
 #include <QString>
+#include <Qt>
+
+#include <functional>
 
 class QAbstractItemView;
+class QDrag;
 class QWidget;
 
 // Gives view (the grid when grid is set, else the list) its rename editor and
@@ -23,3 +27,11 @@ void installItemEditing(QAbstractItemView *view, bool grid);
 // Renames the file at path to typed (the text as typed, untrimmed). Returns
 // true when the file was renamed. Refusals show their sheet over window.
 bool renameInPlace(const QString &path, const QString &typed, QWidget *window);
+
+// After the current item was renamed here, makes the renamed file current
+// again in the reloaded list (it may have moved in the order). Reloads call it
+// before they select the current item.
+void followRenamedItem();
+
+// Runs the drags the grid and the list start (tests); empty restores QDrag::exec.
+void setItemDragRunnerForTesting(std::function<Qt::DropAction(QDrag *)> runner);

@@ -319,7 +319,7 @@ void pasteItems()
 void setInfoLineMode(int mode)
 {
     infoLineMode = uint8_t(std::clamp(mode, 0, 2));
-    thumbnailGrid()->reloadCollectionView();
+    thumbnailGrid()->reloadKeepingSelection();
 }
 
 void showProperties()

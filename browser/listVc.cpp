@@ -140,6 +140,7 @@ void listVc::finishReload()
 {
     box_nofilefound->setVisible(itemList.isEmpty());
     applySortAndSearchAfterListing([this] { reloadTable(); });
+    followRenamedItem();
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
     if (firstAccess)

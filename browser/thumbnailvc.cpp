@@ -172,6 +172,23 @@ void thumbnailvc::reloadCollectionView()
     m_model->reloadData();
 }
 
+void thumbnailvc::reloadKeepingSelection()
+{
+    QItemSelectionModel *selection = collectionview->selectionModel();
+    const QModelIndexList selected = selection->selectedIndexes();
+    const int current = selection->currentIndex().row();
+    reloadCollectionView();
+    QItemSelection kept;
+    for (const QModelIndex &index : selected)
+        if (index.row() < m_model->rowCount())
+            kept.select(m_model->index(index.row(), 0), m_model->index(index.row(), 0));
+    m_selectingItself = true;
+    if (current >= 0 && current < m_model->rowCount())
+        selection->setCurrentIndex(m_model->index(current, 0), QItemSelectionModel::NoUpdate);
+    selection->select(kept, QItemSelectionModel::Select);
+    m_selectingItself = false;
+}
+
 void thumbnailvc::selectCurrentItem()
 {
     firstAccess = true;
@@ -214,6 +231,7 @@ void thumbnailvc::finishReload()
     if (firsttime && !itemList.isEmpty())
         firsttime = false;
     applySortAndSearchAfterListing([this] { reloadCollectionView(); });
+    followRenamedItem();
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
     if (firstAccess)

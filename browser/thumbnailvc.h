@@ -51,6 +51,8 @@ public:
     void selectCurrentItem();
     // Shows the shown list as it is now (the collection view's reload).
     void reloadCollectionView();
+    // The same, for a change of what the items show: the selection stays.
+    void reloadKeepingSelection();
 
     // Puts the file URLs of the selection on the clipboard and in copiedURLs.
     void copyItem_menu();

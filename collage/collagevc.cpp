@@ -1195,34 +1195,30 @@ void collagevc::refitSlotsForBorder()
     }
 }
 
-void collagevc::stepperPhotoscount()
+void collagevc::stepperCountChanged(SliderNumber number)
 {
-    imgcount = stepper_photoscount->integerValue();
-    textfieldPhotos->setText(QString::number(imgcount));
-    QSignalBlocker block(slider_photoscount);
-    slider_photoscount->setValue(imgcount);
+    const int value = stepperFor(number)->integerValue();
+    storeValue(number, value);
+    fieldFor(number)->setText(QString::number(value));
+    QSignalBlocker block(sliderFor(number));
+    sliderFor(number)->setValue(value);
     isCollageSaved = false;
     removeall();
+}
+
+void collagevc::stepperPhotoscount()
+{
+    stepperCountChanged(SliderNumber::Photos);
 }
 
 void collagevc::stepperRowscountChanged()
 {
-    row = stepperRowscount->integerValue();
-    textfieldRows->setText(QString::number(row));
-    QSignalBlocker block(sliderRowscount);
-    sliderRowscount->setValue(row);
-    isCollageSaved = false;
-    removeall();
+    stepperCountChanged(SliderNumber::Rows);
 }
 
 void collagevc::stepperColumncount()
 {
-    column = stepper_Columncount->integerValue();
-    textfieldColumn->setText(QString::number(column));
-    QSignalBlocker block(slider_columnscount);
-    slider_columnscount->setValue(column);
-    isCollageSaved = false;
-    removeall();
+    stepperCountChanged(SliderNumber::Columns);
 }
 
 void collagevc::stepperborder()

@@ -255,6 +255,8 @@ private:
     void connectNumber(SliderNumber number);
     void sliderChanged(SliderNumber number, SliderPhase phase);
     void countUpdate(SliderNumber number);
+    // A count's stepper moved: the field and the slider follow and the layout is rebuilt.
+    void stepperCountChanged(SliderNumber number);
     void borderUpdate(bool previews);
     void refitSlotsForBorder();
     void placeSlot(const QRectF &frame, QSizeF area);

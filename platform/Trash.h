@@ -1,5 +1,5 @@
 #pragma once
-// Move to Trash following the freedesktop Trash specification, so the desktop's
+// Move to Trash as freedesktop.org lays the Trash out, so the desktop's
 // file manager can restore what was trashed: the item goes to
 // $XDG_DATA_HOME/Trash/files (or $topdir/.Trash-$uid on another mount) under a
 // unique name, with a .trashinfo holding its original path and the deletion date.

@@ -811,33 +811,31 @@ void collagevc::setStyleControlsEnabled()
         w->setEnabled(!grid);
 }
 
+void collagevc::chooseStyle(int chosen, const QString &label)
+{
+    style = chosen;
+    isrotate = chosen == 3;
+    lblSelectedStyle->setText(label);
+    removeall();
+    // Pile leaves the count controls as the previous style set them.
+    if (chosen != 3)
+        setStyleControlsEnabled();
+    isCollageSaved = false;
+}
+
 void collagevc::btngrid()
 {
-    style = 1;
-    isrotate = false;
-    lblSelectedStyle->setText(QStringLiteral("Grid"));
-    removeall();
-    setStyleControlsEnabled();
-    isCollageSaved = false;
+    chooseStyle(1, QStringLiteral("Grid"));
 }
 
 void collagevc::btncenter()
 {
-    style = 2;
-    isrotate = false;
-    lblSelectedStyle->setText(QStringLiteral("Center"));
-    removeall();
-    setStyleControlsEnabled();
-    isCollageSaved = false;
+    chooseStyle(2, QStringLiteral("Center"));
 }
 
 void collagevc::btnpile()
 {
-    style = 3;
-    isrotate = true;
-    removeall();
-    lblSelectedStyle->setText(QStringLiteral("Pile"));
-    isCollageSaved = false;
+    chooseStyle(3, QStringLiteral("Pile"));
 }
 
 void collagevc::btnsizeClicked()

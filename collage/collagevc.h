@@ -257,6 +257,8 @@ private:
     void countUpdate(SliderNumber number);
     // A count's stepper moved: the field and the slider follow and the layout is rebuilt.
     void stepperCountChanged(SliderNumber number);
+    // Grid 1, Center 2, Pile 3 (turned slots): the layout is rebuilt in that style.
+    void chooseStyle(int chosen, const QString &label);
     void borderUpdate(bool previews);
     void refitSlotsForBorder();
     void placeSlot(const QRectF &frame, QSizeF area);

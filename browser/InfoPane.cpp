@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QPointer>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 
 #include <algorithm>
@@ -59,28 +61,50 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
         m_outline->installEventFilter(this);
-        connect(m_outline, &QTreeView::expanded, this, &InfoPane::fitLabelColumn);
-        connect(m_outline, &QTreeView::collapsed, this, &InfoPane::fitLabelColumn);
     }
 }
 
 bool InfoPane::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_outline && event->type() == QEvent::Resize)
+    if (watched == m_outline && (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
         fitLabelColumn();
     return QObject::eventFilter(watched, event);
 }
 
+int InfoPane::longestKeyWidth() const
+{
+    // As the view's delegate measures a row's label, indented to its level.
+    QStyleOptionViewItem option;
+    option.initFrom(m_outline);
+    option.font = m_outline->font();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const int rootIndent = m_outline->rootIsDecorated() ? m_outline->indentation() : 0;
+    auto measure = [&](const QString &label, int depth) {
+        option.text = label;
+        return rootIndent + depth * m_outline->indentation()
+               + m_outline->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), m_outline).width();
+    };
+    int widest = 0;
+    for (const lg::PropertyKey &key : lg::propertyVocabulary()) {
+        const QString group = QString::fromLatin1(key.group);
+        widest = std::max(widest, measure(QString::fromLatin1(key.key), group.isEmpty() ? 0 : 1));
+        if (!group.isEmpty())
+            widest = std::max(widest, measure(QString(group).remove(QLatin1Char('{')).remove(QLatin1Char('}')), 0));
+    }
+    return widest;
+}
+
 void InfoPane::fitLabelColumn()
 {
-    // Labels give way to whole values, down to a third of the width; what
-    // still does not fit shows in the tooltips.
-    m_outline->resizeColumnToContents(0);
+    // The label column holds the longest key of the vocabulary, whatever the
+    // item: the values give way first (their whole text is in the tooltips).
+    // Only a pane too narrow for that leaves the values a sliver.
+    constexpr int valueSliver = 40;
     const int width = m_outline->viewport()->width();
-    const int values = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(1);
-    const int most = std::max(width - values, width / 3);
-    if (width > 0 && m_outline->columnWidth(0) > most)
-        m_outline->setColumnWidth(0, most);
+    if (width <= 0)
+        return;
+    m_outline->setColumnWidth(0, std::max(std::min(longestKeyWidth(), width - valueSliver), width / 2));
 }
 
 void InfoPane::setReaderForTesting(Reader reader)

@@ -43,8 +43,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The label column fits its texts as far as the values leave room.
+    // The label column fits the longest key of the vocabulary; the values give way.
     void fitLabelColumn();
+    int longestKeyWidth() const;
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 
     QTreeView *m_outline = nullptr;

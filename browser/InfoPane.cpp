@@ -61,6 +61,8 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
         m_outline->installEventFilter(this);
+        connect(m_outline, &QTreeView::expanded, this, &InfoPane::fitLabelColumn);
+        connect(m_outline, &QTreeView::collapsed, this, &InfoPane::fitLabelColumn);
     }
 }
 
@@ -97,14 +99,16 @@ int InfoPane::longestKeyWidth() const
 
 void InfoPane::fitLabelColumn()
 {
-    // The label column holds the longest key of the vocabulary, whatever the
-    // item: the values give way first (their whole text is in the tooltips).
-    // Only a pane too narrow for that leaves the values a sliver.
+    // The label column fits the shown keys, as long as any key of the
+    // vocabulary: the values give way first (their whole text is in the
+    // tooltips). Only a pane too narrow for that leaves the values a sliver.
     constexpr int valueSliver = 40;
     const int width = m_outline->viewport()->width();
     if (width <= 0)
         return;
-    m_outline->setColumnWidth(0, std::max(std::min(longestKeyWidth(), width - valueSliver), width / 2));
+    const int shown = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(0);
+    const int keys = std::min(shown, longestKeyWidth());
+    m_outline->setColumnWidth(0, std::min(keys, std::max(width - valueSliver, width / 2)));
 }
 
 void InfoPane::setReaderForTesting(Reader reader)

@@ -43,8 +43,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The label column fits the longest key of the vocabulary; the values give way.
+    // The label column fits the shown keys up to the longest of the
+    // vocabulary; the values give way.
     void fitLabelColumn();
+    // The width the longest key of the vocabulary needs, indented to its level.
     int longestKeyWidth() const;
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 

@@ -107,6 +107,17 @@ protected:
         QMessageBox::showEvent(event);   // sizes the box its own way first
         fitToText();
     }
+    bool event(QEvent *event) override
+    {
+        // QMessageBox lays its text out on one line again at every layout
+        // request; the box keeps its own layout instead.
+        if (event->type() != QEvent::LayoutRequest)
+            return QMessageBox::event(event);
+        const bool done = QDialog::event(event);
+        if (isVisible())
+            fitToText();
+        return done;
+    }
     void changeEvent(QEvent *event) override
     {
         QMessageBox::changeEvent(event);
@@ -125,6 +136,7 @@ private:
                        : kComfortableWidth;
     }
 
+    // Changes only what differs, so that a settled box asks for no new layout.
     void fitToText()
     {
         QList<QLabel *> texts;
@@ -134,16 +146,16 @@ private:
         }
         if (texts.isEmpty() || !layout())
             return;
+        layout()->activate();
         // What the labels do not get of the width: the margins, the icon and
         // the spacing left of the text, the margin right of it.
-        layout()->activate();
         const int chrome = texts.first()->x() + layout()->contentsMargins().right();
         int natural = 0;
         for (QLabel *label : texts) {
-            label->setWordWrap(false);
-            label->setMinimumSize(0, 0);
-            label->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-            natural = std::max(natural, label->sizeHint().width());
+            const QMargins margins = label->contentsMargins();
+            for (const QString &line : label->text().split(QLatin1Char('\n')))
+                natural = std::max(natural, label->fontMetrics().horizontalAdvance(line) + margins.left()
+                                                + margins.right() + 2 * label->margin());
         }
         const int widest = widestAllowed();
         int width = std::clamp(natural + chrome, std::min(kNarrowestWidth, widest), std::min(kComfortableWidth, widest));
@@ -152,16 +164,22 @@ private:
             width = std::max(width, std::min(widest, buttons->sizeHint().width() + chrome));
         const int textWidth = std::max(1, width - chrome);
         for (QLabel *label : texts) {
-            label->setWordWrap(true);
-            QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+            if (!label->wordWrap())
+                label->setWordWrap(true);
+            QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Minimum);
             policy.setHeightForWidth(true);
-            label->setSizePolicy(policy);
-            label->setFixedWidth(textWidth);
-            label->setMinimumHeight(label->heightForWidth(textWidth));
+            if (label->sizePolicy() != policy)
+                label->setSizePolicy(policy);
+            if (label->minimumWidth() != textWidth || label->maximumWidth() != textWidth)
+                label->setFixedWidth(textWidth);
+            const int height = label->heightForWidth(textWidth);
+            if (label->minimumHeight() != height)
+                label->setMinimumHeight(height);
         }
-        layout()->invalidate();
         layout()->activate();
-        setFixedSize(std::max(width, layout()->minimumSize().width()), layout()->minimumSize().height());
+        const QSize wanted(std::max(width, layout()->minimumSize().width()), layout()->minimumSize().height());
+        if (minimumSize() != wanted || maximumSize() != wanted)
+            setFixedSize(wanted);
     }
 };
 

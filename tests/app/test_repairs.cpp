@@ -173,6 +173,7 @@ private Q_SLOTS:
         QMessageBox *box = window->findChild<QMessageBox *>();
         QVERIFY(box);
         QTRY_VERIFY(box->isVisible());
+        QTest::qWait(50);   // the layout requests that follow the showing
         QVERIFY2(box->width() <= window->width() && box->height() <= window->height(),
                  qPrintable(QStringLiteral("%1 x %2").arg(box->width()).arg(box->height())));
         const QRect sheet = box->rect();

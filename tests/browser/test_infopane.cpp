@@ -199,6 +199,11 @@ private Q_SLOTS:
         pane.fillForPath(QStringLiteral("/x/photo.jpg"));
         QVERIFY(filled.wait(10000));
         outline.expandAll();
+        // Narrowed and widened again, the keys get their room back.
+        outline.resize(200, 400);
+        QTRY_COMPARE(outline.viewport()->width() <= 200, true);
+        outline.resize(320, 400);
+        QTRY_COMPARE(outline.viewport()->width() > 300, true);
         const int keyColumn = outline.columnWidth(0);
         std::function<void(const QModelIndex &, int)> check = [&](const QModelIndex &parent, int depth) {
             for (int row = 0; row < pane.model()->rowCount(parent); ++row) {

@@ -3,8 +3,11 @@
 #include <QLabel>
 
 #include "app/Essentials.h"
+#include "app/mainvc.h"
 #include "browser/Listing.h"
 #include "controls/Spinner.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Timer.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -153,7 +156,10 @@ Spinner *listingSpinner(QLabel *notice)
 
 void showListingState()
 {
-    const bool pending = isListingPending();
+    // A listing on its way, or a change of the folder waiting for the hub's
+    // quiet moment before it reloads: either way the listing is not in yet.
+    const auto *hub = qobject_cast<const mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
+    const bool pending = isListingPending() || (hub && hub->timerReload->isActive());
     for (const auto &[notice, spinner] : std::as_const(listingViews())) {
         if (!notice || !spinner)
             continue;

@@ -351,6 +351,19 @@ private Q_SLOTS:
         }
         QVERIFY(!list->listingSpinner->animate());
         QVERIFY(grid->box_nofilefound->isHidden());
+
+        // A change the folder watch found, waiting for its quiet moment, is on its way too.
+        currentFolderURL = QUrl::fromLocalFile(empty);
+        setListingBudget(1000);
+        QVERIFY(reloadAndWait(grid));
+        currentScreenMode = ScreenGrid;
+        contentHub()->startMonitorWithSender();
+        lg::test::writeFile(empty + QStringLiteral("/arrived.jpg"));
+        QTRY_VERIFY(grid->listingSpinner->animate());
+        QVERIFY(grid->box_nofilefound->isHidden());
+        QTRY_COMPARE(itemList.size(), 1);
+        QTRY_VERIFY(!grid->listingSpinner->animate());
+        contentHub()->stopMonitorWithSender();
     }
 
     void theSidebarAddCountsEveryFolderOnceAndKeepsItsFlag()

@@ -15,6 +15,7 @@
 #include "controls/ZLFlatButton.h"
 
 #include <QAbstractListModel>
+#include <QImage>
 #include <QListView>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -51,12 +52,15 @@ public:
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     // The list changed: show it again.
     void reload();
+    // The longest side, in pixels, of the thumbnails the strip asks for.
+    void setThumbnailSide(int side);
+    int thumbnailSide() const { return m_thumbnailSide; }
     bool isReloading() const { return m_reloading; }
 
 private:
     bool m_reloading = false;
     void thumbnailReady();
-    int m_thumbnailSide = 200;
+    int m_thumbnailSide = 140;
 };
 
 // How one strip item looks: its thumbnail centred, and a selected item
@@ -78,6 +82,9 @@ public:
     explicit collageCollectionView(QWidget *parent = nullptr);
     void reset() override;
     CollagePhotoModel *photoModel() const { return m_model; }
+    // Room left around the items: sides and top and bottom.
+    void setSectionInsets(const QMargins &insets);
+    QMargins sectionInsets() const { return viewportMargins(); }
 
 private:
     CollagePhotoModel *m_model = nullptr;
@@ -152,7 +159,10 @@ public:
     bool isrotate = false;
     bool processStart = false;
     int currentIndex = 0;
-    double collectionsize = 104;
+    double collectionsize = 150;   // strip item edge, points
+    double numberofitemsinOneRow = 3.0;
+    double space = 0.0;            // the strip's left and right inset
+    static constexpr double stripInsetTop = 20.0;
     QColor canvasBackground = QColor(43, 57, 69);
     Saver *saver = nullptr;
     collageInfovc *collageInfovcobj = nullptr;
@@ -267,6 +277,7 @@ private:
     void setStyleControlsEnabled();
     void updateColorWells();
     void fitCanvas();
+    void paintCanvasShadow();
     int storedValue(SliderNumber number) const;
     void storeValue(SliderNumber number, int value);
     QSlider *sliderFor(SliderNumber number) const;
@@ -274,6 +285,8 @@ private:
     QLineEdit *fieldFor(SliderNumber number) const;
 
     PhotoPicker m_picker = systemPicker();
+    QImage m_canvasShadow;
+    static constexpr double canvasShadowRadius = 10.0;
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
 };

@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -102,41 +103,40 @@ ZLFlatButton *makeButton(QWidget *parent, const QString &name, const QString &ti
     return button;
 }
 
-QPixmap orientationPicture(bool landscape)
+// Light outlines of rounded shapes on a clear ground, drawn for a 2x screen.
+QPixmap outlinePicture(int side, double penWidth, const QList<QRectF> &shapes, double radius)
 {
-    QPixmap pixmap(48, 48);
+    QPixmap pixmap(side, side);
     pixmap.setDevicePixelRatio(2.0);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(230, 230, 230), 1.6));
-    painter.drawRoundedRect(landscape ? QRectF(2, 6, 20, 12) : QRectF(6, 2, 12, 20), 2, 2);
+    painter.setPen(QPen(QColor(230, 230, 230), penWidth));
+    painter.setBrush(Qt::NoBrush);
+    for (const QRectF &shape : shapes)
+        painter.drawRoundedRect(shape, radius, radius);
     return pixmap;
+}
+
+QPixmap orientationPicture(bool landscape)
+{
+    return outlinePicture(48, 1.6, {landscape ? QRectF(2, 6, 20, 12) : QRectF(6, 2, 12, 20)}, 2);
 }
 
 // The style menu's pictures: "grid" nine cells, "grid_center" the Center
 // layout (bands above and below, a column each side, the large middle).
 QIcon styleIcon(bool center)
 {
-    QPixmap pixmap(36, 36);
-    pixmap.setDevicePixelRatio(2.0);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(230, 230, 230), 1.2));
-    painter.setBrush(Qt::NoBrush);
-    const QList<QRectF> cells = center ? QList<QRectF>{{1.5, 1.5, 15, 3.5}, {1.5, 13, 15, 3.5}, {1.5, 6, 3.5, 5.5},
-                                                       {6.5, 6, 5, 5.5}, {13, 6, 3.5, 5.5}}
-                                       : QList<QRectF>{};
-    for (const QRectF &cell : cells)
-        painter.drawRoundedRect(cell, 0.8, 0.8);
-    if (!center) {
+    QList<QRectF> cells;
+    if (center) {
+        cells = {{1.5, 1.5, 15, 3.5}, {1.5, 13, 15, 3.5}, {1.5, 6, 3.5, 5.5}, {6.5, 6, 5, 5.5}, {13, 6, 3.5, 5.5}};
+    } else {
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
-                painter.drawRoundedRect(QRectF(1.5 + c * 5.25, 1.5 + r * 5.25, 4.25, 4.25), 0.8, 0.8);
+                cells.append(QRectF(1.5 + c * 5.25, 1.5 + r * 5.25, 4.25, 4.25));
         }
     }
-    return QIcon(pixmap);
+    return QIcon(outlinePicture(36, 1.2, cells, 0.8));
 }
 
 const QString stripStyle = QStringLiteral(
@@ -290,6 +290,7 @@ collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);   // rows wrap; items are never wider than the strip
     setDefaultDropAction(Qt::CopyAction);
     setUniformItemSizes(true);
     setItemDelegate(new collageCollectionviewCell(this));
@@ -670,7 +671,7 @@ void collagevc::fitCanvas()
 void collagevc::paintCanvasShadow()
 {
     // Black, unshifted and soft: the canvas stands above its area.
-    constexpr int pad = 20;
+    constexpr int pad = 30;
     const QRect canvas = mainCustomBox->geometry();
     if (canvas.isEmpty())
         return;
@@ -949,7 +950,9 @@ void collagevc::btnLandscapeclciked()
 void collagevc::configureCollectionView()
 {
     const double s = std::max(20.0, collectionsize);
-    const double stripWidth = collectionview->width();
+    // The width items can use: inside the frame, beside the vertical scroll bar.
+    const double stripWidth = collectionview->width() - 2 * collectionview->frameWidth() -
+                              collectionview->verticalScrollBar()->sizeHint().width();
     const StripLayout strip = stripLayout(stripWidth, s);
     numberofitemsinOneRow = strip.itemsPerRow;
     space = strip.space;

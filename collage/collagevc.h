@@ -286,7 +286,7 @@ private:
 
     PhotoPicker m_picker = systemPicker();
     QImage m_canvasShadow;
-    static constexpr double canvasShadowRadius = 10.0;
+    static constexpr double canvasShadowRadius = 20.0;   // spread of the shadow, pixels
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
 };

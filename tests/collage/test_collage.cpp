@@ -291,7 +291,7 @@ private Q_SLOTS:
         const QMargins insets = collage->collectionview->sectionInsets();
         QCOMPARE(insets.top(), 20);
         QVERIFY(insets.left() > 0 && insets.left() == insets.right());
-        QVERIFY(insets.left() + 150 + insets.right() <= collage->collectionview->width());
+        QVERIFY(collage->collectionview->viewport()->width() >= 150);   // an item is never cut off
 
         static QStringList *lines = nullptr;
         QStringList captured;

@@ -240,7 +240,7 @@ void CollagePhotoModel::setThumbnailSide(int side)
         return;
     m_thumbnailSide = side;
     thumbnailCache().cancel(this);
-    reload();
+    thumbnailReady();   // every item asks again; the selection stays
 }
 
 void CollagePhotoModel::reload()

@@ -8,7 +8,9 @@
 // Main thread. Folder scans run in the background and deliver their result
 // to the main thread with a generation number; a scan that finds the screen
 // reset is dropped. Failures the user can act on (a save that could not be
-// written) are shown by the save panel's alert; the collage stays unsaved.
+// written) are shown by the save panel's alert; the collage stays unsaved and,
+// when the save was asked for on leaving, open. The slots' and the strip's
+// drags are the collage's own: they carry no files and offer only a copy.
 #include "collage/CollageLayout.h"
 #include "collage/CollageRender.h"
 
@@ -54,7 +56,6 @@ public:
     void reload();
     // The longest side, in pixels, of the thumbnails the strip asks for.
     void setThumbnailSide(int side);
-    int thumbnailSide() const { return m_thumbnailSide; }
     bool isReloading() const { return m_reloading; }
 
 private:

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 std::optional<QSizeF> saverOutputSize;
 
@@ -401,14 +402,21 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
         if (!ok) {
             lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
             Q_EMIT saveFailed(error);
-            endPanel(false);
+            // The user asked to keep the work: leaving stops here.
+            endPanel(false, false);
             return;
         }
         isCollageSaved = true;
         Q_EMIT saved(path);
-        if (openAfterSave)
-            lg::Workspace::openWithDefault(path);
+        QString openError;
+        const bool opened = !openAfterSave || lg::Workspace::openWithDefault(path, &openError);
         endPanel(true);
+        if (!opened) {
+            std::printf("%s\n", qPrintable(openError));
+            lg::Alert::inform(sheetParent(), QStringLiteral("The saved picture could not be opened."),
+                              QStringLiteral("“%1” was saved, but no application could open it.")
+                                  .arg(QFileInfo(path).fileName()));
+        }
     });
     m_write->setFuture(QtConcurrent::run([image, path, choice] {
         QString error;
@@ -417,12 +425,12 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
     }));
 }
 
-void Saver::endPanel(bool wasSaved)
+void Saver::endPanel(bool wasSaved, bool mayLeave)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->hideBusyLoader();
-    if (callFromExit)
+    if (callFromExit && mayLeave)
         hub->closeCollagevc();
     Q_EMIT finished(wasSaved);
 }

@@ -4,8 +4,9 @@
 // quality, TIFF compression) under the name field, the chosen format's extension
 // applied to the name, and the write through lg::ImageWriter (temporary file and
 // rename, off the main thread). While the panel is up and the file is written
-// the hub's overlay dims the window. A failed write is reported in an alert and
-// nothing is marked saved. Main thread.
+// the hub's overlay dims the window. A failed write is reported in an alert,
+// nothing is marked saved and a save asked for on leaving the collage leaves
+// it open; a saved file that no application opens is reported too. Main thread.
 #include "platform/ImageWriter.h"
 
 #include <QFutureWatcher>
@@ -67,7 +68,7 @@ public:
     ~Saver() override;
 
     QString imageUTType;        // the format the accessory starts with ("public.jpeg", "jpg", ...)
-    bool callFromExit = false;  // leave the collage after the save (saved or cancelled)
+    bool callFromExit = false;  // leave the collage after the panel (saved or cancelled, not failed)
     bool openAfterSave = true;  // open the written file with its default application
     // Where the panel opens; Pictures (else home) when empty, gone or not writable.
     QString startFolder;
@@ -99,7 +100,9 @@ private:
                     const SaveFormatChoice &choice);
     void writeAndEnd(const Renderer &render, const QSize &outputSize, const QString &path,
                      const SaveFormatChoice &choice);
-    void endPanel(bool wasSaved);
+    // Removes the overlay; after a save from the exit question, leaves the
+    // collage unless mayLeave is false (a write that failed keeps it open).
+    void endPanel(bool wasSaved, bool mayLeave = true);
     // The encoding and writing of the last save, run off the main thread.
     QFutureWatcher<std::pair<bool, QString>> *m_write = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "platform/ImageSource.h"
 
+#include "platform/JpegTurn.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -285,6 +286,13 @@ ImageProperties ImageSource::properties() const
     properties.groups = std::move(metadata.groups);
     properties.exif = std::move(metadata.exif);
     properties.iptc = std::move(metadata.iptc);
+    properties.xmp = std::move(metadata.xmp);
+    properties.icc = std::move(metadata.icc);
+    if (d->probe.type == QLatin1String("jpeg")) {
+        constexpr qint64 headerLimit = 1 << 20;  // the tables come before the picture data
+        if (const std::optional<int> quality = estimatedJpegQuality(d->open().read(0, headerLimit)))
+            properties.compressionQuality = *quality / 100.0;
+    }
     return properties;
 }
 

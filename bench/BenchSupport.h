@@ -2,6 +2,7 @@
 // What the benchmarks share: the main-thread stall meter and private folders for
 // the program's settings and caches. Main thread.
 #include <QByteArray>
+#include <QList>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -12,6 +13,16 @@
 #include <ctime>
 
 namespace bench {
+
+// The middle value (the mean of the two middle ones for an even count); 0 for none.
+inline double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
 
 // The CPU time the calling thread has used, in milliseconds.
 inline double threadCpuMs()

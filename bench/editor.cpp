@@ -51,15 +51,6 @@ QImage makePicture()
     return image;
 }
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const qsizetype middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
 bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
 {
     QElapsedTimer limit;
@@ -176,7 +167,7 @@ int main(int argc, char **argv)
     const QSize fullSize = lg::ImageSource(path).pixelSize().value_or(pictureSize);
     std::printf("preview size: %dx%d of %dx%d\n", editor->imageview->image().width(),
                 editor->imageview->image().height(), fullSize.width(), fullSize.height());
-    std::printf("preview median: %.1f ms\n", median(times));
+    std::printf("preview median: %.1f ms\n", bench::median(times));
     std::printf("preview worst: %.1f ms\n", *std::max_element(times.begin(), times.end()));
     std::printf("longest stall: %.1f ms\n", longestStall);
     std::printf("save time: %.0f ms\n", saveTime);

@@ -149,38 +149,17 @@ PictureMetadata PictureMetadata::read(const QString &path)
     return fromProperties(ImageSource(path).properties());
 }
 
-std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
-                                              QSize pixelSize, const QImage &thumbnailSource, QString *error)
+namespace {
+
+// The encoded picture's metadata read, changed by edit and written back.
+template<typename Edit>
+std::optional<QByteArray> rewrittenMetadata(const QByteArray &encoded, QString *error, Edit edit)
 {
     try {
         Exiv2::Image::AutoPtr image = openBuffer(encoded);
         if (!image.get())
             return failed(error, QStringLiteral("Metadata cannot be written into this kind of file."));
-        const MetadataContainer container = containerOf(*image);
-        if (!metadata.exif.isEmpty()) {
-            Exiv2::ExifData exif;
-            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
-                                      uint32_t(metadata.exif.size()));
-            makeExifUpright(exif, pixelSize, thumbnailSource, container);
-            image->setExifData(exif);
-        }
-        if (!metadata.iptc.isEmpty()) {
-            Exiv2::IptcData iptc;
-            Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
-                                      uint32_t(metadata.iptc.size()));
-            image->setIptcData(iptc);
-        }
-        if (!metadata.xmp.isEmpty()) {
-            Exiv2::XmpData xmp;
-            if (Exiv2::XmpParser::decode(xmp, metadata.xmp.toStdString()) == 0) {
-                makeXmpUpright(xmp, pixelSize);
-                image->setXmpData(xmp);
-            }
-        }
-        if (!metadata.icc.isEmpty() && !image->iccProfileDefined()) {
-            Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte *>(metadata.icc.constData()), long(metadata.icc.size()));
-            image->setIccProfile(icc, false);
-        }
+        edit(*image);
         image->writeMetadata();
         return contentsOf(*image);
     } catch (const std::exception &e) {
@@ -190,22 +169,46 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
     }
 }
 
+} // namespace
+
+std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
+                                              QSize pixelSize, const QImage &thumbnailSource, QString *error)
+{
+    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
+        if (!metadata.exif.isEmpty()) {
+            Exiv2::ExifData exif;
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
+                                      uint32_t(metadata.exif.size()));
+            makeExifUpright(exif, pixelSize, thumbnailSource, containerOf(image));
+            image.setExifData(exif);
+        }
+        if (!metadata.iptc.isEmpty()) {
+            Exiv2::IptcData iptc;
+            Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size()));
+            image.setIptcData(iptc);
+        }
+        if (!metadata.xmp.isEmpty()) {
+            Exiv2::XmpData xmp;
+            if (Exiv2::XmpParser::decode(xmp, metadata.xmp.toStdString()) == 0) {
+                makeXmpUpright(xmp, pixelSize);
+                image.setXmpData(xmp);
+            }
+        }
+        if (!metadata.icc.isEmpty() && !image.iccProfileDefined()) {
+            Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte *>(metadata.icc.constData()), long(metadata.icc.size()));
+            image.setIccProfile(icc, false);
+        }
+    });
+}
+
 std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize, const QImage &thumbnailSource,
                                               QString *error)
 {
-    try {
-        Exiv2::Image::AutoPtr image = openBuffer(encoded);
-        if (!image.get())
-            return failed(error, QStringLiteral("Metadata cannot be written into this kind of file."));
-        makeExifUpright(image->exifData(), pixelSize, thumbnailSource, containerOf(*image));
-        makeXmpUpright(image->xmpData(), pixelSize);
-        image->writeMetadata();
-        return contentsOf(*image);
-    } catch (const std::exception &e) {
-        return failed(error, QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        return failed(error, QStringLiteral("The metadata could not be written."));
-    }
+    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
+        makeExifUpright(image.exifData(), pixelSize, thumbnailSource, containerOf(image));
+        makeXmpUpright(image.xmpData(), pixelSize);
+    });
 }
 
 QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container)

@@ -289,9 +289,14 @@ ImageProperties ImageSource::properties() const
     properties.xmp = std::move(metadata.xmp);
     properties.icc = std::move(metadata.icc);
     if (d->probe.type == QLatin1String("jpeg")) {
-        constexpr qint64 headerLimit = 1 << 20;  // the tables come before the picture data
-        if (const std::optional<int> quality = estimatedJpegQuality(d->open().read(0, headerLimit)))
-            properties.compressionQuality = *quality / 100.0;
+        // The tables come before the picture data, mostly in the first few kilobytes.
+        const ByteSource bytes = d->open();
+        for (const qint64 headerLimit : {qint64(64) << 10, qint64(1) << 20}) {
+            if (const std::optional<int> quality = estimatedJpegQuality(bytes.read(0, headerLimit))) {
+                properties.compressionQuality = *quality / 100.0;
+                break;
+            }
+        }
     }
     return properties;
 }

@@ -269,17 +269,19 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         data += n;
         left -= n;
     }
-    // The new file gets the old one's permissions, or the usual ones for a new file.
+    // The new file gets the old one's extended attributes (set while the new
+    // file is still writable), permissions and owner, or the usual permissions
+    // for a new file.
     struct stat old {};
     const QByteArray nativeTarget = QFile::encodeName(target);
     if (::stat(nativeTarget.constData(), &old) == 0) {
+        QString reason;
+        if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
+            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, reason));
         ::fchmod(fd, old.st_mode & 07777);
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Only the owner's own files can keep their owner; that is fine.
         }
-        QString reason;
-        if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
-            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, reason));
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);

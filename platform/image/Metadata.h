@@ -5,9 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QSize>
 #include <QString>
-#include <optional>
 
 namespace lg::image {
 

@@ -91,4 +91,13 @@ inline void usePrivateFolders(const QTemporaryDir &dir)
     qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
 }
 
+// What a benchmark of the screens sets up before its QApplication: the
+// offscreen platform unless another is chosen, and private folders in home.
+inline void prepareScreens(const QTemporaryDir &home)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    usePrivateFolders(home);
+}
+
 } // namespace bench

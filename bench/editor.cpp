@@ -64,10 +64,8 @@ bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
 
 int main(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    bench::usePrivateFolders(home);
+    bench::prepareScreens(home);
     QApplication app(argc, argv);
 
     const QStringList arguments = QCoreApplication::arguments();

@@ -104,10 +104,8 @@ private:
 
 int main(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    bench::usePrivateFolders(home);
+    bench::prepareScreens(home);
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);   // each figure out as soon as it is known
 

@@ -94,11 +94,9 @@ bool waitUntilPainted(const bool *painted)
 
 int main(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // The viewer touches no setting, but the program's folders stay out of the real home.
     QTemporaryDir home;
-    bench::usePrivateFolders(home);
+    bench::prepareScreens(home);
     QApplication app(argc, argv);
 
     const QStringList paths = ensurePictures(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-viewer-jpegs"));

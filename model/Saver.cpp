@@ -286,7 +286,8 @@ QString Saver::applyExtension(const QString &fileName, lg::ImageFileType type)
     return fileName + QLatin1Char('.') + extension;
 }
 
-bool Saver::writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice, QString *error)
+bool Saver::writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice, QString *error,
+                       const lg::PictureMetadata &metadata)
 {
     QString reason;
     bool ok = false;
@@ -298,10 +299,17 @@ bool Saver::writeImage(const QImage &image, const QString &path, const SaveForma
         const QString compression = choice.tiffCompression.isEmpty() ? QStringLiteral("lzw") : choice.tiffCompression;
         if (!tiffCompressions().contains(compression.toLower()))
             reason = QStringLiteral("The TIFF compression “%1” is not known.").arg(compression);
-        else if (const std::optional<QByteArray> bytes = encodeTiff(image, compression, &reason))
+        else if (std::optional<QByteArray> bytes = encodeTiff(image, compression, &reason)) {
+            if (!metadata.isEmpty()) {
+                // Metadata that cannot be carried does not stop the picture from being saved.
+                if (std::optional<QByteArray> tagged = lg::withPictureMetadata(*bytes, metadata, image.size(), image, nullptr))
+                    bytes = std::move(tagged);
+            }
             ok = lg::ImageWriter::replaceFileContents(path, *bytes, &reason);
+        }
     } else {
         lg::ImageWriteOptions options;
+        options.metadata = metadata;
         if (usesQuality(choice.type))
             options.quality = std::clamp(choice.quality, 0.0, 1.0);
         ok = lg::ImageWriter::write(image, path, choice.type, options, &reason);
@@ -418,9 +426,10 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
                                   .arg(QFileInfo(path).fileName()));
         }
     });
-    m_write->setFuture(QtConcurrent::run([image, path, choice] {
+    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource] {
         QString error;
-        const bool ok = writeImage(image, path, choice, &error);
+        const lg::PictureMetadata metadata = source.isEmpty() ? lg::PictureMetadata() : lg::PictureMetadata::read(source);
+        const bool ok = writeImage(image, path, choice, &error, metadata);
         return std::make_pair(ok, error);
     }));
 }

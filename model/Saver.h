@@ -72,6 +72,10 @@ public:
     bool openAfterSave = true;  // open the written file with its default application
     // Where the panel opens; Pictures (else home) when empty, gone or not writable.
     QString startFolder;
+    // The file whose metadata (Exif, GPS, IPTC, XMP, colour profile) the saved
+    // picture carries, read just before the write (so a copy saved over that
+    // very file keeps it); none when empty.
+    QString metadataSource;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);
@@ -81,9 +85,10 @@ public:
 
     // The file name with the type's extension (an existing other image extension replaced).
     static QString applyExtension(const QString &fileName, lg::ImageFileType type);
-    // Writes image to path as choice says; false with the reason when nothing was written.
+    // Writes image to path as choice says, with the metadata where the format
+    // holds it; false with the reason when nothing was written.
     static bool writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice,
-                           QString *error = nullptr);
+                           QString *error = nullptr, const lg::PictureMetadata &metadata = {});
 
     // Tests: replaces the panel and its accessory (answer: path, or empty for Cancel).
     using PanelResponder = std::function<std::optional<std::pair<QString, SaveFormatChoice>>(const QString &proposedName)>;

@@ -582,21 +582,21 @@ int putInPlace(const QString &from, const QString &to, bool replacing, QString *
         return injected;
     if (!isRealDir(old) && !isRealDir(incoming))
         return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
-    QString old_ = from;
+    QString replaced = from;
     if (::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0) {
         if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
             return errno;
         // A file system that cannot swap: the old item goes aside first.
-        old_ = besideName(to, "old");
-        if (const int err = renameNoReplace(to, old_))
+        replaced = besideName(to, "old");
+        if (const int err = renameNoReplace(to, replaced))
             return err;
         if (const int err = renameNoReplace(from, to)) {
-            ::rename(enc(old_).constData(), enc(to).constData());
+            ::rename(enc(replaced).constData(), enc(to).constData());
             return err;
         }
     }
-    if (removeTree(old_) != 0)
-        *leftover = old_;
+    if (removeTree(replaced) != 0)
+        *leftover = replaced;
     return 0;
 }
 

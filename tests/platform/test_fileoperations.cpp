@@ -540,19 +540,28 @@ private Q_SLOTS:
         lg::test::writeFile(root + "/RO/inner/photo.jpg", "ro");
         lg::test::writeFile(root + "/src/F/new.jpg", "new");
         lg::test::writeFile(root + "/dst/F/locked/old.jpg", "old");
+        lg::test::writeFile(root + "/card/DCIM/IMG_1.jpg", "card");
+        QDir().mkpath(root + "/copies");
         QVERIFY(QDir().mkpath(homeTrash() + "/files") && QDir().mkpath(homeTrash() + "/info"));
         handOver(homeTrash());
         handOver(root);
         for (const QString &path : {root + "/RO/inner/photo.jpg", root + "/dst/F/locked/old.jpg"})
             ::chmod(raw(path).constData(), 0444);
-        for (const QString &path : {root + "/RO/inner", root + "/RO", root + "/dst/F/locked"})
+        for (const QString &path : {root + "/RO/inner", root + "/RO", root + "/dst/F/locked", root + "/card/DCIM"})
             ::chmod(raw(path).constData(), 0555);
-        lg::FileOpResult trashed, replaced;
+        lg::FileOpResult trashed, replaced, cardCopy;
         {
             AsOrdinaryUser user;
             trashed = lg::moveToTrash(root + "/RO");
             replaced = lg::moveItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+            // A failed copy of a camera card's read-only folders leaves nothing behind.
+            FaultGuard fault([](lg::FileStep step, const QString &) {
+                return step == lg::FileStep::FinalRename ? EIO : 0;
+            });
+            cardCopy = lg::copyItem(root + "/card", root + "/copies");
         }
+        QVERIFY(!cardCopy.ok());
+        QCOMPARE(entries(root + "/copies"), QStringList{});
         QVERIFY2(trashed.ok(), qPrintable(trashed.message));
         QCOMPARE(readAll(trashed.target + "/inner/photo.jpg"), QByteArray("ro"));
         QVERIFY2(replaced.ok(), qPrintable(replaced.message));

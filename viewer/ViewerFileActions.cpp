@@ -2,7 +2,7 @@
 // picture, copy, Move to Trash after its question, properties, background
 // colour, and Move To / Copy To a chosen folder with the same-name sheet.
 // Copying, moving and trashing go through the file layers (platform/); the
-// work runs off the main thread where it may take long (FileOperation), and
+// work runs off the main thread where it may take long (a one-item FileBatch), and
 // every path ends with the overlay hidden. Main thread.
 #include "viewer/viewimagevc.h"
 

@@ -2,13 +2,16 @@
 //
 //   bench_browserops [COUNT]   makes COUNT (2,000) small JPEG files in a
 //                              temporary home, selects them all in the grid and
-//                              runs Duplicate, Copy To, Move To and Move to
-//                              Trash through the menu commands, answering the
-//                              sheets and the folder panel itself
+//                              runs Duplicate, Copy To, Move To, Paste (then
+//                              the same paste again, answered "Make a Copy")
+//                              and Move to Trash through the menu commands,
+//                              answering the sheets and the folder panel itself
 //
 // For each command it prints the time until the batch has finished and the
 // longest main-thread stall meanwhile (a 2 ms timer that records event-loop
-// lag), then the longest of all as "longest stall: N ms".
+// lag), then the longest of all as "longest stall: N ms". For reference it
+// trashes as many files with "gio trash" in the same run ("gio trash time"),
+// and prints our trash time over that as "trash ratio".
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainvc.h"
@@ -20,6 +23,7 @@
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "platform/Alert.h"
+#include "platform/Clipboard.h"
 #include "platform/Panels.h"
 
 #include <QApplication>
@@ -27,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -50,16 +55,20 @@ void waitForReload(thumbnailvc *grid)
     loop.exec();
 }
 
-double measure(const char *name, const std::function<void()> &command, int batches)
+// The time until the last batch has finished; the stall also covers the reload after it.
+double measure(const char *name, const std::function<void()> &command, int batches, double *time = nullptr)
 {
     StallMeter stall;
     QElapsedTimer clock;
     QEventLoop loop;
     int finished = 0;
+    qint64 finishedAt = 0;
     QMetaObject::Connection done = QObject::connect(ItemFileCommands::instance(), &ItemFileCommands::batchFinished,
                                                     &loop, [&] {
-        if (++finished == batches)
-            QTimer::singleShot(100, &loop, &QEventLoop::quit);   // the reload that follows counts too
+        if (++finished == batches) {
+            finishedAt = clock.elapsed();
+            QTimer::singleShot(100, &loop, &QEventLoop::quit);   // the reload that follows counts for the stall
+        }
     });
     QTimer::singleShot(120000, &loop, &QEventLoop::quit);
     clock.start();
@@ -69,8 +78,10 @@ double measure(const char *name, const std::function<void()> &command, int batch
     loop.exec();
     const double longest = stall.stop();
     QObject::disconnect(done);
-    std::printf("%s time: %.0f ms\n%s stall: %.1f ms\n%s start: %lld ms\n", name, double(clock.elapsed()), name,
-                longest, name, start);
+    if (time)
+        *time = double(finishedAt ? finishedAt : clock.elapsed());
+    std::printf("%s time: %.0f ms\n%s stall: %.1f ms\n%s start: %lld ms\n", name,
+                double(finishedAt ? finishedAt : clock.elapsed()), name, longest, name, start);
     std::fflush(stdout);
     return longest;
 }
@@ -100,7 +111,9 @@ int main(int argc, char **argv)
     for (int i = 1; i < count; ++i)
         QFile::copy(folder + QStringLiteral("/IMG_0.jpg"), folder + QStringLiteral("/IMG_%1.jpg").arg(i));
 
-    lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+    // The first button, or the one named in answer when the alert has it.
+    QString answer;
+    lg::Alert::setResponder([&answer](const lg::AlertSpec &spec) { return std::max(0, int(spec.buttons.indexOf(answer))); });
     lg::Panels::setOpenResponder([other](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(other)}; });
     currentFolderURL = QUrl::fromLocalFile(folder);
     contentHub();   // the hub exists before any command in the program
@@ -140,10 +153,51 @@ int main(int argc, char **argv)
     selectAll();
     // Every name is taken now: the sheet's first answer, Replace, runs a second batch.
     longest = std::max(longest, measure("move to", [] { ItemFileCommands::instance()->moveItemsTo(gridBrowseView()); }, 2));
+
+    // Paste the files into a folder of their own, then once more: every name
+    // is taken, and the sheet is answered "Make a Copy".
+    const QString pasted = home.path() + QStringLiteral("/Pictures/pasted");
+    QDir().mkpath(pasted);
+    QList<QUrl> clip;
+    for (const QString &name : QDir(other).entryList(QDir::Files))
+        clip.append(QUrl::fromLocalFile(other + QLatin1Char('/') + name));
+    lg::Clipboard::writeFiles(clip);
+    currentFolderURL = QUrl::fromLocalFile(pasted);
+    grid->refreshData();   // an empty folder: nothing to wait for but the listing
+    for (QElapsedTimer waited; isListingPending() && waited.elapsed() < 10000;)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    longest = std::max(longest, measure("paste", [] { ItemFileCommands::instance()->pasteItems(); }, 1));
+    waitForReload(grid);
+    answer = QStringLiteral("Make a Copy");
+    longest = std::max(longest, measure("make a copy", [] { ItemFileCommands::instance()->pasteItems(); }, 2));
+    answer.clear();
+
     currentFolderURL = QUrl::fromLocalFile(other);
     waitForReload(grid);
     selectAll();
-    longest = std::max(longest, measure("move to trash", [] { ItemFileCommands::instance()->trashItems(gridBrowseView()); }, 1));
+    double trashTime = 0;
+    longest = std::max(longest, measure("move to trash", [] { ItemFileCommands::instance()->trashItems(gridBrowseView()); }, 1,
+                                        &trashTime));
+
+    // The reference: as many files of the same kind trashed by gio, now.
+    const QString forGio = home.path() + QStringLiteral("/Pictures/gio");
+    QDir().mkpath(forGio);
+    QStringList gioFiles{forGio + QStringLiteral("/IMG_0.jpg")};
+    picture.save(gioFiles.first(), "JPEG");
+    for (int i = 1; i < count; ++i) {
+        gioFiles << forGio + QStringLiteral("/IMG_%1.jpg").arg(i);
+        QFile::copy(gioFiles.first(), gioFiles.last());
+    }
+    QProcess gio;
+    QElapsedTimer gioClock;
+    gioClock.start();
+    gio.start(QStringLiteral("gio"), QStringList{QStringLiteral("trash")} + gioFiles);
+    if (gio.waitForFinished(120000) && gio.exitCode() == 0) {
+        const double gioTime = double(gioClock.elapsed());
+        std::printf("gio trash time: %.0f ms\ntrash ratio: %.2f x\n", gioTime, trashTime / std::max(1.0, gioTime));
+    } else {
+        std::printf("gio trash time: unavailable (%s)\n", gio.readAllStandardError().left(200).constData());
+    }
     std::printf("items: %d\nlongest stall: %.0f ms\n", count, longest);
     return 0;
 }

@@ -74,66 +74,26 @@ void showAlertForm()
 } // namespace
 
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames)
+                            ClashMode mode, const QStringList &listedNames, std::shared_ptr<lg::FileBatch> batch)
 {
     TransferOutcome out;
-    // Made at the first numbered copy: the target folder is listed once per batch.
-    std::optional<lg::FreeNameFinder> freeNames;
-    for (const QString &source : sources) {
-        if (kind == TransferKind::Trash) {
+    if (kind == TransferKind::Trash) {
+        for (const QString &source : sources)
             out.results.append(existsOrLink(source)
                                    ? lg::moveToTrash(source)
                                    : failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
-            continue;
-        }
-        const QFileInfo info(source);
-        if (!existsOrLink(source)) {
-            out.results.append(failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
-            continue;
-        }
-        const QString name = info.fileName();
-        const QString target = QDir(targetFolder).filePath(name);
-        const auto transfer = [&](lg::ConflictPolicy policy, const QString &targetName) {
-            return kind == TransferKind::Copy ? lg::copyItem(source, targetFolder, policy, targetName)
-                                              : lg::moveItem(source, targetFolder, policy, targetName);
-        };
-        switch (mode) {
-        case ClashMode::Collect: {
-            if (existsOrLink(target)) {
-                out.clashes.append(source);
-                break;
-            }
-            const lg::FileOpResult result = transfer(lg::ConflictPolicy::Refuse, {});
-            if (result.error == lg::FileOpError::TargetExists)
-                out.clashes.append(source);   // taken meanwhile
-            else
-                out.results.append(result);
-            break;
-        }
-        case ClashMode::Replace:
-            if (lg::isSameFile(source, target)) {
-                out.results.append(failed(lg::FileOpError::SameFile, source, target, QStringLiteral("An item cannot replace itself.")));
-            } else if (QFileInfo(target).isDir() && !info.isDir()) {
-                out.results.append(failed(lg::FileOpError::TargetExists, source, target,
-                                          QStringLiteral("A folder with the same name is in the way.")));
-            } else {
-                out.results.append(transfer(lg::ConflictPolicy::Replace, {}));
-            }
-            break;
-        case ClashMode::MakeCopy: {
-            lg::NameNumbering numbering;
-            numbering.tryPlainNameFirst = false;
-            numbering.isFolder = info.isDir();
-            if (!freeNames) {
-                freeNames.emplace(targetFolder);
-                for (const QString &listed : listedNames)
-                    freeNames->addTaken(listed);
-            }
-            out.results.append(transfer(lg::ConflictPolicy::Refuse, freeNames->take(name, numbering)));
-            break;
-        }
-        }
+        return out;
     }
+    const lg::FileOpKind batchKind = kind == TransferKind::Copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    if (!batch || batch->kind() != batchKind || batch->targetFolder() != targetFolder)
+        batch = std::make_shared<lg::FileBatch>(batchKind, targetFolder, listedNames);
+    const lg::ConflictPolicy onClash = mode == ClashMode::Collect   ? lg::ConflictPolicy::Refuse
+                                       : mode == ClashMode::Replace ? lg::ConflictPolicy::Replace
+                                                                    : lg::ConflictPolicy::KeepBoth;
+    lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    out.results = std::move(done.results);
+    out.clashes = std::move(done.clashes);
+    out.batch = std::move(batch);
     return out;
 }
 
@@ -166,7 +126,8 @@ QWidget *ItemFileCommands::window() const
 }
 
 void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                                ClashMode mode, bool currentFolderSheet, std::function<void()> done)
+                                ClashMode mode, bool currentFolderSheet, std::function<void()> done,
+                                std::shared_ptr<lg::FileBatch> batch)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
@@ -175,15 +136,15 @@ void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, c
     hub->stopMonitorWithSender();
     // Names listed in the current folder count as taken for its numbered copies.
     QStringList listed;
-    if (mode == ClashMode::MakeCopy && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
+    if (kind != TransferKind::Trash && !batch && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
         for (const InitialDirectory &item : std::as_const(itemList))
             if (item.file)
                 listed.append(item.file->url.fileName());
     const int generation = ++m_generation;
     QPointer<ItemFileCommands> self(this);
     lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, generation,
-                      done = std::move(done)] {
-        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed);
+                      done = std::move(done), batch = std::move(batch)] {
+        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch);
         lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, generation, done] {
             if (!self || generation != self->m_generation) {
                 isFileOperationRunning = false;
@@ -214,6 +175,7 @@ void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind 
     hub->startMonitorWithSender();
 
     m_pending = outcome.clashes;
+    m_pendingBatch = outcome.batch;
     m_pendingFolder = targetFolder;
     m_pendingKind = kind;
     m_pendingCurrentFolder = currentFolderSheet;
@@ -270,8 +232,9 @@ void ItemFileCommands::alertSameFile()
     const QString folder = m_pendingFolder;
     const TransferKind kind = m_pendingKind;
     const bool currentFolderSheet = m_pendingCurrentFolder;
+    const std::shared_ptr<lg::FileBatch> batch = m_pendingBatch;
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet](int button) {
+    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, batch](int button) {
         contentHub()->isonlyalert = false;
         const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
         if (!self || choice < 0 || choice > 1) {
@@ -279,7 +242,7 @@ void ItemFileCommands::alertSameFile()
             return;
         }
         self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
-                       currentFolderSheet);
+                       currentFolderSheet, {}, batch);
     });
 }
 

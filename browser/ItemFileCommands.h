@@ -10,6 +10,7 @@
 // the main thread: the visible view reloads, the monitor restarts, items that
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
+#include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
 
 #include <QList>
@@ -18,11 +19,13 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 struct BrowseView;
 class QWidget;
 
-// How a batch treats a target name that is taken.
+// How a batch treats a name the destination held before the batch began (the
+// batch's rules are lg::FileBatch's: items of the batch never replace each other).
 enum class ClashMode {
     Collect,    // leave the item for the same-name sheet
     Replace,    // replace the target (never the source itself, never a folder)
@@ -35,12 +38,15 @@ struct TransferOutcome
 {
     QList<lg::FileOpResult> results;   // one per item that was tried
     QStringList clashes;               // sources whose name is taken at the target (Collect)
+    std::shared_ptr<lg::FileBatch> batch;   // goes on with the answer to the clashes
 };
 
 // The file work of one batch; any thread, blocking. listedNames are names that
-// count as taken besides the disk's (the current listing), compared ignoring case.
+// count as taken besides the disk's (the current listing), compared ignoring
+// case. batch: the batch of the first pass, for the answer to its clashes.
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames = {});
+                            ClashMode mode, const QStringList &listedNames = {},
+                            std::shared_ptr<lg::FileBatch> batch = {});
 
 // The results worth telling the user about: failures other than a clash that
 // the sheet settles, a vanished source or a replace of an item by itself.
@@ -69,7 +75,8 @@ public:
     // Runs a batch behind the overlay; then the common ending, with clashes
     // going to the same-name sheet for targetFolder. Public for the benchmark.
     void runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder, ClashMode mode,
-                  bool currentFolderSheet, std::function<void()> done = {});
+                  bool currentFolderSheet, std::function<void()> done = {},
+                  std::shared_ptr<lg::FileBatch> batch = {});
 
     // The same-name sheet for the pending clashes.
     void alertSameFile();
@@ -87,6 +94,7 @@ private:
 
     // The pending clashes of the last batch.
     QStringList m_pending;
+    std::shared_ptr<lg::FileBatch> m_pendingBatch;
     QString m_pendingFolder;
     TransferKind m_pendingKind = TransferKind::Copy;
     bool m_pendingCurrentFolder = true;

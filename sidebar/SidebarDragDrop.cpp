@@ -129,18 +129,18 @@ DropKind dropKind(const QMimeData *data)
     return DropKind::None;  // an unknown drag type is refused, never copied
 }
 
-// What a batch of file work gives back: one result per item, and the
-// records of the folders that arrived, scanned for their sub-folders.
+// What a batch of file work gives back: one result per item, the sources
+// left for the same-name sheet, and the records of the folders that arrived,
+// scanned for their sub-folders.
 struct TransferOutcome
 {
     QList<lg::FileOpResult> results;
+    QStringList clashes;
     std::vector<FolderRecord> arrived;
 };
 
-TransferOutcome runBatch(lg::FileOpKind kind, const QList<lg::FileOpItem> &items)
+void scanArrivedFolders(TransferOutcome &outcome)
 {
-    TransferOutcome outcome;
-    outcome.results = lg::FileOperation::runNow(kind, items);
     for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
         if (!result.ok() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
             continue;
@@ -151,6 +151,40 @@ TransferOutcome runBatch(lg::FileOpKind kind, const QList<lg::FileOpItem> &items
         }
         outcome.arrived.push_back(std::move(record));
     }
+}
+
+// Dragged folders, one result per folder in order: the question was asked
+// before, so a name taken meanwhile is refused.
+TransferOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
+                               lg::ConflictPolicy onClash)
+{
+    TransferOutcome outcome;
+    for (const QString &source : sources) {
+        const lg::FileBatch::Outcome done = batch->run({source}, onClash);
+        if (!done.results.isEmpty()) {
+            outcome.results.append(done.results.first());
+            continue;
+        }
+        lg::FileOpResult taken;
+        taken.error = lg::FileOpError::TargetExists;
+        taken.source = source;
+        taken.target = batch->targetFolder() + QLatin1Char('/') + QFileInfo(source).fileName();
+        taken.message = QStringLiteral("An item with the same name already exists.");
+        outcome.results.append(taken);
+    }
+    scanArrivedFolders(outcome);
+    return outcome;
+}
+
+// A paste or drop: the batch's clash rules settle the names.
+TransferOutcome runFileBatch(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
+                             lg::ConflictPolicy onClash)
+{
+    lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    TransferOutcome outcome;
+    outcome.results = std::move(done.results);
+    outcome.clashes = std::move(done.clashes);
+    scanArrivedFolders(outcome);
     return outcome;
 }
 
@@ -471,9 +505,10 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
     }
     const QUrl destination = parentFolderURL(*internalDroppedIndexpath).value_or(QUrl());
     const QList<BaseNode::Ptr> dragged = *dragNodesArray;
-    QList<lg::FileOpItem> items;
+    QStringList sources;
     for (const BaseNode::Ptr &node : dragged)
-        items.append({localPath(node->url()), localPath(destination), QString(), onConflict});
+        sources.append(localPath(node->url()));
+    auto batch = std::make_shared<lg::FileBatch>(lg::FileOpKind::Move, localPath(destination));
 
     showWorkOverlay();
     isFileOperationRunning = true;
@@ -489,7 +524,7 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
         const TransferOutcome outcome = watcher->result();
         finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
     });
-    watcher->setFuture(QtConcurrent::run(runBatch, lg::FileOpKind::Move, items));
+    watcher->setFuture(QtConcurrent::run(runFolderMoves, batch, sources, onConflict));
 }
 
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
@@ -593,7 +628,7 @@ void sideMenuvc::btnOk_alertMove_PasteFile()
 void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources)
 {
     const QString destination = localPath(dropdestiUrl);
-    QList<lg::FileOpItem> items;
+    QStringList items;
     for (const QUrl &url : sources) {
         const QString source = localPath(url);
         if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !existsOrIsLink(source))
@@ -607,12 +642,16 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
             continue;
         if (!isItemFromPaste && lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
             continue;
-        items.append({source, destination, QString(), onConflict});
+        items.append(source);
     }
     if (mainvc *h = hub())
         h->stopMonitorWithSender(this);
     isFileOperationRunning = true;
     const lg::FileOpKind kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    // The first pass starts the batch; the answer to its clashes goes on with it.
+    if (onConflict == lg::ConflictPolicy::Refuse || !m_transferBatch || m_transferBatch->kind() != kind
+        || m_transferBatch->targetFolder() != destination)
+        m_transferBatch = std::make_shared<lg::FileBatch>(kind, destination);
     const quint64 ticket = ++m_fileWorkTicket;
     auto *watcher = new QFutureWatcher<TransferOutcome>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
@@ -620,18 +659,17 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
         if (ticket != m_fileWorkTicket)
             return;
         const TransferOutcome outcome = watcher->result();
-        finishTransfer(outcome.results, outcome.arrived);
+        finishTransfer(outcome.results, outcome.clashes, outcome.arrived);
     });
-    watcher->setFuture(QtConcurrent::run(runBatch, kind, items));
+    watcher->setFuture(QtConcurrent::run(runFileBatch, m_transferBatch, items, onConflict));
 }
 
-void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &arrived)
+void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
+                                const std::vector<FolderRecord> &arrived)
 {
     isFileOperationRunning = false;
-    for (const lg::FileOpResult &result : results) {
-        if (result.error == lg::FileOpError::TargetExists)
-            arrDragsourceUrl.append(QUrl::fromLocalFile(result.source));
-    }
+    for (const QString &source : clashes)
+        arrDragsourceUrl.append(QUrl::fromLocalFile(source));
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was.
     const BaseNode::Ptr selected =

@@ -218,7 +218,7 @@ private Q_SLOTS:
         QVERIFY(!isFileOperationRunning);
     }
 
-    void twoSourcesOfOneNameGetTwoNamesAndTheFolderItselfOffersNoReplace()
+    void sameNamedItemsOfOneBatchNeverReplaceEachOther()
     {
         const QString one = lg::test::freshFolder(QStringLiteral("one"));
         const QString two = lg::test::freshFolder(QStringLiteral("two"));
@@ -242,6 +242,21 @@ private Q_SLOTS:
         commands->pasteItems();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, 10000);
         QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Make a Copy", "Stop"}));
+        QTRY_VERIFY(!isBusy);
+
+        // Both dropped on a folder that holds an x.jpg, with "Replace": the old
+        // one is replaced once, and neither dropped file replaces the other.
+        const QString three = lg::test::freshFolder(QStringLiteral("three"));
+        lg::test::writeFile(three + QStringLiteral("/x.jpg"), "old");
+        currentFolderURL = QUrl::fromLocalFile(three);
+        contentController()->showListView();
+        QVERIFY(reloadAndWait(listController()));   // its listing counts for numbered names
+        answer({QStringLiteral("Move"), QStringLiteral("Replace")});
+        QVERIFY(commands->acceptDrop({QUrl::fromLocalFile(one + "/x.jpg"), QUrl::fromLocalFile(two + "/x.jpg")}));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 5, 10000);
+        QCOMPARE(filesIn(three), (QStringList{"x 2.jpg", "x.jpg"}));
+        QCOMPARE(readAll(three + "/x.jpg") + readAll(three + "/x 2.jpg"), QStringLiteral("onetwo"));
+        QVERIFY(!QFileInfo::exists(one + "/x.jpg") && !QFileInfo::exists(two + "/x.jpg"));
         QTRY_VERIFY(!isBusy);
     }
 

@@ -446,19 +446,22 @@ private Q_SLOTS:
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet_data()
     {
         QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("inTarget");   // the clashing name's content afterwards
-        QTest::addColumn<bool>("copyMade");
-        QTest::newRow("Replace") << "Replace" << "new" << false;
-        QTest::newRow("Make a Copy") << "Make a Copy" << "old" << true;
-        QTest::newRow("Stop") << "Stop" << "old" << false;
+        QTest::addColumn<QString>("inTarget");      // the clashing name's content afterwards
+        QTest::addColumn<QStringList>("numbered");  // photo 2.jpg, photo 3.jpg ...
+        QTest::newRow("Replace") << "Replace" << "new" << QStringList{"second"};
+        QTest::newRow("Make a Copy") << "Make a Copy" << "old" << QStringList{"new", "second"};
+        QTest::newRow("Stop") << "Stop" << "old" << QStringList{};
     }
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet()
     {
         QFETCH(QString, answer);
         QFETCH(QString, inTarget);
-        QFETCH(bool, copyMade);
-        const QString root = makeTree(QStringLiteral("Drops"), {QStringLiteral("Target"), QStringLiteral("Source")});
+        QFETCH(QStringList, numbered);
+        const QString root = makeTree(QStringLiteral("Drops"), {QStringLiteral("Target"), QStringLiteral("Source"),
+                                                                 QStringLiteral("Source2")});
         const QString clash = lg::test::writeFile(root + QStringLiteral("/Source/photo.jpg"), "new");
+        // A second photo.jpg in the same drop never replaces the first.
+        const QString clash2 = lg::test::writeFile(root + QStringLiteral("/Source2/photo.jpg"), "second");
         const QString free = lg::test::writeFile(root + QStringLiteral("/Source/other.jpg"));
         const QString folder = root + QStringLiteral("/Source/Album");
         QDir().mkpath(folder + QStringLiteral("/Sub"));
@@ -468,20 +471,21 @@ private Q_SLOTS:
         answerWith({QStringLiteral("Yes"), answer});
         QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
 
-        QVERIFY(dropFiles(sidebar, {clash, free, folder}, root + QStringLiteral("/Target")));
+        QVERIFY(dropFiles(sidebar, {clash, clash2, free, folder}, root + QStringLiteral("/Target")));
         QTRY_COMPARE(done.count(), answer == QLatin1String("Stop") ? 1 : 2);
         QCOMPARE(shownTitles().value(1), QStringLiteral("File already exists"));
         QCOMPARE(lg::Alert::shownAlerts().value(1).buttons.size(), 3);
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/other.jpg")).isFile());
         QVERIFY(!QFileInfo::exists(free));
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/Album/Sub")).isDir());
-        QFile target(root + QStringLiteral("/Target/photo.jpg"));
-        QVERIFY(target.open(QIODevice::ReadOnly));
-        QCOMPARE(target.readAll(), inTarget.toUtf8());
-        QCOMPARE(QFileInfo(root + QStringLiteral("/Target/photo 2.jpg")).isFile(), copyMade);
+        QCOMPARE(lg::test::readAll(root + QStringLiteral("/Target/photo.jpg")), inTarget.toUtf8());
+        QStringList numberedFound;
+        for (int n = 2; QFileInfo::exists(root + QStringLiteral("/Target/photo %1.jpg").arg(n)); ++n)
+            numberedFound << QString::fromUtf8(lg::test::readAll(root + QStringLiteral("/Target/photo %1.jpg").arg(n)));
+        QCOMPARE(numberedFound, numbered);
         // Nothing is lost: what stayed behind is still in its folder.
         if (answer == QLatin1String("Stop"))
-            QVERIFY(QFileInfo(clash).isFile());
+            QVERIFY(QFileInfo(clash).isFile() && QFileInfo(clash2).isFile());
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 

@@ -4,7 +4,8 @@
 //                              temporary home, selects them all in the grid and
 //                              runs Duplicate, Copy To, Move To and Move to
 //                              Trash through the menu commands, answering the
-//                              sheets and the folder panel itself
+//                              sheets and the folder panel itself; then drops
+//                              10,000 files on a sidebar folder and on the grid
 //
 // For each command it prints the time until the batch has finished and the
 // longest main-thread stall meanwhile (a 2 ms timer that records event-loop
@@ -20,18 +21,23 @@
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "platform/Alert.h"
+#include "platform/Clipboard.h"
 #include "platform/Panels.h"
+#include "sidebar/SidebarTreeModel.h"
+#include "sidebar/sideMenuvc.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -73,6 +79,60 @@ double measure(const char *name, const std::function<void()> &command, int batch
                 longest, name, start);
     std::fflush(stdout);
     return longest;
+}
+
+// Drops 10,000 files from another folder on a sidebar folder and on the grid,
+// answering the question that follows with no, and prints how long the main
+// thread was held by a drag movement over the folder and by taking each drop.
+void measureDrop(const QString &home)
+{
+    constexpr int dropped = 10000;
+    const QString source = home + QStringLiteral("/Pictures/dropsource");
+    const QString target = home + QStringLiteral("/Pictures/droptarget");
+    QDir().mkpath(source);
+    QDir().mkpath(target);
+    QList<QUrl> urls;
+    urls.reserve(dropped);
+    for (int i = 0; i < dropped; ++i) {
+        const QString path = source + QStringLiteral("/IMG_%1.jpg").arg(i);
+        QFile(path).open(QIODevice::WriteOnly);
+        urls.append(QUrl::fromLocalFile(path));
+    }
+    std::unique_ptr<QMimeData> data(lg::Clipboard::mimeDataForFiles(urls));
+
+    sideMenuvc *sidebar = sidebarController();
+    QEventLoop added;
+    QObject::connect(sidebar, &sideMenuvc::addingFinished, &added, &QEventLoop::quit);
+    QTimer::singleShot(60000, &added, &QEventLoop::quit);
+    sidebar->addFoldersWithProgress(QList<QUrl>{QUrl::fromLocalFile(target)});
+    added.exec();
+    SidebarTreeModel *model = sidebar->treeController->model();
+    const std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(target));
+    const QModelIndex onto = path ? model->indexForPath(*path) : QModelIndex();
+
+    lg::Alert::setResponder([](const lg::AlertSpec &spec) {
+        const qsizetype no = spec.buttons.indexOf(QStringLiteral("No"));
+        return int(no >= 0 ? no : spec.buttons.indexOf(QStringLiteral("Cancel")));
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const bool canDrop = model->canDropMimeData(data.get(), Qt::CopyAction, -1, -1, onto);
+    const double move = double(clock.nsecsElapsed()) / 1e6;
+    clock.restart();
+    const bool sidebarTook = model->dropMimeData(data.get(), Qt::CopyAction, -1, -1, onto);
+    const double sidebarDrop = double(clock.nsecsElapsed()) / 1e6;
+    QCoreApplication::processEvents();
+    clock.restart();
+    const bool gridTook = ItemFileCommands::instance()->acceptDrop(lg::Clipboard::readFiles(data.get()).urls);
+    const double gridDrop = double(clock.nsecsElapsed()) / 1e6;
+    QCoreApplication::processEvents();
+    lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+    std::printf("drag move 10000 stall: %.1f ms\ndrop 10000 sidebar stall: %.1f ms\ndrop 10000 grid stall: %.1f ms\n"
+                "drop 10000 stall: %.0f ms\n",
+                move, sidebarDrop, gridDrop, std::max(sidebarDrop, gridDrop));
+    if (!canDrop || !sidebarTook || !gridTook)
+        std::printf("drop 10000: not taken (%d %d %d)\n", int(canDrop), int(sidebarTook), int(gridTook));
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -144,6 +204,7 @@ int main(int argc, char **argv)
     waitForReload(grid);
     selectAll();
     longest = std::max(longest, measure("move to trash", [] { ItemFileCommands::instance()->trashItems(gridBrowseView()); }, 1));
+    measureDrop(home.path());
     std::printf("items: %d\nlongest stall: %.0f ms\n", count, longest);
     return 0;
 }

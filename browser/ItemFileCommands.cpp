@@ -302,6 +302,8 @@ void ItemFileCommands::trashItems(const BrowseView &view)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the question is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -309,14 +311,12 @@ void ItemFileCommands::trashItems(const BrowseView &view)
                                 "deleted and moved to trash.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, view](int button) {
+    lg::Alert::show(window(), spec, [self, paths](int button) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         hub->hideBusyLoader();
         if (!self || button != 0)
             return;
-        // The selection as it is now, when the user has confirmed.
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (!paths.isEmpty())
             self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true);
     });
@@ -336,10 +336,12 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the panel is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                            [self, view, move](std::optional<QUrl> chosen) {
+                            [self, paths, move](std::optional<QUrl> chosen) {
         if (!chosen || !self)
             return;
         mainvc *hub = contentHub();
@@ -358,7 +360,6 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
             hub->hideBusyLoader();
             return;
         }
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (paths.isEmpty()) {
             hub->hideBusyLoader();
             return;
@@ -397,15 +398,23 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         return false;
     bool accepted = true;
     QStringList collected;
+    collected.reserve(urls.size());
+    // A drop of thousands of files is checked on the main thread: by name
+    // first, with one look at the disk per media file.
+    const QString cleanDestination = QDir::cleanPath(destination);
+    QString lastOtherFolder;   // a folder found not to be the destination
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
         const QString path = QDir::cleanPath(url.toLocalFile());
-        if (sameFolder(folderOf(path), destination)) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+        if (folder == cleanDestination || (folder != lastOtherFolder && sameFolder(folder, destination))) {
             accepted = false;   // from the current folder: items are never reordered
             continue;
         }
-        if (QFileInfo(path).isDir() || !isMediaFilePath(path))
+        lastOtherFolder = folder;
+        if (!mediaExtensions.contains(pathExtensionOf(path.mid(slash + 1)).toLower()) || QFileInfo(path).isDir())
             continue;
         collected.append(path);
     }

@@ -22,6 +22,8 @@
 #include <QMimeData>
 #include <QtConcurrent>
 
+#include <cctype>
+
 using namespace sidebarsheets;
 
 namespace {
@@ -108,7 +110,32 @@ QList<std::pair<QUrl, QString>> webLinks(const QMimeData *data)
 
 enum class DropKind { None, Nodes, WebLinks, Files };
 
-DropKind dropKind(const QMimeData *data)
+// Whether every line of a text/uri-list names a local file ("file:"), read
+// from the bytes without making a URL of each: a drag of thousands of files
+// is asked this at every movement. The URLs themselves are checked on drop.
+bool allLinesAreFileURLs(const QByteArray &list)
+{
+    static const QByteArray scheme("file:");
+    bool any = false;
+    qsizetype start = 0;
+    while (start < list.size()) {
+        qsizetype end = list.indexOf('\n', start);
+        if (end < 0)
+            end = list.size();
+        qsizetype first = start;
+        while (first < end && std::isspace(static_cast<unsigned char>(list.at(first))))
+            ++first;
+        if (first < end && list.at(first) != '#') {
+            if (end - first < scheme.size() || qstrnicmp(list.constData() + first, scheme.constData(), scheme.size()) != 0)
+                return false;
+            any = true;
+        }
+        start = end + 1;
+    }
+    return any;
+}
+
+DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
 {
     if (!data)
         return DropKind::None;
@@ -117,6 +144,8 @@ DropKind dropKind(const QMimeData *data)
     if (data->hasFormat(mozUrlType) && !webLinks(data).isEmpty())
         return DropKind::WebLinks;
     if (data->hasFormat(uriListType)) {
+        if (!checkEachURL && allLinesAreFileURLs(data->data(uriListType)))
+            return DropKind::Files;
         bool ok = false;
         const QList<QUrl> urls = uriList(data, &ok);
         if (!ok || urls.isEmpty())
@@ -241,7 +270,7 @@ bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPa
 {
     if (isBusy || !item || childIndex != -1)
         return false;
-    const DropKind kind = dropKind(data);
+    const DropKind kind = dropKind(data, false);
     if (kind == DropKind::None)
         return false;
     if (kind == DropKind::Nodes) {
@@ -319,13 +348,14 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
             return false;
         }
         QList<QUrl> usable;
+        usable.reserve(urls.size());
         for (const QUrl &url : urls) {
             const QString source = lg::Paths::clean(url.toLocalFile());
             // Every item is checked: files from inside a Photos library or from
             // outside the home folder refuse the whole drop.
-            if (source.toLower().contains(QLatin1String(".photoslibrary/")) || !lg::Paths::isInsideHome(source))
+            if (source.contains(QLatin1String(".photoslibrary/"), Qt::CaseInsensitive) || !lg::Paths::isInsideHome(source))
                 return false;
-            if (sameOrInside(destination, source) || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+            if (sameOrInside(destination, source) || source.left(source.lastIndexOf(QLatin1Char('/'))) == destination)
                 continue;  // already there, or into itself
             usable.append(QUrl::fromLocalFile(source));
         }

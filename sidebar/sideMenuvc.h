@@ -272,6 +272,9 @@ private:
     void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                           const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
     void reportFailures(const QList<lg::FileOpResult> &results, std::function<void()> then = {});
+    // The end of Move to Trash: the node leaves the tree when its folder went.
+    void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
+    BaseNode::Ptr m_folderToTrash;   // the folder of the pending Trash question
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
     quint64 m_fileWorkTicket = 0;

@@ -279,7 +279,15 @@ private Q_SLOTS:
         QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, old)));
         QVERIFY(menuAction(sidebar, "actionMoveToTrash")->isEnabled());
         menuAction(sidebar, "actionMoveToTrash")->trigger();
+        // Posted after the answer "Yes": by the time it runs, the answer has
+        // been handled and the trash works behind the overlay, off the main
+        // thread (a folder on another device is copied there).
+        bool workingAfterYes = false;
+        QMetaObject::invokeMethod(
+            this, [&] { workingAfterYes = isFileOperationRunning && done.isEmpty(); }, Qt::QueuedConnection);
         QVERIFY(done.wait(5000));
+        QVERIFY(workingAfterYes);
+        QVERIFY(!isBusy);
         QCOMPARE(shownTitles().value(0), QStringLiteral("Are you sure you want to move the selected Folder to Trash? "
                                                         "All the items from within the folder will be deleted."));
         QVERIFY(!QFileInfo::exists(old));

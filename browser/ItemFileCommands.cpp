@@ -18,7 +18,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSet>
 #include <QTextStream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +45,13 @@ bool isMediaFilePath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
     return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !QFileInfo(path).isDir();
+}
+
+// A folder (or a link to one); one stat, without QFileInfo's caching.
+bool isFolderPath(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString folderOf(const QString &path)
@@ -399,9 +409,10 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     bool accepted = true;
     QStringList collected;
     collected.reserve(urls.size());
-    // A drop of thousands of files is checked on the main thread: by name
-    // first, with one look at the disk per media file.
+    // A drop of thousands of files is checked here by name only (and one look
+    // at the disk per folder the files come from).
     const QString cleanDestination = QDir::cleanPath(destination);
+    const QSet<QString> extensions(mediaExtensions.cbegin(), mediaExtensions.cend());
     QString lastOtherFolder;   // a folder found not to be the destination
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
@@ -414,7 +425,7 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
             continue;
         }
         lastOtherFolder = folder;
-        if (!mediaExtensions.contains(pathExtensionOf(path.mid(slash + 1)).toLower()) || QFileInfo(path).isDir())
+        if (!extensions.contains(pathExtensionOf(path.mid(slash + 1)).toLower()))
             continue;
         collected.append(path);
     }
@@ -426,9 +437,32 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     if (!accepted || collected.isEmpty())
         return accepted;
     showAlertForm();
+    // Folders named like media files are passed over: that look at the disk
+    // is taken off the main thread, and the question follows it.
+    QPointer<ItemFileCommands> self(this);
+    lg::onBackground([self, collected, destination] {
+        QStringList files;
+        files.reserve(collected.size());
+        for (const QString &path : collected)
+            if (!isFolderPath(path))
+                files.append(path);
+        lg::onMain([self, files = std::move(files), destination] {
+            if (!self || files.isEmpty()) {
+                contentHub()->isonlyalert = false;
+                contentHub()->hideBusyLoader();
+                return;
+            }
+            self->askAboutDrop(files, destination);
+        });
+    });
+    return true;
+}
+
+void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString &destination)
+{
     if (!isSearchActive) {
         showCopyOrMoveAlert(collected, destination);
-        return true;
+        return;
     }
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -446,7 +480,6 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         showAlertForm();
         self->showCopyOrMoveAlert(collected, destination);
     });
-    return true;
 }
 
 void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)

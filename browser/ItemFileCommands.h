@@ -82,6 +82,8 @@ Q_SIGNALS:
 private:
     void finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
                      bool currentFolderSheet, const std::function<void()> &done);
+    // The questions of a drop (the search one, then Copy or Move), the overlay up.
+    void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
     QWidget *window() const;

@@ -278,6 +278,7 @@ private:
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
     quint64 m_fileWorkTicket = 0;
+    quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
 
     std::shared_ptr<AddJob> m_job;

@@ -500,17 +500,24 @@ private Q_SLOTS:
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         SidebarTreeModel *model = sidebar->treeController->model();
-        // Files dragged from a folder onto that folder's own row.
-        QVERIFY(!dropFiles(sidebar, {photo}, root + QStringLiteral("/Here")));
-        // A URL that does not decode, and a type nobody knows.
+        // The files are checked in the background; a refused drop asks nothing.
+        // Files dragged from a folder onto that folder's own row, a URL that
+        // does not decode, and a file outside the home folder.
+        dropFiles(sidebar, {photo}, root + QStringLiteral("/Here"));
         QMimeData broken;
         broken.setData(QStringLiteral("text/uri-list"), "file:///tmp/%ZZ\r\n");
-        QVERIFY(!model->dropMimeData(&broken, Qt::CopyAction, -1, -1, indexOf(sidebar, root)));
+        model->dropMimeData(&broken, Qt::CopyAction, -1, -1, indexOf(sidebar, root));
+        const QString outside = QDir::tempPath() + QStringLiteral("/lg-outside-home.jpg");
+        lg::test::writeFile(outside);
+        dropFiles(sidebar, {photo, outside}, root);
+        // A type nobody knows is refused at once.
         QMimeData unknown;
         unknown.setData(QStringLiteral("application/x-promise"), "x");
         QVERIFY(!model->canDropMimeData(&unknown, Qt::CopyAction, -1, -1, indexOf(sidebar, root)));
+        QTest::qWait(200);
         QVERIFY(shownTitles().isEmpty());
         QVERIFY(QFileInfo(photo).isFile());
+        QFile::remove(outside);
     }
 
     void webLinksBecomeLeavesInOrder()

@@ -18,7 +18,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSet>
 #include <QTextStream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +45,13 @@ bool isMediaFilePath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
     return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !QFileInfo(path).isDir();
+}
+
+// A folder (or a link to one); one stat, without QFileInfo's caching.
+bool isFolderPath(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString folderOf(const QString &path)
@@ -265,6 +275,8 @@ void ItemFileCommands::trashItems(const BrowseView &view)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the question is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -272,14 +284,12 @@ void ItemFileCommands::trashItems(const BrowseView &view)
                                 "deleted and moved to trash.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, view](int button) {
+    lg::Alert::show(window(), spec, [self, paths](int button) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         hub->hideBusyLoader();
         if (!self || button != 0)
             return;
-        // The selection as it is now, when the user has confirmed.
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (!paths.isEmpty())
             self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true);
     });
@@ -299,10 +309,12 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the panel is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                            [self, view, move](std::optional<QUrl> chosen) {
+                            [self, paths, move](std::optional<QUrl> chosen) {
         if (!chosen || !self)
             return;
         mainvc *hub = contentHub();
@@ -321,7 +333,6 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
             hub->hideBusyLoader();
             return;
         }
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (paths.isEmpty()) {
             hub->hideBusyLoader();
             return;
@@ -360,15 +371,24 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         return false;
     bool accepted = true;
     QStringList collected;
+    collected.reserve(urls.size());
+    // A drop of thousands of files is checked here by name only (and one look
+    // at the disk per folder the files come from).
+    const QString cleanDestination = QDir::cleanPath(destination);
+    const QSet<QString> extensions(mediaExtensions.cbegin(), mediaExtensions.cend());
+    QString lastOtherFolder;   // a folder found not to be the destination
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
         const QString path = QDir::cleanPath(url.toLocalFile());
-        if (sameFolder(folderOf(path), destination)) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+        if (folder == cleanDestination || (folder != lastOtherFolder && sameFolder(folder, destination))) {
             accepted = false;   // from the current folder: items are never reordered
             continue;
         }
-        if (QFileInfo(path).isDir() || !isMediaFilePath(path))
+        lastOtherFolder = folder;
+        if (!extensions.contains(pathExtensionOf(path.mid(slash + 1)).toLower()))
             continue;
         collected.append(path);
     }
@@ -380,9 +400,32 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     if (!accepted || collected.isEmpty())
         return accepted;
     showAlertForm();
+    // Folders named like media files are passed over: that look at the disk
+    // is taken off the main thread, and the question follows it.
+    QPointer<ItemFileCommands> self(this);
+    lg::onBackground([self, collected, destination] {
+        QStringList files;
+        files.reserve(collected.size());
+        for (const QString &path : collected)
+            if (!isFolderPath(path))
+                files.append(path);
+        lg::onMain([self, files = std::move(files), destination] {
+            if (!self || files.isEmpty()) {
+                contentHub()->isonlyalert = false;
+                contentHub()->hideBusyLoader();
+                return;
+            }
+            self->askAboutDrop(files, destination);
+        });
+    });
+    return true;
+}
+
+void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString &destination)
+{
     if (!isSearchActive) {
         showCopyOrMoveAlert(collected, destination);
-        return true;
+        return;
     }
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -400,7 +443,6 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         showAlertForm();
         self->showCopyOrMoveAlert(collected, destination);
     });
-    return true;
 }
 
 void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)

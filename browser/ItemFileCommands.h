@@ -4,7 +4,8 @@
 // same-name sheet ("Replace", "Make a Copy", "Stop") that settles clashes.
 //
 // A command turns the selection (or the clipboard, or the drop) into file
-// paths on the main thread when it is confirmed, then runs the file work on a
+// paths on the main thread when it is chosen, before any question or panel
+// (a reload meanwhile changes nothing), then runs the file work on a
 // background thread through the file-operations and Trash layers behind the
 // hub's busy overlay, with the folder monitor stopped. The result comes back on
 // the main thread: the visible view reloads, the monitor restarts, items that
@@ -62,7 +63,7 @@ public:
     static ItemFileCommands *instance();
 
     void duplicateItems(const BrowseView &view);
-    // Asks first; on "Yes" the selection then is moved to the Trash.
+    // Asks first; on "Yes" the files selected when it was chosen go to the Trash.
     void trashItems(const BrowseView &view);
     void moveItemsTo(const BrowseView &view);
     void copyItemsTo(const BrowseView &view);
@@ -88,6 +89,8 @@ Q_SIGNALS:
 private:
     void finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
                      bool currentFolderSheet, const std::function<void()> &done);
+    // The questions of a drop (the search one, then Copy or Move), the overlay up.
+    void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
     QWidget *window() const;

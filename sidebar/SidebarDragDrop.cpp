@@ -10,17 +10,22 @@
 #include "app/mainvc.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "platform/Clipboard.h"
 #include "platform/NotificationHub.h"
 #include "platform/Paths.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "viewer/viewimagevc.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QMediaPlayer>
 #include <QMimeData>
 #include <QtConcurrent>
+
+#include <algorithm>
+#include <cctype>
 
 using namespace sidebarsheets;
 
@@ -106,9 +111,85 @@ QList<std::pair<QUrl, QString>> webLinks(const QMimeData *data)
     return ok ? links : QList<std::pair<QUrl, QString>>{};
 }
 
+// The files of a text/uri-list dropped on the folder destination (clean), in
+// order, less those already there or that the folder lies in; none when the
+// whole drop is refused: a line that is not a valid local file URL, a file
+// inside a Photos library or outside the home folder. Read by name only,
+// looking at the disk just for a path outside the home folder as spelt (a
+// home reached through a link). Any thread.
+std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QString &destination)
+{
+    const QString homePrefix = lg::Paths::clean(QDir::homePath()) + QLatin1Char('/');
+    QList<QUrl> usable;
+    for (const QByteArray &raw : list.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        std::optional<QString> path = lg::Clipboard::plainFileURLPath(line);
+        if (!path) {
+            const QUrl url(QString::fromUtf8(line), QUrl::StrictMode);
+            if (!url.isValid() || !url.isLocalFile())
+                return std::nullopt;
+            path = lg::Paths::clean(url.toLocalFile());
+        }
+        const QString &source = *path;
+        if (source.contains(QLatin1String(".photoslibrary/"), Qt::CaseInsensitive)
+            || (!source.startsWith(homePrefix) && !lg::Paths::isInsideHome(source)))
+            return std::nullopt;
+        // Both are clean: the containment is a comparison of their spellings.
+        const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
+        if (destination == source || QStringView(source).first(std::max<qsizetype>(slash, 0)) == destination
+            || (destination.startsWith(source) && destination.at(source.size()) == QLatin1Char('/')))
+            continue;  // already there, or into itself
+        usable.append(QUrl::fromLocalFile(source));
+    }
+    return usable;
+}
+
+// The URL lines of a drag of files. QMimeData hands out text/uri-list only
+// after decoding and encoding every URL again (some 10 ms for 10,000 files,
+// at every movement of the drag), so GNOME's list of the same files is read
+// when the drag carries it (ours do); its first line says copy or cut.
+QByteArray fileURLLines(const QMimeData *data)
+{
+    static const QString gnomeFormat = QStringLiteral("x-special/gnome-copied-files");
+    if (data->hasFormat(gnomeFormat)) {
+        const QByteArray list = data->data(gnomeFormat);
+        const qsizetype firstLine = list.indexOf('\n');
+        if (firstLine >= 0)
+            return list.sliced(firstLine + 1);
+    }
+    return data->data(uriListType);
+}
+
 enum class DropKind { None, Nodes, WebLinks, Files };
 
-DropKind dropKind(const QMimeData *data)
+// Whether every line of a text/uri-list names a local file ("file:"), read
+// from the bytes without making a URL of each: a drag of thousands of files
+// is asked this at every movement. The URLs themselves are checked on drop.
+bool allLinesAreFileURLs(const QByteArray &list)
+{
+    static const QByteArray scheme("file:");
+    bool any = false;
+    qsizetype start = 0;
+    while (start < list.size()) {
+        qsizetype end = list.indexOf('\n', start);
+        if (end < 0)
+            end = list.size();
+        qsizetype first = start;
+        while (first < end && std::isspace(static_cast<unsigned char>(list.at(first))))
+            ++first;
+        if (first < end && list.at(first) != '#') {
+            if (end - first < scheme.size() || qstrnicmp(list.constData() + first, scheme.constData(), scheme.size()) != 0)
+                return false;
+            any = true;
+        }
+        start = end + 1;
+    }
+    return any;
+}
+
+DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
 {
     if (!data)
         return DropKind::None;
@@ -117,6 +198,8 @@ DropKind dropKind(const QMimeData *data)
     if (data->hasFormat(mozUrlType) && !webLinks(data).isEmpty())
         return DropKind::WebLinks;
     if (data->hasFormat(uriListType)) {
+        if (!checkEachURL && allLinesAreFileURLs(fileURLLines(data)))
+            return DropKind::Files;
         bool ok = false;
         const QList<QUrl> urls = uriList(data, &ok);
         if (!ok || urls.isEmpty())
@@ -275,7 +358,7 @@ bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPa
 {
     if (isBusy || !item || childIndex != -1)
         return false;
-    const DropKind kind = dropKind(data);
+    const DropKind kind = dropKind(data, false);
     if (kind == DropKind::None)
         return false;
     if (kind == DropKind::Nodes) {
@@ -299,7 +382,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
     else
         dropPath = {childIndex == -1 ? int(contents().size()) : childIndex};
 
-    switch (dropKind(data)) {
+    switch (dropKind(data, false)) {
     case DropKind::Nodes: {
         if (!dragNodesArray || dragNodesArray->isEmpty())
             return false;
@@ -342,34 +425,36 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         return true;
     }
     case DropKind::Files: {
-        bool ok = false;
-        const QList<QUrl> urls = uriList(data, &ok);
         const QString destination = localPath(folderURLAtDropPath(dropPath));
-        if (!ok || urls.isEmpty() || destination.isEmpty())
+        if (destination.isEmpty())
             return false;
         if (isPhotosLibraryPath(destination)) {
             lg::Alert::inform(window(), QStringLiteral("Photos library import is not available"),
                               QStringLiteral("Files cannot be imported into a Photos library on this system."));
             return false;
         }
-        QList<QUrl> usable;
-        for (const QUrl &url : urls) {
-            const QString source = lg::Paths::clean(url.toLocalFile());
-            // Every item is checked: files from inside a Photos library or from
-            // outside the home folder refuse the whole drop.
-            if (source.toLower().contains(QLatin1String(".photoslibrary/")) || !lg::Paths::isInsideHome(source))
-                return false;
-            if (sameOrInside(destination, source) || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
-                continue;  // already there, or into itself
-            usable.append(QUrl::fromLocalFile(source));
-        }
         if (!QFileInfo(destination).isDir()) {
             treeController->model()->reloadData();
             return false;
         }
-        if (usable.isEmpty())
-            return false;
-        dropItemsOnFolder(usable, dropPath);
+        // A drop may hold thousands of files: they are read and checked on a
+        // pool thread, and the question follows; a refused drop does nothing.
+        const quint64 ticket = ++m_dropTicket;
+        const QUrl destinationURL = QUrl::fromLocalFile(destination);
+        auto *watcher = new QFutureWatcher<std::optional<QList<QUrl>>>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, destinationURL] {
+            watcher->deleteLater();
+            const std::optional<QList<QUrl>> usable = watcher->result();
+            if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
+                return;
+            // Where the folder's node is now.
+            std::optional<IndexPath> path = indexPathOfFolderNode(destinationURL);
+            if (!path)
+                return;
+            path->append(-1);
+            dropItemsOnFolder(*usable, *path);
+        });
+        watcher->setFuture(QtConcurrent::run(filesForFolderDrop, fileURLLines(data), destination));
         return true;
     }
     case DropKind::None:

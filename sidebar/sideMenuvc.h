@@ -274,10 +274,14 @@ private:
     void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                           const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
     void reportFailures(const QList<lg::FileOpResult> &results, std::function<void()> then = {});
+    // The end of Move to Trash: the node leaves the tree when its folder went.
+    void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
+    BaseNode::Ptr m_folderToTrash;   // the folder of the pending Trash question
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
     std::shared_ptr<lg::FileBatch> m_transferBatch;   // the paste or drop, until its clashes are settled
     quint64 m_fileWorkTicket = 0;
+    quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
 
     std::shared_ptr<AddJob> m_job;

@@ -177,6 +177,10 @@ void viewimagevc::trashCurrentItem()
         path = pathOf(currentItemFileURL());
     if (path.isEmpty())
         return;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        printLine(QStringLiteral("The file no longer exists: ") + path);
+        return;   // gone from outside meanwhile: nothing to trash
+    }
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok()) {
         reportFailure(window(), result);

@@ -20,7 +20,7 @@
 
 void viewimagevc::RotateImageWithSender(int tag)
 {
-    // The shown item, its index checked against the list in use.
+    // The shown file, bound now.
     const std::optional<QUrl> url = currentItemFileURL();
     if (!url)
         return;
@@ -32,9 +32,10 @@ void viewimagevc::RotateImageWithSender(int tag)
 
 void viewimagevc::flipImageWithSender(int tag)
 {
-    if (!viewerItemURL || !viewerItemURL->isLocalFile() || (tag != 1 && tag != 2))
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (!url || !url->isLocalFile() || (tag != 1 && tag != 2))
         return;
-    transformFile(viewerItemURL->toLocalFile(), 0, tag == 1, tag == 2);
+    transformFile(url->toLocalFile(), 0, tag == 1, tag == 2);
 }
 
 void viewimagevc::transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical)

@@ -2,6 +2,7 @@
 // What the benchmarks share: the main-thread stall meter and private folders for
 // the program's settings and caches. Main thread.
 #include <QByteArray>
+#include <QList>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -12,6 +13,16 @@
 #include <ctime>
 
 namespace bench {
+
+// The middle value (the mean of the two middle ones for an even count); 0 for none.
+inline double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
 
 // The CPU time the calling thread has used, in milliseconds.
 inline double threadCpuMs()
@@ -78,6 +89,15 @@ inline void usePrivateFolders(const QTemporaryDir &dir)
     qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", (dir.path() + QStringLiteral("/cache")).toLocal8Bit());
     qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toLocal8Bit());
+}
+
+// What a benchmark of the screens sets up before its QApplication: the
+// offscreen platform unless another is chosen, and private folders in home.
+inline void prepareScreens(const QTemporaryDir &home)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    usePrivateFolders(home);
 }
 
 } // namespace bench

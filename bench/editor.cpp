@@ -3,10 +3,15 @@
 // the new preview painted; the longest stall of the main thread meanwhile; and
 // the time of a save (full decode, adjustments, JPEG written) from Save to the
 // file on disk. The picture is made once, in the build folder.
+//   bench_editor [FILE]
+// With FILE, that file is edited instead: after the figures its exposure is
+// raised by 0.5 and a JPEG copy is saved beside it through the editor's save
+// path ("<name> edited.jpg"), and its path printed as "saved: PATH".
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/Saver.h"
+#include "platform/ImageSource.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/editImagevc.h"
@@ -46,15 +51,6 @@ QImage makePicture()
     return image;
 }
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const qsizetype middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
 bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
 {
     QElapsedTimer limit;
@@ -68,15 +64,20 @@ bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
 
 int main(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    bench::usePrivateFolders(home);
+    bench::prepareScreens(home);
     QApplication app(argc, argv);
 
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/bench-editor");
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString given = arguments.size() > 1 ? QFileInfo(arguments.at(1)).absoluteFilePath() : QString();
+    if (!given.isEmpty() && !QFileInfo(given).isFile()) {
+        std::fprintf(stderr, "no such file: %s\n", qPrintable(given));
+        return 1;
+    }
+    const QString folder = given.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/bench-editor")
+                                           : QFileInfo(given).absolutePath();
     QDir().mkpath(folder);
-    const QString path = folder + QStringLiteral("/photo.jpg");
+    const QString path = given.isEmpty() ? folder + QStringLiteral("/photo.jpg") : given;
     if (!QFileInfo::exists(path)) {
         QImageWriter writer(path, "jpeg");
         writer.setQuality(90);
@@ -138,8 +139,15 @@ int main(int argc, char **argv)
     }
     watchdog.stop();
 
-    const QString copy = folder + QStringLiteral("/edited.jpg");
+    const QString copy = given.isEmpty() ? folder + QStringLiteral("/edited.jpg")
+                                         : folder + QLatin1Char('/') + QFileInfo(given).completeBaseName()
+                                               + QStringLiteral(" edited.jpg");
     QFile::remove(copy);
+    if (!given.isEmpty()) {
+        Adjustments raised;
+        raised.exposure = 0.5;
+        editor->setAdjustments(raised);
+    }
     Saver::setPanelResponderForTesting([copy](const QString &) {
         SaveFormatChoice choice;
         choice.type = lg::ImageFileType::JPEG;
@@ -154,12 +162,16 @@ int main(int argc, char **argv)
     }
     const double saveTime = saving.nsecsElapsed() / 1e6;
 
+    const QSize fullSize = lg::ImageSource(path).pixelSize().value_or(pictureSize);
     std::printf("preview size: %dx%d of %dx%d\n", editor->imageview->image().width(),
-                editor->imageview->image().height(), pictureSize.width(), pictureSize.height());
-    std::printf("preview median: %.1f ms\n", median(times));
+                editor->imageview->image().height(), fullSize.width(), fullSize.height());
+    std::printf("preview median: %.1f ms\n", bench::median(times));
     std::printf("preview worst: %.1f ms\n", *std::max_element(times.begin(), times.end()));
     std::printf("longest stall: %.1f ms\n", longestStall);
     std::printf("save time: %.0f ms\n", saveTime);
-    QFile::remove(copy);
+    if (given.isEmpty())
+        QFile::remove(copy);
+    else
+        std::printf("saved: %s\n", qPrintable(copy));
     return 0;
 }

@@ -80,15 +80,6 @@ QStringList ensurePictures(const QString &folder)
     return paths;
 }
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const qsizetype middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
 // Runs the event loop until the viewer reports the awaited picture painted.
 bool waitUntilPainted(const bool *painted)
 {
@@ -103,11 +94,9 @@ bool waitUntilPainted(const bool *painted)
 
 int main(int argc, char **argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // The viewer touches no setting, but the program's folders stay out of the real home.
     QTemporaryDir home;
-    bench::usePrivateFolders(home);
+    bench::prepareScreens(home);
     QApplication app(argc, argv);
 
     const QStringList paths = ensurePictures(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-viewer-jpegs"));
@@ -218,12 +207,12 @@ int main(int argc, char **argv)
         std::printf("djpeg scale 1/4: %.0f ms\n", djpeg);
     else
         std::printf("djpeg scale 1/4: not available\n");
-    std::printf("preloaded median: %.1f ms\n", median(preloaded));
+    std::printf("preloaded median: %.1f ms\n", bench::median(preloaded));
     std::printf("preloaded worst: %.1f ms\n", *std::max_element(preloaded.begin(), preloaded.end()));
-    std::printf("cold median: %.1f ms\n", median(cold));
+    std::printf("cold median: %.1f ms\n", bench::median(cold));
     std::printf("cold worst: %.1f ms\n", *std::max_element(cold.begin(), cold.end()));
     if (djpeg > 0)
-        std::printf("cold median / djpeg scale 1/4: %.2f\n", median(cold) / djpeg);
+        std::printf("cold median / djpeg scale 1/4: %.2f\n", bench::median(cold) / djpeg);
     content->hide();
     return 0;
 }

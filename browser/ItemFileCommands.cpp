@@ -18,7 +18,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSet>
 #include <QTextStream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,6 +45,13 @@ bool isMediaFilePath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
     return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !QFileInfo(path).isDir();
+}
+
+// A folder (or a link to one); one stat, without QFileInfo's caching.
+bool isFolderPath(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString folderOf(const QString &path)
@@ -74,66 +84,26 @@ void showAlertForm()
 } // namespace
 
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames)
+                            ClashMode mode, const QStringList &listedNames, std::shared_ptr<lg::FileBatch> batch)
 {
     TransferOutcome out;
-    // Made at the first numbered copy: the target folder is listed once per batch.
-    std::optional<lg::FreeNameFinder> freeNames;
-    for (const QString &source : sources) {
-        if (kind == TransferKind::Trash) {
+    if (kind == TransferKind::Trash) {
+        for (const QString &source : sources)
             out.results.append(existsOrLink(source)
                                    ? lg::moveToTrash(source)
                                    : failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
-            continue;
-        }
-        const QFileInfo info(source);
-        if (!existsOrLink(source)) {
-            out.results.append(failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
-            continue;
-        }
-        const QString name = info.fileName();
-        const QString target = QDir(targetFolder).filePath(name);
-        const auto transfer = [&](lg::ConflictPolicy policy, const QString &targetName) {
-            return kind == TransferKind::Copy ? lg::copyItem(source, targetFolder, policy, targetName)
-                                              : lg::moveItem(source, targetFolder, policy, targetName);
-        };
-        switch (mode) {
-        case ClashMode::Collect: {
-            if (existsOrLink(target)) {
-                out.clashes.append(source);
-                break;
-            }
-            const lg::FileOpResult result = transfer(lg::ConflictPolicy::Refuse, {});
-            if (result.error == lg::FileOpError::TargetExists)
-                out.clashes.append(source);   // taken meanwhile
-            else
-                out.results.append(result);
-            break;
-        }
-        case ClashMode::Replace:
-            if (lg::isSameFile(source, target)) {
-                out.results.append(failed(lg::FileOpError::SameFile, source, target, QStringLiteral("An item cannot replace itself.")));
-            } else if (QFileInfo(target).isDir() && !info.isDir()) {
-                out.results.append(failed(lg::FileOpError::TargetExists, source, target,
-                                          QStringLiteral("A folder with the same name is in the way.")));
-            } else {
-                out.results.append(transfer(lg::ConflictPolicy::Replace, {}));
-            }
-            break;
-        case ClashMode::MakeCopy: {
-            lg::NameNumbering numbering;
-            numbering.tryPlainNameFirst = false;
-            numbering.isFolder = info.isDir();
-            if (!freeNames) {
-                freeNames.emplace(targetFolder);
-                for (const QString &listed : listedNames)
-                    freeNames->addTaken(listed);
-            }
-            out.results.append(transfer(lg::ConflictPolicy::Refuse, freeNames->take(name, numbering)));
-            break;
-        }
-        }
+        return out;
     }
+    const lg::FileOpKind batchKind = kind == TransferKind::Copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    if (!batch || batch->kind() != batchKind || batch->targetFolder() != targetFolder)
+        batch = std::make_shared<lg::FileBatch>(batchKind, targetFolder, listedNames);
+    const lg::ConflictPolicy onClash = mode == ClashMode::Collect   ? lg::ConflictPolicy::Refuse
+                                       : mode == ClashMode::Replace ? lg::ConflictPolicy::Replace
+                                                                    : lg::ConflictPolicy::KeepBoth;
+    lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    out.results = std::move(done.results);
+    out.clashes = std::move(done.clashes);
+    out.batch = std::move(batch);
     return out;
 }
 
@@ -166,7 +136,8 @@ QWidget *ItemFileCommands::window() const
 }
 
 void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                                ClashMode mode, bool currentFolderSheet, std::function<void()> done)
+                                ClashMode mode, bool currentFolderSheet, std::function<void()> done,
+                                std::shared_ptr<lg::FileBatch> batch)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
@@ -175,15 +146,15 @@ void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, c
     hub->stopMonitorWithSender();
     // Names listed in the current folder count as taken for its numbered copies.
     QStringList listed;
-    if (mode == ClashMode::MakeCopy && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
+    if (kind != TransferKind::Trash && !batch && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
         for (const InitialDirectory &item : std::as_const(itemList))
             if (item.file)
                 listed.append(item.file->url.fileName());
     const int generation = ++m_generation;
     QPointer<ItemFileCommands> self(this);
     lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, generation,
-                      done = std::move(done)] {
-        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed);
+                      done = std::move(done), batch = std::move(batch)] {
+        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch);
         lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, generation, done] {
             if (!self || generation != self->m_generation) {
                 isFileOperationRunning = false;
@@ -214,6 +185,7 @@ void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind 
     hub->startMonitorWithSender();
 
     m_pending = outcome.clashes;
+    m_pendingBatch = outcome.batch;
     m_pendingFolder = targetFolder;
     m_pendingKind = kind;
     m_pendingCurrentFolder = currentFolderSheet;
@@ -270,8 +242,9 @@ void ItemFileCommands::alertSameFile()
     const QString folder = m_pendingFolder;
     const TransferKind kind = m_pendingKind;
     const bool currentFolderSheet = m_pendingCurrentFolder;
+    const std::shared_ptr<lg::FileBatch> batch = m_pendingBatch;
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet](int button) {
+    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, batch](int button) {
         contentHub()->isonlyalert = false;
         const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
         if (!self || choice < 0 || choice > 1) {
@@ -279,7 +252,7 @@ void ItemFileCommands::alertSameFile()
             return;
         }
         self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
-                       currentFolderSheet);
+                       currentFolderSheet, {}, batch);
     });
 }
 
@@ -302,6 +275,8 @@ void ItemFileCommands::trashItems(const BrowseView &view)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the question is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -309,14 +284,12 @@ void ItemFileCommands::trashItems(const BrowseView &view)
                                 "deleted and moved to trash.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, view](int button) {
+    lg::Alert::show(window(), spec, [self, paths](int button) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         hub->hideBusyLoader();
         if (!self || button != 0)
             return;
-        // The selection as it is now, when the user has confirmed.
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (!paths.isEmpty())
             self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true);
     });
@@ -336,10 +309,12 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
 {
     if (isFileOperationRunning)
         return;
+    // The files chosen now: a reload while the panel is open changes nothing.
+    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                            [self, view, move](std::optional<QUrl> chosen) {
+                            [self, paths, move](std::optional<QUrl> chosen) {
         if (!chosen || !self)
             return;
         mainvc *hub = contentHub();
@@ -358,7 +333,6 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
             hub->hideBusyLoader();
             return;
         }
-        const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
         if (paths.isEmpty()) {
             hub->hideBusyLoader();
             return;
@@ -423,15 +397,24 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         return false;
     bool accepted = true;
     QStringList collected;
+    collected.reserve(urls.size());
+    // A drop of thousands of files is checked here by name only (and one look
+    // at the disk per folder the files come from).
+    const QString cleanDestination = QDir::cleanPath(destination);
+    const QSet<QString> extensions(mediaExtensions.cbegin(), mediaExtensions.cend());
+    QString lastOtherFolder;   // a folder found not to be the destination
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
         const QString path = QDir::cleanPath(url.toLocalFile());
-        if (sameFolder(folderOf(path), destination)) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+        if (folder == cleanDestination || (folder != lastOtherFolder && sameFolder(folder, destination))) {
             accepted = false;   // from the current folder: items are never reordered
             continue;
         }
-        if (QFileInfo(path).isDir() || !isMediaFilePath(path))
+        lastOtherFolder = folder;
+        if (!extensions.contains(pathExtensionOf(path.mid(slash + 1)).toLower()))
             continue;
         collected.append(path);
     }
@@ -443,9 +426,32 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     if (!accepted || collected.isEmpty())
         return accepted;
     showAlertForm();
+    // Folders named like media files are passed over: that look at the disk
+    // is taken off the main thread, and the question follows it.
+    QPointer<ItemFileCommands> self(this);
+    lg::onBackground([self, collected, destination] {
+        QStringList files;
+        files.reserve(collected.size());
+        for (const QString &path : collected)
+            if (!isFolderPath(path))
+                files.append(path);
+        lg::onMain([self, files = std::move(files), destination] {
+            if (!self || files.isEmpty()) {
+                contentHub()->isonlyalert = false;
+                contentHub()->hideBusyLoader();
+                return;
+            }
+            self->askAboutDrop(files, destination);
+        });
+    });
+    return true;
+}
+
+void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString &destination)
+{
     if (!isSearchActive) {
         showCopyOrMoveAlert(collected, destination);
-        return true;
+        return;
     }
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -463,7 +469,6 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         showAlertForm();
         self->showCopyOrMoveAlert(collected, destination);
     });
-    return true;
 }
 
 void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)

@@ -4,12 +4,14 @@
 // same-name sheet ("Replace", "Make a Copy", "Stop") that settles clashes.
 //
 // A command turns the selection (or the clipboard, or the drop) into file
-// paths on the main thread when it is confirmed, then runs the file work on a
+// paths on the main thread when it is chosen, before any question or panel
+// (a reload meanwhile changes nothing), then runs the file work on a
 // background thread through the file-operations and Trash layers behind the
 // hub's busy overlay, with the folder monitor stopped. The result comes back on
 // the main thread: the visible view reloads, the monitor restarts, items that
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
+#include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
 
 #include <QList>
@@ -18,11 +20,13 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 struct BrowseView;
 class QWidget;
 
-// How a batch treats a target name that is taken.
+// How a batch treats a name the destination held before the batch began (the
+// batch's rules are lg::FileBatch's: items of the batch never replace each other).
 enum class ClashMode {
     Collect,    // leave the item for the same-name sheet
     Replace,    // replace the target (never the source itself, never a folder)
@@ -35,12 +39,15 @@ struct TransferOutcome
 {
     QList<lg::FileOpResult> results;   // one per item that was tried
     QStringList clashes;               // sources whose name is taken at the target (Collect)
+    std::shared_ptr<lg::FileBatch> batch;   // goes on with the answer to the clashes
 };
 
 // The file work of one batch; any thread, blocking. listedNames are names that
-// count as taken besides the disk's (the current listing), compared ignoring case.
+// count as taken besides the disk's (the current listing), compared ignoring
+// case. batch: the batch of the first pass, for the answer to its clashes.
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames = {});
+                            ClashMode mode, const QStringList &listedNames = {},
+                            std::shared_ptr<lg::FileBatch> batch = {});
 
 // The results worth telling the user about: failures other than a clash that
 // the sheet settles, a vanished source or a replace of an item by itself.
@@ -56,7 +63,7 @@ public:
     static ItemFileCommands *instance();
 
     void duplicateItems(const BrowseView &view);
-    // Asks first; on "Yes" the selection then is moved to the Trash.
+    // Asks first; on "Yes" the files selected when it was chosen go to the Trash.
     void trashItems(const BrowseView &view);
     void moveItemsTo(const BrowseView &view);
     void copyItemsTo(const BrowseView &view);
@@ -69,7 +76,8 @@ public:
     // Runs a batch behind the overlay; then the common ending, with clashes
     // going to the same-name sheet for targetFolder. Public for the benchmark.
     void runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder, ClashMode mode,
-                  bool currentFolderSheet, std::function<void()> done = {});
+                  bool currentFolderSheet, std::function<void()> done = {},
+                  std::shared_ptr<lg::FileBatch> batch = {});
 
     // The same-name sheet for the pending clashes.
     void alertSameFile();
@@ -81,12 +89,15 @@ Q_SIGNALS:
 private:
     void finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
                      bool currentFolderSheet, const std::function<void()> &done);
+    // The questions of a drop (the search one, then Copy or Move), the overlay up.
+    void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
     QWidget *window() const;
 
     // The pending clashes of the last batch.
     QStringList m_pending;
+    std::shared_ptr<lg::FileBatch> m_pendingBatch;
     QString m_pendingFolder;
     TransferKind m_pendingKind = TransferKind::Copy;
     bool m_pendingCurrentFolder = true;

@@ -223,7 +223,10 @@ QMenu *popUpContextMenu(const BrowseView &view, int row, QPoint globalPos)
     addItem(menu, QStringLiteral("actionStartSlideShow"), QStringLiteral("Start Slide Show"), [] { startSlideShow(); });
     menu->addSeparator();
     addItem(menu, QStringLiteral("actionFullscreenView"), QStringLiteral("Fullscreen view"), [] { fullscreenView(); });
-    addItem(menu, QStringLiteral("actionSetAsWallpaper"), QStringLiteral("Set as wallpaper"), [v] { setWallpaper(v); });
+    // The item right-clicked, bound as the menu opens.
+    const QString clickedPath = pathOfRow(view, *view.menuClickedRow);
+    addItem(menu, QStringLiteral("actionSetAsWallpaper"), QStringLiteral("Set as wallpaper"),
+            [v, clickedPath] { setWallpaper(v, clickedPath); });
     menu->addSeparator();
     QAction *copy = addItem(menu, QStringLiteral("actionCopy"), QStringLiteral("Copy"), [v] { copyItems(v); });
     copy->setShortcut(QKeySequence::Copy);
@@ -292,9 +295,8 @@ void openWithApplication(bool grid, int index)
         QTextStream(stdout) << "Open with " << state.apps.at(index).id << " failed: " << error << Qt::endl;
 }
 
-void setWallpaper(const BrowseView &view)
+void setWallpaper(const BrowseView &view, const QString &path)
 {
-    const QString path = pathOfRow(view, *view.menuClickedRow);
     if (path.isEmpty())
         return;
     QString error;
@@ -319,7 +321,7 @@ void pasteItems()
 void setInfoLineMode(int mode)
 {
     infoLineMode = uint8_t(std::clamp(mode, 0, 2));
-    thumbnailGrid()->reloadKeepingSelection();
+    thumbnailGrid()->reloadCollectionView();
 }
 
 void showProperties()

@@ -63,8 +63,9 @@ void refresh(const BrowseView &view);
 void fullscreenView();
 // Opens the file the menu listed applications for with the application at index.
 void openWithApplication(bool grid, int index);
-// The item under the last right click becomes the desktop picture; a failure is told.
-void setWallpaper(const BrowseView &view);
+// The file of the item under the right click (bound as the menu opened)
+// becomes the desktop picture; a failure is told.
+void setWallpaper(const BrowseView &view, const QString &path);
 // The selection's file URLs in shown order go on the clipboard and in copiedURLs;
 // an empty selection empties both.
 void copyItems(const BrowseView &view);

@@ -4,7 +4,13 @@
 #include "browser/Listing.h"
 #include "model/FileServices.h"
 
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QLocale>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
 
 ShownItemsModel::ShownItemsModel(Kind kind, QObject *parent) : QAbstractTableModel(parent), m_kind(kind)
 {
@@ -43,6 +49,11 @@ const InitialDirectory *ShownItemsModel::entry(int row) const
 ThumbnailKey ShownItemsModel::keyAt(int row) const
 {
     return row >= 0 && row < m_keys.size() ? m_keys.at(row) : ThumbnailKey();
+}
+
+int ShownItemsModel::rowOfPath(const QString &path) const
+{
+    return path.isEmpty() ? -1 : m_rowOfPath.value(path, -1);
 }
 
 int ShownItemsModel::rowCount(const QModelIndex &parent) const
@@ -302,4 +313,80 @@ Qt::ItemFlags ShownItemsModel::flags(const QModelIndex &index) const
     if (index.column() == NameColumn)
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+// ---------------------------------------------------------------- selection by path
+
+namespace {
+
+// What a view had selected, by file, while a reset is under way.
+struct KeptSelection
+{
+    std::optional<QUrl> folder;   // the folder the rows belonged to
+    bool folderKnown = false;
+    QStringList selected;         // shown order
+    QString current;              // the view's current item
+    QString selectedItem;         // the file of selectedItemIndex
+    bool capturing = false;
+};
+
+} // namespace
+
+void keepSelectionByPath(QAbstractItemView *view, ShownItemsModel *model, std::function<bool()> isShown,
+                         bool *selectingItself)
+{
+    auto kept = std::make_shared<KeptSelection>();
+    QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, view, [view, model, kept, isShown] {
+        // The rows still hold the files they showed; the folder may be a new one.
+        const bool sameFolder = !kept->folderKnown || kept->folder == currentFolderURL;
+        kept->selected.clear();
+        kept->current.clear();
+        kept->selectedItem.clear();
+        kept->capturing = sameFolder;
+        if (!sameFolder || !view->selectionModel())
+            return;
+        QList<int> rows;
+        for (const QModelIndex &index : view->selectionModel()->selectedIndexes())
+            rows.append(index.row());
+        std::sort(rows.begin(), rows.end());
+        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+        for (int row : std::as_const(rows))
+            if (const QString path = model->keyAt(row).path; !path.isEmpty())
+                kept->selected.append(path);
+        kept->current = model->keyAt(view->selectionModel()->currentIndex().row()).path;
+        if (isShown())
+            kept->selectedItem = model->keyAt(selectedItemIndex).path;
+    });
+    QObject::connect(model, &QAbstractItemModel::modelReset, view,
+                     [view, model, kept, isShown = std::move(isShown), selectingItself] {
+        kept->folder = currentFolderURL;
+        kept->folderKnown = true;
+        if (!kept->capturing || !view->selectionModel())
+            return;
+        kept->capturing = false;
+        const bool wholeRows = view->selectionBehavior() == QAbstractItemView::SelectRows;
+        const QItemSelectionModel::SelectionFlags rowFlag = wholeRows ? QItemSelectionModel::Rows
+                                                                      : QItemSelectionModel::NoUpdate;
+        QItemSelection selection;
+        int firstRow = -1;
+        for (const QString &path : std::as_const(kept->selected)) {
+            const int row = model->rowOfPath(path);
+            if (row < 0)
+                continue;   // gone
+            const QModelIndex index = model->index(row, 0);
+            selection.select(index, index);
+            if (firstRow < 0)
+                firstRow = row;
+        }
+        *selectingItself = true;
+        if (const int current = model->rowOfPath(kept->current); current >= 0)
+            view->selectionModel()->setCurrentIndex(model->index(current, 0), QItemSelectionModel::NoUpdate);
+        if (!selection.isEmpty())
+            view->selectionModel()->select(selection, QItemSelectionModel::Select | rowFlag);
+        *selectingItself = false;
+        if (!isShown() || (kept->selectedItem.isEmpty() && kept->selected.isEmpty()))
+            return;
+        const int item = model->rowOfPath(kept->selectedItem);
+        selectedItemIndex = item >= 0 ? item : firstRow;
+    });
 }

@@ -11,6 +11,10 @@
 #include <QHash>
 #include <QVector>
 
+#include <functional>
+
+class QAbstractItemView;
+
 class ShownItemsModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -33,6 +37,8 @@ public:
     // The entry of a row, or nullptr.
     const InitialDirectory *entry(int row) const;
     ThumbnailKey keyAt(int row) const;
+    // The row of the entry of a file path, or -1.
+    int rowOfPath(const QString &path) const;
     // The side the view asks thumbnails for: 200 for the grid, 150 for the list.
     int thumbnailSide() const { return m_kind == Grid ? 200 : 150; }
     // Asks the cache for the thumbnails (and, where shown, pixel sizes) of rows
@@ -69,3 +75,13 @@ private:
     bool m_restRequested = false;
     bool m_restWithPixels = false;
 };
+
+// Keeps the selection of view (over model) on its files across every reset of
+// the model (a reload, a new order, a search): the files selected before are
+// selected again wherever their rows are now, and rows of files that are gone
+// drop out. While isShown() holds, selectedItemIndex follows its file the same
+// way (-1 when it is gone and nothing selected is left). A reset that shows
+// another folder keeps nothing. selectingItself is set while the selection is
+// put back, so the view's own selection handling can leave it alone.
+void keepSelectionByPath(QAbstractItemView *view, ShownItemsModel *model, std::function<bool()> isShown,
+                         bool *selectingItself);

@@ -49,6 +49,7 @@ void listVc::viewDidLoad()
     connect(tblview->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { tableViewSelectionDidChange(); });
     connect(tblview, &ListTableView::visibleRowsChanged, this, [this] { scheduleWorkRequest(); });
+    keepSelectionByPath(tblview, m_model, [] { return currentScreenMode == ScreenList; }, &m_selectingItself);
     installItemEditing(tblview, false);
 }
 
@@ -147,7 +148,8 @@ void listVc::finishReload()
     followRenamedItem();
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
-    if (firstAccess)
+    // The selection came back with its files; without one, the current item.
+    if (firstAccess && !tblview->selectionModel()->hasSelection())
         selectCurrentRow();
     Q_EMIT reloadFinished();
 }

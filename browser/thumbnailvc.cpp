@@ -81,6 +81,7 @@ void thumbnailvc::viewDidLoad()
             [this](const QItemSelection &selected, const QItemSelection &) { didSelectItems(selected); });
     connect(collectionview, &GridView::itemDoubleClicked, this,
             [] { lg::NotificationHub::instance().post(QStringLiteral("viewimage")); });
+    keepSelectionByPath(collectionview, m_model, [] { return currentScreenMode == ScreenGrid; }, &m_selectingItself);
     installItemEditing(collectionview, true);
 }
 
@@ -175,23 +176,6 @@ void thumbnailvc::reloadCollectionView()
     m_model->reloadData();
 }
 
-void thumbnailvc::reloadKeepingSelection()
-{
-    QItemSelectionModel *selection = collectionview->selectionModel();
-    const QModelIndexList selected = selection->selectedIndexes();
-    const int current = selection->currentIndex().row();
-    reloadCollectionView();
-    QItemSelection kept;
-    for (const QModelIndex &index : selected)
-        if (index.row() < m_model->rowCount())
-            kept.select(m_model->index(index.row(), 0), m_model->index(index.row(), 0));
-    m_selectingItself = true;
-    if (current >= 0 && current < m_model->rowCount())
-        selection->setCurrentIndex(m_model->index(current, 0), QItemSelectionModel::NoUpdate);
-    selection->select(kept, QItemSelectionModel::Select);
-    m_selectingItself = false;
-}
-
 void thumbnailvc::selectCurrentItem()
 {
     firstAccess = true;
@@ -238,7 +222,8 @@ void thumbnailvc::finishReload()
     followRenamedItem();
     focusRequestedFileOrRefreshPreview();
     contentController()->updateItemCountLabel();
-    if (firstAccess)
+    // The selection came back with its files; without one, the current item.
+    if (firstAccess && !collectionview->selectionModel()->hasSelection())
         selectCurrentItem();
     Q_EMIT reloadFinished();
 }

@@ -51,10 +51,9 @@ public:
     // Selects the item at selectedItemIndex and scrolls to it (without running
     // the selection handling).
     void selectCurrentItem();
-    // Shows the shown list as it is now (the collection view's reload).
+    // Shows the shown list as it is now (the collection view's reload); the
+    // selection stays on its files.
     void reloadCollectionView();
-    // The same, for a change of what the items show: the selection stays.
-    void reloadKeepingSelection();
 
     // Puts the file URLs of the selection on the clipboard and in copiedURLs.
     void copyItem_menu();

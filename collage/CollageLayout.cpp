@@ -257,11 +257,38 @@ QRectF visibleImageRect(QSizeF imageSize, QSizeF slotSize, const SlotFraming &fr
 
 QRectF pileFrameForPhoto(const QRectF &frame, QSizeF imageSize, double border)
 {
-    if (!usable(imageSize))
+    if (!usable(imageSize) || !usable(frame.size()))
         return frame;
-    const double innerHeight = std::max(1.0, frame.height() - 2 * border);
-    const double innerWidth = innerHeight * imageSize.width() / imageSize.height();
-    return QRectF(frame.x(), frame.y(), innerWidth + 2 * border, frame.height());
+    const double b = 2 * std::max(0.0, border);
+    double width = frame.width();
+    double height = frame.height();
+    const QSizeF shown = displayedImageSize(imageSize, QSizeF(std::max(1.0, width - b), std::max(1.0, height - b)));
+    if (!usable(shown))
+        return frame;
+    if (shown.height() < height)
+        width = shown.width() * height / shown.height();
+    else
+        height = shown.height() * width / shown.width();
+    return QRectF(frame.x(), frame.bottom() - (height + b), width + b, height + b);
+}
+
+StripLayout stripLayout(double stripWidth, double itemSize)
+{
+    StripLayout layout;
+    if (!(itemSize > 0) || !std::isfinite(stripWidth))
+        return layout;
+    layout.itemsPerRow = stripWidth / itemSize - 1.0;
+    layout.space = layout.itemsPerRow < 1.0 ? stripWidth - itemSize : itemSize / layout.itemsPerRow;
+    return layout;
+}
+
+QString collageDecimal(double value)
+{
+    if (value == 0)
+        value = 0;   // no "-0.0"
+    if (value == std::floor(value) && std::abs(value) < 1e15)
+        return QString::number(value, 'f', 1);
+    return QString::number(value);
 }
 
 int slotDecodeSize(QSizeF imageSize, QSizeF slotPixels, double zoom)

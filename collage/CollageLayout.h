@@ -13,6 +13,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -31,6 +32,9 @@ QList<int> centerBandCounts(int photoCount);
 // The slot frames of a style in placement order. Grid uses rows x columns,
 // Center and Pile the photo count (Center shows at least five slots).
 QList<QRectF> collageFrames(CollageStyle style, QSizeF area, int photoCount, int rows, int columns);
+
+// The rounding of a slot's and of the canvas's corners, in points.
+constexpr double slotCornerRadius = 5.0;
 
 // The pitch of a Pile: each slot is 4/3 of it and overlaps its neighbours.
 constexpr double pileCellWidth = 122.0;
@@ -78,9 +82,26 @@ SlotFraming pannedFraming(SlotFraming framing, QPointF drag, QSizeF imageSize, Q
 // empty photo or slot.
 QRectF visibleImageRect(QSizeF imageSize, QSizeF slotSize, const SlotFraming &framing);
 
-// A Pile slot keeps its frame's height and takes the width that gives its
-// inner part (frame less border on each side) the photo's aspect.
+// A Pile slot's frame (top-down) around its photo: the photo is fitted into
+// the frame less the border on each side, then the frame takes the photo's
+// shape at the frame's height (or, where the photo fills that height, at its
+// width) and grows by twice the border. Its bottom-left corner stays put.
+// A 4:3 photo in a 162.67 x 266.67 frame with border 7: 369.56 x 280.67.
 QRectF pileFrameForPhoto(const QRectF &frame, QSizeF imageSize, double border);
+
+// The photo strip's rows: items per row is the strip's width over the item
+// size, less one; the space left and right is the width less one item when
+// that is under one, else the item size over it. A 600-point strip with items
+// of 150 gives 3 per row and 50 points each side.
+struct StripLayout
+{
+    double itemsPerRow = 0;
+    double space = 0;
+};
+StripLayout stripLayout(double stripWidth, double itemSize);
+
+// A number as the diagnostic lines write it: "800.0", "12.5".
+QString collageDecimal(double value);
 
 // The longest side, in pixels, at which to decode a photo shown to cover
 // `slotPixels` at `zoom`: rounded up to a power of two from 256 to 4096 so

@@ -50,24 +50,25 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (!snapshot.slotArea.isEmpty())
         painter.setClipRect(scaled(snapshot.slotArea));
+    const double corner = slotCornerRadius * std::min(sx, sy);
     if (snapshot.shadow) {
-        // The slots' outlines, blurred by drawing them small and scaling up.
-        const double shrink = 8;
-        QImage mask((QSizeF(outputSize) / shrink).toSize().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+        QImage mask(outputSize, QImage::Format_ARGB32_Premultiplied);
         mask.fill(Qt::transparent);
         {
             QPainter shadow(&mask);
-            shadow.scale(1 / shrink, 1 / shrink);
+            shadow.setRenderHint(QPainter::Antialiasing);
+            shadow.setPen(Qt::NoPen);
+            shadow.setBrush(QColor(0, 0, 0, 200));
             for (const CollageSlotSnapshot &slot : snapshot.slotList)
-                shadow.fillRect(scaled(slot.frame), QColor(0, 0, 0, 200));
+                shadow.drawRoundedRect(scaled(slot.frame), corner, corner);
         }
-        const QImage soft = mask.scaled(mask.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                .scaled(outputSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        painter.drawImage(0, 0, soft);
+        painter.drawImage(0, 0, softened(mask, 16));
     }
     for (qsizetype i = 0; i < snapshot.slotList.size(); ++i) {
         const QRectF frame = scaled(snapshot.slotList.at(i).frame);
-        painter.fillRect(frame, snapshot.border);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(snapshot.border);
+        painter.drawRoundedRect(frame, corner, corner);
         const QRectF target = inner(frame);
         const QImage &picture = pictures.at(i);
         if (picture.isNull()) {
@@ -77,4 +78,13 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
         painter.drawImage(target, picture, visibleImageRect(picture.size(), target.size(), snapshot.slotList.at(i).framing));
     }
     return output;
+}
+
+QImage softened(const QImage &mask, double radius)
+{
+    if (mask.isNull() || radius < 1)
+        return mask;
+    const QSize small = (QSizeF(mask.size()) / radius).toSize().expandedTo(QSize(1, 1));
+    return mask.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .scaled(mask.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }

@@ -33,3 +33,7 @@ struct CollageSnapshot
 // A photo that cannot be read leaves its slot empty. An empty canvas or
 // output size gives a null image.
 QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize);
+
+// A soft copy of mask: drawn small and scaled up smoothly, which spreads its
+// edges over about radius pixels. For drop shadows. Any thread.
+QImage softened(const QImage &mask, double radius);

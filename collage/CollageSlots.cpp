@@ -3,18 +3,23 @@
 #include "app/Essentials.h"
 #include "collage/collagevc.h"
 #include "platform/Dispatch.h"
+#include "platform/ImageSource.h"
 
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGraphicsDropShadowEffect>
 #include <QMimeData>
 #include <QPainter>
 #include <QWheelEvent>
+#include <QtConcurrent>
 
 #include <cmath>
+
+Q_LOGGING_CATEGORY(lcCollageSlots, "lumengallery.collage.slots", QtInfoMsg)
 
 std::optional<QUrl> hoveredSlotURL;
 QImage slotDraggedImage;
@@ -22,7 +27,6 @@ std::optional<QUrl> slotDragSourceURL;
 bool isSlotDragStarted = false;
 std::optional<QUrl> slotDropSwapURL;
 bool isSlotHovered = false;
-const QString collageSlotMimeType = QStringLiteral("application/x-lumengallery-collage-slot");
 
 QList<QPointer<QWidget>> collageRotateSlotList;
 int collageBorderWidth = 7;
@@ -201,7 +205,7 @@ void CollageDropView::mouseReleaseEvent(QMouseEvent *)
 
 void CollageDropView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls() || event->mimeData()->hasFormat(collageSlotMimeType)) {
+    if (event->mimeData()->hasUrls() || isCollageDrag(event->mimeData())) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     }
@@ -210,11 +214,15 @@ void CollageDropView::dragEnterEvent(QDragEnterEvent *event)
 void CollageDropView::dropEvent(QDropEvent *event)
 {
     slotDropSwapURL.reset();
+    ++m_dropTicket;   // a file drop still being checked gives way
     const QMimeData *mime = event->mimeData();
-    auto taken = [this, event] {
-        lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
+    auto take = [event] {
         event->setDropAction(Qt::CopyAction);
         event->accept();
+    };
+    auto taken = [this, take] {
+        lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
+        take();
     };
     // From another slot: only a drag that started on a handle and is still
     // running counts, so a stale source never turns an outside drop into a swap.
@@ -226,11 +234,16 @@ void CollageDropView::dropEvent(QDropEvent *event)
         taken();
         return;
     }
-    if (!mime->hasUrls()) {
+    // From the strip (our own list of photos) or from another program (files).
+    QList<QUrl> urls;
+    if (mime->hasFormat(collagePhotoMimeType))
+        urls = collageDraggedPhotos(mime);
+    else if (mime->hasUrls())
+        urls = mime->urls();
+    else {
         event->ignore();
         return;
     }
-    const QList<QUrl> urls = mime->urls();
     if (urls.isEmpty()) {
         taken();
         return;
@@ -241,19 +254,38 @@ void CollageDropView::dropEvent(QDropEvent *event)
         return;
     }
     const QFileInfo info(url.toLocalFile());
-    if (!(info.exists() && info.isDir()) && isCollageImageURL(url)) {
+    if ((info.exists() && info.isDir()) || !isCollageImageURL(url)) {
+        taken();
+        return;
+    }
+    if (entriesWithURL(collagePhotoList, url).isEmpty()) {
+        collagePhotoList.append(arrayStruct{url, false});
+        isCollageSaved = false;
+        collageMaker()->reloadStrip();
+    }
+    take();
+    takeDroppedPhoto(url);
+}
+
+void CollageDropView::takeDroppedPhoto(const QUrl &url)
+{
+    const quint64 ticket = ++m_dropTicket;
+    ++m_checking;
+    auto *watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, url] {
+        watcher->deleteLater();
+        --m_checking;
+        if (ticket != m_dropTicket || !watcher->result())
+            return;   // superseded, or not a picture that can be shown and saved
         if (imgurl != url) {
             imgurl = url;
             framing = {};
             m_image = QImage();
         }
-        if (entriesWithURL(collagePhotoList, url).isEmpty()) {
-            collagePhotoList.append(arrayStruct{url, false});
-            isCollageSaved = false;
-            collageMaker()->reloadStrip();
-        }
-    }
-    taken();
+        lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
+    });
+    // The same test the saved collage makes before it draws a photo.
+    watcher->setFuture(QtConcurrent::run([path = url.toLocalFile()] { return lg::ImageSource(path).pixelSize().has_value(); }));
 }
 
 // ---------------------------------------------------------------- draggablebutton
@@ -310,17 +342,20 @@ void draggablebutton::mouseMoveEvent(QMouseEvent *event)
     m_pressed = false;
     isSlotDragStarted = true;
 
+    // Our own type and the picture, never the file: nothing outside can move
+    // or copy the user's photo, and only a slot takes the drop.
     auto *drag = new QDrag(this);
     auto *mime = new QMimeData;
-    mime->setData(collageSlotMimeType, slotDragSourceURL->toString().toUtf8());
-    mime->setUrls({*slotDragSourceURL});
+    mime->setData(collageSlotMimeType, slotDragSourceURL->toEncoded());
+    mime->setImageData(slotDraggedImage);
     drag->setMimeData(mime);
     const QImage picture = dragPicture(slotDraggedImage);
     if (!picture.isNull()) {
         drag->setPixmap(QPixmap::fromImage(picture));
         drag->setHotSpot(QPoint(picture.width() / 2, picture.height() / 2));
     }
-    const Qt::DropAction action = dragRunner() ? dragRunner()(drag) : drag->exec(Qt::CopyAction | Qt::MoveAction);
+    const Qt::DropActions offered = Qt::CopyAction;
+    const Qt::DropAction action = dragRunner() ? dragRunner()(drag, offered) : drag->exec(offered, Qt::CopyAction);
     Q_UNUSED(action);
     drag->deleteLater();
     if (btndelegate)
@@ -422,7 +457,10 @@ void CollageSlotBase::applySlotShadow()
 void CollageSlotBase::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), collageSlotBorderColor);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(collageSlotBorderColor);
+    painter.drawRoundedRect(QRectF(rect()), slotCornerRadius, slotCornerRadius);
 }
 
 void CollageSlotBase::resizeEvent(QResizeEvent *)
@@ -510,6 +548,11 @@ void collageCellvc::loadSlotImage(const std::optional<QUrl> &url, bool reload)
     // Without reload a picture already decoded for this size is kept (a
     // cache hit); the size may have changed, so ask in either case.
     Q_UNUSED(reload);
+    const QSizeF inner(innerRect().size());
+    qCDebug(lcCollageSlots).noquote() << "width:" << collageDecimal(inner.width()) << "    height:"
+                                      << collageDecimal(inner.height());
+    qCDebug(lcCollageSlots).noquote() << "centerpoint   (" + collageDecimal(inner.width() * 0.5) + ", " +
+                                             collageDecimal(inner.height() * 0.5) + ")";
     requestPicture();
 }
 

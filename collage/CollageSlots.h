@@ -12,6 +12,7 @@
 //
 // Main thread only. The drag state below is shared by all slots and is reset
 // whenever a slot drag ends, wherever it was released.
+#include "collage/CollageDrag.h"
 #include "collage/CollageLayout.h"
 
 #include "browser/ThumbnailCache.h"
@@ -19,6 +20,7 @@
 #include "controls/ZLFlatButton.h"
 
 #include <QImage>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -45,6 +47,10 @@ public:
     virtual void dragEnded() = 0;
 };
 
+// Where each slot goes and at what size its photo is fitted, one line per
+// slot; off unless the rules turn on "lumengallery.collage.slots.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(lcCollageSlots)
+
 // ---- Shared drag state of the slots ----
 extern std::optional<QUrl> hoveredSlotURL;       // the hovered slot's photo
 extern QImage slotDraggedImage;                  // the hovered slot's picture
@@ -54,8 +60,6 @@ extern std::optional<QUrl> slotDropSwapURL;      // the drop target's previous p
 extern bool isSlotHovered;
 // Puts every value above back to its start value.
 void resetSlotDragState();
-// The mime type that marks a drag that started on a slot's handle.
-extern const QString collageSlotMimeType;
 
 // The entries of list whose url equals url (two absent URLs are equal).
 QVector<struct arrayStruct> entriesWithURL(const QVector<struct arrayStruct> &list, const std::optional<QUrl> &url);
@@ -84,6 +88,11 @@ public:
 
     // Tells the delegate to show the dropped photo and ends a slot drag.
     void updateImage();
+    // A file dropped on the slot: shown once it is known to be a readable
+    // picture; an unreadable one leaves the slot as it was.
+    void takeDroppedPhoto(const QUrl &url);
+    // Whether a dropped file is still being checked.
+    bool isCheckingDrop() const { return m_checking > 0; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -101,6 +110,8 @@ Q_SIGNALS:
 private:
     QImage m_image;
     std::optional<QPointF> m_panFrom;
+    quint64 m_dropTicket = 0;   // the newest drop wins
+    int m_checking = 0;
 };
 
 // A slot's drag handle: a press remembers the hovered slot's photo, a drag
@@ -112,9 +123,9 @@ public:
     explicit draggablebutton(QWidget *parent = nullptr);
     buttonDelegate *btndelegate = nullptr;
 
-    // Runs a drag and returns what the target did. Tests replace it to drop on
-    // a chosen widget; empty restores the real drag.
-    using DragRunner = std::function<Qt::DropAction(QDrag *drag)>;
+    // Runs a drag offering the given actions and returns what the target did.
+    // Tests replace it to drop on a chosen widget; empty restores the real drag.
+    using DragRunner = std::function<Qt::DropAction(QDrag *drag, Qt::DropActions offered)>;
     static void setDragRunnerForTesting(DragRunner runner);
 
     // The drag picture: a copy of image scaled to 30 x log10 of each side.

@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/ThumbnailCache.h"
+#include "collage/CollageDrag.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
 #include "controls/CursorButtons.h"
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -44,14 +46,6 @@ void printLine(const QString &line)
 {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
-}
-
-// A number as the platform writes a floating-point value: "800.0", "12.5".
-QString decimalText(double value)
-{
-    if (value == std::floor(value) && std::abs(value) < 1e15)
-        return QString::number(value, 'f', 1);
-    return QString::number(value);
 }
 
 mainvc *hub()
@@ -109,16 +103,40 @@ ZLFlatButton *makeButton(QWidget *parent, const QString &name, const QString &ti
     return button;
 }
 
-QPixmap orientationPicture(bool landscape)
+// Light outlines of rounded shapes on a clear ground, drawn for a 2x screen.
+QPixmap outlinePicture(int side, double penWidth, const QList<QRectF> &shapes, double radius)
 {
-    QPixmap pixmap(48, 48);
+    QPixmap pixmap(side, side);
     pixmap.setDevicePixelRatio(2.0);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(230, 230, 230), 1.6));
-    painter.drawRoundedRect(landscape ? QRectF(2, 6, 20, 12) : QRectF(6, 2, 12, 20), 2, 2);
+    painter.setPen(QPen(QColor(230, 230, 230), penWidth));
+    painter.setBrush(Qt::NoBrush);
+    for (const QRectF &shape : shapes)
+        painter.drawRoundedRect(shape, radius, radius);
     return pixmap;
+}
+
+QPixmap orientationPicture(bool landscape)
+{
+    return outlinePicture(48, 1.6, {landscape ? QRectF(2, 6, 20, 12) : QRectF(6, 2, 12, 20)}, 2);
+}
+
+// The style menu's pictures: "grid" nine cells, "grid_center" the Center
+// layout (bands above and below, a column each side, the large middle).
+QIcon styleIcon(bool center)
+{
+    QList<QRectF> cells;
+    if (center) {
+        cells = {{1.5, 1.5, 15, 3.5}, {1.5, 13, 15, 3.5}, {1.5, 6, 3.5, 5.5}, {6.5, 6, 5, 5.5}, {13, 6, 3.5, 5.5}};
+    } else {
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                cells.append(QRectF(1.5 + c * 5.25, 1.5 + r * 5.25, 4.25, 4.25));
+        }
+    }
+    return QIcon(outlinePicture(36, 1.2, cells, 0.8));
 }
 
 const QString stripStyle = QStringLiteral(
@@ -172,6 +190,7 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
         return QFileInfo(entry.url->toLocalFile()).fileName();
     if (role != Qt::DecorationRole)
         return {};
+    // The strip's own size, apart from the browser's thumbnail of the file.
     ThumbnailKey key;
     key.path = entry.url->toLocalFile();
     const QFileInfo info(key.path);
@@ -179,6 +198,7 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
         key.modified = info.lastModified().toMSecsSinceEpoch();
         key.size = info.size();
     }
+    key.rendition = m_thumbnailSide;
     ThumbnailCache &cache = thumbnailCache();
     if (std::optional<QImage> image = cache.thumbnail(key))
         return QIcon(QPixmap::fromImage(*image));
@@ -194,21 +214,33 @@ Qt::ItemFlags CollagePhotoModel::flags(const QModelIndex &index) const
 
 QStringList CollagePhotoModel::mimeTypes() const
 {
-    return {QStringLiteral("text/uri-list")};
+    return {collagePhotoMimeType};
 }
 
 QMimeData *CollagePhotoModel::mimeData(const QModelIndexList &indexes) const
 {
-    QList<QUrl> urls;
+    // Our own type only: a slot takes the photo; a file manager gets nothing
+    // it could move or copy.
+    QByteArrayList lines;
     for (const QModelIndex &index : indexes) {
         if (index.row() >= 0 && index.row() < collagePhotoList.size() && collagePhotoList.at(index.row()).url)
-            urls << *collagePhotoList.at(index.row()).url;
+            lines << collagePhotoList.at(index.row()).url->toEncoded();
     }
-    if (urls.isEmpty())
+    if (lines.isEmpty())
         return nullptr;
     auto *mime = new QMimeData;
-    mime->setUrls(urls);
+    mime->setData(collagePhotoMimeType, lines.join('\n'));
     return mime;
+}
+
+void CollagePhotoModel::setThumbnailSide(int side)
+{
+    side = std::max(16, side);
+    if (side == m_thumbnailSide)
+        return;
+    m_thumbnailSide = side;
+    thumbnailCache().cancel(this);
+    thumbnailReady();   // every item asks again; the selection stays
 }
 
 void CollagePhotoModel::reload()
@@ -258,10 +290,16 @@ collageCollectionView::collageCollectionView(QWidget *parent) : QListView(parent
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);   // rows wrap; items are never wider than the strip
     setDefaultDropAction(Qt::CopyAction);
     setUniformItemSizes(true);
     setItemDelegate(new collageCollectionviewCell(this));
     ThemedScrollView::applyTheme(this);
+}
+
+void collageCollectionView::setSectionInsets(const QMargins &insets)
+{
+    setViewportMargins(insets);
 }
 
 void collageCollectionView::reset()
@@ -376,8 +414,8 @@ void collagevc::buildLayout()
     // The photo strip and its buttons.
     auto *stripColumn = new QWidget(this);
     stripColumn->setFixedWidth(230);
-    auto *stripLayout = new QVBoxLayout(stripColumn);
-    stripLayout->setContentsMargins(0, 0, 0, 0);
+    auto *stripBox = new QVBoxLayout(stripColumn);
+    stripBox->setContentsMargins(0, 0, 0, 0);
     auto *stripButtons = new QHBoxLayout;
     btnAddPhotosButton = makeButton(stripColumn, QStringLiteral("btnAddPhotos"), tr("Add Photos"));
     btnAddLibraryButton = makeButton(stripColumn, QStringLiteral("btnaddlibrary"), tr("Add Library"));
@@ -389,14 +427,15 @@ void collagevc::buildLayout()
     stripButtons->addWidget(btnAddPhotosButton);
     stripButtons->addWidget(btnAddLibraryButton);
     stripButtons->addWidget(btnremove);
-    stripLayout->addLayout(stripButtons);
+    stripBox->addLayout(stripButtons);
     collectionview = new collageCollectionView(stripColumn);
-    stripLayout->addWidget(collectionview, 1);
+    stripBox->addWidget(collectionview, 1);
+    collectionview->installEventFilter(this);
     sliderStripSize = new customSlider(Qt::Horizontal, stripColumn);
     sliderStripSize->setObjectName(QStringLiteral("sliderCollectionview"));
     sliderStripSize->setRange(60, 220);
     sliderStripSize->setValue(int(collectionsize));
-    stripLayout->addWidget(sliderStripSize);
+    stripBox->addWidget(sliderStripSize);
     outer->addWidget(stripColumn);
 
     // The canvas area.
@@ -595,7 +634,11 @@ void collagevc::showEvent(QShowEvent *event)
 
 bool collagevc::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == mainbgbox && event->type() == QEvent::Resize) {
+    if (watched == collectionview && event->type() == QEvent::Resize) {
+        configureCollectionView();
+    } else if (watched == mainbgbox && event->type() == QEvent::Paint) {
+        paintCanvasShadow();
+    } else if (watched == mainbgbox && event->type() == QEvent::Resize) {
         fitCanvas();
         scheduleRebuild();
     } else if (watched == btnhelp && event->type() == QEvent::Enter) {
@@ -618,10 +661,33 @@ void collagevc::fitCanvas()
     const QSizeF canvas = fittedCanvasSize(output, isCollageLandscape, QSizeF(mainbgbox->size()));
     const QSize size = canvas.toSize();
     mainCustomBox->setGeometry(QRect(QPoint((mainbgbox->width() - size.width()) / 2, (mainbgbox->height() - size.height()) / 2), size));
+    mainbgbox->update();   // the shadow follows the canvas
     const int m = int(std::clamp(currentMargin, 0.0, double(std::min(size.width(), size.height()) / 2)));
     customview->setGeometry(mainCustomBox->rect().adjusted(m, m, -m, -m));
     mainCustomBox->setStyleSheet(QStringLiteral("QFrame#mainCustomBox { background: %1; border: 1px solid %2; border-radius: 5px; }")
                                      .arg(canvasBackground.name(), collageSlotBorderColor.name()));
+}
+
+void collagevc::paintCanvasShadow()
+{
+    // Black, unshifted and soft: the canvas stands above its area.
+    constexpr int pad = 30;
+    const QRect canvas = mainCustomBox->geometry();
+    if (canvas.isEmpty())
+        return;
+    if (m_canvasShadow.size() != canvas.size() + QSize(2 * pad, 2 * pad)) {
+        QImage mask(canvas.size() + QSize(2 * pad, 2 * pad), QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::transparent);
+        QPainter shape(&mask);
+        shape.setRenderHint(QPainter::Antialiasing);
+        shape.setPen(Qt::NoPen);
+        shape.setBrush(Qt::black);
+        shape.drawRoundedRect(QRectF(pad, pad, canvas.width(), canvas.height()), slotCornerRadius, slotCornerRadius);
+        shape.end();
+        m_canvasShadow = softened(mask, canvasShadowRadius);
+    }
+    QPainter painter(mainbgbox);
+    painter.drawImage(canvas.topLeft() - QPoint(pad, pad), m_canvasShadow);
 }
 
 void collagevc::viewDidResize()
@@ -720,6 +786,9 @@ void collagevc::placeSlot(const QRectF &frame, QSizeF area)
         collageSlotList.append(slot);
     }
     slot->setParent(customview);
+    qCDebug(lcCollageSlots).noquote() << "x:" << collageDecimal(frame.x()) << " y:" << collageDecimal(-frame.y())
+                                      << " width:" << collageDecimal(frame.width())
+                                      << " height:" << collageDecimal(frame.height());
     slot->setGeometry(pixelRect(placed));
     slot->show();
     if (!isLayoutChanged) {
@@ -769,7 +838,7 @@ QString collagevc::sizeButtonTitle(int index)
 {
     if (index < 0 || index >= collageSizes.size())
         return QString();
-    return decimalText(collageSizes.at(index).first) + QStringLiteral(" X ") + decimalText(collageSizes.at(index).second) +
+    return collageDecimal(collageSizes.at(index).first) + QStringLiteral(" X ") + collageDecimal(collageSizes.at(index).second) +
            QStringLiteral(" pixel");
 }
 
@@ -777,7 +846,7 @@ QString collagevc::sizeMenuTitle(int index)
 {
     if (index < 0 || index >= collageSizes.size())
         return QString();
-    return decimalText(collageSizes.at(index).first) + QStringLiteral(" x ") + decimalText(collageSizes.at(index).second) +
+    return collageDecimal(collageSizes.at(index).first) + QStringLiteral(" x ") + collageDecimal(collageSizes.at(index).second) +
            QStringLiteral(" pixels");
 }
 
@@ -786,11 +855,11 @@ void collagevc::btnstyle()
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("styleMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction *grid = menu->addAction(QStringLiteral("Grid      "), this, &collagevc::btngrid);
+    QAction *grid = menu->addAction(styleIcon(false), QStringLiteral("Grid      "), this, &collagevc::btngrid);
     grid->setObjectName(QStringLiteral("btngrid"));
     grid->setCheckable(true);
     grid->setChecked(style == 1);
-    QAction *center = menu->addAction(QStringLiteral("Center    "), this, &collagevc::btncenter);
+    QAction *center = menu->addAction(styleIcon(true), QStringLiteral("Center    "), this, &collagevc::btncenter);
     center->setObjectName(QStringLiteral("btncenter"));
     center->setCheckable(true);
     center->setChecked(style == 2);
@@ -880,10 +949,21 @@ void collagevc::btnLandscapeclciked()
 
 void collagevc::configureCollectionView()
 {
-    const double s = std::max(1.0, collectionsize);
+    const double s = std::max(20.0, collectionsize);
+    // The width items can use: inside the frame, beside the vertical scroll bar.
+    const double stripWidth = collectionview->width() - 2 * collectionview->frameWidth() -
+                              collectionview->verticalScrollBar()->sizeHint().width();
+    const StripLayout strip = stripLayout(stripWidth, s);
+    numberofitemsinOneRow = strip.itemsPerRow;
+    space = strip.space;
+    // Where the rule leaves less than one item's room, the sides give way so
+    // that an item is never cut off.
+    const int side = int(std::clamp(space, 0.0, std::max(0.0, (stripWidth - s) / 2)));
+    collectionview->setSectionInsets(QMargins(side, int(stripInsetTop), side, int(stripInsetTop)));
     collectionview->setIconSize(QSize(int(s) - 10, int(s) - 10));
     collectionview->setGridSize(QSize(int(s), int(s)));
     collectionview->setSpacing(0);
+    collectionview->photoModel()->setThumbnailSide(int(std::lround((s - 10) * collectionview->devicePixelRatioF())));
 }
 
 void collagevc::sliderCollectionview(int value)
@@ -1108,11 +1188,11 @@ void collagevc::sliderChanged(SliderNumber number, SliderPhase phase)
     storeValue(number, slider->value());
     const bool margin = number == SliderNumber::Margin;
     const bool border = number == SliderNumber::Border;
-    const QString value = decimalText(slider->value());
+    const QString value = collageDecimal(slider->value());
     auto marginHop = [this] {
         QMetaObject::invokeMethod(this, [this] {
-            textfieldmargin->setText(decimalText(currentMargin));
-            stepperMargin->setStringValue(decimalText(currentMargin));
+            textfieldmargin->setText(collageDecimal(currentMargin));
+            stepperMargin->setStringValue(collageDecimal(currentMargin));
         }, Qt::QueuedConnection);
         applyMarginChange();
     };

@@ -8,13 +8,16 @@
 // Main thread. Folder scans run in the background and deliver their result
 // to the main thread with a generation number; a scan that finds the screen
 // reset is dropped. Failures the user can act on (a save that could not be
-// written) are shown by the save panel's alert; the collage stays unsaved.
+// written) are shown by the save panel's alert; the collage stays unsaved and,
+// when the save was asked for on leaving, open. The slots' and the strip's
+// drags are the collage's own: they carry no files and offer only a copy.
 #include "collage/CollageLayout.h"
 #include "collage/CollageRender.h"
 
 #include "controls/ZLFlatButton.h"
 
 #include <QAbstractListModel>
+#include <QImage>
 #include <QListView>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -51,12 +54,14 @@ public:
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     // The list changed: show it again.
     void reload();
+    // The longest side, in pixels, of the thumbnails the strip asks for.
+    void setThumbnailSide(int side);
     bool isReloading() const { return m_reloading; }
 
 private:
     bool m_reloading = false;
     void thumbnailReady();
-    int m_thumbnailSide = 200;
+    int m_thumbnailSide = 140;
 };
 
 // How one strip item looks: its thumbnail centred, and a selected item
@@ -78,6 +83,9 @@ public:
     explicit collageCollectionView(QWidget *parent = nullptr);
     void reset() override;
     CollagePhotoModel *photoModel() const { return m_model; }
+    // Room left around the items: sides and top and bottom.
+    void setSectionInsets(const QMargins &insets);
+    QMargins sectionInsets() const { return viewportMargins(); }
 
 private:
     CollagePhotoModel *m_model = nullptr;
@@ -152,7 +160,10 @@ public:
     bool isrotate = false;
     bool processStart = false;
     int currentIndex = 0;
-    double collectionsize = 104;
+    double collectionsize = 150;   // strip item edge, points
+    double numberofitemsinOneRow = 3.0;
+    double space = 0.0;            // the strip's left and right inset
+    static constexpr double stripInsetTop = 20.0;
     QColor canvasBackground = QColor(43, 57, 69);
     Saver *saver = nullptr;
     collageInfovc *collageInfovcobj = nullptr;
@@ -267,6 +278,7 @@ private:
     void setStyleControlsEnabled();
     void updateColorWells();
     void fitCanvas();
+    void paintCanvasShadow();
     int storedValue(SliderNumber number) const;
     void storeValue(SliderNumber number, int value);
     QSlider *sliderFor(SliderNumber number) const;
@@ -274,6 +286,8 @@ private:
     QLineEdit *fieldFor(SliderNumber number) const;
 
     PhotoPicker m_picker = systemPicker();
+    QImage m_canvasShadow;
+    static constexpr double canvasShadowRadius = 20.0;   // spread of the shadow, pixels
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
 };

@@ -7,9 +7,12 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTransform>
+#include <QtConcurrent>
 
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,12 +38,9 @@ int quarterTurns(double degrees)
 
 QImage turnedExactly(const QImage &image, int quarterTurnsCounterClockwise)
 {
-    switch (quarterTurnsCounterClockwise) {
-    case 1: return image.transformed(QTransform().rotate(270));  // Qt turns clockwise for positive angles
-    case 2: return image.mirrored(true, true);
-    case 3: return image.transformed(QTransform().rotate(90));
-    default: return image.copy();
-    }
+    if (quarterTurnsCounterClockwise == 0)
+        return image.copy();
+    return lg::turnedImage(image, lg::pictureTurn(-quarterTurnsCounterClockwise));
 }
 
 int canvasSide(double value)
@@ -133,16 +133,110 @@ QImage flipped(const QImage &image, bool horizontally, bool vertically)
     return image.mirrored(horizontally, vertically);
 }
 
+namespace {
+
+// Whether the permission bits let this process write the file: the bits of the
+// owner, the group or others, whichever applies; any write bit for the superuser.
+bool permissionBitsGrantWrite(const struct stat &info)
+{
+    const uid_t user = ::geteuid();
+    if (user == 0)
+        return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    if (info.st_uid == user)
+        return (info.st_mode & S_IWUSR) != 0;
+    bool inGroup = info.st_gid == ::getegid();
+    if (!inGroup) {
+        gid_t groups[256];
+        const int count = ::getgroups(256, groups);
+        for (int i = 0; i < count && !inGroup; ++i)
+            inGroup = groups[i] == info.st_gid;
+    }
+    return (info.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
+}
+
+QImage fitted(const QImage &image, QSize bound)
+{
+    if (image.isNull() || bound.isEmpty() || (image.width() <= bound.width() && image.height() <= bound.height()))
+        return image;
+    return image.scaled(bound, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+std::optional<lg::ImageFileType> typeForPath(const QString &path)
+{
+    return typeForExtension(QFileInfo(path).suffix().toUpper());
+}
+
+} // namespace
+
+bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
+{
+    if (source.frameCount() > 1)
+        return false;
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    return permissionBitsGrantWrite(info);
+}
+
+TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound, const QImage &shownPicture)
+{
+    TurnedFile out;
+    const lg::ImageSource source(path);
+    if (!source.isValid())
+        return out;
+    const bool inPlace = canRewriteInPlace(path, source);
+    if (inPlace && typeForPath(path) == lg::ImageFileType::JPEG && source.type() == QLatin1String("jpeg")) {
+        QFile file(path);
+        const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        // The preview comes from the picture on screen, else it is decoded while the blocks are turned.
+        const int side = std::max(previewBound.width(), previewBound.height());
+        QFuture<std::optional<QImage>> decoded;
+        if (shownPicture.isNull() && side > 0)
+            decoded = QtConcurrent::run([source, side] { return source.thumbnail(side); });
+        if (std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(jpeg, turn)) {
+            const std::optional<QImage> upright = !shownPicture.isNull() ? std::optional<QImage>(shownPicture)
+                                                : decoded.isValid()      ? decoded.result()
+                                                                         : std::nullopt;
+            out.readable = true;
+            out.pixelSize = turned->pixelSize;
+            out.written = lg::ImageWriter::replaceFileContents(path, turned->bytes);
+            if (!out.written || (!upright && side > 0))
+                out.picture = lg::ImageSource::fromData(turned->bytes, QStringLiteral("jpeg")).image().value_or(QImage());
+            // Reduced before it is turned: the picture on screen may be the whole picture.
+            out.preview = upright ? lg::turnedImage(fitted(*upright, lg::turnedSize(previewBound, turn)), turn)
+                                  : fitted(out.picture, previewBound);
+            return out;
+        }
+        if (decoded.isValid())
+            decoded.waitForFinished();
+    }
+    const std::optional<QImage> image = source.image();
+    if (!image || image->isNull())
+        return out;
+    out.readable = true;
+    out.picture = lg::turnedImage(*image, turn);
+    out.pixelSize = out.picture.size();
+    out.preview = fitted(out.picture, previewBound);
+    if (inPlace)
+        out.written = writeCGImage(out.picture, path, source.properties());
+    return out;
+}
+
 bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties)
 {
-    const QString extension = QFileInfo(path).suffix().toUpper();
-    const std::optional<lg::ImageFileType> type = typeForExtension(extension);
+    const std::optional<lg::ImageFileType> type = typeForPath(path);
     if (!type || !lg::ImageWriter::canWrite(*type)) {
         printLine(noMatchingExtension);
         return false;
     }
+    if (QFileInfo::exists(path) && !canRewriteInPlace(path, lg::ImageSource(path))) {
+        qWarning("The image was not saved: %s holds several images or may not be written.", qPrintable(path));
+        return false;
+    }
+    lg::ImageWriteOptions options = lg::ImageWriteOptions::fromProperties(properties);
+    options.keepAllMetadata = true;
     QString error;
-    if (!lg::ImageWriter::write(image, path, *type, lg::ImageWriteOptions::fromProperties(properties), &error)) {
+    if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
         qWarning("The image was not saved: %s", qPrintable(error));
         return false;
     }

@@ -5,6 +5,7 @@
 // turning direction is given for each function as seen on screen.
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
+#include "platform/JpegTurn.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -21,12 +22,39 @@ QImage rotate(const QImage &image, double degrees);
 // Mirrored left to right and/or top to bottom; with both false, a plain copy.
 QImage flipped(const QImage &image, bool horizontally, bool vertically);
 
+// Whether the picture file at path may be rewritten in place: it holds a single
+// image, and its permission bits let this user write it (checked on the bits,
+// as the superuser passes every access check).
+bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
+
+// How turnPictureFile went.
+struct TurnedFile
+{
+    bool readable = false;  // the file could be read as a picture; nothing happened otherwise
+    bool written = false;   // the file now holds the turned picture
+    QSize pixelSize;        // of the turned picture
+    QImage picture;         // the turned picture at full size; null after a lossless turn that was written
+    QImage preview;         // the turned picture reduced to fit previewBound
+};
+
+// Turns and/or mirrors the picture file at path as seen on screen and writes it
+// back in place where it may (canRewriteInPlace, a type writeCGImage writes):
+// a JPEG without loss where its size allows, else decoded, turned and written
+// with all its metadata (a JPEG at its own estimated quality). Not written:
+// picture holds the result for a copy. shownPicture, the picture as shown now
+// (upright, before the turn), makes the preview without decoding the file
+// again; with an empty previewBound no preview is made. Any thread.
+TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound,
+                           const QImage &shownPicture = QImage());
+
 // Writes the image in the type that the path's extension names (JPG, JPEG, JPE;
 // PNG, PNGF; TIFF, TIF; GIFF, GIF; PICT, PIC, PCT, X-PICT, X-MACPICT; JP2; QTIF,
 // QIF; ICNS; BMPF, BMP; ICO, in any case), replacing the file at path in one
-// step. The properties' Exif and IPTC blocks are carried over with the
-// orientation set to 1. Prints "Did not find any matching path extension to
-// store the image" and returns false, leaving any file at path untouched, when
+// step. The properties' metadata (Exif with the maker note, IPTC, XMP, colour
+// profile; the file's extended attributes) is carried over with the orientation
+// set to 1, and the write fails rather than lose it; an existing file that
+// canRewriteInPlace refuses is not written. Prints "Did not find any matching
+// path extension to store the image" and returns false, leaving any file at path untouched, when
 // the extension names no type or the type cannot be written here; a write that
 // fails also returns false and leaves the old file as it was.
 bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties);

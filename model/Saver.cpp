@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 std::optional<QSizeF> saverOutputSize;
 
@@ -285,7 +286,8 @@ QString Saver::applyExtension(const QString &fileName, lg::ImageFileType type)
     return fileName + QLatin1Char('.') + extension;
 }
 
-bool Saver::writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice, QString *error)
+bool Saver::writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice, QString *error,
+                       const lg::PictureMetadata &metadata)
 {
     QString reason;
     bool ok = false;
@@ -297,10 +299,17 @@ bool Saver::writeImage(const QImage &image, const QString &path, const SaveForma
         const QString compression = choice.tiffCompression.isEmpty() ? QStringLiteral("lzw") : choice.tiffCompression;
         if (!tiffCompressions().contains(compression.toLower()))
             reason = QStringLiteral("The TIFF compression “%1” is not known.").arg(compression);
-        else if (const std::optional<QByteArray> bytes = encodeTiff(image, compression, &reason))
+        else if (std::optional<QByteArray> bytes = encodeTiff(image, compression, &reason)) {
+            if (!metadata.isEmpty()) {
+                // Metadata that cannot be carried does not stop the picture from being saved.
+                if (std::optional<QByteArray> tagged = lg::withPictureMetadata(*bytes, metadata, image.size(), image, nullptr))
+                    bytes = std::move(tagged);
+            }
             ok = lg::ImageWriter::replaceFileContents(path, *bytes, &reason);
+        }
     } else {
         lg::ImageWriteOptions options;
+        options.metadata = metadata;
         if (usesQuality(choice.type))
             options.quality = std::clamp(choice.quality, 0.0, 1.0);
         ok = lg::ImageWriter::write(image, path, choice.type, options, &reason);
@@ -401,28 +410,36 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
         if (!ok) {
             lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
             Q_EMIT saveFailed(error);
-            endPanel(false);
+            // The user asked to keep the work: leaving stops here.
+            endPanel(false, false);
             return;
         }
         isCollageSaved = true;
         Q_EMIT saved(path);
-        if (openAfterSave)
-            lg::Workspace::openWithDefault(path);
+        QString openError;
+        const bool opened = !openAfterSave || lg::Workspace::openWithDefault(path, &openError);
         endPanel(true);
+        if (!opened) {
+            std::printf("%s\n", qPrintable(openError));
+            lg::Alert::inform(sheetParent(), QStringLiteral("The saved picture could not be opened."),
+                              QStringLiteral("“%1” was saved, but no application could open it.")
+                                  .arg(QFileInfo(path).fileName()));
+        }
     });
-    m_write->setFuture(QtConcurrent::run([image, path, choice] {
+    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource] {
         QString error;
-        const bool ok = writeImage(image, path, choice, &error);
+        const lg::PictureMetadata metadata = source.isEmpty() ? lg::PictureMetadata() : lg::PictureMetadata::read(source);
+        const bool ok = writeImage(image, path, choice, &error, metadata);
         return std::make_pair(ok, error);
     }));
 }
 
-void Saver::endPanel(bool wasSaved)
+void Saver::endPanel(bool wasSaved, bool mayLeave)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->hideBusyLoader();
-    if (callFromExit)
+    if (callFromExit && mayLeave)
         hub->closeCollagevc();
     Q_EMIT finished(wasSaved);
 }

@@ -4,8 +4,9 @@
 // quality, TIFF compression) under the name field, the chosen format's extension
 // applied to the name, and the write through lg::ImageWriter (temporary file and
 // rename, off the main thread). While the panel is up and the file is written
-// the hub's overlay dims the window. A failed write is reported in an alert and
-// nothing is marked saved. Main thread.
+// the hub's overlay dims the window. A failed write is reported in an alert,
+// nothing is marked saved and a save asked for on leaving the collage leaves
+// it open; a saved file that no application opens is reported too. Main thread.
 #include "platform/ImageWriter.h"
 
 #include <QFutureWatcher>
@@ -67,10 +68,14 @@ public:
     ~Saver() override;
 
     QString imageUTType;        // the format the accessory starts with ("public.jpeg", "jpg", ...)
-    bool callFromExit = false;  // leave the collage after the save (saved or cancelled)
+    bool callFromExit = false;  // leave the collage after the panel (saved or cancelled, not failed)
     bool openAfterSave = true;  // open the written file with its default application
     // Where the panel opens; Pictures (else home) when empty, gone or not writable.
     QString startFolder;
+    // The file whose metadata (Exif, GPS, IPTC, XMP, colour profile) the saved
+    // picture carries, read just before the write (so a copy saved over that
+    // very file keeps it); none when empty.
+    QString metadataSource;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);
@@ -80,9 +85,10 @@ public:
 
     // The file name with the type's extension (an existing other image extension replaced).
     static QString applyExtension(const QString &fileName, lg::ImageFileType type);
-    // Writes image to path as choice says; false with the reason when nothing was written.
+    // Writes image to path as choice says, with the metadata where the format
+    // holds it; false with the reason when nothing was written.
     static bool writeImage(const QImage &image, const QString &path, const SaveFormatChoice &choice,
-                           QString *error = nullptr);
+                           QString *error = nullptr, const lg::PictureMetadata &metadata = {});
 
     // Tests: replaces the panel and its accessory (answer: path, or empty for Cancel).
     using PanelResponder = std::function<std::optional<std::pair<QString, SaveFormatChoice>>(const QString &proposedName)>;
@@ -99,7 +105,9 @@ private:
                     const SaveFormatChoice &choice);
     void writeAndEnd(const Renderer &render, const QSize &outputSize, const QString &path,
                      const SaveFormatChoice &choice);
-    void endPanel(bool wasSaved);
+    // Removes the overlay; after a save from the exit question, leaves the
+    // collage unless mayLeave is false (a write that failed keeps it open).
+    void endPanel(bool wasSaved, bool mayLeave = true);
     // The encoding and writing of the last save, run off the main thread.
     QFutureWatcher<std::pair<bool, QString>> *m_write = nullptr;
 };

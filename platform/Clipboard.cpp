@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QSet>
 
+#include <cctype>
+#include <cstring>
 #include <optional>
 
 namespace lg {
@@ -53,10 +55,16 @@ QMimeData *Clipboard::mimeDataForFiles(const QList<QUrl> &urls, bool cut)
 {
     auto *data = new QMimeData;
     const QList<QUrl> files = cleaned(urls);
-    data->setUrls(files);  // text/uri-list, each line ended by CR LF
+    // Both lists are kept as bytes: a drop target asking for them thousands
+    // of times a drag does not encode every URL again.
+    QByteArray uriList;
     QByteArray gnome = cut ? QByteArrayLiteral("cut") : QByteArrayLiteral("copy");
-    for (const QUrl &url : files)
-        gnome += '\n' + url.toEncoded();
+    for (const QUrl &url : files) {
+        const QByteArray encoded = url.toEncoded();
+        uriList += encoded + "\r\n";   // text/uri-list, each line ended by CR LF
+        gnome += '\n' + encoded;
+    }
+    data->setData(QStringLiteral("text/uri-list"), uriList);
     data->setData(gnomeFormat, gnome);
     if (cut)
         data->setData(kdeCutFormat, QByteArrayLiteral("1"));
@@ -82,23 +90,69 @@ FileClip Clipboard::readFiles(const QMimeData *data)
         return clip;
     if (data->hasFormat(gnomeFormat)) {
         const QList<QByteArray> lines = data->data(gnomeFormat).split('\n');
+        // Plain file URLs are read without a QUrl each; any other line sends
+        // the whole list through QUrl's strict parser.
+        QList<QUrl> plain;
         QList<QUrl> urls;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
+        QSet<QString> seen;
+        bool allPlain = true;
+        for (qsizetype i = 1; i < lines.size() && allPlain; ++i) {
             const QByteArray line = lines[i].trimmed();
-            if (i == 0) {
-                clip.cut = line == "cut";
+            if (line.isEmpty() || line.startsWith('#'))
                 continue;
+            const std::optional<QString> path = plainFileURLPath(line);
+            allPlain = path.has_value();
+            if (path && !seen.contains(*path)) {
+                seen.insert(*path);
+                plain.append(QUrl::fromLocalFile(*path));
             }
+        }
+        clip.cut = !lines.isEmpty() && lines.first().trimmed() == "cut";
+        for (qsizetype i = 1; i < lines.size() && !allPlain; ++i) {
+            const QByteArray line = lines[i].trimmed();
             if (!line.isEmpty() && !line.startsWith('#'))
                 urls.append(QUrl::fromEncoded(line, QUrl::StrictMode));
         }
-        clip.urls = cleaned(urls);
+        clip.urls = allPlain ? plain : cleaned(urls);
         if (!clip.urls.isEmpty())
             return clip;
     }
     clip.urls = cleaned(data->urls());
     clip.cut = data->hasFormat(kdeCutFormat) && data->data(kdeCutFormat).startsWith('1');
     return clip;
+}
+
+std::optional<QString> Clipboard::plainFileURLPath(QByteArrayView line)
+{
+    line = line.trimmed();
+    static constexpr QByteArrayView scheme("file://");
+    if (line.size() <= scheme.size() || qstrnicmp(line.data(), scheme.size(), scheme.data(), scheme.size()) != 0)
+        return std::nullopt;
+    QByteArrayView rest = line.sliced(scheme.size());
+    const qsizetype slash = rest.indexOf('/');
+    if (slash < 0)
+        return std::nullopt;
+    const QByteArrayView host = rest.first(slash);
+    if (!host.isEmpty() && host.compare("localhost", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QByteArrayView path = rest.sliced(slash);
+    // Only what a strict URL allows unescaped in a path, and whole escapes.
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const uchar c = uchar(path.at(i));
+        if (c <= 0x20 || c >= 0x7f || std::strchr("\"<>\\^`{|}?#[]", c))
+            return std::nullopt;
+        if (c == '%' && (i + 2 >= path.size() || !std::isxdigit(uchar(path.at(i + 1)))
+                         || !std::isxdigit(uchar(path.at(i + 2)))))
+            return std::nullopt;
+    }
+    const QByteArray decoded = QByteArray::fromPercentEncoding(path.toByteArray());
+    if (decoded.contains('\0'))
+        return std::nullopt;
+    const QString result = QString::fromUtf8(decoded);
+    const bool clean = !result.contains(QLatin1String("//")) && !result.contains(QLatin1String("/./"))
+        && !result.contains(QLatin1String("/../")) && !result.endsWith(QLatin1String("/."))
+        && !result.endsWith(QLatin1String("/..")) && (result.size() == 1 || !result.endsWith(QLatin1Char('/')));
+    return clean ? result : QDir::cleanPath(result);
 }
 
 FileClip Clipboard::readFiles()

@@ -8,6 +8,8 @@
 
 class QMimeData;
 
+#include <optional>
+
 namespace lg {
 
 struct FileClip
@@ -25,6 +27,12 @@ public:
     static void writeFiles(const QList<QUrl> &urls, bool cut = false);
     // The files held by mime data (non-file and undecodable entries are passed over).
     static FileClip readFiles(const QMimeData *data);
+    // The cleaned local path of one URL line of a text/uri-list when it is a
+    // plain file URL ("file:///...", host empty or localhost, well-formed
+    // escapes, no NUL); none for anything else, which the caller reads with
+    // QUrl's strict parser. Reading a drop of thousands of files this way
+    // takes a few milliseconds instead of a QUrl per line. Any thread.
+    static std::optional<QString> plainFileURLPath(QByteArrayView line);
     // The files on the system clipboard.
     static FileClip readFiles();
     // True when data holds at least one local file whose lower-cased extension is

@@ -10,15 +10,19 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSet>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <signal.h>
+#include <sys/fsuid.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,8 +134,13 @@ FileOpResult failure(FileOpError error, const QString &source, const QString &ta
     return r;
 }
 
+// An error of our own beside the errno values.
+constexpr int changedWhileCopied = -2;
+
 FileOpResult errnoFailure(int err, const QString &source, const QString &target)
 {
+    if (err == changedWhileCopied)
+        return failure(FileOpError::Other, source, target, QStringLiteral("The item changed while it was copied."));
     return failure(errorForErrno(err), source, target, QString::fromLocal8Bit(std::strerror(err)));
 }
 
@@ -143,10 +152,20 @@ FileOpResult success(const QString &source, const QString &target)
     return r;
 }
 
-// Entry names of a folder without "." and ".."; false when it cannot be read.
-bool listNames(const QString &folder, std::vector<QByteArray> *names, int *err)
+// ---- Raw paths ----
+// Inside a walk, paths stay the bytes the file system gave, so that a name
+// that is not valid UTF-8 is copied, measured and removed as it is.
+QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
 {
-    DIR *dir = ::opendir(enc(folder).constData());
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+
+// Entry names of a folder without "." and ".."; false when it cannot be read.
+bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *err)
+{
+    DIR *dir = ::opendir(folder.constData());
     if (!dir) {
         *err = errno;
         return false;
@@ -159,6 +178,9 @@ bool listNames(const QString &folder, std::vector<QByteArray> *names, int *err)
     ::closedir(dir);
     return true;
 }
+
+// The user the file system checks permissions for (setfsuid(-1) changes nothing).
+uid_t fileSystemUser() { return uid_t(::setfsuid(uid_t(-1))); }
 
 // ---- Renames ----
 // rename() that never replaces; falls back to a check and rename where the file
@@ -177,14 +199,17 @@ int renameNoReplace(const QString &from, const QString &to)
     return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
 }
 
-// A hidden name beside target that nothing uses.
+// A hidden name beside target that nothing uses: ".<name>.lg<tag>-<pid>-<n>".
 QString besideName(const QString &target, const char *tag)
 {
     static std::atomic<unsigned> counter{0};
     const QString folder = parentOf(target);
+    QString stem = nameOf(target).left(40);
+    if (!stem.isEmpty() && stem.back().isHighSurrogate())
+        stem.chop(1);
     for (;;) {
         const QString name = QStringLiteral(".%1.lg%2-%3-%4")
-                                 .arg(nameOf(target).left(40), QLatin1String(tag))
+                                 .arg(stem, QLatin1String(tag))
                                  .arg(::getpid())
                                  .arg(counter.fetch_add(1));
         const QString path = joinPath(folder, name);
@@ -195,30 +220,73 @@ QString besideName(const QString &target, const char *tag)
 }
 
 // ---- Removal ----
-int removeTree(const QString &path)
+// Removes path and all it holds, making folders writable first. Goes on past a
+// failure and returns the first error; *failedAt names where it happened.
+int removeRaw(const QByteArray &path, QByteArray *failedAt)
 {
-    if (const int injected = injectedFault(FileStep::Remove, path))
-        return injected;
+    const auto failed = [&](int err) {
+        if (failedAt->isEmpty())
+            *failedAt = path;
+        return err;
+    };
+    if (const int injected = injectedFault(FileStep::Remove, decoded(path)))
+        return failed(injected);
     struct stat st;
-    if (!lstatPath(path, &st))
-        return errno == ENOENT ? 0 : errno;
-    const QByteArray p = enc(path);
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT ? 0 : failed(errno);
     if (!isRealDir(st))
-        return ::unlink(p.constData()) == 0 ? 0 : errno;
+        return ::unlink(path.constData()) == 0 ? 0 : failed(errno);
+    if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
+        ::chmod(path.constData(), (st.st_mode | S_IRWXU) & 07777);   // a read-only folder of ours
     std::vector<QByteArray> names;
     int err = 0;
-    if (!listNames(path, &names, &err)) {
-        // A folder we may not list may still be writable once opened up.
-        ::chmod(p.constData(), 0700);
-        names.clear();
-        if (!listNames(path, &names, &err))
-            return err;
-    }
+    if (!listNames(path, &names, &err))
+        return failed(err);
+    int first = 0;
     for (const QByteArray &name : names) {
-        if (const int e = removeTree(joinPath(path, QFile::decodeName(name))))
+        const int e = removeRaw(joinRaw(path, name), failedAt);
+        first = first ? first : e;
+    }
+    if (first)
+        return first;
+    return ::rmdir(path.constData()) == 0 ? 0 : failed(errno);
+}
+
+int removeTree(const QString &path, QString *failedAt = nullptr)
+{
+    QByteArray at;
+    const int err = removeRaw(enc(path), &at);
+    if (err && failedAt)
+        *failedAt = decoded(at);
+    return err;
+}
+
+// 0 when path and all it holds could be removed now: its folder may be written
+// and every folder inside may be written or is ours to open up.
+int checkRemovable(const QByteArray &path, const struct stat &st, uid_t user, QByteArray *failedAt)
+{
+    if (!isRealDir(st))
+        return 0;
+    if (::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        const int err = errno;
+        if (err == EROFS || (st.st_uid != user && user != 0)) {
+            *failedAt = path;
+            return err;
+        }
+    }
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(path, &names, &err))
+        return 0;   // ours, opened up when it is removed
+    for (const QByteArray &name : names) {
+        const QByteArray child = joinRaw(path, name);
+        struct stat childStat;
+        if (::lstat(child.constData(), &childStat) != 0)
+            continue;
+        if (const int e = checkRemovable(child, childStat, user, failedAt))
             return e;
     }
-    return ::rmdir(p.constData()) == 0 ? 0 : errno;
+    return 0;
 }
 
 // ---- Copying ----
@@ -285,14 +353,37 @@ int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
     return 0;
 }
 
-// Copies the file's bytes, permissions and times into out (left open).
-int copyIntoDescriptor(const QString &source, const struct stat &st, int out, CopyContext &ctx)
+// Opens the regular file that st describes for reading. Opened without
+// blocking and without following a link, so that an item swapped meanwhile for
+// a pipe or a link is refused instead of waited on.
+int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
 {
-    if (const int injected = injectedFault(FileStep::CopyData, source))
+    *in = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (*in < 0)
+        return errno == ELOOP ? changedWhileCopied : errno;
+    struct stat opened;
+    int err = 0;
+    if (::fstat(*in, &opened) != 0)
+        err = errno;
+    else if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
+        err = changedWhileCopied;
+    else if (const int flags = ::fcntl(*in, F_GETFL); flags < 0 || ::fcntl(*in, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err) {
+        ::close(*in);
+        *in = -1;
+    }
+    return err;
+}
+
+// Copies the file's bytes, permissions and times into out (left open).
+int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, CopyContext &ctx)
+{
+    if (const int injected = injectedFault(FileStep::CopyData, decoded(source)))
         return injected;
-    const int in = ::open(enc(source).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0)
-        return errno;
+    int in = -1;
+    if (const int err = openPlannedFile(source, st, &in))
+        return err;
     int err = copyFileData(in, out, st.st_size, ctx);
     ::close(in);
     if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
@@ -306,17 +397,16 @@ int copyIntoDescriptor(const QString &source, const struct stat &st, int out, Co
     return err;
 }
 
-int copyRegularFile(const QString &source, const QString &target, const struct stat &st, CopyContext &ctx)
+int copyRegularFile(const QByteArray &source, const QByteArray &target, const struct stat &st, CopyContext &ctx)
 {
-    const QByteArray t = enc(target);
-    const int out = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
     int err = copyIntoDescriptor(source, st, out, ctx);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
-        ::unlink(t.constData());
+        ::unlink(target.constData());
     return err;
 }
 
@@ -332,7 +422,7 @@ int copyFileUnnamed(const QString &source, const struct stat &st, const QString 
     const int out = ::open(enc(parentOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
-    int err = copyIntoDescriptor(source, st, out, ctx);
+    int err = copyIntoDescriptor(enc(source), st, out, ctx);
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
         err = EIO;
@@ -352,85 +442,132 @@ int copyFileUnnamed(const QString &source, const struct stat &st, const QString 
 
 // Copies source (any kind, links as links) to target, which must not exist.
 // On failure whatever was made at target is left for the caller to remove.
-int copyTree(const QString &source, const QString &target, CopyContext &ctx)
+int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ctx)
 {
     struct stat st;
-    if (!lstatPath(source, &st))
+    if (::lstat(source.constData(), &st) != 0)
         return errno;
     if (S_ISLNK(st.st_mode)) {
-        if (const int injected = injectedFault(FileStep::MakeLink, target))
+        if (const int injected = injectedFault(FileStep::MakeLink, decoded(target)))
             return injected;
         QByteArray link(qMax<qint64>(st.st_size, 255) + 1, '\0');
-        const ssize_t n = ::readlink(enc(source).constData(), link.data(), size_t(link.size()));
+        const ssize_t n = ::readlink(source.constData(), link.data(), size_t(link.size()));
         if (n < 0)
             return errno;
         link.truncate(int(n));
-        const QByteArray t = enc(target);
-        if (::symlink(link.constData(), t.constData()) != 0)
+        if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
-        keepTimes(t, st, true);
+        keepTimes(target, st, true);
         return 0;
     }
     if (S_ISREG(st.st_mode))
         return copyRegularFile(source, target, st, ctx);
     if (!isRealDir(st))
         return ENOTSUP;  // devices, sockets and pipes are not copied
-    if (const int injected = injectedFault(FileStep::MakeFolder, target))
+    if (const int injected = injectedFault(FileStep::MakeFolder, decoded(target)))
         return injected;
-    const QByteArray t = enc(target);
-    if (::mkdir(t.constData(), 0700) != 0)
+    if (::mkdir(target.constData(), 0700) != 0)
         return errno;
     std::vector<QByteArray> names;
     int err = 0;
     if (!listNames(source, &names, &err))
         return err;
     for (const QByteArray &name : names) {
-        const QString n = QFile::decodeName(name);
-        if (const int e = copyTree(joinPath(source, n), joinPath(target, n), ctx))
+        if (const int e = copyTree(joinRaw(source, name), joinRaw(target, name), ctx))
             return e;
     }
-    if (::chmod(t.constData(), st.st_mode & 07777) != 0)
+    if (::chmod(target.constData(), st.st_mode & 07777) != 0)
         return errno;
-    keepTimes(t, st, false);
+    keepTimes(target, st, false);
     return 0;
 }
 
-// What a copy must match: regular-file bytes and the number of entries.
+// What a copy must match (bytes of regular files, number of entries), and a
+// stamp of every entry's identity, size and modification time that tells
+// whether the item changed meanwhile.
 struct TreeSize
 {
     qint64 bytes = 0;
     qint64 entries = 0;
+    quint64 stamp = 0;
+    bool sameShape(const TreeSize &other) const { return bytes == other.bytes && entries == other.entries; }
     bool operator==(const TreeSize &) const = default;
 };
 
-TreeSize measureTree(const QString &path)
+TreeSize measureTree(const QByteArray &path)
 {
     TreeSize size;
     struct stat st;
-    if (!lstatPath(path, &st))
+    if (::lstat(path.constData(), &st) != 0)
         return size;
     ++size.entries;
     if (S_ISREG(st.st_mode))
         size.bytes += st.st_size;
+    size.stamp += qHashMulti(0, quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
+                             qint64(st.st_mtim.tv_nsec));
     if (isRealDir(st)) {
         std::vector<QByteArray> names;
         int err = 0;
         if (listNames(path, &names, &err)) {
             for (const QByteArray &name : names) {
-                const TreeSize child = measureTree(joinPath(path, QFile::decodeName(name)));
+                const TreeSize child = measureTree(joinRaw(path, name));
                 size.bytes += child.bytes;
                 size.entries += child.entries;
+                size.stamp += child.stamp;
             }
         }
     }
     return size;
 }
 
+bool processIsAlive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+// Hidden temporaries that a process killed in the middle of a copy or a
+// Replace left in folder. A copy (".name.lgcopy-pid-n": a partial copy, or the
+// item a Replace swapped out) is removed; an item moved aside
+// (".name.lgold-pid-n") goes back to its name when that is free, else it is
+// removed. Once per folder and process: only a dead process leaves them.
+void cleanDeadLeftovers(const QString &folder)
+{
+    static std::mutex mutex;
+    static QSet<QString> cleaned;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (cleaned.contains(folder))
+            return;
+        cleaned.insert(folder);
+    }
+    const QByteArray raw = enc(folder);
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(raw, &names, &err))
+        return;
+    static const QRegularExpression leftover(QStringLiteral("^\\.(.+)\\.lg(old|copy)-(\\d+)-\\d+$"),
+                                             QRegularExpression::DotMatchesEverythingOption);
+    for (const QByteArray &name : names) {
+        if (!name.startsWith('.') || !name.contains(".lg"))
+            continue;
+        const QRegularExpressionMatch match = leftover.match(decoded(name));
+        const pid_t pid = match.hasMatch() ? pid_t(match.captured(3).toLongLong()) : 0;
+        if (pid <= 0 || pid == ::getpid() || processIsAlive(pid))
+            continue;
+        const QString path = decoded(joinRaw(raw, name));
+        if (match.captured(2) == QLatin1String("old")) {
+            const QString original = joinPath(folder, match.captured(1));
+            struct stat st;
+            if (!lstatPath(original, &st) && renameNoReplace(path, original) == 0)
+                continue;
+        }
+        removeTree(path);
+    }
+}
+
 // ---- Putting a new item in place ----
 // Renames from to to. Without replacing, a taken name gives EEXIST. When
-// replacing, a file goes over a file by one rename; otherwise the old item is
-// moved aside first, put back if the rename fails, and removed afterwards.
-int putInPlace(const QString &from, const QString &to, bool replacing)
+// replacing, a file goes over a file by one rename; otherwise the two are
+// swapped in one step, so that the target is never missing, and the old item,
+// now at from, is removed. *leftover names what of it could not be removed.
+int putInPlace(const QString &from, const QString &to, bool replacing, QString *leftover)
 {
     struct stat old;
     if (!replacing || !lstatPath(to, &old)) {
@@ -441,22 +578,25 @@ int putInPlace(const QString &from, const QString &to, bool replacing)
     struct stat incoming;
     if (!lstatPath(from, &incoming))
         return errno;
-    if (!isRealDir(old) && !isRealDir(incoming)) {
-        if (const int injected = injectedFault(FileStep::FinalRename, to))
-            return injected;
+    if (const int injected = injectedFault(FileStep::FinalRename, to))
+        return injected;
+    if (!isRealDir(old) && !isRealDir(incoming))
         return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
+    QString replaced = from;
+    if (::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return errno;
+        // A file system that cannot swap: the old item goes aside first.
+        replaced = besideName(to, "old");
+        if (const int err = renameNoReplace(to, replaced))
+            return err;
+        if (const int err = renameNoReplace(from, to)) {
+            ::rename(enc(replaced).constData(), enc(to).constData());
+            return err;
+        }
     }
-    const QString aside = besideName(to, "old");
-    if (const int err = renameNoReplace(to, aside))
-        return err;
-    int err = injectedFault(FileStep::FinalRename, to);
-    if (!err)
-        err = renameNoReplace(from, to);
-    if (err) {
-        ::rename(enc(aside).constData(), enc(to).constData());
-        return err;
-    }
-    removeTree(aside);  // the new item is in place; a leftover is only clutter
+    if (removeTree(replaced) != 0)
+        *leftover = replaced;
     return 0;
 }
 
@@ -511,6 +651,19 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     return std::nullopt;
 }
 
+// The item is in place; a replaced item that could not be removed entirely is told.
+FileOpResult placed(const Plan &p, const QString &leftover)
+{
+    FileOpResult r = success(p.source, p.target);
+    if (!leftover.isEmpty()) {
+        r = failure(FileOpError::Other, p.source, p.target,
+                    QStringLiteral("The item is in place, but the one it replaced could not be removed entirely: "
+                                   "what is left of it is at “%1”.").arg(leftover));
+        r.itemInPlace = true;
+    }
+    return r;
+}
+
 // Copies p.source beside p.target and puts it in place.
 FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
 {
@@ -519,17 +672,22 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         if (err != ENOTSUP)
             return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
     }
+    cleanDeadLeftovers(parentOf(p.target));
     const QString temporary = besideName(p.target, "copy");
-    int err = copyTree(p.source, temporary, ctx);
-    if (!err && verify && !(measureTree(temporary) == measureTree(p.source)))
+    int err = copyTree(enc(p.source), enc(temporary), ctx);
+    if (!err && verify && !measureTree(enc(temporary)).sameShape(measureTree(enc(p.source))))
         err = EIO;
+    QString leftover;
     if (!err)
-        err = putInPlace(temporary, p.target, p.replacing);
+        err = putInPlace(temporary, p.target, p.replacing, &leftover);
     if (err) {
-        removeTree(temporary);
-        return errnoFailure(err, p.source, p.target);
+        QString failedAt;
+        FileOpResult r = errnoFailure(err, p.source, p.target);
+        if (removeTree(temporary, &failedAt) != 0)
+            r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
+        return r;
     }
-    return success(p.source, p.target);
+    return placed(p, leftover);
 }
 
 FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -541,31 +699,58 @@ FileOpResult copyOnce(const QString &source, const QString &targetFolder, Confli
     return copyPlanned(p, ctx, false);
 }
 
+// A folder moves to another parent only when it may be written (its ".."
+// changes): a read-only folder is opened up for the move and closed again.
+int moveReadOnlyFolder(const Plan &p, QString *leftover)
+{
+    const mode_t mode = p.sourceStat.st_mode & 07777;
+    if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
+        return EACCES;
+    const int err = putInPlace(p.source, p.target, p.replacing, leftover);
+    ::chmod(enc(err ? p.source : p.target).constData(), mode);
+    return err;
+}
+
 FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
     Plan p;
     if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
         return *refused;
+    QString leftover;
     int err = injectedFault(FileStep::Rename, source);
     if (!err)
-        err = putInPlace(p.source, p.target, p.replacing);
+        err = putInPlace(p.source, p.target, p.replacing, &leftover);
+    if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
+        err = moveReadOnlyFolder(p, &leftover);
     if (!err)
-        return success(p.source, p.target);
+        return placed(p, leftover);
     if (err != EXDEV)
         return errnoFailure(err, p.source, p.target);
-    // Another file system: copy, check the copy, and only then delete the source.
+    // Another file system: copy, check the copy, and only then delete the
+    // source, when it is still what was copied.
+    const TreeSize before = measureTree(enc(p.source));
     CopyContext syncing = ctx;
     syncing.syncFiles = true;
     FileOpResult copied = copyPlanned(p, syncing, true);
-    if (!copied.ok())
+    if (!copied.ok() && !copied.itemInPlace)
         return copied;
-    if (const int removeErr = removeTree(p.source)) {
-        copied.error = errorForErrno(removeErr) == FileOpError::None ? FileOpError::Other : errorForErrno(removeErr);
+    if (!(measureTree(enc(p.source)) == before)) {
+        copied.error = FileOpError::Other;
+        copied.itemInPlace = true;
+        copied.message = QStringLiteral("The item changed while it was moved: the original was kept, and the copy is "
+                                        "at “%1”.").arg(p.target);
+        return copied;
+    }
+    QString failedAt;
+    if (const int removeErr = removeTree(p.source, &failedAt)) {
+        copied.error = errorForErrno(removeErr);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
             copied.error = FileOpError::Other;
-        copied.message = QStringLiteral("The item was copied, but the original could not be removed: ")
-                         + QString::fromLocal8Bit(std::strerror(removeErr));
+        copied.itemInPlace = true;
+        copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
+                                        "entirely: “%2” is left (%3).")
+                             .arg(p.target, failedAt, QString::fromLocal8Bit(std::strerror(removeErr)));
     }
     return copied;
 }
@@ -594,7 +779,8 @@ FileOpResult moveWith(const QString &source, const QString &targetFolder, Confli
     return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
-qint64 bytesOf(const QString &path) { return measureTree(path).bytes; }
+qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
+
 
 } // namespace
 
@@ -610,7 +796,7 @@ FreeNameFinder::FreeNameFinder(const QString &folder)
 {
     std::vector<QByteArray> names;
     int err = 0;
-    if (listNames(folder, &names, &err)) {
+    if (listNames(enc(folder), &names, &err)) {
         m_taken.reserve(qsizetype(names.size()));
         for (const QByteArray &entry : names)
             m_taken.insert(QFile::decodeName(entry).toLower());
@@ -629,18 +815,34 @@ bool FreeNameFinder::isFree(const QString &candidate) const
     return !m_taken.contains(candidate.toLower()) && !lstatPath(joinPath(m_folder, candidate), &st);
 }
 
-QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
+QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
 {
-    if (numbering.tryPlainNameFirst && isFree(name))
-        return name;
     QString base = name, extension;
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     if (!numbering.isFolder && dot > 0 && dot < name.size() - 1) {
         base = name.left(dot);
         extension = name.mid(dot);
     }
+    const QString count = number ? numbering.separator + QString::number(*number) : QString();
+    const auto bytes = [](const QString &text) { return enc(text).size(); };
+    if (bytes(count + extension) >= numbering.maxBytes) {   // no room beside the extension
+        base = name;
+        extension.clear();
+    }
+    while (!base.isEmpty() && bytes(base + count + extension) > numbering.maxBytes)
+        base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
+    return base + count + extension;
+}
+
+QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
+{
+    if (numbering.tryPlainNameFirst) {
+        const QString plain = numberedName(name, std::nullopt, numbering);
+        if (isFree(plain))
+            return plain;
+    }
     for (qint64 n = numbering.firstNumber;; ++n) {
-        const QString candidate = base + numbering.separator + QString::number(n) + extension;
+        const QString candidate = numberedName(name, n, numbering);
         if (isFree(candidate))
             return candidate;
     }
@@ -720,6 +922,18 @@ FileOpResult moveItem(const QString &source, const QString &targetFolder, Confli
     return moveWith(source, targetFolder, onConflict, targetName, ctx);
 }
 
+namespace {
+// True when folder holds an entry of exactly this name (not merely one that a
+// file system ignoring case finds under it).
+bool hasExactEntry(const QString &folder, const QString &name)
+{
+    std::vector<QByteArray> names;
+    int err = 0;
+    const QByteArray wanted = enc(name);
+    return listNames(enc(folder), &names, &err) && std::find(names.cbegin(), names.cend(), wanted) != names.cend();
+}
+} // namespace
+
 FileOpResult renameItem(const QString &path, const QString &newName)
 {
     const QString target = joinPath(parentOf(path), newName);
@@ -731,12 +945,41 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     if (nameOf(path) == newName)
         return success(path, path);
     int err = injectedFault(FileStep::Rename, path);
-    // A change of case only, on a file system that ignores case, finds the item itself.
-    const bool caseOnly = newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && isSameFile(path, target);
     if (!err)
-        err = caseOnly ? (::rename(enc(path).constData(), enc(target).constData()) == 0 ? 0 : errno)
-                       : renameNoReplace(path, target);
+        err = renameNoReplace(path, target);
+    // A change of case only, on a file system that ignores case, finds the
+    // item itself under the new name: it goes there by way of a hidden name.
+    // Links are never followed, and another entry (a hard link) is never replaced.
+    struct stat other;
+    if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
+        && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
+        const QString aside = besideName(target, "rename");
+        err = renameNoReplace(path, aside);
+        if (!err && (err = renameNoReplace(aside, target)) != 0)
+            ::rename(enc(aside).constData(), enc(path).constData());
+    }
     return err ? errnoFailure(err, path, target) : success(path, target);
+}
+
+int canRemove(const QString &path, QString *reason)
+{
+    const QString folder = parentOf(path);
+    struct stat st, parent;
+    if (!lstatPath(path, &st) || !lstatPath(folder, &parent))
+        return errno;
+    const uid_t user = fileSystemUser();
+    QByteArray failedAt = enc(folder);
+    int err = ::faccessat(AT_FDCWD, failedAt.constData(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+    if (!err && (parent.st_mode & S_ISVTX) && user != 0 && st.st_uid != user && parent.st_uid != user)
+        err = EPERM;   // a sticky folder keeps others' items
+    if (!err) {
+        failedAt.clear();
+        err = checkRemovable(enc(path), st, user, &failedAt);
+    }
+    if (err && reason)
+        *reason = QStringLiteral("“%1” cannot be changed (%2).")
+                      .arg(QFile::decodeName(failedAt), QString::fromLocal8Bit(std::strerror(err)));
+    return err;
 }
 
 FileOpResult createFolder(const QString &folder, const QString &name)

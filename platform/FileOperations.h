@@ -3,9 +3,14 @@
 // change that a screen asks for goes through here, so the rules live in one place.
 // Nothing is ever overwritten silently: an existing target is refused unless the
 // caller asked for Replace, and Replace writes beside the target and renames over
-// it (a replaced folder is moved aside and removed only after the new one is in
-// place). A move across file systems copies, checks the copy's size and only then
-// deletes the source. Symbolic links are copied as links, never followed.
+// it (a replaced folder is swapped with the new one in one step and removed
+// afterwards; what cannot be removed is reported). A move across file systems
+// copies, checks the copy's size and deletes the source only when it is still
+// what was copied. Symbolic links are copied as links, never followed; a source
+// swapped for anything but a regular file is refused, never waited on. Folders
+// are walked by their names' bytes, so names that are not UTF-8 come along.
+// Hidden temporaries (".name.lgcopy-pid-n") that a killed process left are
+// cleaned up the next time their folder gets a copy.
 //
 // The single-item functions may be called from any thread and block; the batch
 // runner (FileOperation) works on a thread of its own and reports on the main
@@ -43,6 +48,9 @@ struct [[nodiscard]] FileOpResult
     QString source;    // the item as given
     QString target;    // where the item is now (or would have gone)
     QString message;   // the system's reason, for the summary alert
+    // On a failure: the item did reach target, but something that should have
+    // gone could not be removed (message says what is left where).
+    bool itemInPlace = false;
     bool ok() const { return error == FileOpError::None; }
 };
 
@@ -88,7 +96,13 @@ struct NameNumbering
     // When false the plain name is numbered at once even if it is free
     // (the sidebar's "Untitled Folder" goes name, name 0, name 1: keep true).
     bool tryPlainNameFirst = true;
+    // Names longer than this many bytes get a shorter stem ("long… 2.jpg" keeps
+    // its number and extension).
+    int maxBytes = 255;
 };
+// The name numbered n (none: the plain name), its stem shortened to fit
+// numbering.maxBytes.
+QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering = {});
 QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering = {},
                  const QStringList &alsoTaken = {});
 
@@ -123,8 +137,13 @@ FileOpResult copyItem(const QString &source, const QString &targetFolder,
 // rename() within a file system; copy, verify, then delete across file systems.
 FileOpResult moveItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
-// Renames within its folder; never replaces (a taken name gives TargetExists).
+// Renames within its folder; never replaces (a taken name gives TargetExists),
+// never follows links. A change of case only renames the item itself.
 FileOpResult renameItem(const QString &path, const QString &newName);
+// 0 when path and all it holds could be removed now (its folder may be written,
+// and every folder inside may be written or opened up by us); otherwise the
+// errno value, with *reason naming where it fails. Checks only.
+int canRemove(const QString &path, QString *reason = nullptr);
 // Makes folder/name; a taken name gives TargetExists.
 FileOpResult createFolder(const QString &folder, const QString &name);
 

@@ -1,5 +1,6 @@
 #include "platform/ImageSource.h"
 
+#include "platform/JpegTurn.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -285,6 +286,18 @@ ImageProperties ImageSource::properties() const
     properties.groups = std::move(metadata.groups);
     properties.exif = std::move(metadata.exif);
     properties.iptc = std::move(metadata.iptc);
+    properties.xmp = std::move(metadata.xmp);
+    properties.icc = std::move(metadata.icc);
+    if (d->probe.type == QLatin1String("jpeg")) {
+        // The tables come before the picture data, mostly in the first few kilobytes.
+        const ByteSource bytes = d->open();
+        for (const qint64 headerLimit : {qint64(64) << 10, qint64(1) << 20}) {
+            if (const std::optional<int> quality = estimatedJpegQuality(bytes.read(0, headerLimit))) {
+                properties.compressionQuality = *quality / 100.0;
+                break;
+            }
+        }
+    }
     return properties;
 }
 

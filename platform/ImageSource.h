@@ -34,7 +34,10 @@ struct ImageProperties
     // reset to 1, as the written pixels are upright).
     QByteArray exif;        // TIFF-structured Exif block
     QByteArray iptc;        // IPTC datasets
+    QByteArray xmp;         // the XMP packet
+    QByteArray icc;         // the embedded colour profile
     // Quality of lossy formats when writing, 0..1; none: the writer's default.
+    // A JPEG's own quality, estimated from its quantization tables.
     std::optional<double> compressionQuality;
 };
 

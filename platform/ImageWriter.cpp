@@ -2,7 +2,6 @@
 
 #include "platform/ImageSource.h"
 #include "platform/image/Decoders.h"
-#include "platform/image/Metadata.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -94,8 +93,7 @@ QImage appleIconSized(const QImage &image)
 ImageWriteOptions ImageWriteOptions::fromProperties(const ImageProperties &properties)
 {
     ImageWriteOptions options;
-    options.exif = properties.exif;
-    options.iptc = properties.iptc;
+    options.metadata = PictureMetadata::fromProperties(properties);
     if (properties.compressionQuality)
         options.quality = *properties.compressionQuality;
     return options;
@@ -137,8 +135,14 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
     }
     const Encoding encoding = encodingFor(type);
     const int quality = options.quality < 0 ? -1 : int(std::lround(std::min(options.quality, 1.0) * 100));
-    const QByteArray exif = carriesMetadata(type) || type == ImageFileType::HEIC
-        ? image::exifForRewrite(options.exif, image.size()) : QByteArray();
+    const PictureMetadata &metadata = options.metadata;
+    QImage tagged = image;
+    if (!metadata.icc.isEmpty() && !image.colorSpace().isValid()) {
+        // The pixels are in the profile's colour space: Qt's writers embed it.
+        const QColorSpace space = QColorSpace::fromIccProfile(metadata.icc);
+        if (space.isValid())
+            tagged.setColorSpace(space);
+    }
 
     std::optional<QByteArray> bytes;
     switch (encoding.library) {
@@ -152,8 +156,8 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
         QImageWriter writer(&buffer, encoding.format);
         if (type == ImageFileType::JPEG)
             writer.setQuality(quality < 0 ? 90 : quality);
-        QImage pixels = type == ImageFileType::WindowsIcon ? windowsIconSized(image)
-                      : type == ImageFileType::AppleIcon ? appleIconSized(image) : image;
+        QImage pixels = type == ImageFileType::WindowsIcon ? windowsIconSized(tagged)
+                      : type == ImageFileType::AppleIcon ? appleIconSized(tagged) : tagged;
         if (type == ImageFileType::JPEG && pixels.hasAlphaChannel()) {
             // JPEG holds no transparency: put the picture on white, not on black.
             QImage flat(pixels.size(), QImage::Format_RGB32);
@@ -172,7 +176,9 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
         break;
     }
     case Encoding::Heif:
-        bytes = image::encodeHeic(image, quality < 0 ? 85 : quality, exif, error);
+        bytes = image::encodeHeic(tagged, quality < 0 ? 85 : quality,
+                                  uprightExif(metadata.exif, image.size(), MetadataContainer::Plain),
+                                  uprightXmp(metadata.xmp, image.size()), metadata.icc, error);
         break;
     case Encoding::Magick:
         bytes = image::encodeWithMagick(image, encoding.format, quality, error);
@@ -180,10 +186,14 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
     }
     if (!bytes)
         return std::nullopt;
-    if (carriesMetadata(type) && (!exif.isEmpty() || !options.iptc.isEmpty())) {
-        // Metadata that cannot be carried over does not stop the picture from being saved.
-        if (std::optional<QByteArray> tagged = image::withMetadata(*bytes, exif, options.iptc, nullptr))
-            bytes = std::move(tagged);
+    if (carriesMetadata(type) && !metadata.isEmpty()) {
+        QString reason;
+        if (std::optional<QByteArray> withMetadata = withPictureMetadata(*bytes, metadata, image.size(), image, &reason))
+            bytes = std::move(withMetadata);
+        else if (options.keepAllMetadata) {
+            setError(error, QStringLiteral("The metadata could not be kept: %1").arg(reason));
+            return std::nullopt;
+        }
     }
     return bytes;
 }
@@ -259,10 +269,15 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         data += n;
         left -= n;
     }
-    // The new file gets the old one's permissions, or the usual ones for a new file.
+    // The new file gets the old one's extended attributes (set while the new
+    // file is still writable), permissions and owner, or the usual permissions
+    // for a new file.
     struct stat old {};
     const QByteArray nativeTarget = QFile::encodeName(target);
     if (::stat(nativeTarget.constData(), &old) == 0) {
+        QString reason;
+        if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
+            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, reason));
         ::fchmod(fd, old.st_mode & 07777);
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Only the owner's own files can keep their owner; that is fine.

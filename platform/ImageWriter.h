@@ -4,6 +4,8 @@
 // failed write leaves the old file as it was; failures are reported, never
 // passed off as success. Qt writes what it can, libheif writes HEIC and
 // ImageMagick the rest.
+#include "platform/PictureMetadata.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -34,9 +36,12 @@ struct ImageWriteOptions
     // 0..1 for lossy formats; negative: the format's default.
     double quality = -1;
     // Carried into formats that hold them (JPEG, PNG, TIFF, JPEG 2000, HEIC),
-    // with the orientation set to 1 and the old thumbnail dropped.
-    QByteArray exif;
-    QByteArray iptc;
+    // made fit for the written pixels (orientation 1, their dimensions, a new
+    // Exif thumbnail); the colour profile also tags the pixels written.
+    PictureMetadata metadata;
+    // A rewrite of the file the metadata came from: when it cannot all be
+    // carried, nothing is written (otherwise the picture is written without it).
+    bool keepAllMetadata = false;
 
     static ImageWriteOptions fromProperties(const ImageProperties &properties);
 };
@@ -58,7 +63,8 @@ public:
                       const ImageWriteOptions &options = {}, QString *error = nullptr);
 
     // Writes bytes beside path and renames them over it (an existing file keeps
-    // its permissions). The file at path is untouched when this returns false.
+    // its permissions, owner where allowed, and user.* extended attributes).
+    // The file at path is untouched when this returns false.
     static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
     // Tests: called with the temporary file's path just before it is renamed

@@ -117,77 +117,97 @@ QString trashFolderFor(const QString &path)
     return trashFor(QFileInfo(path).absoluteFilePath(), &sameDevice);
 }
 
-FileOpResult moveToTrash(const QString &givenPath)
+namespace {
+
+FileOpResult refused(const QString &source, FileOpError error, const QString &message)
 {
     FileOpResult result;
-    result.source = givenPath;
+    result.source = source;
+    result.error = error;
+    result.message = message;
+    return result;
+}
+
+// Claims a name in the Trash as the freedesktop Trash specification asks: the
+// .trashinfo is made with O_EXCL first (the name, numbered where it is taken,
+// is ours once that succeeds), and files/ is checked only for that one name.
+// *name gets the name; an error message on failure.
+QString claimTrashName(const QString &trash, const QString &path, bool isFolder, QString *name, QString *infoPath)
+{
+    NameNumbering numbering;
+    numbering.isFolder = isFolder;
+    numbering.maxBytes = 255 - int(std::strlen(".trashinfo"));
+    const QByteArray text = trashInfoText(path, QDateTime::currentDateTime()).toUtf8();
+    const QString baseName = QFileInfo(path).fileName();
+    for (qint64 n = 1; n < 1000000; ++n) {
+        *name = numberedName(baseName, n == 1 ? std::nullopt : std::optional<qint64>(n), numbering);
+        *infoPath = trash + QStringLiteral("/info/") + *name + QStringLiteral(".trashinfo");
+        const QByteArray info = enc(*infoPath);
+        const int fd = ::open(info.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+        const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
+        ::close(fd);
+        if (!written) {
+            ::unlink(info.constData());
+            return QStringLiteral("The Trash information could not be written.");
+        }
+        struct stat st;
+        if (::lstat(enc(trash + QStringLiteral("/files/") + *name).constData(), &st) == 0) {
+            ::unlink(info.constData());   // an item without its information: leave it be
+            continue;
+        }
+        return {};
+    }
+    return QStringLiteral("No free name in the Trash.");
+}
+
+} // namespace
+
+FileOpResult moveToTrash(const QString &givenPath)
+{
     const QString path = QDir::cleanPath(QFileInfo(givenPath).absoluteFilePath());
     struct stat st;
-    if (::lstat(enc(path).constData(), &st) != 0) {
-        result.error = errno == ENOENT ? FileOpError::SourceMissing : FileOpError::Other;
-        result.message = QString::fromLocal8Bit(std::strerror(errno));
-        return result;
-    }
-    // The home folder, or a folder that holds it, is never trashed.
-    if (path == QLatin1String("/") || isInsideCanonical(QDir::homePath(), path)) {
-        result.error = FileOpError::Denied;
-        result.message = QStringLiteral("The home folder cannot be moved to the Trash.");
-        return result;
-    }
+    if (::lstat(enc(path).constData(), &st) != 0)
+        return refused(givenPath, errno == ENOENT ? FileOpError::SourceMissing : FileOpError::Other,
+                       QString::fromLocal8Bit(std::strerror(errno)));
+    // The home folder, or a folder that holds it, is never trashed; a link to
+    // one is a link like any other.
+    if (!S_ISLNK(st.st_mode) && (path == QLatin1String("/") || isInsideCanonical(QDir::homePath(), path)))
+        return refused(givenPath, FileOpError::Denied, QStringLiteral("The home folder cannot be moved to the Trash."));
     bool sameDevice = true;
     const QString trash = trashFor(path, &sameDevice);
-    if (!makeTrashFolders(trash)) {
-        result.error = FileOpError::Denied;
-        result.message = QStringLiteral("The Trash folder could not be made.");
-        return result;
-    }
-    if (S_ISDIR(st.st_mode) && isInsideCanonical(trash, path)) {
-        result.error = FileOpError::IntoItself;
-        result.message = QStringLiteral("A folder that holds the Trash cannot be moved to the Trash.");
-        return result;
-    }
+    if (!makeTrashFolders(trash))
+        return refused(givenPath, FileOpError::Denied, QStringLiteral("The Trash folder could not be made."));
+    if (S_ISDIR(st.st_mode) && isInsideCanonical(trash, path))
+        return refused(givenPath, FileOpError::IntoItself,
+                       QStringLiteral("A folder that holds the Trash cannot be moved to the Trash."));
+    // Without a Trash of its own on that mount the item is copied to the home
+    // Trash and then removed: only when all of it can be removed.
+    QString reason;
+    if (!sameDevice && canRemove(path, &reason) != 0)
+        return refused(givenPath, FileOpError::Denied,
+                       QStringLiteral("“%1” cannot be moved to the Trash, because it cannot be removed from its "
+                                      "place: %2 Nothing was changed.")
+                           .arg(QFileInfo(path).fileName(), reason));
 
-    // The .trashinfo is made first, with O_EXCL, to claim the name.
-    const QString filesDir = trash + QStringLiteral("/files");
-    const QString infoDir = trash + QStringLiteral("/info");
-    const QString baseName = QFileInfo(path).fileName();
-    QStringList claimed;
     QString name, infoPath;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        NameNumbering numbering;
-        numbering.isFolder = S_ISDIR(st.st_mode);
-        name = freeName(filesDir, baseName, numbering, claimed);
-        infoPath = infoDir + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
-        const int fd = ::open(enc(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            const QByteArray text = trashInfoText(path, QDateTime::currentDateTime()).toUtf8();
-            const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
-            ::close(fd);
-            if (!written) {
-                ::unlink(enc(infoPath).constData());
-                result.error = FileOpError::NoSpace;
-                result.message = QStringLiteral("The Trash information could not be written.");
-                return result;
-            }
-            break;
-        }
-        if (errno != EEXIST) {
-            result.error = FileOpError::Denied;
-            result.message = QString::fromLocal8Bit(std::strerror(errno));
-            return result;
-        }
-        claimed.append(name);
-        infoPath.clear();
-    }
-    if (infoPath.isEmpty()) {
-        result.error = FileOpError::Other;
-        result.message = QStringLiteral("No free name in the Trash.");
-        return result;
-    }
-    Q_UNUSED(sameDevice);  // moveItem copies and verifies when the Trash is on another device
-    FileOpResult moved = moveItem(path, filesDir, ConflictPolicy::Refuse, name);
-    if (!moved.ok())
+    const QString claimFailure = claimTrashName(trash, path, S_ISDIR(st.st_mode), &name, &infoPath);
+    if (!claimFailure.isEmpty())
+        return refused(givenPath, FileOpError::Denied, claimFailure);
+    // moveItem copies and checks the copy when the Trash is on another device.
+    FileOpResult moved = moveItem(path, trash + QStringLiteral("/files"), ConflictPolicy::Refuse, name);
+    if (moved.itemInPlace) {
+        // In the Trash, but not all of the original could go: the Trash keeps
+        // listing the copy, and the message says what is left where.
+        moved.message = QStringLiteral("“%1” was put in the Trash, but not all of it could be removed. %2")
+                            .arg(QFileInfo(path).fileName(), moved.message);
+    } else if (!moved.ok()) {
         ::unlink(enc(infoPath).constData());
+    }
     moved.source = givenPath;
     return moved;
 }

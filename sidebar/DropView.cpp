@@ -4,6 +4,7 @@
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "collage/CollageDrag.h"
 #include "collage/collagevc.h"
 #include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
@@ -26,8 +27,8 @@ namespace {
 QStringList droppedPaths(const QMimeData *data)
 {
     QStringList paths;
-    if (!data)
-        return paths;
+    if (!data || isCollageDrag(data))
+        return paths;   // the collage's own drags are for its slots only
     for (const QUrl &url : data->urls()) {
         if (!url.isLocalFile())
             return {};  // only a list of local paths is usable

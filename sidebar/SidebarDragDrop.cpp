@@ -10,17 +10,22 @@
 #include "app/mainvc.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "platform/Clipboard.h"
 #include "platform/NotificationHub.h"
 #include "platform/Paths.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "viewer/viewimagevc.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QMediaPlayer>
 #include <QMimeData>
 #include <QtConcurrent>
+
+#include <algorithm>
+#include <cctype>
 
 using namespace sidebarsheets;
 
@@ -107,9 +112,85 @@ QList<std::pair<QUrl, QString>> webLinks(const QMimeData *data)
     return ok ? links : QList<std::pair<QUrl, QString>>{};
 }
 
+// The files of a text/uri-list dropped on the folder destination (clean), in
+// order, less those already there or that the folder lies in; none when the
+// whole drop is refused: a line that is not a valid local file URL, a file
+// inside a Photos library or outside the home folder. Read by name only,
+// looking at the disk just for a path outside the home folder as spelt (a
+// home reached through a link). Any thread.
+std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QString &destination)
+{
+    const QString homePrefix = lg::Paths::clean(QDir::homePath()) + QLatin1Char('/');
+    QList<QUrl> usable;
+    for (const QByteArray &raw : list.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        std::optional<QString> path = lg::Clipboard::plainFileURLPath(line);
+        if (!path) {
+            const QUrl url(QString::fromUtf8(line), QUrl::StrictMode);
+            if (!url.isValid() || !url.isLocalFile())
+                return std::nullopt;
+            path = lg::Paths::clean(url.toLocalFile());
+        }
+        const QString &source = *path;
+        if (source.contains(QLatin1String(".photoslibrary/"), Qt::CaseInsensitive)
+            || (!source.startsWith(homePrefix) && !lg::Paths::isInsideHome(source)))
+            return std::nullopt;
+        // Both are clean: the containment is a comparison of their spellings.
+        const qsizetype slash = source.lastIndexOf(QLatin1Char('/'));
+        if (destination == source || QStringView(source).first(std::max<qsizetype>(slash, 0)) == destination
+            || (destination.startsWith(source) && destination.at(source.size()) == QLatin1Char('/')))
+            continue;  // already there, or into itself
+        usable.append(QUrl::fromLocalFile(source));
+    }
+    return usable;
+}
+
+// The URL lines of a drag of files. QMimeData hands out text/uri-list only
+// after decoding and encoding every URL again (some 10 ms for 10,000 files,
+// at every movement of the drag), so GNOME's list of the same files is read
+// when the drag carries it (ours do); its first line says copy or cut.
+QByteArray fileURLLines(const QMimeData *data)
+{
+    static const QString gnomeFormat = QStringLiteral("x-special/gnome-copied-files");
+    if (data->hasFormat(gnomeFormat)) {
+        const QByteArray list = data->data(gnomeFormat);
+        const qsizetype firstLine = list.indexOf('\n');
+        if (firstLine >= 0)
+            return list.sliced(firstLine + 1);
+    }
+    return data->data(uriListType);
+}
+
 enum class DropKind { None, Nodes, WebLinks, Files };
 
-DropKind dropKind(const QMimeData *data)
+// Whether every line of a text/uri-list names a local file ("file:"), read
+// from the bytes without making a URL of each: a drag of thousands of files
+// is asked this at every movement. The URLs themselves are checked on drop.
+bool allLinesAreFileURLs(const QByteArray &list)
+{
+    static const QByteArray scheme("file:");
+    bool any = false;
+    qsizetype start = 0;
+    while (start < list.size()) {
+        qsizetype end = list.indexOf('\n', start);
+        if (end < 0)
+            end = list.size();
+        qsizetype first = start;
+        while (first < end && std::isspace(static_cast<unsigned char>(list.at(first))))
+            ++first;
+        if (first < end && list.at(first) != '#') {
+            if (end - first < scheme.size() || qstrnicmp(list.constData() + first, scheme.constData(), scheme.size()) != 0)
+                return false;
+            any = true;
+        }
+        start = end + 1;
+    }
+    return any;
+}
+
+DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
 {
     if (!data)
         return DropKind::None;
@@ -118,6 +199,8 @@ DropKind dropKind(const QMimeData *data)
     if (data->hasFormat(mozUrlType) && !webLinks(data).isEmpty())
         return DropKind::WebLinks;
     if (data->hasFormat(uriListType)) {
+        if (!checkEachURL && allLinesAreFileURLs(fileURLLines(data)))
+            return DropKind::Files;
         bool ok = false;
         const QList<QUrl> urls = uriList(data, &ok);
         if (!ok || urls.isEmpty())
@@ -130,18 +213,18 @@ DropKind dropKind(const QMimeData *data)
     return DropKind::None;  // an unknown drag type is refused, never copied
 }
 
-// What a batch of file work gives back: one result per item, and the
-// records of the folders that arrived, scanned for their sub-folders.
+// What a batch of file work gives back: one result per item, the sources
+// left for the same-name sheet, and the records of the folders that arrived,
+// scanned for their sub-folders.
 struct TransferOutcome
 {
     QList<lg::FileOpResult> results;
+    QStringList clashes;
     std::vector<FolderRecord> arrived;
 };
 
-TransferOutcome runBatch(lg::FileOpKind kind, const QList<lg::FileOpItem> &items)
+void scanArrivedFolders(TransferOutcome &outcome)
 {
-    TransferOutcome outcome;
-    outcome.results = lg::FileOperation::runNow(kind, items);
     for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
         if (!result.ok() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
             continue;
@@ -152,6 +235,40 @@ TransferOutcome runBatch(lg::FileOpKind kind, const QList<lg::FileOpItem> &items
         }
         outcome.arrived.push_back(std::move(record));
     }
+}
+
+// Dragged folders, one result per folder in order: the question was asked
+// before, so a name taken meanwhile is refused.
+TransferOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
+                               lg::ConflictPolicy onClash)
+{
+    TransferOutcome outcome;
+    for (const QString &source : sources) {
+        const lg::FileBatch::Outcome done = batch->run({source}, onClash);
+        if (!done.results.isEmpty()) {
+            outcome.results.append(done.results.first());
+            continue;
+        }
+        lg::FileOpResult taken;
+        taken.error = lg::FileOpError::TargetExists;
+        taken.source = source;
+        taken.target = batch->targetFolder() + QLatin1Char('/') + QFileInfo(source).fileName();
+        taken.message = QStringLiteral("An item with the same name already exists.");
+        outcome.results.append(taken);
+    }
+    scanArrivedFolders(outcome);
+    return outcome;
+}
+
+// A paste or drop: the batch's clash rules settle the names.
+TransferOutcome runFileBatch(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
+                             lg::ConflictPolicy onClash)
+{
+    lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    TransferOutcome outcome;
+    outcome.results = std::move(done.results);
+    outcome.clashes = std::move(done.clashes);
+    scanArrivedFolders(outcome);
     return outcome;
 }
 
@@ -242,7 +359,7 @@ bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPa
 {
     if (isBusy || !item || childIndex != -1)
         return false;
-    const DropKind kind = dropKind(data);
+    const DropKind kind = dropKind(data, false);
     if (kind == DropKind::None)
         return false;
     if (kind == DropKind::Nodes) {
@@ -266,7 +383,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
     else
         dropPath = {childIndex == -1 ? int(contents().size()) : childIndex};
 
-    switch (dropKind(data)) {
+    switch (dropKind(data, false)) {
     case DropKind::Nodes: {
         if (!dragNodesArray || dragNodesArray->isEmpty())
             return false;
@@ -309,34 +426,36 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         return true;
     }
     case DropKind::Files: {
-        bool ok = false;
-        const QList<QUrl> urls = uriList(data, &ok);
         const QString destination = localPath(folderURLAtDropPath(dropPath));
-        if (!ok || urls.isEmpty() || destination.isEmpty())
+        if (destination.isEmpty())
             return false;
         if (isPhotosLibraryPath(destination)) {
             lg::Alert::inform(window(), QStringLiteral("Photos library import is not available"),
                               QStringLiteral("Files cannot be imported into a Photos library on this system."));
             return false;
         }
-        QList<QUrl> usable;
-        for (const QUrl &url : urls) {
-            const QString source = lg::Paths::clean(url.toLocalFile());
-            // Every item is checked: files from inside a Photos library or from
-            // outside the home folder refuse the whole drop.
-            if (source.toLower().contains(QLatin1String(".photoslibrary/")) || !lg::Paths::isInsideHome(source))
-                return false;
-            if (sameOrInside(destination, source) || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
-                continue;  // already there, or into itself
-            usable.append(QUrl::fromLocalFile(source));
-        }
         if (!QFileInfo(destination).isDir()) {
             treeController->model()->reloadData();
             return false;
         }
-        if (usable.isEmpty())
-            return false;
-        dropItemsOnFolder(usable, dropPath);
+        // A drop may hold thousands of files: they are read and checked on a
+        // pool thread, and the question follows; a refused drop does nothing.
+        const quint64 ticket = ++m_dropTicket;
+        const QUrl destinationURL = QUrl::fromLocalFile(destination);
+        auto *watcher = new QFutureWatcher<std::optional<QList<QUrl>>>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, destinationURL] {
+            watcher->deleteLater();
+            const std::optional<QList<QUrl>> usable = watcher->result();
+            if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
+                return;
+            // Where the folder's node is now.
+            std::optional<IndexPath> path = indexPathOfFolderNode(destinationURL);
+            if (!path)
+                return;
+            path->append(-1);
+            dropItemsOnFolder(*usable, *path);
+        });
+        watcher->setFuture(QtConcurrent::run(filesForFolderDrop, fileURLLines(data), destination));
         return true;
     }
     case DropKind::None:
@@ -472,9 +591,10 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
     }
     const QUrl destination = parentFolderURL(*internalDroppedIndexpath).value_or(QUrl());
     const QList<BaseNode::Ptr> dragged = *dragNodesArray;
-    QList<lg::FileOpItem> items;
+    QStringList sources;
     for (const BaseNode::Ptr &node : dragged)
-        items.append({localPath(node->url()), localPath(destination), QString(), onConflict});
+        sources.append(localPath(node->url()));
+    auto batch = std::make_shared<lg::FileBatch>(lg::FileOpKind::Move, localPath(destination));
 
     showWorkOverlay();
     isFileOperationRunning = true;
@@ -490,7 +610,7 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
         const TransferOutcome outcome = watcher->result();
         finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
     });
-    watcher->setFuture(QtConcurrent::run(runBatch, lg::FileOpKind::Move, items));
+    watcher->setFuture(QtConcurrent::run(runFolderMoves, batch, sources, onConflict));
 }
 
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
@@ -594,7 +714,7 @@ void sideMenuvc::btnOk_alertMove_PasteFile()
 void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources)
 {
     const QString destination = localPath(dropdestiUrl);
-    QList<lg::FileOpItem> items;
+    QStringList items;
     for (const QUrl &url : sources) {
         const QString source = localPath(url);
         if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !existsOrIsLink(source))
@@ -608,12 +728,16 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
             continue;
         if (!isItemFromPaste && lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
             continue;
-        items.append({source, destination, QString(), onConflict});
+        items.append(source);
     }
     if (mainvc *h = hub())
         h->stopMonitorWithSender(this);
     isFileOperationRunning = true;
     const lg::FileOpKind kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    // The first pass starts the batch; the answer to its clashes goes on with it.
+    if (onConflict == lg::ConflictPolicy::Refuse || !m_transferBatch || m_transferBatch->kind() != kind
+        || m_transferBatch->targetFolder() != destination)
+        m_transferBatch = std::make_shared<lg::FileBatch>(kind, destination);
     const quint64 ticket = ++m_fileWorkTicket;
     auto *watcher = new QFutureWatcher<TransferOutcome>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
@@ -621,18 +745,17 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
         if (ticket != m_fileWorkTicket)
             return;
         const TransferOutcome outcome = watcher->result();
-        finishTransfer(outcome.results, outcome.arrived);
+        finishTransfer(outcome.results, outcome.clashes, outcome.arrived);
     });
-    watcher->setFuture(QtConcurrent::run(runBatch, kind, items));
+    watcher->setFuture(QtConcurrent::run(runFileBatch, m_transferBatch, items, onConflict));
 }
 
-void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &arrived)
+void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
+                                const std::vector<FolderRecord> &arrived)
 {
     isFileOperationRunning = false;
-    for (const lg::FileOpResult &result : results) {
-        if (result.error == lg::FileOpError::TargetExists)
-            arrDragsourceUrl.append(QUrl::fromLocalFile(result.source));
-    }
+    for (const QString &source : clashes)
+        arrDragsourceUrl.append(QUrl::fromLocalFile(source));
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was.
     const BaseNode::Ptr selected =

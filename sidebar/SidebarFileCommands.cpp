@@ -27,6 +27,8 @@
 #include <QPushButton>
 #include <QtConcurrent>
 
+#include <utility>
+
 using namespace sidebarsheets;
 
 namespace {
@@ -588,6 +590,9 @@ void sideMenuvc::DeleteFolder()
 
 void sideMenuvc::alertforDeleteFolder()
 {
+    // The folder of the clicked row, bound now: a change of the tree while
+    // the question is open does not move the command to another folder.
+    m_folderToTrash = nodeAtRow(outlineView_CLickedRow);
     showSheetOverlay();
     alertDeleteFolder = lg::AlertSpec();
     alertDeleteFolder.style = lg::AlertSpec::Style::Informational;
@@ -607,18 +612,40 @@ void sideMenuvc::alertforDeleteFolder()
 
 void sideMenuvc::btnDeleteFolder_alert()
 {
-    QList<lg::FileOpResult> results;
-    IndexPath path;
-    const BaseNode::Ptr node = nodeAtRow(outlineView_CLickedRow, &path);
-    const QString folder = localPath(node ? node->url() : std::nullopt);
-    // Never the home folder or a Photos library.
-    if (!folder.isEmpty() && !isPhotosLibraryPath(folder) && folder != lg::Paths::clean(lg::Paths::home())) {
-        const lg::FileOpResult trashed = lg::moveToTrash(folder);
-        results.append(trashed);
-        if (trashed.ok())
-            treeController->removeObjectAtArrangedObjectIndexPath(path);
-        else
-            printLine(trashed.message);
+    const BaseNode::Ptr node = std::exchange(m_folderToTrash, nullptr);
+    const bool inTree = node && treeController->model()->indexForNode(node.get()).isValid();
+    const QString folder = inTree ? localPath(node->url()) : QString();
+    // Never the home folder or a Photos library; standard folders after the question.
+    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::Paths::clean(lg::Paths::home())) {
+        finishTrashFolder(nullptr, {});
+        return;
+    }
+    // A folder on another device is copied into the Trash: the work runs on a
+    // pool thread behind the overlay with the spinner.
+    showWorkOverlay();
+    isFileOperationRunning = true;
+    const quint64 ticket = ++m_fileWorkTicket;
+    auto *watcher = new QFutureWatcher<lg::FileOpResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, node] {
+        watcher->deleteLater();
+        isFileOperationRunning = false;
+        if (ticket != m_fileWorkTicket) {
+            hideOverlay();
+            return;
+        }
+        finishTrashFolder(node, {watcher->result()});
+    });
+    watcher->setFuture(QtConcurrent::run([folder] { return lg::moveToTrash(folder); }));
+}
+
+void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
+{
+    if (!results.isEmpty() && results.first().ok()) {
+        // Where the node is now: the tree may have changed meanwhile.
+        if (node && treeController->model()->indexForNode(node.get()).isValid())
+            treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
+    } else if (!results.isEmpty()) {
+        printLine(results.first().message);
     }
     hideOverlay();
     const int rows = myOutlineView->numberOfRows();

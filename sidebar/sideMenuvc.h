@@ -8,6 +8,7 @@
 // The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/Alert.h"
+#include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
@@ -277,13 +278,19 @@ private:
     // becomes a group, one without a leaf.
     static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);
     void runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources);
-    void finishTransfer(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &arrived);
+    void finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
+                        const std::vector<FolderRecord> &arrived);
     void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                           const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
     void reportFailures(const QList<lg::FileOpResult> &results, std::function<void()> then = {});
+    // The end of Move to Trash: the node leaves the tree when its folder went.
+    void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
+    BaseNode::Ptr m_folderToTrash;   // the folder of the pending Trash question
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
+    std::shared_ptr<lg::FileBatch> m_transferBatch;   // the paste or drop, until its clashes are settled
     quint64 m_fileWorkTicket = 0;
+    quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
 
     std::shared_ptr<AddJob> m_job;

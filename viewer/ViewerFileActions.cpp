@@ -2,7 +2,7 @@
 // picture, copy, Move to Trash after its question, properties, background
 // colour, and Move To / Copy To a chosen folder with the same-name sheet.
 // Copying, moving and trashing go through the file layers (platform/); the
-// work runs off the main thread where it may take long (FileOperation), and
+// work runs off the main thread where it may take long (a one-item FileBatch), and
 // every path ends with the overlay hidden. Main thread.
 #include "viewer/viewimagevc.h"
 
@@ -13,6 +13,7 @@
 #include "platform/Clipboard.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
+#include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
 #include "platform/Panels.h"
 #include "platform/Trash.h"
@@ -25,8 +26,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QPointer>
 #include <QSplitter>
+#include <QtConcurrent>
 
 #include <cstdio>
 
@@ -171,6 +174,10 @@ void viewimagevc::trashCurrentItem()
         path = pathOf(currentItemFileURL());
     if (path.isEmpty())
         return;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        printLine(QStringLiteral("The file no longer exists: ") + path);
+        return;   // gone from outside meanwhile: nothing to trash
+    }
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok()) {
         reportFailure(window(), result);
@@ -299,31 +306,36 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
 
 void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString &folder, int policy)
 {
-    auto *operation = new lg::FileOperation(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move,
-                                            {lg::FileOpItem{source, folder, QString(), lg::ConflictPolicy(policy)}});
+    // A batch of one item: the same clash rules as every other screen's.
+    auto batch = std::make_shared<lg::FileBatch>(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
+    auto *watcher = new QFutureWatcher<lg::FileBatch::Outcome>(this);
     QPointer<viewimagevc> self(this);
-    connect(operation, &lg::FileOperation::finished, this,
-            [self, copy, source, folder, policy](const QList<lg::FileOpResult> &results) {
-                contentHub()->hideBusyLoader();
-                if (!self || results.isEmpty())
-                    return;
-                const lg::FileOpResult &result = results.first();
-                if (result.ok()) {
-                    if (!copy)
-                        self->removeItemFromViewer(QUrl::fromLocalFile(source));
-                    return;
-                }
-                if (result.error == lg::FileOpError::TargetExists
-                    && lg::ConflictPolicy(policy) == lg::ConflictPolicy::Refuse) {
-                    self->droppedfiles_copy = copy;
-                    self->outside_DestinationUrl = QUrl::fromLocalFile(folder);
-                    self->m_pendingSource = source;
-                    self->alertSameFile_forouside();
-                    return;
-                }
-                reportFailure(self->window(), result);
-            });
-    operation->start();
+    connect(watcher, &QFutureWatcherBase::finished, this, [self, watcher, copy, source, folder] {
+        watcher->deleteLater();
+        const lg::FileBatch::Outcome outcome = watcher->result();
+        contentHub()->hideBusyLoader();
+        if (!self)
+            return;
+        if (!outcome.clashes.isEmpty()) {
+            self->droppedfiles_copy = copy;
+            self->outside_DestinationUrl = QUrl::fromLocalFile(folder);
+            self->m_pendingSource = source;
+            self->alertSameFile_forouside();
+            return;
+        }
+        if (outcome.results.isEmpty())
+            return;
+        const lg::FileOpResult &result = outcome.results.first();
+        if (result.ok()) {
+            if (!copy)
+                self->removeItemFromViewer(QUrl::fromLocalFile(source));
+            return;
+        }
+        reportFailure(self->window(), result);
+    });
+    watcher->setFuture(QtConcurrent::run([batch, source, policy] {
+        return batch->run({source}, lg::ConflictPolicy(policy));
+    }));
 }
 
 void viewimagevc::alertSameFile_forouside()

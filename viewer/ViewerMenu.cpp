@@ -64,11 +64,12 @@ void viewimagevc::menuWillOpen()
 
 std::optional<QUrl> viewimagevc::currentItemFileURL() const
 {
+    // The file on show, never whatever a reload has put at the selected index.
     const QVector<InitialDirectory> &items = activeItemList();
-    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
+    if (!viewerItemURL || selectedItemIndex < 0 || selectedItemIndex >= items.size())
         return std::nullopt;
     const InitialDirectory &item = items.at(selectedItemIndex);
-    if (!item.file || item.file->url.isEmpty())
+    if (!item.file || item.file->url.isEmpty() || item.file->url != *viewerItemURL)
         return std::nullopt;
     return item.file->url;
 }

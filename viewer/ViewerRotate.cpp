@@ -1,17 +1,16 @@
 // Rotate and flip the shown picture and write it back into its file, in the
-// type its extension names, with the file's own metadata and Exif orientation 1
-// (writeCGImage: a temporary file renamed over the original, so a failed write
-// leaves the original as it was). Where the file cannot be written in place
-// (HEIC, WebP, a failed write) the save panel offers a new file named
-// "<name> copy". Decoding, turning and writing run on a worker thread; the
-// result comes back to the main thread.
+// type its extension names, keeping all it held: metadata (Exif orientation 1),
+// colour profile, extended attributes, permissions. JPEGs are turned without
+// loss where their size allows. Where the file cannot be rewritten in place
+// (HEIC, WebP, several pages, no write permission, a failed write) the save
+// panel offers a new file named "<name> copy". Reading, turning and writing run
+// on a worker thread; the result comes back to the main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
-#include "platform/ImageSource.h"
 #include "viewer/ViewerCanvas.h"
 
 #include <QFileInfo>
@@ -19,37 +18,9 @@
 #include <QPointer>
 #include <QtConcurrent>
 
-namespace {
-
-struct TransformOutcome
-{
-    QImage edited;    // the turned or mirrored picture at full size; null when the file could not be read
-    QImage shown;     // the same, scaled to the screen
-    bool written = false;
-};
-
-TransformOutcome transformed(const QString &path, int quarterTurns, bool horizontal, bool vertical, QSize bound)
-{
-    TransformOutcome outcome;
-    const lg::ImageSource source(path);
-    const std::optional<QImage> image = source.image();
-    if (!image || image->isNull())
-        return outcome;
-    outcome.edited = quarterTurns ? rotate(*image, quarterTurns * 90.0) : flipped(*image, horizontal, vertical);
-    if (outcome.edited.isNull())
-        return outcome;
-    outcome.shown = (outcome.edited.width() > bound.width() || outcome.edited.height() > bound.height())
-                        ? outcome.edited.scaled(bound, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                        : outcome.edited;
-    outcome.written = writeCGImage(outcome.edited, path, source.properties());
-    return outcome;
-}
-
-} // namespace
-
 void viewimagevc::RotateImageWithSender(int tag)
 {
-    // The shown item, its index checked against the list in use.
+    // The shown file, bound now.
     const std::optional<QUrl> url = currentItemFileURL();
     if (!url)
         return;
@@ -61,9 +32,10 @@ void viewimagevc::RotateImageWithSender(int tag)
 
 void viewimagevc::flipImageWithSender(int tag)
 {
-    if (!viewerItemURL || !viewerItemURL->isLocalFile() || (tag != 1 && tag != 2))
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (!url || !url->isLocalFile() || (tag != 1 && tag != 2))
         return;
-    transformFile(viewerItemURL->toLocalFile(), 0, tag == 1, tag == 2);
+    transformFile(url->toLocalFile(), 0, tag == 1, tag == 2);
 }
 
 void viewimagevc::transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical)
@@ -74,37 +46,48 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
-    const QSize bound = decodeBound();
-    auto *watcher = new QFutureWatcher<TransformOutcome>(this);
+    // The preview is made from the picture on screen where it is this file's, whole.
+    const bool onShow = path == m_shownPath;
+    const QSize bound = onShow ? decodeBound() : QSize();
+    const QImage shownPicture = onShow && imgview->hasImage() && !imgview->isPlaceholder()
+                                        && imgview->pictureKey() == path && !imgview->wantsMoreResolution()
+                                    ? imgview->currentImage() : QImage();
+    // quarterTurns counts counter-clockwise.
+    const lg::PictureTurn turn = lg::pictureTurn(-quarterTurns, horizontal, vertical);
+    auto *watcher = new QFutureWatcher<TurnedFile>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
         watcher->deleteLater();
-        const TransformOutcome outcome = watcher->result();
+        const TurnedFile outcome = watcher->result();
         m_transformRunning = false;
         contentHub()->hideBusyLoader();
-        commitEditedImage(QUrl::fromLocalFile(path), outcome.edited, outcome.shown, outcome.written);
+        if (outcome.readable)
+            commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
+                              outcome.written);
     });
-    watcher->setFuture(QtConcurrent::run(transformed, path, quarterTurns, horizontal, vertical, bound));
+    watcher->setFuture(QtConcurrent::run(turnPictureFile, path, turn, bound, shownPicture));
 }
 
-void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, bool written)
+void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
+                                    bool written)
 {
-    if (edited.isNull())
-        return;  // the file could not be read as a picture: nothing happens
+    // After a lossless turn the full picture is not decoded: edited is null then.
     editedImage = edited;
     const QString path = url.toLocalFile();
     const bool onShow = path == m_shownPath;
     if (written) {
         refreshItemRecord(url);
         if (onShow) {
-            imgview->setPicture(shown, edited.size(), path);
+            imgview->setPicture(shown, pixelSize, path);
             showImageCommonTail();
         }
         updateSidebarPreview();
         return;
     }
+    if (edited.isNull())
+        return;
     // Not writable in place: preview the change and offer a new file.
     if (onShow) {
-        imgview->setPicture(shown, edited.size(), path);
+        imgview->setPicture(shown, pixelSize, path);
         showImageCommonTail();
     }
     auto *saver = qobject_cast<Saver *>(m_copySaver);
@@ -116,6 +99,7 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     }
     const QImage picture = edited;
     saver->startFolder = QFileInfo(path).absolutePath();
+    saver->metadataSource = path;
     saver->showSavePanel(
         [picture](const QSize &size) {
             return size == picture.size() ? picture

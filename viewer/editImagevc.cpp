@@ -265,6 +265,7 @@ void editImagevc::showSaveSheet()
         m_renderedAdjustments = wanted;
         saver->imageUTType = QFileInfo(m_path).suffix().toLower();
         saver->startFolder = QFileInfo(m_path).absolutePath();
+        saver->metadataSource = m_path;
         saver->showSavePanel(
             [picture](const QSize &size) {
                 return size == picture.size() ? picture

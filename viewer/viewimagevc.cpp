@@ -895,8 +895,25 @@ void viewimagevc::reloadItems()
                 applySortAndSearchAfterListing([] {});
                 content->updateItemCountLabel();
             }
+            self->findShownItemAgain();
         });
     });
+}
+
+void viewimagevc::findShownItemAgain()
+{
+    if (!viewerItemURL)
+        return;
+    const QVector<InitialDirectory> &items = activeItemList();
+    for (int i = 0; i < items.size(); ++i) {
+        if (items.at(i).file && items.at(i).file->url == *viewerItemURL) {
+            selectedItemIndex = i;
+            return;
+        }
+    }
+    // The shown file is gone: it stays on screen, the commands find nothing,
+    // and next starts again at the first item.
+    selectedItemIndex = -1;
 }
 
 void viewimagevc::resizeViewimage()
@@ -1463,13 +1480,9 @@ void viewimagevc::setTransition(int kind, int direction)
 
 void viewimagevc::copyCurrentItemToPasteboard()
 {
-    const QVector<InitialDirectory> &items = activeItemList();
-    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (!url)
         return;
-    const InitialDirectory &item = items.at(selectedItemIndex);
-    const QUrl url = item.file ? item.file->url : item.url.value_or(QUrl());
-    if (url.isEmpty())
-        return;
-    copiedURLs = {url};
+    copiedURLs = {*url};
     lg::Clipboard::writeFiles(copiedURLs);
 }

@@ -146,7 +146,8 @@ public:
     // empty picture area.
     void showItem(const std::optional<QUrl> &url, std::optional<bool> isImage);
     // Lists the watched folder again (in the background) and re-applies the
-    // order and the search; the shown item stays.
+    // order and the search; the shown item stays, and selectedItemIndex is
+    // found again by its file (-1 when the file is gone).
     void reloadItems();
     // The shown video reached its end (or could not be played): a running
     // slideshow goes on one interval later.
@@ -259,7 +260,10 @@ public:
     void btnOverwrite_alert_forouside();
     void btnRename_alert_forouside();
     void btnCancel_alert_forouside();
-    // The file of the current item; none when the index lies outside the list in use.
+    // The file the viewer shows (viewerItemURL) while it is the entry at the
+    // selected index of the list in use; none otherwise (an index outside the
+    // list, or a reload that found the shown file gone). Every file command
+    // binds this when it is chosen.
     std::optional<QUrl> currentItemFileURL() const;
     // Takes the item of removed out of the shown lists and shows the one now at
     // the selected index (or the empty state).
@@ -321,6 +325,7 @@ private:
     void mediaStatusChanged(QMediaPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
+    void findShownItemAgain();
 
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;
@@ -340,7 +345,7 @@ private:
     void chooseDestinationFolder(const QString &prompt, bool copy);
     QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
-    void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, bool written);
+    void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written);
     void refreshItemRecord(const QUrl &url);
     void saveCopySheetEnded(bool saved);
     bool m_transformRunning = false;

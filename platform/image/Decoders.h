@@ -33,8 +33,10 @@ struct HeifInfo
 HeifInfo probeHeif(const ByteSource &source);
 std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide);
 // HEIC bytes of the image (quality 0..100), with a small embedded thumbnail
-// when the image is large and the Exif block when one is given.
-std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, QString *error);
+// when the image is large, and the Exif block, XMP packet and colour profile
+// that are given.
+std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
+                                     const QByteArray &icc, QString *error);
 
 // ---- LibRaw (camera raw); the result is upright ----
 struct RawInfo

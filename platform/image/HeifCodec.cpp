@@ -212,7 +212,8 @@ std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
     return reducedToFit(*image, maxSide);
 }
 
-std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QByteArray &exif, QString *error)
+std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QByteArray &exif, const QByteArray &xmp,
+                                     const QByteArray &icc, QString *error)
 {
     ensureHeif();
     const auto fail = [error](const QString &text) -> std::optional<QByteArray> {
@@ -247,6 +248,9 @@ std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QB
     for (int y = 0; y < pixels.height(); ++y)
         std::memcpy(plane + size_t(y) * size_t(stride), pixels.constScanLine(y), rowBytes);
 
+    if (!icc.isEmpty())
+        heif_image_set_raw_color_profile(image.get(), "prof", icc.constData(), size_t(icc.size()));
+
     heif_encoding_options *options = heif_encoding_options_alloc();
     options->save_alpha_channel = alpha ? 1 : 0;
     heif_image_handle *rawHandle = nullptr;
@@ -264,6 +268,8 @@ std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QB
         return fail(QString::fromUtf8(result.message ? result.message : "HEIC encoding failed."));
     if (!exif.isEmpty())
         heif_context_add_exif_metadata(context.get(), handle.get(), exif.constData(), int(exif.size()));
+    if (!xmp.isEmpty())
+        heif_context_add_XMP_metadata(context.get(), handle.get(), xmp.constData(), int(xmp.size()));
 
     QByteArray bytes;
     heif_writer writer {};

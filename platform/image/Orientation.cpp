@@ -1,5 +1,6 @@
 #include "platform/image/Orientation.h"
 
+#include <QColorSpace>
 #include <QTransform>
 
 #include <algorithm>
@@ -9,16 +10,20 @@ namespace lg::image {
 
 QImage applyOrientation(const QImage &image, int orientation)
 {
+    QImage out;
     switch (orientation) {
-    case 2: return image.mirrored(true, false);
-    case 3: return image.mirrored(true, true);
-    case 4: return image.mirrored(false, true);
-    case 5: return image.mirrored(true, false).transformed(QTransform().rotate(270));  // transpose
-    case 6: return image.transformed(QTransform().rotate(90));
-    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));   // transverse
-    case 8: return image.transformed(QTransform().rotate(270));
+    case 2: out = image.mirrored(true, false); break;
+    case 3: out = image.mirrored(true, true); break;
+    case 4: out = image.mirrored(false, true); break;
+    case 5: out = image.mirrored(true, false).transformed(QTransform().rotate(270)); break;  // transpose
+    case 6: out = image.transformed(QTransform().rotate(90)); break;
+    case 7: out = image.mirrored(true, false).transformed(QTransform().rotate(90)); break;   // transverse
+    case 8: out = image.transformed(QTransform().rotate(270)); break;
     default: return image;
     }
+    // QImage::transformed leaves the colour space behind; the pixels are still in it.
+    out.setColorSpace(image.colorSpace());
+    return out;
 }
 
 QSize orientedSize(QSize storedSize, int orientation)

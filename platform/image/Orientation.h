@@ -6,7 +6,7 @@
 namespace lg::image {
 
 // The pixels turned and mirrored so that an image stored with the given Exif
-// orientation (1..8) shows upright.
+// orientation (1..8) shows upright, in the same colour space.
 QImage applyOrientation(const QImage &image, int orientation);
 // The displayed size of pixels stored at storedSize with that orientation.
 QSize orientedSize(QSize storedSize, int orientation);

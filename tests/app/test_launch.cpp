@@ -13,6 +13,7 @@
 #include "tests/outreach/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/viewimagevc.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -296,6 +297,7 @@ private Q_SLOTS:
         item.file = Metadata{QDateTime(), 1, QUrl::fromLocalFile(file), QDateTime()};
         itemList = {item};
         selectedItemIndex = 0;
+        viewerItemURL = QUrl::fromLocalFile(file);   // the file the viewer shows
 
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
         currentScreenMode = ScreenCollage;

@@ -57,6 +57,19 @@ void answer(QStringList titles)
 }
 
 
+// The content controller on screen with the grid or the list.
+ViewController *shownContent(bool grid)
+{
+    ViewController *content = contentController();
+    content->resize(900, 600);
+    content->show();
+    if (!grid)
+        content->showListView();
+    if (!QTest::qWaitForWindowExposed(content))
+        qWarning("the content controller is not on screen");
+    return content;
+}
+
 QAction *action(QMenu *menu, const QString &name)
 {
     for (QAction *item : menu->actions())
@@ -250,7 +263,7 @@ private Q_SLOTS:
         QCOMPARE(filesIn(to), (QStringList{"b.jpg", "elsewhere.jpg"}));
     }
 
-    void twoSourcesOfOneNameGetTwoNamesAndTheFolderItselfOffersNoReplace()
+    void sameNamedItemsOfOneBatchNeverReplaceEachOther()
     {
         const QString one = lg::test::freshFolder(QStringLiteral("one"));
         const QString two = lg::test::freshFolder(QStringLiteral("two"));
@@ -274,6 +287,21 @@ private Q_SLOTS:
         commands->pasteItems();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, 10000);
         QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Make a Copy", "Stop"}));
+        QTRY_VERIFY(!isBusy);
+
+        // Both dropped on a folder that holds an x.jpg, with "Replace": the old
+        // one is replaced once, and neither dropped file replaces the other.
+        const QString three = lg::test::freshFolder(QStringLiteral("three"));
+        lg::test::writeFile(three + QStringLiteral("/x.jpg"), "old");
+        currentFolderURL = QUrl::fromLocalFile(three);
+        contentController()->showListView();
+        QVERIFY(reloadAndWait(listController()));   // its listing counts for numbered names
+        answer({QStringLiteral("Move"), QStringLiteral("Replace")});
+        QVERIFY(commands->acceptDrop({QUrl::fromLocalFile(one + "/x.jpg"), QUrl::fromLocalFile(two + "/x.jpg")}));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 5, 10000);
+        QCOMPARE(filesIn(three), (QStringList{"x 2.jpg", "x.jpg"}));
+        QCOMPARE(readAll(three + "/x.jpg") + readAll(three + "/x 2.jpg"), QStringLiteral("onetwo"));
+        QVERIFY(!QFileInfo::exists(one + "/x.jpg") && !QFileInfo::exists(two + "/x.jpg"));
         QTRY_VERIFY(!isBusy);
     }
 
@@ -341,6 +369,100 @@ private Q_SLOTS:
             QVERIFY2(!QFileInfo::exists(folder + QLatin1Char('/') + name), qPrintable(name));
             QVERIFY(QFileInfo::exists(trashFolder + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo")));
         }
+    }
+
+    void theSelectionFollowsItsFilesThroughAReload_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("grid") << true;
+        QTest::newRow("list") << false;
+    }
+    void theSelectionFollowsItsFilesThroughAReload()
+    {
+        QFETCH(bool, grid);
+        const QString folder = lg::test::freshFolder(QStringLiteral("follow"));
+        for (int i = 1; i <= 12; ++i)
+            writeJpeg(folder + QStringLiteral("/IMG_%1.jpg").arg(i), 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        ViewController *content = shownContent(grid);
+        const BrowseView view = grid ? gridBrowseView() : listBrowseView();
+        const auto reload = [grid] { return grid ? reloadAndWait(thumbnailGrid()) : reloadAndWait(listController()); };
+        QVERIFY(reload());
+        const auto rowOf = [&view](const QString &name) {
+            for (int row = 0; row < view.model->rowCount(); ++row)
+                if (view.model->entry(row)->url->fileName() == name)
+                    return row;
+            return -1;
+        };
+        const QItemSelectionModel::SelectionFlags rows = grid ? QItemSelectionModel::NoUpdate : QItemSelectionModel::Rows;
+        view.view->selectionModel()->select(view.model->index(rowOf("IMG_3.jpg"), 0),
+                                           QItemSelectionModel::ClearAndSelect | rows);
+        view.view->selectionModel()->setCurrentIndex(view.model->index(rowOf("IMG_10.jpg"), 0),
+                                                     QItemSelectionModel::Select | rows);
+        QCOMPARE(namesOf({*view.model->entry(selectedItemIndex)}), QStringList{"IMG_10.jpg"});
+
+        // Another program adds a file that sorts first and removes IMG_3.jpg.
+        writeJpeg(folder + "/IMG_0.jpg", 8, 8);
+        QVERIFY(QFile::remove(folder + "/IMG_3.jpg"));
+        QVERIFY(reload());
+        QCOMPARE(view.model->rowCount(), 12);
+        QCOMPARE(itemmenus::pathsOfRows(view, itemmenus::selectedRows(view)), QStringList{folder + "/IMG_10.jpg"});
+        QCOMPARE(selectedItemIndex, rowOf("IMG_10.jpg"));
+        QCOMPARE(namesOf({activeItemList().at(selectedItemIndex)}), QStringList{"IMG_10.jpg"});
+        // A new order keeps it too.
+        content->SortName();
+        QCOMPARE(itemmenus::pathsOfRows(view, itemmenus::selectedRows(view)), QStringList{folder + "/IMG_10.jpg"});
+        QCOMPARE(namesOf({activeItemList().at(selectedItemIndex)}), QStringList{"IMG_10.jpg"});
+        // The selected file gone: nothing is selected, and nothing stands in for it.
+        QVERIFY(QFile::remove(folder + "/IMG_10.jpg"));
+        QVERIFY(reload());
+        QVERIFY(itemmenus::selectedRows(view).isEmpty());
+        QCOMPARE(selectedItemIndex, -1);
+    }
+
+    void commandsTakeTheirFilesWhenChosen_data()
+    {
+        QTest::addColumn<bool>("trash");
+        QTest::newRow("Move to Trash, the folder reloads while the question is open") << true;
+        QTest::newRow("Move To, the folder reloads while the folder panel is open") << false;
+    }
+    void commandsTakeTheirFilesWhenChosen()
+    {
+        QFETCH(bool, trash);
+        const QString folder = lg::test::freshFolder(QStringLiteral("chosen"));
+        const QString target = lg::test::freshFolder(QStringLiteral("chosenTarget"));
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+            writeJpeg(folder + QLatin1Char('/') + QLatin1String(name), 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        grid->collectionview->selectionModel()->setCurrentIndex(grid->itemsModel()->index(2, 0),
+                                                                 QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(grid->itemsModel()->entry(2)->url->fileName(), QStringLiteral("c.jpg"));
+        // While the question or the panel is up, another program adds a file
+        // that sorts first, and the grid reloads.
+        const auto changeFromOutside = [folder, grid] {
+            writeJpeg(folder + "/0.jpg", 8, 8);
+            grid->refreshData();
+        };
+        lg::Alert::setResponder([changeFromOutside](const lg::AlertSpec &spec) {
+            if (spec.buttons.contains(QStringLiteral("Yes")))
+                changeFromOutside();
+            return 0;
+        });
+        lg::Panels::setOpenResponder([changeFromOutside, target](const lg::OpenPanelSpec &) {
+            changeFromOutside();
+            return QList<QUrl>{QUrl::fromLocalFile(target)};
+        });
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        if (trash)
+            ItemFileCommands::instance()->trashItems(gridBrowseView());
+        else
+            ItemFileCommands::instance()->moveItemsTo(gridBrowseView());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(filesIn(folder), (QStringList{"0.jpg", "a.jpg", "b.jpg"}));
+        QCOMPARE(filesIn(target), trash ? QStringList() : QStringList{"c.jpg"});
     }
 
     void moveToAndCopyToSettleClashesAtTheChosenFolder()

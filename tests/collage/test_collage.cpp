@@ -3,23 +3,29 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/ThumbnailCache.h"
 #include "collage/CollageRender.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "sidebar/DropView.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "support/WidgetTesting.h"
 
 #include <QAbstractItemModelTester>
 #include <QDrag>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QSlider>
+
+#include <memory>
 
 using lg::test::fixtures::near;
 
@@ -45,6 +51,28 @@ void drop(QWidget *target, QMimeData *mime)
     QCoreApplication::sendEvent(target, &enter);
     QDropEvent event(QPointF(target->width() / 2.0, target->height() / 2.0), Qt::CopyAction, mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(target, &event);
+}
+
+// A drag released at `at` (window coordinates) as Qt delivers it: to the
+// widget there or the nearest parent that takes drops (the window's own drop
+// target in the end). What that target did with it.
+Qt::DropAction releaseOver(QWidget *window, QPoint at, const QMimeData *mime, Qt::DropActions offered)
+{
+    QWidget *target = window->childAt(at);
+    if (!target)
+        target = window;
+    while (target && !target->acceptDrops())
+        target = target->parentWidget();
+    if (!target)
+        return Qt::IgnoreAction;
+    const QPoint local = target->mapFrom(window, at);
+    QDragEnterEvent enter(local, offered, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return Qt::IgnoreAction;
+    QDropEvent release(QPointF(local), offered, mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(target, &release);
+    return release.isAccepted() ? release.dropAction() : Qt::IgnoreAction;
 }
 
 // Presses the slot's handle and moves far enough for a drag.
@@ -84,6 +112,7 @@ class TestCollage : public QObject
         collagevc *collage = collageMaker();
         collage->setPhotoPickerForTesting(inTurn());
         contentHub()->showCollagevc();
+        DropView::install(window);   // the window's own drop target, as at start-up
         collage->textfieldRows->setText(QString::number(rows));
         collage->controlTextDidChange(collage->textfieldRows);
         collage->textfieldColumn->setText(QString::number(columns));
@@ -214,6 +243,8 @@ private Q_SLOTS:
         QMenu *menu = collage->findChild<QMenu *>(QStringLiteral("styleMenu"));
         QVERIFY(menu);
         QVERIFY(menu->findChild<QAction *>(QStringLiteral("btncenter"))->isChecked());
+        for (QAction *action : menu->actions())
+            QVERIFY(!action->icon().isNull());
         QVERIFY(!menu->findChild<QAction *>(QStringLiteral("btngrid"))->isChecked());
         menu->close();
         delete menu;
@@ -238,6 +269,49 @@ private Q_SLOTS:
         QCOMPARE(collage->outputSize(), QSize(1440, 1080));
         collage->framechangedWithSender(99);   // not a size: nothing changes
         QCOMPARE(collageSelectedSize, 3);
+    }
+
+    // The strip asks for thumbnails of its own size, whatever the browser
+    // cached for the file; and the slots' diagnostic lines are off unless asked for.
+    void stripThumbnailsAndSlotLines()
+    {
+        const QString path = m_photos.at(0);
+        const QFileInfo info(path);
+        thumbnailCache().insert(ThumbnailKey{path, info.lastModified().toMSecsSinceEpoch(), info.size(), 0},
+                                solid(Qt::red).scaled(54, 40));
+        collagePhotoList = {arrayStruct{QUrl::fromLocalFile(path), false}};
+        collagevc *collage = openCollage(1, 1);
+        QCOMPARE(collage->collectionsize, 150.0);
+        const QModelIndex item = collage->collectionview->model()->index(0, 0);
+        auto side = [&item] {
+            const QList<QSize> sizes = item.data(Qt::DecorationRole).value<QIcon>().availableSizes();
+            return sizes.isEmpty() ? 0 : std::max(sizes.first().width(), sizes.first().height());
+        };
+        QTRY_COMPARE(side(), 140);
+        const QMargins insets = collage->collectionview->sectionInsets();
+        QCOMPARE(insets.top(), 20);
+        QVERIFY(insets.left() > 0 && insets.left() == insets.right());
+        QVERIFY(collage->collectionview->viewport()->width() >= 150);   // an item is never cut off
+
+        static QStringList *lines = nullptr;
+        QStringList captured;
+        lines = &captured;
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+            if (lines && qstrcmp(context.category, "lumengallery.collage.slots") == 0)
+                lines->append(text);
+        });
+        collage->removeall();
+        QVERIFY(captured.isEmpty());
+        QLoggingCategory::setFilterRules(QStringLiteral("lumengallery.collage.slots.debug=true"));
+        collage->removeall();
+        QLoggingCategory::setFilterRules(QString());
+        qInstallMessageHandler(previous);
+        lines = nullptr;
+        const QSizeF area(collage->customview->size());
+        QCOMPARE(captured.filter(QStringLiteral("x: ")),
+                 QStringList{QStringLiteral("x: 0.0  y: 0.0  width: %1  height: %2")
+                                 .arg(collageDecimal(area.width()), collageDecimal(area.height()))});
+        QCOMPARE(captured.filter(QStringLiteral("centerpoint   (")).size(), 1);
     }
 
     void wheelZoomsAndDragPansThePhoto()
@@ -272,6 +346,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!piles.first()->imgview->image().isNull());
         const QRect inner = piles.first()->innerRect();
         QVERIFY(qAbs(double(inner.width()) / inner.height() - 4.0 / 3) < 0.02);
+        QCOMPARE(piles.first()->size(), QSize(370, 281));   // 369.56 x 280.67: the photo's shape plus the border
     }
 
     void handlesSwapSlotsAndAStaleDragLeavesNothingBehind()
@@ -292,33 +367,97 @@ private Q_SLOTS:
             QVERIFY(!slot->btn->isVisible());
         }
 
-        // Dropped on the other slot: the two swap; the drag picture is a small copy.
+        // Dropped on the other slot: the two swap; the drag picture is a small
+        // copy. The drag offers a copy only, of our own type and the picture:
+        // no file that a file manager could move.
         QSize picture;
-        draggablebutton::setDragRunnerForTesting([&](QDrag *drag) {
+        Qt::DropActions offered;
+        QStringList formats;
+        bool withPicture = false;
+        draggablebutton::setDragRunnerForTesting([&](QDrag *drag, Qt::DropActions actions) {
             picture = drag->pixmap().size();
+            offered = actions;
+            formats = drag->mimeData()->formats();
+            withPicture = drag->mimeData()->hasImage();
             drop(slotList.at(1)->imgview, drag->mimeData());
             return Qt::CopyAction;
         });
         dragHandle(slotList.at(0));
         QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), before.at(0)}));
         QVERIFY(!picture.isEmpty() && picture.width() < 100);
+        QCOMPARE(offered, Qt::DropActions(Qt::CopyAction));
+        QVERIFY(withPicture);
+        QVERIFY(formats.contains(collageSlotMimeType));
+        QVERIFY(!formats.contains(QStringLiteral("text/uri-list")));
         QVERIFY(!slotDragSourceURL && !isSlotDragStarted && !slotDropSwapURL);
         QCOMPARE(collagePhotoList.size(), 2);
 
-        // Released outside every slot: nothing changes, and a later drop from
-        // the file manager is an ordinary drop, not a swap with the old source.
+        // Released outside every slot (beside the canvas, where the window's
+        // own drop target gets it): nothing changes, nothing is added or
+        // rebuilt; a later drop from the file manager is an ordinary drop,
+        // not a swap with the old source.
         QTRY_VERIFY(!slotList.at(0)->imgview->image().isNull());
-        int drags = 0;
-        draggablebutton::setDragRunnerForTesting([&drags](QDrag *) { ++drags; return Qt::IgnoreAction; });
+        mainWindowController *window = mainWindow();
+        const QPoint beside = collage->mainbgbox->mapTo(window, QPoint(3, 3));
+        QVERIFY(!collage->mainCustomBox->geometry().contains(QPoint(3, 3)));
+        isCollageSaved = true;
+        const int passes = collage->layoutPassCount;
+        QList<Qt::DropAction> outcomes;
+        draggablebutton::setDragRunnerForTesting([&](QDrag *drag, Qt::DropActions actions) {
+            outcomes << releaseOver(window, beside, drag->mimeData(), actions);
+            return outcomes.last();
+        });
         dragHandle(slotList.at(0));
-        QCOMPARE(drags, 1);
+        QCOMPARE(outcomes, QList<Qt::DropAction>{Qt::IgnoreAction});
+        QVERIFY(!collage->isScanning());
+        QCoreApplication::processEvents();
+        QCOMPARE(collage->layoutPassCount, passes);
+        QVERIFY(isCollageSaved);
+        QCOMPARE(collagePhotoList.size(), 2);
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), before.at(0)}));
         QVERIFY(!slotDragSourceURL && !isSlotDragStarted);
+        // The window's drop target leaves our drags alone even when they name files.
+        QMimeData named;
+        named.setData(collageSlotMimeType, before.at(0).toEncoded());
+        named.setUrls({QUrl::fromLocalFile(m_photos.at(3))});
+        QCOMPARE(releaseOver(window, beside, &named, Qt::CopyAction), Qt::IgnoreAction);
+        QVERIFY(!collage->isScanning());
+        QCOMPARE(collagePhotoList.size(), 2);
         auto *mime = new QMimeData;
         mime->setUrls({QUrl::fromLocalFile(m_photos.at(2))});
         drop(slotList.at(1)->imgview, mime);
         delete mime;
         QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), QUrl::fromLocalFile(m_photos.at(2))}));
         QCOMPARE(collagePhotoList.size(), 3);
+
+        // A strip drag: our own type only, a copy; a slot takes it, the window does not.
+        QAbstractItemModel *strip = collage->collectionview->model();
+        QCOMPARE(strip->supportedDragActions(), Qt::DropActions(Qt::CopyAction));
+        std::unique_ptr<QMimeData> fromStrip(strip->mimeData({strip->index(0, 0)}));
+        QCOMPARE(fromStrip->formats(), QStringList{collagePhotoMimeType});
+        QCOMPARE(releaseOver(window, beside, fromStrip.get(), Qt::CopyAction), Qt::IgnoreAction);
+        QVERIFY(!collage->isScanning());
+        drop(slotList.at(1)->imgview, fromStrip.get());
+        QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), before.at(0)}));
+        QCOMPARE(collagePhotoList.size(), 3);
+
+        // An unreadable picture dropped on a slot leaves it as it was, on
+        // screen and in the saved file.
+        const QString broken = m_folder + QStringLiteral("/broken.jpg");
+        lg::test::writeFile(broken, "not a picture");
+        QMimeData file;
+        file.setUrls({QUrl::fromLocalFile(broken)});
+        drop(slotList.at(1)->imgview, &file);
+        QTRY_VERIFY(!slotList.at(1)->imgview->isCheckingDrop());
+        QCoreApplication::processEvents();
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{before.at(1), before.at(0)}));
+        QTRY_VERIFY(!slotList.at(1)->imgview->image().isNull());
+        const QSize shown = slotList.at(1)->imgview->image().size();
+        QCOMPARE(shown.width() * 3, shown.height() * 4);   // the 4:3 photo, not a square file icon
+        QStringList saved;
+        for (const CollageSlotSnapshot &slot : collage->snapshot().slotList)
+            saved << slot.path;
+        QCOMPARE(saved, (QStringList{before.at(1).toLocalFile(), before.at(0).toLocalFile()}));
         draggablebutton::setDragRunnerForTesting({});
         QCOMPARE(draggablebutton::dragPicture(QImage(4000, 3000, QImage::Format_RGB32)).size(), QSize(108, 104));
     }
@@ -469,8 +608,25 @@ private Q_SLOTS:
         QCOMPARE(int(currentScreenMode), int(ScreenList));
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
 
-        // "Yes", then Cancel in the save panel: the collage still closes, unsaved.
+        // "Yes", then a save that fails: the collage stays open and unsaved.
         hub->showCollagevc();
+        isCollageSaved = false;
+        lg::Alert::clearShownAlerts();
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        Saver::setPanelResponderForTesting([this](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(
+                {m_folder + QStringLiteral("/gone/x.png"), SaveFormatChoice{lg::ImageFileType::PNG, 0.9, {}}});
+        });
+        QSignalSpy finished(collage->saver, &Saver::finished);
+        collage->btnexit();
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenCollage));
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!isBusy);
+        QCOMPARE(lg::Alert::shownAlerts().size(), 2);
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("The picture could not be saved."));
+
+        // "Yes", then Cancel in the save panel: the collage still closes, unsaved.
         isCollageSaved = false;
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
         Saver::setPanelResponderForTesting([](const QString &) { return std::optional<std::pair<QString, SaveFormatChoice>>(); });

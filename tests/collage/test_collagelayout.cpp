@@ -112,8 +112,56 @@ private Q_SLOTS:
         const QList<QRectF> narrow = collageFrames(CollageStyle::Pile, QSizeF(100, 700), 3, 0, 0);
         QCOMPARE(narrow.at(2).x(), narrow.at(0).x());
         QCOMPARE(narrow.at(2).y(), narrow.at(0).y() + 2 * pileCellHeight);
-        // The slot takes the photo's aspect inside its border.
-        QCOMPARE(pileFrameForPhoto(QRectF(0, 0, 100, 214), QSizeF(400, 200), 7), QRectF(0, 0, 414, 214));
+    }
+
+    // The Pile slot fits its photo inside the border, takes the photo's shape
+    // and grows by twice the border, standing where it stood.
+    void pileSlotGrowsAroundThePhotoShape_data()
+    {
+        QTest::addColumn<QSizeF>("photo");
+        QTest::addColumn<double>("border");
+        QTest::addColumn<QSizeF>("size");
+        const QSizeF pitch(pileCellWidth * 4 / 3, pileCellHeight * 4 / 3);
+        QTest::newRow("4:3, border 7") << QSizeF(4000, 3000) << 7.0 << QSizeF(369.56, 280.67);
+        QTest::newRow("3:4, border 7") << QSizeF(3000, 4000) << 7.0 << QSizeF(214.0, 280.67);
+        QTest::newRow("small 4:3 is shaped, not enlarged first") << QSizeF(40, 30) << 7.0 << QSizeF(369.56, 280.67);
+        QTest::newRow("tall photo filling the height, no border") << QSizeF(1000, 3000) << 0.0 << QSizeF(pitch.width(), 3 * pitch.width());
+        QTest::newRow("square, border 0") << QSizeF(500, 500) << 0.0 << QSizeF(pitch.height(), pitch.height());
+    }
+    void pileSlotGrowsAroundThePhotoShape()
+    {
+        QFETCH(QSizeF, photo);
+        QFETCH(double, border);
+        QFETCH(QSizeF, size);
+        const QRectF frame(10, 20, pileCellWidth * 4 / 3, pileCellHeight * 4 / 3);
+        const QRectF grown = pileFrameForPhoto(frame, photo, border);
+        QVERIFY2(qAbs(grown.width() - size.width()) < 0.01 && qAbs(grown.height() - size.height()) < 0.01,
+                 qPrintable(QStringLiteral("%1 x %2").arg(grown.width()).arg(grown.height())));
+        QCOMPARE(grown.bottomLeft(), frame.bottomLeft());
+        const QSizeF inner = grown.size() - QSizeF(2 * border, 2 * border);
+        QVERIFY(qAbs(inner.width() / inner.height() - photo.width() / photo.height()) < 1e-9);
+    }
+
+    void stripRowsAndSpace_data()
+    {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("item");
+        QTest::addColumn<double>("perRow");
+        QTest::addColumn<double>("space");
+        QTest::newRow("600 / 150") << 600.0 << 150.0 << 3.0 << 50.0;
+        QTest::newRow("600 / 400") << 600.0 << 400.0 << 0.5 << 200.0;
+        QTest::newRow("450 / 150") << 450.0 << 150.0 << 2.0 << 75.0;
+        QTest::newRow("no item size") << 600.0 << 0.0 << 0.0 << 0.0;
+    }
+    void stripRowsAndSpace()
+    {
+        QFETCH(double, width);
+        QFETCH(double, item);
+        QFETCH(double, perRow);
+        QFETCH(double, space);
+        const StripLayout layout = stripLayout(width, item);
+        QCOMPARE(layout.itemsPerRow, perRow);
+        QCOMPARE(layout.space, space);
     }
 
     void degenerateInputGivesNothing()

@@ -1,14 +1,20 @@
-// Turning, mirroring and writing images for the viewer's rotate, flip and save.
+// Turning, mirroring and writing images for the viewer's rotate, flip and save,
+// and the turn of picture files in place, which keeps all they hold.
 #include "model/ImageTransforms.h"
+#include "platform/PictureMetadata.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QtTest>
 
 #include <cmath>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 using namespace lg::test;
 using namespace lg::test::fixtures;
@@ -40,6 +46,48 @@ void expectCorners(const QImage &image, const QList<QColor> &want)
 }
 
 const QColor red = Qt::red, green = Qt::green, blue = Qt::blue, white = Qt::white;
+
+// The quadrants with fine detail that a lossy encoding changes, tagged Adobe RGB.
+QImage detailedPicture(QSize size)
+{
+    QImage image = quadrants(size);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            if ((x * 7 + y * 3) % 11 == 0)
+                image.setPixel(x, y, qRgb(0x00, 0xa1, 0x55));
+    image.setColorSpace(QColorSpace::AdobeRgb);
+    return image;
+}
+
+// A picture file of the type its extension names (JPEG at quality 97) with a
+// colour profile, Exif with a maker note, XMP rating and keywords, and a
+// file manager's tag in an extended attribute.
+QString photographersFile(const QString &path, QSize size)
+{
+    QImageWriter writer(path);
+    writer.setQuality(97);
+    if (!writer.write(detailedPicture(size)))
+        return {};
+    const bool tagged = setMetadata(path, {{"Exif.Image.Make", "Lumen"},
+                                           {"Exif.Image.Orientation", "1"},
+                                           {"Exif.Photo.PixelXDimension", QString::number(size.width())},
+                                           {"Exif.Photo.PixelYDimension", QString::number(size.height())},
+                                           {"Exif.Photo.MakerNote", "76 71 1 2 3 4 5 6 7 8"},
+                                           {"Exif.GPSInfo.GPSLatitudeRef", "N"},
+                                           {"Xmp.xmp.Rating", "4"},
+                                           {"Xmp.dc.subject", "beach"}});
+    const QByteArray tag("holiday");
+    if (!tagged || ::setxattr(QFile::encodeName(path).constData(), "user.xdg.tags", tag.constData(), size_t(tag.size()), 0) != 0)
+        return {};
+    return path;
+}
+
+QByteArray tagOf(const QString &path)
+{
+    QByteArray value(64, 0);
+    const ssize_t got = ::getxattr(QFile::encodeName(path).constData(), "user.xdg.tags", value.data(), size_t(value.size()));
+    return got < 0 ? QByteArray() : value.left(got);
+}
 
 } // namespace
 
@@ -195,6 +243,122 @@ private Q_SLOTS:
         QVERIFY(!printed.isEmpty());
         QCOMPARE(readAll(url.toLocalFile()), before);
         QVERIFY(!write(QImage(), url, DataWritingOptions::none, lg::ImageFileType::PNG, 1, 72));
+    }
+
+    // A turn written in place keeps all the file held: colour profile, Exif with
+    // its maker note and GPS, XMP, the extended attributes; orientation 1 and the
+    // new pixel dimensions. JPEGs keep their quality, turned without loss where
+    // their size is whole blocks.
+    void aTurnInPlaceKeepsAllTheFileHeld_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("JPEG, whole blocks") << "photo.jpg" << QSize(64, 48);
+        QTest::newRow("JPEG, partial blocks") << "photo.jpg" << QSize(50, 30);
+        QTest::newRow("PNG") << "photo.png" << QSize(50, 30);
+        QTest::newRow("TIFF") << "photo.tif" << QSize(50, 30);
+    }
+
+    void aTurnInPlaceKeepsAllTheFileHeld()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        const QString path = photographersFile(QDir(freshFolder(QStringLiteral("keep"))).filePath(name), size);
+        QVERIFY(!path.isEmpty());
+        const lg::PictureMetadata before = lg::PictureMetadata::read(path);
+        QVERIFY(!before.icc.isEmpty());
+        const QString makerNote = metadataValue(path, QStringLiteral("Exif.Photo.MakerNote"));
+        QVERIFY(!makerNote.isEmpty());
+        const QImage upright = *lg::ImageSource(path).image();
+
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize(20, 20));
+        QVERIFY(turned.readable && turned.written);
+        QCOMPARE(turned.pixelSize, size.transposed());
+        QCOMPARE(turned.preview.height(), 20);   // reduced to the bound, standing up
+        QVERIFY(turned.preview.width() < 20);
+        const lg::ImageSource after(path);
+        const QImage picture = *after.image();
+        QCOMPARE(picture.size(), size.transposed());
+        expectCorners(picture, corners(lg::turnedImage(upright, lg::PictureTurn::RotateRight)));
+        QCOMPARE(lg::PictureMetadata::read(path).icc, before.icc);
+        QVERIFY(picture.colorSpace() == QColorSpace(QColorSpace::AdobeRgb));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Photo.MakerNote")), makerNote);
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.GPSInfo.GPSLatitudeRef")), QStringLiteral("N"));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Image.Orientation")), QStringLiteral("1"));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Photo.PixelXDimension")), QString::number(size.height()));
+        QCOMPARE(metadataValue(path, QStringLiteral("Xmp.xmp.Rating")), QStringLiteral("4"));
+        QCOMPARE(metadataValue(path, QStringLiteral("Xmp.dc.subject")), QStringLiteral("beach"));
+        QCOMPARE(tagOf(path), QByteArray("holiday"));
+        if (name.endsWith(QLatin1String(".jpg")))
+            QCOMPARE(lg::estimatedJpegQuality(readAll(path)), std::optional<int>(97));
+    }
+
+    // Lossless: the same pixels after four right turns; a mirror twice likewise.
+    void fourRightTurnsGiveBackTheSamePixels()
+    {
+        const QString path = photographersFile(QDir(freshFolder(QStringLiteral("four"))).filePath(QStringLiteral("p.jpg")),
+                                               QSize(64, 48));
+        QVERIFY(!path.isEmpty());
+        const QImage original = *lg::ImageSource(path).image();
+        const qint64 bytes = QFileInfo(path).size();
+        for (int turn = 0; turn < 4; ++turn)
+            QVERIFY(turnPictureFile(path, lg::PictureTurn::RotateRight, QSize()).written);
+        QCOMPARE(*lg::ImageSource(path).image(), original);
+        QVERIFY(QFileInfo(path).size() > bytes * 9 / 10);
+        for (int flip = 0; flip < 2; ++flip)
+            QVERIFY(turnPictureFile(path, lg::PictureTurn::MirrorLeftRight, QSize()).written);
+        QCOMPARE(*lg::ImageSource(path).image(), original);
+    }
+
+    // A file of several pages, or one whose permission bits grant no write
+    // (checked on the bits: tests run as the superuser), is never rewritten:
+    // the turned picture comes back for a copy.
+    void filesThatCannotBeRewrittenStayAsTheyWere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("read-only") << "read-only";
+        QTest::newRow("three pages") << "pages";
+    }
+
+    void filesThatCannotBeRewrittenStayAsTheyWere()
+    {
+        QFETCH(QString, kind);
+        const QString folder = freshFolder(QStringLiteral("keep-") + kind);
+        QString path;
+        if (kind == QLatin1String("pages")) {
+            const QString page = writeQtImage(QDir(folder).filePath(QStringLiteral("page.png")), quadrants(QSize(40, 30)), "png");
+            if (!hasTool(QStringLiteral("convert")))
+                QSKIP("convert is not installed");
+            path = QDir(folder).filePath(QStringLiteral("pages.tif"));
+            QVERIFY(run(QStringLiteral("convert"), {page, page, page, path}));
+            QCOMPARE(lg::ImageSource(path).frameCount(), 3);
+        } else {
+            path = photographersFile(QDir(folder).filePath(QStringLiteral("photo.jpg")), QSize(40, 30));
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+        }
+        const QByteArray before = readAll(path);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateLeft, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(turned.picture.size(), QSize(30, 40));
+        QVERIFY(!writeCGImage(turned.picture, path, lg::ImageSource(path).properties()));
+        QCOMPARE(readAll(path), before);
+    }
+
+    void jpegQualityIsEstimatedFromTheTables_data()
+    {
+        QTest::addColumn<int>("quality");
+        for (int quality : {20, 50, 75, 90, 97})
+            QTest::addRow("%d", quality) << quality;
+    }
+
+    void jpegQualityIsEstimatedFromTheTables()
+    {
+        QFETCH(int, quality);
+        const QString path = writeQtImage(QDir(freshFolder(QStringLiteral("q"))).filePath(QStringLiteral("q.jpg")),
+                                          quadrants(QSize(16, 16)), "jpeg", quality);
+        QCOMPARE(lg::estimatedJpegQuality(readAll(path)), std::optional<int>(quality));
+        QCOMPARE(lg::estimatedJpegQuality(QByteArray("not a picture")), std::optional<int>());
     }
 
     void pictData()

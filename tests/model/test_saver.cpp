@@ -165,6 +165,22 @@ private Q_SLOTS:
         QVERIFY(isCollageSaved);
         QCOMPARE(m_calls.size(), 1);
         QCOMPARE(m_calls.first().arguments, QStringList{QUrl::fromLocalFile(path).toString()});
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+
+        // Saved, but nothing opens it: said once, and the save still counts.
+        lg::Workspace::setRunnerForTesting([](const lg::ExternalCall &, QString *error) {
+            *error = QStringLiteral("no handler");
+            return false;
+        });
+        isCollageSaved = false;
+        QVERIFY(QFile::remove(path));
+        saver.showSavePanel(&view, 12, 8);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.last().first().toBool(), true);
+        QVERIFY(isCollageSaved);
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The saved picture could not be opened."));
+        QCOMPARE(lg::Alert::shownAlerts().first().text, QStringLiteral("“collage.png” was saved, but no application could open it."));
     }
 
     void failuresAreReportedAndNothingIsMarkedSaved_data()
@@ -173,13 +189,15 @@ private Q_SLOTS:
         QTest::addColumn<lg::ImageFileType>("type");
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("leaves");   // when asked for on leaving the collage
         const QString failed = QStringLiteral("The picture could not be saved.");
-        QTest::newRow("cancelled") << "" << lg::ImageFileType::PNG << QSize(10, 10) << "";
-        QTest::newRow("missing folder") << "gone/x" << lg::ImageFileType::PNG << QSize(10, 10) << failed;
-        QTest::newRow("unwritable format") << "q" << lg::ImageFileType::QuickTimeImage << QSize(10, 10) << failed;
-        QTest::newRow("empty rendering") << "x" << lg::ImageFileType::PNG << QSize(0, 10) << failed;
+        QTest::newRow("cancelled") << "" << lg::ImageFileType::PNG << QSize(10, 10) << "" << true;
+        QTest::newRow("missing folder") << "gone/x" << lg::ImageFileType::PNG << QSize(10, 10) << failed << false;
+        QTest::newRow("unwritable format") << "q" << lg::ImageFileType::QuickTimeImage << QSize(10, 10) << failed << false;
+        QTest::newRow("empty rendering") << "x" << lg::ImageFileType::PNG << QSize(0, 10) << failed << false;
         QTest::newRow("taken once the extension is added")
-            << "taken" << lg::ImageFileType::JPEG << QSize(10, 10) << "“taken.jpg” already exists. Do you want to replace it?";
+            << "taken" << lg::ImageFileType::JPEG << QSize(10, 10) << "“taken.jpg” already exists. Do you want to replace it?"
+            << true;
     }
     void failuresAreReportedAndNothingIsMarkedSaved()
     {
@@ -187,6 +205,7 @@ private Q_SLOTS:
         QFETCH(lg::ImageFileType, type);
         QFETCH(QSize, size);
         QFETCH(QString, title);
+        QFETCH(bool, leaves);
         const QString folder = lg::test::freshFolder(QStringLiteral("fail"));
         lg::test::writeFile(folder + "/taken.jpg", "keep me");
         lg::Alert::setResponder([](const lg::AlertSpec &spec) { return std::max(0, int(spec.buttons.size()) - 1); });  // Cancel / OK
@@ -195,6 +214,7 @@ private Q_SLOTS:
                 return std::nullopt;
             return std::make_pair(folder + "/" + where, choiceOf(type));
         });
+        contentHub();   // made first: it starts in the grid
         currentScreenMode = ScreenCollage;
         previousScreenMode = ScreenGrid;
         Saver saver;
@@ -211,8 +231,10 @@ private Q_SLOTS:
         if (!title.isEmpty())
             QCOMPARE(lg::Alert::shownAlerts().first().title, title);
         QCOMPARE(QFile(folder + "/taken.jpg").size(), 7);
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));   // leaving the collage goes on
+        // Cancelled, the leaving goes on; failed, the collage stays open and unsaved.
+        QCOMPARE(int(currentScreenMode), int(leaves ? ScreenGrid : ScreenCollage));
         QVERIFY(!contentHub()->isonlyalert);
+        QVERIFY(!isBusy);
     }
 };
 

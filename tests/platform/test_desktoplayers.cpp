@@ -108,6 +108,35 @@ private Q_SLOTS:
         QVERIFY(!lg::Clipboard::holdsFileWithExtension(&data, {QStringLiteral("gif")}));
     }
 
+    void plainFileURLsAreReadWithoutAQUrlEach_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("path");   // empty: left to QUrl's strict parser
+        QTest::newRow("plain") << QByteArray("file:///home/u/a.jpg") << "/home/u/a.jpg";
+        QTest::newRow("escapes and UTF-8") << QByteArray("FILE:///tmp/a%20b%C3%A9.jpg\r") << "/tmp/a b\u00e9.jpg";
+        QTest::newRow("localhost, dots") << QByteArray("file://localhost/home/u/x/..//a.jpg") << "/home/u/a.jpg";
+        QTest::newRow("escaped slash and dots") << QByteArray("file:///home/%2E%2E/a%2Fb.jpg") << "/a/b.jpg";
+        QTest::newRow("another host") << QByteArray("file://elsewhere/a.jpg") << "";
+        QTest::newRow("broken escape") << QByteArray("file:///tmp/%ZZ.jpg") << "";
+        QTest::newRow("short escape") << QByteArray("file:///tmp/a%2") << "";
+        QTest::newRow("NUL") << QByteArray("file:///tmp/a%00.jpg") << "";
+        QTest::newRow("raw space") << QByteArray("file:///tmp/a b.jpg") << "";
+        QTest::newRow("query") << QByteArray("file:///tmp/a.jpg?x") << "";
+        QTest::newRow("web") << QByteArray("https://example.com/a.jpg") << "";
+        QTest::newRow("relative") << QByteArray("file:a.jpg") << "";
+    }
+    void plainFileURLsAreReadWithoutAQUrlEach()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, path);
+        const std::optional<QString> read = lg::Clipboard::plainFileURLPath(line);
+        QCOMPARE(read.value_or(QString()), path);
+        // What it reads, QUrl reads the same way.
+        if (read)
+            QCOMPARE(*read, QDir::cleanPath(QUrl(QString::fromUtf8(line.trimmed()), QUrl::StrictMode)
+                                                .path(QUrl::FullyDecoded)));
+    }
+
     void clipboardWritesTheBytesFileManagersRead()
     {
         const QList<QUrl> urls{QUrl::fromLocalFile(QStringLiteral("/tmp/a b.jpg")),

@@ -1,5 +1,7 @@
-// Copy, move, replace, numbered names and the batch runner, on real temporary folders.
+// Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
+#include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
+#include "platform/Trash.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -8,10 +10,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QtConcurrent>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +41,61 @@ struct FaultGuard
     explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
     ~FaultGuard() { lg::setFileFaultForTesting({}); }
 };
+
+QByteArray raw(const QString &path) { return QFile::encodeName(path); }
+
+// Runs file work as an ordinary user where the tests run as root (who may
+// write anywhere): this thread's file-system user becomes "nobody", which
+// owns the folders handed over. Does nothing for an ordinary user.
+constexpr uid_t nobody = 65534;
+struct AsOrdinaryUser
+{
+    AsOrdinaryUser()
+    {
+        if (::geteuid() == 0) {
+            ::setfsgid(nobody);
+            ::setfsuid(nobody);
+        }
+    }
+    ~AsOrdinaryUser()
+    {
+        if (::geteuid() == 0) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+};
+
+// Hands root and all below it to the ordinary user and lets it through the
+// folders above (the private HOME is 0700).
+void handOver(const QString &root)
+{
+    if (::geteuid() != 0)
+        return;
+    for (QString up = QFileInfo(root).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
+         up = QFileInfo(up).absolutePath()) {
+        struct stat st;
+        if (::stat(raw(up).constData(), &st) == 0)
+            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
+    }
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    ::lchown(raw(root).constData(), nobody, nobody);
+    while (it.hasNext())
+        ::lchown(raw(it.next()).constData(), nobody, nobody);
+}
+
+// A process id that nothing uses now (a child that has ended).
+pid_t deadProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+QString homeTrash() { return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash"); }
 
 } // namespace
 
@@ -376,6 +437,320 @@ private Q_SLOTS:
             QCOMPARE(r.error, lg::FileOpError::Cancelled);
         QVERIFY(!lg::failureSummary(none));
         QVERIFY(QFileInfo::exists(items[0].source));
+    }
+
+    // ---- Batches: the clash rules ----
+    void aBatchReplacesOnlyWhatTheDestinationHeldBefore_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("folders");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("expected");   // name=content, in name order
+        const int replace = int(lg::ConflictPolicy::Replace), keepBoth = int(lg::ConflictPolicy::KeepBoth);
+        for (bool move : {false, true})
+            for (bool folders : {false, true}) {
+                const char *k = move ? "move" : "copy";
+                const char *what = folders ? "folders" : "files";
+                const QString x = folders ? "x" : "x.jpg", x2 = folders ? "x 2" : "x 2.jpg",
+                              x3 = folders ? "x 3" : "x 3.jpg";
+                const QString y = folders ? "y" : "y.jpg", y2 = folders ? "y 2" : "y 2.jpg";
+                QTest::addRow("%s %s, replace", k, what) << move << folders << replace
+                    << QStringList{x + "=A x", x2 + "=B x", y + "=A y", y2 + "=B y"};
+                QTest::addRow("%s %s, make a copy", k, what) << move << folders << keepBoth
+                    << QStringList{x + "=old", x2 + "=A x", x3 + "=B x", y + "=A y", y2 + "=B y"};
+            }
+    }
+    void aBatchReplacesOnlyWhatTheDestinationHeldBefore()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, folders);
+        QFETCH(int, answer);
+        QFETCH(QStringList, expected);
+        const QString root = lg::test::freshFolder(QStringLiteral("batch clash"));
+        const auto make = [folders](const QString &path, const QByteArray &content) {
+            lg::test::writeFile(folders ? path + "/f" : path, content);
+        };
+        const QString ext = folders ? QString() : QStringLiteral(".jpg");
+        make(root + "/dst/x" + ext, "old");
+        QStringList sources;
+        for (const QString from : {"A", "B"})
+            for (const QString name : {"x", "y"}) {
+                sources << root + "/" + from + "/" + name + ext;
+                make(sources.last(), (from + " " + name).toUtf8());
+            }
+        lg::FileBatch batch(move ? lg::FileOpKind::Move : lg::FileOpKind::Copy, root + "/dst");
+        const lg::FileBatch::Outcome first = batch.run(sources, lg::ConflictPolicy::Refuse);
+        // Only the names the destination held are asked about; B's y is numbered at once.
+        QCOMPARE(first.clashes, (QStringList{sources[0], sources[2]}));
+        QCOMPARE(first.results.size(), 2);
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy(answer));
+        QCOMPARE(second.results.size(), 2);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QStringList found;
+        for (const QString &name : entries(root + "/dst"))
+            found << name + "=" + QString::fromUtf8(readAll(root + "/dst/" + name + (folders ? "/f" : "")));
+        found.sort();
+        expected.sort();
+        QCOMPARE(found, expected);
+        QCOMPARE(QFileInfo::exists(sources[1]), !move);
+    }
+
+    // ---- The Trash ----
+    void trashClaimsNamesWithoutListingAndKeepsThemShort()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("trash names"));
+        // A name of 250 bytes: its .trashinfo would pass 255 unless the name shrinks.
+        const QString longName = QString(246, QLatin1Char('n')) + QStringLiteral(".jpg");
+        const QString first = lg::test::writeFile(folder + "/" + longName, "one");
+        const QString second = lg::test::writeFile(folder + "/other/" + longName, "two");
+        // A stray item in files/ without its .trashinfo keeps its name.
+        QVERIFY(QDir().mkpath(homeTrash() + "/files"));
+        lg::test::writeFile(homeTrash() + "/files/stray.txt", "stray");
+        const QString stray = lg::test::writeFile(folder + "/stray.txt", "mine");
+        for (const QString &path : {first, second, stray}) {
+            const lg::FileOpResult r = lg::moveToTrash(path);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            const QString name = QFileInfo(r.target).fileName();
+            QVERIFY(raw(name).size() + 10 <= 255);
+            QCOMPARE(lg::readTrashInfo(homeTrash() + "/info/" + name + ".trashinfo")->originalPath, path);
+            QVERIFY(!QFileInfo::exists(path));
+        }
+        QCOMPARE(readAll(homeTrash() + "/files/stray.txt"), QByteArray("stray"));
+        QVERIFY(QFileInfo::exists(homeTrash() + "/files/stray 2.txt"));
+    }
+
+    void linksToTheHomeFolderOrTheRootAreTrashedAsLinks()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("links to home"));
+        QVERIFY(QFile::link(QDir::homePath(), folder + "/home"));
+        QVERIFY(QFile::link(QStringLiteral("/"), folder + "/root"));
+        for (const char *name : {"home", "root"}) {
+            const lg::FileOpResult r = lg::moveToTrash(folder + "/" + name);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QVERIFY(QFileInfo(r.target).isSymLink());
+        }
+        QVERIFY(QFileInfo(QDir::homePath()).isDir());
+        QCOMPARE(lg::moveToTrash(QDir::homePath()).error, lg::FileOpError::Denied);
+    }
+
+    void readOnlyFoldersTrashAndReplaceLikeAnyOther()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("read only"));
+        lg::test::writeFile(root + "/RO/inner/photo.jpg", "ro");
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/locked/old.jpg", "old");
+        lg::test::writeFile(root + "/card/DCIM/IMG_1.jpg", "card");
+        QDir().mkpath(root + "/copies");
+        QVERIFY(QDir().mkpath(homeTrash() + "/files") && QDir().mkpath(homeTrash() + "/info"));
+        handOver(homeTrash());
+        handOver(root);
+        for (const QString &path : {root + "/RO/inner/photo.jpg", root + "/dst/F/locked/old.jpg"})
+            ::chmod(raw(path).constData(), 0444);
+        for (const QString &path : {root + "/RO/inner", root + "/RO", root + "/dst/F/locked", root + "/card/DCIM"})
+            ::chmod(raw(path).constData(), 0555);
+        lg::FileOpResult trashed, replaced, cardCopy;
+        {
+            AsOrdinaryUser user;
+            trashed = lg::moveToTrash(root + "/RO");
+            replaced = lg::moveItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+            // A failed copy of a camera card's read-only folders leaves nothing behind.
+            FaultGuard fault([](lg::FileStep step, const QString &) {
+                return step == lg::FileStep::FinalRename ? EIO : 0;
+            });
+            cardCopy = lg::copyItem(root + "/card", root + "/copies");
+        }
+        QVERIFY(!cardCopy.ok());
+        QCOMPARE(entries(root + "/copies"), QStringList{});
+        QVERIFY2(trashed.ok(), qPrintable(trashed.message));
+        QCOMPARE(readAll(trashed.target + "/inner/photo.jpg"), QByteArray("ro"));
+        QVERIFY2(replaced.ok(), qPrintable(replaced.message));
+        QCOMPARE(entries(root + "/dst"), QStringList{QStringLiteral("F")});   // nothing hidden is left
+        QCOMPARE(entries(root + "/src"), QStringList{});
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    void trashByCopyRefusesWhatCannotBeRemovedAndKeepsTheInformation()
+    {
+        // Nothing copied when the item cannot be removed: a read-only mount
+        // without a Trash of its own.
+        const QString top = lg::test::freshFolder(QStringLiteral("ro mount"));
+        if (::mount("lgro", raw(top).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        lg::test::writeFile(top + "/photo.jpg", "p");
+        const int remounted = ::mount("lgro", raw(top).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr);
+        const lg::FileOpResult refused = lg::moveToTrash(top + "/photo.jpg");
+        const bool kept = QFileInfo::exists(top + "/photo.jpg");
+        ::umount(raw(top).constData());
+        QCOMPARE(remounted, 0);
+        QCOMPARE(refused.error, lg::FileOpError::Denied);
+        QVERIFY2(refused.message.contains(QStringLiteral("Nothing was changed")), qPrintable(refused.message));
+        QVERIFY(kept);
+        QVERIFY(!QFileInfo::exists(homeTrash() + "/files/photo.jpg"));
+        QVERIFY(!QFileInfo::exists(homeTrash() + "/info/photo.jpg.trashinfo"));
+
+        // Removal failing part-way after the copy: the Trash still lists the copy.
+        const QString folder = lg::test::freshFolder(QStringLiteral("by copy")) + "/Album";
+        lg::test::writeFile(folder + "/a.jpg", "a");
+        lg::test::writeFile(folder + "/b.jpg", "b");
+        FaultGuard fault([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            return step == lg::FileStep::Remove && path.endsWith(QLatin1String("Album/b.jpg")) ? EIO : 0;
+        });
+        const lg::FileOpResult partly = lg::moveToTrash(folder);
+        QVERIFY(!partly.ok() && partly.itemInPlace);
+        QVERIFY2(partly.message.contains(folder + "/b.jpg"), qPrintable(partly.message));
+        QCOMPARE(lg::readTrashInfo(homeTrash() + "/info/Album.trashinfo")->originalPath, folder);
+        QCOMPARE(readAll(partly.target + "/a.jpg"), QByteArray("a"));
+        QCOMPARE(readAll(partly.target + "/b.jpg"), QByteArray("b"));
+    }
+
+    // ---- Keeping files whole ----
+    void aMoveAcrossFileSystemsKeepsASourceThatChanged()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("changing"));
+        const QString src = lg::test::writeFile(root + "/src/video.mov", QByteArray(100000, 'v'));
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([src](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == lg::FileStep::CopyData && path == src) {   // still being written
+                QFile more(src);
+                more.open(QIODevice::Append);
+                more.write(QByteArray(5000, 'w'));
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(src, root + "/dst");
+        QVERIFY(!r.ok());
+        QCOMPARE(readAll(src).size(), 105000);
+        QVERIFY(r.message.contains(QStringLiteral("changed")));
+    }
+
+    void aSourceSwappedForAPipeIsRefusedAtOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("fifo"));
+        const QString src = lg::test::writeFile(root + "/src/p.jpg", "photo");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([src](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::CopyData && path == src) {
+                ::unlink(raw(src).constData());
+                ::mkfifo(raw(src).constData(), 0644);
+            }
+            return 0;
+        });
+        QFuture<lg::FileOpResult> copying = QtConcurrent::run([&] { return lg::copyItem(src, root + "/dst"); });
+        if (!QTest::qWaitFor([&] { return copying.isFinished(); }, 5000)) {   // a blocked open: give it its end of file
+            const int fd = ::open(raw(src).constData(), O_WRONLY | O_NONBLOCK);
+            ::close(fd);
+        }
+        copying.waitForFinished();
+        QVERIFY(!copying.result().ok());
+        QCOMPARE(entries(root + "/dst"), QStringList{});
+    }
+
+    void renameNeverFollowsOrReplacesLinks_data()
+    {
+        QTest::addColumn<QString>("kind");   // how a.jpg and A.jpg are related
+        QTest::newRow("a.jpg links to A.jpg") << "link a";
+        QTest::newRow("A.jpg links to a.jpg") << "link A";
+        QTest::newRow("hard links") << "hard";
+    }
+    void renameNeverFollowsOrReplacesLinks()
+    {
+        QFETCH(QString, kind);
+        const QString root = lg::test::freshFolder(QStringLiteral("rename links"));
+        const QString a = root + "/a.jpg", upper = root + "/A.jpg";
+        lg::test::writeFile(kind == "link a" ? upper : a, "photo");
+        if (kind == "link a")
+            QVERIFY(QFile::link(QStringLiteral("A.jpg"), a));
+        else if (kind == "link A")
+            QVERIFY(QFile::link(QStringLiteral("a.jpg"), upper));
+        else
+            QCOMPARE(::link(raw(a).constData(), raw(upper).constData()), 0);
+        QCOMPARE(lg::renameItem(a, QStringLiteral("A.jpg")).error, lg::FileOpError::TargetExists);
+        QCOMPARE(entries(root), (QStringList{"A.jpg", "a.jpg"}));
+        QCOMPARE(readAll(kind == "link a" ? upper : a), QByteArray("photo"));
+        QCOMPARE(QFileInfo(a).isSymLink(), kind == "link a");
+        QCOMPARE(QFileInfo(upper).isSymLink(), kind == "link A");
+    }
+
+    void replaceSwapsFoldersAndToldWhatItCouldNotRemove()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("swap"));
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        lg::test::writeFile(root + "/dst/F/stuck.jpg", "stuck");
+        bool targetThere = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::FinalRename)
+                targetThere = QFileInfo::exists(root + "/dst/F");   // the window in which F is missing
+            return step == lg::FileStep::Remove && path.endsWith(QLatin1String("/stuck.jpg")) ? EIO : 0;
+        });
+        const lg::FileOpResult r = lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        QVERIFY(targetThere);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+        const QStringList left = entries(root + "/dst");
+        QCOMPARE(left.size(), 2);
+        QVERIFY2(r.message.contains(root + "/dst/" + left.first()), qPrintable(r.message));
+        QCOMPARE(readAll(root + "/dst/" + left.first() + "/stuck.jpg"), QByteArray("stuck"));
+    }
+
+    void leftoversOfDeadProcessesGoWhenTheFolderIsWritten()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("leftovers"));
+        const QString dead = QString::number(deadProcess()), alive = QString::number(::getpid());
+        lg::test::writeFile(root + "/.F.lgcopy-" + dead + "-0/big.mov", "partial");
+        lg::test::writeFile(root + "/.G.lgold-" + dead + "-1/g.jpg", "only copy of G");
+        lg::test::writeFile(root + "/H/h.jpg", "new H");
+        lg::test::writeFile(root + "/.H.lgold-" + dead + "-2/h.jpg", "old H");
+        lg::test::writeFile(root + "/.K.lgcopy-" + alive + "-3/k.jpg", "in work");
+        lg::test::writeFile(root + "/.holiday.jpg", "the user's");
+        const QString src = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("leftover src")) + "/N/n.jpg");
+        const lg::FileOpResult r = lg::copyItem(QFileInfo(src).absolutePath(), root);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(root), (QStringList{".K.lgcopy-" + alive + "-3", ".holiday.jpg", "G", "H", "N"}));
+        QCOMPARE(readAll(root + "/G/g.jpg"), QByteArray("only copy of G"));
+        QCOMPARE(readAll(root + "/H/h.jpg"), QByteArray("new H"));
+    }
+
+    // ---- Names ----
+    void madeNamesFitAndRawNamesAreCopiedByteForByte()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("raw names"));
+        const QString longName = QString(251, QLatin1Char('l')) + QStringLiteral(".jpg");
+        lg::test::writeFile(root + "/src/" + longName, "copy");
+        lg::test::writeFile(root + "/dst/" + longName, "kept");
+        const lg::FileOpResult both = lg::copyItem(root + "/src/" + longName, root + "/dst",
+                                                   lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(both.ok(), qPrintable(both.message));
+        const QByteArray made = raw(QFileInfo(both.target).fileName());
+        QVERIFY(made.size() <= 255 && made.endsWith(" 2.jpg"));
+        QCOMPARE(readAll(both.target), QByteArray("copy"));
+
+        // A name that is not UTF-8, inside a folder that is copied and moved.
+        const QByteArray odd = raw(root + "/src/Album/") + QByteArray("caf\xe9 \xff.jpg");
+        lg::test::writeFile(root + "/src/Album/plain.jpg", "plain");
+        const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "odd", 3), 3);
+        ::close(fd);
+        QVERIFY2(lg::copyItem(root + "/src/Album", root + "/dst").ok(), "copy");
+        FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        const lg::FileOpResult moved = lg::moveItem(root + "/src/Album", root + "/dst", lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(moved.ok(), qPrintable(moved.message));
+        for (const QString &album : {root + "/dst/Album", moved.target}) {
+            char content[4] = {};
+            const int in = ::open((raw(album) + QByteArray("/caf\xe9 \xff.jpg")).constData(), O_RDONLY);
+            QVERIFY(in >= 0);
+            QCOMPARE(::read(in, content, 3), 3);
+            ::close(in);
+            QCOMPARE(QByteArray(content), QByteArray("odd"));
+            ::unlink((raw(album) + QByteArray("/caf\xe9 \xff.jpg")).constData());   // Qt cannot remove it
+        }
+        QVERIFY(!QFileInfo::exists(root + "/src/Album"));
     }
 };
 

@@ -2,6 +2,7 @@
 // old file alone, metadata travels with orientation 1.
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
+#include "platform/PictureMetadata.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -14,6 +15,7 @@
 #include <libheif/heif.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 using namespace lg::test;
 using namespace lg::test::fixtures;
@@ -31,26 +33,18 @@ Q_DECLARE_METATYPE(lg::ImageFileType)
 namespace {
 using lg::test::readAll;
 
-QString exifValue(const QString &path, const char *key)
-{
-    try {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-        image->readMetadata();
-        const auto it = image->exifData().findKey(Exiv2::ExifKey(key));
-        return it == image->exifData().end() ? QString() : QString::fromStdString(it->toString());
-    } catch (const std::exception &) {
-        return QStringLiteral("(unreadable)");
-    }
-}
-
-bool hasExifThumbnail(const QString &path)
+// The Exif thumbnail of the file; null when it has none.
+QImage exifThumbnailOf(const QString &path)
 {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
-    for (const auto &datum : image->exifData())
-        if (datum.groupName() == "Thumbnail")
-            return true;
-    return false;
+    const Exiv2::DataBuf data = Exiv2::ExifThumbC(image->exifData()).copy();
+    return data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
+}
+
+QString exifValue(const QString &path, const char *key)
+{
+    return metadataValue(path, QString::fromLatin1(key));
 }
 
 } // namespace
@@ -146,15 +140,22 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList {"p.png"});
     }
 
-    void replaceKeepsPermissionsAndFollowsLinks()
+    void replaceKeepsPermissionsAttributesAndFollowsLinks()
     {
         const QString folder = freshFolder(QStringLiteral("perm"));
         const QString path = writeFile(QDir(folder).filePath(QStringLiteral("p.png")), "old");
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        const QByteArray native = QFile::encodeName(path);
+        QVERIFY(::chmod(native.constData(), 0640) == 0);
+        QVERIFY(::setxattr(native.constData(), "user.xdg.tags", "red", 3, 0) == 0);
+        QVERIFY(::setxattr(native.constData(), "user.rating", "", 0, 0) == 0);
         QVERIFY(lg::ImageWriter::write(quadrants(QSize(8, 8)), path, ImageFileType::PNG));
         struct stat st {};
-        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+        QVERIFY(::stat(native.constData(), &st) == 0);
         QCOMPARE(int(st.st_mode & 0777), 0640);
+        const lg::ExtendedAttributes kept = lg::readExtendedAttributes(path);
+        QCOMPARE(kept.size(), 2);
+        QVERIFY(kept.contains(qMakePair(QByteArray("user.xdg.tags"), QByteArray("red"))));
+        QVERIFY(kept.contains(qMakePair(QByteArray("user.rating"), QByteArray())));
 
         const QString link = QDir(folder).filePath(QStringLiteral("link.png"));
         QVERIFY(QFile::link(path, link));
@@ -163,8 +164,9 @@ private Q_SLOTS:
         QCOMPARE(lg::ImageSource(path).pixelSize(), std::optional<QSize>(QSize(12, 10)));
     }
 
-    // The Exif and IPTC blocks of the old picture go into the new file with
-    // orientation 1, without the old embedded thumbnail.
+    // The old picture's Exif, IPTC and XMP go into the new file with
+    // orientation 1 and a thumbnail made from the new pixels (none in TIFF,
+    // where a second directory would be a second page).
     void metadataTravelsWithOrientationOne_data()
     {
         QTest::addColumn<ImageFileType>("type");
@@ -180,8 +182,17 @@ private Q_SLOTS:
         const QString folder = freshFolder(QStringLiteral("meta"));
         const QImage upright = quadrants(QSize(300, 200));
         const QString original = writeJpeg(QDir(folder).filePath(QStringLiteral("o.jpg")), storedForOrientation(upright, 6), 6);
-        if (hasTool(QStringLiteral("exiv2")))  // give the original an Exif thumbnail
-            run(QStringLiteral("exiv2"), {"-it", original});
+        {   // the original gets an Exif thumbnail of its stored, sideways pixels
+            Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(original).toStdString());
+            image->readMetadata();
+            const QByteArray jpeg = readAll(writeQtImage(QDir(folder).filePath(QStringLiteral("t.jpg")),
+                                                         storedForOrientation(quadrants(QSize(60, 40)), 6), "jpeg"));
+            Exiv2::ExifThumb(image->exifData()).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                                                                 long(jpeg.size()));
+            image->writeMetadata();
+        }
+        QVERIFY(!exifThumbnailOf(original).isNull());
+        QVERIFY(setMetadata(original, {{"Xmp.xmp.Rating", "5"}, {"Xmp.tiff.Orientation", "6"}}));
         const lg::ImageSource source(original);
         const lg::ImageProperties properties = source.properties();
         QCOMPARE(properties.orientation, 6);
@@ -196,7 +207,13 @@ private Q_SLOTS:
             return;  // exiv2 reads HEIC metadata but does not write it
         QCOMPARE(written.properties().orientation, 1);
         QCOMPARE(exifValue(target, "Exif.Photo.PixelXDimension"), QStringLiteral("300"));
-        QVERIFY(!hasExifThumbnail(target));
+        QCOMPARE(metadataValue(target, QStringLiteral("Xmp.xmp.Rating")), QStringLiteral("5"));
+        QCOMPARE(metadataValue(target, QStringLiteral("Xmp.tiff.Orientation")), QStringLiteral("1"));
+        const QImage thumbnail = exifThumbnailOf(target);
+        if (type == ImageFileType::TIFF)
+            QVERIFY(thumbnail.isNull());
+        else
+            QVERIFY(thumbnail.width() > thumbnail.height());   // upright, as the new pixels
         bool caption = false;
         for (const auto &group : written.properties().groups)
             if (group.first == QLatin1String("IPTC"))

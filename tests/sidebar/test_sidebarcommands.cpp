@@ -347,7 +347,15 @@ private Q_SLOTS:
         QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, old)));
         QVERIFY(menuAction(sidebar, "actionMoveToTrash")->isEnabled());
         menuAction(sidebar, "actionMoveToTrash")->trigger();
+        // Posted after the answer "Yes": by the time it runs, the answer has
+        // been handled and the trash works behind the overlay, off the main
+        // thread (a folder on another device is copied there).
+        bool workingAfterYes = false;
+        QMetaObject::invokeMethod(
+            this, [&] { workingAfterYes = isFileOperationRunning && done.isEmpty(); }, Qt::QueuedConnection);
         QVERIFY(done.wait(5000));
+        QVERIFY(workingAfterYes);
+        QVERIFY(!isBusy);
         QCOMPARE(shownTitles().value(0), QStringLiteral("Are you sure you want to move the selected Folder to Trash? "
                                                         "All the items from within the folder will be deleted."));
         QVERIFY(!QFileInfo::exists(old));
@@ -538,19 +546,22 @@ private Q_SLOTS:
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet_data()
     {
         QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("inTarget");   // the clashing name's content afterwards
-        QTest::addColumn<bool>("copyMade");
-        QTest::newRow("Replace") << "Replace" << "new" << false;
-        QTest::newRow("Make a Copy") << "Make a Copy" << "old" << true;
-        QTest::newRow("Stop") << "Stop" << "old" << false;
+        QTest::addColumn<QString>("inTarget");      // the clashing name's content afterwards
+        QTest::addColumn<QStringList>("numbered");  // photo 2.jpg, photo 3.jpg ...
+        QTest::newRow("Replace") << "Replace" << "new" << QStringList{"second"};
+        QTest::newRow("Make a Copy") << "Make a Copy" << "old" << QStringList{"new", "second"};
+        QTest::newRow("Stop") << "Stop" << "old" << QStringList{};
     }
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet()
     {
         QFETCH(QString, answer);
         QFETCH(QString, inTarget);
-        QFETCH(bool, copyMade);
-        const QString root = makeTree(QStringLiteral("Drops"), {QStringLiteral("Target"), QStringLiteral("Source")});
+        QFETCH(QStringList, numbered);
+        const QString root = makeTree(QStringLiteral("Drops"), {QStringLiteral("Target"), QStringLiteral("Source"),
+                                                                 QStringLiteral("Source2")});
         const QString clash = lg::test::writeFile(root + QStringLiteral("/Source/photo.jpg"), "new");
+        // A second photo.jpg in the same drop never replaces the first.
+        const QString clash2 = lg::test::writeFile(root + QStringLiteral("/Source2/photo.jpg"), "second");
         const QString free = lg::test::writeFile(root + QStringLiteral("/Source/other.jpg"));
         const QString folder = root + QStringLiteral("/Source/Album");
         QDir().mkpath(folder + QStringLiteral("/Sub"));
@@ -560,20 +571,21 @@ private Q_SLOTS:
         answerWith({QStringLiteral("Yes"), answer});
         QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
 
-        QVERIFY(dropFiles(sidebar, {clash, free, folder}, root + QStringLiteral("/Target")));
+        QVERIFY(dropFiles(sidebar, {clash, clash2, free, folder}, root + QStringLiteral("/Target")));
         QTRY_COMPARE(done.count(), answer == QLatin1String("Stop") ? 1 : 2);
         QCOMPARE(shownTitles().value(1), QStringLiteral("File already exists"));
         QCOMPARE(lg::Alert::shownAlerts().value(1).buttons.size(), 3);
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/other.jpg")).isFile());
         QVERIFY(!QFileInfo::exists(free));
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/Album/Sub")).isDir());
-        QFile target(root + QStringLiteral("/Target/photo.jpg"));
-        QVERIFY(target.open(QIODevice::ReadOnly));
-        QCOMPARE(target.readAll(), inTarget.toUtf8());
-        QCOMPARE(QFileInfo(root + QStringLiteral("/Target/photo 2.jpg")).isFile(), copyMade);
+        QCOMPARE(lg::test::readAll(root + QStringLiteral("/Target/photo.jpg")), inTarget.toUtf8());
+        QStringList numberedFound;
+        for (int n = 2; QFileInfo::exists(root + QStringLiteral("/Target/photo %1.jpg").arg(n)); ++n)
+            numberedFound << QString::fromUtf8(lg::test::readAll(root + QStringLiteral("/Target/photo %1.jpg").arg(n)));
+        QCOMPARE(numberedFound, numbered);
         // Nothing is lost: what stayed behind is still in its folder.
         if (answer == QLatin1String("Stop"))
-            QVERIFY(QFileInfo(clash).isFile());
+            QVERIFY(QFileInfo(clash).isFile() && QFileInfo(clash2).isFile());
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
@@ -584,17 +596,24 @@ private Q_SLOTS:
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         SidebarTreeModel *model = sidebar->treeController->model();
-        // Files dragged from a folder onto that folder's own row.
-        QVERIFY(!dropFiles(sidebar, {photo}, root + QStringLiteral("/Here")));
-        // A URL that does not decode, and a type nobody knows.
+        // The files are checked in the background; a refused drop asks nothing.
+        // Files dragged from a folder onto that folder's own row, a URL that
+        // does not decode, and a file outside the home folder.
+        dropFiles(sidebar, {photo}, root + QStringLiteral("/Here"));
         QMimeData broken;
         broken.setData(QStringLiteral("text/uri-list"), "file:///tmp/%ZZ\r\n");
-        QVERIFY(!model->dropMimeData(&broken, Qt::CopyAction, -1, -1, indexOf(sidebar, root)));
+        model->dropMimeData(&broken, Qt::CopyAction, -1, -1, indexOf(sidebar, root));
+        const QString outside = QDir::tempPath() + QStringLiteral("/lg-outside-home.jpg");
+        lg::test::writeFile(outside);
+        dropFiles(sidebar, {photo, outside}, root);
+        // A type nobody knows is refused at once.
         QMimeData unknown;
         unknown.setData(QStringLiteral("application/x-promise"), "x");
         QVERIFY(!model->canDropMimeData(&unknown, Qt::CopyAction, -1, -1, indexOf(sidebar, root)));
+        QTest::qWait(200);
         QVERIFY(shownTitles().isEmpty());
         QVERIFY(QFileInfo(photo).isFile());
+        QFile::remove(outside);
     }
 
     void webLinksBecomeLeavesInOrder()

@@ -123,6 +123,48 @@ bool setExifOrientation(const QString &path, int orientation)
     }
 }
 
+bool setMetadata(const QString &path, const QList<QPair<QString, QString>> &values)
+{
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        for (const auto &[key, value] : values) {
+            const std::string k = key.toStdString(), v = value.toStdString();
+            if (key.startsWith(QLatin1String("Exif.")))
+                image->exifData()[k] = v;
+            else if (key.startsWith(QLatin1String("Iptc.")))
+                image->iptcData()[k] = v;
+            else
+                image->xmpData()[k] = v;
+        }
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+QString metadataValue(const QString &path, const QString &key)
+{
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        const std::string k = key.toStdString();
+        if (key.startsWith(QLatin1String("Exif."))) {
+            const auto it = image->exifData().findKey(Exiv2::ExifKey(k));
+            return it == image->exifData().end() ? QString() : QString::fromStdString(it->toString());
+        }
+        if (key.startsWith(QLatin1String("Iptc."))) {
+            const auto it = image->iptcData().findKey(Exiv2::IptcKey(k));
+            return it == image->iptcData().end() ? QString() : QString::fromStdString(it->toString());
+        }
+        const auto it = image->xmpData().findKey(Exiv2::XmpKey(k));
+        return it == image->xmpData().end() ? QString() : QString::fromStdString(it->toString());
+    } catch (const std::exception &) {
+        return {};
+    }
+}
+
 QString writeJpeg(const QString &path, const QImage &storedPixels, int orientation, int quality)
 {
     if (writeQtImage(path, storedPixels, "jpeg", quality).isEmpty())

@@ -46,6 +46,11 @@ QString writeQtImage(const QString &path, const QImage &image, const char *forma
 QString writeJpeg(const QString &path, const QImage &storedPixels, int orientation = 1, int quality = 92);
 // Sets the Exif orientation of an existing file through exiv2.
 bool setExifOrientation(const QString &path, int orientation);
+// Sets Exif, IPTC and XMP keys ("Exif.Photo.MakerNote", "Xmp.xmp.Rating") of an
+// existing file through exiv2, each value read as exiv2 reads text for its type.
+bool setMetadata(const QString &path, const QList<QPair<QString, QString>> &values);
+// The value of an Exif, IPTC or XMP key in the file as exiv2 gives it; empty when absent.
+QString metadataValue(const QString &path, const QString &key);
 // `convert source [arguments] target`.
 QString convert(const QString &source, const QString &target, const QStringList &arguments = {});
 // A HEIC through heif-enc, with an embedded thumbnail of thumbnailSide pixels when > 0.

@@ -109,7 +109,9 @@ private Q_SLOTS:
     void editorPreviewsAndSavesANewFile()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("edit"));
-        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"), sample(), 1);
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"),
+                                                           lg::test::fixtures::storedForOrientation(sample(), 6), 6);
+        QVERIFY(lg::test::fixtures::setMetadata(path, {{"Xmp.xmp.Rating", "3"}, {"Xmp.dc.subject", "market"}}));
         const QByteArray original = lg::test::readAll(path);
         viewerItemURL = QUrl::fromLocalFile(path);
         mainvc *hub = contentHub();
@@ -139,7 +141,7 @@ private Q_SLOTS:
             return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
         });
         editor->btnsave();
-        QTRY_VERIFY(QFileInfo::exists(copy));
+        QTRY_VERIFY(QFileInfo::exists(copy) && !isBusy);
         QCOMPARE(proposed, QStringLiteral("photo"));
         QCOMPARE(editor->saver->startFolder, QFileInfo(path).absolutePath());
         const QImage saved(copy);
@@ -147,6 +149,33 @@ private Q_SLOTS:
         QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
         QCOMPARE(lg::test::readAll(path), original);
         QVERIFY(!editor->hasUnsavedChanges());
+        // The copy carries the source's own metadata, fit for its upright pixels.
+        const auto expectSourceMetadata = [](const QString &file) {
+            using lg::test::fixtures::metadataValue;
+            QCOMPARE(metadataValue(file, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Exif.Photo.DateTimeOriginal")), QStringLiteral("2021:06:05 14:30:00"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Exif.GPSInfo.GPSLatitudeRef")), QStringLiteral("N"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Exif.Image.Orientation")), QStringLiteral("1"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Exif.Photo.PixelXDimension")), QStringLiteral("64"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Iptc.Application2.Caption")), QStringLiteral("A test picture"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Xmp.xmp.Rating")), QStringLiteral("3"));
+            QCOMPARE(metadataValue(file, QStringLiteral("Xmp.dc.subject")), QStringLiteral("market"));
+        };
+        expectSourceMetadata(copy);
+        if (QTest::currentTestFailed())
+            return;
+
+        // "Replace" over the source itself, in its own format: its metadata is still whole.
+        Saver::setPanelResponderForTesting([path](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(path, SaveFormatChoice()));
+        });
+        editor->btnsave();
+        QTRY_VERIFY(lg::test::readAll(path) != original && !isBusy);
+        QCOMPARE(QImage(path).size(), QSize(64, 32));
+        expectSourceMetadata(path);
+        if (QTest::currentTestFailed())
+            return;
+        const QByteArray replaced = lg::test::readAll(path);
 
         // Leaving with new, unsaved changes asks first; "No" discards and closes.
         exposure->setValue(50);
@@ -155,7 +184,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!editor->editor->isVisible());
         QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Save changes?"));
         QVERIFY(!editor->isLoaded());
-        QCOMPARE(lg::test::readAll(path), original);
+        QCOMPARE(lg::test::readAll(path), replaced);
         hub->hide();
     }
 

@@ -753,6 +753,7 @@ private Q_SLOTS:
         viewer->rebuildContextMenu();
         QVERIFY(menuAction(viewer, "rotateMenu")->isEnabled());
         selectedItemIndex = 1;
+        viewer->openSelectedItem();
         viewer->rebuildContextMenu();
         QVERIFY(!menuAction(viewer, "rotateMenu")->isEnabled());
         isBusy = true;
@@ -904,6 +905,47 @@ private Q_SLOTS:
         viewer->deleteItem_menu();
         QTRY_VERIFY(!isBusy);
         QVERIFY(QFileInfo::exists(paths.at(3)));
+    }
+
+    void commandsActOnTheShownFileAfterAReload()
+    {
+        const QStringList paths = listedPictures(3);
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        viewimagevc *viewer = viewerOn(1);
+        // Another program adds a file that sorts first; the folder reloads.
+        const QString added = writeQtImage(folder + QStringLiteral("/a.png"), quadrants(QSize(40, 30)));
+        viewer->reloadItems();
+        QTRY_COMPARE(itemList.size(), 4);
+        viewer->deleteItem_menu();
+        QTRY_VERIFY(!QFileInfo::exists(paths.at(1)));
+        QVERIFY(QFileInfo::exists(paths.at(0)) && QFileInfo::exists(added));
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
+
+        // The shown file is deleted from outside: it stays on screen, and no
+        // command acts on the file that took its place.
+        QVERIFY(QFile::remove(paths.at(2)));
+        viewer->reloadItems();
+        QTRY_COMPARE(itemList.size(), 2);
+        QCOMPARE(selectedItemIndex, -1);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
+        QVERIFY(viewer->box_nofilefound->isHidden());
+        const QByteArray before = lg::test::readAll(paths.at(0)) + lg::test::readAll(added);
+        lg::Alert::clearShownAlerts();
+        copiedURLs.clear();
+        viewer->RotateImageWithSender(1);
+        viewer->flipImageWithSender(1);
+        QVERIFY(!viewer->isTransformRunning());
+        viewer->deleteItem_menu();
+        viewer->copyCurrentItemToPasteboard();
+        viewer->rebuildContextMenu();
+        QVERIFY(!menuAction(viewer, "rotateMenu")->isEnabled());
+        QTest::qWait(50);
+        QCOMPARE(lg::test::readAll(paths.at(0)) + lg::test::readAll(added), before);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        QVERIFY(copiedURLs.isEmpty());
+        // Next starts again at the first item.
+        viewer->showNextItem();
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("a.png"));
     }
 
     void moveAndCopyToAnswerTheSameNameSheet_data()

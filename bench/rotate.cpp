@@ -1,0 +1,202 @@
+// How the viewer's "Rotate Right 90°" fares on real files:
+//   bench_rotate FILE... [--turns N]
+// Each FILE is turned right N times (default 1) through the viewer's own rotate
+// path, written in place where it can be; a save-copy sheet is answered with
+// "<name> copy.<ext>" beside the file. Per file it prints how the file was
+// written ("in place", "copy" or "nothing"), the median time of a turn (from
+// the command to the turned picture back in the viewer) and, for JPEGs, the
+// median time of `jpegtran -rotate 90 -copy all` on a copy of the same file,
+// its turns taken in turn with ours.
+// The files are changed: run it on copies.
+#include "bench/BenchSupport.h"
+#include "app/Essentials.h"
+#include "model/Saver.h"
+#include "platform/ImageSource.h"
+#include "viewer/ViewerCanvas.h"
+#include "viewer/viewimagevc.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+#include <cstdio>
+
+namespace {
+
+bool waitFor(const std::function<bool()> &done, int limitMs = 120000)
+{
+    QElapsedTimer limit;
+    limit.start();
+    // Sleeps until something happens: no spinning beside the worker being timed.
+    QTimer wake;
+    wake.start(50);
+    while (!done() && limit.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(&file);
+    return hash.result();
+}
+
+// The format a copy is written in: the file's own where it can be written, else PNG.
+SaveFormatChoice copyFormat(const QString &extension)
+{
+    SaveFormatChoice choice;
+    choice.type = lg::ImageFileType::PNG;
+    for (lg::ImageFileType type : SaveOptionsAccessory::offeredTypes())
+        if (Saver::applyExtension(QStringLiteral("x.") + extension, type) == QStringLiteral("x.") + extension)
+            choice.type = type;
+    return choice;
+}
+
+// jpegtran turning a copy of a JPEG right, one turn a call, timed with its start-up.
+class Jpegtran
+{
+public:
+    Jpegtran(const QString &program, const QString &path) : m_program(program)
+    {
+        m_input = m_dir.filePath(QStringLiteral("in.jpg"));
+        m_ready = !program.isEmpty() && QFile::copy(path, m_input);
+    }
+    bool ready() const { return m_ready; }
+    // Milliseconds; negative when jpegtran failed.
+    double turn()
+    {
+        const QString output = m_dir.filePath(QStringLiteral("out.jpg"));
+        QElapsedTimer clock;
+        clock.start();
+        QProcess process;
+        process.start(m_program, {QStringLiteral("-rotate"), QStringLiteral("90"), QStringLiteral("-copy"),
+                                  QStringLiteral("all"), QStringLiteral("-outfile"), output, m_input});
+        if (!process.waitForFinished(120000) || process.exitCode() != 0)
+            return -1;
+        const double ms = clock.nsecsElapsed() / 1e6;
+        QFile::remove(m_input);
+        QFile::rename(output, m_input);
+        return ms;
+    }
+
+private:
+    QString m_program;
+    QTemporaryDir m_dir;
+    QString m_input;
+    bool m_ready = false;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    bench::prepareScreens(home);
+    QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);   // each figure out as soon as it is known
+
+    QStringList files;
+    int turns = 1;
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("--turns") && i + 1 < arguments.size())
+            turns = std::max(1, arguments.at(++i).toInt());
+        else
+            files << QFileInfo(arguments.at(i)).absoluteFilePath();
+    }
+    if (files.isEmpty()) {
+        std::fprintf(stderr, "usage: bench_rotate FILE... [--turns N]\n");
+        return 2;
+    }
+    const QString jpegtran = QStandardPaths::findExecutable(QStringLiteral("jpegtran"));
+
+    viewimagevc *viewer = imageViewer();
+    viewer->resize(1600, 1000);
+    viewer->show();
+    int status = 0;
+    for (const QString &path : files) {
+        std::printf("file: %s\n", qPrintable(path));
+        if (!QFileInfo(path).isFile()) {
+            std::printf("written: nothing\n");
+            status = 1;
+            continue;
+        }
+        const QFileInfo info(path);
+        const QString copy = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(" copy.")
+                           + info.suffix();
+        bool copyAsked = false;
+        Saver::setPanelResponderForTesting([&](const QString &) {
+            copyAsked = true;
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, copyFormat(info.suffix())));
+        });
+        InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+        item.isImage = true;
+        itemList = {item};
+        currentFolderURL = QUrl::fromLocalFile(info.absolutePath());
+        selectedItemIndex = 0;
+        // Shown in the viewer first, as a person turns what they look at.
+        viewer->showItem(item.file->url, true);
+        if (!waitFor([viewer, path] {
+                return viewer->imgview->hasImage() && !viewer->imgview->isPlaceholder()
+                    && viewer->imgview->pictureKey() == path;
+            }, 30000))
+            std::fprintf(stderr, "%s did not show; turned all the same\n", qPrintable(path));
+        // jpegtran's turns alternate with ours, so that both meet the same load on the machine.
+        std::optional<Jpegtran> reference;
+        if (lg::ImageSource(path).type() == QLatin1String("jpeg"))
+            reference.emplace(jpegtran, path);
+        QList<double> times, referenceTimes;
+        bool inPlace = true;
+        for (int i = 0; i < turns; ++i) {
+            const QByteArray before = digest(path);
+            // The viewer's own work in the background (the sharper copy, neighbours, the
+            // sidebar's preview of the last turn) is done first.
+            for (int settle = 0; settle < 3; ++settle) {
+                viewer->pictureLoader()->waitForIdle();
+                QThreadPool::globalInstance()->waitForDone();
+                QCoreApplication::processEvents();
+            }
+            if (reference && reference->ready())
+                referenceTimes << reference->turn();
+            QElapsedTimer clock;
+            clock.start();
+            viewer->RotateImageWithSender(2);
+            if (!waitFor([viewer] { return !viewer->isTransformRunning() && !isBusy; })) {
+                std::fprintf(stderr, "the turn of %s never ended\n", qPrintable(path));
+                return 1;
+            }
+            times << clock.nsecsElapsed() / 1e6;
+            inPlace = inPlace && !copyAsked && digest(path) != before;
+        }
+        if (inPlace)
+            std::printf("written: in place\n");
+        else if (copyAsked && QFileInfo::exists(Saver::applyExtension(copy, copyFormat(info.suffix()).type)))
+            std::printf("written: copy\n");
+        else
+            std::printf("written: nothing\n");
+        std::printf("rotate time: %.0f ms\n", bench::median(times));
+        if (!referenceTimes.isEmpty())
+            std::printf("jpegtran time: %.0f ms\n", bench::median(referenceTimes));
+    }
+    Saver::setPanelResponderForTesting({});
+    // The viewer's decoding of the last result ends before the application does.
+    viewer->pictureLoader()->waitForIdle();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    viewer->hide();
+    return status;
+}

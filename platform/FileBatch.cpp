@@ -1,0 +1,124 @@
+#include "platform/FileBatch.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace lg {
+
+namespace {
+
+bool lstatPath(const QString &path, struct stat *st)
+{
+    return ::lstat(QFile::encodeName(path).constData(), st) == 0;
+}
+
+QString nameOf(const QString &path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+FileOpResult refused(FileOpError error, const QString &source, const QString &target, const QString &message)
+{
+    FileOpResult r;
+    r.error = error;
+    r.source = source;
+    r.target = target;
+    r.message = message;
+    return r;
+}
+
+} // namespace
+
+FileBatch::FileBatch(FileOpKind kind, const QString &targetFolder, const QStringList &alsoTaken)
+    : m_kind(kind), m_folder(targetFolder), m_alsoTaken(alsoTaken)
+{
+}
+
+FileOpResult FileBatch::transfer(const QString &source, ConflictPolicy policy, const QString &name)
+{
+    FileOpResult r = m_kind == FileOpKind::Move ? moveItem(source, m_folder, policy, name)
+                                                : copyItem(source, m_folder, policy, name);
+    if (r.ok() || r.itemInPlace)
+        m_made.insert(nameOf(r.target));
+    return r;
+}
+
+FileOpResult FileBatch::numbered(const QString &source, bool isFolder)
+{
+    if (!m_names) {
+        m_names.emplace(m_folder);
+        for (const QString &name : std::as_const(m_alsoTaken))
+            m_names->addTaken(name);
+    }
+    NameNumbering numbering;
+    numbering.isFolder = isFolder;
+    numbering.tryPlainNameFirst = false;
+    // A numbered name taken by someone else between the check and the write is numbered again.
+    FileOpResult r;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        r = transfer(source, ConflictPolicy::Refuse, m_names->take(nameOf(source), numbering));
+        if (r.error != FileOpError::TargetExists)
+            break;
+    }
+    return r;
+}
+
+FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onClash, const std::atomic<bool> *cancel)
+{
+    Outcome out;
+    for (const QString &source : sources) {
+        const QString name = nameOf(source);
+        const QString target = m_folder + QLatin1Char('/') + name;
+        if (cancel && cancel->load()) {
+            out.results.append(refused(FileOpError::Cancelled, source, target, QStringLiteral("Cancelled.")));
+            continue;
+        }
+        struct stat st;
+        if (!lstatPath(source, &st)) {
+            out.results.append(refused(FileOpError::SourceMissing, source, target,
+                                       QStringLiteral("The item no longer exists.")));
+            continue;
+        }
+        const bool isFolder = S_ISDIR(st.st_mode);
+        struct stat existing;
+        if (!lstatPath(target, &existing)) {
+            const FileOpResult r = transfer(source, ConflictPolicy::Refuse, {});
+            if (r.error != FileOpError::TargetExists) {
+                out.results.append(r);
+                continue;
+            }
+            if (!lstatPath(target, &existing)) {   // refused for another reason
+                out.results.append(r);
+                continue;
+            }
+            // Taken meanwhile, by someone else: a clash like any other.
+        }
+        if (m_made.contains(name)) {
+            out.results.append(numbered(source, isFolder));   // never replace an item of this batch
+            continue;
+        }
+        switch (onClash) {
+        case ConflictPolicy::Refuse:
+            out.clashes.append(source);
+            break;
+        case ConflictPolicy::KeepBoth:
+            out.results.append(numbered(source, isFolder));
+            break;
+        case ConflictPolicy::Replace:
+            if (S_ISDIR(existing.st_mode) != isFolder && !(existing.st_dev == st.st_dev && existing.st_ino == st.st_ino))
+                out.results.append(refused(FileOpError::Other, source, target,
+                                           isFolder ? QStringLiteral("A file with the same name is in the way.")
+                                                    : QStringLiteral("A folder with the same name is in the way.")));
+            else
+                out.results.append(transfer(source, ConflictPolicy::Replace, {}));
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace lg

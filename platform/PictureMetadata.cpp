@@ -1,0 +1,318 @@
+#include "platform/PictureMetadata.h"
+
+#include "platform/ImageSource.h"
+#include "platform/image/Libraries.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+
+#include <exiv2/exiv2.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/xattr.h>
+
+namespace lg {
+
+namespace {
+
+// Tags of the first directory that describe how the old pixels were stored.
+bool isLayoutTag(uint16_t tag)
+{
+    switch (tag) {
+    case 0x00fe: case 0x00ff: case 0x0100: case 0x0101: case 0x0102: case 0x0103: case 0x0106:
+    case 0x0111: case 0x0115: case 0x0116: case 0x0117: case 0x011c: case 0x013d: case 0x0142:
+    case 0x0143: case 0x0144: case 0x0145: case 0x014a: case 0x0152: case 0x0153: case 0x0201:
+    case 0x0202: case 0x0211: case 0x0212: case 0x0213: case 0x02bc: case 0x828d: case 0x828e:
+        return true;
+    default:
+        return tag >= 0xc612 && tag <= 0xc7ff;  // DNG tags
+    }
+}
+
+// The groups that describe the picture rather than other images in the file
+// (thumbnail, sub-images of raw files), the maker note's among them.
+bool isPictureGroup(const std::string &group)
+{
+    return group == "Image" || group == "Photo" || group == "GPSInfo" || group == "Iop" || group == "MakerNote"
+        || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+constexpr int thumbnailSide = 160;
+
+QByteArray thumbnailJpeg(const QImage &source)
+{
+    if (source.isNull())
+        return {};
+    // A quick reduction first: a 24-megapixel picture is not smoothed whole for 160 pixels.
+    QImage small = source;
+    if (std::max(small.width(), small.height()) > thumbnailSide * 4)
+        small = small.scaled(thumbnailSide * 4, thumbnailSide * 4, Qt::KeepAspectRatio, Qt::FastTransformation);
+    small = small.scaled(thumbnailSide, thumbnailSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(85);
+    if (!writer.write(small.convertToFormat(QImage::Format_RGB32)))
+        return {};
+    return bytes;
+}
+
+void makeExifUpright(Exiv2::ExifData &data, QSize pixelSize, const QImage &thumbnailSource, MetadataContainer container)
+{
+    if (data.empty())
+        return;
+    const bool hadThumbnail = Exiv2::ExifThumbC(data).copy().size_ > 0;
+    for (auto it = data.begin(); it != data.end();) {
+        const std::string group = it->groupName();
+        if (!isPictureGroup(group) || (group == "Image" && isLayoutTag(it->tag())))
+            it = data.erase(it);
+        else
+            ++it;
+    }
+    data["Exif.Image.Orientation"] = uint16_t(1);
+    if (pixelSize.isValid()) {
+        if (data.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension")) != data.end())
+            data["Exif.Photo.PixelXDimension"] = uint32_t(pixelSize.width());
+        if (data.findKey(Exiv2::ExifKey("Exif.Photo.PixelYDimension")) != data.end())
+            data["Exif.Photo.PixelYDimension"] = uint32_t(pixelSize.height());
+    }
+    if (hadThumbnail && container == MetadataContainer::Plain) {
+        const QByteArray jpeg = thumbnailJpeg(thumbnailSource);
+        if (!jpeg.isEmpty())
+            Exiv2::ExifThumb(data).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                                                    long(jpeg.size()));
+    }
+}
+
+void makeXmpUpright(Exiv2::XmpData &xmp, QSize pixelSize)
+{
+    const auto update = [&xmp](const char *key, long value) {
+        const auto it = xmp.findKey(Exiv2::XmpKey(key));
+        if (it != xmp.end())
+            it->setValue(std::to_string(value));
+    };
+    update("Xmp.tiff.Orientation", 1);
+    if (pixelSize.isValid()) {
+        update("Xmp.exif.PixelXDimension", pixelSize.width());
+        update("Xmp.exif.PixelYDimension", pixelSize.height());
+        update("Xmp.tiff.ImageWidth", pixelSize.width());
+        update("Xmp.tiff.ImageLength", pixelSize.height());
+    }
+}
+
+Exiv2::Image::AutoPtr openBuffer(const QByteArray &encoded)
+{
+    image::ensureExiv2();
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+        reinterpret_cast<const Exiv2::byte *>(encoded.constData()), long(encoded.size()));
+    if (image.get())
+        image->readMetadata();
+    return image;
+}
+
+std::optional<QByteArray> contentsOf(Exiv2::Image &image)
+{
+    Exiv2::BasicIo &io = image.io();
+    io.seek(0, Exiv2::BasicIo::beg);
+    const long size = io.size();
+    const Exiv2::DataBuf data = io.read(size);
+    if (data.size_ != size || size <= 0)
+        return std::nullopt;
+    return QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
+}
+
+MetadataContainer containerOf(const Exiv2::Image &image)
+{
+    return image.mimeType() == "image/tiff" ? MetadataContainer::Tiff : MetadataContainer::Plain;
+}
+
+std::optional<QByteArray> failed(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return std::nullopt;
+}
+
+} // namespace
+
+PictureMetadata PictureMetadata::fromProperties(const ImageProperties &properties)
+{
+    return {properties.exif, properties.iptc, properties.xmp, properties.icc};
+}
+
+PictureMetadata PictureMetadata::read(const QString &path)
+{
+    return fromProperties(ImageSource(path).properties());
+}
+
+namespace {
+
+// The encoded picture's metadata read, changed by edit and written back.
+template<typename Edit>
+std::optional<QByteArray> rewrittenMetadata(const QByteArray &encoded, QString *error, Edit edit)
+{
+    try {
+        Exiv2::Image::AutoPtr image = openBuffer(encoded);
+        if (!image.get())
+            return failed(error, QStringLiteral("Metadata cannot be written into this kind of file."));
+        edit(*image);
+        image->writeMetadata();
+        return contentsOf(*image);
+    } catch (const std::exception &e) {
+        return failed(error, QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        return failed(error, QStringLiteral("The metadata could not be written."));
+    }
+}
+
+} // namespace
+
+std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
+                                              QSize pixelSize, const QImage &thumbnailSource, QString *error)
+{
+    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
+        if (!metadata.exif.isEmpty()) {
+            Exiv2::ExifData exif;
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
+                                      uint32_t(metadata.exif.size()));
+            makeExifUpright(exif, pixelSize, thumbnailSource, containerOf(image));
+            image.setExifData(exif);
+        }
+        if (!metadata.iptc.isEmpty()) {
+            Exiv2::IptcData iptc;
+            Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size()));
+            image.setIptcData(iptc);
+        }
+        if (!metadata.xmp.isEmpty()) {
+            Exiv2::XmpData xmp;
+            if (Exiv2::XmpParser::decode(xmp, metadata.xmp.toStdString()) == 0) {
+                makeXmpUpright(xmp, pixelSize);
+                image.setXmpData(xmp);
+            }
+        }
+        if (!metadata.icc.isEmpty() && !image.iccProfileDefined()) {
+            Exiv2::DataBuf icc(reinterpret_cast<const Exiv2::byte *>(metadata.icc.constData()), long(metadata.icc.size()));
+            image.setIccProfile(icc, false);
+        }
+    });
+}
+
+std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize, const QImage &thumbnailSource,
+                                              QString *error)
+{
+    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
+        makeExifUpright(image.exifData(), pixelSize, thumbnailSource, containerOf(image));
+        makeXmpUpright(image.xmpData(), pixelSize);
+    });
+}
+
+QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container)
+{
+    if (exif.isEmpty())
+        return {};
+    image::ensureExiv2();
+    try {
+        Exiv2::ExifData data;
+        const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(
+            data, reinterpret_cast<const Exiv2::byte *>(exif.constData()), uint32_t(exif.size()));
+        makeExifUpright(data, pixelSize, QImage(), container);
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
+        return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+    } catch (...) {
+        return {};
+    }
+}
+
+QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize)
+{
+    if (xmp.isEmpty())
+        return {};
+    image::ensureExiv2();
+    try {
+        Exiv2::XmpData data;
+        if (Exiv2::XmpParser::decode(data, xmp.toStdString()) != 0)
+            return {};
+        makeXmpUpright(data, pixelSize);
+        std::string packet;
+        if (Exiv2::XmpParser::encode(packet, data, Exiv2::XmpParser::omitPacketWrapper) != 0)
+            return {};
+        return QByteArray::fromStdString(packet);
+    } catch (...) {
+        return {};
+    }
+}
+
+int exifOrientation(const QByteArray &encoded, QImage *thumbnail)
+{
+    try {
+        Exiv2::Image::AutoPtr image = openBuffer(encoded);
+        if (!image.get())
+            return 1;
+        const Exiv2::ExifData &exif = image->exifData();
+        if (thumbnail) {
+            const Exiv2::DataBuf data = Exiv2::ExifThumbC(exif).copy();
+            *thumbnail = data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
+        }
+        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        const long value = it == exif.end() || it->count() == 0 ? 1 : it->toLong();
+        return value >= 1 && value <= 8 ? int(value) : 1;
+    } catch (...) {
+        return 1;
+    }
+}
+
+ExtendedAttributes readExtendedAttributes(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    QByteArray names;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const ssize_t size = ::listxattr(native.constData(), nullptr, 0);
+        if (size <= 0)
+            return {};
+        names.resize(size);
+        const ssize_t got = ::listxattr(native.constData(), names.data(), size_t(size));
+        if (got >= 0) {
+            names.resize(got);
+            break;
+        }
+        if (errno != ERANGE)
+            return {};
+        names.clear();  // grew meanwhile: ask again
+    }
+    ExtendedAttributes attributes;
+    for (const QByteArray &name : names.split('\0')) {
+        if (!name.startsWith("user."))
+            continue;
+        const ssize_t size = ::getxattr(native.constData(), name.constData(), nullptr, 0);
+        if (size < 0)
+            continue;
+        QByteArray value(size, Qt::Uninitialized);
+        const ssize_t got = size ? ::getxattr(native.constData(), name.constData(), value.data(), size_t(size)) : 0;
+        if (got < 0)
+            continue;
+        value.resize(got);
+        attributes.append({name, value});
+    }
+    return attributes;
+}
+
+bool writeExtendedAttributes(int fd, const ExtendedAttributes &attributes, QString *error)
+{
+    for (const auto &[name, value] : attributes) {
+        if (::fsetxattr(fd, name.constData(), value.constData(), size_t(value.size()), 0) != 0) {
+            if (error)
+                *error = QStringLiteral("Cannot keep the attribute %1: %2")
+                             .arg(QString::fromUtf8(name), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace lg

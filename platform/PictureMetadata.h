@@ -1,0 +1,68 @@
+#pragma once
+// What a picture file holds besides its pixels, and the carrying of it into a
+// file written anew: Exif (with the maker note and GPS), IPTC, XMP and the
+// colour profile, through exiv2; and the file's extended attributes in the
+// user namespace, where file managers keep tags and ratings.
+//
+// Metadata carried into new pixels is made fit for them: Exif and XMP
+// orientation 1, the pixel dimensions of the new picture, an Exif thumbnail
+// made from the new pixels (dropped when none is given), and nothing that
+// describes how the old pixels were stored. Any thread; nothing here throws.
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QPair>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+namespace lg {
+
+struct ImageProperties;
+
+struct PictureMetadata
+{
+    QByteArray exif;  // TIFF-structured Exif block, maker note included
+    QByteArray iptc;  // IPTC datasets
+    QByteArray xmp;   // the XMP packet
+    QByteArray icc;   // the embedded colour profile
+
+    bool isEmpty() const { return exif.isEmpty() && iptc.isEmpty() && xmp.isEmpty() && icc.isEmpty(); }
+    static PictureMetadata fromProperties(const ImageProperties &properties);
+    // The metadata of the picture file at path; empty when it has none or is no picture.
+    static PictureMetadata read(const QString &path);
+};
+
+// Which kind of container the metadata goes into: a TIFF file keeps its own
+// layout tags and holds no Exif thumbnail (a second directory is a second page).
+enum class MetadataContainer { Plain, Tiff };
+
+// The encoded picture with metadata written into it, fit for upright pixels of
+// pixelSize (thumbnailSource: the new pixels, for a new Exif thumbnail where
+// the old file had one). A colour profile that the encoded picture already
+// carries is kept. None, with the reason, when exiv2 cannot write the format.
+std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
+                                              QSize pixelSize, const QImage &thumbnailSource, QString *error);
+
+// The encoded picture's own metadata made fit for its pixels, which are now
+// upright and pixelSize large (a lossless turn of a JPEG): the same rules as above.
+std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize,
+                                              const QImage &thumbnailSource, QString *error);
+
+// An Exif block and an XMP packet fit for upright pixels of pixelSize; empty for empty input.
+QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container);
+QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize);
+
+// The Exif orientation (1..8) of an encoded picture, 1 when it has none; and
+// its Exif thumbnail in thumbnail (null when it has none).
+int exifOrientation(const QByteArray &encoded, QImage *thumbnail = nullptr);
+
+// Extended attributes in the user namespace ("user.*"), name and value.
+using ExtendedAttributes = QList<QPair<QByteArray, QByteArray>>;
+// Those of the file at path (links followed); empty when it has none or the
+// file system keeps none.
+ExtendedAttributes readExtendedAttributes(const QString &path);
+// Sets them on the open file; false, with the reason, when one cannot be set.
+bool writeExtendedAttributes(int fd, const ExtendedAttributes &attributes, QString *error);
+
+} // namespace lg

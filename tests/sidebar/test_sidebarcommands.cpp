@@ -388,10 +388,11 @@ private Q_SLOTS:
         QVERIFY(!canModifyFolder(QUrl::fromLocalFile(pictures)));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {pictures}));
-        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
         QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, pictures)));
-        QVERIFY(menuAction(sidebar, "actionMoveToTrash")->isEnabled());
-        menuAction(sidebar, "actionMoveToTrash")->trigger();
+        QAction *trash = menuAction(sidebar, "actionMoveToTrash");
+        QVERIFY(trash->isEnabled());
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        trash->trigger();
         QVERIFY(done.wait(5000));
         QCOMPARE(shownTitles().size(), 1);   // the question, then nothing went wrong
         QVERIFY(!QFileInfo::exists(pictures));

@@ -93,7 +93,7 @@ QString breakable(const QString &text)
 }
 
 // A message box that sizes itself to its text: the labels wrap (at word
-// boundaries, inside a word only when one word is wider than the line) and
+// boundaries, and inside long words where breakable() allows it) and
 // the box is as tall as the wrapped text, as wide as the text needs up to
 // a comfortable measure, and never wider than its window.
 class AlertBox : public QMessageBox

@@ -61,7 +61,8 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
         m_outline->installEventFilter(this);
-        m_outline->viewport()->installEventFilter(this);   // its width is the one that counts
+        m_viewport = m_outline->viewport();   // its width is the one that counts
+        m_viewport->installEventFilter(this);
         connect(m_outline, &QTreeView::expanded, this, &InfoPane::fitLabelColumn);
         connect(m_outline, &QTreeView::collapsed, this, &InfoPane::fitLabelColumn);
     }
@@ -70,7 +71,7 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
 bool InfoPane::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == m_outline && event->type() == QEvent::FontChange)
-        || (watched == m_outline->viewport() && event->type() == QEvent::Resize))
+        || (watched == m_viewport && event->type() == QEvent::Resize))
         fitLabelColumn();
     return QObject::eventFilter(watched, event);
 }

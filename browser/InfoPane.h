@@ -51,6 +51,7 @@ private:
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 
     QTreeView *m_outline = nullptr;
+    QObject *m_viewport = nullptr;   // compared only, never called: it may be going away
     QStandardItemModel *m_model = nullptr;
     int m_generation = 0;
 };

@@ -2,6 +2,7 @@
 // the folder has been quiet for a moment, so a burst of changes costs one reload.
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/BrowserStyle.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/FolderMonitor.h"
@@ -24,8 +25,10 @@ void printLine(const QString &text)
 
 void mainvc::scheduleReload()
 {
-    // A restart pushes the pending reload back.
+    // A restart pushes the pending reload back; meanwhile the views show that
+    // their listing is on its way.
     timerReload->start(reloadDelayMs);
+    browserstyle::showListingState();
 }
 
 void mainvc::startMonitorWithSender(QObject *)
@@ -57,6 +60,7 @@ void mainvc::stopMonitorWithSender(QObject *)
 void mainvc::reloaddata()
 {
     printLine(QStringLiteral("reload change"));
+    browserstyle::showListingState();
     switch (currentScreenMode) {
     case ScreenGrid:
         thumbnailGrid()->refreshData();

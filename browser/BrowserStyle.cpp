@@ -3,11 +3,17 @@
 #include <QLabel>
 
 #include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "browser/Listing.h"
+#include "controls/Spinner.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Timer.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
 namespace browserstyle {
@@ -121,6 +127,45 @@ QLabel *noFilesNotice(QWidget *parent)
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->hide();
     return label;
+}
+
+namespace {
+
+QList<std::pair<QPointer<QLabel>, QPointer<Spinner>>> &listingViews()
+{
+    static QList<std::pair<QPointer<QLabel>, QPointer<Spinner>>> views;
+    return views;
+}
+
+} // namespace
+
+Spinner *listingSpinner(QLabel *notice)
+{
+    auto *spinner = new Spinner(notice->parentWidget());
+    spinner->setObjectName(QStringLiteral("listingSpinner"));
+    spinner->setFixedSize(48, 48);
+    spinner->setStarSize(QSizeF(4.0, 10.0));
+    spinner->setDistance(12.0);
+    spinner->setBackground(QColor(Qt::transparent));
+    spinner->setForeground(secondaryText());
+    spinner->setAttribute(Qt::WA_TransparentForMouseEvents);
+    spinner->hide();
+    listingViews().append({notice, spinner});
+    return spinner;
+}
+
+void showListingState()
+{
+    // A listing on its way, or a change of the folder waiting for the hub's
+    // quiet moment before it reloads: either way the listing is not in yet.
+    const auto *hub = qobject_cast<const mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
+    const bool pending = isListingPending() || (hub && hub->timerReload->isActive());
+    for (const auto &[notice, spinner] : std::as_const(listingViews())) {
+        if (!notice || !spinner)
+            continue;
+        spinner->setAnimate(pending);
+        notice->setVisible(!pending && itemList.isEmpty());
+    }
 }
 
 } // namespace browserstyle

@@ -8,6 +8,7 @@ class QPainter;
 class QWidget;
 
 class QLabel;
+class Spinner;
 
 namespace browserstyle {
 
@@ -27,5 +28,13 @@ QIcon icon(const QString &name);
 void applyDarkPalette(QWidget *widget);
 // The "No media files found" notice laid over an empty grid or list, hidden.
 QLabel *noFilesNotice(QWidget *parent);
+// The busy state laid over the grid or list while its folder lists: a small
+// spinner beside the view's notice, hidden.
+Spinner *listingSpinner(QLabel *notice);
+// In every view: the spinner while a listing is on its way, else the notice
+// when the listing is empty; never the notice for a listing that has not
+// arrived. The grid and the list show the one shared listing, so whichever
+// asked for it, both learn that it went pending or arrived.
+void showListingState();
 
 } // namespace browserstyle

@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QPointer>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 
 #include <algorithm>
@@ -59,6 +61,8 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
             "QTreeView::item:selected { background: rgb(37,105,217); color: white; }"));
         m_outline->header()->setStretchLastSection(true);
         m_outline->installEventFilter(this);
+        m_viewport = m_outline->viewport();   // its width is the one that counts
+        m_viewport->installEventFilter(this);
         connect(m_outline, &QTreeView::expanded, this, &InfoPane::fitLabelColumn);
         connect(m_outline, &QTreeView::collapsed, this, &InfoPane::fitLabelColumn);
     }
@@ -66,21 +70,48 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
 
 bool InfoPane::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_outline && event->type() == QEvent::Resize)
+    if ((watched == m_outline && event->type() == QEvent::FontChange)
+        || (watched == m_viewport && event->type() == QEvent::Resize))
         fitLabelColumn();
     return QObject::eventFilter(watched, event);
 }
 
+int InfoPane::longestKeyWidth() const
+{
+    // As the view's delegate measures a row's label, indented to its level.
+    QStyleOptionViewItem option;
+    option.initFrom(m_outline);
+    option.font = m_outline->font();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const int rootIndent = m_outline->rootIsDecorated() ? m_outline->indentation() : 0;
+    auto measure = [&](const QString &label, int depth) {
+        option.text = label;
+        return rootIndent + depth * m_outline->indentation()
+               + m_outline->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), m_outline).width();
+    };
+    int widest = 0;
+    for (const lg::PropertyKey &key : lg::propertyVocabulary()) {
+        const QString group = QString::fromLatin1(key.group);
+        widest = std::max(widest, measure(QString::fromLatin1(key.key), group.isEmpty() ? 0 : 1));
+        if (!group.isEmpty())
+            widest = std::max(widest, measure(QString(group).remove(QLatin1Char('{')).remove(QLatin1Char('}')), 0));
+    }
+    return widest;
+}
+
 void InfoPane::fitLabelColumn()
 {
-    // Labels give way to whole values, down to a third of the width; what
-    // still does not fit shows in the tooltips.
-    m_outline->resizeColumnToContents(0);
+    // The label column fits the shown keys, as long as any key of the
+    // vocabulary: the values give way first (their whole text is in the
+    // tooltips). Only a pane too narrow for that leaves the values a sliver.
+    constexpr int valueSliver = 40;
     const int width = m_outline->viewport()->width();
-    const int values = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(1);
-    const int most = std::max(width - values, width / 3);
-    if (width > 0 && m_outline->columnWidth(0) > most)
-        m_outline->setColumnWidth(0, most);
+    if (width <= 0)
+        return;
+    const int shown = static_cast<const QAbstractItemView *>(m_outline)->sizeHintForColumn(0);
+    const int keys = std::min(shown, longestKeyWidth());
+    m_outline->setColumnWidth(0, std::min(keys, std::max(width - valueSliver, width / 2)));
 }
 
 void InfoPane::setReaderForTesting(Reader reader)

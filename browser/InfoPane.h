@@ -43,11 +43,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The label column fits its texts as far as the values leave room.
+    // The label column fits the shown keys up to the longest of the
+    // vocabulary; the values give way.
     void fitLabelColumn();
+    // The width the longest key of the vocabulary needs, indented to its level.
+    int longestKeyWidth() const;
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
 
     QTreeView *m_outline = nullptr;
+    QObject *m_viewport = nullptr;   // compared only, never called: it may be going away
     QStandardItemModel *m_model = nullptr;
     int m_generation = 0;
 };

@@ -359,7 +359,33 @@ void ItemFileCommands::pasteItems()
     }
     if (sources.isEmpty())
         return;
-    runBatch(clip.cut ? TransferKind::Move : TransferKind::Copy, sources, folder, ClashMode::Collect, true);
+    // Items that have gone since they were copied or cut (a file manager may
+    // have moved them already) are said in one alert; the rest are pasted.
+    QList<lg::FileOpResult> gone;
+    for (const QString &source : std::as_const(sources))
+        if (!existsOrLink(source))
+            gone.append(failed(lg::FileOpError::SourceMissing, source, {},
+                               QStringLiteral("The item is no longer where it was copied or cut from.")));
+    const TransferKind kind = clip.cut ? TransferKind::Move : TransferKind::Copy;
+    const std::optional<lg::FailureSummary> summary = lg::failureSummary(gone);
+    if (!summary) {
+        runBatch(kind, sources, folder, ClashMode::Collect, true);
+        return;
+    }
+    for (const lg::FileOpResult &result : std::as_const(gone)) {
+        print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
+        sources.removeOne(result.source);
+    }
+    showAlertForm();
+    QPointer<ItemFileCommands> self(this);
+    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning},
+                    [self, kind, sources, folder](int) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        if (self && !sources.isEmpty())
+            self->runBatch(kind, sources, folder, ClashMode::Collect, true);
+    });
 }
 
 bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)

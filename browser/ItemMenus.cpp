@@ -269,7 +269,7 @@ void showInFileManager()
 {
     const QString path = currentItemPath();
     if (!path.isEmpty())
-        lg::Workspace::revealInFileManager({path});
+        lg::Workspace::showInFileManager({path}, contentController()->window());
 }
 
 void refresh(const BrowseView &view)

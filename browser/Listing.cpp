@@ -29,7 +29,8 @@ namespace {
 
 int g_listingBudgetMs = 10;
 quint64 g_fillGeneration = 0;
-int g_pendingListings = 0;
+// The fill whose listing is on its way (0: none); only the newest fill counts.
+quint64 g_pendingGeneration = 0;
 
 bool isPhotosLibrary(const QUrl &url)
 {
@@ -148,7 +149,7 @@ int listingBudget()
 
 bool isListingPending()
 {
-    return g_pendingListings > 0;
+    return g_pendingGeneration != 0 && g_pendingGeneration == g_fillGeneration;
 }
 
 void fillItemListFromSource(const QObject *context, std::function<void()> done)
@@ -178,7 +179,6 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
 
     const QString folder = currentFolderURL->toLocalFile();
     auto pending = std::make_shared<PendingListing>();
-    ++g_pendingListings;
     lg::onBackground([pending, folder, generation, guard, done] {
         QVector<InitialDirectory> items = mediaItemsInFolder(folder);
         QMutexLocker lock(&pending->mutex);
@@ -190,8 +190,10 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
         }
         lock.unlock();
         lg::onMain([pending, generation, guard, done] {
-            --g_pendingListings;
-            if (generation != g_fillGeneration || guard.isNull())
+            if (generation != g_fillGeneration)
+                return;
+            g_pendingGeneration = 0;
+            if (guard.isNull())
                 return;
             installListing(std::move(pending->items));
             done();
@@ -203,6 +205,7 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
         if (!pending->finished) {
             // Too slow for the main thread to wait: the listing arrives later.
             pending->waiterGaveUp = true;
+            g_pendingGeneration = generation;
             // The old folder's list no longer belongs to the current folder:
             // until the new one arrives, selections, double-clicks and
             // next/previous find nothing to act on.
@@ -210,7 +213,6 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
             return;
         }
     }
-    --g_pendingListings;
     installListing(std::move(pending->items));
     done();
 }

@@ -39,7 +39,8 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done);
 // thread go on (ms). Tests set 0 to take the background path.
 void setListingBudget(int ms);
 int listingBudget();
-// True while a folder listing is on its way.
+// True while the listing of the newest fill is on its way (a fill made void
+// by a newer one no longer counts).
 bool isListingPending();
 
 // After a new listing: re-applies the chosen sort (which filters and reloads

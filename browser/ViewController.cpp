@@ -32,6 +32,7 @@
 #include <QSplitter>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -364,6 +365,17 @@ void ViewController::toggleInfoPane()
         return;
     if (pane->isHidden()) {
         pane->show();
+        // Shown the first time: room for the longest property key and a value.
+        if (!m_infoPaneSized) {
+            m_infoPaneSized = true;
+            QTimer::singleShot(0, this, [this] {   // once the splitter has taken the pane in
+                constexpr int firstWidth = 320;
+                const QList<int> sizes = splitview->sizes();
+                const int total = sizes.value(0) + sizes.value(1);
+                if (sizes.value(1) < firstWidth && total > 2 * firstWidth)
+                    splitview->setSizes({total - firstWidth, firstWidth});
+            });
+        }
         highlightRightSplitButton();
     } else {
         pane->hide();

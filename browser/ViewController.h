@@ -120,4 +120,5 @@ private:
 
     QString m_lastSearchText;
     bool m_laidOut = false;
+    bool m_infoPaneSized = false;   // the pane has had its first width
 };

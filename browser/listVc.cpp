@@ -8,6 +8,7 @@
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
+#include "controls/Spinner.h"
 #include "platform/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
 
@@ -41,6 +42,8 @@ void listVc::viewDidLoad()
 
     box_nofilefound = browserstyle::noFilesNotice(this);
     layout->addWidget(box_nofilefound, 0, 0, Qt::AlignCenter);
+    listingSpinner = browserstyle::listingSpinner(box_nofilefound);
+    layout->addWidget(listingSpinner, 0, 0, Qt::AlignCenter);
 
     connect(tblview, &ListTableView::doubleClickedAnywhere, this, [this] { doubleClickedRow(); });
     connect(tblview->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -64,7 +67,7 @@ void listVc::hideEvent(QHideEvent *event)
 
 void listVc::viewWillAppear()
 {
-    box_nofilefound->setVisible(itemList.isEmpty());
+    browserstyle::showListingState();
     // The list may have changed while another view showed.
     if (!m_model->showsActiveList())
         reloadTable();
@@ -135,11 +138,12 @@ void listVc::scheduleWorkRequest()
 void listVc::refreshData()
 {
     fillItemListFromSource(this, [this] { finishReload(); });
+    browserstyle::showListingState();
 }
 
 void listVc::finishReload()
 {
-    box_nofilefound->setVisible(itemList.isEmpty());
+    browserstyle::showListingState();
     applySortAndSearchAfterListing([this] { reloadTable(); });
     followRenamedItem();
     focusRequestedFileOrRefreshPreview();

@@ -9,6 +9,7 @@
 class ListTableView;
 class QItemSelection;
 class QLabel;
+class Spinner;
 class QMouseEvent;
 class ShownItemsModel;
 
@@ -20,6 +21,7 @@ public:
 
     // ---- Outlets ----
     QLabel *box_nofilefound = nullptr;   // notice shown when the folder has no media items
+    Spinner *listingSpinner = nullptr;   // the busy state while the folder lists
     ListTableView *tblview = nullptr;
 
     // ---- State ----

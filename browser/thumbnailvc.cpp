@@ -8,6 +8,7 @@
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
+#include "controls/Spinner.h"
 #include "controls/Sliders.h"
 #include "platform/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
@@ -41,6 +42,8 @@ void thumbnailvc::viewDidLoad()
 
     box_nofilefound = browserstyle::noFilesNotice(this);
     layout->addWidget(box_nofilefound, 0, 0, Qt::AlignCenter);
+    listingSpinner = browserstyle::listingSpinner(box_nofilefound);
+    layout->addWidget(listingSpinner, 0, 0, Qt::AlignCenter);
 
     auto *bar = new QFrame(this);
     bar->setObjectName(QStringLiteral("zoombar"));
@@ -104,7 +107,7 @@ void thumbnailvc::resizeEvent(QResizeEvent *event)
 
 void thumbnailvc::viewWillAppear()
 {
-    box_nofilefound->setVisible(itemList.isEmpty());
+    browserstyle::showListingState();
     // The list may have changed while another view showed.
     if (!m_model->showsActiveList())
         reloadCollectionView();
@@ -204,11 +207,12 @@ void thumbnailvc::refreshData()
     if (isFileOperationRunning)
         return;
     fillItemListFromSource(this, [this] { finishReload(); });
+    browserstyle::showListingState();
 }
 
 void thumbnailvc::finishReload()
 {
-    box_nofilefound->setVisible(itemList.isEmpty());
+    browserstyle::showListingState();
     // The first listing that holds items ends the first time. Every listing
     // (an empty one too) replaces what the grid shows, with the chosen sort and
     // the search applied.

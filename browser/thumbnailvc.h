@@ -7,6 +7,7 @@
 class GridView;
 class QItemSelection;
 class QLabel;
+class Spinner;
 class QMouseEvent;
 class QSlider;
 class QToolButton;
@@ -20,6 +21,7 @@ public:
 
     // ---- Outlets ----
     QLabel *box_nofilefound = nullptr;   // notice shown when the folder has no media items
+    Spinner *listingSpinner = nullptr;   // the busy state while the folder lists
     QSlider *slider = nullptr;           // zoom, 0 to 100: larger means fewer, larger items
     GridView *collectionview = nullptr;
     QToolButton *btnZoomIn = nullptr;

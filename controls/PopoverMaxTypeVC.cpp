@@ -10,9 +10,10 @@
 #include <algorithm>
 
 namespace {
-const QColor kBubbleColor(246, 246, 246);
-const QColor kBubbleBorder(0, 0, 0, 56);
-const QColor kTextColor(29, 29, 31);
+// The one dark look: a dark bubble with a light hairline and light text.
+const QColor kBubbleColor(0x33, 0x33, 0x33);
+const QColor kBubbleBorder(255, 255, 255, 48);
+const QColor kTextColor(0xe6, 0xe6, 0xe6);
 constexpr int kFadeMs = 150;
 constexpr int kHorizontalPadding = 10;
 constexpr int kVerticalPadding = 6;

@@ -3,11 +3,18 @@
 #include "platform/DialogTracker.h"
 #include "platform/Dispatch.h"
 
+#include <QDialogButtonBox>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
 
 
 namespace lg {
@@ -28,39 +35,166 @@ AlertState &state()
     return s;
 }
 
-constexpr int kMinimumTextWidth = 380;
+// The sheet's width: a comfortable measure for its text, never wider than the
+// window it belongs to (less a margin on each side) or, without one, the screen.
+constexpr int kComfortableWidth = 460;
+constexpr int kNarrowestWidth = 300;
+constexpr int kWindowMargin = 24;
+constexpr int kIconSide = 48;
 
-QMessageBox::Icon iconFor(AlertSpec::Style style)
+// The sheet's icon in the dark look: a round badge in the accent colour (red
+// for a critical alert) with a dark mark, "i" or "!", on the window colour.
+QPixmap darkIcon(AlertSpec::Style style, int side, qreal ratio)
 {
-    switch (style) {
-    case AlertSpec::Style::Informational:
-        return QMessageBox::Information;
-    case AlertSpec::Style::Warning:
-        return QMessageBox::Warning;
-    case AlertSpec::Style::Critical:
-        return QMessageBox::Critical;
-    }
-    return QMessageBox::Warning;
+    QPixmap pixmap(QSize(side, side) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor badge = style == AlertSpec::Style::Critical ? QColor(0xd9, 0x4a, 0x3d) : QColor(244, 155, 0);
+    const QColor mark(0x1e, 0x1e, 0x1e);
+    const QRectF area(1, 1, side - 2, side - 2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(badge);
+    painter.drawEllipse(area);
+    painter.setBrush(mark);
+    const qreal x = side / 2.0;
+    const qreal stroke = side / 9.0;
+    const bool info = style == AlertSpec::Style::Informational;
+    // The dot and the bar, "i" with the dot above, "!" with it below.
+    const qreal dotY = info ? side * 0.27 : side * 0.74;
+    painter.drawEllipse(QPointF(x, dotY), stroke * 0.75, stroke * 0.75);
+    const QRectF bar = info ? QRectF(x - stroke / 2, side * 0.40, stroke, side * 0.36)
+                            : QRectF(x - stroke / 2, side * 0.20, stroke, side * 0.42);
+    painter.drawRoundedRect(bar, stroke / 2, stroke / 2);
+    return pixmap;
 }
+
+// The text with a break opportunity (a zero-width space) inside every run of
+// more than maxRun characters without one, so that a long name or path wraps
+// instead of running past the sheet's edge.
+QString breakable(const QString &text)
+{
+    constexpr int maxRun = 24;
+    QString out;
+    out.reserve(text.size() + text.size() / maxRun);
+    int run = 0;
+    for (const QChar c : text) {
+        if (c.isSpace() || c == QChar(0x200B)) {
+            run = 0;
+        } else if (run >= maxRun) {
+            out.append(QChar(0x200B));
+            run = 0;
+        }
+        out.append(c);
+        ++run;
+    }
+    return out;
+}
+
+// A message box that sizes itself to its text: the labels wrap (at word
+// boundaries, and inside long words where breakable() allows it) and
+// the box is as tall as the wrapped text, as wide as the text needs up to
+// a comfortable measure, and never wider than its window.
+class AlertBox : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);   // sizes the box its own way first
+        fitToText();
+    }
+    bool event(QEvent *event) override
+    {
+        // QMessageBox lays its text out on one line again at every layout
+        // request; the box keeps its own layout instead.
+        if (event->type() != QEvent::LayoutRequest)
+            return QMessageBox::event(event);
+        const bool done = QDialog::event(event);
+        if (isVisible())
+            fitToText();
+        return done;
+    }
+    void changeEvent(QEvent *event) override
+    {
+        QMessageBox::changeEvent(event);
+        if (isVisible() && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+            fitToText();
+    }
+
+private:
+    int widestAllowed() const
+    {
+        const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+        if (owner && owner->isVisible())
+            return std::max(kNarrowestWidth, owner->width() - 2 * kWindowMargin);
+        const QScreen *shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+        return shownOn ? std::max(kNarrowestWidth, shownOn->availableGeometry().width() - 2 * kWindowMargin)
+                       : kComfortableWidth;
+    }
+
+    // Changes only what differs, so that a settled box asks for no new layout.
+    void fitToText()
+    {
+        QList<QLabel *> texts;
+        for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            if (auto *label = findChild<QLabel *>(QLatin1String(name)); label && !label->text().isEmpty())
+                texts.append(label);
+        }
+        if (texts.isEmpty() || !layout())
+            return;
+        layout()->activate();
+        // What the labels do not get of the width: the margins, the icon and
+        // the spacing left of the text, the margin right of it.
+        const int chrome = texts.first()->x() + layout()->contentsMargins().right();
+        int natural = 0;
+        for (QLabel *label : texts) {
+            const QMargins margins = label->contentsMargins();
+            for (const QString &line : label->text().split(QLatin1Char('\n')))
+                natural = std::max(natural, label->fontMetrics().horizontalAdvance(line) + margins.left()
+                                                + margins.right() + 2 * label->margin());
+        }
+        const int widest = widestAllowed();
+        int width = std::clamp(natural + chrome, std::min(kNarrowestWidth, widest), std::min(kComfortableWidth, widest));
+        // The buttons in one row are never cut off either.
+        if (auto *buttons = findChild<QDialogButtonBox *>())
+            width = std::max(width, std::min(widest, buttons->sizeHint().width() + chrome));
+        const int textWidth = std::max(1, width - chrome);
+        for (QLabel *label : texts) {
+            if (!label->wordWrap())
+                label->setWordWrap(true);
+            QSizePolicy policy(QSizePolicy::Fixed, QSizePolicy::Minimum);
+            policy.setHeightForWidth(true);
+            if (label->sizePolicy() != policy)
+                label->setSizePolicy(policy);
+            if (label->minimumWidth() != textWidth || label->maximumWidth() != textWidth)
+                label->setFixedWidth(textWidth);
+            const int height = label->heightForWidth(textWidth);
+            if (label->minimumHeight() != height)
+                label->setMinimumHeight(height);
+        }
+        layout()->activate();
+        const QSize wanted(std::max(width, layout()->minimumSize().width()), layout()->minimumSize().height());
+        if (minimumSize() != wanted || maximumSize() != wanted)
+            setFixedSize(wanted);
+    }
+};
 
 void showMessageBox(QWidget *parent, const AlertSpec &spec, Alert::Callback done)
 {
-    auto *box = new QMessageBox(parent);
+    auto *box = new AlertBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("lgAlert"));
     box->setWindowTitle(QGuiApplication::applicationDisplayName());
-    box->setIcon(iconFor(spec.style));
+    box->setIconPixmap(darkIcon(spec.style, kIconSide, std::max(2.0, box->devicePixelRatioF())));
     box->setTextFormat(Qt::PlainText);
-    box->setText(spec.title);
-    box->setInformativeText(spec.text);
+    box->setText(breakable(spec.title));
+    box->setInformativeText(breakable(spec.text));
     if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
-    // A readable width, so that short texts sit on a line or two instead of a narrow column.
-    for (QLabel *label : box->findChildren<QLabel *>()) {
-        if (label->objectName() == QLatin1String("qt_msgbox_label")
-            || label->objectName() == QLatin1String("qt_msgbox_informativelabel"))
-            label->setMinimumWidth(kMinimumTextWidth);
-    }
 
     // One role for every button keeps them in the given order.
     const QStringList names = spec.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : spec.buttons;

@@ -3,6 +3,8 @@
 
 #include "platform/Workspace.h"
 
+#include "platform/Alert.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -20,6 +22,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace lg {
 
@@ -80,6 +84,18 @@ bool launchApplication(const QString &id, const QStringList &uris, QString *erro
     g_list_free(list);
     g_object_unref(info);
     return started;
+}
+
+const QByteArray folderType = QByteArrayLiteral("inode/directory");
+const QString noFileManager = QStringLiteral("No file manager is installed.");
+
+bool hasDefaultApplication(const QByteArray &contentType)
+{
+    GAppInfo *info = g_app_info_get_default_for_type(contentType.constData(), FALSE);
+    if (!info)
+        return false;
+    g_object_unref(info);
+    return true;
 }
 
 bool runProcess(const ExternalCall &call, QString *error)
@@ -148,7 +164,14 @@ bool realRunner(const ExternalCall &call, QString *error)
         if (!call.program.isEmpty())
             return launchApplication(call.program, call.arguments, error);
         for (const QString &uri : call.arguments) {
-            if (!QDesktopServices::openUrl(QUrl(uri))) {
+            // A folder needs a file manager; the desktop opener would fail
+            // later, out of sight, without one.
+            const QUrl url(uri);
+            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir() && !hasDefaultApplication(folderType)) {
+                *error = noFileManager;
+                return false;
+            }
+            if (!QDesktopServices::openUrl(url)) {
                 *error = QStringLiteral("No application opens %1.").arg(QUrl(uri).fileName());
                 return false;
             }
@@ -298,6 +321,20 @@ bool Workspace::revealInFileManager(const QStringList &paths, QString *error)
     if (run(fileManagerCall(QStringLiteral("ShowItems"), paths), nullptr))
         return true;
     return openFolder(QFileInfo(paths.first()).absolutePath(), error);
+}
+
+void Workspace::showInFileManager(const QStringList &paths, QWidget *parent)
+{
+    QString error;
+    if (paths.isEmpty() || revealInFileManager(paths, &error))
+        return;
+    std::printf("%s\n", error.toLocal8Bit().constData());
+    std::fflush(stdout);
+    const QString name = QFileInfo(paths.first()).fileName();
+    Alert::inform(parent,
+                  paths.size() == 1 ? QStringLiteral("“%1” could not be shown in the File Manager.").arg(name)
+                                    : QStringLiteral("The items could not be shown in the File Manager."),
+                  error);
 }
 
 bool Workspace::openFolder(const QString &folder, QString *error)

@@ -49,6 +49,9 @@ public:
     // Shows the items selected in the file manager (FileManager1.ShowItems);
     // falls back to opening their folder.
     static bool revealInFileManager(const QStringList &paths, QString *error = nullptr);
+    // Reveals the items; when that fails, prints the reason and says it in
+    // one alert over parent (e.g. no file manager is installed).
+    static void showInFileManager(const QStringList &paths, QWidget *parent);
     // Opens the folder in the file manager.
     static bool openFolder(const QString &folder, QString *error = nullptr);
     // The file manager's properties window (FileManager1.ShowItemProperties);

@@ -53,10 +53,11 @@ bool existsOrIsLink(const QString &path)
 // The title of a web link dropped without one.
 QString titleForLink(const QUrl &url)
 {
-    const QString path = url.path();
-    if (path.isEmpty() || path == QLatin1String("/"))
+    // The last path component, a trailing "/" aside (".../a/b/" gives "b").
+    const QStringList components = url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (components.isEmpty())
         return url.toString();  // a bare site address
-    return url.fileName().isEmpty() ? url.toString() : url.fileName();
+    return components.last();
 }
 
 // The URL lines of a text/uri-list; ok is false when a line is not a valid URL.

@@ -172,11 +172,21 @@ void sideMenuvc::setUpCommands()
         "QMenu::item:disabled { color: #777777; }"
         "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }"));
     new EventHook(myOutlineView->viewport(), [this](QEvent *event) {
-        if (event->type() != QEvent::ContextMenu)
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            // The menu acts on the clicked row: a right click neither selects
+            // it nor loads its folder.
+            return static_cast<QMouseEvent *>(event)->button() == Qt::RightButton;
+        case QEvent::ContextMenu: {
+            auto *menuEvent = static_cast<QContextMenuEvent *>(event);
+            showOutlineMenu(menuEvent->pos(), menuEvent->globalPos());
+            return true;
+        }
+        default:
             return false;
-        auto *menuEvent = static_cast<QContextMenuEvent *>(event);
-        showOutlineMenu(menuEvent->pos(), menuEvent->globalPos());
-        return true;
+        }
     });
     connect(btnRemoveBookmark, &QPushButton::clicked, this, &sideMenuvc::btnremove);
 }
@@ -257,18 +267,71 @@ void sideMenuvc::showOutlineMenu(const QPoint &pos, const QPoint &globalPos)
 
 void sideMenuvc::menuShowinFinder()
 {
-    const QString path = localPath(nodeAtRow(m_clickedRow) ? nodeAtRow(m_clickedRow)->url() : std::nullopt);
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!lg::Workspace::openFolder(path, &error))
-        printLine(error);
+    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
+    const QString path = localPath(node ? node->url() : std::nullopt);
+    if (!path.isEmpty())
+        lg::Workspace::showInFileManager({path}, window());
 }
 
 void sideMenuvc::menurefreshAllitem()
 {
     treeController->model()->reloadData();
     myOutlineView->scrollRowToVisible(0);
+    // The clicked row's folder is read again: sub-folders made elsewhere appear.
+    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
+    const QString folder = localPath(node ? node->url() : std::nullopt);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir() || isPhotosLibraryPath(folder))
+        return;
+    auto *watcher = new QFutureWatcher<FolderRecord>(this);
+    const std::weak_ptr<BaseNode> rescanned = node;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, rescanned] {
+        watcher->deleteLater();
+        const BaseNode::Ptr target = rescanned.lock();
+        if (target && treeController->model()->indexForNode(target.get()).isValid())
+            addNewSubfolders(target, watcher->result());
+        Q_EMIT refreshFinished();
+    });
+    watcher->setFuture(QtConcurrent::run([folder] {
+        FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(folder));
+        ScanContext context;
+        scanFolderTree(folder, record, context);
+        return record;
+    }));
+}
+
+void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned)
+{
+    SidebarTreeModel *model = treeController->model();
+    // The nodes of folders the tree already shows keep their place, children
+    // and expansion; each new folder goes in after the sibling it follows on disk.
+    std::vector<std::pair<BaseNode::Ptr, const FolderRecord *>> pending{{node, &scanned}};
+    while (!pending.empty()) {
+        auto [parent, record] = pending.back();
+        pending.pop_back();
+        int next = 0;
+        for (const FolderRecord &child : record->arrpath) {
+            const QString childPath = localPath(child.url1);
+            const QList<BaseNode::Ptr> &shown = parent->childNodes();
+            qsizetype found = -1;
+            for (qsizetype i = 0; i < shown.size() && found < 0; ++i) {
+                if (shown.at(i) && localPath(shown.at(i)->url()) == childPath)
+                    found = i;
+            }
+            if (found >= 0) {
+                next = int(found) + 1;
+                const BaseNode::Ptr existing = shown.at(found);
+                if (!child.arrpath.empty()) {
+                    existing->setIsLeaf(false);
+                    pending.emplace_back(existing, &child);
+                }
+                continue;
+            }
+            parent->setIsLeaf(false);
+            IndexPath at = model->pathForNode(parent.get());
+            at.append(next++);
+            model->insertNode(nodeTreeForRecord(child), at);
+        }
+    }
 }
 
 void sideMenuvc::addBookmark()
@@ -552,8 +615,8 @@ void sideMenuvc::btnDeleteFolder_alert()
     const BaseNode::Ptr node = std::exchange(m_folderToTrash, nullptr);
     const bool inTree = node && treeController->model()->indexForNode(node.get()).isValid();
     const QString folder = inTree ? localPath(node->url()) : QString();
-    // Never the home folder, a standard folder or a Photos library.
-    if (folder.isEmpty() || !canModifyFolder(node->url()) || folder == lg::Paths::clean(lg::Paths::home())) {
+    // Never the home folder or a Photos library; standard folders after the question.
+    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::Paths::clean(lg::Paths::home())) {
         finishTrashFolder(nullptr, {});
         return;
     }

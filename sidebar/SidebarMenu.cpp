@@ -1,6 +1,5 @@
 #include "sidebar/SidebarMenu.h"
 
-#include "app/Essentials.h"
 #include "platform/Paths.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
@@ -28,7 +27,8 @@ SidebarMenuState sidebarMenuState(const SidebarMenuSnapshot &s)
     state.createNewFolder = true;
     state.copy = true;
     state.paste = s.clipboardHasFiles;
-    state.moveToTrash = s.canModify && !s.isHome;
+    // Standard folders too, after the question; never the home folder itself.
+    state.moveToTrash = !s.isHome;
     return state;
 }
 
@@ -49,7 +49,6 @@ SidebarMenuSnapshot sidebarMenuSnapshot(const BaseNode *node, bool topLevel)
     if (s.isLocal) {
         s.exists = QFileInfo::exists(path);
         s.isLibrary = isPhotosLibraryPath(path);
-        s.canModify = canModifyFolder(url);
         s.isHome = path == lg::Paths::clean(lg::Paths::home());
     }
     return s;

@@ -15,7 +15,6 @@ struct SidebarMenuSnapshot
     bool isLocal = false;            // ... on this disk
     bool exists = false;             // ... and it is there
     bool isLibrary = false;          // a Photos library package
-    bool canModify = false;          // not the home folder, a standard folder or a library
     bool isHome = false;             // the home folder itself
     bool busy = false;               // the busy overlay shows
     bool clipboardHasFiles = false;

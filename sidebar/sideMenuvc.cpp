@@ -81,9 +81,20 @@ QString comparablePath(const QString &path)
     return canonical.isEmpty() ? lg::Paths::clean(path) : canonical;
 }
 
+const char *sidebarStyle = R"css(
+sideMenuvc { background-color: #232323; }
+QFrame#previewBox { background-color: #1b1b1b; border-top: 1px solid #333333; }
+QFrame#buttonBar { background-color: #262626; border-top: 1px solid #333333; }
+buttoncursor { background: transparent; border: none; border-radius: 5px; }
+buttoncursor:hover { background-color: #383838; }
+buttoncursor:pressed { background-color: #2e2e2e; }
+)css";
+
+} // namespace
+
 // Builds the node of a record with its whole sub-tree: a record with
 // sub-folders becomes a group, one without a leaf.
-BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record)
+BaseNode::Ptr sideMenuvc::nodeTreeForRecord(const FolderRecord &record)
 {
     auto makeNode = [](const FolderRecord &r) {
         auto node = ChildNode::create();
@@ -110,17 +121,6 @@ BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record)
     }
     return top;
 }
-
-const char *sidebarStyle = R"css(
-sideMenuvc { background-color: #232323; }
-QFrame#previewBox { background-color: #1b1b1b; border-top: 1px solid #333333; }
-QFrame#buttonBar { background-color: #262626; border-top: 1px solid #333333; }
-buttoncursor { background: transparent; border: none; border-radius: 5px; }
-buttoncursor:hover { background-color: #383838; }
-buttoncursor:pressed { background-color: #2e2e2e; }
-)css";
-
-} // namespace
 
 void sideMenuvc::postToOwner(const std::shared_ptr<AddJob> &job, std::function<void(sideMenuvc *)> fn)
 {

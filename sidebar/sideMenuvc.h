@@ -173,6 +173,8 @@ public:
     // The row the menu was opened on; -1 when none.
     int clickedRow() const { return m_clickedRow; }
     void menuShowinFinder();
+    // Reloads the outline and reads the clicked row's folder again in the
+    // background; sub-folders made meanwhile are added to its node.
     void menurefreshAllitem();
     void addBookmark();
     void menuremoveitem();
@@ -237,6 +239,8 @@ public:
     static std::function<void(const QUrl &folder)> folderRecordedHook;
 
 Q_SIGNALS:
+    // The folder read again by the menu's Refresh has been merged into the tree.
+    void refreshFinished();
     // An add has come to its end (any of its ends).
     void addingFinished();
     // A copy, move or trash of the sidebar's file commands has ended.
@@ -268,6 +272,11 @@ private:
     // Replaces a leaf at path by a node of the same title and URL that can hold children.
     BaseNode::Ptr makeNodeExpandable(const IndexPath &path);
     void showRefusal(const QString &message);
+    // Adds to node the sub-folders of a fresh scan of its folder that it does not show yet.
+    void addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned);
+    // The node of a record with its whole sub-tree: a record with sub-folders
+    // becomes a group, one without a leaf.
+    static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);
     void runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources);
     void finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
                         const std::vector<FolderRecord> &arrived);

@@ -77,11 +77,8 @@ int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
 void viewimagevc::menuShowinFinder()
 {
     const QString path = pathOf(currentItemFileURL());
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!lg::Workspace::revealInFileManager({path}, &error))
-        printLine(error);
+    if (!path.isEmpty())
+        lg::Workspace::showInFileManager({path}, window());
 }
 
 void viewimagevc::menufullscreenPlay()

@@ -7,6 +7,7 @@
 #include "platform/PropertyTree.h"
 #include "support/Fixtures.h"
 
+#include <QHeaderView>
 #include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -162,6 +163,62 @@ private Q_SLOTS:
         QTRY_COMPARE(filled.count(), 2);
         QCOMPARE(filled.at(1).at(1).toBool(), false);
         QCOMPARE(pane->model()->index(0, 1).data().toString(), QStringLiteral("second.jpg"));
+    }
+
+    // The keys show whole at the pane's usual width, whatever the item: the
+    // label column holds the vocabulary's longest key and the values give way.
+    void theKeysShowWholeAndTheValuesGiveWay()
+    {
+        auto leaf = [](const char *key, const QString &value) {
+            lg::PropertyNode node;
+            node.key = node.label = QString::fromLatin1(key);
+            node.value = value;
+            return node;
+        };
+        auto group = [](const char *key, QList<lg::PropertyNode> children) {
+            lg::PropertyNode node;
+            node.key = QString::fromLatin1(key);
+            node.label = QString(node.key).remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+            node.children = std::move(children);
+            return node;
+        };
+        const QString longValue = QStringLiteral("A value far longer than any pane is wide, as camera makers write them");
+        const QList<lg::PropertyNode> tree{
+            leaf("FileSize", QStringLiteral("1 MB")),
+            group("{Exif}", {leaf("ExposureTime", longValue), leaf("ComponentsConfiguration", QStringLiteral("1,2,3,0"))}),
+            group("{GPS}", {leaf("Longitude", longValue)}),
+            group("{IPTC}", {leaf("Country/PrimaryLocationName", longValue)})};
+        InfoPane::setReaderForTesting([tree](const QString &) { return std::optional<QList<lg::PropertyNode>>(tree); });
+        QTreeView outline;
+        outline.header()->hide();
+        outline.resize(320, 400);
+        outline.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&outline));
+        InfoPane pane(&outline);
+        QSignalSpy filled(&pane, &InfoPane::fillFinished);
+        pane.fillForPath(QStringLiteral("/x/photo.jpg"));
+        QVERIFY(filled.wait(10000));
+        outline.expandAll();
+        // Narrowed and widened again, the keys get their room back.
+        outline.resize(200, 400);
+        QTRY_COMPARE(outline.viewport()->width() <= 200, true);
+        outline.resize(320, 400);
+        QTRY_COMPARE(outline.viewport()->width() > 300, true);
+        const int keyColumn = outline.columnWidth(0);
+        std::function<void(const QModelIndex &, int)> check = [&](const QModelIndex &parent, int depth) {
+            for (int row = 0; row < pane.model()->rowCount(parent); ++row) {
+                const QModelIndex label = pane.model()->index(row, 0, parent);
+                const int needed = outline.indentation() * (depth + 1) + outline.sizeHintForIndex(label).width();
+                QVERIFY2(keyColumn >= needed, qPrintable(QStringLiteral("%1: %2 of %3 px")
+                                                             .arg(label.data().toString()).arg(keyColumn).arg(needed)));
+                check(label, depth + 1);
+            }
+        };
+        check(QModelIndex(), 0);
+        // The long values are cut; their tooltips hold them whole.
+        const QModelIndex value = pane.model()->index(0, 1, pane.model()->index(1, 0));
+        QVERIFY(outline.columnWidth(1) < outline.sizeHintForIndex(value).width());
+        QCOMPARE(value.data(Qt::ToolTipRole).toString(), longValue);
     }
 };
 

@@ -231,6 +231,38 @@ private Q_SLOTS:
         QVERIFY(!isFileOperationRunning);
     }
 
+    // A file manager's cut whose files have moved on since: one alert says
+    // so, and what is still there is moved.
+    void aCutWhoseSourceHasGoneIsSaid()
+    {
+        const QString from = lg::test::freshFolder(QStringLiteral("cutfrom"));
+        const QString to = lg::test::freshFolder(QStringLiteral("cutto"));
+        lg::test::writeFile(from + QStringLiteral("/a.jpg"), "a");
+        lg::test::writeFile(from + QStringLiteral("/b.jpg"), "b");
+        lg::Clipboard::writeFiles({QUrl::fromLocalFile(from + "/a.jpg"), QUrl::fromLocalFile(from + "/b.jpg")}, true);
+        QVERIFY(QFile::rename(from + QStringLiteral("/a.jpg"), to + QStringLiteral("/elsewhere.jpg")));
+        currentFolderURL = QUrl::fromLocalFile(to);
+        ItemFileCommands *commands = ItemFileCommands::instance();
+        QSignalSpy finished(commands, &ItemFileCommands::batchFinished);
+        commands->pasteItems();
+        QVERIFY(finished.wait(10000));
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(said.first().title, QStringLiteral("Some items could not be processed."));
+        QVERIFY2(said.first().text.contains(QStringLiteral("\u201Ca.jpg\u201D: The item is no longer where it was")),
+                 qPrintable(said.first().text));
+        QCOMPARE(filesIn(to), (QStringList{"b.jpg", "elsewhere.jpg"}));
+        QTRY_VERIFY(!isBusy);
+
+        // Nothing left to paste: the alert alone.
+        lg::Alert::clearShownAlerts();
+        commands->pasteItems();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QVERIFY(lg::Alert::shownAlerts().first().text.startsWith(QStringLiteral("2 items could not be processed.")));
+        QTRY_VERIFY(!isBusy);
+        QCOMPARE(filesIn(to), (QStringList{"b.jpg", "elsewhere.jpg"}));
+    }
+
     void sameNamedItemsOfOneBatchNeverReplaceEachOther()
     {
         const QString one = lg::test::freshFolder(QStringLiteral("one"));

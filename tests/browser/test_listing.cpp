@@ -11,6 +11,7 @@
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "controls/Spinner.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
 #include "platform/Alert.h"
@@ -309,6 +310,7 @@ private Q_SLOTS:
         for (int i = 0; i < 800; ++i)
             lg::test::writeFile(large + QStringLiteral("/n%1.jpg").arg(i));
         thumbnailvc *grid = thumbnailGrid();
+        listVc *list = listController();
         currentFolderURL = QUrl::fromLocalFile(old);
         QVERIFY(reloadAndWait(grid));
         QCOMPARE(itemList.size(), 3);
@@ -322,10 +324,46 @@ private Q_SLOTS:
             // Meanwhile the old entries are gone: nothing to open or step over.
             QVERIFY(isListingPending());
             QVERIFY(activeItemList().isEmpty());
+            // The grid is busy, not empty.
+            QVERIFY(grid->box_nofilefound->isHidden());
+            QVERIFY(grid->listingSpinner->animate());
             QVERIFY(finished.wait(10000));
         }
         QCOMPARE(itemList.size(), 800);
         QCOMPARE(gridRows(), 800);
+        QVERIFY(!grid->listingSpinner->animate());
+        QVERIFY(grid->box_nofilefound->isHidden());
+
+        // From an empty folder to one that lists slowly: never the empty notice meanwhile.
+        const QString empty = lg::test::freshFolder(QStringLiteral("empty"));
+        currentFolderURL = QUrl::fromLocalFile(empty);
+        setListingBudget(1000);
+        QVERIFY(reloadAndWait(grid));
+        QVERIFY(!grid->box_nofilefound->isHidden());
+        setListingBudget(0);
+        currentFolderURL = QUrl::fromLocalFile(large);
+        finished.clear();
+        grid->refreshData();
+        if (finished.isEmpty()) {
+            QVERIFY(grid->box_nofilefound->isHidden());
+            QVERIFY(list->listingSpinner->animate());   // the list learns it too
+            QVERIFY(finished.wait(10000));
+        }
+        QVERIFY(!list->listingSpinner->animate());
+        QVERIFY(grid->box_nofilefound->isHidden());
+
+        // A change the folder watch found, waiting for its quiet moment, is on its way too.
+        currentFolderURL = QUrl::fromLocalFile(empty);
+        setListingBudget(1000);
+        QVERIFY(reloadAndWait(grid));
+        currentScreenMode = ScreenGrid;
+        contentHub()->startMonitorWithSender();
+        lg::test::writeFile(empty + QStringLiteral("/arrived.jpg"));
+        QTRY_VERIFY(grid->listingSpinner->animate());
+        QVERIFY(grid->box_nofilefound->isHidden());
+        QTRY_COMPARE(itemList.size(), 1);
+        QTRY_VERIFY(!grid->listingSpinner->animate());
+        contentHub()->stopMonitorWithSender();
     }
 
     void theSidebarAddCountsEveryFolderOnceAndKeepsItsFlag()

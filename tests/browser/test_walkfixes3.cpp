@@ -1,11 +1,9 @@
 // Faults a first walk through the browser found: a press-and-drag on an item
 // that was not selected, the selection after a rename and after a change of
-// the info line, the information pane's value column, and closing the
-// preferences window from the keyboard.
+// the info line, and closing the preferences window from the keyboard.
 #include "app/preferencesWindowController.h"
 #include "browser/BrowserFixtures.h"
 #include "browser/GridView.h"
-#include "browser/InfoPane.h"
 #include "browser/ItemEditing.h"
 #include "browser/ItemMenus.h"
 #include "browser/ViewController.h"
@@ -15,9 +13,7 @@
 #include <QApplication>
 #include <QDrag>
 #include <QLineEdit>
-#include <QHeaderView>
 #include <QStandardItemModel>
-#include <QTreeView>
 
 using namespace browsertest;
 
@@ -88,28 +84,6 @@ private Q_SLOTS:
         QVERIFY(reloadAndWait(grid));
         QCOMPARE(selectedItemIndex, 2);
         QCOMPARE(view->selectionModel()->selectedIndexes(), QModelIndexList{view->model()->index(2, 0)});
-    }
-
-    void longInfoValuesGetTheWidthTheLabelsLeave()
-    {
-        InfoPane::setReaderForTesting([](const QString &) {
-            return std::optional<QList<lg::PropertyNode>>(QList<lg::PropertyNode>{
-                {QStringLiteral("DateTimeOriginal"), QString(60, QLatin1Char('W')),
-                 QStringLiteral("2024:06:01 10:11:12"), {}}});
-        });
-        QTreeView outline;
-        outline.header()->hide();
-        outline.resize(300, 200);
-        InfoPane pane(&outline);
-        outline.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&outline));
-        QSignalSpy filled(&pane, &InfoPane::fillFinished);
-        pane.fillForPath(QStringLiteral("/nowhere/a.jpg"));
-        QVERIFY(filled.wait(5000));
-        const int width = outline.viewport()->width();
-        QCOMPARE(pane.model()->item(0, 1)->toolTip(), QStringLiteral("2024:06:01 10:11:12"));
-        QVERIFY(outline.columnWidth(1) >= static_cast<QAbstractItemView &>(outline).sizeHintForColumn(1));
-        QCOMPARE(outline.columnWidth(0) + outline.columnWidth(1), width);
     }
 
     void escapeAndCtrlWClosePreferences_data()

@@ -1,6 +1,7 @@
 // The clipboard in file managers' own bytes, the freedesktop Trash, and the
 // desktop calls (file manager, applications, desktop picture) seen through a
 // recording runner.
+#include "platform/Alert.h"
 #include "platform/Clipboard.h"
 #include "platform/Trash.h"
 #include "platform/Workspace.h"
@@ -302,6 +303,16 @@ private Q_SLOTS:
         QCOMPARE(show.dbusArguments, (QVariantList{QStringList{QUrl::fromLocalFile(file).toString()}, QString()}));
         QCOMPARE(recorder.calls[1].kind, lg::ExternalCall::Kind::Application);
         QCOMPARE(recorder.calls[1].arguments, QStringList{QUrl::fromLocalFile(folder).toString()});
+
+        // Neither works (no file manager): the reason is said in one alert.
+        recorder.answer = [](const lg::ExternalCall &) { return false; };
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::Workspace::showInFileManager({file}, nullptr);
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        lg::Alert::setResponder({});
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(said.first().title, QStringLiteral("\u201Cr.jpg\u201D could not be shown in the File Manager."));
+        QCOMPARE(said.first().text, QStringLiteral("refused by the test"));
 
         QWidget parent;
         lg::Workspace::showProperties({file}, &parent);

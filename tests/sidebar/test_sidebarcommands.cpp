@@ -8,12 +8,14 @@
 #include "platform/Settings.h"
 #include "platform/Timer.h"
 #include "platform/Trash.h"
+#include "platform/Workspace.h"
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/getPermissionvc.h"
 #include "tests/sidebar/SidebarFixture.h"
 
 #include <QAbstractItemModelTester>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -112,7 +114,7 @@ private Q_SLOTS:
         QTest::addColumn<SidebarMenuSnapshot>("snapshot");
         QTest::addColumn<QString>("menu");
         SidebarMenuSnapshot folder;
-        folder.onRow = folder.hasUrl = folder.isLocal = folder.exists = folder.canModify = true;
+        folder.onRow = folder.hasUrl = folder.isLocal = folder.exists = true;
         folder.clipboardHasFiles = true;
         folder.lastPathComponent = QStringLiteral("Trip");
         QTest::newRow("folder") << folder << "OPEN NEW TRASH COPY PASTE INFO | Copy \"Trip\"";
@@ -124,7 +126,6 @@ private Q_SLOTS:
         QTest::newRow("empty clipboard") << noClip << "OPEN NEW TRASH COPY paste INFO | Copy \"Trip\"";
         SidebarMenuSnapshot library = folder;
         library.isLibrary = true;
-        library.canModify = false;
         library.lastPathComponent = QStringLiteral("Photos Library.photoslibrary");
         QTest::newRow("Photos library")
             << library << "OPEN new trash copy paste INFO | Copy \"Photos Library.photoslibrary\"";
@@ -135,9 +136,9 @@ private Q_SLOTS:
         opened.onRow = opened.topLevel = true;
         opened.clipboardHasFiles = true;
         QTest::newRow("opened files") << opened << "REMOVE open new trash copy paste info | Copy";
-        SidebarMenuSnapshot standard = folder;
-        standard.canModify = false;
-        QTest::newRow("standard folder") << standard << "OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
+        SidebarMenuSnapshot home = root;
+        home.isHome = true;
+        QTest::newRow("home folder") << home << "REMOVE OPEN NEW trash COPY PASTE INFO | Copy \"Trip\"";
         SidebarMenuSnapshot busy = folder;
         busy.busy = true;
         QTest::newRow("busy") << busy << "none";
@@ -148,6 +149,73 @@ private Q_SLOTS:
         QFETCH(SidebarMenuSnapshot, snapshot);
         QFETCH(QString, menu);
         QCOMPARE(describe(sidebarMenuState(snapshot)), menu);
+    }
+
+    // A right click opens the menu for the row under the pointer; the
+    // selection and the current folder stay as they were.
+    void aRightClickActsOnTheClickedRowAndKeepsTheSelection()
+    {
+        const QString root = makeTree(QStringLiteral("Clicked"), {QStringLiteral("A"), QStringLiteral("B")});
+        sideMenuvc *sidebar = sidebarController();
+        sidebar->resize(300, 400);
+        sidebar->show();
+        QVERIFY(QTest::qWaitForWindowExposed(sidebar));
+        QVERIFY(addAndWait(sidebar, {root}));
+        const QString a = root + QStringLiteral("/A"), b = root + QStringLiteral("/B");
+        sidebar->myOutlineView->selectRow(rowOf(sidebar, a));
+        QCOMPARE(currentFolderURL, std::optional<QUrl>(QUrl::fromLocalFile(a)));
+
+        const QModelIndex clicked = indexOf(sidebar, b);
+        const QPoint centre = sidebar->myOutlineView->visualRect(clicked).center();
+        QWidget *viewport = sidebar->myOutlineView->viewport();
+        QTest::mousePress(viewport, Qt::RightButton, {}, centre);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, centre, viewport->mapToGlobal(centre));
+        QCoreApplication::sendEvent(viewport, &click);
+        QTest::mouseRelease(viewport, Qt::RightButton, {}, centre);
+        QTRY_VERIFY(sidebar->outlineViewMenu->isVisible());
+        sidebar->outlineViewMenu->close();
+        QCOMPARE(sidebar->clickedRow(), rowOf(sidebar, b));
+        QCOMPARE(menuAction(sidebar, "actionCopyFolder")->text(), QStringLiteral("Copy \"B\""));
+        QCOMPARE(sidebar->myOutlineView->selectedRow(), rowOf(sidebar, a));
+        QCOMPARE(currentFolderURL, std::optional<QUrl>(QUrl::fromLocalFile(a)));
+        menuAction(sidebar, "actionCopyFolder")->trigger();
+        QCOMPARE(lg::Clipboard::readFiles().urls, QList<QUrl>{QUrl::fromLocalFile(b)});
+
+        // Open with File Manager shows the clicked folder selected in its parent.
+        QList<lg::ExternalCall> calls;
+        lg::Workspace::setRunnerForTesting([&calls](const lg::ExternalCall &call, QString *) {
+            calls.append(call);
+            return true;
+        });
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, b)));
+        menuAction(sidebar, "actionOpenInFileManager")->trigger();
+        lg::Workspace::setRunnerForTesting({});
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls.first().arguments.value(2), QStringLiteral("ShowItems"));
+        QCOMPARE(calls.first().dbusArguments.value(0).toStringList(), QStringList{QUrl::fromLocalFile(b).toString()});
+        sidebar->hide();
+    }
+
+    // Refresh reads the clicked row's folder again: folders made by other
+    // programs appear, at every level, and the rest of the tree stays.
+    void refreshShowsFoldersMadeElsewhere()
+    {
+        const QString root = makeTree(QStringLiteral("Refreshed"), {QStringLiteral("Leaf"), QStringLiteral("Group/In")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        for (const char *made : {"/Leaf/Now a group", "/Group/In/Deeper", "/Group/Also", "/New/Sub"})
+            QVERIFY(QDir().mkpath(root + QLatin1String(made)));
+        QVERIFY(treeDiffersFromDisk(sidebar->contents().first().get()) != QString());
+        sidebar->myOutlineView->selectRow(rowOf(sidebar, root + QStringLiteral("/Group")));
+        const std::optional<QUrl> current = currentFolderURL;
+
+        QSignalSpy refreshed(sidebar, &sideMenuvc::refreshFinished);
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root)));
+        menuAction(sidebar, "actionRefresh")->trigger();
+        QVERIFY(refreshed.wait(5000));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+        QCOMPARE(sidebar->treeController->selectedObjects().value(0)->url(), current);
+        QCOMPARE(currentFolderURL, current);
     }
 
     void newFoldersAreNumberedAndALeafBecomesAGroupInEditing()
@@ -308,6 +376,31 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(shownTitles().value(1), QStringLiteral("Some items could not be processed."));
         QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(keep)));
+    }
+
+    // Standard folders of the home folder can go to the Trash after the
+    // question; the home folder itself is never offered.
+    void standardFoldersGoToTheTrashButNeverTheHomeFolder()
+    {
+        const QString home = lg::Paths::clean(lg::Paths::home());
+        const QString pictures = home + QStringLiteral("/Pictures");
+        QVERIFY(QDir().mkpath(pictures + QStringLiteral("/Trip")));
+        QVERIFY(!canModifyFolder(QUrl::fromLocalFile(pictures)));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {pictures}));
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, pictures)));
+        QAction *trash = menuAction(sidebar, "actionMoveToTrash");
+        QVERIFY(trash->isEnabled());
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        trash->trigger();
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().size(), 1);   // the question, then nothing went wrong
+        QVERIFY(!QFileInfo::exists(pictures));
+        QVERIFY(QFileInfo(lg::trashFolderFor(home) + QStringLiteral("/files/Pictures/Trip")).isDir());
+
+        QVERIFY(addAndWait(sidebar, {home}));
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, home)));
+        QVERIFY(!menuAction(sidebar, "actionMoveToTrash")->isEnabled());
     }
 
     void theAccessSheetEnablesOnlyTheHomeFolder()
@@ -544,6 +637,14 @@ private Q_SLOTS:
         }
         QCOMPARE(titles, (QStringList{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")}));
         QCOMPARE(children.at(3)->url(), QUrl(QStringLiteral("https://two.example/")));
+        // Without titles: the last path component, a trailing "/" aside.
+        QMimeData plain;
+        plain.setData(QStringLiteral("text/uri-list"), "https://four.example/a/b/\r\nhttps://five.example/\r\n");
+        QVERIFY(sidebar->treeController->model()->dropMimeData(&plain, Qt::CopyAction, -1, -1, indexOf(sidebar, root)));
+        const QList<BaseNode::Ptr> all = sidebar->contents().first()->childNodes();
+        QCOMPARE(all.size(), 7);
+        QCOMPARE(all.at(5)->nodeTitle(), QStringLiteral("b"));
+        QCOMPARE(all.at(6)->nodeTitle(), QStringLiteral("https://five.example/"));
         // Selecting a link never makes it the current folder.
         sidebar->treeController->setSelectionIndexPath({0, 2});
         QVERIFY(!currentFolderURL);

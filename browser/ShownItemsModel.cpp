@@ -90,27 +90,28 @@ void ShownItemsModel::requestWork(int first, int last, bool wantPixelSizes)
     }
     first = std::clamp(first, 0, count - 1);
     last = std::clamp(last, first, count - 1);
-    auto add = [&](int row, bool visible, QVector<ThumbnailRequest> &thumbnails, QVector<ThumbnailRequest> &pixels) {
+    auto add = [&](int row, QVector<ThumbnailRequest> &thumbnails, QVector<ThumbnailRequest> &pixels) {
         const InitialDirectory &item = m_items.at(row);
         if (!item.url)
             return;
-        ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), visible};
+        ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), true};
         if (wantPixelSizes && item.file)
             pixels.append(request);
         thumbnails.append(std::move(request));
     };
 
-    // The rows on screen, then two screens below and one above.
+    // The rows on screen, then two screens below and one above, all kept
+    // decoded: a scroll finds them ready to paint.
     const int span = last - first + 1;
     QVector<ThumbnailRequest> thumbnails;
     QVector<ThumbnailRequest> pixels;
     thumbnails.reserve(span * 4);
     for (int row = first; row <= last; ++row)
-        add(row, true, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     for (int row = last + 1; row <= std::min(count - 1, last + 2 * span); ++row)
-        add(row, false, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     for (int row = first - 1; row >= std::max(0, first - span); --row)
-        add(row, false, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     thumbnailCache().request(this, thumbnails, pixels, ThumbnailCache::Now);
 
     // The whole list once per reload, in a later turn of the event loop.

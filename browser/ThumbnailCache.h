@@ -60,7 +60,7 @@ struct ThumbnailRequest
     ThumbnailKey key;
     bool isImage = true;     // false: a video, whose first frame is used
     int maxPixelSize = 200;  // longest side of an image thumbnail
-    bool visible = false;    // on screen now: kept decoded, not only compressed
+    bool visible = false;    // on screen or about to be: kept decoded, not only compressed
 };
 
 class ThumbnailCache : public QObject
@@ -95,8 +95,9 @@ public:
     enum Urgency { Now, Later };
     // Asks for thumbnails and pixel sizes to be made in the background, in the
     // order given, replacing what this client asked for before with the same
-    // urgency. Entries already at hand are skipped when their turn comes. Work
-    // already running goes on.
+    // urgency. Entries already at hand are skipped when their turn comes, but
+    // those wanted now and kept only compressed are decoded in the background
+    // then. Work already running goes on.
     void request(const QObject *client, const QVector<ThumbnailRequest> &thumbnails,
                  const QVector<ThumbnailRequest> &pixelInfos = {}, Urgency urgency = Now);
     // Forgets what client asked for (work already running goes on).
@@ -118,6 +119,10 @@ public:
     // The bytes kept for one image in the compressed tier (JPEG, or PNG when
     // the image has transparency). Safe on any thread.
     static QByteArray compress(const QImage &image);
+    // image in the form the views paint without converting it, in which every
+    // thumbnail is kept and handed out: RGB32, or premultiplied ARGB32 when it
+    // has transparency. Safe on any thread.
+    static QImage paintReady(const QImage &image);
 
 Q_SIGNALS:
     void thumbnailReady(const ThumbnailKey &key);
@@ -161,6 +166,12 @@ private:
     QSet<ThumbnailKey> m_runningPixelInfos;
     QSet<ThumbnailKey> m_unpacking;       // compressed thumbnails decoded in the background
     QVector<ThumbnailKey> m_unpackQueue;  // waiting for that, before any other work
+    struct
+    {
+        QImage source;
+        QImage image;
+        QByteArray compressed;
+    } m_lastInserted;  // what insert made of its last picture
     qint64 m_unpackWindowStart = 0;
     qint64 m_unpackSpentNs = 0;
     QVector<Queue> m_queues;  // the most recent request first

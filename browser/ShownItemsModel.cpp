@@ -5,6 +5,9 @@
 #include "model/FileServices.h"
 
 #include <QLocale>
+#include <QtConcurrent>
+
+#include <numeric>
 
 ShownItemsModel::ShownItemsModel(Kind kind, QObject *parent) : QAbstractTableModel(parent), m_kind(kind)
 {
@@ -16,14 +19,28 @@ void ShownItemsModel::reloadData()
 {
     beginResetModel();
     m_items = activeItemList();
-    m_keys.clear();
-    m_keys.reserve(m_items.size());
-    m_rowOfPath.clear();
-    m_rowOfPath.reserve(m_items.size());
-    for (int row = 0; row < m_items.size(); ++row) {
-        m_keys.append(thumbnailKeyFor(m_items.at(row)));
-        m_rowOfPath.insert(m_keys.last().path, row);
+    // Taking the path out of each item's URL holds the window up over a large
+    // folder: the keys are made on all cores, a chunk each.
+    const qsizetype count = m_items.size();
+    m_keys = QVector<ThumbnailKey>(count);
+    ThumbnailKey *keys = m_keys.data();
+    const InitialDirectory *items = m_items.constData();
+    constexpr qsizetype chunk = 1024;
+    auto makeKeys = [keys, items, count](qsizetype part) {
+        for (qsizetype row = part * chunk; row < std::min(count, (part + 1) * chunk); ++row)
+            keys[row] = thumbnailKeyFor(items[row]);
+    };
+    if (count <= chunk) {
+        makeKeys(0);
+    } else {
+        QVector<qsizetype> parts((count + chunk - 1) / chunk);
+        std::iota(parts.begin(), parts.end(), 0);
+        QtConcurrent::blockingMap(parts, makeKeys);
     }
+    m_rowOfPath.clear();
+    m_rowOfPath.reserve(count);
+    for (int row = 0; row < count; ++row)
+        m_rowOfPath.insert(keys[row].path, row);
     m_restRequested = false;
     m_restWithPixels = false;
     endResetModel();

@@ -18,6 +18,9 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +29,22 @@ namespace {
 QImage decompress(const QByteArray &bytes)
 {
     return ThumbnailCache::paintReady(QImage::fromData(bytes, bytes.startsWith("\x89PNG") ? "png" : "jpeg"));
+}
+
+// Lowers the calling thread's scheduling priority, once: work made ahead of
+// need leaves the processor to the window first. On Linux the nice value is
+// the thread's own (QThread's LowPriority changes nothing there).
+void yieldToTheWindow()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const id_t thread = id_t(::gettid());
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, thread);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, thread, std::min(19, nice + 10));
 }
 
 } // namespace
@@ -59,10 +78,13 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
 {
     m_decoded.setMaxCost(defaultDecodedBytes);
     m_stored.setMaxCost(defaultStoredBytes);
+    // Leave the main thread a core of its own where there are several. What
+    // is wanted now and what is made ahead of need run on threads of their
+    // own, the latter at a lower priority; together no more than this many.
     m_pool = new QThreadPool(this);
-    // Leave the main thread a core of its own where there are several.
     m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
-    m_pool->setThreadPriority(QThread::LowPriority);
+    m_laterPool = new QThreadPool(this);
+    m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -70,6 +92,7 @@ ThumbnailCache::~ThumbnailCache()
     ++m_generation;
     m_queues.clear();
     m_pool->waitForDone();
+    m_laterPool->waitForDone();
 }
 
 void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
@@ -281,6 +304,7 @@ bool ThumbnailCache::takeNextJob(Job &job)
                 return true;
             }
             job = candidate;
+            job.urgency = queue.urgency;
             return true;
         }
         m_queues.removeFirst();
@@ -290,8 +314,11 @@ bool ThumbnailCache::takeNextJob(Job &job)
 
 void ThumbnailCache::schedule()
 {
+    // Decoding a compressed thumbnail takes a fraction of a millisecond: those
+    // are all handed to the pool at once, ahead of other work, rather than a
+    // few at a time with a trip through the main thread after each.
     Job job;
-    while (m_running < m_pool->maxThreadCount() && takeNextJob(job))
+    while (m_running - m_runningUnpacks < m_pool->maxThreadCount() && takeNextJob(job))
         start(job);
     if (m_running == 0 && m_queues.isEmpty() && m_unpackQueue.isEmpty())
         Q_EMIT idle();
@@ -303,17 +330,25 @@ void ThumbnailCache::start(const Job &job)
     const quint64 generation = m_generation;
     const ThumbnailRequest request = job.request;
     if (job.kind == JobKind::Unpack) {
+        ++m_runningUnpacks;
         const QByteArray bytes = *m_stored.object(request.key);
-        m_pool->start([this, generation, key = request.key, bytes] {
-            const QImage image = decompress(bytes);
-            QMetaObject::invokeMethod(
-                this, [this, generation, key, image] { unpackDone(generation, key, image); }, Qt::QueuedConnection);
-        });
+        m_pool->start(
+            [this, generation, key = request.key, bytes] {
+                const QImage image = decompress(bytes);
+                QMetaObject::invokeMethod(
+                    this, [this, generation, key, image] { unpackDone(generation, key, image); },
+                    Qt::QueuedConnection);
+            },
+            1);
         return;
     }
+    const bool later = job.urgency == Later;
+    QThreadPool *pool = later ? m_laterPool : m_pool;
     if (job.kind == JobKind::PixelInfo) {
         m_runningPixelInfos.insert(request.key);
-        m_pool->start([this, generation, request] {
+        pool->start([this, generation, request, later] {
+            if (later)
+                yieldToTheWindow();
             PixelInfo info;
             info.imageSize = lg::ImageSource(request.key.path).pixelSize();
             if (!info.imageSize) {
@@ -327,7 +362,9 @@ void ThumbnailCache::start(const Job &job)
         return;
     }
     m_runningThumbnails.insert(request.key);
-    m_pool->start([this, generation, request] {
+    pool->start([this, generation, request, later] {
+        if (later)
+            yieldToTheWindow();
         const QUrl url = QUrl::fromLocalFile(request.key.path);
         std::optional<QImage> made = request.isImage ? thumbnailForImageURL(url, request.maxPixelSize)
                                                      : mediaThumbnail(url);
@@ -373,6 +410,7 @@ void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &r
 void ThumbnailCache::unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image)
 {
     --m_running;
+    --m_runningUnpacks;
     if (generation == m_generation) {
         m_unpacking.remove(key);
         if (!image.isNull()) {

@@ -136,6 +136,7 @@ private:
     {
         ThumbnailRequest request;
         JobKind kind = JobKind::Thumbnail;
+        Urgency urgency = Now;
     };
     struct Queue
     {
@@ -176,6 +177,8 @@ private:
     qint64 m_unpackSpentNs = 0;
     QVector<Queue> m_queues;  // the most recent request first
     QThreadPool *m_pool = nullptr;
-    int m_running = 0;
+    QThreadPool *m_laterPool = nullptr;  // its threads at a lower priority
+    int m_running = 0;         // jobs handed to the pool and not back yet
+    int m_runningUnpacks = 0;  // of which decoding compressed thumbnails
     quint64 m_generation = 0;
 };

@@ -296,7 +296,8 @@ bool ThumbnailCache::takeNextJob(Job &job)
                 continue;
             } else if (m_stored.contains(key)) {
                 // Made before and kept compressed: what is wanted now is
-                // decoded here, ahead of its paint, so that the view need not.
+                // decoded in the background, ahead of its paint, so that the
+                // view need not.
                 if (queue.urgency != Now || m_unpacking.contains(key))
                     continue;
                 m_unpacking.insert(key);

@@ -413,6 +413,9 @@ void GridView::reset()
 {
     QAbstractItemView::reset();
     relayout();
+    // A new list: the thumbnails of its first screen are asked for before
+    // that screen is first painted.
+    requestWork();
 }
 
 void GridView::scheduleWorkRequest()
@@ -420,7 +423,13 @@ void GridView::scheduleWorkRequest()
     if (m_workRequestQueued)
         return;
     m_workRequestQueued = true;
-    QMetaObject::invokeMethod(this, [this] { requestWork(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_workRequestQueued)  // not asked for directly meanwhile
+                requestWork();
+        },
+        Qt::QueuedConnection);
 }
 
 void GridView::requestWork()

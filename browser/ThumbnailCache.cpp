@@ -79,8 +79,8 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_decoded.setMaxCost(defaultDecodedBytes);
     m_stored.setMaxCost(defaultStoredBytes);
     // Leave the main thread a core of its own where there are several. What
-    // is wanted now and what is made ahead of need run on threads of their
-    // own, the latter at a lower priority; together no more than this many.
+    // is made ahead of need runs on threads of its own at a lower priority,
+    // which leave the processor to the window and to what is wanted now.
     m_pool = new QThreadPool(this);
     m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
     m_laterPool = new QThreadPool(this);
@@ -280,10 +280,19 @@ bool ThumbnailCache::takeNextJob(Job &job)
         job = Job{ThumbnailRequest{key, true, 0, true}, JobKind::Unpack};
         return true;
     }
-    while (!m_queues.isEmpty()) {
-        Queue &queue = m_queues.first();
+    // No more jobs at a time than threads; what is wanted now does not wait
+    // for work made ahead of need, which runs at a lower priority.
+    const int limit = m_pool->maxThreadCount();
+    const bool roomNow = m_runningNow < limit;
+    const bool roomLater = m_running - m_runningUnpacks < limit;
+    for (qsizetype q = 0; q < m_queues.size();) {
+        Queue &queue = m_queues[q];
         if (queue.client.isNull()) {
-            m_queues.removeFirst();
+            m_queues.removeAt(q);
+            continue;
+        }
+        if (!(queue.urgency == Now ? roomNow : roomLater)) {
+            ++q;
             continue;
         }
         while (queue.next < queue.jobs.size()) {
@@ -308,7 +317,7 @@ bool ThumbnailCache::takeNextJob(Job &job)
             job.urgency = queue.urgency;
             return true;
         }
-        m_queues.removeFirst();
+        m_queues.removeAt(q);
     }
     return false;
 }
@@ -319,7 +328,7 @@ void ThumbnailCache::schedule()
     // are all handed to the pool at once, ahead of other work, rather than a
     // few at a time with a trip through the main thread after each.
     Job job;
-    while (m_running - m_runningUnpacks < m_pool->maxThreadCount() && takeNextJob(job))
+    while (takeNextJob(job))
         start(job);
     if (m_running == 0 && m_queues.isEmpty() && m_unpackQueue.isEmpty())
         Q_EMIT idle();
@@ -345,6 +354,8 @@ void ThumbnailCache::start(const Job &job)
     }
     const bool later = job.urgency == Later;
     QThreadPool *pool = later ? m_laterPool : m_pool;
+    if (!later)
+        ++m_runningNow;
     if (job.kind == JobKind::PixelInfo) {
         m_runningPixelInfos.insert(request.key);
         pool->start([this, generation, request, later] {
@@ -357,7 +368,8 @@ void ThumbnailCache::start(const Job &job)
                     info.videoSize = QSizeF(video->size);
             }
             QMetaObject::invokeMethod(
-                this, [this, generation, key = request.key, info] { pixelInfoDone(generation, key, info); },
+                this,
+                [this, generation, key = request.key, info, later] { pixelInfoDone(generation, key, info, later); },
                 Qt::QueuedConnection);
         });
         return;
@@ -376,7 +388,10 @@ void ThumbnailCache::start(const Job &job)
             compressed = compress(image);
         }
         QMetaObject::invokeMethod(
-            this, [this, generation, request, image, compressed] { thumbnailDone(generation, request, image, compressed); },
+            this,
+            [this, generation, request, image, compressed, later] {
+                thumbnailDone(generation, request, image, compressed, later);
+            },
             Qt::QueuedConnection);
     });
 }
@@ -387,9 +402,11 @@ QImage ThumbnailCache::fileTypeIcon(const QString &path) const
 }
 
 void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                                   const QByteArray &compressed)
+                                   const QByteArray &compressed, bool later)
 {
     --m_running;
+    if (!later)
+        --m_runningNow;
     if (generation == m_generation) {
         m_runningThumbnails.remove(request.key);
         if (!image.isNull()) {
@@ -422,9 +439,11 @@ void ThumbnailCache::unpackDone(quint64 generation, const ThumbnailKey &key, con
     schedule();
 }
 
-void ThumbnailCache::pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info)
+void ThumbnailCache::pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later)
 {
     --m_running;
+    if (!later)
+        --m_runningNow;
     if (generation == m_generation) {
         m_runningPixelInfos.remove(key);
         // A few bytes each; a whole run of browsing stays far below this.

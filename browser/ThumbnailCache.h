@@ -150,8 +150,8 @@ private:
     bool takeNextJob(Job &job);
     void start(const Job &job);
     void thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                       const QByteArray &compressed);
-    void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info);
+                       const QByteArray &compressed, bool later);
+    void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later);
     void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
     // Whether a compressed thumbnail may still be decoded on the main thread
     // in this turn of the event loop (a few milliseconds at most).
@@ -180,5 +180,6 @@ private:
     QThreadPool *m_laterPool = nullptr;  // its threads at a lower priority
     int m_running = 0;         // jobs handed to the pool and not back yet
     int m_runningUnpacks = 0;  // of which decoding compressed thumbnails
+    int m_runningNow = 0;      // of which others wanted now
     quint64 m_generation = 0;
 };

@@ -141,6 +141,9 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 
 int measure(const QString &folder)
 {
+    // The sidebar is there before a folder is chosen in the program: made
+    // here, not during the first reload.
+    sidebarController();
     ViewController *content = contentController();
     content->resize(1200, 800);
     content->show();

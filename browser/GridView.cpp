@@ -351,6 +351,10 @@ void GridView::paintEvent(QPaintEvent *event)
         initViewItemOption(&option);
         for (int row = first; row <= last; ++row) {
             const QModelIndex index = model()->index(row, 0, rootIndex());
+            // Counted over the whole screen: a paint of one changed item
+            // does not make the others ready.
+            if (index.data(ShownItemsModel::PendingRole).toBool())
+                ++pending;
             option.rect = visualRect(index);
             if (!option.rect.intersects(event->rect()))
                 continue;
@@ -358,8 +362,6 @@ void GridView::paintEvent(QPaintEvent *event)
             if (selectionModel() && selectionModel()->isSelected(index))
                 option.state |= QStyle::State_Selected;
             itemDelegateForIndex(index)->paint(&painter, option, index);
-            if (index.data(ShownItemsModel::PendingRole).toBool())
-                ++pending;
         }
     }
     m_lastPaintPending = pending;
@@ -411,6 +413,9 @@ void GridView::reset()
 {
     QAbstractItemView::reset();
     relayout();
+    // A new list: the thumbnails of its first screen are asked for before
+    // that screen is first painted.
+    requestWork();
 }
 
 void GridView::scheduleWorkRequest()
@@ -418,7 +423,13 @@ void GridView::scheduleWorkRequest()
     if (m_workRequestQueued)
         return;
     m_workRequestQueued = true;
-    QMetaObject::invokeMethod(this, [this] { requestWork(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_workRequestQueued)  // not asked for directly meanwhile
+                requestWork();
+        },
+        Qt::QueuedConnection);
 }
 
 void GridView::requestWork()

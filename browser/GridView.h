@@ -52,7 +52,7 @@ public:
     std::pair<int, int> visibleRange() const;
     // The content's full size.
     QSize contentSize() const;
-    // How many items the last paint showed without their thumbnail.
+    // How many items on screen had no thumbnail yet at the last paint.
     int lastPaintPending() const { return m_lastPaintPending; }
     int paintCount() const { return m_paintCount; }
 

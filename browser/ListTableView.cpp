@@ -11,12 +11,16 @@
 
 void ListNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
+    // The row's background and selection as the table draws them, no text and
+    // no picture. Not through initStyleOption, which would first turn the
+    // thumbnail into a pixmap, every row at every paint.
     QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    // The row's background and selection as the table draws them, no text.
+    opt.index = index;
     opt.text.clear();
-    opt.features &= ~QStyleOptionViewItem::HasDecoration;
+    opt.features &= ~(QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration);
     opt.icon = QIcon();
+    opt.backgroundBrush = QBrush();
+    opt.styleObject = nullptr;
     QStyle *style = opt.widget ? opt.widget->style() : nullptr;
     if (style)
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);

@@ -21,9 +21,11 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <fcntl.h>
 #include <memory>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,13 +66,14 @@ QString pathExtensionOf(const QString &fileName)
     return fileName.mid(dot + 1);
 }
 
-std::optional<InitialDirectory> mediaItemForPath(const QString &path)
+namespace {
+
+// The entry of path. Its attributes are read relative to folder, a descriptor
+// of the folder that holds it, by the name that starts at nameStart (one step
+// for the file system instead of the whole path), or with AT_FDCWD and
+// nameStart 0 by the path itself.
+std::optional<InitialDirectory> mediaItemIn(int folder, const QString &path, qsizetype nameStart)
 {
-    // Folders are never listed, followed symbolic links included; a path that
-    // does not exist goes on like a file.
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        return std::nullopt;
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const QString extension = pathExtensionOf(path.mid(slash + 1)).toLower();
     if (extension.isEmpty())
@@ -81,9 +84,25 @@ std::optional<InitialDirectory> mediaItemForPath(const QString &path)
         isImage = true;
     else if (!videoExtensions.contains(extension))
         return std::nullopt;
-    InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+    // One request for the type and the attributes. Folders are never listed,
+    // followed symbolic links included; a path that does not exist goes on
+    // like a file.
+    struct statx sx {};
+    const QByteArray name = QFile::encodeName(nameStart > 0 ? path.mid(nameStart) : path);
+    const bool read = !name.isEmpty()
+        && statx(folder, name.constData(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | Metadata::attributeMask, &sx) == 0;
+    if (read && (sx.stx_mask & STATX_TYPE) && S_ISDIR(sx.stx_mode))
+        return std::nullopt;
+    InitialDirectory item = Metadata::fromAttributes(QUrl::fromLocalFile(path), read ? &sx : nullptr);
     item.isImage = isImage;
     return item;
+}
+
+} // namespace
+
+std::optional<InitialDirectory> mediaItemForPath(const QString &path)
+{
+    return mediaItemIn(AT_FDCWD, path, 0);
 }
 
 void appendMediaItemForPath(const QString &path)
@@ -95,44 +114,50 @@ void appendMediaItemForPath(const QString &path)
 QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
 {
     QVector<InitialDirectory> items;
-    std::optional<QStringList> paths = directoryContents(folderPath);
+    const std::optional<QStringList> paths = directoryContents(folderPath);
     if (!paths)
         return items;
-    // The file system's order is hash order on most Linux file systems: the
-    // listing is shown by name, as file managers do; a chosen sort comes on top.
-    sortPathsByName(*paths);
     const qsizetype count = paths->size();
-    // Each entry costs a few file-system calls: a large folder is split over
-    // the cores, in chunks that keep the listing order.
+    // The entries are read relative to the folder; should it not open, by
+    // their whole paths.
+    const int folder = ::open(QFile::encodeName(folderPath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int base = folder >= 0 ? folder : AT_FDCWD;
+    // Each entry costs a file-system call: a large folder is split over the
+    // cores in chunks, read while this thread puts the names in order.
     constexpr qsizetype chunk = 512;
     const qsizetype chunks = (count + chunk - 1) / chunk;
-    QVector<QVector<InitialDirectory>> parts(chunks);
-    auto listChunk = [&](qsizetype part) {
-        QVector<InitialDirectory> &out = parts[part];
+    QVector<std::optional<InitialDirectory>> found(count);
+    std::optional<InitialDirectory> *entries = found.data();
+    QVector<qsizetype> parts(chunks);
+    std::iota(parts.begin(), parts.end(), 0);
+    auto readChunk = [&](qsizetype part) {
         const qsizetype end = std::min(count, (part + 1) * chunk);
-        out.reserve(end - part * chunk);
         for (qsizetype i = part * chunk; i < end; ++i) {
-            if (std::optional<InitialDirectory> item = mediaItemForPath(paths->at(i)))
-                out.append(std::move(*item));
+            const QString &path = paths->at(i);
+            entries[i] = mediaItemIn(base, path, folder >= 0 ? path.lastIndexOf(QLatin1Char('/')) + 1 : 0);
         }
     };
-    if (chunks <= 1) {
-        if (chunks == 1)
-            listChunk(0);
-    } else {
+    QFuture<void> reading;
+    if (chunks > 1) {
         static QThreadPool *pool = [] {
             auto *made = new QThreadPool;
             made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
             return made;
         }();
-        QVector<qsizetype> indices(chunks);
-        std::iota(indices.begin(), indices.end(), 0);
-        QtConcurrent::blockingMap(pool, indices, listChunk);
+        reading = QtConcurrent::map(pool, parts, readChunk);
+    } else if (chunks == 1) {
+        readChunk(0);
     }
+    // The file system's order is hash order on most Linux file systems: the
+    // listing is shown by name, as file managers do; a chosen sort comes on top.
+    const QVector<qsizetype> order = nameOrderOf(*paths);
+    reading.waitForFinished();
+    if (folder >= 0)
+        ::close(folder);
     items.reserve(count);
-    for (QVector<InitialDirectory> &part : parts) {
-        for (InitialDirectory &item : part)
-            items.append(std::move(item));
+    for (qsizetype index : order) {
+        if (entries[index])
+            items.append(std::move(*entries[index]));
     }
     return items;
 }

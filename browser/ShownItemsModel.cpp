@@ -7,6 +7,9 @@
 #include <QAbstractItemView>
 #include <QItemSelectionModel>
 #include <QLocale>
+#include <QtConcurrent>
+
+#include <numeric>
 
 #include <algorithm>
 #include <memory>
@@ -22,14 +25,28 @@ void ShownItemsModel::reloadData()
 {
     beginResetModel();
     m_items = activeItemList();
-    m_keys.clear();
-    m_keys.reserve(m_items.size());
-    m_rowOfPath.clear();
-    m_rowOfPath.reserve(m_items.size());
-    for (int row = 0; row < m_items.size(); ++row) {
-        m_keys.append(thumbnailKeyFor(m_items.at(row)));
-        m_rowOfPath.insert(m_keys.last().path, row);
+    // Taking the path out of each item's URL holds the window up over a large
+    // folder: the keys are made on all cores, a chunk each.
+    const qsizetype count = m_items.size();
+    m_keys = QVector<ThumbnailKey>(count);
+    ThumbnailKey *keys = m_keys.data();
+    const InitialDirectory *items = m_items.constData();
+    constexpr qsizetype chunk = 1024;
+    auto makeKeys = [keys, items, count](qsizetype part) {
+        for (qsizetype row = part * chunk; row < std::min(count, (part + 1) * chunk); ++row)
+            keys[row] = thumbnailKeyFor(items[row]);
+    };
+    if (count <= chunk) {
+        makeKeys(0);
+    } else {
+        QVector<qsizetype> parts((count + chunk - 1) / chunk);
+        std::iota(parts.begin(), parts.end(), 0);
+        QtConcurrent::blockingMap(parts, makeKeys);
     }
+    m_rowOfPath.clear();
+    m_rowOfPath.reserve(count);
+    for (int row = 0; row < count; ++row)
+        m_rowOfPath.insert(keys[row].path, row);
     m_restRequested = false;
     m_restWithPixels = false;
     endResetModel();
@@ -101,27 +118,28 @@ void ShownItemsModel::requestWork(int first, int last, bool wantPixelSizes)
     }
     first = std::clamp(first, 0, count - 1);
     last = std::clamp(last, first, count - 1);
-    auto add = [&](int row, bool visible, QVector<ThumbnailRequest> &thumbnails, QVector<ThumbnailRequest> &pixels) {
+    auto add = [&](int row, QVector<ThumbnailRequest> &thumbnails, QVector<ThumbnailRequest> &pixels) {
         const InitialDirectory &item = m_items.at(row);
         if (!item.url)
             return;
-        ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), visible};
+        ThumbnailRequest request{m_keys.at(row), item.isImage, thumbnailSide(), true};
         if (wantPixelSizes && item.file)
             pixels.append(request);
         thumbnails.append(std::move(request));
     };
 
-    // The rows on screen, then two screens below and one above.
+    // The rows on screen, then two screens below and one above, all kept
+    // decoded: a scroll finds them ready to paint.
     const int span = last - first + 1;
     QVector<ThumbnailRequest> thumbnails;
     QVector<ThumbnailRequest> pixels;
     thumbnails.reserve(span * 4);
     for (int row = first; row <= last; ++row)
-        add(row, true, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     for (int row = last + 1; row <= std::min(count - 1, last + 2 * span); ++row)
-        add(row, false, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     for (int row = first - 1; row >= std::max(0, first - span); --row)
-        add(row, false, thumbnails, pixels);
+        add(row, thumbnails, pixels);
     thumbnailCache().request(this, thumbnails, pixels, ThumbnailCache::Now);
 
     // The whole list once per reload, in a later turn of the event loop.

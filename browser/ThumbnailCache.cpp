@@ -18,6 +18,36 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// A compressed thumbnail decoded (the compressed tier holds JPEG, or PNG for
+// pictures with transparency), ready to paint.
+QImage decompress(const QByteArray &bytes)
+{
+    return ThumbnailCache::paintReady(QImage::fromData(bytes, bytes.startsWith("\x89PNG") ? "png" : "jpeg"));
+}
+
+// Lowers the calling thread's scheduling priority, once: work made ahead of
+// need leaves the processor to the window first. On Linux the nice value is
+// the thread's own (QThread's LowPriority changes nothing there).
+void yieldToTheWindow()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const id_t thread = id_t(::gettid());
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, thread);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, thread, std::min(19, nice + 10));
+}
+
+} // namespace
 
 size_t qHash(const ThumbnailKey &key, size_t seed)
 {
@@ -48,10 +78,13 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
 {
     m_decoded.setMaxCost(defaultDecodedBytes);
     m_stored.setMaxCost(defaultStoredBytes);
+    // Leave the main thread a core of its own where there are several. What
+    // is made ahead of need runs on threads of its own at a lower priority,
+    // which leave the processor to the window and to what is wanted now.
     m_pool = new QThreadPool(this);
-    // Leave the main thread a core of its own where there are several.
     m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
-    m_pool->setThreadPriority(QThread::LowPriority);
+    m_laterPool = new QThreadPool(this);
+    m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -59,6 +92,7 @@ ThumbnailCache::~ThumbnailCache()
     ++m_generation;
     m_queues.clear();
     m_pool->waitForDone();
+    m_laterPool->waitForDone();
 }
 
 void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
@@ -91,7 +125,7 @@ std::optional<QImage> ThumbnailCache::thumbnail(const ThumbnailKey &key)
     }
     QElapsedTimer timer;
     timer.start();
-    QImage image = QImage::fromData(*bytes);
+    QImage image = decompress(*bytes);
     m_unpackSpentNs += timer.nsecsElapsed();
     if (image.isNull()) {
         m_stored.remove(key);
@@ -103,7 +137,9 @@ std::optional<QImage> ThumbnailCache::thumbnail(const ThumbnailKey &key)
 
 bool ThumbnailCache::mayUnpackNow()
 {
-    // At most 8 ms of decoding in any 16 ms.
+    // At most 4 ms of decoding in any 16 ms: the thumbnails near the screen
+    // are decoded in the background ahead of their paint, this is for the
+    // few that are not ready yet.
     static QElapsedTimer clock;
     if (!clock.isValid())
         clock.start();
@@ -112,7 +148,7 @@ bool ThumbnailCache::mayUnpackNow()
         m_unpackWindowStart = now;
         m_unpackSpentNs = 0;
     }
-    return m_unpackSpentNs < 8'000'000;
+    return m_unpackSpentNs < 4'000'000;
 }
 
 bool ThumbnailCache::contains(const ThumbnailKey &key) const
@@ -124,7 +160,23 @@ void ThumbnailCache::insert(const ThumbnailKey &key, const QImage &image)
 {
     if (image.isNull())
         return;
-    storeThumbnail(key, image, compress(image), true);
+    // The same picture again (a file-type icon standing in for many files):
+    // converted and compressed once.
+    if (m_lastInserted.source.cacheKey() != image.cacheKey()) {
+        m_lastInserted.source = image;
+        m_lastInserted.image = paintReady(image);
+        m_lastInserted.compressed = compress(m_lastInserted.image);
+    }
+    storeThumbnail(key, m_lastInserted.image, m_lastInserted.compressed, true);
+}
+
+QImage ThumbnailCache::paintReady(const QImage &image)
+{
+    if (image.isNull())
+        return image;
+    const QImage::Format format =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    return image.format() == format ? image : image.convertToFormat(format);
 }
 
 std::optional<PixelInfo> ThumbnailCache::pixelInfo(const ThumbnailKey &key) const
@@ -228,10 +280,19 @@ bool ThumbnailCache::takeNextJob(Job &job)
         job = Job{ThumbnailRequest{key, true, 0, true}, JobKind::Unpack};
         return true;
     }
-    while (!m_queues.isEmpty()) {
-        Queue &queue = m_queues.first();
+    // No more jobs at a time than threads; what is wanted now does not wait
+    // for work made ahead of need, which runs at a lower priority.
+    const int limit = m_pool->maxThreadCount();
+    const bool roomNow = m_runningNow < limit;
+    const bool roomLater = m_running - m_runningUnpacks < limit;
+    for (qsizetype q = 0; q < m_queues.size();) {
+        Queue &queue = m_queues[q];
         if (queue.client.isNull()) {
-            m_queues.removeFirst();
+            m_queues.removeAt(q);
+            continue;
+        }
+        if (!(queue.urgency == Now ? roomNow : roomLater)) {
+            ++q;
             continue;
         }
         while (queue.next < queue.jobs.size()) {
@@ -240,21 +301,34 @@ bool ThumbnailCache::takeNextJob(Job &job)
             if (candidate.kind == JobKind::PixelInfo) {
                 if (m_pixelInfo.contains(key) || m_runningPixelInfos.contains(key))
                     continue;
-            } else if (contains(key) || m_failed.contains(key) || m_runningThumbnails.contains(key)) {
+            } else if (m_decoded.contains(key) || m_failed.contains(key) || m_runningThumbnails.contains(key)) {
                 continue;
+            } else if (m_stored.contains(key)) {
+                // Made before and kept compressed: what is wanted now is
+                // decoded in the background, ahead of its paint, so that the
+                // view need not.
+                if (queue.urgency != Now || m_unpacking.contains(key))
+                    continue;
+                m_unpacking.insert(key);
+                job = Job{candidate.request, JobKind::Unpack};
+                return true;
             }
             job = candidate;
+            job.urgency = queue.urgency;
             return true;
         }
-        m_queues.removeFirst();
+        m_queues.removeAt(q);
     }
     return false;
 }
 
 void ThumbnailCache::schedule()
 {
+    // Decoding a compressed thumbnail takes a fraction of a millisecond: those
+    // are all handed to the pool at once, ahead of other work, rather than a
+    // few at a time with a trip through the main thread after each.
     Job job;
-    while (m_running < m_pool->maxThreadCount() && takeNextJob(job))
+    while (takeNextJob(job))
         start(job);
     if (m_running == 0 && m_queues.isEmpty() && m_unpackQueue.isEmpty())
         Q_EMIT idle();
@@ -266,17 +340,27 @@ void ThumbnailCache::start(const Job &job)
     const quint64 generation = m_generation;
     const ThumbnailRequest request = job.request;
     if (job.kind == JobKind::Unpack) {
+        ++m_runningUnpacks;
         const QByteArray bytes = *m_stored.object(request.key);
-        m_pool->start([this, generation, key = request.key, bytes] {
-            const QImage image = QImage::fromData(bytes);
-            QMetaObject::invokeMethod(
-                this, [this, generation, key, image] { unpackDone(generation, key, image); }, Qt::QueuedConnection);
-        });
+        m_pool->start(
+            [this, generation, key = request.key, bytes] {
+                const QImage image = decompress(bytes);
+                QMetaObject::invokeMethod(
+                    this, [this, generation, key, image] { unpackDone(generation, key, image); },
+                    Qt::QueuedConnection);
+            },
+            1);
         return;
     }
+    const bool later = job.urgency == Later;
+    QThreadPool *pool = later ? m_laterPool : m_pool;
+    if (!later)
+        ++m_runningNow;
     if (job.kind == JobKind::PixelInfo) {
         m_runningPixelInfos.insert(request.key);
-        m_pool->start([this, generation, request] {
+        pool->start([this, generation, request, later] {
+            if (later)
+                yieldToTheWindow();
             PixelInfo info;
             info.imageSize = lg::ImageSource(request.key.path).pixelSize();
             if (!info.imageSize) {
@@ -284,25 +368,30 @@ void ThumbnailCache::start(const Job &job)
                     info.videoSize = QSizeF(video->size);
             }
             QMetaObject::invokeMethod(
-                this, [this, generation, key = request.key, info] { pixelInfoDone(generation, key, info); },
+                this,
+                [this, generation, key = request.key, info, later] { pixelInfoDone(generation, key, info, later); },
                 Qt::QueuedConnection);
         });
         return;
     }
     m_runningThumbnails.insert(request.key);
-    m_pool->start([this, generation, request] {
+    pool->start([this, generation, request, later] {
+        if (later)
+            yieldToTheWindow();
         const QUrl url = QUrl::fromLocalFile(request.key.path);
         std::optional<QImage> made = request.isImage ? thumbnailForImageURL(url, request.maxPixelSize)
                                                      : mediaThumbnail(url);
         QImage image;
         QByteArray compressed;
         if (made && !made->isNull()) {
-            image = made->hasAlphaChannel() ? made->convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                                            : made->convertToFormat(QImage::Format_RGB32);
+            image = paintReady(*made);
             compressed = compress(image);
         }
         QMetaObject::invokeMethod(
-            this, [this, generation, request, image, compressed] { thumbnailDone(generation, request, image, compressed); },
+            this,
+            [this, generation, request, image, compressed, later] {
+                thumbnailDone(generation, request, image, compressed, later);
+            },
             Qt::QueuedConnection);
     });
 }
@@ -313,9 +402,11 @@ QImage ThumbnailCache::fileTypeIcon(const QString &path) const
 }
 
 void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                                   const QByteArray &compressed)
+                                   const QByteArray &compressed, bool later)
 {
     --m_running;
+    if (!later)
+        --m_runningNow;
     if (generation == m_generation) {
         m_runningThumbnails.remove(request.key);
         if (!image.isNull()) {
@@ -337,6 +428,7 @@ void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &r
 void ThumbnailCache::unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image)
 {
     --m_running;
+    --m_runningUnpacks;
     if (generation == m_generation) {
         m_unpacking.remove(key);
         if (!image.isNull()) {
@@ -347,9 +439,11 @@ void ThumbnailCache::unpackDone(quint64 generation, const ThumbnailKey &key, con
     schedule();
 }
 
-void ThumbnailCache::pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info)
+void ThumbnailCache::pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later)
 {
     --m_running;
+    if (!later)
+        --m_runningNow;
     if (generation == m_generation) {
         m_runningPixelInfos.remove(key);
         // A few bytes each; a whole run of browsing stays far below this.

@@ -60,7 +60,7 @@ struct ThumbnailRequest
     ThumbnailKey key;
     bool isImage = true;     // false: a video, whose first frame is used
     int maxPixelSize = 200;  // longest side of an image thumbnail
-    bool visible = false;    // on screen now: kept decoded, not only compressed
+    bool visible = false;    // on screen or about to be: kept decoded, not only compressed
 };
 
 class ThumbnailCache : public QObject
@@ -95,8 +95,9 @@ public:
     enum Urgency { Now, Later };
     // Asks for thumbnails and pixel sizes to be made in the background, in the
     // order given, replacing what this client asked for before with the same
-    // urgency. Entries already at hand are skipped when their turn comes. Work
-    // already running goes on.
+    // urgency. Entries already at hand are skipped when their turn comes, but
+    // those wanted now and kept only compressed are decoded in the background
+    // then. Work already running goes on.
     void request(const QObject *client, const QVector<ThumbnailRequest> &thumbnails,
                  const QVector<ThumbnailRequest> &pixelInfos = {}, Urgency urgency = Now);
     // Forgets what client asked for (work already running goes on).
@@ -118,6 +119,10 @@ public:
     // The bytes kept for one image in the compressed tier (JPEG, or PNG when
     // the image has transparency). Safe on any thread.
     static QByteArray compress(const QImage &image);
+    // image in the form the views paint without converting it, in which every
+    // thumbnail is kept and handed out: RGB32, or premultiplied ARGB32 when it
+    // has transparency. Safe on any thread.
+    static QImage paintReady(const QImage &image);
 
 Q_SIGNALS:
     void thumbnailReady(const ThumbnailKey &key);
@@ -131,6 +136,7 @@ private:
     {
         ThumbnailRequest request;
         JobKind kind = JobKind::Thumbnail;
+        Urgency urgency = Now;
     };
     struct Queue
     {
@@ -144,8 +150,8 @@ private:
     bool takeNextJob(Job &job);
     void start(const Job &job);
     void thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                       const QByteArray &compressed);
-    void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info);
+                       const QByteArray &compressed, bool later);
+    void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later);
     void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
     // Whether a compressed thumbnail may still be decoded on the main thread
     // in this turn of the event loop (a few milliseconds at most).
@@ -161,10 +167,19 @@ private:
     QSet<ThumbnailKey> m_runningPixelInfos;
     QSet<ThumbnailKey> m_unpacking;       // compressed thumbnails decoded in the background
     QVector<ThumbnailKey> m_unpackQueue;  // waiting for that, before any other work
+    struct
+    {
+        QImage source;
+        QImage image;
+        QByteArray compressed;
+    } m_lastInserted;  // what insert made of its last picture
     qint64 m_unpackWindowStart = 0;
     qint64 m_unpackSpentNs = 0;
     QVector<Queue> m_queues;  // the most recent request first
     QThreadPool *m_pool = nullptr;
-    int m_running = 0;
+    QThreadPool *m_laterPool = nullptr;  // its threads at a lower priority
+    int m_running = 0;         // jobs handed to the pool and not back yet
+    int m_runningUnpacks = 0;  // of which decoding compressed thumbnails
+    int m_runningNow = 0;      // of which others wanted now
     quint64 m_generation = 0;
 };

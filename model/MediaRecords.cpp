@@ -34,23 +34,30 @@ QDateTime fromTimespec(qint64 seconds, qint64 nanoseconds)
 
 } // namespace
 
+// Modification time, allocated size and birth time (file systems without one
+// leave the birth time unset).
+const unsigned Metadata::attributeMask = STATX_MTIME | STATX_BLOCKS | STATX_BTIME;
+
 InitialDirectory Metadata::init(const QUrl &fileURL)
+{
+    // One request for the three values.
+    const QByteArray path = QFile::encodeName(fileURL.toLocalFile());
+    struct statx sx {};
+    const bool read = !path.isEmpty()
+        && statx(AT_FDCWD, path.constData(), AT_STATX_SYNC_AS_STAT, attributeMask, &sx) == 0;
+    return fromAttributes(fileURL, read ? &sx : nullptr);
+}
+
+InitialDirectory Metadata::fromAttributes(const QUrl &fileURL, const struct statx *attributes)
 {
     InitialDirectory item;
     item.url = fileURL;
-
-    // One request for the three values: modification time, allocated size and
-    // birth time (statx; file systems without one leave the birth time unset).
-    const QByteArray path = QFile::encodeName(fileURL.toLocalFile());
-    struct statx sx {};
-    if (path.isEmpty()
-        || statx(AT_FDCWD, path.constData(), AT_STATX_SYNC_AS_STAT,
-                 STATX_MTIME | STATX_BLOCKS | STATX_BTIME, &sx) != 0) {
+    if (!attributes) {
         std::printf("Error reading file attributes\n");
         std::fflush(stdout);
         return item;
     }
-
+    const struct statx &sx = *attributes;
     Metadata metadata;
     metadata.url = fileURL;
     metadata.Modifieddate = (sx.stx_mask & STATX_MTIME)

@@ -27,6 +27,10 @@ struct Metadata
     // Builds the listing entry for a file: url set, file filled from the file
     // system (left empty, with a printed line, when the attributes cannot be read).
     static struct InitialDirectory init(const QUrl &fileURL);
+    // The same from attributes the caller has read already with statx (at least
+    // attributeMask); nullptr: they could not be read.
+    static struct InitialDirectory fromAttributes(const QUrl &fileURL, const struct statx *attributes);
+    static const unsigned attributeMask;
 };
 
 // One asset row of the Photos library database, stored as read.

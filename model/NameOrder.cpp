@@ -15,6 +15,15 @@ QStringView lastComponent(const QString &path)
     return QStringView(path).mid(slash + 1);
 }
 
+// QChar::toCaseFolded, without the table look-up for ASCII (most names).
+char16_t folded(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return u >= u'A' && u <= u'Z' ? char16_t(u + (u'a' - u'A')) : u;
+    return c.toCaseFolded().unicode();
+}
+
 } // namespace
 
 int compareNames(QStringView a, QStringView b)
@@ -47,8 +56,8 @@ int compareNames(QStringView a, QStringView b)
             j = bEnd;
             continue;
         }
-        const char16_t ca = a[i].toCaseFolded().unicode();
-        const char16_t cb = b[j].toCaseFolded().unicode();
+        const char16_t ca = folded(a[i]);
+        const char16_t cb = folded(b[j]);
         if (ca != cb)
             return ca < cb ? -1 : 1;
         ++i;
@@ -60,9 +69,33 @@ int compareNames(QStringView a, QStringView b)
     return a.compare(b);
 }
 
+QVector<qsizetype> nameOrderOf(const QStringList &paths)
+{
+    // The names are found once, not at every comparison.
+    struct Entry
+    {
+        QStringView name;
+        qsizetype index;
+    };
+    QVector<Entry> entries;
+    entries.reserve(paths.size());
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        entries.append(Entry{lastComponent(paths.at(i)), i});
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry &a, const Entry &b) { return compareNames(a.name, b.name) < 0; });
+    QVector<qsizetype> order;
+    order.reserve(entries.size());
+    for (const Entry &entry : std::as_const(entries))
+        order.append(entry.index);
+    return order;
+}
+
 void sortPathsByName(QStringList &paths)
 {
-    std::stable_sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
-        return compareNames(lastComponent(a), lastComponent(b)) < 0;
-    });
+    const QVector<qsizetype> order = nameOrderOf(paths);
+    QStringList sorted;
+    sorted.reserve(paths.size());
+    for (qsizetype index : order)
+        sorted.append(paths.at(index));
+    paths = std::move(sorted);
 }

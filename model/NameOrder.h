@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <QVector>
 
 // <0, 0 or >0 as a sorts before, with or after b. Names equal but for case or
 // leading zeros are told apart by their exact text, so the order is total.
@@ -12,3 +13,5 @@ int compareNames(QStringView a, QStringView b);
 
 // Sorts full paths by their last component with compareNames.
 void sortPathsByName(QStringList &paths);
+// The indices of paths in that order (paths itself unchanged).
+QVector<qsizetype> nameOrderOf(const QStringList &paths);

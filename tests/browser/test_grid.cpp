@@ -178,6 +178,46 @@ private Q_SLOTS:
         QVERIFY(!cache.contains(a));
     }
 
+    void thumbnailsComeReadyToPaintFromEitherTier()
+    {
+        // Handed out as the views paint them, never converted there: RGB32, or
+        // premultiplied ARGB32 with transparency, with the colours kept.
+        ThumbnailCache cache;
+        QImage clear(40, 30, QImage::Format_ARGB32);
+        clear.fill(QColor(255, 0, 0, 128));
+        QImage gray(40, 30, QImage::Format_Grayscale8);
+        gray.fill(200);
+        const ThumbnailKey clearKey{QStringLiteral("/clear.png"), 1, 1};
+        const ThumbnailKey grayKey{QStringLiteral("/gray.jpg"), 1, 1};
+        cache.insert(clearKey, clear);
+        cache.insert(grayKey, gray);
+        auto check = [&](const char *tier) {
+            const std::optional<QImage> a = cache.thumbnail(clearKey);
+            const std::optional<QImage> b = cache.thumbnail(grayKey);
+            QVERIFY2(a && b, tier);
+            QVERIFY2(a->format() == QImage::Format_ARGB32_Premultiplied, tier);
+            QVERIFY2(b->format() == QImage::Format_RGB32, tier);
+            const QColor red = a->pixelColor(20, 15);
+            QVERIFY2(red.red() >= 250 && red.green() <= 4 && std::abs(red.alpha() - 128) <= 2, tier);
+            QVERIFY2(std::abs(qGray(b->pixel(20, 15)) - 200) <= 3, tier);
+        };
+        check("decoded");
+
+        // Only compressed: decoded in the background when wanted now, and
+        // the same when taken from there.
+        cache.setLimits(0, 1 << 20);
+        QCOMPARE(cache.decodedCount(), 0);
+        cache.setLimits(1 << 20, 1 << 20);
+        QObject client;
+        QSignalSpy ready(&cache, &ThumbnailCache::thumbnailReady);
+        cache.request(&client,
+                      {ThumbnailRequest{clearKey, true, 200, true}, ThumbnailRequest{grayKey, true, 200, true}});
+        QTRY_VERIFY(!cache.isWorking());
+        QCOMPARE(ready.count(), 2);
+        QCOMPARE(cache.decodedCount(), 2);
+        check("unpacked");
+    }
+
     void cellTextsFollowTheInfoLineAndTheColumns()
     {
         InitialDirectory photo = entry(QStringLiteral("photo.jpeg"), 2048,

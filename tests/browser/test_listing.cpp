@@ -218,6 +218,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("b");
         QTest::newRow("digits as numbers") << "IMG_2" << "IMG_10";
         QTest::newRow("case ignored") << "apple" << "Banana";
+        QTest::newRow("case ignored beyond ASCII") << "éa" << "Éb";
         QTest::newRow("leading zeros") << "DSC_0005" << "DSC_24";
         QTest::newRow("prefix first") << "img" << "img 2";
         QTest::newRow("huge numbers") << "x99999999999999999999" << "x100000000000000000000";

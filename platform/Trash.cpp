@@ -128,7 +128,7 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
     return result;
 }
 
-// Claims a name in the Trash as the freedesktop Trash specification asks: the
+// Claims a name in the Trash the way the freedesktop Trash rules ask: the
 // .trashinfo is made with O_EXCL first (the name, numbered where it is taken,
 // is ours once that succeeds), and files/ is checked only for that one name.
 // *name gets the name; an error message on failure.

@@ -3,6 +3,7 @@
 // hand-made list entries and waiting for a reload.
 #include "app/Essentials.h"
 #include "browser/Listing.h"
+#include "browser/ViewController.h"
 #include "browser/ThumbnailCache.h"
 #include "model/MediaRecords.h"
 #include "tests/support/ScreenModeNames.h"
@@ -60,6 +61,19 @@ inline bool reloadAndWait(View *view)
     QSignalSpy finished(view, &View::reloadFinished);
     view->refreshData();
     return !finished.isEmpty() || finished.wait(10000);
+}
+
+// The content controller on screen at size, showing the grid (or the list).
+inline ViewController *shownContent(bool grid = true, QSize size = {900, 600})
+{
+    ViewController *content = contentController();
+    content->resize(size);
+    content->show();
+    if (!grid)
+        content->showListView();
+    if (!QTest::qWaitForWindowExposed(content))
+        qWarning("the content controller is not on screen");
+    return content;
 }
 
 } // namespace browsertest

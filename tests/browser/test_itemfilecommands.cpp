@@ -58,18 +58,6 @@ void answer(QStringList titles)
 
 
 // The content controller on screen with the grid or the list.
-ViewController *shownContent(bool grid)
-{
-    ViewController *content = contentController();
-    content->resize(900, 600);
-    content->show();
-    if (!grid)
-        content->showListView();
-    if (!QTest::qWaitForWindowExposed(content))
-        qWarning("the content controller is not on screen");
-    return content;
-}
-
 QAction *action(QMenu *menu, const QString &name)
 {
     for (QAction *item : menu->actions())
@@ -537,10 +525,7 @@ private Q_SLOTS:
         writeJpeg(folder + "/b.jpg", 8, 8);
         writeJpeg(folder + "/c.jpg", 8, 8);
         currentFolderURL = QUrl::fromLocalFile(folder);
-        ViewController *content = contentController();
-        content->resize(900, 600);
-        content->show();
-        QVERIFY(QTest::qWaitForWindowExposed(content));
+        shownContent();
         thumbnailvc *grid = thumbnailGrid();
         QVERIFY(reloadAndWait(grid));
         GridView *view = grid->collectionview;
@@ -568,10 +553,7 @@ private Q_SLOTS:
         writeJpeg(here + "/old.jpg", 8, 8);
         lg::test::writeFile(there + "/new.jpg", "dropped");
         currentFolderURL = QUrl::fromLocalFile(here);
-        ViewController *content = contentController();
-        content->resize(800, 600);
-        content->show();
-        QVERIFY(QTest::qWaitForWindowExposed(content));
+        ViewController *content = shownContent(true, {800, 600});
         thumbnailvc *grid = thumbnailGrid();
         QVERIFY(reloadAndWait(grid));
         content->searchField->setText(QStringLiteral("old"));
@@ -666,10 +648,7 @@ private Q_SLOTS:
         for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
             writeJpeg(folder + QLatin1Char('/') + QLatin1String(name), 40, 30);
         currentFolderURL = QUrl::fromLocalFile(folder);
-        ViewController *content = contentController();
-        content->resize(1000, 700);
-        content->show();
-        QVERIFY(QTest::qWaitForWindowExposed(content));
+        ViewController *content = shownContent(true, {1000, 700});
         thumbnailvc *grid = thumbnailGrid();
         QVERIFY(reloadAndWait(grid));
         GridView *view = grid->collectionview;

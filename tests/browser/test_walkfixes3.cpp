@@ -35,10 +35,7 @@ private Q_SLOTS:
         for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
             writeJpeg(folder + QLatin1Char('/') + QLatin1String(name), 8, 8);
         currentFolderURL = QUrl::fromLocalFile(folder);
-        ViewController *content = contentController();
-        content->resize(900, 600);
-        content->show();
-        QVERIFY(QTest::qWaitForWindowExposed(content));
+        shownContent();
         thumbnailvc *grid = thumbnailGrid();
         QVERIFY(reloadAndWait(grid));
         GridView *view = grid->collectionview;

@@ -330,6 +330,12 @@ void draggablebutton::mousePressEvent(QMouseEvent *event)
     m_pressed = true;
     m_pressPos = event->position();
     slotDropSwapURL.reset();
+    // The photo the slot holds now, not the one it held when the pointer came
+    // in: a drop since then (without leaving the slot) has replaced it.
+    if (auto *slot = dynamic_cast<CollageSlotBase *>(btndelegate)) {
+        hoveredSlotURL = slot->imgview->imgurl;
+        slotDraggedImage = slot->imgview->image();
+    }
     slotDragSourceURL = hoveredSlotURL;
 }
 
@@ -586,6 +592,7 @@ void collageCellvc::dragEnded()
 {
     if (!slotDropSwapURL || slotDropSwapURL == imgview->imgurl)
         return;
+    imgview->forgetPendingDrop();   // the swap is newer than a drop still being checked
     imgview->imgurl = slotDropSwapURL;
     imgview->framing = {};
     clearPicture();
@@ -634,5 +641,6 @@ void collageRotateCellvc::dragEnded()
 {
     if (!slotDropSwapURL)
         return;
+    imgview->forgetPendingDrop();
     loadPileSlotImage(slotDropSwapURL, m_frame);
 }

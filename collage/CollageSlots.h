@@ -93,6 +93,9 @@ public:
     void takeDroppedPhoto(const QUrl &url);
     // Whether a dropped file is still being checked.
     bool isCheckingDrop() const { return m_checking > 0; }
+    // A dropped file still being checked is not shown when its check ends
+    // (the slot took another photo since).
+    void forgetPendingDrop() { ++m_dropTicket; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -114,8 +117,8 @@ private:
     int m_checking = 0;
 };
 
-// A slot's drag handle: a press remembers the hovered slot's photo, a drag
-// starts the swap, the end of the drag tells the slot.
+// A slot's drag handle: a press takes the slot's photo and picture as they
+// are at that moment, a drag starts the swap, the end of the drag tells the slot.
 class draggablebutton : public ZLFlatButton
 {
     Q_OBJECT

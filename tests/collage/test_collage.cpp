@@ -462,6 +462,73 @@ private Q_SLOTS:
         QCOMPARE(draggablebutton::dragPicture(QImage(4000, 3000, QImage::Format_RGB32)).size(), QSize(108, 104));
     }
 
+    // A photo dropped on a slot, then the slot's handle dragged onto another
+    // slot without the pointer leaving: the handle carries the dropped photo.
+    void aHandleDraggedRightAfterADropCarriesTheDroppedPhoto_data()
+    {
+        QTest::addColumn<bool>("fromStrip");
+        QTest::newRow("dropped from the strip") << true;
+        QTest::newRow("dropped from the file manager") << false;
+    }
+    void aHandleDraggedRightAfterADropCarriesTheDroppedPhoto()
+    {
+        QFETCH(bool, fromStrip);
+        for (int i = 0; i < 3; ++i)
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(m_photos.at(i)), false});
+        collagevc *collage = openCollage(1, 2);
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 2);
+        collageCellvc *a = slotList.at(0);
+        collageCellvc *b = slotList.at(1);
+        const QUrl photoA = QUrl::fromLocalFile(m_photos.at(0));
+        const QUrl photoB = QUrl::fromLocalFile(m_photos.at(1));
+        const QUrl dropped = QUrl::fromLocalFile(m_photos.at(2));
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{photoA, photoB}));
+        QTRY_VERIFY(!a->imgview->image().isNull() && !b->imgview->image().isNull());
+
+        // The pointer comes into A with a drag and drops a photo there.
+        lg::test::enter(a, QPointF(5, 5));
+        std::unique_ptr<QMimeData> mime;
+        if (fromStrip) {
+            QAbstractItemModel *strip = collage->collectionview->model();
+            mime.reset(strip->mimeData({strip->index(2, 0)}));
+        } else {
+            mime = std::make_unique<QMimeData>();
+            mime->setUrls({dropped});
+        }
+        drop(a->imgview, mime.get());
+        QTRY_COMPARE(a->imgview->imgurlValue(), dropped);
+        QTRY_VERIFY(!a->imgview->image().isNull());
+        QVERIFY(near(a->imgview->image().pixel(2, 2), m_colors.at(2), 11));
+
+        // Still inside A: its handle dragged onto B swaps the dropped photo with B's.
+        draggablebutton::setDragRunnerForTesting([&](QDrag *drag, Qt::DropActions) {
+            drop(b->imgview, drag->mimeData());
+            return Qt::CopyAction;
+        });
+        QTest::mousePress(a->btn, Qt::LeftButton, {}, QPoint(5, 5));
+        lg::test::sendMouse(a->btn, QEvent::MouseMove, QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
+        QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{photoB, dropped}));
+        QTRY_VERIFY(near(b->imgview->image().pixel(2, 2), m_colors.at(2), 11));
+        QTRY_VERIFY(near(a->imgview->image().pixel(2, 2), m_colors.at(1), 11));
+        QCOMPARE(collagePhotoList.size(), 3);
+
+        // A file dropped on A and, before it is shown, A's handle dragged onto
+        // B: the swap is the newer change, and the drop does not undo it.
+        lg::test::leave(a);
+        lg::test::enter(a, QPointF(5, 5));
+        QMimeData late;
+        late.setUrls({photoA});
+        drop(a->imgview, &late);
+        QVERIFY(a->imgview->isCheckingDrop());
+        QTest::mousePress(a->btn, Qt::LeftButton, {}, QPoint(5, 5));
+        lg::test::sendMouse(a->btn, QEvent::MouseMove, QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{dropped, photoB}));
+        QTRY_VERIFY(!a->imgview->isCheckingDrop());   // a check that ends takes its photo at once
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{dropped, photoB}));
+        draggablebutton::setDragRunnerForTesting({});
+    }
+
     void controlsStayLinkedAndRefuseOutOfRange()
     {
         collagevc *collage = openCollage(3, 3);

@@ -10,6 +10,7 @@
 #include "collage/collagevc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/Panels.h"
 #include "sidebar/DropView.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
@@ -26,6 +27,8 @@
 #include <QSlider>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 using lg::test::fixtures::near;
 
@@ -91,6 +94,51 @@ QList<QUrl> shownPhotos(const QList<collageCellvc *> &slotList)
     for (collageCellvc *slot : slotList)
         urls << slot->imgview->imgurl.value_or(QUrl());
     return urls;
+}
+
+// A Photos library (the current layout) in folder holding the given files
+// under originals/B, one asset each.
+QString writePhotosLibrary(const QString &folder, const QList<std::pair<QString, QImage>> &files)
+{
+    const QString lib = folder + QStringLiteral("/Photos Library.photoslibrary");
+    QDir().mkpath(lib + QStringLiteral("/database"));
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(QFile::encodeName(lib + QStringLiteral("/database/Photos.sqlite")).constData(), &db) != SQLITE_OK)
+        return QString();
+    sqlite3_exec(db,
+                 "CREATE TABLE ZASSET (Z_PK INTEGER PRIMARY KEY, ZUUID VARCHAR, ZDIRECTORY VARCHAR,"
+                 " ZFILENAME VARCHAR, ZKIND INTEGER, ZTRASHEDSTATE INTEGER);"
+                 "CREATE TABLE ZADDITIONALASSETATTRIBUTES (Z_PK INTEGER PRIMARY KEY, ZASSET INTEGER,"
+                 " ZORIGINALFILENAME VARCHAR, ZORIGINALFILESIZE INTEGER);"
+                 "CREATE TABLE ZGENERICALBUM (Z_PK INTEGER PRIMARY KEY, ZTITLE VARCHAR, ZKIND INTEGER);"
+                 "CREATE TABLE Z_26ASSETS (Z_26ALBUMS INTEGER, Z_3ASSETS INTEGER, Z_FOK_3ASSETS INTEGER);",
+                 nullptr, nullptr, nullptr);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        sqlite3_stmt *insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO ZASSET VALUES (?, ?, 'B', ?, 0, 0)", -1, &insert, nullptr);
+        const QByteArray uuid = "U" + QByteArray::number(i);
+        const QByteArray name = files.at(i).first.toUtf8();
+        sqlite3_bind_int(insert, 1, int(i + 1));
+        sqlite3_bind_text(insert, 2, uuid.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 3, name.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_finalize(insert);
+        QDir().mkpath(lib + QStringLiteral("/originals/B"));
+        files.at(i).second.save(lib + QStringLiteral("/originals/B/") + files.at(i).first, "PNG");
+    }
+    sqlite3_close(db);
+    return lib;
+}
+
+// The colour in the middle of what the strip shows for row.
+QColor stripColor(QAbstractItemModel *strip, int row)
+{
+    const QIcon icon = strip->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+    const QList<QSize> sizes = icon.availableSizes();
+    if (sizes.isEmpty() || sizes.first().width() < 100)
+        return QColor();   // the placeholder, not a thumbnail yet
+    const QImage image = icon.pixmap(sizes.first()).toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
 } // namespace
@@ -527,6 +575,54 @@ private Q_SLOTS:
         QTRY_VERIFY(!a->imgview->isCheckingDrop());   // a check that ends takes its photo at once
         QCOMPARE(shownPhotos(slotList), (QList<QUrl>{dropped, photoB}));
         draggablebutton::setDragRunnerForTesting({});
+    }
+
+    // Pictures the canvas shows, the strip shows too, at its own smaller size:
+    // palette and one-bit PNGs (as a Photos library may hold) among them.
+    void theStripShowsEveryPictureTheCanvasShows_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QImage>("picture");
+        QImage mono(3000, 2250, QImage::Format_Mono);
+        mono.setColorTable({QColor(Qt::red).rgb(), QColor(Qt::white).rgb()});
+        mono.fill(0);
+        QTest::newRow("one-bit PNG named like a HEIC") << QStringLiteral("BBB2.HEIC.png") << mono;
+        QImage palette(3000, 2250, QImage::Format_Indexed8);
+        palette.setColorTable({QColor(Qt::blue).rgb(), QColor(Qt::green).rgb(), QColor(Qt::black).rgb()});
+        palette.fill(0);
+        QTest::newRow("palette PNG") << QStringLiteral("palette.png") << palette;
+        QTest::newRow("true-colour PNG") << QStringLiteral("plain.png") << solid(Qt::yellow).scaled(3000, 2250);
+    }
+    void theStripShowsEveryPictureTheCanvasShows()
+    {
+        QFETCH(QString, name);
+        QFETCH(QImage, picture);
+        const QColor colour = picture.pixelColor(0, 0);
+        const QString lib = writePhotosLibrary(m_folder, {{name, picture}});
+        QVERIFY(!lib.isEmpty());
+        QCOMPARE(QImage(lib + QStringLiteral("/originals/B/") + name).format(), picture.format());   // written as it is
+
+        collagevc *collage = openCollage(3, 3);
+        lg::Panels::setOpenResponder([lib](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(lib)}; });
+        collage->btnAddLibraryButton->click();
+        lg::Panels::setOpenResponder({});
+        QTRY_COMPARE(collage->collectionview->model()->rowCount(), 1);
+
+        QAbstractItemModel *strip = collage->collectionview->model();
+        QTRY_VERIFY(stripColor(strip, 0).isValid());
+        QVERIFY2(near(stripColor(strip, 0), colour, 11), qPrintable(stripColor(strip, 0).name()));
+        collageCellvc *slot = shownSlots(collage).first();
+        QTRY_VERIFY(!slot->imgview->image().isNull());
+        const QImage shown = slot->imgview->image();
+        QVERIFY(shown.width() < picture.width());   // reduced to the slot, as the strip is
+        QVERIFY2(near(shown.pixelColor(shown.width() / 2, shown.height() / 2), colour, 11),
+                 qPrintable(shown.pixelColor(shown.width() / 2, shown.height() / 2).name()));
+        // And the saved collage.
+        const QImage saved = renderCollage(collage->snapshot(), QSize(900, 900));
+        const QPointF centre = QRectF(slot->geometry()).translated(collage->customview->pos()).center();
+        const QSizeF canvas(collage->mainCustomBox->size());
+        const QPoint at(int(centre.x() * 900 / canvas.width()), int(centre.y() * 900 / canvas.height()));
+        QVERIFY(near(saved.pixelColor(at), colour, 11));
     }
 
     void controlsStayLinkedAndRefuseOutOfRange()

@@ -433,6 +433,7 @@ void CollageSlotBase::thumbnailReady(const ThumbnailKey &key)
         return;
     m_photoSize = image->size();   // every copy of a photo has its aspect
     imgview->setImage(*image);
+    m_shownKey = key;
     pictureArrived();
 }
 
@@ -440,8 +441,18 @@ void CollageSlotBase::clearPicture()
 {
     thumbnailCache().cancel(this);
     m_key.reset();
+    m_shownKey.reset();
     m_photoSize = QSizeF();
     imgview->setImage(QImage());
+}
+
+std::optional<std::pair<QImage, ThumbnailKey>> CollageSlotBase::shownPhoto() const
+{
+    const QImage picture = imgview->image();
+    if (picture.isNull() || !m_shownKey || m_shownKey->modified < 0 || !imgview->imgurl ||
+        m_shownKey->path != imgview->imgurl->toLocalFile())
+        return std::nullopt;
+    return std::make_pair(picture, *m_shownKey);
 }
 
 void CollageSlotBase::applySlotShadow()
@@ -578,8 +589,10 @@ void collageCellvc::showSlotPreview()
     if (!imgview->imgurl || !imgview->image().isNull())
         return;
     ThumbnailKey key = pictureKey(*imgview->imgurl, 0);
-    if (std::optional<QImage> thumb = thumbnailCache().thumbnail(key))
+    if (std::optional<QImage> thumb = thumbnailCache().thumbnail(key)) {
         imgview->setImage(*thumb);
+        m_shownKey = key;
+    }
 }
 
 void collageCellvc::imageDropped()

@@ -165,6 +165,11 @@ public:
     void applySlotShadow();
     // Forgets the picture (the URL stays).
     void clearPicture();
+    // The picture on show and the key it was made for (the file's
+    // modification time and size then), when it was made from the photo's
+    // file; none while nothing, or a stand-in for a file that was not there,
+    // is shown.
+    std::optional<std::pair<QImage, ThumbnailKey>> shownPhoto() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -176,6 +181,7 @@ protected:
     bool &hoverFlag();
 
     std::optional<ThumbnailKey> m_key;  // the picture asked for
+    std::optional<ThumbnailKey> m_shownKey;  // the picture on show
     QSizeF m_photoSize;  // aspect of the photo, from its first decoded copy
     bool m_mouseEnter = false;
 

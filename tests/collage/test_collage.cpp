@@ -625,6 +625,94 @@ private Q_SLOTS:
         QVERIFY(near(saved.pixelColor(at), colour, 11));
     }
 
+    // Photos moved away after the canvas showed them: the saved collage is
+    // what the canvas shows. Once their pictures are gone too (the collage
+    // left and entered again), the save names them and saves nothing.
+    void aCollageWhosePhotosMovedAwaySavesWhatTheCanvasShows()
+    {
+        for (const QString &path : std::as_const(m_photos))
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(path), false});
+        collagevc *collage = openCollage(2, 2);
+        collage->btnLandscapeclciked();
+        collage->framechangedWithSender(0);
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 4);
+        QTRY_VERIFY(std::all_of(slotList.begin(), slotList.end(), [](collageCellvc *s) { return !s->imgview->image().isNull(); }));
+
+        const QString away = lg::test::freshFolder(QStringLiteral("away"));
+        for (const QString &path : std::as_const(m_photos))
+            QVERIFY(QFile::rename(path, away + QLatin1Char('/') + QFileInfo(path).fileName()));
+
+        const QString target = m_folder + QStringLiteral("/collage.png");
+        int panels = 0;
+        Saver::setPanelResponderForTesting([&](const QString &) {
+            ++panels;
+            return std::optional<std::pair<QString, SaveFormatChoice>>({target, SaveFormatChoice{lg::ImageFileType::PNG, 0.9, {}}});
+        });
+        collage->saver->openAfterSave = false;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        isCollageSaved = false;
+        collage->btnSaveButton->click();
+        QTRY_VERIFY(isCollageSaved);
+        QCOMPARE(panels, 1);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        const QImage saved(target);
+        QCOMPARE(saved.size(), collage->outputSize());
+        const QSizeF canvas(collage->mainCustomBox->size());
+        for (collageCellvc *slot : slotList) {
+            const QPointF centre = QRectF(slot->geometry()).translated(collage->customview->pos()).center();
+            const QPoint at(int(centre.x() * saved.width() / canvas.width()), int(centre.y() * saved.height() / canvas.height()));
+            const int index = int(m_photos.indexOf(slot->imgview->imgurl->toLocalFile()));
+            QVERIFY2(near(saved.pixel(at), m_colors.at(index), 11), qPrintable(slot->imgview->imgurl->fileName()));
+        }
+
+        // Two photos put back; the collage left and entered again: the other
+        // two have no picture left anywhere.
+        for (int i : {0, 1})
+            QVERIFY(QFile::rename(away + QLatin1Char('/') + QFileInfo(m_photos.at(i)).fileName(), m_photos.at(i)));
+        contentHub()->closeCollagevc();
+        contentHub()->showCollagevc();
+        QTRY_VERIFY(!thumbnailCache().isWorking());
+        QVERIFY(QFile::remove(target));
+        isCollageSaved = false;
+        collage->btnSaveButton->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec alert = lg::Alert::shownAlerts().first();
+        QCOMPARE(alert.title, QStringLiteral("The collage could not be saved."));
+        QCOMPARE(alert.text, collagevc::unreadablePhotosText({m_photos.at(2), m_photos.at(3)}));
+        QVERIFY(alert.text.contains(QStringLiteral("\u201Cp2.png\u201D, \u201Cp3.png\u201D")));
+        QCOMPARE(panels, 1);   // no panel was offered
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!QFileInfo::exists(target));
+        QTRY_VERIFY(!isBusy);
+
+        // Asked on leaving: "Yes" names them too and the collage stays open, unsaved.
+        lg::Alert::clearShownAlerts();
+        collage->btnExitButton->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 2);
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("The collage could not be saved."));
+        QCOMPARE(currentScreenMode, ScreenCollage);
+        QVERIFY(!isCollageSaved);
+        QCOMPARE(panels, 1);
+        QTRY_VERIFY(!isBusy);
+
+        // Put back, the collage saves from the files again.
+        for (int i : {2, 3})
+            QVERIFY(QFile::rename(away + QLatin1Char('/') + QFileInfo(m_photos.at(i)).fileName(), m_photos.at(i)));
+        collage->btnSaveButton->click();
+        QTRY_VERIFY(isCollageSaved);
+        QCOMPARE(panels, 2);
+        QVERIFY(!QImage(target).isNull());
+        Saver::setPanelResponderForTesting({});
+
+        // Many at once: the first five by name, the rest counted.
+        QStringList many;
+        for (int i = 1; i <= 7; ++i)
+            many << QStringLiteral("/gone/p%1.png").arg(i);
+        QVERIFY(collagevc::unreadablePhotosText(many).contains(QStringLiteral("\u201Cp5.png\u201D and 2 more.")));
+        QVERIFY(collagevc::unreadablePhotosText({many.first()}).startsWith(QStringLiteral("The photo \u201Cp1.png\u201D could not be read.")));
+    }
+
     void controlsStayLinkedAndRefuseOutOfRange()
     {
         collagevc *collage = openCollage(3, 3);

@@ -47,8 +47,8 @@ QImage reducedToFit(const QImage &image, int maxSide)
     const QSize target = fitWithin(image.size(), maxSide);
     if (target == image.size())
         return image;
-    // Qt scales one-bit and palette pictures into a black and white pattern
-    // (a one-colour PNG comes out as noise): give them true colours first.
+    // Qt scales a one-bit picture into a black and white pattern (a one-colour
+    // PNG comes out as noise): one-bit and palette pictures get true colours first.
     switch (image.format()) {
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB:

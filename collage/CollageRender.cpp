@@ -2,30 +2,48 @@
 
 #include "platform/ImageSource.h"
 
+#include <QFileInfo>
 #include <QPainter>
 #include <QtConcurrent>
 
 namespace {
 
-// Decodes the part of one photo that a slot of innerPixels shows.
-QImage slotPicture(const CollageSlotSnapshot &slot, QSizeF innerPixels)
+// The picture one slot draws in the output, at innerPixels; null with
+// unreadable set when the slot has a photo and nothing of it can be drawn.
+struct SlotPicture
+{
+    QImage image;
+    bool unreadable = false;
+};
+
+// Whether the file at the slot's path is still the one its shown picture came from.
+bool isShownFile(const CollageSlotSnapshot &slot)
+{
+    const QFileInfo info(slot.path);
+    return info.exists() && info.lastModified().toMSecsSinceEpoch() == slot.shownModified &&
+           info.size() == slot.shownSize;
+}
+
+SlotPicture slotPicture(const CollageSlotSnapshot &slot, QSizeF innerPixels)
 {
     if (slot.path.isEmpty() || innerPixels.isEmpty())
-        return QImage();
-    const lg::ImageSource source(slot.path);
-    const std::optional<QSize> size = source.pixelSize();
-    if (!size || size->isEmpty())
-        return QImage();
-    const int longest = slotDecodeSize(QSizeF(*size), innerPixels, slot.framing.zoom);
-    std::optional<QImage> image = source.thumbnail(std::max(longest, 1));
-    if (!image || image->isNull())
-        return QImage();
-    return *image;
+        return {};
+    if (slot.shown.isNull() || isShownFile(slot)) {
+        const lg::ImageSource source(slot.path);
+        if (const std::optional<QSize> size = source.pixelSize(); size && !size->isEmpty()) {
+            const int longest = slotDecodeSize(QSizeF(*size), innerPixels, slot.framing.zoom);
+            if (std::optional<QImage> image = source.thumbnail(std::max(longest, 1)); image && !image->isNull())
+                return {*image, false};
+        }
+    }
+    if (!slot.shown.isNull())
+        return {slot.shown, false};
+    return {QImage(), true};
 }
 
 } // namespace
 
-QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
+QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize, QStringList *unreadable)
 {
     if (outputSize.isEmpty() || snapshot.canvas.isEmpty())
         return QImage();
@@ -38,8 +56,15 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
         return r.adjusted(b, b, -b, -b);
     };
 
-    const QList<QImage> pictures = QtConcurrent::blockingMapped<QList<QImage>>(
+    const QList<SlotPicture> pictures = QtConcurrent::blockingMapped<QList<SlotPicture>>(
         snapshot.slotList, [&](const CollageSlotSnapshot &slot) { return slotPicture(slot, inner(scaled(slot.frame)).size()); });
+    if (unreadable) {
+        for (qsizetype i = 0; i < pictures.size(); ++i) {
+            const QString &path = snapshot.slotList.at(i).path;
+            if (pictures.at(i).unreadable && !unreadable->contains(path))
+                unreadable->append(path);
+        }
+    }
 
     QImage output(outputSize, QImage::Format_RGB32);
     if (output.isNull())
@@ -70,7 +95,7 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize)
         painter.setBrush(snapshot.border);
         painter.drawRoundedRect(frame, corner, corner);
         const QRectF target = inner(frame);
-        const QImage &picture = pictures.at(i);
+        const QImage &picture = pictures.at(i).image;
         if (picture.isNull()) {
             painter.fillRect(target, QColor(0, 0, 0, 45));
             continue;

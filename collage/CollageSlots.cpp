@@ -330,6 +330,12 @@ void draggablebutton::mousePressEvent(QMouseEvent *event)
     m_pressed = true;
     m_pressPos = event->position();
     slotDropSwapURL.reset();
+    // The photo the slot holds now, not the one it held when the pointer came
+    // in: a drop since then (without leaving the slot) has replaced it.
+    if (auto *slot = dynamic_cast<CollageSlotBase *>(btndelegate)) {
+        hoveredSlotURL = slot->imgview->imgurl;
+        slotDraggedImage = slot->imgview->image();
+    }
     slotDragSourceURL = hoveredSlotURL;
 }
 
@@ -427,6 +433,7 @@ void CollageSlotBase::thumbnailReady(const ThumbnailKey &key)
         return;
     m_photoSize = image->size();   // every copy of a photo has its aspect
     imgview->setImage(*image);
+    m_shownKey = key;
     pictureArrived();
 }
 
@@ -434,8 +441,18 @@ void CollageSlotBase::clearPicture()
 {
     thumbnailCache().cancel(this);
     m_key.reset();
+    m_shownKey.reset();
     m_photoSize = QSizeF();
     imgview->setImage(QImage());
+}
+
+std::optional<std::pair<QImage, ThumbnailKey>> CollageSlotBase::shownPhoto() const
+{
+    const QImage picture = imgview->image();
+    if (picture.isNull() || !m_shownKey || m_shownKey->modified < 0 || !imgview->imgurl ||
+        m_shownKey->path != imgview->imgurl->toLocalFile())
+        return std::nullopt;
+    return std::make_pair(picture, *m_shownKey);
 }
 
 void CollageSlotBase::applySlotShadow()
@@ -572,8 +589,10 @@ void collageCellvc::showSlotPreview()
     if (!imgview->imgurl || !imgview->image().isNull())
         return;
     ThumbnailKey key = pictureKey(*imgview->imgurl, 0);
-    if (std::optional<QImage> thumb = thumbnailCache().thumbnail(key))
+    if (std::optional<QImage> thumb = thumbnailCache().thumbnail(key)) {
         imgview->setImage(*thumb);
+        m_shownKey = key;
+    }
 }
 
 void collageCellvc::imageDropped()
@@ -586,6 +605,7 @@ void collageCellvc::dragEnded()
 {
     if (!slotDropSwapURL || slotDropSwapURL == imgview->imgurl)
         return;
+    imgview->forgetPendingDrop();   // the swap is newer than a drop still being checked
     imgview->imgurl = slotDropSwapURL;
     imgview->framing = {};
     clearPicture();
@@ -634,5 +654,6 @@ void collageRotateCellvc::dragEnded()
 {
     if (!slotDropSwapURL)
         return;
+    imgview->forgetPendingDrop();
     loadPileSlotImage(slotDropSwapURL, m_frame);
 }

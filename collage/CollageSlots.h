@@ -93,6 +93,9 @@ public:
     void takeDroppedPhoto(const QUrl &url);
     // Whether a dropped file is still being checked.
     bool isCheckingDrop() const { return m_checking > 0; }
+    // A dropped file still being checked is not shown when its check ends
+    // (the slot took another photo since).
+    void forgetPendingDrop() { ++m_dropTicket; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -114,8 +117,8 @@ private:
     int m_checking = 0;
 };
 
-// A slot's drag handle: a press remembers the hovered slot's photo, a drag
-// starts the swap, the end of the drag tells the slot.
+// A slot's drag handle: a press takes the slot's photo and picture as they
+// are at that moment, a drag starts the swap, the end of the drag tells the slot.
 class draggablebutton : public ZLFlatButton
 {
     Q_OBJECT
@@ -162,6 +165,11 @@ public:
     void applySlotShadow();
     // Forgets the picture (the URL stays).
     void clearPicture();
+    // The picture on show and the key it was made for (the file's
+    // modification time and size then), when it was made from the photo's
+    // file; none while nothing, or a stand-in for a file that was not there,
+    // is shown.
+    std::optional<std::pair<QImage, ThumbnailKey>> shownPhoto() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -173,6 +181,7 @@ protected:
     bool &hoverFlag();
 
     std::optional<ThumbnailKey> m_key;  // the picture asked for
+    std::optional<ThumbnailKey> m_shownKey;  // the picture on show
     QSizeF m_photoSize;  // aspect of the photo, from its first decoded copy
     bool m_mouseEnter = false;
 

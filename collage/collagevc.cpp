@@ -1033,6 +1033,11 @@ CollageSnapshot collagevc::snapshot() const
         if (slot->imgview->imgurl && slot->imgview->imgurl->isLocalFile())
             s.path = slot->imgview->imgurl->toLocalFile();
         s.framing = slot->imgview->framing;
+        if (const auto shown = slot->shownPhoto()) {
+            s.shown = shown->first;
+            s.shownModified = shown->second.modified;
+            s.shownSize = shown->second.size;
+        }
         snap.slotList.append(s);
     }
     return snap;
@@ -1068,14 +1073,7 @@ void collagevc::btnyes_Exitalert()
 {
     hideOverlay();
     saver->callFromExit = true;
-    const QSize size = outputSize();
-    const CollageSnapshot snap = snapshot();
-    // Drawn in the background while the panel is up; the save waits for it.
-    auto future = std::make_shared<QFuture<QImage>>(QtConcurrent::run(renderCollage, snap, size));
-    saver->startFolder = saveFolder();
-    saver->showSavePanel([future, snap, size](const QSize &wanted) {
-        return wanted == size ? future->result() : renderCollage(snap, wanted);
-    }, size, QStringLiteral("Untitled"));
+    saveCollage();
 }
 
 void collagevc::btnNo_Exitalert()
@@ -1089,13 +1087,60 @@ void collagevc::btnNo_Exitalert()
 void collagevc::btnsave()
 {
     saver->callFromExit = false;
+    saveCollage();
+}
+
+void collagevc::saveCollage()
+{
+    // Drawn first, behind the overlay: a photo that can be read neither from
+    // its file nor from the canvas is named before any panel, and nothing is
+    // saved then (leaving stops too).
     const QSize size = outputSize();
     const CollageSnapshot snap = snapshot();
-    auto future = std::make_shared<QFuture<QImage>>(QtConcurrent::run(renderCollage, snap, size));
-    saver->startFolder = saveFolder();
-    saver->showSavePanel([future, snap, size](const QSize &wanted) {
-        return wanted == size ? future->result() : renderCollage(snap, wanted);
-    }, size, QStringLiteral("Untitled"));
+    const quint64 ticket = ++m_saveTicket;
+    showOverlay(false);
+    using Rendering = std::pair<QImage, QStringList>;
+    auto *watcher = new QFutureWatcher<Rendering>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, snap, size] {
+        watcher->deleteLater();
+        if (ticket != m_saveTicket)
+            return;
+        hideOverlay();
+        const auto [image, unreadable] = watcher->result();
+        if (!unreadable.isEmpty()) {
+            lg::Alert::inform(window(), QStringLiteral("The collage could not be saved."), unreadablePhotosText(unreadable));
+            return;
+        }
+        saver->startFolder = saveFolder();
+        saver->showSavePanel([image, snap, size](const QSize &wanted) {
+            if (wanted == size)
+                return image;
+            QStringList missing;
+            QImage other = renderCollage(snap, wanted, &missing);
+            return missing.isEmpty() ? other : QImage();   // the save then fails and says so
+        }, size, QStringLiteral("Untitled"));
+    });
+    watcher->setFuture(QtConcurrent::run([snap, size] {
+        QStringList unreadable;
+        QImage image = renderCollage(snap, size, &unreadable);
+        return Rendering(std::move(image), unreadable);
+    }));
+}
+
+QString collagevc::unreadablePhotosText(const QStringList &paths)
+{
+    constexpr qsizetype named = 5;
+    QStringList names;
+    for (qsizetype i = 0; i < std::min(paths.size(), named); ++i)
+        names << QStringLiteral("\u201C%1\u201D").arg(QFileInfo(paths.at(i)).fileName());
+    if (paths.size() == 1)
+        return QStringLiteral("The photo %1 could not be read. Put it back where it was, or drop another photo "
+                              "on its slot, then save again.").arg(names.first());
+    QString list = names.join(QStringLiteral(", "));
+    if (paths.size() > named)
+        list += QStringLiteral(" and %1 more").arg(paths.size() - named);
+    return QStringLiteral("These photos could not be read: %1. Put them back where they were, or drop other "
+                          "photos on their slots, then save again.").arg(list);
 }
 
 // ---------------------------------------------------------------- controls

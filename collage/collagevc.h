@@ -214,6 +214,8 @@ public:
     QSize outputSize() const;
     // What the canvas holds now, for rendering the saved image.
     CollageSnapshot snapshot() const;
+    // What the alert says of photos that could not be read for a save.
+    static QString unreadablePhotosText(const QStringList &paths);
 
     // ---- Controls ----
     void stepperPhotoscount();
@@ -261,6 +263,8 @@ protected:
 private:
     enum class SliderNumber { Photos, Rows, Columns, Border, Margin };
     enum class SliderPhase { Press, Drag, Release, Other };
+    // Draws the collage, then offers the save panel (saver->callFromExit as set).
+    void saveCollage();
     void buildLayout();
     QWidget *buildControlColumn();
     void connectNumber(SliderNumber number);
@@ -290,6 +294,7 @@ private:
     static constexpr double canvasShadowRadius = 20.0;   // spread of the shadow, pixels
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
+    quint64 m_saveTicket = 0;   // the newest save wins
 };
 
 // A stepper: two small arrow buttons that step an integer within a range.

@@ -47,7 +47,17 @@ QImage reducedToFit(const QImage &image, int maxSide)
     const QSize target = fitWithin(image.size(), maxSide);
     if (target == image.size())
         return image;
-    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Qt scales a one-bit picture into a black and white pattern (a one-colour
+    // PNG comes out as noise): one-bit and palette pictures get true colours first.
+    switch (image.format()) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+        return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32)
+            .scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    default:
+        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
 }
 
 } // namespace lg::image

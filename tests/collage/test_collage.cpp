@@ -10,6 +10,7 @@
 #include "collage/collagevc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/Panels.h"
 #include "sidebar/DropView.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
@@ -26,6 +27,8 @@
 #include <QSlider>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 using lg::test::fixtures::near;
 
@@ -91,6 +94,51 @@ QList<QUrl> shownPhotos(const QList<collageCellvc *> &slotList)
     for (collageCellvc *slot : slotList)
         urls << slot->imgview->imgurl.value_or(QUrl());
     return urls;
+}
+
+// A Photos library (the current layout) in folder holding the given files
+// under originals/B, one asset each.
+QString writePhotosLibrary(const QString &folder, const QList<std::pair<QString, QImage>> &files)
+{
+    const QString lib = folder + QStringLiteral("/Photos Library.photoslibrary");
+    QDir().mkpath(lib + QStringLiteral("/database"));
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(QFile::encodeName(lib + QStringLiteral("/database/Photos.sqlite")).constData(), &db) != SQLITE_OK)
+        return QString();
+    sqlite3_exec(db,
+                 "CREATE TABLE ZASSET (Z_PK INTEGER PRIMARY KEY, ZUUID VARCHAR, ZDIRECTORY VARCHAR,"
+                 " ZFILENAME VARCHAR, ZKIND INTEGER, ZTRASHEDSTATE INTEGER);"
+                 "CREATE TABLE ZADDITIONALASSETATTRIBUTES (Z_PK INTEGER PRIMARY KEY, ZASSET INTEGER,"
+                 " ZORIGINALFILENAME VARCHAR, ZORIGINALFILESIZE INTEGER);"
+                 "CREATE TABLE ZGENERICALBUM (Z_PK INTEGER PRIMARY KEY, ZTITLE VARCHAR, ZKIND INTEGER);"
+                 "CREATE TABLE Z_26ASSETS (Z_26ALBUMS INTEGER, Z_3ASSETS INTEGER, Z_FOK_3ASSETS INTEGER);",
+                 nullptr, nullptr, nullptr);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        sqlite3_stmt *insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO ZASSET VALUES (?, ?, 'B', ?, 0, 0)", -1, &insert, nullptr);
+        const QByteArray uuid = "U" + QByteArray::number(i);
+        const QByteArray name = files.at(i).first.toUtf8();
+        sqlite3_bind_int(insert, 1, int(i + 1));
+        sqlite3_bind_text(insert, 2, uuid.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 3, name.constData(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_finalize(insert);
+        QDir().mkpath(lib + QStringLiteral("/originals/B"));
+        files.at(i).second.save(lib + QStringLiteral("/originals/B/") + files.at(i).first, "PNG");
+    }
+    sqlite3_close(db);
+    return lib;
+}
+
+// The colour in the middle of what the strip shows for row.
+QColor stripColor(QAbstractItemModel *strip, int row)
+{
+    const QIcon icon = strip->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+    const QList<QSize> sizes = icon.availableSizes();
+    if (sizes.isEmpty() || sizes.first().width() < 100)
+        return QColor();   // the placeholder, not a thumbnail yet
+    const QImage image = icon.pixmap(sizes.first()).toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
 } // namespace
@@ -460,6 +508,209 @@ private Q_SLOTS:
         QCOMPARE(saved, (QStringList{before.at(1).toLocalFile(), before.at(0).toLocalFile()}));
         draggablebutton::setDragRunnerForTesting({});
         QCOMPARE(draggablebutton::dragPicture(QImage(4000, 3000, QImage::Format_RGB32)).size(), QSize(108, 104));
+    }
+
+    // A photo dropped on a slot, then the slot's handle dragged onto another
+    // slot without the pointer leaving: the handle carries the dropped photo.
+    void aHandleDraggedRightAfterADropCarriesTheDroppedPhoto_data()
+    {
+        QTest::addColumn<bool>("fromStrip");
+        QTest::newRow("dropped from the strip") << true;
+        QTest::newRow("dropped from the file manager") << false;
+    }
+    void aHandleDraggedRightAfterADropCarriesTheDroppedPhoto()
+    {
+        QFETCH(bool, fromStrip);
+        for (int i = 0; i < 3; ++i)
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(m_photos.at(i)), false});
+        collagevc *collage = openCollage(1, 2);
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 2);
+        collageCellvc *a = slotList.at(0);
+        collageCellvc *b = slotList.at(1);
+        const QUrl photoA = QUrl::fromLocalFile(m_photos.at(0));
+        const QUrl photoB = QUrl::fromLocalFile(m_photos.at(1));
+        const QUrl dropped = QUrl::fromLocalFile(m_photos.at(2));
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{photoA, photoB}));
+        QTRY_VERIFY(!a->imgview->image().isNull() && !b->imgview->image().isNull());
+
+        // The pointer comes into A with a drag and drops a photo there.
+        lg::test::enter(a, QPointF(5, 5));
+        std::unique_ptr<QMimeData> mime;
+        if (fromStrip) {
+            QAbstractItemModel *strip = collage->collectionview->model();
+            mime.reset(strip->mimeData({strip->index(2, 0)}));
+        } else {
+            mime = std::make_unique<QMimeData>();
+            mime->setUrls({dropped});
+        }
+        drop(a->imgview, mime.get());
+        QTRY_COMPARE(a->imgview->imgurlValue(), dropped);
+        QTRY_VERIFY(!a->imgview->image().isNull());
+        QVERIFY(near(a->imgview->image().pixel(2, 2), m_colors.at(2), 11));
+
+        // Still inside A: its handle dragged onto B swaps the dropped photo with B's.
+        draggablebutton::setDragRunnerForTesting([&](QDrag *drag, Qt::DropActions) {
+            drop(b->imgview, drag->mimeData());
+            return Qt::CopyAction;
+        });
+        QTest::mousePress(a->btn, Qt::LeftButton, {}, QPoint(5, 5));
+        lg::test::sendMouse(a->btn, QEvent::MouseMove, QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
+        QTRY_COMPARE(shownPhotos(slotList), (QList<QUrl>{photoB, dropped}));
+        QTRY_VERIFY(near(b->imgview->image().pixel(2, 2), m_colors.at(2), 11));
+        QTRY_VERIFY(near(a->imgview->image().pixel(2, 2), m_colors.at(1), 11));
+        QCOMPARE(collagePhotoList.size(), 3);
+
+        // A file dropped on A and, before it is shown, A's handle dragged onto
+        // B: the swap is the newer change, and the drop does not undo it.
+        lg::test::leave(a);
+        lg::test::enter(a, QPointF(5, 5));
+        QMimeData late;
+        late.setUrls({photoA});
+        drop(a->imgview, &late);
+        QVERIFY(a->imgview->isCheckingDrop());
+        QTest::mousePress(a->btn, Qt::LeftButton, {}, QPoint(5, 5));
+        lg::test::sendMouse(a->btn, QEvent::MouseMove, QPoint(40, 40), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{dropped, photoB}));
+        QTRY_VERIFY(!a->imgview->isCheckingDrop());   // a check that ends takes its photo at once
+        QCOMPARE(shownPhotos(slotList), (QList<QUrl>{dropped, photoB}));
+        draggablebutton::setDragRunnerForTesting({});
+    }
+
+    // Pictures the canvas shows, the strip shows too, at its own smaller size:
+    // palette and one-bit PNGs (as a Photos library may hold) among them.
+    void theStripShowsEveryPictureTheCanvasShows_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QImage>("picture");
+        QImage mono(3000, 2250, QImage::Format_Mono);
+        mono.setColorTable({QColor(Qt::red).rgb(), QColor(Qt::white).rgb()});
+        mono.fill(0);
+        QTest::newRow("one-bit PNG named like a HEIC") << QStringLiteral("BBB2.HEIC.png") << mono;
+        QImage palette(3000, 2250, QImage::Format_Indexed8);
+        palette.setColorTable({QColor(Qt::blue).rgb(), QColor(Qt::green).rgb(), QColor(Qt::black).rgb()});
+        palette.fill(0);
+        QTest::newRow("palette PNG") << QStringLiteral("palette.png") << palette;
+        QTest::newRow("true-colour PNG") << QStringLiteral("plain.png") << solid(Qt::yellow).scaled(3000, 2250);
+    }
+    void theStripShowsEveryPictureTheCanvasShows()
+    {
+        QFETCH(QString, name);
+        QFETCH(QImage, picture);
+        const QColor colour = picture.pixelColor(0, 0);
+        const QString lib = writePhotosLibrary(m_folder, {{name, picture}});
+        QVERIFY(!lib.isEmpty());
+        QCOMPARE(QImage(lib + QStringLiteral("/originals/B/") + name).format(), picture.format());   // written as it is
+
+        collagevc *collage = openCollage(3, 3);
+        lg::Panels::setOpenResponder([lib](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(lib)}; });
+        collage->btnAddLibraryButton->click();
+        lg::Panels::setOpenResponder({});
+        QTRY_COMPARE(collage->collectionview->model()->rowCount(), 1);
+
+        QAbstractItemModel *strip = collage->collectionview->model();
+        QTRY_VERIFY(stripColor(strip, 0).isValid());
+        QVERIFY2(near(stripColor(strip, 0), colour, 11), qPrintable(stripColor(strip, 0).name()));
+        collageCellvc *slot = shownSlots(collage).first();
+        QTRY_VERIFY(!slot->imgview->image().isNull());
+        const QImage shown = slot->imgview->image();
+        QVERIFY(shown.width() < picture.width());   // reduced to the slot, as the strip is
+        QVERIFY2(near(shown.pixelColor(shown.width() / 2, shown.height() / 2), colour, 11),
+                 qPrintable(shown.pixelColor(shown.width() / 2, shown.height() / 2).name()));
+        // And the saved collage.
+        const QImage saved = renderCollage(collage->snapshot(), QSize(900, 900));
+        const QPointF centre = QRectF(slot->geometry()).translated(collage->customview->pos()).center();
+        const QSizeF canvas(collage->mainCustomBox->size());
+        const QPoint at(int(centre.x() * 900 / canvas.width()), int(centre.y() * 900 / canvas.height()));
+        QVERIFY(near(saved.pixelColor(at), colour, 11));
+    }
+
+    // Photos moved away after the canvas showed them: the saved collage is
+    // what the canvas shows. Once their pictures are gone too (the collage
+    // left and entered again), the save names them and saves nothing.
+    void aCollageWhosePhotosMovedAwaySavesWhatTheCanvasShows()
+    {
+        for (const QString &path : std::as_const(m_photos))
+            collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(path), false});
+        collagevc *collage = openCollage(2, 2);
+        collage->btnLandscapeclciked();
+        collage->framechangedWithSender(0);
+        const QList<collageCellvc *> slotList = shownSlots(collage);
+        QCOMPARE(slotList.size(), 4);
+        QTRY_VERIFY(std::all_of(slotList.begin(), slotList.end(), [](collageCellvc *s) { return !s->imgview->image().isNull(); }));
+
+        const QString away = lg::test::freshFolder(QStringLiteral("away"));
+        for (const QString &path : std::as_const(m_photos))
+            QVERIFY(QFile::rename(path, away + QLatin1Char('/') + QFileInfo(path).fileName()));
+
+        const QString target = m_folder + QStringLiteral("/collage.png");
+        int panels = 0;
+        Saver::setPanelResponderForTesting([&](const QString &) {
+            ++panels;
+            return std::optional<std::pair<QString, SaveFormatChoice>>({target, SaveFormatChoice{lg::ImageFileType::PNG, 0.9, {}}});
+        });
+        collage->saver->openAfterSave = false;
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        isCollageSaved = false;
+        collage->btnSaveButton->click();
+        QTRY_VERIFY(isCollageSaved);
+        QCOMPARE(panels, 1);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        const QImage saved(target);
+        QCOMPARE(saved.size(), collage->outputSize());
+        const QSizeF canvas(collage->mainCustomBox->size());
+        for (collageCellvc *slot : slotList) {
+            const QPointF centre = QRectF(slot->geometry()).translated(collage->customview->pos()).center();
+            const QPoint at(int(centre.x() * saved.width() / canvas.width()), int(centre.y() * saved.height() / canvas.height()));
+            const int index = int(m_photos.indexOf(slot->imgview->imgurl->toLocalFile()));
+            QVERIFY2(near(saved.pixel(at), m_colors.at(index), 11), qPrintable(slot->imgview->imgurl->fileName()));
+        }
+
+        // Two photos put back; the collage left and entered again: the other
+        // two have no picture left anywhere.
+        for (int i : {0, 1})
+            QVERIFY(QFile::rename(away + QLatin1Char('/') + QFileInfo(m_photos.at(i)).fileName(), m_photos.at(i)));
+        contentHub()->closeCollagevc();
+        contentHub()->showCollagevc();
+        QTRY_VERIFY(!thumbnailCache().isWorking());
+        QVERIFY(QFile::remove(target));
+        isCollageSaved = false;
+        collage->btnSaveButton->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec alert = lg::Alert::shownAlerts().first();
+        QCOMPARE(alert.title, QStringLiteral("The collage could not be saved."));
+        QCOMPARE(alert.text, collagevc::unreadablePhotosText({m_photos.at(2), m_photos.at(3)}));
+        QVERIFY(alert.text.contains(QStringLiteral("\u201Cp2.png\u201D, \u201Cp3.png\u201D")));
+        QCOMPARE(panels, 1);   // no panel was offered
+        QVERIFY(!isCollageSaved);
+        QVERIFY(!QFileInfo::exists(target));
+        QTRY_VERIFY(!isBusy);
+
+        // Asked on leaving: "Yes" names them too and the collage stays open, unsaved.
+        lg::Alert::clearShownAlerts();
+        collage->btnExitButton->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 2);
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("The collage could not be saved."));
+        QCOMPARE(currentScreenMode, ScreenCollage);
+        QVERIFY(!isCollageSaved);
+        QCOMPARE(panels, 1);
+        QTRY_VERIFY(!isBusy);
+
+        // Put back, the collage saves from the files again.
+        for (int i : {2, 3})
+            QVERIFY(QFile::rename(away + QLatin1Char('/') + QFileInfo(m_photos.at(i)).fileName(), m_photos.at(i)));
+        collage->btnSaveButton->click();
+        QTRY_VERIFY(isCollageSaved);
+        QCOMPARE(panels, 2);
+        QVERIFY(!QImage(target).isNull());
+        Saver::setPanelResponderForTesting({});
+
+        // Many at once: the first five by name, the rest counted.
+        QStringList many;
+        for (int i = 1; i <= 7; ++i)
+            many << QStringLiteral("/gone/p%1.png").arg(i);
+        QVERIFY(collagevc::unreadablePhotosText(many).contains(QStringLiteral("\u201Cp5.png\u201D and 2 more.")));
+        QVERIFY(collagevc::unreadablePhotosText({many.first()}).startsWith(QStringLiteral("The photo \u201Cp1.png\u201D could not be read.")));
     }
 
     void controlsStayLinkedAndRefuseOutOfRange()

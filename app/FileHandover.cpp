@@ -167,6 +167,9 @@ void FileHandover::showCollected()
         default:
             break;
         }
+        // The files take the place of the home screen's choice: the folders
+        // saved before are not loaded, and stay saved.
+        sidebarController()->keepSavedRoots();
         mainWindowController *window = mainWindow();
         window->setResizable(true);
         window->setContentViewController(hub);

@@ -273,10 +273,6 @@ void sideMenuvc::viewDidLoad()
     // saved at the last quit. With a list it starts once the hub that hosts the
     // sidebar is complete (the add shows the hub's progress sheet).
     if (selectedSourceURLs.isEmpty()) {
-        // Nothing was chosen on the home screen (files handed over at launch
-        // brought up the hub): the folders saved before are not in the tree,
-        // and they stay saved.
-        m_savedRootsNotShown = lg::Settings::stringListValue(savedRootsKey).value_or(QStringList());
         addFoldersWithProgress(std::nullopt);
     } else {
         const QList<QUrl> sources = selectedSourceURLs;
@@ -877,6 +873,19 @@ QStringList sideMenuvc::rootFolderPaths() const
             paths.append(node->url()->toLocalFile());
     }
     return paths;
+}
+
+void sideMenuvc::keepSavedRoots()
+{
+    const QStringList shown = rootFolderPaths();
+    for (const QString &saved : lg::Settings::stringListValue(savedRootsKey).value_or(QStringList())) {
+        const QString comparable = comparablePath(saved);
+        const bool inTree = std::any_of(shown.cbegin(), shown.cend(), [&comparable](const QString &path) {
+            return comparablePath(path) == comparable;
+        });
+        if (!inTree && !m_savedRootsNotShown.contains(saved))
+            m_savedRootsNotShown.append(saved);
+    }
 }
 
 QStringList sideMenuvc::rootsToSave() const

@@ -121,10 +121,13 @@ public:
     void revealFolderOfFile(const QStringList &paths);
     // The paths of the top-level folders, in tree order.
     QStringList rootFolderPaths() const;
-    // The folder list kept for the next start ("arrPaths"): the folders saved
-    // before that this run has not shown (a start that went straight to files
-    // handed over leaves them out of the tree), then the top-level folders.
-    // The entry of opened files is never one of them.
+    // The hub comes up for handed-over files in place of the home screen, so
+    // the folders saved before are not loaded: they stay in the saved list
+    // (rootsToSave) though the tree does not show them.
+    void keepSavedRoots();
+    // The folder list kept for the next start ("arrPaths"): the saved folders
+    // this run has not shown (keepSavedRoots), then the top-level folders. The
+    // entry of opened files is never one of them.
     QStringList rootsToSave() const;
     // Stores rootsToSave() under "arrPaths" (nothing is written when it holds
     // that already). Runs by itself, once the event loop is reached, whenever

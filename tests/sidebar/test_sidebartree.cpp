@@ -710,12 +710,17 @@ private Q_SLOTS:
     {
         const QStringList before{makeTree(QStringLiteral("Trip"), {}), makeTree(QStringLiteral("Family"), {})};
         lg::Settings::setValue(QStringLiteral("arrPaths"), before);
-        mainWindow()->setContentViewController(contentHub());
-        sideMenuvc *sidebar = sidebarController();
+        lg::Settings::setValue(firstRunKey, 1);
+        mainWindow()->showhomevc();
         const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("Mail")) +
                                                  QStringLiteral("/p.jpg"));
-        sidebar->revealFolderOfFile({file});
+        QStringList openWithPath;
+        lg::Timer *timerForOpenwith = nullptr;
+        FileHandover handover(openWithPath, timerForOpenwith);
+        handover.application_openFiles({file}, true);
         lg::test::settle();
+        sideMenuvc *sidebar = sidebarController();
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
         QCOMPARE(titles(sidebar->contents()), QStringList{openedWithLabel});
         QCOMPARE(savedRoots(), std::optional<QStringList>(before));
         FileHandover::applicationWillTerminate();

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

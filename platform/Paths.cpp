@@ -45,7 +45,7 @@ QString Paths::userName()
     }
     // The login name of the password database (a service or a cron job starts
     // us without either variable); the home folder's name says nothing then.
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     QByteArray buffer(size > 0 ? int(size) : 16384, '\0');
     passwd entry {};
     passwd *found = nullptr;

@@ -80,9 +80,9 @@ void AppDelegate::applicationDidFinishLaunching()
     loadCampaignAttribution();
 
     const QString runningVersion = shortVersionString().value_or(QString());
-    // The first run is over once the welcome screen has stored its Int.
-    const bool firstRunDone = lg::Settings::intValue(firstRunKey).has_value();
-    if (firstRunDone) {
+    // Any value under the key marks a later run (the welcome screen stores the
+    // Int 1); only an Int skips the welcome screen, below.
+    if (lg::Settings::contains(firstRunKey)) {
         const std::optional<int> policy = lg::Settings::intValue(autoUpdateKey);
         if (!policy) {
             lg::Settings::setValue(autoUpdateKey, 1);
@@ -111,7 +111,7 @@ void AppDelegate::applicationDidFinishLaunching()
     mainWindowController *window = mainWindow();
     installMenus(window);
     DropView::install(window);
-    if (firstRunDone) {
+    if (lg::Settings::intValue(firstRunKey)) {
         window->showhomevc();
     } else {
         currentScreenMode = ScreenWelcome;
@@ -119,6 +119,8 @@ void AppDelegate::applicationDidFinishLaunching()
         window->setContentViewController(welcomeScreen());
         window->showWindow();
     }
+    // Files that started the application take the first screen's place now.
+    fileHandover->launchSequenceEnded();
 }
 
 void AppDelegate::checkForUpdate()

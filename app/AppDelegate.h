@@ -81,7 +81,9 @@ public:
     // Puts the application and Edit menus on the main window.
     void installMenus(mainWindowController *window);
 
-private:
+    // Quits the way the Quit command does (also on a termination signal).
     void terminate();
+
+private:
     bool m_relaunchPending = false;
 };

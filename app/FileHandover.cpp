@@ -96,11 +96,14 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
     if (!appstart)
         openedFromFinder = true;
 
-    if (m_timerForOpenwith)
-        m_timerForOpenwith->stop();
     printLine(QStringLiteral("(") + kept.join(QStringLiteral(", ")) + QStringLiteral(")"));
     m_openWithPath.append(kept);
 
+    // A hand-over arrives whole (the command line, one message from another
+    // start), so the first of a batch is shown at once; those that follow
+    // within batchDelayMs of the one before join it, and show when the timer
+    // ends.
+    const bool batchOpen = m_timerForOpenwith != nullptr;
     if (!m_timerForOpenwith) {
         m_timerForOpenwith = new lg::Timer(this);
         m_timerForOpenwith->setObjectName(QStringLiteral("timerForOpenwith"));
@@ -108,19 +111,48 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
         connect(m_timerForOpenwith, &lg::Timer::timeout, this, &FileHandover::openWithFinder_menu);
     }
     m_timerForOpenwith->start(batchDelayMs);
+    // Before the launch sequence there is no screen to replace yet: the files
+    // show when it has run (launchSequenceEnded), or when the timer ends.
+    if (!batchOpen && appstart)
+        showCollected();
+}
+
+void FileHandover::launchSequenceEnded()
+{
+    if (m_timerForOpenwith && !m_batchShown && !m_openWithPath.isEmpty())
+        showCollected();
 }
 
 void FileHandover::openWithFinder_menu()
 {
-    const QStringList batch = m_openWithPath;
-    m_openWithPath.clear();
-    mainWindowNeverShown = 0;
     if (m_timerForOpenwith) {
-        // The timer exists only while a batch is pending.
+        // The timer exists only while a batch is open.
         m_timerForOpenwith->stop();
         m_timerForOpenwith->deleteLater();
         m_timerForOpenwith = nullptr;
     }
+    if (!m_openWithPath.isEmpty() || !m_batchShown)
+        showCollected();
+    m_batchFiles.clear();
+    m_batchShown = false;
+}
+
+void FileHandover::showCollected()
+{
+    const QStringList arrived = m_openWithPath;
+    m_openWithPath.clear();
+    // Files that joined a batch already shown are shown with the batch's
+    // earlier files, so that the sidebar ends as it would after the whole batch
+    // at once (its first file chooses the folder and the file to focus); a
+    // folder is handed over once (a second time it would be added twice).
+    QStringList batch = m_batchFiles;
+    for (const QString &path : arrived) {
+        batch.append(path);
+        if (!QFileInfo(path).isDir())
+            m_batchFiles.append(path);
+    }
+    m_batchShown = true;
+    mainWindowNeverShown = 0;
 
     if (currentScreenMode == ScreenHome || currentScreenMode == ScreenWelcome) {
         // Made before the mode is set: nothing it sets up while being made may
@@ -135,10 +167,16 @@ void FileHandover::openWithFinder_menu()
         default:
             break;
         }
+        // The files take the place of the home screen's choice: the folders
+        // saved before are not loaded, and stay saved.
+        sidebarController()->keepSavedRoots();
         mainWindowController *window = mainWindow();
         window->setResizable(true);
         window->setContentViewController(hub);
         window->showWindow();
+        // The home screen has stepped aside for good: it need not hide the
+        // window when it next appears.
+        openedFromFinder = false;
     }
 
     if (batch.isEmpty())
@@ -175,7 +213,9 @@ void FileHandover::applicationWillTerminate()
     // the roots saved before must survive.
     if (!window || !hub || window->contentViewController() != hub)
         return;
-    lg::Settings::setValue(savedRootsKey, sidebarController()->rootFolderPaths());
+    // The entry of opened files is not a folder, and saved folders this run
+    // never showed stay saved.
+    sidebarController()->saveRoots();
 }
 
 // ---------------------------------------------------------------- InstanceChannel

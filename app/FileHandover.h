@@ -3,10 +3,11 @@
 // manager's "Open With", a second start while one runs) and the roots saved at
 // quit.
 //
-// FileHandover collects opened files into batches (files that arrive within a
-// second of each other are shown together), brings up the content hub and hands
-// each batch to the sidebar once the hub is no longer busy. It works on the
-// application delegate's openWithPath and timerForOpenwith.
+// FileHandover shows opened files in batches: the first hand-over of a batch
+// at once, and those that arrive within a second of the one before join it (the
+// sidebar ends as after one hand-over of them all). It brings up the content hub
+// and hands the files to the sidebar once the hub is no longer busy. It works on
+// the application delegate's openWithPath and timerForOpenwith.
 //
 // InstanceChannel makes one running instance per user: a later start hands its
 // files to the running one over a local socket and ends.
@@ -27,16 +28,21 @@ public:
     // outlive this object (the delegate owns it).
     FileHandover(QStringList &openWithPath, lg::Timer *&timerForOpenwith, QObject *parent = nullptr);
 
-    // How long a batch stays open for more files.
+    // How long a batch stays open for more files after each hand-over.
     static constexpr int batchDelayMs = 1000;
 
     // Where a batch goes: the sidebar's revealFolderOfFile unless replaced.
     std::function<void(const QStringList &paths)> handOver;
 
-    // Collects files handed over. Ignored until the first run is over; appstart
-    // false means the application was started to open them.
+    // Takes files handed over: the first of a batch shows at once, later ones
+    // join it. Ignored until the first run is over; appstart false means the
+    // application was started to open them (they show at launchSequenceEnded).
     void application_openFiles(const QStringList &paths, bool appstart);
-    // Shows the collected batch; the action of timerForOpenwith.
+    // The launch sequence has shown its first screen: files that started the
+    // application show now.
+    void launchSequenceEnded();
+    // Shows the files that joined the batch and closes it; the action of
+    // timerForOpenwith.
     void openWithFinder_menu();
 
     // At quit: stores the sidebar's top-level folders under "arrPaths" when the
@@ -44,11 +50,17 @@ public:
     static void applicationWillTerminate();
 
 private:
+    // Shows what openWithPath holds (with the batch's earlier files) and brings
+    // up the hub.
+    void showCollected();
     // Hands the batch over now, or once the busy overlay has gone.
     void handOverWhenIdle(const QStringList &batch);
 
     QStringList &m_openWithPath;
     lg::Timer *&m_timerForOpenwith;
+    // The files of the open batch already shown, in order.
+    QStringList m_batchFiles;
+    bool m_batchShown = false;
 };
 
 class InstanceChannel : public QObject

@@ -1,6 +1,7 @@
 // Lumen Gallery: starts the application and hands it to the application delegate.
 #include "app/AppDelegate.h"
 #include "app/FileHandover.h"
+#include "app/QuitSignals.h"
 #include "app/Startup.h"
 
 #include "Version.h"
@@ -40,6 +41,10 @@ int main(int argc, char **argv)
         return 0;
 
     AppDelegate delegate;
+    // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
+    // does: the folder list and the settings are saved.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &delegate, [&delegate] { delegate.terminate(); });
     QObject::connect(&instance, &InstanceChannel::filesReceived, &delegate,
                      [&delegate](const QStringList &received) { delegate.application_openFiles(received); });
     QObject::connect(&instance, &InstanceChannel::activationRequested, &delegate,

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace lg {
 
 namespace {
@@ -40,6 +43,15 @@ QString Paths::userName()
         if (!name.isEmpty())
             return name;
     }
+    // The login name of the password database (a service or a cron job starts
+    // us without either variable); the home folder's name says nothing then.
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    QByteArray buffer(size > 0 ? int(size) : 16384, '\0');
+    passwd entry {};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), size_t(buffer.size()), &found) == 0 && found
+        && found->pw_name && *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
     return QFileInfo(home()).fileName();
 }
 

@@ -9,7 +9,9 @@ class Paths
 {
 public:
     static QString home();            // QDir::homePath(), canonical when it exists
-    static QString userName();        // $USER, else $LOGNAME, else the last component of home
+    // $USER, else $LOGNAME, else the login name of the password database, else
+    // the last component of home.
+    static QString userName();
     static QString cache();           // ~/.cache/lumengallery (created on demand)
     static QString appData();         // ~/.local/share/lumengallery (created on demand)
     static QString config();          // ~/.config/lumengallery

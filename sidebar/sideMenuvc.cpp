@@ -142,6 +142,21 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     buildLayout();
     viewDidLoad();
     setUpCommands();
+
+    // The folder list is kept whenever the top-level nodes change (added,
+    // removed, renamed, moved), not only at quit: a run that ends without a
+    // clean quit keeps its folders too.
+    SidebarTreeModel *model = treeController->model();
+    auto topLevel = [this](const QModelIndex &parent) {
+        if (!parent.isValid())
+            queueSaveRoots();
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, topLevel);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, topLevel);
+    connect(model, &QAbstractItemModel::rowsMoved, this, topLevel);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { queueSaveRoots(); });
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [topLevel](const QModelIndex &topLeft) { topLevel(topLeft.parent()); });
 }
 
 sideMenuvc::~sideMenuvc()
@@ -223,17 +238,21 @@ void sideMenuvc::buildLayout()
     btnAddPhotoLibrary = makeButton(QStringLiteral("btnAddPhotoLibrary"),
                                     QStringLiteral(":/images/sidebar/add-library.svg"),
                                     QStringLiteral("Add Photos Library"));
+    btnShowFiles = makeButton(QStringLiteral("btnShowFiles"), QStringLiteral(":/images/sidebar/open-files.svg"),
+                              QStringLiteral("Open Media Files"));
     auto *buttons = new QHBoxLayout(bar);
     buttons->setContentsMargins(8, 0, 8, 0);
     buttons->setSpacing(4);
     buttons->addWidget(btnAddBookmark);
     buttons->addWidget(btnRemoveBookmark);
     buttons->addStretch(1);
+    buttons->addWidget(btnShowFiles);
     buttons->addWidget(btnAddPhotoLibrary);
     column->addWidget(bar);
 
     connect(btnAddBookmark, &QPushButton::clicked, this, &sideMenuvc::btnadmorefolders);
     connect(btnAddPhotoLibrary, &QPushButton::clicked, this, &sideMenuvc::btnAddPhotosLibrary);
+    connect(btnShowFiles, &QPushButton::clicked, this, &sideMenuvc::btnfocus);
     connect(treeController->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { outlineViewSelectionDidChange(); });
     connect(myOutlineView, &QTreeView::expanded, this, [this] { outlineViewItemDidExpand(); });
@@ -270,7 +289,8 @@ void sideMenuvc::viewDidLoad()
     areaBtnAdd = btnAddBookmark;
     areabtnRemove = btnRemoveBookmark;
     areabtnAddLibrary = btnAddPhotoLibrary;
-    for (QWidget *area : {areaBtnAdd, areabtnRemove, areabtnAddLibrary})
+    areabtnShowFiles = btnShowFiles;
+    for (QWidget *area : {areaBtnAdd, areabtnRemove, areabtnAddLibrary, areabtnShowFiles})
         area->installEventFilter(this);
     tooltipVc->setAnimates(false);
 }
@@ -306,6 +326,7 @@ void sideMenuvc::mouseEntered(QWidget *area)
         {areaBtnAdd, "Add Bookmark"},
         {areabtnRemove, "Remove Bookmark"},
         {areabtnAddLibrary, "Add Photos Library"},
+        {areabtnShowFiles, "Open Media Files"},
     };
     for (const auto &[button, text] : hints) {
         if (!button || button != area)
@@ -474,6 +495,13 @@ void sideMenuvc::jobEnded()
 
 void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, bool alreadyAdded, bool outsideHome)
 {
+    // A saved folder added again is in the tree now: it is saved as a node.
+    for (const FolderRecord &record : records) {
+        if (!record.url1.isLocalFile())
+            continue;
+        const QString added = comparablePath(record.url1.toLocalFile());
+        m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
+    }
     myOutlineView->setUpdatesEnabled(false);
     for (const FolderRecord &record : records)
         insertFolderRecord(record);
@@ -552,7 +580,11 @@ void sideMenuvc::resetForEmptySidebar()
     searchResults.clear();
     openedFileItems.clear();
     thumbnailGrid()->reloadCollectionView();
-    lg::Settings::setValue(savedRootsKey, QStringList());
+    // No folder is left in the tree; saved folders this run never showed are
+    // still the user's, and the home screen offers them.
+    lg::Settings::setValue(savedRootsKey, m_savedRootsNotShown);
+    m_savedRootsNotShown.clear();
+    m_saveQueued = false;   // a save still on its way would write the empty tree
     mainWindow()->showhomevc();
 }
 
@@ -841,6 +873,56 @@ QStringList sideMenuvc::rootFolderPaths() const
             paths.append(node->url()->toLocalFile());
     }
     return paths;
+}
+
+void sideMenuvc::keepSavedRoots()
+{
+    const QStringList shown = rootFolderPaths();
+    for (const QString &saved : lg::Settings::stringListValue(savedRootsKey).value_or(QStringList())) {
+        const QString comparable = comparablePath(saved);
+        const bool inTree = std::any_of(shown.cbegin(), shown.cend(), [&comparable](const QString &path) {
+            return comparablePath(path) == comparable;
+        });
+        if (!inTree && !m_savedRootsNotShown.contains(saved))
+            m_savedRootsNotShown.append(saved);
+    }
+}
+
+QStringList sideMenuvc::rootsToSave() const
+{
+    const QStringList shown = rootFolderPaths();
+    QStringList shownComparable;
+    for (const QString &path : shown)
+        shownComparable.append(comparablePath(path));
+    QStringList roots;
+    for (const QString &saved : m_savedRootsNotShown) {
+        if (!shownComparable.contains(comparablePath(saved)) && !roots.contains(saved))
+            roots.append(saved);
+    }
+    return roots + shown;
+}
+
+void sideMenuvc::saveRoots()
+{
+    const QStringList roots = rootsToSave();
+    if (lg::Settings::stringListValue(savedRootsKey) != std::optional<QStringList>(roots))
+        lg::Settings::setValue(savedRootsKey, roots);
+}
+
+void sideMenuvc::queueSaveRoots()
+{
+    // A change comes in several steps (an add inserts its folders one by one):
+    // the list is written once they are all done.
+    if (m_saveQueued)
+        return;
+    m_saveQueued = true;
+    QPointer<sideMenuvc> self(this);
+    lg::onMain([self] {
+        if (!self || !self->m_saveQueued)
+            return;
+        self->m_saveQueued = false;
+        self->saveRoots();
+    });
 }
 
 // ---------------------------------------------------------------- the tree

@@ -50,6 +50,7 @@ public:
     outlineView *myOutlineView = nullptr;
     buttoncursor *btnAddPhotoLibrary = nullptr;
     buttoncursor *btnRemoveBookmark = nullptr;
+    buttoncursor *btnShowFiles = nullptr;  // opens the media-files panel (btnfocus)
     QMenu *outlineViewMenu = nullptr;
 
     // ---- State ----
@@ -60,10 +61,11 @@ public:
     // The hover hint; a small popup of its own, so it is also the popover.
     PopoverMaxTypeVC *tooltipVc = nullptr;
     PopoverMaxTypeVC *popoverDetails = nullptr;
-    // The hover areas: the three buttons, set by the set-up.
+    // The hover areas: the four buttons, set by the set-up.
     QWidget *areaBtnAdd = nullptr;
     QWidget *areabtnRemove = nullptr;
     QWidget *areabtnAddLibrary = nullptr;
+    QWidget *areabtnShowFiles = nullptr;
     // The row selected before the latest selection change; -1 when none was.
     int outlineVIewLastSelectedRow = 0;
     std::optional<IndexPath> internalDroppedIndexpath;
@@ -119,6 +121,18 @@ public:
     void revealFolderOfFile(const QStringList &paths);
     // The paths of the top-level folders, in tree order.
     QStringList rootFolderPaths() const;
+    // The hub comes up for handed-over files in place of the home screen, so
+    // the folders saved before are not loaded: they stay in the saved list
+    // (rootsToSave) though the tree does not show them.
+    void keepSavedRoots();
+    // The folder list kept for the next start ("arrPaths"): the saved folders
+    // this run has not shown (keepSavedRoots), then the top-level folders. The
+    // entry of opened files is never one of them.
+    QStringList rootsToSave() const;
+    // Stores rootsToSave() under "arrPaths" (nothing is written when it holds
+    // that already). Runs by itself, once the event loop is reached, whenever
+    // the top-level nodes change; the delegate also calls it at quit.
+    void saveRoots();
 
     // ---- The tree ----
     // Fills record.arrpath with the folder's sub-folders, recursively (any thread).
@@ -296,6 +310,10 @@ private:
     std::shared_ptr<AddJob> m_job;
     std::thread m_worker;
     QList<std::optional<QList<QUrl>>> m_pendingAdds;
+    // Saved folders that this run has not put in the tree (see rootsToSave).
+    QStringList m_savedRootsNotShown;
+    bool m_saveQueued = false;
+    void queueSaveRoots();
     int m_previewGeneration = 0;
     int m_currentSelectedRow = -1;
 };

@@ -1,21 +1,29 @@
 // Files handed over from outside: the types offered to the file manager,
 // batching and unlisted files, the hub replacing the home screen, the wait for
-// the busy overlay, the saved roots at quit, and a second start handing its
-// files to the running one.
+// the busy overlay, the saved roots at quit, a second start handing its files
+// to the running one, and a launch with a folder or a file shown at once.
+#include "app/AppDelegate.h"
 #include "app/Essentials.h"
 #include "app/FileHandover.h"
+#include "app/Startup.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/thumbnailvc.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/viewimagevc.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLocalSocket>
+#include <QMenuBar>
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QSet>
@@ -45,6 +53,23 @@ struct Delegate
         handover.handOver = [this](const QStringList &paths) { batches.append(paths); };
     }
 };
+
+// A later run (the welcome screen was passed) that checks for no updates and
+// leaves the login items alone.
+void laterRun()
+{
+    lg::Settings::setValue(firstRunKey, 1);
+    lg::Settings::setValue(QStringLiteral("startstatus"), false);
+    lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 2);
+}
+
+QStringList topLevelTitles()
+{
+    QStringList titles;
+    for (const BaseNode::Ptr &node : sidebarController()->contents())
+        titles.append(node->nodeTitle());
+    return titles;
+}
 
 QString socketIn(const QString &name)
 {
@@ -176,29 +201,41 @@ private Q_SLOTS:
         const QString a = lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
         const QString b = lg::test::writeFile(folder + QStringLiteral("/b.jpg"));
         const QString c = lg::test::writeFile(folder + QStringLiteral("/c.png"));
+        const QString album = lg::test::freshFolder(QStringLiteral("album"));
 
+        // The first hand-over shows at once.
         d.handover.application_openFiles({a}, true);
+        QCOMPARE(d.batches, QList<QStringList>{{a}});
+        QVERIFY(d.openWithPath.isEmpty());
+        QCOMPARE(mainWindowNeverShown, 0);
+
+        // Those within a second of the one before join it, and show with the
+        // batch's earlier files once the second has passed; a folder is handed
+        // over once.
         clock.advance(400);
         d.handover.application_openFiles({b, QStringLiteral("relative.jpg"), folder + QStringLiteral("/gone.jpg")}, true);
         clock.advance(900);
-        d.handover.application_openFiles({c}, true);
-        QCOMPARE(d.openWithPath, (QStringList{a, b, c}));
+        d.handover.application_openFiles({album, c}, true);
+        QCOMPARE(d.openWithPath, (QStringList{b, album, c}));
         clock.advance(FileHandover::batchDelayMs - 1);
-        QVERIFY(d.batches.isEmpty());
+        QCOMPARE(d.batches.size(), 1);
         clock.advance(1);
 
-        QCOMPARE(d.batches.size(), 1);
-        QCOMPARE(d.batches.first(), (QStringList{a, b, c}));
+        QCOMPARE(d.batches.size(), 2);
+        QCOMPARE(d.batches.last(), (QStringList{a, b, album, c}));
         QVERIFY(d.openWithPath.isEmpty());
         QVERIFY(!d.timerForOpenwith);
-        QCOMPARE(mainWindowNeverShown, 0);
         QVERIFY(!openedFromFinder);   // the application was already running
 
-        // A later file starts a batch of its own.
-        d.handover.application_openFiles({a}, true);
+        // A later file starts a batch of its own, at once; a second with nothing
+        // joined shows nothing more.
+        clock.advance(5000);
+        d.handover.application_openFiles({b}, true);
+        QCOMPARE(d.batches.size(), 3);
+        QCOMPARE(d.batches.last(), QStringList{b});
         clock.advance(FileHandover::batchDelayMs);
-        QCOMPARE(d.batches.size(), 2);
-        QCOMPARE(d.batches.last(), QStringList{a});
+        QCOMPARE(d.batches.size(), 3);
+        QVERIFY(!d.timerForOpenwith);
     }
 
     void nothingOpensBeforeTheFirstRunIsOver()
@@ -296,6 +333,110 @@ private Q_SLOTS:
         mainWindow()->setContentViewController(contentHub());
         FileHandover::applicationWillTerminate();
         QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(QStringList()));
+    }
+
+    // A start with a file from the file manager shows it under the opened-files
+    // entry; the folders saved before are not in the tree, and a quit keeps them.
+    void aLaunchWithAFileKeepsTheSavedFolders()
+    {
+        laterRun();
+        QStringList saved;
+        for (const char *name : {"Trip", "Family", "Work"})
+            saved.append(lg::test::freshFolder(QString::fromLatin1(name)));
+        lg::Settings::setValue(savedRoots, saved);
+        const QString file =
+            lg::test::writeFile(lg::test::freshFolder(QStringLiteral("Downloads")) + QStringLiteral("/photo.jpg"));
+
+        lg::FakeClock clock;
+        AppDelegate delegate;
+        int quits = 0;
+        delegate.terminator = [&delegate, &quits] {
+            ++quits;
+            delegate.applicationWillTerminate();   // what the application's aboutToQuit runs
+        };
+        scheduleLaunch(delegate, {file});
+        QTRY_COMPARE(topLevelTitles(), QStringList{openedWithLabel});
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
+        settle();
+        QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(saved));
+
+        mainWindow()->menuBar()->findChild<QAction *>(QStringLiteral("menuItem_quit"))->trigger();
+        QCOMPARE(quits, 1);
+        QCOMPARE(lg::Settings::stringListValue(savedRoots), std::optional<QStringList>(saved));
+        clock.advance(FileHandover::batchDelayMs);
+    }
+
+    // A folder handed over at launch is monitored and listed without waiting
+    // for the batch to close.
+    void aLaunchWithAFolderListsItAtOnce()
+    {
+        laterRun();
+        const QString folder = lg::test::freshFolder(QStringLiteral("Holiday"));
+        for (const char *name : {"a.jpg", "b.jpg", "c.png"})
+            lg::test::writeFile(folder + QLatin1Char('/') + QLatin1String(name));
+
+        lg::FakeClock clock;   // never advanced: no timer of ours runs out
+        AppDelegate delegate;
+        lg::test::CaptureStdout capture;
+        scheduleLaunch(delegate, {folder});
+        QTRY_COMPARE(currentFolderURL, std::optional<QUrl>(QUrl::fromLocalFile(folder)));
+        QVERIFY(contentHub()->monitor);
+        QTRY_COMPARE(itemList.size(), 3);
+        const QByteArray printed = capture.finish();
+        QVERIFY2(printed.contains("Monitoring " + QUrl::fromLocalFile(folder).toString().toUtf8()), printed);
+        QCOMPARE(topLevelTitles(), QStringList{QStringLiteral("Holiday")});
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
+        QVERIFY(!openedFromFinder);
+    }
+
+    // A file handed over at launch shows in the viewer the same way.
+    void aLaunchWithAFileShowsItAtOnce()
+    {
+        laterRun();
+        const QString folder = lg::test::freshFolder(QStringLiteral("Mail"));
+        const QString file = folder + QStringLiteral("/attachment.png");
+        QImage picture(32, 24, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(file));
+
+        lg::FakeClock clock;
+        AppDelegate delegate;
+        scheduleLaunch(delegate, {file});
+        QTRY_COMPARE(viewerItemURL, std::optional<QUrl>(QUrl::fromLocalFile(file)));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
+        QCOMPARE(topLevelTitles(), QStringList{openedWithLabel});
+        QVERIFY(openedFileItems.size() == 1 && openedFileItems.first().url == QUrl::fromLocalFile(file));
+    }
+
+    // Three hand-overs within a second (one at launch, two from later starts)
+    // end in one entry that lists all three and focuses the first.
+    void threeHandOversWithinASecondEndInOneNode()
+    {
+        laterRun();
+        const QString folder = lg::test::freshFolder(QStringLiteral("Scans"));
+        QStringList files;
+        for (const char *name : {"1.jpg", "2.jpg", "3.jpg"})
+            files.append(lg::test::writeFile(folder + QLatin1Char('/') + QLatin1String(name)));
+
+        lg::FakeClock clock;
+        AppDelegate delegate;
+        scheduleLaunch(delegate, {files.at(0)});
+        QTRY_COMPARE(topLevelTitles(), QStringList{openedWithLabel});
+        clock.advance(500);
+        delegate.application_openFiles({files.at(1)});
+        clock.advance(500);
+        delegate.application_openFiles({files.at(2)});
+        clock.advance(FileHandover::batchDelayMs);
+        settle();
+
+        QCOMPARE(topLevelTitles(), QStringList{openedWithLabel});
+        QStringList listed;
+        for (const InitialDirectory &item : std::as_const(openedFileItems))
+            listed.append(item.url ? item.url->toLocalFile() : QString());
+        QCOMPARE(listed, files);
+        QCOMPARE(fileToFocus, std::optional<QUrl>(QUrl::fromLocalFile(files.first())));
+        QVERIFY(!delegate.timerForOpenwith);
     }
 
     void aSecondStartHandsItsFilesOver()
@@ -415,7 +556,7 @@ private Q_SLOTS:
         lg::test::CaptureStdout again;
         d.handover.application_openFiles({text, photo, folder}, true);
         again.finish();
-        QCOMPARE(d.openWithPath, (QStringList {photo, folder}));
+        QCOMPARE(d.batches, QList<QStringList>{(QStringList {photo, folder})});
     }
 };
 

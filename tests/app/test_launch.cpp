@@ -138,19 +138,44 @@ private Q_SLOTS:
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
     }
 
-    void firstRunMarkerMustBeAnInt()
+    // Any value under the key means a later run: the user's update choice and
+    // the version seen stay, and no "install" is sent. Only the Int the welcome
+    // screen stores skips that screen.
+    void anyFirstRunValueMeansALaterRun_data()
     {
-        // A marker of another type does not count: the welcome screen shows again.
-        lg::Settings::setValue(firstRunKey, QStringLiteral("1"));
+        QTest::addColumn<QVariant>("marker");
+        QTest::addColumn<bool>("welcome");
+        QTest::newRow("true") << QVariant(true) << true;
+        QTest::newRow("the text 1") << QVariant(QStringLiteral("1")) << true;
+        QTest::newRow("a fraction") << QVariant(1.5) << true;
+        QTest::newRow("an empty list") << QVariant(QStringList()) << true;
+        QTest::newRow("0") << QVariant(0) << false;
+        QTest::newRow("1") << QVariant(1) << false;
+    }
+    void anyFirstRunValueMeansALaterRun()
+    {
+        QFETCH(QVariant, marker);
+        QFETCH(bool, welcome);
+        lg::Settings::setValue(firstRunKey, marker);
+        lg::Settings::setValue(QStringLiteral("autocheckforupdate"), 0);
+        lg::Settings::setValue(QStringLiteral("lastVersion"), QStringLiteral("1.9"));
+        const QVariant stored = lg::Settings::value(firstRunKey);
         lg::FakeClock clock;
         Launch launch;
         launch.delegate.applicationDidFinishLaunching();
-        QCOMPARE(ScreenMode(currentScreenMode), ScreenWelcome);
-        clock.advance(10 * 1000);
-        QVERIFY(!launch.delegate.updater->isBusy());
+
+        QCOMPARE(lg::Settings::intValue(QStringLiteral("autocheckforupdate")), std::optional<int>(0));
+        QCOMPARE(lg::Settings::value(firstRunKey), stored);
+        QCOMPARE(ScreenMode(currentScreenMode), welcome ? ScreenWelcome : ScreenHome);
+        // The plain check the user chose runs as on every later run.
+        clock.advance(AppDelegate::updateCheckDelayMs);
+        QVERIFY(launch.delegate.updater->automaticallyChecksForUpdates());
+        QVERIFY(!launch.delegate.updater->automaticallyDownloadsUpdates());
+        // A later run's bookkeeping: 1.9 to 1.10 is an update, not an install.
+        QCOMPARE(lg::Settings::stringValue(QStringLiteral("lastVersion")), std::optional<QString>(QStringLiteral("1.10")));
         const QList<lg::test::HttpRequest> hits = launch.hitsUntilMarker();
         QCOMPARE(hits.size(), 1);
-        QCOMPARE(eventCategory(hits.first()), QStringLiteral("install"));
+        QCOMPARE(eventCategory(hits.first()), QStringLiteral("updated"));
     }
 
     void laterRunAppliesTheUpdatePolicy_data()

@@ -2,15 +2,20 @@
 // the selection, the record scan with its check points and progress steps; and
 // adding folders through the hub: the background add with its progress,
 // refusals and messages, the stop question, the empty-sidebar reset, the
-// selection that loads the content, the saved roots and handed-over files.
+// selection that loads the content, the saved roots and handed-over files, and
+// the button bar with the media-files panel.
+#include "app/FileHandover.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "controls/CursorButtons.h"
+#include "controls/PopoverMaxTypeVC.h"
 #include "model/FileServices.h"
 #include "model/FolderMonitor.h"
 #include "model/NameOrder.h"
+#include "platform/Panels.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
 #include "sidebar/BaseNode.h"
@@ -25,6 +30,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace sidebartest;
 
@@ -68,6 +75,37 @@ QStringList listedFolders(const QString &path)
     return names;
 }
 
+std::optional<QStringList> savedRoots()
+{
+    return lg::Settings::stringListValue(QStringLiteral("arrPaths"));
+}
+
+// Sets an environment variable for the life of the object, then puts it back.
+class EnvironmentChange
+{
+public:
+    EnvironmentChange(const char *name, const std::optional<QByteArray> &value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    ~EnvironmentChange()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_old;
+};
+
 BaseNode::Ptr child(const QString &title, bool leaf)
 {
     auto node = ChildNode::create();
@@ -88,7 +126,11 @@ private Q_SLOTS:
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
         lg::Settings::remove(QStringLiteral("arrPaths"));
     }
-    void cleanup() { lg::Alert::setResponder({}); }
+    void cleanup()
+    {
+        lg::Alert::setResponder({});
+        lg::Panels::setOpenResponder({});
+    }
     void cleanupTestCase() { resetSharedState(); }
 
     void nodesKeepTheirValuesThroughCodingAndCopying()
@@ -570,6 +612,156 @@ private Q_SLOTS:
         QCOMPARE(titles(sidebar->contents()), QStringList({"Album", openedWithLabel, "Handed"}));
         sidebar->revealFolderOfFile({album});
         QCOMPARE(sidebar->treeController->selectionIndexPath(), IndexPath({0}));
+    }
+
+    // The button bar's fourth button opens the media-files panel; the files
+    // chosen there show as the open-files command shows them.
+    void mediaFilesButtonShowsTheChosenFiles()
+    {
+        contentHub();
+        sideMenuvc *sidebar = sidebarController();
+        const QString album = makeTree(QStringLiteral("Album"), {});
+        QVERIFY(addAndWait(sidebar, {album}));
+        const QString inAlbum = lg::test::writeFile(album + QStringLiteral("/in.jpg"));
+        const QString loose = lg::test::freshFolder(QStringLiteral("Loose"));
+        const QString photo = lg::test::writeFile(loose + QStringLiteral("/a.jpg"));
+        const QString clip = lg::test::writeFile(loose + QStringLiteral("/b.MOV"));
+        const QString text = lg::test::writeFile(loose + QStringLiteral("/notes.txt"));
+
+        // Shown beside the other three, with its hint.
+        buttoncursor *button = sidebar->btnShowFiles;
+        QVERIFY(button && button->parentWidget() == sidebar->btnAddPhotoLibrary->parentWidget());
+        QVERIFY(button->isVisibleTo(sidebar));
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(button, &enter);
+        QCOMPARE(sidebar->tooltipVc->messageValue, QStringLiteral("Open Media Files"));
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(button, &leave);
+
+        QList<lg::OpenPanelSpec> asked;
+        QList<QUrl> answer{folderUrl(text), folderUrl(photo), folderUrl(clip)};
+        lg::Panels::setOpenResponder([&asked, &answer](const lg::OpenPanelSpec &spec) {
+            asked.append(spec);
+            return answer;
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(titles(sidebar->contents()), QStringList({"Album", openedWithLabel}));
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().chooseFiles && !asked.first().chooseDirectories);
+        QVERIFY(asked.first().allowsMultipleSelection && !asked.first().showsHiddenFiles);
+        QVERIFY(asked.first().nameFilters.isEmpty());
+        // The text file is left out; the first media file is the one to focus.
+        QCOMPARE(openedFileItems.size(), 2);
+        QCOMPARE(openedFileItems.at(0).url, std::optional<QUrl>(folderUrl(photo)));
+        QVERIFY(openedFileItems.at(0).isImage && !openedFileItems.at(1).isImage);
+        QCOMPARE(sidebar->treeController->selectionIndexPath(), IndexPath({1}));
+        QCOMPARE(fileToFocus, std::optional<QUrl>(folderUrl(photo)));
+
+        // A file in a sidebar folder selects that folder; a cancelled panel
+        // changes nothing.
+        answer = {folderUrl(inAlbum)};
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(sidebar->treeController->selectionIndexPath(), IndexPath({0}));
+        QCOMPARE(fileToFocus, std::optional<QUrl>(folderUrl(inAlbum)));
+        answer = {};
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE(asked.size(), 3);
+        lg::test::settle();
+        QCOMPARE(sidebar->treeController->selectionIndexPath(), IndexPath({0}));
+        QCOMPARE(openedFileItems.size(), 2);
+    }
+
+    // The folder list is saved whenever the top-level folders change, without
+    // waiting for a quit; the entry of opened files is never part of it.
+    void rootsAreSavedWhenTheyChange()
+    {
+        contentHub();
+        sideMenuvc *sidebar = sidebarController();
+        const QString a = makeTree(QStringLiteral("Alpha"), {"1"});
+        const QString b = makeTree(QStringLiteral("Beta"), {});
+        QVERIFY(addAndWait(sidebar, {a, b}));
+        QTRY_COMPARE(savedRoots(), std::optional<QStringList>(QStringList{a, b}));
+
+        sidebar->revealFolderOfFile({lg::test::writeFile(lg::test::freshFolder(QStringLiteral("Out")) +
+                                                         QStringLiteral("/x.jpg"))});
+        lg::test::settle();
+        QCOMPARE(titles(sidebar->contents()), QStringList({"Alpha", "Beta", openedWithLabel}));
+        QCOMPARE(savedRoots(), std::optional<QStringList>(QStringList{a, b}));
+
+        // Renamed in the sidebar.
+        const QString renamed = lg::Paths::clean(QFileInfo(a).absolutePath() + QStringLiteral("/Alpha 2"));
+        sidebar->didEditTextField({0}, QStringLiteral("Alpha 2"));
+        QVERIFY(QFileInfo(renamed).isDir());
+        QTRY_COMPARE(savedRoots(), std::optional<QStringList>(QStringList{renamed, b}));
+
+        // Removed with the button.
+        answerWith({QStringLiteral("OK")});
+        sidebar->treeController->setSelectionIndexPath({1});
+        sidebar->btnRemoveBookmark->click();
+        QTRY_COMPARE(titles(sidebar->contents()), QStringList({"Alpha 2", openedWithLabel}));
+        QTRY_COMPARE(savedRoots(), std::optional<QStringList>(QStringList{renamed}));
+    }
+
+    // A start that went straight to handed-over files (no folders chosen on
+    // the home screen) keeps the folders saved before: in the list whenever
+    // it is saved, joined by those added meanwhile, and offered at home when
+    // the tree empties.
+    void foldersSavedBeforeSurviveAStartWithHandedOverFiles()
+    {
+        const QStringList before{makeTree(QStringLiteral("Trip"), {}), makeTree(QStringLiteral("Family"), {})};
+        lg::Settings::setValue(QStringLiteral("arrPaths"), before);
+        lg::Settings::setValue(firstRunKey, 1);
+        mainWindow()->showhomevc();
+        const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("Mail")) +
+                                                 QStringLiteral("/p.jpg"));
+        QStringList openWithPath;
+        lg::Timer *timerForOpenwith = nullptr;
+        FileHandover handover(openWithPath, timerForOpenwith);
+        handover.application_openFiles({file}, true);
+        lg::test::settle();
+        sideMenuvc *sidebar = sidebarController();
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
+        QCOMPARE(titles(sidebar->contents()), QStringList{openedWithLabel});
+        QCOMPARE(savedRoots(), std::optional<QStringList>(before));
+        FileHandover::applicationWillTerminate();
+        QCOMPARE(savedRoots(), std::optional<QStringList>(before));
+
+        // A folder added meanwhile joins them; one of them added again is
+        // listed once.
+        const QString added = makeTree(QStringLiteral("New"), {});
+        QVERIFY(addAndWait(sidebar, {added, before.at(1)}));
+        QTRY_COMPARE(savedRoots(), std::optional<QStringList>(QStringList{before.at(0), added, before.at(1)}));
+
+        // Every entry removed: the home screen offers the folders never shown.
+        answerWith({QStringLiteral("OK")});
+        while (!sidebar->contents().isEmpty()) {
+            sidebar->treeController->setSelectionIndexPath({0});
+            sidebar->btnremove();
+            lg::test::settle();
+        }
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
+        lg::test::settle();
+        QCOMPARE(savedRoots(), std::optional<QStringList>(QStringList{before.at(0)}));
+    }
+
+    // Started without USER and LOGNAME (a service, a cron job), the message
+    // about folders outside the home folder names the login user.
+    void outsideHomeMessageNamesTheLoginUser()
+    {
+        const passwd *entry = ::getpwuid(::getuid());
+        QVERIFY(entry && entry->pw_name);
+        const QString login = QString::fromLocal8Bit(entry->pw_name);
+        QVERIFY(QFileInfo(lg::Paths::home()).fileName() != login);   // the test home is named otherwise
+        EnvironmentChange user("USER", std::nullopt);
+        EnvironmentChange logname("LOGNAME", std::nullopt);
+
+        contentHub();
+        sideMenuvc *sidebar = sidebarController();
+        QTemporaryDir outside(QDir::tempPath() + QStringLiteral("/lg-outside-XXXXXX"));
+        QVERIFY(addAndWait(sidebar, {outside.path()}));
+        QCOMPARE(shownTitles().size(), 1);
+        QVERIFY2(shownTitles().first().endsWith(QStringLiteral("User folder (") + login + QStringLiteral(") can be added.")),
+                 qPrintable(shownTitles().first()));
     }
 
     void addsAskedForWhileOneRunsFollowIt()

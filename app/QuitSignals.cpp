@@ -1,0 +1,74 @@
+#include "app/QuitSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// [0] is written by the handler, [1] read on the main thread; -1 when none.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void forwardSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // Async-signal-safe; a full pipe (signals faster than they are read) drops
+    // the repeat, which asks for the same quit.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+const int QuitSignals::handledSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("QuitSignals"));
+    if (signalPipe[0] != -1) {
+        std::fprintf(stderr, "Termination signals are already handled\n");
+        return;
+    }
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
+        std::perror("Termination signals cannot be handled");
+        signalPipe[0] = signalPipe[1] = -1;
+        return;
+    }
+    m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::readSignals);
+
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : handledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+QuitSignals::~QuitSignals()
+{
+    if (!m_notifier)
+        return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : handledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+}
+
+void QuitSignals::readSignals()
+{
+    unsigned char byte = 0;
+    while (::read(signalPipe[1], &byte, 1) == 1)
+        Q_EMIT quitRequested(int(byte));
+}

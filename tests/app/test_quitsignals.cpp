@@ -1,0 +1,181 @@
+// Termination signals quit the way the Quit command does: in the test program
+// itself, and in the application started with a folder and then sent a signal
+// (logout, Ctrl+C, a closed terminal), which must end cleanly with the folder
+// list saved; killed outright, it keeps what was saved when the list changed.
+#include "app/QuitSignals.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QUrl>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+// The application built beside the test programs.
+QString applicationPath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lumengallery"));
+}
+
+// The folder list in a settings file; none when the file or the key is missing.
+std::optional<QStringList> savedRootsIn(const QString &settingsFile)
+{
+    QFile file(settingsFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
+    if (!settings.value(QStringLiteral("arrPaths")).isArray())
+        return std::nullopt;
+    QStringList roots;
+    for (const QJsonValue &value : settings.value(QStringLiteral("arrPaths")).toArray())
+        roots.append(value.toString());
+    return roots;
+}
+
+// The application in a home of its own: a later run with one folder saved.
+struct Child
+{
+    QString home;
+    QString settingsFile;
+    QString saved;
+    QProcess process;
+    QByteArray output;
+
+    explicit Child(const QString &name)
+    {
+        home = lg::test::freshFolder(name);
+        for (const char *sub : {"/.config/lumengallery", "/.cache", "/.local/share", "/.local/state", "/.runtime"})
+            QDir().mkpath(home + QLatin1String(sub));
+        QFile::setPermissions(home + QStringLiteral("/.runtime"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        saved = home + QStringLiteral("/Trip");
+        QDir().mkpath(saved);
+        settingsFile = home + QStringLiteral("/.config/lumengallery/lumengallery.json");
+        const QJsonObject settings{{QStringLiteral("Firstrun"), 1},
+                                   {QStringLiteral("startstatus"), false},
+                                   {QStringLiteral("autocheckforupdate"), 2},
+                                   {QStringLiteral("arrPaths"), QJsonArray{saved}}};
+        lg::test::writeFile(settingsFile, QJsonDocument(settings).toJson());
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/.runtime"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&process, &QProcess::readyRead, &process, [this] { output += process.readAll(); });
+    }
+    ~Child()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+
+} // namespace
+
+class TestQuitSignals : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void aSignalAsksForAQuitOnTheMainThread_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void aSignalAsksForAQuitOnTheMainThread()
+    {
+        QFETCH(int, signalNumber);
+        QuitSignals handler;
+        QVERIFY(handler.isInstalled());
+        QSignalSpy quit(&handler, &QuitSignals::quitRequested);
+        QCOMPARE(::kill(::getpid(), signalNumber), 0);
+        QVERIFY(quit.isEmpty());   // nothing runs inside the signal handler
+        QTRY_COMPARE(quit.count(), 1);
+        QCOMPARE(quit.first().first().toInt(), signalNumber);
+    }
+
+    void oneHandlerAtATimeAndTheDefaultsComeBack()
+    {
+        {
+            QuitSignals first;
+            QuitSignals second;
+            QVERIFY(first.isInstalled());
+            QVERIFY(!second.isInstalled());
+        }
+        // The second one's end took nothing from the first; the first's end
+        // put the default back.
+        for (int signalNumber : QuitSignals::handledSignals) {
+            struct sigaction now {};
+            QCOMPARE(::sigaction(signalNumber, nullptr, &now), 0);
+            QVERIFY(now.sa_handler == SIG_DFL);
+        }
+        QuitSignals again;
+        QVERIFY(again.isInstalled());
+    }
+
+    void theApplicationKeepsItsFoldersWhenEnded_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+    void theApplicationKeepsItsFoldersWhenEnded()
+    {
+        QFETCH(int, signalNumber);
+        const QString program = applicationPath();
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program + QStringLiteral(" is not built")));
+        Child child(QStringLiteral("child-") + QString::fromLatin1(QTest::currentDataTag()));
+        // Started with a folder from the file manager, which joins the folder
+        // saved before.
+        const QString handed = child.home + QStringLiteral("/Holiday");
+        QVERIFY(QDir().mkpath(handed));
+        QImage picture(16, 12, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QVERIFY(picture.save(handed + QStringLiteral("/a.png")));
+        child.process.start(program, {handed});
+        QVERIFY(child.process.waitForStarted(10000));
+        const QByteArray monitoring = "Monitoring " + QUrl::fromLocalFile(handed).toString().toUtf8();
+        QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains(monitoring), child.output.constData(), 30000);
+        const QStringList expected{child.saved, handed};
+
+        if (signalNumber == SIGKILL) {
+            // No quit at all: the list was saved when the folder came in.
+            QTRY_COMPARE_WITH_TIMEOUT(savedRootsIn(child.settingsFile), std::optional<QStringList>(expected), 10000);
+            QCOMPARE(::kill(pid_t(child.process.processId()), SIGKILL), 0);
+            QVERIFY(child.process.waitForFinished(10000));
+            QCOMPARE(child.process.exitStatus(), QProcess::CrashExit);
+        } else {
+            QCOMPARE(::kill(pid_t(child.process.processId()), signalNumber), 0);
+            QVERIFY(child.process.waitForFinished(30000));
+            QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
+            QCOMPARE(child.process.exitCode(), 0);
+        }
+        QCOMPARE(savedRootsIn(child.settingsFile), std::optional<QStringList>(expected));
+    }
+};
+
+LG_TEST(TestQuitSignals)
+#include "test_quitsignals.moc"

@@ -27,6 +27,7 @@
 #include "viewer/ViewerFixtures.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
+#include "viewer/editImagevc.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
 
@@ -961,9 +962,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("reloaded");   // the folder watch has listed the folder again
         for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu",
-                                 "deleteItem_menu", "itemMoveTO_menu", "rotateLeft90", "flipVertical"})
+                                 "deleteItem_menu", "itemMoveTO_menu", "rotateLeft90", "flipVertical", "btneditImage"})
             QTest::addRow("%s, before the reload", name) << QString::fromLatin1(name) << false;
-        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu"})
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu", "btneditImage"})
             QTest::addRow("%s, after the reload", name) << QString::fromLatin1(name) << true;
     }
     void commandsOnAFileThatWentOutsideSayItIsNoLongerThere()
@@ -989,10 +990,15 @@ private Q_SLOTS:
             QTRY_COMPARE(selectedItemIndex, -1);
         }
         copiedURLs.clear();
-        viewer->menuWillOpen();
-        QAction *action = menuAction(viewer, command.toLatin1().constData());
-        QVERIFY(action && action->isEnabled());
-        action->trigger();
+        if (command == QLatin1String("btneditImage")) {
+            viewer->btneditImage->click();
+            QVERIFY(!editImageController || !editImageController->isVisible());
+        } else {
+            viewer->menuWillOpen();
+            QAction *action = menuAction(viewer, command.toLatin1().constData());
+            QVERIFY(action && action->isEnabled());
+            action->trigger();
+        }
         QTRY_VERIFY(!isBusy);
         const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
         QCOMPARE(said.size(), 1);

@@ -347,8 +347,13 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         taken();
         return false;
     }
-    if (!info.exists() && !info.isSymLink())
-        return false;   // vanished since the listing
+    if (!info.exists() && !info.isSymLink()) {
+        // Renamed, moved or deleted by another program since the listing.
+        showRenameSheet(window, QStringLiteral("The item \u201C") + current
+                                    + QStringLiteral("\u201D is no longer there. It may have been renamed, moved or "
+                                                     "deleted by another program."));
+        return false;
+    }
     const lg::FileOpResult result = lg::renameItem(path, typed);
     if (result.error == lg::FileOpError::TargetExists) {
         taken();

@@ -694,6 +694,22 @@ private Q_SLOTS:
         QTest::keyClick(kept, Qt::Key_Return);
         QTRY_COMPARE(filesIn(folder), (QStringList{"a.jpg", "c.jpg", "holiday.jpg"}));
         QVERIFY(lg::Alert::shownAlerts().isEmpty());
+
+        // A file renamed outside before the folder reloads: the rename says so.
+        QVERIFY(reload());
+        view->setFocus();
+        view->setCurrentIndex(model->index(model->rowOfPath(folder + "/c.jpg"), 0));
+        QTest::keyClick(view, Qt::Key_F2);
+        auto *third = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(third);
+        QVERIFY(QFile::rename(folder + "/c.jpg", folder + "/theirs.jpg"));
+        third->setText(QStringLiteral("mine.jpg"));
+        QTest::keyClick(third, Qt::Key_Return);
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title,
+                 QStringLiteral("The item \u201Cc.jpg\u201D is no longer there. It may have been renamed, moved or "
+                                "deleted by another program."));
+        QCOMPARE(filesIn(folder), (QStringList{"a.jpg", "holiday.jpg", "theirs.jpg"}));
     }
 
     void filesDroppedOnTheGridAreCopiedAfterTheSearchQuestion()

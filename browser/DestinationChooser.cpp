@@ -19,7 +19,10 @@ void chooseDestinationFolder(QWidget *parent, const QString &prompt,
     spec.prompt = prompt;
     lg::Panels::open(parent, spec, [done = std::move(done)](const QList<QUrl> &urls) {
         if (urls.isEmpty()) {
-            contentHub()->hideBusyLoader();
+            // The overlay goes back to its working form for what comes next.
+            mainvc *hub = contentHub();
+            hub->isonlyalert = false;
+            hub->hideBusyLoader();
             done(std::nullopt);
             return;
         }

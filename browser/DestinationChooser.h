@@ -11,8 +11,8 @@ class QWidget;
 
 // Asks for one folder (no files, hidden folders not listed) with prompt on the
 // confirming button ("Move", "Copy"). done gets the folder, or none when the
-// user cancelled; a cancel also hides the hub's busy overlay, which the caller
-// showed before.
+// user cancelled; a cancel also clears the hub's isonlyalert and hides its busy
+// overlay, which the caller showed in its alert form before.
 void chooseDestinationFolder(QWidget *parent, const QString &prompt,
                              std::function<void(std::optional<QUrl> folder)> done);
 

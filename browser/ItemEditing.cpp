@@ -24,6 +24,8 @@
 #include <QMouseEvent>
 #include <QTextStream>
 
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -256,6 +258,58 @@ private:
     QPoint m_pressPoint;
 };
 
+// The rename under way, by file, while the model is reset: a reload of the
+// folder closes every editor, and the edit goes on where that file is now.
+struct KeptEdit
+{
+    QString path;
+    QString text;
+    int cursor = 0;
+    int selectionStart = -1;
+    int selectionLength = 0;
+    bool focused = false;
+};
+
+void keepEditingThroughResets(QAbstractItemView *view, ShownItemsModel *model, int column)
+{
+    auto kept = std::make_shared<std::optional<KeptEdit>>();
+    QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, view, [view, model, kept, column] {
+        kept->reset();
+        for (QLineEdit *line : view->viewport()->findChildren<QLineEdit *>(QStringLiteral("renameEditor"))) {
+            const QString path = line->property(pathProperty).toString();
+            const int row = model->rowOfPath(path);
+            // Only the editor the view has open now, not one on its way out.
+            if (path.isEmpty() || row < 0 || view->indexWidget(model->index(row, column)) != line)
+                continue;
+            *kept = KeptEdit{path, line->text(), line->cursorPosition(), line->selectionStart(),
+                             int(line->selectedText().size()), line->hasFocus()};
+            return;
+        }
+    });
+    // Connected after the view's own handling of the reset (which drops the
+    // editor without committing it) and after the selection came back.
+    QObject::connect(model, &QAbstractItemModel::modelReset, view, [view, model, kept, column] {
+        const std::optional<KeptEdit> edit = std::exchange(*kept, std::nullopt);
+        if (!edit)
+            return;
+        const int row = model->rowOfPath(edit->path);
+        if (row < 0)
+            return;   // the file is gone: there is nothing left to rename
+        const QModelIndex index = model->index(row, column);
+        view->edit(index);
+        auto *line = qobject_cast<QLineEdit *>(view->indexWidget(index));
+        if (!line || line->property(pathProperty).toString() != edit->path)
+            return;
+        line->setText(edit->text);
+        if (edit->selectionStart >= 0 && edit->selectionLength > 0)
+            line->setSelection(edit->selectionStart, edit->selectionLength);
+        else
+            line->setCursorPosition(edit->cursor);
+        if (edit->focused)
+            line->setFocus(Qt::OtherFocusReason);
+    });
+}
+
 } // namespace
 
 void installItemEditing(QAbstractItemView *view, bool grid)
@@ -264,6 +318,8 @@ void installItemEditing(QAbstractItemView *view, bool grid)
         view->setItemDelegate(new RenamingGridDelegate(view));
     else
         view->setItemDelegateForColumn(ShownItemsModel::NameColumn, new RenamingListDelegate(view));
+    if (auto *model = qobject_cast<ShownItemsModel *>(view->model()))
+        keepEditingThroughResets(view, model, grid ? 0 : int(ShownItemsModel::NameColumn));
     view->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     view->viewport()->setAcceptDrops(true);
     auto *filter = new DragAndDrop(view, grid);
@@ -291,8 +347,13 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         taken();
         return false;
     }
-    if (!info.exists() && !info.isSymLink())
-        return false;   // vanished since the listing
+    if (!info.exists() && !info.isSymLink()) {
+        // Renamed, moved or deleted by another program since the listing.
+        showRenameSheet(window, QStringLiteral("The item \u201C") + current
+                                    + QStringLiteral("\u201D is no longer there. It may have been renamed, moved or "
+                                                     "deleted by another program."));
+        return false;
+    }
     const lg::FileOpResult result = lg::renameItem(path, typed);
     if (result.error == lg::FileOpError::TargetExists) {
         taken();

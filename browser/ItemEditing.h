@@ -3,9 +3,10 @@
 //
 // Rename: clicking the name of the selected item (or F2) opens an editor that
 // is bound to the item's file path when editing starts, so a reload during
-// the edit never renames another file. Ending the edit renames the file in its
-// folder without ever replacing anything; a taken name or an invalid one
-// ("/", NUL, "." or "..") is refused with a sheet.
+// the edit never renames another file; the editor, with what was typed, opens
+// again on that file's row after the reload. Ending the edit renames the file
+// in its folder without ever replacing anything; a taken name, an invalid one
+// ("/", NUL, "." or "..") or a file gone meanwhile is refused with a sheet.
 //
 // Drag and drop: dragged items leave as file URLs (text/uri-list plus the
 // file managers' own list); files dropped from other programs go to the

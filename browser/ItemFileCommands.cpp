@@ -107,12 +107,16 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
     return out;
 }
 
-QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results)
+QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results, TransferKind kind)
 {
     QList<lg::FileOpResult> failures;
-    for (const lg::FileOpResult &result : results)
-        if (!result.ok() && result.error != lg::FileOpError::SourceMissing && result.error != lg::FileOpError::SameFile)
-            failures.append(result);
+    for (const lg::FileOpResult &result : results) {
+        if (result.ok() || result.error == lg::FileOpError::SameFile)
+            continue;
+        if (result.error == lg::FileOpError::SourceMissing && kind == TransferKind::Trash)
+            continue;
+        failures.append(result);
+    }
     return failures;
 }
 
@@ -137,7 +141,7 @@ QWidget *ItemFileCommands::window() const
 
 void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
                                 ClashMode mode, bool currentFolderSheet, std::function<void()> done,
-                                std::shared_ptr<lg::FileBatch> batch)
+                                std::shared_ptr<lg::FileBatch> batch, bool fromClipboard)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
@@ -152,23 +156,31 @@ void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, c
                 listed.append(item.file->url.fileName());
     const int generation = ++m_generation;
     QPointer<ItemFileCommands> self(this);
-    lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, generation,
+    lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, fromClipboard, generation,
                       done = std::move(done), batch = std::move(batch)] {
         TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch);
-        lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, generation, done] {
+        lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, fromClipboard,
+                    generation, done] {
             if (!self || generation != self->m_generation) {
                 isFileOperationRunning = false;
                 return;
             }
-            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, done);
+            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, fromClipboard, done);
         });
     });
 }
 
-void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
-                                   bool currentFolderSheet, const std::function<void()> &done)
+void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
+                                   bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done)
 {
     isFileOperationRunning = false;
+    // An item that went while a question or the folder panel was open stays
+    // where it went: the user is told, in the words of where it came from.
+    const QString missing = fromClipboard ? QStringLiteral("The item is no longer where it was copied or cut from.")
+                                          : QStringLiteral("The item is no longer where it was when it was chosen.");
+    for (lg::FileOpResult &result : outcome.results)
+        if (result.error == lg::FileOpError::SourceMissing && kind != TransferKind::Trash)
+            result.message = missing;
     int succeeded = 0;
     for (const lg::FileOpResult &result : outcome.results) {
         if (result.ok())
@@ -189,6 +201,7 @@ void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind 
     m_pendingFolder = targetFolder;
     m_pendingKind = kind;
     m_pendingCurrentFolder = currentFolderSheet;
+    m_pendingFromClipboard = fromClipboard;
     QPointer<ItemFileCommands> self(this);
     const auto next = [self, done] {
         if (self && !self->m_pending.isEmpty())
@@ -200,7 +213,8 @@ void ItemFileCommands::finishBatch(const TransferOutcome &outcome, TransferKind 
         if (self)
             Q_EMIT self->batchFinished();
     };
-    if (const std::optional<lg::FailureSummary> summary = lg::failureSummary(reportableFailures(outcome.results))) {
+    if (const std::optional<lg::FailureSummary> summary =
+            lg::failureSummary(reportableFailures(outcome.results, kind))) {
         showAlertForm();
         lg::AlertSpec spec;
         spec.title = summary->title;
@@ -242,9 +256,11 @@ void ItemFileCommands::alertSameFile()
     const QString folder = m_pendingFolder;
     const TransferKind kind = m_pendingKind;
     const bool currentFolderSheet = m_pendingCurrentFolder;
+    const bool fromClipboard = m_pendingFromClipboard;
     const std::shared_ptr<lg::FileBatch> batch = m_pendingBatch;
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, batch](int button) {
+    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, fromClipboard,
+                                     batch](int button) {
         contentHub()->isonlyalert = false;
         const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
         if (!self || choice < 0 || choice > 1) {
@@ -252,7 +268,7 @@ void ItemFileCommands::alertSameFile()
             return;
         }
         self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
-                       currentFolderSheet, {}, batch);
+                       currentFolderSheet, {}, batch, fromClipboard);
     });
 }
 
@@ -315,10 +331,14 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
                             [self, paths, move](std::optional<QUrl> chosen) {
-        if (!chosen || !self)
-            return;
+        if (!chosen)
+            return;   // the chooser has put the overlay away
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
+        if (!self) {
+            hub->hideBusyLoader();
+            return;
+        }
         const QString destination = chosen->toLocalFile();
         if (destination.isEmpty() || !QFileInfo(destination).isDir()) {
             hub->hideBusyLoader();
@@ -369,7 +389,7 @@ void ItemFileCommands::pasteItems()
     const TransferKind kind = clip.cut ? TransferKind::Move : TransferKind::Copy;
     const std::optional<lg::FailureSummary> summary = lg::failureSummary(gone);
     if (!summary) {
-        runBatch(kind, sources, folder, ClashMode::Collect, true);
+        runBatch(kind, sources, folder, ClashMode::Collect, true, {}, {}, true);
         return;
     }
     for (const lg::FileOpResult &result : std::as_const(gone)) {
@@ -384,7 +404,7 @@ void ItemFileCommands::pasteItems()
         hub->isonlyalert = false;
         hub->hideBusyLoader();
         if (self && !sources.isEmpty())
-            self->runBatch(kind, sources, folder, ClashMode::Collect, true);
+            self->runBatch(kind, sources, folder, ClashMode::Collect, true, {}, {}, true);
     });
 }
 

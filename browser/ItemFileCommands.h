@@ -50,8 +50,11 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
                             std::shared_ptr<lg::FileBatch> batch = {});
 
 // The results worth telling the user about: failures other than a clash that
-// the sheet settles, a vanished source or a replace of an item by itself.
-QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results);
+// the sheet settles or a replace of an item by itself. A source that vanished
+// counts for copies and moves (the item stayed where it went, not where the
+// user asked), not for the Trash (it is gone either way).
+QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results,
+                                           TransferKind kind = TransferKind::Copy);
 
 class ItemFileCommands : public QObject
 {
@@ -74,10 +77,12 @@ public:
     bool acceptDrop(const QList<QUrl> &urls);
 
     // Runs a batch behind the overlay; then the common ending, with clashes
-    // going to the same-name sheet for targetFolder. Public for the benchmark.
+    // going to the same-name sheet for targetFolder. fromClipboard: the sources
+    // were copied or cut (a source gone meanwhile is said in those words).
+    // Public for the benchmark.
     void runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder, ClashMode mode,
                   bool currentFolderSheet, std::function<void()> done = {},
-                  std::shared_ptr<lg::FileBatch> batch = {});
+                  std::shared_ptr<lg::FileBatch> batch = {}, bool fromClipboard = false);
 
     // The same-name sheet for the pending clashes.
     void alertSameFile();
@@ -87,8 +92,8 @@ Q_SIGNALS:
     void batchFinished();
 
 private:
-    void finishBatch(const TransferOutcome &outcome, TransferKind kind, const QString &targetFolder,
-                     bool currentFolderSheet, const std::function<void()> &done);
+    void finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
+                     bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done);
     // The questions of a drop (the search one, then Copy or Move), the overlay up.
     void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
@@ -101,5 +106,6 @@ private:
     QString m_pendingFolder;
     TransferKind m_pendingKind = TransferKind::Copy;
     bool m_pendingCurrentFolder = true;
+    bool m_pendingFromClipboard = false;
     int m_generation = 0;
 };

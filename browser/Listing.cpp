@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/InfoPane.h"
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMutex>
 #include <QPointer>
 #include <QSemaphore>
@@ -268,10 +270,35 @@ void applySortAndSearchAfterListing(const std::function<void()> &reloadView)
     reloadView();
 }
 
+namespace {
+
+bool hasCurrentItem()
+{
+    return selectedItemIndex >= 0 && selectedItemIndex < activeItemList().size();
+}
+
+} // namespace
+
+void showNoCurrentItem()
+{
+    sideMenuvc *sidebar = sidebarController();
+    if (itemList.isEmpty()) {
+        sidebar->updatePreviewThumbnail();   // empties it, and drops a picture on its way
+    } else {
+        sidebar->imgviewThumbnail->clear();
+        sidebar->video_icon->hide();
+    }
+    InfoPane::instance()->fillForPath(QString());
+}
+
 void focusRequestedFileOrRefreshPreview()
 {
     if (!focusFileAfterReload) {
         sidebarController()->updatePreviewThumbnail();
+        // The preview keeps its picture for no current item; after a load
+        // that would be a file of another folder, or one that has gone.
+        if (!hasCurrentItem())
+            showNoCurrentItem();
         return;
     }
     focusFileAfterReload = false;

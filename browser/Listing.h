@@ -49,5 +49,10 @@ bool isListingPending();
 void applySortAndSearchAfterListing(const std::function<void()> &reloadView);
 
 // The focus request (focusFileAfterReload), when there is one; otherwise the
-// sidebar's preview is refreshed.
+// sidebar's preview is refreshed, and with no current item (an empty listing,
+// or the current file gone) the preview and the information pane are emptied.
 void focusRequestedFileOrRefreshPreview();
+
+// Empties the sidebar's preview and the information pane: there is no current
+// item. Main thread.
+void showNoCurrentItem();

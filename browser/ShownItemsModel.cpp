@@ -5,6 +5,8 @@
 #include "model/FileServices.h"
 
 #include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLocale>
 #include <QtConcurrent>
@@ -348,6 +350,21 @@ struct KeptSelection
     bool capturing = false;
 };
 
+// Whether the rows hold files of the current folder. A view switched to
+// while another folder is being loaded (from the viewer, say) shows the old
+// folder's list once more; its selection belongs to that folder.
+bool rowsAreOfCurrentFolder(const ShownItemsModel *model)
+{
+    if (!currentFolderURL || !currentFolderURL->isLocalFile() || model->rowCount() == 0)
+        return true;
+    const QString folder = QDir::cleanPath(currentFolderURL->toLocalFile());
+    // A Photos library's pictures lie deeper in the package, or outside it.
+    if (QFileInfo(folder).suffix().toLower() == QLatin1String("photoslibrary"))
+        return true;
+    const QString path = model->keyAt(0).path;
+    return path.isEmpty() || QDir::cleanPath(QFileInfo(path).absolutePath()) == folder;
+}
+
 } // namespace
 
 void keepSelectionByPath(QAbstractItemView *view, ShownItemsModel *model, std::function<bool()> isShown,
@@ -356,7 +373,8 @@ void keepSelectionByPath(QAbstractItemView *view, ShownItemsModel *model, std::f
     auto kept = std::make_shared<KeptSelection>();
     QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, view, [view, model, kept, isShown] {
         // The rows still hold the files they showed; the folder may be a new one.
-        const bool sameFolder = !kept->folderKnown || kept->folder == currentFolderURL;
+        const bool sameFolder = (!kept->folderKnown || kept->folder == currentFolderURL)
+                                && rowsAreOfCurrentFolder(model);
         kept->selected.clear();
         kept->current.clear();
         kept->selectedItem.clear();

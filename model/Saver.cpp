@@ -426,9 +426,11 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
                                   .arg(QFileInfo(path).fileName()));
         }
     });
-    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource] {
+    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata] {
         QString error;
-        const lg::PictureMetadata metadata = source.isEmpty() ? lg::PictureMetadata() : lg::PictureMetadata::read(source);
+        const lg::PictureMetadata metadata = held ? *held
+                                             : source.isEmpty() ? lg::PictureMetadata()
+                                                                : lg::PictureMetadata::read(source);
         const bool ok = writeImage(image, path, choice, &error, metadata);
         return std::make_pair(ok, error);
     }));

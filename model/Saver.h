@@ -76,6 +76,9 @@ public:
     // picture carries, read just before the write (so a copy saved over that
     // very file keeps it); none when empty.
     QString metadataSource;
+    // The metadata itself, written instead of metadataSource's when set (the
+    // file it came from may have gone since it was read).
+    std::optional<lg::PictureMetadata> metadata;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);

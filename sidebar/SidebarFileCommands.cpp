@@ -453,8 +453,13 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
         showRefusal(taken);
         return;
     }
-    if (!QFileInfo::exists(oldPath))
+    // Renamed, moved or deleted by another program while the name was typed.
+    if (!QFileInfo::exists(oldPath)) {
+        showRefusal(QStringLiteral("The folder \u201C%1\u201D is no longer there. It may have been renamed, moved "
+                                   "or deleted by another program.")
+                        .arg(node->nodeTitle()));
         return;
+    }
     const lg::FileOpResult renamed = lg::renameItem(oldPath, newName);
     if (!renamed.ok()) {
         printLine(renamed.message);

@@ -8,6 +8,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/Listing.h"
 #include "browser/ViewController.h"
 #include "platform/Alert.h"
 #include "platform/Clipboard.h"
@@ -70,13 +71,40 @@ int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
     return -1;
 }
 
+bool existsOrLink(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
 } // namespace
+
+std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
+{
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (url && existsOrLink(url->toLocalFile()))
+        return url;
+    // The picture stays on screen; its file was renamed, moved or deleted by
+    // another program since it was shown. (A stale index alone does nothing.)
+    if (viewerItemURL && viewerItemURL->isLocalFile() && !existsOrLink(viewerItemURL->toLocalFile()))
+        sayItemIsGone(viewerItemURL->toLocalFile());
+    return std::nullopt;
+}
+
+void viewimagevc::sayItemIsGone(const QString &path)
+{
+    lg::FileOpResult gone;
+    gone.error = lg::FileOpError::SourceMissing;
+    gone.source = path;
+    gone.message = QStringLiteral("The item is no longer where it was opened from.");
+    reportFailure(window(), gone);
+}
 
 // ---------------------------------------------------------------- desktop
 
 void viewimagevc::menuShowinFinder()
 {
-    const QString path = pathOf(currentItemFileURL());
+    const QString path = pathOf(shownFileOrSayItIsGone());
     if (!path.isEmpty())
         lg::Workspace::showInFileManager({path}, window());
 }
@@ -88,8 +116,10 @@ void viewimagevc::menufullscreenPlay()
 
 void viewimagevc::openwithApplicationWithSender(int tag)
 {
-    const QString path = pathOf(currentItemFileURL());
-    if (path.isEmpty() || tag < 0 || tag >= recommendedAppIds.size())
+    if (tag < 0 || tag >= recommendedAppIds.size())
+        return;
+    const QString path = pathOf(shownFileOrSayItIsGone());
+    if (path.isEmpty())
         return;
     QString error;
     if (!lg::Workspace::openWith(recommendedAppIds.at(tag), {path}, &error))
@@ -98,7 +128,7 @@ void viewimagevc::openwithApplicationWithSender(int tag)
 
 void viewimagevc::SetWallpaper()
 {
-    const QString path = pathOf(currentItemFileURL());
+    const QString path = pathOf(shownFileOrSayItIsGone());
     if (path.isEmpty())
         return;
     QString error;
@@ -122,7 +152,7 @@ void viewimagevc::deleteItem_menu()
 
 void viewimagevc::alertforDeleteImage()
 {
-    const std::optional<QUrl> url = currentItemFileURL();
+    const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
     m_pendingSource = url->toLocalFile();
@@ -174,9 +204,9 @@ void viewimagevc::trashCurrentItem()
         path = pathOf(currentItemFileURL());
     if (path.isEmpty())
         return;
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
-        printLine(QStringLiteral("The file no longer exists: ") + path);
-        return;   // gone from outside meanwhile: nothing to trash
+    if (!existsOrLink(path)) {
+        sayItemIsGone(path);   // gone from outside while the question was open
+        return;
     }
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok()) {
@@ -196,16 +226,12 @@ void viewimagevc::removeItemFromViewer(const QUrl &removed)
     if (index >= 0)
         selectedItemIndex = index;
     if (itemList.isEmpty()) {
-        releasePlayer();
-        boxForImgview->hide();
-        imgview->hide();
-        setVideoShown(false);
-        scrollview->hide();
-        box_nofilefound->show();
+        showNoFiles();
+        showNoCurrentItem();
     } else {
         openSelectedItem();
+        updateSidebarPreview();
     }
-    updateSidebarPreview();
     if (ViewController *content = existingContent())
         content->updateItemCountLabel();
 }
@@ -269,7 +295,7 @@ void viewimagevc::itemCopyTO_menu()
 
 void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
 {
-    const QString source = pathOf(currentItemFileURL());
+    const QString source = pathOf(shownFileOrSayItIsGone());
     if (source.isEmpty())
         return;
     mainvc *hub = contentHub();
@@ -295,8 +321,9 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             hub->hideBusyLoader();
             return;
         }
-        if (!QFileInfo::exists(source)) {
+        if (!existsOrLink(source)) {
             hub->hideBusyLoader();
+            self->sayItemIsGone(source);   // gone while the panel was open
             return;
         }
         hub->showBusyLoader();

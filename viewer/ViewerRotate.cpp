@@ -20,20 +20,22 @@
 
 void viewimagevc::RotateImageWithSender(int tag)
 {
-    // The shown file, bound now.
-    const std::optional<QUrl> url = currentItemFileURL();
-    if (!url)
-        return;
     const int quarterTurns = tag == 1 ? 1 : tag == 2 ? 3 : tag == 3 ? 2 : 0;
     if (quarterTurns == 0)
+        return;
+    // The shown file, bound now.
+    const std::optional<QUrl> url = shownFileOrSayItIsGone();
+    if (!url)
         return;
     transformFile(url->toLocalFile(), quarterTurns, false, false);
 }
 
 void viewimagevc::flipImageWithSender(int tag)
 {
-    const std::optional<QUrl> url = currentItemFileURL();
-    if (!url || !url->isLocalFile() || (tag != 1 && tag != 2))
+    if (tag != 1 && tag != 2)
+        return;
+    const std::optional<QUrl> url = shownFileOrSayItIsGone();
+    if (!url || !url->isLocalFile())
         return;
     transformFile(url->toLocalFile(), 0, tag == 1, tag == 2);
 }

@@ -9,6 +9,7 @@
 #include "viewer/ImageEditWindow.h"
 #include "viewer/viewimagevc.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
@@ -20,6 +21,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -38,7 +40,18 @@ struct LoadedPicture
 {
     QImage preview;
     QSize pixelSize;
+    QByteArray bytes;   // the file as it was read, when it is not too large to hold
 };
+
+// Files up to this size (bytes) are held while they are edited, so that a copy
+// can still be saved when the file goes meanwhile.
+std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
+
+bool existsOrLink(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
 
 LoadedPicture loadPreview(const QString &path, int side, QSize fit)
 {
@@ -46,6 +59,9 @@ LoadedPicture loadPreview(const QString &path, int side, QSize fit)
     if (!source.isValid())
         return {};
     LoadedPicture loaded;
+    QFile file(path);
+    if (file.size() <= heldFileLimit.load() && file.open(QIODevice::ReadOnly))
+        loaded.bytes = file.readAll();
     loaded.pixelSize = source.pixelSize().value_or(QSize());
     if (std::optional<QImage> preview = source.thumbnail(side))
         loaded.preview = *preview;
@@ -58,16 +74,42 @@ LoadedPicture loadPreview(const QString &path, int side, QSize fit)
     return loaded;
 }
 
-// The full picture with the adjustments, for the save.
-QImage renderFull(const QString &path, const Adjustments &adjustments)
+struct RenderedPicture
 {
-    const std::optional<QImage> full = lg::ImageSource(path).image();
-    if (!full)
-        return QImage();
-    return applyAdjustments(*full, adjustments);
+    QImage image;                                  // null when the picture could not be read
+    bool fileGone = false;                         // the file is no longer where it was opened
+    bool wasHeld = false;                          // ... and it had been kept while edited
+    std::optional<lg::PictureMetadata> metadata;   // taken from the held file when it has gone
+};
+
+// The full picture with the adjustments, for the save: from the file, or
+// from the file as it was read when the file has gone meanwhile.
+RenderedPicture renderFull(const QString &path, const QByteArray &held, const Adjustments &adjustments)
+{
+    RenderedPicture out;
+    std::optional<QImage> full;
+    if (existsOrLink(path)) {
+        full = lg::ImageSource(path).image();
+    } else {
+        out.fileGone = true;
+        out.wasHeld = !held.isEmpty();
+        if (out.wasHeld) {
+            const lg::ImageSource source = lg::ImageSource::fromData(held, QFileInfo(path).suffix());
+            full = source.image();
+            out.metadata = lg::PictureMetadata::fromProperties(source.properties());
+        }
+    }
+    if (full)
+        out.image = applyAdjustments(*full, adjustments);
+    return out;
 }
 
 } // namespace
+
+void editImagevc::setHeldFileLimitForTesting(qint64 bytes)
+{
+    heldFileLimit = bytes < 0 ? 256 * 1024 * 1024 : bytes;
+}
 
 editImagevc::editImagevc(QWidget *parent) : QWidget(parent)
 {
@@ -139,6 +181,7 @@ void editImagevc::loadImage()
     selfViewVisible = true;
     const quint64 generation = ++m_loadGeneration;
     m_previewSource = QImage();
+    m_heldFile.clear();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);
@@ -160,6 +203,7 @@ void editImagevc::loadImage()
             alertImagenotsupported();
             return;
         }
+        m_heldFile = loaded.bytes;
         m_previewSource = loaded.preview.convertToFormat(
             loaded.preview.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         m_pixelSize = loaded.pixelSize;
@@ -249,16 +293,25 @@ void editImagevc::showSaveSheet()
     hub->showBusyLoader();
     const Adjustments wanted = m_adjustments;
     const quint64 generation = m_loadGeneration;
-    auto *watcher = new QFutureWatcher<QImage>(this);
+    auto *watcher = new QFutureWatcher<RenderedPicture>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, wanted, generation] {
         watcher->deleteLater();
         m_rendering = false;
         contentHub()->hideBusyLoader();
         if (generation != m_loadGeneration)
             return;
-        const QImage picture = watcher->result();
+        const RenderedPicture rendered = watcher->result();
+        const QImage picture = rendered.image;
         if (picture.isNull()) {
-            lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
+            const QString name = QFileInfo(m_path).fileName();
+            QString cause = QStringLiteral("\u201C%1\u201D could not be read.").arg(name);
+            if (rendered.fileGone && rendered.wasHeld)
+                cause = QStringLiteral("\u201C%1\u201D is no longer where it was opened from, and the copy kept "
+                                       "while it was edited could not be read.").arg(name);
+            else if (rendered.fileGone)
+                cause = QStringLiteral("\u201C%1\u201D is no longer where it was opened from, and it was too "
+                                       "large to keep while it was edited.").arg(name);
+            lg::Alert::inform(window(), QStringLiteral("The picture could not be saved."), cause);
             saveSheetEnded(false);
             return;
         }
@@ -266,6 +319,7 @@ void editImagevc::showSaveSheet()
         saver->imageUTType = QFileInfo(m_path).suffix().toLower();
         saver->startFolder = QFileInfo(m_path).absolutePath();
         saver->metadataSource = m_path;
+        saver->metadata = rendered.metadata;
         saver->showSavePanel(
             [picture](const QSize &size) {
                 return size == picture.size() ? picture
@@ -273,7 +327,7 @@ void editImagevc::showSaveSheet()
             },
             picture.size(), QFileInfo(m_path).completeBaseName());
     });
-    watcher->setFuture(QtConcurrent::run(renderFull, m_path, wanted));
+    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, wanted));
 }
 
 void editImagevc::saveSheetEnded(bool saved)
@@ -371,6 +425,7 @@ void editImagevc::closeEditor()
     editor->hide();
     imageview->clear();
     m_previewSource = QImage();
+    m_heldFile.clear();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);

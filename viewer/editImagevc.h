@@ -4,6 +4,8 @@
 // canvas, and the "Image Edit" window adjusts it (exposure, brightness,
 // contrast, saturation, sharpness, sepia, monochrome). The original file is
 // never written: Save writes a new file in the format chosen in the save panel.
+// The file's bytes are held while it is edited (up to a limit), so a copy can
+// still be saved after another program has moved or deleted the file.
 //
 // Previews are computed off the main thread on a screen-size copy of the
 // picture, with at most one preview waiting behind the one being computed
@@ -11,6 +13,7 @@
 // applies the same adjustments off the main thread too. Main thread.
 #include "viewer/Adjustments.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -71,6 +74,8 @@ public:
     bool isPreviewRunning() const { return m_previewRunning; }
     // The longest side of the preview copy, in pixels.
     static constexpr int previewSide = 1600;
+    // The largest file held while it is edited (tests); negative restores the default.
+    static void setHeldFileLimitForTesting(qint64 bytes);
 
 Q_SIGNALS:
     // A preview (or the loaded picture) was put on the canvas.
@@ -87,6 +92,7 @@ private:
     QString m_path;
     QSize m_pixelSize;
     QImage m_previewSource;
+    QByteArray m_heldFile;   // the file as it was loaded (see loadPreview)
     Adjustments m_adjustments;
     Adjustments m_shownAdjustments;
     Adjustments m_savedAdjustments;      // of the last saved copy

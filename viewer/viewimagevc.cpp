@@ -36,6 +36,7 @@
 #include <QAudioOutput>
 #include <QClipboard>
 #include <QCursor>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
@@ -896,8 +897,28 @@ void viewimagevc::reloadItems()
                 content->updateItemCountLabel();
             }
             self->findShownItemAgain();
+            // The last file went: the picture goes with it.
+            if (itemList.isEmpty()) {
+                self->showNoFiles();
+                showNoCurrentItem();
+            }
         });
     });
+}
+
+void viewimagevc::showNoFiles()
+{
+    releasePlayer();
+    m_animation->stop();
+    transitionView->finish();
+    imgview->clearPicture();
+    boxForImgview->hide();
+    imgview->hide();
+    setVideoShown(false);
+    scrollview->hide();
+    lblfilename->setText(QString());
+    box_nofilefound->show();
+    viewerItemURL.reset();   // nothing on show
 }
 
 void viewimagevc::findShownItemAgain()
@@ -1117,6 +1138,12 @@ void viewimagevc::showEditview()
     // A video never reaches the editor: the refusal shows over the viewer.
     if (viewerItemURL && videoExtensions.contains(pathExtensionOf(viewerItemURL->fileName()).toLower())) {
         lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
+        return;
+    }
+    // A file renamed, moved or deleted by another program since it was shown.
+    if (viewerItemURL && viewerItemURL->isLocalFile() && !QFileInfo::exists(viewerItemURL->toLocalFile())
+        && !QFileInfo(viewerItemURL->toLocalFile()).isSymLink()) {
+        sayItemIsGone(viewerItemURL->toLocalFile());
         return;
     }
     contentHub()->showEditImagevc();
@@ -1480,7 +1507,7 @@ void viewimagevc::setTransition(int kind, int direction)
 
 void viewimagevc::copyCurrentItemToPasteboard()
 {
-    const std::optional<QUrl> url = currentItemFileURL();
+    const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
     copiedURLs = {*url};

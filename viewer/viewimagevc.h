@@ -265,6 +265,12 @@ public:
     // list, or a reload that found the shown file gone). Every file command
     // binds this when it is chosen.
     std::optional<QUrl> currentItemFileURL() const;
+    // The same, for a command chosen now: when the file on show has gone
+    // (renamed, moved or deleted by another program) an alert says so and the
+    // picture stays on screen; none then.
+    std::optional<QUrl> shownFileOrSayItIsGone();
+    // The alert that the file at path is no longer where the viewer opened it.
+    void sayItemIsGone(const QString &path);
     // Takes the item of removed out of the shown lists and shows the one now at
     // the selected index (or the empty state).
     void removeItemFromViewer(const QUrl &removed);
@@ -326,6 +332,8 @@ private:
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
     void findShownItemAgain();
+    // The empty state: no picture, no video, "No media files found".
+    void showNoFiles();
 
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;

@@ -3,6 +3,7 @@
 // application, the wallpaper; numbered names, the same-name sheet's three ways,
 // paste (copy and cut, as file managers write the clipboard), drops, Move To
 // and Copy To, and Move to Trash of a filtered selection.
+#include "app/mainvc.h"
 #include "browser/BrowserFixtures.h"
 #include "browser/GridView.h"
 #include "browser/ItemEditing.h"
@@ -14,6 +15,7 @@
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "controls/Spinner.h"
 #include "platform/Alert.h"
 #include "platform/Clipboard.h"
 #include "platform/Panels.h"
@@ -481,6 +483,108 @@ private Q_SLOTS:
         QTRY_VERIFY(!isBusy);
         QCOMPARE(finished.count(), 2);
     }
+    void anItemThatGoesWhileTheQuestionIsOpenIsSaid_data()
+    {
+        QTest::addColumn<bool>("paste");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("Move To, gone while the folder panel is open")
+            << false << QStringLiteral("\u201Cc.jpg\u201D: The item is no longer where it was when it was chosen.");
+        QTest::newRow("paste, gone while the same-name question is open")
+            << true << QStringLiteral("\u201Cc.jpg\u201D: The item is no longer where it was copied or cut from.");
+    }
+    void anItemThatGoesWhileTheQuestionIsOpenIsSaid()
+    {
+        QFETCH(bool, paste);
+        QFETCH(QString, words);
+        const QString folder = lg::test::freshFolder(QStringLiteral("vanish"));
+        const QString target = lg::test::freshFolder(QStringLiteral("vanishTarget"));
+        const QString elsewhere = lg::test::freshFolder(QStringLiteral("vanishElsewhere"));
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(folder + "/c.jpg", 8, 8);
+        if (paste)
+            lg::test::writeFile(target + "/c.jpg", "already there");
+        // Another program moves c.jpg away while the user answers.
+        const auto takeAway = [folder, elsewhere] { QFile::rename(folder + "/c.jpg", elsewhere + "/c.jpg"); };
+        ItemFileCommands *commands = ItemFileCommands::instance();
+        QSignalSpy finished(commands, &ItemFileCommands::batchFinished);
+        if (paste) {
+            lg::Clipboard::writeFiles({QUrl::fromLocalFile(folder + "/b.jpg"), QUrl::fromLocalFile(folder + "/c.jpg")});
+            currentFolderURL = QUrl::fromLocalFile(target);
+            shownContent(true);
+            QVERIFY(reloadAndWait(thumbnailGrid()));
+            lg::Alert::setResponder([takeAway](const lg::AlertSpec &spec) {
+                if (spec.title == QLatin1String("File already exists")) {
+                    takeAway();
+                    return int(spec.buttons.indexOf(QStringLiteral("Make a Copy")));
+                }
+                return 0;
+            });
+            QTest::mouseClick(thumbnailGrid()->collectionview->viewport(), Qt::RightButton, {}, QPoint(
+                thumbnailGrid()->collectionview->viewport()->width() - 3, thumbnailGrid()->collectionview->viewport()->height() - 3));
+        } else {
+            currentFolderURL = QUrl::fromLocalFile(folder);
+            shownContent(true);
+            QVERIFY(reloadAndWait(thumbnailGrid()));
+            thumbnailGrid()->collectionview->selectAll();
+            lg::Panels::setOpenResponder([takeAway, target](const lg::OpenPanelSpec &) {
+                takeAway();
+                return QList<QUrl>{QUrl::fromLocalFile(target)};
+            });
+            GridView *view = thumbnailGrid()->collectionview;
+            QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(view->model()->index(0, 0)).center());
+        }
+        auto *menu = thumbnailGrid()->findChild<QMenu *>(QStringLiteral("gridContextMenu"));
+        QVERIFY(menu && menu->isVisible());
+        QAction *command = action(menu, paste ? QStringLiteral("actionPaste") : QStringLiteral("actionMoveTo"));
+        QVERIFY(command && command->isEnabled());
+        menu->close();
+        command->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), paste ? 2 : 1, 10000);
+        QTRY_VERIFY(!isBusy);
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        QVERIFY(!said.isEmpty());
+        QCOMPARE(said.last().title, QStringLiteral("Some items could not be processed."));
+        QCOMPARE(said.last().text, QStringLiteral("1 item could not be processed. ") + words);
+        QCOMPARE(filesIn(elsewhere), QStringList{"c.jpg"});
+        QCOMPARE(filesIn(target), paste ? (QStringList{"b.jpg", "c.jpg"}) : QStringList{"b.jpg"});
+    }
+
+    void cancellingTheFolderPanelGivesLaterOverlaysTheirSpinner_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Move To") << QStringLiteral("actionMoveTo");
+        QTest::newRow("Copy To") << QStringLiteral("actionCopyTo");
+    }
+    void cancellingTheFolderPanelGivesLaterOverlaysTheirSpinner()
+    {
+        QFETCH(QString, command);
+        const QString folder = lg::test::freshFolder(QStringLiteral("cancelled"));
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        QVERIFY(reloadAndWait(thumbnailGrid()));
+        mainvc *hub = contentHub();
+        bool dimmedOnlyWhilePanelUp = false;
+        lg::Panels::setOpenResponder([&dimmedOnlyWhilePanelUp, hub](const lg::OpenPanelSpec &) {
+            dimmedOnlyWhilePanelUp = hub->isonlyalert && isBusy;
+            return QList<QUrl>{};   // Cancel
+        });
+        GridView *view = thumbnailGrid()->collectionview;
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, view->visualRect(view->model()->index(0, 0)).center());
+        auto *menu = thumbnailGrid()->findChild<QMenu *>(QStringLiteral("gridContextMenu"));
+        QVERIFY(menu && menu->isVisible());
+        menu->close();
+        action(menu, command)->trigger();
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(dimmedOnlyWhilePanelUp);   // the panel stood over the dimming alone
+        QVERIFY(!hub->isonlyalert);
+        // The next piece of work shows the spinner.
+        hub->showBusyLoader();
+        QVERIFY(!hub->loader->isHidden());
+        hub->hideBusyLoader();
+        QCOMPARE(filesIn(folder), QStringList{"a.jpg"});
+    }
+
     void renamesRefuseBadOrTakenNamesAndNeverReplace_data()
     {
         QTest::addColumn<QString>("typed");
@@ -546,6 +650,68 @@ private Q_SLOTS:
         QVERIFY2(names == (QStringList{"a.jpg", "b.jpg", "c.jpg"}) || names == (QStringList{"a.jpg", "c.jpg", "renamed.jpg"}),
                  qPrintable(names.join(QLatin1Char(','))));
     }
+    void aReloadWhileTypingKeepsTheEditorAndTheTypedNameOnItsFile_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("grid") << true;
+        QTest::newRow("list") << false;
+    }
+    void aReloadWhileTypingKeepsTheEditorAndTheTypedNameOnItsFile()
+    {
+        QFETCH(bool, grid);
+        const QString folder = lg::test::freshFolder(QStringLiteral("typing"));
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(folder + "/c.jpg", 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(grid);
+        QAbstractItemView *view = grid ? static_cast<QAbstractItemView *>(thumbnailGrid()->collectionview)
+                                       : static_cast<QAbstractItemView *>(listController()->tblview);
+        ShownItemsModel *model = grid ? thumbnailGrid()->itemsModel() : listController()->itemsModel();
+        const auto reload = [grid] { return grid ? reloadAndWait(thumbnailGrid()) : reloadAndWait(listController()); };
+        QVERIFY(reload());
+        view->setFocus();
+        view->setCurrentIndex(model->index(model->rowOfPath(folder + "/b.jpg"), 0));
+        QTest::keyClick(view, Qt::Key_F2);
+        auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(editor);
+        QCOMPARE(editor->objectName(), QStringLiteral("renameEditor"));
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("holi"));
+
+        // Another program adds a file that sorts first; the folder reloads.
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        QVERIFY(reload());
+        QCOMPARE(model->rowOfPath(folder + "/b.jpg"), 1);
+        const QModelIndex nameIndex = model->index(1, grid ? 0 : int(ShownItemsModel::NameColumn));
+        auto *kept = qobject_cast<QLineEdit *>(view->indexWidget(nameIndex));
+        QVERIFY(kept);
+        QCOMPARE(kept->text(), QStringLiteral("holi"));
+        QCOMPARE(QApplication::focusWidget(), kept);
+        QVERIFY(!view->indexWidget(model->index(0, grid ? 0 : int(ShownItemsModel::NameColumn))));
+
+        // The user goes on typing where the cursor was, and commits.
+        QTest::keyClicks(kept, QStringLiteral("day.jpg"));
+        QTest::keyClick(kept, Qt::Key_Return);
+        QTRY_COMPARE(filesIn(folder), (QStringList{"a.jpg", "c.jpg", "holiday.jpg"}));
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+
+        // A file renamed outside before the folder reloads: the rename says so.
+        QVERIFY(reload());
+        view->setFocus();
+        view->setCurrentIndex(model->index(model->rowOfPath(folder + "/c.jpg"), 0));
+        QTest::keyClick(view, Qt::Key_F2);
+        auto *third = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        QVERIFY(third);
+        QVERIFY(QFile::rename(folder + "/c.jpg", folder + "/theirs.jpg"));
+        third->setText(QStringLiteral("mine.jpg"));
+        QTest::keyClick(third, Qt::Key_Return);
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title,
+                 QStringLiteral("The item \u201Cc.jpg\u201D is no longer there. It may have been renamed, moved or "
+                                "deleted by another program."));
+        QCOMPARE(filesIn(folder), (QStringList{"a.jpg", "holiday.jpg", "theirs.jpg"}));
+    }
+
     void filesDroppedOnTheGridAreCopiedAfterTheSearchQuestion()
     {
         const QString here = lg::test::freshFolder(QStringLiteral("dropgrid"));

@@ -274,6 +274,26 @@ private Q_SLOTS:
         QCOMPARE(sidebar->treeController->descendantNodeAtIndexPath(*mine)->nodeTitle(), QStringLiteral("Mine"));
     }
 
+    void renamingAFolderThatWentMeanwhileSaysItIsNoLongerThere()
+    {
+        const QString root = makeTree(QStringLiteral("Gone"), {QStringLiteral("Mine")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const QModelIndex mine = indexOf(sidebar, root + QStringLiteral("/Mine"));
+        sidebar->myOutlineView->selectRow(rowOf(sidebar, root + QStringLiteral("/Mine")));
+        sidebar->myOutlineView->edit(mine);
+        auto *editor = qobject_cast<QLineEdit *>(sidebar->myOutlineView->indexWidget(mine));
+        QVERIFY(editor);
+        // Another program renames the folder while the user types.
+        QVERIFY(QDir(root).rename(QStringLiteral("Mine"), QStringLiteral("Theirs")));
+        editor->setText(QStringLiteral("Ours"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(shownTitles(),
+                     QStringList{QStringLiteral("The folder \u201CMine\u201D is no longer there. It may have been "
+                                                "renamed, moved or deleted by another program.")});
+        QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("Theirs")});
+    }
+
     void renamingASystemFolderIsRefused()
     {
         const QString pictures = lg::Paths::clean(lg::test::homeFolder() + QStringLiteral("/Pictures"));

@@ -12,6 +12,7 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 
@@ -54,6 +55,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
+        editImagevc::setHeldFileLimitForTesting(-1);
         Saver::setPanelResponderForTesting({});
         lg::Alert::setResponder({});
     }
@@ -185,6 +187,60 @@ private Q_SLOTS:
         QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Save changes?"));
         QVERIFY(!editor->isLoaded());
         QCOMPARE(lg::test::readAll(path), replaced);
+        hub->hide();
+    }
+
+    void aFileMovedAwayWhileEditedIsStillSavedAsACopy()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("movedaway"));
+        const QString elsewhere = lg::test::freshFolder(QStringLiteral("movedawayTo"));
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"),
+                                                           lg::test::fixtures::storedForOrientation(sample(), 6), 6);
+        viewerItemURL = QUrl::fromLocalFile(path);
+        mainvc *hub = contentHub();
+        hub->resize(1000, 700);
+        hub->show();
+        hub->showEditImagevc();
+        editImagevc *editor = editImageController;
+        QTRY_VERIFY(editor->isLoaded());
+        editor->editor->slider(QStringLiteral("exposure"))->setValue(100);
+        QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
+        auto *save = editor->findChild<QPushButton *>(QStringLiteral("btnsave"));
+        QVERIFY(save);
+        const QString copy = folder + QStringLiteral("/edited.jpg");
+        Saver::setPanelResponderForTesting([copy](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, SaveFormatChoice()));
+        });
+
+        // Another program moves the photo away; the picture being edited is saved whole.
+        QVERIFY(QFile::rename(path, elsewhere + QStringLiteral("/photo.jpg")));
+        save->click();
+        QTRY_VERIFY(QFileInfo::exists(copy) && !isBusy);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        const QImage saved(copy);
+        QCOMPARE(saved.size(), QSize(64, 32));
+        QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
+        QCOMPARE(lg::test::fixtures::metadataValue(copy, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
+        QVERIFY(!editor->hasUnsavedChanges());
+
+        // Held no longer (a file too large to keep): the message names the cause, nothing is written.
+        QVERIFY(QFile::rename(elsewhere + QStringLiteral("/photo.jpg"), path));
+        editImagevc::setHeldFileLimitForTesting(0);
+        editor->btnrefresh();
+        QTRY_VERIFY(editor->isLoaded());
+        editor->editor->slider(QStringLiteral("exposure"))->setValue(50);
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::remove(copy));
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        save->click();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The picture could not be saved."));
+        QCOMPARE(lg::Alert::shownAlerts().first().text,
+                 QStringLiteral("\u201Cphoto.jpg\u201D is no longer where it was opened from, and it was too large to "
+                                "keep while it was edited."));
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(!QFileInfo::exists(copy));
+        QVERIFY(editor->hasUnsavedChanges());
         hub->hide();
     }
 

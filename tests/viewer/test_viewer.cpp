@@ -5,11 +5,14 @@
 // moving pictures: animated GIFs, videos (with the slideshow waiting for them)
 // and the slideshow's transitions.
 #include "app/Essentials.h"
+#include "browser/InfoPane.h"
+#include "sidebar/sideMenuvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
 #include "platform/Panels.h"
+#include "platform/Workspace.h"
 #include "tests/support/Fixtures.h"
 #include "viewer/ViewerMenuState.h"
 #include "controls/CursorButtons.h"
@@ -24,6 +27,7 @@
 #include "viewer/ViewerFixtures.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/SlideTransition.h"
+#include "viewer/editImagevc.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
 
@@ -39,6 +43,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QPainter>
 #include <QVariantAnimation>
 #include <QVideoFrame>
@@ -941,11 +946,94 @@ private Q_SLOTS:
         QVERIFY(!menuAction(viewer, "rotateMenu")->isEnabled());
         QTest::qWait(50);
         QCOMPARE(lg::test::readAll(paths.at(0)) + lg::test::readAll(added), before);
-        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        // Each command says that the shown file is gone.
+        QCOMPARE(lg::Alert::shownAlerts().size(), 4);
+        for (const lg::AlertSpec &said : lg::Alert::shownAlerts())
+            QVERIFY2(said.text.endsWith(QStringLiteral("\u201Cp2.png\u201D: The item is no longer where it was opened from.")),
+                     qPrintable(said.text));
         QVERIFY(copiedURLs.isEmpty());
         // Next starts again at the first item.
         viewer->showNextItem();
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("a.png"));
+    }
+
+    void commandsOnAFileThatWentOutsideSayItIsNoLongerThere_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("reloaded");   // the folder watch has listed the folder again
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu",
+                                 "deleteItem_menu", "itemMoveTO_menu", "rotateLeft90", "flipVertical", "btneditImage"})
+            QTest::addRow("%s, before the reload", name) << QString::fromLatin1(name) << false;
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu", "btneditImage"})
+            QTest::addRow("%s, after the reload", name) << QString::fromLatin1(name) << true;
+    }
+    void commandsOnAFileThatWentOutsideSayItIsNoLongerThere()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, reloaded);
+        const QStringList paths = listedPictures(3);
+        const QString target = lg::test::freshFolder(QStringLiteral("goneTarget"));
+        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/renamed.png");
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        QStringList desktopCommands;
+        lg::Workspace::setRunnerForTesting([&desktopCommands](const lg::ExternalCall &call, QString *) {
+            desktopCommands << call.program;
+            return true;
+        });
+        viewimagevc *viewer = viewerOn(1);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
+        // Another program renames the shown file.
+        QVERIFY(QFile::rename(paths.at(1), renamed));
+        const QByteArray content = lg::test::readAll(renamed);
+        if (reloaded) {
+            viewer->reloadItems();
+            QTRY_COMPARE(selectedItemIndex, -1);
+        }
+        copiedURLs.clear();
+        if (command == QLatin1String("btneditImage")) {
+            viewer->btneditImage->click();
+            QVERIFY(!editImageController || !editImageController->isVisible());
+        } else {
+            viewer->menuWillOpen();
+            QAction *action = menuAction(viewer, command.toLatin1().constData());
+            QVERIFY(action && action->isEnabled());
+            action->trigger();
+        }
+        QTRY_VERIFY(!isBusy);
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(said.first().title, QStringLiteral("Some items could not be processed."));
+        QCOMPARE(said.first().text, QStringLiteral("1 item could not be processed. \u201Cp1.png\u201D: The item is no "
+                                                   "longer where it was opened from."));
+        // The picture stays; nothing was done to any file.
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
+        QVERIFY(!viewer->imgview->isHidden());
+        QCOMPARE(lg::test::readAll(renamed), content);
+        QVERIFY(QDir(target).isEmpty());
+        QVERIFY(copiedURLs.isEmpty());
+        QVERIFY(desktopCommands.isEmpty());
+        QCOMPARE(itemList.size(), 3);
+        lg::Workspace::setRunnerForTesting({});
+    }
+
+    void theLastFileGoingEmptiesTheViewerThePreviewAndThePane()
+    {
+        const QStringList paths = listedPictures(1);
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        InfoPane::instance()->fillForPath(paths.first());
+        QTRY_VERIFY(InfoPane::instance()->model()->rowCount() > 0);
+        QVERIFY(QFile::remove(paths.first()));
+        viewer->reloadItems();   // as the folder watch does
+        QTRY_VERIFY(itemList.isEmpty());
+        QVERIFY(!viewer->box_nofilefound->isHidden());
+        QVERIFY(viewer->imgview->isHidden() && viewer->boxForImgview->isHidden());
+        QCOMPARE(viewer->lblfilename->text(), QString());
+        QVERIFY(sidebarController()->imgviewThumbnail->pixmap().isNull());
+        QTRY_COMPARE(InfoPane::instance()->model()->rowCount(), 0);
+        // Nothing is on show: the commands have nothing to act on, and say nothing.
+        viewer->copyCurrentItemToPasteboard();
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
     }
 
     void moveAndCopyToAnswerTheSameNameSheet_data()

@@ -61,6 +61,8 @@ QString saveDirectory(const std::function<void()> &openPanel)
     });
     openPanel();
     lg::test::settle();
+    // Some callers draw their picture in the background before the panel opens.
+    (void)QTest::qWaitFor([&asked] { return asked != QStringLiteral("<no panel>"); }, 5000);
     lg::Panels::setSaveResponder({});
     return asked;
 }

@@ -147,6 +147,16 @@ public:
     }
     int count() const { return m_count; }
     bool complete() const { return m_model->rowCount() > 0 && m_count >= m_model->rowCount(); }
+    // Counts as made the rows whose thumbnail the cache holds now (those made
+    // before a reset of the rows). Goes over every row: not while measuring.
+    void addCached()
+    {
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            const ThumbnailKey key = m_model->keyAt(row);
+            if (thumbnailCache().contains(key) || thumbnailCache().hasFailed(key))
+                mark(row);
+        }
+    }
 
 private:
     void mark(int row)
@@ -162,16 +172,11 @@ private:
         if (row >= 0 && m_model->keyAt(row) == key)
             mark(row);
     }
-    // The rows are new: what the cache holds of them counts as made.
+    // The rows are new; the count starts over (see addCached).
     void reset()
     {
         m_made.assign(size_t(m_model->rowCount()), false);
         m_count = 0;
-        for (int row = 0; row < m_model->rowCount(); ++row) {
-            const ThumbnailKey key = m_model->keyAt(row);
-            if (thumbnailCache().contains(key) || thumbnailCache().hasFailed(key))
-                mark(row);
-        }
     }
 
     ShownItemsModel *m_model;
@@ -212,7 +217,8 @@ int measure(const QString &folder)
     clock.start();
     // When the cache last ran out of work, for the time at which caching ended.
     double idleAt = 0;
-    QObject::connect(&thumbnailCache(), &ThumbnailCache::idle, &made,
+    QObject idleWatch;
+    QObject::connect(&thumbnailCache(), &ThumbnailCache::idle, &idleWatch,
                      [&] { idleAt = double(clock.nsecsElapsed()) / 1e6; });
     currentFolderURL = QUrl::fromLocalFile(folder);
     grid->refreshData();
@@ -247,8 +253,11 @@ int measure(const QString &folder)
         std::fprintf(stderr, "caching never finished\n");
         return 1;
     }
-    const double cached = idleAt > 0 ? idleAt : double(clock.nsecsElapsed()) / 1e6;
+    // The cache may have gone quiet before the first screen was painted.
+    const double cached = std::max(firstScreen, idleAt > 0 ? idleAt : double(clock.nsecsElapsed()) / 1e6);
     const double loadingStall = stall.stop();
+    if (!made.complete())
+        made.addCached();
 
     // From top to bottom, a page every 16 ms.
     stall.start();

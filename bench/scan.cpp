@@ -165,7 +165,7 @@ int main(int argc, char **argv)
     if (argc > 1) {
         given = QFileInfo(QString::fromLocal8Bit(argv[1])).canonicalFilePath();
         if (given.isEmpty() || !QFileInfo(given).isDir() || given == QLatin1String("/")) {
-            std::fprintf(stderr, "not a folder below /: %s\n", argv[1]);
+            std::fprintf(stderr, "cannot add %s: not a folder, or the root folder\n", argv[1]);
             return 2;
         }
     }

@@ -10,12 +10,12 @@
 // For a folder it prints the time from selecting it (currentFolderURL and the
 // grid's reload) to the first screen painted with all its thumbnails, the time
 // until every item's thumbnail was made once and the cache has no more work
-// (above some 25,000 photos the cache's byte limits cannot hold them all at
-// once, so the first ones are gone again before the last are made; should the
-// cache go quiet for a second with items never made, that ends it too, and
-// "thumbnails made" tells), the longest main-thread stall while loading and
-// while scrolling from top to bottom a page at a time (a timer that records
-// event-loop lag), and the peak resident memory.
+// (the cache's byte limits hold some tens of thousands of thumbnails, so in a
+// larger folder the first ones are gone again before the last are made; should
+// the cache go quiet for a second with items never made, that ends it too, and
+// "thumbnails made" tells how many were), the longest main-thread stall while
+// loading and while scrolling from top to bottom a page at a time (a timer that
+// records event-loop lag), and the peak resident memory.
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "browser/GridView.h"

@@ -5,6 +5,9 @@
 //
 //   bench_scan          adds a generated tree of 2,000 folders holding
 //                       100,000 empty files (made once, next to the program)
+//   bench_scan FOLDER   adds FOLDER; the home folder is then FOLDER's parent
+//                       (a folder is added only from inside home), while the
+//                       settings and caches stay in the private one
 //
 // The reference is `find DIR -type d` on the same tree in the same run. Both are
 // pinned to one core; figures are the best of several warm runs.
@@ -157,7 +160,17 @@ int main(int argc, char **argv)
     const QString base = QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath() + QStringLiteral("/scan-home");
     QDir().mkpath(base);
     const QByteArray home = QFile::encodeName(QDir(base).canonicalPath());
-    setenv("HOME", home.constData(), 1);
+    // A folder to add, given: home is its parent, so that it counts as inside.
+    QString given;
+    if (argc > 1) {
+        given = QFileInfo(QString::fromLocal8Bit(argv[1])).canonicalFilePath();
+        if (given.isEmpty() || !QFileInfo(given).isDir() || given == QLatin1String("/")) {
+            std::fprintf(stderr, "cannot add %s: not a folder, or the root folder\n", argv[1]);
+            return 2;
+        }
+    }
+    const QByteArray homeFolder = given.isEmpty() ? home : QFile::encodeName(QFileInfo(given).absolutePath());
+    setenv("HOME", homeFolder.constData(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/.config").constData(), 1);
     setenv("XDG_CACHE_HOME", (home + "/.cache").constData(), 1);
     setenv("XDG_DATA_HOME", (home + "/.local/share").constData(), 1);
@@ -173,7 +186,7 @@ int main(int argc, char **argv)
     CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
     sched_setaffinity(0, sizeof one, &one);
 
-    const QString root = generatedTree(QString::fromLocal8Bit(home));
+    const QString root = given.isEmpty() ? generatedTree(QString::fromLocal8Bit(home)) : given;
     if (QStandardPaths::findExecutable(QStringLiteral("find")).isEmpty()) {
         std::fprintf(stderr, "find not found\n");
         return 1;

@@ -31,6 +31,19 @@ enum class ImageFileType {
     TGA,
 };
 
+// How the file being rewritten stored its pixels, for a rewrite that keeps it.
+struct SourceEncoding
+{
+    int tiffCompression = 0;  // the TIFF Compression tag (1 none, 5 LZW, 8 Deflate, ...); 0: no TIFF
+    // A PNG's chunks before its picture data, as stored (signature left out):
+    // the colour chunks (gAMA, cHRM, sRGB, iCCP, sBIT, bKGD) come from here.
+    QByteArray pngChunks;
+
+    bool isEmpty() const { return tiffCompression == 0 && pngChunks.isEmpty(); }
+    // Of the file at path; empty when it is no TIFF or PNG or cannot be read.
+    static SourceEncoding read(const QString &path);
+};
+
 struct ImageWriteOptions
 {
     // 0..1 for lossy formats; negative: the format's default.
@@ -41,7 +54,10 @@ struct ImageWriteOptions
     PictureMetadata metadata;
     // A rewrite of the file the metadata came from: when it cannot all be
     // carried, nothing is written (otherwise the picture is written without it).
+    // Then also checked after encoding: every Exif tag, the XMP and IPTC are there.
     bool keepAllMetadata = false;
+    // A rewrite in the source's own type keeps its compression and colour chunks.
+    SourceEncoding source;
 
     static ImageWriteOptions fromProperties(const ImageProperties &properties);
 };

@@ -62,13 +62,13 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         contentHub()->hideBusyLoader();
         if (outcome.readable)
             commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
-                              outcome.written);
+                              outcome.written, outcome.jpeg);
     });
     watcher->setFuture(QtConcurrent::run(turnPictureFile, path, turn, bound, shownPicture));
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
-                                    bool written)
+                                    bool written, const QByteArray &preparedJpeg)
 {
     // After a lossless turn the full picture is not decoded: edited is null then.
     editedImage = edited;
@@ -100,6 +100,7 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     const QImage picture = edited;
     saver->startFolder = QFileInfo(path).absolutePath();
     saver->metadataSource = path;
+    saver->preparedJpeg = preparedJpeg;
     saver->showSavePanel(
         [picture](const QSize &size) {
             return size == picture.size() ? picture

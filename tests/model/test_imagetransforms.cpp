@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cmath>
@@ -343,6 +344,130 @@ private Q_SLOTS:
         QCOMPARE(turned.picture.size(), QSize(30, 40));
         QVERIFY(!writeCGImage(turned.picture, path, lg::ImageSource(path).properties()));
         QCOMPARE(readAll(path), before);
+    }
+
+    // A file of several frames in any format is never rewritten, whatever its
+    // frame count looks like to the readers (Qt reads an animated PNG as a still).
+    void animationsAreNeverRewrittenInPlace_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("output");
+        QTest::newRow("animated PNG") << "anim.png" << QStringList {"-plays", "0", "-f", "apng"};
+        QTest::newRow("animated GIF") << "anim.gif" << QStringList {"-loop", "0"};
+        QTest::newRow("animated WebP") << "anim.webp" << QStringList {"-c:v", "libwebp_anim", "-loop", "0"};
+    }
+    void animationsAreNeverRewrittenInPlace()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, output);
+        if (!hasTool(QStringLiteral("ffmpeg")))
+            QSKIP("ffmpeg is not installed");
+        const QString path = QDir(freshFolder(QStringLiteral("anim"))).filePath(name);
+        QString error;
+        QVERIFY2(run(QStringLiteral("ffmpeg"), QStringList {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=32x24:rate=3",
+                                                            "-frames:v", "3"} + output + QStringList {path}, &error),
+                 qPrintable(error));
+        const QByteArray before = readAll(path);
+        const lg::ImageSource source(path);
+        QVERIFY(!canRewriteInPlace(path, source));
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(!turned.written);
+        QVERIFY(!writeCGImage(rotate(*source.image(), -90), path, source.properties()));
+        QCOMPARE(readAll(path), before);
+    }
+
+    // A JPEG that lists further pictures (an MPF index: a stereo pair, a gain
+    // map) is not rewritten either; its copy is turned like the file would be.
+    void multiPictureJpegsGoToACopy()
+    {
+        const QString folder = freshFolder(QStringLiteral("mpf"));
+        const QString plain = writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90);
+        // An MPF segment listing two pictures: little-endian TIFF, NumberOfImages = 2.
+        QByteArray mpf("MPF\0II*\0\x08\0\0\0\x01\0\x01\xb0\x04\0\x01\0\0\0\x02\0\0\0\0\0\0\0", 30);
+        QByteArray segment("\xff\xe2\0\0", 4);
+        segment[2] = char((mpf.size() + 2) >> 8);
+        segment[3] = char((mpf.size() + 2) & 0xff);
+        const QByteArray bytes = readAll(plain);
+        const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")),
+                                       bytes.left(2) + segment + mpf + bytes.mid(2) + bytes);
+        QVERIFY(lg::jpegHoldsSeveralImages(readAll(path)));
+        QVERIFY(!lg::jpegHoldsSeveralImages(bytes));
+        const QByteArray before = readAll(path);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(readAll(path), before);
+        QVERIFY(!turned.jpeg.isEmpty());
+        QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(48, 64)));
+        QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
+    }
+
+    // A JPEG that may not be written comes back ready for its copy, turned
+    // without loss like the file would have been: same quality, same subsampling.
+    void aReadOnlyJpegsCopyIsTurnedWithoutLoss()
+    {
+        const QString path = photographersFile(QDir(freshFolder(QStringLiteral("ro-jpeg"))).filePath(QStringLiteral("p.jpg")),
+                                               QSize(64, 48));
+        QVERIFY(!path.isEmpty());
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+        const QByteArray before = readAll(path);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(readAll(path), before);
+        const std::optional<lg::TurnedJpeg> lossless = lg::turnJpegLosslessly(before, lg::PictureTurn::RotateRight);
+        QVERIFY(lossless);
+        QCOMPARE(turned.jpeg, lossless->bytes);
+        QCOMPARE(lg::estimatedJpegQuality(turned.jpeg), std::optional<int>(97));
+        QCOMPARE(turned.picture.size(), QSize(48, 64));
+    }
+
+    // A rewritten TIFF keeps its compression and its 16 bits; a rewritten PNG
+    // its gamma, chromaticities and background colour.
+    void aRewriteKeepsHowTheFileStoredItsPixels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("16-bit LZW TIFF") << "deep.tif" << QStringList {"-depth", "16", "-compress", "LZW"};
+        QTest::newRow("8-bit Deflate TIFF") << "zip.tif" << QStringList {"-depth", "8", "-compress", "Zip"};
+        QTest::newRow("PNG with gAMA, cHRM, bKGD") << "colour.png"
+                                                  << QStringList {"-background", "#336699", "-define", "png:include-chunk=gAMA,cHRM,bKGD",
+                                                                 "-define", "png:color-type=2"};
+        QTest::newRow("16-bit PNG with gAMA, cHRM, bKGD") << "deep.png"
+                                                         << QStringList {"-depth", "16", "-background", "#336699", "-define",
+                                                                         "png:include-chunk=gAMA,cHRM,bKGD", "-define",
+                                                                         "png:color-type=2", "-define", "png:bit-depth=16"};
+    }
+    void aRewriteKeepsHowTheFileStoredItsPixels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, arguments);
+        if (!hasTool(QStringLiteral("convert")))
+            QSKIP("convert is not installed");
+        const QString folder = freshFolder(QStringLiteral("encoding"));
+        // No colour profile: ImageMagick writes gAMA and cHRM then.
+        const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.png")), quadrants(QSize(120, 80)), "png");
+        const QString path = convert(source, QDir(folder).filePath(name), arguments);
+        QVERIFY(!path.isEmpty());
+        const lg::SourceEncoding before = lg::SourceEncoding::read(path);
+        const int depth = lg::ImageSource(path).properties().depth;
+        const QImage upright = *lg::ImageSource(path).image();
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.written);
+        expectCorners(*lg::ImageSource(path).image(), corners(lg::turnedImage(upright, lg::PictureTurn::RotateRight)));
+        QCOMPARE(lg::ImageSource(path).properties().depth, depth);
+        const lg::SourceEncoding after = lg::SourceEncoding::read(path);
+        if (name.endsWith(QLatin1String(".tif"))) {
+            QVERIFY(before.tiffCompression > 1);
+            QVERIFY2(after.tiffCompression > 1, qPrintable(QString::number(after.tiffCompression)));
+            QVERIFY(QFileInfo(path).size() < qint64(120) * 80 * depth / 8 * 3 / 2);
+            return;
+        }
+        for (const char *type : {"gAMA", "cHRM", "bKGD"}) {
+            const qsizetype at = before.pngChunks.indexOf(type);
+            QVERIFY2(at >= 4, type);
+            const quint32 length = qFromBigEndian<quint32>(before.pngChunks.constData() + at - 4);
+            const QByteArray chunk = before.pngChunks.mid(at - 4, 12 + length);
+            QVERIFY2(after.pngChunks.contains(chunk), type);
+        }
     }
 
     void jpegQualityIsEstimatedFromTheTables_data()

@@ -79,7 +79,8 @@ public:
                       const ImageWriteOptions &options = {}, QString *error = nullptr);
 
     // Writes bytes beside path and renames them over it (an existing file keeps
-    // its permissions, owner where allowed, and user.* extended attributes).
+    // its permissions, owner where allowed, its access list and extended
+    // attributes). Another hard link to the old file keeps the old content.
     // The file at path is untouched when this returns false.
     static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 

@@ -253,7 +253,7 @@ QString exifString(const Exiv2::ExifData &exif, const char *key)
 }
 
 const QByteArray iccSegment = segment(0xe2, QByteArray("ICC_PROFILE\0\1\1", 14) + QColorSpace(QColorSpace::SRgb).iccProfile());
-const QByteArray iptcSegment = segment(0xed, QByteArray("Photoshop 3.0\0", 14) + QByteArray("8BIM\x04\x04\0\0\0\0\0\x08\x1c\x02\x78\0\x03" "abc", 23));
+const QByteArray iptcSegment = segment(0xed, QByteArray("Photoshop 3.0\0", 14) + QByteArray("8BIM\x04\x04\0\0\0\0\0\x08\x1c\x02\x78\0\x03" "abc", 20));
 const QByteArray comment = segment(0xfe, "made by hand");
 
 // A landscape picture, stored sideways with orientation 6 where sideways is

@@ -185,7 +185,7 @@ std::optional<Layout> parsed(const QByteArray &jpeg, bool headerOnly)
             return std::nullopt;
         // Metadata between the tables is taken out all the same.
         if (isMetadataMarker(marker) && !inBody) {
-            layout.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, length - 2)});
+            layout.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, length - 2), p});
         } else if (layout.bodyStart < 0) {
             layout.bodyStart = p;
         }
@@ -298,6 +298,43 @@ int mpfImageCount(const Segment &segment)
         if (t.tag(entry) == 0xb001)  // NumberOfImages
             return int(t.number(entry).value_or(0));
     return 0;
+}
+
+bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd)
+{
+    const std::optional<Layout> layout = parse(jpeg);
+    if (!layout)
+        return false;
+    for (const Segment &segment : layout->metadata) {
+        if (mpfImageCount(segment) == 0)
+            continue;
+        // Offsets count from the MPF header, right after "MPF\0".
+        const qsizetype header = segment.position + 4 + 4, oldHeader = oldPosition + 4 + 4;
+        QByteArray tiff = segment.payload.mid(4);
+        Tiff t(tiff);
+        for (const qsizetype entry : t.entries(t.u32(4))) {
+            if (t.tag(entry) != 0xb002 || t.type(entry) != 7)
+                continue;
+            const qsizetype count = t.count(entry) / 16, table = t.u32(entry + 8);
+            if (!t.in(table, count * 16))
+                return false;
+            for (qsizetype i = 0; i < count; ++i) {
+                const qsizetype e = table + i * 16;
+                const qsizetype offset = t.u32(e + 8);
+                if (offset == 0) {
+                    t.put32(e + 4, quint32(imageEnd));  // the first picture: its new size
+                    continue;
+                }
+                const qsizetype at = oldHeader + offset - oldImageEnd + imageEnd;
+                if (oldHeader + offset < oldImageEnd || at - header <= 0)
+                    return false;
+                t.put32(e + 8, quint32(at - header));
+            }
+            std::memcpy(jpeg.data() + header, tiff.constData(), size_t(tiff.size()));
+            return true;
+        }
+    }
+    return false;
 }
 
 int exifOrientation(const QByteArray &tiffBytes)

@@ -19,6 +19,7 @@ struct Segment
 {
     unsigned char marker = 0;  // 0xe0..0xef (APPn), 0xfe (COM), ...
     QByteArray payload;        // after the two length bytes
+    qsizetype position = -1;   // of its marker in the file it was read from
 };
 
 struct Layout
@@ -50,6 +51,11 @@ bool isXmp(const Segment &segment);
 bool isExtendedXmp(const Segment &segment);
 // How many images an MPF segment (multi-picture JPEG, e.g. a gain map) lists; 0 when it is none.
 int mpfImageCount(const Segment &segment);
+// Makes the picture index of the MPF segment in jpeg (assembled anew, its
+// first picture now ending at imageEnd) point at the pictures after that end
+// again: they followed the old first picture, whose end was oldImageEnd, and
+// the old MPF segment's marker was at oldPosition. False when there is none to patch.
+bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
 
 // Makes a turned thumbnail no larger than maxBytes from the old JPEG
 // thumbnail; empty: drop the thumbnail.

@@ -318,9 +318,16 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
             metadata.append(segment);
         }
     }
-    std::optional<QByteArray> bytes = jpeg::assemble(metadata, body, jpeg.mid(layout.imageEnd));
+    const QByteArray trailing = jpeg.mid(layout.imageEnd);
+    std::optional<QByteArray> bytes = jpeg::assemble(metadata, body, trailing);
     if (!bytes)
         return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
+    // The further pictures of a multi-picture file are found again after the new end.
+    for (const jpeg::Segment &segment : layout.metadata)
+        if (jpeg::mpfImageCount(segment) > 1) {
+            jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd);
+            break;
+        }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
     if (!missing.isEmpty())
         return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));

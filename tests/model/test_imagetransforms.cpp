@@ -382,14 +382,25 @@ private Q_SLOTS:
     {
         const QString folder = freshFolder(QStringLiteral("mpf"));
         const QString plain = writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90);
-        // An MPF segment listing two pictures: little-endian TIFF, NumberOfImages = 2.
-        QByteArray mpf("MPF\0II*\0\x08\0\0\0\x01\0\x01\xb0\x04\0\x01\0\0\0\x02\0\0\0\0\0\0\0", 30);
-        QByteArray segment("\xff\xe2\0\0", 4);
-        segment[2] = char((mpf.size() + 2) >> 8);
-        segment[3] = char((mpf.size() + 2) & 0xff);
         const QByteArray bytes = readAll(plain);
+        // An MPF segment listing two pictures, the second one right after the first.
+        const auto le = [](quint32 v, int size) {
+            QByteArray b(size, 0);
+            for (int i = 0; i < size; ++i)
+                b[i] = char((v >> (8 * i)) & 0xff);
+            return b;
+        };
+        const quint32 firstSize = quint32(bytes.size() + 90), header = 10;
+        const QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(3, 2)
+                              + le(0xb000, 2) + le(7, 2) + le(4, 4) + QByteArray("0100")
+                              + le(0xb001, 2) + le(4, 2) + le(1, 4) + le(2, 4)
+                              + le(0xb002, 2) + le(7, 2) + le(32, 4) + le(50, 4) + le(0, 4)
+                              + le(0x20030000, 4) + le(firstSize, 4) + le(0, 4) + le(0, 4)
+                              + le(0, 4) + le(quint32(bytes.size()), 4) + le(firstSize - header, 4) + le(0, 4);
+        QCOMPARE(tiff.size(), 82);
+        const QByteArray segment = QByteArray("\xff\xe2\0\x58", 4) + "MPF" + QByteArray(1, 0) + tiff;
         const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")),
-                                       bytes.left(2) + segment + mpf + bytes.mid(2) + bytes);
+                                       bytes.left(2) + segment + bytes.mid(2) + bytes);
         QVERIFY(lg::jpegHoldsSeveralImages(readAll(path)));
         QVERIFY(!lg::jpegHoldsSeveralImages(bytes));
         const QByteArray before = readAll(path);
@@ -398,6 +409,14 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), before);
         QVERIFY(!turned.jpeg.isEmpty());
         QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(48, 64)));
+        // The copy's index finds the second picture after the turned first one.
+        const qsizetype at = turned.jpeg.indexOf(QByteArray("MPF\0", 4)) + 4;
+        const auto entry = [&](int index, int field) {
+            return qFromLittleEndian<quint32>(turned.jpeg.constData() + at + 50 + index * 16 + field * 4);
+        };
+        QVERIFY(turned.jpeg.endsWith(bytes));
+        QCOMPARE(qsizetype(entry(0, 1)), turned.jpeg.size() - bytes.size());
+        QCOMPARE(turned.jpeg.mid(at + entry(1, 2)), bytes);
         QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
     }
 

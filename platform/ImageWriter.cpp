@@ -2,6 +2,7 @@
 
 #include "platform/ImageSource.h"
 #include "platform/image/Decoders.h"
+#include "platform/image/Libraries.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -11,6 +12,8 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QtEndian>
+
+#include <Magick++.h>
 
 #include <algorithm>
 #include <array>
@@ -89,6 +92,46 @@ QImage appleIconSized(const QImage &image)
     painter.drawImage((side - scaled.width()) / 2, (side - scaled.height()) / 2, scaled);
     painter.end();
     return icon;
+}
+
+// A TIFF of the image (8 or 16 bits a sample, grey or colour, with its alpha)
+// compressed as the TIFF tags compression and predictor say.
+std::optional<QByteArray> encodedTiff(const QImage &image, int compression, int predictor, QString *error)
+{
+    image::ensureMagick();
+    try {
+        const bool grey = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
+        const bool deep = image.format() == QImage::Format_Grayscale16 || image.depth() == 64;
+        const bool alpha = image.hasAlphaChannel();
+        const QImage pixels = grey ? image
+                            : deep ? image.convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                                   : image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+        // Rows one after another, as ImageMagick reads them.
+        const qsizetype row = qsizetype(pixels.width()) * (pixels.depth() / 8);
+        QByteArray packed(row * pixels.height(), Qt::Uninitialized);
+        for (int y = 0; y < pixels.height(); ++y)
+            std::memcpy(packed.data() + y * row, pixels.constScanLine(y), size_t(row));
+        Magick::Image out(size_t(pixels.width()), size_t(pixels.height()), grey ? "I" : alpha ? "RGBA" : "RGBP",
+                          deep ? MagickCore::ShortPixel : MagickCore::CharPixel, packed.constData());
+        if (!alpha)
+            out.matte(false);
+        out.depth(deep ? 16 : 8);
+        out.compressType(compression == 8 || compression == 32946 ? MagickCore::ZipCompression
+                         : compression == 32773                ? MagickCore::RLECompression
+                                                               : MagickCore::LZWCompression);
+        if (predictor > 1 && compression != 32773)
+            out.defineValue("tiff", "predictor", std::to_string(predictor));
+        Magick::Blob blob;
+        out.write(&blob, "TIFF");
+        if (blob.length() == 0) {
+            setError(error, QStringLiteral("ImageMagick wrote nothing."));
+            return std::nullopt;
+        }
+        return QByteArray(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
+    } catch (const std::exception &e) {
+        setError(error, QString::fromLocal8Bit(e.what()));
+        return std::nullopt;
+    }
 }
 
 // ---- PNG chunks ----
@@ -270,9 +313,14 @@ SourceEncoding SourceEncoding::read(const QString &path)
         if (file.seek(u32(head.constData() + 4))) {
             const QByteArray count = file.read(2);
             const QByteArray entries = count.size() == 2 ? file.read(qint64(u16(count.constData())) * 12) : QByteArray();
-            for (qsizetype e = 0; e + 12 <= entries.size(); e += 12)
-                if (u16(entries.constData() + e) == 259 && u16(entries.constData() + e + 2) == 3)
+            for (qsizetype e = 0; e + 12 <= entries.size(); e += 12) {
+                if (u16(entries.constData() + e + 2) != 3)
+                    continue;
+                if (u16(entries.constData() + e) == 259)
                     encoding.tiffCompression = u16(entries.constData() + e + 8);
+                else if (u16(entries.constData() + e) == 317)
+                    encoding.tiffPredictor = u16(entries.constData() + e + 8);
+            }
             if (!entries.isEmpty() && encoding.tiffCompression == 0)
                 encoding.tiffCompression = 1;  // no tag: uncompressed
         }
@@ -335,7 +383,12 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
     }
 
     std::optional<QByteArray> bytes;
-    switch (encoding.library) {
+    // A rewritten TIFF stays compressed as it was (with its predictor), through
+    // ImageMagick: LZW, Deflate, PackBits, and LZW for the compressions no
+    // library here writes; uncompressed stays so, through Qt.
+    const int tiffCompression = type == ImageFileType::TIFF ? options.source.tiffCompression : 0;
+    const bool magickTiff = tiffCompression > 1;
+    switch (magickTiff ? Encoding::Magick : encoding.library) {
     case Encoding::None:
         setError(error, QStringLiteral("Images of this type cannot be written here."));
         return std::nullopt;
@@ -346,10 +399,6 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
         QImageWriter writer(&buffer, encoding.format);
         if (type == ImageFileType::JPEG)
             writer.setQuality(quality < 0 ? 90 : quality);
-        // A rewritten TIFF stays compressed: LZW, the lossless compression Qt
-        // writes, for every compressed source; uncompressed stays so.
-        if (type == ImageFileType::TIFF && options.source.tiffCompression > 1)
-            writer.setCompression(1);
         QImage pixels = type == ImageFileType::WindowsIcon ? windowsIconSized(tagged)
                       : type == ImageFileType::AppleIcon ? appleIconSized(tagged) : tagged;
         if (type == ImageFileType::JPEG && pixels.hasAlphaChannel()) {
@@ -375,7 +424,8 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
                                   uprightXmp(metadata.xmp, image.size()), metadata.icc, error);
         break;
     case Encoding::Magick:
-        bytes = image::encodeWithMagick(image, encoding.format, quality, error);
+        bytes = magickTiff ? encodedTiff(tagged, tiffCompression, options.source.tiffPredictor, error)
+                           : image::encodeWithMagick(image, encoding.format, quality, error);
         break;
     }
     if (!bytes)

@@ -35,6 +35,7 @@ enum class ImageFileType {
 struct SourceEncoding
 {
     int tiffCompression = 0;  // the TIFF Compression tag (1 none, 5 LZW, 8 Deflate, ...); 0: no TIFF
+    int tiffPredictor = 0;    // the TIFF Predictor tag (2: horizontal differencing); 0: none given
     // A PNG's chunks before its picture data, as stored (signature left out):
     // the colour chunks (gAMA, cHRM, sRGB, iCCP, sBIT, bKGD) come from here.
     QByteArray pngChunks;

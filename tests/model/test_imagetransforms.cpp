@@ -445,8 +445,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("16-bit LZW TIFF") << "deep.tif" << QStringList {"-depth", "16", "-compress", "LZW"};
+        QTest::newRow("16-bit LZW TIFF, predictor") << "deep.tif"
+                                                    << QStringList {"-depth", "16", "-compress", "LZW", "-define", "tiff:predictor=2"};
         QTest::newRow("8-bit Deflate TIFF") << "zip.tif" << QStringList {"-depth", "8", "-compress", "Zip"};
+        QTest::newRow("16-bit PackBits TIFF") << "rle.tif" << QStringList {"-depth", "16", "-compress", "RLE"};
         QTest::newRow("PNG with gAMA, cHRM, bKGD") << "colour.png"
                                                   << QStringList {"-background", "#336699", "-define", "png:include-chunk=gAMA,cHRM,bKGD",
                                                                  "-define", "png:color-type=2"};
@@ -467,6 +469,7 @@ private Q_SLOTS:
         const QString path = convert(source, QDir(folder).filePath(name), arguments);
         QVERIFY(!path.isEmpty());
         const lg::SourceEncoding before = lg::SourceEncoding::read(path);
+        const qint64 bytesBefore = QFileInfo(path).size();
         const int depth = lg::ImageSource(path).properties().depth;
         const QImage upright = *lg::ImageSource(path).image();
         const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
@@ -476,8 +479,12 @@ private Q_SLOTS:
         const lg::SourceEncoding after = lg::SourceEncoding::read(path);
         if (name.endsWith(QLatin1String(".tif"))) {
             QVERIFY(before.tiffCompression > 1);
-            QVERIFY2(after.tiffCompression > 1, qPrintable(QString::number(after.tiffCompression)));
-            QVERIFY(QFileInfo(path).size() < qint64(120) * 80 * depth / 8 * 3 / 2);
+            QCOMPARE(after.tiffCompression, before.tiffCompression);
+            QCOMPARE(after.tiffPredictor, before.tiffPredictor);
+            if (name == QLatin1String("deep.tif"))
+                QCOMPARE(after.tiffPredictor, 2);
+            QVERIFY2(QFileInfo(path).size() < bytesBefore * 3 / 2,
+                     qPrintable(QStringLiteral("%1 bytes, %2 before").arg(QFileInfo(path).size()).arg(bytesBefore)));
             return;
         }
         for (const char *type : {"gAMA", "cHRM", "bKGD"}) {

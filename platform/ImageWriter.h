@@ -3,7 +3,7 @@
 // folder that is renamed over the target only when it is complete, so a
 // failed write leaves the old file as it was; failures are reported, never
 // passed off as success. Qt writes what it can, libheif writes HEIC and
-// ImageMagick the rest.
+// ImageMagick the rest, and a compressed TIFF rewritten as it was stored.
 #include "platform/PictureMetadata.h"
 
 #include <QByteArray>

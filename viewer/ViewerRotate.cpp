@@ -2,9 +2,10 @@
 // type its extension names, keeping all it held: metadata (Exif orientation 1),
 // colour profile, extended attributes, permissions. JPEGs are turned without
 // loss where their size allows. Where the file cannot be rewritten in place
-// (HEIC, WebP, several pages, no write permission, a failed write) the save
-// panel offers a new file named "<name> copy". Reading, turning and writing run
-// on a worker thread; the result comes back to the main thread.
+// (HEIC, WebP, several pages or frames, no write permission, a failed write)
+// the save panel offers a new file named "<name> copy"; a JPEG copy is the
+// file turned the same way as in place. Reading, turning and writing run on a
+// worker thread; the result comes back to the main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"

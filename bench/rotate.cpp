@@ -1,12 +1,13 @@
-// How the viewer's "Rotate Right 90°" fares on real files:
-//   bench_rotate FILE... [--turns N]
-// Each FILE is turned right N times (default 1) through the viewer's own rotate
-// path, written in place where it can be; a save-copy sheet is answered with
-// "<name> copy.<ext>" beside the file. Per file it prints how the file was
-// written ("in place", "copy" or "nothing"), the median time of a turn (from
-// the command to the turned picture back in the viewer) and, for JPEGs, the
-// median time of `jpegtran -rotate 90 -copy all` on a copy of the same file,
-// its turns taken in turn with ours.
+// How the viewer's "Rotate Right 90°" (or "Horizontal Flip") fares on real files:
+//   bench_rotate FILE... [--turns N] [--flip]
+// Each FILE is turned right (with --flip: mirrored left to right) N times
+// (default 1) through the viewer's own rotate and flip path, written in place
+// where it can be; a save-copy sheet is answered with "<name> copy.<ext>"
+// beside the file. Per file it prints how the file was written ("in place",
+// "copy" or "nothing"), the median time of a turn (from the command to the
+// turned picture back in the viewer) and, for JPEGs, the median time of
+// `jpegtran -rotate 90 -copy all` (`-flip horizontal` with --flip) on a copy of
+// the same file, its turns taken in turn with ours.
 // The files are changed: run it on copies.
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
@@ -70,7 +71,7 @@ SaveFormatChoice copyFormat(const QString &extension)
 class Jpegtran
 {
 public:
-    Jpegtran(const QString &program, const QString &path) : m_program(program)
+    Jpegtran(const QString &program, const QString &path, bool flip) : m_program(program), m_flip(flip)
     {
         m_input = m_dir.filePath(QStringLiteral("in.jpg"));
         m_ready = !program.isEmpty() && QFile::copy(path, m_input);
@@ -83,8 +84,10 @@ public:
         QElapsedTimer clock;
         clock.start();
         QProcess process;
-        process.start(m_program, {QStringLiteral("-rotate"), QStringLiteral("90"), QStringLiteral("-copy"),
-                                  QStringLiteral("all"), QStringLiteral("-outfile"), output, m_input});
+        const QStringList operation = m_flip ? QStringList {QStringLiteral("-flip"), QStringLiteral("horizontal")}
+                                             : QStringList {QStringLiteral("-rotate"), QStringLiteral("90")};
+        process.start(m_program, operation + QStringList {QStringLiteral("-copy"), QStringLiteral("all"),
+                                                          QStringLiteral("-outfile"), output, m_input});
         if (!process.waitForFinished(120000) || process.exitCode() != 0)
             return -1;
         const double ms = clock.nsecsElapsed() / 1e6;
@@ -95,6 +98,7 @@ public:
 
 private:
     QString m_program;
+    bool m_flip = false;
     QTemporaryDir m_dir;
     QString m_input;
     bool m_ready = false;
@@ -111,15 +115,18 @@ int main(int argc, char **argv)
 
     QStringList files;
     int turns = 1;
+    bool flip = false;
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     for (int i = 0; i < arguments.size(); ++i) {
         if (arguments.at(i) == QLatin1String("--turns") && i + 1 < arguments.size())
             turns = std::max(1, arguments.at(++i).toInt());
+        else if (arguments.at(i) == QLatin1String("--flip"))
+            flip = true;
         else
             files << QFileInfo(arguments.at(i)).absoluteFilePath();
     }
     if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: bench_rotate FILE... [--turns N]\n");
+        std::fprintf(stderr, "usage: bench_rotate FILE... [--turns N] [--flip]\n");
         return 2;
     }
     const QString jpegtran = QStandardPaths::findExecutable(QStringLiteral("jpegtran"));
@@ -158,7 +165,7 @@ int main(int argc, char **argv)
         // jpegtran's turns alternate with ours, so that both meet the same load on the machine.
         std::optional<Jpegtran> reference;
         if (lg::ImageSource(path).type() == QLatin1String("jpeg"))
-            reference.emplace(jpegtran, path);
+            reference.emplace(jpegtran, path, flip);
         QList<double> times, referenceTimes;
         bool inPlace = true;
         for (int i = 0; i < turns; ++i) {
@@ -174,7 +181,10 @@ int main(int argc, char **argv)
                 referenceTimes << reference->turn();
             QElapsedTimer clock;
             clock.start();
-            viewer->RotateImageWithSender(2);
+            if (flip)
+                viewer->flipImageWithSender(1);
+            else
+                viewer->RotateImageWithSender(2);
             if (!waitFor([viewer] { return !viewer->isTransformRunning() && !isBusy; })) {
                 std::fprintf(stderr, "the turn of %s never ended\n", qPrintable(path));
                 return 1;
@@ -188,7 +198,7 @@ int main(int argc, char **argv)
             std::printf("written: copy\n");
         else
             std::printf("written: nothing\n");
-        std::printf("rotate time: %.0f ms\n", bench::median(times));
+        std::printf("%s time: %.0f ms\n", flip ? "flip" : "rotate", bench::median(times));
         if (!referenceTimes.isEmpty())
             std::printf("jpegtran time: %.0f ms\n", bench::median(referenceTimes));
     }

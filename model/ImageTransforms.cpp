@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTransform>
 #include <QtConcurrent>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstdio>
@@ -168,14 +169,57 @@ std::optional<lg::ImageFileType> typeForPath(const QString &path)
 
 } // namespace
 
-bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
+namespace {
+
+// Whether the PNG file is animated (APNG): an acTL chunk before its picture
+// data. Qt reads such files as one still, so the frame count does not tell.
+bool isAnimatedPng(QFile &file)
+{
+    if (!file.seek(0) || file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8))
+        return false;
+    qint64 at = 8;
+    while (file.seek(at)) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            return false;
+        const quint32 length = qFromBigEndian<quint32>(head.constData());
+        const QByteArray type = head.mid(4);
+        if (type == "acTL")
+            return true;
+        if (type == "IDAT" || type == "IEND")
+            return false;
+        at += 12 + qint64(length);
+    }
+    return false;
+}
+
+// Whether the file holds more than one picture: pages, frames, or an
+// animation or picture index the image source does not count.
+bool holdsSeveralPictures(const QString &path, const lg::ImageSource &source)
 {
     if (source.frameCount() > 1)
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return false;
+    if (isAnimatedPng(file))
+        return true;
+    // The MPF index of a multi-picture JPEG lies in its first segments.
+    file.seek(0);
+    const QByteArray head = file.read(qint64(1) << 20);
+    return head.startsWith("\xff\xd8") && lg::jpegHoldsSeveralImages(head);
+}
+
+} // namespace
+
+bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
+{
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    return permissionBitsGrantWrite(info);
+    if (!permissionBitsGrantWrite(info))
+        return false;
+    return !holdsSeveralPictures(path, source);
 }
 
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound, const QImage &shownPicture)
@@ -185,7 +229,7 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     if (!source.isValid())
         return out;
     const bool inPlace = canRewriteInPlace(path, source);
-    if (inPlace && typeForPath(path) == lg::ImageFileType::JPEG && source.type() == QLatin1String("jpeg")) {
+    if (typeForPath(path) == lg::ImageFileType::JPEG && source.type() == QLatin1String("jpeg")) {
         QFile file(path);
         const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         // The preview comes from the picture on screen, else it is decoded while the blocks are turned.
@@ -193,15 +237,18 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         QFuture<std::optional<QImage>> decoded;
         if (shownPicture.isNull() && side > 0)
             decoded = QtConcurrent::run([source, side] { return source.thumbnail(side); });
-        if (std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(jpeg, turn)) {
+        // Made the same way whether it goes over the file or into a copy.
+        if (std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn)) {
             const std::optional<QImage> upright = !shownPicture.isNull() ? std::optional<QImage>(shownPicture)
                                                 : decoded.isValid()      ? decoded.result()
                                                                          : std::nullopt;
             out.readable = true;
             out.pixelSize = turned->pixelSize;
-            out.written = lg::ImageWriter::replaceFileContents(path, turned->bytes);
+            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes);
             if (!out.written || (!upright && side > 0))
                 out.picture = lg::ImageSource::fromData(turned->bytes, QStringLiteral("jpeg")).image().value_or(QImage());
+            if (!out.written)
+                out.jpeg = std::move(turned->bytes);
             // Reduced before it is turned: the picture on screen may be the whole picture.
             out.preview = upright ? lg::turnedImage(fitted(*upright, lg::turnedSize(previewBound, turn)), turn)
                                   : fitted(out.picture, previewBound);
@@ -235,6 +282,8 @@ bool writeCGImage(const QImage &image, const QString &path, const lg::ImagePrope
     }
     lg::ImageWriteOptions options = lg::ImageWriteOptions::fromProperties(properties);
     options.keepAllMetadata = true;
+    // A rewrite keeps how the file stored its pixels (TIFF compression, PNG colour chunks).
+    options.source = lg::SourceEncoding::read(path);
     QString error;
     if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
         qWarning("The image was not saved: %s", qPrintable(error));

@@ -23,8 +23,9 @@ QImage rotate(const QImage &image, double degrees);
 QImage flipped(const QImage &image, bool horizontally, bool vertically);
 
 // Whether the picture file at path may be rewritten in place: it holds a single
-// image, and its permission bits let this user write it (checked on the bits,
-// as the superuser passes every access check).
+// image (no pages, frames, animated PNG or multi-picture JPEG index), and its
+// permission bits let this user write it (checked on the bits, as the
+// superuser passes every access check).
 bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
 
 // How turnPictureFile went.
@@ -35,13 +36,15 @@ struct TurnedFile
     QSize pixelSize;        // of the turned picture
     QImage picture;         // the turned picture at full size; null after a lossless turn that was written
     QImage preview;         // the turned picture reduced to fit previewBound
+    QByteArray jpeg;        // not written, a JPEG: the turned file's content, made as in place, for a JPEG copy
 };
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it
 // back in place where it may (canRewriteInPlace, a type writeCGImage writes):
-// a JPEG without loss where its size allows, else decoded, turned and written
-// with all its metadata (a JPEG at its own estimated quality). Not written:
-// picture holds the result for a copy. shownPicture, the picture as shown now
+// a JPEG without loss where its size allows, else encoded again as it was
+// stored (lg::turnJpeg), others decoded, turned and written with all their
+// metadata and their own encoding. Not written: picture holds the result for
+// a copy (and jpeg, for a JPEG). shownPicture, the picture as shown now
 // (upright, before the turn), makes the preview without decoding the file
 // again; with an empty previewBound no preview is made. Any thread.
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound,

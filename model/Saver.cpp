@@ -7,10 +7,13 @@
 #include "platform/Panels.h"
 #include "platform/Paths.h"
 #include "platform/Workspace.h"
+#include "platform/ImageSource.h"
+#include "platform/JpegTurn.h"
 #include "platform/image/Libraries.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -140,6 +143,19 @@ QImage renderView(QWidget *view, const QSize &outputSize)
     view->render(&painter, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
     painter.end();
     return image;
+}
+
+// The quality the JPEG at path was written at; none for other files.
+std::optional<int> sourceJpegQuality(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The tables come before the picture data, mostly in the first few kilobytes.
+    const QByteArray head = file.read(qint64(1) << 20);
+    return head.startsWith("\xff\xd8") ? lg::estimatedJpegQuality(head) : std::nullopt;
 }
 
 QWidget *sheetParent()
@@ -354,6 +370,11 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     }
 
     auto *accessory = new SaveOptionsAccessory(imageUTType);
+    if (const std::optional<int> quality = sourceJpegQuality(metadataSource)) {
+        SaveFormatChoice start = accessory->choice();
+        start.quality = *quality / 100.0;
+        accessory->setChoice(start);
+    }
     lg::SavePanelSpec spec;
     spec.title = QStringLiteral("Save");
     const QFileInfo start(startFolder);
@@ -426,8 +447,16 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
                                   .arg(QFileInfo(path).fileName()));
         }
     });
-    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata] {
+    const QByteArray prepared = choice.type == lg::ImageFileType::JPEG && !preparedJpeg.isEmpty()
+                                        && render && image.size() == outputSize
+                                        && outputSize == lg::ImageSource::fromData(preparedJpeg, QStringLiteral("jpeg")).pixelSize()
+                                    ? preparedJpeg : QByteArray();
+    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata, prepared] {
         QString error;
+        if (!prepared.isEmpty()) {
+            const bool ok = lg::ImageWriter::replaceFileContents(path, prepared, &error);
+            return std::make_pair(ok, error);
+        }
         const lg::PictureMetadata metadata = held ? *held
                                              : source.isEmpty() ? lg::PictureMetadata()
                                                                 : lg::PictureMetadata::read(source);

@@ -74,11 +74,16 @@ public:
     QString startFolder;
     // The file whose metadata (Exif, GPS, IPTC, XMP, colour profile) the saved
     // picture carries, read just before the write (so a copy saved over that
-    // very file keeps it); none when empty.
+    // very file keeps it); none when empty. When it is a JPEG, the panel's
+    // JPEG quality starts at the quality it was written at.
     QString metadataSource;
     // The metadata itself, written instead of metadataSource's when set (the
     // file it came from may have gone since it was read).
     std::optional<lg::PictureMetadata> metadata;
+    // Content ready for a JPEG of the render's own output size (a turned JPEG,
+    // made without loss as in place): written as it is when the panel's choice
+    // is JPEG and the size is left as it was.
+    QByteArray preparedJpeg;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);

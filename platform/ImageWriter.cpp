@@ -2,6 +2,7 @@
 
 #include "platform/ImageSource.h"
 #include "platform/image/Decoders.h"
+#include "platform/image/Libraries.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -10,7 +11,12 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QtEndian>
 
+#include <Magick++.h>
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -88,7 +94,239 @@ QImage appleIconSized(const QImage &image)
     return icon;
 }
 
+// A TIFF of the image (8 or 16 bits a sample, grey or colour, with its alpha)
+// compressed as the TIFF tags compression and predictor say.
+std::optional<QByteArray> encodedTiff(const QImage &image, int compression, int predictor, QString *error)
+{
+    image::ensureMagick();
+    try {
+        const bool grey = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
+        const bool deep = image.format() == QImage::Format_Grayscale16 || image.depth() == 64;
+        const bool alpha = image.hasAlphaChannel();
+        const QImage pixels = grey ? image
+                            : deep ? image.convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                                   : image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+        // Rows one after another, as ImageMagick reads them.
+        const qsizetype row = qsizetype(pixels.width()) * (pixels.depth() / 8);
+        QByteArray packed(row * pixels.height(), Qt::Uninitialized);
+        for (int y = 0; y < pixels.height(); ++y)
+            std::memcpy(packed.data() + y * row, pixels.constScanLine(y), size_t(row));
+        Magick::Image out(size_t(pixels.width()), size_t(pixels.height()), grey ? "I" : alpha ? "RGBA" : "RGBP",
+                          deep ? MagickCore::ShortPixel : MagickCore::CharPixel, packed.constData());
+        if (!alpha)
+            out.matte(false);
+        out.depth(deep ? 16 : 8);
+        out.compressType(compression == 8 || compression == 32946 ? MagickCore::ZipCompression
+                         : compression == 32773                ? MagickCore::RLECompression
+                                                               : MagickCore::LZWCompression);
+        if (predictor > 1 && compression != 32773)
+            out.defineValue("tiff", "predictor", std::to_string(predictor));
+        Magick::Blob blob;
+        out.write(&blob, "TIFF");
+        if (blob.length() == 0) {
+            setError(error, QStringLiteral("ImageMagick wrote nothing."));
+            return std::nullopt;
+        }
+        return QByteArray(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
+    } catch (const std::exception &e) {
+        setError(error, QString::fromLocal8Bit(e.what()));
+        return std::nullopt;
+    }
+}
+
+// ---- PNG chunks ----
+
+quint32 crc32Of(const QByteArray &bytes)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t {};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xffffffffu;
+    for (const char byte : bytes)
+        c = table[(c ^ quint8(byte)) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+struct PngChunk
+{
+    QByteArray type;
+    QByteArray data;
+};
+
+// The whole chunks of PNG bytes from offset from on.
+QList<PngChunk> pngChunksOf(const QByteArray &bytes, qsizetype from)
+{
+    QList<PngChunk> chunks;
+    qsizetype at = from;
+    while (at + 12 <= bytes.size()) {
+        const qsizetype length = qFromBigEndian<quint32>(bytes.constData() + at);
+        if (length < 0 || at + 12 + length > bytes.size())
+            break;
+        chunks.append({bytes.mid(at + 4, 4), bytes.mid(at + 8, length)});
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+QByteArray pngChunkBytes(const PngChunk &chunk)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    qToBigEndian<quint32>(quint32(chunk.data.size()), out.data());
+    const QByteArray typed = chunk.type + chunk.data;
+    out += typed;
+    QByteArray crc(4, Qt::Uninitialized);
+    qToBigEndian<quint32>(crc32Of(typed), crc.data());
+    return out + crc;
+}
+
+bool isColourChunk(const QByteArray &type)
+{
+    return type == "gAMA" || type == "cHRM" || type == "sRGB" || type == "iCCP";
+}
+
+// The background colour of a source of colour type fromType and fromDepth in
+// the terms of a picture of toType and toDepth; empty when it has none there.
+QByteArray convertedBackground(const QByteArray &bKGD, int fromType, int fromDepth, const QByteArray &palette, int toType,
+                               int toDepth)
+{
+    QList<int> rgb;  // samples at fromDepth
+    if (fromType == 3) {
+        const int index = bKGD.isEmpty() ? -1 : quint8(bKGD[0]);
+        if (index < 0 || (index + 1) * 3 > palette.size())
+            return {};
+        rgb = {quint8(palette[index * 3]), quint8(palette[index * 3 + 1]), quint8(palette[index * 3 + 2])};
+        fromDepth = 8;
+    } else if ((fromType == 0 || fromType == 4) && bKGD.size() == 2) {
+        const int grey = qFromBigEndian<quint16>(bKGD.constData());
+        rgb = {grey, grey, grey};
+    } else if ((fromType == 2 || fromType == 6) && bKGD.size() == 6) {
+        for (int i = 0; i < 3; ++i)
+            rgb.append(qFromBigEndian<quint16>(bKGD.constData() + 2 * i));
+    } else {
+        return {};
+    }
+    const auto scaled = [fromDepth, toDepth](int v) {
+        const int fromMax = (1 << fromDepth) - 1, toMax = (1 << toDepth) - 1;
+        return quint16((v * toMax + fromMax / 2) / fromMax);
+    };
+    QByteArray out;
+    const auto put = [&out](quint16 v) { out.append(char(v >> 8)).append(char(v & 0xff)); };
+    if (toType == 2 || toType == 6) {
+        for (int v : rgb)
+            put(scaled(v));
+    } else if ((toType == 0 || toType == 4) && rgb[0] == rgb[1] && rgb[1] == rgb[2]) {
+        put(scaled(rgb[0]));
+    } else {
+        return {};
+    }
+    return out;
+}
+
+// The new PNG with the source's colour chunks in place of the encoder's own
+// (where the source has any) and its background colour and significant bits
+// where they still describe the new pixels.
+QByteArray withColourChunks(const QByteArray &png, const QByteArray &sourceChunks)
+{
+    const QList<PngChunk> source = pngChunksOf(sourceChunks, 0);
+    QList<PngChunk> chunks = pngChunksOf(png, 8);
+    if (source.isEmpty() || source.first().type != "IHDR" || source.first().data.size() < 13 || chunks.isEmpty()
+        || chunks.first().type != "IHDR" || chunks.first().data.size() < 13)
+        return png;
+    const int fromDepth = quint8(source.first().data[8]), fromType = quint8(source.first().data[9]);
+    const int toDepth = quint8(chunks.first().data[8]), toType = quint8(chunks.first().data[9]);
+    QByteArray palette;
+    for (const PngChunk &chunk : source)
+        if (chunk.type == "PLTE")
+            palette = chunk.data;
+    QList<PngChunk> colour, background;
+    for (const PngChunk &chunk : source) {
+        if (isColourChunk(chunk.type))
+            colour.append(chunk);
+        else if (chunk.type == "sBIT" && fromType == toType && fromDepth == toDepth)
+            colour.append(chunk);
+        else if (chunk.type == "bKGD") {
+            const QByteArray value = fromType == toType && fromDepth == toDepth && toType != 3
+                                         ? chunk.data
+                                         : convertedBackground(chunk.data, fromType, fromDepth, palette, toType, toDepth);
+            if (!value.isEmpty())
+                background.append({chunk.type, value});
+        }
+    }
+    if (colour.isEmpty() && background.isEmpty())
+        return png;
+    const bool replaceColour = std::any_of(colour.cbegin(), colour.cend(), [](const PngChunk &c) { return isColourChunk(c.type); });
+    QByteArray out = png.left(8);
+    bool colourPlaced = false, backgroundPlaced = false;
+    for (const PngChunk &chunk : chunks) {
+        if ((replaceColour && isColourChunk(chunk.type)) || (!colour.isEmpty() && chunk.type == "sBIT")
+            || (!background.isEmpty() && chunk.type == "bKGD"))
+            continue;
+        if (!colourPlaced && (chunk.type == "PLTE" || chunk.type == "IDAT")) {
+            for (const PngChunk &c : colour)
+                out += pngChunkBytes(c);
+            colourPlaced = true;
+        }
+        if (!backgroundPlaced && chunk.type == "IDAT") {
+            for (const PngChunk &c : background)
+                out += pngChunkBytes(c);
+            backgroundPlaced = true;
+        }
+        out += pngChunkBytes(chunk);
+    }
+    return out;
+}
+
 } // namespace
+
+SourceEncoding SourceEncoding::read(const QString &path)
+{
+    SourceEncoding encoding;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return encoding;
+    const QByteArray head = file.read(8);
+    if (head == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
+        // The chunks up to the picture data; a colour profile is the largest of them.
+        QByteArray chunks;
+        while (chunks.size() < (qsizetype(64) << 20)) {
+            const QByteArray lengthAndType = file.read(8);
+            if (lengthAndType.size() < 8 || lengthAndType.mid(4) == "IDAT")
+                break;
+            const qint64 length = qFromBigEndian<quint32>(lengthAndType.constData());
+            const QByteArray rest = file.read(length + 4);
+            if (rest.size() != length + 4)
+                break;
+            chunks += lengthAndType + rest;
+        }
+        encoding.pngChunks = chunks;
+    } else if (head.startsWith("II*\0") || head.startsWith("MM\0*")) {
+        const bool little = head.startsWith("II");
+        const auto u16 = [little](const char *p) { return little ? qFromLittleEndian<quint16>(p) : qFromBigEndian<quint16>(p); };
+        const auto u32 = [little](const char *p) { return little ? qFromLittleEndian<quint32>(p) : qFromBigEndian<quint32>(p); };
+        if (file.seek(u32(head.constData() + 4))) {
+            const QByteArray count = file.read(2);
+            const QByteArray entries = count.size() == 2 ? file.read(qint64(u16(count.constData())) * 12) : QByteArray();
+            for (qsizetype e = 0; e + 12 <= entries.size(); e += 12) {
+                if (u16(entries.constData() + e + 2) != 3)
+                    continue;
+                if (u16(entries.constData() + e) == 259)
+                    encoding.tiffCompression = u16(entries.constData() + e + 8);
+                else if (u16(entries.constData() + e) == 317)
+                    encoding.tiffPredictor = u16(entries.constData() + e + 8);
+            }
+            if (!entries.isEmpty() && encoding.tiffCompression == 0)
+                encoding.tiffCompression = 1;  // no tag: uncompressed
+        }
+    }
+    return encoding;
+}
 
 ImageWriteOptions ImageWriteOptions::fromProperties(const ImageProperties &properties)
 {
@@ -145,7 +383,12 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
     }
 
     std::optional<QByteArray> bytes;
-    switch (encoding.library) {
+    // A rewritten TIFF stays compressed as it was (with its predictor), through
+    // ImageMagick: LZW, Deflate, PackBits, and LZW for the compressions no
+    // library here writes; uncompressed stays so, through Qt.
+    const int tiffCompression = type == ImageFileType::TIFF ? options.source.tiffCompression : 0;
+    const bool magickTiff = tiffCompression > 1;
+    switch (magickTiff ? Encoding::Magick : encoding.library) {
     case Encoding::None:
         setError(error, QStringLiteral("Images of this type cannot be written here."));
         return std::nullopt;
@@ -181,7 +424,8 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
                                   uprightXmp(metadata.xmp, image.size()), metadata.icc, error);
         break;
     case Encoding::Magick:
-        bytes = image::encodeWithMagick(image, encoding.format, quality, error);
+        bytes = magickTiff ? encodedTiff(tagged, tiffCompression, options.source.tiffPredictor, error)
+                           : image::encodeWithMagick(image, encoding.format, quality, error);
         break;
     }
     if (!bytes)
@@ -192,6 +436,15 @@ std::optional<QByteArray> ImageWriter::encode(const QImage &image, ImageFileType
             bytes = std::move(withMetadata);
         else if (options.keepAllMetadata) {
             setError(error, QStringLiteral("The metadata could not be kept: %1").arg(reason));
+            return std::nullopt;
+        }
+    }
+    if (type == ImageFileType::PNG && !options.source.pngChunks.isEmpty())
+        bytes = withColourChunks(*bytes, options.source.pngChunks);
+    if (carriesMetadata(type) && options.keepAllMetadata) {
+        const QString lost = lostMetadata(metadata, image.size(), *bytes);
+        if (!lost.isEmpty()) {
+            setError(error, QStringLiteral("The metadata could not be kept: %1").arg(lost));
             return std::nullopt;
         }
     }

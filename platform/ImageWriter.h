@@ -3,7 +3,7 @@
 // folder that is renamed over the target only when it is complete, so a
 // failed write leaves the old file as it was; failures are reported, never
 // passed off as success. Qt writes what it can, libheif writes HEIC and
-// ImageMagick the rest.
+// ImageMagick the rest, and a compressed TIFF rewritten as it was stored.
 #include "platform/PictureMetadata.h"
 
 #include <QByteArray>
@@ -31,6 +31,20 @@ enum class ImageFileType {
     TGA,
 };
 
+// How the file being rewritten stored its pixels, for a rewrite that keeps it.
+struct SourceEncoding
+{
+    int tiffCompression = 0;  // the TIFF Compression tag (1 none, 5 LZW, 8 Deflate, ...); 0: no TIFF
+    int tiffPredictor = 0;    // the TIFF Predictor tag (2: horizontal differencing); 0: none given
+    // A PNG's chunks before its picture data, as stored (signature left out):
+    // the colour chunks (gAMA, cHRM, sRGB, iCCP, sBIT, bKGD) come from here.
+    QByteArray pngChunks;
+
+    bool isEmpty() const { return tiffCompression == 0 && pngChunks.isEmpty(); }
+    // Of the file at path; empty when it is no TIFF or PNG or cannot be read.
+    static SourceEncoding read(const QString &path);
+};
+
 struct ImageWriteOptions
 {
     // 0..1 for lossy formats; negative: the format's default.
@@ -41,7 +55,10 @@ struct ImageWriteOptions
     PictureMetadata metadata;
     // A rewrite of the file the metadata came from: when it cannot all be
     // carried, nothing is written (otherwise the picture is written without it).
+    // Then also checked after encoding: every Exif tag, the XMP and IPTC are there.
     bool keepAllMetadata = false;
+    // A rewrite in the source's own type keeps its compression and colour chunks.
+    SourceEncoding source;
 
     static ImageWriteOptions fromProperties(const ImageProperties &properties);
 };
@@ -63,7 +80,8 @@ public:
                       const ImageWriteOptions &options = {}, QString *error = nullptr);
 
     // Writes bytes beside path and renames them over it (an existing file keeps
-    // its permissions, owner where allowed, and user.* extended attributes).
+    // its permissions, owner where allowed, its access list and extended
+    // attributes). Another hard link to the old file keeps the old content.
     // The file at path is untouched when this returns false.
     static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 

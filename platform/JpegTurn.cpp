@@ -1,10 +1,11 @@
 #include "platform/JpegTurn.h"
 
-#include "platform/PictureMetadata.h"
+#include "platform/JpegSegments.h"
 #include "platform/image/Orientation.h"
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
@@ -156,50 +157,233 @@ QSize turnedSize(QSize size, PictureTurn turn)
     return image::orientedSize(size, int(turn));
 }
 
-std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
+namespace {
+
+int pixelFormatFor(int colorspace)
 {
-    const auto fail = [error](const QString &text) -> std::optional<TurnedJpeg> {
-        if (error)
-            *error = text;
+    return colorspace == TJCS_CMYK || colorspace == TJCS_YCCK ? TJPF_CMYK : colorspace == TJCS_GRAY ? TJPF_GRAY : TJPF_RGBX;
+}
+
+// The stored pixels as they are in the file, in a QImage of the same bytes a
+// pixel (CMYK in a four-byte format, moved but never interpreted).
+QImage decodedStored(tjhandle handle, const QByteArray &jpeg, QSize size, int pixelFormat)
+{
+    QImage image(size, pixelFormat == TJPF_GRAY ? QImage::Format_Grayscale8
+                     : pixelFormat == TJPF_CMYK ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    if (image.isNull())
+        return {};
+    if (tjDecompress2(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
+                      image.bits(), size.width(), int(image.bytesPerLine()), size.height(), pixelFormat,
+                      TJFLAG_ACCURATEDCT) != 0)
+        return {};
+    return image;
+}
+
+std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pixelFormat, int subsampling, int quality,
+                                  bool progressive)
+{
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    const int flags = TJFLAG_ACCURATEDCT | (progressive ? TJFLAG_PROGRESSIVE : 0);
+    if (tjCompress2(handle, pixels.constBits(), pixels.width(), int(pixels.bytesPerLine()), pixels.height(), pixelFormat,
+                    &out, &size, pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : subsampling, quality, flags) != 0) {
+        tjFree(out);
         return std::nullopt;
-    };
-    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
-    if (!handle)
-        return fail(QStringLiteral("The JPEG library could not be started."));
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(jpeg.constData()),
-                            (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0)
-        return fail(turboError(handle.get()));
-    // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
-    QImage oldThumbnail;
-    const PictureTurn total = combinedTurn(PictureTurn(exifOrientation(jpeg, &oldThumbnail)), turn);
+    }
+    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
+    tjFree(out);
+    return bytes;
+}
+
+// The picture's blocks moved by the turn; none when the turn is not perfect.
+std::optional<QByteArray> transformed(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling,
+                                      PictureTurn total, bool progressive, QString *error)
+{
     tjtransform transform {};
     transform.op = operationFor(total);
-    transform.options = TJXOPT_PERFECT;  // never cut the edge pixels off: fail instead
+    // Never cut the edge pixels off: fail instead. The metadata is carried by us, as it was stored.
+    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
     // Room for the largest result up front: the buffer is never grown and copied.
-    const unsigned long room = tjBufSize(width, height, subsampling) + (unsigned long)jpeg.size();
+    const unsigned long room = tjBufSize(stored.width(), stored.height(), subsampling < 0 ? TJSAMP_444 : subsampling)
+                             + (unsigned long)jpeg.size();
     std::unique_ptr<unsigned char, decltype(&tjFree)> buffer(tjAlloc(int(std::min<unsigned long>(room, INT_MAX))), &tjFree);
     unsigned char *out = buffer.get();
     unsigned long outSize = room;
-    const int flags = (readHeader(jpeg).progressive ? TJFLAG_PROGRESSIVE : 0) | (out ? TJFLAG_NOREALLOC : 0);
+    const int flags = (progressive ? TJFLAG_PROGRESSIVE : 0) | (out ? TJFLAG_NOREALLOC : 0);
     if (!out)
         buffer.release();
-    if (tjTransform(handle.get(), reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                    1, &out, &outSize, &transform, flags) != 0) {
+    if (tjTransform(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(), 1,
+                    &out, &outSize, &transform, flags) != 0) {
         if (!buffer)
             tjFree(out);
-        return fail(turboError(handle.get()));
+        if (error)
+            *error = turboError(handle);
+        return std::nullopt;
     }
-    const QByteArray turned(reinterpret_cast<const char *>(out), qsizetype(outSize));
+    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(outSize));
     if (!buffer)
         tjFree(out);
-    buffer.reset();
-    const QSize size = turnedSize(QSize(width, height), total);
-    const QImage thumbnail = oldThumbnail.isNull() ? QImage() : turnedImage(oldThumbnail, total);
-    std::optional<QByteArray> bytes = withUprightMetadata(turned, size, thumbnail, error);
-    if (!bytes)
+    return bytes;
+}
+
+// The picture decoded, turned and encoded again with the file's own colour
+// model, chroma subsampling, quality and progression.
+std::optional<QByteArray> reencoded(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling, int colorspace,
+                                    PictureTurn total, bool progressive, QString *error)
+{
+    const int pixelFormat = pixelFormatFor(colorspace);
+    const QImage pixels = decodedStored(handle, jpeg, stored, pixelFormat);
+    if (pixels.isNull()) {
+        if (error)
+            *error = turboError(handle);
         return std::nullopt;
-    return TurnedJpeg {std::move(*bytes), size};
+    }
+    const int quality = estimatedJpegQuality(jpeg).value_or(90);
+    std::optional<QByteArray> bytes = encoded(handle, turnedImage(pixels, total), pixelFormat,
+                                              subsampling < 0 ? TJSAMP_444 : subsampling, quality, progressive);
+    if (!bytes && error)
+        *error = turboError(handle);
+    return bytes;
+}
+
+// The old Exif thumbnail turned, no larger than maxBytes (moved without loss
+// where it can be, else at falling qualities); empty when it cannot be made so.
+QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes)
+{
+    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (!handle
+        || tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(old.constData()), (unsigned long)old.size(),
+                               &width, &height, &subsampling, &colorspace) != 0)
+        return {};
+    if (total == PictureTurn::None)
+        return old;
+    if (const std::optional<QByteArray> moved = transformed(handle.get(), old, QSize(width, height), subsampling, total, false, nullptr))
+        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
+            return *bare;
+    const int pixelFormat = pixelFormatFor(colorspace);
+    const QImage pixels = decodedStored(handle.get(), old, QSize(width, height), pixelFormat);
+    if (pixels.isNull())
+        return {};
+    const QImage turned = turnedImage(pixels, total);
+    for (int quality = estimatedJpegQuality(old).value_or(75); quality >= 20; quality -= 10) {
+        const std::optional<QByteArray> bytes = encoded(handle.get(), turned, pixelFormat,
+                                                        subsampling < 0 ? TJSAMP_420 : subsampling, quality, false);
+        if (!bytes)
+            return {};
+        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *bytes, {}); bare && bare->size() <= maxBytes)
+            return *bare;
+    }
+    return {};
+}
+
+std::optional<TurnedJpeg> failed(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return std::nullopt;
+}
+
+// The file's own metadata segments, patched for upright pixels of size, in
+// front of the new body, and the bytes after the old end behind it; checked
+// that every Exif tag is still there.
+std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::Layout &layout, const QByteArray &body,
+                                          QSize size, PictureTurn total, bool lossless, QString *error)
+{
+    QList<jpeg::Segment> metadata;
+    QByteArray exifBefore, exifAfter;
+    bool thumbnailDropped = false;
+    const bool hasExtendedXmp = std::any_of(layout.metadata.cbegin(), layout.metadata.cend(), jpeg::isExtendedXmp);
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (jpeg::isExif(segment) && exifBefore.isEmpty()) {
+            exifBefore = segment.payload.mid(6);
+            QByteArray tiff = exifBefore;
+            const auto maker = [total](const QByteArray &old, qsizetype maxBytes) { return turnedThumbnail(old, total, maxBytes); };
+            if (!jpeg::patchExif(tiff, size, maker, &thumbnailDropped))
+                return failed(error, QStringLiteral("The Exif block cannot be read."));
+            exifAfter = tiff;
+            metadata.append({segment.marker, segment.payload.left(6) + tiff});
+        } else if (jpeg::isXmp(segment)) {
+            const QByteArray packet = segment.payload.mid(29);
+            const QByteArray upright = jpeg::uprightXmpPacket(packet, size);
+            if (upright == packet) {
+                metadata.append(segment);
+                continue;
+            }
+            const std::optional<QList<jpeg::Segment>> segments = jpeg::xmpSegments(upright);
+            if (!segments || (segments->size() > 1 && hasExtendedXmp))
+                return failed(error, QStringLiteral("The XMP packet is too large to be written back."));
+            metadata.append(*segments);
+        } else {
+            metadata.append(segment);
+        }
+    }
+    const QByteArray trailing = jpeg.mid(layout.imageEnd);
+    std::optional<QByteArray> bytes = jpeg::assemble(metadata, body, trailing);
+    if (!bytes)
+        return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
+    // The further pictures of a multi-picture file are found again after the new end.
+    for (const jpeg::Segment &segment : layout.metadata)
+        if (jpeg::mpfImageCount(segment) > 1) {
+            jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd);
+            break;
+        }
+    const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
+    if (!missing.isEmpty())
+        return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
+    return TurnedJpeg {std::move(*bytes), size, lossless};
+}
+
+std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayEncodeAgain, QString *error)
+{
+    const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
+    if (!layout)
+        return failed(error, QStringLiteral("The file is no whole JPEG."));
+    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
+    if (!handle)
+        return failed(error, QStringLiteral("The JPEG library could not be started."));
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                            (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0)
+        return failed(error, turboError(handle.get()));
+    // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
+    int orientation = 1;
+    for (const jpeg::Segment &segment : layout->metadata)
+        if (jpeg::isExif(segment)) {
+            orientation = jpeg::exifOrientation(segment.payload.mid(6));
+            break;
+        }
+    const PictureTurn total = combinedTurn(PictureTurn(orientation), turn);
+    const QSize stored(width, height);
+    const bool progressive = readHeader(jpeg).progressive;
+    bool lossless = true;
+    std::optional<QByteArray> body = transformed(handle.get(), jpeg, stored, subsampling, total, progressive, error);
+    if (!body && mayEncodeAgain) {
+        lossless = false;
+        body = reencoded(handle.get(), jpeg, stored, subsampling, colorspace, total, progressive, error);
+    }
+    if (!body)
+        return std::nullopt;
+    return withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, lossless, error);
+}
+
+} // namespace
+
+std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
+{
+    return turned(jpeg, turn, false, error);
+}
+
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error)
+{
+    return turned(jpeg, turn, true, error);
+}
+
+bool jpegHoldsSeveralImages(const QByteArray &jpeg)
+{
+    const QList<jpeg::Segment> segments = jpeg::headerSegments(jpeg);
+    return std::any_of(segments.cbegin(), segments.cend(),
+                       [](const jpeg::Segment &segment) { return jpeg::mpfImageCount(segment) > 1; });
 }
 
 std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)

@@ -4,8 +4,10 @@
 // again, so a turned JPEG keeps every pixel value, and four right turns give
 // back the original. That is only possible where the picture's size is a
 // whole number of compression blocks (MCUs) along the edges the turn moves;
-// elsewhere the caller decodes and encodes again at the file's own quality
-// (estimatedJpegQuality), as cutting the edge pixels off is no option.
+// elsewhere turnJpeg decodes and encodes again as the file was stored (its
+// colour model, subsampling and estimated quality), as cutting the edge
+// pixels off is no option. Either way the file's metadata segments and the
+// bytes after its end are carried as they were (platform/JpegSegments.h).
 // Any thread; nothing here throws.
 #include <QByteArray>
 #include <QImage>
@@ -42,14 +44,28 @@ struct TurnedJpeg
 {
     QByteArray bytes;  // the JPEG with upright pixels and metadata (Exif orientation 1)
     QSize pixelSize;
+    bool lossless = true;  // the compressed blocks were moved, not decoded and encoded again
 };
 
 // The JPEG turned without loss, as shown on screen (its Exif orientation
-// taken into account): every marker (Exif with maker note, IPTC, XMP, colour
-// profile) kept, orientation 1, pixel dimensions and Exif thumbnail made to
-// fit. None, with the reason, when the turn cannot be made without loss or
-// the data is no whole JPEG.
+// taken into account). The file's own metadata segments are kept as they were
+// stored (Exif with maker note, IPTC, XMP and extended XMP, colour profile,
+// comments), with only what the turn changes patched: orientation 1, the pixel
+// dimensions, the Exif thumbnail turned and never larger than before (dropped
+// when it cannot be made so); the bytes after the picture's end (a motion
+// photo's video) follow unchanged. Checked that every Exif tag is still there.
+// None, with the reason, when the turn cannot be made without loss, the data is
+// no whole JPEG or something would be lost.
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+
+// As above; where the picture's size is not whole blocks, it is decoded and
+// encoded again with its own colour model (CMYK stays CMYK), chroma
+// subsampling, estimated quality and progression, keeping all the rest the same way.
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+
+// Whether the JPEG (its first bytes suffice) lists further images of its own:
+// a multi-picture file with an MPF index, e.g. a stereo pair or a gain map.
+bool jpegHoldsSeveralImages(const QByteArray &jpeg);
 
 // The quality (1..100) the JPEG was most likely written at, from its
 // luminance quantization table; none when it has no such table.

@@ -1,6 +1,7 @@
 #include "platform/PictureMetadata.h"
 
 #include "platform/ImageSource.h"
+#include "platform/JpegSegments.h"
 #include "platform/image/Libraries.h"
 
 #include <QBuffer>
@@ -29,6 +30,18 @@ bool isLayoutTag(uint16_t tag)
         return true;
     default:
         return tag >= 0xc612 && tag <= 0xc7ff;  // DNG tags
+    }
+}
+
+// Tags of a TIFF's first directory that describe the picture, not its storage.
+bool isDescriptiveTag(uint16_t tag)
+{
+    switch (tag) {
+    case 0x010d: case 0x010e: case 0x010f: case 0x0110: case 0x0112: case 0x0131: case 0x0132: case 0x013b:
+    case 0x8298: case 0x83bb: case 0x8769: case 0x8825:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -82,7 +95,13 @@ void makeExifUpright(Exiv2::ExifData &data, QSize pixelSize, const QImage &thumb
     }
     if (hadThumbnail && container == MetadataContainer::Plain) {
         const QByteArray jpeg = thumbnailJpeg(thumbnailSource);
-        if (!jpeg.isEmpty())
+        // The thumbnail only where the block still fits a JPEG segment with it:
+        // no tag is dropped to make room for it.
+        Exiv2::ExifThumb(data).erase();
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, data);
+        constexpr qsizetype room = 65533 - 6 - 1024;  // the segment, less "Exif\0\0" and the thumbnail's directory
+        if (!jpeg.isEmpty() && qsizetype(blob.size()) + jpeg.size() <= room)
             Exiv2::ExifThumb(data).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
                                                     long(jpeg.size()));
     }
@@ -174,7 +193,9 @@ std::optional<QByteArray> rewrittenMetadata(const QByteArray &encoded, QString *
 std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
                                               QSize pixelSize, const QImage &thumbnailSource, QString *error)
 {
-    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
+    // An XMP packet too large for one JPEG segment goes into extended XMP, which exiv2 does not write.
+    std::string largeXmp;
+    std::optional<QByteArray> bytes = rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
         if (!metadata.exif.isEmpty()) {
             Exiv2::ExifData exif;
             Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
@@ -192,7 +213,12 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
             Exiv2::XmpData xmp;
             if (Exiv2::XmpParser::decode(xmp, metadata.xmp.toStdString()) == 0) {
                 makeXmpUpright(xmp, pixelSize);
-                image.setXmpData(xmp);
+                std::string packet;
+                if (image.mimeType() == "image/jpeg" && Exiv2::XmpParser::encode(packet, xmp) == 0
+                    && packet.size() + 29 > 65533)
+                    largeXmp = packet;
+                else
+                    image.setXmpData(xmp);
             }
         }
         if (!metadata.icc.isEmpty() && !image.iccProfileDefined()) {
@@ -200,6 +226,59 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
             image.setIccProfile(icc, false);
         }
     });
+    if (!bytes || largeXmp.empty())
+        return bytes;
+    const std::optional<jpeg::Layout> layout = jpeg::parse(*bytes);
+    const std::optional<QList<jpeg::Segment>> xmp = jpeg::xmpSegments(QByteArray::fromStdString(largeXmp));
+    if (!layout || !xmp)
+        return failed(error, QStringLiteral("The XMP packet could not be written."));
+    QList<jpeg::Segment> segments = layout->metadata;
+    qsizetype at = 0;  // after the JFIF and Exif segments
+    while (at < segments.size() && (segments.at(at).marker == 0xe0 || jpeg::isExif(segments.at(at))))
+        ++at;
+    for (const jpeg::Segment &segment : *xmp)
+        segments.insert(at++, segment);
+    std::optional<QByteArray> out = jpeg::assemble(segments, *bytes, bytes->mid(layout->imageEnd));
+    if (!out)
+        return failed(error, QStringLiteral("The XMP packet could not be written."));
+    return out;
+}
+
+QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded)
+{
+    if (metadata.isEmpty())
+        return {};
+    QStringList lost;
+    try {
+        Exiv2::Image::AutoPtr image = openBuffer(encoded);
+        if (!image.get())
+            return QStringLiteral("the written file cannot be read");
+        if (!metadata.exif.isEmpty()) {
+            Exiv2::ExifData wanted;
+            Exiv2::ExifParser::decode(wanted, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
+                                      uint32_t(metadata.exif.size()));
+            const MetadataContainer container = containerOf(*image);
+            makeExifUpright(wanted, pixelSize, QImage(), container);
+            const Exiv2::ExifData &written = image->exifData();
+            for (const Exiv2::Exifdatum &datum : wanted) {
+                if (datum.groupName() == "Thumbnail")
+                    continue;  // made anew from the new pixels
+                // A TIFF's first directory describes its own pages: the writer sets those tags.
+                if (container == MetadataContainer::Tiff && datum.groupName() == "Image" && !isDescriptiveTag(datum.tag()))
+                    continue;
+                const auto it = written.findKey(Exiv2::ExifKey(datum.key()));
+                if (it == written.end() || it->count() != datum.count())
+                    lost.append(QString::fromStdString(datum.key()));
+            }
+        }
+        if (!metadata.xmp.isEmpty() && image->xmpPacket().empty() && image->xmpData().empty())
+            lost.append(QStringLiteral("XMP"));
+        if (!metadata.iptc.isEmpty() && image->iptcData().empty())
+            lost.append(QStringLiteral("IPTC"));
+    } catch (...) {
+        return QStringLiteral("the written file cannot be read");
+    }
+    return lost.join(QStringLiteral(", "));
 }
 
 std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize, const QImage &thumbnailSource,
@@ -287,7 +366,7 @@ ExtendedAttributes readExtendedAttributes(const QString &path)
     }
     ExtendedAttributes attributes;
     for (const QByteArray &name : names.split('\0')) {
-        if (!name.startsWith("user."))
+        if (name.isEmpty())
             continue;
         const ssize_t size = ::getxattr(native.constData(), name.constData(), nullptr, 0);
         if (size < 0)
@@ -305,12 +384,18 @@ ExtendedAttributes readExtendedAttributes(const QString &path)
 bool writeExtendedAttributes(int fd, const ExtendedAttributes &attributes, QString *error)
 {
     for (const auto &[name, value] : attributes) {
-        if (::fsetxattr(fd, name.constData(), value.constData(), size_t(value.size()), 0) != 0) {
-            if (error)
-                *error = QStringLiteral("Cannot keep the attribute %1: %2")
-                             .arg(QString::fromUtf8(name), QString::fromLocal8Bit(std::strerror(errno)));
-            return false;
-        }
+        if (::fsetxattr(fd, name.constData(), value.constData(), size_t(value.size()), 0) == 0)
+            continue;
+        const int reason = errno;
+        // The file's own tags and its access list must stay; what belongs to the
+        // system or a security module is set only where this process may.
+        const bool required = name.startsWith("user.") || name == "system.posix_acl_access";
+        if (!required && (reason == EPERM || reason == EACCES || reason == ENOTSUP || reason == EOPNOTSUPP))
+            continue;
+        if (error)
+            *error = QStringLiteral("Cannot keep the attribute %1: %2")
+                         .arg(QString::fromUtf8(name), QString::fromLocal8Bit(std::strerror(reason)));
+        return false;
     }
     return true;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // What a picture file holds besides its pixels, and the carrying of it into a
 // file written anew: Exif (with the maker note and GPS), IPTC, XMP and the
-// colour profile, through exiv2; and the file's extended attributes in the
-// user namespace, where file managers keep tags and ratings.
+// colour profile, through exiv2; and the file's extended attributes: the user
+// namespace, where file managers keep tags and ratings, the POSIX access list
+// (system.posix_acl_access) and whatever else the file system lists.
 //
 // Metadata carried into new pixels is made fit for them: Exif and XMP
 // orientation 1, the pixel dimensions of the new picture, an Exif thumbnail
@@ -40,9 +41,15 @@ enum class MetadataContainer { Plain, Tiff };
 // The encoded picture with metadata written into it, fit for upright pixels of
 // pixelSize (thumbnailSource: the new pixels, for a new Exif thumbnail where
 // the old file had one). A colour profile that the encoded picture already
-// carries is kept. None, with the reason, when exiv2 cannot write the format.
+// carries is kept; an XMP packet too large for one JPEG segment is written as
+// extended XMP. None, with the reason, when exiv2 cannot write the format.
 std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const PictureMetadata &metadata,
                                               QSize pixelSize, const QImage &thumbnailSource, QString *error);
+
+// What of the metadata (made fit for upright pixels of pixelSize) the encoded
+// picture does not hold: the Exif keys, "XMP", "IPTC", comma-separated; empty
+// when it holds all (the Exif thumbnail, made anew, is not counted).
+QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded);
 
 // The encoded picture's own metadata made fit for its pixels, which are now
 // upright and pixelSize large (a lossless turn of a JPEG): the same rules as above.
@@ -57,12 +64,13 @@ QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize);
 // its Exif thumbnail in thumbnail (null when it has none).
 int exifOrientation(const QByteArray &encoded, QImage *thumbnail = nullptr);
 
-// Extended attributes in the user namespace ("user.*"), name and value.
+// Extended attributes, name and value.
 using ExtendedAttributes = QList<QPair<QByteArray, QByteArray>>;
-// Those of the file at path (links followed); empty when it has none or the
-// file system keeps none.
+// Those of the file at path (links followed), every namespace this process may
+// read; empty when it has none or the file system keeps none.
 ExtendedAttributes readExtendedAttributes(const QString &path);
-// Sets them on the open file; false, with the reason, when one cannot be set.
+// Sets them on the open file; false, with the reason, when a user attribute or
+// the access list cannot be set (others the system refuses are left out).
 bool writeExtendedAttributes(int fd, const ExtendedAttributes &attributes, QString *error);
 
 } // namespace lg

@@ -2,9 +2,10 @@
 // type its extension names, keeping all it held: metadata (Exif orientation 1),
 // colour profile, extended attributes, permissions. JPEGs are turned without
 // loss where their size allows. Where the file cannot be rewritten in place
-// (HEIC, WebP, several pages, no write permission, a failed write) the save
-// panel offers a new file named "<name> copy". Reading, turning and writing run
-// on a worker thread; the result comes back to the main thread.
+// (HEIC, WebP, several pages or frames, no write permission, a failed write)
+// the save panel offers a new file named "<name> copy"; a JPEG copy is the
+// file turned the same way as in place. Reading, turning and writing run on a
+// worker thread; the result comes back to the main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
@@ -64,13 +65,13 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         contentHub()->hideBusyLoader();
         if (outcome.readable)
             commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
-                              outcome.written);
+                              outcome.written, outcome.jpeg);
     });
     watcher->setFuture(QtConcurrent::run(turnPictureFile, path, turn, bound, shownPicture));
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
-                                    bool written)
+                                    bool written, const QByteArray &preparedJpeg)
 {
     // After a lossless turn the full picture is not decoded: edited is null then.
     editedImage = edited;
@@ -102,6 +103,7 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     const QImage picture = edited;
     saver->startFolder = QFileInfo(path).absolutePath();
     saver->metadataSource = path;
+    saver->preparedJpeg = preparedJpeg;
     saver->showSavePanel(
         [picture](const QSize &size) {
             return size == picture.size() ? picture

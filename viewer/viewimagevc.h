@@ -353,7 +353,9 @@ private:
     void chooseDestinationFolder(const QString &prompt, bool copy);
     QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
-    void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written);
+    // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
+    void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
+                           const QByteArray &preparedJpeg = {});
     void refreshItemRecord(const QUrl &url);
     void saveCopySheetEnded(bool saved);
     bool m_transformRunning = false;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <QtEndian>
 #include <QtTest>
 
 #include <cmath>
@@ -343,6 +344,156 @@ private Q_SLOTS:
         QCOMPARE(turned.picture.size(), QSize(30, 40));
         QVERIFY(!writeCGImage(turned.picture, path, lg::ImageSource(path).properties()));
         QCOMPARE(readAll(path), before);
+    }
+
+    // A file of several frames in any format is never rewritten, whatever its
+    // frame count looks like to the readers (Qt reads an animated PNG as a still).
+    void animationsAreNeverRewrittenInPlace_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("output");
+        QTest::newRow("animated PNG") << "anim.png" << QStringList {"-plays", "0", "-f", "apng"};
+        QTest::newRow("animated GIF") << "anim.gif" << QStringList {"-loop", "0"};
+        QTest::newRow("animated WebP") << "anim.webp" << QStringList {"-c:v", "libwebp_anim", "-loop", "0"};
+    }
+    void animationsAreNeverRewrittenInPlace()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, output);
+        if (!hasTool(QStringLiteral("ffmpeg")))
+            QSKIP("ffmpeg is not installed");
+        const QString path = QDir(freshFolder(QStringLiteral("anim"))).filePath(name);
+        QString error;
+        QVERIFY2(run(QStringLiteral("ffmpeg"), QStringList {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=32x24:rate=3",
+                                                            "-frames:v", "3"} + output + QStringList {path}, &error),
+                 qPrintable(error));
+        const QByteArray before = readAll(path);
+        const lg::ImageSource source(path);
+        QVERIFY(!canRewriteInPlace(path, source));
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(!turned.written);
+        QVERIFY(!writeCGImage(rotate(*source.image(), -90), path, source.properties()));
+        QCOMPARE(readAll(path), before);
+    }
+
+    // A JPEG that lists further pictures (an MPF index: a stereo pair, a gain
+    // map) is not rewritten either; its copy is turned like the file would be.
+    void multiPictureJpegsGoToACopy()
+    {
+        const QString folder = freshFolder(QStringLiteral("mpf"));
+        const QString plain = writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90);
+        const QByteArray bytes = readAll(plain);
+        // An MPF segment listing two pictures, the second one right after the first.
+        const auto le = [](quint32 v, int size) {
+            QByteArray b(size, 0);
+            for (int i = 0; i < size; ++i)
+                b[i] = char((v >> (8 * i)) & 0xff);
+            return b;
+        };
+        const quint32 firstSize = quint32(bytes.size() + 90), header = 10;
+        const QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(3, 2)
+                              + le(0xb000, 2) + le(7, 2) + le(4, 4) + QByteArray("0100")
+                              + le(0xb001, 2) + le(4, 2) + le(1, 4) + le(2, 4)
+                              + le(0xb002, 2) + le(7, 2) + le(32, 4) + le(50, 4) + le(0, 4)
+                              + le(0x20030000, 4) + le(firstSize, 4) + le(0, 4) + le(0, 4)
+                              + le(0, 4) + le(quint32(bytes.size()), 4) + le(firstSize - header, 4) + le(0, 4);
+        QCOMPARE(tiff.size(), 82);
+        const QByteArray segment = QByteArray("\xff\xe2\0\x58", 4) + "MPF" + QByteArray(1, 0) + tiff;
+        const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")),
+                                       bytes.left(2) + segment + bytes.mid(2) + bytes);
+        QVERIFY(lg::jpegHoldsSeveralImages(readAll(path)));
+        QVERIFY(!lg::jpegHoldsSeveralImages(bytes));
+        const QByteArray before = readAll(path);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(readAll(path), before);
+        QVERIFY(!turned.jpeg.isEmpty());
+        QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(48, 64)));
+        // The copy's index finds the second picture after the turned first one.
+        const qsizetype at = turned.jpeg.indexOf(QByteArray("MPF\0", 4)) + 4;
+        const auto entry = [&](int index, int field) {
+            return qFromLittleEndian<quint32>(turned.jpeg.constData() + at + 50 + index * 16 + field * 4);
+        };
+        QVERIFY(turned.jpeg.endsWith(bytes));
+        QCOMPARE(qsizetype(entry(0, 1)), turned.jpeg.size() - bytes.size());
+        QCOMPARE(turned.jpeg.mid(at + entry(1, 2)), bytes);
+        QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
+    }
+
+    // A JPEG that may not be written comes back ready for its copy, turned
+    // without loss like the file would have been: same quality, same subsampling.
+    void aReadOnlyJpegsCopyIsTurnedWithoutLoss()
+    {
+        const QString path = photographersFile(QDir(freshFolder(QStringLiteral("ro-jpeg"))).filePath(QStringLiteral("p.jpg")),
+                                               QSize(64, 48));
+        QVERIFY(!path.isEmpty());
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0444) == 0);
+        const QByteArray before = readAll(path);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(readAll(path), before);
+        const std::optional<lg::TurnedJpeg> lossless = lg::turnJpegLosslessly(before, lg::PictureTurn::RotateRight);
+        QVERIFY(lossless);
+        QCOMPARE(turned.jpeg, lossless->bytes);
+        QCOMPARE(lg::estimatedJpegQuality(turned.jpeg), std::optional<int>(97));
+        QCOMPARE(turned.picture.size(), QSize(48, 64));
+    }
+
+    // A rewritten TIFF keeps its compression and its 16 bits; a rewritten PNG
+    // its gamma, chromaticities and background colour.
+    void aRewriteKeepsHowTheFileStoredItsPixels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("16-bit LZW TIFF, predictor") << "deep.tif"
+                                                    << QStringList {"-depth", "16", "-compress", "LZW", "-define", "tiff:predictor=2"};
+        QTest::newRow("8-bit Deflate TIFF") << "zip.tif" << QStringList {"-depth", "8", "-compress", "Zip"};
+        QTest::newRow("16-bit PackBits TIFF") << "rle.tif" << QStringList {"-depth", "16", "-compress", "RLE"};
+        QTest::newRow("PNG with gAMA, cHRM, bKGD") << "colour.png"
+                                                  << QStringList {"-background", "#336699", "-define", "png:include-chunk=gAMA,cHRM,bKGD",
+                                                                 "-define", "png:color-type=2"};
+        QTest::newRow("16-bit PNG with gAMA, cHRM, bKGD") << "deep.png"
+                                                         << QStringList {"-depth", "16", "-background", "#336699", "-define",
+                                                                         "png:include-chunk=gAMA,cHRM,bKGD", "-define",
+                                                                         "png:color-type=2", "-define", "png:bit-depth=16"};
+    }
+    void aRewriteKeepsHowTheFileStoredItsPixels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, arguments);
+        if (!hasTool(QStringLiteral("convert")))
+            QSKIP("convert is not installed");
+        const QString folder = freshFolder(QStringLiteral("encoding"));
+        // No colour profile: ImageMagick writes gAMA and cHRM then.
+        const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.png")), quadrants(QSize(120, 80)), "png");
+        const QString path = convert(source, QDir(folder).filePath(name), arguments);
+        QVERIFY(!path.isEmpty());
+        const lg::SourceEncoding before = lg::SourceEncoding::read(path);
+        const qint64 bytesBefore = QFileInfo(path).size();
+        const int depth = lg::ImageSource(path).properties().depth;
+        const QImage upright = *lg::ImageSource(path).image();
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.written);
+        expectCorners(*lg::ImageSource(path).image(), corners(lg::turnedImage(upright, lg::PictureTurn::RotateRight)));
+        QCOMPARE(lg::ImageSource(path).properties().depth, depth);
+        const lg::SourceEncoding after = lg::SourceEncoding::read(path);
+        if (name.endsWith(QLatin1String(".tif"))) {
+            QVERIFY(before.tiffCompression > 1);
+            QCOMPARE(after.tiffCompression, before.tiffCompression);
+            QCOMPARE(after.tiffPredictor, before.tiffPredictor);
+            if (name == QLatin1String("deep.tif"))
+                QCOMPARE(after.tiffPredictor, 2);
+            QVERIFY2(QFileInfo(path).size() < bytesBefore * 3 / 2,
+                     qPrintable(QStringLiteral("%1 bytes, %2 before").arg(QFileInfo(path).size()).arg(bytesBefore)));
+            return;
+        }
+        for (const char *type : {"gAMA", "cHRM", "bKGD"}) {
+            const qsizetype at = before.pngChunks.indexOf(type);
+            QVERIFY2(at >= 4, type);
+            const quint32 length = qFromBigEndian<quint32>(before.pngChunks.constData() + at - 4);
+            const QByteArray chunk = before.pngChunks.mid(at - 4, 12 + length);
+            QVERIFY2(after.pngChunks.contains(chunk), type);
+        }
     }
 
     void jpegQualityIsEstimatedFromTheTables_data()

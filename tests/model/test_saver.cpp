@@ -4,13 +4,16 @@
 #include "app/mainvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/Panels.h"
 #include "platform/Workspace.h"
 #include "tests/support/TestSupport.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QSignalSpy>
 
 namespace {
@@ -181,6 +184,76 @@ private Q_SLOTS:
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
         QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The saved picture could not be opened."));
         QCOMPARE(lg::Alert::shownAlerts().first().text, QStringLiteral("“collage.png” was saved, but no application could open it."));
+    }
+
+    // A copy of a turned JPEG saved as JPEG at its own size is the turned file
+    // made without loss, byte for byte; another format or size is rendered.
+    void aPreparedJpegIsWrittenAsItIs_data()
+    {
+        QTest::addColumn<lg::ImageFileType>("type");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("asItIs");
+        QTest::newRow("JPEG, own size") << lg::ImageFileType::JPEG << QSize(32, 24) << true;
+        QTest::newRow("JPEG, another size") << lg::ImageFileType::JPEG << QSize(16, 12) << false;
+        QTest::newRow("PNG") << lg::ImageFileType::PNG << QSize(32, 24) << false;
+    }
+    void aPreparedJpegIsWrittenAsItIs()
+    {
+        QFETCH(lg::ImageFileType, type);
+        QFETCH(QSize, size);
+        QFETCH(bool, asItIs);
+        const QString folder = lg::test::freshFolder(QStringLiteral("prepared"));
+        QByteArray prepared;
+        {
+            QBuffer buffer(&prepared);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setQuality(97);
+            QVERIFY(writer.write(picture(QSize(32, 24))));
+        }
+        prepared += "video after the end";
+        Saver::setPanelResponderForTesting([&](const QString &) -> Answer {
+            return std::make_pair(folder + "/copy", choiceOf(type));
+        });
+        Saver saver;
+        saver.openAfterSave = false;
+        saver.preparedJpeg = prepared;
+        QSignalSpy finished(&saver, &Saver::finished);
+        saver.showSavePanel([](const QSize &s) { return picture(s); }, size);
+        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.first().first().toBool());
+        const QString path = Saver::applyExtension(folder + "/copy", type);
+        QCOMPARE(lg::test::readAll(path) == prepared, asItIs);
+        QCOMPARE(QImageReader(path).size(), size);
+    }
+
+    // The panel's JPEG quality starts at the quality the source was written at.
+    void theQualityStartsAtTheSources()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("quality"));
+        const QString source = folder + "/q.jpg";
+        {
+            QImageWriter writer(source, "jpeg");
+            writer.setQuality(97);
+            QVERIFY(writer.write(picture(QSize(16, 16))));
+        }
+        double offered = -1;
+        lg::Panels::setSaveResponder([&](const lg::SavePanelSpec &spec) {
+            if (auto *accessory = qobject_cast<SaveOptionsAccessory *>(spec.accessory))
+                offered = accessory->choice().quality;
+            return QUrl();
+        });
+        Saver saver;
+        QSignalSpy finished(&saver, &Saver::finished);
+        saver.metadataSource = source;
+        saver.showSavePanel([](const QSize &s) { return picture(s); }, QSize(16, 16));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(offered, 0.97);
+        saver.metadataSource = lg::test::writeFile(folder + "/not.jpg", "not a picture");
+        saver.showSavePanel([](const QSize &s) { return picture(s); }, QSize(16, 16));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(offered, 0.9);
+        lg::Panels::setSaveResponder({});
     }
 
     void failuresAreReportedAndNothingIsMarkedSaved_data()

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 #include <QtTest>
 
 #include <exiv2/exiv2.hpp>
@@ -162,6 +163,81 @@ private Q_SLOTS:
         QVERIFY(lg::ImageWriter::write(quadrants(QSize(12, 10)), link, ImageFileType::PNG));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(lg::ImageSource(path).pixelSize(), std::optional<QSize>(QSize(12, 10)));
+    }
+
+    // The POSIX access list travels with the file: the user it names keeps
+    // write, the group gains none, and the permission bits stay as they were.
+    void replaceKeepsTheAccessList()
+    {
+        const QString path = writeFile(QDir(freshFolder(QStringLiteral("acl"))).filePath(QStringLiteral("p.png")), "old");
+        const QByteArray native = QFile::encodeName(path);
+        // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as setfacl -m u:nobody:rw makes it.
+        const auto entry = [](quint16 tag, quint16 perm, quint32 id) {
+            QByteArray e(8, 0);
+            qToLittleEndian(tag, e.data());
+            qToLittleEndian(perm, e.data() + 2);
+            qToLittleEndian(id, e.data() + 4);
+            return e;
+        };
+        QByteArray acl(4, 0);
+        qToLittleEndian<quint32>(2, acl.data());
+        acl += entry(0x01, 6, 0xffffffffu) + entry(0x02, 6, 65534) + entry(0x04, 4, 0xffffffffu) + entry(0x10, 6, 0xffffffffu)
+             + entry(0x20, 4, 0xffffffffu);
+        if (::setxattr(native.constData(), "system.posix_acl_access", acl.constData(), size_t(acl.size()), 0) != 0)
+            QSKIP("the file system here keeps no access lists");
+        QVERIFY(::setxattr(native.constData(), "user.xdg.tags", "red", 3, 0) == 0);
+        struct stat before {};
+        QVERIFY(::stat(native.constData(), &before) == 0);
+        QCOMPARE(int(before.st_mode & 0777), 0664);  // the group bits show the mask
+
+        QVERIFY(lg::ImageWriter::write(quadrants(QSize(8, 8)), path, ImageFileType::PNG));
+        QByteArray kept(256, 0);
+        const ssize_t got = ::getxattr(native.constData(), "system.posix_acl_access", kept.data(), size_t(kept.size()));
+        QVERIFY(got > 0);
+        QCOMPARE(kept.left(got), acl);
+        struct stat after {};
+        QVERIFY(::stat(native.constData(), &after) == 0);
+        QCOMPARE(int(after.st_mode & 07777), int(before.st_mode & 07777));
+        QVERIFY(lg::readExtendedAttributes(path).contains(qMakePair(QByteArray("user.xdg.tags"), QByteArray("red"))));
+    }
+
+    // An Exif block near the 64 KB a JPEG holds, with a small thumbnail: the
+    // new picture's thumbnail would not fit, so only the thumbnail goes; every
+    // tag is kept.
+    void exifNearTheLimitKeepsEveryTagInANewJpeg()
+    {
+        lg::ImageWriteOptions options;
+        {
+            Exiv2::ExifData exif;
+            exif["Exif.Image.Make"] = "Lumen";
+            exif["Exif.Image.Orientation"] = uint16_t(6);
+            exif["Exif.Photo.UserComment"] = "charset=Ascii " + std::string(63500, 'c');
+            const QByteArray small = readAll(writeQtImage(QDir(freshFolder(QStringLiteral("near"))).filePath(QStringLiteral("t.jpg")),
+                                                          quadrants(QSize(16, 12)), "jpeg", 30));
+            Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(small.constData()), long(small.size()));
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+            options.metadata.exif = QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+        }
+        QVERIFY(options.metadata.exif.size() > 63500);
+        options.keepAllMetadata = true;
+        const QString path = QDir(freshFolder(QStringLiteral("near"))).filePath(QStringLiteral("p.jpg"));
+        QString error;
+        QVERIFY2(lg::ImageWriter::write(quadrants(QSize(600, 400)), path, ImageFileType::JPEG, options, &error), qPrintable(error));
+        QVERIFY(metadataValue(path, QStringLiteral("Exif.Photo.UserComment")).endsWith(QString(63500, QLatin1Char('c'))));
+        QCOMPARE(exifValue(path, "Exif.Image.Make"), QStringLiteral("Lumen"));
+        QCOMPARE(exifValue(path, "Exif.Image.Orientation"), QStringLiteral("1"));
+        QVERIFY(exifThumbnailOf(path).isNull());
+
+        // What a written file does not hold is named.
+        lg::PictureMetadata wanted;
+        wanted.exif = options.metadata.exif;
+        wanted.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
+        const QByteArray bare = readAll(writeQtImage(QDir(freshFolder(QStringLiteral("near"))).filePath(QStringLiteral("b.jpg")),
+                                                     quadrants(QSize(8, 8)), "jpeg"));
+        const QString lost = lg::lostMetadata(wanted, QSize(8, 8), bare);
+        QVERIFY2(lost.contains(QStringLiteral("Exif.Photo.UserComment")) && lost.contains(QStringLiteral("XMP")), qPrintable(lost));
+        QCOMPARE(lg::lostMetadata(wanted, QSize(600, 400), readAll(path)), QStringLiteral("XMP"));
     }
 
     // The old picture's Exif, IPTC and XMP go into the new file with

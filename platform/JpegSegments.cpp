@@ -1,0 +1,522 @@
+#include "platform/JpegSegments.h"
+
+#include "platform/PictureMetadata.h"
+#include "platform/image/Libraries.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+
+#include <exiv2/exiv2.hpp>
+
+#include <cstring>
+
+namespace lg::jpeg {
+
+namespace {
+
+constexpr qsizetype maxPayload = 65533;  // a segment's length field counts itself
+const QByteArray exifSignature("Exif\0\0", 6);
+const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
+const QByteArray extendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
+const QByteArray mpfSignature("MPF\0", 4);
+const QByteArray adobeSignature("Adobe", 5);
+
+inline unsigned at(const QByteArray &b, qsizetype i)
+{
+    return static_cast<unsigned char>(b[i]);
+}
+
+bool isMetadataMarker(unsigned marker)
+{
+    return (marker >= 0xe0 && marker <= 0xef) || marker == 0xfe;
+}
+
+bool isStandalone(unsigned marker)
+{
+    return marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8);
+}
+
+// The end of the entropy-coded data that starts at from: the next marker's 0xff.
+qsizetype scanEnd(const QByteArray &jpeg, qsizetype from)
+{
+    const char *data = jpeg.constData();
+    const qsizetype size = jpeg.size();
+    qsizetype p = from;
+    while (p + 1 < size) {
+        const void *hit = std::memchr(data + p, 0xff, size_t(size - p - 1));
+        if (!hit)
+            return -1;
+        p = static_cast<const char *>(hit) - data;
+        const unsigned next = at(jpeg, p + 1);
+        if (next == 0x00 || next == 0xff || (next >= 0xd0 && next <= 0xd7)) {
+            p += next == 0xff ? 1 : 2;  // stuffed byte, fill byte, restart marker
+            continue;
+        }
+        return p;
+    }
+    return -1;
+}
+
+QByteArray segmentBytes(unsigned marker, const QByteArray &payload)
+{
+    QByteArray out;
+    out.reserve(payload.size() + 4);
+    out.append(char(0xff)).append(char(marker));
+    const qsizetype length = payload.size() + 2;
+    out.append(char((length >> 8) & 0xff)).append(char(length & 0xff));
+    out.append(payload);
+    return out;
+}
+
+// ---- TIFF-structured blocks ----
+
+class Tiff
+{
+public:
+    explicit Tiff(QByteArray &bytes) : m_b(bytes)
+    {
+        if (m_b.size() < 8)
+            return;
+        if (m_b.startsWith("II"))
+            m_little = true;
+        else if (m_b.startsWith("MM"))
+            m_little = false;
+        else
+            return;
+        m_ok = u16(2) == 42;
+    }
+    bool ok() const { return m_ok; }
+    bool in(qsizetype offset, qsizetype length) const { return offset >= 0 && length >= 0 && offset + length <= m_b.size(); }
+    quint32 u16(qsizetype o) const
+    {
+        return m_little ? at(m_b, o) | (at(m_b, o + 1) << 8) : (at(m_b, o) << 8) | at(m_b, o + 1);
+    }
+    quint32 u32(qsizetype o) const
+    {
+        return m_little ? u16(o) | (u16(o + 2) << 16) : (u16(o) << 16) | u16(o + 2);
+    }
+    void put16(qsizetype o, quint32 v)
+    {
+        if (m_little) { m_b[o] = char(v & 0xff); m_b[o + 1] = char((v >> 8) & 0xff); }
+        else { m_b[o] = char((v >> 8) & 0xff); m_b[o + 1] = char(v & 0xff); }
+    }
+    void put32(qsizetype o, quint32 v)
+    {
+        if (m_little) { put16(o, v & 0xffff); put16(o + 2, v >> 16); }
+        else { put16(o, v >> 16); put16(o + 2, v & 0xffff); }
+    }
+    // Entry positions of the directory at offset; empty when it does not fit.
+    QList<qsizetype> entries(qsizetype ifd) const
+    {
+        QList<qsizetype> list;
+        if (!in(ifd, 2))
+            return list;
+        const qsizetype count = u16(ifd);
+        if (!in(ifd + 2, count * 12 + 4))
+            return list;
+        for (qsizetype i = 0; i < count; ++i)
+            list.append(ifd + 2 + i * 12);
+        return list;
+    }
+    qsizetype nextIfdField(qsizetype ifd) const { return ifd + 2 + qsizetype(u16(ifd)) * 12; }
+    quint32 tag(qsizetype entry) const { return u16(entry); }
+    quint32 type(qsizetype entry) const { return u16(entry + 2); }
+    quint32 count(qsizetype entry) const { return u32(entry + 4); }
+    // A single SHORT or LONG value, as stored in the entry.
+    std::optional<quint32> number(qsizetype entry) const
+    {
+        if (count(entry) != 1)
+            return std::nullopt;
+        if (type(entry) == 3)
+            return u16(entry + 8);
+        if (type(entry) == 4)
+            return u32(entry + 8);
+        return std::nullopt;
+    }
+    void setNumber(qsizetype entry, quint32 value)
+    {
+        if (count(entry) != 1)
+            return;
+        if (type(entry) == 3 && value <= 0xffff)
+            put16(entry + 8, value);
+        else if (type(entry) == 4)
+            put32(entry + 8, value);
+    }
+
+private:
+    QByteArray &m_b;
+    bool m_little = true;
+    bool m_ok = false;
+};
+
+} // namespace
+
+namespace {
+
+std::optional<Layout> parsed(const QByteArray &jpeg, bool headerOnly)
+{
+    if (jpeg.size() < 4 || at(jpeg, 0) != 0xff || at(jpeg, 1) != 0xd8)
+        return std::nullopt;
+    Layout layout;
+    qsizetype p = 2;
+    bool inBody = false;
+    while (p + 1 < jpeg.size()) {
+        if (at(jpeg, p) != 0xff)
+            return std::nullopt;
+        const unsigned marker = at(jpeg, p + 1);
+        if (marker == 0xff) {
+            ++p;
+            continue;
+        }
+        if (marker == 0xd9) {
+            if (layout.bodyStart < 0)
+                return std::nullopt;
+            layout.imageEnd = p + 2;
+            return layout;
+        }
+        if (isStandalone(marker)) {
+            p += 2;
+            continue;
+        }
+        if (p + 4 > jpeg.size())
+            return std::nullopt;
+        const qsizetype length = qsizetype(at(jpeg, p + 2) << 8) | at(jpeg, p + 3);
+        if (length < 2 || p + 2 + length > jpeg.size())
+            return std::nullopt;
+        // Metadata between the tables is taken out all the same.
+        if (isMetadataMarker(marker) && !inBody) {
+            layout.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, length - 2), p});
+        } else if (layout.bodyStart < 0) {
+            layout.bodyStart = p;
+        }
+        p += 2 + length;
+        if (marker == 0xda && headerOnly)
+            return layout;
+        if (marker == 0xda) {
+            inBody = true;
+            p = scanEnd(jpeg, p);
+            if (p < 0)
+                return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Layout> parse(const QByteArray &jpeg)
+{
+    return parsed(jpeg, false);
+}
+
+QList<Segment> headerSegments(const QByteArray &jpegStart)
+{
+    const std::optional<Layout> layout = parsed(jpegStart, true);
+    return layout ? layout->metadata : QList<Segment>();
+}
+
+std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteArray &body, const QByteArray &trailing)
+{
+    const std::optional<Layout> own = parse(body);
+    if (!own)
+        return std::nullopt;
+    QList<Segment> segments = metadata;
+    for (const Segment &segment : own->metadata) {
+        if (segment.marker != 0xee || !segment.payload.startsWith(adobeSignature))
+            continue;
+        // The colour transform of the pixels written: it replaces the old one.
+        bool replaced = false;
+        for (Segment &old : segments)
+            if (old.marker == 0xee && old.payload.startsWith(adobeSignature)) {
+                old = segment;
+                replaced = true;
+                break;
+            }
+        if (!replaced)
+            segments.append(segment);
+    }
+    QByteArray out;
+    qsizetype size = 2 + (own->imageEnd - own->bodyStart) + trailing.size();
+    for (const Segment &segment : segments) {
+        if (segment.payload.size() > maxPayload)
+            return std::nullopt;
+        size += segment.payload.size() + 4;
+    }
+    out.reserve(size);
+    out.append(char(0xff)).append(char(0xd8));
+    for (const Segment &segment : segments)
+        out.append(segmentBytes(segment.marker, segment.payload));
+    // The body's own metadata segments may sit between its tables: leave them out.
+    qsizetype p = own->bodyStart;
+    while (p + 4 <= own->imageEnd) {
+        const unsigned marker = at(body, p + 1);
+        if (marker == 0xda)
+            break;
+        if (marker == 0xff) {
+            ++p;
+            continue;
+        }
+        if (isStandalone(marker)) {
+            out.append(body.mid(p, 2));
+            p += 2;
+            continue;
+        }
+        const qsizetype length = qsizetype(at(body, p + 2) << 8) | at(body, p + 3);
+        if (!isMetadataMarker(marker))
+            out.append(body.constData() + p, length + 2);
+        p += 2 + length;
+    }
+    out.append(body.constData() + p, own->imageEnd - p);
+    out.append(trailing);
+    return out;
+}
+
+bool isExif(const Segment &segment)
+{
+    return segment.marker == 0xe1 && segment.payload.startsWith(exifSignature);
+}
+
+bool isXmp(const Segment &segment)
+{
+    return segment.marker == 0xe1 && segment.payload.startsWith(xmpSignature);
+}
+
+bool isExtendedXmp(const Segment &segment)
+{
+    return segment.marker == 0xe1 && segment.payload.startsWith(extendedXmpSignature);
+}
+
+int mpfImageCount(const Segment &segment)
+{
+    if (segment.marker != 0xe2 || !segment.payload.startsWith(mpfSignature))
+        return 0;
+    QByteArray tiff = segment.payload.mid(4);
+    const Tiff t(tiff);
+    if (!t.ok())
+        return 0;
+    for (const qsizetype entry : t.entries(t.u32(4)))
+        if (t.tag(entry) == 0xb001)  // NumberOfImages
+            return int(t.number(entry).value_or(0));
+    return 0;
+}
+
+bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd)
+{
+    const std::optional<Layout> layout = parse(jpeg);
+    if (!layout)
+        return false;
+    for (const Segment &segment : layout->metadata) {
+        if (mpfImageCount(segment) == 0)
+            continue;
+        // Offsets count from the MPF header, right after "MPF\0".
+        const qsizetype header = segment.position + 4 + 4, oldHeader = oldPosition + 4 + 4;
+        QByteArray tiff = segment.payload.mid(4);
+        Tiff t(tiff);
+        for (const qsizetype entry : t.entries(t.u32(4))) {
+            if (t.tag(entry) != 0xb002 || t.type(entry) != 7)
+                continue;
+            const qsizetype count = t.count(entry) / 16, table = t.u32(entry + 8);
+            if (!t.in(table, count * 16))
+                return false;
+            for (qsizetype i = 0; i < count; ++i) {
+                const qsizetype e = table + i * 16;
+                const qsizetype offset = t.u32(e + 8);
+                if (offset == 0) {
+                    t.put32(e + 4, quint32(imageEnd));  // the first picture: its new size
+                    continue;
+                }
+                const qsizetype at = oldHeader + offset - oldImageEnd + imageEnd;
+                if (oldHeader + offset < oldImageEnd || at - header <= 0)
+                    return false;
+                t.put32(e + 8, quint32(at - header));
+            }
+            std::memcpy(jpeg.data() + header, tiff.constData(), size_t(tiff.size()));
+            return true;
+        }
+    }
+    return false;
+}
+
+int exifOrientation(const QByteArray &tiffBytes)
+{
+    QByteArray copy = tiffBytes;
+    const Tiff t(copy);
+    if (!t.ok())
+        return 1;
+    for (const qsizetype entry : t.entries(t.u32(4)))
+        if (t.tag(entry) == 0x0112) {
+            const quint32 value = t.number(entry).value_or(1);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+    return 1;
+}
+
+bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped)
+{
+    if (thumbnailDropped)
+        *thumbnailDropped = false;
+    Tiff t(tiffBytes);
+    if (!t.ok())
+        return false;
+    const qsizetype ifd0 = t.u32(4);
+    const QList<qsizetype> first = t.entries(ifd0);
+    if (first.isEmpty())
+        return false;
+    for (const qsizetype entry : first) {
+        switch (t.tag(entry)) {
+        case 0x0112: t.setNumber(entry, 1); break;
+        case 0x0100: if (t.number(entry)) t.setNumber(entry, quint32(pixelSize.width())); break;
+        case 0x0101: if (t.number(entry)) t.setNumber(entry, quint32(pixelSize.height())); break;
+        case 0x8769:
+            if (const std::optional<quint32> exifIfd = t.number(entry)) {
+                for (const qsizetype e : t.entries(*exifIfd)) {
+                    if (t.tag(e) == 0xa002)
+                        t.setNumber(e, quint32(pixelSize.width()));
+                    else if (t.tag(e) == 0xa003)
+                        t.setNumber(e, quint32(pixelSize.height()));
+                }
+            }
+            break;
+        default: break;
+        }
+    }
+    // The thumbnail directory: its JPEG is replaced where it lies, never larger.
+    const qsizetype nextField = t.nextIfdField(ifd0);
+    const qsizetype ifd1 = t.u32(nextField);
+    if (ifd1 == 0)
+        return true;
+    qsizetype offsetEntry = -1, lengthEntry = -1;
+    for (const qsizetype entry : t.entries(ifd1)) {
+        if (t.tag(entry) == 0x0201)
+            offsetEntry = entry;
+        else if (t.tag(entry) == 0x0202)
+            lengthEntry = entry;
+        else if (t.tag(entry) == 0x0112)
+            t.setNumber(entry, 1);
+    }
+    if (offsetEntry < 0 || lengthEntry < 0)
+        return true;  // no JPEG thumbnail: nothing of it shows the old pixels in a way we can turn
+    const qsizetype offset = t.number(offsetEntry).value_or(0), length = t.number(lengthEntry).value_or(0);
+    if (length <= 0 || !t.in(offset, length))
+        return true;
+    const QByteArray made = thumbnail ? thumbnail(tiffBytes.mid(offset, length), length) : QByteArray();
+    if (made.isEmpty() || made.size() > length) {
+        t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
+        if (thumbnailDropped)
+            *thumbnailDropped = true;
+        return true;
+    }
+    std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
+    std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
+    t.setNumber(lengthEntry, quint32(made.size()));
+    return true;
+}
+
+QByteArray uprightXmpPacket(const QByteArray &packet, QSize pixelSize)
+{
+    QString text = QString::fromUtf8(packet);
+    if (text.toUtf8() != packet) {
+        // Not clean UTF-8: written anew rather than patched (which would change other bytes too).
+        const QByteArray rewritten = uprightXmp(packet, pixelSize);
+        return rewritten.isEmpty() ? packet : rewritten;
+    }
+    const qsizetype before = packet.size();
+    // Each value of the property, as an attribute or as an element, becomes value.
+    const auto set = [&text](const QString &property, const QString &value) {
+        const QString name = QRegularExpression::escape(property);
+        for (const QString &pattern : {QStringLiteral("\\b%1\\s*=\\s*[\"']([^\"']*)[\"']"), QStringLiteral("<%1>([^<]*)</%1>")}) {
+            const QRegularExpression expression(pattern.arg(name));
+            QString out;
+            qsizetype done = 0;
+            for (QRegularExpressionMatchIterator it = expression.globalMatch(text); it.hasNext();) {
+                const QRegularExpressionMatch match = it.next();
+                out += QStringView(text).mid(done, match.capturedStart(1) - done);
+                out += value;
+                done = match.capturedEnd(1);
+            }
+            if (done > 0)
+                text = out + text.mid(done);
+        }
+    };
+    set(QStringLiteral("tiff:Orientation"), QStringLiteral("1"));
+    if (pixelSize.isValid()) {
+        set(QStringLiteral("exif:PixelXDimension"), QString::number(pixelSize.width()));
+        set(QStringLiteral("exif:PixelYDimension"), QString::number(pixelSize.height()));
+        set(QStringLiteral("tiff:ImageWidth"), QString::number(pixelSize.width()));
+        set(QStringLiteral("tiff:ImageLength"), QString::number(pixelSize.height()));
+    }
+    QByteArray out = text.toUtf8();
+    if (out == packet)
+        return packet;
+    // Padding (the white space before the packet's end) gives way to a longer value.
+    const qsizetype grown = out.size() - before;
+    const qsizetype end = out.lastIndexOf("<?xpacket end");
+    if (grown > 0 && end > 0) {
+        // One line break stays between the padding and the packet's end.
+        const qsizetype last = out[end - 1] == '\n' ? end - 1 : end;
+        qsizetype spaces = 0;
+        while (spaces < grown && last - spaces - 1 > 0 && QByteArrayView(" \n\r\t").contains(out[last - spaces - 1]))
+            ++spaces;
+        out.remove(last - spaces, spaces);
+    }
+    return out;
+}
+
+std::optional<QList<Segment>> xmpSegments(const QByteArray &packet)
+{
+    if (packet.size() + xmpSignature.size() <= maxPayload)
+        return QList<Segment> {{0xe1, xmpSignature + packet}};
+    // The whole packet goes into the extended part, without its wrapper.
+    QByteArray whole = packet;
+    static const QRegularExpression wrapper(QStringLiteral("<\\?xpacket[^>]*\\?>"));
+    whole = QString::fromUtf8(whole).remove(wrapper).trimmed().toUtf8();
+    if (!whole.contains("<x:xmpmeta") && !whole.contains("<rdf:RDF"))
+        return std::nullopt;
+    const QByteArray guid = QCryptographicHash::hash(whole, QCryptographicHash::Md5).toHex().toUpper();
+    const QByteArray main = QByteArrayLiteral("<?xpacket begin=\"\xef\xbb\xbf\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+                                              "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+                                              " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+                                              "  <rdf:Description rdf:about=\"\"\n"
+                                              "    xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\"\n"
+                                              "   xmpNote:HasExtendedXMP=\"")
+                           + guid + QByteArrayLiteral("\"/>\n </rdf:RDF>\n</x:xmpmeta>\n<?xpacket end=\"w\"?>");
+    QList<Segment> segments {{0xe1, xmpSignature + main}};
+    constexpr qsizetype chunk = 65000;
+    const quint32 total = quint32(whole.size());
+    for (qsizetype offset = 0; offset < whole.size(); offset += chunk) {
+        QByteArray payload = extendedXmpSignature + guid;
+        for (quint32 v : {total, quint32(offset)})
+            payload.append(char(v >> 24)).append(char((v >> 16) & 0xff)).append(char((v >> 8) & 0xff)).append(char(v & 0xff));
+        payload.append(whole.mid(offset, chunk));
+        segments.append({0xe1, payload});
+    }
+    return segments;
+}
+
+QList<QByteArray> missingExifTags(const QByteArray &beforeTiff, const QByteArray &afterTiff, bool thumbnailDropped)
+{
+    QList<QByteArray> missing;
+    if (beforeTiff.isEmpty())
+        return missing;
+    image::ensureExiv2();
+    try {
+        Exiv2::ExifData before, after;
+        Exiv2::ExifParser::decode(before, reinterpret_cast<const Exiv2::byte *>(beforeTiff.constData()),
+                                  uint32_t(beforeTiff.size()));
+        if (!afterTiff.isEmpty())
+            Exiv2::ExifParser::decode(after, reinterpret_cast<const Exiv2::byte *>(afterTiff.constData()),
+                                      uint32_t(afterTiff.size()));
+        for (const Exiv2::Exifdatum &datum : before) {
+            if (thumbnailDropped && datum.groupName() == "Thumbnail")
+                continue;
+            const auto it = after.findKey(Exiv2::ExifKey(datum.key()));
+            if (it == after.end() || it->typeId() != datum.typeId() || it->count() != datum.count())
+                missing.append(QByteArray::fromStdString(datum.key()));
+        }
+    } catch (...) {
+        missing.append(QByteArrayLiteral("Exif"));
+    }
+    return missing;
+}
+
+} // namespace lg::jpeg

@@ -1,0 +1,88 @@
+#pragma once
+// The marker segments of a JPEG file, read and put together again byte by
+// byte, so that a rewrite of the pixels keeps the file's own metadata as it was
+// stored: Exif with its maker note (whose offsets must not move), XMP and
+// extended XMP, IPTC, colour profile, comments, and whatever a camera or phone
+// appended after the end of the picture (a motion photo's video). Only what a
+// turn changes is patched in place: the orientation, the pixel dimensions and
+// the Exif thumbnail, which never grows.
+// Any thread; nothing here throws. Malformed input gives "none" or false.
+#include <QByteArray>
+#include <QList>
+#include <QSize>
+#include <functional>
+#include <optional>
+
+namespace lg::jpeg {
+
+struct Segment
+{
+    unsigned char marker = 0;  // 0xe0..0xef (APPn), 0xfe (COM), ...
+    QByteArray payload;        // after the two length bytes
+    qsizetype position = -1;   // of its marker in the file it was read from
+};
+
+struct Layout
+{
+    // The APPn and COM segments before the first scan, in file order.
+    QList<Segment> metadata;
+    // Where the tables, the frame and the scans start (the first segment that
+    // is not APPn or COM) and where the end-of-image marker ends.
+    qsizetype bodyStart = -1;
+    qsizetype imageEnd = -1;
+};
+
+// The layout of a whole JPEG; none when it is no JPEG or is cut short before its end.
+std::optional<Layout> parse(const QByteArray &jpeg);
+// The APPn and COM segments before the first scan of a JPEG's first bytes
+// (enough of them to hold the header); empty when they are no JPEG.
+QList<Segment> headerSegments(const QByteArray &jpegStart);
+
+// The JPEG's picture (tables, frame, scans) with metadata in front of it and
+// trailing after its end: body is a JPEG (e.g. a library's output) whose own
+// APPn and COM segments are dropped, except an Adobe segment, which describes
+// how its colours were stored and replaces the one in metadata. None when body
+// is no whole JPEG or a segment is too large for a marker.
+std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteArray &body, const QByteArray &trailing);
+
+// Kinds of APP1 and APP2 segment.
+bool isExif(const Segment &segment);
+bool isXmp(const Segment &segment);
+bool isExtendedXmp(const Segment &segment);
+// How many images an MPF segment (multi-picture JPEG, e.g. a gain map) lists; 0 when it is none.
+int mpfImageCount(const Segment &segment);
+// Makes the picture index of the MPF segment in jpeg (assembled anew, its
+// first picture now ending at imageEnd) point at the pictures after that end
+// again: they followed the old first picture, whose end was oldImageEnd, and
+// the old MPF segment's marker was at oldPosition. False when there is none to patch.
+bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
+
+// Makes a turned thumbnail no larger than maxBytes from the old JPEG
+// thumbnail; empty: drop the thumbnail.
+using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, qsizetype maxBytes)>;
+
+// Patches a TIFF-structured Exif block (after "Exif\0\0") in place for upright
+// pixels of pixelSize: orientation 1, the pixel dimensions where present, the
+// thumbnail made by thumbnail written over the old one (never larger; dropped
+// when none can be made). Every other byte stays. False when the block is not
+// TIFF-structured; thumbnailDropped tells whether the thumbnail went.
+bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
+
+// The Exif orientation (1..8) of a TIFF-structured Exif block, 1 when it has none.
+int exifOrientation(const QByteArray &tiff);
+
+// The XMP packet with its orientation and pixel dimensions made fit for
+// upright pixels of pixelSize, all else as it was; padding gives way where a
+// value grows.
+QByteArray uprightXmpPacket(const QByteArray &packet, QSize pixelSize);
+
+// The APP1 segments that hold an XMP packet: one standard segment when it
+// fits, else a short standard packet pointing at the whole packet in extended
+// XMP segments. None when the packet cannot be parsed for splitting.
+std::optional<QList<Segment>> xmpSegments(const QByteArray &packet);
+
+// The Exif keys whose values differ in kind or are missing from after, with
+// the thumbnail's keys left out where it was dropped; empty when all are kept.
+QList<QByteArray> missingExifTags(const QByteArray &beforeTiff, const QByteArray &afterTiff, bool thumbnailDropped);
+
+} // namespace lg::jpeg

@@ -1,0 +1,523 @@
+// Turning JPEG files keeps every byte that is not the pixels: the file's own
+// metadata segments, the video a motion photo appends after its end, large
+// XMP and Exif, the colour model, subsampling and quality of a picture that
+// must be encoded again.
+#include "platform/ImageSource.h"
+#include "platform/ImageWriter.h"
+#include "platform/JpegSegments.h"
+#include "platform/JpegTurn.h"
+#include "platform/PictureMetadata.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <QColorSpace>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QtTest>
+
+#include <exiv2/exiv2.hpp>
+#include <turbojpeg.h>
+
+using namespace lg::test;
+using namespace lg::test::fixtures;
+
+namespace {
+
+struct Marker
+{
+    int marker;
+    QByteArray payload;
+    bool operator==(const Marker &) const = default;
+};
+
+// The segments before the first scan, read here without the code under test.
+QList<Marker> headerMarkers(const QByteArray &jpeg)
+{
+    QList<Marker> list;
+    qsizetype p = 2;
+    while (p + 4 <= jpeg.size() && uchar(jpeg[p]) == 0xff) {
+        const int marker = uchar(jpeg[p + 1]);
+        const qsizetype length = (uchar(jpeg[p + 2]) << 8) | uchar(jpeg[p + 3]);
+        list.append({marker, jpeg.mid(p + 4, length - 2)});
+        if (marker == 0xda)
+            break;
+        p += 2 + length;
+    }
+    return list;
+}
+
+QList<Marker> metadataMarkers(const QByteArray &jpeg)
+{
+    QList<Marker> list;
+    for (const Marker &m : headerMarkers(jpeg))
+        if ((m.marker >= 0xe0 && m.marker <= 0xef) || m.marker == 0xfe)
+            list.append(m);
+    return list;
+}
+
+QByteArray segment(int marker, const QByteArray &payload)
+{
+    QByteArray out;
+    out.append(char(0xff)).append(char(marker));
+    const int length = int(payload.size()) + 2;
+    out.append(char(length >> 8)).append(char(length & 0xff));
+    return out + payload;
+}
+
+struct Encoded
+{
+    int width = 0, height = 0, subsampling = -1, colorspace = -1;
+};
+
+Encoded headerOf(const QByteArray &jpeg)
+{
+    Encoded e;
+    tjhandle handle = tjInitDecompress();
+    tjDecompressHeader3(handle, reinterpret_cast<const uchar *>(jpeg.constData()), ulong(jpeg.size()), &e.width, &e.height,
+                        &e.subsampling, &e.colorspace);
+    tjDestroy(handle);
+    return e;
+}
+
+// A JPEG of image made by libjpeg-turbo (CMYK: the image's four bytes a pixel as C, M, Y, K).
+QByteArray encodeJpeg(const QImage &image, int quality, int subsampling, bool cmyk = false)
+{
+    const QImage pixels = image.convertToFormat(cmyk ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    tjhandle handle = tjInitCompress();
+    uchar *out = nullptr;
+    ulong size = 0;
+    tjCompress2(handle, pixels.constBits(), pixels.width(), int(pixels.bytesPerLine()), pixels.height(),
+                cmyk ? TJPF_CMYK : TJPF_RGBX, &out, &size, subsampling, quality, TJFLAG_ACCURATEDCT);
+    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
+    tjFree(out);
+    tjDestroy(handle);
+    return bytes;
+}
+
+// The stored pixels, four bytes a pixel (CMYK for a CMYK file).
+QImage decodeJpeg(const QByteArray &jpeg, bool cmyk = false)
+{
+    const Encoded e = headerOf(jpeg);
+    QImage image(e.width, e.height, cmyk ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    tjhandle handle = tjInitDecompress();
+    tjDecompress2(handle, reinterpret_cast<const uchar *>(jpeg.constData()), ulong(jpeg.size()), image.bits(), e.width,
+                  int(image.bytesPerLine()), e.height, cmyk ? TJPF_CMYK : TJPF_RGBX, TJFLAG_ACCURATEDCT);
+    tjDestroy(handle);
+    return image;
+}
+
+// The JPEG with segments put right after its start (and its own JFIF segment left out).
+QByteArray withSegments(const QByteArray &jpeg, const QByteArray &segments)
+{
+    qsizetype rest = 2;
+    if (uchar(jpeg[3]) == 0xe0)
+        rest = 4 + ((uchar(jpeg[4]) << 8) | uchar(jpeg[5]));
+    return jpeg.left(2) + segments + jpeg.mid(rest);
+}
+
+// An Exif block (TIFF structure) with orientation, pixel dimensions, a maker
+// note and a user comment of the sizes given, and a JPEG thumbnail.
+QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commentBytes, const QByteArray &thumbnail)
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Lumen";
+    exif["Exif.Image.Model"] = "Test Camera";
+    exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(size.width());
+    exif["Exif.Photo.PixelYDimension"] = uint32_t(size.height());
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    if (makerNoteBytes > 0) {
+        Exiv2::DataValue note(Exiv2::undefined);
+        std::string bytes(size_t(makerNoteBytes), '\0');
+        for (int i = 0; i < makerNoteBytes; ++i)
+            bytes[size_t(i)] = char('a' + i % 26);
+        note.read(reinterpret_cast<const Exiv2::byte *>(bytes.data()), long(bytes.size()), Exiv2::invalidByteOrder);
+        exif.add(Exiv2::ExifKey("Exif.Photo.MakerNote"), &note);
+    }
+    if (commentBytes > 0)
+        exif["Exif.Photo.UserComment"] = "charset=Ascii " + std::string(size_t(commentBytes), 'c');
+    if (!thumbnail.isEmpty())
+        Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()),
+                                                long(thumbnail.size()));
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+}
+
+QByteArray exifSegment(const QByteArray &tiff)
+{
+    return segment(0xe1, QByteArray("Exif\0\0", 6) + tiff);
+}
+
+// An XMP packet of about size bytes (a long description) with orientation and dimensions.
+QByteArray xmpPacket(int size, int orientation, QSize pixels, const QByteArray &extra = {})
+{
+    QByteArray head = "<?xpacket begin=\"\xef\xbb\xbf\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+                      "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+                      "<rdf:Description rdf:about=\"\" xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" "
+                      "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+                      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:GCamera=\"http://ns.google.com/photos/1.0/camera/\" "
+                      "tiff:Orientation=\"" + QByteArray::number(orientation) + "\" xmp:Rating=\"4\" "
+                      + extra + "><exif:PixelXDimension>" + QByteArray::number(pixels.width())
+                      + "</exif:PixelXDimension><exif:PixelYDimension>" + QByteArray::number(pixels.height())
+                      + "</exif:PixelYDimension><dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">";
+    const QByteArray tail = "</rdf:li></rdf:Alt></dc:description></rdf:Description></rdf:RDF></x:xmpmeta>\n"
+                            "<?xpacket end=\"w\"?>";
+    const qsizetype fill = std::max<qsizetype>(1, size - head.size() - tail.size());
+    QByteArray text(fill, 'x');
+    for (qsizetype i = 0; i < fill; i += 80)
+        text[i] = ' ';
+    return head + text + tail;
+}
+
+QByteArray xmpSegment(const QByteArray &packet)
+{
+    return segment(0xe1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + packet);
+}
+
+// Extended XMP segments holding extension (and the GUID the main packet names).
+QByteArray extendedXmpSegments(const QByteArray &extension, QByteArray *guid)
+{
+    *guid = QCryptographicHash::hash(extension, QCryptographicHash::Md5).toHex().toUpper();
+    QByteArray out;
+    for (qsizetype offset = 0; offset < extension.size(); offset += 60000) {
+        QByteArray payload = QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + *guid;
+        for (quint32 v : {quint32(extension.size()), quint32(offset)})
+            payload.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+        out += segment(0xe1, payload + extension.mid(offset, 60000));
+    }
+    return out;
+}
+
+QByteArray extension()
+{
+    QByteArray body(90000, 'y');
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+           "<rdf:Description rdf:about=\"\" xmlns:GDepth=\"http://ns.google.com/photos/1.0/depthmap/\" GDepth:Data=\""
+           + body + "\"/></rdf:RDF></x:xmpmeta>";
+}
+
+// The whole extended XMP of a file (its parts in order), and the GUID they share.
+QByteArray extendedXmpOf(const QByteArray &jpeg, QByteArray *guid = nullptr)
+{
+    QByteArray whole;
+    for (const Marker &m : metadataMarkers(jpeg)) {
+        if (m.marker != 0xe1 || !m.payload.startsWith("http://ns.adobe.com/xmp/extension/"))
+            continue;
+        if (guid)
+            *guid = m.payload.mid(35, 32);
+        const QByteArray header = m.payload.mid(35 + 32, 8);
+        const quint32 total = qFromBigEndian<quint32>(header.constData());
+        const quint32 offset = qFromBigEndian<quint32>(header.constData() + 4);
+        whole.resize(total);
+        const QByteArray part = m.payload.mid(35 + 32 + 8);
+        std::copy(part.begin(), part.end(), whole.begin() + offset);
+    }
+    return whole;
+}
+
+QImage exifThumbnailOf(const QByteArray &jpeg)
+{
+    for (const Marker &m : metadataMarkers(jpeg))
+        if (m.marker == 0xe1 && m.payload.startsWith(QByteArray("Exif\0\0", 6))) {
+            Exiv2::ExifData exif;
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(m.payload.constData() + 6),
+                                      uint32_t(m.payload.size() - 6));
+            const Exiv2::DataBuf data = Exiv2::ExifThumbC(exif).copy();
+            return data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
+        }
+    return {};
+}
+
+Exiv2::ExifData exifOfBlock(const QByteArray &tiff)
+{
+    Exiv2::ExifData exif;
+    Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(tiff.constData()), uint32_t(tiff.size()));
+    return exif;
+}
+
+Exiv2::ExifData exifOf(const QByteArray &jpeg)
+{
+    Exiv2::ExifData exif;
+    for (const Marker &m : metadataMarkers(jpeg))
+        if (m.marker == 0xe1 && m.payload.startsWith(QByteArray("Exif\0\0", 6)))
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(m.payload.constData() + 6),
+                                      uint32_t(m.payload.size() - 6));
+    return exif;
+}
+
+QString exifString(const Exiv2::ExifData &exif, const char *key)
+{
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    return it == exif.end() ? QString() : QString::fromStdString(it->toString());
+}
+
+const QByteArray iccSegment = segment(0xe2, QByteArray("ICC_PROFILE\0\1\1", 14) + QColorSpace(QColorSpace::SRgb).iccProfile());
+const QByteArray iptcSegment = segment(0xed, QByteArray("Photoshop 3.0\0", 14) + QByteArray("8BIM\x04\x04\0\0\0\0\0\x08\x1c\x02\x78\0\x03" "abc", 20));
+const QByteArray comment = segment(0xfe, "made by hand");
+
+// A landscape picture, stored sideways with orientation 6 where sideways is
+// set, with all the segments a phone writes and a video after its end.
+struct PhoneFile
+{
+    QByteArray bytes;
+    QByteArray video;
+    QByteArray exif;
+    QSize shown;
+};
+
+PhoneFile phoneFile(QSize shown, int subsampling, int quality, int xmpSize, int makerNoteBytes)
+{
+    PhoneFile file;
+    file.shown = shown;
+    const QImage stored = storedForOrientation(quadrants(shown), 6);
+    const QByteArray thumbnail = encodeJpeg(storedForOrientation(quadrants(QSize(160, 120)), 6), 80, TJSAMP_420);
+    file.exif = exifBlock(6, shown, makerNoteBytes, 0, thumbnail);
+    QByteArray guid;
+    const QByteArray extended = extendedXmpSegments(extension(), &guid);
+    const QByteArray main = xmpPacket(xmpSize, 6, shown,
+                                      "xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" + guid
+                                          + "\" GCamera:MicroVideo=\"1\" GCamera:MicroVideoOffset=\"4000\"");
+    file.video = QByteArray("\0\0\0\x18" "ftypmp42", 12) + QByteArray(3988, '\x07');
+    file.bytes = withSegments(encodeJpeg(stored, quality, subsampling),
+                              exifSegment(file.exif) + xmpSegment(main) + extended + iccSegment + iptcSegment + comment)
+               + file.video;
+    return file;
+}
+
+} // namespace
+
+class JpegTurnTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // A turn keeps the file's own segments byte for byte where a turn does not
+    // change them, patches orientation, dimensions and the thumbnail, and carries
+    // the video after the picture's end; without loss where the blocks allow,
+    // else with the file's own subsampling and quality.
+    void aTurnKeepsEverySegmentAndTheVideo_data()
+    {
+        QTest::addColumn<QSize>("shown");
+        QTest::addColumn<int>("subsampling");
+        QTest::addColumn<bool>("lossless");
+        QTest::newRow("whole blocks, 4:2:0") << QSize(64, 48) << int(TJSAMP_420) << true;
+        QTest::newRow("1001 x 751, 4:4:4") << QSize(1001, 751) << int(TJSAMP_444) << false;
+        QTest::newRow("1001 x 751, 4:2:2") << QSize(1001, 751) << int(TJSAMP_422) << false;
+    }
+    void aTurnKeepsEverySegmentAndTheVideo()
+    {
+        QFETCH(QSize, shown);
+        QFETCH(int, subsampling);
+        QFETCH(bool, lossless);
+        const PhoneFile file = phoneFile(shown, subsampling, 97, 65000, 4000);
+        QString error;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(file.bytes, lg::PictureTurn::RotateRight, &error);
+        QVERIFY2(turned, qPrintable(error));
+        QCOMPARE(turned->lossless, lossless);
+        QCOMPARE(turned->pixelSize, shown.transposed());
+        const QByteArray &out = turned->bytes;
+
+        // The video follows the picture's end unchanged.
+        QVERIFY(out.endsWith(file.video));
+        QVERIFY(out.left(out.size() - file.video.size()).endsWith("\xff\xd9"));
+
+        // Every segment in its place; only Exif and XMP patched.
+        const QList<Marker> before = metadataMarkers(file.bytes), after = metadataMarkers(out);
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < before.size(); ++i) {
+            QCOMPARE(after[i].marker, before[i].marker);
+            if (before[i].payload.startsWith("Exif") || before[i].payload.startsWith("http://ns.adobe.com/xap/1.0/"))
+                continue;
+            QVERIFY2(after[i].payload == before[i].payload, qPrintable(QStringLiteral("segment %1 changed").arg(i)));
+        }
+        QCOMPARE(extendedXmpOf(out), extension());
+        const QByteArray xmp = after[1].payload.mid(29);
+        QVERIFY(xmp.contains("tiff:Orientation=\"1\""));
+        QVERIFY(xmp.contains("<exif:PixelXDimension>" + QByteArray::number(shown.height()) + "</exif:PixelXDimension>"));
+        QVERIFY(xmp.contains("GCamera:MicroVideoOffset=\"4000\""));
+        QCOMPARE(xmp.size(), before[1].payload.size() - 29);  // the digits swapped places
+
+        // The Exif block keeps its size and every tag; the thumbnail stands upright.
+        QCOMPARE(after[0].payload.size(), before[0].payload.size());
+        const Exiv2::ExifData exif = exifOf(out);
+        QCOMPARE(exifString(exif, "Exif.Image.Orientation"), QStringLiteral("1"));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelXDimension"), QString::number(shown.height()));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelYDimension"), QString::number(shown.width()));
+        QCOMPARE(exifString(exif, "Exif.Photo.MakerNote"), exifString(exifOf(file.bytes), "Exif.Photo.MakerNote"));
+        QVERIFY(lg::jpeg::missingExifTags(file.exif, after[0].payload.mid(6), false).isEmpty());
+        const QImage thumbnail = exifThumbnailOf(out);
+        QCOMPARE(thumbnail.size(), QSize(120, 160));
+        QVERIFY(near(quarterColor(thumbnail, TopLeft), Qt::blue));  // the picture turned right
+
+        // The pixels: the picture turned, with the file's own subsampling and quality.
+        const Encoded encoded = headerOf(out);
+        QCOMPARE(encoded.subsampling, subsampling);
+        QCOMPARE(lg::estimatedJpegQuality(out), std::optional<int>(97));
+        const QImage picture = lg::ImageSource::fromData(out, QStringLiteral("jpeg")).image().value_or(QImage());
+        QCOMPARE(picture.size(), shown.transposed());
+        QVERIFY(near(quarterColor(picture, TopLeft), Qt::blue));
+        QVERIFY(near(quarterColor(picture, BottomRight), Qt::green));
+    }
+
+    // Four right turns without loss give back the same picture data; the bytes
+    // after the end are carried every time, not piled up.
+    void fourLosslessTurnsGiveBackTheSameFile()
+    {
+        const PhoneFile file = phoneFile(QSize(64, 48), TJSAMP_420, 90, 3000, 0);
+        QByteArray bytes = file.bytes, afterOne;
+        for (int i = 0; i < 5; ++i) {
+            const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(bytes, lg::PictureTurn::RotateRight);
+            QVERIFY(turned);
+            bytes = turned->bytes;
+            if (i == 0)
+                afterOne = bytes;
+        }
+        // The first turn set orientation 1; four more give back the same picture.
+        QCOMPARE(decodeJpeg(bytes), decodeJpeg(afterOne));
+        QVERIFY(bytes.endsWith(file.video));
+        QVERIFY(!bytes.left(bytes.size() - file.video.size()).endsWith(file.video));
+        QVERIFY(!lg::turnJpegLosslessly(phoneFile(QSize(50, 30), TJSAMP_420, 90, 3000, 0).bytes, lg::PictureTurn::RotateRight));
+    }
+
+    // An Exif block near the 64 KB limit: a large maker note or user comment
+    // and a small thumbnail. Nothing is dropped to make room: the block keeps
+    // its size, and the thumbnail is never larger than the old one.
+    void exifNearTheLimitKeepsEveryTag_data()
+    {
+        QTest::addColumn<int>("makerNote");
+        QTest::addColumn<int>("userComment");
+        QTest::addColumn<QSize>("shown");
+        QTest::newRow("59 KB maker note, whole blocks") << 59000 << 0 << QSize(64, 48);
+        QTest::newRow("59 KB user comment, whole blocks") << 0 << 59000 << QSize(64, 48);
+        QTest::newRow("59 KB maker note, partial blocks") << 59000 << 0 << QSize(100, 75);
+    }
+    void exifNearTheLimitKeepsEveryTag()
+    {
+        QFETCH(int, makerNote);
+        QFETCH(int, userComment);
+        QFETCH(QSize, shown);
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 50, TJSAMP_420);
+        const QByteArray exif = exifBlock(1, shown, makerNote, userComment, thumbnail);
+        QVERIFY(exif.size() > 59000 && exif.size() < 65000);
+        const QByteArray source = withSegments(encodeJpeg(quadrants(shown), 90, TJSAMP_420), exifSegment(exif));
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateLeft);
+        QVERIFY(turned);
+        const Exiv2::ExifData before = exifOf(source), after = exifOf(turned->bytes);
+        for (const Exiv2::Exifdatum &datum : before)
+            QVERIFY2(after.findKey(Exiv2::ExifKey(datum.key())) != after.end(), datum.key().c_str());
+        QCOMPARE(exifString(after, "Exif.Photo.UserComment"), exifString(before, "Exif.Photo.UserComment"));
+        QCOMPARE(exifString(after, "Exif.Photo.MakerNote"), exifString(before, "Exif.Photo.MakerNote"));
+        QCOMPARE(exifString(after, "Exif.Photo.PixelXDimension"), QString::number(shown.height()));
+        QCOMPARE(metadataMarkers(turned->bytes).first().payload.size(), qsizetype(exif.size() + 6));
+        QCOMPARE(exifThumbnailOf(turned->bytes).size(), QSize(30, 40));
+    }
+
+    // Where no turned thumbnail fits the old one's room, only the thumbnail
+    // goes; a tag that went missing is named.
+    void onlyTheThumbnailMayGo()
+    {
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 50, TJSAMP_420);
+        QByteArray exif = exifBlock(6, QSize(64, 48), 20000, 0, thumbnail);
+        const QByteArray original = exif;
+        bool dropped = false;
+        QVERIFY(lg::jpeg::patchExif(exif, QSize(48, 64), [](const QByteArray &, qsizetype) { return QByteArray(); }, &dropped));
+        QVERIFY(dropped);
+        QCOMPARE(exif.size(), original.size());
+        QVERIFY(lg::jpeg::missingExifTags(original, exif, true).isEmpty());
+        QVERIFY(!lg::jpeg::missingExifTags(original, exif, false).isEmpty());  // the thumbnail's tags did go
+        const Exiv2::ExifData data = exifOfBlock(exif);
+        QCOMPARE(exifString(data, "Exif.Image.Orientation"), QStringLiteral("1"));
+        QCOMPARE(exifString(data, "Exif.Photo.MakerNote"), exifString(exifOfBlock(original), "Exif.Photo.MakerNote"));
+        QVERIFY(exifThumbnailOf(QByteArray("\xff\xd8") + exifSegment(exif)).isNull());
+
+        const QByteArray lessened = exifBlock(6, QSize(64, 48), 0, 0, thumbnail);
+        QCOMPARE(lg::jpeg::missingExifTags(original, lessened, true), QList<QByteArray> {"Exif.Photo.MakerNote"});
+        QByteArray notExif = QByteArray("not exif") + QByteArray(20, 0);
+        QVERIFY(!lg::jpeg::patchExif(notExif, QSize(1, 1), {}));
+    }
+
+    // A CMYK picture that must be encoded again stays CMYK, with its profile
+    // and Adobe segment, its inks turned.
+    void cmykStaysCmyk()
+    {
+        QImage inks(QSize(101, 75), QImage::Format_RGBA8888);
+        for (int y = 0; y < inks.height(); ++y)
+            for (int x = 0; x < inks.width(); ++x)
+                inks.setPixel(x, y, x < 50 ? qRgba(200, 10, 10, 30) : qRgba(10, 10, 200, 120));  // C M Y K
+        const QByteArray cmyk = encodeJpeg(inks, 95, TJSAMP_444, true);
+        const QByteArray source = withSegments(cmyk, iccSegment);
+        QVERIFY(headerOf(source).colorspace == TJCS_YCCK || headerOf(source).colorspace == TJCS_CMYK);
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateRight);
+        QVERIFY(turned);
+        QVERIFY(!turned->lossless);
+        const Encoded encoded = headerOf(turned->bytes);
+        QVERIFY(encoded.colorspace == TJCS_YCCK || encoded.colorspace == TJCS_CMYK);
+        QCOMPARE(QSize(encoded.width, encoded.height), QSize(75, 101));
+        const QList<Marker> markers = metadataMarkers(turned->bytes);
+        QVERIFY(markers.contains(Marker {0xe2, iccSegment.mid(4)}));
+        QCOMPARE(std::count_if(markers.cbegin(), markers.cend(), [](const Marker &m) { return m.payload.startsWith("Adobe"); }), 1);
+        const QImage back = decodeJpeg(turned->bytes, true);
+        const QRgb top = back.pixel(37, 10), bottom = back.pixel(37, 90);   // left half turned to the top
+        QVERIFY2(qRed(top) > 180 && qAlpha(top) < 50, qPrintable(QString::number(top, 16)));
+        QVERIFY2(qBlue(bottom) > 180 && qAlpha(bottom) > 100, qPrintable(QString::number(bottom, 16)));
+    }
+
+    // The XMP packet is patched where the turn changes it, attribute or element,
+    // and a value that grows takes its room from the padding.
+    void xmpIsPatchedWhereTheTurnChangesIt()
+    {
+        const QByteArray padding(100, ' ');
+        const QByteArray packet = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                                  "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                                  "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" "
+                                  "tiff:Orientation='8' exif:PixelXDimension=\"999\"><tiff:ImageLength>20</tiff:ImageLength>"
+                                  "</rdf:Description></rdf:RDF></x:xmpmeta>\n"
+                                  + padding + "\n<?xpacket end=\"w\"?>";
+        const QByteArray upright = lg::jpeg::uprightXmpPacket(packet, QSize(1000, 200));
+        QVERIFY(upright.contains("tiff:Orientation='1'"));
+        QVERIFY(upright.contains("exif:PixelXDimension=\"1000\""));
+        QVERIFY(upright.contains("<tiff:ImageLength>200</tiff:ImageLength>"));
+        QCOMPARE(upright.size(), packet.size());  // two digits more, two spaces less
+        QVERIFY(upright.contains(padding.left(98) + "\n<?xpacket end"));
+        QCOMPARE(lg::jpeg::uprightXmpPacket(upright, QSize(1000, 200)), upright);
+    }
+
+    // An XMP packet too large for one segment once written anew goes into
+    // extended XMP, which readers join again; a small one stays one segment.
+    void largeXmpIsWrittenAsExtendedXmp()
+    {
+        const QByteArray packet = xmpPacket(90000, 1, QSize(64, 48));
+        const std::optional<QList<lg::jpeg::Segment>> segments = lg::jpeg::xmpSegments(packet);
+        QVERIFY(segments);
+        QCOMPARE(segments->size(), 3);
+        QByteArray bytes = encodeJpeg(quadrants(QSize(64, 48)), 90, TJSAMP_420);
+        QByteArray all;
+        for (const lg::jpeg::Segment &s : *segments) {
+            QVERIFY(s.payload.size() <= 65533);
+            all += segment(s.marker, s.payload);
+        }
+        bytes = withSegments(bytes, all);
+        QByteArray guid;
+        const QByteArray whole = extendedXmpOf(bytes, &guid);
+        QCOMPARE(guid, QCryptographicHash::hash(whole, QCryptographicHash::Md5).toHex().toUpper());
+        QVERIFY(whole.contains(packet.mid(packet.indexOf("<x:xmpmeta"), 2000)));
+        QVERIFY(metadataMarkers(bytes).first().payload.contains("xmpNote:HasExtendedXMP=\"" + guid + "\""));
+        QCOMPARE(lg::jpeg::xmpSegments("<x:xmpmeta/>")->size(), 1);
+
+        // Written into a new JPEG with the picture's other metadata, nothing is dropped.
+        lg::PictureMetadata metadata;
+        metadata.xmp = packet;
+        metadata.exif = exifBlock(1, QSize(64, 48), 1000, 0, {});
+        QString error;
+        const std::optional<QByteArray> written = lg::ImageWriter::encode(
+            quadrants(QSize(64, 48)), lg::ImageFileType::JPEG, {0.9, metadata, true, {}}, &error);
+        QVERIFY2(written, qPrintable(error));
+        const QByteArray joined = extendedXmpOf(*written);
+        QVERIFY(joined.size() > 88000);
+        QVERIFY(joined.contains(" " + QByteArray(79, 'x') + " "));
+        QCOMPARE(exifString(exifOf(*written), "Exif.Image.Make"), QStringLiteral("Lumen"));
+    }
+};
+
+LG_TEST(JpegTurnTest)
+#include "test_jpegturn.moc"

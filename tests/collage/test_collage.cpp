@@ -638,6 +638,9 @@ private Q_SLOTS:
         const QList<collageCellvc *> slotList = shownSlots(collage);
         QCOMPARE(slotList.size(), 4);
         QTRY_VERIFY(std::all_of(slotList.begin(), slotList.end(), [](collageCellvc *s) { return !s->imgview->image().isNull(); }));
+        // A slot may show the strip's thumbnail while its own size is still
+        // being decoded: the photos go once the canvas has them all.
+        QTRY_VERIFY(!thumbnailCache().isWorking());
 
         const QString away = lg::test::freshFolder(QStringLiteral("away"));
         for (const QString &path : std::as_const(m_photos))

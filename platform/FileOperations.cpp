@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -236,15 +237,16 @@ QSet<QByteArray> mountPointsFromTable()
 }
 
 // True when the folder at path is the top of a mount: another file system, or
-// a bind mount of the same one.
+// a bind mount of the same one. The kernel says so where it can (statx); else a
+// device other than its parent's (device), or the mount table, tells.
 bool isMountTop(const QByteArray &path, const struct stat &st, dev_t device)
 {
-    if (st.st_dev != device)
-        return true;
     struct statx sx;
     if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
         && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
         return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (st.st_dev != device)
+        return true;
     char resolved[PATH_MAX];
     return ::realpath(path.constData(), resolved) && mountPointsFromTable().contains(QByteArray(resolved));
 }
@@ -265,8 +267,8 @@ int removeRaw(const QByteArray &path, QByteArray *failedAt, std::optional<dev_t>
     struct stat st;
     if (::lstat(path.constData(), &st) != 0)
         return errno == ENOENT ? 0 : failed(errno);
-    if (device && (st.st_dev != *device || (isRealDir(st) && isMountTop(path, st, *device))))
-        return failed(EBUSY);
+    if (device && isRealDir(st) && isMountTop(path, st, *device))
+        return failed(EBUSY);   // a bind-mounted file cannot be unlinked either
     if (!isRealDir(st))
         return ::unlink(path.constData()) == 0 ? 0 : failed(errno);
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
@@ -323,7 +325,7 @@ int checkRemovable(const QByteArray &path, const struct stat &st, uid_t user, QB
         struct stat childStat;
         if (::lstat(child.constData(), &childStat) != 0)
             continue;
-        if (childStat.st_dev != st.st_dev || (isRealDir(childStat) && isMountTop(child, childStat, st.st_dev))) {
+        if (isRealDir(childStat) && isMountTop(child, childStat, st.st_dev)) {
             *failedAt = child;
             return EBUSY;
         }

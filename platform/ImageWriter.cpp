@@ -1,7 +1,6 @@
 #include "platform/ImageWriter.h"
 
 #include "platform/FileOperations.h"
-
 #include "platform/ImageSource.h"
 #include "platform/image/Decoders.h"
 

@@ -1169,8 +1169,9 @@ void TemporaryOwner::release()
         ::unlink(m_lockPath.constData());
     } else {
         // Something is left: the folder is looked at again by the next cleanup.
+        const qsizetype slash = m_lockPath.lastIndexOf('/');
         std::lock_guard<std::mutex> lock(g_cleanedMutex);
-        g_cleaned.remove(enc(parentOf(decoded(m_lockPath))));
+        g_cleaned.remove(slash <= 0 ? QByteArray("/") : m_lockPath.left(slash));
     }
     ::close(m_lockFd);
     m_lockFd = -1;

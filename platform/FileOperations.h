@@ -151,6 +151,8 @@ bool isInsideCanonical(const QString &path, const QString &folder);
 FileOpResult copyItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
 // rename() within a file system; copy, verify, then delete across file systems.
+// Moved with KeepBoth into the folder it lies in, under its own name, the item
+// stays as it is (the result's target is the source).
 FileOpResult moveItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
 // Renames within its folder; never replaces (a taken name gives TargetExists),

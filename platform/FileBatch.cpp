@@ -34,8 +34,22 @@ FileOpResult refused(FileOpError error, const QString &source, const QString &ta
 } // namespace
 
 FileBatch::FileBatch(FileOpKind kind, const QString &targetFolder, const QStringList &alsoTaken)
-    : m_kind(kind), m_folder(targetFolder), m_alsoTaken(alsoTaken)
+    : m_kind(kind), m_folder(targetFolder), m_alsoTaken(alsoTaken), m_nameCase(nameCaseOf(targetFolder))
 {
+}
+
+// True when source is the entry of its own name in the destination (not
+// merely a hard link to it from another folder).
+bool FileBatch::liesInFolder(const QString &source, const struct stat &st) const
+{
+    struct stat entry, folder, parent;
+    if (!lstatPath(m_folder + QLatin1Char('/') + nameOf(source), &entry) || entry.st_dev != st.st_dev
+        || entry.st_ino != st.st_ino)
+        return false;
+    const QString parentPath = source.left(qMax<qsizetype>(source.lastIndexOf(QLatin1Char('/')), 1));
+    return ::stat(QFile::encodeName(m_folder).constData(), &folder) == 0
+           && ::stat(QFile::encodeName(parentPath).constData(), &parent) == 0 && folder.st_dev == parent.st_dev
+           && folder.st_ino == parent.st_ino;
 }
 
 FileOpResult FileBatch::transfer(const QString &source, ConflictPolicy policy, const QString &name)
@@ -43,7 +57,7 @@ FileOpResult FileBatch::transfer(const QString &source, ConflictPolicy policy, c
     FileOpResult r = m_kind == FileOpKind::Move ? moveItem(source, m_folder, policy, name)
                                                 : copyItem(source, m_folder, policy, name);
     if (r.ok() || r.itemInPlace)
-        m_made.insert(nameOf(r.target));
+        m_made.insert(key(nameOf(r.target)));
     return r;
 }
 
@@ -57,9 +71,10 @@ FileOpResult FileBatch::numbered(const QString &source, bool isFolder)
     NameNumbering numbering;
     numbering.isFolder = isFolder;
     numbering.tryPlainNameFirst = false;
-    // A numbered name taken by someone else between the check and the write is numbered again.
+    // A numbered name taken by someone else between the check and the claim
+    // (which never replaces) moves on to the next number.
     FileOpResult r;
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
         r = transfer(source, ConflictPolicy::Refuse, m_names->take(nameOf(source), numbering));
         if (r.error != FileOpError::TargetExists)
             break;
@@ -70,6 +85,13 @@ FileOpResult FileBatch::numbered(const QString &source, bool isFolder)
 FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onClash, const std::atomic<bool> *cancel)
 {
     Outcome out;
+    // The batch's items that already lie in the destination hold their names
+    // for the whole batch: no other item replaces them.
+    for (const QString &source : sources) {
+        struct stat st;
+        if (lstatPath(source, &st) && liesInFolder(source, st))
+            m_own.insert(key(nameOf(source)), source);
+    }
     for (const QString &source : sources) {
         const QString name = nameOf(source);
         const QString target = m_folder + QLatin1Char('/') + name;
@@ -79,8 +101,11 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
         }
         struct stat st;
         if (!lstatPath(source, &st)) {
-            out.results.append(refused(FileOpError::SourceMissing, source, target,
-                                       QStringLiteral("The item no longer exists.")));
+            const QString unreadable = unreadableNameMessage(source);
+            out.results.append(unreadable.isEmpty()
+                                   ? refused(FileOpError::SourceMissing, source, target,
+                                             QStringLiteral("The item no longer exists."))
+                                   : refused(FileOpError::InvalidName, source, target, unreadable));
             continue;
         }
         const bool isFolder = S_ISDIR(st.st_mode);
@@ -97,8 +122,16 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
             }
             // Taken meanwhile, by someone else: a clash like any other.
         }
-        if (m_made.contains(name)) {
+        if (m_made.contains(key(name))) {
             out.results.append(numbered(source, isFolder));   // never replace an item of this batch
+            continue;
+        }
+        const QString ownItem = m_own.value(key(name));
+        const bool itself = ownItem == source;
+        if (itself && m_kind == FileOpKind::Move && onClash == ConflictPolicy::KeepBoth) {
+            FileOpResult unchanged;   // already where it is to go
+            unchanged.source = unchanged.target = source;
+            out.results.append(unchanged);
             continue;
         }
         switch (onClash) {
@@ -109,7 +142,9 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
             out.results.append(numbered(source, isFolder));
             break;
         case ConflictPolicy::Replace:
-            if (S_ISDIR(existing.st_mode) != isFolder && !(existing.st_dev == st.st_dev && existing.st_ino == st.st_ino))
+            if (!ownItem.isEmpty() && !itself)   // an item of this batch holds the name
+                out.results.append(numbered(source, isFolder));
+            else if (S_ISDIR(existing.st_mode) != isFolder && !(existing.st_dev == st.st_dev && existing.st_ino == st.st_ino))
                 out.results.append(refused(FileOpError::Other, source, target,
                                            isFolder ? QStringLiteral("A file with the same name is in the way.")
                                                     : QStringLiteral("A folder with the same name is in the way.")));

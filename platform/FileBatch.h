@@ -6,9 +6,14 @@
 //   such a name is left for the question (policy Refuse), replaced (Replace,
 //   once: the next items of that name are numbered) or numbered (KeepBoth).
 // - A name that an earlier item of this batch took is never replaced: the item
-//   gets the next numbered name, whatever the policy.
+//   gets the next numbered name, whatever the policy. Nor is an item of this
+//   batch that already lies in the destination: answered Replace, the other
+//   item of its name gets a numbered name. Names are compared the way the
+//   destination compares them ("Photo.jpg" is "photo.jpg" on a vfat card).
+// - An item moved into the folder it lies in, answered Make a Copy, stays as it is.
 // - Numbered names come from one FreeNameFinder per batch (the folder is listed
-//   once), checked against the disk.
+//   once), checked against the disk, and claimed without replacing: a name taken
+//   meanwhile moves on to the next number.
 // - Replace never puts a file over a folder or a folder over a file, and never
 //   replaces an item with itself.
 //
@@ -16,11 +21,14 @@
 // open). run() blocks; call it on one thread at a time, any thread.
 #include "platform/FileOperations.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <optional>
+
+struct stat;
 
 namespace lg {
 
@@ -45,11 +53,16 @@ private:
     FileOpResult transfer(const QString &source, ConflictPolicy policy, const QString &name);
     FileOpResult numbered(const QString &source, bool isFolder);
 
+    QString key(const QString &name) const { return nameKey(name, m_nameCase); }
+    bool liesInFolder(const QString &source, const struct stat &st) const;
+
     FileOpKind m_kind;
     QString m_folder;
     QStringList m_alsoTaken;
+    NameCase m_nameCase;
     std::optional<FreeNameFinder> m_names;   // made at the first numbered name
-    QSet<QString> m_made;                    // names this batch put in the folder
+    QSet<QString> m_made;                    // keys of the names this batch put in the folder
+    QHash<QString, QString> m_own;           // key of a name -> the batch's item that already holds it there
 };
 
 } // namespace lg

@@ -10,21 +10,25 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
-#include <QRegularExpression>
+#include <QRandomGenerator>
 #include <QSet>
+#include <QStringDecoder>
 #include <QtConcurrent>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
-#include <signal.h>
+#include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -185,9 +189,8 @@ uid_t fileSystemUser() { return uid_t(::setfsuid(uid_t(-1))); }
 // ---- Renames ----
 // rename() that never replaces; falls back to a check and rename where the file
 // system lacks RENAME_NOREPLACE.
-int renameNoReplace(const QString &from, const QString &to)
+int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 {
-    const QByteArray f = enc(from), t = enc(to);
     if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     const int err = errno;
@@ -199,30 +202,60 @@ int renameNoReplace(const QString &from, const QString &to)
     return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
 }
 
-// A hidden name beside target that nothing uses: ".<name>.lg<tag>-<pid>-<n>".
-QString besideName(const QString &target, const char *tag)
-{
-    static std::atomic<unsigned> counter{0};
-    const QString folder = parentOf(target);
-    QString stem = nameOf(target).left(40);
-    if (!stem.isEmpty() && stem.back().isHighSurrogate())
-        stem.chop(1);
-    for (;;) {
-        const QString name = QStringLiteral(".%1.lg%2-%3-%4")
-                                 .arg(stem, QLatin1String(tag))
-                                 .arg(::getpid())
-                                 .arg(counter.fetch_add(1));
-        const QString path = joinPath(folder, name);
-        struct stat st;
-        if (!lstatPath(path, &st))
-            return path;
-    }
-}
+int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
 
 // ---- Removal ----
-// Removes path and all it holds, making folders writable first. Goes on past a
-// failure and returns the first error; *failedAt names where it happened.
-int removeRaw(const QByteArray &path, QByteArray *failedAt)
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
+// Mount points as /proc/self/mountinfo lists them (for kernels whose statx
+// cannot tell); octal escapes undone.
+QSet<QByteArray> mountPointsFromTable()
+{
+    QSet<QByteArray> points;
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return points;
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        const QByteArray &escaped = fields.at(4);
+        QByteArray point;
+        for (qsizetype i = 0; i < escaped.size(); ++i) {
+            if (escaped.at(i) == '\\' && i + 3 < escaped.size()) {
+                point.append(char(escaped.mid(i + 1, 3).toInt(nullptr, 8)));
+                i += 3;
+            } else {
+                point.append(escaped.at(i));
+            }
+        }
+        points.insert(point);
+    }
+    return points;
+}
+
+// True when the folder at path is the top of a mount: another file system, or
+// a bind mount of the same one. The kernel says so where it can (statx); else a
+// device other than its parent's (device), or the mount table, tells.
+bool isMountTop(const QByteArray &path, const struct stat &st, dev_t device)
+{
+    struct statx sx;
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
+        && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (st.st_dev != device)
+        return true;
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) && mountPointsFromTable().contains(QByteArray(resolved));
+}
+
+// Removes path and all it holds, making folders writable first, and never
+// crossing into another file system: a mount point inside is left (EBUSY).
+// Goes on past a failure and returns the first error; *failedAt names where
+// it happened.
+int removeRaw(const QByteArray &path, QByteArray *failedAt, std::optional<dev_t> device = std::nullopt)
 {
     const auto failed = [&](int err) {
         if (failedAt->isEmpty())
@@ -234,6 +267,8 @@ int removeRaw(const QByteArray &path, QByteArray *failedAt)
     struct stat st;
     if (::lstat(path.constData(), &st) != 0)
         return errno == ENOENT ? 0 : failed(errno);
+    if (device && isRealDir(st) && isMountTop(path, st, *device))
+        return failed(EBUSY);   // a bind-mounted file cannot be unlinked either
     if (!isRealDir(st))
         return ::unlink(path.constData()) == 0 ? 0 : failed(errno);
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
@@ -244,12 +279,19 @@ int removeRaw(const QByteArray &path, QByteArray *failedAt)
         return failed(err);
     int first = 0;
     for (const QByteArray &name : names) {
-        const int e = removeRaw(joinRaw(path, name), failedAt);
+        const int e = removeRaw(joinRaw(path, name), failedAt, st.st_dev);
         first = first ? first : e;
     }
     if (first)
         return first;
     return ::rmdir(path.constData()) == 0 ? 0 : failed(errno);
+}
+
+// The reason a removal stopped at a place, for messages.
+QString removalReason(int err)
+{
+    return err == EBUSY ? QStringLiteral("another file system is mounted there")
+                        : QString::fromLocal8Bit(std::strerror(err));
 }
 
 int removeTree(const QString &path, QString *failedAt = nullptr)
@@ -283,6 +325,10 @@ int checkRemovable(const QByteArray &path, const struct stat &st, uid_t user, QB
         struct stat childStat;
         if (::lstat(child.constData(), &childStat) != 0)
             continue;
+        if (isRealDir(childStat) && isMountTop(child, childStat, st.st_dev)) {
+            *failedAt = child;
+            return EBUSY;
+        }
         if (const int e = checkRemovable(child, childStat, user, failedAt))
             return e;
     }
@@ -520,54 +566,183 @@ TreeSize measureTree(const QByteArray &path)
     return size;
 }
 
-bool processIsAlive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+// ---- Temporaries and their locks ----
+constexpr char lockPrefix[] = ".lglock-";
+constexpr char recordHeader[] = "[Lumen Gallery temporary]";
+constexpr int tokenLength = 16;
 
-// Hidden temporaries that a process killed in the middle of a copy or a
-// Replace left in folder. A copy (".name.lgcopy-pid-n": a partial copy, or the
-// item a Replace swapped out) is removed; an item moved aside
-// (".name.lgold-pid-n") goes back to its name when that is free, else it is
-// removed. Once per folder and process: only a dead process leaves them.
-void cleanDeadLeftovers(const QString &folder)
+const char *kindTag(TemporaryKind kind)
 {
-    static std::mutex mutex;
-    static QSet<QString> cleaned;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (cleaned.contains(folder))
-            return;
-        cleaned.insert(folder);
+    switch (kind) {
+    case TemporaryKind::Copy: return "copy";
+    case TemporaryKind::Write: return "write";
+    case TemporaryKind::SetAside: return "old";
     }
-    const QByteArray raw = enc(folder);
+    return "copy";
+}
+
+std::optional<TemporaryKind> kindOfTag(const QByteArray &tag)
+{
+    for (TemporaryKind kind : {TemporaryKind::Copy, TemporaryKind::Write, TemporaryKind::SetAside})
+        if (tag == kindTag(kind))
+            return kind;
+    return std::nullopt;
+}
+
+// What a lock file says, when it is one of ours.
+struct LockRecord
+{
+    TemporaryKind kind = TemporaryKind::Copy;
+    QByteArray name;        // the target's whole name
+    QByteArray temporary;   // the temporary's name
+};
+
+QByteArray recordText(TemporaryKind kind, const QByteArray &name, const QByteArray &temporary)
+{
+    return QByteArray(recordHeader) + "\nKind=" + kindTag(kind) + "\nName=" + name.toPercentEncoding()
+           + "\nTemporary=" + temporary.toPercentEncoding() + "\n";
+}
+
+std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &token)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 5 || lines.at(0) != recordHeader || !lines.at(4).isEmpty())
+        return std::nullopt;
+    const auto field = [&](int line, const char *key) -> std::optional<QByteArray> {
+        const QByteArray prefix = QByteArray(key) + '=';
+        if (!lines.at(line).startsWith(prefix))
+            return std::nullopt;
+        return QByteArray::fromPercentEncoding(lines.at(line).mid(prefix.size()));
+    };
+    const auto kind = field(1, "Kind");
+    const auto name = field(2, "Name");
+    const auto temporary = field(3, "Temporary");
+    if (!kind || !name || !temporary || !kindOfTag(*kind))
+        return std::nullopt;
+    // The lock file vouches only for the temporary that carries its own token.
+    if (name->isEmpty() || name->contains('/') || *name == "." || *name == ".." || temporary->contains('/')
+        || !temporary->startsWith('.') || !temporary->endsWith("-" + token))
+        return std::nullopt;
+    return LockRecord{*kindOfTag(*kind), *name, *temporary};
+}
+
+// The hidden name of a temporary: "." + name, cut at a character to fit 255
+// bytes, + ".lg<tag>-<token>".
+QByteArray temporaryName(const QByteArray &name, TemporaryKind kind, const QByteArray &token)
+{
+    const QByteArray suffix = QByteArray(".lg") + kindTag(kind) + '-' + token;
+    QByteArray stem = name.left(255 - 1 - suffix.size());
+    if (stem.size() < name.size())
+        while (!stem.isEmpty() && (uchar(name.at(stem.size())) & 0xC0) == 0x80)
+            stem.chop(1);   // never cut inside a UTF-8 character
+    return '.' + stem + suffix;
+}
+
+// Puts an item that was set aside back under its own name, else under the next
+// free numbered name; false (and it stays where it is) when neither can be done.
+bool putBack(const QByteArray &folder, const QByteArray &temporary, const QByteArray &name)
+{
+    const QByteArray from = joinRaw(folder, temporary);
+    if (injectedFault(FileStep::Rename, decoded(from)) != 0)
+        return false;
+    int err = renameNoReplaceRaw(from, joinRaw(folder, name));
+    if (err != EEXIST)
+        return err == 0;
+    struct stat st;
+    NameNumbering numbering;
+    numbering.isFolder = ::lstat(from.constData(), &st) == 0 && isRealDir(st);
+    numbering.tryPlainNameFirst = false;
+    FreeNameFinder names(decoded(folder));
+    for (int attempt = 0; attempt < 1000 && err == EEXIST; ++attempt)
+        err = renameNoReplaceRaw(from, joinRaw(folder, enc(names.take(decoded(name), numbering))));
+    return err == 0;
+}
+
+// Result of looking at one lock file.
+enum class LockState { Held, Done, Kept };
+
+LockState cleanOne(const QByteArray &folder, const QByteArray &lockName)
+{
+    const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
+    if (token.size() != tokenLength)
+        return LockState::Kept;
+    const QByteArray lockPath = joinRaw(folder, lockName);
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return LockState::Kept;
+    const auto finish = [fd](LockState state) {
+        ::close(fd);
+        return state;
+    };
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return finish(errno == EWOULDBLOCK ? LockState::Held : LockState::Kept);
+    struct stat opened, named;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || ::lstat(lockPath.constData(), &named) != 0
+        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_size > 4096)
+        return finish(LockState::Kept);
+    QByteArray text(qsizetype(opened.st_size), '\0');
+    if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
+        return finish(LockState::Kept);
+    const std::optional<LockRecord> record = parseRecord(text, token);
+    if (!record)
+        return finish(LockState::Kept);   // not written by us, or not yet
+    const QByteArray temporary = joinRaw(folder, record->temporary);
+    struct stat st;
+    bool gone = ::lstat(temporary.constData(), &st) != 0 && errno == ENOENT;
+    if (!gone) {
+        if (record->kind == TemporaryKind::SetAside) {
+            gone = putBack(folder, record->temporary, record->name);
+        } else {
+            QByteArray failedAt;
+            gone = removeRaw(temporary, &failedAt) == 0;
+        }
+    }
+    if (gone)
+        ::unlink(lockPath.constData());
+    return finish(gone ? LockState::Done : LockState::Kept);
+}
+
+// What killed processes left in folder: see TemporaryOwner. A folder is looked
+// at once per process, and again while a lock in it was held.
+std::mutex g_cleanedMutex;
+QSet<QByteArray> g_cleaned;
+
+void cleanLeftovers(const QByteArray &folder)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_cleanedMutex);
+        if (g_cleaned.contains(folder))
+            return;
+    }
     std::vector<QByteArray> names;
     int err = 0;
-    if (!listNames(raw, &names, &err))
+    if (!listNames(folder, &names, &err))
         return;
-    static const QRegularExpression leftover(QStringLiteral("^\\.(.+)\\.lg(old|copy)-(\\d+)-\\d+$"),
-                                             QRegularExpression::DotMatchesEverythingOption);
-    for (const QByteArray &name : names) {
-        if (!name.startsWith('.') || !name.contains(".lg"))
-            continue;
-        const QRegularExpressionMatch match = leftover.match(decoded(name));
-        const pid_t pid = match.hasMatch() ? pid_t(match.captured(3).toLongLong()) : 0;
-        if (pid <= 0 || pid == ::getpid() || processIsAlive(pid))
-            continue;
-        const QString path = decoded(joinRaw(raw, name));
-        if (match.captured(2) == QLatin1String("old")) {
-            const QString original = joinPath(folder, match.captured(1));
-            struct stat st;
-            if (!lstatPath(original, &st) && renameNoReplace(path, original) == 0)
-                continue;
-        }
-        removeTree(path);
+    bool held = false;
+    for (const QByteArray &name : names)
+        if (name.startsWith(lockPrefix))
+            held = cleanOne(folder, name) == LockState::Held || held;
+    if (!held) {
+        std::lock_guard<std::mutex> lock(g_cleanedMutex);
+        g_cleaned.insert(folder);
     }
 }
 
 // ---- Putting a new item in place ----
+// What of a replaced item could not be removed.
+struct Leftover
+{
+    QString path;    // the replaced item, under the name it has now
+    QString where;   // the first place inside it that could not go
+    int error = 0;
+    bool isEmpty() const { return path.isEmpty(); }
+};
+
 // Renames from to to. Without replacing, a taken name gives EEXIST. When
 // replacing, a file goes over a file by one rename; otherwise the two are
 // swapped in one step, so that the target is never missing, and the old item,
-// now at from, is removed. *leftover names what of it could not be removed.
-int putInPlace(const QString &from, const QString &to, bool replacing, QString *leftover)
+// now at from, is removed. *leftover says what of it could not be removed.
+int putInPlace(const QString &from, const QString &to, bool replacing, Leftover *leftover)
 {
     struct stat old;
     if (!replacing || !lstatPath(to, &old)) {
@@ -583,20 +758,36 @@ int putInPlace(const QString &from, const QString &to, bool replacing, QString *
     if (!isRealDir(old) && !isRealDir(incoming))
         return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
     QString replaced = from;
-    if (::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            return errno;
-        // A file system that cannot swap: the old item goes aside first.
-        replaced = besideName(to, "old");
-        if (const int err = renameNoReplace(to, replaced))
+    TemporaryOwner aside;
+    int swapped = injectedFault(FileStep::Swap, to);
+    if (!swapped
+        && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
+        swapped = errno;
+    if (swapped) {
+        if (swapped != EINVAL && swapped != ENOSYS && swapped != EOPNOTSUPP)
+            return swapped;
+        // A file system that cannot swap: the old item goes aside first, under
+        // a lock that brings it back should this process be killed meanwhile.
+        int err = 0;
+        aside = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
+        if (!aside.isValid())
             return err;
-        if (const int err = renameNoReplace(from, to)) {
-            ::rename(enc(replaced).constData(), enc(to).constData());
+        replaced = aside.path();
+        if ((err = renameNoReplace(to, replaced)) != 0)
+            return err;
+        err = injectedFault(FileStep::FinalRename, to);
+        if (!err)
+            err = renameNoReplace(from, to);
+        if (err) {
+            if (renameNoReplace(replaced, to) != 0)
+                *leftover = {replaced, replaced, err};   // left under its lock: the cleanup brings it back
             return err;
         }
+        aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
     }
-    if (removeTree(replaced) != 0)
-        *leftover = replaced;
+    QString failedAt;
+    if (const int err = removeTree(replaced, &failedAt))
+        *leftover = {replaced, failedAt, err};
     return 0;
 }
 
@@ -618,13 +809,20 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     p->target = joinPath(targetFolder, name);
     if (!isValidFileName(name))
         return failure(FileOpError::InvalidName, source, p->target);
-    if (!lstatPath(source, &p->sourceStat))
-        return errnoFailure(errno, source, p->target);
+    if (!lstatPath(source, &p->sourceStat)) {
+        const int err = errno;
+        if (const QString unreadable = unreadableNameMessage(source); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, source, p->target, unreadable);
+        return errnoFailure(err, source, p->target);
+    }
     p->sourceIsDir = isRealDir(p->sourceStat);
     struct stat folder;
-    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        if (const QString unreadable = unreadableNameMessage(targetFolder); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, source, p->target, unreadable);
         return failure(FileOpError::Other, source, p->target,
                        QStringLiteral("The folder “%1” does not exist.").arg(targetFolder));
+    }
     if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;
@@ -651,14 +849,17 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     return std::nullopt;
 }
 
-// The item is in place; a replaced item that could not be removed entirely is told.
-FileOpResult placed(const Plan &p, const QString &leftover)
+// The item is in place; a replaced item that could not be removed entirely is
+// told, and a file system mounted inside it is named as left in place.
+FileOpResult placed(const Plan &p, const Leftover &leftover)
 {
     FileOpResult r = success(p.source, p.target);
     if (!leftover.isEmpty()) {
-        r = failure(FileOpError::Other, p.source, p.target,
-                    QStringLiteral("The item is in place, but the one it replaced could not be removed entirely: "
-                                   "what is left of it is at “%1”.").arg(leftover));
+        QString text = QStringLiteral("The item is in place, but the one it replaced could not be removed entirely: "
+                                      "what is left of it is at “%1”.").arg(leftover.path);
+        if (leftover.error == EBUSY)
+            text += QStringLiteral(" “%1” was left in place: %2.").arg(leftover.where, removalReason(EBUSY));
+        r = failure(FileOpError::Other, p.source, p.target, text);
         r.itemInPlace = true;
     }
     return r;
@@ -672,12 +873,15 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         if (err != ENOTSUP)
             return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
     }
-    cleanDeadLeftovers(parentOf(p.target));
-    const QString temporary = besideName(p.target, "copy");
-    int err = copyTree(enc(p.source), enc(temporary), ctx);
+    int err = 0;
+    const TemporaryOwner owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+    if (!owner.isValid())
+        return errnoFailure(err, p.source, p.target);
+    const QString temporary = owner.path();
+    err = copyTree(enc(p.source), enc(temporary), ctx);
     if (!err && verify && !measureTree(enc(temporary)).sameShape(measureTree(enc(p.source))))
         err = EIO;
-    QString leftover;
+    Leftover leftover;
     if (!err)
         err = putInPlace(temporary, p.target, p.replacing, &leftover);
     if (err) {
@@ -685,6 +889,9 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         FileOpResult r = errnoFailure(err, p.source, p.target);
         if (removeTree(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
+        if (!leftover.isEmpty())
+            r.message += QStringLiteral(" The item it was to replace is at “%1” and goes back under its name the "
+                                        "next time this folder is written.").arg(leftover.path);
         return r;
     }
     return placed(p, leftover);
@@ -701,7 +908,7 @@ FileOpResult copyOnce(const QString &source, const QString &targetFolder, Confli
 
 // A folder moves to another parent only when it may be written (its ".."
 // changes): a read-only folder is opened up for the move and closed again.
-int moveReadOnlyFolder(const Plan &p, QString *leftover)
+int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
 {
     const mode_t mode = p.sourceStat.st_mode & 07777;
     if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
@@ -714,10 +921,17 @@ int moveReadOnlyFolder(const Plan &p, QString *leftover)
 FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName, CopyContext &ctx)
 {
+    // Made a copy of in the folder it lies in, a move changes nothing.
+    struct stat here, there;
+    if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
+        && lstatPath(source, &here) && ::stat(enc(parentOf(source)).constData(), &here) == 0
+        && ::stat(enc(targetFolder).constData(), &there) == 0 && here.st_dev == there.st_dev
+        && here.st_ino == there.st_ino)
+        return success(source, source);
     Plan p;
     if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
         return *refused;
-    QString leftover;
+    Leftover leftover;
     int err = injectedFault(FileStep::Rename, source);
     if (!err)
         err = putInPlace(p.source, p.target, p.replacing, &leftover);
@@ -750,18 +964,19 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         copied.itemInPlace = true;
         copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
                                         "entirely: “%2” is left (%3).")
-                             .arg(p.target, failedAt, QString::fromLocal8Bit(std::strerror(removeErr)));
+                             .arg(p.target, failedAt, removalReason(removeErr));
     }
     return copied;
 }
 
-// A numbered name taken by someone else between the check and the rename is
-// numbered again.
+// A numbered name taken by someone else between the check and the claim (made
+// with O_EXCL, RENAME_NOREPLACE or a link, which never replace) is numbered
+// again, from the disk, until a free one is claimed.
 template <typename Step>
 FileOpResult withRetries(Step step, ConflictPolicy onConflict)
 {
     FileOpResult r = step();
-    for (int attempt = 0; attempt < 5 && onConflict == ConflictPolicy::KeepBoth
+    for (int attempt = 0; attempt < 1000 && onConflict == ConflictPolicy::KeepBoth
                           && r.error == FileOpError::TargetExists; ++attempt)
         r = step();
     return r;
@@ -864,6 +1079,176 @@ QString freeName(const QString &folder, const QString &name, const NameNumbering
     return finder.peek(name, numbering);
 }
 
+NameCase nameCaseForFileSystem(qint64 statfsType)
+{
+    switch (quint32(statfsType)) {
+    case MSDOS_SUPER_MAGIC:   // vfat, msdos
+    case 0x2011BAB0u:         // exfat
+    case 0x5346544Eu:         // ntfs
+    case 0x7366746Eu:         // ntfs3
+    case 0x482Bu:             // hfsplus
+    case 0xFF534D42u:         // cifs
+    case 0xFE534D42u:         // smb2
+    case SMB_SUPER_MAGIC:
+        return NameCase::Insensitive;
+    default:
+        return NameCase::Sensitive;
+    }
+}
+
+NameCase nameCaseOf(const QString &folder)
+{
+    struct statfs fs;
+    if (::statfs(enc(folder).constData(), &fs) != 0)
+        return NameCase::Sensitive;
+    return nameCaseForFileSystem(qint64(fs.f_type));
+}
+
+QString nameKey(const QString &name, NameCase nameCase)
+{
+    return nameCase == NameCase::Insensitive ? name.toCaseFolded() : name;
+}
+
+QString unreadableNameMessage(const QString &path)
+{
+    // Up to the nearest part that exists; the part below it is looked for by
+    // the bytes of its folder's entries.
+    QString existing = QDir::cleanPath(path);
+    QString missing;
+    struct stat st;
+    while (!existing.isEmpty() && existing != QLatin1String("/") && !lstatPath(existing, &st)) {
+        if (errno != ENOENT)
+            return {};
+        missing = existing;
+        existing = parentOf(existing);
+    }
+    if (missing.isEmpty())
+        return {};
+    const QString name = nameOf(missing);
+    if (!name.contains(QChar::ReplacementCharacter))
+        return {};
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(enc(existing), &names, &err))
+        return {};
+    for (const QByteArray &entry : names) {
+        if (decoded(entry) != name)
+            continue;
+        QStringDecoder strict(QStringDecoder::Utf8);
+        const QString text = strict.decode(entry);
+        if (strict.hasError())
+            return QStringLiteral("The name of “%1” cannot be read: it is not valid UTF-8 text.").arg(missing);
+    }
+    return {};
+}
+
+// ---- Temporaries beside a target ----
+TemporaryOwner::TemporaryOwner(TemporaryOwner &&other) noexcept { *this = std::move(other); }
+
+TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_lockFd = std::exchange(other.m_lockFd, -1);
+        m_lockPath = std::move(other.m_lockPath);
+        m_temporary = std::move(other.m_temporary);
+        m_targetName = std::move(other.m_targetName);
+        m_kind = other.m_kind;
+    }
+    return *this;
+}
+
+TemporaryOwner::~TemporaryOwner() { release(); }
+
+void TemporaryOwner::release()
+{
+    if (m_lockFd < 0)
+        return;
+    struct stat st;
+    if (::lstat(m_temporary.constData(), &st) != 0 && errno == ENOENT) {
+        ::unlink(m_lockPath.constData());
+    } else {
+        // Something is left: the folder is looked at again by the next cleanup.
+        const qsizetype slash = m_lockPath.lastIndexOf('/');
+        std::lock_guard<std::mutex> lock(g_cleanedMutex);
+        g_cleaned.remove(slash <= 0 ? QByteArray("/") : m_lockPath.left(slash));
+    }
+    ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
+QString TemporaryOwner::path() const { return decoded(m_temporary); }
+
+bool TemporaryOwner::writeRecord()
+{
+    const QByteArray text = recordText(m_kind, m_targetName, m_temporary.mid(m_temporary.lastIndexOf('/') + 1));
+    return ::ftruncate(m_lockFd, 0) == 0
+           && ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size();
+}
+
+bool TemporaryOwner::setKind(TemporaryKind kind)
+{
+    if (m_lockFd < 0)
+        return false;
+    m_kind = kind;
+    return writeRecord();
+}
+
+TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, int *error)
+{
+    const QByteArray folder = enc(parentOf(target));
+    cleanLeftovers(folder);
+    TemporaryOwner owner;
+    owner.m_kind = kind;
+    owner.m_targetName = enc(nameOf(target));
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        const QByteArray token = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
+                                     .rightJustified(tokenLength, '0');
+        const QByteArray lockPath = joinRaw(folder, lockPrefix + token);
+        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            err = errno;
+            continue;
+        }
+        // Locked before anything is written: a record is only ever read under the lock.
+        if (::flock(fd, LOCK_EX) != 0) {
+            err = errno;
+            ::unlink(lockPath.constData());
+            ::close(fd);
+            break;
+        }
+        owner.m_lockFd = fd;
+        owner.m_lockPath = lockPath;
+        owner.m_temporary = joinRaw(folder, temporaryName(owner.m_targetName, kind, token));
+        struct stat st;
+        const bool stray = ::lstat(owner.m_temporary.constData(), &st) == 0;   // that very name: not ours
+        errno = 0;
+        if (!stray && owner.writeRecord())
+            return owner;
+        err = stray ? EEXIST : (errno ? errno : EIO);
+        ::unlink(lockPath.constData());
+        ::close(fd);
+        owner.m_lockFd = -1;
+    }
+    if (error)
+        *error = err;
+    return {};
+}
+
+TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind)
+{
+    TemporaryFile file;
+    file.owner = TemporaryOwner::claim(target, kind, &file.error);
+    if (!file.owner.isValid())
+        return file;
+    file.path = file.owner.path();
+    file.fd = ::open(enc(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file.fd < 0)
+        file.error = errno;
+    return file;
+}
+
 // ---- Comparisons ----
 bool isSameFile(const QString &a, const QString &b)
 {
@@ -940,8 +1325,12 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     if (!isValidFileName(newName))
         return failure(FileOpError::InvalidName, path, target);
     struct stat st;
-    if (!lstatPath(path, &st))
-        return errnoFailure(errno, path, target);
+    if (!lstatPath(path, &st)) {
+        const int err = errno;
+        if (const QString unreadable = unreadableNameMessage(path); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, path, target, unreadable);
+        return errnoFailure(err, path, target);
+    }
     if (nameOf(path) == newName)
         return success(path, path);
     int err = injectedFault(FileStep::Rename, path);
@@ -953,10 +1342,13 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     struct stat other;
     if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
         && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
-        const QString aside = besideName(target, "rename");
-        err = renameNoReplace(path, aside);
-        if (!err && (err = renameNoReplace(aside, target)) != 0)
-            ::rename(enc(aside).constData(), enc(path).constData());
+        TemporaryOwner owner = TemporaryOwner::claim(path, TemporaryKind::SetAside, &err);
+        if (owner.isValid()) {
+            const QString aside = owner.path();
+            err = renameNoReplace(path, aside);
+            if (!err && (err = renameNoReplace(aside, target)) != 0)
+                renameNoReplace(aside, path);   // else the cleanup puts it back
+        }
     }
     return err ? errnoFailure(err, path, target) : success(path, target);
 }
@@ -978,7 +1370,7 @@ int canRemove(const QString &path, QString *reason)
     }
     if (err && reason)
         *reason = QStringLiteral("“%1” cannot be changed (%2).")
-                      .arg(QFile::decodeName(failedAt), QString::fromLocal8Bit(std::strerror(err)));
+                      .arg(QFile::decodeName(failedAt), removalReason(err));
     return err;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/ImageWriter.h"
 
+#include "platform/FileOperations.h"
 #include "platform/ImageSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
@@ -500,10 +501,13 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     if (targetInfo.isDir())
         return setError(error, QStringLiteral("A folder has that name."));
     const QString folder = targetInfo.absolutePath();
-    QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".") + targetInfo.fileName() + QStringLiteral(".XXXXXX")));
-    const int fd = ::mkstemp(pattern.data());
+    // A hidden temporary beside the target, locked while this write lives (the
+    // file layer's cleanup removes it should the process be killed).
+    const lg::TemporaryFile temporaryFile = lg::createTemporaryFile(target);
+    const int fd = temporaryFile.fd;
     if (fd < 0)
-        return setError(error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        return setError(error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
+    const QByteArray pattern = QFile::encodeName(temporaryFile.path);
     const QString temporary = QFile::decodeName(pattern);
     const auto abandon = [&](const QString &text) {
         ::close(fd);

@@ -36,10 +36,14 @@ bool deviceOf(const QString &path, dev_t *device, bool follow)
     return true;
 }
 
-// The top folder of the mount that holds path.
+// The top folder of the mount that holds path, found from the real path of its
+// folder: a link on the way (~/Pictures/camera -> /mnt/usb/DCIM) leads to
+// /mnt/usb, not to the link's folder.
 QString mountTopOf(const QString &path)
 {
-    QString current = QFileInfo(path).absolutePath();
+    QString current = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    if (current.isEmpty())
+        return {};
     dev_t device;
     if (!deviceOf(current, &device, true))
         return {};
@@ -171,9 +175,13 @@ FileOpResult moveToTrash(const QString &givenPath)
 {
     const QString path = QDir::cleanPath(QFileInfo(givenPath).absoluteFilePath());
     struct stat st;
-    if (::lstat(enc(path).constData(), &st) != 0)
-        return refused(givenPath, errno == ENOENT ? FileOpError::SourceMissing : FileOpError::Other,
-                       QString::fromLocal8Bit(std::strerror(errno)));
+    if (::lstat(enc(path).constData(), &st) != 0) {
+        const int err = errno;
+        if (const QString unreadable = unreadableNameMessage(path); !unreadable.isEmpty())
+            return refused(givenPath, FileOpError::InvalidName, unreadable);
+        return refused(givenPath, err == ENOENT ? FileOpError::SourceMissing : FileOpError::Other,
+                       QString::fromLocal8Bit(std::strerror(err)));
+    }
     // The home folder, or a folder that holds it, is never trashed; a link to
     // one is a link like any other.
     if (!S_ISLNK(st.st_mode) && (path == QLatin1String("/") || isInsideCanonical(QDir::homePath(), path)))

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QtConcurrent>
 
@@ -692,28 +694,38 @@ private Q_SLOTS:
         QVERIFY(targetThere);
         QVERIFY(!r.ok() && r.itemInPlace);
         QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
-        const QStringList left = entries(root + "/dst");
+        // Beside F, what is left, and the lock that lets a later cleanup finish the removal.
+        QStringList left = entries(root + "/dst");
+        QCOMPARE(left.removeIf([](const QString &name) { return name.startsWith(QLatin1String(".lglock-")); }), 1);
         QCOMPARE(left.size(), 2);
         QVERIFY2(r.message.contains(root + "/dst/" + left.first()), qPrintable(r.message));
         QCOMPARE(readAll(root + "/dst/" + left.first() + "/stuck.jpg"), QByteArray("stuck"));
     }
 
-    void leftoversOfDeadProcessesGoWhenTheFolderIsWritten()
+    // Only what a lock file of ours names is ever cleaned up: a user's files
+    // that look like temporaries (of this version or an earlier one), and
+    // lock files that are not ours or vouch for another name, are left alone.
+    void filesThatOnlyLookLikeTemporariesAreNeverTouched()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("leftovers"));
-        const QString dead = QString::number(deadProcess()), alive = QString::number(::getpid());
-        lg::test::writeFile(root + "/.F.lgcopy-" + dead + "-0/big.mov", "partial");
-        lg::test::writeFile(root + "/.G.lgold-" + dead + "-1/g.jpg", "only copy of G");
-        lg::test::writeFile(root + "/H/h.jpg", "new H");
-        lg::test::writeFile(root + "/.H.lgold-" + dead + "-2/h.jpg", "old H");
-        lg::test::writeFile(root + "/.K.lgcopy-" + alive + "-3/k.jpg", "in work");
-        lg::test::writeFile(root + "/.holiday.jpg", "the user's");
+        const QString dead = QString::number(deadProcess());
+        const QStringList users{".photo.jpg.lgcopy-" + dead + "-0", ".photo.jpg.lgcopy-0123456789abcdef",
+                                ".G.lgold-" + dead + "-1", ".H.lgold-0123456789abcdef", ".holiday.jpg",
+                                ".lglock-00000000000000aa", ".lglock-00000000000000bb", ".x.lgcopy-00000000000000bb"};
+        for (const QString &name : users)
+            lg::test::writeFile(root + "/" + name + (name.contains(".lgold-") ? "/only copy.jpg" : ""), "the user's");
+        // A lock file whose record names a temporary of another token vouches for nothing.
+        lg::test::writeFile(root + "/.lglock-00000000000000bb",
+                            "[Lumen Gallery temporary]\nKind=copy\nName=x\nTemporary=.photo.jpg.lgcopy-0123456789abcdef\n");
         const QString src = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("leftover src")) + "/N/n.jpg");
         const lg::FileOpResult r = lg::copyItem(QFileInfo(src).absolutePath(), root);
         QVERIFY2(r.ok(), qPrintable(r.message));
-        QCOMPARE(entries(root), (QStringList{".K.lgcopy-" + alive + "-3", ".holiday.jpg", "G", "H", "N"}));
-        QCOMPARE(readAll(root + "/G/g.jpg"), QByteArray("only copy of G"));
-        QCOMPARE(readAll(root + "/H/h.jpg"), QByteArray("new H"));
+        QStringList expected = users;
+        expected << "N";
+        expected.sort();
+        QCOMPARE(entries(root), expected);
+        QCOMPARE(readAll(root + "/.photo.jpg.lgcopy-" + dead + "-0"), QByteArray("the user's"));
+        QCOMPARE(readAll(root + "/.G.lgold-" + dead + "-1/only copy.jpg"), QByteArray("the user's"));
     }
 
     // ---- Names ----
@@ -751,6 +763,234 @@ private Q_SLOTS:
             ::unlink((raw(album) + QByteArray("/caf\xe9 \xff.jpg")).constData());   // Qt cannot remove it
         }
         QVERIFY(!QFileInfo::exists(root + "/src/Album"));
+    }
+
+    // ---- Other file systems ----
+    void removalLeavesAFileSystemMountedInsideInPlace_data()
+    {
+        QTest::addColumn<QString>("mountKind");
+        QTest::addColumn<bool>("move");   // a move across file systems removes the source
+        QTest::newRow("replace, tmpfs inside") << "tmpfs" << false;
+        QTest::newRow("replace, bind mount of the same disk inside") << "bind" << false;
+        QTest::newRow("move away, tmpfs inside") << "tmpfs" << true;
+    }
+    void removalLeavesAFileSystemMountedInsideInPlace()
+    {
+        QFETCH(QString, mountKind);
+        QFETCH(bool, move);
+        const QString root = lg::test::freshFolder(QStringLiteral("mount inside"));
+        const QString doomed = move ? root + "/src/F" : root + "/dst/F";
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        if (!move)
+            lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        QDir().mkpath(root + "/dst");
+        QDir().mkpath(doomed + "/phone");
+        const QString elsewhere = lg::test::writeFile(root + "/elsewhere/photo.jpg", "on the phone");
+        const int mounted = mountKind == "bind"
+                                ? ::mount(raw(root + "/elsewhere").constData(), raw(doomed + "/phone").constData(),
+                                          nullptr, MS_BIND, nullptr)
+                                : ::mount("lgphone", raw(doomed + "/phone").constData(), "tmpfs", 0, "size=1m");
+        if (mounted != 0)
+            QSKIP("Mounting is not allowed here");
+        QStringList mountPoints{doomed + "/phone"};
+        const auto unmount = qScopeGuard([&mountPoints] {
+            for (const QString &point : mountPoints)
+                ::umount2(raw(point).constData(), MNT_DETACH);
+        });
+        if (mountKind != "bind")
+            lg::test::writeFile(doomed + "/phone/photo.jpg", "on the phone");
+
+        FaultGuard fault([move](lg::FileStep step, const QString &) {
+            return move && step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        const lg::FileOpResult r = move ? lg::moveItem(root + "/src/F", root + "/dst")
+                                        : lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        // Where the mount point is now: still in the source, or in what is left of the replaced folder.
+        QString left = doomed + "/phone";
+        for (const QString &name : entries(root + "/dst"))
+            if (name.startsWith(QLatin1Char('.')) && QFileInfo::exists(root + "/dst/" + name + "/phone"))
+                left = root + "/dst/" + name + "/phone";
+        mountPoints.prepend(left);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QVERIFY2(r.message.contains(left), qPrintable(r.message));
+        QCOMPARE(readAll(left + "/photo.jpg"), QByteArray("on the phone"));
+        QCOMPARE(readAll(elsewhere), QByteArray("on the phone"));
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    void trashThroughALinkToAnotherDiskUsesTheTrashAtThatDisksTop()
+    {
+        const QString top = lg::test::freshFolder(QStringLiteral("usb stick"));
+        if (::mount("lgusb", raw(top).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([top] { ::umount2(raw(top).constData(), MNT_DETACH); });
+        lg::test::writeFile(top + "/DCIM/100/x.jpg", "from the camera");
+        const QString camera = lg::test::freshFolder(QStringLiteral("Pictures")) + "/camera";
+        QVERIFY(QFile::link(top + "/DCIM", camera));
+        const lg::FileOpResult r = lg::moveToTrash(camera + "/100/x.jpg");
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        const QString trash = top + "/.Trash-" + QString::number(::getuid());
+        QCOMPARE(r.target, trash + "/files/x.jpg");
+        QCOMPARE(readAll(r.target), QByteArray("from the camera"));
+        QCOMPARE(lg::readTrashInfo(trash + "/info/x.jpg.trashinfo")->originalPath, camera + "/100/x.jpg");
+        QCOMPARE(entries(top + "/DCIM"), QStringList{"100"});
+    }
+
+    // ---- Batches that hold the destination's own items ----
+    void aBatchNeverReplacesItsOwnItemThatLiesInTheDestination_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("ownFirst");
+        QTest::addColumn<int>("answer");
+        const int replace = int(lg::ConflictPolicy::Replace), keepBoth = int(lg::ConflictPolicy::KeepBoth);
+        for (bool move : {false, true})
+            for (bool ownFirst : {true, false})
+                for (int answer : {replace, keepBoth})
+                    QTest::addRow("%s, %s first, %s", move ? "move" : "copy", ownFirst ? "D's" : "E's",
+                                  answer == replace ? "replace" : "make a copy")
+                        << move << ownFirst << answer;
+    }
+    void aBatchNeverReplacesItsOwnItemThatLiesInTheDestination()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, ownFirst);
+        QFETCH(int, answer);
+        const QString root = lg::test::freshFolder(QStringLiteral("own item"));
+        const QString own = lg::test::writeFile(root + "/D/x.jpg", "D's");
+        const QString other = lg::test::writeFile(root + "/E/x.jpg", "E's");
+        lg::FileBatch batch(move ? lg::FileOpKind::Move : lg::FileOpKind::Copy, root + "/D");
+        const lg::FileBatch::Outcome first
+            = batch.run(ownFirst ? QStringList{own, other} : QStringList{other, own}, lg::ConflictPolicy::Refuse);
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy(answer));
+        const bool copyOfItself = !move && answer == int(lg::ConflictPolicy::KeepBoth);
+        QCOMPARE(readAll(own), QByteArray("D's"));
+        QCOMPARE(readAll(root + (copyOfItself && ownFirst ? "/D/x 3.jpg" : "/D/x 2.jpg")), QByteArray("E's"));
+        QCOMPARE(QFileInfo::exists(other), !move);
+        const QStringList expected = copyOfItself ? QStringList{"x 2.jpg", "x 3.jpg", "x.jpg"}
+                                                  : QStringList{"x 2.jpg", "x.jpg"};
+        QCOMPARE(entries(root + "/D"), expected);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok() || r.error == lg::FileOpError::SameFile, qPrintable(r.message));
+    }
+
+    void aMoveIntoTheFolderItLiesInAnsweredMakeACopyChangesNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("own folder"));
+        lg::test::writeFile(root + "/sub/a.jpg", "a");
+        const lg::FileOpResult single = lg::moveItem(root + "/sub", root, lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(single.ok(), qPrintable(single.message));
+        QCOMPARE(single.target, root + "/sub");
+        lg::FileBatch batch(lg::FileOpKind::Move, root);
+        const lg::FileBatch::Outcome asked = batch.run({root + "/sub"}, lg::ConflictPolicy::Refuse);
+        const lg::FileBatch::Outcome answered = batch.run(asked.clashes, lg::ConflictPolicy::KeepBoth);
+        for (const lg::FileOpResult &r : asked.results + answered.results)
+            QVERIFY2(r.ok() && r.target == root + "/sub", qPrintable(r.message));
+        QCOMPARE(entries(root), QStringList{"sub"});
+        QCOMPARE(readAll(root + "/sub/a.jpg"), QByteArray("a"));
+    }
+
+    void makeACopyFromTwoThreadsAtOnceClaimsEveryNumberOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("two threads"));
+        const QString source = lg::test::writeFile(root + "/src/x.jpg", "x");
+        lg::test::writeFile(root + "/dst/x.jpg", "old");
+        constexpr int copies = 200;
+        QFuture<QList<lg::FileOpResult>> items = QtConcurrent::run([&] {
+            QList<lg::FileOpResult> results;
+            for (int i = 0; i < copies; ++i)
+                results.append(lg::copyItem(source, root + "/dst", lg::ConflictPolicy::KeepBoth));
+            return results;
+        });
+        QFuture<QList<lg::FileOpResult>> batch = QtConcurrent::run([&] {
+            lg::FileBatch copying(lg::FileOpKind::Copy, root + "/dst");
+            return copying.run(QStringList(copies, source), lg::ConflictPolicy::KeepBoth).results;
+        });
+        const QList<lg::FileOpResult> results = items.result() + batch.result();
+        QCOMPARE(results.size(), 2 * copies);
+        for (const lg::FileOpResult &r : results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(root + "/dst").size(), 2 * copies + 1);
+        QCOMPARE(readAll(root + "/dst/x.jpg"), QByteArray("old"));
+    }
+
+    // ---- Names on case-insensitive disks ----
+    void namesAreComparedTheWayTheDestinationComparesThem_data()
+    {
+        QTest::addColumn<qint64>("fileSystem");
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        const qint64 vfat = 0x4d44, exfat = 0x2011BAB0, ntfs = 0x5346544e, ext4 = 0xEF53, tmpfs = 0x01021994;
+        QTest::newRow("vfat, case") << vfat << "Photo.jpg" << "photo.jpg" << true;
+        QTest::newRow("vfat, accents") << vfat << "ÉTÉ.JPG" << "été.jpg" << true;
+        QTest::newRow("vfat, other names") << vfat << "photo.jpg" << "photo 2.jpg" << false;
+        QTest::newRow("exfat, case") << exfat << "IMG_0001.JPG" << "img_0001.jpg" << true;
+        QTest::newRow("ntfs, case") << ntfs << "Trip" << "TRIP" << true;
+        QTest::newRow("ext4, case") << ext4 << "Photo.jpg" << "photo.jpg" << false;
+        QTest::newRow("tmpfs, case") << tmpfs << "Photo.jpg" << "photo.jpg" << false;
+        QTest::newRow("ext4, same") << ext4 << "photo.jpg" << "photo.jpg" << true;
+    }
+    void namesAreComparedTheWayTheDestinationComparesThem()
+    {
+        QFETCH(qint64, fileSystem);
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        const lg::NameCase nameCase = lg::nameCaseForFileSystem(fileSystem);
+        QCOMPARE(lg::nameKey(a, nameCase) == lg::nameKey(b, nameCase), same);
+    }
+
+    void aBatchIntoAVfatCardKeepsNamesThatDifferOnlyInCase()
+    {
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"),
+                                                            {"/usr/sbin", "/sbin", "/usr/bin"});
+        if (mkfs.isEmpty())
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        const QString root = lg::test::freshFolder(QStringLiteral("vfat"));
+        if (QProcess::execute(mkfs, {"-C", root + "/card.img", "2048"}) != 0)
+            QSKIP("mkfs.vfat cannot make an image here");
+        QDir().mkpath(root + "/card");
+        if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", root + "/card.img", root + "/card"}) != 0)
+            QSKIP("A vfat image cannot be loop-mounted here");
+        const auto unmount = qScopeGuard([root] { ::umount2(raw(root + "/card").constData(), MNT_DETACH); });
+        QCOMPARE(lg::nameCaseOf(root + "/card"), lg::NameCase::Insensitive);
+        const QString upper = lg::test::writeFile(root + "/A/Photo.jpg", "upper");
+        const QString lower = lg::test::writeFile(root + "/B/photo.jpg", "lower");
+        lg::FileBatch batch(lg::FileOpKind::Copy, root + "/card");
+        const lg::FileBatch::Outcome first = batch.run({upper, lower}, lg::ConflictPolicy::Refuse);
+        QCOMPARE(first.clashes, QStringList{});
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy::Replace);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(root + "/card"), (QStringList{"Photo.jpg", "photo 2.jpg"}));
+        QCOMPARE(readAll(root + "/card/Photo.jpg"), QByteArray("upper"));
+        QCOMPARE(readAll(root + "/card/photo 2.jpg"), QByteArray("lower"));
+    }
+
+    // ---- Names that are not UTF-8 ----
+    void anItemWhoseNameIsNotUtf8IsRefusedForThatReason()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("unreadable"));
+        QDir().mkpath(root + "/dst");
+        const QByteArray rawName("caf\xe9.jpg");
+        const int fd = ::open((raw(root) + "/" + rawName).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const QString path = root + "/" + QFile::decodeName(rawName);   // what a listing hands over
+        QVERIFY(!QFileInfo::exists(path));
+        lg::FileBatch batch(lg::FileOpKind::Copy, root + "/dst");
+        const QList<lg::FileOpResult> results{lg::copyItem(path, root + "/dst"), lg::moveItem(path, root + "/dst"),
+                                              lg::moveToTrash(path), lg::renameItem(path, "x.jpg"),
+                                              batch.run({path}, lg::ConflictPolicy::Refuse).results.value(0)};
+        for (const lg::FileOpResult &r : results) {
+            QCOMPARE(r.error, lg::FileOpError::InvalidName);
+            QVERIFY2(r.message.contains(QStringLiteral("cannot be read")), qPrintable(r.message));
+        }
+        QVERIFY(::access((raw(root) + "/" + rawName).constData(), F_OK) == 0);
+        QCOMPARE(entries(root + "/dst"), QStringList{});
+        // A missing item whose name merely holds the replacement character is missing.
+        QCOMPARE(lg::copyItem(root + "/gone\xEF\xBF\xBD.jpg", root + "/dst").error, lg::FileOpError::SourceMissing);
+        ::unlink((raw(root) + "/" + rawName).constData());
     }
 };
 

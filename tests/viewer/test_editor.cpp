@@ -40,6 +40,17 @@ int chroma(QRgb p)
     return std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)});
 }
 
+// The viewer's Edit button on path, with the hub on screen.
+editImagevc *openEditor(const QString &path)
+{
+    viewerItemURL = QUrl::fromLocalFile(path);
+    mainvc *hub = contentHub();
+    hub->resize(1000, 700);
+    hub->show();
+    hub->showEditImagevc();
+    return editImageController;
+}
+
 } // namespace
 
 class EditorTest : public QObject
@@ -115,12 +126,7 @@ private Q_SLOTS:
                                                            lg::test::fixtures::storedForOrientation(sample(), 6), 6);
         QVERIFY(lg::test::fixtures::setMetadata(path, {{"Xmp.xmp.Rating", "3"}, {"Xmp.dc.subject", "market"}}));
         const QByteArray original = lg::test::readAll(path);
-        viewerItemURL = QUrl::fromLocalFile(path);
-        mainvc *hub = contentHub();
-        hub->resize(1000, 700);
-        hub->show();
-        hub->showEditImagevc();
-        editImagevc *editor = editImageController;
+        editImagevc *editor = openEditor(path);
         QTRY_VERIFY(editor->isLoaded());
         QTRY_VERIFY(editor->editor->isVisible());
         QCOMPARE(editor->editor->windowTitle(), QStringLiteral("Image Edit"));
@@ -187,7 +193,7 @@ private Q_SLOTS:
         QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Save changes?"));
         QVERIFY(!editor->isLoaded());
         QCOMPARE(lg::test::readAll(path), replaced);
-        hub->hide();
+        contentHub()->hide();
     }
 
     void aFileMovedAwayWhileEditedIsStillSavedAsACopy()
@@ -196,12 +202,7 @@ private Q_SLOTS:
         const QString elsewhere = lg::test::freshFolder(QStringLiteral("movedawayTo"));
         const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"),
                                                            lg::test::fixtures::storedForOrientation(sample(), 6), 6);
-        viewerItemURL = QUrl::fromLocalFile(path);
-        mainvc *hub = contentHub();
-        hub->resize(1000, 700);
-        hub->show();
-        hub->showEditImagevc();
-        editImagevc *editor = editImageController;
+        editImagevc *editor = openEditor(path);
         QTRY_VERIFY(editor->isLoaded());
         editor->editor->slider(QStringLiteral("exposure"))->setValue(100);
         QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
@@ -241,7 +242,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!isBusy);
         QVERIFY(!QFileInfo::exists(copy));
         QVERIFY(editor->hasUnsavedChanges());
-        hub->hide();
+        contentHub()->hide();
     }
 
     void anUnreadableFileCannotBeEdited()

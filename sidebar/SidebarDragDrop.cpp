@@ -238,17 +238,26 @@ void scanArrivedFolders(TransferOutcome &outcome)
 }
 
 // Dragged folders, one result per folder in order: the question was asked
-// before, so a name taken meanwhile is refused.
+// before, so a name taken meanwhile is refused. One run of the batch for all
+// of them, so that no dragged folder replaces another of the same name.
 TransferOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
                                lg::ConflictPolicy onClash)
 {
+    const lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    // Every source has either a result or a place among the clashes, each list
+    // in the sources' order.
     TransferOutcome outcome;
+    qsizetype nextResult = 0;
+    qsizetype nextClash = 0;
     for (const QString &source : sources) {
-        const lg::FileBatch::Outcome done = batch->run({source}, onClash);
-        if (!done.results.isEmpty()) {
-            outcome.results.append(done.results.first());
+        const bool hasResult = nextResult < done.results.size() && done.results.at(nextResult).source == source;
+        const bool clashed = !hasResult && nextClash < done.clashes.size() && done.clashes.at(nextClash) == source;
+        if (!clashed) {
+            if (nextResult < done.results.size())
+                outcome.results.append(done.results.at(nextResult++));
             continue;
         }
+        ++nextClash;
         lg::FileOpResult taken;
         taken.error = lg::FileOpError::TargetExists;
         taken.source = source;

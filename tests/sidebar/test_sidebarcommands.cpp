@@ -83,6 +83,21 @@ bool dragFolder(sideMenuvc *sidebar, const QString &source, const QString &targe
            && model->dropMimeData(data.get(), Qt::MoveAction, -1, -1, onto);
 }
 
+// Drags the nodes of sources, in that order, onto the node of target.
+bool dragFolders(sideMenuvc *sidebar, const QStringList &sources, const QString &target)
+{
+    SidebarTreeModel *model = sidebar->treeController->model();
+    QModelIndexList rows;
+    for (const QString &source : sources)
+        rows.append(indexOf(sidebar, source));
+    std::unique_ptr<QMimeData> data(model->mimeData(rows));
+    if (!data)
+        return false;
+    const QModelIndex onto = indexOf(sidebar, target);
+    return model->canDropMimeData(data.get(), Qt::MoveAction, -1, -1, onto)
+           && model->dropMimeData(data.get(), Qt::MoveAction, -1, -1, onto);
+}
+
 bool dropFiles(sideMenuvc *sidebar, const QStringList &paths, const QString &target)
 {
     std::unique_ptr<QMimeData> data(fileDrag(paths));
@@ -562,6 +577,81 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(inner).isFile());
         QCOMPARE(shownTitles().value(2), QStringLiteral("Some items could not be processed."));
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
+    // Two dragged folders of one name, answered Replace: the first never gives
+    // way to the second, also when it already lies in the destination (reached
+    // there through a linked bookmark).
+    void draggedFoldersOfOneNameNeverReplaceEachOther_data()
+    {
+        QTest::addColumn<QString>("second");       // the second dragged Trip
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("firstAfter");   // where the first Trip's content is afterwards
+        QTest::addColumn<QString>("secondAfter");
+        QTest::newRow("onto a third folder holding the name")
+            << "Pics/Holidays/Trip" << "Pics/Album" << "Pics/Album/Trip" << "Pics/Album/Trip 2";
+        QTest::newRow("onto the folder one of them lies in")
+            << "Link/Trip" << "Pics/Holidays" << "Pics/Holidays/Trip 2" << "Pics/Holidays/Trip";
+    }
+    void draggedFoldersOfOneNameNeverReplaceEachOther()
+    {
+        QFETCH(QString, second);
+        QFETCH(QString, destination);
+        QFETCH(QString, firstAfter);
+        QFETCH(QString, secondAfter);
+        const QString root = makeTree(QStringLiteral("OneName"), {QStringLiteral("Pics/Album/Trip"),
+                                                                   QStringLiteral("Pics/Holidays/Trip"),
+                                                                   QStringLiteral("Other/Trip")});
+        lg::test::writeFile(root + QStringLiteral("/Other/Trip/first.jpg"), "first");
+        lg::test::writeFile(root + QStringLiteral("/Pics/Holidays/Trip/second.jpg"), "second");
+        lg::test::writeFile(root + QStringLiteral("/Pics/Album/Trip/old.jpg"), "old");
+        const QString link = root + QStringLiteral("/Link");
+        QVERIFY(QFile::link(root + QStringLiteral("/Pics/Holidays"), link));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root, link}));
+        answerWith({QStringLiteral("Replace"), QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+
+        QVERIFY(dragFolders(sidebar, {root + QStringLiteral("/Other/Trip"), root + QLatin1Char('/') + second},
+                            root + QLatin1Char('/') + destination));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().value(1), folderExists);
+        QCOMPARE(lg::test::readAll(root + QLatin1Char('/') + firstAfter + QStringLiteral("/first.jpg")),
+                 QByteArray("first"));
+        QCOMPARE(lg::test::readAll(root + QLatin1Char('/') + secondAfter + QStringLiteral("/second.jpg")),
+                 QByteArray("second"));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Other/Trip")));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
+    void aNameTakenWhileFoldersMoveKeepsOnlyThatFolderBack()
+    {
+        const QString root = makeTree(QStringLiteral("Taken"), {QStringLiteral("A/One"), QStringLiteral("A/Two"),
+                                                                 QStringLiteral("A/Three"), QStringLiteral("Into")});
+        const QString into = root + QStringLiteral("/Into");
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        // Someone makes a "Two" there while "One" moves.
+        lg::setFileFaultForTesting([into](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename && path.endsWith(QLatin1String("/One")))
+                QDir().mkdir(into + QStringLiteral("/Two"));
+            return 0;
+        });
+        QVERIFY(dragFolders(sidebar, {root + QStringLiteral("/A/One"), root + QStringLiteral("/A/Two"),
+                                      root + QStringLiteral("/A/Three")}, into));
+        QVERIFY(done.wait(5000));
+        QVERIFY(QFileInfo(into + QStringLiteral("/One")).isDir());
+        QVERIFY(QFileInfo(into + QStringLiteral("/Three")).isDir());
+        QVERIFY(QFileInfo(root + QStringLiteral("/A/Two")).isDir());
+        QCOMPARE(shownTitles(), QStringList{moveQuestion});
+        // The folder that stayed keeps its node; the others show where they went.
+        const BaseNode::Ptr a = sidebar->treeController->descendantNodeAtIndexPath(
+            *sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(root + QStringLiteral("/A"))));
+        QCOMPARE(treeDiffersFromDisk(a.get()), QString());
+        QCOMPARE(sidebar->treeController->model()->rowCount(indexOf(sidebar, into)), 2);
+        QVERIFY(indexOf(sidebar, into + QStringLiteral("/Three")).isValid());
     }
 
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet_data()

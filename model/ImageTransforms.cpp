@@ -222,6 +222,37 @@ bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
     return !holdsSeveralPictures(path, source);
 }
 
+namespace {
+
+// writeCGImage; with metadataSource, the file the properties were read from
+// (still as it was), the written file is checked against what that file holds.
+bool writePicture(const QImage &image, const QString &path, const lg::ImageProperties &properties,
+                  const QString &metadataSource)
+{
+    const std::optional<lg::ImageFileType> type = typeForPath(path);
+    if (!type || !lg::ImageWriter::canWrite(*type)) {
+        printLine(noMatchingExtension);
+        return false;
+    }
+    if (QFileInfo::exists(path) && !canRewriteInPlace(path, lg::ImageSource(path))) {
+        qWarning("The image was not saved: %s holds several images or may not be written.", qPrintable(path));
+        return false;
+    }
+    lg::ImageWriteOptions options = lg::ImageWriteOptions::fromProperties(properties);
+    options.keepAllMetadata = true;
+    // A rewrite keeps how the file stored its pixels (TIFF compression, PNG colour chunks).
+    options.source = lg::SourceEncoding::read(path);
+    options.metadata.file = metadataSource;
+    QString error;
+    if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
+        qWarning("The image was not saved: %s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound, const QImage &shownPicture)
 {
     TurnedFile out;
@@ -265,31 +296,13 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     out.pixelSize = out.picture.size();
     out.preview = fitted(out.picture, previewBound);
     if (inPlace)
-        out.written = writeCGImage(out.picture, path, source.properties());
+        out.written = writePicture(out.picture, path, source.properties(), path);
     return out;
 }
 
 bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties)
 {
-    const std::optional<lg::ImageFileType> type = typeForPath(path);
-    if (!type || !lg::ImageWriter::canWrite(*type)) {
-        printLine(noMatchingExtension);
-        return false;
-    }
-    if (QFileInfo::exists(path) && !canRewriteInPlace(path, lg::ImageSource(path))) {
-        qWarning("The image was not saved: %s holds several images or may not be written.", qPrintable(path));
-        return false;
-    }
-    lg::ImageWriteOptions options = lg::ImageWriteOptions::fromProperties(properties);
-    options.keepAllMetadata = true;
-    // A rewrite keeps how the file stored its pixels (TIFF compression, PNG colour chunks).
-    options.source = lg::SourceEncoding::read(path);
-    QString error;
-    if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
-        qWarning("The image was not saved: %s", qPrintable(error));
-        return false;
-    }
-    return true;
+    return writePicture(image, path, properties, QString());
 }
 
 std::optional<lg::ImageSource> CGImagesource(const QImage &image)

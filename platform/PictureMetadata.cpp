@@ -3,6 +3,7 @@
 #include "platform/ImageSource.h"
 #include "platform/JpegSegments.h"
 #include "platform/image/Libraries.h"
+#include "platform/image/Metadata.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -98,10 +99,8 @@ void makeExifUpright(Exiv2::ExifData &data, QSize pixelSize, const QImage &thumb
         // The thumbnail only where the block still fits a JPEG segment with it:
         // no tag is dropped to make room for it.
         Exiv2::ExifThumb(data).erase();
-        Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, data);
         constexpr qsizetype room = 65533 - 6 - 1024;  // the segment, less "Exif\0\0" and the thumbnail's directory
-        if (!jpeg.isEmpty() && qsizetype(blob.size()) + jpeg.size() <= room)
+        if (!jpeg.isEmpty() && image::exifBlock(data).size() + jpeg.size() <= room)
             Exiv2::ExifThumb(data).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
                                                     long(jpeg.size()));
     }
@@ -160,12 +159,14 @@ std::optional<QByteArray> failed(QString *error, const QString &text)
 
 PictureMetadata PictureMetadata::fromProperties(const ImageProperties &properties)
 {
-    return {properties.exif, properties.iptc, properties.xmp, properties.icc};
+    return {properties.exif, properties.iptc, properties.xmp, properties.icc, QString()};
 }
 
 PictureMetadata PictureMetadata::read(const QString &path)
 {
-    return fromProperties(ImageSource(path).properties());
+    PictureMetadata metadata = fromProperties(ImageSource(path).properties());
+    metadata.file = path;
+    return metadata;
 }
 
 namespace {
@@ -246,17 +247,36 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
 
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded)
 {
-    if (metadata.isEmpty())
+    Exiv2::ExifData wanted;
+    bool wantsXmp = !metadata.xmp.isEmpty(), wantsIptc = !metadata.iptc.isEmpty();
+    try {
+        if (!metadata.file.isEmpty()) {
+            // The source's own metadata, read anew: what went missing on the way
+            // to the writer shows as lost.
+            image::ensureExiv2();
+            Exiv2::Image::AutoPtr source = Exiv2::ImageFactory::open(std::string(QFile::encodeName(metadata.file).constData()));
+            if (!source.get())
+                return QStringLiteral("the original's metadata cannot be read");
+            source->readMetadata();
+            wanted = source->exifData();
+            wantsXmp = wantsXmp || !source->xmpPacket().empty() || !source->xmpData().empty();
+            wantsIptc = wantsIptc || !source->iptcData().empty();
+        } else if (!metadata.exif.isEmpty()) {
+            image::ensureExiv2();
+            Exiv2::ExifParser::decode(wanted, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
+                                      uint32_t(metadata.exif.size()));
+        }
+    } catch (...) {
+        return QStringLiteral("the original's metadata cannot be read");
+    }
+    if (wanted.empty() && !wantsXmp && !wantsIptc)
         return {};
     QStringList lost;
     try {
         Exiv2::Image::AutoPtr image = openBuffer(encoded);
         if (!image.get())
             return QStringLiteral("the written file cannot be read");
-        if (!metadata.exif.isEmpty()) {
-            Exiv2::ExifData wanted;
-            Exiv2::ExifParser::decode(wanted, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
-                                      uint32_t(metadata.exif.size()));
+        if (!wanted.empty()) {
             const MetadataContainer container = containerOf(*image);
             makeExifUpright(wanted, pixelSize, QImage(), container);
             const Exiv2::ExifData &written = image->exifData();
@@ -271,9 +291,9 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
                     lost.append(QString::fromStdString(datum.key()));
             }
         }
-        if (!metadata.xmp.isEmpty() && image->xmpPacket().empty() && image->xmpData().empty())
+        if (wantsXmp && image->xmpPacket().empty() && image->xmpData().empty())
             lost.append(QStringLiteral("XMP"));
-        if (!metadata.iptc.isEmpty() && image->iptcData().empty())
+        if (wantsIptc && image->iptcData().empty())
             lost.append(QStringLiteral("IPTC"));
     } catch (...) {
         return QStringLiteral("the written file cannot be read");
@@ -300,9 +320,7 @@ QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContaine
         const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(
             data, reinterpret_cast<const Exiv2::byte *>(exif.constData()), uint32_t(exif.size()));
         makeExifUpright(data, pixelSize, QImage(), container);
-        Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
-        return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+        return image::exifBlock(data, order == Exiv2::bigEndian);
     } catch (...) {
         return {};
     }

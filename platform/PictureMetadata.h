@@ -23,14 +23,17 @@ struct ImageProperties;
 
 struct PictureMetadata
 {
-    QByteArray exif;  // TIFF-structured Exif block, maker note included
+    QByteArray exif;  // TIFF-structured Exif block, maker note included, every tag however large
     QByteArray iptc;  // IPTC datasets
     QByteArray xmp;   // the XMP packet
     QByteArray icc;   // the embedded colour profile
+    // The file it was read from, empty when none: a rewrite of that file checks
+    // what it wrote against the file itself (lostMetadata).
+    QString file;
 
     bool isEmpty() const { return exif.isEmpty() && iptc.isEmpty() && xmp.isEmpty() && icc.isEmpty(); }
     static PictureMetadata fromProperties(const ImageProperties &properties);
-    // The metadata of the picture file at path; empty when it has none or is no picture.
+    // The metadata of the picture file at path (file set); empty when it has none or is no picture.
     static PictureMetadata read(const QString &path);
 };
 
@@ -48,7 +51,10 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
 
 // What of the metadata (made fit for upright pixels of pixelSize) the encoded
 // picture does not hold: the Exif keys, "XMP", "IPTC", comma-separated; empty
-// when it holds all (the Exif thumbnail, made anew, is not counted).
+// when it holds all (the Exif thumbnail, made anew, is not counted). Where the
+// metadata names its file, the Exif is read anew from there, whole as the file
+// holds it, and the file's XMP and IPTC count too; a file that cannot be read
+// is named as the loss.
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded);
 
 // The encoded picture's own metadata made fit for its pixels, which are now

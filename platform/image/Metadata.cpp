@@ -37,6 +37,39 @@ bool readable(const Exiv2::Metadatum &datum, const std::string &printed)
 
 } // namespace
 
+QByteArray exifBlock(const Exiv2::ExifData &exif, bool bigEndian)
+{
+    if (exif.empty())
+        return {};
+    Exiv2::ExifData kept = exif;
+    static const char *const pointerKeys[] = {
+        "Exif.Image.PhotometricInterpretation", "Exif.Image.StripOffsets", "Exif.Image.RowsPerStrip",
+        "Exif.Image.StripByteCounts", "Exif.Image.JPEGInterchangeFormat", "Exif.Image.JPEGInterchangeFormatLength",
+        "Exif.Image.SubIFDs"};
+    for (const char *key : pointerKeys) {
+        const auto it = kept.findKey(Exiv2::ExifKey(key));
+        if (it != kept.end())
+            kept.erase(it);
+    }
+    static const char *const otherImages[] = {"SubImage1", "SubImage2", "SubImage3", "SubImage4", "SubImage5",
+                                              "SubImage6", "SubImage7", "SubImage8", "SubImage9", "SubThumb1",
+                                              "PanasonicRaw", "Image2", "Image3"};
+    for (auto it = kept.begin(); it != kept.end();) {
+        const std::string group = it->groupName();
+        if (std::any_of(std::begin(otherImages), std::end(otherImages), [&group](const char *g) { return group == g; }))
+            it = kept.erase(it);
+        else
+            ++it;
+    }
+    // The TIFF encoder has no size limit (ExifParser::encode cuts at 64 KB).
+    Exiv2::MemIo io;
+    Exiv2::TiffParser::encode(io, nullptr, 0, bigEndian ? Exiv2::bigEndian : Exiv2::littleEndian, kept,
+                              Exiv2::IptcData(), Exiv2::XmpData());
+    if (io.size() <= 0)
+        return {};
+    return QByteArray(reinterpret_cast<const char *>(io.mmap()), qsizetype(io.size()));
+}
+
 MetadataRead readMetadata(const ByteSource &source, const QString &path)
 {
     MetadataRead out;
@@ -88,11 +121,7 @@ MetadataRead readMetadata(const ByteSource &source, const QString &path)
         add("TIFF", tiffGroup);
         add("GPS", gpsGroup);
         add("IPTC", iptcGroup);
-        if (!exif.empty()) {
-            Exiv2::Blob blob;
-            Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
-            out.exif = QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
-        }
+        out.exif = exifBlock(exif);
         if (!iptc.empty()) {
             const Exiv2::DataBuf data = Exiv2::IptcParser::encode(iptc);
             out.iptc = QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));

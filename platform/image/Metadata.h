@@ -7,6 +7,10 @@
 #include <QPair>
 #include <QString>
 
+namespace Exiv2 {
+class ExifData;
+}
+
 namespace lg::image {
 
 class ByteSource;
@@ -16,7 +20,7 @@ using MetadataGroups = QList<QPair<QString, QList<QPair<QString, QString>>>>;
 struct MetadataRead
 {
     MetadataGroups groups;  // "Exif", "TIFF", "GPS", "IPTC" in that order, empty groups left out
-    QByteArray exif;        // TIFF-structured Exif block, empty when none
+    QByteArray exif;        // TIFF-structured Exif block (exifBlock), empty when none
     QByteArray iptc;        // IPTC datasets, empty when none
     QByteArray xmp;         // the XMP packet, empty when none
     QByteArray icc;         // the embedded colour profile, empty when none
@@ -25,5 +29,13 @@ struct MetadataRead
 // Metadata of a file (path) or of a buffer (source in memory); empty when
 // exiv2 does not know the format or the file is damaged.
 MetadataRead readMetadata(const ByteSource &source, const QString &path);
+
+// The Exif as a TIFF-structured block with every tag of the picture, however
+// large: nothing is dropped to fit the 64 KB of a JPEG segment (a JPEG writer
+// drops what does not fit, and a rewrite checks for that). Left out, as in a
+// JPEG's Exif: the strip and subdirectory pointers of the first directory and
+// the directories of other images in the file (raw sub-images). Empty for no
+// Exif; throws what exiv2 throws.
+QByteArray exifBlock(const Exiv2::ExifData &exif, bool bigEndian = false);
 
 } // namespace lg::image

@@ -1,6 +1,7 @@
 // Turning, mirroring and writing images for the viewer's rotate, flip and save,
 // and the turn of picture files in place, which keeps all they hold.
 #include "model/ImageTransforms.h"
+#include "model/Saver.h"
 #include "platform/PictureMetadata.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
@@ -12,6 +13,8 @@
 #include <QImageWriter>
 #include <QtEndian>
 #include <QtTest>
+
+#include <exiv2/exiv2.hpp>
 
 #include <cmath>
 #include <sys/stat.h>
@@ -88,6 +91,98 @@ QByteArray tagOf(const QString &path)
     QByteArray value(64, 0);
     const ssize_t got = ::getxattr(QFile::encodeName(path).constData(), "user.xdg.tags", value.data(), size_t(value.size()));
     return got < 0 ? QByteArray() : value.left(got);
+}
+
+
+// Exif larger than the 64 KB of a JPEG segment: a 70 KB user comment and maker
+// note beside a few small tags.
+Exiv2::ExifData largeExif()
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Lumen";
+    exif["Exif.Image.Artist"] = "Ann";
+    exif["Exif.Photo.UserComment"] = "charset=Ascii " + std::string(70000, 'u');
+    std::vector<Exiv2::byte> note(70000);
+    for (size_t i = 0; i < note.size(); ++i)
+        note[i] = Exiv2::byte(i * 7 % 251);
+    Exiv2::DataValue noteValue(note.data(), long(note.size()), Exiv2::invalidByteOrder, Exiv2::undefined);
+    exif.add(Exiv2::ExifKey("Exif.Photo.MakerNote"), &noteValue);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    return exif;
+}
+
+// The PNG with the Exif in an eXIf chunk before its picture data (exiv2 reads
+// such a chunk, but writes a PNG's Exif only as large as a JPEG segment holds).
+bool putExifIntoPng(const QString &path, const Exiv2::ExifData &exif)
+{
+    Exiv2::MemIo io;
+    Exiv2::TiffParser::encode(io, nullptr, 0, Exiv2::littleEndian, exif, Exiv2::IptcData(), Exiv2::XmpData());
+    const QByteArray block(reinterpret_cast<const char *>(io.mmap()), qsizetype(io.size()));
+    QByteArray png = readAll(path);
+    const qsizetype data = png.indexOf("IDAT");
+    if (block.isEmpty() || data < 12)
+        return false;
+    QByteArray chunk(4, 0);
+    qToBigEndian<quint32>(quint32(block.size()), chunk.data());
+    chunk += "eXIf" + block;
+    quint32 sum = 0xffffffffu;  // the chunk's CRC-32, over its type and data
+    for (qsizetype i = 4; i < chunk.size(); ++i) {
+        sum ^= quint8(chunk[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            sum = (sum & 1) ? 0xedb88320u ^ (sum >> 1) : sum >> 1;
+    }
+    QByteArray crc(4, 0);
+    qToBigEndian<quint32>(sum ^ 0xffffffffu, crc.data());
+    png.insert(data - 4, chunk + crc);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(png) == png.size();
+}
+
+bool putExifIntoFile(const QString &path, const Exiv2::ExifData &exif)
+{
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        for (const Exiv2::Exifdatum &datum : exif)
+            image->exifData().add(datum);
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// The Exif tags that describe the picture, with their values as stored (the
+// pixel dimensions, which a turn changes, left out).
+QMap<QString, QByteArray> pictureTags(const QString &path)
+{
+    QMap<QString, QByteArray> tags;
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        for (const Exiv2::Exifdatum &datum : image->exifData()) {
+            const std::string group = datum.groupName();
+            const bool described = group == "Photo" || group == "GPSInfo"
+                                || datum.key() == "Exif.Image.Make" || datum.key() == "Exif.Image.Artist";
+            if (!described || datum.key() == "Exif.Photo.PixelXDimension" || datum.key() == "Exif.Photo.PixelYDimension")
+                continue;
+            QByteArray value(qsizetype(datum.size()), 0);
+            datum.copy(reinterpret_cast<Exiv2::byte *>(value.data()), image->byteOrder());
+            tags.insert(QString::fromStdString(datum.key()), value);
+        }
+    } catch (const std::exception &) {
+    }
+    return tags;
+}
+
+// The tags of before that after lacks or holds with other values, comma-separated.
+QString changedTags(const QMap<QString, QByteArray> &before, const QMap<QString, QByteArray> &after)
+{
+    QStringList changed;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (after.value(it.key()) != it.value())
+            changed.append(it.key());
+    return changed.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -293,6 +388,62 @@ private Q_SLOTS:
         QCOMPARE(tagOf(path), QByteArray("holiday"));
         if (name.endsWith(QLatin1String(".jpg")))
             QCOMPARE(lg::estimatedJpegQuality(readAll(path)), std::optional<int>(97));
+    }
+
+    // Exif larger than a JPEG segment holds goes whole through a turn in place,
+    // tag for tag; a format that cannot hold it here is left as it was, and
+    // the copy that is offered instead keeps it all.
+    void exifLargerThanAJpegSegmentIsKeptWhole_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("arguments");  // for convert; none: written by Qt
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("8-bit TIFF") << "photo.tif" << QStringList() << true;
+        QTest::newRow("16-bit LZW TIFF") << "deep.tif" << QStringList {"-depth", "16", "-compress", "LZW"} << true;
+        QTest::newRow("PNG") << "photo.png" << QStringList() << false;
+    }
+
+    void exifLargerThanAJpegSegmentIsKeptWhole()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, inPlace);
+        const QString folder = freshFolder(QStringLiteral("large-exif"));
+        QString path = QDir(folder).filePath(name);
+        if (!arguments.isEmpty()) {
+            if (!hasTool(QStringLiteral("convert")))
+                QSKIP("convert is not installed");
+            const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.png")), quadrants(QSize(40, 30)), "png");
+            path = convert(source, path, arguments);
+        } else {
+            path = writeQtImage(path, quadrants(QSize(40, 30)));
+        }
+        QVERIFY(!path.isEmpty());
+        QVERIFY(name.endsWith(QLatin1String(".png")) ? putExifIntoPng(path, largeExif()) : putExifIntoFile(path, largeExif()));
+        const QMap<QString, QByteArray> before = pictureTags(path);
+        QVERIFY(before.value(QStringLiteral("Exif.Photo.UserComment")).size() > 70000);
+        QVERIFY(before.value(QStringLiteral("Exif.Photo.MakerNote")).size() == 70000);
+        QVERIFY(before.contains(QStringLiteral("Exif.GPSInfo.GPSLatitudeRef")));
+        const QByteArray bytesBefore = readAll(path);
+
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable);
+        QCOMPARE(turned.written, inPlace);
+        if (inPlace) {
+            QCOMPARE(lg::ImageSource(path).pixelSize(), std::optional<QSize>(QSize(30, 40)));
+            const QString changed = changedTags(before, pictureTags(path));
+            QVERIFY2(changed.isEmpty(), qPrintable(changed));
+            return;
+        }
+        QCOMPARE(readAll(path), bytesBefore);
+        // The copy, saved as a TIFF as the save panel does, holds every tag.
+        const QString copy = QDir(folder).filePath(QStringLiteral("photo copy.tif"));
+        SaveFormatChoice tiff;
+        tiff.type = lg::ImageFileType::TIFF;
+        QString error;
+        QVERIFY2(Saver::writeImage(turned.picture, copy, tiff, &error, lg::PictureMetadata::read(path)), qPrintable(error));
+        const QString changed = changedTags(before, pictureTags(copy));
+        QVERIFY2(changed.isEmpty(), qPrintable(changed));
     }
 
     // Lossless: the same pixels after four right turns; a mirror twice likewise.

@@ -240,6 +240,32 @@ private Q_SLOTS:
         QCOMPARE(lg::lostMetadata(wanted, QSize(600, 400), readAll(path)), QStringLiteral("XMP"));
     }
 
+    // A rewrite is checked against the file the metadata came from, not only
+    // against what was handed to the writer: what went missing on the way is named.
+    void aRewriteIsCheckedAgainstItsSourceFile()
+    {
+        const QString folder = freshFolder(QStringLiteral("against-source"));
+        const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.tif")), quadrants(QSize(16, 12)), "tiff");
+        const QString lesser = writeQtImage(QDir(folder).filePath(QStringLiteral("l.tif")), quadrants(QSize(16, 12)), "tiff");
+        QVERIFY(setMetadata(source, {{"Exif.Image.Make", "Lumen"}, {"Exif.Photo.UserComment", "charset=Ascii kept"},
+                                     {"Xmp.xmp.Rating", "3"}}));
+        QVERIFY(setMetadata(lesser, {{"Exif.Image.Make", "Lumen"}}));
+        QCOMPARE(lg::PictureMetadata::read(source).file, source);
+
+        lg::ImageWriteOptions options;
+        options.keepAllMetadata = true;
+        options.metadata = lg::PictureMetadata::read(lesser);
+        QString error;
+        QVERIFY2(lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error), qPrintable(error));
+        options.metadata.file = source;  // handed less than the file holds
+        QVERIFY(!lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error));
+        QVERIFY2(error.contains(QStringLiteral("Exif.Photo.UserComment")) && error.contains(QStringLiteral("XMP"))
+                     && !error.contains(QStringLiteral("Exif.Image.Make")),
+                 qPrintable(error));
+        options.metadata.file = QDir(folder).filePath(QStringLiteral("gone.tif"));
+        QVERIFY(!lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error));
+    }
+
     // The old picture's Exif, IPTC and XMP go into the new file with
     // orientation 1 and a thumbnail made from the new pixels (none in TIFF,
     // where a second directory would be a second page).

@@ -6,12 +6,17 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
+#include <utility>
 #include <unistd.h>
 
 namespace {
 
 // [0] is written by the handler, [1] read on the main thread; -1 when none.
 int signalPipe[2] = {-1, -1};
+// What each handled signal did before; a signal ignored then stays ignored
+// (started with nohup, or in the background of a shell).
+struct sigaction previousActions[3];
+bool installed[3] = {false, false, false};
 
 extern "C" void forwardSignal(int signalNumber)
 {
@@ -42,23 +47,28 @@ QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::readSignals);
 
+    // A second signal of a kind finds the default action back: a program that
+    // does not get to its quit can still be ended the usual way.
     struct sigaction action {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signalNumber : handledSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (int i = 0; i < 3; ++i) {
+        installed[i] = false;
+        if (::sigaction(handledSignals[i], nullptr, &previousActions[i]) != 0
+            || previousActions[i].sa_handler == SIG_IGN)
+            continue;
+        installed[i] = ::sigaction(handledSignals[i], &action, nullptr) == 0;
+    }
 }
 
 QuitSignals::~QuitSignals()
 {
     if (!m_notifier)
         return;
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int signalNumber : handledSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    for (int i = 0; i < 3; ++i)
+        if (std::exchange(installed[i], false))
+            ::sigaction(handledSignals[i], &previousActions[i], nullptr);
     delete m_notifier;
     m_notifier = nullptr;
     ::close(signalPipe[0]);

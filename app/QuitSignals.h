@@ -5,9 +5,12 @@
 // the settings are saved as after a clean quit.
 //
 // The signal handler only writes the signal's number to a pipe of our own; a
-// socket notifier reads it on the main thread, which emits quitRequested. One
-// object at a time; the destructor puts the default handlers back. A signal that
-// arrives before the event loop runs is delivered once it runs.
+// socket notifier reads it on the main thread, which emits quitRequested. A
+// signal that was ignored when the program started (nohup) stays ignored; a
+// second signal of a kind takes its default action, so a program stuck before
+// its quit still ends. One object at a time; the destructor puts the previous
+// handlers back. A signal that arrives before the event loop runs is delivered
+// once it runs.
 #include <QObject>
 
 class QSocketNotifier;

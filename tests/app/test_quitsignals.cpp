@@ -113,10 +113,38 @@ private Q_SLOTS:
         QVERIFY(quit.isEmpty());   // nothing runs inside the signal handler
         QTRY_COMPARE(quit.count(), 1);
         QCOMPARE(quit.first().first().toInt(), signalNumber);
+        // A second one would end a program stuck before its quit.
+        struct sigaction now {};
+        QCOMPARE(::sigaction(signalNumber, nullptr, &now), 0);
+        QVERIFY(now.sa_handler == SIG_DFL);
     }
 
-    void oneHandlerAtATimeAndTheDefaultsComeBack()
+    void aSignalIgnoredAtTheStartStaysIgnored()
     {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        struct sigaction before {};
+        QCOMPARE(::sigaction(SIGHUP, &ignore, &before), 0);
+        {
+            QuitSignals handler;
+            QVERIFY(handler.isInstalled());
+            QSignalSpy quit(&handler, &QuitSignals::quitRequested);
+            QCOMPARE(::kill(::getpid(), SIGHUP), 0);   // as under nohup: nothing happens
+            QCoreApplication::processEvents();
+            QTest::qWait(50);
+            QVERIFY(quit.isEmpty());
+        }
+        struct sigaction now {};
+        QCOMPARE(::sigaction(SIGHUP, &before, &now), 0);
+        QVERIFY(now.sa_handler == SIG_IGN);   // and it is still ignored once the handler has gone
+    }
+
+    void oneHandlerAtATimeAndThePreviousHandlersComeBack()
+    {
+        struct sigaction before[3] {};
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(::sigaction(QuitSignals::handledSignals[i], nullptr, &before[i]), 0);
         {
             QuitSignals first;
             QuitSignals second;
@@ -124,11 +152,11 @@ private Q_SLOTS:
             QVERIFY(!second.isInstalled());
         }
         // The second one's end took nothing from the first; the first's end
-        // put the default back.
-        for (int signalNumber : QuitSignals::handledSignals) {
+        // put back what was there before.
+        for (int i = 0; i < 3; ++i) {
             struct sigaction now {};
-            QCOMPARE(::sigaction(signalNumber, nullptr, &now), 0);
-            QVERIFY(now.sa_handler == SIG_DFL);
+            QCOMPARE(::sigaction(QuitSignals::handledSignals[i], nullptr, &now), 0);
+            QVERIFY(now.sa_handler == before[i].sa_handler);
         }
         QuitSignals again;
         QVERIFY(again.isInstalled());

@@ -259,7 +259,7 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     const lg::ImageSource source(path);
     if (!source.isValid())
         return out;
-    const bool inPlace = canRewriteInPlace(path, source);
+    bool inPlace = canRewriteInPlace(path, source);
     if (typeForPath(path) == lg::ImageFileType::JPEG && source.type() == QLatin1String("jpeg")) {
         QFile file(path);
         const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -287,6 +287,10 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         }
         if (decoded.isValid())
             decoded.waitForFinished();
+        // Encoded again over the file, it would lose what the turn keeps (the
+        // bytes after the picture, extended XMP, other segments): the turned
+        // picture goes into a copy, and the file stays as it is.
+        inPlace = false;
     }
     const std::optional<QImage> image = source.image();
     if (!image || image->isNull())

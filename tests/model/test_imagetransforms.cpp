@@ -8,6 +8,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QColorSpace>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
@@ -388,6 +389,46 @@ private Q_SLOTS:
         QCOMPARE(tagOf(path), QByteArray("holiday"));
         if (name.endsWith(QLatin1String(".jpg")))
             QCOMPARE(lg::estimatedJpegQuality(readAll(path)), std::optional<int>(97));
+    }
+
+    // A JPEG whose blocks cannot be turned with all it holds is never encoded
+    // again over itself (it would lose its quality and whatever the turn
+    // keeps): it is turned into a copy instead, and the file stays as it was.
+    void aJpegThatCannotBeTurnedWithoutLossIsLeftAsItIs_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("Exif block that is no TIFF structure") << "exif";
+    }
+
+    void aJpegThatCannotBeTurnedWithoutLossIsLeftAsItIs()
+    {
+        QFETCH(QString, damage);
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(quadrants(QSize(40, 30)).save(&buffer, "JPEG", 95));
+        }
+        QVERIFY(jpeg.startsWith("\xff\xd8\xff\xe0") && jpeg.endsWith("\xff\xd9"));
+        if (damage == QLatin1String("exif")) {
+            const qsizetype afterApp0 = 4 + ((uchar(jpeg.at(4)) << 8) | uchar(jpeg.at(5)));
+            const QByteArray exif = QByteArray("Exif\0\0", 6) + "not a TIFF structure";
+            QByteArray segment("\xff\xe1");
+            segment.append(char((exif.size() + 2) >> 8)).append(char((exif.size() + 2) & 0xff)).append(exif);
+            jpeg.insert(afterApp0, segment);
+        }
+        jpeg.append("VIDEO-AFTER-THE-PICTURE");
+        const QString path = QDir(freshFolder(QStringLiteral("unturnable"))).filePath(QStringLiteral("photo.jpg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg) == jpeg.size());
+        file.close();
+        QVERIFY(!lg::turnJpeg(jpeg, lg::PictureTurn::RotateRight));   // the case under test
+
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable);
+        QVERIFY(!turned.written);
+        QCOMPARE(readAll(path), jpeg);
+        QCOMPARE(turned.picture.size(), QSize(30, 40));   // what the copy is made of
     }
 
     // Exif larger than a JPEG segment holds goes whole through a turn in place,

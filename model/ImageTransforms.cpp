@@ -204,10 +204,12 @@ bool holdsSeveralPictures(const QString &path, const lg::ImageSource &source)
         return false;
     if (isAnimatedPng(file))
         return true;
-    // The MPF index of a multi-picture JPEG lies in its first segments.
+    // The MPF index of a multi-picture JPEG lies among the segments before its
+    // first scan, which large XMP extensions can push past any fixed length.
     file.seek(0);
-    const QByteArray head = file.read(qint64(1) << 20);
-    return head.startsWith("\xff\xd8") && lg::jpegHoldsSeveralImages(head);
+    if (file.peek(2) != QByteArrayLiteral("\xff\xd8"))
+        return false;
+    return lg::jpegHoldsSeveralImages(file.readAll());
 }
 
 } // namespace

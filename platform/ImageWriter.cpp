@@ -215,7 +215,7 @@ QByteArray convertedBackground(const QByteArray &bKGD, int fromType, int fromDep
     }
     const auto scaled = [fromDepth, toDepth](int v) {
         const int fromMax = (1 << fromDepth) - 1, toMax = (1 << toDepth) - 1;
-        return quint16((v * toMax + fromMax / 2) / fromMax);
+        return quint16((qint64(v) * toMax + fromMax / 2) / fromMax);
     };
     QByteArray out;
     const auto put = [&out](quint16 v) { out.append(char(v >> 8)).append(char(v & 0xff)); };
@@ -535,7 +535,8 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         QString reason;
         if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
             return abandon(QStringLiteral("Cannot write %1: %2").arg(path, reason));
-        ::fchmod(fd, old.st_mode & 07777);
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Only the owner's own files can keep their owner; that is fine.
         }

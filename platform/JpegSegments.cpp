@@ -183,8 +183,11 @@ std::optional<Layout> parsed(const QByteArray &jpeg, bool headerOnly)
         const qsizetype length = qsizetype(at(jpeg, p + 2) << 8) | at(jpeg, p + 3);
         if (length < 2 || p + 2 + length > jpeg.size())
             return std::nullopt;
-        // Metadata between the tables is taken out all the same.
-        if (isMetadataMarker(marker) && !inBody) {
+        // Metadata between the tables is taken out all the same; between the
+        // scans it has no place to go back to, so such a file is not taken apart.
+        if (isMetadataMarker(marker) && inBody)
+            return std::nullopt;
+        if (isMetadataMarker(marker)) {
             layout.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, length - 2), p});
         } else if (layout.bodyStart < 0) {
             layout.bodyStart = p;
@@ -335,20 +338,6 @@ bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, 
         }
     }
     return false;
-}
-
-int exifOrientation(const QByteArray &tiffBytes)
-{
-    QByteArray copy = tiffBytes;
-    const Tiff t(copy);
-    if (!t.ok())
-        return 1;
-    for (const qsizetype entry : t.entries(t.u32(4)))
-        if (t.tag(entry) == 0x0112) {
-            const quint32 value = t.number(entry).value_or(1);
-            return value >= 1 && value <= 8 ? int(value) : 1;
-        }
-    return 1;
 }
 
 bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped)

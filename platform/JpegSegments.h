@@ -68,9 +68,6 @@ using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, 
 // TIFF-structured; thumbnailDropped tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
 
-// The Exif orientation (1..8) of a TIFF-structured Exif block, 1 when it has none.
-int exifOrientation(const QByteArray &tiff);
-
 // The XMP packet with its orientation and pixel dimensions made fit for
 // upright pixels of pixelSize, all else as it was; padding gives way where a
 // value grows.

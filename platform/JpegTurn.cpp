@@ -1,6 +1,7 @@
 #include "platform/JpegTurn.h"
 
 #include "platform/JpegSegments.h"
+#include "platform/image/FormatProbe.h"
 #include "platform/image/Orientation.h"
 
 #include <turbojpeg.h>
@@ -325,7 +326,8 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
     // The further pictures of a multi-picture file are found again after the new end.
     for (const jpeg::Segment &segment : layout.metadata)
         if (jpeg::mpfImageCount(segment) > 1) {
-            jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd);
+            if (!jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd))
+                return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
             break;
         }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
@@ -350,7 +352,7 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     int orientation = 1;
     for (const jpeg::Segment &segment : layout->metadata)
         if (jpeg::isExif(segment)) {
-            orientation = jpeg::exifOrientation(segment.payload.mid(6));
+            orientation = image::exifOrientation(segment.payload.mid(6));
             break;
         }
     const PictureTurn total = combinedTurn(PictureTurn(orientation), turn);

@@ -301,15 +301,6 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
     return lost.join(QStringLiteral(", "));
 }
 
-std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize, const QImage &thumbnailSource,
-                                              QString *error)
-{
-    return rewrittenMetadata(encoded, error, [&](Exiv2::Image &image) {
-        makeExifUpright(image.exifData(), pixelSize, thumbnailSource, containerOf(image));
-        makeXmpUpright(image.xmpData(), pixelSize);
-    });
-}
-
 QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container)
 {
     if (exif.isEmpty())
@@ -342,25 +333,6 @@ QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize)
         return QByteArray::fromStdString(packet);
     } catch (...) {
         return {};
-    }
-}
-
-int exifOrientation(const QByteArray &encoded, QImage *thumbnail)
-{
-    try {
-        Exiv2::Image::AutoPtr image = openBuffer(encoded);
-        if (!image.get())
-            return 1;
-        const Exiv2::ExifData &exif = image->exifData();
-        if (thumbnail) {
-            const Exiv2::DataBuf data = Exiv2::ExifThumbC(exif).copy();
-            *thumbnail = data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
-        }
-        const auto it = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-        const long value = it == exif.end() || it->count() == 0 ? 1 : it->toLong();
-        return value >= 1 && value <= 8 ? int(value) : 1;
-    } catch (...) {
-        return 1;
     }
 }
 
@@ -402,12 +374,17 @@ ExtendedAttributes readExtendedAttributes(const QString &path)
 bool writeExtendedAttributes(int fd, const ExtendedAttributes &attributes, QString *error)
 {
     for (const auto &[name, value] : attributes) {
+        // Integrity hashes and signatures of the old content would not match
+        // the new one (and could make it unreadable where they are enforced).
+        if (name == "security.ima" || name == "security.evm")
+            continue;
         if (::fsetxattr(fd, name.constData(), value.constData(), size_t(value.size()), 0) == 0)
             continue;
         const int reason = errno;
         // The file's own tags and its access list must stay; what belongs to the
         // system or a security module is set only where this process may.
-        const bool required = name.startsWith("user.") || name == "system.posix_acl_access";
+        const bool required = name.startsWith("user.") || name == "system.posix_acl_access"
+                              || name == "system.nfs4_acl";
         if (!required && (reason == EPERM || reason == EACCES || reason == ENOTSUP || reason == EOPNOTSUPP))
             continue;
         if (error)

@@ -57,18 +57,9 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
 // is named as the loss.
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded);
 
-// The encoded picture's own metadata made fit for its pixels, which are now
-// upright and pixelSize large (a lossless turn of a JPEG): the same rules as above.
-std::optional<QByteArray> withUprightMetadata(const QByteArray &encoded, QSize pixelSize,
-                                              const QImage &thumbnailSource, QString *error);
-
 // An Exif block and an XMP packet fit for upright pixels of pixelSize; empty for empty input.
 QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container);
 QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize);
-
-// The Exif orientation (1..8) of an encoded picture, 1 when it has none; and
-// its Exif thumbnail in thumbnail (null when it has none).
-int exifOrientation(const QByteArray &encoded, QImage *thumbnail = nullptr);
 
 // Extended attributes, name and value.
 using ExtendedAttributes = QList<QPair<QByteArray, QByteArray>>;

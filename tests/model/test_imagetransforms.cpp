@@ -398,6 +398,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("damage");
         QTest::newRow("Exif block that is no TIFF structure") << "exif";
+        QTest::newRow("comment between the scans") << "scans";
     }
 
     void aJpegThatCannotBeTurnedWithoutLossIsLeftAsItIs()
@@ -407,9 +408,17 @@ private Q_SLOTS:
         {
             QBuffer buffer(&jpeg);
             buffer.open(QIODevice::WriteOnly);
-            QVERIFY(quadrants(QSize(40, 30)).save(&buffer, "JPEG", 95));
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setQuality(95);
+            writer.setProgressiveScanWrite(damage == QLatin1String("scans"));
+            QVERIFY(writer.write(quadrants(QSize(40, 30))));
         }
         QVERIFY(jpeg.startsWith("\xff\xd8\xff\xe0") && jpeg.endsWith("\xff\xd9"));
+        if (damage == QLatin1String("scans")) {
+            const qsizetype secondScan = jpeg.indexOf("\xff\xda", jpeg.indexOf("\xff\xda") + 2);
+            QVERIFY(secondScan > 0);
+            jpeg.insert(secondScan, QByteArray("\xff\xfe\x00\x07note", 9));
+        }
         if (damage == QLatin1String("exif")) {
             const qsizetype afterApp0 = 4 + ((uchar(jpeg.at(4)) << 8) | uchar(jpeg.at(5)));
             const QByteArray exif = QByteArray("Exif\0\0", 6) + "not a TIFF structure";

@@ -10,9 +10,11 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QImageWriter>
 #include <QtTest>
 
 #include <exiv2/exiv2.hpp>
@@ -291,6 +293,33 @@ class JpegTurnTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A comment or application segment between the scans of a progressive
+    // picture has nowhere to go back to: such a file is not turned (the caller
+    // then makes a copy) rather than turned without it.
+    void metadataBetweenTheScansIsNeverDropped()
+    {
+        QImage picture(48, 32, QImage::Format_RGB32);
+        picture.fill(QColor(200, 90, 40));
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setProgressiveScanWrite(true);
+            QVERIFY(writer.write(picture));
+        }
+        QVERIFY(lg::turnJpeg(jpeg, lg::PictureTurn::RotateRight));
+        const qsizetype firstScan = jpeg.indexOf("\xff\xda");
+        const qsizetype secondScan = jpeg.indexOf("\xff\xda", firstScan + 2);
+        QVERIFY(firstScan > 0 && secondScan > firstScan);
+        const QByteArray comment = "between the scans";
+        QByteArray segment("\xff\xfe");
+        segment.append(char(0)).append(char(comment.size() + 2)).append(comment);
+        jpeg.insert(secondScan, segment);
+        QVERIFY(lg::ImageSource::fromData(jpeg, QStringLiteral("jpeg")).image());   // still a picture
+        QVERIFY(!lg::turnJpeg(jpeg, lg::PictureTurn::RotateRight));
+    }
+
     // A turn keeps the file's own segments byte for byte where a turn does not
     // change them, patches orientation, dimensions and the thumbnail, and carries
     // the video after the picture's end; without loss where the blocks allow,

@@ -4,6 +4,7 @@
 #include "app/mainvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileOperations.h"
 #include "platform/ImageSource.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"
@@ -46,12 +47,6 @@ struct LoadedPicture
 // Files up to this size (bytes) are held while they are edited, so that a copy
 // can still be saved when the file goes meanwhile.
 std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
-
-bool existsOrLink(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
 
 // The whole file when it is at most limit bytes; empty when it is larger, or
 // when it grew or shrank while it was read.
@@ -107,7 +102,7 @@ RenderedPicture renderFull(const QString &path, const QByteArray &held, const Ad
 {
     RenderedPicture out;
     std::optional<QImage> full;
-    if (existsOrLink(path))
+    if (lg::existsOrLink(path))
         full = lg::ImageSource(path).image();
     else
         out.fileGone = true;

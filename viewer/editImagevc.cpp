@@ -24,6 +24,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,12 +52,20 @@ struct LoadedPicture
 std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
 
 // The whole file when it is at most limit bytes; empty when it is larger, or
-// when it grew or shrank while it was read.
+// when it grew or shrank while it was read, or when it is not a regular file.
 QByteArray readWholeWithin(const QString &path, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return {};
+    struct stat st {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     const qint64 size = file.size();
     if (size > limit)
         return {};

@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(Adjustments)
 
 namespace {
@@ -273,6 +275,18 @@ private Q_SLOTS:
         QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
         QCOMPARE(lg::test::fixtures::metadataValue(copy, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
         contentHub()->hide();
+    }
+
+    void aPipeNamedAsAPictureIsRefusedWithoutWaiting()
+    {
+        const QString path = lg::test::freshFolder(QStringLiteral("pipe")) + QStringLiteral("/pipe.jpg");
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        viewerItemURL = QUrl::fromLocalFile(path);
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        contentHub()->showEditImagevc();
+        QTRY_COMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("This Image can not be edited."));
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(!editImageController->isLoaded());
     }
 
     void anUnreadableFileCannotBeEdited()

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -186,21 +187,35 @@ void FileHandover::showCollected()
 
 void FileHandover::handOverWhenIdle(const QStringList &batch)
 {
+    const quint64 ticket = ++m_handOverTicket;
+    // A waiting batch starts with the same files; only its folders may be
+    // missing from this one.
+    QStringList whole = std::exchange(m_waitingBatch, QStringList());
+    if (whole.isEmpty()) {
+        whole = batch;
+    } else {
+        for (const QString &path : batch)
+            if (!whole.contains(path))
+                whole.append(path);
+    }
+    if (whole.isEmpty())
+        return;
     mainvc *hub = existingHub();
     if (!hub || !isBusy) {
         if (handOver)
-            handOver(batch);
+            handOver(whole);
         return;
     }
     // Wait for the overlay to go; the hand-over runs on the main thread after
-    // hideBusyLoader has returned.
+    // hideBusyLoader has returned, unless a newer one has taken its place.
+    m_waitingBatch = whole;
     auto connection = std::make_shared<QMetaObject::Connection>();
     QPointer<FileHandover> self(this);
-    *connection = connect(hub, &mainvc::busyLoaderHidden, this, [self, batch, connection] {
+    *connection = connect(hub, &mainvc::busyLoaderHidden, this, [self, ticket, connection] {
         QObject::disconnect(*connection);
-        lg::onMain([self, batch] {
-            if (self)
-                self->handOverWhenIdle(batch);
+        lg::onMain([self, ticket] {
+            if (self && ticket == self->m_handOverTicket)
+                self->handOverWhenIdle({});
         });
     });
 }

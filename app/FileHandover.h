@@ -53,7 +53,9 @@ private:
     // Shows what openWithPath holds (with the batch's earlier files) and brings
     // up the hub.
     void showCollected();
-    // Hands the batch over now, or once the busy overlay has gone.
+    // Hands the batch over now, or once the busy overlay has gone. A batch
+    // still waiting is taken into this one (its folders are in no later batch)
+    // and does not run on its own.
     void handOverWhenIdle(const QStringList &batch);
 
     QStringList &m_openWithPath;
@@ -61,6 +63,10 @@ private:
     // The files of the open batch already shown, in order.
     QStringList m_batchFiles;
     bool m_batchShown = false;
+    // The batch waiting for the busy overlay to go, and the ticket of the newest
+    // hand-over: a wait whose ticket is older has been taken into a newer batch.
+    QStringList m_waitingBatch;
+    quint64 m_handOverTicket = 0;
 };
 
 class InstanceChannel : public QObject

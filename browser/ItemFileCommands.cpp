@@ -12,6 +12,7 @@
 #include "platform/Alert.h"
 #include "platform/Clipboard.h"
 #include "platform/Dispatch.h"
+#include "platform/FileOperations.h"
 #include "platform/Trash.h"
 
 #include <QDir>
@@ -33,12 +34,6 @@ lg::FileOpResult failed(lg::FileOpError error, const QString &source, const QStr
     result.target = target;
     result.message = message;
     return result;
-}
-
-bool existsOrLink(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 bool isMediaFilePath(const QString &path)
@@ -89,7 +84,7 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
     TransferOutcome out;
     if (kind == TransferKind::Trash) {
         for (const QString &source : sources)
-            out.results.append(existsOrLink(source)
+            out.results.append(lg::existsOrLink(source)
                                    ? lg::moveToTrash(source)
                                    : failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
         return out;
@@ -383,7 +378,7 @@ void ItemFileCommands::pasteItems()
     // have moved them already) are said in one alert; the rest are pasted.
     QList<lg::FileOpResult> gone;
     for (const QString &source : std::as_const(sources))
-        if (!existsOrLink(source))
+        if (!lg::existsOrLink(source))
             gone.append(failed(lg::FileOpError::SourceMissing, source, {},
                                QStringLiteral("The item is no longer where it was copied or cut from.")));
     const TransferKind kind = clip.cut ? TransferKind::Move : TransferKind::Copy;

@@ -281,13 +281,7 @@ bool hasCurrentItem()
 
 void showNoCurrentItem()
 {
-    sideMenuvc *sidebar = sidebarController();
-    if (itemList.isEmpty()) {
-        sidebar->updatePreviewThumbnail();   // empties it, and drops a picture on its way
-    } else {
-        sidebar->imgviewThumbnail->clear();
-        sidebar->video_icon->hide();
-    }
+    sidebarController()->clearPreview();   // also drops a picture still on its way
     InfoPane::instance()->fillForPath(QString());
 }
 

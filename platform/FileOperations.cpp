@@ -1292,6 +1292,12 @@ bool isInsideCanonical(const QString &path, const QString &folder)
     return p.startsWith(f + QLatin1Char('/'));
 }
 
+bool existsOrLink(const QString &path)
+{
+    struct stat st;
+    return !path.isEmpty() && lstatPath(path, &st);
+}
+
 // ---- Single items ----
 FileOpResult copyItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName)

@@ -146,6 +146,9 @@ QString unreadableNameMessage(const QString &path);
 bool isSameFile(const QString &a, const QString &b);
 // folder is path itself or one of its ancestors, after resolving links.
 bool isInsideCanonical(const QString &path, const QString &folder);
+// Something is at path: a file, a folder, or a link (also one whose target has
+// gone). One lstat; any thread.
+bool existsOrLink(const QString &path);
 
 // ---- Single items (any thread, blocking) ----
 FileOpResult copyItem(const QString &source, const QString &targetFolder,

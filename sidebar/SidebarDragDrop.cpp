@@ -11,6 +11,7 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "platform/Clipboard.h"
+#include "platform/FileOperations.h"
 #include "platform/NotificationHub.h"
 #include "platform/Paths.h"
 #include "sidebar/SidebarSheets.h"
@@ -42,12 +43,6 @@ QString localPath(const std::optional<QUrl> &url)
 bool sameOrInside(const QString &path, const QString &folder)
 {
     return path == folder || lg::Paths::isInside(path, folder);
-}
-
-bool existsOrIsLink(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 // The title of a web link dropped without one.
@@ -538,7 +533,7 @@ void sideMenuvc::btnOk_alertMoveInternalFolder()
                 refused = true;
                 break;
             }
-            nameTaken = nameTaken || existsOrIsLink(destination + QLatin1Char('/') + QFileInfo(source).fileName());
+            nameTaken = nameTaken || lg::existsOrLink(destination + QLatin1Char('/') + QFileInfo(source).fileName());
         }
     }
     if (refused) {
@@ -726,7 +721,7 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
     QStringList items;
     for (const QUrl &url : sources) {
         const QString source = localPath(url);
-        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !existsOrIsLink(source))
+        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !lg::existsOrLink(source))
             continue;
         // A move onto or into itself changes nothing; a paste there is refused
         // by the copy itself, so that the summary tells the user.

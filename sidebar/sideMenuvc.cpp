@@ -1133,12 +1133,18 @@ void sideMenuvc::loadSelection()
     }
 }
 
+void sideMenuvc::clearPreview()
+{
+    ++m_previewGeneration;
+    imgviewThumbnail->clear();
+    video_icon->hide();
+}
+
 void sideMenuvc::updatePreviewThumbnail()
 {
     video_icon->hide();
     if (itemList.isEmpty()) {
-        ++m_previewGeneration;
-        imgviewThumbnail->clear();
+        clearPreview();
         return;
     }
     // No selection keeps the picture, and the one still on its way.

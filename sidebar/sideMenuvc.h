@@ -166,6 +166,8 @@ public:
     void outlineViewSelectionDidChange();
     // Shows the current item in the preview and refreshes the information pane.
     void updatePreviewThumbnail();
+    // Empties the preview and drops any picture still on its way to it.
+    void clearPreview();
     void outlineViewItemDidExpand();
     void outlineViewItemDidCollapse();
     void outlineViewItemWillCollapse();

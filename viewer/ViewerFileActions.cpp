@@ -71,22 +71,16 @@ int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
     return -1;
 }
 
-bool existsOrLink(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
 } // namespace
 
 std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
 {
     const std::optional<QUrl> url = currentItemFileURL();
-    if (url && existsOrLink(url->toLocalFile()))
+    if (url && lg::existsOrLink(url->toLocalFile()))
         return url;
     // The picture stays on screen; its file was renamed, moved or deleted by
     // another program since it was shown. (A stale index alone does nothing.)
-    if (viewerItemURL && viewerItemURL->isLocalFile() && !existsOrLink(viewerItemURL->toLocalFile()))
+    if (viewerItemURL && viewerItemURL->isLocalFile() && !lg::existsOrLink(viewerItemURL->toLocalFile()))
         sayItemIsGone(viewerItemURL->toLocalFile());
     return std::nullopt;
 }
@@ -204,7 +198,7 @@ void viewimagevc::trashCurrentItem()
         path = pathOf(currentItemFileURL());
     if (path.isEmpty())
         return;
-    if (!existsOrLink(path)) {
+    if (!lg::existsOrLink(path)) {
         sayItemIsGone(path);   // gone from outside while the question was open
         return;
     }
@@ -321,7 +315,7 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             hub->hideBusyLoader();
             return;
         }
-        if (!existsOrLink(source)) {
+        if (!lg::existsOrLink(source)) {
             hub->hideBusyLoader();
             self->sayItemIsGone(source);   // gone while the panel was open
             return;

@@ -4,6 +4,7 @@
 #include "app/mainvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileOperations.h"
 #include "platform/ImageSource.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"
@@ -23,6 +24,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,21 +51,41 @@ struct LoadedPicture
 // can still be saved when the file goes meanwhile.
 std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
 
-bool existsOrLink(const QString &path)
+// The whole file when it is at most limit bytes; empty when it is larger, or
+// when it grew or shrank while it was read, or when it is not a regular file.
+QByteArray readWholeWithin(const QString &path, qint64 limit)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    struct stat st {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    const qint64 size = file.size();
+    if (size > limit)
+        return {};
+    // One byte more than expected shows a file that grew; read() reserves what it is asked for.
+    const QByteArray bytes = file.read(size + 1);
+    if (bytes.size() > limit || bytes.size() != size || file.size() != size)
+        return {};
+    return bytes;
 }
 
 LoadedPicture loadPreview(const QString &path, int side, QSize fit)
 {
-    const lg::ImageSource source(path);
+    LoadedPicture loaded;
+    loaded.bytes = readWholeWithin(path, heldFileLimit.load());
+    // Held bytes are decoded as they are, so the file is read only once.
+    const lg::ImageSource source = loaded.bytes.isEmpty()
+                                       ? lg::ImageSource(path)
+                                       : lg::ImageSource::fromData(loaded.bytes, QFileInfo(path).suffix());
     if (!source.isValid())
         return {};
-    LoadedPicture loaded;
-    QFile file(path);
-    if (file.size() <= heldFileLimit.load() && file.open(QIODevice::ReadOnly))
-        loaded.bytes = file.readAll();
     loaded.pixelSize = source.pixelSize().value_or(QSize());
     if (std::optional<QImage> preview = source.thumbnail(side))
         loaded.preview = *preview;
@@ -78,26 +102,26 @@ struct RenderedPicture
 {
     QImage image;                                  // null when the picture could not be read
     bool fileGone = false;                         // the file is no longer where it was opened
-    bool wasHeld = false;                          // ... and it had been kept while edited
-    std::optional<lg::PictureMetadata> metadata;   // taken from the held file when it has gone
+    bool wasHeld = false;                          // the file had been kept while edited
+    std::optional<lg::PictureMetadata> metadata;   // taken from the held file when that was decoded
 };
 
 // The full picture with the adjustments, for the save: from the file, or
-// from the file as it was read when the file has gone meanwhile.
+// from the file as it was read when the file has gone meanwhile or can no
+// longer be decoded (a link whose target has gone).
 RenderedPicture renderFull(const QString &path, const QByteArray &held, const Adjustments &adjustments)
 {
     RenderedPicture out;
     std::optional<QImage> full;
-    if (existsOrLink(path)) {
+    if (lg::existsOrLink(path))
         full = lg::ImageSource(path).image();
-    } else {
+    else
         out.fileGone = true;
-        out.wasHeld = !held.isEmpty();
-        if (out.wasHeld) {
-            const lg::ImageSource source = lg::ImageSource::fromData(held, QFileInfo(path).suffix());
-            full = source.image();
-            out.metadata = lg::PictureMetadata::fromProperties(source.properties());
-        }
+    out.wasHeld = !held.isEmpty();
+    if (!full && out.wasHeld) {
+        const lg::ImageSource source = lg::ImageSource::fromData(held, QFileInfo(path).suffix());
+        full = source.image();
+        out.metadata = lg::PictureMetadata::fromProperties(source.properties());
     }
     if (full)
         out.image = applyAdjustments(*full, adjustments);

@@ -21,6 +21,7 @@
 #include "platform/Clipboard.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
+#include "platform/FileOperations.h"
 #include "platform/NotificationHub.h"
 #include "platform/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -1141,8 +1142,7 @@ void viewimagevc::showEditview()
         return;
     }
     // A file renamed, moved or deleted by another program since it was shown.
-    if (viewerItemURL && viewerItemURL->isLocalFile() && !QFileInfo::exists(viewerItemURL->toLocalFile())
-        && !QFileInfo(viewerItemURL->toLocalFile()).isSymLink()) {
+    if (viewerItemURL && viewerItemURL->isLocalFile() && !lg::existsOrLink(viewerItemURL->toLocalFile())) {
         sayItemIsGone(viewerItemURL->toLocalFile());
         return;
     }

@@ -314,6 +314,36 @@ private Q_SLOTS:
         QCOMPARE(d.batches.size(), 1);
     }
 
+    void aBatchJoinedWhileTheHubIsBusyIsHandedOverOnce()
+    {
+        lg::FakeClock clock;
+        Delegate d;
+        mainvc *hub = contentHub();
+        mainWindow()->setContentViewController(hub);
+        currentScreenMode = ScreenGrid;
+        const QString folder = lg::test::freshFolder(QStringLiteral("x"));
+        const QString a = lg::test::writeFile(folder + QStringLiteral("/a.jpg"));
+        const QString b = lg::test::writeFile(folder + QStringLiteral("/b.jpg"));
+        const QString album = lg::test::freshFolder(QStringLiteral("album"));
+
+        hub->showBusyLoader();
+        d.handover.application_openFiles({album, a}, true);   // shown at once: it waits
+        clock.advance(400);
+        d.handover.application_openFiles({b}, true);          // joins: shown a second later, waits too
+        clock.advance(FileHandover::batchDelayMs);
+        settle();
+        QVERIFY(d.batches.isEmpty());
+
+        // One hand-over of them all, the folder included, and the folder once.
+        hub->hideBusyLoader();
+        settle();
+        QCOMPARE(d.batches, (QList<QStringList>{{album, a, b}}));
+        hub->showBusyLoader();
+        hub->hideBusyLoader();
+        settle();
+        QCOMPARE(d.batches.size(), 1);
+    }
+
     void quittingSavesTheRootsOnlyFromTheHub()
     {
         const QStringList before{QStringLiteral("/home/someone/Trip")};

@@ -419,6 +419,27 @@ private Q_SLOTS:
         QTRY_VERIFY(!sidebar->imgviewThumbnail->pixmap().isNull());
         sidebar->hide();
     }
+
+    void noCurrentItemDropsThePreviewOnItsWay()
+    {
+        sideMenuvc *sidebar = sidebarController();
+        sidebar->resize(250, 600);
+        sidebar->show();
+        const QString folder = lg::test::freshFolder(QStringLiteral("cleared"));
+        itemList = {Metadata::init(QUrl::fromLocalFile(writeJpeg(folder + QStringLiteral("/p.jpg"), 64, 64)))};
+        itemList[0].isImage = true;
+        selectedItemIndex = 0;
+        sidebar->updatePreviewThumbnail();   // the picture is now being made
+        selectedItemIndex = -1;
+        showNoCurrentItem();
+        QVERIFY(sidebar->video_icon->isHidden());
+        // The picture on its way would arrive well within this time.
+        for (int waited = 0; waited < 1500; waited += 25) {
+            QTest::qWait(25);
+            QVERIFY(sidebar->imgviewThumbnail->pixmap().isNull());
+        }
+        sidebar->hide();
+    }
 };
 
 LG_TEST(TestListing)

@@ -184,6 +184,20 @@ private Q_SLOTS:
         QVERIFY(!lg::isSameFile(file, root + "/missing"));
     }
 
+    void anythingAtAPathCountsAsThereEvenALinkToNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("there"));
+        const QString file = lg::test::writeFile(root + "/f.txt");
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), root + "/dangling"));
+        QVERIFY(QFile::link(root + "/f.txt", root + "/alias"));
+        QVERIFY(lg::existsOrLink(file));
+        QVERIFY(lg::existsOrLink(root));
+        QVERIFY(lg::existsOrLink(root + "/alias"));
+        QVERIFY(lg::existsOrLink(root + "/dangling"));
+        QVERIFY(!lg::existsOrLink(root + "/missing"));
+        QVERIFY(!lg::existsOrLink(QString()));
+    }
+
     void refusalsLeaveEverythingAsItWas_data()
     {
         QTest::addColumn<bool>("move");

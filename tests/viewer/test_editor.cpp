@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(Adjustments)
 
 namespace {
@@ -243,6 +245,48 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(copy));
         QVERIFY(editor->hasUnsavedChanges());
         contentHub()->hide();
+    }
+
+    void aLinkWhoseTargetWentIsStillSavedFromTheHeldFile()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("linked"));
+        const QString target = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/target.jpg"),
+                                                             lg::test::fixtures::storedForOrientation(sample(), 6), 6);
+        const QString link = folder + QStringLiteral("/photo.jpg");
+        QVERIFY(QFile::link(target, link));
+        editImagevc *editor = openEditor(link);
+        QTRY_VERIFY(editor->isLoaded());
+        editor->editor->slider(QStringLiteral("exposure"))->setValue(100);
+        QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
+        const QString copy = folder + QStringLiteral("/edited.jpg");
+        Saver::setPanelResponderForTesting([copy](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, SaveFormatChoice()));
+        });
+
+        // The link stays where it was, but what it points to has gone.
+        QVERIFY(QFile::remove(target));
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        editor->btnsave();
+        QTRY_VERIFY((QFileInfo::exists(copy) || !lg::Alert::shownAlerts().isEmpty()) && !isBusy);
+        QCOMPARE(lg::Alert::shownAlerts().value(0).text, QString());
+        QVERIFY(!editor->hasUnsavedChanges());
+        const QImage saved(copy);
+        QCOMPARE(saved.size(), QSize(64, 32));
+        QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
+        QCOMPARE(lg::test::fixtures::metadataValue(copy, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
+        contentHub()->hide();
+    }
+
+    void aPipeNamedAsAPictureIsRefusedWithoutWaiting()
+    {
+        const QString path = lg::test::freshFolder(QStringLiteral("pipe")) + QStringLiteral("/pipe.jpg");
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        viewerItemURL = QUrl::fromLocalFile(path);
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        contentHub()->showEditImagevc();
+        QTRY_COMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("This Image can not be edited."));
+        QTRY_VERIFY(!isBusy);
+        QVERIFY(!editImageController->isLoaded());
     }
 
     void anUnreadableFileCannotBeEdited()

@@ -195,26 +195,20 @@ BlockTurn blockTurnOf(PictureTurn turn)
     return {};
 }
 
-// Where each of a block's 64 coefficients (natural order, row by row: the
-// row is the vertical frequency) comes from, and its sign: a mirror
-// negates the odd frequencies along its axis.
-struct CoefficientMap
-{
-    std::array<unsigned char, 64> from {};
-    std::array<signed char, 64> sign {};
-};
+// The sign each of a turned block's 64 coefficients takes (natural order, row
+// by row: the row is the vertical frequency): a mirror negates the odd
+// frequencies along its axis. A transposed block's coefficient (v, u) is the old (u, v).
+using Signs = std::array<JCOEF, DCTSIZE2>;
 
-CoefficientMap coefficientMapOf(const BlockTurn &turn)
+Signs signsOf(const BlockTurn &turn)
 {
-    CoefficientMap map;
+    Signs signs {};
     for (int v = 0; v < DCTSIZE; ++v)
         for (int u = 0; u < DCTSIZE; ++u) {
-            const int k = v * DCTSIZE + u;
-            map.from[size_t(k)] = (unsigned char)(turn.transpose ? u * DCTSIZE + v : k);
             const bool negate = (turn.mirrorX && (u & 1)) != (turn.mirrorY && (v & 1));
-            map.sign[size_t(k)] = negate ? -1 : 1;
+            signs[size_t(v * DCTSIZE + u)] = negate ? -1 : 1;
         }
-    return map;
+    return signs;
 }
 
 // Whether the turn moves whole blocks only: the picture is whole MCUs (one
@@ -237,7 +231,7 @@ JDIMENSION roundedUp(JDIMENSION value, int multiple)
 // The blocks of one component moved from the source's array into the turned
 // one; both are wholly in memory (libjpeg-turbo keeps no backing store).
 void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
-                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const CoefficientMap &map)
+                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs)
 {
     auto *rows = static_cast<JBLOCKROW *>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(fromRows, 1)));
     for (JDIMENSION r = 0; r < fromRows; ++r)
@@ -258,9 +252,13 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
             JCOEF *block = out[c];
             if (identity) {
                 std::memcpy(block, in, sizeof(JBLOCK));
-            } else {
+            } else if (!turn.transpose) {
                 for (int k = 0; k < DCTSIZE2; ++k)
-                    block[k] = JCOEF(in[map.from[size_t(k)]] * map.sign[size_t(k)]);
+                    block[k] = JCOEF(in[k] * signs[size_t(k)]);
+            } else {
+                for (int v = 0; v < DCTSIZE; ++v)
+                    for (int u = 0; u < DCTSIZE; ++u)
+                        block[v * DCTSIZE + u] = JCOEF(in[u * DCTSIZE + v] * signs[size_t(v * DCTSIZE + u)]);
             }
         }
     }
@@ -317,13 +315,13 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
 
-    const CoefficientMap map = coefficientMapOf(turn);
+    const Signs signs = signsOf(turn);
     for (int ci = 0; ci < source.num_components; ++ci) {
         const jpeg_component_info &component = source.comp_info[ci];
         const JDIMENSION toRows = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
         const int v = turn.transpose ? component.h_samp_factor : component.v_samp_factor;
         moveBlocks(sourceCommon, blocks[ci], component.width_in_blocks, component.height_in_blocks, turned[ci],
-                   roundedUp(toRows, v), turn, map);
+                   roundedUp(toRows, v), turn, signs);
     }
 
     // The turned file is about as large as the original.

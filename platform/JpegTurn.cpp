@@ -1,5 +1,6 @@
 #include "platform/JpegTurn.h"
 
+#include "platform/JpegEntropy.h"
 #include "platform/JpegSegments.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/image/Orientation.h"
@@ -359,7 +360,10 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const QSize stored(width, height);
     const bool progressive = readHeader(jpeg).progressive;
     bool lossless = true;
-    std::optional<QByteArray> body = transformed(handle.get(), jpeg, stored, subsampling, total, progressive, error);
+    // Tables made for the picture are made for the turned one too; the standard ones stay.
+    std::optional<QByteArray> body = jpeg::entropyCoding(jpeg) == jpeg::EntropyCoding::Standard
+                                       ? transformed(handle.get(), jpeg, stored, subsampling, total, progressive, error)
+                                       : jpeg::turnedWithOptimisedCoding(jpeg, total, error);
     if (!body && mayEncodeAgain) {
         lossless = false;
         body = reencoded(handle.get(), jpeg, stored, subsampling, colorspace, total, progressive, error);

@@ -1,0 +1,39 @@
+#pragma once
+// How a JPEG's compressed blocks are entropy coded, and the lossless turn of
+// a JPEG whose Huffman tables were made for its own picture. Cameras mostly
+// write the standard tables of the JPEG standard (Annex K); exports and
+// editors compute tables for the picture (an optimising pass), which makes
+// the file 5 to 25 % smaller. A turn that wrote the standard tables would give
+// that back, so such a file is turned here in one pass over its DCT blocks
+// with libjpeg: the blocks are moved, transposed and their signs changed as
+// the turn asks, then written with tables computed for the turned picture,
+// keeping its progression and restart interval. Only the picture (tables,
+// frame, scans) is made; metadata is the caller's (platform/JpegSegments.h).
+// Any thread; nothing here throws. A libjpeg error gives "none" and its message.
+#include "platform/JpegTurn.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace lg::jpeg {
+
+enum class EntropyCoding {
+    Standard,     // sequential Huffman coding with only the standard tables (or none, which means them)
+    Optimised,    // sequential Huffman coding with tables of its own, or arithmetic coding
+    Progressive,  // progressive: its tables are always its own
+};
+
+// How the whole JPEG is coded, from its frame and its Huffman table segments.
+// Data that is no JPEG counts as Standard (the usual path reports what is wrong).
+EntropyCoding entropyCoding(const QByteArray &jpeg);
+
+// The picture of jpeg (a whole JPEG) with its blocks moved by turn, applied to
+// the stored pixels, and its Huffman tables optimised; progressive stays
+// progressive. A bare JPEG whose own APPn segments are of no account (an Adobe
+// segment tells how colours are stored). None, with the reason, when the turn
+// would have to cut off or move partial blocks at an edge (the picture is not
+// whole MCUs along an edge the turn mirrors) or libjpeg cannot read the data.
+std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+
+} // namespace lg::jpeg

@@ -131,6 +131,11 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
         saver = new Saver(this);
         saver->openAfterSave = false;
         connect(saver, &Saver::finished, this, &viewimagevc::saveCopySheetEnded);
+        // A copy saved over the shown file itself: the written file is the one on show.
+        connect(saver, &Saver::saved, this, [this](const QString &written) {
+            if (written == m_shownPath)
+                m_shownIdentity = lg::fileIdentity(written);
+        });
         m_copySaver = saver;
     }
     const QImage picture = edited;

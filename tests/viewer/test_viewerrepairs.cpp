@@ -6,8 +6,10 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "controls/CursorButtons.h"
+#include "model/Saver.h"
 #include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
+#include "platform/ImageWriter.h"
 #include "platform/Panels.h"
 #include "platform/Trash.h"
 #include "tests/support/Fixtures.h"
@@ -108,6 +110,8 @@ private Q_SLOTS:
         if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
             viewer->hide();
         lg::Panels::setOpenResponder({});
+        lg::ImageWriter::setCommitHookForTesting({});
+        Saver::setPanelResponderForTesting({});
         lg::Alert::setResponder({});
     }
 
@@ -213,18 +217,40 @@ private Q_SLOTS:
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
     }
 
-    // The viewer's own rewrite takes the name over: the turned file is the one on show.
+    // The viewer's own rewrite takes the name over: the written file is the
+    // one on show, whether turned in place or saved from the panel over itself.
+    void theViewersOwnRewriteStaysTheShownFile_data()
+    {
+        QTest::addColumn<bool>("throughThePanel");
+        QTest::newRow("turned in place, twice") << false;
+        QTest::newRow("saved from the panel over itself") << true;
+    }
     void theViewersOwnRewriteStaysTheShownFile()
     {
+        QFETCH(bool, throughThePanel);
         const QStringList paths = listedPhotos(QStringLiteral("ownRewrite"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
         viewimagevc *viewer = viewerOn(0);
         QTRY_VERIFY(viewer->imgview->hasImage());
-        viewer->RotateImageWithSender(2);
-        QTRY_VERIFY(!viewer->isTransformRunning());
+        if (throughThePanel) {
+            // The write in place fails; the panel's answer is the file itself.
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
+            Saver::setPanelResponderForTesting([shown](const QString &) {
+                lg::ImageWriter::setCommitHookForTesting({});
+                return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(shown, SaveFormatChoice()));
+            });
+            const QByteArray before = lg::test::readAll(shown);
+            viewer->RotateImageWithSender(2);
+            QTRY_VERIFY(lg::test::readAll(shown) != before);
+            QTRY_VERIFY(!isBusy);
+        } else {
+            viewer->RotateImageWithSender(2);
+            QTRY_VERIFY(!viewer->isTransformRunning());
+        }
         viewer->RotateImageWithSender(2);
         QTRY_VERIFY(!viewer->isTransformRunning());
         QVERIFY(lg::Alert::shownAlerts().isEmpty());
-        QCOMPARE(QImage(paths.first()).size(), QSize(400, 300));   // two quarter turns
+        QCOMPARE(QImage(shown).size(), QSize(400, 300));   // two quarter turns
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });   // "No"
         viewer->deleteItem_menu();
         QTRY_VERIFY(!isBusy);

@@ -12,9 +12,8 @@
 #include "app/mainvc.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
-#include "viewer/ViewerCanvas.h"
-
 #include "platform/FileOperations.h"
+#include "viewer/ViewerCanvas.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>

@@ -59,6 +59,21 @@ QString pathOf(const std::optional<QUrl> &url)
     return url ? url->toLocalFile() : QString();
 }
 
+// Why a command did not act on path, the file the viewer opened there.
+lg::FileOpResult shownFileFailure(const QString &path, viewimagevc::ShownFileState state)
+{
+    lg::FileOpResult failed;
+    failed.source = path;
+    if (state == viewimagevc::ShownFileState::Replaced) {
+        failed.error = lg::FileOpError::Other;
+        failed.message = QStringLiteral("The item was replaced since it was opened.");
+    } else {
+        failed.error = lg::FileOpError::SourceMissing;
+        failed.message = QStringLiteral("The item is no longer where it was opened from.");
+    }
+    return failed;
+}
+
 // Removes the entry of url from list; its index, or -1.
 int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
 {
@@ -76,22 +91,50 @@ int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
 std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
 {
     const std::optional<QUrl> url = currentItemFileURL();
-    if (url && lg::existsOrLink(url->toLocalFile()))
+    if (url && isStillTheShownFile(url->toLocalFile()))
         return url;
-    // The picture stays on screen; its file was renamed, moved or deleted by
-    // another program since it was shown. (A stale index alone does nothing.)
-    if (viewerItemURL && viewerItemURL->isLocalFile() && !lg::existsOrLink(viewerItemURL->toLocalFile()))
-        sayItemIsGone(viewerItemURL->toLocalFile());
+    // The picture stays on screen; its file was renamed, moved, deleted or
+    // written over by another program since it was shown. (A stale index
+    // alone does nothing.)
+    if (!url && viewerItemURL && viewerItemURL->isLocalFile()
+        && shownFileState(viewerItemURL->toLocalFile()) != ShownFileState::Same)
+        isStillTheShownFile(viewerItemURL->toLocalFile());
     return std::nullopt;
+}
+
+viewimagevc::ShownFileState viewimagevc::shownFileState(const QString &path) const
+{
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
+    if (!now)
+        return lg::existsOrLink(path) ? ShownFileState::Same : ShownFileState::Gone;
+    if (path == m_shownPath && m_shownIdentity && *now != *m_shownIdentity)
+        return ShownFileState::Replaced;
+    return ShownFileState::Same;
+}
+
+bool viewimagevc::isStillTheShownFile(const QString &path)
+{
+    switch (shownFileState(path)) {
+    case ShownFileState::Same:
+        return true;
+    case ShownFileState::Gone:
+        sayItemIsGone(path);
+        return false;
+    case ShownFileState::Replaced:
+        sayItemWasReplaced(path);
+        return false;
+    }
+    return false;
 }
 
 void viewimagevc::sayItemIsGone(const QString &path)
 {
-    lg::FileOpResult gone;
-    gone.error = lg::FileOpError::SourceMissing;
-    gone.source = path;
-    gone.message = QStringLiteral("The item is no longer where it was opened from.");
-    reportFailure(window(), gone);
+    reportFailure(window(), shownFileFailure(path, ShownFileState::Gone));
+}
+
+void viewimagevc::sayItemWasReplaced(const QString &path)
+{
+    reportFailure(window(), shownFileFailure(path, ShownFileState::Replaced));
 }
 
 // ---------------------------------------------------------------- desktop
@@ -198,10 +241,9 @@ void viewimagevc::trashCurrentItem()
         path = pathOf(currentItemFileURL());
     if (path.isEmpty())
         return;
-    if (!lg::existsOrLink(path)) {
-        sayItemIsGone(path);   // gone from outside while the question was open
+    // Gone or replaced from outside while the question was open.
+    if (!isStillTheShownFile(path))
         return;
-    }
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok()) {
         reportFailure(window(), result);
@@ -315,9 +357,10 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             hub->hideBusyLoader();
             return;
         }
-        if (!lg::existsOrLink(source)) {
+        // Gone or replaced while the panel was open.
+        if (self->shownFileState(source) != ShownFileState::Same) {
             hub->hideBusyLoader();
-            self->sayItemIsGone(source);   // gone while the panel was open
+            self->isStillTheShownFile(source);
             return;
         }
         hub->showBusyLoader();
@@ -329,6 +372,8 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
 {
     // A batch of one item: the same clash rules as every other screen's.
     auto batch = std::make_shared<lg::FileBatch>(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
+    // Checked again on the worker, just before the batch: still the file on show.
+    const std::optional<lg::FileIdentity> expected = source == m_shownPath ? m_shownIdentity : std::nullopt;
     auto *watcher = new QFutureWatcher<lg::FileBatch::Outcome>(this);
     QPointer<viewimagevc> self(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [self, watcher, copy, source, folder] {
@@ -354,7 +399,12 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
         }
         reportFailure(self->window(), result);
     });
-    watcher->setFuture(QtConcurrent::run([batch, source, policy] {
+    watcher->setFuture(QtConcurrent::run([batch, source, policy, expected] {
+        if (expected && lg::fileIdentity(source) != expected) {
+            const bool gone = !lg::existsOrLink(source);
+            return lg::FileBatch::Outcome{
+                {shownFileFailure(source, gone ? ShownFileState::Gone : ShownFileState::Replaced)}, {}};
+        }
         return batch->run({source}, lg::ConflictPolicy(policy));
     }));
 }

@@ -12,12 +12,25 @@
 #include "app/mainvc.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
+#include "platform/FileOperations.h"
 #include "viewer/ViewerCanvas.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QtConcurrent>
+
+namespace {
+
+// A turn of the file on show, made only while it is still that file.
+struct CheckedTurn
+{
+    viewimagevc::ShownFileState state = viewimagevc::ShownFileState::Same;
+    TurnedFile turned;
+    std::optional<lg::FileIdentity> written;   // of the file written in place
+};
+
+} // namespace
 
 void viewimagevc::RotateImageWithSender(int tag)
 {
@@ -57,17 +70,40 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
                                     ? imgview->currentImage() : QImage();
     // quarterTurns counts counter-clockwise.
     const lg::PictureTurn turn = lg::pictureTurn(-quarterTurns, horizontal, vertical);
-    auto *watcher = new QFutureWatcher<TurnedFile>(this);
+    // The file is checked again on the worker, just before it is read: still
+    // the one on show. After an in-place write the new file is the one on show.
+    const std::optional<lg::FileIdentity> expected = path == m_shownPath ? m_shownIdentity : std::nullopt;
+    auto *watcher = new QFutureWatcher<CheckedTurn>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
         watcher->deleteLater();
-        const TurnedFile outcome = watcher->result();
+        const CheckedTurn checked = watcher->result();
         m_transformRunning = false;
         contentHub()->hideBusyLoader();
+        if (checked.state != ShownFileState::Same) {
+            if (checked.state == ShownFileState::Gone)
+                sayItemIsGone(path);
+            else
+                sayItemWasReplaced(path);
+            return;
+        }
+        const TurnedFile &outcome = checked.turned;
+        if (outcome.written && path == m_shownPath)
+            m_shownIdentity = checked.written;
         if (outcome.readable)
             commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg);
     });
-    watcher->setFuture(QtConcurrent::run(turnPictureFile, path, turn, bound, shownPicture));
+    watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
+        CheckedTurn checked;
+        if (expected && lg::fileIdentity(path) != expected) {
+            checked.state = lg::existsOrLink(path) ? ShownFileState::Replaced : ShownFileState::Gone;
+            return checked;
+        }
+        checked.turned = turnPictureFile(path, turn, bound, shownPicture);
+        if (checked.turned.written)
+            checked.written = lg::fileIdentity(path);
+        return checked;
+    }));
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
@@ -79,25 +115,26 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     const bool onShow = path == m_shownPath;
     if (written) {
         refreshItemRecord(url);
-        if (onShow) {
-            imgview->setPicture(shown, pixelSize, path);
-            showImageCommonTail();
-        }
+        if (onShow)
+            showTurnedPicture(shown, pixelSize, path);
         updateSidebarPreview();
         return;
     }
     if (edited.isNull())
         return;
     // Not writable in place: preview the change and offer a new file.
-    if (onShow) {
-        imgview->setPicture(shown, pixelSize, path);
-        showImageCommonTail();
-    }
+    if (onShow)
+        showTurnedPicture(shown, pixelSize, path);
     auto *saver = qobject_cast<Saver *>(m_copySaver);
     if (!saver) {
         saver = new Saver(this);
         saver->openAfterSave = false;
         connect(saver, &Saver::finished, this, &viewimagevc::saveCopySheetEnded);
+        // A copy saved over the shown file itself: the written file is the one on show.
+        connect(saver, &Saver::saved, this, [this](const QString &written) {
+            if (written == m_shownPath)
+                m_shownIdentity = lg::fileIdentity(written);
+        });
         m_copySaver = saver;
     }
     const QImage picture = edited;
@@ -110,6 +147,16 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
                                           : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         },
         edited.size(), QFileInfo(path).completeBaseName() + QStringLiteral(" copy"));
+}
+
+void viewimagevc::showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path)
+{
+    // Only the picture changes: the magnification, the scroll position and the
+    // fit style stay as they were, also when the file is shown again after the
+    // save panel, until another item is shown.
+    m_keepZoom = true;
+    imgview->setPicture(picture, pixelSize, path);
+    requestFullResolutionIfNeeded();
 }
 
 void viewimagevc::saveCopySheetEnded(bool saved)

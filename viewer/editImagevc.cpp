@@ -141,6 +141,7 @@ editImagevc::editImagevc(QWidget *parent) : QWidget(parent)
     buildLayout();
     saver = new Saver(this);
     saver->openAfterSave = false;
+    connect(saver, &Saver::saveFailed, this, [this] { m_saveFailed = true; });
     connect(saver, &Saver::finished, this, &editImagevc::saveSheetEnded);
 }
 
@@ -336,6 +337,7 @@ void editImagevc::showSaveSheet()
                 cause = QStringLiteral("\u201C%1\u201D is no longer where it was opened from, and it was too "
                                        "large to keep while it was edited.").arg(name);
             lg::Alert::inform(window(), QStringLiteral("The picture could not be saved."), cause);
+            m_saveFailed = true;
             saveSheetEnded(false);
             return;
         }
@@ -358,9 +360,15 @@ void editImagevc::saveSheetEnded(bool saved)
 {
     if (saved)
         m_savedAdjustments = m_renderedAdjustments;
+    const bool failed = m_saveFailed;
+    m_saveFailed = false;
     if (!savepanel_CallFromexit)
         return;
     savepanel_CallFromexit = false;
+    // A save that failed is neither saved nor cancelled: the editor stays
+    // open with its edits, under the message that says why.
+    if (failed)
+        return;
     if (saved)
         closeEditor();
     else

@@ -102,4 +102,5 @@ private:
     bool m_previewRunning = false;
     bool m_previewWaiting = false;
     bool m_rendering = false;
+    bool m_saveFailed = false;   // the save that ends now failed (its message is shown)
 };

@@ -26,6 +26,7 @@
 #include "platform/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/AnimatedImage.h"
+#include "viewer/ElidedLabel.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
 #include "platform/VideoInfo.h"
@@ -259,7 +260,7 @@ void viewimagevc::buildLayout()
     btnback->setAccessibleName(QStringLiteral("Back"));
     leftRow->addWidget(btnback);
     leftRow->addStretch(1);
-    lblfilename = new QLabel(titlebox);
+    lblfilename = new ElidedLabel(titlebox);
     lblfilename->setObjectName(QStringLiteral("lblfilename"));
     lblfilename->setAlignment(Qt::AlignCenter);
     lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -597,6 +598,10 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     const QString path = url->toLocalFile();
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
+    m_shownIdentity = lg::fileIdentity(path);
+    m_goneOrder.clear();
+    m_gonePosition = -1;
+    m_keepZoom = false;
     m_wantedKey.reset();
     if (extension == QLatin1String("gif"))
         showAnimated(path);
@@ -610,6 +615,9 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
 
 void viewimagevc::showImageCommonTail()
 {
+    // A turned or mirrored picture keeps the zoom and the fit of the item on show.
+    if (m_keepZoom)
+        return;
     applyMagnification(1.0);
     if (fitStyle == imageFit)
         setImage_fittoImage();
@@ -890,6 +898,10 @@ void viewimagevc::reloadItems()
                 return;
             if (isFileOperationRunning || currentFolderURL != folderURL)
                 return;
+            // The order the shown file was last seen in, for next and previous if it has gone.
+            QList<QUrl> previousOrder;
+            for (const InitialDirectory &item : activeItemList())
+                previousOrder << (item.file ? item.file->url : QUrl());
             itemList = std::move(items);
             searchResults.clear();
             self->box_nofilefound->setVisible(itemList.isEmpty());
@@ -897,7 +909,7 @@ void viewimagevc::reloadItems()
                 applySortAndSearchAfterListing([] {});
                 content->updateItemCountLabel();
             }
-            self->findShownItemAgain();
+            self->findShownItemAgain(previousOrder);
             // The last file went: the picture goes with it.
             if (itemList.isEmpty()) {
                 self->showNoFiles();
@@ -922,7 +934,7 @@ void viewimagevc::showNoFiles()
     viewerItemURL.reset();   // nothing on show
 }
 
-void viewimagevc::findShownItemAgain()
+void viewimagevc::findShownItemAgain(const QList<QUrl> &previousOrder)
 {
     if (!viewerItemURL)
         return;
@@ -930,12 +942,37 @@ void viewimagevc::findShownItemAgain()
     for (int i = 0; i < items.size(); ++i) {
         if (items.at(i).file && items.at(i).file->url == *viewerItemURL) {
             selectedItemIndex = i;
+            m_goneOrder.clear();
+            m_gonePosition = -1;
             return;
         }
     }
-    // The shown file is gone: it stays on screen, the commands find nothing,
-    // and next starts again at the first item.
+    // The shown file is gone: it stays on screen and the commands find
+    // nothing. Next and previous go on from where it stood in the last list
+    // that held it (a later reload keeps that list).
     selectedItemIndex = -1;
+    if (const int position = int(previousOrder.indexOf(*viewerItemURL)); position >= 0) {
+        m_goneOrder = previousOrder;
+        m_gonePosition = position;
+    }
+}
+
+int viewimagevc::indexBesideGoneItem(int step) const
+{
+    const int count = int(m_goneOrder.size());
+    if (m_gonePosition < 0 || m_gonePosition >= count)
+        return -1;
+    const QVector<InitialDirectory> &items = activeItemList();
+    // The first item after (or before) it, going round, that is still listed.
+    for (int offset = 1; offset < count; ++offset) {
+        const QUrl &url = m_goneOrder.at(((m_gonePosition + step * offset) % count + count) % count);
+        if (url.isEmpty())
+            continue;
+        for (int i = 0; i < items.size(); ++i)
+            if (items.at(i).file && items.at(i).file->url == url)
+                return i;
+    }
+    return -1;
 }
 
 void viewimagevc::resizeViewimage()
@@ -971,8 +1008,11 @@ void viewimagevc::stepItem(int step)
     }
     const int count = int(items.size());
     int index = selectedItemIndex;
+    // The shown file left the list: the item that stood after (or before) it.
+    if (const int beside = selectedItemIndex < 0 ? indexBesideGoneItem(step) : -1; beside >= 0)
+        index = beside;
     // An index outside the list (it shrank since) starts again at an end.
-    if (step > 0)
+    else if (step > 0)
         index = (index < 0 || index >= count - 1) ? 0 : index + 1;
     else
         index = (index <= 0 || index >= count) ? count - 1 : index - 1;
@@ -1141,11 +1181,9 @@ void viewimagevc::showEditview()
         lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
         return;
     }
-    // A file renamed, moved or deleted by another program since it was shown.
-    if (viewerItemURL && viewerItemURL->isLocalFile() && !lg::existsOrLink(viewerItemURL->toLocalFile())) {
-        sayItemIsGone(viewerItemURL->toLocalFile());
+    // A file renamed, moved, deleted or written over by another program since it was shown.
+    if (viewerItemURL && viewerItemURL->isLocalFile() && !isStillTheShownFile(viewerItemURL->toLocalFile()))
         return;
-    }
     contentHub()->showEditImagevc();
 }
 

@@ -9,6 +9,8 @@
 // Still images are decoded in the background at the size of the screen; the
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
+#include "platform/FileIdentity.h"
+#include "viewer/ElidedLabel.h"
 #include "viewer/PictureLoader.h"
 #include "viewer/ViewerMenuState.h"
 
@@ -81,7 +83,7 @@ public:
     QFrame *effectview = nullptr;              // backdrop of the control bar
     QFrame *boxForImgview = nullptr;           // behind the image; the background colour
     buttoncursor *btnZoomout = nullptr;
-    QLabel *lblfilename = nullptr;
+    ElidedLabel *lblfilename = nullptr;   // the shown file's name, cut in the middle when long
     buttoncursor *btnzoomin = nullptr;
     QLabel *applogo = nullptr;                 // visible in the full-image layout only
     ZLFlatButton *btnback = nullptr;           // back to the grid or the list
@@ -266,11 +268,22 @@ public:
     // binds this when it is chosen.
     std::optional<QUrl> currentItemFileURL() const;
     // The same, for a command chosen now: when the file on show has gone
-    // (renamed, moved or deleted by another program) an alert says so and the
-    // picture stays on screen; none then.
+    // (renamed, moved or deleted by another program) or another file has
+    // taken its name, an alert says so and the picture stays on screen; none then.
     std::optional<QUrl> shownFileOrSayItIsGone();
     // The alert that the file at path is no longer where the viewer opened it.
     void sayItemIsGone(const QString &path);
+    // The alert that the file at path is another one than the viewer opened.
+    void sayItemWasReplaced(const QString &path);
+    // How the file at path stands to the file the viewer opened there. A path
+    // the viewer did not open counts as the same while something is there.
+    enum class ShownFileState { Same, Gone, Replaced };
+    ShownFileState shownFileState(const QString &path) const;
+    // True when path is still the file opened there; otherwise says why not.
+    bool isStillTheShownFile(const QString &path);
+    // The identity of the file on show, taken when it was shown (and again
+    // after the viewer's own rewrite of it); none for a file that was not there.
+    std::optional<lg::FileIdentity> shownFileIdentity() const { return m_shownIdentity; }
     // Takes the item of removed out of the shown lists and shows the one now at
     // the selected index (or the empty state).
     void removeItemFromViewer(const QUrl &removed);
@@ -331,7 +344,11 @@ private:
     void mediaStatusChanged(QMediaPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
-    void findShownItemAgain();
+    // previousOrder: the files of the list in use before the reload, in order.
+    void findShownItemAgain(const QList<QUrl> &previousOrder);
+    // The index in the list in use of the item that stood after (step 1) or
+    // before (step -1) the shown file when it was last listed; -1 for none.
+    int indexBesideGoneItem(int step) const;
     // The empty state: no picture, no video, "No media files found".
     void showNoFiles();
 
@@ -342,6 +359,14 @@ private:
     QWidget *m_bar = nullptr;
     std::optional<PictureKey> m_wantedKey;   // the picture waited for
     QString m_shownPath;
+    // The identity of the file at m_shownPath when it was shown.
+    std::optional<lg::FileIdentity> m_shownIdentity;
+    // The shown file is no longer listed: the order of the list it was last
+    // listed in, and its place there, so that next and previous go on from it.
+    QList<QUrl> m_goneOrder;
+    int m_gonePosition = -1;
+    // A rotate or flip of the item on show keeps its zoom and fit.
+    bool m_keepZoom = false;
     bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
     bool m_preloading = true;
     bool m_settingSlider = false;
@@ -357,6 +382,8 @@ private:
     void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
                            const QByteArray &preparedJpeg = {});
     void refreshItemRecord(const QUrl &url);
+    // Puts the turned or mirrored picture of the item on show in place, keeping the zoom.
+    void showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path);
     void saveCopySheetEnded(bool saved);
     bool m_transformRunning = false;
     QObject *m_copySaver = nullptr;

@@ -4,6 +4,7 @@
 #include "app/mainvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/ImageWriter.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/Adjustments.h"
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void cleanup()
     {
         editImagevc::setHeldFileLimitForTesting(-1);
+        lg::ImageWriter::setCommitHookForTesting({});
         Saver::setPanelResponderForTesting({});
         lg::Alert::setResponder({});
     }
@@ -274,6 +276,67 @@ private Q_SLOTS:
         QCOMPARE(saved.size(), QSize(64, 32));
         QVERIFY(luma(saved.pixel(8, 8)) > luma(sample().pixel(8, 8)) + 30);
         QCOMPARE(lg::test::fixtures::metadataValue(copy, QStringLiteral("Exif.Image.Make")), QStringLiteral("Lumen"));
+        contentHub()->hide();
+    }
+
+    // Leaving with changes, "Save changes?" then "Yes": a saved copy or a
+    // cancelled panel closes the editor; a write that failed leaves it open
+    // with its edits, under the message that says why.
+    void leavingThroughSaveChangesClosesUnlessTheWriteFailed_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("saved") << QStringLiteral("saved");
+        QTest::newRow("cancelled") << QStringLiteral("cancelled");
+        QTest::newRow("write failed") << QStringLiteral("failed");
+        QTest::newRow("folder gone") << QStringLiteral("vanished");
+    }
+    void leavingThroughSaveChangesClosesUnlessTheWriteFailed()
+    {
+        QFETCH(QString, outcome);
+        const QString folder = lg::test::freshFolder(QStringLiteral("leaving"));
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"), sample());
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY(editor->isLoaded());
+        editor->editor->slider(QStringLiteral("exposure"))->setValue(100);
+        QTRY_COMPARE(editor->shownAdjustments().exposure, 1.0);
+        const QString copy = outcome == QLatin1String("vanished") ? folder + QStringLiteral("/gone/edited.jpg")
+                                                                   : folder + QStringLiteral("/edited.jpg");
+        Saver::setPanelResponderForTesting([copy, outcome](const QString &) {
+            return outcome == QLatin1String("cancelled")
+                       ? std::optional<std::pair<QString, SaveFormatChoice>>()
+                       : std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, SaveFormatChoice()));
+        });
+        if (outcome == QLatin1String("failed"))
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });   // "Yes", then "OK"
+        editor->btnExit();
+        QTRY_VERIFY(!isBusy && (!editor->isLoaded() || lg::Alert::shownAlerts().size() == 2));
+        QTest::qWait(50);
+        QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Save changes?"));
+        if (outcome == QLatin1String("saved") || outcome == QLatin1String("cancelled")) {
+            QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+            QVERIFY(!editor->isLoaded());
+            QCOMPARE(QFileInfo::exists(copy), outcome == QLatin1String("saved"));
+            contentHub()->hide();
+            return;
+        }
+        QCOMPARE(lg::Alert::shownAlerts().size(), 2);
+        QCOMPARE(lg::Alert::shownAlerts().at(1).title, QStringLiteral("The picture could not be saved."));
+        QVERIFY(!lg::Alert::shownAlerts().at(1).text.isEmpty());
+        QVERIFY(!QFileInfo::exists(copy));
+        // Still open, with its edits: the user can save elsewhere.
+        QVERIFY(editor->isLoaded() && editor->isVisible());
+        QCOMPARE(editor->adjustments().exposure, 1.0);
+        QVERIFY(editor->hasUnsavedChanges());
+        QVERIFY(!editor->savepanel_CallFromexit);
+        lg::ImageWriter::setCommitHookForTesting({});
+        const QString elsewhere = folder + QStringLiteral("/elsewhere.jpg");
+        Saver::setPanelResponderForTesting([elsewhere](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(elsewhere, SaveFormatChoice()));
+        });
+        editor->btnExit();
+        QTRY_VERIFY(!editor->isLoaded());
+        QVERIFY(QFileInfo::exists(elsewhere));
         contentHub()->hide();
     }
 

@@ -952,7 +952,7 @@ private Q_SLOTS:
             QVERIFY2(said.text.endsWith(QStringLiteral("\u201Cp2.png\u201D: The item is no longer where it was opened from.")),
                      qPrintable(said.text));
         QVERIFY(copiedURLs.isEmpty());
-        // Next starts again at the first item.
+        // Next goes on from where p2 stood: it was the last, so round to the first.
         viewer->showNextItem();
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("a.png"));
     }

@@ -1,14 +1,31 @@
 // Repairs in the viewer: a file with no picture to show (damaged, empty, fake,
 // a decompression-bomb header, a broken video) shows its file-type icon, and
-// the next and previous buttons go on from it.
+// the next and previous buttons go on from it; commands refuse a file that
+// took the shown one's name; a turn keeps the zoom; next and previous go on
+// from a shown file that left the folder; a long name is cut in the middle.
 #include "app/Essentials.h"
+#include "app/mainvc.h"
+#include "controls/CursorButtons.h"
+#include "model/Saver.h"
+#include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
+#include "platform/ImageWriter.h"
+#include "platform/Panels.h"
+#include "platform/Trash.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
 #include <QtEndian>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,17 +50,69 @@ QByteArray bombHeader()
     return bytes;
 }
 
+// Pictures of the given names in a fresh folder, each its own colour, listed
+// as the current folder in name order; their paths.
+QStringList listedPhotos(const QString &folderName, const QStringList &names)
+{
+    const QString folder = lg::test::freshFolder(folderName);
+    const QList<QColor> colors = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::magenta};
+    QStringList paths;
+    for (int i = 0; i < names.size(); ++i) {
+        QImage picture = lg::test::fixtures::quadrants(QSize(400, 300));
+        picture.setPixelColor(0, 0, colors.at(i % colors.size()));
+        paths << lg::test::fixtures::writeJpeg(folder + QLatin1Char('/') + names.at(i), picture);
+        itemList << Metadata::init(QUrl::fromLocalFile(paths.last()));
+        itemList.last().isImage = true;
+    }
+    currentFolderURL = QUrl::fromLocalFile(folder);
+    return paths;
+}
+
+viewimagevc *viewerOn(int index, QSize size = QSize(800, 600))
+{
+    selectedItemIndex = index;
+    viewimagevc *viewer = imageViewer();
+    viewer->resize(size);
+    viewer->show();
+    return viewer;
+}
+
+// Another program puts the file at from in place of the one at over: by a
+// plain rename, or as a file manager's Replace does (a copy written beside,
+// then renamed over).
+void replaceFromOutside(const QString &from, const QString &over, bool copyThenRename)
+{
+    if (copyThenRename) {
+        const QString beside = over + QStringLiteral(".part");
+        lg::test::writeFile(beside, lg::test::readAll(from));
+        QVERIFY(std::rename(QFile::encodeName(beside).constData(), QFile::encodeName(over).constData()) == 0);
+    } else {
+        QVERIFY(std::rename(QFile::encodeName(from).constData(), QFile::encodeName(over).constData()) == 0);
+    }
+}
+
 } // namespace
 
 class ViewerRepairsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { resetSharedState(); currentScreenMode = ScreenViewer; }
+    void init()
+    {
+        resetSharedState();
+        viewerItemURL.reset();
+        currentScreenMode = ScreenViewer;
+        lg::Alert::clearShownAlerts();
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+    }
     void cleanup()
     {
         if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
             viewer->hide();
+        lg::Panels::setOpenResponder({});
+        lg::ImageWriter::setCommitHookForTesting({});
+        Saver::setPanelResponderForTesting({});
+        lg::Alert::setResponder({});
     }
 
     void aFileWithoutAPictureShowsItsTypeIcon_data()
@@ -84,6 +153,234 @@ private Q_SLOTS:
         QCOMPARE(selectedItemIndex, 0);
         QTRY_VERIFY(viewer->imgview->hasImage());
         QCOMPARE(viewer->imgview->pixelSize(), QSize(300, 200));
+    }
+
+    // Viewing IMG_2009, another program puts the IMG_2010 photo in its place:
+    // no command acts on it, each says the file was replaced, and the disk
+    // stays as it was.
+    void commandsRefuseAFileThatTookTheShownName_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("copyThenRename");
+        QTest::addColumn<bool>("whileAsked");   // replaced while the question or the panel is open
+        for (const char *command : {"rotateRight90", "flipHorizontal", "deleteItem_menu", "itemMoveTO_menu"}) {
+            QTest::addRow("%s, renamed over", command) << QString::fromLatin1(command) << false << false;
+            QTest::addRow("%s, copied beside and renamed over", command) << QString::fromLatin1(command) << true << false;
+        }
+        QTest::newRow("deleteItem_menu, renamed over while asked") << "deleteItem_menu" << false << true;
+        QTest::newRow("itemMoveTO_menu, copied over while choosing") << "itemMoveTO_menu" << true << true;
+    }
+    void commandsRefuseAFileThatTookTheShownName()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, copyThenRename);
+        QFETCH(bool, whileAsked);
+        const QStringList paths = listedPhotos(QStringLiteral("replaced"),
+                                               {QStringLiteral("IMG_2009.jpg"), QStringLiteral("IMG_2010.jpg")});
+        const QString shown = paths.at(0), other = paths.at(1);
+        const QString target = lg::test::freshFolder(QStringLiteral("replacedTarget"));
+        const QByteArray otherPhoto = lg::test::readAll(other);
+        const auto replace = [=] { replaceFromOutside(other, shown, copyThenRename); };
+        lg::Panels::setOpenResponder([=](const lg::OpenPanelSpec &) {
+            if (whileAsked)
+                replace();
+            return QList<QUrl>{QUrl::fromLocalFile(target)};
+        });
+        lg::Alert::setResponder([=](const lg::AlertSpec &spec) {
+            if (whileAsked && spec.buttons.value(0) == QLatin1String("Yes"))
+                replace();
+            return 0;
+        });
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        if (!whileAsked) {
+            replace();
+            viewer->reloadItems();   // as the folder watch does
+            QTRY_COMPARE(itemList.size(), copyThenRename ? 2 : 1);
+            QCOMPARE(selectedItemIndex, 0);
+        }
+        viewer->menuWillOpen();
+        QAction *action = viewer->imgviewMenu->findChild<QAction *>(command);
+        QVERIFY(action && action->isEnabled());
+        action->trigger();
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning() && !lg::Alert::shownAlerts().isEmpty());
+        QTest::qWait(50);
+        const lg::AlertSpec said = lg::Alert::shownAlerts().last();
+        QCOMPARE(said.title, QStringLiteral("Some items could not be processed."));
+        QCOMPARE(said.text, QStringLiteral("1 item could not be processed. \u201CIMG_2009.jpg\u201D: The item was "
+                                           "replaced since it was opened."));
+        // The other photo is where it now is, untouched; nothing went to the Trash or elsewhere.
+        QCOMPARE(lg::test::readAll(shown), otherPhoto);
+        QVERIFY(QDir(target).isEmpty());
+        const QDir trash(lg::trashFolderFor(shown) + QStringLiteral("/files"));
+        QVERIFY(!trash.exists() || trash.isEmpty());
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
+    }
+
+    // The viewer's own rewrite takes the name over: the written file is the
+    // one on show, whether turned in place or saved from the panel over itself.
+    void theViewersOwnRewriteStaysTheShownFile_data()
+    {
+        QTest::addColumn<bool>("throughThePanel");
+        QTest::newRow("turned in place, twice") << false;
+        QTest::newRow("saved from the panel over itself") << true;
+    }
+    void theViewersOwnRewriteStaysTheShownFile()
+    {
+        QFETCH(bool, throughThePanel);
+        const QStringList paths = listedPhotos(QStringLiteral("ownRewrite"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        if (throughThePanel) {
+            // The write in place fails; the panel's answer is the file itself.
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
+            Saver::setPanelResponderForTesting([shown](const QString &) {
+                lg::ImageWriter::setCommitHookForTesting({});
+                return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(shown, SaveFormatChoice()));
+            });
+            const QByteArray before = lg::test::readAll(shown);
+            viewer->RotateImageWithSender(2);
+            QTRY_VERIFY(lg::test::readAll(shown) != before);
+            QTRY_VERIFY(!isBusy);
+        } else {
+            viewer->RotateImageWithSender(2);
+            QTRY_VERIFY(!viewer->isTransformRunning());
+        }
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!viewer->isTransformRunning());
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        QCOMPARE(QImage(shown).size(), QSize(400, 300));   // two quarter turns
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });   // "No"
+        viewer->deleteItem_menu();
+        QTRY_VERIFY(!isBusy);
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Yes", "No"}));
+    }
+
+    // A turn changes the picture only: the zoom, the scroll position and the fit stay.
+    void aTurnKeepsTheZoomAndTheFit_data()
+    {
+        QTest::addColumn<bool>("zoomedIn");
+        QTest::newRow("zoomed in twice") << true;
+        QTest::newRow("fitted to the view") << false;
+    }
+    void aTurnKeepsTheZoomAndTheFit()
+    {
+        QFETCH(bool, zoomedIn);
+        const QStringList paths = listedPhotos(QStringLiteral("zoomTurn"), {QStringLiteral("IMG_2009.jpg")});
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        if (zoomedIn) {
+            viewer->btnzoomin->click();
+            viewer->btnzoomin->click();
+            viewer->scrollview->model().scrollTo(QPointF(120, 90));
+        } else {
+            viewer->setImage_fittoView();
+        }
+        const double magnification = viewer->magnification();
+        const QPointF origin = viewer->scrollview->model().origin();
+        const int fit = viewer->fitStyle;
+        QVERIFY(magnification > 1.5);
+        viewer->menuWillOpen();
+        QAction *rotateLeft = viewer->imgviewMenu->findChild<QAction *>(QStringLiteral("rotateLeft90"));
+        QVERIFY(rotateLeft && rotateLeft->isEnabled());
+        rotateLeft->trigger();
+        QTRY_VERIFY(!viewer->isTransformRunning());
+        QCOMPARE(QImage(paths.first()).size(), QSize(300, 400));
+        QCOMPARE(viewer->imgview->pixelSize(), QSize(300, 400));
+        QCOMPARE(viewer->magnification(), magnification);
+        QCOMPARE(viewer->sliderValue(), magnification);
+        QCOMPARE(viewer->scrollview->model().origin(), origin);
+        QCOMPARE(viewer->fitStyle, fit);
+        QCOMPARE(viewer->imageManuallyZoomedByUser, zoomedIn);
+        // The next item is fitted again, as every newly shown one is.
+        viewer->showNextItem();
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        if (zoomedIn)
+            QCOMPARE(viewer->magnification(), 1.0);
+    }
+
+    // IMG_2008 on show is renamed by another program: next and previous go to
+    // the photos that stood after and before it, not to the first one.
+    void nextAndPreviousGoOnFromAShownFileThatLeft_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QStringList>("alsoRemoved");
+        QTest::addColumn<int>("reloads");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("next") << 1 << QStringList() << 1 << "IMG_2009.jpg";
+        QTest::newRow("previous") << -1 << QStringList() << 1 << "IMG_2007.jpg";
+        QTest::newRow("next, after two reloads") << 1 << QStringList() << 2 << "IMG_2009.jpg";
+        QTest::newRow("next, the one after gone too: round to the start") << 1 << QStringList{"IMG_2009.jpg"} << 1
+                                                                           << "IMG_2006.jpg";
+        QTest::newRow("previous, the one before gone too") << -1 << QStringList{"IMG_2007.jpg"} << 1 << "IMG_2006.jpg";
+    }
+    void nextAndPreviousGoOnFromAShownFileThatLeft()
+    {
+        QFETCH(int, step);
+        QFETCH(QStringList, alsoRemoved);
+        QFETCH(int, reloads);
+        QFETCH(QString, expected);
+        const QStringList paths = listedPhotos(QStringLiteral("left"), {"IMG_2006.jpg", "IMG_2007.jpg", "IMG_2008.jpg",
+                                                                        "IMG_2009.jpg"});
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        viewimagevc *viewer = viewerOn(2);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2008.jpg"));
+        // Renamed to a name that sorts first.
+        QVERIFY(QFile::rename(paths.at(2), folder + QStringLiteral("/Holiday.jpg")));
+        for (const QString &name : alsoRemoved)
+            QVERIFY(QFile::remove(folder + QLatin1Char('/') + name));
+        for (int i = 0; i < reloads; ++i) {
+            viewer->reloadItems();
+            QTRY_COMPARE(itemList.value(0).file->url.fileName(), QStringLiteral("Holiday.jpg"));
+            QCOMPARE(itemList.size(), 4 - alsoRemoved.size());
+            QCOMPARE(selectedItemIndex, -1);
+            itemList.first().file->url = QUrl();   // changed again by the next reload only
+        }
+        itemList.first().file->url = QUrl::fromLocalFile(folder + QStringLiteral("/Holiday.jpg"));
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2008.jpg"));
+        if (step > 0)
+            viewer->showNextItem();
+        else
+            viewer->showPreviousItem();
+        QCOMPARE(viewer->lblfilename->text(), expected);
+        QCOMPARE(itemList.at(selectedItemIndex).file->url.fileName(), expected);
+        // From there on, plain stepping.
+        const int at = selectedItemIndex;
+        viewer->showNextItem();
+        QCOMPARE(selectedItemIndex, (at + 1) % int(itemList.size()));
+    }
+
+    // A name longer than the title shows its start and its extension, "…" between.
+    void aLongNameIsCutInTheMiddle()
+    {
+        const QString name = QStringLiteral("Summer_holiday_at_the_lake_with_the_whole_family_and_friends_"
+                                            "2021-06-05_14-30-00_final_export.jpg");
+        listedPhotos(QStringLiteral("longName"), {name});
+        viewimagevc *viewer = viewerOn(0, QSize(520, 400));
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const auto shownFits = [viewer](const QString &text) {
+            return QFontMetrics(viewer->lblfilename->font()).horizontalAdvance(text)
+                   <= viewer->lblfilename->contentsRect().width();
+        };
+        QString shown = viewer->lblfilename->text();
+        QVERIFY2(shown.startsWith(QStringLiteral("Summer_holiday")), qPrintable(shown));
+        QVERIFY2(shown.endsWith(QStringLiteral("_export.jpg")), qPrintable(shown));
+        QCOMPARE(shown.count(QChar(0x2026)), 1);
+        QVERIFY(shown.length() < name.length());
+        QVERIFY(shownFits(shown));
+        // Wider: cut again, showing more; wide enough: the whole name.
+        viewer->resize(760, 400);
+        QTRY_VERIFY(viewer->lblfilename->text().length() > shown.length());
+        shown = viewer->lblfilename->text();
+        QVERIFY(shown.endsWith(QStringLiteral(".jpg")) && shownFits(shown));
+        viewer->resize(1600, 400);
+        QTRY_COMPARE(viewer->lblfilename->text(), name);
+        // A short name shows whole.
+        viewer->resize(520, 400);
+        viewer->lblfilename->setText(QStringLiteral("IMG_2009.jpg"));
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
     }
 };
 

@@ -185,8 +185,9 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     if (!record)
         return finish(LockState::Kept);   // not written by us, or not yet
     struct stat st;
-    bool gone = ::fstatat(folderFd, record->temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
-    if (!gone && st.st_uid == user) {
+    const bool there = ::fstatat(folderFd, record->temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    bool gone = !there && errno == ENOENT;
+    if (there && st.st_uid == user) {   // another user's temporary is never touched
         if (record->kind == TemporaryKind::SetAside) {
             gone = putBack(folderFd, folder, record->temporary, record->name);
         } else {

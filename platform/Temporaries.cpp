@@ -163,6 +163,12 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
     if (!isToken(token))
         return LockState::Kept;
+    // Looked at before it is opened: another user's lock, or anything but a
+    // plain file, is never opened, let alone locked.
+    struct stat named, opened;
+    if (::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+        || named.st_uid != user)
+        return LockState::Kept;
     const int fd = ::openat(folderFd, lockName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return LockState::Kept;
@@ -170,11 +176,11 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         ::close(fd);
         return state;
     };
-    struct stat opened, named;
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_uid != user)
-        return finish(LockState::Kept);   // another user's lock is never taken
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        return finish(LockState::Kept);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         return finish(errno == EWOULDBLOCK ? LockState::Held : LockState::Kept);
+    // Still the file under that name, now that its maker has let go of it.
     if (::fstat(fd, &opened) != 0 || ::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
         || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_size > maxRecordBytes)
         return finish(LockState::Kept);

@@ -1,7 +1,9 @@
 // What a copy, a Replace or an image write leaves when its process is killed
 // half-way, or while it still runs in another process: the one cleanup touches
 // only what a lock proves is ours and no longer in work, removes unfinished
-// copies and writes, and brings set-aside items back whole.
+// copies and writes, and brings set-aside items back whole. Lock records planted
+// by anyone else (an archive, a sync client, another user of a shared folder)
+// are left alone with all they name.
 #include "platform/FileOperations.h"
 #include "platform/ImageWriter.h"
 #include "tests/support/TestSupport.h"

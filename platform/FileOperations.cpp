@@ -10,7 +10,6 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSet>
 #include <QStringDecoder>
 #include <QtConcurrent>
@@ -24,8 +23,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <linux/magic.h>
-#include <sys/file.h>
-#include <sys/fsuid.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -40,7 +37,9 @@ namespace {
 std::mutex g_faultMutex;
 FileFaultHook g_fault;
 
-int injectedFault(FileStep step, const QString &path)
+} // namespace
+
+int injectedFileFault(FileStep step, const QString &path)
 {
     FileFaultHook hook;
     {
@@ -51,6 +50,8 @@ int injectedFault(FileStep step, const QString &path)
     }
     return hook(step, path);
 }
+
+namespace {
 
 void registerTypes()
 {
@@ -183,9 +184,6 @@ bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *er
     return true;
 }
 
-// The user the file system checks permissions for (setfsuid(-1) changes nothing).
-uid_t fileSystemUser() { return uid_t(::setfsuid(uid_t(-1))); }
-
 // ---- Renames ----
 // rename() that never replaces; falls back to a check and rename where the file
 // system lacks RENAME_NOREPLACE.
@@ -203,137 +201,6 @@ int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 }
 
 int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
-
-// ---- Removal ----
-#ifndef STATX_ATTR_MOUNT_ROOT
-#define STATX_ATTR_MOUNT_ROOT 0x00002000
-#endif
-
-// Mount points as /proc/self/mountinfo lists them (for kernels whose statx
-// cannot tell); octal escapes undone.
-QSet<QByteArray> mountPointsFromTable()
-{
-    QSet<QByteArray> points;
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
-        return points;
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 5)
-            continue;
-        const QByteArray &escaped = fields.at(4);
-        QByteArray point;
-        for (qsizetype i = 0; i < escaped.size(); ++i) {
-            if (escaped.at(i) == '\\' && i + 3 < escaped.size()) {
-                point.append(char(escaped.mid(i + 1, 3).toInt(nullptr, 8)));
-                i += 3;
-            } else {
-                point.append(escaped.at(i));
-            }
-        }
-        points.insert(point);
-    }
-    return points;
-}
-
-// True when the folder at path is the top of a mount: another file system, or
-// a bind mount of the same one. The kernel says so where it can (statx); else a
-// device other than its parent's (device), or the mount table, tells.
-bool isMountTop(const QByteArray &path, const struct stat &st, dev_t device)
-{
-    struct statx sx;
-    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
-        && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
-        return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-    if (st.st_dev != device)
-        return true;
-    char resolved[PATH_MAX];
-    return ::realpath(path.constData(), resolved) && mountPointsFromTable().contains(QByteArray(resolved));
-}
-
-// Removes path and all it holds, making folders writable first, and never
-// crossing into another file system: a mount point inside is left (EBUSY).
-// Goes on past a failure and returns the first error; *failedAt names where
-// it happened.
-int removeRaw(const QByteArray &path, QByteArray *failedAt, std::optional<dev_t> device = std::nullopt)
-{
-    const auto failed = [&](int err) {
-        if (failedAt->isEmpty())
-            *failedAt = path;
-        return err;
-    };
-    if (const int injected = injectedFault(FileStep::Remove, decoded(path)))
-        return failed(injected);
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0)
-        return errno == ENOENT ? 0 : failed(errno);
-    if (device && isRealDir(st) && isMountTop(path, st, *device))
-        return failed(EBUSY);   // a bind-mounted file cannot be unlinked either
-    if (!isRealDir(st))
-        return ::unlink(path.constData()) == 0 ? 0 : failed(errno);
-    if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK | X_OK, AT_EACCESS) != 0)
-        ::chmod(path.constData(), (st.st_mode | S_IRWXU) & 07777);   // a read-only folder of ours
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(path, &names, &err))
-        return failed(err);
-    int first = 0;
-    for (const QByteArray &name : names) {
-        const int e = removeRaw(joinRaw(path, name), failedAt, st.st_dev);
-        first = first ? first : e;
-    }
-    if (first)
-        return first;
-    return ::rmdir(path.constData()) == 0 ? 0 : failed(errno);
-}
-
-// The reason a removal stopped at a place, for messages.
-QString removalReason(int err)
-{
-    return err == EBUSY ? QStringLiteral("another file system is mounted there")
-                        : QString::fromLocal8Bit(std::strerror(err));
-}
-
-int removeTree(const QString &path, QString *failedAt = nullptr)
-{
-    QByteArray at;
-    const int err = removeRaw(enc(path), &at);
-    if (err && failedAt)
-        *failedAt = decoded(at);
-    return err;
-}
-
-// 0 when path and all it holds could be removed now: its folder may be written
-// and every folder inside may be written or is ours to open up.
-int checkRemovable(const QByteArray &path, const struct stat &st, uid_t user, QByteArray *failedAt)
-{
-    if (!isRealDir(st))
-        return 0;
-    if (::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
-        const int err = errno;
-        if (err == EROFS || (st.st_uid != user && user != 0)) {
-            *failedAt = path;
-            return err;
-        }
-    }
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(path, &names, &err))
-        return 0;   // ours, opened up when it is removed
-    for (const QByteArray &name : names) {
-        const QByteArray child = joinRaw(path, name);
-        struct stat childStat;
-        if (::lstat(child.constData(), &childStat) != 0)
-            continue;
-        if (isRealDir(childStat) && isMountTop(child, childStat, st.st_dev)) {
-            *failedAt = child;
-            return EBUSY;
-        }
-        if (const int e = checkRemovable(child, childStat, user, failedAt))
-            return e;
-    }
-    return 0;
-}
 
 // ---- Copying ----
 struct CopyContext
@@ -425,7 +292,7 @@ int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
 // Copies the file's bytes, permissions and times into out (left open).
 int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, CopyContext &ctx)
 {
-    if (const int injected = injectedFault(FileStep::CopyData, decoded(source)))
+    if (const int injected = injectedFileFault(FileStep::CopyData, decoded(source)))
         return injected;
     int in = -1;
     if (const int err = openPlannedFile(source, st, &in))
@@ -473,7 +340,7 @@ int copyFileUnnamed(const QString &source, const struct stat &st, const QString 
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
         err = EIO;
     if (!err)
-        err = injectedFault(FileStep::FinalRename, target);
+        err = injectedFileFault(FileStep::FinalRename, target);
     if (!err) {
         const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
         if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, enc(target).constData(), AT_SYMLINK_FOLLOW) != 0)
@@ -494,7 +361,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
     if (::lstat(source.constData(), &st) != 0)
         return errno;
     if (S_ISLNK(st.st_mode)) {
-        if (const int injected = injectedFault(FileStep::MakeLink, decoded(target)))
+        if (const int injected = injectedFileFault(FileStep::MakeLink, decoded(target)))
             return injected;
         QByteArray link(qMax<qint64>(st.st_size, 255) + 1, '\0');
         const ssize_t n = ::readlink(source.constData(), link.data(), size_t(link.size()));
@@ -510,7 +377,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
         return copyRegularFile(source, target, st, ctx);
     if (!isRealDir(st))
         return ENOTSUP;  // devices, sockets and pipes are not copied
-    if (const int injected = injectedFault(FileStep::MakeFolder, decoded(target)))
+    if (const int injected = injectedFileFault(FileStep::MakeFolder, decoded(target)))
         return injected;
     if (::mkdir(target.constData(), 0700) != 0)
         return errno;
@@ -566,168 +433,6 @@ TreeSize measureTree(const QByteArray &path)
     return size;
 }
 
-// ---- Temporaries and their locks ----
-constexpr char lockPrefix[] = ".lglock-";
-constexpr char recordHeader[] = "[Lumen Gallery temporary]";
-constexpr int tokenLength = 16;
-
-const char *kindTag(TemporaryKind kind)
-{
-    switch (kind) {
-    case TemporaryKind::Copy: return "copy";
-    case TemporaryKind::Write: return "write";
-    case TemporaryKind::SetAside: return "old";
-    }
-    return "copy";
-}
-
-std::optional<TemporaryKind> kindOfTag(const QByteArray &tag)
-{
-    for (TemporaryKind kind : {TemporaryKind::Copy, TemporaryKind::Write, TemporaryKind::SetAside})
-        if (tag == kindTag(kind))
-            return kind;
-    return std::nullopt;
-}
-
-// What a lock file says, when it is one of ours.
-struct LockRecord
-{
-    TemporaryKind kind = TemporaryKind::Copy;
-    QByteArray name;        // the target's whole name
-    QByteArray temporary;   // the temporary's name
-};
-
-QByteArray recordText(TemporaryKind kind, const QByteArray &name, const QByteArray &temporary)
-{
-    return QByteArray(recordHeader) + "\nKind=" + kindTag(kind) + "\nName=" + name.toPercentEncoding()
-           + "\nTemporary=" + temporary.toPercentEncoding() + "\n";
-}
-
-std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &token)
-{
-    const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 5 || lines.at(0) != recordHeader || !lines.at(4).isEmpty())
-        return std::nullopt;
-    const auto field = [&](int line, const char *key) -> std::optional<QByteArray> {
-        const QByteArray prefix = QByteArray(key) + '=';
-        if (!lines.at(line).startsWith(prefix))
-            return std::nullopt;
-        return QByteArray::fromPercentEncoding(lines.at(line).mid(prefix.size()));
-    };
-    const auto kind = field(1, "Kind");
-    const auto name = field(2, "Name");
-    const auto temporary = field(3, "Temporary");
-    if (!kind || !name || !temporary || !kindOfTag(*kind))
-        return std::nullopt;
-    // The lock file vouches only for the temporary that carries its own token.
-    if (name->isEmpty() || name->contains('/') || *name == "." || *name == ".." || temporary->contains('/')
-        || !temporary->startsWith('.') || !temporary->endsWith("-" + token))
-        return std::nullopt;
-    return LockRecord{*kindOfTag(*kind), *name, *temporary};
-}
-
-// The hidden name of a temporary: "." + name, cut at a character to fit 255
-// bytes, + ".lg<tag>-<token>".
-QByteArray temporaryName(const QByteArray &name, TemporaryKind kind, const QByteArray &token)
-{
-    const QByteArray suffix = QByteArray(".lg") + kindTag(kind) + '-' + token;
-    QByteArray stem = name.left(255 - 1 - suffix.size());
-    if (stem.size() < name.size())
-        while (!stem.isEmpty() && (uchar(name.at(stem.size())) & 0xC0) == 0x80)
-            stem.chop(1);   // never cut inside a UTF-8 character
-    return '.' + stem + suffix;
-}
-
-// Puts an item that was set aside back under its own name, else under the next
-// free numbered name; false (and it stays where it is) when neither can be done.
-bool putBack(const QByteArray &folder, const QByteArray &temporary, const QByteArray &name)
-{
-    const QByteArray from = joinRaw(folder, temporary);
-    if (injectedFault(FileStep::Rename, decoded(from)) != 0)
-        return false;
-    int err = renameNoReplaceRaw(from, joinRaw(folder, name));
-    if (err != EEXIST)
-        return err == 0;
-    struct stat st;
-    NameNumbering numbering;
-    numbering.isFolder = ::lstat(from.constData(), &st) == 0 && isRealDir(st);
-    numbering.tryPlainNameFirst = false;
-    FreeNameFinder names(decoded(folder));
-    for (int attempt = 0; attempt < 1000 && err == EEXIST; ++attempt)
-        err = renameNoReplaceRaw(from, joinRaw(folder, enc(names.take(decoded(name), numbering))));
-    return err == 0;
-}
-
-// Result of looking at one lock file.
-enum class LockState { Held, Done, Kept };
-
-LockState cleanOne(const QByteArray &folder, const QByteArray &lockName)
-{
-    const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
-    if (token.size() != tokenLength)
-        return LockState::Kept;
-    const QByteArray lockPath = joinRaw(folder, lockName);
-    const int fd = ::open(lockPath.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return LockState::Kept;
-    const auto finish = [fd](LockState state) {
-        ::close(fd);
-        return state;
-    };
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return finish(errno == EWOULDBLOCK ? LockState::Held : LockState::Kept);
-    struct stat opened, named;
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || ::lstat(lockPath.constData(), &named) != 0
-        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_size > 4096)
-        return finish(LockState::Kept);
-    QByteArray text(qsizetype(opened.st_size), '\0');
-    if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
-        return finish(LockState::Kept);
-    const std::optional<LockRecord> record = parseRecord(text, token);
-    if (!record)
-        return finish(LockState::Kept);   // not written by us, or not yet
-    const QByteArray temporary = joinRaw(folder, record->temporary);
-    struct stat st;
-    bool gone = ::lstat(temporary.constData(), &st) != 0 && errno == ENOENT;
-    if (!gone) {
-        if (record->kind == TemporaryKind::SetAside) {
-            gone = putBack(folder, record->temporary, record->name);
-        } else {
-            QByteArray failedAt;
-            gone = removeRaw(temporary, &failedAt) == 0;
-        }
-    }
-    if (gone)
-        ::unlink(lockPath.constData());
-    return finish(gone ? LockState::Done : LockState::Kept);
-}
-
-// What killed processes left in folder: see TemporaryOwner. A folder is looked
-// at once per process, and again while a lock in it was held.
-std::mutex g_cleanedMutex;
-QSet<QByteArray> g_cleaned;
-
-void cleanLeftovers(const QByteArray &folder)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_cleanedMutex);
-        if (g_cleaned.contains(folder))
-            return;
-    }
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(folder, &names, &err))
-        return;
-    bool held = false;
-    for (const QByteArray &name : names)
-        if (name.startsWith(lockPrefix))
-            held = cleanOne(folder, name) == LockState::Held || held;
-    if (!held) {
-        std::lock_guard<std::mutex> lock(g_cleanedMutex);
-        g_cleaned.insert(folder);
-    }
-}
-
 // ---- Putting a new item in place ----
 // What of a replaced item could not be removed.
 struct Leftover
@@ -746,20 +451,20 @@ int putInPlace(const QString &from, const QString &to, bool replacing, Leftover 
 {
     struct stat old;
     if (!replacing || !lstatPath(to, &old)) {
-        if (const int injected = injectedFault(FileStep::FinalRename, to))
+        if (const int injected = injectedFileFault(FileStep::FinalRename, to))
             return injected;
         return renameNoReplace(from, to);
     }
     struct stat incoming;
     if (!lstatPath(from, &incoming))
         return errno;
-    if (const int injected = injectedFault(FileStep::FinalRename, to))
+    if (const int injected = injectedFileFault(FileStep::FinalRename, to))
         return injected;
     if (!isRealDir(old) && !isRealDir(incoming))
         return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
     QString replaced = from;
     TemporaryOwner aside;
-    int swapped = injectedFault(FileStep::Swap, to);
+    int swapped = injectedFileFault(FileStep::Swap, to);
     if (!swapped
         && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
         swapped = errno;
@@ -775,7 +480,7 @@ int putInPlace(const QString &from, const QString &to, bool replacing, Leftover 
         replaced = aside.path();
         if ((err = renameNoReplace(to, replaced)) != 0)
             return err;
-        err = injectedFault(FileStep::FinalRename, to);
+        err = injectedFileFault(FileStep::FinalRename, to);
         if (!err)
             err = renameNoReplace(from, to);
         if (err) {
@@ -932,7 +637,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
         return *refused;
     Leftover leftover;
-    int err = injectedFault(FileStep::Rename, source);
+    int err = injectedFileFault(FileStep::Rename, source);
     if (!err)
         err = putInPlace(p.source, p.target, p.replacing, &leftover);
     if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
@@ -1142,113 +847,6 @@ QString unreadableNameMessage(const QString &path)
     return {};
 }
 
-// ---- Temporaries beside a target ----
-TemporaryOwner::TemporaryOwner(TemporaryOwner &&other) noexcept { *this = std::move(other); }
-
-TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
-{
-    if (this != &other) {
-        release();
-        m_lockFd = std::exchange(other.m_lockFd, -1);
-        m_lockPath = std::move(other.m_lockPath);
-        m_temporary = std::move(other.m_temporary);
-        m_targetName = std::move(other.m_targetName);
-        m_kind = other.m_kind;
-    }
-    return *this;
-}
-
-TemporaryOwner::~TemporaryOwner() { release(); }
-
-void TemporaryOwner::release()
-{
-    if (m_lockFd < 0)
-        return;
-    struct stat st;
-    if (::lstat(m_temporary.constData(), &st) != 0 && errno == ENOENT) {
-        ::unlink(m_lockPath.constData());
-    } else {
-        // Something is left: the folder is looked at again by the next cleanup.
-        const qsizetype slash = m_lockPath.lastIndexOf('/');
-        std::lock_guard<std::mutex> lock(g_cleanedMutex);
-        g_cleaned.remove(slash <= 0 ? QByteArray("/") : m_lockPath.left(slash));
-    }
-    ::close(m_lockFd);
-    m_lockFd = -1;
-}
-
-QString TemporaryOwner::path() const { return decoded(m_temporary); }
-
-bool TemporaryOwner::writeRecord()
-{
-    const QByteArray text = recordText(m_kind, m_targetName, m_temporary.mid(m_temporary.lastIndexOf('/') + 1));
-    return ::ftruncate(m_lockFd, 0) == 0
-           && ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size();
-}
-
-bool TemporaryOwner::setKind(TemporaryKind kind)
-{
-    if (m_lockFd < 0)
-        return false;
-    m_kind = kind;
-    return writeRecord();
-}
-
-TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, int *error)
-{
-    const QByteArray folder = enc(parentOf(target));
-    cleanLeftovers(folder);
-    TemporaryOwner owner;
-    owner.m_kind = kind;
-    owner.m_targetName = enc(nameOf(target));
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-        const QByteArray token = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
-                                     .rightJustified(tokenLength, '0');
-        const QByteArray lockPath = joinRaw(folder, lockPrefix + token);
-        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            err = errno;
-            continue;
-        }
-        // Locked before anything is written: a record is only ever read under the lock.
-        if (::flock(fd, LOCK_EX) != 0) {
-            err = errno;
-            ::unlink(lockPath.constData());
-            ::close(fd);
-            break;
-        }
-        owner.m_lockFd = fd;
-        owner.m_lockPath = lockPath;
-        owner.m_temporary = joinRaw(folder, temporaryName(owner.m_targetName, kind, token));
-        struct stat st;
-        const bool stray = ::lstat(owner.m_temporary.constData(), &st) == 0;   // that very name: not ours
-        errno = 0;
-        if (!stray && owner.writeRecord())
-            return owner;
-        err = stray ? EEXIST : (errno ? errno : EIO);
-        ::unlink(lockPath.constData());
-        ::close(fd);
-        owner.m_lockFd = -1;
-    }
-    if (error)
-        *error = err;
-    return {};
-}
-
-TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind)
-{
-    TemporaryFile file;
-    file.owner = TemporaryOwner::claim(target, kind, &file.error);
-    if (!file.owner.isValid())
-        return file;
-    file.path = file.owner.path();
-    file.fd = ::open(enc(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (file.fd < 0)
-        file.error = errno;
-    return file;
-}
-
 // ---- Comparisons ----
 bool isSameFile(const QString &a, const QString &b)
 {
@@ -1339,7 +937,7 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     }
     if (nameOf(path) == newName)
         return success(path, path);
-    int err = injectedFault(FileStep::Rename, path);
+    int err = injectedFileFault(FileStep::Rename, path);
     if (!err)
         err = renameNoReplace(path, target);
     // A change of case only, on a file system that ignores case, finds the
@@ -1359,33 +957,12 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     return err ? errnoFailure(err, path, target) : success(path, target);
 }
 
-int canRemove(const QString &path, QString *reason)
-{
-    const QString folder = parentOf(path);
-    struct stat st, parent;
-    if (!lstatPath(path, &st) || !lstatPath(folder, &parent))
-        return errno;
-    const uid_t user = fileSystemUser();
-    QByteArray failedAt = enc(folder);
-    int err = ::faccessat(AT_FDCWD, failedAt.constData(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
-    if (!err && (parent.st_mode & S_ISVTX) && user != 0 && st.st_uid != user && parent.st_uid != user)
-        err = EPERM;   // a sticky folder keeps others' items
-    if (!err) {
-        failedAt.clear();
-        err = checkRemovable(enc(path), st, user, &failedAt);
-    }
-    if (err && reason)
-        *reason = QStringLiteral("“%1” cannot be changed (%2).")
-                      .arg(QFile::decodeName(failedAt), removalReason(err));
-    return err;
-}
-
 FileOpResult createFolder(const QString &folder, const QString &name)
 {
     const QString target = joinPath(folder, name);
     if (!isValidFileName(name))
         return failure(FileOpError::InvalidName, target, target);
-    int err = injectedFault(FileStep::MakeFolder, target);
+    int err = injectedFileFault(FileStep::MakeFolder, target);
     if (!err && ::mkdir(enc(target).constData(), 0777) != 0)
         err = errno;
     if (err == ENOENT)

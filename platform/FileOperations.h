@@ -10,16 +10,19 @@
 // swapped for anything but a regular file is refused, never waited on. Folders
 // are walked by their names' bytes, so names that are not UTF-8 come along; an
 // item given by a name that is not UTF-8 (which a QString cannot carry) is
-// refused with a message that says so. Removal never crosses into another file
-// system: a mount point (also a bind mount) is left in place and named.
-// Hidden temporaries are owned by a lock their maker holds while it lives (see
-// TemporaryOwner); what a killed process left is cleaned up the next time a
-// temporary is made in its folder, and an item it had set aside comes back.
+// refused with a message that says so.
+// Removal (by directory handle; never into another file system, a mount point
+// being left in place and named) is Removal.h's; the hidden temporaries beside
+// a target, their locks and the cleanup of what a killed process left are
+// Temporaries.h's. This file uses them.
 //
 // The single-item functions may be called from any thread and block; the batch
 // runner (FileOperation) works on a thread of its own and reports on the main
 // thread. Nothing here shows an alert: results say what happened per item and the
 // caller decides what the user sees.
+#include "platform/Removal.h"
+#include "platform/Temporaries.h"
+
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -161,75 +164,8 @@ FileOpResult moveItem(const QString &source, const QString &targetFolder,
 // Renames within its folder; never replaces (a taken name gives TargetExists),
 // never follows links. A change of case only renames the item itself.
 FileOpResult renameItem(const QString &path, const QString &newName);
-// 0 when path and all it holds could be removed now (its folder may be written,
-// and every folder inside may be written or opened up by us); otherwise the
-// errno value, with *reason naming where it fails. Checks only.
-int canRemove(const QString &path, QString *reason = nullptr);
 // Makes folder/name; a taken name gives TargetExists.
 FileOpResult createFolder(const QString &folder, const QString &name);
-
-// ---- Temporaries beside a target ----
-// Every hidden temporary made beside a target (by this layer and by the image
-// writer) is named "." + the target's name (cut to fit) + ".lg<kind>-<token>",
-// always within 255 bytes, and is owned by a lock file ".lglock-<token>" beside
-// it. The lock file names the temporary, its kind and the target's whole name,
-// and its maker holds it locked (flock) for as long as it lives. The cleanup,
-// run in a folder before a temporary is made there, touches only temporaries
-// whose lock file it can lock and that the lock file names: a partial copy or
-// write is removed; an item set aside goes back under its own name, else under
-// the next free numbered name, else stays where it is (it is never deleted).
-// A lock that is held (a live copy in any process, container or NFS client), or
-// a file that no lock file names (a user's file that only looks like one), is
-// left alone. Any thread; an owner is used by one thread at a time.
-enum class TemporaryKind {
-    Copy,       // an unfinished copy, or the item a Replace swapped out: removed
-    Write,      // an unfinished image write: removed
-    SetAside,   // the target itself, moved out of the way: put back
-};
-
-class TemporaryOwner
-{
-public:
-    TemporaryOwner() = default;
-    TemporaryOwner(TemporaryOwner &&other) noexcept;
-    TemporaryOwner &operator=(TemporaryOwner &&other) noexcept;
-    TemporaryOwner(const TemporaryOwner &) = delete;
-    TemporaryOwner &operator=(const TemporaryOwner &) = delete;
-    // Releases the lock; the lock file goes too once the temporary is gone, and
-    // stays (for the cleanup) when something is left there.
-    ~TemporaryOwner();
-
-    // Cleans the target's folder, then claims a free temporary name beside
-    // target (nothing is made there yet). Invalid, with *error an errno value,
-    // when the folder cannot be written.
-    static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr);
-    bool isValid() const { return m_lockFd >= 0; }
-    QString path() const;
-    // What the cleanup would do with what is left: set when a set-aside item
-    // has been replaced as asked and is to be removed. False on a write error.
-    bool setKind(TemporaryKind kind);
-
-private:
-    bool writeRecord();
-    void release();
-    int m_lockFd = -1;
-    QByteArray m_lockPath;
-    QByteArray m_temporary;   // raw path
-    QByteArray m_targetName;  // raw name
-    TemporaryKind m_kind = TemporaryKind::Copy;
-};
-
-// A new empty file (0600, open for writing) at a claimed temporary beside
-// target. fd is -1 and error an errno value on failure; the caller closes fd and
-// renames or removes the file while owner lives.
-struct TemporaryFile
-{
-    TemporaryOwner owner;
-    int fd = -1;
-    int error = 0;
-    QString path;
-};
-TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind = TemporaryKind::Write);
 
 // ---- Batches ----
 // Runs the items in order on a worker thread. Cancel stops between items (the
@@ -274,11 +210,16 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 
 // ---- Fault injection for tests ----
 // Swap: the one-step exchange of a replaced folder (EINVAL makes it set the old
-// one aside instead, as on file systems that cannot swap).
-enum class FileStep { Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap };
+// one aside instead, as on file systems that cannot swap). Remove: an entry is
+// about to be examined for its removal; EnterFolder: a folder to be removed has
+// been examined and is about to be opened.
+enum class FileStep { Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;
 void setFileFaultForTesting(FileFaultHook hook);   // empty clears it
+// What the hook says for step at path: 0 without a hook. The parts of this
+// layer (copies, removal, temporaries) ask it before each step.
+int injectedFileFault(FileStep step, const QString &path);
 
 } // namespace lg
 

@@ -1,7 +1,9 @@
 // What a copy, a Replace or an image write leaves when its process is killed
 // half-way, or while it still runs in another process: the one cleanup touches
 // only what a lock proves is ours and no longer in work, removes unfinished
-// copies and writes, and brings set-aside items back whole.
+// copies and writes, and brings set-aside items back whole. Lock records planted
+// by anyone else (an archive, a sync client, another user of a shared folder)
+// are left alone with all they name.
 #include "platform/FileOperations.h"
 #include "platform/ImageWriter.h"
 #include "tests/support/TestSupport.h"
@@ -14,8 +16,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -98,6 +104,70 @@ void writeInto(const QString &folder, const QString &name)
     lg::test::writeFile(source + QStringLiteral("/t.txt"), "t");
     const lg::FileOpResult r = lg::copyItem(source, folder);   // a folder goes by a named temporary
     QVERIFY2(r.ok(), qPrintable(r.message));
+}
+
+QByteArray raw(const QString &path) { return QFile::encodeName(path); }
+
+constexpr char token[] = "0123456789abcdef";
+
+// A lock record as this program writes it (name and temporary given as they
+// stand in the file, percent-encoded).
+QByteArray record(const QByteArray &kind, const QByteArray &name, const QByteArray &temporary)
+{
+    return "[Lumen Gallery temporary]\nKind=" + kind + "\nName=" + name + "\nTemporary=" + temporary + "\n";
+}
+
+// What another user plants: a folder, a file (with its bytes) or a link (to data).
+struct Plant
+{
+    enum Kind { Folder, File, Link } kind;
+    QByteArray path;
+    QByteArray data;
+};
+
+// Makes plants in a child process that runs as uid and gid 65534 ("nobody").
+// 0 when all were made; 77 when no other user can be played here.
+int plantAsAnotherUser(const std::vector<Plant> &plants)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 77;
+    if (child == 0) {
+        // Only system calls from here on: the parent has other threads.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(77);
+        for (const Plant &plant : plants) {
+            bool made = false;
+            if (plant.kind == Plant::Folder) {
+                made = ::mkdir(plant.path.constData(), 0755) == 0;
+            } else if (plant.kind == Plant::Link) {
+                made = ::symlink(plant.data.constData(), plant.path.constData()) == 0;
+            } else {
+                const int fd = ::open(plant.path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                made = fd >= 0 && ::write(fd, plant.data.constData(), size_t(plant.data.size())) == plant.data.size();
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            if (!made)
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return 1;
+    return WEXITSTATUS(status);
+}
+
+// Lets every user through the folders above path (the private HOME is 0700).
+void openTheWayTo(const QString &path)
+{
+    for (QString up = QFileInfo(path).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
+         up = QFileInfo(up).absolutePath()) {
+        struct stat st;
+        if (::stat(raw(up).constData(), &st) == 0)
+            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
+    }
 }
 
 } // namespace
@@ -218,6 +288,171 @@ private Q_SLOTS:
         writeInto(folder, QStringLiteral("H"));
         QCOMPARE(entries(folder), (QStringList{"G", "H", name}));
         QCOMPARE(lg::test::readAll(photo), QByteArray("old"));
+    }
+
+    // A lock record is the program's own only when it is byte for byte what
+    // the program writes; anything else, and whatever it names, is left alone:
+    // nothing is removed, renamed or entered. The first rows are records the
+    // program writes, which are cleaned up.
+    void aLockRecordCountsOnlyWhenItIsExactlyWhatTheProgramWrites_data()
+    {
+        QTest::addColumn<QByteArray>("lockToken");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("planted");   // files, with their folders, holding "the user's"
+        QTest::addColumn<bool>("cleaned");
+        QTest::addColumn<QStringList>("after");     // when cleaned: what else is in the folder then
+        QTest::addColumn<QStringList>("kept");      // when cleaned: files that still hold "the user's"
+        const QByteArray t = token;
+        const QByteArray album = record("copy", "Album", ".Album.lgcopy-" + t);
+        const QString albumCopy = QStringLiteral(".Album.lgcopy-") + token + "/a.jpg";
+        const auto ours = [&](const char *row, const QByteArray &text, const QStringList &planted,
+                              const QStringList &after, const QStringList &kept) {
+            QTest::newRow(row) << t << text << planted << true << after << kept;
+        };
+        const auto notOurs = [](const char *row, const QByteArray &lockToken, const QByteArray &text,
+                                const QStringList &planted) {
+            QTest::newRow(row) << lockToken << text << planted << false << QStringList() << QStringList();
+        };
+        ours("ours: an unfinished copy", album, {albumCopy}, {}, {});
+        ours("ours: an unfinished write", record("write", "p.jpg", ".p.jpg.lgwrite-" + t),
+             {".p.jpg.lgwrite-" + QString::fromLatin1(t), "p.jpg"}, {"p.jpg"}, {"p.jpg"});
+        ours("ours: an item set aside", record("old", "Album", ".Album.lgold-" + t),
+             {".Album.lgold-" + QString::fromLatin1(t) + "/a.jpg"}, {"Album"}, {"Album/a.jpg"});
+        ours("ours: an encoded name", record("copy", "My%20caf%C3%A9.jpg", ".My%20caf%C3%A9.jpg.lgcopy-" + t),
+             {QStringLiteral(".My café.jpg.lgcopy-") + token}, {}, {});
+
+        notOurs("a NUL cuts the temporary to .picasa.ini", t, record("copy", "x", ".picasa.ini%00-" + t),
+                {".picasa.ini"});
+        notOurs("a NUL cuts the temporary to a hidden folder", t, record("copy", "x", ".thumbnails%00-" + t),
+                {".thumbnails/normal/a.png"});
+        notOurs("a NUL cuts the temporary to .", t, record("copy", "x", ".%00-" + t), {"photo.jpg", "sub/a.jpg"});
+        notOurs("a NUL cuts the temporary to ..", t, record("copy", "x", "..%00-" + t), {"photo.jpg"});
+        notOurs("kind old naming .private.jpg", t, record("old", "private.jpg", ".private.jpg%00-" + t),
+                {".private.jpg"});
+        notOurs("a plain hidden file named like a token", t, record("copy", "backup", ".backup-" + t),
+                {".backup-" + QString::fromLatin1(t)});
+        notOurs("the name .", t, record("copy", ".", "..lgcopy-" + t), {"..lgcopy-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("the name ..", t, record("old", "..", "...lgold-" + t), {"...lgold-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("an empty name", t, record("copy", "", "..lgcopy-" + t), {"..lgcopy-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("a name holding a slash", t, record("old", "sub%2Fa.jpg", ".sub%2Fa.jpg.lgold-" + t), {"sub/a.jpg"});
+        notOurs("a name holding a control byte", t, record("copy", "a%0Ab", ".a%0Ab.lgcopy-" + t),
+                {".a\nb.lgcopy-" + QString::fromLatin1(t)});
+        const QByteArray tooLong(300, 'x');
+        const QString tooLongTemporary = "." + QString(230, QLatin1Char('x')) + ".lgcopy-" + QString::fromLatin1(t);
+        notOurs("a name longer than a name can be", t, record("copy", tooLong, raw(tooLongTemporary)), {tooLongTemporary});
+        notOurs("an upper-case token", "0123456789ABCDEF", record("copy", "p.jpg", ".p.jpg.lgcopy-0123456789ABCDEF"),
+                {".p.jpg.lgcopy-0123456789ABCDEF"});
+        notOurs("a token of another lock", t, record("copy", "p.jpg", ".p.jpg.lgcopy-fedcba9876543210"),
+                {".p.jpg.lgcopy-fedcba9876543210"});
+        notOurs("a short token", "0123456789abcde", record("copy", "p.jpg", ".p.jpg.lgcopy-0123456789abcde"),
+                {".p.jpg.lgcopy-0123456789abcde"});
+        notOurs("a temporary not made from the name", t, record("copy", "p.jpg", ".q.jpg.lgcopy-" + t),
+                {".q.jpg.lgcopy-" + QString::fromLatin1(t)});
+        notOurs("a temporary of another kind", t, record("copy", "Album", ".Album.lgold-" + t),
+                {".Album.lgold-" + QString::fromLatin1(t) + "/only copy.jpg"});
+        notOurs("a kind the program does not write", t, record("move", "p.jpg", ".p.jpg.lgmove-" + t),
+                {".p.jpg.lgmove-" + QString::fromLatin1(t)});
+        notOurs("lower-case escapes", t, record("copy", "caf%c3%a9.jpg", ".caf%c3%a9.jpg.lgcopy-" + t),
+                {QStringLiteral(".café.jpg.lgcopy-") + token});
+        notOurs("an escape where none is written", t, record("copy", "%70.jpg", ".%70.jpg.lgcopy-" + t),
+                {".p.jpg.lgcopy-" + QString::fromLatin1(t)});
+        notOurs("an extra field", t, album + "Owner=me\n", {albumCopy});
+        notOurs("a blank line after the record", t, album + "\n", {albumCopy});
+        notOurs("lines ending in CR LF", t, QByteArray(album).replace("\n", "\r\n"), {albumCopy});
+        notOurs("a record without its last line end", t, album.chopped(1), {albumCopy});
+        notOurs("a record cut in a field", t, album.left(50), {albumCopy});
+        notOurs("another header", t, QByteArray(album).replace("temporary]", "temporary] "), {albumCopy});
+        notOurs("an empty lock file", t, QByteArray(), {albumCopy});
+    }
+    void aLockRecordCountsOnlyWhenItIsExactlyWhatTheProgramWrites()
+    {
+        QFETCH(QByteArray, lockToken);
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, planted);
+        QFETCH(bool, cleaned);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, kept);
+        const QString folder = lg::test::freshFolder(QStringLiteral("records"));
+        for (const QString &path : planted)
+            lg::test::writeFile(folder + "/" + path, "the user's");
+        const QString lock = lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(lockToken), text);
+        const QStringList before = entries(folder);
+        QStringList acted;
+        {
+            FaultGuard fault([&acted](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::Remove || step == lg::FileStep::EnterFolder || step == lg::FileStep::Rename)
+                    acted << path;
+                return 0;
+            });
+            writeInto(folder, QStringLiteral("N"));
+        }
+        QStringList expected = cleaned ? after : before;
+        expected << "N";
+        expected.sort();
+        QCOMPARE(entries(folder), expected);
+        for (const QString &path : cleaned ? kept : planted)
+            QCOMPARE(lg::test::readAll(folder + "/" + path), QByteArray("the user's"));
+        if (!cleaned) {
+            QCOMPARE(acted, QStringList{});
+            QCOMPARE(lg::test::readAll(lock), text);
+        }
+    }
+
+    // In a folder every user may write to (sticky, like /tmp), another user
+    // plants a record that is exactly what the program writes, and a
+    // "temporary" holding a link to the user's pictures: the cleanup touches
+    // neither another user's lock nor another user's temporary.
+    void anotherUsersRecordsInASharedFolderAreLeftAlone_data()
+    {
+        QTest::addColumn<bool>("lockTheirs");
+        QTest::addColumn<bool>("temporaryTheirs");
+        QTest::newRow("lock and temporary another user's") << true << true;
+        QTest::newRow("lock another user's") << true << false;
+        QTest::newRow("temporary another user's") << false << true;
+    }
+    void anotherUsersRecordsInASharedFolderAreLeftAlone()
+    {
+        QFETCH(bool, lockTheirs);
+        QFETCH(bool, temporaryTheirs);
+        if (::geteuid() != 0)
+            QSKIP("Planting files as another user needs root");
+        const QString shared = lg::test::freshFolder(QStringLiteral("shared")) + "/tmp";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(raw(shared).constData(), 01777), 0);
+        openTheWayTo(shared);
+        const QString pictures = lg::test::freshFolder(QStringLiteral("Pictures"));
+        for (int i = 1; i <= 20; ++i)
+            lg::test::writeFile(pictures + QStringLiteral("/IMG_%1.jpg").arg(i), "the user's");
+        const QString lock = shared + "/.lglock-" + token;
+        const QString temporary = shared + "/.F.lgcopy-" + token;
+        const QByteArray text = record("copy", "F", QByteArray(".F.lgcopy-") + token);
+
+        std::vector<Plant> theirs;
+        if (lockTheirs)
+            theirs.push_back({Plant::File, raw(lock), text});
+        else
+            lg::test::writeFile(lock, text);
+        const std::vector<Plant> inTemporary{{Plant::Folder, raw(temporary), {}},
+                                             {Plant::Folder, raw(temporary + "/sub"), {}},
+                                             {Plant::File, raw(temporary + "/sub/IMG_1.jpg"), "theirs"},
+                                             {Plant::Link, raw(temporary + "/Pictures"), raw(pictures)}};
+        if (temporaryTheirs) {
+            theirs.insert(theirs.end(), inTemporary.cbegin(), inTemporary.cend());
+        } else {
+            lg::test::writeFile(temporary + "/sub/IMG_1.jpg", "theirs");
+            QVERIFY(QFile::link(pictures, temporary + "/Pictures"));
+        }
+        const int planted = plantAsAnotherUser(theirs);
+        if (planted == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(planted, 0);
+
+        writeInto(shared, QStringLiteral("G"));
+        QCOMPARE(lg::test::readAll(lock), text);
+        QCOMPARE(lg::test::readAll(temporary + "/sub/IMG_1.jpg"), QByteArray("theirs"));
+        QVERIFY(QFileInfo(temporary + "/Pictures").isSymLink());
+        for (int i = 1; i <= 20; ++i)
+            QCOMPARE(lg::test::readAll(pictures + QStringLiteral("/IMG_%1.jpg").arg(i)), QByteArray("the user's"));
     }
 
     void namesNearTheLimitAreRewrittenInPlace()

@@ -1,0 +1,289 @@
+// Every removal — the cleanup of a stale temporary, Replace's removal of the old
+// item, the delete step of a move across disks, a Trash by copy — on real
+// folders that change under it: a folder swapped for a link or another folder
+// is never followed, and a mount point is left in place, the top of what is
+// removed included.
+#include "platform/FileOperations.h"
+#include "platform/Removal.h"
+#include "platform/Trash.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray raw(const QString &path) { return QFile::encodeName(path); }
+
+QStringList entries(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+struct FaultGuard
+{
+    explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
+    ~FaultGuard() { lg::setFileFaultForTesting({}); }
+};
+
+constexpr char token[] = "0123456789abcdef";
+
+// A stale temporary of a killed copy of F into folder: its lock file, with
+// the record the program writes, and the temporary's path (not made yet).
+QString plantStaleCopy(const QString &folder)
+{
+    lg::test::writeFile(folder + "/.lglock-" + token,
+                        QByteArray("[Lumen Gallery temporary]\nKind=copy\nName=F\nTemporary=.F.lgcopy-") + token + "\n");
+    return folder + "/.F.lgcopy-" + token;
+}
+
+QString lockOf(const QString &folder) { return folder + "/.lglock-" + token; }
+
+// Makes a temporary in folder, which first cleans it up.
+void writeInto(const QString &folder)
+{
+    const QString source = lg::test::freshFolder(QStringLiteral("trigger")) + "/N";
+    lg::test::writeFile(source + "/n.jpg", "n");
+    const lg::FileOpResult r = lg::copyItem(source, folder);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+}
+
+QStringList pictureNames()
+{
+    QStringList names;
+    for (int i = 1; i <= 20; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i);
+    return names;
+}
+
+// Runs file work as an ordinary user where the tests run as root: this
+// thread's file-system user becomes "nobody".
+constexpr uid_t nobody = 65534;
+struct AsOrdinaryUser
+{
+    AsOrdinaryUser()
+    {
+        if (::geteuid() == 0) {
+            ::setfsgid(nobody);
+            ::setfsuid(nobody);
+        }
+    }
+    ~AsOrdinaryUser()
+    {
+        if (::geteuid() == 0) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+};
+
+// Hands root and all below it to the ordinary user and lets it through the
+// folders above.
+void handOver(const QString &root)
+{
+    if (::geteuid() != 0)
+        return;
+    for (QString up = QFileInfo(root).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
+         up = QFileInfo(up).absolutePath()) {
+        struct stat st;
+        if (::stat(raw(up).constData(), &st) == 0)
+            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
+    }
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    ::lchown(raw(root).constData(), nobody, nobody);
+    while (it.hasNext())
+        ::lchown(raw(it.next()).constData(), nobody, nobody);
+}
+
+} // namespace
+
+class RemovalTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The item removed holds a folder "sub" with the same names as the user's
+    // Pictures; the moment the removal reaches sub, it is swapped for a link to
+    // Pictures (or for Pictures itself). Not one of the user's files may go.
+    void aFolderSwappedDuringARemovalIsNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("removal");
+        QTest::addColumn<QString>("swap");
+        for (const char *removal : {"cleanup", "replace", "move across disks", "trash by copy"}) {
+            for (const char *swap : {"link before entering", "folder before entering", "link while inside"})
+                QTest::addRow("%s, %s", removal, swap) << QString::fromLatin1(removal) << QString::fromLatin1(swap);
+        }
+    }
+    void aFolderSwappedDuringARemovalIsNeverFollowed()
+    {
+        QFETCH(QString, removal);
+        QFETCH(QString, swap);
+        const QString root = lg::test::freshFolder(QStringLiteral("swapped"));
+        const QString pictures = root + "/Pictures";
+        for (const QString &name : pictureNames())
+            lg::test::writeFile(pictures + "/" + name, "the user's");
+        QDir().mkpath(root + "/dst");
+        QString doomed = root + "/src/F";
+        if (removal == "cleanup")
+            doomed = plantStaleCopy(root + "/dst");
+        else if (removal == "replace")
+            lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        const QString old = removal == "replace" ? root + "/dst/F" : doomed;
+        for (const QString &name : pictureNames())
+            lg::test::writeFile(old + "/sub/" + name, "to be removed");
+        lg::test::writeFile(old + "/top.jpg", "to be removed");
+
+        bool swapped = false;
+        QString picturesNow = pictures;
+        const bool across = removal == "move across disks" || removal == "trash by copy";
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (across && step == lg::FileStep::Rename)
+                return EXDEV;
+            const bool reached = swap == "link while inside"
+                                     ? step == lg::FileStep::Remove && path.contains(QLatin1String("/sub/"))
+                                     : step == lg::FileStep::EnterFolder && path.endsWith(QLatin1String("/sub"));
+            if (swapped || !reached)
+                return 0;
+            swapped = true;
+            const QString sub = path.endsWith(QLatin1String("/sub")) ? path : QFileInfo(path).absolutePath();
+            if (::rename(raw(sub).constData(), raw(root + "/moved away").constData()) != 0)
+                return 0;
+            if (swap == "folder before entering" && ::rename(raw(pictures).constData(), raw(sub).constData()) == 0)
+                picturesNow = sub;
+            else
+                ::symlink(raw(pictures).constData(), raw(sub).constData());
+            return 0;
+        });
+        lg::FileOpResult r;
+        if (removal == "cleanup")
+            writeInto(root + "/dst");
+        else if (removal == "replace")
+            r = lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        else if (removal == "move across disks")
+            r = lg::moveItem(root + "/src/F", root + "/dst");
+        else
+            r = lg::moveToTrash(root + "/src/F");
+        lg::setFileFaultForTesting({});
+
+        QVERIFY(swapped);
+        for (const QString &name : pictureNames())
+            QCOMPARE(lg::test::readAll(picturesNow + "/" + name), QByteArray("the user's"));
+        QCOMPARE(entries(picturesNow), [] { QStringList n = pictureNames(); n.sort(); return n; }());
+        if (removal == "cleanup") {
+            QVERIFY(QFileInfo::exists(lockOf(root + "/dst")));   // something is left under it
+        } else {
+            QVERIFY(!r.ok() && r.itemInPlace);
+            QVERIFY2(r.message.contains(QLatin1String("/sub")) || r.message.contains(QLatin1String("/.F.lgcopy-")),
+                     qPrintable(r.message));
+        }
+    }
+
+    // A stale temporary that is itself a mount point, or a folder moved across
+    // disks that is one: the mounted folder keeps all it holds.
+    void aMountPointAtTheTopOfARemovalIsLeftInPlace_data()
+    {
+        QTest::addColumn<QString>("removal");
+        QTest::addColumn<QString>("mountKind");
+        QTest::newRow("stale temporary, tmpfs") << "cleanup" << "tmpfs";
+        QTest::newRow("stale temporary, bind mount") << "cleanup" << "bind";
+        QTest::newRow("move across disks, tmpfs") << "move" << "tmpfs";
+        QTest::newRow("move across disks, bind mount") << "move" << "bind";
+    }
+    void aMountPointAtTheTopOfARemovalIsLeftInPlace()
+    {
+        QFETCH(QString, removal);
+        QFETCH(QString, mountKind);
+        const QString root = lg::test::freshFolder(QStringLiteral("mount top"));
+        QDir().mkpath(root + "/dst");
+        const QString top = removal == "cleanup" ? plantStaleCopy(root + "/dst") : root + "/src/F";
+        QDir().mkpath(top);
+        const QString card = lg::test::writeFile(root + "/card/photo.jpg", "on the card");
+        const int mounted = mountKind == "bind"
+                                ? ::mount(raw(root + "/card").constData(), raw(top).constData(), nullptr, MS_BIND, nullptr)
+                                : ::mount("lgcard", raw(top).constData(), "tmpfs", 0, "size=1m");
+        if (mounted != 0)
+            QSKIP("Mounting is not allowed here");
+        const auto unmount = qScopeGuard([top] { ::umount2(raw(top).constData(), MNT_DETACH); });
+        if (mountKind == "tmpfs")
+            lg::test::writeFile(top + "/photo.jpg", "on the card");
+
+        lg::FileOpResult r;
+        if (removal == "cleanup") {
+            writeInto(root + "/dst");
+            QVERIFY(QFileInfo::exists(lockOf(root + "/dst")));
+        } else {
+            FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+            r = lg::moveItem(top, root + "/dst");
+            QVERIFY(!r.ok() && r.itemInPlace);
+            QVERIFY2(r.message.contains(top) && r.message.contains(lg::removalReason(EBUSY)), qPrintable(r.message));
+            QCOMPARE(lg::test::readAll(root + "/dst/F/photo.jpg"), QByteArray("on the card"));
+        }
+        QCOMPARE(lg::test::readAll(top + "/photo.jpg"), QByteArray("on the card"));
+        QCOMPARE(lg::test::readAll(card), QByteArray("on the card"));
+        QString reason;   // told before a Trash by copy
+        QCOMPARE(lg::canRemove(top, &reason), EBUSY);
+        QVERIFY2(reason.contains(top), qPrintable(reason));
+    }
+
+    // Folders of ours that we may not read or write (a camera card copied
+    // with its modes) are opened up and removed; with another user's folder
+    // inside, that folder stays and is named.
+    void foldersOfOursAreOpenedUpAndOthersAreLeft_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("no permissions") << 0000 << true;
+        QTest::newRow("write and search only") << 0300 << true;
+        QTest::newRow("read only") << 0555 << true;
+        QTest::newRow("another user's, read only") << 0555 << false;
+    }
+    void foldersOfOursAreOpenedUpAndOthersAreLeft()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, ours);
+        if (::geteuid() != 0)
+            QSKIP("Playing an ordinary user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("modes"));
+        const QString locked = root + "/Album/locked";
+        lg::test::writeFile(locked + "/a.jpg", "a");
+        lg::test::writeFile(locked + "/deeper/b.jpg", "b");
+        handOver(root);
+        if (!ours)
+            ::lchown(raw(locked).constData(), 0, 0);
+        ::chmod(raw(locked).constData(), mode_t(mode));
+        QString failedAt, reason;
+        int checked = 0, removed = 0;
+        {
+            AsOrdinaryUser user;
+            checked = lg::canRemove(root + "/Album", &reason);
+            removed = lg::removeTree(root + "/Album", &failedAt);
+        }
+        ::chmod(raw(locked).constData(), 0755);
+        if (ours) {
+            QCOMPARE(checked, 0);
+            QCOMPARE(removed, 0);
+            QCOMPARE(entries(root), QStringList{});
+        } else {
+            QCOMPARE(checked, EACCES);
+            QVERIFY2(reason.contains(locked), qPrintable(reason));
+            QCOMPARE(removed, EACCES);
+            QCOMPARE(failedAt.left(locked.size()), locked);
+            QCOMPARE(lg::test::readAll(locked + "/a.jpg"), QByteArray("a"));
+        }
+    }
+};
+
+LG_TEST(RemovalTest)
+#include "test_removal.moc"

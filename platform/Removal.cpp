@@ -129,8 +129,13 @@ int enterFolderAt(int folderFd, const QByteArray &name, const struct stat &exami
     return 0;
 }
 
+// How many folders deep a removal goes: one handle and one stack frame each.
+// A tree deeper than this (made with relative paths; no path names its
+// bottom) is left below that depth, and the removal says so.
+constexpr int maxRemovalDepth = 2048;
+
 int removeAt(int folderFd, dev_t folderDevice, const QByteArray &folderPath, const QByteArray &name,
-             QByteArray *failedAt, std::optional<uid_t> owner)
+             QByteArray *failedAt, std::optional<uid_t> owner, int depth = 0)
 {
     const QByteArray path = joinRaw(folderPath, name);
     const auto failed = [&](int err) {
@@ -149,6 +154,8 @@ int removeAt(int folderFd, dev_t folderDevice, const QByteArray &folderPath, con
         return ::unlinkat(folderFd, name.constData(), 0) == 0 || errno == ENOENT ? 0 : failed(errno);
     if (isMountTopAt(folderFd, name, st, folderDevice))
         return failed(EBUSY);
+    if (depth >= maxRemovalDepth)
+        return failed(tooDeepToRemove);
     if (const int injected = injectedFileFault(FileStep::EnterFolder, decoded(path)))
         return failed(injected);
     int fd = -1;
@@ -162,7 +169,7 @@ int removeAt(int folderFd, dev_t folderDevice, const QByteArray &folderPath, con
     }
     int first = 0;
     for (const QByteArray &child : names) {
-        const int e = removeAt(fd, st.st_dev, path, child, failedAt, std::nullopt);
+        const int e = removeAt(fd, st.st_dev, path, child, failedAt, std::nullopt, depth + 1);
         first = first ? first : e;
     }
     ::close(fd);
@@ -180,11 +187,15 @@ int removeAt(int folderFd, dev_t folderDevice, const QByteArray &folderPath, con
 // 0 when the entry name of folderFd (examined as st) and all it holds could be
 // removed now: see canRemove.
 int checkRemovableAt(int folderFd, const QByteArray &folderPath, const QByteArray &name, const struct stat &st,
-                     uid_t user, QByteArray *failedAt)
+                     uid_t user, QByteArray *failedAt, int depth = 0)
 {
     if (!S_ISDIR(st.st_mode))
         return 0;
     const QByteArray path = joinRaw(folderPath, name);
+    if (depth >= maxRemovalDepth) {
+        *failedAt = path;
+        return tooDeepToRemove;
+    }
     const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 || !isSameEntry(fd, st)) {
         if (fd >= 0)
@@ -211,7 +222,7 @@ int checkRemovableAt(int folderFd, const QByteArray &folderPath, const QByteArra
                 err = EBUSY;
                 break;
             }
-            if ((err = checkRemovableAt(fd, path, child, childStat, user, failedAt)) != 0)
+            if ((err = checkRemovableAt(fd, path, child, childStat, user, failedAt, depth + 1)) != 0)
                 break;
         }
     } else {
@@ -327,6 +338,8 @@ QString removalReason(int err)
         return QStringLiteral("another file system is mounted there");
     if (err == changedWhileRemoved)
         return QStringLiteral("it was changed while it was being removed");
+    if (err == tooDeepToRemove)
+        return QStringLiteral("it lies too many folders deep");
     return QString::fromLocal8Bit(std::strerror(err));
 }
 

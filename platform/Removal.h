@@ -30,6 +30,8 @@ namespace lg {
 // An error of our own beside the errno values: a folder was swapped (for a
 // link or another folder) between its examination and its removal.
 constexpr int changedWhileRemoved = -3;
+// Another: folders nested deeper than a removal goes (thousands of levels).
+constexpr int tooDeepToRemove = -4;
 
 // Removes path and all it holds (a link as a link). 0 when nothing is left
 // (also when nothing was there); otherwise the first error, and *failedAt names

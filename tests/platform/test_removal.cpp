@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -281,6 +282,48 @@ private Q_SLOTS:
             QCOMPARE(removed, EACCES);
             QCOMPARE(failedAt.left(locked.size()), locked);
             QCOMPARE(lg::test::readAll(locked + "/a.jpg"), QByteArray("a"));
+        }
+    }
+
+    // Folders nested deeper than any path can name (made by relative steps)
+    // end the removal with a reason instead of running the stack out; a tree
+    // within the limit still goes whole.
+    void aTreeTooDeepToWalkIsLeftWithAReason_data()
+    {
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<bool>("removable");
+        QTest::newRow("1,500 levels") << 1500 << true;
+        QTest::newRow("3,000 levels") << 3000 << false;
+    }
+    void aTreeTooDeepToWalkIsLeftWithAReason()
+    {
+        QFETCH(int, levels);
+        QFETCH(bool, removable);
+        const QString root = lg::test::freshFolder(QStringLiteral("deep"));
+        QVERIFY(QDir().mkpath(root + "/Album"));
+        int fd = ::open(raw(root + "/Album").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        for (int i = 0; i < levels; ++i) {
+            QCOMPARE(::mkdirat(fd, "d", 0755), 0);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+            QVERIFY(fd >= 0);
+        }
+        ::close(::openat(fd, "bottom.jpg", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ::close(fd);
+        QString failedAt, reason;
+        const int checked = lg::canRemove(root + "/Album", &reason);
+        const int removed = lg::removeTree(root + "/Album", &failedAt);
+        if (removable) {
+            QCOMPARE(checked, 0);
+            QCOMPARE(removed, 0);
+            QCOMPARE(entries(root), QStringList{});
+        } else {
+            QCOMPARE(checked, lg::tooDeepToRemove);
+            QVERIFY2(reason.contains(QLatin1String("too many folders deep")), qPrintable(reason));
+            QCOMPARE(removed, lg::tooDeepToRemove);
+            QCOMPARE(entries(root), QStringList{QStringLiteral("Album")});
         }
     }
 };

@@ -1,12 +1,9 @@
 #include "model/ImageTransforms.h"
 
-#include "platform/image/Libraries.h"
-
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTransform>
@@ -298,24 +295,6 @@ bool writePicture(const QImage &image, const QString &path, const lg::ImagePrope
 
 namespace {
 
-// Why the picture's claimed size is not decoded here; empty when it may be.
-// Checked on the header before the decode: a side longer than the decoders
-// take, or more than Qt's readers (the viewer's decoding) allocate for a
-// picture, four bytes a pixel.
-QString decodeRefusal(const lg::ImageSource &source)
-{
-    const std::optional<QSize> size = source.pixelSize();
-    if (!size)
-        return {};
-    const QString claim = QStringLiteral("The picture claims %1 × %2 pixels").arg(size->width()).arg(size->height());
-    if (size->width() > lg::image::maxPictureSide || size->height() > lg::image::maxPictureSide)
-        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claim).arg(lg::image::maxPictureSide);
-    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
-    if (limit > 0 && qint64(size->width()) * size->height() * 4 > limit)
-        return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.").arg(claim).arg(QImageReader::allocationLimit());
-    return {};
-}
-
 TurnedFile refused(TurnedFile out, const QString &reason)
 {
     qWarning("The image was not turned: %s", qPrintable(reason));
@@ -369,7 +348,7 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // picture goes into a copy, and the file stays as it is.
         inPlace = false;
     }
-    if (const QString refusal = decodeRefusal(source); !refusal.isEmpty())
+    if (const QString refusal = source.decodeRefusal(); !refusal.isEmpty())
         return refused(out, refusal);
     const std::optional<QImage> image = source.image();
     if (!image || image->isNull())

@@ -557,6 +557,42 @@ private Q_SLOTS:
         }
     }
 
+    // The least a real picture spends on its blocks, a plain black one
+    // optimised, baseline or progressive, grey or colour, stays above the
+    // bound a header's claim is held to (one bit a block); arithmetic coding,
+    // far below it, is held to the decoders' size alone. All of them turn.
+    void plainPicturesAreNeverTakenForLies_data()
+    {
+        QTest::addColumn<QStringList>("convert");
+        QTest::addColumn<QStringList>("jpegtran");
+        QTest::newRow("grey, optimised") << QStringList {"-type", "Grayscale"} << QStringList {"-optimize"};
+        QTest::newRow("grey, progressive") << QStringList {"-type", "Grayscale"} << QStringList {"-optimize", "-progressive"};
+        QTest::newRow("colour 4:2:0, progressive") << QStringList {"-type", "TrueColor", "-sampling-factor", "2x2"}
+                                                   << QStringList {"-optimize", "-progressive"};
+        QTest::newRow("colour 4:4:4, optimised") << QStringList {"-type", "TrueColor", "-sampling-factor", "1x1"}
+                                                 << QStringList {"-optimize"};
+        QTest::newRow("colour, arithmetic") << QStringList {"-type", "TrueColor"} << QStringList {"-arithmetic"};
+    }
+
+    void plainPicturesAreNeverTakenForLies()
+    {
+        QFETCH(QStringList, convert);
+        QFETCH(QStringList, jpegtran);
+        if (!hasTool(QStringLiteral("convert")) || !hasTool(QStringLiteral("jpegtran")))
+            QSKIP("convert or jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("plain-black"));
+        const QString made = QDir(folder).filePath(QStringLiteral("black.jpg"));
+        const QString out = QDir(folder).filePath(QStringLiteral("out.jpg"));
+        QVERIFY(run(QStringLiteral("convert"), QStringList {"-size", "1024x768", "xc:black"} + convert + QStringList {"-quality", "92", made}));
+        QVERIFY(run(QStringLiteral("jpegtran"), jpegtran + QStringList {"-outfile", out, made}));
+        const QByteArray bytes = readAll(out);
+        QVERIFY(!bytes.isEmpty());
+        QVERIFY2(lg::jpegSizeRefusal(bytes).isEmpty(), qPrintable(lg::jpegSizeRefusal(bytes)));
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(bytes, lg::PictureTurn::RotateRight);
+        QVERIFY(turned);
+        QCOMPARE(turned->pixelSize, QSize(768, 1024));
+    }
+
     // A CMYK picture that must be encoded again stays CMYK, with its profile
     // and Adobe segment, its inks turned.
     void cmykStaysCmyk()

@@ -153,7 +153,7 @@ public:
         put16(entry + 8, value);
         put16(entry + 10, 0);
     }
-    // The bytes of the entry's value: inline (length 0 here) or where it points.
+    // How many bytes the entry's value takes (held in the entry itself when 4 or fewer).
     static qint64 typeSize(quint32 type)
     {
         switch (type) {
@@ -353,20 +353,6 @@ bool isExtendedXmp(const Segment &segment)
 bool isMpf(const Segment &segment)
 {
     return segment.marker == 0xe2 && segment.payload.startsWith(mpfSignature);
-}
-
-int mpfImageCount(const Segment &segment)
-{
-    if (!isMpf(segment))
-        return 0;
-    QByteArray tiff = segment.payload.mid(4);
-    const Tiff t(tiff);
-    if (!t.ok())
-        return 0;
-    for (const qsizetype entry : t.entries(t.u32(4)))
-        if (t.tag(entry) == 0xb001)  // NumberOfImages
-            return int(t.number(entry).value_or(0));
-    return 0;
 }
 
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd)

@@ -51,8 +51,6 @@ bool isXmp(const Segment &segment);
 bool isExtendedXmp(const Segment &segment);
 // An MPF segment: the index of a multi-picture JPEG, whatever it lists.
 bool isMpf(const Segment &segment);
-// How many images an MPF segment (multi-picture JPEG, e.g. a gain map) lists; 0 when it is none.
-int mpfImageCount(const Segment &segment);
 // Makes the picture index of the MPF segment in jpeg (assembled anew, its
 // first picture now ending at imageEnd) point at the pictures after that end
 // again: they followed the old first picture, whose end was oldImageEnd, and

@@ -256,31 +256,10 @@ bool isPlaceTag(const std::string &key)
         || key == "Exif.MakerNote.Offset" || key == "Exif.MakerNote.ByteOrder";
 }
 
-// The source's XMP and IPTC as they should arrive: from its file where named.
-void sourceXmpAndIptc(const PictureMetadata &metadata, Exiv2::XmpData &xmp, Exiv2::IptcData &iptc)
-{
-    if (!metadata.file.isEmpty()) {
-        Exiv2::Image::AutoPtr source = Exiv2::ImageFactory::open(std::string(QFile::encodeName(metadata.file).constData()));
-        if (source.get()) {
-            source->readMetadata();
-            xmp = source->xmpData();
-            iptc = source->iptcData();
-        }
-    }
-    if (xmp.empty() && !metadata.xmp.isEmpty())
-        Exiv2::XmpParser::decode(xmp, metadata.xmp.toStdString());
-    if (iptc.empty() && !metadata.iptc.isEmpty())
-        Exiv2::IptcParser::decode(iptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
-                                  uint32_t(metadata.iptc.size()));
-}
-
 // The XMP keys whose values the written packet lacks or holds otherwise
 // (made fit for the new pixels first).
-QStringList changedXmp(const PictureMetadata &metadata, QSize pixelSize, const Exiv2::XmpData &written)
+QStringList changedXmp(Exiv2::XmpData wanted, QSize pixelSize, const Exiv2::XmpData &written)
 {
-    Exiv2::XmpData wanted;
-    Exiv2::IptcData unused;
-    sourceXmpAndIptc(metadata, wanted, unused);
     makeXmpUpright(wanted, pixelSize);
     QStringList changed;
     for (const Exiv2::Xmpdatum &datum : wanted) {
@@ -327,11 +306,8 @@ Exiv2::XmpData writtenXmp(const QByteArray &encoded, const Exiv2::Image &image)
 }
 
 // The IPTC datasets (key and value; a key may repeat) that the written data lacks.
-QStringList changedIptc(const PictureMetadata &metadata, const Exiv2::IptcData &written)
+QStringList changedIptc(const Exiv2::IptcData &wanted, const Exiv2::IptcData &written)
 {
-    Exiv2::XmpData unused;
-    Exiv2::IptcData wanted;
-    sourceXmpAndIptc(metadata, unused, wanted);
     QList<std::pair<std::string, std::string>> held;
     for (const Exiv2::Iptcdatum &datum : written)
         held.append({datum.key(), datum.toString()});
@@ -351,6 +327,8 @@ QStringList changedIptc(const PictureMetadata &metadata, const Exiv2::IptcData &
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded)
 {
     Exiv2::ExifData wanted;
+    Exiv2::XmpData wantedXmp;
+    Exiv2::IptcData wantedIptc;
     bool wantsXmp = !metadata.xmp.isEmpty(), wantsIptc = !metadata.iptc.isEmpty();
     try {
         if (!metadata.file.isEmpty()) {
@@ -362,6 +340,8 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
                 return QStringLiteral("the original's metadata cannot be read");
             source->readMetadata();
             wanted = source->exifData();
+            wantedXmp = source->xmpData();
+            wantedIptc = source->iptcData();
             wantsXmp = wantsXmp || !source->xmpPacket().empty() || !source->xmpData().empty();
             wantsIptc = wantsIptc || !source->iptcData().empty();
         } else if (!metadata.exif.isEmpty()) {
@@ -369,6 +349,14 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
             Exiv2::ExifParser::decode(wanted, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
                                       uint32_t(metadata.exif.size()));
         }
+        // What was handed over stands where the file has none.
+        if (wantedXmp.empty() && !metadata.xmp.isEmpty()) {
+            image::ensureExiv2();
+            Exiv2::XmpParser::decode(wantedXmp, metadata.xmp.toStdString());
+        }
+        if (wantedIptc.empty() && !metadata.iptc.isEmpty())
+            Exiv2::IptcParser::decode(wantedIptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size()));
     } catch (...) {
         return QStringLiteral("the original's metadata cannot be read");
     }
@@ -397,12 +385,12 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
         }
         if (wantsXmp && image->xmpPacket().empty() && image->xmpData().empty())
             lost.append(QStringLiteral("XMP"));
-        else if (!metadata.file.isEmpty() || !metadata.xmp.isEmpty())
-            lost.append(changedXmp(metadata, pixelSize, writtenXmp(encoded, *image)));
+        else if (wantsXmp)
+            lost.append(changedXmp(wantedXmp, pixelSize, writtenXmp(encoded, *image)));
         if (wantsIptc && image->iptcData().empty())
             lost.append(QStringLiteral("IPTC"));
-        else if (!metadata.file.isEmpty() || !metadata.iptc.isEmpty())
-            lost.append(changedIptc(metadata, image->iptcData()));
+        else if (wantsIptc)
+            lost.append(changedIptc(wantedIptc, image->iptcData()));
     } catch (...) {
         return QStringLiteral("the written file cannot be read");
     }

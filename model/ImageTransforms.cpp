@@ -214,12 +214,50 @@ bool holdsSeveralPictures(const QString &path, const lg::ImageSource &source)
 
 } // namespace
 
+namespace {
+
+// The content type (as the image source names it, from the content probe)
+// that a file of the type must hold; empty for a type no probe names.
+QLatin1String contentTypeOf(lg::ImageFileType type)
+{
+    using T = lg::ImageFileType;
+    switch (type) {
+    case T::JPEG: return QLatin1String("jpeg");
+    case T::PNG: return QLatin1String("png");
+    case T::TIFF: return QLatin1String("tiff");
+    case T::GIF: return QLatin1String("gif");
+    case T::PICT: return QLatin1String("pict");
+    case T::JPEG2000: return QLatin1String("jp2");
+    case T::AppleIcon: return QLatin1String("icns");
+    case T::BMP: return QLatin1String("bmp");
+    case T::WindowsIcon: return QLatin1String("ico");
+    case T::HEIC: return QLatin1String("heic");
+    case T::TGA: return QLatin1String("tga");
+    case T::QuickTimeImage: break;
+    }
+    return QLatin1String();
+}
+
+// Whether the file holds a picture of another type than its extension names
+// (a PNG named .jpg, a JPEG named .png): written as the extension's type, it
+// would lose what its own type holds.
+bool contentDiffersFromName(const QString &path, const lg::ImageSource &source)
+{
+    const std::optional<lg::ImageFileType> named = typeForPath(path);
+    const QString held = source.type();
+    return named && !held.isEmpty() && held != contentTypeOf(*named);
+}
+
+} // namespace
+
 bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
 {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     if (!permissionBitsGrantWrite(info))
+        return false;
+    if (contentDiffersFromName(path, source))
         return false;
     return !holdsSeveralPictures(path, source);
 }
@@ -255,6 +293,17 @@ bool writePicture(const QImage &image, const QString &path, const lg::ImagePrope
 
 } // namespace
 
+namespace {
+
+TurnedFile refused(TurnedFile out, const QString &reason)
+{
+    qWarning("The image was not turned: %s", qPrintable(reason));
+    out.error = reason;
+    return out;
+}
+
+} // namespace
+
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound, const QImage &shownPicture)
 {
     TurnedFile out;
@@ -262,9 +311,14 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     if (!source.isValid())
         return out;
     bool inPlace = canRewriteInPlace(path, source);
-    if (typeForPath(path) == lg::ImageFileType::JPEG && source.type() == QLatin1String("jpeg")) {
+    // A JPEG under another name is turned all the same, for its copy only.
+    if (source.type() == QLatin1String("jpeg")) {
+        inPlace = inPlace && typeForPath(path) == lg::ImageFileType::JPEG;
         QFile file(path);
         const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        // Before anything is decoded or transformed: a header may claim more than the file holds.
+        if (const QString refusal = lg::jpegSizeRefusal(jpeg); !refusal.isEmpty())
+            return refused(out, refusal);
         // The preview comes from the picture on screen, else it is decoded while the blocks are turned.
         const int side = std::max(previewBound.width(), previewBound.height());
         QFuture<std::optional<QImage>> decoded;
@@ -294,6 +348,8 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // picture goes into a copy, and the file stays as it is.
         inPlace = false;
     }
+    if (const QString refusal = source.decodeRefusal(); !refusal.isEmpty())
+        return refused(out, refusal);
     const std::optional<QImage> image = source.image();
     if (!image || image->isNull())
         return out;

@@ -23,9 +23,10 @@ QImage rotate(const QImage &image, double degrees);
 QImage flipped(const QImage &image, bool horizontally, bool vertically);
 
 // Whether the picture file at path may be rewritten in place: it holds a single
-// image (no pages, frames, animated PNG or multi-picture JPEG index), and its
-// permission bits let this user write it (checked on the bits, as the
-// superuser passes every access check).
+// image (no pages, frames, animated PNG or multi-picture JPEG index), its
+// content (as the content probe recognises it) is the type its extension
+// names, and its permission bits let this user write it (checked on the bits,
+// as the superuser passes every access check).
 bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
 
 // How turnPictureFile went.
@@ -37,6 +38,7 @@ struct TurnedFile
     QImage picture;         // the turned picture at full size; null after a lossless turn that was written
     QImage preview;         // the turned picture reduced to fit previewBound
     QByteArray jpeg;        // not written, a JPEG: the turned file's content, made as in place, for a JPEG copy
+    QString error;          // not readable: why the picture was refused (its header claims more than may be decoded)
 };
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it
@@ -46,7 +48,9 @@ struct TurnedFile
 // metadata and their own encoding. Not written: picture holds the result for
 // a copy (and jpeg, for a JPEG). shownPicture, the picture as shown now
 // (upright, before the turn), makes the preview without decoding the file
-// again; with an empty previewBound no preview is made. Any thread.
+// again; with an empty previewBound no preview is made. A header claiming a
+// size that cannot be decoded here, or more than the file's bytes can hold, is
+// refused before anything is decoded (error says why, and is printed). Any thread.
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound,
                            const QImage &shownPicture = QImage());
 

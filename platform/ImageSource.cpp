@@ -4,10 +4,12 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
+#include "platform/image/Libraries.h"
 #include "platform/image/Metadata.h"
 #include "platform/image/Orientation.h"
 
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <mutex>
 
@@ -269,6 +271,20 @@ int ImageSource::frameDelay(int index) const
     if (!decodeWithQt(d->open(), d->probe.qtFormat, 1, index, &delay))
         return 0;
     return std::max(0, delay);
+}
+
+QString ImageSource::decodeRefusal() const
+{
+    const std::optional<QSize> size = pixelSize();
+    if (!size)
+        return {};
+    const QString claim = QStringLiteral("The picture claims %1 × %2 pixels").arg(size->width()).arg(size->height());
+    if (size->width() > maxPictureSide || size->height() > maxPictureSide)
+        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claim).arg(maxPictureSide);
+    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+    if (d->probe.decoder == Decoder::Qt && limit > 0 && qint64(size->width()) * size->height() * 4 > limit)
+        return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.").arg(claim).arg(QImageReader::allocationLimit());
+    return {};
 }
 
 ImageProperties ImageSource::properties() const

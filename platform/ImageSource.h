@@ -66,6 +66,12 @@ public:
     // How long frame index shows in an animation, in milliseconds (0: unknown).
     int frameDelay(int index) const;
     ImageProperties properties() const;
+    // Why the full picture is not decoded, judged on what its header claims
+    // before any decode: a side longer than the decoders take
+    // (image::maxPictureSide), or, for the formats Qt's readers decode, more
+    // than those allocate for one picture (QImageReader::allocationLimit, four
+    // bytes a pixel). Empty when it may be decoded (or is no valid picture).
+    QString decodeRefusal() const;
 
     QString path() const;
 

@@ -8,7 +8,9 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace lg::jpeg {
 
@@ -142,12 +144,71 @@ public:
         else if (type(entry) == 4)
             put32(entry + 8, value);
     }
+    // The entry made one SHORT holding value, whatever it held before (a
+    // value stored out of line is left where it was, no longer pointed at).
+    void setSingleShort(qsizetype entry, quint32 value)
+    {
+        put16(entry + 2, 3);
+        put32(entry + 4, 1);
+        put16(entry + 8, value);
+        put16(entry + 10, 0);
+    }
+    // How many bytes the entry's value takes (held in the entry itself when 4 or fewer).
+    static qint64 typeSize(quint32 type)
+    {
+        switch (type) {
+        case 1: case 2: case 6: case 7: return 1;
+        case 3: case 8: return 2;
+        case 4: case 9: case 11: case 13: return 4;
+        case 5: case 10: case 12: return 8;
+        default: return 0;
+        }
+    }
+    qint64 valueBytes(qsizetype entry) const { return typeSize(type(entry)) * qint64(count(entry)); }
 
 private:
     QByteArray &m_b;
     bool m_little = true;
     bool m_ok = false;
 };
+
+// The byte ranges [first, second) of a TIFF-structured block that its
+// directories reachable from the first one take up: the header, each
+// directory's entries, and each value stored out of line (a maker note's
+// among them). A thumbnail's JPEG is pointed at, not a value: it is not here.
+QList<QPair<qint64, qint64>> structureRanges(const Tiff &t)
+{
+    QList<QPair<qint64, qint64>> ranges {{0, 8}};
+    QList<qsizetype> pending {qsizetype(t.u32(4))}, seen;
+    while (!pending.isEmpty() && seen.size() < 64) {
+        const qsizetype ifd = pending.takeFirst();
+        const QList<qsizetype> entries = t.entries(ifd);
+        if (ifd == 0 || seen.contains(ifd) || entries.isEmpty())
+            continue;
+        seen.append(ifd);
+        const qsizetype next = t.nextIfdField(ifd);
+        ranges.append({ifd, next + 4});
+        if (const quint32 following = t.u32(next); following != 0 && seen.size() == 1)
+            pending.append(qsizetype(following));  // the first directory's successor: the thumbnail's
+        for (const qsizetype entry : entries) {
+            const qint64 bytes = t.valueBytes(entry);
+            const qint64 at = bytes > 4 ? qint64(t.u32(entry + 8)) : -1;
+            if (bytes > 4)
+                ranges.append({at, at + bytes});
+            // Directories that entries point at: Exif, GPS, interoperability, sub-images.
+            const quint32 tag = t.tag(entry);
+            if ((tag == 0x8769 || tag == 0x8825 || tag == 0xa005 || tag == 0x014a)
+                && (t.type(entry) == 4 || t.type(entry) == 13)) {
+                if (bytes <= 4)
+                    pending.append(qsizetype(t.u32(entry + 8)));
+                else
+                    for (qint64 i = 0; i < qint64(t.count(entry)) && i < 16 && t.in(at + i * 4, 4); ++i)
+                        pending.append(qsizetype(t.u32(at + i * 4)));
+            }
+        }
+    }
+    return ranges;
+}
 
 } // namespace
 
@@ -289,18 +350,9 @@ bool isExtendedXmp(const Segment &segment)
     return segment.marker == 0xe1 && segment.payload.startsWith(extendedXmpSignature);
 }
 
-int mpfImageCount(const Segment &segment)
+bool isMpf(const Segment &segment)
 {
-    if (segment.marker != 0xe2 || !segment.payload.startsWith(mpfSignature))
-        return 0;
-    QByteArray tiff = segment.payload.mid(4);
-    const Tiff t(tiff);
-    if (!t.ok())
-        return 0;
-    for (const qsizetype entry : t.entries(t.u32(4)))
-        if (t.tag(entry) == 0xb001)  // NumberOfImages
-            return int(t.number(entry).value_or(0));
-    return 0;
+    return segment.marker == 0xe2 && segment.payload.startsWith(mpfSignature);
 }
 
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd)
@@ -309,13 +361,20 @@ bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, 
     if (!layout)
         return false;
     for (const Segment &segment : layout->metadata) {
-        if (mpfImageCount(segment) == 0)
+        if (!isMpf(segment))
             continue;
         // Offsets count from the MPF header, right after "MPF\0".
         const qsizetype header = segment.position + 4 + 4, oldHeader = oldPosition + 4 + 4;
         QByteArray tiff = segment.payload.mid(4);
         Tiff t(tiff);
-        for (const qsizetype entry : t.entries(t.u32(4))) {
+        if (!t.ok())
+            return false;
+        const QList<qsizetype> entries = t.entries(t.u32(4));
+        const bool listsPictures = std::any_of(entries.cbegin(), entries.cend(),
+                                               [&t](qsizetype entry) { return t.tag(entry) == 0xb002; });
+        if (!listsPictures)
+            return true;  // an index without entries points nowhere
+        for (const qsizetype entry : entries) {
             if (t.tag(entry) != 0xb002 || t.type(entry) != 7)
                 continue;
             const qsizetype count = t.count(entry) / 16, table = t.u32(entry + 8);
@@ -353,7 +412,7 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
         return false;
     for (const qsizetype entry : first) {
         switch (t.tag(entry)) {
-        case 0x0112: t.setNumber(entry, 1); break;
+        case 0x0112: t.setSingleShort(entry, 1); break;
         case 0x0100: if (t.number(entry)) t.setNumber(entry, quint32(pixelSize.width())); break;
         case 0x0101: if (t.number(entry)) t.setNumber(entry, quint32(pixelSize.height())); break;
         case 0x8769:
@@ -381,14 +440,20 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
         else if (t.tag(entry) == 0x0202)
             lengthEntry = entry;
         else if (t.tag(entry) == 0x0112)
-            t.setNumber(entry, 1);
+            t.setSingleShort(entry, 1);
     }
     if (offsetEntry < 0 || lengthEntry < 0)
         return true;  // no JPEG thumbnail: nothing of it shows the old pixels in a way we can turn
     const qsizetype offset = t.number(offsetEntry).value_or(0), length = t.number(lengthEntry).value_or(0);
     if (length <= 0 || !t.in(offset, length))
         return true;
-    const QByteArray made = thumbnail ? thumbnail(tiffBytes.mid(offset, length), length) : QByteArray();
+    // A stated length that reaches into a directory or another tag's value
+    // would have that overwritten: such a thumbnail goes, its bytes untouched.
+    const QList<QPair<qint64, qint64>> taken = structureRanges(t);
+    const bool overlaps = std::any_of(taken.cbegin(), taken.cend(), [offset, length](const QPair<qint64, qint64> &r) {
+        return r.first < offset + length && offset < r.second;
+    });
+    const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), length);
     if (made.isEmpty() || made.size() > length) {
         t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
         if (thumbnailDropped)
@@ -495,12 +560,33 @@ QList<QByteArray> missingExifTags(const QByteArray &beforeTiff, const QByteArray
         if (!afterTiff.isEmpty())
             Exiv2::ExifParser::decode(after, reinterpret_cast<const Exiv2::byte *>(afterTiff.constData()),
                                       uint32_t(afterTiff.size()));
+        // What a turn changes: the orientation (made one value 1), the pixel
+        // dimensions and the thumbnail's place and length. Where the
+        // directories and the maker note lie is no value of its own: what
+        // lies there is compared tag by tag.
+        const auto changedByTurn = [](const std::string &key) {
+            return key == "Exif.Image.ExifTag" || key == "Exif.Image.GPSTag" || key == "Exif.Photo.InteroperabilityTag"
+                || key == "Exif.MakerNote.Offset" || key == "Exif.Image.Orientation" || key == "Exif.Thumbnail.Orientation"
+                || key == "Exif.Image.ImageWidth" || key == "Exif.Image.ImageLength"
+                || key == "Exif.Photo.PixelXDimension" || key == "Exif.Photo.PixelYDimension"
+                || key == "Exif.Thumbnail.JPEGInterchangeFormat" || key == "Exif.Thumbnail.JPEGInterchangeFormatLength";
+        };
+        const auto bytesOf = [](const Exiv2::Exifdatum &datum) {
+            std::vector<Exiv2::byte> bytes(datum.size());
+            if (!bytes.empty())
+                datum.copy(bytes.data(), Exiv2::littleEndian);
+            return bytes;
+        };
         for (const Exiv2::Exifdatum &datum : before) {
             if (thumbnailDropped && datum.groupName() == "Thumbnail")
                 continue;
-            const auto it = after.findKey(Exiv2::ExifKey(datum.key()));
-            if (it == after.end() || it->typeId() != datum.typeId() || it->count() != datum.count())
-                missing.append(QByteArray::fromStdString(datum.key()));
+            const std::string key = datum.key();
+            const auto it = after.findKey(Exiv2::ExifKey(key));
+            if (it != after.end() && changedByTurn(key))
+                continue;
+            if (it == after.end() || it->typeId() != datum.typeId() || it->count() != datum.count()
+                || bytesOf(*it) != bytesOf(datum))
+                missing.append(QByteArray::fromStdString(key));
         }
     } catch (...) {
         missing.append(QByteArrayLiteral("Exif"));

@@ -49,12 +49,14 @@ std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteAr
 bool isExif(const Segment &segment);
 bool isXmp(const Segment &segment);
 bool isExtendedXmp(const Segment &segment);
-// How many images an MPF segment (multi-picture JPEG, e.g. a gain map) lists; 0 when it is none.
-int mpfImageCount(const Segment &segment);
+// An MPF segment: the index of a multi-picture JPEG, whatever it lists.
+bool isMpf(const Segment &segment);
 // Makes the picture index of the MPF segment in jpeg (assembled anew, its
 // first picture now ending at imageEnd) point at the pictures after that end
 // again: they followed the old first picture, whose end was oldImageEnd, and
-// the old MPF segment's marker was at oldPosition. False when there is none to patch.
+// the old MPF segment's marker was at oldPosition. True when the index lists
+// no pictures (nothing points anywhere); false when there is no index or its
+// entries cannot be made to fit.
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
 
 // Makes a turned thumbnail no larger than maxBytes from the old JPEG
@@ -62,10 +64,12 @@ bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, 
 using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, qsizetype maxBytes)>;
 
 // Patches a TIFF-structured Exif block (after "Exif\0\0") in place for upright
-// pixels of pixelSize: orientation 1, the pixel dimensions where present, the
-// thumbnail made by thumbnail written over the old one (never larger; dropped
-// when none can be made). Every other byte stays. False when the block is not
-// TIFF-structured; thumbnailDropped tells whether the thumbnail went.
+// pixels of pixelSize: orientation one SHORT value 1 (however it was stored),
+// the pixel dimensions where present, the thumbnail made by thumbnail written
+// over the old one (never larger; dropped when none can be made, or when its
+// stated length reaches into a directory or another tag's value). Every other
+// byte stays. False when the block is not TIFF-structured; thumbnailDropped
+// tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
 
 // The XMP packet with its orientation and pixel dimensions made fit for
@@ -78,8 +82,10 @@ QByteArray uprightXmpPacket(const QByteArray &packet, QSize pixelSize);
 // XMP segments. None when the packet cannot be parsed for splitting.
 std::optional<QList<Segment>> xmpSegments(const QByteArray &packet);
 
-// The Exif keys whose values differ in kind or are missing from after, with
-// the thumbnail's keys left out where it was dropped; empty when all are kept.
+// The Exif keys that after lacks or holds with another type, count or value,
+// leaving out what a turn changes (orientation, pixel dimensions, the
+// thumbnail's offset and length) and, where it was dropped, the thumbnail's
+// keys; empty when all are kept.
 QList<QByteArray> missingExifTags(const QByteArray &beforeTiff, const QByteArray &afterTiff, bool thumbnailDropped);
 
 } // namespace lg::jpeg

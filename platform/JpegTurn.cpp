@@ -3,7 +3,10 @@
 #include "platform/JpegEntropy.h"
 #include "platform/JpegSegments.h"
 #include "platform/image/FormatProbe.h"
+#include "platform/image/Libraries.h"
 #include "platform/image/Orientation.h"
+
+#include <QImageReader>
 
 #include <turbojpeg.h>
 
@@ -68,6 +71,9 @@ TJXOP operationFor(PictureTurn turn)
 struct JpegHeader
 {
     bool progressive = false;
+    bool arithmetic = false;
+    QSize frameSize;                      // as the frame header claims it; invalid without one
+    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical sampling factors
     std::optional<std::array<int, 64>> luminanceTable;  // in the file's (zigzag) order
 };
 
@@ -99,6 +105,16 @@ JpegHeader readHeader(const QByteArray &jpeg)
         const qsizetype end = at + 2 + length;
         if (marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce)
             header.progressive = true;
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc && length >= 8
+            && !header.frameSize.isValid()) {
+            header.arithmetic = marker >= 0xc9;
+            header.frameSize = QSize((bytes[at + 7] << 8) | bytes[at + 8], (bytes[at + 5] << 8) | bytes[at + 6]);
+            const int components = bytes[at + 9];
+            for (int c = 0; c < components && at + 10 + 3 * c + 3 <= end; ++c) {
+                const int factors = bytes[at + 11 + 3 * c];
+                header.sampling.append({std::max(1, factors >> 4), std::max(1, factors & 15)});
+            }
+        }
         if (marker == 0xdb) {
             qsizetype p = at + 4;
             while (p < end) {
@@ -326,7 +342,7 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
         return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
     // The further pictures of a multi-picture file are found again after the new end.
     for (const jpeg::Segment &segment : layout.metadata)
-        if (jpeg::mpfImageCount(segment) > 1) {
+        if (jpeg::isMpf(segment)) {
             if (!jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd))
                 return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
             break;
@@ -339,6 +355,8 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
 
 std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayEncodeAgain, QString *error)
 {
+    if (const QString refusal = jpegSizeRefusal(jpeg); !refusal.isEmpty())
+        return failed(error, refusal);
     const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
     if (!layout)
         return failed(error, QStringLiteral("The file is no whole JPEG."));
@@ -385,11 +403,48 @@ std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QSt
     return turned(jpeg, turn, true, error);
 }
 
+QString jpegSizeRefusal(const QByteArray &jpeg)
+{
+    const JpegHeader header = readHeader(jpeg);
+    const QSize size = header.frameSize;
+    if (size.isEmpty() || header.sampling.isEmpty())
+        return {};  // no frame to go by: the decoder tells
+    const QString claim = QStringLiteral("The picture claims %1 × %2 pixels").arg(size.width()).arg(size.height());
+    if (size.width() > image::maxPictureSide || size.height() > image::maxPictureSide)
+        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claim).arg(image::maxPictureSide);
+    if (header.arithmetic) {
+        // Arithmetic coding may spend far less than a bit on a block: its bytes
+        // bound nothing, so it is held to what a decoded picture may take.
+        const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+        if (limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
+            return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.")
+                .arg(claim).arg(QImageReader::allocationLimit());
+        return {};
+    }
+    // Huffman coding spends at least one bit on each block of 8 × 8 samples
+    // of each component (its DC value has a code of one bit or more, in a
+    // sequential scan as in a progressive one's first DC scan), so the file
+    // holds at least one bit a block. Real pictures never come near it: a
+    // plain black one, optimised and progressive, takes about that much.
+    int maxH = 1, maxV = 1;
+    for (const auto &[h, v] : header.sampling) {
+        maxH = std::max(maxH, h);
+        maxV = std::max(maxV, v);
+    }
+    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+    qint64 blocks = 0;
+    for (const auto &[h, v] : header.sampling)
+        blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
+    if (qint64(jpeg.size()) * 8 < blocks)
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(claim).arg(jpeg.size());
+    return {};
+}
+
 bool jpegHoldsSeveralImages(const QByteArray &jpeg)
 {
     const QList<jpeg::Segment> segments = jpeg::headerSegments(jpeg);
     return std::any_of(segments.cbegin(), segments.cend(),
-                       [](const jpeg::Segment &segment) { return jpeg::mpfImageCount(segment) > 1; });
+                       [](const jpeg::Segment &segment) { return jpeg::isMpf(segment); });
 }
 
 std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)

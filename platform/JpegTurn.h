@@ -63,8 +63,19 @@ std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn
 // subsampling, estimated quality and progression, keeping all the rest the same way.
 std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
 
-// Whether the JPEG (its first bytes suffice) lists further images of its own:
-// a multi-picture file with an MPF index, e.g. a stereo pair or a gain map.
+// Why the JPEG's frame header cannot be taken at its word, read before
+// anything is decoded or transformed: a side longer than the decoders here
+// take (image::maxPictureSide), or more blocks than its bytes can code (a
+// Huffman-coded picture spends at least one bit on each block of each
+// component); an arithmetic-coded one, whose bytes bound nothing, is held to
+// the size Qt's readers decode (QImageReader::allocationLimit). Empty when the
+// claim is plausible or there is no frame header to judge. turnJpeg refuses
+// with this reason.
+QString jpegSizeRefusal(const QByteArray &jpeg);
+
+// Whether the JPEG (its first bytes suffice) may hold further images of its
+// own: it has a multi-picture (MPF) index, e.g. of a stereo pair or a gain
+// map, whatever that index says (or fails to say) about how many.
 bool jpegHoldsSeveralImages(const QByteArray &jpeg);
 
 // The quality (1..100) the JPEG was most likely written at, from its

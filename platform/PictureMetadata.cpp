@@ -245,9 +245,90 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
     return out;
 }
 
+namespace {
+
+// Tags whose value is where something lies in the block (a directory, the
+// maker note), which a block laid out anew changes: what lies there is
+// compared tag by tag.
+bool isPlaceTag(const std::string &key)
+{
+    return key == "Exif.Image.ExifTag" || key == "Exif.Image.GPSTag" || key == "Exif.Photo.InteroperabilityTag"
+        || key == "Exif.MakerNote.Offset" || key == "Exif.MakerNote.ByteOrder";
+}
+
+// The XMP keys whose values the written packet lacks or holds otherwise
+// (made fit for the new pixels first).
+QStringList changedXmp(Exiv2::XmpData wanted, QSize pixelSize, const Exiv2::XmpData &written)
+{
+    makeXmpUpright(wanted, pixelSize);
+    QStringList changed;
+    for (const Exiv2::Xmpdatum &datum : wanted) {
+        const auto it = written.findKey(Exiv2::XmpKey(datum.key()));
+        if (it == written.end() || it->toString() != datum.toString())
+            changed.append(QString::fromStdString(datum.key()));
+    }
+    return changed;
+}
+
+// The XMP of the encoded picture, a JPEG's extended XMP joined in (exiv2
+// reads only the main packet, which points at it).
+Exiv2::XmpData writtenXmp(const QByteArray &encoded, const Exiv2::Image &image)
+{
+    Exiv2::XmpData xmp = image.xmpData();
+    const std::optional<jpeg::Layout> layout = image.mimeType() == "image/jpeg" ? jpeg::parse(encoded) : std::nullopt;
+    if (!layout)
+        return xmp;
+    QByteArray whole;
+    constexpr qsizetype header = 35 + 32 + 8;  // signature, GUID, full length and this part's offset
+    for (const jpeg::Segment &segment : layout->metadata) {
+        if (!jpeg::isExtendedXmp(segment) || segment.payload.size() < header)
+            continue;
+        const auto u32 = [&segment](qsizetype at) {
+            quint32 v = 0;
+            for (int i = 0; i < 4; ++i)
+                v = (v << 8) | quint8(segment.payload[at + i]);
+            return v;
+        };
+        const quint32 total = u32(67), offset = u32(71);
+        const QByteArray part = segment.payload.mid(header);
+        if (total > quint32(64) << 20 || quint64(offset) + quint64(part.size()) > total)
+            continue;
+        if (whole.size() < qsizetype(total))
+            whole.resize(total, ' ');
+        std::memcpy(whole.data() + offset, part.constData(), size_t(part.size()));
+    }
+    Exiv2::XmpData extended;
+    if (!whole.isEmpty() && Exiv2::XmpParser::decode(extended, whole.toStdString()) == 0)
+        for (const Exiv2::Xmpdatum &datum : extended)
+            if (xmp.findKey(Exiv2::XmpKey(datum.key())) == xmp.end())
+                xmp.add(datum);
+    return xmp;
+}
+
+// The IPTC datasets (key and value; a key may repeat) that the written data lacks.
+QStringList changedIptc(const Exiv2::IptcData &wanted, const Exiv2::IptcData &written)
+{
+    QList<std::pair<std::string, std::string>> held;
+    for (const Exiv2::Iptcdatum &datum : written)
+        held.append({datum.key(), datum.toString()});
+    QStringList changed;
+    for (const Exiv2::Iptcdatum &datum : wanted) {
+        const qsizetype at = held.indexOf(std::pair<std::string, std::string>(datum.key(), datum.toString()));
+        if (at < 0)
+            changed.append(QString::fromStdString(datum.key()));
+        else
+            held.removeAt(at);
+    }
+    return changed;
+}
+
+} // namespace
+
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded)
 {
     Exiv2::ExifData wanted;
+    Exiv2::XmpData wantedXmp;
+    Exiv2::IptcData wantedIptc;
     bool wantsXmp = !metadata.xmp.isEmpty(), wantsIptc = !metadata.iptc.isEmpty();
     try {
         if (!metadata.file.isEmpty()) {
@@ -259,6 +340,8 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
                 return QStringLiteral("the original's metadata cannot be read");
             source->readMetadata();
             wanted = source->exifData();
+            wantedXmp = source->xmpData();
+            wantedIptc = source->iptcData();
             wantsXmp = wantsXmp || !source->xmpPacket().empty() || !source->xmpData().empty();
             wantsIptc = wantsIptc || !source->iptcData().empty();
         } else if (!metadata.exif.isEmpty()) {
@@ -266,6 +349,14 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
             Exiv2::ExifParser::decode(wanted, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
                                       uint32_t(metadata.exif.size()));
         }
+        // What was handed over stands where the file has none.
+        if (wantedXmp.empty() && !metadata.xmp.isEmpty()) {
+            image::ensureExiv2();
+            Exiv2::XmpParser::decode(wantedXmp, metadata.xmp.toStdString());
+        }
+        if (wantedIptc.empty() && !metadata.iptc.isEmpty())
+            Exiv2::IptcParser::decode(wantedIptc, reinterpret_cast<const Exiv2::byte *>(metadata.iptc.constData()),
+                                      uint32_t(metadata.iptc.size()));
     } catch (...) {
         return QStringLiteral("the original's metadata cannot be read");
     }
@@ -287,14 +378,19 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
                 if (container == MetadataContainer::Tiff && datum.groupName() == "Image" && !isDescriptiveTag(datum.tag()))
                     continue;
                 const auto it = written.findKey(Exiv2::ExifKey(datum.key()));
-                if (it == written.end() || it->count() != datum.count())
+                if (it == written.end() || it->count() != datum.count()
+                    || (!isPlaceTag(datum.key()) && it->toString() != datum.toString()))
                     lost.append(QString::fromStdString(datum.key()));
             }
         }
         if (wantsXmp && image->xmpPacket().empty() && image->xmpData().empty())
             lost.append(QStringLiteral("XMP"));
+        else if (wantsXmp)
+            lost.append(changedXmp(wantedXmp, pixelSize, writtenXmp(encoded, *image)));
         if (wantsIptc && image->iptcData().empty())
             lost.append(QStringLiteral("IPTC"));
+        else if (wantsIptc)
+            lost.append(changedIptc(wantedIptc, image->iptcData()));
     } catch (...) {
         return QStringLiteral("the written file cannot be read");
     }

@@ -50,8 +50,10 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
                                               QSize pixelSize, const QImage &thumbnailSource, QString *error);
 
 // What of the metadata (made fit for upright pixels of pixelSize) the encoded
-// picture does not hold: the Exif keys, "XMP", "IPTC", comma-separated; empty
-// when it holds all (the Exif thumbnail, made anew, is not counted). Where the
+// picture does not hold, or holds with another value: the Exif, XMP and IPTC
+// keys, or "XMP", "IPTC" where all of it went, comma-separated; empty when it
+// holds all (the Exif thumbnail, made anew, is not counted, nor where the
+// directories lie). Where the
 // metadata names its file, the Exif is read anew from there, whole as the file
 // holds it, and the file's XMP and IPTC count too; a file that cannot be read
 // is named as the loss.

@@ -119,7 +119,7 @@ std::unique_ptr<OpenedHeif> openHeif(const ByteSource &source)
     opened->context.reset(heif_context_alloc());
     if (!opened->context)
         return nullptr;
-    heif_context_set_maximum_image_size_limit(opened->context.get(), 32768);
+    heif_context_set_maximum_image_size_limit(opened->context.get(), maxPictureSide);
     if (heif_context_read_from_reader(opened->context.get(), &readerFunctions(), &opened->state, nullptr).code
         != heif_error_Ok)
         return nullptr;

@@ -38,8 +38,8 @@ void ensureMagick()
         Magick::ResourceLimits::memory(cap(Magick::ResourceLimits::memory(), 512 * MiB));
         Magick::ResourceLimits::map(cap(Magick::ResourceLimits::map(), 1024 * MiB));
         Magick::ResourceLimits::disk(cap(Magick::ResourceLimits::disk(), 2048 * MiB));
-        Magick::ResourceLimits::width(cap(Magick::ResourceLimits::width(), 32768));
-        Magick::ResourceLimits::height(cap(Magick::ResourceLimits::height(), 32768));
+        Magick::ResourceLimits::width(cap(Magick::ResourceLimits::width(), maxPictureSide));
+        Magick::ResourceLimits::height(cap(Magick::ResourceLimits::height(), maxPictureSide));
         Magick::ResourceLimits::thread(1);
     });
 }

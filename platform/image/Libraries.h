@@ -3,6 +3,11 @@
 // thread, any number of times; the set-up itself runs once.
 namespace lg::image {
 
+// The longest side, in pixels, of a picture the decoders here take
+// (ImageMagick's width and height limits, libheif's size limit); a picture
+// whose header claims more is refused before anything is decoded.
+constexpr int maxPictureSide = 32768;
+
 // exiv2: XMP toolkit initialised before threads use it, BMFF (HEIC) metadata
 // enabled, library warnings silenced.
 void ensureExiv2();

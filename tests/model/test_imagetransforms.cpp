@@ -186,6 +186,36 @@ QString changedTags(const QMap<QString, QByteArray> &before, const QMap<QString,
     return changed.join(QStringLiteral(", "));
 }
 
+// The JPEG with an MPF index in front that lists a second picture (the JPEG
+// itself again, appended), the index's NumberOfImages entry given as
+// numberEntry (tag, type, count and value; empty for none). *table: where the
+// index's MP entries lie, from the MPF header.
+QByteArray multiPictureJpeg(const QByteArray &bytes, const QByteArray &numberEntry, qsizetype *table = nullptr)
+{
+    const auto le = [](quint32 v, int size) {
+        QByteArray b(size, 0);
+        for (int i = 0; i < size; ++i)
+            b[i] = char((v >> (8 * i)) & 0xff);
+        return b;
+    };
+    const int entries = numberEntry.isEmpty() ? 2 : 3;
+    const quint32 entryTable = 8 + 2 + 12 * quint32(entries) + 4;
+    const qsizetype tiffSize = entryTable + 32;
+    const quint32 firstSize = quint32(bytes.size() + 8 + tiffSize), header = 10;
+    const QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(quint32(entries), 2)
+                          + le(0xb000, 2) + le(7, 2) + le(4, 4) + QByteArray("0100")
+                          + numberEntry
+                          + le(0xb002, 2) + le(7, 2) + le(32, 4) + le(entryTable, 4) + le(0, 4)
+                          + le(0x20030000, 4) + le(firstSize, 4) + le(0, 4) + le(0, 4)
+                          + le(0, 4) + le(quint32(bytes.size()), 4) + le(firstSize - header, 4) + le(0, 4);
+    Q_ASSERT(tiff.size() == tiffSize);
+    if (table)
+        *table = entryTable;
+    const QByteArray segment = QByteArray("\xff\xe2", 2) + char((tiffSize + 6) >> 8) + char((tiffSize + 6) & 0xff)
+                             + "MPF" + QByteArray(1, 0) + tiff;
+    return bytes.left(2) + segment + bytes.mid(2) + bytes;
+}
+
 } // namespace
 
 class ImageTransformsTest : public QObject
@@ -577,48 +607,162 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), before);
     }
 
-    // A JPEG that lists further pictures (an MPF index: a stereo pair, a gain
-    // map) is not rewritten either; its copy is turned like the file would be.
-    void multiPictureJpegsGoToACopy()
+    // A JPEG with a multi-picture index (an MPF segment: a stereo pair, a gain
+    // map) is not rewritten either, whatever the index says of how many
+    // pictures there are, or fails to say; its copy is turned like the file
+    // would be, its index finding the second picture after the turned first.
+    void multiPictureJpegsGoToACopy_data()
     {
-        const QString folder = freshFolder(QStringLiteral("mpf"));
-        const QString plain = writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90);
-        const QByteArray bytes = readAll(plain);
-        // An MPF segment listing two pictures, the second one right after the first.
         const auto le = [](quint32 v, int size) {
             QByteArray b(size, 0);
             for (int i = 0; i < size; ++i)
                 b[i] = char((v >> (8 * i)) & 0xff);
             return b;
         };
-        const quint32 firstSize = quint32(bytes.size() + 90), header = 10;
-        const QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(3, 2)
-                              + le(0xb000, 2) + le(7, 2) + le(4, 4) + QByteArray("0100")
-                              + le(0xb001, 2) + le(4, 2) + le(1, 4) + le(2, 4)
-                              + le(0xb002, 2) + le(7, 2) + le(32, 4) + le(50, 4) + le(0, 4)
-                              + le(0x20030000, 4) + le(firstSize, 4) + le(0, 4) + le(0, 4)
-                              + le(0, 4) + le(quint32(bytes.size()), 4) + le(firstSize - header, 4) + le(0, 4);
-        QCOMPARE(tiff.size(), 82);
-        const QByteArray segment = QByteArray("\xff\xe2\0\x58", 4) + "MPF" + QByteArray(1, 0) + tiff;
-        const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")),
-                                       bytes.left(2) + segment + bytes.mid(2) + bytes);
+        QTest::addColumn<QByteArray>("numberEntry");
+        QTest::newRow("two pictures listed") << le(0xb001, 2) + le(4, 2) + le(1, 4) + le(2, 4);
+        QTest::newRow("no NumberOfImages") << QByteArray();
+        QTest::newRow("NumberOfImages as a SHORT") << le(0xb001, 2) + le(3, 2) + le(1, 4) + le(2, 4);
+        QTest::newRow("NumberOfImages as UNDEFINED bytes") << le(0xb001, 2) + le(7, 2) + le(4, 4) + le(2, 4);
+        QTest::newRow("NumberOfImages of one") << le(0xb001, 2) + le(4, 2) + le(1, 4) + le(1, 4);
+    }
+
+    void multiPictureJpegsGoToACopy()
+    {
+        QFETCH(QByteArray, numberEntry);
+        const QString folder = freshFolder(QStringLiteral("mpf"));
+        const QString plain = writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90);
+        const QByteArray bytes = readAll(plain);
+        qsizetype table = 0;
+        const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")), multiPictureJpeg(bytes, numberEntry, &table));
         QVERIFY(lg::jpegHoldsSeveralImages(readAll(path)));
         QVERIFY(!lg::jpegHoldsSeveralImages(bytes));
+        QVERIFY(!canRewriteInPlace(path, lg::ImageSource(path)));
         const QByteArray before = readAll(path);
         const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
         QVERIFY(turned.readable && !turned.written);
         QCOMPARE(readAll(path), before);
         QVERIFY(!turned.jpeg.isEmpty());
         QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(48, 64)));
-        // The copy's index finds the second picture after the turned first one.
         const qsizetype at = turned.jpeg.indexOf(QByteArray("MPF\0", 4)) + 4;
         const auto entry = [&](int index, int field) {
-            return qFromLittleEndian<quint32>(turned.jpeg.constData() + at + 50 + index * 16 + field * 4);
+            return qFromLittleEndian<quint32>(turned.jpeg.constData() + at + table + index * 16 + field * 4);
         };
         QVERIFY(turned.jpeg.endsWith(bytes));
         QCOMPARE(qsizetype(entry(0, 1)), turned.jpeg.size() - bytes.size());
         QCOMPARE(turned.jpeg.mid(at + entry(1, 2)), bytes);
+        QVERIFY(!writeCGImage(turned.picture.isNull() ? quadrants(QSize(48, 64)) : turned.picture, path,
+                              lg::ImageSource(path).properties()));
+        QCOMPARE(readAll(path), before);
         QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
+    }
+
+    // A picture whose content is not the type its extension names is never
+    // written as that type over itself (it would lose its depth, alpha, text,
+    // encoding or what follows its end): the file stays byte for byte and the
+    // turned picture comes back for a copy; a JPEG's copy is the JPEG turned
+    // with all it holds.
+    void aPictureOfAnotherTypeThanItsNameStaysAsItIs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("16-bit PNG with alpha and text, named .jpg") << "png" << "photo.jpg";
+        QTest::newRow("HEIC named .jpg") << "heic" << "photo.jpg";
+        QTest::newRow("lossless WebP named .jpg") << "webp" << "photo.jpg";
+        QTest::newRow("LZW TIFF named .jpg") << "tiff" << "photo.jpg";
+        QTest::newRow("JPEG with a video after its end, named .png") << "jpeg" << "photo.png";
+        QTest::newRow("PNG named .tif") << "png" << "photo.tif";
+    }
+
+    void aPictureOfAnotherTypeThanItsNameStaysAsItIs()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        const QString folder = freshFolder(QStringLiteral("misnamed"));
+        const QString made = QDir(folder).filePath(QStringLiteral("made.") + kind);
+        const QImage picture = quadrants(QSize(40, 30));
+        const QByteArray video = QByteArray("\0\0\0\x18" "ftypmp42", 12) + QByteArray(500, '\x07');
+        QString written;
+        if (kind == QLatin1String("png")) {
+            QImage deep = picture.convertToFormat(QImage::Format_RGBA64);
+            deep.setPixelColor(0, 0, QColor(10, 20, 30, 40));
+            deep.setText(QStringLiteral("Comment"), QStringLiteral("kept as text"));
+            written = writeQtImage(made, deep, "png");
+        } else if (kind == QLatin1String("heic")) {
+            written = writeHeic(made, picture);
+            if (written.isEmpty())
+                QSKIP("heif-enc is not installed");
+        } else if (kind == QLatin1String("webp")) {
+            if (!QImageWriter::supportedImageFormats().contains("webp"))
+                QSKIP("Qt writes no WebP here");
+            written = writeQtImage(made, picture, "webp", 100);
+            QCOMPARE(readAll(written).mid(12, 4), QByteArray("VP8L"));   // lossless
+        } else if (kind == QLatin1String("tiff")) {
+            const QString png = writeQtImage(QDir(folder).filePath(QStringLiteral("s.png")), picture, "png");
+            written = convert(png, made, {"-compress", "LZW"});
+            if (written.isEmpty())
+                QSKIP("convert is not installed");
+        } else {
+            written = writeQtImage(made, picture, "jpeg", 90);
+            QVERIFY(!written.isEmpty());
+            writeFile(written, readAll(written) + video);
+        }
+        QVERIFY(!written.isEmpty());
+        const QString path = QDir(folder).filePath(name);
+        QVERIFY(QFile::rename(written, path));
+        const QByteArray before = readAll(path);
+        const lg::ImageSource source(path);
+        QVERIFY(source.isValid());
+        QVERIFY(!canRewriteInPlace(path, source));
+
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize(20, 20));
+        QVERIFY(turned.readable);
+        QVERIFY(!turned.written);
+        QCOMPARE(readAll(path), before);
+        QCOMPARE(turned.pixelSize, QSize(30, 40));
+        if (kind == QLatin1String("jpeg")) {
+            QVERIFY(turned.jpeg.endsWith(video));
+            QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(30, 40)));
+        } else {
+            QCOMPARE(turned.picture.size(), QSize(30, 40));
+            expectCorners(turned.picture, corners(lg::turnedImage(picture, lg::PictureTurn::RotateRight)));
+        }
+        // Nor does a save under that name write over it.
+        QVERIFY(!writeCGImage(lg::turnedImage(picture, lg::PictureTurn::RotateRight), path, source.properties()));
+        QCOMPARE(readAll(path), before);
+    }
+
+    // Orientation stored as two values ("6 6"): the pixels are turned by the
+    // first, as the viewer shows them, and the file keeps one value 1.
+    void anOrientationOfTwoValuesBecomesOneValueOne_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("whole blocks") << QSize(64, 48);
+        QTest::newRow("partial blocks") << QSize(50, 30);
+    }
+
+    void anOrientationOfTwoValuesBecomesOneValueOne()
+    {
+        QFETCH(QSize, size);
+        const QString path = writeJpeg(QDir(freshFolder(QStringLiteral("two-values"))).filePath(QStringLiteral("p.jpg")),
+                                       storedForOrientation(quadrants(size), 6), 6, 95);
+        QVERIFY(!path.isEmpty());
+        QVERIFY(setMetadata(path, {{"Exif.Image.Orientation", "6 6"}}));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Image.Orientation")), QStringLiteral("6 6"));
+        const QImage shown = *lg::ImageSource(path).image();
+        expectCorners(shown, corners(quadrants(size)));
+
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && turned.written);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        const auto orientation = image->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        QVERIFY(orientation != image->exifData().end());
+        QCOMPARE(orientation->count(), 1L);
+        QCOMPARE(orientation->toLong(), 1L);
+        const QImage after = *lg::ImageSource(path).image();
+        QCOMPARE(after.size(), size.transposed());
+        expectCorners(after, corners(lg::turnedImage(quadrants(size), lg::PictureTurn::RotateRight)));
     }
 
     // A JPEG that may not be written comes back ready for its copy, turned

@@ -1,6 +1,8 @@
 // Files made to hurt: pictures named like videos, videos too large to decode,
 // a JPEG with no end in a huge sparse file, a settings file that is a FIFO,
-// a save through a chain of links, an animation too large to keep.
+// a save through a chain of links, an animation too large to keep, pictures
+// whose headers claim more pixels than they could hold.
+#include "model/ImageTransforms.h"
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
 #include "platform/Settings.h"
@@ -14,10 +16,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QProcess>
+#include <QtEndian>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace lg::test;
@@ -31,6 +40,107 @@ QByteArray encoded(const QImage &image, const char *format)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
     return bytes;
+}
+
+// The JPEG with its frame header claiming size, and a comment that brings
+// it to about fileBytes bytes.
+QByteArray jpegClaiming(const QByteArray &jpeg, QSize size, qsizetype fileBytes)
+{
+    QByteArray out = jpeg;
+    for (qsizetype at = 2; at + 9 < out.size();) {
+        const uchar marker = uchar(out[at + 1]);
+        if (marker >= 0xc0 && marker <= 0xc2) {
+            out[at + 5] = char(size.height() >> 8);
+            out[at + 6] = char(size.height() & 0xff);
+            out[at + 7] = char(size.width() >> 8);
+            out[at + 8] = char(size.width() & 0xff);
+            break;
+        }
+        at += 2 + ((uchar(out[at + 2]) << 8) | uchar(out[at + 3]));
+    }
+    const qsizetype fill = std::max<qsizetype>(0, std::min<qsizetype>(fileBytes - out.size() - 4, 65533));
+    QByteArray comment("\xff\xfe");
+    comment.append(char((fill + 2) >> 8)).append(char((fill + 2) & 0xff)).append(QByteArray(fill, 'c'));
+    return out.left(2) + comment + out.mid(2);
+}
+
+// The PNG with its header claiming size (its checksum made right).
+QByteArray pngClaiming(const QByteArray &png, QSize size)
+{
+    QByteArray out = png;
+    qToBigEndian<quint32>(quint32(size.width()), out.data() + 16);
+    qToBigEndian<quint32>(quint32(size.height()), out.data() + 20);
+    quint32 sum = 0xffffffffu;
+    for (qsizetype i = 12; i < 29; ++i) {
+        sum ^= quint8(out[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            sum = (sum & 1) ? 0xedb88320u ^ (sum >> 1) : sum >> 1;
+    }
+    qToBigEndian<quint32>(sum ^ 0xffffffffu, out.data() + 29);
+    return out;
+}
+
+struct ChildTurn
+{
+    bool finished = false;  // within the minute given
+    bool readable = false;
+    bool written = false;
+    bool refusedNamingTheClaim = false;
+    long peakGrowthKb = -1;  // of the resident memory, from before the turn
+    qint64 milliseconds = -1;
+};
+
+// turnPictureFile in a child process, whose peak resident memory is measured
+// from before the turn (getrusage). Its address space is held to 2 GB above
+// what it has, so that a file that gets through cannot take the machine's memory.
+ChildTurn turnInChild(const QString &path, int claimedWidth)
+{
+    ChildTurn result;
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return result;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        // The peak starts from what the child holds now, not the parent's.
+        if (const int fd = ::open("/proc/self/clear_refs", O_WRONLY); fd >= 0) {
+            [[maybe_unused]] const ssize_t done = ::write(fd, "5", 1);
+            ::close(fd);
+        }
+        long virtualKb = 0;
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmSize:"))
+                    virtualKb = line.mid(7).trimmed().split(' ').first().toLong();
+        const rlimit limit {rlim_t(virtualKb + 2L * 1024 * 1024) * 1024, rlim_t(virtualKb + 2L * 1024 * 1024) * 1024};
+        ::setrlimit(RLIMIT_AS, &limit);
+        rusage before {}, after {};
+        ::getrusage(RUSAGE_SELF, &before);
+        QElapsedTimer timer;
+        timer.start();
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        ChildTurn out;
+        out.milliseconds = timer.elapsed();
+        ::getrusage(RUSAGE_SELF, &after);
+        out.finished = true;
+        out.readable = turned.readable;
+        out.written = turned.written;
+        out.refusedNamingTheClaim = turned.error.contains(QString::number(claimedWidth));
+        out.peakGrowthKb = after.ru_maxrss - before.ru_maxrss;
+        [[maybe_unused]] const ssize_t sent = ::write(channel[1], &out, sizeof out);
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    if (child > 0) {
+        pollfd wait {channel[0], POLLIN, 0};
+        if (::poll(&wait, 1, 60000) == 1 && ::read(channel[0], &result, sizeof result) != ssize_t(sizeof result))
+            result = ChildTurn();
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(channel[0]);
+    return result;
 }
 
 } // namespace
@@ -168,6 +278,49 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(folder + QStringLiteral("/first.png")).isSymLink());
         QVERIFY(QFileInfo(folder + QStringLiteral("/sub/middle.png")).isSymLink());
         QCOMPARE(QImage(real).size(), QSize(8, 6));
+    }
+
+    // A small file whose header claims a huge picture is refused, with a
+    // message naming the claim, before anything is decoded or transformed:
+    // in well under a second and 1 GB (the claims would need 5 to 25 GB).
+    void aHeaderClaimingMoreThanTheFileHoldsIsRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QSize>("claim");
+        QTest::newRow("JPEG, 30000 x 30000 in 3 KB") << "jpeg" << QSize(30000, 30000);
+        QTest::newRow("progressive JPEG, 30000 x 30000 in 3 KB") << "progressive" << QSize(30000, 30000);
+        QTest::newRow("JPEG, 65500 x 65500") << "jpeg" << QSize(65500, 65500);
+        QTest::newRow("PNG, 30000 x 30000") << "png" << QSize(30000, 30000);
+    }
+    void aHeaderClaimingMoreThanTheFileHoldsIsRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QSize, claim);
+        const QImage picture = lg::test::fixtures::quadrants(QSize(32, 32));
+        QByteArray bytes;
+        if (kind == QLatin1String("png")) {
+            bytes = pngClaiming(encoded(picture, "png"), claim);
+        } else {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setQuality(90);
+            writer.setProgressiveScanWrite(kind == QLatin1String("progressive"));
+            QVERIFY(writer.write(picture));
+            buffer.close();
+            bytes = jpegClaiming(bytes, claim, 3000);
+            QVERIFY(!lg::jpegSizeRefusal(bytes).isEmpty());
+        }
+        const QString path = writeFile(freshFolder(QStringLiteral("claims")) + QStringLiteral("/huge.") + (kind == QLatin1String("png") ? QStringLiteral("png") : QStringLiteral("jpg")), bytes);
+        QCOMPARE(lg::ImageSource(path).pixelSize(), std::optional<QSize>(claim));
+
+        const ChildTurn turned = turnInChild(path, claim.width());
+        QVERIFY(turned.finished);
+        QVERIFY(!turned.readable && !turned.written);
+        QVERIFY(turned.refusedNamingTheClaim);
+        QVERIFY2(turned.peakGrowthKb < 1024L * 1024, qPrintable(QStringLiteral("%1 KB").arg(turned.peakGrowthKb)));
+        QVERIFY2(turned.milliseconds < 1000, qPrintable(QStringLiteral("%1 ms").arg(turned.milliseconds)));
+        QCOMPARE(readAll(path), bytes);
     }
 
     // 16 frames of 1500 x 1500 take 144 MB decoded; at most 128 MB are kept.

@@ -13,6 +13,7 @@
 #include <QImageWriter>
 #include <QRandomGenerator>
 #include <QtConcurrent>
+#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -76,6 +77,38 @@ class ImageSourceTest : public QObject
     }
 
 private Q_SLOTS:
+    // A full decode is refused on what the header claims, before it starts:
+    // a side longer than the decoders take, or, for Qt's readers, more than
+    // they allocate for one picture. A header with an honest size passes.
+    void aClaimedSizeIsJudgedBeforeTheDecode_data()
+    {
+        QTest::addColumn<QSize>("claim");
+        QTest::addColumn<QString>("refusal");  // a part of the message; empty: none
+        QTest::newRow("as stored") << QSize() << QString();
+        QTest::newRow("30000 x 30000") << QSize(30000, 30000) << QStringLiteral("MB a decoded picture may take");
+        QTest::newRow("40000 x 2") << QSize(40000, 2) << QStringLiteral("32768 a side");
+    }
+
+    void aClaimedSizeIsJudgedBeforeTheDecode()
+    {
+        QFETCH(QSize, claim);
+        QFETCH(QString, refusal);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(quadrants(QSize(16, 8)).save(&buffer, "png"));
+        if (claim.isValid()) {
+            qToBigEndian<quint32>(quint32(claim.width()), png.data() + 16);
+            qToBigEndian<quint32>(quint32(claim.height()), png.data() + 20);
+        }
+        const lg::ImageSource source = lg::ImageSource::fromData(png, QStringLiteral("png"));
+        QCOMPARE(source.pixelSize(), std::optional<QSize>(claim.isValid() ? claim : QSize(16, 8)));
+        const QString said = source.decodeRefusal();
+        QVERIFY2(refusal.isEmpty() ? said.isEmpty() : said.contains(refusal), qPrintable(said));
+        if (!refusal.isEmpty())
+            QVERIFY(said.contains(QString::number(claim.width())));
+    }
+
     void initTestCase()
     {
         m_folder = freshFolder(QStringLiteral("formats"));

@@ -266,6 +266,30 @@ private Q_SLOTS:
         QVERIFY(!lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error));
     }
 
+    // The check compares each tag's value, not only its key and size: a
+    // rewrite whose Exif, XMP or IPTC values differ from the source file's
+    // (same lengths) names each of them, and nothing is written.
+    void aRewriteIsCheckedValueForValue()
+    {
+        const QString folder = freshFolder(QStringLiteral("values"));
+        const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.tif")), quadrants(QSize(16, 12)), "tiff");
+        const QString other = writeQtImage(QDir(folder).filePath(QStringLiteral("o.tif")), quadrants(QSize(16, 12)), "tiff");
+        QVERIFY(setMetadata(source, {{"Exif.Image.Make", "Lumen"}, {"Exif.Photo.UserComment", "charset=Ascii kept"},
+                                     {"Xmp.xmp.Rating", "3"}, {"Iptc.Application2.Keywords", "beach"}}));
+        QVERIFY(setMetadata(other, {{"Exif.Image.Make", "Lumen"}, {"Exif.Photo.UserComment", "charset=Ascii kelp"},
+                                    {"Xmp.xmp.Rating", "2"}, {"Iptc.Application2.Keywords", "bench"}}));
+        lg::ImageWriteOptions options;
+        options.keepAllMetadata = true;
+        options.metadata = lg::PictureMetadata::read(other);
+        QString error;
+        QVERIFY2(lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error), qPrintable(error));
+        options.metadata.file = source;  // handed other values than the file holds
+        QVERIFY(!lg::ImageWriter::encode(quadrants(QSize(12, 16)), ImageFileType::TIFF, options, &error));
+        for (const char *key : {"Exif.Photo.UserComment", "Xmp.xmp.Rating", "Iptc.Application2.Keywords"})
+            QVERIFY2(error.contains(QLatin1String(key)), qPrintable(error));
+        QVERIFY2(!error.contains(QStringLiteral("Exif.Image.Make")), qPrintable(error));
+    }
+
     // The old picture's Exif, IPTC and XMP go into the new file with
     // orientation 1 and a thumbnail made from the new pixels (none in TIFF,
     // where a second directory would be a second page).

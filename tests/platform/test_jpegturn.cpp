@@ -254,6 +254,41 @@ QString exifString(const Exiv2::ExifData &exif, const char *key)
     return it == exif.end() ? QString() : QString::fromStdString(it->toString());
 }
 
+// An Exif block laid out by hand: the first directory, the Exif directory,
+// the thumbnail's directory, the thumbnail's JPEG and right after it the
+// 456-byte value of the Exif directory's user comment. The thumbnail's stated
+// length is statedExtra bytes more than its JPEG: reaching into the comment
+// when more than the padding. *commentAt: where the comment's value starts.
+QByteArray exifWithReachingThumbnail(const QByteArray &thumbnail, quint32 statedExtra, qsizetype *commentAt)
+{
+    using namespace lg::test::fixtures::detail;
+    const auto firstEntries = [](quint32 exif) {
+        return std::vector<TiffEntry> {asciiEntry(0x010f, "Lumen"), shortEntry(0x0112, {1}), longEntry(0x8769, {exif})};
+    };
+    QByteArray comment = QByteArray("ASCII\0\0\0", 8);
+    for (int i = 0; i < 448; ++i)
+        comment += char('a' + i % 26);
+    // The comment's entry holds where its value lies (four bytes, so written in the entry).
+    const auto exifEntries = [&comment](quint32 at) {
+        return std::vector<TiffEntry> {asciiEntry(0x9003, "2024:01:02 03:04:05"), {0x9286, 7, quint32(comment.size()), le32(at)}};
+    };
+    const auto thumbnailEntries = [](quint32 offset, quint32 length) {
+        return std::vector<TiffEntry> {longEntry(0x0201, {offset}), longEntry(0x0202, {length})};
+    };
+    const quint32 first = 8, exif = first + quint32(ifdSize(firstEntries(0)));
+    const quint32 second = exif + quint32(ifdSize(exifEntries(0)));
+    const quint32 jpegAt = second + quint32(ifdSize(thumbnailEntries(0, 0)));
+    const quint32 valueAt = jpegAt + quint32(thumbnail.size() + (thumbnail.size() & 1));
+    QByteArray firstIfd = ifdBytes(firstEntries(exif), first);
+    firstIfd.replace(2 + 12 * 3, 4, le32(second));  // the thumbnail's directory follows the first
+    QByteArray tiff = QByteArray("II") + le16(42) + le32(first) + firstIfd + ifdBytes(exifEntries(valueAt), exif)
+                    + ifdBytes(thumbnailEntries(jpegAt, quint32(thumbnail.size()) + statedExtra), second) + thumbnail;
+    tiff.resize(valueAt, 0);
+    tiff += comment;
+    *commentAt = valueAt;
+    return tiff;
+}
+
 const QByteArray iccSegment = segment(0xe2, QByteArray("ICC_PROFILE\0\1\1", 14) + QColorSpace(QColorSpace::SRgb).iccProfile());
 const QByteArray iptcSegment = segment(0xed, QByteArray("Photoshop 3.0\0", 14) + QByteArray("8BIM\x04\x04\0\0\0\0\0\x08\x1c\x02\x78\0\x03" "abc", 20));
 const QByteArray comment = segment(0xfe, "made by hand");
@@ -463,6 +498,99 @@ private Q_SLOTS:
         QCOMPARE(lg::jpeg::missingExifTags(original, lessened, true), QList<QByteArray> {"Exif.Photo.MakerNote"});
         QByteArray notExif = QByteArray("not exif") + QByteArray(20, 0);
         QVERIFY(!lg::jpeg::patchExif(notExif, QSize(1, 1), {}));
+    }
+
+    // A thumbnail whose stated length covers other tags' data is dropped, not
+    // written over them: the Exif directory and its user comment stay byte for
+    // byte. One within its own bytes is turned where it lies.
+    void aThumbnailReachingIntoOtherTagsLeavesThemAsTheyWere_data()
+    {
+        QTest::addColumn<int>("reach");  // bytes of the comment the stated length covers
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("its own bytes") << 0 << true;
+        QTest::newRow("into the user comment") << 100 << false;
+        QTest::newRow("over the whole user comment") << 456 << false;
+    }
+
+    void aThumbnailReachingIntoOtherTagsLeavesThemAsTheyWere()
+    {
+        QFETCH(int, reach);
+        QFETCH(bool, kept);
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 80, TJSAMP_420);
+        const quint32 pad = quint32(thumbnail.size() & 1);  // between the thumbnail and the comment
+        qsizetype commentAt = 0;
+        const QByteArray exif = exifWithReachingThumbnail(thumbnail, reach > 0 ? pad + quint32(reach) : 0, &commentAt);
+        const QString comment = exifString(exifOfBlock(exif), "Exif.Photo.UserComment");
+        QVERIFY(comment.endsWith(QLatin1String("uvwxyzabcdef")));
+        const QByteArray source = withSegments(encodeJpeg(quadrants(QSize(64, 48)), 90, TJSAMP_420), exifSegment(exif));
+
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateLeft);
+        QVERIFY(turned);
+        const QByteArray after = metadataMarkers(turned->bytes).first().payload.mid(6);
+        QCOMPARE(after.size(), exif.size());
+        QCOMPARE(after.mid(commentAt), exif.mid(commentAt));
+        const Exiv2::ExifData data = exifOfBlock(after);
+        QCOMPARE(exifString(data, "Exif.Photo.UserComment"), comment);
+        QCOMPARE(exifString(data, "Exif.Photo.DateTimeOriginal"), QStringLiteral("2024:01:02 03:04:05"));
+        QCOMPARE(exifThumbnailOf(turned->bytes).size(), kept ? QSize(30, 40) : QSize(0, 0));
+    }
+
+    // The check after a turn compares each tag's value: a value that changed
+    // is named, while what the turn changes (orientation, pixel dimensions,
+    // the thumbnail) is not.
+    void theCheckAfterATurnComparesEveryValue()
+    {
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 50, TJSAMP_420);
+        const QByteArray before = exifBlock(6, QSize(64, 48), 300, 448, thumbnail);
+        QByteArray patched = before;
+        QVERIFY(lg::jpeg::patchExif(patched, QSize(48, 64), [](const QByteArray &old, qsizetype) { return old; }));
+        QCOMPARE(exifString(exifOfBlock(patched), "Exif.Image.Orientation"), QStringLiteral("1"));
+        QVERIFY(lg::jpeg::missingExifTags(before, patched, false).isEmpty());
+        for (const auto &[text, key] : {std::pair<QByteArray, QByteArray>("cccc", "Exif.Photo.UserComment"),
+                                        std::pair<QByteArray, QByteArray>("klmn", "Exif.Photo.MakerNote"),
+                                        std::pair<QByteArray, QByteArray>("Test Camera", "Exif.Image.Model")}) {
+            QByteArray damaged = patched;
+            const qsizetype at = damaged.indexOf(text);
+            QVERIFY2(at > 0, text.constData());
+            damaged[at + 1] = 'Z';
+            QCOMPARE(lg::jpeg::missingExifTags(before, damaged, false), QList<QByteArray> {key});
+        }
+    }
+
+    // The least a real picture spends on its blocks, a plain black one
+    // optimised, baseline or progressive, grey or colour, stays above the
+    // bound a header's claim is held to (one bit a block); arithmetic coding,
+    // far below it, is held to the decoders' size alone. All of them turn.
+    void plainPicturesAreNeverTakenForLies_data()
+    {
+        QTest::addColumn<QStringList>("convert");
+        QTest::addColumn<QStringList>("jpegtran");
+        QTest::newRow("grey, optimised") << QStringList {"-type", "Grayscale"} << QStringList {"-optimize"};
+        QTest::newRow("grey, progressive") << QStringList {"-type", "Grayscale"} << QStringList {"-optimize", "-progressive"};
+        QTest::newRow("colour 4:2:0, progressive") << QStringList {"-type", "TrueColor", "-sampling-factor", "2x2"}
+                                                   << QStringList {"-optimize", "-progressive"};
+        QTest::newRow("colour 4:4:4, optimised") << QStringList {"-type", "TrueColor", "-sampling-factor", "1x1"}
+                                                 << QStringList {"-optimize"};
+        QTest::newRow("colour, arithmetic") << QStringList {"-type", "TrueColor"} << QStringList {"-arithmetic"};
+    }
+
+    void plainPicturesAreNeverTakenForLies()
+    {
+        QFETCH(QStringList, convert);
+        QFETCH(QStringList, jpegtran);
+        if (!hasTool(QStringLiteral("convert")) || !hasTool(QStringLiteral("jpegtran")))
+            QSKIP("convert or jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("plain-black"));
+        const QString made = QDir(folder).filePath(QStringLiteral("black.jpg"));
+        const QString out = QDir(folder).filePath(QStringLiteral("out.jpg"));
+        QVERIFY(run(QStringLiteral("convert"), QStringList {"-size", "1024x768", "xc:black"} + convert + QStringList {"-quality", "92", made}));
+        QVERIFY(run(QStringLiteral("jpegtran"), jpegtran + QStringList {"-outfile", out, made}));
+        const QByteArray bytes = readAll(out);
+        QVERIFY(!bytes.isEmpty());
+        QVERIFY2(lg::jpegSizeRefusal(bytes).isEmpty(), qPrintable(lg::jpegSizeRefusal(bytes)));
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(bytes, lg::PictureTurn::RotateRight);
+        QVERIFY(turned);
+        QCOMPARE(turned->pixelSize, QSize(768, 1024));
     }
 
     // A CMYK picture that must be encoded again stays CMYK, with its profile

@@ -137,6 +137,15 @@ void viewimagevc::sayItemWasReplaced(const QString &path)
     reportFailure(window(), shownFileFailure(path, ShownFileState::Replaced));
 }
 
+void viewimagevc::sayItemWasRefused(const QString &path, const QString &reason)
+{
+    lg::FileOpResult refused;
+    refused.error = lg::FileOpError::Other;
+    refused.source = path;
+    refused.message = reason;
+    reportFailure(window(), refused);
+}
+
 // ---------------------------------------------------------------- desktop
 
 void viewimagevc::menuShowinFinder()

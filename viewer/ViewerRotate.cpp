@@ -89,6 +89,8 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         const TurnedFile &outcome = checked.turned;
         if (outcome.written && path == m_shownPath)
             m_shownIdentity = checked.written;
+        if (!outcome.readable && !outcome.error.isEmpty())
+            sayItemWasRefused(path, outcome.error);   // e.g. a header that claims more than may be decoded
         if (outcome.readable)
             commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg);

@@ -275,6 +275,8 @@ public:
     void sayItemIsGone(const QString &path);
     // The alert that the file at path is another one than the viewer opened.
     void sayItemWasReplaced(const QString &path);
+    // The shown file was refused by a command, for reason.
+    void sayItemWasRefused(const QString &path, const QString &reason);
     // How the file at path stands to the file the viewer opened there. A path
     // the viewer did not open counts as the same while something is there.
     enum class ShownFileState { Same, Gone, Replaced };

@@ -50,6 +50,17 @@ QByteArray bombHeader()
     return bytes;
 }
 
+// A small JPEG whose frame header claims 30000 x 30000 pixels.
+QByteArray lyingJpeg()
+{
+    QByteArray bytes = encoded(QSize(64, 48), "JPEG");
+    const qsizetype frame = bytes.indexOf(QByteArray("\xff\xc0", 2));
+    const quint16 side = qToBigEndian<quint16>(30000);
+    bytes.replace(frame + 5, 2, reinterpret_cast<const char *>(&side), 2);
+    bytes.replace(frame + 7, 2, reinterpret_cast<const char *>(&side), 2);
+    return bytes;
+}
+
 // Pictures of the given names in a fresh folder, each its own colour, listed
 // as the current folder in name order; their paths.
 QStringList listedPhotos(const QString &folderName, const QStringList &names)
@@ -153,6 +164,26 @@ private Q_SLOTS:
         QCOMPARE(selectedItemIndex, 0);
         QTRY_VERIFY(viewer->imgview->hasImage());
         QCOMPARE(viewer->imgview->pixelSize(), QSize(300, 200));
+    }
+
+    // A turn of a file whose header claims more than may be decoded is refused
+    // before anything is decoded, and the viewer says why; the file stays.
+    void aTurnOfALyingHeaderSaysWhy()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("lying"));
+        const QString path = lg::test::writeFile(folder + QStringLiteral("/claims.jpg"), lyingJpeg());
+        const QByteArray before = lg::test::readAll(path);
+        itemList = {Metadata::init(QUrl::fromLocalFile(path))};
+        itemList[0].isImage = true;
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->imgview->pictureKey() == path, 8000);
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning() && !lg::Alert::shownAlerts().isEmpty());
+        const lg::AlertSpec said = lg::Alert::shownAlerts().last();
+        QCOMPARE(said.title, QStringLiteral("Some items could not be processed."));
+        QVERIFY2(said.text.contains(QStringLiteral("The picture claims 30000 × 30000 pixels")), qPrintable(said.text));
+        QCOMPARE(lg::test::readAll(path), before);
     }
 
     // Viewing IMG_2009, another program puts the IMG_2010 photo in its place:

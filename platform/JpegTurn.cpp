@@ -246,6 +246,16 @@ std::optional<QByteArray> transformed(tjhandle handle, const QByteArray &jpeg, Q
 
 // The picture decoded, turned and encoded again with the file's own colour
 // model, chroma subsampling, quality and progression.
+// The compressed blocks moved by total. Tables made for the picture are made
+// for the turned one too; the standard ones stay.
+std::optional<QByteArray> movedBlocks(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling,
+                                      PictureTurn total, bool progressive, QString *error)
+{
+    return jpeg::entropyCoding(jpeg) == jpeg::EntropyCoding::Standard
+               ? transformed(handle, jpeg, stored, subsampling, total, progressive, error)
+               : jpeg::turnedWithOptimisedCoding(jpeg, total, error);
+}
+
 std::optional<QByteArray> reencoded(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling, int colorspace,
                                     PictureTurn total, bool progressive, QString *error)
 {
@@ -276,7 +286,8 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
         return {};
     if (total == PictureTurn::None)
         return old;
-    if (const std::optional<QByteArray> moved = transformed(handle.get(), old, QSize(width, height), subsampling, total, false, nullptr))
+    // An optimised thumbnail stays optimised, so that it fits where it was.
+    if (const std::optional<QByteArray> moved = movedBlocks(handle.get(), old, QSize(width, height), subsampling, total, false, nullptr))
         if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
             return *bare;
     const int pixelFormat = pixelFormatFor(colorspace);
@@ -378,10 +389,7 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const QSize stored(width, height);
     const bool progressive = readHeader(jpeg).progressive;
     bool lossless = true;
-    // Tables made for the picture are made for the turned one too; the standard ones stay.
-    std::optional<QByteArray> body = jpeg::entropyCoding(jpeg) == jpeg::EntropyCoding::Standard
-                                       ? transformed(handle.get(), jpeg, stored, subsampling, total, progressive, error)
-                                       : jpeg::turnedWithOptimisedCoding(jpeg, total, error);
+    std::optional<QByteArray> body = movedBlocks(handle.get(), jpeg, stored, subsampling, total, progressive, error);
     if (!body && mayEncodeAgain) {
         lossless = false;
         body = reencoded(handle.get(), jpeg, stored, subsampling, colorspace, total, progressive, error);

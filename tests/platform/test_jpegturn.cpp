@@ -476,6 +476,32 @@ private Q_SLOTS:
         QCOMPARE(exifThumbnailOf(turned->bytes).size(), QSize(30, 40));
     }
 
+    // An optimised Exif thumbnail is turned without loss and stays
+    // optimised, so it still fits its room (a little larger than the
+    // thumbnail, as cameras leave it) and keeps its quality.
+    void anOptimisedThumbnailIsTurnedWithoutLoss()
+    {
+        if (!hasTool(QStringLiteral("jpegtran")))
+            QSKIP("jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("optimised-thumbnail"));
+        const QString plain = QDir(folder).filePath(QStringLiteral("thumb.jpg"));
+        const QString optimised = QDir(folder).filePath(QStringLiteral("thumb-optimised.jpg"));
+        writeFile(plain, encodeJpeg(quadrants(QSize(160, 112)), 90, TJSAMP_420));
+        QVERIFY(run(QStringLiteral("jpegtran"), QStringList {"-optimize", "-outfile", optimised, plain}));
+        const QByteArray thumbnail = readAll(optimised) + QByteArray(64, '\0');
+        const QSize shown(64, 48);
+        const QByteArray source
+            = withSegments(encodeJpeg(quadrants(shown), 90, TJSAMP_420), exifSegment(exifBlock(1, shown, 0, 0, thumbnail)));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
+        const QString reference = QDir(folder).filePath(QStringLiteral("thumb-turned.jpg"));
+        QVERIFY(run(QStringLiteral("jpegtran"), QStringList {"-optimize", "-rotate", "90", "-outfile", reference, optimised}));
+        const QImage after = exifThumbnailOf(turned->bytes);
+        QCOMPARE(after.size(), QSize(112, 160));
+        QCOMPARE(after, QImage::fromData(readAll(reference)));   // the blocks moved, not encoded again
+    }
+
     // Where no turned thumbnail fits the old one's room, only the thumbnail
     // goes; a tag that went missing is named.
     void onlyTheThumbnailMayGo()

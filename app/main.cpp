@@ -21,8 +21,8 @@
 namespace {
 
 // Tests that end the application at a chosen moment: LG_QUIT_AFTER_MS asks for
-// the Quit command that many milliseconds after the event loop starts, the way
-// the menu item (or its shortcut) does.
+// the Quit command that many milliseconds after the launch sequence has shown
+// the window, the way the menu item (or its shortcut) does.
 void quitLaterForTesting()
 {
     bool given = false;
@@ -89,11 +89,11 @@ int main(int argc, char **argv)
         lg::beginShutdown();
         delegate.applicationWillTerminate();
     });
-    quitLaterForTesting();
 
     // The launch sequence runs once the event loop is up, as the platform's
     // did-finish-launching does; files named at launch reach the delegate first.
     scheduleLaunch(delegate, paths);
+    quitLaterForTesting();
 
     const int status = app.exec();
     // Nothing of the background work may outlive the event loop: it ends (or

@@ -3,15 +3,45 @@
 #include "app/FileHandover.h"
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
+#include "app/mainWindowController.h"
+#include "platform/ControllerRegistry.h"
+#include "platform/Dispatch.h"
 
 #include "Version.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenuBar>
 #include <QStringList>
+
+namespace {
+
+// Tests that end the application at a chosen moment: LG_QUIT_AFTER_MS asks for
+// the Quit command that many milliseconds after the launch sequence has shown
+// the window, the way the menu item (or its shortcut) does.
+void quitLaterForTesting()
+{
+    bool given = false;
+    const int ms = qEnvironmentVariableIntValue("LG_QUIT_AFTER_MS", &given);
+    if (!given || ms < 0)
+        return;
+    lg::afterDelay(ms, nullptr, [] {
+        auto *window = qobject_cast<mainWindowController *>(
+            lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
+        QAction *quit = window && window->menuBar()
+            ? window->menuBar()->findChild<QAction *>(QStringLiteral("menuItem_quit")) : nullptr;
+        if (quit)
+            quit->trigger();
+        else
+            QCoreApplication::quit();
+    });
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -53,13 +83,23 @@ int main(int argc, char **argv)
         if (state == Qt::ApplicationActive)
             delegate.applicationDidBecomeActive();
     });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+    // At quit the background work is told to stop (what it would still hand
+    // to the main thread is dropped) while the folder list is saved.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
+        lg::beginShutdown();
+        delegate.applicationWillTerminate();
+    });
 
     // The launch sequence runs once the event loop is up, as the platform's
     // did-finish-launching does; files named at launch reach the delegate first.
     scheduleLaunch(delegate, paths);
+    quitLaterForTesting();
 
     const int status = app.exec();
+    // Nothing of the background work may outlive the event loop: it ends (or
+    // stops early) and is waited for before the delegate, the windows and the
+    // application object go.
+    lg::drainBackgroundWork();
     instance.stopListening();
     delegate.relaunchIfPending();
     return status;

@@ -132,7 +132,10 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     std::optional<InitialDirectory> *entries = found.data();
     QVector<qsizetype> parts(chunks);
     std::iota(parts.begin(), parts.end(), 0);
+    // At quit the listing is unwanted: what is left is passed over.
     auto readChunk = [&](qsizetype part) {
+        if (lg::isShuttingDown())
+            return;
         const qsizetype end = std::min(count, (part + 1) * chunk);
         for (qsizetype i = part * chunk; i < end; ++i) {
             const QString &path = paths->at(i);
@@ -144,6 +147,7 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
         static QThreadPool *pool = [] {
             auto *made = new QThreadPool;
             made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+            lg::registerPool(made);
             return made;
         }();
         reading = QtConcurrent::map(pool, parts, readChunk);
@@ -152,10 +156,12 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     }
     // The file system's order is hash order on most Linux file systems: the
     // listing is shown by name, as file managers do; a chosen sort comes on top.
-    const QVector<qsizetype> order = nameOrderOf(*paths);
+    const QVector<qsizetype> order = lg::isShuttingDown() ? QVector<qsizetype>() : nameOrderOf(*paths);
     reading.waitForFinished();
     if (folder >= 0)
         ::close(folder);
+    if (lg::isShuttingDown())
+        return items;
     items.reserve(count);
     for (qsizetype index : order) {
         if (entries[index])

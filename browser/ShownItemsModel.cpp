@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/Listing.h"
 #include "model/FileServices.h"
+#include "platform/Dispatch.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -25,6 +26,9 @@ ShownItemsModel::ShownItemsModel(Kind kind, QObject *parent) : QAbstractTableMod
 
 void ShownItemsModel::reloadData()
 {
+    // A model of the window: never reloaded from a worker, whose wait for the
+    // shared pool below could then hold up the end of the program.
+    Q_ASSERT(lg::isMainThread());
     beginResetModel();
     m_items = activeItemList();
     // Taking the path out of each item's URL holds the window up over a large

@@ -5,6 +5,7 @@
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/Dispatch.h"
 #include "platform/ImageSource.h"
 #include "platform/VideoInfo.h"
 
@@ -85,6 +86,10 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
     m_laterPool = new QThreadPool(this);
     m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
+    // At quit the work under way ends before the windows go; what has not
+    // started yet passes at once.
+    lg::registerPool(m_pool);
+    lg::registerPool(m_laterPool);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -344,6 +349,8 @@ void ThumbnailCache::start(const Job &job)
         const QByteArray bytes = *m_stored.object(request.key);
         m_pool->start(
             [this, generation, key = request.key, bytes] {
+                if (lg::isShuttingDown())
+                    return;
                 const QImage image = decompress(bytes);
                 QMetaObject::invokeMethod(
                     this, [this, generation, key, image] { unpackDone(generation, key, image); },
@@ -359,6 +366,8 @@ void ThumbnailCache::start(const Job &job)
     if (job.kind == JobKind::PixelInfo) {
         m_runningPixelInfos.insert(request.key);
         pool->start([this, generation, request, later] {
+            if (lg::isShuttingDown())
+                return;
             if (later)
                 yieldToTheWindow();
             PixelInfo info;
@@ -376,6 +385,8 @@ void ThumbnailCache::start(const Job &job)
     }
     m_runningThumbnails.insert(request.key);
     pool->start([this, generation, request, later] {
+        if (lg::isShuttingDown())
+            return;
         if (later)
             yieldToTheWindow();
         const QUrl url = QUrl::fromLocalFile(request.key.path);

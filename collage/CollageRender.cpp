@@ -1,5 +1,6 @@
 #include "collage/CollageRender.h"
 
+#include "platform/Dispatch.h"
 #include "platform/ImageSource.h"
 
 #include <QFileInfo>
@@ -57,7 +58,12 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize, Q
     };
 
     const QList<SlotPicture> pictures = QtConcurrent::blockingMapped<QList<SlotPicture>>(
-        snapshot.slotList, [&](const CollageSlotSnapshot &slot) { return slotPicture(slot, inner(scaled(slot.frame)).size()); });
+        snapshot.slotList, [&](const CollageSlotSnapshot &slot) {
+            // At quit the rendering is unwanted: nothing more is decoded.
+            if (lg::isShuttingDown())
+                return SlotPicture{QImage(), true};
+            return slotPicture(slot, inner(scaled(slot.frame)).size());
+        });
     if (unreadable) {
         for (qsizetype i = 0; i < pictures.size(); ++i) {
             const QString &path = snapshot.slotList.at(i).path;

@@ -1,6 +1,7 @@
 #include "collage/CollageScan.h"
 
 #include "app/Essentials.h"
+#include "platform/Dispatch.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,6 +66,9 @@ struct Scan
 
     void addFolder(const QString &folder)
     {
+        // At quit the scan's result is unwanted: it stops where it is.
+        if (lg::isShuttingDown())
+            return;
         QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
         std::sort(entries.begin(), entries.end(),
                   [](const QFileInfo &a, const QFileInfo &b) { return nameLess(a.fileName(), b.fileName()); });

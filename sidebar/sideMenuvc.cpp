@@ -136,6 +136,14 @@ void sideMenuvc::postToOwner(const std::shared_ptr<AddJob> &job, std::function<v
 sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("sideMenuvc"));
+    // At quit a scan under way stops and its thread has ended before the
+    // windows go; what it would still hand over is dropped.
+    lg::onShutdown(this, [this] {
+        if (m_job)
+            m_job->abort = true;
+        if (m_worker.joinable())
+            m_worker.join();
+    });
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;

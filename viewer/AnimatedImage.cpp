@@ -40,7 +40,7 @@ AnimatedImage::Frames AnimatedImage::readFrames(const QString &path)
     qint64 bytes = 0;
     QImage frame;
     while (reader.read(&frame)) {
-        if (frame.isNull())
+        if (frame.isNull() || lg::isShuttingDown())   // at quit the frames are unwanted
             break;
         const int index = int(frames.images.size());
         int delay = index < stored.size() ? stored.at(index) : reader.nextImageDelay();

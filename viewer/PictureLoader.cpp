@@ -1,5 +1,6 @@
 #include "viewer/PictureLoader.h"
 
+#include "platform/Dispatch.h"
 #include "platform/ImageSource.h"
 
 #include <QFileInfo>
@@ -29,6 +30,7 @@ PictureLoader::PictureLoader(QObject *parent) : QObject(parent)
 {
     m_pool = new QThreadPool(this);
     m_pool->setMaxThreadCount(std::max(2, std::min(4, QThread::idealThreadCount())));
+    lg::registerPool(m_pool);  // waited for at quit, before the windows go
 }
 
 PictureLoader::~PictureLoader()

@@ -1,5 +1,7 @@
 #include "platform/FileBatch.h"
 
+#include "platform/Dispatch.h"
+
 #include <QFile>
 
 #include <sys/stat.h>
@@ -95,7 +97,7 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
     for (const QString &source : sources) {
         const QString name = nameOf(source);
         const QString target = m_folder + QLatin1Char('/') + name;
-        if (cancel && cancel->load()) {
+        if ((cancel && cancel->load()) || isShuttingDown()) {
             out.results.append(refused(FileOpError::Cancelled, source, target, QStringLiteral("Cancelled.")));
             continue;
         }

@@ -1,5 +1,6 @@
 #include "platform/FileOperations.h"
 
+#include "platform/Dispatch.h"
 #include "platform/Trash.h"
 
 #include <QCoreApplication>
@@ -221,6 +222,9 @@ int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
     qint64 done = 0;
     bool useRange = true, useSendfile = true;
     while (done < size) {
+        // Quitting: the copy is abandoned, and what was made of it is removed.
+        if (isShuttingDown())
+            return ECANCELED;
         const size_t want = size_t(std::min<qint64>(qint64(chunk), size - done));
         ssize_t n = -1;
         if (useRange) {
@@ -1010,7 +1014,7 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
                                    ? QString()
                                    : joinPath(item.targetFolder,
                                               item.targetName.isEmpty() ? nameOf(item.source) : item.targetName);
-        if (cancel && cancel->load()) {
+        if ((cancel && cancel->load()) || isShuttingDown()) {
             results.append(failure(FileOpError::Cancelled, item.source, target));
             continue;
         }

@@ -169,7 +169,8 @@ FileOpResult createFolder(const QString &folder, const QString &name);
 
 // ---- Batches ----
 // Runs the items in order on a worker thread. Cancel stops between items (the
-// rest come back Cancelled). progress and finished arrive on the main thread;
+// rest come back Cancelled); quitting (lg::beginShutdown) also abandons the
+// copy in hand, removing what was made of it. progress and finished arrive on the main thread;
 // the object deletes itself after finished when autoDelete is set (default).
 class FileOperation : public QObject
 {

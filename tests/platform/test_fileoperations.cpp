@@ -1,5 +1,6 @@
 // Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
 #include "platform/FileBatch.h"
+#include "platform/Dispatch.h"
 #include "platform/FileOperations.h"
 #include "platform/Trash.h"
 #include "tests/support/TestSupport.h"
@@ -362,6 +363,30 @@ private Q_SLOTS:
         const qsizetype placed = steps.indexOf(QString::number(int(lg::FileStep::FinalRename)));
         const qsizetype removed = steps.indexOf(QString::number(int(lg::FileStep::Remove)));
         QVERIFY(placed >= 0 && removed > placed);
+    }
+
+    // Quitting abandons the copy in hand (what was made of it goes, the
+    // source stays) and runs no further item of a batch.
+    void quittingAbandonsTheCopyInHandAndTheRest()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("quitting"));
+        const QString src = root + "/src/item", second = root + "/src/second";
+        lg::test::writeFile(src + "/inner/a.bin", QByteArray(300000, 'z'));
+        lg::test::writeFile(second, "second");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        lg::beginShutdown();
+        const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
+        const lg::FileOpResult moved = lg::moveItem(src, root + "/dst");
+        QVERIFY(!moved.ok());
+        QCOMPARE(readAll(src + "/inner/a.bin"), QByteArray(300000, 'z'));
+        QCOMPARE(entries(root + "/dst"), QStringList{});
+        const QList<lg::FileOpResult> batch = lg::FileOperation::runNow(
+            lg::FileOpKind::Copy, {{src, root + "/dst", {}, {}}, {second, root + "/dst", {}, {}}});
+        QCOMPARE(batch.size(), 2);
+        for (const lg::FileOpResult &r : batch)
+            QCOMPARE(r.error, lg::FileOpError::Cancelled);
+        QCOMPARE(entries(root + "/dst"), QStringList{});
     }
 
     void moveToARealTmpfsCopiesAndDeletes()

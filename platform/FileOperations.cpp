@@ -171,18 +171,14 @@ QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
 // Entry names of a folder without "." and ".."; false when it cannot be read.
 bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *err)
 {
-    DIR *dir = ::opendir(folder.constData());
-    if (!dir) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         *err = errno;
         return false;
     }
-    while (dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        names->emplace_back(entry->d_name);
-    }
-    ::closedir(dir);
-    return true;
+    const bool listed = listFolderAt(fd, names, err);
+    ::close(fd);
+    return listed;
 }
 
 // ---- Renames ----

@@ -4,6 +4,7 @@
 // it, through the Quit command and through each termination signal sent from
 // outside. Every time it must end soon and cleanly, with nothing meant for the
 // main thread run on another, and with its folder list saved.
+#include "tests/app/ChildApplication.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -33,31 +34,10 @@ constexpr int subFolders = 2000;
 // program takes well under a second; the sanitizers and a busy machine slow
 // everything down several times.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int quitBoundMs = 8000;
+constexpr int quitBoundMs = 15000;
 #else
 constexpr int quitBoundMs = 3000;
 #endif
-
-// The application built beside the test programs.
-QString applicationPath()
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lumengallery"));
-}
-
-// The folder list in a settings file; none when the file or the key is missing.
-std::optional<QStringList> savedRootsIn(const QString &settingsFile)
-{
-    QFile file(settingsFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
-    if (!settings.value(QStringLiteral("arrPaths")).isArray())
-        return std::nullopt;
-    QStringList roots;
-    for (const QJsonValue &value : settings.value(QStringLiteral("arrPaths")).toArray())
-        roots.append(value.toString());
-    return roots;
-}
 
 } // namespace
 
@@ -74,7 +54,7 @@ class TestQuitDuringWork : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY2(QFileInfo(applicationPath()).isExecutable(), qPrintable(applicationPath() + QStringLiteral(" is not built")));
+        QVERIFY2(QFileInfo(lg::test::applicationPath()).isExecutable(), qPrintable(lg::test::applicationPath() + QStringLiteral(" is not built")));
         m_home = lg::test::freshFolder(QStringLiteral("quit-home"));
         for (const char *sub : {"/.config/lumengallery", "/.cache", "/.local/share", "/.local/state", "/.runtime"})
             QVERIFY(QDir().mkpath(m_home + QLatin1String(sub)));
@@ -155,7 +135,7 @@ private Q_SLOTS:
             }
         });
 
-        process.start(applicationPath(), {m_folder});
+        process.start(lg::test::applicationPath(), {m_folder});
         QVERIFY(process.waitForStarted(10000));
         QElapsedTimer sinceQuit;
         if (signalNumber == 0) {
@@ -181,7 +161,7 @@ private Q_SLOTS:
         QCOMPARE(process.exitCode(), 0);
         // Widget code run on a worker makes Qt say so before it crashes.
         QVERIFY2(!output.contains("different thread") && !output.contains("from another thread"), output.constData());
-        QCOMPARE(savedRootsIn(m_settingsFile), std::optional<QStringList>(QStringList{m_folder}));
+        QCOMPARE(lg::test::savedRootsIn(m_settingsFile), std::optional<QStringList>(QStringList{m_folder}));
     }
 };
 

@@ -3,6 +3,7 @@
 // (logout, Ctrl+C, a closed terminal), which must end cleanly with the folder
 // list saved; killed outright, it keeps what was saved when the list changed.
 #include "app/QuitSignals.h"
+#include "tests/app/ChildApplication.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -21,27 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The application built beside the test programs.
-QString applicationPath()
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lumengallery"));
-}
-
-// The folder list in a settings file; none when the file or the key is missing.
-std::optional<QStringList> savedRootsIn(const QString &settingsFile)
-{
-    QFile file(settingsFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonObject settings = QJsonDocument::fromJson(file.readAll()).object();
-    if (!settings.value(QStringLiteral("arrPaths")).isArray())
-        return std::nullopt;
-    QStringList roots;
-    for (const QJsonValue &value : settings.value(QStringLiteral("arrPaths")).toArray())
-        roots.append(value.toString());
-    return roots;
-}
 
 // The application in a home of its own: a later run with one folder saved.
 struct Child
@@ -173,7 +153,7 @@ private Q_SLOTS:
     void theApplicationKeepsItsFoldersWhenEnded()
     {
         QFETCH(int, signalNumber);
-        const QString program = applicationPath();
+        const QString program = lg::test::applicationPath();
         QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program + QStringLiteral(" is not built")));
         Child child(QStringLiteral("child-") + QString::fromLatin1(QTest::currentDataTag()));
         // Started with a folder from the file manager, which joins the folder
@@ -191,7 +171,7 @@ private Q_SLOTS:
 
         if (signalNumber == SIGKILL) {
             // No quit at all: the list was saved when the folder came in.
-            QTRY_COMPARE_WITH_TIMEOUT(savedRootsIn(child.settingsFile), std::optional<QStringList>(expected), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(expected), 10000);
             QCOMPARE(::kill(pid_t(child.process.processId()), SIGKILL), 0);
             QVERIFY(child.process.waitForFinished(10000));
             QCOMPARE(child.process.exitStatus(), QProcess::CrashExit);
@@ -201,7 +181,7 @@ private Q_SLOTS:
             QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
             QCOMPARE(child.process.exitCode(), 0);
         }
-        QCOMPARE(savedRootsIn(child.settingsFile), std::optional<QStringList>(expected));
+        QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(expected));
     }
 };
 

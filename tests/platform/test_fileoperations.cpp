@@ -3,6 +3,7 @@
 #include "platform/Dispatch.h"
 #include "platform/FileOperations.h"
 #include "platform/Trash.h"
+#include "tests/support/OrdinaryUser.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -46,47 +47,6 @@ struct FaultGuard
 };
 
 QByteArray raw(const QString &path) { return QFile::encodeName(path); }
-
-// Runs file work as an ordinary user where the tests run as root (who may
-// write anywhere): this thread's file-system user becomes "nobody", which
-// owns the folders handed over. Does nothing for an ordinary user.
-constexpr uid_t nobody = 65534;
-struct AsOrdinaryUser
-{
-    AsOrdinaryUser()
-    {
-        if (::geteuid() == 0) {
-            ::setfsgid(nobody);
-            ::setfsuid(nobody);
-        }
-    }
-    ~AsOrdinaryUser()
-    {
-        if (::geteuid() == 0) {
-            ::setfsuid(0);
-            ::setfsgid(0);
-        }
-    }
-};
-
-// Hands root and all below it to the ordinary user and lets it through the
-// folders above (the private HOME is 0700).
-void handOver(const QString &root)
-{
-    if (::geteuid() != 0)
-        return;
-    for (QString up = QFileInfo(root).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
-         up = QFileInfo(up).absolutePath()) {
-        struct stat st;
-        if (::stat(raw(up).constData(), &st) == 0)
-            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
-    }
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    ::lchown(raw(root).constData(), nobody, nobody);
-    while (it.hasNext())
-        ::lchown(raw(it.next()).constData(), nobody, nobody);
-}
 
 // A process id that nothing uses now (a child that has ended).
 pid_t deadProcess()
@@ -584,15 +544,15 @@ private Q_SLOTS:
         lg::test::writeFile(root + "/card/DCIM/IMG_1.jpg", "card");
         QDir().mkpath(root + "/copies");
         QVERIFY(QDir().mkpath(homeTrash() + "/files") && QDir().mkpath(homeTrash() + "/info"));
-        handOver(homeTrash());
-        handOver(root);
+        lg::test::handOver(homeTrash());
+        lg::test::handOver(root);
         for (const QString &path : {root + "/RO/inner/photo.jpg", root + "/dst/F/locked/old.jpg"})
             ::chmod(raw(path).constData(), 0444);
         for (const QString &path : {root + "/RO/inner", root + "/RO", root + "/dst/F/locked", root + "/card/DCIM"})
             ::chmod(raw(path).constData(), 0555);
         lg::FileOpResult trashed, replaced, cardCopy;
         {
-            AsOrdinaryUser user;
+            lg::test::AsOrdinaryUser user;
             trashed = lg::moveToTrash(root + "/RO");
             replaced = lg::moveItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
             // A failed copy of a camera card's read-only folders leaves nothing behind.

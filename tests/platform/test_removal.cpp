@@ -6,6 +6,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Removal.h"
 #include "platform/Trash.h"
+#include "tests/support/OrdinaryUser.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -66,46 +67,6 @@ QStringList pictureNames()
     for (int i = 1; i <= 20; ++i)
         names << QStringLiteral("IMG_%1.jpg").arg(i);
     return names;
-}
-
-// Runs file work as an ordinary user where the tests run as root: this
-// thread's file-system user becomes "nobody".
-constexpr uid_t nobody = 65534;
-struct AsOrdinaryUser
-{
-    AsOrdinaryUser()
-    {
-        if (::geteuid() == 0) {
-            ::setfsgid(nobody);
-            ::setfsuid(nobody);
-        }
-    }
-    ~AsOrdinaryUser()
-    {
-        if (::geteuid() == 0) {
-            ::setfsuid(0);
-            ::setfsgid(0);
-        }
-    }
-};
-
-// Hands root and all below it to the ordinary user and lets it through the
-// folders above.
-void handOver(const QString &root)
-{
-    if (::geteuid() != 0)
-        return;
-    for (QString up = QFileInfo(root).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
-         up = QFileInfo(up).absolutePath()) {
-        struct stat st;
-        if (::stat(raw(up).constData(), &st) == 0)
-            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
-    }
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    ::lchown(raw(root).constData(), nobody, nobody);
-    while (it.hasNext())
-        ::lchown(raw(it.next()).constData(), nobody, nobody);
 }
 
 } // namespace
@@ -260,14 +221,14 @@ private Q_SLOTS:
         const QString locked = root + "/Album/locked";
         lg::test::writeFile(locked + "/a.jpg", "a");
         lg::test::writeFile(locked + "/deeper/b.jpg", "b");
-        handOver(root);
+        lg::test::handOver(root);
         if (!ours)
             ::lchown(raw(locked).constData(), 0, 0);
         ::chmod(raw(locked).constData(), mode_t(mode));
         QString failedAt, reason;
         int checked = 0, removed = 0;
         {
-            AsOrdinaryUser user;
+            lg::test::AsOrdinaryUser user;
             checked = lg::canRemove(root + "/Album", &reason);
             removed = lg::removeTree(root + "/Album", &failedAt);
         }

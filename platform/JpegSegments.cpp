@@ -1,6 +1,7 @@
 #include "platform/JpegSegments.h"
 
 #include "platform/PictureMetadata.h"
+#include "platform/image/FormatProbe.h"
 #include "platform/image/Libraries.h"
 
 #include <QCryptographicHash>
@@ -154,17 +155,7 @@ public:
         put16(entry + 10, 0);
     }
     // How many bytes the entry's value takes (held in the entry itself when 4 or fewer).
-    static qint64 typeSize(quint32 type)
-    {
-        switch (type) {
-        case 1: case 2: case 6: case 7: return 1;
-        case 3: case 8: return 2;
-        case 4: case 9: case 11: case 13: return 4;
-        case 5: case 10: case 12: return 8;
-        default: return 0;
-        }
-    }
-    qint64 valueBytes(qsizetype entry) const { return typeSize(type(entry)) * qint64(count(entry)); }
+    qint64 valueBytes(qsizetype entry) const { return qint64(image::tiffTypeSize(int(type(entry)))) * qint64(count(entry)); }
 
 private:
     QByteArray &m_b;

@@ -196,7 +196,7 @@ private:
         int firstExtra = -1;
         for (int i = 0; i < count; ++i) {
             const char *e = entries.constData() + i * 12;
-            const qint64 bytes = qint64(typeSize(u16(e + 2))) * u32(e + 4);
+            const qint64 bytes = qint64(tiffTypeSize(u16(e + 2))) * u32(e + 4);
             if (bytes > 4)
                 d.valuesEnd = std::max(d.valuesEnd, qint64(u32(e + 8)) + bytes);
             switch (u16(e)) {
@@ -236,17 +236,6 @@ private:
 
     quint16 u16(const char *p) const { return m_little ? le16(p) : be16(p); }
     quint32 u32(const char *p) const { return m_little ? le32(p) : be32(p); }
-
-    static int typeSize(int type)
-    {
-        switch (type) {
-        case 1: case 2: case 6: case 7: return 1;
-        case 3: case 8: return 2;
-        case 4: case 9: case 11: case 13: return 4;
-        case 5: case 10: case 12: return 8;
-        default: return 0;
-        }
-    }
 
     std::vector<quint64> values(const char *entry) const
     {
@@ -936,6 +925,17 @@ bool exrComplete(const ByteSource &source, QSize *size)
 }
 
 } // namespace
+
+int tiffTypeSize(int type)
+{
+    switch (type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+    }
+}
 
 bool isRawExtension(const QString &e)
 {

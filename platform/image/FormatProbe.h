@@ -48,4 +48,8 @@ int exifOrientation(const QByteArray &tiff);
 // True for the extensions of camera raw files.
 bool isRawExtension(const QString &extension);
 
+// How many bytes one value of a TIFF (and Exif) field type takes; 0 for a
+// type the format does not define.
+int tiffTypeSize(int type);
+
 } // namespace lg::image

@@ -286,6 +286,10 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
         return {};
     if (total == PictureTurn::None)
         return old;
+    // A thumbnail whose header claims more than its bytes can hold goes, as
+    // one that cannot be turned does: nothing is made at the claimed size.
+    if (!jpegSizeRefusal(old).isEmpty())
+        return {};
     // An optimised thumbnail stays optimised, so that it fits where it was.
     if (const std::optional<QByteArray> moved = movedBlocks(handle.get(), old, QSize(width, height), subsampling, total, false, nullptr))
         if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)

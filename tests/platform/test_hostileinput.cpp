@@ -323,6 +323,26 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), bytes);
     }
 
+    // A picture whose Exif thumbnail claims a huge picture is turned, its
+    // thumbnail dropped, without the thumbnail's claim taking the memory.
+    void aThumbnailClaimingAHugePictureIsDropped()
+    {
+        const QString folder = freshFolder(QStringLiteral("thumbclaim"));
+        const QString path = folder + QStringLiteral("/photo.jpg");
+        writeFile(path, encoded(lg::test::fixtures::quadrants(QSize(64, 48)), "jpeg"));
+        writeFile(folder + QStringLiteral("/photo-thumb.jpg"),
+                  jpegClaiming(encoded(lg::test::fixtures::quadrants(QSize(32, 32)), "jpeg"), QSize(16000, 16000), 0));
+        if (QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Exif.Image.Make Camera"), path}) != 0
+            || QProcess::execute(QStringLiteral("exiv2"), {QStringLiteral("-it"), path}) != 0)
+            QSKIP("exiv2 is not available");
+        const ChildTurn turned = turnInChild(path, 16000);
+        QVERIFY(turned.finished);
+        QVERIFY(turned.readable && turned.written);
+        QVERIFY2(turned.peakGrowthKb < 256L * 1024, qPrintable(QStringLiteral("%1 KB").arg(turned.peakGrowthKb)));
+        QVERIFY2(turned.milliseconds < 1000, qPrintable(QStringLiteral("%1 ms").arg(turned.milliseconds)));
+        QCOMPARE(QImage(path).size(), QSize(48, 64));
+    }
+
     // 16 frames of 1500 x 1500 take 144 MB decoded; at most 128 MB are kept.
     void animationIsBoundedInMemory()
     {

@@ -114,15 +114,7 @@ private Q_SLOTS:
 
         QProcess process;
         QByteArray output;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), m_home);
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home + QStringLiteral("/.config"));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home + QStringLiteral("/.cache"));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home + QStringLiteral("/.local/share"));
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_home + QStringLiteral("/.local/state"));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home + QStringLiteral("/.runtime"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        QProcessEnvironment environment = lg::test::childEnvironment(m_home);
         if (signalNumber == 0)
             environment.insert(QStringLiteral("LG_QUIT_AFTER_MS"), QString::number(delayMs));
         process.setProcessEnvironment(environment);

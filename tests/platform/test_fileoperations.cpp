@@ -3,7 +3,7 @@
 #include "platform/Dispatch.h"
 #include "platform/FileOperations.h"
 #include "platform/Trash.h"
-#include "tests/support/OrdinaryUser.h"
+#include "tests/platform/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -24,6 +24,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using lg::test::entries;
+using lg::test::FaultGuard;
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -33,19 +36,6 @@ QByteArray readAll(const QString &path)
 }
 
 // Names in a folder, hidden ones too (leftovers of a failed step would show here).
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
-struct FaultGuard
-{
-    explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
-    ~FaultGuard() { lg::setFileFaultForTesting({}); }
-};
-
 QByteArray raw(const QString &path) { return QFile::encodeName(path); }
 
 // A process id that nothing uses now (a child that has ended).

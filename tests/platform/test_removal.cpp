@@ -6,7 +6,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Removal.h"
 #include "platform/Trash.h"
-#include "tests/support/OrdinaryUser.h"
+#include "tests/platform/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -22,22 +22,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using lg::test::entries;
+using lg::test::FaultGuard;
+
 namespace {
 
 QByteArray raw(const QString &path) { return QFile::encodeName(path); }
-
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
-struct FaultGuard
-{
-    explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
-    ~FaultGuard() { lg::setFileFaultForTesting({}); }
-};
 
 constexpr char token[] = "0123456789abcdef";
 

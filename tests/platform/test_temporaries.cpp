@@ -6,6 +6,7 @@
 // are left alone with all they name.
 #include "platform/FileOperations.h"
 #include "platform/ImageWriter.h"
+#include "tests/platform/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -23,14 +24,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+using lg::test::entries;
+using lg::test::FaultGuard;
 
-QStringList entries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
+namespace {
 
 QStringList hiddenEntries(const QString &folder)
 {
@@ -40,12 +37,6 @@ QStringList hiddenEntries(const QString &folder)
             hidden << name;
     return hidden;
 }
-
-struct FaultGuard
-{
-    explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
-    ~FaultGuard() { lg::setFileFaultForTesting({}); }
-};
 
 // The helper process, stopped inside an operation; killed when it goes.
 class StoppedOperation

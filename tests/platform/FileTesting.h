@@ -1,8 +1,12 @@
 #pragma once
-// File work as an ordinary user in tests that run as root (who may write
-// anywhere and passes every permission check): the file-system user of this
-// thread becomes "nobody" for a while, and folders can be handed to it.
-// Both do nothing when the tests run as an ordinary user already.
+// What the tests of the file layer share: a folder's entries, an injected
+// fault for a while, and file work as an ordinary user in tests that run as
+// root (who may write anywhere and passes every permission check): the
+// file-system user of this thread becomes "nobody" for a while, and folders
+// can be handed to it. Both do nothing when the tests run as an ordinary user
+// already.
+#include "platform/FileOperations.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -14,6 +18,23 @@
 #include <unistd.h>
 
 namespace lg::test {
+
+// Every entry of folder, hidden ones included, sorted.
+inline QStringList entries(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+// The fault hook, set for the guard's life.
+struct FaultGuard
+{
+    explicit FaultGuard(lg::FileFaultHook hook) { lg::setFileFaultForTesting(std::move(hook)); }
+    ~FaultGuard() { lg::setFileFaultForTesting({}); }
+    FaultGuard(const FaultGuard &) = delete;
+    FaultGuard &operator=(const FaultGuard &) = delete;
+};
 
 constexpr uid_t nobody = 65534;
 

@@ -9,7 +9,6 @@
 #include "platform/image/Orientation.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 
 #include <mutex>
 
@@ -276,15 +275,7 @@ int ImageSource::frameDelay(int index) const
 QString ImageSource::decodeRefusal() const
 {
     const std::optional<QSize> size = pixelSize();
-    if (!size)
-        return {};
-    const QString claim = QStringLiteral("The picture claims %1 × %2 pixels").arg(size->width()).arg(size->height());
-    if (size->width() > maxPictureSide || size->height() > maxPictureSide)
-        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claim).arg(maxPictureSide);
-    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
-    if (d->probe.decoder == Decoder::Qt && limit > 0 && qint64(size->width()) * size->height() * 4 > limit)
-        return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.").arg(claim).arg(QImageReader::allocationLimit());
-    return {};
+    return size ? sizeClaimRefusal(*size, d->probe.decoder == Decoder::Qt) : QString();
 }
 
 ImageProperties ImageSource::properties() const

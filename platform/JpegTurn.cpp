@@ -6,7 +6,6 @@
 #include "platform/image/Libraries.h"
 #include "platform/image/Orientation.h"
 
-#include <QImageReader>
 
 #include <turbojpeg.h>
 
@@ -421,18 +420,10 @@ QString jpegSizeRefusal(const QByteArray &jpeg)
     const QSize size = header.frameSize;
     if (size.isEmpty() || header.sampling.isEmpty())
         return {};  // no frame to go by: the decoder tells
-    const QString claim = QStringLiteral("The picture claims %1 × %2 pixels").arg(size.width()).arg(size.height());
-    if (size.width() > image::maxPictureSide || size.height() > image::maxPictureSide)
-        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claim).arg(image::maxPictureSide);
-    if (header.arithmetic) {
-        // Arithmetic coding may spend far less than a bit on a block: its bytes
-        // bound nothing, so it is held to what a decoded picture may take.
-        const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
-        if (limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
-            return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.")
-                .arg(claim).arg(QImageReader::allocationLimit());
-        return {};
-    }
+    // Arithmetic coding may spend far less than a bit on a block: its bytes
+    // bound nothing, so it is held to what a decoded picture may take.
+    if (const QString refusal = image::sizeClaimRefusal(size, header.arithmetic); !refusal.isEmpty() || header.arithmetic)
+        return refusal;
     // Huffman coding spends at least one bit on each block of 8 × 8 samples
     // of each component (its DC value has a code of one bit or more, in a
     // sequential scan as in a progressive one's first DC scan), so the file
@@ -448,7 +439,7 @@ QString jpegSizeRefusal(const QByteArray &jpeg)
     for (const auto &[h, v] : header.sampling)
         blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
     if (qint64(jpeg.size()) * 8 < blocks)
-        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(claim).arg(jpeg.size());
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(size)).arg(jpeg.size());
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "platform/image/Libraries.h"
 
+#include <QImageReader>
 #include <QStandardPaths>
 
 #include <Magick++.h>
@@ -12,6 +13,22 @@ extern "C" {
 #include <mutex>
 
 namespace lg::image {
+
+QString claimText(QSize size)
+{
+    return QStringLiteral("The picture claims %1 \u00D7 %2 pixels").arg(size.width()).arg(size.height());
+}
+
+QString sizeClaimRefusal(QSize size, bool heldToAllocation)
+{
+    if (size.width() > maxPictureSide || size.height() > maxPictureSide)
+        return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claimText(size)).arg(maxPictureSide);
+    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+    if (heldToAllocation && limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
+        return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.")
+            .arg(claimText(size)).arg(QImageReader::allocationLimit());
+    return {};
+}
 
 void ensureExiv2()
 {

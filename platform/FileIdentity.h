@@ -1,9 +1,11 @@
 #pragma once
-// Which file a name stands for: the device and inode of what the name names
-// now (the link itself for a symbolic link). A file renamed over the name, or
-// replaced as a file manager's Replace does (written beside, renamed over),
-// has another identity; the same file rewritten in place keeps its own. Any
-// thread; a name that names nothing (or cannot be read) has no identity.
+// Which file a name stands for, and in what state: the device and inode of what
+// the name names now (the link itself for a symbolic link), its type, its birth
+// time where the file system keeps one, its size and its modification time.
+// A file renamed over the name, deleted and written again (which on ext4 often
+// gets the same inode back), or changed in place by another program has another
+// identity; a file left alone keeps its own. Any thread; a name that names
+// nothing (or cannot be read) has no identity.
 #include <QString>
 #include <QtGlobal>
 
@@ -15,10 +17,27 @@ struct FileIdentity
 {
     quint64 device = 0;
     quint64 inode = 0;
+    quint32 type = 0;          // st_mode & S_IFMT
+    qint64 birthSeconds = 0;   // 0 with birthNanoseconds 0: the file system keeps none
+    quint32 birthNanoseconds = 0;
+    qint64 size = 0;
+    qint64 modifiedSeconds = 0;
+    quint32 modifiedNanoseconds = 0;
     friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
+
+    // The same file object (device and inode), whatever its content now.
+    bool sameObject(const FileIdentity &other) const
+    {
+        return device == other.device && inode == other.inode;
+    }
 };
 
-// The identity of what path names now (lstat); none when nothing is there.
+// The identity of what path names now (statx without following a final link,
+// lstat where statx is missing); none when nothing is there.
 std::optional<FileIdentity> fileIdentity(const QString &path);
+// The same for an open descriptor, or for name inside the folder dirFd (no
+// following of a final link); none on failure, with errno set.
+std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name);
+std::optional<FileIdentity> fileIdentityOf(int fd);
 
 } // namespace lg

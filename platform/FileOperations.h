@@ -213,8 +213,17 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // Swap: the one-step exchange of a replaced folder (EINVAL makes it set the old
 // one aside instead, as on file systems that cannot swap). Remove: an entry is
 // about to be examined for its removal; EnterFolder: a folder to be removed has
-// been examined and is about to be opened.
-enum class FileStep { Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder };
+// been examined and is about to be opened. Measure: an entry is about to be
+// measured. NoReplaceRename: a rename that must not replace is about to be made
+// (EINVAL there: as on file systems without RENAME_NOREPLACE); NoReplaceFallback:
+// such a file system's way that cannot replace is about to be taken. MountFlag:
+// the kernel is about to be asked whether a folder is a mount's top (an error
+// there: as on kernels that cannot tell); MountTable: the mount table is about
+// to be read.
+enum class FileStep {
+    Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable,
+};
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;
 void setFileFaultForTesting(FileFaultHook hook);   // empty clears it

@@ -18,12 +18,28 @@
 //
 // Blocking; any thread. A removal goes on past a failure, removes what it can
 // and returns the first error (an errno value, or changedWhileRemoved) with the
-// place where it happened. Nothing is shown to the user here.
+// place where it happened. Nothing is shown to the user here. A removal
+// walks with a stack of folder handles of its own (not the thread's stack),
+// reads the mount table at most once, gives a folder it opened up and could
+// not remove its mode back, and stops between entries once the program quits
+// (ECANCELED; what is left stays whole).
+//
+// The delete step of a move across file systems removes only what was copied:
+// an entry goes only while it is still exactly what was copied (same device
+// and inode, type, and for all but folders the same size and modification
+// time); anything new or changed stays, with the folders that hold it, and is
+// counted.
+#include "platform/FileIdentity.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
+
+struct stat;
 
 namespace lg {
 
@@ -37,6 +53,23 @@ constexpr int tooDeepToRemove = -4;
 // (also when nothing was there); otherwise the first error, and *failedAt names
 // the place where it happened.
 int removeTree(const QString &path, QString *failedAt = nullptr);
+
+// What a copy was made from: the identity of each entry as it was copied, by
+// its path below the item's top (the top itself under "").
+using CopiedEntries = QHash<QByteArray, FileIdentity>;
+// The identity an lstat describes (no birth time: none is compared here).
+FileIdentity identityOfStat(const struct stat &st);
+
+struct RemovalResult
+{
+    int error = 0;             // the first error, as removeTree returns it
+    QString failedAt;          // where it happened
+    qint64 kept = 0;           // entries left because they were not what was copied
+    QStringList mountPoints;   // every mount point left in place
+};
+// removeTree, telling all it left. With copied, only what is still exactly
+// what was copied goes (see above); a kept entry is not an error.
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr);
 
 // Removes the entry name (one name, no '/') of the folder open as folderFd,
 // whose path folderPath serves only for messages and the fault hook. With

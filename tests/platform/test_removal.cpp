@@ -14,11 +14,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -276,6 +281,141 @@ private Q_SLOTS:
             QCOMPARE(removed, lg::tooDeepToRemove);
             QCOMPARE(entries(root), QStringList{QStringLiteral("Album")});
         }
+    }
+
+    // A removal as deep as it goes walks a stack of its own: a thread with a
+    // 512 KB stack removes (and checks) 2,048 nested folders.
+    void aDeepRemovalNeedsLittleOfItsThreadsStack()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("deep stack"));
+        QVERIFY(QDir().mkpath(root + "/Album"));
+        int fd = ::open(raw(root + "/Album").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; i < 2047; ++i) {   // with Album, 2,048 folders
+            QCOMPARE(::mkdirat(fd, "d", 0755), 0);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+            QVERIFY(fd >= 0);
+        }
+        ::close(fd);
+        int checked = -1, removed = -1;
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            checked = lg::canRemove(root + "/Album");
+            removed = lg::removeTree(root + "/Album");
+        }));
+        thread->setStackSize(512 * 1024);
+        thread->start();
+        QVERIFY(thread->wait(60000));
+        QCOMPARE(checked, 0);
+        QCOMPARE(removed, 0);
+        QCOMPARE(entries(root), QStringList{});
+    }
+
+    // Where the kernel cannot tell a mount's top, a removal (or a check) of
+    // many folders reads the mount table once, and still leaves a bind mount
+    // of the same disk in place.
+    void theMountTableIsReadOncePerRemoval()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("mount table"));
+        for (int i = 0; i < 60; ++i)
+            QVERIFY(QDir().mkpath(root + QStringLiteral("/Album/%1/inner").arg(i)));
+        const QString bound = root + "/Album/30/inner";
+        const QString elsewhere = lg::test::writeFile(root + "/elsewhere/photo.jpg", "kept");
+        const bool mounted = ::mount(raw(root + "/elsewhere").constData(), raw(bound).constData(), nullptr, MS_BIND,
+                                     nullptr) == 0;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                ::umount2(raw(bound).constData(), MNT_DETACH);
+        });
+        int reads = 0;
+        FaultGuard fault([&reads](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::MountTable)
+                ++reads;
+            return step == lg::FileStep::MountFlag ? ENOSYS : 0;
+        });
+        QString reason;
+        QCOMPARE(lg::canRemove(root + "/Album", &reason), mounted ? EBUSY : 0);
+        QVERIFY(reads <= 1);
+        reads = 0;
+        const lg::RemovalResult r = lg::removeTreeReporting(root + "/Album");
+        QCOMPARE(reads, 1);
+        if (mounted) {
+            QCOMPARE(r.error, EBUSY);
+            QCOMPARE(r.mountPoints, QStringList{bound});
+            QCOMPARE(lg::test::readAll(bound + "/photo.jpg"), QByteArray("kept"));
+            QCOMPARE(entries(root + "/Album"), QStringList{"30"});
+        } else {
+            QCOMPARE(r.error, 0);
+        }
+        QCOMPARE(lg::test::readAll(elsewhere), QByteArray("kept"));
+    }
+
+    // Out of file handles, the check says no, and why, instead of yes.
+    void theCheckSaysNoWhenOutOfFileHandles()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("no handles"));
+        QVERIFY(QDir().mkpath(root + "/Album/a/b/c/d"));
+        lg::test::writeFile(root + "/Album/a/b/c/d/photo.jpg", "p");
+        struct rlimit limit;
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        const rlim_t lowered = std::min<rlim_t>(limit.rlim_cur, 512);
+        std::vector<int> held;
+        int err = 0;
+        QString reason;
+        {
+            struct rlimit low = limit;
+            low.rlim_cur = lowered;
+            QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+            const auto restore = qScopeGuard([&] {
+                for (const int fd : held)
+                    ::close(fd);
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            });
+            for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+                held.push_back(fd);
+            for (int i = 0; i < 3 && !held.empty(); ++i) {   // room for the top and one folder, not all
+                ::close(held.back());
+                held.pop_back();
+            }
+            err = lg::canRemove(root + "/Album", &reason);
+        }
+        QVERIFY2(err == EMFILE || err == ENFILE, qPrintable(QString::number(err) + reason));
+        QVERIFY2(reason.contains(root + "/Album"), qPrintable(reason));
+        QCOMPARE(lg::canRemove(root + "/Album"), 0);
+    }
+
+    // Folders a removal opened up and could not remove get their modes back.
+    void foldersOpenedUpAndNotRemovedGetTheirModesBack()
+    {
+        if (::geteuid() != 0)
+            QSKIP("Playing an ordinary user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("modes back"));
+        lg::test::writeFile(root + "/Album/locked/stuck.jpg", "stuck");
+        lg::test::writeFile(root + "/Album/locked/gone.jpg", "gone");
+        lg::test::writeFile(root + "/Album/open/gone.jpg", "gone");
+        lg::test::handOver(root);
+        ::chmod(raw(root + "/Album/locked").constData(), 0555);
+        ::chmod(raw(root + "/Album/open").constData(), 0555);
+        ::chmod(raw(root + "/Album").constData(), 0500);
+        int removed = 0;
+        {
+            FaultGuard fault([](lg::FileStep step, const QString &path) {
+                return step == lg::FileStep::Remove && path.endsWith(QLatin1String("/stuck.jpg")) ? EIO : 0;
+            });
+            lg::test::AsOrdinaryUser user;
+            removed = lg::removeTree(root + "/Album");
+        }
+        QCOMPARE(removed, EIO);
+        const auto modeOf = [](const QString &path) {
+            struct stat st;
+            return ::lstat(raw(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        QCOMPARE(modeOf(root + "/Album"), 0500);
+        QCOMPARE(modeOf(root + "/Album/locked"), 0555);
+        QCOMPARE(entries(root + "/Album"), QStringList{"locked"});
+        QCOMPARE(entries(root + "/Album/locked"), QStringList{"stuck.jpg"});
+        ::chmod(raw(root + "/Album").constData(), 0755);
+        ::chmod(raw(root + "/Album/locked").constData(), 0755);
     }
 };
 

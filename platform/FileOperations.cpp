@@ -109,6 +109,7 @@ FileOpError errorForErrno(int err)
     case EROFS: return FileOpError::Denied;
     case EEXIST:
     case ENOTEMPTY: return FileOpError::TargetExists;
+    case ECANCELED: return FileOpError::Cancelled;
     default: return FileOpError::Other;
     }
 }
@@ -182,19 +183,81 @@ bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *er
 }
 
 // ---- Renames ----
-// rename() that never replaces; falls back to a check and rename where the file
-// system lacks RENAME_NOREPLACE.
+// Renames from onto the placeholder to, made just now as made, when to is
+// still that placeholder; otherwise, or when the rename fails, the placeholder
+// goes again (only while it is the one made) and nothing else changes.
+int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
+{
+    const auto isPlaceholder = [&] {
+        struct stat now;
+        return ::lstat(t.constData(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+    };
+    int err = EEXIST;
+    if (isPlaceholder()) {
+        if (::rename(f.constData(), t.constData()) == 0)
+            return 0;
+        err = errno == ENOTEMPTY ? EEXIST : errno;
+    }
+    if (isPlaceholder())
+        S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
+    return err;
+}
+
+// A rename that cannot replace, for file systems without RENAME_NOREPLACE
+// (NFS, CIFS, some FUSE): a file gets its new name by link() (which never
+// replaces) and loses the old one; a folder goes onto a fresh empty folder
+// made there with mkdir (which never replaces), a rename onto a folder
+// succeeding only while it is empty. Where a file cannot be linked, an empty
+// file made with O_EXCL holds the name for it. EEXIST when the name is taken.
+int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
+{
+    struct stat st;
+    if (::lstat(f.constData(), &st) != 0)
+        return errno;
+    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, decoded(t)))
+        return injected;
+    struct stat made;
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(t.constData(), 0700) != 0)
+            return errno;
+        if (::lstat(t.constData(), &made) != 0)
+            return errno;
+        return renameOntoPlaceholder(f, t, made);
+    }
+    if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
+        if (::unlink(f.constData()) == 0)
+            return 0;
+        const int err = errno;
+        ::unlink(t.constData());
+        return err;
+    }
+    const int err = errno;
+    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
+        return err;
+    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
+    ::close(fd);
+    if (statErr) {
+        ::unlink(t.constData());
+        return statErr;
+    }
+    return renameOntoPlaceholder(f, t, made);
+}
+
+// rename() that never replaces.
 int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 {
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int err = errno;
+    int err = injectedFileFault(FileStep::NoReplaceRename, decoded(t));
+    if (!err) {
+        if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+            return 0;
+        err = errno;
+    }
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    struct stat st;
-    if (::lstat(t.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
+    return renameWithoutReplacing(f, t);
 }
 
 int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
@@ -204,7 +267,14 @@ struct CopyContext
 {
     std::function<void(qint64 bytes)> onBytes;  // may be empty
     bool syncFiles = false;                      // fdatasync each file (moves across devices)
+    CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
 };
+
+void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
+{
+    if (ctx.copied)
+        ctx.copied->insert(relative, identityOfStat(st));
+}
 
 void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
 {
@@ -336,6 +406,7 @@ int copyFileUnnamed(const QString &source, const struct stat &st, const QString 
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
     int err = copyIntoDescriptor(enc(source), st, out, ctx);
+    recordCopied(ctx, QByteArray(), st);
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
         err = EIO;
@@ -353,9 +424,11 @@ int copyFileUnnamed(const QString &source, const struct stat &st, const QString 
     return err;
 }
 
-// Copies source (any kind, links as links) to target, which must not exist.
-// On failure whatever was made at target is left for the caller to remove.
-int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ctx)
+// Copies source (any kind, links as links) to target, which must not exist;
+// relative is source's path below the item's top, for ctx.copied. Stops
+// between entries once the program quits (ECANCELED). On failure whatever was
+// made at target is left for the caller to remove.
+int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative = {})
 {
     struct stat st;
     if (::lstat(source.constData(), &st) != 0)
@@ -371,22 +444,31 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
         if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
         keepTimes(target, st, true);
+        recordCopied(ctx, relative, st);
         return 0;
     }
-    if (S_ISREG(st.st_mode))
-        return copyRegularFile(source, target, st, ctx);
+    if (S_ISREG(st.st_mode)) {
+        const int err = copyRegularFile(source, target, st, ctx);
+        if (!err)
+            recordCopied(ctx, relative, st);
+        return err;
+    }
     if (!isRealDir(st))
         return ENOTSUP;  // devices, sockets and pipes are not copied
     if (const int injected = injectedFileFault(FileStep::MakeFolder, decoded(target)))
         return injected;
     if (::mkdir(target.constData(), 0700) != 0)
         return errno;
+    recordCopied(ctx, relative, st);
     std::vector<QByteArray> names;
     int err = 0;
     if (!listNames(source, &names, &err))
         return err;
     for (const QByteArray &name : names) {
-        if (const int e = copyTree(joinRaw(source, name), joinRaw(target, name), ctx))
+        if (isShuttingDown())
+            return ECANCELED;
+        if (const int e = copyTree(joinRaw(source, name), joinRaw(target, name), ctx,
+                                   relative.isEmpty() ? name : relative + '/' + name))
             return e;
     }
     if (::chmod(target.constData(), st.st_mode & 07777) != 0)
@@ -395,41 +477,59 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
     return 0;
 }
 
-// What a copy must match (bytes of regular files, number of entries), and a
-// stamp of every entry's identity, size and modification time that tells
-// whether the item changed meanwhile.
+// What a copy must match (bytes of regular files, number of entries).
+// Incomplete when the program quit before it was all measured.
 struct TreeSize
 {
     qint64 bytes = 0;
     qint64 entries = 0;
-    quint64 stamp = 0;
-    bool sameShape(const TreeSize &other) const { return bytes == other.bytes && entries == other.entries; }
-    bool operator==(const TreeSize &) const = default;
+    bool complete = true;
+    bool sameShape(const TreeSize &other) const
+    {
+        return complete && other.complete && bytes == other.bytes && entries == other.entries;
+    }
 };
 
-TreeSize measureTree(const QByteArray &path)
+void measureInto(const QByteArray &path, TreeSize *size)
 {
-    TreeSize size;
+    if (isShuttingDown()) {
+        size->complete = false;
+        return;
+    }
+    injectedFileFault(FileStep::Measure, decoded(path));
     struct stat st;
     if (::lstat(path.constData(), &st) != 0)
-        return size;
-    ++size.entries;
+        return;
+    ++size->entries;
     if (S_ISREG(st.st_mode))
-        size.bytes += st.st_size;
-    size.stamp += qHashMulti(0, quint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec),
-                             qint64(st.st_mtim.tv_nsec));
+        size->bytes += st.st_size;
     if (isRealDir(st)) {
         std::vector<QByteArray> names;
         int err = 0;
         if (listNames(path, &names, &err)) {
             for (const QByteArray &name : names) {
-                const TreeSize child = measureTree(joinRaw(path, name));
-                size.bytes += child.bytes;
-                size.entries += child.entries;
-                size.stamp += child.stamp;
+                measureInto(joinRaw(path, name), size);
+                if (!size->complete)
+                    return;
             }
         }
     }
+}
+
+TreeSize measureTree(const QByteArray &path)
+{
+    TreeSize size;
+    measureInto(path, &size);
+    return size;
+}
+
+// The shape of what was copied, as recorded.
+TreeSize shapeOf(const CopiedEntries &copied)
+{
+    TreeSize size;
+    size.entries = copied.size();
+    for (const FileIdentity &entry : copied)
+        size.bytes += entry.type == S_IFREG ? entry.size : 0;
     return size;
 }
 
@@ -440,28 +540,16 @@ struct Leftover
     QString path;    // the replaced item, under the name it has now
     QString where;   // the first place inside it that could not go
     int error = 0;
+    QStringList mountPoints;   // every mount point left in place inside it
     bool isEmpty() const { return path.isEmpty(); }
 };
 
-// Renames from to to. Without replacing, a taken name gives EEXIST. When
-// replacing, a file goes over a file by one rename; otherwise the two are
-// swapped in one step, so that the target is never missing, and the old item,
-// now at from, is removed. *leftover says what of it could not be removed.
-int putInPlace(const QString &from, const QString &to, bool replacing, Leftover *leftover)
+// Swaps from (an item beside to, under a temporary name that fromOwner holds)
+// with the item at to in one step, and removes the old item, now at from.
+// Where the file system cannot swap, the old item is set aside first.
+// *leftover says what of the old item could not be removed.
+int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &to, Leftover *leftover)
 {
-    struct stat old;
-    if (!replacing || !lstatPath(to, &old)) {
-        if (const int injected = injectedFileFault(FileStep::FinalRename, to))
-            return injected;
-        return renameNoReplace(from, to);
-    }
-    struct stat incoming;
-    if (!lstatPath(from, &incoming))
-        return errno;
-    if (const int injected = injectedFileFault(FileStep::FinalRename, to))
-        return injected;
-    if (!isRealDir(old) && !isRealDir(incoming))
-        return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
     QString replaced = from;
     TemporaryOwner aside;
     int swapped = injectedFileFault(FileStep::Swap, to);
@@ -485,15 +573,55 @@ int putInPlace(const QString &from, const QString &to, bool replacing, Leftover 
             err = renameNoReplace(from, to);
         if (err) {
             if (renameNoReplace(replaced, to) != 0)
-                *leftover = {replaced, replaced, err};   // left under its lock: the cleanup brings it back
+                *leftover = {replaced, replaced, err, {}};   // left under its lock: the cleanup brings it back
             return err;
         }
         aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
+    } else if (fromOwner) {
+        fromOwner->setKind(TemporaryKind::Copy);   // the old item is under from's name now
     }
-    QString failedAt;
-    if (const int err = removeTree(replaced, &failedAt))
-        *leftover = {replaced, failedAt, err};
+    const RemovalResult removed = removeTreeReporting(replaced);
+    if (removed.error)
+        *leftover = {replaced, removed.failedAt, removed.error, removed.mountPoints};
     return 0;
+}
+
+// Renames from to to. Without replacing, a taken name gives EEXIST. When
+// replacing, a file goes over a file by one rename; otherwise the two are
+// swapped in one step, so that the target is never missing, and the old item
+// is removed. fromBeside: from is a temporary beside to already (a copy);
+// otherwise from first moves beside to, under a hidden locked name, so that
+// the old item never appears in from's folder (which others may read).
+// *leftover says what of the old item could not be removed, or, on a failure,
+// where the item is when it could not go back.
+int putInPlace(const QString &from, const QString &to, bool replacing, bool fromBeside, Leftover *leftover)
+{
+    struct stat old;
+    if (!replacing || !lstatPath(to, &old)) {
+        if (const int injected = injectedFileFault(FileStep::FinalRename, to))
+            return injected;
+        return renameNoReplace(from, to);
+    }
+    struct stat incoming;
+    if (!lstatPath(from, &incoming))
+        return errno;
+    if (const int injected = injectedFileFault(FileStep::FinalRename, to))
+        return injected;
+    if (!isRealDir(old) && !isRealDir(incoming))
+        return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
+    if (fromBeside)
+        return swapInPlace(from, nullptr, to, leftover);
+    int err = 0;
+    TemporaryOwner incomingOwner = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
+    if (!incomingOwner.isValid())
+        return err;
+    const QString beside = incomingOwner.path();
+    if ((err = renameNoReplace(from, beside)) != 0)
+        return err;   // EXDEV too: the caller copies instead
+    err = swapInPlace(beside, &incomingOwner, to, leftover);
+    if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0 && leftover->isEmpty())
+        *leftover = {beside, beside, err, {}};   // under its lock: the cleanup puts it beside to
+    return err;
 }
 
 // ---- Shared checks of copy and move ----
@@ -562,8 +690,15 @@ FileOpResult placed(const Plan &p, const Leftover &leftover)
     if (!leftover.isEmpty()) {
         QString text = QStringLiteral("The item is in place, but the one it replaced could not be removed entirely: "
                                       "what is left of it is at “%1”.").arg(leftover.path);
-        if (leftover.error == EBUSY)
-            text += QStringLiteral(" “%1” was left in place: %2.").arg(leftover.where, removalReason(EBUSY));
+        QStringList points;
+        for (const QString &point : leftover.mountPoints)
+            points.append(QStringLiteral("“%1”").arg(point));
+        if (points.isEmpty() && leftover.error == EBUSY)
+            points.append(QStringLiteral("“%1”").arg(leftover.where));
+        if (!points.isEmpty())
+            text += (points.size() == 1 ? QStringLiteral(" %1 was left in place: %2.")
+                                        : QStringLiteral(" %1 were left in place: %2."))
+                        .arg(points.join(QStringLiteral(", ")), removalReason(EBUSY));
         r = failure(FileOpError::Other, p.source, p.target, text);
         r.itemInPlace = true;
     }
@@ -584,11 +719,17 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         return errnoFailure(err, p.source, p.target);
     const QString temporary = owner.path();
     err = copyTree(enc(p.source), enc(temporary), ctx);
-    if (!err && verify && !measureTree(enc(temporary)).sameShape(measureTree(enc(p.source))))
-        err = EIO;
+    if (!err && verify) {
+        // The copy holds all that was copied (or, unrecorded, all the source holds).
+        const TreeSize copy = measureTree(enc(temporary));
+        if (!copy.complete)
+            err = ECANCELED;
+        else if (!copy.sameShape(ctx.copied ? shapeOf(*ctx.copied) : measureTree(enc(p.source))))
+            err = isShuttingDown() ? ECANCELED : EIO;
+    }
     Leftover leftover;
     if (!err)
-        err = putInPlace(temporary, p.target, p.replacing, &leftover);
+        err = putInPlace(temporary, p.target, p.replacing, true, &leftover);
     if (err) {
         QString failedAt;
         FileOpResult r = errnoFailure(err, p.source, p.target);
@@ -618,7 +759,7 @@ int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
     const mode_t mode = p.sourceStat.st_mode & 07777;
     if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
         return EACCES;
-    const int err = putInPlace(p.source, p.target, p.replacing, leftover);
+    const int err = putInPlace(p.source, p.target, p.replacing, false, leftover);
     ::chmod(enc(err ? p.source : p.target).constData(), mode);
     return err;
 }
@@ -639,37 +780,45 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     Leftover leftover;
     int err = injectedFileFault(FileStep::Rename, source);
     if (!err)
-        err = putInPlace(p.source, p.target, p.replacing, &leftover);
+        err = putInPlace(p.source, p.target, p.replacing, false, &leftover);
     if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
         err = moveReadOnlyFolder(p, &leftover);
     if (!err)
         return placed(p, leftover);
-    if (err != EXDEV)
-        return errnoFailure(err, p.source, p.target);
+    if (err != EXDEV) {
+        FileOpResult r = errnoFailure(err, p.source, p.target);
+        if (!leftover.isEmpty())
+            r.message += QStringLiteral(" The item is at “%1” and goes beside “%2” the next time that folder is "
+                                        "written.").arg(leftover.path, p.target);
+        return r;
+    }
     // Another file system: copy, check the copy, and only then delete the
-    // source, when it is still what was copied.
-    const TreeSize before = measureTree(enc(p.source));
+    // source, entry by entry, each only while it is still what was copied.
+    CopiedEntries copiedEntries;
     CopyContext syncing = ctx;
     syncing.syncFiles = true;
+    syncing.copied = &copiedEntries;
     FileOpResult copied = copyPlanned(p, syncing, true);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
-    if (!(measureTree(enc(p.source)) == before)) {
-        copied.error = FileOpError::Other;
-        copied.itemInPlace = true;
-        copied.message = QStringLiteral("The item changed while it was moved: the original was kept, and the copy is "
-                                        "at “%1”.").arg(p.target);
-        return copied;
-    }
-    QString failedAt;
-    if (const int removeErr = removeTree(p.source, &failedAt)) {
-        copied.error = errorForErrno(removeErr);
+    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (removed.error) {
+        copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
             copied.error = FileOpError::Other;
         copied.itemInPlace = true;
         copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
                                         "entirely: “%2” is left (%3).")
-                             .arg(p.target, failedAt, removalReason(removeErr));
+                             .arg(p.target, removed.failedAt, removalReason(removed.error));
+    } else if (removed.kept) {
+        copied.error = FileOpError::Other;
+        copied.itemInPlace = true;
+        const QString stayed =
+            removed.kept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
+                              : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
+                                    .arg(removed.kept);
+        copied.message = QStringLiteral("The item was not wholly moved: %1 in “%2”. The copy is at “%3”.")
+                             .arg(stayed, p.source, p.target);
     }
     return copied;
 }
@@ -983,6 +1132,8 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
     QList<qint64> itemBytes;
     if (kind != FileOpKind::Trash) {
         for (const FileOpItem &item : items) {
+            if ((cancel && cancel->load()) || isShuttingDown())
+                break;   // the items come back Cancelled below
             itemBytes.append(bytesOf(item.source));
             state.bytesTotal += itemBytes.last();
         }

@@ -315,8 +315,10 @@ private Q_SLOTS:
         QVERIFY(placed >= 0 && removed > placed);
     }
 
-    // Quitting abandons the copy in hand (what was made of it goes, the
-    // source stays) and runs no further item of a batch.
+    // Quitting abandons the copy in hand (the source stays; what was made of
+    // it is hidden under its lock, for the cleanup at the next write there,
+    // since removing a large unfinished copy would hold the quit up) and runs
+    // no further item of a batch.
     void quittingAbandonsTheCopyInHandAndTheRest()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("quitting"));
@@ -330,13 +332,223 @@ private Q_SLOTS:
         const lg::FileOpResult moved = lg::moveItem(src, root + "/dst");
         QVERIFY(!moved.ok());
         QCOMPARE(readAll(src + "/inner/a.bin"), QByteArray(300000, 'z'));
-        QCOMPARE(entries(root + "/dst"), QStringList{});
+        const auto visible = [&] {
+            QStringList names = entries(root + "/dst");
+            names.removeIf([](const QString &name) { return name.startsWith(QLatin1Char('.')); });
+            return names;
+        };
+        QCOMPARE(visible(), QStringList{});
         const QList<lg::FileOpResult> batch = lg::FileOperation::runNow(
             lg::FileOpKind::Copy, {{src, root + "/dst", {}, {}}, {second, root + "/dst", {}, {}}});
         QCOMPARE(batch.size(), 2);
         for (const lg::FileOpResult &r : batch)
             QCOMPARE(r.error, lg::FileOpError::Cancelled);
-        QCOMPARE(entries(root + "/dst"), QStringList{});
+        QCOMPARE(visible(), QStringList{});
+        // The next write there removes what the quit left.
+        lg::resetShutdownForTesting();
+        QVERIFY(lg::copyItem(src, root + "/dst").ok());
+        QCOMPARE(entries(root + "/dst"), QStringList{"item"});
+    }
+
+    // A sync client or a camera import writes into the folder while a move
+    // across disks (or a Trash by copy) deletes its source: what arrived or
+    // changed after its copy stays where it is, and the item is told as not
+    // wholly moved; what is still as copied goes.
+    void theDeleteStepOfAMoveAcrossDisksKeepsWhatArrivedOrChanged_data()
+    {
+        QTest::addColumn<bool>("trash");
+        QTest::newRow("move") << false;
+        QTest::newRow("trash by copy") << true;
+    }
+    void theDeleteStepOfAMoveAcrossDisksKeepsWhatArrivedOrChanged()
+    {
+        QFETCH(bool, trash);
+        const QString root = lg::test::freshFolder(QStringLiteral("writer"));
+        const QString src = root + "/card/Card";
+        const QStringList copiedNames{"a.jpg", "b.jpg", "sub1/c.jpg", "sub1/d.jpg", "sub2/e.jpg", "sub2/deep/f.jpg"};
+        for (const QString &name : copiedNames)
+            lg::test::writeFile(src + "/" + name, name.toUtf8());
+        // Old times, so that an edit shows in the modification time however fast it comes.
+        QDirIterator all(src, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        const struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+        while (all.hasNext())
+            ::utimensat(AT_FDCWD, raw(all.next()).constData(), old, AT_SYMLINK_NOFOLLOW);
+        QDir().mkpath(root + "/dst");
+
+        // The writer: started by the delete step's first look at the source.
+        const QStringList arrived{"sub1/new.jpg", "sub2/deep/new.jpg", "late/x.jpg", "n.jpg"};
+        const QStringList edited{"b.jpg", "sub2/e.jpg"};   // same size, and longer
+        bool wrote = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == lg::FileStep::Remove && path == src && !wrote) {
+                wrote = true;
+                for (const QString &name : arrived)
+                    lg::test::writeFile(src + "/" + name, "arrived");
+                lg::test::writeFile(src + "/b.jpg", "B.JPG");
+                lg::test::writeFile(src + "/sub2/e.jpg", "edited and longer");
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = trash ? lg::moveToTrash(src) : lg::moveItem(src, root + "/dst");
+        QVERIFY(wrote);
+        QVERIFY(!r.ok());
+        QVERIFY(r.itemInPlace);
+        // 3 files arrived in sub-folders, the folder "late", and 2 edits.
+        QVERIFY2(r.message.contains(QLatin1String("not wholly moved: 6 items")), qPrintable(r.message));
+        for (const QString &name : arrived)
+            QCOMPARE(readAll(src + "/" + name), QByteArray("arrived"));
+        QCOMPARE(readAll(src + "/b.jpg"), QByteArray("B.JPG"));
+        QCOMPARE(readAll(src + "/sub2/e.jpg"), QByteArray("edited and longer"));
+        for (const QString &name : copiedNames) {
+            QCOMPARE(readAll(r.target + "/" + name), name.toUtf8());
+            QCOMPARE(QFileInfo::exists(src + "/" + name), edited.contains(name));
+        }
+        QVERIFY(!QFileInfo::exists(src + "/sub1/c.jpg"));
+    }
+
+    // Move with Replace of a folder: the replaced folder never shows in the
+    // source's folder (which others may read), not even while it is removed.
+    void aFolderReplacedByAMoveNeverShowsInTheSourcesFolder_data()
+    {
+        QTest::addColumn<bool>("canSwap");
+        QTest::newRow("swap in one step") << true;
+        QTest::newRow("file system that cannot swap") << false;
+    }
+    void aFolderReplacedByAMoveNeverShowsInTheSourcesFolder()
+    {
+        QFETCH(bool, canSwap);
+        const QString root = lg::test::freshFolder(QStringLiteral("replace shared"));
+        const QString shared = root + "/tmp", home = root + "/home";
+        lg::test::writeFile(shared + "/F/new.jpg", "new");
+        for (int i = 0; i < 20; ++i)
+            lg::test::writeFile(home + QStringLiteral("/F/private %1.jpg").arg(i), "private");
+        QStringList seen;
+        int looks = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Remove || step == lg::FileStep::EnterFolder) {
+                ++looks;
+                for (const QString &name : entries(shared))
+                    seen << name;
+                if (path.startsWith(shared + "/"))
+                    seen << path;
+            }
+            return step == lg::FileStep::Swap && !canSwap ? EINVAL : 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(shared + "/F", home, lg::ConflictPolicy::Replace);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(looks > 20);
+        QCOMPARE(seen, QStringList{});
+        QCOMPARE(entries(shared), QStringList{});
+        QCOMPARE(entries(home), QStringList{"F"});
+        QCOMPARE(entries(home + "/F"), QStringList{"new.jpg"});
+    }
+
+    // Where renames cannot refuse a taken name by themselves (NFS, CIFS, some
+    // FUSE), a name taken by another client at the last moment is never replaced.
+    void withoutNoReplaceRenamesANameTakenMeanwhileIsKept_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("taken");   // what the other client makes at the name: "", "file", "folder"
+        QTest::newRow("file, name free") << false << "";
+        QTest::newRow("file, a file arrives") << false << "file";
+        QTest::newRow("folder, name free") << true << "";
+        QTest::newRow("folder, a file arrives") << true << "file";
+        QTest::newRow("folder, an empty folder arrives") << true << "folder";
+    }
+    void withoutNoReplaceRenamesANameTakenMeanwhileIsKept()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, taken);
+        const QString root = lg::test::freshFolder(QStringLiteral("noreplace"));
+        const QString item = root + "/src/item", target = root + "/dst/item";
+        lg::test::writeFile(folder ? item + "/a.jpg" : item, "mine");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::NoReplaceRename)
+                return EINVAL;
+            if (step == lg::FileStep::NoReplaceFallback && path == target && !taken.isEmpty()) {
+                if (taken == "file")
+                    lg::test::writeFile(target, "theirs");
+                else
+                    QDir().mkpath(target);
+            }
+            return 0;
+        });
+        const lg::FileOpResult moved = lg::moveItem(item, root + "/dst");
+        QCOMPARE(readAll(folder ? item + "/a.jpg" : item), taken.isEmpty() ? QByteArray("<missing>") : QByteArray("mine"));
+        if (taken.isEmpty()) {
+            QVERIFY2(moved.ok(), qPrintable(moved.message));
+            QCOMPARE(readAll(folder ? target + "/a.jpg" : target), QByteArray("mine"));
+            QCOMPARE(entries(root + "/src"), QStringList{});
+        } else {
+            QCOMPARE(moved.error, lg::FileOpError::TargetExists);
+            if (taken == "file")
+                QCOMPARE(readAll(target), QByteArray("theirs"));
+            else
+                QCOMPARE(entries(target), QStringList{});
+        }
+        QCOMPARE(entries(root + "/dst"), QStringList{"item"});
+        // A rename in place takes the same road.
+        const lg::FileOpResult renamed = lg::renameItem(root + "/dst/item", QStringLiteral("renamed"));
+        QVERIFY2(renamed.ok(), qPrintable(renamed.message));
+        QCOMPARE(entries(root + "/dst"), QStringList{"renamed"});
+    }
+
+    // A quit during a long move across disks stops each long loop (measuring,
+    // folder making, the delete step) at its next item: what is done stays
+    // done, nothing is lost, and the item comes back Cancelled.
+    void quittingStopsMeasuringFolderMakingAndRemovalBetweenItems_data()
+    {
+        QTest::addColumn<lg::FileStep>("phase");
+        QTest::newRow("measuring") << lg::FileStep::Measure;
+        QTest::newRow("folder making") << lg::FileStep::MakeFolder;
+        QTest::newRow("removal") << lg::FileStep::Remove;
+    }
+    void quittingStopsMeasuringFolderMakingAndRemovalBetweenItems()
+    {
+        QFETCH(lg::FileStep, phase);
+        const QString root = lg::test::freshFolder(QStringLiteral("quit loops"));
+        const QString src = root + "/src/Tree";
+        QStringList names;
+        for (int i = 0; i < 300; ++i) {
+            names << QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
+            QVERIFY(QDir().mkpath(src + "/" + names.last()));
+        }
+        QDir().mkpath(root + "/dst");
+        std::atomic<int> steps = 0, afterQuit = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == phase) {
+                if (lg::isShuttingDown())
+                    ++afterQuit;
+                else if (++steps == 20)
+                    lg::beginShutdown();
+            }
+            return 0;
+        });
+        const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
+        QFuture<QList<lg::FileOpResult>> running = QtConcurrent::run([&] {
+            return lg::FileOperation::runNow(lg::FileOpKind::Move, {{src, root + "/dst", {}, {}}});
+        });
+        running.waitForFinished();
+        const QList<lg::FileOpResult> results = running.result();
+        QCOMPARE(steps.load(), 20);
+        QCOMPARE(afterQuit.load(), 0);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.first().error, lg::FileOpError::Cancelled);
+        // Every folder is in the source or, once the copy was whole, in the copy.
+        const QStringList inSource = entries(src), inCopy = entries(root + "/dst/Tree");
+        if (phase == lg::FileStep::Remove) {
+            QVERIFY(results.first().itemInPlace);
+            QCOMPARE(inCopy, names);
+            QVERIFY(inSource.size() > 250);
+        } else {
+            QCOMPARE(inSource, names);
+            QCOMPARE(inCopy, QStringList{});
+        }
     }
 
     void moveToARealTmpfsCopiesAndDeletes()
@@ -804,6 +1016,38 @@ private Q_SLOTS:
         QVERIFY2(r.message.contains(left), qPrintable(r.message));
         QCOMPARE(readAll(left + "/photo.jpg"), QByteArray("on the phone"));
         QCOMPARE(readAll(elsewhere), QByteArray("on the phone"));
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    // Replace's message names every mount point it left in place.
+    void replaceNamesEveryMountPointLeftInPlace()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("mounts inside"));
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        QStringList points;
+        for (const char *name : {"phone", "card", "stick"}) {
+            const QString point = root + "/dst/F/" + name;
+            QDir().mkpath(point);
+            if (::mount("lgmount", raw(point).constData(), "tmpfs", 0, "size=1m") != 0)
+                QSKIP("tmpfs cannot be mounted here");
+            points << name;
+        }
+        const auto unmount = qScopeGuard([&] {
+            for (const QString &name : entries(root + "/dst"))
+                for (const QString &point : points)
+                    ::umount2(raw(root + "/dst/" + name + "/" + point).constData(), MNT_DETACH);
+        });
+        const lg::FileOpResult r = lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QString left;
+        for (const QString &name : entries(root + "/dst"))
+            if (name.startsWith(QLatin1String(".F.")))
+                left = root + "/dst/" + name;
+        QVERIFY(!left.isEmpty());
+        for (const QString &point : points)
+            QVERIFY2(r.message.contains(QStringLiteral("“%1/%2”").arg(left, point)), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QLatin1String("were left in place")), qPrintable(r.message));
         QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
     }
 

@@ -3,10 +3,14 @@
 // change that a screen asks for goes through here, so the rules live in one place.
 // Nothing is ever overwritten silently: an existing target is refused unless the
 // caller asked for Replace, and Replace writes beside the target and renames over
-// it (a replaced folder is swapped with the new one in one step and removed
-// afterwards; what cannot be removed is reported). A move across file systems
-// copies, checks the copy's size and deletes the source only when it is still
-// what was copied. Symbolic links are copied as links, never followed; a source
+// it (a replaced folder is swapped with the new one in one step beside the
+// target — a moved folder first goes there under a hidden locked name, so the
+// old one never shows in the source's folder — and removed afterwards; what
+// cannot be removed is reported). "Never replace" holds on file systems
+// without RENAME_NOREPLACE too (a link, or a placeholder made for the item). A
+// move across file systems copies, checks the copy, and deletes the source
+// entry by entry, each only while it is still what was copied: what arrived or
+// changed meanwhile stays, and the result says how much. Symbolic links are copied as links, never followed; a source
 // swapped for anything but a regular file is refused, never waited on. Folders
 // are walked by their names' bytes, so names that are not UTF-8 come along; an
 // item given by a name that is not UTF-8 (which a QString cannot carry) is
@@ -169,8 +173,11 @@ FileOpResult createFolder(const QString &folder, const QString &name);
 
 // ---- Batches ----
 // Runs the items in order on a worker thread. Cancel stops between items (the
-// rest come back Cancelled); quitting (lg::beginShutdown) also abandons the
-// copy in hand, removing what was made of it. progress and finished arrive on the main thread;
+// rest come back Cancelled); quitting (lg::beginShutdown) also stops the item
+// in hand between its entries — measuring, copying, folder making, removal —
+// what is done staying done: an unfinished copy stays hidden under its lock
+// for the cleanup, and an item whose source was partly removed is in place
+// (Cancelled, itemInPlace). progress and finished arrive on the main thread;
 // the object deletes itself after finished when autoDelete is set (default).
 class FileOperation : public QObject
 {

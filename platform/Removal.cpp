@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
@@ -206,6 +208,7 @@ private:
     Visit visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                 const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered);
     bool finish(Frame &frame, int parentFd);
+    qint64 arrivedSinceListed(Frame &frame);
     Visit fail(int err, const QByteArray &path)
     {
         if (!m_error) {
@@ -270,6 +273,21 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
     return Visit::Entered;
 }
 
+// How many entries the folder of frame holds now that it did not hold when it
+// was listed: they arrived meanwhile and stay.
+qint64 Removal::arrivedSinceListed(Frame &frame)
+{
+    std::vector<QByteArray> now;
+    int err = 0;
+    if (!listFolderAt(frame.fd, &now, &err))
+        return 0;
+    std::sort(frame.names.begin(), frame.names.end());
+    std::sort(now.begin(), now.end());
+    std::vector<QByteArray> arrived;
+    std::set_difference(now.begin(), now.end(), frame.names.begin(), frame.names.end(), std::back_inserter(arrived));
+    return qint64(arrived.size());
+}
+
 // Removes the emptied folder of frame from parentFd; true when it has gone.
 // A folder that stays gets back the mode it had.
 bool Removal::finish(Frame &frame, int parentFd)
@@ -286,12 +304,12 @@ bool Removal::finish(Frame &frame, int parentFd)
             fail(changedWhileRemoved, frame.path);
         } else if (::unlinkat(parentFd, frame.name.constData(), AT_REMOVEDIR) == 0) {
             gone = true;
-        } else if (m_copied && (errno == ENOTEMPTY || errno == EEXIST)) {
-            ++m_kept;   // something arrived after the folder was listed
-        } else {
+        } else if (!m_copied || (errno != ENOTEMPTY && errno != EEXIST)) {
             fail(errno, frame.path);
         }
     }
+    if (!gone && m_copied)
+        m_kept += arrivedSinceListed(frame);
     if (!gone && frame.openedUp)
         ::fchmod(frame.fd, frame.st.st_mode & 07777);
     ::close(frame.fd);

@@ -90,6 +90,8 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
     // The batch's items that already lie in the destination hold their names
     // for the whole batch: no other item replaces them.
     for (const QString &source : sources) {
+        if ((cancel && cancel->load()) || isShuttingDown())
+            break;   // every item comes back Cancelled below
         struct stat st;
         if (lstatPath(source, &st) && liesInFolder(source, st))
             m_own.insert(key(nameOf(source)), source);

@@ -343,8 +343,8 @@ void dropTrashInfo(const TrashPlace &trash, const QString &name)
 
 // Renames source into the folder open as folderFd under name, never replacing
 // what is there; where the file system cannot refuse a replacement in one
-// step, a file is linked and then unlinked, and a folder's name is checked
-// first. 0 or an errno value.
+// step, a file is linked and then unlinked, and a folder (or a file where hard
+// links are not made) has its name checked first. 0 or an errno value.
 int renameInto(const QByteArray &source, const struct stat &st, int folderFd, const QByteArray &name)
 {
     if (::renameat2(AT_FDCWD, source.constData(), folderFd, name.constData(), RENAME_NOREPLACE) == 0)
@@ -353,9 +353,11 @@ int renameInto(const QByteArray &source, const struct stat &st, int folderFd, co
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
     if (!S_ISDIR(st.st_mode)) {
-        if (::linkat(AT_FDCWD, source.constData(), folderFd, name.constData(), 0) != 0)
+        if (::linkat(AT_FDCWD, source.constData(), folderFd, name.constData(), 0) == 0)
+            return ::unlink(source.constData()) == 0 ? 0 : errno;
+        if (errno == EEXIST || errno == ENOSPC || errno == EDQUOT || errno == EROFS)
             return errno;
-        return ::unlink(source.constData()) == 0 ? 0 : errno;
+        // No hard links there: checked, then renamed.
     }
     struct stat there;
     if (::fstatat(folderFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0)
@@ -434,7 +436,8 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
     for (;;) {
         const TrashPlace &trash = *choice.place;
         if (!trash.isUsable())
-            return refused(givenPath, FileOpError::Denied, QStringLiteral("The Trash folder could not be made."));
+            return refused(givenPath, FileOpError::Denied,
+                           QStringLiteral("The Trash folder could not be made. %1").arg(trash.failure).trimmed());
         if (S_ISDIR(st.st_mode) && isInsideCanonical(trash.path, path))
             return refused(givenPath, FileOpError::IntoItself,
                            QStringLiteral("A folder that holds the Trash cannot be moved to the Trash."));

@@ -280,6 +280,21 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(item));
     }
 
+    void theHomeTrashIsUsedOnlyThroughRealFolders()
+    {
+        const QString autostart = QDir::homePath() + "/.config/autostart";
+        makeFolder(autostart);
+        makeFolder(homeTrash() + "/info", 0700);
+        link(autostart, homeTrash() + "/files");
+        const QString item = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("home item")) + "/IMG_0001.desktop");
+        const lg::FileOpResult r = lg::moveToTrash(item);
+        QCOMPARE(r.error, lg::FileOpError::Denied);
+        QVERIFY2(r.message.contains(homeTrash() + "/files” is a link"), qPrintable(r.message));
+        QVERIFY(QFileInfo::exists(item));
+        QCOMPARE(entries(autostart), QStringList{});
+        QCOMPARE(entries(homeTrash() + "/info"), QStringList{});
+    }
+
     // ---- Batches ----
     void aBatchStopsBetweenItemsAtQuitOrCancel_data()
     {

@@ -72,8 +72,8 @@ QString diskTopForTesting()
     return diskTopForTests;
 }
 
-// The top folder of the mount that holds path, found from the real path of its
-// folder: a link on the way (~/Pictures/camera -> /mnt/usb/DCIM) leads to
+// The top folder of the mount that holds folder, found from its real path: a
+// link on the way (~/Pictures/camera -> /mnt/usb/DCIM) leads to
 // /mnt/usb, not to the link's folder. Empty when it cannot be told.
 QString mountTopOf(const QString &folder)
 {

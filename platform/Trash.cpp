@@ -403,8 +403,18 @@ QString notRemovableMessage(const QString &path, const QString &reason, const QS
 // Copies the item to the Trash (another device), then removes it.
 FileOpResult trashByCopy(const QString &path, const QString &givenPath, const TrashPlace &trash, const QString &name)
 {
+    // The copy goes by the path of files/: only while that path still leads
+    // to the folder checked and opened.
+    const QString files = trash.path + QStringLiteral("/files");
+    struct stat byPath, checked;
+    if (::lstat(enc(files).constData(), &byPath) != 0 || ::fstat(trash.files.fd(), &checked) != 0
+        || byPath.st_dev != checked.st_dev || byPath.st_ino != checked.st_ino) {
+        dropTrashInfo(trash, name);
+        return refused(givenPath, FileOpError::Denied,
+                       QStringLiteral("The Trash folder “%1” changed while it was used. Nothing was changed.").arg(files));
+    }
     // moveItem copies and checks the copy when the Trash is on another device.
-    FileOpResult moved = moveItem(path, trash.path + QStringLiteral("/files"), ConflictPolicy::Refuse, name);
+    FileOpResult moved = moveItem(path, files, ConflictPolicy::Refuse, name);
     if (moved.itemInPlace) {
         // In the Trash, but not all of the original could go: the Trash keeps
         // listing the copy, and the message says what is left where.

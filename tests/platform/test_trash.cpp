@@ -295,6 +295,30 @@ private Q_SLOTS:
         QCOMPARE(entries(homeTrash() + "/info"), QStringList{});
     }
 
+    void aCopyToTheHomeTrashGoesOnlyIntoTheFolderChecked()
+    {
+        const QString autostart = QDir::homePath() + "/.config/autostart";
+        makeFolder(autostart);
+        const QString files = homeTrash() + "/files";
+        const QString item = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("by copy")) + "/IMG_0001.desktop");
+        // After the check, the rename finds another disk and files/ becomes a link.
+        const FaultGuard fault([&](lg::FileStep step, const QString &) {
+            if (step != lg::FileStep::Rename)
+                return 0;
+            if (!QFileInfo(files).isSymLink()) {
+                QDir().rename(files, files + ".checked");
+                QFile::link(autostart, files);
+            }
+            return EXDEV;
+        });
+        const lg::FileOpResult r = lg::moveToTrash(item);
+        QCOMPARE(r.error, lg::FileOpError::Denied);
+        QVERIFY2(r.message.endsWith("Nothing was changed."), qPrintable(r.message));
+        QVERIFY(QFileInfo::exists(item));
+        QCOMPARE(entries(autostart), QStringList{});
+        QCOMPARE(entries(homeTrash() + "/info"), QStringList{});
+    }
+
     // ---- Batches ----
     void aBatchStopsBetweenItemsAtQuitOrCancel_data()
     {

@@ -83,10 +83,12 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
 {
     TransferOutcome out;
     if (kind == TransferKind::Trash) {
-        for (const QString &source : sources)
-            out.results.append(lg::existsOrLink(source)
-                                   ? lg::moveToTrash(source)
-                                   : failed(lg::FileOpError::SourceMissing, source, {}, QStringLiteral("The item no longer exists.")));
+        // Stops between items at quit: what went stays in the Trash, the rest
+        // comes back Cancelled.
+        out.results = lg::moveAllToTrash(sources);
+        for (lg::FileOpResult &result : out.results)
+            if (result.error == lg::FileOpError::SourceMissing)
+                result.message = QStringLiteral("The item no longer exists.");
         return out;
     }
     const lg::FileOpKind batchKind = kind == TransferKind::Copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;

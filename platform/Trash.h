@@ -1,20 +1,32 @@
 #pragma once
 // Move to Trash as freedesktop.org lays the Trash out, so the desktop's
 // file manager can restore what was trashed: the item goes to
-// $XDG_DATA_HOME/Trash/files (or $topdir/.Trash-$uid on another mount, the top
-// found from the item's real folder, so a link to a card leads to the card's top) under a
-// unique name, with a .trashinfo holding its original path and the deletion date.
+// $XDG_DATA_HOME/Trash/files (or, on another mount, $topdir/.Trash/$uid when
+// $topdir/.Trash is a real folder with the sticky bit, else $topdir/.Trash-$uid;
+// the top found from the item's real folder, so a link to a card leads to the
+// card's top) under a unique name, with a .trashinfo holding its original path
+// and the deletion date.
+// A Trash folder and its files/ and info/ are used only when each is a real
+// folder (not a link), on another disk one that the user owns; those made here
+// get mode 0700. They are opened once per command, and the item is renamed and
+// its .trashinfo made from those open folders, never by their paths again: a
+// card's crafted .Trash-$uid/files that links elsewhere, or another user's
+// .Trash/$uid, never receives an item.
 // The name is claimed by making the .trashinfo with O_EXCL (the Trash is never
 // listed), numbered where it is taken and shortened to fit 255 bytes. A mount
 // without a usable Trash gets the item copied to the home Trash: only when all of
-// it can then be removed; when removal still fails part-way, the .trashinfo stays
+// it can then be removed (the refusal says why, and why the disk's own Trash is
+// not used); when removal still fails part-way, the .trashinfo stays
 // and the result says what is left where. A link is trashed as a link. An item
 // given by a name that is not UTF-8 is refused with a message that says so.
 // Blocking; any thread. Nothing is shown to the user here.
 #include "platform/FileOperations.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <optional>
 
 namespace lg {
@@ -23,8 +35,18 @@ namespace lg {
 // The home folder itself is never trashed (Denied).
 FileOpResult moveToTrash(const QString &path);
 
+// moveToTrash for each path, in order, one result per path. Between items it
+// stops when *cancel is set or the quit has begun (lg::isShuttingDown): what was
+// trashed stays trashed, and the items not started come back Cancelled.
+QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<bool> *cancel = nullptr);
+
 // The Trash folder (holding files/ and info/) that moveToTrash would use.
 QString trashFolderFor(const QString &path);
+
+// Tests: items inside folder are taken as lying on another disk whose top
+// folder is folder (on the same file system, so the same rules run without a
+// mount). Empty: none. Any thread.
+void setDiskTopForTesting(const QString &folder);
 
 struct TrashInfo
 {

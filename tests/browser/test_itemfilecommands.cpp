@@ -18,6 +18,8 @@
 #include "controls/Spinner.h"
 #include "platform/Alert.h"
 #include "platform/Clipboard.h"
+#include "platform/Dispatch.h"
+#include "platform/FileOperations.h"
 #include "platform/Panels.h"
 #include "platform/Trash.h"
 #include "platform/Workspace.h"
@@ -28,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStandardPaths>
 
@@ -165,6 +168,40 @@ private Q_SLOTS:
         QCOMPARE(itself.results.first().error, lg::FileOpError::SameFile);
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), QStringLiteral("new"));
         QVERIFY(reportableFailures(itself.results).isEmpty());
+    }
+
+    void moveToTrashOfASelectionStopsBetweenItemsAtQuit()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("trash at quit"));
+        QStringList sources;
+        for (int i = 0; i < 5; ++i)
+            sources << lg::test::writeFile(folder + QStringLiteral("/%1.jpg").arg(i));
+        sources << folder + QStringLiteral("/gone.jpg");
+        int renames = 0;
+        lg::setFileFaultForTesting([&renames](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename && ++renames == 2)
+                lg::beginShutdown();   // the quit comes while the second item is in hand
+            return 0;
+        });
+        const auto restore = qScopeGuard([] {
+            lg::setFileFaultForTesting({});
+            lg::resetShutdownForTesting();
+        });
+        const TransferOutcome outcome = runTransfer(TransferKind::Trash, sources, {}, ClashMode::Collect);
+        QCOMPARE(outcome.results.size(), sources.size());
+        for (int i = 0; i < sources.size(); ++i)
+            QCOMPARE(outcome.results[i].error, i < 2 ? lg::FileOpError::None : lg::FileOpError::Cancelled);
+        QCOMPARE(filesIn(folder), (QStringList{"2.jpg", "3.jpg", "4.jpg"}));
+        QCOMPARE(readAll(outcome.results[1].target), QStringLiteral("x"));
+
+        // Without a quit, an item gone meanwhile is told in its own words and not reported.
+        lg::resetShutdownForTesting();
+        const TransferOutcome rest = runTransfer(TransferKind::Trash, sources.mid(2), {}, ClashMode::Collect);
+        QVERIFY(rest.results[0].ok() && rest.results[2].ok());
+        QCOMPARE(rest.results[3].error, lg::FileOpError::SourceMissing);
+        QCOMPARE(rest.results[3].message, QStringLiteral("The item no longer exists."));
+        QVERIFY(reportableFailures(rest.results, TransferKind::Trash).isEmpty());
+        QCOMPARE(filesIn(folder), QStringList{});
     }
 
     void pasteCopiesAndCutMovesWithTheSameNameSheet_data()

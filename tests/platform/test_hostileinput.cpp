@@ -323,6 +323,35 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), bytes);
     }
 
+    // Only the bytes of the scans code blocks: a small picture whose frame
+    // claims a larger one is refused however much the file holds besides, in
+    // a comment or after its end (where zeros once made a turn write a real
+    // picture of the claimed size). The claim here needs 3 KB of scan data.
+    void bytesThatHoldNoBlocksDoNotBackAClaim_data()
+    {
+        QTest::addColumn<QString>("padding");
+        QTest::newRow("zeros after the end") << "after";
+        QTest::newRow("a comment before the frame") << "comment";
+    }
+    void bytesThatHoldNoBlocksDoNotBackAClaim()
+    {
+        QFETCH(QString, padding);
+        const QSize claim(1024, 1024);
+        const QByteArray small = encoded(lg::test::fixtures::quadrants(QSize(64, 48)), "jpeg");
+        QVERIFY(small.size() < 1500);
+        const QByteArray bytes = padding == QLatin1String("after") ? jpegClaiming(small, claim, 0) + QByteArray(5000, '\0')
+                                                                   : jpegClaiming(small, claim, 6000);
+        QVERIFY(bytes.size() > 5000);
+        const QString refusal = lg::jpegSizeRefusal(bytes);
+        QVERIFY(refusal.contains(QStringLiteral("1024")));
+        const QString path = writeFile(freshFolder(QStringLiteral("padded")) + QStringLiteral("/padded.jpg"), bytes);
+        const ChildTurn turned = turnInChild(path, claim.width());
+        QVERIFY(turned.finished);
+        QVERIFY(!turned.readable && !turned.written);
+        QVERIFY(turned.refusedNamingTheClaim);
+        QCOMPARE(readAll(path), bytes);
+    }
+
     // A picture whose Exif thumbnail claims a huge picture is turned, its
     // thumbnail dropped, without the thumbnail's claim taking the memory.
     void aThumbnailClaimingAHugePictureIsDropped()

@@ -10,6 +10,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/AnimatedImage.h"
+#include "viewer/PictureLoader.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -49,7 +50,7 @@ QByteArray jpegClaiming(const QByteArray &jpeg, QSize size, qsizetype fileBytes)
     QByteArray out = jpeg;
     for (qsizetype at = 2; at + 9 < out.size();) {
         const uchar marker = uchar(out[at + 1]);
-        if (marker >= 0xc0 && marker <= 0xc2) {
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
             out[at + 5] = char(size.height() >> 8);
             out[at + 6] = char(size.height() & 0xff);
             out[at + 7] = char(size.width() >> 8);
@@ -350,6 +351,44 @@ private Q_SLOTS:
         QVERIFY(!turned.readable && !turned.written);
         QVERIFY(turned.refusedNamingTheClaim);
         QCOMPARE(readAll(path), bytes);
+    }
+
+    // Arithmetic coding may spend no bits at all on a block, so a 300-byte file
+    // may claim 32768 x 32768: the viewer's loader and the thumbnails refuse it
+    // on its claim, with the turn's reason, before a row is decoded (reading
+    // its rows at one eighth takes many seconds).
+    void aTinyArithmeticJpegClaimingAHugePictureIsNotDecoded()
+    {
+        if (!fixtures::hasTool(QStringLiteral("jpegtran")))
+            QSKIP("jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("arithmetic"));
+        const QString plain = writeFile(folder + QStringLiteral("/plain.jpg"), encoded(fixtures::quadrants(QSize(64, 48)), "jpeg"));
+        const QString coded = folder + QStringLiteral("/coded.jpg");
+        QVERIFY(fixtures::run(QStringLiteral("jpegtran"), {QStringLiteral("-arithmetic"), QStringLiteral("-outfile"), coded, plain}));
+        const QSize claim(32768, 32768);
+        const QByteArray bytes = jpegClaiming(readAll(coded), claim, 0);
+        QVERIFY(bytes.size() < 2000);
+        const QString path = writeFile(folder + QStringLiteral("/huge.jpg"), bytes);
+        const QString expected = lg::jpegSizeRefusal(bytes);
+        QVERIFY(expected.contains(QStringLiteral("32768")));
+
+        QElapsedTimer timer;
+        timer.start();
+        const DecodedPicture picture = PictureLoader::decode(PictureLoader::keyFor(path, QSize(1920, 1080)));
+        const qint64 milliseconds = timer.elapsed();
+        qInfo("The loader refused a %lld-byte picture claiming 32768 x 32768 in %lld ms.", qint64(bytes.size()), milliseconds);
+        QVERIFY(!picture.ok());
+        QCOMPARE(picture.pixelSize, claim);
+        QCOMPARE(picture.refusal, expected);
+        QVERIFY2(milliseconds < 1000, qPrintable(QStringLiteral("%1 ms").arg(milliseconds)));
+        QCOMPARE(PictureLoader::decode(PictureLoader::keyFor(path, QSize())).refusal, expected);
+
+        const lg::ImageSource source(path);
+        QCOMPARE(source.pixelSize(), std::optional<QSize>(claim));
+        QVERIFY(!source.thumbnail(256));
+        QCOMPARE(source.decodeRefusal(), expected);
+        // The file before its claim was changed still shows.
+        QVERIFY(PictureLoader::decode(PictureLoader::keyFor(coded, QSize(1920, 1080))).ok());
     }
 
     // A picture whose Exif thumbnail claims a huge picture is turned, its

@@ -5,6 +5,7 @@
 #include "model/ImageTransforms.h"
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
+#include "platform/JpegEntropy.h"
 #include "platform/Settings.h"
 #include "platform/VideoInfo.h"
 #include "tests/support/Fixtures.h"
@@ -351,6 +352,37 @@ private Q_SLOTS:
         QVERIFY(!turned.readable && !turned.written);
         QVERIFY(turned.refusedNamingTheClaim);
         QCOMPARE(readAll(path), bytes);
+    }
+
+    // What codes blocks is counted exactly: a stuffed 0xFF as one byte, no
+    // restart markers or fill bytes, nothing after the end; and every cut of
+    // a real file (restart markers, progressive scans) is counted within its
+    // bytes, never more than a longer cut.
+    void scanBytesAreCountedWithinTheFile()
+    {
+        const QByteArray made("\xff\xd8\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00"
+                              "\x12\xff\x00\x34\xff\xd0\x56\xff\xff\xd9", 22);
+        QCOMPARE(lg::jpeg::entropyCodedBytes(made + QByteArray(100, '\0')), qint64(4));
+        QCOMPARE(lg::jpeg::entropyCodedBytes(made.left(15)), qint64(2));
+        QVERIFY(lg::jpeg::entropyCodedBytes(made, 2) >= 2);
+
+        if (!fixtures::hasTool(QStringLiteral("jpegtran")))
+            QSKIP("jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("cuts"));
+        const QString plain = writeFile(folder + QStringLiteral("/plain.jpg"), encoded(fixtures::quadrants(QSize(40, 24)), "jpeg"));
+        const QString coded = folder + QStringLiteral("/coded.jpg");
+        QVERIFY(fixtures::run(QStringLiteral("jpegtran"), {QStringLiteral("-restart"), QStringLiteral("1"), QStringLiteral("-progressive"),
+                                                           QStringLiteral("-outfile"), coded, plain}));
+        const QByteArray whole = readAll(coded);
+        qint64 before = 0;
+        for (qsizetype length = 0; length <= whole.size(); ++length) {
+            const QByteArray cut(whole.constData(), length);  // a copy of its own, so that a read past it is caught
+            const qint64 count = lg::jpeg::entropyCodedBytes(cut);
+            QVERIFY(count >= before && count <= length);
+            before = count;
+            Q_UNUSED(lg::jpegSizeRefusal(cut));
+        }
+        QVERIFY(before > 0 && before < whole.size() - 200);
     }
 
     // Arithmetic coding may spend no bits at all on a block, so a 300-byte file

@@ -1,5 +1,6 @@
 #include "platform/ImageSource.h"
 
+#include "platform/JpegEntropy.h"
 #include "platform/JpegTurn.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
@@ -35,10 +36,14 @@ struct ImageSource::Private
     // The one full decode of the formats above; written once under the flag.
     mutable std::once_flag decodeOnce;
     mutable std::optional<QImage> decoded;  // stored pixels
+    // Why not even a reduced picture is decoded; judged once, under its flag.
+    mutable std::once_flag claimOnce;
+    mutable QString claimRefusal;
 
     ByteSource open() const { return inMemory ? ByteSource::fromMemory(data) : ByteSource::openFile(path); }
     void inspect(const QString &extension);
     const std::optional<QImage> &fullDecode() const;
+    const QString &judgedClaim() const;
     bool usable() const { return decodeToValidate ? fullDecode().has_value() : valid; }
 };
 
@@ -62,6 +67,23 @@ int depthOf(const QImage &image)
         return 32;
     default:
         return 8;
+    }
+}
+
+// The turn's judgement of a JPEG's claimed size (lg::jpegSizeRefusal), on as
+// few of its bytes as tell: a plausible claim is told by the scan data's first
+// bytes (a bit a block, where real pictures spend far more), so the file is
+// read from its start, four times more each round, until the claim is found
+// plausible with the scan data reached, or the whole file has been judged.
+QString jpegClaimRefusal(const ByteSource &source)
+{
+    for (qint64 length = qint64(256) << 10;; length *= 4) {
+        const bool whole = length >= source.size();
+        const QByteArray bytes = whole && source.inMemory() ? source.memory() : source.read(0, std::min(length, source.size()));
+        const QString refusal = jpegSizeRefusal(bytes);
+        // A prefix without scan data may not hold the frame either: no verdict.
+        if (whole || (refusal.isEmpty() && jpeg::entropyCodedBytes(bytes, 1) > 0))
+            return refusal;
     }
 }
 
@@ -161,6 +183,15 @@ const std::optional<QImage> &ImageSource::Private::fullDecode() const
     return decoded;
 }
 
+const QString &ImageSource::Private::judgedClaim() const
+{
+    std::call_once(claimOnce, [this] {
+        if (probe.decoder == Decoder::Qt && probe.qtFormat == "jpeg")
+            claimRefusal = jpegClaimRefusal(open());
+    });
+    return claimRefusal;
+}
+
 ImageSource::ImageSource(const QString &path) : d(std::make_shared<Private>())
 {
     d->path = path;
@@ -204,6 +235,8 @@ std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
     if (!d->usable())
         return std::nullopt;
     const int maxSide = std::max(0, maxPixelSize);
+    if (!d->judgedClaim().isEmpty())
+        return std::nullopt;
     if (d->decodeToValidate)
         return applyOrientation(reducedToFit(*d->fullDecode(), maxSide), d->orientation);
     const ByteSource source = d->open();
@@ -264,7 +297,7 @@ std::optional<QImage> ImageSource::frame(int index) const
 
 int ImageSource::frameDelay(int index) const
 {
-    if (index < 0 || !d->usable() || d->probe.decoder != Decoder::Qt)
+    if (index < 0 || !d->usable() || d->probe.decoder != Decoder::Qt || !d->judgedClaim().isEmpty())
         return 0;
     int delay = 0;
     if (!decodeWithQt(d->open(), d->probe.qtFormat, 1, index, &delay))
@@ -272,10 +305,19 @@ int ImageSource::frameDelay(int index) const
     return std::max(0, delay);
 }
 
+QString ImageSource::claimRefusal() const
+{
+    return d->usable() ? d->judgedClaim() : QString();
+}
+
 QString ImageSource::decodeRefusal() const
 {
     const std::optional<QSize> size = pixelSize();
-    return size ? sizeClaimRefusal(*size, d->probe.decoder == Decoder::Qt) : QString();
+    if (!size)
+        return {};
+    if (const QString &refusal = d->judgedClaim(); !refusal.isEmpty())
+        return refusal;
+    return sizeClaimRefusal(*size, d->probe.decoder == Decoder::Qt);
 }
 
 ImageProperties ImageSource::properties() const

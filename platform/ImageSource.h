@@ -66,8 +66,16 @@ public:
     // How long frame index shows in an animation, in milliseconds (0: unknown).
     int frameDelay(int index) const;
     ImageProperties properties() const;
+    // Why no picture at all, not even a thumbnail, is decoded from the file,
+    // judged on what its header claims against its bytes before any decode:
+    // for a JPEG, the refusal of a turn (lg::jpegSizeRefusal: more blocks than
+    // its scans' bytes can code, or an arithmetic-coded claim beyond what a
+    // decoded picture may take). thumbnail(), image() and frame() give none
+    // then. Empty when it may be decoded (or is no valid picture); the file is
+    // read for it once, from its start, as far as the judgement needs.
+    QString claimRefusal() const;
     // Why the full picture is not decoded, judged on what its header claims
-    // before any decode: a side longer than the decoders take
+    // before any decode: claimRefusal(), a side longer than the decoders take
     // (image::maxPictureSide), or, for the formats Qt's readers decode, more
     // than those allocate for one picture (QImageReader::allocationLimit, four
     // bytes a pixel). Empty when it may be decoded (or is no valid picture).

@@ -390,6 +390,68 @@ EntropyCoding entropyCoding(const QByteArray &jpeg)
     return ownTables ? EntropyCoding::Optimised : EntropyCoding::Standard;
 }
 
+qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    const qsizetype size = jpeg.size();
+    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
+        return 0;
+    qint64 count = 0;
+    qsizetype at = 2;
+    while (at + 2 <= size && count < enough) {
+        if (bytes[at] != 0xff) {
+            // Bytes out of place before a marker, which libjpeg passes over: no blocks.
+            const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
+            if (!found)
+                break;
+            at = static_cast<const unsigned char *>(found) - bytes;
+            continue;
+        }
+        const unsigned char marker = bytes[at + 1];
+        if (marker == 0xff) {
+            ++at;  // fill byte
+            continue;
+        }
+        if (marker == 0xd9)
+            break;
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
+            at += 2;
+            continue;
+        }
+        if (at + 4 > size)
+            break;
+        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
+        if (length < 2 || at + 2 + length > size)
+            break;
+        at += 2 + length;
+        if (marker != 0xda)
+            continue;
+        // The scan's data, up to the marker that ends it (or the end of the bytes).
+        while (at < size && count < enough) {
+            const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
+            const qsizetype ff = found ? static_cast<const unsigned char *>(found) - bytes : size;
+            count += ff - at;
+            if (ff + 1 >= size) {
+                at = size;
+                break;
+            }
+            const unsigned char next = bytes[ff + 1];
+            if (next == 0x00) {
+                ++count;  // a stuffed 0xFF data byte
+                at = ff + 2;
+            } else if (next >= 0xd0 && next <= 0xd7) {
+                at = ff + 2;  // restart marker
+            } else if (next == 0xff) {
+                at = ff + 1;  // fill byte before a marker
+            } else {
+                at = ff;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
 std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {
     Work work {};

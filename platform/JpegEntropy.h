@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
 #include <optional>
 
 namespace lg::jpeg {
@@ -27,6 +28,16 @@ enum class EntropyCoding {
 // How the whole JPEG is coded, from its frame and its Huffman table segments.
 // Data that is no JPEG counts as Standard (the usual path reports what is wrong).
 EntropyCoding entropyCoding(const QByteArray &jpeg);
+
+// How many bytes of jpeg code its blocks: the entropy-coded data of its scans,
+// each from the end of its scan header (SOS) to the next marker that is not a
+// restart marker, up to the end of the picture (EOI) or of the bytes given. A
+// stuffed zero byte counts with the 0xFF before it, as one; fill bytes,
+// restart markers, metadata, tables and whatever follows the end of the
+// picture hold no blocks and are not counted. Counting stops once it reaches
+// enough: a caller that needs to know only whether the data holds that much
+// gets enough or more when it does.
+qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough = std::numeric_limits<qint64>::max());
 
 // The picture of jpeg (a whole JPEG) with its blocks moved by turn, applied to
 // the stored pixels, and its Huffman tables optimised; progressive stays

@@ -438,7 +438,7 @@ QString jpegSizeRefusal(const QByteArray &jpeg)
     qint64 blocks = 0;
     for (const auto &[h, v] : header.sampling)
         blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
-    if (qint64(jpeg.size()) * 8 < blocks)
+    if (jpeg::entropyCodedBytes(jpeg, (blocks + 7) / 8) * 8 < blocks)
         return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(size)).arg(jpeg.size());
     return {};
 }

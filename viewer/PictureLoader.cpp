@@ -76,6 +76,14 @@ DecodedPicture PictureLoader::decode(const PictureKey &key)
     if (!size || size->isEmpty())
         return picture;
     picture.pixelSize = *size;
+    // A header that claims more than the file's bytes can hold (the judgement
+    // of a turn) is refused before a row is read: a small file may claim a
+    // picture whose rows take many seconds to go through, even reduced.
+    picture.refusal = source.claimRefusal();
+    if (!picture.refusal.isEmpty()) {
+        qWarning("The picture was not decoded: %s", qPrintable(picture.refusal));
+        return picture;
+    }
     int maxSide = 0;
     if (!key.bound.isEmpty()) {
         const double scale = std::min({double(key.bound.width()) / size->width(),

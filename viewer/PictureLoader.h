@@ -40,11 +40,13 @@ struct PictureKey
 size_t qHash(const PictureKey &key, size_t seed = 0);
 
 // A decoded picture: the image (empty when the file could not be decoded)
-// and the picture's own oriented pixel size.
+// and the picture's own oriented pixel size. refusal says why nothing was
+// decoded when the header claims more than may be decoded (as a turn says it).
 struct DecodedPicture
 {
     QImage image;
     QSize pixelSize;
+    QString refusal;
     bool ok() const { return !image.isNull(); }
 };
 

@@ -5,11 +5,13 @@
 #include "model/ImageTransforms.h"
 #include "platform/ImageSource.h"
 #include "platform/ImageWriter.h"
+#include "platform/JpegEntropy.h"
 #include "platform/Settings.h"
 #include "platform/VideoInfo.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/AnimatedImage.h"
+#include "viewer/PictureLoader.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -49,7 +51,7 @@ QByteArray jpegClaiming(const QByteArray &jpeg, QSize size, qsizetype fileBytes)
     QByteArray out = jpeg;
     for (qsizetype at = 2; at + 9 < out.size();) {
         const uchar marker = uchar(out[at + 1]);
-        if (marker >= 0xc0 && marker <= 0xc2) {
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc) {
             out[at + 5] = char(size.height() >> 8);
             out[at + 6] = char(size.height() & 0xff);
             out[at + 7] = char(size.width() >> 8);
@@ -321,6 +323,112 @@ private Q_SLOTS:
         QVERIFY2(turned.peakGrowthKb < 1024L * 1024, qPrintable(QStringLiteral("%1 KB").arg(turned.peakGrowthKb)));
         QVERIFY2(turned.milliseconds < 1000, qPrintable(QStringLiteral("%1 ms").arg(turned.milliseconds)));
         QCOMPARE(readAll(path), bytes);
+    }
+
+    // Only the bytes of the scans code blocks: a small picture whose frame
+    // claims a larger one is refused however much the file holds besides, in
+    // a comment or after its end (where zeros once made a turn write a real
+    // picture of the claimed size). The claim here needs 3 KB of scan data.
+    void bytesThatHoldNoBlocksDoNotBackAClaim_data()
+    {
+        QTest::addColumn<QString>("padding");
+        QTest::newRow("zeros after the end") << "after";
+        QTest::newRow("a comment before the frame") << "comment";
+    }
+    void bytesThatHoldNoBlocksDoNotBackAClaim()
+    {
+        QFETCH(QString, padding);
+        const QSize claim(1024, 1024);
+        const QByteArray small = encoded(lg::test::fixtures::quadrants(QSize(64, 48)), "jpeg");
+        QVERIFY(small.size() < 1500);
+        const QByteArray bytes = padding == QLatin1String("after") ? jpegClaiming(small, claim, 0) + QByteArray(5000, '\0')
+                                                                   : jpegClaiming(small, claim, 6000);
+        QVERIFY(bytes.size() > 5000);
+        const QString refusal = lg::jpegSizeRefusal(bytes);
+        QVERIFY(refusal.contains(QStringLiteral("1024")));
+        const QString path = writeFile(freshFolder(QStringLiteral("padded")) + QStringLiteral("/padded.jpg"), bytes);
+        const ChildTurn turned = turnInChild(path, claim.width());
+        QVERIFY(turned.finished);
+        QVERIFY(!turned.readable && !turned.written);
+        QVERIFY(turned.refusedNamingTheClaim);
+        QCOMPARE(readAll(path), bytes);
+    }
+
+    // What codes blocks is counted exactly: a stuffed 0xFF as one byte, no
+    // restart markers or fill bytes, nothing after the end; and every cut of
+    // a real file (restart markers, progressive scans) is counted within its
+    // bytes, never more than a longer cut.
+    void scanBytesAreCountedWithinTheFile()
+    {
+        const QByteArray made("\xff\xd8\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00"
+                              "\x12\xff\x00\x34\xff\xd0\x56\xff\xff\xd9", 22);
+        QCOMPARE(lg::jpeg::entropyCodedBytes(made + QByteArray(100, '\0')), qint64(4));
+        QCOMPARE(lg::jpeg::entropyCodedBytes(made.left(15)), qint64(2));
+        QVERIFY(lg::jpeg::entropyCodedBytes(made, 2) >= 2);
+
+        if (!fixtures::hasTool(QStringLiteral("jpegtran")))
+            QSKIP("jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("cuts"));
+        const QString plain = writeFile(folder + QStringLiteral("/plain.jpg"), encoded(fixtures::quadrants(QSize(40, 24)), "jpeg"));
+        const QString coded = folder + QStringLiteral("/coded.jpg");
+        QVERIFY(fixtures::run(QStringLiteral("jpegtran"), {QStringLiteral("-restart"), QStringLiteral("1"), QStringLiteral("-progressive"),
+                                                           QStringLiteral("-outfile"), coded, plain}));
+        const QByteArray whole = readAll(coded);
+        qint64 before = 0;
+        for (qsizetype length = 0; length <= whole.size(); ++length) {
+            const QByteArray cut(whole.constData(), length);  // a copy of its own, so that a read past it is caught
+            const qint64 count = lg::jpeg::entropyCodedBytes(cut);
+            QVERIFY(count >= before && count <= length);
+            before = count;
+            Q_UNUSED(lg::jpegSizeRefusal(cut));
+        }
+        QVERIFY(before > 0 && before < whole.size() - 200);
+    }
+
+    // Arithmetic coding may spend no bits at all on a block, so a 300-byte file
+    // may claim 32768 x 32768: the viewer's loader and the thumbnails refuse it
+    // on its claim, with the turn's reason, before a row is decoded (reading
+    // its rows at one eighth takes seconds, and progressive, gigabytes).
+    void aTinyArithmeticJpegClaimingAHugePictureIsNotDecoded_data()
+    {
+        QTest::addColumn<QStringList>("coding");
+        QTest::newRow("sequential") << QStringList {QStringLiteral("-arithmetic")};
+        QTest::newRow("progressive") << QStringList {QStringLiteral("-arithmetic"), QStringLiteral("-progressive")};
+    }
+    void aTinyArithmeticJpegClaimingAHugePictureIsNotDecoded()
+    {
+        QFETCH(QStringList, coding);
+        if (!fixtures::hasTool(QStringLiteral("jpegtran")))
+            QSKIP("jpegtran is not installed");
+        const QString folder = freshFolder(QStringLiteral("arithmetic"));
+        const QString plain = writeFile(folder + QStringLiteral("/plain.jpg"), encoded(fixtures::quadrants(QSize(64, 48)), "jpeg"));
+        const QString coded = folder + QStringLiteral("/coded.jpg");
+        QVERIFY(fixtures::run(QStringLiteral("jpegtran"), coding + QStringList {QStringLiteral("-outfile"), coded, plain}));
+        const QSize claim(32768, 32768);
+        const QByteArray bytes = jpegClaiming(readAll(coded), claim, 0);
+        QVERIFY(bytes.size() < 2000);
+        const QString path = writeFile(folder + QStringLiteral("/huge.jpg"), bytes);
+        const QString expected = lg::jpegSizeRefusal(bytes);
+        QVERIFY(expected.contains(QStringLiteral("32768")));
+
+        QElapsedTimer timer;
+        timer.start();
+        const DecodedPicture picture = PictureLoader::decode(PictureLoader::keyFor(path, QSize(1920, 1080)));
+        const double milliseconds = timer.nsecsElapsed() / 1e6;
+        qInfo("The loader refused a %lld-byte %s picture claiming 32768 x 32768 in %.2f ms.", qint64(bytes.size()),
+              QTest::currentDataTag(), milliseconds);
+        QVERIFY(!picture.ok());
+        QCOMPARE(picture.pixelSize, claim);
+        QCOMPARE(picture.refusal, expected);
+        QVERIFY2(milliseconds < 1000, qPrintable(QStringLiteral("%1 ms").arg(milliseconds)));
+        QCOMPARE(PictureLoader::decode(PictureLoader::keyFor(path, QSize())).refusal, expected);
+
+        const lg::ImageSource source(path);
+        QCOMPARE(source.pixelSize(), std::optional<QSize>(claim));
+        QVERIFY(!source.thumbnail(256));
+        QCOMPARE(source.decodeRefusal(), expected);
+        // The file before its claim was changed still shows.
+        QVERIFY(PictureLoader::decode(PictureLoader::keyFor(coded, QSize(1920, 1080))).ok());
     }
 
     // A picture whose Exif thumbnail claims a huge picture is turned, its

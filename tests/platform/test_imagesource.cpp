@@ -2,6 +2,7 @@
 // previews, content over extension, damaged files and many threads at once.
 #include "app/Essentials.h"
 #include "platform/ImageSource.h"
+#include "platform/JpegTurn.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -59,6 +60,28 @@ void checkUpright(const QImage &image, const QImage &upright)
     }
 }
 
+// The JPEG with its frame claiming size, behind comments of about
+// metadataBytes in all, and zerosAfter zero bytes after its end.
+QByteArray jpegPadded(const QByteArray &jpeg, QSize size, qsizetype metadataBytes, qsizetype zerosAfter)
+{
+    QByteArray out = jpeg;
+    for (qsizetype at = 2; size.isValid() && at + 9 < out.size();) {
+        const uchar marker = uchar(out[at + 1]);
+        if (marker == 0xc0 || marker == 0xc2) {
+            qToBigEndian<quint16>(quint16(size.height()), out.data() + at + 5);
+            qToBigEndian<quint16>(quint16(size.width()), out.data() + at + 7);
+            break;
+        }
+        at += 2 + qFromBigEndian<quint16>(out.constData() + at + 2);
+    }
+    QByteArray comments;
+    for (qsizetype left = metadataBytes; left > 0; left -= 60000) {
+        comments += QByteArray("\xff\xfe\xea\x62", 4);
+        comments += QByteArray(60000, 'm');
+    }
+    return out.left(2) + comments + out.mid(2) + QByteArray(zerosAfter, '\0');
+}
+
 } // namespace
 
 class ImageSourceTest : public QObject
@@ -107,6 +130,41 @@ private Q_SLOTS:
         QVERIFY2(refusal.isEmpty() ? said.isEmpty() : said.contains(refusal), qPrintable(said));
         if (!refusal.isEmpty())
             QVERIFY(said.contains(QString::number(claim.width())));
+    }
+
+    // A JPEG's claim is judged as a turn judges it, against the bytes of its
+    // scans, wherever in the file they are; a refused claim gives no picture
+    // at all, not even a reduced one.
+    void aJpegClaimIsJudgedAsTheTurnJudgesIt_data()
+    {
+        QTest::addColumn<QSize>("claim");
+        QTest::addColumn<int>("metadataBytes");
+        QTest::addColumn<int>("zerosAfter");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("as stored") << QSize() << 0 << 0 << false;
+        QTest::newRow("as stored, behind 300 KB of metadata") << QSize() << 300000 << 0 << false;
+        QTest::newRow("2048 x 2048 from 64 x 48") << QSize(2048, 2048) << 0 << 0 << true;
+        QTest::newRow("2048 x 2048, 20 KB of zeros after the end") << QSize(2048, 2048) << 0 << 20000 << true;
+        QTest::newRow("2048 x 2048, behind 300 KB of metadata") << QSize(2048, 2048) << 300000 << 0 << true;
+    }
+    void aJpegClaimIsJudgedAsTheTurnJudgesIt()
+    {
+        QFETCH(QSize, claim);
+        QFETCH(int, metadataBytes);
+        QFETCH(int, zerosAfter);
+        QFETCH(bool, refused);
+        const QByteArray bytes = jpegPadded(jpegBytes(quadrants(QSize(64, 48))), claim, metadataBytes, zerosAfter);
+        const QString expected = lg::jpegSizeRefusal(bytes);
+        QCOMPARE(!expected.isEmpty(), refused);
+        const QString path = writeFile(freshFolder(QStringLiteral("claims")) + QStringLiteral("/claim.jpg"), bytes);
+        for (const lg::ImageSource &source : {lg::ImageSource(path), lg::ImageSource::fromData(bytes)}) {
+            QCOMPARE(source.pixelSize(), std::optional<QSize>(claim.isValid() ? claim : QSize(64, 48)));
+            QCOMPARE(source.claimRefusal(), expected);
+            QCOMPARE(source.thumbnail(32).has_value(), !refused);
+            QCOMPARE(source.image().has_value(), !refused);
+            if (refused)
+                QCOMPARE(source.decodeRefusal(), expected);
+        }
     }
 
     void initTestCase()

@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace lg {
@@ -204,7 +205,14 @@ struct CopyContext
 {
     std::function<void(qint64 bytes)> onBytes;  // may be empty
     bool syncFiles = false;                      // fdatasync each file (moves across devices)
+    std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
 };
+
+void tellMade(CopyContext &ctx, int fd)
+{
+    if (ctx.onMade)
+        std::exchange(ctx.onMade, nullptr)(fd);
+}
 
 void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
 {
@@ -315,6 +323,7 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const st
     const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
+    tellMade(ctx, out);
     int err = copyIntoDescriptor(source, st, out, ctx);
     if (::close(out) != 0 && !err)
         err = errno;
@@ -370,6 +379,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
         link.truncate(int(n));
         if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
+        tellMade(ctx, -1);
         keepTimes(target, st, true);
         return 0;
     }
@@ -381,6 +391,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
         return injected;
     if (::mkdir(target.constData(), 0700) != 0)
         return errno;
+    tellMade(ctx, -1);
     std::vector<QByteArray> names;
     int err = 0;
     if (!listNames(source, &names, &err))
@@ -447,7 +458,9 @@ struct Leftover
 // replacing, a file goes over a file by one rename; otherwise the two are
 // swapped in one step, so that the target is never missing, and the old item,
 // now at from, is removed. *leftover says what of it could not be removed.
-int putInPlace(const QString &from, const QString &to, bool replacing, Leftover *leftover)
+// holder, when from is its temporary, records the old item as what it holds.
+int putInPlace(const QString &from, const QString &to, bool replacing, Leftover *leftover,
+               TemporaryOwner *holder = nullptr)
 {
     struct stat old;
     if (!replacing || !lstatPath(to, &old)) {
@@ -474,12 +487,10 @@ int putInPlace(const QString &from, const QString &to, bool replacing, Leftover 
         // A file system that cannot swap: the old item goes aside first, under
         // a lock that brings it back should this process be killed meanwhile.
         int err = 0;
-        aside = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
+        aside = TemporaryOwner::setAside(to, &err);
         if (!aside.isValid())
             return err;
         replaced = aside.path();
-        if ((err = renameNoReplace(to, replaced)) != 0)
-            return err;
         err = injectedFileFault(FileStep::FinalRename, to);
         if (!err)
             err = renameNoReplace(from, to);
@@ -489,6 +500,8 @@ int putInPlace(const QString &from, const QString &to, bool replacing, Leftover 
             return err;
         }
         aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
+    } else if (holder) {
+        holder->recordMade();   // the old item now stands under the temporary's name
     }
     QString failedAt;
     if (const int err = removeTree(replaced, &failedAt))
@@ -579,20 +592,31 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
             return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
     }
     int err = 0;
-    const TemporaryOwner owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+    TemporaryOwner owner;
+    QString temporary;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+        if (!owner.isValid())
+            return errnoFailure(err, p.source, p.target);
+        temporary = owner.path();
+        CopyContext recording = ctx;
+        recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
+        err = copyTree(enc(p.source), enc(temporary), recording);
+        if (err != EEXIST || owner.isMade())
+            break;
+        owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
+    }
     if (!owner.isValid())
         return errnoFailure(err, p.source, p.target);
-    const QString temporary = owner.path();
-    err = copyTree(enc(p.source), enc(temporary), ctx);
     if (!err && verify && !measureTree(enc(temporary)).sameShape(measureTree(enc(p.source))))
         err = EIO;
     Leftover leftover;
     if (!err)
-        err = putInPlace(temporary, p.target, p.replacing, &leftover);
+        err = putInPlace(temporary, p.target, p.replacing, &leftover, &owner);
     if (err) {
         QString failedAt;
         FileOpResult r = errnoFailure(err, p.source, p.target);
-        if (removeTree(temporary, &failedAt) != 0)
+        if (owner.isMade() && removeTree(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
         if (!leftover.isEmpty())
             r.message += QStringLiteral(" The item it was to replace is at “%1” and goes back under its name the "
@@ -946,11 +970,10 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     struct stat other;
     if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
         && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
-        TemporaryOwner owner = TemporaryOwner::claim(path, TemporaryKind::SetAside, &err);
+        TemporaryOwner owner = TemporaryOwner::setAside(path, &err);
         if (owner.isValid()) {
             const QString aside = owner.path();
-            err = renameNoReplace(path, aside);
-            if (!err && (err = renameNoReplace(aside, target)) != 0)
+            if ((err = renameNoReplace(aside, target)) != 0)
                 renameNoReplace(aside, path);   // else the cleanup puts it back
         }
     }

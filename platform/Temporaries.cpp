@@ -543,16 +543,47 @@ QByteArray parseJournal(const QByteArray &text)
 }
 
 // This process's entries, by folder: held open and locked while it has
-// temporaries there.
+// temporaries there, and for a while after (the last few folders written, so
+// that a batch into one folder syncs one entry, not one per item); the folder
+// of an idle entry holds nothing of ours unless left says so. An idle entry
+// goes when it is the oldest of too many, and at exit; a killed process's idle
+// entries cost the next start one reading of their folders.
 struct JournalEntry
 {
     int fd = -1;
     QByteArray name;
     int owners = 0;
     bool left = false;   // something of ours stays there: the entry stays too
+    quint64 lastUse = 0;
 };
+
+void closeEntry(const JournalEntry &entry)
+{
+    if (entry.fd < 0)
+        return;
+    if (!entry.left) {
+        const int dirFd = openJournalFolder(false);
+        if (dirFd >= 0) {
+            ::unlinkat(dirFd, entry.name.constData(), 0);
+            ::close(dirFd);
+        }
+    }
+    ::close(entry.fd);   // a kept entry is a dead process's from now on
+}
+
+struct Journal
+{
+    std::map<QByteArray, JournalEntry> entries;
+    quint64 uses = 0;
+    ~Journal()
+    {
+        for (const auto &[folder, entry] : entries)
+            closeEntry(entry);
+    }
+};
+constexpr int maxIdleEntries = 8;
 std::mutex g_journalMutex;
-std::map<QByteArray, JournalEntry> g_journal;
+Journal g_journal;
 
 QByteArray newToken()
 {
@@ -566,8 +597,9 @@ void journalAcquire(const QByteArray &folder)
     if (!folder.startsWith('/'))
         return;
     std::lock_guard<std::mutex> lock(g_journalMutex);
-    JournalEntry &entry = g_journal[folder];
-    if (entry.owners++ > 0)
+    JournalEntry &entry = g_journal.entries[folder];
+    entry.lastUse = ++g_journal.uses;
+    if (entry.owners++ > 0 || entry.fd >= 0)
         return;
     const int dirFd = openJournalFolder(true);
     if (dirFd < 0)
@@ -595,23 +627,32 @@ void journalRelease(const QByteArray &folder, bool left)
     if (!folder.startsWith('/'))
         return;
     std::lock_guard<std::mutex> lock(g_journalMutex);
-    const auto it = g_journal.find(folder);
-    if (it == g_journal.end())
+    auto &entries = g_journal.entries;
+    const auto it = entries.find(folder);
+    if (it == entries.end())
         return;
     it->second.left = it->second.left || left;
     if (--it->second.owners > 0)
         return;
-    if (it->second.fd >= 0) {
-        if (!it->second.left) {
-            const int dirFd = openJournalFolder(false);
-            if (dirFd >= 0) {
-                ::unlinkat(dirFd, it->second.name.constData(), 0);
-                ::close(dirFd);
-            }
-        }
-        ::close(it->second.fd);   // a kept entry is a dead process's from now on
+    if (it->second.fd < 0) {
+        entries.erase(it);
+        return;
     }
-    g_journal.erase(it);
+    for (;;) {
+        auto oldest = entries.end();
+        int idle = 0;
+        for (auto e = entries.begin(); e != entries.end(); ++e) {
+            if (e->second.owners > 0)
+                continue;
+            ++idle;
+            if (oldest == entries.end() || e->second.lastUse < oldest->second.lastUse)
+                oldest = e;
+        }
+        if (idle <= maxIdleEntries)
+            break;
+        closeEntry(oldest->second);
+        entries.erase(oldest);
+    }
 }
 
 } // namespace

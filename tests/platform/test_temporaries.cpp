@@ -681,6 +681,44 @@ private Q_SLOTS:
         QVERIFY(!journal.contains(trash + "/files"));
     }
 
+    // The journal is read as untrusted input: only an entry exactly as the
+    // program writes it, a plain file under a token's name, names a folder to
+    // clean; anything else names nothing, and its folder is not entered.
+    void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("journal"));
+        const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+        QVERIFY(QDir().mkpath(journal));
+        const QByteArray temporary = QByteArray(".F.lgcopy-") + token;
+        const QStringList folders{"good", "relative", "extra line", "CR LF", "link", "not a token", "NUL"};
+        for (const QString &folder : folders) {
+            lg::test::writeFile(root + "/" + folder + "/.lglock-" + token, record("copy", "F", temporary));
+            lg::test::writeFile(root + "/" + folder + "/" + QString::fromLatin1(temporary) + "/a.jpg", "partial");
+        }
+        const auto entry = [&root](const QString &folder) {
+            return "[Lumen Gallery folder]\nFolder=" + raw(root + "/" + folder).toPercentEncoding("/") + "\n";
+        };
+        lg::test::writeFile(journal + "/0123456789abcdef", entry("good"));
+        lg::test::writeFile(journal + "/1111111111111111", "[Lumen Gallery folder]\nFolder=relative\n");
+        lg::test::writeFile(journal + "/2222222222222222", entry("extra line") + "Extra=1\n");
+        lg::test::writeFile(journal + "/3333333333333333", entry("CR LF").replace("\n", "\r\n"));
+        lg::test::writeFile(root + "/elsewhere", entry("link"));
+        QVERIFY(QFile::link(root + "/elsewhere", journal + "/4444444444444444"));
+        lg::test::writeFile(journal + "/not-a-token", entry("not a token"));
+        lg::test::writeFile(journal + "/5555555555555555", entry("NUL").replace("NUL", "NUL%00/../good"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(root + "/good"), QStringList{});
+        for (const QString &folder : folders.mid(1))
+            QCOMPARE(hiddenEntries(root + "/" + folder).size(), 2);
+        const QStringList left = entries(journal);
+        for (const char *gone : {"0123456789abcdef", "1111111111111111", "2222222222222222", "3333333333333333",
+                                 "5555555555555555"})
+            QVERIFY2(!left.contains(QLatin1String(gone)), gone);
+        QVERIFY(left.contains(QStringLiteral("4444444444444444")));
+        QVERIFY(left.contains(QStringLiteral("not-a-token")));
+        QCOMPARE(lg::test::readAll(root + "/elsewhere"), entry("link"));
+    }
+
     void namesNearTheLimitAreRewrittenInPlace()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("long rotate"));

@@ -11,15 +11,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
-#include <set>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -106,8 +108,6 @@ QByteArray madeText(quint64 device, quint64 inode, quint32 type)
 {
     return QByteArray::number(device) + ':' + QByteArray::number(inode) + ':' + QByteArray::number(type);
 }
-
-QByteArray madeText(const FileIdentity &id) { return madeText(id.device, id.inode, id.type); }
 
 QByteArray stampText(const FileIdentity &id)
 {
@@ -244,6 +244,45 @@ bool nobodyElseRenamesIn(int folderFd, uid_t user)
     return st.st_uid == user && !(st.st_mode & (S_IWGRP | S_IWOTH));
 }
 
+// The file system of the folder open as folderFd numbers its files afresh at
+// each mount (FAT, exFAT, FUSE without its own numbers): an item's inode then
+// says nothing once the card has been out.
+bool numbersFilesPerMount(int folderFd)
+{
+    struct statfs fs;
+    if (::fstatfs(folderFd, &fs) != 0)
+        return false;
+    switch (quint32(fs.f_type)) {
+    case MSDOS_SUPER_MAGIC:
+    case 0x2011BAB0u:   // exFAT
+    case 0x65735546u:   // FUSE
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The item id, found in the folder open as folderFd, is the one the record
+// says was made: the same inode and type, on the same device (or on the
+// folder's own file system when that came back under another device number).
+// Where files are numbered afresh at each mount, the type must match and
+// nobody but the user can have renamed anything there.
+bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, uid_t user)
+{
+    const QList<QByteArray> parts = made.split(':');
+    if (parts.size() != 3)
+        return false;
+    const quint64 device = parts.at(0).toULongLong(), inode = parts.at(1).toULongLong();
+    const quint32 type = parts.at(2).toUInt();
+    if (id.type != type)
+        return false;
+    const std::optional<FileIdentity> folder = fileIdentityOf(folderFd);
+    if (id.inode == inode
+        && (id.device == device || (folder && folder->device == id.device && folder->device != device)))
+        return true;
+    return numbersFilesPerMount(folderFd) && nobodyElseRenamesIn(folderFd, user);
+}
+
 QString homeTrashFolder()
 {
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
@@ -338,9 +377,8 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         || named.st_uid != user)
         return LockState::NotOurs;
     {
-        const std::optional<FileIdentity> id = fileIdentityAt(folderFd, lockName.constData());
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (id && g_ownLocks.count({id->device, id->inode}))
+        if (g_ownLocks.count({quint64(named.st_dev), quint64(named.st_ino)}))
             return LockState::Done;   // this process's own, in work
     }
     const int fd = ::openat(folderFd, lockName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -371,7 +409,7 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         // Only the very item made, or where nobody else can have put another.
         const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record->temporary.constData());
         const bool made = record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
-                                                 : id && madeText(*id) == record->made;
+                                                 : id && isItemMade(record->made, *id, folderFd, user);
         if (!made || st.st_uid != user)   // another user's temporary is never touched
             return finish(LockState::NotOurs);
         if (record->kind == TemporaryKind::SetAside) {

@@ -681,6 +681,44 @@ private Q_SLOTS:
         QVERIFY(!journal.contains(trash + "/files"));
     }
 
+    // The .trashinfo of a Move to Trash by copy killed half-way goes with the
+    // unfinished copy only while it is exactly as it was made and no item
+    // stands under its name in the Trash.
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("rewritten") << "rewritten";
+        QTest::newRow("an item under its name") << "item";
+    }
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade()
+    {
+        QFETCH(QString, meanwhile);
+        const QString root = lg::test::freshFolder(QStringLiteral("trash info"));
+        lg::test::writeFile(root + "/U/clip.mov", QByteArray(10000, 't'));
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/U"));
+        {
+            StoppedOperation trashing({QStringLiteral("trash"), root + "/U"});
+            QVERIFY(trashing.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(trash + "/files"), 10000);
+        const QString info = trash + "/info/U.trashinfo";
+        QByteArray text = lg::test::readAll(info);
+        if (meanwhile == "rewritten") {
+            text.replace("DeletionDate=", "DeletionDate=1");
+            QFile file(info);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        } else {
+            lg::test::writeFile(trash + "/files/U/other.jpg", "another item");
+        }
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(trash + "/files"), QStringList{});
+        QCOMPARE(lg::test::readAll(info), text);
+        QCOMPARE(lg::test::readAll(root + "/U/clip.mov").size(), 10000);
+        if (meanwhile == "item")
+            QCOMPARE(lg::test::readAll(trash + "/files/U/other.jpg"), QByteArray("another item"));
+    }
+
     // The journal is read as untrusted input: only an entry exactly as the
     // program writes it, a plain file under a token's name, names a folder to
     // clean; anything else names nothing, and its folder is not entered.

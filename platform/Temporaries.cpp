@@ -786,7 +786,7 @@ TemporaryOwner::~TemporaryOwner() { release(); }
 // What is at the temporary's name is the item made.
 bool TemporaryOwner::holdsMade() const
 {
-    const std::optional<FileIdentity> id = fileIdentity(decoded(m_temporary));
+    const std::optional<FileIdentity> id = fileIdentityAt(AT_FDCWD, m_temporary.constData());
     return m_made && id && id->device == m_madeDevice && id->inode == m_madeInode && id->type == m_madeType;
 }
 
@@ -857,7 +857,8 @@ bool TemporaryOwner::recordMade(int fd)
 {
     if (m_lockFd < 0)
         return false;
-    const std::optional<FileIdentity> id = fd >= 0 ? fileIdentityOf(fd) : fileIdentity(decoded(m_temporary));
+    const std::optional<FileIdentity> id =
+        fd >= 0 ? fileIdentityOf(fd) : fileIdentityAt(AT_FDCWD, m_temporary.constData());
     if (!id)
         return false;
     m_made = true;

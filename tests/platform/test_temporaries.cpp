@@ -590,7 +590,8 @@ private Q_SLOTS:
         const int fd = ::open(f + "/" + aside + "/a.jpg", O_WRONLY | O_CREAT | O_EXCL, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        lg::test::writeFile(folder + "/.lglock-" + token, record("old", "Caf%E9", ".Caf%E9.lgold-" + QByteArray(token)));
+        lg::test::writeFile(folder + "/.lglock-" + token,
+                            record("old", "Caf%E9", ".Caf%E9.lgold-" + QByteArray(token)));
         writeInto(folder, QStringLiteral("N"));
         struct stat st;
         QCOMPARE(::lstat(f + "/" + name + " 2/a.jpg", &st), 0);
@@ -611,7 +612,8 @@ private Q_SLOTS:
         QCOMPARE(::chmod(raw(folder).constData(), 01777), 0);
         std::vector<Plant> plants;
         for (int i = 0; i < 20000; ++i)
-            plants.push_back({Plant::File, raw(folder + QStringLiteral("/.lglock-%1").arg(i, 16, 16, QLatin1Char('0'))), "x"});
+            plants.push_back(
+                {Plant::File, raw(folder + QStringLiteral("/.lglock-%1").arg(i, 16, 16, QLatin1Char('0'))), "x"});
         if (plantAsAnotherUser(plants) != 0) {
             for (const Plant &plant : plants)
                 lg::test::writeFile(QFile::decodeName(plant.path), plant.data);

@@ -11,16 +11,19 @@
 // (flock) for as long as it lives. A name taken by anyone else meanwhile gets
 // the attempt dropped (its lock goes) and another token tried, a few times.
 //
-// The cleanup runs in a folder before the first temporary this process makes
-// there (again only once something of ours was left there, or a while after it
-// saw a lock held by another process), and at start for every folder the
-// journal names (below). What it finds is untrusted: it acts only on a lock
+// The cleanup reads a folder (any spelling of it) before the first temporary
+// this process makes there, and again only once something of ours was left
+// there; before later temporaries it looks again only at the locks it found
+// held by other processes (which may since have been killed). It also runs at
+// start for every folder the journal names (below). What it finds is untrusted: it acts only on a lock
 // file that it owns (the user the file system checks is this process's), can
 // lock, and whose record is byte for byte what this program writes (a kind it
 // writes, the token of the lock file's own name, one valid target name, and
 // the temporary name made from those), and only on the temporary that record
-// names when it owns that too and it is the very item recorded (same device,
-// inode and type). A record without identity (written by an older version, or
+// names when it owns that too and it is the very item recorded (same inode
+// and type, on the same device or on the folder's own file system come back
+// under another device number; on a file system that numbers its files afresh
+// at each mount, the same type in a folder as below). A record without identity (written by an older version, or
 // by a process killed between making the temporary and recording it) counts
 // only in a folder where nobody but the user can have renamed anything onto the
 // temporary's name: one the user owns that no one else may write, or a sticky
@@ -37,8 +40,10 @@
 //
 // The journal: before the first temporary in a folder, a small entry naming
 // that folder is written and synced in the user's state folder
-// ($XDG_STATE_HOME/lumengallery/temporaries), held locked by this process and
-// removed once nothing of ours is left there. At start, the folders that dead
+// ($XDG_STATE_HOME/lumengallery/temporaries) and held locked by this process;
+// it is removed once nothing of ours is left there (the last few folders'
+// entries stay until they are the oldest of too many, or the program ends,
+// so that a batch into one folder syncs once). At start, the folders that dead
 // processes' entries name are cleaned in the background, and each entry goes
 // once its folder holds nothing of ours. Nothing is written into any other
 // folder.

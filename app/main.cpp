@@ -6,6 +6,7 @@
 #include "app/mainWindowController.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
+#include "platform/Temporaries.h"
 
 #include "Version.h"
 
@@ -70,6 +71,7 @@ int main(int argc, char **argv)
     if (instance.claim(paths) == InstanceChannel::Role::Secondary)
         return 0;
 
+    lg::startCleaningFoldersLeftByKilledRuns();   // what a killed run left, put right in the background
     AppDelegate delegate;
     // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
     // does: the folder list and the settings are saved.

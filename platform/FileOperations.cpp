@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace lg {
@@ -268,12 +269,19 @@ struct CopyContext
     std::function<void(qint64 bytes)> onBytes;  // may be empty
     bool syncFiles = false;                      // fdatasync each file (moves across devices)
     CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
+    std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
 };
 
 void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
 {
     if (ctx.copied)
         ctx.copied->insert(relative, identityOfStat(st));
+}
+
+void tellMade(CopyContext &ctx, int fd)
+{
+    if (ctx.onMade)
+        std::exchange(ctx.onMade, nullptr)(fd);
 }
 
 void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
@@ -385,6 +393,7 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const st
     const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
+    tellMade(ctx, out);
     int err = copyIntoDescriptor(source, st, out, ctx);
     if (::close(out) != 0 && !err)
         err = errno;
@@ -443,6 +452,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
         link.truncate(int(n));
         if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
+        tellMade(ctx, -1);
         keepTimes(target, st, true);
         recordCopied(ctx, relative, st);
         return 0;
@@ -460,6 +470,7 @@ int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ct
     if (::mkdir(target.constData(), 0700) != 0)
         return errno;
     recordCopied(ctx, relative, st);
+    tellMade(ctx, -1);
     std::vector<QByteArray> names;
     int err = 0;
     if (!listNames(source, &names, &err))
@@ -562,12 +573,10 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
         // A file system that cannot swap: the old item goes aside first, under
         // a lock that brings it back should this process be killed meanwhile.
         int err = 0;
-        aside = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
+        aside = TemporaryOwner::setAside(to, &err);
         if (!aside.isValid())
             return err;
         replaced = aside.path();
-        if ((err = renameNoReplace(to, replaced)) != 0)
-            return err;
         err = injectedFileFault(FileStep::FinalRename, to);
         if (!err)
             err = renameNoReplace(from, to);
@@ -578,7 +587,8 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
         }
         aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
     } else if (fromOwner) {
-        fromOwner->setKind(TemporaryKind::Copy);   // the old item is under from's name now
+        fromOwner->recordMade();   // the old item now stands under from's name
+        fromOwner->setKind(TemporaryKind::Copy);
     }
     const RemovalResult removed = removeTreeReporting(replaced);
     if (removed.error)
@@ -593,8 +603,10 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
 // otherwise from first moves beside to, under a hidden locked name, so that
 // the old item never appears in from's folder (which others may read).
 // *leftover says what of the old item could not be removed, or, on a failure,
-// where the item is when it could not go back.
-int putInPlace(const QString &from, const QString &to, bool replacing, bool fromBeside, Leftover *leftover)
+// where the item is when it could not go back. holder, when from is its
+// temporary, records the old item as what it holds once they are swapped.
+int putInPlace(const QString &from, const QString &to, bool replacing, bool fromBeside, Leftover *leftover,
+               TemporaryOwner *holder = nullptr)
 {
     struct stat old;
     if (!replacing || !lstatPath(to, &old)) {
@@ -610,7 +622,7 @@ int putInPlace(const QString &from, const QString &to, bool replacing, bool from
     if (!isRealDir(old) && !isRealDir(incoming))
         return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
     if (fromBeside)
-        return swapInPlace(from, nullptr, to, leftover);
+        return swapInPlace(from, holder, to, leftover);
     int err = 0;
     TemporaryOwner incomingOwner = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
     if (!incomingOwner.isValid())
@@ -618,6 +630,7 @@ int putInPlace(const QString &from, const QString &to, bool replacing, bool from
     const QString beside = incomingOwner.path();
     if ((err = renameNoReplace(from, beside)) != 0)
         return err;   // EXDEV too: the caller copies instead
+    incomingOwner.recordMade();   // the record names the incoming item until the swap
     err = swapInPlace(beside, &incomingOwner, to, leftover);
     if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0 && leftover->isEmpty())
         *leftover = {beside, beside, err, {}};   // under its lock: the cleanup puts it beside to
@@ -714,11 +727,22 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
             return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
     }
     int err = 0;
-    const TemporaryOwner owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+    TemporaryOwner owner;
+    QString temporary;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+        if (!owner.isValid())
+            return errnoFailure(err, p.source, p.target);
+        temporary = owner.path();
+        CopyContext recording = ctx;
+        recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
+        err = copyTree(enc(p.source), enc(temporary), recording);
+        if (err != EEXIST || owner.isMade())
+            break;
+        owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
+    }
     if (!owner.isValid())
         return errnoFailure(err, p.source, p.target);
-    const QString temporary = owner.path();
-    err = copyTree(enc(p.source), enc(temporary), ctx);
     if (!err && verify) {
         // The copy holds all that was copied (or, unrecorded, all the source holds).
         const TreeSize copy = measureTree(enc(temporary));
@@ -729,11 +753,11 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
     }
     Leftover leftover;
     if (!err)
-        err = putInPlace(temporary, p.target, p.replacing, true, &leftover);
+        err = putInPlace(temporary, p.target, p.replacing, true, &leftover, &owner);
     if (err) {
         QString failedAt;
         FileOpResult r = errnoFailure(err, p.source, p.target);
-        if (removeTree(temporary, &failedAt) != 0)
+        if (owner.isMade() && removeTree(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
         if (!leftover.isEmpty())
             r.message += QStringLiteral(" The item it was to replace is at “%1” and goes back under its name the "
@@ -1095,11 +1119,10 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     struct stat other;
     if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
         && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
-        TemporaryOwner owner = TemporaryOwner::claim(path, TemporaryKind::SetAside, &err);
+        TemporaryOwner owner = TemporaryOwner::setAside(path, &err);
         if (owner.isValid()) {
             const QString aside = owner.path();
-            err = renameNoReplace(path, aside);
-            if (!err && (err = renameNoReplace(aside, target)) != 0)
+            if ((err = renameNoReplace(aside, target)) != 0)
                 renameNoReplace(aside, path);   // else the cleanup puts it back
         }
     }

@@ -6,21 +6,47 @@
 // image writer) is named "." + the target's name (cut to fit) + ".lg<kind>-<token>",
 // always within 255 bytes, the token being 16 lower-case hex digits. It is
 // owned by a lock file ".lglock-<token>" beside it, whose record names the
-// kind, the target's whole name and the temporary; its maker holds it locked
-// (flock) for as long as it lives.
+// kind, the target's whole name and the temporary, and — once the temporary
+// exists — its identity (device, inode and type); its maker holds it locked
+// (flock) for as long as it lives. A name taken by anyone else meanwhile gets
+// the attempt dropped (its lock goes) and another token tried, a few times.
 //
-// The cleanup runs in a folder before a temporary is made there. What it finds
-// there is untrusted: it acts only on a lock file that it owns (the user the
-// file system checks is this process's), can lock, and whose record is byte for
-// byte what this program writes (a kind it writes, the token of the lock file's
-// own name, one valid target name, and the temporary name made from those), and
-// only on the temporary that record names when it owns that too. A partial copy
-// or write is removed (by handle, see Removal.h; a mount point is left); an
+// The cleanup reads a folder (any spelling of it) before the first temporary
+// this process makes there, and again only once something of ours was left
+// there; before later temporaries it looks again only at the locks it found
+// held by other processes (which may since have been killed). It also runs at
+// start for every folder the journal names (below). What it finds is untrusted: it acts only on a lock
+// file that it owns (the user the file system checks is this process's), can
+// lock, and whose record is byte for byte what this program writes (a kind it
+// writes, the token of the lock file's own name, one valid target name, and
+// the temporary name made from those), and only on the temporary that record
+// names when it owns that too and it is the very item recorded (same inode
+// and type, on the same device or on the folder's own file system come back
+// under another device number; on a file system that numbers its files afresh
+// at each mount, the same type in a folder as below). A record without identity (written by an older version, or
+// by a process killed between making the temporary and recording it) counts
+// only in a folder where nobody but the user can have renamed anything onto the
+// temporary's name: one the user owns that no one else may write, or a sticky
+// one owned by the user or the superuser. A partial copy or write is removed
+// (by handle, see Removal.h; a mount point is left); an unfinished copy into the
+// home Trash goes with the .trashinfo made for it when that file is exactly as
+// it was when the copy began and nothing stands under the item's own name; an
 // item set aside goes back under its own name, else under the next free
-// numbered name, else stays where it is (it is never deleted). Anything else —
-// a lock that is held (a live copy in any process, container or NFS client),
-// another user's lock or temporary, a record that is not exactly ours, a file
-// that no lock names — is left alone, and so is whatever it names.
+// numbered name (the name's bytes kept), else stays where it is (it is never
+// deleted). Anything else — a lock that is held (a live copy in any process,
+// container or NFS client), another user's lock or temporary, a record that is
+// not exactly ours, an item that is not the one recorded, a file that no lock
+// names — is left alone, and so is whatever it names.
+//
+// The journal: before the first temporary in a folder, a small entry naming
+// that folder is written and synced in the user's state folder
+// ($XDG_STATE_HOME/lumengallery/temporaries) and held locked by this process;
+// it is removed once nothing of ours is left there (the last few folders'
+// entries stay until they are the oldest of too many, or the program ends,
+// so that a batch into one folder syncs once). At start, the folders that dead
+// processes' entries name are cleaned in the background, and each entry goes
+// once its folder holds nothing of ours. Nothing is written into any other
+// folder.
 //
 // Any thread; an owner is used by one thread at a time. Failures come back as
 // errno values; nothing is shown to the user here.
@@ -50,9 +76,22 @@ public:
     // Cleans the target's folder, then claims a free temporary name beside
     // target (nothing is made there yet). Invalid, with *error an errno value,
     // when the folder cannot be written.
+    // A set-aside owner records the target's identity at once: the temporary
+    // it is renamed to is that very item.
     static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr);
+    // Claims a temporary for item and renames item there (never replacing);
+    // a temporary name taken meanwhile is given up and another tried. Invalid,
+    // with *error an errno value, when item could not be set aside.
+    static TemporaryOwner setAside(const QString &item, int *error = nullptr);
     bool isValid() const { return m_lockFd >= 0; }
     QString path() const;
+    // The temporary has just been made (fd open on it, or -1 to look at the
+    // name): its identity goes into the record. False on a write error.
+    bool recordMade(int fd = -1);
+    bool isMade() const { return m_made; }
+    // The temporary could not be made (its name was taken): the lock goes and
+    // whatever is at the name is left alone; the owner is invalid then.
+    void dropClaim();
     // What the cleanup would do with what is left: set when a set-aside item
     // has been replaced as asked and is to be removed. False on a write error.
     bool setKind(TemporaryKind kind);
@@ -60,11 +99,18 @@ public:
 private:
     bool writeRecord();
     void release();
+    bool holdsMade() const;
     int m_lockFd = -1;
     QByteArray m_lockPath;
+    QByteArray m_folder;      // raw path, as the journal names it
     QByteArray m_temporary;   // raw path
     QByteArray m_targetName;  // raw name
     TemporaryKind m_kind = TemporaryKind::Copy;
+    bool m_made = false;
+    quint64 m_device = 0, m_inode = 0;   // of the lock file, and below of what was made
+    quint64 m_madeDevice = 0, m_madeInode = 0;
+    quint32 m_madeType = 0;
+    QByteArray m_trashInfo;   // the record's line for a .trashinfo that goes with the copy; may be empty
 };
 
 // A new empty file (0600, open for writing) at a claimed temporary beside
@@ -78,5 +124,14 @@ struct TemporaryFile
     QString path;
 };
 TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind = TemporaryKind::Write);
+
+// Cleans, in this thread, every folder that the journal entries of processes
+// no longer running name, and drops the entries whose folders hold nothing of
+// ours any more. Stops between folders once the shutdown has begun.
+void cleanFoldersLeftByKilledRuns();
+// The same on the shared background pool: called once at start.
+void startCleaningFoldersLeftByKilledRuns();
+// How many times a folder has been read for leftovers by this process.
+quint64 leftoverScansForTesting();
 
 } // namespace lg

@@ -9,10 +9,13 @@
 //                                                   old item is set aside
 //   platform_fileops_helper write TARGET            an image write; stops before
 //                                                   the temporary is renamed
+//   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
+//                                                   another disk); stops while copying
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/FileOperations.h"
 #include "platform/ImageWriter.h"
+#include "platform/Trash.h"
 
 #include <QByteArray>
 #include <QFileInfo>
@@ -57,6 +60,15 @@ int main(int argc, char **argv)
             return 0;
         });
         (void)lg::copyItem(first, second, lg::ConflictPolicy::Replace);
+    } else if (mode == "trash") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the Trash is on another disk: it takes a copy
+            if (step == lg::FileStep::CopyData)
+                stopHere();
+            return 0;
+        });
+        (void)lg::moveToTrash(first);
     } else if (mode == "write") {
         lg::ImageWriter::setCommitHookForTesting([](const QString &) -> bool { stopHere(); });
         QString error;

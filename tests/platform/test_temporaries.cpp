@@ -6,6 +6,8 @@
 // are left alone with all they name.
 #include "platform/FileOperations.h"
 #include "platform/ImageWriter.h"
+#include "platform/Temporaries.h"
+#include "platform/Trash.h"
 #include "tests/platform/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
@@ -108,10 +110,11 @@ QByteArray record(const QByteArray &kind, const QByteArray &name, const QByteArr
     return "[Lumen Gallery temporary]\nKind=" + kind + "\nName=" + name + "\nTemporary=" + temporary + "\n";
 }
 
-// What another user plants: a folder, a file (with its bytes) or a link (to data).
+// What another user plants: a folder, a file (with its bytes) or a link (to
+// data); or what they move: path renamed to data.
 struct Plant
 {
-    enum Kind { Folder, File, Link } kind;
+    enum Kind { Folder, File, Link, Rename } kind;
     QByteArray path;
     QByteArray data;
 };
@@ -133,6 +136,8 @@ int plantAsAnotherUser(const std::vector<Plant> &plants)
                 made = ::mkdir(plant.path.constData(), 0755) == 0;
             } else if (plant.kind == Plant::Link) {
                 made = ::symlink(plant.data.constData(), plant.path.constData()) == 0;
+            } else if (plant.kind == Plant::Rename) {
+                made = ::rename(plant.path.constData(), plant.data.constData()) == 0;
             } else {
                 const int fd = ::open(plant.path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
                 made = fd >= 0 && ::write(fd, plant.data.constData(), size_t(plant.data.size())) == plant.data.size();
@@ -159,6 +164,28 @@ void openTheWayTo(const QString &path)
         if (::stat(raw(up).constData(), &st) == 0)
             ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
     }
+}
+
+// The one hidden entry of folder whose name holds part; empty when none.
+QString hiddenWith(const QString &folder, const QString &part)
+{
+    for (const QString &name : hiddenEntries(folder))
+        if (name.contains(part))
+            return name;
+    return {};
+}
+
+// The folders the journal's entries name (in the user's state folder).
+QStringList journalFolders()
+{
+    const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+    QStringList folders;
+    for (const QString &name : entries(journal)) {
+        const QList<QByteArray> lines = lg::test::readAll(journal + "/" + name).split('\n');
+        if (lines.size() > 1 && lines.at(1).startsWith("Folder="))
+            folders << QDir::cleanPath(QFile::decodeName(QByteArray::fromPercentEncoding(lines.at(1).mid(7))));
+    }
+    return folders;
 }
 
 } // namespace
@@ -208,6 +235,9 @@ private Q_SLOTS:
         QTest::newRow("long name") << holiday << false << false << holiday;
         QTest::newRow("249 bytes") << longest << false << false << longest;
         QTest::newRow("249 bytes, name taken") << longest << true << false << longest + " 2";
+        const QString controls = QStringLiteral("Tab\there\nnew line\x01");
+        QTest::newRow("control bytes") << controls << false << false << controls;
+        QTest::newRow("control bytes, name taken") << controls << true << false << controls + " 2";
     }
     void aSetAsideItemComesBackWholeAndIsNeverDeleted()
     {
@@ -311,6 +341,8 @@ private Q_SLOTS:
              {".Album.lgold-" + QString::fromLatin1(t) + "/a.jpg"}, {"Album"}, {"Album/a.jpg"});
         ours("ours: an encoded name", record("copy", "My%20caf%C3%A9.jpg", ".My%20caf%C3%A9.jpg.lgcopy-" + t),
              {QStringLiteral(".My café.jpg.lgcopy-") + token}, {}, {});
+        ours("ours: a name holding control bytes", record("copy", "a%0Ab%09c", ".a%0Ab%09c.lgcopy-" + t),
+             {".a\nb\tc.lgcopy-" + QString::fromLatin1(t)}, {}, {});
 
         notOurs("a NUL cuts the temporary to .picasa.ini", t, record("copy", "x", ".picasa.ini%00-" + t),
                 {".picasa.ini"});
@@ -326,8 +358,6 @@ private Q_SLOTS:
         notOurs("the name ..", t, record("old", "..", "...lgold-" + t), {"...lgold-" + QString::fromLatin1(t) + "/a.jpg"});
         notOurs("an empty name", t, record("copy", "", "..lgcopy-" + t), {"..lgcopy-" + QString::fromLatin1(t) + "/a.jpg"});
         notOurs("a name holding a slash", t, record("old", "sub%2Fa.jpg", ".sub%2Fa.jpg.lgold-" + t), {"sub/a.jpg"});
-        notOurs("a name holding a control byte", t, record("copy", "a%0Ab", ".a%0Ab.lgcopy-" + t),
-                {".a\nb.lgcopy-" + QString::fromLatin1(t)});
         const QByteArray tooLong(300, 'x');
         const QString tooLongTemporary = "." + QString(230, QLatin1Char('x')) + ".lgcopy-" + QString::fromLatin1(t);
         notOurs("a name longer than a name can be", t, record("copy", tooLong, raw(tooLongTemporary)), {tooLongTemporary});
@@ -444,6 +474,289 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(temporary + "/Pictures").isSymLink());
         for (int i = 1; i <= 20; ++i)
             QCOMPARE(lg::test::readAll(pictures + QStringLiteral("/IMG_%1.jpg").arg(i)), QByteArray("the user's"));
+    }
+
+    // In a folder others may write to (world-writable without the sticky bit,
+    // or writable by a group the other user is in), another user moves a killed
+    // run's temporary away and renames the user's folder Keep/ to the name the
+    // stale record names: the cleanup neither removes it nor puts it anywhere,
+    // whether the record says what was made or (an older record) says nothing.
+    void anItemRenamedOntoAStaleTemporaryIsLeftAlone_data()
+    {
+        QTest::addColumn<QString>("left");   // "copy", "replace" (a killed helper) or "old record"
+        QTest::addColumn<bool>("groupWritable");
+        QTest::newRow("a killed copy, world-writable") << "copy" << false;
+        QTest::newRow("a killed Replace, world-writable") << "replace" << false;
+        QTest::newRow("a killed copy, group-writable") << "copy" << true;
+        QTest::newRow("a record without identity, world-writable") << "old record" << false;
+        QTest::newRow("a record without identity, group-writable") << "old record" << true;
+    }
+    void anItemRenamedOntoAStaleTemporaryIsLeftAlone()
+    {
+        QFETCH(QString, left);
+        QFETCH(bool, groupWritable);
+        if (::geteuid() != 0)
+            QSKIP("Moving files as another user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("swapped onto"));
+        const QString shared = root + "/shared";
+        QVERIFY(QDir().mkpath(shared));
+        openTheWayTo(shared);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        if (left == "replace")
+            lg::test::writeFile(shared + "/F/old.jpg", "old");
+        lg::test::writeFile(shared + "/Keep/photo.jpg", "the user's");
+        QString temporary;
+        if (left == "old record") {
+            temporary = QStringLiteral(".F.lgcopy-") + token;
+            lg::test::writeFile(shared + "/.lglock-" + token, record("copy", "F", raw(temporary)));
+            QVERIFY(QDir().mkpath(shared + "/" + temporary));
+        } else {
+            StoppedOperation stopped({left, root + "/src/F", shared});
+            QVERIFY(stopped.stopped());
+            stopped.kill();
+            QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(shared), 10000);
+            temporary = hiddenWith(shared, left == "copy" ? QStringLiteral(".lgcopy-") : QStringLiteral(".lgold-"));
+        }
+        QVERIFY(!temporary.isEmpty());
+        QCOMPARE(::chown(raw(shared).constData(), 0, groupWritable ? 65534 : 0), 0);
+        QCOMPARE(::chmod(raw(shared).constData(), groupWritable ? 0775 : 0777), 0);
+        const int moved = plantAsAnotherUser({{Plant::Rename, raw(shared + "/" + temporary), raw(shared + "/moved")},
+                                              {Plant::Rename, raw(shared + "/Keep"), raw(shared + "/" + temporary)}});
+        if (moved == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(moved, 0);
+        writeInto(shared, QStringLiteral("G"));
+        QCOMPARE(lg::test::readAll(shared + "/" + temporary + "/photo.jpg"), QByteArray("the user's"));
+        QCOMPARE(entries(shared + "/" + temporary), QStringList{"photo.jpg"});
+        QVERIFY(!QFileInfo::exists(shared + "/F/photo.jpg"));
+    }
+
+    // Another user takes the temporary's name the moment its lock appears: the
+    // copy goes on under another name, what they made is left alone, and no
+    // lock stays behind.
+    void aTakenTemporaryNameIsGivenUpForAnother_data()
+    {
+        QTest::addColumn<bool>("replacing");
+        QTest::newRow("copy") << false;
+        QTest::newRow("Replace") << true;
+    }
+    void aTakenTemporaryNameIsGivenUpForAnother()
+    {
+        QFETCH(bool, replacing);
+        if (::geteuid() != 0)
+            QSKIP("Planting files as another user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("squatted"));
+        const QString shared = root + "/shared";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(raw(shared).constData(), 01777), 0);
+        openTheWayTo(shared);
+        lg::test::writeFile(root + "/src/F/a.jpg", "new");
+        if (replacing)
+            lg::test::writeFile(shared + "/F/a.jpg", "old");
+        QString squatted;
+        int planted = 0;
+        lg::FileOpResult r;
+        {
+            FaultGuard fault([&](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::MakeFolder && squatted.isEmpty()
+                    && QFileInfo(path).fileName().contains(QLatin1String(".lgcopy-"))) {
+                    squatted = QFileInfo(path).fileName();
+                    planted = plantAsAnotherUser({{Plant::Folder, raw(path), {}}});
+                }
+                return 0;
+            });
+            r = lg::copyItem(root + "/src/F", shared,
+                             replacing ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::Refuse);
+        }
+        if (planted == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(planted, 0);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(lg::test::readAll(shared + "/F/a.jpg"), QByteArray("new"));
+        QCOMPARE(entries(shared), (QStringList{squatted, "F"}));
+        QCOMPARE(QFileInfo(shared + "/" + squatted).ownerId(), 65534u);
+    }
+
+    // An item set aside under a name that is not UTF-8 goes back, its name
+    // taken, under a numbered name that keeps the name's bytes.
+    void aNumberedPutBackKeepsTheNamesBytes()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("raw name"));
+        const QByteArray f = raw(folder);
+        const QByteArray name = "Caf\xe9";
+        const QByteArray aside = "." + name + ".lgold-" + token;
+        QCOMPARE(::mkdir(f + "/" + name, 0755), 0);
+        QCOMPARE(::mkdir(f + "/" + aside, 0755), 0);
+        const int fd = ::open(f + "/" + aside + "/a.jpg", O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        lg::test::writeFile(folder + "/.lglock-" + token,
+                            record("old", "Caf%E9", ".Caf%E9.lgold-" + QByteArray(token)));
+        writeInto(folder, QStringLiteral("N"));
+        struct stat st;
+        QCOMPARE(::lstat(f + "/" + name + " 2/a.jpg", &st), 0);
+        QCOMPARE(::lstat(f + "/" + aside, &st), -1);
+    }
+
+    // With a lock held elsewhere (a live copy in another process) and one of
+    // this process's own in a folder full of names that look like locks, later
+    // writes there do not read the folder again; the dead copy still goes at
+    // the next write once its process is gone.
+    void aFolderIsReadForLeftoversOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("many locks"));
+        const QString folder = root + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QVERIFY(QDir().mkpath(folder));
+        openTheWayTo(folder);
+        QCOMPARE(::chmod(raw(folder).constData(), 01777), 0);
+        std::vector<Plant> plants;
+        for (int i = 0; i < 20000; ++i)
+            plants.push_back(
+                {Plant::File, raw(folder + QStringLiteral("/.lglock-%1").arg(i, 16, 16, QLatin1Char('0'))), "x"});
+        if (plantAsAnotherUser(plants) != 0) {
+            for (const Plant &plant : plants)
+                lg::test::writeFile(QFile::decodeName(plant.path), plant.data);
+        }
+        StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", folder});
+        QVERIFY(copying.stopped());
+        lg::TemporaryOwner own = lg::TemporaryOwner::claim(folder + "/Held", lg::TemporaryKind::Copy);
+        QVERIFY(own.isValid());
+        const quint64 before = lg::leftoverScansForTesting();
+        for (int i = 0; i < 20; ++i) {
+            // Another spelling of the same folder.
+            lg::TemporaryFile file = lg::createTemporaryFile(folder + "/./p.jpg");
+            QVERIFY(file.fd >= 0);
+            ::close(file.fd);
+            QCOMPARE(::unlink(raw(file.path).constData()), 0);
+        }
+        QCOMPARE(lg::leftoverScansForTesting(), before);
+        own = lg::TemporaryOwner();
+        copying.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(folder), 10000);
+        lg::TemporaryFile file = lg::createTemporaryFile(folder + "/p.jpg");
+        QVERIFY(file.fd >= 0);
+        ::close(file.fd);
+        ::unlink(raw(file.path).constData());
+        QCOMPARE(hiddenWith(folder, QStringLiteral(".lgcopy-")), QString());
+        QCOMPARE(lg::leftoverScansForTesting(), before);
+    }
+
+    // A copy, a Replace's set-aside and a Move to Trash by copy killed half-way
+    // are put right when the program starts again, without any later write in
+    // their folders, and the journal then names those folders no more.
+    void whatAKilledRunLeftIsPutRightAtTheNextStart()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("killed runs"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        lg::test::writeFile(root + "/src/G/new.jpg", "new");
+        lg::test::writeFile(dst + "/G/old.jpg", "the only copy");
+        lg::test::writeFile(root + "/trashed/T/clip.mov", QByteArray(10000, 't'));
+        lg::test::writeFile(dst + "/.lglock-" + token, "not a record of ours");
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/trashed/T"));
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            StoppedOperation replacing({QStringLiteral("replace"), root + "/src/G", dst});
+            StoppedOperation trashing({QStringLiteral("trash"), root + "/trashed/T"});
+            QVERIFY(copying.stopped() && replacing.stopped() && trashing.stopped());
+            QVERIFY(!QFileInfo::exists(dst + "/G"));
+            QVERIFY(QFileInfo::exists(trash + "/info/T.trashinfo"));
+            QCOMPARE(hiddenEntries(trash + "/files").size(), 2);   // the unfinished copy and its lock
+            const QStringList journal = journalFolders();
+            QVERIFY(journal.contains(dst));
+            QVERIFY(journal.contains(trash + "/files"));
+            lg::cleanFoldersLeftByKilledRuns();   // still running: left alone, and so is the journal
+            QCOMPARE(hiddenEntries(trash + "/files").size(), 2);
+            QVERIFY(!QFileInfo::exists(dst + "/G"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst) && locksAreFree(trash + "/files"), 10000);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(dst), (QStringList{".lglock-" + QString::fromLatin1(token), "G"}));
+        QCOMPARE(lg::test::readAll(dst + "/G/old.jpg"), QByteArray("the only copy"));
+        QCOMPARE(entries(trash + "/files"), QStringList{});
+        QVERIFY(!QFileInfo::exists(trash + "/info/T.trashinfo"));
+        QCOMPARE(lg::test::readAll(root + "/trashed/T/clip.mov").size(), 10000);
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+        const QStringList journal = journalFolders();
+        QVERIFY(!journal.contains(dst));
+        QVERIFY(!journal.contains(trash + "/files"));
+    }
+
+    // The .trashinfo of a Move to Trash by copy killed half-way goes with the
+    // unfinished copy only while it is exactly as it was made and no item
+    // stands under its name in the Trash.
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("rewritten") << "rewritten";
+        QTest::newRow("an item under its name") << "item";
+    }
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade()
+    {
+        QFETCH(QString, meanwhile);
+        const QString root = lg::test::freshFolder(QStringLiteral("trash info"));
+        lg::test::writeFile(root + "/U/clip.mov", QByteArray(10000, 't'));
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/U"));
+        {
+            StoppedOperation trashing({QStringLiteral("trash"), root + "/U"});
+            QVERIFY(trashing.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(trash + "/files"), 10000);
+        const QString info = trash + "/info/U.trashinfo";
+        QByteArray text = lg::test::readAll(info);
+        if (meanwhile == "rewritten") {
+            text.replace("DeletionDate=", "DeletionDate=1");
+            QFile file(info);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        } else {
+            lg::test::writeFile(trash + "/files/U/other.jpg", "another item");
+        }
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(trash + "/files"), QStringList{});
+        QCOMPARE(lg::test::readAll(info), text);
+        QCOMPARE(lg::test::readAll(root + "/U/clip.mov").size(), 10000);
+        if (meanwhile == "item")
+            QCOMPARE(lg::test::readAll(trash + "/files/U/other.jpg"), QByteArray("another item"));
+    }
+
+    // The journal is read as untrusted input: only an entry exactly as the
+    // program writes it, a plain file under a token's name, names a folder to
+    // clean; anything else names nothing, and its folder is not entered.
+    void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("journal"));
+        const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+        QVERIFY(QDir().mkpath(journal));
+        const QByteArray temporary = QByteArray(".F.lgcopy-") + token;
+        const QStringList folders{"good", "relative", "extra line", "CR LF", "link", "not a token", "NUL"};
+        for (const QString &folder : folders) {
+            lg::test::writeFile(root + "/" + folder + "/.lglock-" + token, record("copy", "F", temporary));
+            lg::test::writeFile(root + "/" + folder + "/" + QString::fromLatin1(temporary) + "/a.jpg", "partial");
+        }
+        const auto entry = [&root](const QString &folder) {
+            return "[Lumen Gallery folder]\nFolder=" + raw(root + "/" + folder).toPercentEncoding("/") + "\n";
+        };
+        lg::test::writeFile(journal + "/0123456789abcdef", entry("good"));
+        lg::test::writeFile(journal + "/1111111111111111", "[Lumen Gallery folder]\nFolder=relative\n");
+        lg::test::writeFile(journal + "/2222222222222222", entry("extra line") + "Extra=1\n");
+        lg::test::writeFile(journal + "/3333333333333333", entry("CR LF").replace("\n", "\r\n"));
+        lg::test::writeFile(root + "/elsewhere", entry("link"));
+        QVERIFY(QFile::link(root + "/elsewhere", journal + "/4444444444444444"));
+        lg::test::writeFile(journal + "/not-a-token", entry("not a token"));
+        lg::test::writeFile(journal + "/5555555555555555", entry("NUL").replace("NUL", "NUL%00/../good"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(root + "/good"), QStringList{});
+        for (const QString &folder : folders.mid(1))
+            QCOMPARE(hiddenEntries(root + "/" + folder).size(), 2);
+        const QStringList left = entries(journal);
+        for (const char *gone : {"0123456789abcdef", "1111111111111111", "2222222222222222", "3333333333333333",
+                                 "5555555555555555"})
+            QVERIFY2(!left.contains(QLatin1String(gone)), gone);
+        QVERIFY(left.contains(QStringLiteral("4444444444444444")));
+        QVERIFY(left.contains(QStringLiteral("not-a-token")));
+        QCOMPARE(lg::test::readAll(root + "/elsewhere"), entry("link"));
     }
 
     void namesNearTheLimitAreRewrittenInPlace()

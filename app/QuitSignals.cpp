@@ -13,8 +13,12 @@
 
 namespace {
 
-// [0] is written by the handler, [1] read on the main thread; -1 when none.
+// The active object's pair: [0] is written by the handler, [1] read on the
+// main thread; -1 when none.
 int signalPipe[2] = {-1, -1};
+// Where the handler writes: the active object's [0], or the one left open by
+// an object that ended while its program was quitting on a signal; -1: none.
+std::atomic<int> handlerFd{-1};
 // What each handled signal did before; a signal ignored then stays ignored
 // (started with nohup, or in the background of a shell).
 struct sigaction previousActions[3];
@@ -51,7 +55,10 @@ extern "C" void forwardSignal(int signalNumber)
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     // Async-signal-safe; a full pipe (signals faster than they are read) drops
     // the repeat, which asks for the same quit.
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    // Nothing reads it once the object has gone: the send fails quietly.
+    if (const int fd = handlerFd.load(); fd >= 0) {
+        [[maybe_unused]] const ssize_t sent = ::send(fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
     errno = savedErrno;
 }
 
@@ -71,6 +78,7 @@ QuitSignals::QuitSignals(QObject *parent, int graceMs) : QObject(parent)
         signalPipe[0] = signalPipe[1] = -1;
         return;
     }
+    handlerFd.store(signalPipe[0]);
     m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::readSignals);
 
@@ -97,13 +105,24 @@ QuitSignals::~QuitSignals()
 {
     if (!m_notifier)
         return;
-    for (int i = 0; i < 3; ++i)
-        if (std::exchange(installed[i], false))
-            ::sigaction(handledSignals[i], &previousActions[i], nullptr);
     delete m_notifier;
     m_notifier = nullptr;
-    ::close(signalPipe[0]);
-    ::close(signalPipe[1]);
+    if (firstSignalNs.load() != 0) {
+        // The program is ending on a signal and this is the rest of its
+        // teardown: the handlers stay, so that a repeat is still only a repeat
+        // (dropped now). The end they write to stays open, so that its number
+        // is never taken by a file the handler would then write into.
+        for (bool &kept : installed)
+            kept = false;
+        ::close(signalPipe[1]);
+    } else {
+        for (int i = 0; i < 3; ++i)
+            if (std::exchange(installed[i], false))
+                ::sigaction(handledSignals[i], &previousActions[i], nullptr);
+        handlerFd.store(-1);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+    }
     signalPipe[0] = signalPipe[1] = -1;
 }
 

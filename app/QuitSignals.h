@@ -14,7 +14,9 @@
 // nothing) and the files being written are finished or abandoned cleanly.
 // Only a signal that comes later than that takes its default action, so that
 // a program stuck for good can still be ended the usual way (SIGKILL always
-// can). One object at a time; the destructor puts the previous handlers back.
+// can). One object at a time; the destructor puts the previous handlers back,
+// unless a signal has asked for the quit: then they stay for the rest of the
+// program's teardown, forwarding nothing.
 // A signal that arrives before the event loop runs is delivered once it runs.
 #include <QObject>
 

@@ -95,6 +95,31 @@ private Q_SLOTS:
         QTRY_COMPARE(quit.count(), 2);
     }
 
+    // The handler object goes early in the program's teardown: a repeat that
+    // comes after it, while the rest of the teardown runs, is still only a
+    // repeat (this very process would end otherwise).
+    void aRepeatDuringTheRestOfTheTeardownIsStillOnlyARepeat()
+    {
+        {
+            QuitSignals handler;
+            QVERIFY(handler.isInstalled());
+            QSignalSpy quit(&handler, &QuitSignals::quitRequested);
+            QCOMPARE(::kill(::getpid(), SIGINT), 0);
+            QTRY_COMPARE(quit.count(), 1);
+        }
+        QCOMPARE(::kill(::getpid(), SIGINT), 0);
+        QTest::qWait(20);
+        struct sigaction now {};
+        QCOMPARE(::sigaction(SIGINT, nullptr, &now), 0);
+        QVERIFY(now.sa_handler != SIG_DFL);
+        // A new handler takes over as usual.
+        QuitSignals again;
+        QVERIFY(again.isInstalled());
+        QSignalSpy quit(&again, &QuitSignals::quitRequested);
+        QCOMPARE(::kill(::getpid(), SIGINT), 0);
+        QTRY_COMPARE(quit.count(), 1);
+    }
+
     // Only a repeat long after the first signal (a program stuck for good)
     // takes the default action; one within the grace does not. Each case in a
     // forked child that only sends itself the signals.

@@ -4,8 +4,8 @@
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
-#include "platform/ControllerRegistry.h"
 #include "platform/Alert.h"
+#include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
 #include "platform/Panels.h"
 

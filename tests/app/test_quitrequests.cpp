@@ -17,6 +17,7 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -237,6 +238,53 @@ private Q_SLOTS:
         QCOMPARE(lg::Alert::openCount(), 0);
         QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
         QCOMPARE(lg::test::readAll(path), original);
+    }
+
+    // An editor save over the original, quit just after "Replace" or while
+    // the question is open: the write in hand ends whole (or never starts),
+    // nothing is left waiting, and the end-of-program wait for the background
+    // work returns at once.
+    void aQuitAroundReplaceLeavesNothingWaiting_data()
+    {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("just after Replace") << true;
+        QTest::newRow("while asked") << false;
+    }
+    void aQuitAroundReplaceLeavesNothingWaiting()
+    {
+        QFETCH(bool, replaced);
+        QuittingApp app;
+        const QString folder = lg::test::freshFolder(QStringLiteral("quitreplace"));
+        const QString path = folder + QStringLiteral("/photo.jpg");
+        editImagevc *editor = editWithChanges(path);
+        QVERIFY(editor);
+        const QByteArray original = lg::test::readAll(path);
+        // The name typed without its extension: the save asks about "photo.jpg".
+        Saver::setPanelResponderForTesting([folder](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(
+                std::make_pair(folder + QStringLiteral("/photo"), SaveFormatChoice()));
+        });
+        editor->btnsave();
+        QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+        QMessageBox *question = visibleTopLevels<QMessageBox>().first();
+        if (replaced) {
+            for (QAbstractButton *button : question->buttons()) {
+                if (button->text() == QLatin1String("Replace"))
+                    button->click();
+            }
+        }
+        app.delegate.quitNow();
+        QCOMPARE(app.quits, 1);
+        QCOMPARE(lg::Alert::openCount() + lg::Panels::openCount(), 0);
+        QVERIFY(lg::drainBackgroundWork() < 5000);
+        const QByteArray now = lg::test::readAll(path);
+        if (replaced) {
+            QVERIFY(now != original);
+            QCOMPARE(QImage(path).size(), QSize(64, 32));
+        } else {
+            QCOMPARE(now, original);
+        }
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo.jpg")});
     }
 };
 

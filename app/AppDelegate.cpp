@@ -10,21 +10,28 @@
 #include "browser/thumbnailvc.h"
 #include "outreach/Analytics.h"
 #include "outreach/StartupVc.h"
+#include "platform/Alert.h"
 #include "platform/Dispatch.h"
+#include "platform/Panels.h"
 #include "platform/Settings.h"
 #include "platform/Timer.h"
 #include "sidebar/DropView.h"
+#include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QProcess>
 #include <QUrl>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -38,6 +45,17 @@ void printLine(const QString &text)
     std::fflush(stdout);
 }
 
+// The Quit shortcut: the desktop's own, and Ctrl+Q where the desktop names
+// none (the key theme of some platforms leaves it out).
+QList<QKeySequence> quitKeys()
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Quit);
+    const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
+    if (!keys.contains(ctrlQ))
+        keys.append(ctrlQ);
+    return keys;
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
@@ -46,7 +64,13 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent)
     relaunchRunner = [](const QString &program, const QStringList &arguments) {
         return QProcess::startDetached(program, arguments);
     };
-    terminator = [] { QCoreApplication::quit(); };
+    terminator = [] {
+        // quit() closes the windows first; a window that refuses (none of
+        // ours should once the questions are answered) cannot keep the
+        // program running: exit() ends the event loop regardless.
+        QCoreApplication::quit();
+        QCoreApplication::exit(0);
+    };
     fileHandover = new FileHandover(openWithPath, timerForOpenwith, this);
 }
 
@@ -171,8 +195,54 @@ void AppDelegate::relaunchIfPending()
 
 void AppDelegate::terminate()
 {
+    if (m_quitting)
+        return;
+    if (m_askingToSave) {
+        quitNow();   // answers "Save changes?" with "No"
+        return;
+    }
+    editImagevc *editor = editImageController;
+    if (editor && editor->selfViewVisible && editor->isLoaded() && editor->hasUnsavedChanges()) {
+        m_askingToSave = true;
+        QPointer<AppDelegate> self(this);
+        editor->askToSaveChanges([self](bool mayGoOn) {
+            if (!self)
+                return;
+            self->m_askingToSave = false;
+            if (mayGoOn)
+                self->quitNow();
+        });
+        return;
+    }
+    quitNow();
+}
+
+void AppDelegate::quitNow()
+{
+    if (std::exchange(m_quitting, true))
+        return;
+    m_askingToSave = false;
+    // From the request on nothing new is done: what would still be handed to
+    // the main thread or the pool is dropped, and every answer is "do nothing".
+    lg::beginShutdown();
+    lg::Alert::answerAllForQuit();
+    lg::Panels::answerAllForQuit();
     if (terminator)
         terminator();
+}
+
+bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QKeySequence pressed(key->keyCombination());
+        if (quitKeys().contains(pressed)) {
+            if (!key->isAutoRepeat())
+                terminate();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::applicationDidBecomeActive()
@@ -275,8 +345,15 @@ void AppDelegate::installMenus(mainWindowController *window)
     addAction(appMenu, QStringLiteral("menuItem_showWindow"), QStringLiteral("Show Window"),
               &AppDelegate::menuItem_showWindow);
     appMenu->addSeparator();
-    addAction(appMenu, QStringLiteral("menuItem_quit"), QStringLiteral("Quit Lumen Gallery"), &AppDelegate::terminate,
-              QKeySequence::Quit);
+    QAction *quit = addAction(appMenu, QStringLiteral("menuItem_quit"), QStringLiteral("Quit Lumen Gallery"),
+                              &AppDelegate::terminate);
+    quit->setShortcuts(quitKeys());
+    // A held Ctrl+Q asks once: a repeat would answer the question it asked.
+    quit->setAutoRepeat(false);
+    // In the main window the shortcut triggers the action; every other window
+    // (or the main window under a sheet) gets the key itself, taken here.
+    if (!std::exchange(m_quitKeyEverywhere, true))
+        qApp->installEventFilter(this);
 
     QMenu *editMenu = bar->addMenu(QStringLiteral("Edit"));
     editMenu->setObjectName(QStringLiteral("menuEdit"));

@@ -40,7 +40,8 @@ public:
     // QProcess::startDetached unless replaced (tests record the call instead).
     using ProcessRunner = std::function<bool(const QString &program, const QStringList &arguments)>;
     ProcessRunner relaunchRunner;
-    // Ends the application; QCoreApplication::quit unless replaced.
+    // Ends the event loop (whatever window would refuse to close);
+    // QCoreApplication::quit and exit unless replaced.
     std::function<void()> terminator;
 
     // The launch sequence, run once at start.
@@ -81,9 +82,32 @@ public:
     // Puts the application and Edit menus on the main window.
     void installMenus(mainWindowController *window);
 
-    // Quits the way the Quit command does (also on a termination signal).
+    // The Quit command (its menu item, Ctrl+Q from any window) and the main
+    // window's close button when that ends the program. With unsaved changes
+    // in the image editor it first asks "Save changes?" as the editor's Exit
+    // does: "Yes" saves and then quits (a failed or cancelled save cancels
+    // the quit), "No" quits. A quit asked for while that question is open
+    // quits at once, which answers it "No".
     void terminate();
+    // Quits asking nothing (a termination signal cannot ask; the end of
+    // terminate): the shutdown begins (nothing handed to the main thread or
+    // the pool runs from then on), every open question is closed as its
+    // do-nothing answer and every open panel as cancelled, then the
+    // terminator ends the event loop. Later calls do nothing.
+    void quitNow();
+    // True once quitNow has run.
+    bool isQuitting() const { return m_quitting; }
+    // True while terminate waits for the answer to "Save changes?".
+    bool isAskingBeforeQuit() const { return m_askingToSave; }
+
+protected:
+    // Ctrl+Q in any window of the program (an alert, a panel, the
+    // preferences) is the Quit command, as it is in the main window.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool m_relaunchPending = false;
+    bool m_quitKeyEverywhere = false;
+    bool m_quitting = false;
+    bool m_askingToSave = false;
 };

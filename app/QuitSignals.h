@@ -6,11 +6,18 @@
 //
 // The signal handler only writes the signal's number to a pipe of our own; a
 // socket notifier reads it on the main thread, which emits quitRequested. A
-// signal that was ignored when the program started (nohup) stays ignored; a
-// second signal of a kind takes its default action, so a program stuck before
-// its quit still ends. One object at a time; the destructor puts the previous
-// handlers back. A signal that arrives before the event loop runs is delivered
-// once it runs.
+// signal that was ignored when the program started (nohup) stays ignored.
+//
+// A repeated signal (a session that sends SIGTERM again, an impatient Ctrl+C)
+// never cuts the shutdown short while it runs: within graceMs of the first
+// signal of any handled kind, a repeat asks for the quit again (which changes
+// nothing) and the files being written are finished or abandoned cleanly.
+// Only a signal that comes later than that takes its default action, so that
+// a program stuck for good can still be ended the usual way (SIGKILL always
+// can). One object at a time; the destructor puts the previous handlers back,
+// unless a signal has asked for the quit: then they stay for the rest of the
+// program's teardown, forwarding nothing.
+// A signal that arrives before the event loop runs is delivered once it runs.
 #include <QObject>
 
 class QSocketNotifier;
@@ -21,7 +28,11 @@ class QuitSignals : public QObject
 public:
     // Installs the handlers. isInstalled() is false (and a line is printed)
     // when the pipe cannot be made or another QuitSignals is active.
-    explicit QuitSignals(QObject *parent = nullptr);
+    // How long after the first signal a repeat still only asks for the quit
+    // (ms); well above the longest clean shutdown.
+    static constexpr int defaultGraceMs = 10000;
+
+    explicit QuitSignals(QObject *parent = nullptr, int graceMs = defaultGraceMs);
     ~QuitSignals() override;
 
     bool isInstalled() const { return m_notifier != nullptr; }

@@ -17,6 +17,8 @@
 #include "model/PhotosLibrary.h"
 #include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
+#include "platform/Dispatch.h"
+#include "platform/Panels.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
@@ -76,6 +78,9 @@ LG_REGISTRY_ACCESSOR(preferencesWindow, preferencesWindowController)
 void resetSharedState()
 {
     lg::Alert::closeAll();
+    lg::Panels::closeAll();
+    if (lg::isShuttingDown())   // a test that quit
+        lg::resetShutdownForTesting();
     lg::ControllerRegistry::reset();
     editImageController = nullptr;
 

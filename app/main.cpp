@@ -4,8 +4,10 @@
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
+#include "platform/Alert.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/Dispatch.h"
+#include "platform/Panels.h"
 #include "platform/Temporaries.h"
 
 #include "Version.h"
@@ -13,11 +15,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -39,6 +46,61 @@ void quitLaterForTesting()
             quit->trigger();
         else
             QCoreApplication::quit();
+    });
+}
+
+// Tests of a quit while a question is open: LG_ASK_FOR_TESTING holds a
+// question's title and its buttons ("title|button|button..."), asked as a
+// sheet on the main window once the launch sequence has shown it. The program
+// prints "Asking" once it is shown and "Answered <button>" with the answer;
+// any answer but the do-nothing one removes the file LG_ASK_ACTS_ON_FOR_TESTING
+// names, as a trash confirmation answered "Yes" would.
+void askLaterForTesting()
+{
+    const QStringList question = qEnvironmentVariable("LG_ASK_FOR_TESTING").split(QLatin1Char('|'));
+    if (question.size() < 2)
+        return;
+    lg::afterDelay(0, nullptr, [question] {
+        lg::AlertSpec spec;
+        spec.title = question.first();
+        spec.buttons = question.mid(1);
+        const QString target = qEnvironmentVariable("LG_ASK_ACTS_ON_FOR_TESTING");
+        const int doNothing = lg::Alert::doNothingIndex(spec);
+        auto *window = qobject_cast<QWidget *>(
+            lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
+        lg::Alert::show(window, spec, [spec, target, doNothing](int button) {
+            std::printf("Answered %s\n", qPrintable(spec.buttons.value(button)));
+            std::fflush(stdout);
+            if (button != doNothing && !target.isEmpty())
+                QFile::remove(target);
+        });
+        std::printf("Asking\n");
+        std::fflush(stdout);
+    });
+}
+
+// LG_PRESS_QUIT_KEY_AFTER_MS presses the Quit shortcut (Ctrl+Q) that many
+// milliseconds after the launch, in the window that has the focus then.
+void pressQuitKeyLaterForTesting()
+{
+    bool given = false;
+    const int ms = qEnvironmentVariableIntValue("LG_PRESS_QUIT_KEY_AFTER_MS", &given);
+    if (!given || ms < 0)
+        return;
+    lg::afterDelay(ms, nullptr, [] {
+        QWidget *target = QApplication::activeModalWidget();
+        if (!target)
+            target = QApplication::focusWidget();
+        if (!target)
+            target = QApplication::activeWindow();
+        if (!target)
+            return;
+        if (QWidget *focus = target->focusWidget())
+            target = focus;
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::ControlModifier);
+        QCoreApplication::sendEvent(target, &press);
+        QCoreApplication::sendEvent(target, &release);
     });
 }
 
@@ -74,9 +136,10 @@ int main(int argc, char **argv)
     lg::startCleaningFoldersLeftByKilledRuns();   // what a killed run left, put right in the background
     AppDelegate delegate;
     // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
-    // does: the folder list and the settings are saved.
+    // does, except that nothing is asked: open questions are answered with
+    // their do-nothing button, and the folder list and the settings are saved.
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &delegate, [&delegate] { delegate.terminate(); });
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &delegate, [&delegate] { delegate.quitNow(); });
     QObject::connect(&instance, &InstanceChannel::filesReceived, &delegate,
                      [&delegate](const QStringList &received) { delegate.application_openFiles(received); });
     QObject::connect(&instance, &InstanceChannel::activationRequested, &delegate,
@@ -87,8 +150,12 @@ int main(int argc, char **argv)
     });
     // At quit the background work is told to stop (what it would still hand
     // to the main thread is dropped) while the folder list is saved.
+    // A quit that did not come through the delegate (the last window closed)
+    // answers the open questions here.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate] {
         lg::beginShutdown();
+        lg::Alert::answerAllForQuit();
+        lg::Panels::answerAllForQuit();
         delegate.applicationWillTerminate();
     });
 
@@ -96,6 +163,8 @@ int main(int argc, char **argv)
     // did-finish-launching does; files named at launch reach the delegate first.
     scheduleLaunch(delegate, paths);
     quitLaterForTesting();
+    askLaterForTesting();
+    pressQuitKeyLaterForTesting();
 
     const int status = app.exec();
     // Nothing of the background work may outlive the event loop: it ends (or

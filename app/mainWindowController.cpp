@@ -6,9 +6,12 @@
 #include "collage/collagevc.h"
 #include "platform/Dispatch.h"
 #include "platform/Timer.h"
+#include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QToolBar>
@@ -223,6 +226,16 @@ void mainWindowController::resizeEvent(QResizeEvent *event)
 
 void mainWindowController::closeEvent(QCloseEvent *event)
 {
+    // Closing the window ends the program: with unsaved changes in the editor
+    // it is the Quit command, which asks first (and quits after the answer).
+    const editImagevc *editor = editImageController;
+    QAction *quit = menuBar()->findChild<QAction *>(QStringLiteral("menuItem_quit"));
+    if (!lg::isShuttingDown() && quit && editor && editor->selfViewVisible && editor->isLoaded()
+        && editor->hasUnsavedChanges()) {
+        event->ignore();
+        quit->trigger();
+        return;
+    }
     if (windowShouldClose())
         event->accept();
     else

@@ -183,6 +183,14 @@ private:
     }
 };
 
+// The callback with the do-nothing button, or nothing without one.
+detail::DialogTracker::QuitAnswer quitAnswer(int doNothing, const Alert::Callback &done)
+{
+    if (doNothing < 0 || !done)
+        return {};
+    return [doNothing, done] { done(doNothing); };
+}
+
 void showMessageBox(QWidget *parent, const AlertSpec &spec, Alert::Callback done)
 {
     auto *box = new AlertBox(parent);
@@ -211,13 +219,15 @@ void showMessageBox(QWidget *parent, const AlertSpec &spec, Alert::Callback done
     if (buttons.size() == 1)
         box->setEscapeButton(buttons.first());
 
-    QObject::connect(box, &QDialog::finished, box, [box, buttons, done] {
-        const int index = buttons.indexOf(box->clickedButton());
+    // Once the program is quitting, a click (or Escape) says only "do nothing".
+    const int doNothing = Alert::doNothingIndex(spec);
+    QObject::connect(box, &QDialog::finished, box, [box, buttons, done, doNothing] {
+        const int index = isShuttingDown() ? doNothing : int(buttons.indexOf(box->clickedButton()));
         if (index >= 0 && done)
             done(index);
     });
 
-    state().dialogs.present(parent, box);
+    state().dialogs.present(parent, box, quitAnswer(doNothing, std::move(done)));
 }
 
 } // namespace
@@ -234,16 +244,49 @@ void Alert::show(QWidget *parent, const AlertSpec &spec, Callback done)
         return;
     }
     AlertState &s = state();
-    if (!s.responder) {
+    if (!s.responder || isShuttingDown()) {
+        // Once quitting, nothing is shown or asked: the tracker answers.
         showMessageBox(parent, spec, std::move(done));
         return;
     }
     s.shown.append(spec);
     const int index = s.responder(spec);
+    const detail::DialogTracker::QuitAnswer atQuit = quitAnswer(doNothingIndex(spec), done);
     s.dialogs.deliver([index, done = std::move(done)] {
         if (done)
             done(index);
-    });
+    }, atQuit);
+}
+
+int Alert::doNothingIndex(const AlertSpec &spec)
+{
+    const QStringList names = spec.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : spec.buttons;
+    if (spec.doNothingButton >= 0)
+        return spec.doNothingButton < names.size() ? spec.doNothingButton : -1;
+    int found = -1;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString name = names.at(i).trimmed();
+        for (const char *word : {"Cancel", "Stop", "No"}) {
+            if (name.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+                found = i;
+        }
+        if (name.startsWith(QStringLiteral("Don't"), Qt::CaseInsensitive)
+            || name.startsWith(QStringLiteral("Don’t"), Qt::CaseInsensitive))
+            found = i;
+    }
+    if (found < 0 && names.size() == 1)
+        found = 0;
+    return found;
+}
+
+void Alert::answerAllForQuit()
+{
+    state().dialogs.answerAllForQuit();
+}
+
+int Alert::openCount()
+{
+    return state().dialogs.openCount();
 }
 
 void Alert::inform(QWidget *parent, const QString &title, const QString &text, Callback done)

@@ -4,6 +4,11 @@
 // Without a parent the alert is application-modal. Tests install a responder that
 // answers instead of a person; nothing is then shown. Main thread; a call from
 // another thread is passed to the main thread.
+//
+// A quit never waits for an answer: answerAllForQuit() closes every open alert
+// as its do-nothing button (see AlertSpec::doNothingButton), and once the
+// shutdown has begun (lg::beginShutdown) every answer, the user's or a
+// responder's, arrives as the do-nothing button and no new alert is shown.
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,6 +25,11 @@ struct AlertSpec
     QStringList buttons;  // left to right; the first is the default; empty means "OK".
                           // Escape answers with a "Cancel" button or the only button.
     Style style = Style::Warning;
+    // The index of the button that changes nothing: the answer at quit. -1
+    // finds it by name: "Cancel", "Stop", "No" or a "Don't ..." button (the
+    // last such one), else the only button. An alert without one is closed at
+    // quit without its callback.
+    int doNothingButton = -1;
 };
 
 class Alert
@@ -42,6 +52,16 @@ public:
     // Closes every open alert without calling its callback (used on reset); a
     // responder's answer not yet delivered is dropped too.
     static void closeAll();
+
+    // The do-nothing button of spec (see AlertSpec::doNothingButton); -1 when
+    // it has none.
+    static int doNothingIndex(const AlertSpec &spec);
+    // At quit, once lg::beginShutdown has run: closes every open alert and
+    // takes every responder's answer not yet delivered, and calls their
+    // callbacks with the do-nothing button (those without one are not called).
+    static void answerAllForQuit();
+    // The number of alerts on screen now.
+    static int openCount();
 };
 
 } // namespace lg

@@ -6,9 +6,12 @@
 // or while it is being destroyed) or once the shutdown has begun, what is
 // handed to the main thread is dropped, never run on the caller's thread.
 //
-// At quit the main thread calls beginShutdown(): from then on onMain and
-// onBackground drop what they are given, and long background loops see
-// isShuttingDown() and stop at their next look. Once the event loop has ended,
+// At quit the main thread calls beginShutdown(), as soon as the quit is asked
+// for (before the open questions are answered as doing nothing, see
+// Alert::answerAllForQuit): from then on onMain and onBackground drop what they
+// are given, and long background loops see isShuttingDown() and stop at their
+// next look. No background work may wait for the main thread without looking
+// at isShuttingDown() meanwhile: the main thread no longer serves it. Once the event loop has ended,
 // main() calls drainBackgroundWork(), which runs the stop steps registered with
 // onShutdown and waits for the shared pool and every registered pool, before
 // the widgets and the application object go.

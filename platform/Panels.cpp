@@ -1,6 +1,7 @@
 #include "platform/Panels.h"
 
 #include "platform/DialogTracker.h"
+#include "platform/Dispatch.h"
 #include "platform/Paths.h"
 
 #include <QDialog>
@@ -80,11 +81,15 @@ QString startFolder(const QString &directory)
 void Panels::open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done)
 {
     PanelState &s = state();
-    if (s.openResponder) {
+    const auto cancelled = [done] {
+        if (done)
+            done({});
+    };
+    if (s.openResponder && !isShuttingDown()) {
         s.dialogs.deliver([urls = s.openResponder(spec), done = std::move(done)] {
             if (done)
                 done(urls);
-        });
+        }, cancelled);
         return;
     }
 
@@ -112,22 +117,29 @@ void Panels::open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done)
 
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done](int result) {
         if (done)
-            done(result == QDialog::Accepted ? dialog->selectedUrls() : QList<QUrl>());
+            done(result == QDialog::Accepted && !isShuttingDown() ? dialog->selectedUrls() : QList<QUrl>());
     });
-    s.dialogs.present(parent, dialog);
+    s.dialogs.present(parent, dialog, cancelled);
 }
 
 void Panels::save(QWidget *parent, const SavePanelSpec &spec, SaveCallback done)
 {
     PanelState &s = state();
-    if (s.saveResponder) {
-        QPointer<QWidget> accessory(spec.accessory);
+    QPointer<QWidget> accessory(spec.accessory);
+    // The accessory is read in the callback, so it goes only after it.
+    const auto cancelled = [accessory, done] {
+        if (done)
+            done(QUrl());
+        if (accessory)
+            accessory->deleteLater();
+    };
+    if (s.saveResponder && !isShuttingDown()) {
         s.dialogs.deliver([url = s.saveResponder(spec), accessory, done = std::move(done)] {
             if (done)
                 done(url);
             if (accessory)
                 accessory->deleteLater();
-        });
+        }, cancelled);
         return;
     }
 
@@ -154,9 +166,14 @@ void Panels::save(QWidget *parent, const SavePanelSpec &spec, SaveCallback done)
 
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done](int result) {
         if (done)
-            done(result == QDialog::Accepted ? dialog->selectedUrls().value(0) : QUrl());
+            done(result == QDialog::Accepted && !isShuttingDown() ? dialog->selectedUrls().value(0) : QUrl());
     });
-    s.dialogs.present(parent, dialog);
+    // At quit the dialog (and the accessory in it) goes after the callback.
+    const auto cancelledWithDialog = [done] {
+        if (done)
+            done(QUrl());
+    };
+    s.dialogs.present(parent, dialog, cancelledWithDialog);
 }
 
 void Panels::setOpenResponder(OpenResponder responder)
@@ -172,6 +189,16 @@ void Panels::setSaveResponder(SaveResponder responder)
 void Panels::closeAll()
 {
     state().dialogs.closeAll();
+}
+
+void Panels::answerAllForQuit()
+{
+    state().dialogs.answerAllForQuit();
+}
+
+int Panels::openCount()
+{
+    return state().dialogs.openCount();
 }
 
 } // namespace lg

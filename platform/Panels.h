@@ -3,6 +3,9 @@
 // and answered through callbacks; without a parent a panel is application-modal.
 // Tests install a responder that answers instead of a person: nothing is shown and
 // the answer reaches the callback queued on the main thread. Main thread only.
+// A quit never waits for a panel: answerAllForQuit() closes every open panel as
+// cancelled, and once the shutdown has begun (lg::beginShutdown) every answer
+// arrives as cancelled and no new panel is shown.
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -57,6 +60,12 @@ public:
     // Closes every open panel without calling its callback, and drops answers
     // of responders not yet delivered (used on reset).
     static void closeAll();
+    // At quit, once lg::beginShutdown has run: closes every open panel and
+    // takes every responder's answer not yet delivered, and calls their
+    // callbacks as cancelled.
+    static void answerAllForQuit();
+    // The number of panels on screen now.
+    static int openCount();
 };
 
 } // namespace lg

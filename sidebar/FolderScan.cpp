@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "model/NameOrder.h"
+#include "platform/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QFile>
@@ -150,6 +151,11 @@ const QStringList *FolderListings::find(const QString &folderPath) const
 }
 
 // ---------------------------------------------------------------- ScanControl
+
+bool ScanControl::aborted() const
+{
+    return (m_abort && m_abort->load()) || lg::isShuttingDown();
+}
 
 bool ScanControl::waitWhilePaused() const
 {

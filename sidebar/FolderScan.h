@@ -46,8 +46,9 @@ private:
 };
 
 // The check points of a scan: wait while stopAddingFolders is set (the stop
-// question is open), then go on unless the add was cancelled or the owner of
-// the scan is going away.
+// question is open), then go on unless the add was cancelled, the owner of
+// the scan is going away or the program is quitting (lg::isShuttingDown); a
+// scan stopped so keeps what it recorded so far.
 class ScanControl
 {
 public:
@@ -56,7 +57,7 @@ public:
     bool checkPoint() const;
     // Waits while the add is paused; false only when the owner is going away.
     bool waitWhilePaused() const;
-    bool aborted() const { return m_abort && m_abort->load(); }
+    bool aborted() const;
 
     static constexpr int pollIntervalMs = 10;
 

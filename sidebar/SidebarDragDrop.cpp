@@ -11,6 +11,7 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "platform/Clipboard.h"
+#include "platform/Dispatch.h"
 #include "platform/FileOperations.h"
 #include "platform/NotificationHub.h"
 #include "platform/Paths.h"
@@ -221,6 +222,8 @@ struct TransferOutcome
 void scanArrivedFolders(TransferOutcome &outcome)
 {
     for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
+        if (lg::isShuttingDown())
+            break;   // quitting: the sidebar is not shown again
         if (!result.ok() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
             continue;
         FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(lg::Paths::clean(result.target)));

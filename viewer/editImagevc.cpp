@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -364,6 +365,15 @@ void editImagevc::saveSheetEnded(bool saved)
     m_saveFailed = false;
     if (!savepanel_CallFromexit)
         return;
+    if (m_afterSaveQuestion) {
+        // Asked for someone else (the quit): only a saved copy lets it go on.
+        savepanel_CallFromexit = false;
+        const std::function<void(bool)> done = std::exchange(m_afterSaveQuestion, {});
+        if (saved && !failed)
+            closeEditor();
+        done(saved && !failed);
+        return;
+    }
     savepanel_CallFromexit = false;
     // A save that failed is neither saved nor cancelled: the editor stays
     // open with its edits, under the message that says why.
@@ -421,6 +431,14 @@ void editImagevc::btnNO_savealert()
     hub->isonlyalert = false;
     hub->hideBusyLoader();
     discardAndClose();
+    if (const std::function<void(bool)> done = std::exchange(m_afterSaveQuestion, {}))
+        done(true);
+}
+
+void editImagevc::askToSaveChanges(std::function<void(bool mayGoOn)> done)
+{
+    m_afterSaveQuestion = std::move(done);
+    alertforSaveImage();
 }
 
 void editImagevc::alertImagenotsupported()

@@ -19,6 +19,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class ImageCanvas;
 class ImageEditWindow;
 class QLabel;
@@ -62,6 +64,11 @@ public:
     void saveSheetEnded(bool saved);
     void discardAndClose();
     void closeEditor();
+    // Asks "Save changes?" as Exit does. done(true) once the changes are saved
+    // (the editor then closes) or the user chose "No" (they are dropped);
+    // done(false) when the save failed or was cancelled: the editor stays
+    // open with its changes.
+    void askToSaveChanges(std::function<void(bool mayGoOn)> done);
 
     // ---- State ----
     Adjustments adjustments() const { return m_adjustments; }
@@ -103,4 +110,5 @@ private:
     bool m_previewWaiting = false;
     bool m_rendering = false;
     bool m_saveFailed = false;   // the save that ends now failed (its message is shown)
+    std::function<void(bool)> m_afterSaveQuestion;   // of askToSaveChanges, until it is settled
 };

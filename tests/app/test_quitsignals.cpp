@@ -18,7 +18,9 @@
 #include <QUrl>
 
 #include <csignal>
+#include <ctime>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -84,10 +86,76 @@ private Q_SLOTS:
         QVERIFY(quit.isEmpty());   // nothing runs inside the signal handler
         QTRY_COMPARE(quit.count(), 1);
         QCOMPARE(quit.first().first().toInt(), signalNumber);
-        // A second one would end a program stuck before its quit.
+        // A second one during the shutdown asks again instead of ending the
+        // program in the middle of a write.
         struct sigaction now {};
         QCOMPARE(::sigaction(signalNumber, nullptr, &now), 0);
-        QVERIFY(now.sa_handler == SIG_DFL);
+        QVERIFY(now.sa_handler != SIG_DFL);
+        QCOMPARE(::kill(::getpid(), signalNumber), 0);
+        QTRY_COMPARE(quit.count(), 2);
+    }
+
+    // The handler object goes early in the program's teardown: a repeat that
+    // comes after it, while the rest of the teardown runs, is still only a
+    // repeat (this very process would end otherwise).
+    void aRepeatDuringTheRestOfTheTeardownIsStillOnlyARepeat()
+    {
+        {
+            QuitSignals handler;
+            QVERIFY(handler.isInstalled());
+            QSignalSpy quit(&handler, &QuitSignals::quitRequested);
+            QCOMPARE(::kill(::getpid(), SIGINT), 0);
+            QTRY_COMPARE(quit.count(), 1);
+        }
+        QCOMPARE(::kill(::getpid(), SIGINT), 0);
+        QTest::qWait(20);
+        struct sigaction now {};
+        QCOMPARE(::sigaction(SIGINT, nullptr, &now), 0);
+        QVERIFY(now.sa_handler != SIG_DFL);
+        // A new handler takes over as usual.
+        QuitSignals again;
+        QVERIFY(again.isInstalled());
+        QSignalSpy quit(&again, &QuitSignals::quitRequested);
+        QCOMPARE(::kill(::getpid(), SIGINT), 0);
+        QTRY_COMPARE(quit.count(), 1);
+    }
+
+    // Only a repeat long after the first signal (a program stuck for good)
+    // takes the default action; one within the grace does not. Each case in a
+    // forked child that only sends itself the signals.
+    void aRepeatEndsTheProgramOnlyAfterTheGrace_data()
+    {
+        QTest::addColumn<int>("graceMs");
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("within the grace") << QuitSignals::defaultGraceMs << false;
+        QTest::newRow("after the grace") << 0 << true;
+    }
+    void aRepeatEndsTheProgramOnlyAfterTheGrace()
+    {
+        QFETCH(int, graceMs);
+        QFETCH(bool, killed);
+        QuitSignals handler(nullptr, graceMs);
+        QVERIFY(handler.isInstalled());
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::kill(::getpid(), SIGTERM);
+            struct timespec pause {0, 2000000};
+            ::nanosleep(&pause, nullptr);
+            ::kill(::getpid(), SIGTERM);
+            ::_exit(7);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        if (killed) {
+            QVERIFY(WIFSIGNALED(status));
+            QCOMPARE(WTERMSIG(status), SIGTERM);
+        } else {
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 7);
+        }
+        // What the child's handler wrote reaches this process's pipe: drained here.
+        QTest::qWait(20);
     }
 
     void aSignalIgnoredAtTheStartStaysIgnored()
@@ -173,6 +241,88 @@ private Q_SLOTS:
             QCOMPARE(child.process.exitCode(), 0);
         }
         QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(expected));
+    }
+
+    // A quit of any kind while a question is open (each kind of question the
+    // program asks without a "Cancel" button) closes it as its do-nothing
+    // answer, does nothing the question was about, and ends the program within
+    // the usual bound; a repeated signal does not cut the shutdown short.
+    void aQuitClosesAnOpenQuestionAsItsDoNothingAnswer_data()
+    {
+        QTest::addColumn<QString>("question");   // title|button|button...
+        QTest::addColumn<QString>("doNothing");
+        QTest::addColumn<int>("way");            // a signal, or 0: the Quit command, -1: Ctrl+Q
+        const struct
+        {
+            const char *name;
+            const char *question;
+            const char *doNothing;
+        } questions[] = {
+            {"already exists", "File already exists|Replace|Make a Copy|Stop", "Stop"},
+            {"trash", "Are you sure you want to delete the selected files? All the files will be physically deleted "
+                      "and moved to trash.|Yes|No", "No"},
+            {"folder move", "Moving a folder into another folder will physically move the folder and all its "
+                            "contents.|Yes|No", "No"},
+            {"save changes", "Save changes?|Yes|No", "No"},
+            {"stop adding", "Are you sure you want to Stop importing folders to view photos and videos?|Yes|No", "No"},
+        };
+        const struct
+        {
+            const char *name;
+            int way;
+        } ways[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"Ctrl+Q", -1}, {"Quit", 0}};
+        for (const auto &question : questions) {
+            for (const auto &way : ways)
+                QTest::addRow("%s, %s", question.name, way.name)
+                    << QString::fromUtf8(question.question) << QString::fromLatin1(question.doNothing) << way.way;
+        }
+    }
+    void aQuitClosesAnOpenQuestionAsItsDoNothingAnswer()
+    {
+        QFETCH(QString, question);
+        QFETCH(QString, doNothing);
+        QFETCH(int, way);
+        constexpr int quitAfterMs = 600;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        constexpr int quitBoundMs = 15000;
+#else
+        constexpr int quitBoundMs = 3000;
+#endif
+        const QString program = lg::test::applicationPath();
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program + QStringLiteral(" is not built")));
+        static int run = 0;
+        Child child(QStringLiteral("asking-%1").arg(++run));
+        // What answering anything but the do-nothing button would act on.
+        const QString acted = lg::test::writeFile(child.saved + QStringLiteral("/photo.jpg"), "picture");
+        QProcessEnvironment environment = lg::test::childEnvironment(child.home);
+        environment.insert(QStringLiteral("LG_ASK_FOR_TESTING"), question);
+        environment.insert(QStringLiteral("LG_ASK_ACTS_ON_FOR_TESTING"), acted);
+        if (way == 0)
+            environment.insert(QStringLiteral("LG_QUIT_AFTER_MS"), QString::number(quitAfterMs));
+        if (way == -1)
+            environment.insert(QStringLiteral("LG_PRESS_QUIT_KEY_AFTER_MS"), QString::number(quitAfterMs));
+        child.process.setProcessEnvironment(environment);
+        child.process.start(program, {});
+        QVERIFY(child.process.waitForStarted(10000));
+        QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains("Asking"), child.output.constData(), 30000);
+        const pid_t pid = pid_t(child.process.processId());
+        QVERIFY(pid > 0);
+        if (way > 0) {
+            QCOMPARE(::kill(pid, way), 0);
+            QTest::qWait(20);
+            // A second one while the shutdown runs: it must not end the program by force.
+            if (child.process.state() != QProcess::NotRunning)
+                ::kill(pid, way);
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(child.process.state() == QProcess::NotRunning, child.output.constData(),
+                                  quitBoundMs + (way > 0 ? 0 : quitAfterMs));
+        child.output += child.process.readAll();
+        QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
+        QCOMPARE(child.process.exitCode(), 0);
+        QVERIFY2(child.output.contains("Answered " + doNothing.toUtf8()), child.output.constData());
+        QCOMPARE(child.output.count("Answered"), 1);
+        QVERIFY(QFileInfo::exists(acted));
+        QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(QStringList{child.saved}));
     }
 };
 

@@ -1,6 +1,7 @@
 // Alerts and open/save panels: responders, asynchronous answers, and what the
 // real dialogs are made of.
 #include "platform/Alert.h"
+#include "platform/Dispatch.h"
 #include "platform/Panels.h"
 #include "tests/support/TestSupport.h"
 
@@ -78,6 +79,7 @@ private Q_SLOTS:
         lg::Panels::setOpenResponder({});
         lg::Panels::setSaveResponder({});
         lg::Panels::closeAll();
+        lg::resetShutdownForTesting();
         QTest::qWait(0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -232,6 +234,106 @@ private Q_SLOTS:
         QCOMPARE(*answer, QList<QUrl>{QUrl::fromLocalFile(library)});
     }
 
+
+    // The answer that changes nothing, which a quit gives: named, found by
+    // name, the only button, or none at all.
+    void theDoNothingButtonIsFoundByName_data()
+    {
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<int>("given");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("Replace, Make a Copy, Stop") << QStringList{"Replace", "Make a Copy", "Stop"} << -1 << 2;
+        QTest::newRow("Yes, No") << QStringList{"Yes", "No"} << -1 << 1;
+        QTest::newRow("No, Yes") << QStringList{"No", "Yes"} << -1 << 0;
+        QTest::newRow("Copy, Move, Cancel") << QStringList{"Copy", "Move", "Cancel"} << -1 << 2;
+        QTest::newRow("Don't Save, Save") << QStringList{"Don\u2019t Save", "Save"} << -1 << 0;
+        QTest::newRow("OK alone") << QStringList{"OK"} << -1 << 0;
+        QTest::newRow("no buttons: OK") << QStringList{} << -1 << 0;
+        QTest::newRow("none") << QStringList{"Quit & Retry", "Skip Photos Library"} << -1 << -1;
+        QTest::newRow("named") << QStringList{"Install Update", "Remind Me Later"} << 1 << 1;
+        QTest::newRow("named out of range") << QStringList{"Yes", "No"} << 2 << -1;
+    }
+    void theDoNothingButtonIsFoundByName()
+    {
+        QFETCH(QStringList, buttons);
+        QFETCH(int, given);
+        QFETCH(int, expected);
+        lg::AlertSpec spec;
+        spec.buttons = buttons;
+        spec.doNothingButton = given;
+        QCOMPARE(lg::Alert::doNothingIndex(spec), expected);
+    }
+
+    // At quit every open alert closes as its do-nothing button (one without
+    // one closes unanswered), every panel as cancelled, and an answer still
+    // on its way becomes the do-nothing one: nothing asked is acted on.
+    void aQuitAnswersEverythingOpenWithItsDoNothingAnswer()
+    {
+        QWidget window;
+        window.resize(500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QList<int> replaceAnswers, trashAnswers, photosAnswers;
+        lg::AlertSpec replace;
+        replace.title = QStringLiteral("File already exists");
+        replace.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+        lg::Alert::show(&window, replace, [&](int button) { replaceAnswers.append(button); });
+        lg::AlertSpec photos;
+        photos.title = QStringLiteral("Photos App is running.");
+        photos.buttons = {QStringLiteral("Quit & Retry"), QStringLiteral("Skip Photos Library")};
+        lg::Alert::show(nullptr, photos, [&](int button) { photosAnswers.append(button); });
+        QList<QList<QUrl>> opened;
+        lg::OpenPanelSpec openSpec;
+        lg::Panels::open(&window, openSpec, [&](const QList<QUrl> &urls) { opened.append(urls); });
+        // A responder's "Yes" to the trash question, not yet delivered.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::AlertSpec trash;
+        trash.title = QStringLiteral("Are you sure you want to delete the selected files?");
+        trash.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+        lg::Alert::show(&window, trash, [&](int button) { trashAnswers.append(button); });
+        QCOMPARE(lg::Alert::openCount(), 2);
+        QCOMPARE(lg::Panels::openCount(), 1);
+
+        lg::beginShutdown();
+        lg::Alert::answerAllForQuit();
+        lg::Panels::answerAllForQuit();
+        QCOMPARE(replaceAnswers, QList<int>{2});   // at once, not later
+        QCOMPARE(trashAnswers, QList<int>{1});
+        QVERIFY(photosAnswers.isEmpty());
+        QCOMPARE(opened, QList<QList<QUrl>>{QList<QUrl>()});
+        QCOMPARE(lg::Alert::openCount(), 0);
+        QCOMPARE(lg::Panels::openCount(), 0);
+        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
+        QVERIFY(visibleTopLevels<QFileDialog>().isEmpty());
+        // Nothing is answered twice, and nothing later is asked.
+        QCOMPARE(trashAnswers, QList<int>{1});
+        lg::Alert::show(&window, trash, [&](int button) { trashAnswers.append(button); });
+        QCOMPARE(lg::Alert::openCount(), 0);
+        QTRY_COMPARE(trashAnswers, (QList<int>{1, 1}));
+        QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
+    }
+
+    // A click that comes once the shutdown has begun (the quit's own answers
+    // not yet given) says only "do nothing".
+    void aClickAfterTheQuitRequestIsTheDoNothingAnswer()
+    {
+        QWidget window;
+        window.resize(500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QList<int> answers;
+        lg::AlertSpec move;
+        move.title = QStringLiteral("Moving a folder into another folder will physically move it.");
+        move.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+        lg::Alert::show(&window, move, [&](int button) { answers.append(button); });
+        QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+        QMessageBox *box = visibleTopLevels<QMessageBox>().first();
+        lg::beginShutdown();
+        buttonNamed(box, QStringLiteral("Yes"))->click();
+        QTRY_COMPARE(answers, QList<int>{1});
+    }
 };
 
 LG_TEST(DialogsTest)

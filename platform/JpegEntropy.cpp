@@ -115,6 +115,9 @@ struct ErrorManager
     jpeg_error_mgr base;  // first, so that libjpeg's pointer to it is one to this
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // libjpeg's own count starts again with each step (jpeg_write_coefficients resets it): ours does not.
+    long warnings;
+    char warning[JMSG_LENGTH_MAX];  // the first warning, when there was one
 };
 
 void exitWithError(j_common_ptr info)
@@ -124,9 +127,27 @@ void exitWithError(j_common_ptr info)
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings of damaged data are passed over, as the standard path does; nothing goes to stderr.
-void ignoreMessage(j_common_ptr, int) {}
+// A warning means damaged data that the decoder guessed its way through
+// (a bad Huffman code, a missing restart marker): it is counted and the first
+// one kept, so that nothing is written from the guess. Trace messages are
+// passed over; nothing goes to stderr.
+void keepWarning(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    auto *errors = reinterpret_cast<ErrorManager *>(info->err);
+    if (errors->warnings++ == 0)
+        (*info->err->format_message)(info, errors->warning);
+}
 void printNothing(j_common_ptr) {}
+
+void setUpErrors(ErrorManager &errors)
+{
+    jpeg_std_error(&errors.base);
+    errors.base.error_exit = exitWithError;
+    errors.base.emit_message = keepWarning;
+    errors.base.output_message = printNothing;
+}
 
 // The output in a buffer of our own that grows by half again when full.
 struct Destination
@@ -281,8 +302,10 @@ void transposeFrame(jpeg_compress_struct &target)
 
 enum class Outcome { Done, NotPerfect };
 
-// All the libjpeg work of a turn; an error jumps out to runTurn.
-Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn)
+// All the libjpeg work of a turn; an error jumps out to runTurn. With
+// optimise, Huffman tables are made for the turned picture; without, the
+// standard ones are written.
+Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise)
 {
     jpeg_decompress_struct &source = work.source;
     jpeg_compress_struct &target = work.target;
@@ -310,7 +333,7 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
         transposeFrame(target);
-    target.optimize_coding = TRUE;
+    target.optimize_coding = optimise ? TRUE : FALSE;
     target.restart_interval = source.restart_interval;
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
@@ -340,11 +363,29 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
 }
 
 // The turn, with libjpeg's errors caught; false when one came (its message is in work.errors).
-bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, Outcome *outcome)
+bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise, Outcome *outcome)
 {
     if (setjmp(work.errors.jump))
         return false;
-    *outcome = transcode(work, data, size, turn);
+    *outcome = transcode(work, data, size, turn, optimise);
+    return true;
+}
+
+// Reads every block of the picture; an error jumps out to runRead.
+void readEveryBlock(jpeg_decompress_struct &source, const unsigned char *data, unsigned long size)
+{
+    jpeg_create_decompress(&source);
+    jpeg_mem_src(&source, data, size);
+    jpeg_read_header(&source, TRUE);
+    jpeg_read_coefficients(&source);
+    jpeg_finish_decompress(&source);
+}
+
+bool runRead(ErrorManager &errors, jpeg_decompress_struct &source, const unsigned char *data, unsigned long size)
+{
+    if (setjmp(errors.jump))
+        return false;
+    readEveryBlock(source, data, size);
     return true;
 }
 
@@ -390,17 +431,15 @@ EntropyCoding entropyCoding(const QByteArray &jpeg)
     return ownTables ? EntropyCoding::Optimised : EntropyCoding::Standard;
 }
 
-std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, PictureTurn turn, QString *error)
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {
     Work work {};
-    work.source.err = jpeg_std_error(&work.errors.base);
-    work.errors.base.error_exit = exitWithError;
-    work.errors.base.emit_message = ignoreMessage;
-    work.errors.base.output_message = printNothing;
+    setUpErrors(work.errors);
+    work.source.err = &work.errors.base;
     work.target.err = &work.errors.base;
     Outcome outcome = Outcome::Done;
     const bool ran = runTurn(work, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                             blockTurnOf(turn), &outcome);
+                             blockTurnOf(turn), entropyCoding(jpeg) != EntropyCoding::Standard, &outcome);
     std::optional<QByteArray> result;
     if (!ran) {
         if (error)
@@ -408,6 +447,9 @@ std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, Pict
     } else if (outcome == Outcome::NotPerfect) {
         if (error)
             *error = QStringLiteral("The picture is not whole blocks along an edge the turn moves.");
+    } else if (work.errors.warnings != 0) {
+        if (error)
+            *error = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(work.errors.warning));
     } else {
         result = QByteArray(reinterpret_cast<const char *>(work.destination.data),
                             qsizetype(work.destination.capacity - work.destination.base.free_in_buffer));
@@ -416,6 +458,21 @@ std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, Pict
     jpeg_destroy_decompress(&work.source);
     std::free(work.destination.data);
     return result;
+}
+
+QString damageOf(const QByteArray &jpeg)
+{
+    ErrorManager errors {};
+    jpeg_decompress_struct source {};
+    setUpErrors(errors);
+    source.err = &errors.base;
+    QString damage;
+    if (!runRead(errors, source, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size()))
+        damage = QString::fromLocal8Bit(errors.message);
+    else if (errors.warnings != 0)
+        damage = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(errors.warning));
+    jpeg_destroy_decompress(&source);
+    return damage;
 }
 
 } // namespace lg::jpeg

@@ -1,15 +1,18 @@
 #pragma once
 // How a JPEG's compressed blocks are entropy coded, and the lossless turn of
-// a JPEG whose Huffman tables were made for its own picture. Cameras mostly
-// write the standard tables of the JPEG standard (Annex K); exports and
-// editors compute tables for the picture (an optimising pass), which makes
-// the file 5 to 25 % smaller. A turn that wrote the standard tables would give
-// that back, so such a file is turned here in one pass over its DCT blocks
-// with libjpeg: the blocks are moved, transposed and their signs changed as
-// the turn asks, then written with tables computed for the turned picture,
-// keeping its progression and restart interval. Only the picture (tables,
-// frame, scans) is made; metadata is the caller's (platform/JpegSegments.h).
-// Any thread; nothing here throws. A libjpeg error gives "none" and its message.
+// a JPEG's blocks. Cameras mostly write the standard tables of the JPEG
+// standard (Annex K); exports and editors compute tables for the picture (an
+// optimising pass), which makes the file 5 to 25 % smaller. A turn that wrote
+// the standard tables would give that back, so a file is turned here in one
+// pass over its DCT blocks with libjpeg: the blocks are moved, transposed and
+// their signs changed as the turn asks, then written with tables computed for
+// the turned picture where the file's were its own, the standard ones where
+// it had those, keeping its progression and restart interval. Only the
+// picture (tables, frame, scans) is made; metadata is the caller's
+// (platform/JpegSegments.h). libjpeg reads every sampling the standard allows.
+// Any thread; nothing here throws. A libjpeg error, or any warning of damaged
+// data on the way, gives "none" and its message: nothing is made from what a
+// decoder guessed.
 #include "platform/JpegTurn.h"
 
 #include <QByteArray>
@@ -29,11 +32,18 @@ enum class EntropyCoding {
 EntropyCoding entropyCoding(const QByteArray &jpeg);
 
 // The picture of jpeg (a whole JPEG) with its blocks moved by turn, applied to
-// the stored pixels, and its Huffman tables optimised; progressive stays
-// progressive. A bare JPEG whose own APPn segments are of no account (an Adobe
-// segment tells how colours are stored). None, with the reason, when the turn
-// would have to cut off or move partial blocks at an edge (the picture is not
-// whole MCUs along an edge the turn mirrors) or libjpeg cannot read the data.
-std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+// the stored pixels; Standard coding keeps the standard tables, the others get
+// tables optimised for the turned picture, and progressive stays progressive.
+// The restart interval is kept. A bare JPEG whose own APPn segments are of no
+// account (an Adobe segment tells how colours are stored). None, with the
+// reason, when the turn would have to cut off or move partial blocks at an
+// edge (the picture is not whole MCUs along an edge the turn mirrors), libjpeg
+// cannot read the data or warns that it is damaged.
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+
+// Why libjpeg cannot read every block of the JPEG cleanly: its error, or its
+// first warning of damaged data (a bad code, a missing restart marker). Empty
+// when all of the picture reads without one. Reads the coded data, decodes no pixels.
+QString damageOf(const QByteArray &jpeg);
 
 } // namespace lg::jpeg

@@ -218,7 +218,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY2(turned, qPrintable(error));
-        QVERIFY(turned->lossless);
+        QVERIFY(!turned->byTag);
         QCOMPARE(turned->pixelSize, lg::turnedSize(source.size, turn));
         const QImage pixels = storedPixels(turned->bytes);
         QVERIFY(!pixels.isNull());
@@ -289,7 +289,7 @@ private Q_SLOTS:
             bytes.replace(frame, damage.size(), damage);
         }
         QString error;
-        QVERIFY(!lg::jpeg::turnedWithOptimisedCoding(bytes, PictureTurn::RotateRight, &error));
+        QVERIFY(!lg::jpeg::turnedBlocks(bytes, PictureTurn::RotateRight, &error));
         QVERIFY(!error.isEmpty());
     }
 };

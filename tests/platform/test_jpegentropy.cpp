@@ -122,6 +122,7 @@ const QList<Source> &sources()
         {"CMYK (ImageMagick)", {128, 96}, {}, EntropyCoding::Optimised, 0, {"-colorspace", "CMYK"}},
         {"standard tables", {320, 240}, {"-sample", "2x2"}, EntropyCoding::Standard},
         {"standard tables, grey", {64, 48}, {"-grayscale"}, EntropyCoding::Standard},
+        {"standard tables, restart every 3 MCUs", {160, 112}, {"-sample", "2x2", "-restart", "3B"}, EntropyCoding::Standard, 3},
     };
     return list;
 }
@@ -267,6 +268,40 @@ private Q_SLOTS:
         QVERIFY(storedPixels(turned->bytes) == storedPixels(*reference));
         QVERIFY2(turned->bytes.size() - trailing.size() <= reference->size() * 101 / 100,
                  qPrintable(QStringLiteral("%1 bytes, jpegtran %2").arg(turned->bytes.size() - trailing.size()).arg(reference->size())));
+    }
+
+    // A file whose only defect is a wrong restart interval (its scan data
+    // whole) makes the decoder guess: whatever the path its turn would take
+    // (standard or optimised tables, or the orientation tag where the blocks
+    // cannot move), it is refused, so that the caller makes a copy instead.
+    void aWarningOfDamagedDataRefusesTheTurn_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QStringList>("cjpeg");
+        QTest::newRow("optimised tables") << QSize(160, 112) << QStringList {"-optimize", "-sample", "2x2"};
+        QTest::newRow("standard tables") << QSize(160, 112) << QStringList {"-sample", "2x2"};
+        QTest::newRow("not whole blocks: by the tag") << QSize(150, 100) << QStringList {"-optimize", "-sample", "2x2"};
+    }
+    void aWarningOfDamagedDataRefusesTheTurn()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QStringList, cjpeg);
+        const QString ppm = m_dir.filePath("restarts.ppm"), path = m_dir.filePath("restarts.jpg");
+        QVERIFY(texture(size).save(ppm, "PPM"));
+        QVERIFY(run("cjpeg", cjpeg + QStringList {"-restart", "3B", "-quality", "90", "-outfile", path, ppm}));
+        const QByteArray whole = readAll(path);
+        QVERIFY(lg::turnJpeg(whole, PictureTurn::RotateRight));
+        QByteArray damaged = whole;
+        const qsizetype dri = damaged.indexOf(QByteArray::fromHex("ffdd0004"));
+        QVERIFY(dri > 0);
+        QCOMPARE(restartInterval(damaged), 3);
+        damaged[dri + 5] = 7;  // restarts every 7 MCUs, as the DRI segment now claims, are not where the data has them
+        QVERIFY(!lg::jpeg::damageOf(damaged).isEmpty());
+        QVERIFY(lg::jpeg::damageOf(whole).isEmpty());
+        QString error;
+        QVERIFY(!lg::turnJpeg(damaged, PictureTurn::RotateRight, &error));
+        QVERIFY2(error.contains(QLatin1String("Corrupt")) || error.contains(QLatin1String("damaged")), qPrintable(error));
+        QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
     }
 
     // What libjpeg cannot read gives none and its reason, never a crash.

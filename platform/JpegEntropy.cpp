@@ -1,5 +1,7 @@
 #include "platform/JpegEntropy.h"
 
+#include <QImage>
+
 #include <cstdio>  // jpeglib.h uses FILE and size_t without including their headers
 #include <jerror.h>
 #include <jpeglib.h>
@@ -389,6 +391,39 @@ bool runRead(ErrorManager &errors, jpeg_decompress_struct &source, const unsigne
     return true;
 }
 
+// Decodes at an eighth of the size into image (made here once the size is
+// known), at most rows rows (all for a negative count); an error jumps out to runEighth.
+void decodeEighth(jpeg_decompress_struct &source, const unsigned char *data, unsigned long size, int rows, QImage &image)
+{
+    jpeg_create_decompress(&source);
+    jpeg_mem_src(&source, data, size);
+    jpeg_read_header(&source, TRUE);
+    const bool inks = source.jpeg_color_space == JCS_CMYK || source.jpeg_color_space == JCS_YCCK;
+    source.out_color_space = inks ? JCS_CMYK : JCS_RGB;
+    source.scale_num = 1;
+    source.scale_denom = 8;
+    jpeg_start_decompress(&source);
+    const int height = rows < 0 ? int(source.output_height) : std::min(rows, int(source.output_height));
+    image = QImage(int(source.output_width), height, inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull())
+        ERREXIT(&source, JERR_OUT_OF_MEMORY);
+    while (int(source.output_scanline) < height) {
+        JSAMPROW row = image.scanLine(int(source.output_scanline));
+        jpeg_read_scanlines(&source, &row, 1);
+    }
+    if (height == int(source.output_height))
+        jpeg_finish_decompress(&source);
+}
+
+bool runEighth(ErrorManager &errors, jpeg_decompress_struct &source, const unsigned char *data, unsigned long size, int rows,
+               QImage &image)
+{
+    if (setjmp(errors.jump))
+        return false;
+    decodeEighth(source, data, size, rows, image);
+    return true;
+}
+
 } // namespace
 
 EntropyCoding entropyCoding(const QByteArray &jpeg)
@@ -473,6 +508,23 @@ QString damageOf(const QByteArray &jpeg)
         damage = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(errors.warning));
     jpeg_destroy_decompress(&source);
     return damage;
+}
+
+} // namespace lg::jpeg
+
+namespace lg::jpeg {
+
+QImage eighthScale(const QByteArray &jpeg, int rows)
+{
+    ErrorManager errors {};
+    jpeg_decompress_struct source {};
+    setUpErrors(errors);
+    source.err = &errors.base;
+    QImage image;
+    const bool ran = runEighth(errors, source, reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                               (unsigned long)jpeg.size(), rows, image);
+    jpeg_destroy_decompress(&source);
+    return ran && errors.warnings == 0 ? image : QImage();
 }
 
 } // namespace lg::jpeg

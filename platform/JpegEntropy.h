@@ -16,6 +16,7 @@
 #include "platform/JpegTurn.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <optional>
 
@@ -45,5 +46,13 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
 // first warning of damaged data (a bad code, a missing restart marker). Empty
 // when all of the picture reads without one. Reads the coded data, decodes no pixels.
 QString damageOf(const QByteArray &jpeg);
+
+// The picture as stored, decoded by libjpeg at an eighth of its size (a pixel
+// a block, from its mean), of at most rows rows from the top (all of them
+// for a negative count): RGB888 for colour and grey pictures, four bytes of
+// CMYK in RGBA8888 for CMYK and YCCK ones, as the file's own markers tell
+// libjpeg to read it. Null when it cannot be read or libjpeg warns. Reading
+// only the top rows of a sequential picture reads only the bytes they need.
+QImage eighthScale(const QByteArray &jpeg, int rows = -1);
 
 } // namespace lg::jpeg

@@ -7,6 +7,9 @@
 #include "platform/image/Orientation.h"
 
 
+#include <QFuture>
+#include <QtConcurrent>
+
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -306,6 +309,32 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
     return TurnedJpeg {std::move(*bytes), size, false};
 }
 
+// How many rows at an eighth of the size the check after a block turn
+// compares: the top of the turned picture, which a sequential JPEG gives
+// without reading the rest.
+constexpr int checkedRows = 4;
+
+// Whether band, the top rows of the turned picture at an eighth of its size,
+// has the colours of the same rows of expected (the original decoded the same
+// way and turned): a mean difference of a few levels a channel, which chroma
+// smoothing in another direction makes; a colour model read wrongly (RGB as
+// YCbCr, inks as light) is tens of levels off. Different formats (colour
+// against inks) or sizes never match.
+bool sameColours(const QImage &expected, const QImage &band)
+{
+    if (expected.isNull() || band.isNull() || expected.format() != band.format() || expected.width() != band.width()
+        || band.height() != std::min(expected.height(), checkedRows))
+        return false;
+    const int channels = band.format() == QImage::Format_RGB888 ? 3 : 4;
+    qint64 sum = 0;
+    for (int y = 0; y < band.height(); ++y) {
+        const uchar *a = expected.constScanLine(y), *b = band.constScanLine(y);
+        for (int i = 0; i < band.width() * channels; ++i)
+            sum += std::abs(int(a[i]) - int(b[i]));
+    }
+    return sum <= qint64(8) * band.width() * band.height() * channels;
+}
+
 // Where a JFIF segment opening the file says how many dots go to an inch or
 // a centimetre: Exif's resolution unit (2, 3) and the two densities.
 std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
@@ -393,6 +422,10 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, false);
     if (!missing.isEmpty())
         return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
+    // The check after the rewrite: the picture and what follows it, byte for byte.
+    const std::optional<jpeg::Layout> written = jpeg::parse(bytes);
+    if (!written || bytes.mid(written->bodyStart) != jpeg.mid(layout.bodyStart))
+        return failed(error, QStringLiteral("The picture data would not stay as it was."));
     return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
 }
 
@@ -415,13 +448,26 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const QSize stored = header.frameSize;
     if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
         return taggedTurn(jpeg, *layout, stored, total, error);
+    // The original's colours for the check after the turn, decoded meanwhile.
+    QFuture<QImage> original = QtConcurrent::run([&jpeg] { return jpeg::eighthScale(jpeg); });
     const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error);
-    if (!body)
+    std::optional<TurnedJpeg> out;
+    if (body)
+        out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    const QImage before = original.result();
+    if (!out)
         return std::nullopt;
-    return withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows)))
+        return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
+    return out;
 }
 
 } // namespace
+
+bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
+{
+    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows));
+}
 
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {

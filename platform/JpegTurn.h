@@ -65,6 +65,12 @@ std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn
 // none, and every other byte stays. A damaged picture is refused all the same.
 std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
 
+// The check after a turn that moved the blocks: whether turned, a whole JPEG,
+// shows the colours of original (as stored) turned by total, as libjpeg reads
+// each by its own markers (colour model, Adobe transform). Compared at an
+// eighth of the size on the top rows of turned, which is all that is read of it.
+bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned);
+
 // Why the JPEG's frame header cannot be taken at its word, read before
 // anything is decoded or transformed: a side longer than the decoders here
 // take (image::maxPictureSide), or more blocks than its bytes can code (a

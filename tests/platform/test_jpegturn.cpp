@@ -923,6 +923,18 @@ private Q_SLOTS:
         QCOMPARE(headerOf(turned->bytes).colorspace, int(TJCS_RGB));
         const double difference = meanDifference(shownPicture(turned->bytes), lg::turnedImage(before, lg::PictureTurn::RotateRight));
         QVERIFY2(difference >= 0 && difference < 3, qPrintable(QString::number(difference)));
+        if (turned->byTag)
+            return;
+        // The check after a block turn reads the colours as the markers tell:
+        // the same blocks said to be YCbCr are refused.
+        QVERIFY(lg::turnKeepsColours(source, lg::PictureTurn::RotateRight, turned->bytes));
+        QByteArray misread = turned->bytes;
+        const qsizetype adobe = misread.indexOf("Adobe");
+        QVERIFY(adobe > 0);
+        QCOMPARE(int(misread[adobe + 11]), 0);   // transform: none, the samples are RGB
+        misread[adobe + 11] = 1;
+        QVERIFY(!lg::turnKeepsColours(source, lg::PictureTurn::RotateRight, misread));
+        QVERIFY(!lg::turnKeepsColours(source, lg::PictureTurn::RotateLeft, turned->bytes));
     }
 
     // The XMP packet is patched where the turn changes it, attribute or element,

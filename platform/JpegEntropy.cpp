@@ -373,24 +373,6 @@ bool runTurn(Work &work, const unsigned char *data, unsigned long size, const Bl
     return true;
 }
 
-// Reads every block of the picture; an error jumps out to runRead.
-void readEveryBlock(jpeg_decompress_struct &source, const unsigned char *data, unsigned long size)
-{
-    jpeg_create_decompress(&source);
-    jpeg_mem_src(&source, data, size);
-    jpeg_read_header(&source, TRUE);
-    jpeg_read_coefficients(&source);
-    jpeg_finish_decompress(&source);
-}
-
-bool runRead(ErrorManager &errors, jpeg_decompress_struct &source, const unsigned char *data, unsigned long size)
-{
-    if (setjmp(errors.jump))
-        return false;
-    readEveryBlock(source, data, size);
-    return true;
-}
-
 // Decodes at an eighth of the size into image (made here once the size is
 // known), at most rows rows (all for a negative count); an error jumps out to runEighth.
 void decodeEighth(jpeg_decompress_struct &source, const unsigned char *data, unsigned long size, int rows, QImage &image)
@@ -495,26 +477,11 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
     return result;
 }
 
-QString damageOf(const QByteArray &jpeg)
-{
-    ErrorManager errors {};
-    jpeg_decompress_struct source {};
-    setUpErrors(errors);
-    source.err = &errors.base;
-    QString damage;
-    if (!runRead(errors, source, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size()))
-        damage = QString::fromLocal8Bit(errors.message);
-    else if (errors.warnings != 0)
-        damage = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(errors.warning));
-    jpeg_destroy_decompress(&source);
-    return damage;
-}
+namespace {
 
-} // namespace lg::jpeg
-
-namespace lg::jpeg {
-
-QImage eighthScale(const QByteArray &jpeg, int rows)
+// The picture at an eighth of its size (see eighthScale) and why it could not
+// be read cleanly (libjpeg's error or first warning), empty when it could.
+QImage readEighth(const QByteArray &jpeg, int rows, QString *problem)
 {
     ErrorManager errors {};
     jpeg_decompress_struct source {};
@@ -524,7 +491,27 @@ QImage eighthScale(const QByteArray &jpeg, int rows)
     const bool ran = runEighth(errors, source, reinterpret_cast<const unsigned char *>(jpeg.constData()),
                                (unsigned long)jpeg.size(), rows, image);
     jpeg_destroy_decompress(&source);
-    return ran && errors.warnings == 0 ? image : QImage();
+    if (!ran)
+        *problem = QString::fromLocal8Bit(errors.message);
+    else if (errors.warnings != 0)
+        *problem = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(errors.warning));
+    return problem->isEmpty() ? image : QImage();
+}
+
+} // namespace
+
+QString damageOf(const QByteArray &jpeg)
+{
+    QString problem;
+    readEighth(jpeg, -1, &problem);
+    return problem;
+}
+
+QImage eighthScale(const QByteArray &jpeg, int rows)
+{
+    QString problem;
+    return readEighth(jpeg, rows, &problem);
 }
 
 } // namespace lg::jpeg
+

@@ -44,7 +44,7 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
 
 // Why libjpeg cannot read every block of the JPEG cleanly: its error, or its
 // first warning of damaged data (a bad code, a missing restart marker). Empty
-// when all of the picture reads without one. Reads the coded data, decodes no pixels.
+// when all of the picture reads without one. Decodes it at an eighth of its size.
 QString damageOf(const QByteArray &jpeg);
 
 // The picture as stored, decoded by libjpeg at an eighth of its size (a pixel

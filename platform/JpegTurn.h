@@ -53,7 +53,8 @@ struct TurnedJpeg
 // comments), with only what the turn changes patched: orientation 1, the pixel
 // dimensions, the Exif thumbnail turned and never larger than before (dropped
 // when it cannot be made so); the bytes after the picture's end (a motion
-// photo's video) follow unchanged. Checked that every Exif tag is still there.
+// photo's video) follow unchanged. Checked that every Exif tag is still there
+// and that the picture shows the original's colours (turnKeepsColours).
 // None, with the reason, when the blocks cannot be moved exactly, the data is
 // no whole JPEG or is damaged (libjpeg warns of it), or something would be lost.
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);

@@ -431,6 +431,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("damage");
         QTest::newRow("Exif block that is no TIFF structure") << "exif";
         QTest::newRow("comment between the scans") << "scans";
+        QTest::newRow("restart interval the data does not have") << "restarts";
     }
 
     void aJpegThatCannotBeTurnedWithoutLossIsLeftAsItIs()
@@ -450,6 +451,12 @@ private Q_SLOTS:
             const qsizetype secondScan = jpeg.indexOf("\xff\xda", jpeg.indexOf("\xff\xda") + 2);
             QVERIFY(secondScan > 0);
             jpeg.insert(secondScan, QByteArray("\xff\xfe\x00\x07note", 9));
+        }
+        if (damage == QLatin1String("restarts")) {
+            // The decoder looks for a restart marker after every 2 MCUs and guesses when it finds none.
+            const qsizetype frame = jpeg.indexOf("\xff\xc0");
+            QVERIFY(frame > 0);
+            jpeg.insert(frame, QByteArray("\xff\xdd\x00\x04\x00\x02", 6));
         }
         if (damage == QLatin1String("exif")) {
             const qsizetype afterApp0 = 4 + ((uchar(jpeg.at(4)) << 8) | uchar(jpeg.at(5)));

@@ -302,12 +302,65 @@ void transposeFrame(jpeg_compress_struct &target)
     }
 }
 
+// The stored picture at an eighth of its size, a pixel a block, made from
+// the blocks' DC values as libjpeg's scaled decoding makes it (the mean of
+// each block, chroma taken from the block that covers it, colours converted
+// as the file's own markers say), into image: RGB888, or CMYK in RGBA8888.
+// Left null for a colour model libjpeg converts to neither.
+void storedEighth(jpeg_decompress_struct &source, jvirt_barray_ptr *blocks, QImage &image)
+{
+    const J_COLOR_SPACE space = source.jpeg_color_space;
+    const int components = source.num_components;
+    const bool known = (space == JCS_GRAYSCALE && components == 1) || ((space == JCS_YCbCr || space == JCS_RGB) && components == 3)
+                    || ((space == JCS_CMYK || space == JCS_YCCK) && components == 4);
+    if (!known)
+        return;
+    const auto info = reinterpret_cast<j_common_ptr>(&source);
+    const JDIMENSION width = (source.image_width + 7) / 8, height = (source.image_height + 7) / 8;
+    const bool inks = components == 4;
+    image = QImage(int(width), int(height), inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull())
+        return;
+    const int maxH = components == 1 ? 1 : source.max_h_samp_factor, maxV = components == 1 ? 1 : source.max_v_samp_factor;
+    const auto clamp = [](long v) { return uchar(std::clamp<long>(v, 0, 255)); };
+    std::array<uchar, 4> sample {};
+    for (JDIMENSION y = 0; y < height; ++y) {
+        std::array<JBLOCKROW, 4> rows {};
+        for (int ci = 0; ci < components; ++ci) {
+            const jpeg_component_info &c = source.comp_info[ci];
+            const JDIMENSION row = std::min<JDIMENSION>(y * JDIMENSION(c.v_samp_factor) / JDIMENSION(maxV), c.height_in_blocks - 1);
+            rows[size_t(ci)] = (*source.mem->access_virt_barray)(info, blocks[ci], row, 1, FALSE)[0];
+        }
+        uchar *out = image.scanLine(int(y));
+        for (JDIMENSION x = 0; x < width; ++x) {
+            for (int ci = 0; ci < components; ++ci) {
+                const jpeg_component_info &c = source.comp_info[ci];
+                const JDIMENSION column = std::min<JDIMENSION>(x * JDIMENSION(c.h_samp_factor) / JDIMENSION(maxH), c.width_in_blocks - 1);
+                const long dc = long(rows[size_t(ci)][column][0]) * (c.quant_table ? c.quant_table->quantval[0] : 1);
+                sample[size_t(ci)] = clamp(((dc + 4) >> 3) + 128);
+            }
+            if (space == JCS_YCbCr || space == JCS_YCCK) {
+                const double luma = sample[0], cb = sample[1] - 128.0, cr = sample[2] - 128.0;
+                const uchar r = clamp(std::lround(luma + 1.402 * cr)), g = clamp(std::lround(luma - 0.344136 * cb - 0.714136 * cr)),
+                            b = clamp(std::lround(luma + 1.772 * cb));
+                sample = space == JCS_YCCK ? std::array<uchar, 4> {uchar(255 - r), uchar(255 - g), uchar(255 - b), sample[3]}
+                                           : std::array<uchar, 4> {r, g, b, 0};
+            } else if (space == JCS_GRAYSCALE) {
+                sample[1] = sample[2] = sample[0];
+            }
+            std::memcpy(out, sample.data(), inks ? 4 : 3);
+            out += inks ? 4 : 3;
+        }
+    }
+}
+
 enum class Outcome { Done, NotPerfect };
 
 // All the libjpeg work of a turn; an error jumps out to runTurn. With
 // optimise, Huffman tables are made for the turned picture; without, the
 // standard ones are written.
-Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise)
+Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise,
+                  QImage *eighth)
 {
     jpeg_decompress_struct &source = work.source;
     jpeg_compress_struct &target = work.target;
@@ -331,6 +384,8 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
                                                         roundedUp(rows, v), JDIMENSION(v));
     }
     jvirt_barray_ptr *blocks = jpeg_read_coefficients(&source);
+    if (eighth)
+        storedEighth(source, blocks, *eighth);
 
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
@@ -365,11 +420,12 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
 }
 
 // The turn, with libjpeg's errors caught; false when one came (its message is in work.errors).
-bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise, Outcome *outcome)
+bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise, QImage *eighth,
+             Outcome *outcome)
 {
     if (setjmp(work.errors.jump))
         return false;
-    *outcome = transcode(work, data, size, turn, optimise);
+    *outcome = transcode(work, data, size, turn, optimise, eighth);
     return true;
 }
 
@@ -448,7 +504,7 @@ EntropyCoding entropyCoding(const QByteArray &jpeg)
     return ownTables ? EntropyCoding::Optimised : EntropyCoding::Standard;
 }
 
-std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error)
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error, QImage *storedEighthScale)
 {
     Work work {};
     setUpErrors(work.errors);
@@ -456,7 +512,7 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
     work.target.err = &work.errors.base;
     Outcome outcome = Outcome::Done;
     const bool ran = runTurn(work, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                             blockTurnOf(turn), entropyCoding(jpeg) != EntropyCoding::Standard, &outcome);
+                             blockTurnOf(turn), entropyCoding(jpeg) != EntropyCoding::Standard, storedEighthScale, &outcome);
     std::optional<QByteArray> result;
     if (!ran) {
         if (error)

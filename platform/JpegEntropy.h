@@ -39,8 +39,13 @@ EntropyCoding entropyCoding(const QByteArray &jpeg);
 // account (an Adobe segment tells how colours are stored). None, with the
 // reason, when the turn would have to cut off or move partial blocks at an
 // edge (the picture is not whole MCUs along an edge the turn mirrors), libjpeg
-// cannot read the data or warns that it is damaged.
-std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+// cannot read the data or warns that it is damaged. storedEighthScale, where
+// given, receives the picture as stored at an eighth of its size, made from
+// the blocks read for the turn as eighthScale would decode it (null for a
+// colour model that has no RGB or CMYK reading): the original's side of the
+// check after the turn, with no second decoding.
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr,
+                                       QImage *storedEighthScale = nullptr);
 
 // Why libjpeg cannot read every block of the JPEG cleanly: its error, or its
 // first warning of damaged data (a bad code, a missing restart marker). Empty

@@ -7,9 +7,6 @@
 #include "platform/image/Orientation.h"
 
 
-#include <QFuture>
-#include <QtConcurrent>
-
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -315,24 +312,46 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
 constexpr int checkedRows = 4;
 
 // Whether band, the top rows of the turned picture at an eighth of its size,
-// has the colours of the same rows of expected (the original decoded the same
-// way and turned): a mean difference of a few levels a channel, which chroma
-// smoothing in another direction makes; a colour model read wrongly (RGB as
-// YCbCr, inks as light) is tens of levels off. Different formats (colour
-// against inks) or sizes never match.
-bool sameColours(const QImage &expected, const QImage &band)
+// has the colours of the same rows of expected (the original at an eighth,
+// turned), compared by the mean of each cell of cell pixels: the turned
+// picture's MCUs, within which libjpeg's scaled decoding may draw subsampled
+// chroma in more detail than a block's mean. A few levels a channel apart at
+// most; a colour model read wrongly (RGB as YCbCr, inks as light) is tens of
+// levels off. Different formats (colour against inks) or sizes never match.
+bool sameColours(const QImage &expected, const QImage &band, QSize cell)
 {
     if (expected.isNull() || band.isNull() || expected.format() != band.format() || expected.width() != band.width()
-        || band.height() != std::min(expected.height(), checkedRows))
+        || band.height() != std::min(expected.height(), checkedRows) || cell.isEmpty())
         return false;
     const int channels = band.format() == QImage::Format_RGB888 ? 3 : 4;
-    qint64 sum = 0;
-    for (int y = 0; y < band.height(); ++y) {
-        const uchar *a = expected.constScanLine(y), *b = band.constScanLine(y);
-        for (int i = 0; i < band.width() * channels; ++i)
-            sum += std::abs(int(a[i]) - int(b[i]));
-    }
-    return sum <= qint64(8) * band.width() * band.height() * channels;
+    qint64 difference = 0, compared = 0;
+    for (int top = 0; top < band.height(); top += cell.height())
+        for (int left = 0; left < band.width(); left += cell.width()) {
+            for (int channel = 0; channel < channels; ++channel) {
+                int a = 0, b = 0, n = 0;
+                for (int y = top; y < std::min(top + cell.height(), band.height()); ++y)
+                    for (int x = left; x < std::min(left + cell.width(), band.width()); ++x, ++n) {
+                        a += expected.constScanLine(y)[x * channels + channel];
+                        b += band.constScanLine(y)[x * channels + channel];
+                    }
+                difference += std::abs(a - b) / n;
+                ++compared;
+            }
+        }
+    return difference <= 6 * compared;
+}
+
+// The cell sameColours compares by for a picture stored with header's
+// sampling, turned by total: an MCU of the turned picture at an eighth of its size.
+QSize mcuCell(const JpegHeader &header, PictureTurn total)
+{
+    int maxH = 1, maxV = 1;
+    if (header.sampling.size() > 1)
+        for (const auto &[h, v] : header.sampling) {
+            maxH = std::max(maxH, h);
+            maxV = std::max(maxV, v);
+        }
+    return matrixOf(total)[0] == 0 ? QSize(maxV, maxH) : QSize(maxH, maxV);
 }
 
 // Where a JFIF segment opening the file says how many dots go to an inch or
@@ -448,16 +467,18 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const QSize stored = header.frameSize;
     if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
         return taggedTurn(jpeg, *layout, stored, total, error);
-    // The original's colours for the check after the turn, decoded meanwhile.
-    QFuture<QImage> original = QtConcurrent::run([&jpeg] { return jpeg::eighthScale(jpeg); });
-    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error);
-    std::optional<TurnedJpeg> out;
-    if (body)
-        out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
-    const QImage before = original.result();
+    // The original's colours for the check after the turn come from the blocks the turn reads.
+    QImage before;
+    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before);
+    if (!body)
+        return std::nullopt;
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
     if (!out)
         return std::nullopt;
-    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows)))
+    // A colour model the blocks give no reading of is decoded for the check.
+    if (before.isNull())
+        before = jpeg::eighthScale(jpeg);
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(header, total)))
         return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
     return out;
 }
@@ -466,7 +487,8 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
 
 bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
 {
-    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows));
+    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
+                       mcuCell(readHeader(original), total));
 }
 
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)

@@ -229,6 +229,30 @@ private Q_SLOTS:
                                 .arg(turned->bytes.size()).arg(reference->size()).arg(original.size())));
         QCOMPARE(lg::jpeg::entropyCoding(turned->bytes), source.coding);
         QCOMPARE(restartInterval(turned->bytes), source.restart);
+
+        // The original's side of the check after the turn, made from its
+        // blocks, is the picture libjpeg decodes at an eighth of its size
+        // (in 2 x 2 cells, within which libjpeg draws 4:2:0 chroma in detail).
+        QImage fromBlocks;
+        QVERIFY(lg::jpeg::turnedBlocks(original, turn, nullptr, &fromBlocks));
+        const QImage decoded = lg::jpeg::eighthScale(original);
+        QCOMPARE(fromBlocks.size(), decoded.size());
+        QCOMPARE(fromBlocks.format(), decoded.format());
+        const int channels = decoded.format() == QImage::Format_RGB888 ? 3 : 4;
+        qint64 difference = 0, cells = 0;
+        for (int y = 0; y + 1 < decoded.height(); y += 2)
+            for (int x = 0; x + 1 < decoded.width(); x += 2)
+                for (int c = 0; c < channels; ++c, ++cells) {
+                    int a = 0, b = 0;
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx) {
+                            a += fromBlocks.constScanLine(y + dy)[(x + dx) * channels + c];
+                            b += decoded.constScanLine(y + dy)[(x + dx) * channels + c];
+                        }
+                    difference += std::abs(a - b);
+                }
+        const double mean = double(difference) / 4.0 / double(cells);
+        QVERIFY2(mean < 2, qPrintable(QString::number(mean)));
     }
 
     // The metadata segments and what follows the picture's end are carried

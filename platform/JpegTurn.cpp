@@ -192,6 +192,19 @@ std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pix
     return bytes;
 }
 
+// An MCU of the stored picture in blocks of 8 x 8 pixels: the largest
+// sampling factors, one block for a single component.
+QSize mcuInBlocks(const JpegHeader &header)
+{
+    int maxH = 1, maxV = 1;
+    if (header.sampling.size() > 1)
+        for (const auto &[h, v] : header.sampling) {
+            maxH = std::max(maxH, h);
+            maxV = std::max(maxV, v);
+        }
+    return QSize(maxH, maxV);
+}
+
 // Whether the turn moves whole blocks only: the picture is whole MCUs (one
 // block for a single component) along each stored edge whose order it
 // reverses. Told from the frame header, as libjpeg tells it.
@@ -199,17 +212,12 @@ bool movesWholeBlocks(const JpegHeader &header, PictureTurn total)
 {
     if (!header.frameSize.isValid() || header.sampling.isEmpty())
         return true;  // no frame to go by: libjpeg tells what is wrong
-    int maxH = 1, maxV = 1;
-    if (header.sampling.size() > 1)
-        for (const auto &[h, v] : header.sampling) {
-            maxH = std::max(maxH, h);
-            maxV = std::max(maxV, v);
-        }
+    const QSize mcu = mcuInBlocks(header);
     // A stored axis is reversed where it maps onto a new axis with sign -1.
     const Matrix m = matrixOf(total);
     const bool reversesColumns = m[0] < 0 || m[2] < 0, reversesRows = m[1] < 0 || m[3] < 0;
-    return (!reversesColumns || header.frameSize.width() % (8 * maxH) == 0)
-        && (!reversesRows || header.frameSize.height() % (8 * maxV) == 0);
+    return (!reversesColumns || header.frameSize.width() % (8 * mcu.width()) == 0)
+        && (!reversesRows || header.frameSize.height() % (8 * mcu.height()) == 0);
 }
 
 // The old Exif thumbnail turned, no larger than maxBytes (moved without loss
@@ -345,13 +353,8 @@ bool sameColours(const QImage &expected, const QImage &band, QSize cell)
 // sampling, turned by total: an MCU of the turned picture at an eighth of its size.
 QSize mcuCell(const JpegHeader &header, PictureTurn total)
 {
-    int maxH = 1, maxV = 1;
-    if (header.sampling.size() > 1)
-        for (const auto &[h, v] : header.sampling) {
-            maxH = std::max(maxH, h);
-            maxV = std::max(maxV, v);
-        }
-    return matrixOf(total)[0] == 0 ? QSize(maxV, maxH) : QSize(maxH, maxV);
+    const QSize mcu = mcuInBlocks(header);
+    return matrixOf(total)[0] == 0 ? mcu.transposed() : mcu;
 }
 
 // Where a JFIF segment opening the file says how many dots go to an inch or

@@ -9,12 +9,16 @@
 // `jpegtran -rotate 90 -copy all` (`-flip horizontal` with --flip) on a copy of
 // the same file, its turns taken in turn with ours, and ours over jpegtran's.
 // jpegtran is given `-optimize` (and `-progressive`) where the file's Huffman
-// tables are its own, as ours then are too; the line names the options.
+// tables are its own, as ours then are too; the line names the options. For a
+// JPEG it also prints how it was turned ("blocks moved", "by its orientation
+// tag", or both over several turns) and its size after the turns against the
+// original's.
 // The files are changed: run it on copies.
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "model/Saver.h"
 #include "platform/JpegEntropy.h"
+#include "platform/JpegSegments.h"
 #include "platform/ImageSource.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
@@ -47,6 +51,19 @@ bool waitFor(const std::function<bool()> &done, int limitMs = 120000)
     while (!done() && limit.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The compressed picture of a JPEG (tables, frame, scans); empty when it is none.
+QByteArray pictureData(const QByteArray &jpeg)
+{
+    const std::optional<lg::jpeg::Layout> layout = lg::jpeg::parse(jpeg);
+    return layout ? jpeg.mid(layout->bodyStart, layout->imageEnd - layout->bodyStart) : QByteArray();
 }
 
 QByteArray digest(const QString &path)
@@ -182,8 +199,12 @@ int main(int argc, char **argv)
         }
         QList<double> times, referenceTimes;
         bool inPlace = true;
+        const bool isJpeg = reference.has_value();
+        const qint64 originalSize = QFileInfo(path).size();
+        bool movedBlocks = false, byTag = false;
         for (int i = 0; i < turns; ++i) {
             const QByteArray before = digest(path);
+            const QByteArray picture = isJpeg ? pictureData(readFile(path)) : QByteArray();
             // The viewer's own work in the background (the sharper copy, neighbours, the
             // sidebar's preview of the last turn) is done first.
             for (int settle = 0; settle < 3; ++settle) {
@@ -205,6 +226,8 @@ int main(int argc, char **argv)
             }
             times << clock.nsecsElapsed() / 1e6;
             inPlace = inPlace && !copyAsked && digest(path) != before;
+            if (isJpeg && inPlace)
+                (pictureData(readFile(path)) == picture ? byTag : movedBlocks) = true;
         }
         if (inPlace)
             std::printf("written: in place\n");
@@ -212,6 +235,14 @@ int main(int argc, char **argv)
             std::printf("written: copy\n");
         else
             std::printf("written: nothing\n");
+        if (isJpeg && inPlace) {
+            std::printf("turned: %s\n", movedBlocks && byTag ? "blocks moved and by its orientation tag"
+                                        : byTag               ? "by its orientation tag"
+                                                              : "blocks moved");
+            const qint64 size = QFileInfo(path).size();
+            std::printf("size: %lld bytes, original %lld bytes (%+.2f%%)\n", (long long)size, (long long)originalSize,
+                        100.0 * double(size - originalSize) / double(originalSize));
+        }
         std::printf("%s time: %.0f ms\n", flip ? "flip" : "rotate", bench::median(times));
         if (!referenceTimes.isEmpty()) {
             const QString name = (QStringList {QStringLiteral("jpegtran")} + referenceOptions).join(QLatin1Char(' '));

@@ -43,8 +43,9 @@ struct TurnedFile
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it
 // back in place where it may (canRewriteInPlace, a type writeCGImage writes):
-// a JPEG without loss where its size allows, else encoded again as it was
-// stored (lg::turnJpeg), others decoded, turned and written with all their
+// a JPEG without loss, its blocks moved where its size allows, else by its
+// orientation tag with the compressed picture untouched (lg::turnJpeg; a
+// damaged one is refused and goes to a copy), others decoded, turned and written with all their
 // metadata and their own encoding. Not written: picture holds the result for
 // a copy (and jpeg, for a JPEG). shownPicture, the picture as shown now
 // (upright, before the turn), makes the preview without decoding the file

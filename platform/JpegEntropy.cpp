@@ -1,5 +1,7 @@
 #include "platform/JpegEntropy.h"
 
+#include <QImage>
+
 #include <cstdio>  // jpeglib.h uses FILE and size_t without including their headers
 #include <jerror.h>
 #include <jpeglib.h>
@@ -115,6 +117,9 @@ struct ErrorManager
     jpeg_error_mgr base;  // first, so that libjpeg's pointer to it is one to this
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // libjpeg's own count starts again with each step (jpeg_write_coefficients resets it): ours does not.
+    long warnings;
+    char warning[JMSG_LENGTH_MAX];  // the first warning, when there was one
 };
 
 void exitWithError(j_common_ptr info)
@@ -124,9 +129,27 @@ void exitWithError(j_common_ptr info)
     std::longjmp(errors->jump, 1);
 }
 
-// Warnings of damaged data are passed over, as the standard path does; nothing goes to stderr.
-void ignoreMessage(j_common_ptr, int) {}
+// A warning means damaged data that the decoder guessed its way through
+// (a bad Huffman code, a missing restart marker): it is counted and the first
+// one kept, so that nothing is written from the guess. Trace messages are
+// passed over; nothing goes to stderr.
+void keepWarning(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    auto *errors = reinterpret_cast<ErrorManager *>(info->err);
+    if (errors->warnings++ == 0)
+        (*info->err->format_message)(info, errors->warning);
+}
 void printNothing(j_common_ptr) {}
+
+void setUpErrors(ErrorManager &errors)
+{
+    jpeg_std_error(&errors.base);
+    errors.base.error_exit = exitWithError;
+    errors.base.emit_message = keepWarning;
+    errors.base.output_message = printNothing;
+}
 
 // The output in a buffer of our own that grows by half again when full.
 struct Destination
@@ -279,10 +302,65 @@ void transposeFrame(jpeg_compress_struct &target)
     }
 }
 
+// The stored picture at an eighth of its size, a pixel a block, made from
+// the blocks' DC values as libjpeg's scaled decoding makes it (the mean of
+// each block, chroma taken from the block that covers it, colours converted
+// as the file's own markers say), into image: RGB888, or CMYK in RGBA8888.
+// Left null for a colour model libjpeg converts to neither.
+void storedEighth(jpeg_decompress_struct &source, jvirt_barray_ptr *blocks, QImage &image)
+{
+    const J_COLOR_SPACE space = source.jpeg_color_space;
+    const int components = source.num_components;
+    const bool known = (space == JCS_GRAYSCALE && components == 1) || ((space == JCS_YCbCr || space == JCS_RGB) && components == 3)
+                    || ((space == JCS_CMYK || space == JCS_YCCK) && components == 4);
+    if (!known)
+        return;
+    const auto info = reinterpret_cast<j_common_ptr>(&source);
+    const JDIMENSION width = (source.image_width + 7) / 8, height = (source.image_height + 7) / 8;
+    const bool inks = components == 4;
+    image = QImage(int(width), int(height), inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull())
+        return;
+    const int maxH = components == 1 ? 1 : source.max_h_samp_factor, maxV = components == 1 ? 1 : source.max_v_samp_factor;
+    const auto clamp = [](long v) { return uchar(std::clamp<long>(v, 0, 255)); };
+    std::array<uchar, 4> sample {};
+    for (JDIMENSION y = 0; y < height; ++y) {
+        std::array<JBLOCKROW, 4> rows {};
+        for (int ci = 0; ci < components; ++ci) {
+            const jpeg_component_info &c = source.comp_info[ci];
+            const JDIMENSION row = std::min<JDIMENSION>(y * JDIMENSION(c.v_samp_factor) / JDIMENSION(maxV), c.height_in_blocks - 1);
+            rows[size_t(ci)] = (*source.mem->access_virt_barray)(info, blocks[ci], row, 1, FALSE)[0];
+        }
+        uchar *out = image.scanLine(int(y));
+        for (JDIMENSION x = 0; x < width; ++x) {
+            for (int ci = 0; ci < components; ++ci) {
+                const jpeg_component_info &c = source.comp_info[ci];
+                const JDIMENSION column = std::min<JDIMENSION>(x * JDIMENSION(c.h_samp_factor) / JDIMENSION(maxH), c.width_in_blocks - 1);
+                const long dc = long(rows[size_t(ci)][column][0]) * (c.quant_table ? c.quant_table->quantval[0] : 1);
+                sample[size_t(ci)] = clamp(((dc + 4) >> 3) + 128);
+            }
+            if (space == JCS_YCbCr || space == JCS_YCCK) {
+                const double luma = sample[0], cb = sample[1] - 128.0, cr = sample[2] - 128.0;
+                const uchar r = clamp(std::lround(luma + 1.402 * cr)), g = clamp(std::lround(luma - 0.344136 * cb - 0.714136 * cr)),
+                            b = clamp(std::lround(luma + 1.772 * cb));
+                sample = space == JCS_YCCK ? std::array<uchar, 4> {uchar(255 - r), uchar(255 - g), uchar(255 - b), sample[3]}
+                                           : std::array<uchar, 4> {r, g, b, 0};
+            } else if (space == JCS_GRAYSCALE) {
+                sample[1] = sample[2] = sample[0];
+            }
+            std::memcpy(out, sample.data(), inks ? 4 : 3);
+            out += inks ? 4 : 3;
+        }
+    }
+}
+
 enum class Outcome { Done, NotPerfect };
 
-// All the libjpeg work of a turn; an error jumps out to runTurn.
-Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn)
+// All the libjpeg work of a turn; an error jumps out to runTurn. With
+// optimise, Huffman tables are made for the turned picture; without, the
+// standard ones are written.
+Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise,
+                  QImage *eighth)
 {
     jpeg_decompress_struct &source = work.source;
     jpeg_compress_struct &target = work.target;
@@ -306,11 +384,13 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
                                                         roundedUp(rows, v), JDIMENSION(v));
     }
     jvirt_barray_ptr *blocks = jpeg_read_coefficients(&source);
+    if (eighth)
+        storedEighth(source, blocks, *eighth);
 
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
         transposeFrame(target);
-    target.optimize_coding = TRUE;
+    target.optimize_coding = optimise ? TRUE : FALSE;
     target.restart_interval = source.restart_interval;
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
@@ -340,11 +420,45 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
 }
 
 // The turn, with libjpeg's errors caught; false when one came (its message is in work.errors).
-bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, Outcome *outcome)
+bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise, QImage *eighth,
+             Outcome *outcome)
 {
     if (setjmp(work.errors.jump))
         return false;
-    *outcome = transcode(work, data, size, turn);
+    *outcome = transcode(work, data, size, turn, optimise, eighth);
+    return true;
+}
+
+// Decodes at an eighth of the size into image (made here once the size is
+// known), at most rows rows (all for a negative count); an error jumps out to runEighth.
+void decodeEighth(jpeg_decompress_struct &source, const unsigned char *data, unsigned long size, int rows, QImage &image)
+{
+    jpeg_create_decompress(&source);
+    jpeg_mem_src(&source, data, size);
+    jpeg_read_header(&source, TRUE);
+    const bool inks = source.jpeg_color_space == JCS_CMYK || source.jpeg_color_space == JCS_YCCK;
+    source.out_color_space = inks ? JCS_CMYK : JCS_RGB;
+    source.scale_num = 1;
+    source.scale_denom = 8;
+    jpeg_start_decompress(&source);
+    const int height = rows < 0 ? int(source.output_height) : std::min(rows, int(source.output_height));
+    image = QImage(int(source.output_width), height, inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull())
+        ERREXIT(&source, JERR_OUT_OF_MEMORY);
+    while (int(source.output_scanline) < height) {
+        JSAMPROW row = image.scanLine(int(source.output_scanline));
+        jpeg_read_scanlines(&source, &row, 1);
+    }
+    if (height == int(source.output_height))
+        jpeg_finish_decompress(&source);
+}
+
+bool runEighth(ErrorManager &errors, jpeg_decompress_struct &source, const unsigned char *data, unsigned long size, int rows,
+               QImage &image)
+{
+    if (setjmp(errors.jump))
+        return false;
+    decodeEighth(source, data, size, rows, image);
     return true;
 }
 
@@ -452,17 +566,15 @@ qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough)
     return count;
 }
 
-std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, PictureTurn turn, QString *error)
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error, QImage *storedEighthScale)
 {
     Work work {};
-    work.source.err = jpeg_std_error(&work.errors.base);
-    work.errors.base.error_exit = exitWithError;
-    work.errors.base.emit_message = ignoreMessage;
-    work.errors.base.output_message = printNothing;
+    setUpErrors(work.errors);
+    work.source.err = &work.errors.base;
     work.target.err = &work.errors.base;
     Outcome outcome = Outcome::Done;
     const bool ran = runTurn(work, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                             blockTurnOf(turn), &outcome);
+                             blockTurnOf(turn), entropyCoding(jpeg) != EntropyCoding::Standard, storedEighthScale, &outcome);
     std::optional<QByteArray> result;
     if (!ran) {
         if (error)
@@ -470,6 +582,9 @@ std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, Pict
     } else if (outcome == Outcome::NotPerfect) {
         if (error)
             *error = QStringLiteral("The picture is not whole blocks along an edge the turn moves.");
+    } else if (work.errors.warnings != 0) {
+        if (error)
+            *error = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(work.errors.warning));
     } else {
         result = QByteArray(reinterpret_cast<const char *>(work.destination.data),
                             qsizetype(work.destination.capacity - work.destination.base.free_in_buffer));
@@ -480,4 +595,41 @@ std::optional<QByteArray> turnedWithOptimisedCoding(const QByteArray &jpeg, Pict
     return result;
 }
 
+namespace {
+
+// The picture at an eighth of its size (see eighthScale) and why it could not
+// be read cleanly (libjpeg's error or first warning), empty when it could.
+QImage readEighth(const QByteArray &jpeg, int rows, QString *problem)
+{
+    ErrorManager errors {};
+    jpeg_decompress_struct source {};
+    setUpErrors(errors);
+    source.err = &errors.base;
+    QImage image;
+    const bool ran = runEighth(errors, source, reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                               (unsigned long)jpeg.size(), rows, image);
+    jpeg_destroy_decompress(&source);
+    if (!ran)
+        *problem = QString::fromLocal8Bit(errors.message);
+    else if (errors.warnings != 0)
+        *problem = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(errors.warning));
+    return problem->isEmpty() ? image : QImage();
+}
+
+} // namespace
+
+QString damageOf(const QByteArray &jpeg)
+{
+    QString problem;
+    readEighth(jpeg, -1, &problem);
+    return problem;
+}
+
+QImage eighthScale(const QByteArray &jpeg, int rows)
+{
+    QString problem;
+    return readEighth(jpeg, rows, &problem);
+}
+
 } // namespace lg::jpeg
+

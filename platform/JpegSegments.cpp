@@ -18,7 +18,6 @@ namespace lg::jpeg {
 namespace {
 
 constexpr qsizetype maxPayload = 65533;  // a segment's length field counts itself
-const QByteArray exifSignature("Exif\0\0", 6);
 const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
 const QByteArray extendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
 const QByteArray mpfSignature("MPF\0", 4);
@@ -58,17 +57,6 @@ qsizetype scanEnd(const QByteArray &jpeg, qsizetype from)
         return p;
     }
     return -1;
-}
-
-QByteArray segmentBytes(unsigned marker, const QByteArray &payload)
-{
-    QByteArray out;
-    out.reserve(payload.size() + 4);
-    out.append(char(0xff)).append(char(marker));
-    const qsizetype length = payload.size() + 2;
-    out.append(char((length >> 8) & 0xff)).append(char(length & 0xff));
-    out.append(payload);
-    return out;
 }
 
 // ---- TIFF-structured blocks ----
@@ -328,7 +316,18 @@ std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteAr
 
 bool isExif(const Segment &segment)
 {
-    return segment.marker == 0xe1 && segment.payload.startsWith(exifSignature);
+    return segment.marker == 0xe1 && image::isExifPayload(segment.payload);
+}
+
+QByteArray segmentBytes(unsigned char marker, const QByteArray &payload)
+{
+    QByteArray out;
+    out.reserve(payload.size() + 4);
+    out.append(char(0xff)).append(char(marker));
+    const qsizetype length = payload.size() + 2;
+    out.append(char((length >> 8) & 0xff)).append(char(length & 0xff));
+    out.append(payload);
+    return out;
 }
 
 bool isXmp(const Segment &segment)
@@ -436,14 +435,16 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     if (offsetEntry < 0 || lengthEntry < 0)
         return true;  // no JPEG thumbnail: nothing of it shows the old pixels in a way we can turn
     const qsizetype offset = t.number(offsetEntry).value_or(0), length = t.number(lengthEntry).value_or(0);
-    if (length <= 0 || !t.in(offset, length))
+    if (length <= 0)
         return true;
     // A stated length that reaches into a directory or another tag's value
-    // would have that overwritten: such a thumbnail goes, its bytes untouched.
+    // would have that overwritten, and one that runs past the block's end
+    // cannot be turned where it lies: such a thumbnail goes, its bytes untouched.
     const QList<QPair<qint64, qint64>> taken = structureRanges(t);
-    const bool overlaps = std::any_of(taken.cbegin(), taken.cend(), [offset, length](const QPair<qint64, qint64> &r) {
-        return r.first < offset + length && offset < r.second;
-    });
+    const bool overlaps = !t.in(offset, length)
+                       || std::any_of(taken.cbegin(), taken.cend(), [offset, length](const QPair<qint64, qint64> &r) {
+                              return r.first < offset + length && offset < r.second;
+                          });
     const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), length);
     if (made.isEmpty() || made.size() > length) {
         t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
@@ -455,6 +456,114 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
     t.setNumber(lengthEntry, quint32(made.size()));
     return true;
+}
+
+bool setExifOrientation(QByteArray &tiffBytes, int orientation)
+{
+    Tiff t(tiffBytes);
+    if (!t.ok())
+        return false;
+    const qsizetype ifd0 = t.u32(4);
+    const QList<qsizetype> first = t.entries(ifd0);
+    if (first.isEmpty())
+        return false;
+    // The thumbnail's own orientation, where it states one, follows the picture's.
+    if (const qsizetype ifd1 = t.u32(t.nextIfdField(ifd0)); ifd1 != 0)
+        for (const qsizetype entry : t.entries(ifd1))
+            if (t.tag(entry) == 0x0112)
+                t.setSingleShort(entry, quint32(orientation));
+    for (const qsizetype entry : first)
+        if (t.tag(entry) == 0x0112) {
+            t.setSingleShort(entry, quint32(orientation));
+            return true;
+        }
+    // No orientation entry: the first directory is written again after the
+    // block's end with one more entry, in tag order, and the header points at
+    // it. Nothing else moves, so every offset in the block stays right.
+    const qsizetype count = qsizetype(first.size());
+    qsizetype at = tiffBytes.size() + (tiffBytes.size() & 1);
+    tiffBytes.resize(at + 2 + (count + 1) * 12 + 4, '\0');
+    Tiff grown(tiffBytes);
+    grown.put16(at, quint32(count + 1));
+    qsizetype out = at + 2;
+    bool placed = false;
+    for (const qsizetype entry : first) {
+        if (!placed && grown.tag(entry) > 0x0112) {
+            grown.put16(out, 0x0112);
+            grown.setSingleShort(out, quint32(orientation));
+            out += 12;
+            placed = true;
+        }
+        std::memmove(tiffBytes.data() + out, tiffBytes.constData() + entry, 12);
+        out += 12;
+    }
+    if (!placed) {
+        grown.put16(out, 0x0112);
+        grown.setSingleShort(out, quint32(orientation));
+        out += 12;
+    }
+    grown.put32(out, grown.u32(grown.nextIfdField(ifd0)));
+    grown.put32(4, quint32(at));
+    return true;
+}
+
+QByteArray newExifBlock(int orientation, int resolutionUnit, quint32 xResolution, quint32 yResolution)
+{
+    // Big-endian ("MM"): the first directory at 8, the Exif directory after
+    // it, then the two resolutions' values.
+    constexpr quint32 ifd0 = 8, ifd0Entries = 6, exifIfd = ifd0 + 2 + ifd0Entries * 12 + 4, exifEntries = 2;
+    constexpr quint32 values = exifIfd + 2 + exifEntries * 12 + 4;
+    QByteArray bytes(qsizetype(values + 16), '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'M';
+    Tiff t(bytes);
+    t.put16(2, 42);
+    t.put32(4, ifd0);
+    const auto entry = [&t](quint32 at, quint32 tag, quint32 type, quint32 count) {
+        t.put16(at, tag);
+        t.put16(at + 2, type);
+        t.put32(at + 4, count);
+        return at + 8;  // where the value or its offset goes
+    };
+    t.put16(ifd0, ifd0Entries);
+    quint32 e = ifd0 + 2;
+    t.put16(entry(e, 0x0112, 3, 1), quint32(orientation));  // Orientation
+    t.put32(entry(e += 12, 0x011a, 5, 1), values);         // XResolution
+    t.put32(entry(e += 12, 0x011b, 5, 1), values + 8);     // YResolution
+    t.put16(entry(e += 12, 0x0128, 3, 1), quint32(resolutionUnit));
+    t.put16(entry(e += 12, 0x0213, 3, 1), 1);              // YCbCrPositioning: centred
+    t.put32(entry(e += 12, 0x8769, 4, 1), exifIfd);
+    t.put32(e + 12, 0);                                     // no further directory
+    t.put16(exifIfd, exifEntries);
+    bytes.replace(entry(exifIfd + 2, 0x9000, 7, 4), 4, "0232");   // ExifVersion
+    bytes.replace(entry(exifIfd + 14, 0xa000, 7, 4), 4, "0100");  // FlashpixVersion
+    t.put32(exifIfd + 26, 0);
+    t.put32(values, xResolution);
+    t.put32(values + 4, 1);
+    t.put32(values + 8, yResolution);
+    t.put32(values + 12, 1);
+    return bytes;
+}
+
+QByteArray xmpPacketWithOrientation(const QByteArray &packet, int orientation)
+{
+    QString text = QString::fromUtf8(packet);
+    if (text.toUtf8() != packet)
+        return packet;  // not clean UTF-8: a patch would change other bytes too
+    static const QList<QRegularExpression> patterns = {
+        QRegularExpression(QStringLiteral("\\btiff:Orientation\\s*=\\s*[\"']([^\"']*)[\"']")),
+        QRegularExpression(QStringLiteral("<tiff:Orientation>([^<]*)</tiff:Orientation>"))};
+    bool changed = false;
+    for (const QRegularExpression &pattern : patterns)
+        for (QRegularExpressionMatchIterator it = pattern.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            // One digit stays one digit: the packet keeps its size.
+            if (match.capturedLength(1) == 1) {
+                text[match.capturedStart(1)] = QChar(char16_t(u'0' + orientation));
+                changed = true;
+            }
+        }
+    return changed ? text.toUtf8() : packet;
 }
 
 QByteArray uprightXmpPacket(const QByteArray &packet, QSize pixelSize)

@@ -45,7 +45,10 @@ QList<Segment> headerSegments(const QByteArray &jpegStart);
 // is no whole JPEG or a segment is too large for a marker.
 std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteArray &body, const QByteArray &trailing);
 
-// Kinds of APP1 and APP2 segment.
+// A marker segment as written in a file: marker, length and payload.
+QByteArray segmentBytes(unsigned char marker, const QByteArray &payload);
+
+// Kinds of APP1 and APP2 segment. Exif: by the one rule of image::isExifPayload.
 bool isExif(const Segment &segment);
 bool isXmp(const Segment &segment);
 bool isExtendedXmp(const Segment &segment);
@@ -67,10 +70,30 @@ using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, 
 // pixels of pixelSize: orientation one SHORT value 1 (however it was stored),
 // the pixel dimensions where present, the thumbnail made by thumbnail written
 // over the old one (never larger; dropped when none can be made, or when its
-// stated length reaches into a directory or another tag's value). Every other
-// byte stays. False when the block is not TIFF-structured; thumbnailDropped
-// tells whether the thumbnail went.
+// stated length reaches into a directory or another tag's value or past the
+// block's end). Every other byte stays. False when the block is not
+// TIFF-structured; thumbnailDropped tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
+
+// Sets a TIFF-structured Exif block's orientation (1..8) as one SHORT value,
+// in the first directory and in the thumbnail's where that states one; the
+// pixels stay as they are stored, and so do the pixel dimensions and the
+// thumbnail. Where the first directory has no orientation entry, it is written
+// again after the block's end with the entry added (the old one stays, no
+// longer pointed at), so that no offset in the block moves. False when the
+// block is not TIFF-structured or its first directory cannot be read.
+bool setExifOrientation(QByteArray &tiff, int orientation);
+
+// A TIFF-structured Exif block (to follow "Exif\0\0") for a JPEG that had
+// none: the orientation (1..8), the resolution (resolutionUnit 2: dots an
+// inch, 3: a centimetre) and what the Exif standard asks of every JPEG's Exif
+// besides (chroma positioning, the Exif and Flashpix versions).
+QByteArray newExifBlock(int orientation, int resolutionUnit = 2, quint32 xResolution = 72, quint32 yResolution = 72);
+
+// The XMP packet with each one-digit tiff:Orientation value (attribute or
+// element) set to orientation, all else byte for byte; the packet itself when
+// it holds none or is not clean UTF-8.
+QByteArray xmpPacketWithOrientation(const QByteArray &packet, int orientation);
 
 // The XMP packet with its orientation and pixel dimensions made fit for
 // upright pixels of pixelSize, all else as it was; padding gives way where a

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
+#include <tuple>
 #include <cstdlib>
 #include <memory>
 
@@ -50,21 +50,6 @@ PictureTurn turnOf(const Matrix &m)
 Matrix product(const Matrix &l, const Matrix &r)
 {
     return {l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2], l[2] * r[1] + l[3] * r[3]};
-}
-
-TJXOP operationFor(PictureTurn turn)
-{
-    switch (turn) {
-    case PictureTurn::None: return TJXOP_NONE;
-    case PictureTurn::MirrorLeftRight: return TJXOP_HFLIP;
-    case PictureTurn::Rotate180: return TJXOP_ROT180;
-    case PictureTurn::MirrorTopBottom: return TJXOP_VFLIP;
-    case PictureTurn::Transpose: return TJXOP_TRANSPOSE;
-    case PictureTurn::RotateRight: return TJXOP_ROT90;
-    case PictureTurn::Transverse: return TJXOP_TRANSVERSE;
-    case PictureTurn::RotateLeft: return TJXOP_ROT270;
-    }
-    return TJXOP_NONE;
 }
 
 struct JpegHeader
@@ -140,11 +125,6 @@ struct TjDeleter
     void operator()(void *handle) const { tjDestroy(handle); }
 };
 
-QString turboError(tjhandle handle)
-{
-    return QString::fromLocal8Bit(tjGetErrorStr2(handle));
-}
-
 } // namespace
 
 PictureTurn combinedTurn(PictureTurn first, PictureTurn then)
@@ -212,65 +192,32 @@ std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pix
     return bytes;
 }
 
-// The picture's blocks moved by the turn; none when the turn is not perfect.
-std::optional<QByteArray> transformed(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling,
-                                      PictureTurn total, bool progressive, QString *error)
+// An MCU of the stored picture in blocks of 8 x 8 pixels: the largest
+// sampling factors, one block for a single component.
+QSize mcuInBlocks(const JpegHeader &header)
 {
-    tjtransform transform {};
-    transform.op = operationFor(total);
-    // Never cut the edge pixels off: fail instead. The metadata is carried by us, as it was stored.
-    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
-    // Room for the largest result up front: the buffer is never grown and copied.
-    const unsigned long room = tjBufSize(stored.width(), stored.height(), subsampling < 0 ? TJSAMP_444 : subsampling)
-                             + (unsigned long)jpeg.size();
-    std::unique_ptr<unsigned char, decltype(&tjFree)> buffer(tjAlloc(int(std::min<unsigned long>(room, INT_MAX))), &tjFree);
-    unsigned char *out = buffer.get();
-    unsigned long outSize = room;
-    const int flags = (progressive ? TJFLAG_PROGRESSIVE : 0) | (out ? TJFLAG_NOREALLOC : 0);
-    if (!out)
-        buffer.release();
-    if (tjTransform(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(), 1,
-                    &out, &outSize, &transform, flags) != 0) {
-        if (!buffer)
-            tjFree(out);
-        if (error)
-            *error = turboError(handle);
-        return std::nullopt;
-    }
-    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(outSize));
-    if (!buffer)
-        tjFree(out);
-    return bytes;
+    int maxH = 1, maxV = 1;
+    if (header.sampling.size() > 1)
+        for (const auto &[h, v] : header.sampling) {
+            maxH = std::max(maxH, h);
+            maxV = std::max(maxV, v);
+        }
+    return QSize(maxH, maxV);
 }
 
-// The picture decoded, turned and encoded again with the file's own colour
-// model, chroma subsampling, quality and progression.
-// The compressed blocks moved by total. Tables made for the picture are made
-// for the turned one too; the standard ones stay.
-std::optional<QByteArray> movedBlocks(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling,
-                                      PictureTurn total, bool progressive, QString *error)
+// Whether the turn moves whole blocks only: the picture is whole MCUs (one
+// block for a single component) along each stored edge whose order it
+// reverses. Told from the frame header, as libjpeg tells it.
+bool movesWholeBlocks(const JpegHeader &header, PictureTurn total)
 {
-    return jpeg::entropyCoding(jpeg) == jpeg::EntropyCoding::Standard
-               ? transformed(handle, jpeg, stored, subsampling, total, progressive, error)
-               : jpeg::turnedWithOptimisedCoding(jpeg, total, error);
-}
-
-std::optional<QByteArray> reencoded(tjhandle handle, const QByteArray &jpeg, QSize stored, int subsampling, int colorspace,
-                                    PictureTurn total, bool progressive, QString *error)
-{
-    const int pixelFormat = pixelFormatFor(colorspace);
-    const QImage pixels = decodedStored(handle, jpeg, stored, pixelFormat);
-    if (pixels.isNull()) {
-        if (error)
-            *error = turboError(handle);
-        return std::nullopt;
-    }
-    const int quality = estimatedJpegQuality(jpeg).value_or(90);
-    std::optional<QByteArray> bytes = encoded(handle, turnedImage(pixels, total), pixelFormat,
-                                              subsampling < 0 ? TJSAMP_444 : subsampling, quality, progressive);
-    if (!bytes && error)
-        *error = turboError(handle);
-    return bytes;
+    if (!header.frameSize.isValid() || header.sampling.isEmpty())
+        return true;  // no frame to go by: libjpeg tells what is wrong
+    const QSize mcu = mcuInBlocks(header);
+    // A stored axis is reversed where it maps onto a new axis with sign -1.
+    const Matrix m = matrixOf(total);
+    const bool reversesColumns = m[0] < 0 || m[2] < 0, reversesRows = m[1] < 0 || m[3] < 0;
+    return (!reversesColumns || header.frameSize.width() % (8 * mcu.width()) == 0)
+        && (!reversesRows || header.frameSize.height() % (8 * mcu.height()) == 0);
 }
 
 // The old Exif thumbnail turned, no larger than maxBytes (moved without loss
@@ -290,7 +237,7 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
     if (!jpegSizeRefusal(old).isEmpty())
         return {};
     // An optimised thumbnail stays optimised, so that it fits where it was.
-    if (const std::optional<QByteArray> moved = movedBlocks(handle.get(), old, QSize(width, height), subsampling, total, false, nullptr))
+    if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(old, total))
         if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
             return *bare;
     const int pixelFormat = pixelFormatFor(colorspace);
@@ -320,7 +267,7 @@ std::optional<TurnedJpeg> failed(QString *error, const QString &text)
 // front of the new body, and the bytes after the old end behind it; checked
 // that every Exif tag is still there.
 std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::Layout &layout, const QByteArray &body,
-                                          QSize size, PictureTurn total, bool lossless, QString *error)
+                                          QSize size, PictureTurn total, QString *error)
 {
     QList<jpeg::Segment> metadata;
     QByteArray exifBefore, exifAfter;
@@ -364,45 +311,188 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
     if (!missing.isEmpty())
         return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
-    return TurnedJpeg {std::move(*bytes), size, lossless};
+    return TurnedJpeg {std::move(*bytes), size, false};
 }
 
-std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayEncodeAgain, QString *error)
+// How many rows at an eighth of the size the check after a block turn
+// compares: the top of the turned picture, which a sequential JPEG gives
+// without reading the rest.
+constexpr int checkedRows = 4;
+
+// Whether band, the top rows of the turned picture at an eighth of its size,
+// has the colours of the same rows of expected (the original at an eighth,
+// turned), compared by the mean of each cell of cell pixels: the turned
+// picture's MCUs, within which libjpeg's scaled decoding may draw subsampled
+// chroma in more detail than a block's mean. A few levels a channel apart at
+// most; a colour model read wrongly (RGB as YCbCr, inks as light) is tens of
+// levels off. Different formats (colour against inks) or sizes never match.
+bool sameColours(const QImage &expected, const QImage &band, QSize cell)
+{
+    if (expected.isNull() || band.isNull() || expected.format() != band.format() || expected.width() != band.width()
+        || band.height() != std::min(expected.height(), checkedRows) || cell.isEmpty())
+        return false;
+    const int channels = band.format() == QImage::Format_RGB888 ? 3 : 4;
+    qint64 difference = 0, compared = 0;
+    for (int top = 0; top < band.height(); top += cell.height())
+        for (int left = 0; left < band.width(); left += cell.width()) {
+            for (int channel = 0; channel < channels; ++channel) {
+                int a = 0, b = 0, n = 0;
+                for (int y = top; y < std::min(top + cell.height(), band.height()); ++y)
+                    for (int x = left; x < std::min(left + cell.width(), band.width()); ++x, ++n) {
+                        a += expected.constScanLine(y)[x * channels + channel];
+                        b += band.constScanLine(y)[x * channels + channel];
+                    }
+                difference += std::abs(a - b) / n;
+                ++compared;
+            }
+        }
+    return difference <= 6 * compared;
+}
+
+// The cell sameColours compares by for a picture stored with header's
+// sampling, turned by total: an MCU of the turned picture at an eighth of its size.
+QSize mcuCell(const JpegHeader &header, PictureTurn total)
+{
+    const QSize mcu = mcuInBlocks(header);
+    return matrixOf(total)[0] == 0 ? mcu.transposed() : mcu;
+}
+
+// Where a JFIF segment opening the file says how many dots go to an inch or
+// a centimetre: Exif's resolution unit (2, 3) and the two densities.
+std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
+{
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (segment.marker != 0xe0)
+            break;
+        const QByteArray &p = segment.payload;
+        if (p.size() >= 12 && p.startsWith(QByteArrayView("JFIF\0", 5)) && (p[7] == 1 || p[7] == 2)) {
+            const auto density = [&p](int at) { return (quint32(uchar(p[at])) << 8) | uchar(p[at + 1]); };
+            if (density(8) > 0 && density(10) > 0)
+                return {p[7] == 1 ? 2 : 3, density(8), density(10)};
+        }
+    }
+    return {2, 72, 72};
+}
+
+// The turn written into the orientation tag: the Exif orientation becomes
+// total (the asked turn composed with the file's own), one SHORT value, and a
+// tiff:Orientation in the XMP packet follows; a file without Exif gets an
+// Exif segment after its opening JFIF segments. Every other byte stays, the
+// compressed picture above all; the further pictures of a multi-picture file
+// are found again where the file grew.
+std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, PictureTurn total,
+                                     QString *error)
+{
+    // Nothing is decoded from the picture, but a damaged one is not written
+    // in place either (its copy is made the usual way).
+    if (const QString damage = jpeg::damageOf(jpeg); !damage.isEmpty())
+        return failed(error, damage);
+    const int orientation = int(total);
+    struct Edit
+    {
+        qsizetype at, length;
+        QByteArray bytes;
+    };
+    QList<Edit> edits;
+    QByteArray exifBefore, exifAfter;
+    bool hasExif = false;
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (jpeg::isExif(segment) && !hasExif) {
+            hasExif = true;
+            exifBefore = segment.payload.mid(6);
+            exifAfter = exifBefore;
+            if (!jpeg::setExifOrientation(exifAfter, orientation))
+                return failed(error, QStringLiteral("The Exif block cannot be read."));
+            edits.append({segment.position, segment.payload.size() + 4, jpeg::segmentBytes(segment.marker, segment.payload.left(6) + exifAfter)});
+        } else if (jpeg::isXmp(segment)) {
+            const QByteArray packet = segment.payload.mid(29);
+            const QByteArray patched = jpeg::xmpPacketWithOrientation(packet, orientation);
+            if (patched.size() != packet.size())
+                return failed(error, QStringLiteral("The XMP packet could not be written back."));
+            if (patched != packet)
+                edits.append({segment.position, segment.payload.size() + 4,
+                              jpeg::segmentBytes(segment.marker, segment.payload.left(29) + patched)});
+        }
+    }
+    if (!hasExif && orientation != 1) {
+        qsizetype at = 2;  // after the start of image and the JFIF segments that open the file
+        for (const jpeg::Segment &segment : layout.metadata) {
+            if (segment.marker != 0xe0 || segment.position != at)
+                break;
+            at += segment.payload.size() + 4;
+        }
+        const auto [unit, x, y] = jfifResolution(layout);
+        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(orientation, unit, x, y))});
+    }
+    for (const Edit &edit : edits)
+        if (edit.bytes.size() - 4 > 65533)
+            return failed(error, QStringLiteral("The Exif block is too large for its orientation to be added."));
+    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at > b.at; });
+    QByteArray bytes = jpeg;
+    qsizetype grown = 0;
+    for (const Edit &edit : edits) {
+        bytes.replace(edit.at, edit.length, edit.bytes);
+        grown += edit.bytes.size() - edit.length;
+    }
+    if (grown != 0)
+        for (const jpeg::Segment &segment : layout.metadata)
+            if (jpeg::isMpf(segment)) {
+                if (!jpeg::patchMpfIndex(bytes, layout.imageEnd + grown, segment.position, layout.imageEnd))
+                    return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                break;
+            }
+    const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, false);
+    if (!missing.isEmpty())
+        return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
+    // The check after the rewrite: the picture and what follows it, byte for byte.
+    const std::optional<jpeg::Layout> written = jpeg::parse(bytes);
+    if (!written || bytes.mid(written->bodyStart) != jpeg.mid(layout.bodyStart))
+        return failed(error, QStringLiteral("The picture data would not stay as it was."));
+    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
+}
+
+std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error)
 {
     if (const QString refusal = jpegSizeRefusal(jpeg); !refusal.isEmpty())
         return failed(error, refusal);
     const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
     if (!layout)
         return failed(error, QStringLiteral("The file is no whole JPEG."));
-    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
-    if (!handle)
-        return failed(error, QStringLiteral("The JPEG library could not be started."));
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(jpeg.constData()),
-                            (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0)
-        return failed(error, turboError(handle.get()));
+    const JpegHeader header = readHeader(jpeg);
+    if (!header.frameSize.isValid() || header.frameSize.isEmpty())
+        return failed(error, QStringLiteral("The JPEG has no frame header."));
     // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
-    int orientation = 1;
+    QList<QByteArray> app1;
     for (const jpeg::Segment &segment : layout->metadata)
-        if (jpeg::isExif(segment)) {
-            orientation = image::exifOrientation(segment.payload.mid(6));
-            break;
-        }
-    const PictureTurn total = combinedTurn(PictureTurn(orientation), turn);
-    const QSize stored(width, height);
-    const bool progressive = readHeader(jpeg).progressive;
-    bool lossless = true;
-    std::optional<QByteArray> body = movedBlocks(handle.get(), jpeg, stored, subsampling, total, progressive, error);
-    if (!body && mayEncodeAgain) {
-        lossless = false;
-        body = reencoded(handle.get(), jpeg, stored, subsampling, colorspace, total, progressive, error);
-    }
+        if (segment.marker == 0xe1)
+            app1.append(segment.payload);
+    const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
+    const QSize stored = header.frameSize;
+    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
+        return taggedTurn(jpeg, *layout, stored, total, error);
+    // The original's colours for the check after the turn come from the blocks the turn reads.
+    QImage before;
+    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before);
     if (!body)
         return std::nullopt;
-    return withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, lossless, error);
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    if (!out)
+        return std::nullopt;
+    // A colour model the blocks give no reading of is decoded for the check.
+    if (before.isNull())
+        before = jpeg::eighthScale(jpeg);
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(header, total)))
+        return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
+    return out;
 }
 
 } // namespace
+
+bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
+{
+    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
+                       mcuCell(readHeader(original), total));
+}
 
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {

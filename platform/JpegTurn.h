@@ -1,13 +1,13 @@
 #pragma once
-// Quarter turns and mirrors of pictures, and the lossless turn of JPEG files:
-// libjpeg-turbo moves the compressed blocks instead of decoding and encoding
-// again, so a turned JPEG keeps every pixel value, and four right turns give
-// back the original. That is only possible where the picture's size is a
-// whole number of compression blocks (MCUs) along the edges the turn moves;
-// elsewhere turnJpeg decodes and encodes again as the file was stored (its
-// colour model, subsampling and estimated quality), as cutting the edge
-// pixels off is no option. Either way the file's metadata segments and the
-// bytes after its end are carried as they were (platform/JpegSegments.h).
+// Quarter turns and mirrors of pictures, and the lossless turn of JPEG files.
+// A JPEG is never decoded and encoded again: where its size is a whole number
+// of compression blocks (MCUs) along the edges the turn mirrors, libjpeg moves
+// the compressed blocks (platform/JpegEntropy.h), so the turned file keeps
+// every pixel value and stands upright (Exif orientation 1); elsewhere the
+// turn is written into the Exif orientation, composed with the one the file
+// held, and the compressed picture stays byte for byte. Four right turns give
+// back the original picture data either way. The file's metadata segments and
+// the bytes after its end are carried as they were (platform/JpegSegments.h).
 // Any thread; nothing here throws.
 #include <QByteArray>
 #include <QImage>
@@ -42,9 +42,9 @@ QSize turnedSize(QSize size, PictureTurn turn);
 
 struct TurnedJpeg
 {
-    QByteArray bytes;  // the JPEG with upright pixels and metadata (Exif orientation 1)
-    QSize pixelSize;
-    bool lossless = true;  // the compressed blocks were moved, not decoded and encoded again
+    QByteArray bytes;    // the turned JPEG
+    QSize pixelSize;     // of the turned picture as shown (its orientation applied)
+    bool byTag = false;  // the turn went into the orientation tag; else the blocks moved and it is 1
 };
 
 // The JPEG turned without loss, as shown on screen (its Exif orientation
@@ -53,15 +53,24 @@ struct TurnedJpeg
 // comments), with only what the turn changes patched: orientation 1, the pixel
 // dimensions, the Exif thumbnail turned and never larger than before (dropped
 // when it cannot be made so); the bytes after the picture's end (a motion
-// photo's video) follow unchanged. Checked that every Exif tag is still there.
-// None, with the reason, when the turn cannot be made without loss, the data is
-// no whole JPEG or something would be lost.
+// photo's video) follow unchanged. Checked that every Exif tag is still there
+// and that the picture shows the original's colours (turnKeepsColours).
+// None, with the reason, when the blocks cannot be moved exactly, the data is
+// no whole JPEG or is damaged (libjpeg warns of it), or something would be lost.
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
 
-// As above; where the picture's size is not whole blocks, it is decoded and
-// encoded again with its own colour model (CMYK stays CMYK), chroma
-// subsampling, estimated quality and progression, keeping all the rest the same way.
+// As above, but where the blocks cannot be moved exactly (or need not move at
+// all), the turn goes into the orientation tag: the Exif orientation (and an
+// XMP tiff:Orientation) becomes the asked turn composed with the file's own,
+// an Exif segment is added after the opening JFIF segments where there was
+// none, and every other byte stays. A damaged picture is refused all the same.
 std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+
+// The check after a turn that moved the blocks: whether turned, a whole JPEG,
+// shows the colours of original (as stored) turned by total, as libjpeg reads
+// each by its own markers (colour model, Adobe transform). Compared at an
+// eighth of the size on the top rows of turned, which is all that is read of it.
+bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned);
 
 // Why the JPEG's frame header cannot be taken at its word, read before
 // anything is decoded or transformed: a side longer than the decoders here

@@ -320,11 +320,10 @@ void probeJpeg(const Bytes &bytes, Probe &p)
             p.damaged = true;
             return;
         }
-        if (marker == 0xE1 && !haveOrientation && length > 8) {
+        if (marker == 0xE1 && !haveOrientation && length >= 8) {
             const QByteArray segment = bytes.at(pos + 4, length - 2);
-            if (startsWith(segment, "Exif")) {
-                const QByteArray tiff = segment.mid(6);
-                p.orientation = exifOrientation(tiff);
+            if (isExifPayload(segment)) {
+                p.orientation = jpegExifOrientation({segment});
                 haveOrientation = true;
             }
         } else if ((marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
@@ -956,6 +955,19 @@ int exifOrientation(const QByteArray &tiff)
     TiffReader reader([&tiff](qint64 o, qint64 n) { return o >= 0 && o < tiff.size() ? tiff.mid(o, n) : QByteArray(); },
                       tiff.size());
     return reader.orientationOnly();
+}
+
+bool isExifPayload(const QByteArray &app1Payload)
+{
+    return app1Payload.startsWith(QByteArrayView("Exif\0\0", 6));
+}
+
+int jpegExifOrientation(const QList<QByteArray> &app1Payloads)
+{
+    for (const QByteArray &payload : app1Payloads)
+        if (isExifPayload(payload))
+            return exifOrientation(payload.mid(6));
+    return 1;
 }
 
 Probe probeFormat(const ByteSource &source, const QString &extensionHint)

@@ -122,6 +122,7 @@ const QList<Source> &sources()
         {"CMYK (ImageMagick)", {128, 96}, {}, EntropyCoding::Optimised, 0, {"-colorspace", "CMYK"}},
         {"standard tables", {320, 240}, {"-sample", "2x2"}, EntropyCoding::Standard},
         {"standard tables, grey", {64, 48}, {"-grayscale"}, EntropyCoding::Standard},
+        {"standard tables, restart every 3 MCUs", {160, 112}, {"-sample", "2x2", "-restart", "3B"}, EntropyCoding::Standard, 3},
     };
     return list;
 }
@@ -218,7 +219,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY2(turned, qPrintable(error));
-        QVERIFY(turned->lossless);
+        QVERIFY(!turned->byTag);
         QCOMPARE(turned->pixelSize, lg::turnedSize(source.size, turn));
         const QImage pixels = storedPixels(turned->bytes);
         QVERIFY(!pixels.isNull());
@@ -228,6 +229,30 @@ private Q_SLOTS:
                                 .arg(turned->bytes.size()).arg(reference->size()).arg(original.size())));
         QCOMPARE(lg::jpeg::entropyCoding(turned->bytes), source.coding);
         QCOMPARE(restartInterval(turned->bytes), source.restart);
+
+        // The original's side of the check after the turn, made from its
+        // blocks, is the picture libjpeg decodes at an eighth of its size
+        // (in 2 x 2 cells, within which libjpeg draws 4:2:0 chroma in detail).
+        QImage fromBlocks;
+        QVERIFY(lg::jpeg::turnedBlocks(original, turn, nullptr, &fromBlocks));
+        const QImage decoded = lg::jpeg::eighthScale(original);
+        QCOMPARE(fromBlocks.size(), decoded.size());
+        QCOMPARE(fromBlocks.format(), decoded.format());
+        const int channels = decoded.format() == QImage::Format_RGB888 ? 3 : 4;
+        qint64 difference = 0, cells = 0;
+        for (int y = 0; y + 1 < decoded.height(); y += 2)
+            for (int x = 0; x + 1 < decoded.width(); x += 2)
+                for (int c = 0; c < channels; ++c, ++cells) {
+                    int a = 0, b = 0;
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx) {
+                            a += fromBlocks.constScanLine(y + dy)[(x + dx) * channels + c];
+                            b += decoded.constScanLine(y + dy)[(x + dx) * channels + c];
+                        }
+                    difference += std::abs(a - b);
+                }
+        const double mean = double(difference) / 4.0 / double(cells);
+        QVERIFY2(mean < 2, qPrintable(QString::number(mean)));
     }
 
     // The metadata segments and what follows the picture's end are carried
@@ -269,6 +294,40 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 bytes, jpegtran %2").arg(turned->bytes.size() - trailing.size()).arg(reference->size())));
     }
 
+    // A file whose only defect is a wrong restart interval (its scan data
+    // whole) makes the decoder guess: whatever the path its turn would take
+    // (standard or optimised tables, or the orientation tag where the blocks
+    // cannot move), it is refused, so that the caller makes a copy instead.
+    void aWarningOfDamagedDataRefusesTheTurn_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QStringList>("cjpeg");
+        QTest::newRow("optimised tables") << QSize(160, 112) << QStringList {"-optimize", "-sample", "2x2"};
+        QTest::newRow("standard tables") << QSize(160, 112) << QStringList {"-sample", "2x2"};
+        QTest::newRow("not whole blocks: by the tag") << QSize(150, 100) << QStringList {"-optimize", "-sample", "2x2"};
+    }
+    void aWarningOfDamagedDataRefusesTheTurn()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QStringList, cjpeg);
+        const QString ppm = m_dir.filePath("restarts.ppm"), path = m_dir.filePath("restarts.jpg");
+        QVERIFY(texture(size).save(ppm, "PPM"));
+        QVERIFY(run("cjpeg", cjpeg + QStringList {"-restart", "3B", "-quality", "90", "-outfile", path, ppm}));
+        const QByteArray whole = readAll(path);
+        QVERIFY(lg::turnJpeg(whole, PictureTurn::RotateRight));
+        QByteArray damaged = whole;
+        const qsizetype dri = damaged.indexOf(QByteArray::fromHex("ffdd0004"));
+        QVERIFY(dri > 0);
+        QCOMPARE(restartInterval(damaged), 3);
+        damaged[dri + 5] = 7;  // restarts every 7 MCUs, as the DRI segment now claims, are not where the data has them
+        QVERIFY(!lg::jpeg::damageOf(damaged).isEmpty());
+        QVERIFY(lg::jpeg::damageOf(whole).isEmpty());
+        QString error;
+        QVERIFY(!lg::turnJpeg(damaged, PictureTurn::RotateRight, &error));
+        QVERIFY2(error.contains(QLatin1String("Corrupt")) || error.contains(QLatin1String("damaged")), qPrintable(error));
+        QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
+    }
+
     // What libjpeg cannot read gives none and its reason, never a crash.
     void damagedDataGivesNoneWithAReason_data()
     {
@@ -289,7 +348,7 @@ private Q_SLOTS:
             bytes.replace(frame, damage.size(), damage);
         }
         QString error;
-        QVERIFY(!lg::jpeg::turnedWithOptimisedCoding(bytes, PictureTurn::RotateRight, &error));
+        QVERIFY(!lg::jpeg::turnedBlocks(bytes, PictureTurn::RotateRight, &error));
         QVERIFY(!error.isEmpty());
     }
 };

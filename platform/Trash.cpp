@@ -227,7 +227,17 @@ const TrashPlace &TrashPlaces::home()
     const Handle data(::open(enc(dataHome).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (data.isOpen() && ::fstat(data.fd(), &st) == 0) {
-        m_home = openTrashIn(data.fd(), enc(QFileInfo(path).fileName()), path, Owner::Unchecked);
+        // The user may keep the Trash elsewhere through a link of their own: the
+        // Trash folder itself is followed, its files/ and info/ are not.
+        const Handle linked(::openat(data.fd(), "Trash", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat at;
+        if (linked.isOpen() && ::fstatat(data.fd(), "Trash", &at, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(at.st_mode)) {
+            m_home = TrashPlace{};
+            m_home->path = path;
+            openTrashParts(linked.fd(), Owner::Unchecked, &*m_home);
+        } else {
+            m_home = openTrashIn(data.fd(), enc(QFileInfo(path).fileName()), path, Owner::Unchecked);
+        }
         m_homeDevice = st.st_dev;
         m_homeDeviceKnown = true;
         if (m_home->isUsable() && ::fstat(m_home->files.fd(), &st) == 0)

@@ -100,6 +100,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        if (QFileInfo(homeTrash()).isSymLink())
+            QFile::remove(homeTrash());
         lg::resetShutdownForTesting();
         lg::setFileFaultForTesting({});
     }
@@ -293,6 +295,19 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(item));
         QCOMPARE(entries(autostart), QStringList{});
         QCOMPARE(entries(homeTrash() + "/info"), QStringList{});
+    }
+
+    void aHomeTrashKeptElsewhereThroughTheUsersLinkIsUsed()
+    {
+        const QString elsewhere = lg::test::freshFolder(QStringLiteral("trash elsewhere"));
+        QDir(homeTrash()).removeRecursively();
+        link(elsewhere, homeTrash());
+        const QString item = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("linked trash")) + "/IMG_0002.jpg");
+        const lg::FileOpResult r = lg::moveToTrash(item);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(!QFileInfo::exists(item));
+        QCOMPARE(entries(elsewhere + "/files"), QStringList{QStringLiteral("IMG_0002.jpg")});
+        QCOMPARE(entries(elsewhere + "/info"), QStringList{QStringLiteral("IMG_0002.jpg.trashinfo")});
     }
 
     void aCopyToTheHomeTrashGoesOnlyIntoTheFolderChecked()

@@ -10,6 +10,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
 #include "platform/FileOperations.h"
@@ -97,9 +98,12 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     });
     watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
         CheckedTurn checked;
-        if (expected && lg::fileIdentity(path) != expected) {
-            checked.state = lg::existsOrLink(path) ? ShownFileState::Replaced : ShownFileState::Gone;
-            return checked;
+        if (expected) {
+            const ChosenFileState state = chosenFileState(path, expected);
+            if (state != ChosenFileState::Same) {
+                checked.state = state == ChosenFileState::Gone ? ShownFileState::Gone : ShownFileState::Replaced;
+                return checked;
+            }
         }
         checked.turned = turnPictureFile(path, turn, bound, shownPicture);
         if (checked.turned.written)

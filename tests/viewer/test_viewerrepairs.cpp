@@ -8,6 +8,7 @@
 #include "controls/CursorButtons.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileIdentity.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/ImageWriter.h"
 #include "platform/Panels.h"
@@ -26,6 +27,9 @@
 #include <QtEndian>
 
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -246,6 +250,61 @@ private Q_SLOTS:
         const QDir trash(lg::trashFolderFor(shown) + QStringLiteral("/files"));
         QVERIFY(!trash.exists() || trash.isEmpty());
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
+    }
+
+    // Another program changes the shown file without a new name: in place
+    // (same inode, an Orientation tag or bytes written, a later modification
+    // time), or by deleting it and writing it again (ext4 often hands the
+    // same inode back). A turn is refused and the file stays as written.
+    void aTurnRefusesAFileChangedOrWrittenAgain_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("orientation changed in place") << "orientation";
+        QTest::newRow("bytes changed in place") << "bytes";
+        QTest::newRow("deleted and written again") << "rewritten";
+    }
+    void aTurnRefusesAFileChangedOrWrittenAgain()
+    {
+        QFETCH(QString, how);
+        const QStringList paths = listedPhotos(QStringLiteral("changedInPlace"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const QByteArray original = lg::test::readAll(shown);
+        const quint64 inode = lg::fileIdentity(shown)->inode;
+        if (how == QLatin1String("rewritten")) {
+            QVERIFY(QFile::remove(shown));
+            lg::test::writeFile(shown, original);
+        } else {
+            QFile file(shown);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            if (how == QLatin1String("orientation")) {
+                // The Orientation entry (1) of the Exif block becomes 6, as a tag editor writes it in place.
+                const QByteArray bigEndian("\x01\x12\x00\x03\x00\x00\x00\x01\x00\x01", 10);
+                const QByteArray littleEndian("\x12\x01\x03\x00\x01\x00\x00\x00\x01\x00", 10);
+                qsizetype at = original.indexOf(bigEndian);
+                const bool big = at >= 0;
+                if (!big)
+                    at = original.indexOf(littleEndian);
+                QVERIFY(at > 0);
+                file.seek(at + 8);
+                file.write(big ? QByteArray("\x00\x06", 2) : QByteArray("\x06\x00", 2));
+            } else {
+                file.seek(file.size() - 6);
+                file.write("\x11\x22\x33\x44");
+            }
+            file.close();
+            const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(shown).constData(), later, 0) == 0);
+            QCOMPARE(lg::fileIdentity(shown)->inode, inode);
+        }
+        const QByteArray onDisk = lg::test::readAll(shown);
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning() && !lg::Alert::shownAlerts().isEmpty());
+        QCOMPARE(lg::Alert::shownAlerts().last().text,
+                 QStringLiteral("1 item could not be processed. \u201CIMG_2009.jpg\u201D: The item was replaced "
+                                "since it was opened."));
+        QCOMPARE(lg::test::readAll(shown), onDisk);
     }
 
     // The viewer's own rewrite takes the name over: the written file is the

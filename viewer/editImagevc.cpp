@@ -2,10 +2,13 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/ChosenFiles.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileOperations.h"
 #include "platform/ImageSource.h"
+#include "platform/image/Libraries.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/viewimagevc.h"
@@ -15,6 +18,7 @@
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -22,7 +26,9 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,6 +51,7 @@ struct LoadedPicture
     QImage preview;
     QSize pixelSize;
     QByteArray bytes;   // the file as it was read, when it is not too large to hold
+    std::optional<lg::FileIdentity> identity;   // of the file the picture was read from
 };
 
 // Files up to this size (bytes) are held while they are edited, so that a copy
@@ -53,7 +60,8 @@ std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
 
 // The whole file when it is at most limit bytes; empty when it is larger, or
 // when it grew or shrank while it was read, or when it is not a regular file.
-QByteArray readWholeWithin(const QString &path, qint64 limit)
+// identity: the identity of the file read (also when it is not held).
+QByteArray readWholeWithin(const QString &path, qint64 limit, std::optional<lg::FileIdentity> *identity)
 {
     // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -66,6 +74,7 @@ QByteArray readWholeWithin(const QString &path, qint64 limit)
         ::close(fd);
         return {};
     }
+    *identity = lg::fileIdentityOf(fd);
     const qint64 size = file.size();
     if (size > limit)
         return {};
@@ -73,13 +82,16 @@ QByteArray readWholeWithin(const QString &path, qint64 limit)
     const QByteArray bytes = file.read(size + 1);
     if (bytes.size() > limit || bytes.size() != size || file.size() != size)
         return {};
+    // Written to while it was read: not the file whose identity was taken.
+    if (lg::fileIdentityOf(fd) != *identity)
+        return {};
     return bytes;
 }
 
 LoadedPicture loadPreview(const QString &path, int side, QSize fit)
 {
     LoadedPicture loaded;
-    loaded.bytes = readWholeWithin(path, heldFileLimit.load());
+    loaded.bytes = readWholeWithin(path, heldFileLimit.load(), &loaded.identity);
     // Held bytes are decoded as they are, so the file is read only once.
     const lg::ImageSource source = loaded.bytes.isEmpty()
                                        ? lg::ImageSource(path)
@@ -102,26 +114,54 @@ struct RenderedPicture
 {
     QImage image;                                  // null when the picture could not be read
     bool fileGone = false;                         // the file is no longer where it was opened
+    bool fileReplaced = false;                     // another file, or a changed one, is there now
     bool wasHeld = false;                          // the file had been kept while edited
     std::optional<lg::PictureMetadata> metadata;   // taken from the held file when that was decoded
 };
 
-// The full picture with the adjustments, for the save: from the file, or
-// from the file as it was read when the file has gone meanwhile or can no
-// longer be decoded (a link whose target has gone).
-RenderedPicture renderFull(const QString &path, const QByteArray &held, const Adjustments &adjustments)
+// Lets Qt's readers allocate what a picture of pixelSize takes, up to what the
+// largest side pictures may have here allows (four bytes a pixel). The limit
+// is the whole program's: it is only ever raised, on the main thread, before
+// the decode that needs it starts.
+void allowDecodeOf(QSize pixelSize)
+{
+    if (pixelSize.isEmpty())
+        return;
+    const qint64 side = lg::image::maxPictureSide;
+    const qint64 pixels = std::min(qint64(pixelSize.width()) * pixelSize.height(), side * side);
+    const qint64 megabytes = (pixels * 4 >> 20) + 1;
+    const int current = QImageReader::allocationLimit();
+    if (current > 0 && megabytes > current)
+        QImageReader::setAllocationLimit(int(std::min<qint64>(megabytes, std::numeric_limits<int>::max())));
+}
+
+// The full picture with the adjustments, for the save: always from the
+// picture the editor opened. That is the file as it was read when it was held;
+// otherwise the file itself, while it is still the one opened (a file that was
+// replaced or changed since is not read: its picture is not the one edited).
+RenderedPicture renderFull(const QString &path, const QByteArray &held,
+                           const std::optional<lg::FileIdentity> &opened, const Adjustments &adjustments)
 {
     RenderedPicture out;
     std::optional<QImage> full;
-    if (lg::existsOrLink(path))
-        full = lg::ImageSource(path).image();
-    else
-        out.fileGone = true;
     out.wasHeld = !held.isEmpty();
-    if (!full && out.wasHeld) {
+    if (out.wasHeld) {
         const lg::ImageSource source = lg::ImageSource::fromData(held, QFileInfo(path).suffix());
         full = source.image();
         out.metadata = lg::PictureMetadata::fromProperties(source.properties());
+        out.fileGone = !lg::existsOrLink(path);
+    } else {
+        switch (chosenFileState(path, opened)) {
+        case ChosenFileState::Same:
+            full = lg::ImageSource(path).image();
+            break;
+        case ChosenFileState::Gone:
+            out.fileGone = true;
+            break;
+        case ChosenFileState::Replaced:
+            out.fileReplaced = true;
+            break;
+        }
     }
     if (full)
         out.image = applyAdjustments(*full, adjustments);
@@ -207,6 +247,7 @@ void editImagevc::loadImage()
     const quint64 generation = ++m_loadGeneration;
     m_previewSource = QImage();
     m_heldFile.clear();
+    m_openedIdentity.reset();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);
@@ -229,6 +270,7 @@ void editImagevc::loadImage()
             return;
         }
         m_heldFile = loaded.bytes;
+        m_openedIdentity = loaded.identity;
         m_previewSource = loaded.preview.convertToFormat(
             loaded.preview.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         m_pixelSize = loaded.pixelSize;
@@ -330,6 +372,16 @@ void editImagevc::showSaveSheet()
         if (picture.isNull()) {
             const QString name = QFileInfo(m_path).fileName();
             QString cause = QStringLiteral("\u201C%1\u201D could not be read.").arg(name);
+            if (rendered.fileReplaced) {
+                // Not the picture that was edited: said as the viewer says it, nothing is written.
+                m_saveFailed = true;
+                if (const std::optional<lg::FailureSummary> summary =
+                        lg::failureSummary({chosenFileRefusal(m_path, ChosenFileState::Replaced)}))
+                    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")},
+                                               lg::AlertSpec::Style::Warning});
+                saveSheetEnded(false);
+                return;
+            }
             if (rendered.fileGone && rendered.wasHeld)
                 cause = QStringLiteral("\u201C%1\u201D is no longer where it was opened from, and the copy kept "
                                        "while it was edited could not be read.").arg(name);
@@ -346,6 +398,14 @@ void editImagevc::showSaveSheet()
         saver->startFolder = QFileInfo(m_path).absolutePath();
         saver->metadataSource = m_path;
         saver->metadata = rendered.metadata;
+        // A save over the opened file itself is refused once another program
+        // has replaced or changed it: the user would lose that file's picture.
+        saver->writeGuard = [opened = m_openedIdentity, path = m_path](const QString &target) {
+            if (!opened || QFileInfo(target).absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+                return QString();
+            return chosenFileState(target, opened) == ChosenFileState::Replaced ? replacedSinceOpenedMessage()
+                                                                               : QString();
+        };
         saver->showSavePanel(
             [picture](const QSize &size) {
                 return size == picture.size() ? picture
@@ -353,7 +413,8 @@ void editImagevc::showSaveSheet()
             },
             picture.size(), QFileInfo(m_path).completeBaseName());
     });
-    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, wanted));
+    allowDecodeOf(m_pixelSize);
+    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, m_openedIdentity, wanted));
 }
 
 void editImagevc::saveSheetEnded(bool saved)
@@ -458,6 +519,7 @@ void editImagevc::closeEditor()
     imageview->clear();
     m_previewSource = QImage();
     m_heldFile.clear();
+    m_openedIdentity.reset();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);

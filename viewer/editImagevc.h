@@ -5,12 +5,16 @@
 // contrast, saturation, sharpness, sepia, monochrome). The original file is
 // never written: Save writes a new file in the format chosen in the save panel.
 // The file's bytes are held while it is edited (up to a limit), so a copy can
-// still be saved after another program has moved or deleted the file.
+// still be saved after another program has moved or deleted the file, and the
+// saved picture is always the one edited: a larger file is read again for the
+// save only while it is still the file opened. A save over the opened file
+// that another program has replaced or changed since is refused.
 //
 // Previews are computed off the main thread on a screen-size copy of the
 // picture, with at most one preview waiting behind the one being computed
 // (the newest slider position wins). The save decodes the full picture and
 // applies the same adjustments off the main thread too. Main thread.
+#include "platform/FileIdentity.h"
 #include "viewer/Adjustments.h"
 
 #include <QByteArray>
@@ -18,6 +22,8 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+
+#include <optional>
 
 class ImageCanvas;
 class ImageEditWindow;
@@ -93,6 +99,7 @@ private:
     QSize m_pixelSize;
     QImage m_previewSource;
     QByteArray m_heldFile;   // the file as it was loaded (see loadPreview)
+    std::optional<lg::FileIdentity> m_openedIdentity;   // of the file the picture was read from
     Adjustments m_adjustments;
     Adjustments m_shownAdjustments;
     Adjustments m_savedAdjustments;      // of the last saved copy

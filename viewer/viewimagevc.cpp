@@ -227,6 +227,7 @@ void viewimagevc::viewDidLoad()
         }
         imgview->setPicture(first, first.size(), m_shownPath);
         showImageCommonTail();
+        takeFollowedIdentity();
     });
     connect(m_animation, &AnimatedImage::frameChanged, this, [this](const QImage &frame) {
         if (m_animation->path() == m_shownPath && imgview->hasImage())
@@ -599,6 +600,8 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
     m_shownIdentity = lg::fileIdentity(path);
+    m_followedIdentity.reset();
+    m_resumeVideoAt = -1;
     m_goneOrder.clear();
     m_gonePosition = -1;
     m_keepZoom = false;
@@ -685,6 +688,8 @@ void viewimagevc::showStill(const QString &path)
 void viewimagevc::applyStill(const PictureKey &key, const DecodedPicture &picture)
 {
     m_wantedKey.reset();
+    if (key.path == m_shownPath)
+        takeFollowedIdentity();
     if (!picture.ok()) {
         transitionView->finish();
         showFileTypeIcon(key.path);
@@ -708,8 +713,9 @@ void viewimagevc::pictureReady(const PictureKey &key)
             applyStill(key, *picture);
         return;
     }
-    // A sharper decode of the picture on show.
-    if (key.bound.isEmpty() && imgview->hasImage() && key.path == imgview->pictureKey()) {
+    // A sharper decode of the picture on show (not of what the file held before it changed).
+    if (key.bound.isEmpty() && imgview->hasImage() && key.path == imgview->pictureKey()
+        && key == PictureLoader::keyFor(key.path, QSize())) {
         if (std::optional<DecodedPicture> picture = m_loader->cached(key); picture && picture->ok())
             imgview->upgradePicture(picture->image, key.path);
     }
@@ -844,8 +850,75 @@ void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
     // slideshow goes on instead of stalling.
     if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
         showFileTypeIcon(playerItem.toLocalFile());
+    if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
+        || status == QMediaPlayer::InvalidMedia) {
+        // A video shown again after it changed on disk goes on from where it was.
+        if (m_resumeVideoAt > 0 && status != QMediaPlayer::InvalidMedia && player->isSeekable())
+            player->setPosition(std::min(m_resumeVideoAt, std::max<qint64>(0, player->duration() - 1)));
+        m_resumeVideoAt = -1;
+        takeFollowedIdentity();
+    }
     if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
         itemDidFinishPlaying();
+}
+
+void viewimagevc::takeFollowedIdentity()
+{
+    if (!m_followedIdentity)
+        return;
+    m_shownIdentity = m_followedIdentity;
+    m_followedIdentity.reset();
+}
+
+void viewimagevc::followShownFile()
+{
+    // Only the file on show, still listed where the viewer stands; our own
+    // turn in progress sets the identity itself when it is done.
+    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL || viewerItemURL->toLocalFile() != m_shownPath)
+        return;
+    const QVector<InitialDirectory> &items = activeItemList();
+    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
+        return;
+    const InitialDirectory &item = items.at(selectedItemIndex);
+    if (!item.file || item.file->url != *viewerItemURL)
+        return;
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
+    if (!now || now == m_shownIdentity || now == m_followedIdentity)
+        return;
+    // The identity becomes the one commands check once the new content is on
+    // screen; until then they refuse, as for any file changed under the viewer.
+    m_followedIdentity = now;
+    const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
+    if (videoExtensions.contains(extension) && !item.isImage) {
+        m_resumeVideoAt = m_player ? m_player->position() : -1;
+        const bool wasPlaying = m_player && m_player->playbackState() == QMediaPlayer::PlayingState;
+        showVideo(*viewerItemURL);
+        if (m_player && !wasPlaying)
+            m_player->pause();
+        if (!m_player)
+            takeFollowedIdentity();   // shown as its type's icon already
+        return;
+    }
+    if (!isVisible())
+        return;
+    // Zoom, fit and place stay, as after a turn; the old picture stays on
+    // screen until the new one is decoded.
+    m_keepZoom = true;
+    if (extension == QLatin1String("gif")) {
+        showAnimated(m_shownPath);
+        return;
+    }
+    if (!item.isImage) {
+        takeFollowedIdentity();
+        return;
+    }
+    const PictureKey key = PictureLoader::keyFor(m_shownPath, decodeBound());
+    if (std::optional<DecodedPicture> picture = m_loader->cached(key)) {
+        applyStill(key, *picture);
+        return;
+    }
+    m_wantedKey = key;
+    m_loader->request(key, decodePriorityShown);
 }
 
 void viewimagevc::showEmptyPicture()
@@ -910,6 +983,8 @@ void viewimagevc::reloadItems()
                 content->updateItemCountLabel();
             }
             self->findShownItemAgain(previousOrder);
+            // The file on show was written over or changed: it is shown again.
+            self->followShownFile();
             // The last file went: the picture goes with it.
             if (itemList.isEmpty()) {
                 self->showNoFiles();

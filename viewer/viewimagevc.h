@@ -346,6 +346,11 @@ private:
     void mediaStatusChanged(QMediaPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
+    // Shows the file on show again when another program has written over it
+    // or changed it since it was shown (a reload found it so).
+    void followShownFile();
+    // The identity of the file shown again becomes the one commands check.
+    void takeFollowedIdentity();
     // previousOrder: the files of the list in use before the reload, in order.
     void findShownItemAgain(const QList<QUrl> &previousOrder);
     // The index in the list in use of the item that stood after (step 1) or
@@ -363,6 +368,9 @@ private:
     QString m_shownPath;
     // The identity of the file at m_shownPath when it was shown.
     std::optional<lg::FileIdentity> m_shownIdentity;
+    // The identity of the file being shown again, until its content is on screen.
+    std::optional<lg::FileIdentity> m_followedIdentity;
+    qint64 m_resumeVideoAt = -1;   // ms; where a video shown again goes on
     // The shown file is no longer listed: the order of the list it was last
     // listed in, and its place there, so that next and previous go on from it.
     QList<QUrl> m_goneOrder;

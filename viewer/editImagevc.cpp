@@ -252,6 +252,9 @@ void editImagevc::loadImage()
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);
     imageview->clear();
+    // No title of a file edited earlier.
+    m_path.clear();
+    lblfilename->setText(QString());
     if (!viewerItemURL || !viewerItemURL->isLocalFile()) {
         alertImagenotsupported();
         return;

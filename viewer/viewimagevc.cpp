@@ -536,6 +536,7 @@ void viewimagevc::viewWillAppear()
     } else {
         openSelectedItem();
     }
+    updateEditButton();
     updateSidebarPreview();
 }
 
@@ -583,6 +584,16 @@ void viewimagevc::openSelectedItem()
         showItem(item.file->url, item.isImage);
 }
 
+bool viewimagevc::hasShownFile() const
+{
+    return viewerItemURL.has_value() && !m_shownPath.isEmpty() && box_nofilefound->isHidden();
+}
+
+void viewimagevc::updateEditButton()
+{
+    btneditImage->setEnabled(hasShownFile());
+}
+
 void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> isImage)
 {
     if (!url) {
@@ -590,6 +601,10 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
         imgview->hide();
         boxForImgview->hide();
         scrollview->hide();
+        // Nothing on show: nothing for the editor or the commands to take.
+        m_shownPath.clear();
+        m_shownIdentity.reset();
+        updateEditButton();
         return;
     }
     setSliderValue(1.0);
@@ -606,6 +621,8 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_gonePosition = -1;
     m_keepZoom = false;
     m_wantedKey.reset();
+    box_nofilefound->hide();
+    updateEditButton();
     if (extension == QLatin1String("gif"))
         showAnimated(path);
     else if (isImage.value_or(false))
@@ -1007,6 +1024,9 @@ void viewimagevc::showNoFiles()
     lblfilename->setText(QString());
     box_nofilefound->show();
     viewerItemURL.reset();   // nothing on show
+    m_shownPath.clear();
+    m_shownIdentity.reset();
+    updateEditButton();
 }
 
 void viewimagevc::findShownItemAgain(const QList<QUrl> &previousOrder)
@@ -1251,6 +1271,9 @@ void viewimagevc::btneditclicked()
 
 void viewimagevc::showEditview()
 {
+    // Nothing on show: the editor would have no picture of this viewer's to open.
+    if (!hasShownFile())
+        return;
     // A video never reaches the editor: the refusal shows over the viewer.
     if (viewerItemURL && videoExtensions.contains(pathExtensionOf(viewerItemURL->fileName()).toLower())) {
         lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));

@@ -267,6 +267,12 @@ public:
     // list, or a reload that found the shown file gone). Every file command
     // binds this when it is chosen.
     std::optional<QUrl> currentItemFileURL() const;
+    // Whether a file is on show: false with "No media files found" (an empty
+    // folder, or one renamed or removed) and before the first item. Edit, Rotate
+    // and the file commands are offered only while it is true.
+    bool hasShownFile() const;
+    // Enables the bar's Edit button while a file is on show.
+    void updateEditButton();
     // The same, for a command chosen now: when the file on show has gone
     // (renamed, moved or deleted by another program) or another file has
     // taken its name, an alert says so and the picture stays on screen; none then.

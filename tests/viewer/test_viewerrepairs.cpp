@@ -6,6 +6,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "controls/CursorButtons.h"
+#include "controls/ZLFlatButton.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
 #include "platform/FileIdentity.h"
@@ -16,6 +17,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
 #include <QBuffer>
@@ -23,6 +25,7 @@
 #include <QFontMetrics>
 #include <QImageReader>
 #include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QSlider>
 #include <QtEndian>
@@ -489,6 +492,59 @@ private Q_SLOTS:
         const int at = selectedItemIndex;
         viewer->showNextItem();
         QCOMPARE(selectedItemIndex, (at + 1) % int(itemList.size()));
+    }
+
+    // The shown folder renamed ("mv Trip Trip2023") or removed: once the
+    // folder watch reloads, "No media files found" shows and nothing is
+    // offered to act on; Edit opens no editor, not even on a photo of another
+    // folder edited earlier, and the editor never shows that photo's name.
+    void aShownFolderRenamedOrRemovedLeavesNothingToActOn_data()
+    {
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("renamed") << false;
+        QTest::newRow("removed") << true;
+    }
+    void aShownFolderRenamedOrRemovedLeavesNothingToActOn()
+    {
+        QFETCH(bool, removed);
+        const QString earlier = lg::test::fixtures::writeJpeg(lg::test::freshFolder(QStringLiteral("Earlier"))
+                                                                  + QStringLiteral("/IMG_0001.jpg"),
+                                                              lg::test::fixtures::quadrants(QSize(40, 30)));
+        mainvc *hub = contentHub();
+        hub->resize(1000, 700);
+        viewerItemURL = QUrl::fromLocalFile(earlier);
+        hub->showEditImagevc();
+        QTRY_VERIFY(editImageController->isLoaded());
+        editImageController->closeEditor();
+
+        const QStringList paths = listedPhotos(QStringLiteral("Trip"), {QStringLiteral("IMG_2009.jpg"),
+                                                                        QStringLiteral("IMG_2010.jpg")});
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QVERIFY(viewer->btneditImage->isEnabled());
+        if (removed)
+            QVERIFY(QDir(folder).removeRecursively());
+        else
+            QVERIFY(QDir().rename(folder, folder + QStringLiteral("2023")));
+        viewer->reloadItems();   // as the folder watch does
+        QTRY_VERIFY(!viewer->box_nofilefound->isHidden());
+        QVERIFY(!viewer->btneditImage->isEnabled());
+        viewer->menuWillOpen();
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "deleteItem_menu",
+                                 "itemMoveTO_menu", "itemCopyTO_menu", "rotateMenu", "openWithApplication"}) {
+            QAction *action = viewer->imgviewMenu->findChild<QAction *>(QString::fromLatin1(name));
+            QVERIFY2(action && !action->isEnabled(), name);
+        }
+        viewer->showEditview();
+        QTest::qWait(50);
+        QVERIFY(!editImageController->selfViewVisible);
+        // Whatever opens the editor now finds no file, and shows no name of another.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return -1; });
+        editImageController->loadImage();
+        QCOMPARE(editImageController->lblfilename->text(), QString());
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("This Image can not be edited."));
+        hub->hide();
     }
 
     // A name longer than the title shows its start and its extension, "…" between.

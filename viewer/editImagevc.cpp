@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "outreach/utilityKitvc.h"
 #include "browser/ChosenFiles.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
@@ -10,6 +11,7 @@
 #include "platform/ImageSource.h"
 #include "platform/image/Libraries.h"
 #include "viewer/ImageCanvas.h"
+#include "viewer/ElidedLabel.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/viewimagevc.h"
 
@@ -17,6 +19,7 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QChildEvent>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QLabel>
@@ -216,7 +219,7 @@ void editImagevc::buildLayout()
     btnrefreshButton = button("btnrefresh", QStringLiteral("Revert"));
     btnopenpanelButton = button("btnopenpanel", QStringLiteral("Adjust"));
     btnsaveButton = button("btnsave", QStringLiteral("Save"));
-    lblfilename = new QLabel(bar);
+    lblfilename = new ElidedLabel(bar);
     lblfilename->setObjectName(QStringLiteral("lblfilename"));
     lblfilename->setAlignment(Qt::AlignCenter);
     lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -288,10 +291,69 @@ void editImagevc::loadImage()
     watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide, fit));
 }
 
+void editImagevc::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    watchCoveringScreens();
+    updateEditWindowShown();
+}
+
+void editImagevc::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateEditWindowShown();
+}
+
+bool editImagevc::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ChildAdded) {
+        // A screen that can be laid over the editor, made after it.
+        if (auto *panel = qobject_cast<utilityKitvc *>(static_cast<QChildEvent *>(event)->child())) {
+            panel->installEventFilter(this);
+            m_covers.append(panel);
+        }
+    } else if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched->isWidgetType()) {
+        if (m_covers.contains(QPointer<QWidget>(static_cast<QWidget *>(watched))))
+            updateEditWindowShown();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void editImagevc::watchCoveringScreens()
+{
+    if (m_watchingCovers)
+        return;
+    QWidget *hub = contentHub();
+    if (!hub)
+        return;
+    m_watchingCovers = true;
+    hub->installEventFilter(this);
+    for (utilityKitvc *panel : hub->findChildren<utilityKitvc *>(QString(), Qt::FindDirectChildrenOnly)) {
+        panel->installEventFilter(this);
+        m_covers.append(panel);
+    }
+}
+
+void editImagevc::updateEditWindowShown()
+{
+    bool covered = !isVisible();
+    for (const QPointer<QWidget> &cover : std::as_const(m_covers))
+        if (cover && cover->isVisible() && cover->parentWidget() && cover->parentWidget()->isAncestorOf(this))
+            covered = true;
+    if (covered) {
+        if (editor->isVisible())
+            editor->hide();
+    } else if (m_editWindowWanted && isLoaded() && !editor->isVisible()) {
+        editor->show();
+        editor->raise();
+    }
+}
+
 void editImagevc::openEditWindow()
 {
     if (!isLoaded())
         return;
+    m_editWindowWanted = true;
     if (!editor->isVisible()) {
         editor->adjustSize();
         const QPoint corner = mapToGlobal(QPoint(width() - editor->width() - 24, 64));
@@ -518,6 +580,7 @@ void editImagevc::closeEditor()
 {
     selfViewVisible = false;
     ++m_loadGeneration;
+    m_editWindowWanted = false;
     editor->hide();
     imageview->clear();
     m_previewSource = QImage();

@@ -21,10 +21,12 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
+class ElidedLabel;
 class ImageCanvas;
 class ImageEditWindow;
 class QLabel;
@@ -41,7 +43,7 @@ public:
     // ---- Outlets ----
     ImageCanvas *imageview = nullptr;     // the picture being edited
     ImageEditWindow *editor = nullptr;    // the "Image Edit" window
-    QLabel *lblfilename = nullptr;
+    ElidedLabel *lblfilename = nullptr;   // the file's name, cut in the middle when long
     QPushButton *btnExitButton = nullptr;
     QPushButton *btnrefreshButton = nullptr;
     QPushButton *btnopenpanelButton = nullptr;
@@ -89,8 +91,21 @@ Q_SIGNALS:
     // The picture of a load is on the canvas (or the load failed).
     void loadFinished(bool ok);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void buildLayout();
+    // The floating "Image Edit" window shows only while the editor is the
+    // screen shown: it goes while the editor is hidden or another screen
+    // (the "More Apps" panel) covers it, and comes back after.
+    void watchCoveringScreens();
+    void updateEditWindowShown();
+    bool m_editWindowWanted = false;   // open, as the user left it
+    bool m_watchingCovers = false;
+    QList<QPointer<QWidget>> m_covers;   // screens shown over the editor
     void openEditWindow();
     void schedulePreview();
     void startPreview();

@@ -2,6 +2,7 @@
 // editor screen that previews them and saves a new file.
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "outreach/utilityKitvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
 #include "platform/ImageWriter.h"
@@ -13,6 +14,7 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -351,6 +353,38 @@ private Q_SLOTS:
         const QImage small = saved.read();
         QVERIFY(chroma(small.pixel(350, 250)) <= 6);
         contentHub()->hide();
+    }
+
+    // A long name is cut in the middle, as the viewer's title is; the
+    // floating "Image Edit" window goes while "More Apps" covers the editor
+    // and comes back after.
+    void theTitleIsCutInTheMiddleAndTheEditWindowFollowsTheScreen()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("title"));
+        const QString name = QStringLiteral("Summer_holiday_at_the_lake_with_the_whole_family_and_friends_"
+                                            "2021-06-05_14-30-00_final_export_for_printing_and_sharing.jpg");
+        const QString path = lg::test::fixtures::writeJpeg(folder + QLatin1Char('/') + name, sample());
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY(editor->isLoaded());
+        QTRY_VERIFY(editor->editor->isVisible());
+        const QString shown = editor->lblfilename->text();
+        QVERIFY2(shown.startsWith(QStringLiteral("Summer_holiday")) && shown.endsWith(QStringLiteral("sharing.jpg")),
+                 qPrintable(shown));
+        QCOMPARE(shown.count(QChar(0x2026)), 1);
+        QVERIFY(QFontMetrics(editor->lblfilename->font()).horizontalAdvance(shown)
+                <= editor->lblfilename->contentsRect().width());
+
+        mainvc *hub = contentHub();
+        hub->btnUtilityKit();
+        auto *panel = hub->findChild<utilityKitvc *>();
+        QVERIFY(panel && panel->isVisible());
+        QTRY_VERIFY(!editor->editor->isVisible());
+        panel->btnclose();
+        QTRY_VERIFY(!panel->isVisible());
+        QTRY_VERIFY(editor->editor->isVisible());
+        editor->closeEditor();
+        QVERIFY(!editor->editor->isVisible());
+        hub->hide();
     }
 
     void aLinkWhoseTargetWentIsStillSavedFromTheHeldFile()

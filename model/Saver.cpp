@@ -384,6 +384,7 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     spec.directory = !startFolder.isEmpty() && start.isDir() && start.isWritable() ? startFolder
                                                                                     : lg::Paths::picturesOrHome();
     spec.fileName = name;
+    spec.message = panelMessage;
     spec.accessory = accessory;
     QPointer<SaveOptionsAccessory> options(accessory);
     lg::Panels::save(sheetParent(), spec, [complete, options](const QUrl &url) {

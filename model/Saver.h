@@ -88,6 +88,8 @@ public:
     // reason refuses the write (the failure alert says it, nothing is
     // written); empty lets it go on. None: every write goes on.
     std::function<QString(const QString &path)> writeGuard;
+    // A line the panel shows with its fields (why a new file is asked for); none when empty.
+    QString panelMessage;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);

@@ -395,8 +395,9 @@ private:
     QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
+    // notInPlace: why the file was not written in place (the save panel says it).
     void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
-                           const QByteArray &preparedJpeg = {});
+                           const QByteArray &preparedJpeg = {}, const QString &notInPlace = {});
     void refreshItemRecord(const QUrl &url);
     // Puts the turned or mirrored picture of the item on show in place, keeping the zoom.
     void showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path);

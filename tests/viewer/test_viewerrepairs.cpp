@@ -400,6 +400,41 @@ private Q_SLOTS:
         QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Yes", "No"}));
     }
 
+    // A turn that cannot be written in place opens the save panel, whose
+    // message line says so and why; the file stays as it was.
+    void aTurnNotWrittenInPlaceSaysWhyInThePanel_data()
+    {
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no permission on the file") << true << QStringLiteral("you do not have permission to change it");
+        QTest::newRow("the folder refuses the write") << false << QStringLiteral("the write was stopped");
+    }
+    void aTurnNotWrittenInPlaceSaysWhyInThePanel()
+    {
+        QFETCH(bool, readOnlyFile);
+        QFETCH(QString, why);
+        const QStringList paths = listedPhotos(QStringLiteral("notInPlace"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        if (readOnlyFile)
+            QVERIFY(QFile::setPermissions(shown, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        else
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });   // as a read-only folder
+        const QByteArray before = lg::test::readAll(shown);
+        QString said;
+        lg::Panels::setSaveResponder([&said](const lg::SavePanelSpec &spec) {
+            said = spec.message;
+            return QUrl();
+        });
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!said.isEmpty() && !isBusy);
+        lg::Panels::setSaveResponder({});
+        QVERIFY2(said.startsWith(QStringLiteral("\u201CIMG_2009.jpg\u201D cannot be written in place: ")), qPrintable(said));
+        QVERIFY2(said.contains(why), qPrintable(said));
+        QCOMPARE(lg::test::readAll(shown), before);
+    }
+
     // A turn changes the picture only: the zoom, the scroll position and the fit stay.
     void aTurnKeepsTheZoomAndTheFit_data()
     {

@@ -1271,14 +1271,14 @@ void viewimagevc::btneditclicked()
 
 void viewimagevc::showEditview()
 {
-    // Nothing on show: the editor would have no picture of this viewer's to open.
-    if (!hasShownFile())
-        return;
     // A video never reaches the editor: the refusal shows over the viewer.
     if (viewerItemURL && videoExtensions.contains(pathExtensionOf(viewerItemURL->fileName()).toLower())) {
         lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
         return;
     }
+    // Nothing on show: the editor would have no picture of this viewer's to open.
+    if (!hasShownFile())
+        return;
     // A file renamed, moved, deleted or written over by another program since it was shown.
     if (viewerItemURL && viewerItemURL->isLocalFile() && !isStillTheShownFile(viewerItemURL->toLocalFile()))
         return;

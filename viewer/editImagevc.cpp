@@ -234,6 +234,7 @@ void editImagevc::buildLayout()
 
     editor = new ImageEditWindow(this);
     editor->hide();
+    editor->installEventFilter(this);
     connect(editor, &ImageEditWindow::adjustmentsChanged, this, &editImagevc::setAdjustments);
     connect(imageview, &ImageCanvas::editPanelRequested, this, &editImagevc::openEditWindow);
     connect(btnExitButton, &QPushButton::clicked, this, &editImagevc::btnExit);
@@ -306,7 +307,9 @@ void editImagevc::hideEvent(QHideEvent *event)
 
 bool editImagevc::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::ChildAdded) {
+    if (watched == editor && event->type() == QEvent::Close) {
+        m_editWindowWanted = false;   // closed by the user: it stays closed
+    } else if (event->type() == QEvent::ChildAdded) {
         // A screen that can be laid over the editor, made after it.
         if (auto *panel = qobject_cast<utilityKitvc *>(static_cast<QChildEvent *>(event)->child())) {
             panel->installEventFilter(this);

@@ -885,6 +885,7 @@ void viewimagevc::takeFollowedIdentity()
         return;
     m_shownIdentity = m_followedIdentity;
     m_followedIdentity.reset();
+    updateSidebarPreview();   // the sidebar's picture of it too
 }
 
 void viewimagevc::followShownFile()

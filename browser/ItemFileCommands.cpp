@@ -79,17 +79,29 @@ void showAlertForm()
 } // namespace
 
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames, std::shared_ptr<lg::FileBatch> batch)
+                            ClashMode mode, const QStringList &listedNames, std::shared_ptr<lg::FileBatch> batch,
+                            const ChosenIdentities &chosen)
 {
     TransferOutcome out;
     if (kind == TransferKind::Trash) {
-        // Stops between items at quit: what went stays in the Trash, the rest
-        // comes back Cancelled.
-        out.results = lg::moveAllToTrash(sources);
+        // Each item is checked right before it goes; the batch stops between
+        // items at quit: what went stays in the Trash, the rest comes back Cancelled.
+        out.results = lg::moveAllToTrash(sources, nullptr, [&chosen](const QString &source) {
+            return refusalIfChanged(source, chosen);
+        });
         for (lg::FileOpResult &result : out.results)
             if (result.error == lg::FileOpError::SourceMissing)
                 result.message = QStringLiteral("The item no longer exists.");
         return out;
+    }
+    // Sources that are no longer the files chosen stay out of the batch.
+    QStringList still;
+    still.reserve(sources.size());
+    for (const QString &source : sources) {
+        if (std::optional<lg::FileOpResult> refused = refusalIfChanged(source, chosen))
+            out.results.append(*refused);
+        else
+            still.append(source);
     }
     const lg::FileOpKind batchKind = kind == TransferKind::Copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
     if (!batch || batch->kind() != batchKind || batch->targetFolder() != targetFolder)
@@ -97,8 +109,8 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
     const lg::ConflictPolicy onClash = mode == ClashMode::Collect   ? lg::ConflictPolicy::Refuse
                                        : mode == ClashMode::Replace ? lg::ConflictPolicy::Replace
                                                                     : lg::ConflictPolicy::KeepBoth;
-    lg::FileBatch::Outcome done = batch->run(sources, onClash);
-    out.results = std::move(done.results);
+    lg::FileBatch::Outcome done = batch->run(still, onClash);
+    out.results.append(done.results);
     out.clashes = std::move(done.clashes);
     out.batch = std::move(batch);
     return out;
@@ -138,7 +150,8 @@ QWidget *ItemFileCommands::window() const
 
 void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
                                 ClashMode mode, bool currentFolderSheet, std::function<void()> done,
-                                std::shared_ptr<lg::FileBatch> batch, bool fromClipboard)
+                                std::shared_ptr<lg::FileBatch> batch, bool fromClipboard,
+                                const ChosenIdentities &chosen)
 {
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
@@ -154,21 +167,22 @@ void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, c
     const int generation = ++m_generation;
     QPointer<ItemFileCommands> self(this);
     lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, fromClipboard, generation,
-                      done = std::move(done), batch = std::move(batch)] {
-        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch);
+                      done = std::move(done), batch = std::move(batch), chosen] {
+        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch, chosen);
         lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, fromClipboard,
-                    generation, done] {
+                    generation, done, chosen] {
             if (!self || generation != self->m_generation) {
                 isFileOperationRunning = false;
                 return;
             }
-            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, fromClipboard, done);
+            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, fromClipboard, done, chosen);
         });
     });
 }
 
 void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
-                                   bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done)
+                                   bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done,
+                                   const ChosenIdentities &chosen)
 {
     isFileOperationRunning = false;
     // An item that went while a question or the folder panel was open stays
@@ -199,6 +213,7 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
     m_pendingKind = kind;
     m_pendingCurrentFolder = currentFolderSheet;
     m_pendingFromClipboard = fromClipboard;
+    m_pendingChosen = chosen;
     QPointer<ItemFileCommands> self(this);
     const auto next = [self, done] {
         if (self && !self->m_pending.isEmpty())
@@ -255,9 +270,10 @@ void ItemFileCommands::alertSameFile()
     const bool currentFolderSheet = m_pendingCurrentFolder;
     const bool fromClipboard = m_pendingFromClipboard;
     const std::shared_ptr<lg::FileBatch> batch = m_pendingBatch;
+    const ChosenIdentities chosen = m_pendingChosen;
     QPointer<ItemFileCommands> self(this);
     lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, fromClipboard,
-                                     batch](int button) {
+                                     batch, chosen](int button) {
         contentHub()->isonlyalert = false;
         const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
         if (!self || choice < 0 || choice > 1) {
@@ -265,7 +281,7 @@ void ItemFileCommands::alertSameFile()
             return;
         }
         self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
-                       currentFolderSheet, {}, batch, fromClipboard);
+                       currentFolderSheet, {}, batch, fromClipboard, chosen);
     });
 }
 
@@ -290,6 +306,8 @@ void ItemFileCommands::trashItems(const BrowseView &view)
         return;
     // The files chosen now: a reload while the question is open changes nothing.
     const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+    // ... and as they are now: one replaced or changed meanwhile is not trashed.
+    const ChosenIdentities chosen = identitiesOf(paths);
     showAlertForm();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -297,14 +315,14 @@ void ItemFileCommands::trashItems(const BrowseView &view)
                                 "deleted and moved to trash.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, paths](int button) {
+    lg::Alert::show(window(), spec, [self, paths, chosen](int button) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         hub->hideBusyLoader();
         if (!self || button != 0)
             return;
         if (!paths.isEmpty())
-            self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true);
+            self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true, {}, {}, false, chosen);
     });
 }
 
@@ -324,10 +342,11 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
         return;
     // The files chosen now: a reload while the panel is open changes nothing.
     const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+    const ChosenIdentities identities = identitiesOf(paths);
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                            [self, paths, move](std::optional<QUrl> chosen) {
+                            [self, paths, move, identities](std::optional<QUrl> chosen) {
         if (!chosen)
             return;   // the chooser has put the overlay away
         mainvc *hub = contentHub();
@@ -354,7 +373,8 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
             hub->hideBusyLoader();
             return;
         }
-        self->runBatch(move ? TransferKind::Move : TransferKind::Copy, paths, destination, ClashMode::Collect, false);
+        self->runBatch(move ? TransferKind::Move : TransferKind::Copy, paths, destination, ClashMode::Collect, false,
+                       {}, {}, false, identities);
     });
 }
 

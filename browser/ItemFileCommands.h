@@ -11,6 +11,7 @@
 // the main thread: the visible view reloads, the monitor restarts, items that
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
+#include "browser/ChosenFiles.h"
 #include "platform/FileBatch.h"
 #include "platform/FileOperations.h"
 
@@ -45,9 +46,12 @@ struct TransferOutcome
 // The file work of one batch; any thread, blocking. listedNames are names that
 // count as taken besides the disk's (the current listing), compared ignoring
 // case. batch: the batch of the first pass, for the answer to its clashes.
+// chosen: the identities the sources had when the command was chosen; a
+// source that is no longer that file is refused (chosenFileRefusal), checked
+// just before it is acted on.
 TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
                             ClashMode mode, const QStringList &listedNames = {},
-                            std::shared_ptr<lg::FileBatch> batch = {});
+                            std::shared_ptr<lg::FileBatch> batch = {}, const ChosenIdentities &chosen = {});
 
 // The results worth telling the user about: failures other than a clash that
 // the sheet settles or a replace of an item by itself. A source that vanished
@@ -79,10 +83,11 @@ public:
     // Runs a batch behind the overlay; then the common ending, with clashes
     // going to the same-name sheet for targetFolder. fromClipboard: the sources
     // were copied or cut (a source gone meanwhile is said in those words).
-    // Public for the benchmark.
+    // chosen: as runTransfer's. Public for the benchmark.
     void runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder, ClashMode mode,
                   bool currentFolderSheet, std::function<void()> done = {},
-                  std::shared_ptr<lg::FileBatch> batch = {}, bool fromClipboard = false);
+                  std::shared_ptr<lg::FileBatch> batch = {}, bool fromClipboard = false,
+                  const ChosenIdentities &chosen = {});
 
     // The same-name sheet for the pending clashes.
     void alertSameFile();
@@ -93,7 +98,8 @@ Q_SIGNALS:
 
 private:
     void finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
-                     bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done);
+                     bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done,
+                     const ChosenIdentities &chosen);
     // The questions of a drop (the search one, then Copy or Move), the overlay up.
     void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
@@ -107,5 +113,6 @@ private:
     TransferKind m_pendingKind = TransferKind::Copy;
     bool m_pendingCurrentFolder = true;
     bool m_pendingFromClipboard = false;
+    ChosenIdentities m_pendingChosen;
     int m_generation = 0;
 };

@@ -248,7 +248,9 @@ QString ShownItemsModel::listText(int column, const InitialDirectory &item, cons
                                      : QString();
         if (!pixels->videoSize)
             return QString();
-        return videoDimension(width ? pixels->videoSize->width() : pixels->videoSize->height());
+        // Whole pixels as for pictures ("640"); a fraction only where there is one.
+        return QString::number(width ? pixels->videoSize->width() : pixels->videoSize->height(), 'g',
+                               QLocale::FloatingPointShortest);
     }
     case SizeColumn:
         return humanReadableSize(item.file->size);

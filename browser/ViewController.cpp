@@ -440,10 +440,13 @@ void ViewController::btnsort()
         {"Sort By Type", &ViewController::SortType, 3},
         {"Sort By Date", &ViewController::SortDate, 4},
     };
+    // Before any key is chosen the listing shows by name, ascending: that is
+    // the key in force then (an order chosen alone waits for a key).
+    const int keyInForce = Currentsort >= 1 && Currentsort <= 4 ? Currentsort : isDescending ? 0 : 1;
     for (const Entry &entry : keys) {
         QAction *action = sizemenu->addAction(QString::fromLatin1(entry.title));
         action->setCheckable(true);
-        action->setChecked(Currentsort == entry.key);
+        action->setChecked(keyInForce == entry.key);
         connect(action, &QAction::triggered, this, entry.action);
     }
     sizemenu->addSeparator();

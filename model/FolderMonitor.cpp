@@ -15,7 +15,8 @@ namespace {
 // only for a file created or changed while open (a file opened for writing and
 // closed again without a change is no change). Content writes are reported when
 // the writer closes the file, so a long copy does not report every single write.
-constexpr uint32_t entryChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+// The folder itself renamed, moved or removed changes what its path lists too.
+constexpr uint32_t entryChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_DELETE_SELF;
 constexpr uint32_t watchedEvents = entryChanges | IN_MODIFY | IN_CLOSE_WRITE;
 // Files being written, at most this many are remembered.
 constexpr qsizetype maxFilesBeingWritten = 4096;

@@ -1,6 +1,7 @@
 #pragma once
 // Watches one folder and calls a handler on the main thread whenever an entry
-// of the folder is created, deleted or renamed, and when a file that was
+// of the folder is created, deleted or renamed, when the folder itself is
+// renamed, moved or removed, and when a file that was
 // created or changed has been closed after writing (not for a file opened for
 // writing and closed unchanged). Changes inside
 // sub-folders are not seen. The handler is not told what changed; changes that

@@ -250,16 +250,23 @@ bool contentDiffersFromName(const QString &path, const lg::ImageSource &source)
 
 } // namespace
 
-bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
+QString inPlaceRefusal(const QString &path, const lg::ImageSource &source)
 {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
+        return QStringLiteral("it is not a plain file");
     if (!permissionBitsGrantWrite(info))
-        return false;
+        return QStringLiteral("you do not have permission to change it");
     if (contentDiffersFromName(path, source))
-        return false;
-    return !holdsSeveralPictures(path, source);
+        return QStringLiteral("it holds another type of picture than its name says");
+    if (holdsSeveralPictures(path, source))
+        return QStringLiteral("it holds several pictures");
+    return {};
+}
+
+bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
+{
+    return inPlaceRefusal(path, source).isEmpty();
 }
 
 namespace {
@@ -267,7 +274,7 @@ namespace {
 // writeCGImage; with metadataSource, the file the properties were read from
 // (still as it was), the written file is checked against what that file holds.
 bool writePicture(const QImage &image, const QString &path, const lg::ImageProperties &properties,
-                  const QString &metadataSource)
+                  const QString &metadataSource, QString *failure = nullptr)
 {
     const std::optional<lg::ImageFileType> type = typeForPath(path);
     if (!type || !lg::ImageWriter::canWrite(*type)) {
@@ -286,6 +293,8 @@ bool writePicture(const QImage &image, const QString &path, const lg::ImagePrope
     QString error;
     if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
         qWarning("The image was not saved: %s", qPrintable(error));
+        if (failure)
+            *failure = error;
         return false;
     }
     return true;
@@ -310,10 +319,13 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     const lg::ImageSource source(path);
     if (!source.isValid())
         return out;
-    bool inPlace = canRewriteInPlace(path, source);
+    out.notInPlace = inPlaceRefusal(path, source);
+    bool inPlace = out.notInPlace.isEmpty();
     // A JPEG under another name is turned all the same, for its copy only.
     if (source.type() == QLatin1String("jpeg")) {
-        inPlace = inPlace && typeForPath(path) == lg::ImageFileType::JPEG;
+        if (inPlace && typeForPath(path) != lg::ImageFileType::JPEG)
+            out.notInPlace = QStringLiteral("it holds another type of picture than its name says");
+        inPlace = out.notInPlace.isEmpty();
         QFile file(path);
         const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         // Before anything is decoded or transformed: a header may claim more than the file holds.
@@ -331,7 +343,7 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
                                                                          : std::nullopt;
             out.readable = true;
             out.pixelSize = turned->pixelSize;
-            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes);
+            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &out.notInPlace);
             if (!out.written || (!upright && side > 0))
                 out.picture = lg::ImageSource::fromData(turned->bytes, QStringLiteral("jpeg")).image().value_or(QImage());
             if (!out.written)
@@ -346,6 +358,8 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // Encoded again over the file, it would lose what the turn keeps (the
         // bytes after the picture, extended XMP, other segments): the turned
         // picture goes into a copy, and the file stays as it is.
+        if (inPlace)
+            out.notInPlace = QStringLiteral("written again it would lose part of what it holds");
         inPlace = false;
     }
     if (const QString refusal = source.decodeRefusal(); !refusal.isEmpty())
@@ -357,8 +371,11 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     out.picture = lg::turnedImage(*image, turn);
     out.pixelSize = out.picture.size();
     out.preview = fitted(out.picture, previewBound);
-    if (inPlace)
-        out.written = writePicture(out.picture, path, source.properties(), path);
+    if (inPlace) {
+        out.written = writePicture(out.picture, path, source.properties(), path, &out.notInPlace);
+        if (!out.written && out.notInPlace.isEmpty())
+            out.notInPlace = QStringLiteral("it could not be written");
+    }
     return out;
 }
 

@@ -28,6 +28,10 @@ QImage flipped(const QImage &image, bool horizontally, bool vertically);
 // names, and its permission bits let this user write it (checked on the bits,
 // as the superuser passes every access check).
 bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
+// Why the file at path may not be rewritten in place, in words that follow
+// "cannot be written in place: " ("you do not have permission to change it");
+// empty when it may.
+QString inPlaceRefusal(const QString &path, const lg::ImageSource &source);
 
 // How turnPictureFile went.
 struct TurnedFile
@@ -39,6 +43,7 @@ struct TurnedFile
     QImage preview;         // the turned picture reduced to fit previewBound
     QByteArray jpeg;        // not written, a JPEG: the turned file's content, made as in place, for a JPEG copy
     QString error;          // not readable: why the picture was refused (its header claims more than may be decoded)
+    QString notInPlace;     // readable, not written: why (inPlaceRefusal's words, or the write's error)
 };
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it

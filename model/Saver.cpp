@@ -4,6 +4,7 @@
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "platform/Alert.h"
+#include "platform/FileOperations.h"
 #include "platform/Panels.h"
 #include "platform/Paths.h"
 #include "platform/Workspace.h"
@@ -29,6 +30,8 @@
 #include <Magick++.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <cmath>
 #include <cstdio>
 
@@ -381,6 +384,7 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     spec.directory = !startFolder.isEmpty() && start.isDir() && start.isWritable() ? startFolder
                                                                                     : lg::Paths::picturesOrHome();
     spec.fileName = name;
+    spec.message = panelMessage;
     spec.accessory = accessory;
     QPointer<SaveOptionsAccessory> options(accessory);
     lg::Panels::save(sheetParent(), spec, [complete, options](const QUrl &url) {
@@ -423,13 +427,26 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
     // Widgets are drawn here; the encoding and the write go to the pool.
     const QImage image = render ? render(outputSize) : QImage();
     m_write = new QFutureWatcher<std::pair<bool, QString>>(this);
-    connect(m_write, &QFutureWatcherBase::finished, this, [this, watcher = m_write, path] {
+    // Set when the write guard refused the write.
+    auto refused = std::make_shared<std::atomic<bool>>(false);
+    connect(m_write, &QFutureWatcherBase::finished, this, [this, watcher = m_write, path, refused] {
         watcher->deleteLater();
         if (m_write == watcher)
             m_write = nullptr;
         const auto [ok, error] = watcher->result();
         if (!ok) {
-            lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
+            // A refused file is said as every refused item is.
+            lg::FileOpResult refusal;
+            refusal.error = lg::FileOpError::Other;
+            refusal.source = path;
+            refusal.message = error;
+            const std::optional<lg::FailureSummary> summary =
+                refused->load() ? lg::failureSummary({refusal}) : std::nullopt;
+            if (summary)
+                lg::Alert::show(sheetParent(), {summary->title, summary->text, {QStringLiteral("OK")},
+                                                lg::AlertSpec::Style::Warning});
+            else
+                lg::Alert::inform(sheetParent(), QStringLiteral("The picture could not be saved."), error);
             Q_EMIT saveFailed(error);
             // The user asked to keep the work: leaving stops here.
             endPanel(false, false);
@@ -451,8 +468,15 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
                                         && render && image.size() == outputSize
                                         && outputSize == lg::ImageSource::fromData(preparedJpeg, QStringLiteral("jpeg")).pixelSize()
                                     ? preparedJpeg : QByteArray();
-    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata, prepared] {
+    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata, prepared,
+                                          guard = writeGuard, refused] {
         QString error;
+        if (guard) {
+            if (QString refusal = guard(path); !refusal.isEmpty()) {
+                refused->store(true);
+                return std::make_pair(false, refusal);
+            }
+        }
         if (!prepared.isEmpty()) {
             const bool ok = lg::ImageWriter::replaceFileContents(path, prepared, &error);
             return std::make_pair(ok, error);

@@ -84,6 +84,12 @@ public:
     // made without loss as in place): written as it is when the panel's choice
     // is JPEG and the size is left as it was.
     QByteArray preparedJpeg;
+    // Asked on the writing thread just before a picture is written to path: a
+    // reason refuses the write (the failure alert says it, nothing is
+    // written); empty lets it go on. None: every write goes on.
+    std::function<QString(const QString &path)> writeGuard;
+    // A line the panel shows with its fields (why a new file is asked for); none when empty.
+    QString panelMessage;
 
     // Renders view scaled into an image of width x height pixels and saves it.
     void showSavePanel(QWidget *view, double width, double height);

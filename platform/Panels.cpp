@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
 #include <QPointer>
 #include <QBoxLayout>
 
@@ -151,6 +152,15 @@ void Panels::save(QWidget *parent, const SavePanelSpec &spec, SaveCallback done)
         dialog->setNameFilters(spec.nameFilters);
     if (!spec.fileName.isEmpty())
         dialog->selectFile(spec.fileName);
+    if (!spec.message.isEmpty()) {
+        auto *message = new QLabel(spec.message, dialog);
+        message->setObjectName(QStringLiteral("panelMessage"));
+        message->setWordWrap(true);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog->layout()))
+            grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
+        else if (auto *box = qobject_cast<QBoxLayout *>(dialog->layout()))
+            box->insertWidget(0, message);
+    }
     if (spec.accessory) {
         // Qt's own dialog lays itself out on a grid: the accessory takes a row
         // of its own under everything else.

@@ -37,6 +37,7 @@ struct SavePanelSpec
     QString directory;
     QString fileName;          // proposed name
     QStringList nameFilters;
+    QString message;           // a line the panel shows with its fields (why it is asked); none when empty
     // Extra widget under the panel (e.g. format and quality). The panel takes it
     // over and deletes it after the callback has run, so read it in the callback.
     QWidget *accessory = nullptr;

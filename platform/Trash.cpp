@@ -520,16 +520,19 @@ void setDiskTopForTesting(const QString &folder)
     diskTopForTests = folder;
 }
 
-QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<bool> *cancel)
+QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<bool> *cancel,
+                                   const TrashRefusal &refusal)
 {
     TrashPlaces places;
     QList<FileOpResult> results;
     results.reserve(paths.size());
     for (const QString &path : paths) {
-        if ((cancel && cancel->load()) || isShuttingDown())
+        if ((cancel && cancel->load()) || isShuttingDown()) {
             results.append(refused(path, FileOpError::Cancelled, QStringLiteral("Cancelled.")));
-        else
-            results.append(trashOne(path, places));
+            continue;
+        }
+        std::optional<FileOpResult> no = refusal ? refusal(path) : std::nullopt;
+        results.append(no ? *no : trashOne(path, places));
     }
     return results;
 }

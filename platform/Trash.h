@@ -27,6 +27,8 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <optional>
 
 namespace lg {
@@ -38,7 +40,11 @@ FileOpResult moveToTrash(const QString &path);
 // moveToTrash for each path, in order, one result per path. Between items it
 // stops when *cancel is set or the quit has begun (lg::isShuttingDown): what was
 // trashed stays trashed, and the items not started come back Cancelled.
-QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<bool> *cancel = nullptr);
+// refusal, when given, is asked right before each item is trashed: a result it
+// gives is that item's, and the item is left as it is.
+using TrashRefusal = std::function<std::optional<FileOpResult>(const QString &path)>;
+QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<bool> *cancel = nullptr,
+                                   const TrashRefusal &refusal = {});
 
 // The Trash folder (holding files/ and info/) that moveToTrash would use.
 QString trashFolderFor(const QString &path);

@@ -308,6 +308,14 @@ void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord 
     while (!pending.empty()) {
         auto [parent, record] = pending.back();
         pending.pop_back();
+        // Folders renamed, moved or removed by another program leave the tree
+        // (a renamed one comes back under its new name below).
+        for (qsizetype i = parent->childNodes().size() - 1; i >= 0; --i) {
+            const BaseNode::Ptr shown = parent->childNodes().at(i);
+            const QString shownPath = shown ? localPath(shown->url()) : QString();
+            if (!shownPath.isEmpty() && !QFileInfo(shownPath).isDir())
+                model->removeNode(model->pathForNode(shown.get()));
+        }
         int next = 0;
         for (const FolderRecord &child : record->arrpath) {
             const QString childPath = localPath(child.url1);

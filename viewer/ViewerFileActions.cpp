@@ -8,6 +8,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/ChosenFiles.h"
 #include "browser/Listing.h"
 #include "browser/ViewController.h"
 #include "platform/Alert.h"
@@ -62,16 +63,8 @@ QString pathOf(const std::optional<QUrl> &url)
 // Why a command did not act on path, the file the viewer opened there.
 lg::FileOpResult shownFileFailure(const QString &path, viewimagevc::ShownFileState state)
 {
-    lg::FileOpResult failed;
-    failed.source = path;
-    if (state == viewimagevc::ShownFileState::Replaced) {
-        failed.error = lg::FileOpError::Other;
-        failed.message = QStringLiteral("The item was replaced since it was opened.");
-    } else {
-        failed.error = lg::FileOpError::SourceMissing;
-        failed.message = QStringLiteral("The item is no longer where it was opened from.");
-    }
-    return failed;
+    return chosenFileRefusal(path, state == viewimagevc::ShownFileState::Replaced ? ChosenFileState::Replaced
+                                                                                   : ChosenFileState::Gone);
 }
 
 // Removes the entry of url from list; its index, or -1.
@@ -104,11 +97,14 @@ std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
 
 viewimagevc::ShownFileState viewimagevc::shownFileState(const QString &path) const
 {
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
-    if (!now)
-        return lg::existsOrLink(path) ? ShownFileState::Same : ShownFileState::Gone;
-    if (path == m_shownPath && m_shownIdentity && *now != *m_shownIdentity)
+    switch (chosenFileState(path, path == m_shownPath ? m_shownIdentity : std::nullopt)) {
+    case ChosenFileState::Same:
+        return ShownFileState::Same;
+    case ChosenFileState::Gone:
+        return ShownFileState::Gone;
+    case ChosenFileState::Replaced:
         return ShownFileState::Replaced;
+    }
     return ShownFileState::Same;
 }
 
@@ -409,10 +405,9 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
         reportFailure(self->window(), result);
     });
     watcher->setFuture(QtConcurrent::run([batch, source, policy, expected] {
-        if (expected && lg::fileIdentity(source) != expected) {
-            const bool gone = !lg::existsOrLink(source);
-            return lg::FileBatch::Outcome{
-                {shownFileFailure(source, gone ? ShownFileState::Gone : ShownFileState::Replaced)}, {}};
+        if (expected) {
+            if (const ChosenFileState state = chosenFileState(source, expected); state != ChosenFileState::Same)
+                return lg::FileBatch::Outcome{{chosenFileRefusal(source, state)}, {}};
         }
         return batch->run({source}, lg::ConflictPolicy(policy));
     }));

@@ -92,6 +92,7 @@ ViewerMenuSnapshot viewimagevc::menuSnapshot() const
     s.fitStyle = fitStyle;
     s.infoPaneVisible = infoPaneVisible();
     s.applicationCount = int(recommendedApps.size());
+    s.nothingShown = !hasShownFile();
     return s;
 }
 
@@ -124,8 +125,9 @@ void viewimagevc::rebuildContextMenu()
     const ViewerMenuState state = viewerMenuState(menuSnapshot());
 
     QMenu *menu = imgviewMenu;
-    connect(addItem(menu, QStringLiteral("Open with File Manager"), "menuShowinFinder"), &QAction::triggered, this,
-            &viewimagevc::menuShowinFinder);
+    QAction *reveal = addItem(menu, QStringLiteral("Open with File Manager"), "menuShowinFinder");
+    reveal->setEnabled(state.fileCommandsEnabled);
+    connect(reveal, &QAction::triggered, this, &viewimagevc::menuShowinFinder);
     QAction *openWith = addItem(menu, QStringLiteral("Open with Application"), "openWithApplication");
     if (state.openWithEnabled)
         openWith->setMenu(applications);
@@ -139,8 +141,9 @@ void viewimagevc::rebuildContextMenu()
     else
         connect(addItem(menu, QStringLiteral("Fullscreen view"), "menufullscreenPlay"), &QAction::triggered, this,
                 &viewimagevc::menufullscreenPlay);
-    connect(addItem(menu, QStringLiteral("Set as wallpaper"), "SetWallpaper"), &QAction::triggered, this,
-            &viewimagevc::SetWallpaper);
+    QAction *wallpaper = addItem(menu, QStringLiteral("Set as wallpaper"), "SetWallpaper");
+    wallpaper->setEnabled(state.fileCommandsEnabled);
+    connect(wallpaper, &QAction::triggered, this, &viewimagevc::SetWallpaper);
     menu->addSeparator();
     struct Fit
     {
@@ -167,6 +170,7 @@ void viewimagevc::rebuildContextMenu()
     QAction *copy = addItem(menu, QStringLiteral("Copy"), "copyItem_menu");
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutVisibleInContextMenu(true);
+    copy->setEnabled(state.fileCommandsEnabled);
     connect(copy, &QAction::triggered, this, &viewimagevc::copyItem_menu);
     QAction *trash = addItem(menu, QStringLiteral("Move to Trash"), "deleteItem_menu");
     trash->setEnabled(state.trashEnabled);
@@ -174,8 +178,9 @@ void viewimagevc::rebuildContextMenu()
     QAction *moveTo = addItem(menu, QStringLiteral("Move To.."), "itemMoveTO_menu");
     moveTo->setEnabled(state.trashEnabled);
     connect(moveTo, &QAction::triggered, this, &viewimagevc::itemMoveTO_menu);
-    connect(addItem(menu, QStringLiteral("Copy To.."), "itemCopyTO_menu"), &QAction::triggered, this,
-            &viewimagevc::itemCopyTO_menu);
+    QAction *copyTo = addItem(menu, QStringLiteral("Copy To.."), "itemCopyTO_menu");
+    copyTo->setEnabled(state.fileCommandsEnabled);
+    connect(copyTo, &QAction::triggered, this, &viewimagevc::itemCopyTO_menu);
     menu->addSeparator();
     connect(addItem(menu, QStringLiteral("Show Previous Image"), "leftSwipe"), &QAction::triggered, this,
             &viewimagevc::leftSwipe);

@@ -18,12 +18,14 @@ struct ViewerMenuSnapshot
     int fitStyle = 3;
     bool infoPaneVisible = false;
     int applicationCount = 0;      // applications that can open the current file
+    bool nothingShown = false;     // no file on show ("No media files found", or its folder gone)
 };
 
 struct ViewerMenuState
 {
     bool empty = false;              // no items at all (busy)
     bool closeFullscreen = false;    // "Close Fullscreen view" instead of "Fullscreen view"
+    bool fileCommandsEnabled = false;   // reveal, wallpaper, Copy, Copy To: a file is on show
     bool openWithEnabled = false;
     bool trashEnabled = false;       // "Move to Trash" and "Move To.."
     bool propertiesEnabled = false;

@@ -10,6 +10,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
 #include "platform/FileOperations.h"
@@ -93,13 +94,16 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
             sayItemWasRefused(path, outcome.error);   // e.g. a header that claims more than may be decoded
         if (outcome.readable)
             commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
-                              outcome.written, outcome.jpeg);
+                              outcome.written, outcome.jpeg, outcome.notInPlace);
     });
     watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
         CheckedTurn checked;
-        if (expected && lg::fileIdentity(path) != expected) {
-            checked.state = lg::existsOrLink(path) ? ShownFileState::Replaced : ShownFileState::Gone;
-            return checked;
+        if (expected) {
+            const ChosenFileState state = chosenFileState(path, expected);
+            if (state != ChosenFileState::Same) {
+                checked.state = state == ChosenFileState::Gone ? ShownFileState::Gone : ShownFileState::Replaced;
+                return checked;
+            }
         }
         checked.turned = turnPictureFile(path, turn, bound, shownPicture);
         if (checked.turned.written)
@@ -109,7 +113,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
-                                    bool written, const QByteArray &preparedJpeg)
+                                    bool written, const QByteArray &preparedJpeg, const QString &notInPlace)
 {
     // After a lossless turn the full picture is not decoded: edited is null then.
     editedImage = edited;
@@ -143,6 +147,9 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     saver->startFolder = QFileInfo(path).absolutePath();
     saver->metadataSource = path;
     saver->preparedJpeg = preparedJpeg;
+    saver->panelMessage = QStringLiteral("\u201C%1\u201D cannot be written in place: %2. Save the turned picture as a new file.")
+                              .arg(QFileInfo(path).fileName(),
+                                   notInPlace.isEmpty() ? QStringLiteral("it could not be written") : notInPlace);
     saver->showSavePanel(
         [picture](const QSize &size) {
             return size == picture.size() ? picture

@@ -2,11 +2,16 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "outreach/utilityKitvc.h"
+#include "browser/ChosenFiles.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileOperations.h"
 #include "platform/ImageSource.h"
+#include "platform/image/Libraries.h"
 #include "viewer/ImageCanvas.h"
+#include "viewer/ElidedLabel.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/viewimagevc.h"
 
@@ -14,7 +19,9 @@
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QGuiApplication>
+#include <QChildEvent>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -22,7 +29,9 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +55,7 @@ struct LoadedPicture
     QImage preview;
     QSize pixelSize;
     QByteArray bytes;   // the file as it was read, when it is not too large to hold
+    std::optional<lg::FileIdentity> identity;   // of the file the picture was read from
 };
 
 // Files up to this size (bytes) are held while they are edited, so that a copy
@@ -54,7 +64,8 @@ std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
 
 // The whole file when it is at most limit bytes; empty when it is larger, or
 // when it grew or shrank while it was read, or when it is not a regular file.
-QByteArray readWholeWithin(const QString &path, qint64 limit)
+// identity: the identity of the file read (also when it is not held).
+QByteArray readWholeWithin(const QString &path, qint64 limit, std::optional<lg::FileIdentity> *identity)
 {
     // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -67,6 +78,7 @@ QByteArray readWholeWithin(const QString &path, qint64 limit)
         ::close(fd);
         return {};
     }
+    *identity = lg::fileIdentityOf(fd);
     const qint64 size = file.size();
     if (size > limit)
         return {};
@@ -74,13 +86,16 @@ QByteArray readWholeWithin(const QString &path, qint64 limit)
     const QByteArray bytes = file.read(size + 1);
     if (bytes.size() > limit || bytes.size() != size || file.size() != size)
         return {};
+    // Written to while it was read: not the file whose identity was taken.
+    if (lg::fileIdentityOf(fd) != *identity)
+        return {};
     return bytes;
 }
 
 LoadedPicture loadPreview(const QString &path, int side, QSize fit)
 {
     LoadedPicture loaded;
-    loaded.bytes = readWholeWithin(path, heldFileLimit.load());
+    loaded.bytes = readWholeWithin(path, heldFileLimit.load(), &loaded.identity);
     // Held bytes are decoded as they are, so the file is read only once.
     const lg::ImageSource source = loaded.bytes.isEmpty()
                                        ? lg::ImageSource(path)
@@ -103,26 +118,54 @@ struct RenderedPicture
 {
     QImage image;                                  // null when the picture could not be read
     bool fileGone = false;                         // the file is no longer where it was opened
+    bool fileReplaced = false;                     // another file, or a changed one, is there now
     bool wasHeld = false;                          // the file had been kept while edited
     std::optional<lg::PictureMetadata> metadata;   // taken from the held file when that was decoded
 };
 
-// The full picture with the adjustments, for the save: from the file, or
-// from the file as it was read when the file has gone meanwhile or can no
-// longer be decoded (a link whose target has gone).
-RenderedPicture renderFull(const QString &path, const QByteArray &held, const Adjustments &adjustments)
+// Lets Qt's readers allocate what a picture of pixelSize takes, up to what the
+// largest side pictures may have here allows (four bytes a pixel). The limit
+// is the whole program's: it is only ever raised, on the main thread, before
+// the decode that needs it starts.
+void allowDecodeOf(QSize pixelSize)
+{
+    if (pixelSize.isEmpty())
+        return;
+    const qint64 side = lg::image::maxPictureSide;
+    const qint64 pixels = std::min(qint64(pixelSize.width()) * pixelSize.height(), side * side);
+    const qint64 megabytes = (pixels * 4 >> 20) + 1;
+    const int current = QImageReader::allocationLimit();
+    if (current > 0 && megabytes > current)
+        QImageReader::setAllocationLimit(int(std::min<qint64>(megabytes, std::numeric_limits<int>::max())));
+}
+
+// The full picture with the adjustments, for the save: always from the
+// picture the editor opened. That is the file as it was read when it was held;
+// otherwise the file itself, while it is still the one opened (a file that was
+// replaced or changed since is not read: its picture is not the one edited).
+RenderedPicture renderFull(const QString &path, const QByteArray &held,
+                           const std::optional<lg::FileIdentity> &opened, const Adjustments &adjustments)
 {
     RenderedPicture out;
     std::optional<QImage> full;
-    if (lg::existsOrLink(path))
-        full = lg::ImageSource(path).image();
-    else
-        out.fileGone = true;
     out.wasHeld = !held.isEmpty();
-    if (!full && out.wasHeld) {
+    if (out.wasHeld) {
         const lg::ImageSource source = lg::ImageSource::fromData(held, QFileInfo(path).suffix());
         full = source.image();
         out.metadata = lg::PictureMetadata::fromProperties(source.properties());
+        out.fileGone = !lg::existsOrLink(path);
+    } else {
+        switch (chosenFileState(path, opened)) {
+        case ChosenFileState::Same:
+            full = lg::ImageSource(path).image();
+            break;
+        case ChosenFileState::Gone:
+            out.fileGone = true;
+            break;
+        case ChosenFileState::Replaced:
+            out.fileReplaced = true;
+            break;
+        }
     }
     if (full)
         out.image = applyAdjustments(*full, adjustments);
@@ -177,7 +220,7 @@ void editImagevc::buildLayout()
     btnrefreshButton = button("btnrefresh", QStringLiteral("Revert"));
     btnopenpanelButton = button("btnopenpanel", QStringLiteral("Adjust"));
     btnsaveButton = button("btnsave", QStringLiteral("Save"));
-    lblfilename = new QLabel(bar);
+    lblfilename = new ElidedLabel(bar);
     lblfilename->setObjectName(QStringLiteral("lblfilename"));
     lblfilename->setAlignment(Qt::AlignCenter);
     lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -192,6 +235,7 @@ void editImagevc::buildLayout()
 
     editor = new ImageEditWindow(this);
     editor->hide();
+    editor->installEventFilter(this);
     connect(editor, &ImageEditWindow::adjustmentsChanged, this, &editImagevc::setAdjustments);
     connect(imageview, &ImageCanvas::editPanelRequested, this, &editImagevc::openEditWindow);
     connect(btnExitButton, &QPushButton::clicked, this, &editImagevc::btnExit);
@@ -208,10 +252,14 @@ void editImagevc::loadImage()
     const quint64 generation = ++m_loadGeneration;
     m_previewSource = QImage();
     m_heldFile.clear();
+    m_openedIdentity.reset();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);
     imageview->clear();
+    // No title of a file edited earlier.
+    m_path.clear();
+    lblfilename->setText(QString());
     if (!viewerItemURL || !viewerItemURL->isLocalFile()) {
         alertImagenotsupported();
         return;
@@ -230,6 +278,7 @@ void editImagevc::loadImage()
             return;
         }
         m_heldFile = loaded.bytes;
+        m_openedIdentity = loaded.identity;
         m_previewSource = loaded.preview.convertToFormat(
             loaded.preview.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
         m_pixelSize = loaded.pixelSize;
@@ -244,10 +293,71 @@ void editImagevc::loadImage()
     watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide, fit));
 }
 
+void editImagevc::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    watchCoveringScreens();
+    updateEditWindowShown();
+}
+
+void editImagevc::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateEditWindowShown();
+}
+
+bool editImagevc::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == editor && event->type() == QEvent::Close) {
+        m_editWindowWanted = false;   // closed by the user: it stays closed
+    } else if (event->type() == QEvent::ChildAdded) {
+        // A screen that can be laid over the editor, made after it.
+        if (auto *panel = qobject_cast<utilityKitvc *>(static_cast<QChildEvent *>(event)->child())) {
+            panel->installEventFilter(this);
+            m_covers.append(panel);
+        }
+    } else if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched->isWidgetType()) {
+        if (m_covers.contains(QPointer<QWidget>(static_cast<QWidget *>(watched))))
+            updateEditWindowShown();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void editImagevc::watchCoveringScreens()
+{
+    if (m_watchingCovers)
+        return;
+    QWidget *hub = contentHub();
+    if (!hub)
+        return;
+    m_watchingCovers = true;
+    hub->installEventFilter(this);
+    for (utilityKitvc *panel : hub->findChildren<utilityKitvc *>(QString(), Qt::FindDirectChildrenOnly)) {
+        panel->installEventFilter(this);
+        m_covers.append(panel);
+    }
+}
+
+void editImagevc::updateEditWindowShown()
+{
+    bool covered = !isVisible();
+    for (const QPointer<QWidget> &cover : std::as_const(m_covers))
+        if (cover && cover->isVisible() && cover->parentWidget() && cover->parentWidget()->isAncestorOf(this))
+            covered = true;
+    if (covered) {
+        if (editor->isVisible())
+            editor->hide();
+    } else if (m_editWindowWanted && isLoaded() && !editor->isVisible()) {
+        editor->show();
+        editor->raise();
+    }
+}
+
 void editImagevc::openEditWindow()
 {
     if (!isLoaded())
         return;
+    m_editWindowWanted = true;
     if (!editor->isVisible()) {
         editor->adjustSize();
         const QPoint corner = mapToGlobal(QPoint(width() - editor->width() - 24, 64));
@@ -331,6 +441,16 @@ void editImagevc::showSaveSheet()
         if (picture.isNull()) {
             const QString name = QFileInfo(m_path).fileName();
             QString cause = QStringLiteral("\u201C%1\u201D could not be read.").arg(name);
+            if (rendered.fileReplaced) {
+                // Not the picture that was edited: said as the viewer says it, nothing is written.
+                m_saveFailed = true;
+                if (const std::optional<lg::FailureSummary> summary =
+                        lg::failureSummary({chosenFileRefusal(m_path, ChosenFileState::Replaced)}))
+                    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")},
+                                               lg::AlertSpec::Style::Warning});
+                saveSheetEnded(false);
+                return;
+            }
             if (rendered.fileGone && rendered.wasHeld)
                 cause = QStringLiteral("\u201C%1\u201D is no longer where it was opened from, and the copy kept "
                                        "while it was edited could not be read.").arg(name);
@@ -347,6 +467,14 @@ void editImagevc::showSaveSheet()
         saver->startFolder = QFileInfo(m_path).absolutePath();
         saver->metadataSource = m_path;
         saver->metadata = rendered.metadata;
+        // A save over the opened file itself is refused once another program
+        // has replaced or changed it: the user would lose that file's picture.
+        saver->writeGuard = [opened = m_openedIdentity, path = m_path](const QString &target) {
+            if (!opened || QFileInfo(target).absoluteFilePath() != QFileInfo(path).absoluteFilePath())
+                return QString();
+            return chosenFileState(target, opened) == ChosenFileState::Replaced ? replacedSinceOpenedMessage()
+                                                                               : QString();
+        };
         saver->showSavePanel(
             [picture](const QSize &size) {
                 return size == picture.size() ? picture
@@ -354,7 +482,8 @@ void editImagevc::showSaveSheet()
             },
             picture.size(), QFileInfo(m_path).completeBaseName());
     });
-    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, wanted));
+    allowDecodeOf(m_pixelSize);
+    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, m_openedIdentity, wanted));
 }
 
 void editImagevc::saveSheetEnded(bool saved)
@@ -472,10 +601,12 @@ void editImagevc::closeEditor()
 {
     selfViewVisible = false;
     ++m_loadGeneration;
+    m_editWindowWanted = false;
     editor->hide();
     imageview->clear();
     m_previewSource = QImage();
     m_heldFile.clear();
+    m_openedIdentity.reset();
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);

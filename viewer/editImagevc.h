@@ -5,22 +5,29 @@
 // contrast, saturation, sharpness, sepia, monochrome). The original file is
 // never written: Save writes a new file in the format chosen in the save panel.
 // The file's bytes are held while it is edited (up to a limit), so a copy can
-// still be saved after another program has moved or deleted the file.
+// still be saved after another program has moved or deleted the file, and the
+// saved picture is always the one edited: a larger file is read again for the
+// save only while it is still the file opened. A save over the opened file
+// that another program has replaced or changed since is refused.
 //
 // Previews are computed off the main thread on a screen-size copy of the
 // picture, with at most one preview waiting behind the one being computed
 // (the newest slider position wins). The save decodes the full picture and
 // applies the same adjustments off the main thread too. Main thread.
+#include "platform/FileIdentity.h"
 #include "viewer/Adjustments.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
+class ElidedLabel;
 class ImageCanvas;
 class ImageEditWindow;
 class QLabel;
@@ -37,7 +44,7 @@ public:
     // ---- Outlets ----
     ImageCanvas *imageview = nullptr;     // the picture being edited
     ImageEditWindow *editor = nullptr;    // the "Image Edit" window
-    QLabel *lblfilename = nullptr;
+    ElidedLabel *lblfilename = nullptr;   // the file's name, cut in the middle when long
     QPushButton *btnExitButton = nullptr;
     QPushButton *btnrefreshButton = nullptr;
     QPushButton *btnopenpanelButton = nullptr;
@@ -90,8 +97,21 @@ Q_SIGNALS:
     // The picture of a load is on the canvas (or the load failed).
     void loadFinished(bool ok);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void buildLayout();
+    // The floating "Image Edit" window shows only while the editor is the
+    // screen shown: it goes while the editor is hidden or another screen
+    // (the "More Apps" panel) covers it, and comes back after.
+    void watchCoveringScreens();
+    void updateEditWindowShown();
+    bool m_editWindowWanted = false;   // open, as the user left it
+    bool m_watchingCovers = false;
+    QList<QPointer<QWidget>> m_covers;   // screens shown over the editor
     void openEditWindow();
     void schedulePreview();
     void startPreview();
@@ -100,6 +120,7 @@ private:
     QSize m_pixelSize;
     QImage m_previewSource;
     QByteArray m_heldFile;   // the file as it was loaded (see loadPreview)
+    std::optional<lg::FileIdentity> m_openedIdentity;   // of the file the picture was read from
     Adjustments m_adjustments;
     Adjustments m_shownAdjustments;
     Adjustments m_savedAdjustments;      // of the last saved copy

@@ -227,6 +227,7 @@ void viewimagevc::viewDidLoad()
         }
         imgview->setPicture(first, first.size(), m_shownPath);
         showImageCommonTail();
+        takeFollowedIdentity();
     });
     connect(m_animation, &AnimatedImage::frameChanged, this, [this](const QImage &frame) {
         if (m_animation->path() == m_shownPath && imgview->hasImage())
@@ -535,6 +536,7 @@ void viewimagevc::viewWillAppear()
     } else {
         openSelectedItem();
     }
+    updateEditButton();
     updateSidebarPreview();
 }
 
@@ -582,6 +584,16 @@ void viewimagevc::openSelectedItem()
         showItem(item.file->url, item.isImage);
 }
 
+bool viewimagevc::hasShownFile() const
+{
+    return viewerItemURL.has_value() && !m_shownPath.isEmpty() && box_nofilefound->isHidden();
+}
+
+void viewimagevc::updateEditButton()
+{
+    btneditImage->setEnabled(hasShownFile());
+}
+
 void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> isImage)
 {
     if (!url) {
@@ -589,6 +601,10 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
         imgview->hide();
         boxForImgview->hide();
         scrollview->hide();
+        // Nothing on show: nothing for the editor or the commands to take.
+        m_shownPath.clear();
+        m_shownIdentity.reset();
+        updateEditButton();
         return;
     }
     setSliderValue(1.0);
@@ -599,10 +615,14 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
     m_shownIdentity = lg::fileIdentity(path);
+    m_followedIdentity.reset();
+    m_resumeVideoAt = -1;
     m_goneOrder.clear();
     m_gonePosition = -1;
     m_keepZoom = false;
     m_wantedKey.reset();
+    box_nofilefound->hide();
+    updateEditButton();
     if (extension == QLatin1String("gif"))
         showAnimated(path);
     else if (isImage.value_or(false))
@@ -685,6 +705,8 @@ void viewimagevc::showStill(const QString &path)
 void viewimagevc::applyStill(const PictureKey &key, const DecodedPicture &picture)
 {
     m_wantedKey.reset();
+    if (key.path == m_shownPath)
+        takeFollowedIdentity();
     if (!picture.ok()) {
         transitionView->finish();
         showFileTypeIcon(key.path);
@@ -708,8 +730,9 @@ void viewimagevc::pictureReady(const PictureKey &key)
             applyStill(key, *picture);
         return;
     }
-    // A sharper decode of the picture on show.
-    if (key.bound.isEmpty() && imgview->hasImage() && key.path == imgview->pictureKey()) {
+    // A sharper decode of the picture on show (not of what the file held before it changed).
+    if (key.bound.isEmpty() && imgview->hasImage() && key.path == imgview->pictureKey()
+        && key == PictureLoader::keyFor(key.path, QSize())) {
         if (std::optional<DecodedPicture> picture = m_loader->cached(key); picture && picture->ok())
             imgview->upgradePicture(picture->image, key.path);
     }
@@ -844,8 +867,76 @@ void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
     // slideshow goes on instead of stalling.
     if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
         showFileTypeIcon(playerItem.toLocalFile());
+    if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
+        || status == QMediaPlayer::InvalidMedia) {
+        // A video shown again after it changed on disk goes on from where it was.
+        if (m_resumeVideoAt > 0 && status != QMediaPlayer::InvalidMedia && player->isSeekable())
+            player->setPosition(std::min(m_resumeVideoAt, std::max<qint64>(0, player->duration() - 1)));
+        m_resumeVideoAt = -1;
+        takeFollowedIdentity();
+    }
     if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
         itemDidFinishPlaying();
+}
+
+void viewimagevc::takeFollowedIdentity()
+{
+    if (!m_followedIdentity)
+        return;
+    m_shownIdentity = m_followedIdentity;
+    m_followedIdentity.reset();
+    updateSidebarPreview();   // the sidebar's picture of it too
+}
+
+void viewimagevc::followShownFile()
+{
+    // Only the file on show, still listed where the viewer stands; our own
+    // turn in progress sets the identity itself when it is done.
+    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL || viewerItemURL->toLocalFile() != m_shownPath)
+        return;
+    const QVector<InitialDirectory> &items = activeItemList();
+    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
+        return;
+    const InitialDirectory &item = items.at(selectedItemIndex);
+    if (!item.file || item.file->url != *viewerItemURL)
+        return;
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
+    if (!now || now == m_shownIdentity || now == m_followedIdentity)
+        return;
+    // The identity becomes the one commands check once the new content is on
+    // screen; until then they refuse, as for any file changed under the viewer.
+    m_followedIdentity = now;
+    const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
+    if (videoExtensions.contains(extension) && !item.isImage) {
+        m_resumeVideoAt = m_player ? m_player->position() : -1;
+        const bool wasPlaying = m_player && m_player->playbackState() == QMediaPlayer::PlayingState;
+        showVideo(*viewerItemURL);
+        if (m_player && !wasPlaying)
+            m_player->pause();
+        if (!m_player)
+            takeFollowedIdentity();   // shown as its type's icon already
+        return;
+    }
+    if (!isVisible())
+        return;
+    // Zoom, fit and place stay, as after a turn; the old picture stays on
+    // screen until the new one is decoded.
+    m_keepZoom = true;
+    if (extension == QLatin1String("gif")) {
+        showAnimated(m_shownPath);
+        return;
+    }
+    if (!item.isImage) {
+        takeFollowedIdentity();
+        return;
+    }
+    const PictureKey key = PictureLoader::keyFor(m_shownPath, decodeBound());
+    if (std::optional<DecodedPicture> picture = m_loader->cached(key)) {
+        applyStill(key, *picture);
+        return;
+    }
+    m_wantedKey = key;
+    m_loader->request(key, decodePriorityShown);
 }
 
 void viewimagevc::showEmptyPicture()
@@ -910,6 +1001,8 @@ void viewimagevc::reloadItems()
                 content->updateItemCountLabel();
             }
             self->findShownItemAgain(previousOrder);
+            // The file on show was written over or changed: it is shown again.
+            self->followShownFile();
             // The last file went: the picture goes with it.
             if (itemList.isEmpty()) {
                 self->showNoFiles();
@@ -932,6 +1025,9 @@ void viewimagevc::showNoFiles()
     lblfilename->setText(QString());
     box_nofilefound->show();
     viewerItemURL.reset();   // nothing on show
+    m_shownPath.clear();
+    m_shownIdentity.reset();
+    updateEditButton();
 }
 
 void viewimagevc::findShownItemAgain(const QList<QUrl> &previousOrder)
@@ -1181,6 +1277,9 @@ void viewimagevc::showEditview()
         lg::Alert::inform(window(), QStringLiteral("This Image can not be edited."));
         return;
     }
+    // Nothing on show: the editor would have no picture of this viewer's to open.
+    if (!hasShownFile())
+        return;
     // A file renamed, moved, deleted or written over by another program since it was shown.
     if (viewerItemURL && viewerItemURL->isLocalFile() && !isStillTheShownFile(viewerItemURL->toLocalFile()))
         return;

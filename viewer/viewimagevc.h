@@ -267,6 +267,12 @@ public:
     // list, or a reload that found the shown file gone). Every file command
     // binds this when it is chosen.
     std::optional<QUrl> currentItemFileURL() const;
+    // Whether a file is on show: false with "No media files found" (an empty
+    // folder, or one renamed or removed) and before the first item. Edit, Rotate
+    // and the file commands are offered only while it is true.
+    bool hasShownFile() const;
+    // Enables the bar's Edit button while a file is on show.
+    void updateEditButton();
     // The same, for a command chosen now: when the file on show has gone
     // (renamed, moved or deleted by another program) or another file has
     // taken its name, an alert says so and the picture stays on screen; none then.
@@ -346,6 +352,11 @@ private:
     void mediaStatusChanged(QMediaPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
+    // Shows the file on show again when another program has written over it
+    // or changed it since it was shown (a reload found it so).
+    void followShownFile();
+    // The identity of the file shown again becomes the one commands check.
+    void takeFollowedIdentity();
     // previousOrder: the files of the list in use before the reload, in order.
     void findShownItemAgain(const QList<QUrl> &previousOrder);
     // The index in the list in use of the item that stood after (step 1) or
@@ -363,6 +374,9 @@ private:
     QString m_shownPath;
     // The identity of the file at m_shownPath when it was shown.
     std::optional<lg::FileIdentity> m_shownIdentity;
+    // The identity of the file being shown again, until its content is on screen.
+    std::optional<lg::FileIdentity> m_followedIdentity;
+    qint64 m_resumeVideoAt = -1;   // ms; where a video shown again goes on
     // The shown file is no longer listed: the order of the list it was last
     // listed in, and its place there, so that next and previous go on from it.
     QList<QUrl> m_goneOrder;
@@ -381,8 +395,9 @@ private:
     QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
+    // notInPlace: why the file was not written in place (the save panel says it).
     void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
-                           const QByteArray &preparedJpeg = {});
+                           const QByteArray &preparedJpeg = {}, const QString &notInPlace = {});
     void refreshItemRecord(const QUrl &url);
     // Puts the turned or mirrored picture of the item on show in place, keeping the zoom.
     void showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path);

@@ -239,7 +239,9 @@ private Q_SLOTS:
         using M = ShownItemsModel;
         QCOMPARE(M::listText(M::NameColumn, photo, std::nullopt), QStringLiteral("photo.jpeg"));
         QCOMPARE(M::listText(M::WidthColumn, photo, imagePixels), QStringLiteral("4000"));
-        QCOMPARE(M::listText(M::HeightColumn, clip, videoPixels), QStringLiteral("1920.0"));
+        // The list shows a video's pixels as a picture's: "1920", not "1920.0".
+        QCOMPARE(M::listText(M::HeightColumn, clip, videoPixels), QStringLiteral("1920"));
+        QCOMPARE(M::listText(M::WidthColumn, clip, PixelInfo{std::nullopt, QSizeF(640.5, 360)}), QStringLiteral("640.5"));
         QCOMPARE(M::listText(M::WidthColumn, clip, PixelInfo{}), QString());
         QCOMPARE(M::listText(M::SizeColumn, clip, std::nullopt), QStringLiteral("999 bytes"));
         QCOMPARE(M::listText(M::KindColumn, photo, std::nullopt), QStringLiteral("JPEG image"));

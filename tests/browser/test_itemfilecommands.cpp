@@ -36,6 +36,10 @@
 
 #include <memory>
 
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(ItemMenuSnapshot)
 
 using namespace browsertest;
@@ -490,6 +494,92 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(filesIn(folder), (QStringList{"0.jpg", "a.jpg", "b.jpg"}));
         QCOMPARE(filesIn(target), trash ? QStringList() : QStringList{"c.jpg"});
+    }
+
+    // While "Move to Trash?" or the folder panel is open, another program
+    // puts another photo in c.jpg's place (or writes into it): c.jpg is not
+    // acted on and the user is told; b.jpg, chosen with it, goes as asked.
+    void aFileReplacedWhileTheQuestionIsOpenIsNotActedOn_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("inPlace");
+        QTest::addColumn<bool>("list");
+        QTest::newRow("trash, renamed over, grid") << "trash" << false << false;
+        QTest::newRow("trash, changed in place, list") << "trash" << true << true;
+        QTest::newRow("move, renamed over, list") << "move" << false << true;
+        QTest::newRow("copy, changed in place, grid") << "copy" << true << false;
+    }
+    void aFileReplacedWhileTheQuestionIsOpenIsNotActedOn()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, inPlace);
+        QFETCH(bool, list);
+        const QString folder = lg::test::freshFolder(QStringLiteral("replacedChosen"));
+        const QString target = lg::test::freshFolder(QStringLiteral("replacedChosenTarget"));
+        const QString other = lg::test::freshFolder(QStringLiteral("replacedChosenOther")) + "/new.jpg";
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(folder + "/c.jpg", 8, 8);
+        writeJpeg(other, 16, 16, Qt::blue);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(!list);
+        if (list) {
+            QVERIFY(reloadAndWait(listController()));
+            listController()->tblview->selectAll();
+        } else {
+            QVERIFY(reloadAndWait(thumbnailGrid()));
+            thumbnailGrid()->collectionview->selectAll();
+        }
+        const QString replaced = folder + "/c.jpg";
+        const auto replace = [=] {
+            if (inPlace) {
+                // Same file, same size: other bytes and a later modification time.
+                QFile file(replaced);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                file.seek(file.size() - 4);
+                file.write("\x01\x02\xff\xd9", 4);
+                file.close();
+                const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+                QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(replaced).constData(), later, 0) == 0);
+            } else {
+                QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(replaced).constData()) == 0);
+            }
+        };
+        const QByteArray before = lg::test::readAll(replaced);
+        const QString trashed = lg::trashFolderFor(replaced) + "/files";
+        const qsizetype trashedBefore = filesIn(trashed).size();
+        lg::Alert::setResponder([replace](const lg::AlertSpec &spec) {
+            if (spec.buttons.contains(QStringLiteral("Yes")))
+                replace();
+            return 0;
+        });
+        lg::Panels::setOpenResponder([replace, target](const lg::OpenPanelSpec &) {
+            replace();
+            return QList<QUrl>{QUrl::fromLocalFile(target)};
+        });
+        const BrowseView view = list ? listBrowseView() : gridBrowseView();
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        if (command == QLatin1String("trash"))
+            ItemFileCommands::instance()->trashItems(view);
+        else if (command == QLatin1String("move"))
+            ItemFileCommands::instance()->moveItemsTo(view);
+        else
+            ItemFileCommands::instance()->copyItemsTo(view);
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isBusy);
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        QVERIFY(!said.isEmpty());
+        QCOMPARE(said.last().title, QStringLiteral("Some items could not be processed."));
+        QCOMPARE(said.last().text, QStringLiteral("1 item could not be processed. \u201Cc.jpg\u201D: The item was "
+                                                  "replaced since it was opened."));
+        QVERIFY(lg::test::readAll(replaced) != before);   // the new content stays where it is
+        if (command == QLatin1String("copy")) {
+            QCOMPARE(filesIn(folder), (QStringList{"b.jpg", "c.jpg"}));
+            QCOMPARE(filesIn(target), QStringList{"b.jpg"});
+        } else {
+            QCOMPARE(filesIn(folder), QStringList{"c.jpg"});
+            QCOMPARE(filesIn(target), command == QLatin1String("move") ? QStringList{"b.jpg"} : QStringList());
+        }
+        QCOMPARE(filesIn(trashed).size(), trashedBefore + (command == QLatin1String("trash") ? 1 : 0));
     }
 
     void moveToAndCopyToSettleClashesAtTheChosenFolder()

@@ -62,7 +62,19 @@ private Q_SLOTS:
     {
         ViewController *content = contentController();
         itemList = {entry("a.jpg"), entry("c.jpg"), entry("b.jpg")};
+        const auto checked = [content] {
+            content->btnsort();
+            QStringList on;
+            for (QAction *action : content->sizemenu->actions())
+                if (action->isChecked())
+                    on.append(action->text());
+            content->sizemenu->hide();
+            return on;
+        };
+        // Before any choice the listing's own order is in force: by name, ascending.
+        QCOMPARE(checked(), (QStringList{"Sort By Name", "Ascending"}));
         content->SortDescending();
+        QCOMPARE(checked(), QStringList{"Descending"});
         QVERIFY(!isSorted);
         QCOMPARE(namesOf(itemList), (QStringList{"a.jpg", "c.jpg", "b.jpg"}));
         content->SortName();

@@ -253,6 +253,29 @@ private Q_SLOTS:
         QCOMPARE(openDescriptors(), descriptorsBefore);
     }
 
+    // The watched folder itself renamed, or removed while empty: what its path lists changed.
+    void theWatchedFolderRenamedOrRemovedIsReported_data()
+    {
+        QTest::addColumn<bool>("renamed");
+        QTest::newRow("renamed") << true;
+        QTest::newRow("removed while empty") << false;
+    }
+    void theWatchedFolderRenamedOrRemovedIsReported()
+    {
+        QFETCH(bool, renamed);
+        const QString folder = lg::test::freshFolder(QStringLiteral("Trip"));
+        int calls = 0;
+        auto monitor = std::make_unique<FolderMonitor>(QUrl::fromLocalFile(folder), [&calls] { ++calls; });
+        QVERIFY(monitor->isValid());
+        if (renamed)
+            QVERIFY(QDir().rename(folder, folder + QStringLiteral("2023")));
+        else
+            QVERIFY(QDir().rmdir(folder));
+        settle();
+        QCOMPARE(calls, 1);
+        monitor.reset();
+    }
+
 private:
     static int lineCount(const QByteArray &text) { return int(text.count('\n')); }
 };

@@ -233,6 +233,28 @@ private Q_SLOTS:
         QCOMPARE(currentFolderURL, current);
     }
 
+    // "mv Trip Trip2023" by another program: Refresh shows the folder under
+    // its new name, with no ghost of the old one; a removed folder goes.
+    void refreshFollowsFoldersRenamedOrRemovedElsewhere()
+    {
+        const QString root = makeTree(QStringLiteral("Renamed"), {QStringLiteral("Trip/Day1"), QStringLiteral("Gone"),
+                                                                  QStringLiteral("Stays")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        QVERIFY(QDir().rename(root + QStringLiteral("/Trip"), root + QStringLiteral("/Trip2023")));
+        QVERIFY(QDir(root + QStringLiteral("/Gone")).removeRecursively());
+        QSignalSpy refreshed(sidebar, &sideMenuvc::refreshFinished);
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root)));
+        menuAction(sidebar, "actionRefresh")->trigger();
+        QVERIFY(refreshed.wait(5000));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+        QStringList titles;
+        for (const BaseNode::Ptr &child : sidebar->contents().first()->childNodes())
+            titles << child->nodeTitle();
+        titles.sort();
+        QCOMPARE(titles, (QStringList{"Stays", "Trip2023"}));
+    }
+
     void newFoldersAreNumberedAndALeafBecomesAGroupInEditing()
     {
         const QString root = makeTree(QStringLiteral("NewFolders"), {});

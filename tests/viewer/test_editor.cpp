@@ -2,6 +2,7 @@
 // editor screen that previews them and saves a new file.
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "outreach/utilityKitvc.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
 #include "platform/ImageWriter.h"
@@ -13,11 +14,15 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QFontMetrics>
+#include <QImageReader>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 
 #include <sys/stat.h>
+#include <ctime>
+#include <fcntl.h>
 
 Q_DECLARE_METATYPE(Adjustments)
 
@@ -247,6 +252,139 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(copy));
         QVERIFY(editor->hasUnsavedChanges());
         contentHub()->hide();
+    }
+
+    // Monochrome set, then another program writes a green square over the
+    // name (a rename over it, or bytes changed in place). A copy is the
+    // edited photo in monochrome, never the square; a save over the name
+    // itself is refused and the square stays, as is a save of a photo too
+    // large to keep that can no longer be read as it was opened.
+    void theSavedPictureIsThePictureEdited_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::addColumn<bool>("overTheName");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("renamed over, saved as a copy") << false << false << true;
+        QTest::newRow("renamed over, saved over the name") << false << true << true;
+        QTest::newRow("changed in place, saved over the name") << true << true << true;
+        QTest::newRow("renamed over, too large to keep, saved as a copy") << false << false << false;
+    }
+    void theSavedPictureIsThePictureEdited()
+    {
+        QFETCH(bool, inPlace);
+        QFETCH(bool, overTheName);
+        QFETCH(bool, held);
+        const QString folder = lg::test::freshFolder(QStringLiteral("writtenOver"));
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/photo.jpg"), sample());
+        QImage square(40, 40, QImage::Format_RGB32);
+        square.fill(qRgb(20, 200, 40));
+        const QString other = lg::test::fixtures::writeJpeg(lg::test::freshFolder(QStringLiteral("writtenOverOther"))
+                                                                + QStringLiteral("/square.jpg"), square);
+        if (!held)
+            editImagevc::setHeldFileLimitForTesting(0);
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY(editor->isLoaded());
+        editor->editor->slider(QStringLiteral("monochrome"))->setValue(editor->editor->slider(QStringLiteral("monochrome"))->maximum());
+        QTRY_VERIFY(editor->shownAdjustments().monochrome > 0.9);
+        if (inPlace) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.seek(file.size() - 6);
+            file.write("\x11\x22\x33\x44");
+            file.close();
+            const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), later, 0) == 0);
+        } else {
+            QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+        }
+        const QByteArray onDisk = lg::test::readAll(path);
+        const QString copy = folder + QStringLiteral("/edited.jpg");
+        const QString target = overTheName ? path : copy;
+        Saver::setPanelResponderForTesting([target](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(target, SaveFormatChoice()));
+        });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        editor->btnsave();
+        QTRY_VERIFY((QFileInfo::exists(copy) || !lg::Alert::shownAlerts().isEmpty()) && !isBusy);
+        if (overTheName || !held) {
+            QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+            QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("Some items could not be processed."));
+            QCOMPARE(lg::Alert::shownAlerts().first().text,
+                     QStringLiteral("1 item could not be processed. \u201Cphoto.jpg\u201D: The item was replaced since "
+                                    "it was opened."));
+            QCOMPARE(lg::test::readAll(path), onDisk);
+            QVERIFY(!QFileInfo::exists(copy));
+            QVERIFY(editor->hasUnsavedChanges());
+        } else {
+            QVERIFY(lg::Alert::shownAlerts().isEmpty());
+            const QImage saved(copy);
+            QCOMPARE(saved.size(), QSize(64, 32));
+            QVERIFY(chroma(saved.pixel(8, 16)) <= 6 && chroma(saved.pixel(56, 16)) <= 6);
+            QVERIFY(luma(saved.pixel(8, 16)) > luma(saved.pixel(56, 16)) + 30);
+        }
+        contentHub()->hide();
+    }
+
+    // A 35 MP JPEG, more than Qt's readers take by default (four bytes a
+    // pixel over 128 MB), is edited and saved whole.
+    void aPictureLargerThanTheReadersDefaultIsSaved()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("large"));
+        QImage large(7000, 5000, QImage::Format_RGB32);
+        large.fill(qRgb(180, 120, 80));
+        const QString path = lg::test::fixtures::writeJpeg(folder + QStringLiteral("/large.jpg"), large, 1, 50);
+        large = QImage();
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY_WITH_TIMEOUT(editor->isLoaded(), 20000);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        editor->editor->slider(QStringLiteral("monochrome"))->setValue(editor->editor->slider(QStringLiteral("monochrome"))->maximum());
+        QTRY_VERIFY(editor->shownAdjustments().monochrome > 0.9);
+        const QString copy = folder + QStringLiteral("/edited.jpg");
+        Saver::setPanelResponderForTesting([copy](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, SaveFormatChoice()));
+        });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        editor->btnsave();
+        QTRY_VERIFY_WITH_TIMEOUT((QFileInfo::exists(copy) || !lg::Alert::shownAlerts().isEmpty()) && !isBusy, 30000);
+        QCOMPARE(lg::Alert::shownAlerts().value(0).text, QString());
+        QImageReader saved(copy);
+        QCOMPARE(saved.size(), QSize(7000, 5000));
+        saved.setScaledSize(QSize(700, 500));
+        const QImage small = saved.read();
+        QVERIFY(chroma(small.pixel(350, 250)) <= 6);
+        contentHub()->hide();
+    }
+
+    // A long name is cut in the middle, as the viewer's title is; the
+    // floating "Image Edit" window goes while "More Apps" covers the editor
+    // and comes back after.
+    void theTitleIsCutInTheMiddleAndTheEditWindowFollowsTheScreen()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("title"));
+        const QString name = QStringLiteral("Summer_holiday_at_the_lake_with_the_whole_family_and_friends_"
+                                            "2021-06-05_14-30-00_final_export_for_printing_and_sharing.jpg");
+        const QString path = lg::test::fixtures::writeJpeg(folder + QLatin1Char('/') + name, sample());
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY(editor->isLoaded());
+        QTRY_VERIFY(editor->editor->isVisible());
+        const QString shown = editor->lblfilename->text();
+        QVERIFY2(shown.startsWith(QStringLiteral("Summer_holiday")) && shown.endsWith(QStringLiteral("sharing.jpg")),
+                 qPrintable(shown));
+        QCOMPARE(shown.count(QChar(0x2026)), 1);
+        QVERIFY(QFontMetrics(editor->lblfilename->font()).horizontalAdvance(shown)
+                <= editor->lblfilename->contentsRect().width());
+
+        mainvc *hub = contentHub();
+        hub->btnUtilityKit();
+        auto *panel = hub->findChild<utilityKitvc *>();
+        QVERIFY(panel && panel->isVisible());
+        QTRY_VERIFY(!editor->editor->isVisible());
+        panel->btnclose();
+        QTRY_VERIFY(!panel->isVisible());
+        QTRY_VERIFY(editor->editor->isVisible());
+        editor->closeEditor();
+        QVERIFY(!editor->editor->isVisible());
+        hub->hide();
     }
 
     void aLinkWhoseTargetWentIsStillSavedFromTheHeldFile()

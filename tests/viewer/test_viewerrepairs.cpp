@@ -6,8 +6,10 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "controls/CursorButtons.h"
+#include "controls/ZLFlatButton.h"
 #include "model/Saver.h"
 #include "platform/Alert.h"
+#include "platform/FileIdentity.h"
 #include "platform/ControllerRegistry.h"
 #include "platform/ImageWriter.h"
 #include "platform/Panels.h"
@@ -15,17 +17,23 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFontMetrics>
+#include <QImageReader>
 #include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QSlider>
 #include <QtEndian>
 
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -187,8 +195,8 @@ private Q_SLOTS:
     }
 
     // Viewing IMG_2009, another program puts the IMG_2010 photo in its place:
-    // no command acts on it, each says the file was replaced, and the disk
-    // stays as it was.
+    // until the viewer shows the new picture no command acts on it, each says
+    // the file was replaced, and the disk stays as it was.
     void commandsRefuseAFileThatTookTheShownName_data()
     {
         QTest::addColumn<QString>("command");
@@ -225,10 +233,8 @@ private Q_SLOTS:
         viewimagevc *viewer = viewerOn(0);
         QTRY_VERIFY(viewer->imgview->hasImage());
         if (!whileAsked) {
+            // The command comes before the folder watch's reload has shown the new picture.
             replace();
-            viewer->reloadItems();   // as the folder watch does
-            QTRY_COMPARE(itemList.size(), copyThenRename ? 2 : 1);
-            QCOMPARE(selectedItemIndex, 0);
         }
         viewer->menuWillOpen();
         QAction *action = viewer->imgviewMenu->findChild<QAction *>(command);
@@ -246,6 +252,113 @@ private Q_SLOTS:
         const QDir trash(lg::trashFolderFor(shown) + QStringLiteral("/files"));
         QVERIFY(!trash.exists() || trash.isEmpty());
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
+    }
+
+    // Another program changes the shown file without a new name: in place
+    // (same inode, an Orientation tag or bytes written, a later modification
+    // time), or by deleting it and writing it again (ext4 often hands the
+    // same inode back). A turn is refused and the file stays as written.
+    void aTurnRefusesAFileChangedOrWrittenAgain_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("orientation changed in place") << "orientation";
+        QTest::newRow("bytes changed in place") << "bytes";
+        QTest::newRow("deleted and written again") << "rewritten";
+    }
+    void aTurnRefusesAFileChangedOrWrittenAgain()
+    {
+        QFETCH(QString, how);
+        const QStringList paths = listedPhotos(QStringLiteral("changedInPlace"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        const QByteArray original = lg::test::readAll(shown);
+        const quint64 inode = lg::fileIdentity(shown)->inode;
+        if (how == QLatin1String("rewritten")) {
+            QVERIFY(QFile::remove(shown));
+            lg::test::writeFile(shown, original);
+        } else {
+            QFile file(shown);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            if (how == QLatin1String("orientation")) {
+                // The Orientation entry (1) of the Exif block becomes 6, as a tag editor writes it in place.
+                const QByteArray bigEndian("\x01\x12\x00\x03\x00\x00\x00\x01\x00\x01", 10);
+                const QByteArray littleEndian("\x12\x01\x03\x00\x01\x00\x00\x00\x01\x00", 10);
+                qsizetype at = original.indexOf(bigEndian);
+                const bool big = at >= 0;
+                if (!big)
+                    at = original.indexOf(littleEndian);
+                QVERIFY(at > 0);
+                file.seek(at + 8);
+                file.write(big ? QByteArray("\x00\x06", 2) : QByteArray("\x06\x00", 2));
+            } else {
+                file.seek(file.size() - 6);
+                file.write("\x11\x22\x33\x44");
+            }
+            file.close();
+            const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(shown).constData(), later, 0) == 0);
+            QCOMPARE(lg::fileIdentity(shown)->inode, inode);
+        }
+        const QByteArray onDisk = lg::test::readAll(shown);
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning() && !lg::Alert::shownAlerts().isEmpty());
+        QCOMPARE(lg::Alert::shownAlerts().last().text,
+                 QStringLiteral("1 item could not be processed. \u201CIMG_2009.jpg\u201D: The item was replaced "
+                                "since it was opened."));
+        QCOMPARE(lg::test::readAll(shown), onDisk);
+    }
+
+    // Another program writes a new picture over the shown name (a rename, or
+    // new bytes into the same file): once the folder watch reloads, the
+    // viewer shows the new picture with the zoom and place it had, and the
+    // commands act on it.
+    void theViewerFollowsAShownFileChangedOnDisk_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("renamed over") << false;
+        QTest::newRow("written in place") << true;
+    }
+    void theViewerFollowsAShownFileChangedOnDisk()
+    {
+        QFETCH(bool, inPlace);
+        const QStringList paths = listedPhotos(QStringLiteral("follow"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        QImage wide(600, 200, QImage::Format_RGB32);
+        wide.fill(Qt::blue);
+        const QString other = lg::test::fixtures::writeJpeg(lg::test::freshFolder(QStringLiteral("followOther"))
+                                                                + QStringLiteral("/new.jpg"), wide);
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        viewer->btnzoomin->click();
+        viewer->btnzoomin->click();
+        viewer->scrollview->model().scrollTo(QPointF(40, 30));
+        const double magnification = viewer->magnification();
+        const QPointF origin = viewer->scrollview->model().origin();
+        const int fit = viewer->fitStyle;
+        if (inPlace) {
+            QFile file(shown);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(lg::test::readAll(other));
+            file.close();
+        } else {
+            QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(shown).constData()) == 0);
+        }
+        viewer->reloadItems();   // as the folder watch does
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->imgview->pixelSize(), QSize(600, 200), 8000);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
+        QCOMPARE(viewer->magnification(), magnification);
+        QCOMPARE(viewer->scrollview->model().origin(), origin);
+        QCOMPARE(viewer->fitStyle, fit);
+        const QRgb shownColour = viewer->imgview->currentImage().pixel(viewer->imgview->currentImage().rect().center());
+        QVERIFY2(qBlue(shownColour) > 200 && qRed(shownColour) < 60, qPrintable(QString::number(shownColour, 16)));
+        // Commands act on the new picture.
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning());
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        QImageReader turned(shown);   // 200 rows are not whole blocks: the turn may be in the tag
+        turned.setAutoTransform(true);
+        QCOMPARE(turned.read().size(), QSize(200, 600));
     }
 
     // The viewer's own rewrite takes the name over: the written file is the
@@ -287,6 +400,41 @@ private Q_SLOTS:
         QTRY_VERIFY(!isBusy);
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
         QCOMPARE(lg::Alert::shownAlerts().first().buttons, (QStringList{"Yes", "No"}));
+    }
+
+    // A turn that cannot be written in place opens the save panel, whose
+    // message line says so and why; the file stays as it was.
+    void aTurnNotWrittenInPlaceSaysWhyInThePanel_data()
+    {
+        QTest::addColumn<bool>("readOnlyFile");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("no permission on the file") << true << QStringLiteral("you do not have permission to change it");
+        QTest::newRow("the folder refuses the write") << false << QStringLiteral("the write was stopped");
+    }
+    void aTurnNotWrittenInPlaceSaysWhyInThePanel()
+    {
+        QFETCH(bool, readOnlyFile);
+        QFETCH(QString, why);
+        const QStringList paths = listedPhotos(QStringLiteral("notInPlace"), {QStringLiteral("IMG_2009.jpg")});
+        const QString shown = paths.first();
+        if (readOnlyFile)
+            QVERIFY(QFile::setPermissions(shown, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        else
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });   // as a read-only folder
+        const QByteArray before = lg::test::readAll(shown);
+        QString said;
+        lg::Panels::setSaveResponder([&said](const lg::SavePanelSpec &spec) {
+            said = spec.message;
+            return QUrl();
+        });
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        viewer->RotateImageWithSender(2);
+        QTRY_VERIFY(!said.isEmpty() && !isBusy);
+        lg::Panels::setSaveResponder({});
+        QVERIFY2(said.startsWith(QStringLiteral("\u201CIMG_2009.jpg\u201D cannot be written in place: ")), qPrintable(said));
+        QVERIFY2(said.contains(why), qPrintable(said));
+        QCOMPARE(lg::test::readAll(shown), before);
     }
 
     // A turn changes the picture only: the zoom, the scroll position and the fit stay.
@@ -381,6 +529,59 @@ private Q_SLOTS:
         const int at = selectedItemIndex;
         viewer->showNextItem();
         QCOMPARE(selectedItemIndex, (at + 1) % int(itemList.size()));
+    }
+
+    // The shown folder renamed ("mv Trip Trip2023") or removed: once the
+    // folder watch reloads, "No media files found" shows and nothing is
+    // offered to act on; Edit opens no editor, not even on a photo of another
+    // folder edited earlier, and the editor never shows that photo's name.
+    void aShownFolderRenamedOrRemovedLeavesNothingToActOn_data()
+    {
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("renamed") << false;
+        QTest::newRow("removed") << true;
+    }
+    void aShownFolderRenamedOrRemovedLeavesNothingToActOn()
+    {
+        QFETCH(bool, removed);
+        const QString earlier = lg::test::fixtures::writeJpeg(lg::test::freshFolder(QStringLiteral("Earlier"))
+                                                                  + QStringLiteral("/IMG_0001.jpg"),
+                                                              lg::test::fixtures::quadrants(QSize(40, 30)));
+        mainvc *hub = contentHub();
+        hub->resize(1000, 700);
+        viewerItemURL = QUrl::fromLocalFile(earlier);
+        hub->showEditImagevc();
+        QTRY_VERIFY(editImageController->isLoaded());
+        editImageController->closeEditor();
+
+        const QStringList paths = listedPhotos(QStringLiteral("Trip"), {QStringLiteral("IMG_2009.jpg"),
+                                                                        QStringLiteral("IMG_2010.jpg")});
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        viewimagevc *viewer = viewerOn(0);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QVERIFY(viewer->btneditImage->isEnabled());
+        if (removed)
+            QVERIFY(QDir(folder).removeRecursively());
+        else
+            QVERIFY(QDir().rename(folder, folder + QStringLiteral("2023")));
+        viewer->reloadItems();   // as the folder watch does
+        QTRY_VERIFY(!viewer->box_nofilefound->isHidden());
+        QVERIFY(!viewer->btneditImage->isEnabled());
+        viewer->menuWillOpen();
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "deleteItem_menu",
+                                 "itemMoveTO_menu", "itemCopyTO_menu", "rotateMenu", "openWithApplication"}) {
+            QAction *action = viewer->imgviewMenu->findChild<QAction *>(QString::fromLatin1(name));
+            QVERIFY2(action && !action->isEnabled(), name);
+        }
+        viewer->showEditview();
+        QTest::qWait(50);
+        QVERIFY(!editImageController->selfViewVisible);
+        // Whatever opens the editor now finds no file, and shows no name of another.
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return -1; });
+        editImageController->loadImage();
+        QCOMPARE(editImageController->lblfilename->text(), QString());
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("This Image can not be edited."));
+        hub->hide();
     }
 
     // A name longer than the title shows its start and its extension, "…" between.

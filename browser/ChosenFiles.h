@@ -1,0 +1,38 @@
+#pragma once
+// Files as they were when a command was chosen (or when the viewer showed
+// them), and the refusal of a command that finds, when it acts, that the file
+// has gone, that another file has taken its name, or that it was changed
+// since. Used by the grid's and the list's file commands and by the viewer.
+// Any thread; nothing here shows an alert.
+#include "platform/FileIdentity.h"
+#include "platform/FileOperations.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The words of a refusal of a file that is another one, or changed, since it was shown or chosen.
+QString replacedSinceOpenedMessage();
+
+enum class ChosenFileState { Same, Gone, Replaced };
+
+// How the file at path stands to the one whose identity was chosen. A file
+// is the same only with every part of its identity unchanged (a folder: the
+// same folder, whatever was added to it or taken from it). Without a chosen
+// identity, anything at path counts as the same.
+ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen);
+
+// The failure of a command refused for state (not Same): SourceMissing for a
+// file that has gone, Other with replacedSinceOpenedMessage() for one replaced.
+lg::FileOpResult chosenFileRefusal(const QString &path, ChosenFileState state);
+
+// The identities of paths now, for a command chosen now; a path that names
+// nothing is left out.
+using ChosenIdentities = QHash<QString, lg::FileIdentity>;
+ChosenIdentities identitiesOf(const QStringList &paths);
+
+// The refusal of a command on path, when chosen holds path and the file there
+// is no longer that one; none when it may be acted on.
+std::optional<lg::FileOpResult> refusalIfChanged(const QString &path, const ChosenIdentities &chosen);

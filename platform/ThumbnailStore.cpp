@@ -244,7 +244,8 @@ std::optional<QImage> ThumbnailStore::readEntry(const QString &file, const QByte
     QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "png");
-    reader.setAllocationLimit(int(readLimit(side) / (1024 * 1024)) + 1);
+    // The size its header claims bounds what is allocated: checked before any
+    // pixel is decoded. (Qt's allocation limit is process-wide: left alone.)
     const QSize size = reader.size();
     if (size.isEmpty() || size.width() > side || size.height() > side)
         return std::nullopt;

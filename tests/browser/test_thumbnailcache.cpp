@@ -2,6 +2,7 @@
 // found there is shown without decoding, what is missing or stale is made and
 // written, and what cannot be made is not tried again until it changes.
 #include "browser/ThumbnailCache.h"
+#include "browser/ItemEditing.h"
 #include "platform/ThumbnailStore.h"
 #include "tests/support/TestSupport.h"
 
@@ -262,6 +263,21 @@ private Q_SLOTS:
         QCOMPARE(second->decodeCount(), 0);
         QVERIFY(isReddish(*second->thumbnail(keyOf(after))));
         QVERIFY(!QFileInfo::exists(lg::ThumbnailStore(m_root).entryPath(before, 256)));
+    }
+
+    void theRenameCommandCarriesTheThumbnailAlong()
+    {
+        ThumbnailCache &shared = ThumbnailCache::shared();
+        const QString before = photo(QStringLiteral("trip.jpg"), 800, 600);
+        QVERIFY(makeAll(shared, {keyOf(before)}));
+        const lg::ThumbnailStore &store = *shared.store();
+        QVERIFY(QFileInfo::exists(store.entryPath(before, 256)));
+        QVERIFY(renameInPlace(before, QStringLiteral("trip 2.jpg"), nullptr));
+        const QString after = m_photos + QStringLiteral("/trip 2.jpg");
+        QVERIFY(QTest::qWaitFor([&] { return !shared.isWriting(); }, 5000));
+        QVERIFY(!QFileInfo::exists(store.entryPath(before, 256)));
+        const ThumbnailKey moved = keyOf(after);
+        QVERIFY(store.find(after, lg::FileStamp{moved.modified / 1000, moved.size}, 200));
     }
 };
 

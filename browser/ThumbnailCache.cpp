@@ -52,6 +52,9 @@ void yieldToTheWindow()
 
 // The longest side of the video frames that mediaThumbnail makes.
 constexpr int videoThumbnailSide = 150;
+// The largest folder of the disk cache that thumbnails made here are kept in
+// (large/); larger ones made by other programs are read all the same.
+constexpr int keptSideLimit = 256;
 
 // image reduced to at most side pixels on its longest side (never enlarged).
 QImage fitted(const QImage &image, int side)
@@ -102,11 +105,16 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     }
 
     made.decoded = true;
+    // Thumbnails of the grid's and the list's sizes are made at the size of
+    // their folder and kept there. Larger copies (the collage's slots) would
+    // cost a larger decode than asked for: they are made at the size asked
+    // for and kept in memory only.
+    const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
     std::optional<QImage> image;
     const QUrl url = QUrl::fromLocalFile(path);
     if (!request.isImage) {
         image = mediaThumbnail(url);
-    } else if (folderSide == 0) {
+    } else if (!keep) {
         image = thumbnailForImageURL(url, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
@@ -121,9 +129,11 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     if (folderSide > 0) {
         made.folderSide = folderSide;
         made.stamp = *stamp;
-        if (!made.shown.isNull()) {
+        if (!made.shown.isNull() && keep) {
             made.stored = *image;
             made.details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+        } else if (!made.shown.isNull()) {
+            made.folderSide = 0;
         } else {
             // Recorded only while the file is still the one tried: one that
             // went or changed meanwhile is tried again.

@@ -119,6 +119,28 @@ private Q_SLOTS:
         QCOMPARE(third->thumbnail(keys[0])->size(), QSize(150, 112));
     }
 
+    void largerCopiesAreReadFromDiskButMadeAsBefore()
+    {
+        // The collage's slots ask for more than the grid: made at the size
+        // asked for (no larger decode) and kept in memory only, while a
+        // larger thumbnail another program made is used.
+        const ThumbnailKey key = keyOf(photo(QStringLiteral("slot.jpg"), 2000, 1500));
+        auto first = newCache();
+        QVERIFY(makeAll(*first, {key}, 600));
+        QCOMPARE(first->decodeCount(), 1);
+        QCOMPARE(first->thumbnail(key)->size(), QSize(600, 450));
+        QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/x-large")));
+
+        lg::ThumbnailStore store(m_root);
+        QImage theirs(1024, 768, QImage::Format_RGB32);
+        theirs.fill(Qt::red);
+        QVERIFY(store.save(key.path, lg::FileStamp{key.modified / 1000, key.size}, 1024, theirs));
+        auto second = newCache();
+        QVERIFY(makeAll(*second, {key}, 600));
+        QCOMPARE(second->decodeCount(), 0);
+        QCOMPARE(second->thumbnail(key)->size(), QSize(600, 450));
+    }
+
     void anotherProgramsThumbnailIsShownAsItIs()
     {
         const ThumbnailKey key = keyOf(photo(QStringLiteral("red.jpg"), 800, 600));

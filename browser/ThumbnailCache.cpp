@@ -384,15 +384,17 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
         const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(newPath);
         if (stamp && QFileInfo(newPath).isFile())
             (void)store->carryOver(oldPath, newPath, *stamp);
-    });
+    },
+                    false);
 }
 
-void ThumbnailCache::writeAfterwards(std::function<void()> write)
+void ThumbnailCache::writeAfterwards(std::function<void()> write, bool mayWriteHere)
 {
-    // Past this many waiting, the worker that made a thumbnail writes it
-    // itself: what waits to be written stays within a few megabytes.
+    // Past this many waiting, a worker making thumbnails ahead of need writes
+    // its own: what waits to be written stays within a few megabytes, and
+    // what is wanted now is never held up by writing.
     constexpr int mostWaiting = 64;
-    if (m_pendingWrites.load() > mostWaiting) {
+    if (mayWriteHere && m_pendingWrites.load() > mostWaiting) {
         write();
         --m_pendingWrites;
         return;
@@ -561,7 +563,8 @@ void ThumbnailCache::start(const Job &job)
             Qt::QueuedConnection);
         // Written once delivered, never ahead of what is shown.
         if (write)
-            writeAfterwards([store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); });
+            writeAfterwards([store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
+                            later);
     });
 }
 

@@ -182,8 +182,9 @@ private:
     void thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
                        const QByteArray &compressed, bool later, bool decoded);
     // Runs write on the writing thread, or here when that has too much
-    // waiting; the caller counted it in m_pendingWrites. Any thread.
-    void writeAfterwards(std::function<void()> write);
+    // waiting and mayWriteHere; the caller counted it in m_pendingWrites.
+    // Any thread.
+    void writeAfterwards(std::function<void()> write, bool mayWriteHere);
     void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later);
     void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
     // Whether a compressed thumbnail may still be decoded on the main thread

@@ -12,10 +12,12 @@
 // (lg::ThumbnailStore): a thumbnail found there, made by this program or
 // another, is used as it is (scaled down to the size asked for) and no
 // picture is decoded; only what is missing or stale is decoded, and written
-// there afterwards on a thread of its own, once it has been delivered. A file
-// that could not be made into a thumbnail is recorded there and gets its file
-// type's icon at once until it changes. A write that fails stops the writing
-// for the rest of the run and changes nothing else.
+// there afterwards on a thread of its own, once it has been delivered (copies
+// larger than 256 pixels, the collage's, are read from there but made at the
+// size asked for and kept in memory only). A file that could not be made
+// into a thumbnail is recorded there and gets its file type's icon at once
+// until it changes. A write that fails stops the writing for the rest of the
+// run and changes nothing else.
 //
 // Everything here is called on the main thread; results come back on it.
 #include <QByteArray>

@@ -3,9 +3,26 @@
 //   bench_browse          generates (once, beside the program) a folder of
 //                         10,000 JPEGs of 640x480 and one of 500 JPEGs of
 //                         4000x3000, and measures each in a process of its own
+//                         (each with no thumbnails on disk yet), then
+//                         visits the 500 twice as below
 //   bench_browse FOLDER   measures FOLDER
 //   bench_browse --hostile  measures a folder of hostile files (HostileFolder.h),
 //                         which must be done within 60 s and under 1.5 GB
+//   bench_browse --visits [FOLDER]  a user's visits of FOLDER (by default the
+//                         500 photos of 12 MP), each in a process of its own
+//                         sharing one thumbnail cache on disk, empty at first:
+//                         with thumbnails kept in memory only (as without a
+//                         disk cache), a first visit, and a second visit with
+//                         the page cache dropped (echo 3 >
+//                         /proc/sys/vm/drop_caches; where that is not allowed,
+//                         the pages of the folder's files and of the cache's
+//                         are dropped one file at a time, and it says so)
+//   bench_browse --visits-100000  the same for a folder of 100,000 small
+//                         photos (made once beside the program): the second
+//                         visit must show every thumbnail decoding no picture
+//
+// Options before the folder: --cache DIR keeps the thumbnail cache on disk in
+// DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only.
 //
 // For a folder it prints the time from selecting it (currentFolderURL and the
 // grid's reload) to the first screen painted with all its thumbnails, the time
@@ -16,8 +33,9 @@
 // "thumbnails made" tells how many were), the longest main-thread stall while
 // loading and while scrolling from top to bottom (a page at a time, or a fixed
 // number of steps spread over a larger folder; a timer records event-loop lag),
-// and the peak resident memory. A folder without pictures has an empty first
-// screen.
+// the peak resident memory, how many pictures were decoded and how many
+// thumbnails came from the disk cache, and when the last thumbnail made was
+// written there. A folder without pictures has an empty first screen.
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "browser/GridView.h"
@@ -28,6 +46,7 @@
 #include "browser/thumbnailvc.h"
 #include "bench/HostileFolder.h"
 #include "platform/Dispatch.h"
+#include "platform/ThumbnailStore.h"
 
 #include <QApplication>
 #include <QDir>
@@ -44,6 +63,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,7 +80,7 @@ void printValue(const char *name, double value, const char *unit)
 
 // A photo-like picture: a gradient sky, hills and some texture, so that it
 // compresses like a photograph.
-QImage makePicture(int width, int height, int variation)
+QImage makePicture(int width, int height, int variation, bool grain = true)
 {
     QImage image(width, height, QImage::Format_RGB32);
     QPainter p(&image);
@@ -77,7 +98,7 @@ QImage makePicture(int width, int height, int variation)
     }
     p.end();
     // Grain, as a camera gives.
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; grain && y < height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const int n = int(random.bounded(24)) - 12;
@@ -91,7 +112,7 @@ QImage makePicture(int width, int height, int variation)
 
 // count JPEGs of width x height in folder: a few different pictures, each
 // linked (or copied) under many names. Made once; kept.
-QString generatedFolder(const QString &name, int count, int width, int height)
+QString generatedFolder(const QString &name, int count, int width, int height, bool grain = true)
 {
     const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
     const QString done = folder + QStringLiteral("/.complete");
@@ -103,7 +124,7 @@ QString generatedFolder(const QString &name, int count, int width, int height)
     QStringList sources;
     for (int v = 0; v < variations; ++v) {
         const QString source = folder + QStringLiteral("/.sources/picture%1.jpg").arg(v);
-        if (!makePicture(width, height, v).save(source, "JPEG", 88)) {
+        if (!makePicture(width, height, v, grain).save(source, "JPEG", 88)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(source));
             std::exit(2);
         }
@@ -200,8 +221,10 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-int measure(const QString &folder)
+int measure(const QString &folder, bool memoryOnly)
 {
+    if (memoryOnly)
+        thumbnailCache().setStore(nullptr);
     // The sidebar is there before a folder is chosen in the program: made
     // here, not during the first reload.
     sidebarController();
@@ -285,6 +308,10 @@ int measure(const QString &folder)
     waitUntil([&] { return view->lastPaintPending() == 0 && !thumbnailCache().isWorking(); }, 60000);
     const double scrollStall = stall.stop();
     const double scrollTime = double(scrollClock.nsecsElapsed()) / 1e6;
+    // What was made is on disk before the program ends (a quit drops the
+    // writes not started yet).
+    waitUntil([&] { return !thumbnailCache().isWriting(); }, 1800000);
+    const double written = double(clock.nsecsElapsed()) / 1e6;
 
     std::printf("folder: %s\n", qPrintable(folder));
     printValue("items", model->rowCount(), "items");
@@ -298,7 +325,115 @@ int measure(const QString &folder)
     printValue("peak memory", peakResidentMB(), "MB");
     printValue("cached decoded", double(thumbnailCache().decodedBytes()) / 1048576.0, "MB");
     printValue("cached compressed", double(thumbnailCache().storedBytes()) / 1048576.0, "MB");
+    printValue("pictures decoded", thumbnailCache().decodeCount(), "pictures");
+    printValue("thumbnails from disk", thumbnailCache().diskHitCount(), "thumbnails");
+    if (const auto store = thumbnailCache().store())
+        printValue("all written to disk", written, store->writesStopped() ? "ms (writing failed)" : "ms");
+    else
+        std::printf("thumbnails on disk: none (memory only)\n");
     return 0;
+}
+
+// Drops the cached pages of every file under folder (not following links);
+// returns how many files. Without the right to drop the whole page cache
+// this is what a second visit after a restart finds: nothing of it in memory.
+int dropPagesUnder(const QString &folder)
+{
+    int files = 0;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QString path = folder + QLatin1Char('/') + QFile::decodeName(name);
+        if (entry->d_type == DT_DIR) {
+            files += dropPagesUnder(path);
+            continue;
+        }
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+        ++files;
+    }
+    ::closedir(dir);
+    return files;
+}
+
+// Empties the page cache, or else drops the pages of the folder's files and
+// of the thumbnail cache's; says which it did.
+QString dropPageCache(const QString &folder, const QString &cache)
+{
+    ::sync();
+    QFile control(QStringLiteral("/proc/sys/vm/drop_caches"));
+    if (control.open(QIODevice::WriteOnly) && control.write("3\n") == 2 && control.flush())
+        return QStringLiteral("page cache dropped");
+    const QString why = control.errorString();
+    const int files = dropPagesUnder(folder) + dropPagesUnder(cache);
+    return QStringLiteral("page cache could not be dropped (%1): the pages of %2 files of the folder and the "
+                          "thumbnail cache were dropped instead")
+        .arg(why)
+        .arg(files);
+}
+
+// The value printed on the line "name: value unit" of output; -1 when missing.
+double valueOf(const QByteArray &output, const char *name)
+{
+    const QByteArray prefix = QByteArray(name) + ": ";
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).split(' ').first().toDouble();
+    }
+    return -1;
+}
+
+// Runs this program on folder in a process of its own with the options given;
+// its output is passed on and returned.
+QByteArray runChild(const QStringList &arguments, int &status)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    child.waitForFinished(-1);
+    const QByteArray output = child.readAllStandardOutput();
+    std::fwrite(output.constData(), 1, size_t(output.size()), stdout);
+    std::fflush(stdout);
+    status |= child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    return output;
+}
+
+// A user's visits of folder, sharing one thumbnail cache on disk (see above).
+// expectAll: the second visit must have made every thumbnail without decoding.
+int visits(const QString &folder, const QString &label, bool expectAll)
+{
+    QTemporaryDir cache(QDir::tempPath() + QStringLiteral("/lumengallery-bench-cache-XXXXXX"));
+    int status = 0;
+    std::printf("== %s, thumbnails in memory only\n", qPrintable(label));
+    const QByteArray memory = runChild({QStringLiteral("--memory-only"), folder}, status);
+    std::printf("== %s, first visit (no thumbnails on disk)\n", qPrintable(label));
+    const QByteArray first = runChild({QStringLiteral("--cache"), cache.path(), folder}, status);
+    const QString dropped = dropPageCache(folder, cache.path());
+    std::printf("== %s, second visit (%s)\n", qPrintable(label), qPrintable(dropped));
+    const QByteArray second = runChild({QStringLiteral("--cache"), cache.path(), folder}, status);
+
+    std::printf("%s: first screen, thumbnails in memory only: %.0f ms (%.0f pictures decoded)\n", qPrintable(label),
+                valueOf(memory, "first screen"), valueOf(memory, "pictures decoded"));
+    std::printf("%s: first screen, first visit: %.0f ms (%.0f pictures decoded)\n", qPrintable(label),
+                valueOf(first, "first screen"), valueOf(first, "pictures decoded"));
+    std::printf("%s: first screen, second visit: %.0f ms (%.0f pictures decoded, %.0f thumbnails from disk, "
+                "%.0f of %.0f items made; %s)\n",
+                qPrintable(label), valueOf(second, "first screen"), valueOf(second, "pictures decoded"),
+                valueOf(second, "thumbnails from disk"), valueOf(second, "thumbnails made"), valueOf(second, "items"),
+                qPrintable(dropped.left(dropped.indexOf(QLatin1Char(':')) < 0 ? dropped.size() : dropped.indexOf(QLatin1Char(':')))));
+    std::fflush(stdout);
+    if (expectAll && (valueOf(second, "pictures decoded") != 0 || valueOf(second, "thumbnails made") != valueOf(second, "items"))) {
+        std::fprintf(stderr, "the second visit decoded pictures or left thumbnails unmade\n");
+        status |= 1;
+    }
+    return status;
 }
 
 } // namespace
@@ -314,12 +449,36 @@ int main(int argc, char **argv)
     setenv("XDG_DATA_HOME", (root + "/.local/share").constData(), 1);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // --cache DIR and --memory-only come before the folder.
+    int next = 1;
+    bool memoryOnly = false;
+    for (; next < argc; ++next) {
+        if (qstrcmp(argv[next], "--cache") == 0 && next + 1 < argc)
+            setenv("XDG_CACHE_HOME", argv[++next], 1);
+        else if (qstrcmp(argv[next], "--memory-only") == 0)
+            memoryOnly = true;
+        else
+            break;
+    }
     QApplication app(argc, argv);
 
-    if (argc > 1) {
-        const int status = measure(qstrcmp(argv[1], "--hostile") == 0
+    const auto large = [] { return generatedFolder(QStringLiteral("browse-500-large"), 500, 4000, 3000); };
+    if (next < argc && qstrcmp(argv[next], "--visits") == 0) {
+        const QString folder = next + 1 < argc ? QFileInfo(QString::fromLocal8Bit(argv[next + 1])).absoluteFilePath()
+                                               : large();
+        return visits(folder, next + 1 < argc ? folder : QStringLiteral("500 photos of 12 MP"), true);
+    }
+    if (next < argc && qstrcmp(argv[next], "--visits-100000") == 0) {
+        // Small photos without grain: their thumbnails on disk take some
+        // kilobytes each.
+        return visits(generatedFolder(QStringLiteral("browse-100000"), 100000, 240, 180, false),
+                      QStringLiteral("100,000 small photos"), true);
+    }
+    if (next < argc) {
+        const int status = measure(qstrcmp(argv[next], "--hostile") == 0
                                        ? bench::hostileFolder()
-                                       : QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath());
+                                       : QFileInfo(QString::fromLocal8Bit(argv[next])).absoluteFilePath(),
+                                   memoryOnly);
         // What is still under way ends before the application object goes.
         lg::drainBackgroundWork();
         return status;
@@ -327,7 +486,7 @@ int main(int argc, char **argv)
 
     const QStringList folders = {
         generatedFolder(QStringLiteral("browse-10000"), 10000, 640, 480),
-        generatedFolder(QStringLiteral("browse-500-large"), 500, 4000, 3000),
+        large(),
     };
     int status = 0;
     for (const QString &folder : folders) {
@@ -338,5 +497,6 @@ int main(int argc, char **argv)
         child.waitForFinished(-1);
         status |= child.exitCode();
     }
+    status |= visits(large(), QStringLiteral("500 photos of 12 MP"), true);
     return status;
 }

@@ -6,6 +6,10 @@
 //                             stored sideways with orientation 6, and a few HEIC
 //                             and DNG files with embedded previews
 //   bench_thumbnails FOLDER   uses the pictures in FOLDER instead
+//
+// With JPEGs it also times the desktop's thumbnail cache on disk: writing and
+// reading back 2,000 thumbnails of the grid's size in one folder, one thread.
+//
 //   bench_thumbnails --hostile  makes, as the grid does, the pixel size and the
 //                             thumbnail of every file of a folder of hostile
 //                             files (HostileFolder.h) on all cores: it must be
@@ -16,6 +20,7 @@
 #include "platform/ImageSource.h"
 #include "platform/VideoInfo.h"
 #include "platform/ImageWriter.h"
+#include "platform/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
 
 #include <QBuffer>
@@ -311,6 +316,38 @@ int hostileRun(const QString &folder)
 
 } // namespace
 
+// Writes and reads back count thumbnails made of pictures through a thumbnail
+// cache on disk in a temporary folder, on one thread.
+void diskCacheFigures(const QStringList &pictures)
+{
+    QList<QImage> thumbnails;
+    for (const QString &path : pictures.mid(0, 20)) {
+        if (const std::optional<QImage> image = lg::ImageSource(path).thumbnail(gridSize))
+            thumbnails.append(*image);
+    }
+    if (thumbnails.isEmpty())
+        return;
+    QTemporaryDir dir;
+    lg::ThumbnailStore store(dir.path() + QStringLiteral("/thumbnails"));
+    constexpr int count = 2000;
+    auto name = [](int i) { return QStringLiteral("/bench/photo %1.jpg").arg(i); };
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i)
+        (void)store.save(name(i), lg::FileStamp{i, i}, gridSize, thumbnails.at(i % thumbnails.size()));
+    figure("disk_cache_write", double(timer.nsecsElapsed()) / 1e6 / count, "ms/thumbnail");
+    qint64 bytes = 0;
+    for (int i = 0; i < count; ++i)
+        bytes += QFileInfo(store.entryPath(name(i), gridSize)).size();
+    figure("disk_cache_file", double(bytes) / count / 1024, "KiB/thumbnail");
+    timer.start();
+    int found = 0;
+    for (int i = 0; i < count; ++i)
+        found += store.find(name(i), lg::FileStamp{i, i}, 200) ? 1 : 0;
+    figure("disk_cache_read", double(timer.nsecsElapsed()) / 1e6 / count, "ms/thumbnail");
+    figure("disk_cache_found", found, "count");
+}
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -368,6 +405,7 @@ int main(int argc, char **argv)
         // nothing serialises; the wall-clock speed-up then only lacks free cores.
         figure("jpeg_one_thread_cpu", oneCpu, "ms/image");
         figure("jpeg_all_cores_cpu", allCpu, "ms/image");
+        diskCacheFigures(jpegs);
 
         const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
         const QString vips = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));

@@ -7,6 +7,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
+#include "browser/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
 #include "platform/Alert.h"
@@ -363,6 +364,8 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         showRenameSheet(window, QStringLiteral("An error occurred while renaming the file."));
         return false;
     }
+    // Its thumbnails on disk follow it to the new name.
+    thumbnailCache().fileMoved(path, result.target);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "browser/DestinationChooser.h"
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
+#include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
@@ -194,6 +195,9 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
             result.message = missing;
     int succeeded = 0;
     for (const lg::FileOpResult &result : outcome.results) {
+        // A moved file's thumbnails on disk follow it.
+        if (result.ok() && kind == TransferKind::Move)
+            thumbnailCache().fileMoved(result.source, result.target);
         if (result.ok())
             ++succeeded;
         else

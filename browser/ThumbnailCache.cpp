@@ -7,6 +7,7 @@
 #include "model/MediaRecords.h"
 #include "platform/Dispatch.h"
 #include "platform/ImageSource.h"
+#include "platform/ThumbnailStore.h"
 #include "platform/VideoInfo.h"
 
 #include <QBuffer>
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageWriter>
+#include <QMimeDatabase>
 #include <QThread>
 #include <QThreadPool>
 
@@ -46,6 +48,113 @@ void yieldToTheWindow()
     const int nice = ::getpriority(PRIO_PROCESS, thread);
     if (errno == 0)
         ::setpriority(PRIO_PROCESS, thread, std::min(19, nice + 10));
+}
+
+// The longest side of the video frames that mediaThumbnail makes.
+constexpr int videoThumbnailSide = 150;
+// The largest folder of the disk cache that thumbnails made here are kept in
+// (large/); larger ones made by other programs are read all the same.
+constexpr int keptSideLimit = 256;
+
+// image reduced to at most side pixels on its longest side (never enlarged).
+QImage fitted(const QImage &image, int side)
+{
+    if (side <= 0 || std::max(image.width(), image.height()) <= side)
+        return image;
+    return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// What a background worker made of one thumbnail request.
+struct Made
+{
+    QImage shown;           // at most the requested size; null: no picture
+    bool decoded = false;   // the file itself was decoded (nothing usable on disk)
+    // What is written to disk once shown was delivered.
+    int folderSide = 0;     // 0: nothing
+    lg::FileStamp stamp;
+    QImage stored;          // null: a failure record, when failed is set
+    bool failed = false;
+    lg::ThumbnailStore::Details details;
+};
+
+// The thumbnail of request: from the disk cache when it holds a sound one for
+// the file as it is, else decoded. Any thread.
+Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *store)
+{
+    Made made;
+    const QString &path = request.key.path;
+    const int shownSide = request.isImage ? request.maxPixelSize : videoThumbnailSide;
+    int folderSide = store && !store->holds(path) ? lg::ThumbnailStore::folderSideFor(shownSide) : 0;
+    std::optional<lg::FileStamp> stamp;
+    if (folderSide > 0) {
+        const ThumbnailKey &key = request.key;
+        if (key.modified >= 0 && key.size >= 0)
+            stamp = lg::FileStamp{key.modified / 1000, key.size};  // whole seconds, as st_mtime
+        else
+            stamp = lg::FileStamp::of(path);
+        if (!stamp)
+            folderSide = 0;
+    }
+    if (folderSide > 0) {
+        if (std::optional<QImage> found = store->find(path, *stamp, shownSide)) {
+            made.shown = fitted(*found, shownSide);
+            return made;
+        }
+        if (store->hasFailed(path, *stamp))
+            return made;
+    }
+
+    made.decoded = true;
+    // Thumbnails of the grid's and the list's sizes are made at the size of
+    // their folder and kept there. Larger copies (the collage's slots) would
+    // cost a larger decode than asked for: they are made at the size asked
+    // for and kept in memory only.
+    const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
+    std::optional<QImage> image;
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (!request.isImage) {
+        image = mediaThumbnail(url);
+    } else if (!keep) {
+        image = thumbnailForImageURL(url, request.maxPixelSize);
+    } else {
+        // Made at the size of the folder it is kept in, shown reduced.
+        const lg::ImageSource source(path);
+        if (source.isValid() && !source.type().isEmpty()) {
+            image = thumbnailFromImageSource(source, folderSide);
+            made.details.pixelSize = source.pixelSize().value_or(QSize());
+        }
+    }
+    if (image && !image->isNull())
+        made.shown = fitted(*image, shownSide);
+    if (folderSide > 0) {
+        made.folderSide = folderSide;
+        made.stamp = *stamp;
+        if (!made.shown.isNull() && keep) {
+            made.stored = *image;
+            made.details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+        } else if (!made.shown.isNull()) {
+            made.folderSide = 0;
+        } else {
+            // Recorded only while the file is still the one tried: one that
+            // went or changed meanwhile is tried again.
+            const std::optional<lg::FileStamp> now = lg::FileStamp::of(path);
+            made.failed = now && now->modified == stamp->modified && now->size == stamp->size;
+            if (!made.failed)
+                made.folderSide = 0;
+        }
+    }
+    return made;
+}
+
+// Writes what makeThumbnail left to write. Any thread.
+void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
+{
+    if (made.folderSide == 0 || store.writesStopped())
+        return;
+    if (made.failed)
+        (void)store.saveFailure(path, made.stamp);
+    else if (!made.stored.isNull())
+        (void)store.save(path, made.stamp, made.folderSide, made.stored, made.details);
 }
 
 } // namespace
@@ -86,10 +195,14 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
     m_laterPool = new QThreadPool(this);
     m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
+    m_writePool = new QThreadPool(this);
+    m_writePool->setMaxThreadCount(1);
+    m_store = std::make_shared<lg::ThumbnailStore>();
     // At quit the work under way ends before the windows go; what has not
     // started yet passes at once.
     lg::registerPool(m_pool);
     lg::registerPool(m_laterPool);
+    lg::registerPool(m_writePool);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -98,6 +211,7 @@ ThumbnailCache::~ThumbnailCache()
     m_queues.clear();
     m_pool->waitForDone();
     m_laterPool->waitForDone();
+    m_writePool->waitForDone();
 }
 
 void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
@@ -255,6 +369,45 @@ void ThumbnailCache::cancel(const QObject *client)
     m_queues.removeIf([client](const Queue &q) { return q.client.isNull() || q.client == client; });
 }
 
+void ThumbnailCache::setStore(std::shared_ptr<lg::ThumbnailStore> store)
+{
+    m_store = std::move(store);
+}
+
+void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
+{
+    if (!m_store)
+        return;
+    ++m_pendingWrites;
+    writeAfterwards([store = m_store, oldPath, newPath] {
+        // A folder's thumbnails are those of its files: not carried over.
+        const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(newPath);
+        if (stamp && QFileInfo(newPath).isFile())
+            (void)store->carryOver(oldPath, newPath, *stamp);
+    },
+                    false);
+}
+
+void ThumbnailCache::writeAfterwards(std::function<void()> write, bool mayWriteHere)
+{
+    // Past this many waiting, a worker making thumbnails ahead of need writes
+    // its own: what waits to be written stays within a few megabytes, and
+    // what is wanted now is never held up by writing.
+    constexpr int mostWaiting = 64;
+    if (mayWriteHere && m_pendingWrites.load() > mostWaiting) {
+        write();
+        --m_pendingWrites;
+        return;
+    }
+    m_writePool->start([this, write = std::move(write)] {
+        if (!lg::isShuttingDown()) {
+            yieldToTheWindow();
+            write();
+        }
+        --m_pendingWrites;
+    });
+}
+
 bool ThumbnailCache::isWorking() const
 {
     return m_running > 0 || !m_queues.isEmpty() || !m_unpackQueue.isEmpty();
@@ -384,26 +537,34 @@ void ThumbnailCache::start(const Job &job)
         return;
     }
     m_runningThumbnails.insert(request.key);
-    pool->start([this, generation, request, later] {
+    pool->start([this, generation, request, later, store = m_store] {
         if (lg::isShuttingDown())
             return;
         if (later)
             yieldToTheWindow();
-        const QUrl url = QUrl::fromLocalFile(request.key.path);
-        std::optional<QImage> made = request.isImage ? thumbnailForImageURL(url, request.maxPixelSize)
-                                                     : mediaThumbnail(url);
+        Made made = makeThumbnail(request, store.get());
         QImage image;
         QByteArray compressed;
-        if (made && !made->isNull()) {
-            image = paintReady(*made);
+        if (!made.shown.isNull()) {
+            image = paintReady(made.shown);
             compressed = compress(image);
         }
+        const bool decoded = made.decoded;
+        // Counted as waiting to be written before it is delivered, so that the
+        // cache is never seen idle with a write still to come.
+        const bool write = made.folderSide > 0 && store && !store->writesStopped();
+        if (write)
+            ++m_pendingWrites;
         QMetaObject::invokeMethod(
             this,
-            [this, generation, request, image, compressed, later] {
-                thumbnailDone(generation, request, image, compressed, later);
+            [this, generation, request, image, compressed, later, decoded] {
+                thumbnailDone(generation, request, image, compressed, later, decoded);
             },
             Qt::QueuedConnection);
+        // Written once delivered, never ahead of what is shown.
+        if (write)
+            writeAfterwards([store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
+                            later);
     });
 }
 
@@ -413,11 +574,12 @@ QImage ThumbnailCache::fileTypeIcon(const QString &path) const
 }
 
 void ThumbnailCache::thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                                   const QByteArray &compressed, bool later)
+                                   const QByteArray &compressed, bool later, bool decoded)
 {
     --m_running;
     if (!later)
         --m_runningNow;
+    ++(decoded ? m_decodeCount : m_diskHitCount);
     if (generation == m_generation) {
         m_runningThumbnails.remove(request.key);
         if (!image.isNull()) {

@@ -8,6 +8,17 @@
 // without holding every thumbnail decoded. An entry is keyed by the file's
 // path, modification time and size: a changed file gets a new thumbnail.
 //
+// Behind the two tiers lies the desktop's shared thumbnail cache on disk
+// (lg::ThumbnailStore): a thumbnail found there, made by this program or
+// another, is used as it is (scaled down to the size asked for) and no
+// picture is decoded; only what is missing or stale is decoded, and written
+// there afterwards on a thread of its own, once it has been delivered (copies
+// larger than 256 pixels, the collage's, are read from there but made at the
+// size asked for and kept in memory only). A file that could not be made
+// into a thumbnail is recorded there and gets its file type's icon at once
+// until it changes. A write that fails stops the writing for the rest of the
+// run and changes nothing else.
+//
 // Everything here is called on the main thread; results come back on it.
 #include <QByteArray>
 #include <QCache>
@@ -20,9 +31,15 @@
 #include <QSizeF>
 #include <QString>
 #include <QVector>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QThreadPool;
+namespace lg {
+class ThumbnailStore;
+}
 struct InitialDirectory;
 
 // Which file, in which state, a thumbnail belongs to.
@@ -105,6 +122,21 @@ public:
     // True while background work runs or waits.
     bool isWorking() const;
 
+    // The thumbnail cache on disk: by default the desktop's (found when the
+    // cache is made); none keeps thumbnails in memory only. Work already
+    // running keeps the store it started with.
+    void setStore(std::shared_ptr<lg::ThumbnailStore> store);
+    std::shared_ptr<lg::ThumbnailStore> store() const { return m_store; }
+    // After the program itself renamed or moved the file oldPath to newPath:
+    // its thumbnails on disk move along, in the background.
+    void fileMoved(const QString &oldPath, const QString &newPath);
+    // Thumbnails made by decoding their file, and found on disk (or recorded
+    // there as impossible to make), since the cache was made.
+    int decodeCount() const { return m_decodeCount; }
+    int diskHitCount() const { return m_diskHitCount; }
+    // True while thumbnails made are still being written to disk.
+    bool isWriting() const { return m_pendingWrites.load() > 0; }
+
     // Empties both tiers and the pixel sizes and drops all waiting work;
     // results of work that was running are thrown away.
     void clear();
@@ -150,7 +182,11 @@ private:
     bool takeNextJob(Job &job);
     void start(const Job &job);
     void thumbnailDone(quint64 generation, const ThumbnailRequest &request, const QImage &image,
-                       const QByteArray &compressed, bool later);
+                       const QByteArray &compressed, bool later, bool decoded);
+    // Runs write on the writing thread, or here when that has too much
+    // waiting and mayWriteHere; the caller counted it in m_pendingWrites.
+    // Any thread.
+    void writeAfterwards(std::function<void()> write, bool mayWriteHere);
     void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later);
     void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
     // Whether a compressed thumbnail may still be decoded on the main thread
@@ -178,6 +214,11 @@ private:
     QVector<Queue> m_queues;  // the most recent request first
     QThreadPool *m_pool = nullptr;
     QThreadPool *m_laterPool = nullptr;  // its threads at a lower priority
+    QThreadPool *m_writePool = nullptr;  // one thread at a lower priority: writes to disk
+    std::shared_ptr<lg::ThumbnailStore> m_store;
+    std::atomic<int> m_pendingWrites{0};  // handed to the writing thread, not done yet
+    int m_decodeCount = 0;
+    int m_diskHitCount = 0;
     int m_running = 0;         // jobs handed to the pool and not back yet
     int m_runningUnpacks = 0;  // of which decoding compressed thumbnails
     int m_runningNow = 0;      // of which others wanted now

@@ -1,0 +1,307 @@
+// The thumbnail cache over the desktop's shared thumbnails on disk: what is
+// found there is shown without decoding, what is missing or stale is made and
+// written, and what cannot be made is not tried again until it changes.
+#include "browser/ThumbnailCache.h"
+#include "browser/ItemEditing.h"
+#include "platform/ThumbnailStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+ThumbnailKey keyOf(const QString &path)
+{
+    const QFileInfo info(path);
+    return ThumbnailKey{path, info.lastModified().toMSecsSinceEpoch(), info.size()};
+}
+
+bool isReddish(const QImage &image)
+{
+    const QColor c = image.pixelColor(image.width() / 2, image.height() / 2);
+    return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+}
+
+} // namespace
+
+class ThumbnailCacheTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_photos;
+    QString m_root;
+
+    std::unique_ptr<ThumbnailCache> newCache()
+    {
+        auto cache = std::make_unique<ThumbnailCache>();
+        cache->setStore(std::make_shared<lg::ThumbnailStore>(m_root));
+        return cache;
+    }
+
+    QString photo(const QString &name, int width, int height, Qt::GlobalColor colour = Qt::red)
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = m_photos + QLatin1Char('/') + name;
+        image.save(path, "JPEG", 90);
+        return path;
+    }
+
+    // Asks cache for the grid's thumbnails of keys and waits until they are
+    // made and written.
+    static bool makeAll(ThumbnailCache &cache, const QList<ThumbnailKey> &keys, int side = 200)
+    {
+        QObject client;
+        QVector<ThumbnailRequest> requests;
+        for (const ThumbnailKey &key : keys)
+            requests.append(ThumbnailRequest{key, true, side, true});
+        cache.request(&client, requests);
+        return QTest::qWaitFor([&] { return !cache.isWorking() && !cache.isWriting(); }, 20000);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_photos = m_dir.path() + QStringLiteral("/photos");
+        m_root = m_dir.path() + QStringLiteral("/cache/thumbnails");
+        QDir(m_photos).removeRecursively();
+        QDir(m_dir.path() + QStringLiteral("/cache")).removeRecursively();
+        QDir().mkpath(m_photos);
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+    }
+    void cleanup() { lg::ThumbnailStore::setWriteFaultForTesting({}); }
+
+    void theDesktopsCacheIsUsedByDefault()
+    {
+        ThumbnailCache cache;
+        QVERIFY(cache.store());
+        QCOMPARE(cache.store()->root(), qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/thumbnails"));
+    }
+
+    void aFolderSeenBeforeIsShownWithoutDecoding()
+    {
+        const QList<ThumbnailKey> keys = {keyOf(photo(QStringLiteral("wide photo.jpg"), 800, 600)),
+                                          keyOf(photo(QStringLiteral("tall.jpg"), 600, 800))};
+        auto first = newCache();
+        QVERIFY(makeAll(*first, keys));
+        QCOMPARE(first->decodeCount(), 2);
+        QCOMPARE(first->thumbnail(keys[0])->size(), QSize(200, 150));
+        QCOMPARE(first->thumbnail(keys[1])->size(), QSize(150, 200));
+        // Kept at the size of the folder, for every program.
+        const lg::ThumbnailStore store(m_root);
+        QCOMPARE(QImage(store.entryPath(keys[0].path, 256)).size(), QSize(256, 192));
+
+        auto second = newCache();
+        QVERIFY(makeAll(*second, keys));
+        QCOMPARE(second->decodeCount(), 0);
+        QCOMPARE(second->diskHitCount(), 2);
+        for (const ThumbnailKey &key : keys) {
+            const std::optional<QImage> shown = second->thumbnail(key);
+            QVERIFY(shown);
+            QCOMPARE(shown->size(), first->thumbnail(key)->size());
+            QVERIFY(isReddish(*shown));
+        }
+        // The list's smaller ones come from the same files.
+        auto third = newCache();
+        QVERIFY(makeAll(*third, keys, 150));
+        QCOMPARE(third->decodeCount(), 0);
+        QCOMPARE(third->thumbnail(keys[0])->size(), QSize(150, 112));
+    }
+
+    void largerCopiesAreReadFromDiskButMadeAsBefore()
+    {
+        // The collage's slots ask for more than the grid: made at the size
+        // asked for (no larger decode) and kept in memory only, while a
+        // larger thumbnail another program made is used.
+        const ThumbnailKey key = keyOf(photo(QStringLiteral("slot.jpg"), 2000, 1500));
+        auto first = newCache();
+        QVERIFY(makeAll(*first, {key}, 600));
+        QCOMPARE(first->decodeCount(), 1);
+        QCOMPARE(first->thumbnail(key)->size(), QSize(600, 450));
+        QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/x-large")));
+
+        lg::ThumbnailStore store(m_root);
+        QImage theirs(1024, 768, QImage::Format_RGB32);
+        theirs.fill(Qt::red);
+        QVERIFY(store.save(key.path, lg::FileStamp{key.modified / 1000, key.size}, 1024, theirs));
+        auto second = newCache();
+        QVERIFY(makeAll(*second, {key}, 600));
+        QCOMPARE(second->decodeCount(), 0);
+        QCOMPARE(second->thumbnail(key)->size(), QSize(600, 450));
+    }
+
+    void anotherProgramsThumbnailIsShownAsItIs()
+    {
+        const ThumbnailKey key = keyOf(photo(QStringLiteral("red.jpg"), 800, 600));
+        // Written the way a file manager writes it.
+        QImage theirs(256, 128, QImage::Format_RGB32);
+        theirs.fill(Qt::blue);
+        const QByteArray uri = "file://" + QFile::encodeName(key.path);
+        theirs.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(uri));
+        theirs.setText(QStringLiteral("Thumb::MTime"), QString::number(key.modified / 1000));
+        const QString entry = m_root + QStringLiteral("/large/")
+            + QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png");
+        QDir().mkpath(QFileInfo(entry).path());
+        QVERIFY(theirs.save(entry, "PNG"));
+        const QByteArray before = [&] { QFile f(entry); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {key}));
+        QCOMPARE(cache->decodeCount(), 0);
+        const std::optional<QImage> shown = cache->thumbnail(key);
+        QVERIFY(shown);
+        QCOMPARE(shown->size(), QSize(200, 100));
+        QCOMPARE(shown->pixelColor(100, 50), QColor(Qt::blue));
+        // Left as it was.
+        QFile after(entry);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+    }
+
+    void aStaleOrDamagedThumbnailIsMadeAgain_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("older modification time") << "stale";
+        QTest::newRow("other size") << "size";
+        QTest::newRow("damaged") << "damaged";
+    }
+    void aStaleOrDamagedThumbnailIsMadeAgain()
+    {
+        QFETCH(QString, fault);
+        const ThumbnailKey key = keyOf(photo(QStringLiteral("red.jpg"), 800, 600));
+        lg::ThumbnailStore store(m_root);
+        QImage old(256, 192, QImage::Format_RGB32);
+        old.fill(Qt::green);
+        const QString entry = store.entryPath(key.path, 256);
+        if (fault == QLatin1String("damaged")) {
+            QVERIFY(store.save(key.path, lg::FileStamp{key.modified / 1000, key.size}, 256, old));
+            QFile file(entry);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QByteArray bytes = file.readAll();
+            bytes.truncate(bytes.size() - 40);
+            file.resize(0);
+            file.write(bytes);
+        } else {
+            const qint64 seconds = key.modified / 1000 - (fault == QLatin1String("stale") ? 10 : 0);
+            const qint64 size = key.size + (fault == QLatin1String("size") ? 1 : 0);
+            QVERIFY(store.save(key.path, lg::FileStamp{seconds, size}, 256, old));
+        }
+
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {key}));
+        QCOMPARE(cache->decodeCount(), 1);
+        QVERIFY(isReddish(*cache->thumbnail(key)));
+        // Written anew, for the file as it is.
+        const std::optional<QImage> written = store.find(key.path, lg::FileStamp{key.modified / 1000, key.size}, 200);
+        QVERIFY(written);
+        QVERIFY(isReddish(*written));
+    }
+
+    void aFileThatCannotBeDecodedIsNotTriedAgainUntilItChanges()
+    {
+        const QString path = m_photos + QStringLiteral("/broken.jpg");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("\xff\xd8\xff this is no picture");
+        }
+        const ThumbnailKey broken = keyOf(path);
+        auto first = newCache();
+        QVERIFY(makeAll(*first, {broken}));
+        QCOMPARE(first->decodeCount(), 1);
+        QVERIFY(first->contains(broken) || first->hasFailed(broken));
+        const QImage icon = first->thumbnail(broken).value_or(QImage());
+        QVERIFY(QFileInfo::exists(lg::ThumbnailStore(m_root).failurePath(path)));
+
+        auto second = newCache();
+        QVERIFY(makeAll(*second, {broken}));
+        QCOMPARE(second->decodeCount(), 0);
+        QCOMPARE(second->thumbnail(broken).value_or(QImage()).size(), icon.size());  // the same stand-in
+
+        // Mended: tried again.
+        QVERIFY(QFile::remove(path));
+        photo(QStringLiteral("broken.jpg"), 400, 300);
+        QFile mended(path);
+        QVERIFY(mended.open(QIODevice::ReadWrite));
+        QVERIFY(mended.setFileTime(QDateTime::fromMSecsSinceEpoch(broken.modified + 5000), QFileDevice::FileModificationTime));
+        mended.close();
+        const ThumbnailKey fixed = keyOf(path);
+        auto third = newCache();
+        QVERIFY(makeAll(*third, {fixed}));
+        QCOMPARE(third->decodeCount(), 1);
+        QCOMPARE(third->thumbnail(fixed)->size(), QSize(200, 150));
+    }
+
+    void aCacheThatCannotBeWrittenChangesNothingShown()
+    {
+        const QList<ThumbnailKey> keys = {keyOf(photo(QStringLiteral("a.jpg"), 800, 600)),
+                                          keyOf(photo(QStringLiteral("b.jpg"), 800, 600))};
+        int writes = 0;
+        lg::ThumbnailStore::setWriteFaultForTesting([&](const QString &) {
+            ++writes;
+            return EROFS;
+        });
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, keys));
+        QCOMPARE(cache->decodeCount(), 2);
+        for (const ThumbnailKey &key : keys)
+            QCOMPARE(cache->thumbnail(key)->size(), QSize(200, 150));
+        QVERIFY(cache->store()->writesStopped());
+        QCOMPARE(writes, 1);  // one try, then no more
+        QVERIFY(QDir(m_root + QStringLiteral("/large")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+        // Memory only: the same thumbnails, nothing on disk.
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+        ThumbnailCache memoryOnly;
+        memoryOnly.setStore(nullptr);
+        QVERIFY(makeAll(memoryOnly, keys));
+        QCOMPARE(memoryOnly.thumbnail(keys[0])->size(), QSize(200, 150));
+        QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/large")));
+    }
+
+    void aFileRenamedByTheProgramKeepsItsThumbnail()
+    {
+        const QString before = photo(QStringLiteral("before.jpg"), 800, 600);
+        auto first = newCache();
+        QVERIFY(makeAll(*first, {keyOf(before)}));
+        const QString after = m_photos + QStringLiteral("/after name.jpg");
+        QVERIFY(QFile::rename(before, after));
+        first->fileMoved(before, after);
+        QVERIFY(QTest::qWaitFor([&] { return !first->isWriting(); }, 5000));
+
+        auto second = newCache();
+        QVERIFY(makeAll(*second, {keyOf(after)}));
+        QCOMPARE(second->decodeCount(), 0);
+        QVERIFY(isReddish(*second->thumbnail(keyOf(after))));
+        QVERIFY(!QFileInfo::exists(lg::ThumbnailStore(m_root).entryPath(before, 256)));
+    }
+
+    void theRenameCommandCarriesTheThumbnailAlong()
+    {
+        ThumbnailCache &shared = ThumbnailCache::shared();
+        const QString before = photo(QStringLiteral("trip.jpg"), 800, 600);
+        QVERIFY(makeAll(shared, {keyOf(before)}));
+        const lg::ThumbnailStore &store = *shared.store();
+        QVERIFY(QFileInfo::exists(store.entryPath(before, 256)));
+        QVERIFY(renameInPlace(before, QStringLiteral("trip 2.jpg"), nullptr));
+        const QString after = m_photos + QStringLiteral("/trip 2.jpg");
+        QVERIFY(QTest::qWaitFor([&] { return !shared.isWriting(); }, 5000));
+        QVERIFY(!QFileInfo::exists(store.entryPath(before, 256)));
+        const ThumbnailKey moved = keyOf(after);
+        QVERIFY(store.find(after, lg::FileStamp{moved.modified / 1000, moved.size}, 200));
+    }
+};
+
+LG_TEST(ThumbnailCacheTest)
+#include "test_thumbnailcache.moc"

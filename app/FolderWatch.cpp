@@ -6,6 +6,7 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/FolderMonitor.h"
+#include "sidebar/sideMenuvc.h"
 #include "platform/Timer.h"
 #include "viewer/viewimagevc.h"
 
@@ -48,6 +49,11 @@ void mainvc::startMonitorWithSender(QObject *)
     monitor = std::make_unique<FolderMonitor>(*currentFolderURL, [this] {
         printLine(QStringLiteral("Found change"));
         scheduleReload();
+    });
+    // Renamed, moved or removed by another program: the sidebar follows.
+    monitor->setFolderLeftHandler([url = *currentFolderURL] {
+        if (sideMenuvc *sidebar = sidebarController())
+            sidebar->folderLeftItsPlace(url);
     });
     printLine(QStringLiteral("Monitoring ") + currentFolderURL->toString());
 }

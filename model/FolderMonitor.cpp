@@ -108,6 +108,7 @@ void FolderMonitor::readEvents()
     // Take everything that is waiting, then report once.
     alignas(inotify_event) char buffer[16 * 1024];
     bool changed = false;
+    bool left = false;
     bool failed = false;
     for (;;) {
         const ssize_t length = ::read(descriptor, buffer, sizeof buffer);
@@ -128,6 +129,8 @@ void FolderMonitor::readEvents()
             }
             if (event->mask & entryChanges)
                 changed = true;
+            if (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF))
+                left = true;
             if ((event->mask & (IN_CREATE | IN_MODIFY)) && !(event->mask & IN_ISDIR) && !name.isEmpty()
                 && m_filesBeingWritten.size() < maxFilesBeingWritten)
                 m_filesBeingWritten.insert(name);
@@ -149,9 +152,12 @@ void FolderMonitor::readEvents()
             source->setEnabled(false);
     }
     if (changed && m_state == State::on) {
-        // Last step: the handler may destroy this monitor.
+        // Last step: the handlers may destroy this monitor.
         const std::function<void()> handler = m_handler;
+        const std::function<void()> leftHandler = left ? m_leftHandler : std::function<void()>();
         if (handler)
             handler();
+        if (leftHandler)
+            leftHandler();
     }
 }

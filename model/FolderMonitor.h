@@ -36,6 +36,10 @@ public:
     // Changes made while stopped are not reported.
     void stop();
 
+    // Called on the main thread, after the change handler, when the watched
+    // folder itself was renamed, moved or removed.
+    void setFolderLeftHandler(std::function<void()> handler) { m_leftHandler = std::move(handler); }
+
     State state() const { return m_state; }
     // True while the folder is being watched.
     bool isValid() const { return descriptor >= 0 && watch >= 0; }
@@ -52,5 +56,6 @@ private:
     State m_state = State::off;
     QUrl m_url;
     std::function<void()> m_handler;
+    std::function<void()> m_leftHandler;
     QSet<QByteArray> m_filesBeingWritten;  // names created or changed, not yet closed
 };

@@ -278,7 +278,26 @@ void sideMenuvc::menurefreshAllitem()
     treeController->model()->reloadData();
     myOutlineView->scrollRowToVisible(0);
     // The clicked row's folder is read again: sub-folders made elsewhere appear.
-    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
+    rescanFolderNode(nodeAtRow(m_clickedRow));
+}
+
+void sideMenuvc::folderLeftItsPlace(const QUrl &url)
+{
+    const std::optional<IndexPath> path = findTreeNode(url, contents());
+    if (!path)
+        return;
+    SidebarTreeModel *model = treeController->model();
+    BaseNode *node = model->nodeForIndex(model->indexForPath(*path));
+    BaseNode *parent = node ? node->parentNode() : nullptr;
+    if (!parent || !model->indexForNode(parent).isValid()) {
+        model->reloadData();   // a top-level folder: shown as missing
+        return;
+    }
+    rescanFolderNode(model->sharedNodeForIndex(model->indexForNode(parent)));
+}
+
+void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
+{
     const QString folder = localPath(node ? node->url() : std::nullopt);
     if (folder.isEmpty() || !QFileInfo(folder).isDir() || isPhotosLibraryPath(folder))
         return;

@@ -88,6 +88,11 @@ public:
     // main thread. With no list there is nothing to scan: the pending add is
     // only finished. An add asked for while one runs starts after it.
     void addFoldersWithProgress(const std::optional<QList<QUrl>> &folderURLs);
+    // The folder shown under url was renamed, moved or removed by another
+    // program: the folder that holds its row is read again, so that a renamed
+    // folder shows under its new name and a removed one goes. A top-level
+    // folder stays (shown as missing until it comes back).
+    void folderLeftItsPlace(const QUrl &url);
     // True from the start of an add to its end.
     bool isAdding() const { return m_job != nullptr; }
     // Asks whether to stop the running add (the hub's Stop button, after it has
@@ -290,6 +295,8 @@ private:
     void showRefusal(const QString &message);
     // Adds to node the sub-folders of a fresh scan of its folder that it does not show yet.
     void addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned);
+    // Reads node's folder again in the background and brings its rows up to date.
+    void rescanFolderNode(const BaseNode::Ptr &node);
     // The node of a record with its whole sub-tree: a record with sub-folders
     // becomes a group, one without a leaf.
     static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);

@@ -265,14 +265,30 @@ private Q_SLOTS:
         QFETCH(bool, renamed);
         const QString folder = lg::test::freshFolder(QStringLiteral("Trip"));
         int calls = 0;
+        int left = 0;
         auto monitor = std::make_unique<FolderMonitor>(QUrl::fromLocalFile(folder), [&calls] { ++calls; });
+        monitor->setFolderLeftHandler([&left, &calls] {
+            QCOMPARE(calls, 1);   // after the change itself
+            ++left;
+        });
         QVERIFY(monitor->isValid());
-        if (renamed)
-            QVERIFY(QDir().rename(folder, folder + QStringLiteral("2023")));
-        else
-            QVERIFY(QDir().rmdir(folder));
+        // A change inside is not the folder leaving.
+        lg::test::writeFile(folder + QStringLiteral("/IMG_0001.jpg"));
         settle();
         QCOMPARE(calls, 1);
+        QCOMPARE(left, 0);
+        calls = 0;
+        if (renamed) {
+            QVERIFY(QDir().rename(folder, folder + QStringLiteral("2023")));
+        } else {
+            QVERIFY(QFile::remove(folder + QStringLiteral("/IMG_0001.jpg")));
+            settle();
+            calls = 0;
+            QVERIFY(QDir().rmdir(folder));
+        }
+        settle();
+        QCOMPARE(calls, 1);
+        QCOMPARE(left, 1);
         monitor.reset();
     }
 

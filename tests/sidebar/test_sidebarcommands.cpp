@@ -255,6 +255,31 @@ private Q_SLOTS:
         QCOMPARE(titles, (QStringList{"Stays", "Trip2023"}));
     }
 
+    void aFolderThatLeftItsPlaceIsFollowedWithoutARefresh()
+    {
+        const QString root = makeTree(QStringLiteral("Followed"), {QStringLiteral("Trip/Day1"), QStringLiteral("Stays")});
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const QString trip = root + QStringLiteral("/Trip");
+        QVERIFY(QDir().rename(trip, root + QStringLiteral("/Trip2023")));
+        QSignalSpy refreshed(sidebar, &sideMenuvc::refreshFinished);
+        // As the watch on the shown folder reports it.
+        sidebar->folderLeftItsPlace(QUrl::fromLocalFile(trip));
+        QVERIFY(refreshed.wait(5000));
+        QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+        QStringList titles;
+        for (const BaseNode::Ptr &child : sidebar->contents().first()->childNodes())
+            titles << child->nodeTitle();
+        titles.sort();
+        QCOMPARE(titles, (QStringList{"Stays", "Trip2023"}));
+        // A top-level folder that left stays, shown as missing; nothing else moves.
+        QVERIFY(QDir().rename(root, root + QStringLiteral(" old")));
+        sidebar->folderLeftItsPlace(QUrl::fromLocalFile(root));
+        QCOMPARE(sidebar->contents().size(), 1);
+        QVERIFY(SidebarTreeModel::isMissingFolder(sidebar->contents().first().get()));
+        QVERIFY(QDir().rename(root + QStringLiteral(" old"), root));
+    }
+
     void newFoldersAreNumberedAndALeafBecomesAGroupInEditing()
     {
         const QString root = makeTree(QStringLiteral("NewFolders"), {});

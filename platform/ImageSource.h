@@ -77,7 +77,7 @@ public:
     // Why the full picture is not decoded, judged on what its header claims
     // before any decode: claimRefusal(), a side longer than the decoders take
     // (image::maxPictureSide), or, for the formats Qt's readers decode, more
-    // than those allocate for one picture (QImageReader::allocationLimit, four
+    // than those allocate for one picture (image::decodeBudgetMegabytes, four
     // bytes a pixel). Empty when it may be decoded (or is no valid picture).
     QString decodeRefusal() const;
 

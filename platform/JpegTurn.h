@@ -77,7 +77,7 @@ bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByte
 // take (image::maxPictureSide), or more blocks than its bytes can code (a
 // Huffman-coded picture spends at least one bit on each block of each
 // component); an arithmetic-coded one, whose bytes bound nothing, is held to
-// the size Qt's readers decode (QImageReader::allocationLimit). Empty when the
+// what one decoded picture may take (image::decodeBudgetMegabytes). Empty when the
 // claim is plausible or there is no frame header to judge. turnJpeg refuses
 // with this reason.
 QString jpegSizeRefusal(const QByteArray &jpeg);

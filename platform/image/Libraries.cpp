@@ -1,6 +1,5 @@
 #include "platform/image/Libraries.h"
 
-#include <QImageReader>
 #include <QStandardPaths>
 
 #include <Magick++.h>
@@ -23,10 +22,10 @@ QString sizeClaimRefusal(QSize size, bool heldToAllocation)
 {
     if (size.width() > maxPictureSide || size.height() > maxPictureSide)
         return QStringLiteral("%1, more than the %2 a side that pictures may have here.").arg(claimText(size)).arg(maxPictureSide);
-    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
-    if (heldToAllocation && limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
+    const qint64 limit = qint64(decodeBudgetMegabytes) << 20;
+    if (heldToAllocation && qint64(size.width()) * size.height() * 4 > limit)
         return QStringLiteral("%1, more than the %2 MB a decoded picture may take here.")
-            .arg(claimText(size)).arg(QImageReader::allocationLimit());
+            .arg(claimText(size)).arg(decodeBudgetMegabytes);
     return {};
 }
 

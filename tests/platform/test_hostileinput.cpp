@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
 #include <QtEndian>
@@ -429,6 +430,13 @@ private Q_SLOTS:
         QCOMPARE(source.decodeRefusal(), expected);
         // The file before its claim was changed still shows.
         QVERIFY(PictureLoader::decode(PictureLoader::keyFor(coded, QSize(1920, 1080))).ok());
+        // The editor lets the readers allocate more for a large picture it
+        // saves; the claim is still judged as before.
+        const int readersLimit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(4096);
+        const QString afterRaise = PictureLoader::decode(PictureLoader::keyFor(path, QSize(1920, 1080))).refusal;
+        QImageReader::setAllocationLimit(readersLimit);
+        QCOMPARE(afterRaise, expected);
     }
 
     // A picture whose Exif thumbnail claims a huge picture is turned, its

@@ -75,6 +75,7 @@ void mainvc::reloaddata()
         listController()->refreshData();
         break;
     case ScreenViewer:
+    case ScreenFullImage:
         imageViewer()->reloadItems();
         break;
     default:

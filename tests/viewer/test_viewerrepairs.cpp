@@ -316,12 +316,15 @@ private Q_SLOTS:
     void theViewerFollowsAShownFileChangedOnDisk_data()
     {
         QTest::addColumn<bool>("inPlace");
-        QTest::newRow("renamed over") << false;
-        QTest::newRow("written in place") << true;
+        QTest::addColumn<bool>("fullImage");   // the full image layout, reloaded by the hub's folder watch
+        QTest::newRow("renamed over") << false << false;
+        QTest::newRow("written in place") << true << false;
+        QTest::newRow("renamed over, full image") << false << true;
     }
     void theViewerFollowsAShownFileChangedOnDisk()
     {
         QFETCH(bool, inPlace);
+        QFETCH(bool, fullImage);
         const QStringList paths = listedPhotos(QStringLiteral("follow"), {QStringLiteral("IMG_2009.jpg")});
         const QString shown = paths.first();
         QImage wide(600, 200, QImage::Format_RGB32);
@@ -344,7 +347,13 @@ private Q_SLOTS:
         } else {
             QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(shown).constData()) == 0);
         }
-        viewer->reloadItems();   // as the folder watch does
+        if (fullImage) {
+            mainvc *hub = contentHub();
+            currentScreenMode = ScreenFullImage;
+            hub->reloaddata();   // as the folder watch does
+        } else {
+            viewer->reloadItems();   // as the folder watch does
+        }
         QTRY_COMPARE_WITH_TIMEOUT(viewer->imgview->pixelSize(), QSize(600, 200), 8000);
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("IMG_2009.jpg"));
         QCOMPARE(viewer->magnification(), magnification);

@@ -36,6 +36,13 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
                                            : ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW);
     if (rc != 0)
         return std::nullopt;
+    return identityOfStat(st);
+}
+
+} // namespace
+
+FileIdentity identityOfStat(const struct stat &st)
+{
     FileIdentity id;
     id.device = (quint64(major(st.st_dev)) << 32) | minor(st.st_dev);
     id.inode = st.st_ino;
@@ -45,8 +52,6 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
     id.modifiedNanoseconds = quint32(st.st_mtim.tv_nsec);
     return id;
 }
-
-} // namespace
 
 std::optional<FileIdentity> fileIdentity(const QString &path)
 {

@@ -11,6 +11,8 @@
 
 #include <optional>
 
+struct stat;
+
 namespace lg {
 
 struct FileIdentity
@@ -39,5 +41,7 @@ std::optional<FileIdentity> fileIdentity(const QString &path);
 // following of a final link); none on failure, with errno set.
 std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name);
 std::optional<FileIdentity> fileIdentityOf(int fd);
+// The identity a stat describes (no birth time: stat has none).
+FileIdentity identityOfStat(const struct stat &st);
 
 } // namespace lg

@@ -98,23 +98,6 @@ bool lstatPath(const QString &path, struct stat *st)
 
 bool isRealDir(const struct stat &st) { return S_ISDIR(st.st_mode); }
 
-FileOpError errorForErrno(int err)
-{
-    switch (err) {
-    case 0: return FileOpError::None;
-    case ENOENT: return FileOpError::SourceMissing;
-    case ENOSPC:
-    case EDQUOT: return FileOpError::NoSpace;
-    case EACCES:
-    case EPERM:
-    case EROFS: return FileOpError::Denied;
-    case EEXIST:
-    case ENOTEMPTY: return FileOpError::TargetExists;
-    case ECANCELED: return FileOpError::Cancelled;
-    default: return FileOpError::Other;
-    }
-}
-
 QString reasonFor(FileOpError error)
 {
     switch (error) {
@@ -876,6 +859,23 @@ qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
 
 
 } // namespace
+
+FileOpError errorForErrno(int err)
+{
+    switch (err) {
+    case 0: return FileOpError::None;
+    case ENOENT: return FileOpError::SourceMissing;
+    case ENOSPC:
+    case EDQUOT: return FileOpError::NoSpace;
+    case EACCES:
+    case EPERM:
+    case EROFS: return FileOpError::Denied;
+    case EEXIST:
+    case ENOTEMPTY: return FileOpError::TargetExists;
+    case ECANCELED: return FileOpError::Cancelled;
+    default: return FileOpError::Other;
+    }
+}
 
 // ---- Names ----
 bool isValidFileName(const QString &name)

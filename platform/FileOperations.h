@@ -158,6 +158,9 @@ bool isInsideCanonical(const QString &path, const QString &folder);
 bool existsOrLink(const QString &path);
 
 // ---- Single items (any thread, blocking) ----
+// The kind of failure an errno value stands for (None for 0).
+FileOpError errorForErrno(int err);
+
 FileOpResult copyItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
 // rename() within a file system; copy, verify, then delete across file systems.

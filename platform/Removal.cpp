@@ -527,18 +527,6 @@ int removeTree(const QString &path, QString *failedAt)
     return result.error;
 }
 
-FileIdentity identityOfStat(const struct stat &st)
-{
-    FileIdentity id;
-    id.device = (quint64(major(st.st_dev)) << 32) | minor(st.st_dev);
-    id.inode = st.st_ino;
-    id.type = st.st_mode & S_IFMT;
-    id.size = st.st_size;
-    id.modifiedSeconds = st.st_mtim.tv_sec;
-    id.modifiedNanoseconds = quint32(st.st_mtim.tv_nsec);
-    return id;
-}
-
 int canRemove(const QString &path, QString *reason)
 {
     QByteArray folder, name;

@@ -57,8 +57,6 @@ int removeTree(const QString &path, QString *failedAt = nullptr);
 // What a copy was made from: the identity of each entry as it was copied, by
 // its path below the item's top (the top itself under "").
 using CopiedEntries = QHash<QByteArray, FileIdentity>;
-// The identity an lstat describes (no birth time: none is compared here).
-FileIdentity identityOfStat(const struct stat &st);
 
 struct RemovalResult
 {

@@ -294,21 +294,6 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
     return result;
 }
 
-FileOpError errorForErrno(int err)
-{
-    switch (err) {
-    case ENOENT: return FileOpError::SourceMissing;
-    case ENOSPC:
-    case EDQUOT: return FileOpError::NoSpace;
-    case EACCES:
-    case EPERM:
-    case EROFS: return FileOpError::Denied;
-    case EEXIST:
-    case ENOTEMPTY: return FileOpError::TargetExists;
-    default: return FileOpError::Other;
-    }
-}
-
 // Claims a name in the Trash the way the freedesktop Trash rules ask: the
 // .trashinfo is made with O_EXCL first (the name, numbered where it is taken,
 // is ours once that succeeds), and files/ is checked only for that one name.

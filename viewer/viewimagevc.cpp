@@ -86,6 +86,7 @@ const char *viewerStyleSheet = R"css(
 #titlebox { background: #2a2a2a; border: none; border-bottom: 1px solid #141414; }
 #lblfilename { color: #e6e6e6; font-size: 13px; }
 #btneditlabel { color: #c4c4c4; font-size: 12px; }
+#btneditlabel:disabled { color: #626262; }
 #boxForImgview { background: #1e1e1e; border: none; }
 #box_nofilefound { background: #1e1e1e; border: none; }
 #box_nofilefound QLabel { color: #8c8c8c; font-size: 15px; }
@@ -592,6 +593,7 @@ bool viewimagevc::hasShownFile() const
 void viewimagevc::updateEditButton()
 {
     btneditImage->setEnabled(hasShownFile());
+    btneditlabel->setEnabled(btneditImage->isEnabled());   // its word dims with it
 }
 
 void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> isImage)

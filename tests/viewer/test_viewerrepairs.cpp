@@ -576,6 +576,7 @@ private Q_SLOTS:
         viewer->reloadItems();   // as the folder watch does
         QTRY_VERIFY(!viewer->box_nofilefound->isHidden());
         QVERIFY(!viewer->btneditImage->isEnabled());
+        QVERIFY(!viewer->btneditlabel->isEnabled());   // the word looks disabled too
         viewer->menuWillOpen();
         for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "deleteItem_menu",
                                  "itemMoveTO_menu", "itemCopyTO_menu", "rotateMenu", "openWithApplication"}) {

@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -59,6 +60,24 @@ bool waitFor(const std::function<bool()> &done, int limitMs = 60000)
     while (!done() && limit.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
     return done();
+}
+
+// Saves the editor's picture as a JPEG copy at copy through Save, the panel
+// answered by the bench; the time from Save to the file on disk (ms), none
+// when it was not saved within limitMs.
+std::optional<double> timedSaveAsJpeg(editImagevc *editor, const QString &copy, int limitMs)
+{
+    Saver::setPanelResponderForTesting([copy](const QString &) {
+        SaveFormatChoice choice;
+        choice.type = lg::ImageFileType::JPEG;
+        return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
+    });
+    QElapsedTimer saving;
+    saving.start();
+    editor->btnsave();
+    if (!waitFor([&] { return QFileInfo::exists(copy) && !isBusy; }, limitMs))
+        return std::nullopt;
+    return saving.nsecsElapsed() / 1e6;
 }
 
 // The process's resident set now and at its peak (VmRSS, VmHWM), in MB.
@@ -115,22 +134,14 @@ int saveLargePicture(editImagevc *editor, const QString &folder)
     Adjustments grey;
     grey.monochrome = 1;
     editor->setAdjustments(grey);
-    Saver::setPanelResponderForTesting([copy](const QString &) {
-        SaveFormatChoice choice;
-        choice.type = lg::ImageFileType::JPEG;
-        return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
-    });
-    QElapsedTimer saving;
-    saving.start();
-    editor->btnsave();
-    if (!waitFor([&] { return QFileInfo::exists(copy) && !isBusy; }, 120000)) {
+    const std::optional<double> saveTime = timedSaveAsJpeg(editor, copy, 120000);
+    if (!saveTime) {
         std::fprintf(stderr, "the 50 MP copy was never saved\n");
         return 1;
     }
-    const double saveTime = saving.nsecsElapsed() / 1e6;
     const QSize saved = QImageReader(copy).size();
     const double peak = residentMegabytes().second;
-    std::printf("50 MP save: %dx%d in %.0f ms\n", saved.width(), saved.height(), saveTime);
+    std::printf("50 MP save: %dx%d in %.0f ms\n", saved.width(), saved.height(), *saveTime);
     std::printf("50 MP peak memory: %.0f MB (VmHWM%s; %.0f MB resident before opening)\n", peak,
                 reset ? ", reset before opening" : ", whole run", before);
     QFile::remove(copy);
@@ -226,19 +237,11 @@ int main(int argc, char **argv)
         raised.exposure = 0.5;
         editor->setAdjustments(raised);
     }
-    Saver::setPanelResponderForTesting([copy](const QString &) {
-        SaveFormatChoice choice;
-        choice.type = lg::ImageFileType::JPEG;
-        return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, choice));
-    });
-    QElapsedTimer saving;
-    saving.start();
-    editor->btnsave();
-    if (!waitFor([&] { return QFileInfo::exists(copy) && !isBusy; })) {
+    const std::optional<double> saveTime = timedSaveAsJpeg(editor, copy, 60000);
+    if (!saveTime) {
         std::fprintf(stderr, "the copy was never saved\n");
         return 1;
     }
-    const double saveTime = saving.nsecsElapsed() / 1e6;
 
     const QSize fullSize = lg::ImageSource(path).pixelSize().value_or(pictureSize);
     std::printf("preview size: %dx%d of %dx%d\n", editor->imageview->image().width(),
@@ -246,7 +249,7 @@ int main(int argc, char **argv)
     std::printf("preview median: %.1f ms\n", bench::median(times));
     std::printf("preview worst: %.1f ms\n", *std::max_element(times.begin(), times.end()));
     std::printf("longest stall: %.1f ms\n", longestStall);
-    std::printf("save time: %.0f ms\n", saveTime);
+    std::printf("save time: %.0f ms\n", *saveTime);
     if (given.isEmpty())
         QFile::remove(copy);
     else

@@ -63,32 +63,32 @@ void DialogTracker::deliver(std::function<void()> fn, QuitAnswer quitAnswer)
     });
 }
 
-void DialogTracker::closeAll()
+QList<DialogTracker::Open> DialogTracker::takeAndCloseOpen()
 {
-    ++m_generation;
-    m_pending.clear();
-    const QList<Open> open = std::exchange(m_open, {});
-    for (const Open &entry : open) {
+    QList<Open> closed;
+    for (const Open &entry : std::exchange(m_open, {})) {
         if (!entry.dialog)
             continue;
         QObject::disconnect(entry.dialog, &QDialog::finished, nullptr, nullptr);
         entry.dialog->hide();
         entry.dialog->deleteLater();
+        closed.append(entry);
     }
+    return closed;
+}
+
+void DialogTracker::closeAll()
+{
+    ++m_generation;
+    m_pending.clear();
+    takeAndCloseOpen();
 }
 
 void DialogTracker::answerAllForQuit()
 {
     QList<QuitAnswer> answers;
-    const QList<Open> open = std::exchange(m_open, {});
-    for (const Open &entry : open) {
-        if (!entry.dialog)
-            continue;
-        QObject::disconnect(entry.dialog, &QDialog::finished, nullptr, nullptr);
-        entry.dialog->hide();
-        entry.dialog->deleteLater();
+    for (const Open &entry : takeAndCloseOpen())
         answers.append(entry.quitAnswer);
-    }
     for (const Pending &pending : std::exchange(m_pending, {}))
         answers.append(pending.quitAnswer);
     // Called only once the tracker's lists are settled: an answer may show

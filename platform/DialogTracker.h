@@ -47,6 +47,9 @@ private:
         quint64 id = 0;
         QuitAnswer quitAnswer;
     };
+    // Empties the open list, closing each dialog without its callback; returns
+    // the entries whose dialog was still there.
+    QList<Open> takeAndCloseOpen();
     QList<Open> m_open;
     QList<Pending> m_pending;
     quint64 m_generation = 0;

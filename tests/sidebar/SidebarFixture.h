@@ -75,6 +75,16 @@ inline QModelIndex indexOf(sideMenuvc *sidebar, const QString &folder)
     return path ? sidebar->treeController->model()->indexForPath(*path) : QModelIndex();
 }
 
+// The titles of the node's rows, sorted.
+inline QStringList sortedChildTitles(const BaseNode *node)
+{
+    QStringList titles;
+    for (const BaseNode::Ptr &child : node->childNodes())
+        titles << child->nodeTitle();
+    titles.sort();
+    return titles;
+}
+
 // Empty when the node's sub-tree shows the folder's visible sub-folders, by
 // name and path, at every level; otherwise the first difference.
 inline QString treeDiffersFromDisk(const BaseNode *node)

@@ -15,7 +15,7 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
 {
     struct statx sx {};
     const unsigned mask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
-    if (::statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &sx) == 0) {
+    if (::statx(dirFd, name, flags | AT_STATX_SYNC_AS_STAT, mask, &sx) == 0) {
         FileIdentity id;
         id.device = (quint64(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
         id.inode = sx.stx_ino;
@@ -33,7 +33,7 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
         return std::nullopt;
     struct stat st {};
     const int rc = (flags & AT_EMPTY_PATH) ? ::fstat(dirFd, &st)
-                                           : ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW);
+                                           : ::fstatat(dirFd, name, &st, flags & AT_SYMLINK_NOFOLLOW);
     if (rc != 0)
         return std::nullopt;
     return identityOfStat(st);
@@ -57,6 +57,13 @@ std::optional<FileIdentity> fileIdentity(const QString &path)
 {
     if (path.isEmpty())
         return std::nullopt;
+    return identityFromStatx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW);
+}
+
+std::optional<FileIdentity> fileIdentityFollowing(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
     return identityFromStatx(AT_FDCWD, QFile::encodeName(path).constData(), 0);
 }
 
@@ -64,7 +71,7 @@ std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name)
 {
     if (!name || !*name)
         return std::nullopt;
-    return identityFromStatx(dirFd, name, 0);
+    return identityFromStatx(dirFd, name, AT_SYMLINK_NOFOLLOW);
 }
 
 std::optional<FileIdentity> fileIdentityOf(int fd)

@@ -37,6 +37,9 @@ struct FileIdentity
 // The identity of what path names now (statx without following a final link,
 // lstat where statx is missing); none when nothing is there.
 std::optional<FileIdentity> fileIdentity(const QString &path);
+// The identity of the file path leads to, a final link followed (what opening
+// path reads); none when it leads nowhere.
+std::optional<FileIdentity> fileIdentityFollowing(const QString &path);
 // The same for an open descriptor, or for name inside the folder dirFd (no
 // following of a final link); none on failure, with errno set.
 std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name);

@@ -114,6 +114,16 @@ LoadedPicture loadPreview(const QString &path, int side, QSize fit)
     return loaded;
 }
 
+// Whether the file at path is still the one the editor read: its identity
+// is taken through a final link, as opening path reads it.
+ChosenFileState openedFileState(const QString &path, const std::optional<lg::FileIdentity> &opened)
+{
+    const std::optional<lg::FileIdentity> now = lg::fileIdentityFollowing(path);
+    if (!now)
+        return ChosenFileState::Gone;
+    return opened && *now != *opened ? ChosenFileState::Replaced : ChosenFileState::Same;
+}
+
 struct RenderedPicture
 {
     QImage image;                                  // null when the picture could not be read
@@ -155,7 +165,7 @@ RenderedPicture renderFull(const QString &path, const QByteArray &held,
         out.metadata = lg::PictureMetadata::fromProperties(source.properties());
         out.fileGone = !lg::existsOrLink(path);
     } else {
-        switch (chosenFileState(path, opened)) {
+        switch (openedFileState(path, opened)) {
         case ChosenFileState::Same:
             full = lg::ImageSource(path).image();
             break;
@@ -187,6 +197,13 @@ editImagevc::editImagevc(QWidget *parent) : QWidget(parent)
     saver->openAfterSave = false;
     connect(saver, &Saver::saveFailed, this, [this] { m_saveFailed = true; });
     connect(saver, &Saver::finished, this, &editImagevc::saveSheetEnded);
+    // Our own save over the opened file: the picture edited is still the one
+    // held, so a later save over it is ours to make. (A file too large to hold
+    // now holds the edited picture, not the one edited: it stays refused.)
+    connect(saver, &Saver::saved, this, [this](const QString &written) {
+        if (!m_heldFile.isEmpty() && QFileInfo(written).absoluteFilePath() == QFileInfo(m_path).absoluteFilePath())
+            m_openedIdentity = lg::fileIdentityFollowing(m_path);
+    });
 }
 
 editImagevc::~editImagevc()
@@ -472,8 +489,8 @@ void editImagevc::showSaveSheet()
         saver->writeGuard = [opened = m_openedIdentity, path = m_path](const QString &target) {
             if (!opened || QFileInfo(target).absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 return QString();
-            return chosenFileState(target, opened) == ChosenFileState::Replaced ? replacedSinceOpenedMessage()
-                                                                               : QString();
+            return openedFileState(target, opened) == ChosenFileState::Replaced ? replacedSinceOpenedMessage()
+                                                                                : QString();
         };
         saver->showSavePanel(
             [picture](const QSize &size) {

@@ -325,6 +325,46 @@ private Q_SLOTS:
         contentHub()->hide();
     }
 
+    // Saving over the opened file, then again after another change, writes
+    // both times: our own save is not another program's. A photo opened
+    // through a link is saved through it the same way.
+    void ourOwnSaveOverTheOpenedFileCanBeRepeated_data()
+    {
+        QTest::addColumn<bool>("throughALink");
+        QTest::newRow("a plain file") << false;
+        QTest::newRow("through a link") << true;
+    }
+    void ourOwnSaveOverTheOpenedFileCanBeRepeated()
+    {
+        QFETCH(bool, throughALink);
+        const QString folder = lg::test::freshFolder(QStringLiteral("savedTwice"));
+        QString path = folder + QStringLiteral("/photo.jpg");
+        QString real = path;
+        if (throughALink) {
+            real = lg::test::freshFolder(QStringLiteral("savedTwiceReal")) + QStringLiteral("/photo.jpg");
+            QVERIFY(QFile::link(real, path));
+        }
+        lg::test::fixtures::writeJpeg(real, sample());
+        editImagevc *editor = openEditor(path);
+        QTRY_VERIFY(editor->isLoaded());
+        Saver::setPanelResponderForTesting([path](const QString &) {
+            return std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(path, SaveFormatChoice()));
+        });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });   // Replace
+        QSlider *monochrome = editor->editor->slider(QStringLiteral("monochrome"));
+        for (const int value : {monochrome->maximum(), monochrome->maximum() / 2}) {
+            const QByteArray before = lg::test::readAll(real);
+            monochrome->setValue(value);
+            QTRY_VERIFY(editor->hasUnsavedChanges());
+            editor->btnsave();
+            QTRY_VERIFY((lg::test::readAll(real) != before || !lg::Alert::shownAlerts().isEmpty()) && !isBusy);
+            QCOMPARE(lg::Alert::shownAlerts().value(0).text, QString());
+            QVERIFY(!editor->hasUnsavedChanges());
+        }
+        QCOMPARE(QFileInfo(path).isSymLink(), throughALink);
+        contentHub()->hide();
+    }
+
     // A 35 MP JPEG, more than Qt's readers take by default (four bytes a
     // pixel over 128 MB), is edited and saved whole.
     void aPictureLargerThanTheReadersDefaultIsSaved()

@@ -87,11 +87,9 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     int folderSide = store && !store->holds(path) ? lg::ThumbnailStore::folderSideFor(shownSide) : 0;
     std::optional<lg::FileStamp> stamp;
     if (folderSide > 0) {
-        const ThumbnailKey &key = request.key;
-        if (key.modified >= 0 && key.size >= 0)
-            stamp = lg::FileStamp{key.modified / 1000, key.size};  // whole seconds, as st_mtime
-        else
-            stamp = lg::FileStamp::of(path);
+        // The file as it is now, by its length in bytes (the listing's size is
+        // what it takes on disk): the stamp every program compares.
+        stamp = lg::FileStamp::of(path);
         if (!stamp)
             folderSide = 0;
     }
@@ -131,7 +129,6 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         made.stamp = *stamp;
         if (!made.shown.isNull() && keep) {
             made.stored = *image;
-            made.details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
         } else if (!made.shown.isNull()) {
             made.folderSide = 0;
         } else {
@@ -153,8 +150,11 @@ void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
         return;
     if (made.failed)
         (void)store.saveFailure(path, made.stamp);
-    else if (!made.stored.isNull())
-        (void)store.save(path, made.stamp, made.folderSide, made.stored, made.details);
+    else if (!made.stored.isNull()) {
+        lg::ThumbnailStore::Details details = made.details;
+        details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+        (void)store.save(path, made.stamp, made.folderSide, made.stored, details);
+    }
 }
 
 } // namespace
@@ -395,7 +395,8 @@ void ThumbnailCache::writeAfterwards(std::function<void()> write, bool mayWriteH
     // what is wanted now is never held up by writing.
     constexpr int mostWaiting = 64;
     if (mayWriteHere && m_pendingWrites.load() > mostWaiting) {
-        write();
+        if (!lg::isShuttingDown())
+            write();
         --m_pendingWrites;
         return;
     }

@@ -16,14 +16,25 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
 
+// As the listing keys a file: its size is what it takes on disk (blocks), which
+// is not its length in bytes, the size the thumbnail cache's entries carry.
 ThumbnailKey keyOf(const QString &path)
 {
     const QFileInfo info(path);
-    return ThumbnailKey{path, info.lastModified().toMSecsSinceEpoch(), info.size()};
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return ThumbnailKey{path, info.lastModified().toMSecsSinceEpoch(), qint64(st.st_blocks) * 512};
+}
+
+// The stamp the cache's entries carry: modification time and length in bytes.
+lg::FileStamp stampOf(const QString &path)
+{
+    return lg::FileStamp::of(path).value_or(lg::FileStamp{});
 }
 
 bool isReddish(const QImage &image)
@@ -134,7 +145,7 @@ private Q_SLOTS:
         lg::ThumbnailStore store(m_root);
         QImage theirs(1024, 768, QImage::Format_RGB32);
         theirs.fill(Qt::red);
-        QVERIFY(store.save(key.path, lg::FileStamp{key.modified / 1000, key.size}, 1024, theirs));
+        QVERIFY(store.save(key.path, stampOf(key.path), 1024, theirs));
         auto second = newCache();
         QVERIFY(makeAll(*second, {key}, 600));
         QCOMPARE(second->decodeCount(), 0);
@@ -185,7 +196,7 @@ private Q_SLOTS:
         old.fill(Qt::green);
         const QString entry = store.entryPath(key.path, 256);
         if (fault == QLatin1String("damaged")) {
-            QVERIFY(store.save(key.path, lg::FileStamp{key.modified / 1000, key.size}, 256, old));
+            QVERIFY(store.save(key.path, stampOf(key.path), 256, old));
             QFile file(entry);
             QVERIFY(file.open(QIODevice::ReadWrite));
             QByteArray bytes = file.readAll();
@@ -193,9 +204,10 @@ private Q_SLOTS:
             file.resize(0);
             file.write(bytes);
         } else {
-            const qint64 seconds = key.modified / 1000 - (fault == QLatin1String("stale") ? 10 : 0);
-            const qint64 size = key.size + (fault == QLatin1String("size") ? 1 : 0);
-            QVERIFY(store.save(key.path, lg::FileStamp{seconds, size}, 256, old));
+            lg::FileStamp stamp = stampOf(key.path);
+            stamp.modified -= fault == QLatin1String("stale") ? 10 : 0;
+            stamp.size += fault == QLatin1String("size") ? 1 : 0;
+            QVERIFY(store.save(key.path, stamp, 256, old));
         }
 
         auto cache = newCache();
@@ -203,7 +215,7 @@ private Q_SLOTS:
         QCOMPARE(cache->decodeCount(), 1);
         QVERIFY(isReddish(*cache->thumbnail(key)));
         // Written anew, for the file as it is.
-        const std::optional<QImage> written = store.find(key.path, lg::FileStamp{key.modified / 1000, key.size}, 200);
+        const std::optional<QImage> written = store.find(key.path, stampOf(key.path), 200);
         QVERIFY(written);
         QVERIFY(isReddish(*written));
     }
@@ -298,8 +310,7 @@ private Q_SLOTS:
         const QString after = m_photos + QStringLiteral("/trip 2.jpg");
         QVERIFY(QTest::qWaitFor([&] { return !shared.isWriting(); }, 5000));
         QVERIFY(!QFileInfo::exists(store.entryPath(before, 256)));
-        const ThumbnailKey moved = keyOf(after);
-        QVERIFY(store.find(after, lg::FileStamp{moved.modified / 1000, moved.size}, 200));
+        QVERIFY(store.find(after, stampOf(after), 200));
     }
 };
 

@@ -69,10 +69,14 @@ QList<DialogTracker::Open> DialogTracker::takeAndCloseOpen()
     for (const Open &entry : std::exchange(m_open, {})) {
         if (!entry.dialog)
             continue;
+        // A dialog being answered right now is hidden already and still
+        // delivering that answer: it is not answered a second time.
+        const bool answered = entry.dialog->isHidden();
         QObject::disconnect(entry.dialog, &QDialog::finished, nullptr, nullptr);
         entry.dialog->hide();
         entry.dialog->deleteLater();
-        closed.append(entry);
+        if (!answered)
+            closed.append(entry);
     }
     return closed;
 }

@@ -48,7 +48,7 @@ private:
         QuitAnswer quitAnswer;
     };
     // Empties the open list, closing each dialog without its callback; returns
-    // the entries whose dialog was still there.
+    // the entries whose dialog was still open and unanswered.
     QList<Open> takeAndCloseOpen();
     QList<Open> m_open;
     QList<Pending> m_pending;

@@ -334,6 +334,29 @@ private Q_SLOTS:
         buttonNamed(box, QStringLiteral("Yes"))->click();
         QTRY_COMPARE(answers, QList<int>{1});
     }
+
+    // An answer that itself starts the quit ("No" to "Save changes?" from the
+    // Quit command) is given once: the alert it came from is not answered again.
+    void anAnswerThatStartsTheQuitIsGivenOnce()
+    {
+        QWidget window;
+        window.resize(500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QList<int> answers;
+        lg::AlertSpec save;
+        save.title = QStringLiteral("Save changes?");
+        save.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+        lg::Alert::show(&window, save, [&](int button) {
+            answers.append(button);
+            lg::beginShutdown();
+            lg::Alert::answerAllForQuit();
+        });
+        QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+        buttonNamed(visibleTopLevels<QMessageBox>().first(), QStringLiteral("Yes"))->click();
+        QTest::qWait(50);
+        QCOMPARE(answers, QList<int>{0});
+    }
 };
 
 LG_TEST(DialogsTest)

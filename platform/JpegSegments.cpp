@@ -472,11 +472,15 @@ bool setExifOrientation(QByteArray &tiffBytes, int orientation)
         for (const qsizetype entry : t.entries(ifd1))
             if (t.tag(entry) == 0x0112)
                 t.setSingleShort(entry, quint32(orientation));
+    // Every entry that states it (a file may list it twice; readers differ on which counts).
+    bool stated = false;
     for (const qsizetype entry : first)
         if (t.tag(entry) == 0x0112) {
             t.setSingleShort(entry, quint32(orientation));
-            return true;
+            stated = true;
         }
+    if (stated)
+        return true;
     // No orientation entry: the first directory is written again after the
     // block's end with one more entry, in tag order, and the header points at
     // it. Nothing else moves, so every offset in the block stays right.

@@ -401,7 +401,7 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
             hasExif = true;
             exifBefore = segment.payload.mid(6);
             exifAfter = exifBefore;
-            if (!jpeg::setExifOrientation(exifAfter, orientation))
+            if (!jpeg::setExifOrientation(exifAfter, orientation) || image::exifOrientation(exifAfter) != orientation)
                 return failed(error, QStringLiteral("The Exif block cannot be read."));
             edits.append({segment.position, segment.payload.size() + 4, jpeg::segmentBytes(segment.marker, segment.payload.left(6) + exifAfter)});
         } else if (jpeg::isXmp(segment)) {
@@ -427,7 +427,9 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     for (const Edit &edit : edits)
         if (edit.bytes.size() - 4 > 65533)
             return failed(error, QStringLiteral("The Exif block is too large for its orientation to be added."));
-    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at > b.at; });
+    // From the end, so that earlier positions stay right; a new segment and a
+    // replaced one at the same place keep their order.
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at > b.at; });
     QByteArray bytes = jpeg;
     qsizetype grown = 0;
     for (const Edit &edit : edits) {

@@ -613,6 +613,25 @@ private Q_SLOTS:
     // JFIF segment holding the orientation (and the JFIF resolution), every
     // other byte as it was; a first directory without an orientation entry
     // gets one, no offset in the block moving.
+    // A first directory that lists the orientation twice: every entry gets the
+    // turn, so what is shown turns whichever entry a reader takes.
+    void anOrientationListedTwiceIsTurnedInEveryEntry()
+    {
+        QByteArray tiff("II*\0\x08\0\0\0", 8);
+        tiff += QByteArray("\x02\0", 2);
+        for (const char value : {'\x01', '\x06'})
+            tiff += QByteArray("\x12\x01\x03\0\x01\0\0\0", 8) + QByteArray(1, value) + QByteArray(3, '\0');
+        tiff += QByteArray(4, '\0');
+        QCOMPARE(lg::image::exifOrientation(tiff), 6);   // the entry readers here take
+        const QByteArray jpeg = withSegments(encodeJpeg(quadrants(QSize(40, 30)), 90, TJSAMP_420), exifSegment(tiff));
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, lg::PictureTurn::RotateRight);
+        QVERIFY(turned);
+        QVERIFY(turned->byTag);
+        const QByteArray after = exifOfFile(turned->bytes);
+        QCOMPARE(lg::image::exifOrientation(after), 3);
+        QCOMPARE(after.count(QByteArray("\x12\x01\x03\0\x01\0\0\0\x03\0", 10)), 2);
+    }
+
     void aFileWithoutAnOrientationGetsOne()
     {
         QByteArray jpeg = encodeJpeg(quadrants(QSize(40, 30)), 90, TJSAMP_420);

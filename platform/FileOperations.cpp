@@ -607,13 +607,14 @@ int putInPlace(const QString &from, const QString &to, bool replacing, bool from
     if (fromBeside)
         return swapInPlace(from, holder, to, leftover);
     int err = 0;
-    TemporaryOwner incomingOwner = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err);
+    // The record names the incoming item before it moves: a kill right after
+    // the rename finds it and puts it beside the target.
+    TemporaryOwner incomingOwner = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err, from);
     if (!incomingOwner.isValid())
         return err;
     const QString beside = incomingOwner.path();
     if ((err = renameNoReplace(from, beside)) != 0)
         return err;   // EXDEV too: the caller copies instead
-    incomingOwner.recordMade();   // the record names the incoming item until the swap
     err = swapInPlace(beside, &incomingOwner, to, leftover);
     if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0 && leftover->isEmpty())
         *leftover = {beside, beside, err, {}};   // under its lock: the cleanup puts it beside to

@@ -121,6 +121,13 @@ int openUpFolderAt(int folderFd, const QByteArray &name, const struct stat &exam
     if (isSameEntry(pathFd, examined)) {
         *openedUp = ::chmod(handlePath(pathFd).constData(), (examined.st_mode | S_IRWXU) & 07777) == 0;
         fd = ::open(handlePath(pathFd).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 && *openedUp) {
+            // Not opened after all: its mode goes back as it was.
+            const int err = errno;
+            ::chmod(handlePath(pathFd).constData(), examined.st_mode & 07777);
+            *openedUp = false;
+            errno = err;
+        }
     } else {
         errno = ELOOP;
     }

@@ -122,7 +122,11 @@ bool isNumberList(const QByteArray &text, int count)
     if (parts.size() != count)
         return false;
     for (const QByteArray &part : parts) {
+        // Unsigned (inodes reach 2^64 on some file systems) or signed (times).
         bool ok = false;
+        const qulonglong u = part.toULongLong(&ok);
+        if (ok && QByteArray::number(u) == part)
+            continue;
         const qlonglong n = part.toLongLong(&ok);
         if (!ok || QByteArray::number(n) != part)
             return false;
@@ -868,7 +872,7 @@ bool TemporaryOwner::recordMade(int fd)
     return writeRecord();
 }
 
-TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, int *error)
+TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, int *error, const QString &incoming)
 {
     QString targetPath = target;
     while (targetPath.size() > 1 && targetPath.endsWith(QLatin1Char('/')))
@@ -905,8 +909,8 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
         owner.m_inode = quint64(lockStat.st_ino);
         owner.m_made = false;
         if (kind == TemporaryKind::SetAside) {
-            // The temporary will be the target itself, renamed.
-            if (const std::optional<FileIdentity> id = fileIdentity(targetPath)) {
+            // The temporary will be the target itself, or the incoming item, renamed.
+            if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
                 owner.m_made = true;
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;

@@ -76,9 +76,11 @@ public:
     // Cleans the target's folder, then claims a free temporary name beside
     // target (nothing is made there yet). Invalid, with *error an errno value,
     // when the folder cannot be written.
-    // A set-aside owner records the target's identity at once: the temporary
-    // it is renamed to is that very item.
-    static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr);
+    // A set-aside owner records the identity of what is to be renamed to the
+    // temporary at once: the target itself, or incoming when given (an item
+    // brought beside the target), so a kill right after that rename finds it.
+    static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr,
+                                const QString &incoming = QString());
     // Claims a temporary for item and renames item there (never replacing);
     // a temporary name taken meanwhile is given up and another tried. Invalid,
     // with *error an errno value, when item could not be set aside.

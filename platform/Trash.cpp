@@ -466,16 +466,15 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
             done.target = target;
             return done;
         }
-        if (err == EXDEV && &trash == &places.home())
-            return trashByCopy(path, givenPath, trash, name);
         dropTrashInfo(trash, name);
         if (err != EXDEV) {
             FileOpResult failed = refused(givenPath, errorForErrno(err), QString::fromLocal8Bit(std::strerror(err)));
             failed.target = target;
             return failed;
         }
-        // The Trash on the item's disk cannot take it by a rename after all:
-        // the home Trash takes a copy.
+        // The Trash cannot take it by a rename after all (another disk, or the
+        // same one mounted twice): the home Trash takes a copy, once the item
+        // is known to be removable whole.
         choice.place = &places.home();
         choice.sameDevice = false;
     }

@@ -29,7 +29,6 @@
 #include <atomic>
 #include <functional>
 #include <optional>
-#include <optional>
 
 namespace lg {
 

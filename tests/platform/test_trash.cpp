@@ -310,6 +310,27 @@ private Q_SLOTS:
         QCOMPARE(entries(elsewhere + "/info"), QStringList{QStringLiteral("IMG_0002.jpg.trashinfo")});
     }
 
+    // The same disk mounted twice: the rename into the home Trash says EXDEV.
+    // A folder that cannot be removed whole (a disk mounted inside it) is then
+    // not copied into the Trash at all.
+    void aRenameRefusedAcrossAMountIsCopiedOnlyWhenTheItemCanGoWhole()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("twice mounted")) + "/Album";
+        const QString inner = folder + "/card";
+        lg::test::writeFile(folder + "/IMG_0001.jpg", "photo");
+        makeFolder(inner);
+        if (::mount("lginner", raw(inner).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        lg::test::writeFile(inner + "/IMG_0002.jpg", "on the card");
+        const FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        const lg::FileOpResult r = lg::moveToTrash(folder);
+        ::umount2(raw(inner).constData(), MNT_DETACH);
+        QCOMPARE(r.error, lg::FileOpError::Denied);
+        QCOMPARE(entries(homeTrash() + "/files"), QStringList{});
+        QCOMPARE(entries(homeTrash() + "/info"), QStringList{});
+        QCOMPARE(lg::test::readAll(folder + "/IMG_0001.jpg"), QByteArray("photo"));
+    }
+
     void aCopyToTheHomeTrashGoesOnlyIntoTheFolderChecked()
     {
         const QString autostart = QDir::homePath() + "/.config/autostart";

@@ -343,7 +343,13 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
                                                                          : std::nullopt;
             out.readable = true;
             out.pixelSize = turned->pixelSize;
-            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &out.notInPlace);
+            QString writeError;
+            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &writeError);
+            if (inPlace && !out.written) {
+                // The writer's sentence goes to the log; the panel's line says it in words that fit.
+                qWarning("The turned picture was not written in place: %s", qPrintable(writeError));
+                out.notInPlace = QStringLiteral("it could not be written");
+            }
             if (!out.written || (!upright && side > 0))
                 out.picture = lg::ImageSource::fromData(turned->bytes, QStringLiteral("jpeg")).image().value_or(QImage());
             if (!out.written)
@@ -372,8 +378,8 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     out.pixelSize = out.picture.size();
     out.preview = fitted(out.picture, previewBound);
     if (inPlace) {
-        out.written = writePicture(out.picture, path, source.properties(), path, &out.notInPlace);
-        if (!out.written && out.notInPlace.isEmpty())
+        out.written = writePicture(out.picture, path, source.properties(), path);   // its error goes to the log
+        if (!out.written)
             out.notInPlace = QStringLiteral("it could not be written");
     }
     return out;

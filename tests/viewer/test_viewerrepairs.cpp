@@ -418,7 +418,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("readOnlyFile");
         QTest::addColumn<QString>("why");
         QTest::newRow("no permission on the file") << true << QStringLiteral("you do not have permission to change it");
-        QTest::newRow("the folder refuses the write") << false << QStringLiteral("the write was stopped");
+        QTest::newRow("the folder refuses the write") << false << QStringLiteral("it could not be written. Save");
     }
     void aTurnNotWrittenInPlaceSaysWhyInThePanel()
     {

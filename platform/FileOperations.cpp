@@ -861,6 +861,11 @@ qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
 
 } // namespace
 
+int renameWithoutReplacingRaw(const QByteArray &from, const QByteArray &to)
+{
+    return renameWithoutReplacing(from, to);
+}
+
 FileOpError errorForErrno(int err)
 {
     switch (err) {

@@ -184,8 +184,9 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
     return record;
 }
 
-// rename() within one folder that never replaces; a check and rename where the
-// file system lacks RENAME_NOREPLACE.
+// rename() within one folder that never replaces, also where the file system
+// lacks RENAME_NOREPLACE (then through the folder's handle, by the file
+// layer's link or placeholder).
 int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to)
 {
     if (::renameat2(folderFd, from.constData(), folderFd, to.constData(), RENAME_NOREPLACE) == 0)
@@ -193,10 +194,8 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
     const int err = errno;
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    struct stat st;
-    if (::fstatat(folderFd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        return EEXIST;
-    return ::renameat(folderFd, from.constData(), folderFd, to.constData()) == 0 ? 0 : errno;
+    const QByteArray folder = "/proc/self/fd/" + QByteArray::number(folderFd) + '/';
+    return renameWithoutReplacingRaw(folder + from, folder + to);
 }
 
 // name numbered n, as the file layer numbers names ("Album 2", "photo 2.jpg"),

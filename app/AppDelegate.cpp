@@ -47,12 +47,17 @@ void printLine(const QString &text)
 
 // The Quit shortcut: the desktop's own, and Ctrl+Q where the desktop names
 // none (the key theme of some platforms leaves it out).
-QList<QKeySequence> quitKeys()
+// The platform's Quit keys, and Ctrl+Q where it has none; read once (the
+// event filter asks at every key press).
+const QList<QKeySequence> &quitKeys()
 {
-    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Quit);
-    const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
-    if (!keys.contains(ctrlQ))
-        keys.append(ctrlQ);
+    static const QList<QKeySequence> keys = [] {
+        QList<QKeySequence> bound = QKeySequence::keyBindings(QKeySequence::Quit);
+        const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
+        if (!bound.contains(ctrlQ))
+            bound.append(ctrlQ);
+        return bound;
+    }();
     return keys;
 }
 

@@ -337,27 +337,17 @@ void dropTrashInfo(const TrashPlace &trash, const QString &name)
 }
 
 // Renames source into the folder open as folderFd under name, never replacing
-// what is there; where the file system cannot refuse a replacement in one
-// step, a file is linked and then unlinked, and a folder (or a file where hard
-// links are not made) has its name checked first. 0 or an errno value.
-int renameInto(const QByteArray &source, const struct stat &st, int folderFd, const QByteArray &name)
+// what is there, also where the file system lacks RENAME_NOREPLACE (then by
+// the file layer's link or placeholder rename, through the folder's handle).
+// 0 or an errno value.
+int renameInto(const QByteArray &source, int folderFd, const QByteArray &name)
 {
     if (::renameat2(AT_FDCWD, source.constData(), folderFd, name.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     const int err = errno;
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    if (!S_ISDIR(st.st_mode)) {
-        if (::linkat(AT_FDCWD, source.constData(), folderFd, name.constData(), 0) == 0)
-            return ::unlink(source.constData()) == 0 ? 0 : errno;
-        if (errno == EEXIST || errno == ENOSPC || errno == EDQUOT || errno == EROFS)
-            return errno;
-        // No hard links there: checked, then renamed.
-    }
-    struct stat there;
-    if (::fstatat(folderFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0)
-        return EEXIST;
-    return ::renameat(AT_FDCWD, source.constData(), folderFd, name.constData()) == 0 ? 0 : errno;
+    return renameWithoutReplacingRaw(source, "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + name);
 }
 
 // Moves the item at path into the Trash's files/ under name, on the same
@@ -370,12 +360,12 @@ int renameIntoTrash(const QString &path, const struct stat &st, const TrashPlace
         return err;
     const QByteArray source = enc(path);
     const QByteArray target = enc(name);
-    err = renameInto(source, st, trash.files.fd(), target);
+    err = renameInto(source, trash.files.fd(), target);
     if (err == EACCES && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
         const mode_t mode = st.st_mode & 07777;
         if (::chmod(source.constData(), mode | S_IWUSR) != 0)
             return EACCES;
-        err = renameInto(source, st, trash.files.fd(), target);
+        err = renameInto(source, trash.files.fd(), target);
         if (err)
             ::chmod(source.constData(), mode);
         else

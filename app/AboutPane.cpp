@@ -1,7 +1,7 @@
 #include "app/AboutPane.h"
 
 #include "app/preferencesWindowController.h"
-#include "platform/DeploymentConfig.h"
+#include "platform/desktop/DeploymentConfig.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>

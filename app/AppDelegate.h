@@ -2,7 +2,7 @@
 // The application delegate: the launch sequence (updater, launch at login,
 // attribution, first-run bookkeeping, update checks, analytics, the first
 // screen), the application and Edit menus, and the restart after an update.
-#include "platform/Updater.h"
+#include "platform/desktop/Updater.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "app/Essentials.h"
 
-#include "platform/Paths.h"
+#include "platform/desktop/Paths.h"
 
 #include <QDir>
 #include <QFileInfo>

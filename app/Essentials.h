@@ -166,7 +166,7 @@ void startPhotoLibraryImport();
 void resetSharedState();
 
 // ---- template definition ----
-#include "platform/ControllerRegistry.h"
+#include "platform/runtime/ControllerRegistry.h"
 template <typename T>
 T *instantiateMainStoryboardController(const QString &identifier)
 {

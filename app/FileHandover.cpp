@@ -3,11 +3,11 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Dispatch.h"
-#include "platform/Paths.h"
-#include "platform/Settings.h"
-#include "platform/Timer.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
+#include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QDir>

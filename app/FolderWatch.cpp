@@ -7,7 +7,7 @@
 #include "browser/thumbnailvc.h"
 #include "model/FolderMonitor.h"
 #include "sidebar/sideMenuvc.h"
-#include "platform/Timer.h"
+#include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "app/LaunchAtLogin.h"
 
-#include "platform/Paths.h"
+#include "platform/desktop/Paths.h"
 
 #include "Version.h"
 

@@ -1,7 +1,7 @@
 #include "app/ShareMenu.h"
 
-#include "platform/Alert.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QAction>
 #include <QFileInfo>

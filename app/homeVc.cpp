@@ -4,11 +4,11 @@
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "controls/SvgArt.h"
-#include "platform/Alert.h"
-#include "platform/Dispatch.h"
-#include "platform/Panels.h"
-#include "platform/Paths.h"
-#include "platform/Settings.h"
+#include "platform/desktop/Alert.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QDir>

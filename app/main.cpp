@@ -4,11 +4,11 @@
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
-#include "platform/Alert.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Dispatch.h"
-#include "platform/Panels.h"
-#include "platform/Temporaries.h"
+#include "platform/desktop/Alert.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/desktop/Panels.h"
+#include "platform/files/Temporaries.h"
 
 #include "Version.h"
 

@@ -4,8 +4,8 @@
 #include "app/homeVc.h"
 #include "browser/ViewController.h"
 #include "collage/collagevc.h"
-#include "platform/Dispatch.h"
-#include "platform/Timer.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Timer.h"
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 

@@ -3,8 +3,8 @@
 #include "app/AboutPane.h"
 #include "app/Essentials.h"
 #include "app/LaunchAtLogin.h"
-#include "platform/Settings.h"
-#include "platform/Updater.h"
+#include "platform/desktop/Settings.h"
+#include "platform/desktop/Updater.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

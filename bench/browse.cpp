@@ -45,8 +45,8 @@
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "bench/HostileFolder.h"
-#include "platform/Dispatch.h"
-#include "platform/ThumbnailStore.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/image/ThumbnailStore.h"
 
 #include <QApplication>
 #include <QDir>

@@ -24,9 +24,9 @@
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
-#include "platform/Alert.h"
-#include "platform/Clipboard.h"
-#include "platform/Panels.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/desktop/Panels.h"
 #include "sidebar/SidebarTreeModel.h"
 #include "sidebar/sideMenuvc.h"
 

@@ -11,7 +11,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/Saver.h"
-#include "platform/ImageSource.h"
+#include "platform/image/ImageSource.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/editImagevc.h"

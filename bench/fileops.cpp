@@ -8,7 +8,7 @@
 //   bench_fileops SRC DST  copies every entry of SRC into DST through
 //                          FileOperation, a clashing name getting its numbered
 //                          free name; SRC and what DST held are never changed
-#include "platform/FileOperations.h"
+#include "platform/files/FileOperations.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -17,9 +17,9 @@
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "model/Saver.h"
-#include "platform/JpegEntropy.h"
-#include "platform/JpegSegments.h"
-#include "platform/ImageSource.h"
+#include "platform/jpeg/JpegEntropy.h"
+#include "platform/jpeg/JpegSegments.h"
+#include "platform/image/ImageSource.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
 

@@ -13,7 +13,7 @@
 // pinned to one core; figures are the best of several warm runs.
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
 

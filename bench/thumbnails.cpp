@@ -17,10 +17,10 @@
 #include "app/Essentials.h"
 #include "bench/HostileFolder.h"
 #include "model/FileServices.h"
-#include "platform/ImageSource.h"
-#include "platform/VideoInfo.h"
-#include "platform/ImageWriter.h"
-#include "platform/ThumbnailStore.h"
+#include "platform/image/ImageSource.h"
+#include "platform/image/VideoInfo.h"
+#include "platform/image/ImageWriter.h"
+#include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
 
 #include <QBuffer>

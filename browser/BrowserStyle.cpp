@@ -6,8 +6,8 @@
 #include "app/mainvc.h"
 #include "browser/Listing.h"
 #include "controls/Spinner.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Timer.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Timer.h"
 
 #include <QPainter>
 #include <QPainterPath>

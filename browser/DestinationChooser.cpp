@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "platform/Panels.h"
+#include "platform/desktop/Panels.h"
 
 #include <QFileIconProvider>
 #include <QFileInfo>

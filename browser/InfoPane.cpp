@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -6,7 +6,7 @@
 // is dropped when a newer fill has been asked for meanwhile, so the pane never
 // shows an item that is no longer current. A video or an unreadable file
 // empties the pane; with no current item it keeps its rows. Main thread.
-#include "platform/PropertyTree.h"
+#include "platform/image/PropertyTree.h"
 
 #include <QObject>
 #include <functional>

@@ -10,9 +10,9 @@
 #include "browser/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
-#include "platform/Alert.h"
-#include "platform/Clipboard.h"
-#include "platform/FileOperations.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/files/FileOperations.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,11 +10,11 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/PhotoLibraryImport.h"
-#include "platform/Alert.h"
-#include "platform/Clipboard.h"
-#include "platform/Dispatch.h"
-#include "platform/FileOperations.h"
-#include "platform/Trash.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/files/FileOperations.h"
+#include "platform/files/Trash.h"
 
 #include <QDir>
 #include <QFileInfo>

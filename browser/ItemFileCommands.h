@@ -12,8 +12,8 @@
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
 #include "browser/ChosenFiles.h"
-#include "platform/FileBatch.h"
-#include "platform/FileOperations.h"
+#include "platform/files/FileBatch.h"
+#include "platform/files/FileOperations.h"
 
 #include <QList>
 #include <QObject>

@@ -10,8 +10,8 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/PhotoLibraryImport.h"
-#include "platform/Alert.h"
-#include "platform/Clipboard.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -8,7 +8,7 @@
 // event loop; every action has an object name (see ItemMenuRules.h) so that it
 // can be found and triggered. Main thread only.
 #include "browser/ItemMenuRules.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QList>
 #include <QPoint>

@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/Listing.h"
 #include "model/FileServices.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QAbstractItemView>
 #include <QDir>

@@ -5,10 +5,10 @@
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
-#include "platform/Dispatch.h"
-#include "platform/ImageSource.h"
-#include "platform/ThumbnailStore.h"
-#include "platform/VideoInfo.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/image/ImageSource.h"
+#include "platform/image/ThumbnailStore.h"
+#include "platform/image/VideoInfo.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

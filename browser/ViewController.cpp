@@ -12,9 +12,9 @@
 #include "controls/Cells.h"
 #include "controls/ClickViews.h"
 #include "controls/ScrollViews.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/NotificationHub.h"
-#include "platform/Timer.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/desktop/NotificationHub.h"
+#include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QActionGroup>

@@ -9,7 +9,7 @@
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
 #include "controls/Spinner.h"
-#include "platform/NotificationHub.h"
+#include "platform/desktop/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QGridLayout>

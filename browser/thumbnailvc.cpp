@@ -10,7 +10,7 @@
 #include "browser/ViewController.h"
 #include "controls/Spinner.h"
 #include "controls/Sliders.h"
-#include "platform/NotificationHub.h"
+#include "platform/desktop/NotificationHub.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QGridLayout>

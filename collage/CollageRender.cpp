@@ -1,7 +1,7 @@
 #include "collage/CollageRender.h"
 
-#include "platform/Dispatch.h"
-#include "platform/ImageSource.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/image/ImageSource.h"
 
 #include <QFileInfo>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "collage/CollageScan.h"
 
 #include "app/Essentials.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QDir>
 #include <QFileInfo>

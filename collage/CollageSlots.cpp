@@ -2,8 +2,8 @@
 
 #include "app/Essentials.h"
 #include "collage/collagevc.h"
-#include "platform/Dispatch.h"
-#include "platform/ImageSource.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/image/ImageSource.h"
 
 #include <QApplication>
 #include <QDrag>

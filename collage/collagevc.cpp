@@ -12,10 +12,10 @@
 #include "controls/Sliders.h"
 #include "model/PhotosLibrary.h"
 #include "model/Saver.h"
-#include "platform/Alert.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Dispatch.h"
-#include "platform/Panels.h"
+#include "platform/desktop/Alert.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QCheckBox>

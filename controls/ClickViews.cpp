@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
-#include "platform/NotificationHub.h"
+#include "platform/desktop/NotificationHub.h"
 #include "viewer/viewimagevc.h"
 
 #include <QMediaPlayer>

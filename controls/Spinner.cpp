@@ -1,6 +1,6 @@
 #include "controls/Spinner.h"
 
-#include "platform/Timer.h"
+#include "platform/runtime/Timer.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,8 @@
 #include "model/FileServices.h"
 
-#include "platform/ImageSource.h"
-#include "platform/Paths.h"
-#include "platform/VideoInfo.h"
+#include "platform/image/ImageSource.h"
+#include "platform/desktop/Paths.h"
+#include "platform/image/VideoInfo.h"
 
 #include <QDebug>
 #include <QFile>

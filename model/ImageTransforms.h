@@ -3,9 +3,9 @@
 // and the image source that the video thumbnail goes through. Every transform
 // returns a new image and leaves its source alone. Angles are in degrees; the
 // turning direction is given for each function as seen on screen.
-#include "platform/ImageSource.h"
-#include "platform/ImageWriter.h"
-#include "platform/JpegTurn.h"
+#include "platform/image/ImageSource.h"
+#include "platform/image/ImageWriter.h"
+#include "platform/jpeg/JpegTurn.h"
 
 #include <QByteArray>
 #include <QImage>

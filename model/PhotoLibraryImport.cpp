@@ -1,7 +1,7 @@
 #include "model/PhotoLibraryImport.h"
 
 #include "app/Essentials.h"
-#include "platform/Alert.h"
+#include "platform/desktop/Alert.h"
 
 #include <QApplication>
 #include <QDir>

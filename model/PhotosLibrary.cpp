@@ -4,8 +4,8 @@
 #include "app/mainvc.h"
 #include "collage/collagevc.h"
 #include "model/FileServices.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Paths.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/desktop/Paths.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -11,7 +11,7 @@
 //   database/Photos.sqlite with a ZGENERICASSET table -> GenericAsset layout (macOS 10.15)
 //   database/photos.db (RKVersion, RKMaster)          -> Legacy layout (before 10.15)
 #include "model/MediaRecords.h"
-#include "platform/Alert.h"
+#include "platform/desktop/Alert.h"
 
 #include <QFuture>
 #include <QList>

@@ -7,7 +7,7 @@
 // the hub's overlay dims the window. A failed write is reported in an alert,
 // nothing is marked saved and a save asked for on leaving the collage leaves
 // it open; a saved file that no application opens is reported too. Main thread.
-#include "platform/ImageWriter.h"
+#include "platform/image/ImageWriter.h"
 
 #include <QFutureWatcher>
 #include <QImage>

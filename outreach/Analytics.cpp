@@ -1,7 +1,7 @@
 #include "outreach/Analytics.h"
 
-#include "platform/DeploymentConfig.h"
-#include "platform/Paths.h"
+#include "platform/desktop/DeploymentConfig.h"
+#include "platform/desktop/Paths.h"
 
 #include <plist/plist.h>
 

@@ -1,6 +1,6 @@
 #include "outreach/PromotionCatalogue.h"
 
-#include "platform/DeploymentConfig.h"
+#include "platform/desktop/DeploymentConfig.h"
 
 #include <QDir>
 #include <QFile>

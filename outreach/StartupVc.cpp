@@ -4,9 +4,9 @@
 #include "app/mainWindowController.h"
 #include "controls/ZLFlatButton.h"
 #include "outreach/PromotionCatalogue.h"
-#include "platform/Alert.h"
-#include "platform/DeploymentConfig.h"
-#include "platform/Settings.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/DeploymentConfig.h"
+#include "platform/desktop/Settings.h"
 
 #include <QDesktopServices>
 #include <QFrame>

@@ -4,7 +4,7 @@
 #include "controls/ScrollViews.h"
 #include "controls/SvgArt.h"
 #include "outreach/PromotionCatalogue.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QDesktopServices>
 #include <QHash>

@@ -6,9 +6,9 @@
 #include "app/mainvc.h"
 #include "collage/CollageDrag.h"
 #include "collage/collagevc.h"
-#include "platform/Alert.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Paths.h"
+#include "platform/desktop/Alert.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QDragEnterEvent>

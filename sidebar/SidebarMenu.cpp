@@ -1,6 +1,6 @@
 #include "sidebar/SidebarMenu.h"
 
-#include "platform/Paths.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
 

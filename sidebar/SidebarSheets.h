@@ -2,7 +2,7 @@
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
 // in its two forms and the diagnostic line. Main thread.
 #include "app/mainvc.h"
-#include "platform/ControllerRegistry.h"
+#include "platform/runtime/ControllerRegistry.h"
 
 #include <QString>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "sidebar/getPermissionvc.h"
 
 #include "app/mainvc.h"
-#include "platform/Panels.h"
-#include "platform/Paths.h"
+#include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/SidebarTreeModel.h"
 

@@ -7,9 +7,9 @@
 // hands the records back to the main thread, which turns them into tree nodes.
 // The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
-#include "platform/Alert.h"
-#include "platform/FileBatch.h"
-#include "platform/FileOperations.h"
+#include "platform/desktop/Alert.h"
+#include "platform/files/FileBatch.h"
+#include "platform/files/FileOperations.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/SidebarTreeModel.h"

@@ -1,7 +1,7 @@
 #include "viewer/AnimatedImage.h"
 
-#include "platform/Dispatch.h"
-#include "platform/Timer.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Timer.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -6,8 +6,8 @@
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
 #include "controls/ClickViews.h"
-#include "platform/ControllerRegistry.h"
-#include "platform/Workspace.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -13,7 +13,7 @@
 #include "browser/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
-#include "platform/FileOperations.h"
+#include "platform/files/FileOperations.h"
 #include "viewer/ViewerCanvas.h"
 
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// Random access to the bytes of a file or a buffer.
 #include "platform/image/ByteSource.h"
 
 #include <QBuffer>

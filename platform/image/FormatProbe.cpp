@@ -1,3 +1,4 @@
+// Recognising a picture by its content and reading its header's claims.
 #include "platform/image/FormatProbe.h"
 
 #include "platform/image/ByteSource.h"

@@ -1,3 +1,4 @@
+// HEIC, HEIF and AVIF through libheif, the embedded thumbnail first.
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"

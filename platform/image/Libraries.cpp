@@ -1,3 +1,4 @@
+// One-time set-up of the image libraries and the decode size limits.
 #include "platform/image/Libraries.h"
 
 #include <QStandardPaths>

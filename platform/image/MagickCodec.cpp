@@ -1,3 +1,4 @@
+// The long tail of formats through ImageMagick (PSD, JPEG 2000, HDR, EXR, ...).
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"

@@ -1,3 +1,4 @@
+// Image metadata through exiv2.
 #include "platform/image/Metadata.h"
 
 #include "platform/image/ByteSource.h"

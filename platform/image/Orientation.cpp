@@ -1,3 +1,4 @@
+// Exif orientation and thumbnail sizes.
 #include "platform/image/Orientation.h"
 
 #include <QColorSpace>

@@ -1,3 +1,4 @@
+// The formats Qt reads itself, with scaled decode for JPEG.
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Orientation.h"

@@ -1,3 +1,4 @@
+// Camera RAW files through LibRaw, the embedded preview first.
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"

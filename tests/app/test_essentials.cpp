@@ -2,7 +2,7 @@
 #include "app/Essentials.h"
 #include "app/homeVc.h"
 #include "app/mainvc.h"
-#include "platform/Paths.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/support/TestSupport.h"
 

@@ -4,8 +4,8 @@
 #include "app/FileHandover.h"
 #include "app/LaunchAtLogin.h"
 #include "model/FolderMonitor.h"
-#include "platform/Paths.h"
-#include "platform/Timer.h"
+#include "platform/desktop/Paths.h"
+#include "platform/runtime/Timer.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 

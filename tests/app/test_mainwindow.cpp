@@ -5,7 +5,7 @@
 #include "app/mainWindowController.h"
 #include "app/splitvc.h"
 #include "browser/ViewController.h"
-#include "platform/Timer.h"
+#include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"

@@ -4,8 +4,8 @@
 #include "app/Essentials.h"
 #include "app/LaunchAtLogin.h"
 #include "app/preferencesWindowController.h"
-#include "platform/Paths.h"
-#include "platform/Settings.h"
+#include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>

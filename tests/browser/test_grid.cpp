@@ -8,7 +8,7 @@
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
-#include "platform/NotificationHub.h"
+#include "platform/desktop/NotificationHub.h"
 
 #include <QAbstractItemModelTester>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "browser/BrowserFixtures.h"
 #include "browser/InfoPane.h"
 #include "browser/ViewController.h"
-#include "platform/PropertyTree.h"
+#include "platform/image/PropertyTree.h"
 #include "support/Fixtures.h"
 
 #include <QHeaderView>

@@ -16,13 +16,13 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Spinner.h"
-#include "platform/Alert.h"
-#include "platform/Clipboard.h"
-#include "platform/Dispatch.h"
-#include "platform/FileOperations.h"
-#include "platform/Panels.h"
-#include "platform/Trash.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/files/FileOperations.h"
+#include "platform/desktop/Panels.h"
+#include "platform/files/Trash.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -14,7 +14,7 @@
 #include "controls/Spinner.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
-#include "platform/Alert.h"
+#include "platform/desktop/Alert.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/sideMenuvc.h"

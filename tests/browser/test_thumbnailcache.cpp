@@ -3,7 +3,7 @@
 // written, and what cannot be made is not tried again until it changes.
 #include "browser/ThumbnailCache.h"
 #include "browser/ItemEditing.h"
-#include "platform/ThumbnailStore.h"
+#include "platform/image/ThumbnailStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>

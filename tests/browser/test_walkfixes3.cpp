@@ -8,7 +8,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
-#include "platform/Clipboard.h"
+#include "platform/desktop/Clipboard.h"
 
 #include <QApplication>
 #include <QDrag>

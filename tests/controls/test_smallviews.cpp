@@ -8,7 +8,7 @@
 #include "controls/CursorButtons.h"
 #include "controls/ScrollViews.h"
 #include "controls/Sliders.h"
-#include "platform/NotificationHub.h"
+#include "platform/desktop/NotificationHub.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WidgetTesting.h"
 #include "viewer/viewimagevc.h"

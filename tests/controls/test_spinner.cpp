@@ -1,7 +1,7 @@
 // The spinner: star placement, limits on caller values, the animate switch,
 // the turning (driven by a fake clock) and that a stopped spinner costs nothing.
 #include "controls/Spinner.h"
-#include "platform/Timer.h"
+#include "platform/runtime/Timer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WidgetTesting.h"
 

@@ -1,7 +1,7 @@
 // Folder listings, thumbnails, size texts, the alias test and the database paths.
 #include "model/FileServices.h"
-#include "platform/ImageSource.h"
-#include "platform/Paths.h"
+#include "platform/image/ImageSource.h"
+#include "platform/desktop/Paths.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"

@@ -2,7 +2,7 @@
 // and the turn of picture files in place, which keeps all they hold.
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
-#include "platform/PictureMetadata.h"
+#include "platform/image/PictureMetadata.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"

@@ -1,7 +1,7 @@
 // Importing into a Photos library: refused with one alert, the package untouched.
 #include "app/Essentials.h"
 #include "model/PhotoLibraryImport.h"
-#include "platform/Alert.h"
+#include "platform/desktop/Alert.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

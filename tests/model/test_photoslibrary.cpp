@@ -4,7 +4,7 @@
 #include "app/Essentials.h"
 #include "model/FileServices.h"
 #include "model/PhotosLibrary.h"
-#include "platform/Paths.h"
+#include "platform/desktop/Paths.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 

@@ -3,9 +3,9 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/Saver.h"
-#include "platform/Alert.h"
-#include "platform/Panels.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Panels.h"
+#include "platform/desktop/Workspace.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>

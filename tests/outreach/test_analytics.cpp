@@ -1,6 +1,6 @@
 // Campaign attribution, the client id and the analytics hit.
 #include "outreach/Analytics.h"
-#include "platform/Settings.h"
+#include "platform/desktop/Settings.h"
 #include "tests/outreach/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
 

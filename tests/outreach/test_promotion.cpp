@@ -6,8 +6,8 @@
 #include "controls/CursorButtons.h"
 #include "outreach/PromotionCatalogue.h"
 #include "outreach/utilityKitvc.h"
-#include "platform/Paths.h"
-#include "platform/Settings.h"
+#include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDesktopServices>

@@ -3,8 +3,8 @@
 // folders of the test home, sheets answered by title, and the check that the
 // tree shows what the disk holds.
 #include "app/Essentials.h"
-#include "platform/Alert.h"
-#include "platform/Paths.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/SidebarTreeModel.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"

@@ -3,7 +3,7 @@
 // folders: once the shutdown has begun they end at their next folder, also
 // while an add is paused by its stop question, so a quit never waits for them.
 #include "app/Essentials.h"
-#include "platform/Dispatch.h"
+#include "platform/runtime/Dispatch.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/support/TestSupport.h"

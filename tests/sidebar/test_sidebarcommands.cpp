@@ -3,12 +3,12 @@
 // messages, Remove Bookmark with the selection afterwards, Move to Trash, Paste
 // Item; folder moves with their questions and conflict answers, files dropped
 // into a folder, web links, and the window's folder drop target.
-#include "platform/Clipboard.h"
-#include "platform/FileOperations.h"
-#include "platform/Settings.h"
-#include "platform/Timer.h"
-#include "platform/Trash.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/files/FileOperations.h"
+#include "platform/desktop/Settings.h"
+#include "platform/runtime/Timer.h"
+#include "platform/files/Trash.h"
+#include "platform/desktop/Workspace.h"
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/getPermissionvc.h"

@@ -1,0 +1,141 @@
+// Where the program keeps its settings, caches and data, after the XDG folders.
+#include "platform/desktop/Paths.h"
+
+#include "Version.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace lg {
+
+namespace {
+
+// The folder, made when missing; the path is returned either way.
+QString ensured(const QString &path)
+{
+    if (!QFileInfo(path).isDir() && !QDir().mkpath(path))
+        qWarning().noquote() << "Could not create the folder" << path;
+    return path;
+}
+
+QString appFolderIn(QStandardPaths::StandardLocation base)
+{
+    return Paths::clean(QStandardPaths::writableLocation(base)) + QLatin1Char('/')
+        + QStringLiteral(LG_APPLICATION_NAME);
+}
+
+} // namespace
+
+QString Paths::home()
+{
+    const QString home = QDir::homePath();
+    const QString canonical = QFileInfo(home).canonicalFilePath();
+    return canonical.isEmpty() ? clean(home) : canonical;
+}
+
+QString Paths::userName()
+{
+    for (const char *variable : {"USER", "LOGNAME"}) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+    // The login name of the password database (a service or a cron job starts
+    // us without either variable); the home folder's name says nothing then.
+    const long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    QByteArray buffer(size > 0 ? int(size) : 16384, '\0');
+    passwd entry {};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), size_t(buffer.size()), &found) == 0 && found
+        && found->pw_name && *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QFileInfo(home()).fileName();
+}
+
+QString Paths::cache()
+{
+    return ensured(appFolderIn(QStandardPaths::GenericCacheLocation));
+}
+
+QString Paths::appData()
+{
+    return ensured(appFolderIn(QStandardPaths::GenericDataLocation));
+}
+
+QString Paths::config()
+{
+    return appFolderIn(QStandardPaths::GenericConfigLocation);
+}
+
+QString Paths::dataHome()
+{
+    return ensured(clean(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+}
+
+QString Paths::autostart()
+{
+    return clean(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        + QStringLiteral("/autostart");
+}
+
+QString Paths::pictures()
+{
+    return clean(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+}
+
+QString Paths::picturesOrHome()
+{
+    const QString folder = pictures();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : home();
+}
+
+QString Paths::defaultPhotosLibrary()
+{
+    return pictures() + QStringLiteral("/Photos Library.photoslibrary");
+}
+
+bool Paths::isInside(const QString &path, const QString &base)
+{
+    const QString p = clean(path);
+    const QString b = clean(base);
+    if (p.isEmpty() || b.isEmpty())
+        return false;
+    if (p == b)
+        return true;
+    // The root is the one cleaned path that ends in a separator.
+    const QString prefix = b.endsWith(QLatin1Char('/')) ? b : b + QLatin1Char('/');
+    return p.startsWith(prefix);
+}
+
+bool Paths::isInsideHome(const QString &path)
+{
+    // The spelling as given first: that needs no file system access, which
+    // matters for a drop of thousands of files.
+    if (isInside(clean(path), clean(QDir::homePath())))
+        return true;
+    // Then both spellings of each side, so that a home folder reached
+    // through a symbolic link still counts.
+    const QString homes[] = {clean(QDir::homePath()), home()};
+    QString paths[] = {clean(path), QFileInfo(path).canonicalFilePath()};
+    for (const QString &h : homes) {
+        for (const QString &p : paths) {
+            if (isInside(p, h))
+                return true;
+        }
+    }
+    return false;
+}
+
+QString Paths::clean(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
+    return QDir::cleanPath(absolute);
+}
+
+} // namespace lg

@@ -1,0 +1,1303 @@
+// Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
+#include "platform/files/FileOperations.h"
+
+#include "platform/runtime/Dispatch.h"
+#include "platform/files/Trash.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringDecoder>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <linux/magic.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace lg {
+
+namespace {
+
+// ---- Fault hook ----
+std::mutex g_faultMutex;
+FileFaultHook g_fault;
+
+} // namespace
+
+int injectedFileFault(FileStep step, const QString &path)
+{
+    FileFaultHook hook;
+    {
+        std::lock_guard<std::mutex> lock(g_faultMutex);
+        if (!g_fault)
+            return 0;
+        hook = g_fault;
+    }
+    return hook(step, path);
+}
+
+namespace {
+
+void registerTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<lg::FileOpProgress>("lg::FileOpProgress");
+        qRegisterMetaType<lg::FileOpResult>("lg::FileOpResult");
+        qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
+    });
+}
+
+// Queued signals of other classes may carry these before any FileOperation exists.
+Q_CONSTRUCTOR_FUNCTION(registerTypes)
+
+QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+
+QString parentOf(const QString &path)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return path.left(slash);
+}
+
+QString nameOf(const QString &path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool lstatPath(const QString &path, struct stat *st)
+{
+    return ::lstat(enc(path).constData(), st) == 0;
+}
+
+bool isRealDir(const struct stat &st) { return S_ISDIR(st.st_mode); }
+
+QString reasonFor(FileOpError error)
+{
+    switch (error) {
+    case FileOpError::None: return {};
+    case FileOpError::TargetExists: return QStringLiteral("An item with the same name already exists.");
+    case FileOpError::SameFile: return QStringLiteral("An item cannot replace itself.");
+    case FileOpError::IntoItself: return QStringLiteral("A folder cannot be put inside itself.");
+    case FileOpError::InvalidName: return QStringLiteral("The name is not valid.");
+    case FileOpError::SourceMissing: return QStringLiteral("The item does not exist.");
+    case FileOpError::NoSpace: return QStringLiteral("There is not enough space.");
+    case FileOpError::Denied: return QStringLiteral("Permission denied.");
+    case FileOpError::Cancelled: return QStringLiteral("Cancelled.");
+    case FileOpError::Other: return QStringLiteral("The operation failed.");
+    }
+    return {};
+}
+
+FileOpResult failure(FileOpError error, const QString &source, const QString &target, const QString &message = {})
+{
+    FileOpResult r;
+    r.error = error;
+    r.source = source;
+    r.target = target;
+    r.message = message.isEmpty() ? reasonFor(error) : message;
+    return r;
+}
+
+// An error of our own beside the errno values.
+constexpr int changedWhileCopied = -2;
+
+FileOpResult errnoFailure(int err, const QString &source, const QString &target)
+{
+    if (err == changedWhileCopied)
+        return failure(FileOpError::Other, source, target, QStringLiteral("The item changed while it was copied."));
+    return failure(errorForErrno(err), source, target, QString::fromLocal8Bit(std::strerror(err)));
+}
+
+FileOpResult success(const QString &source, const QString &target)
+{
+    FileOpResult r;
+    r.source = source;
+    r.target = target;
+    return r;
+}
+
+// ---- Raw paths ----
+// Inside a walk, paths stay the bytes the file system gave, so that a name
+// that is not valid UTF-8 is copied, measured and removed as it is.
+QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+
+// Entry names of a folder without "." and ".."; false when it cannot be read.
+bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *err)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *err = errno;
+        return false;
+    }
+    const bool listed = listFolderAt(fd, names, err);
+    ::close(fd);
+    return listed;
+}
+
+// ---- Renames ----
+// Renames from onto the placeholder to, made just now as made, when to is
+// still that placeholder; otherwise, or when the rename fails, the placeholder
+// goes again (only while it is the one made) and nothing else changes.
+int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
+{
+    const auto isPlaceholder = [&] {
+        struct stat now;
+        return ::lstat(t.constData(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+    };
+    int err = EEXIST;
+    if (isPlaceholder()) {
+        if (::rename(f.constData(), t.constData()) == 0)
+            return 0;
+        err = errno == ENOTEMPTY ? EEXIST : errno;
+    }
+    if (isPlaceholder())
+        S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
+    return err;
+}
+
+// A rename that cannot replace, for file systems without RENAME_NOREPLACE
+// (NFS, CIFS, some FUSE): a file gets its new name by link() (which never
+// replaces) and loses the old one; a folder goes onto a fresh empty folder
+// made there with mkdir (which never replaces), a rename onto a folder
+// succeeding only while it is empty. Where a file cannot be linked, an empty
+// file made with O_EXCL holds the name for it. EEXIST when the name is taken.
+int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
+{
+    struct stat st;
+    if (::lstat(f.constData(), &st) != 0)
+        return errno;
+    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, decoded(t)))
+        return injected;
+    struct stat made;
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(t.constData(), 0700) != 0)
+            return errno;
+        if (::lstat(t.constData(), &made) != 0)
+            return errno;
+        return renameOntoPlaceholder(f, t, made);
+    }
+    if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
+        if (::unlink(f.constData()) == 0)
+            return 0;
+        const int err = errno;
+        ::unlink(t.constData());
+        return err;
+    }
+    const int err = errno;
+    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
+        return err;
+    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
+    ::close(fd);
+    if (statErr) {
+        ::unlink(t.constData());
+        return statErr;
+    }
+    return renameOntoPlaceholder(f, t, made);
+}
+
+// rename() that never replaces.
+int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
+{
+    int err = injectedFileFault(FileStep::NoReplaceRename, decoded(t));
+    if (!err) {
+        if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+            return 0;
+        err = errno;
+    }
+    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+        return err;
+    return renameWithoutReplacing(f, t);
+}
+
+int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
+
+// ---- Copying ----
+struct CopyContext
+{
+    std::function<void(qint64 bytes)> onBytes;  // may be empty
+    bool syncFiles = false;                      // fdatasync each file (moves across devices)
+    CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
+    std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
+};
+
+void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
+{
+    if (ctx.copied)
+        ctx.copied->insert(relative, identityOfStat(st));
+}
+
+void tellMade(CopyContext &ctx, int fd)
+{
+    if (ctx.onMade)
+        std::exchange(ctx.onMade, nullptr)(fd);
+}
+
+void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
+{
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, path.constData(), times, noFollow ? AT_SYMLINK_NOFOLLOW : 0);
+}
+
+int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
+{
+    constexpr size_t chunk = size_t(16) << 20;
+    qint64 done = 0;
+    bool useRange = true, useSendfile = true;
+    while (done < size) {
+        // Quitting: the copy is abandoned, and what was made of it is removed.
+        if (isShuttingDown())
+            return ECANCELED;
+        const size_t want = size_t(std::min<qint64>(qint64(chunk), size - done));
+        ssize_t n = -1;
+        if (useRange) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+                          || errno == EBADF || errno == EPERM)) {
+                useRange = false;
+                continue;
+            }
+        } else if (useSendfile) {
+            n = ::sendfile(out, in, nullptr, want);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                useSendfile = false;
+                continue;
+            }
+        } else {
+            static thread_local std::vector<char> buffer(size_t(1) << 20);
+            n = ::read(in, buffer.data(), std::min(want, buffer.size()));
+            if (n > 0) {
+                ssize_t written = 0;
+                while (written < n) {
+                    const ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
+                    if (w < 0) {
+                        if (errno == EINTR)
+                            continue;
+                        return errno;
+                    }
+                    written += w;
+                }
+            }
+        }
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;  // the file shrank while it was copied
+        done += n;
+        if (ctx.onBytes)
+            ctx.onBytes(n);
+    }
+    return 0;
+}
+
+// Opens the regular file that st describes for reading. Opened without
+// blocking and without following a link, so that an item swapped meanwhile for
+// a pipe or a link is refused instead of waited on.
+int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
+{
+    *in = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (*in < 0)
+        return errno == ELOOP ? changedWhileCopied : errno;
+    struct stat opened;
+    int err = 0;
+    if (::fstat(*in, &opened) != 0)
+        err = errno;
+    else if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
+        err = changedWhileCopied;
+    else if (const int flags = ::fcntl(*in, F_GETFL); flags < 0 || ::fcntl(*in, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err) {
+        ::close(*in);
+        *in = -1;
+    }
+    return err;
+}
+
+// Copies the file's bytes, permissions and times into out (left open).
+int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, CopyContext &ctx)
+{
+    if (const int injected = injectedFileFault(FileStep::CopyData, decoded(source)))
+        return injected;
+    int in = -1;
+    if (const int err = openPlannedFile(source, st, &in))
+        return err;
+    int err = copyFileData(in, out, st.st_size, ctx);
+    ::close(in);
+    if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
+        err = errno;
+    if (!err) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+    }
+    if (!err && ctx.syncFiles && ::fdatasync(out) != 0)
+        err = errno;
+    return err;
+}
+
+int copyRegularFile(const QByteArray &source, const QByteArray &target, const struct stat &st, CopyContext &ctx)
+{
+    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0)
+        return errno;
+    tellMade(ctx, out);
+    int err = copyIntoDescriptor(source, st, out, ctx);
+    if (::close(out) != 0 && !err)
+        err = errno;
+    if (err)
+        ::unlink(target.constData());
+    return err;
+}
+
+// A file that gets a name only once it is complete: an unnamed file in the
+// target's folder (O_TMPFILE) linked in at the end, which never replaces.
+// ENOTSUP when the file system cannot do it; the caller then uses a temporary name.
+int copyFileUnnamed(const QString &source, const struct stat &st, const QString &target, CopyContext &ctx,
+                    bool verify)
+{
+    static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+    if (!procFds)
+        return ENOTSUP;
+    const int out = ::open(enc(parentOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (out < 0)
+        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
+    int err = copyIntoDescriptor(enc(source), st, out, ctx);
+    recordCopied(ctx, QByteArray(), st);
+    struct stat written;
+    if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
+        err = EIO;
+    if (!err)
+        err = injectedFileFault(FileStep::FinalRename, target);
+    if (!err) {
+        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
+        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, enc(target).constData(), AT_SYMLINK_FOLLOW) != 0)
+            err = errno;
+    }
+    if (::close(out) != 0 && !err) {
+        err = errno;
+        ::unlink(enc(target).constData());
+    }
+    return err;
+}
+
+// Copies source (any kind, links as links) to target, which must not exist;
+// relative is source's path below the item's top, for ctx.copied. Stops
+// between entries once the program quits (ECANCELED). On failure whatever was
+// made at target is left for the caller to remove.
+int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative = {})
+{
+    struct stat st;
+    if (::lstat(source.constData(), &st) != 0)
+        return errno;
+    if (S_ISLNK(st.st_mode)) {
+        if (const int injected = injectedFileFault(FileStep::MakeLink, decoded(target)))
+            return injected;
+        QByteArray link(qMax<qint64>(st.st_size, 255) + 1, '\0');
+        const ssize_t n = ::readlink(source.constData(), link.data(), size_t(link.size()));
+        if (n < 0)
+            return errno;
+        link.truncate(int(n));
+        if (::symlink(link.constData(), target.constData()) != 0)
+            return errno;
+        tellMade(ctx, -1);
+        keepTimes(target, st, true);
+        recordCopied(ctx, relative, st);
+        return 0;
+    }
+    if (S_ISREG(st.st_mode)) {
+        const int err = copyRegularFile(source, target, st, ctx);
+        if (!err)
+            recordCopied(ctx, relative, st);
+        return err;
+    }
+    if (!isRealDir(st))
+        return ENOTSUP;  // devices, sockets and pipes are not copied
+    if (const int injected = injectedFileFault(FileStep::MakeFolder, decoded(target)))
+        return injected;
+    if (::mkdir(target.constData(), 0700) != 0)
+        return errno;
+    recordCopied(ctx, relative, st);
+    tellMade(ctx, -1);
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(source, &names, &err))
+        return err;
+    for (const QByteArray &name : names) {
+        if (isShuttingDown())
+            return ECANCELED;
+        if (const int e = copyTree(joinRaw(source, name), joinRaw(target, name), ctx,
+                                   relative.isEmpty() ? name : relative + '/' + name))
+            return e;
+    }
+    if (::chmod(target.constData(), st.st_mode & 07777) != 0)
+        return errno;
+    keepTimes(target, st, false);
+    return 0;
+}
+
+// What a copy must match (bytes of regular files, number of entries).
+// Incomplete when the program quit before it was all measured.
+struct TreeSize
+{
+    qint64 bytes = 0;
+    qint64 entries = 0;
+    bool complete = true;
+    bool sameShape(const TreeSize &other) const
+    {
+        return complete && other.complete && bytes == other.bytes && entries == other.entries;
+    }
+};
+
+void measureInto(const QByteArray &path, TreeSize *size)
+{
+    if (isShuttingDown()) {
+        size->complete = false;
+        return;
+    }
+    injectedFileFault(FileStep::Measure, decoded(path));
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return;
+    ++size->entries;
+    if (S_ISREG(st.st_mode))
+        size->bytes += st.st_size;
+    if (isRealDir(st)) {
+        std::vector<QByteArray> names;
+        int err = 0;
+        if (listNames(path, &names, &err)) {
+            for (const QByteArray &name : names) {
+                measureInto(joinRaw(path, name), size);
+                if (!size->complete)
+                    return;
+            }
+        }
+    }
+}
+
+TreeSize measureTree(const QByteArray &path)
+{
+    TreeSize size;
+    measureInto(path, &size);
+    return size;
+}
+
+// The shape of what was copied, as recorded.
+TreeSize shapeOf(const CopiedEntries &copied)
+{
+    TreeSize size;
+    size.entries = copied.size();
+    for (const FileIdentity &entry : copied)
+        size.bytes += entry.type == S_IFREG ? entry.size : 0;
+    return size;
+}
+
+// ---- Putting a new item in place ----
+// What of a replaced item could not be removed.
+struct Leftover
+{
+    QString path;    // the replaced item, under the name it has now
+    QString where;   // the first place inside it that could not go
+    int error = 0;
+    QStringList mountPoints;   // every mount point left in place inside it
+    bool isEmpty() const { return path.isEmpty(); }
+};
+
+// Swaps from (an item beside to, under a temporary name that fromOwner holds)
+// with the item at to in one step, and removes the old item, now at from.
+// Where the file system cannot swap, the old item is set aside first.
+// *leftover says what of the old item could not be removed.
+int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &to, Leftover *leftover)
+{
+    QString replaced = from;
+    TemporaryOwner aside;
+    int swapped = injectedFileFault(FileStep::Swap, to);
+    if (!swapped
+        && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
+        swapped = errno;
+    if (swapped) {
+        if (swapped != EINVAL && swapped != ENOSYS && swapped != EOPNOTSUPP)
+            return swapped;
+        // A file system that cannot swap: the old item goes aside first, under
+        // a lock that brings it back should this process be killed meanwhile.
+        int err = 0;
+        aside = TemporaryOwner::setAside(to, &err);
+        if (!aside.isValid())
+            return err;
+        replaced = aside.path();
+        err = injectedFileFault(FileStep::FinalRename, to);
+        if (!err)
+            err = renameNoReplace(from, to);
+        if (err) {
+            if (renameNoReplace(replaced, to) != 0)
+                *leftover = {replaced, replaced, err, {}};   // left under its lock: the cleanup brings it back
+            return err;
+        }
+        aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
+    } else if (fromOwner) {
+        fromOwner->recordMade();   // the old item now stands under from's name
+        fromOwner->setKind(TemporaryKind::Copy);
+    }
+    const RemovalResult removed = removeTreeReporting(replaced);
+    if (removed.error)
+        *leftover = {replaced, removed.failedAt, removed.error, removed.mountPoints};
+    return 0;
+}
+
+// Renames from to to. Without replacing, a taken name gives EEXIST. When
+// replacing, a file goes over a file by one rename; otherwise the two are
+// swapped in one step, so that the target is never missing, and the old item
+// is removed. fromBeside: from is a temporary beside to already (a copy);
+// otherwise from first moves beside to, under a hidden locked name, so that
+// the old item never appears in from's folder (which others may read).
+// *leftover says what of the old item could not be removed, or, on a failure,
+// where the item is when it could not go back. holder, when from is its
+// temporary, records the old item as what it holds once they are swapped.
+int putInPlace(const QString &from, const QString &to, bool replacing, bool fromBeside, Leftover *leftover,
+               TemporaryOwner *holder = nullptr)
+{
+    struct stat old;
+    if (!replacing || !lstatPath(to, &old)) {
+        if (const int injected = injectedFileFault(FileStep::FinalRename, to))
+            return injected;
+        return renameNoReplace(from, to);
+    }
+    struct stat incoming;
+    if (!lstatPath(from, &incoming))
+        return errno;
+    if (const int injected = injectedFileFault(FileStep::FinalRename, to))
+        return injected;
+    if (!isRealDir(old) && !isRealDir(incoming))
+        return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
+    if (fromBeside)
+        return swapInPlace(from, holder, to, leftover);
+    int err = 0;
+    // The record names the incoming item before it moves: a kill right after
+    // the rename finds it and puts it beside the target.
+    TemporaryOwner incomingOwner = TemporaryOwner::claim(to, TemporaryKind::SetAside, &err, from);
+    if (!incomingOwner.isValid())
+        return err;
+    const QString beside = incomingOwner.path();
+    if ((err = renameNoReplace(from, beside)) != 0)
+        return err;   // EXDEV too: the caller copies instead
+    err = swapInPlace(beside, &incomingOwner, to, leftover);
+    if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0 && leftover->isEmpty())
+        *leftover = {beside, beside, err, {}};   // under its lock: the cleanup puts it beside to
+    return err;
+}
+
+// ---- Shared checks of copy and move ----
+struct Plan
+{
+    QString source;
+    QString target;
+    bool replacing = false;
+    bool sourceIsDir = false;
+    struct stat sourceStat {};
+};
+
+std::optional<FileOpResult> plan(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                                 const QString &targetName, Plan *p)
+{
+    const QString name = targetName.isEmpty() ? nameOf(source) : targetName;
+    p->source = source;
+    p->target = joinPath(targetFolder, name);
+    if (!isValidFileName(name))
+        return failure(FileOpError::InvalidName, source, p->target);
+    if (!lstatPath(source, &p->sourceStat)) {
+        const int err = errno;
+        if (const QString unreadable = unreadableNameMessage(source); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, source, p->target, unreadable);
+        return errnoFailure(err, source, p->target);
+    }
+    p->sourceIsDir = isRealDir(p->sourceStat);
+    struct stat folder;
+    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        if (const QString unreadable = unreadableNameMessage(targetFolder); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, source, p->target, unreadable);
+        return failure(FileOpError::Other, source, p->target,
+                       QStringLiteral("The folder “%1” does not exist.").arg(targetFolder));
+    }
+    if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
+        return failure(FileOpError::IntoItself, source, p->target);
+    struct stat existing;
+    if (!lstatPath(p->target, &existing))
+        return std::nullopt;
+    switch (onConflict) {
+    case ConflictPolicy::Refuse:
+        return failure(FileOpError::TargetExists, source, p->target);
+    case ConflictPolicy::KeepBoth: {
+        NameNumbering numbering;
+        numbering.isFolder = p->sourceIsDir;
+        p->target = joinPath(targetFolder, freeName(targetFolder, name, numbering));
+        return std::nullopt;
+    }
+    case ConflictPolicy::Replace:
+        if ((existing.st_dev == p->sourceStat.st_dev && existing.st_ino == p->sourceStat.st_ino)
+            || isSameFile(source, p->target))
+            return failure(FileOpError::SameFile, source, p->target);
+        if (isRealDir(existing) && isInsideCanonical(source, p->target))
+            return failure(FileOpError::IntoItself, source, p->target);
+        p->replacing = true;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The item is in place; a replaced item that could not be removed entirely is
+// told, and a file system mounted inside it is named as left in place.
+FileOpResult placed(const Plan &p, const Leftover &leftover)
+{
+    FileOpResult r = success(p.source, p.target);
+    if (!leftover.isEmpty()) {
+        QString text = QStringLiteral("The item is in place, but the one it replaced could not be removed entirely: "
+                                      "what is left of it is at “%1”.").arg(leftover.path);
+        QStringList points;
+        for (const QString &point : leftover.mountPoints)
+            points.append(QStringLiteral("“%1”").arg(point));
+        if (points.isEmpty() && leftover.error == EBUSY)
+            points.append(QStringLiteral("“%1”").arg(leftover.where));
+        if (!points.isEmpty())
+            text += (points.size() == 1 ? QStringLiteral(" %1 was left in place: %2.")
+                                        : QStringLiteral(" %1 were left in place: %2."))
+                        .arg(points.join(QStringLiteral(", ")), removalReason(EBUSY));
+        r = failure(FileOpError::Other, p.source, p.target, text);
+        r.itemInPlace = true;
+    }
+    return r;
+}
+
+// Copies p.source beside p.target and puts it in place.
+FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
+{
+    if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
+        const int err = copyFileUnnamed(p.source, p.sourceStat, p.target, ctx, verify);
+        if (err != ENOTSUP)
+            return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
+    }
+    int err = 0;
+    TemporaryOwner owner;
+    QString temporary;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
+        if (!owner.isValid())
+            return errnoFailure(err, p.source, p.target);
+        temporary = owner.path();
+        CopyContext recording = ctx;
+        recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
+        err = copyTree(enc(p.source), enc(temporary), recording);
+        if (err != EEXIST || owner.isMade())
+            break;
+        owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
+    }
+    if (!owner.isValid())
+        return errnoFailure(err, p.source, p.target);
+    if (!err && verify) {
+        // The copy holds all that was copied (or, unrecorded, all the source holds).
+        const TreeSize copy = measureTree(enc(temporary));
+        if (!copy.complete)
+            err = ECANCELED;
+        else if (!copy.sameShape(ctx.copied ? shapeOf(*ctx.copied) : measureTree(enc(p.source))))
+            err = isShuttingDown() ? ECANCELED : EIO;
+    }
+    Leftover leftover;
+    if (!err)
+        err = putInPlace(temporary, p.target, p.replacing, true, &leftover, &owner);
+    if (err) {
+        QString failedAt;
+        FileOpResult r = errnoFailure(err, p.source, p.target);
+        if (owner.isMade() && removeTree(temporary, &failedAt) != 0)
+            r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
+        if (!leftover.isEmpty())
+            r.message += QStringLiteral(" The item it was to replace is at “%1” and goes back under its name the "
+                                        "next time this folder is written.").arg(leftover.path);
+        return r;
+    }
+    return placed(p, leftover);
+}
+
+FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    Plan p;
+    if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
+        return *refused;
+    return copyPlanned(p, ctx, false);
+}
+
+// A folder moves to another parent only when it may be written (its ".."
+// changes): a read-only folder is opened up for the move and closed again.
+int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
+{
+    const mode_t mode = p.sourceStat.st_mode & 07777;
+    if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
+        return EACCES;
+    const int err = putInPlace(p.source, p.target, p.replacing, false, leftover);
+    ::chmod(enc(err ? p.source : p.target).constData(), mode);
+    return err;
+}
+
+FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    // Made a copy of in the folder it lies in, a move changes nothing.
+    struct stat here, there;
+    if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
+        && lstatPath(source, &here) && ::stat(enc(parentOf(source)).constData(), &here) == 0
+        && ::stat(enc(targetFolder).constData(), &there) == 0 && here.st_dev == there.st_dev
+        && here.st_ino == there.st_ino)
+        return success(source, source);
+    Plan p;
+    if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
+        return *refused;
+    Leftover leftover;
+    int err = injectedFileFault(FileStep::Rename, source);
+    if (!err)
+        err = putInPlace(p.source, p.target, p.replacing, false, &leftover);
+    if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
+        err = moveReadOnlyFolder(p, &leftover);
+    if (!err)
+        return placed(p, leftover);
+    if (err != EXDEV) {
+        FileOpResult r = errnoFailure(err, p.source, p.target);
+        if (!leftover.isEmpty())
+            r.message += QStringLiteral(" The item is at “%1” and goes beside “%2” the next time that folder is "
+                                        "written.").arg(leftover.path, p.target);
+        return r;
+    }
+    // Another file system: copy, check the copy, and only then delete the
+    // source, entry by entry, each only while it is still what was copied.
+    CopiedEntries copiedEntries;
+    CopyContext syncing = ctx;
+    syncing.syncFiles = true;
+    syncing.copied = &copiedEntries;
+    FileOpResult copied = copyPlanned(p, syncing, true);
+    if (!copied.ok() && !copied.itemInPlace)
+        return copied;
+    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (removed.error) {
+        copied.error = errorForErrno(removed.error);
+        if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
+            copied.error = FileOpError::Other;
+        copied.itemInPlace = true;
+        copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
+                                        "entirely: “%2” is left (%3).")
+                             .arg(p.target, removed.failedAt, removalReason(removed.error));
+    } else if (removed.kept) {
+        copied.error = FileOpError::Other;
+        copied.itemInPlace = true;
+        const QString stayed =
+            removed.kept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
+                              : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
+                                    .arg(removed.kept);
+        copied.message = QStringLiteral("The item was not wholly moved: %1 in “%2”. The copy is at “%3”.")
+                             .arg(stayed, p.source, p.target);
+    }
+    return copied;
+}
+
+// A numbered name taken by someone else between the check and the claim (made
+// with O_EXCL, RENAME_NOREPLACE or a link, which never replace) is numbered
+// again, from the disk, until a free one is claimed.
+template <typename Step>
+FileOpResult withRetries(Step step, ConflictPolicy onConflict)
+{
+    FileOpResult r = step();
+    for (int attempt = 0; attempt < 1000 && onConflict == ConflictPolicy::KeepBoth
+                          && r.error == FileOpError::TargetExists; ++attempt)
+        r = step();
+    return r;
+}
+
+FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return copyOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
+FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+}
+
+qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
+
+
+} // namespace
+
+int renameWithoutReplacingRaw(const QByteArray &from, const QByteArray &to)
+{
+    return renameWithoutReplacing(from, to);
+}
+
+FileOpError errorForErrno(int err)
+{
+    switch (err) {
+    case 0: return FileOpError::None;
+    case ENOENT: return FileOpError::SourceMissing;
+    case ENOSPC:
+    case EDQUOT: return FileOpError::NoSpace;
+    case EACCES:
+    case EPERM:
+    case EROFS: return FileOpError::Denied;
+    case EEXIST:
+    case ENOTEMPTY: return FileOpError::TargetExists;
+    case ECANCELED: return FileOpError::Cancelled;
+    default: return FileOpError::Other;
+    }
+}
+
+// ---- Names ----
+bool isValidFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+           && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+FreeNameFinder::FreeNameFinder(const QString &folder)
+    : m_folder(folder)
+{
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (listNames(enc(folder), &names, &err)) {
+        m_taken.reserve(qsizetype(names.size()));
+        for (const QByteArray &entry : names)
+            m_taken.insert(QFile::decodeName(entry).toLower());
+    }
+}
+
+void FreeNameFinder::addTaken(const QString &name)
+{
+    m_taken.insert(name.toLower());
+}
+
+bool FreeNameFinder::isFree(const QString &candidate) const
+{
+    // The listing may be old by now: the disk has the last word.
+    struct stat st;
+    return !m_taken.contains(candidate.toLower()) && !lstatPath(joinPath(m_folder, candidate), &st);
+}
+
+QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
+{
+    QString base = name, extension;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (!numbering.isFolder && dot > 0 && dot < name.size() - 1) {
+        base = name.left(dot);
+        extension = name.mid(dot);
+    }
+    const QString count = number ? numbering.separator + QString::number(*number) : QString();
+    const auto bytes = [](const QString &text) { return enc(text).size(); };
+    if (bytes(count + extension) >= numbering.maxBytes) {   // no room beside the extension
+        base = name;
+        extension.clear();
+    }
+    while (!base.isEmpty() && bytes(base + count + extension) > numbering.maxBytes)
+        base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
+    return base + count + extension;
+}
+
+QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
+{
+    if (numbering.tryPlainNameFirst) {
+        const QString plain = numberedName(name, std::nullopt, numbering);
+        if (isFree(plain))
+            return plain;
+    }
+    for (qint64 n = numbering.firstNumber;; ++n) {
+        const QString candidate = numberedName(name, n, numbering);
+        if (isFree(candidate))
+            return candidate;
+    }
+}
+
+QString FreeNameFinder::take(const QString &name, const NameNumbering &numbering)
+{
+    const QString free = peek(name, numbering);
+    addTaken(free);
+    return free;
+}
+
+QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
+                 const QStringList &alsoTaken)
+{
+    FreeNameFinder finder(folder);
+    for (const QString &other : alsoTaken)
+        finder.addTaken(other);
+    return finder.peek(name, numbering);
+}
+
+NameCase nameCaseForFileSystem(qint64 statfsType)
+{
+    switch (quint32(statfsType)) {
+    case MSDOS_SUPER_MAGIC:   // vfat, msdos
+    case 0x2011BAB0u:         // exfat
+    case 0x5346544Eu:         // ntfs
+    case 0x7366746Eu:         // ntfs3
+    case 0x482Bu:             // hfsplus
+    case 0xFF534D42u:         // cifs
+    case 0xFE534D42u:         // smb2
+    case SMB_SUPER_MAGIC:
+        return NameCase::Insensitive;
+    default:
+        return NameCase::Sensitive;
+    }
+}
+
+NameCase nameCaseOf(const QString &folder)
+{
+    struct statfs fs;
+    if (::statfs(enc(folder).constData(), &fs) != 0)
+        return NameCase::Sensitive;
+    return nameCaseForFileSystem(qint64(fs.f_type));
+}
+
+QString nameKey(const QString &name, NameCase nameCase)
+{
+    return nameCase == NameCase::Insensitive ? name.toCaseFolded() : name;
+}
+
+QString unreadableNameMessage(const QString &path)
+{
+    // Up to the nearest part that exists; the part below it is looked for by
+    // the bytes of its folder's entries.
+    QString existing = QDir::cleanPath(path);
+    QString missing;
+    struct stat st;
+    while (!existing.isEmpty() && existing != QLatin1String("/") && !lstatPath(existing, &st)) {
+        if (errno != ENOENT)
+            return {};
+        missing = existing;
+        existing = parentOf(existing);
+    }
+    if (missing.isEmpty())
+        return {};
+    const QString name = nameOf(missing);
+    if (!name.contains(QChar::ReplacementCharacter))
+        return {};
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(enc(existing), &names, &err))
+        return {};
+    for (const QByteArray &entry : names) {
+        if (decoded(entry) != name)
+            continue;
+        QStringDecoder strict(QStringDecoder::Utf8);
+        const QString text = strict.decode(entry);
+        if (strict.hasError())
+            return QStringLiteral("The name of “%1” cannot be read: it is not valid UTF-8 text.").arg(missing);
+    }
+    return {};
+}
+
+// ---- Comparisons ----
+bool isSameFile(const QString &a, const QString &b)
+{
+    struct stat sa, sb;
+    if (::stat(enc(a).constData(), &sa) != 0 || ::stat(enc(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+namespace {
+// The canonical form of path; a part that does not exist yet is kept as given
+// under its nearest existing ancestor.
+QString canonicalOf(const QString &path)
+{
+    QString existing = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    QStringList rest;
+    while (true) {
+        const QString canonical = QFileInfo(existing).canonicalFilePath();
+        if (!canonical.isEmpty()) {
+            QString result = canonical;
+            for (auto it = rest.crbegin(); it != rest.crend(); ++it)
+                result = joinPath(result, *it);
+            return result;
+        }
+        if (existing == QLatin1String("/"))
+            return QDir::cleanPath(path);
+        rest.append(nameOf(existing));
+        existing = parentOf(existing);
+    }
+}
+} // namespace
+
+bool isInsideCanonical(const QString &path, const QString &folder)
+{
+    if (path.isEmpty() || folder.isEmpty())
+        return false;
+    const QString p = canonicalOf(path);
+    const QString f = canonicalOf(folder);
+    if (p == f || f == QLatin1String("/"))
+        return true;
+    return p.startsWith(f + QLatin1Char('/'));
+}
+
+bool existsOrLink(const QString &path)
+{
+    struct stat st;
+    return !path.isEmpty() && lstatPath(path, &st);
+}
+
+// ---- Single items ----
+FileOpResult copyItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName)
+{
+    CopyContext ctx;
+    return copyWith(source, targetFolder, onConflict, targetName, ctx);
+}
+
+FileOpResult moveItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName)
+{
+    CopyContext ctx;
+    return moveWith(source, targetFolder, onConflict, targetName, ctx);
+}
+
+namespace {
+// True when folder holds an entry of exactly this name (not merely one that a
+// file system ignoring case finds under it).
+bool hasExactEntry(const QString &folder, const QString &name)
+{
+    std::vector<QByteArray> names;
+    int err = 0;
+    const QByteArray wanted = enc(name);
+    return listNames(enc(folder), &names, &err) && std::find(names.cbegin(), names.cend(), wanted) != names.cend();
+}
+} // namespace
+
+FileOpResult renameItem(const QString &path, const QString &newName)
+{
+    const QString target = joinPath(parentOf(path), newName);
+    if (!isValidFileName(newName))
+        return failure(FileOpError::InvalidName, path, target);
+    struct stat st;
+    if (!lstatPath(path, &st)) {
+        const int err = errno;
+        if (const QString unreadable = unreadableNameMessage(path); !unreadable.isEmpty())
+            return failure(FileOpError::InvalidName, path, target, unreadable);
+        return errnoFailure(err, path, target);
+    }
+    if (nameOf(path) == newName)
+        return success(path, path);
+    int err = injectedFileFault(FileStep::Rename, path);
+    if (!err)
+        err = renameNoReplace(path, target);
+    // A change of case only, on a file system that ignores case, finds the
+    // item itself under the new name: it goes there by way of a hidden name.
+    // Links are never followed, and another entry (a hard link) is never replaced.
+    struct stat other;
+    if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
+        && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
+        TemporaryOwner owner = TemporaryOwner::setAside(path, &err);
+        if (owner.isValid()) {
+            const QString aside = owner.path();
+            if ((err = renameNoReplace(aside, target)) != 0)
+                renameNoReplace(aside, path);   // else the cleanup puts it back
+        }
+    }
+    return err ? errnoFailure(err, path, target) : success(path, target);
+}
+
+FileOpResult createFolder(const QString &folder, const QString &name)
+{
+    const QString target = joinPath(folder, name);
+    if (!isValidFileName(name))
+        return failure(FileOpError::InvalidName, target, target);
+    int err = injectedFileFault(FileStep::MakeFolder, target);
+    if (!err && ::mkdir(enc(target).constData(), 0777) != 0)
+        err = errno;
+    if (err == ENOENT)
+        return failure(FileOpError::SourceMissing, target, target,
+                       QStringLiteral("The folder “%1” does not exist.").arg(folder));
+    return err ? errnoFailure(err, target, target) : success(target, target);
+}
+
+// ---- Batches ----
+QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpItem> &items,
+                                          const std::atomic<bool> *cancel,
+                                          const std::function<void(const FileOpProgress &)> &progress)
+{
+    registerTypes();
+    FileOpProgress state;
+    state.itemsTotal = items.size();
+    // Bytes of each item, measured before anything moves.
+    QList<qint64> itemBytes;
+    if (kind != FileOpKind::Trash) {
+        for (const FileOpItem &item : items) {
+            if ((cancel && cancel->load()) || isShuttingDown())
+                break;   // the items come back Cancelled below
+            itemBytes.append(bytesOf(item.source));
+            state.bytesTotal += itemBytes.last();
+        }
+    }
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    const auto report = [&](bool force) {
+        if (progress && (force || sinceReport.elapsed() >= 30)) {
+            progress(state);
+            sinceReport.restart();
+        }
+    };
+    CopyContext ctx;
+    ctx.onBytes = [&](qint64 bytes) {
+        state.bytesDone += bytes;
+        report(false);
+    };
+    report(true);
+
+    QList<FileOpResult> results;
+    results.reserve(items.size());
+    qint64 bytesBefore = 0;
+    for (const FileOpItem &item : items) {
+        const QString target = item.targetFolder.isEmpty()
+                                   ? QString()
+                                   : joinPath(item.targetFolder,
+                                              item.targetName.isEmpty() ? nameOf(item.source) : item.targetName);
+        if ((cancel && cancel->load()) || isShuttingDown()) {
+            results.append(failure(FileOpError::Cancelled, item.source, target));
+            continue;
+        }
+        switch (kind) {
+        case FileOpKind::Copy:
+            results.append(copyWith(item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
+            break;
+        case FileOpKind::Move:
+            results.append(moveWith(item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
+            break;
+        case FileOpKind::Trash:
+            results.append(moveToTrash(item.source));
+            break;
+        }
+        ++state.itemsDone;
+        bytesBefore += itemBytes.value(results.size() - 1);
+        state.bytesDone = bytesBefore;   // a failed or renamed item counts as done too
+        report(false);
+    }
+    report(true);
+    return results;
+}
+
+struct FileOperation::Private
+{
+    FileOpKind kind;
+    QList<FileOpItem> items;
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    bool autoDelete = true;
+    bool started = false;
+    QFutureWatcher<QList<FileOpResult>> *watcher = nullptr;
+};
+
+FileOperation::FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent)
+    : QObject(parent), d(std::make_unique<Private>())
+{
+    registerTypes();
+    d->kind = kind;
+    d->items = std::move(items);
+}
+
+FileOperation::~FileOperation()
+{
+    d->cancelled->store(true);
+    if (d->watcher)
+        d->watcher->waitForFinished();  // ends after the item in hand
+}
+
+void FileOperation::start()
+{
+    if (d->started)
+        return;
+    d->started = true;
+    d->watcher = new QFutureWatcher<QList<FileOpResult>>(this);
+    connect(d->watcher, &QFutureWatcherBase::finished, this, [this] {
+        const QList<FileOpResult> results = d->watcher->result();
+        Q_EMIT finished(results);
+        if (d->autoDelete)
+            deleteLater();
+    });
+    QPointer<FileOperation> self(this);
+    const auto cancelled = d->cancelled;
+    const auto post = [self](const FileOpProgress &state) {
+        if (self)
+            QMetaObject::invokeMethod(self.data(), [self, state] {
+                if (self)
+                    Q_EMIT self->progress(state);
+            }, Qt::QueuedConnection);
+    };
+    d->watcher->setFuture(QtConcurrent::run([kind = d->kind, items = d->items, cancelled, post] {
+        return runNow(kind, items, cancelled.get(), post);
+    }));
+}
+
+void FileOperation::cancel() { d->cancelled->store(true); }
+bool FileOperation::isCancelled() const { return d->cancelled->load(); }
+FileOpKind FileOperation::kind() const { return d->kind; }
+void FileOperation::setAutoDelete(bool autoDelete) { d->autoDelete = autoDelete; }
+
+std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
+{
+    int failed = 0;
+    const FileOpResult *first = nullptr;
+    for (const FileOpResult &r : results) {
+        if (r.ok() || r.error == FileOpError::Cancelled)
+            continue;
+        ++failed;
+        if (!first)
+            first = &r;
+    }
+    if (!failed)
+        return std::nullopt;
+    FailureSummary summary;
+    summary.title = QStringLiteral("Some items could not be processed.");
+    const QString firstError = QStringLiteral("“%1”: %2").arg(nameOf(first->source), first->message);
+    summary.text = failed == 1 ? QStringLiteral("1 item could not be processed. %1").arg(firstError)
+                               : QStringLiteral("%1 items could not be processed. The first error: %2")
+                                     .arg(failed)
+                                     .arg(firstError);
+    return summary;
+}
+
+void setFileFaultForTesting(FileFaultHook hook)
+{
+    std::lock_guard<std::mutex> lock(g_faultMutex);
+    g_fault = std::move(hook);
+}
+
+} // namespace lg

@@ -1,0 +1,251 @@
+#pragma once
+// Copying, moving, renaming, numbering free names and making folders: every file
+// change that a screen asks for goes through here, so the rules live in one place.
+// Nothing is ever overwritten silently: an existing target is refused unless the
+// caller asked for Replace, and Replace writes beside the target and renames over
+// it (a replaced folder is swapped with the new one in one step beside the
+// target — a moved folder first goes there under a hidden locked name, so the
+// old one never shows in the source's folder — and removed afterwards; what
+// cannot be removed is reported). "Never replace" holds on file systems
+// without RENAME_NOREPLACE too (a link, or a placeholder made for the item). A
+// move across file systems copies, checks the copy, and deletes the source
+// entry by entry, each only while it is still what was copied: what arrived or
+// changed meanwhile stays, and the result says how much. Symbolic links are copied as links, never followed; a source
+// swapped for anything but a regular file is refused, never waited on. Folders
+// are walked by their names' bytes, so names that are not UTF-8 come along; an
+// item given by a name that is not UTF-8 (which a QString cannot carry) is
+// refused with a message that says so.
+// Removal (by directory handle; never into another file system, a mount point
+// being left in place and named) is Removal.h's; the hidden temporaries beside
+// a target, their locks and the cleanup of what a killed process left are
+// Temporaries.h's. This file uses them.
+//
+// The single-item functions may be called from any thread and block; the batch
+// runner (FileOperation) works on a thread of its own and reports on the main
+// thread. Nothing here shows an alert: results say what happened per item and the
+// caller decides what the user sees.
+#include "platform/files/Removal.h"
+#include "platform/files/Temporaries.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lg {
+
+enum class FileOpError {
+    None,
+    TargetExists,   // the target name is taken and the policy was Refuse
+    SameFile,       // source and target are the same file (canonical paths)
+    IntoItself,     // a folder into itself or one of its own sub-folders
+    InvalidName,    // empty, ".", "..", or containing "/" or NUL
+    SourceMissing,
+    NoSpace,
+    Denied,
+    Cancelled,      // not started because the batch was cancelled
+    Other,
+};
+
+struct [[nodiscard]] FileOpResult
+{
+    FileOpError error = FileOpError::None;
+    QString source;    // the item as given
+    QString target;    // where the item is now (or would have gone)
+    QString message;   // the system's reason, for the summary alert
+    // On a failure: the item did reach target, but something that should have
+    // gone could not be removed (message says what is left where).
+    bool itemInPlace = false;
+    bool ok() const { return error == FileOpError::None; }
+};
+
+// What to do when the target name is taken.
+enum class ConflictPolicy {
+    Refuse,    // TargetExists, nothing changes
+    Replace,   // atomic replace; refused (SameFile/IntoItself) where it would lose data
+    KeepBoth,  // the next numbered free name ("photo 2.jpg")
+};
+
+enum class FileOpKind { Copy, Move, Trash };
+
+struct FileOpItem
+{
+    QString source;         // absolute path
+    QString targetFolder;   // absolute path; unused for Trash
+    QString targetName;     // empty: the source's own name
+    ConflictPolicy onConflict = ConflictPolicy::Refuse;
+};
+
+struct FileOpProgress
+{
+    qint64 itemsDone = 0;
+    qint64 itemsTotal = 0;
+    qint64 bytesDone = 0;
+    qint64 bytesTotal = 0;
+};
+
+// ---- Names ----
+// False for "", ".", "..", and names holding "/" or NUL.
+bool isValidFileName(const QString &name);
+
+// The first name, starting with name itself, that nothing in folder uses
+// (checked on disk, case-insensitively, and against alsoTaken). Numbers go
+// "<base><separator><n><.ext>" from firstNumber on; a file splits at its last
+// dot ("photo 2.jpg", "archive.tar 2.gz", "notes 2"); a folder, or a name whose
+// only dot leads it (".hidden"), is numbered as a whole ("My.Photos 2").
+struct NameNumbering
+{
+    int firstNumber = 2;
+    QString separator = QStringLiteral(" ");
+    bool isFolder = false;
+    // When false the plain name is numbered at once even if it is free
+    // (the sidebar's "Untitled Folder" goes name, name 0, name 1: keep true).
+    bool tryPlainNameFirst = true;
+    // Names longer than this many bytes get a shorter stem ("long… 2.jpg" keeps
+    // its number and extension).
+    int maxBytes = 255;
+};
+// The name numbered n (none: the plain name), its stem shortened to fit
+// numbering.maxBytes.
+QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering = {});
+QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering = {},
+                 const QStringList &alsoTaken = {});
+
+// freeName for a batch: the folder is listed once, and every name handed out
+// counts as taken for the names after it (2,000 duplicates list the folder once,
+// not 2,000 times). Any thread; one finder per thread.
+class FreeNameFinder
+{
+public:
+    explicit FreeNameFinder(const QString &folder);
+    // The free name for name, which then counts as taken.
+    QString take(const QString &name, const NameNumbering &numbering = {});
+    // The free name for name, without taking it.
+    QString peek(const QString &name, const NameNumbering &numbering = {}) const;
+    void addTaken(const QString &name);
+
+private:
+    bool isFree(const QString &candidate) const;
+    QString m_folder;
+    QSet<QString> m_taken;   // lower-cased
+};
+
+// How a folder's file system compares names: vfat, exFAT, NTFS, HFS+ and SMB
+// shares find "photo.jpg" under "Photo.jpg".
+enum class NameCase { Sensitive, Insensitive };
+NameCase nameCaseForFileSystem(qint64 statfsType);
+NameCase nameCaseOf(const QString &folder);   // Sensitive when it cannot be told
+// The form under which such a file system finds name (case-folded or as it is).
+QString nameKey(const QString &name, NameCase nameCase);
+
+// Empty when every name on path can be read; otherwise a message that the name
+// of the first part that is not UTF-8 on disk cannot be read.
+QString unreadableNameMessage(const QString &path);
+
+// ---- Comparisons (canonical paths; whole path components) ----
+// Both exist and are the same file (same device and inode, links resolved).
+bool isSameFile(const QString &a, const QString &b);
+// folder is path itself or one of its ancestors, after resolving links.
+bool isInsideCanonical(const QString &path, const QString &folder);
+// Something is at path: a file, a folder, or a link (also one whose target has
+// gone). One lstat; any thread.
+bool existsOrLink(const QString &path);
+
+// ---- Single items (any thread, blocking) ----
+// The kind of failure an errno value stands for (None for 0).
+FileOpError errorForErrno(int err);
+// A rename that cannot replace where the file system lacks RENAME_NOREPLACE
+// (a link for a file, a fresh placeholder for a folder); EEXIST when the name
+// is taken. Raw paths; any thread.
+int renameWithoutReplacingRaw(const QByteArray &from, const QByteArray &to);
+
+FileOpResult copyItem(const QString &source, const QString &targetFolder,
+                      ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
+// rename() within a file system; copy, verify, then delete across file systems.
+// Moved with KeepBoth into the folder it lies in, under its own name, the item
+// stays as it is (the result's target is the source).
+FileOpResult moveItem(const QString &source, const QString &targetFolder,
+                      ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
+// Renames within its folder; never replaces (a taken name gives TargetExists),
+// never follows links. A change of case only renames the item itself.
+FileOpResult renameItem(const QString &path, const QString &newName);
+// Makes folder/name; a taken name gives TargetExists.
+FileOpResult createFolder(const QString &folder, const QString &name);
+
+// ---- Batches ----
+// Runs the items in order on a worker thread. Cancel stops between items (the
+// rest come back Cancelled); quitting (lg::beginShutdown) also stops the item
+// in hand between its entries — measuring, copying, folder making, removal —
+// what is done staying done: an unfinished copy stays hidden under its lock
+// for the cleanup, and an item whose source was partly removed is in place
+// (Cancelled, itemInPlace). progress and finished arrive on the main thread;
+// the object deletes itself after finished when autoDelete is set (default).
+class FileOperation : public QObject
+{
+    Q_OBJECT
+public:
+    FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent = nullptr);
+    ~FileOperation() override;
+
+    void start();
+    void cancel();
+    bool isCancelled() const;
+    FileOpKind kind() const;
+    void setAutoDelete(bool autoDelete);
+
+    // Runs the batch here and now (tests, and callers already off the main thread).
+    static QList<FileOpResult> runNow(FileOpKind kind, const QList<FileOpItem> &items,
+                                      const std::atomic<bool> *cancel = nullptr,
+                                      const std::function<void(const FileOpProgress &)> &progress = {});
+
+Q_SIGNALS:
+    void progress(const lg::FileOpProgress &progress);
+    void finished(const QList<lg::FileOpResult> &results);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// The summary after a batch: none when every item succeeded; otherwise the
+// title "Some items could not be processed." and a text naming how many failed
+// and the first error.
+struct FailureSummary
+{
+    QString title;
+    QString text;
+};
+std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results);
+
+// ---- Fault injection for tests ----
+// Swap: the one-step exchange of a replaced folder (EINVAL makes it set the old
+// one aside instead, as on file systems that cannot swap). Remove: an entry is
+// about to be examined for its removal; EnterFolder: a folder to be removed has
+// been examined and is about to be opened. Measure: an entry is about to be
+// measured. NoReplaceRename: a rename that must not replace is about to be made
+// (EINVAL there: as on file systems without RENAME_NOREPLACE); NoReplaceFallback:
+// such a file system's way that cannot replace is about to be taken. MountFlag:
+// the kernel is about to be asked whether a folder is a mount's top (an error
+// there: as on kernels that cannot tell); MountTable: the mount table is about
+// to be read.
+enum class FileStep {
+    Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable,
+};
+// hook returns 0 to let the step run, or an errno value to make it fail there.
+using FileFaultHook = std::function<int(FileStep step, const QString &path)>;
+void setFileFaultForTesting(FileFaultHook hook);   // empty clears it
+// What the hook says for step at path: 0 without a hook. The parts of this
+// layer (copies, removal, temporaries) ask it before each step.
+int injectedFileFault(FileStep step, const QString &path);
+
+} // namespace lg
+
+Q_DECLARE_METATYPE(lg::FileOpProgress)
+Q_DECLARE_METATYPE(lg::FileOpResult)

@@ -1,0 +1,998 @@
+// The journal of temporaries and locks, and the start-up cleanup that puts right what a kill left.
+#include "platform/files/Temporaries.h"
+
+#include "platform/runtime/Dispatch.h"
+#include "platform/files/FileIdentity.h"
+#include "platform/files/FileOperations.h"
+#include "platform/files/Removal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace lg {
+
+namespace {
+
+QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+
+QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+constexpr char lockPrefix[] = ".lglock-";
+constexpr char recordHeader[] = "[Lumen Gallery temporary]";
+constexpr int tokenLength = 16;
+constexpr int maxRecordBytes = 4096;
+
+const char *kindTag(TemporaryKind kind)
+{
+    switch (kind) {
+    case TemporaryKind::Copy: return "copy";
+    case TemporaryKind::Write: return "write";
+    case TemporaryKind::SetAside: return "old";
+    }
+    return "copy";
+}
+
+std::optional<TemporaryKind> kindOfTag(const QByteArray &tag)
+{
+    for (TemporaryKind kind : {TemporaryKind::Copy, TemporaryKind::Write, TemporaryKind::SetAside})
+        if (tag == kindTag(kind))
+            return kind;
+    return std::nullopt;
+}
+
+// Exactly 16 lower-case hex digits, as claim() makes them.
+bool isToken(const QByteArray &token)
+{
+    return token.size() == tokenLength
+           && std::all_of(token.cbegin(), token.cend(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// One name a folder can hold on Linux: not empty, ".", "..", nor longer than
+// a name may be; no '/' or NUL. Control bytes are names like any other.
+bool isOneName(const QByteArray &name)
+{
+    return !name.isEmpty() && name.size() <= 255 && name != "." && name != ".."
+           && !name.contains('/') && !name.contains('\0');
+}
+
+// What a lock file says, when it is one of ours.
+struct LockRecord
+{
+    TemporaryKind kind = TemporaryKind::Copy;
+    QByteArray name;        // the target's whole name
+    QByteArray temporary;   // the temporary's name
+    QByteArray made;        // "<device>:<inode>:<type>" of the temporary as made; empty when not recorded
+    QByteArray trashInfo;   // "<device>:<inode>:<size>:<seconds>:<nanoseconds>" of its .trashinfo; may be empty
+};
+
+QByteArray recordText(const LockRecord &record)
+{
+    QByteArray text = QByteArray(recordHeader) + "\nKind=" + kindTag(record.kind) + "\nName="
+                      + record.name.toPercentEncoding() + "\nTemporary=" + record.temporary.toPercentEncoding()
+                      + "\n";
+    if (!record.made.isEmpty())
+        text += "Made=" + record.made + "\n";
+    if (!record.trashInfo.isEmpty())
+        text += "TrashInfo=" + record.trashInfo + "\n";
+    return text;
+}
+
+QByteArray madeText(quint64 device, quint64 inode, quint32 type)
+{
+    return QByteArray::number(device) + ':' + QByteArray::number(inode) + ':' + QByteArray::number(type);
+}
+
+QByteArray stampText(const FileIdentity &id)
+{
+    return QByteArray::number(id.device) + ':' + QByteArray::number(id.inode) + ':' + QByteArray::number(id.size)
+           + ':' + QByteArray::number(id.modifiedSeconds) + ':' + QByteArray::number(id.modifiedNanoseconds);
+}
+
+// Numbers separated by ':', each written as QByteArray::number writes it.
+bool isNumberList(const QByteArray &text, int count)
+{
+    const QList<QByteArray> parts = text.split(':');
+    if (parts.size() != count)
+        return false;
+    for (const QByteArray &part : parts) {
+        // Unsigned (inodes reach 2^64 on some file systems) or signed (times).
+        bool ok = false;
+        const qulonglong u = part.toULongLong(&ok);
+        if (ok && QByteArray::number(u) == part)
+            continue;
+        const qlonglong n = part.toLongLong(&ok);
+        if (!ok || QByteArray::number(n) != part)
+            return false;
+    }
+    return true;
+}
+
+// The hidden name of a temporary: "." + name, cut at a character to fit 255
+// bytes, + ".lg<tag>-<token>".
+QByteArray temporaryName(const QByteArray &name, TemporaryKind kind, const QByteArray &token)
+{
+    const QByteArray suffix = QByteArray(".lg") + kindTag(kind) + '-' + token;
+    QByteArray stem = name.left(255 - 1 - suffix.size());
+    if (stem.size() < name.size())
+        while (!stem.isEmpty() && (uchar(name.at(stem.size())) & 0xC0) == 0x80)
+            stem.chop(1);   // never cut inside a UTF-8 character
+    return '.' + stem + suffix;
+}
+
+// The record of the lock file named for token, when text is byte for byte what
+// this program writes there: a kind it writes, one valid name, the temporary
+// made from that kind, name and token (a set-aside item that was then replaced
+// keeps its name under the kind that removes it, which only a record of what
+// was made may say), and optionally what was made and its Trash information.
+// Anything else is not ours.
+std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &token)
+{
+    if (!isToken(token))
+        return std::nullopt;
+    QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 5 || lines.size() > 7 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
+        || !lines.at(3).startsWith("Temporary="))
+        return std::nullopt;
+    const std::optional<TemporaryKind> kind = kindOfTag(lines.at(1).mid(5));
+    LockRecord record;
+    record.name = QByteArray::fromPercentEncoding(lines.at(2).mid(5));
+    record.temporary = QByteArray::fromPercentEncoding(lines.at(3).mid(10));
+    if (!kind || !isOneName(record.name))
+        return std::nullopt;
+    record.kind = *kind;
+    for (qsizetype i = 4; i + 1 < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        if (line.startsWith("Made=") && i == 4 && isNumberList(line.mid(5), 3))
+            record.made = line.mid(5);
+        else if (line.startsWith("TrashInfo=") && record.kind == TemporaryKind::Copy && isNumberList(line.mid(10), 5))
+            record.trashInfo = line.mid(10);
+        else
+            return std::nullopt;
+    }
+    const bool named = record.temporary == temporaryName(record.name, record.kind, token)
+                       || (!record.made.isEmpty() && record.kind == TemporaryKind::Copy
+                           && record.temporary == temporaryName(record.name, TemporaryKind::SetAside, token));
+    if (!named || text != recordText(record))
+        return std::nullopt;
+    return record;
+}
+
+// rename() within one folder that never replaces, also where the file system
+// lacks RENAME_NOREPLACE (then through the folder's handle, by the file
+// layer's link or placeholder).
+int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(folderFd, from.constData(), folderFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
+        return err;
+    const QByteArray folder = "/proc/self/fd/" + QByteArray::number(folderFd) + '/';
+    return renameWithoutReplacingRaw(folder + from, folder + to);
+}
+
+// name numbered n, as the file layer numbers names ("Album 2", "photo 2.jpg"),
+// on the name's own bytes (a name that is not UTF-8 keeps them), within 255 bytes.
+QByteArray numberedRawName(const QByteArray &name, qint64 n, bool isFolder)
+{
+    QByteArray base = name, extension;
+    const qsizetype dot = name.lastIndexOf('.');
+    if (!isFolder && dot > 0 && dot < name.size() - 1) {
+        base = name.left(dot);
+        extension = name.mid(dot);
+    }
+    const QByteArray count = ' ' + QByteArray::number(n);
+    if (count.size() + extension.size() >= 255) {
+        base = name;
+        extension.clear();
+    }
+    if (base.size() + count.size() + extension.size() > 255) {
+        base.truncate(255 - count.size() - extension.size());
+        while (!base.isEmpty() && (uchar(name.at(base.size())) & 0xC0) == 0x80)
+            base.chop(1);   // never cut inside a UTF-8 character
+    }
+    return base + count + extension;
+}
+
+// Puts an item that was set aside back under its own name, else under the next
+// free numbered name; false (and it stays where it is) when neither can be done.
+bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder)
+{
+    if (injectedFileFault(FileStep::Rename, decoded(joinRaw(folder, temporary))) != 0)
+        return false;
+    int err = renameNoReplaceAt(folderFd, temporary, name);
+    for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
+        err = renameNoReplaceAt(folderFd, temporary, numberedRawName(name, n, isFolder));
+    return err == 0;
+}
+
+// Nobody but the user (and the superuser) can have renamed anything onto a
+// name in the folder open as folderFd: the user's own folder that no one else
+// may write, or a sticky folder of the user or the superuser (where others move
+// only their own entries).
+bool nobodyElseRenamesIn(int folderFd, uid_t user)
+{
+    struct stat st;
+    if (::fstat(folderFd, &st) != 0)
+        return false;
+    if (st.st_mode & S_ISVTX)
+        return st.st_uid == user || st.st_uid == 0;
+    return st.st_uid == user && !(st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+// The file system of the folder open as folderFd numbers its files afresh at
+// each mount (FAT, exFAT, FUSE without its own numbers): an item's inode then
+// says nothing once the card has been out.
+bool numbersFilesPerMount(int folderFd)
+{
+    struct statfs fs;
+    if (::fstatfs(folderFd, &fs) != 0)
+        return false;
+    switch (quint32(fs.f_type)) {
+    case MSDOS_SUPER_MAGIC:
+    case 0x2011BAB0u:   // exFAT
+    case 0x65735546u:   // FUSE
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The item id, found in the folder open as folderFd, is the one the record
+// says was made: the same inode and type, on the same device (or on the
+// folder's own file system when that came back under another device number).
+// Where files are numbered afresh at each mount, the type must match and
+// nobody but the user can have renamed anything there.
+bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, uid_t user)
+{
+    const QList<QByteArray> parts = made.split(':');
+    if (parts.size() != 3)
+        return false;
+    const quint64 device = parts.at(0).toULongLong(), inode = parts.at(1).toULongLong();
+    const quint32 type = parts.at(2).toUInt();
+    if (id.type != type)
+        return false;
+    const std::optional<FileIdentity> folder = fileIdentityOf(folderFd);
+    if (id.inode == inode
+        && (id.device == device || (folder && folder->device == id.device && folder->device != device)))
+        return true;
+    return numbersFilesPerMount(folderFd) && nobodyElseRenamesIn(folderFd, user);
+}
+
+QString homeTrashFolder()
+{
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(dataHome) + QStringLiteral("/Trash");
+}
+
+// The folder open as folderFd is the home Trash's files/.
+bool isHomeTrashFiles(int folderFd)
+{
+    struct stat folder, files;
+    return ::fstat(folderFd, &folder) == 0
+           && ::lstat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
+           && S_ISDIR(files.st_mode) && folder.st_dev == files.st_dev && folder.st_ino == files.st_ino;
+}
+
+// The Trash's info/ beside the files/ folder open as filesFd; -1 on failure.
+int openTrashInfoFolder(int filesFd)
+{
+    const int trashFd = ::openat(filesFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (trashFd < 0)
+        return -1;
+    const int infoFd = ::openat(trashFd, "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(trashFd);
+    return infoFd;
+}
+
+// The stamp of info/<name>.trashinfo of the home Trash whose files/ is open as
+// filesFd, when it is the user's plain file and nothing stands under name in
+// files/ yet: the information made for an item about to be copied there.
+QByteArray trashInfoStamp(int filesFd, const QByteArray &name, uid_t user)
+{
+    struct stat st;
+    if (name.size() + 10 > 255 || !isHomeTrashFiles(filesFd)
+        || ::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return {};
+    const int infoFd = openTrashInfoFolder(filesFd);
+    if (infoFd < 0)
+        return {};
+    const QByteArray info = name + ".trashinfo";
+    QByteArray stamp;
+    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
+    if (id && id->type == S_IFREG && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && st.st_uid == user && st.st_nlink == 1)
+        stamp = stampText(*id);
+    ::close(infoFd);
+    return stamp;
+}
+
+// Removes the .trashinfo of an unfinished copy into the home Trash when it is
+// still exactly the one recorded and no item stands under its name.
+void removeTrashInfo(int filesFd, const LockRecord &record, uid_t user)
+{
+    struct stat st;
+    if (!isHomeTrashFiles(filesFd) || ::fstatat(filesFd, record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        || errno != ENOENT)
+        return;
+    const int infoFd = openTrashInfoFolder(filesFd);
+    if (infoFd < 0)
+        return;
+    const QByteArray info = record.name + ".trashinfo";
+    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
+    if (id && id->type == S_IFREG && stampText(*id) == record.trashInfo
+        && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_uid == user)
+        ::unlinkat(infoFd, info.constData(), 0);
+    ::close(infoFd);
+}
+
+// Lock files this process holds (device, inode): in work here, never a reason
+// to read a folder again.
+std::mutex g_mutex;
+std::set<std::pair<quint64, quint64>> g_ownLocks;
+
+// Result of looking at one lock file.
+enum class LockState {
+    Held,      // locked by another process: in work there
+    Done,      // what it named is dealt with, and the lock is gone
+    Left,      // ours, and what it names is ours, but it could not be dealt with
+    NotOurs,   // not our record, or it names nothing of ours: left alone
+};
+
+LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user)
+{
+    const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
+    if (!isToken(token))
+        return LockState::NotOurs;
+    // Looked at before it is opened: another user's lock, or anything but a
+    // plain file, is never opened, let alone locked.
+    struct stat named, opened;
+    if (::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+        || named.st_uid != user)
+        return LockState::NotOurs;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_ownLocks.count({quint64(named.st_dev), quint64(named.st_ino)}))
+            return LockState::Done;   // this process's own, in work
+    }
+    const int fd = ::openat(folderFd, lockName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return LockState::NotOurs;
+    const auto finish = [fd](LockState state) {
+        ::close(fd);
+        return state;
+    };
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        return finish(LockState::NotOurs);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return finish(errno == EWOULDBLOCK ? LockState::Held : LockState::NotOurs);
+    // Still the file under that name, now that its maker has let go of it.
+    if (::fstat(fd, &opened) != 0 || ::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
+        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_size > maxRecordBytes)
+        return finish(LockState::NotOurs);
+    QByteArray text(qsizetype(opened.st_size), '\0');
+    if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
+        return finish(LockState::NotOurs);
+    const std::optional<LockRecord> record = parseRecord(text, token);
+    if (!record)
+        return finish(LockState::NotOurs);   // not written by us, or not yet
+    struct stat st;
+    const bool there = ::fstatat(folderFd, record->temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    bool gone = !there && errno == ENOENT;
+    if (there) {
+        // Only the very item made, or where nobody else can have put another.
+        const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record->temporary.constData());
+        const bool made = record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
+                                                 : id && isItemMade(record->made, *id, folderFd, user);
+        if (!made || st.st_uid != user)   // another user's temporary is never touched
+            return finish(LockState::NotOurs);
+        if (record->kind == TemporaryKind::SetAside) {
+            gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
+        } else {
+            QByteArray failedAt;
+            gone = removeEntryAt(folderFd, folder, record->temporary, &failedAt, user) == 0;
+        }
+    }
+    if (gone && !record->trashInfo.isEmpty())
+        removeTrashInfo(folderFd, *record, user);
+    if (!gone)
+        return finish(LockState::Left);
+    ::unlinkat(folderFd, lockName.constData(), 0);
+    return finish(LockState::Done);
+}
+
+// What one reading of a folder found.
+struct Scan
+{
+    bool complete = false;           // every lock was looked at
+    std::vector<QByteArray> held;    // locks held by other processes
+    bool leftOurs = false;           // something of ours that could not be dealt with
+};
+
+std::atomic<quint64> g_scans{0};
+
+Scan scanFolder(int folderFd, const QByteArray &folder)
+{
+    ++g_scans;
+    Scan scan;
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listFolderAt(folderFd, &names, &err))
+        return scan;
+    const uid_t user = fileSystemUser();
+    for (const QByteArray &name : names) {
+        if (!name.startsWith(lockPrefix))
+            continue;
+        if (isShuttingDown())
+            return scan;
+        switch (cleanOne(folderFd, folder, name, user)) {
+        case LockState::Held: scan.held.push_back(name); break;
+        case LockState::Left: scan.leftOurs = true; break;
+        case LockState::Done:
+        case LockState::NotOurs: break;
+        }
+    }
+    scan.complete = true;
+    return scan;
+}
+
+// Folders read by this process (device, inode, user), with the locks there
+// that other processes held: read again only once something of ours was left
+// there; those locks alone are looked at again (their processes may since
+// have been killed).
+struct FolderKey
+{
+    quint64 device = 0, inode = 0;
+    uid_t user = 0;
+    auto operator<=>(const FolderKey &) const = default;
+};
+std::map<FolderKey, std::vector<QByteArray>> g_scanned;
+
+std::optional<FolderKey> folderKey(int folderFd)
+{
+    struct stat st;
+    if (::fstat(folderFd, &st) != 0)
+        return std::nullopt;
+    return FolderKey{quint64(st.st_dev), quint64(st.st_ino), fileSystemUser()};
+}
+
+void forgetScan(const QByteArray &folder)
+{
+    struct stat st;
+    if (::stat(folder.constData(), &st) != 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_scanned.erase(FolderKey{quint64(st.st_dev), quint64(st.st_ino), fileSystemUser()});
+}
+
+// What killed processes left in folder: see the header. With always, the
+// folder is read even when this process read it before. *scan gets what was
+// found; false when the folder cannot be opened (*err then says why).
+bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr)
+{
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        if (err)
+            *err = errno;
+        return false;
+    }
+    const std::optional<FolderKey> key = folderKey(folderFd);
+    std::optional<std::vector<QByteArray>> held;
+    if (!always && key) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (const auto it = g_scanned.find(*key); it != g_scanned.end())
+            held = it->second;
+    }
+    Scan scan;
+    if (held) {
+        const uid_t user = fileSystemUser();
+        scan.complete = true;
+        for (const QByteArray &name : *held) {
+            switch (cleanOne(folderFd, folder, name, user)) {
+            case LockState::Held: scan.held.push_back(name); break;
+            case LockState::Left: scan.leftOurs = true; break;
+            case LockState::Done:
+            case LockState::NotOurs: break;
+            }
+        }
+    } else {
+        scan = scanFolder(folderFd, folder);
+    }
+    ::close(folderFd);
+    if (found)
+        *found = scan;
+    if (key && scan.complete) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (scan.leftOurs)
+            g_scanned.erase(*key);
+        else
+            g_scanned[*key] = scan.held;
+    }
+    return true;
+}
+
+// ---- The journal of folders holding our temporaries ----
+
+constexpr char journalHeader[] = "[Lumen Gallery folder]";
+constexpr int maxJournalBytes = 8192;
+
+QByteArray journalFolder()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return enc(QDir::cleanPath(state) + QStringLiteral("/lumengallery/temporaries"));
+}
+
+// The journal's folder, made (0700) where missing; -1 when it cannot be.
+int openJournalFolder(bool make)
+{
+    const QByteArray path = journalFolder();
+    if (make) {
+        for (qsizetype slash = path.indexOf('/', 1); slash >= 0; slash = path.indexOf('/', slash + 1))
+            ::mkdir(path.left(slash).constData(), 0700);
+        ::mkdir(path.constData(), 0700);
+    }
+    return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+QByteArray journalText(const QByteArray &folder)
+{
+    return QByteArray(journalHeader) + "\nFolder=" + folder.toPercentEncoding("/") + "\n";
+}
+
+// The folder an entry names, when text is exactly what this program writes:
+// one absolute path. Empty otherwise.
+QByteArray parseJournal(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() != 3 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
+        return {};
+    const QByteArray folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+    if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > 4095 || text != journalText(folder))
+        return {};
+    return folder;
+}
+
+// This process's entries, by folder: held open and locked while it has
+// temporaries there, and for a while after (the last few folders written, so
+// that a batch into one folder syncs one entry, not one per item); the folder
+// of an idle entry holds nothing of ours unless left says so. An idle entry
+// goes when it is the oldest of too many, and at exit; a killed process's idle
+// entries cost the next start one reading of their folders.
+struct JournalEntry
+{
+    int fd = -1;
+    QByteArray name;
+    int owners = 0;
+    bool left = false;   // something of ours stays there: the entry stays too
+    quint64 lastUse = 0;
+};
+
+void closeEntry(const JournalEntry &entry)
+{
+    if (entry.fd < 0)
+        return;
+    if (!entry.left) {
+        const int dirFd = openJournalFolder(false);
+        if (dirFd >= 0) {
+            ::unlinkat(dirFd, entry.name.constData(), 0);
+            ::close(dirFd);
+        }
+    }
+    ::close(entry.fd);   // a kept entry is a dead process's from now on
+}
+
+struct Journal
+{
+    std::map<QByteArray, JournalEntry> entries;
+    quint64 uses = 0;
+    ~Journal()
+    {
+        for (const auto &[folder, entry] : entries)
+            closeEntry(entry);
+    }
+};
+constexpr int maxIdleEntries = 8;
+std::mutex g_journalMutex;
+Journal g_journal;
+
+QByteArray newToken()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(tokenLength, '0');
+}
+
+// Notes, synced, that this process is about to hold temporaries in folder.
+// Best effort: a journal that cannot be written does not stop the write.
+void journalAcquire(const QByteArray &folder)
+{
+    if (!folder.startsWith('/'))
+        return;
+    std::lock_guard<std::mutex> lock(g_journalMutex);
+    JournalEntry &entry = g_journal.entries[folder];
+    entry.lastUse = ++g_journal.uses;
+    if (entry.owners++ > 0 || entry.fd >= 0)
+        return;
+    const int dirFd = openJournalFolder(true);
+    if (dirFd < 0)
+        return;
+    const QByteArray name = newToken();
+    const QByteArray making = '.' + name + ".new";
+    const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QByteArray text = journalText(folder);
+    // Locked before it gets its name: an entry under its name is never taken
+    // for a dead process's while its maker lives.
+    if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
+        && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
+        entry.fd = fd;
+        entry.name = name;
+    } else if (fd >= 0) {
+        ::unlinkat(dirFd, making.constData(), 0);
+        ::close(fd);
+    }
+    ::close(dirFd);
+}
+
+// One temporary in folder is done with; left says that something of it stays.
+void journalRelease(const QByteArray &folder, bool left)
+{
+    if (!folder.startsWith('/'))
+        return;
+    std::lock_guard<std::mutex> lock(g_journalMutex);
+    auto &entries = g_journal.entries;
+    const auto it = entries.find(folder);
+    if (it == entries.end())
+        return;
+    it->second.left = it->second.left || left;
+    if (--it->second.owners > 0)
+        return;
+    if (it->second.fd < 0) {
+        entries.erase(it);
+        return;
+    }
+    for (;;) {
+        auto oldest = entries.end();
+        int idle = 0;
+        for (auto e = entries.begin(); e != entries.end(); ++e) {
+            if (e->second.owners > 0)
+                continue;
+            ++idle;
+            if (oldest == entries.end() || e->second.lastUse < oldest->second.lastUse)
+                oldest = e;
+        }
+        if (idle <= maxIdleEntries)
+            break;
+        closeEntry(oldest->second);
+        entries.erase(oldest);
+    }
+}
+
+} // namespace
+
+quint64 leftoverScansForTesting() { return g_scans.load(); }
+
+void cleanFoldersLeftByKilledRuns()
+{
+    const int dirFd = openJournalFolder(false);
+    if (dirFd < 0)
+        return;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const uid_t user = fileSystemUser();
+    std::map<QByteArray, std::vector<std::pair<int, QByteArray>>> byFolder;   // folder: (fd, entry name)
+    if (listFolderAt(dirFd, &names, &err)) {
+        for (const QByteArray &name : names) {
+            const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
+            if (!making && !isToken(name))
+                continue;
+            struct stat named, opened;
+            if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+                || named.st_uid != user || named.st_size > maxJournalBytes)
+                continue;
+            const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            QByteArray text(qsizetype(named.st_size), '\0');
+            if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
+                || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives
+                || ::pread(fd, text.data(), size_t(text.size()), 0) != text.size()) {
+                ::close(fd);
+                continue;
+            }
+            const QByteArray folder = parseJournal(text);
+            if (folder.isEmpty()) {   // half written by a killed process, or damaged: it names nothing
+                ::unlinkat(dirFd, name.constData(), 0);
+                ::close(fd);
+                continue;
+            }
+            byFolder[folder].emplace_back(fd, name);
+        }
+    }
+    for (auto &[folder, entries] : byFolder) {
+        bool drop = false;
+        if (!isShuttingDown()) {
+            Scan scan;
+            int openErr = 0;
+            if (cleanLeftovers(folder, true, &scan, &openErr))
+                drop = scan.complete && !scan.leftOurs && scan.held.empty();
+            else
+                drop = openErr == ENOENT || openErr == ENOTDIR;   // the folder is gone
+        }
+        for (const auto &[fd, name] : entries) {
+            if (drop)
+                ::unlinkat(dirFd, name.constData(), 0);
+            ::close(fd);
+        }
+    }
+    ::close(dirFd);
+}
+
+void startCleaningFoldersLeftByKilledRuns()
+{
+    onBackground([] { cleanFoldersLeftByKilledRuns(); });
+}
+
+TemporaryOwner::TemporaryOwner(TemporaryOwner &&other) noexcept { *this = std::move(other); }
+
+TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_lockFd = std::exchange(other.m_lockFd, -1);
+        m_lockPath = std::move(other.m_lockPath);
+        m_folder = std::move(other.m_folder);
+        m_temporary = std::move(other.m_temporary);
+        m_targetName = std::move(other.m_targetName);
+        m_kind = other.m_kind;
+        m_made = other.m_made;
+        m_device = other.m_device;
+        m_inode = other.m_inode;
+        m_madeDevice = other.m_madeDevice;
+        m_madeInode = other.m_madeInode;
+        m_madeType = other.m_madeType;
+        m_trashInfo = std::move(other.m_trashInfo);
+    }
+    return *this;
+}
+
+TemporaryOwner::~TemporaryOwner() { release(); }
+
+// What is at the temporary's name is the item made.
+bool TemporaryOwner::holdsMade() const
+{
+    const std::optional<FileIdentity> id = fileIdentityAt(AT_FDCWD, m_temporary.constData());
+    return m_made && id && id->device == m_madeDevice && id->inode == m_madeInode && id->type == m_madeType;
+}
+
+void TemporaryOwner::release()
+{
+    if (m_lockFd < 0)
+        return;
+    struct stat st;
+    const bool there = ::lstat(m_temporary.constData(), &st) == 0 || errno != ENOENT;
+    // Something of ours is left (or something not recorded as made, which may
+    // be): the lock stays for the cleanup. Another's item under the name, where
+    // ours was recorded, is no reason to keep it.
+    const bool left = there && (!m_made || holdsMade());
+    if (left)
+        forgetScan(m_folder);
+    else
+        ::unlink(m_lockPath.constData());
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_ownLocks.erase({m_device, m_inode});
+    }
+    ::close(m_lockFd);
+    m_lockFd = -1;
+    journalRelease(m_folder, left);
+}
+
+void TemporaryOwner::dropClaim()
+{
+    if (m_lockFd < 0)
+        return;
+    ::unlink(m_lockPath.constData());
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_ownLocks.erase({m_device, m_inode});
+    }
+    ::close(m_lockFd);
+    m_lockFd = -1;
+    journalRelease(m_folder, false);
+}
+
+QString TemporaryOwner::path() const { return decoded(m_temporary); }
+
+// The record is only ever made longer, written over the old one at once: a
+// process killed meanwhile leaves the old record or the new one.
+bool TemporaryOwner::writeRecord()
+{
+    LockRecord record;
+    record.kind = m_kind;
+    record.name = m_targetName;
+    record.temporary = m_temporary.mid(m_temporary.lastIndexOf('/') + 1);
+    if (m_made)
+        record.made = madeText(m_madeDevice, m_madeInode, m_madeType);
+    record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
+    const QByteArray text = recordText(record);
+    return ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size()
+           && ::ftruncate(m_lockFd, text.size()) == 0;
+}
+
+bool TemporaryOwner::setKind(TemporaryKind kind)
+{
+    if (m_lockFd < 0)
+        return false;
+    m_kind = kind;
+    return writeRecord();
+}
+
+bool TemporaryOwner::recordMade(int fd)
+{
+    if (m_lockFd < 0)
+        return false;
+    const std::optional<FileIdentity> id =
+        fd >= 0 ? fileIdentityOf(fd) : fileIdentityAt(AT_FDCWD, m_temporary.constData());
+    if (!id)
+        return false;
+    m_made = true;
+    m_madeDevice = id->device;
+    m_madeInode = id->inode;
+    m_madeType = id->type;
+    return writeRecord();
+}
+
+TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, int *error, const QString &incoming)
+{
+    QString targetPath = target;
+    while (targetPath.size() > 1 && targetPath.endsWith(QLatin1Char('/')))
+        targetPath.chop(1);
+    const QByteArray rawTarget = enc(targetPath);
+    const QByteArray folder = folderOf(rawTarget);
+    cleanLeftovers(folder, false);
+    TemporaryOwner owner;
+    owner.m_kind = kind;
+    owner.m_folder = folder;
+    owner.m_targetName = rawTarget.mid(rawTarget.lastIndexOf('/') + 1);
+    journalAcquire(folder);
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+        const QByteArray token = newToken();
+        const QByteArray lockPath = joinRaw(folder, lockPrefix + token);
+        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            err = errno;
+            continue;
+        }
+        // Locked before anything is written: a record is only ever read under the lock.
+        struct stat lockStat;
+        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &lockStat) != 0) {
+            err = errno;
+            ::unlink(lockPath.constData());
+            ::close(fd);
+            break;
+        }
+        owner.m_lockFd = fd;
+        owner.m_lockPath = lockPath;
+        owner.m_temporary = joinRaw(folder, temporaryName(owner.m_targetName, kind, token));
+        owner.m_device = quint64(lockStat.st_dev);
+        owner.m_inode = quint64(lockStat.st_ino);
+        owner.m_made = false;
+        if (kind == TemporaryKind::SetAside) {
+            // The temporary will be the target itself, or the incoming item, renamed.
+            if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
+                owner.m_made = true;
+                owner.m_madeDevice = id->device;
+                owner.m_madeInode = id->inode;
+                owner.m_madeType = id->type;
+            }
+        } else if (kind == TemporaryKind::Copy) {
+            const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folderFd >= 0) {
+                owner.m_trashInfo = trashInfoStamp(folderFd, owner.m_targetName, fileSystemUser());
+                ::close(folderFd);
+            }
+        }
+        struct stat st;
+        const bool stray = ::lstat(owner.m_temporary.constData(), &st) == 0;   // that very name: not ours
+        errno = 0;
+        if (!stray && owner.writeRecord()) {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_ownLocks.insert({owner.m_device, owner.m_inode});
+            return owner;
+        }
+        err = stray ? EEXIST : (errno ? errno : EIO);
+        ::unlink(lockPath.constData());
+        ::close(fd);
+        owner.m_lockFd = -1;
+    }
+    journalRelease(folder, false);
+    owner.m_folder.clear();
+    if (error)
+        *error = err;
+    return {};
+}
+
+TemporaryOwner TemporaryOwner::setAside(const QString &item, int *error)
+{
+    int err = EEXIST;
+    for (int attempt = 0; attempt < 5 && err == EEXIST; ++attempt) {
+        TemporaryOwner owner = claim(item, TemporaryKind::SetAside, &err);
+        if (!owner.isValid())
+            break;
+        const QByteArray temporary = owner.m_temporary;
+        if (::renameat2(AT_FDCWD, enc(item).constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) == 0)
+            return owner;
+        err = errno;
+        if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+            const int folderFd = ::open(folderOf(temporary).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const QByteArray from = enc(item);
+            err = folderFd < 0 ? errno
+                               : renameNoReplaceAt(folderFd, from.mid(from.lastIndexOf('/') + 1),
+                                                   temporary.mid(temporary.lastIndexOf('/') + 1));
+            if (folderFd >= 0)
+                ::close(folderFd);
+            if (err == 0)
+                return owner;
+        }
+        owner.dropClaim();   // the temporary's name was taken meanwhile: another one
+    }
+    if (error)
+        *error = err;
+    return {};
+}
+
+TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind)
+{
+    TemporaryFile file;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        file.owner = TemporaryOwner::claim(target, kind, &file.error);
+        if (!file.owner.isValid())
+            return file;
+        file.path = file.owner.path();
+        file.fd = ::open(enc(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file.fd >= 0) {
+            file.error = 0;
+            file.owner.recordMade(file.fd);
+            return file;
+        }
+        file.error = errno;
+        file.path.clear();
+        file.owner.dropClaim();   // the name was taken meanwhile: another one
+        if (file.error != EEXIST)
+            break;
+    }
+    return file;
+}
+
+} // namespace lg

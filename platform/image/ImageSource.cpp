@@ -1,0 +1,354 @@
+// Thumbnails, pixel sizes, properties and frames of any picture, through the decoder chain.
+#include "platform/image/ImageSource.h"
+
+#include "platform/jpeg/JpegEntropy.h"
+#include "platform/jpeg/JpegTurn.h"
+#include "platform/image/ByteSource.h"
+#include "platform/image/Decoders.h"
+#include "platform/image/FormatProbe.h"
+#include "platform/image/Libraries.h"
+#include "platform/image/Metadata.h"
+#include "platform/image/Orientation.h"
+
+#include <QFileInfo>
+
+#include <mutex>
+
+namespace lg {
+
+using namespace lg::image;
+
+struct ImageSource::Private
+{
+    QString path;
+    QByteArray data;
+    bool inMemory = false;
+    Probe probe;
+
+    bool valid = false;
+    bool decodeToValidate = false;  // formats whose header alone proves nothing
+    QSize storedSize;
+    int orientation = 1;
+    int depth = 0;
+    QString colorModel;
+    bool hasAlpha = false;
+    int frames = 1;
+
+    // The one full decode of the formats above; written once under the flag.
+    mutable std::once_flag decodeOnce;
+    mutable std::optional<QImage> decoded;  // stored pixels
+    // Why not even a reduced picture is decoded; judged once, under its flag.
+    mutable std::once_flag claimOnce;
+    mutable QString claimRefusal;
+
+    ByteSource open() const { return inMemory ? ByteSource::fromMemory(data) : ByteSource::openFile(path); }
+    void inspect(const QString &extension);
+    const std::optional<QImage> &fullDecode() const;
+    const QString &judgedClaim() const;
+    bool usable() const { return decodeToValidate ? fullDecode().has_value() : valid; }
+};
+
+namespace {
+
+int depthOf(const QImage &image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Grayscale16:
+        return 16;
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+        return 16;
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return 32;
+    default:
+        return 8;
+    }
+}
+
+// The turn's judgement of a JPEG's claimed size (lg::jpegSizeRefusal), on as
+// few of its bytes as tell: a plausible claim is told by the scan data's first
+// bytes (a bit a block, where real pictures spend far more), so the file is
+// read from its start, four times more each round, until the claim is found
+// plausible with the scan data reached, or the whole file has been judged.
+QString jpegClaimRefusal(const ByteSource &source)
+{
+    for (qint64 length = qint64(256) << 10;; length *= 4) {
+        const bool whole = length >= source.size();
+        const QByteArray bytes = whole && source.inMemory() ? source.memory() : source.read(0, std::min(length, source.size()));
+        const QString refusal = jpegSizeRefusal(bytes);
+        // A prefix without scan data may not hold the frame either: no verdict.
+        if (whole || (refusal.isEmpty() && jpeg::entropyCodedBytes(bytes, 1) > 0))
+            return refusal;
+    }
+}
+
+} // namespace
+
+void ImageSource::Private::inspect(const QString &extension)
+{
+    const ByteSource source = open();
+    probe = probeFormat(source, extension);
+    switch (probe.decoder) {
+    case Decoder::None:
+        return;
+    case Decoder::Qt:
+        if (probe.damaged)
+            return;
+        if (probe.headerKnown) {
+            valid = true;
+            storedSize = probe.storedSize;
+            orientation = probe.orientation;
+            depth = probe.depth;
+            colorModel = probe.colorModel;
+            hasAlpha = probe.hasAlpha;
+            frames = probe.frameCount;
+        } else {
+            decodeToValidate = true;
+        }
+        return;
+    case Decoder::Heif: {
+        const HeifInfo info = probeHeif(source);
+        if (!info.ok)
+            return;
+        valid = true;
+        storedSize = info.size;  // libheif turns the pixels itself
+        depth = info.depth;
+        colorModel = QStringLiteral("RGB");
+        hasAlpha = info.hasAlpha;
+        return;
+    }
+    case Decoder::Raw: {
+        if (probe.damaged)
+            return;
+        const RawInfo info = probeRaw(source, path);
+        if (!info.ok) {
+            // Not a raw file LibRaw knows; a plain TIFF under a raw name is still a picture.
+            if (probe.rawByName) {
+                probe.decoder = Decoder::Qt;
+                probe.qtFormat = "tiff";
+                probe.type = QStringLiteral("tiff");
+                decodeToValidate = true;
+            }
+            return;
+        }
+        valid = true;
+        storedSize = info.storedSize;
+        orientation = info.orientation;
+        depth = 16;
+        colorModel = QStringLiteral("RGB");
+        return;
+    }
+    case Decoder::Magick:
+        if (probe.damaged)
+            return;
+        decodeToValidate = true;
+        return;
+    }
+}
+
+const std::optional<QImage> &ImageSource::Private::fullDecode() const
+{
+    std::call_once(decodeOnce, [this] {
+        const ByteSource source = open();
+        auto *self = const_cast<Private *>(this);  // filled once, before any reader sees it
+        if (probe.decoder == Decoder::Qt) {
+            // These formats carry no Exif orientation of ours: Qt's own reading holds.
+            if (std::optional<QImage> image = decodeWithQt(source, probe.qtFormat, 0, 0, nullptr, true)) {
+                self->depth = depthOf(*image);
+                self->colorModel = image->isGrayscale() ? QStringLiteral("Gray") : QStringLiteral("RGB");
+                self->hasAlpha = image->hasAlphaChannel();
+                self->storedSize = image->size();
+                self->frames = qtFrameCount(source, probe.qtFormat);
+                self->decoded = std::move(image);
+                return;
+            }
+            if (probe.magick.empty())
+                return;
+        }
+        if (std::optional<MagickImage> image = decodeWithMagick(source, probe)) {
+            self->depth = image->depth;
+            self->colorModel = image->colorModel;
+            self->hasAlpha = image->hasAlpha;
+            self->orientation = image->orientation;
+            self->storedSize = image->image.size();
+            self->frames = 1;
+            self->decoded = std::move(image->image);
+        }
+    });
+    return decoded;
+}
+
+const QString &ImageSource::Private::judgedClaim() const
+{
+    std::call_once(claimOnce, [this] {
+        if (probe.decoder == Decoder::Qt && probe.qtFormat == "jpeg")
+            claimRefusal = jpegClaimRefusal(open());
+    });
+    return claimRefusal;
+}
+
+ImageSource::ImageSource(const QString &path) : d(std::make_shared<Private>())
+{
+    d->path = path;
+    d->inspect(QFileInfo(path).suffix().toLower());
+}
+
+ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatHint)
+{
+    ImageSource source;
+    source.d = std::make_shared<Private>();
+    source.d->data = data;
+    source.d->inMemory = true;
+    source.d->inspect(formatHint.toLower());
+    return source;
+}
+
+QString ImageSource::path() const
+{
+    return d->path;
+}
+
+bool ImageSource::isValid() const
+{
+    return d->usable();
+}
+
+QString ImageSource::type() const
+{
+    return d->usable() ? d->probe.type : QString();
+}
+
+std::optional<QSize> ImageSource::pixelSize() const
+{
+    if (!d->usable() || d->storedSize.isEmpty())
+        return std::nullopt;
+    return orientedSize(d->storedSize, d->orientation);
+}
+
+std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
+{
+    if (!d->usable())
+        return std::nullopt;
+    const int maxSide = std::max(0, maxPixelSize);
+    if (!d->judgedClaim().isEmpty())
+        return std::nullopt;
+    if (d->decodeToValidate)
+        return applyOrientation(reducedToFit(*d->fullDecode(), maxSide), d->orientation);
+    const ByteSource source = d->open();
+    std::optional<QImage> image;
+    switch (d->probe.decoder) {
+    case Decoder::Qt:
+        image = decodeWithQt(source, d->probe.qtFormat, maxSide);
+        if (image)
+            image = applyOrientation(*image, d->orientation);
+        break;
+    case Decoder::Heif:
+        image = decodeHeif(source, maxSide);
+        break;
+    case Decoder::Raw:
+        image = decodeRaw(source, d->path, maxSide);
+        break;
+    default:
+        break;
+    }
+    if (!image || image->isNull())
+        return std::nullopt;
+    // Reduced decodes and previews round their own way: give the size that
+    // the full picture reduced would have (unless the preview is cut differently).
+    const QSize target = fitWithin(orientedSize(d->storedSize, d->orientation), maxSide);
+    const QSize got = image->size();
+    if (got != target && std::abs(got.width() - target.width()) <= 2 && std::abs(got.height() - target.height()) <= 2)
+        image = image->scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+std::optional<QImage> ImageSource::image() const
+{
+    return thumbnail(0);
+}
+
+int ImageSource::frameCount() const
+{
+    if (!d->usable())
+        return 0;
+    if (d->probe.decoder == Decoder::Qt && !d->decodeToValidate && d->probe.qtFormat == "tiff")
+        return qtFrameCount(d->open(), d->probe.qtFormat);
+    return std::max(1, d->frames);
+}
+
+std::optional<QImage> ImageSource::frame(int index) const
+{
+    if (index < 0 || !d->usable())
+        return std::nullopt;
+    if (index == 0)
+        return image();
+    if (d->probe.decoder != Decoder::Qt || index >= frameCount())
+        return std::nullopt;
+    std::optional<QImage> image = decodeWithQt(d->open(), d->probe.qtFormat, 0, index, nullptr, d->decodeToValidate);
+    if (!image)
+        return std::nullopt;
+    return applyOrientation(*image, d->orientation);
+}
+
+int ImageSource::frameDelay(int index) const
+{
+    if (index < 0 || !d->usable() || d->probe.decoder != Decoder::Qt || !d->judgedClaim().isEmpty())
+        return 0;
+    int delay = 0;
+    if (!decodeWithQt(d->open(), d->probe.qtFormat, 1, index, &delay))
+        return 0;
+    return std::max(0, delay);
+}
+
+QString ImageSource::claimRefusal() const
+{
+    return d->usable() ? d->judgedClaim() : QString();
+}
+
+QString ImageSource::decodeRefusal() const
+{
+    const std::optional<QSize> size = pixelSize();
+    if (!size)
+        return {};
+    if (const QString &refusal = d->judgedClaim(); !refusal.isEmpty())
+        return refusal;
+    return sizeClaimRefusal(*size, d->probe.decoder == Decoder::Qt);
+}
+
+ImageProperties ImageSource::properties() const
+{
+    ImageProperties properties;
+    const std::optional<QSize> size = pixelSize();
+    if (!size)
+        return properties;
+    properties.pixelSize = *size;
+    properties.depth = d->depth;
+    properties.colorModel = d->colorModel;
+    properties.hasAlpha = d->hasAlpha;
+    properties.orientation = d->orientation;
+    MetadataRead metadata = readMetadata(d->open(), d->path);
+    properties.groups = std::move(metadata.groups);
+    properties.exif = std::move(metadata.exif);
+    properties.iptc = std::move(metadata.iptc);
+    properties.xmp = std::move(metadata.xmp);
+    properties.icc = std::move(metadata.icc);
+    if (d->probe.type == QLatin1String("jpeg")) {
+        // The tables come before the picture data, mostly in the first few kilobytes.
+        const ByteSource bytes = d->open();
+        for (const qint64 headerLimit : {qint64(64) << 10, qint64(1) << 20}) {
+            if (const std::optional<int> quality = estimatedJpegQuality(bytes.read(0, headerLimit))) {
+                properties.compressionQuality = *quality / 100.0;
+                break;
+            }
+        }
+    }
+    return properties;
+}
+
+} // namespace lg

@@ -1,0 +1,487 @@
+// The information pane's property tree of an image file.
+#include "platform/image/PropertyTree.h"
+
+#include "platform/image/ImageSource.h"
+#include "platform/image/Libraries.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStringList>
+
+#include <exiv2/exiv2.hpp>
+
+#include <array>
+#include <cmath>
+
+namespace lg {
+
+namespace {
+
+// group, key, source. Sources: "header:..." the decoders' header read;
+// "Exif..."/"Iptc..." an exiv2 key; "jfif:", "png:", "gif:" the file's blocks.
+constexpr std::array vocabulary{
+    PropertyKey{"", "FileSize", "header:file size in bytes"},
+    PropertyKey{"", "PixelWidth", "header:stored width"},
+    PropertyKey{"", "PixelHeight", "header:stored height"},
+    PropertyKey{"", "DPIWidth", "Exif.Image.XResolution (inch units) or JFIF density"},
+    PropertyKey{"", "DPIHeight", "Exif.Image.YResolution (inch units) or JFIF density"},
+    PropertyKey{"", "Depth", "header:bits per sample"},
+    PropertyKey{"", "ColorModel", "header:RGB, Gray, CMYK, ..."},
+    PropertyKey{"", "HasAlpha", "header:1 when there is an alpha channel, else 0"},
+    PropertyKey{"", "Orientation", "header:Exif orientation 1..8"},
+
+    PropertyKey{"{Exif}", "ExposureTime", "Exif.Photo.ExposureTime"},
+    PropertyKey{"{Exif}", "FNumber", "Exif.Photo.FNumber"},
+    PropertyKey{"{Exif}", "ExposureProgram", "Exif.Photo.ExposureProgram"},
+    PropertyKey{"{Exif}", "ISOSpeedRatings", "Exif.Photo.ISOSpeedRatings"},
+    PropertyKey{"{Exif}", "ExifVersion", "Exif.Photo.ExifVersion"},
+    PropertyKey{"{Exif}", "DateTimeOriginal", "Exif.Photo.DateTimeOriginal"},
+    PropertyKey{"{Exif}", "DateTimeDigitized", "Exif.Photo.DateTimeDigitized"},
+    PropertyKey{"{Exif}", "ComponentsConfiguration", "Exif.Photo.ComponentsConfiguration"},
+    PropertyKey{"{Exif}", "ShutterSpeedValue", "Exif.Photo.ShutterSpeedValue"},
+    PropertyKey{"{Exif}", "ApertureValue", "Exif.Photo.ApertureValue"},
+    PropertyKey{"{Exif}", "BrightnessValue", "Exif.Photo.BrightnessValue"},
+    PropertyKey{"{Exif}", "ExposureBiasValue", "Exif.Photo.ExposureBiasValue"},
+    PropertyKey{"{Exif}", "MaxApertureValue", "Exif.Photo.MaxApertureValue"},
+    PropertyKey{"{Exif}", "SubjectDistance", "Exif.Photo.SubjectDistance"},
+    PropertyKey{"{Exif}", "MeteringMode", "Exif.Photo.MeteringMode"},
+    PropertyKey{"{Exif}", "LightSource", "Exif.Photo.LightSource"},
+    PropertyKey{"{Exif}", "Flash", "Exif.Photo.Flash"},
+    PropertyKey{"{Exif}", "FocalLength", "Exif.Photo.FocalLength"},
+    PropertyKey{"{Exif}", "SubjectArea", "Exif.Photo.SubjectArea"},
+    PropertyKey{"{Exif}", "UserComment", "Exif.Photo.UserComment"},
+    PropertyKey{"{Exif}", "SubsecTimeOriginal", "Exif.Photo.SubSecTimeOriginal"},
+    PropertyKey{"{Exif}", "SubsecTimeDigitized", "Exif.Photo.SubSecTimeDigitized"},
+    PropertyKey{"{Exif}", "FlashPixVersion", "Exif.Photo.FlashpixVersion"},
+    PropertyKey{"{Exif}", "ColorSpace", "Exif.Photo.ColorSpace"},
+    PropertyKey{"{Exif}", "PixelXDimension", "Exif.Photo.PixelXDimension"},
+    PropertyKey{"{Exif}", "PixelYDimension", "Exif.Photo.PixelYDimension"},
+    PropertyKey{"{Exif}", "SensingMethod", "Exif.Photo.SensingMethod"},
+    PropertyKey{"{Exif}", "SceneType", "Exif.Photo.SceneType"},
+    PropertyKey{"{Exif}", "ExposureMode", "Exif.Photo.ExposureMode"},
+    PropertyKey{"{Exif}", "WhiteBalance", "Exif.Photo.WhiteBalance"},
+    PropertyKey{"{Exif}", "DigitalZoomRatio", "Exif.Photo.DigitalZoomRatio"},
+    PropertyKey{"{Exif}", "FocalLenIn35mmFilm", "Exif.Photo.FocalLengthIn35mmFilm"},
+    PropertyKey{"{Exif}", "SceneCaptureType", "Exif.Photo.SceneCaptureType"},
+    PropertyKey{"{Exif}", "Contrast", "Exif.Photo.Contrast"},
+    PropertyKey{"{Exif}", "Saturation", "Exif.Photo.Saturation"},
+    PropertyKey{"{Exif}", "Sharpness", "Exif.Photo.Sharpness"},
+    PropertyKey{"{Exif}", "BodySerialNumber", "Exif.Photo.BodySerialNumber"},
+    PropertyKey{"{Exif}", "LensSpecification", "Exif.Photo.LensSpecification"},
+    PropertyKey{"{Exif}", "LensMake", "Exif.Photo.LensMake"},
+    PropertyKey{"{Exif}", "LensModel", "Exif.Photo.LensModel"},
+
+    PropertyKey{"{TIFF}", "Make", "Exif.Image.Make"},
+    PropertyKey{"{TIFF}", "Model", "Exif.Image.Model"},
+    PropertyKey{"{TIFF}", "Orientation", "Exif.Image.Orientation"},
+    PropertyKey{"{TIFF}", "XResolution", "Exif.Image.XResolution"},
+    PropertyKey{"{TIFF}", "YResolution", "Exif.Image.YResolution"},
+    PropertyKey{"{TIFF}", "ResolutionUnit", "Exif.Image.ResolutionUnit"},
+    PropertyKey{"{TIFF}", "Software", "Exif.Image.Software"},
+    PropertyKey{"{TIFF}", "DateTime", "Exif.Image.DateTime"},
+    PropertyKey{"{TIFF}", "Artist", "Exif.Image.Artist"},
+    PropertyKey{"{TIFF}", "Copyright", "Exif.Image.Copyright"},
+    PropertyKey{"{TIFF}", "ImageDescription", "Exif.Image.ImageDescription"},
+    PropertyKey{"{TIFF}", "HostComputer", "Exif.Image.HostComputer"},
+
+    PropertyKey{"{GPS}", "GPSVersion", "Exif.GPSInfo.GPSVersionID"},
+    PropertyKey{"{GPS}", "LatitudeRef", "Exif.GPSInfo.GPSLatitudeRef"},
+    PropertyKey{"{GPS}", "Latitude", "Exif.GPSInfo.GPSLatitude (decimal degrees)"},
+    PropertyKey{"{GPS}", "LongitudeRef", "Exif.GPSInfo.GPSLongitudeRef"},
+    PropertyKey{"{GPS}", "Longitude", "Exif.GPSInfo.GPSLongitude (decimal degrees)"},
+    PropertyKey{"{GPS}", "AltitudeRef", "Exif.GPSInfo.GPSAltitudeRef"},
+    PropertyKey{"{GPS}", "Altitude", "Exif.GPSInfo.GPSAltitude"},
+    PropertyKey{"{GPS}", "TimeStamp", "Exif.GPSInfo.GPSTimeStamp (HH:mm:ss)"},
+    PropertyKey{"{GPS}", "DateStamp", "Exif.GPSInfo.GPSDateStamp"},
+    PropertyKey{"{GPS}", "SpeedRef", "Exif.GPSInfo.GPSSpeedRef"},
+    PropertyKey{"{GPS}", "Speed", "Exif.GPSInfo.GPSSpeed"},
+    PropertyKey{"{GPS}", "ImgDirectionRef", "Exif.GPSInfo.GPSImgDirectionRef"},
+    PropertyKey{"{GPS}", "ImgDirection", "Exif.GPSInfo.GPSImgDirection"},
+    PropertyKey{"{GPS}", "DestBearingRef", "Exif.GPSInfo.GPSDestBearingRef"},
+    PropertyKey{"{GPS}", "DestBearing", "Exif.GPSInfo.GPSDestBearing"},
+    PropertyKey{"{GPS}", "HPositioningError", "Exif.GPSInfo.GPSHPositioningError"},
+    PropertyKey{"{GPS}", "MapDatum", "Exif.GPSInfo.GPSMapDatum"},
+
+    PropertyKey{"{IPTC}", "ObjectName", "Iptc.Application2.ObjectName"},
+    PropertyKey{"{IPTC}", "Keywords", "Iptc.Application2.Keywords (all, joined)"},
+    PropertyKey{"{IPTC}", "Caption/Abstract", "Iptc.Application2.Caption"},
+    PropertyKey{"{IPTC}", "Headline", "Iptc.Application2.Headline"},
+    PropertyKey{"{IPTC}", "By-line", "Iptc.Application2.Byline"},
+    PropertyKey{"{IPTC}", "Credit", "Iptc.Application2.Credit"},
+    PropertyKey{"{IPTC}", "Source", "Iptc.Application2.Source"},
+    PropertyKey{"{IPTC}", "CopyrightNotice", "Iptc.Application2.Copyright"},
+    PropertyKey{"{IPTC}", "City", "Iptc.Application2.City"},
+    PropertyKey{"{IPTC}", "Province/State", "Iptc.Application2.ProvinceState"},
+    PropertyKey{"{IPTC}", "Country/PrimaryLocationName", "Iptc.Application2.CountryName"},
+    PropertyKey{"{IPTC}", "DateCreated", "Iptc.Application2.DateCreated"},
+    PropertyKey{"{IPTC}", "TimeCreated", "Iptc.Application2.TimeCreated"},
+
+    PropertyKey{"{JFIF}", "JFIFVersion", "jfif:APP0 version, major,minor"},
+    PropertyKey{"{JFIF}", "DensityUnit", "jfif:0 none, 1 per inch, 2 per cm"},
+    PropertyKey{"{JFIF}", "XDensity", "jfif:horizontal density"},
+    PropertyKey{"{JFIF}", "YDensity", "jfif:vertical density"},
+
+    PropertyKey{"{PNG}", "InterlaceType", "png:IHDR interlace method"},
+    PropertyKey{"{PNG}", "XPixelsPerMeter", "png:pHYs (unit metre)"},
+    PropertyKey{"{PNG}", "YPixelsPerMeter", "png:pHYs (unit metre)"},
+    PropertyKey{"{PNG}", "Gamma", "png:gAMA / 100000"},
+    PropertyKey{"{PNG}", "Title", "png:tEXt/iTXt Title"},
+    PropertyKey{"{PNG}", "Author", "png:tEXt/iTXt Author"},
+    PropertyKey{"{PNG}", "Description", "png:tEXt/iTXt Description"},
+    PropertyKey{"{PNG}", "Copyright", "png:tEXt/iTXt Copyright"},
+    PropertyKey{"{PNG}", "CreationTime", "png:tEXt/iTXt Creation Time"},
+    PropertyKey{"{PNG}", "Software", "png:tEXt/iTXt Software"},
+    PropertyKey{"{PNG}", "Comment", "png:tEXt/iTXt Comment"},
+
+    PropertyKey{"{GIF}", "HasGlobalColorMap", "gif:logical screen flag, 1 or 0"},
+    PropertyKey{"{GIF}", "LoopCount", "gif:NETSCAPE2.0 loop count (0 forever)"},
+    PropertyKey{"{GIF}", "DelayTime", "gif:first frame's delay in seconds"},
+};
+
+constexpr qint64 headerBytes = 4 * 1024 * 1024;
+
+QString number(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString exivText(const std::string &text)
+{
+    // Texts are stored padded with NULs and blanks by some cameras.
+    QString out = QString::fromUtf8(text.c_str());
+    return out.trimmed();
+}
+
+// "0231" gives 2,3,1; "0100" gives 1,0.
+QString versionText(const Exiv2::Value &value)
+{
+    std::string digits;
+    for (long i = 0; i < value.count() && i < 4; ++i) {
+        const long v = value.toLong(i);
+        if (v < '0' || v > '9')
+            return {};
+        digits.push_back(char(v));
+    }
+    if (digits.size() != 4)
+        return {};
+    QStringList parts{QString::number((digits[0] - '0') * 10 + (digits[1] - '0')), QString::number(digits[2] - '0')};
+    if (digits[3] != '0')
+        parts.append(QString::number(digits[3] - '0'));
+    return parts.join(QLatin1Char(','));
+}
+
+QString degreesText(const Exiv2::Value &value)
+{
+    if (value.count() < 3)
+        return {};
+    double degrees = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Exiv2::Rational r = value.toRational(i);
+        if (r.second == 0)
+            return {};
+        degrees += double(r.first) / double(r.second) / std::pow(60.0, i);
+    }
+    return number(degrees);
+}
+
+QString timeText(const Exiv2::Value &value)
+{
+    if (value.count() < 3)
+        return {};
+    double parts[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const Exiv2::Rational r = value.toRational(i);
+        if (r.second == 0)
+            return {};
+        parts[i] = double(r.first) / double(r.second);
+    }
+    const double seconds = parts[2];
+    const QString secondsText = seconds == std::floor(seconds) ? QStringLiteral("%1").arg(int(seconds), 2, 10, QLatin1Char('0'))
+                                                              : QStringLiteral("%1").arg(seconds, 5, 'f', 2, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:").arg(int(parts[0]), 2, 10, QLatin1Char('0')).arg(int(parts[1]), 2, 10, QLatin1Char('0'))
+        + secondsText;
+}
+
+QString valueText(const QString &key, const Exiv2::Metadatum &datum, const Exiv2::ExifData *exif)
+{
+    const Exiv2::Value &value = datum.value();
+    if (key == QLatin1String("ExifVersion") || key == QLatin1String("FlashPixVersion"))
+        return versionText(value);
+    if (key == QLatin1String("Latitude") || key == QLatin1String("Longitude"))
+        return degreesText(value);
+    if (key == QLatin1String("TimeStamp"))
+        return timeText(value);
+    if (key == QLatin1String("UserComment"))
+        return exivText(datum.print(exif));
+    switch (value.typeId()) {
+    case Exiv2::asciiString:
+    case Exiv2::string:
+    case Exiv2::date:
+    case Exiv2::time:
+    case Exiv2::comment:
+    case Exiv2::xmpText:
+        return exivText(value.toString());
+    case Exiv2::unsignedRational:
+    case Exiv2::signedRational:
+    case Exiv2::tiffFloat:
+    case Exiv2::tiffDouble: {
+        if (value.count() > 64)
+            return {};
+        QStringList parts;
+        for (long i = 0; i < value.count(); ++i) {
+            if (value.typeId() == Exiv2::unsignedRational || value.typeId() == Exiv2::signedRational) {
+                const Exiv2::Rational r = value.toRational(i);
+                if (r.second == 0)
+                    return {};
+                parts.append(number(double(r.first) / double(r.second)));
+            } else {
+                parts.append(number(double(value.toFloat(i))));
+            }
+        }
+        return parts.join(QLatin1Char(','));
+    }
+    default: {
+        // Integers, bytes and undefined bytes: each element as a number.
+        if (value.count() > 64)
+            return {};
+        QStringList parts;
+        for (long i = 0; i < value.count(); ++i)
+            parts.append(QString::number(value.toLong(i)));
+        return parts.join(QLatin1Char(','));
+    }
+    }
+}
+
+using Values = QList<QPair<QString, QString>>;   // key, value of one group
+
+void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
+{
+    image::ensureExiv2();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
+        if (!image.get())
+            return;
+        image->readMetadata();
+        const Exiv2::ExifData &exif = image->exifData();
+        const Exiv2::IptcData &iptc = image->iptcData();
+        for (const PropertyKey &entry : vocabulary) {
+            const std::string source(entry.source);
+            const QString group = QString::fromLatin1(entry.group);
+            const QString key = QString::fromLatin1(entry.key);
+            const std::string exivKey = source.substr(0, source.find(' '));
+            QString text;
+            try {
+                if (source.rfind("Exif.", 0) == 0) {
+                    const auto found = exif.findKey(Exiv2::ExifKey(exivKey));
+                    if (found != exif.end())
+                        text = valueText(key, *found, &exif);
+                } else if (source.rfind("Iptc.", 0) == 0) {
+                    QStringList all;
+                    for (const Exiv2::Iptcdatum &datum : iptc)
+                        if (datum.key() == exivKey)
+                            all.append(exivText(datum.toString()));
+                    text = all.join(QLatin1Char(','));
+                } else {
+                    continue;
+                }
+            } catch (const std::exception &) {
+                continue;
+            }
+            if (text.isEmpty() || text.size() > 1024)
+                continue;
+            groups[group].append({key, text});
+        }
+        const auto xres = exif.findKey(Exiv2::ExifKey("Exif.Image.XResolution"));
+        const auto yres = exif.findKey(Exiv2::ExifKey("Exif.Image.YResolution"));
+        const auto unit = exif.findKey(Exiv2::ExifKey("Exif.Image.ResolutionUnit"));
+        const bool inches = unit == exif.end() || unit->toLong() == 2;
+        if (inches && xres != exif.end() && yres != exif.end()) {
+            const Exiv2::Rational x = xres->toRational(), y = yres->toRational();
+            if (x.second != 0 && y.second != 0) {
+                dpi[0] = double(x.first) / double(x.second);
+                dpi[1] = double(y.first) / double(y.second);
+            }
+        }
+    } catch (...) {
+        return;
+    }
+}
+
+quint32 be32(const QByteArray &b, qsizetype at)
+{
+    return (quint32(quint8(b[at])) << 24) | (quint32(quint8(b[at + 1])) << 16) | (quint32(quint8(b[at + 2])) << 8)
+        | quint32(quint8(b[at + 3]));
+}
+quint16 be16(const QByteArray &b, qsizetype at)
+{
+    return quint16((quint8(b[at]) << 8) | quint8(b[at + 1]));
+}
+quint16 le16(const QByteArray &b, qsizetype at)
+{
+    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
+}
+
+void addJfif(const QByteArray &b, Values &out, std::optional<double> *dpi)
+{
+    // SOI, then APP0 "JFIF\0" version(2) units(1) xdensity(2) ydensity(2).
+    if (b.size() < 18 || quint8(b[0]) != 0xff || quint8(b[1]) != 0xd8 || quint8(b[2]) != 0xff
+        || quint8(b[3]) != 0xe0 || b.mid(6, 5) != QByteArray("JFIF\0", 5))
+        return;
+    const int units = quint8(b[13]);
+    const int x = be16(b, 14), y = be16(b, 16);
+    out.append({QStringLiteral("JFIFVersion"), QStringLiteral("%1,%2").arg(quint8(b[11])).arg(quint8(b[12]))});
+    out.append({QStringLiteral("DensityUnit"), QString::number(units)});
+    out.append({QStringLiteral("XDensity"), QString::number(x)});
+    out.append({QStringLiteral("YDensity"), QString::number(y)});
+    if (units == 1 && !dpi[0]) {
+        dpi[0] = x;
+        dpi[1] = y;
+    }
+}
+
+void addPng(const QByteArray &b, Values &out)
+{
+    if (!b.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
+        return;
+    QHash<QString, QString> values;
+    static const QHash<QString, QString> textKeys{
+        {QStringLiteral("Title"), QStringLiteral("Title")},       {QStringLiteral("Author"), QStringLiteral("Author")},
+        {QStringLiteral("Description"), QStringLiteral("Description")},
+        {QStringLiteral("Copyright"), QStringLiteral("Copyright")},
+        {QStringLiteral("Creation Time"), QStringLiteral("CreationTime")},
+        {QStringLiteral("Software"), QStringLiteral("Software")}, {QStringLiteral("Comment"), QStringLiteral("Comment")}};
+    qsizetype at = 8;
+    while (at + 12 <= b.size()) {
+        const quint32 length = be32(b, at);
+        const QByteArray type = b.mid(at + 4, 4);
+        if (length > quint32(b.size()) || at + 12 + qsizetype(length) > b.size())
+            break;
+        const QByteArray data = b.mid(at + 8, qsizetype(length));
+        if (type == "IHDR" && data.size() >= 13)
+            values.insert(QStringLiteral("InterlaceType"), QString::number(quint8(data[12])));
+        else if (type == "pHYs" && data.size() >= 9 && quint8(data[8]) == 1) {
+            values.insert(QStringLiteral("XPixelsPerMeter"), QString::number(be32(data, 0)));
+            values.insert(QStringLiteral("YPixelsPerMeter"), QString::number(be32(data, 4)));
+        } else if (type == "gAMA" && data.size() >= 4) {
+            values.insert(QStringLiteral("Gamma"), number(be32(data, 0) / 100000.0));
+        } else if (type == "tEXt" || type == "iTXt") {
+            const qsizetype nul = data.indexOf('\0');
+            if (nul > 0) {
+                const QString keyword = QString::fromLatin1(data.left(nul));
+                QString text;
+                if (type == "tEXt") {
+                    text = QString::fromLatin1(data.mid(nul + 1));
+                } else if (nul + 2 < data.size() && data[nul + 1] == 0) {
+                    // Uncompressed iTXt: flag, method, language\0, translated keyword\0, text.
+                    const qsizetype language = data.indexOf('\0', nul + 3);
+                    const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+                    if (translated >= 0)
+                        text = QString::fromUtf8(data.mid(translated + 1));
+                }
+                if (textKeys.contains(keyword) && !text.isEmpty() && text.size() <= 1024)
+                    values.insert(textKeys.value(keyword), text.trimmed());
+            }
+        } else if (type == "IDAT" || type == "IEND") {
+            break;
+        }
+        at += 12 + qsizetype(length);
+    }
+    for (const PropertyKey &entry : vocabulary)
+        if (qstrcmp(entry.group, "{PNG}") == 0 && values.contains(QString::fromLatin1(entry.key)))
+            out.append({QString::fromLatin1(entry.key), values.value(QString::fromLatin1(entry.key))});
+}
+
+void addGif(const QByteArray &b, Values &out)
+{
+    if (b.size() < 13 || !(b.startsWith("GIF87a") || b.startsWith("GIF89a")))
+        return;
+    out.append({QStringLiteral("HasGlobalColorMap"), QString::number((quint8(b[10]) & 0x80) ? 1 : 0)});
+    const qsizetype netscape = b.indexOf("NETSCAPE2.0");
+    if (netscape > 0 && netscape + 15 < b.size() && quint8(b[netscape + 11]) == 3 && quint8(b[netscape + 12]) == 1)
+        out.append({QStringLiteral("LoopCount"), QString::number(le16(b, netscape + 13))});
+    const qsizetype control = b.indexOf(QByteArray("\x21\xf9\x04", 3));
+    if (control > 0 && control + 6 < b.size())
+        out.append({QStringLiteral("DelayTime"), number(le16(b, control + 4) / 100.0)});
+}
+
+} // namespace
+
+QList<PropertyKey> propertyVocabulary()
+{
+    return QList<PropertyKey>(vocabulary.begin(), vocabulary.end());
+}
+
+std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
+{
+    const ImageSource source(path);
+    const std::optional<QSize> oriented = source.pixelSize();
+    if (!source.isValid() || !oriented)
+        return std::nullopt;
+    const ImageProperties facts = source.properties();
+    // The stored size: a quarter-turned orientation swaps it back.
+    const QSize stored = facts.orientation >= 5 && facts.orientation <= 8 ? oriented->transposed() : *oriented;
+
+    QByteArray head;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        head = file.read(headerBytes);
+
+    QHash<QString, Values> groups;
+    std::optional<double> dpi[2];
+    addExiv2Groups(path, groups, dpi);
+    addJfif(head, groups[QStringLiteral("{JFIF}")], dpi);
+    addPng(head, groups[QStringLiteral("{PNG}")]);
+    addGif(head, groups[QStringLiteral("{GIF}")]);
+
+    QHash<QString, QString> top;
+    top.insert(QStringLiteral("FileSize"), QString::number(QFileInfo(path).size()));
+    top.insert(QStringLiteral("PixelWidth"), QString::number(stored.width()));
+    top.insert(QStringLiteral("PixelHeight"), QString::number(stored.height()));
+    if (dpi[0] && dpi[1]) {
+        top.insert(QStringLiteral("DPIWidth"), number(*dpi[0]));
+        top.insert(QStringLiteral("DPIHeight"), number(*dpi[1]));
+    }
+    if (facts.depth > 0)
+        top.insert(QStringLiteral("Depth"), QString::number(facts.depth));
+    if (!facts.colorModel.isEmpty())
+        top.insert(QStringLiteral("ColorModel"), facts.colorModel);
+    top.insert(QStringLiteral("HasAlpha"), QString::number(facts.hasAlpha ? 1 : 0));
+    top.insert(QStringLiteral("Orientation"), QString::number(facts.orientation));
+
+    QList<PropertyNode> tree;
+    const auto leaf = [](const QString &key, const QString &value) {
+        PropertyNode node;
+        node.key = key;
+        node.label = key;
+        node.value = value;
+        return node;
+    };
+    QString lastGroup;
+    for (const PropertyKey &entry : vocabulary) {
+        const QString group = QString::fromLatin1(entry.group);
+        const QString key = QString::fromLatin1(entry.key);
+        if (group.isEmpty()) {
+            if (top.contains(key))
+                tree.append(leaf(key, top.value(key)));
+            continue;
+        }
+        if (group == lastGroup)
+            continue;
+        lastGroup = group;
+        const Values &values = groups.value(group);
+        if (values.isEmpty())
+            continue;
+        PropertyNode node;
+        node.key = group;
+        node.label = QString(group).remove(QLatin1Char('{')).remove(QLatin1Char('}'));
+        for (const auto &[key2, value] : values)
+            node.children.append(leaf(key2, value));
+        tree.append(node);
+    }
+    return tree;
+}
+
+} // namespace lg

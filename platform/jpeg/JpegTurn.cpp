@@ -1,0 +1,578 @@
+// Lossless turns and flips of a JPEG: the blocks moved where exact, else the orientation tag.
+#include "platform/jpeg/JpegTurn.h"
+
+#include "platform/jpeg/JpegEntropy.h"
+#include "platform/jpeg/JpegSegments.h"
+#include "platform/image/FormatProbe.h"
+#include "platform/image/Libraries.h"
+#include "platform/image/Orientation.h"
+
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <array>
+#include <tuple>
+#include <cstdlib>
+#include <memory>
+
+namespace lg {
+
+namespace {
+
+// Each turn as the matrix that maps screen coordinates (x right, y down) of
+// the old picture's pixels to the new: {a, b, c, d} maps (x, y) to (ax + by, cx + dy).
+using Matrix = std::array<int, 4>;
+
+constexpr std::array<Matrix, 8> matrices = {{
+    {1, 0, 0, 1},    // None
+    {-1, 0, 0, 1},   // MirrorLeftRight
+    {-1, 0, 0, -1},  // Rotate180
+    {1, 0, 0, -1},   // MirrorTopBottom
+    {0, 1, 1, 0},    // Transpose
+    {0, -1, 1, 0},   // RotateRight
+    {0, -1, -1, 0},  // Transverse
+    {0, 1, -1, 0},   // RotateLeft
+}};
+
+Matrix matrixOf(PictureTurn turn)
+{
+    return matrices[size_t(int(turn) - 1)];
+}
+
+PictureTurn turnOf(const Matrix &m)
+{
+    for (size_t i = 0; i < matrices.size(); ++i)
+        if (matrices[i] == m)
+            return PictureTurn(int(i) + 1);
+    return PictureTurn::None;
+}
+
+Matrix product(const Matrix &l, const Matrix &r)
+{
+    return {l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2], l[2] * r[1] + l[3] * r[3]};
+}
+
+struct JpegHeader
+{
+    bool progressive = false;
+    bool arithmetic = false;
+    QSize frameSize;                      // as the frame header claims it; invalid without one
+    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical sampling factors
+    std::optional<std::array<int, 64>> luminanceTable;  // in the file's (zigzag) order
+};
+
+JpegHeader readHeader(const QByteArray &jpeg)
+{
+    JpegHeader header;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    const qsizetype size = jpeg.size();
+    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
+        return header;
+    qsizetype at = 2;
+    while (at + 4 <= size) {
+        if (bytes[at] != 0xff)
+            return header;
+        const unsigned char marker = bytes[at + 1];
+        if (marker == 0xff) {
+            ++at;  // fill byte
+            continue;
+        }
+        if (marker == 0xd8 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xda || marker == 0xd9)
+            return header;  // the picture data starts: no more tables
+        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
+        if (length < 2 || at + 2 + length > size)
+            return header;
+        const qsizetype end = at + 2 + length;
+        if (marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce)
+            header.progressive = true;
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc && length >= 8
+            && !header.frameSize.isValid()) {
+            header.arithmetic = marker >= 0xc9;
+            header.frameSize = QSize((bytes[at + 7] << 8) | bytes[at + 8], (bytes[at + 5] << 8) | bytes[at + 6]);
+            const int components = bytes[at + 9];
+            for (int c = 0; c < components && at + 10 + 3 * c + 3 <= end; ++c) {
+                const int factors = bytes[at + 11 + 3 * c];
+                header.sampling.append({std::max(1, factors >> 4), std::max(1, factors & 15)});
+            }
+        }
+        if (marker == 0xdb) {
+            qsizetype p = at + 4;
+            while (p < end) {
+                const int precision = bytes[p] >> 4, id = bytes[p] & 15;
+                const qsizetype tableBytes = 64 * (precision ? 2 : 1);
+                if (p + 1 + tableBytes > end)
+                    break;
+                if (id == 0) {
+                    std::array<int, 64> table {};
+                    for (int k = 0; k < 64; ++k)
+                        table[size_t(k)] = precision ? (bytes[p + 1 + 2 * k] << 8) | bytes[p + 2 + 2 * k] : bytes[p + 1 + k];
+                    header.luminanceTable = table;
+                }
+                p += 1 + tableBytes;
+            }
+        }
+        at = end;
+    }
+    return header;
+}
+
+struct TjDeleter
+{
+    void operator()(void *handle) const { tjDestroy(handle); }
+};
+
+} // namespace
+
+PictureTurn combinedTurn(PictureTurn first, PictureTurn then)
+{
+    return turnOf(product(matrixOf(then), matrixOf(first)));
+}
+
+PictureTurn pictureTurn(int quarterTurnsClockwise, bool mirrorLeftRight, bool mirrorTopBottom)
+{
+    PictureTurn turn = PictureTurn::None;
+    if (mirrorLeftRight)
+        turn = combinedTurn(turn, PictureTurn::MirrorLeftRight);
+    if (mirrorTopBottom)
+        turn = combinedTurn(turn, PictureTurn::MirrorTopBottom);
+    for (int i = 0; i < ((quarterTurnsClockwise % 4) + 4) % 4; ++i)
+        turn = combinedTurn(turn, PictureTurn::RotateRight);
+    return turn;
+}
+
+QImage turnedImage(const QImage &image, PictureTurn turn)
+{
+    return image::applyOrientation(image, int(turn));
+}
+
+QSize turnedSize(QSize size, PictureTurn turn)
+{
+    return image::orientedSize(size, int(turn));
+}
+
+namespace {
+
+int pixelFormatFor(int colorspace)
+{
+    return colorspace == TJCS_CMYK || colorspace == TJCS_YCCK ? TJPF_CMYK : colorspace == TJCS_GRAY ? TJPF_GRAY : TJPF_RGBX;
+}
+
+// The stored pixels as they are in the file, in a QImage of the same bytes a
+// pixel (CMYK in a four-byte format, moved but never interpreted).
+QImage decodedStored(tjhandle handle, const QByteArray &jpeg, QSize size, int pixelFormat)
+{
+    QImage image(size, pixelFormat == TJPF_GRAY ? QImage::Format_Grayscale8
+                     : pixelFormat == TJPF_CMYK ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    if (image.isNull())
+        return {};
+    if (tjDecompress2(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
+                      image.bits(), size.width(), int(image.bytesPerLine()), size.height(), pixelFormat,
+                      TJFLAG_ACCURATEDCT) != 0)
+        return {};
+    return image;
+}
+
+std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pixelFormat, int subsampling, int quality,
+                                  bool progressive)
+{
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    const int flags = TJFLAG_ACCURATEDCT | (progressive ? TJFLAG_PROGRESSIVE : 0);
+    if (tjCompress2(handle, pixels.constBits(), pixels.width(), int(pixels.bytesPerLine()), pixels.height(), pixelFormat,
+                    &out, &size, pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : subsampling, quality, flags) != 0) {
+        tjFree(out);
+        return std::nullopt;
+    }
+    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
+    tjFree(out);
+    return bytes;
+}
+
+// An MCU of the stored picture in blocks of 8 x 8 pixels: the largest
+// sampling factors, one block for a single component.
+QSize mcuInBlocks(const JpegHeader &header)
+{
+    int maxH = 1, maxV = 1;
+    if (header.sampling.size() > 1)
+        for (const auto &[h, v] : header.sampling) {
+            maxH = std::max(maxH, h);
+            maxV = std::max(maxV, v);
+        }
+    return QSize(maxH, maxV);
+}
+
+// Whether the turn moves whole blocks only: the picture is whole MCUs (one
+// block for a single component) along each stored edge whose order it
+// reverses. Told from the frame header, as libjpeg tells it.
+bool movesWholeBlocks(const JpegHeader &header, PictureTurn total)
+{
+    if (!header.frameSize.isValid() || header.sampling.isEmpty())
+        return true;  // no frame to go by: libjpeg tells what is wrong
+    const QSize mcu = mcuInBlocks(header);
+    // A stored axis is reversed where it maps onto a new axis with sign -1.
+    const Matrix m = matrixOf(total);
+    const bool reversesColumns = m[0] < 0 || m[2] < 0, reversesRows = m[1] < 0 || m[3] < 0;
+    return (!reversesColumns || header.frameSize.width() % (8 * mcu.width()) == 0)
+        && (!reversesRows || header.frameSize.height() % (8 * mcu.height()) == 0);
+}
+
+// The old Exif thumbnail turned, no larger than maxBytes (moved without loss
+// where it can be, else at falling qualities); empty when it cannot be made so.
+QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes)
+{
+    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (!handle
+        || tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(old.constData()), (unsigned long)old.size(),
+                               &width, &height, &subsampling, &colorspace) != 0)
+        return {};
+    if (total == PictureTurn::None)
+        return old;
+    // A thumbnail whose header claims more than its bytes can hold goes, as
+    // one that cannot be turned does: nothing is made at the claimed size.
+    if (!jpegSizeRefusal(old).isEmpty())
+        return {};
+    // An optimised thumbnail stays optimised, so that it fits where it was.
+    if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(old, total))
+        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
+            return *bare;
+    const int pixelFormat = pixelFormatFor(colorspace);
+    const QImage pixels = decodedStored(handle.get(), old, QSize(width, height), pixelFormat);
+    if (pixels.isNull())
+        return {};
+    const QImage turned = turnedImage(pixels, total);
+    for (int quality = estimatedJpegQuality(old).value_or(75); quality >= 20; quality -= 10) {
+        const std::optional<QByteArray> bytes = encoded(handle.get(), turned, pixelFormat,
+                                                        subsampling < 0 ? TJSAMP_420 : subsampling, quality, false);
+        if (!bytes)
+            return {};
+        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *bytes, {}); bare && bare->size() <= maxBytes)
+            return *bare;
+    }
+    return {};
+}
+
+std::optional<TurnedJpeg> failed(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return std::nullopt;
+}
+
+// The file's own metadata segments, patched for upright pixels of size, in
+// front of the new body, and the bytes after the old end behind it; checked
+// that every Exif tag is still there.
+std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::Layout &layout, const QByteArray &body,
+                                          QSize size, PictureTurn total, QString *error)
+{
+    QList<jpeg::Segment> metadata;
+    QByteArray exifBefore, exifAfter;
+    bool thumbnailDropped = false;
+    const bool hasExtendedXmp = std::any_of(layout.metadata.cbegin(), layout.metadata.cend(), jpeg::isExtendedXmp);
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (jpeg::isExif(segment) && exifBefore.isEmpty()) {
+            exifBefore = segment.payload.mid(6);
+            QByteArray tiff = exifBefore;
+            const auto maker = [total](const QByteArray &old, qsizetype maxBytes) { return turnedThumbnail(old, total, maxBytes); };
+            if (!jpeg::patchExif(tiff, size, maker, &thumbnailDropped))
+                return failed(error, QStringLiteral("The Exif block cannot be read."));
+            exifAfter = tiff;
+            metadata.append({segment.marker, segment.payload.left(6) + tiff});
+        } else if (jpeg::isXmp(segment)) {
+            const QByteArray packet = segment.payload.mid(29);
+            const QByteArray upright = jpeg::uprightXmpPacket(packet, size);
+            if (upright == packet) {
+                metadata.append(segment);
+                continue;
+            }
+            const std::optional<QList<jpeg::Segment>> segments = jpeg::xmpSegments(upright);
+            if (!segments || (segments->size() > 1 && hasExtendedXmp))
+                return failed(error, QStringLiteral("The XMP packet is too large to be written back."));
+            metadata.append(*segments);
+        } else {
+            metadata.append(segment);
+        }
+    }
+    const QByteArray trailing = jpeg.mid(layout.imageEnd);
+    std::optional<QByteArray> bytes = jpeg::assemble(metadata, body, trailing);
+    if (!bytes)
+        return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
+    // The further pictures of a multi-picture file are found again after the new end.
+    for (const jpeg::Segment &segment : layout.metadata)
+        if (jpeg::isMpf(segment)) {
+            if (!jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd))
+                return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+            break;
+        }
+    const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
+    if (!missing.isEmpty())
+        return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
+    return TurnedJpeg {std::move(*bytes), size, false};
+}
+
+// How many rows at an eighth of the size the check after a block turn
+// compares: the top of the turned picture, which a sequential JPEG gives
+// without reading the rest.
+constexpr int checkedRows = 4;
+
+// Whether band, the top rows of the turned picture at an eighth of its size,
+// has the colours of the same rows of expected (the original at an eighth,
+// turned), compared by the mean of each cell of cell pixels: the turned
+// picture's MCUs, within which libjpeg's scaled decoding may draw subsampled
+// chroma in more detail than a block's mean. A few levels a channel apart at
+// most; a colour model read wrongly (RGB as YCbCr, inks as light) is tens of
+// levels off. Different formats (colour against inks) or sizes never match.
+bool sameColours(const QImage &expected, const QImage &band, QSize cell)
+{
+    if (expected.isNull() || band.isNull() || expected.format() != band.format() || expected.width() != band.width()
+        || band.height() != std::min(expected.height(), checkedRows) || cell.isEmpty())
+        return false;
+    const int channels = band.format() == QImage::Format_RGB888 ? 3 : 4;
+    qint64 difference = 0, compared = 0;
+    for (int top = 0; top < band.height(); top += cell.height())
+        for (int left = 0; left < band.width(); left += cell.width()) {
+            for (int channel = 0; channel < channels; ++channel) {
+                int a = 0, b = 0, n = 0;
+                for (int y = top; y < std::min(top + cell.height(), band.height()); ++y)
+                    for (int x = left; x < std::min(left + cell.width(), band.width()); ++x, ++n) {
+                        a += expected.constScanLine(y)[x * channels + channel];
+                        b += band.constScanLine(y)[x * channels + channel];
+                    }
+                difference += std::abs(a - b) / n;
+                ++compared;
+            }
+        }
+    return difference <= 6 * compared;
+}
+
+// The cell sameColours compares by for a picture stored with header's
+// sampling, turned by total: an MCU of the turned picture at an eighth of its size.
+QSize mcuCell(const JpegHeader &header, PictureTurn total)
+{
+    const QSize mcu = mcuInBlocks(header);
+    return matrixOf(total)[0] == 0 ? mcu.transposed() : mcu;
+}
+
+// Where a JFIF segment opening the file says how many dots go to an inch or
+// a centimetre: Exif's resolution unit (2, 3) and the two densities.
+std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
+{
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (segment.marker != 0xe0)
+            break;
+        const QByteArray &p = segment.payload;
+        if (p.size() >= 12 && p.startsWith(QByteArrayView("JFIF\0", 5)) && (p[7] == 1 || p[7] == 2)) {
+            const auto density = [&p](int at) { return (quint32(uchar(p[at])) << 8) | uchar(p[at + 1]); };
+            if (density(8) > 0 && density(10) > 0)
+                return {p[7] == 1 ? 2 : 3, density(8), density(10)};
+        }
+    }
+    return {2, 72, 72};
+}
+
+// The turn written into the orientation tag: the Exif orientation becomes
+// total (the asked turn composed with the file's own), one SHORT value, and a
+// tiff:Orientation in the XMP packet follows; a file without Exif gets an
+// Exif segment after its opening JFIF segments. Every other byte stays, the
+// compressed picture above all; the further pictures of a multi-picture file
+// are found again where the file grew.
+std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, PictureTurn total,
+                                     QString *error)
+{
+    // Nothing is decoded from the picture, but a damaged one is not written
+    // in place either (its copy is made the usual way).
+    if (const QString damage = jpeg::damageOf(jpeg); !damage.isEmpty())
+        return failed(error, damage);
+    const int orientation = int(total);
+    struct Edit
+    {
+        qsizetype at, length;
+        QByteArray bytes;
+    };
+    QList<Edit> edits;
+    QByteArray exifBefore, exifAfter;
+    bool hasExif = false;
+    for (const jpeg::Segment &segment : layout.metadata) {
+        if (jpeg::isExif(segment) && !hasExif) {
+            hasExif = true;
+            exifBefore = segment.payload.mid(6);
+            exifAfter = exifBefore;
+            if (!jpeg::setExifOrientation(exifAfter, orientation) || image::exifOrientation(exifAfter) != orientation)
+                return failed(error, QStringLiteral("The Exif block cannot be read."));
+            edits.append({segment.position, segment.payload.size() + 4, jpeg::segmentBytes(segment.marker, segment.payload.left(6) + exifAfter)});
+        } else if (jpeg::isXmp(segment)) {
+            const QByteArray packet = segment.payload.mid(29);
+            const QByteArray patched = jpeg::xmpPacketWithOrientation(packet, orientation);
+            if (patched.size() != packet.size())
+                return failed(error, QStringLiteral("The XMP packet could not be written back."));
+            if (patched != packet)
+                edits.append({segment.position, segment.payload.size() + 4,
+                              jpeg::segmentBytes(segment.marker, segment.payload.left(29) + patched)});
+        }
+    }
+    if (!hasExif && orientation != 1) {
+        qsizetype at = 2;  // after the start of image and the JFIF segments that open the file
+        for (const jpeg::Segment &segment : layout.metadata) {
+            if (segment.marker != 0xe0 || segment.position != at)
+                break;
+            at += segment.payload.size() + 4;
+        }
+        const auto [unit, x, y] = jfifResolution(layout);
+        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(orientation, unit, x, y))});
+    }
+    for (const Edit &edit : edits)
+        if (edit.bytes.size() - 4 > 65533)
+            return failed(error, QStringLiteral("The Exif block is too large for its orientation to be added."));
+    // From the end, so that earlier positions stay right; a new segment and a
+    // replaced one at the same place keep their order.
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at > b.at; });
+    QByteArray bytes = jpeg;
+    qsizetype grown = 0;
+    for (const Edit &edit : edits) {
+        bytes.replace(edit.at, edit.length, edit.bytes);
+        grown += edit.bytes.size() - edit.length;
+    }
+    if (grown != 0)
+        for (const jpeg::Segment &segment : layout.metadata)
+            if (jpeg::isMpf(segment)) {
+                if (!jpeg::patchMpfIndex(bytes, layout.imageEnd + grown, segment.position, layout.imageEnd))
+                    return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                break;
+            }
+    const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, false);
+    if (!missing.isEmpty())
+        return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
+    // The check after the rewrite: the picture and what follows it, byte for byte.
+    const std::optional<jpeg::Layout> written = jpeg::parse(bytes);
+    if (!written || bytes.mid(written->bodyStart) != jpeg.mid(layout.bodyStart))
+        return failed(error, QStringLiteral("The picture data would not stay as it was."));
+    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
+}
+
+std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error)
+{
+    if (const QString refusal = jpegSizeRefusal(jpeg); !refusal.isEmpty())
+        return failed(error, refusal);
+    const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
+    if (!layout)
+        return failed(error, QStringLiteral("The file is no whole JPEG."));
+    const JpegHeader header = readHeader(jpeg);
+    if (!header.frameSize.isValid() || header.frameSize.isEmpty())
+        return failed(error, QStringLiteral("The JPEG has no frame header."));
+    // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
+    QList<QByteArray> app1;
+    for (const jpeg::Segment &segment : layout->metadata)
+        if (segment.marker == 0xe1)
+            app1.append(segment.payload);
+    const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
+    const QSize stored = header.frameSize;
+    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
+        return taggedTurn(jpeg, *layout, stored, total, error);
+    // The original's colours for the check after the turn come from the blocks the turn reads.
+    QImage before;
+    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before);
+    if (!body)
+        return std::nullopt;
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    if (!out)
+        return std::nullopt;
+    // A colour model the blocks give no reading of is decoded for the check.
+    if (before.isNull())
+        before = jpeg::eighthScale(jpeg);
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(header, total)))
+        return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
+    return out;
+}
+
+} // namespace
+
+bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
+{
+    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
+                       mcuCell(readHeader(original), total));
+}
+
+std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
+{
+    return turned(jpeg, turn, false, error);
+}
+
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error)
+{
+    return turned(jpeg, turn, true, error);
+}
+
+QString jpegSizeRefusal(const QByteArray &jpeg)
+{
+    const JpegHeader header = readHeader(jpeg);
+    const QSize size = header.frameSize;
+    if (size.isEmpty() || header.sampling.isEmpty())
+        return {};  // no frame to go by: the decoder tells
+    // Arithmetic coding may spend far less than a bit on a block: its bytes
+    // bound nothing, so it is held to what a decoded picture may take.
+    if (const QString refusal = image::sizeClaimRefusal(size, header.arithmetic); !refusal.isEmpty() || header.arithmetic)
+        return refusal;
+    // Huffman coding spends at least one bit on each block of 8 × 8 samples
+    // of each component (its DC value has a code of one bit or more, in a
+    // sequential scan as in a progressive one's first DC scan), so the file
+    // holds at least one bit a block. Real pictures never come near it: a
+    // plain black one, optimised and progressive, takes about that much.
+    int maxH = 1, maxV = 1;
+    for (const auto &[h, v] : header.sampling) {
+        maxH = std::max(maxH, h);
+        maxV = std::max(maxV, v);
+    }
+    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+    qint64 blocks = 0;
+    for (const auto &[h, v] : header.sampling)
+        blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
+    if (jpeg::entropyCodedBytes(jpeg, (blocks + 7) / 8) * 8 < blocks)
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(size)).arg(jpeg.size());
+    return {};
+}
+
+bool jpegHoldsSeveralImages(const QByteArray &jpeg)
+{
+    const QList<jpeg::Segment> segments = jpeg::headerSegments(jpeg);
+    return std::any_of(segments.cbegin(), segments.cend(),
+                       [](const jpeg::Segment &segment) { return jpeg::isMpf(segment); });
+}
+
+std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
+{
+    static constexpr int standardLuminance[64] = {
+        16, 11, 10, 16, 24, 40, 51, 61, 12, 12, 14, 19, 26, 58, 60, 55,
+        14, 13, 16, 24, 40, 57, 69, 56, 14, 17, 22, 29, 51, 87, 80, 62,
+        18, 22, 37, 56, 68, 109, 103, 77, 24, 35, 55, 64, 81, 104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    static constexpr int zigzag[64] = {
+        0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5, 12, 19, 26, 33, 40, 48,
+        41, 34, 27, 20, 13, 6, 7, 14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22,
+        15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    const JpegHeader header = readHeader(jpeg);
+    if (!header.luminanceTable)
+        return std::nullopt;
+    // The libjpeg quality whose scaled standard table comes closest.
+    int best = 75;
+    long bestDistance = -1;
+    for (int quality = 1; quality <= 100; ++quality) {
+        const int scale = quality < 50 ? 5000 / quality : 200 - quality * 2;
+        long distance = 0;
+        for (int k = 0; k < 64; ++k) {
+            const int expected = std::clamp((standardLuminance[zigzag[k]] * scale + 50) / 100, 1, 255);
+            distance += std::abs(expected - (*header.luminanceTable)[size_t(k)]);
+        }
+        if (bestDistance < 0 || distance <= bestDistance) {
+            best = quality;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+} // namespace lg

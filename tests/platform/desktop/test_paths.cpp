@@ -1,0 +1,87 @@
+// Well-known folders and path comparisons.
+#include "platform/desktop/Paths.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+class PathsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void isInsideComparesWholeComponents_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("the base itself") << "/a/Trip" << "/a/Trip" << true;
+        QTest::newRow("a child") << "/a/Trip/x" << "/a/Trip" << true;
+        QTest::newRow("deeper") << "/a/Trip/x/y.jpg" << "/a/Trip" << true;
+        QTest::newRow("trailing separators") << "/a/Trip/" << "/a/Trip/" << true;
+        QTest::newRow("same prefix, other folder") << "/a/Trip 2" << "/a/Trip" << false;
+        QTest::newRow("same prefix, no space") << "/a/Tripx/y" << "/a/Trip" << false;
+        QTest::newRow("case differs") << "/a/trip/x" << "/a/Trip" << false;
+        QTest::newRow("the parent") << "/a" << "/a/Trip" << false;
+        QTest::newRow("dot-dot leaves") << "/a/Trip/../Other" << "/a/Trip" << false;
+        QTest::newRow("dot-dot stays") << "/a/Trip/x/../y" << "/a/Trip" << true;
+        QTest::newRow("root holds all") << "/etc/x" << "/" << true;
+        QTest::newRow("empty path") << "" << "/a" << false;
+        QTest::newRow("empty base") << "/a" << "" << false;
+    }
+
+    void isInsideComparesWholeComponents()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, base);
+        QFETCH(bool, inside);
+        QCOMPARE(lg::Paths::isInside(path, base), inside);
+    }
+
+    void insideHome()
+    {
+        const QString home = lg::Paths::home();
+        QCOMPARE(home, QFileInfo(QDir::homePath()).canonicalFilePath());
+        QVERIFY(lg::Paths::isInsideHome(home));
+        QVERIFY(lg::Paths::isInsideHome(home + QStringLiteral("/Pictures/a.jpg")));
+        QVERIFY(!lg::Paths::isInsideHome(home + QStringLiteral("2/a.jpg")));
+        QVERIFY(!lg::Paths::isInsideHome(QStringLiteral("/")));
+
+        // A link to the home folder from outside leads inside it.
+        const QString link = QDir::tempPath() + QStringLiteral("/lg-home-link-") + QString::number(QCoreApplication::applicationPid());
+        QVERIFY(QFile::link(home, link));
+        const bool viaLink = lg::Paths::isInsideHome(link + QStringLiteral("/Pictures"));
+        QFile::remove(link);
+        QVERIFY(viaLink);
+    }
+
+    void applicationFoldersFollowXdgAndAreMade()
+    {
+        const QString home = lg::Paths::home();
+        QCOMPARE(lg::Paths::config(), home + QStringLiteral("/.config/lumengallery"));
+        QCOMPARE(lg::Paths::autostart(), home + QStringLiteral("/.config/autostart"));
+        QCOMPARE(lg::Paths::pictures(), home + QStringLiteral("/Pictures"));
+        QCOMPARE(lg::Paths::defaultPhotosLibrary(), home + QStringLiteral("/Pictures/Photos Library.photoslibrary"));
+
+        QVERIFY(!QFileInfo::exists(home + QStringLiteral("/.cache/lumengallery")));
+        QCOMPARE(lg::Paths::cache(), home + QStringLiteral("/.cache/lumengallery"));
+        QVERIFY(QFileInfo(lg::Paths::cache()).isDir());
+        QCOMPARE(lg::Paths::appData(), home + QStringLiteral("/.local/share/lumengallery"));
+        QVERIFY(QFileInfo(lg::Paths::appData()).isDir());
+    }
+
+    void dataHomeIsMadeWhenMissing()
+    {
+        // QFile::moveToTrash needs it to exist.
+        const QByteArray saved = qgetenv("XDG_DATA_HOME");
+        const QString missing = lg::test::homeFolder() + QStringLiteral("/fresh-data/share");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(missing));
+        QCOMPARE(lg::Paths::dataHome(), missing);
+        QVERIFY(QFileInfo(missing).isDir());
+        qputenv("XDG_DATA_HOME", saved);
+    }
+};
+
+LG_TEST(PathsTest)
+#include "test_paths.moc"

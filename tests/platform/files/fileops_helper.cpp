@@ -1,0 +1,78 @@
+// A process that starts one file operation and stops inside it, holding what
+// it holds there (its temporaries and their locks), until it is killed: the
+// stand-in for a copy, a Replace or a rotate killed half-way, or still running
+// in another process, container or machine.
+//
+//   platform_fileops_helper copy SOURCE FOLDER      stops while copying data
+//   platform_fileops_helper replace SOURCE FOLDER   Replace on a file system that
+//                                                   cannot swap; stops once the
+//                                                   old item is set aside
+//   platform_fileops_helper write TARGET            an image write; stops before
+//                                                   the temporary is renamed
+//   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
+//                                                   another disk); stops while copying
+//
+// Prints "stopped" once it has stopped there; exits 2 when it never got there.
+#include "platform/files/FileOperations.h"
+#include "platform/image/ImageWriter.h"
+#include "platform/files/Trash.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void stopHere()
+{
+    std::printf("stopped\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return 1;
+    const QByteArray mode = argv[1];
+    const QString first = QString::fromLocal8Bit(argv[2]);
+    const QString second = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    if (mode == "copy") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::CopyData)
+                stopHere();
+            return 0;
+        });
+        (void)lg::copyItem(first, second);
+    } else if (mode == "replace") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Swap)
+                return EINVAL;
+            if (step == lg::FileStep::FinalRename && !QFileInfo::exists(path))
+                stopHere();   // the old item is set aside, the new one not yet in place
+            return 0;
+        });
+        (void)lg::copyItem(first, second, lg::ConflictPolicy::Replace);
+    } else if (mode == "trash") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the Trash is on another disk: it takes a copy
+            if (step == lg::FileStep::CopyData)
+                stopHere();
+            return 0;
+        });
+        (void)lg::moveToTrash(first);
+    } else if (mode == "write") {
+        lg::ImageWriter::setCommitHookForTesting([](const QString &) -> bool { stopHere(); });
+        QString error;
+        (void)lg::ImageWriter::replaceFileContents(first, QByteArray(4096, 'n'), &error);
+    }
+    return 2;
+}

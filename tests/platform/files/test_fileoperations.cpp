@@ -1,0 +1,1234 @@
+// Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
+#include "platform/files/FileBatch.h"
+#include "platform/runtime/Dispatch.h"
+#include "platform/files/FileOperations.h"
+#include "platform/files/Trash.h"
+#include "tests/platform/files/FileTesting.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QSignalSpy>
+#include <QtConcurrent>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using lg::test::entries;
+using lg::test::FaultGuard;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Names in a folder, hidden ones too (leftovers of a failed step would show here).
+QByteArray raw(const QString &path) { return QFile::encodeName(path); }
+
+// A process id that nothing uses now (a child that has ended).
+pid_t deadProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+QString homeTrash() { return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash"); }
+
+} // namespace
+
+class FileOperationsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void freeNameNumbersLikeFileManagers_data()
+    {
+        QTest::addColumn<QStringList>("existing");   // "x/" a folder, "@x" a dangling link
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<bool>("isFolder");
+        QTest::addColumn<bool>("plainFirst");
+        QTest::addColumn<QStringList>("alsoTaken");
+        QTest::addColumn<QString>("expected");
+        const QStringList none;
+        QTest::newRow("free name kept") << none << "a.jpg" << 2 << false << true << none << "a.jpg";
+        QTest::newRow("file") << QStringList{"photo.jpg"} << "photo.jpg" << 2 << false << true << none << "photo 2.jpg";
+        QTest::newRow("last dot") << QStringList{"archive.tar.gz"} << "archive.tar.gz" << 2 << false << true << none
+                                  << "archive.tar 2.gz";
+        QTest::newRow("no extension") << QStringList{"notes"} << "notes" << 2 << false << true << none << "notes 2";
+        QTest::newRow("folder whole") << QStringList{"My.Photos/"} << "My.Photos" << 2 << true << true << none
+                                      << "My.Photos 2";
+        QTest::newRow("leading dot only") << QStringList{".hidden"} << ".hidden" << 2 << false << true << none
+                                          << ".hidden 2";
+        QTest::newRow("taken in other case") << QStringList{"A.jpg", "A 2.JPG"} << "A.jpg" << 2 << false << true
+                                             << none << "A 3.jpg";
+        QTest::newRow("dangling link is taken") << QStringList{"@b.txt"} << "b.txt" << 2 << false << true << none
+                                                << "b 2.txt";
+        QTest::newRow("also taken") << QStringList{"p.png"} << "p.png" << 2 << false << true
+                                    << QStringList{"P 2.png"} << "p 3.png";
+        QTest::newRow("sidebar folder from 0") << QStringList{"Untitled Folder/"} << "Untitled Folder" << 0 << true
+                                               << true << none << "Untitled Folder 0";
+        QTest::newRow("numbered at once") << none << "Holiday" << 2 << true << false << none << "Holiday 2";
+    }
+    void freeNameNumbersLikeFileManagers()
+    {
+        QFETCH(QStringList, existing);
+        QFETCH(QString, name);
+        QFETCH(int, first);
+        QFETCH(bool, isFolder);
+        QFETCH(bool, plainFirst);
+        QFETCH(QStringList, alsoTaken);
+        QFETCH(QString, expected);
+        const QString folder = lg::test::freshFolder(QStringLiteral("names"));
+        for (const QString &entry : existing) {
+            if (entry.endsWith(QLatin1Char('/')))
+                QVERIFY(QDir(folder).mkdir(entry.chopped(1)));
+            else if (entry.startsWith(QLatin1Char('@')))
+                QVERIFY(QFile::link(folder + "/gone", folder + "/" + entry.mid(1)));
+            else
+                lg::test::writeFile(folder + "/" + entry);
+        }
+        lg::NameNumbering numbering;
+        numbering.firstNumber = first;
+        numbering.isFolder = isFolder;
+        numbering.tryPlainNameFirst = plainFirst;
+        QCOMPARE(lg::freeName(folder, name, numbering, alsoTaken), expected);
+    }
+
+    void namesAndPathsAreComparedSafely()
+    {
+        for (const char *bad : {"", ".", "..", "a/b"})
+            QVERIFY2(!lg::isValidFileName(QString::fromLatin1(bad)), bad);
+        QVERIFY(!lg::isValidFileName(QStringLiteral("a") + QChar(0)));
+        QVERIFY(lg::isValidFileName(QStringLiteral("...")));
+
+        const QString root = lg::test::freshFolder(QStringLiteral("compare"));
+        QDir(root).mkpath(QStringLiteral("Trip/inner"));
+        QDir(root).mkpath(QStringLiteral("Trip 2"));
+        QVERIFY(QFile::link(root + "/Trip", root + "/alias"));
+        QVERIFY(lg::isInsideCanonical(root + "/Trip/inner", root + "/Trip"));
+        QVERIFY(lg::isInsideCanonical(root + "/Trip", root + "/Trip"));
+        QVERIFY(!lg::isInsideCanonical(root + "/Trip 2", root + "/Trip"));
+        QVERIFY(lg::isInsideCanonical(root + "/alias/inner/not yet", root + "/Trip"));
+        QVERIFY(!lg::isInsideCanonical(root + "/Trip", root + "/Trip/inner"));
+
+        const QString file = lg::test::writeFile(root + "/f.txt");
+        QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(root + "/hard.txt").constData()) == 0);
+        QVERIFY(lg::isSameFile(file, root + "/hard.txt"));
+        QVERIFY(lg::isSameFile(root + "/alias", root + "/Trip"));
+        QVERIFY(!lg::isSameFile(file, root + "/missing"));
+    }
+
+    void anythingAtAPathCountsAsThereEvenALinkToNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("there"));
+        const QString file = lg::test::writeFile(root + "/f.txt");
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), root + "/dangling"));
+        QVERIFY(QFile::link(root + "/f.txt", root + "/alias"));
+        QVERIFY(lg::existsOrLink(file));
+        QVERIFY(lg::existsOrLink(root));
+        QVERIFY(lg::existsOrLink(root + "/alias"));
+        QVERIFY(lg::existsOrLink(root + "/dangling"));
+        QVERIFY(!lg::existsOrLink(root + "/missing"));
+        QVERIFY(!lg::existsOrLink(QString()));
+    }
+
+    void refusalsLeaveEverythingAsItWas_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<QString>("source");        // relative to the root
+        QTest::addColumn<QString>("targetFolder");
+        QTest::addColumn<QString>("targetName");
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<lg::FileOpError>("error");
+        const int refuse = int(lg::ConflictPolicy::Refuse), replace = int(lg::ConflictPolicy::Replace);
+        for (bool move : {false, true}) {
+            const char *k = move ? "move" : "copy";
+            QTest::addRow("%s file onto itself", k) << move << "A/f.txt" << "A" << "" << replace
+                                                    << lg::FileOpError::SameFile;
+            QTest::addRow("%s taken name", k) << move << "A/f.txt" << "B" << "" << refuse
+                                              << lg::FileOpError::TargetExists;
+            QTest::addRow("%s folder into its sub-folder", k) << move << "A" << "A/sub" << "" << refuse
+                                                              << lg::FileOpError::IntoItself;
+            QTest::addRow("%s folder into itself", k) << move << "A" << "A" << "" << refuse
+                                                      << lg::FileOpError::IntoItself;
+            QTest::addRow("%s replacing the folder that holds it", k)
+                << move << "A/sub/A" << "." << "" << replace << lg::FileOpError::IntoItself;
+            QTest::addRow("%s bad name", k) << move << "A/f.txt" << "B" << ".." << refuse
+                                            << lg::FileOpError::InvalidName;
+            QTest::addRow("%s missing source", k) << move << "A/none" << "B" << "" << refuse
+                                                  << lg::FileOpError::SourceMissing;
+            QTest::addRow("%s missing target folder", k) << move << "A/f.txt" << "none" << "" << refuse
+                                                         << lg::FileOpError::Other;
+        }
+    }
+    void refusalsLeaveEverythingAsItWas()
+    {
+        QFETCH(bool, move);
+        QFETCH(QString, source);
+        QFETCH(QString, targetFolder);
+        QFETCH(QString, targetName);
+        QFETCH(int, policy);
+        QFETCH(lg::FileOpError, error);
+        const QString root = lg::test::freshFolder(QStringLiteral("refuse"));
+        lg::test::writeFile(root + "/A/f.txt", "source");
+        lg::test::writeFile(root + "/A/sub/A/deep.txt", "deep");
+        lg::test::writeFile(root + "/B/f.txt", "taken");
+        const auto snapshot = [&] {
+            QStringList all;
+            QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString p = it.next();
+                all << p + "=" + (QFileInfo(p).isFile() ? QString::fromUtf8(readAll(p)) : QString());
+            }
+            all.sort();
+            return all;
+        };
+        const QStringList before = snapshot();
+        const QString folder = QDir::cleanPath(root + "/" + targetFolder);
+        const auto policyValue = lg::ConflictPolicy(policy);
+        const lg::FileOpResult r = move ? lg::moveItem(root + "/" + source, folder, policyValue, targetName)
+                                        : lg::copyItem(root + "/" + source, folder, policyValue, targetName);
+        QCOMPARE(r.error, error);
+        QVERIFY(!r.message.isEmpty());
+        QCOMPARE(snapshot(), before);
+    }
+
+    void conflictsAreNumberedOrReplaced_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<bool>("failFinalRename");   // the old item must survive whole
+        QTest::addColumn<QString>("expectedName");
+        const int keepBoth = int(lg::ConflictPolicy::KeepBoth), replace = int(lg::ConflictPolicy::Replace);
+        for (bool move : {false, true})
+            for (bool folder : {false, true}) {
+                const char *k = move ? "move" : "copy";
+                const char *what = folder ? "folder" : "file";
+                QTest::addRow("%s %s keep both", k, what) << move << folder << keepBoth << false
+                                                          << (folder ? "item.d 2" : "item 2.d");
+                QTest::addRow("%s %s replace", k, what) << move << folder << replace << false << "item.d";
+                QTest::addRow("%s %s replace failing", k, what) << move << folder << replace << true << "item.d";
+            }
+    }
+    void conflictsAreNumberedOrReplaced()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, folder);
+        QFETCH(int, policy);
+        QFETCH(bool, failFinalRename);
+        QFETCH(QString, expectedName);
+        const QString root = lg::test::freshFolder(QStringLiteral("conflict"));
+        const QString src = root + "/src/item.d", dst = root + "/dst/item.d";
+        lg::test::writeFile(folder ? src + "/a" : src, "new");
+        lg::test::writeFile(folder ? dst + "/a" : dst, "old");
+        if (folder)
+            lg::test::writeFile(dst + "/b", "old b");
+        ::chmod(QFile::encodeName(src).constData(), folder ? 0750 : 0640);
+        FaultGuard fault([failFinalRename](lg::FileStep step, const QString &) {
+            return failFinalRename && step == lg::FileStep::FinalRename ? EIO : 0;
+        });
+        const lg::FileOpResult r = move ? lg::moveItem(src, root + "/dst", lg::ConflictPolicy(policy))
+                                        : lg::copyItem(src, root + "/dst", lg::ConflictPolicy(policy));
+        QStringList expected{expectedName, QStringLiteral("item.d")};
+        expected.removeDuplicates();
+        expected.sort();
+        QCOMPARE(entries(root + "/dst"), expected);   // no leftovers beside the target
+        if (failFinalRename) {
+            QCOMPARE(r.error, lg::FileOpError::Other);
+            QCOMPARE(readAll(folder ? dst + "/a" : dst), QByteArray("old"));
+            if (folder)
+                QCOMPARE(readAll(dst + "/b"), QByteArray("old b"));
+            QCOMPARE(readAll(folder ? src + "/a" : src), QByteArray("new"));
+            return;
+        }
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(r.target, root + "/dst/" + expectedName);
+        QCOMPARE(readAll(folder ? r.target + "/a" : r.target), QByteArray("new"));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(r.target).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), folder ? 0750 : 0640);
+        QCOMPARE(QFileInfo::exists(src), !move);
+        if (policy == int(lg::ConflictPolicy::Replace) && folder)
+            QVERIFY(!QFileInfo::exists(dst + "/b"));
+    }
+
+    void moveAcrossFileSystemsDeletesOnlyAfterACompleteCopy_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("copyFault");   // errno injected into the data copy, 0 none
+        QTest::addColumn<lg::FileOpError>("error");
+        QTest::newRow("file") << false << 0 << lg::FileOpError::None;
+        QTest::newRow("folder") << true << 0 << lg::FileOpError::None;
+        QTest::newRow("file, disk full") << false << ENOSPC << lg::FileOpError::NoSpace;
+        QTest::newRow("folder, disk full") << true << ENOSPC << lg::FileOpError::NoSpace;
+    }
+    void moveAcrossFileSystemsDeletesOnlyAfterACompleteCopy()
+    {
+        QFETCH(bool, folder);
+        QFETCH(int, copyFault);
+        QFETCH(lg::FileOpError, error);
+        const QString root = lg::test::freshFolder(QStringLiteral("exdev"));
+        const QString src = root + "/src/item";
+        lg::test::writeFile(folder ? src + "/inner/a.bin" : src, QByteArray(300000, 'z'));
+        if (folder)
+            QVERIFY(QFile::link(QStringLiteral("inner/a.bin"), src + "/link"));
+        QDir().mkpath(root + "/dst");
+        QStringList steps;
+        FaultGuard fault([&steps, copyFault](lg::FileStep step, const QString &) {
+            steps << QString::number(int(step));
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            return step == lg::FileStep::CopyData ? copyFault : 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(src, root + "/dst");
+        QCOMPARE(r.error, error);
+        if (copyFault) {
+            QVERIFY(QFileInfo::exists(folder ? src + "/inner/a.bin" : src));
+            QVERIFY(entries(root + "/dst").isEmpty());
+            return;
+        }
+        const QString moved = root + "/dst/item";
+        QCOMPARE(readAll(folder ? moved + "/inner/a.bin" : moved), QByteArray(300000, 'z'));
+        if (folder)
+            QCOMPARE(QFileInfo(moved + "/link").symLinkTarget(), moved + "/inner/a.bin");
+        QVERIFY(!QFileInfo::exists(src));
+        const qsizetype placed = steps.indexOf(QString::number(int(lg::FileStep::FinalRename)));
+        const qsizetype removed = steps.indexOf(QString::number(int(lg::FileStep::Remove)));
+        QVERIFY(placed >= 0 && removed > placed);
+    }
+
+    // Quitting abandons the copy in hand (the source stays; what was made of
+    // it is hidden under its lock, for the cleanup at the next write there,
+    // since removing a large unfinished copy would hold the quit up) and runs
+    // no further item of a batch.
+    void quittingAbandonsTheCopyInHandAndTheRest()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("quitting"));
+        const QString src = root + "/src/item", second = root + "/src/second";
+        lg::test::writeFile(src + "/inner/a.bin", QByteArray(300000, 'z'));
+        lg::test::writeFile(second, "second");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        lg::beginShutdown();
+        const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
+        const lg::FileOpResult moved = lg::moveItem(src, root + "/dst");
+        QVERIFY(!moved.ok());
+        QCOMPARE(readAll(src + "/inner/a.bin"), QByteArray(300000, 'z'));
+        const auto visible = [&] {
+            QStringList names = entries(root + "/dst");
+            names.removeIf([](const QString &name) { return name.startsWith(QLatin1Char('.')); });
+            return names;
+        };
+        QCOMPARE(visible(), QStringList{});
+        const QList<lg::FileOpResult> batch = lg::FileOperation::runNow(
+            lg::FileOpKind::Copy, {{src, root + "/dst", {}, {}}, {second, root + "/dst", {}, {}}});
+        QCOMPARE(batch.size(), 2);
+        for (const lg::FileOpResult &r : batch)
+            QCOMPARE(r.error, lg::FileOpError::Cancelled);
+        QCOMPARE(visible(), QStringList{});
+        // The next write there removes what the quit left.
+        lg::resetShutdownForTesting();
+        QVERIFY(lg::copyItem(src, root + "/dst").ok());
+        QCOMPARE(entries(root + "/dst"), QStringList{"item"});
+    }
+
+    // A sync client or a camera import writes into the folder while a move
+    // across disks (or a Trash by copy) deletes its source: what arrived or
+    // changed after its copy stays where it is, and the item is told as not
+    // wholly moved; what is still as copied goes.
+    void theDeleteStepOfAMoveAcrossDisksKeepsWhatArrivedOrChanged_data()
+    {
+        QTest::addColumn<bool>("trash");
+        QTest::newRow("move") << false;
+        QTest::newRow("trash by copy") << true;
+    }
+    void theDeleteStepOfAMoveAcrossDisksKeepsWhatArrivedOrChanged()
+    {
+        QFETCH(bool, trash);
+        const QString root = lg::test::freshFolder(QStringLiteral("writer"));
+        const QString src = root + "/card/Card";
+        const QStringList copiedNames{"a.jpg", "b.jpg", "sub1/c.jpg", "sub1/d.jpg", "sub2/e.jpg", "sub2/deep/f.jpg"};
+        for (const QString &name : copiedNames)
+            lg::test::writeFile(src + "/" + name, name.toUtf8());
+        // Old times, so that an edit shows in the modification time however fast it comes.
+        QDirIterator all(src, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        const struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+        while (all.hasNext())
+            ::utimensat(AT_FDCWD, raw(all.next()).constData(), old, AT_SYMLINK_NOFOLLOW);
+        QDir().mkpath(root + "/dst");
+
+        // The writer: started by the delete step's first look at the source.
+        const QStringList arrived{"sub1/new.jpg", "sub2/deep/new.jpg", "late/x.jpg", "n.jpg"};
+        const QStringList edited{"b.jpg", "sub2/e.jpg"};   // same size, and longer
+        bool wrote = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == lg::FileStep::Remove && path == src && !wrote) {
+                wrote = true;
+                for (const QString &name : arrived)
+                    lg::test::writeFile(src + "/" + name, "arrived");
+                lg::test::writeFile(src + "/b.jpg", "B.JPG");
+                lg::test::writeFile(src + "/sub2/e.jpg", "edited and longer");
+            }
+            if (step == lg::FileStep::Remove && path == src + "/sub1/c.jpg")   // sub1 is listed already
+                lg::test::writeFile(src + "/sub1/later.jpg", "arrived");
+            return 0;
+        });
+        const lg::FileOpResult r = trash ? lg::moveToTrash(src) : lg::moveItem(src, root + "/dst");
+        QVERIFY(wrote);
+        QVERIFY(!r.ok());
+        QVERIFY(r.itemInPlace);
+        // 3 files arrived, the folder "late", 2 edits, and sub1 (which holds a
+        // file that arrived after it was listed).
+        QVERIFY2(r.message.contains(QLatin1String("not wholly moved: 7 items")), qPrintable(r.message));
+        for (const QString &name : arrived + QStringList{"sub1/later.jpg"})
+            QCOMPARE(readAll(src + "/" + name), QByteArray("arrived"));
+        QCOMPARE(readAll(src + "/b.jpg"), QByteArray("B.JPG"));
+        QCOMPARE(readAll(src + "/sub2/e.jpg"), QByteArray("edited and longer"));
+        for (const QString &name : copiedNames) {
+            QCOMPARE(readAll(r.target + "/" + name), name.toUtf8());
+            QCOMPARE(QFileInfo::exists(src + "/" + name), edited.contains(name));
+        }
+        QVERIFY(!QFileInfo::exists(src + "/sub1/c.jpg"));
+    }
+
+    // Move with Replace of a folder: the replaced folder never shows in the
+    // source's folder (which others may read), not even while it is removed.
+    void aFolderReplacedByAMoveNeverShowsInTheSourcesFolder_data()
+    {
+        QTest::addColumn<bool>("canSwap");
+        QTest::newRow("swap in one step") << true;
+        QTest::newRow("file system that cannot swap") << false;
+    }
+    void aFolderReplacedByAMoveNeverShowsInTheSourcesFolder()
+    {
+        QFETCH(bool, canSwap);
+        const QString root = lg::test::freshFolder(QStringLiteral("replace shared"));
+        const QString shared = root + "/tmp", home = root + "/home";
+        lg::test::writeFile(shared + "/F/new.jpg", "new");
+        for (int i = 0; i < 20; ++i)
+            lg::test::writeFile(home + QStringLiteral("/F/private %1.jpg").arg(i), "private");
+        QStringList seen;
+        int looks = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Remove || step == lg::FileStep::EnterFolder) {
+                ++looks;
+                for (const QString &name : entries(shared))
+                    seen << name;
+                if (path.startsWith(shared + "/"))
+                    seen << path;
+            }
+            return step == lg::FileStep::Swap && !canSwap ? EINVAL : 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(shared + "/F", home, lg::ConflictPolicy::Replace);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(looks > 20);
+        QCOMPARE(seen, QStringList{});
+        QCOMPARE(entries(shared), QStringList{});
+        QCOMPARE(entries(home), QStringList{"F"});
+        QCOMPARE(entries(home + "/F"), QStringList{"new.jpg"});
+    }
+
+    // Where renames cannot refuse a taken name by themselves (NFS, CIFS, some
+    // FUSE), a name taken by another client at the last moment is never replaced.
+    void withoutNoReplaceRenamesANameTakenMeanwhileIsKept_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<QString>("taken");   // what the other client makes at the name: "", "file", "folder"
+        QTest::newRow("file, name free") << false << "";
+        QTest::newRow("file, a file arrives") << false << "file";
+        QTest::newRow("folder, name free") << true << "";
+        QTest::newRow("folder, a file arrives") << true << "file";
+        QTest::newRow("folder, an empty folder arrives") << true << "folder";
+    }
+    void withoutNoReplaceRenamesANameTakenMeanwhileIsKept()
+    {
+        QFETCH(bool, folder);
+        QFETCH(QString, taken);
+        const QString root = lg::test::freshFolder(QStringLiteral("noreplace"));
+        const QString item = root + "/src/item", target = root + "/dst/item";
+        lg::test::writeFile(folder ? item + "/a.jpg" : item, "mine");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::NoReplaceRename)
+                return EINVAL;
+            if (step == lg::FileStep::NoReplaceFallback && path == target && !taken.isEmpty()) {
+                if (taken == "file")
+                    lg::test::writeFile(target, "theirs");
+                else
+                    QDir().mkpath(target);
+            }
+            return 0;
+        });
+        const lg::FileOpResult moved = lg::moveItem(item, root + "/dst");
+        QCOMPARE(readAll(folder ? item + "/a.jpg" : item), taken.isEmpty() ? QByteArray("<missing>") : QByteArray("mine"));
+        if (taken.isEmpty()) {
+            QVERIFY2(moved.ok(), qPrintable(moved.message));
+            QCOMPARE(readAll(folder ? target + "/a.jpg" : target), QByteArray("mine"));
+            QCOMPARE(entries(root + "/src"), QStringList{});
+        } else {
+            QCOMPARE(moved.error, lg::FileOpError::TargetExists);
+            if (taken == "file")
+                QCOMPARE(readAll(target), QByteArray("theirs"));
+            else
+                QCOMPARE(entries(target), QStringList{});
+        }
+        QCOMPARE(entries(root + "/dst"), QStringList{"item"});
+        // A rename in place takes the same road.
+        const lg::FileOpResult renamed = lg::renameItem(root + "/dst/item", QStringLiteral("renamed"));
+        QVERIFY2(renamed.ok(), qPrintable(renamed.message));
+        QCOMPARE(entries(root + "/dst"), QStringList{"renamed"});
+    }
+
+    // A quit during a long move across disks stops each long loop (measuring,
+    // folder making, the delete step) at its next item: what is done stays
+    // done, nothing is lost, and the item comes back Cancelled.
+    void quittingStopsMeasuringFolderMakingAndRemovalBetweenItems_data()
+    {
+        QTest::addColumn<lg::FileStep>("phase");
+        QTest::newRow("measuring") << lg::FileStep::Measure;
+        QTest::newRow("folder making") << lg::FileStep::MakeFolder;
+        QTest::newRow("removal") << lg::FileStep::Remove;
+    }
+    void quittingStopsMeasuringFolderMakingAndRemovalBetweenItems()
+    {
+        QFETCH(lg::FileStep, phase);
+        const QString root = lg::test::freshFolder(QStringLiteral("quit loops"));
+        const QString src = root + "/src/Tree";
+        QStringList names;
+        for (int i = 0; i < 300; ++i) {
+            names << QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
+            QVERIFY(QDir().mkpath(src + "/" + names.last()));
+        }
+        QDir().mkpath(root + "/dst");
+        std::atomic<int> steps = 0, afterQuit = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == phase) {
+                if (lg::isShuttingDown())
+                    ++afterQuit;
+                else if (++steps == 20)
+                    lg::beginShutdown();
+            }
+            return 0;
+        });
+        const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
+        QFuture<QList<lg::FileOpResult>> running = QtConcurrent::run([&] {
+            return lg::FileOperation::runNow(lg::FileOpKind::Move, {{src, root + "/dst", {}, {}}});
+        });
+        running.waitForFinished();
+        const QList<lg::FileOpResult> results = running.result();
+        QCOMPARE(steps.load(), 20);
+        QCOMPARE(afterQuit.load(), 0);
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results.first().error, lg::FileOpError::Cancelled);
+        // Every folder is in the source or, once the copy was whole, in the copy.
+        const QStringList inSource = entries(src), inCopy = entries(root + "/dst/Tree");
+        if (phase == lg::FileStep::Remove) {
+            QVERIFY(results.first().itemInPlace);
+            QCOMPARE(inCopy, names);
+            QVERIFY(inSource.size() > 250);
+        } else {
+            QCOMPARE(inSource, names);
+            QCOMPARE(inCopy, QStringList{});
+        }
+    }
+
+    void moveToARealTmpfsCopiesAndDeletes()
+    {
+        const QString mountPoint = lg::test::freshFolder(QStringLiteral("tmpfs"));
+        if (::mount("lgtest", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=4m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        const QString src = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("tmpfs-src")) + "/f.txt", "data");
+        const QDateTime modified = QDateTime::currentDateTime().addDays(-3);
+        { QFile f(src); f.open(QIODevice::ReadWrite); f.setFileTime(modified, QFileDevice::FileModificationTime); }
+        const lg::FileOpResult r = lg::moveItem(src, mountPoint);
+        const QByteArray moved = readAll(mountPoint + "/f.txt");
+        const QDateTime movedTime = QFileInfo(mountPoint + "/f.txt").lastModified();
+        ::umount(QFile::encodeName(mountPoint).constData());
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(moved, QByteArray("data"));
+        QCOMPARE(movedTime.toSecsSinceEpoch(), modified.toSecsSinceEpoch());
+        QVERIFY(!QFileInfo::exists(src));
+    }
+
+    void linksAreCopiedAsLinks()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("links"));
+        lg::test::writeFile(root + "/outside/big.txt", "outside");
+        lg::test::writeFile(root + "/tree/.hidden", "h");
+        QVERIFY(QFile::link(root + "/outside", root + "/tree/toOutside"));
+        QVERIFY(QFile::link(QStringLiteral("nowhere"), root + "/tree/dangling"));
+        QDir().mkpath(root + "/copy");
+        const lg::FileOpResult r = lg::copyItem(root + "/tree", root + "/copy");
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        const QFileInfo link(root + "/copy/tree/toOutside");
+        QVERIFY(link.isSymLink());
+        QCOMPARE(link.symLinkTarget(), root + "/outside");
+        QVERIFY(QFileInfo(root + "/copy/tree/dangling").isSymLink());
+        QCOMPARE(readAll(root + "/copy/tree/.hidden"), QByteArray("h"));
+        QCOMPARE(entries(root + "/outside"), QStringList{QStringLiteral("big.txt")});
+    }
+
+    void renameAndNewFolderNeverReplace()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("rename"));
+        const QString a = lg::test::writeFile(root + "/a.txt", "a");
+        lg::test::writeFile(root + "/b.txt", "b");
+        QCOMPARE(lg::renameItem(a, QStringLiteral("b.txt")).error, lg::FileOpError::TargetExists);
+        QCOMPARE(lg::renameItem(a, QStringLiteral("x/y")).error, lg::FileOpError::InvalidName);
+        const lg::FileOpResult renamed = lg::renameItem(a, QStringLiteral("c.txt"));
+        QVERIFY(renamed.ok());
+        QCOMPARE(renamed.target, root + "/c.txt");
+        QCOMPARE(readAll(root + "/b.txt"), QByteArray("b"));
+        QVERIFY(lg::createFolder(root, QStringLiteral("New")).ok());
+        QCOMPARE(lg::createFolder(root, QStringLiteral("New")).error, lg::FileOpError::TargetExists);
+        QCOMPARE(lg::createFolder(root, QStringLiteral("")).error, lg::FileOpError::InvalidName);
+    }
+
+    void batchReportsProgressPerItemAndOneSummary()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("batch"));
+        QList<lg::FileOpItem> items;
+        for (int i = 0; i < 3; ++i)
+            items.append({lg::test::writeFile(root + QStringLiteral("/src/f%1").arg(i), QByteArray(1000, 'x')),
+                          root + "/dst", QString(), lg::ConflictPolicy::Refuse});
+        items.append({root + "/src/missing", root + "/dst", QString(), lg::ConflictPolicy::Refuse});
+        QDir().mkpath(root + "/dst");
+
+        auto *operation = new lg::FileOperation(lg::FileOpKind::Copy, items);
+        QSignalSpy progress(operation, &lg::FileOperation::progress);
+        QSignalSpy finished(operation, &lg::FileOperation::finished);
+        operation->start();
+        QVERIFY(finished.wait(10000));
+        const auto results = finished.first().first().value<QList<lg::FileOpResult>>();
+        QCOMPARE(results.size(), 4);
+        QVERIFY(results[0].ok() && results[2].ok());
+        QCOMPARE(results[3].error, lg::FileOpError::SourceMissing);
+        QVERIFY(!progress.isEmpty());
+        const auto last = progress.last().first().value<lg::FileOpProgress>();
+        QCOMPARE(last.itemsDone, 4);
+        QCOMPARE(last.bytesDone, 3000);
+        QCOMPARE(last.bytesTotal, 3000);
+        const auto summary = lg::failureSummary(results);
+        QVERIFY(summary);
+        QCOMPARE(summary->title, QStringLiteral("Some items could not be processed."));
+        QVERIFY(summary->text.startsWith(QStringLiteral("1 item could not be processed.")));
+        QVERIFY(summary->text.contains(QStringLiteral("missing")));
+
+        const std::atomic<bool> cancelled{true};
+        const auto none = lg::FileOperation::runNow(lg::FileOpKind::Move, items, &cancelled);
+        QCOMPARE(none.size(), 4);
+        for (const lg::FileOpResult &r : none)
+            QCOMPARE(r.error, lg::FileOpError::Cancelled);
+        QVERIFY(!lg::failureSummary(none));
+        QVERIFY(QFileInfo::exists(items[0].source));
+    }
+
+    // ---- Batches: the clash rules ----
+    void aBatchReplacesOnlyWhatTheDestinationHeldBefore_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("folders");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("expected");   // name=content, in name order
+        const int replace = int(lg::ConflictPolicy::Replace), keepBoth = int(lg::ConflictPolicy::KeepBoth);
+        for (bool move : {false, true})
+            for (bool folders : {false, true}) {
+                const char *k = move ? "move" : "copy";
+                const char *what = folders ? "folders" : "files";
+                const QString x = folders ? "x" : "x.jpg", x2 = folders ? "x 2" : "x 2.jpg",
+                              x3 = folders ? "x 3" : "x 3.jpg";
+                const QString y = folders ? "y" : "y.jpg", y2 = folders ? "y 2" : "y 2.jpg";
+                QTest::addRow("%s %s, replace", k, what) << move << folders << replace
+                    << QStringList{x + "=A x", x2 + "=B x", y + "=A y", y2 + "=B y"};
+                QTest::addRow("%s %s, make a copy", k, what) << move << folders << keepBoth
+                    << QStringList{x + "=old", x2 + "=A x", x3 + "=B x", y + "=A y", y2 + "=B y"};
+            }
+    }
+    void aBatchReplacesOnlyWhatTheDestinationHeldBefore()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, folders);
+        QFETCH(int, answer);
+        QFETCH(QStringList, expected);
+        const QString root = lg::test::freshFolder(QStringLiteral("batch clash"));
+        const auto make = [folders](const QString &path, const QByteArray &content) {
+            lg::test::writeFile(folders ? path + "/f" : path, content);
+        };
+        const QString ext = folders ? QString() : QStringLiteral(".jpg");
+        make(root + "/dst/x" + ext, "old");
+        QStringList sources;
+        for (const QString from : {"A", "B"})
+            for (const QString name : {"x", "y"}) {
+                sources << root + "/" + from + "/" + name + ext;
+                make(sources.last(), (from + " " + name).toUtf8());
+            }
+        lg::FileBatch batch(move ? lg::FileOpKind::Move : lg::FileOpKind::Copy, root + "/dst");
+        const lg::FileBatch::Outcome first = batch.run(sources, lg::ConflictPolicy::Refuse);
+        // Only the names the destination held are asked about; B's y is numbered at once.
+        QCOMPARE(first.clashes, (QStringList{sources[0], sources[2]}));
+        QCOMPARE(first.results.size(), 2);
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy(answer));
+        QCOMPARE(second.results.size(), 2);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QStringList found;
+        for (const QString &name : entries(root + "/dst"))
+            found << name + "=" + QString::fromUtf8(readAll(root + "/dst/" + name + (folders ? "/f" : "")));
+        found.sort();
+        expected.sort();
+        QCOMPARE(found, expected);
+        QCOMPARE(QFileInfo::exists(sources[1]), !move);
+    }
+
+    // ---- The Trash ----
+    void trashClaimsNamesWithoutListingAndKeepsThemShort()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("trash names"));
+        // A name of 250 bytes: its .trashinfo would pass 255 unless the name shrinks.
+        const QString longName = QString(246, QLatin1Char('n')) + QStringLiteral(".jpg");
+        const QString first = lg::test::writeFile(folder + "/" + longName, "one");
+        const QString second = lg::test::writeFile(folder + "/other/" + longName, "two");
+        // A stray item in files/ without its .trashinfo keeps its name.
+        QVERIFY(QDir().mkpath(homeTrash() + "/files"));
+        lg::test::writeFile(homeTrash() + "/files/stray.txt", "stray");
+        const QString stray = lg::test::writeFile(folder + "/stray.txt", "mine");
+        for (const QString &path : {first, second, stray}) {
+            const lg::FileOpResult r = lg::moveToTrash(path);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            const QString name = QFileInfo(r.target).fileName();
+            QVERIFY(raw(name).size() + 10 <= 255);
+            QCOMPARE(lg::readTrashInfo(homeTrash() + "/info/" + name + ".trashinfo")->originalPath, path);
+            QVERIFY(!QFileInfo::exists(path));
+        }
+        QCOMPARE(readAll(homeTrash() + "/files/stray.txt"), QByteArray("stray"));
+        QVERIFY(QFileInfo::exists(homeTrash() + "/files/stray 2.txt"));
+    }
+
+    void linksToTheHomeFolderOrTheRootAreTrashedAsLinks()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("links to home"));
+        QVERIFY(QFile::link(QDir::homePath(), folder + "/home"));
+        QVERIFY(QFile::link(QStringLiteral("/"), folder + "/root"));
+        for (const char *name : {"home", "root"}) {
+            const lg::FileOpResult r = lg::moveToTrash(folder + "/" + name);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QVERIFY(QFileInfo(r.target).isSymLink());
+        }
+        QVERIFY(QFileInfo(QDir::homePath()).isDir());
+        QCOMPARE(lg::moveToTrash(QDir::homePath()).error, lg::FileOpError::Denied);
+    }
+
+    void readOnlyFoldersTrashAndReplaceLikeAnyOther()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("read only"));
+        lg::test::writeFile(root + "/RO/inner/photo.jpg", "ro");
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/locked/old.jpg", "old");
+        lg::test::writeFile(root + "/card/DCIM/IMG_1.jpg", "card");
+        QDir().mkpath(root + "/copies");
+        QVERIFY(QDir().mkpath(homeTrash() + "/files") && QDir().mkpath(homeTrash() + "/info"));
+        lg::test::handOver(homeTrash());
+        lg::test::handOver(root);
+        for (const QString &path : {root + "/RO/inner/photo.jpg", root + "/dst/F/locked/old.jpg"})
+            ::chmod(raw(path).constData(), 0444);
+        for (const QString &path : {root + "/RO/inner", root + "/RO", root + "/dst/F/locked", root + "/card/DCIM"})
+            ::chmod(raw(path).constData(), 0555);
+        lg::FileOpResult trashed, replaced, cardCopy;
+        {
+            lg::test::AsOrdinaryUser user;
+            trashed = lg::moveToTrash(root + "/RO");
+            replaced = lg::moveItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+            // A failed copy of a camera card's read-only folders leaves nothing behind.
+            FaultGuard fault([](lg::FileStep step, const QString &) {
+                return step == lg::FileStep::FinalRename ? EIO : 0;
+            });
+            cardCopy = lg::copyItem(root + "/card", root + "/copies");
+        }
+        QVERIFY(!cardCopy.ok());
+        QCOMPARE(entries(root + "/copies"), QStringList{});
+        QVERIFY2(trashed.ok(), qPrintable(trashed.message));
+        QCOMPARE(readAll(trashed.target + "/inner/photo.jpg"), QByteArray("ro"));
+        QVERIFY2(replaced.ok(), qPrintable(replaced.message));
+        QCOMPARE(entries(root + "/dst"), QStringList{QStringLiteral("F")});   // nothing hidden is left
+        QCOMPARE(entries(root + "/src"), QStringList{});
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    void trashByCopyRefusesWhatCannotBeRemovedAndKeepsTheInformation()
+    {
+        // Nothing copied when the item cannot be removed: a read-only mount
+        // without a Trash of its own.
+        const QString top = lg::test::freshFolder(QStringLiteral("ro mount"));
+        if (::mount("lgro", raw(top).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        lg::test::writeFile(top + "/photo.jpg", "p");
+        const int remounted = ::mount("lgro", raw(top).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr);
+        const lg::FileOpResult refused = lg::moveToTrash(top + "/photo.jpg");
+        const bool kept = QFileInfo::exists(top + "/photo.jpg");
+        ::umount(raw(top).constData());
+        QCOMPARE(remounted, 0);
+        QCOMPARE(refused.error, lg::FileOpError::Denied);
+        QVERIFY2(refused.message.contains(QStringLiteral("Nothing was changed")), qPrintable(refused.message));
+        QVERIFY(kept);
+        QVERIFY(!QFileInfo::exists(homeTrash() + "/files/photo.jpg"));
+        QVERIFY(!QFileInfo::exists(homeTrash() + "/info/photo.jpg.trashinfo"));
+
+        // Removal failing part-way after the copy: the Trash still lists the copy.
+        const QString folder = lg::test::freshFolder(QStringLiteral("by copy")) + "/Album";
+        lg::test::writeFile(folder + "/a.jpg", "a");
+        lg::test::writeFile(folder + "/b.jpg", "b");
+        FaultGuard fault([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            return step == lg::FileStep::Remove && path.endsWith(QLatin1String("Album/b.jpg")) ? EIO : 0;
+        });
+        const lg::FileOpResult partly = lg::moveToTrash(folder);
+        QVERIFY(!partly.ok() && partly.itemInPlace);
+        QVERIFY2(partly.message.contains(folder + "/b.jpg"), qPrintable(partly.message));
+        QCOMPARE(lg::readTrashInfo(homeTrash() + "/info/Album.trashinfo")->originalPath, folder);
+        QCOMPARE(readAll(partly.target + "/a.jpg"), QByteArray("a"));
+        QCOMPARE(readAll(partly.target + "/b.jpg"), QByteArray("b"));
+    }
+
+    // ---- Keeping files whole ----
+    void aMoveAcrossFileSystemsKeepsASourceThatChanged()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("changing"));
+        const QString src = lg::test::writeFile(root + "/src/video.mov", QByteArray(100000, 'v'));
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([src](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == lg::FileStep::CopyData && path == src) {   // still being written
+                QFile more(src);
+                more.open(QIODevice::Append);
+                more.write(QByteArray(5000, 'w'));
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(src, root + "/dst");
+        QVERIFY(!r.ok());
+        QCOMPARE(readAll(src).size(), 105000);
+        QVERIFY(r.message.contains(QStringLiteral("changed")));
+    }
+
+    void aSourceSwappedForAPipeIsRefusedAtOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("fifo"));
+        const QString src = lg::test::writeFile(root + "/src/p.jpg", "photo");
+        QDir().mkpath(root + "/dst");
+        FaultGuard fault([src](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::CopyData && path == src) {
+                ::unlink(raw(src).constData());
+                ::mkfifo(raw(src).constData(), 0644);
+            }
+            return 0;
+        });
+        QFuture<lg::FileOpResult> copying = QtConcurrent::run([&] { return lg::copyItem(src, root + "/dst"); });
+        if (!QTest::qWaitFor([&] { return copying.isFinished(); }, 5000)) {   // a blocked open: give it its end of file
+            const int fd = ::open(raw(src).constData(), O_WRONLY | O_NONBLOCK);
+            ::close(fd);
+        }
+        copying.waitForFinished();
+        QVERIFY(!copying.result().ok());
+        QCOMPARE(entries(root + "/dst"), QStringList{});
+    }
+
+    void renameNeverFollowsOrReplacesLinks_data()
+    {
+        QTest::addColumn<QString>("kind");   // how a.jpg and A.jpg are related
+        QTest::newRow("a.jpg links to A.jpg") << "link a";
+        QTest::newRow("A.jpg links to a.jpg") << "link A";
+        QTest::newRow("hard links") << "hard";
+    }
+    void renameNeverFollowsOrReplacesLinks()
+    {
+        QFETCH(QString, kind);
+        const QString root = lg::test::freshFolder(QStringLiteral("rename links"));
+        const QString a = root + "/a.jpg", upper = root + "/A.jpg";
+        lg::test::writeFile(kind == "link a" ? upper : a, "photo");
+        if (kind == "link a")
+            QVERIFY(QFile::link(QStringLiteral("A.jpg"), a));
+        else if (kind == "link A")
+            QVERIFY(QFile::link(QStringLiteral("a.jpg"), upper));
+        else
+            QCOMPARE(::link(raw(a).constData(), raw(upper).constData()), 0);
+        QCOMPARE(lg::renameItem(a, QStringLiteral("A.jpg")).error, lg::FileOpError::TargetExists);
+        QCOMPARE(entries(root), (QStringList{"A.jpg", "a.jpg"}));
+        QCOMPARE(readAll(kind == "link a" ? upper : a), QByteArray("photo"));
+        QCOMPARE(QFileInfo(a).isSymLink(), kind == "link a");
+        QCOMPARE(QFileInfo(upper).isSymLink(), kind == "link A");
+    }
+
+    void replaceSwapsFoldersAndToldWhatItCouldNotRemove()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("swap"));
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        lg::test::writeFile(root + "/dst/F/stuck.jpg", "stuck");
+        bool targetThere = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::FinalRename)
+                targetThere = QFileInfo::exists(root + "/dst/F");   // the window in which F is missing
+            return step == lg::FileStep::Remove && path.endsWith(QLatin1String("/stuck.jpg")) ? EIO : 0;
+        });
+        const lg::FileOpResult r = lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        QVERIFY(targetThere);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+        // Beside F, what is left, and the lock that lets a later cleanup finish the removal.
+        QStringList left = entries(root + "/dst");
+        QCOMPARE(left.removeIf([](const QString &name) { return name.startsWith(QLatin1String(".lglock-")); }), 1);
+        QCOMPARE(left.size(), 2);
+        QVERIFY2(r.message.contains(root + "/dst/" + left.first()), qPrintable(r.message));
+        QCOMPARE(readAll(root + "/dst/" + left.first() + "/stuck.jpg"), QByteArray("stuck"));
+    }
+
+    // Only what a lock file of ours names is ever cleaned up: a user's files
+    // that look like temporaries (of this version or an earlier one), and
+    // lock files that are not ours or vouch for another name, are left alone.
+    void filesThatOnlyLookLikeTemporariesAreNeverTouched()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("leftovers"));
+        const QString dead = QString::number(deadProcess());
+        const QStringList users{".photo.jpg.lgcopy-" + dead + "-0", ".photo.jpg.lgcopy-0123456789abcdef",
+                                ".G.lgold-" + dead + "-1", ".H.lgold-0123456789abcdef", ".holiday.jpg",
+                                ".lglock-00000000000000aa", ".lglock-00000000000000bb", ".x.lgcopy-00000000000000bb"};
+        for (const QString &name : users)
+            lg::test::writeFile(root + "/" + name + (name.contains(".lgold-") ? "/only copy.jpg" : ""), "the user's");
+        // A lock file whose record names a temporary of another token vouches for nothing.
+        lg::test::writeFile(root + "/.lglock-00000000000000bb",
+                            "[Lumen Gallery temporary]\nKind=copy\nName=x\nTemporary=.photo.jpg.lgcopy-0123456789abcdef\n");
+        const QString src = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("leftover src")) + "/N/n.jpg");
+        const lg::FileOpResult r = lg::copyItem(QFileInfo(src).absolutePath(), root);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QStringList expected = users;
+        expected << "N";
+        expected.sort();
+        QCOMPARE(entries(root), expected);
+        QCOMPARE(readAll(root + "/.photo.jpg.lgcopy-" + dead + "-0"), QByteArray("the user's"));
+        QCOMPARE(readAll(root + "/.G.lgold-" + dead + "-1/only copy.jpg"), QByteArray("the user's"));
+    }
+
+    // ---- Names ----
+    void madeNamesFitAndRawNamesAreCopiedByteForByte()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("raw names"));
+        const QString longName = QString(251, QLatin1Char('l')) + QStringLiteral(".jpg");
+        lg::test::writeFile(root + "/src/" + longName, "copy");
+        lg::test::writeFile(root + "/dst/" + longName, "kept");
+        const lg::FileOpResult both = lg::copyItem(root + "/src/" + longName, root + "/dst",
+                                                   lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(both.ok(), qPrintable(both.message));
+        const QByteArray made = raw(QFileInfo(both.target).fileName());
+        QVERIFY(made.size() <= 255 && made.endsWith(" 2.jpg"));
+        QCOMPARE(readAll(both.target), QByteArray("copy"));
+
+        // A name that is not UTF-8, inside a folder that is copied and moved.
+        const QByteArray odd = raw(root + "/src/Album/") + QByteArray("caf\xe9 \xff.jpg");
+        lg::test::writeFile(root + "/src/Album/plain.jpg", "plain");
+        const int fd = ::open(odd.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "odd", 3), 3);
+        ::close(fd);
+        QVERIFY2(lg::copyItem(root + "/src/Album", root + "/dst").ok(), "copy");
+        FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        const lg::FileOpResult moved = lg::moveItem(root + "/src/Album", root + "/dst", lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(moved.ok(), qPrintable(moved.message));
+        for (const QString &album : {root + "/dst/Album", moved.target}) {
+            char content[4] = {};
+            const int in = ::open((raw(album) + QByteArray("/caf\xe9 \xff.jpg")).constData(), O_RDONLY);
+            QVERIFY(in >= 0);
+            QCOMPARE(::read(in, content, 3), 3);
+            ::close(in);
+            QCOMPARE(QByteArray(content), QByteArray("odd"));
+            ::unlink((raw(album) + QByteArray("/caf\xe9 \xff.jpg")).constData());   // Qt cannot remove it
+        }
+        QVERIFY(!QFileInfo::exists(root + "/src/Album"));
+    }
+
+    // ---- Other file systems ----
+    void removalLeavesAFileSystemMountedInsideInPlace_data()
+    {
+        QTest::addColumn<QString>("mountKind");
+        QTest::addColumn<bool>("move");   // a move across file systems removes the source
+        QTest::newRow("replace, tmpfs inside") << "tmpfs" << false;
+        QTest::newRow("replace, bind mount of the same disk inside") << "bind" << false;
+        QTest::newRow("move away, tmpfs inside") << "tmpfs" << true;
+    }
+    void removalLeavesAFileSystemMountedInsideInPlace()
+    {
+        QFETCH(QString, mountKind);
+        QFETCH(bool, move);
+        const QString root = lg::test::freshFolder(QStringLiteral("mount inside"));
+        const QString doomed = move ? root + "/src/F" : root + "/dst/F";
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        if (!move)
+            lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        QDir().mkpath(root + "/dst");
+        QDir().mkpath(doomed + "/phone");
+        const QString elsewhere = lg::test::writeFile(root + "/elsewhere/photo.jpg", "on the phone");
+        const int mounted = mountKind == "bind"
+                                ? ::mount(raw(root + "/elsewhere").constData(), raw(doomed + "/phone").constData(),
+                                          nullptr, MS_BIND, nullptr)
+                                : ::mount("lgphone", raw(doomed + "/phone").constData(), "tmpfs", 0, "size=1m");
+        if (mounted != 0)
+            QSKIP("Mounting is not allowed here");
+        QStringList mountPoints{doomed + "/phone"};
+        const auto unmount = qScopeGuard([&mountPoints] {
+            for (const QString &point : mountPoints)
+                ::umount2(raw(point).constData(), MNT_DETACH);
+        });
+        if (mountKind != "bind")
+            lg::test::writeFile(doomed + "/phone/photo.jpg", "on the phone");
+
+        FaultGuard fault([move](lg::FileStep step, const QString &) {
+            return move && step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        const lg::FileOpResult r = move ? lg::moveItem(root + "/src/F", root + "/dst")
+                                        : lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        // Where the mount point is now: still in the source, or in what is left of the replaced folder.
+        QString left = doomed + "/phone";
+        for (const QString &name : entries(root + "/dst"))
+            if (name.startsWith(QLatin1Char('.')) && QFileInfo::exists(root + "/dst/" + name + "/phone"))
+                left = root + "/dst/" + name + "/phone";
+        mountPoints.prepend(left);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QVERIFY2(r.message.contains(left), qPrintable(r.message));
+        QCOMPARE(readAll(left + "/photo.jpg"), QByteArray("on the phone"));
+        QCOMPARE(readAll(elsewhere), QByteArray("on the phone"));
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    // Replace's message names every mount point it left in place.
+    void replaceNamesEveryMountPointLeftInPlace()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("mounts inside"));
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(root + "/dst/F/old.jpg", "old");
+        QStringList points;
+        for (const char *name : {"phone", "card", "stick"}) {
+            const QString point = root + "/dst/F/" + name;
+            QDir().mkpath(point);
+            if (::mount("lgmount", raw(point).constData(), "tmpfs", 0, "size=1m") != 0)
+                QSKIP("tmpfs cannot be mounted here");
+            points << name;
+        }
+        const auto unmount = qScopeGuard([&] {
+            for (const QString &name : entries(root + "/dst"))
+                for (const QString &point : points)
+                    ::umount2(raw(root + "/dst/" + name + "/" + point).constData(), MNT_DETACH);
+        });
+        const lg::FileOpResult r = lg::copyItem(root + "/src/F", root + "/dst", lg::ConflictPolicy::Replace);
+        QVERIFY(!r.ok() && r.itemInPlace);
+        QString left;
+        for (const QString &name : entries(root + "/dst"))
+            if (name.startsWith(QLatin1String(".F.")))
+                left = root + "/dst/" + name;
+        QVERIFY(!left.isEmpty());
+        for (const QString &point : points)
+            QVERIFY2(r.message.contains(QStringLiteral("“%1/%2”").arg(left, point)), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QLatin1String("were left in place")), qPrintable(r.message));
+        QCOMPARE(readAll(root + "/dst/F/new.jpg"), QByteArray("new"));
+    }
+
+    void trashThroughALinkToAnotherDiskUsesTheTrashAtThatDisksTop()
+    {
+        const QString top = lg::test::freshFolder(QStringLiteral("usb stick"));
+        if (::mount("lgusb", raw(top).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([top] { ::umount2(raw(top).constData(), MNT_DETACH); });
+        lg::test::writeFile(top + "/DCIM/100/x.jpg", "from the camera");
+        const QString camera = lg::test::freshFolder(QStringLiteral("Pictures")) + "/camera";
+        QVERIFY(QFile::link(top + "/DCIM", camera));
+        const lg::FileOpResult r = lg::moveToTrash(camera + "/100/x.jpg");
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        const QString trash = top + "/.Trash-" + QString::number(::getuid());
+        QCOMPARE(r.target, trash + "/files/x.jpg");
+        QCOMPARE(readAll(r.target), QByteArray("from the camera"));
+        QCOMPARE(lg::readTrashInfo(trash + "/info/x.jpg.trashinfo")->originalPath, camera + "/100/x.jpg");
+        QCOMPARE(entries(top + "/DCIM"), QStringList{"100"});
+    }
+
+    // ---- Batches that hold the destination's own items ----
+    void aBatchNeverReplacesItsOwnItemThatLiesInTheDestination_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("ownFirst");
+        QTest::addColumn<int>("answer");
+        const int replace = int(lg::ConflictPolicy::Replace), keepBoth = int(lg::ConflictPolicy::KeepBoth);
+        for (bool move : {false, true})
+            for (bool ownFirst : {true, false})
+                for (int answer : {replace, keepBoth})
+                    QTest::addRow("%s, %s first, %s", move ? "move" : "copy", ownFirst ? "D's" : "E's",
+                                  answer == replace ? "replace" : "make a copy")
+                        << move << ownFirst << answer;
+    }
+    void aBatchNeverReplacesItsOwnItemThatLiesInTheDestination()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, ownFirst);
+        QFETCH(int, answer);
+        const QString root = lg::test::freshFolder(QStringLiteral("own item"));
+        const QString own = lg::test::writeFile(root + "/D/x.jpg", "D's");
+        const QString other = lg::test::writeFile(root + "/E/x.jpg", "E's");
+        lg::FileBatch batch(move ? lg::FileOpKind::Move : lg::FileOpKind::Copy, root + "/D");
+        const lg::FileBatch::Outcome first
+            = batch.run(ownFirst ? QStringList{own, other} : QStringList{other, own}, lg::ConflictPolicy::Refuse);
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy(answer));
+        const bool copyOfItself = !move && answer == int(lg::ConflictPolicy::KeepBoth);
+        QCOMPARE(readAll(own), QByteArray("D's"));
+        QCOMPARE(readAll(root + (copyOfItself && ownFirst ? "/D/x 3.jpg" : "/D/x 2.jpg")), QByteArray("E's"));
+        QCOMPARE(QFileInfo::exists(other), !move);
+        const QStringList expected = copyOfItself ? QStringList{"x 2.jpg", "x 3.jpg", "x.jpg"}
+                                                  : QStringList{"x 2.jpg", "x.jpg"};
+        QCOMPARE(entries(root + "/D"), expected);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok() || r.error == lg::FileOpError::SameFile, qPrintable(r.message));
+    }
+
+    void aMoveIntoTheFolderItLiesInAnsweredMakeACopyChangesNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("own folder"));
+        lg::test::writeFile(root + "/sub/a.jpg", "a");
+        const lg::FileOpResult single = lg::moveItem(root + "/sub", root, lg::ConflictPolicy::KeepBoth);
+        QVERIFY2(single.ok(), qPrintable(single.message));
+        QCOMPARE(single.target, root + "/sub");
+        lg::FileBatch batch(lg::FileOpKind::Move, root);
+        const lg::FileBatch::Outcome asked = batch.run({root + "/sub"}, lg::ConflictPolicy::Refuse);
+        const lg::FileBatch::Outcome answered = batch.run(asked.clashes, lg::ConflictPolicy::KeepBoth);
+        for (const lg::FileOpResult &r : asked.results + answered.results)
+            QVERIFY2(r.ok() && r.target == root + "/sub", qPrintable(r.message));
+        QCOMPARE(entries(root), QStringList{"sub"});
+        QCOMPARE(readAll(root + "/sub/a.jpg"), QByteArray("a"));
+    }
+
+    void makeACopyFromTwoThreadsAtOnceClaimsEveryNumberOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("two threads"));
+        const QString source = lg::test::writeFile(root + "/src/x.jpg", "x");
+        lg::test::writeFile(root + "/dst/x.jpg", "old");
+        constexpr int copies = 200;
+        QFuture<QList<lg::FileOpResult>> items = QtConcurrent::run([&] {
+            QList<lg::FileOpResult> results;
+            for (int i = 0; i < copies; ++i)
+                results.append(lg::copyItem(source, root + "/dst", lg::ConflictPolicy::KeepBoth));
+            return results;
+        });
+        QFuture<QList<lg::FileOpResult>> batch = QtConcurrent::run([&] {
+            lg::FileBatch copying(lg::FileOpKind::Copy, root + "/dst");
+            return copying.run(QStringList(copies, source), lg::ConflictPolicy::KeepBoth).results;
+        });
+        const QList<lg::FileOpResult> results = items.result() + batch.result();
+        QCOMPARE(results.size(), 2 * copies);
+        for (const lg::FileOpResult &r : results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(root + "/dst").size(), 2 * copies + 1);
+        QCOMPARE(readAll(root + "/dst/x.jpg"), QByteArray("old"));
+    }
+
+    // ---- Names on case-insensitive disks ----
+    void namesAreComparedTheWayTheDestinationComparesThem_data()
+    {
+        QTest::addColumn<qint64>("fileSystem");
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("same");
+        const qint64 vfat = 0x4d44, exfat = 0x2011BAB0, ntfs = 0x5346544e, ext4 = 0xEF53, tmpfs = 0x01021994;
+        QTest::newRow("vfat, case") << vfat << "Photo.jpg" << "photo.jpg" << true;
+        QTest::newRow("vfat, accents") << vfat << "ÉTÉ.JPG" << "été.jpg" << true;
+        QTest::newRow("vfat, other names") << vfat << "photo.jpg" << "photo 2.jpg" << false;
+        QTest::newRow("exfat, case") << exfat << "IMG_0001.JPG" << "img_0001.jpg" << true;
+        QTest::newRow("ntfs, case") << ntfs << "Trip" << "TRIP" << true;
+        QTest::newRow("ext4, case") << ext4 << "Photo.jpg" << "photo.jpg" << false;
+        QTest::newRow("tmpfs, case") << tmpfs << "Photo.jpg" << "photo.jpg" << false;
+        QTest::newRow("ext4, same") << ext4 << "photo.jpg" << "photo.jpg" << true;
+    }
+    void namesAreComparedTheWayTheDestinationComparesThem()
+    {
+        QFETCH(qint64, fileSystem);
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, same);
+        const lg::NameCase nameCase = lg::nameCaseForFileSystem(fileSystem);
+        QCOMPARE(lg::nameKey(a, nameCase) == lg::nameKey(b, nameCase), same);
+    }
+
+    void aBatchIntoAVfatCardKeepsNamesThatDifferOnlyInCase()
+    {
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"),
+                                                            {"/usr/sbin", "/sbin", "/usr/bin"});
+        if (mkfs.isEmpty())
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        const QString root = lg::test::freshFolder(QStringLiteral("vfat"));
+        if (QProcess::execute(mkfs, {"-C", root + "/card.img", "2048"}) != 0)
+            QSKIP("mkfs.vfat cannot make an image here");
+        QDir().mkpath(root + "/card");
+        if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", root + "/card.img", root + "/card"}) != 0)
+            QSKIP("A vfat image cannot be loop-mounted here");
+        const auto unmount = qScopeGuard([root] { ::umount2(raw(root + "/card").constData(), MNT_DETACH); });
+        QCOMPARE(lg::nameCaseOf(root + "/card"), lg::NameCase::Insensitive);
+        const QString upper = lg::test::writeFile(root + "/A/Photo.jpg", "upper");
+        const QString lower = lg::test::writeFile(root + "/B/photo.jpg", "lower");
+        lg::FileBatch batch(lg::FileOpKind::Copy, root + "/card");
+        const lg::FileBatch::Outcome first = batch.run({upper, lower}, lg::ConflictPolicy::Refuse);
+        QCOMPARE(first.clashes, QStringList{});
+        const lg::FileBatch::Outcome second = batch.run(first.clashes, lg::ConflictPolicy::Replace);
+        for (const lg::FileOpResult &r : first.results + second.results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(root + "/card"), (QStringList{"Photo.jpg", "photo 2.jpg"}));
+        QCOMPARE(readAll(root + "/card/Photo.jpg"), QByteArray("upper"));
+        QCOMPARE(readAll(root + "/card/photo 2.jpg"), QByteArray("lower"));
+    }
+
+    // ---- Names that are not UTF-8 ----
+    void anItemWhoseNameIsNotUtf8IsRefusedForThatReason()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("unreadable"));
+        QDir().mkpath(root + "/dst");
+        const QByteArray rawName("caf\xe9.jpg");
+        const int fd = ::open((raw(root) + "/" + rawName).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const QString path = root + "/" + QFile::decodeName(rawName);   // what a listing hands over
+        QVERIFY(!QFileInfo::exists(path));
+        lg::FileBatch batch(lg::FileOpKind::Copy, root + "/dst");
+        const QList<lg::FileOpResult> results{lg::copyItem(path, root + "/dst"), lg::moveItem(path, root + "/dst"),
+                                              lg::moveToTrash(path), lg::renameItem(path, "x.jpg"),
+                                              batch.run({path}, lg::ConflictPolicy::Refuse).results.value(0)};
+        for (const lg::FileOpResult &r : results) {
+            QCOMPARE(r.error, lg::FileOpError::InvalidName);
+            QVERIFY2(r.message.contains(QStringLiteral("cannot be read")), qPrintable(r.message));
+        }
+        QVERIFY(::access((raw(root) + "/" + rawName).constData(), F_OK) == 0);
+        QCOMPARE(entries(root + "/dst"), QStringList{});
+        // A missing item whose name merely holds the replacement character is missing.
+        QCOMPARE(lg::copyItem(root + "/gone\xEF\xBF\xBD.jpg", root + "/dst").error, lg::FileOpError::SourceMissing);
+        ::unlink((raw(root) + "/" + rawName).constData());
+    }
+};
+
+LG_TEST(FileOperationsTest)
+#include "test_fileoperations.moc"

@@ -1,0 +1,775 @@
+// What a copy, a Replace or an image write leaves when its process is killed
+// half-way, or while it still runs in another process: the one cleanup touches
+// only what a lock proves is ours and no longer in work, removes unfinished
+// copies and writes, and brings set-aside items back whole. Lock records planted
+// by anyone else (an archive, a sync client, another user of a shared folder)
+// are left alone with all they name.
+#include "platform/files/FileOperations.h"
+#include "platform/image/ImageWriter.h"
+#include "platform/files/Temporaries.h"
+#include "platform/files/Trash.h"
+#include "tests/platform/files/FileTesting.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using lg::test::entries;
+using lg::test::FaultGuard;
+
+namespace {
+
+QStringList hiddenEntries(const QString &folder)
+{
+    QStringList hidden;
+    for (const QString &name : entries(folder))
+        if (name.startsWith(QLatin1Char('.')))
+            hidden << name;
+    return hidden;
+}
+
+// The helper process, stopped inside an operation; killed when it goes.
+class StoppedOperation
+{
+public:
+    StoppedOperation(const QStringList &arguments, bool ownPidNamespace = false)
+    {
+        QString program = QStringLiteral(LG_FILEOPS_HELPER);
+        QStringList args = arguments;
+        const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+        if (ownPidNamespace && !unshare.isEmpty()
+            && QProcess::execute(unshare, {QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("true")}) == 0) {
+            args.prepend(program);
+            args = QStringList{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--kill-child")} + args;
+            program = unshare;
+        }
+        m_process.start(program, args);
+        m_stopped = m_process.waitForReadyRead(20000) && m_process.readAll().startsWith("stopped");
+    }
+    ~StoppedOperation() { kill(); }
+    bool stopped() const { return m_stopped; }
+    void kill()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+private:
+    QProcess m_process;
+    bool m_stopped = false;
+};
+
+// True once no lock file in folder is held any more (a killed process's locks go
+// with its last file descriptor).
+bool locksAreFree(const QString &folder)
+{
+    for (const QString &name : entries(folder)) {
+        if (!name.startsWith(QLatin1String(".lglock-")))
+            continue;
+        const int fd = ::open(QFile::encodeName(folder + "/" + name).constData(), O_RDONLY | O_CLOEXEC);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!free)
+            return false;
+    }
+    return true;
+}
+
+// Makes a temporary in folder, which first cleans it up.
+void writeInto(const QString &folder, const QString &name)
+{
+    const QString source = lg::test::freshFolder(QStringLiteral("trigger ") + name) + QLatin1Char('/') + name;
+    lg::test::writeFile(source + QStringLiteral("/t.txt"), "t");
+    const lg::FileOpResult r = lg::copyItem(source, folder);   // a folder goes by a named temporary
+    QVERIFY2(r.ok(), qPrintable(r.message));
+}
+
+QByteArray raw(const QString &path) { return QFile::encodeName(path); }
+
+constexpr char token[] = "0123456789abcdef";
+
+// A lock record as this program writes it (name and temporary given as they
+// stand in the file, percent-encoded).
+QByteArray record(const QByteArray &kind, const QByteArray &name, const QByteArray &temporary)
+{
+    return "[Lumen Gallery temporary]\nKind=" + kind + "\nName=" + name + "\nTemporary=" + temporary + "\n";
+}
+
+// What another user plants: a folder, a file (with its bytes) or a link (to
+// data); or what they move: path renamed to data.
+struct Plant
+{
+    enum Kind { Folder, File, Link, Rename } kind;
+    QByteArray path;
+    QByteArray data;
+};
+
+// Makes plants in a child process that runs as uid and gid 65534 ("nobody").
+// 0 when all were made; 77 when no other user can be played here.
+int plantAsAnotherUser(const std::vector<Plant> &plants)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 77;
+    if (child == 0) {
+        // Only system calls from here on: the parent has other threads.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(77);
+        for (const Plant &plant : plants) {
+            bool made = false;
+            if (plant.kind == Plant::Folder) {
+                made = ::mkdir(plant.path.constData(), 0755) == 0;
+            } else if (plant.kind == Plant::Link) {
+                made = ::symlink(plant.data.constData(), plant.path.constData()) == 0;
+            } else if (plant.kind == Plant::Rename) {
+                made = ::rename(plant.path.constData(), plant.data.constData()) == 0;
+            } else {
+                const int fd = ::open(plant.path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                made = fd >= 0 && ::write(fd, plant.data.constData(), size_t(plant.data.size())) == plant.data.size();
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            if (!made)
+                ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return 1;
+    return WEXITSTATUS(status);
+}
+
+// Lets every user through the folders above path (the private HOME is 0700).
+void openTheWayTo(const QString &path)
+{
+    for (QString up = QFileInfo(path).absolutePath(); up != QLatin1String("/") && !up.isEmpty();
+         up = QFileInfo(up).absolutePath()) {
+        struct stat st;
+        if (::stat(raw(up).constData(), &st) == 0)
+            ::chmod(raw(up).constData(), (st.st_mode & 07777) | 0011);
+    }
+}
+
+// The one hidden entry of folder whose name holds part; empty when none.
+QString hiddenWith(const QString &folder, const QString &part)
+{
+    for (const QString &name : hiddenEntries(folder))
+        if (name.contains(part))
+            return name;
+    return {};
+}
+
+// The folders the journal's entries name (in the user's state folder).
+QStringList journalFolders()
+{
+    const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+    QStringList folders;
+    for (const QString &name : entries(journal)) {
+        const QList<QByteArray> lines = lg::test::readAll(journal + "/" + name).split('\n');
+        if (lines.size() > 1 && lines.at(1).startsWith("Folder="))
+            folders << QDir::cleanPath(QFile::decodeName(QByteArray::fromPercentEncoding(lines.at(1).mid(7))));
+    }
+    return folders;
+}
+
+} // namespace
+
+class TemporariesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aCopyInWorkElsewhereIsLeftAndADeadOneRemoved_data()
+    {
+        QTest::addColumn<bool>("ownPidNamespace");
+        QTest::newRow("another process") << false;
+        QTest::newRow("another process in its own pid namespace") << true;
+    }
+    void aCopyInWorkElsewhereIsLeftAndADeadOneRemoved()
+    {
+        QFETCH(bool, ownPidNamespace);
+        const QString root = lg::test::freshFolder(QStringLiteral("live copy"));
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QDir().mkpath(root + "/dst");
+        StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", root + "/dst"}, ownPidNamespace);
+        QVERIFY(copying.stopped());
+        const QStringList inWork = hiddenEntries(root + "/dst");
+        QCOMPARE(inWork.size(), 2);   // the unfinished copy and its lock
+        writeInto(root + "/dst", QStringLiteral("G"));
+        QCOMPARE(hiddenEntries(root + "/dst"), inWork);
+        copying.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(root + "/dst"), 10000);
+        writeInto(root + "/dst", QStringLiteral("H"));
+        QCOMPARE(entries(root + "/dst"), (QStringList{"G", "H"}));
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    void aSetAsideItemComesBackWholeAndIsNeverDeleted_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("nameTaken");     // the user made a new one meanwhile
+        QTest::addColumn<bool>("cannotPutBack"); // e.g. a folder the user may only read
+        QTest::addColumn<QString>("expected");   // where the old item is afterwards; empty: where it was set aside
+        const QString holiday = QStringLiteral("Holiday photos 2023 - Summer in Tuscany and Umbria (edited)");
+        const QString longest = QStringLiteral("Sommer ") + QString(121, QChar(0xE9));   // 249 bytes
+        QTest::newRow("name free") << "Album" << false << false << "Album";
+        QTest::newRow("name taken") << "Album" << true << false << "Album 2";
+        QTest::newRow("cannot be put back") << "Album" << false << true << "";
+        QTest::newRow("cannot be put back, name taken") << "Album" << true << true << "";
+        QTest::newRow("long name") << holiday << false << false << holiday;
+        QTest::newRow("249 bytes") << longest << false << false << longest;
+        QTest::newRow("249 bytes, name taken") << longest << true << false << longest + " 2";
+        const QString controls = QStringLiteral("Tab\there\nnew line\x01");
+        QTest::newRow("control bytes") << controls << false << false << controls;
+        QTest::newRow("control bytes, name taken") << controls << true << false << controls + " 2";
+    }
+    void aSetAsideItemComesBackWholeAndIsNeverDeleted()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, nameTaken);
+        QFETCH(bool, cannotPutBack);
+        QFETCH(QString, expected);
+        const QString root = lg::test::freshFolder(QStringLiteral("set aside"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/" + name + "/new.jpg", "new");
+        lg::test::writeFile(dst + "/" + name + "/old.jpg", "the only copy");
+        {
+            StoppedOperation replacing({QStringLiteral("replace"), root + "/src/" + name, dst});
+            QVERIFY(replacing.stopped());
+            QVERIFY(!QFileInfo::exists(dst + "/" + name));
+            const QStringList aside = hiddenEntries(dst);
+            QCOMPARE(aside.size(), 4);   // the new copy, the old item set aside, and their locks
+            for (const QString &entry : aside)
+                QVERIFY(QFile::encodeName(entry).size() <= 255);
+            writeInto(dst, QStringLiteral("G"));   // in work: left alone
+            QCOMPARE(hiddenEntries(dst), aside);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        if (nameTaken)
+            lg::test::writeFile(dst + "/" + name + "/mine.jpg", "made meanwhile");
+        {
+            FaultGuard fault([cannotPutBack](lg::FileStep step, const QString &path) {
+                return cannotPutBack && step == lg::FileStep::Rename && path.contains(QLatin1String(".lgold-")) ? EACCES
+                                                                                                                : 0;
+            });
+            writeInto(dst, QStringLiteral("H"));
+        }
+        if (nameTaken)
+            QCOMPARE(lg::test::readAll(dst + "/" + name + "/mine.jpg"), QByteArray("made meanwhile"));
+        if (expected.isEmpty()) {
+            const QStringList aside = hiddenEntries(dst);
+            QCOMPARE(aside.size(), 2);
+            bool found = false;
+            for (const QString &entry : aside)
+                found = found || lg::test::readAll(dst + "/" + entry + "/old.jpg") == "the only copy";
+            QVERIFY(found);
+            return;
+        }
+        QCOMPARE(lg::test::readAll(dst + "/" + expected + "/old.jpg"), QByteArray("the only copy"));
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+    }
+
+    void aKilledImageWriteLeavesNothingForGood_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("photo") << "p.jpg";
+        QTest::newRow("251 bytes") << QString(247, QLatin1Char('r')) + ".jpg";
+    }
+    void aKilledImageWriteLeavesNothingForGood()
+    {
+        QFETCH(QString, name);
+        const QString folder = lg::test::freshFolder(QStringLiteral("killed write"));
+        const QString photo = lg::test::writeFile(folder + "/" + name, "old");
+        StoppedOperation rotating({QStringLiteral("write"), photo});
+        QVERIFY(rotating.stopped());
+        const QStringList inWork = hiddenEntries(folder);
+        QCOMPARE(inWork.size(), 2);
+        for (const QString &entry : inWork)
+            QVERIFY(QFile::encodeName(entry).size() <= 255);
+        writeInto(folder, QStringLiteral("G"));
+        QCOMPARE(hiddenEntries(folder), inWork);
+        rotating.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(folder), 10000);
+        writeInto(folder, QStringLiteral("H"));
+        QCOMPARE(entries(folder), (QStringList{"G", "H", name}));
+        QCOMPARE(lg::test::readAll(photo), QByteArray("old"));
+    }
+
+    // A lock record is the program's own only when it is byte for byte what
+    // the program writes; anything else, and whatever it names, is left alone:
+    // nothing is removed, renamed or entered. The first rows are records the
+    // program writes, which are cleaned up.
+    void aLockRecordCountsOnlyWhenItIsExactlyWhatTheProgramWrites_data()
+    {
+        QTest::addColumn<QByteArray>("lockToken");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("planted");   // files, with their folders, holding "the user's"
+        QTest::addColumn<bool>("cleaned");
+        QTest::addColumn<QStringList>("after");     // when cleaned: what else is in the folder then
+        QTest::addColumn<QStringList>("kept");      // when cleaned: files that still hold "the user's"
+        const QByteArray t = token;
+        const QByteArray album = record("copy", "Album", ".Album.lgcopy-" + t);
+        const QString albumCopy = QStringLiteral(".Album.lgcopy-") + token + "/a.jpg";
+        const auto ours = [&](const char *row, const QByteArray &text, const QStringList &planted,
+                              const QStringList &after, const QStringList &kept) {
+            QTest::newRow(row) << t << text << planted << true << after << kept;
+        };
+        const auto notOurs = [](const char *row, const QByteArray &lockToken, const QByteArray &text,
+                                const QStringList &planted) {
+            QTest::newRow(row) << lockToken << text << planted << false << QStringList() << QStringList();
+        };
+        ours("ours: an unfinished copy", album, {albumCopy}, {}, {});
+        ours("ours: an unfinished write", record("write", "p.jpg", ".p.jpg.lgwrite-" + t),
+             {".p.jpg.lgwrite-" + QString::fromLatin1(t), "p.jpg"}, {"p.jpg"}, {"p.jpg"});
+        ours("ours: an item set aside", record("old", "Album", ".Album.lgold-" + t),
+             {".Album.lgold-" + QString::fromLatin1(t) + "/a.jpg"}, {"Album"}, {"Album/a.jpg"});
+        ours("ours: an encoded name", record("copy", "My%20caf%C3%A9.jpg", ".My%20caf%C3%A9.jpg.lgcopy-" + t),
+             {QStringLiteral(".My café.jpg.lgcopy-") + token}, {}, {});
+        ours("ours: a name holding control bytes", record("copy", "a%0Ab%09c", ".a%0Ab%09c.lgcopy-" + t),
+             {".a\nb\tc.lgcopy-" + QString::fromLatin1(t)}, {}, {});
+
+        notOurs("a NUL cuts the temporary to .picasa.ini", t, record("copy", "x", ".picasa.ini%00-" + t),
+                {".picasa.ini"});
+        notOurs("a NUL cuts the temporary to a hidden folder", t, record("copy", "x", ".thumbnails%00-" + t),
+                {".thumbnails/normal/a.png"});
+        notOurs("a NUL cuts the temporary to .", t, record("copy", "x", ".%00-" + t), {"photo.jpg", "sub/a.jpg"});
+        notOurs("a NUL cuts the temporary to ..", t, record("copy", "x", "..%00-" + t), {"photo.jpg"});
+        notOurs("kind old naming .private.jpg", t, record("old", "private.jpg", ".private.jpg%00-" + t),
+                {".private.jpg"});
+        notOurs("a plain hidden file named like a token", t, record("copy", "backup", ".backup-" + t),
+                {".backup-" + QString::fromLatin1(t)});
+        notOurs("the name .", t, record("copy", ".", "..lgcopy-" + t), {"..lgcopy-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("the name ..", t, record("old", "..", "...lgold-" + t), {"...lgold-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("an empty name", t, record("copy", "", "..lgcopy-" + t), {"..lgcopy-" + QString::fromLatin1(t) + "/a.jpg"});
+        notOurs("a name holding a slash", t, record("old", "sub%2Fa.jpg", ".sub%2Fa.jpg.lgold-" + t), {"sub/a.jpg"});
+        const QByteArray tooLong(300, 'x');
+        const QString tooLongTemporary = "." + QString(230, QLatin1Char('x')) + ".lgcopy-" + QString::fromLatin1(t);
+        notOurs("a name longer than a name can be", t, record("copy", tooLong, raw(tooLongTemporary)), {tooLongTemporary});
+        notOurs("an upper-case token", "0123456789ABCDEF", record("copy", "p.jpg", ".p.jpg.lgcopy-0123456789ABCDEF"),
+                {".p.jpg.lgcopy-0123456789ABCDEF"});
+        notOurs("a token of another lock", t, record("copy", "p.jpg", ".p.jpg.lgcopy-fedcba9876543210"),
+                {".p.jpg.lgcopy-fedcba9876543210"});
+        notOurs("a short token", "0123456789abcde", record("copy", "p.jpg", ".p.jpg.lgcopy-0123456789abcde"),
+                {".p.jpg.lgcopy-0123456789abcde"});
+        notOurs("a temporary not made from the name", t, record("copy", "p.jpg", ".q.jpg.lgcopy-" + t),
+                {".q.jpg.lgcopy-" + QString::fromLatin1(t)});
+        notOurs("a temporary of another kind", t, record("copy", "Album", ".Album.lgold-" + t),
+                {".Album.lgold-" + QString::fromLatin1(t) + "/only copy.jpg"});
+        notOurs("a kind the program does not write", t, record("move", "p.jpg", ".p.jpg.lgmove-" + t),
+                {".p.jpg.lgmove-" + QString::fromLatin1(t)});
+        notOurs("lower-case escapes", t, record("copy", "caf%c3%a9.jpg", ".caf%c3%a9.jpg.lgcopy-" + t),
+                {QStringLiteral(".café.jpg.lgcopy-") + token});
+        notOurs("an escape where none is written", t, record("copy", "%70.jpg", ".%70.jpg.lgcopy-" + t),
+                {".p.jpg.lgcopy-" + QString::fromLatin1(t)});
+        notOurs("an extra field", t, album + "Owner=me\n", {albumCopy});
+        notOurs("a blank line after the record", t, album + "\n", {albumCopy});
+        notOurs("lines ending in CR LF", t, QByteArray(album).replace("\n", "\r\n"), {albumCopy});
+        notOurs("a record without its last line end", t, album.chopped(1), {albumCopy});
+        notOurs("a record cut in a field", t, album.left(50), {albumCopy});
+        notOurs("another header", t, QByteArray(album).replace("temporary]", "temporary] "), {albumCopy});
+        notOurs("an empty lock file", t, QByteArray(), {albumCopy});
+    }
+    void aLockRecordCountsOnlyWhenItIsExactlyWhatTheProgramWrites()
+    {
+        QFETCH(QByteArray, lockToken);
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, planted);
+        QFETCH(bool, cleaned);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, kept);
+        const QString folder = lg::test::freshFolder(QStringLiteral("records"));
+        for (const QString &path : planted)
+            lg::test::writeFile(folder + "/" + path, "the user's");
+        const QString lock = lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(lockToken), text);
+        const QStringList before = entries(folder);
+        QStringList acted;
+        {
+            FaultGuard fault([&acted](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::Remove || step == lg::FileStep::EnterFolder || step == lg::FileStep::Rename)
+                    acted << path;
+                return 0;
+            });
+            writeInto(folder, QStringLiteral("N"));
+        }
+        QStringList expected = cleaned ? after : before;
+        expected << "N";
+        expected.sort();
+        QCOMPARE(entries(folder), expected);
+        for (const QString &path : cleaned ? kept : planted)
+            QCOMPARE(lg::test::readAll(folder + "/" + path), QByteArray("the user's"));
+        if (!cleaned) {
+            QCOMPARE(acted, QStringList{});
+            QCOMPARE(lg::test::readAll(lock), text);
+        }
+    }
+
+    // In a folder every user may write to (sticky, like /tmp), another user
+    // plants a record that is exactly what the program writes, and a
+    // "temporary" holding a link to the user's pictures: the cleanup touches
+    // neither another user's lock nor another user's temporary.
+    void anotherUsersRecordsInASharedFolderAreLeftAlone_data()
+    {
+        QTest::addColumn<bool>("lockTheirs");
+        QTest::addColumn<bool>("temporaryTheirs");
+        QTest::newRow("lock and temporary another user's") << true << true;
+        QTest::newRow("lock another user's") << true << false;
+        QTest::newRow("temporary another user's") << false << true;
+    }
+    void anotherUsersRecordsInASharedFolderAreLeftAlone()
+    {
+        QFETCH(bool, lockTheirs);
+        QFETCH(bool, temporaryTheirs);
+        if (::geteuid() != 0)
+            QSKIP("Planting files as another user needs root");
+        const QString shared = lg::test::freshFolder(QStringLiteral("shared")) + "/tmp";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(raw(shared).constData(), 01777), 0);
+        openTheWayTo(shared);
+        const QString pictures = lg::test::freshFolder(QStringLiteral("Pictures"));
+        for (int i = 1; i <= 20; ++i)
+            lg::test::writeFile(pictures + QStringLiteral("/IMG_%1.jpg").arg(i), "the user's");
+        const QString lock = shared + "/.lglock-" + token;
+        const QString temporary = shared + "/.F.lgcopy-" + token;
+        const QByteArray text = record("copy", "F", QByteArray(".F.lgcopy-") + token);
+
+        std::vector<Plant> theirs;
+        if (lockTheirs)
+            theirs.push_back({Plant::File, raw(lock), text});
+        else
+            lg::test::writeFile(lock, text);
+        const std::vector<Plant> inTemporary{{Plant::Folder, raw(temporary), {}},
+                                             {Plant::Folder, raw(temporary + "/sub"), {}},
+                                             {Plant::File, raw(temporary + "/sub/IMG_1.jpg"), "theirs"},
+                                             {Plant::Link, raw(temporary + "/Pictures"), raw(pictures)}};
+        if (temporaryTheirs) {
+            theirs.insert(theirs.end(), inTemporary.cbegin(), inTemporary.cend());
+        } else {
+            lg::test::writeFile(temporary + "/sub/IMG_1.jpg", "theirs");
+            QVERIFY(QFile::link(pictures, temporary + "/Pictures"));
+        }
+        const int planted = plantAsAnotherUser(theirs);
+        if (planted == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(planted, 0);
+
+        writeInto(shared, QStringLiteral("G"));
+        QCOMPARE(lg::test::readAll(lock), text);
+        QCOMPARE(lg::test::readAll(temporary + "/sub/IMG_1.jpg"), QByteArray("theirs"));
+        QVERIFY(QFileInfo(temporary + "/Pictures").isSymLink());
+        for (int i = 1; i <= 20; ++i)
+            QCOMPARE(lg::test::readAll(pictures + QStringLiteral("/IMG_%1.jpg").arg(i)), QByteArray("the user's"));
+    }
+
+    // In a folder others may write to (world-writable without the sticky bit,
+    // or writable by a group the other user is in), another user moves a killed
+    // run's temporary away and renames the user's folder Keep/ to the name the
+    // stale record names: the cleanup neither removes it nor puts it anywhere,
+    // whether the record says what was made or (an older record) says nothing.
+    void anItemRenamedOntoAStaleTemporaryIsLeftAlone_data()
+    {
+        QTest::addColumn<QString>("left");   // "copy", "replace" (a killed helper) or "old record"
+        QTest::addColumn<bool>("groupWritable");
+        QTest::newRow("a killed copy, world-writable") << "copy" << false;
+        QTest::newRow("a killed Replace, world-writable") << "replace" << false;
+        QTest::newRow("a killed copy, group-writable") << "copy" << true;
+        QTest::newRow("a record without identity, world-writable") << "old record" << false;
+        QTest::newRow("a record without identity, group-writable") << "old record" << true;
+    }
+    void anItemRenamedOntoAStaleTemporaryIsLeftAlone()
+    {
+        QFETCH(QString, left);
+        QFETCH(bool, groupWritable);
+        if (::geteuid() != 0)
+            QSKIP("Moving files as another user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("swapped onto"));
+        const QString shared = root + "/shared";
+        QVERIFY(QDir().mkpath(shared));
+        openTheWayTo(shared);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        if (left == "replace")
+            lg::test::writeFile(shared + "/F/old.jpg", "old");
+        lg::test::writeFile(shared + "/Keep/photo.jpg", "the user's");
+        QString temporary;
+        if (left == "old record") {
+            temporary = QStringLiteral(".F.lgcopy-") + token;
+            lg::test::writeFile(shared + "/.lglock-" + token, record("copy", "F", raw(temporary)));
+            QVERIFY(QDir().mkpath(shared + "/" + temporary));
+        } else {
+            StoppedOperation stopped({left, root + "/src/F", shared});
+            QVERIFY(stopped.stopped());
+            stopped.kill();
+            QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(shared), 10000);
+            temporary = hiddenWith(shared, left == "copy" ? QStringLiteral(".lgcopy-") : QStringLiteral(".lgold-"));
+        }
+        QVERIFY(!temporary.isEmpty());
+        QCOMPARE(::chown(raw(shared).constData(), 0, groupWritable ? 65534 : 0), 0);
+        QCOMPARE(::chmod(raw(shared).constData(), groupWritable ? 0775 : 0777), 0);
+        const int moved = plantAsAnotherUser({{Plant::Rename, raw(shared + "/" + temporary), raw(shared + "/moved")},
+                                              {Plant::Rename, raw(shared + "/Keep"), raw(shared + "/" + temporary)}});
+        if (moved == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(moved, 0);
+        writeInto(shared, QStringLiteral("G"));
+        QCOMPARE(lg::test::readAll(shared + "/" + temporary + "/photo.jpg"), QByteArray("the user's"));
+        QCOMPARE(entries(shared + "/" + temporary), QStringList{"photo.jpg"});
+        QVERIFY(!QFileInfo::exists(shared + "/F/photo.jpg"));
+    }
+
+    // Another user takes the temporary's name the moment its lock appears: the
+    // copy goes on under another name, what they made is left alone, and no
+    // lock stays behind.
+    void aTakenTemporaryNameIsGivenUpForAnother_data()
+    {
+        QTest::addColumn<bool>("replacing");
+        QTest::newRow("copy") << false;
+        QTest::newRow("Replace") << true;
+    }
+    void aTakenTemporaryNameIsGivenUpForAnother()
+    {
+        QFETCH(bool, replacing);
+        if (::geteuid() != 0)
+            QSKIP("Planting files as another user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("squatted"));
+        const QString shared = root + "/shared";
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(raw(shared).constData(), 01777), 0);
+        openTheWayTo(shared);
+        lg::test::writeFile(root + "/src/F/a.jpg", "new");
+        if (replacing)
+            lg::test::writeFile(shared + "/F/a.jpg", "old");
+        QString squatted;
+        int planted = 0;
+        lg::FileOpResult r;
+        {
+            FaultGuard fault([&](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::MakeFolder && squatted.isEmpty()
+                    && QFileInfo(path).fileName().contains(QLatin1String(".lgcopy-"))) {
+                    squatted = QFileInfo(path).fileName();
+                    planted = plantAsAnotherUser({{Plant::Folder, raw(path), {}}});
+                }
+                return 0;
+            });
+            r = lg::copyItem(root + "/src/F", shared,
+                             replacing ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::Refuse);
+        }
+        if (planted == 77)
+            QSKIP("Another user cannot be played here");
+        QCOMPARE(planted, 0);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(lg::test::readAll(shared + "/F/a.jpg"), QByteArray("new"));
+        QCOMPARE(entries(shared), (QStringList{squatted, "F"}));
+        QCOMPARE(QFileInfo(shared + "/" + squatted).ownerId(), 65534u);
+    }
+
+    // An item set aside under a name that is not UTF-8 goes back, its name
+    // taken, under a numbered name that keeps the name's bytes.
+    void aNumberedPutBackKeepsTheNamesBytes()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("raw name"));
+        const QByteArray f = raw(folder);
+        const QByteArray name = "Caf\xe9";
+        const QByteArray aside = "." + name + ".lgold-" + token;
+        QCOMPARE(::mkdir(f + "/" + name, 0755), 0);
+        QCOMPARE(::mkdir(f + "/" + aside, 0755), 0);
+        const int fd = ::open(f + "/" + aside + "/a.jpg", O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        lg::test::writeFile(folder + "/.lglock-" + token,
+                            record("old", "Caf%E9", ".Caf%E9.lgold-" + QByteArray(token)));
+        writeInto(folder, QStringLiteral("N"));
+        struct stat st;
+        QCOMPARE(::lstat(f + "/" + name + " 2/a.jpg", &st), 0);
+        QCOMPARE(::lstat(f + "/" + aside, &st), -1);
+    }
+
+    // With a lock held elsewhere (a live copy in another process) and one of
+    // this process's own in a folder full of names that look like locks, later
+    // writes there do not read the folder again; the dead copy still goes at
+    // the next write once its process is gone.
+    void aFolderIsReadForLeftoversOnce()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("many locks"));
+        const QString folder = root + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QVERIFY(QDir().mkpath(folder));
+        openTheWayTo(folder);
+        QCOMPARE(::chmod(raw(folder).constData(), 01777), 0);
+        std::vector<Plant> plants;
+        for (int i = 0; i < 20000; ++i)
+            plants.push_back(
+                {Plant::File, raw(folder + QStringLiteral("/.lglock-%1").arg(i, 16, 16, QLatin1Char('0'))), "x"});
+        if (plantAsAnotherUser(plants) != 0) {
+            for (const Plant &plant : plants)
+                lg::test::writeFile(QFile::decodeName(plant.path), plant.data);
+        }
+        StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", folder});
+        QVERIFY(copying.stopped());
+        lg::TemporaryOwner own = lg::TemporaryOwner::claim(folder + "/Held", lg::TemporaryKind::Copy);
+        QVERIFY(own.isValid());
+        const quint64 before = lg::leftoverScansForTesting();
+        for (int i = 0; i < 20; ++i) {
+            // Another spelling of the same folder.
+            lg::TemporaryFile file = lg::createTemporaryFile(folder + "/./p.jpg");
+            QVERIFY(file.fd >= 0);
+            ::close(file.fd);
+            QCOMPARE(::unlink(raw(file.path).constData()), 0);
+        }
+        QCOMPARE(lg::leftoverScansForTesting(), before);
+        own = lg::TemporaryOwner();
+        copying.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(folder), 10000);
+        lg::TemporaryFile file = lg::createTemporaryFile(folder + "/p.jpg");
+        QVERIFY(file.fd >= 0);
+        ::close(file.fd);
+        ::unlink(raw(file.path).constData());
+        QCOMPARE(hiddenWith(folder, QStringLiteral(".lgcopy-")), QString());
+        QCOMPARE(lg::leftoverScansForTesting(), before);
+    }
+
+    // A copy, a Replace's set-aside and a Move to Trash by copy killed half-way
+    // are put right when the program starts again, without any later write in
+    // their folders, and the journal then names those folders no more.
+    void whatAKilledRunLeftIsPutRightAtTheNextStart()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("killed runs"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        lg::test::writeFile(root + "/src/G/new.jpg", "new");
+        lg::test::writeFile(dst + "/G/old.jpg", "the only copy");
+        lg::test::writeFile(root + "/trashed/T/clip.mov", QByteArray(10000, 't'));
+        lg::test::writeFile(dst + "/.lglock-" + token, "not a record of ours");
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/trashed/T"));
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            StoppedOperation replacing({QStringLiteral("replace"), root + "/src/G", dst});
+            StoppedOperation trashing({QStringLiteral("trash"), root + "/trashed/T"});
+            QVERIFY(copying.stopped() && replacing.stopped() && trashing.stopped());
+            QVERIFY(!QFileInfo::exists(dst + "/G"));
+            QVERIFY(QFileInfo::exists(trash + "/info/T.trashinfo"));
+            QCOMPARE(hiddenEntries(trash + "/files").size(), 2);   // the unfinished copy and its lock
+            const QStringList journal = journalFolders();
+            QVERIFY(journal.contains(dst));
+            QVERIFY(journal.contains(trash + "/files"));
+            lg::cleanFoldersLeftByKilledRuns();   // still running: left alone, and so is the journal
+            QCOMPARE(hiddenEntries(trash + "/files").size(), 2);
+            QVERIFY(!QFileInfo::exists(dst + "/G"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst) && locksAreFree(trash + "/files"), 10000);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(dst), (QStringList{".lglock-" + QString::fromLatin1(token), "G"}));
+        QCOMPARE(lg::test::readAll(dst + "/G/old.jpg"), QByteArray("the only copy"));
+        QCOMPARE(entries(trash + "/files"), QStringList{});
+        QVERIFY(!QFileInfo::exists(trash + "/info/T.trashinfo"));
+        QCOMPARE(lg::test::readAll(root + "/trashed/T/clip.mov").size(), 10000);
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+        const QStringList journal = journalFolders();
+        QVERIFY(!journal.contains(dst));
+        QVERIFY(!journal.contains(trash + "/files"));
+    }
+
+    // The .trashinfo of a Move to Trash by copy killed half-way goes with the
+    // unfinished copy only while it is exactly as it was made and no item
+    // stands under its name in the Trash.
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("rewritten") << "rewritten";
+        QTest::newRow("an item under its name") << "item";
+    }
+    void aTrashInfoGoesOnlyWhenItIsExactlyTheOneMade()
+    {
+        QFETCH(QString, meanwhile);
+        const QString root = lg::test::freshFolder(QStringLiteral("trash info"));
+        lg::test::writeFile(root + "/U/clip.mov", QByteArray(10000, 't'));
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/U"));
+        {
+            StoppedOperation trashing({QStringLiteral("trash"), root + "/U"});
+            QVERIFY(trashing.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(trash + "/files"), 10000);
+        const QString info = trash + "/info/U.trashinfo";
+        QByteArray text = lg::test::readAll(info);
+        if (meanwhile == "rewritten") {
+            text.replace("DeletionDate=", "DeletionDate=1");
+            QFile file(info);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        } else {
+            lg::test::writeFile(trash + "/files/U/other.jpg", "another item");
+        }
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(trash + "/files"), QStringList{});
+        QCOMPARE(lg::test::readAll(info), text);
+        QCOMPARE(lg::test::readAll(root + "/U/clip.mov").size(), 10000);
+        if (meanwhile == "item")
+            QCOMPARE(lg::test::readAll(trash + "/files/U/other.jpg"), QByteArray("another item"));
+    }
+
+    // The journal is read as untrusted input: only an entry exactly as the
+    // program writes it, a plain file under a token's name, names a folder to
+    // clean; anything else names nothing, and its folder is not entered.
+    void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("journal"));
+        const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+        QVERIFY(QDir().mkpath(journal));
+        const QByteArray temporary = QByteArray(".F.lgcopy-") + token;
+        const QStringList folders{"good", "relative", "extra line", "CR LF", "link", "not a token", "NUL"};
+        for (const QString &folder : folders) {
+            lg::test::writeFile(root + "/" + folder + "/.lglock-" + token, record("copy", "F", temporary));
+            lg::test::writeFile(root + "/" + folder + "/" + QString::fromLatin1(temporary) + "/a.jpg", "partial");
+        }
+        const auto entry = [&root](const QString &folder) {
+            return "[Lumen Gallery folder]\nFolder=" + raw(root + "/" + folder).toPercentEncoding("/") + "\n";
+        };
+        lg::test::writeFile(journal + "/0123456789abcdef", entry("good"));
+        lg::test::writeFile(journal + "/1111111111111111", "[Lumen Gallery folder]\nFolder=relative\n");
+        lg::test::writeFile(journal + "/2222222222222222", entry("extra line") + "Extra=1\n");
+        lg::test::writeFile(journal + "/3333333333333333", entry("CR LF").replace("\n", "\r\n"));
+        lg::test::writeFile(root + "/elsewhere", entry("link"));
+        QVERIFY(QFile::link(root + "/elsewhere", journal + "/4444444444444444"));
+        lg::test::writeFile(journal + "/not-a-token", entry("not a token"));
+        lg::test::writeFile(journal + "/5555555555555555", entry("NUL").replace("NUL", "NUL%00/../good"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(root + "/good"), QStringList{});
+        for (const QString &folder : folders.mid(1))
+            QCOMPARE(hiddenEntries(root + "/" + folder).size(), 2);
+        const QStringList left = entries(journal);
+        for (const char *gone : {"0123456789abcdef", "1111111111111111", "2222222222222222", "3333333333333333",
+                                 "5555555555555555"})
+            QVERIFY2(!left.contains(QLatin1String(gone)), gone);
+        QVERIFY(left.contains(QStringLiteral("4444444444444444")));
+        QVERIFY(left.contains(QStringLiteral("not-a-token")));
+        QCOMPARE(lg::test::readAll(root + "/elsewhere"), entry("link"));
+    }
+
+    void namesNearTheLimitAreRewrittenInPlace()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("long rotate"));
+        const QString name = QString(247, QLatin1Char('r')) + ".jpg";
+        const QString photo = lg::test::writeFile(folder + "/" + name, "old");
+        QString error;
+        QVERIFY2(lg::ImageWriter::replaceFileContents(photo, "rotated", &error), qPrintable(error));
+        QCOMPARE(lg::test::readAll(photo), QByteArray("rotated"));
+        QCOMPARE(entries(folder), QStringList{name});
+    }
+};
+
+LG_TEST(TemporariesTest)
+#include "test_temporaries.moc"

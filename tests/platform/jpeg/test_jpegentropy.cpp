@@ -1,0 +1,357 @@
+// A lossless turn of a JPEG whose Huffman tables were made for its picture
+// keeps the file about as small as it was: every turn against jpegtran's
+// (`-optimize`, and `-progressive` or `-restart` as the source has them),
+// with the same pixels, for each kind of file an encoder writes. Files with
+// the standard tables keep the standard path.
+#include "platform/jpeg/JpegEntropy.h"
+#include "platform/jpeg/JpegSegments.h"
+#include "platform/jpeg/JpegTurn.h"
+#include "platform/image/FormatProbe.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <turbojpeg.h>
+
+using namespace lg::test;
+using namespace lg::test::fixtures;
+using lg::PictureTurn;
+using lg::jpeg::EntropyCoding;
+
+Q_DECLARE_METATYPE(lg::PictureTurn)
+Q_DECLARE_METATYPE(lg::jpeg::EntropyCoding)
+
+namespace QTest {
+template <>
+inline char *toString(const lg::jpeg::EntropyCoding &coding)
+{
+    static const char *const names[] = {"Standard", "Optimised", "Progressive"};
+    return qstrdup(names[int(coding)]);
+}
+} // namespace QTest
+
+namespace {
+
+// A picture with detail, whose coefficients are far from what the standard tables assume.
+QImage texture(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int(seed >> 27);
+            image.setPixel(x, y, qRgb((x * 255 / size.width() + noise) & 255, (y * 200 / size.height() + 3 * noise) & 255,
+                                      ((x ^ y) * 4 + noise) & 255));
+        }
+    return image;
+}
+
+// The pixels as stored, decoded by TurboJPEG; null when they cannot be.
+QImage storedPixels(const QByteArray &jpeg)
+{
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    QImage image;
+    if (tjDecompressHeader3(handle, reinterpret_cast<const uchar *>(jpeg.constData()), ulong(jpeg.size()), &width, &height,
+                            &subsampling, &colorspace) == 0) {
+        const bool grey = colorspace == TJCS_GRAY, cmyk = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
+        image = QImage(width, height, grey ? QImage::Format_Grayscale8 : cmyk ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+        const int format = grey ? TJPF_GRAY : cmyk ? TJPF_CMYK : TJPF_RGBX;
+        if (tjDecompress2(handle, reinterpret_cast<const uchar *>(jpeg.constData()), ulong(jpeg.size()), image.bits(), width,
+                          int(image.bytesPerLine()), height, format, TJFLAG_ACCURATEDCT) != 0)
+            image = QImage();
+    }
+    tjDestroy(handle);
+    return image;
+}
+
+QStringList jpegtranOperation(PictureTurn turn)
+{
+    switch (turn) {
+    case PictureTurn::MirrorLeftRight: return {"-flip", "horizontal"};
+    case PictureTurn::Rotate180: return {"-rotate", "180"};
+    case PictureTurn::MirrorTopBottom: return {"-flip", "vertical"};
+    case PictureTurn::Transpose: return {"-transpose"};
+    case PictureTurn::RotateRight: return {"-rotate", "90"};
+    case PictureTurn::Transverse: return {"-transverse"};
+    case PictureTurn::RotateLeft: return {"-rotate", "270"};
+    case PictureTurn::None: break;
+    }
+    return {};
+}
+
+// The restart interval of the DRI segment before the first scan; 0 when there is none.
+int restartInterval(const QByteArray &jpeg)
+{
+    qsizetype p = 2;
+    while (p + 4 <= jpeg.size() && uchar(jpeg[p]) == 0xff && uchar(jpeg[p + 1]) != 0xda) {
+        if (uchar(jpeg[p + 1]) == 0xdd)
+            return (uchar(jpeg[p + 4]) << 8) | uchar(jpeg[p + 5]);
+        p += 2 + ((uchar(jpeg[p + 2]) << 8) | uchar(jpeg[p + 3]));
+    }
+    return 0;
+}
+
+struct Source
+{
+    QString name;
+    QSize size;
+    QStringList cjpegArguments;  // empty: ImageMagick at quality 90 with convertArguments instead
+    EntropyCoding coding;
+    int restart = 0;             // in MCUs
+    QStringList convertArguments = {};
+};
+
+const QList<Source> &sources()
+{
+    static const QList<Source> list = {
+        {"ImageMagick quality 90, 4:4:4", {320, 240}, {}, EntropyCoding::Optimised},
+        {"cjpeg -optimize, 4:2:0", {320, 240}, {"-optimize", "-sample", "2x2"}, EntropyCoding::Optimised},
+        {"cjpeg -optimize, 4:2:2, edges not whole MCUs", {96, 75}, {"-optimize", "-sample", "2x1"}, EntropyCoding::Optimised},
+        {"progressive", {160, 120}, {"-progressive", "-sample", "2x2"}, EntropyCoding::Progressive},
+        {"restart every 3 MCUs", {160, 112}, {"-optimize", "-restart", "3B"}, EntropyCoding::Optimised, 3},
+        {"progressive with restarts", {128, 96}, {"-progressive", "-restart", "2B"}, EntropyCoding::Progressive, 2},
+        {"grey, height not whole blocks", {72, 50}, {"-optimize", "-grayscale"}, EntropyCoding::Optimised},
+        {"grey, small", {64, 48}, {"-optimize", "-grayscale"}, EntropyCoding::Optimised},
+        {"arithmetic coding", {64, 48}, {"-arithmetic"}, EntropyCoding::Optimised},
+        {"CMYK (ImageMagick)", {128, 96}, {}, EntropyCoding::Optimised, 0, {"-colorspace", "CMYK"}},
+        {"standard tables", {320, 240}, {"-sample", "2x2"}, EntropyCoding::Standard},
+        {"standard tables, grey", {64, 48}, {"-grayscale"}, EntropyCoding::Standard},
+        {"standard tables, restart every 3 MCUs", {160, 112}, {"-sample", "2x2", "-restart", "3B"}, EntropyCoding::Standard, 3},
+    };
+    return list;
+}
+
+} // namespace
+
+class JpegEntropyTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QHash<QString, QByteArray> m_files;  // by source name
+
+    // jpegtran's turn of path (with -perfect), as the file's own kind asks; none when it refuses.
+    std::optional<QByteArray> jpegtran(const QString &path, PictureTurn turn, const Source &source, const QString &copy)
+    {
+        QStringList arguments = jpegtranOperation(turn) + QStringList {"-perfect", "-copy", copy};
+        if (source.coding != EntropyCoding::Standard)
+            arguments << "-optimize";
+        if (source.coding == EntropyCoding::Progressive)
+            arguments << "-progressive";
+        if (source.restart)
+            arguments << "-restart" << QStringLiteral("%1B").arg(source.restart);
+        const QString out = m_dir.filePath(QStringLiteral("jpegtran-out.jpg"));
+        QFile::remove(out);
+        if (!run("jpegtran", arguments + QStringList {"-outfile", out, path}))
+            return std::nullopt;
+        return readAll(out);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!hasTool("cjpeg") || !hasTool("jpegtran") || !hasTool("convert"))
+            QSKIP("cjpeg, jpegtran and convert are needed to make and check the files");
+        QVERIFY(m_dir.isValid());
+        for (const Source &source : sources()) {
+            const QString ppm = m_dir.filePath(source.name + ".ppm");
+            const QString path = m_dir.filePath(source.name + ".jpg");
+            QVERIFY(texture(source.size).save(ppm, "PPM"));
+            if (source.cjpegArguments.isEmpty())
+                QVERIFY(!convert(ppm, path, source.convertArguments + QStringList {"-quality", "90"}).isEmpty());
+            else
+                QVERIFY2(run("cjpeg", source.cjpegArguments + QStringList {"-quality", "90", "-outfile", path, ppm}),
+                         qPrintable(source.name));
+            m_files.insert(source.name, readAll(path));
+        }
+    }
+
+    // The kind of coding is told from the file as each encoder wrote it.
+    void codingIsToldFromTheTables_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const Source &source : sources())
+            QTest::addRow("%s", qPrintable(source.name)) << source.name;
+    }
+    void codingIsToldFromTheTables()
+    {
+        QFETCH(QString, name);
+        const auto source = std::find_if(sources().cbegin(), sources().cend(), [&](const Source &s) { return s.name == name; });
+        QCOMPARE(lg::jpeg::entropyCoding(m_files.value(name)), source->coding);
+    }
+
+    // Every turn of every kind of file: the pixels jpegtran makes, a size
+    // within 1 % of jpegtran's optimised one (the plain one for standard
+    // tables, whose path stays), the progression and restart interval kept,
+    // and no turn where jpegtran finds the picture not whole blocks.
+    void turnsMatchJpegtranOptimised_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<PictureTurn>("turn");
+        static const std::pair<PictureTurn, const char *> turns[] = {
+            {PictureTurn::MirrorLeftRight, "mirror left-right"}, {PictureTurn::Rotate180, "180"},
+            {PictureTurn::MirrorTopBottom, "mirror top-bottom"}, {PictureTurn::Transpose, "transpose"},
+            {PictureTurn::RotateRight, "right"}, {PictureTurn::Transverse, "transverse"},
+            {PictureTurn::RotateLeft, "left"}};
+        for (const Source &source : sources())
+            for (const auto &[turn, label] : turns)
+                QTest::addRow("%s, %s", qPrintable(source.name), label) << source.name << turn;
+    }
+    void turnsMatchJpegtranOptimised()
+    {
+        QFETCH(QString, name);
+        QFETCH(PictureTurn, turn);
+        const Source &source = *std::find_if(sources().cbegin(), sources().cend(), [&](const Source &s) { return s.name == name; });
+        const QString path = m_dir.filePath(name + ".jpg");
+        const QByteArray original = m_files.value(name);
+        const std::optional<QByteArray> reference = jpegtran(path, turn, source, "none");
+        QString error;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(original, turn, &error);
+        if (!reference) {
+            QVERIFY2(!turned, "turned although the picture is not whole blocks along a mirrored edge");
+            QVERIFY(!error.isEmpty());
+            return;
+        }
+        QVERIFY2(turned, qPrintable(error));
+        QVERIFY(!turned->byTag);
+        QCOMPARE(turned->pixelSize, lg::turnedSize(source.size, turn));
+        const QImage pixels = storedPixels(turned->bytes);
+        QVERIFY(!pixels.isNull());
+        QVERIFY2(pixels == storedPixels(*reference), "the pixels differ from jpegtran's");
+        QVERIFY2(turned->bytes.size() <= reference->size() * 101 / 100,
+                 qPrintable(QStringLiteral("%1 bytes, jpegtran %2, the original %3")
+                                .arg(turned->bytes.size()).arg(reference->size()).arg(original.size())));
+        QCOMPARE(lg::jpeg::entropyCoding(turned->bytes), source.coding);
+        QCOMPARE(restartInterval(turned->bytes), source.restart);
+
+        // The original's side of the check after the turn, made from its
+        // blocks, is the picture libjpeg decodes at an eighth of its size
+        // (in 2 x 2 cells, within which libjpeg draws 4:2:0 chroma in detail).
+        QImage fromBlocks;
+        QVERIFY(lg::jpeg::turnedBlocks(original, turn, nullptr, &fromBlocks));
+        const QImage decoded = lg::jpeg::eighthScale(original);
+        QCOMPARE(fromBlocks.size(), decoded.size());
+        QCOMPARE(fromBlocks.format(), decoded.format());
+        const int channels = decoded.format() == QImage::Format_RGB888 ? 3 : 4;
+        qint64 difference = 0, cells = 0;
+        for (int y = 0; y + 1 < decoded.height(); y += 2)
+            for (int x = 0; x + 1 < decoded.width(); x += 2)
+                for (int c = 0; c < channels; ++c, ++cells) {
+                    int a = 0, b = 0;
+                    for (int dy = 0; dy < 2; ++dy)
+                        for (int dx = 0; dx < 2; ++dx) {
+                            a += fromBlocks.constScanLine(y + dy)[(x + dx) * channels + c];
+                            b += decoded.constScanLine(y + dy)[(x + dx) * channels + c];
+                        }
+                    difference += std::abs(a - b);
+                }
+        const double mean = double(difference) / 4.0 / double(cells);
+        QVERIFY2(mean < 2, qPrintable(QString::number(mean)));
+    }
+
+    // The metadata segments and what follows the picture's end are carried
+    // around the optimised picture as around any other; the Exif orientation
+    // is taken into account and set upright.
+    void metadataAndTrailingBytesAreCarried()
+    {
+        const QString path = m_dir.filePath("exif.jpg");
+        QVERIFY(run("cjpeg", {"-optimize", "-quality", "85", "-outfile", path, m_dir.filePath("ImageMagick quality 90, 4:4:4.ppm")}));
+        QVERIFY(setExifOrientation(path, 6));
+        QByteArray original = readAll(path);
+        // A comment and an application segment after the Exif block, and a video after the end.
+        const QByteArray comment = QByteArray::fromHex("fffe000c") + "kept as is";
+        const QByteArray application = QByteArray::fromHex("ffe9000b") + "APP9 data";
+        const std::optional<lg::jpeg::Layout> layout = lg::jpeg::parse(original);
+        QVERIFY(layout);
+        original.insert(layout->bodyStart, comment + application);
+        const QByteArray trailing = QByteArray("....ftypmp42") + QByteArray(300, 'v');
+        original += trailing;
+
+        QString error;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(original, PictureTurn::RotateRight, &error);
+        QVERIFY2(turned, qPrintable(error));
+        QVERIFY(turned->bytes.endsWith(trailing));
+        QVERIFY(turned->bytes.contains(comment + application));
+        const std::optional<lg::jpeg::Layout> after = lg::jpeg::parse(turned->bytes);
+        QVERIFY(after);
+        QCOMPARE(after->metadata.size(), layout->metadata.size() + 2);
+        for (const lg::jpeg::Segment &segment : after->metadata)
+            if (lg::jpeg::isExif(segment))
+                QCOMPARE(lg::image::exifOrientation(segment.payload.mid(6)), 1);
+        // Stored turned right, shown turned right once more: half a turn of the stored blocks.
+        const Source optimised {"exif", {320, 240}, {}, EntropyCoding::Optimised};
+        QCOMPARE(writeFile(path, original), path);
+        const std::optional<QByteArray> reference = jpegtran(path, PictureTurn::Rotate180, optimised, "all");
+        QVERIFY(reference);
+        QVERIFY(storedPixels(turned->bytes) == storedPixels(*reference));
+        QVERIFY2(turned->bytes.size() - trailing.size() <= reference->size() * 101 / 100,
+                 qPrintable(QStringLiteral("%1 bytes, jpegtran %2").arg(turned->bytes.size() - trailing.size()).arg(reference->size())));
+    }
+
+    // A file whose only defect is a wrong restart interval (its scan data
+    // whole) makes the decoder guess: whatever the path its turn would take
+    // (standard or optimised tables, or the orientation tag where the blocks
+    // cannot move), it is refused, so that the caller makes a copy instead.
+    void aWarningOfDamagedDataRefusesTheTurn_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QStringList>("cjpeg");
+        QTest::newRow("optimised tables") << QSize(160, 112) << QStringList {"-optimize", "-sample", "2x2"};
+        QTest::newRow("standard tables") << QSize(160, 112) << QStringList {"-sample", "2x2"};
+        QTest::newRow("not whole blocks: by the tag") << QSize(150, 100) << QStringList {"-optimize", "-sample", "2x2"};
+    }
+    void aWarningOfDamagedDataRefusesTheTurn()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QStringList, cjpeg);
+        const QString ppm = m_dir.filePath("restarts.ppm"), path = m_dir.filePath("restarts.jpg");
+        QVERIFY(texture(size).save(ppm, "PPM"));
+        QVERIFY(run("cjpeg", cjpeg + QStringList {"-restart", "3B", "-quality", "90", "-outfile", path, ppm}));
+        const QByteArray whole = readAll(path);
+        QVERIFY(lg::turnJpeg(whole, PictureTurn::RotateRight));
+        QByteArray damaged = whole;
+        const qsizetype dri = damaged.indexOf(QByteArray::fromHex("ffdd0004"));
+        QVERIFY(dri > 0);
+        QCOMPARE(restartInterval(damaged), 3);
+        damaged[dri + 5] = 7;  // restarts every 7 MCUs, as the DRI segment now claims, are not where the data has them
+        QVERIFY(!lg::jpeg::damageOf(damaged).isEmpty());
+        QVERIFY(lg::jpeg::damageOf(whole).isEmpty());
+        QString error;
+        QVERIFY(!lg::turnJpeg(damaged, PictureTurn::RotateRight, &error));
+        QVERIFY2(error.contains(QLatin1String("Corrupt")) || error.contains(QLatin1String("damaged")), qPrintable(error));
+        QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
+    }
+
+    // What libjpeg cannot read gives none and its reason, never a crash.
+    void damagedDataGivesNoneWithAReason_data()
+    {
+        QTest::addColumn<QByteArray>("damage");  // replaces the frame segment's first bytes
+        QTest::newRow("no width") << QByteArray::fromHex("ffc0000b0800300000");
+        QTest::newRow("twelve bits") << QByteArray::fromHex("ffc0000b0c");
+        QTest::newRow("no JPEG at all") << QByteArray();
+    }
+    void damagedDataGivesNoneWithAReason()
+    {
+        QFETCH(QByteArray, damage);
+        QByteArray bytes = m_files.value("grey, small");
+        if (damage.isEmpty()) {
+            bytes = "not a JPEG, only text";
+        } else {
+            const qsizetype frame = bytes.indexOf(QByteArray::fromHex("ffc0"));
+            QVERIFY(frame > 0);
+            bytes.replace(frame, damage.size(), damage);
+        }
+        QString error;
+        QVERIFY(!lg::jpeg::turnedBlocks(bytes, PictureTurn::RotateRight, &error));
+        QVERIFY(!error.isEmpty());
+    }
+};
+
+LG_TEST(JpegEntropyTest)
+#include "test_jpegentropy.moc"

@@ -60,13 +60,6 @@ QString pathOf(const std::optional<QUrl> &url)
     return url ? url->toLocalFile() : QString();
 }
 
-// Why a command did not act on path, the file the viewer opened there.
-lg::FileOpResult shownFileFailure(const QString &path, viewimagevc::ShownFileState state)
-{
-    return chosenFileRefusal(path, state == viewimagevc::ShownFileState::Replaced ? ChosenFileState::Replaced
-                                                                                   : ChosenFileState::Gone);
-}
-
 // Removes the entry of url from list; its index, or -1.
 int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
 {
@@ -90,47 +83,28 @@ std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
     // written over by another program since it was shown. (A stale index
     // alone does nothing.)
     if (!url && viewerItemURL && viewerItemURL->isLocalFile()
-        && shownFileState(viewerItemURL->toLocalFile()) != ShownFileState::Same)
+        && shownFileState(viewerItemURL->toLocalFile()) != ChosenFileState::Same)
         isStillTheShownFile(viewerItemURL->toLocalFile());
     return std::nullopt;
 }
 
-viewimagevc::ShownFileState viewimagevc::shownFileState(const QString &path) const
+ChosenFileState viewimagevc::shownFileState(const QString &path) const
 {
-    switch (chosenFileState(path, path == m_shownPath ? m_shownIdentity : std::nullopt)) {
-    case ChosenFileState::Same:
-        return ShownFileState::Same;
-    case ChosenFileState::Gone:
-        return ShownFileState::Gone;
-    case ChosenFileState::Replaced:
-        return ShownFileState::Replaced;
-    }
-    return ShownFileState::Same;
+    return chosenFileState(path, path == m_shownPath ? m_shownIdentity : std::nullopt);
 }
 
 bool viewimagevc::isStillTheShownFile(const QString &path)
 {
-    switch (shownFileState(path)) {
-    case ShownFileState::Same:
+    const ChosenFileState state = shownFileState(path);
+    if (state == ChosenFileState::Same)
         return true;
-    case ShownFileState::Gone:
-        sayItemIsGone(path);
-        return false;
-    case ShownFileState::Replaced:
-        sayItemWasReplaced(path);
-        return false;
-    }
+    sayItemIsNotTheShownFile(path, state);
     return false;
 }
 
-void viewimagevc::sayItemIsGone(const QString &path)
+void viewimagevc::sayItemIsNotTheShownFile(const QString &path, ChosenFileState state)
 {
-    reportFailure(window(), shownFileFailure(path, ShownFileState::Gone));
-}
-
-void viewimagevc::sayItemWasReplaced(const QString &path)
-{
-    reportFailure(window(), shownFileFailure(path, ShownFileState::Replaced));
+    reportFailure(window(), chosenFileRefusal(path, state));
 }
 
 void viewimagevc::sayItemWasRefused(const QString &path, const QString &reason)
@@ -363,7 +337,7 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             return;
         }
         // Gone or replaced while the panel was open.
-        if (self->shownFileState(source) != ShownFileState::Same) {
+        if (self->shownFileState(source) != ChosenFileState::Same) {
             hub->hideBusyLoader();
             self->isStillTheShownFile(source);
             return;

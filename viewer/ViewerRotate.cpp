@@ -26,7 +26,7 @@ namespace {
 // A turn of the file on show, made only while it is still that file.
 struct CheckedTurn
 {
-    viewimagevc::ShownFileState state = viewimagevc::ShownFileState::Same;
+    ChosenFileState state = ChosenFileState::Same;
     TurnedFile turned;
     std::optional<lg::FileIdentity> written;   // of the file written in place
 };
@@ -80,11 +80,8 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         const CheckedTurn checked = watcher->result();
         m_transformRunning = false;
         contentHub()->hideBusyLoader();
-        if (checked.state != ShownFileState::Same) {
-            if (checked.state == ShownFileState::Gone)
-                sayItemIsGone(path);
-            else
-                sayItemWasReplaced(path);
+        if (checked.state != ChosenFileState::Same) {
+            sayItemIsNotTheShownFile(path, checked.state);
             return;
         }
         const TurnedFile &outcome = checked.turned;
@@ -99,11 +96,9 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
         CheckedTurn checked;
         if (expected) {
-            const ChosenFileState state = chosenFileState(path, expected);
-            if (state != ChosenFileState::Same) {
-                checked.state = state == ChosenFileState::Gone ? ShownFileState::Gone : ShownFileState::Replaced;
+            checked.state = chosenFileState(path, expected);
+            if (checked.state != ChosenFileState::Same)
                 return checked;
-            }
         }
         checked.turned = turnPictureFile(path, turn, bound, shownPicture);
         if (checked.turned.written)

@@ -9,6 +9,7 @@
 // Still images are decoded in the background at the size of the screen; the
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
+#include "browser/ChosenFiles.h"
 #include "platform/files/FileIdentity.h"
 #include "viewer/ElidedLabel.h"
 #include "viewer/PictureLoader.h"
@@ -277,16 +278,14 @@ public:
     // (renamed, moved or deleted by another program) or another file has
     // taken its name, an alert says so and the picture stays on screen; none then.
     std::optional<QUrl> shownFileOrSayItIsGone();
-    // The alert that the file at path is no longer where the viewer opened it.
-    void sayItemIsGone(const QString &path);
-    // The alert that the file at path is another one than the viewer opened.
-    void sayItemWasReplaced(const QString &path);
+    // The alert that the file at path is no longer the one the viewer opened
+    // there, for state (not Same): gone, or another file.
+    void sayItemIsNotTheShownFile(const QString &path, ChosenFileState state);
     // The shown file was refused by a command, for reason.
     void sayItemWasRefused(const QString &path, const QString &reason);
     // How the file at path stands to the file the viewer opened there. A path
     // the viewer did not open counts as the same while something is there.
-    enum class ShownFileState { Same, Gone, Replaced };
-    ShownFileState shownFileState(const QString &path) const;
+    ChosenFileState shownFileState(const QString &path) const;
     // True when path is still the file opened there; otherwise says why not.
     bool isStillTheShownFile(const QString &path);
     // The identity of the file on show, taken when it was shown (and again

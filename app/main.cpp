@@ -1,10 +1,12 @@
 // Lumen Gallery: starts the application and hands it to the application delegate.
 #include "app/AppDelegate.h"
+#include "app/Essentials.h"
 #include "app/FileHandover.h"
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
 #include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
@@ -12,6 +14,7 @@
 
 #include "Version.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -22,15 +25,28 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 
+#ifdef LG_TEST_HOOKS
+// The hooks of the tests that run the program in a child process. They are
+// built into lumengallery_testhooks only; the shipped program reads none of
+// these variables.
 namespace {
 
-// Tests that end the application at a chosen moment: LG_QUIT_AFTER_MS asks for
-// the Quit command that many milliseconds after the launch sequence has shown
-// the window, the way the menu item (or its shortcut) does.
+void printNow(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+// LG_QUIT_AFTER_MS asks for the Quit command that many milliseconds after the
+// launch sequence has shown the window, the way the menu item (or its
+// shortcut) does.
 void quitLaterForTesting()
 {
     bool given = false;
@@ -49,12 +65,14 @@ void quitLaterForTesting()
     });
 }
 
-// Tests of a quit while a question is open: LG_ASK_FOR_TESTING holds a
-// question's title and its buttons ("title|button|button..."), asked as a
-// sheet on the main window once the launch sequence has shown it. The program
-// prints "Asking" once it is shown and "Answered <button>" with the answer;
-// any answer but the do-nothing one removes the file LG_ASK_ACTS_ON_FOR_TESTING
-// names, as a trash confirmation answered "Yes" would.
+// LG_ASK_FOR_TESTING holds a question's title and its buttons
+// ("title|button|*button..."), asked as a sheet on the main window once the
+// launch sequence has shown it. The program prints "Asking" once it is shown
+// and "Answered <button>" with the answer. Only a button marked with "*"
+// acts: answered with it, the question removes the file that
+// LG_ASK_ACTS_ON_FOR_TESTING names, as a trash confirmation answered "Yes"
+// would. Every other answer leaves the file alone. LG_ANSWER_FOR_TESTING
+// names a button that is then clicked, as a person would.
 void askLaterForTesting()
 {
     const QStringList question = qEnvironmentVariable("LG_ASK_FOR_TESTING").split(QLatin1Char('|'));
@@ -63,20 +81,70 @@ void askLaterForTesting()
     lg::afterDelay(0, nullptr, [question] {
         lg::AlertSpec spec;
         spec.title = question.first();
-        spec.buttons = question.mid(1);
+        QList<int> acting;
+        for (QString button : question.mid(1)) {
+            if (button.startsWith(QLatin1Char('*'))) {
+                button.remove(0, 1);
+                acting.append(int(spec.buttons.size()));
+            }
+            spec.buttons.append(button);
+        }
         const QString target = qEnvironmentVariable("LG_ASK_ACTS_ON_FOR_TESTING");
-        const int doNothing = lg::Alert::doNothingIndex(spec);
         auto *window = qobject_cast<QWidget *>(
             lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
-        lg::Alert::show(window, spec, [spec, target, doNothing](int button) {
-            std::printf("Answered %s\n", qPrintable(spec.buttons.value(button)));
-            std::fflush(stdout);
-            if (button != doNothing && !target.isEmpty())
+        lg::Alert::show(window, spec, [spec, acting, target](int button) {
+            printNow(QStringLiteral("Answered ") + spec.buttons.value(button));
+            if (acting.contains(button) && !target.isEmpty())
                 QFile::remove(target);
         });
-        std::printf("Asking\n");
-        std::fflush(stdout);
+        printNow(QStringLiteral("Asking"));
+        const QString answer = qEnvironmentVariable("LG_ANSWER_FOR_TESTING");
+        if (answer.isEmpty())
+            return;
+        lg::afterDelay(0, nullptr, [answer] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (!box || !box->isVisible())
+                    continue;
+                for (QAbstractButton *button : box->buttons()) {
+                    if (button->text() == answer) {
+                        button->click();
+                        return;
+                    }
+                }
+            }
+        });
     });
+}
+
+// LG_PASTE_FOR_TESTING names a file that is copied to the clipboard and
+// pasted, with the Edit menu's Paste, into the folder shown once the launch
+// sequence has shown one. "Asking" is printed once the paste asks a question.
+void pasteLaterForTesting()
+{
+    const QString source = qEnvironmentVariable("LG_PASTE_FOR_TESTING");
+    if (source.isEmpty())
+        return;
+    auto *poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, source, pasted = false]() mutable {
+        if (!pasted) {
+            auto *window = qobject_cast<mainWindowController *>(
+                lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
+            QAction *paste = window && window->menuBar()
+                ? window->menuBar()->findChild<QAction *>(QStringLiteral("menuItem_paste")) : nullptr;
+            if (!paste || !currentFolderURL || !window->isVisible())
+                return;
+            lg::Clipboard::writeFiles({QUrl::fromLocalFile(source)});
+            paste->trigger();
+            pasted = true;
+        }
+        if (lg::Alert::openCount() > 0) {
+            printNow(QStringLiteral("Asking"));
+            poll->deleteLater();
+        }
+    });
+    poll->start();
 }
 
 // LG_PRESS_QUIT_KEY_AFTER_MS presses the Quit shortcut (Ctrl+Q) that many
@@ -104,7 +172,16 @@ void pressQuitKeyLaterForTesting()
     });
 }
 
+void startTestHooks()
+{
+    quitLaterForTesting();
+    askLaterForTesting();
+    pasteLaterForTesting();
+    pressQuitKeyLaterForTesting();
+}
+
 } // namespace
+#endif
 
 int main(int argc, char **argv)
 {
@@ -162,9 +239,9 @@ int main(int argc, char **argv)
     // The launch sequence runs once the event loop is up, as the platform's
     // did-finish-launching does; files named at launch reach the delegate first.
     scheduleLaunch(delegate, paths);
-    quitLaterForTesting();
-    askLaterForTesting();
-    pressQuitKeyLaterForTesting();
+#ifdef LG_TEST_HOOKS
+    startTestHooks();
+#endif
 
     const int status = app.exec();
     // Nothing of the background work may outlive the event loop: it ends (or

@@ -14,10 +14,11 @@
 
 namespace lg::test {
 
-// The application built beside the test programs.
+// The application built beside the test programs, with the hooks that let a
+// test drive it (quit after a delay, press Ctrl+Q, ask or paste).
 inline QString applicationPath()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lumengallery"));
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../lumengallery_testhooks"));
 }
 
 // The folder list in a settings file; none when the file or the key is missing.

@@ -246,10 +246,13 @@ private Q_SLOTS:
     // A quit of any kind while a question is open (each kind of question the
     // program asks without a "Cancel" button) closes it as its do-nothing
     // answer, does nothing the question was about, and ends the program within
-    // the usual bound; a repeated signal does not cut the shutdown short.
+    // the usual bound; a repeated signal does not cut the shutdown short. The
+    // paste's "File already exists" is the real one, asked by a paste over a
+    // file of the shown folder; the others are asked with their own words and
+    // buttons ("*" marks the answers that would act).
     void aQuitClosesAnOpenQuestionAsItsDoNothingAnswer_data()
     {
-        QTest::addColumn<QString>("question");   // title|button|button...
+        QTest::addColumn<QString>("question");   // title|button|button..., or "paste"
         QTest::addColumn<QString>("doNothing");
         QTest::addColumn<int>("way");            // a signal, or 0: the Quit command, -1: Ctrl+Q
         const struct
@@ -258,13 +261,13 @@ private Q_SLOTS:
             const char *question;
             const char *doNothing;
         } questions[] = {
-            {"already exists", "File already exists|Replace|Make a Copy|Stop", "Stop"},
+            {"already exists", "paste", "Stop"},
             {"trash", "Are you sure you want to delete the selected files? All the files will be physically deleted "
-                      "and moved to trash.|Yes|No", "No"},
+                      "and moved to trash.|*Yes|No", "No"},
             {"folder move", "Moving a folder into another folder will physically move the folder and all its "
-                            "contents.|Yes|No", "No"},
-            {"save changes", "Save changes?|Yes|No", "No"},
-            {"stop adding", "Are you sure you want to Stop importing folders to view photos and videos?|Yes|No", "No"},
+                            "contents.|*Yes|No", "No"},
+            {"save changes", "Save changes?|*Yes|No", "No"},
+            {"stop adding", "Are you sure you want to Stop importing folders to view photos and videos?|*Yes|No", "No"},
         };
         const struct
         {
@@ -294,15 +297,24 @@ private Q_SLOTS:
         Child child(QStringLiteral("asking-%1").arg(++run));
         // What answering anything but the do-nothing button would act on.
         const QString acted = lg::test::writeFile(child.saved + QStringLiteral("/photo.jpg"), "picture");
+        const bool paste = question == QLatin1String("paste");
         QProcessEnvironment environment = lg::test::childEnvironment(child.home);
-        environment.insert(QStringLiteral("LG_ASK_FOR_TESTING"), question);
-        environment.insert(QStringLiteral("LG_ASK_ACTS_ON_FOR_TESTING"), acted);
+        if (paste) {
+            // Pasted over the shown folder's photo.jpg: Replace or Make a Copy would change the folder.
+            const QString elsewhere = child.home + QStringLiteral("/Elsewhere");
+            QVERIFY(QDir().mkpath(elsewhere));
+            environment.insert(QStringLiteral("LG_PASTE_FOR_TESTING"),
+                               lg::test::writeFile(elsewhere + QStringLiteral("/photo.jpg"), "another picture"));
+        } else {
+            environment.insert(QStringLiteral("LG_ASK_FOR_TESTING"), question);
+            environment.insert(QStringLiteral("LG_ASK_ACTS_ON_FOR_TESTING"), acted);
+        }
         if (way == 0)
             environment.insert(QStringLiteral("LG_QUIT_AFTER_MS"), QString::number(quitAfterMs));
         if (way == -1)
             environment.insert(QStringLiteral("LG_PRESS_QUIT_KEY_AFTER_MS"), QString::number(quitAfterMs));
         child.process.setProcessEnvironment(environment);
-        child.process.start(program, {});
+        child.process.start(program, paste ? QStringList{child.saved} : QStringList());
         QVERIFY(child.process.waitForStarted(10000));
         QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains("Asking"), child.output.constData(), 30000);
         const pid_t pid = pid_t(child.process.processId());
@@ -319,10 +331,45 @@ private Q_SLOTS:
         child.output += child.process.readAll();
         QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
         QCOMPARE(child.process.exitCode(), 0);
-        QVERIFY2(child.output.contains("Answered " + doNothing.toUtf8()), child.output.constData());
-        QCOMPARE(child.output.count("Answered"), 1);
-        QVERIFY(QFileInfo::exists(acted));
+        if (!paste) {
+            QVERIFY2(child.output.contains("Answered " + doNothing.toUtf8()), child.output.constData());
+            QCOMPARE(child.output.count("Answered"), 1);
+        }
+        QCOMPARE(lg::test::readAll(acted), QByteArray("picture"));
+        QCOMPARE(QDir(child.saved).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
         QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(QStringList{child.saved}));
+    }
+
+    // A question without a do-nothing button ("Keep" / "Remove"): only the
+    // answer that acts does anything; the other leaves the file as it was.
+    void onlyTheAnswerThatActsActs_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("Keep") << QStringLiteral("Keep") << false;
+        QTest::newRow("Remove") << QStringLiteral("Remove") << true;
+    }
+    void onlyTheAnswerThatActsActs()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, removed);
+        const QString program = lg::test::applicationPath();
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program + QStringLiteral(" is not built")));
+        Child child(QStringLiteral("answering-") + answer);
+        const QString acted = lg::test::writeFile(child.saved + QStringLiteral("/leftover.jpg"), "picture");
+        QProcessEnvironment environment = lg::test::childEnvironment(child.home);
+        environment.insert(QStringLiteral("LG_ASK_FOR_TESTING"), QStringLiteral("A leftover was found.|Keep|*Remove"));
+        environment.insert(QStringLiteral("LG_ASK_ACTS_ON_FOR_TESTING"), acted);
+        environment.insert(QStringLiteral("LG_ANSWER_FOR_TESTING"), answer);
+        child.process.setProcessEnvironment(environment);
+        child.process.start(program, {});
+        QVERIFY(child.process.waitForStarted(10000));
+        QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains("Answered"), child.output.constData(), 30000);
+        QCOMPARE(::kill(pid_t(child.process.processId()), SIGTERM), 0);
+        QVERIFY(child.process.waitForFinished(30000));
+        child.output += child.process.readAll();
+        QVERIFY2(child.output.contains("Answered " + answer.toUtf8()), child.output.constData());
+        QCOMPARE(QFileInfo::exists(acted), !removed);
     }
 };
 

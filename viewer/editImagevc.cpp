@@ -270,6 +270,7 @@ void editImagevc::loadImage()
     m_previewSource = QImage();
     m_heldFile.clear();
     m_openedIdentity.reset();
+    m_saving = false;
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);
@@ -441,6 +442,7 @@ void editImagevc::showSaveSheet()
     if (!isLoaded() || m_rendering)
         return;
     m_rendering = true;
+    m_saving = true;
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
@@ -451,8 +453,10 @@ void editImagevc::showSaveSheet()
         watcher->deleteLater();
         m_rendering = false;
         contentHub()->hideBusyLoader();
-        if (generation != m_loadGeneration)
+        if (generation != m_loadGeneration) {
+            m_saving = false;
             return;
+        }
         const RenderedPicture rendered = watcher->result();
         const QImage picture = rendered.image;
         if (picture.isNull()) {
@@ -505,6 +509,7 @@ void editImagevc::showSaveSheet()
 
 void editImagevc::saveSheetEnded(bool saved)
 {
+    m_saving = false;
     if (saved)
         m_savedAdjustments = m_renderedAdjustments;
     const bool failed = m_saveFailed;
@@ -551,10 +556,12 @@ void editImagevc::alertforSaveImage()
     spec.title = QStringLiteral("Save changes?");
     spec.text = QStringLiteral("Do you want to save a copy of this image with the changes you have selected?");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    m_saveQuestionOpen = true;
     QPointer<editImagevc> self(this);
     lg::Alert::show(window(), spec, [self](int button) {
         if (!self)
             return;
+        self->m_saveQuestionOpen = false;
         if (button == 0)
             self->btnYES_savealert();
         else
@@ -584,6 +591,14 @@ void editImagevc::btnNO_savealert()
 void editImagevc::askToSaveChanges(std::function<void(bool mayGoOn)> done)
 {
     m_afterSaveQuestion = std::move(done);
+    // The user is answering for these edits already: Exit's "Save changes?"
+    // or a save under way (its panel, or the write) answers for the quit too.
+    if (m_saveQuestionOpen)
+        return;
+    if (m_saving) {
+        savepanel_CallFromexit = true;
+        return;
+    }
     alertforSaveImage();
 }
 
@@ -624,6 +639,7 @@ void editImagevc::closeEditor()
     m_previewSource = QImage();
     m_heldFile.clear();
     m_openedIdentity.reset();
+    m_saving = false;
     firstimage = QImage();
     m_adjustments = m_shownAdjustments = m_savedAdjustments = Adjustments();
     editor->setAdjustments(m_adjustments);

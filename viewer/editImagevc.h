@@ -74,7 +74,9 @@ public:
     // Asks "Save changes?" as Exit does. done(true) once the changes are saved
     // (the editor then closes) or the user chose "No" (they are dropped);
     // done(false) when the save failed or was cancelled: the editor stays
-    // open with its changes.
+    // open with its changes. Where "Save changes?" is open already, or a save
+    // is under way (its panel or its write), nothing more is asked: that
+    // answer, or that save's end, settles done.
     void askToSaveChanges(std::function<void(bool mayGoOn)> done);
 
     // ---- State ----
@@ -131,5 +133,7 @@ private:
     bool m_previewWaiting = false;
     bool m_rendering = false;
     bool m_saveFailed = false;   // the save that ends now failed (its message is shown)
+    bool m_saveQuestionOpen = false;   // "Save changes?" waits for its answer
+    bool m_saving = false;   // from the Save (or "Yes") until the panel and its write end
     std::function<void(bool)> m_afterSaveQuestion;   // of askToSaveChanges, until it is settled
 };

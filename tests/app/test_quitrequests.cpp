@@ -200,6 +200,79 @@ private Q_SLOTS:
         }
     }
 
+    // Ctrl+Q in the editor while Exit's "Save changes?" or the save panel is
+    // open asks nothing more: that question answers for the quit ("No" quits,
+    // a cancelled panel stays with the edits), and a second Ctrl+Q quits
+    // without saving, as from the main window.
+    void ctrlQInTheEditorAsksOnceOverItsOwnQuestion_data()
+    {
+        QTest::addColumn<bool>("panel");       // the save panel is open, else Exit's question
+        QTest::addColumn<bool>("pressAgain");  // a second Ctrl+Q, else the open question is answered
+        QTest::newRow("Exit's question, Ctrl+Q again") << false << true;
+        QTest::newRow("Exit's question, No") << false << false;
+        QTest::newRow("save panel, Ctrl+Q again") << true << true;
+        QTest::newRow("save panel, cancelled") << true << false;
+    }
+    void ctrlQInTheEditorAsksOnceOverItsOwnQuestion()
+    {
+        QFETCH(bool, panel);
+        QFETCH(bool, pressAgain);
+        QuittingApp app;
+        const QString folder = lg::test::freshFolder(QStringLiteral("quitasked"));
+        const QString path = folder + QStringLiteral("/photo.jpg");
+        editImagevc *editor = editWithChanges(path);
+        QVERIFY(editor);
+        const QByteArray original = lg::test::readAll(path);
+        QWidget *open = nullptr;
+        if (panel) {
+            editor->btnsave();
+            QTRY_COMPARE(visibleTopLevels<QFileDialog>().size(), 1);
+            open = visibleTopLevels<QFileDialog>().first();
+        } else {
+            editor->btnExit();
+            QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+            open = visibleTopLevels<QMessageBox>().first();
+        }
+        const auto pressQuitIn = [](QWidget *window) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+            QTest::keyClick(focus, Qt::Key_Q, Qt::ControlModifier);
+        };
+        pressQuitIn(open);
+        QTest::qWait(50);
+        QCOMPARE(app.quits, 0);
+        QVERIFY(app.delegate.isAskingBeforeQuit());
+        // Nothing stacked: the one question or panel is all that is open.
+        QCOMPARE(visibleTopLevels<QMessageBox>().size(), panel ? 0 : 1);
+        QCOMPARE(lg::Alert::openCount(), panel ? 0 : 1);
+        QCOMPARE(lg::Panels::openCount(), panel ? 1 : 0);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+
+        if (pressAgain) {
+            pressQuitIn(open);
+            QCOMPARE(app.quits, 1);
+            QCOMPARE(lg::Alert::openCount() + lg::Panels::openCount(), 0);
+        } else if (panel) {
+            qobject_cast<QFileDialog *>(open)->reject();
+            QTRY_VERIFY(!app.delegate.isAskingBeforeQuit());
+            QTest::qWait(50);
+            QCOMPARE(app.quits, 0);
+            QVERIFY(editor->isLoaded() && editor->hasUnsavedChanges());
+        } else {
+            auto *question = qobject_cast<QMessageBox *>(open);
+            for (QAbstractButton *button : question->buttons()) {
+                if (button->text() == QLatin1String("No"))
+                    button->click();
+            }
+            QTRY_COMPARE(app.quits, 1);
+        }
+        QTest::qWait(50);
+        QCOMPARE(app.quits, pressAgain || !panel ? 1 : 0);
+        QCOMPARE(lg::test::readAll(path), original);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
+    }
+
     // A termination signal cannot ask: it quits at once. A second quit while
     // the question is open answers it "No", and nothing is saved.
     void aSignalOrASecondQuitDoesNotWaitForTheQuestion()

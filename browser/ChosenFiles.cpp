@@ -2,22 +2,24 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-// A folder keeps its identity while entries come and go in it.
-bool sameChosen(const lg::FileIdentity &chosen, const lg::FileIdentity &now)
-{
-    if (chosen.type == S_IFDIR && now.type == S_IFDIR)
-        return chosen.sameObject(now) && chosen.birthSeconds == now.birthSeconds
-               && chosen.birthNanoseconds == now.birthNanoseconds;
-    return chosen == now;
-}
-
-} // namespace
-
 QString replacedSinceOpenedMessage()
 {
     return QStringLiteral("The item was replaced since it was opened.");
+}
+
+QString changedSinceOpenedMessage()
+{
+    return QStringLiteral("The item was changed since it was opened.");
+}
+
+ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIdentity &now)
+{
+    if (!chosen.sameObject(now) || chosen.birthSeconds != now.birthSeconds
+        || chosen.birthNanoseconds != now.birthNanoseconds || chosen.type != now.type)
+        return ChosenFileState::Replaced;
+    if (chosen.type == S_IFDIR)
+        return ChosenFileState::Same;
+    return chosen == now ? ChosenFileState::Same : ChosenFileState::Changed;
 }
 
 ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen)
@@ -25,9 +27,7 @@ ChosenFileState chosenFileState(const QString &path, const std::optional<lg::Fil
     const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
     if (!now)
         return lg::existsOrLink(path) ? ChosenFileState::Same : ChosenFileState::Gone;
-    if (chosen && !sameChosen(*chosen, *now))
-        return ChosenFileState::Replaced;
-    return ChosenFileState::Same;
+    return chosen ? compareChosen(*chosen, *now) : ChosenFileState::Same;
 }
 
 lg::FileOpResult chosenFileRefusal(const QString &path, ChosenFileState state)
@@ -39,7 +39,7 @@ lg::FileOpResult chosenFileRefusal(const QString &path, ChosenFileState state)
         failed.message = QStringLiteral("The item is no longer where it was opened from.");
     } else {
         failed.error = lg::FileOpError::Other;
-        failed.message = replacedSinceOpenedMessage();
+        failed.message = state == ChosenFileState::Changed ? changedSinceOpenedMessage() : replacedSinceOpenedMessage();
     }
     return failed;
 }

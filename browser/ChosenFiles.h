@@ -13,19 +13,30 @@
 
 #include <optional>
 
-// The words of a refusal of a file that is another one, or changed, since it was shown or chosen.
+// The words of a refusal of a file that another one has taken the place of
+// since it was shown or chosen.
 QString replacedSinceOpenedMessage();
+// The words of a refusal of a file that was changed in place since it was shown or chosen.
+QString changedSinceOpenedMessage();
 
-enum class ChosenFileState { Same, Gone, Replaced };
+// Gone: nothing is at the path. Replaced: another file is there (another
+// device, inode or birth time). Changed: the same file, written to in place
+// (its size or its times differ).
+enum class ChosenFileState { Same, Gone, Replaced, Changed };
+
+// How the file whose identity is now stands to the chosen one: Same, Replaced
+// or Changed. A folder is the same folder whatever was added to it or taken
+// from it.
+ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIdentity &now);
 
 // How the file at path stands to the one whose identity was chosen. A file
-// is the same only with every part of its identity unchanged (a folder: the
-// same folder, whatever was added to it or taken from it). Without a chosen
-// identity, anything at path counts as the same.
+// is the same only with every part of its identity unchanged. Without a
+// chosen identity, anything at path counts as the same.
 ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen);
 
 // The failure of a command refused for state (not Same): SourceMissing for a
-// file that has gone, Other with replacedSinceOpenedMessage() for one replaced.
+// file that has gone, Other with replacedSinceOpenedMessage() for one replaced
+// and changedSinceOpenedMessage() for one changed.
 lg::FileOpResult chosenFileRefusal(const QString &path, ChosenFileState state);
 
 // The identities of paths now, for a command chosen now; a path that names

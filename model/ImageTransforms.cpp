@@ -10,6 +10,7 @@
 #include <QtConcurrent>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
@@ -269,12 +270,42 @@ bool canRewriteInPlace(const QString &path, const lg::ImageSource &source)
     return inPlaceRefusal(path, source).isEmpty();
 }
 
+QString inPlaceWriteFailure(int errorNumber)
+{
+    switch (errorNumber) {
+    case EROFS:
+        return QStringLiteral("the folder is read-only");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permission denied");
+    case ENOSPC:
+        return QStringLiteral("the disk is full");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EFBIG:
+        return QStringLiteral("it would be too large for the disk");
+    case EIO:
+        return QStringLiteral("the disk reported an error");
+    case ENOENT:
+        return QStringLiteral("its folder is no longer there");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("it is in use");
+    case ENAMETOOLONG:
+        return QStringLiteral("its name is too long");
+    case ELOOP:
+        return QStringLiteral("it is reached through too many links");
+    default:
+        return QStringLiteral("it could not be written");
+    }
+}
+
 namespace {
 
 // writeCGImage; with metadataSource, the file the properties were read from
 // (still as it was), the written file is checked against what that file holds.
 bool writePicture(const QImage &image, const QString &path, const lg::ImageProperties &properties,
-                  const QString &metadataSource, QString *failure = nullptr)
+                  const QString &metadataSource, QString *failure = nullptr, int *errorNumber = nullptr)
 {
     const std::optional<lg::ImageFileType> type = typeForPath(path);
     if (!type || !lg::ImageWriter::canWrite(*type)) {
@@ -291,7 +322,7 @@ bool writePicture(const QImage &image, const QString &path, const lg::ImagePrope
     options.source = lg::SourceEncoding::read(path);
     options.metadata.file = metadataSource;
     QString error;
-    if (!lg::ImageWriter::write(image, path, *type, options, &error)) {
+    if (!lg::ImageWriter::write(image, path, *type, options, &error, errorNumber)) {
         qWarning("The image was not saved: %s", qPrintable(error));
         if (failure)
             *failure = error;
@@ -344,11 +375,12 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
             out.readable = true;
             out.pixelSize = turned->pixelSize;
             QString writeError;
-            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &writeError);
+            int writeErrno = 0;
+            out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &writeError, &writeErrno);
             if (inPlace && !out.written) {
                 // The writer's sentence goes to the log; the panel's line says it in words that fit.
                 qWarning("The turned picture was not written in place: %s", qPrintable(writeError));
-                out.notInPlace = QStringLiteral("it could not be written");
+                out.notInPlace = inPlaceWriteFailure(writeErrno);
             }
             if (!out.written || (!upright && side > 0))
                 out.picture = lg::ImageSource::fromData(turned->bytes, QStringLiteral("jpeg")).image().value_or(QImage());
@@ -378,9 +410,10 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
     out.pixelSize = out.picture.size();
     out.preview = fitted(out.picture, previewBound);
     if (inPlace) {
-        out.written = writePicture(out.picture, path, source.properties(), path);   // its error goes to the log
+        int writeErrno = 0;
+        out.written = writePicture(out.picture, path, source.properties(), path, nullptr, &writeErrno);   // its error goes to the log
         if (!out.written)
-            out.notInPlace = QStringLiteral("it could not be written");
+            out.notInPlace = inPlaceWriteFailure(writeErrno);
     }
     return out;
 }

@@ -28,6 +28,11 @@ QImage flipped(const QImage &image, bool horizontally, bool vertically);
 // names, and its permission bits let this user write it (checked on the bits,
 // as the superuser passes every access check).
 bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
+// Why a write in place failed, in the words that follow "cannot be written in
+// place: ", for the system's error (errno) the writer reported ("the folder is
+// read-only", "permission denied", "the disk is full", ...); "it could not be
+// written" where no reason is known (0, or an error without words of its own).
+QString inPlaceWriteFailure(int errorNumber);
 // Why the file at path may not be rewritten in place, in words that follow
 // "cannot be written in place: " ("you do not have permission to change it");
 // empty when it may.

@@ -121,14 +121,15 @@ ChosenFileState openedFileState(const QString &path, const std::optional<lg::Fil
     const std::optional<lg::FileIdentity> now = lg::fileIdentityFollowing(path);
     if (!now)
         return ChosenFileState::Gone;
-    return opened && *now != *opened ? ChosenFileState::Replaced : ChosenFileState::Same;
+    return opened ? compareChosen(*opened, *now) : ChosenFileState::Same;
 }
 
 struct RenderedPicture
 {
     QImage image;                                  // null when the picture could not be read
     bool fileGone = false;                         // the file is no longer where it was opened
-    bool fileReplaced = false;                     // another file, or a changed one, is there now
+    // Replaced or Changed: another file, or the file changed, is there now (and was not read).
+    ChosenFileState fileRefused = ChosenFileState::Same;
     bool wasHeld = false;                          // the file had been kept while edited
     std::optional<lg::PictureMetadata> metadata;   // taken from the held file when that was decoded
 };
@@ -165,7 +166,7 @@ RenderedPicture renderFull(const QString &path, const QByteArray &held,
         out.metadata = lg::PictureMetadata::fromProperties(source.properties());
         out.fileGone = !lg::existsOrLink(path);
     } else {
-        switch (openedFileState(path, opened)) {
+        switch (const ChosenFileState state = openedFileState(path, opened)) {
         case ChosenFileState::Same:
             full = lg::ImageSource(path).image();
             break;
@@ -173,7 +174,8 @@ RenderedPicture renderFull(const QString &path, const QByteArray &held,
             out.fileGone = true;
             break;
         case ChosenFileState::Replaced:
-            out.fileReplaced = true;
+        case ChosenFileState::Changed:
+            out.fileRefused = state;
             break;
         }
     }
@@ -462,11 +464,11 @@ void editImagevc::showSaveSheet()
         if (picture.isNull()) {
             const QString name = QFileInfo(m_path).fileName();
             QString cause = QStringLiteral("\u201C%1\u201D could not be read.").arg(name);
-            if (rendered.fileReplaced) {
+            if (rendered.fileRefused != ChosenFileState::Same) {
                 // Not the picture that was edited: said as the viewer says it, nothing is written.
                 m_saveFailed = true;
                 if (const std::optional<lg::FailureSummary> summary =
-                        lg::failureSummary({chosenFileRefusal(m_path, ChosenFileState::Replaced)}))
+                        lg::failureSummary({chosenFileRefusal(m_path, rendered.fileRefused)}))
                     lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")},
                                                lg::AlertSpec::Style::Warning});
                 saveSheetEnded(false);
@@ -493,8 +495,16 @@ void editImagevc::showSaveSheet()
         saver->writeGuard = [opened = m_openedIdentity, path = m_path](const QString &target) {
             if (!opened || QFileInfo(target).absoluteFilePath() != QFileInfo(path).absoluteFilePath())
                 return QString();
-            return openedFileState(target, opened) == ChosenFileState::Replaced ? replacedSinceOpenedMessage()
-                                                                                : QString();
+            switch (openedFileState(target, opened)) {
+            case ChosenFileState::Replaced:
+                return replacedSinceOpenedMessage();
+            case ChosenFileState::Changed:
+                return changedSinceOpenedMessage();
+            case ChosenFileState::Same:
+            case ChosenFileState::Gone:
+                break;
+            }
+            return QString();
         };
         saver->showSavePanel(
             [picture](const QSize &size) {

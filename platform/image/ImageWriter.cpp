@@ -481,40 +481,50 @@ bool resolveLinks(const QString &path, QString *target)
 } // namespace
 
 bool ImageWriter::write(const QImage &image, const QString &path, ImageFileType type, const ImageWriteOptions &options,
-                        QString *error)
+                        QString *error, int *errorNumber)
 {
+    if (errorNumber)
+        *errorNumber = 0;
     const std::optional<QByteArray> bytes = encode(image, type, options, error);
     if (!bytes)
         return false;
-    return replaceFileContents(path, *bytes, error);
+    return replaceFileContents(path, *bytes, error, errorNumber);
 }
 
-bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &bytes, QString *error)
+bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &bytes, QString *error, int *errorNumber)
 {
+    const auto failedWith = [errorNumber, error](int number, const QString &text) {
+        if (errorNumber)
+            *errorNumber = number;
+        return setError(error, text);
+    };
+    if (errorNumber)
+        *errorNumber = 0;
     if (path.isEmpty())
         return setError(error, QStringLiteral("No file name was given."));
     // Write through symbolic links to the file they end at, as an in-place save
     // would: every link of a chain stays a link.
     QString target;
     if (!resolveLinks(path, &target))
-        return setError(error, QStringLiteral("Cannot write %1: too many levels of symbolic links.").arg(path));
+        return failedWith(ELOOP, QStringLiteral("Cannot write %1: too many levels of symbolic links.").arg(path));
     const QFileInfo targetInfo(target);
     if (targetInfo.isDir())
-        return setError(error, QStringLiteral("A folder has that name."));
+        return failedWith(EISDIR, QStringLiteral("A folder has that name."));
     const QString folder = targetInfo.absolutePath();
     // A hidden temporary beside the target, locked while this write lives (the
     // file layer's cleanup removes it should the process be killed).
     const lg::TemporaryFile temporaryFile = lg::createTemporaryFile(target);
     const int fd = temporaryFile.fd;
     if (fd < 0)
-        return setError(error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
+        return failedWith(temporaryFile.error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
     const QByteArray pattern = QFile::encodeName(temporaryFile.path);
     const QString temporary = QFile::decodeName(pattern);
-    const auto abandon = [&](const QString &text) {
+    const auto abandon = [&](int number, const QString &reason) {
         ::close(fd);
         ::unlink(pattern.constData());
-        return setError(error, text);
+        return failedWith(number, QStringLiteral("Cannot write %1: %2").arg(path, reason));
     };
+    const auto abandonFor = [&](int number) { return abandon(number, QString::fromLocal8Bit(std::strerror(number))); };
     const char *data = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -522,7 +532,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            return abandonFor(errno);
         }
         data += n;
         left -= n;
@@ -535,9 +545,9 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     if (::stat(nativeTarget.constData(), &old) == 0) {
         QString reason;
         if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
-            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, reason));
+            return abandon(0, reason);
         if (::fchmod(fd, old.st_mode & 07777) != 0)
-            return abandon(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            return abandonFor(errno);
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
             // Only the owner's own files can keep their owner; that is fine.
         }
@@ -547,10 +557,11 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         ::fchmod(fd, 0666 & ~mask);
     }
     if (::fsync(fd) != 0)
-        return abandon(QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return abandonFor(errno);
     if (::close(fd) != 0) {
+        const int saved = errno;
         ::unlink(pattern.constData());
-        return setError(error, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return failedWith(saved, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(saved))));
     }
     CommitHook hook;
     {
@@ -561,10 +572,12 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         ::unlink(pattern.constData());
         return setError(error, QStringLiteral("Cannot write %1: the write was stopped.").arg(path));
     }
-    if (::rename(pattern.constData(), nativeTarget.constData()) != 0) {
-        const int saved = errno;
+    int renamed = injectedFileFault(FileStep::FinalRename, target);
+    if (renamed == 0 && ::rename(pattern.constData(), nativeTarget.constData()) != 0)
+        renamed = errno;
+    if (renamed != 0) {
         ::unlink(pattern.constData());
-        return setError(error, QStringLiteral("Cannot replace %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(saved))));
+        return failedWith(renamed, QStringLiteral("Cannot replace %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(renamed))));
     }
     return true;
 }

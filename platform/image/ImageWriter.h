@@ -75,15 +75,20 @@ public:
     static std::optional<QByteArray> encode(const QImage &image, ImageFileType type,
                                             const ImageWriteOptions &options = {}, QString *error = nullptr);
     // Encodes and replaces path atomically. False, with the reason in error,
-    // when nothing was written; the file at path is then untouched.
+    // when nothing was written; the file at path is then untouched. errorNumber
+    // gets the system's error (errno) where the system refused the write, 0
+    // where no such reason is known (e.g. the encoder failed).
     static bool write(const QImage &image, const QString &path, ImageFileType type,
-                      const ImageWriteOptions &options = {}, QString *error = nullptr);
+                      const ImageWriteOptions &options = {}, QString *error = nullptr, int *errorNumber = nullptr);
 
     // Writes bytes beside path and renames them over it (an existing file keeps
     // its permissions, owner where allowed, its access list and extended
     // attributes). Another hard link to the old file keeps the old content.
-    // The file at path is untouched when this returns false.
-    static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+    // The file at path is untouched when this returns false; errorNumber as
+    // for write(). The rename asks lg::injectedFileFault (FileStep::FinalRename)
+    // first, so tests can make it fail with a chosen errno.
+    static bool replaceFileContents(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                                    int *errorNumber = nullptr);
 
     // Tests: called with the temporary file's path just before it is renamed
     // over the target; returning false makes the write fail there.

@@ -310,8 +310,8 @@ private Q_SLOTS:
             QCOMPARE(lg::Alert::shownAlerts().size(), 1);
             QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("Some items could not be processed."));
             QCOMPARE(lg::Alert::shownAlerts().first().text,
-                     QStringLiteral("1 item could not be processed. \u201Cphoto.jpg\u201D: The item was replaced since "
-                                    "it was opened."));
+                     QStringLiteral("1 item could not be processed. \u201Cphoto.jpg\u201D: The item was %1 since "
+                                    "it was opened.").arg(inPlace ? "changed" : "replaced"));
             QCOMPARE(lg::test::readAll(path), onDisk);
             QVERIFY(!QFileInfo::exists(copy));
             QVERIFY(editor->hasUnsavedChanges());

@@ -10,6 +10,7 @@
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileIdentity.h"
+#include "platform/files/FileOperations.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/desktop/Panels.h"
@@ -30,6 +31,7 @@
 #include <QSlider>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -130,6 +132,7 @@ private Q_SLOTS:
             viewer->hide();
         lg::Panels::setOpenResponder({});
         lg::ImageWriter::setCommitHookForTesting({});
+        lg::setFileFaultForTesting({});
         Saver::setPanelResponderForTesting({});
         lg::Alert::setResponder({});
     }
@@ -301,11 +304,15 @@ private Q_SLOTS:
             QCOMPARE(lg::fileIdentity(shown)->inode, inode);
         }
         const QByteArray onDisk = lg::test::readAll(shown);
+        // Changed in place is the same file; written again is another one,
+        // unless the file system hands back the inode and keeps no birth time.
+        const lg::FileIdentity now = *lg::fileIdentity(shown);
+        const bool sameFile = how != QLatin1String("rewritten") || (now.inode == inode && now.birthSeconds == 0);
         viewer->RotateImageWithSender(2);
         QTRY_VERIFY(!isBusy && !viewer->isTransformRunning() && !lg::Alert::shownAlerts().isEmpty());
         QCOMPARE(lg::Alert::shownAlerts().last().text,
-                 QStringLiteral("1 item could not be processed. \u201CIMG_2009.jpg\u201D: The item was replaced "
-                                "since it was opened."));
+                 QStringLiteral("1 item could not be processed. \u201CIMG_2009.jpg\u201D: The item was %1 "
+                                "since it was opened.").arg(sameFile ? "changed" : "replaced"));
         QCOMPARE(lg::test::readAll(shown), onDisk);
     }
 
@@ -412,24 +419,52 @@ private Q_SLOTS:
     }
 
     // A turn that cannot be written in place opens the save panel, whose
-    // message line says so and why; the file stays as it was.
+    // message line says so and why, in the system's words where it gave a
+    // reason (a JPEG turned without loss, and a PNG written anew); the file
+    // stays as it was.
     void aTurnNotWrittenInPlaceSaysWhyInThePanel_data()
     {
-        QTest::addColumn<bool>("readOnlyFile");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("how");      // "read-only file", "stopped" (no reason given), or an errno at the rename
+        QTest::addColumn<int>("errorNumber");
         QTest::addColumn<QString>("why");
-        QTest::newRow("no permission on the file") << true << QStringLiteral("you do not have permission to change it");
-        QTest::newRow("the folder refuses the write") << false << QStringLiteral("it could not be written. Save");
+        QTest::newRow("no permission on the file") << "IMG_2009.jpg" << "read-only file" << 0
+                                                   << QStringLiteral("you do not have permission to change it. Save");
+        QTest::newRow("the write stopped, no reason known") << "IMG_2009.jpg" << "stopped" << 0
+                                                            << QStringLiteral("it could not be written. Save");
+        QTest::newRow("read-only folder") << "IMG_2009.jpg" << "errno" << int(EROFS)
+                                          << QStringLiteral("the folder is read-only. Save");
+        QTest::newRow("permission denied") << "IMG_2009.jpg" << "errno" << int(EACCES)
+                                           << QStringLiteral("permission denied. Save");
+        QTest::newRow("operation not permitted") << "IMG_2009.jpg" << "errno" << int(EPERM)
+                                                 << QStringLiteral("permission denied. Save");
+        QTest::newRow("disk full, PNG") << "IMG_2009.png" << "errno" << int(ENOSPC)
+                                        << QStringLiteral("the disk is full. Save");
+        QTest::newRow("read-only folder, PNG") << "IMG_2009.png" << "errno" << int(EROFS)
+                                               << QStringLiteral("the folder is read-only. Save");
+        QTest::newRow("an error without words of its own") << "IMG_2009.jpg" << "errno" << int(EXDEV)
+                                                           << QStringLiteral("it could not be written. Save");
     }
     void aTurnNotWrittenInPlaceSaysWhyInThePanel()
     {
-        QFETCH(bool, readOnlyFile);
+        QFETCH(QString, name);
+        QFETCH(QString, how);
+        QFETCH(int, errorNumber);
         QFETCH(QString, why);
-        const QStringList paths = listedPhotos(QStringLiteral("notInPlace"), {QStringLiteral("IMG_2009.jpg")});
+        const QStringList paths = listedPhotos(QStringLiteral("notInPlace"), {name});
         const QString shown = paths.first();
-        if (readOnlyFile)
+        if (name.endsWith(QLatin1String(".png"))) {
+            QVERIFY(QFile::remove(shown));
+            QVERIFY(lg::test::fixtures::quadrants(QSize(400, 300)).save(shown, "PNG"));
+        }
+        if (how == QLatin1String("read-only file"))
             QVERIFY(QFile::setPermissions(shown, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        else if (how == QLatin1String("stopped"))
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
         else
-            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });   // as a read-only folder
+            lg::setFileFaultForTesting([errorNumber](lg::FileStep step, const QString &) {
+                return step == lg::FileStep::FinalRename ? errorNumber : 0;
+            });
         const QByteArray before = lg::test::readAll(shown);
         QString said;
         lg::Panels::setSaveResponder([&said](const lg::SavePanelSpec &spec) {
@@ -441,9 +476,12 @@ private Q_SLOTS:
         viewer->RotateImageWithSender(2);
         QTRY_VERIFY(!said.isEmpty() && !isBusy);
         lg::Panels::setSaveResponder({});
-        QVERIFY2(said.startsWith(QStringLiteral("\u201CIMG_2009.jpg\u201D cannot be written in place: ")), qPrintable(said));
+        lg::setFileFaultForTesting({});
+        QVERIFY2(said.startsWith(QStringLiteral("\u201C%1\u201D cannot be written in place: ").arg(name)), qPrintable(said));
         QVERIFY2(said.contains(why), qPrintable(said));
         QCOMPARE(lg::test::readAll(shown), before);
+        // Nothing of the attempt is left beside the file.
+        QCOMPARE(QDir(QFileInfo(shown).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
     // A turn changes the picture only: the zoom, the scroll position and the fit stay.

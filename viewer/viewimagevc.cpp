@@ -972,6 +972,34 @@ void viewimagevc::itemDidFinishPlaying()
         restartSlideShowTimer();
 }
 
+namespace {
+
+// Whether the file the viewer shows at path has left the folder just listed
+// as items: nothing listed is at path, and no listed file is the same file
+// under another name (a rename within the folder keeps it there). Any thread.
+bool hasLeftTheFolder(const QString &path, const std::optional<lg::FileIdentity> &identity,
+                      const QVector<InitialDirectory> &items)
+{
+    if (path.isEmpty())
+        return false;
+    const QUrl url = QUrl::fromLocalFile(path);
+    for (const InitialDirectory &item : items)
+        if (item.file && item.file->url == url)
+            return false;
+    if (!identity)
+        return true;
+    for (const InitialDirectory &item : items) {
+        if (!item.file)
+            continue;
+        const std::optional<lg::FileIdentity> listed = lg::fileIdentity(item.file->url.toLocalFile());
+        if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void viewimagevc::reloadItems()
 {
     if (isFileOperationRunning)
@@ -981,12 +1009,15 @@ void viewimagevc::reloadItems()
     const QUrl folderURL = *currentFolderURL;
     const QString folder = folderURL.toLocalFile();
     const quint64 generation = ++m_reloadGeneration;
+    const QString shownPath = m_shownPath;
+    const std::optional<lg::FileIdentity> shownIdentity = m_shownIdentity;
     QPointer<viewimagevc> self(this);
     // Listed off the main thread: a folder of thousands of files does not
     // hold up the window. The shown item stays on screen meanwhile.
-    lg::onBackground([self, folder, folderURL, generation] {
+    lg::onBackground([self, folder, folderURL, generation, shownPath, shownIdentity] {
         QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-        lg::onMain([self, folderURL, generation, items = std::move(items)]() mutable {
+        const bool shownFileLeft = hasLeftTheFolder(shownPath, shownIdentity, items);
+        lg::onMain([self, folderURL, generation, items = std::move(items), shownPath, shownFileLeft]() mutable {
             if (self.isNull() || generation != self->m_reloadGeneration)
                 return;
             if (isFileOperationRunning || currentFolderURL != folderURL)
@@ -1003,6 +1034,18 @@ void viewimagevc::reloadItems()
                 content->updateItemCountLabel();
             }
             self->findShownItemAgain(previousOrder);
+            // The file on show was deleted, or moved out of the folder, by
+            // another program: the viewer moves on to the item that stood
+            // after it, as after its own Move to Trash.
+            if (shownFileLeft && self->m_shownPath == shownPath && selectedItemIndex < 0 && !itemList.isEmpty()
+                && !lg::existsOrLink(shownPath)) {
+                if (!activeItemList().isEmpty()) {
+                    self->showNextItem();
+                } else {
+                    self->showNoFiles();
+                    showNoCurrentItem();
+                }
+            }
             // The file on show was written over or changed: it is shown again.
             self->followShownFile();
             // The last file went: the picture goes with it.

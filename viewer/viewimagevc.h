@@ -150,7 +150,10 @@ public:
     void showItem(const std::optional<QUrl> &url, std::optional<bool> isImage);
     // Lists the watched folder again (in the background) and re-applies the
     // order and the search; the shown item stays, and selectedItemIndex is
-    // found again by its file (-1 when the file is gone).
+    // found again by its file (-1 when the file is gone). A shown file that
+    // was deleted or moved out of the folder gives way to the item that stood
+    // after it (the empty state when nothing is left); one renamed within the
+    // folder stays on screen.
     void reloadItems();
     // The shown video reached its end (or could not be played): a running
     // slideshow goes on one interval later.

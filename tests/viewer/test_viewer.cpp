@@ -926,35 +926,22 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(paths.at(0)) && QFileInfo::exists(added));
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
 
-        // The shown file is deleted from outside: it stays on screen, and no
-        // command acts on the file that took its place.
+        // The shown file is deleted from outside: once the folder is listed
+        // again the viewer moves on, round to the first as p2 was the last,
+        // and the commands act on the file now shown.
         QVERIFY(QFile::remove(paths.at(2)));
         viewer->reloadItems();
         QTRY_COMPARE(itemList.size(), 2);
-        QCOMPARE(selectedItemIndex, -1);
-        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
+        QTRY_COMPARE(viewer->lblfilename->text(), QStringLiteral("a.png"));
+        QCOMPARE(selectedItemIndex, 0);
         QVERIFY(viewer->box_nofilefound->isHidden());
-        const QByteArray before = lg::test::readAll(paths.at(0)) + lg::test::readAll(added);
         lg::Alert::clearShownAlerts();
         copiedURLs.clear();
-        viewer->RotateImageWithSender(1);
-        viewer->flipImageWithSender(1);
-        QVERIFY(!viewer->isTransformRunning());
-        viewer->deleteItem_menu();
-        viewer->copyCurrentItemToPasteboard();
         viewer->rebuildContextMenu();
-        QVERIFY(!menuAction(viewer, "rotateMenu")->isEnabled());
-        QTest::qWait(50);
-        QCOMPARE(lg::test::readAll(paths.at(0)) + lg::test::readAll(added), before);
-        // Each command says that the shown file is gone.
-        QCOMPARE(lg::Alert::shownAlerts().size(), 4);
-        for (const lg::AlertSpec &said : lg::Alert::shownAlerts())
-            QVERIFY2(said.text.endsWith(QStringLiteral("\u201Cp2.png\u201D: The item is no longer where it was opened from.")),
-                     qPrintable(said.text));
-        QVERIFY(copiedURLs.isEmpty());
-        // Next goes on from where p2 stood: it was the last, so round to the first.
-        viewer->showNextItem();
-        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("a.png"));
+        QVERIFY(menuAction(viewer, "rotateMenu")->isEnabled());
+        viewer->copyCurrentItemToPasteboard();
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
+        QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(added)});
     }
 
     void commandsOnAFileThatWentOutsideSayItIsNoLongerThere_data()

@@ -7,11 +7,13 @@
 #include "app/mainvc.h"
 #include "controls/CursorButtons.h"
 #include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Timer.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
@@ -31,6 +33,7 @@
 #include <QSlider>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -576,6 +579,74 @@ private Q_SLOTS:
         const int at = selectedItemIndex;
         viewer->showNextItem();
         QCOMPARE(selectedItemIndex, (at + 1) % int(itemList.size()));
+    }
+
+    // Another program deletes the shown photo, or moves it out of the folder:
+    // as soon as the folder watch reports it the viewer moves on to the photo
+    // that stood after it (round to the first after the last), or to "No
+    // media files found" when it was the only one. Renamed within the folder,
+    // it is still there: the viewer stays on it.
+    void aShownFileThatLeftGivesWayOnTheFolderWatch_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("photos");
+        QTest::addColumn<QString>("expected");   // the name shown after; empty: no media files
+        QTest::newRow("deleted") << 1 << "deleted" << 3 << "IMG_2003.jpg";
+        QTest::newRow("deleted, the last") << 2 << "deleted" << 3 << "IMG_2001.jpg";
+        QTest::newRow("moved out of the folder") << 0 << "moved out" << 3 << "IMG_2002.jpg";
+        QTest::newRow("deleted, the only one") << 0 << "deleted" << 1 << "";
+        QTest::newRow("renamed within the folder") << 1 << "renamed" << 3 << "IMG_2002.jpg";
+    }
+    void aShownFileThatLeftGivesWayOnTheFolderWatch()
+    {
+        QFETCH(int, shown);
+        QFETCH(QString, how);
+        QFETCH(int, photos);
+        QFETCH(QString, expected);
+        mainvc *hub = contentHub();   // made first: its content starts on the grid
+        currentScreenMode = ScreenViewer;
+        const QStringList names = QStringList{"IMG_2001.jpg", "IMG_2002.jpg", "IMG_2003.jpg"}.mid(0, photos);
+        const QStringList paths = listedPhotos(QStringLiteral("leaves"), names);
+        const QString folder = QFileInfo(paths.first()).absolutePath();
+        viewimagevc *viewer = viewerOn(shown);
+        QTRY_VERIFY(viewer->imgview->hasImage());
+        QCOMPARE(viewer->lblfilename->text(), names.at(shown));
+        hub->startMonitorWithSender();
+        QVERIFY(hub->monitor && hub->monitor->isValid());
+        if (how == QLatin1String("deleted")) {
+            QVERIFY(QFile::remove(paths.at(shown)));
+        } else if (how == QLatin1String("moved out")) {
+            const QString elsewhere = lg::test::freshFolder(QStringLiteral("leavesElsewhere"));
+            QVERIFY(QFile::rename(paths.at(shown), elsewhere + QLatin1Char('/') + names.at(shown)));
+        } else {
+            QVERIFY(QFile::rename(paths.at(shown), folder + QStringLiteral("/Holiday.jpg")));
+        }
+        // The watch reports, the hub reloads once the folder is quiet, the viewer follows.
+        const auto listed = [](const QString &name) {
+            return std::any_of(itemList.cbegin(), itemList.cend(), [&name](const InitialDirectory &item) {
+                return item.file && item.file->url.fileName() == name;
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!listed(names.at(shown)) && !hub->timerReload->isActive(), 5000);
+        QCOMPARE(listed(QStringLiteral("Holiday.jpg")), how == QLatin1String("renamed"));
+        if (expected.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(!viewer->box_nofilefound->isHidden(), 2000);
+            QVERIFY(viewer->imgview->isHidden());
+            QVERIFY(!viewer->btneditImage->isEnabled());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(viewer->lblfilename->text(), expected, 2000);
+            QVERIFY(viewer->box_nofilefound->isHidden());
+            QTRY_VERIFY(viewer->imgview->hasImage());
+            if (how != QLatin1String("renamed")) {
+                // The commands act on the photo now shown.
+                QCOMPARE(itemList.at(selectedItemIndex).file->url.fileName(), expected);
+                viewer->menuWillOpen();
+                QAction *rotate = viewer->imgviewMenu->findChild<QAction *>(QStringLiteral("rotateMenu"));
+                QVERIFY(rotate && rotate->isEnabled());
+            }
+        }
+        hub->stopMonitorWithSender();
     }
 
     // The shown folder renamed ("mv Trip Trip2023") or removed: once the

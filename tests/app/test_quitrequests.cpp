@@ -273,6 +273,45 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
     }
 
+    // The Quit command given while the editor's own save is under way (its
+    // panel up, answered by the responder) asks nothing more: the quit waits
+    // for that save, and goes on once the copy is written; a cancelled panel
+    // keeps the editor and its edits.
+    void aQuitDuringTheEditorsSaveWaitsForIt_data()
+    {
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("saved") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void aQuitDuringTheEditorsSaveWaitsForIt()
+    {
+        QFETCH(bool, saved);
+        QuittingApp app;
+        const QString folder = lg::test::freshFolder(QStringLiteral("quitsaving"));
+        const QString path = folder + QStringLiteral("/photo.jpg");
+        editImagevc *editor = editWithChanges(path);
+        QVERIFY(editor);
+        const QString copy = folder + QStringLiteral("/edited.jpg");
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        int quitsWhileAsked = -1;
+        Saver::setPanelResponderForTesting([&](const QString &) {
+            app.quitAction()->trigger();
+            quitsWhileAsked = app.quits;
+            return saved ? std::optional<std::pair<QString, SaveFormatChoice>>(std::make_pair(copy, SaveFormatChoice()))
+                         : std::optional<std::pair<QString, SaveFormatChoice>>();
+        });
+        editor->btnsave();
+        QTRY_VERIFY(quitsWhileAsked >= 0);
+        QCOMPARE(quitsWhileAsked, 0);
+        QTRY_VERIFY(!app.delegate.isAskingBeforeQuit() && !isBusy);
+        QTest::qWait(50);
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());   // no "Save changes?" over the save
+        QCOMPARE(app.quits, saved ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(copy), saved);
+        if (!saved)
+            QVERIFY(editor->isLoaded() && editor->hasUnsavedChanges());
+    }
+
     // A termination signal cannot ask: it quits at once. A second quit while
     // the question is open answers it "No", and nothing is saved.
     void aSignalOrASecondQuitDoesNotWaitForTheQuestion()

@@ -5,6 +5,9 @@
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
+#include "browser/ItemFileCommands.h"
+#include "browser/ItemMenus.h"
+#include "browser/ShownItemsModel.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/ControllerRegistry.h"
@@ -15,6 +18,7 @@
 #include "Version.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -117,27 +121,38 @@ void askLaterForTesting()
     });
 }
 
-// LG_PASTE_FOR_TESTING names a file that is copied to the clipboard and
-// pasted, with the Edit menu's Paste, into the folder shown once the launch
-// sequence has shown one. "Asking" is printed once the paste asks a question.
-void pasteLaterForTesting()
+// A real command that asks a question, given once the launch sequence has
+// shown a folder in the grid: LG_PASTE_FOR_TESTING names a file that is
+// copied to the clipboard and pasted with the Edit menu's Paste into that
+// folder; LG_TRASH_FOR_TESTING set to 1 selects every item of the grid and
+// moves them to the Trash. "Asking" is printed once the command asks.
+void actLaterForTesting()
 {
     const QString source = qEnvironmentVariable("LG_PASTE_FOR_TESTING");
-    if (source.isEmpty())
+    const bool trash = qEnvironmentVariableIntValue("LG_TRASH_FOR_TESTING") == 1;
+    if (source.isEmpty() && !trash)
         return;
     auto *poll = new QTimer(qApp);
     poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, source, pasted = false]() mutable {
-        if (!pasted) {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, source, trash, acted = false]() mutable {
+        if (!acted) {
             auto *window = qobject_cast<mainWindowController *>(
                 lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
             QAction *paste = window && window->menuBar()
                 ? window->menuBar()->findChild<QAction *>(QStringLiteral("menuItem_paste")) : nullptr;
-            if (!paste || !currentFolderURL || !window->isVisible())
+            if (!paste || !currentFolderURL || !window->isVisible() || currentScreenMode != ScreenGrid)
                 return;
-            lg::Clipboard::writeFiles({QUrl::fromLocalFile(source)});
-            paste->trigger();
-            pasted = true;
+            const BrowseView grid = gridBrowseView();
+            if (trash) {
+                if (!grid.view || !grid.model || grid.model->rowCount() == 0)
+                    return;
+                grid.view->selectAll();
+                ItemFileCommands::instance()->trashItems(grid);
+            } else {
+                lg::Clipboard::writeFiles({QUrl::fromLocalFile(source)});
+                paste->trigger();
+            }
+            acted = true;
         }
         if (lg::Alert::openCount() > 0) {
             printNow(QStringLiteral("Asking"));
@@ -176,7 +191,7 @@ void startTestHooks()
 {
     quitLaterForTesting();
     askLaterForTesting();
-    pasteLaterForTesting();
+    actLaterForTesting();
     pressQuitKeyLaterForTesting();
 }
 

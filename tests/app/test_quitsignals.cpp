@@ -247,12 +247,13 @@ private Q_SLOTS:
     // program asks without a "Cancel" button) closes it as its do-nothing
     // answer, does nothing the question was about, and ends the program within
     // the usual bound; a repeated signal does not cut the shutdown short. The
-    // paste's "File already exists" is the real one, asked by a paste over a
-    // file of the shown folder; the others are asked with their own words and
-    // buttons ("*" marks the answers that would act).
+    // paste's "File already exists" and the Move to Trash question are the
+    // real ones, asked by a paste over a file of the shown folder and by a
+    // Move to Trash of its items; the others are asked with their own words
+    // and buttons ("*" marks the answers that would act).
     void aQuitClosesAnOpenQuestionAsItsDoNothingAnswer_data()
     {
-        QTest::addColumn<QString>("question");   // title|button|button..., or "paste"
+        QTest::addColumn<QString>("question");   // title|button|button..., or "paste" or "trash"
         QTest::addColumn<QString>("doNothing");
         QTest::addColumn<int>("way");            // a signal, or 0: the Quit command, -1: Ctrl+Q
         const struct
@@ -262,8 +263,7 @@ private Q_SLOTS:
             const char *doNothing;
         } questions[] = {
             {"already exists", "paste", "Stop"},
-            {"trash", "Are you sure you want to delete the selected files? All the files will be physically deleted "
-                      "and moved to trash.|*Yes|No", "No"},
+            {"trash", "trash", "No"},
             {"folder move", "Moving a folder into another folder will physically move the folder and all its "
                             "contents.|*Yes|No", "No"},
             {"save changes", "Save changes?|*Yes|No", "No"},
@@ -298,8 +298,11 @@ private Q_SLOTS:
         // What answering anything but the do-nothing button would act on.
         const QString acted = lg::test::writeFile(child.saved + QStringLiteral("/photo.jpg"), "picture");
         const bool paste = question == QLatin1String("paste");
+        const bool trash = question == QLatin1String("trash");
         QProcessEnvironment environment = lg::test::childEnvironment(child.home);
-        if (paste) {
+        if (trash) {
+            environment.insert(QStringLiteral("LG_TRASH_FOR_TESTING"), QStringLiteral("1"));
+        } else if (paste) {
             // Pasted over the shown folder's photo.jpg: Replace or Make a Copy would change the folder.
             const QString elsewhere = child.home + QStringLiteral("/Elsewhere");
             QVERIFY(QDir().mkpath(elsewhere));
@@ -314,7 +317,8 @@ private Q_SLOTS:
         if (way == -1)
             environment.insert(QStringLiteral("LG_PRESS_QUIT_KEY_AFTER_MS"), QString::number(quitAfterMs));
         child.process.setProcessEnvironment(environment);
-        child.process.start(program, paste ? QStringList{child.saved} : QStringList());
+        const bool real = paste || trash;
+        child.process.start(program, real ? QStringList{child.saved} : QStringList());
         QVERIFY(child.process.waitForStarted(10000));
         QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains("Asking"), child.output.constData(), 30000);
         const pid_t pid = pid_t(child.process.processId());
@@ -331,7 +335,7 @@ private Q_SLOTS:
         child.output += child.process.readAll();
         QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
         QCOMPARE(child.process.exitCode(), 0);
-        if (!paste) {
+        if (!real) {
             QVERIFY2(child.output.contains("Answered " + doNothing.toUtf8()), child.output.constData());
             QCOMPARE(child.output.count("Answered"), 1);
         }

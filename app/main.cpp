@@ -1,15 +1,10 @@
 // Lumen Gallery: starts the application and hands it to the application delegate.
 #include "app/AppDelegate.h"
-#include "app/Essentials.h"
 #include "app/FileHandover.h"
 #include "app/QuitSignals.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
-#include "browser/ItemFileCommands.h"
-#include "browser/ItemMenus.h"
-#include "browser/ShownItemsModel.h"
 #include "platform/desktop/Alert.h"
-#include "platform/desktop/Clipboard.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
@@ -17,8 +12,6 @@
 
 #include "Version.h"
 
-#include <QAbstractButton>
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -29,10 +22,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QStringList>
-#include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -40,6 +30,18 @@
 // The hooks of the tests that run the program in a child process. They are
 // built into lumengallery_testhooks only; the shipped program reads none of
 // these variables.
+#include "app/Essentials.h"
+#include "browser/ItemFileCommands.h"
+#include "browser/ItemMenus.h"
+#include "browser/ShownItemsModel.h"
+#include "platform/desktop/Clipboard.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
+
 namespace {
 
 void printNow(const QString &line)

@@ -10,8 +10,11 @@
 #include <QByteArray>
 #include <QList>
 #include <QSize>
+#include <array>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <utility>
 
 namespace lg::jpeg {
 
@@ -21,6 +24,52 @@ struct Segment
     QByteArray payload;        // after the two length bytes
     qsizetype position = -1;   // of its marker in the file it was read from
 };
+
+// The frame header (SOF0 to SOF15) of a JPEG.
+struct Frame
+{
+    unsigned char marker = 0;
+    QSize size;                           // as the header claims it
+    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical factors (at least 1)
+    bool progressive() const { return marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce; }
+    bool arithmetic() const { return marker >= 0xc9; }
+    // An MCU in blocks of 8 x 8 samples: the largest factors, one block for a single component.
+    QSize mcuInBlocks() const;
+    // How many blocks of 8 x 8 samples the picture claims, over all its components.
+    qint64 blocks() const;
+};
+
+// One reading of a JPEG's markers from its start to its end of image (or
+// the end of the bytes given), the only one in this program: the metadata,
+// the frame, the tables and how many bytes code blocks all come from it.
+// Between segments it keeps libjpeg's rule: bytes up to the next 0xFF that
+// starts a marker (not 0xFF 0x00) are stray, passed over and counted; fill
+// bytes (0xFF) before a marker are nothing. A scan's data runs to the next
+// marker that is no restart marker; a stuffed 0xFF 0x00 codes one byte.
+struct Reading
+{
+    QList<Segment> metadata;             // APPn and COM before the first scan, in file order
+    bool metadataAmongScans = false;     // an APPn or COM after the first scan's header
+    qsizetype bodyStart = -1;            // the first segment that is no APPn or COM
+    qsizetype imageEnd = -1;             // after the end-of-image marker; -1 when not reached
+    bool scanReached = false;            // a scan header was read
+    bool cutShort = false;               // a segment runs past the bytes, or states a length below 2
+    qsizetype strayBytes = 0;            // between segments, belonging to none
+    std::optional<Frame> frame;          // the first frame header
+    QList<std::pair<qsizetype, qsizetype>> huffmanTables;  // each DHT segment's payload: where, how long
+    std::optional<std::array<int, 64>> luminanceTable;     // quantization table 0 before the first scan (zigzag order)
+    qint64 entropyCodedBytes = 0;        // counted as far as the reading went
+};
+
+// How far a reading goes: to the end of the picture, to the first scan's
+// header, or until the scan data counted holds a bit for each block the
+// frame claims (what backs the claim; to the end when there is no frame).
+enum class ReadTo { End, FirstScan, FrameBacked };
+
+// Reads jpeg's markers as far as to says, and stops once enoughEntropyBytes
+// bytes of scan data are counted. Never reads past the bytes given; data that
+// is no JPEG reads as an empty Reading.
+Reading read(const QByteArray &jpeg, ReadTo to = ReadTo::End, qint64 enoughEntropyBytes = std::numeric_limits<qint64>::max());
 
 struct Layout
 {

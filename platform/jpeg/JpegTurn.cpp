@@ -53,74 +53,6 @@ Matrix product(const Matrix &l, const Matrix &r)
     return {l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2], l[2] * r[1] + l[3] * r[3]};
 }
 
-struct JpegHeader
-{
-    bool progressive = false;
-    bool arithmetic = false;
-    QSize frameSize;                      // as the frame header claims it; invalid without one
-    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical sampling factors
-    std::optional<std::array<int, 64>> luminanceTable;  // in the file's (zigzag) order
-};
-
-JpegHeader readHeader(const QByteArray &jpeg)
-{
-    JpegHeader header;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
-    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
-        return header;
-    qsizetype at = 2;
-    while (at + 4 <= size) {
-        if (bytes[at] != 0xff)
-            return header;
-        const unsigned char marker = bytes[at + 1];
-        if (marker == 0xff) {
-            ++at;  // fill byte
-            continue;
-        }
-        if (marker == 0xd8 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9)
-            return header;  // the picture data starts: no more tables
-        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
-        if (length < 2 || at + 2 + length > size)
-            return header;
-        const qsizetype end = at + 2 + length;
-        if (marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce)
-            header.progressive = true;
-        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc && length >= 8
-            && !header.frameSize.isValid()) {
-            header.arithmetic = marker >= 0xc9;
-            header.frameSize = QSize((bytes[at + 7] << 8) | bytes[at + 8], (bytes[at + 5] << 8) | bytes[at + 6]);
-            const int components = bytes[at + 9];
-            for (int c = 0; c < components && at + 10 + 3 * c + 3 <= end; ++c) {
-                const int factors = bytes[at + 11 + 3 * c];
-                header.sampling.append({std::max(1, factors >> 4), std::max(1, factors & 15)});
-            }
-        }
-        if (marker == 0xdb) {
-            qsizetype p = at + 4;
-            while (p < end) {
-                const int precision = bytes[p] >> 4, id = bytes[p] & 15;
-                const qsizetype tableBytes = 64 * (precision ? 2 : 1);
-                if (p + 1 + tableBytes > end)
-                    break;
-                if (id == 0) {
-                    std::array<int, 64> table {};
-                    for (int k = 0; k < 64; ++k)
-                        table[size_t(k)] = precision ? (bytes[p + 1 + 2 * k] << 8) | bytes[p + 2 + 2 * k] : bytes[p + 1 + k];
-                    header.luminanceTable = table;
-                }
-                p += 1 + tableBytes;
-            }
-        }
-        at = end;
-    }
-    return header;
-}
-
 struct TjDeleter
 {
     void operator()(void *handle) const { tjDestroy(handle); }
@@ -193,32 +125,10 @@ std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pix
     return bytes;
 }
 
-// An MCU of the stored picture in blocks of 8 x 8 pixels: the largest
-// sampling factors, one block for a single component.
-QSize mcuInBlocks(const JpegHeader &header)
+// Whether the turn moves whole blocks of the picture whose frame is frame.
+bool movesWholeBlocks(const jpeg::Frame &frame, PictureTurn total)
 {
-    int maxH = 1, maxV = 1;
-    if (header.sampling.size() > 1)
-        for (const auto &[h, v] : header.sampling) {
-            maxH = std::max(maxH, h);
-            maxV = std::max(maxV, v);
-        }
-    return QSize(maxH, maxV);
-}
-
-// Whether the turn moves whole blocks only: the picture is whole MCUs (one
-// block for a single component) along each stored edge whose order it
-// reverses. Told from the frame header, as libjpeg tells it.
-bool movesWholeBlocks(const JpegHeader &header, PictureTurn total)
-{
-    if (!header.frameSize.isValid() || header.sampling.isEmpty())
-        return true;  // no frame to go by: libjpeg tells what is wrong
-    const QSize mcu = mcuInBlocks(header);
-    // A stored axis is reversed where it maps onto a new axis with sign -1.
-    const Matrix m = matrixOf(total);
-    const bool reversesColumns = m[0] < 0 || m[2] < 0, reversesRows = m[1] < 0 || m[3] < 0;
-    return (!reversesColumns || header.frameSize.width() % (8 * mcu.width()) == 0)
-        && (!reversesRows || header.frameSize.height() % (8 * mcu.height()) == 0);
+    return jpeg::movesWholeBlocks(frame.size, frame.mcuInBlocks(), total);
 }
 
 // The old Exif thumbnail turned, no larger than maxBytes (moved without loss
@@ -350,11 +260,11 @@ bool sameColours(const QImage &expected, const QImage &band, QSize cell)
     return difference <= 6 * compared;
 }
 
-// The cell sameColours compares by for a picture stored with header's
+// The cell sameColours compares by for a picture stored with frame's
 // sampling, turned by total: an MCU of the turned picture at an eighth of its size.
-QSize mcuCell(const JpegHeader &header, PictureTurn total)
+QSize mcuCell(const jpeg::Frame &frame, PictureTurn total)
 {
-    const QSize mcu = mcuInBlocks(header);
+    const QSize mcu = frame.mcuInBlocks();
     return matrixOf(total)[0] == 0 ? mcu.transposed() : mcu;
 }
 
@@ -454,37 +364,63 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
 }
 
-std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error)
+// Why the frame of the JPEG read as reading (at least as far as ReadTo::FrameBacked)
+// cannot be taken at its word; see jpegSizeRefusal.
+QString sizeRefusal(const jpeg::Reading &reading, qsizetype fileSize)
 {
-    if (const QString refusal = jpegSizeRefusal(jpeg); !refusal.isEmpty())
+    if (!reading.frame || reading.frame->size.isEmpty() || reading.frame->sampling.isEmpty())
+        return {};  // no frame to go by: the decoder tells
+    const jpeg::Frame &frame = *reading.frame;
+    // Arithmetic coding may spend far less than a bit on a block: its bytes
+    // bound nothing, so it is held to what a decoded picture may take.
+    if (const QString refusal = image::sizeClaimRefusal(frame.size, frame.arithmetic()); !refusal.isEmpty() || frame.arithmetic())
+        return refusal;
+    // Huffman coding spends at least one bit on each block of 8 × 8 samples
+    // of each component (its DC value has a code of one bit or more, in a
+    // sequential scan as in a progressive one's first DC scan), so the file
+    // holds at least one bit a block. Real pictures never come near it: a
+    // plain black one, optimised and progressive, takes about that much.
+    if (reading.entropyCodedBytes * 8 < frame.blocks())
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(frame.size)).arg(fileSize);
+    return {};
+}
+
+std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error, QString *claimRefusal)
+{
+    // One reading of the file serves the claim, the layout, the frame and the coding.
+    const jpeg::Reading reading = jpeg::read(jpeg);
+    if (const QString refusal = sizeRefusal(reading, jpeg.size()); !refusal.isEmpty()) {
+        if (claimRefusal)
+            *claimRefusal = refusal;
         return failed(error, refusal);
-    const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
-    if (!layout)
+    }
+    if (reading.bodyStart < 0 || reading.cutShort || reading.strayBytes > 0 || reading.metadataAmongScans || reading.imageEnd < 0)
         return failed(error, QStringLiteral("The file is no whole JPEG."));
-    const JpegHeader header = readHeader(jpeg);
-    if (!header.frameSize.isValid() || header.frameSize.isEmpty())
+    const jpeg::Layout layout {reading.metadata, reading.bodyStart, reading.imageEnd};
+    if (!reading.frame || reading.frame->size.isEmpty())
         return failed(error, QStringLiteral("The JPEG has no frame header."));
+    const jpeg::Frame &frame = *reading.frame;
     // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
     QList<QByteArray> app1;
-    for (const jpeg::Segment &segment : layout->metadata)
+    for (const jpeg::Segment &segment : layout.metadata)
         if (segment.marker == 0xe1)
             app1.append(segment.payload);
     const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
-    const QSize stored = header.frameSize;
-    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
-        return taggedTurn(jpeg, *layout, stored, total, error);
+    const QSize stored = frame.size;
+    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(frame, total)))
+        return taggedTurn(jpeg, layout, stored, total, error);
     // The original's colours for the check after the turn come from the blocks the turn reads.
     QImage before;
-    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before);
+    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before, jpeg::entropyCoding(jpeg, reading));
     if (!body)
         return std::nullopt;
-    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, layout, *body, turnedSize(stored, total), total, error);
     if (!out)
         return std::nullopt;
     // A colour model the blocks give no reading of is decoded for the check.
     if (before.isNull())
         before = jpeg::eighthScale(jpeg);
-    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(header, total)))
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(frame, total)))
         return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
     return out;
 }
@@ -493,47 +429,28 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
 
 bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
 {
-    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
-                       mcuCell(readHeader(original), total));
+    const jpeg::Reading reading = jpeg::read(original, jpeg::ReadTo::FirstScan);
+    return reading.frame
+        && sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
+                       mcuCell(*reading.frame, total));
 }
 
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {
-    return turned(jpeg, turn, false, error);
+    return turned(jpeg, turn, false, error, nullptr);
 }
 
-std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error)
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error, QString *claimRefusal)
 {
-    return turned(jpeg, turn, true, error);
+    return turned(jpeg, turn, true, error, claimRefusal);
 }
 
-QString jpegSizeRefusal(const QByteArray &jpeg)
+QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached)
 {
-    const JpegHeader header = readHeader(jpeg);
-    const QSize size = header.frameSize;
-    if (size.isEmpty() || header.sampling.isEmpty())
-        return {};  // no frame to go by: the decoder tells
-    // Arithmetic coding may spend far less than a bit on a block: its bytes
-    // bound nothing, so it is held to what a decoded picture may take.
-    if (const QString refusal = image::sizeClaimRefusal(size, header.arithmetic); !refusal.isEmpty() || header.arithmetic)
-        return refusal;
-    // Huffman coding spends at least one bit on each block of 8 × 8 samples
-    // of each component (its DC value has a code of one bit or more, in a
-    // sequential scan as in a progressive one's first DC scan), so the file
-    // holds at least one bit a block. Real pictures never come near it: a
-    // plain black one, optimised and progressive, takes about that much.
-    int maxH = 1, maxV = 1;
-    for (const auto &[h, v] : header.sampling) {
-        maxH = std::max(maxH, h);
-        maxV = std::max(maxV, v);
-    }
-    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
-    qint64 blocks = 0;
-    for (const auto &[h, v] : header.sampling)
-        blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
-    if (jpeg::entropyCodedBytes(jpeg, (blocks + 7) / 8) * 8 < blocks)
-        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(size)).arg(jpeg.size());
-    return {};
+    const jpeg::Reading reading = jpeg::read(jpeg, jpeg::ReadTo::FrameBacked);
+    if (scanDataReached)
+        *scanDataReached = reading.entropyCodedBytes > 0;
+    return sizeRefusal(reading, jpeg.size());
 }
 
 bool jpegHoldsSeveralImages(const QByteArray &jpeg)
@@ -554,8 +471,8 @@ std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
         0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5, 12, 19, 26, 33, 40, 48,
         41, 34, 27, 20, 13, 6, 7, 14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22,
         15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-    const JpegHeader header = readHeader(jpeg);
-    if (!header.luminanceTable)
+    const jpeg::Reading reading = jpeg::read(jpeg, jpeg::ReadTo::FirstScan);
+    if (!reading.luminanceTable)
         return std::nullopt;
     // The libjpeg quality whose scaled standard table comes closest.
     int best = 75;
@@ -565,7 +482,7 @@ std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
         long distance = 0;
         for (int k = 0; k < 64; ++k) {
             const int expected = std::clamp((standardLuminance[zigzag[k]] * scale + 50) / 100, 1, 255);
-            distance += std::abs(expected - (*header.luminanceTable)[size_t(k)]);
+            distance += std::abs(expected - (*reading.luminanceTable)[size_t(k)]);
         }
         if (bestDistance < 0 || distance <= bestDistance) {
             best = quality;

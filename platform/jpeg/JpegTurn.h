@@ -63,8 +63,12 @@ std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn
 // all), the turn goes into the orientation tag: the Exif orientation (and an
 // XMP tiff:Orientation) becomes the asked turn composed with the file's own,
 // an Exif segment is added after the opening JFIF segments where there was
-// none, and every other byte stays. A damaged picture is refused all the same.
-std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+// none, and every other byte stays. A damaged picture is refused all the
+// same. claimRefusal, where given, receives jpegSizeRefusal's reason when
+// that is why the file is refused: its claim is judged here, once, before
+// anything is decoded or transformed.
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr,
+                                   QString *claimRefusal = nullptr);
 
 // The check after a turn that moved the blocks: whether turned, a whole JPEG,
 // shows the colours of original (as stored) turned by total, as libjpeg reads
@@ -79,8 +83,10 @@ bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByte
 // component); an arithmetic-coded one, whose bytes bound nothing, is held to
 // what one decoded picture may take (image::decodeBudgetMegabytes). Empty when the
 // claim is plausible or there is no frame header to judge. turnJpeg refuses
-// with this reason.
-QString jpegSizeRefusal(const QByteArray &jpeg);
+// with this reason. Reads no further than the claim needs; scanDataReached,
+// where given, tells whether that reading reached scan data (a prefix of a
+// file without it may not hold the frame either).
+QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached = nullptr);
 
 // Whether the JPEG (its first bytes suffice) may hold further images of its
 // own: it has a multi-picture (MPF) index, e.g. of a stereo pair or a gain

@@ -328,6 +328,50 @@ private Q_SLOTS:
         QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
     }
 
+    // Bytes between segments that belong to none are passed over as libjpeg
+    // passes them over, by every reader of the file alike: the coding is
+    // told from the tables after them, a size claim after them is judged,
+    // the scan data is counted all the same, and no rewrite takes the file
+    // apart (it would lose them) nor turns it (libjpeg warns of them).
+    void strayBytesBetweenSegmentsAreReadOneWay_data()
+    {
+        QTest::addColumn<int>("before");  // the marker the stray bytes go in front of
+        QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("text before the frame") << 0xc0 << QByteArray("stray");
+        QTest::newRow("a stuffed zero before the frame") << 0xc0 << QByteArray::fromHex("ff00");
+        QTest::newRow("text before the Huffman tables") << 0xc4 << QByteArray("stray");
+        QTest::newRow("text before the scan") << 0xda << QByteArray("x");
+    }
+    void strayBytesBetweenSegmentsAreReadOneWay()
+    {
+        QFETCH(int, before);
+        QFETCH(QByteArray, stray);
+        const QByteArray original = m_files.value("cjpeg -optimize, 4:2:0");
+        QByteArray bytes = original;
+        const qsizetype at = bytes.indexOf(QByteArray(1, char(0xff)) + char(before));
+        QVERIFY(at > 0);
+        bytes.insert(at, stray);
+
+        const lg::jpeg::Reading reading = lg::jpeg::read(bytes);
+        QCOMPARE(reading.strayBytes, stray.size());
+        QVERIFY(reading.frame);
+        QCOMPARE(reading.frame->size, QSize(320, 240));
+        QCOMPARE(lg::jpeg::entropyCoding(bytes), EntropyCoding::Optimised);
+        QCOMPARE(lg::jpeg::entropyCodedBytes(bytes), lg::jpeg::entropyCodedBytes(original));
+        QVERIFY(!lg::jpeg::parse(bytes));
+        QVERIFY(!lg::turnJpeg(bytes, PictureTurn::RotateRight));
+
+        // The same picture claiming 8192 x 8192 is refused with or without them.
+        QByteArray claiming = bytes;
+        const qsizetype frame = claiming.indexOf(QByteArray::fromHex("ffc0"));
+        QVERIFY(frame > 0);
+        claiming.replace(frame + 5, 4, QByteArray::fromHex("20002000"));
+        QVERIFY2(lg::jpegSizeRefusal(claiming).contains(QLatin1String("8192")), qPrintable(lg::jpegSizeRefusal(claiming)));
+        QString claimRefusal;
+        QVERIFY(!lg::turnJpeg(claiming, PictureTurn::RotateRight, nullptr, &claimRefusal));
+        QCOMPARE(claimRefusal, lg::jpegSizeRefusal(claiming));
+    }
+
     // What libjpeg cannot read gives none and its reason, never a crash.
     void damagedDataGivesNoneWithAReason_data()
     {

@@ -366,7 +366,9 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, Pic
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
         transposeFrame(target);
-    target.optimize_coding = optimise ? TRUE : FALSE;
+    // Arithmetic coding stays arithmetic (it adapts as it goes: no tables to optimise).
+    target.arith_code = source.arith_code;
+    target.optimize_coding = optimise && !source.arith_code ? TRUE : FALSE;
     target.restart_interval = source.restart_interval;
     if (source.progressive_mode)
         jpeg_simple_progression(&target);

@@ -7,7 +7,8 @@
 // pass over its DCT blocks with libjpeg: the blocks are moved, transposed and
 // their signs changed as the turn asks, then written with tables computed for
 // the turned picture where the file's were its own, the standard ones where
-// it had those, keeping its progression and restart interval. Only the
+// it had those, keeping its progression, restart interval and arithmetic
+// coding (which has no tables to optimise). Only the
 // picture (tables, frame, scans) is made; metadata is the caller's
 // (platform/JpegSegments.h). libjpeg reads every sampling the standard allows.
 // Any thread; nothing here throws. A libjpeg error, or any warning of damaged

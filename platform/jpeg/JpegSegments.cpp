@@ -587,11 +587,11 @@ bool setExifOrientation(QByteArray &tiffBytes, int orientation)
     return true;
 }
 
-QByteArray newExifBlock(int orientation, int resolutionUnit, quint32 xResolution, quint32 yResolution)
+QByteArray newExifBlock(const NewExif &exif)
 {
     // Big-endian ("MM"): the first directory at 8, the Exif directory after
     // it, then the two resolutions' values.
-    constexpr quint32 ifd0 = 8, ifd0Entries = 6, exifIfd = ifd0 + 2 + ifd0Entries * 12 + 4, exifEntries = 2;
+    constexpr quint32 ifd0 = 8, ifd0Entries = 6, exifIfd = ifd0 + 2 + ifd0Entries * 12 + 4, exifEntries = 6;
     constexpr quint32 values = exifIfd + 2 + exifEntries * 12 + 4;
     QByteArray bytes(qsizetype(values + 16), '\0');
     bytes[0] = 'M';
@@ -607,20 +607,30 @@ QByteArray newExifBlock(int orientation, int resolutionUnit, quint32 xResolution
     };
     t.put16(ifd0, ifd0Entries);
     quint32 e = ifd0 + 2;
-    t.put16(entry(e, 0x0112, 3, 1), quint32(orientation));  // Orientation
+    t.put16(entry(e, 0x0112, 3, 1), quint32(exif.orientation));
     t.put32(entry(e += 12, 0x011a, 5, 1), values);         // XResolution
     t.put32(entry(e += 12, 0x011b, 5, 1), values + 8);     // YResolution
-    t.put16(entry(e += 12, 0x0128, 3, 1), quint32(resolutionUnit));
+    t.put16(entry(e += 12, 0x0128, 3, 1), quint32(exif.resolutionUnit));
     t.put16(entry(e += 12, 0x0213, 3, 1), 1);              // YCbCrPositioning: centred
     t.put32(entry(e += 12, 0x8769, 4, 1), exifIfd);
     t.put32(e + 12, 0);                                     // no further directory
+    // The Exif directory, in tag order: what the Exif standard asks of every
+    // JPEG's (versions, how the components are stored, colour space, the
+    // compressed picture's dimensions).
     t.put16(exifIfd, exifEntries);
-    bytes.replace(entry(exifIfd + 2, 0x9000, 7, 4), 4, "0232");   // ExifVersion
-    bytes.replace(entry(exifIfd + 14, 0xa000, 7, 4), 4, "0100");  // FlashpixVersion
-    t.put32(exifIfd + 26, 0);
-    t.put32(values, xResolution);
+    e = exifIfd + 2;
+    bytes.replace(entry(e, 0x9000, 7, 4), 4, "0232");      // ExifVersion
+    // ComponentsConfiguration: Y, Cb, Cr (a grey picture: Y only).
+    bytes.replace(entry(e += 12, 0x9101, 7, 4), 4, exif.components == 1 ? QByteArray("\1\0\0\0", 4) : QByteArray("\1\2\3\0", 4));
+    bytes.replace(entry(e += 12, 0xa000, 7, 4), 4, "0100"); // FlashpixVersion
+    // ColorSpace: sRGB, or uncalibrated where an embedded profile tells the colours.
+    t.put16(entry(e += 12, 0xa001, 3, 1), exif.hasColourProfile ? 0xffff : 1);
+    t.put32(entry(e += 12, 0xa002, 4, 1), quint32(std::max(0, exif.pixelSize.width())));   // PixelXDimension
+    t.put32(entry(e += 12, 0xa003, 4, 1), quint32(std::max(0, exif.pixelSize.height())));  // PixelYDimension
+    t.put32(e + 12, 0);
+    t.put32(values, exif.xResolution);
     t.put32(values + 4, 1);
-    t.put32(values + 8, yResolution);
+    t.put32(values + 8, exif.yResolution);
     t.put32(values + 12, 1);
     return bytes;
 }

@@ -133,11 +133,24 @@ bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnai
 // block is not TIFF-structured or its first directory cannot be read.
 bool setExifOrientation(QByteArray &tiff, int orientation);
 
+// What an Exif block made for a JPEG that had none says.
+struct NewExif
+{
+    int orientation = 1;       // 1..8
+    QSize pixelSize;           // of the compressed picture, as stored
+    int components = 3;        // in the frame: 1 for grey
+    bool hasColourProfile = false;  // an ICC profile is embedded: the colour space is "uncalibrated"
+    int resolutionUnit = 2;    // 2: dots an inch, 3: a centimetre
+    quint32 xResolution = 72;
+    quint32 yResolution = 72;
+};
+
 // A TIFF-structured Exif block (to follow "Exif\0\0") for a JPEG that had
-// none: the orientation (1..8), the resolution (resolutionUnit 2: dots an
-// inch, 3: a centimetre) and what the Exif standard asks of every JPEG's Exif
-// besides (chroma positioning, the Exif and Flashpix versions).
-QByteArray newExifBlock(int orientation, int resolutionUnit = 2, quint32 xResolution = 72, quint32 yResolution = 72);
+// none: the orientation, the resolution and what the Exif standard asks of
+// every JPEG's Exif besides (chroma positioning, the Exif and Flashpix
+// versions, the components' configuration, the colour space and the pixel
+// dimensions in an Exif directory).
+QByteArray newExifBlock(const NewExif &exif);
 
 // The XMP packet with each one-digit tiff:Orientation value (attribute or
 // element) set to orientation, all else byte for byte; the packet itself when

@@ -291,8 +291,8 @@ std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
 // Exif segment after its opening JFIF segments. Every other byte stays, the
 // compressed picture above all; the further pictures of a multi-picture file
 // are found again where the file grew.
-std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, PictureTurn total,
-                                     QString *error)
+std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, int components,
+                                     PictureTurn total, QString *error)
 {
     // Nothing is decoded from the picture, but a damaged one is not written
     // in place either (its copy is made the usual way).
@@ -332,8 +332,15 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
                 break;
             at += segment.payload.size() + 4;
         }
-        const auto [unit, x, y] = jfifResolution(layout);
-        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(orientation, unit, x, y))});
+        jpeg::NewExif made;
+        made.orientation = orientation;
+        made.pixelSize = stored;
+        made.components = components;
+        made.hasColourProfile = std::any_of(layout.metadata.cbegin(), layout.metadata.cend(), [](const jpeg::Segment &segment) {
+            return segment.marker == 0xe2 && segment.payload.startsWith(QByteArrayView("ICC_PROFILE\0", 12));
+        });
+        std::tie(made.resolutionUnit, made.xResolution, made.yResolution) = jfifResolution(layout);
+        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(made))});
     }
     for (const Edit &edit : edits)
         if (edit.bytes.size() - 4 > 65533)
@@ -408,7 +415,7 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
     const QSize stored = frame.size;
     if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(frame, total)))
-        return taggedTurn(jpeg, layout, stored, total, error);
+        return taggedTurn(jpeg, layout, stored, int(frame.sampling.size()), total, error);
     // The original's colours for the check after the turn come from the blocks the turn reads.
     QImage before;
     const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before, jpeg::entropyCoding(jpeg, reading));

@@ -653,7 +653,21 @@ private Q_SLOTS:
         QCOMPARE(exifString(exif, "Exif.Image.XResolution"), QStringLiteral("300/1"));
         QCOMPARE(exifString(exif, "Exif.Image.ResolutionUnit"), QStringLiteral("2"));
         QCOMPARE(exifString(exif, "Exif.Photo.ExifVersion"), QStringLiteral("48 50 51 50"));
+        // What the Exif standard asks of a JPEG's Exif directory besides.
+        QCOMPARE(exifString(exif, "Exif.Photo.ComponentsConfiguration"), QStringLiteral("1 2 3 0"));
+        QCOMPARE(exifString(exif, "Exif.Photo.ColorSpace"), QStringLiteral("1"));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelXDimension"), QStringLiteral("40"));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelYDimension"), QStringLiteral("30"));
         QCOMPARE(shownPicture(out), lg::turnedImage(shownPicture(jpeg), lg::PictureTurn::RotateRight));
+        // A grey picture with a colour profile of its own.
+        const QByteArray grey = withSegments(encodeJpeg(quadrants(QSize(20, 12)), 90, TJSAMP_GRAY), iccSegment);
+        const std::optional<lg::TurnedJpeg> greyTurned = lg::turnJpeg(grey, lg::PictureTurn::RotateLeft);
+        QVERIFY(greyTurned && greyTurned->byTag);
+        const Exiv2::ExifData greyExif = exifOf(greyTurned->bytes);
+        QCOMPARE(exifString(greyExif, "Exif.Photo.ComponentsConfiguration"), QStringLiteral("1 0 0 0"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.ColorSpace"), QStringLiteral("65535"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.PixelXDimension"), QStringLiteral("20"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.PixelYDimension"), QStringLiteral("12"));
 
         // Exif whose first directory holds no orientation.
         Exiv2::ExifData bare;

@@ -19,6 +19,7 @@ namespace lg::jpeg {
 namespace {
 
 constexpr qsizetype maxPayload = 65533;  // a segment's length field counts itself
+constexpr qsizetype maxExifBlock = maxPayload - 6;  // after "Exif\0\0"
 const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
 const QByteArray extendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
 const QByteArray mpfSignature("MPF\0", 4);
@@ -521,20 +522,58 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
                        || std::any_of(taken.cbegin(), taken.cend(), [offset, length](const QPair<qint64, qint64> &r) {
                               return r.first < offset + length && offset < r.second;
                           });
-    const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), length);
-    if (made.isEmpty() || made.size() > length) {
+    // Where a larger thumbnail goes: where the old one starts, when nothing
+    // but zeros follows it (it ends the block, as it mostly does), else after
+    // the block's end; the block grows to what its segment holds at most.
+    const qsizetype end = offset + length;
+    const bool endsTheBlock = !overlaps
+                           && std::all_of(tiffBytes.cbegin() + end, tiffBytes.cend(), [](char c) { return c == 0; })
+                           && std::none_of(taken.cbegin(), taken.cend(), [offset](const QPair<qint64, qint64> &r) { return r.second > offset; });
+    const qsizetype appendAt = tiffBytes.size() + (tiffBytes.size() & 1);
+    const qsizetype room = std::max(length, maxExifBlock - (endsTheBlock ? offset : appendAt));
+    const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), room);
+    const qsizetype at = made.size() <= length ? offset : endsTheBlock ? offset : appendAt;
+    const bool placed = !made.isEmpty() && made.size() <= room && t.number(offsetEntry) && t.number(lengthEntry);
+    if (!placed) {
         t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
         if (thumbnailDropped)
             *thumbnailDropped = true;
         return true;
     }
-    std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
-    std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
+    if (at == offset && made.size() <= length) {
+        std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
+        std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
+    } else {
+        if (at != offset)
+            std::memset(tiffBytes.data() + offset, 0, size_t(length));  // the old thumbnail's bytes, no longer pointed at
+        tiffBytes.resize(at);
+        tiffBytes.append(made);
+    }
+    t.setNumber(offsetEntry, quint32(at));
     t.setNumber(lengthEntry, quint32(made.size()));
     return true;
 }
 
-bool setExifOrientation(QByteArray &tiffBytes, int orientation)
+std::optional<int> exifThumbnailOrientation(const QByteArray &tiffBytes)
+{
+    QByteArray copy = tiffBytes;  // Tiff reads through a reference it may write to
+    Tiff t(copy);
+    if (!t.ok())
+        return std::nullopt;
+    const qsizetype ifd0 = t.u32(4);
+    if (t.entries(ifd0).isEmpty())
+        return std::nullopt;
+    const qsizetype ifd1 = t.u32(t.nextIfdField(ifd0));
+    if (ifd1 == 0)
+        return std::nullopt;
+    for (const qsizetype entry : t.entries(ifd1))
+        if (t.tag(entry) == 0x0112)
+            if (const std::optional<quint32> value = t.number(entry); value && *value >= 1 && *value <= 8)
+                return int(*value);
+    return std::nullopt;
+}
+
+bool setExifOrientation(QByteArray &tiffBytes, int orientation, int thumbnailOrientation)
 {
     Tiff t(tiffBytes);
     if (!t.ok())
@@ -543,11 +582,11 @@ bool setExifOrientation(QByteArray &tiffBytes, int orientation)
     const QList<qsizetype> first = t.entries(ifd0);
     if (first.isEmpty())
         return false;
-    // The thumbnail's own orientation, where it states one, follows the picture's.
+    // The thumbnail's own orientation, where it states one.
     if (const qsizetype ifd1 = t.u32(t.nextIfdField(ifd0)); ifd1 != 0)
         for (const qsizetype entry : t.entries(ifd1))
             if (t.tag(entry) == 0x0112)
-                t.setSingleShort(entry, quint32(orientation));
+                t.setSingleShort(entry, quint32(thumbnailOrientation > 0 ? thumbnailOrientation : orientation));
     // Every entry that states it (a file may list it twice; readers differ on which counts).
     bool stated = false;
     for (const qsizetype entry : first)

@@ -5,7 +5,7 @@
 // extended XMP, IPTC, colour profile, comments, and whatever a camera or phone
 // appended after the end of the picture (a motion photo's video). Only what a
 // turn changes is patched in place: the orientation, the pixel dimensions and
-// the Exif thumbnail, which never grows.
+// the Exif thumbnail, which may grow as far as its segment holds.
 // Any thread; nothing here throws. Malformed input gives "none" or false.
 #include <QByteArray>
 #include <QList>
@@ -111,27 +111,35 @@ bool isMpf(const Segment &segment);
 // entries cannot be made to fit.
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
 
-// Makes a turned thumbnail no larger than maxBytes from the old JPEG
-// thumbnail; empty: drop the thumbnail.
+// Makes a turned thumbnail of at most maxBytes (the room the Exif segment
+// has for it) for the old JPEG thumbnail; empty: drop the thumbnail.
 using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, qsizetype maxBytes)>;
 
-// Patches a TIFF-structured Exif block (after "Exif\0\0") in place for upright
-// pixels of pixelSize: orientation one SHORT value 1 (however it was stored),
-// the pixel dimensions where present, the thumbnail made by thumbnail written
-// over the old one (never larger; dropped when none can be made, or when its
+// Patches a TIFF-structured Exif block (after "Exif\0\0") for upright
+// pixels of pixelSize: orientation one SHORT value 1 (however it was stored,
+// the thumbnail's own too), the pixel dimensions where present, and the
+// thumbnail made by thumbnail: written over the old one where it fits, else
+// where the old one starts when nothing but zeros follows it, else after the
+// block's end (the old bytes zeroed), the block growing up to what an Exif
+// segment holds. The thumbnail is dropped when none can be made, or when its
 // stated length reaches into a directory or another tag's value or past the
-// block's end). Every other byte stays. False when the block is not
+// block's end. Every other byte stays. False when the block is not
 // TIFF-structured; thumbnailDropped tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
 
-// Sets a TIFF-structured Exif block's orientation (1..8) as one SHORT value,
-// in the first directory and in the thumbnail's where that states one; the
-// pixels stay as they are stored, and so do the pixel dimensions and the
+// The orientation (1..8) the thumbnail's directory of a TIFF-structured Exif
+// block states for the thumbnail itself; none where it states none.
+std::optional<int> exifThumbnailOrientation(const QByteArray &tiff);
+
+// Sets a TIFF-structured Exif block's orientation (1..8) as one SHORT value
+// in the first directory, and the thumbnail's directory's to
+// thumbnailOrientation (orientation for 0) where that states one; the pixels
+// stay as they are stored, and so do the pixel dimensions and the
 // thumbnail. Where the first directory has no orientation entry, it is written
 // again after the block's end with the entry added (the old one stays, no
 // longer pointed at), so that no offset in the block moves. False when the
 // block is not TIFF-structured or its first directory cannot be read.
-bool setExifOrientation(QByteArray &tiff, int orientation);
+bool setExifOrientation(QByteArray &tiff, int orientation, int thumbnailOrientation = 0);
 
 // What an Exif block made for a JPEG that had none says.
 struct NewExif

@@ -8,12 +8,15 @@
 #include "platform/image/Orientation.h"
 
 
+#include <QPainter>
+
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <array>
 #include <tuple>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 namespace lg {
@@ -89,26 +92,6 @@ QSize turnedSize(QSize size, PictureTurn turn)
 
 namespace {
 
-int pixelFormatFor(int colorspace)
-{
-    return colorspace == TJCS_CMYK || colorspace == TJCS_YCCK ? TJPF_CMYK : colorspace == TJCS_GRAY ? TJPF_GRAY : TJPF_RGBX;
-}
-
-// The stored pixels as they are in the file, in a QImage of the same bytes a
-// pixel (CMYK in a four-byte format, moved but never interpreted).
-QImage decodedStored(tjhandle handle, const QByteArray &jpeg, QSize size, int pixelFormat)
-{
-    QImage image(size, pixelFormat == TJPF_GRAY ? QImage::Format_Grayscale8
-                     : pixelFormat == TJPF_CMYK ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-    if (image.isNull())
-        return {};
-    if (tjDecompress2(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                      image.bits(), size.width(), int(image.bytesPerLine()), size.height(), pixelFormat,
-                      TJFLAG_ACCURATEDCT) != 0)
-        return {};
-    return image;
-}
-
 std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pixelFormat, int subsampling, int quality,
                                   bool progressive)
 {
@@ -131,11 +114,117 @@ bool movesWholeBlocks(const jpeg::Frame &frame, PictureTurn total)
     return jpeg::movesWholeBlocks(frame.size, frame.mcuInBlocks(), total);
 }
 
-// The old Exif thumbnail turned, no larger than maxBytes (moved without loss
-// where it can be, else at falling qualities); empty when it cannot be made so.
-QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes)
+// Why the frame of the JPEG read as reading (at least as far as ReadTo::FrameBacked)
+// cannot be taken at its word; see jpegSizeRefusal.
+QString sizeRefusal(const jpeg::Reading &reading, qsizetype fileSize)
 {
-    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
+    if (!reading.frame || reading.frame->size.isEmpty() || reading.frame->sampling.isEmpty())
+        return {};  // no frame to go by: the decoder tells
+    const jpeg::Frame &frame = *reading.frame;
+    // Arithmetic coding may spend far less than a bit on a block: its bytes
+    // bound nothing, so it is held to what a decoded picture may take.
+    if (const QString refusal = image::sizeClaimRefusal(frame.size, frame.arithmetic()); !refusal.isEmpty() || frame.arithmetic())
+        return refusal;
+    // Huffman coding spends at least one bit on each block of 8 × 8 samples
+    // of each component (its DC value has a code of one bit or more, in a
+    // sequential scan as in a progressive one's first DC scan), so the file
+    // holds at least one bit a block. Real pictures never come near it: a
+    // plain black one, optimised and progressive, takes about that much.
+    if (reading.entropyCodedBytes * 8 < frame.blocks())
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(frame.size)).arg(fileSize);
+    return {};
+}
+
+// The turned main picture at no fewer pixels than wanted a side where it
+// has them (fewer where it has not); null when it cannot be given. RGB888.
+using PictureAtLeast = std::function<QImage(QSize wanted)>;
+
+// The JPEG decoded by libjpeg-turbo at the smallest of its scales that keeps
+// wanted's pixels a side (or at full size); RGB888, null for CMYK or on error.
+QImage decodedAtLeast(const QByteArray &jpeg, QSize wanted)
+{
+    std::unique_ptr<void, TjDeleter> handle(tjInitDecompress());
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    if (!handle || tjDecompressHeader3(handle.get(), data, (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0
+        || colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
+        return {};
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    QSize best(width, height);
+    for (int i = 0; factors && i < count; ++i) {
+        const QSize scaled(TJSCALED(width, factors[i]), TJSCALED(height, factors[i]));
+        if (scaled.width() >= wanted.width() && scaled.height() >= wanted.height()
+            && qint64(scaled.width()) * scaled.height() < qint64(best.width()) * best.height())
+            best = scaled;
+    }
+    QImage image(best, QImage::Format_RGB888);
+    if (image.isNull()
+        || tjDecompress2(handle.get(), data, (unsigned long)jpeg.size(), image.bits(), best.width(), int(image.bytesPerLine()),
+                         best.height(), TJPF_RGB, 0) != 0)
+        return {};
+    return image;
+}
+
+// The subsampling of a picture stored with subsampling once the turn has
+// transposed it or not (4:2:2 and 4:4:0 trade places).
+int turnedSubsampling(int subsampling, PictureTurn turn)
+{
+    if (subsampling < 0 || subsampling == TJSAMP_411)
+        return TJSAMP_420;
+    if (matrixOf(turn)[0] != 0)
+        return subsampling;
+    return subsampling == TJSAMP_422 ? TJSAMP_440 : subsampling == TJSAMP_440 ? TJSAMP_422 : subsampling;
+}
+
+// The JPEG's Huffman tables made for its own picture (progressive stays
+// progressive), without its APPn segments: its blocks are not touched.
+std::optional<QByteArray> optimisedBare(const QByteArray &jpeg, bool progressive)
+{
+    const std::optional<QByteArray> coded = jpeg::turnedBlocks(
+        jpeg, PictureTurn::None, nullptr, nullptr, progressive ? jpeg::EntropyCoding::Progressive : jpeg::EntropyCoding::Optimised);
+    return coded ? jpeg::assemble({}, *coded, {}) : std::nullopt;
+}
+
+// A thumbnail of size made afresh from the turned main picture (never from
+// an earlier thumbnail's encoding, whose losses would add up turn after
+// turn): scaled to fit, centred on black where the sides' ratio differs, at
+// quality (lower only where it would not fit in maxBytes), with subsampling.
+QByteArray freshThumbnail(QSize size, int subsampling, bool grey, int quality, bool progressive, const PictureAtLeast &mainPicture,
+                          qsizetype maxBytes)
+{
+    const QImage picture = mainPicture ? mainPicture(size) : QImage();
+    if (picture.isNull() || size.isEmpty())
+        return {};
+    QImage canvas(size, QImage::Format_RGBX8888);
+    canvas.fill(Qt::black);
+    {
+        const QImage scaled = picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&canvas);
+        painter.drawImage((size.width() - scaled.width()) / 2, (size.height() - scaled.height()) / 2, scaled);
+    }
+    const QImage pixels = grey ? canvas.convertToFormat(QImage::Format_Grayscale8) : canvas;
+    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+    if (!handle)
+        return {};
+    for (; quality >= 20; quality -= 10) {
+        const std::optional<QByteArray> bytes = encoded(handle.get(), pixels, grey ? TJPF_GRAY : TJPF_RGBX, subsampling, quality, progressive);
+        const std::optional<QByteArray> bare = bytes ? optimisedBare(*bytes, progressive) : std::nullopt;
+        if (!bare)
+            return {};
+        if (bare->size() <= maxBytes)
+            return *bare;
+    }
+    return {};
+}
+
+// The old Exif thumbnail turned by total, at most maxBytes: its blocks moved
+// exactly, with tables made for the turned thumbnail, wherever they can be;
+// else made afresh from the turned main picture at the thumbnail's turned
+// size and its quality. Empty when neither can be made.
+QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes, const PictureAtLeast &mainPicture)
+{
+    std::unique_ptr<void, TjDeleter> handle(tjInitDecompress());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (!handle
         || tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(old.constData()), (unsigned long)old.size(),
@@ -145,26 +234,19 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
         return old;
     // A thumbnail whose header claims more than its bytes can hold goes, as
     // one that cannot be turned does: nothing is made at the claimed size.
-    if (!jpegSizeRefusal(old).isEmpty())
+    const jpeg::Reading reading = jpeg::read(old);
+    if (!sizeRefusal(reading, old.size()).isEmpty() || !reading.frame)
         return {};
-    // An optimised thumbnail stays optimised, so that it fits where it was.
-    if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(old, total))
-        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
-            return *bare;
-    const int pixelFormat = pixelFormatFor(colorspace);
-    const QImage pixels = decodedStored(handle.get(), old, QSize(width, height), pixelFormat);
-    if (pixels.isNull())
-        return {};
-    const QImage turned = turnedImage(pixels, total);
-    for (int quality = estimatedJpegQuality(old).value_or(75); quality >= 20; quality -= 10) {
-        const std::optional<QByteArray> bytes = encoded(handle.get(), turned, pixelFormat,
-                                                        subsampling < 0 ? TJSAMP_420 : subsampling, quality, false);
-        if (!bytes)
-            return {};
-        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *bytes, {}); bare && bare->size() <= maxBytes)
-            return *bare;
-    }
-    return {};
+    const bool progressive = reading.frame->progressive();
+    if (movesWholeBlocks(*reading.frame, total))
+        if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(
+                old, total, nullptr, nullptr, progressive ? jpeg::EntropyCoding::Progressive : jpeg::EntropyCoding::Optimised))
+            if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
+                return *bare;
+    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
+        return {};  // inks: no picture of them is made here
+    return freshThumbnail(turnedSize(QSize(width, height), total), turnedSubsampling(subsampling, total), colorspace == TJCS_GRAY,
+                          estimatedJpegQuality(old).value_or(75), progressive, mainPicture, maxBytes);
 }
 
 std::optional<TurnedJpeg> failed(QString *error, const QString &text)
@@ -178,7 +260,8 @@ std::optional<TurnedJpeg> failed(QString *error, const QString &text)
 // front of the new body, and the bytes after the old end behind it; checked
 // that every Exif tag is still there.
 std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::Layout &layout, const QByteArray &body,
-                                          QSize size, PictureTurn total, QString *error)
+                                          QSize size, PictureTurn turn, PictureTurn total, const PictureAtLeast &mainPicture,
+                                          QString *error)
 {
     QList<jpeg::Segment> metadata;
     QByteArray exifBefore, exifAfter;
@@ -188,7 +271,12 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
         if (jpeg::isExif(segment) && exifBefore.isEmpty()) {
             exifBefore = segment.payload.mid(6);
             QByteArray tiff = exifBefore;
-            const auto maker = [total](const QByteArray &old, qsizetype maxBytes) { return turnedThumbnail(old, total, maxBytes); };
+            // A thumbnail that states an orientation of its own is turned from that one.
+            const std::optional<int> own = jpeg::exifThumbnailOrientation(exifBefore);
+            const PictureTurn thumbnailTotal = own ? combinedTurn(PictureTurn(*own), turn) : total;
+            const auto maker = [thumbnailTotal, &mainPicture](const QByteArray &old, qsizetype maxBytes) {
+                return turnedThumbnail(old, thumbnailTotal, maxBytes, mainPicture);
+            };
             if (!jpeg::patchExif(tiff, size, maker, &thumbnailDropped))
                 return failed(error, QStringLiteral("The Exif block cannot be read."));
             exifAfter = tiff;
@@ -292,7 +380,7 @@ std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
 // compressed picture above all; the further pictures of a multi-picture file
 // are found again where the file grew.
 std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, int components,
-                                     PictureTurn total, QString *error)
+                                     PictureTurn turn, PictureTurn total, QString *error)
 {
     // Nothing is decoded from the picture, but a damaged one is not written
     // in place either (its copy is made the usual way).
@@ -312,7 +400,10 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
             hasExif = true;
             exifBefore = segment.payload.mid(6);
             exifAfter = exifBefore;
-            if (!jpeg::setExifOrientation(exifAfter, orientation) || image::exifOrientation(exifAfter) != orientation)
+            // A thumbnail that states an orientation of its own keeps it, composed with the turn.
+            const std::optional<int> own = jpeg::exifThumbnailOrientation(exifBefore);
+            const int thumbnailOrientation = own ? int(combinedTurn(PictureTurn(*own), turn)) : orientation;
+            if (!jpeg::setExifOrientation(exifAfter, orientation, thumbnailOrientation) || image::exifOrientation(exifAfter) != orientation)
                 return failed(error, QStringLiteral("The Exif block cannot be read."));
             edits.append({segment.position, segment.payload.size() + 4, jpeg::segmentBytes(segment.marker, segment.payload.left(6) + exifAfter)});
         } else if (jpeg::isXmp(segment)) {
@@ -371,27 +462,6 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
 }
 
-// Why the frame of the JPEG read as reading (at least as far as ReadTo::FrameBacked)
-// cannot be taken at its word; see jpegSizeRefusal.
-QString sizeRefusal(const jpeg::Reading &reading, qsizetype fileSize)
-{
-    if (!reading.frame || reading.frame->size.isEmpty() || reading.frame->sampling.isEmpty())
-        return {};  // no frame to go by: the decoder tells
-    const jpeg::Frame &frame = *reading.frame;
-    // Arithmetic coding may spend far less than a bit on a block: its bytes
-    // bound nothing, so it is held to what a decoded picture may take.
-    if (const QString refusal = image::sizeClaimRefusal(frame.size, frame.arithmetic()); !refusal.isEmpty() || frame.arithmetic())
-        return refusal;
-    // Huffman coding spends at least one bit on each block of 8 × 8 samples
-    // of each component (its DC value has a code of one bit or more, in a
-    // sequential scan as in a progressive one's first DC scan), so the file
-    // holds at least one bit a block. Real pictures never come near it: a
-    // plain black one, optimised and progressive, takes about that much.
-    if (reading.entropyCodedBytes * 8 < frame.blocks())
-        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(frame.size)).arg(fileSize);
-    return {};
-}
-
 std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error, QString *claimRefusal)
 {
     // One reading of the file serves the claim, the layout, the frame and the coding.
@@ -415,13 +485,23 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
     const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
     const QSize stored = frame.size;
     if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(frame, total)))
-        return taggedTurn(jpeg, layout, stored, int(frame.sampling.size()), total, error);
+        return taggedTurn(jpeg, layout, stored, int(frame.sampling.size()), turn, total, error);
     // The original's colours for the check after the turn come from the blocks the turn reads.
     QImage before;
     const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before, jpeg::entropyCoding(jpeg, reading));
     if (!body)
         return std::nullopt;
-    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, layout, *body, turnedSize(stored, total), total, error);
+    // The turned main picture for a thumbnail made afresh: the eighth the
+    // turn read, where that is large enough, else the turned picture decoded.
+    const PictureAtLeast mainPicture = [&before, &body, total](QSize wanted) {
+        if (!before.isNull() && before.format() == QImage::Format_RGB888) {
+            const QImage eighth = turnedImage(before, total);
+            if (eighth.width() >= wanted.width() && eighth.height() >= wanted.height())
+                return eighth;
+        }
+        return decodedAtLeast(*body, wanted);
+    };
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, layout, *body, turnedSize(stored, total), turn, total, mainPicture, error);
     if (!out)
         return std::nullopt;
     // A colour model the blocks give no reading of is decoded for the check.

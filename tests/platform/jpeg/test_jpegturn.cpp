@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QImageWriter>
+#include <QPainter>
 #include <QtTest>
 
 #include <exiv2/exiv2.hpp>
@@ -122,7 +123,8 @@ QByteArray withSegments(const QByteArray &jpeg, const QByteArray &segments)
 
 // An Exif block (TIFF structure) with orientation, pixel dimensions, a maker
 // note and a user comment of the sizes given, and a JPEG thumbnail.
-QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commentBytes, const QByteArray &thumbnail)
+QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commentBytes, const QByteArray &thumbnail,
+                     int thumbnailOrientation = 0)
 {
     Exiv2::ExifData exif;
     exif["Exif.Image.Make"] = "Lumen";
@@ -144,6 +146,8 @@ QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commen
     if (!thumbnail.isEmpty())
         Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()),
                                                 long(thumbnail.size()));
+    if (thumbnailOrientation > 0)
+        exif["Exif.Thumbnail.Orientation"] = uint16_t(thumbnailOrientation);
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
@@ -232,6 +236,56 @@ QImage exifThumbnailOf(const QByteArray &jpeg)
             return data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
         }
     return {};
+}
+
+// The Exif thumbnail's JPEG as stored; empty without one.
+QByteArray exifThumbnailBytesOf(const QByteArray &jpeg)
+{
+    for (const Marker &m : metadataMarkers(jpeg))
+        if (m.marker == 0xe1 && m.payload.startsWith(QByteArray("Exif\0\0", 6))) {
+            Exiv2::ExifData exif;
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(m.payload.constData() + 6),
+                                      uint32_t(m.payload.size() - 6));
+            const Exiv2::DataBuf data = Exiv2::ExifThumbC(exif).copy();
+            return QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
+        }
+    return {};
+}
+
+// The peak signal-to-noise ratio of b against a in dB over the three
+// colours; 0 for different sizes, 99 for equal pictures.
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int column = 0; column < x.width(); ++column) {
+            const QRgb p = x.pixel(column, row), q = y.pixel(column, row);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                sum += double(d) * d;
+        }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A picture as a camera sees one: smooth shading and a few hard edges.
+QImage scene(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, size.width(), size.height());
+    sky.setColorAt(0, QColor(40, 90, 200));
+    sky.setColorAt(1, QColor(250, 210, 120));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(30, 140, 60));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(size.width() * 0.1, size.height() * 0.55, size.width() * 0.5, size.height() * 0.6));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawRect(QRectF(size.width() * 0.62, size.height() * 0.2, size.width() * 0.2, size.height() * 0.35));
+    return image;
 }
 
 Exiv2::ExifData exifOfBlock(const QByteArray &tiff)
@@ -847,6 +901,93 @@ private Q_SLOTS:
     // The check after a turn compares each tag's value: a value that changed
     // is named, while what the turn changes (orientation, pixel dimensions,
     // the thumbnail) is not.
+    // Turn after turn, the Exif thumbnail stays there and as good as it was:
+    // its blocks move exactly, with tables made for them, where its size is
+    // whole MCUs along the edges a turn mirrors; else it is made afresh from
+    // the turned picture (whose blocks moved) at its size and quality, never
+    // from its own earlier encoding. It may grow beyond its old room.
+    void aThumbnailStaysAsGoodAsAtTheStartTurnAfterTurn_data()
+    {
+        QTest::addColumn<QSize>("thumbnailSize");
+        QTest::addColumn<int>("thumbnailQuality");
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<double>("leastPsnr");   // of the thumbnail against the original's, turned as often
+        QTest::newRow("camera: 160 x 120 of 1024 x 768, made afresh") << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0;
+        QTest::newRow("its own blocks moved: 320 x 240, 4:2:0") << QSize(320, 240) << 80 << QSize(1024, 768) << 40.0;
+        QTest::newRow("camera: 160 x 120 of 4032 x 3024, from an eighth") << QSize(160, 120) << 80 << QSize(4032, 3024) << 30.0;
+    }
+    void aThumbnailStaysAsGoodAsAtTheStartTurnAfterTurn()
+    {
+        QFETCH(QSize, thumbnailSize);
+        QFETCH(int, thumbnailQuality);
+        QFETCH(QSize, picture);
+        QFETCH(double, leastPsnr);
+        const QImage upright = scene(picture);
+        const QByteArray thumbnail = encodeJpeg(upright.scaled(thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                                                thumbnailQuality, TJSAMP_420);
+        const QImage thumbnailPixels = QImage::fromData(thumbnail);
+        QByteArray file = withSegments(encodeJpeg(upright, 92, TJSAMP_420), exifSegment(exifBlock(1, picture, 2000, 0, thumbnail)));
+        const QByteArray original = file;
+        qsizetype firstSize = 0;
+        for (int turn = 1; turn <= 12; ++turn) {
+            QString why;
+            const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(file, lg::PictureTurn::RotateRight, &why);
+            QVERIFY2(turned, qPrintable(why));
+            QVERIFY(!turned->byTag);
+            file = turned->bytes;
+            const QByteArray bytes = exifThumbnailBytesOf(file);
+            QVERIFY2(!bytes.isEmpty(), qPrintable(QStringLiteral("the thumbnail went at turn %1").arg(turn)));
+            const QImage now = QImage::fromData(bytes);
+            const QImage expected = lg::turnedImage(thumbnailPixels, lg::pictureTurn(turn));
+            QCOMPARE(now.size(), expected.size());
+            const double quality = psnr(expected, now);
+            QVERIFY2(quality >= leastPsnr, qPrintable(QStringLiteral("turn %1: %2 dB").arg(turn).arg(quality)));
+            QCOMPARE(lg::estimatedJpegQuality(bytes), lg::estimatedJpegQuality(thumbnail));
+            // Its tables are made for it at the first turn; from then on its size holds.
+            if (turn == 1)
+                firstSize = bytes.size();
+            QVERIFY2(bytes.size() >= firstSize * 9 / 10,
+                     qPrintable(QStringLiteral("turn %1: %2 bytes, at the first turn %3").arg(turn).arg(bytes.size()).arg(firstSize)));
+        }
+        // Twelve right turns: the picture and its metadata as they were.
+        QCOMPARE(exifString(exifOf(file), "Exif.Photo.MakerNote"), exifString(exifOf(original), "Exif.Photo.MakerNote"));
+        QVERIFY(decodeJpeg(file) == decodeJpeg(original));
+    }
+
+    // A thumbnail whose directory states an orientation of its own (stored
+    // upright beside a picture stored sideways) is turned from that one: it
+    // shows as the picture does, whether the blocks move or the tag turns.
+    void aThumbnailWithAnOrientationOfItsOwnIsTurnedFromIt_data()
+    {
+        QTest::addColumn<QSize>("shown");
+        QTest::addColumn<bool>("byTag");
+        QTest::newRow("blocks moved") << QSize(64, 48) << false;
+        QTest::newRow("by the tag") << QSize(66, 50) << true;
+    }
+    void aThumbnailWithAnOrientationOfItsOwnIsTurnedFromIt()
+    {
+        QFETCH(QSize, shown);
+        QFETCH(bool, byTag);
+        const QImage thumbnailPixels = quadrants(QSize(40, 30));
+        const QByteArray thumbnail = encodeJpeg(thumbnailPixels, 90, TJSAMP_444);
+        const QByteArray file = withSegments(encodeJpeg(storedForOrientation(quadrants(shown), 6), 90, TJSAMP_444),
+                                             exifSegment(exifBlock(6, shown, 0, 0, thumbnail, 1)));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(file, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
+        QCOMPARE(turned->byTag, byTag);
+        QCOMPARE(turned->pixelSize, shown.transposed());
+        const Exiv2::ExifData exif = exifOf(turned->bytes);
+        // As shown: the stored thumbnail with its own orientation applied.
+        const int own = exifString(exif, "Exif.Thumbnail.Orientation").isEmpty() ? 1 : exifString(exif, "Exif.Thumbnail.Orientation").toInt();
+        const QImage shownThumbnail = lg::turnedImage(exifThumbnailOf(turned->bytes), lg::PictureTurn(own));
+        const QImage expected = lg::turnedImage(thumbnailPixels, lg::PictureTurn::RotateRight);
+        QCOMPARE(shownThumbnail.size(), expected.size());
+        QVERIFY2(meanDifference(shownThumbnail, expected) < 4, qPrintable(QString::number(meanDifference(shownThumbnail, expected))));
+        QCOMPARE(exifString(exif, "Exif.Image.Orientation"), byTag ? QStringLiteral("3") : QStringLiteral("1"));
+        QCOMPARE(own, byTag ? 6 : 1);
+    }
+
     void theCheckAfterATurnComparesEveryValue()
     {
         const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 50, TJSAMP_420);

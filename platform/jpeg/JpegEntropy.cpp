@@ -13,6 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lg::jpeg {
 
 namespace {
@@ -228,6 +232,47 @@ JDIMENSION roundedUp(JDIMENSION value, int multiple)
 
 // The blocks of one component moved from the source's array into the turned
 // one; both are wholly in memory (libjpeg-turbo keeps no backing store).
+// Moves one block: transposed or not, each coefficient's sign flipped where
+// negate holds all ones (-1 a coefficient) rather than 0.
+#if defined(__SSE2__)
+struct Negate
+{
+    __m128i rows[DCTSIZE];  // a row's lanes all ones where the sign flips
+};
+
+inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Negate &negate)
+{
+    __m128i r[DCTSIZE];
+    for (int i = 0; i < DCTSIZE; ++i)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i * DCTSIZE));
+    if (transpose) {
+        // An 8 x 8 transpose of 16-bit values: pairs, then quadruples, then halves.
+        const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpackhi_epi16(r[0], r[1]);
+        const __m128i t2 = _mm_unpacklo_epi16(r[2], r[3]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
+        const __m128i t4 = _mm_unpacklo_epi16(r[4], r[5]), t5 = _mm_unpackhi_epi16(r[4], r[5]);
+        const __m128i t6 = _mm_unpacklo_epi16(r[6], r[7]), t7 = _mm_unpackhi_epi16(r[6], r[7]);
+        const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
+        const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
+        const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
+        const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
+        r[0] = _mm_unpacklo_epi64(u0, u4), r[1] = _mm_unpackhi_epi64(u0, u4);
+        r[2] = _mm_unpacklo_epi64(u1, u5), r[3] = _mm_unpackhi_epi64(u1, u5);
+        r[4] = _mm_unpacklo_epi64(u2, u6), r[5] = _mm_unpackhi_epi64(u2, u6);
+        r[6] = _mm_unpacklo_epi64(u3, u7), r[7] = _mm_unpackhi_epi64(u3, u7);
+    }
+    for (int i = 0; i < DCTSIZE; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i * DCTSIZE),
+                         _mm_sub_epi16(_mm_xor_si128(r[i], negate.rows[i]), negate.rows[i]));
+}
+#else
+inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Signs &signs)
+{
+    for (int v = 0; v < DCTSIZE; ++v)
+        for (int u = 0; u < DCTSIZE; ++u)
+            out[v * DCTSIZE + u] = JCOEF((transpose ? in[u * DCTSIZE + v] : in[v * DCTSIZE + u]) * signs[size_t(v * DCTSIZE + u)]);
+}
+#endif
+
 void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
                 jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs)
 {
@@ -236,7 +281,17 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
         rows[r] = (*info->mem->access_virt_barray)(info, from, r, 1, FALSE)[0];
     const JDIMENSION toColumns = turn.transpose ? fromRows : fromColumns;
     const JDIMENSION toRows = turn.transpose ? fromColumns : fromRows;
-    const bool identity = !turn.transpose && !turn.mirrorX && !turn.mirrorY;
+#if defined(__SSE2__)
+    Negate negate;
+    for (int v = 0; v < DCTSIZE; ++v) {
+        alignas(16) std::array<JCOEF, DCTSIZE> row;
+        for (int u = 0; u < DCTSIZE; ++u)
+            row[size_t(u)] = signs[size_t(v * DCTSIZE + u)] < 0 ? JCOEF(-1) : JCOEF(0);
+        negate.rows[v] = _mm_load_si128(reinterpret_cast<const __m128i *>(row.data()));
+    }
+#else
+    const Signs &negate = signs;
+#endif
     // Every row of the array is written in order, the padding at the bottom
     // too, so that the encoder may read all of it.
     for (JDIMENSION r = 0; r < toRowsInArray; ++r) {
@@ -246,18 +301,7 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
         for (JDIMENSION c = 0; c < toColumns; ++c) {
             const JDIMENSION fromRow = turn.transpose ? (turn.mirrorX ? fromRows - 1 - c : c) : (turn.mirrorY ? fromRows - 1 - r : r);
             const JDIMENSION fromColumn = turn.transpose ? (turn.mirrorY ? fromColumns - 1 - r : r) : (turn.mirrorX ? fromColumns - 1 - c : c);
-            const JCOEF *in = rows[fromRow][fromColumn];
-            JCOEF *block = out[c];
-            if (identity) {
-                std::memcpy(block, in, sizeof(JBLOCK));
-            } else if (!turn.transpose) {
-                for (int k = 0; k < DCTSIZE2; ++k)
-                    block[k] = JCOEF(in[k] * signs[size_t(k)]);
-            } else {
-                for (int v = 0; v < DCTSIZE; ++v)
-                    for (int u = 0; u < DCTSIZE; ++u)
-                        block[v * DCTSIZE + u] = JCOEF(in[u * DCTSIZE + v] * signs[size_t(v * DCTSIZE + u)]);
-            }
+            moveBlock(rows[fromRow][fromColumn], out[c], turn.transpose, negate);
         }
     }
 }

@@ -954,6 +954,63 @@ private Q_SLOTS:
         QVERIFY(decodeJpeg(file) == decodeJpeg(original));
     }
 
+    // A turned thumbnail larger than the old one's room takes the old one's
+    // place and grows the block where nothing but zeros follows it, else goes
+    // after the block's end (the old bytes zeroed, what follows them kept);
+    // the block never outgrows its segment, and where that would be needed
+    // only the thumbnail goes.
+    void aLargerThumbnailGrowsTheExifBlock_data()
+    {
+        QTest::addColumn<bool>("valueFollows");
+        QTest::addColumn<int>("grownBy");   // bytes the new thumbnail has over the old
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("it ends the block") << false << 3000 << true;
+        QTest::newRow("a value follows it") << true << 3000 << true;
+        QTest::newRow("up to the segment's limit") << false << -1 << true;
+        QTest::newRow("beyond the segment's limit") << false << 70000 << false;
+    }
+    void aLargerThumbnailGrowsTheExifBlock()
+    {
+        QFETCH(bool, valueFollows);
+        QFETCH(int, grownBy);
+        QFETCH(bool, kept);
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 80, TJSAMP_420);
+        qsizetype commentAt = -1;
+        const QByteArray before = valueFollows ? exifWithReachingThumbnail(thumbnail, 0, &commentAt)
+                                               : exifBlock(1, QSize(64, 48), 500, 0, thumbnail);
+        QByteArray tiff = before;
+        qsizetype offered = 0;
+        const auto maker = [&](const QByteArray &old, qsizetype maxBytes) {
+            offered = maxBytes;
+            // The old JPEG with a comment segment after its start, as large as asked.
+            const qsizetype extra = grownBy < 0 ? maxBytes - old.size() : grownBy;
+            const qsizetype payload = std::min<qsizetype>(extra - 4, 65533);
+            return old.left(2) + segment(0xfe, QByteArray(payload, 'g')) + old.mid(2) + QByteArray(std::max<qsizetype>(0, extra - 4 - payload), '\0');
+        };
+        bool dropped = false;
+        QVERIFY(lg::jpeg::patchExif(tiff, QSize(64, 48), maker, &dropped));
+        QCOMPARE(dropped, !kept);
+        QVERIFY(offered > thumbnail.size());
+        QVERIFY2(tiff.size() <= 65533 - 6, qPrintable(QString::number(tiff.size())));
+        if (commentAt >= 0)
+            QCOMPARE(tiff.mid(commentAt, 456), before.mid(commentAt, 456));
+        QCOMPARE(exifString(exifOfBlock(tiff), "Exif.Image.Make"), exifString(exifOfBlock(before), "Exif.Image.Make"));
+        QVERIFY(lg::jpeg::missingExifTags(before, tiff, dropped).isEmpty());
+        const QImage after = exifThumbnailOf(QByteArray("\xff\xd8") + exifSegment(tiff));
+        QCOMPARE(after.isNull(), !kept);
+        if (!kept) {
+            QCOMPARE(tiff.size(), before.size());
+            return;
+        }
+        QCOMPARE(after, QImage::fromData(thumbnail));
+        // Where nothing follows, the block ends with the new thumbnail; else the old bytes are zeros now.
+        QVERIFY(tiff.size() > before.size());
+        if (!valueFollows && grownBy > 0)
+            QCOMPARE(tiff.size(), before.size() + grownBy);
+        if (valueFollows)
+            QCOMPARE(tiff.indexOf(thumbnail), -1);
+    }
+
     // A thumbnail whose directory states an orientation of its own (stored
     // upright beside a picture stored sideways) is turned from that one: it
     // shows as the picture does, whether the blocks move or the tag turns.

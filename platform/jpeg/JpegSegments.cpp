@@ -546,7 +546,7 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     } else {
         if (at != offset)
             std::memset(tiffBytes.data() + offset, 0, size_t(length));  // the old thumbnail's bytes, no longer pointed at
-        tiffBytes.resize(at);
+        tiffBytes.resize(at, '\0');  // cut where the old one started, or padded to an even offset
         tiffBytes.append(made);
     }
     t.setNumber(offsetEntry, quint32(at));

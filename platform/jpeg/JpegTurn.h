@@ -51,9 +51,12 @@ struct TurnedJpeg
 // taken into account). The file's own metadata segments are kept as they were
 // stored (Exif with maker note, IPTC, XMP and extended XMP, colour profile,
 // comments), with only what the turn changes patched: orientation 1, the pixel
-// dimensions, the Exif thumbnail turned and never larger than before (dropped
-// when it cannot be made so); the bytes after the picture's end (a motion
-// photo's video) follow unchanged. Checked that every Exif tag is still there
+// dimensions, the Exif thumbnail turned (from its own orientation where it
+// states one): its blocks moved exactly with tables made for them where they
+// can be, else made afresh from the turned picture at its size and quality,
+// never from its own earlier encoding, the Exif segment growing for it up to
+// its limit (dropped only beyond that); the bytes after the picture's end (a
+// motion photo's video) follow unchanged. Checked that every Exif tag is still there
 // and that the picture shows the original's colours (turnKeepsColours).
 // None, with the reason, when the blocks cannot be moved exactly, the data is
 // no whole JPEG or is damaged (libjpeg warns of it), or something would be lost.

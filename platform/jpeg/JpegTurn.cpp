@@ -135,6 +135,10 @@ QString sizeRefusal(const jpeg::Reading &reading, qsizetype fileSize)
     return {};
 }
 
+// The longest side of a thumbnail made afresh: Exif thumbnails are 160 x 120
+// as a rule and never near this; a larger claim is no thumbnail's.
+constexpr int maxThumbnailSide = 1024;
+
 // The turned main picture at no fewer pixels than wanted a side where it
 // has them (fewer where it has not); null when it cannot be given. RGB888.
 using PictureAtLeast = std::function<QImage(QSize wanted)>;
@@ -245,6 +249,9 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
                 return *bare;
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
         return {};  // inks: no picture of them is made here
+    // What claims more than a thumbnail's size is not made at that size.
+    if (std::max(width, height) > maxThumbnailSide)
+        return {};
     return freshThumbnail(turnedSize(QSize(width, height), total), turnedSubsampling(subsampling, total), colorspace == TJCS_GRAY,
                           estimatedJpegQuality(old).value_or(75), progressive, mainPicture, maxBytes);
 }

@@ -40,8 +40,9 @@ struct Frame
 };
 
 // One reading of a JPEG's markers from its start to its end of image (or
-// the end of the bytes given), the only one in this program: the metadata,
-// the frame, the tables and how many bytes code blocks all come from it.
+// the end of the bytes given), shared by the layout, the coding, the size
+// claim and the turn: the metadata, the frame, the tables and how many bytes
+// code blocks all come from it.
 // Between segments it keeps libjpeg's rule: bytes up to the next 0xFF that
 // starts a marker (not 0xFF 0x00) are stray, passed over and counted; fill
 // bytes (0xFF) before a marker are nothing. A scan's data runs to the next

@@ -912,9 +912,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("thumbnailQuality");
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<double>("leastPsnr");   // of the thumbnail against the original's, turned as often
-        QTest::newRow("camera: 160 x 120 of 1024 x 768, made afresh") << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0;
-        QTest::newRow("its own blocks moved: 320 x 240, 4:2:0") << QSize(320, 240) << 80 << QSize(1024, 768) << 40.0;
-        QTest::newRow("camera: 160 x 120 of 4032 x 3024, from an eighth") << QSize(160, 120) << 80 << QSize(4032, 3024) << 30.0;
+        QTest::addColumn<int>("subsampling");
+        QTest::addColumn<bool>("progressive");
+        QTest::newRow("camera: 160 x 120 of 1024 x 768, made afresh")
+            << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0 << int(TJSAMP_420) << false;
+        QTest::newRow("its own blocks moved: 320 x 240, 4:2:0")
+            << QSize(320, 240) << 80 << QSize(1024, 768) << 40.0 << int(TJSAMP_420) << false;
+        QTest::newRow("camera: 160 x 120 of 4032 x 3024, from an eighth")
+            << QSize(160, 120) << 80 << QSize(4032, 3024) << 30.0 << int(TJSAMP_420) << false;
+        QTest::newRow("grey, made afresh") << QSize(160, 120) << 85 << QSize(1024, 768) << 30.0 << int(TJSAMP_GRAY) << false;
+        QTest::newRow("progressive, made afresh") << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0 << int(TJSAMP_420) << true;
+        QTest::newRow("4:2:2 moved exactly, as 4:4:0 when transposed")
+            << QSize(160, 120) << 80 << QSize(1024, 768) << 40.0 << int(TJSAMP_422) << false;
     }
     void aThumbnailStaysAsGoodAsAtTheStartTurnAfterTurn()
     {
@@ -922,9 +931,28 @@ private Q_SLOTS:
         QFETCH(int, thumbnailQuality);
         QFETCH(QSize, picture);
         QFETCH(double, leastPsnr);
+        QFETCH(int, subsampling);
+        QFETCH(bool, progressive);
         const QImage upright = scene(picture);
-        const QByteArray thumbnail = encodeJpeg(upright.scaled(thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
-                                                thumbnailQuality, TJSAMP_420);
+        QByteArray thumbnail = encodeJpeg(upright.scaled(thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                                          thumbnailQuality, subsampling);
+        if (progressive) {
+            tjhandle handle = tjInitTransform();
+            tjtransform none {};
+            none.options = TJXOPT_PROGRESSIVE;
+            uchar *out = nullptr;
+            ulong size = 0;
+            QCOMPARE(tjTransform(handle, reinterpret_cast<const uchar *>(thumbnail.constData()), ulong(thumbnail.size()), 1, &out,
+                                 &size, &none, 0), 0);
+            thumbnail = QByteArray(reinterpret_cast<const char *>(out), qsizetype(size));
+            tjFree(out);
+            tjDestroy(handle);
+        }
+        const auto isProgressive = [](const QByteArray &jpeg) {
+            const QList<Marker> markers = headerMarkers(jpeg);
+            return std::any_of(markers.cbegin(), markers.cend(), [](const Marker &m) { return m.marker == 0xc2; });
+        };
+        QCOMPARE(isProgressive(thumbnail), progressive);
         const QImage thumbnailPixels = QImage::fromData(thumbnail);
         QByteArray file = withSegments(encodeJpeg(upright, 92, TJSAMP_420), exifSegment(exifBlock(1, picture, 2000, 0, thumbnail)));
         const QByteArray original = file;
@@ -939,6 +967,8 @@ private Q_SLOTS:
             QVERIFY2(!bytes.isEmpty(), qPrintable(QStringLiteral("the thumbnail went at turn %1").arg(turn)));
             const QImage now = QImage::fromData(bytes);
             const QImage expected = lg::turnedImage(thumbnailPixels, lg::pictureTurn(turn));
+            QCOMPARE(isProgressive(bytes), progressive);
+            QCOMPARE(now.isGrayscale(), subsampling == TJSAMP_GRAY);
             QCOMPARE(now.size(), expected.size());
             const double quality = psnr(expected, now);
             QVERIFY2(quality >= leastPsnr, qPrintable(QStringLiteral("turn %1: %2 dB").arg(turn).arg(quality)));

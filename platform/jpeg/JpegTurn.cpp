@@ -8,6 +8,8 @@
 #include "platform/image/Orientation.h"
 
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 
 #include <turbojpeg.h>
@@ -143,15 +145,14 @@ constexpr int maxThumbnailSide = 1024;
 // has them (fewer where it has not); null when it cannot be given. RGB888.
 using PictureAtLeast = std::function<QImage(QSize wanted)>;
 
-// The JPEG decoded by libjpeg-turbo at the smallest of its scales that keeps
-// wanted's pixels a side (or at full size); RGB888, null for CMYK or on error.
+// The JPEG decoded at the smallest of libjpeg's scales that keeps wanted's
+// pixels a side (or at full size); RGB888 (inks as Qt shows them), null on error.
 QImage decodedAtLeast(const QByteArray &jpeg, QSize wanted)
 {
     std::unique_ptr<void, TjDeleter> handle(tjInitDecompress());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    if (!handle || tjDecompressHeader3(handle.get(), data, (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0
-        || colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
+    if (!handle || tjDecompressHeader3(handle.get(), data, (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0)
         return {};
     int count = 0;
     const tjscalingfactor *factors = tjGetScalingFactors(&count);
@@ -161,6 +162,14 @@ QImage decodedAtLeast(const QByteArray &jpeg, QSize wanted)
         if (scaled.width() >= wanted.width() && scaled.height() >= wanted.height()
             && qint64(scaled.width()) * scaled.height() < qint64(best.width()) * best.height())
             best = scaled;
+    }
+    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
+        // Inks are shown as Qt's JPEG reader shows them (Adobe's inverted storage taken into account).
+        QBuffer buffer;
+        buffer.setData(jpeg);
+        QImageReader reader(&buffer, "jpeg");
+        reader.setScaledSize(best);
+        return reader.read().convertToFormat(QImage::Format_RGB888);
     }
     QImage image(best, QImage::Format_RGB888);
     if (image.isNull()

@@ -1155,6 +1155,27 @@ private Q_SLOTS:
         QCOMPARE(exifString(exifOf(turned->bytes), "Exif.Image.Orientation"), QStringLiteral("6"));
     }
 
+    // A colour thumbnail of a picture stored in inks, which cannot move
+    // exactly, is made afresh from the turned picture as it shows.
+    void aCmykPictureKeepsItsColourThumbnail()
+    {
+        QImage inks(QSize(128, 96), QImage::Format_RGBA8888);
+        for (int y = 0; y < inks.height(); ++y)
+            for (int x = 0; x < inks.width(); ++x)
+                inks.setPixel(x, y, x < 64 ? qRgba(200, 10, 10, 30) : qRgba(10, 10, 200, 120));  // C M Y K
+        const QByteArray cmyk = encodeJpeg(inks, 95, TJSAMP_444, true);
+        const QByteArray thumbnail = encodeJpeg(shownPicture(cmyk).scaled(40, 30), 80, TJSAMP_420);
+        const QByteArray source = withSegments(cmyk, exifSegment(exifBlock(1, QSize(128, 96), 0, 0, thumbnail)));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
+        QVERIFY(!turned->byTag);
+        const QImage after = exifThumbnailOf(turned->bytes);
+        QCOMPARE(after.size(), QSize(30, 40));
+        const QImage expected = lg::turnedImage(QImage::fromData(thumbnail), lg::PictureTurn::RotateRight);
+        QVERIFY2(meanDifference(after, expected) < 8, qPrintable(QString::number(meanDifference(after, expected))));
+    }
+
     // A JPEG that stores RGB (Adobe segment, transform 0) keeps its colours:
     // not whole blocks, its picture data stays and the turn goes into the
     // tag; whole blocks, they move and its Adobe segment still says RGB.

@@ -359,16 +359,19 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         inPlace = out.notInPlace.isEmpty();
         QFile file(path);
         const QByteArray jpeg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        // Before anything is decoded or transformed: a header may claim more than the file holds.
-        if (const QString refusal = lg::jpegSizeRefusal(jpeg); !refusal.isEmpty())
-            return refused(out, refusal);
         // The preview comes from the picture on screen, else it is decoded while the blocks are turned.
         const int side = std::max(previewBound.width(), previewBound.height());
         QFuture<std::optional<QImage>> decoded;
         if (shownPicture.isNull() && side > 0)
             decoded = QtConcurrent::run([source, side] { return source.thumbnail(side); });
-        // Made the same way whether it goes over the file or into a copy.
-        if (std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn)) {
+        // Made the same way whether it goes over the file or into a copy. The
+        // turn judges the header's size claim before anything is decoded or
+        // transformed: one that claims more than the file holds is refused.
+        QString claimRefusal;
+        std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn, nullptr, &claimRefusal);
+        if (!claimRefusal.isEmpty())
+            return refused(out, claimRefusal);
+        if (turned) {
             const std::optional<QImage> upright = !shownPicture.isNull() ? std::optional<QImage>(shownPicture)
                                                 : decoded.isValid()      ? decoded.result()
                                                                          : std::nullopt;

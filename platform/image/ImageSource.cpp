@@ -81,9 +81,10 @@ QString jpegClaimRefusal(const ByteSource &source)
     for (qint64 length = qint64(256) << 10;; length *= 4) {
         const bool whole = length >= source.size();
         const QByteArray bytes = whole && source.inMemory() ? source.memory() : source.read(0, std::min(length, source.size()));
-        const QString refusal = jpegSizeRefusal(bytes);
+        bool scanDataReached = false;
+        const QString refusal = jpegSizeRefusal(bytes, &scanDataReached);
         // A prefix without scan data may not hold the frame either: no verdict.
-        if (whole || (refusal.isEmpty() && jpeg::entropyCodedBytes(bytes, 1) > 0))
+        if (whole || (refusal.isEmpty() && scanDataReached))
             return refusal;
     }
 }

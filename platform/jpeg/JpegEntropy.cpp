@@ -13,6 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lg::jpeg {
 
 namespace {
@@ -85,28 +89,6 @@ bool onlyStandardTables(const unsigned char *payload, qsizetype length)
         at += 17 + symbolCount;
     }
     return true;
-}
-
-// Where the entropy-coded data that starts at at ends: the next marker
-// (stuffed zero bytes, restart markers and fill bytes belong to the data).
-qsizetype endOfScanData(const unsigned char *bytes, qsizetype size, qsizetype at)
-{
-    while (at < size) {
-        const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
-        if (!found)
-            return size;
-        const qsizetype ff = static_cast<const unsigned char *>(found) - bytes;
-        if (ff + 1 >= size)
-            return size;
-        const unsigned char next = bytes[ff + 1];
-        if (next == 0x00 || (next >= 0xd0 && next <= 0xd7))
-            at = ff + 2;
-        else if (next == 0xff)
-            at = ff + 1;
-        else
-            return ff;
-    }
-    return size;
 }
 
 // ---- libjpeg plumbing ----
@@ -235,16 +217,12 @@ Signs signsOf(const BlockTurn &turn)
     return signs;
 }
 
-// Whether the turn moves whole blocks only: the picture is whole MCUs (one
-// block for a single component) along each stored edge whose block order it reverses.
-bool isPerfect(const jpeg_decompress_struct &source, const BlockTurn &turn)
+// Whether the turn moves whole blocks only, by the one rule (movesWholeBlocks) on libjpeg's reading of the frame.
+bool isPerfect(const jpeg_decompress_struct &source, PictureTurn turn)
 {
     const bool single = source.num_components == 1;
-    const JDIMENSION mcuWidth = DCTSIZE * JDIMENSION(single ? 1 : source.max_h_samp_factor);
-    const JDIMENSION mcuHeight = DCTSIZE * JDIMENSION(single ? 1 : source.max_v_samp_factor);
-    const bool reversesColumns = turn.transpose ? turn.mirrorY : turn.mirrorX;
-    const bool reversesRows = turn.transpose ? turn.mirrorX : turn.mirrorY;
-    return (!reversesColumns || source.image_width % mcuWidth == 0) && (!reversesRows || source.image_height % mcuHeight == 0);
+    const QSize mcu(single ? 1 : source.max_h_samp_factor, single ? 1 : source.max_v_samp_factor);
+    return movesWholeBlocks(QSize(int(source.image_width), int(source.image_height)), mcu, turn);
 }
 
 JDIMENSION roundedUp(JDIMENSION value, int multiple)
@@ -254,6 +232,47 @@ JDIMENSION roundedUp(JDIMENSION value, int multiple)
 
 // The blocks of one component moved from the source's array into the turned
 // one; both are wholly in memory (libjpeg-turbo keeps no backing store).
+// Moves one block: transposed or not, each coefficient's sign flipped where
+// negate holds all ones (-1 a coefficient) rather than 0.
+#if defined(__SSE2__)
+struct Negate
+{
+    __m128i rows[DCTSIZE];  // a row's lanes all ones where the sign flips
+};
+
+inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Negate &negate)
+{
+    __m128i r[DCTSIZE];
+    for (int i = 0; i < DCTSIZE; ++i)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i * DCTSIZE));
+    if (transpose) {
+        // An 8 x 8 transpose of 16-bit values: pairs, then quadruples, then halves.
+        const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpackhi_epi16(r[0], r[1]);
+        const __m128i t2 = _mm_unpacklo_epi16(r[2], r[3]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
+        const __m128i t4 = _mm_unpacklo_epi16(r[4], r[5]), t5 = _mm_unpackhi_epi16(r[4], r[5]);
+        const __m128i t6 = _mm_unpacklo_epi16(r[6], r[7]), t7 = _mm_unpackhi_epi16(r[6], r[7]);
+        const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
+        const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
+        const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
+        const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
+        r[0] = _mm_unpacklo_epi64(u0, u4), r[1] = _mm_unpackhi_epi64(u0, u4);
+        r[2] = _mm_unpacklo_epi64(u1, u5), r[3] = _mm_unpackhi_epi64(u1, u5);
+        r[4] = _mm_unpacklo_epi64(u2, u6), r[5] = _mm_unpackhi_epi64(u2, u6);
+        r[6] = _mm_unpacklo_epi64(u3, u7), r[7] = _mm_unpackhi_epi64(u3, u7);
+    }
+    for (int i = 0; i < DCTSIZE; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i * DCTSIZE),
+                         _mm_sub_epi16(_mm_xor_si128(r[i], negate.rows[i]), negate.rows[i]));
+}
+#else
+inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Signs &signs)
+{
+    for (int v = 0; v < DCTSIZE; ++v)
+        for (int u = 0; u < DCTSIZE; ++u)
+            out[v * DCTSIZE + u] = JCOEF((transpose ? in[u * DCTSIZE + v] : in[v * DCTSIZE + u]) * signs[size_t(v * DCTSIZE + u)]);
+}
+#endif
+
 void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
                 jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs)
 {
@@ -262,7 +281,17 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
         rows[r] = (*info->mem->access_virt_barray)(info, from, r, 1, FALSE)[0];
     const JDIMENSION toColumns = turn.transpose ? fromRows : fromColumns;
     const JDIMENSION toRows = turn.transpose ? fromColumns : fromRows;
-    const bool identity = !turn.transpose && !turn.mirrorX && !turn.mirrorY;
+#if defined(__SSE2__)
+    Negate negate;
+    for (int v = 0; v < DCTSIZE; ++v) {
+        alignas(16) std::array<JCOEF, DCTSIZE> row;
+        for (int u = 0; u < DCTSIZE; ++u)
+            row[size_t(u)] = signs[size_t(v * DCTSIZE + u)] < 0 ? JCOEF(-1) : JCOEF(0);
+        negate.rows[v] = _mm_load_si128(reinterpret_cast<const __m128i *>(row.data()));
+    }
+#else
+    const Signs &negate = signs;
+#endif
     // Every row of the array is written in order, the padding at the bottom
     // too, so that the encoder may read all of it.
     for (JDIMENSION r = 0; r < toRowsInArray; ++r) {
@@ -272,18 +301,7 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
         for (JDIMENSION c = 0; c < toColumns; ++c) {
             const JDIMENSION fromRow = turn.transpose ? (turn.mirrorX ? fromRows - 1 - c : c) : (turn.mirrorY ? fromRows - 1 - r : r);
             const JDIMENSION fromColumn = turn.transpose ? (turn.mirrorY ? fromColumns - 1 - r : r) : (turn.mirrorX ? fromColumns - 1 - c : c);
-            const JCOEF *in = rows[fromRow][fromColumn];
-            JCOEF *block = out[c];
-            if (identity) {
-                std::memcpy(block, in, sizeof(JBLOCK));
-            } else if (!turn.transpose) {
-                for (int k = 0; k < DCTSIZE2; ++k)
-                    block[k] = JCOEF(in[k] * signs[size_t(k)]);
-            } else {
-                for (int v = 0; v < DCTSIZE; ++v)
-                    for (int u = 0; u < DCTSIZE; ++u)
-                        block[v * DCTSIZE + u] = JCOEF(in[u * DCTSIZE + v] * signs[size_t(v * DCTSIZE + u)]);
-            }
+            moveBlock(rows[fromRow][fromColumn], out[c], turn.transpose, negate);
         }
     }
 }
@@ -360,9 +378,10 @@ enum class Outcome { Done, NotPerfect };
 // All the libjpeg work of a turn; an error jumps out to runTurn. With
 // optimise, Huffman tables are made for the turned picture; without, the
 // standard ones are written.
-Outcome transcode(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise,
+Outcome transcode(Work &work, const unsigned char *data, unsigned long size, PictureTurn pictureTurn, bool optimise,
                   QImage *eighth)
 {
+    const BlockTurn turn = blockTurnOf(pictureTurn);
     jpeg_decompress_struct &source = work.source;
     jpeg_compress_struct &target = work.target;
     const auto sourceCommon = reinterpret_cast<j_common_ptr>(&source);
@@ -370,7 +389,7 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
     jpeg_create_compress(&target);
     jpeg_mem_src(&source, data, size);
     jpeg_read_header(&source, TRUE);
-    if (!isPerfect(source, turn))
+    if (!isPerfect(source, pictureTurn))
         return Outcome::NotPerfect;
 
     // The turned blocks' arrays, made together with the source's (as whole MCU rows and columns).
@@ -391,7 +410,9 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
         transposeFrame(target);
-    target.optimize_coding = optimise ? TRUE : FALSE;
+    // Arithmetic coding stays arithmetic (it adapts as it goes: no tables to optimise).
+    target.arith_code = source.arith_code;
+    target.optimize_coding = optimise && !source.arith_code ? TRUE : FALSE;
     target.restart_interval = source.restart_interval;
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
@@ -421,7 +442,7 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, con
 }
 
 // The turn, with libjpeg's errors caught; false when one came (its message is in work.errors).
-bool runTurn(Work &work, const unsigned char *data, unsigned long size, const BlockTurn &turn, bool optimise, QImage *eighth,
+bool runTurn(Work &work, const unsigned char *data, unsigned long size, PictureTurn turn, bool optimise, QImage *eighth,
              Outcome *outcome)
 {
     if (setjmp(work.errors.jump))
@@ -465,109 +486,41 @@ bool runEighth(ErrorManager &errors, jpeg_decompress_struct &source, const unsig
 
 } // namespace
 
+bool movesWholeBlocks(QSize stored, QSize mcuInBlocks, PictureTurn turn)
+{
+    const BlockTurn blocks = blockTurnOf(turn);
+    const bool reversesColumns = blocks.transpose ? blocks.mirrorY : blocks.mirrorX;
+    const bool reversesRows = blocks.transpose ? blocks.mirrorX : blocks.mirrorY;
+    return (!reversesColumns || stored.width() % (8 * mcuInBlocks.width()) == 0)
+        && (!reversesRows || stored.height() % (8 * mcuInBlocks.height()) == 0);
+}
+
+EntropyCoding entropyCoding(const QByteArray &jpeg, const Reading &reading)
+{
+    if (reading.frame && reading.frame->progressive())
+        return EntropyCoding::Progressive;
+    // Arithmetic coding (SOF9 to 15) computes its statistics as it goes: as good as tables of its own.
+    if (reading.frame && reading.frame->arithmetic())
+        return EntropyCoding::Optimised;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    for (const auto &[at, length] : reading.huffmanTables)
+        if (!onlyStandardTables(bytes + at, length))
+            return EntropyCoding::Optimised;
+    return EntropyCoding::Standard;
+}
+
 EntropyCoding entropyCoding(const QByteArray &jpeg)
 {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
-    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
-        return EntropyCoding::Standard;
-    bool ownTables = false;
-    qsizetype at = 2;
-    while (at + 2 <= size) {
-        if (bytes[at] != 0xff)
-            break;
-        const unsigned char marker = bytes[at + 1];
-        if (marker == 0xff) {
-            ++at;  // fill byte
-            continue;
-        }
-        if (marker == 0xd9)
-            break;
-        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
-            at += 2;
-            continue;
-        }
-        if (at + 4 > size)
-            break;
-        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
-        if (length < 2 || at + 2 + length > size)
-            break;
-        const qsizetype end = at + 2 + length;
-        // Frames: progressive (SOF2, 6, 10, 14); arithmetic coding (SOF9 to 15), whose DAC segments are no Huffman tables.
-        if (marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce)
-            return EntropyCoding::Progressive;
-        if (marker == 0xc9 || marker == 0xcb || marker == 0xcd || marker == 0xcf)
-            ownTables = true;
-        if (marker == 0xc4 && !onlyStandardTables(bytes + at + 4, length - 2))
-            ownTables = true;
-        at = marker == 0xda ? endOfScanData(bytes, size, end) : end;
-    }
-    return ownTables ? EntropyCoding::Optimised : EntropyCoding::Standard;
+    return entropyCoding(jpeg, read(jpeg));
 }
 
 qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough)
 {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
-    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
-        return 0;
-    qint64 count = 0;
-    qsizetype at = 2;
-    while (at + 2 <= size && count < enough) {
-        if (bytes[at] != 0xff) {
-            // Bytes out of place before a marker, which libjpeg passes over: no blocks.
-            const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
-            if (!found)
-                break;
-            at = static_cast<const unsigned char *>(found) - bytes;
-            continue;
-        }
-        const unsigned char marker = bytes[at + 1];
-        if (marker == 0xff) {
-            ++at;  // fill byte
-            continue;
-        }
-        if (marker == 0xd9)
-            break;
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
-            at += 2;
-            continue;
-        }
-        if (at + 4 > size)
-            break;
-        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
-        if (length < 2 || at + 2 + length > size)
-            break;
-        at += 2 + length;
-        if (marker != 0xda)
-            continue;
-        // The scan's data, up to the marker that ends it (or the end of the bytes).
-        while (at < size && count < enough) {
-            const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
-            const qsizetype ff = found ? static_cast<const unsigned char *>(found) - bytes : size;
-            count += ff - at;
-            if (ff + 1 >= size) {
-                at = size;
-                break;
-            }
-            const unsigned char next = bytes[ff + 1];
-            if (next == 0x00) {
-                ++count;  // a stuffed 0xFF data byte
-                at = ff + 2;
-            } else if (next >= 0xd0 && next <= 0xd7) {
-                at = ff + 2;  // restart marker
-            } else if (next == 0xff) {
-                at = ff + 1;  // fill byte before a marker
-            } else {
-                at = ff;
-                break;
-            }
-        }
-    }
-    return count;
+    return read(jpeg, ReadTo::End, enough).entropyCodedBytes;
 }
 
-std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error, QImage *storedEighthScale)
+std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error, QImage *storedEighthScale,
+                                       std::optional<EntropyCoding> coding)
 {
     Work work {};
     setUpErrors(work.errors);
@@ -575,7 +528,7 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
     work.target.err = &work.errors.base;
     Outcome outcome = Outcome::Done;
     const bool ran = runTurn(work, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                             blockTurnOf(turn), entropyCoding(jpeg) != EntropyCoding::Standard, storedEighthScale, &outcome);
+                             turn, coding.value_or(entropyCoding(jpeg)) != EntropyCoding::Standard, storedEighthScale, &outcome);
     std::optional<QByteArray> result;
     if (!ran) {
         if (error)

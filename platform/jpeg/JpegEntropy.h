@@ -7,16 +7,19 @@
 // pass over its DCT blocks with libjpeg: the blocks are moved, transposed and
 // their signs changed as the turn asks, then written with tables computed for
 // the turned picture where the file's were its own, the standard ones where
-// it had those, keeping its progression and restart interval. Only the
+// it had those, keeping its progression, restart interval and arithmetic
+// coding (which has no tables to optimise). Only the
 // picture (tables, frame, scans) is made; metadata is the caller's
 // (platform/JpegSegments.h). libjpeg reads every sampling the standard allows.
 // Any thread; nothing here throws. A libjpeg error, or any warning of damaged
 // data on the way, gives "none" and its message: nothing is made from what a
 // decoder guessed.
+#include "platform/jpeg/JpegSegments.h"
 #include "platform/jpeg/JpegTurn.h"
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <limits>
 #include <optional>
@@ -32,6 +35,14 @@ enum class EntropyCoding {
 // How the whole JPEG is coded, from its frame and its Huffman table segments.
 // Data that is no JPEG counts as Standard (the usual path reports what is wrong).
 EntropyCoding entropyCoding(const QByteArray &jpeg);
+// The same from a reading of jpeg that the caller has made.
+EntropyCoding entropyCoding(const QByteArray &jpeg, const Reading &reading);
+
+// Whether turn, applied to stored pixels of size stored whose MCU is
+// mcuInBlocks blocks of 8 x 8, moves whole blocks only: the picture is whole
+// MCUs along each stored edge whose block order the turn reverses. The one
+// rule for the turn's choice and for libjpeg's work.
+bool movesWholeBlocks(QSize stored, QSize mcuInBlocks, PictureTurn turn);
 
 // How many bytes of jpeg code its blocks: the entropy-coded data of its scans,
 // each from the end of its scan header (SOS) to the next marker that is not a
@@ -54,9 +65,11 @@ qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough = std::numeric_li
 // given, receives the picture as stored at an eighth of its size, made from
 // the blocks read for the turn as eighthScale would decode it (null for a
 // colour model that has no RGB or CMYK reading): the original's side of the
-// check after the turn, with no second decoding.
+// check after the turn, with no second decoding. coding, where given, is how
+// the caller read the file (entropyCoding); Optimised asks for tables made
+// for the turned picture whatever the file had.
 std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr,
-                                       QImage *storedEighthScale = nullptr);
+                                       QImage *storedEighthScale = nullptr, std::optional<EntropyCoding> coding = {});
 
 // Why libjpeg cannot read every block of the JPEG cleanly: its error, or its
 // first warning of damaged data (a bad code, a missing restart marker). Empty

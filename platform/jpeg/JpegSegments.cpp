@@ -19,6 +19,7 @@ namespace lg::jpeg {
 namespace {
 
 constexpr qsizetype maxPayload = 65533;  // a segment's length field counts itself
+constexpr qsizetype maxExifBlock = maxPayload - 6;  // after "Exif\0\0"
 const QByteArray xmpSignature("http://ns.adobe.com/xap/1.0/\0", 29);
 const QByteArray extendedXmpSignature("http://ns.adobe.com/xmp/extension/\0", 35);
 const QByteArray mpfSignature("MPF\0", 4);
@@ -32,32 +33,6 @@ inline unsigned at(const QByteArray &b, qsizetype i)
 bool isMetadataMarker(unsigned marker)
 {
     return (marker >= 0xe0 && marker <= 0xef) || marker == 0xfe;
-}
-
-bool isStandalone(unsigned marker)
-{
-    return marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8);
-}
-
-// The end of the entropy-coded data that starts at from: the next marker's 0xff.
-qsizetype scanEnd(const QByteArray &jpeg, qsizetype from)
-{
-    const char *data = jpeg.constData();
-    const qsizetype size = jpeg.size();
-    qsizetype p = from;
-    while (p + 1 < size) {
-        const void *hit = std::memchr(data + p, 0xff, size_t(size - p - 1));
-        if (!hit)
-            return -1;
-        p = static_cast<const char *>(hit) - data;
-        const unsigned next = at(jpeg, p + 1);
-        if (next == 0x00 || next == 0xff || (next >= 0xd0 && next <= 0xd7)) {
-            p += next == 0xff ? 1 : 2;  // stuffed byte, fill byte, restart marker
-            continue;
-        }
-        return p;
-    }
-    return -1;
 }
 
 // ---- TIFF-structured blocks ----
@@ -192,58 +167,171 @@ QList<QPair<qint64, qint64>> structureRanges(const Tiff &t)
 
 } // namespace
 
+QSize Frame::mcuInBlocks() const
+{
+    int maxH = 1, maxV = 1;
+    if (sampling.size() > 1)
+        for (const auto &[h, v] : sampling) {
+            maxH = std::max(maxH, h);
+            maxV = std::max(maxV, v);
+        }
+    return QSize(maxH, maxV);
+}
+
+qint64 Frame::blocks() const
+{
+    const QSize mcu = mcuInBlocks();
+    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+    qint64 count = 0;
+    for (const auto &[h, v] : sampling)
+        count += ceilDiv(ceilDiv(qint64(size.width()) * h, mcu.width()), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, mcu.height()), 8);
+    return count;
+}
+
+namespace {
+
+// The scan data from at: counts what codes blocks into count (up to enough)
+// and gives where the marker that ends it starts, or size when none does.
+qsizetype scanData(const unsigned char *bytes, qsizetype size, qsizetype at, qint64 &count, qint64 enough)
+{
+    while (at < size && count < enough) {
+        const void *found = std::memchr(bytes + at, 0xff, size_t(size - at));
+        const qsizetype ff = found ? static_cast<const unsigned char *>(found) - bytes : size;
+        count += ff - at;
+        if (ff + 1 >= size)
+            return size;
+        const unsigned char next = bytes[ff + 1];
+        if (next == 0x00) {
+            ++count;  // a stuffed 0xFF data byte
+            at = ff + 2;
+        } else if (next >= 0xd0 && next <= 0xd7) {
+            at = ff + 2;  // restart marker
+        } else if (next == 0xff) {
+            at = ff + 1;  // fill byte before a marker
+        } else {
+            return ff;
+        }
+    }
+    return std::min(at, size);
+}
+
+void readFrame(const unsigned char *payload, qsizetype length, unsigned char marker, Reading &reading)
+{
+    if (length < 6)
+        return;
+    Frame frame;
+    frame.marker = marker;
+    frame.size = QSize((payload[3] << 8) | payload[4], (payload[1] << 8) | payload[2]);
+    const int components = payload[5];
+    for (int c = 0; c < components && 6 + 3 * c + 3 <= length; ++c) {
+        const int factors = payload[7 + 3 * c];
+        frame.sampling.append({std::max(1, factors >> 4), std::max(1, factors & 15)});
+    }
+    reading.frame = frame;
+}
+
+void readQuantization(const unsigned char *payload, qsizetype length, Reading &reading)
+{
+    qsizetype p = 0;
+    while (p < length) {
+        const int precision = payload[p] >> 4, id = payload[p] & 15;
+        const qsizetype tableBytes = 64 * (precision ? 2 : 1);
+        if (p + 1 + tableBytes > length)
+            return;
+        if (id == 0) {
+            std::array<int, 64> table {};
+            for (int k = 0; k < 64; ++k)
+                table[size_t(k)] = precision ? (payload[p + 1 + 2 * k] << 8) | payload[p + 2 + 2 * k] : payload[p + 1 + k];
+            reading.luminanceTable = table;
+        }
+        p += 1 + tableBytes;
+    }
+}
+
+} // namespace
+
+Reading read(const QByteArray &jpeg, ReadTo to, qint64 enoughEntropyBytes)
+{
+    Reading reading;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    const qsizetype size = jpeg.size();
+    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
+        return reading;
+    qsizetype p = 2;
+    while (p + 1 < size && reading.entropyCodedBytes < enoughEntropyBytes) {
+        if (bytes[p] != 0xff || bytes[p + 1] == 0x00) {
+            // Stray bytes (a stuffed zero among them), as libjpeg passes them over.
+            const qsizetype from = p;
+            p += bytes[p] == 0xff ? 2 : 1;
+            while (p + 1 < size && (bytes[p] != 0xff || bytes[p + 1] == 0x00))
+                p += bytes[p] == 0xff ? 2 : 1;
+            reading.strayBytes += p - from;
+            continue;
+        }
+        const unsigned marker = bytes[p + 1];
+        if (marker == 0xff) {
+            ++p;  // fill byte
+            continue;
+        }
+        if (marker == 0xd9) {
+            reading.imageEnd = p + 2;
+            break;
+        }
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8)) {
+            p += 2;
+            continue;
+        }
+        if (p + 4 > size) {
+            reading.cutShort = true;
+            break;
+        }
+        const qsizetype length = qsizetype(bytes[p + 2] << 8) | bytes[p + 3];
+        if (length < 2 || p + 2 + length > size) {
+            reading.cutShort = true;
+            break;
+        }
+        const unsigned char *payload = bytes + p + 4;
+        const qsizetype payloadLength = length - 2;
+        if (isMetadataMarker(marker)) {
+            if (reading.scanReached)
+                reading.metadataAmongScans = true;
+            else
+                reading.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, payloadLength), p});
+        } else if (reading.bodyStart < 0) {
+            reading.bodyStart = p;
+        }
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc && !reading.frame) {
+            readFrame(payload, payloadLength, static_cast<unsigned char>(marker), reading);
+            // A bit a block: what the claim needs to be backed.
+            if (to == ReadTo::FrameBacked && reading.frame)
+                enoughEntropyBytes = std::min(enoughEntropyBytes, std::max<qint64>(1, (reading.frame->blocks() + 7) / 8));
+        } else if (marker == 0xc4)
+            reading.huffmanTables.append({p + 4, payloadLength});
+        else if (marker == 0xdb && !reading.scanReached)
+            readQuantization(payload, payloadLength, reading);
+        p += 2 + length;
+        if (marker == 0xda) {
+            reading.scanReached = true;
+            if (to == ReadTo::FirstScan)
+                break;
+            p = scanData(bytes, size, p, reading.entropyCodedBytes, enoughEntropyBytes);
+        }
+    }
+    return reading;
+}
+
 namespace {
 
 std::optional<Layout> parsed(const QByteArray &jpeg, bool headerOnly)
 {
-    if (jpeg.size() < 4 || at(jpeg, 0) != 0xff || at(jpeg, 1) != 0xd8)
+    const Reading reading = read(jpeg, headerOnly ? ReadTo::FirstScan : ReadTo::End);
+    // Stray bytes would be lost in a rewrite; metadata between the scans has
+    // no place to go back to: such a file is not taken apart.
+    if (reading.bodyStart < 0 || reading.cutShort || reading.strayBytes > 0 || reading.metadataAmongScans)
         return std::nullopt;
-    Layout layout;
-    qsizetype p = 2;
-    bool inBody = false;
-    while (p + 1 < jpeg.size()) {
-        if (at(jpeg, p) != 0xff)
-            return std::nullopt;
-        const unsigned marker = at(jpeg, p + 1);
-        if (marker == 0xff) {
-            ++p;
-            continue;
-        }
-        if (marker == 0xd9) {
-            if (layout.bodyStart < 0)
-                return std::nullopt;
-            layout.imageEnd = p + 2;
-            return layout;
-        }
-        if (isStandalone(marker)) {
-            p += 2;
-            continue;
-        }
-        if (p + 4 > jpeg.size())
-            return std::nullopt;
-        const qsizetype length = qsizetype(at(jpeg, p + 2) << 8) | at(jpeg, p + 3);
-        if (length < 2 || p + 2 + length > jpeg.size())
-            return std::nullopt;
-        // Metadata between the tables is taken out all the same; between the
-        // scans it has no place to go back to, so such a file is not taken apart.
-        if (isMetadataMarker(marker) && inBody)
-            return std::nullopt;
-        if (isMetadataMarker(marker)) {
-            layout.metadata.append({static_cast<unsigned char>(marker), jpeg.mid(p + 4, length - 2), p});
-        } else if (layout.bodyStart < 0) {
-            layout.bodyStart = p;
-        }
-        p += 2 + length;
-        if (marker == 0xda && headerOnly)
-            return layout;
-        if (marker == 0xda) {
-            inBody = true;
-            p = scanEnd(jpeg, p);
-            if (p < 0)
-                return std::nullopt;
-        }
-    }
-    return std::nullopt;
+    if (headerOnly ? !reading.scanReached : reading.imageEnd < 0)
+        return std::nullopt;
+    return Layout {reading.metadata, reading.bodyStart, headerOnly ? -1 : reading.imageEnd};
 }
 
 } // namespace
@@ -292,23 +380,11 @@ std::optional<QByteArray> assemble(const QList<Segment> &metadata, const QByteAr
         out.append(segmentBytes(segment.marker, segment.payload));
     // The body's own metadata segments may sit between its tables: leave them out.
     qsizetype p = own->bodyStart;
-    while (p + 4 <= own->imageEnd) {
-        const unsigned marker = at(body, p + 1);
-        if (marker == 0xda)
-            break;
-        if (marker == 0xff) {
-            ++p;
+    for (const Segment &segment : own->metadata) {
+        if (segment.position < p)
             continue;
-        }
-        if (isStandalone(marker)) {
-            out.append(body.mid(p, 2));
-            p += 2;
-            continue;
-        }
-        const qsizetype length = qsizetype(at(body, p + 2) << 8) | at(body, p + 3);
-        if (!isMetadataMarker(marker))
-            out.append(body.constData() + p, length + 2);
-        p += 2 + length;
+        out.append(body.constData() + p, segment.position - p);
+        p = segment.position + segment.payload.size() + 4;
     }
     out.append(body.constData() + p, own->imageEnd - p);
     out.append(trailing);
@@ -446,20 +522,58 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
                        || std::any_of(taken.cbegin(), taken.cend(), [offset, length](const QPair<qint64, qint64> &r) {
                               return r.first < offset + length && offset < r.second;
                           });
-    const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), length);
-    if (made.isEmpty() || made.size() > length) {
+    // Where a larger thumbnail goes: where the old one starts, when nothing
+    // but zeros follows it (it ends the block, as it mostly does), else after
+    // the block's end; the block grows to what its segment holds at most.
+    const qsizetype end = offset + length;
+    const bool endsTheBlock = !overlaps
+                           && std::all_of(tiffBytes.cbegin() + end, tiffBytes.cend(), [](char c) { return c == 0; })
+                           && std::none_of(taken.cbegin(), taken.cend(), [offset](const QPair<qint64, qint64> &r) { return r.second > offset; });
+    const qsizetype appendAt = tiffBytes.size() + (tiffBytes.size() & 1);
+    const qsizetype room = std::max(length, maxExifBlock - (endsTheBlock ? offset : appendAt));
+    const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), room);
+    const qsizetype at = made.size() <= length ? offset : endsTheBlock ? offset : appendAt;
+    const bool placed = !made.isEmpty() && made.size() <= room && t.number(offsetEntry) && t.number(lengthEntry);
+    if (!placed) {
         t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
         if (thumbnailDropped)
             *thumbnailDropped = true;
         return true;
     }
-    std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
-    std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
+    if (at == offset && made.size() <= length) {
+        std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
+        std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));
+    } else {
+        if (at != offset)
+            std::memset(tiffBytes.data() + offset, 0, size_t(length));  // the old thumbnail's bytes, no longer pointed at
+        tiffBytes.resize(at, '\0');  // cut where the old one started, or padded to an even offset
+        tiffBytes.append(made);
+    }
+    t.setNumber(offsetEntry, quint32(at));
     t.setNumber(lengthEntry, quint32(made.size()));
     return true;
 }
 
-bool setExifOrientation(QByteArray &tiffBytes, int orientation)
+std::optional<int> exifThumbnailOrientation(const QByteArray &tiffBytes)
+{
+    QByteArray copy = tiffBytes;  // Tiff reads through a reference it may write to
+    Tiff t(copy);
+    if (!t.ok())
+        return std::nullopt;
+    const qsizetype ifd0 = t.u32(4);
+    if (t.entries(ifd0).isEmpty())
+        return std::nullopt;
+    const qsizetype ifd1 = t.u32(t.nextIfdField(ifd0));
+    if (ifd1 == 0)
+        return std::nullopt;
+    for (const qsizetype entry : t.entries(ifd1))
+        if (t.tag(entry) == 0x0112)
+            if (const std::optional<quint32> value = t.number(entry); value && *value >= 1 && *value <= 8)
+                return int(*value);
+    return std::nullopt;
+}
+
+bool setExifOrientation(QByteArray &tiffBytes, int orientation, int thumbnailOrientation)
 {
     Tiff t(tiffBytes);
     if (!t.ok())
@@ -468,11 +582,11 @@ bool setExifOrientation(QByteArray &tiffBytes, int orientation)
     const QList<qsizetype> first = t.entries(ifd0);
     if (first.isEmpty())
         return false;
-    // The thumbnail's own orientation, where it states one, follows the picture's.
+    // The thumbnail's own orientation, where it states one.
     if (const qsizetype ifd1 = t.u32(t.nextIfdField(ifd0)); ifd1 != 0)
         for (const qsizetype entry : t.entries(ifd1))
             if (t.tag(entry) == 0x0112)
-                t.setSingleShort(entry, quint32(orientation));
+                t.setSingleShort(entry, quint32(thumbnailOrientation > 0 ? thumbnailOrientation : orientation));
     // Every entry that states it (a file may list it twice; readers differ on which counts).
     bool stated = false;
     for (const qsizetype entry : first)
@@ -512,11 +626,11 @@ bool setExifOrientation(QByteArray &tiffBytes, int orientation)
     return true;
 }
 
-QByteArray newExifBlock(int orientation, int resolutionUnit, quint32 xResolution, quint32 yResolution)
+QByteArray newExifBlock(const NewExif &exif)
 {
     // Big-endian ("MM"): the first directory at 8, the Exif directory after
     // it, then the two resolutions' values.
-    constexpr quint32 ifd0 = 8, ifd0Entries = 6, exifIfd = ifd0 + 2 + ifd0Entries * 12 + 4, exifEntries = 2;
+    constexpr quint32 ifd0 = 8, ifd0Entries = 6, exifIfd = ifd0 + 2 + ifd0Entries * 12 + 4, exifEntries = 6;
     constexpr quint32 values = exifIfd + 2 + exifEntries * 12 + 4;
     QByteArray bytes(qsizetype(values + 16), '\0');
     bytes[0] = 'M';
@@ -532,20 +646,30 @@ QByteArray newExifBlock(int orientation, int resolutionUnit, quint32 xResolution
     };
     t.put16(ifd0, ifd0Entries);
     quint32 e = ifd0 + 2;
-    t.put16(entry(e, 0x0112, 3, 1), quint32(orientation));  // Orientation
+    t.put16(entry(e, 0x0112, 3, 1), quint32(exif.orientation));
     t.put32(entry(e += 12, 0x011a, 5, 1), values);         // XResolution
     t.put32(entry(e += 12, 0x011b, 5, 1), values + 8);     // YResolution
-    t.put16(entry(e += 12, 0x0128, 3, 1), quint32(resolutionUnit));
+    t.put16(entry(e += 12, 0x0128, 3, 1), quint32(exif.resolutionUnit));
     t.put16(entry(e += 12, 0x0213, 3, 1), 1);              // YCbCrPositioning: centred
     t.put32(entry(e += 12, 0x8769, 4, 1), exifIfd);
     t.put32(e + 12, 0);                                     // no further directory
+    // The Exif directory, in tag order: what the Exif standard asks of every
+    // JPEG's (versions, how the components are stored, colour space, the
+    // compressed picture's dimensions).
     t.put16(exifIfd, exifEntries);
-    bytes.replace(entry(exifIfd + 2, 0x9000, 7, 4), 4, "0232");   // ExifVersion
-    bytes.replace(entry(exifIfd + 14, 0xa000, 7, 4), 4, "0100");  // FlashpixVersion
-    t.put32(exifIfd + 26, 0);
-    t.put32(values, xResolution);
+    e = exifIfd + 2;
+    bytes.replace(entry(e, 0x9000, 7, 4), 4, "0232");      // ExifVersion
+    // ComponentsConfiguration: Y, Cb, Cr (a grey picture: Y only).
+    bytes.replace(entry(e += 12, 0x9101, 7, 4), 4, exif.components == 1 ? QByteArray("\1\0\0\0", 4) : QByteArray("\1\2\3\0", 4));
+    bytes.replace(entry(e += 12, 0xa000, 7, 4), 4, "0100"); // FlashpixVersion
+    // ColorSpace: sRGB, or uncalibrated where an embedded profile tells the colours.
+    t.put16(entry(e += 12, 0xa001, 3, 1), exif.hasColourProfile ? 0xffff : 1);
+    t.put32(entry(e += 12, 0xa002, 4, 1), quint32(std::max(0, exif.pixelSize.width())));   // PixelXDimension
+    t.put32(entry(e += 12, 0xa003, 4, 1), quint32(std::max(0, exif.pixelSize.height())));  // PixelYDimension
+    t.put32(e + 12, 0);
+    t.put32(values, exif.xResolution);
     t.put32(values + 4, 1);
-    t.put32(values + 8, yResolution);
+    t.put32(values + 8, exif.yResolution);
     t.put32(values + 12, 1);
     return bytes;
 }

@@ -5,13 +5,16 @@
 // extended XMP, IPTC, colour profile, comments, and whatever a camera or phone
 // appended after the end of the picture (a motion photo's video). Only what a
 // turn changes is patched in place: the orientation, the pixel dimensions and
-// the Exif thumbnail, which never grows.
+// the Exif thumbnail, which may grow as far as its segment holds.
 // Any thread; nothing here throws. Malformed input gives "none" or false.
 #include <QByteArray>
 #include <QList>
 #include <QSize>
+#include <array>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <utility>
 
 namespace lg::jpeg {
 
@@ -21,6 +24,53 @@ struct Segment
     QByteArray payload;        // after the two length bytes
     qsizetype position = -1;   // of its marker in the file it was read from
 };
+
+// The frame header (SOF0 to SOF15) of a JPEG.
+struct Frame
+{
+    unsigned char marker = 0;
+    QSize size;                           // as the header claims it
+    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical factors (at least 1)
+    bool progressive() const { return marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce; }
+    bool arithmetic() const { return marker >= 0xc9; }
+    // An MCU in blocks of 8 x 8 samples: the largest factors, one block for a single component.
+    QSize mcuInBlocks() const;
+    // How many blocks of 8 x 8 samples the picture claims, over all its components.
+    qint64 blocks() const;
+};
+
+// One reading of a JPEG's markers from its start to its end of image (or
+// the end of the bytes given), shared by the layout, the coding, the size
+// claim and the turn: the metadata, the frame, the tables and how many bytes
+// code blocks all come from it.
+// Between segments it keeps libjpeg's rule: bytes up to the next 0xFF that
+// starts a marker (not 0xFF 0x00) are stray, passed over and counted; fill
+// bytes (0xFF) before a marker are nothing. A scan's data runs to the next
+// marker that is no restart marker; a stuffed 0xFF 0x00 codes one byte.
+struct Reading
+{
+    QList<Segment> metadata;             // APPn and COM before the first scan, in file order
+    bool metadataAmongScans = false;     // an APPn or COM after the first scan's header
+    qsizetype bodyStart = -1;            // the first segment that is no APPn or COM
+    qsizetype imageEnd = -1;             // after the end-of-image marker; -1 when not reached
+    bool scanReached = false;            // a scan header was read
+    bool cutShort = false;               // a segment runs past the bytes, or states a length below 2
+    qsizetype strayBytes = 0;            // between segments, belonging to none
+    std::optional<Frame> frame;          // the first frame header
+    QList<std::pair<qsizetype, qsizetype>> huffmanTables;  // each DHT segment's payload: where, how long
+    std::optional<std::array<int, 64>> luminanceTable;     // quantization table 0 before the first scan (zigzag order)
+    qint64 entropyCodedBytes = 0;        // counted as far as the reading went
+};
+
+// How far a reading goes: to the end of the picture, to the first scan's
+// header, or until the scan data counted holds a bit for each block the
+// frame claims (what backs the claim; to the end when there is no frame).
+enum class ReadTo { End, FirstScan, FrameBacked };
+
+// Reads jpeg's markers as far as to says, and stops once enoughEntropyBytes
+// bytes of scan data are counted. Never reads past the bytes given; data that
+// is no JPEG reads as an empty Reading.
+Reading read(const QByteArray &jpeg, ReadTo to = ReadTo::End, qint64 enoughEntropyBytes = std::numeric_limits<qint64>::max());
 
 struct Layout
 {
@@ -62,33 +112,54 @@ bool isMpf(const Segment &segment);
 // entries cannot be made to fit.
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
 
-// Makes a turned thumbnail no larger than maxBytes from the old JPEG
-// thumbnail; empty: drop the thumbnail.
+// Makes a turned thumbnail of at most maxBytes (the room the Exif segment
+// has for it) for the old JPEG thumbnail; empty: drop the thumbnail.
 using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, qsizetype maxBytes)>;
 
-// Patches a TIFF-structured Exif block (after "Exif\0\0") in place for upright
-// pixels of pixelSize: orientation one SHORT value 1 (however it was stored),
-// the pixel dimensions where present, the thumbnail made by thumbnail written
-// over the old one (never larger; dropped when none can be made, or when its
+// Patches a TIFF-structured Exif block (after "Exif\0\0") for upright
+// pixels of pixelSize: orientation one SHORT value 1 (however it was stored,
+// the thumbnail's own too), the pixel dimensions where present, and the
+// thumbnail made by thumbnail: written over the old one where it fits, else
+// where the old one starts when nothing but zeros follows it, else after the
+// block's end (the old bytes zeroed), the block growing up to what an Exif
+// segment holds. The thumbnail is dropped when none can be made, or when its
 // stated length reaches into a directory or another tag's value or past the
-// block's end). Every other byte stays. False when the block is not
+// block's end. Every other byte stays. False when the block is not
 // TIFF-structured; thumbnailDropped tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
 
-// Sets a TIFF-structured Exif block's orientation (1..8) as one SHORT value,
-// in the first directory and in the thumbnail's where that states one; the
-// pixels stay as they are stored, and so do the pixel dimensions and the
+// The orientation (1..8) the thumbnail's directory of a TIFF-structured Exif
+// block states for the thumbnail itself; none where it states none.
+std::optional<int> exifThumbnailOrientation(const QByteArray &tiff);
+
+// Sets a TIFF-structured Exif block's orientation (1..8) as one SHORT value
+// in the first directory, and the thumbnail's directory's to
+// thumbnailOrientation (orientation for 0) where that states one; the pixels
+// stay as they are stored, and so do the pixel dimensions and the
 // thumbnail. Where the first directory has no orientation entry, it is written
 // again after the block's end with the entry added (the old one stays, no
 // longer pointed at), so that no offset in the block moves. False when the
 // block is not TIFF-structured or its first directory cannot be read.
-bool setExifOrientation(QByteArray &tiff, int orientation);
+bool setExifOrientation(QByteArray &tiff, int orientation, int thumbnailOrientation = 0);
+
+// What an Exif block made for a JPEG that had none says.
+struct NewExif
+{
+    int orientation = 1;       // 1..8
+    QSize pixelSize;           // of the compressed picture, as stored
+    int components = 3;        // in the frame: 1 for grey
+    bool hasColourProfile = false;  // an ICC profile is embedded: the colour space is "uncalibrated"
+    int resolutionUnit = 2;    // 2: dots an inch, 3: a centimetre
+    quint32 xResolution = 72;
+    quint32 yResolution = 72;
+};
 
 // A TIFF-structured Exif block (to follow "Exif\0\0") for a JPEG that had
-// none: the orientation (1..8), the resolution (resolutionUnit 2: dots an
-// inch, 3: a centimetre) and what the Exif standard asks of every JPEG's Exif
-// besides (chroma positioning, the Exif and Flashpix versions).
-QByteArray newExifBlock(int orientation, int resolutionUnit = 2, quint32 xResolution = 72, quint32 yResolution = 72);
+// none: the orientation, the resolution and what the Exif standard asks of
+// every JPEG's Exif besides (chroma positioning, the Exif and Flashpix
+// versions, the components' configuration, the colour space and the pixel
+// dimensions in an Exif directory).
+QByteArray newExifBlock(const NewExif &exif);
 
 // The XMP packet with each one-digit tiff:Orientation value (attribute or
 // element) set to orientation, all else byte for byte; the packet itself when

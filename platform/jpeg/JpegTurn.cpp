@@ -8,12 +8,17 @@
 #include "platform/image/Orientation.h"
 
 
+#include <QBuffer>
+#include <QImageReader>
+#include <QPainter>
+
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <array>
 #include <tuple>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 namespace lg {
@@ -53,74 +58,6 @@ Matrix product(const Matrix &l, const Matrix &r)
     return {l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2], l[2] * r[1] + l[3] * r[3]};
 }
 
-struct JpegHeader
-{
-    bool progressive = false;
-    bool arithmetic = false;
-    QSize frameSize;                      // as the frame header claims it; invalid without one
-    QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical sampling factors
-    std::optional<std::array<int, 64>> luminanceTable;  // in the file's (zigzag) order
-};
-
-JpegHeader readHeader(const QByteArray &jpeg)
-{
-    JpegHeader header;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
-    if (size < 4 || bytes[0] != 0xff || bytes[1] != 0xd8)
-        return header;
-    qsizetype at = 2;
-    while (at + 4 <= size) {
-        if (bytes[at] != 0xff)
-            return header;
-        const unsigned char marker = bytes[at + 1];
-        if (marker == 0xff) {
-            ++at;  // fill byte
-            continue;
-        }
-        if (marker == 0xd8 || marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xda || marker == 0xd9)
-            return header;  // the picture data starts: no more tables
-        const qsizetype length = (qsizetype(bytes[at + 2]) << 8) | bytes[at + 3];
-        if (length < 2 || at + 2 + length > size)
-            return header;
-        const qsizetype end = at + 2 + length;
-        if (marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce)
-            header.progressive = true;
-        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc && length >= 8
-            && !header.frameSize.isValid()) {
-            header.arithmetic = marker >= 0xc9;
-            header.frameSize = QSize((bytes[at + 7] << 8) | bytes[at + 8], (bytes[at + 5] << 8) | bytes[at + 6]);
-            const int components = bytes[at + 9];
-            for (int c = 0; c < components && at + 10 + 3 * c + 3 <= end; ++c) {
-                const int factors = bytes[at + 11 + 3 * c];
-                header.sampling.append({std::max(1, factors >> 4), std::max(1, factors & 15)});
-            }
-        }
-        if (marker == 0xdb) {
-            qsizetype p = at + 4;
-            while (p < end) {
-                const int precision = bytes[p] >> 4, id = bytes[p] & 15;
-                const qsizetype tableBytes = 64 * (precision ? 2 : 1);
-                if (p + 1 + tableBytes > end)
-                    break;
-                if (id == 0) {
-                    std::array<int, 64> table {};
-                    for (int k = 0; k < 64; ++k)
-                        table[size_t(k)] = precision ? (bytes[p + 1 + 2 * k] << 8) | bytes[p + 2 + 2 * k] : bytes[p + 1 + k];
-                    header.luminanceTable = table;
-                }
-                p += 1 + tableBytes;
-            }
-        }
-        at = end;
-    }
-    return header;
-}
-
 struct TjDeleter
 {
     void operator()(void *handle) const { tjDestroy(handle); }
@@ -157,26 +94,6 @@ QSize turnedSize(QSize size, PictureTurn turn)
 
 namespace {
 
-int pixelFormatFor(int colorspace)
-{
-    return colorspace == TJCS_CMYK || colorspace == TJCS_YCCK ? TJPF_CMYK : colorspace == TJCS_GRAY ? TJPF_GRAY : TJPF_RGBX;
-}
-
-// The stored pixels as they are in the file, in a QImage of the same bytes a
-// pixel (CMYK in a four-byte format, moved but never interpreted).
-QImage decodedStored(tjhandle handle, const QByteArray &jpeg, QSize size, int pixelFormat)
-{
-    QImage image(size, pixelFormat == TJPF_GRAY ? QImage::Format_Grayscale8
-                     : pixelFormat == TJPF_CMYK ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-    if (image.isNull())
-        return {};
-    if (tjDecompress2(handle, reinterpret_cast<const unsigned char *>(jpeg.constData()), (unsigned long)jpeg.size(),
-                      image.bits(), size.width(), int(image.bytesPerLine()), size.height(), pixelFormat,
-                      TJFLAG_ACCURATEDCT) != 0)
-        return {};
-    return image;
-}
-
 std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pixelFormat, int subsampling, int quality,
                                   bool progressive)
 {
@@ -193,39 +110,134 @@ std::optional<QByteArray> encoded(tjhandle handle, const QImage &pixels, int pix
     return bytes;
 }
 
-// An MCU of the stored picture in blocks of 8 x 8 pixels: the largest
-// sampling factors, one block for a single component.
-QSize mcuInBlocks(const JpegHeader &header)
+// Whether the turn moves whole blocks of the picture whose frame is frame.
+bool movesWholeBlocks(const jpeg::Frame &frame, PictureTurn total)
 {
-    int maxH = 1, maxV = 1;
-    if (header.sampling.size() > 1)
-        for (const auto &[h, v] : header.sampling) {
-            maxH = std::max(maxH, h);
-            maxV = std::max(maxV, v);
-        }
-    return QSize(maxH, maxV);
+    return jpeg::movesWholeBlocks(frame.size, frame.mcuInBlocks(), total);
 }
 
-// Whether the turn moves whole blocks only: the picture is whole MCUs (one
-// block for a single component) along each stored edge whose order it
-// reverses. Told from the frame header, as libjpeg tells it.
-bool movesWholeBlocks(const JpegHeader &header, PictureTurn total)
+// Why the frame of the JPEG read as reading (at least as far as ReadTo::FrameBacked)
+// cannot be taken at its word; see jpegSizeRefusal.
+QString sizeRefusal(const jpeg::Reading &reading, qsizetype fileSize)
 {
-    if (!header.frameSize.isValid() || header.sampling.isEmpty())
-        return true;  // no frame to go by: libjpeg tells what is wrong
-    const QSize mcu = mcuInBlocks(header);
-    // A stored axis is reversed where it maps onto a new axis with sign -1.
-    const Matrix m = matrixOf(total);
-    const bool reversesColumns = m[0] < 0 || m[2] < 0, reversesRows = m[1] < 0 || m[3] < 0;
-    return (!reversesColumns || header.frameSize.width() % (8 * mcu.width()) == 0)
-        && (!reversesRows || header.frameSize.height() % (8 * mcu.height()) == 0);
+    if (!reading.frame || reading.frame->size.isEmpty() || reading.frame->sampling.isEmpty())
+        return {};  // no frame to go by: the decoder tells
+    const jpeg::Frame &frame = *reading.frame;
+    // Arithmetic coding may spend far less than a bit on a block: its bytes
+    // bound nothing, so it is held to what a decoded picture may take.
+    if (const QString refusal = image::sizeClaimRefusal(frame.size, frame.arithmetic()); !refusal.isEmpty() || frame.arithmetic())
+        return refusal;
+    // Huffman coding spends at least one bit on each block of 8 × 8 samples
+    // of each component (its DC value has a code of one bit or more, in a
+    // sequential scan as in a progressive one's first DC scan), so the file
+    // holds at least one bit a block. Real pictures never come near it: a
+    // plain black one, optimised and progressive, takes about that much.
+    if (reading.entropyCodedBytes * 8 < frame.blocks())
+        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(frame.size)).arg(fileSize);
+    return {};
 }
 
-// The old Exif thumbnail turned, no larger than maxBytes (moved without loss
-// where it can be, else at falling qualities); empty when it cannot be made so.
-QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes)
+// The longest side of a thumbnail made afresh: Exif thumbnails are 160 x 120
+// as a rule and never near this; a larger claim is no thumbnail's.
+constexpr int maxThumbnailSide = 1024;
+
+// The turned main picture at no fewer pixels than wanted a side where it
+// has them (fewer where it has not); null when it cannot be given. RGB888.
+using PictureAtLeast = std::function<QImage(QSize wanted)>;
+
+// The JPEG decoded at the smallest of libjpeg's scales that keeps wanted's
+// pixels a side (or at full size); RGB888 (inks as Qt shows them), null on error.
+QImage decodedAtLeast(const QByteArray &jpeg, QSize wanted)
 {
-    std::unique_ptr<void, TjDeleter> handle(tjInitTransform());
+    std::unique_ptr<void, TjDeleter> handle(tjInitDecompress());
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    if (!handle || tjDecompressHeader3(handle.get(), data, (unsigned long)jpeg.size(), &width, &height, &subsampling, &colorspace) != 0)
+        return {};
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    QSize best(width, height);
+    for (int i = 0; factors && i < count; ++i) {
+        const QSize scaled(TJSCALED(width, factors[i]), TJSCALED(height, factors[i]));
+        if (scaled.width() >= wanted.width() && scaled.height() >= wanted.height()
+            && qint64(scaled.width()) * scaled.height() < qint64(best.width()) * best.height())
+            best = scaled;
+    }
+    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
+        // Inks are shown as Qt's JPEG reader shows them (Adobe's inverted storage taken into account).
+        QBuffer buffer;
+        buffer.setData(jpeg);
+        QImageReader reader(&buffer, "jpeg");
+        reader.setScaledSize(best);
+        return reader.read().convertToFormat(QImage::Format_RGB888);
+    }
+    QImage image(best, QImage::Format_RGB888);
+    if (image.isNull()
+        || tjDecompress2(handle.get(), data, (unsigned long)jpeg.size(), image.bits(), best.width(), int(image.bytesPerLine()),
+                         best.height(), TJPF_RGB, 0) != 0)
+        return {};
+    return image;
+}
+
+// The subsampling of a picture stored with subsampling once the turn has
+// transposed it or not (4:2:2 and 4:4:0 trade places).
+int turnedSubsampling(int subsampling, PictureTurn turn)
+{
+    if (subsampling < 0 || subsampling == TJSAMP_411)
+        return TJSAMP_420;
+    if (matrixOf(turn)[0] != 0)
+        return subsampling;
+    return subsampling == TJSAMP_422 ? TJSAMP_440 : subsampling == TJSAMP_440 ? TJSAMP_422 : subsampling;
+}
+
+// The JPEG's Huffman tables made for its own picture (progressive stays
+// progressive), without its APPn segments: its blocks are not touched.
+std::optional<QByteArray> optimisedBare(const QByteArray &jpeg, bool progressive)
+{
+    const std::optional<QByteArray> coded = jpeg::turnedBlocks(
+        jpeg, PictureTurn::None, nullptr, nullptr, progressive ? jpeg::EntropyCoding::Progressive : jpeg::EntropyCoding::Optimised);
+    return coded ? jpeg::assemble({}, *coded, {}) : std::nullopt;
+}
+
+// A thumbnail of size made afresh from the turned main picture (never from
+// an earlier thumbnail's encoding, whose losses would add up turn after
+// turn): scaled to fit, centred on black where the sides' ratio differs, at
+// quality (lower only where it would not fit in maxBytes), with subsampling.
+QByteArray freshThumbnail(QSize size, int subsampling, bool grey, int quality, bool progressive, const PictureAtLeast &mainPicture,
+                          qsizetype maxBytes)
+{
+    const QImage picture = mainPicture ? mainPicture(size) : QImage();
+    if (picture.isNull() || size.isEmpty())
+        return {};
+    QImage canvas(size, QImage::Format_RGBX8888);
+    canvas.fill(Qt::black);
+    {
+        const QImage scaled = picture.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&canvas);
+        painter.drawImage((size.width() - scaled.width()) / 2, (size.height() - scaled.height()) / 2, scaled);
+    }
+    const QImage pixels = grey ? canvas.convertToFormat(QImage::Format_Grayscale8) : canvas;
+    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+    if (!handle)
+        return {};
+    for (; quality >= 20; quality -= 10) {
+        const std::optional<QByteArray> bytes = encoded(handle.get(), pixels, grey ? TJPF_GRAY : TJPF_RGBX, subsampling, quality, progressive);
+        const std::optional<QByteArray> bare = bytes ? optimisedBare(*bytes, progressive) : std::nullopt;
+        if (!bare)
+            return {};
+        if (bare->size() <= maxBytes)
+            return *bare;
+    }
+    return {};
+}
+
+// The old Exif thumbnail turned by total, at most maxBytes: its blocks moved
+// exactly, with tables made for the turned thumbnail, wherever they can be;
+// else made afresh from the turned main picture at the thumbnail's turned
+// size and its quality. Empty when neither can be made.
+QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype maxBytes, const PictureAtLeast &mainPicture)
+{
+    std::unique_ptr<void, TjDeleter> handle(tjInitDecompress());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (!handle
         || tjDecompressHeader3(handle.get(), reinterpret_cast<const unsigned char *>(old.constData()), (unsigned long)old.size(),
@@ -235,26 +247,22 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
         return old;
     // A thumbnail whose header claims more than its bytes can hold goes, as
     // one that cannot be turned does: nothing is made at the claimed size.
-    if (!jpegSizeRefusal(old).isEmpty())
+    const jpeg::Reading reading = jpeg::read(old);
+    if (!sizeRefusal(reading, old.size()).isEmpty() || !reading.frame)
         return {};
-    // An optimised thumbnail stays optimised, so that it fits where it was.
-    if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(old, total))
-        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
-            return *bare;
-    const int pixelFormat = pixelFormatFor(colorspace);
-    const QImage pixels = decodedStored(handle.get(), old, QSize(width, height), pixelFormat);
-    if (pixels.isNull())
+    const bool progressive = reading.frame->progressive();
+    if (movesWholeBlocks(*reading.frame, total))
+        if (const std::optional<QByteArray> moved = jpeg::turnedBlocks(
+                old, total, nullptr, nullptr, progressive ? jpeg::EntropyCoding::Progressive : jpeg::EntropyCoding::Optimised))
+            if (const std::optional<QByteArray> bare = jpeg::assemble({}, *moved, {}); bare && bare->size() <= maxBytes)
+                return *bare;
+    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK)
+        return {};  // inks: no picture of them is made here
+    // What claims more than a thumbnail's size is not made at that size.
+    if (std::max(width, height) > maxThumbnailSide)
         return {};
-    const QImage turned = turnedImage(pixels, total);
-    for (int quality = estimatedJpegQuality(old).value_or(75); quality >= 20; quality -= 10) {
-        const std::optional<QByteArray> bytes = encoded(handle.get(), turned, pixelFormat,
-                                                        subsampling < 0 ? TJSAMP_420 : subsampling, quality, false);
-        if (!bytes)
-            return {};
-        if (const std::optional<QByteArray> bare = jpeg::assemble({}, *bytes, {}); bare && bare->size() <= maxBytes)
-            return *bare;
-    }
-    return {};
+    return freshThumbnail(turnedSize(QSize(width, height), total), turnedSubsampling(subsampling, total), colorspace == TJCS_GRAY,
+                          estimatedJpegQuality(old).value_or(75), progressive, mainPicture, maxBytes);
 }
 
 std::optional<TurnedJpeg> failed(QString *error, const QString &text)
@@ -268,7 +276,8 @@ std::optional<TurnedJpeg> failed(QString *error, const QString &text)
 // front of the new body, and the bytes after the old end behind it; checked
 // that every Exif tag is still there.
 std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::Layout &layout, const QByteArray &body,
-                                          QSize size, PictureTurn total, QString *error)
+                                          QSize size, PictureTurn turn, PictureTurn total, const PictureAtLeast &mainPicture,
+                                          QString *error)
 {
     QList<jpeg::Segment> metadata;
     QByteArray exifBefore, exifAfter;
@@ -278,7 +287,12 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
         if (jpeg::isExif(segment) && exifBefore.isEmpty()) {
             exifBefore = segment.payload.mid(6);
             QByteArray tiff = exifBefore;
-            const auto maker = [total](const QByteArray &old, qsizetype maxBytes) { return turnedThumbnail(old, total, maxBytes); };
+            // A thumbnail that states an orientation of its own is turned from that one.
+            const std::optional<int> own = jpeg::exifThumbnailOrientation(exifBefore);
+            const PictureTurn thumbnailTotal = own ? combinedTurn(PictureTurn(*own), turn) : total;
+            const auto maker = [thumbnailTotal, &mainPicture](const QByteArray &old, qsizetype maxBytes) {
+                return turnedThumbnail(old, thumbnailTotal, maxBytes, mainPicture);
+            };
             if (!jpeg::patchExif(tiff, size, maker, &thumbnailDropped))
                 return failed(error, QStringLiteral("The Exif block cannot be read."));
             exifAfter = tiff;
@@ -350,11 +364,11 @@ bool sameColours(const QImage &expected, const QImage &band, QSize cell)
     return difference <= 6 * compared;
 }
 
-// The cell sameColours compares by for a picture stored with header's
+// The cell sameColours compares by for a picture stored with frame's
 // sampling, turned by total: an MCU of the turned picture at an eighth of its size.
-QSize mcuCell(const JpegHeader &header, PictureTurn total)
+QSize mcuCell(const jpeg::Frame &frame, PictureTurn total)
 {
-    const QSize mcu = mcuInBlocks(header);
+    const QSize mcu = frame.mcuInBlocks();
     return matrixOf(total)[0] == 0 ? mcu.transposed() : mcu;
 }
 
@@ -381,8 +395,8 @@ std::tuple<int, quint32, quint32> jfifResolution(const jpeg::Layout &layout)
 // Exif segment after its opening JFIF segments. Every other byte stays, the
 // compressed picture above all; the further pictures of a multi-picture file
 // are found again where the file grew.
-std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, PictureTurn total,
-                                     QString *error)
+std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout &layout, QSize stored, int components,
+                                     PictureTurn turn, PictureTurn total, QString *error)
 {
     // Nothing is decoded from the picture, but a damaged one is not written
     // in place either (its copy is made the usual way).
@@ -402,7 +416,10 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
             hasExif = true;
             exifBefore = segment.payload.mid(6);
             exifAfter = exifBefore;
-            if (!jpeg::setExifOrientation(exifAfter, orientation) || image::exifOrientation(exifAfter) != orientation)
+            // A thumbnail that states an orientation of its own keeps it, composed with the turn.
+            const std::optional<int> own = jpeg::exifThumbnailOrientation(exifBefore);
+            const int thumbnailOrientation = own ? int(combinedTurn(PictureTurn(*own), turn)) : orientation;
+            if (!jpeg::setExifOrientation(exifAfter, orientation, thumbnailOrientation) || image::exifOrientation(exifAfter) != orientation)
                 return failed(error, QStringLiteral("The Exif block cannot be read."));
             edits.append({segment.position, segment.payload.size() + 4, jpeg::segmentBytes(segment.marker, segment.payload.left(6) + exifAfter)});
         } else if (jpeg::isXmp(segment)) {
@@ -422,8 +439,15 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
                 break;
             at += segment.payload.size() + 4;
         }
-        const auto [unit, x, y] = jfifResolution(layout);
-        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(orientation, unit, x, y))});
+        jpeg::NewExif made;
+        made.orientation = orientation;
+        made.pixelSize = stored;
+        made.components = components;
+        made.hasColourProfile = std::any_of(layout.metadata.cbegin(), layout.metadata.cend(), [](const jpeg::Segment &segment) {
+            return segment.marker == 0xe2 && segment.payload.startsWith(QByteArrayView("ICC_PROFILE\0", 12));
+        });
+        std::tie(made.resolutionUnit, made.xResolution, made.yResolution) = jfifResolution(layout);
+        edits.append({at, 0, jpeg::segmentBytes(0xe1, QByteArray("Exif\0\0", 6) + jpeg::newExifBlock(made))});
     }
     for (const Edit &edit : edits)
         if (edit.bytes.size() - 4 > 65533)
@@ -454,37 +478,52 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
 }
 
-std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error)
+std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error, QString *claimRefusal)
 {
-    if (const QString refusal = jpegSizeRefusal(jpeg); !refusal.isEmpty())
+    // One reading of the file serves the claim, the layout, the frame and the coding.
+    const jpeg::Reading reading = jpeg::read(jpeg);
+    if (const QString refusal = sizeRefusal(reading, jpeg.size()); !refusal.isEmpty()) {
+        if (claimRefusal)
+            *claimRefusal = refusal;
         return failed(error, refusal);
-    const std::optional<jpeg::Layout> layout = jpeg::parse(jpeg);
-    if (!layout)
+    }
+    if (reading.bodyStart < 0 || reading.cutShort || reading.strayBytes > 0 || reading.metadataAmongScans || reading.imageEnd < 0)
         return failed(error, QStringLiteral("The file is no whole JPEG."));
-    const JpegHeader header = readHeader(jpeg);
-    if (!header.frameSize.isValid() || header.frameSize.isEmpty())
+    const jpeg::Layout layout {reading.metadata, reading.bodyStart, reading.imageEnd};
+    if (!reading.frame || reading.frame->size.isEmpty())
         return failed(error, QStringLiteral("The JPEG has no frame header."));
+    const jpeg::Frame &frame = *reading.frame;
     // From the stored pixels: first upright by the Exif orientation, then the turn asked for.
     QList<QByteArray> app1;
-    for (const jpeg::Segment &segment : layout->metadata)
+    for (const jpeg::Segment &segment : layout.metadata)
         if (segment.marker == 0xe1)
             app1.append(segment.payload);
     const PictureTurn total = combinedTurn(PictureTurn(image::jpegExifOrientation(app1)), turn);
-    const QSize stored = header.frameSize;
-    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(header, total)))
-        return taggedTurn(jpeg, *layout, stored, total, error);
+    const QSize stored = frame.size;
+    if (mayTag && (total == PictureTurn::None || !movesWholeBlocks(frame, total)))
+        return taggedTurn(jpeg, layout, stored, int(frame.sampling.size()), turn, total, error);
     // The original's colours for the check after the turn come from the blocks the turn reads.
     QImage before;
-    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before);
+    const std::optional<QByteArray> body = jpeg::turnedBlocks(jpeg, total, error, &before, jpeg::entropyCoding(jpeg, reading));
     if (!body)
         return std::nullopt;
-    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, *layout, *body, turnedSize(stored, total), total, error);
+    // The turned main picture for a thumbnail made afresh: the eighth the
+    // turn read, where that is large enough, else the turned picture decoded.
+    const PictureAtLeast mainPicture = [&before, &body, total](QSize wanted) {
+        if (!before.isNull() && before.format() == QImage::Format_RGB888) {
+            const QImage eighth = turnedImage(before, total);
+            if (eighth.width() >= wanted.width() && eighth.height() >= wanted.height())
+                return eighth;
+        }
+        return decodedAtLeast(*body, wanted);
+    };
+    std::optional<TurnedJpeg> out = withOwnMetadata(jpeg, layout, *body, turnedSize(stored, total), turn, total, mainPicture, error);
     if (!out)
         return std::nullopt;
     // A colour model the blocks give no reading of is decoded for the check.
     if (before.isNull())
         before = jpeg::eighthScale(jpeg);
-    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(header, total)))
+    if (!sameColours(turnedImage(before, total), jpeg::eighthScale(out->bytes, checkedRows), mcuCell(frame, total)))
         return failed(error, QStringLiteral("The turned picture's colours are not the original's."));
     return out;
 }
@@ -493,47 +532,28 @@ std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool 
 
 bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByteArray &turned)
 {
-    return sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
-                       mcuCell(readHeader(original), total));
+    const jpeg::Reading reading = jpeg::read(original, jpeg::ReadTo::FirstScan);
+    return reading.frame
+        && sameColours(turnedImage(jpeg::eighthScale(original), total), jpeg::eighthScale(turned, checkedRows),
+                       mcuCell(*reading.frame, total));
 }
 
 std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn turn, QString *error)
 {
-    return turned(jpeg, turn, false, error);
+    return turned(jpeg, turn, false, error, nullptr);
 }
 
-std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error)
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error, QString *claimRefusal)
 {
-    return turned(jpeg, turn, true, error);
+    return turned(jpeg, turn, true, error, claimRefusal);
 }
 
-QString jpegSizeRefusal(const QByteArray &jpeg)
+QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached)
 {
-    const JpegHeader header = readHeader(jpeg);
-    const QSize size = header.frameSize;
-    if (size.isEmpty() || header.sampling.isEmpty())
-        return {};  // no frame to go by: the decoder tells
-    // Arithmetic coding may spend far less than a bit on a block: its bytes
-    // bound nothing, so it is held to what a decoded picture may take.
-    if (const QString refusal = image::sizeClaimRefusal(size, header.arithmetic); !refusal.isEmpty() || header.arithmetic)
-        return refusal;
-    // Huffman coding spends at least one bit on each block of 8 × 8 samples
-    // of each component (its DC value has a code of one bit or more, in a
-    // sequential scan as in a progressive one's first DC scan), so the file
-    // holds at least one bit a block. Real pictures never come near it: a
-    // plain black one, optimised and progressive, takes about that much.
-    int maxH = 1, maxV = 1;
-    for (const auto &[h, v] : header.sampling) {
-        maxH = std::max(maxH, h);
-        maxV = std::max(maxV, v);
-    }
-    const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
-    qint64 blocks = 0;
-    for (const auto &[h, v] : header.sampling)
-        blocks += ceilDiv(ceilDiv(qint64(size.width()) * h, maxH), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, maxV), 8);
-    if (jpeg::entropyCodedBytes(jpeg, (blocks + 7) / 8) * 8 < blocks)
-        return QStringLiteral("%1, more than its %2 bytes can hold.").arg(image::claimText(size)).arg(jpeg.size());
-    return {};
+    const jpeg::Reading reading = jpeg::read(jpeg, jpeg::ReadTo::FrameBacked);
+    if (scanDataReached)
+        *scanDataReached = reading.entropyCodedBytes > 0;
+    return sizeRefusal(reading, jpeg.size());
 }
 
 bool jpegHoldsSeveralImages(const QByteArray &jpeg)
@@ -554,8 +574,8 @@ std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
         0, 1, 8, 16, 9, 2, 3, 10, 17, 24, 32, 25, 18, 11, 4, 5, 12, 19, 26, 33, 40, 48,
         41, 34, 27, 20, 13, 6, 7, 14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22,
         15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-    const JpegHeader header = readHeader(jpeg);
-    if (!header.luminanceTable)
+    const jpeg::Reading reading = jpeg::read(jpeg, jpeg::ReadTo::FirstScan);
+    if (!reading.luminanceTable)
         return std::nullopt;
     // The libjpeg quality whose scaled standard table comes closest.
     int best = 75;
@@ -565,7 +585,7 @@ std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
         long distance = 0;
         for (int k = 0; k < 64; ++k) {
             const int expected = std::clamp((standardLuminance[zigzag[k]] * scale + 50) / 100, 1, 255);
-            distance += std::abs(expected - (*header.luminanceTable)[size_t(k)]);
+            distance += std::abs(expected - (*reading.luminanceTable)[size_t(k)]);
         }
         if (bestDistance < 0 || distance <= bestDistance) {
             best = quality;

@@ -51,9 +51,12 @@ struct TurnedJpeg
 // taken into account). The file's own metadata segments are kept as they were
 // stored (Exif with maker note, IPTC, XMP and extended XMP, colour profile,
 // comments), with only what the turn changes patched: orientation 1, the pixel
-// dimensions, the Exif thumbnail turned and never larger than before (dropped
-// when it cannot be made so); the bytes after the picture's end (a motion
-// photo's video) follow unchanged. Checked that every Exif tag is still there
+// dimensions, the Exif thumbnail turned (from its own orientation where it
+// states one): its blocks moved exactly with tables made for them where they
+// can be, else made afresh from the turned picture at its size and quality,
+// never from its own earlier encoding, the Exif segment growing for it up to
+// its limit (dropped only beyond that); the bytes after the picture's end (a
+// motion photo's video) follow unchanged. Checked that every Exif tag is still there
 // and that the picture shows the original's colours (turnKeepsColours).
 // None, with the reason, when the blocks cannot be moved exactly, the data is
 // no whole JPEG or is damaged (libjpeg warns of it), or something would be lost.
@@ -63,8 +66,12 @@ std::optional<TurnedJpeg> turnJpegLosslessly(const QByteArray &jpeg, PictureTurn
 // all), the turn goes into the orientation tag: the Exif orientation (and an
 // XMP tiff:Orientation) becomes the asked turn composed with the file's own,
 // an Exif segment is added after the opening JFIF segments where there was
-// none, and every other byte stays. A damaged picture is refused all the same.
-std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr);
+// none, and every other byte stays. A damaged picture is refused all the
+// same. claimRefusal, where given, receives jpegSizeRefusal's reason when
+// that is why the file is refused: its claim is judged here, once, before
+// anything is decoded or transformed.
+std::optional<TurnedJpeg> turnJpeg(const QByteArray &jpeg, PictureTurn turn, QString *error = nullptr,
+                                   QString *claimRefusal = nullptr);
 
 // The check after a turn that moved the blocks: whether turned, a whole JPEG,
 // shows the colours of original (as stored) turned by total, as libjpeg reads
@@ -79,8 +86,10 @@ bool turnKeepsColours(const QByteArray &original, PictureTurn total, const QByte
 // component); an arithmetic-coded one, whose bytes bound nothing, is held to
 // what one decoded picture may take (image::decodeBudgetMegabytes). Empty when the
 // claim is plausible or there is no frame header to judge. turnJpeg refuses
-// with this reason.
-QString jpegSizeRefusal(const QByteArray &jpeg);
+// with this reason. Reads no further than the claim needs; scanDataReached,
+// where given, tells whether that reading reached scan data (a prefix of a
+// file without it may not hold the frame either).
+QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached = nullptr);
 
 // Whether the JPEG (its first bytes suffice) may hold further images of its
 // own: it has a multi-picture (MPF) index, e.g. of a stereo pair or a gain

@@ -97,6 +97,19 @@ int restartInterval(const QByteArray &jpeg)
     return 0;
 }
 
+// The marker of the frame header (SOF0 to SOF15), read here without the code under test.
+int frameMarker(const QByteArray &jpeg)
+{
+    qsizetype p = 2;
+    while (p + 4 <= jpeg.size() && uchar(jpeg[p]) == 0xff) {
+        const int marker = uchar(jpeg[p + 1]);
+        if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc)
+            return marker;
+        p += 2 + ((uchar(jpeg[p + 2]) << 8) | uchar(jpeg[p + 3]));
+    }
+    return 0;
+}
+
 struct Source
 {
     QString name;
@@ -119,6 +132,8 @@ const QList<Source> &sources()
         {"grey, height not whole blocks", {72, 50}, {"-optimize", "-grayscale"}, EntropyCoding::Optimised},
         {"grey, small", {64, 48}, {"-optimize", "-grayscale"}, EntropyCoding::Optimised},
         {"arithmetic coding", {64, 48}, {"-arithmetic"}, EntropyCoding::Optimised},
+        {"arithmetic coding, 4:2:0", {320, 240}, {"-arithmetic", "-sample", "2x2"}, EntropyCoding::Optimised},
+        {"arithmetic coding, progressive", {128, 96}, {"-arithmetic", "-progressive"}, EntropyCoding::Progressive},
         {"CMYK (ImageMagick)", {128, 96}, {}, EntropyCoding::Optimised, 0, {"-colorspace", "CMYK"}},
         {"standard tables", {320, 240}, {"-sample", "2x2"}, EntropyCoding::Standard},
         {"standard tables, grey", {64, 48}, {"-grayscale"}, EntropyCoding::Standard},
@@ -140,7 +155,10 @@ class JpegEntropyTest : public QObject
     std::optional<QByteArray> jpegtran(const QString &path, PictureTurn turn, const Source &source, const QString &copy)
     {
         QStringList arguments = jpegtranOperation(turn) + QStringList {"-perfect", "-copy", copy};
-        if (source.coding != EntropyCoding::Standard)
+        // Arithmetic coding has no tables to optimise (jpegtran refuses both).
+        if (source.cjpegArguments.contains("-arithmetic"))
+            arguments << "-arithmetic";
+        else if (source.coding != EntropyCoding::Standard)
             arguments << "-optimize";
         if (source.coding == EntropyCoding::Progressive)
             arguments << "-progressive";
@@ -229,6 +247,8 @@ private Q_SLOTS:
                                 .arg(turned->bytes.size()).arg(reference->size()).arg(original.size())));
         QCOMPARE(lg::jpeg::entropyCoding(turned->bytes), source.coding);
         QCOMPARE(restartInterval(turned->bytes), source.restart);
+        // The same kind of frame: arithmetic coding stays arithmetic, progressive stays progressive.
+        QCOMPARE(QByteArray::number(frameMarker(turned->bytes), 16), QByteArray::number(frameMarker(original), 16));
 
         // The original's side of the check after the turn, made from its
         // blocks, is the picture libjpeg decodes at an eighth of its size
@@ -326,6 +346,50 @@ private Q_SLOTS:
         QVERIFY(!lg::turnJpeg(damaged, PictureTurn::RotateRight, &error));
         QVERIFY2(error.contains(QLatin1String("Corrupt")) || error.contains(QLatin1String("damaged")), qPrintable(error));
         QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
+    }
+
+    // Bytes between segments that belong to none are passed over as libjpeg
+    // passes them over, by every reader of the file alike: the coding is
+    // told from the tables after them, a size claim after them is judged,
+    // the scan data is counted all the same, and no rewrite takes the file
+    // apart (it would lose them) nor turns it (libjpeg warns of them).
+    void strayBytesBetweenSegmentsAreReadOneWay_data()
+    {
+        QTest::addColumn<int>("before");  // the marker the stray bytes go in front of
+        QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("text before the frame") << 0xc0 << QByteArray("stray");
+        QTest::newRow("a stuffed zero before the frame") << 0xc0 << QByteArray::fromHex("ff00");
+        QTest::newRow("text before the Huffman tables") << 0xc4 << QByteArray("stray");
+        QTest::newRow("text before the scan") << 0xda << QByteArray("x");
+    }
+    void strayBytesBetweenSegmentsAreReadOneWay()
+    {
+        QFETCH(int, before);
+        QFETCH(QByteArray, stray);
+        const QByteArray original = m_files.value("cjpeg -optimize, 4:2:0");
+        QByteArray bytes = original;
+        const qsizetype at = bytes.indexOf(QByteArray(1, char(0xff)) + char(before));
+        QVERIFY(at > 0);
+        bytes.insert(at, stray);
+
+        const lg::jpeg::Reading reading = lg::jpeg::read(bytes);
+        QCOMPARE(reading.strayBytes, stray.size());
+        QVERIFY(reading.frame);
+        QCOMPARE(reading.frame->size, QSize(320, 240));
+        QCOMPARE(lg::jpeg::entropyCoding(bytes), EntropyCoding::Optimised);
+        QCOMPARE(lg::jpeg::entropyCodedBytes(bytes), lg::jpeg::entropyCodedBytes(original));
+        QVERIFY(!lg::jpeg::parse(bytes));
+        QVERIFY(!lg::turnJpeg(bytes, PictureTurn::RotateRight));
+
+        // The same picture claiming 8192 x 8192 is refused with or without them.
+        QByteArray claiming = bytes;
+        const qsizetype frame = claiming.indexOf(QByteArray::fromHex("ffc0"));
+        QVERIFY(frame > 0);
+        claiming.replace(frame + 5, 4, QByteArray::fromHex("20002000"));
+        QVERIFY2(lg::jpegSizeRefusal(claiming).contains(QLatin1String("8192")), qPrintable(lg::jpegSizeRefusal(claiming)));
+        QString claimRefusal;
+        QVERIFY(!lg::turnJpeg(claiming, PictureTurn::RotateRight, nullptr, &claimRefusal));
+        QCOMPARE(claimRefusal, lg::jpegSizeRefusal(claiming));
     }
 
     // What libjpeg cannot read gives none and its reason, never a crash.

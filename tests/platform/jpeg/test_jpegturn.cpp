@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QImageWriter>
+#include <QPainter>
 #include <QtTest>
 
 #include <exiv2/exiv2.hpp>
@@ -122,7 +123,8 @@ QByteArray withSegments(const QByteArray &jpeg, const QByteArray &segments)
 
 // An Exif block (TIFF structure) with orientation, pixel dimensions, a maker
 // note and a user comment of the sizes given, and a JPEG thumbnail.
-QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commentBytes, const QByteArray &thumbnail)
+QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commentBytes, const QByteArray &thumbnail,
+                     int thumbnailOrientation = 0)
 {
     Exiv2::ExifData exif;
     exif["Exif.Image.Make"] = "Lumen";
@@ -144,6 +146,8 @@ QByteArray exifBlock(int orientation, QSize size, int makerNoteBytes, int commen
     if (!thumbnail.isEmpty())
         Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(thumbnail.constData()),
                                                 long(thumbnail.size()));
+    if (thumbnailOrientation > 0)
+        exif["Exif.Thumbnail.Orientation"] = uint16_t(thumbnailOrientation);
     Exiv2::Blob blob;
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
@@ -232,6 +236,56 @@ QImage exifThumbnailOf(const QByteArray &jpeg)
             return data.size_ > 0 ? QImage::fromData(data.pData_, int(data.size_)) : QImage();
         }
     return {};
+}
+
+// The Exif thumbnail's JPEG as stored; empty without one.
+QByteArray exifThumbnailBytesOf(const QByteArray &jpeg)
+{
+    for (const Marker &m : metadataMarkers(jpeg))
+        if (m.marker == 0xe1 && m.payload.startsWith(QByteArray("Exif\0\0", 6))) {
+            Exiv2::ExifData exif;
+            Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(m.payload.constData() + 6),
+                                      uint32_t(m.payload.size() - 6));
+            const Exiv2::DataBuf data = Exiv2::ExifThumbC(exif).copy();
+            return QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
+        }
+    return {};
+}
+
+// The peak signal-to-noise ratio of b against a in dB over the three
+// colours; 0 for different sizes, 99 for equal pictures.
+double psnr(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int column = 0; column < x.width(); ++column) {
+            const QRgb p = x.pixel(column, row), q = y.pixel(column, row);
+            for (const int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                sum += double(d) * d;
+        }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A picture as a camera sees one: smooth shading and a few hard edges.
+QImage scene(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, size.width(), size.height());
+    sky.setColorAt(0, QColor(40, 90, 200));
+    sky.setColorAt(1, QColor(250, 210, 120));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(30, 140, 60));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(size.width() * 0.1, size.height() * 0.55, size.width() * 0.5, size.height() * 0.6));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawRect(QRectF(size.width() * 0.62, size.height() * 0.2, size.width() * 0.2, size.height() * 0.35));
+    return image;
 }
 
 Exiv2::ExifData exifOfBlock(const QByteArray &tiff)
@@ -653,7 +707,21 @@ private Q_SLOTS:
         QCOMPARE(exifString(exif, "Exif.Image.XResolution"), QStringLiteral("300/1"));
         QCOMPARE(exifString(exif, "Exif.Image.ResolutionUnit"), QStringLiteral("2"));
         QCOMPARE(exifString(exif, "Exif.Photo.ExifVersion"), QStringLiteral("48 50 51 50"));
+        // What the Exif standard asks of a JPEG's Exif directory besides.
+        QCOMPARE(exifString(exif, "Exif.Photo.ComponentsConfiguration"), QStringLiteral("1 2 3 0"));
+        QCOMPARE(exifString(exif, "Exif.Photo.ColorSpace"), QStringLiteral("1"));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelXDimension"), QStringLiteral("40"));
+        QCOMPARE(exifString(exif, "Exif.Photo.PixelYDimension"), QStringLiteral("30"));
         QCOMPARE(shownPicture(out), lg::turnedImage(shownPicture(jpeg), lg::PictureTurn::RotateRight));
+        // A grey picture with a colour profile of its own.
+        const QByteArray grey = withSegments(encodeJpeg(quadrants(QSize(20, 12)), 90, TJSAMP_GRAY), iccSegment);
+        const std::optional<lg::TurnedJpeg> greyTurned = lg::turnJpeg(grey, lg::PictureTurn::RotateLeft);
+        QVERIFY(greyTurned && greyTurned->byTag);
+        const Exiv2::ExifData greyExif = exifOf(greyTurned->bytes);
+        QCOMPARE(exifString(greyExif, "Exif.Photo.ComponentsConfiguration"), QStringLiteral("1 0 0 0"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.ColorSpace"), QStringLiteral("65535"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.PixelXDimension"), QStringLiteral("20"));
+        QCOMPARE(exifString(greyExif, "Exif.Photo.PixelYDimension"), QStringLiteral("12"));
 
         // Exif whose first directory holds no orientation.
         Exiv2::ExifData bare;
@@ -833,6 +901,180 @@ private Q_SLOTS:
     // The check after a turn compares each tag's value: a value that changed
     // is named, while what the turn changes (orientation, pixel dimensions,
     // the thumbnail) is not.
+    // Turn after turn, the Exif thumbnail stays there and as good as it was:
+    // its blocks move exactly, with tables made for them, where its size is
+    // whole MCUs along the edges a turn mirrors; else it is made afresh from
+    // the turned picture (whose blocks moved) at its size and quality, never
+    // from its own earlier encoding. It may grow beyond its old room.
+    void aThumbnailStaysAsGoodAsAtTheStartTurnAfterTurn_data()
+    {
+        QTest::addColumn<QSize>("thumbnailSize");
+        QTest::addColumn<int>("thumbnailQuality");
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<double>("leastPsnr");   // of the thumbnail against the original's, turned as often
+        QTest::addColumn<int>("subsampling");
+        QTest::addColumn<bool>("progressive");
+        QTest::newRow("camera: 160 x 120 of 1024 x 768, made afresh")
+            << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0 << int(TJSAMP_420) << false;
+        QTest::newRow("its own blocks moved: 320 x 240, 4:2:0")
+            << QSize(320, 240) << 80 << QSize(1024, 768) << 40.0 << int(TJSAMP_420) << false;
+        QTest::newRow("camera: 160 x 120 of 4032 x 3024, from an eighth")
+            << QSize(160, 120) << 80 << QSize(4032, 3024) << 30.0 << int(TJSAMP_420) << false;
+        QTest::newRow("grey, made afresh") << QSize(160, 120) << 85 << QSize(1024, 768) << 30.0 << int(TJSAMP_GRAY) << false;
+        QTest::newRow("progressive, made afresh") << QSize(160, 120) << 80 << QSize(1024, 768) << 30.0 << int(TJSAMP_420) << true;
+        QTest::newRow("4:2:2 moved exactly, as 4:4:0 when transposed")
+            << QSize(160, 120) << 80 << QSize(1024, 768) << 40.0 << int(TJSAMP_422) << false;
+    }
+    void aThumbnailStaysAsGoodAsAtTheStartTurnAfterTurn()
+    {
+        QFETCH(QSize, thumbnailSize);
+        QFETCH(int, thumbnailQuality);
+        QFETCH(QSize, picture);
+        QFETCH(double, leastPsnr);
+        QFETCH(int, subsampling);
+        QFETCH(bool, progressive);
+        const QImage upright = scene(picture);
+        QByteArray thumbnail = encodeJpeg(upright.scaled(thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                                          thumbnailQuality, subsampling);
+        if (progressive) {
+            tjhandle handle = tjInitTransform();
+            tjtransform none {};
+            none.options = TJXOPT_PROGRESSIVE;
+            uchar *out = nullptr;
+            ulong size = 0;
+            QCOMPARE(tjTransform(handle, reinterpret_cast<const uchar *>(thumbnail.constData()), ulong(thumbnail.size()), 1, &out,
+                                 &size, &none, 0), 0);
+            thumbnail = QByteArray(reinterpret_cast<const char *>(out), qsizetype(size));
+            tjFree(out);
+            tjDestroy(handle);
+        }
+        const auto isProgressive = [](const QByteArray &jpeg) {
+            const QList<Marker> markers = headerMarkers(jpeg);
+            return std::any_of(markers.cbegin(), markers.cend(), [](const Marker &m) { return m.marker == 0xc2; });
+        };
+        QCOMPARE(isProgressive(thumbnail), progressive);
+        const QImage thumbnailPixels = QImage::fromData(thumbnail);
+        QByteArray file = withSegments(encodeJpeg(upright, 92, TJSAMP_420), exifSegment(exifBlock(1, picture, 2000, 0, thumbnail)));
+        const QByteArray original = file;
+        qsizetype firstSize = 0;
+        for (int turn = 1; turn <= 12; ++turn) {
+            QString why;
+            const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(file, lg::PictureTurn::RotateRight, &why);
+            QVERIFY2(turned, qPrintable(why));
+            QVERIFY(!turned->byTag);
+            file = turned->bytes;
+            const QByteArray bytes = exifThumbnailBytesOf(file);
+            QVERIFY2(!bytes.isEmpty(), qPrintable(QStringLiteral("the thumbnail went at turn %1").arg(turn)));
+            const QImage now = QImage::fromData(bytes);
+            const QImage expected = lg::turnedImage(thumbnailPixels, lg::pictureTurn(turn));
+            QCOMPARE(isProgressive(bytes), progressive);
+            QCOMPARE(now.isGrayscale(), subsampling == TJSAMP_GRAY);
+            QCOMPARE(now.size(), expected.size());
+            const double quality = psnr(expected, now);
+            QVERIFY2(quality >= leastPsnr, qPrintable(QStringLiteral("turn %1: %2 dB").arg(turn).arg(quality)));
+            QCOMPARE(lg::estimatedJpegQuality(bytes), lg::estimatedJpegQuality(thumbnail));
+            // Its tables are made for it at the first turn; from then on its size holds.
+            if (turn == 1)
+                firstSize = bytes.size();
+            QVERIFY2(bytes.size() >= firstSize * 9 / 10,
+                     qPrintable(QStringLiteral("turn %1: %2 bytes, at the first turn %3").arg(turn).arg(bytes.size()).arg(firstSize)));
+        }
+        // Twelve right turns: the picture and its metadata as they were.
+        QCOMPARE(exifString(exifOf(file), "Exif.Photo.MakerNote"), exifString(exifOf(original), "Exif.Photo.MakerNote"));
+        QVERIFY(decodeJpeg(file) == decodeJpeg(original));
+    }
+
+    // A turned thumbnail larger than the old one's room takes the old one's
+    // place and grows the block where nothing but zeros follows it, else goes
+    // after the block's end (the old bytes zeroed, what follows them kept);
+    // the block never outgrows its segment, and where that would be needed
+    // only the thumbnail goes.
+    void aLargerThumbnailGrowsTheExifBlock_data()
+    {
+        QTest::addColumn<bool>("valueFollows");
+        QTest::addColumn<int>("grownBy");   // bytes the new thumbnail has over the old
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("it ends the block") << false << 3000 << true;
+        QTest::newRow("a value follows it") << true << 3000 << true;
+        QTest::newRow("up to the segment's limit") << false << -1 << true;
+        QTest::newRow("beyond the segment's limit") << false << 70000 << false;
+    }
+    void aLargerThumbnailGrowsTheExifBlock()
+    {
+        QFETCH(bool, valueFollows);
+        QFETCH(int, grownBy);
+        QFETCH(bool, kept);
+        const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 80, TJSAMP_420);
+        qsizetype commentAt = -1;
+        const QByteArray before = valueFollows ? exifWithReachingThumbnail(thumbnail, 0, &commentAt)
+                                               : exifBlock(1, QSize(64, 48), 500, 0, thumbnail);
+        QByteArray tiff = before;
+        qsizetype offered = 0;
+        const auto maker = [&](const QByteArray &old, qsizetype maxBytes) {
+            offered = maxBytes;
+            // The old JPEG with a comment segment after its start, as large as asked.
+            const qsizetype extra = grownBy < 0 ? maxBytes - old.size() : grownBy;
+            const qsizetype payload = std::min<qsizetype>(extra - 4, 65533);
+            return old.left(2) + segment(0xfe, QByteArray(payload, 'g')) + old.mid(2) + QByteArray(std::max<qsizetype>(0, extra - 4 - payload), '\0');
+        };
+        bool dropped = false;
+        QVERIFY(lg::jpeg::patchExif(tiff, QSize(64, 48), maker, &dropped));
+        QCOMPARE(dropped, !kept);
+        QVERIFY(offered > thumbnail.size());
+        QVERIFY2(tiff.size() <= 65533 - 6, qPrintable(QString::number(tiff.size())));
+        if (commentAt >= 0)
+            QCOMPARE(tiff.mid(commentAt, 456), before.mid(commentAt, 456));
+        QCOMPARE(exifString(exifOfBlock(tiff), "Exif.Image.Make"), exifString(exifOfBlock(before), "Exif.Image.Make"));
+        QVERIFY(lg::jpeg::missingExifTags(before, tiff, dropped).isEmpty());
+        const QImage after = exifThumbnailOf(QByteArray("\xff\xd8") + exifSegment(tiff));
+        QCOMPARE(after.isNull(), !kept);
+        if (!kept) {
+            QCOMPARE(tiff.size(), before.size());
+            return;
+        }
+        QCOMPARE(after, QImage::fromData(thumbnail));
+        // Where nothing follows, the block ends with the new thumbnail; else the old bytes are zeros now.
+        QVERIFY(tiff.size() > before.size());
+        if (!valueFollows && grownBy > 0)
+            QCOMPARE(tiff.size(), before.size() + grownBy);
+        if (valueFollows)
+            QCOMPARE(tiff.indexOf(thumbnail), -1);
+    }
+
+    // A thumbnail whose directory states an orientation of its own (stored
+    // upright beside a picture stored sideways) is turned from that one: it
+    // shows as the picture does, whether the blocks move or the tag turns.
+    void aThumbnailWithAnOrientationOfItsOwnIsTurnedFromIt_data()
+    {
+        QTest::addColumn<QSize>("shown");
+        QTest::addColumn<bool>("byTag");
+        QTest::newRow("blocks moved") << QSize(64, 48) << false;
+        QTest::newRow("by the tag") << QSize(66, 50) << true;
+    }
+    void aThumbnailWithAnOrientationOfItsOwnIsTurnedFromIt()
+    {
+        QFETCH(QSize, shown);
+        QFETCH(bool, byTag);
+        const QImage thumbnailPixels = quadrants(QSize(40, 30));
+        const QByteArray thumbnail = encodeJpeg(thumbnailPixels, 90, TJSAMP_444);
+        const QByteArray file = withSegments(encodeJpeg(storedForOrientation(quadrants(shown), 6), 90, TJSAMP_444),
+                                             exifSegment(exifBlock(6, shown, 0, 0, thumbnail, 1)));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(file, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
+        QCOMPARE(turned->byTag, byTag);
+        QCOMPARE(turned->pixelSize, shown.transposed());
+        const Exiv2::ExifData exif = exifOf(turned->bytes);
+        // As shown: the stored thumbnail with its own orientation applied.
+        const int own = exifString(exif, "Exif.Thumbnail.Orientation").isEmpty() ? 1 : exifString(exif, "Exif.Thumbnail.Orientation").toInt();
+        const QImage shownThumbnail = lg::turnedImage(exifThumbnailOf(turned->bytes), lg::PictureTurn(own));
+        const QImage expected = lg::turnedImage(thumbnailPixels, lg::PictureTurn::RotateRight);
+        QCOMPARE(shownThumbnail.size(), expected.size());
+        QVERIFY2(meanDifference(shownThumbnail, expected) < 4, qPrintable(QString::number(meanDifference(shownThumbnail, expected))));
+        QCOMPARE(exifString(exif, "Exif.Image.Orientation"), byTag ? QStringLiteral("3") : QStringLiteral("1"));
+        QCOMPARE(own, byTag ? 6 : 1);
+    }
+
     void theCheckAfterATurnComparesEveryValue()
     {
         const QByteArray thumbnail = encodeJpeg(quadrants(QSize(40, 30)), 50, TJSAMP_420);
@@ -911,6 +1153,27 @@ private Q_SLOTS:
         QCOMPARE(std::count_if(markers.cbegin(), markers.cend(), [](const Marker &m) { return m.payload.startsWith("Adobe"); }), 1);
         QCOMPARE(decodeJpeg(turned->bytes, true), decodeJpeg(source, true));
         QCOMPARE(exifString(exifOf(turned->bytes), "Exif.Image.Orientation"), QStringLiteral("6"));
+    }
+
+    // A colour thumbnail of a picture stored in inks, which cannot move
+    // exactly, is made afresh from the turned picture as it shows.
+    void aCmykPictureKeepsItsColourThumbnail()
+    {
+        QImage inks(QSize(128, 96), QImage::Format_RGBA8888);
+        for (int y = 0; y < inks.height(); ++y)
+            for (int x = 0; x < inks.width(); ++x)
+                inks.setPixel(x, y, x < 64 ? qRgba(200, 10, 10, 30) : qRgba(10, 10, 200, 120));  // C M Y K
+        const QByteArray cmyk = encodeJpeg(inks, 95, TJSAMP_444, true);
+        const QByteArray thumbnail = encodeJpeg(shownPicture(cmyk).scaled(40, 30), 80, TJSAMP_420);
+        const QByteArray source = withSegments(cmyk, exifSegment(exifBlock(1, QSize(128, 96), 0, 0, thumbnail)));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(source, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
+        QVERIFY(!turned->byTag);
+        const QImage after = exifThumbnailOf(turned->bytes);
+        QCOMPARE(after.size(), QSize(30, 40));
+        const QImage expected = lg::turnedImage(QImage::fromData(thumbnail), lg::PictureTurn::RotateRight);
+        QVERIFY2(meanDifference(after, expected) < 8, qPrintable(QString::number(meanDifference(after, expected))));
     }
 
     // A JPEG that stores RGB (Adobe segment, transform 0) keeps its colours:

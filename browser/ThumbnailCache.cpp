@@ -109,9 +109,15 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     // for and kept in memory only.
     const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
     std::optional<QImage> image;
+    QImage stored;  // what is kept on disk; null: image itself
     const QUrl url = QUrl::fromLocalFile(path);
     if (!request.isImage) {
-        image = mediaThumbnail(url);
+        // The entry kept is made from a frame at its folder's size, not from
+        // the smaller copy shown.
+        QImage frame;
+        image = mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr);
+        if (image && keep)
+            stored = fitted(frame, folderSide);
     } else if (!keep) {
         image = thumbnailForImageURL(url, request.maxPixelSize);
     } else {
@@ -128,7 +134,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         made.folderSide = folderSide;
         made.stamp = *stamp;
         if (!made.shown.isNull() && keep) {
-            made.stored = *image;
+            made.stored = stored.isNull() ? *image : stored;
         } else if (!made.shown.isNull()) {
             made.folderSide = 0;
         } else {
@@ -203,6 +209,9 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     lg::registerPool(m_pool);
     lg::registerPool(m_laterPool);
     lg::registerPool(m_writePool);
+    // What writes cut short by an earlier run left behind goes first.
+    ++m_pendingWrites;
+    writeAfterwards([store = m_store] { store->removeStrayTemporaries(); }, false);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -380,10 +389,37 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
         return;
     ++m_pendingWrites;
     writeAfterwards([store = m_store, oldPath, newPath] {
-        // A folder's thumbnails are those of its files: not carried over.
-        const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(newPath);
-        if (stamp && QFileInfo(newPath).isFile())
-            (void)store->carryOver(oldPath, newPath, *stamp);
+        auto carry = [&](const QString &from, const QString &to) {
+            if (const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(to))
+                (void)store->carryOver(from, to, *stamp);
+        };
+        const QFileInfo moved(newPath);
+        if (moved.isDir() && !moved.isSymLink()) {
+            // A folder's thumbnails are those of the files inside it.
+            lg::ThumbnailStore::forEachFileUnder(newPath, [&](const QString &relative) {
+                carry(oldPath + QLatin1Char('/') + relative, newPath + QLatin1Char('/') + relative);
+            });
+        } else if (moved.isFile()) {
+            carry(oldPath, newPath);
+        }
+    },
+                    false);
+}
+
+void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow)
+{
+    if (!m_store)
+        return;
+    ++m_pendingWrites;
+    writeAfterwards([store = m_store, oldPath, whereNow] {
+        (void)store->remove(oldPath);
+        // A folder in the Trash: the entries of the files it held go too.
+        const QFileInfo now(whereNow);
+        if (!whereNow.isEmpty() && now.isDir() && !now.isSymLink()) {
+            lg::ThumbnailStore::forEachFileUnder(whereNow, [&](const QString &relative) {
+                (void)store->remove(oldPath + QLatin1Char('/') + relative);
+            });
+        }
     },
                     false);
 }

@@ -127,9 +127,15 @@ public:
     // running keeps the store it started with.
     void setStore(std::shared_ptr<lg::ThumbnailStore> store);
     std::shared_ptr<lg::ThumbnailStore> store() const { return m_store; }
-    // After the program itself renamed or moved the file oldPath to newPath:
-    // its thumbnails on disk move along, in the background.
+    // After the program itself renamed or moved the file or folder oldPath to
+    // newPath: the thumbnails on disk of the file, or of the files inside the
+    // folder, move along, in the background.
     void fileMoved(const QString &oldPath, const QString &newPath);
+    // After the program itself deleted or trashed the file or folder oldPath
+    // (now at whereNow in the Trash; empty when it is gone): its thumbnails on
+    // disk in every size, and those of the files inside it, are removed in the
+    // background.
+    void fileRemoved(const QString &oldPath, const QString &whereNow = {});
     // Thumbnails made by decoding their file, and found on disk (or recorded
     // there as impossible to make), since the cache was made.
     int decodeCount() const { return m_decodeCount; }

@@ -127,15 +127,22 @@ std::optional<QImage> videoThumbnail(const QUrl &url)
 
 std::optional<QImage> mediaThumbnail(const QUrl &url)
 {
+    return mediaThumbnail(url, mediaThumbnailSize, nullptr);
+}
+
+std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frameOut)
+{
     // The frame comes reduced from the decoder: a large video never turns into
     // a full-size picture here. Small frames keep their size.
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
     if (path.isEmpty())
         return std::nullopt;
-    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, mediaThumbnailSize);
+    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, std::max(frameSide, mediaThumbnailSize));
     if (!frame || frame->isNull())
         return std::nullopt;
     frame->setDevicePixelRatio(1.0);
+    if (frameOut)
+        *frameOut = *frame;
     printLine(imageDescription(*frame));
     QImage thumbnail = *frame;
     if (std::max(frame->width(), frame->height()) > mediaThumbnailSize)

@@ -4,6 +4,7 @@
 #include "browser/ThumbnailCache.h"
 #include "browser/ItemEditing.h"
 #include "platform/image/ThumbnailStore.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -311,6 +312,91 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !shared.isWriting(); }, 5000));
         QVERIFY(!QFileInfo::exists(store.entryPath(before, 256)));
         QVERIFY(store.find(after, stampOf(after), 200));
+    }
+
+    void theCacheSeenThroughALinkIsNeverThumbnailed()
+    {
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {keyOf(photo(QStringLiteral("a.jpg"), 800, 600))}));
+        const QString large = m_root + QStringLiteral("/large");
+        QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // Browsing a folder that links to the cache's own: its entries are
+        // shown, and nothing new appears in it.
+        QVERIFY(QFile::link(large, m_photos + QStringLiteral("/thumbs")));
+        for (int visit = 0; visit < 2; ++visit) {
+            QList<ThumbnailKey> seen;
+            for (const QString &name : QDir(m_photos + QStringLiteral("/thumbs")).entryList(QDir::Files))
+                seen.append(keyOf(m_photos + QStringLiteral("/thumbs/") + name));
+            QVERIFY(makeAll(*cache, seen, 100));
+            QVERIFY(cache->thumbnail(seen.first()));
+            QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+            QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/normal")));
+        }
+    }
+
+    void aVideoEntryIsWrittenAtItsFoldersSize()
+    {
+        const QString clip = lg::test::fixtures::writeVideo(m_photos + QStringLiteral("/clip.mp4"),
+                                                  QStringLiteral("color=c=red:s=1280x720:d=1"));
+        QVERIFY(!clip.isEmpty());
+        auto cache = newCache();
+        QObject client;
+        const ThumbnailKey key = keyOf(clip);
+        cache->request(&client, {ThumbnailRequest{key, false, 200, true}});
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking() && !cache->isWriting(); }, 20000));
+        QCOMPARE(cache->thumbnail(key)->size(), QSize(150, 84));
+        const QImage entry(cache->store()->entryPath(clip, 256));
+        QCOMPARE(entry.size(), QSize(256, 144));
+        QVERIFY(isReddish(entry));
+
+        // Read back by the next run as it is, shown at the grid's size.
+        auto next = newCache();
+        next->request(&client, {ThumbnailRequest{key, false, 200, true}});
+        QVERIFY(QTest::qWaitFor([&] { return !next->isWorking() && !next->isWriting(); }, 20000));
+        QCOMPARE(next->decodeCount(), 0);
+        QCOMPARE(next->thumbnail(key)->size(), QSize(150, 84));
+    }
+
+    void trashedOrMovedFilesAndFoldersTakeTheirThumbnailsAlong()
+    {
+        QDir().mkpath(m_photos + QStringLiteral("/trip/day 1"));
+        const QString single = photo(QStringLiteral("single.jpg"), 800, 600);
+        const QString inner = photo(QStringLiteral("trip/day 1/inner.jpg"), 800, 600);
+        const QString other = photo(QStringLiteral("other.jpg"), 800, 600);
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {keyOf(single), keyOf(inner), keyOf(other)}));
+        lg::ThumbnailStore &store = *cache->store();
+        QImage small(128, 96, QImage::Format_RGB32);
+        small.fill(Qt::red);
+        for (const QString &path : {single, inner})  // also in normal/, as another program may have
+            QVERIFY(store.save(path, stampOf(path), 128, small));
+        for (int side : {128, 256})
+            QVERIFY(QFileInfo::exists(store.entryPath(single, side)));
+
+        // A folder renamed: the entries of its files go with it.
+        const QString renamed = m_photos + QStringLiteral("/trip 2");
+        QVERIFY(QDir().rename(m_photos + QStringLiteral("/trip"), renamed));
+        cache->fileMoved(m_photos + QStringLiteral("/trip"), renamed);
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWriting(); }, 5000));
+        const QString innerNow = renamed + QStringLiteral("/day 1/inner.jpg");
+        QVERIFY(!QFileInfo::exists(store.entryPath(inner, 256)));
+        QVERIFY(store.find(innerNow, stampOf(innerNow), 200));
+
+        // A file and a folder trashed: every size of their entries goes.
+        const QString trash = m_dir.path() + QStringLiteral("/trash");
+        QDir().mkpath(trash);
+        const QString singleThere = trash + QStringLiteral("/single.jpg");
+        QVERIFY(QFile::rename(single, singleThere));
+        cache->fileRemoved(single, singleThere);
+        const QString tripThere = trash + QStringLiteral("/trip 2");
+        QVERIFY(QDir().rename(renamed, tripThere));
+        cache->fileRemoved(renamed, tripThere);
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWriting(); }, 5000));
+        for (int side : {128, 256}) {
+            QVERIFY(!QFileInfo::exists(store.entryPath(single, side)));
+            QVERIFY(!QFileInfo::exists(store.entryPath(innerNow, side)));
+        }
+        QVERIFY(QFileInfo::exists(store.entryPath(other, 256)));
     }
 };
 

@@ -5,6 +5,7 @@
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +65,36 @@ QImage fitted(const QImage &image, int side)
     if (side <= 0 || std::max(image.width(), image.height()) <= side)
         return image;
     return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The picture of the file at path, read by its exact bytes. Any thread.
+lg::ImageSource imageSourceOf(const QString &path)
+{
+    if (!lg::FileNames::hasRawBytes(path))
+        return lg::ImageSource(path);
+    // A name that is not valid UTF-8: the readers are handed the file's
+    // contents, since some of them open a file by a name that is text only.
+    constexpr qint64 largest = 1LL << 30;
+    const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return lg::ImageSource::fromData(QByteArray());
+    struct stat st{};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largest) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes.truncate(done);
+    }
+    ::close(fd);
+    return lg::ImageSource::fromData(bytes, QFileInfo(path).suffix().toLower());
 }
 
 // What a background worker made of one thumbnail request.
@@ -111,7 +144,11 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     std::optional<QImage> image;
     QImage stored;  // what is kept on disk; null: image itself
     const QUrl url = QUrl::fromLocalFile(path);
-    if (!request.isImage) {
+    if (!request.isImage && lg::FileNames::hasRawBytes(path)) {
+        // The video readers know the file by a name that is text only, which
+        // would be a look-alike's: its file type's icon stands in.
+        folderSide = 0;
+    } else if (!request.isImage) {
         // The entry kept is made from a frame at its folder's size, not from
         // the smaller copy shown.
         QImage frame;
@@ -119,10 +156,12 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else if (!keep) {
-        image = thumbnailForImageURL(url, request.maxPixelSize);
+        const lg::ImageSource source = imageSourceOf(path);
+        if (source.isValid() && !source.type().isEmpty())
+            image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
-        const lg::ImageSource source(path);
+        const lg::ImageSource source = imageSourceOf(path);
         if (source.isValid() && !source.type().isEmpty()) {
             image = thumbnailFromImageSource(source, folderSide);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
@@ -173,8 +212,10 @@ size_t qHash(const ThumbnailKey &key, size_t seed)
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item)
 {
     ThumbnailKey key;
+    // By the file's exact bytes: a name that is not valid UTF-8 never shares
+    // a key with a look-alike.
     if (item.url)
-        key.path = item.url->toLocalFile();
+        key.path = lg::FileNames::pathOf(*item.url);
     if (item.file) {
         key.modified = item.file->Modifieddate.isValid() ? item.file->Modifieddate.toMSecsSinceEpoch() : -1;
         key.size = qint64(item.file->size);
@@ -561,8 +602,8 @@ void ThumbnailCache::start(const Job &job)
             if (later)
                 yieldToTheWindow();
             PixelInfo info;
-            info.imageSize = lg::ImageSource(request.key.path).pixelSize();
-            if (!info.imageSize) {
+            info.imageSize = imageSourceOf(request.key.path).pixelSize();
+            if (!info.imageSize && !lg::FileNames::hasRawBytes(request.key.path)) {
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);
             }

@@ -1,6 +1,7 @@
 #include "model/FileServices.h"
 
 #include "platform/image/ImageSource.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/VideoInfo.h"
 
@@ -85,7 +86,8 @@ std::optional<QStringList> directoryContents(const QString &folderPath)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        paths.append(prefix + QFile::decodeName(name));
+        // A name that is not valid UTF-8 keeps its bytes (see FileNames).
+        paths.append(prefix + lg::FileNames::fromNative(QByteArray(name)));
     }
     ::closedir(dir);
     return paths;

@@ -1,6 +1,7 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Dispatch.h"
 
@@ -245,7 +246,7 @@ void removeStrayTemporariesIn(const QString &folder)
 std::optional<FileStamp> FileStamp::of(const QString &path)
 {
     struct stat st{};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(FileNames::toNative(path).constData(), &st) != 0)
         return std::nullopt;
     return FileStamp{qint64(st.st_mtim.tv_sec), qint64(st.st_size)};
 }
@@ -271,7 +272,7 @@ int ThumbnailStore::folderSideFor(int side)
 
 QByteArray ThumbnailStore::uriOf(const QString &path)
 {
-    const QByteArray bytes = QFile::encodeName(Paths::clean(path));
+    const QByteArray bytes = FileNames::toNative(Paths::clean(path));
     QByteArray uri = "file://";
     uri.reserve(7 + bytes.size() * 3);
     static const char hex[] = "0123456789ABCDEF";
@@ -317,13 +318,13 @@ bool ThumbnailStore::holds(const QString &path) const
             return *known;
     }
     struct stat st{};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+    if (::stat(FileNames::toNative(folder).constData(), &st) != 0)
         return false;  // nothing in it can be read: not remembered
     const QSet<QPair<quint64, quint64>> cacheFolders = folderIdentities();
     bool held = false;
     QString above = folder;
     for (;;) {
-        if (::stat(QFile::encodeName(above).constData(), &st) == 0
+        if (::stat(FileNames::toNative(above).constData(), &st) == 0
             && cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
             held = true;
             break;

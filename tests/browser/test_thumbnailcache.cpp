@@ -3,6 +3,8 @@
 // written, and what cannot be made is not tried again until it changes.
 #include "browser/ThumbnailCache.h"
 #include "browser/ItemEditing.h"
+#include "browser/Listing.h"
+#include "model/MediaRecords.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
@@ -397,6 +399,77 @@ private Q_SLOTS:
             QVERIFY(!QFileInfo::exists(store.entryPath(innerNow, side)));
         }
         QVERIFY(QFileInfo::exists(store.entryPath(other, 256)));
+    }
+
+    void aNameThatIsNotUtf8IsShownAsItself()
+    {
+        // Names from a card written by another system, beside a look-alike
+        // whose name is what Qt makes of the first one.
+        const QByteArray folder = QFile::encodeName(m_photos);
+        struct Named
+        {
+            QByteArray name;
+            Qt::GlobalColor colour;
+        };
+        const QList<Named> files = {{"bad\xff.jpg", Qt::red},
+                                    {"bad\xef\xbf\xbd.jpg", Qt::blue},
+                                    {"caf\xe9.jpg", Qt::green},
+                                    {"\x80.jpg", Qt::yellow}};
+        for (const Named &file : files) {
+            const QString plain = photo(QStringLiteral("plain.jpg"), 400, 300, file.colour);
+            QByteArray target = folder;
+            target.append('/').append(file.name);
+            QCOMPARE(::rename(QFile::encodeName(plain).constData(), target.constData()), 0);
+        }
+        QVector<InitialDirectory> items = mediaItemsInFolder(m_photos);
+        QCOMPARE(items.size(), files.size());
+        QSet<ThumbnailKey> keys;
+        QSet<QString> urls;
+        for (const InitialDirectory &item : std::as_const(items)) {
+            QVERIFY(item.file);  // its attributes were read
+            keys.insert(thumbnailKeyFor(item));
+            urls.insert(QString::fromLatin1(item.url->toEncoded()));
+        }
+        QCOMPARE(keys.size(), files.size());
+        QCOMPARE(urls.size(), files.size());
+
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, QList<ThumbnailKey>(keys.cbegin(), keys.cend())));
+        QCOMPARE(cache->decodeCount(), files.size());
+        const lg::ThumbnailStore &store = *cache->store();
+        for (const InitialDirectory &item : std::as_const(items)) {
+            const QByteArray encoded = item.url->toEncoded();
+            const QByteArray name = QByteArray::fromPercentEncoding(encoded.mid(encoded.lastIndexOf('/') + 1));
+            const auto file = std::find_if(files.cbegin(), files.cend(), [&](const Named &f) { return f.name == name; });
+            QVERIFY2(file != files.cend(), encoded.constData());
+            const QImage shown = *cache->thumbnail(thumbnailKeyFor(item));
+            QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2).rgb() & 0xC0C0C0,
+                     QColor(file->colour).rgb() & 0xC0C0C0);
+            // Shown with a replacement character where the name is not text.
+            QVERIFY2(item.url->fileName().contains(QChar::ReplacementCharacter), item.url->toEncoded() + " " + item.url->fileName().toUtf8().toHex());
+            // Its entry is keyed by its exact bytes, as GLib escapes them.
+            QByteArray bytes = folder;
+            bytes.append('/').append(name);
+            const QByteArray uri = QByteArray("file://") + bytes.toPercentEncoding("/!$&'()*+,:=@~");
+            const QString entry = m_root + QStringLiteral("/large/")
+                + QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png");
+            QVERIFY2(QFileInfo::exists(entry), uri.constData());
+            QCOMPARE(QImage(entry).text(QStringLiteral("Thumb::URI")), QString::fromLatin1(uri));
+            QCOMPARE(store.entryPath(thumbnailKeyFor(item).path, 256), entry);
+        }
+
+        // Commands: the look-alike's file is never acted on in its place; a
+        // name without a look-alike goes to the file operations as text, which
+        // refuse it as unreadable.
+        for (const InitialDirectory &item : std::as_const(items)) {
+            const QByteArray encoded = item.url->toEncoded();
+            if (encoded.endsWith("bad%FF.jpg"))
+                QCOMPARE(item.commandPath(), QString());
+            else if (encoded.endsWith("caf%E9.jpg"))
+                QCOMPARE(item.commandPath(), m_photos + QStringLiteral("/caf\uFFFD.jpg"));
+            else if (encoded.endsWith("bad%EF%BF%BD.jpg"))
+                QCOMPARE(item.commandPath(), m_photos + QStringLiteral("/bad\uFFFD.jpg"));
+        }
     }
 };
 

@@ -16,8 +16,10 @@
 // larger than 256 pixels, the collage's, are read from there but made at the
 // size asked for and kept in memory only). A file that could not be made
 // into a thumbnail is recorded there and gets its file type's icon at once
-// until it changes. A write that fails stops the writing for the rest of the
-// run and changes nothing else.
+// until it changes. A write that fails changes nothing shown; a full or
+// read-only cache stops the writing for the rest of the run. A video's entry
+// is made from its frame at the folder's size, not from the smaller copy
+// shown. Files are keyed by their exact bytes (see lg::FileNames).
 //
 // Everything here is called on the main thread; results come back on it.
 #include <QByteArray>

@@ -340,63 +340,52 @@ private Q_SLOTS:
     void strayTemporariesAreRemovedAtTheNextWrite()
     {
         lg::ThumbnailStore store(m_root);
-        const QString large = m_root + QStringLiteral("/large/");
         const QString md5 = QStringLiteral("0123456789abcdef0123456789abcdef");
         const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
-        auto plant = [&](const QString &name, const QDateTime &when) {
-            const QString path = large + name;
-            writeFile(path, "half a png");
+        auto plant = [&](const QString &folder, const QString &name, const QDateTime &when = {}) {
+            const QString path = folder + QLatin1Char('/') + name;
             QFile file(path);
-            file.open(QIODevice::ReadWrite);
-            file.setFileTime(when, QFileDevice::FileModificationTime);
+            QDir().mkpath(folder);
+            file.open(QIODevice::WriteOnly);
+            file.write("half a png");
+            file.flush();
+            file.setFileTime(when.isValid() ? when : hourAgo, QFileDevice::FileModificationTime);
             return path;
         };
-        const QString stray = plant(md5 + QStringLiteral(".png.lumengallery-aB3xY9"), hourAgo);
-        // Made since this run began: another window of ours may be writing it.
-        const QString fresh = plant(md5 + QStringLiteral(".png.lumengallery-fresh1"), QDateTime::currentDateTime().addSecs(5));
-        // Held by a live writer.
-        const QString held = plant(md5 + QStringLiteral(".png.lumengallery-held00"), hourAgo);
-        const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY);
-        QVERIFY(heldFd >= 0 && ::flock(heldFd, LOCK_EX) == 0);
-        // Names that are not quite ours, and a link with our name.
-        const QStringList others = {
-            plant(md5.toUpper() + QStringLiteral(".png.lumengallery-aB3xY9"), hourAgo),
-            plant(md5 + QStringLiteral(".png.lumengallery-aB3xY"), hourAgo),
-            plant(md5 + QStringLiteral(".png.lumengallery-aB3xY9~"), hourAgo),
-            plant(md5 + QStringLiteral(".png.gnome-thumbnail-aB3xY9"), hourAgo),
-            plant(md5.left(31) + QStringLiteral(".png.lumengallery-aB3xY9"), hourAgo),
+        const QString large = m_root + QStringLiteral("/large");
+        const QString stray = plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY9"));
+        // Kept: made since this run began (another window of ours may be
+        // writing it), held by a live writer, names not quite ours, a link.
+        const QStringList kept = {
+            plant(large, md5 + QStringLiteral(".png.lumengallery-fresh1"), QDateTime::currentDateTime().addSecs(5)),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-held00")),
+            plant(large, md5.toUpper() + QStringLiteral(".png.lumengallery-aB3xY9")),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY")),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY9~")),
+            plant(large, md5 + QStringLiteral(".png.gnome-thumbnail-aB3xY9")),
+            plant(large, md5.left(31) + QStringLiteral(".png.lumengallery-aB3xY9")),
         };
-        const QString link = large + QStringLiteral("fedcba9876543210fedcba9876543210.png.lumengallery-linkk0");
+        const int heldFd = ::open(QFile::encodeName(kept.at(1)).constData(), O_RDONLY);
+        QVERIFY(heldFd >= 0 && ::flock(heldFd, LOCK_EX) == 0);
+        const QString link = large + QLatin1Char('/') + md5 + QStringLiteral(".png.lumengallery-linkk0");
         QVERIFY(QFile::link(stray, link));
-        // A failure folder is swept on its own first write.
-        QDir().mkpath(QFileInfo(store.failurePath(QStringLiteral("/p/x.jpg"))).path());
-        const QString failStray = QFileInfo(store.failurePath(QStringLiteral("/p/x.jpg"))).path() + QLatin1Char('/')
-            + md5 + QStringLiteral(".png.lumengallery-000000");
-        writeFile(failStray, "x");
-        {
-            QFile f(failStray);
-            f.open(QIODevice::ReadWrite);
-            f.setFileTime(hourAgo, QFileDevice::FileModificationTime);
-        }
+        const QString failFolder = QFileInfo(store.failurePath(QStringLiteral("/p/x.jpg"))).path();
+        const QString failStray = plant(failFolder, md5 + QStringLiteral(".png.lumengallery-000000"));
 
         QVERIFY(store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
         QVERIFY(!QFileInfo::exists(stray));
-        QVERIFY(QFileInfo::exists(fresh));
-        QVERIFY(QFileInfo::exists(held));
-        for (const QString &other : others)
-            QVERIFY2(QFileInfo::exists(other), qPrintable(other));
+        for (const QString &path : kept)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
         QVERIFY(QFileInfo(link).isSymLink());
-        QVERIFY(QFileInfo::exists(failStray));
+        QVERIFY(QFileInfo::exists(failStray));  // its folder is swept at its own first write
         QVERIFY(store.saveFailure(QStringLiteral("/p/x.jpg"), {1, 1}));
         QVERIFY(!QFileInfo::exists(failStray));
         ::close(heldFd);
 
         // A new run removes them at its start, before any write.
-        const QString later = plant(md5 + QStringLiteral(".png.lumengallery-zzzzzz"), hourAgo);
         lg::ThumbnailStore next(m_root);
         next.removeStrayTemporaries();
-        QVERIFY(!QFileInfo::exists(later));
-        QVERIFY(!QFileInfo::exists(held));
+        QVERIFY(!QFileInfo::exists(kept.at(1)));
     }
 
     void theCacheIsKnownThroughALink()

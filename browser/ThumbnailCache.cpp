@@ -74,7 +74,7 @@ lg::ImageSource imageSourceOf(const QString &path)
         return lg::ImageSource(path);
     // A name that is not valid UTF-8: the readers are handed the file's
     // contents, since some of them open a file by a name that is text only.
-    constexpr qint64 largest = 1LL << 30;
+    constexpr qint64 largest = 256LL << 20;
     const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return lg::ImageSource::fromData(QByteArray());
@@ -602,8 +602,11 @@ void ThumbnailCache::start(const Job &job)
             if (later)
                 yieldToTheWindow();
             PixelInfo info;
-            info.imageSize = imageSourceOf(request.key.path).pixelSize();
-            if (!info.imageSize && !lg::FileNames::hasRawBytes(request.key.path)) {
+            // A video whose name is not valid UTF-8 is not read (see makeThumbnail).
+            const bool raw = lg::FileNames::hasRawBytes(request.key.path);
+            if (!raw || request.isImage)
+                info.imageSize = imageSourceOf(request.key.path).pixelSize();
+            if (!info.imageSize && !raw) {
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);
             }

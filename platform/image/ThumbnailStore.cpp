@@ -34,6 +34,7 @@ namespace lg {
 namespace {
 
 constexpr int largestSide = 1024;
+constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
 // Between an entry's name and the six characters mkostemp adds: the name of a
 // temporary being written.
 constexpr char temporaryInfix[] = ".lumengallery-";
@@ -42,7 +43,6 @@ constexpr int folderSides[] = {128, 256, 512, 1024};
 
 // When this process started, near enough: the time its libraries were set up.
 const qint64 processStart = qint64(::time(nullptr));
-constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
 
 QMutex faultLock;
 ThumbnailStore::WriteFault &writeFault()
@@ -572,12 +572,12 @@ bool ThumbnailStore::remove(const QString &path)
         entries.append(entryPath(path, side));
     bool removed = false;
     for (const QString &entry : std::as_const(entries)) {
-        const std::optional<QByteArray> bytes = readSmallFile(entry, readLimit(largestSide));
+        std::optional<QByteArray> bytes = readSmallFile(entry, readLimit(largestSide));
         if (!bytes || !bytes->startsWith(pngSignature))
             continue;
         QByteArray named = leadingTexts(*bytes).value("Thumb::URI");
         if (named.isEmpty()) {
-            QBuffer buffer(const_cast<QByteArray *>(&*bytes));
+            QBuffer buffer(&*bytes);
             buffer.open(QIODevice::ReadOnly);
             named = QImageReader(&buffer, "png").text(QStringLiteral("Thumb::URI")).toLatin1();
         }
@@ -592,12 +592,9 @@ void ThumbnailStore::forEachFileUnder(const QString &folder, const std::function
     // Links are not followed: what a link leads to is not inside the folder.
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
                     QDirIterator::Subdirectories);
-    const qsizetype prefix = Paths::clean(folder).size() + 1;
-    while (it.hasNext() && !isShuttingDown()) {
-        const QString file = it.next();
-        if (file.size() > prefix)
-            visit(file.mid(prefix));
-    }
+    const QDir base(folder);
+    while (it.hasNext() && !isShuttingDown())
+        visit(base.relativeFilePath(it.next()));
 }
 
 void ThumbnailStore::setWriteFaultForTesting(WriteFault fault)

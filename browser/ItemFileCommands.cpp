@@ -195,9 +195,11 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
             result.message = missing;
     int succeeded = 0;
     for (const lg::FileOpResult &result : outcome.results) {
-        // A moved file's thumbnails on disk follow it.
+        // A moved file's thumbnails on disk follow it; a trashed one's go.
         if (result.ok() && kind == TransferKind::Move)
             thumbnailCache().fileMoved(result.source, result.target);
+        else if (result.ok() && kind == TransferKind::Trash)
+            thumbnailCache().fileRemoved(result.source, result.target);
         if (result.ok())
             ++succeeded;
         else

@@ -72,13 +72,13 @@ const InitialDirectory *currentItem()
 QString currentItemPath()
 {
     const InitialDirectory *item = currentItem();
-    return item && item->url && item->url->isLocalFile() ? item->url->toLocalFile() : QString();
+    return item ? item->commandPath() : QString();
 }
 
 QString pathOfRow(const BrowseView &view, int row)
 {
     const InitialDirectory *item = view.model ? view.model->entry(row) : nullptr;
-    return item && item->url && item->url->isLocalFile() ? item->url->toLocalFile() : QString();
+    return item ? item->commandPath() : QString();
 }
 
 QAction *addItem(QMenu *menu, const QString &name, const QString &title, std::function<void()> action)

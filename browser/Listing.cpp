@@ -7,6 +7,7 @@
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
@@ -90,12 +91,12 @@ std::optional<InitialDirectory> mediaItemIn(int folder, const QString &path, qsi
     // followed symbolic links included; a path that does not exist goes on
     // like a file.
     struct statx sx {};
-    const QByteArray name = QFile::encodeName(nameStart > 0 ? path.mid(nameStart) : path);
+    const QByteArray name = lg::FileNames::toNative(nameStart > 0 ? path.mid(nameStart) : path);
     const bool read = !name.isEmpty()
         && statx(folder, name.constData(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | Metadata::attributeMask, &sx) == 0;
     if (read && (sx.stx_mask & STATX_TYPE) && S_ISDIR(sx.stx_mode))
         return std::nullopt;
-    InitialDirectory item = Metadata::fromAttributes(QUrl::fromLocalFile(path), read ? &sx : nullptr);
+    InitialDirectory item = Metadata::fromAttributes(lg::FileNames::urlOf(path), read ? &sx : nullptr);
     item.isImage = isImage;
     return item;
 }

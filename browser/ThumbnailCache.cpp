@@ -5,6 +5,7 @@
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +65,36 @@ QImage fitted(const QImage &image, int side)
     if (side <= 0 || std::max(image.width(), image.height()) <= side)
         return image;
     return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The picture of the file at path, read by its exact bytes. Any thread.
+lg::ImageSource imageSourceOf(const QString &path)
+{
+    if (!lg::FileNames::hasRawBytes(path))
+        return lg::ImageSource(path);
+    // A name that is not valid UTF-8: the readers are handed the file's
+    // contents, since some of them open a file by a name that is text only.
+    constexpr qint64 largest = 256LL << 20;
+    const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return lg::ImageSource::fromData(QByteArray());
+    struct stat st{};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largest) {
+        bytes.resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes.truncate(done);
+    }
+    ::close(fd);
+    return lg::ImageSource::fromData(bytes, QFileInfo(path).suffix().toLower());
 }
 
 // What a background worker made of one thumbnail request.
@@ -109,14 +142,26 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     // for and kept in memory only.
     const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
     std::optional<QImage> image;
+    QImage stored;  // what is kept on disk; null: image itself
     const QUrl url = QUrl::fromLocalFile(path);
-    if (!request.isImage) {
-        image = mediaThumbnail(url);
+    if (!request.isImage && lg::FileNames::hasRawBytes(path)) {
+        // The video readers know the file by a name that is text only, which
+        // would be a look-alike's: its file type's icon stands in.
+        folderSide = 0;
+    } else if (!request.isImage) {
+        // The entry kept is made from a frame at its folder's size, not from
+        // the smaller copy shown.
+        QImage frame;
+        image = mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr);
+        if (image && keep)
+            stored = fitted(frame, folderSide);
     } else if (!keep) {
-        image = thumbnailForImageURL(url, request.maxPixelSize);
+        const lg::ImageSource source = imageSourceOf(path);
+        if (source.isValid() && !source.type().isEmpty())
+            image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
-        const lg::ImageSource source(path);
+        const lg::ImageSource source = imageSourceOf(path);
         if (source.isValid() && !source.type().isEmpty()) {
             image = thumbnailFromImageSource(source, folderSide);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
@@ -128,7 +173,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         made.folderSide = folderSide;
         made.stamp = *stamp;
         if (!made.shown.isNull() && keep) {
-            made.stored = *image;
+            made.stored = stored.isNull() ? *image : stored;
         } else if (!made.shown.isNull()) {
             made.folderSide = 0;
         } else {
@@ -167,8 +212,10 @@ size_t qHash(const ThumbnailKey &key, size_t seed)
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item)
 {
     ThumbnailKey key;
+    // By the file's exact bytes: a name that is not valid UTF-8 never shares
+    // a key with a look-alike.
     if (item.url)
-        key.path = item.url->toLocalFile();
+        key.path = lg::FileNames::pathOf(*item.url);
     if (item.file) {
         key.modified = item.file->Modifieddate.isValid() ? item.file->Modifieddate.toMSecsSinceEpoch() : -1;
         key.size = qint64(item.file->size);
@@ -203,6 +250,9 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     lg::registerPool(m_pool);
     lg::registerPool(m_laterPool);
     lg::registerPool(m_writePool);
+    // What writes cut short by an earlier run left behind goes first.
+    ++m_pendingWrites;
+    writeAfterwards([store = m_store] { store->removeStrayTemporaries(); }, false);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -380,10 +430,37 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
         return;
     ++m_pendingWrites;
     writeAfterwards([store = m_store, oldPath, newPath] {
-        // A folder's thumbnails are those of its files: not carried over.
-        const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(newPath);
-        if (stamp && QFileInfo(newPath).isFile())
-            (void)store->carryOver(oldPath, newPath, *stamp);
+        auto carry = [&](const QString &from, const QString &to) {
+            if (const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(to))
+                (void)store->carryOver(from, to, *stamp);
+        };
+        const QFileInfo moved(newPath);
+        if (moved.isDir() && !moved.isSymLink()) {
+            // A folder's thumbnails are those of the files inside it.
+            lg::ThumbnailStore::forEachFileUnder(newPath, [&](const QString &relative) {
+                carry(oldPath + QLatin1Char('/') + relative, newPath + QLatin1Char('/') + relative);
+            });
+        } else if (moved.isFile()) {
+            carry(oldPath, newPath);
+        }
+    },
+                    false);
+}
+
+void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow)
+{
+    if (!m_store)
+        return;
+    ++m_pendingWrites;
+    writeAfterwards([store = m_store, oldPath, whereNow] {
+        (void)store->remove(oldPath);
+        // A folder in the Trash: the entries of the files it held go too.
+        const QFileInfo now(whereNow);
+        if (!whereNow.isEmpty() && now.isDir() && !now.isSymLink()) {
+            lg::ThumbnailStore::forEachFileUnder(whereNow, [&](const QString &relative) {
+                (void)store->remove(oldPath + QLatin1Char('/') + relative);
+            });
+        }
     },
                     false);
 }
@@ -525,8 +602,11 @@ void ThumbnailCache::start(const Job &job)
             if (later)
                 yieldToTheWindow();
             PixelInfo info;
-            info.imageSize = lg::ImageSource(request.key.path).pixelSize();
-            if (!info.imageSize) {
+            // A video whose name is not valid UTF-8 is not read (see makeThumbnail).
+            const bool raw = lg::FileNames::hasRawBytes(request.key.path);
+            if (!raw || request.isImage)
+                info.imageSize = imageSourceOf(request.key.path).pixelSize();
+            if (!info.imageSize && !raw) {
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);
             }

@@ -16,8 +16,10 @@
 // larger than 256 pixels, the collage's, are read from there but made at the
 // size asked for and kept in memory only). A file that could not be made
 // into a thumbnail is recorded there and gets its file type's icon at once
-// until it changes. A write that fails stops the writing for the rest of the
-// run and changes nothing else.
+// until it changes. A write that fails changes nothing shown; a full or
+// read-only cache stops the writing for the rest of the run. A video's entry
+// is made from its frame at the folder's size, not from the smaller copy
+// shown. Files are keyed by their exact bytes (see lg::FileNames).
 //
 // Everything here is called on the main thread; results come back on it.
 #include <QByteArray>
@@ -127,9 +129,15 @@ public:
     // running keeps the store it started with.
     void setStore(std::shared_ptr<lg::ThumbnailStore> store);
     std::shared_ptr<lg::ThumbnailStore> store() const { return m_store; }
-    // After the program itself renamed or moved the file oldPath to newPath:
-    // its thumbnails on disk move along, in the background.
+    // After the program itself renamed or moved the file or folder oldPath to
+    // newPath: the thumbnails on disk of the file, or of the files inside the
+    // folder, move along, in the background.
     void fileMoved(const QString &oldPath, const QString &newPath);
+    // After the program itself deleted or trashed the file or folder oldPath
+    // (now at whereNow in the Trash; empty when it is gone): its thumbnails on
+    // disk in every size, and those of the files inside it, are removed in the
+    // background.
+    void fileRemoved(const QString &oldPath, const QString &whereNow = {});
     // Thumbnails made by decoding their file, and found on disk (or recorded
     // there as impossible to make), since the cache was made.
     int decodeCount() const { return m_decodeCount; }

@@ -1,6 +1,7 @@
 #include "model/FileServices.h"
 
 #include "platform/image/ImageSource.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/VideoInfo.h"
 
@@ -85,7 +86,8 @@ std::optional<QStringList> directoryContents(const QString &folderPath)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        paths.append(prefix + QFile::decodeName(name));
+        // A name that is not valid UTF-8 keeps its bytes (see FileNames).
+        paths.append(prefix + lg::FileNames::fromNative(QByteArray(name)));
     }
     ::closedir(dir);
     return paths;
@@ -127,15 +129,22 @@ std::optional<QImage> videoThumbnail(const QUrl &url)
 
 std::optional<QImage> mediaThumbnail(const QUrl &url)
 {
+    return mediaThumbnail(url, mediaThumbnailSize, nullptr);
+}
+
+std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frameOut)
+{
     // The frame comes reduced from the decoder: a large video never turns into
     // a full-size picture here. Small frames keep their size.
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
     if (path.isEmpty())
         return std::nullopt;
-    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, mediaThumbnailSize);
+    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, std::max(frameSide, mediaThumbnailSize));
     if (!frame || frame->isNull())
         return std::nullopt;
     frame->setDevicePixelRatio(1.0);
+    if (frameOut)
+        *frameOut = *frame;
     printLine(imageDescription(*frame));
     QImage thumbnail = *frame;
     if (std::max(frame->width(), frame->height()) > mediaThumbnailSize)

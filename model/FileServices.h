@@ -33,6 +33,9 @@ std::optional<QImage> videoThumbnail(const QUrl &url);
 // The first frame of a video reduced to at most 150 pixels on its largest side;
 // prints the frame's and the thumbnail's descriptions.
 std::optional<QImage> mediaThumbnail(const QUrl &url);
+// The same, from a frame decoded at up to frameSide pixels (at least 150) on
+// its largest side, which is handed back in frame when asked for.
+std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frame);
 
 // A byte count in decimal units: "999 bytes", "1.0 KB", "12.3 MB", "1.0 GB", "1.0 TB".
 QString humanReadableSize(double bytes);

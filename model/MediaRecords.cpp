@@ -1,5 +1,7 @@
 #include "model/MediaRecords.h"
 
+#include "platform/desktop/FileNames.h"
+
 #include <QFile>
 
 #include <cstdio>
@@ -38,10 +40,26 @@ QDateTime fromTimespec(qint64 seconds, qint64 nanoseconds)
 // leave the birth time unset).
 const unsigned Metadata::attributeMask = STATX_MTIME | STATX_BLOCKS | STATX_BTIME;
 
+QString InitialDirectory::commandPath() const
+{
+    if (!url || !url->isLocalFile())
+        return QString();
+    const QString text = url->toLocalFile();
+    if (!lg::FileNames::hasRawBytes(lg::FileNames::pathOf(*url)))
+        return text;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(text).constData(), &st) != 0)
+        return text;
+    std::printf("%s\n", QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
+                            .arg(text).toLocal8Bit().constData());
+    std::fflush(stdout);
+    return QString();
+}
+
 InitialDirectory Metadata::init(const QUrl &fileURL)
 {
     // One request for the three values.
-    const QByteArray path = QFile::encodeName(fileURL.toLocalFile());
+    const QByteArray path = lg::FileNames::toNative(lg::FileNames::pathOf(fileURL));
     struct statx sx {};
     const bool read = !path.isEmpty()
         && statx(AT_FDCWD, path.constData(), AT_STATX_SYNC_AS_STAT, attributeMask, &sx) == 0;

@@ -59,6 +59,11 @@ struct InitialDirectory
 
     // The file path of the item, or an empty string when it has no URL.
     QString path() const { return url ? url->toLocalFile() : QString(); }
+    // The path a command on the item acts on. A name that is not valid UTF-8
+    // gives its path as text (with U+FFFD), which the file operations refuse
+    // as unreadable; empty, with a printed line, when that text names another
+    // file (a look-alike), so that no command ever acts on it.
+    QString commandPath() const;
 };
 
 // One photo of the collage maker's photo list.

@@ -10,6 +10,7 @@
 #include "app/mainvc.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "browser/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -623,10 +624,12 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                                   const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
 {
-    // The moved folders leave their old places.
+    // The moved folders leave their old places; the thumbnails on disk of
+    // their files follow them.
     for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
         if (!results.at(i).ok())
             continue;
+        thumbnailCache().fileMoved(results.at(i).source, results.at(i).target);
         const BaseNode *node = draggedNodes.at(i).get();
         if (treeController->model()->indexForNode(node).isValid())
             treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node));
@@ -770,6 +773,9 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
     isSidebarTreeUpdating = true;
     if (!isItemFromPaste) {
         for (const lg::FileOpResult &result : results) {
+            // A moved item's thumbnails on disk follow it (a folder's: its files').
+            if (result.ok())
+                thumbnailCache().fileMoved(result.source, result.target);
             if (result.ok() && QFileInfo(result.target).isDir()) {
                 if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source)))
                     treeController->removeObjectAtArrangedObjectIndexPath(*old);

@@ -7,6 +7,7 @@
 #include "app/mainvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
+#include "browser/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"
@@ -494,6 +495,8 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
         return;
     }
     const QString target = renamed.target.isEmpty() ? newPath : lg::Paths::clean(renamed.target);
+    // The thumbnails on disk of the files inside follow them.
+    thumbnailCache().fileMoved(oldPath, target);
     node->setNodeTitle(newName);
     node->setUrl(QUrl::fromLocalFile(target));
     // The children stay, with their expansion; their folders moved along.
@@ -673,6 +676,8 @@ void sideMenuvc::btnDeleteFolder_alert()
 void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
 {
     if (!results.isEmpty() && results.first().ok()) {
+        // The thumbnails on disk of the files it held go with it.
+        thumbnailCache().fileRemoved(results.first().source, results.first().target);
         // Where the node is now: the tree may have changed meanwhile.
         if (node && treeController->model()->indexForNode(node.get()).isValid())
             treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));

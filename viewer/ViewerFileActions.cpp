@@ -10,6 +10,7 @@
 #include "app/mainvc.h"
 #include "browser/ChosenFiles.h"
 #include "browser/Listing.h"
+#include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
@@ -228,6 +229,7 @@ void viewimagevc::trashCurrentItem()
         reportFailure(window(), result);
         return;
     }
+    thumbnailCache().fileRemoved(path, result.target);
     removeItemFromViewer(QUrl::fromLocalFile(path));
 }
 

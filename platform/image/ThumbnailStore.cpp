@@ -1,13 +1,16 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
+#include "platform/runtime/Dispatch.h"
 
 #include "Version.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -16,9 +19,13 @@
 #include <QMutex>
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +35,14 @@ namespace {
 
 constexpr int largestSide = 1024;
 constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
+// Between an entry's name and the six characters mkostemp adds: the name of a
+// temporary being written.
+constexpr char temporaryInfix[] = ".lumengallery-";
+// The size folders, the smallest first.
+constexpr int folderSides[] = {128, 256, 512, 1024};
+
+// When this process started, near enough: the time its libraries were set up.
+const qint64 processStart = qint64(::time(nullptr));
 
 QMutex faultLock;
 ThumbnailStore::WriteFault &writeFault()
@@ -171,12 +186,67 @@ std::optional<QByteArray> readSmallFile(const QString &file, qint64 limit)
     return bytes;
 }
 
+// Whether name is that of a temporary this program writes beside an entry:
+// "<32 hex digits>.png.lumengallery-" and six letters or digits.
+bool isTemporaryName(const char *name)
+{
+    const qsizetype length = qsizetype(std::strlen(name));
+    constexpr qsizetype infix = sizeof(temporaryInfix) - 1;
+    if (length != 32 + 4 + infix + 6)
+        return false;
+    for (int i = 0; i < 32; ++i) {
+        if (!std::isxdigit(uchar(name[i])) || std::isupper(uchar(name[i])))
+            return false;
+    }
+    if (std::memcmp(name + 32, ".png", 4) != 0 || std::memcmp(name + 36, temporaryInfix, infix) != 0)
+        return false;
+    for (qsizetype i = 36 + infix; i < length; ++i) {
+        if (!std::isalnum(uchar(name[i])))
+            return false;
+    }
+    return true;
+}
+
+// Removes from folder the temporaries left by writes that never finished: by
+// their name, a regular file of this user made before this process started,
+// and not locked (a live writer holds its lock until the rename).
+void removeStrayTemporariesIn(const QString &folder)
+{
+    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (isShuttingDown())
+            break;
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st{};
+        struct stat named{};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+            && qint64(st.st_mtim.tv_sec) < processStart && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev
+            && named.st_ino == st.st_ino) {
+            ::unlinkat(dirFd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 std::optional<FileStamp> FileStamp::of(const QString &path)
 {
     struct stat st{};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(FileNames::toNative(path).constData(), &st) != 0)
         return std::nullopt;
     return FileStamp{qint64(st.st_mtim.tv_sec), qint64(st.st_size)};
 }
@@ -202,7 +272,7 @@ int ThumbnailStore::folderSideFor(int side)
 
 QByteArray ThumbnailStore::uriOf(const QString &path)
 {
-    const QByteArray bytes = QFile::encodeName(Paths::clean(path));
+    const QByteArray bytes = FileNames::toNative(Paths::clean(path));
     QByteArray uri = "file://";
     uri.reserve(7 + bytes.size() * 3);
     static const char hex[] = "0123456789ABCDEF";
@@ -235,7 +305,62 @@ QString ThumbnailStore::failurePath(const QString &path) const
 
 bool ThumbnailStore::holds(const QString &path) const
 {
-    return Paths::isInside(path, m_root);
+    const QString clean = Paths::clean(path);
+    if (Paths::isInside(clean, m_root))
+        return true;
+    // Reached some other way (a link to the cache or to one of its folders, a
+    // mount): known by the identity of a folder above the file.
+    const QString folder = clean.left(std::max<qsizetype>(1, clean.lastIndexOf(QLatin1Char('/'))));
+    {
+        QMutexLocker lock(&m_heldLock);
+        const auto known = m_heldFolders.constFind(folder);
+        if (known != m_heldFolders.constEnd())
+            return *known;
+    }
+    struct stat st{};
+    if (::stat(FileNames::toNative(folder).constData(), &st) != 0)
+        return false;  // nothing in it can be read: not remembered
+    const QSet<QPair<quint64, quint64>> cacheFolders = folderIdentities();
+    bool held = false;
+    QString above = folder;
+    for (;;) {
+        if (::stat(FileNames::toNative(above).constData(), &st) == 0
+            && cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
+            held = true;
+            break;
+        }
+        if (above == QLatin1String("/"))
+            break;
+        above = above.left(std::max<qsizetype>(1, above.lastIndexOf(QLatin1Char('/'))));
+    }
+    QMutexLocker lock(&m_heldLock);
+    if (m_heldFolders.size() > 4096)
+        m_heldFolders.clear();
+    m_heldFolders.insert(folder, held);
+    return held;
+}
+
+QSet<QPair<quint64, quint64>> ThumbnailStore::folderIdentities() const
+{
+    // The root, its size folders, fail/ and the folder of each program in it.
+    QStringList folders = {m_root, m_root + QStringLiteral("/fail")};
+    for (const int side : folderSides)
+        folders.append(m_root + QLatin1Char('/') + QLatin1String(folderName(side)));
+    const QByteArray fail = QFile::encodeName(m_root + QStringLiteral("/fail"));
+    if (DIR *dir = ::opendir(fail.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                folders.append(QFile::decodeName(fail + '/' + entry->d_name));
+        }
+        ::closedir(dir);
+    }
+    QSet<QPair<quint64, quint64>> identities;
+    for (const QString &folder : std::as_const(folders)) {
+        struct stat st{};
+        if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    }
+    return identities;
 }
 
 std::optional<QImage> ThumbnailStore::readEntry(const QString &file, const QByteArray &uri, const FileStamp &stamp,
@@ -306,37 +431,70 @@ bool ThumbnailStore::makeFolder(const QString &folder)
     return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
 }
 
+void ThumbnailStore::sweepOnce(const QString &folder)
+{
+    {
+        QMutexLocker lock(&m_sweptLock);
+        if (m_swept.contains(folder))
+            return;
+        m_swept.insert(folder);
+    }
+    removeStrayTemporariesIn(folder);
+}
+
+void ThumbnailStore::removeStrayTemporaries()
+{
+    for (const int side : folderSides)
+        sweepOnce(m_root + QLatin1Char('/') + QLatin1String(folderName(side)));
+    sweepOnce(QFileInfo(failurePath(QStringLiteral("/"))).path());
+}
+
 bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
 {
     if (m_writesStopped.load() || png.isEmpty())
         return false;
     const QString folder = QFileInfo(file).path();
-    bool written = false;
-    const int fault = injectedFault(file);
-    if (fault == 0 && makeFolder(folder)) {
-        // A temporary beside the entry, unique to this process and thread.
-        QByteArray temporary = QFile::encodeName(file) + ".lumengallery-XXXXXX";
+    int error = injectedFault(file);
+    errno = 0;
+    if (error == 0 && !makeFolder(folder))
+        error = errno != 0 ? errno : EIO;
+    if (error == 0)
+        sweepOnce(folder);
+    if (error == 0) {
+        // A temporary beside the entry, unique to this process and thread,
+        // locked while it is written: a sweep passes over it meanwhile.
+        QByteArray temporary = QFile::encodeName(file) + temporaryInfix + "XXXXXX";
         const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            bool ok = ::fchmod(fd, 0600) == 0;
+        if (fd < 0) {
+            error = errno;
+        } else {
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            if (::fchmod(fd, 0600) != 0)
+                error = errno;
             qsizetype done = 0;
-            while (ok && done < png.size()) {
+            while (error == 0 && done < png.size()) {
                 const ssize_t n = ::write(fd, png.constData() + done, size_t(png.size() - done));
                 if (n < 0 && errno == EINTR)
                     continue;
-                ok = n > 0;
-                done += std::max<ssize_t>(n, 0);
+                if (n <= 0)
+                    error = n < 0 ? errno : EIO;
+                else
+                    done += n;
             }
-            ok = ::close(fd) == 0 && ok;
-            ok = ok && ::rename(temporary.constData(), QFile::encodeName(file).constData()) == 0;
-            if (!ok)
+            if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(file).constData()) != 0)
+                error = errno;
+            if (error != 0)
                 ::unlink(temporary.constData());
-            written = ok;
+            if (::close(fd) != 0 && error == 0)
+                error = errno;
         }
     }
-    if (!written)
+    // A full or read-only cache takes every later write with it; any other
+    // failure (something planted at the entry's name, a folder that cannot be
+    // made) costs only this entry.
+    if (error == ENOSPC || error == EDQUOT || error == EROFS)
         m_writesStopped.store(true);
-    return written;
+    return error == 0;
 }
 
 bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folderSide, const QImage &image,
@@ -400,6 +558,43 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
         carried = true;
     }
     return carried;
+}
+
+bool ThumbnailStore::remove(const QString &path)
+{
+    if (holds(path))
+        return false;
+    // Only what names the file: an entry of another URI (a collision of the
+    // hash) or anything that is not a cache file stays.
+    const QByteArray uri = uriOf(path);
+    QStringList entries = {failurePath(path)};
+    for (const int side : folderSides)
+        entries.append(entryPath(path, side));
+    bool removed = false;
+    for (const QString &entry : std::as_const(entries)) {
+        std::optional<QByteArray> bytes = readSmallFile(entry, readLimit(largestSide));
+        if (!bytes || !bytes->startsWith(pngSignature))
+            continue;
+        QByteArray named = leadingTexts(*bytes).value("Thumb::URI");
+        if (named.isEmpty()) {
+            QBuffer buffer(&*bytes);
+            buffer.open(QIODevice::ReadOnly);
+            named = QImageReader(&buffer, "png").text(QStringLiteral("Thumb::URI")).toLatin1();
+        }
+        if (named == uri && ::unlink(QFile::encodeName(entry).constData()) == 0)
+            removed = true;
+    }
+    return removed;
+}
+
+void ThumbnailStore::forEachFileUnder(const QString &folder, const std::function<void(const QString &)> &visit)
+{
+    // Links are not followed: what a link leads to is not inside the folder.
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (it.hasNext() && !isShuttingDown())
+        visit(base.relativeFilePath(it.next()));
 }
 
 void ThumbnailStore::setWriteFaultForTesting(WriteFault fault)

@@ -13,13 +13,18 @@
 // names the file, its modification time and (when it holds one) its size; any
 // other is ignored as missing. Writes go to a temporary file beside the entry
 // (0600, in folders made 0700) renamed into place, so that no reader ever sees
-// half a file. A write that fails is reported by its result only, and after
-// the first failure no more writes are tried by this store. Files inside the
-// thumbnail folder itself are never given a thumbnail.
+// half a file; the temporaries of writes that never finished (the program was
+// killed) are removed at the first write to their folder. A write that fails is
+// reported by its result only; once the cache is full or read-only no more
+// writes are tried by this store, any other failure costs that entry alone.
+// Files inside the thumbnail folders are never given a thumbnail.
 //
 // Every member may be called from any thread at the same time.
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
+#include <QMutex>
+#include <QSet>
 #include <QSize>
 #include <QString>
 
@@ -57,7 +62,9 @@ public:
     QString entryPath(const QString &path, int folderSide) const;
     // Where the record of a failed attempt at path's thumbnail lives.
     QString failurePath(const QString &path) const;
-    // Whether path lies inside the thumbnail folder (never given a thumbnail).
+    // Whether path lies inside the thumbnail folder or one of its size folders
+    // (never given a thumbnail), also when it is reached through a link or
+    // another mount: the folders are known by their device and inode.
     bool holds(const QString &path) const;
 
     // A sound, matching thumbnail of path from the folder for side or a larger
@@ -83,7 +90,19 @@ public:
     // the old ones removed. False when nothing was carried over.
     bool carryOver(const QString &oldPath, const QString &newPath, const FileStamp &stamp);
 
-    // True once a write failed: no more are tried.
+    // After the program deleted or trashed the file at path: its entries in
+    // every size folder and its failure record go (those naming it only).
+    // False when there were none.
+    bool remove(const QString &path);
+    // Calls visit with the path relative to folder of every file inside it, at
+    // any depth, following no link; stops at quit.
+    static void forEachFileUnder(const QString &folder, const std::function<void(const QString &)> &visit);
+
+    // Removes what writes that never finished left in the cache's folders
+    // (each folder once a store; a write does the same for its own folder).
+    void removeStrayTemporaries();
+
+    // True once the cache turned out full or read-only: no more writes are tried.
     bool writesStopped() const { return m_writesStopped.load(); }
 
     // Test seam: called before each write of an entry with its final path; a
@@ -100,9 +119,15 @@ private:
                                     int side) const;
     bool writeEntry(const QString &file, const QByteArray &png);
     bool makeFolder(const QString &folder);
+    void sweepOnce(const QString &folder);
+    QSet<QPair<quint64, quint64>> folderIdentities() const;
 
     QString m_root;
     std::atomic<bool> m_writesStopped{false};
+    QMutex m_sweptLock;
+    QSet<QString> m_swept;  // folders rid of stray temporaries
+    mutable QMutex m_heldLock;
+    mutable QHash<QString, bool> m_heldFolders;  // folder of a file: one of ours
 };
 
 } // namespace lg

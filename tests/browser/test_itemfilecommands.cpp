@@ -22,6 +22,8 @@
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
+#include "platform/image/ThumbnailStore.h"
+#include "browser/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 
 #include <QAction>
@@ -73,6 +75,30 @@ QAction *action(QMenu *menu, const QString &name)
         if (item->objectName() == name)
             return item;
     return menu->findChild<QAction *>(name);
+}
+
+// Gives path an entry in every size folder of the program's thumbnail cache on
+// disk, as browsing (or another program) would have.
+bool giveThumbnails(const QString &path)
+{
+    const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(path);
+    QImage image(16, 12, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    bool saved = stamp.has_value();
+    for (int side : {128, 256, 512, 1024})
+        saved = saved && thumbnailCache().store()->save(path, *stamp, side, image);
+    return saved;
+}
+
+// How many of path's entries the cache on disk holds, once its writes are done.
+int thumbnailsOf(const QString &path)
+{
+    if (!QTest::qWaitFor([] { return !thumbnailCache().isWriting(); }, 5000))
+        return -1;
+    int count = 0;
+    for (int side : {128, 256, 512, 1024})
+        count += QFileInfo::exists(thumbnailCache().store()->entryPath(path, side)) ? 1 : 0;
+    return count;
 }
 
 } // namespace
@@ -386,6 +412,8 @@ private Q_SLOTS:
             selection->select(list->itemsModel()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
             chosen.append(list->itemsModel()->entry(row)->url->fileName());
         }
+        for (const char *name : {"cat1.jpg", "dog1.jpg", "cat2.jpg"})
+            QVERIFY(giveThumbnails(folder + QLatin1Char('/') + QLatin1String(name)));
         answer({QStringLiteral("Yes")});
         QMenu *menu = itemmenus::popUpContextMenu(listBrowseView(), -1, QPoint(5, 5));
         QAction *trash = menu->findChild<QAction *>(QStringLiteral("actionMoveToTrash"));
@@ -399,7 +427,10 @@ private Q_SLOTS:
         for (const QString &name : chosen) {
             QVERIFY2(!QFileInfo::exists(folder + QLatin1Char('/') + name), qPrintable(name));
             QVERIFY(QFileInfo::exists(trashFolder + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo")));
+            // Its thumbnails go with it, in every size.
+            QCOMPARE(thumbnailsOf(folder + QLatin1Char('/') + name), 0);
         }
+        QCOMPARE(thumbnailsOf(folder + QStringLiteral("/dog1.jpg")), 4);
     }
 
     void theSelectionFollowsItsFilesThroughAReload_data()

@@ -1,9 +1,15 @@
 // The thumbnail cache over the desktop's shared thumbnails on disk: what is
 // found there is shown without decoding, what is missing or stale is made and
 // written, and what cannot be made is not tried again until it changes.
+#include <glib.h>  // before Qt: GLib names a member "signals"
+
 #include "browser/ThumbnailCache.h"
 #include "browser/ItemEditing.h"
+#include "browser/Listing.h"
+#include "model/MediaRecords.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/image/ThumbnailStore.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -311,6 +317,96 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !shared.isWriting(); }, 5000));
         QVERIFY(!QFileInfo::exists(store.entryPath(before, 256)));
         QVERIFY(store.find(after, stampOf(after), 200));
+    }
+
+    void theCacheSeenThroughALinkIsNeverThumbnailed()
+    {
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {keyOf(photo(QStringLiteral("a.jpg"), 800, 600))}));
+        const QString large = m_root + QStringLiteral("/large");
+        QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // Browsing a folder that links to the cache's own: its entries are
+        // shown, and nothing new appears in it.
+        QVERIFY(QFile::link(large, m_photos + QStringLiteral("/thumbs")));
+        for (int visit = 0; visit < 2; ++visit) {
+            QList<ThumbnailKey> seen;
+            for (const QString &name : QDir(m_photos + QStringLiteral("/thumbs")).entryList(QDir::Files))
+                seen.append(keyOf(m_photos + QStringLiteral("/thumbs/") + name));
+            QVERIFY(makeAll(*cache, seen, 100));
+            QVERIFY(cache->thumbnail(seen.first()));
+            QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+            QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/normal")));
+        }
+    }
+
+    void aVideoEntryIsWrittenAtItsFoldersSize()
+    {
+        const QString clip = lg::test::fixtures::writeVideo(m_photos + QStringLiteral("/clip.mp4"),
+                                                  QStringLiteral("color=c=red:s=1280x720:d=1"));
+        QVERIFY(!clip.isEmpty());
+        auto cache = newCache();
+        QObject client;
+        const ThumbnailKey key = keyOf(clip);
+        cache->request(&client, {ThumbnailRequest{key, false, 200, true}});
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking() && !cache->isWriting(); }, 20000));
+        QCOMPARE(cache->thumbnail(key)->size(), QSize(150, 84));
+        const QImage entry(cache->store()->entryPath(clip, 256));
+        QCOMPARE(entry.size(), QSize(256, 144));
+        QVERIFY(isReddish(entry));
+
+        // Read back by the next run as it is, shown at the grid's size.
+        auto next = newCache();
+        next->request(&client, {ThumbnailRequest{key, false, 200, true}});
+        QVERIFY(QTest::qWaitFor([&] { return !next->isWorking() && !next->isWriting(); }, 20000));
+        QCOMPARE(next->decodeCount(), 0);
+        QCOMPARE(next->thumbnail(key)->size(), QSize(150, 84));
+    }
+
+    void aNameThatIsNotUtf8IsShownAsItself()
+    {
+        // Names from a card written by another system, beside a look-alike
+        // whose name is what Qt makes of the first one.
+        const QHash<QByteArray, Qt::GlobalColor> files = {{"bad\xff.jpg", Qt::red},
+                                                         {"bad\xef\xbf\xbd.jpg", Qt::blue},
+                                                         {"caf\xe9.jpg", Qt::green},
+                                                         {"\x80.jpg", Qt::yellow}};
+        const QByteArray folder = QFile::encodeName(m_photos) + '/';
+        for (auto file = files.cbegin(); file != files.cend(); ++file) {
+            const QString plain = photo(QStringLiteral("plain.jpg"), 400, 300, file.value());
+            QCOMPARE(::rename(QFile::encodeName(plain).constData(), QByteArray(folder + file.key()).constData()), 0);
+        }
+        const QVector<InitialDirectory> items = mediaItemsInFolder(m_photos);
+        QList<ThumbnailKey> keys;
+        for (const InitialDirectory &item : items) {
+            QVERIFY(item.file);  // its attributes were read
+            QVERIFY(item.url->fileName().contains(QChar::ReplacementCharacter));  // as shown
+            keys.append(thumbnailKeyFor(item));
+        }
+        QCOMPARE(QSet<ThumbnailKey>(keys.cbegin(), keys.cend()).size(), files.size());
+
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, keys));
+        QCOMPARE(cache->decodeCount(), files.size());
+        for (const ThumbnailKey &key : std::as_const(keys)) {
+            const QByteArray bytes = lg::FileNames::toNative(key.path);
+            const QImage shown = *cache->thumbnail(key);
+            QCOMPARE(shown.pixelColor(shown.width() / 2, shown.height() / 2).rgb() & 0xC0C0C0,
+                     QColor(files.value(bytes.mid(folder.size()))).rgb() & 0xC0C0C0);
+            // Its entry names its exact bytes, as GLib escapes them.
+            char *uri = g_filename_to_uri(bytes.constData(), nullptr, nullptr);
+            QCOMPARE(QImage(cache->store()->entryPath(key.path, 256)).text(QStringLiteral("Thumb::URI")),
+                     QString::fromLatin1(uri));
+            g_free(uri);
+        }
+        // A command never acts on the look-alike in its place; a name without
+        // one goes to the file operations as text, which refuse it as unreadable.
+        for (const InitialDirectory &item : items) {
+            const QByteArray url = item.url->toEncoded();
+            if (url.endsWith("/bad%FF.jpg"))
+                QCOMPARE(item.commandPath(), QString());
+            else if (url.endsWith("/caf%E9.jpg"))
+                QCOMPARE(item.commandPath(), m_photos + QStringLiteral("/caf\uFFFD.jpg"));
+        }
     }
 };
 

@@ -8,6 +8,8 @@
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
+#include "platform/image/ThumbnailStore.h"
+#include "browser/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"
@@ -103,6 +105,30 @@ bool dropFiles(sideMenuvc *sidebar, const QStringList &paths, const QString &tar
     std::unique_ptr<QMimeData> data(fileDrag(paths));
     return sidebar->treeController->model()->dropMimeData(data.get(), Qt::CopyAction, -1, -1,
                                                           indexOf(sidebar, target));
+}
+
+// Gives path an entry in every size folder of the program's thumbnail cache on
+// disk, as browsing (or another program) would have.
+bool giveThumbnails(const QString &path)
+{
+    const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(path);
+    QImage image(16, 12, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    bool saved = stamp.has_value();
+    for (int side : {128, 256, 512, 1024})
+        saved = saved && thumbnailCache().store()->save(path, *stamp, side, image);
+    return saved;
+}
+
+// How many of path's entries the cache on disk holds, once its writes are done.
+int thumbnailsOf(const QString &path)
+{
+    if (!QTest::qWaitFor([] { return !thumbnailCache().isWriting(); }, 5000))
+        return -1;
+    int count = 0;
+    for (int side : {128, 256, 512, 1024})
+        count += QFileInfo::exists(thumbnailCache().store()->entryPath(path, side)) ? 1 : 0;
+    return count;
 }
 
 } // namespace
@@ -362,6 +388,8 @@ private Q_SLOTS:
     void renamingAnExpandedFolderKeepsItsChildrenAndTheCurrentFolderFollows()
     {
         const QString root = makeTree(QStringLiteral("Albums"), {QStringLiteral("Year/Summer/Beach")});
+        const QString photo = lg::test::writeFile(root + QStringLiteral("/Year/Summer/Beach/p.jpg"));
+        QVERIFY(giveThumbnails(photo));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         const int summerRow = rowOf(sidebar, root + QStringLiteral("/Year/Summer"));
@@ -372,6 +400,9 @@ private Q_SLOTS:
 
         sidebar->didEditTextField(sidebar->treeController->model()->pathForIndex(year), QStringLiteral("Year 2"));
         QVERIFY(QFileInfo(root + QStringLiteral("/Year 2/Summer/Beach")).isDir());
+        // The thumbnails of the files inside follow them.
+        QCOMPARE(thumbnailsOf(root + QStringLiteral("/Year 2/Summer/Beach/p.jpg")), 4);
+        QCOMPARE(thumbnailsOf(photo), 0);
         QVERIFY(sidebar->myOutlineView->isExpanded(year));
         QCOMPARE(currentFolderURL, QUrl::fromLocalFile(root + QStringLiteral("/Year 2/Summer")));
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
@@ -415,6 +446,7 @@ private Q_SLOTS:
         const QString root = makeTree(QStringLiteral("Trashing"), {QStringLiteral("Old"), QStringLiteral("Keep")});
         const QString old = root + QStringLiteral("/Old");
         lg::test::writeFile(old + QStringLiteral("/photo.jpg"));
+        QVERIFY(giveThumbnails(old + QStringLiteral("/photo.jpg")));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
@@ -435,6 +467,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(old));
         const QString trash = lg::trashFolderFor(old);
         QVERIFY(QFileInfo(trash + QStringLiteral("/files/Old/photo.jpg")).isFile());
+        QCOMPARE(thumbnailsOf(old + QStringLiteral("/photo.jpg")), 0);
         const std::optional<lg::TrashInfo> info = lg::readTrashInfo(trash + QStringLiteral("/info/Old.trashinfo"));
         QVERIFY(info);
         QCOMPARE(lg::Paths::clean(info->originalPath), old);
@@ -715,7 +748,10 @@ private Q_SLOTS:
         const QString free = lg::test::writeFile(root + QStringLiteral("/Source/other.jpg"));
         const QString folder = root + QStringLiteral("/Source/Album");
         QDir().mkpath(folder + QStringLiteral("/Sub"));
+        const QString inside = lg::test::writeFile(folder + QStringLiteral("/Sub/inside.jpg"));
         lg::test::writeFile(root + QStringLiteral("/Target/photo.jpg"), "old");
+        QVERIFY(giveThumbnails(free));
+        QVERIFY(giveThumbnails(inside));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         answerWith({QStringLiteral("Yes"), answer});
@@ -728,6 +764,10 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/other.jpg")).isFile());
         QVERIFY(!QFileInfo::exists(free));
         QVERIFY(QFileInfo(root + QStringLiteral("/Target/Album/Sub")).isDir());
+        // The thumbnails of the moved files follow them, those in the folder too.
+        QCOMPARE(thumbnailsOf(root + QStringLiteral("/Target/other.jpg")), 4);
+        QCOMPARE(thumbnailsOf(root + QStringLiteral("/Target/Album/Sub/inside.jpg")), 4);
+        QCOMPARE(thumbnailsOf(free) + thumbnailsOf(inside), 0);
         QCOMPARE(lg::test::readAll(root + QStringLiteral("/Target/photo.jpg")), inTarget.toUtf8());
         QStringList numberedFound;
         for (int n = 2; QFileInfo::exists(root + QStringLiteral("/Target/photo %1.jpg").arg(n)); ++n)

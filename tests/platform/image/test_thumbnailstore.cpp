@@ -11,8 +11,13 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 
+#include <QDateTime>
+
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -291,7 +296,147 @@ private Q_SLOTS:
         QVERIFY(writeFile(m_dir.path() + QStringLiteral("/blocked"), "x"));
         lg::ThumbnailStore blocked(m_dir.path() + QStringLiteral("/blocked/thumbnails"));
         QVERIFY(!blocked.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
-        QVERIFY(blocked.writesStopped());
+        QVERIFY(!blocked.writesStopped());  // not full, not read-only: each write is tried
+    }
+
+    void onlyAFullOrReadOnlyCacheStopsTheWriting_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("no space") << ENOSPC << true;
+        QTest::newRow("over quota") << EDQUOT << true;
+        QTest::newRow("read-only") << EROFS << true;
+        QTest::newRow("a folder at the name") << EISDIR << false;
+        QTest::newRow("refused") << EACCES << false;
+        QTest::newRow("input/output") << EIO << false;
+    }
+    void onlyAFullOrReadOnlyCacheStopsTheWriting()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, stops);
+        lg::ThumbnailStore store(m_root);
+        const QString failing = store.entryPath(QStringLiteral("/p/a.jpg"), 256);
+        lg::ThumbnailStore::setWriteFaultForTesting([&](const QString &entry) { return entry == failing ? error : 0; });
+        QVERIFY(!store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QCOMPARE(store.writesStopped(), stops);
+        QCOMPARE(store.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)), !stops);
+        QCOMPARE(store.saveFailure(QStringLiteral("/p/c.jpg"), {1, 1}), !stops);
+    }
+
+    void aFolderPlantedAtAnEntrysNameCostsThatEntryAlone()
+    {
+        lg::ThumbnailStore store(m_root);
+        const QString planted = store.entryPath(QStringLiteral("/p/a.jpg"), 256);
+        QVERIFY(QDir().mkpath(planted));
+        QVERIFY(!store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QVERIFY(QFileInfo(planted).isDir());
+        QVERIFY(!store.writesStopped());
+        QVERIFY(store.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QVERIFY(store.find(QStringLiteral("/p/b.jpg"), {1, 1}, 200));
+        // No temporary of the failed write is left.
+        QCOMPARE(QDir(m_root + QStringLiteral("/large")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+    }
+
+    void strayTemporariesAreRemovedAtTheNextWrite()
+    {
+        lg::ThumbnailStore store(m_root);
+        const QString md5 = QStringLiteral("0123456789abcdef0123456789abcdef");
+        const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
+        auto plant = [&](const QString &folder, const QString &name, const QDateTime &when = {}) {
+            const QString path = folder + QLatin1Char('/') + name;
+            QFile file(path);
+            QDir().mkpath(folder);
+            file.open(QIODevice::WriteOnly);
+            file.write("half a png");
+            file.flush();
+            file.setFileTime(when.isValid() ? when : hourAgo, QFileDevice::FileModificationTime);
+            return path;
+        };
+        const QString large = m_root + QStringLiteral("/large");
+        const QString stray = plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY9"));
+        // Kept: made since this run began (another window of ours may be
+        // writing it), held by a live writer, names not quite ours, a link.
+        const QStringList kept = {
+            plant(large, md5 + QStringLiteral(".png.lumengallery-fresh1"), QDateTime::currentDateTime().addSecs(5)),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-held00")),
+            plant(large, md5.toUpper() + QStringLiteral(".png.lumengallery-aB3xY9")),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY")),
+            plant(large, md5 + QStringLiteral(".png.lumengallery-aB3xY9~")),
+            plant(large, md5 + QStringLiteral(".png.gnome-thumbnail-aB3xY9")),
+            plant(large, md5.left(31) + QStringLiteral(".png.lumengallery-aB3xY9")),
+        };
+        const int heldFd = ::open(QFile::encodeName(kept.at(1)).constData(), O_RDONLY);
+        QVERIFY(heldFd >= 0 && ::flock(heldFd, LOCK_EX) == 0);
+        const QString link = large + QLatin1Char('/') + md5 + QStringLiteral(".png.lumengallery-linkk0");
+        QVERIFY(QFile::link(stray, link));
+        const QString failFolder = QFileInfo(store.failurePath(QStringLiteral("/p/x.jpg"))).path();
+        const QString failStray = plant(failFolder, md5 + QStringLiteral(".png.lumengallery-000000"));
+
+        QVERIFY(store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QVERIFY(!QFileInfo::exists(stray));
+        for (const QString &path : kept)
+            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(QFileInfo::exists(failStray));  // its folder is swept at its own first write
+        QVERIFY(store.saveFailure(QStringLiteral("/p/x.jpg"), {1, 1}));
+        QVERIFY(!QFileInfo::exists(failStray));
+        ::close(heldFd);
+
+        // A new run removes them at its start, before any write.
+        lg::ThumbnailStore next(m_root);
+        next.removeStrayTemporaries();
+        QVERIFY(!QFileInfo::exists(kept.at(1)));
+    }
+
+    void theCacheIsKnownThroughALink()
+    {
+        lg::ThumbnailStore store(m_root);
+        QVERIFY(store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        const QString entry = store.entryPath(QStringLiteral("/p/a.jpg"), 256);
+        // A link to large/ inside a browsed folder.
+        const QString photos = m_dir.path() + QStringLiteral("/browsed");
+        QDir(photos).removeRecursively();
+        QDir().mkpath(photos);
+        QVERIFY(QFile::link(m_root + QStringLiteral("/large"), photos + QStringLiteral("/thumbs")));
+        const QString seen = photos + QStringLiteral("/thumbs/") + QFileInfo(entry).fileName();
+        QVERIFY(store.holds(seen));
+        QVERIFY(!store.save(seen, {1, 1}, 256, filled(10, 10, Qt::red)));
+        QVERIFY(!store.saveFailure(seen, {1, 1}));
+        QCOMPARE(QDir(m_root + QStringLiteral("/large")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // The cache reached through a link (a linked cache folder), seen by
+        // its real path; a folder beside it is not the cache.
+        const QString linked = m_dir.path() + QStringLiteral("/linked-cache");
+        QFile::remove(linked);
+        QVERIFY(QFile::link(m_dir.path() + QStringLiteral("/cache"), linked));
+        lg::ThumbnailStore throughLink(linked + QStringLiteral("/thumbnails"));
+        QVERIFY(throughLink.holds(entry));
+        QVERIFY(throughLink.holds(m_root + QStringLiteral("/x.png")));
+        QVERIFY(!throughLink.holds(photos + QStringLiteral("/a.png")));
+        QVERIFY(!throughLink.holds(m_dir.path() + QStringLiteral("/cache/a.png")));
+    }
+
+    void aRemovedFileTakesItsEntriesFromEverySize()
+    {
+        lg::ThumbnailStore store(m_root);
+        const QString gone = QStringLiteral("/photos/gone.jpg");
+        const QString kept = QStringLiteral("/photos/kept.jpg");
+        for (int side : {128, 256, 512, 1024}) {
+            QVERIFY(store.save(gone, {5, 6}, side, filled(side / 2, side / 4, Qt::red)));
+            QVERIFY(store.save(kept, {5, 6}, side, filled(side / 2, side / 4, Qt::red)));
+        }
+        QVERIFY(store.saveFailure(gone, {7, 8}));
+        QVERIFY(store.remove(gone));
+        for (int side : {128, 256, 512, 1024}) {
+            QVERIFY(!QFileInfo::exists(store.entryPath(gone, side)));
+            QVERIFY(QFileInfo::exists(store.entryPath(kept, side)));
+        }
+        QVERIFY(!QFileInfo::exists(store.failurePath(gone)));
+        QVERIFY(!store.remove(gone));
+        // What stands at the name but does not name the file stays.
+        const QString foreign = store.entryPath(gone, 512);
+        QVERIFY(writeFile(foreign, foreignPng(filled(8, 8, Qt::red), "file:///photos/other.jpg", 5)));
+        QVERIFY(!store.remove(gone));
+        QVERIFY(QFileInfo::exists(foreign));
     }
 
     void theThumbnailFolderItselfIsNeverThumbnailed()

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -36,11 +38,26 @@ void tellMade(CopyContext &ctx, int fd)
         std::exchange(ctx.onMade, nullptr)(fd);
 }
 
-void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
+// A link's times (a link cannot be opened).
+void keepLinkTimes(const QByteArray &path, const struct stat &st)
 {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, path.constData(), times, noFollow ? AT_SYMLINK_NOFOLLOW : 0);
+    ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW);
 }
+
+// A descriptor closed with its owner.
+struct Descriptor
+{
+    explicit Descriptor(int opened) : fd(opened) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    const int fd;
+};
 
 int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
 {
@@ -96,6 +113,85 @@ int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
     return 0;
 }
 
+// ---- Extended attributes ----
+// One entry's attributes, reached by its open descriptor, or by its path
+// without following it (a symbolic link, which cannot be opened).
+struct Attributes
+{
+    int fd = -1;
+    QByteArray path;
+
+    ssize_t list(char *buffer, size_t size) const
+    {
+        return fd >= 0 ? ::flistxattr(fd, buffer, size) : ::llistxattr(path.constData(), buffer, size);
+    }
+    ssize_t get(const char *name, char *buffer, size_t size) const
+    {
+        return fd >= 0 ? ::fgetxattr(fd, name, buffer, size) : ::lgetxattr(path.constData(), name, buffer, size);
+    }
+    int set(const char *name, const QByteArray &value) const
+    {
+        return fd >= 0 ? ::fsetxattr(fd, name, value.constData(), size_t(value.size()), 0)
+                       : ::lsetxattr(path.constData(), name, value.constData(), size_t(value.size()), 0);
+    }
+};
+
+// Reads a whole attribute list or value into buffer, growing it while a
+// writer makes it longer; false with errno on failure.
+template <typename Read>
+bool readWhole(QByteArray *buffer, Read read)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t wanted = read(nullptr, 0);
+        if (wanted < 0)
+            return false;
+        buffer->resize(qsizetype(wanted) + 1);
+        const ssize_t n = read(buffer->data(), size_t(buffer->size()));
+        if (n >= 0) {
+            buffer->truncate(qsizetype(n));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+    errno = ERANGE;
+    return false;
+}
+
+// Attributes that only a privileged process may set: without the privilege
+// they are skipped, as cp -a skips them.
+bool isPrivileged(const char *name)
+{
+    return std::strncmp(name, "trusted.", 8) == 0 || std::strncmp(name, "security.", 9) == 0;
+}
+
+// Puts every extended attribute of from on to (the copy at target). An
+// attribute the target cannot hold marks the entry in ctx.attributesNotKept;
+// the copy goes on.
+void copyAttributes(const Attributes &from, const Attributes &to, const QByteArray &target,
+                    const QByteArray &relative, CopyContext &ctx)
+{
+    QByteArray names;
+    if (!readWhole(&names, [&](char *buffer, size_t size) { return from.list(buffer, size); }) || names.isEmpty())
+        return;   // none, or a file system that keeps none
+    const int injected = injectedFileFault(FileStep::CopyAttributes, decodedPath(target));
+    bool kept = true;
+    QByteArray value;
+    for (qsizetype at = 0; at < names.size();) {
+        const char *name = names.constData() + at;
+        at += qsizetype(std::strlen(name)) + 1;
+        if (!*name)
+            continue;
+        if (!readWhole(&value, [&](char *buffer, size_t size) { return from.get(name, buffer, size); }))
+            continue;   // gone meanwhile, or not readable by this process
+        const int err = injected ? injected : (to.set(name, value) == 0 ? 0 : errno);
+        if (err && !(isPrivileged(name) && (err == EPERM || err == EACCES)))
+            kept = false;
+    }
+    if (!kept && ctx.attributesNotKept)
+        ctx.attributesNotKept->append(relative);   // each entry is copied once
+}
+
 // Opens the regular file that st describes for reading. Opened without
 // blocking and without following a link, so that an item swapped meanwhile for
 // a pipe or a link is refused instead of waited on.
@@ -119,8 +215,12 @@ int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
     return err;
 }
 
-// Copies the file's bytes, permissions and times into out (left open).
-int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, CopyContext &ctx)
+// Copies the file's bytes, extended attributes, permissions and times into
+// out (left open), the copy at target. The attributes go before the
+// permissions: a read-only copy could not take user.* attributes any more,
+// and an ACL's mask is what the source's mode says it is.
+int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, const QByteArray &target,
+                       const QByteArray &relative, CopyContext &ctx)
 {
     if (const int injected = injectedFileFault(FileStep::CopyData, decodedPath(source)))
         return injected;
@@ -128,6 +228,8 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     if (const int err = openPlannedFile(source, st, &in))
         return err;
     int err = copyFileData(in, out, st.st_size, ctx);
+    if (!err)
+        copyAttributes({in, {}}, {out, {}}, target, relative, ctx);
     ::close(in);
     if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
         err = errno;
@@ -140,17 +242,35 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     return err;
 }
 
-int copyRegularFile(const QByteArray &source, const QByteArray &target, const struct stat &st, CopyContext &ctx)
+// A later name of a file already copied becomes a name of that copy. False
+// when it is not one, or the target cannot link (it then gets a copy).
+bool linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
 {
+    if (st.st_nlink < 2)
+        return false;
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    const auto first = ctx.linkedFiles.find(key);
+    if (first == ctx.linkedFiles.end())
+        return false;
+    return ::linkat(AT_FDCWD, first->second.constData(), AT_FDCWD, target.constData(), 0) == 0;
+}
+
+int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
+                    const struct stat &st, CopyContext &ctx)
+{
+    if (linkToEarlierCopy(target, st, ctx))
+        return 0;
     const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;
     tellMade(ctx, out);
-    int err = copyIntoDescriptor(source, st, out, ctx);
+    int err = copyIntoDescriptor(source, st, out, target, relative, ctx);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
         ::unlink(target.constData());
+    else if (st.st_nlink > 1)
+        ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino), target);
     return err;
 }
 
@@ -165,7 +285,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     const int out = ::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
-    int err = copyIntoDescriptor(source, st, out, ctx);
+    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx);
     recordCopied(ctx, QByteArray(), st);
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
@@ -200,12 +320,13 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
         if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
         tellMade(ctx, -1);
-        keepTimes(target, st, true);
+        copyAttributes({-1, source}, {-1, target}, target, relative, ctx);
+        keepLinkTimes(target, st);
         recordCopied(ctx, relative, st);
         return 0;
     }
     if (S_ISREG(st.st_mode)) {
-        const int err = copyRegularFile(source, target, st, ctx);
+        const int err = copyRegularFile(source, target, relative, st, ctx);
         if (!err)
             recordCopied(ctx, relative, st);
         return err;
@@ -218,14 +339,13 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
         return errno;
     recordCopied(ctx, relative, st);
     tellMade(ctx, -1);
-    const int folder = ::open(source.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
+    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const Descriptor from(::open(source.constData(), folderFlags));
+    if (from.fd < 0)
         return errno;
     std::vector<QByteArray> names;
     int err = 0;
-    const bool listed = listFolderAt(folder, &names, &err);
-    ::close(folder);
-    if (!listed)
+    if (!listFolderAt(from.fd, &names, &err))
         return err;
     for (const QByteArray &name : names) {
         if (isShuttingDown())
@@ -234,9 +354,16 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
                                    relative.isEmpty() ? name : relative + '/' + name))
             return e;
     }
-    if (::chmod(target.constData(), st.st_mode & 07777) != 0)
+    // Its attributes once its entries are in: a default ACL given earlier
+    // would be taken on by entries that have none of their own.
+    const Descriptor to(::open(target.constData(), folderFlags));
+    if (to.fd < 0)
         return errno;
-    keepTimes(target, st, false);
+    copyAttributes({from.fd, {}}, {to.fd, {}}, target, relative, ctx);
+    if (::fchmod(to.fd, st.st_mode & 07777) != 0)
+        return errno;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(to.fd, times);
     return 0;
 }
 

@@ -1,11 +1,19 @@
 #pragma once
 // The copy of one entry and all it holds, as the file layer's copy, move across
-// file systems and Trash by copy make it: a regular file's bytes, its
-// permissions (without set-user and set-group id) and its times; a folder with
-// everything in it, its mode and times set once its entries are in; a symbolic
-// link as a link, never followed. Devices, sockets and pipes are not copied
-// (ENOTSUP), and a source swapped meanwhile for anything but the regular file
-// examined is refused, never waited on (changedWhileCopied).
+// file systems and Trash by copy make it, whole as `cp -a` makes it: a regular
+// file's bytes, its permissions (without set-user and set-group id) and its
+// times; a folder with everything in it, its mode and times set once its
+// entries are in; a symbolic link as a link, never followed. Every entry takes
+// its extended attributes along (user.*, the ACLs in system.posix_acl_access
+// and system.posix_acl_default; trusted.* and security.* where the process may
+// set them, else skipped as cp -a skips them); what the target cannot hold (a
+// FAT card, a file system without user.*) does not stop the copy and is named
+// in ctx.attributesNotKept. Files with more than one name within the copied
+// tree stay one file with as many names (a later name is linked to the first
+// copy; where the target cannot link, it gets a copy of its own).
+// Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
+// meanwhile for anything but the regular file examined is refused, never
+// waited on (changedWhileCopied).
 //
 // Paths here are the bytes the file system gave, so that a name that is not
 // valid UTF-8 is copied as it is. Blocking; any thread. Failures are errno
@@ -17,9 +25,13 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <map>
+#include <sys/types.h>
+#include <utility>
 
 struct stat;
 
@@ -37,6 +49,12 @@ struct CopyContext
     bool syncFiles = false;                      // fdatasync each file (moves across devices)
     CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
     std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
+    // Where set: the entries (by path below the item's top, the top as "")
+    // whose extended attributes or ACLs the target could not hold.
+    QList<QByteArray> *attributesNotKept = nullptr;
+    // The first copy of each file met with more than one name, by the
+    // source's device and inode: its later names become links to it.
+    std::map<std::pair<dev_t, ino_t>, QByteArray> linkedFiles;
 };
 
 // Copies source (any kind, links as links) to target, which must not exist;

@@ -472,12 +472,72 @@ FileOpResult placed(const Plan &p, const Leftover &leftover)
 }
 
 // Copies p.source beside p.target and puts it in place.
-FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
+// "“a”, “b”, “c” and 4 more": the first few of count entries.
+QString someNamed(const QStringList &names, qint64 count)
 {
+    constexpr qsizetype shown = 3;
+    QStringList quoted;
+    for (const QString &name : names.mid(0, shown))
+        quoted.append(QStringLiteral("“%1”").arg(name));
+    const qint64 more = count - quoted.size();
+    if (more > 0)
+        return QStringLiteral("%1 and %2 more").arg(quoted.join(QStringLiteral(", "))).arg(more);
+    if (quoted.size() > 1)
+        return QStringLiteral("%1 and %2").arg(quoted.mid(0, quoted.size() - 1).join(QStringLiteral(", ")),
+                                               quoted.last());
+    return quoted.value(0);
+}
+
+// The entries below the item's top (the top as "") by the item's name and their path in it.
+QStringList namedInItem(const QString &item, const QStringList &relative)
+{
+    QStringList names;
+    for (const QString &entry : relative)
+        names.append(entry.isEmpty() ? nameOf(item) : nameOf(item) + QLatin1Char('/') + entry);
+    return names;
+}
+
+// What the result says of the attributes the target could not hold.
+QString attributesNotKeptText(const Plan &p, const QStringList &notKept)
+{
+    const QStringList named = namedInItem(p.target, notKept);
+    return QStringLiteral("The extended attributes (tags, comments, ratings, ACLs) of %1 could not be kept: the file "
+                          "system of “%2” cannot hold them.")
+        .arg(someNamed(named, named.size()), parentOf(p.target));
+}
+
+// The result of a copy that arrived whole but for the attributes in notKept
+// (entries below the top): the item is in place, and the result names them.
+FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QByteArray> &notKept)
+{
+    if (notKept.isEmpty())
+        return r;
+    for (const QByteArray &entry : notKept)
+        r.attributesNotKept.append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + decodedPath(entry));
+    QStringList relative;
+    for (const QByteArray &entry : notKept)
+        relative.append(decodedPath(entry));
+    const QString text = attributesNotKeptText(p, relative);
+    if (r.ok()) {
+        r.error = FileOpError::Other;
+        r.itemInPlace = true;
+        r.message = text;
+    } else {
+        r.message += QLatin1Char(' ') + text;
+    }
+    return r;
+}
+
+FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
+{
+    QList<QByteArray> notKept;
+    CopyContext ctx = shared;
+    ctx.attributesNotKept = &notKept;
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
         if (err != ENOTSUP)
-            return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
+            return err ? errnoFailure(err, p.source, p.target)
+                       : withAttributesNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -489,6 +549,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         temporary = owner.path();
         CopyContext recording = ctx;
         recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
+        notKept.clear();
         err = copyEntry(enc(p.source), enc(temporary), recording);
         if (err != EEXIST || owner.isMade())
             break;
@@ -517,7 +578,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    return placed(p, leftover);
+    return withAttributesNotKept(placed(p, leftover), p, notKept);
 }
 
 FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -578,23 +639,33 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (!removed.error && !removed.kept)
+        return copied;
+    copied.itemInPlace = true;
     if (removed.error) {
         copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
             copied.error = FileOpError::Other;
-        copied.itemInPlace = true;
         copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
                                         "entirely: “%2” is left (%3).")
                              .arg(p.target, removed.failedAt, removalReason(removed.error));
-    } else if (removed.kept) {
+    } else {
         copied.error = FileOpError::Other;
-        copied.itemInPlace = true;
         const QString stayed =
             removed.kept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
                               : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
                                     .arg(removed.kept);
-        copied.message = QStringLiteral("The item was not wholly moved: %1 in “%2”. The copy is at “%3”.")
-                             .arg(stayed, p.source, p.target);
+        copied.message =
+            QStringLiteral("The item was not wholly moved: %1 in “%2”: %3. The copy is at “%4”; where an item of the "
+                           "same name is there too, that copy is the older one.")
+                .arg(stayed, p.sourceIsDir ? p.source : parentOf(p.source),
+                     someNamed(namedInItem(p.source, removed.keptEntries), removed.kept), p.target);
+    }
+    if (!copied.attributesNotKept.isEmpty()) {
+        QStringList relative;
+        for (const QString &path : std::as_const(copied.attributesNotKept))
+            relative.append(path.mid(p.target.size() + 1));
+        copied.message += QLatin1Char(' ') + attributesNotKeptText(p, relative);
     }
     return copied;
 }
@@ -1028,24 +1099,26 @@ void FileOperation::setAutoDelete(bool autoDelete) { d->autoDelete = autoDelete;
 
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 {
-    int failed = 0;
-    const FileOpResult *first = nullptr;
+    QList<const FileOpResult *> failed;
     for (const FileOpResult &r : results) {
-        if (r.ok() || r.error == FileOpError::Cancelled)
-            continue;
-        ++failed;
-        if (!first)
-            first = &r;
+        if (!r.ok() && r.error != FileOpError::Cancelled)
+            failed.append(&r);
     }
-    if (!failed)
+    if (failed.isEmpty())
         return std::nullopt;
+    const auto reason = [](const FileOpResult *r) { return QStringLiteral("“%1”: %2").arg(nameOf(r->source), r->message); };
     FailureSummary summary;
     summary.title = QStringLiteral("Some items could not be processed.");
-    const QString firstError = QStringLiteral("“%1”: %2").arg(nameOf(first->source), first->message);
-    summary.text = failed == 1 ? QStringLiteral("1 item could not be processed. %1").arg(firstError)
-                               : QStringLiteral("%1 items could not be processed. The first error: %2")
-                                     .arg(failed)
-                                     .arg(firstError);
+    if (failed.size() == 1) {
+        summary.text = QStringLiteral("1 item could not be processed. %1").arg(reason(failed.first()));
+        return summary;
+    }
+    QStringList lines{QStringLiteral("%1 items could not be processed.").arg(failed.size())};
+    for (const FileOpResult *r : failed.mid(0, maxFailuresNamed))
+        lines.append(reason(r));
+    if (failed.size() > maxFailuresNamed)
+        lines.append(QStringLiteral("And %1 more.").arg(failed.size() - maxFailuresNamed));
+    summary.text = lines.join(QLatin1Char('\n'));
     return summary;
 }
 

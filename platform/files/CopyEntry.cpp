@@ -5,6 +5,7 @@
 #include "platform/runtime/Dispatch.h"
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -138,21 +139,24 @@ struct Attributes
 
 // Reads a whole attribute list or value into buffer, growing it while a
 // writer makes it longer; false with errno on failure.
+// Read into what buffer holds first; most lists and values fit at once.
 template <typename Read>
 bool readWhole(QByteArray *buffer, Read read)
 {
+    if (buffer->size() < 4096)
+        buffer->resize(4096);
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const ssize_t wanted = read(nullptr, 0);
-        if (wanted < 0)
-            return false;
-        buffer->resize(qsizetype(wanted) + 1);
         const ssize_t n = read(buffer->data(), size_t(buffer->size()));
         if (n >= 0) {
-            buffer->truncate(qsizetype(n));
+            buffer->resize(qsizetype(n));
             return true;
         }
         if (errno != ERANGE)
             return false;
+        const ssize_t wanted = read(nullptr, 0);
+        if (wanted < 0)
+            return false;
+        buffer->resize(qsizetype(wanted) + 1);
     }
     errno = ERANGE;
     return false;
@@ -165,31 +169,42 @@ bool isPrivileged(const char *name)
     return std::strncmp(name, "trusted.", 8) == 0 || std::strncmp(name, "security.", 9) == 0;
 }
 
-// Puts every extended attribute of from on to (the copy at target). An
-// attribute the target cannot hold marks the entry in ctx.attributesNotKept;
-// the copy goes on.
-void copyAttributes(const Attributes &from, const Attributes &to, const QByteArray &target,
-                    const QByteArray &relative, CopyContext &ctx)
+// The ACLs, which go last: set before the mode, they would be written again
+// by the chmod (which rewrites an ACL's mask).
+bool isAcl(const char *name) { return std::strncmp(name, "system.posix_acl_", 17) == 0; }
+
+// Puts every extended attribute of from on to (the copy at target), and runs
+// setMode (0 or an errno value, returned) after all but the ACLs: user.*
+// attributes go while the copy may still be written, and an ACL after the
+// mode leaves both as the source has them. An attribute the target cannot
+// hold marks the entry in ctx.attributesNotKept; the copy goes on.
+int copyAttributes(const Attributes &from, const Attributes &to, const QByteArray &target, const QByteArray &relative,
+                   CopyContext &ctx, const std::function<int()> &setMode)
 {
-    QByteArray names;
+    static thread_local QByteArray names, value;
     if (!readWhole(&names, [&](char *buffer, size_t size) { return from.list(buffer, size); }) || names.isEmpty())
-        return;   // none, or a file system that keeps none
+        return setMode ? setMode() : 0;   // none, or a file system that keeps none
     const int injected = injectedFileFault(FileStep::CopyAttributes, decodedPath(target));
     bool kept = true;
-    QByteArray value;
-    for (qsizetype at = 0; at < names.size();) {
-        const char *name = names.constData() + at;
-        at += qsizetype(std::strlen(name)) + 1;
-        if (!*name)
-            continue;
-        if (!readWhole(&value, [&](char *buffer, size_t size) { return from.get(name, buffer, size); }))
-            continue;   // gone meanwhile, or not readable by this process
-        const int err = injected ? injected : (to.set(name, value) == 0 ? 0 : errno);
-        if (err && !(isPrivileged(name) && (err == EPERM || err == EACCES)))
-            kept = false;
+    int modeError = 0;
+    for (const bool acls : {false, true}) {
+        if (acls && setMode && (modeError = setMode()) != 0)
+            break;
+        for (qsizetype at = 0; at < names.size();) {
+            const char *name = names.constData() + at;
+            at += qsizetype(std::strlen(name)) + 1;
+            if (!*name || isAcl(name) != acls)
+                continue;
+            if (!readWhole(&value, [&](char *buffer, size_t size) { return from.get(name, buffer, size); }))
+                continue;   // gone meanwhile, or not readable by this process
+            const int err = injected ? injected : (to.set(name, value) == 0 ? 0 : errno);
+            if (err && !(isPrivileged(name) && (err == EPERM || err == EACCES)))
+                kept = false;
+        }
     }
     if (!kept && ctx.attributesNotKept)
         ctx.attributesNotKept->append(relative);   // each entry is copied once
+    return modeError;
 }
 
 // Opens the regular file that st describes for reading. Opened without
@@ -229,10 +244,10 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
         return err;
     int err = copyFileData(in, out, st.st_size, ctx);
     if (!err)
-        copyAttributes({in, {}}, {out, {}}, target, relative, ctx);
+        err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
+            return ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) == 0 ? 0 : errno;
+        });
     ::close(in);
-    if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
-        err = errno;
     if (!err) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out, times);
@@ -320,7 +335,7 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
         if (::symlink(link.constData(), target.constData()) != 0)
             return errno;
         tellMade(ctx, -1);
-        copyAttributes({-1, source}, {-1, target}, target, relative, ctx);
+        copyAttributes({-1, source}, {-1, target}, target, relative, ctx, {});
         keepLinkTimes(target, st);
         recordCopied(ctx, relative, st);
         return 0;
@@ -359,9 +374,10 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
     const Descriptor to(::open(target.constData(), folderFlags));
     if (to.fd < 0)
         return errno;
-    copyAttributes({from.fd, {}}, {to.fd, {}}, target, relative, ctx);
-    if (::fchmod(to.fd, st.st_mode & 07777) != 0)
-        return errno;
+    if (const int e = copyAttributes({from.fd, {}}, {to.fd, {}}, target, relative, ctx, [&] {
+            return ::fchmod(to.fd, st.st_mode & 07777) == 0 ? 0 : errno;
+        }))
+        return e;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(to.fd, times);
     return 0;

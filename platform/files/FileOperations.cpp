@@ -471,7 +471,6 @@ FileOpResult placed(const Plan &p, const Leftover &leftover)
     return r;
 }
 
-// Copies p.source beside p.target and puts it in place.
 // "“a”, “b”, “c” and 4 more": the first few of count entries.
 QString someNamed(const QStringList &names, qint64 count)
 {
@@ -512,11 +511,11 @@ FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QB
 {
     if (notKept.isEmpty())
         return r;
-    for (const QByteArray &entry : notKept)
-        r.attributesNotKept.append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + decodedPath(entry));
     QStringList relative;
-    for (const QByteArray &entry : notKept)
+    for (const QByteArray &entry : notKept) {
         relative.append(decodedPath(entry));
+        r.attributesNotKept.append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + relative.last());
+    }
     const QString text = attributesNotKeptText(p, relative);
     if (r.ok()) {
         r.error = FileOpError::Other;
@@ -528,6 +527,7 @@ FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QB
     return r;
 }
 
+// Copies p.source beside p.target and puts it in place.
 FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
 {
     QList<QByteArray> notKept;

@@ -5,6 +5,13 @@
 //                          and with `cp -r` in the same run (best of seven
 //                          rounds each), compares the copies and measures how
 //                          long the main thread stalls
+//                          Then makes a tree of 50 folders of 40 photos of
+//                          20 KB that carry tags, a comment, a rating, an
+//                          origin and an ACL (the folders a comment and a
+//                          default ACL, some photos a second name) and copies
+//                          it through FileOperation and with `cp -a` in the
+//                          same run (best of seven each), comparing what the
+//                          copies kept
 //   bench_fileops SRC DST  copies every entry of SRC into DST through
 //                          FileOperation, a clashing name getting its numbered
 //                          free name; SRC and what DST held are never changed
@@ -12,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -21,7 +29,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <tuple>
 #include <cstdio>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -163,6 +174,153 @@ int generatedRun()
     return 0;
 }
 
+constexpr int taggedFolders = 50;
+constexpr int taggedPerFolder = 40;
+constexpr qint64 taggedSize = 20'000;
+
+// A POSIX ACL as system.posix_acl_access/default hold it: the owner, the user
+// nobody (read), the group, the mask and the others.
+QByteArray aclGrantingRead()
+{
+    QByteArray acl;
+    const auto u16 = [&acl](quint16 v) { acl.append(char(v & 0xff)).append(char(v >> 8)); };
+    const auto u32 = [&](quint32 v) { u16(quint16(v & 0xffff)); u16(quint16(v >> 16)); };
+    u32(2);
+    const quint32 none = 0xffffffffu;
+    for (const auto &[tag, perm, id] : {std::tuple<quint16, quint16, quint32>{0x01, 6, none}, {0x02, 4, 65534},
+                                        {0x04, 4, none}, {0x10, 4, none}, {0x20, 4, none}}) {
+        u16(tag);
+        u16(perm);
+        u32(id);
+    }
+    return acl;
+}
+
+bool tag(const QString &path, const char *name, const QByteArray &value)
+{
+    return ::setxattr(QFile::encodeName(path).constData(), name, value.constData(), size_t(value.size()), 0) == 0;
+}
+
+// Every extended attribute of path, names and values in one text.
+QByteArray attributeText(const QString &path)
+{
+    const QByteArray at = QFile::encodeName(path);
+    QByteArray names(65536, '\0');
+    const ssize_t n = ::llistxattr(at.constData(), names.data(), size_t(names.size()));
+    QList<QByteArray> list = names.left(std::max<qsizetype>(n, 0)).split('\0');
+    std::sort(list.begin(), list.end());
+    QByteArray text;
+    for (const QByteArray &name : list) {
+        QByteArray value(65536, '\0');
+        const ssize_t size = ::lgetxattr(at.constData(), name.constData(), value.data(), size_t(value.size()));
+        text += name + '=' + value.left(std::max<qsizetype>(size, 0)) + ';';
+    }
+    return text;
+}
+
+// The photos of a tree and their attributes; false when the file system
+// holds no user attributes or ACLs.
+bool makeTaggedTree(const QString &tree)
+{
+    const QByteArray acl = aclGrantingRead();
+    for (int f = 0; f < taggedFolders; ++f) {
+        const QString folder = tree + QStringLiteral("/Trip %1").arg(f);
+        QDir().mkpath(folder);
+        for (int i = 0; i < taggedPerFolder; ++i) {
+            const QString photo = folder + QStringLiteral("/IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
+            if (!writeRandomFile(photo, taggedSize) || !tag(photo, "user.xdg.tags", "beach,family")
+                || !tag(photo, "user.xdg.comment", "sunset at the pier") || !tag(photo, "user.baloo.rating", "8")
+                || !tag(photo, "user.xdg.origin.url", "https://example.org/" + QByteArray::number(i))
+                || !tag(photo, "system.posix_acl_access", acl))
+                return false;
+            if (i % 10 == 0)
+                ::link(QFile::encodeName(photo).constData(), QFile::encodeName(photo + QStringLiteral(".also")).constData());
+        }
+        if (!tag(folder, "user.xdg.comment", "a trip") || !tag(folder, "system.posix_acl_default", acl))
+            return false;
+    }
+    return true;
+}
+
+// How many entries of copy hold the attributes of their source, of all.
+std::pair<int, int> sameAttributes(const QString &source, const QString &copy)
+{
+    int same = 0, all = 0;
+    QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        ++all;
+        same += attributeText(path) == attributeText(copy + path.mid(source.size())) ? 1 : 0;
+    }
+    return {same, all};
+}
+
+int attributeRun()
+{
+    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/lg-bench-xattr-XXXXXX"));
+    const QString tree = root.filePath(QStringLiteral("Photos"));
+    if (!root.isValid() || !makeTaggedTree(tree)) {
+        std::printf("xattr copy: not measured (no user attributes or ACLs in %s)\n", qPrintable(QDir::tempPath()));
+        return 0;
+    }
+    ::sync();
+    // Every copy goes into a folder of its own and stays until the end: ext4
+    // slows the making of files right where thousands were just deleted, and
+    // whichever copy came second would pay for it.
+    QString ours, theirs;
+    qint64 copyMs = -1, cpMs = -1, stallMs = 0;
+    int cpExit = 0;
+    QList<lg::FileOpResult> results;
+    for (int round = 0; round < rounds; ++round) {
+        const auto runOurs = [&] {
+            ours = root.filePath(QStringLiteral("ours-%1").arg(round));
+            QDir().mkpath(ours);
+            ::sync();
+            qint64 ms = 0, stall = 0;
+            results = runBatch({{tree, ours, QString(), lg::ConflictPolicy::Refuse}}, &ms, &stall);
+            ::sync();
+            copyMs = copyMs < 0 ? ms : std::min(copyMs, ms);
+            stallMs = std::max(stallMs, stall);
+        };
+        const auto runCp = [&] {
+            theirs = root.filePath(QStringLiteral("theirs-%1").arg(round));
+            QDir().mkpath(theirs);
+            ::sync();
+            QElapsedTimer clock;
+            clock.start();
+            cpExit = std::max(cpExit, QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), tree, theirs}));
+            const qint64 ms = clock.elapsed();
+            ::sync();
+            cpMs = cpMs < 0 ? ms : std::min(cpMs, ms);
+        };
+        if (round % 2 == 0) {
+            runOurs();
+            runCp();
+        } else {
+            runCp();
+            runOurs();
+        }
+    }
+    const auto [kept, all] = sameAttributes(tree, ours + QStringLiteral("/Photos"));
+    const auto [cpKept, cpAll] = sameAttributes(tree, theirs + QStringLiteral("/Photos"));
+    struct stat first {}, second {};
+    const QString linked = ours + QStringLiteral("/Photos/Trip 0/IMG_0000.jpg");
+    ::stat(QFile::encodeName(linked).constData(), &first);
+    ::stat(QFile::encodeName(linked + QStringLiteral(".also")).constData(), &second);
+    int failed = 0;
+    for (const lg::FileOpResult &r : results)
+        failed += r.ok() ? 0 : 1;
+    std::printf("xattr copy time: %lld ms\n", static_cast<long long>(copyMs));
+    std::printf("cp -a time: %lld ms\n", static_cast<long long>(cpMs));
+    std::printf("xattr copy ratio to cp -a: %.2f\n", cpMs > 0 ? double(copyMs) / double(cpMs) : 0.0);
+    std::printf("attributes kept: %d of %d (cp -a: %d of %d)\n", kept, all, cpKept, cpAll);
+    std::printf("hard links kept: %s\n", first.st_ino != 0 && first.st_ino == second.st_ino ? "yes" : "no");
+    std::printf("xattr longest stall: %lld ms\n", static_cast<long long>(stallMs));
+    if (failed || cpExit != 0)
+        std::printf("xattr failed: %d (cp -a exit %d)\n", failed, cpExit);
+    return 0;
+}
+
 int copyInto(const QString &source, const QString &target)
 {
     if (!QFileInfo(source).isDir() || !QFileInfo(target).isDir()) {
@@ -199,5 +357,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_fileops [SRC DST]\n");
         return 2;
     }
-    return generatedRun();
+    const int generated = generatedRun();
+    return generated != 0 ? generated : attributeRun();
 }

@@ -1,4 +1,4 @@
-// What makes a file the one the user saw: device, inode, type, times and size.
+// What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
 #include "platform/files/FileIdentity.h"
 
 #include <QFile>
@@ -15,7 +15,7 @@ namespace {
 std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int flags)
 {
     struct statx sx {};
-    const unsigned mask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+    const unsigned mask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_BTIME;
     if (::statx(dirFd, name, flags | AT_STATX_SYNC_AS_STAT, mask, &sx) == 0) {
         FileIdentity id;
         id.device = (quint64(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
@@ -28,6 +28,8 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
         id.size = qint64(sx.stx_size);
         id.modifiedSeconds = sx.stx_mtime.tv_sec;
         id.modifiedNanoseconds = sx.stx_mtime.tv_nsec;
+        id.changedSeconds = sx.stx_ctime.tv_sec;
+        id.changedNanoseconds = sx.stx_ctime.tv_nsec;
         return id;
     }
     if (errno != ENOSYS)
@@ -51,6 +53,8 @@ FileIdentity identityOfStat(const struct stat &st)
     id.size = st.st_size;
     id.modifiedSeconds = st.st_mtim.tv_sec;
     id.modifiedNanoseconds = quint32(st.st_mtim.tv_nsec);
+    id.changedSeconds = st.st_ctim.tv_sec;
+    id.changedNanoseconds = quint32(st.st_ctim.tv_nsec);
     return id;
 }
 

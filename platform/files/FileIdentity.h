@@ -1,11 +1,15 @@
 #pragma once
 // Which file a name stands for, and in what state: the device and inode of what
 // the name names now (the link itself for a symbolic link), its type, its birth
-// time where the file system keeps one, its size and its modification time.
-// A file renamed over the name, deleted and written again (which on ext4 often
-// gets the same inode back), or changed in place by another program has another
-// identity; a file left alone keeps its own. Any thread; a name that names
-// nothing (or cannot be read) has no identity.
+// time where the file system keeps one, its size, its modification time and its
+// inode change time. A file renamed over the name, deleted and written again
+// (which on ext4 often gets the same inode back), or changed in place by another
+// program has another identity, also when that program put the size and the
+// modification time back (`exiftool -P`): the change time cannot be set back.
+// A file left alone keeps its own. The change time moves with a rename, a
+// chmod or an attribute written too: who acts on a file takes its identity
+// again afterwards. Any thread; a name that names nothing (or cannot be read)
+// has no identity.
 #include <QString>
 #include <QtGlobal>
 
@@ -25,6 +29,8 @@ struct FileIdentity
     qint64 size = 0;
     qint64 modifiedSeconds = 0;
     quint32 modifiedNanoseconds = 0;
+    qint64 changedSeconds = 0;   // the inode change time (st_ctim)
+    quint32 changedNanoseconds = 0;
     friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
 
     // The same file object (device and inode), whatever its content now.

@@ -1,8 +1,9 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
 #include "platform/files/FileOperations.h"
 
-#include "platform/runtime/Dispatch.h"
+#include "platform/files/CopyEntry.h"
 #include "platform/files/Trash.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,7 +26,6 @@
 #include <fcntl.h>
 #include <mutex>
 #include <linux/magic.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -99,6 +99,9 @@ bool lstatPath(const QString &path, struct stat *st)
 
 bool isRealDir(const struct stat &st) { return S_ISDIR(st.st_mode); }
 
+// The same file object (device and inode).
+bool sameInode(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
 QString reasonFor(FileOpError error)
 {
     switch (error) {
@@ -126,9 +129,6 @@ FileOpResult failure(FileOpError error, const QString &source, const QString &ta
     return r;
 }
 
-// An error of our own beside the errno values.
-constexpr int changedWhileCopied = -2;
-
 FileOpResult errnoFailure(int err, const QString &source, const QString &target)
 {
     if (err == changedWhileCopied)
@@ -147,12 +147,6 @@ FileOpResult success(const QString &source, const QString &target)
 // ---- Raw paths ----
 // Inside a walk, paths stay the bytes the file system gave, so that a name
 // that is not valid UTF-8 is copied, measured and removed as it is.
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
-{
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
 
 // Entry names of a folder without "." and ".."; false when it cannot be read.
 bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *err)
@@ -175,7 +169,7 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
 {
     const auto isPlaceholder = [&] {
         struct stat now;
-        return ::lstat(t.constData(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+        return ::lstat(t.constData(), &now) == 0 && sameInode(now, made);
     };
     int err = EEXIST;
     if (isPlaceholder()) {
@@ -199,7 +193,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
     struct stat st;
     if (::lstat(f.constData(), &st) != 0)
         return errno;
-    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, decoded(t)))
+    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, decodedPath(t)))
         return injected;
     struct stat made;
     if (S_ISDIR(st.st_mode)) {
@@ -234,7 +228,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
 // rename() that never replaces.
 int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 {
-    int err = injectedFileFault(FileStep::NoReplaceRename, decoded(t));
+    int err = injectedFileFault(FileStep::NoReplaceRename, decodedPath(t));
     if (!err) {
         if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
             return 0;
@@ -246,231 +240,6 @@ int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 }
 
 int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
-
-// ---- Copying ----
-struct CopyContext
-{
-    std::function<void(qint64 bytes)> onBytes;  // may be empty
-    bool syncFiles = false;                      // fdatasync each file (moves across devices)
-    CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
-    std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
-};
-
-void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
-{
-    if (ctx.copied)
-        ctx.copied->insert(relative, identityOfStat(st));
-}
-
-void tellMade(CopyContext &ctx, int fd)
-{
-    if (ctx.onMade)
-        std::exchange(ctx.onMade, nullptr)(fd);
-}
-
-void keepTimes(const QByteArray &path, const struct stat &st, bool noFollow)
-{
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, path.constData(), times, noFollow ? AT_SYMLINK_NOFOLLOW : 0);
-}
-
-int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
-{
-    constexpr size_t chunk = size_t(16) << 20;
-    qint64 done = 0;
-    bool useRange = true, useSendfile = true;
-    while (done < size) {
-        // Quitting: the copy is abandoned, and what was made of it is removed.
-        if (isShuttingDown())
-            return ECANCELED;
-        const size_t want = size_t(std::min<qint64>(qint64(chunk), size - done));
-        ssize_t n = -1;
-        if (useRange) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
-            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
-                          || errno == EBADF || errno == EPERM)) {
-                useRange = false;
-                continue;
-            }
-        } else if (useSendfile) {
-            n = ::sendfile(out, in, nullptr, want);
-            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
-                useSendfile = false;
-                continue;
-            }
-        } else {
-            static thread_local std::vector<char> buffer(size_t(1) << 20);
-            n = ::read(in, buffer.data(), std::min(want, buffer.size()));
-            if (n > 0) {
-                ssize_t written = 0;
-                while (written < n) {
-                    const ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
-                    if (w < 0) {
-                        if (errno == EINTR)
-                            continue;
-                        return errno;
-                    }
-                    written += w;
-                }
-            }
-        }
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            break;  // the file shrank while it was copied
-        done += n;
-        if (ctx.onBytes)
-            ctx.onBytes(n);
-    }
-    return 0;
-}
-
-// Opens the regular file that st describes for reading. Opened without
-// blocking and without following a link, so that an item swapped meanwhile for
-// a pipe or a link is refused instead of waited on.
-int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
-{
-    *in = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (*in < 0)
-        return errno == ELOOP ? changedWhileCopied : errno;
-    struct stat opened;
-    int err = 0;
-    if (::fstat(*in, &opened) != 0)
-        err = errno;
-    else if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
-        err = changedWhileCopied;
-    else if (const int flags = ::fcntl(*in, F_GETFL); flags < 0 || ::fcntl(*in, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        err = errno;
-    if (err) {
-        ::close(*in);
-        *in = -1;
-    }
-    return err;
-}
-
-// Copies the file's bytes, permissions and times into out (left open).
-int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, CopyContext &ctx)
-{
-    if (const int injected = injectedFileFault(FileStep::CopyData, decoded(source)))
-        return injected;
-    int in = -1;
-    if (const int err = openPlannedFile(source, st, &in))
-        return err;
-    int err = copyFileData(in, out, st.st_size, ctx);
-    ::close(in);
-    if (!err && ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
-        err = errno;
-    if (!err) {
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-    }
-    if (!err && ctx.syncFiles && ::fdatasync(out) != 0)
-        err = errno;
-    return err;
-}
-
-int copyRegularFile(const QByteArray &source, const QByteArray &target, const struct stat &st, CopyContext &ctx)
-{
-    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0)
-        return errno;
-    tellMade(ctx, out);
-    int err = copyIntoDescriptor(source, st, out, ctx);
-    if (::close(out) != 0 && !err)
-        err = errno;
-    if (err)
-        ::unlink(target.constData());
-    return err;
-}
-
-// A file that gets a name only once it is complete: an unnamed file in the
-// target's folder (O_TMPFILE) linked in at the end, which never replaces.
-// ENOTSUP when the file system cannot do it; the caller then uses a temporary name.
-int copyFileUnnamed(const QString &source, const struct stat &st, const QString &target, CopyContext &ctx,
-                    bool verify)
-{
-    static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
-    if (!procFds)
-        return ENOTSUP;
-    const int out = ::open(enc(parentOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (out < 0)
-        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
-    int err = copyIntoDescriptor(enc(source), st, out, ctx);
-    recordCopied(ctx, QByteArray(), st);
-    struct stat written;
-    if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
-        err = EIO;
-    if (!err)
-        err = injectedFileFault(FileStep::FinalRename, target);
-    if (!err) {
-        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
-        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, enc(target).constData(), AT_SYMLINK_FOLLOW) != 0)
-            err = errno;
-    }
-    if (::close(out) != 0 && !err) {
-        err = errno;
-        ::unlink(enc(target).constData());
-    }
-    return err;
-}
-
-// Copies source (any kind, links as links) to target, which must not exist;
-// relative is source's path below the item's top, for ctx.copied. Stops
-// between entries once the program quits (ECANCELED). On failure whatever was
-// made at target is left for the caller to remove.
-int copyTree(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative = {})
-{
-    struct stat st;
-    if (::lstat(source.constData(), &st) != 0)
-        return errno;
-    if (S_ISLNK(st.st_mode)) {
-        if (const int injected = injectedFileFault(FileStep::MakeLink, decoded(target)))
-            return injected;
-        QByteArray link(qMax<qint64>(st.st_size, 255) + 1, '\0');
-        const ssize_t n = ::readlink(source.constData(), link.data(), size_t(link.size()));
-        if (n < 0)
-            return errno;
-        link.truncate(int(n));
-        if (::symlink(link.constData(), target.constData()) != 0)
-            return errno;
-        tellMade(ctx, -1);
-        keepTimes(target, st, true);
-        recordCopied(ctx, relative, st);
-        return 0;
-    }
-    if (S_ISREG(st.st_mode)) {
-        const int err = copyRegularFile(source, target, st, ctx);
-        if (!err)
-            recordCopied(ctx, relative, st);
-        return err;
-    }
-    if (!isRealDir(st))
-        return ENOTSUP;  // devices, sockets and pipes are not copied
-    if (const int injected = injectedFileFault(FileStep::MakeFolder, decoded(target)))
-        return injected;
-    if (::mkdir(target.constData(), 0700) != 0)
-        return errno;
-    recordCopied(ctx, relative, st);
-    tellMade(ctx, -1);
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(source, &names, &err))
-        return err;
-    for (const QByteArray &name : names) {
-        if (isShuttingDown())
-            return ECANCELED;
-        if (const int e = copyTree(joinRaw(source, name), joinRaw(target, name), ctx,
-                                   relative.isEmpty() ? name : relative + '/' + name))
-            return e;
-    }
-    if (::chmod(target.constData(), st.st_mode & 07777) != 0)
-        return errno;
-    keepTimes(target, st, false);
-    return 0;
-}
 
 // What a copy must match (bytes of regular files, number of entries).
 // Incomplete when the program quit before it was all measured.
@@ -491,7 +260,7 @@ void measureInto(const QByteArray &path, TreeSize *size)
         size->complete = false;
         return;
     }
-    injectedFileFault(FileStep::Measure, decoded(path));
+    injectedFileFault(FileStep::Measure, decodedPath(path));
     struct stat st;
     if (::lstat(path.constData(), &st) != 0)
         return;
@@ -503,7 +272,7 @@ void measureInto(const QByteArray &path, TreeSize *size)
         int err = 0;
         if (listNames(path, &names, &err)) {
             for (const QByteArray &name : names) {
-                measureInto(joinRaw(path, name), size);
+                measureInto(joinRawPath(path, name), size);
                 if (!size->complete)
                     return;
             }
@@ -669,8 +438,7 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
         return std::nullopt;
     }
     case ConflictPolicy::Replace:
-        if ((existing.st_dev == p->sourceStat.st_dev && existing.st_ino == p->sourceStat.st_ino)
-            || isSameFile(source, p->target))
+        if (sameInode(existing, p->sourceStat) || isSameFile(source, p->target))
             return failure(FileOpError::SameFile, source, p->target);
         if (isRealDir(existing) && isInsideCanonical(source, p->target))
             return failure(FileOpError::IntoItself, source, p->target);
@@ -703,13 +471,73 @@ FileOpResult placed(const Plan &p, const Leftover &leftover)
     return r;
 }
 
-// Copies p.source beside p.target and puts it in place.
-FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
+// "“a”, “b”, “c” and 4 more": the first few of count entries.
+QString someNamed(const QStringList &names, qint64 count)
 {
+    constexpr qsizetype shown = 3;
+    QStringList quoted;
+    for (const QString &name : names.mid(0, shown))
+        quoted.append(QStringLiteral("“%1”").arg(name));
+    const qint64 more = count - quoted.size();
+    if (more > 0)
+        return QStringLiteral("%1 and %2 more").arg(quoted.join(QStringLiteral(", "))).arg(more);
+    if (quoted.size() > 1)
+        return QStringLiteral("%1 and %2").arg(quoted.mid(0, quoted.size() - 1).join(QStringLiteral(", ")),
+                                               quoted.last());
+    return quoted.value(0);
+}
+
+// The entries below the item's top (the top as "") by the item's name and their path in it.
+QStringList namedInItem(const QString &item, const QStringList &relative)
+{
+    QStringList names;
+    for (const QString &entry : relative)
+        names.append(entry.isEmpty() ? nameOf(item) : nameOf(item) + QLatin1Char('/') + entry);
+    return names;
+}
+
+// What the result says of the attributes the target could not hold.
+QString attributesNotKeptText(const Plan &p, const QStringList &notKept)
+{
+    const QStringList named = namedInItem(p.target, notKept);
+    return QStringLiteral("The extended attributes (tags, comments, ratings, ACLs) of %1 could not be kept: the file "
+                          "system of “%2” cannot hold them.")
+        .arg(someNamed(named, named.size()), parentOf(p.target));
+}
+
+// The result of a copy that arrived whole but for the attributes in notKept
+// (entries below the top): the item is in place, and the result names them.
+FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QByteArray> &notKept)
+{
+    if (notKept.isEmpty())
+        return r;
+    QStringList relative;
+    for (const QByteArray &entry : notKept) {
+        relative.append(decodedPath(entry));
+        r.attributesNotKept.append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + relative.last());
+    }
+    const QString text = attributesNotKeptText(p, relative);
+    if (r.ok()) {
+        r.error = FileOpError::Other;
+        r.itemInPlace = true;
+        r.message = text;
+    } else {
+        r.message += QLatin1Char(' ') + text;
+    }
+    return r;
+}
+
+// Copies p.source beside p.target and puts it in place.
+FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
+{
+    QList<QByteArray> notKept;
+    CopyContext ctx = shared;
+    ctx.attributesNotKept = &notKept;
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
-        const int err = copyFileUnnamed(p.source, p.sourceStat, p.target, ctx, verify);
+        const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
         if (err != ENOTSUP)
-            return err ? errnoFailure(err, p.source, p.target) : success(p.source, p.target);
+            return err ? errnoFailure(err, p.source, p.target)
+                       : withAttributesNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -721,7 +549,8 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
         temporary = owner.path();
         CopyContext recording = ctx;
         recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
-        err = copyTree(enc(p.source), enc(temporary), recording);
+        notKept.clear();
+        err = copyEntry(enc(p.source), enc(temporary), recording);
         if (err != EEXIST || owner.isMade())
             break;
         owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
@@ -749,7 +578,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &ctx, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    return placed(p, leftover);
+    return withAttributesNotKept(placed(p, leftover), p, notKept);
 }
 
 FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -780,8 +609,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     struct stat here, there;
     if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
         && lstatPath(source, &here) && ::stat(enc(parentOf(source)).constData(), &here) == 0
-        && ::stat(enc(targetFolder).constData(), &there) == 0 && here.st_dev == there.st_dev
-        && here.st_ino == there.st_ino)
+        && ::stat(enc(targetFolder).constData(), &there) == 0 && sameInode(here, there))
         return success(source, source);
     Plan p;
     if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
@@ -811,23 +639,33 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (!removed.error && !removed.kept)
+        return copied;
+    copied.itemInPlace = true;
     if (removed.error) {
         copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
             copied.error = FileOpError::Other;
-        copied.itemInPlace = true;
         copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
                                         "entirely: “%2” is left (%3).")
                              .arg(p.target, removed.failedAt, removalReason(removed.error));
-    } else if (removed.kept) {
+    } else {
         copied.error = FileOpError::Other;
-        copied.itemInPlace = true;
         const QString stayed =
             removed.kept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
                               : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
                                     .arg(removed.kept);
-        copied.message = QStringLiteral("The item was not wholly moved: %1 in “%2”. The copy is at “%3”.")
-                             .arg(stayed, p.source, p.target);
+        copied.message =
+            QStringLiteral("The item was not wholly moved: %1 in “%2”: %3. The copy is at “%4”; where an item of the "
+                           "same name is there too, that copy is the older one.")
+                .arg(stayed, p.sourceIsDir ? p.source : parentOf(p.source),
+                     someNamed(namedInItem(p.source, removed.keptEntries), removed.kept), p.target);
+    }
+    if (!copied.attributesNotKept.isEmpty()) {
+        QStringList relative;
+        for (const QString &path : std::as_const(copied.attributesNotKept))
+            relative.append(path.mid(p.target.size() + 1));
+        copied.message += QLatin1Char(' ') + attributesNotKeptText(p, relative);
     }
     return copied;
 }
@@ -845,16 +683,12 @@ FileOpResult withRetries(Step step, ConflictPolicy onConflict)
     return r;
 }
 
-FileOpResult copyWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
-                      const QString &targetName, CopyContext &ctx)
+// A copy or a move of one item (kind is Copy or Move).
+FileOpResult transfer(FileOpKind kind, const QString &source, const QString &targetFolder,
+                      ConflictPolicy onConflict, const QString &targetName, CopyContext &ctx)
 {
-    return withRetries([&] { return copyOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
-}
-
-FileOpResult moveWith(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
-                      const QString &targetName, CopyContext &ctx)
-{
-    return withRetries([&] { return moveOnce(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
+    const auto once = kind == FileOpKind::Move ? moveOnce : copyOnce;
+    return withRetries([&] { return once(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
 qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
@@ -1017,7 +851,7 @@ QString unreadableNameMessage(const QString &path)
     if (!listNames(enc(existing), &names, &err))
         return {};
     for (const QByteArray &entry : names) {
-        if (decoded(entry) != name)
+        if (decodedPath(entry) != name)
             continue;
         QStringDecoder strict(QStringDecoder::Utf8);
         const QString text = strict.decode(entry);
@@ -1033,7 +867,7 @@ bool isSameFile(const QString &a, const QString &b)
     struct stat sa, sb;
     if (::stat(enc(a).constData(), &sa) != 0 || ::stat(enc(b).constData(), &sb) != 0)
         return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return sameInode(sa, sb);
 }
 
 namespace {
@@ -1081,14 +915,14 @@ FileOpResult copyItem(const QString &source, const QString &targetFolder, Confli
                       const QString &targetName)
 {
     CopyContext ctx;
-    return copyWith(source, targetFolder, onConflict, targetName, ctx);
+    return transfer(FileOpKind::Copy, source, targetFolder, onConflict, targetName, ctx);
 }
 
 FileOpResult moveItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName)
 {
     CopyContext ctx;
-    return moveWith(source, targetFolder, onConflict, targetName, ctx);
+    return transfer(FileOpKind::Move, source, targetFolder, onConflict, targetName, ctx);
 }
 
 namespace {
@@ -1125,7 +959,7 @@ FileOpResult renameItem(const QString &path, const QString &newName)
     // Links are never followed, and another entry (a hard link) is never replaced.
     struct stat other;
     if (err == EEXIST && newName.compare(nameOf(path), Qt::CaseInsensitive) == 0 && lstatPath(target, &other)
-        && other.st_dev == st.st_dev && other.st_ino == st.st_ino && !hasExactEntry(parentOf(path), newName)) {
+        && sameInode(other, st) && !hasExactEntry(parentOf(path), newName)) {
         TemporaryOwner owner = TemporaryOwner::setAside(path, &err);
         if (owner.isValid()) {
             const QString aside = owner.path();
@@ -1195,17 +1029,9 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
             results.append(failure(FileOpError::Cancelled, item.source, target));
             continue;
         }
-        switch (kind) {
-        case FileOpKind::Copy:
-            results.append(copyWith(item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
-            break;
-        case FileOpKind::Move:
-            results.append(moveWith(item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
-            break;
-        case FileOpKind::Trash:
-            results.append(moveToTrash(item.source));
-            break;
-        }
+        results.append(kind == FileOpKind::Trash
+                           ? moveToTrash(item.source)
+                           : transfer(kind, item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
         ++state.itemsDone;
         bytesBefore += itemBytes.value(results.size() - 1);
         state.bytesDone = bytesBefore;   // a failed or renamed item counts as done too
@@ -1273,24 +1099,26 @@ void FileOperation::setAutoDelete(bool autoDelete) { d->autoDelete = autoDelete;
 
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 {
-    int failed = 0;
-    const FileOpResult *first = nullptr;
+    QList<const FileOpResult *> failed;
     for (const FileOpResult &r : results) {
-        if (r.ok() || r.error == FileOpError::Cancelled)
-            continue;
-        ++failed;
-        if (!first)
-            first = &r;
+        if (!r.ok() && r.error != FileOpError::Cancelled)
+            failed.append(&r);
     }
-    if (!failed)
+    if (failed.isEmpty())
         return std::nullopt;
+    const auto reason = [](const FileOpResult *r) { return QStringLiteral("“%1”: %2").arg(nameOf(r->source), r->message); };
     FailureSummary summary;
     summary.title = QStringLiteral("Some items could not be processed.");
-    const QString firstError = QStringLiteral("“%1”: %2").arg(nameOf(first->source), first->message);
-    summary.text = failed == 1 ? QStringLiteral("1 item could not be processed. %1").arg(firstError)
-                               : QStringLiteral("%1 items could not be processed. The first error: %2")
-                                     .arg(failed)
-                                     .arg(firstError);
+    if (failed.size() == 1) {
+        summary.text = QStringLiteral("1 item could not be processed. %1").arg(reason(failed.first()));
+        return summary;
+    }
+    QStringList lines{QStringLiteral("%1 items could not be processed.").arg(failed.size())};
+    for (const FileOpResult *r : failed.mid(0, maxFailuresNamed))
+        lines.append(reason(r));
+    if (failed.size() > maxFailuresNamed)
+        lines.append(QStringLiteral("And %1 more.").arg(failed.size() - maxFailuresNamed));
+    summary.text = lines.join(QLatin1Char('\n'));
     return summary;
 }
 

@@ -10,7 +10,10 @@
 // without RENAME_NOREPLACE too (a link, or a placeholder made for the item). A
 // move across file systems copies, checks the copy, and deletes the source
 // entry by entry, each only while it is still what was copied: what arrived or
-// changed meanwhile stays, and the result says how much. Symbolic links are copied as links, never followed; a source
+// changed meanwhile stays, and the result names a few of them and says how
+// many. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
+// attributes, ACLs and hard links within the item come along, and what the
+// target cannot hold is named in the result. Symbolic links are copied as links, never followed; a source
 // swapped for anything but a regular file is refused, never waited on. Folders
 // are walked by their names' bytes, so names that are not UTF-8 come along; an
 // item given by a name that is not UTF-8 (which a QString cannot carry) is
@@ -62,6 +65,10 @@ struct [[nodiscard]] FileOpResult
     // On a failure: the item did reach target, but something that should have
     // gone could not be removed (message says what is left where).
     bool itemInPlace = false;
+    // The entries (paths at target) whose extended attributes or ACLs the
+    // target could not hold; the item is in place (itemInPlace), and the
+    // message names them. A move still removed their sources.
+    QStringList attributesNotKept;
     bool ok() const { return error == FileOpError::None; }
 };
 
@@ -215,7 +222,9 @@ private:
 
 // The summary after a batch: none when every item succeeded; otherwise the
 // title "Some items could not be processed." and a text naming how many failed
-// and the first error.
+// and each one's reason, a line each (the first maxFailuresNamed, then how
+// many more).
+constexpr qsizetype maxFailuresNamed = 10;
 struct FailureSummary
 {
     QString title;
@@ -233,10 +242,11 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // such a file system's way that cannot replace is about to be taken. MountFlag:
 // the kernel is about to be asked whether a folder is a mount's top (an error
 // there: as on kernels that cannot tell); MountTable: the mount table is about
-// to be read.
+// to be read. CopyAttributes: an entry's extended attributes are about to be
+// put on its copy (an errno value there: as if the target refused each one).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
-    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

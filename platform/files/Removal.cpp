@@ -168,9 +168,10 @@ int enterFolderAt(int folderFd, const QByteArray &name, const struct stat &exami
 constexpr int maxRemovalDepth = 2048;
 
 // Still exactly what was copied: a folder by its device, inode and type (its
-// size and time change as it is emptied), anything else by its size and
-// modification time too.
-bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const struct stat &st)
+// size and times change as it is emptied), anything else by its size,
+// modification time and inode change time too (the change time not where
+// unlinkedByUs: this removal took another name of the file, which changed it).
+bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const struct stat &st, bool unlinkedByUs)
 {
     const auto it = copied.constFind(relative);
     if (it == copied.cend())
@@ -180,7 +181,9 @@ bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const s
         return false;
     return S_ISDIR(st.st_mode)
            || (now.size == it->size && now.modifiedSeconds == it->modifiedSeconds
-               && now.modifiedNanoseconds == it->modifiedNanoseconds);
+               && now.modifiedNanoseconds == it->modifiedNanoseconds
+               && (unlinkedByUs
+                   || (now.changedSeconds == it->changedSeconds && now.changedNanoseconds == it->changedNanoseconds)));
 }
 
 // One removal: a walk down a stack of folder handles.
@@ -196,6 +199,7 @@ public:
             std::optional<uid_t> owner);
 
     qint64 kept() const { return m_kept; }
+    const QStringList &keptEntries() const { return m_keptEntries; }
     const QList<QByteArray> &mountPoints() const { return m_mountPoints; }
 
 private:
@@ -216,7 +220,7 @@ private:
     Visit visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                 const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered);
     bool finish(Frame &frame, int parentFd);
-    qint64 arrivedSinceListed(Frame &frame);
+    void keepArrivedSinceListed(Frame &frame);
     Visit fail(int err, const QByteArray &path)
     {
         if (!m_error) {
@@ -226,10 +230,21 @@ private:
         return Visit::Left;
     }
 
+    // An entry left because it is not what was copied; the first few are named.
+    void keep(const QByteArray &relative)
+    {
+        ++m_kept;
+        if (m_keptEntries.size() < maxNamedKept)
+            m_keptEntries.append(decoded(relative));
+    }
+    static constexpr qsizetype maxNamedKept = 8;
+
     const CopiedEntries *m_copied;
     QByteArray *m_failedAt;
     int m_error = 0;
     qint64 m_kept = 0;
+    QStringList m_keptEntries;
+    QSet<std::pair<dev_t, ino_t>> m_unlinked;   // files with other names, one of which went
     QList<QByteArray> m_mountPoints;
     MountTable m_table;
 };
@@ -246,13 +261,16 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
         return errno == ENOENT ? Visit::Gone : fail(errno, path);
     if (owner && st.st_uid != *owner)
         return fail(EPERM, path);
-    if (m_copied && !isAsCopied(*m_copied, relative, st)) {
-        ++m_kept;   // arrived or changed since it was copied
+    if (m_copied && !isAsCopied(*m_copied, relative, st, m_unlinked.contains({st.st_dev, st.st_ino}))) {
+        keep(relative);   // arrived or changed since it was copied
         return Visit::Left;
     }
     if (!S_ISDIR(st.st_mode)) {   // a bind-mounted file cannot be unlinked either (EBUSY)
-        if (::unlinkat(parentFd, name.constData(), 0) == 0 || errno == ENOENT)
+        if (::unlinkat(parentFd, name.constData(), 0) == 0 || errno == ENOENT) {
+            if (st.st_nlink > 1)
+                m_unlinked.insert({st.st_dev, st.st_ino});
             return Visit::Gone;
+        }
         return fail(errno, path);
     }
     if (isMountTopAt(parentFd, name, st, parentDevice, m_table)) {
@@ -281,19 +299,20 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
     return Visit::Entered;
 }
 
-// How many entries the folder of frame holds now that it did not hold when it
-// was listed: they arrived meanwhile and stay.
-qint64 Removal::arrivedSinceListed(Frame &frame)
+// The entries the folder of frame holds now that it did not hold when it was
+// listed: they arrived meanwhile and stay.
+void Removal::keepArrivedSinceListed(Frame &frame)
 {
     std::vector<QByteArray> now;
     int err = 0;
     if (!listFolderAt(frame.fd, &now, &err))
-        return 0;
+        return;
     std::sort(frame.names.begin(), frame.names.end());
     std::sort(now.begin(), now.end());
     std::vector<QByteArray> arrived;
     std::set_difference(now.begin(), now.end(), frame.names.begin(), frame.names.end(), std::back_inserter(arrived));
-    return qint64(arrived.size());
+    for (const QByteArray &name : arrived)
+        keep(frame.relative.isEmpty() ? name : frame.relative + '/' + name);
 }
 
 // Removes the emptied folder of frame from parentFd; true when it has gone.
@@ -317,7 +336,7 @@ bool Removal::finish(Frame &frame, int parentFd)
         }
     }
     if (!gone && m_copied)
-        m_kept += arrivedSinceListed(frame);
+        keepArrivedSinceListed(frame);
     if (!gone && frame.openedUp)
         ::fchmod(frame.fd, frame.st.st_mode & 07777);
     ::close(frame.fd);
@@ -522,6 +541,7 @@ RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copi
     if (result.error)
         result.failedAt = decoded(at);
     result.kept = removal.kept();
+    result.keptEntries = removal.keptEntries();
     for (const QByteArray &point : removal.mountPoints())
         result.mountPoints.append(decoded(point));
     return result;

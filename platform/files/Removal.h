@@ -26,9 +26,11 @@
 //
 // The delete step of a move across file systems removes only what was copied:
 // an entry goes only while it is still exactly what was copied (same device
-// and inode, type, and for all but folders the same size and modification
-// time); anything new or changed stays, with the folders that hold it, and is
-// counted.
+// and inode, type, and for all but folders the same size, modification time
+// and inode change time, which no program can set back); anything new or
+// changed stays, with the folders that hold it, and is counted. A file with
+// several names keeps its later names' change time from the removal of its
+// earlier ones: for those the removal's own unlink does not count as a change.
 #include "platform/files/FileIdentity.h"
 
 #include <QByteArray>
@@ -63,6 +65,7 @@ struct RemovalResult
     int error = 0;             // the first error, as removeTree returns it
     QString failedAt;          // where it happened
     qint64 kept = 0;           // entries left because they were not what was copied
+    QStringList keptEntries;   // the first few of them, by path below the top ("" for the top)
     QStringList mountPoints;   // every mount point left in place
 };
 // removeTree, telling all it left. With copied, only what is still exactly

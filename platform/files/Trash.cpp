@@ -95,8 +95,10 @@ QString mountTopOf(const QString &folder)
 }
 
 // Which Trash folders must belong to the user: those on other disks, where
-// anyone who had the disk could have made them. The home Trash lies in the
-// user's own data folder, which nobody else writes.
+// anyone who had the disk could have made them, and a home Trash reached
+// through a link (into a shared place, where another user may have made the
+// target first). A home Trash that lies in the user's own data folder, which
+// nobody else writes, is taken as it is.
 enum class Owner { Checked, Unchecked };
 
 // Opens the folder name inside the folder open as parentFd for a Trash: it is
@@ -229,15 +231,24 @@ const TrashPlace &TrashPlaces::home()
     struct stat st;
     if (data.isOpen() && ::fstat(data.fd(), &st) == 0) {
         // The user may keep the Trash elsewhere through a link of their own: the
-        // Trash folder itself is followed, its files/ and info/ are not.
+        // Trash folder itself is followed, its files/ and info/ are not. Reached
+        // through a link (the Trash's own, or one on the way to the data
+        // folder), each must belong to the user.
+        const QString canonicalData = QFileInfo(dataHome).canonicalFilePath();
+        const bool dataLinked = !canonicalData.isEmpty() && canonicalData != QDir::cleanPath(dataHome);
         const Handle linked(::openat(data.fd(), "Trash", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat at;
         if (linked.isOpen() && ::fstatat(data.fd(), "Trash", &at, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(at.st_mode)) {
             m_home = TrashPlace{};
             m_home->path = path;
-            openTrashParts(linked.fd(), Owner::Unchecked, &*m_home);
+            struct stat target;
+            if (::fstat(linked.fd(), &target) != 0 || target.st_uid != fileSystemUser())
+                m_home->failure = QStringLiteral("“%1” leads to a folder that belongs to another user.").arg(path);
+            else
+                openTrashParts(linked.fd(), Owner::Checked, &*m_home);
         } else {
-            m_home = openTrashIn(data.fd(), enc(QFileInfo(path).fileName()), path, Owner::Unchecked);
+            m_home = openTrashIn(data.fd(), enc(QFileInfo(path).fileName()), path,
+                                 dataLinked ? Owner::Checked : Owner::Unchecked);
         }
         m_homeDevice = st.st_dev;
         m_homeDeviceKnown = true;
@@ -401,7 +412,10 @@ FileOpResult trashByCopy(const QString &path, const QString &givenPath, const Tr
     }
     // moveItem copies and checks the copy when the Trash is on another device.
     FileOpResult moved = moveItem(path, files, ConflictPolicy::Refuse, name);
-    if (moved.itemInPlace) {
+    if (moved.itemInPlace && !moved.attributesNotKept.isEmpty() && !existsOrLink(path)) {
+        // All of it went, but not all its attributes could come along.
+        moved.message = QStringLiteral("“%1” was put in the Trash. %2").arg(QFileInfo(path).fileName(), moved.message);
+    } else if (moved.itemInPlace) {
         // In the Trash, but not all of the original could go: the Trash keeps
         // listing the copy, and the message says what is left where.
         moved.message = QStringLiteral("“%1” was put in the Trash, but not all of it could be removed. %2")
@@ -433,7 +447,7 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
         const TrashPlace &trash = *choice.place;
         if (!trash.isUsable())
             return refused(givenPath, FileOpError::Denied,
-                           QStringLiteral("The Trash folder could not be made. %1").arg(trash.failure).trimmed());
+                           QStringLiteral("The Trash cannot be used. %1 Nothing was changed.").arg(trash.failure));
         if (S_ISDIR(st.st_mode) && isInsideCanonical(trash.path, path))
             return refused(givenPath, FileOpError::IntoItself,
                            QStringLiteral("A folder that holds the Trash cannot be moved to the Trash."));

@@ -7,8 +7,9 @@
 // card's top) under a unique name, with a .trashinfo holding its original path
 // and the deletion date.
 // A Trash folder and its files/ and info/ are used only when each is a real
-// folder (not a link), on another disk one that the user owns; those made here
-// get mode 0700. They are opened once per command, and the item is renamed and
+// folder (not a link), on another disk one that the user owns, as is a home
+// Trash reached through a link (the user's own, kept elsewhere: its folder and
+// its files/ and info/ must be the user's); those made here get mode 0700. They are opened once per command, and the item is renamed and
 // its .trashinfo made from those open folders, never by their paths again: a
 // card's crafted .Trash-$uid/files that links elsewhere, or another user's
 // .Trash/$uid, never receives an item.

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QMap>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,6 +23,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using lg::test::entries;
@@ -50,6 +52,108 @@ pid_t deadProcess()
 
 QString homeTrash() { return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash"); }
 
+
+// ---- Extended attributes ----
+using AttributeMap = QMap<QByteArray, QByteArray>;
+
+// Every extended attribute of path (a link not followed), by name.
+AttributeMap attributesOf(const QString &path)
+{
+    AttributeMap map;
+    QByteArray names(65536, '\0');
+    const ssize_t n = ::llistxattr(raw(path).constData(), names.data(), size_t(names.size()));
+    for (const QByteArray &name : names.left(qMax<qsizetype>(n, 0)).split('\0')) {
+        if (name.isEmpty())
+            continue;
+        QByteArray value(65536, '\0');
+        const ssize_t size = ::lgetxattr(raw(path).constData(), name.constData(), value.data(), size_t(value.size()));
+        map.insert(name, value.left(qMax<qsizetype>(size, 0)));
+    }
+    return map;
+}
+
+bool setAttribute(const QString &path, const char *name, const QByteArray &value)
+{
+    return ::lsetxattr(raw(path).constData(), name, value.constData(), size_t(value.size()), 0) == 0;
+}
+
+// A POSIX ACL as the kernel keeps it in system.posix_acl_access and
+// system.posix_acl_default: the owner, one more user (read only), the
+// group, the mask and the others.
+QByteArray aclGrantingRead(uid_t user)
+{
+    QByteArray acl;
+    const auto u32 = [&acl](quint32 v) { for (int i = 0; i < 4; ++i) acl.append(char((v >> (8 * i)) & 0xff)); };
+    const auto entry = [&](quint16 tag, quint16 perm, quint32 id) {
+        acl.append(char(tag & 0xff)).append(char(tag >> 8)).append(char(perm & 0xff)).append(char(perm >> 8));
+        u32(id);
+    };
+    u32(2);   // version
+    entry(0x01, 6, 0xffffffffu);   // owner
+    entry(0x02, 4, user);          // the other user
+    entry(0x04, 4, 0xffffffffu);   // group
+    entry(0x10, 4, 0xffffffffu);   // mask
+    entry(0x20, 4, 0xffffffffu);   // others
+    return acl;
+}
+
+// An album as photo tools and file managers leave it: tags, a comment, a
+// rating and an origin in user.* attributes, an ACL, a default ACL on a
+// folder, a trusted.* attribute, and one photo under two names. False when
+// this file system cannot hold them.
+bool makeTaggedAlbum(const QString &album)
+{
+    lg::test::writeFile(album + "/a.jpg", QByteArray(70000, 'a'));
+    lg::test::writeFile(album + "/sub/c.jpg", "no attributes of its own");
+    if (::link(raw(album + "/a.jpg").constData(), raw(album + "/sub/b.jpg").constData()) != 0)
+        return false;
+    const QString a = album + "/a.jpg";
+    return setAttribute(a, "user.xdg.tags", "beach,2024") && setAttribute(a, "user.xdg.comment", "sunset")
+           && setAttribute(a, "user.baloo.rating", "8") && setAttribute(a, "user.xdg.origin.url", "https://example.org/a")
+           && setAttribute(a, "trusted.lg.note", "kept by root") && setAttribute(a, "system.posix_acl_access", aclGrantingRead(lg::test::nobody))
+           && setAttribute(album + "/sub", "user.xdg.comment", "trip")
+           && setAttribute(album + "/sub", "system.posix_acl_default", aclGrantingRead(lg::test::nobody))
+           && setAttribute(album, "user.xdg.tags", "album");
+}
+
+// The attributes of every entry below folder, by path below it.
+QMap<QString, AttributeMap> treeAttributes(const QString &folder)
+{
+    QMap<QString, AttributeMap> map{{QString(), attributesOf(folder)}};
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        map.insert(path.mid(folder.size() + 1), attributesOf(path));
+    }
+    return map;
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(raw(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A tmpfs mounted on a fresh folder for a test's life (another file system
+// than the test's own): empty when the machine refuses the mount.
+struct OtherDisk
+{
+    explicit OtherDisk(const QString &name)
+    {
+        const QString folder = lg::test::freshFolder(name);
+        if (::mount("lgdisk", raw(folder).constData(), "tmpfs", 0, "size=8m") == 0)
+            top = folder;
+    }
+    ~OtherDisk()
+    {
+        if (!top.isEmpty())
+            ::umount2(raw(top).constData(), MNT_DETACH);
+    }
+    OtherDisk(const OtherDisk &) = delete;
+    OtherDisk &operator=(const OtherDisk &) = delete;
+    QString top;
+};
 } // namespace
 
 class FileOperationsTest : public QObject
@@ -400,6 +504,15 @@ private Q_SLOTS:
         // 3 files arrived, the folder "late", 2 edits, and sub1 (which holds a
         // file that arrived after it was listed).
         QVERIFY2(r.message.contains(QLatin1String("not wholly moved: 7 items")), qPrintable(r.message));
+        // A few of them by name, then how many more, and which copy is the older one.
+        const QStringList stayed{"sub1/new.jpg", "sub2/deep/new.jpg", "late", "n.jpg", "b.jpg", "sub2/e.jpg",
+                                 "sub1/later.jpg"};
+        const qsizetype named = std::count_if(stayed.cbegin(), stayed.cend(), [&r](const QString &name) {
+            return r.message.contains("“Card/" + name + "”");
+        });
+        QCOMPARE(named, 3);
+        QVERIFY2(r.message.contains(QLatin1String(" and 4 more.")) && r.message.contains(QLatin1String("the older one")),
+                 qPrintable(r.message));
         for (const QString &name : arrived + QStringList{"sub1/later.jpg"})
             QCOMPARE(readAll(src + "/" + name), QByteArray("arrived"));
         QCOMPARE(readAll(src + "/b.jpg"), QByteArray("B.JPG"));
@@ -832,6 +945,220 @@ private Q_SLOTS:
         QVERIFY(!r.ok());
         QCOMPARE(readAll(src).size(), 105000);
         QVERIFY(r.message.contains(QStringLiteral("changed")));
+    }
+
+    // A copy or a move carries what desktops keep beside a file's bytes: every
+    // extended attribute and ACL of each file and folder, and one file under
+    // two names stays one file. Moves and copies go to another file system
+    // (a tmpfs) where the machine allows; Duplicate and the Trash by copy stay
+    // on the test's own.
+    void copiesAndMovesKeepAttributesAclsAndHardLinks_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("wholeAlbum");
+        QTest::newRow("move of a file across disks") << "move" << false;
+        QTest::newRow("move of a folder across disks") << "move" << true;
+        QTest::newRow("paste of a file") << "copy" << false;
+        QTest::newRow("paste of a folder") << "copy" << true;
+        QTest::newRow("copy to, a batch") << "batch" << true;
+        QTest::newRow("duplicate") << "duplicate" << true;
+        QTest::newRow("move to trash by copy") << "trash" << true;
+    }
+    void copiesAndMovesKeepAttributesAclsAndHardLinks()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, wholeAlbum);
+        const QString album = lg::test::freshFolder(QStringLiteral("tagged")) + "/Album";
+        if (!makeTaggedAlbum(album))
+            QSKIP("this file system holds no user attributes or ACLs");
+        const QString source = wholeAlbum ? album : album + "/a.jpg";
+        const auto before = wholeAlbum ? treeAttributes(album) : QMap<QString, AttributeMap>{{{}, attributesOf(source)}};
+        QVERIFY(before.value(wholeAlbum ? "a.jpg" : "").contains("user.xdg.tags"));
+        const bool acrossDisks = operation == "move" || operation == "copy" || operation == "batch";
+        OtherDisk disk(QStringLiteral("other disk"));
+        if (acrossDisks && disk.top.isEmpty())
+            QSKIP("tmpfs cannot be mounted here");
+        std::optional<FaultGuard> fault;
+        if (operation == "trash")   // the Trash is on another disk: it takes a copy
+            fault.emplace([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+
+        lg::FileOpResult r;
+        if (operation == "move")
+            r = lg::moveItem(source, disk.top);
+        else if (operation == "copy")
+            r = lg::copyItem(source, disk.top);
+        else if (operation == "duplicate")
+            r = lg::copyItem(source, QFileInfo(source).absolutePath(), lg::ConflictPolicy::KeepBoth);
+        else if (operation == "trash")
+            r = lg::moveToTrash(source);
+        else {
+            lg::FileBatch batch(lg::FileOpKind::Copy, disk.top);
+            const lg::FileBatch::Outcome outcome = batch.run({source}, lg::ConflictPolicy::Refuse);
+            QCOMPARE(outcome.results.size(), 1);
+            r = outcome.results.first();
+        }
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(r.attributesNotKept, QStringList{});
+        const auto after = wholeAlbum ? treeAttributes(r.target) : QMap<QString, AttributeMap>{{{}, attributesOf(r.target)}};
+        QCOMPARE(after.keys(), before.keys());
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key() + " lost attributes"));
+        if (wholeAlbum) {
+            QVERIFY(inodeOf(r.target + "/a.jpg") != 0);
+            QCOMPARE(inodeOf(r.target + "/sub/b.jpg"), inodeOf(r.target + "/a.jpg"));
+            QCOMPARE(lg::test::readAll(r.target + "/sub/b.jpg"), QByteArray(70000, 'a'));
+        }
+        QCOMPARE(QFileInfo::exists(source), operation != "move" && operation != "trash");
+    }
+
+    // Where the target cannot hold extended attributes (a FAT card, a file
+    // system without user.*), the copy goes ahead and the result names what
+    // lost them; a move still removes its source. A privileged attribute the
+    // process may not set is skipped without a word, as cp -a skips it.
+    void attributesTheTargetCannotHoldAreNamedAndTheItemStillArrives_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("refusal");   // the errno of each attribute set
+        QTest::addColumn<QStringList>("notKept");
+        const QStringList all{"Album", "Album/a.jpg", "Album/sub"};
+        QTest::newRow("move across disks onto a card") << "move" << int(EOPNOTSUPP) << all;
+        QTest::newRow("paste onto a card") << "copy" << int(EOPNOTSUPP) << all;
+        QTest::newRow("trash by copy") << "trash" << int(EOPNOTSUPP) << all;
+        QTest::newRow("without privileges: only user attributes count") << "copy" << int(EPERM) << all;
+        QTest::newRow("without privileges: trusted only") << "trusted only" << int(EPERM) << QStringList{};
+    }
+    void attributesTheTargetCannotHoldAreNamedAndTheItemStillArrives()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, refusal);
+        QFETCH(QStringList, notKept);
+        const QString root = lg::test::freshFolder(QStringLiteral("no attributes"));
+        const QString album = root + "/src/Album";
+        if (!makeTaggedAlbum(album))
+            QSKIP("this file system holds no user attributes or ACLs");
+        QString source = album;
+        if (operation == "trusted only") {
+            source = lg::test::writeFile(root + "/src/t.jpg", "t");
+            QVERIFY(setAttribute(source, "trusted.lg.note", "root only"));
+        }
+        QDir().mkpath(root + "/card");
+        FaultGuard fault([refusal](lg::FileStep step, const QString &) {
+            return step == lg::FileStep::Rename ? EXDEV : step == lg::FileStep::CopyAttributes ? refusal : 0;
+        });
+        const lg::FileOpResult r = operation == "move"    ? lg::moveItem(source, root + "/card")
+                                   : operation == "trash" ? lg::moveToTrash(source)
+                                                          : lg::copyItem(source, root + "/card");
+        QCOMPARE(QFileInfo::exists(source), operation != "move" && operation != "trash");
+        QCOMPARE(lg::test::readAll(r.target + (source == album ? "/sub/b.jpg" : "")),
+                 source == album ? QByteArray(70000, 'a') : QByteArray("t"));
+        if (notKept.isEmpty()) {
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            return;
+        }
+        QCOMPARE(r.error, lg::FileOpError::Other);
+        QVERIFY(r.itemInPlace);
+        QStringList named = r.attributesNotKept;
+        named.sort();
+        QStringList expected;
+        for (const QString &entry : notKept)
+            expected.append(QFileInfo(r.target).absolutePath() + "/" + QFileInfo(r.target).fileName()
+                            + entry.mid(QStringLiteral("Album").size()));
+        QCOMPARE(named, expected);
+        const QString targetName = QFileInfo(r.target).fileName();
+        QVERIFY2(r.message.contains(QStringLiteral("could not be kept")) && r.message.contains("“" + targetName + "/a.jpg”"),
+                 qPrintable(r.message));
+        if (operation == "trash")
+            QVERIFY2(r.message.startsWith(QStringLiteral("“Album” was put in the Trash.")), qPrintable(r.message));
+        const auto summary = lg::failureSummary({r});
+        QVERIFY(summary && summary->text.contains(QStringLiteral("could not be kept")));
+    }
+
+    // A photo turned in place by a tool that puts its size and modification
+    // time back (exiftool -P) between the copy and the delete step of a move
+    // across disks stays where it is; the file's identity, which the viewer and
+    // the browser compare, changes with it.
+    void anEditThatPutsSizeAndDateBackStaysAndChangesTheIdentity_data()
+    {
+        QTest::addColumn<bool>("inFolder");
+        QTest::newRow("a photo") << false;
+        QTest::newRow("a photo in a folder") << true;
+    }
+    void anEditThatPutsSizeAndDateBackStaysAndChangesTheIdentity()
+    {
+        QFETCH(bool, inFolder);
+        const QString root = lg::test::freshFolder(QStringLiteral("exiftool"));
+        const QString photo = lg::test::writeFile(root + "/src/Trip/IMG_1.jpg", QByteArray(5000, 'u'));
+        lg::test::writeFile(root + "/src/Trip/IMG_2.jpg", "other");
+        QDir().mkpath(root + "/dst");
+        struct stat original;
+        QCOMPARE(::lstat(raw(photo).constData(), &original), 0);
+        const auto turnInPlace = [&] {
+            const int fd = ::open(raw(photo).constData(), O_WRONLY);
+            const QByteArray turned(5000, 't');
+            QCOMPARE(::pwrite(fd, turned.constData(), size_t(turned.size()), 0), ssize_t(turned.size()));
+            ::close(fd);
+            const struct timespec back[2] = {original.st_atim, original.st_mtim};   // touch -d, back
+            QCOMPARE(::utimensat(AT_FDCWD, raw(photo).constData(), back, 0), 0);
+        };
+
+        const std::optional<lg::FileIdentity> seen = lg::fileIdentity(photo);
+        QVERIFY(seen);
+        bool turned = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            if (step == lg::FileStep::Remove && !turned && (path == photo || path == root + "/src/Trip")) {
+                turned = true;
+                turnInPlace();
+            }
+            return 0;
+        });
+        const QString source = inFolder ? root + "/src/Trip" : photo;
+        const lg::FileOpResult r = lg::moveItem(source, root + "/dst");
+        QVERIFY(turned);
+        QVERIFY(!r.ok());
+        QVERIFY(r.itemInPlace);
+        QCOMPARE(lg::test::readAll(photo), QByteArray(5000, 't'));
+        QCOMPARE(lg::test::readAll(inFolder ? r.target + "/IMG_1.jpg" : r.target), QByteArray(5000, 'u'));
+        QVERIFY2(r.message.contains(inFolder ? QStringLiteral("“Trip/IMG_1.jpg”") : QStringLiteral("“IMG_1.jpg”"))
+                     && r.message.contains(QStringLiteral("the older one")),
+                 qPrintable(r.message));
+        if (inFolder)
+            QVERIFY(!QFileInfo::exists(root + "/src/Trip/IMG_2.jpg"));
+
+        const std::optional<lg::FileIdentity> now = lg::fileIdentity(photo);
+        QVERIFY(now);
+        QCOMPARE(now->size, seen->size);
+        QCOMPARE(now->modifiedSeconds, seen->modifiedSeconds);
+        QCOMPARE(now->modifiedNanoseconds, seen->modifiedNanoseconds);
+        QVERIFY(*now != *seen);
+    }
+
+    // After a batch, the alert names every item that failed with its reason,
+    // a line each: the first ten, then how many more.
+    void theSummaryOfABatchNamesEveryFailedItem()
+    {
+        QList<lg::FileOpResult> results;
+        for (int i = 1; i <= 13; ++i) {
+            lg::FileOpResult r;
+            r.source = QStringLiteral("/photos/IMG_%1.jpg").arg(i);
+            if (i != 2) {
+                r.error = lg::FileOpError::Denied;
+                r.message = QStringLiteral("reason %1").arg(i);
+            }
+            results.append(r);
+        }
+        const auto three = lg::failureSummary(results.mid(0, 4));
+        QVERIFY(three);
+        QCOMPARE(three->text, QStringLiteral("3 items could not be processed.\n“IMG_1.jpg”: reason 1\n"
+                                             "“IMG_3.jpg”: reason 3\n“IMG_4.jpg”: reason 4"));
+        const auto many = lg::failureSummary(results);
+        QVERIFY(many);
+        const QStringList lines = many->text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(lines.first(), QStringLiteral("12 items could not be processed."));
+        QCOMPARE(lines.value(10), QStringLiteral("“IMG_11.jpg”: reason 11"));
+        QCOMPARE(lines.last(), QStringLiteral("And 2 more."));
     }
 
     void aSourceSwappedForAPipeIsRefusedAtOnce()

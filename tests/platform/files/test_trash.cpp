@@ -310,6 +310,57 @@ private Q_SLOTS:
         QCOMPARE(entries(elsewhere + "/info"), QStringList{QStringLiteral("IMG_0002.jpg.trashinfo")});
     }
 
+    // A home Trash reached through a link into a shared place, where another
+    // user made the folders first: the user's item never goes into them.
+    void aHomeTrashReachedThroughALinkIsUsedOnlyWhenItsFoldersAreTheUsers_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("reason");   // empty: the Trash is used
+        QTest::newRow("the Trash links to another user's folder") << "theirs" << "belongs to another user";
+        QTest::newRow("the linked Trash's files are another user's") << "their files" << "/files” belongs to another user";
+        QTest::newRow("the linked Trash's info is another user's") << "their info" << "/info” belongs to another user";
+        QTest::newRow("the data folder links to another user's Trash") << "data folder" << "/Trash” belongs to another user";
+        QTest::newRow("the Trash links to the user's own folders") << "own" << "";
+    }
+    void aHomeTrashReachedThroughALinkIsUsedOnlyWhenItsFoldersAreTheUsers()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, reason);
+        const QString shared = lg::test::freshFolder(QStringLiteral("shared place"));
+        const QString planted = shared + "/Trash";
+        for (const QString &part : {QStringLiteral("/files"), QStringLiteral("/info")})
+            makeFolder(planted + part, 0777);
+        makeFolder(planted, 0777);
+        const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([dataHome] { qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit()); });
+        QDir(homeTrash()).removeRecursively();
+        if (layout == "data folder") {
+            const QString linkedData = lg::test::freshFolder(QStringLiteral("linked data")) + "/share";
+            link(shared, linkedData);
+            qputenv("XDG_DATA_HOME", linkedData.toLocal8Bit());
+        } else {
+            link(planted, homeTrash());
+        }
+        if (layout == "theirs" || layout == "data folder")
+            giveAway(planted);
+        else if (layout == "their files")
+            giveAway(planted + "/files");
+        else if (layout == "their info")
+            giveAway(planted + "/info");
+        const QString item = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("to trash")) + "/IMG_0003.jpg");
+        const lg::FileOpResult r = lg::moveToTrash(item);
+        if (reason.isEmpty()) {
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QCOMPARE(entries(planted + "/files"), QStringList{QStringLiteral("IMG_0003.jpg")});
+            return;
+        }
+        QCOMPARE(r.error, lg::FileOpError::Denied);
+        QVERIFY2(r.message.contains(reason) && r.message.endsWith("Nothing was changed."), qPrintable(r.message));
+        QCOMPARE(lg::test::readAll(item), QByteArray("x"));
+        QCOMPARE(entries(planted + "/files"), QStringList{});
+        QCOMPARE(entries(planted + "/info"), QStringList{});
+    }
+
     // The same disk mounted twice: the rename into the home Trash says EXDEV.
     // A folder that cannot be removed whole (a disk mounted inside it) is then
     // not copied into the Trash at all.

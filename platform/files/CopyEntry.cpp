@@ -1,0 +1,386 @@
+// The copy of one entry: a file's bytes, modes and times, a folder and all it holds, a link as a link.
+#include "platform/files/CopyEntry.h"
+
+#include "platform/files/FileOperations.h"
+#include "platform/runtime/Dispatch.h"
+
+#include <algorithm>
+#include <functional>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace lg {
+
+namespace {
+
+// The folder that holds path ("/" for an item at the top).
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
+{
+    if (ctx.copied)
+        ctx.copied->insert(relative, identityOfStat(st));
+}
+
+void tellMade(CopyContext &ctx, int fd)
+{
+    if (ctx.onMade)
+        std::exchange(ctx.onMade, nullptr)(fd);
+}
+
+// A link's times (a link cannot be opened).
+void keepLinkTimes(const QByteArray &path, const struct stat &st)
+{
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// A descriptor closed with its owner.
+struct Descriptor
+{
+    explicit Descriptor(int opened) : fd(opened) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    const int fd;
+};
+
+int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
+{
+    constexpr size_t chunk = size_t(16) << 20;
+    qint64 done = 0;
+    bool useRange = true, useSendfile = true;
+    while (done < size) {
+        // Quitting: the copy is abandoned, and what was made of it is removed.
+        if (isShuttingDown())
+            return ECANCELED;
+        const size_t want = size_t(std::min<qint64>(qint64(chunk), size - done));
+        ssize_t n = -1;
+        if (useRange) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+                          || errno == EBADF || errno == EPERM)) {
+                useRange = false;
+                continue;
+            }
+        } else if (useSendfile) {
+            n = ::sendfile(out, in, nullptr, want);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                useSendfile = false;
+                continue;
+            }
+        } else {
+            static thread_local std::vector<char> buffer(size_t(1) << 20);
+            n = ::read(in, buffer.data(), std::min(want, buffer.size()));
+            if (n > 0) {
+                ssize_t written = 0;
+                while (written < n) {
+                    const ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
+                    if (w < 0) {
+                        if (errno == EINTR)
+                            continue;
+                        return errno;
+                    }
+                    written += w;
+                }
+            }
+        }
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;  // the file shrank while it was copied
+        done += n;
+        if (ctx.onBytes)
+            ctx.onBytes(n);
+    }
+    return 0;
+}
+
+// ---- Extended attributes ----
+// One entry's attributes, reached by its open descriptor, or by its path
+// without following it (a symbolic link, which cannot be opened).
+struct Attributes
+{
+    int fd = -1;
+    QByteArray path;
+
+    ssize_t list(char *buffer, size_t size) const
+    {
+        return fd >= 0 ? ::flistxattr(fd, buffer, size) : ::llistxattr(path.constData(), buffer, size);
+    }
+    ssize_t get(const char *name, char *buffer, size_t size) const
+    {
+        return fd >= 0 ? ::fgetxattr(fd, name, buffer, size) : ::lgetxattr(path.constData(), name, buffer, size);
+    }
+    int set(const char *name, const QByteArray &value) const
+    {
+        return fd >= 0 ? ::fsetxattr(fd, name, value.constData(), size_t(value.size()), 0)
+                       : ::lsetxattr(path.constData(), name, value.constData(), size_t(value.size()), 0);
+    }
+};
+
+// Reads a whole attribute list or value into buffer, growing it while a
+// writer makes it longer; false with errno on failure.
+// Read into what buffer holds first; most lists and values fit at once.
+template <typename Read>
+bool readWhole(QByteArray *buffer, Read read)
+{
+    if (buffer->size() < 4096)
+        buffer->resize(4096);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t n = read(buffer->data(), size_t(buffer->size()));
+        if (n >= 0) {
+            buffer->resize(qsizetype(n));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+        const ssize_t wanted = read(nullptr, 0);
+        if (wanted < 0)
+            return false;
+        buffer->resize(qsizetype(wanted) + 1);
+    }
+    errno = ERANGE;
+    return false;
+}
+
+// Attributes that only a privileged process may set: without the privilege
+// they are skipped, as cp -a skips them.
+bool isPrivileged(const char *name)
+{
+    return std::strncmp(name, "trusted.", 8) == 0 || std::strncmp(name, "security.", 9) == 0;
+}
+
+// The ACLs, which go last: set before the mode, they would be written again
+// by the chmod (which rewrites an ACL's mask).
+bool isAcl(const char *name) { return std::strncmp(name, "system.posix_acl_", 17) == 0; }
+
+// Puts every extended attribute of from on to (the copy at target), and runs
+// setMode (0 or an errno value, returned) after all but the ACLs: user.*
+// attributes go while the copy may still be written, and an ACL after the
+// mode leaves both as the source has them. An attribute the target cannot
+// hold marks the entry in ctx.attributesNotKept; the copy goes on.
+int copyAttributes(const Attributes &from, const Attributes &to, const QByteArray &target, const QByteArray &relative,
+                   CopyContext &ctx, const std::function<int()> &setMode)
+{
+    static thread_local QByteArray names, value;
+    if (!readWhole(&names, [&](char *buffer, size_t size) { return from.list(buffer, size); }) || names.isEmpty())
+        return setMode ? setMode() : 0;   // none, or a file system that keeps none
+    const int injected = injectedFileFault(FileStep::CopyAttributes, decodedPath(target));
+    bool kept = true;
+    int modeError = 0;
+    for (const bool acls : {false, true}) {
+        if (acls && setMode && (modeError = setMode()) != 0)
+            break;
+        for (qsizetype at = 0; at < names.size();) {
+            const char *name = names.constData() + at;
+            at += qsizetype(std::strlen(name)) + 1;
+            if (!*name || isAcl(name) != acls)
+                continue;
+            if (!readWhole(&value, [&](char *buffer, size_t size) { return from.get(name, buffer, size); }))
+                continue;   // gone meanwhile, or not readable by this process
+            const int err = injected ? injected : (to.set(name, value) == 0 ? 0 : errno);
+            if (err && !(isPrivileged(name) && (err == EPERM || err == EACCES)))
+                kept = false;
+        }
+    }
+    if (!kept && ctx.attributesNotKept)
+        ctx.attributesNotKept->append(relative);   // each entry is copied once
+    return modeError;
+}
+
+// Opens the regular file that st describes for reading. Opened without
+// blocking and without following a link, so that an item swapped meanwhile for
+// a pipe or a link is refused instead of waited on.
+int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
+{
+    *in = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (*in < 0)
+        return errno == ELOOP ? changedWhileCopied : errno;
+    struct stat opened;
+    int err = 0;
+    if (::fstat(*in, &opened) != 0)
+        err = errno;
+    else if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
+        err = changedWhileCopied;
+    else if (const int flags = ::fcntl(*in, F_GETFL); flags < 0 || ::fcntl(*in, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err) {
+        ::close(*in);
+        *in = -1;
+    }
+    return err;
+}
+
+// Copies the file's bytes, extended attributes, permissions and times into
+// out (left open), the copy at target. The attributes go before the
+// permissions: a read-only copy could not take user.* attributes any more,
+// and an ACL's mask is what the source's mode says it is.
+int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, const QByteArray &target,
+                       const QByteArray &relative, CopyContext &ctx)
+{
+    if (const int injected = injectedFileFault(FileStep::CopyData, decodedPath(source)))
+        return injected;
+    int in = -1;
+    if (const int err = openPlannedFile(source, st, &in))
+        return err;
+    int err = copyFileData(in, out, st.st_size, ctx);
+    if (!err)
+        err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
+            return ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) == 0 ? 0 : errno;
+        });
+    ::close(in);
+    if (!err) {
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+    }
+    if (!err && ctx.syncFiles && ::fdatasync(out) != 0)
+        err = errno;
+    return err;
+}
+
+// A later name of a file already copied becomes a name of that copy. False
+// when it is not one, or the target cannot link (it then gets a copy).
+bool linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
+{
+    if (st.st_nlink < 2)
+        return false;
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    const auto first = ctx.linkedFiles.find(key);
+    if (first == ctx.linkedFiles.end())
+        return false;
+    return ::linkat(AT_FDCWD, first->second.constData(), AT_FDCWD, target.constData(), 0) == 0;
+}
+
+int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
+                    const struct stat &st, CopyContext &ctx)
+{
+    if (linkToEarlierCopy(target, st, ctx))
+        return 0;
+    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0)
+        return errno;
+    tellMade(ctx, out);
+    int err = copyIntoDescriptor(source, st, out, target, relative, ctx);
+    if (::close(out) != 0 && !err)
+        err = errno;
+    if (err)
+        ::unlink(target.constData());
+    else if (st.st_nlink > 1)
+        ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino), target);
+    return err;
+}
+
+} // namespace
+
+int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByteArray &target, CopyContext &ctx,
+                    bool verify)
+{
+    static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+    if (!procFds)
+        return ENOTSUP;
+    const int out = ::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (out < 0)
+        return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
+    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx);
+    recordCopied(ctx, QByteArray(), st);
+    struct stat written;
+    if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
+        err = EIO;
+    if (!err)
+        err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
+    if (!err) {
+        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
+        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
+            err = errno;
+    }
+    if (::close(out) != 0 && !err) {
+        err = errno;
+        ::unlink(target.constData());
+    }
+    return err;
+}
+
+int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative)
+{
+    struct stat st;
+    if (::lstat(source.constData(), &st) != 0)
+        return errno;
+    if (S_ISLNK(st.st_mode)) {
+        if (const int injected = injectedFileFault(FileStep::MakeLink, decodedPath(target)))
+            return injected;
+        QByteArray link(qMax<qint64>(st.st_size, 255) + 1, '\0');
+        const ssize_t n = ::readlink(source.constData(), link.data(), size_t(link.size()));
+        if (n < 0)
+            return errno;
+        link.truncate(int(n));
+        if (::symlink(link.constData(), target.constData()) != 0)
+            return errno;
+        tellMade(ctx, -1);
+        copyAttributes({-1, source}, {-1, target}, target, relative, ctx, {});
+        keepLinkTimes(target, st);
+        recordCopied(ctx, relative, st);
+        return 0;
+    }
+    if (S_ISREG(st.st_mode)) {
+        const int err = copyRegularFile(source, target, relative, st, ctx);
+        if (!err)
+            recordCopied(ctx, relative, st);
+        return err;
+    }
+    if (!S_ISDIR(st.st_mode))
+        return ENOTSUP;  // devices, sockets and pipes are not copied
+    if (const int injected = injectedFileFault(FileStep::MakeFolder, decodedPath(target)))
+        return injected;
+    if (::mkdir(target.constData(), 0700) != 0)
+        return errno;
+    recordCopied(ctx, relative, st);
+    tellMade(ctx, -1);
+    constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const Descriptor from(::open(source.constData(), folderFlags));
+    if (from.fd < 0)
+        return errno;
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listFolderAt(from.fd, &names, &err))
+        return err;
+    for (const QByteArray &name : names) {
+        if (isShuttingDown())
+            return ECANCELED;
+        if (const int e = copyEntry(joinRawPath(source, name), joinRawPath(target, name), ctx,
+                                   relative.isEmpty() ? name : relative + '/' + name))
+            return e;
+    }
+    // Its attributes once its entries are in: a default ACL given earlier
+    // would be taken on by entries that have none of their own.
+    const Descriptor to(::open(target.constData(), folderFlags));
+    if (to.fd < 0)
+        return errno;
+    if (const int e = copyAttributes({from.fd, {}}, {to.fd, {}}, target, relative, ctx, [&] {
+            return ::fchmod(to.fd, st.st_mode & 07777) == 0 ? 0 : errno;
+        }))
+        return e;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(to.fd, times);
+    return 0;
+}
+
+} // namespace lg

@@ -1,0 +1,81 @@
+#pragma once
+// The copy of one entry and all it holds, as the file layer's copy, move across
+// file systems and Trash by copy make it, whole as `cp -a` makes it: a regular
+// file's bytes, its permissions (without set-user and set-group id) and its
+// times; a folder with everything in it, its mode and times set once its
+// entries are in; a symbolic link as a link, never followed. Every entry takes
+// its extended attributes along (user.*, the ACLs in system.posix_acl_access
+// and system.posix_acl_default; trusted.* and security.* where the process may
+// set them, else skipped as cp -a skips them); what the target cannot hold (a
+// FAT card, a file system without user.*) does not stop the copy and is named
+// in ctx.attributesNotKept. Files with more than one name within the copied
+// tree stay one file with as many names (a later name is linked to the first
+// copy; where the target cannot link, it gets a copy of its own).
+// Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
+// meanwhile for anything but the regular file examined is refused, never
+// waited on (changedWhileCopied).
+//
+// Paths here are the bytes the file system gave, so that a name that is not
+// valid UTF-8 is copied as it is. Blocking; any thread. Failures are errno
+// values (or changedWhileCopied); on a failure whatever was made at the target
+// is left for the caller to remove. Quitting (lg::beginShutdown) stops a copy
+// between entries and inside a file's bytes (ECANCELED).
+#include "platform/files/FileIdentity.h"
+#include "platform/files/Removal.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <map>
+#include <sys/types.h>
+#include <utility>
+
+struct stat;
+
+namespace lg {
+
+// An error of our own beside the errno values: the source is not what was
+// examined any more (another file, a link or a pipe in its place, or it grew
+// while it was copied).
+constexpr int changedWhileCopied = -2;
+
+// What one copy shares between its entries, and what it tells its caller.
+struct CopyContext
+{
+    std::function<void(qint64 bytes)> onBytes;  // may be empty
+    bool syncFiles = false;                      // fdatasync each file (moves across devices)
+    CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
+    std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
+    // Where set: the entries (by path below the item's top, the top as "")
+    // whose extended attributes or ACLs the target could not hold.
+    QList<QByteArray> *attributesNotKept = nullptr;
+    // The first copy of each file met with more than one name, by the
+    // source's device and inode: its later names become links to it.
+    std::map<std::pair<dev_t, ino_t>, QByteArray> linkedFiles;
+};
+
+// Copies source (any kind, links as links) to target, which must not exist;
+// relative is source's path below the item's top, for ctx.copied.
+int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative = {});
+
+// Copies the regular file st describes into a file that gets its name target
+// only once it is complete: an unnamed file in target's folder (O_TMPFILE),
+// linked in at the end, which never replaces. With verify, the written size
+// must be the examined one. ENOTSUP when the file system cannot make unnamed
+// files; the caller then copies under a temporary name.
+int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByteArray &target, CopyContext &ctx,
+                    bool verify);
+
+// folder/name for raw paths.
+inline QByteArray joinRawPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+// A raw path as text (for messages and the fault hook).
+inline QString decodedPath(const QByteArray &path) { return QFile::decodeName(path); }
+
+} // namespace lg

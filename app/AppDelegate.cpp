@@ -141,7 +141,12 @@ void AppDelegate::applicationDidFinishLaunching()
     installMenus(window);
     DropView::install(window);
     if (lg::Settings::intValue(firstRunKey)) {
-        window->showhomevc();
+        // Files that started the application are its first screen: the home
+        // screen, which they would replace at once, is not built for them.
+        if (fileHandover->filesWaitForLaunch())
+            currentScreenMode = ScreenHome;
+        else
+            window->showhomevc();
     } else {
         currentScreenMode = ScreenWelcome;
         window->setResizable(false);

@@ -154,6 +154,8 @@ private Q_SLOTS:
             Launch launch;
             scheduleLaunch(launch.delegate, {photo});
             QTRY_VERIFY(launch.delegate.appstart);
+            QVERIFY(mainWindow()->isVisible());   // at once; the files fill it once it is painted
+            QTRY_VERIFY(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
             QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("homeVc")));
             QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
             QVERIFY(mainWindow()->isVisible());

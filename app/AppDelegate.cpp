@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/FileHandover.h"
 #include "app/LaunchAtLogin.h"
+#include "app/Startup.h"
 #include "app/mainWindowController.h"
 #include "app/preferencesWindowController.h"
 #include "browser/ViewController.h"
@@ -140,7 +141,15 @@ void AppDelegate::applicationDidFinishLaunching()
     mainWindowController *window = mainWindow();
     installMenus(window);
     DropView::install(window);
-    if (lg::Settings::intValue(firstRunKey)) {
+    // Files that started the application are its first screen: the home
+    // screen, which they would replace at once, is not built for them. The
+    // window shows at once and they fill it once it is painted.
+    const bool filesFirst = lg::Settings::intValue(firstRunKey) && fileHandover->filesWaitForLaunch();
+    if (filesFirst) {
+        currentScreenMode = ScreenHome;
+        window->setResizable(true);
+        window->showWindow();
+    } else if (lg::Settings::intValue(firstRunKey)) {
         window->showhomevc();
     } else {
         currentScreenMode = ScreenWelcome;
@@ -148,8 +157,12 @@ void AppDelegate::applicationDidFinishLaunching()
         window->setContentViewController(welcomeScreen());
         window->showWindow();
     }
-    // Files that started the application take the first screen's place now.
-    fileHandover->launchSequenceEnded();
+    // Files that started the application take the first screen's place: after
+    // the window's first frame when they are that screen, else now.
+    if (filesFirst)
+        afterFirstFrame(fileHandover, [this] { fileHandover->launchSequenceEnded(); });
+    else
+        fileHandover->launchSequenceEnded();
 }
 
 void AppDelegate::checkForUpdate()

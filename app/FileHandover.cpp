@@ -118,9 +118,14 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
         showCollected();
 }
 
+bool FileHandover::filesWaitForLaunch() const
+{
+    return m_timerForOpenwith && !m_batchShown && !m_openWithPath.isEmpty();
+}
+
 void FileHandover::launchSequenceEnded()
 {
-    if (m_timerForOpenwith && !m_batchShown && !m_openWithPath.isEmpty())
+    if (filesWaitForLaunch())
         showCollected();
 }
 

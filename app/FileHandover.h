@@ -41,6 +41,9 @@ public:
     // The launch sequence has shown its first screen: files that started the
     // application show now.
     void launchSequenceEnded();
+    // True while files that started the application wait for
+    // launchSequenceEnded: they will be the first screen.
+    bool filesWaitForLaunch() const;
     // Shows the files that joined the batch and closes it; the action of
     // timerForOpenwith.
     void openWithFinder_menu();

@@ -1,14 +1,19 @@
 #include "app/Startup.h"
 
 #include "app/AppDelegate.h"
+#include "platform/runtime/Timer.h"
 
 #include <QApplication>
 #include <QColor>
+#include <QEvent>
+#include <QWindow>
 #include <QPalette>
 #include <QPointer>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QToolTip>
+
+#include <utility>
 
 namespace {
 
@@ -51,7 +56,50 @@ QPalette darkPalette()
     return pal;
 }
 
+// Watches every object's events for the first exposed window, then hands the
+// work to the event loop: the expose paints the window before it runs.
+class FirstFrameWatch : public QObject
+{
+public:
+    FirstFrameWatch(QObject *context, std::function<void()> work, int latestMs)
+        : m_context(context), m_work(std::move(work))
+    {
+        qApp->installEventFilter(this);
+        lg::Timer::singleShot(latestMs, this, [this] { fire(); });
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && !m_fired) {
+            auto *window = qobject_cast<QWindow *>(watched);
+            if (window && window->isExposed())
+                QTimer::singleShot(0, this, [this] { fire(); });
+        }
+        return false;
+    }
+
+private:
+    void fire()
+    {
+        if (std::exchange(m_fired, true))
+            return;
+        qApp->removeEventFilter(this);
+        if (m_context)
+            m_work();
+        deleteLater();
+    }
+
+    QPointer<QObject> m_context;
+    std::function<void()> m_work;
+    bool m_fired = false;
+};
+
 } // namespace
+
+void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs)
+{
+    new FirstFrameWatch(context, std::move(work), latestMs);
+}
 
 void applyApplicationLook()
 {

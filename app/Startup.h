@@ -4,7 +4,10 @@
 // launch sequence reach the application delegate. Main thread only.
 #include <QStringList>
 
+#include <functional>
+
 class AppDelegate;
+class QObject;
 
 // Sets the Fusion style with the dark palette on the application (and on
 // tooltips), so that every window, standard dialog, menu and tooltip made
@@ -16,3 +19,9 @@ void applyApplicationLook();
 // handed over first (the launch sequence has not begun, so they count as the
 // reason the application was started), then the launch sequence runs.
 void scheduleLaunch(AppDelegate &delegate, const QStringList &paths);
+
+// Runs work once the first window of the application has been exposed and
+// painted, so that what the first screen does not need (starting workers,
+// tidying after earlier runs) never delays it; or after latestMs when no
+// window shows by then. Nothing runs once context is gone (a quit before).
+void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs = 3000);

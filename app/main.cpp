@@ -227,8 +227,10 @@ int main(int argc, char **argv)
     if (instance.claim(paths) == InstanceChannel::Role::Secondary)
         return 0;
 
-    lg::startCleaningFoldersLeftByKilledRuns();   // what a killed run left, put right in the background
     AppDelegate delegate;
+    // What a killed run left is put right in the background, once the first
+    // screen is painted: its disk reads never compete with the start.
+    afterFirstFrame(&delegate, [] { lg::startCleaningFoldersLeftByKilledRuns(); });
     // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
     // does, except that nothing is asked: open questions are answered with
     // their do-nothing button, and the folder list and the settings are saved.

@@ -15,6 +15,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/runtime/Timer.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QActionGroup>
@@ -25,7 +26,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMediaPlayer>
 #include <QMenu>
 #include <QPointer>
 #include <QScrollArea>

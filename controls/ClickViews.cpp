@@ -4,9 +4,11 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "platform/desktop/NotificationHub.h"
+#include "platform/image/ModuleInterfaces.h"
+#include "platform/image/Modules.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/viewimagevc.h"
 
-#include <QMediaPlayer>
 #include <QMouseEvent>
 
 void viewerMouseDown(QMouseEvent *event, const std::function<void(QMouseEvent *)> &superclassMouseDown)
@@ -88,18 +90,39 @@ void MyImageView::mouseDoubleClickEvent(QMouseEvent *event)
 }
 
 myplayerview::myplayerview(QWidget *parent)
-    : QVideoWidget(parent)
+    : QWidget(parent)
 {
 }
 
+QWidget *myplayerview::videoView()
+{
+    if (!m_videoView) {
+        if (const lg::image::PlayerModule *module = lg::image::playerModule()) {
+            m_videoView = module->createVideoView(this);
+            m_videoView->setObjectName(QStringLiteral("videoView"));
+            m_videoView->setGeometry(rect());
+            m_videoView->show();
+        }
+    }
+    return m_videoView;
+}
+
+void myplayerview::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_videoView)
+        m_videoView->setGeometry(rect());
+}
+
+// The video widget leaves its clicks to this view.
 void myplayerview::mousePressEvent(QMouseEvent *event)
 {
-    viewerMouseDown(event, [this](QMouseEvent *e) { QVideoWidget::mousePressEvent(e); });
+    viewerMouseDown(event, [this](QMouseEvent *e) { QWidget::mousePressEvent(e); });
 }
 
 void myplayerview::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    viewerMouseDown(event, [this](QMouseEvent *e) { QVideoWidget::mousePressEvent(e); });
+    viewerMouseDown(event, [this](QMouseEvent *e) { QWidget::mousePressEvent(e); });
 }
 
 // ---------------------------------------------------------------- CustomIKImageView

@@ -4,7 +4,7 @@
 // viewer's views (a double click leaves the viewer) and the editor's image
 // view (which can be sent a double click).
 #include <QLabel>
-#include <QVideoWidget>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -57,16 +57,25 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 };
 
-// The viewer's video view.
-class myplayerview : public QVideoWidget
+// The viewer's video view. The widget that shows the pictures (a
+// QVideoWidget) comes from the Qt Multimedia module and is made when a video
+// first needs it; it fills this view, whose mouse handlers get its clicks.
+class myplayerview : public QWidget
 {
     Q_OBJECT
 public:
     explicit myplayerview(QWidget *parent = nullptr);
 
+    // The video widget, made on the first call; null while the module cannot be loaded.
+    QWidget *videoView();
+
 protected:
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    QPointer<QWidget> m_videoView;
 };
 
 // The editor's image view: simulateMouseDown() makes its current tool act as

@@ -10,6 +10,7 @@
 #include "platform/desktop/Workspace.h"
 #include "platform/image/ImageSource.h"
 #include "platform/jpeg/JpegTurn.h"
+#include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
 
 #include <QComboBox>
@@ -27,7 +28,6 @@
 #include <QTimer>
 #include <QtConcurrent>
 
-#include <Magick++.h>
 
 #include <algorithm>
 #include <atomic>
@@ -104,31 +104,16 @@ const QStringList &tiffCompressions()
 
 std::optional<QByteArray> encodeTiff(const QImage &source, const QString &compression, QString *error)
 {
-    lg::image::ensureMagick();
-    try {
-        const bool alpha = source.hasAlphaChannel();
-        const QImage pixels = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-        Magick::Image image(size_t(pixels.width()), size_t(pixels.height()), alpha ? "RGBA" : "RGBP",
-                            MagickCore::CharPixel, pixels.constBits());
-        if (!alpha)
-            image.matte(false);
-        image.magick("TIFF");
-        const QString c = compression.toLower();
-        image.compressType(c == QLatin1String("lzw")        ? MagickCore::LZWCompression
-                           : c == QLatin1String("deflate")  ? MagickCore::ZipCompression
-                           : c == QLatin1String("packbits") ? MagickCore::RLECompression
-                                                            : MagickCore::NoCompression);
-        Magick::Blob blob;
-        image.write(&blob, "TIFF");
-        if (blob.length() == 0) {
-            *error = QStringLiteral("ImageMagick wrote nothing.");
-            return std::nullopt;
-        }
-        return QByteArray(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
-    } catch (const std::exception &e) {
-        *error = QString::fromLocal8Bit(e.what());
-        return std::nullopt;
-    }
+    const QString c = compression.toLower();
+    using lg::image::TiffCompression;
+    const TiffCompression method = c == QLatin1String("lzw")        ? TiffCompression::Lzw
+                                 : c == QLatin1String("deflate")  ? TiffCompression::Deflate
+                                 : c == QLatin1String("packbits") ? TiffCompression::PackBits
+                                                                  : TiffCompression::None;
+    // Eight bits a sample, as the save panel offers it.
+    const QImage pixels = source.convertToFormat(source.hasAlphaChannel() ? QImage::Format_RGBA8888
+                                                                          : QImage::Format_RGBX8888);
+    return lg::image::encodeTiffWithMagick(pixels, method, 1, error);
 }
 
 // The view drawn whole into an image of the output size.

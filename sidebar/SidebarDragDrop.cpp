@@ -18,12 +18,12 @@
 #include "platform/desktop/Paths.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QMediaPlayer>
 #include <QMimeData>
 #include <QtConcurrent>
 

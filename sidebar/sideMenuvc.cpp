@@ -23,6 +23,7 @@
 #include "platform/desktop/Settings.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QApplication>
@@ -33,7 +34,6 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMediaPlayer>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>

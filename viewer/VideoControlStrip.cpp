@@ -1,11 +1,12 @@
 #include "viewer/VideoControlStrip.h"
 
+#include "viewer/VideoPlayer.h"
+
 #include "controls/Sliders.h"
 #include "viewer/ViewerIcons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMediaPlayer>
 #include <QPushButton>
 #include <QSlider>
 
@@ -57,16 +58,16 @@ VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
     refresh();
 }
 
-void VideoControlStrip::setPlayer(QMediaPlayer *player)
+void VideoControlStrip::setPlayer(VideoPlayer *player)
 {
     for (const QMetaObject::Connection &connection : std::as_const(m_connections))
         disconnect(connection);
     m_connections.clear();
     m_player = player;
     if (player) {
-        m_connections << connect(player, &QMediaPlayer::positionChanged, this, &VideoControlStrip::refresh)
-                      << connect(player, &QMediaPlayer::durationChanged, this, &VideoControlStrip::refresh)
-                      << connect(player, &QMediaPlayer::playbackStateChanged, this, &VideoControlStrip::refresh);
+        m_connections << connect(player, &VideoPlayer::positionChanged, this, &VideoControlStrip::refresh)
+                      << connect(player, &VideoPlayer::durationChanged, this, &VideoControlStrip::refresh)
+                      << connect(player, &VideoPlayer::playbackStateChanged, this, &VideoControlStrip::refresh);
     }
     refresh();
 }
@@ -86,10 +87,10 @@ void VideoControlStrip::togglePlay()
 {
     if (!m_player)
         return;
-    if (m_player->playbackState() == QMediaPlayer::PlayingState) {
+    if (m_player->playbackState() == VideoPlayer::PlayingState) {
         m_player->pause();
     } else {
-        if (m_player->mediaStatus() == QMediaPlayer::EndOfMedia)
+        if (m_player->mediaStatus() == VideoPlayer::EndOfMedia)
             m_player->setPosition(0);
         m_player->play();
     }
@@ -97,7 +98,7 @@ void VideoControlStrip::togglePlay()
 
 void VideoControlStrip::refresh()
 {
-    const bool playing = m_player && m_player->playbackState() == QMediaPlayer::PlayingState;
+    const bool playing = m_player && m_player->playbackState() == VideoPlayer::PlayingState;
     if (playing != m_showsPause) {
         m_showsPause = playing;
         m_play->setIcon(playing ? m_pauseIcon : m_playIcon);

@@ -2,11 +2,11 @@
 // The controls under the viewer's video: play and pause, the position
 // slider and the elapsed and total time of the player it is given.
 #include <QIcon>
-#include <QMediaPlayer>
 #include <QPointer>
 #include <QWidget>
 
 class QLabel;
+class VideoPlayer;
 
 class QPushButton;
 class QSlider;
@@ -20,8 +20,8 @@ public:
     explicit VideoControlStrip(QWidget *parent = nullptr);
 
     // Follows player from now on (none: the controls rest).
-    void setPlayer(QMediaPlayer *player);
-    QMediaPlayer *player() const { return m_player; }
+    void setPlayer(VideoPlayer *player);
+    VideoPlayer *player() const { return m_player; }
 
     // "m:ss", or "h:mm:ss" from an hour on.
     static QString timeText(qint64 ms);
@@ -34,7 +34,7 @@ private:
     void togglePlay();
     void refresh();
 
-    QPointer<QMediaPlayer> m_player;
+    QPointer<VideoPlayer> m_player;
     QIcon m_playIcon;
     QIcon m_pauseIcon;
     bool m_showsPause = true;

@@ -29,13 +29,13 @@
 #include "viewer/ElidedLabel.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
+#include "viewer/VideoPlayer.h"
 #include "platform/image/VideoInfo.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
 #include "browser/FileTypeIcon.h"
 
 #include <QAction>
-#include <QAudioOutput>
 #include <QClipboard>
 #include <QCursor>
 #include <QFileInfo>
@@ -47,7 +47,6 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMediaPlayer>
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
@@ -312,7 +311,6 @@ void viewimagevc::buildLayout()
 
     avKitPlayer = new myplayerview(boxbg);
     avKitPlayer->setObjectName(QStringLiteral("avKitPlayer"));
-    avKitPlayer->setAspectRatioMode(Qt::KeepAspectRatio);
     avKitPlayer->hide();
     videoControls = new VideoControlStrip(boxbg);
     videoControls->hide();
@@ -807,13 +805,12 @@ void viewimagevc::releasePlayer()
 {
     if (!m_player)
         return;
-    QMediaPlayer *old = m_player;
+    VideoPlayer *old = m_player;
     if (videoPlayer == old)
         videoPlayer = nullptr;
     videoControls->setPlayer(nullptr);
     old->disconnect(this);
     old->stop();
-    old->setVideoOutput(nullptr);
     old->deleteLater();
     m_player = nullptr;
 }
@@ -828,28 +825,28 @@ void viewimagevc::showVideo(const QUrl &url)
     // Only what probes as a real video reaches the player: a picture named like
     // a video, or a broken file, would go to the media framework's decoders
     // without the pixel limit.
-    if (url.isLocalFile() && !lg::VideoInfo::probe(url.toLocalFile())) {
+    // The player comes from the Qt Multimedia module, loaded for the first
+    // video; without it a video shows as its type's icon.
+    VideoPlayer *player = nullptr;
+    if (!url.isLocalFile() || lg::VideoInfo::probe(url.toLocalFile()))
+        player = VideoPlayer::create(avKitPlayer, this);
+    if (!player) {
         playerItem = url;
         showFileTypeIcon(url.toLocalFile());
         itemDidFinishPlaying();
         return;
     }
-    auto *player = new QMediaPlayer(this);
-    player->setAudioOutput(new QAudioOutput(player));
     m_player = player;
     videoPlayer = player;
     videoControls->setPlayer(player);
-    connect(player, &QMediaPlayer::mediaStatusChanged, this,
-            [this, player](QMediaPlayer::MediaStatus status) { mediaStatusChanged(player, int(status)); });
-    connect(player, &QMediaPlayer::errorOccurred, this, [this, player](QMediaPlayer::Error error) {
-        if (error != QMediaPlayer::NoError)
-            mediaStatusChanged(player, int(QMediaPlayer::InvalidMedia));
-    });
+    connect(player, &VideoPlayer::mediaStatusChanged, this,
+            [this, player](VideoPlayer::MediaStatus status) { mediaStatusChanged(player, int(status)); });
+    connect(player, &VideoPlayer::errorOccurred, this,
+            [this, player] { mediaStatusChanged(player, int(VideoPlayer::InvalidMedia)); });
     playerItem = url;
     // The slideshow waits for the end of the video.
     if (isSlideShowRunning && timerAutoplay)
         timerAutoplay->stop();
-    player->setVideoOutput(avKitPlayer);
     player->setSource(url);
 
     imgview->hide();
@@ -861,23 +858,23 @@ void viewimagevc::showVideo(const QUrl &url)
         player->play();
 }
 
-void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
+void viewimagevc::mediaStatusChanged(VideoPlayer *player, int status)
 {
     if (player != m_player)
         return;
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
-    if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
+    if (status == VideoPlayer::InvalidMedia && playerItem.isLocalFile())
         showFileTypeIcon(playerItem.toLocalFile());
-    if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
-        || status == QMediaPlayer::InvalidMedia) {
+    if (status == VideoPlayer::LoadedMedia || status == VideoPlayer::BufferedMedia
+        || status == VideoPlayer::InvalidMedia) {
         // A video shown again after it changed on disk goes on from where it was.
-        if (m_resumeVideoAt > 0 && status != QMediaPlayer::InvalidMedia && player->isSeekable())
+        if (m_resumeVideoAt > 0 && status != VideoPlayer::InvalidMedia && player->isSeekable())
             player->setPosition(std::min(m_resumeVideoAt, std::max<qint64>(0, player->duration() - 1)));
         m_resumeVideoAt = -1;
         takeFollowedIdentity();
     }
-    if (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)
+    if (status == VideoPlayer::EndOfMedia || status == VideoPlayer::InvalidMedia)
         itemDidFinishPlaying();
 }
 
@@ -911,7 +908,7 @@ void viewimagevc::followShownFile()
     const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
     if (videoExtensions.contains(extension) && !item.isImage) {
         m_resumeVideoAt = m_player ? m_player->position() : -1;
-        const bool wasPlaying = m_player && m_player->playbackState() == QMediaPlayer::PlayingState;
+        const bool wasPlaying = m_player && m_player->playbackState() == VideoPlayer::PlayingState;
         showVideo(*viewerItemURL);
         if (m_player && !wasPlaying)
             m_player->pause();

@@ -17,7 +17,6 @@
 
 #include <QColor>
 #include <QImage>
-#include <QMediaPlayer>
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
@@ -45,6 +44,7 @@ class ZLFlatButton;
 class buttoncursor;
 class mynsview;
 class myplayerview;
+class VideoPlayer;
 class scrollimage;
 namespace lg { class Timer; }
 
@@ -114,7 +114,7 @@ public:
     int fitStyle = autoFit;
     // The player of the video on show; none while no video shows. Others
     // pause it and set it to none when they take the viewer away.
-    QMediaPlayer *videoPlayer = nullptr;
+    VideoPlayer *videoPlayer = nullptr;
     lg::Timer *timer = nullptr;          // hides the control bar; none before the first movement
     QUrl playerItem;                     // the video given to the player last
     const QStringList speedTimearray = {"1", "2", "3", "4", "5", "6", "8", "15", "20"};
@@ -351,7 +351,7 @@ private:
     void preloadNeighbours();
     void requestFullResolutionIfNeeded();
     void releasePlayer();
-    void mediaStatusChanged(QMediaPlayer *player, int status);
+    void mediaStatusChanged(VideoPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
     // Shows the file on show again when another program has written over it
@@ -369,7 +369,7 @@ private:
 
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;
-    QPointer<QMediaPlayer> m_player;
+    QPointer<VideoPlayer> m_player;
     QGraphicsOpacityEffect *m_barOpacity = nullptr;
     QWidget *m_bar = nullptr;
     std::optional<PictureKey> m_wantedKey;   // the picture waited for

@@ -2,6 +2,10 @@
 // The decoders behind lg::ImageSource. Each one returns the stored pixels at
 // most maxSide on their longest side (0: full size); turning them upright is
 // the caller's business unless a function says otherwise. None of them throws.
+// All but the Qt readers live in codec modules loaded on their first call
+// (platform/image/Modules.h); while a module cannot be loaded its functions
+// give none (or failed, with an error naming the module), as for a file that
+// cannot be read.
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -59,5 +63,10 @@ struct MagickImage
 };
 std::optional<MagickImage> decodeWithMagick(const ByteSource &source, const Probe &probe);
 std::optional<QByteArray> encodeWithMagick(const QImage &image, const std::string &coder, int quality, QString *error);
+// A TIFF of the image (8 or 16 bits a sample, grey or colour, with its alpha);
+// predictor is the TIFF tag's value (2: horizontal differencing), 1 for none.
+enum class TiffCompression { None, Lzw, Deflate, PackBits };
+std::optional<QByteArray> encodeTiffWithMagick(const QImage &image, TiffCompression compression, int predictor,
+                                               QString *error);
 
 } // namespace lg::image

@@ -6,7 +6,6 @@
 
 #include <QStringList>
 
-#include <libheif/heif.h>
 
 #include <algorithm>
 #include <cstring>
@@ -683,6 +682,17 @@ bool isRawSignature(const QByteArray &head)
         || (startsWithBytes(head, {'I', 'I', 0x1a, 0, 0, 0}) && startsWith(head, "HEAPCCDR", 6));
 }
 
+// An ISO base media file whose major brand libheif decodes: HEIC ("heic",
+// "heix") or AVIF. Other brands (image sequences, "mif1" alone) are not
+// pictures read here.
+bool isHeifSignature(const QByteArray &head)
+{
+    if (head.size() < 12 || head.mid(4, 4) != "ftyp")
+        return false;
+    const QByteArray brand = head.mid(8, 4);
+    return brand == "heic" || brand == "heix" || brand == "avif";
+}
+
 // ---- the signature-less formats ----
 
 bool looksLikeTga(const QByteArray &h)
@@ -994,8 +1004,7 @@ Probe probeFormat(const ByteSource &source, const QString &extensionHint)
     } else if (isRawSignature(h)) {
         p.decoder = Decoder::Raw;
         p.type = QStringLiteral("raw");
-    } else if (h.size() >= 12 && heif_check_filetype(reinterpret_cast<const uint8_t *>(h.constData()), int(h.size()))
-               == heif_filetype_yes_supported) {
+    } else if (isHeifSignature(h)) {
         p.decoder = Decoder::Heif;
         const QByteArray brand = h.mid(8, 4);
         p.type = brand.startsWith("avi") ? QStringLiteral("avif")

@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QtEndian>
 
-#include <Magick++.h>
 
 #include <algorithm>
 #include <array>
@@ -96,44 +95,14 @@ QImage appleIconSized(const QImage &image)
     return icon;
 }
 
-// A TIFF of the image (8 or 16 bits a sample, grey or colour, with its alpha)
-// compressed as the TIFF tags compression and predictor say.
+// A TIFF of the image compressed as the TIFF tags compression and predictor
+// say: Deflate, PackBits, and LZW for the other compressions.
 std::optional<QByteArray> encodedTiff(const QImage &image, int compression, int predictor, QString *error)
 {
-    image::ensureMagick();
-    try {
-        const bool grey = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
-        const bool deep = image.format() == QImage::Format_Grayscale16 || image.depth() == 64;
-        const bool alpha = image.hasAlphaChannel();
-        const QImage pixels = grey ? image
-                            : deep ? image.convertToFormat(alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-                                   : image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-        // Rows one after another, as ImageMagick reads them.
-        const qsizetype row = qsizetype(pixels.width()) * (pixels.depth() / 8);
-        QByteArray packed(row * pixels.height(), Qt::Uninitialized);
-        for (int y = 0; y < pixels.height(); ++y)
-            std::memcpy(packed.data() + y * row, pixels.constScanLine(y), size_t(row));
-        Magick::Image out(size_t(pixels.width()), size_t(pixels.height()), grey ? "I" : alpha ? "RGBA" : "RGBP",
-                          deep ? MagickCore::ShortPixel : MagickCore::CharPixel, packed.constData());
-        if (!alpha)
-            out.matte(false);
-        out.depth(deep ? 16 : 8);
-        out.compressType(compression == 8 || compression == 32946 ? MagickCore::ZipCompression
-                         : compression == 32773                ? MagickCore::RLECompression
-                                                               : MagickCore::LZWCompression);
-        if (predictor > 1 && compression != 32773)
-            out.defineValue("tiff", "predictor", std::to_string(predictor));
-        Magick::Blob blob;
-        out.write(&blob, "TIFF");
-        if (blob.length() == 0) {
-            setError(error, QStringLiteral("ImageMagick wrote nothing."));
-            return std::nullopt;
-        }
-        return QByteArray(static_cast<const char *>(blob.data()), qsizetype(blob.length()));
-    } catch (const std::exception &e) {
-        setError(error, QString::fromLocal8Bit(e.what()));
-        return std::nullopt;
-    }
+    const image::TiffCompression method = compression == 8 || compression == 32946 ? image::TiffCompression::Deflate
+                                        : compression == 32773                  ? image::TiffCompression::PackBits
+                                                                                : image::TiffCompression::Lzw;
+    return image::encodeTiffWithMagick(image, method, predictor, error);
 }
 
 // ---- PNG chunks ----

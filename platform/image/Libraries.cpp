@@ -3,12 +3,7 @@
 
 #include <QStandardPaths>
 
-#include <Magick++.h>
 #include <exiv2/exiv2.hpp>
-#include <libheif/heif.h>
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include <mutex>
 
@@ -40,37 +35,6 @@ void ensureExiv2()
         Exiv2::enableBMFF(true);
 #endif
     });
-}
-
-void ensureMagick()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Magick::InitializeMagick(nullptr);
-        // Never more than the system policy allows; lower where it allows more.
-        const auto cap = [](MagickCore::MagickSizeType current, MagickCore::MagickSizeType wanted) {
-            return current == 0 ? wanted : std::min(current, wanted);
-        };
-        constexpr MagickCore::MagickSizeType MiB = 1024 * 1024;
-        Magick::ResourceLimits::memory(cap(Magick::ResourceLimits::memory(), 512 * MiB));
-        Magick::ResourceLimits::map(cap(Magick::ResourceLimits::map(), 1024 * MiB));
-        Magick::ResourceLimits::disk(cap(Magick::ResourceLimits::disk(), 2048 * MiB));
-        Magick::ResourceLimits::width(cap(Magick::ResourceLimits::width(), maxPictureSide));
-        Magick::ResourceLimits::height(cap(Magick::ResourceLimits::height(), maxPictureSide));
-        Magick::ResourceLimits::thread(1);
-    });
-}
-
-void ensureHeif()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { heif_init(nullptr); });
-}
-
-void ensureAv()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
 bool postscriptReadable()

@@ -26,13 +26,6 @@ QString claimText(QSize size);
 // exiv2: XMP toolkit initialised before threads use it, BMFF (HEIC) metadata
 // enabled, library warnings silenced.
 void ensureExiv2();
-// ImageMagick: initialised, with resource limits and one thread per operation
-// (the callers already decode on many threads).
-void ensureMagick();
-// libheif: plugins loaded.
-void ensureHeif();
-// FFmpeg: log output silenced (damaged files are expected input here).
-void ensureAv();
 // True when ImageMagick may hand PostScript-like files to ghostscript here.
 bool postscriptReadable();
 

@@ -1,88 +1,16 @@
-// A video's size, duration and a frame, through FFmpeg and ffmpegthumbnailer.
+// A video's size, duration and a frame, through the FFmpeg module.
 #include "platform/image/VideoInfo.h"
 
-#include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
-#include "platform/image/Orientation.h"
-
-#include <QFile>
-
-#include <libffmpegthumbnailer/videothumbnailer.h>
-
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/display.h>
-}
+#include "platform/image/ModuleInterfaces.h"
+#include "platform/image/Modules.h"
 
 #include <atomic>
-#include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
 
 namespace lg {
 
 namespace {
-
-// Reading stops after this long, whatever the file holds.
-constexpr auto probeTimeLimit = std::chrono::seconds(10);
-
-// The demuxers of real video containers. Image demuxers (a PNG or JPEG named
-// like a video), pipes, playlists and anything that opens further files or
-// addresses are never used.
-constexpr const char *videoDemuxers =
-    "mov,mp4,m4a,3gp,3g2,mj2,avi,matroska,webm,mpeg,mpegts,mpegvideo,h264,hevc,m4v,dv,flv,live_flv,flic,asf,ogg";
-
 std::atomic<qint64> pixelLimit {VideoInfo::maxFramePixels};
-
-struct Deadline
-{
-    std::chrono::steady_clock::time_point end;
-};
-
-int interruptWhenLate(void *opaque)
-{
-    return std::chrono::steady_clock::now() > static_cast<Deadline *>(opaque)->end ? 1 : 0;
 }
-
-int rotationOf(const AVStream *stream)
-{
-    const uint8_t *matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    double angle = 0;
-    if (matrix) {
-        angle = -av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));  // clockwise
-    } else if (const AVDictionaryEntry *tag = av_dict_get(stream->metadata, "rotate", nullptr, 0)) {
-        angle = std::atof(tag->value);
-    }
-    if (std::isnan(angle))
-        return 0;
-    int degrees = int(std::lround(angle / 90.0)) * 90 % 360;
-    if (degrees < 0)
-        degrees += 360;
-    return degrees;
-}
-
-// The file opened for demuxing, given up when the deadline passes.
-AVFormatContext *openInput(const QString &path, Deadline *deadline)
-{
-    AVFormatContext *context = avformat_alloc_context();
-    if (!context)
-        return nullptr;
-    context->interrupt_callback.callback = interruptWhenLate;
-    context->interrupt_callback.opaque = deadline;
-    AVDictionary *options = nullptr;
-    av_dict_set(&options, "format_whitelist", videoDemuxers, 0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const QByteArray native = QFile::encodeName(path);
-    const int opened = avformat_open_input(&context, native.constData(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0)
-        return nullptr;  // the context is freed on failure
-    return context;
-}
-
-} // namespace
 
 void VideoInfo::setFramePixelLimitForTesting(qint64 pixels)
 {
@@ -91,79 +19,19 @@ void VideoInfo::setFramePixelLimitForTesting(qint64 pixels)
 
 std::optional<VideoProbe> VideoInfo::probe(const QString &path)
 {
-    if (!image::isRegularFile(path))
+    const image::VideoModule *module = image::videoModule();
+    if (!module)
         return std::nullopt;
-    image::ensureAv();
-    Deadline deadline {std::chrono::steady_clock::now() + probeTimeLimit};
-    AVFormatContext *context = openInput(path, &deadline);
-    if (!context)
+    const std::optional<image::VideoFacts> facts = module->probe(path, pixelLimit.load());
+    if (!facts)
         return std::nullopt;
-    std::optional<VideoProbe> result;
-    // No decoder that looks at the first frames may allocate a picture larger than the limit.
-    const qint64 limit = pixelLimit.load();
-    std::vector<AVDictionary *> streamOptions(context->nb_streams, nullptr);
-    for (AVDictionary *&options : streamOptions)
-        av_dict_set_int(&options, "max_pixels", limit, 0);
-    const int found = avformat_find_stream_info(context, streamOptions.empty() ? nullptr : streamOptions.data());
-    for (AVDictionary *&options : streamOptions)
-        av_dict_free(&options);
-    if (found >= 0) {
-        const int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (index >= 0) {
-            const AVStream *stream = context->streams[index];
-            const AVCodecParameters *codec = stream->codecpar;
-            const bool withinLimit = qint64(codec->width) * qint64(codec->height) <= limit;
-            if (codec->width > 0 && codec->height > 0 && withinLimit && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-                VideoProbe probe;
-                probe.rotation = rotationOf(stream);
-                probe.size = QSize(codec->width, codec->height);
-                if (probe.rotation == 90 || probe.rotation == 270)
-                    probe.size.transpose();
-                if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
-                    probe.durationSeconds = double(context->duration) / AV_TIME_BASE;
-                else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-                    probe.durationSeconds = double(stream->duration) * av_q2d(stream->time_base);
-                result = probe;
-            }
-        }
-    }
-    avformat_close_input(&context);
-    return result;
+    return VideoProbe {facts->size, facts->rotation, facts->durationSeconds};
 }
 
 std::optional<QImage> VideoInfo::firstFrame(const QString &path, int maxSide)
 {
-    // Only a real video container whose pictures fit the limit is decoded.
-    const std::optional<VideoProbe> video = probe(path);
-    if (!video)
-        return std::nullopt;
-    try {
-        ffmpegthumbnailer::VideoThumbnailer thumbnailer;
-        // Reduced while converting; full size for small videos, which the
-        // thumbnailer would enlarge to the size asked for.
-        const int longest = std::max(video->size.width(), video->size.height());
-        thumbnailer.setThumbnailSize(maxSide > 0 && maxSide < longest ? maxSide : 0);
-        thumbnailer.setMaintainAspectRatio(true);
-        thumbnailer.setSmartFrameSelection(false);
-        thumbnailer.setPreferEmbeddedMetadata(false);
-        thumbnailer.setSeekTime("00:00:00");
-        thumbnailer.setLogCallback([](ThumbnailerLogLevel, const std::string &) {});
-        std::vector<uint8_t> pixels;
-        const ffmpegthumbnailer::VideoFrameInfo info =
-            thumbnailer.generateThumbnail(QFile::encodeName(path).toStdString(), Rgb, pixels);
-        if (info.width <= 0 || info.height <= 0 || pixels.size() < size_t(info.width) * size_t(info.height) * 3)
-            return std::nullopt;
-        QImage frame(info.width, info.height, QImage::Format_RGB888);
-        if (frame.isNull())
-            return std::nullopt;
-        for (int y = 0; y < info.height; ++y)
-            std::memcpy(frame.scanLine(y), pixels.data() + size_t(y) * size_t(info.width) * 3, size_t(info.width) * 3);
-        return image::reducedToFit(frame, maxSide);
-    } catch (const std::exception &) {
-        return std::nullopt;
-    } catch (...) {
-        return std::nullopt;
-    }
+    const image::VideoModule *module = image::videoModule();
+    return module ? module->firstFrame(path, maxSide, pixelLimit.load()) : std::nullopt;
 }
 
 } // namespace lg

@@ -4,6 +4,8 @@
 // are not videos, damaged files and vanished paths give none. Only the
 // demuxers of video containers are used (a picture named like a video is not
 // a video), and a video whose frames are larger than maxFramePixels gives none.
+// The libraries live in the FFmpeg module, loaded on the first call; while it
+// cannot be loaded every file gives none.
 #include <QImage>
 #include <QSize>
 #include <QString>

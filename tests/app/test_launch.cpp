@@ -3,12 +3,15 @@
 #include "app/AppDelegate.h"
 #include "app/Essentials.h"
 #include "app/LaunchAtLogin.h"
+#include "app/Startup.h"
+#include "app/mainvc.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/preferencesWindowController.h"
 #include "outreach/Analytics.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Settings.h"
+#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Timer.h"
 #include "tests/outreach/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
@@ -136,6 +139,70 @@ private Q_SLOTS:
         QCOMPARE(lg::Settings::intValue(firstRunKey), std::optional<int>(1));
         QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
+    }
+
+    // Files that started the application are its first screen: the home
+    // screen, which they would replace at once, is never built; without files
+    // it is.
+    void filesThatStartTheApplicationSkipTheHomeScreen()
+    {
+        lg::FakeClock clock;
+        lg::Settings::setValue(firstRunKey, 1);
+        const QString photo = lg::test::freshFolder(QStringLiteral("started-with")) + QStringLiteral("/a.jpg");
+        QVERIFY(QImage(8, 8, QImage::Format_RGB32).save(photo, "jpeg"));
+        {
+            Launch launch;
+            scheduleLaunch(launch.delegate, {photo});
+            QTRY_VERIFY(launch.delegate.appstart);
+            QVERIFY(mainWindow()->isVisible());   // at once; the files fill it once it is painted
+            QTRY_VERIFY(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
+            QVERIFY(!lg::ControllerRegistry::existing(QStringLiteral("homeVc")));
+            QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
+            QVERIFY(mainWindow()->isVisible());
+            QVERIFY(mainWindow()->isResizable());
+            QVERIFY(ScreenMode(currentScreenMode) != ScreenHome);
+        }
+        resetSharedState();
+        Launch launch;
+        scheduleLaunch(launch.delegate, {});
+        QTRY_VERIFY(launch.delegate.appstart);
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
+        QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(homeScreen()));
+    }
+
+    // Work kept from the start waits for the first painted window, and for
+    // no longer than its limit when no window shows; a quit before drops it.
+    void workAfterTheFirstFrameWaitsForAPaintedWindow()
+    {
+        lg::FakeClock clock;
+        QObject context;
+        int runs = 0;
+        afterFirstFrame(&context, [&runs] { ++runs; });
+        QCoreApplication::processEvents();
+        QCOMPARE(runs, 0);
+        QWidget window;
+        window.resize(40, 30);
+        window.show();
+        QTRY_COMPARE(runs, 1);
+        window.hide();
+        window.show();
+        QTest::qWait(20);
+        QCOMPARE(runs, 1);   // once
+
+        int late = 0;
+        afterFirstFrame(&context, [&late] { ++late; }, 500);
+        clock.advance(499);
+        QCOMPARE(late, 0);
+        clock.advance(1);
+        QCOMPARE(late, 1);
+
+        int dropped = 0;
+        {
+            QObject gone;
+            afterFirstFrame(&gone, [&dropped] { ++dropped; }, 10);
+        }
+        clock.advance(10);
+        QCOMPARE(dropped, 0);
     }
 
     // Any value under the key means a later run: the user's update choice and

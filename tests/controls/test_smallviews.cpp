@@ -18,7 +18,7 @@
 #include <QClipboard>
 #include <QEnterEvent>
 #include <QHeaderView>
-#include <QMediaPlayer>
+#include "viewer/VideoPlayer.h"
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -198,7 +198,8 @@ private Q_SLOTS:
     {
         currentScreenMode = ScreenViewer;
         viewimagevc *viewer = imageViewer();
-        auto *player = new QMediaPlayer(viewer);
+        auto *player = VideoPlayer::create(nullptr, viewer);
+        QVERIFY(player);
         viewer->videoPlayer = player;
         int posts = 0;
         QObject observer;

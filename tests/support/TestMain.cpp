@@ -2,6 +2,8 @@
 // offscreen platform unless one is given, then the registered test classes.
 #include "tests/support/TestSupport.h"
 
+#include "platform/image/Modules.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -46,6 +48,9 @@ int main(int argc, char **argv)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    // The codec modules are built beside the program, not beside the tests.
+    lg::image::addModuleFolder(QStringLiteral(LG_MODULE_BUILD_DIR));
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lumengallery"));

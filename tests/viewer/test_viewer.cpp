@@ -37,7 +37,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMediaPlayer>
+#include "viewer/VideoPlayer.h"
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -628,7 +628,8 @@ private Q_SLOTS:
         viewer->enterFullImageLayout();
         currentScreenMode = ScreenFullImage;
         fullImageReturnStyle = listStyle;
-        auto *player = new QMediaPlayer(viewer);
+        auto *player = VideoPlayer::create(nullptr, viewer);
+        QVERIFY(player);
         viewer->videoPlayer = player;
         viewer->closeViewer();
         QCOMPARE(backPosts, 1);
@@ -1144,7 +1145,7 @@ private Q_SLOTS:
         int frames = 0;
         QColor firstFrame;
         QObject receiver;   // the connection ends with the test
-        QObject::connect(viewer->avKitPlayer->videoSink(), &QVideoSink::videoFrameChanged, &receiver,
+        QObject::connect(qobject_cast<QVideoWidget *>(viewer->avKitPlayer->videoView())->videoSink(), &QVideoSink::videoFrameChanged, &receiver,
                          [&](const QVideoFrame &frame) {
                              if (frames++ == 0)
                                  firstFrame = colorOf(frame.toImage());
@@ -1158,11 +1159,11 @@ private Q_SLOTS:
         QCOMPARE(selectedItemIndex, 1);
 
         // The end of the video restarts the interval.
-        QMediaPlayer *player = viewer->videoPlayer;
-        QTRY_VERIFY_WITH_TIMEOUT(player->mediaStatus() == QMediaPlayer::EndOfMedia ||
-                                     player->mediaStatus() == QMediaPlayer::InvalidMedia,
+        VideoPlayer *player = viewer->videoPlayer;
+        QTRY_VERIFY_WITH_TIMEOUT(player->mediaStatus() == VideoPlayer::EndOfMedia ||
+                                     player->mediaStatus() == VideoPlayer::InvalidMedia,
                                  15000);
-        if (player->mediaStatus() == QMediaPlayer::InvalidMedia)
+        if (player->mediaStatus() == VideoPlayer::InvalidMedia)
             QSKIP("this system cannot play the generated clip");
         QVERIFY(viewer->timerAutoplay->isActive());
         QVERIFY(frames > 0);
@@ -1207,26 +1208,26 @@ private Q_SLOTS:
         itemList = {itemFor(clip, false), itemFor(writePicture(folder + QStringLiteral("/a.png"), {64, 48}, Qt::red), true)};
         selectedItemIndex = 0;
         viewimagevc *viewer = shownViewer();
-        QPointer<QMediaPlayer> player = viewer->videoPlayer;
+        QPointer<VideoPlayer> player = viewer->videoPlayer;
         QVERIFY(player);
-        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), QMediaPlayer::PlayingState, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), VideoPlayer::PlayingState, 10000);
 
         // Taken off the screen: paused.
         viewer->hide();
-        QVERIFY(player->playbackState() != QMediaPlayer::PlayingState);
+        QVERIFY(player->playbackState() != VideoPlayer::PlayingState);
 
         // Opened while off the screen (a list refresh does that): not started.
         viewer->openSelectedItem();
         player = viewer->videoPlayer;
         QTest::qWait(300);
-        QVERIFY(player->playbackState() != QMediaPlayer::PlayingState);
+        QVERIFY(player->playbackState() != VideoPlayer::PlayingState);
 
         // On screen again it plays; a picture shown in its place stops it.
         viewer->show();
         player = viewer->videoPlayer;
-        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), QMediaPlayer::PlayingState, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), VideoPlayer::PlayingState, 10000);
         viewer->showItem(itemList.at(1).file->url, true);
-        QVERIFY(player.isNull() || player->playbackState() != QMediaPlayer::PlayingState);
+        QVERIFY(player.isNull() || player->playbackState() != VideoPlayer::PlayingState);
     }
 
     void slideshowImagesArriveWithTheChosenTransition()

@@ -1,7 +1,7 @@
-// HEIC, HEIF and AVIF through libheif, the embedded thumbnail first.
+// The libheif module: HEIC, HEIF and AVIF, the embedded thumbnail first.
 #include "platform/image/ByteSource.h"
-#include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
+#include "platform/image/ModuleInterfaces.h"
 #include "platform/image/Orientation.h"
 
 #include <libheif/heif.h>
@@ -9,11 +9,19 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace lg::image {
 
 namespace {
+
+// libheif's plugins, loaded once.
+void ensureHeif()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { heif_init(nullptr); });
+}
 
 struct ContextDeleter { void operator()(heif_context *c) const { heif_context_free(c); } };
 struct HandleDeleter { void operator()(heif_image_handle *h) const { heif_image_handle_release(h); } };
@@ -155,9 +163,7 @@ std::optional<QImage> decodeHandle(heif_image_handle *handle)
     return out;
 }
 
-} // namespace
-
-HeifInfo probeHeif(const ByteSource &source)
+HeifInfo heifProbe(const ByteSource &source)
 {
     HeifInfo info;
     const auto opened = openHeif(source);
@@ -172,7 +178,7 @@ HeifInfo probeHeif(const ByteSource &source)
     return info;
 }
 
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
+std::optional<QImage> heifDecode(const ByteSource &source, int maxSide)
 {
     const auto opened = openHeif(source);
     if (!opened)
@@ -213,7 +219,7 @@ std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
     return reducedToFit(*image, maxSide);
 }
 
-std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QByteArray &exif, const QByteArray &xmp,
+std::optional<QByteArray> heifEncode(const QImage &source, int quality, const QByteArray &exif, const QByteArray &xmp,
                                      const QByteArray &icc, QString *error)
 {
     ensureHeif();
@@ -285,4 +291,27 @@ std::optional<QByteArray> encodeHeic(const QImage &source, int quality, const QB
     return bytes;
 }
 
+class Heif final : public HeifModule
+{
+public:
+    HeifInfo probe(const ByteSource &source) const override { return heifProbe(source); }
+    std::optional<QImage> decode(const ByteSource &source, int maxSide) const override
+    {
+        return heifDecode(source, maxSide);
+    }
+    std::optional<QByteArray> encode(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
+                                     const QByteArray &icc, QString *error) const override
+    {
+        return heifEncode(image, quality, exif, xmp, icc, error);
+    }
+};
+
+} // namespace
+
 } // namespace lg::image
+
+LG_MODULE_EXPORT const void *lumengallery_heif_module(int version)
+{
+    static const lg::image::Heif module;
+    return version == lg::image::moduleInterfaceVersion ? static_cast<const lg::image::HeifModule *>(&module) : nullptr;
+}

@@ -1,7 +1,6 @@
-// Camera RAW files through LibRaw, the embedded preview first.
+// The LibRaw module: camera RAW files, the embedded preview first.
 #include "platform/image/ByteSource.h"
-#include "platform/image/Decoders.h"
-#include "platform/image/FormatProbe.h"
+#include "platform/image/ModuleInterfaces.h"
 #include "platform/image/Orientation.h"
 
 #include <QFile>
@@ -75,7 +74,7 @@ std::unique_ptr<OpenedRaw> openRaw(const ByteSource &source, const QString &path
 }
 
 // The embedded preview, stored pixels, when it is at least minSide on its longest side.
-std::optional<QImage> embeddedPreview(LibRaw &raw, int minSide)
+std::optional<QImage> embeddedPreview(LibRaw &raw, int minSide, const PreviewDecoder &previewDecoder)
 {
     try {
         if (raw.unpack_thumb() != LIBRAW_SUCCESS)
@@ -87,14 +86,9 @@ std::optional<QImage> embeddedPreview(LibRaw &raw, int minSide)
     if (!thumb.thumb || thumb.tlength == 0)
         return std::nullopt;
     if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
-        const QByteArray jpeg(thumb.thumb, qsizetype(thumb.tlength));
-        const ByteSource memory = ByteSource::fromMemory(jpeg);
-        const Probe probe = probeFormat(memory, QStringLiteral("jpg"));
-        if (probe.decoder != Decoder::Qt || probe.damaged || !probe.headerKnown)
+        if (!previewDecoder)
             return std::nullopt;
-        if (std::max(probe.storedSize.width(), probe.storedSize.height()) < minSide)
-            return std::nullopt;
-        return decodeWithQt(memory, "jpeg", minSide);
+        return previewDecoder(QByteArray(thumb.thumb, qsizetype(thumb.tlength)), minSide);
     }
     if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP && thumb.tcolors == 3 && thumb.twidth > 0 && thumb.theight > 0
         && qint64(thumb.tlength) >= qint64(thumb.twidth) * thumb.theight * 3) {
@@ -153,9 +147,7 @@ std::optional<QImage> developed(LibRaw &raw, int maxSide, QSize storedSize)
     return result;
 }
 
-} // namespace
-
-RawInfo probeRaw(const ByteSource &source, const QString &path)
+RawInfo rawProbe(const ByteSource &source, const QString &path)
 {
     RawInfo info;
     const auto opened = openRaw(source, path);
@@ -167,7 +159,8 @@ RawInfo probeRaw(const ByteSource &source, const QString &path)
     return info;
 }
 
-std::optional<QImage> decodeRaw(const ByteSource &source, const QString &path, int maxSide)
+std::optional<QImage> rawDecode(const ByteSource &source, const QString &path, int maxSide,
+                               const PreviewDecoder &previewDecoder)
 {
     const auto opened = openRaw(source, path);
     if (!opened)
@@ -176,7 +169,7 @@ std::optional<QImage> decodeRaw(const ByteSource &source, const QString &path, i
     int orientation = opened->orientation;
     const int fullSide = std::max(opened->storedSize.width(), opened->storedSize.height());
     if (maxSide > 0 && maxSide < fullSide) {
-        image = embeddedPreview(*opened->raw, maxSide);
+        image = embeddedPreview(*opened->raw, maxSide, previewDecoder);
         // Some cameras store the preview already turned upright.
         const bool rawWide = opened->storedSize.width() >= opened->storedSize.height();
         if (image && orientation >= 5 && (image->width() >= image->height()) != rawWide)
@@ -189,4 +182,23 @@ std::optional<QImage> decodeRaw(const ByteSource &source, const QString &path, i
     return applyOrientation(*image, orientation);
 }
 
+class Raw final : public RawModule
+{
+public:
+    RawInfo probe(const ByteSource &source, const QString &path) const override { return rawProbe(source, path); }
+    std::optional<QImage> decode(const ByteSource &source, const QString &path, int maxSide,
+                                 const PreviewDecoder &previewDecoder) const override
+    {
+        return rawDecode(source, path, maxSide, previewDecoder);
+    }
+};
+
+} // namespace
+
 } // namespace lg::image
+
+LG_MODULE_EXPORT const void *lumengallery_raw_module(int version)
+{
+    static const lg::image::Raw module;
+    return version == lg::image::moduleInterfaceVersion ? static_cast<const lg::image::RawModule *>(&module) : nullptr;
+}

@@ -1,0 +1,9 @@
+// Points every benchmark program at the codec modules of its build tree.
+#include "platform/image/Modules.h"
+
+namespace {
+const bool modulesFound = [] {
+    lg::image::addModuleFolder(QStringLiteral(LG_MODULE_BUILD_DIR));
+    return true;
+}();
+}

@@ -12,6 +12,7 @@
 #include "platform/desktop/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Workspace.h"
+#include "platform/files/FileIdentity.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "tests/support/Fixtures.h"
@@ -30,6 +31,8 @@
 #include <QVideoWidget>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fx = lg::test::fixtures;
 
@@ -251,6 +254,50 @@ private Q_SLOTS:
         const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
         QVERIFY(!clip || clip->urls().isEmpty());
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("bad\uFFFD.jpg"));
+    }
+
+    // Another program deletes the shown file or writes a new picture under its
+    // name, its look-alike staying as it was: once the folder watch reloads,
+    // the viewer moves on from the deleted file, or shows the new picture.
+    void theViewerFollowsItsOwnFileNotTheLookAlike_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("deleted") << true;
+        QTest::newRow("written over") << false;
+    }
+    void theViewerFollowsItsOwnFileNotTheLookAlike()
+    {
+        QFETCH(bool, deleted);
+        const QString folder = lg::test::freshFolder(QStringLiteral("followed"));
+        QVERIFY(writePicture(folder, strayName, Qt::red));
+        QVERIFY(writePicture(folder, lookAlikeName, Qt::blue));
+        QVERIFY(writePicture(folder, "later.jpg", Qt::yellow));
+        QVERIFY(listAndSelect(folder, strayName) >= 0);
+        viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->imgview->hasImage() && !viewer->imgview->isPlaceholder(), 8000);
+        const QByteArray stray = folderBytes(folder) + strayName;
+        if (deleted) {
+            QCOMPARE(::unlink(stray.constData()), 0);
+        } else {
+            QVERIFY(writePicture(folder, "new.jpg", Qt::green));
+            QCOMPARE(std::rename(QByteArray(folderBytes(folder) + "new.jpg").constData(), stray.constData()), 0);
+        }
+        viewer->reloadItems();   // as the folder watch does
+        if (deleted) {
+            // On to a file that is there, shown as itself.
+            QTRY_VERIFY(viewerItemURL && lg::FileNames::toNative(lg::FileNames::pathOf(*viewerItemURL)) != stray);
+            const QByteArray now = lg::FileNames::toNative(lg::FileNames::pathOf(*viewerItemURL));
+            QTRY_VERIFY(viewer->imgview->hasImage() && !viewer->imgview->isPlaceholder());
+            QVERIFY(isColour(viewer->imgview->currentImage(), now.endsWith("later.jpg") ? QColor(Qt::yellow)
+                                                                                    : QColor(Qt::blue)));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(isColour(viewer->imgview->currentImage(), Qt::green), 8000);
+            QCOMPARE(lg::FileNames::toNative(lg::FileNames::pathOf(*viewerItemURL)), stray);
+            // The new file is the one commands would now check against.
+            QCOMPARE(viewer->shownFileIdentity()->inode,
+                     lg::fileIdentityAt(AT_FDCWD, stray.constData())->inode);
+        }
+        QCOMPARE(contentOf(folder, lookAlikeName).isEmpty(), false);
     }
 
     // A video whose name is not valid UTF-8 shows its type's icon, never the

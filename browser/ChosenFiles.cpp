@@ -25,6 +25,12 @@ ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIden
     return chosen == now ? ChosenFileState::Same : ChosenFileState::Changed;
 }
 
+QString nameIsNotTextMessage(const QString &path)
+{
+    return QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
+        .arg(lg::FileNames::shown(path));
+}
+
 std::optional<lg::FileIdentity> exactFileIdentity(const QString &path)
 {
     if (!lg::FileNames::hasRawBytes(path))

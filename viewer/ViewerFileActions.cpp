@@ -99,8 +99,7 @@ bool viewimagevc::sayNameIsNotText(const QString &path)
 {
     if (!lg::FileNames::hasRawBytes(path))
         return false;
-    const QString shown = lg::FileNames::shown(path);
-    sayItemWasRefused(path, QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.").arg(shown));
+    sayItemWasRefused(path, nameIsNotTextMessage(path));
     return true;
 }
 

@@ -290,8 +290,7 @@ void editImagevc::loadImage()
     // holds U+FFFD.
     const QString path = lg::FileNames::pathOf(*viewerItemURL);
     if (lg::FileNames::hasRawBytes(path)) {
-        std::printf("%s\n", QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
-                                .arg(lg::FileNames::shown(path)).toLocal8Bit().constData());
+        std::printf("%s\n", nameIsNotTextMessage(path).toLocal8Bit().constData());
         std::fflush(stdout);
         alertImagenotsupported();
         return;

@@ -256,6 +256,25 @@ private Q_SLOTS:
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("bad\uFFFD.jpg"));
     }
 
+    // The editor, opened on such a file however it is reached, refuses it
+    // rather than edit and save its look-alike.
+    void theEditorRefusesANameThatIsNotUtf8()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("edited"));
+        QVERIFY(writePicture(folder, strayName, Qt::red));
+        QVERIFY(writePicture(folder, lookAlikeName, Qt::blue));
+        QVERIFY(listAndSelect(folder, strayName) >= 0);
+        viewerItemURL = itemList.at(selectedItemIndex).url;
+        mainvc *hub = contentHub();
+        hub->resize(1000, 700);
+        hub->showEditImagevc();
+        QTRY_VERIFY(!lg::Alert::shownAlerts().isEmpty());
+        QCOMPARE(lg::Alert::shownAlerts().last().title, QStringLiteral("This Image can not be edited."));
+        QVERIFY(!editImageController->isLoaded());
+        QCOMPARE(editImageController->lblfilename->text(), QString());
+        hub->hide();
+    }
+
     // Another program deletes the shown file or writes a new picture under its
     // name, its look-alike staying as it was: once the folder watch reloads,
     // the viewer moves on from the deleted file, or shows the new picture.

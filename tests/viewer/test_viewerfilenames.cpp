@@ -31,6 +31,7 @@
 #include <QVideoWidget>
 
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,6 +42,36 @@ namespace {
 // The look-alike of "bad\xff.jpg": what Qt's own file classes make of that name.
 const QByteArray strayName("bad\xff.jpg");
 const QByteArray lookAlikeName("bad\xef\xbf\xbd.jpg");
+
+// The folders the tests made; see removeStrayNames.
+QStringList &madeFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
+QString freshFolder(const QString &name)
+{
+    madeFolders() << lg::test::freshFolder(name);
+    return madeFolders().last();
+}
+
+// Removes the entries of the made folders whose names are not valid UTF-8,
+// which Qt's own removal of the temporary home cannot name.
+void removeStrayNames()
+{
+    for (const QString &folder : std::as_const(madeFolders())) {
+        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+        if (!dir)
+            continue;
+        while (const dirent *entry = ::readdir(dir)) {
+            if (lg::FileNames::hasRawBytes(lg::FileNames::fromNative(entry->d_name)))
+                ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+        ::closedir(dir);
+    }
+    madeFolders().clear();
+}
 
 QByteArray folderBytes(const QString &folder)
 {
@@ -134,6 +165,7 @@ private Q_SLOTS:
         lg::Panels::setOpenResponder({});
         lg::Workspace::setRunnerForTesting({});
         lg::Alert::setResponder({});
+        removeStrayNames();
     }
 
     // Each file of a folder that holds names with stray bytes and the
@@ -152,7 +184,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, name);
         QFETCH(QColor, colour);
-        const QString folder = lg::test::freshFolder(QStringLiteral("card"));
+        const QString folder = freshFolder(QStringLiteral("card"));
         QVERIFY(writePicture(folder, strayName, Qt::red));
         QVERIFY(writePicture(folder, lookAlikeName, Qt::blue));
         QVERIFY(writePicture(folder, "caf\xe9.jpg", Qt::green));
@@ -206,7 +238,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, command);
         QFETCH(bool, lookAlike);
-        const QString folder = lg::test::freshFolder(QStringLiteral("refused"));
+        const QString folder = freshFolder(QStringLiteral("refused"));
         const QString target = lg::test::freshFolder(QStringLiteral("refusedTarget"));
         QVERIFY(writePicture(folder, strayName, Qt::red));
         if (lookAlike)
@@ -260,7 +292,7 @@ private Q_SLOTS:
     // rather than edit and save its look-alike.
     void theEditorRefusesANameThatIsNotUtf8()
     {
-        const QString folder = lg::test::freshFolder(QStringLiteral("edited"));
+        const QString folder = freshFolder(QStringLiteral("edited"));
         QVERIFY(writePicture(folder, strayName, Qt::red));
         QVERIFY(writePicture(folder, lookAlikeName, Qt::blue));
         QVERIFY(listAndSelect(folder, strayName) >= 0);
@@ -287,7 +319,7 @@ private Q_SLOTS:
     void theViewerFollowsItsOwnFileNotTheLookAlike()
     {
         QFETCH(bool, deleted);
-        const QString folder = lg::test::freshFolder(QStringLiteral("followed"));
+        const QString folder = freshFolder(QStringLiteral("followed"));
         QVERIFY(writePicture(folder, strayName, Qt::red));
         QVERIFY(writePicture(folder, lookAlikeName, Qt::blue));
         QVERIFY(writePicture(folder, "later.jpg", Qt::yellow));
@@ -323,7 +355,7 @@ private Q_SLOTS:
     // look-alike's video.
     void aVideoIsShownByItsTypeIcon()
     {
-        const QString folder = lg::test::freshFolder(QStringLiteral("clips"));
+        const QString folder = freshFolder(QStringLiteral("clips"));
         const QString clip = fx::writeVideo(folder + QStringLiteral("/plain.mp4"), QStringLiteral("color=c=blue:s=64x48:d=1"));
         if (clip.isEmpty())
             QSKIP("ffmpeg is not installed");

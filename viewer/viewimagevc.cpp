@@ -828,14 +828,20 @@ void viewimagevc::showVideo(const QUrl &url)
     transitionView->finish();
 
     releasePlayer();
-    // Only what probes as a real video reaches the player: a picture named like
-    // a video, or a broken file, would go to the media framework's decoders
-    // without the pixel limit. A name that is not valid UTF-8 does not either:
-    // the framework opens files by their names as text, the look-alike's.
-    const QString path = lg::FileNames::pathOf(url);
-    if (url.isLocalFile() && (lg::FileNames::hasRawBytes(path) || !lg::VideoInfo::probe(path))) {
+    // A name that is not valid UTF-8 does not reach the player: the media
+    // framework opens files by their names as text, the look-alike's.
+    if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(path)) {
         playerItem = url;
         showFileTypeIcon(path);
+        itemDidFinishPlaying();
+        return;
+    }
+    // Only what probes as a real video reaches the player: a picture named like
+    // a video, or a broken file, would go to the media framework's decoders
+    // without the pixel limit.
+    if (url.isLocalFile() && !lg::VideoInfo::probe(url.toLocalFile())) {
+        playerItem = url;
+        showFileTypeIcon(url.toLocalFile());
         itemDidFinishPlaying();
         return;
     }
@@ -873,7 +879,7 @@ void viewimagevc::mediaStatusChanged(QMediaPlayer *player, int status)
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
     if (status == QMediaPlayer::InvalidMedia && playerItem.isLocalFile())
-        showFileTypeIcon(lg::FileNames::pathOf(playerItem));
+        showFileTypeIcon(playerItem.toLocalFile());
     if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
         || status == QMediaPlayer::InvalidMedia) {
         // A video shown again after it changed on disk goes on from where it was.

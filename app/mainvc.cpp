@@ -510,10 +510,11 @@ void mainvc::btnShare()
     const QVector<InitialDirectory> &items = activeItemList();
     if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
         return;
-    const std::optional<QUrl> &url = items.at(selectedItemIndex).url;
-    if (!url || !url->isLocalFile())
+    // None for a name that is not valid UTF-8 beside a look-alike.
+    const QString path = items.at(selectedItemIndex).commandPath();
+    if (path.isEmpty())
         return;
-    ShareMenu::popup(url->toLocalFile(), btnShere);
+    ShareMenu::popup(path, btnShere);
 }
 
 void mainvc::btncancelClicked()

@@ -1,5 +1,8 @@
 #include "browser/ChosenFiles.h"
 
+#include "platform/desktop/FileNames.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
 
 QString replacedSinceOpenedMessage()
@@ -22,11 +25,27 @@ ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIden
     return chosen == now ? ChosenFileState::Same : ChosenFileState::Changed;
 }
 
+QString nameIsNotTextMessage(const QString &path)
+{
+    return QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
+        .arg(lg::FileNames::shown(path));
+}
+
+std::optional<lg::FileIdentity> exactFileIdentity(const QString &path)
+{
+    if (!lg::FileNames::hasRawBytes(path))
+        return lg::fileIdentity(path);
+    return lg::fileIdentityAt(AT_FDCWD, lg::FileNames::toNative(path).constData());
+}
+
 ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen)
 {
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
-    if (!now)
+    const std::optional<lg::FileIdentity> now = exactFileIdentity(path);
+    if (!now) {
+        if (lg::FileNames::hasRawBytes(path))
+            return ChosenFileState::Gone;
         return lg::existsOrLink(path) ? ChosenFileState::Same : ChosenFileState::Gone;
+    }
     return chosen ? compareChosen(*chosen, *now) : ChosenFileState::Same;
 }
 
@@ -49,7 +68,7 @@ ChosenIdentities identitiesOf(const QStringList &paths)
     ChosenIdentities identities;
     identities.reserve(paths.size());
     for (const QString &path : paths)
-        if (const std::optional<lg::FileIdentity> identity = lg::fileIdentity(path))
+        if (const std::optional<lg::FileIdentity> identity = exactFileIdentity(path))
             identities.insert(path, *identity);
     return identities;
 }

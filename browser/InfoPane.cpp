@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QEvent>
@@ -126,7 +127,10 @@ void InfoPane::fill()
     if (itemList.isEmpty() || selectedItemIndex < 0 || selectedItemIndex >= shown.size())
         return;
     const InitialDirectory &item = shown.at(selectedItemIndex);
-    fillForPath(item.file && item.file->url.isLocalFile() ? item.file->url.toLocalFile() : QString());
+    const QString path = item.file ? lg::FileNames::pathOf(item.file->url) : QString();
+    // A name that is not valid UTF-8: the properties are read by a name as
+    // text, which would be the look-alike's (U+FFFD in its place); none show.
+    fillForPath(lg::FileNames::hasRawBytes(path) ? QString() : path);
 }
 
 void InfoPane::fillForPath(const QString &path)

@@ -204,6 +204,11 @@ void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
 
 } // namespace
 
+lg::ImageSource exactImageSource(const QString &path)
+{
+    return imageSourceOf(path);
+}
+
 size_t qHash(const ThumbnailKey &key, size_t seed)
 {
     return qHashMulti(seed, key.path, key.modified, key.size, key.rendition);

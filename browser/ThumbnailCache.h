@@ -40,6 +40,7 @@
 
 class QThreadPool;
 namespace lg {
+class ImageSource;
 class ThumbnailStore;
 }
 struct InitialDirectory;
@@ -64,6 +65,11 @@ size_t qHash(const ThumbnailKey &key, size_t seed = 0);
 // The key of a listed item: its file's path with the modification time and
 // size read when the folder was listed.
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item);
+
+// The picture of the file at path, read by its exact bytes: a name that is not
+// valid UTF-8 (see lg::FileNames) is read into memory, up to 256 MB, and never
+// taken for its look-alike. Any thread.
+lg::ImageSource exactImageSource(const QString &path);
 
 // What a file tells about its pixel size, read from its header, never by
 // decoding it: the oriented size of an image, or the displayed size of a video.

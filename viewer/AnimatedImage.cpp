@@ -1,5 +1,6 @@
 #include "viewer/AnimatedImage.h"
 
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 
@@ -8,6 +9,10 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPointer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 AnimatedImage::AnimatedImage(QObject *parent) : QObject(parent)
 {
@@ -23,13 +28,19 @@ AnimatedImage::Frames AnimatedImage::readFrames(const QString &path)
     Frames frames;
     if (path.isEmpty() || QFileInfo(path).suffix().toLower() != QLatin1String("gif"))
         return frames;
-    // Only a regular file: a FIFO named like a GIF would never end.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > maximumFileBytes)
+    // By the path's exact bytes (a name that is not valid UTF-8 is never read
+    // as its look-alike's), and only a regular file: a FIFO named like a GIF
+    // would never end.
+    const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return frames;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maximumFileBytes
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return frames;
+    }
     const QByteArray data = file.read(maximumFileBytes);
     const QList<int> stored = storedFrameDelays(data);
     QBuffer buffer;

@@ -1,9 +1,10 @@
 #include "viewer/PictureLoader.h"
 
+#include "browser/ThumbnailCache.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 
-#include <QFileInfo>
 #include <QHashFunctions>
 #include <QMetaObject>
 #include <QPointer>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 
 size_t qHash(const PictureKey &key, size_t seed)
 {
@@ -44,10 +46,12 @@ PictureKey PictureLoader::keyFor(const QString &path, QSize bound)
     PictureKey key;
     key.path = path;
     key.bound = bound;
-    const QFileInfo info(path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    // By the path's exact bytes: a name that is not valid UTF-8 is never read
+    // as its look-alike's.
+    struct stat st {};
+    if (!path.isEmpty() && ::stat(lg::FileNames::toNative(path).constData(), &st) == 0) {
+        key.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        key.size = st.st_size;
     }
     return key;
 }
@@ -71,7 +75,7 @@ int PictureLoader::snappedToReducedDecode(int maxSide, int longSide)
 DecodedPicture PictureLoader::decode(const PictureKey &key)
 {
     DecodedPicture picture;
-    const lg::ImageSource source(key.path);
+    const lg::ImageSource source = exactImageSource(key.path);
     const std::optional<QSize> size = source.pixelSize();
     if (!size || size->isEmpty())
         return picture;

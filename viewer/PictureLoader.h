@@ -3,7 +3,8 @@
 // few, so that the next and the previous image are ready before they are
 // asked for. A picture is decoded to fit a bound (the screen) unless the full
 // resolution is asked for; it is keyed by the file's path, modification time
-// and size, so a changed file is decoded again.
+// and size, so a changed file is decoded again. A path may carry the bytes of
+// a name that is not valid UTF-8 (lg::FileNames): the file is read by them.
 //
 // Main thread only; results come back on it through ready().
 #include <QHash>

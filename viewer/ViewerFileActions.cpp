@@ -14,6 +14,7 @@
 #include "browser/ViewController.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileBatch.h"
@@ -44,8 +45,10 @@ void printLine(const QString &text)
     std::fflush(stdout);
 }
 
-void reportFailure(QWidget *parent, const lg::FileOpResult &result)
+void reportFailure(QWidget *parent, lg::FileOpResult result)
 {
+    // Said with U+FFFD for each byte of a name that is not valid UTF-8.
+    result.source = lg::FileNames::shown(result.source);
     printLine(QStringLiteral("Error: %1 (%2)").arg(result.message, result.source));
     if (const std::optional<lg::FailureSummary> summary = lg::failureSummary({result}))
         lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning});
@@ -56,9 +59,10 @@ ViewController *existingContent()
     return qobject_cast<ViewController *>(lg::ControllerRegistry::existing(QStringLiteral("ViewController")));
 }
 
+// The path of url by its exact bytes (lg::FileNames).
 QString pathOf(const std::optional<QUrl> &url)
 {
-    return url ? url->toLocalFile() : QString();
+    return url ? lg::FileNames::pathOf(*url) : QString();
 }
 
 // Removes the entry of url from list; its index, or -1.
@@ -78,15 +82,25 @@ int removeEntry(QVector<InitialDirectory> &list, const QUrl &url)
 std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
 {
     const std::optional<QUrl> url = currentItemFileURL();
-    if (url && isStillTheShownFile(url->toLocalFile()))
+    if (url && sayNameIsNotText(pathOf(url)))
+        return std::nullopt;
+    if (url && isStillTheShownFile(pathOf(url)))
         return url;
     // The picture stays on screen; its file was renamed, moved, deleted or
     // written over by another program since it was shown. (A stale index
     // alone does nothing.)
     if (!url && viewerItemURL && viewerItemURL->isLocalFile()
-        && shownFileState(viewerItemURL->toLocalFile()) != ChosenFileState::Same)
-        isStillTheShownFile(viewerItemURL->toLocalFile());
+        && shownFileState(pathOf(viewerItemURL)) != ChosenFileState::Same)
+        isStillTheShownFile(pathOf(viewerItemURL));
     return std::nullopt;
+}
+
+bool viewimagevc::sayNameIsNotText(const QString &path)
+{
+    if (!lg::FileNames::hasRawBytes(path))
+        return false;
+    sayItemWasRefused(path, nameIsNotTextMessage(path));
+    return true;
 }
 
 ChosenFileState viewimagevc::shownFileState(const QString &path) const
@@ -172,7 +186,7 @@ void viewimagevc::alertforDeleteImage()
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
-    m_pendingSource = url->toLocalFile();
+    m_pendingSource = pathOf(url);
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
@@ -230,7 +244,7 @@ void viewimagevc::trashCurrentItem()
         return;
     }
     thumbnailCache().fileRemoved(path, result.target);
-    removeItemFromViewer(QUrl::fromLocalFile(path));
+    removeItemFromViewer(lg::FileNames::urlOf(path));
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -332,7 +346,12 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             hub->hideBusyLoader();
             return;
         }
-        const QString folder = urls.first().toLocalFile();
+        const QString folder = lg::FileNames::pathOf(urls.first());
+        // A folder whose name is not valid UTF-8 is refused as its items are.
+        if (self->sayNameIsNotText(folder)) {
+            hub->hideBusyLoader();
+            return;
+        }
         // Into its own folder: nothing to move.
         if (!copy && lg::isSameFile(folder, QFileInfo(source).absolutePath())) {
             hub->hideBusyLoader();
@@ -365,7 +384,7 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
             return;
         if (!outcome.clashes.isEmpty()) {
             self->droppedfiles_copy = copy;
-            self->outside_DestinationUrl = QUrl::fromLocalFile(folder);
+            self->outside_DestinationUrl = lg::FileNames::urlOf(folder);
             self->m_pendingSource = source;
             self->alertSameFile_forouside();
             return;
@@ -375,7 +394,7 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
         const lg::FileOpResult &result = outcome.results.first();
         if (result.ok()) {
             if (!copy)
-                self->removeItemFromViewer(QUrl::fromLocalFile(source));
+                self->removeItemFromViewer(lg::FileNames::urlOf(source));
             return;
         }
         reportFailure(self->window(), result);
@@ -396,7 +415,7 @@ void viewimagevc::alertSameFile_forouside()
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
-    const QString existing = QDir(outside_DestinationUrl->toLocalFile()).filePath(QFileInfo(m_pendingSource).fileName());
+    const QString existing = QDir(pathOf(outside_DestinationUrl)).filePath(QFileInfo(m_pendingSource).fileName());
     // Never offer to replace the file with itself.
     const bool replaceAllowed = !lg::isSameFile(existing, m_pendingSource);
     lg::AlertSpec spec;
@@ -430,7 +449,7 @@ void viewimagevc::btnOverwrite_alert_forouside()
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, outside_DestinationUrl.value_or(QUrl()).toLocalFile(),
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, pathOf(outside_DestinationUrl),
                   int(lg::ConflictPolicy::Replace));
 }
 
@@ -439,7 +458,7 @@ void viewimagevc::btnRename_alert_forouside()
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, outside_DestinationUrl.value_or(QUrl()).toLocalFile(),
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, pathOf(outside_DestinationUrl),
                   int(lg::ConflictPolicy::KeepBoth));
 }
 

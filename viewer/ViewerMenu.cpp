@@ -6,6 +6,7 @@
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
 #include "controls/ClickViews.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/desktop/Workspace.h"
 
@@ -108,7 +109,7 @@ void viewimagevc::rebuildContextMenu()
     auto *applications = new QMenu(imgviewMenu);
     applications->setObjectName(QStringLiteral("applicationsMenu"));
     if (fileURL) {
-        const QList<lg::ApplicationInfo> found = lg::Workspace::applicationsFor(fileURL->toLocalFile());
+        const QList<lg::ApplicationInfo> found = lg::Workspace::applicationsFor(lg::FileNames::pathOf(*fileURL));
         for (const lg::ApplicationInfo &app : found) {
             const int tag = int(recommendedApps.size());
             recommendedApps << app.name;

@@ -13,6 +13,7 @@
 #include "browser/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "viewer/ViewerCanvas.h"
 
@@ -42,7 +43,7 @@ void viewimagevc::RotateImageWithSender(int tag)
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
-    transformFile(url->toLocalFile(), quarterTurns, false, false);
+    transformFile(lg::FileNames::pathOf(*url), quarterTurns, false, false);
 }
 
 void viewimagevc::flipImageWithSender(int tag)
@@ -52,7 +53,7 @@ void viewimagevc::flipImageWithSender(int tag)
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url || !url->isLocalFile())
         return;
-    transformFile(url->toLocalFile(), 0, tag == 1, tag == 2);
+    transformFile(lg::FileNames::pathOf(*url), 0, tag == 1, tag == 2);
 }
 
 void viewimagevc::transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical)
@@ -90,7 +91,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         if (!outcome.readable && !outcome.error.isEmpty())
             sayItemWasRefused(path, outcome.error);   // e.g. a header that claims more than may be decoded
         if (outcome.readable)
-            commitEditedImage(QUrl::fromLocalFile(path), outcome.picture, outcome.preview, outcome.pixelSize,
+            commitEditedImage(lg::FileNames::urlOf(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg, outcome.notInPlace);
     });
     watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
@@ -112,7 +113,7 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
 {
     // After a lossless turn the full picture is not decoded: edited is null then.
     editedImage = edited;
-    const QString path = url.toLocalFile();
+    const QString path = lg::FileNames::pathOf(url);
     const bool onShow = path == m_shownPath;
     if (written) {
         refreshItemRecord(url);
@@ -173,7 +174,7 @@ void viewimagevc::saveCopySheetEnded(bool saved)
 
 void viewimagevc::reloadShownImage(const QUrl &url)
 {
-    const QString path = url.toLocalFile();
+    const QString path = lg::FileNames::pathOf(url);
     if (path.isEmpty() || path != m_shownPath)
         return;
     showStill(path);

@@ -6,6 +6,7 @@
 #include "browser/ChosenFiles.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageSource.h"
@@ -284,7 +285,17 @@ void editImagevc::loadImage()
         alertImagenotsupported();
         return;
     }
-    m_path = viewerItemURL->toLocalFile();
+    // A name that is not valid UTF-8 is not opened: the picture is read and
+    // written back by its name as text, which names the look-alike whose name
+    // holds U+FFFD.
+    const QString path = lg::FileNames::pathOf(*viewerItemURL);
+    if (lg::FileNames::hasRawBytes(path)) {
+        std::printf("%s\n", nameIsNotTextMessage(path).toLocal8Bit().constData());
+        std::fflush(stdout);
+        alertImagenotsupported();
+        return;
+    }
+    m_path = path;
     lblfilename->setText(QFileInfo(m_path).fileName());
     auto *watcher = new QFutureWatcher<LoadedPicture>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {

@@ -19,6 +19,7 @@
 #include "controls/ZLFlatButton.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -611,10 +612,12 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     lblfilename->setText(url->fileName());
     viewerItemURL = *url;
 
-    const QString path = url->toLocalFile();
+    // By its exact bytes: a name that is not valid UTF-8 is shown as itself,
+    // never as the look-alike whose name holds U+FFFD.
+    const QString path = lg::FileNames::pathOf(*url);
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
-    m_shownIdentity = lg::fileIdentity(path);
+    m_shownIdentity = exactFileIdentity(path);
     m_followedIdentity.reset();
     m_resumeVideoAt = -1;
     m_goneOrder.clear();
@@ -743,7 +746,7 @@ void viewimagevc::setPlaceholderFor(const QString &path)
     const QVector<InitialDirectory> &items = activeItemList();
     if (selectedItemIndex >= 0 && selectedItemIndex < items.size()) {
         const InitialDirectory &item = items.at(selectedItemIndex);
-        if (item.file && item.file->url.toLocalFile() == path) {
+        if (item.file && lg::FileNames::pathOf(item.file->url) == path) {
             ThumbnailCache &cache = thumbnailCache();
             const ThumbnailKey key = thumbnailKeyFor(item);
             const std::optional<QImage> thumbnail = cache.thumbnail(key);
@@ -771,7 +774,7 @@ void viewimagevc::preloadNeighbours()
         const InitialDirectory &item = items.at((selectedItemIndex + offset + count) % count);
         if (!item.file || !item.isImage)
             continue;
-        const QString path = item.file->url.toLocalFile();
+        const QString path = lg::FileNames::pathOf(item.file->url);
         if (pathExtensionOf(item.file->url.fileName()).toLower() == QLatin1String("gif"))
             continue;
         m_loader->request(PictureLoader::keyFor(path, bound), decodePriorityNeighbour);
@@ -822,6 +825,14 @@ void viewimagevc::showVideo(const QUrl &url)
     transitionView->finish();
 
     releasePlayer();
+    // A name that is not valid UTF-8 does not reach the player: the media
+    // framework opens files by their names as text, the look-alike's.
+    if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(path)) {
+        playerItem = url;
+        showFileTypeIcon(path);
+        itemDidFinishPlaying();
+        return;
+    }
     // Only what probes as a real video reaches the player: a picture named like
     // a video, or a broken file, would go to the media framework's decoders
     // without the pixel limit.
@@ -891,7 +902,8 @@ void viewimagevc::followShownFile()
 {
     // Only the file on show, still listed where the viewer stands; our own
     // turn in progress sets the identity itself when it is done.
-    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL || viewerItemURL->toLocalFile() != m_shownPath)
+    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL
+        || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath)
         return;
     const QVector<InitialDirectory> &items = activeItemList();
     if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
@@ -899,7 +911,7 @@ void viewimagevc::followShownFile()
     const InitialDirectory &item = items.at(selectedItemIndex);
     if (!item.file || item.file->url != *viewerItemURL)
         return;
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
+    const std::optional<lg::FileIdentity> now = exactFileIdentity(m_shownPath);
     if (!now || now == m_shownIdentity || now == m_followedIdentity)
         return;
     // The identity becomes the one commands check once the new content is on
@@ -979,7 +991,7 @@ bool hasLeftTheFolder(const QString &path, const std::optional<lg::FileIdentity>
 {
     if (path.isEmpty())
         return false;
-    const QUrl url = QUrl::fromLocalFile(path);
+    const QUrl url = lg::FileNames::urlOf(path);
     for (const InitialDirectory &item : items)
         if (item.file && item.file->url == url)
             return false;
@@ -988,7 +1000,7 @@ bool hasLeftTheFolder(const QString &path, const std::optional<lg::FileIdentity>
     for (const InitialDirectory &item : items) {
         if (!item.file)
             continue;
-        const std::optional<lg::FileIdentity> listed = lg::fileIdentity(item.file->url.toLocalFile());
+        const std::optional<lg::FileIdentity> listed = exactFileIdentity(lg::FileNames::pathOf(item.file->url));
         if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
             return false;
     }
@@ -1035,7 +1047,7 @@ void viewimagevc::reloadItems()
             // another program: the viewer moves on to the item that stood
             // after it, as after its own Move to Trash.
             if (shownFileLeft && self->m_shownPath == shownPath && selectedItemIndex < 0 && !itemList.isEmpty()
-                && !lg::existsOrLink(shownPath)) {
+                && !exactFileIdentity(shownPath)) {
                 if (!activeItemList().isEmpty()) {
                     self->showNextItem();
                 } else {
@@ -1322,9 +1334,14 @@ void viewimagevc::showEditview()
     // Nothing on show: the editor would have no picture of this viewer's to open.
     if (!hasShownFile())
         return;
-    // A file renamed, moved, deleted or written over by another program since it was shown.
-    if (viewerItemURL && viewerItemURL->isLocalFile() && !isStillTheShownFile(viewerItemURL->toLocalFile()))
-        return;
+    // A name that is not valid UTF-8 (the editor would read and write the
+    // look-alike's), or a file renamed, moved, deleted or written over by
+    // another program since it was shown.
+    if (viewerItemURL && viewerItemURL->isLocalFile()) {
+        const QString path = lg::FileNames::pathOf(*viewerItemURL);
+        if (sayNameIsNotText(path) || !isStillTheShownFile(path))
+            return;
+    }
     contentHub()->showEditImagevc();
 }
 

@@ -278,9 +278,15 @@ public:
     // Enables the bar's Edit button while a file is on show.
     void updateEditButton();
     // The same, for a command chosen now: when the file on show has gone
-    // (renamed, moved or deleted by another program) or another file has
-    // taken its name, an alert says so and the picture stays on screen; none then.
+    // (renamed, moved or deleted by another program), another file has taken
+    // its name, or its name is not valid UTF-8 (no command acts on it: the
+    // file layers would act on the look-alike whose name holds U+FFFD), an
+    // alert says so and the picture stays on screen; none then.
     std::optional<QUrl> shownFileOrSayItIsGone();
+    // Whether path carries the bytes of a name that is not valid UTF-8
+    // (lg::FileNames); if so, prints why no command acts on it and says it
+    // in the refusal's alert.
+    bool sayNameIsNotText(const QString &path);
     // The alert that the file at path is no longer the one the viewer opened
     // there, for state (not Same): gone, or another file.
     void sayItemIsNotTheShownFile(const QString &path, ChosenFileState state);

@@ -3,16 +3,19 @@
 // that finish out of order.
 #include "browser/BrowserFixtures.h"
 #include "browser/InfoPane.h"
+#include "browser/Listing.h"
 #include "browser/ViewController.h"
 #include "platform/image/PropertyTree.h"
 #include "support/Fixtures.h"
 
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTreeView>
 
 #include <exiv2/exiv2.hpp>
+#include <unistd.h>
 
 using namespace browsertest;
 
@@ -140,6 +143,36 @@ private Q_SLOTS:
         selectedItemIndex = 5;
         pane->fill();
         QCOMPARE(filled.count(), 2);
+    }
+
+    // A name that is not valid UTF-8 beside its look-alike (U+FFFD where the
+    // other has its stray byte): the pane never shows the look-alike's facts
+    // for it, and shows the look-alike's own as usual.
+    void aNameThatIsNotUtf8NeverShowsItsLookAlikesFacts()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("lookAlike"));
+        const QByteArray bytes = QFile::encodeName(folder) + '/';
+        const QString plain = photoWithGps(folder + QStringLiteral("/plain.jpg"));
+        QCOMPARE(::rename(QFile::encodeName(plain).constData(), QByteArray(bytes + "bad\xef\xbf\xbd.jpg").constData()), 0);
+        writeJpeg(plain, 10, 10);
+        const QByteArray stray = bytes + "bad\xff.jpg";
+        // Qt's own removal of the temporary home cannot name it.
+        const auto removeStray = qScopeGuard([&stray] { ::unlink(stray.constData()); });
+        QCOMPARE(::rename(QFile::encodeName(plain).constData(), stray.constData()), 0);
+        itemList = mediaItemsInFolder(folder);
+        QCOMPARE(itemList.size(), 2);
+        InfoPane *pane = InfoPane::instance();
+        QSignalSpy filled(pane, &InfoPane::fillFinished);
+        for (selectedItemIndex = 0; selectedItemIndex < 2; ++selectedItemIndex) {
+            const bool stray = itemList.at(selectedItemIndex).url->toEncoded().endsWith("/bad%FF.jpg");
+            const qsizetype before = filled.count();
+            pane->fill();
+            QTRY_COMPARE_WITH_TIMEOUT(filled.count(), before + 1, 10000);
+            bool gps = false;
+            for (int row = 0; row < pane->model()->rowCount(); ++row)
+                gps = gps || pane->model()->index(row, 0).data().toString().contains(QStringLiteral("GPS"));
+            QCOMPARE(gps, !stray);
+        }
     }
 
     void aFillThatFinishesLateIsDropped()

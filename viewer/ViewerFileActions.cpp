@@ -225,12 +225,15 @@ void viewimagevc::trashCurrentItem()
     if (!isStillTheShownFile(path))
         return;
     const lg::FileOpResult result = lg::moveToTrash(path);
-    if (!result.ok()) {
+    if (!result.ok())
         reportFailure(window(), result);
+    if (!result.arrived())
         return;
-    }
+    // In the Trash, perhaps but for what the alert names: the file leaves
+    // the viewer once it has left its place.
     thumbnailCache().fileRemoved(path, result.target);
-    removeItemFromViewer(QUrl::fromLocalFile(path));
+    if (!lg::existsOrLink(path))
+        removeItemFromViewer(QUrl::fromLocalFile(path));
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -373,12 +376,16 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
         if (outcome.results.isEmpty())
             return;
         const lg::FileOpResult &result = outcome.results.first();
-        if (result.ok()) {
-            if (!copy)
+        if (!result.ok())
+            reportFailure(self->window(), result);
+        // A moved file that arrived (perhaps but for what the alert names)
+        // takes its thumbnails along and leaves the viewer once it has left
+        // its place.
+        if (result.arrived() && !copy) {
+            thumbnailCache().fileMoved(source, result.target);
+            if (!lg::existsOrLink(source))
                 self->removeItemFromViewer(QUrl::fromLocalFile(source));
-            return;
         }
-        reportFailure(self->window(), result);
     });
     watcher->setFuture(QtConcurrent::run([batch, source, policy, expected] {
         if (expected) {

@@ -196,9 +196,11 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
     int succeeded = 0;
     for (const lg::FileOpResult &result : outcome.results) {
         // A moved file's thumbnails on disk follow it; a trashed one's go.
-        if (result.ok() && kind == TransferKind::Move)
+        // So they do for an item that arrived but for what its failure
+        // names (the cache keeps the entries of what is still at source).
+        if (result.arrived() && kind == TransferKind::Move)
             thumbnailCache().fileMoved(result.source, result.target);
-        else if (result.ok() && kind == TransferKind::Trash)
+        else if (result.arrived() && kind == TransferKind::Trash)
             thumbnailCache().fileRemoved(result.source, result.target);
         if (result.ok())
             ++succeeded;

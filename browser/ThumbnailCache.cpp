@@ -458,12 +458,18 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
         return;
     ++m_pendingWrites;
     writeAfterwards([store = m_store, oldPath, whereNow] {
-        (void)store->remove(oldPath);
+        // What is still there (a trash not wholly done) keeps its entries.
+        const auto removeGone = [&store](const QString &path) {
+            struct stat still;
+            if (::lstat(QFile::encodeName(path).constData(), &still) != 0)
+                (void)store->remove(path);
+        };
+        removeGone(oldPath);
         // A folder in the Trash: the entries of the files it held go too.
         const QFileInfo now(whereNow);
         if (!whereNow.isEmpty() && now.isDir() && !now.isSymLink()) {
             lg::ThumbnailStore::forEachFileUnder(whereNow, [&](const QString &relative) {
-                (void)store->remove(oldPath + QLatin1Char('/') + relative);
+                removeGone(oldPath + QLatin1Char('/') + relative);
             });
         }
     },

@@ -137,12 +137,13 @@ public:
     std::shared_ptr<lg::ThumbnailStore> store() const { return m_store; }
     // After the program itself renamed or moved the file or folder oldPath to
     // newPath: the thumbnails on disk of the file, or of the files inside the
-    // folder, move along, in the background.
+    // folder, move along, in the background (what is still at the old place,
+    // a move not wholly done, keeps its own).
     void fileMoved(const QString &oldPath, const QString &newPath);
     // After the program itself deleted or trashed the file or folder oldPath
     // (now at whereNow in the Trash; empty when it is gone): its thumbnails on
     // disk in every size, and those of the files inside it, are removed in the
-    // background.
+    // background (those of what is still there, a trash not wholly done, stay).
     void fileRemoved(const QString &oldPath, const QString &whereNow = {});
     // Thumbnails made by decoding their file, and found on disk (or recorded
     // there as impossible to make), since the cache was made.

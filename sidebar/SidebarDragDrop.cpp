@@ -225,7 +225,7 @@ void scanArrivedFolders(TransferOutcome &outcome)
     for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
         if (lg::isShuttingDown())
             break;   // quitting: the sidebar is not shown again
-        if (!result.ok() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
+        if (!result.arrived() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
             continue;
         FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(lg::Paths::clean(result.target)));
         if (!isPhotosLibraryPath(result.target)) {
@@ -624,14 +624,19 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                                   const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
 {
-    // The moved folders leave their old places; the thumbnails on disk of
-    // their files follow them.
+    // The moved folders leave their old places (a folder not wholly moved
+    // stays where the disk still has it); the thumbnails on disk of their
+    // files follow them.
     for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
-        if (!results.at(i).ok())
+        if (!results.at(i).arrived())
             continue;
         thumbnailCache().fileMoved(results.at(i).source, results.at(i).target);
         const BaseNode *node = draggedNodes.at(i).get();
-        if (treeController->model()->indexForNode(node).isValid())
+        if (!treeController->model()->indexForNode(node).isValid())
+            continue;
+        if (lg::existsOrLink(results.at(i).source))
+            rescanFolderNode(draggedNodes.at(i));
+        else
             treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node));
     }
     // And arrive, as the disk has them now, as the last children of the destination.
@@ -773,12 +778,17 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
     isSidebarTreeUpdating = true;
     if (!isItemFromPaste) {
         for (const lg::FileOpResult &result : results) {
-            // A moved item's thumbnails on disk follow it (a folder's: its files').
-            if (result.ok())
+            // A moved item's thumbnails on disk follow it (a folder's: its
+            // files'); a folder not wholly moved keeps its node, read again.
+            if (result.arrived())
                 thumbnailCache().fileMoved(result.source, result.target);
-            if (result.ok() && QFileInfo(result.target).isDir()) {
-                if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source)))
-                    treeController->removeObjectAtArrangedObjectIndexPath(*old);
+            if (result.arrived() && QFileInfo(result.target).isDir()) {
+                if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source))) {
+                    if (!lg::existsOrLink(result.source))
+                        treeController->removeObjectAtArrangedObjectIndexPath(*old);
+                    else
+                        rescanFolderNode(treeController->descendantNodeAtIndexPath(*old));
+                }
             }
         }
     }

@@ -675,12 +675,17 @@ void sideMenuvc::btnDeleteFolder_alert()
 
 void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
 {
-    if (!results.isEmpty() && results.first().ok()) {
+    if (!results.isEmpty() && results.first().arrived()) {
         // The thumbnails on disk of the files it held go with it.
         thumbnailCache().fileRemoved(results.first().source, results.first().target);
-        // Where the node is now: the tree may have changed meanwhile.
-        if (node && treeController->model()->indexForNode(node.get()).isValid())
-            treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
+        // Where the node is now: the tree may have changed meanwhile. A
+        // folder not wholly put in the Trash keeps its node, read again.
+        if (node && treeController->model()->indexForNode(node.get()).isValid()) {
+            if (lg::existsOrLink(results.first().source))
+                rescanFolderNode(node);
+            else
+                treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
+        }
     } else if (!results.isEmpty()) {
         printLine(results.first().message);
     }

@@ -239,12 +239,15 @@ void viewimagevc::trashCurrentItem()
     if (!isStillTheShownFile(path))
         return;
     const lg::FileOpResult result = lg::moveToTrash(path);
-    if (!result.ok()) {
+    if (!result.ok())
         reportFailure(window(), result);
+    if (!result.arrived())
         return;
-    }
+    // In the Trash, perhaps but for what the alert names: the file leaves
+    // the viewer once it has left its place.
     thumbnailCache().fileRemoved(path, result.target);
-    removeItemFromViewer(lg::FileNames::urlOf(path));
+    if (!lg::existsOrLink(path))
+        removeItemFromViewer(lg::FileNames::urlOf(path));
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -392,12 +395,16 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
         if (outcome.results.isEmpty())
             return;
         const lg::FileOpResult &result = outcome.results.first();
-        if (result.ok()) {
-            if (!copy)
+        if (!result.ok())
+            reportFailure(self->window(), result);
+        // A moved file that arrived (perhaps but for what the alert names)
+        // takes its thumbnails along and leaves the viewer once it has left
+        // its place.
+        if (result.arrived() && !copy) {
+            thumbnailCache().fileMoved(source, result.target);
+            if (!lg::existsOrLink(source))
                 self->removeItemFromViewer(lg::FileNames::urlOf(source));
-            return;
         }
-        reportFailure(self->window(), result);
     });
     watcher->setFuture(QtConcurrent::run([batch, source, policy, expected] {
         if (expected) {

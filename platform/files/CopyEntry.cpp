@@ -257,23 +257,26 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     return err;
 }
 
-// A later name of a file already copied becomes a name of that copy. False
-// when it is not one, or the target cannot link (it then gets a copy).
-bool linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
+// A later name of a file already copied becomes a name of that copy.
+enum class LinkOutcome { NotALaterName, Linked, CannotLink };
+LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
 {
     if (st.st_nlink < 2)
-        return false;
-    const auto key = std::make_pair(st.st_dev, st.st_ino);
-    const auto first = ctx.linkedFiles.find(key);
+        return LinkOutcome::NotALaterName;
+    const auto first = ctx.linkedFiles.find(std::make_pair(st.st_dev, st.st_ino));
     if (first == ctx.linkedFiles.end())
-        return false;
-    return ::linkat(AT_FDCWD, first->second.constData(), AT_FDCWD, target.constData(), 0) == 0;
+        return LinkOutcome::NotALaterName;
+    int err = injectedFileFault(FileStep::HardLink, decodedPath(target));
+    if (!err && ::linkat(AT_FDCWD, first->second.constData(), AT_FDCWD, target.constData(), 0) != 0)
+        err = errno;
+    return err ? LinkOutcome::CannotLink : LinkOutcome::Linked;
 }
 
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
                     const struct stat &st, CopyContext &ctx)
 {
-    if (linkToEarlierCopy(target, st, ctx))
+    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
+    if (link == LinkOutcome::Linked)
         return 0;
     const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
@@ -284,6 +287,8 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const QB
         err = errno;
     if (err)
         ::unlink(target.constData());
+    else if (link == LinkOutcome::CannotLink && ctx.linksNotKept)
+        ctx.linksNotKept->append(relative);   // a file of its own now: said, never silent
     else if (st.st_nlink > 1)
         ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino), target);
     return err;

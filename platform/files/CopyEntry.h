@@ -10,7 +10,8 @@
 // FAT card, a file system without user.*) does not stop the copy and is named
 // in ctx.attributesNotKept. Files with more than one name within the copied
 // tree stay one file with as many names (a later name is linked to the first
-// copy; where the target cannot link, it gets a copy of its own).
+// copy; where the target cannot link, it gets a copy of its own and is named
+// in ctx.linksNotKept).
 // Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
 // meanwhile for anything but the regular file examined is refused, never
 // waited on (changedWhileCopied).
@@ -52,6 +53,9 @@ struct CopyContext
     // Where set: the entries (by path below the item's top, the top as "")
     // whose extended attributes or ACLs the target could not hold.
     QList<QByteArray> *attributesNotKept = nullptr;
+    // Where set: the entries (as above) that became files of their own
+    // because the target could not link them to the copy of their file.
+    QList<QByteArray> *linksNotKept = nullptr;
     // The first copy of each file met with more than one name, by the
     // source's device and inode: its later names become links to it.
     std::map<std::pair<dev_t, ino_t>, QByteArray> linkedFiles;

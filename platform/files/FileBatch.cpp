@@ -59,7 +59,7 @@ FileOpResult FileBatch::transfer(const QString &source, ConflictPolicy policy, c
 {
     FileOpResult r = m_kind == FileOpKind::Move ? moveItem(source, m_folder, policy, name)
                                                 : copyItem(source, m_folder, policy, name);
-    if (r.ok() || r.itemInPlace)
+    if (r.arrived())
         m_made.insert(key(nameOf(r.target)));
     return r;
 }

@@ -496,27 +496,50 @@ QStringList namedInItem(const QString &item, const QStringList &relative)
     return names;
 }
 
-// What the result says of the attributes the target could not hold.
-QString attributesNotKeptText(const Plan &p, const QStringList &notKept)
+// What the result says of the attributes and hard links the target could not
+// hold, each given by the entries' paths below the item's top.
+QString notKeptText(const Plan &p, const QStringList &attributes, const QStringList &links)
 {
-    const QStringList named = namedInItem(p.target, notKept);
-    return QStringLiteral("The extended attributes (tags, comments, ratings, ACLs) of %1 could not be kept: the file "
-                          "system of “%2” cannot hold them.")
-        .arg(someNamed(named, named.size()), parentOf(p.target));
+    QStringList sentences;
+    if (!attributes.isEmpty()) {
+        const QStringList named = namedInItem(p.target, attributes);
+        sentences.append(QStringLiteral("The extended attributes (tags, comments, ratings, ACLs) of %1 could not be "
+                                        "kept: the file system of “%2” cannot hold them.")
+                             .arg(someNamed(named, named.size()), parentOf(p.target)));
+    }
+    if (!links.isEmpty()) {
+        const QStringList named = namedInItem(p.target, links);
+        sentences.append(QStringLiteral("The hard links of %1 could not be kept: the file system of “%2” cannot make "
+                                        "them, so each is a separate file.")
+                             .arg(someNamed(named, named.size()), parentOf(p.target)));
+    }
+    return sentences.join(QLatin1Char(' '));
 }
 
-// The result of a copy that arrived whole but for the attributes in notKept
-// (entries below the top): the item is in place, and the result names them.
-FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QByteArray> &notKept)
+// The paths below the item's top of entries given by their path at target.
+QStringList belowTarget(const Plan &p, const QStringList &paths)
 {
-    if (notKept.isEmpty())
-        return r;
     QStringList relative;
-    for (const QByteArray &entry : notKept) {
-        relative.append(decodedPath(entry));
-        r.attributesNotKept.append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + relative.last());
-    }
-    const QString text = attributesNotKeptText(p, relative);
+    for (const QString &path : paths)
+        relative.append(path == p.target ? QString() : path.mid(p.target.size() + 1));
+    return relative;
+}
+
+// The result of a copy that arrived whole but for the attributes and links
+// in notKept (entries below the top): the item is in place, and the result
+// names them.
+FileOpResult withNotKept(FileOpResult r, const Plan &p, const QList<QByteArray> &attributes,
+                         const QList<QByteArray> &links)
+{
+    if (attributes.isEmpty() && links.isEmpty())
+        return r;
+    const auto atTarget = [&p](const QList<QByteArray> &entries, QStringList *paths) {
+        for (const QByteArray &entry : entries)
+            paths->append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + decodedPath(entry));
+    };
+    atTarget(attributes, &r.attributesNotKept);
+    atTarget(links, &r.linksNotKept);
+    const QString text = notKeptText(p, belowTarget(p, r.attributesNotKept), belowTarget(p, r.linksNotKept));
     if (r.ok()) {
         r.error = FileOpError::Other;
         r.itemInPlace = true;
@@ -530,14 +553,15 @@ FileOpResult withAttributesNotKept(FileOpResult r, const Plan &p, const QList<QB
 // Copies p.source beside p.target and puts it in place.
 FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
 {
-    QList<QByteArray> notKept;
+    QList<QByteArray> notKept, linksNotKept;
     CopyContext ctx = shared;
     ctx.attributesNotKept = &notKept;
+    ctx.linksNotKept = &linksNotKept;
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
         if (err != ENOTSUP)
             return err ? errnoFailure(err, p.source, p.target)
-                       : withAttributesNotKept(success(p.source, p.target), p, notKept);
+                       : withNotKept(success(p.source, p.target), p, notKept, linksNotKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -550,6 +574,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         CopyContext recording = ctx;
         recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
         notKept.clear();
+        linksNotKept.clear();
         err = copyEntry(enc(p.source), enc(temporary), recording);
         if (err != EEXIST || owner.isMade())
             break;
@@ -578,7 +603,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    return withAttributesNotKept(placed(p, leftover), p, notKept);
+    return withNotKept(placed(p, leftover), p, notKept, linksNotKept);
 }
 
 FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -661,12 +686,9 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
                 .arg(stayed, p.sourceIsDir ? p.source : parentOf(p.source),
                      someNamed(namedInItem(p.source, removed.keptEntries), removed.kept), p.target);
     }
-    if (!copied.attributesNotKept.isEmpty()) {
-        QStringList relative;
-        for (const QString &path : std::as_const(copied.attributesNotKept))
-            relative.append(path.mid(p.target.size() + 1));
-        copied.message += QLatin1Char(' ') + attributesNotKeptText(p, relative);
-    }
+    if (!copied.attributesNotKept.isEmpty() || !copied.linksNotKept.isEmpty())
+        copied.message += QLatin1Char(' ') + notKeptText(p, belowTarget(p, copied.attributesNotKept),
+                                                         belowTarget(p, copied.linksNotKept));
     return copied;
 }
 

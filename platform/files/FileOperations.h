@@ -13,11 +13,12 @@
 // changed meanwhile stays, and the result names a few of them and says how
 // many. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
 // attributes, ACLs and hard links within the item come along, and what the
-// target cannot hold is named in the result. Symbolic links are copied as links, never followed; a source
-// swapped for anything but a regular file is refused, never waited on. Folders
-// are walked by their names' bytes, so names that are not UTF-8 come along; an
-// item given by a name that is not UTF-8 (which a QString cannot carry) is
-// refused with a message that says so.
+// target cannot hold (attributes, links) is named in the result. Symbolic
+// links are copied as links, never followed; a source swapped for anything
+// but a regular file is refused, never waited on. Folders are walked by their
+// names' bytes, so names that are not UTF-8 come along; an item given by a
+// name that is not UTF-8 (which a QString cannot carry) is refused with a
+// message that says so.
 // Removal (by directory handle; never into another file system, a mount point
 // being left in place and named) is Removal.h's; the hidden temporaries beside
 // a target, their locks and the cleanup of what a killed process left are
@@ -69,7 +70,14 @@ struct [[nodiscard]] FileOpResult
     // target could not hold; the item is in place (itemInPlace), and the
     // message names them. A move still removed their sources.
     QStringList attributesNotKept;
+    // The entries (paths at target) that were further names of one file in
+    // the source but became files of their own, the target being unable to
+    // link them; the item is in place, and the message names them.
+    QStringList linksNotKept;
     bool ok() const { return error == FileOpError::None; }
+    // The item is at target: done, or done but for what the message names.
+    // Its source may still be there in part; ask the disk.
+    bool arrived() const { return ok() || itemInPlace; }
 };
 
 // What to do when the target name is taken.
@@ -244,9 +252,11 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // there: as on kernels that cannot tell); MountTable: the mount table is about
 // to be read. CopyAttributes: an entry's extended attributes are about to be
 // put on its copy (an errno value there: as if the target refused each one).
+// HardLink: a further name of a file already copied is about to be linked to
+// that copy (an errno value there: as on file systems without hard links).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
-    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

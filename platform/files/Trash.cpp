@@ -412,8 +412,9 @@ FileOpResult trashByCopy(const QString &path, const QString &givenPath, const Tr
     }
     // moveItem copies and checks the copy when the Trash is on another device.
     FileOpResult moved = moveItem(path, files, ConflictPolicy::Refuse, name);
-    if (moved.itemInPlace && !moved.attributesNotKept.isEmpty() && !existsOrLink(path)) {
-        // All of it went, but not all its attributes could come along.
+    if (moved.itemInPlace && !(moved.attributesNotKept.isEmpty() && moved.linksNotKept.isEmpty())
+        && !existsOrLink(path)) {
+        // All of it went, but not all its attributes or links could come along.
         moved.message = QStringLiteral("“%1” was put in the Trash. %2").arg(QFileInfo(path).fileName(), moved.message);
     } else if (moved.itemInPlace) {
         // In the Trash, but not all of the original could go: the Trash keeps

@@ -541,6 +541,9 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
         return false;
     bool carried = false;
     const QByteArray oldUri = uriOf(oldPath);
+    // A move not wholly done leaves the source in place: its entries stay.
+    struct stat still;
+    const bool oldStays = ::lstat(QFile::encodeName(oldPath).constData(), &still) == 0;
     for (int folder = 128; folder <= largestSide; folder *= 2) {
         const QString oldEntry = entryPath(oldPath, folder);
         std::optional<QImage> image = readEntry(oldEntry, oldUri, stamp, folder);
@@ -554,7 +557,8 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
             details.pixelSize = QSize();
         if (!save(newPath, stamp, folder, *image, details))
             return carried;
-        ::unlink(QFile::encodeName(oldEntry).constData());
+        if (!oldStays)
+            ::unlink(QFile::encodeName(oldEntry).constData());
         carried = true;
     }
     return carried;

@@ -87,7 +87,8 @@ public:
     bool saveFailure(const QString &path, const FileStamp &stamp);
     // After the program renamed or moved a file from oldPath to newPath: its
     // entries (that still match stamp) are written anew under the new URI and
-    // the old ones removed. False when nothing was carried over.
+    // the old ones removed, unless something is still at oldPath (a move not
+    // wholly done). False when nothing was carried over.
     bool carryOver(const QString &oldPath, const QString &newPath, const FileStamp &stamp);
 
     // After the program deleted or trashed the file at path: its entries in

@@ -41,6 +41,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 Q_DECLARE_METATYPE(ItemMenuSnapshot)
 
@@ -286,6 +287,40 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(from + QStringLiteral("/notes.txt")));
         QTRY_VERIFY(!isBusy);
         QVERIFY(!isFileOperationRunning);
+    }
+
+    // A cut pasted onto a card that keeps no tags: the photos arrive, the
+    // alert names what was not kept, and their thumbnails follow them.
+    void aCutThatArrivesButForItsTagsTakesItsThumbnailsAlong()
+    {
+        const QString from = lg::test::freshFolder(QStringLiteral("tagged"));
+        const QString card = lg::test::freshFolder(QStringLiteral("card"));
+        const QString photo = lg::test::writeFile(from + QStringLiteral("/beach.jpg"), "beach");
+        const QString plain = lg::test::writeFile(from + QStringLiteral("/plain.jpg"), "plain");
+        if (::setxattr(QFile::encodeName(photo).constData(), "user.xdg.tags", "beach", 5, 0) != 0)
+            QSKIP("this file system holds no user attributes");
+        QVERIFY(giveThumbnails(photo));
+        QVERIFY(giveThumbnails(plain));
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            return step == lg::FileStep::Rename ? EXDEV : step == lg::FileStep::CopyAttributes ? EOPNOTSUPP : 0;
+        });
+        const auto clearFault = qScopeGuard([] { lg::setFileFaultForTesting({}); });
+        lg::Clipboard::writeFiles({QUrl::fromLocalFile(photo), QUrl::fromLocalFile(plain)}, true);
+        currentFolderURL = QUrl::fromLocalFile(card);
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        contentController()->pasteItems();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec said = lg::Alert::shownAlerts().first();
+        QCOMPARE(said.title, QStringLiteral("Some items could not be processed."));
+        QVERIFY2(said.text.contains(QStringLiteral("“beach.jpg” could not be kept")), qPrintable(said.text));
+        QVERIFY(!said.text.contains(QStringLiteral("plain.jpg")));
+        QCOMPARE(filesIn(card), (QStringList{"beach.jpg", "plain.jpg"}));
+        QVERIFY(filesIn(from).isEmpty());
+        for (const QString &name : {QStringLiteral("beach.jpg"), QStringLiteral("plain.jpg")}) {
+            QCOMPARE(thumbnailsOf(card + QLatin1Char('/') + name), 4);
+            QCOMPARE(thumbnailsOf(from + QLatin1Char('/') + name), 0);
+        }
     }
 
     // A file manager's cut whose files have moved on since: one alert says

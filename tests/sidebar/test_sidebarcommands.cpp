@@ -23,6 +23,8 @@
 #include <QMimeData>
 
 #include <cerrno>
+#include <sys/xattr.h>
+#include <utility>
 
 using namespace sidebartest;
 
@@ -724,6 +726,92 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(a.get()), QString());
         QCOMPARE(sidebar->treeController->model()->rowCount(indexOf(sidebar, into)), 2);
         QVERIFY(indexOf(sidebar, into + QStringLiteral("/Three")).isValid());
+    }
+
+    // A folder that arrived at its new place but for what the alert names (a
+    // card that keeps no tags, a move not wholly done) is shown where the disk
+    // has it: the moved node goes where its source went and stays where some
+    // of it is left, the thumbnails follow the files, and the alert is shown.
+    void aFolderThatArrivedButForWhatTheAlertNamesIsShownWhereItIs_data()
+    {
+        QTest::addColumn<QString>("command");   // drag, drop, trash
+        QTest::addColumn<QString>("fault");     // tags refused, a photo arriving, a photo that cannot go
+        QTest::addColumn<QString>("said");
+        const QString tags = QStringLiteral("could not be kept");
+        const QString partly = QStringLiteral("was not wholly moved");
+        QTest::newRow("dragged onto a card that keeps no tags") << "drag" << "tags" << tags;
+        QTest::newRow("dragged while a photo arrives in it") << "drag" << "arrives" << partly;
+        QTest::newRow("dragged, a photo cannot leave") << "drag" << "stuck" << "could not be removed entirely";
+        QTest::newRow("dropped as a file onto a card") << "drop" << "tags" << tags;
+        QTest::newRow("dropped as a file while a photo arrives") << "drop" << "arrives" << partly;
+        QTest::newRow("trashed onto a disk that keeps no tags") << "trash" << "tags" << tags;
+        QTest::newRow("trashed, a photo cannot leave") << "trash" << "stuck" << "not all of it could be removed";
+    }
+    void aFolderThatArrivedButForWhatTheAlertNamesIsShownWhereItIs()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, fault);
+        QFETCH(QString, said);
+        const QString root = makeTree(QStringLiteral("Arrived"), {QStringLiteral("Trip/Day1"), QStringLiteral("Card")});
+        const QString trip = root + QStringLiteral("/Trip");
+        const QString photo = lg::test::writeFile(trip + QStringLiteral("/Day1/photo.jpg"), "sunset");
+        if (::setxattr(QFile::encodeName(photo).constData(), "user.xdg.tags", "beach", 5, 0) != 0)
+            QSKIP("this file system holds no user attributes");
+        QVERIFY(giveThumbnails(photo));
+        const QString late = trip + QStringLiteral("/late.jpg");
+        bool arrivedLate = false;
+        lg::setFileFaultForTesting([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the Trash or the card is on another disk
+            if (fault == QLatin1String("tags") && step == lg::FileStep::CopyAttributes)
+                return EOPNOTSUPP;
+            if (fault == QLatin1String("arrives") && step == lg::FileStep::Remove && !std::exchange(arrivedLate, true))
+                lg::test::writeFile(late, "arrived meanwhile");
+            if (fault == QLatin1String("stuck") && step == lg::FileStep::Remove && path == photo)
+                return EACCES;
+            return 0;
+        });
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        if (command == QLatin1String("drag")) {
+            QVERIFY(dragFolder(sidebar, trip, root + QStringLiteral("/Card")));
+        } else if (command == QLatin1String("drop")) {
+            QVERIFY(dropFiles(sidebar, {trip}, root + QStringLiteral("/Card")));
+        } else {
+            QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, trip)));
+            menuAction(sidebar, "actionMoveToTrash")->trigger();
+        }
+        QVERIFY(done.wait(5000));
+        lg::setFileFaultForTesting({});
+
+        const QList<lg::AlertSpec> alerts = lg::Alert::shownAlerts();
+        QVERIFY(!alerts.isEmpty());
+        QCOMPARE(alerts.last().title, QStringLiteral("Some items could not be processed."));
+        QVERIFY2(alerts.last().text.contains(said), qPrintable(alerts.last().text));
+        QString movedTo = root + QStringLiteral("/Card/Trip");
+        if (command == QLatin1String("trash")) {
+            // The Trash entry whose record names this Trip (an earlier row's may be there too).
+            const QString trash = lg::trashFolderFor(trip);
+            for (const QFileInfo &info : QDir(trash + QStringLiteral("/info")).entryInfoList(QDir::Files)) {
+                const std::optional<lg::TrashInfo> record = lg::readTrashInfo(info.filePath());
+                if (record && lg::Paths::clean(record->originalPath) == trip)
+                    movedTo = trash + QStringLiteral("/files/") + info.completeBaseName();
+            }
+        }
+        QCOMPARE(lg::test::readAll(movedTo + QStringLiteral("/Day1/photo.jpg")), QByteArray("sunset"));
+        const bool tripStays = fault != QLatin1String("tags");
+        QCOMPARE(QFileInfo::exists(trip), tripStays);
+        QCOMPARE(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(trip)).has_value(), tripStays);
+        // What is left of a folder not wholly moved is read again.
+        QTRY_COMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+        // The thumbnails follow the photo; a photo that stayed keeps its own.
+        const bool photoStays = fault == QLatin1String("stuck");
+        QCOMPARE(QFileInfo::exists(photo), photoStays);
+        QCOMPARE(thumbnailsOf(photo), photoStays ? 4 : 0);
+        if (command != QLatin1String("trash"))
+            QCOMPARE(thumbnailsOf(movedTo + QStringLiteral("/Day1/photo.jpg")), 4);
     }
 
     void filesDroppedOnAFolderAreMovedWithTheSameNameSheet_data()

@@ -9,6 +9,9 @@
 #include "sidebar/sideMenuvc.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
+#include "browser/ThumbnailCache.h"
+#include "platform/files/FileOperations.h"
+#include "platform/image/ThumbnailStore.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/desktop/Panels.h"
@@ -42,6 +45,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QStandardItemModel>
 #include <QPainter>
@@ -51,6 +55,7 @@
 #include <QVideoWidget>
 
 #include <memory>
+#include <sys/xattr.h>
 
 Q_DECLARE_METATYPE(ViewerMenuSnapshot)
 
@@ -1079,6 +1084,53 @@ private Q_SLOTS:
         const bool moved = !copy && !sourceStays;
         QCOMPARE(itemList.size(), moved ? 2 : 3);
         QCOMPARE(viewer->lblfilename->text(), moved ? QStringLiteral("p2.png") : QStringLiteral("p1.png"));
+    }
+
+    // A move or a trash that arrives but for the tags the target cannot hold:
+    // the alert names them, the item leaves the viewer, which shows the next
+    // one, and its thumbnails follow it or go.
+    void aMoveOrTrashThatArrivesButForItsTagsTakesTheItemOut_data()
+    {
+        QTest::addColumn<bool>("trash");
+        QTest::newRow("moved onto a card") << false;
+        QTest::newRow("put in a Trash on another disk") << true;
+    }
+    void aMoveOrTrashThatArrivesButForItsTagsTakesTheItemOut()
+    {
+        QFETCH(bool, trash);
+        const QStringList paths = listedPictures(3, QStringLiteral("tagged"));
+        const QString source = paths.at(1);
+        if (::setxattr(QFile::encodeName(source).constData(), "user.xdg.tags", "beach", 5, 0) != 0)
+            QSKIP("this file system holds no user attributes");
+        const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(source);
+        QVERIFY(stamp && thumbnailCache().store());
+        QImage image(16, 12, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(thumbnailCache().store()->save(source, *stamp, 256, image));
+        const QString card = lg::test::freshFolder(QStringLiteral("card"));
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            return step == lg::FileStep::Rename ? EXDEV : step == lg::FileStep::CopyAttributes ? EOPNOTSUPP : 0;
+        });
+        const auto clearFault = qScopeGuard([] { lg::setFileFaultForTesting({}); });
+        lg::Panels::setOpenResponder([card](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(card)}; });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        viewimagevc *viewer = viewerOn(1);
+        if (trash)
+            viewer->deleteItem_menu();
+        else
+            viewer->itemMoveTO_menu();
+        QTRY_VERIFY(!isBusy && !QFileInfo::exists(source));
+        QTRY_COMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
+        QCOMPARE(itemList.size(), 2);
+        const lg::AlertSpec said = lg::Alert::shownAlerts().last();
+        QCOMPARE(said.title, QStringLiteral("Some items could not be processed."));
+        QVERIFY2(said.text.startsWith(QStringLiteral("1 item could not be processed. “p1.png”: "))
+                     && said.text.contains(QStringLiteral("could not be kept")),
+                 qPrintable(said.text));
+        QTRY_VERIFY(!thumbnailCache().isWriting());
+        QVERIFY(!QFileInfo::exists(thumbnailCache().store()->entryPath(source, 256)));
+        if (!trash)
+            QVERIFY(thumbnailCache().store()->find(card + QStringLiteral("/p1.png"), *stamp, 200));
     }
 
     void gifFramesKeepTheirOwnDelays()

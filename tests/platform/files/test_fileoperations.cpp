@@ -1073,6 +1073,68 @@ private Q_SLOTS:
         QVERIFY(summary && summary->text.contains(QStringLiteral("could not be kept")));
     }
 
+    // Where the target cannot make hard links (a FAT card), a further name of
+    // a file becomes a file of its own: the item arrives whole, and the result
+    // names each such entry, never silently.
+    void hardLinksTheTargetCannotMakeAreNamed_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("paste onto a card") << "copy";
+        QTest::newRow("move across disks onto a card") << "move";
+        QTest::newRow("trash by copy") << "trash";
+        QTest::newRow("copy to, a batch") << "batch";
+    }
+    void hardLinksTheTargetCannotMakeAreNamed()
+    {
+        QFETCH(QString, operation);
+        const QString root = lg::test::freshFolder(QStringLiteral("no links"));
+        const QString album = root + "/src/Album";
+        lg::test::writeFile(album + "/a.jpg", "one photo, three names");
+        lg::test::writeFile(album + "/c.jpg", "a name of its own");
+        QDir().mkpath(album + "/sub");
+        QCOMPARE(::link(raw(album + "/a.jpg").constData(), raw(album + "/sub/b.jpg").constData()), 0);
+        QCOMPARE(::link(raw(album + "/a.jpg").constData(), raw(album + "/z.jpg").constData()), 0);
+        QDir().mkpath(root + "/card");
+        FaultGuard fault([](lg::FileStep step, const QString &) {
+            return step == lg::FileStep::Rename ? EXDEV : step == lg::FileStep::HardLink ? EPERM : 0;
+        });
+        lg::FileOpResult r;
+        if (operation == "move")
+            r = lg::moveItem(album, root + "/card");
+        else if (operation == "trash")
+            r = lg::moveToTrash(album);
+        else if (operation == "copy")
+            r = lg::copyItem(album, root + "/card");
+        else {
+            lg::FileBatch batch(lg::FileOpKind::Copy, root + "/card");
+            const lg::FileBatch::Outcome outcome = batch.run({album}, lg::ConflictPolicy::Refuse);
+            QCOMPARE(outcome.results.size(), 1);
+            r = outcome.results.first();
+        }
+        QCOMPARE(QFileInfo::exists(album), operation == "copy" || operation == "batch");
+        QCOMPARE(r.error, lg::FileOpError::Other);
+        QVERIFY(r.itemInPlace && r.arrived());
+        QCOMPARE(r.attributesNotKept, QStringList{});
+        // The names after the first one copied (the walk's order) are named.
+        const QStringList names{"a.jpg", "sub/b.jpg", "z.jpg"};
+        QCOMPARE(r.linksNotKept.size(), 2);
+        for (const QString &path : std::as_const(r.linksNotKept)) {
+            QVERIFY2(names.contains(path.mid(r.target.size() + 1)), qPrintable(path));
+            QVERIFY2(r.message.contains("“" + QFileInfo(r.target).fileName() + "/" + path.mid(r.target.size() + 1) + "”"),
+                     qPrintable(r.message));
+        }
+        for (const QString &name : names)
+            QCOMPARE(lg::test::readAll(r.target + "/" + name), QByteArray("one photo, three names"));
+        QVERIFY(inodeOf(r.target + "/sub/b.jpg") != inodeOf(r.target + "/a.jpg"));
+        QVERIFY(inodeOf(r.target + "/z.jpg") != inodeOf(r.target + "/a.jpg"));
+        QVERIFY2(r.message.contains(QStringLiteral("could not be kept: the file system of")), qPrintable(r.message));
+        QVERIFY2(!r.message.contains(QStringLiteral("extended attributes")), qPrintable(r.message));
+        if (operation == "trash")
+            QVERIFY2(r.message.startsWith(QStringLiteral("“Album” was put in the Trash.")), qPrintable(r.message));
+        const auto summary = lg::failureSummary({r});
+        QVERIFY(summary && summary->text.contains(QStringLiteral("could not be kept")));
+    }
+
     // A photo turned in place by a tool that puts its size and modification
     // time back (exiftool -P) between the copy and the delete step of a move
     // across disks stays where it is; the file's identity, which the viewer and

@@ -28,7 +28,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QVideoWidget>
 
 #include <cstdio>
 #include <dirent.h>

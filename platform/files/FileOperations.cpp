@@ -2,6 +2,7 @@
 #include "platform/files/FileOperations.h"
 
 #include "platform/runtime/Dispatch.h"
+#include "platform/files/NumberedNames.h"
 #include "platform/files/Trash.h"
 
 #include <QCoreApplication>
@@ -917,21 +918,8 @@ bool FreeNameFinder::isFree(const QString &candidate) const
 
 QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
 {
-    QString base = name, extension;
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (!numbering.isFolder && dot > 0 && dot < name.size() - 1) {
-        base = name.left(dot);
-        extension = name.mid(dot);
-    }
-    const QString count = number ? numbering.separator + QString::number(*number) : QString();
-    const auto bytes = [](const QString &text) { return enc(text).size(); };
-    if (bytes(count + extension) >= numbering.maxBytes) {   // no room beside the extension
-        base = name;
-        extension.clear();
-    }
-    while (!base.isEmpty() && bytes(base + count + extension) > numbering.maxBytes)
-        base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
-    return base + count + extension;
+    return QFile::decodeName(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
+                                               numbering.maxBytes));
 }
 
 QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const

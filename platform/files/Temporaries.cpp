@@ -4,6 +4,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/NumberedNames.h"
 #include "platform/files/Removal.h"
 
 #include <QDir>
@@ -199,29 +200,6 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
     return renameWithoutReplacingRaw(folder + from, folder + to);
 }
 
-// name numbered n, as the file layer numbers names ("Album 2", "photo 2.jpg"),
-// on the name's own bytes (a name that is not UTF-8 keeps them), within 255 bytes.
-QByteArray numberedRawName(const QByteArray &name, qint64 n, bool isFolder)
-{
-    QByteArray base = name, extension;
-    const qsizetype dot = name.lastIndexOf('.');
-    if (!isFolder && dot > 0 && dot < name.size() - 1) {
-        base = name.left(dot);
-        extension = name.mid(dot);
-    }
-    const QByteArray count = ' ' + QByteArray::number(n);
-    if (count.size() + extension.size() >= 255) {
-        base = name;
-        extension.clear();
-    }
-    if (base.size() + count.size() + extension.size() > 255) {
-        base.truncate(255 - count.size() - extension.size());
-        while (!base.isEmpty() && (uchar(name.at(base.size())) & 0xC0) == 0x80)
-            base.chop(1);   // never cut inside a UTF-8 character
-    }
-    return base + count + extension;
-}
-
 // Puts an item that was set aside back under its own name, else under the next
 // free numbered name; false (and it stays where it is) when neither can be done.
 bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder)
@@ -230,7 +208,7 @@ bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary
         return false;
     int err = renameNoReplaceAt(folderFd, temporary, name);
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
-        err = renameNoReplaceAt(folderFd, temporary, numberedRawName(name, n, isFolder));
+        err = renameNoReplaceAt(folderFd, temporary, numberedNameBytes(name, n, isFolder));
     return err == 0;
 }
 

@@ -549,6 +549,9 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
     QString replaced = from;
     TemporaryOwner aside;
     int swapped = injectedFileFault(FileStep::Swap, to);
+    errno = 0;
+    if (!swapped && fromOwner && !fromOwner->recordExchangeWith(to))
+        return errno ? errno : EIO;   // nothing was exchanged
     if (!swapped
         && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
         swapped = errno;
@@ -571,9 +574,10 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
             return err;
         }
         aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
-    } else if (fromOwner) {
-        fromOwner->recordMade();   // the old item now stands under from's name
-        fromOwner->setKind(TemporaryKind::Copy);
+    } else {
+        injectedFileFault(FileStep::Exchanged, to);
+        if (fromOwner)
+            fromOwner->exchanged();   // the old item now stands under from's name
     }
     const RemovalResult removed = removeTreeReporting(replaced);
     if (removed.error)

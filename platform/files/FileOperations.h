@@ -230,13 +230,15 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // been examined and is about to be opened. Measure: an entry is about to be
 // measured. NoReplaceRename: a rename that must not replace is about to be made
 // (EINVAL there: as on file systems without RENAME_NOREPLACE); NoReplaceFallback:
-// such a file system's way that cannot replace is about to be taken. MountFlag:
+// such a file system's way that cannot replace is about to be taken. Exchanged:
+// a replaced folder has just been exchanged with its new one (the answer is
+// not used). MountFlag:
 // the kernel is about to be asked whether a folder is a mount's top (an error
 // there: as on kernels that cannot tell); MountTable: the mount table is about
 // to be read.
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
-    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, Exchanged,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

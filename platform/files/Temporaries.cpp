@@ -91,6 +91,7 @@ struct LockRecord
     QByteArray name;        // the target's whole name
     QByteArray temporary;   // the temporary's name
     QByteArray made;        // "<device>:<inode>:<type>" of the temporary as made; empty when not recorded
+    QByteArray replaced;    // the same of the target it is exchanged with; empty when not recorded
     QByteArray trashInfo;   // "<device>:<inode>:<size>:<seconds>:<nanoseconds>" of its .trashinfo; may be empty
 };
 
@@ -101,6 +102,8 @@ QByteArray recordText(const LockRecord &record)
                       + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\n";
+    if (!record.replaced.isEmpty())
+        text += "Replaced=" + record.replaced + "\n";
     if (!record.trashInfo.isEmpty())
         text += "TrashInfo=" + record.trashInfo + "\n";
     return text;
@@ -159,7 +162,7 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
     if (!isToken(token))
         return std::nullopt;
     QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 5 || lines.size() > 7 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
+    if (lines.size() < 5 || lines.size() > 8 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
         || !lines.at(3).startsWith("Temporary="))
         return std::nullopt;
     const std::optional<TemporaryKind> kind = kindOfTag(lines.at(1).mid(5));
@@ -173,6 +176,8 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
         const QByteArray &line = lines.at(i);
         if (line.startsWith("Made=") && i == 4 && isNumberList(line.mid(5), 3))
             record.made = line.mid(5);
+        else if (line.startsWith("Replaced=") && i == 5 && !record.made.isEmpty() && isNumberList(line.mid(9), 3))
+            record.replaced = line.mid(9);
         else if (line.startsWith("TrashInfo=") && record.kind == TemporaryKind::Copy && isNumberList(line.mid(10), 5))
             record.trashInfo = line.mid(10);
         else
@@ -263,6 +268,12 @@ bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, ui
         && (id.device == device || (folder && folder->device == id.device && folder->device != device)))
         return true;
     return numbersFilesPerMount(folderFd) && nobodyElseRenamesIn(folderFd, user);
+}
+
+// id is exactly the item recorded as made ("<device>:<inode>:<type>").
+bool isExactly(const QByteArray &made, const FileIdentity &id)
+{
+    return !made.isEmpty() && made == madeText(id.device, id.inode, id.type);
 }
 
 QString homeTrashFolder()
@@ -390,11 +401,19 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     if (there) {
         // Only the very item made, or where nobody else can have put another.
         const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record->temporary.constData());
-        const bool made = record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
-                                                 : id && isItemMade(record->made, *id, folderFd, user);
+        // After the exchange of a Replace the temporary holds the target it
+        // replaced: it goes once the incoming item stands under the target's
+        // name, as asked; otherwise it is put back like an item set aside.
+        const bool replaced = id && isExactly(record->replaced, *id);
+        const bool made = replaced
+                          || (record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
+                                                     : id && isItemMade(record->made, *id, folderFd, user));
         if (!made || st.st_uid != user)   // another user's temporary is never touched
             return finish(LockState::NotOurs);
-        if (record->kind == TemporaryKind::SetAside) {
+        const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record->name.constData());
+        if (replaced && !(atTarget && isExactly(record->made, *atTarget))) {
+            gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
+        } else if (record->kind == TemporaryKind::SetAside && !replaced) {
             gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
         } else {
             QByteArray failedAt;
@@ -758,6 +777,10 @@ TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
         m_madeDevice = other.m_madeDevice;
         m_madeInode = other.m_madeInode;
         m_madeType = other.m_madeType;
+        m_exchanging = other.m_exchanging;
+        m_replacedDevice = other.m_replacedDevice;
+        m_replacedInode = other.m_replacedInode;
+        m_replacedType = other.m_replacedType;
         m_trashInfo = std::move(other.m_trashInfo);
     }
     return *this;
@@ -821,6 +844,8 @@ bool TemporaryOwner::writeRecord()
     record.temporary = m_temporary.mid(m_temporary.lastIndexOf('/') + 1);
     if (m_made)
         record.made = madeText(m_madeDevice, m_madeInode, m_madeType);
+    if (m_exchanging)
+        record.replaced = madeText(m_replacedDevice, m_replacedInode, m_replacedType);
     record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
     const QByteArray text = recordText(record);
     return ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size()
@@ -833,6 +858,29 @@ bool TemporaryOwner::setKind(TemporaryKind kind)
         return false;
     m_kind = kind;
     return writeRecord();
+}
+
+bool TemporaryOwner::recordExchangeWith(const QString &target)
+{
+    if (m_lockFd < 0 || !m_made)
+        return false;
+    const std::optional<FileIdentity> id = fileIdentity(target);
+    if (!id)
+        return false;
+    m_replacedDevice = id->device;
+    m_replacedInode = id->inode;
+    m_replacedType = id->type;
+    m_exchanging = true;
+    return writeRecord();
+}
+
+void TemporaryOwner::exchanged()
+{
+    // The record already names both: only this process's view changes.
+    m_madeDevice = m_replacedDevice;
+    m_madeInode = m_replacedInode;
+    m_madeType = m_replacedType;
+    m_kind = TemporaryKind::Copy;
 }
 
 bool TemporaryOwner::recordMade(int fd)

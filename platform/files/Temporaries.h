@@ -28,7 +28,10 @@
 // only in a folder where nobody but the user can have renamed anything onto the
 // temporary's name: one the user owns that no one else may write, or a sticky
 // one owned by the user or the superuser. A partial copy or write is removed
-// (by handle, see Removal.h; a mount point is left); an unfinished copy into the
+// (by handle, see Removal.h; a mount point is left), and so is the target a
+// folder Replace exchanged its temporary with (the record names both items
+// before the exchange) once the incoming item stands under the target's name;
+// an unfinished copy into the
 // home Trash goes with the .trashinfo made for it when that file is exactly as
 // it was when the copy began and nothing stands under the item's own name; an
 // item set aside goes back under its own name, else under the next free
@@ -91,6 +94,14 @@ public:
     // name): its identity goes into the record. False on a write error.
     bool recordMade(int fd = -1);
     bool isMade() const { return m_made; }
+    // The temporary is about to be exchanged with target in one step: the
+    // record names target's identity too, so that a kill right after the
+    // exchange finds the replaced item under the temporary's name (it goes
+    // when the made item stands at the target, and is put back otherwise).
+    // False (nothing is to be exchanged then) on a write error.
+    bool recordExchangeWith(const QString &target);
+    // The exchange is done: the temporary holds the replaced item now.
+    void exchanged();
     // The temporary could not be made (its name was taken): the lock goes and
     // whatever is at the name is left alone; the owner is invalid then.
     void dropClaim();
@@ -112,6 +123,9 @@ private:
     quint64 m_device = 0, m_inode = 0;   // of the lock file, and below of what was made
     quint64 m_madeDevice = 0, m_madeInode = 0;
     quint32 m_madeType = 0;
+    bool m_exchanging = false;   // the record names the item to be exchanged with, below
+    quint64 m_replacedDevice = 0, m_replacedInode = 0;
+    quint32 m_replacedType = 0;
     QByteArray m_trashInfo;   // the record's line for a .trashinfo that goes with the copy; may be empty
 };
 

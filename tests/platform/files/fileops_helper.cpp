@@ -7,6 +7,10 @@
 //   platform_fileops_helper replace SOURCE FOLDER   Replace on a file system that
 //                                                   cannot swap; stops once the
 //                                                   old item is set aside
+//   platform_fileops_helper exchange move|copy SOURCE FOLDER
+//                                                   a folder Replace by a move on
+//                                                   one disk, or by a copy; stops
+//                                                   right after the exchange
 //   platform_fileops_helper write TARGET            an image write; stops before
 //                                                   the temporary is renamed
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
@@ -60,6 +64,17 @@ int main(int argc, char **argv)
             return 0;
         });
         (void)lg::copyItem(first, second, lg::ConflictPolicy::Replace);
+    } else if (mode == "exchange" && argc > 4) {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Exchanged)
+                stopHere();
+            return 0;
+        });
+        const QString folder = QString::fromLocal8Bit(argv[4]);
+        if (first == QLatin1String("move"))
+            (void)lg::moveItem(second, folder, lg::ConflictPolicy::Replace);
+        else
+            (void)lg::copyItem(second, folder, lg::ConflictPolicy::Replace);
     } else if (mode == "trash") {
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::Rename)

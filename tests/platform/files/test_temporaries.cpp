@@ -285,6 +285,46 @@ private Q_SLOTS:
         QCOMPARE(hiddenEntries(dst), QStringList{});
     }
 
+    // A folder Replace killed right after the exchange: the temporary holds
+    // the replaced folder by then, which goes, since the new one stands in
+    // its place; put back instead where something else came to that name.
+    void aFolderReplacedJustBeforeAKillGoesOnceTheNewOneIsInPlace_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("targetChanged");
+        QTest::newRow("move on one disk") << "move" << false;
+        QTest::newRow("copy") << "copy" << false;
+        QTest::newRow("move, the new one moved away meanwhile") << "move" << true;
+        QTest::newRow("copy, the new one moved away meanwhile") << "copy" << true;
+    }
+    void aFolderReplacedJustBeforeAKillGoesOnceTheNewOneIsInPlace()
+    {
+        QFETCH(QString, road);
+        QFETCH(bool, targetChanged);
+        const QString root = lg::test::freshFolder(QStringLiteral("exchanged"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(dst + "/F/old.jpg", "old");
+        {
+            StoppedOperation replacing({QStringLiteral("exchange"), road, root + "/src/F", dst});
+            QVERIFY(replacing.stopped());
+            QCOMPARE(lg::test::readAll(dst + "/F/new.jpg"), QByteArray("new"));
+            QCOMPARE(hiddenEntries(dst).size(), 2);   // the replaced folder and its lock
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        if (targetChanged)
+            QVERIFY(QDir().rename(dst + "/F", root + "/elsewhere"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        if (targetChanged) {
+            QCOMPARE(lg::test::readAll(dst + "/F/old.jpg"), QByteArray("old"));   // never deleted
+            QCOMPARE(lg::test::readAll(root + "/elsewhere/new.jpg"), QByteArray("new"));
+        } else {
+            QCOMPARE(entries(dst), QStringList{"F"});
+            QCOMPARE(entries(dst + "/F"), QStringList{"new.jpg"});
+        }
+    }
+
     void aKilledImageWriteLeavesNothingForGood_data()
     {
         QTest::addColumn<QString>("name");

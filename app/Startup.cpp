@@ -1,10 +1,14 @@
 #include "app/Startup.h"
 
 #include "app/AppDelegate.h"
+#include "platform/desktop/Alert.h"
+#include "platform/files/Temporaries.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QPalette>
+#include <QWindow>
 #include <QPointer>
 #include <QStyleFactory>
 #include <QTimer>
@@ -74,5 +78,70 @@ void scheduleLaunch(AppDelegate &delegate, const QStringList &paths)
         if (!paths.isEmpty())
             guard->application_openFiles(paths);
         guard->applicationDidFinishLaunching();
+        afterFirstWindow();
     });
+}
+
+namespace {
+
+// Calls fn once, after the first window has been exposed and drawn, or after
+// a fallback delay when none is.
+class FirstWindowWatch : public QObject
+{
+public:
+    explicit FirstWindowWatch(std::function<void()> fn)
+        : QObject(qApp), m_fn(std::move(fn))
+    {
+        qApp->installEventFilter(this);
+        lg::afterDelay(fallbackMs, this, [this] { fire(); });
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose) {
+            if (auto *window = qobject_cast<QWindow *>(watched); window && window->isExposed())
+                QTimer::singleShot(0, this, [this] { fire(); });   // once its frame is drawn
+        }
+        return false;
+    }
+
+private:
+    static constexpr int fallbackMs = 3000;
+    void fire()
+    {
+        if (!m_fn)
+            return;
+        qApp->removeEventFilter(this);
+        const std::function<void()> fn = std::move(m_fn);
+        m_fn = {};
+        deleteLater();
+        fn();
+    }
+    std::function<void()> m_fn;
+};
+
+} // namespace
+
+void afterFirstWindow()
+{
+    new FirstWindowWatch([] {
+        if (lg::isShuttingDown())
+            return;
+        lg::startCleaningFoldersLeftByKilledRuns();
+        tellStoppedMoves();
+    });
+}
+
+void tellStoppedMoves()
+{
+    for (const lg::StoppedMove &move : lg::takeStoppedMoves()) {
+        lg::AlertSpec spec;
+        spec.title = QStringLiteral("A move was stopped before it finished.");
+        spec.text = QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed. Its "
+                                   "items are now in both places: the copy in “%2” is whole, and what was not yet "
+                                   "removed is still in “%1”. Nothing more was deleted.")
+                        .arg(move.source, move.target);
+        spec.style = lg::AlertSpec::Style::Informational;
+        lg::Alert::show(nullptr, spec);
+    }
 }

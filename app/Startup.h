@@ -16,3 +16,14 @@ void applyApplicationLook();
 // handed over first (the launch sequence has not begun, so they count as the
 // reason the application was started), then the launch sequence runs.
 void scheduleLaunch(AppDelegate &delegate, const QStringList &paths);
+
+// Once the first window has been drawn (or, with none, after a moment): the
+// cleanup of what killed runs left starts on a thread of its own, and a move
+// that a quit or a kill stopped in its delete step is told (tellStoppedMoves).
+// Nothing of it runs before the first window.
+void afterFirstWindow();
+
+// One alert per move that a quit or a kill stopped while it removed its
+// originals: it names the move and says its items are now in both places.
+// Each such move is told once.
+void tellStoppedMoves();

@@ -8,7 +8,6 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
-#include "platform/files/Temporaries.h"
 
 #include "Version.h"
 
@@ -133,7 +132,6 @@ int main(int argc, char **argv)
     if (instance.claim(paths) == InstanceChannel::Role::Secondary)
         return 0;
 
-    lg::startCleaningFoldersLeftByKilledRuns();   // what a killed run left, put right in the background
     AppDelegate delegate;
     // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
     // does, except that nothing is asked: open questions are answered with

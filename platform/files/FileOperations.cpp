@@ -815,7 +815,12 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     FileOpResult copied = copyPlanned(p, syncing, true);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
+    MoveDeletion deletion(p.source, p.target);
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (removed.error == ECANCELED && isShuttingDown())
+        deletion.keep();   // stopped by the quit: the next start tells
+    else
+        deletion.finish();
     if (removed.error) {
         copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)

@@ -232,13 +232,15 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // (EINVAL there: as on file systems without RENAME_NOREPLACE); NoReplaceFallback:
 // such a file system's way that cannot replace is about to be taken. Exchanged:
 // a replaced folder has just been exchanged with its new one (the answer is
-// not used). MountFlag:
+// not used). OpenFolder: the cleanup of what killed runs left is about to open
+// a folder (a hook that blocks there stands for a share whose server is away).
+// MountFlag:
 // the kernel is about to be asked whether a folder is a mount's top (an error
 // there: as on kernels that cannot tell); MountTable: the mount table is about
 // to be read.
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
-    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, Exchanged,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, Exchanged, OpenFolder,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

@@ -13,18 +13,28 @@
 //                                                   right after the exchange
 //   platform_fileops_helper write TARGET            an image write; stops before
 //                                                   the temporary is renamed
+//   platform_fileops_helper quit                    starts the cleanup of what killed
+//                                                   runs left, whose first open
+//                                                   blocks for good, then quits
+//                                                   as the program does
+//   platform_fileops_helper move SOURCE FOLDER      a move across disks; stops in
+//                                                   its delete step
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
 //                                                   another disk); stops while copying
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
+#include "platform/files/Temporaries.h"
 #include "platform/files/Trash.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
@@ -41,8 +51,37 @@ namespace {
 
 } // namespace
 
+// Starts the cleanup, whose open of a folder blocks (a share whose server is
+// away), and quits once it blocks: returns when the quit is done.
+int quitWhileTheCleanupBlocks(int argc, char **argv)
+{
+    static std::atomic<bool> blocked{false};
+    lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+        if (step == lg::FileStep::OpenFolder) {
+            blocked = true;
+            for (;;)
+                ::pause();
+        }
+        return 0;
+    });
+    QCoreApplication app(argc, argv);
+    lg::startCleaningFoldersLeftByKilledRuns();
+    for (int waited = 0; !blocked; ++waited) {
+        if (waited > 20000)
+            return 2;
+        ::usleep(1000);
+    }
+    std::printf("stopped\n");
+    std::fflush(stdout);
+    lg::beginShutdown();
+    lg::drainBackgroundWork();
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 2 && QByteArray(argv[1]) == "quit")
+        return quitWhileTheCleanupBlocks(argc, argv);
     if (argc < 3)
         return 1;
     const QByteArray mode = argv[1];
@@ -75,6 +114,15 @@ int main(int argc, char **argv)
             (void)lg::moveItem(second, folder, lg::ConflictPolicy::Replace);
         else
             (void)lg::copyItem(second, folder, lg::ConflictPolicy::Replace);
+    } else if (mode == "move") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the folder is on another disk: copy, then delete
+            if (step == lg::FileStep::Remove)
+                stopHere();
+            return 0;
+        });
+        (void)lg::moveItem(first, second);
     } else if (mode == "trash") {
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::Rename)

@@ -8,10 +8,13 @@
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Trash.h"
+#include "platform/runtime/Dispatch.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -187,6 +190,55 @@ QStringList journalFolders()
     }
     return folders;
 }
+
+// The journal's folder, and the file of its entry that names folder; empty when none.
+QString journalPath() { return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries"); }
+QString journalEntryFor(const QString &folder)
+{
+    for (const QString &name : entries(journalPath())) {
+        const QList<QByteArray> lines = lg::test::readAll(journalPath() + "/" + name).split('\n');
+        if (lines.size() > 1 && lines.at(1) == "Folder=" + raw(folder).toPercentEncoding("/"))
+            return journalPath() + "/" + name;
+    }
+    return {};
+}
+
+// An entry of the journal as a dead process left it, naming folder on disk
+// (empty: as an older version wrote it, without its disk), missing since then.
+QByteArray journalEntry(const QString &folder, const QByteArray &disk = {}, qint64 missingSince = 0)
+{
+    QByteArray text = "[Lumen Gallery folder]\nFolder=" + raw(folder).toPercentEncoding("/") + "\n" + disk;
+    if (missingSince > 0)
+        text += "Missing=" + QByteArray::number(missingSince) + "\n";
+    return text;
+}
+
+// A mount of a folder over another for the guard's life, where the machine
+// lets this process mount (root).
+struct BindMount
+{
+    BindMount(const QString &from, const QString &at)
+        : m_from(from), m_at(at)
+    {
+        mount();
+    }
+    ~BindMount() { unmount(); }
+    bool mount()
+    {
+        m_mounted = ::geteuid() == 0
+                    && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), m_from, m_at}) == 0;
+        return m_mounted;
+    }
+    void unmount()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_at});
+        m_mounted = false;
+    }
+    bool mounted() const { return m_mounted; }
+    QString m_from, m_at;
+    bool m_mounted = false;
+};
 
 } // namespace
 
@@ -764,6 +816,188 @@ private Q_SLOTS:
     // The journal is read as untrusted input: only an entry exactly as the
     // program writes it, a plain file under a token's name, names a folder to
     // clean; anything else names nothing, and its folder is not entered.
+    // A folder missing at start (an unplugged card, a disk mounted elsewhere,
+    // a share not mounted yet) is looked at again at a later start or when a
+    // disk is mounted, and what a killed copy left there then goes.
+    void aFolderMissingAtStartIsLookedAtAgainWhenItComesBack_data()
+    {
+        QTest::addColumn<QString>("away");
+        QTest::newRow("a disk unmounted") << "unmounted";
+        QTest::newRow("a disk recorded where none is mounted now") << "recorded";
+        QTest::newRow("an entry that does not name its disk") << "older";
+    }
+    void aFolderMissingAtStartIsLookedAtAgainWhenItComesBack()
+    {
+        QFETCH(QString, away);
+        const QString root = lg::test::freshFolder(QStringLiteral("missing ") + away);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QDir().mkpath(root + "/disk/dst");
+        QDir().mkpath(root + "/card");
+        const bool unmounted = away == QLatin1String("unmounted");
+        BindMount card(root + "/disk", root + "/card");
+        if (unmounted && !card.mounted())
+            QSKIP("This machine does not let the tests mount a folder.");
+        const QString dst = unmounted ? root + "/card/dst" : root + "/disk/dst";
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QCOMPARE(hiddenEntries(dst).size(), 2);
+        const QString entry = journalEntryFor(dst);
+        QVERIFY(!entry.isEmpty());
+        QVERIFY(lg::test::readAll(entry).contains("\nDisk="));
+        if (away == QLatin1String("recorded"))
+            lg::test::writeFile(entry, journalEntry(dst, "Disk=" + raw(root + "/card").toPercentEncoding("/")
+                                                             + "\nDevice=0:99999\nRoot=/\n"));
+        else if (away == QLatin1String("older"))
+            lg::test::writeFile(entry, journalEntry(dst));
+        // Away: at the next start the folder is missing; its entry stays.
+        if (unmounted)
+            card.unmount();
+        else
+            QVERIFY(QDir().rename(root + "/disk", root + "/away"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        if (unmounted) {
+            // Back: the mount is seen and the folder looked at, with no start.
+            lg::startCleaningFoldersLeftByKilledRuns();
+            QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+            QVERIFY(journalFolders().contains(dst));
+            QVERIFY(card.mount());
+            QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(dst).isEmpty(), 10000);
+            QTRY_VERIFY(!journalFolders().contains(dst));
+        } else {
+            QVERIFY(QDir().rename(root + "/away", root + "/disk"));
+            lg::cleanFoldersLeftByKilledRuns();
+            QCOMPARE(hiddenEntries(dst), QStringList{});
+            // A folder of that name on another disk than the one recorded
+            // does not stand for it: the entry waits for its own disk.
+            QCOMPARE(journalFolders().contains(dst), away == QLatin1String("recorded"));
+            if (const QString left = journalEntryFor(dst); !left.isEmpty())
+                QFile::remove(left);
+        }
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // An entry goes when its folder is gone while its disk is there, or once
+    // the folder has been missing for 30 days; until then it stays.
+    void aMissingFolderIsForgottenOnlyWhenItsDiskIsThereOrAfterThirtyDays_data()
+    {
+        QTest::addColumn<bool>("diskThere");
+        QTest::addColumn<int>("missingDays");   // 0: found missing now
+        QTest::addColumn<bool>("forgotten");
+        QTest::newRow("gone, its disk there") << true << 0 << true;
+        QTest::newRow("missing, its disk away") << false << 0 << false;
+        QTest::newRow("missing 29 days") << false << 29 << false;
+        QTest::newRow("missing 31 days") << false << 31 << true;
+    }
+    void aMissingFolderIsForgottenOnlyWhenItsDiskIsThereOrAfterThirtyDays()
+    {
+        QFETCH(bool, diskThere);
+        QFETCH(int, missingDays);
+        QFETCH(bool, forgotten);
+        const QString root = lg::test::freshFolder(QStringLiteral("forgotten"));
+        const QString folder = root + "/gone";
+        QDir().mkpath(folder);
+        // The disk of the folder's parent, as the program records it.
+        lg::test::writeFile(folder + "/t/t.txt", "t");
+        const lg::FileOpResult r = lg::copyItem(folder + "/t", root);
+        QVERIFY(r.ok());
+        QByteArray disk;
+        for (const QByteArray &line : lg::test::readAll(journalEntryFor(root)).split('\n'))
+            if (line.startsWith("Disk=") || line.startsWith("Device=") || line.startsWith("Root="))
+                disk += line + "\n";
+        QVERIFY(!disk.isEmpty());
+        if (!diskThere)
+            disk = "Disk=" + raw(root).toPercentEncoding("/") + "\nDevice=0:99999\nRoot=/\n";
+        QVERIFY(QDir(folder).removeRecursively());
+        const qint64 since = missingDays ? QDateTime::currentSecsSinceEpoch() - qint64(missingDays) * 24 * 3600 : 0;
+        lg::test::writeFile(journalPath() + "/0123456789abcdef", journalEntry(folder, disk, since));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(!journalFolders().contains(folder), forgotten);
+        if (!forgotten) {
+            const QByteArray text = lg::test::readAll(journalEntryFor(folder));
+            QVERIFY2(text.contains("\nMissing="), text.constData());   // since when, for the 30 days
+            QFile::remove(journalEntryFor(folder));
+        }
+    }
+
+    // The cleanup at start never holds a quit, not even while the open of a
+    // folder the journal names blocks; its entry stays for the next start.
+    void aQuitEndsWhileTheCleanupIsStuckInAFolder()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("stuck"));
+        QDir().mkpath(root + "/share");
+        const QString entry = journalPath() + "/0123456789abcdef";
+        lg::test::writeFile(entry, journalEntry(root + "/share"));
+        QProcess quitting;
+        quitting.start(QStringLiteral(LG_FILEOPS_HELPER), {QStringLiteral("quit")});
+        QVERIFY(quitting.waitForReadyRead(20000));
+        QVERIFY(quitting.readAll().startsWith("stopped"));
+        QElapsedTimer quit;
+        quit.start();
+        const bool ended = quitting.waitForFinished(5000);
+        const qint64 took = quit.elapsed();
+        if (!ended)
+            quitting.kill();
+        QVERIFY2(ended && took < 1000, qPrintable(QStringLiteral("the quit took %1 ms").arg(took)));
+        QCOMPARE(quitting.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quitting.exitCode(), 0);
+        QVERIFY(QFileInfo::exists(entry));
+        QFile::remove(entry);
+    }
+
+    // A move across disks stopped in its delete step, by a quit or a kill,
+    // is told at the next start, once; one that finished, or that still runs
+    // elsewhere, is not. Nothing is deleted for it.
+    void aMoveStoppedInItsDeleteStepIsToldOnce_data()
+    {
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("a quit") << "quit";
+        QTest::newRow("a kill") << "kill";
+        QTest::newRow("none") << "none";
+    }
+    void aMoveStoppedInItsDeleteStepIsToldOnce()
+    {
+        QFETCH(QString, stop);
+        const QString root = lg::test::freshFolder(QStringLiteral("stopped move ") + stop);
+        lg::test::writeFile(root + "/src/F/a.jpg", "a");
+        lg::test::writeFile(root + "/src/F/b.jpg", "b");
+        QDir().mkpath(root + "/dst");
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        if (stop == QLatin1String("kill")) {
+            StoppedOperation moving({QStringLiteral("move"), root + "/src/F", root + "/dst"});
+            QVERIFY(moving.stopped());
+            QVERIFY(lg::takeStoppedMoves().isEmpty());   // still running
+        } else {
+            FaultGuard fault([&stop](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Remove && stop == QLatin1String("quit") && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(root + "/src/F", root + "/dst");
+            lg::resetShutdownForTesting();
+        }
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        if (stop == QLatin1String("none")) {
+            QCOMPARE(moves.size(), 0);
+            QVERIFY(!QFileInfo::exists(root + "/src/F"));
+            return;
+        }
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, root + "/src/F");
+        QCOMPARE(moves.at(0).target, root + "/dst/F");
+        QCOMPARE(lg::test::readAll(root + "/src/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/b.jpg"), QByteArray("b"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
     void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("journal"));

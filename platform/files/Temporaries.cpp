@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <map>
@@ -351,6 +352,21 @@ void removeTrashInfo(int filesFd, const LockRecord &record, uid_t user)
     ::close(infoFd);
 }
 
+// When this process began (as the file system stamps times): something of
+// ours left unlocked and unrecorded since before then was left by a process
+// killed half-way, not one about to record it.
+const struct timespec g_processStart = [] {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
+bool isOlderThanThisProcess(const struct timespec &stamp)
+{
+    return stamp.tv_sec < g_processStart.tv_sec
+           || (stamp.tv_sec == g_processStart.tv_sec && stamp.tv_nsec < g_processStart.tv_nsec);
+}
+
 // Lock files this process holds (device, inode): in work here, never a reason
 // to read a folder again.
 // Never destroyed: the start-up cleanup's thread is not waited for at exit.
@@ -399,6 +415,12 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     QByteArray text(qsizetype(opened.st_size), '\0');
     if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
         return finish(LockState::NotOurs);
+    if (text.isEmpty() && isOlderThanThisProcess(opened.st_mtim)) {
+        // Made by a process killed before it wrote its record (which is
+        // written at once, under the lock): it names nothing.
+        ::unlinkat(folderFd, lockName.constData(), 0);
+        return finish(LockState::Done);
+    }
     const std::optional<LockRecord> record = parseRecord(text, token);
     if (!record)
         return finish(LockState::NotOurs);   // not written by us, or not yet

@@ -998,6 +998,39 @@ private Q_SLOTS:
         QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
     }
 
+    // An empty lock, as a kill between making a lock and writing its record
+    // leaves, goes once it is older than this process and nobody holds it;
+    // one made just now or held is left alone (its maker is about to write).
+    void anEmptyLockLeftByAKillGoes_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("older, free") << "older" << true;
+        QTest::newRow("made just now") << "new" << false;
+        QTest::newRow("older, held") << "held" << false;
+        QTest::newRow("older, not empty") << "text" << false;
+    }
+    void anEmptyLockLeftByAKillGoes()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, gone);
+        const QString folder = lg::test::freshFolder(QStringLiteral("empty lock ") + lock);
+        const QString path = lg::test::writeFile(folder + "/.lglock-" + token,
+                                                 lock == QLatin1String("text") ? "x" : "");
+        if (lock != QLatin1String("new")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        }
+        const int held = lock == QLatin1String("held") ? ::open(raw(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
+        if (held >= 0)
+            QCOMPARE(::flock(held, LOCK_EX), 0);
+        writeInto(folder, QStringLiteral("N"));
+        if (held >= 0)
+            ::close(held);
+        const QStringList expected = gone ? QStringList{"N"} : QStringList{".lglock-" + QString::fromLatin1(token), "N"};
+        QCOMPARE(entries(folder), expected);
+    }
+
     void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("journal"));

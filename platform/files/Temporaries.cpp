@@ -361,12 +361,6 @@ const struct timespec g_processStart = [] {
     return now;
 }();
 
-bool isOlderThanThisProcess(const struct timespec &stamp)
-{
-    return stamp.tv_sec < g_processStart.tv_sec
-           || (stamp.tv_sec == g_processStart.tv_sec && stamp.tv_nsec < g_processStart.tv_nsec);
-}
-
 // Lock files this process holds (device, inode): in work here, never a reason
 // to read a folder again.
 // Never destroyed: the start-up cleanup's thread is not waited for at exit.
@@ -850,6 +844,12 @@ void journalRelease(const QByteArray &folder, bool left)
 } // namespace
 
 quint64 leftoverScansForTesting() { return g_scans.load(); }
+
+bool isOlderThanThisProcess(const struct timespec &stamp)
+{
+    return stamp.tv_sec < g_processStart.tv_sec
+           || (stamp.tv_sec == g_processStart.tv_sec && stamp.tv_nsec < g_processStart.tv_nsec);
+}
 
 void cleanFoldersLeftByKilledRuns()
 {

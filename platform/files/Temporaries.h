@@ -60,6 +60,8 @@
 #include <QList>
 #include <QString>
 
+#include <ctime>
+
 namespace lg {
 
 enum class TemporaryKind {
@@ -191,6 +193,11 @@ struct StoppedMove
 // say; each note goes once read (so each move is told once). Notes of moves
 // still running in other processes stay. Any thread; reads only the journal.
 QList<StoppedMove> takeStoppedMoves();
+
+// stamp (a file's time) is from before this process began: something ours
+// left unlocked and unrecorded since then was left by a process killed
+// half-way, not by one about to finish it.
+bool isOlderThanThisProcess(const struct timespec &stamp);
 
 // How many times a folder has been read for leftovers by this process.
 quint64 leftoverScansForTesting();

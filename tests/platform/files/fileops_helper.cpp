@@ -19,6 +19,9 @@
 //                                                   as the program does
 //   platform_fileops_helper move SOURCE FOLDER      a move across disks; stops in
 //                                                   its delete step
+//   platform_fileops_helper trashinfo SOURCE        Move to Trash by copy; stops once
+//                                                   its .trashinfo is made, before
+//                                                   the copy begins
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
 //                                                   another disk); stops while copying
 //
@@ -123,6 +126,14 @@ int main(int argc, char **argv)
             return 0;
         });
         (void)lg::moveItem(first, second);
+    } else if (mode == "trashinfo") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            static int renames = 0;
+            if (step == lg::FileStep::Rename && ++renames == 2)
+                stopHere();   // the Trash's rename was refused; the move is about to copy
+            return step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        (void)lg::moveToTrash(first);
     } else if (mode == "trash") {
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::Rename)

@@ -1031,6 +1031,46 @@ private Q_SLOTS:
         QCOMPARE(entries(folder), expected);
     }
 
+    // The .trashinfo of a Move to Trash killed before its copy began names
+    // nothing; the next item of that name takes the name, not a numbered one.
+    // Information made by this run, or written otherwise, stays.
+    void anOrphanTrashInfoOfAKilledRunGivesItsNameBack_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");   // the name the next item gets
+        QTest::newRow("left by a killed run") << "Killed" << "Killed";
+        QTest::newRow("made by this run") << "New" << "New 2";
+        QTest::newRow("written otherwise") << "Edited" << "Edited 2";
+    }
+    void anOrphanTrashInfoOfAKilledRunGivesItsNameBack()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        const QString root = lg::test::freshFolder(QStringLiteral("orphan ") + name);
+        lg::test::writeFile(root + "/first/" + name + "/clip.mov", QByteArray(1000, 't'));
+        lg::test::writeFile(root + "/second/" + name + "/clip.mov", QByteArray(1000, 's'));
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/first/" + name));
+        {
+            StoppedOperation trashing({QStringLiteral("trashinfo"), root + "/first/" + name});
+            QVERIFY(trashing.stopped());
+        }
+        const QString info = trash + "/info/" + name + ".trashinfo";
+        QVERIFY(QFileInfo::exists(info));
+        QVERIFY(!QFileInfo::exists(trash + "/files/" + name));
+        if (name == QLatin1String("Edited"))
+            lg::test::writeFile(info, lg::test::readAll(info) + "Note=mine\n");
+        if (name != QLatin1String("New")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        }
+        const lg::FileOpResult r = lg::moveToTrash(root + "/second/" + name);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(QFileInfo(r.target).fileName(), expected);
+        QCOMPARE(lg::test::readAll(trash + "/files/" + expected + "/clip.mov"), QByteArray(1000, 's'));
+        QVERIFY(lg::test::readAll(trash + "/info/" + expected + ".trashinfo").contains("/second/"));
+        QCOMPARE(lg::test::readAll(root + "/first/" + name + "/clip.mov"), QByteArray(1000, 't'));
+    }
+
     void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("journal"));

@@ -99,6 +99,7 @@ struct LockRecord
     QByteArray temporary;   // the temporary's name
     QByteArray made;        // "<device>:<inode>:<type>" of the temporary as made; empty when not recorded
     QByteArray replaced;    // the same of the target it is exchanged with; empty when not recorded
+    QByteArray from;        // where an item brought beside its target came from; may be empty
     QByteArray trashInfo;   // "<device>:<inode>:<size>:<seconds>:<nanoseconds>" of its .trashinfo; may be empty
 };
 
@@ -109,6 +110,8 @@ QByteArray recordText(const LockRecord &record)
                       + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\n";
+    if (!record.from.isEmpty())
+        text += "From=" + record.from.toPercentEncoding("/") + "\n";
     if (!record.replaced.isEmpty())
         text += "Replaced=" + record.replaced + "\n";
     if (!record.trashInfo.isEmpty())
@@ -169,7 +172,7 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
     if (!isToken(token))
         return std::nullopt;
     QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 5 || lines.size() > 8 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
+    if (lines.size() < 5 || lines.size() > 9 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
         || !lines.at(3).startsWith("Temporary="))
         return std::nullopt;
     const std::optional<TemporaryKind> kind = kindOfTag(lines.at(1).mid(5));
@@ -183,13 +186,18 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
         const QByteArray &line = lines.at(i);
         if (line.startsWith("Made=") && i == 4 && isNumberList(line.mid(5), 3))
             record.made = line.mid(5);
-        else if (line.startsWith("Replaced=") && i == 5 && !record.made.isEmpty() && isNumberList(line.mid(9), 3))
+        else if (line.startsWith("From=") && i == 5 && !record.made.isEmpty() && record.kind == TemporaryKind::SetAside)
+            record.from = QByteArray::fromPercentEncoding(line.mid(5));
+        else if (line.startsWith("Replaced=") && i >= 5 && !record.made.isEmpty() && isNumberList(line.mid(9), 3))
             record.replaced = line.mid(9);
         else if (line.startsWith("TrashInfo=") && record.kind == TemporaryKind::Copy && isNumberList(line.mid(10), 5))
             record.trashInfo = line.mid(10);
         else
             return std::nullopt;
     }
+    if (!record.from.isEmpty()
+        && (!record.from.startsWith('/') || record.from.contains('\0') || record.from.size() > 4095))
+        return std::nullopt;
     const bool named = record.temporary == temporaryName(record.name, record.kind, token)
                        || (!record.made.isEmpty() && record.kind == TemporaryKind::Copy
                            && record.temporary == temporaryName(record.name, TemporaryKind::SetAside, token));
@@ -222,6 +230,21 @@ bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
         err = renameNoReplaceAt(folderFd, temporary, numberedNameBytes(name, n, isFolder));
     return err == 0;
+}
+
+// Puts an item brought beside its target back at from, where it came from,
+// never replacing anything there; false when that cannot be done.
+bool putBackWhereItCameFrom(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &from)
+{
+    const QByteArray path = joinRaw(folder, temporary);
+    if (injectedFileFault(FileStep::Rename, decoded(path)) != 0)
+        return false;
+    const QByteArray here = "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + temporary;
+    if (::renameat2(folderFd, temporary.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    return renameWithoutReplacingRaw(here, from) == 0;
 }
 
 // Nobody but the user (and the superuser) can have renamed anything onto a
@@ -437,7 +460,11 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         if (replaced && !(atTarget && isExactly(record->made, *atTarget))) {
             gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
         } else if (record->kind == TemporaryKind::SetAside && !replaced) {
-            gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
+            // An item brought beside its target goes back where the user had
+            // it; the target's own item set aside goes back under its name.
+            gone = !record->from.isEmpty() && putBackWhereItCameFrom(folderFd, folder, record->temporary, record->from);
+            if (!gone)
+                gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
         } else {
             QByteArray failedAt;
             gone = removeEntryAt(folderFd, folder, record->temporary, &failedAt, user) == 0;
@@ -1130,6 +1157,7 @@ TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
         m_madeInode = other.m_madeInode;
         m_madeType = other.m_madeType;
         m_exchanging = other.m_exchanging;
+        m_from = std::move(other.m_from);
         m_replacedDevice = other.m_replacedDevice;
         m_replacedInode = other.m_replacedInode;
         m_replacedType = other.m_replacedType;
@@ -1198,6 +1226,7 @@ bool TemporaryOwner::writeRecord()
         record.made = madeText(m_madeDevice, m_madeInode, m_madeType);
     if (m_exchanging)
         record.replaced = madeText(m_replacedDevice, m_replacedInode, m_replacedType);
+    record.from = m_kind == TemporaryKind::SetAside ? m_from : QByteArray();
     record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
     const QByteArray text = recordText(record);
     return ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size()
@@ -1289,6 +1318,8 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
         if (kind == TemporaryKind::SetAside) {
             // The temporary will be the target itself, or the incoming item, renamed.
             if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
+                if (!incoming.isEmpty() && QDir::isAbsolutePath(incoming))
+                    owner.m_from = enc(QDir::cleanPath(incoming));
                 owner.m_made = true;
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;

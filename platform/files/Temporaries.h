@@ -87,7 +87,8 @@ public:
     // when the folder cannot be written.
     // A set-aside owner records the identity of what is to be renamed to the
     // temporary at once: the target itself, or incoming when given (an item
-    // brought beside the target), so a kill right after that rename finds it.
+    // brought beside the target, recorded with the path it came from, where
+    // the cleanup puts it back), so a kill right after that rename finds it.
     static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr,
                                 const QString &incoming = QString());
     // Claims a temporary for item and renames item there (never replacing);
@@ -129,6 +130,7 @@ private:
     quint64 m_device = 0, m_inode = 0;   // of the lock file, and below of what was made
     quint64 m_madeDevice = 0, m_madeInode = 0;
     quint32 m_madeType = 0;
+    QByteArray m_from;           // raw path an incoming item came from; empty otherwise
     bool m_exchanging = false;   // the record names the item to be exchanged with, below
     quint64 m_replacedDevice = 0, m_replacedInode = 0;
     quint32 m_replacedType = 0;

@@ -22,6 +22,10 @@
 //   platform_fileops_helper trashinfo SOURCE        Move to Trash by copy; stops once
 //                                                   its .trashinfo is made, before
 //                                                   the copy begins
+//   platform_fileops_helper bring SOURCE FOLDER     a folder Replace by a move on a
+//                                                   file system that can neither
+//                                                   swap nor refuse to replace;
+//                                                   stops once both are set aside
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
 //                                                   another disk); stops while copying
 //
@@ -134,6 +138,15 @@ int main(int argc, char **argv)
             return step == lg::FileStep::Rename ? EXDEV : 0;
         });
         (void)lg::moveToTrash(first);
+    } else if (mode == "bring") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Swap || step == lg::FileStep::NoReplaceRename)
+                return EINVAL;
+            if (step == lg::FileStep::FinalRename && !QFileInfo::exists(path))
+                stopHere();   // the old item is set aside, the moved one beside it
+            return 0;
+        });
+        (void)lg::moveItem(first, second, lg::ConflictPolicy::Replace);
     } else if (mode == "trash") {
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::Rename)

@@ -377,6 +377,29 @@ private Q_SLOTS:
         }
     }
 
+    // A folder moved with Replace and killed once it was brought beside its
+    // target goes back where the user had it, and the target's own folder
+    // back under its name; nothing comes back numbered in the destination.
+    void aMovedFolderKilledBesideItsTargetGoesBackWhereItCameFrom()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("brought"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/AX/new.jpg", "moved");
+        lg::test::writeFile(dst + "/AX/old.jpg", "the only copy");
+        {
+            StoppedOperation moving({QStringLiteral("bring"), root + "/src/AX", dst});
+            QVERIFY(moving.stopped());
+            QVERIFY(!QFileInfo::exists(root + "/src/AX"));
+            QVERIFY(!QFileInfo::exists(dst + "/AX"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(dst), QStringList{"AX"});
+        QCOMPARE(lg::test::readAll(dst + "/AX/old.jpg"), QByteArray("the only copy"));
+        QCOMPARE(entries(root + "/src"), QStringList{"AX"});
+        QCOMPARE(lg::test::readAll(root + "/src/AX/new.jpg"), QByteArray("moved"));
+    }
+
     void aKilledImageWriteLeavesNothingForGood_data()
     {
         QTest::addColumn<QString>("name");

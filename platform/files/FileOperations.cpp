@@ -194,7 +194,9 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
 // replaces) and loses the old one; a folder goes onto a fresh empty folder
 // made there with mkdir (which never replaces), a rename onto a folder
 // succeeding only while it is empty. Where a file cannot be linked, an empty
-// file made with O_EXCL holds the name for it. EEXIST when the name is taken.
+// file made with O_EXCL holds the name for it. A placeholder has no mode bits
+// at all (placeholderMode), so one that a kill left is known as ours. EEXIST
+// when the name is taken.
 int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
 {
     struct stat st;
@@ -204,7 +206,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
         return injected;
     struct stat made;
     if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(t.constData(), 0700) != 0)
+        if (::mkdir(t.constData(), placeholderMode) != 0)
             return errno;
         if (::lstat(t.constData(), &made) != 0)
             return errno;
@@ -220,7 +222,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
     const int err = errno;
     if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
         return err;
-    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
     if (fd < 0)
         return errno;
     const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
@@ -662,7 +664,8 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;
-    if (!lstatPath(p->target, &existing))
+    if (!lstatPath(p->target, &existing)
+        || (removeLeftPlaceholder(enc(p->target)) && !lstatPath(p->target, &existing)))
         return std::nullopt;
     switch (onConflict) {
     case ConflictPolicy::Refuse:

@@ -454,6 +454,12 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         const bool made = replaced
                           || (record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
                                                      : id && isItemMade(record->made, *id, folderFd, user));
+        if (!made && removeLeftPlaceholderAt(folderFd, record->temporary)) {
+            // Killed between holding the name and renaming onto it: the item
+            // never moved.
+            ::unlinkat(folderFd, lockName.constData(), 0);
+            return finish(LockState::Done);
+        }
         if (!made || st.st_uid != user)   // another user's temporary is never touched
             return finish(LockState::NotOurs);
         const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record->name.constData());
@@ -871,6 +877,37 @@ void journalRelease(const QByteArray &folder, bool left)
 } // namespace
 
 quint64 leftoverScansForTesting() { return g_scans.load(); }
+
+bool removeLeftPlaceholderAt(int folderFd, const QByteArray &name)
+{
+    struct stat st;
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || (st.st_mode & 07777) != placeholderMode
+        || st.st_uid != fileSystemUser() || !isOlderThanThisProcess(st.st_mtim))
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR) == 0;   // only while empty
+    if (!S_ISREG(st.st_mode) || st.st_size != 0 || st.st_nlink != 1)
+        return false;
+    // Still that empty file.
+    struct stat again;
+    if (::fstatat(folderFd, name.constData(), &again, AT_SYMLINK_NOFOLLOW) != 0 || again.st_ino != st.st_ino
+        || again.st_dev != st.st_dev || again.st_size != 0)
+        return false;
+    return ::unlinkat(folderFd, name.constData(), 0) == 0;
+}
+
+bool removeLeftPlaceholder(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0 || slash == path.size() - 1)
+        return false;
+    const int folderFd = ::open(slash == 0 ? "/" : path.left(slash).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return false;
+    const bool removed = removeLeftPlaceholderAt(folderFd, path.mid(slash + 1));
+    ::close(folderFd);
+    return removed;
+}
 
 bool isOlderThanThisProcess(const struct timespec &stamp)
 {

@@ -196,6 +196,16 @@ struct StoppedMove
 // still running in other processes stay. Any thread; reads only the journal.
 QList<StoppedMove> takeStoppedMoves();
 
+// The mode of a placeholder that holds a name for a rename that cannot
+// replace (where the file system lacks RENAME_NOREPLACE): no bits at all.
+constexpr unsigned placeholderMode = 0;
+// What is at name in the folder open as folderFd (or at path) is such a
+// placeholder that a kill left: an empty folder or empty file of mode
+// placeholderMode, the user's, from before this process began. It is removed;
+// true when it went.
+bool removeLeftPlaceholderAt(int folderFd, const QByteArray &name);
+bool removeLeftPlaceholder(const QByteArray &path);
+
 // stamp (a file's time) is from before this process began: something ours
 // left unlocked and unrecorded since then was left by a process killed
 // half-way, not by one about to finish it.

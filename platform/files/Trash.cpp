@@ -298,13 +298,17 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
 }
 
 // The .trashinfo of name, left by a process killed between making it and
-// bringing its item (or the copy's lock) in, goes: only when it is exactly as
+// bringing its item (or the copy's lock) in, goes (with an empty placeholder
+// that holds the name in files/): only when it is exactly as
 // this program writes it, the user's, from before this process began, with no
 // item under name in files/ and no temporary of ours for it there. True when
 // it went.
 bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
 {
     struct stat st;
+    // A placeholder a kill left in files/ (where the Trash's disk lacks
+    // RENAME_NOREPLACE) holds no item.
+    removeLeftPlaceholderAt(trash.files.fd(), name);
     if (::fstatat(trash.files.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
         return false;
     const QByteArray info = name + ".trashinfo";

@@ -4,6 +4,7 @@
 // copies and writes, and brings set-aside items back whole. Lock records planted
 // by anyone else (an archive, a sync client, another user of a shared folder)
 // are left alone with all they name.
+#include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
@@ -1092,6 +1093,91 @@ private Q_SLOTS:
         QCOMPARE(lg::test::readAll(trash + "/files/" + expected + "/clip.mov"), QByteArray(1000, 's'));
         QVERIFY(lg::test::readAll(trash + "/info/" + expected + ".trashinfo").contains("/second/"));
         QCOMPARE(lg::test::readAll(root + "/first/" + name + "/clip.mov"), QByteArray(1000, 't'));
+    }
+
+    // Where a file system lacks RENAME_NOREPLACE, a name is held by an empty
+    // placeholder of no mode bits before the rename onto it; one a kill left
+    // (from before this run) gives its name back: at the target, hidden under
+    // a lock beside it, and in a Trash's files/ beside its .trashinfo. The
+    // user's own empty folder, or a placeholder made just now, stays.
+    void aPlaceholderLeftByAKillGivesItsNameBack_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("placeholder");   // "folder", "file", "recent", "user's", "not empty"
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("a folder's name") << "target" << "folder" << true;
+        QTest::newRow("a file's name") << "target" << "file" << true;
+        QTest::newRow("a name held just now") << "target" << "recent" << false;
+        QTest::newRow("the user's empty folder") << "target" << "user's" << false;
+        QTest::newRow("a folder with something in it") << "target" << "not empty" << false;
+        QTest::newRow("hidden, under its lock") << "hidden" << "folder" << true;
+        QTest::newRow("hidden, held just now") << "hidden" << "recent" << false;
+        QTest::newRow("in the Trash") << "trash" << "folder" << true;
+        QTest::newRow("in the Trash, held just now") << "trash" << "recent" << false;
+    }
+    void aPlaceholderLeftByAKillGivesItsNameBack()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, placeholder);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("placeholder ") + where + " " + placeholder);
+        const QString name = QStringLiteral("AX ") + where + " " + placeholder;
+        const bool file = placeholder == QLatin1String("file");
+        const QString source = file ? lg::test::writeFile(root + "/src/" + name, "mine")
+                                    : QFileInfo(lg::test::writeFile(root + "/src/" + name + "/a.jpg", "mine")).absolutePath();
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        QString held = dst + "/" + name;
+        QString lock;
+        if (where == QLatin1String("hidden")) {
+            lg::test::writeFile(dst + "/" + name + "/old.jpg", "the only copy");
+            const std::optional<lg::FileIdentity> id = lg::fileIdentity(dst + "/" + name);
+            QVERIFY(id);
+            const QByteArray temporary = "." + raw(name) + ".lgold-" + token;
+            held = dst + "/" + QString::fromUtf8(temporary);
+            lock = lg::test::writeFile(dst + "/.lglock-" + token,
+                                       record("old", raw(name).toPercentEncoding(), temporary.toPercentEncoding())
+                                           + "Made=" + QByteArray::number(id->device) + ":"
+                                           + QByteArray::number(id->inode) + ":" + QByteArray::number(id->type) + "\n");
+        } else if (where == QLatin1String("trash")) {
+            const QString trash = QDir::cleanPath(lg::trashFolderFor(source));
+            held = trash + "/files/" + name;
+            const QString info = lg::test::writeFile(
+                trash + "/info/" + name + ".trashinfo",
+                "[Trash Info]\nPath=" + raw(source).toPercentEncoding("/") + "\nDeletionDate=2026-01-02T03:04:05\n");
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        }
+        if (file)
+            lg::test::writeFile(held, QByteArray());
+        else
+            QVERIFY(QDir().mkpath(held));
+        if (placeholder == QLatin1String("not empty"))
+            lg::test::writeFile(held + "/kept.txt", "kept");
+        QCOMPARE(::chmod(raw(held).constData(), placeholder == QLatin1String("user's") ? 0700 : 0), 0);
+        if (placeholder != QLatin1String("recent")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(held).constData(), anHourAgo, 0), 0);
+        }
+        if (where == QLatin1String("target")) {
+            const lg::FileOpResult r = lg::copyItem(source, dst);
+            QCOMPARE(r.ok(), gone);
+            if (gone)
+                QCOMPARE(lg::test::readAll(dst + "/" + name + (file ? "" : "/a.jpg")), QByteArray("mine"));
+            else
+                QCOMPARE(r.error, lg::FileOpError::TargetExists);
+        } else if (where == QLatin1String("hidden")) {
+            writeInto(dst, QStringLiteral("N"));
+            QCOMPARE(QFileInfo::exists(held), !gone);
+            QCOMPARE(QFileInfo::exists(lock), !gone);
+            QCOMPARE(lg::test::readAll(dst + "/" + name + "/old.jpg"), QByteArray("the only copy"));
+        } else {
+            const lg::FileOpResult r = lg::moveToTrash(source);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QCOMPARE(QFileInfo(r.target).fileName(), gone ? name : name + " 2");
+        }
+        if (!gone)
+            ::chmod(raw(held).constData(), 0700);
     }
 
     void onlyAJournalEntryExactlyAsWrittenNamesAFolder()

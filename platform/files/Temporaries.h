@@ -39,7 +39,10 @@
 // deleted). Anything else — a lock that is held (a live copy in any process,
 // container or NFS client), another user's lock or temporary, a record that is
 // not exactly ours, an item that is not the one recorded, a file that no lock
-// names — is left alone, and so is whatever it names.
+// names — is left alone, and so is whatever it names. Where no record can
+// exist yet, what a kill left is known by being empty, ours and older than
+// this process: an empty lock (killed before its record was written) goes, and
+// so does an empty placeholder (see placeholderMode) at a temporary's name.
 //
 // The journal: before the first temporary in a folder, a small entry naming
 // that folder is written and synced in the user's state folder

@@ -1102,7 +1102,6 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
     const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
         && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
-        ::fsync(dirFd);
         m_fd = fd;
         m_name = name;
     } else if (fd >= 0) {

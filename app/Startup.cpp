@@ -1,13 +1,16 @@
 #include "app/Startup.h"
 
 #include "app/AppDelegate.h"
+#include "platform/desktop/Alert.h"
+#include "platform/files/Temporaries.h"
+#include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QEvent>
-#include <QWindow>
 #include <QPalette>
+#include <QWindow>
 #include <QPointer>
 #include <QStyleFactory>
 #include <QTimer>
@@ -122,5 +125,30 @@ void scheduleLaunch(AppDelegate &delegate, const QStringList &paths)
         if (!paths.isEmpty())
             guard->application_openFiles(paths);
         guard->applicationDidFinishLaunching();
+        afterFirstWindow();
     });
+}
+
+void afterFirstWindow()
+{
+    afterFirstFrame(qApp, [] {
+        if (lg::isShuttingDown())
+            return;
+        lg::startCleaningFoldersLeftByKilledRuns();
+        tellStoppedMoves();
+    });
+}
+
+void tellStoppedMoves()
+{
+    for (const lg::StoppedMove &move : lg::takeStoppedMoves()) {
+        lg::AlertSpec spec;
+        spec.title = QStringLiteral("A move was stopped before it finished.");
+        spec.text = QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed. Its "
+                                   "items are now in both places: the copy in “%2” is whole, and what was not yet "
+                                   "removed is still in “%1”. Nothing more was deleted.")
+                        .arg(move.source, move.target);
+        spec.style = lg::AlertSpec::Style::Informational;
+        lg::Alert::show(nullptr, spec);
+    }
 }

@@ -25,3 +25,14 @@ void scheduleLaunch(AppDelegate &delegate, const QStringList &paths);
 // tidying after earlier runs) never delays it; or after latestMs when no
 // window shows by then. Nothing runs once context is gone (a quit before).
 void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs = 3000);
+
+// Once the first window has been drawn (or, with none, after a moment): the
+// cleanup of what killed runs left starts on a thread of its own, and a move
+// that a quit or a kill stopped in its delete step is told (tellStoppedMoves).
+// Nothing of it runs before the first window.
+void afterFirstWindow();
+
+// One alert per move that a quit or a kill stopped while it removed its
+// originals: it names the move and says its items are now in both places.
+// Each such move is told once.
+void tellStoppedMoves();

@@ -8,7 +8,6 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
-#include "platform/files/Temporaries.h"
 
 #include "Version.h"
 
@@ -228,9 +227,6 @@ int main(int argc, char **argv)
         return 0;
 
     AppDelegate delegate;
-    // What a killed run left is put right in the background, once the first
-    // screen is painted: its disk reads never compete with the start.
-    afterFirstFrame(&delegate, [] { lg::startCleaningFoldersLeftByKilledRuns(); });
     // Logout, shutdown, Ctrl+C and a closed terminal quit as the Quit command
     // does, except that nothing is asked: open questions are answered with
     // their do-nothing button, and the folder list and the settings are saved.

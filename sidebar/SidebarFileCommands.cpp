@@ -502,6 +502,9 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     // The children stay, with their expansion; their folders moved along.
     rebaseDescendants(node.get(), oldPath, target);
     treeController->model()->nodeChanged(node.get());
+    // The saved folder list names the new path at once: a kill from here on
+    // does not bring the old one back at the next start.
+    saveRoots();
 
     // The current folder follows when it was this folder or one inside it.
     const QList<BaseNode::Ptr> selected = treeController->selectedObjects();

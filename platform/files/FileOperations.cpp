@@ -2,6 +2,7 @@
 #include "platform/files/FileOperations.h"
 
 #include "platform/files/CopyEntry.h"
+#include "platform/files/NumberedNames.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
@@ -187,7 +188,9 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
 // replaces) and loses the old one; a folder goes onto a fresh empty folder
 // made there with mkdir (which never replaces), a rename onto a folder
 // succeeding only while it is empty. Where a file cannot be linked, an empty
-// file made with O_EXCL holds the name for it. EEXIST when the name is taken.
+// file made with O_EXCL holds the name for it. A placeholder has no mode bits
+// at all (placeholderMode), so one that a kill left is known as ours. EEXIST
+// when the name is taken.
 int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
 {
     struct stat st;
@@ -197,7 +200,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
         return injected;
     struct stat made;
     if (S_ISDIR(st.st_mode)) {
-        if (::mkdir(t.constData(), 0700) != 0)
+        if (::mkdir(t.constData(), placeholderMode) != 0)
             return errno;
         if (::lstat(t.constData(), &made) != 0)
             return errno;
@@ -213,7 +216,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
     const int err = errno;
     if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
         return err;
-    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
     if (fd < 0)
         return errno;
     const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
@@ -317,6 +320,9 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
     QString replaced = from;
     TemporaryOwner aside;
     int swapped = injectedFileFault(FileStep::Swap, to);
+    errno = 0;
+    if (!swapped && fromOwner && !fromOwner->recordExchangeWith(to))
+        return errno ? errno : EIO;   // nothing was exchanged
     if (!swapped
         && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
         swapped = errno;
@@ -339,9 +345,10 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
             return err;
         }
         aside.setKind(TemporaryKind::Copy);   // replaced as asked: what is left of it goes
-    } else if (fromOwner) {
-        fromOwner->recordMade();   // the old item now stands under from's name
-        fromOwner->setKind(TemporaryKind::Copy);
+    } else {
+        injectedFileFault(FileStep::Exchanged, to);
+        if (fromOwner)
+            fromOwner->exchanged();   // the old item now stands under from's name
     }
     const RemovalResult removed = removeTreeReporting(replaced);
     if (removed.error)
@@ -426,7 +433,8 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     if (p->sourceIsDir && isInsideCanonical(targetFolder, source))
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;
-    if (!lstatPath(p->target, &existing))
+    if (!lstatPath(p->target, &existing)
+        || (removeLeftPlaceholder(enc(p->target)) && !lstatPath(p->target, &existing)))
         return std::nullopt;
     switch (onConflict) {
     case ConflictPolicy::Refuse:
@@ -663,7 +671,12 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     FileOpResult copied = copyPlanned(p, syncing, true);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
+    MoveDeletion deletion(p.source, p.target);
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    if (removed.error == ECANCELED && isShuttingDown())
+        deletion.keep();   // stopped by the quit: the next start tells
+    else
+        deletion.finish();
     if (!removed.error && !removed.kept)
         return copied;
     copied.itemInPlace = true;
@@ -773,21 +786,8 @@ bool FreeNameFinder::isFree(const QString &candidate) const
 
 QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
 {
-    QString base = name, extension;
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (!numbering.isFolder && dot > 0 && dot < name.size() - 1) {
-        base = name.left(dot);
-        extension = name.mid(dot);
-    }
-    const QString count = number ? numbering.separator + QString::number(*number) : QString();
-    const auto bytes = [](const QString &text) { return enc(text).size(); };
-    if (bytes(count + extension) >= numbering.maxBytes) {   // no room beside the extension
-        base = name;
-        extension.clear();
-    }
-    while (!base.isEmpty() && bytes(base + count + extension) > numbering.maxBytes)
-        base.chop(base.size() >= 2 && base.back().isLowSurrogate() ? 2 : 1);
-    return base + count + extension;
+    return QFile::decodeName(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
+                                               numbering.maxBytes));
 }
 
 QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const

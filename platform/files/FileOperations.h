@@ -247,7 +247,11 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // been examined and is about to be opened. Measure: an entry is about to be
 // measured. NoReplaceRename: a rename that must not replace is about to be made
 // (EINVAL there: as on file systems without RENAME_NOREPLACE); NoReplaceFallback:
-// such a file system's way that cannot replace is about to be taken. MountFlag:
+// such a file system's way that cannot replace is about to be taken. Exchanged:
+// a replaced folder has just been exchanged with its new one (the answer is
+// not used). OpenFolder: the cleanup of what killed runs left is about to open
+// a folder (a hook that blocks there stands for a share whose server is away).
+// MountFlag:
 // the kernel is about to be asked whether a folder is a mount's top (an error
 // there: as on kernels that cannot tell); MountTable: the mount table is about
 // to be read. CopyAttributes: an entry's extended attributes are about to be
@@ -256,7 +260,8 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // that copy (an errno value there: as on file systems without hard links).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
-    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink,
+    Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
+    OpenFolder,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

@@ -4,25 +4,33 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/NumberedNames.h"
 #include "platform/files/Removal.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QRandomGenerator>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -90,6 +98,8 @@ struct LockRecord
     QByteArray name;        // the target's whole name
     QByteArray temporary;   // the temporary's name
     QByteArray made;        // "<device>:<inode>:<type>" of the temporary as made; empty when not recorded
+    QByteArray replaced;    // the same of the target it is exchanged with; empty when not recorded
+    QByteArray from;        // where an item brought beside its target came from; may be empty
     QByteArray trashInfo;   // "<device>:<inode>:<size>:<seconds>:<nanoseconds>" of its .trashinfo; may be empty
 };
 
@@ -100,6 +110,10 @@ QByteArray recordText(const LockRecord &record)
                       + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\n";
+    if (!record.from.isEmpty())
+        text += "From=" + record.from.toPercentEncoding("/") + "\n";
+    if (!record.replaced.isEmpty())
+        text += "Replaced=" + record.replaced + "\n";
     if (!record.trashInfo.isEmpty())
         text += "TrashInfo=" + record.trashInfo + "\n";
     return text;
@@ -158,7 +172,7 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
     if (!isToken(token))
         return std::nullopt;
     QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 5 || lines.size() > 7 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
+    if (lines.size() < 5 || lines.size() > 9 || !lines.at(1).startsWith("Kind=") || !lines.at(2).startsWith("Name=")
         || !lines.at(3).startsWith("Temporary="))
         return std::nullopt;
     const std::optional<TemporaryKind> kind = kindOfTag(lines.at(1).mid(5));
@@ -172,11 +186,18 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
         const QByteArray &line = lines.at(i);
         if (line.startsWith("Made=") && i == 4 && isNumberList(line.mid(5), 3))
             record.made = line.mid(5);
+        else if (line.startsWith("From=") && i == 5 && !record.made.isEmpty() && record.kind == TemporaryKind::SetAside)
+            record.from = QByteArray::fromPercentEncoding(line.mid(5));
+        else if (line.startsWith("Replaced=") && i >= 5 && !record.made.isEmpty() && isNumberList(line.mid(9), 3))
+            record.replaced = line.mid(9);
         else if (line.startsWith("TrashInfo=") && record.kind == TemporaryKind::Copy && isNumberList(line.mid(10), 5))
             record.trashInfo = line.mid(10);
         else
             return std::nullopt;
     }
+    if (!record.from.isEmpty()
+        && (!record.from.startsWith('/') || record.from.contains('\0') || record.from.size() > 4095))
+        return std::nullopt;
     const bool named = record.temporary == temporaryName(record.name, record.kind, token)
                        || (!record.made.isEmpty() && record.kind == TemporaryKind::Copy
                            && record.temporary == temporaryName(record.name, TemporaryKind::SetAside, token));
@@ -199,29 +220,6 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
     return renameWithoutReplacingRaw(folder + from, folder + to);
 }
 
-// name numbered n, as the file layer numbers names ("Album 2", "photo 2.jpg"),
-// on the name's own bytes (a name that is not UTF-8 keeps them), within 255 bytes.
-QByteArray numberedRawName(const QByteArray &name, qint64 n, bool isFolder)
-{
-    QByteArray base = name, extension;
-    const qsizetype dot = name.lastIndexOf('.');
-    if (!isFolder && dot > 0 && dot < name.size() - 1) {
-        base = name.left(dot);
-        extension = name.mid(dot);
-    }
-    const QByteArray count = ' ' + QByteArray::number(n);
-    if (count.size() + extension.size() >= 255) {
-        base = name;
-        extension.clear();
-    }
-    if (base.size() + count.size() + extension.size() > 255) {
-        base.truncate(255 - count.size() - extension.size());
-        while (!base.isEmpty() && (uchar(name.at(base.size())) & 0xC0) == 0x80)
-            base.chop(1);   // never cut inside a UTF-8 character
-    }
-    return base + count + extension;
-}
-
 // Puts an item that was set aside back under its own name, else under the next
 // free numbered name; false (and it stays where it is) when neither can be done.
 bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder)
@@ -230,8 +228,23 @@ bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary
         return false;
     int err = renameNoReplaceAt(folderFd, temporary, name);
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
-        err = renameNoReplaceAt(folderFd, temporary, numberedRawName(name, n, isFolder));
+        err = renameNoReplaceAt(folderFd, temporary, numberedNameBytes(name, n, isFolder));
     return err == 0;
+}
+
+// Puts an item brought beside its target back at from, where it came from,
+// never replacing anything there; false when that cannot be done.
+bool putBackWhereItCameFrom(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &from)
+{
+    const QByteArray path = joinRaw(folder, temporary);
+    if (injectedFileFault(FileStep::Rename, decoded(path)) != 0)
+        return false;
+    const QByteArray here = "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + temporary;
+    if (::renameat2(folderFd, temporary.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    return renameWithoutReplacingRaw(here, from) == 0;
 }
 
 // Nobody but the user (and the superuser) can have renamed anything onto a
@@ -285,6 +298,12 @@ bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, ui
         && (id.device == device || (folder && folder->device == id.device && folder->device != device)))
         return true;
     return numbersFilesPerMount(folderFd) && nobodyElseRenamesIn(folderFd, user);
+}
+
+// id is exactly the item recorded as made ("<device>:<inode>:<type>").
+bool isExactly(const QByteArray &made, const FileIdentity &id)
+{
+    return !made.isEmpty() && made == madeText(id.device, id.inode, id.type);
 }
 
 QString homeTrashFolder()
@@ -356,10 +375,20 @@ void removeTrashInfo(int filesFd, const LockRecord &record, uid_t user)
     ::close(infoFd);
 }
 
+// When this process began (as the file system stamps times): something of
+// ours left unlocked and unrecorded since before then was left by a process
+// killed half-way, not one about to record it.
+const struct timespec g_processStart = [] {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
 // Lock files this process holds (device, inode): in work here, never a reason
 // to read a folder again.
-std::mutex g_mutex;
-std::set<std::pair<quint64, quint64>> g_ownLocks;
+// Never destroyed: the start-up cleanup's thread is not waited for at exit.
+std::mutex &g_mutex = *new std::mutex;
+std::set<std::pair<quint64, quint64>> &g_ownLocks = *new std::set<std::pair<quint64, quint64>>;
 
 // Result of looking at one lock file.
 enum class LockState {
@@ -403,6 +432,12 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     QByteArray text(qsizetype(opened.st_size), '\0');
     if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
         return finish(LockState::NotOurs);
+    if (text.isEmpty() && isOlderThanThisProcess(opened.st_mtim)) {
+        // Made by a process killed before it wrote its record (which is
+        // written at once, under the lock): it names nothing.
+        ::unlinkat(folderFd, lockName.constData(), 0);
+        return finish(LockState::Done);
+    }
     const std::optional<LockRecord> record = parseRecord(text, token);
     if (!record)
         return finish(LockState::NotOurs);   // not written by us, or not yet
@@ -412,12 +447,30 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     if (there) {
         // Only the very item made, or where nobody else can have put another.
         const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record->temporary.constData());
-        const bool made = record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
-                                                 : id && isItemMade(record->made, *id, folderFd, user);
+        // After the exchange of a Replace the temporary holds the target it
+        // replaced: it goes once the incoming item stands under the target's
+        // name, as asked; otherwise it is put back like an item set aside.
+        const bool replaced = id && isExactly(record->replaced, *id);
+        const bool made = replaced
+                          || (record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
+                                                     : id && isItemMade(record->made, *id, folderFd, user));
+        if (!made && removeLeftPlaceholderAt(folderFd, record->temporary)) {
+            // Killed between holding the name and renaming onto it: the item
+            // never moved.
+            ::unlinkat(folderFd, lockName.constData(), 0);
+            return finish(LockState::Done);
+        }
         if (!made || st.st_uid != user)   // another user's temporary is never touched
             return finish(LockState::NotOurs);
-        if (record->kind == TemporaryKind::SetAside) {
+        const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record->name.constData());
+        if (replaced && !(atTarget && isExactly(record->made, *atTarget))) {
             gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
+        } else if (record->kind == TemporaryKind::SetAside && !replaced) {
+            // An item brought beside its target goes back where the user had
+            // it; the target's own item set aside goes back under its name.
+            gone = !record->from.isEmpty() && putBackWhereItCameFrom(folderFd, folder, record->temporary, record->from);
+            if (!gone)
+                gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
         } else {
             QByteArray failedAt;
             gone = removeEntryAt(folderFd, folder, record->temporary, &failedAt, user) == 0;
@@ -476,7 +529,7 @@ struct FolderKey
     uid_t user = 0;
     auto operator<=>(const FolderKey &) const = default;
 };
-std::map<FolderKey, std::vector<QByteArray>> g_scanned;
+std::map<FolderKey, std::vector<QByteArray>> &g_scanned = *new std::map<FolderKey, std::vector<QByteArray>>;
 
 std::optional<FolderKey> folderKey(int folderFd)
 {
@@ -500,6 +553,11 @@ void forgetScan(const QByteArray &folder)
 // found; false when the folder cannot be opened (*err then says why).
 bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr)
 {
+    if (const int injected = injectedFileFault(FileStep::OpenFolder, decoded(folder))) {
+        if (err)
+            *err = injected;
+        return false;
+    }
     const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
         if (err)
@@ -545,6 +603,7 @@ bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr
 
 constexpr char journalHeader[] = "[Lumen Gallery folder]";
 constexpr int maxJournalBytes = 8192;
+constexpr qint64 missingFolderDays = 30;   // a folder missing this long is forgotten
 
 QByteArray journalFolder()
 {
@@ -566,22 +625,127 @@ int openJournalFolder(bool make)
     return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-QByteArray journalText(const QByteArray &folder)
+// The disk a folder lies on, as the mount table names it: where it is
+// mounted, its device ("<major>:<minor>") and the part of that file system
+// mounted there. An unplugged card, a disk mounted elsewhere and a share not
+// mounted yet are not there.
+struct Disk
 {
-    return QByteArray(journalHeader) + "\nFolder=" + folder.toPercentEncoding("/") + "\n";
+    QByteArray mountPoint, device, root;
+    bool isEmpty() const { return mountPoint.isEmpty(); }
+    bool operator==(const Disk &) const = default;
+};
+
+// A field of /proc/self/mountinfo with its octal escapes undone.
+QByteArray unescapedField(const QByteArray &escaped)
+{
+    QByteArray field;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        if (escaped.at(i) == '\\' && i + 3 < escaped.size()) {
+            field.append(char(escaped.mid(i + 1, 3).toInt(nullptr, 8)));
+            i += 3;
+        } else {
+            field.append(escaped.at(i));
+        }
+    }
+    return field;
 }
 
-// The folder an entry names, when text is exactly what this program writes:
-// one absolute path. Empty otherwise.
-QByteArray parseJournal(const QByteArray &text)
+// Every mount now, in the table's order (later mounts over earlier ones);
+// empty when the table cannot be read.
+std::vector<Disk> mountedDisks()
+{
+    std::vector<Disk> disks;
+    if (injectedFileFault(FileStep::MountTable, QStringLiteral("/proc/self/mountinfo")) != 0)
+        return disks;
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return disks;
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 5)
+            disks.push_back({unescapedField(fields.at(4)), fields.at(2), unescapedField(fields.at(3))});
+    }
+    return disks;
+}
+
+// path lies at or under mountPoint, by whole components.
+bool isUnder(const QByteArray &path, const QByteArray &mountPoint)
+{
+    return mountPoint == "/" || path == mountPoint || path.startsWith(mountPoint + '/');
+}
+
+// The disk of folder: the last mount over it whose device is the folder's.
+Disk diskOf(const QByteArray &folder)
+{
+    char resolved[PATH_MAX];
+    struct stat st;
+    if (!::realpath(folder.constData(), resolved) || ::stat(resolved, &st) != 0)
+        return {};
+    const QByteArray path(resolved);
+    const QByteArray device = QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
+    Disk found;
+    for (const Disk &disk : mountedDisks())
+        if (disk.device == device && isUnder(path, disk.mountPoint)
+            && (found.isEmpty() || disk.mountPoint.size() >= found.mountPoint.size()))
+            found = disk;
+    return found;
+}
+
+bool isMounted(const Disk &disk, const std::vector<Disk> &table)
+{
+    return std::find(table.cbegin(), table.cend(), disk) != table.cend();
+}
+
+// One entry of the journal: the folder, its disk when it was written (older
+// entries lack it), and since when (seconds since the epoch) the folder has
+// been found missing, or 0.
+struct JournalText
+{
+    QByteArray folder;
+    Disk disk;
+    qint64 missingSince = 0;
+};
+
+QByteArray journalText(const JournalText &entry)
+{
+    QByteArray text = QByteArray(journalHeader) + "\nFolder=" + entry.folder.toPercentEncoding("/") + "\n";
+    if (!entry.disk.isEmpty())
+        text += "Disk=" + entry.disk.mountPoint.toPercentEncoding("/") + "\nDevice=" + entry.disk.device
+                + "\nRoot=" + entry.disk.root.toPercentEncoding("/") + "\n";
+    if (entry.missingSince > 0)
+        text += "Missing=" + QByteArray::number(entry.missingSince) + "\n";
+    return text;
+}
+
+// What an entry says, when text is exactly what this program writes: one
+// absolute folder, and optionally its disk and since when it is missing.
+std::optional<JournalText> parseJournal(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() != 3 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
-        return {};
-    const QByteArray folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
-    if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > 4095 || text != journalText(folder))
-        return {};
-    return folder;
+    if (lines.size() < 3 || lines.size() > 7 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
+        return std::nullopt;
+    JournalText entry;
+    entry.folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+    qsizetype next = 2;
+    if (lines.size() >= 6 && lines.at(2).startsWith("Disk=") && lines.at(3).startsWith("Device=")
+        && lines.at(4).startsWith("Root=")) {
+        entry.disk = {QByteArray::fromPercentEncoding(lines.at(2).mid(5)), lines.at(3).mid(7),
+                      QByteArray::fromPercentEncoding(lines.at(4).mid(5))};
+        if (!entry.disk.mountPoint.startsWith('/') || !isNumberList(entry.disk.device, 2))
+            return std::nullopt;
+        next = 5;
+    }
+    if (next + 2 == lines.size() && lines.at(next).startsWith("Missing=")) {
+        bool ok = false;
+        entry.missingSince = lines.at(next).mid(8).toLongLong(&ok);
+        if (!ok || entry.missingSince <= 0)
+            return std::nullopt;
+    }
+    if (!entry.folder.startsWith('/') || entry.folder.contains('\0') || entry.folder.size() > 4095
+        || text != journalText(entry))
+        return std::nullopt;
+    return entry;
 }
 
 // This process's entries, by folder: held open and locked while it has
@@ -632,6 +796,32 @@ QByteArray newToken()
     return QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(tokenLength, '0');
 }
 
+// Writes text, synced, as a new entry of the journal open as dirFd; its name,
+// or empty on failure. With fd, the entry stays open and locked there (its
+// process lives); without, it is closed and counts as a dead process's.
+QByteArray writeJournalEntry(int dirFd, const QByteArray &text, int *fd)
+{
+    const QByteArray name = newToken();
+    const QByteArray making = '.' + name + ".new";
+    const int made = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Locked before it gets its name: an entry under its name is never taken
+    // for a dead process's while its maker lives.
+    if (made >= 0 && ::flock(made, LOCK_EX) == 0
+        && ::write(made, text.constData(), size_t(text.size())) == text.size() && ::fsync(made) == 0
+        && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
+        if (fd)
+            *fd = made;
+        else
+            ::close(made);
+        return name;
+    }
+    if (made >= 0) {
+        ::unlinkat(dirFd, making.constData(), 0);
+        ::close(made);
+    }
+    return {};
+}
+
 // Notes, synced, that this process is about to hold temporaries in folder.
 // Best effort: a journal that cannot be written does not stop the write.
 void journalAcquire(const QByteArray &folder)
@@ -646,20 +836,7 @@ void journalAcquire(const QByteArray &folder)
     const int dirFd = openJournalFolder(true);
     if (dirFd < 0)
         return;
-    const QByteArray name = newToken();
-    const QByteArray making = '.' + name + ".new";
-    const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    const QByteArray text = journalText(folder);
-    // Locked before it gets its name: an entry under its name is never taken
-    // for a dead process's while its maker lives.
-    if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
-        && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
-        entry.fd = fd;
-        entry.name = name;
-    } else if (fd >= 0) {
-        ::unlinkat(dirFd, making.constData(), 0);
-        ::close(fd);
-    }
+    entry.name = writeJournalEntry(dirFd, journalText({folder, diskOf(folder), 0}), &entry.fd);
     ::close(dirFd);
 }
 
@@ -701,6 +878,43 @@ void journalRelease(const QByteArray &folder, bool left)
 
 quint64 leftoverScansForTesting() { return g_scans.load(); }
 
+bool removeLeftPlaceholderAt(int folderFd, const QByteArray &name)
+{
+    struct stat st;
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || (st.st_mode & 07777) != placeholderMode
+        || st.st_uid != fileSystemUser() || !isOlderThanThisProcess(st.st_mtim))
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR) == 0;   // only while empty
+    if (!S_ISREG(st.st_mode) || st.st_size != 0 || st.st_nlink != 1)
+        return false;
+    // Still that empty file.
+    struct stat again;
+    if (::fstatat(folderFd, name.constData(), &again, AT_SYMLINK_NOFOLLOW) != 0 || again.st_ino != st.st_ino
+        || again.st_dev != st.st_dev || again.st_size != 0)
+        return false;
+    return ::unlinkat(folderFd, name.constData(), 0) == 0;
+}
+
+bool removeLeftPlaceholder(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0 || slash == path.size() - 1)
+        return false;
+    const int folderFd = ::open(slash == 0 ? "/" : path.left(slash).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return false;
+    const bool removed = removeLeftPlaceholderAt(folderFd, path.mid(slash + 1));
+    ::close(folderFd);
+    return removed;
+}
+
+bool isOlderThanThisProcess(const struct timespec &stamp)
+{
+    return stamp.tv_sec < g_processStart.tv_sec
+           || (stamp.tv_sec == g_processStart.tv_sec && stamp.tv_nsec < g_processStart.tv_nsec);
+}
+
 void cleanFoldersLeftByKilledRuns()
 {
     const int dirFd = openJournalFolder(false);
@@ -709,7 +923,13 @@ void cleanFoldersLeftByKilledRuns()
     std::vector<QByteArray> names;
     int err = 0;
     const uid_t user = fileSystemUser();
-    std::map<QByteArray, std::vector<std::pair<int, QByteArray>>> byFolder;   // folder: (fd, entry name)
+    struct Entry
+    {
+        int fd;
+        QByteArray name;
+        JournalText text;
+    };
+    std::map<QByteArray, std::vector<Entry>> byFolder;
     if (listFolderAt(dirFd, &names, &err)) {
         for (const QByteArray &name : names) {
             const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
@@ -719,7 +939,7 @@ void cleanFoldersLeftByKilledRuns()
             if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
                 || named.st_uid != user || named.st_size > maxJournalBytes)
                 continue;
-            const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            const int fd = ::openat(dirFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0)
                 continue;
             QByteArray text(qsizetype(named.st_size), '\0');
@@ -729,37 +949,229 @@ void cleanFoldersLeftByKilledRuns()
                 ::close(fd);
                 continue;
             }
-            const QByteArray folder = parseJournal(text);
-            if (folder.isEmpty()) {   // half written by a killed process, or damaged: it names nothing
+            const std::optional<JournalText> entry = parseJournal(text);
+            if (!entry) {   // half written by a killed process, or damaged: it names nothing
                 ::unlinkat(dirFd, name.constData(), 0);
                 ::close(fd);
                 continue;
             }
-            byFolder[folder].emplace_back(fd, name);
+            byFolder[entry->folder].push_back({fd, name, *entry});
         }
     }
+    std::optional<std::vector<Disk>> table;   // read once, when needed
+    const auto mounted = [&table](const Disk &disk) {
+        if (!table)
+            table = mountedDisks();
+        return !disk.isEmpty() && isMounted(disk, *table);
+    };
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
     for (auto &[folder, entries] : byFolder) {
-        bool drop = false;
+        // An entry goes once its folder holds nothing of ours on its own disk,
+        // or is gone while that disk is there, or has been missing too long;
+        // an unplugged card or a share not mounted keeps it for a later look.
+        bool drop = false, missing = false;
         if (!isShuttingDown()) {
             Scan scan;
             int openErr = 0;
-            if (cleanLeftovers(folder, true, &scan, &openErr))
-                drop = scan.complete && !scan.leftOurs && scan.held.empty();
-            else
-                drop = openErr == ENOENT || openErr == ENOTDIR;   // the folder is gone
+            if (cleanLeftovers(folder, true, &scan, &openErr)) {
+                const bool clean = scan.complete && !scan.leftOurs && scan.held.empty();
+                for (const Entry &entry : entries)
+                    missing = missing || (!entry.text.disk.isEmpty() && !mounted(entry.text.disk));
+                drop = clean && !missing;
+            } else if (openErr == ENOENT || openErr == ENOTDIR) {
+                missing = true;
+                drop = std::all_of(entries.cbegin(), entries.cend(),
+                                   [&mounted](const Entry &entry) { return mounted(entry.text.disk); });
+            }
         }
-        for (const auto &[fd, name] : entries) {
-            if (drop)
-                ::unlinkat(dirFd, name.constData(), 0);
-            ::close(fd);
+        for (Entry &entry : entries) {
+            const bool tooLong = missing && entry.text.missingSince > 0
+                                 && now - entry.text.missingSince > missingFolderDays * 24 * 3600;
+            if (drop || tooLong) {
+                ::unlinkat(dirFd, entry.name.constData(), 0);
+            } else if (missing && entry.text.missingSince == 0) {
+                // Noted as missing from now on: the entry only grows, so a
+                // kill meanwhile leaves the old text or the new one.
+                entry.text.missingSince = now;
+                const QByteArray text = journalText(entry.text);
+                if (::pwrite(entry.fd, text.constData(), size_t(text.size()), 0) == text.size())
+                    ::ftruncate(entry.fd, text.size());
+            } else if (!missing && entry.text.missingSince > 0 && !isShuttingDown()) {
+                // Found again: a new entry, then the old one goes.
+                entry.text.missingSince = 0;
+                if (!writeJournalEntry(dirFd, journalText(entry.text), nullptr).isEmpty())
+                    ::unlinkat(dirFd, entry.name.constData(), 0);
+            }
+            ::close(entry.fd);
         }
     }
     ::close(dirFd);
 }
 
+namespace {
+
+// The one run of the start-up cleanup at a time, on a thread of its own that
+// nobody waits for: a folder whose open() blocks (a share whose server is
+// away) never holds a quit. A run asked for meanwhile follows the current one.
+struct CleanupRuns
+{
+    std::mutex mutex;
+    bool running = false;
+    bool again = false;
+};
+CleanupRuns &g_runs = *new CleanupRuns;   // never destroyed: the thread may outlive main()
+
+void runCleanupThread()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_runs.mutex);
+        if (g_runs.running) {
+            g_runs.again = true;
+            return;
+        }
+        g_runs.running = true;
+    }
+    std::thread([] {
+        for (;;) {
+            if (!isShuttingDown())
+                cleanFoldersLeftByKilledRuns();
+            std::lock_guard<std::mutex> lock(g_runs.mutex);
+            if (!g_runs.again || isShuttingDown()) {
+                g_runs.running = false;
+                return;
+            }
+            g_runs.again = false;
+        }
+    }).detach();
+}
+
+} // namespace
+
 void startCleaningFoldersLeftByKilledRuns()
 {
-    onBackground([] { cleanFoldersLeftByKilledRuns(); });
+    if (isShuttingDown())
+        return;
+    runCleanupThread();
+    // A disk mounted later (a card put back, a share come up) gets a look
+    // then: the mount table's file reports each change as an exception.
+    if (QCoreApplication::instance() && isMainThread()) {
+        static QPointer<QSocketNotifier> watch;
+        if (watch)
+            return;
+        const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        watch = new QSocketNotifier(fd, QSocketNotifier::Exception, QCoreApplication::instance());
+        QObject::connect(watch, &QSocketNotifier::activated, watch, [] {
+            if (!isShuttingDown())
+                runCleanupThread();
+        });
+        QObject::connect(watch, &QObject::destroyed, [fd] { ::close(fd); });
+    }
+}
+
+bool isCleaningFoldersLeftByKilledRunsForTesting()
+{
+    std::lock_guard<std::mutex> lock(g_runs.mutex);
+    return g_runs.running;
+}
+
+// ---- Moves stopped in their delete step ----
+
+namespace {
+
+constexpr char moveHeader[] = "[Lumen Gallery move]";
+constexpr char movePrefix[] = "move-";
+
+QByteArray moveText(const QByteArray &source, const QByteArray &target)
+{
+    return QByteArray(moveHeader) + "\nSource=" + source.toPercentEncoding("/") + "\nTarget="
+           + target.toPercentEncoding("/") + "\n";
+}
+
+} // namespace
+
+MoveDeletion::MoveDeletion(const QString &source, const QString &target)
+{
+    const int dirFd = openJournalFolder(true);
+    if (dirFd < 0)
+        return;   // best effort: the move goes on without its note
+    const QByteArray text = moveText(enc(source), enc(target));
+    const QByteArray name = movePrefix + newToken();
+    const QByteArray making = '.' + name + ".new";
+    const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
+        && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
+        m_fd = fd;
+        m_name = name;
+    } else if (fd >= 0) {
+        ::unlinkat(dirFd, making.constData(), 0);
+        ::close(fd);
+    }
+    ::close(dirFd);
+}
+
+MoveDeletion::~MoveDeletion() { finish(); }
+
+void MoveDeletion::finish()
+{
+    if (m_fd < 0)
+        return;
+    if (const int dirFd = openJournalFolder(false); dirFd >= 0) {
+        ::unlinkat(dirFd, m_name.constData(), 0);
+        ::close(dirFd);
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void MoveDeletion::keep()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);   // a dead process's note from now on
+    m_fd = -1;
+}
+
+QList<StoppedMove> takeStoppedMoves()
+{
+    QList<StoppedMove> moves;
+    const int dirFd = openJournalFolder(false);
+    if (dirFd < 0)
+        return moves;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const uid_t user = fileSystemUser();
+    if (listFolderAt(dirFd, &names, &err)) {
+        std::sort(names.begin(), names.end());
+        for (const QByteArray &name : names) {
+            if (!name.startsWith(movePrefix) || !isToken(name.mid(qsizetype(std::strlen(movePrefix)))))
+                continue;
+            struct stat named, opened;
+            if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+                || named.st_uid != user || named.st_size > maxJournalBytes)
+                continue;
+            const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            QByteArray text(qsizetype(named.st_size), '\0');
+            if (::fstat(fd, &opened) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev
+                && ::flock(fd, LOCK_EX | LOCK_NB) == 0   // its move is not running
+                && ::pread(fd, text.data(), size_t(text.size()), 0) == text.size()) {
+                const QList<QByteArray> lines = text.split('\n');
+                if (lines.size() == 4 && lines.at(0) == moveHeader && lines.at(1).startsWith("Source=")
+                    && lines.at(2).startsWith("Target=")) {
+                    const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+                    const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
+                    if (source.startsWith('/') && target.startsWith('/') && text == moveText(source, target))
+                        moves.append({decoded(source), decoded(target)});
+                }
+                ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
+            }
+            ::close(fd);
+        }
+    }
+    ::close(dirFd);
+    return moves;
 }
 
 TemporaryOwner::TemporaryOwner(TemporaryOwner &&other) noexcept { *this = std::move(other); }
@@ -780,6 +1192,11 @@ TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
         m_madeDevice = other.m_madeDevice;
         m_madeInode = other.m_madeInode;
         m_madeType = other.m_madeType;
+        m_exchanging = other.m_exchanging;
+        m_from = std::move(other.m_from);
+        m_replacedDevice = other.m_replacedDevice;
+        m_replacedInode = other.m_replacedInode;
+        m_replacedType = other.m_replacedType;
         m_trashInfo = std::move(other.m_trashInfo);
     }
     return *this;
@@ -843,6 +1260,9 @@ bool TemporaryOwner::writeRecord()
     record.temporary = m_temporary.mid(m_temporary.lastIndexOf('/') + 1);
     if (m_made)
         record.made = madeText(m_madeDevice, m_madeInode, m_madeType);
+    if (m_exchanging)
+        record.replaced = madeText(m_replacedDevice, m_replacedInode, m_replacedType);
+    record.from = m_kind == TemporaryKind::SetAside ? m_from : QByteArray();
     record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
     const QByteArray text = recordText(record);
     return ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size()
@@ -855,6 +1275,29 @@ bool TemporaryOwner::setKind(TemporaryKind kind)
         return false;
     m_kind = kind;
     return writeRecord();
+}
+
+bool TemporaryOwner::recordExchangeWith(const QString &target)
+{
+    if (m_lockFd < 0 || !m_made)
+        return false;
+    const std::optional<FileIdentity> id = fileIdentity(target);
+    if (!id)
+        return false;
+    m_replacedDevice = id->device;
+    m_replacedInode = id->inode;
+    m_replacedType = id->type;
+    m_exchanging = true;
+    return writeRecord();
+}
+
+void TemporaryOwner::exchanged()
+{
+    // The record already names both: only this process's view changes.
+    m_madeDevice = m_replacedDevice;
+    m_madeInode = m_replacedInode;
+    m_madeType = m_replacedType;
+    m_kind = TemporaryKind::Copy;
 }
 
 bool TemporaryOwner::recordMade(int fd)
@@ -911,6 +1354,8 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
         if (kind == TemporaryKind::SetAside) {
             // The temporary will be the target itself, or the incoming item, renamed.
             if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
+                if (!incoming.isEmpty() && QDir::isAbsolutePath(incoming))
+                    owner.m_from = enc(QDir::cleanPath(incoming));
                 owner.m_made = true;
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;

@@ -28,7 +28,10 @@
 // only in a folder where nobody but the user can have renamed anything onto the
 // temporary's name: one the user owns that no one else may write, or a sticky
 // one owned by the user or the superuser. A partial copy or write is removed
-// (by handle, see Removal.h; a mount point is left); an unfinished copy into the
+// (by handle, see Removal.h; a mount point is left), and so is the target a
+// folder Replace exchanged its temporary with (the record names both items
+// before the exchange) once the incoming item stands under the target's name;
+// an unfinished copy into the
 // home Trash goes with the .trashinfo made for it when that file is exactly as
 // it was when the copy began and nothing stands under the item's own name; an
 // item set aside goes back under its own name, else under the next free
@@ -36,22 +39,31 @@
 // deleted). Anything else — a lock that is held (a live copy in any process,
 // container or NFS client), another user's lock or temporary, a record that is
 // not exactly ours, an item that is not the one recorded, a file that no lock
-// names — is left alone, and so is whatever it names.
+// names — is left alone, and so is whatever it names. Where no record can
+// exist yet, what a kill left is known by being empty, ours and older than
+// this process: an empty lock (killed before its record was written) goes, and
+// so does an empty placeholder (see placeholderMode) at a temporary's name.
 //
 // The journal: before the first temporary in a folder, a small entry naming
 // that folder is written and synced in the user's state folder
 // ($XDG_STATE_HOME/lumengallery/temporaries) and held locked by this process;
 // it is removed once nothing of ours is left there (the last few folders'
 // entries stay until they are the oldest of too many, or the program ends,
-// so that a batch into one folder syncs once). At start, the folders that dead
-// processes' entries name are cleaned in the background, and each entry goes
-// once its folder holds nothing of ours. Nothing is written into any other
-// folder.
+// so that a batch into one folder syncs once). An entry names the disk its
+// folder is on (where that is mounted, its device and the part mounted).
+// Once the first window is up, the folders that dead processes' entries name
+// are cleaned on a thread that no quit waits for, and again whenever a disk is
+// mounted; each entry goes once its folder holds nothing of ours, or is gone
+// while its disk is there, or has been missing for 30 days. Nothing is written
+// into any other folder.
 //
 // Any thread; an owner is used by one thread at a time. Failures come back as
 // errno values; nothing is shown to the user here.
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <ctime>
 
 namespace lg {
 
@@ -78,7 +90,8 @@ public:
     // when the folder cannot be written.
     // A set-aside owner records the identity of what is to be renamed to the
     // temporary at once: the target itself, or incoming when given (an item
-    // brought beside the target), so a kill right after that rename finds it.
+    // brought beside the target, recorded with the path it came from, where
+    // the cleanup puts it back), so a kill right after that rename finds it.
     static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr,
                                 const QString &incoming = QString());
     // Claims a temporary for item and renames item there (never replacing);
@@ -91,6 +104,14 @@ public:
     // name): its identity goes into the record. False on a write error.
     bool recordMade(int fd = -1);
     bool isMade() const { return m_made; }
+    // The temporary is about to be exchanged with target in one step: the
+    // record names target's identity too, so that a kill right after the
+    // exchange finds the replaced item under the temporary's name (it goes
+    // when the made item stands at the target, and is put back otherwise).
+    // False (nothing is to be exchanged then) on a write error.
+    bool recordExchangeWith(const QString &target);
+    // The exchange is done: the temporary holds the replaced item now.
+    void exchanged();
     // The temporary could not be made (its name was taken): the lock goes and
     // whatever is at the name is left alone; the owner is invalid then.
     void dropClaim();
@@ -112,6 +133,10 @@ private:
     quint64 m_device = 0, m_inode = 0;   // of the lock file, and below of what was made
     quint64 m_madeDevice = 0, m_madeInode = 0;
     quint32 m_madeType = 0;
+    QByteArray m_from;           // raw path an incoming item came from; empty otherwise
+    bool m_exchanging = false;   // the record names the item to be exchanged with, below
+    quint64 m_replacedDevice = 0, m_replacedInode = 0;
+    quint32 m_replacedType = 0;
     QByteArray m_trashInfo;   // the record's line for a .trashinfo that goes with the copy; may be empty
 };
 
@@ -129,10 +154,66 @@ TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind = Te
 
 // Cleans, in this thread, every folder that the journal entries of processes
 // no longer running name, and drops the entries whose folders hold nothing of
-// ours any more. Stops between folders once the shutdown has begun.
+// ours any more. An entry whose folder is missing stays while the disk it was
+// on is not mounted there (an unplugged card, a disk mounted elsewhere, a
+// share not mounted yet; an entry of an older version, which does not name
+// its disk, alike), for at most 30 days; one whose folder is gone while its
+// disk is there goes. Stops between folders once the shutdown has begun; what
+// it did not finish stays in the journal.
 void cleanFoldersLeftByKilledRuns();
-// The same on the shared background pool: called once at start.
+// The same on a thread of its own that no quit waits for; called once the
+// first window is up. Afterwards (main thread only) every change of the mount
+// table starts it again, so a disk that comes back gets its look.
 void startCleaningFoldersLeftByKilledRuns();
+// A run started above is still going.
+bool isCleaningFoldersLeftByKilledRunsForTesting();
+// A move across disks while it removes its originals (after its copy was
+// made whole): noted, synced, in the journal (in "move-" entries beside the
+// folders' ones) and held locked by this process. finish() drops the note; a
+// note left by a quit (keep()) or by a kill names a move whose items are now
+// in both places, for the next start to tell once.
+class MoveDeletion
+{
+public:
+    MoveDeletion() = default;
+    MoveDeletion(const QString &source, const QString &target);
+    MoveDeletion(const MoveDeletion &) = delete;
+    MoveDeletion &operator=(const MoveDeletion &) = delete;
+    ~MoveDeletion();   // as finish(), unless keep() was called
+    // The delete step ended: the note goes.
+    void finish();
+    // The delete step was stopped by the quit: the note stays for the next start.
+    void keep();
+
+private:
+    int m_fd = -1;
+    QByteArray m_name;
+};
+
+struct StoppedMove
+{
+    QString source, target;
+};
+// The moves that a quit or a kill stopped in their delete step, as their notes
+// say; each note goes once read (so each move is told once). Notes of moves
+// still running in other processes stay. Any thread; reads only the journal.
+QList<StoppedMove> takeStoppedMoves();
+
+// The mode of a placeholder that holds a name for a rename that cannot
+// replace (where the file system lacks RENAME_NOREPLACE): no bits at all.
+constexpr unsigned placeholderMode = 0;
+// What is at name in the folder open as folderFd (or at path) is such a
+// placeholder that a kill left: an empty folder or empty file of mode
+// placeholderMode, the user's, from before this process began. It is removed;
+// true when it went.
+bool removeLeftPlaceholderAt(int folderFd, const QByteArray &name);
+bool removeLeftPlaceholder(const QByteArray &path);
+
+// stamp (a file's time) is from before this process began: something ours
+// left unlocked and unrecorded since then was left by a process killed
+// half-way, not by one about to finish it.
+bool isOlderThanThisProcess(const struct timespec &stamp);
+
 // How many times a folder has been read for leftovers by this process.
 quint64 leftoverScansForTesting();
 

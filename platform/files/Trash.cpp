@@ -4,6 +4,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/Removal.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace lg {
 
@@ -306,6 +308,60 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
     return result;
 }
 
+// The .trashinfo of name, left by a process killed between making it and
+// bringing its item (or the copy's lock) in, goes (with an empty placeholder
+// that holds the name in files/): only when it is exactly as
+// this program writes it, the user's, from before this process began, with no
+// item under name in files/ and no temporary of ours for it there. True when
+// it went.
+bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
+{
+    struct stat st;
+    // A placeholder a kill left in files/ (where the Trash's disk lacks
+    // RENAME_NOREPLACE) holds no item.
+    removeLeftPlaceholderAt(trash.files.fd(), name);
+    if (::fstatat(trash.files.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return false;
+    const QByteArray info = name + ".trashinfo";
+    const int fd = ::openat(trash.info.fd(), info.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    QByteArray text(1, '\0');
+    bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
+                       && st.st_uid == fileSystemUser() && st.st_size < 8192 && isOlderThanThisProcess(st.st_mtim);
+    if (plain) {
+        text.resize(qsizetype(st.st_size));
+        plain = ::pread(fd, text.data(), size_t(text.size()), 0) == text.size();
+    }
+    ::close(fd);
+    if (!plain)
+        return false;
+    // As trashInfoText writes it.
+    const QList<QByteArray> lines = text.split('\n');
+    const QDateTime when = lines.size() == 4 && lines.at(2).startsWith("DeletionDate=")
+                               ? QDateTime::fromString(QString::fromLatin1(lines.at(2).mid(13)),
+                                                       QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+                               : QDateTime();
+    if (!when.isValid() || !lines.at(0).startsWith("[Trash Info]") || !lines.at(1).startsWith("Path=")
+        || text != trashInfoText(QString::fromUtf8(QByteArray::fromPercentEncoding(lines.at(1).mid(5))), when).toUtf8())
+        return false;
+    // A copy of ours in work for it holds a temporary named after it.
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listFolderAt(trash.files.fd(), &names, &err))
+        return false;
+    const QByteArray stem = '.' + name.left(200);
+    for (const QByteArray &entry : names)
+        if (entry.startsWith(stem) && entry.contains(".lg"))
+            return false;
+    // Still the file examined.
+    struct stat now;
+    if (::fstatat(trash.info.fd(), info.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_ino != st.st_ino
+        || now.st_dev != st.st_dev)
+        return false;
+    return ::unlinkat(trash.info.fd(), info.constData(), 0) == 0;
+}
+
 // Claims a name in the Trash the way the freedesktop Trash rules ask: the
 // .trashinfo is made with O_EXCL first (the name, numbered where it is taken,
 // is ours once that succeeds), and files/ is checked only for that one name.
@@ -323,9 +379,12 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
         const int fd = ::openat(trash.info.fd(), info.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return QString::fromLocal8Bit(std::strerror(errno));
+            const int err = errno;
+            if (err != EEXIST)
+                return QString::fromLocal8Bit(std::strerror(err));
+            if (removeOrphanInfo(trash, enc(*name)))
+                --n;   // that name again
+            continue;
         }
         const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
         ::close(fd);

@@ -692,6 +692,8 @@ private Q_SLOTS:
         const QString renamed = lg::Paths::clean(QFileInfo(a).absolutePath() + QStringLiteral("/Alpha 2"));
         sidebar->didEditTextField({0}, QStringLiteral("Alpha 2"));
         QVERIFY(QFileInfo(renamed).isDir());
+        // On disk before anything else runs: a kill now keeps the new name.
+        QCOMPARE(savedRoots(), std::optional<QStringList>(QStringList{renamed, b}));
         QTRY_COMPARE(savedRoots(), std::optional<QStringList>(QStringList{renamed, b}));
 
         // Removed with the button.

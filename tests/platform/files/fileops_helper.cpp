@@ -7,20 +7,41 @@
 //   platform_fileops_helper replace SOURCE FOLDER   Replace on a file system that
 //                                                   cannot swap; stops once the
 //                                                   old item is set aside
+//   platform_fileops_helper exchange move|copy SOURCE FOLDER
+//                                                   a folder Replace by a move on
+//                                                   one disk, or by a copy; stops
+//                                                   right after the exchange
 //   platform_fileops_helper write TARGET            an image write; stops before
 //                                                   the temporary is renamed
+//   platform_fileops_helper quit                    starts the cleanup of what killed
+//                                                   runs left, whose first open
+//                                                   blocks for good, then quits
+//                                                   as the program does
+//   platform_fileops_helper move SOURCE FOLDER      a move across disks; stops in
+//                                                   its delete step
+//   platform_fileops_helper trashinfo SOURCE        Move to Trash by copy; stops once
+//                                                   its .trashinfo is made, before
+//                                                   the copy begins
+//   platform_fileops_helper bring SOURCE FOLDER     a folder Replace by a move on a
+//                                                   file system that can neither
+//                                                   swap nor refuse to replace;
+//                                                   stops once both are set aside
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
 //                                                   another disk); stops while copying
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
+#include "platform/files/Temporaries.h"
 #include "platform/files/Trash.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
@@ -37,8 +58,37 @@ namespace {
 
 } // namespace
 
+// Starts the cleanup, whose open of a folder blocks (a share whose server is
+// away), and quits once it blocks: returns when the quit is done.
+int quitWhileTheCleanupBlocks(int argc, char **argv)
+{
+    static std::atomic<bool> blocked{false};
+    lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+        if (step == lg::FileStep::OpenFolder) {
+            blocked = true;
+            for (;;)
+                ::pause();
+        }
+        return 0;
+    });
+    QCoreApplication app(argc, argv);
+    lg::startCleaningFoldersLeftByKilledRuns();
+    for (int waited = 0; !blocked; ++waited) {
+        if (waited > 20000)
+            return 2;
+        ::usleep(1000);
+    }
+    std::printf("stopped\n");
+    std::fflush(stdout);
+    lg::beginShutdown();
+    lg::drainBackgroundWork();
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 2 && QByteArray(argv[1]) == "quit")
+        return quitWhileTheCleanupBlocks(argc, argv);
     if (argc < 3)
         return 1;
     const QByteArray mode = argv[1];
@@ -60,6 +110,43 @@ int main(int argc, char **argv)
             return 0;
         });
         (void)lg::copyItem(first, second, lg::ConflictPolicy::Replace);
+    } else if (mode == "exchange" && argc > 4) {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Exchanged)
+                stopHere();
+            return 0;
+        });
+        const QString folder = QString::fromLocal8Bit(argv[4]);
+        if (first == QLatin1String("move"))
+            (void)lg::moveItem(second, folder, lg::ConflictPolicy::Replace);
+        else
+            (void)lg::copyItem(second, folder, lg::ConflictPolicy::Replace);
+    } else if (mode == "move") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the folder is on another disk: copy, then delete
+            if (step == lg::FileStep::Remove)
+                stopHere();
+            return 0;
+        });
+        (void)lg::moveItem(first, second);
+    } else if (mode == "trashinfo") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            static int renames = 0;
+            if (step == lg::FileStep::Rename && ++renames == 2)
+                stopHere();   // the Trash's rename was refused; the move is about to copy
+            return step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        (void)lg::moveToTrash(first);
+    } else if (mode == "bring") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Swap || step == lg::FileStep::NoReplaceRename)
+                return EINVAL;
+            if (step == lg::FileStep::FinalRename && !QFileInfo::exists(path))
+                stopHere();   // the old item is set aside, the moved one beside it
+            return 0;
+        });
+        (void)lg::moveItem(first, second, lg::ConflictPolicy::Replace);
     } else if (mode == "trash") {
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::Rename)

@@ -4,14 +4,18 @@
 // copies and writes, and brings set-aside items back whole. Lock records planted
 // by anyone else (an archive, a sync client, another user of a shared folder)
 // are left alone with all they name.
+#include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Trash.h"
+#include "platform/runtime/Dispatch.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -188,6 +192,55 @@ QStringList journalFolders()
     return folders;
 }
 
+// The journal's folder, and the file of its entry that names folder; empty when none.
+QString journalPath() { return qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries"); }
+QString journalEntryFor(const QString &folder)
+{
+    for (const QString &name : entries(journalPath())) {
+        const QList<QByteArray> lines = lg::test::readAll(journalPath() + "/" + name).split('\n');
+        if (lines.size() > 1 && lines.at(1) == "Folder=" + raw(folder).toPercentEncoding("/"))
+            return journalPath() + "/" + name;
+    }
+    return {};
+}
+
+// An entry of the journal as a dead process left it, naming folder on disk
+// (empty: as an older version wrote it, without its disk), missing since then.
+QByteArray journalEntry(const QString &folder, const QByteArray &disk = {}, qint64 missingSince = 0)
+{
+    QByteArray text = "[Lumen Gallery folder]\nFolder=" + raw(folder).toPercentEncoding("/") + "\n" + disk;
+    if (missingSince > 0)
+        text += "Missing=" + QByteArray::number(missingSince) + "\n";
+    return text;
+}
+
+// A mount of a folder over another for the guard's life, where the machine
+// lets this process mount (root).
+struct BindMount
+{
+    BindMount(const QString &from, const QString &at)
+        : m_from(from), m_at(at)
+    {
+        mount();
+    }
+    ~BindMount() { unmount(); }
+    bool mount()
+    {
+        m_mounted = ::geteuid() == 0
+                    && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), m_from, m_at}) == 0;
+        return m_mounted;
+    }
+    void unmount()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_at});
+        m_mounted = false;
+    }
+    bool mounted() const { return m_mounted; }
+    QString m_from, m_at;
+    bool m_mounted = false;
+};
+
 } // namespace
 
 class TemporariesTest : public QObject
@@ -283,6 +336,69 @@ private Q_SLOTS:
         }
         QCOMPARE(lg::test::readAll(dst + "/" + expected + "/old.jpg"), QByteArray("the only copy"));
         QCOMPARE(hiddenEntries(dst), QStringList{});
+    }
+
+    // A folder Replace killed right after the exchange: the temporary holds
+    // the replaced folder by then, which goes, since the new one stands in
+    // its place; put back instead where something else came to that name.
+    void aFolderReplacedJustBeforeAKillGoesOnceTheNewOneIsInPlace_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<bool>("targetChanged");
+        QTest::newRow("move on one disk") << "move" << false;
+        QTest::newRow("copy") << "copy" << false;
+        QTest::newRow("move, the new one moved away meanwhile") << "move" << true;
+        QTest::newRow("copy, the new one moved away meanwhile") << "copy" << true;
+    }
+    void aFolderReplacedJustBeforeAKillGoesOnceTheNewOneIsInPlace()
+    {
+        QFETCH(QString, road);
+        QFETCH(bool, targetChanged);
+        const QString root = lg::test::freshFolder(QStringLiteral("exchanged"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/F/new.jpg", "new");
+        lg::test::writeFile(dst + "/F/old.jpg", "old");
+        {
+            StoppedOperation replacing({QStringLiteral("exchange"), road, root + "/src/F", dst});
+            QVERIFY(replacing.stopped());
+            QCOMPARE(lg::test::readAll(dst + "/F/new.jpg"), QByteArray("new"));
+            QCOMPARE(hiddenEntries(dst).size(), 2);   // the replaced folder and its lock
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        if (targetChanged)
+            QVERIFY(QDir().rename(dst + "/F", root + "/elsewhere"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        if (targetChanged) {
+            QCOMPARE(lg::test::readAll(dst + "/F/old.jpg"), QByteArray("old"));   // never deleted
+            QCOMPARE(lg::test::readAll(root + "/elsewhere/new.jpg"), QByteArray("new"));
+        } else {
+            QCOMPARE(entries(dst), QStringList{"F"});
+            QCOMPARE(entries(dst + "/F"), QStringList{"new.jpg"});
+        }
+    }
+
+    // A folder moved with Replace and killed once it was brought beside its
+    // target goes back where the user had it, and the target's own folder
+    // back under its name; nothing comes back numbered in the destination.
+    void aMovedFolderKilledBesideItsTargetGoesBackWhereItCameFrom()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("brought"));
+        const QString dst = root + "/dst";
+        lg::test::writeFile(root + "/src/AX/new.jpg", "moved");
+        lg::test::writeFile(dst + "/AX/old.jpg", "the only copy");
+        {
+            StoppedOperation moving({QStringLiteral("bring"), root + "/src/AX", dst});
+            QVERIFY(moving.stopped());
+            QVERIFY(!QFileInfo::exists(root + "/src/AX"));
+            QVERIFY(!QFileInfo::exists(dst + "/AX"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(dst), QStringList{"AX"});
+        QCOMPARE(lg::test::readAll(dst + "/AX/old.jpg"), QByteArray("the only copy"));
+        QCOMPARE(entries(root + "/src"), QStringList{"AX"});
+        QCOMPARE(lg::test::readAll(root + "/src/AX/new.jpg"), QByteArray("moved"));
     }
 
     void aKilledImageWriteLeavesNothingForGood_data()
@@ -724,6 +840,346 @@ private Q_SLOTS:
     // The journal is read as untrusted input: only an entry exactly as the
     // program writes it, a plain file under a token's name, names a folder to
     // clean; anything else names nothing, and its folder is not entered.
+    // A folder missing at start (an unplugged card, a disk mounted elsewhere,
+    // a share not mounted yet) is looked at again at a later start or when a
+    // disk is mounted, and what a killed copy left there then goes.
+    void aFolderMissingAtStartIsLookedAtAgainWhenItComesBack_data()
+    {
+        QTest::addColumn<QString>("away");
+        QTest::newRow("a disk unmounted") << "unmounted";
+        QTest::newRow("a disk recorded where none is mounted now") << "recorded";
+        QTest::newRow("an entry that does not name its disk") << "older";
+    }
+    void aFolderMissingAtStartIsLookedAtAgainWhenItComesBack()
+    {
+        QFETCH(QString, away);
+        const QString root = lg::test::freshFolder(QStringLiteral("missing ") + away);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QDir().mkpath(root + "/disk/dst");
+        QDir().mkpath(root + "/card");
+        const bool unmounted = away == QLatin1String("unmounted");
+        BindMount card(root + "/disk", root + "/card");
+        if (unmounted && !card.mounted())
+            QSKIP("This machine does not let the tests mount a folder.");
+        const QString dst = unmounted ? root + "/card/dst" : root + "/disk/dst";
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QCOMPARE(hiddenEntries(dst).size(), 2);
+        const QString entry = journalEntryFor(dst);
+        QVERIFY(!entry.isEmpty());
+        QVERIFY(lg::test::readAll(entry).contains("\nDisk="));
+        if (away == QLatin1String("recorded"))
+            lg::test::writeFile(entry, journalEntry(dst, "Disk=" + raw(root + "/card").toPercentEncoding("/")
+                                                             + "\nDevice=0:99999\nRoot=/\n"));
+        else if (away == QLatin1String("older"))
+            lg::test::writeFile(entry, journalEntry(dst));
+        // Away: at the next start the folder is missing; its entry stays.
+        if (unmounted)
+            card.unmount();
+        else
+            QVERIFY(QDir().rename(root + "/disk", root + "/away"));
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        if (unmounted) {
+            // Back: the mount is seen and the folder looked at, with no start.
+            lg::startCleaningFoldersLeftByKilledRuns();
+            QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+            QVERIFY(journalFolders().contains(dst));
+            QVERIFY(card.mount());
+            QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(dst).isEmpty(), 10000);
+            QTRY_VERIFY(!journalFolders().contains(dst));
+        } else {
+            QVERIFY(QDir().rename(root + "/away", root + "/disk"));
+            lg::cleanFoldersLeftByKilledRuns();
+            QCOMPARE(hiddenEntries(dst), QStringList{});
+            // A folder of that name on another disk than the one recorded
+            // does not stand for it: the entry waits for its own disk.
+            QCOMPARE(journalFolders().contains(dst), away == QLatin1String("recorded"));
+            if (const QString left = journalEntryFor(dst); !left.isEmpty())
+                QFile::remove(left);
+        }
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // An entry goes when its folder is gone while its disk is there, or once
+    // the folder has been missing for 30 days; until then it stays.
+    void aMissingFolderIsForgottenOnlyWhenItsDiskIsThereOrAfterThirtyDays_data()
+    {
+        QTest::addColumn<bool>("diskThere");
+        QTest::addColumn<int>("missingDays");   // 0: found missing now
+        QTest::addColumn<bool>("forgotten");
+        QTest::newRow("gone, its disk there") << true << 0 << true;
+        QTest::newRow("missing, its disk away") << false << 0 << false;
+        QTest::newRow("missing 29 days") << false << 29 << false;
+        QTest::newRow("missing 31 days") << false << 31 << true;
+    }
+    void aMissingFolderIsForgottenOnlyWhenItsDiskIsThereOrAfterThirtyDays()
+    {
+        QFETCH(bool, diskThere);
+        QFETCH(int, missingDays);
+        QFETCH(bool, forgotten);
+        const QString root = lg::test::freshFolder(QStringLiteral("forgotten"));
+        const QString folder = root + "/gone";
+        QDir().mkpath(folder);
+        // The disk of the folder's parent, as the program records it.
+        lg::test::writeFile(folder + "/t/t.txt", "t");
+        const lg::FileOpResult r = lg::copyItem(folder + "/t", root);
+        QVERIFY(r.ok());
+        QByteArray disk;
+        for (const QByteArray &line : lg::test::readAll(journalEntryFor(root)).split('\n'))
+            if (line.startsWith("Disk=") || line.startsWith("Device=") || line.startsWith("Root="))
+                disk += line + "\n";
+        QVERIFY(!disk.isEmpty());
+        if (!diskThere)
+            disk = "Disk=" + raw(root).toPercentEncoding("/") + "\nDevice=0:99999\nRoot=/\n";
+        QVERIFY(QDir(folder).removeRecursively());
+        const qint64 since = missingDays ? QDateTime::currentSecsSinceEpoch() - qint64(missingDays) * 24 * 3600 : 0;
+        lg::test::writeFile(journalPath() + "/0123456789abcdef", journalEntry(folder, disk, since));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(!journalFolders().contains(folder), forgotten);
+        if (!forgotten) {
+            const QByteArray text = lg::test::readAll(journalEntryFor(folder));
+            QVERIFY2(text.contains("\nMissing="), text.constData());   // since when, for the 30 days
+            QFile::remove(journalEntryFor(folder));
+        }
+    }
+
+    // The cleanup at start never holds a quit, not even while the open of a
+    // folder the journal names blocks; its entry stays for the next start.
+    void aQuitEndsWhileTheCleanupIsStuckInAFolder()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("stuck"));
+        QDir().mkpath(root + "/share");
+        const QString entry = journalPath() + "/0123456789abcdef";
+        lg::test::writeFile(entry, journalEntry(root + "/share"));
+        QProcess quitting;
+        quitting.start(QStringLiteral(LG_FILEOPS_HELPER), {QStringLiteral("quit")});
+        QVERIFY(quitting.waitForReadyRead(20000));
+        QVERIFY(quitting.readAll().startsWith("stopped"));
+        QElapsedTimer quit;
+        quit.start();
+        const bool ended = quitting.waitForFinished(5000);
+        const qint64 took = quit.elapsed();
+        if (!ended)
+            quitting.kill();
+        QVERIFY2(ended && took < 1000, qPrintable(QStringLiteral("the quit took %1 ms").arg(took)));
+        QCOMPARE(quitting.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(quitting.exitCode(), 0);
+        QVERIFY(QFileInfo::exists(entry));
+        QFile::remove(entry);
+    }
+
+    // A move across disks stopped in its delete step, by a quit or a kill,
+    // is told at the next start, once; one that finished, or that still runs
+    // elsewhere, is not. Nothing is deleted for it.
+    void aMoveStoppedInItsDeleteStepIsToldOnce_data()
+    {
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("a quit") << "quit";
+        QTest::newRow("a kill") << "kill";
+        QTest::newRow("none") << "none";
+    }
+    void aMoveStoppedInItsDeleteStepIsToldOnce()
+    {
+        QFETCH(QString, stop);
+        const QString root = lg::test::freshFolder(QStringLiteral("stopped move ") + stop);
+        lg::test::writeFile(root + "/src/F/a.jpg", "a");
+        lg::test::writeFile(root + "/src/F/b.jpg", "b");
+        QDir().mkpath(root + "/dst");
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        if (stop == QLatin1String("kill")) {
+            StoppedOperation moving({QStringLiteral("move"), root + "/src/F", root + "/dst"});
+            QVERIFY(moving.stopped());
+            QVERIFY(lg::takeStoppedMoves().isEmpty());   // still running
+        } else {
+            FaultGuard fault([&stop](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Remove && stop == QLatin1String("quit") && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(root + "/src/F", root + "/dst");
+            lg::resetShutdownForTesting();
+        }
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        if (stop == QLatin1String("none")) {
+            QCOMPARE(moves.size(), 0);
+            QVERIFY(!QFileInfo::exists(root + "/src/F"));
+            return;
+        }
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, root + "/src/F");
+        QCOMPARE(moves.at(0).target, root + "/dst/F");
+        QCOMPARE(lg::test::readAll(root + "/src/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/b.jpg"), QByteArray("b"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
+    // An empty lock, as a kill between making a lock and writing its record
+    // leaves, goes once it is older than this process and nobody holds it;
+    // one made just now or held is left alone (its maker is about to write).
+    void anEmptyLockLeftByAKillGoes_data()
+    {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("older, free") << "older" << true;
+        QTest::newRow("made just now") << "new" << false;
+        QTest::newRow("older, held") << "held" << false;
+        QTest::newRow("older, not empty") << "text" << false;
+    }
+    void anEmptyLockLeftByAKillGoes()
+    {
+        QFETCH(QString, lock);
+        QFETCH(bool, gone);
+        const QString folder = lg::test::freshFolder(QStringLiteral("empty lock ") + lock);
+        const QString path = lg::test::writeFile(folder + "/.lglock-" + token,
+                                                 lock == QLatin1String("text") ? "x" : "");
+        if (lock != QLatin1String("new")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        }
+        const int held = lock == QLatin1String("held") ? ::open(raw(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
+        if (held >= 0)
+            QCOMPARE(::flock(held, LOCK_EX), 0);
+        writeInto(folder, QStringLiteral("N"));
+        if (held >= 0)
+            ::close(held);
+        const QStringList expected = gone ? QStringList{"N"} : QStringList{".lglock-" + QString::fromLatin1(token), "N"};
+        QCOMPARE(entries(folder), expected);
+    }
+
+    // The .trashinfo of a Move to Trash killed before its copy began names
+    // nothing; the next item of that name takes the name, not a numbered one.
+    // Information made by this run, or written otherwise, stays.
+    void anOrphanTrashInfoOfAKilledRunGivesItsNameBack_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");   // the name the next item gets
+        QTest::newRow("left by a killed run") << "Killed" << "Killed";
+        QTest::newRow("made by this run") << "New" << "New 2";
+        QTest::newRow("written otherwise") << "Edited" << "Edited 2";
+    }
+    void anOrphanTrashInfoOfAKilledRunGivesItsNameBack()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        const QString root = lg::test::freshFolder(QStringLiteral("orphan ") + name);
+        lg::test::writeFile(root + "/first/" + name + "/clip.mov", QByteArray(1000, 't'));
+        lg::test::writeFile(root + "/second/" + name + "/clip.mov", QByteArray(1000, 's'));
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(root + "/first/" + name));
+        {
+            StoppedOperation trashing({QStringLiteral("trashinfo"), root + "/first/" + name});
+            QVERIFY(trashing.stopped());
+        }
+        const QString info = trash + "/info/" + name + ".trashinfo";
+        QVERIFY(QFileInfo::exists(info));
+        QVERIFY(!QFileInfo::exists(trash + "/files/" + name));
+        if (name == QLatin1String("Edited"))
+            lg::test::writeFile(info, lg::test::readAll(info) + "Note=mine\n");
+        if (name != QLatin1String("New")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        }
+        const lg::FileOpResult r = lg::moveToTrash(root + "/second/" + name);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(QFileInfo(r.target).fileName(), expected);
+        QCOMPARE(lg::test::readAll(trash + "/files/" + expected + "/clip.mov"), QByteArray(1000, 's'));
+        QVERIFY(lg::test::readAll(trash + "/info/" + expected + ".trashinfo").contains("/second/"));
+        QCOMPARE(lg::test::readAll(root + "/first/" + name + "/clip.mov"), QByteArray(1000, 't'));
+    }
+
+    // Where a file system lacks RENAME_NOREPLACE, a name is held by an empty
+    // placeholder of no mode bits before the rename onto it; one a kill left
+    // (from before this run) gives its name back: at the target, hidden under
+    // a lock beside it, and in a Trash's files/ beside its .trashinfo. The
+    // user's own empty folder, or a placeholder made just now, stays.
+    void aPlaceholderLeftByAKillGivesItsNameBack_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("placeholder");   // "folder", "file", "recent", "user's", "not empty"
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("a folder's name") << "target" << "folder" << true;
+        QTest::newRow("a file's name") << "target" << "file" << true;
+        QTest::newRow("a name held just now") << "target" << "recent" << false;
+        QTest::newRow("the user's empty folder") << "target" << "user's" << false;
+        QTest::newRow("a folder with something in it") << "target" << "not empty" << false;
+        QTest::newRow("hidden, under its lock") << "hidden" << "folder" << true;
+        QTest::newRow("hidden, held just now") << "hidden" << "recent" << false;
+        QTest::newRow("in the Trash") << "trash" << "folder" << true;
+        QTest::newRow("in the Trash, held just now") << "trash" << "recent" << false;
+    }
+    void aPlaceholderLeftByAKillGivesItsNameBack()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, placeholder);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("placeholder ") + where + " " + placeholder);
+        const QString name = QStringLiteral("AX ") + where + " " + placeholder;
+        const bool file = placeholder == QLatin1String("file");
+        const QString source = file ? lg::test::writeFile(root + "/src/" + name, "mine")
+                                    : QFileInfo(lg::test::writeFile(root + "/src/" + name + "/a.jpg", "mine")).absolutePath();
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        QString held = dst + "/" + name;
+        QString lock;
+        if (where == QLatin1String("hidden")) {
+            lg::test::writeFile(dst + "/" + name + "/old.jpg", "the only copy");
+            const std::optional<lg::FileIdentity> id = lg::fileIdentity(dst + "/" + name);
+            QVERIFY(id);
+            const QByteArray temporary = "." + raw(name) + ".lgold-" + token;
+            held = dst + "/" + QString::fromUtf8(temporary);
+            lock = lg::test::writeFile(dst + "/.lglock-" + token,
+                                       record("old", raw(name).toPercentEncoding(), temporary.toPercentEncoding())
+                                           + "Made=" + QByteArray::number(id->device) + ":"
+                                           + QByteArray::number(id->inode) + ":" + QByteArray::number(id->type) + "\n");
+        } else if (where == QLatin1String("trash")) {
+            const QString trash = QDir::cleanPath(lg::trashFolderFor(source));
+            held = trash + "/files/" + name;
+            const QString info = lg::test::writeFile(
+                trash + "/info/" + name + ".trashinfo",
+                "[Trash Info]\nPath=" + raw(source).toPercentEncoding("/") + "\nDeletionDate=2026-01-02T03:04:05\n");
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        }
+        if (file)
+            lg::test::writeFile(held, QByteArray());
+        else
+            QVERIFY(QDir().mkpath(held));
+        if (placeholder == QLatin1String("not empty"))
+            lg::test::writeFile(held + "/kept.txt", "kept");
+        QCOMPARE(::chmod(raw(held).constData(), placeholder == QLatin1String("user's") ? 0700 : 0), 0);
+        if (placeholder != QLatin1String("recent")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(held).constData(), anHourAgo, 0), 0);
+        }
+        if (where == QLatin1String("target")) {
+            const lg::FileOpResult r = lg::copyItem(source, dst);
+            QCOMPARE(r.ok(), gone);
+            if (gone)
+                QCOMPARE(lg::test::readAll(dst + "/" + name + (file ? "" : "/a.jpg")), QByteArray("mine"));
+            else
+                QCOMPARE(r.error, lg::FileOpError::TargetExists);
+        } else if (where == QLatin1String("hidden")) {
+            writeInto(dst, QStringLiteral("N"));
+            QCOMPARE(QFileInfo::exists(held), !gone);
+            QCOMPARE(QFileInfo::exists(lock), !gone);
+            QCOMPARE(lg::test::readAll(dst + "/" + name + "/old.jpg"), QByteArray("the only copy"));
+        } else {
+            const lg::FileOpResult r = lg::moveToTrash(source);
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QCOMPARE(QFileInfo(r.target).fileName(), gone ? name : name + " 2");
+        }
+        if (!gone)
+            ::chmod(raw(held).constData(), 0700);
+    }
+
     void onlyAJournalEntryExactlyAsWrittenNamesAFolder()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("journal"));

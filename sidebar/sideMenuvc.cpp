@@ -7,6 +7,7 @@
 #include "app/mainvc.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
+#include "browser/ThumbnailCache.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
@@ -18,6 +19,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
@@ -1181,15 +1183,20 @@ void sideMenuvc::updatePreviewThumbnail()
     QPointer<sideMenuvc> self(this);
     lg::onBackground([self, url, isImage, maxSide, generation] {
         QImage image;
+        // The picture of the file itself, read by its name's exact bytes: a
+        // name that is not valid UTF-8 never shows its look-alike's picture.
+        const QString path = lg::FileNames::pathOf(url);
         if (isImage) {
-            if (std::optional<QImage> thumbnail = lg::ImageSource(url.toLocalFile()).thumbnail(maxSide))
+            if (std::optional<QImage> thumbnail = exactImageSource(path).thumbnail(maxSide))
                 image = *thumbnail;
+        } else if (lg::FileNames::hasRawBytes(path)) {
+            // The video readers know a file by a text name only: its type's icon stands in.
         } else if (std::optional<QImage> frame = videoThumbnail(url)) {
             image = *frame;
         }
-        lg::onMain([self, image, generation, url] {
+        lg::onMain([self, image, generation, path] {
             if (self)
-                self->showPreviewImage(image, generation, url.toLocalFile());
+                self->showPreviewImage(image, generation, path);
         });
     });
     if (!isImage) {

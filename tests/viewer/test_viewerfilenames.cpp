@@ -19,6 +19,7 @@
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/editImagevc.h"
+#include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
 
 #include <QAction>
@@ -200,6 +201,14 @@ private Q_SLOTS:
         QVERIFY2(isColour(viewer->imgview->currentImage(), colour),
                  qPrintable(viewer->imgview->currentImage().pixelColor(viewer->imgview->currentImage().rect().center()).name()));
         QCOMPARE(viewer->imgview->pixelSize(), QSize(1600, 1200));
+        // The sidebar's preview of the chosen item is of the same file.
+        sideMenuvc *sidebar = sidebarController();
+        sidebar->resize(250, 600);
+        sidebar->show();
+        sidebar->updatePreviewThumbnail();
+        QTRY_VERIFY_WITH_TIMEOUT(!sidebar->imgviewThumbnail->pixmap().isNull(), 8000);
+        QVERIFY(isColour(sidebar->imgviewThumbnail->pixmap().toImage(), colour));
+        sidebar->hide();
         const QString shownName = lg::FileNames::shown(lg::FileNames::fromNative(name));
         QCOMPARE(viewer->lblfilename->text(), shownName);
         // Zoomed in, the sharper decode of the full picture is of the same file.

@@ -31,19 +31,10 @@ QString nameIsNotTextMessage(const QString &path)
         .arg(lg::FileNames::shown(path));
 }
 
-std::optional<lg::FileIdentity> exactFileIdentity(const QString &path)
-{
-    if (!lg::FileNames::hasRawBytes(path))
-        return lg::fileIdentity(path);
-    return lg::fileIdentityAt(AT_FDCWD, lg::FileNames::toNative(path).constData());
-}
-
 ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen)
 {
-    const std::optional<lg::FileIdentity> now = exactFileIdentity(path);
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
     if (!now) {
-        if (lg::FileNames::hasRawBytes(path))
-            return ChosenFileState::Gone;
         return lg::existsOrLink(path) ? ChosenFileState::Same : ChosenFileState::Gone;
     }
     return chosen ? compareChosen(*chosen, *now) : ChosenFileState::Same;
@@ -68,7 +59,7 @@ ChosenIdentities identitiesOf(const QStringList &paths)
     ChosenIdentities identities;
     identities.reserve(paths.size());
     for (const QString &path : paths)
-        if (const std::optional<lg::FileIdentity> identity = exactFileIdentity(path))
+        if (const std::optional<lg::FileIdentity> identity = lg::fileIdentity(path))
             identities.insert(path, *identity);
     return identities;
 }

@@ -33,11 +33,6 @@ ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIden
 // (lg::FileNames): it is named with U+FFFD for each stray byte.
 QString nameIsNotTextMessage(const QString &path);
 
-// The identity of what path names now, read by the path's exact bytes: a
-// name that is not valid UTF-8 (see lg::FileNames) is never taken for its
-// look-alike. None when nothing is there.
-std::optional<lg::FileIdentity> exactFileIdentity(const QString &path);
-
 // How the file at path stands to the one whose identity was chosen. A file
 // is the same only with every part of its identity unchanged. Without a
 // chosen identity, anything at path counts as the same.

@@ -617,7 +617,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     const QString path = lg::FileNames::pathOf(*url);
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
-    m_shownIdentity = exactFileIdentity(path);
+    m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
     m_resumeVideoAt = -1;
     m_goneOrder.clear();
@@ -911,7 +911,7 @@ void viewimagevc::followShownFile()
     const InitialDirectory &item = items.at(selectedItemIndex);
     if (!item.file || item.file->url != *viewerItemURL)
         return;
-    const std::optional<lg::FileIdentity> now = exactFileIdentity(m_shownPath);
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
     if (!now || now == m_shownIdentity || now == m_followedIdentity)
         return;
     // The identity becomes the one commands check once the new content is on
@@ -1000,7 +1000,7 @@ bool hasLeftTheFolder(const QString &path, const std::optional<lg::FileIdentity>
     for (const InitialDirectory &item : items) {
         if (!item.file)
             continue;
-        const std::optional<lg::FileIdentity> listed = exactFileIdentity(lg::FileNames::pathOf(item.file->url));
+        const std::optional<lg::FileIdentity> listed = lg::fileIdentity(lg::FileNames::pathOf(item.file->url));
         if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
             return false;
     }
@@ -1047,7 +1047,7 @@ void viewimagevc::reloadItems()
             // another program: the viewer moves on to the item that stood
             // after it, as after its own Move to Trash.
             if (shownFileLeft && self->m_shownPath == shownPath && selectedItemIndex < 0 && !itemList.isEmpty()
-                && !exactFileIdentity(shownPath)) {
+                && !lg::fileIdentity(shownPath)) {
                 if (!activeItemList().isEmpty()) {
                     self->showNextItem();
                 } else {

@@ -1,5 +1,6 @@
 // The clash rules of a batch of items: what Replace may replace, numbered names within the batch.
 #include "platform/files/FileBatch.h"
+#include "platform/desktop/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 bool lstatPath(const QString &path, struct stat *st)
 {
-    return ::lstat(QFile::encodeName(path).constData(), st) == 0;
+    return ::lstat(lg::FileNames::toNative(path).constData(), st) == 0;
 }
 
 QString nameOf(const QString &path)
@@ -50,8 +51,8 @@ bool FileBatch::liesInFolder(const QString &source, const struct stat &st) const
         || entry.st_ino != st.st_ino)
         return false;
     const QString parentPath = source.left(qMax<qsizetype>(source.lastIndexOf(QLatin1Char('/')), 1));
-    return ::stat(QFile::encodeName(m_folder).constData(), &folder) == 0
-           && ::stat(QFile::encodeName(parentPath).constData(), &parent) == 0 && folder.st_dev == parent.st_dev
+    return ::stat(lg::FileNames::toNative(m_folder).constData(), &folder) == 0
+           && ::stat(lg::FileNames::toNative(parentPath).constData(), &parent) == 0 && folder.st_dev == parent.st_dev
            && folder.st_ino == parent.st_ino;
 }
 

@@ -1,5 +1,6 @@
 // What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
 #include "platform/files/FileIdentity.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QFile>
 
@@ -62,14 +63,14 @@ std::optional<FileIdentity> fileIdentity(const QString &path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    return identityFromStatx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW);
+    return identityFromStatx(AT_FDCWD, lg::FileNames::toNative(path).constData(), AT_SYMLINK_NOFOLLOW);
 }
 
 std::optional<FileIdentity> fileIdentityFollowing(const QString &path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    return identityFromStatx(AT_FDCWD, QFile::encodeName(path).constData(), 0);
+    return identityFromStatx(AT_FDCWD, lg::FileNames::toNative(path).constData(), 0);
 }
 
 std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name)

@@ -8,8 +8,9 @@
 // modification time back (`exiftool -P`): the change time cannot be set back.
 // A file left alone keeps its own. The change time moves with a rename, a
 // chmod or an attribute written too: who acts on a file takes its identity
-// again afterwards. Any thread; a name that names nothing (or cannot be read)
-// has no identity.
+// again afterwards. A path reaches the disk by its exact bytes (lg::FileNames),
+// so a name that is not valid UTF-8 is never read as its look-alike. Any
+// thread; a name that names nothing (or cannot be read) has no identity.
 #include <QString>
 #include <QtGlobal>
 

@@ -1,5 +1,6 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
 #include "platform/files/FileOperations.h"
+#include "platform/desktop/FileNames.h"
 
 #include "platform/files/CopyEntry.h"
 #include "platform/files/NumberedNames.h"
@@ -70,7 +71,7 @@ void registerTypes()
 // Queued signals of other classes may carry these before any FileOperation exists.
 Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
-QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
 
 QString parentOf(const QString &path)
 {

@@ -1,5 +1,6 @@
 // Removal of a whole tree by directory handle, never crossing into another disk.
 #include "platform/files/Removal.h"
+#include "platform/desktop/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -526,7 +527,7 @@ int removeEntryAt(int folderFd, const QByteArray &folderPath, const QByteArray &
 RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied)
 {
     QByteArray folder, name, at;
-    splitPath(QFile::encodeName(path), &folder, &name);
+    splitPath(lg::FileNames::toNative(path), &folder, &name);
     RemovalResult result;
     Removal removal(copied, &at);
     // The folder it lies in is the caller's; what lies below is examined.
@@ -558,7 +559,7 @@ int removeTree(const QString &path, QString *failedAt)
 int canRemove(const QString &path, QString *reason)
 {
     QByteArray folder, name;
-    splitPath(QFile::encodeName(path), &folder, &name);
+    splitPath(lg::FileNames::toNative(path), &folder, &name);
     struct stat st, parent;
     const auto refused = [&](int err, const QByteArray &where) {
         if (reason)

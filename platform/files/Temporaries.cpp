@@ -1,5 +1,6 @@
 // The journal of temporaries and locks, and the start-up cleanup that puts right what a kill left.
 #include "platform/files/Temporaries.h"
+#include "platform/desktop/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
@@ -39,7 +40,7 @@ namespace lg {
 
 namespace {
 
-QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
 QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
 
 QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)

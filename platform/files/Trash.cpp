@@ -1,5 +1,6 @@
 // Move to Trash after the freedesktop Trash specification, the home Trash and the disks' own.
 #include "platform/files/Trash.h"
+#include "platform/desktop/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/Removal.h"
@@ -25,7 +26,7 @@ namespace lg {
 
 namespace {
 
-QByteArray enc(const QString &path) { return QFile::encodeName(path); }
+QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
 
 QString homeTrash()
 {

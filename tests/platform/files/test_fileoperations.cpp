@@ -1,5 +1,7 @@
 // Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
+#include "platform/desktop/FileNames.h"
 #include "platform/files/FileBatch.h"
+#include "platform/files/FileIdentity.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Trash.h"
@@ -161,6 +163,44 @@ class FileOperationsTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A path that carries a name's stray bytes reaches the disk by those bytes:
+    // the file layer never takes it for the look-alike whose name holds U+FFFD.
+    void aNameThatIsNotUtf8IsNeverItsLookAlike()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("rawnames"));
+        const QByteArray base = QFile::encodeName(folder) + '/';
+        const auto write = [](const QByteArray &path, const QByteArray &bytes) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            const bool done = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+            if (fd >= 0)
+                ::close(fd);
+            return done;
+        };
+        const QString stray = lg::FileNames::fromNative(base + "bad\xff.jpg");
+        const QString lookAlike = lg::FileNames::fromNative(base + "bad\xef\xbf\xbd.jpg");
+        QVERIFY(write(base + "bad\xef\xbf\xbd.jpg", "the look-alike"));
+        // Only the look-alike is there: the stray-byte name names nothing.
+        QVERIFY(!lg::existsOrLink(stray));
+        QVERIFY(!lg::fileIdentity(stray));
+        QVERIFY(lg::fileIdentity(lookAlike));
+        QVERIFY(write(base + "bad\xff.jpg", "the stray one, longer"));
+        const std::optional<lg::FileIdentity> strayIdentity = lg::fileIdentity(stray);
+        QVERIFY(strayIdentity);
+        QVERIFY(!strayIdentity->sameObject(*lg::fileIdentity(lookAlike)));
+        QCOMPARE(strayIdentity->size, qint64(21));
+        // A move acts on the file named, and leaves the look-alike alone.
+        const QString target = lg::test::freshFolder(QStringLiteral("rawnamesTarget"));
+        const lg::FileOpResult moved = lg::moveItem(stray, target);
+        QVERIFY2(moved.ok(), qPrintable(moved.message));
+        struct stat st{};
+        QCOMPARE(::lstat((QFile::encodeName(target) + "/bad\xff.jpg").constData(), &st), 0);
+        QCOMPARE(qint64(st.st_size), qint64(21));
+        QCOMPARE(::lstat((base + "bad\xef\xbf\xbd.jpg").constData(), &st), 0);
+        QCOMPARE(qint64(st.st_size), qint64(14));
+        QVERIFY(!lg::existsOrLink(stray));
+        ::unlink((QFile::encodeName(target) + "/bad\xff.jpg").constData());
+    }
+
     void freeNameNumbersLikeFileManagers_data()
     {
         QTest::addColumn<QStringList>("existing");   // "x/" a folder, "@x" a dangling link

@@ -6,6 +6,7 @@
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
 #include "platform/desktop/FileNames.h"
+#include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -75,25 +76,8 @@ lg::ImageSource imageSourceOf(const QString &path)
     // A name that is not valid UTF-8: the readers are handed the file's
     // contents, since some of them open a file by a name that is text only.
     constexpr qint64 largest = 256LL << 20;
-    const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return lg::ImageSource::fromData(QByteArray());
-    struct stat st{};
-    QByteArray bytes;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= largest) {
-        bytes.resize(qsizetype(st.st_size));
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        bytes.truncate(done);
-    }
-    ::close(fd);
+    const lg::image::ByteSource file = lg::image::ByteSource::openNative(lg::FileNames::toNative(path));
+    const QByteArray bytes = file.isOpen() ? file.readAll(largest) : QByteArray();
     return lg::ImageSource::fromData(bytes, QFileInfo(path).suffix().toLower());
 }
 

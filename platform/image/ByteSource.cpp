@@ -14,12 +14,16 @@ namespace lg::image {
 
 ByteSource ByteSource::openFile(const QString &path)
 {
+    return path.isEmpty() ? ByteSource() : openNative(QFile::encodeName(path));
+}
+
+ByteSource ByteSource::openNative(const QByteArray &native, bool followLinks)
+{
     ByteSource source;
-    if (path.isEmpty())
+    if (native.isEmpty())
         return source;
-    const QByteArray native = QFile::encodeName(path);
     // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return source;
     struct stat st {};

@@ -16,6 +16,9 @@ class ByteSource
 public:
     ByteSource() = default;
     static ByteSource openFile(const QString &path);
+    // The same for a path given by its bytes; a final link is followed only
+    // with followLinks.
+    static ByteSource openNative(const QByteArray &nativePath, bool followLinks = true);
     static ByteSource fromMemory(const QByteArray &data);
     ~ByteSource();
     ByteSource(ByteSource &&other) noexcept;

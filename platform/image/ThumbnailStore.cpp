@@ -3,6 +3,7 @@
 
 #include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
+#include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
 
 #include "Version.h"
@@ -162,26 +163,11 @@ QHash<QByteArray, QByteArray> leadingTexts(const QByteArray &png)
 // a link; none for anything else.
 std::optional<QByteArray> readSmallFile(const QString &file, qint64 limit)
 {
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    const image::ByteSource source = image::ByteSource::openNative(QFile::encodeName(file), false);
+    if (!source.isOpen() || source.size() > limit)
         return std::nullopt;
-    struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    ::close(fd);
-    if (done != bytes.size())
+    QByteArray bytes = source.read(0, source.size());
+    if (bytes.size() != source.size())
         return std::nullopt;
     return bytes;
 }

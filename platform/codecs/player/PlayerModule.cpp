@@ -31,11 +31,25 @@ public:
                          });
         QObject::connect(&m_player, &QMediaPlayer::mediaStatusChanged, &m_player,
                          [this](QMediaPlayer::MediaStatus status) {
+                             // The held play starts once the media has loaded (or
+                             // is dropped when it cannot), before the owner hears of it.
+                             if (m_playWhenLoaded && status != QMediaPlayer::LoadingMedia
+                                 && status != QMediaPlayer::NoMedia) {
+                                 if (status == QMediaPlayer::InvalidMedia) {
+                                     dropHeldPlay();
+                                 } else {
+                                     m_playWhenLoaded = false;
+                                     m_player.play();
+                                 }
+                             }
                              if (m_events.statusChanged)
                                  m_events.statusChanged(int(status));
                          });
         QObject::connect(&m_player, &QMediaPlayer::errorOccurred, &m_player, [this](QMediaPlayer::Error error) {
-            if (error != QMediaPlayer::NoError && m_events.failed)
+            if (error == QMediaPlayer::NoError)
+                return;
+            dropHeldPlay();
+            if (m_events.failed)
                 m_events.failed();
         });
     }
@@ -53,22 +67,63 @@ public:
         m_view = qobject_cast<QVideoWidget *>(view);
         m_player.setVideoOutput(m_view.data());
     }
-    void setSource(const QUrl &url) override { m_player.setSource(url); }
-    void play() override { m_player.play(); }
-    void pause() override { m_player.pause(); }
-    void stop() override { m_player.stop(); }
+    void setSource(const QUrl &url) override
+    {
+        m_playWhenLoaded = false;
+        m_player.setSource(url);
+    }
+    // A play asked for while the media is still loading is held until it has
+    // loaded: the GStreamer backend can lose a PLAYING request that arrives
+    // while the pipeline is still linking its outputs, and the video then
+    // stays black at 0:00 in a player that says it plays. Until then the
+    // player reports the playing state it was asked for.
+    void play() override
+    {
+        if (m_player.mediaStatus() == QMediaPlayer::LoadingMedia) {
+            if (!m_playWhenLoaded) {
+                m_playWhenLoaded = true;
+                if (m_events.stateChanged)
+                    m_events.stateChanged(int(QMediaPlayer::PlayingState));
+            }
+            return;
+        }
+        m_player.play();
+    }
+    void pause() override
+    {
+        dropHeldPlay();
+        m_player.pause();
+    }
+    void stop() override
+    {
+        dropHeldPlay();
+        m_player.stop();
+    }
     qint64 position() const override { return m_player.position(); }
     qint64 duration() const override { return m_player.duration(); }
     void setPosition(qint64 ms) override { m_player.setPosition(ms); }
     bool isSeekable() const override { return m_player.isSeekable(); }
-    int state() const override { return int(m_player.playbackState()); }
+    int state() const override
+    {
+        return m_playWhenLoaded ? int(QMediaPlayer::PlayingState) : int(m_player.playbackState());
+    }
     int status() const override { return int(m_player.mediaStatus()); }
 
 private:
+    void dropHeldPlay()
+    {
+        if (!m_playWhenLoaded)
+            return;
+        m_playWhenLoaded = false;
+        if (m_events.stateChanged)
+            m_events.stateChanged(int(m_player.playbackState()));
+    }
+
     Events m_events;
     QAudioOutput m_audio;   // outlives the player
     QMediaPlayer m_player;
     QPointer<QVideoWidget> m_view;
+    bool m_playWhenLoaded = false;   // play() came while the media was loading
 };
 
 class Player final : public PlayerModule

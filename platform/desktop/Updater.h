@@ -1,7 +1,7 @@
 #pragma once
 // Application updates from an appcast feed.
 //
-// The feed address is the deployment's "updateFeed" (platform/DeploymentConfig.h)
+// The feed address is the deployment's "updateFeed" (platform/desktop/DeploymentConfig.h)
 // unless one is set with setFeedURL(). With no address, nothing is checked.
 //
 // The feed is RSS 2.0; every <item> of its <channel> describes one release:

@@ -1,4 +1,4 @@
-// Move to Trash after the freedesktop Trash specification, the home Trash and the disks' own.
+// Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
 #include "platform/files/Trash.h"
 #include "platform/desktop/FileNames.h"
 

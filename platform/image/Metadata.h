@@ -1,7 +1,7 @@
 #pragma once
 // Image metadata through exiv2: the readable groups for the information pane
 // and the raw blocks (Exif, IPTC, XMP, colour profile) that a rewrite carries
-// over (platform/PictureMetadata).
+// over (platform/image/PictureMetadata).
 #include <QByteArray>
 #include <QList>
 #include <QPair>

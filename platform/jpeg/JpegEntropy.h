@@ -10,7 +10,7 @@
 // it had those, keeping its progression, restart interval and arithmetic
 // coding (which has no tables to optimise). Only the
 // picture (tables, frame, scans) is made; metadata is the caller's
-// (platform/JpegSegments.h). libjpeg reads every sampling the standard allows.
+// (platform/jpeg/JpegSegments.h). libjpeg reads every sampling the standard allows.
 // Any thread; nothing here throws. A libjpeg error, or any warning of damaged
 // data on the way, gives "none" and its message: nothing is made from what a
 // decoder guessed.

@@ -2,12 +2,12 @@
 // Quarter turns and mirrors of pictures, and the lossless turn of JPEG files.
 // A JPEG is never decoded and encoded again: where its size is a whole number
 // of compression blocks (MCUs) along the edges the turn mirrors, libjpeg moves
-// the compressed blocks (platform/JpegEntropy.h), so the turned file keeps
+// the compressed blocks (platform/jpeg/JpegEntropy.h), so the turned file keeps
 // every pixel value and stands upright (Exif orientation 1); elsewhere the
 // turn is written into the Exif orientation, composed with the one the file
 // held, and the compressed picture stays byte for byte. Four right turns give
 // back the original picture data either way. The file's metadata segments and
-// the bytes after its end are carried as they were (platform/JpegSegments.h).
+// the bytes after its end are carried as they were (platform/jpeg/JpegSegments.h).
 // Any thread; nothing here throws.
 #include <QByteArray>
 #include <QImage>

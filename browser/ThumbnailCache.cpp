@@ -6,7 +6,7 @@
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
 #include "platform/desktop/FileNames.h"
-#include "platform/image/ByteSource.h"
+#include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -24,9 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,19 +64,6 @@ QImage fitted(const QImage &image, int side)
     if (side <= 0 || std::max(image.width(), image.height()) <= side)
         return image;
     return image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
-
-// The picture of the file at path, read by its exact bytes. Any thread.
-lg::ImageSource imageSourceOf(const QString &path)
-{
-    if (!lg::FileNames::hasRawBytes(path))
-        return lg::ImageSource(path);
-    // A name that is not valid UTF-8: the readers are handed the file's
-    // contents, since some of them open a file by a name that is text only.
-    constexpr qint64 largest = 256LL << 20;
-    const lg::image::ByteSource file = lg::image::ByteSource::openNative(lg::FileNames::toNative(path));
-    const QByteArray bytes = file.isOpen() ? file.readAll(largest) : QByteArray();
-    return lg::ImageSource::fromData(bytes, QFileInfo(path).suffix().toLower());
 }
 
 // What a background worker made of one thumbnail request.
@@ -140,12 +125,12 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else if (!keep) {
-        const lg::ImageSource source = imageSourceOf(path);
+        const lg::ImageSource source = lg::ImageSource(path);
         if (source.isValid() && !source.type().isEmpty())
             image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
-        const lg::ImageSource source = imageSourceOf(path);
+        const lg::ImageSource source = lg::ImageSource(path);
         if (source.isValid() && !source.type().isEmpty()) {
             image = thumbnailFromImageSource(source, folderSide);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
@@ -187,11 +172,6 @@ void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
 }
 
 } // namespace
-
-lg::ImageSource exactImageSource(const QString &path)
-{
-    return imageSourceOf(path);
-}
 
 size_t qHash(const ThumbnailKey &key, size_t seed)
 {
@@ -444,8 +424,7 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
     writeAfterwards([store = m_store, oldPath, whereNow] {
         // What is still there (a trash not wholly done) keeps its entries.
         const auto removeGone = [&store](const QString &path) {
-            struct stat still;
-            if (::lstat(QFile::encodeName(path).constData(), &still) != 0)
+            if (!lg::existsOrLink(path))
                 (void)store->remove(path);
         };
         removeGone(oldPath);
@@ -600,7 +579,7 @@ void ThumbnailCache::start(const Job &job)
             // A video whose name is not valid UTF-8 is not read (see makeThumbnail).
             const bool raw = lg::FileNames::hasRawBytes(request.key.path);
             if (!raw || request.isImage)
-                info.imageSize = imageSourceOf(request.key.path).pixelSize();
+                info.imageSize = lg::ImageSource(request.key.path).pixelSize();
             if (!info.imageSize && !raw) {
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);

@@ -66,11 +66,6 @@ size_t qHash(const ThumbnailKey &key, size_t seed = 0);
 // size read when the folder was listed.
 ThumbnailKey thumbnailKeyFor(const InitialDirectory &item);
 
-// The picture of the file at path, read by its exact bytes: a name that is not
-// valid UTF-8 (see lg::FileNames) is read into memory, up to 256 MB, and never
-// taken for its look-alike. Any thread.
-lg::ImageSource exactImageSource(const QString &path);
-
 // What a file tells about its pixel size, read from its header, never by
 // decoding it: the oriented size of an image, or the displayed size of a video.
 struct PixelInfo

@@ -1187,7 +1187,7 @@ void sideMenuvc::updatePreviewThumbnail()
         // name that is not valid UTF-8 never shows its look-alike's picture.
         const QString path = lg::FileNames::pathOf(url);
         if (isImage) {
-            if (std::optional<QImage> thumbnail = exactImageSource(path).thumbnail(maxSide))
+            if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
                 image = *thumbnail;
         } else if (lg::FileNames::hasRawBytes(path)) {
             // The video readers know a file by a text name only: its type's icon stands in.

@@ -75,7 +75,7 @@ int PictureLoader::snappedToReducedDecode(int maxSide, int longSide)
 DecodedPicture PictureLoader::decode(const PictureKey &key)
 {
     DecodedPicture picture;
-    const lg::ImageSource source = exactImageSource(key.path);
+    const lg::ImageSource source = lg::ImageSource(key.path);
     const std::optional<QSize> size = source.pixelSize();
     if (!size || size->isEmpty())
         return picture;

@@ -1,6 +1,7 @@
 // Thumbnails, pixel sizes, properties and frames of any picture, through the decoder chain.
 #include "platform/image/ImageSource.h"
 
+#include "platform/desktop/FileNames.h"
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"
@@ -196,8 +197,17 @@ const QString &ImageSource::Private::judgedClaim() const
 
 ImageSource::ImageSource(const QString &path) : d(std::make_shared<Private>())
 {
-    d->path = path;
-    d->inspect(QFileInfo(path).suffix().toLower());
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (FileNames::hasRawBytes(path)) {
+        // No reader is handed the path: the content stands in for the file.
+        constexpr qint64 largest = 256LL << 20;
+        const ByteSource file = ByteSource::openNative(FileNames::toNative(path));
+        d->data = file.isOpen() ? file.readAll(largest) : QByteArray();
+        d->inMemory = true;
+    } else {
+        d->path = path;
+    }
+    d->inspect(suffix);
 }
 
 ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatHint)

@@ -44,6 +44,10 @@ struct ImageProperties
 class ImageSource
 {
 public:
+    // The picture of the file at path. A name that is not valid UTF-8 (see
+    // lg::FileNames) is read by its exact bytes into memory, up to 256 MB,
+    // since some readers open a file by a text name, which would be its
+    // look-alike's.
     explicit ImageSource(const QString &path);
     static ImageSource fromData(const QByteArray &data, const QString &formatHint = {});
 

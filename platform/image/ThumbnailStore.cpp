@@ -529,7 +529,7 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
     const QByteArray oldUri = uriOf(oldPath);
     // A move not wholly done leaves the source in place: its entries stay.
     struct stat still;
-    const bool oldStays = ::lstat(QFile::encodeName(oldPath).constData(), &still) == 0;
+    const bool oldStays = ::lstat(FileNames::toNative(oldPath).constData(), &still) == 0;
     for (int folder = 128; folder <= largestSide; folder *= 2) {
         const QString oldEntry = entryPath(oldPath, folder);
         std::optional<QImage> image = readEntry(oldEntry, oldUri, stamp, folder);

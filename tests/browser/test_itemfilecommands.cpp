@@ -25,6 +25,7 @@
 #include "platform/image/ThumbnailStore.h"
 #include "browser/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
+#include "tests/support/ThumbnailEntries.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -78,29 +79,8 @@ QAction *action(QMenu *menu, const QString &name)
     return menu->findChild<QAction *>(name);
 }
 
-// Gives path an entry in every size folder of the program's thumbnail cache on
-// disk, as browsing (or another program) would have.
-bool giveThumbnails(const QString &path)
-{
-    const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(path);
-    QImage image(16, 12, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    bool saved = stamp.has_value();
-    for (int side : {128, 256, 512, 1024})
-        saved = saved && thumbnailCache().store()->save(path, *stamp, side, image);
-    return saved;
-}
-
-// How many of path's entries the cache on disk holds, once its writes are done.
-int thumbnailsOf(const QString &path)
-{
-    if (!QTest::qWaitFor([] { return !thumbnailCache().isWriting(); }, 5000))
-        return -1;
-    int count = 0;
-    for (int side : {128, 256, 512, 1024})
-        count += QFileInfo::exists(thumbnailCache().store()->entryPath(path, side)) ? 1 : 0;
-    return count;
-}
+using lg::test::giveThumbnails;
+using lg::test::thumbnailsOf;
 
 } // namespace
 

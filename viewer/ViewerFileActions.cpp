@@ -36,6 +36,7 @@
 #include <QtConcurrent>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -103,9 +104,14 @@ bool viewimagevc::sayNameIsNotText(const QString &path)
     return true;
 }
 
+std::optional<lg::FileIdentity> viewimagevc::identityShownFor(const QString &path) const
+{
+    return path == m_shownPath ? m_shownIdentity : std::nullopt;
+}
+
 ChosenFileState viewimagevc::shownFileState(const QString &path) const
 {
-    return chosenFileState(path, path == m_shownPath ? m_shownIdentity : std::nullopt);
+    return chosenFileState(path, identityShownFor(path));
 }
 
 bool viewimagevc::isStillTheShownFile(const QString &path)
@@ -187,6 +193,7 @@ void viewimagevc::alertforDeleteImage()
     if (!url)
         return;
     m_pendingSource = pathOf(url);
+    m_pendingIdentity = identityShownFor(m_pendingSource);
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
@@ -216,6 +223,7 @@ void viewimagevc::btnDeleteImage_alert()
 void viewimagevc::btnDeleteImage_cancelalert()
 {
     m_pendingSource.clear();
+    m_pendingIdentity.reset();
     endAlertSheet();
 }
 
@@ -229,15 +237,20 @@ void viewimagevc::endAlertSheet()
 void viewimagevc::trashCurrentItem()
 {
     // The file asked about, even if the list was reloaded meanwhile.
-    QString path = m_pendingSource;
-    m_pendingSource.clear();
-    if (path.isEmpty())
+    QString path = std::exchange(m_pendingSource, QString());
+    std::optional<lg::FileIdentity> chosen = std::exchange(m_pendingIdentity, std::nullopt);
+    if (path.isEmpty()) {
         path = pathOf(currentItemFileURL());
+        chosen = identityShownFor(path);
+    }
     if (path.isEmpty())
         return;
-    // Gone or replaced from outside while the question was open.
-    if (!isStillTheShownFile(path))
+    // Gone, replaced or changed from outside while the question was open,
+    // even where the viewer has shown the new picture meanwhile.
+    if (const ChosenFileState state = chosenFileState(path, chosen); state != ChosenFileState::Same) {
+        sayItemIsNotTheShownFile(path, state);
         return;
+    }
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok())
         reportFailure(window(), result);
@@ -332,6 +345,7 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
     const QString source = pathOf(shownFileOrSayItIsGone());
     if (source.isEmpty())
         return;
+    const std::optional<lg::FileIdentity> chosen = identityShownFor(source);
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
@@ -342,7 +356,7 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
     spec.chooseDirectories = true;
     spec.directory = QFileInfo(source).absolutePath();
     QPointer<viewimagevc> self(this);
-    lg::Panels::open(window(), spec, [self, source, copy](const QList<QUrl> &urls) {
+    lg::Panels::open(window(), spec, [self, source, chosen, copy](const QList<QUrl> &urls) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         if (!self || urls.isEmpty() || !urls.first().isLocalFile()) {
@@ -360,26 +374,25 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
             hub->hideBusyLoader();
             return;
         }
-        // Gone or replaced while the panel was open.
-        if (self->shownFileState(source) != ChosenFileState::Same) {
+        // Gone, replaced or changed while the panel was open.
+        if (const ChosenFileState state = chosenFileState(source, chosen); state != ChosenFileState::Same) {
             hub->hideBusyLoader();
-            self->isStillTheShownFile(source);
+            self->sayItemIsNotTheShownFile(source, state);
             return;
         }
         hub->showBusyLoader();
-        self->runMoveOrCopy(copy, source, folder, int(lg::ConflictPolicy::Refuse));
+        self->runMoveOrCopy(copy, source, chosen, folder, int(lg::ConflictPolicy::Refuse));
     });
 }
 
-void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString &folder, int policy)
+void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::optional<lg::FileIdentity> &chosen,
+                                const QString &folder, int policy)
 {
     // A batch of one item: the same clash rules as every other screen's.
     auto batch = std::make_shared<lg::FileBatch>(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
-    // Checked again on the worker, just before the batch: still the file on show.
-    const std::optional<lg::FileIdentity> expected = source == m_shownPath ? m_shownIdentity : std::nullopt;
     auto *watcher = new QFutureWatcher<lg::FileBatch::Outcome>(this);
     QPointer<viewimagevc> self(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [self, watcher, copy, source, folder] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [self, watcher, copy, source, chosen, folder] {
         watcher->deleteLater();
         const lg::FileBatch::Outcome outcome = watcher->result();
         contentHub()->hideBusyLoader();
@@ -389,6 +402,7 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
             self->droppedfiles_copy = copy;
             self->outside_DestinationUrl = lg::FileNames::urlOf(folder);
             self->m_pendingSource = source;
+            self->m_pendingIdentity = chosen;
             self->alertSameFile_forouside();
             return;
         }
@@ -406,9 +420,10 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const QString 
                 self->removeItemFromViewer(lg::FileNames::urlOf(source));
         }
     });
-    watcher->setFuture(QtConcurrent::run([batch, source, policy, expected] {
-        if (expected) {
-            if (const ChosenFileState state = chosenFileState(source, expected); state != ChosenFileState::Same)
+    watcher->setFuture(QtConcurrent::run([batch, source, policy, chosen] {
+        // Checked again just before the batch: still the file chosen.
+        if (chosen) {
+            if (const ChosenFileState state = chosenFileState(source, chosen); state != ChosenFileState::Same)
                 return lg::FileBatch::Outcome{{chosenFileRefusal(source, state)}, {}};
         }
         return batch->run({source}, lg::ConflictPolicy(policy));
@@ -456,7 +471,7 @@ void viewimagevc::btnOverwrite_alert_forouside()
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, pathOf(outside_DestinationUrl),
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, m_pendingIdentity, pathOf(outside_DestinationUrl),
                   int(lg::ConflictPolicy::Replace));
 }
 
@@ -465,7 +480,7 @@ void viewimagevc::btnRename_alert_forouside()
     mainvc *hub = contentHub();
     hub->isonlyalert = false;
     hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, pathOf(outside_DestinationUrl),
+    runMoveOrCopy(droppedfiles_copy, m_pendingSource, m_pendingIdentity, pathOf(outside_DestinationUrl),
                   int(lg::ConflictPolicy::KeepBoth));
 }
 

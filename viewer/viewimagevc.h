@@ -398,9 +398,16 @@ private:
     quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
-    void runMoveOrCopy(bool copy, const QString &source, const QString &destinationFolder, int policy);
+    // chosen: the source's identity when the command was chosen; the batch
+    // acts only while the file is still that one.
+    void runMoveOrCopy(bool copy, const QString &source, const std::optional<lg::FileIdentity> &chosen,
+                       const QString &destinationFolder, int policy);
+    // The shown file's identity where path is the shown file; none otherwise.
+    std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void chooseDestinationFolder(const QString &prompt, bool copy);
     QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
+    // Its identity when the command was chosen: what the answer acts on.
+    std::optional<lg::FileIdentity> m_pendingIdentity;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).

@@ -9,6 +9,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
+#include "platform/files/FileIdentity.h"
 #include "browser/ThumbnailCache.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ThumbnailStore.h"
@@ -34,7 +35,10 @@
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
 #include <QFrame>
@@ -42,6 +46,7 @@
 #include <QLabel>
 #include "viewer/VideoPlayer.h"
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -916,6 +921,47 @@ private Q_SLOTS:
         viewer->deleteItem_menu();
         QTRY_VERIFY(!isBusy);
         QVERIFY(QFileInfo::exists(paths.at(3)));
+    }
+
+    // The trash question acts on the file as it was when the command was
+    // chosen: one written anew in place meanwhile stays, also where the viewer
+    // has already followed it and shows its new content.
+    void aFileChangedWhileTheTrashQuestionIsOpenStays()
+    {
+        const QStringList paths = listedPictures(3);
+        viewimagevc *viewer = viewerOn(1);
+        const std::optional<lg::FileIdentity> shown = viewer->shownFileIdentity();
+        QVERIFY(shown);
+        lg::Alert::setResponder({});   // a real question, open until answered
+        viewer->deleteItem_menu();
+        const auto openBox = [](const QString &start) -> QMessageBox * {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box && box->isVisible() && box->text().startsWith(start))
+                    return box;
+            }
+            return nullptr;
+        };
+        QTRY_VERIFY(openBox(QStringLiteral("Are you sure")));
+        // Another program writes the picture anew, in the same file.
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        QVERIFY(quadrants(QSize(36, 48)).save(&png, "PNG"));
+        QFile file(paths.at(1));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(png.data()), png.data().size());
+        file.close();
+        QVERIFY(lg::fileIdentity(paths.at(1))->sameObject(*shown));
+        viewer->reloadItems();
+        QTRY_VERIFY(viewer->shownFileIdentity() && !(*viewer->shownFileIdentity() == *shown));
+        QMessageBox *question = openBox(QStringLiteral("Are you sure"));
+        QVERIFY(question);
+        question->buttons().first()->click();   // Yes
+        QTRY_VERIFY(openBox(QStringLiteral("Some items could not be processed.")));
+        QVERIFY(openBox(QStringLiteral("Some items could not be processed."))->informativeText().contains(
+            QStringLiteral("changed since it was opened")));
+        QVERIFY(QFileInfo::exists(paths.at(1)));
+        openBox(QStringLiteral("Some items could not be processed."))->buttons().first()->click();
     }
 
     void commandsActOnTheShownFileAfterAReload()

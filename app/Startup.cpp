@@ -3,6 +3,8 @@
 #include "app/AppDelegate.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/Temporaries.h"
+#include "platform/files/Journal.h"
+#include "platform/files/StoppedMoves.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 

@@ -4,6 +4,7 @@
 
 #include "platform/files/CopyEntry.h"
 #include "platform/files/NumberedNames.h"
+#include "platform/files/StoppedMoves.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/Dispatch.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 // Hidden temporaries beside a target, their lock records, and the cleanup of
-// what a killed process left.
+// what a killed process left in a folder (the journal of such folders, and
+// the start-up cleanup that reads it, are in Journal.h).
 //
 // Every hidden temporary made beside a target (by the file layer and by the
 // image writer) is named "." + the target's name (cut to fit) + ".lg<kind>-<token>",
@@ -43,19 +44,6 @@
 // exist yet, what a kill left is known by being empty, ours and older than
 // this process: an empty lock (killed before its record was written) goes, and
 // so does an empty placeholder (see placeholderMode) at a temporary's name.
-//
-// The journal: before the first temporary in a folder, a small entry naming
-// that folder is written and synced in the user's state folder
-// ($XDG_STATE_HOME/lumengallery/temporaries) and held locked by this process;
-// it is removed once nothing of ours is left there (the last few folders'
-// entries stay until they are the oldest of too many, or the program ends,
-// so that a batch into one folder syncs once). An entry names the disk its
-// folder is on (where that is mounted, its device and the part mounted).
-// Once the first window is up, the folders that dead processes' entries name
-// are cleaned on a thread that no quit waits for, and again whenever a disk is
-// mounted; each entry goes once its folder holds nothing of ours, or is gone
-// while its disk is there, or has been missing for 30 days. Nothing is written
-// into any other folder.
 //
 // Any thread; an owner is used by one thread at a time. Failures come back as
 // errno values; nothing is shown to the user here.
@@ -151,53 +139,6 @@ struct TemporaryFile
     QString path;
 };
 TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind = TemporaryKind::Write);
-
-// Cleans, in this thread, every folder that the journal entries of processes
-// no longer running name, and drops the entries whose folders hold nothing of
-// ours any more. An entry whose folder is missing stays while the disk it was
-// on is not mounted there (an unplugged card, a disk mounted elsewhere, a
-// share not mounted yet; an entry of an older version, which does not name
-// its disk, alike), for at most 30 days; one whose folder is gone while its
-// disk is there goes. Stops between folders once the shutdown has begun; what
-// it did not finish stays in the journal.
-void cleanFoldersLeftByKilledRuns();
-// The same on a thread of its own that no quit waits for; called once the
-// first window is up. Afterwards (main thread only) every change of the mount
-// table starts it again, so a disk that comes back gets its look.
-void startCleaningFoldersLeftByKilledRuns();
-// A run started above is still going.
-bool isCleaningFoldersLeftByKilledRunsForTesting();
-// A move across disks while it removes its originals (after its copy was
-// made whole): noted, synced, in the journal (in "move-" entries beside the
-// folders' ones) and held locked by this process. finish() drops the note; a
-// note left by a quit (keep()) or by a kill names a move whose items are now
-// in both places, for the next start to tell once.
-class MoveDeletion
-{
-public:
-    MoveDeletion() = default;
-    MoveDeletion(const QString &source, const QString &target);
-    MoveDeletion(const MoveDeletion &) = delete;
-    MoveDeletion &operator=(const MoveDeletion &) = delete;
-    ~MoveDeletion();   // as finish(), unless keep() was called
-    // The delete step ended: the note goes.
-    void finish();
-    // The delete step was stopped by the quit: the note stays for the next start.
-    void keep();
-
-private:
-    int m_fd = -1;
-    QByteArray m_name;
-};
-
-struct StoppedMove
-{
-    QString source, target;
-};
-// The moves that a quit or a kill stopped in their delete step, as their notes
-// say; each note goes once read (so each move is told once). Notes of moves
-// still running in other processes stay. Any thread; reads only the journal.
-QList<StoppedMove> takeStoppedMoves();
 
 // The mode of a placeholder that holds a name for a rename that cannot
 // replace (where the file system lacks RENAME_NOREPLACE): no bits at all.

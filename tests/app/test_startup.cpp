@@ -4,6 +4,8 @@
 #include "app/Startup.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/Temporaries.h"
+#include "platform/files/Journal.h"
+#include "platform/files/StoppedMoves.h"
 #include "platform/runtime/Timer.h"
 #include "tests/support/TestSupport.h"
 

@@ -33,6 +33,7 @@
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
+#include "platform/files/Journal.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/Dispatch.h"
 

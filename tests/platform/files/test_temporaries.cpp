@@ -8,6 +8,8 @@
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
+#include "platform/files/Journal.h"
+#include "platform/files/StoppedMoves.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/platform/files/FileTesting.h"

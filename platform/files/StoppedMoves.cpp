@@ -1,0 +1,117 @@
+// Notes of moves across disks stopped in their delete step, kept in the journal's folder and told once at the next start.
+#include "platform/files/StoppedMoves.h"
+#include "platform/files/TemporariesShared.h"
+
+#include "platform/files/Removal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace lg {
+
+using namespace temporaries;
+
+
+namespace {
+
+constexpr char moveHeader[] = "[Lumen Gallery move]";
+constexpr char movePrefix[] = "move-";
+
+QByteArray moveText(const QByteArray &source, const QByteArray &target)
+{
+    return QByteArray(moveHeader) + "\nSource=" + source.toPercentEncoding("/") + "\nTarget="
+           + target.toPercentEncoding("/") + "\n";
+}
+
+} // namespace
+
+MoveDeletion::MoveDeletion(const QString &source, const QString &target)
+{
+    const int dirFd = openJournalFolder(true);
+    if (dirFd < 0)
+        return;   // best effort: the move goes on without its note
+    const QByteArray text = moveText(enc(source), enc(target));
+    const QByteArray name = movePrefix + newToken();
+    const QByteArray making = '.' + name + ".new";
+    const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
+        && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
+        m_fd = fd;
+        m_name = name;
+    } else if (fd >= 0) {
+        ::unlinkat(dirFd, making.constData(), 0);
+        ::close(fd);
+    }
+    ::close(dirFd);
+}
+
+MoveDeletion::~MoveDeletion() { finish(); }
+
+void MoveDeletion::finish()
+{
+    if (m_fd < 0)
+        return;
+    if (const int dirFd = openJournalFolder(false); dirFd >= 0) {
+        ::unlinkat(dirFd, m_name.constData(), 0);
+        ::close(dirFd);
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void MoveDeletion::keep()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);   // a dead process's note from now on
+    m_fd = -1;
+}
+
+QList<StoppedMove> takeStoppedMoves()
+{
+    QList<StoppedMove> moves;
+    const int dirFd = openJournalFolder(false);
+    if (dirFd < 0)
+        return moves;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const uid_t user = fileSystemUser();
+    if (listFolderAt(dirFd, &names, &err)) {
+        std::sort(names.begin(), names.end());
+        for (const QByteArray &name : names) {
+            if (!name.startsWith(movePrefix) || !isToken(name.mid(qsizetype(std::strlen(movePrefix)))))
+                continue;
+            struct stat named, opened;
+            if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+                || named.st_uid != user || named.st_size > maxJournalBytes)
+                continue;
+            const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            QByteArray text(qsizetype(named.st_size), '\0');
+            if (::fstat(fd, &opened) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev
+                && ::flock(fd, LOCK_EX | LOCK_NB) == 0   // its move is not running
+                && ::pread(fd, text.data(), size_t(text.size()), 0) == text.size()) {
+                const QList<QByteArray> lines = text.split('\n');
+                if (lines.size() == 4 && lines.at(0) == moveHeader && lines.at(1).startsWith("Source=")
+                    && lines.at(2).startsWith("Target=")) {
+                    const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+                    const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
+                    if (source.startsWith('/') && target.startsWith('/') && text == moveText(source, target))
+                        moves.append({decoded(source), decoded(target)});
+                }
+                ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
+            }
+            ::close(fd);
+        }
+    }
+    ::close(dirFd);
+    return moves;
+}
+
+
+} // namespace lg

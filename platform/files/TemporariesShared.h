@@ -1,0 +1,48 @@
+#pragma once
+// What the temporaries' locks, the journal of folders and the notes of stopped
+// moves share inside platform/files: raw-path helpers, the token rule, the
+// reading of one folder for leftovers and the journal's folder. Not for use
+// outside this room; see Temporaries.h, Journal.h and StoppedMoves.h.
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace lg::temporaries {
+
+QByteArray enc(const QString &path);
+QString decoded(const QByteArray &path);
+QByteArray joinRaw(const QByteArray &folder, const QByteArray &name);
+QByteArray folderOf(const QByteArray &path);
+
+constexpr int tokenLength = 16;
+// Exactly 16 lower-case hex digits, as claim() makes them.
+bool isToken(const QByteArray &token);
+// A fresh random token.
+QByteArray newToken();
+// Numbers separated by ':', each written as QByteArray::number writes it.
+bool isNumberList(const QByteArray &text, int count);
+
+// What one reading of a folder found.
+struct Scan
+{
+    bool complete = false;           // every lock was looked at
+    std::vector<QByteArray> held;    // locks held by other processes
+    bool leftOurs = false;           // something of ours that could not be dealt with
+};
+// What killed processes left in folder: see Temporaries.h. With always, the
+// folder is read even when this process read it before. *found gets what was
+// found; false when the folder cannot be opened (*err then says why).
+bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr);
+
+// The journal: its entries are at most this long.
+constexpr int maxJournalBytes = 8192;
+// The journal's folder, made (0700) where missing with make; -1 when it cannot be opened.
+int openJournalFolder(bool make);
+// This process is about to hold temporaries in folder: noted, synced, in the
+// journal. Best effort: a journal that cannot be written does not stop the write.
+void journalAcquire(const QByteArray &folder);
+// One temporary in folder is done with; left says that something of it stays.
+void journalRelease(const QByteArray &folder, bool left);
+
+} // namespace lg::temporaries

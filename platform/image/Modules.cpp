@@ -524,7 +524,12 @@ QString untrustedFolderReason(const QString &folder)
 {
     if (!QDir::isAbsolutePath(folder))
         return QStringLiteral("%1 is not an absolute path").arg(folder);
-    const QStringList chain = withParents(folder);
+    // The folders the path leads through, links followed: a link's target is
+    // what may be changed.
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    if (real.isEmpty())
+        return QStringLiteral("%1 cannot be read").arg(folder);
+    const QStringList chain = withParents(real);
     for (qsizetype i = 0; i < chain.size(); ++i) {
         struct stat st = {};
         if (::stat(QFile::encodeName(chain[i]).constData(), &st) != 0)

@@ -430,6 +430,8 @@ private Q_SLOTS:
                                                       << QStringLiteral("/lib/lumengallery may be changed by other users");
         QTest::newRow("module file others may write") << QStringLiteral("open file")
                                                       << QStringLiteral("lumengallery_heif.so may be changed by other users");
+        QTest::newRow("module folder a link into a shared one") << QStringLiteral("link")
+                                                                << QStringLiteral("/open may be changed by other users");
         QTest::newRow("another user's folder in a sticky one") << QStringLiteral("sticky")
                                                                << QStringLiteral("/lib/lumengallery belongs to another user");
     }
@@ -455,6 +457,13 @@ private Q_SLOTS:
             QCOMPARE(::chmod(modules.constData(), 0775), 0);
         if (shape == QLatin1String("open file"))
             QCOMPARE(::chmod((modules + "/lumengallery_heif.so").constData(), 0666), 0);
+        if (shape == QLatin1String("link")) {
+            // lib -> open/lib, where open is writable by all and open/lib is not.
+            const QString open = root + QStringLiteral("/open");
+            QVERIFY(makeFolder(open, 0777));
+            QVERIFY(QFile::rename(root + QStringLiteral("/lib"), open + QStringLiteral("/lib")));
+            QVERIFY(QFile::link(open + QStringLiteral("/lib"), root + QStringLiteral("/lib")));
+        }
         if (shape == QLatin1String("sticky")) {
             for (const QByteArray &path : {QFile::encodeName(root + QStringLiteral("/lib")), modules, modules + "/lumengallery_heif.so"})
                 QCOMPARE(::chown(path.constData(), 65534, 65534), 0);

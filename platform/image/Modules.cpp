@@ -123,21 +123,25 @@ void findInLocked(Loader &l, const QStringList &folders)
             if (found.fd >= 0)
                 continue;
             const QString path = QDir(folder).filePath(QString::fromLatin1(factsOf(Module(i)).file));
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            // Non-blocking: a FIFO in a module's place must not hold the start.
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
             if (fd < 0)
                 continue;
             struct stat st = {};
             QString reason = untrusted;
+            Refusal refusal = Refusal::Untrusted;
             if (reason.isEmpty()) {
-                if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+                if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
                     reason = QStringLiteral("%1 is not a file").arg(path);
-                else if (!ownedByUs(st) || (st.st_mode & (S_IWGRP | S_IWOTH)))
+                    refusal = Refusal::Damaged;
+                } else if (!ownedByUs(st) || (st.st_mode & (S_IWGRP | S_IWOTH))) {
                     reason = QStringLiteral("%1 may be changed by other users").arg(path);
+                }
             }
             if (!reason.isEmpty()) {
                 ::close(fd);
                 if (found.refusal == Refusal::Missing) {
-                    found.refusal = Refusal::Untrusted;
+                    found.refusal = refusal;
                     found.reason = reason;
                 }
                 continue;
@@ -314,8 +318,8 @@ Outcome open(Module module)
         folders = l.folders;
     }
     if (found.fd < 0) {
-        if (found.refusal == Refusal::Untrusted)
-            return {nullptr, Refusal::Untrusted, found.reason};
+        if (found.refusal != Refusal::Missing)
+            return {nullptr, found.refusal, found.reason};
         return {nullptr, Refusal::Missing,
                 QStringLiteral("%1 is not in %2")
                     .arg(QString::fromLatin1(facts.file),

@@ -384,6 +384,8 @@ private Q_SLOTS:
         QTest::newRow("a symbol missing") << stubModule("missingsymbol") << qint64(-1)
                                           << QStringLiteral("undefined symbol: lumengallery_function_nobody_defines")
                                           << QStringLiteral("a library it needs is missing");
+        QTest::newRow("a FIFO") << QString() << qint64(-1) << QStringLiteral("lumengallery_heif.so is not a file")
+                                << QStringLiteral("The HEIC module of this version is damaged.");
         QTest::newRow("another build") << stubModule("otherbuild") << qint64(-1)
                                        << QStringLiteral(" is of build 0.9.0+0123456789abcdef, this program of build " LG_MODULE_BUILD_ID)
                                        << QStringLiteral("belongs to another version of Lumen Gallery.");
@@ -399,6 +401,8 @@ private Q_SLOTS:
         const QString root = freshFolder(QStringLiteral("refused"));
         const QString program = installHelper(root, module);
         QVERIFY(!program.isEmpty());
+        if (module.isEmpty())
+            QCOMPARE(::mkfifo(QFile::encodeName(root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")).constData(), 0644), 0);
         if (keptBytes >= 0)
             QVERIFY(QFile::resize(root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so"), keptBytes));
         Helper helper;

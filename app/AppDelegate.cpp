@@ -12,6 +12,7 @@
 #include "outreach/Analytics.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
+#include "platform/desktop/ModuleNotice.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Settings.h"
@@ -139,6 +140,7 @@ void AppDelegate::applicationDidFinishLaunching()
     }
 
     mainWindowController *window = mainWindow();
+    lg::showModuleProblemsIn(window);
     installMenus(window);
     DropView::install(window);
     // Files that started the application are its first screen: the home

@@ -7,6 +7,13 @@
 // returns its interface (a static object that lives as long as the process)
 // when the caller's moduleInterfaceVersion matches its own, else null.
 //
+// Every type that crosses between program and module is declared in the
+// headers cmake/ModuleBuild.cmake hashes into the build identifier (this one,
+// Decoders.h, ByteSource.h, Libraries.h, Orientation.h); a header that adds
+// such a type joins that list. Each module carries the identifier in an ELF
+// note (moduleNoteName, moduleNoteType) that the program compares with its own
+// before it loads the module.
+//
 // A module is a self-contained adapter: it links only its library and Qt, and
 // holds no state of the program's own. Calls may come from any thread unless a
 // comment says otherwise; none of them throws. Objects a module creates are
@@ -30,6 +37,10 @@ namespace lg::image {
 
 // Bumped whenever any interface below changes.
 constexpr int moduleInterfaceVersion = 1;
+
+// The owner name and type of the note that holds a module's build identifier.
+inline constexpr char moduleNoteName[] = "LumenGallery";
+constexpr unsigned moduleNoteType = 1;
 
 // ---- libheif ----
 class HeifModule

@@ -1,13 +1,33 @@
 #pragma once
-// Finds and opens the codec modules (ModuleInterfaces.h) the first time a file
-// needs one, so that a folder of JPEGs never maps ImageMagick, LibRaw,
-// libheif, FFmpeg or Qt Multimedia. Any thread may ask; the first load of a
-// module is done once, by the first thread that asks, while others wait.
-// A module that cannot be found, opened or that answers another interface
-// version gives null, and one line in the log says which and why; the
-// callers then treat the file as one they cannot read (its type's icon).
+// Finds the codec modules (ModuleInterfaces.h) once, at start, and loads one the
+// first time a file needs it, so that a folder of JPEGs never maps ImageMagick,
+// LibRaw, libheif, FFmpeg or Qt Multimedia.
+//
+// Where: an installed program (<prefix>/bin) searches only <prefix>/lib/lumengallery,
+// the program in its build tree only its own folder; both are worked out from
+// the executable's absolute path before main(), never from the current folder.
+// A folder that users other than root and the program's user may change (or
+// whose parents they may, short of a sticky root-owned one like /tmp), and a
+// module file they may change, are not used. Each module file found is held
+// open from start and loaded through that handle, so an update that replaces
+// the files on disk while the program runs changes nothing it loads.
+//
+// Trust: before any code of a module runs, its file is checked (an ELF shared
+// object of this machine whose segments all lie inside the file) and its build
+// identifier note compared with the program's; it is then loaded with every
+// symbol resolved, so a missing one fails the load instead of the program.
+//
+// Threads: any thread may ask. Each module has a lock of its own: the first
+// load of a module is done once, by the first thread that asks, while others
+// that need that module wait; a load never waits for another module's.
+// A module that cannot be used gives null, one line in the log says which and
+// why, and the problem handler (setModuleProblemHandler) hears once, in words
+// for the window, which files cannot be shown; callers then treat the files as
+// ones they cannot read (their type's icon).
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace lg::image {
 
@@ -23,7 +43,12 @@ const HeifModule *heifModule();
 const RawModule *rawModule();
 const MagickModule *magickModule();
 const VideoModule *videoModule();
-const PlayerModule *playerModule();   // main thread
+const PlayerModule *playerModule();   // its calls: main thread
+
+// Starts loading the module on a thread of its own and returns at once; does
+// nothing when it is loaded, refused, or already being loaded. A later ask
+// (heifModule() ...) then finds it ready, or waits only for the rest of that load.
+void preloadModule(Module module);
 
 // The module's file name ("lumengallery_heif.so").
 QString moduleFileName(Module module);
@@ -32,14 +57,39 @@ bool moduleLoaded(Module module);
 // Why the module could not be loaded; empty when it was, or was not tried.
 QString moduleError(Module module);
 
-// The folders searched, in order: lib/lumengallery beside the executable's
-// folder (the installed program), the executable's own folder (the build
-// tree), then the folders added here (the build tree, for test and benchmark
-// programs that live elsewhere).
+// What the window says about a module that cannot be used: title names the
+// files that cannot be shown ("HEIC and AVIF pictures cannot be shown"), text
+// why and what may help.
+struct ModuleProblem
+{
+    Module module;
+    QString title;
+    QString text;
+};
+// Called once per module and run, on the thread whose load failed, without a
+// lock held; problems found before it was set are handed to it at once. An
+// empty handler stops the calls.
+void setModuleProblemHandler(std::function<void(const ModuleProblem &)> handler);
+
+// The module folder of the program at executable (an absolute path): its own
+// folder in the build tree (buildFolder), else lib/lumengallery beside its
+// bin folder.
+QString moduleFolderForProgram(const QString &executable, const QString &buildFolder);
+// Why modules in folder may not be trusted (users other than root and ours may
+// change it or a parent); empty when they may.
+QString untrustedFolderReason(const QString &folder);
+
+// Adds a folder searched after the program's own, for modules not found there
+// (the build tree, for test and benchmark programs that live elsewhere). Its
+// module files are opened now. An absolute path; others are ignored.
 void addModuleFolder(const QString &folder);
 QStringList moduleFolders();
-// Tests: search only these folders from now on and forget what was loaded or
-// refused (loaded libraries stay mapped); an empty list restores the defaults.
+// Tests: search only these folders from now on (opened now) and forget what
+// was loaded, refused or told (loaded libraries stay mapped); an empty list
+// restores the defaults.
 void setModuleFoldersForTesting(const QStringList &folders);
+// Tests: called inside every load, with that module's lock held, before its
+// file is read; empty clears it.
+void setModuleLoadHookForTesting(std::function<void(Module)> hook);
 
 } // namespace lg::image

@@ -1,8 +1,14 @@
 // The codec modules: a folder of common pictures maps none of the heavy
 // libraries, each heavy format opens its own module when first needed (once,
-// whichever threads ask), and a module that cannot be loaded leaves its files
-// unread, with one line in the log, instead of failing the program.
+// whichever threads ask, without waiting for another module), and a module
+// that cannot be loaded leaves its files unread, with one line in the log and
+// one notice in the window, instead of failing the program. Where modules are
+// found and which are trusted is tried on a small program that loads them as
+// the program does (modules/moduleshelper.cpp), installed in folders of the
+// test's own, updated while it runs, and given damaged or foreign modules.
 #include "controls/ClickViews.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/ModuleNotice.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ModuleInterfaces.h"
@@ -12,12 +18,18 @@
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoPlayer.h"
 
+#include "ModuleBuild.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QtConcurrent>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lg::test;
 using namespace lg::test::fixtures;
@@ -67,6 +79,93 @@ struct WarningLog
     }
     QtMessageHandler previous = nullptr;
 };
+
+const QString realModules = QStringLiteral(LG_REAL_MODULES);
+
+QString stubModule(const char *variant)
+{
+    return QStringLiteral(LG_STUB_MODULES "/%1/lumengallery_heif.so").arg(QLatin1String(variant));
+}
+
+bool copyFile(const QString &from, const QString &to, QFile::Permissions permissions = QFile::Permissions(0x7755))
+{
+    QFile::remove(to);
+    return QFile::copy(from, to) && QFile::setPermissions(to, permissions);
+}
+
+// Renames a new file over path, as a package manager replaces a file.
+bool replaceByRename(const QString &from, const QString &path)
+{
+    const QString next = path + QStringLiteral(".dpkg-new");
+    return copyFile(from, next) && ::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+bool makeFolder(const QString &path, mode_t mode = 0755)
+{
+    return QDir().mkpath(path) && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+// The helper program installed as the program is: <root>/bin and
+// <root>/lib/lumengallery, with heif (empty: none) as its HEIC module.
+QString installHelper(const QString &root, const QString &heif, const QString &bin = QStringLiteral("bin"))
+{
+    const QString program = QDir(root).filePath(bin + QStringLiteral("/moduleshelper"));
+    const QString modules = QDir(root).filePath(QStringLiteral("lib/lumengallery"));
+    if (!makeFolder(QFileInfo(program).path()) || !makeFolder(modules) || !copyFile(QStringLiteral(LG_MODULES_HELPER), program))
+        return {};
+    if (!heif.isEmpty() && !copyFile(heif, QDir(modules).filePath(QStringLiteral("lumengallery_heif.so"))))
+        return {};
+    return program;
+}
+
+struct Helper
+{
+    QProcess process;
+
+    bool start(const QString &program, const QString &workingFolder)
+    {
+        process.setWorkingDirectory(workingFolder);
+        process.start(program, {});
+        return process.waitForStarted(30000) && answer().isEmpty();
+    }
+    // The lines before "done" (or "ready"); a last line says when it ended instead.
+    QStringList answer()
+    {
+        QStringList lines;
+        while (true) {
+            while (!process.canReadLine()) {
+                if (!process.waitForReadyRead(60000)) {
+                    process.waitForFinished(1000);
+                    return lines << QStringLiteral("(ended: exit %1, %2)")
+                                        .arg(process.exitStatus() == QProcess::CrashExit ? QStringLiteral("crashed")
+                                                                                           : QString::number(process.exitCode()),
+                                             QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+                }
+            }
+            const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
+            if (line == QLatin1String("done") || line == QLatin1String("ready"))
+                return lines;
+            lines << line;
+        }
+    }
+    QStringList ask(const QString &command)
+    {
+        process.write((command + QLatin1Char('\n')).toLocal8Bit());
+        return answer();
+    }
+    ~Helper()
+    {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished(10000);
+    }
+};
+
+QString joined(const QStringList &lines)
+{
+    return lines.join(QLatin1Char('\n'));
+}
 
 } // namespace
 
@@ -218,6 +317,261 @@ private Q_SLOTS:
         QVERIFY(lg::ImageSource(m_dng).image());
         if (!m_video.isEmpty())
             QVERIFY(lg::VideoInfo::probe(m_video));
+    }
+
+    // A package manager renames the new program and modules over the old ones
+    // while the program runs, from a terminal in a card's folder that holds a
+    // planted module, as does that folder's ../lib/lumengallery.
+    void anUpdateWhileRunningChangesNoModuleLoaded()
+    {
+        if (m_heic.isEmpty())
+            QSKIP("heif-enc is not installed");
+        const QString root = freshFolder(QStringLiteral("update"));
+        const QString program = installHelper(root, realModules + QStringLiteral("/lumengallery_heif.so"));
+        QVERIFY(!program.isEmpty());
+        const QString card = QDir(root).filePath(QStringLiteral("card"));
+        QVERIFY(makeFolder(card + QStringLiteral("/DCIM")) && makeFolder(card + QStringLiteral("/lib/lumengallery")));
+        QVERIFY(copyFile(stubModule("good"), card + QStringLiteral("/DCIM/lumengallery_heif.so")));
+        QVERIFY(copyFile(stubModule("good"), card + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")));
+        Helper helper;
+        QVERIFY(helper.start(program, card + QStringLiteral("/DCIM")));
+
+        QVERIFY(replaceByRename(QStringLiteral(LG_MODULES_HELPER), program));
+        QVERIFY(replaceByRename(stubModule("otherbuild"), root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")));
+
+        // The module of the program's own build, read through the handle held since start.
+        QCOMPARE(joined(helper.ask(QStringLiteral("heif ") + m_heic)), QStringLiteral("heif 64x48"));
+        const QStringList mapped = helper.ask(QStringLiteral("maps"));
+        QVERIFY(!mapped.isEmpty());
+        for (const QString &line : mapped)
+            QVERIFY2(line.startsWith(QLatin1String("mapped ") + root + QLatin1String("/lib/lumengallery/lumengallery_heif.so")),
+                     qPrintable(line));
+    }
+
+    // The module was not there when the program started; the update brings
+    // one of its own build, which this program cannot use: it asks for a restart.
+    void anUpdateAsksForARestartWhenItsModuleCannotBeReached()
+    {
+        const QString root = freshFolder(QStringLiteral("restart"));
+        const QString program = installHelper(root, QString());
+        QVERIFY(!program.isEmpty());
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        QVERIFY(replaceByRename(QStringLiteral(LG_MODULES_HELPER), program));
+        QVERIFY(replaceByRename(stubModule("otherbuild"), root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")));
+
+        const QStringList lines = helper.ask(QStringLiteral("heif ") + program);
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QCOMPARE(lines[0], QStringLiteral("problem HEIC and AVIF pictures cannot be shown | Lumen Gallery was updated while "
+                                          "it was running, and the HEIC module of the running version can no longer be "
+                                          "used. Restart Lumen Gallery to show them."));
+        QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")), qPrintable(lines[1]));
+    }
+
+    // A module that would end the program, or run in a program of another
+    // build, is refused before any of its code runs; the program goes on.
+    void aModuleThatCannotBeTrustedIsRefusedBeforeItRuns_data()
+    {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<qint64>("keptBytes");   // -1: all
+        QTest::addColumn<QString>("logged");     // in the reason; empty: loaded
+        QTest::addColumn<QString>("told");
+        const QString real = realModules + QStringLiteral("/lumengallery_heif.so");
+        QTest::newRow("cut to half") << real << QFileInfo(real).size() / 2 << QStringLiteral(" is damaged: ")
+                                     << QStringLiteral("The HEIC module of this version is damaged.");
+        QTest::newRow("cut after its header") << real << qint64(200) << QStringLiteral(" is damaged: ")
+                                              << QStringLiteral("The HEIC module of this version is damaged.");
+        QTest::newRow("a symbol missing") << stubModule("missingsymbol") << qint64(-1)
+                                          << QStringLiteral("undefined symbol: lumengallery_function_nobody_defines")
+                                          << QStringLiteral("a library it needs is missing");
+        QTest::newRow("a FIFO") << QString() << qint64(-1) << QStringLiteral("lumengallery_heif.so is not a file")
+                                << QStringLiteral("The HEIC module of this version is damaged.");
+        QTest::newRow("another build") << stubModule("otherbuild") << qint64(-1)
+                                       << QStringLiteral(" is of build 0.9.0+0123456789abcdef, this program of build " LG_MODULE_BUILD_ID)
+                                       << QStringLiteral("belongs to another version of Lumen Gallery.");
+        QTest::newRow("of this build") << stubModule("good") << qint64(-1) << QString() << QString();
+    }
+
+    void aModuleThatCannotBeTrustedIsRefusedBeforeItRuns()
+    {
+        QFETCH(QString, module);
+        QFETCH(qint64, keptBytes);
+        QFETCH(QString, logged);
+        QFETCH(QString, told);
+        const QString root = freshFolder(QStringLiteral("refused"));
+        const QString program = installHelper(root, module);
+        QVERIFY(!program.isEmpty());
+        if (module.isEmpty())
+            QCOMPARE(::mkfifo(QFile::encodeName(root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")).constData(), 0644), 0);
+        if (keptBytes >= 0)
+            QVERIFY(QFile::resize(root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so"), keptBytes));
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+
+        const QStringList lines = helper.ask(QStringLiteral("heif ") + program);
+        if (logged.isEmpty()) {
+            QCOMPARE(joined(lines), QStringLiteral("heif 4321x1"));
+            return;
+        }
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QVERIFY2(lines[0].startsWith(QLatin1String("problem HEIC and AVIF pictures cannot be shown | ")) && lines[0].contains(told),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")) && lines[1].contains(logged), qPrintable(lines[1]));
+        // Still running, and asked again, it does not try again.
+        QCOMPARE(joined(helper.ask(QStringLiteral("heif ") + program)), lines[1]);
+    }
+
+    // Modules in a folder that users other than root and ours may change are
+    // never used: a build folder made in a shared one, like "cmake -B /tmp/build".
+    void foldersOthersMayChangeAreNotSearched_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<QString>("refused");   // in the reason; empty: loaded
+        QTest::newRow("own folders") << QStringLiteral("own") << QString();
+        QTest::newRow("build folder in a shared folder") << QStringLiteral("shared parent")
+                                                         << QStringLiteral("/shared may be changed by other users");
+        QTest::newRow("module folder group-writable") << QStringLiteral("group folder")
+                                                      << QStringLiteral("/lib/lumengallery may be changed by other users");
+        QTest::newRow("module file others may write") << QStringLiteral("open file")
+                                                      << QStringLiteral("lumengallery_heif.so may be changed by other users");
+        QTest::newRow("module folder a link into a shared one") << QStringLiteral("link")
+                                                                << QStringLiteral("/open may be changed by other users");
+        QTest::newRow("another user's folder in a sticky one") << QStringLiteral("sticky")
+                                                               << QStringLiteral("/lib/lumengallery belongs to another user");
+    }
+
+    void foldersOthersMayChangeAreNotSearched()
+    {
+        QFETCH(QString, shape);
+        QFETCH(QString, refused);
+        QString root = freshFolder(QStringLiteral("shared"));
+        QVERIFY(makeFolder(root));
+        QString bin = QStringLiteral("bin");
+        if (shape == QLatin1String("shared parent") || shape == QLatin1String("sticky")) {
+            if (shape == QLatin1String("sticky") && geteuid() != 0)
+                QSKIP("only root gives a folder to another user");
+            root += QStringLiteral("/shared");
+            QVERIFY(makeFolder(root, shape == QLatin1String("sticky") ? 01777 : 0777));
+            bin = QStringLiteral("build");
+        }
+        const QString program = installHelper(root, stubModule("good"), bin);
+        QVERIFY(!program.isEmpty());
+        const QByteArray modules = QFile::encodeName(root + QStringLiteral("/lib/lumengallery"));
+        if (shape == QLatin1String("group folder"))
+            QCOMPARE(::chmod(modules.constData(), 0775), 0);
+        if (shape == QLatin1String("open file"))
+            QCOMPARE(::chmod((modules + "/lumengallery_heif.so").constData(), 0666), 0);
+        if (shape == QLatin1String("link")) {
+            // lib -> open/lib, where open is writable by all and open/lib is not.
+            const QString open = root + QStringLiteral("/open");
+            QVERIFY(makeFolder(open, 0777));
+            QVERIFY(QFile::rename(root + QStringLiteral("/lib"), open + QStringLiteral("/lib")));
+            QVERIFY(QFile::link(open + QStringLiteral("/lib"), root + QStringLiteral("/lib")));
+        }
+        if (shape == QLatin1String("sticky")) {
+            for (const QByteArray &path : {QFile::encodeName(root + QStringLiteral("/lib")), modules, modules + "/lumengallery_heif.so"})
+                QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+        }
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        const QStringList lines = helper.ask(QStringLiteral("heif ") + program);
+        if (refused.isEmpty()) {
+            QCOMPARE(joined(lines), QStringLiteral("heif 4321x1"));
+            return;
+        }
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QVERIFY2(lines[0].contains(QLatin1String("The HEIC module is in a folder that other users may change, so it is not used.")),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")) && lines[1].contains(refused), qPrintable(lines[1]));
+    }
+
+    void theModuleFolderIsTheProgramsOwn_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("buildFolder");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("build tree") << QStringLiteral("/home/ann/src/lg/build/lumengallery")
+                                    << QStringLiteral("/home/ann/src/lg/build") << QStringLiteral("/home/ann/src/lg/build");
+        QTest::newRow("build tree in /tmp") << QStringLiteral("/tmp/build/lumengallery") << QStringLiteral("/tmp/build/")
+                                            << QStringLiteral("/tmp/build");
+        QTest::newRow("installed") << QStringLiteral("/usr/bin/lumengallery") << QStringLiteral("/tmp/build")
+                                   << QStringLiteral("/usr/lib/lumengallery");
+        QTest::newRow("installed in /opt") << QStringLiteral("/opt/lg/bin/lumengallery") << QStringLiteral("/home/ann/build")
+                                           << QStringLiteral("/opt/lg/lib/lumengallery");
+    }
+
+    void theModuleFolderIsTheProgramsOwn()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, buildFolder);
+        QFETCH(QString, folder);
+        QCOMPARE(lg::image::moduleFolderForProgram(executable, buildFolder), folder);
+    }
+
+    // The window says once which files cannot be shown, and why.
+    void theWindowSaysOnceWhatCannotBeShown()
+    {
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::Alert::clearShownAlerts();
+        QWidget window;
+        lg::showModuleProblemsIn(&window);
+        lg::image::setModuleFoldersForTesting({freshFolder(QStringLiteral("no-modules"))});
+        const auto restore = qScopeGuard([] {
+            lg::image::setModuleProblemHandler({});
+            lg::image::setModuleFoldersForTesting({});
+            lg::Alert::setResponder({});
+        });
+
+        QVERIFY(!lg::ImageSource(m_dng).image());
+        QVERIFY(!lg::ImageSource(m_dng).thumbnail(20));
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec said = lg::Alert::shownAlerts().constFirst();
+        QCOMPARE(said.title, QStringLiteral("Camera raw pictures cannot be shown"));
+        QCOMPARE(said.text, QStringLiteral("The camera raw module of this version is missing. Reinstalling Lumen Gallery may help."));
+
+        // Asked again, and from other threads: nothing more is said.
+        QVERIFY(!lg::ImageSource(m_dng).image());
+        QtConcurrent::blockingMap(QList<int>(4, 0), [this](int) { lg::ImageSource(m_dng).thumbnail(20); });
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
+    }
+
+    // A module's load holds only that module: another loads meanwhile, and a
+    // preload returns at once and loads on its own thread.
+    void aLoadDoesNotWaitForAnotherModule()
+    {
+        lg::image::setModuleFoldersForTesting({});
+        QSemaphore heifEntered;
+        QSemaphore heifMayGoOn;
+        lg::image::setModuleLoadHookForTesting([&](Module module) {
+            if (module == Module::Heif) {
+                heifEntered.release();
+                heifMayGoOn.acquire();
+            }
+        });
+        const auto restore = qScopeGuard([&] {
+            heifMayGoOn.release(100);
+            lg::image::setModuleLoadHookForTesting({});
+        });
+        QFuture<bool> heif = QtConcurrent::run([] { return lg::image::heifModule() != nullptr; });
+        QVERIFY(heifEntered.tryAcquire(1, 30000));
+
+        QSemaphore rawLoaded;
+        QFuture<void> raw = QtConcurrent::run([&rawLoaded] {
+            if (lg::image::rawModule())
+                rawLoaded.release();
+        });
+        QVERIFY2(rawLoaded.tryAcquire(1, 30000), "the raw module waited for the HEIC module's load");
+        lg::image::preloadModule(Module::Magick);
+        lg::image::preloadModule(Module::Heif);   // being loaded: returns at once
+        QTRY_VERIFY_WITH_TIMEOUT(lg::image::moduleLoaded(Module::Magick), 60000);
+        QVERIFY(!lg::image::moduleLoaded(Module::Heif));
+
+        heifMayGoOn.release();
+        QVERIFY(heif.result());
+        raw.waitForFinished();
+        QVERIFY(lg::image::moduleLoaded(Module::Heif));
     }
 
     void theProgramLinksNoneOfTheHeavyLibraries()

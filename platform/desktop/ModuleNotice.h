@@ -1,0 +1,15 @@
+#pragma once
+// Tells the user, in the main window, which kinds of files cannot be shown
+// because their codec module cannot be used (platform/image/Modules.h): once
+// per module and run, as a sheet on the window with one OK button that waits
+// for nobody. Problems found together are said in one sheet. Main thread; the
+// problems themselves may be found on any thread.
+class QWidget;
+
+namespace lg {
+
+// From now on, module problems are said on window (application-modal once it
+// is gone). Problems found before the call are said at once.
+void showModuleProblemsIn(QWidget *window);
+
+} // namespace lg

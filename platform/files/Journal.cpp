@@ -16,6 +16,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -323,7 +324,7 @@ struct Journal
 constexpr int maxIdleEntries = 8;
 // Never destroyed: a worker may still release a temporary while exit() runs
 // the static destructors (a lost display ends the program so, from any frame).
-std::mutex &g_journalMutex = *new std::mutex;
+std::timed_mutex &g_journalMutex = *new std::timed_mutex;
 Journal &g_journal = *new Journal;
 
 // At the end of the process, however it comes (a return from main(), exit()
@@ -333,7 +334,11 @@ struct JournalAtExit
 {
     ~JournalAtExit()
     {
-        std::lock_guard<std::mutex> lock(g_journalMutex);
+        // A thread that holds the journal for good (stuck in the kernel)
+        // leaves the idle entries to the next start.
+        std::unique_lock<std::timed_mutex> lock(g_journalMutex, std::chrono::milliseconds(200));
+        if (!lock.owns_lock())
+            return;
         for (auto it = g_journal.entries.begin(); it != g_journal.entries.end();) {
             if (it->second.owners > 0) {
                 ++it;   // a temporary is in use: its folder holds something of ours
@@ -394,16 +399,28 @@ void journalAcquire(const QByteArray &folder)
 {
     if (!folder.startsWith('/'))
         return;
-    std::lock_guard<std::mutex> lock(g_journalMutex);
-    JournalEntry &entry = g_journal.entries[folder];
-    entry.lastUse = ++g_journal.uses;
-    if (entry.owners++ > 0 || entry.fd >= 0)
-        return;
-    const int dirFd = openJournalFolder(true);
-    if (dirFd < 0)
-        return;
-    entry.name = writeJournalEntry(dirFd, journalText({folder, diskOf(folder), 0}), &entry.fd);
-    ::close(dirFd);
+    std::optional<Disk> disk;
+    for (;;) {
+        std::unique_lock<std::timed_mutex> lock(g_journalMutex);
+        JournalEntry &entry = g_journal.entries[folder];
+        if (entry.owners > 0 || entry.fd >= 0 || disk) {
+            entry.lastUse = ++g_journal.uses;
+            if (entry.owners++ > 0 || entry.fd >= 0)
+                return;
+            const int dirFd = openJournalFolder(true);
+            if (dirFd < 0)
+                return;
+            entry.name = writeJournalEntry(dirFd, journalText({folder, *disk, 0}), &entry.fd);
+            ::close(dirFd);
+            return;
+        }
+        if (entry.owners == 0 && entry.fd < 0)
+            g_journal.entries.erase(folder);
+        lock.unlock();
+        // Read without the lock: the folder's disk may be a share whose
+        // server is away, which blocks only the caller that writes there.
+        disk = diskOf(folder);
+    }
 }
 
 } // namespace temporaries
@@ -415,7 +432,7 @@ void journalRelease(const QByteArray &folder, bool left)
 {
     if (!folder.startsWith('/'))
         return;
-    std::lock_guard<std::mutex> lock(g_journalMutex);
+    std::lock_guard<std::timed_mutex> lock(g_journalMutex);
     auto &entries = g_journal.entries;
     const auto it = entries.find(folder);
     if (it == entries.end())
@@ -592,19 +609,16 @@ std::map<QByteArray, std::vector<DeadEntry>> deadEntries(int dirFd)
 
 // The threads that settle one folder each, at most maxFolderThreads at once: a
 // folder whose open() or stat() blocks in the kernel (a share whose server is
-// away) holds up only its own thread. A folder that finds no free thread waits
-// for the next run, which the end of a busy thread asks for.
+// away) holds up only its own thread. A run waits for a free thread (only
+// that many folders blocked at once hold up the others).
 struct FolderThreads
 {
     std::mutex mutex;
     std::condition_variable ended;
     int running = 0;
-    bool waiting = false;   // a folder was left for want of a thread
 };
-constexpr int maxFolderThreads = 8;
+constexpr int maxFolderThreads = 16;
 FolderThreads &g_folderThreads = *new FolderThreads;   // never destroyed: threads may outlive main()
-
-void runCleanupThread();
 
 // Reads the journal and settles each folder on a thread of its own. With
 // wait, returns once all the threads it started have ended.
@@ -618,9 +632,12 @@ void cleanRun(bool wait)
     auto started = std::make_shared<int>(0);   // this run's threads still going, under the mutex
     for (auto &[folder, entries] : byFolder) {
         {
-            std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
-            if (g_folderThreads.running >= maxFolderThreads || isShuttingDown()) {
-                g_folderThreads.waiting = g_folderThreads.waiting || !isShuttingDown();
+            // Looks at the shutdown now and then: nothing waits for this
+            // thread, but it stops taking folders once the quit has begun.
+            std::unique_lock<std::mutex> lock(g_folderThreads.mutex);
+            while (g_folderThreads.running >= maxFolderThreads && !isShuttingDown())
+                g_folderThreads.ended.wait_for(lock, std::chrono::milliseconds(100));
+            if (isShuttingDown()) {
                 for (const DeadEntry &entry : entries)
                     ::close(entry.fd);
                 continue;
@@ -636,16 +653,12 @@ void cleanRun(bool wait)
                 for (const DeadEntry &entry : entries)
                     ::close(entry.fd);
             }
-            bool again = false;
             {
                 std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
                 --g_folderThreads.running;
                 --*started;
-                again = std::exchange(g_folderThreads.waiting, false) && !isShuttingDown();
             }
             g_folderThreads.ended.notify_all();
-            if (again)
-                runCleanupThread();
         }).detach();
     }
     if (wait) {

@@ -5,12 +5,14 @@
 #include "platform/files/Temporaries.h"
 #include "platform/files/Journal.h"
 #include "platform/files/StoppedMoves.h"
+#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QEvent>
+#include <QMessageBox>
 #include <QPalette>
 #include <QWindow>
 #include <QPointer>
@@ -18,6 +20,10 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -141,8 +147,10 @@ void afterFirstWindow()
     });
 }
 
-void tellStoppedMoves()
+void tellStoppedMoves(QWidget *window)
 {
+    if (!window)
+        window = qobject_cast<QWidget *>(lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
     for (const lg::StoppedMove &move : lg::takeStoppedMoves()) {
         lg::AlertSpec spec;
         spec.title = QStringLiteral("A move was stopped before it finished.");
@@ -151,6 +159,106 @@ void tellStoppedMoves()
                                    "removed is still in “%1”. Nothing more was deleted.")
                         .arg(move.source, move.target);
         spec.style = lg::AlertSpec::Style::Informational;
-        lg::Alert::show(nullptr, spec);
+        lg::Alert::show(window, spec);
+        if (!window)
+            continue;
+        // A sheet on the main window, in front of it and of everything else
+        // the first screen opened.
+        window->raise();
+        window->activateWindow();
+        const QList<QMessageBox *> boxes = window->findChildren<QMessageBox *>(QStringLiteral("lgAlert"));
+        if (!boxes.isEmpty() && boxes.last()->isVisible()) {
+            boxes.last()->raise();
+            boxes.last()->activateWindow();
+        }
     }
+}
+
+namespace {
+
+// The guard's state: never destroyed, since exit() may come from any frame.
+struct LostDisplay
+{
+    std::mutex mutex;
+    std::function<void()> cleanEnd;   // empty once main() is done with the guard
+    std::function<void(int)> end;
+    QtMessageHandler previous = nullptr;
+    std::atomic<bool> ending{false};
+    bool atExitRegistered = false;
+};
+LostDisplay &lostDisplay()
+{
+    static LostDisplay *state = new LostDisplay;
+    return *state;
+}
+
+// Qt's X11 plugin, right before it calls exit(1) because its connection to the
+// display broke.
+bool saysTheDisplayIsLost(QtMsgType type, const QString &message)
+{
+    return type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke ("));
+}
+
+void watchMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    LostDisplay &state = lostDisplay();
+    if (state.previous)
+        state.previous(type, context, message);
+    if (!saysTheDisplayIsLost(type, message) || !lg::isMainThread() || state.ending.exchange(true))
+        return;
+    std::function<void()> cleanEnd;
+    std::function<void(int)> end;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        cleanEnd = state.cleanEnd;
+        end = state.end;
+    }
+    if (!cleanEnd) {
+        state.ending = false;
+        return;
+    }
+    cleanEnd();
+    std::fflush(nullptr);
+    if (end)
+        end(0);
+    else
+        std::exit(0);   // as after SIGTERM, before Qt's exit(1)
+}
+
+void beginShutdownAtExit()
+{
+    LostDisplay &state = lostDisplay();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.cleanEnd && lg::isMainThread())
+        lg::beginShutdown();
+}
+
+} // namespace
+
+EndOnLostDisplay::EndOnLostDisplay(std::function<void()> cleanEnd)
+{
+    LostDisplay &state = lostDisplay();
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.cleanEnd = std::move(cleanEnd);
+        if (!std::exchange(state.atExitRegistered, true))
+            std::atexit(beginShutdownAtExit);
+    }
+    state.ending = false;
+    state.previous = qInstallMessageHandler(watchMessages);
+}
+
+EndOnLostDisplay::~EndOnLostDisplay()
+{
+    LostDisplay &state = lostDisplay();
+    qInstallMessageHandler(state.previous);
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.cleanEnd = {};
+}
+
+void EndOnLostDisplay::setEndForTesting(std::function<void(int status)> end)
+{
+    LostDisplay &state = lostDisplay();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.end = std::move(end);
 }

@@ -8,6 +8,7 @@
 
 class AppDelegate;
 class QObject;
+class QWidget;
 
 // Sets the Fusion style with the dark palette on the application (and on
 // tooltips), so that every window, standard dialog, menu and tooltip made
@@ -33,6 +34,28 @@ void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs 
 void afterFirstWindow();
 
 // One alert per move that a quit or a kill stopped while it removed its
-// originals: it names the move and says its items are now in both places.
-// Each such move is told once.
-void tellStoppedMoves();
+// originals and whose items are in both places now: it names the move and
+// says so. Each such move is told once, as a sheet on window (the main
+// window when none is given), brought to the front.
+void tellStoppedMoves(QWidget *window = nullptr);
+
+// A lost display (a logout, the X server gone, xkill) ends the program the
+// way SIGTERM does, with the same exit status (0): Qt's X11 plugin says that
+// its connection broke and calls exit(1) at once, from the main thread's event
+// processing; the end is taken over right when it says so, runs cleanEnd (the
+// steps of a quit: the shutdown begins, open questions are answered as doing
+// nothing, the folder list is saved, the background work stops and is waited
+// for) and ends the process. Any other exit() from the main thread while the
+// guard lives at least begins the shutdown, so that background work stops at
+// its next look. One guard at a time, made in main() once the delegate exists;
+// it is done with when main() returns.
+class EndOnLostDisplay
+{
+public:
+    explicit EndOnLostDisplay(std::function<void()> cleanEnd);
+    ~EndOnLostDisplay();
+    EndOnLostDisplay(const EndOnLostDisplay &) = delete;
+    EndOnLostDisplay &operator=(const EndOnLostDisplay &) = delete;
+    // What ends the program once the clean end has run (tests replace it).
+    static void setEndForTesting(std::function<void(int status)> end);
+};

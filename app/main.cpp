@@ -34,12 +34,17 @@
 #include "browser/ItemMenus.h"
 #include "browser/ShownItemsModel.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/files/FileOperations.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -188,8 +193,26 @@ void pressQuitKeyLaterForTesting()
     });
 }
 
+// LG_STALL_COPY_FOR_TESTING set to 1 holds every copy at its data step,
+// its unfinished copy made, until the quit (as a large file would): the
+// program prints "Copying" once it holds one.
+void stallCopiesForTesting()
+{
+    if (qEnvironmentVariableIntValue("LG_STALL_COPY_FOR_TESTING") != 1)
+        return;
+    lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+        if (step != lg::FileStep::CopyData)
+            return 0;
+        printNow(QStringLiteral("Copying"));
+        while (!lg::isShuttingDown())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return ECANCELED;
+    });
+}
+
 void startTestHooks()
 {
+    stallCopiesForTesting();
     quitLaterForTesting();
     askLaterForTesting();
     actLaterForTesting();
@@ -249,6 +272,17 @@ int main(int argc, char **argv)
         lg::Alert::answerAllForQuit();
         lg::Panels::answerAllForQuit();
         delegate.applicationWillTerminate();
+    });
+
+    // A lost display ends the program as SIGTERM does, with what follows the
+    // event loop run at once (Qt ends the process right after).
+    EndOnLostDisplay lostDisplay([&delegate, &instance] {
+        lg::beginShutdown();
+        lg::Alert::answerAllForQuit();
+        lg::Panels::answerAllForQuit();
+        delegate.applicationWillTerminate();
+        lg::drainBackgroundWork();
+        instance.stopListening();
     });
 
     // The launch sequence runs once the event loop is up, as the platform's

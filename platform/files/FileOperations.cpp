@@ -666,6 +666,10 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     }
     // Another file system: copy, check the copy, and only then delete the
     // source, entry by entry, each only while it is still what was copied.
+    // The note that the move may stop with its items in both places is
+    // written before the copy can stand at the target; without it nothing is
+    // removed (a kill could otherwise leave both places unexplained).
+    MoveDeletion deletion(p.source, p.target);
     CopiedEntries copiedEntries;
     CopyContext syncing = ctx;
     syncing.syncFiles = true;
@@ -673,7 +677,14 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     FileOpResult copied = copyPlanned(p, syncing, true);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
-    MoveDeletion deletion(p.source, p.target);
+    if (!deletion.isNoted()) {
+        copied.itemInPlace = true;
+        copied.error = FileOpError::Other;
+        copied.message = QStringLiteral("The item was copied to “%1”, but the original was not removed: the "
+                                        "program could not note the move in its state folder. “%2” is still there.")
+                             .arg(p.target, p.source);
+        return copied;
+    }
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
     if (removed.error == ECANCELED && isShuttingDown())
         deletion.keep();   // stopped by the quit: the next start tells

@@ -16,16 +16,22 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <condition_variable>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
@@ -70,13 +76,27 @@ namespace {
 
 // The disk a folder lies on, as the mount table names it: where it is
 // mounted, its device ("<major>:<minor>") and the part of that file system
-// mounted there. An unplugged card, a disk mounted elsewhere and a share not
-// mounted yet are not there.
+// mounted there; and the file system's own identity (volume), by which it is
+// found wherever it is mounted later: "uuid:<UUID>" as /dev/disk/by-uuid names
+// its device, else "fsid:<type>:<hex>" (statfs's f_fsid, which most disk file
+// systems derive from their UUID), else empty. An unplugged card, a disk
+// mounted elsewhere and a share not mounted yet are not there.
 struct Disk
 {
-    QByteArray mountPoint, device, root;
+    QByteArray mountPoint, device, root, volume;
     bool isEmpty() const { return mountPoint.isEmpty(); }
-    bool operator==(const Disk &) const = default;
+    // Mounted as recorded: the same place, device and part.
+    bool sameMount(const Disk &other) const
+    {
+        return mountPoint == other.mountPoint && device == other.device && root == other.root;
+    }
+};
+
+// One line of the mount table: the disk (without its volume) and its file system's type.
+struct Mount
+{
+    Disk disk;
+    QByteArray type;
 };
 
 // A field of /proc/self/mountinfo with its octal escapes undone.
@@ -95,27 +115,85 @@ QByteArray unescapedField(const QByteArray &escaped)
 }
 
 // Every mount now, in the table's order (later mounts over earlier ones);
-// empty when the table cannot be read.
-std::vector<Disk> mountedDisks()
+// empty when the table cannot be read. Reads only the table: no mounted
+// file system is touched (a share whose server is away blocks whoever does).
+std::vector<Mount> mountedDisks()
 {
-    std::vector<Disk> disks;
+    std::vector<Mount> mounts;
     if (injectedFileFault(FileStep::MountTable, QStringLiteral("/proc/self/mountinfo")) != 0)
-        return disks;
+        return mounts;
     QFile table(QStringLiteral("/proc/self/mountinfo"));
     if (!table.open(QIODevice::ReadOnly))
-        return disks;
+        return mounts;
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() >= 5)
-            disks.push_back({unescapedField(fields.at(4)), fields.at(2), unescapedField(fields.at(3))});
+        if (fields.size() < 5)
+            continue;
+        const qsizetype dash = fields.indexOf("-");
+        mounts.push_back({{unescapedField(fields.at(4)), fields.at(2), unescapedField(fields.at(3)), {}},
+                          dash > 0 && dash + 1 < fields.size() ? fields.at(dash + 1) : QByteArray()});
     }
-    return disks;
+    return mounts;
 }
 
-// path lies at or under mountPoint, by whole components.
-bool isUnder(const QByteArray &path, const QByteArray &mountPoint)
+// path lies at or under top, by whole components.
+bool isUnder(const QByteArray &path, const QByteArray &top)
 {
-    return mountPoint == "/" || path == mountPoint || path.startsWith(mountPoint + '/');
+    return top == "/" || path == top || path.startsWith(top + '/');
+}
+
+// What path (at or under top) adds to top: empty, or "/" and the rest.
+QByteArray below(const QByteArray &path, const QByteArray &top)
+{
+    return top == "/" ? (path == "/" ? QByteArray() : path) : path.mid(top.size());
+}
+
+// top with rest (empty, or "/" and more) added.
+QByteArray joined(const QByteArray &top, const QByteArray &rest)
+{
+    return rest.isEmpty() ? top : top == "/" ? rest : top + rest;
+}
+
+// The UUIDs that /dev/disk/by-uuid gives the devices, by "<major>:<minor>";
+// empty where there is no such folder (no udev).
+std::map<QByteArray, QByteArray> uuidsByDevice()
+{
+    std::map<QByteArray, QByteArray> uuids;
+    const int dirFd = ::open("/dev/disk/by-uuid", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return uuids;
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (listFolderAt(dirFd, &names, &err)) {
+        for (const QByteArray &name : names) {
+            struct stat st;
+            if (!name.startsWith('.') && ::fstatat(dirFd, name.constData(), &st, 0) == 0 && S_ISBLK(st.st_mode))
+                uuids[QByteArray::number(major(st.st_rdev)) + ':' + QByteArray::number(minor(st.st_rdev))] = name;
+        }
+    }
+    ::close(dirFd);
+    return uuids;
+}
+
+// "fsid:<type>:<hex>" of the file system path is on; empty when it has none.
+// May block on a share whose server is away: only for a folder of its own.
+QByteArray fsidVolume(const QByteArray &path, const QByteArray &type)
+{
+    struct statfs fs;
+    if (type.isEmpty() || ::statfs(path.constData(), &fs) != 0)
+        return {};
+    quint64 id = 0;
+    static_assert(sizeof(fs.f_fsid) == sizeof(id));
+    std::memcpy(&id, &fs.f_fsid, sizeof(id));
+    return id == 0 ? QByteArray() : "fsid:" + type + ':' + QByteArray::number(id, 16);
+}
+
+// The volume of a mounted disk, by its device's UUID or its file system's id.
+QByteArray volumeOf(const Mount &mount, const QByteArray &pathOnIt, const std::map<QByteArray, QByteArray> &uuids)
+{
+    if (const auto it = uuids.find(mount.disk.device); it != uuids.end())
+        return "uuid:" + it->second;
+    return fsidVolume(pathOnIt, mount.type);
 }
 
 // The disk of folder: the last mount over it whose device is the folder's.
@@ -127,17 +205,22 @@ Disk diskOf(const QByteArray &folder)
         return {};
     const QByteArray path(resolved);
     const QByteArray device = QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
-    Disk found;
-    for (const Disk &disk : mountedDisks())
-        if (disk.device == device && isUnder(path, disk.mountPoint)
-            && (found.isEmpty() || disk.mountPoint.size() >= found.mountPoint.size()))
-            found = disk;
-    return found;
+    const Mount *found = nullptr;
+    const std::vector<Mount> table = mountedDisks();
+    for (const Mount &mount : table)
+        if (mount.disk.device == device && isUnder(path, mount.disk.mountPoint)
+            && (!found || mount.disk.mountPoint.size() >= found->disk.mountPoint.size()))
+            found = &mount;
+    if (!found)
+        return {};
+    Disk disk = found->disk;
+    disk.volume = volumeOf(*found, path, uuidsByDevice());
+    return disk;
 }
 
-bool isMounted(const Disk &disk, const std::vector<Disk> &table)
+bool isMounted(const Disk &disk, const std::vector<Mount> &table)
 {
-    return std::find(table.cbegin(), table.cend(), disk) != table.cend();
+    return std::any_of(table.cbegin(), table.cend(), [&disk](const Mount &mount) { return mount.disk.sameMount(disk); });
 }
 
 // One entry of the journal: the folder, its disk when it was written (older
@@ -156,6 +239,8 @@ QByteArray journalText(const JournalText &entry)
     if (!entry.disk.isEmpty())
         text += "Disk=" + entry.disk.mountPoint.toPercentEncoding("/") + "\nDevice=" + entry.disk.device
                 + "\nRoot=" + entry.disk.root.toPercentEncoding("/") + "\n";
+    if (!entry.disk.isEmpty() && !entry.disk.volume.isEmpty())
+        text += "Volume=" + entry.disk.volume.toPercentEncoding(":") + "\n";
     if (entry.missingSince > 0)
         text += "Missing=" + QByteArray::number(entry.missingSince) + "\n";
     return text;
@@ -166,7 +251,7 @@ QByteArray journalText(const JournalText &entry)
 std::optional<JournalText> parseJournal(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 3 || lines.size() > 7 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
+    if (lines.size() < 3 || lines.size() > 8 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
         return std::nullopt;
     JournalText entry;
     entry.folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
@@ -174,10 +259,17 @@ std::optional<JournalText> parseJournal(const QByteArray &text)
     if (lines.size() >= 6 && lines.at(2).startsWith("Disk=") && lines.at(3).startsWith("Device=")
         && lines.at(4).startsWith("Root=")) {
         entry.disk = {QByteArray::fromPercentEncoding(lines.at(2).mid(5)), lines.at(3).mid(7),
-                      QByteArray::fromPercentEncoding(lines.at(4).mid(5))};
-        if (!entry.disk.mountPoint.startsWith('/') || !isNumberList(entry.disk.device, 2))
+                      QByteArray::fromPercentEncoding(lines.at(4).mid(5)), {}};
+        if (!entry.disk.mountPoint.startsWith('/') || !entry.disk.root.startsWith('/')
+            || !isNumberList(entry.disk.device, 2))
             return std::nullopt;
         next = 5;
+        if (lines.size() >= 7 && lines.at(5).startsWith("Volume=")) {
+            entry.disk.volume = QByteArray::fromPercentEncoding(lines.at(5).mid(7));
+            if (!entry.disk.volume.startsWith("uuid:") && !entry.disk.volume.startsWith("fsid:"))
+                return std::nullopt;
+            next = 6;
+        }
     }
     if (next + 2 == lines.size() && lines.at(next).startsWith("Missing=")) {
         bool ok = false;
@@ -195,8 +287,10 @@ std::optional<JournalText> parseJournal(const QByteArray &text)
 // temporaries there, and for a while after (the last few folders written, so
 // that a batch into one folder syncs one entry, not one per item); the folder
 // of an idle entry holds nothing of ours unless left says so. An idle entry
-// goes when it is the oldest of too many, and at exit; a killed process's idle
-// entries cost the next start one reading of their folders.
+// goes when it is the oldest of too many, and at the end of the process; a
+// killed process's idle entries cost the next start one reading of their
+// folders. An entry whose folder still holds something of ours (an owner
+// still alive, or something left) never goes, whatever way the process ends.
 struct JournalEntry
 {
     int fd = -1;
@@ -206,11 +300,13 @@ struct JournalEntry
     quint64 lastUse = 0;
 };
 
+// Closes an entry no temporary uses any more; it goes unless something of
+// ours was left in its folder.
 void closeEntry(const JournalEntry &entry)
 {
     if (entry.fd < 0)
         return;
-    if (!entry.left) {
+    if (!entry.left && entry.owners == 0) {
         const int dirFd = openJournalFolder(false);
         if (dirFd >= 0) {
             ::unlinkat(dirFd, entry.name.constData(), 0);
@@ -224,15 +320,35 @@ struct Journal
 {
     std::map<QByteArray, JournalEntry> entries;
     quint64 uses = 0;
-    ~Journal()
-    {
-        for (const auto &[folder, entry] : entries)
-            closeEntry(entry);
-    }
 };
 constexpr int maxIdleEntries = 8;
-std::mutex g_journalMutex;
-Journal g_journal;
+// Never destroyed: a worker may still release a temporary while exit() runs
+// the static destructors (a lost display ends the program so, from any frame).
+std::timed_mutex &g_journalMutex = *new std::timed_mutex;
+Journal &g_journal = *new Journal;
+
+// At the end of the process, however it comes (a return from main(), exit()
+// anywhere, a lost display): the idle entries whose folders hold nothing of
+// ours go; the others stay for the next start.
+struct JournalAtExit
+{
+    ~JournalAtExit()
+    {
+        // A thread that holds the journal for good (stuck in the kernel)
+        // leaves the idle entries to the next start.
+        std::unique_lock<std::timed_mutex> lock(g_journalMutex, std::chrono::milliseconds(200));
+        if (!lock.owns_lock())
+            return;
+        for (auto it = g_journal.entries.begin(); it != g_journal.entries.end();) {
+            if (it->second.owners > 0) {
+                ++it;   // a temporary is in use: its folder holds something of ours
+                continue;
+            }
+            closeEntry(it->second);
+            it = g_journal.entries.erase(it);
+        }
+    }
+} g_journalAtExit;
 
 } // namespace
 
@@ -283,16 +399,28 @@ void journalAcquire(const QByteArray &folder)
 {
     if (!folder.startsWith('/'))
         return;
-    std::lock_guard<std::mutex> lock(g_journalMutex);
-    JournalEntry &entry = g_journal.entries[folder];
-    entry.lastUse = ++g_journal.uses;
-    if (entry.owners++ > 0 || entry.fd >= 0)
-        return;
-    const int dirFd = openJournalFolder(true);
-    if (dirFd < 0)
-        return;
-    entry.name = writeJournalEntry(dirFd, journalText({folder, diskOf(folder), 0}), &entry.fd);
-    ::close(dirFd);
+    std::optional<Disk> disk;
+    for (;;) {
+        std::unique_lock<std::timed_mutex> lock(g_journalMutex);
+        JournalEntry &entry = g_journal.entries[folder];
+        if (entry.owners > 0 || entry.fd >= 0 || disk) {
+            entry.lastUse = ++g_journal.uses;
+            if (entry.owners++ > 0 || entry.fd >= 0)
+                return;
+            const int dirFd = openJournalFolder(true);
+            if (dirFd < 0)
+                return;
+            entry.name = writeJournalEntry(dirFd, journalText({folder, *disk, 0}), &entry.fd);
+            ::close(dirFd);
+            return;
+        }
+        if (entry.owners == 0 && entry.fd < 0)
+            g_journal.entries.erase(folder);
+        lock.unlock();
+        // Read without the lock: the folder's disk may be a share whose
+        // server is away, which blocks only the caller that writes there.
+        disk = diskOf(folder);
+    }
 }
 
 } // namespace temporaries
@@ -304,7 +432,7 @@ void journalRelease(const QByteArray &folder, bool left)
 {
     if (!folder.startsWith('/'))
         return;
-    std::lock_guard<std::mutex> lock(g_journalMutex);
+    std::lock_guard<std::timed_mutex> lock(g_journalMutex);
     auto &entries = g_journal.entries;
     const auto it = entries.find(folder);
     if (it == entries.end())
@@ -335,104 +463,222 @@ void journalRelease(const QByteArray &folder, bool left)
 
 } // namespace temporaries
 
-void cleanFoldersLeftByKilledRuns()
+namespace {
+
+// One entry of a dead process, opened and locked by the run that read it.
+struct DeadEntry
+{
+    int fd;
+    QByteArray name;
+    JournalText text;
+};
+
+// Where the folder of entry is now when its disk is not mounted as recorded:
+// on a mount of the same file system (by its volume) whose mounted part holds
+// the folder's place in that file system. Empty when none (or the entry does
+// not record its volume). Touches only the mounts of the same type.
+QByteArray foundElsewhere(const JournalText &entry, const std::vector<Mount> &table,
+                          const std::map<QByteArray, QByteArray> &uuids)
+{
+    const Disk &was = entry.disk;
+    if (was.volume.isEmpty() || !isUnder(entry.folder, was.mountPoint))
+        return {};
+    const QByteArray place = joined(was.root, below(entry.folder, was.mountPoint));
+    const bool byUuid = was.volume.startsWith("uuid:");
+    for (auto it = table.crbegin(); it != table.crend(); ++it) {
+        const Mount &mount = *it;
+        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was))
+            continue;
+        if (byUuid ? uuids.count(mount.disk.device) == 0 || "uuid:" + uuids.at(mount.disk.device) != was.volume
+                   : !was.volume.startsWith("fsid:" + mount.type + ':')
+                         || fsidVolume(mount.disk.mountPoint, mount.type) != was.volume)
+            continue;
+        return joined(mount.disk.mountPoint, below(place, mount.disk.root));
+    }
+    return {};
+}
+
+// Settles the entries that name folder, in this thread, and closes them: the
+// folder is cleaned where it is now, and the entries go once it holds nothing
+// of ours on its own disk, or is gone while that disk is there, or has been
+// missing too long; an unplugged card or a share not mounted keeps them for a
+// later look. A disk mounted at another place is found there by its volume.
+void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &entries)
+{
+    std::optional<std::vector<Mount>> table;   // read once, when needed
+    const auto mounts = [&table]() -> const std::vector<Mount> & {
+        if (!table)
+            table = mountedDisks();
+        return *table;
+    };
+    const auto mounted = [&mounts](const Disk &disk) { return !disk.isEmpty() && isMounted(disk, mounts()); };
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    bool drop = false, missing = false;
+    if (!isShuttingDown()) {
+        // The folder where its disk is now: where it was, unless its disk is
+        // not mounted there but found at another place.
+        QByteArray where = folder;
+        bool elsewhere = false;
+        std::optional<std::map<QByteArray, QByteArray>> uuids;
+        for (const DeadEntry &entry : entries) {
+            if (entry.text.disk.isEmpty() || mounted(entry.text.disk) || entry.text.disk.volume.isEmpty())
+                continue;
+            if (!uuids)
+                uuids = uuidsByDevice();
+            if (const QByteArray found = foundElsewhere(entry.text, mounts(), *uuids); !found.isEmpty()) {
+                where = found;
+                elsewhere = true;
+                break;
+            }
+        }
+        Scan scan;
+        int openErr = 0;
+        if (cleanLeftovers(where, true, &scan, &openErr)) {
+            const bool clean = scan.complete && !scan.leftOurs && scan.held.empty();
+            if (!elsewhere)
+                for (const DeadEntry &entry : entries)
+                    missing = missing || (!entry.text.disk.isEmpty() && !mounted(entry.text.disk));
+            drop = clean && !missing;
+        } else if (openErr == ENOENT || openErr == ENOTDIR) {
+            missing = !elsewhere;
+            drop = elsewhere || std::all_of(entries.cbegin(), entries.cend(),
+                                            [&mounted](const DeadEntry &entry) { return mounted(entry.text.disk); });
+        }
+    }
+    for (DeadEntry &entry : entries) {
+        const bool tooLong = missing && entry.text.missingSince > 0
+                             && now - entry.text.missingSince > missingFolderDays * 24 * 3600;
+        if (drop || tooLong) {
+            ::unlinkat(dirFd, entry.name.constData(), 0);
+        } else if (missing && entry.text.missingSince == 0) {
+            // Noted as missing from now on: the entry only grows, so a
+            // kill meanwhile leaves the old text or the new one.
+            entry.text.missingSince = now;
+            const QByteArray text = journalText(entry.text);
+            if (::pwrite(entry.fd, text.constData(), size_t(text.size()), 0) == text.size())
+                ::ftruncate(entry.fd, text.size());
+        } else if (!missing && entry.text.missingSince > 0 && !isShuttingDown()) {
+            // Found again: a new entry, then the old one goes.
+            entry.text.missingSince = 0;
+            if (!writeJournalEntry(dirFd, journalText(entry.text), nullptr).isEmpty())
+                ::unlinkat(dirFd, entry.name.constData(), 0);
+        }
+        ::close(entry.fd);
+    }
+}
+
+// The dead processes' entries of the journal open as dirFd, by folder, each
+// opened and locked (an entry whose folder is being settled now is locked by
+// that and left out). A damaged entry, or one half written, goes.
+std::map<QByteArray, std::vector<DeadEntry>> deadEntries(int dirFd)
+{
+    std::map<QByteArray, std::vector<DeadEntry>> byFolder;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const uid_t user = fileSystemUser();
+    if (!listFolderAt(dirFd, &names, &err))
+        return byFolder;
+    for (const QByteArray &name : names) {
+        const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
+        if (!making && !isToken(name))
+            continue;
+        struct stat named, opened;
+        if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+            || named.st_uid != user || named.st_size > maxJournalBytes)
+            continue;
+        const int fd = ::openat(dirFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        QByteArray text(qsizetype(named.st_size), '\0');
+        if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
+            || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives, or its folder is being settled
+            || ::pread(fd, text.data(), size_t(text.size()), 0) != text.size()) {
+            ::close(fd);
+            continue;
+        }
+        const std::optional<JournalText> entry = parseJournal(text);
+        if (!entry) {   // half written by a killed process, or damaged: it names nothing
+            ::unlinkat(dirFd, name.constData(), 0);
+            ::close(fd);
+            continue;
+        }
+        byFolder[entry->folder].push_back({fd, name, *entry});
+    }
+    return byFolder;
+}
+
+// The threads that settle one folder each, at most maxFolderThreads at once: a
+// folder whose open() or stat() blocks in the kernel (a share whose server is
+// away) holds up only its own thread. A run waits for a free thread (only
+// that many folders blocked at once hold up the others).
+struct FolderThreads
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 0;
+};
+constexpr int maxFolderThreads = 16;
+FolderThreads &g_folderThreads = *new FolderThreads;   // never destroyed: threads may outlive main()
+
+// Reads the journal and settles each folder on a thread of its own. With
+// wait, returns once all the threads it started have ended.
+void cleanRun(bool wait)
 {
     const int dirFd = openJournalFolder(false);
     if (dirFd < 0)
         return;
-    std::vector<QByteArray> names;
-    int err = 0;
-    const uid_t user = fileSystemUser();
-    struct Entry
-    {
-        int fd;
-        QByteArray name;
-        JournalText text;
-    };
-    std::map<QByteArray, std::vector<Entry>> byFolder;
-    if (listFolderAt(dirFd, &names, &err)) {
-        for (const QByteArray &name : names) {
-            const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
-            if (!making && !isToken(name))
-                continue;
-            struct stat named, opened;
-            if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
-                || named.st_uid != user || named.st_size > maxJournalBytes)
-                continue;
-            const int fd = ::openat(dirFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            QByteArray text(qsizetype(named.st_size), '\0');
-            if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
-                || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives
-                || ::pread(fd, text.data(), size_t(text.size()), 0) != text.size()) {
-                ::close(fd);
-                continue;
-            }
-            const std::optional<JournalText> entry = parseJournal(text);
-            if (!entry) {   // half written by a killed process, or damaged: it names nothing
-                ::unlinkat(dirFd, name.constData(), 0);
-                ::close(fd);
-                continue;
-            }
-            byFolder[entry->folder].push_back({fd, name, *entry});
-        }
-    }
-    std::optional<std::vector<Disk>> table;   // read once, when needed
-    const auto mounted = [&table](const Disk &disk) {
-        if (!table)
-            table = mountedDisks();
-        return !disk.isEmpty() && isMounted(disk, *table);
-    };
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    for (auto &[folder, entries] : byFolder) {
-        // An entry goes once its folder holds nothing of ours on its own disk,
-        // or is gone while that disk is there, or has been missing too long;
-        // an unplugged card or a share not mounted keeps it for a later look.
-        bool drop = false, missing = false;
-        if (!isShuttingDown()) {
-            Scan scan;
-            int openErr = 0;
-            if (cleanLeftovers(folder, true, &scan, &openErr)) {
-                const bool clean = scan.complete && !scan.leftOurs && scan.held.empty();
-                for (const Entry &entry : entries)
-                    missing = missing || (!entry.text.disk.isEmpty() && !mounted(entry.text.disk));
-                drop = clean && !missing;
-            } else if (openErr == ENOENT || openErr == ENOTDIR) {
-                missing = true;
-                drop = std::all_of(entries.cbegin(), entries.cend(),
-                                   [&mounted](const Entry &entry) { return mounted(entry.text.disk); });
-            }
-        }
-        for (Entry &entry : entries) {
-            const bool tooLong = missing && entry.text.missingSince > 0
-                                 && now - entry.text.missingSince > missingFolderDays * 24 * 3600;
-            if (drop || tooLong) {
-                ::unlinkat(dirFd, entry.name.constData(), 0);
-            } else if (missing && entry.text.missingSince == 0) {
-                // Noted as missing from now on: the entry only grows, so a
-                // kill meanwhile leaves the old text or the new one.
-                entry.text.missingSince = now;
-                const QByteArray text = journalText(entry.text);
-                if (::pwrite(entry.fd, text.constData(), size_t(text.size()), 0) == text.size())
-                    ::ftruncate(entry.fd, text.size());
-            } else if (!missing && entry.text.missingSince > 0 && !isShuttingDown()) {
-                // Found again: a new entry, then the old one goes.
-                entry.text.missingSince = 0;
-                if (!writeJournalEntry(dirFd, journalText(entry.text), nullptr).isEmpty())
-                    ::unlinkat(dirFd, entry.name.constData(), 0);
-            }
-            ::close(entry.fd);
-        }
-    }
+    std::map<QByteArray, std::vector<DeadEntry>> byFolder = deadEntries(dirFd);
     ::close(dirFd);
+    auto started = std::make_shared<int>(0);   // this run's threads still going, under the mutex
+    for (auto &[folder, entries] : byFolder) {
+        {
+            // Looks at the shutdown now and then: nothing waits for this
+            // thread, but it stops taking folders once the quit has begun.
+            std::unique_lock<std::mutex> lock(g_folderThreads.mutex);
+            while (g_folderThreads.running >= maxFolderThreads && !isShuttingDown())
+                g_folderThreads.ended.wait_for(lock, std::chrono::milliseconds(100));
+            if (isShuttingDown()) {
+                for (const DeadEntry &entry : entries)
+                    ::close(entry.fd);
+                continue;
+            }
+            ++g_folderThreads.running;
+            ++*started;
+        }
+        std::thread([folder = folder, entries = std::move(entries), started]() mutable {
+            if (const int ownDirFd = openJournalFolder(false); ownDirFd >= 0) {
+                settleFolder(ownDirFd, folder, entries);
+                ::close(ownDirFd);
+            } else {
+                for (const DeadEntry &entry : entries)
+                    ::close(entry.fd);
+            }
+            {
+                std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
+                --g_folderThreads.running;
+                --*started;
+            }
+            g_folderThreads.ended.notify_all();
+        }).detach();
+    }
+    if (wait) {
+        std::unique_lock<std::mutex> lock(g_folderThreads.mutex);
+        g_folderThreads.ended.wait(lock, [&started] { return *started == 0; });
+    }
+}
+
+} // namespace
+
+void cleanFoldersLeftByKilledRuns()
+{
+    cleanRun(true);
 }
 
 namespace {
 
 // The one run of the start-up cleanup at a time, on a thread of its own that
-// nobody waits for: a folder whose open() blocks (a share whose server is
-// away) never holds a quit. A run asked for meanwhile follows the current one.
+// nobody waits for; it hands each folder to a thread of its own and ends. A
+// run asked for meanwhile follows the current one.
 struct CleanupRuns
 {
     std::mutex mutex;
@@ -454,7 +700,7 @@ void runCleanupThread()
     std::thread([] {
         for (;;) {
             if (!isShuttingDown())
-                cleanFoldersLeftByKilledRuns();
+                cleanRun(false);
             std::lock_guard<std::mutex> lock(g_runs.mutex);
             if (!g_runs.again || isShuttingDown()) {
                 g_runs.running = false;
@@ -492,8 +738,13 @@ void startCleaningFoldersLeftByKilledRuns()
 
 bool isCleaningFoldersLeftByKilledRunsForTesting()
 {
-    std::lock_guard<std::mutex> lock(g_runs.mutex);
-    return g_runs.running;
+    {
+        std::lock_guard<std::mutex> lock(g_runs.mutex);
+        if (g_runs.running)
+            return true;
+    }
+    std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
+    return g_folderThreads.running > 0;
 }
 
 

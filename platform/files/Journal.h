@@ -6,33 +6,42 @@
 // that folder is written and synced in the user's state folder
 // ($XDG_STATE_HOME/lumengallery/temporaries) and held locked by this process;
 // it is removed once nothing of ours is left there (the last few folders'
-// entries stay until they are the oldest of too many, or the program ends,
-// so that a batch into one folder syncs once). An entry names the disk its
-// folder is on (where that is mounted, its device and the part mounted).
-// Once the first window is up, the folders that dead processes' entries name
-// are cleaned on a thread that no quit waits for, and again whenever a disk is
-// mounted; each entry goes once its folder holds nothing of ours, or is gone
-// while its disk is there, or has been missing for 30 days. Nothing is written
-// into any other folder.
+// entries stay until they are the oldest of too many, or the process ends,
+// so that a batch into one folder syncs once). An entry goes only once what
+// it names is gone: no way out of the process (a return from main(), exit()
+// from anywhere, a lost display) removes the entry of a folder that still
+// holds a temporary in use or something of ours left. An entry names the disk
+// its folder is on (where that is mounted, its device, the part mounted, and
+// the file system's own identity, by which it is found wherever it is
+// mounted later). Once the first window is up, the folders that dead
+// processes' entries name are cleaned, each on a thread of its own that no
+// quit waits for (a folder that blocks holds up only itself), and again
+// whenever a disk is mounted; each entry goes once its folder holds nothing
+// of ours, or is gone while its disk is there, or has been missing for 30
+// days. Nothing is written into any other folder.
 //
 // Any thread, unless said otherwise. Nothing is shown to the user here.
 
 namespace lg {
 
-// Cleans, in this thread, every folder that the journal entries of processes
-// no longer running name, and drops the entries whose folders hold nothing of
-// ours any more. An entry whose folder is missing stays while the disk it was
-// on is not mounted there (an unplugged card, a disk mounted elsewhere, a
-// share not mounted yet; an entry of an older version, which does not name
-// its disk, alike), for at most 30 days; one whose folder is gone while its
-// disk is there goes. Stops between folders once the shutdown has begun; what
-// it did not finish stays in the journal.
+// Cleans every folder that the journal entries of processes no longer
+// running name, each on a thread of its own, and drops the entries whose
+// folders hold nothing of ours any more; returns once those threads have
+// ended. A folder whose disk is mounted at another place than the one
+// recorded (a card back under another name) is cleaned there, and its entry
+// settled alike. An entry whose folder is missing stays while the disk it was
+// on is not mounted (an unplugged card, a share not mounted yet; an entry of
+// an older version, which does not name its disk, alike), for at most 30
+// days; one whose folder is gone while its disk is there goes. Stops between
+// folders once the shutdown has begun; what it did not finish stays in the
+// journal.
 void cleanFoldersLeftByKilledRuns();
-// The same on a thread of its own that no quit waits for; called once the
-// first window is up. Afterwards (main thread only) every change of the mount
+// The same on threads of their own that no quit and no start waits for (a
+// folder that blocks in the kernel holds up only its own thread); called once
+// the first window is up. Afterwards (main thread only) every change of the mount
 // table starts it again, so a disk that comes back gets its look.
 void startCleaningFoldersLeftByKilledRuns();
-// A run started above is still going.
+// A run started above, or a folder's thread of it, is still going.
 bool isCleaningFoldersLeftByKilledRunsForTesting();
 
 } // namespace lg

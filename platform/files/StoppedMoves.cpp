@@ -2,9 +2,11 @@
 #include "platform/files/StoppedMoves.h"
 #include "platform/files/TemporariesShared.h"
 
+#include "platform/files/FileIdentity.h"
 #include "platform/files/Removal.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -22,10 +24,25 @@ namespace {
 constexpr char moveHeader[] = "[Lumen Gallery move]";
 constexpr char movePrefix[] = "move-";
 
-QByteArray moveText(const QByteArray &source, const QByteArray &target)
+// before: the inode of what stood at the target when the move began, or
+// empty (the inode alone: the disk may come back under another device number).
+QByteArray moveText(const QByteArray &source, const QByteArray &target, const QByteArray &before)
 {
-    return QByteArray(moveHeader) + "\nSource=" + source.toPercentEncoding("/") + "\nTarget="
-           + target.toPercentEncoding("/") + "\n";
+    QByteArray text = QByteArray(moveHeader) + "\nSource=" + source.toPercentEncoding("/") + "\nTarget="
+                      + target.toPercentEncoding("/") + "\n";
+    if (!before.isEmpty())
+        text += "Before=" + before + "\n";
+    return text;
+}
+
+QByteArray objectOf(const FileIdentity &id) { return QByteArray::number(id.inode); }
+
+// The items of a stopped move are in both places now: the source is there,
+// and at the target stands something other than what stood there before.
+bool isInBothPlaces(const QString &source, const QString &target, const QByteArray &before)
+{
+    const std::optional<FileIdentity> there = fileIdentity(target);
+    return fileIdentity(source) && there && (before.isEmpty() || objectOf(*there) != before);
 }
 
 } // namespace
@@ -35,7 +52,8 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
     const int dirFd = openJournalFolder(true);
     if (dirFd < 0)
         return;   // best effort: the move goes on without its note
-    const QByteArray text = moveText(enc(source), enc(target));
+    const std::optional<FileIdentity> before = fileIdentity(target);
+    const QByteArray text = moveText(enc(source), enc(target), before ? objectOf(*before) : QByteArray());
     const QByteArray name = movePrefix + newToken();
     const QByteArray making = '.' + name + ".new";
     const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -97,11 +115,16 @@ QList<StoppedMove> takeStoppedMoves()
                 && ::flock(fd, LOCK_EX | LOCK_NB) == 0   // its move is not running
                 && ::pread(fd, text.data(), size_t(text.size()), 0) == text.size()) {
                 const QList<QByteArray> lines = text.split('\n');
-                if (lines.size() == 4 && lines.at(0) == moveHeader && lines.at(1).startsWith("Source=")
-                    && lines.at(2).startsWith("Target=")) {
+                if ((lines.size() == 4 || lines.size() == 5) && lines.at(0) == moveHeader
+                    && lines.at(1).startsWith("Source=") && lines.at(2).startsWith("Target=")
+                    && (lines.size() == 4 || lines.at(3).startsWith("Before="))) {
                     const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
                     const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
-                    if (source.startsWith('/') && target.startsWith('/') && text == moveText(source, target))
+                    const QByteArray before = lines.size() == 5 ? lines.at(3).mid(7) : QByteArray();
+                    if (source.startsWith('/') && target.startsWith('/')
+                        && (before.isEmpty() || isNumberList(before, 1))
+                        && text == moveText(source, target, before)
+                        && isInBothPlaces(decoded(source), decoded(target), before))
                         moves.append({decoded(source), decoded(target)});
                 }
                 ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing

@@ -14,7 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <csignal>
@@ -341,6 +343,63 @@ private Q_SLOTS:
         }
         QCOMPARE(lg::test::readAll(acted), QByteArray("picture"));
         QCOMPARE(QDir(child.saved).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
+        QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(QStringList{child.saved}));
+    }
+
+    // A lost display (the X server gone at a logout or in a crash, xkill)
+    // ends the program as SIGTERM does, within the same bound and with the
+    // same exit status: a paste in the works stops and leaves nothing in the
+    // folder, and the folder list is saved.
+    void aLostDisplayEndsTheProgramAsSigtermDoes()
+    {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        constexpr int quitBoundMs = 15000;
+#else
+        constexpr int quitBoundMs = 3000;
+#endif
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("Xvfb is not installed.");
+        const QString program = lg::test::applicationPath();
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program + QStringLiteral(" is not built")));
+        QProcess server;
+        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                            QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                            QStringLiteral("800x600x24")});
+        QVERIFY(server.waitForStarted(10000));
+        auto stopServer = qScopeGuard([&server] {
+            server.kill();
+            server.waitForFinished(5000);
+        });
+        QByteArray display;
+        QTRY_VERIFY_WITH_TIMEOUT((display += server.readAllStandardOutput()).contains('\n'), 20000);
+        display = display.trimmed();
+
+        Child child(QStringLiteral("lost display"));
+        const QString pasted = lg::test::writeFile(child.home + QStringLiteral("/Elsewhere/clip.mov"),
+                                                   QByteArray(100000, 'c'));
+        QProcessEnvironment environment = lg::test::childEnvironment(child.home);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(display));
+        environment.insert(QStringLiteral("LG_PASTE_FOR_TESTING"), pasted);
+        environment.insert(QStringLiteral("LG_STALL_COPY_FOR_TESTING"), QStringLiteral("1"));
+        child.process.setProcessEnvironment(environment);
+        child.process.start(program, {child.saved});
+        QVERIFY(child.process.waitForStarted(10000));
+        QTRY_VERIFY2_WITH_TIMEOUT(child.output.contains("Copying"), child.output.constData(), 30000);
+
+        server.kill();   // the display is gone
+        QElapsedTimer sinceLost;
+        sinceLost.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(child.process.state() == QProcess::NotRunning, child.output.constData(),
+                                  quitBoundMs);
+        child.output += child.process.readAll();
+        qInfo("the program ended %lld ms after its display was lost", sinceLost.elapsed());
+        QVERIFY2(child.process.exitStatus() == QProcess::NormalExit, child.output.constData());
+        QVERIFY2(child.process.exitCode() == 0, child.output.constData());
+        QCOMPARE(QDir(child.saved).entryList(QDir::Hidden | QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{});
+        QCOMPARE(lg::test::readAll(pasted).size(), 100000);
         QCOMPARE(lg::test::savedRootsIn(child.settingsFile), std::optional<QStringList>(QStringList{child.saved}));
     }
 

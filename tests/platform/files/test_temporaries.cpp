@@ -23,6 +23,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <atomic>
+#include <cstdlib>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
@@ -242,6 +245,47 @@ struct BindMount
     QString m_from, m_at;
     bool m_mounted = false;
 };
+
+// A card: an ext4 image of its own, mounted (through a loop device) at one
+// place or another, where the machine lets this process mount.
+struct Card
+{
+    explicit Card(const QString &image) : m_image(image)
+    {
+        const int fd = ::open(raw(image).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_made = fd >= 0 && ::ftruncate(fd, 16 << 20) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        m_made = m_made && ::geteuid() == 0
+                 && QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), image}) == 0;
+    }
+    ~Card() { unmount(); }
+    bool mountAt(const QString &at)
+    {
+        QDir().mkpath(at);
+        if (m_made && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), m_image, at}) == 0)
+            m_at = at;
+        return !m_at.isEmpty();
+    }
+    void unmount()
+    {
+        if (!m_at.isEmpty())
+            QProcess::execute(QStringLiteral("umount"), {m_at});
+        m_at.clear();
+    }
+    QString m_image, m_at;
+    bool m_made = false;
+};
+
+// The names of the notes of stopped moves in the journal's folder.
+QStringList moveNotes(const QString &journal)
+{
+    QStringList notes;
+    for (const QString &name : entries(journal))
+        if (name.startsWith(QLatin1String("move-")))
+            notes << name;
+    return notes;
+}
 
 } // namespace
 
@@ -860,10 +904,13 @@ private Q_SLOTS:
         QDir().mkpath(root + "/disk/dst");
         QDir().mkpath(root + "/card");
         const bool unmounted = away == QLatin1String("unmounted");
-        BindMount card(root + "/disk", root + "/card");
-        if (unmounted && !card.mounted())
-            QSKIP("This machine does not let the tests mount a folder.");
+        // A disk of its own: one bind-mounted from the disk of the tests would
+        // still be there, under its first place, once unmounted.
+        Card card(root + "/card.img");
+        if (unmounted && !card.mountAt(root + "/card"))
+            QSKIP("This machine does not let the tests mount a disk.");
         const QString dst = unmounted ? root + "/card/dst" : root + "/disk/dst";
+        QDir().mkpath(dst);
         {
             StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
             QVERIFY(copying.stopped());
@@ -892,7 +939,7 @@ private Q_SLOTS:
             lg::startCleaningFoldersLeftByKilledRuns();
             QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
             QVERIFY(journalFolders().contains(dst));
-            QVERIFY(card.mount());
+            QVERIFY(card.mountAt(root + "/card"));
             QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(dst).isEmpty(), 10000);
             QTRY_VERIFY(!journalFolders().contains(dst));
         } else {
@@ -993,7 +1040,7 @@ private Q_SLOTS:
         lg::test::writeFile(root + "/src/F/a.jpg", "a");
         lg::test::writeFile(root + "/src/F/b.jpg", "b");
         QDir().mkpath(root + "/dst");
-        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left in the midst of moves
         if (stop == QLatin1String("kill")) {
             StoppedOperation moving({QStringLiteral("move"), root + "/src/F", root + "/dst"});
             QVERIFY(moving.stopped());
@@ -1022,6 +1069,232 @@ private Q_SLOTS:
         QCOMPARE(lg::test::readAll(root + "/dst/F/a.jpg"), QByteArray("a"));
         QCOMPARE(lg::test::readAll(root + "/dst/F/b.jpg"), QByteArray("b"));
         QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
+    // However the process ends (exit() from any frame, as Qt's X11 plugin
+    // does when the display is lost), the journal keeps the entry of a folder
+    // that still holds a temporary, and the next start removes what is there;
+    // the entry of a folder left clean goes with the process.
+    void anExitKeepsTheEntryOfAFolderWhileItsTemporaryIsThere_data()
+    {
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("a temporary in use") << true;
+        QTest::newRow("nothing of ours left") << false;
+    }
+    void anExitKeepsTheEntryOfAFolderWhileItsTemporaryIsThere()
+    {
+        QFETCH(bool, inUse);
+        const QString folder = lg::test::freshFolder(QStringLiteral("exit ") + QString::fromLatin1(QTest::currentDataTag()));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            auto *made = new lg::TemporaryFile(lg::createTemporaryFile(folder + "/big.mov", lg::TemporaryKind::Copy));
+            if (made->fd < 0 || ::write(made->fd, "partial", 7) != 7)
+                ::_exit(3);
+            if (!inUse) {
+                ::unlink(raw(made->path).constData());
+                delete made;   // done with: nothing of ours left
+            }
+            std::exit(1);   // with the temporary's owner alive, when in use
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 1);
+        QCOMPARE(hiddenEntries(folder).size(), inUse ? 2 : 0);
+        QCOMPARE(journalFolders().contains(folder), inUse);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(folder), QStringList{});
+        QVERIFY(!journalFolders().contains(folder));
+    }
+
+    // A folder whose open blocks in the kernel (a share whose server is away)
+    // holds up only itself: another folder's leftovers go meanwhile, and so
+    // do those on a disk mounted later; the blocked one is settled once it
+    // answers.
+    void aBlockedFolderHoldsUpOnlyItself()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("blocked"));
+        const QString hung = root + "/a share";
+        QDir().mkpath(hung);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QDir().mkpath(root + "/home/dst");
+        Card card(root + "/card.img");
+        const bool hasCard = card.mountAt(root + "/card");
+        const QString home = root + "/home/dst";
+        const QString later = root + "/card/dst";
+        if (hasCard)
+            QDir().mkpath(later);
+        {
+            StoppedOperation toHome({QStringLiteral("copy"), root + "/src/F", home});
+            StoppedOperation toCard({QStringLiteral("copy"), root + "/src/F", hasCard ? later : home + "2"});
+            QVERIFY(toHome.stopped() && toCard.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(home), 10000);
+        if (hasCard) {
+            QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(later), 10000);
+            card.unmount();
+        }
+        QCOMPARE(hiddenEntries(home).size(), 2);
+        lg::test::writeFile(journalPath() + "/0123456789abcdef", journalEntry(hung));
+        std::atomic<bool> blocked{false}, answer{false};
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::OpenFolder && path == hung) {
+                blocked = true;
+                while (!answer)
+                    ::usleep(1000);   // in the kernel, as far as the cleanup can tell
+            }
+            return 0;
+        });
+        lg::startCleaningFoldersLeftByKilledRuns();
+        QTRY_VERIFY(blocked.load());
+        QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(home).isEmpty(), 10000);
+        QTRY_VERIFY(!journalFolders().contains(home));
+        if (hasCard) {
+            QVERIFY(card.mountAt(root + "/card"));
+            QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(later).isEmpty(), 10000);
+            QTRY_VERIFY(!journalFolders().contains(later));
+        }
+        QVERIFY(journalFolders().contains(hung));
+        answer = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!lg::isCleaningFoldersLeftByKilledRunsForTesting(), 10000);
+        QVERIFY(!journalFolders().contains(hung));
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // A card that comes back at another place (its first place taken) is
+    // found there by its file system: what a killed copy left on it goes, and
+    // its entry is settled rather than kept as missing.
+    void aCardBackAtAnotherPlaceIsCleanedThere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a folder of the disk, mounted") << "bind";
+        QTest::newRow("an ext4 card") << "ext4";
+    }
+    void aCardBackAtAnotherPlaceIsCleanedThere()
+    {
+        QFETCH(QString, kind);
+        const QString root = lg::test::freshFolder(QStringLiteral("card back ") + kind);
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QDir().mkpath(root + "/disk");
+        QDir().mkpath(root + "/CARD");
+        QDir().mkpath(root + "/CARD1");
+        BindMount bind(root + "/disk", root + "/CARD");
+        Card ext4(root + "/card.img");
+        if (kind == QLatin1String("bind")) {
+            bind.unmount();
+            if (!bind.mount())
+                QSKIP("This machine does not let the tests mount a folder.");
+        } else if (!ext4.mountAt(root + "/CARD")) {
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        }
+        const QString dst = root + "/CARD/Trip";
+        QVERIFY(QDir().mkpath(dst));
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QVERIFY(lg::test::readAll(journalEntryFor(dst)).contains("\nVolume="));
+        // Unplugged, then back at another place.
+        if (kind == QLatin1String("bind")) {
+            bind.unmount();
+            bind.m_at = root + "/CARD1";
+            QVERIFY(bind.mount());
+        } else {
+            ext4.unmount();
+            QVERIFY(ext4.mountAt(root + "/CARD1"));
+        }
+        const QString now = root + "/CARD1/Trip";
+        QCOMPARE(hiddenEntries(now).size(), 2);
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(now), QStringList{});
+        QVERIFY(!journalFolders().contains(dst));
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // The note of a move across disks stands before its copy can stand at the
+    // target, so no kill leaves both places without it; a start tells a move
+    // only when its items are in both places then, never naming what is not
+    // there.
+    void aStoppedMoveIsNotedBeforeItsCopyStandsAndToldOnlyWhenTrue_data()
+    {
+        QTest::addColumn<QString>("after");   // what the start finds
+        QTest::addColumn<bool>("told");
+        QTest::newRow("both places") << "both" << true;
+        QTest::newRow("the source gone") << "source gone" << false;
+        QTest::newRow("the copy not in place") << "no copy" << false;
+        QTest::newRow("the replaced item at the target") << "replaced" << false;
+    }
+    void aStoppedMoveIsNotedBeforeItsCopyStandsAndToldOnlyWhenTrue()
+    {
+        QFETCH(QString, after);
+        QFETCH(bool, told);
+        const QString root = lg::test::freshFolder(QStringLiteral("noted move ") + after);
+        const QString source = root + "/src/Clips";
+        lg::test::writeFile(source + "/big1.mp4", "new 1");
+        lg::test::writeFile(source + "/big2.mp4", "new 2");
+        const QString target = root + "/dst/Clips";
+        const bool replacing = after == QLatin1String("replaced");
+        QDir().mkpath(root + "/dst");
+        if (replacing)
+            lg::test::writeFile(target + "/big2.mp4", "old");
+        const QString journal = journalPath();
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        bool notedBeforePlaced = false;
+        {
+            FaultGuard fault([&](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::FinalRename && path == target) {
+                    notedBeforePlaced = moveNotes(journal).size() == 1;
+                    if (after != QLatin1String("both") && after != QLatin1String("source gone"))
+                        return ECANCELED;   // stopped before the copy stands
+                }
+                if (step == lg::FileStep::Remove && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(source, root + "/dst", replacing ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::KeepBoth);
+            lg::resetShutdownForTesting();
+        }
+        QVERIFY(notedBeforePlaced);
+        if (after == QLatin1String("no copy") || after == QLatin1String("replaced")) {
+            // A kill there leaves the note: as that.
+            lg::MoveDeletion note(source, target);
+            note.keep();
+        }
+        if (after == QLatin1String("source gone"))
+            QVERIFY(QDir(source).removeRecursively());
+        QCOMPARE(moveNotes(journal).size(), 1);
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), told ? 1 : 0);
+        QVERIFY(moveNotes(journal).isEmpty());
+        if (replacing)
+            QCOMPARE(lg::test::readAll(target + "/big2.mp4"), QByteArray("old"));
+        if (after != QLatin1String("source gone"))
+            QCOMPARE(lg::test::readAll(source + "/big2.mp4"), QByteArray("new 2"));
+    }
+
+    // Where the note cannot be written, the move removes nothing and says why.
+    void aMoveWhoseNoteCannotBeWrittenRemovesNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("unnoted move"));
+        const QString source = lg::test::writeFile(root + "/src/a.jpg", "a");
+        QDir().mkpath(root + "/dst");
+        const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+        const QString blocked = root + "/state";
+        lg::test::writeFile(blocked, "a file where the state folder would be");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(blocked));
+        const lg::FileOpResult r = [&] {
+            FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+            return lg::moveItem(source, root + "/dst");
+        }();
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+        QVERIFY(!r.ok());
+        QVERIFY2(r.message.contains(QStringLiteral("was not removed")), qPrintable(r.message));
+        QCOMPARE(lg::test::readAll(source), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/a.jpg"), QByteArray("a"));
     }
 
     // An empty lock, as a kill between making a lock and writing its record

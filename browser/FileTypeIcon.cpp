@@ -17,10 +17,18 @@ QImage fileTypeIconImage(const QString &path, int side)
     if (const auto found = made.constFind(key); found != made.constEnd())
         return *found;
     static QFileIconProvider provider;
-    const QIcon icon = provider.icon(QFileInfo(path));
+    QIcon icon = provider.icon(QFileInfo(path));
+    // A file the provider cannot look at (gone meanwhile, or a name that is
+    // not valid UTF-8, which Qt's file classes cannot open) has its type's
+    // icon all the same, or a plain file's: never none.
+    const bool looked = !icon.isNull();
+    if (!looked)
+        icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    if (icon.isNull())
+        icon = provider.icon(QAbstractFileIconProvider::File);
     const QImage image = icon.isNull() ? QImage() : icon.pixmap(QSize(side, side)).toImage();
-    if (image.isNull())
-        return image;   // e.g. a file gone meanwhile: not kept for its type
+    if (image.isNull() || !looked)
+        return image;   // not kept for its type: the provider's own may differ
     if (made.size() > 256)
         made.clear();
     made.insert(key, image);

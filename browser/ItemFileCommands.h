@@ -104,6 +104,11 @@ private:
     void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
+    // Says refused (commands refused before they began) in one alert, then
+    // goes on with then; then at once when nothing was refused.
+    void askAboutTrash(const QStringList &paths, const ChosenIdentities &chosen);
+    void chooseDestinationFor(const QStringList &paths, bool move, const ChosenIdentities &identities);
+    void sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then);
     QWidget *window() const;
 
     // The pending clashes of the last batch.

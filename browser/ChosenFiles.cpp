@@ -27,8 +27,7 @@ ChosenFileState compareChosen(const lg::FileIdentity &chosen, const lg::FileIden
 
 QString nameIsNotTextMessage(const QString &path)
 {
-    return QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
-        .arg(lg::FileNames::shown(path));
+    return lg::FileNames::notTextMessage(path);
 }
 
 ChosenFileState chosenFileState(const QString &path, const std::optional<lg::FileIdentity> &chosen)

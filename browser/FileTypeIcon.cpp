@@ -17,10 +17,20 @@ QImage fileTypeIconImage(const QString &path, int side)
     if (const auto found = made.constFind(key); found != made.constEnd())
         return *found;
     static QFileIconProvider provider;
-    const QIcon icon = provider.icon(QFileInfo(path));
-    const QImage image = icon.isNull() ? QImage() : icon.pixmap(QSize(side, side)).toImage();
+    const auto drawn = [side](const QIcon &icon) {
+        return icon.isNull() ? QImage() : icon.pixmap(QSize(side, side)).toImage();
+    };
+    QImage image = drawn(provider.icon(QFileInfo(path)));
+    // A file the provider cannot look at (gone meanwhile, or a name that is
+    // not valid UTF-8, which Qt's file classes cannot open) has its type's
+    // icon all the same, or a plain file's: never none.
+    const bool looked = !image.isNull();
+    if (!looked)
+        image = drawn(QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName())));
     if (image.isNull())
-        return image;   // e.g. a file gone meanwhile: not kept for its type
+        image = drawn(provider.icon(QAbstractFileIconProvider::File));
+    if (image.isNull() || !looked)
+        return image;   // not kept for its type: the provider's own may differ
     if (made.size() > 256)
         made.clear();
     made.insert(key, image);

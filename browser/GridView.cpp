@@ -108,7 +108,7 @@ void GridItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const bool selected = option.state & QStyle::State_Selected;
     painter->setFont(nameFont);
     painter->setPen(selected ? QColor(Qt::white) : browserstyle::text());
-    const QString name = index.data(Qt::DisplayRole).toString();
+    const QString name = oneLineName(index.data(Qt::DisplayRole).toString());
     painter->drawText(nameRect, Qt::AlignHCenter | Qt::AlignVCenter,
                       nameMetrics.elidedText(name, Qt::ElideMiddle, nameRect.width()));
     painter->setFont(infoFont);
@@ -117,6 +117,21 @@ void GridItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     painter->drawText(infoRect, Qt::AlignHCenter | Qt::AlignVCenter,
                       infoMetrics.elidedText(info, Qt::ElideRight, infoRect.width()));
     painter->restore();
+}
+
+QString GridItemDelegate::oneLineName(const QString &name)
+{
+    QString shown = name;
+    for (QChar &c : shown) {
+        const char16_t u = c.unicode();
+        if (u < 0x20)
+            c = QChar(char16_t(0x2400 + u));   // SYMBOL FOR NULL and on: "\n" is U+240A
+        else if (u == 0x7F)
+            c = QChar(char16_t(0x2421));       // SYMBOL FOR DELETE
+        else if (u == 0x85 || u == 0x2028 || u == 0x2029)
+            c = QChar(char16_t(0x2424));       // SYMBOL FOR NEWLINE
+    }
+    return shown;
 }
 
 QSize GridItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const

@@ -33,6 +33,10 @@ class GridItemDelegate : public QStyledItemDelegate
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+    // The name as the item shows it, on one line: each control character
+    // (a newline, a tab...) and each line or paragraph separator is shown as
+    // its visible symbol (U+2400 and on). The name itself is left as it is.
+    static QString oneLineName(const QString &name);
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 };

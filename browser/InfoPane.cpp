@@ -129,8 +129,30 @@ void InfoPane::fill()
     const InitialDirectory &item = shown.at(selectedItemIndex);
     const QString path = item.file ? lg::FileNames::pathOf(item.file->url) : QString();
     // A name that is not valid UTF-8: the properties are read by a name as
-    // text, which would be the look-alike's (U+FFFD in its place); none show.
-    fillForPath(lg::FileNames::hasRawBytes(path) ? QString() : path);
+    // text, which would be the look-alike's (U+FFFD in its place); the pane
+    // says why it shows none.
+    if (lg::FileNames::hasRawBytes(path)) {
+        showNotice(lg::FileNames::notTextMessage(path));
+        return;
+    }
+    fillForPath(path);
+}
+
+void InfoPane::showNotice(const QString &text)
+{
+    const int generation = ++m_generation;
+    m_model->removeRows(0, m_model->rowCount());
+    auto *notice = new QStandardItem(text);
+    notice->setToolTip(text);
+    notice->setEditable(false);
+    auto *value = new QStandardItem();
+    value->setEditable(false);
+    m_model->appendRow({notice, value});
+    if (m_outline) {
+        m_outline->setFirstColumnSpanned(0, QModelIndex(), true);
+        fitLabelColumn();
+    }
+    Q_EMIT fillFinished(generation, true);
 }
 
 void InfoPane::fillForPath(const QString &path)

@@ -5,7 +5,9 @@
 // file on a background thread; the result carries the fill's generation and
 // is dropped when a newer fill has been asked for meanwhile, so the pane never
 // shows an item that is no longer current. A video or an unreadable file
-// empties the pane; with no current item it keeps its rows. Main thread.
+// empties the pane; a name that is not valid UTF-8 shows one row across the
+// pane that says why nothing else is shown; with no current item it keeps its
+// rows. Main thread.
 #include "platform/image/PropertyTree.h"
 
 #include <QObject>
@@ -49,6 +51,8 @@ private:
     // The width the longest key of the vocabulary needs, indented to its level.
     int longestKeyWidth() const;
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
+    // In place of the properties: one row of text, across both columns.
+    void showNotice(const QString &text);
 
     QTreeView *m_outline = nullptr;
     QObject *m_viewport = nullptr;   // compared only, never called: it may be going away

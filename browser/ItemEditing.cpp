@@ -12,6 +12,7 @@
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/files/FileOperations.h"
 
 #include <QApplication>
@@ -59,6 +60,12 @@ QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
     const InitialDirectory *item = model ? model->entry(index.row()) : nullptr;
     if (!item || !item->file || !item->file->url.isLocalFile() || isPhotoLibraryImportTarget(currentFolderURL))
         return nullptr;
+    // A name that is not valid UTF-8 cannot be renamed here (the file layers
+    // would act on its look-alike): said before anything is typed.
+    if (const QString exact = lg::FileNames::pathOf(item->file->url); lg::FileNames::hasRawBytes(exact)) {
+        showRenameSheet(parent->window(), lg::FileNames::notTextMessage(exact));
+        return nullptr;
+    }
     auto *editor = new Editing(parent);
     editor->setObjectName(QStringLiteral("renameEditor"));
     editor->setFrame(true);
@@ -349,6 +356,11 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         return false;
     }
     if (!info.exists() && !info.isSymLink()) {
+        // A name that is not valid UTF-8, given as its look-alike's text.
+        if (const QString unreadable = lg::unreadableNameMessage(path); !unreadable.isEmpty()) {
+            showRenameSheet(window, unreadable);
+            return false;
+        }
         // Renamed, moved or deleted by another program since the listing.
         showRenameSheet(window, QStringLiteral("The item \u201C") + current
                                     + QStringLiteral("\u201D is no longer there. It may have been renamed, moved or "

@@ -5,6 +5,7 @@
 #include "browser/DestinationChooser.h"
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
+#include "browser/ShownItemsModel.h"
 #include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
@@ -12,6 +13,7 @@
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Trash.h"
@@ -75,6 +77,31 @@ void showAlertForm()
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
+}
+
+// The refusal of a command on path, whose name is not valid UTF-8 (given by
+// its exact bytes): no command acts on it (the file layers would act on the
+// look-alike whose name holds U+FFFD).
+lg::FileOpResult nameIsNotText(const QString &path)
+{
+    return failed(lg::FileOpError::Other, lg::FileNames::shown(path), {}, lg::FileNames::notTextMessage(path));
+}
+
+// The paths of the selected items a command acts on; those whose names are
+// not valid UTF-8 are left out and go to *refused.
+QStringList chosenPaths(const BrowseView &view, QList<lg::FileOpResult> *refused)
+{
+    QStringList paths;
+    for (int row : itemmenus::selectedRows(view)) {
+        const InitialDirectory *item = view.model ? view.model->entry(row) : nullptr;
+        if (item && item->file && lg::FileNames::hasRawBytes(lg::FileNames::pathOf(item->file->url))) {
+            refused->append(nameIsNotText(lg::FileNames::pathOf(item->file->url)));
+            continue;
+        }
+        if (const QString path = item ? item->commandPath() : QString(); !path.isEmpty())
+            paths.append(path);
+    }
+    return paths;
 }
 
 } // namespace
@@ -302,10 +329,32 @@ void ItemFileCommands::duplicateItems(const BrowseView &view)
         refusePhotoLibraryImport(window());
         return;
     }
-    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
-    if (paths.isEmpty())
+    QList<lg::FileOpResult> refused;
+    const QStringList paths = chosenPaths(view, &refused);
+    QPointer<ItemFileCommands> self(this);
+    sayRefusedThen(refused, [self, paths, folder] {
+        if (self && !paths.isEmpty())
+            self->runBatch(TransferKind::Copy, paths, folder, ClashMode::MakeCopy, true);
+    });
+}
+
+void ItemFileCommands::sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then)
+{
+    const std::optional<lg::FailureSummary> summary = lg::failureSummary(refused);
+    if (!summary) {
+        then();
         return;
-    runBatch(TransferKind::Copy, paths, folder, ClashMode::MakeCopy, true);
+    }
+    for (const lg::FileOpResult &result : refused)
+        print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
+    showAlertForm();
+    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning},
+                    [then = std::move(then)](int) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+        then();
+    });
 }
 
 void ItemFileCommands::trashItems(const BrowseView &view)
@@ -313,9 +362,24 @@ void ItemFileCommands::trashItems(const BrowseView &view)
     if (isFileOperationRunning)
         return;
     // The files chosen now: a reload while the question is open changes nothing.
-    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+    // Those that would be refused are said first, and not asked about.
+    QList<lg::FileOpResult> refused;
+    const QStringList paths = chosenPaths(view, &refused);
     // ... and as they are now: one replaced or changed meanwhile is not trashed.
     const ChosenIdentities chosen = identitiesOf(paths);
+    if (refused.isEmpty()) {
+        askAboutTrash(paths, chosen);
+        return;
+    }
+    QPointer<ItemFileCommands> self(this);
+    sayRefusedThen(refused, [self, paths, chosen] {
+        if (self && !paths.isEmpty() && !isFileOperationRunning)
+            self->askAboutTrash(paths, chosen);
+    });
+}
+
+void ItemFileCommands::askAboutTrash(const QStringList &paths, const ChosenIdentities &chosen)
+{
     showAlertForm();
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -349,8 +413,23 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
     if (isFileOperationRunning)
         return;
     // The files chosen now: a reload while the panel is open changes nothing.
-    const QStringList paths = itemmenus::pathsOfRows(view, itemmenus::selectedRows(view));
+    QList<lg::FileOpResult> refused;
+    const QStringList paths = chosenPaths(view, &refused);
     const ChosenIdentities identities = identitiesOf(paths);
+    QPointer<ItemFileCommands> self(this);
+    if (!refused.isEmpty()) {
+        // Said first; the panel follows for the others.
+        sayRefusedThen(refused, [self, paths, move, identities] {
+            if (self && !paths.isEmpty() && !isFileOperationRunning)
+                self->chooseDestinationFor(paths, move, identities);
+        });
+        return;
+    }
+    chooseDestinationFor(paths, move, identities);
+}
+
+void ItemFileCommands::chooseDestinationFor(const QStringList &paths, bool move, const ChosenIdentities &identities)
+{
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
@@ -394,19 +473,25 @@ void ItemFileCommands::pasteItems()
         return;
     const lg::FileClip clip = lg::Clipboard::readFiles();
     QStringList sources;
-    for (const QUrl &url : clip.urls)
-        if (url.isLocalFile() && isMediaFilePath(url.toLocalFile()))
+    QList<lg::FileOpResult> gone;
+    for (const QUrl &url : clip.urls) {
+        if (!url.isLocalFile() || !isMediaFilePath(url.toLocalFile()))
+            continue;
+        // A name that is not valid UTF-8 is refused, never taken for its look-alike.
+        if (const QString exact = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(exact))
+            gone.append(nameIsNotText(exact));
+        else
             sources.append(url.toLocalFile());
+    }
     if (isPhotoLibraryImportTarget(currentFolderURL)) {
         if (!sources.isEmpty())
             refusePhotoLibraryImport(window());
         return;
     }
-    if (sources.isEmpty())
+    if (sources.isEmpty() && gone.isEmpty())
         return;
     // Items that have gone since they were copied or cut (a file manager may
     // have moved them already) are said in one alert; the rest are pasted.
-    QList<lg::FileOpResult> gone;
     for (const QString &source : std::as_const(sources))
         if (!lg::existsOrLink(source))
             gone.append(failed(lg::FileOpError::SourceMissing, source, {},

@@ -104,6 +104,13 @@ private:
     void askAboutDrop(const QStringList &sources, const QString &targetFolder);
     void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
+    // Says refused (commands refused before they began) in one alert, then
+    // goes on with then; then at once when nothing was refused.
+    // "Move to Trash?" for paths, then the batch for those still as chosen.
+    void askAboutTrash(const QStringList &paths, const ChosenIdentities &chosen);
+    // The folder panel of Move To (move) or Copy To, then the batch for paths.
+    void chooseDestinationFor(const QStringList &paths, bool move, const ChosenIdentities &identities);
+    void sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then);
     QWidget *window() const;
 
     // The pending clashes of the last batch.

@@ -50,8 +50,7 @@ QString InitialDirectory::commandPath() const
     struct stat st {};
     if (::lstat(QFile::encodeName(text).constData(), &st) != 0)
         return text;
-    std::printf("%s\n", QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text.")
-                            .arg(text).toLocal8Bit().constData());
+    std::printf("%s\n", lg::FileNames::notTextMessage(text).toLocal8Bit().constData());
     std::fflush(stdout);
     return QString();
 }

@@ -9,6 +9,7 @@
 #include "controls/CursorButtons.h"
 #include "browser/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
@@ -465,6 +466,11 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     if (oldPath.isEmpty() || newName == node->nodeTitle())
         return;
     const QString renameFailed = QStringLiteral("An error occurred while renaming file.");
+    // A name that is not valid UTF-8: the file layers would act on its look-alike.
+    if (const QString exact = lg::FileNames::pathOf(*node->url()); lg::FileNames::hasRawBytes(exact)) {
+        showRefusal(lg::FileNames::notTextMessage(exact));
+        return;
+    }
     if (!lg::isValidFileName(newName)) {
         showRefusal(renameFailed);
         return;
@@ -481,8 +487,13 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
         showRefusal(taken);
         return;
     }
-    // Renamed, moved or deleted by another program while the name was typed.
     if (!QFileInfo::exists(oldPath)) {
+        // A name that is not valid UTF-8, given as its look-alike's text.
+        if (const QString unreadable = lg::unreadableNameMessage(oldPath); !unreadable.isEmpty()) {
+            showRefusal(unreadable);
+            return;
+        }
+        // Renamed, moved or deleted by another program while the name was typed.
         showRefusal(QStringLiteral("The folder \u201C%1\u201D is no longer there. It may have been renamed, moved "
                                    "or deleted by another program.")
                         .arg(node->nodeTitle()));

@@ -7,10 +7,49 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <climits>
+
+namespace {
+
+// The position bar: a press of the left button on the bar beside the knob
+// puts the knob under the pointer at once (a plain slider moves one page
+// step, 10 ms here), and the press then holds the knob, so that a drag goes on
+// from there.
+class SeekSlider : public CustomSliderCell
+{
+public:
+    using CustomSliderCell::CustomSliderCell;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton && maximum() > minimum()) {
+            QStyleOptionSlider option;
+            initStyleOption(&option);
+            const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+            const QPoint at = event->position().toPoint();
+            if (!handle.contains(at)) {
+                const QRect groove = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+                const bool across = orientation() == Qt::Horizontal;
+                const int length = across ? handle.width() : handle.height();
+                const int start = across ? groove.x() : groove.y();
+                const int span = (across ? groove.width() : groove.height()) - length;
+                const int offset = (across ? at.x() : at.y()) - start - length / 2;
+                setSliderPosition(QStyle::sliderValueFromPosition(minimum(), maximum(), offset, span,
+                                                                  option.upsideDown));
+            }
+        }
+        CustomSliderCell::mousePressEvent(event);
+    }
+};
+
+} // namespace
 
 VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
 {
@@ -33,7 +72,7 @@ VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
     m_pauseIcon = viewericons::icon(QStringLiteral("pause-icon-18-256"), QSize(14, 14));
     m_play->setCursor(Qt::PointingHandCursor);
     m_play->setFocusPolicy(Qt::NoFocus);
-    m_position = new CustomSliderCell(Qt::Horizontal, this);
+    m_position = new SeekSlider(Qt::Horizontal, this);
     m_position->setObjectName(QStringLiteral("videoPosition"));
     m_position->setRange(0, 0);
     m_position->setFocusPolicy(Qt::NoFocus);

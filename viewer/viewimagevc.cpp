@@ -983,28 +983,36 @@ void viewimagevc::itemDidFinishPlaying()
 
 namespace {
 
-// Whether the file the viewer shows at path has left the folder just listed
-// as items: nothing listed is at path, and no listed file is the same file
-// under another name (a rename within the folder keeps it there). Any thread.
-bool hasLeftTheFolder(const QString &path, const std::optional<lg::FileIdentity> &identity,
-                      const QVector<InitialDirectory> &items)
+// Where the file the viewer shows at path stands in the folder just listed as
+// items: still listed by its name (renamedTo none, left false), listed under
+// another name after a rename within the folder (renamedTo that item's URL),
+// or gone from the folder (left). Known by identity: device, inode, birth
+// time and type, whatever was written to it meanwhile. Any thread.
+struct ShownFileInListing
+{
+    bool left = false;
+    std::optional<QUrl> renamedTo;
+};
+
+ShownFileInListing findShownFileIn(const QString &path, const std::optional<lg::FileIdentity> &identity,
+                                   const QVector<InitialDirectory> &items)
 {
     if (path.isEmpty())
-        return false;
+        return {};
     const QUrl url = lg::FileNames::urlOf(path);
     for (const InitialDirectory &item : items)
         if (item.file && item.file->url == url)
-            return false;
+            return {};
     if (!identity)
-        return true;
+        return {true, std::nullopt};
     for (const InitialDirectory &item : items) {
         if (!item.file)
             continue;
         const std::optional<lg::FileIdentity> listed = lg::fileIdentity(lg::FileNames::pathOf(item.file->url));
         if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
-            return false;
+            return {false, item.file->url};
     }
-    return true;
+    return {true, std::nullopt};
 }
 
 } // namespace
@@ -1025,8 +1033,10 @@ void viewimagevc::reloadItems()
     // hold up the window. The shown item stays on screen meanwhile.
     lg::onBackground([self, folder, folderURL, generation, shownPath, shownIdentity] {
         QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-        const bool shownFileLeft = hasLeftTheFolder(shownPath, shownIdentity, items);
-        lg::onMain([self, folderURL, generation, items = std::move(items), shownPath, shownFileLeft]() mutable {
+        const ShownFileInListing found = findShownFileIn(shownPath, shownIdentity, items);
+        const bool shownFileLeft = found.left;
+        lg::onMain([self, folderURL, generation, items = std::move(items), shownPath, shownFileLeft,
+                    renamedTo = found.renamedTo]() mutable {
             if (self.isNull() || generation != self->m_reloadGeneration)
                 return;
             if (isFileOperationRunning || currentFolderURL != folderURL)
@@ -1037,6 +1047,10 @@ void viewimagevc::reloadItems()
                 previousOrder << (item.file ? item.file->url : QUrl());
             itemList = std::move(items);
             searchResults.clear();
+            // Renamed within the folder by another program: the viewer and
+            // its commands go on with the file under its new name.
+            if (renamedTo && self->m_shownPath == shownPath)
+                self->followRenamedFile(*renamedTo);
             self->box_nofilefound->setVisible(itemList.isEmpty());
             if (auto *content = existingController<ViewController>("ViewController")) {
                 applySortAndSearchAfterListing([] {});
@@ -1064,6 +1078,41 @@ void viewimagevc::reloadItems()
             }
         });
     });
+}
+
+void viewimagevc::followRenamedFile(const QUrl &url)
+{
+    if (!viewerItemURL || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath || m_transformRunning)
+        return;
+    const QString oldPath = m_shownPath;
+    const QString path = lg::FileNames::pathOf(url);
+    // Still the same file at the new name, and nothing at the old one (a file
+    // that took the old name is another file: the viewer's file left).
+    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
+    if (!m_shownIdentity || !now || compareChosen(*m_shownIdentity, *now) == ChosenFileState::Replaced
+        || lg::existsOrLink(oldPath))
+        return;
+    viewerItemURL = url;
+    m_shownPath = path;
+    // A rename changes the inode change time alone: the identity commands
+    // check is taken anew, unless the content changed too (then the viewer
+    // shows it again first, as for any file changed under it).
+    lg::FileIdentity renamed = *now;
+    renamed.changedSeconds = m_shownIdentity->changedSeconds;
+    renamed.changedNanoseconds = m_shownIdentity->changedNanoseconds;
+    if (renamed == *m_shownIdentity)
+        m_shownIdentity = now;
+    lblfilename->setText(url.fileName());
+    if (m_wantedKey && m_wantedKey->path == oldPath) {
+        // The picture waited for is read under the new name.
+        const PictureKey key = PictureLoader::keyFor(path, decodeBound());
+        m_wantedKey = key;
+        m_loader->request(key, decodePriorityShown);
+    } else if (m_animation->path() == oldPath) {
+        m_keepZoom = true;
+        showAnimated(path);
+    }
+    updateEditButton();
 }
 
 void viewimagevc::showNoFiles()

@@ -363,6 +363,10 @@ private:
     // Shows the file on show again when another program has written over it
     // or changed it since it was shown (a reload found it so).
     void followShownFile();
+    // The file on show was renamed within its folder by another program and
+    // is listed at url: it is shown and acted on under that name from now on.
+    // Nothing when another file is at url or the old name is taken again.
+    void followRenamedFile(const QUrl &url);
     // The identity of the file shown again becomes the one commands check.
     void takeFollowedIdentity();
     // previousOrder: the files of the list in use before the reload, in order.

@@ -1,6 +1,8 @@
 // File lists and web links on the clipboard, in the formats file managers use.
 #include "platform/desktop/Clipboard.h"
 
+#include "platform/desktop/FileNames.h"
+
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
@@ -27,10 +29,11 @@ std::optional<QUrl> localFileUrl(const QUrl &url)
     const QString host = url.host();
     if (!host.isEmpty() && host != QLatin1String("localhost"))
         return std::nullopt;
-    const QString path = url.path(QUrl::FullyDecoded);
+    // By its bytes: a name that is not valid UTF-8 stays apart from its look-alike.
+    const QString path = host.isEmpty() ? FileNames::pathOf(url) : url.path(QUrl::FullyDecoded);
     if (path.isEmpty() || !path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
         return std::nullopt;
-    return QUrl::fromLocalFile(QDir::cleanPath(path));
+    return FileNames::urlOf(QDir::cleanPath(path));
 }
 
 QList<QUrl> cleaned(const QList<QUrl> &urls)
@@ -41,7 +44,7 @@ QList<QUrl> cleaned(const QList<QUrl> &urls)
         const std::optional<QUrl> local = localFileUrl(url);
         if (!local)
             continue;
-        const QString key = local->toLocalFile();
+        const QString key = FileNames::pathOf(*local);
         if (seen.contains(key))
             continue;
         seen.insert(key);
@@ -105,7 +108,7 @@ FileClip Clipboard::readFiles(const QMimeData *data)
             allPlain = path.has_value();
             if (path && !seen.contains(*path)) {
                 seen.insert(*path);
-                plain.append(QUrl::fromLocalFile(*path));
+                plain.append(FileNames::urlOf(*path));
             }
         }
         clip.cut = !lines.isEmpty() && lines.first().trimmed() == "cut";
@@ -149,7 +152,7 @@ std::optional<QString> Clipboard::plainFileURLPath(QByteArrayView line)
     const QByteArray decoded = QByteArray::fromPercentEncoding(path.toByteArray());
     if (decoded.contains('\0'))
         return std::nullopt;
-    const QString result = QString::fromUtf8(decoded);
+    const QString result = FileNames::fromNative(decoded);   // bytes not UTF-8 carried
     const bool clean = !result.contains(QLatin1String("//")) && !result.contains(QLatin1String("/./"))
         && !result.contains(QLatin1String("/../")) && !result.endsWith(QLatin1String("/."))
         && !result.endsWith(QLatin1String("/..")) && (result.size() == 1 || !result.endsWith(QLatin1Char('/')));

@@ -114,6 +114,13 @@ QString shown(const QString &text)
     return result;
 }
 
+QString notTextMessage(const QString &path)
+{
+    return QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid UTF-8 text. Rename it in a "
+                          "file manager, then try again.")
+        .arg(shown(path));
+}
+
 QUrl urlOf(const QString &path)
 {
     if (!hasRawBytes(path))

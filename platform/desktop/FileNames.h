@@ -25,6 +25,10 @@ QByteArray toNative(const QString &path);
 bool hasRawBytes(const QString &path);
 // The text for a person: each carried byte shown as U+FFFD.
 QString shown(const QString &text);
+// The words of a refusal of a command on path, whose name is not valid
+// UTF-8: it names the file (each carried byte as U+FFFD), says why, and what
+// the user can do about it.
+QString notTextMessage(const QString &path);
 // The file URL of path: percent-encoded bytes, so that the carried ones stay
 // apart from a look-alike's ("%FF", not "%EF%BF%BD").
 QUrl urlOf(const QString &path);

@@ -17,7 +17,6 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QSet>
-#include <QStringDecoder>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -888,10 +887,9 @@ QString unreadableNameMessage(const QString &path)
     for (const QByteArray &entry : names) {
         if (decodedPath(entry) != name)
             continue;
-        QStringDecoder strict(QStringDecoder::Utf8);
-        const QString text = strict.decode(entry);
-        if (strict.hasError())
-            return QStringLiteral("The name of “%1” cannot be read: it is not valid UTF-8 text.").arg(missing);
+        // Whole bytes: a name cut inside a character ("Caf\xe9") is not text either.
+        if (FileNames::hasRawBytes(FileNames::fromNative(entry)))
+            return FileNames::notTextMessage(missing);
     }
     return {};
 }

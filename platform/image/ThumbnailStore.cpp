@@ -11,7 +11,6 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -295,34 +294,41 @@ bool ThumbnailStore::holds(const QString &path) const
     if (Paths::isInside(clean, m_root))
         return true;
     // Reached some other way (a link to the cache or to one of its folders, a
-    // mount): known by the identity of a folder above the file.
+    // mount): known by the identity of a folder above the file. The folder is
+    // looked at every time, as a link or a mount may be put in its way at any
+    // time; what is remembered is what a folder (by its identity) is.
     const QString folder = clean.left(std::max<qsizetype>(1, clean.lastIndexOf(QLatin1Char('/'))));
+    struct stat st{};
+    if (::stat(FileNames::toNative(folder).constData(), &st) != 0)
+        return false;  // nothing in it can be read
+    const QPair<quint64, quint64> identity{quint64(st.st_dev), quint64(st.st_ino)};
+    struct stat rootStat{};
+    const QPair<quint64, quint64> root = ::stat(QFile::encodeName(m_root).constData(), &rootStat) == 0
+        ? QPair<quint64, quint64>{quint64(rootStat.st_dev), quint64(rootStat.st_ino)}
+        : QPair<quint64, quint64>{0, 0};
     {
         QMutexLocker lock(&m_heldLock);
-        const auto known = m_heldFolders.constFind(folder);
+        if (root != m_heldRoot) {
+            // Another cache folder (made anew, or moved): nothing known holds.
+            m_heldFolders.clear();
+            m_heldRoot = root;
+        }
+        const auto known = m_heldFolders.constFind(identity);
         if (known != m_heldFolders.constEnd())
             return *known;
     }
-    struct stat st{};
-    if (::stat(FileNames::toNative(folder).constData(), &st) != 0)
-        return false;  // nothing in it can be read: not remembered
     const QSet<QPair<quint64, quint64>> cacheFolders = folderIdentities();
-    bool held = false;
+    bool held = cacheFolders.contains(identity);
     QString above = folder;
-    for (;;) {
-        if (::stat(FileNames::toNative(above).constData(), &st) == 0
-            && cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
-            held = true;
-            break;
-        }
-        if (above == QLatin1String("/"))
-            break;
+    while (!held && above != QLatin1String("/")) {
         above = above.left(std::max<qsizetype>(1, above.lastIndexOf(QLatin1Char('/'))));
+        held = ::stat(FileNames::toNative(above).constData(), &st) == 0
+            && cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)});
     }
     QMutexLocker lock(&m_heldLock);
     if (m_heldFolders.size() > 4096)
         m_heldFolders.clear();
-    m_heldFolders.insert(folder, held);
+    m_heldFolders.insert(identity, held);
     return held;
 }
 
@@ -435,9 +441,24 @@ void ThumbnailStore::removeStrayTemporaries()
     sweepOnce(QFileInfo(failurePath(QStringLiteral("/"))).path());
 }
 
+qint64 ThumbnailStore::now() const
+{
+    if (m_clock)
+        return m_clock();
+    struct timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool ThumbnailStore::writesStopped() const
+{
+    const qint64 stoppedAt = m_writesStoppedAt.load();
+    return stoppedAt >= 0 && now() - stoppedAt < writeRetryMs;
+}
+
 bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
 {
-    if (m_writesStopped.load() || png.isEmpty())
+    if (writesStopped() || png.isEmpty())
         return false;
     const QString folder = QFileInfo(file).path();
     int error = injectedFault(file);
@@ -475,18 +496,18 @@ bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
                 error = errno;
         }
     }
-    // A full or read-only cache takes every later write with it; any other
-    // failure (something planted at the entry's name, a folder that cannot be
-    // made) costs only this entry.
+    // A full or read-only cache takes the writes of the next while with it;
+    // any other failure (something planted at the entry's name, a folder that
+    // cannot be made) costs only this entry.
     if (error == ENOSPC || error == EDQUOT || error == EROFS)
-        m_writesStopped.store(true);
+        m_writesStoppedAt.store(std::max<qint64>(0, now()));
     return error == 0;
 }
 
 bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folderSide, const QImage &image,
                           const Details &details)
 {
-    if (m_writesStopped.load() || holds(path) || folderSideFor(folderSide) != folderSide || image.isNull()
+    if (writesStopped() || holds(path) || folderSideFor(folderSide) != folderSide || image.isNull()
         || image.width() > folderSide || image.height() > folderSide)
         return false;
     QList<QPair<QByteArray, QByteArray>> texts = {
@@ -507,7 +528,7 @@ bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folde
 
 bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
 {
-    if (m_writesStopped.load() || holds(path))
+    if (writesStopped() || holds(path))
         return false;
     QImage mark(1, 1, QImage::Format_ARGB32);
     mark.fill(Qt::transparent);
@@ -577,14 +598,46 @@ bool ThumbnailStore::remove(const QString &path)
     return removed;
 }
 
+namespace {
+
+// Calls visit with prefix and the name of every entry of the folder open at
+// dirFd that is neither a folder nor a link, and goes into each folder, by
+// handle; takes dirFd over.
+void visitFilesIn(int dirFd, const QString &prefix, const std::function<void(const QString &)> &visit, int depth)
+{
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        if (isShuttingDown())
+            break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat st{};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode))
+            continue;
+        const QString relative = prefix + FileNames::fromNative(QByteArray(entry->d_name));
+        if (!S_ISDIR(st.st_mode)) {
+            visit(relative);
+        } else if (depth < 256) {
+            const int child = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                visitFilesIn(child, relative + QLatin1Char('/'), visit, depth + 1);
+        }
+    }
+    ::closedir(dir);
+}
+
+} // namespace
+
 void ThumbnailStore::forEachFileUnder(const QString &folder, const std::function<void(const QString &)> &visit)
 {
     // Links are not followed: what a link leads to is not inside the folder.
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
-                    QDirIterator::Subdirectories);
-    const QDir base(folder);
-    while (it.hasNext() && !isShuttingDown())
-        visit(base.relativeFilePath(it.next()));
+    const int fd = ::open(FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        visitFilesIn(fd, QString(), visit, 0);
 }
 
 void ThumbnailStore::setWriteFaultForTesting(WriteFault fault)

@@ -16,8 +16,10 @@
 // half a file; the temporaries of writes that never finished (the program was
 // killed) are removed at the first write to their folder. A write that fails is
 // reported by its result only; once the cache is full or read-only no more
-// writes are tried by this store, any other failure costs that entry alone.
-// Files inside the thumbnail folders are never given a thumbnail.
+// writes are tried by this store for a while (writeRetryMs), then they are
+// tried again; any other failure costs that entry alone. Files inside the
+// thumbnail folders are never given a thumbnail, however they are reached: a
+// file's folder is known by its device and inode, looked at on every call.
 //
 // Every member may be called from any thread at the same time.
 #include <QByteArray>
@@ -96,15 +98,22 @@ public:
     // False when there were none.
     bool remove(const QString &path);
     // Calls visit with the path relative to folder of every file inside it, at
-    // any depth, following no link; stops at quit.
+    // any depth, following no link; stops at quit. A name that is not valid
+    // UTF-8 comes with its bytes carried (FileNames), so that it names that
+    // file and no other.
     static void forEachFileUnder(const QString &folder, const std::function<void(const QString &)> &visit);
 
     // Removes what writes that never finished left in the cache's folders
     // (each folder once a store; a write does the same for its own folder).
     void removeStrayTemporaries();
 
-    // True once the cache turned out full or read-only: no more writes are tried.
-    bool writesStopped() const { return m_writesStopped.load(); }
+    // True while no writes are tried: for writeRetryMs after a write found the
+    // cache full or read-only.
+    bool writesStopped() const;
+    static constexpr qint64 writeRetryMs = 60 * 1000;
+    // The clock the pause of writes is measured by, in ms (tests); none: the
+    // system's monotonic clock. Set before the store is used.
+    void setClockForTesting(std::function<qint64()> msNow) { m_clock = std::move(msNow); }
 
     // Test seam: called before each write of an entry with its final path; a
     // non-zero errno makes that write fail as if the system had refused it.
@@ -124,11 +133,17 @@ private:
     QSet<QPair<quint64, quint64>> folderIdentities() const;
 
     QString m_root;
-    std::atomic<bool> m_writesStopped{false};
+    qint64 now() const;
+    // When writes stopped (now()), or none.
+    std::atomic<qint64> m_writesStoppedAt{-1};
+    std::function<qint64()> m_clock;
     QMutex m_sweptLock;
     QSet<QString> m_swept;  // folders rid of stray temporaries
     mutable QMutex m_heldLock;
-    mutable QHash<QString, bool> m_heldFolders;  // folder of a file: one of ours
+    // By a folder's device and inode: whether it is one of ours or lies inside
+    // one; valid while the root is the folder of m_heldRoot.
+    mutable QHash<QPair<quint64, quint64>, bool> m_heldFolders;
+    mutable QPair<quint64, quint64> m_heldRoot{0, 0};
 };
 
 } // namespace lg

@@ -11,6 +11,9 @@
 #include "platform/desktop/NotificationHub.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QPainter>
+#include <QStandardItemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -249,6 +252,42 @@ private Q_SLOTS:
         QCOMPARE(M::listText(M::CreatedColumn, clip, std::nullopt), QStringLiteral("31-12-23"));
         QCOMPARE(M::listText(M::SizeColumn, InitialDirectory{}, std::nullopt), QString());
         QCOMPARE(M::videoDimension(1920.5), QStringLiteral("1920.5"));
+    }
+
+    // A name that holds a newline or another control character shows whole,
+    // on its one line, each such character as its visible symbol.
+    void aNameIsShownOnOneLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "IMG_2001.jpg" << "IMG_2001.jpg";
+        QTest::newRow("a newline") << "two\nlines.jpg" << "two\u240Alines.jpg";
+        QTest::newRow("a carriage return and a tab") << "a\r\tb.jpg" << "a\u240D\u2409b.jpg";
+        QTest::newRow("a line separator") << "a\u2028b.jpg" << "a\u2424b.jpg";
+        QTest::newRow("delete") << "a\x7F.jpg" << "a\u2421.jpg";
+        QTest::newRow("a replacement character stays") << "caf\uFFFD.jpg" << "caf\uFFFD.jpg";
+    }
+    void aNameIsShownOnOneLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        // As the grid paints it: the same as the name of its symbols.
+        QStandardItemModel model(2, 1);
+        model.setData(model.index(0, 0), name);
+        model.setData(model.index(1, 0), shown);
+        GridItemDelegate delegate;
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, 240, 200);
+        option.font = QApplication::font();
+        QImage painted[2];
+        for (int row = 0; row < 2; ++row) {
+            painted[row] = QImage(option.rect.size(), QImage::Format_ARGB32);
+            painted[row].fill(Qt::black);
+            QPainter painter(&painted[row]);
+            delegate.paint(&painter, option, model.index(row, 0));
+        }
+        QVERIFY(painted[0] == painted[1]);
+        QCOMPARE(GridItemDelegate::oneLineName(name), shown);
     }
 
     void pixelSizesComeFromTheHeaderInTheBackground()

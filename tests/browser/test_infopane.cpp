@@ -147,7 +147,7 @@ private Q_SLOTS:
 
     // A name that is not valid UTF-8 beside its look-alike (U+FFFD where the
     // other has its stray byte): the pane never shows the look-alike's facts
-    // for it, and shows the look-alike's own as usual.
+    // for it, but says why it shows none, and shows the look-alike's own as usual.
     void aNameThatIsNotUtf8NeverShowsItsLookAlikesFacts()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("lookAlike"));
@@ -172,6 +172,14 @@ private Q_SLOTS:
             for (int row = 0; row < pane->model()->rowCount(); ++row)
                 gps = gps || pane->model()->index(row, 0).data().toString().contains(QStringLiteral("GPS"));
             QCOMPARE(gps, !stray);
+            if (stray) {
+                // The pane says why it shows nothing, and what to do.
+                QCOMPARE(pane->model()->rowCount(), 1);
+                const QString said = pane->model()->index(0, 0).data().toString();
+                QVERIFY2(said.contains(QStringLiteral("/bad\uFFFD.jpg\u201D")) && said.contains(QStringLiteral("not valid UTF-8"))
+                             && said.contains(QStringLiteral("Rename it in a file manager")),
+                         qPrintable(said));
+            }
         }
     }
 

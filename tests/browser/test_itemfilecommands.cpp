@@ -18,6 +18,7 @@
 #include "controls/Spinner.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Panels.h"
@@ -39,10 +40,12 @@
 
 #include <memory>
 
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(ItemMenuSnapshot)
 
@@ -53,6 +56,19 @@ namespace {
 QString readAll(const QString &path)
 {
     return QString::fromUtf8(lg::test::readAll(path));
+}
+
+// The bytes of the file at path, given as the file system's bytes.
+QByteArray bytesAt(const QByteArray &path)
+{
+    QByteArray bytes;
+    if (std::FILE *stream = std::fopen(path.constData(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
+            bytes.append(buffer, qsizetype(n));
+        std::fclose(stream);
+    }
+    return bytes;
 }
 
 QStringList filesIn(const QString &folder)
@@ -795,6 +811,78 @@ private Q_SLOTS:
             QCOMPARE(lg::Alert::shownAlerts().first().title, message);
             QTRY_VERIFY(!isBusy);   // "OK" hides the overlay
         }
+    }
+
+    // A command on an item whose name is not valid UTF-8 says so in the
+    // window, with what the user can do, before any question or panel; the
+    // item stays where it is, as it is.
+    void aNameThatIsNotUtf8IsRefusedAloudBeforeAnyQuestion_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Move to Trash") << "trash";
+        QTest::newRow("Move To") << "move";
+        QTest::newRow("Duplicate") << "duplicate";
+        QTest::newRow("Paste of a cut item") << "paste";
+        QTest::newRow("Rename") << "rename";
+    }
+    void aNameThatIsNotUtf8IsRefusedAloudBeforeAnyQuestion()
+    {
+        QFETCH(QString, command);
+        const QString folder = lg::test::freshFolder(QStringLiteral("notText"));
+        const QString elsewhere = lg::test::freshFolder(QStringLiteral("notTextElsewhere"));
+        const QString target = lg::test::freshFolder(QStringLiteral("notTextTarget"));
+        const QString home = command == QLatin1String("paste") ? elsewhere : folder;
+        const QByteArray stray = QFile::encodeName(home) + "/bad\xff.jpg";
+        // Qt's own removal of the temporary home cannot name it.
+        const auto removeStray = qScopeGuard([stray] { ::unlink(stray.constData()); });
+        QCOMPARE(::rename(QFile::encodeName(writeJpeg(home + "/plain.jpg", 8, 8)).constData(), stray.constData()), 0);
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        const QByteArray content = bytesAt(stray);
+        QVERIFY(!content.isEmpty());
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        QStringList asked;
+        lg::Alert::setResponder([&asked](const lg::AlertSpec &spec) {
+            asked << spec.title;
+            return 0;
+        });
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        const QUrl strayUrl = lg::FileNames::urlOf(lg::FileNames::fromNative(stray));
+        if (command == QLatin1String("paste")) {
+            lg::Clipboard::writeFiles({strayUrl}, true);
+            ItemFileCommands::instance()->pasteItems();
+        } else {
+            int row = -1;
+            for (int i = 0; i < grid->itemsModel()->rowCount(); ++i)
+                if (grid->itemsModel()->entry(i)->url == strayUrl)
+                    row = i;
+            QVERIFY(row >= 0);
+            const QModelIndex index = grid->itemsModel()->index(row, 0);
+            grid->collectionview->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+            if (command == QLatin1String("trash"))
+                ItemFileCommands::instance()->trashItems(gridBrowseView());
+            else if (command == QLatin1String("move"))
+                ItemFileCommands::instance()->moveItemsTo(gridBrowseView());
+            else if (command == QLatin1String("duplicate"))
+                ItemFileCommands::instance()->duplicateItems(gridBrowseView());
+            else
+                grid->collectionview->edit(index);
+            QVERIFY(!grid->collectionview->findChild<QLineEdit *>(QStringLiteral("renameEditor")));
+        }
+        QTRY_VERIFY(!lg::Alert::shownAlerts().isEmpty() && !isFileOperationRunning);
+        QTest::qWait(50);
+        const QList<lg::AlertSpec> said = lg::Alert::shownAlerts();
+        QCOMPARE(said.size(), 1);
+        const QString words = said.first().title + QLatin1Char(' ') + said.first().text;
+        QVERIFY2(words.contains(QStringLiteral("bad\uFFFD.jpg\u201D")) && words.contains(QStringLiteral("not valid UTF-8"))
+                     && words.contains(QStringLiteral("Rename it in a file manager")),
+                 qPrintable(words));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(bytesAt(stray), content);
+        QCOMPARE(filesIn(folder), QStringList{"a.jpg"});   // Qt's listing passes over the other name
+        QVERIFY(filesIn(target).isEmpty());
     }
 
     void theRenameEditorStaysWithItsFileThroughAReload()

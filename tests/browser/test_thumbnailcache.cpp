@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -336,6 +337,80 @@ private Q_SLOTS:
             QVERIFY(cache->thumbnail(seen.first()));
             QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
             QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/normal")));
+        }
+    }
+
+    // A folder browsed before that later leads into the cache (a link put
+    // in its place, or in place of a folder above it): its files are the
+    // cache's own, and nothing new is written for them.
+    void aFolderThatLaterLeadsIntoTheCacheIsNeverThumbnailed_data()
+    {
+        QTest::addColumn<bool>("above");
+        QTest::newRow("the folder replaced by a link") << false;
+        QTest::newRow("a folder above it replaced by a link") << true;
+    }
+    void aFolderThatLaterLeadsIntoTheCacheIsNeverThumbnailed()
+    {
+        QFETCH(bool, above);
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, {keyOf(photo(QStringLiteral("a.jpg"), 800, 600))}));
+        const QString large = m_root + QStringLiteral("/large");
+        QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        // First a plain folder of photos, browsed.
+        const QString outer = m_photos + QStringLiteral("/later");
+        const QString browsed = above ? outer + QStringLiteral("/large") : outer;
+        QVERIFY(QDir().mkpath(browsed));
+        const QString there = browsed + QStringLiteral("/b.jpg");
+        QVERIFY(QFile::copy(m_photos + QStringLiteral("/a.jpg"), there));
+        QVERIFY(makeAll(*cache, {keyOf(there)}));
+        QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        // Then a link into the cache in its place, and the folder listed again.
+        QVERIFY(QDir(outer).removeRecursively());
+        QVERIFY(QFile::link(above ? m_root : large, outer));
+        for (int visit = 0; visit < 2; ++visit) {
+            QList<ThumbnailKey> seen;
+            for (const QString &name : QDir(browsed).entryList(QDir::Files))
+                seen.append(keyOf(browsed + QLatin1Char('/') + name));
+            QCOMPARE(seen.size(), 2);
+            QVERIFY(makeAll(*cache, seen, 100));
+            QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 2);
+            QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/normal")));
+        }
+    }
+
+    // A folder renamed by the program takes the entries of all its files
+    // along, names that are not valid UTF-8 (beside their look-alikes) too.
+    void aRenamedFolderTakesTheThumbnailsOfEveryNameAlong()
+    {
+        const QString trip = m_photos + QStringLiteral("/Trip");
+        QVERIFY(QDir().mkpath(trip + QStringLiteral("/day 1")));
+        const QByteArray bytes = QFile::encodeName(trip);
+        const QList<QByteArray> names = {"/bad\xff.jpg", "/bad\xef\xbf\xbd.jpg", "/day 1/caf\xe9.jpg", "/plain.jpg"};
+        for (const QByteArray &name : names) {
+            const QString plain = photo(QStringLiteral("plain.jpg"), 400, 300);
+            QCOMPARE(::rename(QFile::encodeName(plain).constData(), QByteArray(bytes + name).constData()), 0);
+        }
+        QList<ThumbnailKey> keys;
+        for (const QString &folder : {trip, trip + QStringLiteral("/day 1")})
+            for (const InitialDirectory &item : mediaItemsInFolder(folder))
+                keys.append(thumbnailKeyFor(item));
+        QCOMPARE(keys.size(), names.size());
+        auto cache = newCache();
+        QVERIFY(makeAll(*cache, keys));
+        const QString renamed = m_photos + QStringLiteral("/Trip 2");
+        QVERIFY(QDir().rename(trip, renamed));
+        const auto cleanup = qScopeGuard([&] {
+            for (const QByteArray &name : names)
+                ::unlink(QByteArray(QFile::encodeName(renamed) + name).constData());
+        });
+        cache->fileMoved(trip, renamed);
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWriting(); }, 5000));
+        const lg::ThumbnailStore &store = *cache->store();
+        for (const QByteArray &name : names) {
+            const QString before = lg::FileNames::fromNative(bytes + name);
+            const QString after = lg::FileNames::fromNative(QFile::encodeName(renamed) + name);
+            QVERIFY2(store.find(after, stampOf(after), 200), name.constData());
+            QVERIFY2(!QFileInfo::exists(store.entryPath(before, 256)), name.constData());
         }
     }
 

@@ -4,6 +4,7 @@
 // Item; folder moves with their questions and conflict answers, files dropped
 // into a folder, web links, and the window's folder drop target.
 #include "platform/desktop/Clipboard.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
@@ -22,9 +23,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 #include <utility>
 
 using namespace sidebartest;
@@ -334,6 +338,31 @@ private Q_SLOTS:
         QTRY_COMPARE(shownTitles(), QStringList{message});
         QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         QCOMPARE(sidebar->treeController->descendantNodeAtIndexPath(*mine)->nodeTitle(), QStringLiteral("Mine"));
+    }
+
+    // A folder whose name is not valid UTF-8 is not renamed: the refusal
+    // says why and what to do.
+    void aFolderNameThatIsNotUtf8IsRefusedAloud()
+    {
+        const QString root = makeTree(QStringLiteral("NotText"), {QStringLiteral("Keep")});
+        const QByteArray stray = QFile::encodeName(root) + "/Caf\xe9";
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        const auto cleanup = qScopeGuard([stray] { ::rmdir(stray.constData()); });
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const QString shown = root + QStringLiteral("/Caf\uFFFD");
+        std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(stray)));
+        if (!path)
+            path = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(shown));
+        QVERIFY(path);
+        sidebar->didEditTextField(*path, QStringLiteral("Cafe"));
+        QTRY_COMPARE(shownTitles().size(), 1);
+        QCOMPARE(shownTitles(), QStringList{QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid "
+                                                           "UTF-8 text. Rename it in a file manager, then try again.")
+                                                .arg(shown)});
+        struct stat st {};
+        QCOMPARE(::stat(stray.constData(), &st), 0);
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Cafe")));
     }
 
     void renamingAFolderThatWentMeanwhileSaysItIsNoLongerThere()

@@ -4,11 +4,13 @@
 #include "app/Essentials.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/VideoControlStrip.h"
 #include "viewer/VideoPlayer.h"
 #include "viewer/ViewerFixtures.h"
 #include "viewer/viewimagevc.h"
 
 #include <QPointer>
+#include <QSlider>
 #include <QThread>
 
 using namespace viewertest;
@@ -65,6 +67,52 @@ private Q_SLOTS:
         QVERIFY(player->playbackState() != VideoPlayer::PlayingState);
         QCOMPARE(player->position(), qint64(0));
         viewer->hide();
+    }
+
+    // A click on the position bar takes the video to the clicked place, in
+    // either direction, however far from the knob.
+    void aClickOnThePositionBarGoesWhereItWasClicked_data()
+    {
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::newRow("forward to three quarters") << 0.0 << 0.75;
+        QTest::newRow("back to a fifth") << 0.8 << 0.2;
+    }
+    void aClickOnThePositionBarGoesWhereItWasClicked()
+    {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        const QString folder = lg::test::freshFolder(QStringLiteral("seek"));
+        const QString clip = fx::writeVideo(folder + QStringLiteral("/clip.mp4"),
+                                            QStringLiteral("testsrc=duration=4:size=160x120:rate=25"),
+                                            {QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p")});
+        if (clip.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        QObject owner;
+        VideoPlayer *player = VideoPlayer::create(nullptr, &owner);
+        if (!player)
+            QSKIP("the media module cannot be loaded");
+        player->setSource(QUrl::fromLocalFile(clip));
+        player->pause();
+        QTRY_VERIFY_WITH_TIMEOUT(player->duration() > 0 || player->mediaStatus() == VideoPlayer::InvalidMedia, 10000);
+        if (player->mediaStatus() == VideoPlayer::InvalidMedia)
+            QSKIP("this system cannot play the generated clip");
+        const qint64 duration = player->duration();
+        player->setPosition(qint64(duration * from));
+        QTRY_VERIFY(std::abs(player->position() - qint64(duration * from)) < duration / 10);
+
+        VideoControlStrip strip;
+        strip.resize(500, VideoControlStrip::stripHeight);
+        strip.setPlayer(player);
+        strip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&strip));
+        QSlider *bar = strip.positionSlider();
+        QCOMPARE(bar->maximum(), int(duration));
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(int(bar->width() * to), bar->height() / 2));
+        const qint64 wanted = qint64(duration * to);
+        QTRY_VERIFY2(std::abs(player->position() - wanted) < duration / 10,
+                     qPrintable(QStringLiteral("at %1 ms, clicked at %2 ms").arg(player->position()).arg(wanted)));
+        QVERIFY(std::abs(bar->value() - wanted) < duration / 10);
     }
 };
 

@@ -46,6 +46,7 @@
 #include <QLabel>
 #include "viewer/VideoPlayer.h"
 #include <QMenu>
+#include <QScopeGuard>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -996,6 +997,8 @@ private Q_SLOTS:
         QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(added)});
     }
 
+    // Another program renames the shown file: until the folder is listed
+    // again, the commands say it is no longer there and touch nothing.
     void commandsOnAFileThatWentOutsideSayItIsNoLongerThere_data()
     {
         QTest::addColumn<QString>("command");
@@ -1003,8 +1006,6 @@ private Q_SLOTS:
         for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu",
                                  "deleteItem_menu", "itemMoveTO_menu", "rotateLeft90", "flipVertical", "btneditImage"})
             QTest::addRow("%s, before the reload", name) << QString::fromLatin1(name) << false;
-        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu", "btneditImage"})
-            QTest::addRow("%s, after the reload", name) << QString::fromLatin1(name) << true;
     }
     void commandsOnAFileThatWentOutsideSayItIsNoLongerThere()
     {
@@ -1053,6 +1054,51 @@ private Q_SLOTS:
         QVERIFY(desktopCommands.isEmpty());
         QCOMPARE(itemList.size(), 3);
         lg::Workspace::setRunnerForTesting({});
+    }
+
+    // Once the folder watch has listed the folder again, the viewer shows the
+    // renamed file under its new name and the commands act on it there.
+    void commandsOnAFileRenamedOutsideActOnItsNewName_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *name : {"menuShowinFinder", "copyItem_menu", "itemCopyTO_menu", "rotateLeft90"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void commandsOnAFileRenamedOutsideActOnItsNewName()
+    {
+        QFETCH(QString, command);
+        const QStringList paths = listedPictures(3);
+        const QString target = lg::test::freshFolder(QStringLiteral("renamedTarget"));
+        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/renamed.png");
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        QStringList desktopCommands;
+        lg::Workspace::setRunnerForTesting([&desktopCommands](const lg::ExternalCall &call, QString *) {
+            desktopCommands << call.program;
+            return true;
+        });
+        const auto restore = qScopeGuard([] { lg::Workspace::setRunnerForTesting({}); });
+        viewimagevc *viewer = viewerOn(1);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
+        QVERIFY(QFile::rename(paths.at(1), renamed));
+        viewer->reloadItems();
+        QTRY_COMPARE(viewer->lblfilename->text(), QStringLiteral("renamed.png"));
+        QVERIFY(selectedItemIndex >= 0);
+        QCOMPARE(itemList.at(selectedItemIndex).file->url, QUrl::fromLocalFile(renamed));
+        copiedURLs.clear();
+        viewer->menuWillOpen();
+        QAction *action = menuAction(viewer, command.toLatin1().constData());
+        QVERIFY(action && action->isEnabled());
+        action->trigger();
+        QTRY_VERIFY(!isBusy && !viewer->isTransformRunning());
+        QVERIFY2(lg::Alert::shownAlerts().isEmpty(), qPrintable(lg::Alert::shownAlerts().value(0).text));
+        if (command == QLatin1String("copyItem_menu"))
+            QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(renamed)});
+        else if (command == QLatin1String("itemCopyTO_menu"))
+            QTRY_VERIFY(QFileInfo::exists(target + QStringLiteral("/renamed.png")));
+        else if (command == QLatin1String("rotateLeft90"))
+            QCOMPARE(QImage(renamed).size(), QImage(paths.at(0)).size().transposed());
+        else
+            QVERIFY(!desktopCommands.isEmpty());
     }
 
     void theLastFileGoingEmptiesTheViewerThePreviewAndThePane()

@@ -1,5 +1,6 @@
 // The desktop's shared thumbnail cache: names, what is trusted, how it is written.
 #include "platform/image/ThumbnailStore.h"
+#include "platform/desktop/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
@@ -9,10 +10,12 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -321,6 +324,70 @@ private Q_SLOTS:
         QCOMPARE(store.writesStopped(), stops);
         QCOMPARE(store.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)), !stops);
         QCOMPARE(store.saveFailure(QStringLiteral("/p/c.jpg"), {1, 1}), !stops);
+    }
+
+    // A full or read-only cache stops the writes for a while only: once
+    // that while has passed they are tried again, and go on once one works.
+    void writesAreTriedAgainAWhileAfterTheCacheWasFull_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::newRow("no space") << ENOSPC;
+        QTest::newRow("over quota") << EDQUOT;
+        QTest::newRow("read-only") << EROFS;
+    }
+    void writesAreTriedAgainAWhileAfterTheCacheWasFull()
+    {
+        QFETCH(int, error);
+        lg::ThumbnailStore store(m_root);
+        qint64 now = 5000;
+        store.setClockForTesting([&now] { return now; });
+        int full = 1;   // failed writes still to come
+        int asked = 0;
+        lg::ThumbnailStore::setWriteFaultForTesting([&](const QString &) {
+            ++asked;
+            return full-- > 0 ? error : 0;
+        });
+        QVERIFY(!store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        now += lg::ThumbnailStore::writeRetryMs - 1;
+        QVERIFY(store.writesStopped());
+        QVERIFY(!store.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QCOMPARE(asked, 1);
+        // Space is back; the while has passed.
+        now += 1;
+        QVERIFY(!store.writesStopped());
+        QVERIFY(store.save(QStringLiteral("/p/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        QVERIFY(store.saveFailure(QStringLiteral("/p/c.jpg"), {1, 1}));
+        QVERIFY(store.find(QStringLiteral("/p/b.jpg"), {1, 1}, 200));
+        QCOMPARE(asked, 3);
+    }
+
+    // The names of a folder's files are given by their bytes, so that a name
+    // that is not valid UTF-8 names its own file; links are not followed.
+    void everyFileUnderAFolderIsGivenByItsExactName()
+    {
+        const QString folder = m_dir.path() + QStringLiteral("/walked");
+        QDir(folder).removeRecursively();
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/sub")));
+        const QByteArray base = QFile::encodeName(folder);
+        const QList<QByteArray> names = {"/bad\xff.jpg", "/bad\xef\xbf\xbd.jpg", "/sub/caf\xe9.png", "/sub/plain.jpg"};
+        for (const QByteArray &name : names) {
+            const int fd = ::open(QByteArray(base + name).constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        QVERIFY(QFile::link(m_root, folder + QStringLiteral("/sub/linked")));
+        const auto cleanup = qScopeGuard([&] {
+            for (const QByteArray &name : names)
+                ::unlink(QByteArray(base + name).constData());
+        });
+        QList<QByteArray> seen;
+        lg::ThumbnailStore::forEachFileUnder(folder, [&](const QString &relative) {
+            seen.append('/' + lg::FileNames::toNative(relative));
+        });
+        std::sort(seen.begin(), seen.end());
+        QList<QByteArray> wanted = names;
+        std::sort(wanted.begin(), wanted.end());
+        QCOMPARE(seen, wanted);
     }
 
     void aFolderPlantedAtAnEntrysNameCostsThatEntryAlone()

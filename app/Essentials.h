@@ -108,7 +108,7 @@ extern QVector<InitialDirectory> openedFileItems;
 extern bool focusFileAfterReload;
 extern std::optional<QUrl> fileToFocus;
 // The thumbnails and pixel sizes shared by the grid, the list, the viewer and
-// the collage (browser/ThumbnailCache.h).
+// the collage (model/ThumbnailCache.h).
 class ThumbnailCache;
 ThumbnailCache &thumbnailCache();
 

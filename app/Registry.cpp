@@ -7,7 +7,7 @@
 #include "app/mainvc.h"
 #include "app/preferencesWindowController.h"
 #include "app/splitvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"

@@ -7,7 +7,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"

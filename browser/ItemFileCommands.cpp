@@ -5,7 +5,7 @@
 #include "browser/DestinationChooser.h"
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"

@@ -7,7 +7,7 @@
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"

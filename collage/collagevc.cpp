@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "collage/CollageDrag.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"

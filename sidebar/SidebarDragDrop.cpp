@@ -10,7 +10,7 @@
 #include "app/mainvc.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"

@@ -7,7 +7,7 @@
 #include "app/mainvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"

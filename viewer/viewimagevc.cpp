@@ -8,7 +8,7 @@
 #include "app/splitvc.h"
 #include "browser/BrowserStyle.h"
 #include "browser/Listing.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "controls/ClickViews.h"
@@ -19,7 +19,7 @@
 #include "controls/ZLFlatButton.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -34,7 +34,7 @@
 #include "platform/image/VideoInfo.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
-#include "browser/FileTypeIcon.h"
+#include "model/FileTypeIcon.h"
 
 #include <QAction>
 #include <QClipboard>

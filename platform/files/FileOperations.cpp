@@ -1,6 +1,6 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
 #include "platform/files/FileOperations.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/files/CopyEntry.h"
 #include "platform/files/NumberedNames.h"

@@ -1,6 +1,6 @@
 // The journal of temporaries and locks, and the start-up cleanup that puts right what a kill left.
 #include "platform/files/Temporaries.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"

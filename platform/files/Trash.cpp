@@ -1,6 +1,6 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
 #include "platform/files/Trash.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/Removal.h"

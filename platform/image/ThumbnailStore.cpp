@@ -1,7 +1,7 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"

@@ -5,7 +5,7 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/image/Libraries.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 
 #include <QBuffer>

@@ -23,7 +23,7 @@
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "tests/support/ThumbnailEntries.h"
 

@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "collage/CollageRender.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"

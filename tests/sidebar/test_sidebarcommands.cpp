@@ -9,7 +9,7 @@
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"

@@ -10,7 +10,7 @@
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileIdentity.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/image/ImageSource.h"

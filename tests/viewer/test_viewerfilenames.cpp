@@ -9,7 +9,7 @@
 #include "controls/ZLFlatButton.h"
 #include "browser/Listing.h"
 #include "platform/desktop/Alert.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/files/FileIdentity.h"

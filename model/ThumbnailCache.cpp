@@ -1,11 +1,11 @@
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 
 #include "app/Essentials.h"
-#include "browser/FileTypeIcon.h"
+#include "model/FileTypeIcon.h"
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"

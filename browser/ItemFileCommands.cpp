@@ -208,10 +208,7 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
             print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
     }
     print(QString::number(succeeded));
-    if (currentScreenMode == ScreenList)
-        listController()->refreshData();
-    else if (currentScreenMode == ScreenGrid)
-        thumbnailGrid()->refreshData();
+    reloadShownBrowseView();
     mainvc *hub = contentHub();
     hub->startMonitorWithSender();
 

@@ -1,4 +1,5 @@
-#include "app/Essentials.h"
+// The application-wide state below the screens, and its small shared helpers.
+#include "model/SharedState.h"
 
 #include "platform/desktop/Paths.h"
 
@@ -8,7 +9,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
-editImagevc *editImageController = nullptr;
+#include <algorithm>
 
 uint8_t currentScreenMode = ScreenGrid;
 uint8_t previousScreenMode = ScreenGrid;
@@ -27,6 +28,19 @@ uint8_t screenModeForStyle(int style)
         return ScreenViewer;
     default:
         return ScreenGrid;
+    }
+}
+
+void enterScreenModeOfSelectedStyle()
+{
+    switch (selectedViewStyle) {
+    case gridStyle:
+    case listStyle:
+    case viewerStyle:
+        currentScreenMode = screenModeForStyle(selectedViewStyle);
+        break;
+    default:
+        break;
     }
 }
 
@@ -100,6 +114,18 @@ const QColor &accentOrange()
 {
     static const QColor color = makeOpaqueColor(244 / 255.0, 155 / 255.0, 0);
     return color;
+}
+
+QColor accentWithAlpha(int alpha)
+{
+    QColor color = accentOrange();
+    color.setAlpha(std::clamp(alpha, 0, 255));
+    return color;
+}
+
+QString withAccentColour(QString css)
+{
+    return css.replace(QStringLiteral("@accent"), accentOrange().name());
 }
 
 const QColor &neutralGrey()

@@ -1,6 +1,6 @@
 #include "model/ThumbnailCache.h"
 
-#include "app/Essentials.h"
+#include "model/SharedState.h"
 #include "model/FileTypeIcon.h"
 
 #include "model/FileServices.h"
@@ -237,11 +237,6 @@ void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
 {
     m_decoded.setMaxCost(std::max<qint64>(0, decodedBytes));
     m_stored.setMaxCost(std::max<qint64>(0, storedBytes));
-}
-
-int ThumbnailCache::workerCount() const
-{
-    return m_pool->maxThreadCount();
 }
 
 std::optional<QImage> ThumbnailCache::thumbnail(const ThumbnailKey &key)

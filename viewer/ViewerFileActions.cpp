@@ -15,6 +15,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileBatch.h"
@@ -38,13 +39,9 @@
 #include <cstdio>
 #include <utility>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &text)
-{
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
+namespace {
 
 void reportFailure(QWidget *parent, lg::FileOpResult result)
 {

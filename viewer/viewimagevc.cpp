@@ -99,7 +99,7 @@ const char *viewerStyleSheet = R"css(
 #btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
 QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
 QMenu::item { padding: 5px 24px 5px 24px; }
-QMenu::item:selected { background-color: rgb(244, 155, 0); color: #1e1e1e; }
+QMenu::item:selected { background-color: @accent; color: #1e1e1e; }
 QMenu::item:disabled { color: #777777; }
 QMenu::indicator { width: 12px; height: 12px; left: 7px; }
 QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
@@ -241,7 +241,7 @@ void viewimagevc::viewDidLoad()
 void viewimagevc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(viewerStyleSheet));
+    setStyleSheet(withAccentColour(QString::fromLatin1(viewerStyleSheet)));
 
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -1373,12 +1373,7 @@ void viewimagevc::mouseEntered(QWidget *area)
             timer->stop();
         setBottomBoxAlpha(1.0);
     }
-    if (area == btnback) {
-        tooltipVc->messageValue = QStringLiteral("Back");
-        tooltipVc->showRelativeToRect(btnback->rect(), btnback, PopoverMaxTypeVC::MinYEdge);
-        if (tooltipVc->message)
-            tooltipVc->message->setText(tooltipVc->messageValue);
-    }
+    tooltipVc->showHintFor(area, {{btnback, "Back"}});
 }
 
 void viewimagevc::mouseExited(QWidget *area)

@@ -1116,9 +1116,7 @@ void FileOperation::start()
 }
 
 void FileOperation::cancel() { d->cancelled->store(true); }
-bool FileOperation::isCancelled() const { return d->cancelled->load(); }
 FileOpKind FileOperation::kind() const { return d->kind; }
-void FileOperation::setAutoDelete(bool autoDelete) { d->autoDelete = autoDelete; }
 
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 {

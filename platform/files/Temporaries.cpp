@@ -1,5 +1,6 @@
 // The journal of temporaries and locks, and the start-up cleanup that puts right what a kill left.
 #include "platform/files/Temporaries.h"
+#include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
@@ -309,10 +310,7 @@ bool isExactly(const QByteArray &made, const FileIdentity &id)
 
 QString homeTrashFolder()
 {
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return QDir::cleanPath(dataHome) + QStringLiteral("/Trash");
+    return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
 
 // The folder open as folderFd is the home Trash's files/.
@@ -608,10 +606,7 @@ constexpr qint64 missingFolderDays = 30;   // a folder missing this long is forg
 
 QByteArray journalFolder()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return enc(QDir::cleanPath(state) + QStringLiteral("/lumengallery/temporaries"));
+    return enc(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
 }
 
 // The journal's folder, made (0700) where missing; -1 when it cannot be.

@@ -25,6 +25,7 @@
 #include "platform/image/ThumbnailStore.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
+#include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAction>
@@ -114,8 +115,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        lg::Panels::setOpenResponder({});
-        lg::Workspace::setRunnerForTesting({});
+        lg::test::resetSeams();
         for (QWidget *popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
             popup->close();
     }

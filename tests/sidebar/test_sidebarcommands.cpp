@@ -15,6 +15,7 @@
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/getPermissionvc.h"
 #include "tests/sidebar/SidebarFixture.h"
+#include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAbstractItemModelTester>
@@ -125,11 +126,7 @@ private Q_SLOTS:
         answerWith({});
         lg::Alert::clearShownAlerts();
     }
-    void cleanup()
-    {
-        lg::Alert::setResponder({});
-        lg::setFileFaultForTesting({});
-    }
+    void cleanup() { lg::test::resetSeams(); }
     void cleanupTestCase() { resetSharedState(); }
 
     void menuEnablingFollowsTheRow_data()

@@ -16,6 +16,7 @@
 #include "platform/files/Trash.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/editImagevc.h"
@@ -162,9 +163,7 @@ private Q_SLOTS:
     {
         if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
             viewer->hide();
-        lg::Panels::setOpenResponder({});
-        lg::Workspace::setRunnerForTesting({});
-        lg::Alert::setResponder({});
+        lg::test::resetSeams();
         removeStrayNames();
     }
 

@@ -2,8 +2,8 @@
 #include "platform/jpeg/JpegSegments.h"
 
 #include "platform/base/Exiv2Setup.h"
+#include "platform/base/UprightXmp.h"
 #include "platform/image/FormatProbe.h"
-#include "platform/image/PictureMetadata.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

@@ -1,6 +1,7 @@
 // The application-wide state below the screens, and its small shared helpers.
 #include "model/SharedState.h"
 
+#include "platform/desktop/AccentColour.h"
 #include "platform/desktop/Paths.h"
 
 #include <QDir>
@@ -112,7 +113,7 @@ QColor makeOpaqueColor(double red, double green, double blue)
 
 const QColor &accentOrange()
 {
-    static const QColor color = makeOpaqueColor(244 / 255.0, 155 / 255.0, 0);
+    static const QColor color = lg::accentColour();
     return color;
 }
 

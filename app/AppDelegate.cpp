@@ -13,6 +13,7 @@
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/ModuleNotice.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Settings.h"
@@ -35,17 +36,13 @@
 #include <cstdio>
 #include <utility>
 
+using lg::printLine;
+
 namespace {
 
 const QString launchAtLoginKey = QStringLiteral("startstatus");
 const QString autoUpdateKey = QStringLiteral("autocheckforupdate");
 const QString lastVersionKey = QStringLiteral("lastVersion");
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 // The Quit shortcut: the desktop's own, and Ctrl+Q where the desktop names
 // none (the key theme of some platforms leaves it out).
@@ -334,15 +331,15 @@ void AppDelegate::installMenus(mainWindowController *window)
     QMenuBar *bar = window->menuBar();
     if (bar->findChild<QAction *>(QStringLiteral("menuItem_copy")))
         return;  // already there
-    bar->setStyleSheet(QStringLiteral(
+    bar->setStyleSheet(withAccentColour(QStringLiteral(
         "QMenuBar { background-color: #252525; color: #e6e6e6; border-bottom: 1px solid #303030; }"
         "QMenuBar::item { background: transparent; padding: 4px 10px; }"
         "QMenuBar::item:selected { background-color: #3a3a3a; }"
         "QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; }"
         "QMenu::item { padding: 5px 24px 5px 18px; }"
-        "QMenu::item:selected { background-color: rgb(244,155,0); color: #1e1e1e; }"
+        "QMenu::item:selected { background-color: @accent; color: #1e1e1e; }"
         "QMenu::item:disabled { color: #777777; }"
-        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }"));
+        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }")));
 
     auto addAction = [this](QMenu *menu, const QString &name, const QString &title, void (AppDelegate::*slot)(),
                             const QKeySequence &shortcut = QKeySequence()) {

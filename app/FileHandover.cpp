@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Paths.h"
@@ -25,17 +26,13 @@
 #include <unistd.h>
 #include <utility>
 
+using lg::printLine;
+
 namespace {
 
 const QString savedRootsKey = QStringLiteral("arrPaths");
 const QString pathsMember = QStringLiteral("paths");
 constexpr int maxForwardedPaths = 100000;
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 // Paths from outside are used only when absolute and present.
 QStringList existingAbsolutePaths(const QStringList &paths)
@@ -164,15 +161,7 @@ void FileHandover::showCollected()
         // Made before the mode is set: nothing it sets up while being made may
         // override the mode.
         mainvc *hub = contentHub();
-        switch (selectedViewStyle) {
-        case gridStyle:
-        case listStyle:
-        case viewerStyle:
-            currentScreenMode = screenModeForStyle(selectedViewStyle);
-            break;
-        default:
-            break;
-        }
+        enterScreenModeOfSelectedStyle();
         // The files take the place of the home screen's choice: the folders
         // saved before are not loaded, and stay saved.
         sidebarController()->keepSavedRoots();

@@ -3,9 +3,11 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/BrowserStyle.h"
+#include "browser/ItemMenus.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/FolderMonitor.h"
+#include "platform/runtime/Console.h"
 #include "sidebar/sideMenuvc.h"
 #include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
@@ -14,15 +16,7 @@
 
 #include <cstdio>
 
-namespace {
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
-} // namespace
+using lg::printLine;
 
 void mainvc::scheduleReload()
 {
@@ -67,18 +61,8 @@ void mainvc::reloaddata()
 {
     printLine(QStringLiteral("reload change"));
     browserstyle::showListingState();
-    switch (currentScreenMode) {
-    case ScreenGrid:
-        thumbnailGrid()->refreshData();
-        break;
-    case ScreenList:
-        listController()->refreshData();
-        break;
-    case ScreenViewer:
-    case ScreenFullImage:
+    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
         imageViewer()->reloadItems();
-        break;
-    default:
-        break;
-    }
+    else
+        reloadShownBrowseView();
 }

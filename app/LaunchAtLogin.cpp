@@ -3,6 +3,7 @@
 #include "platform/desktop/Paths.h"
 
 #include "Version.h"
+#include "platform/runtime/Console.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -13,13 +14,9 @@
 
 #include <cstdio>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
+namespace {
 
 // The escapes of a desktop-entry string value, applied after the Exec quoting.
 QString escapeStringValue(const QString &text)

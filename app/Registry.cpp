@@ -7,7 +7,7 @@
 #include "app/mainvc.h"
 #include "app/preferencesWindowController.h"
 #include "app/splitvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
@@ -15,11 +15,14 @@
 #include "outreach/StartupVc.h"
 #include "outreach/utilityKitvc.h"
 #include "model/PhotosLibrary.h"
+#include "model/ScreenHooks.h"
 #include "platform/desktop/Alert.h"
+#include "platform/desktop/NotificationHub.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
@@ -34,7 +37,63 @@ void registerScene()
                                             [] { return new T; });
 }
 
+// What the model and the controls ask of the screens (model/ScreenHooks.h).
+void installScreenHooks()
+{
+    ScreenHooks &hooks = screenHooks();
+    hooks.sheetParent = [] { return static_cast<QWidget *>(mainWindow()); };
+    hooks.showBusyOverlay = [] { contentHub()->showBusyLoader(); };
+    hooks.hideBusyOverlay = [] {
+        if (auto *hub = qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc"))))
+            hub->hideBusyLoader();
+    };
+    hooks.sheetOverlay = [](bool shown) {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = shown;
+        if (shown)
+            hub->showBusyLoader();
+        else
+            hub->hideBusyLoader();
+    };
+    hooks.closeCollage = [] { contentHub()->closeCollagevc(); };
+    hooks.collagePhotosAdded = [] {
+        collagevc *collage = collageMaker();
+        if (collage->collectionview)
+            collage->collectionview->reset();
+        isCollageSaved = false;
+        if (collage->btnremove)
+            collage->btnremove->setEnabled(false);
+        collage->removeall();
+    };
+    // The full-image viewer closes; the viewer goes back to the files, its
+    // video paused.
+    hooks.viewerDoubleClicked = [] {
+        if (currentScreenMode == ScreenFullImage) {
+            imageViewer()->closeViewer();
+            return;
+        }
+        viewimagevc *viewer = imageViewer();
+        if (viewer->videoPlayer) {
+            viewer->videoPlayer->pause();
+            viewer->videoPlayer = nullptr;
+        }
+        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+    };
+    hooks.contentRightClicked = [](QMouseEvent *event) {
+        if (currentScreenMode == ScreenList)
+            listController()->handleRightMouseDown(event);
+        else if (currentScreenMode == ScreenGrid)
+            thumbnailGrid()->handleRightMouseDown(event);
+    };
+}
+
+// Filled before main(): the model and the controls reach the screens from the
+// first call on, also in a program that makes its screens later.
+[[maybe_unused]] const bool screenHooksInstalled = (installScreenHooks(), true);
+
 } // namespace
+
+editImagevc *editImageController = nullptr;
 
 void registerMainStoryboardScenes()
 {

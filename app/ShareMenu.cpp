@@ -2,6 +2,7 @@
 
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Workspace.h"
+#include "platform/runtime/Console.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -10,6 +11,8 @@
 #include <QWidget>
 
 #include <cstdio>
+
+using lg::printLine;
 
 namespace {
 
@@ -24,12 +27,6 @@ bool startProcess(const QString &program, const QStringList &arguments)
     if (runner())
         return runner()(program, arguments);
     return QProcess::startDetached(program, arguments);
-}
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/AppDelegate.h"
+#include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Journal.h"
@@ -36,7 +37,7 @@ QPalette darkPalette()
     const QColor alternate(0x26, 0x26, 0x26);
     const QColor text(0xe6, 0xe6, 0xe6);
     const QColor button(0x35, 0x35, 0x35);
-    const QColor accent(244, 155, 0);
+    const QColor accent = accentOrange();
     const QColor disabledText(0x7a, 0x7a, 0x7a);
 
     QPalette pal;

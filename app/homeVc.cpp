@@ -36,7 +36,7 @@ QToolButton#btnAddFolders, QToolButton#btnAddLibrary {
     border-radius: 14px; padding: 22px 10px 18px 10px;
 }
 QToolButton#btnAddFolders:hover, QToolButton#btnAddLibrary:hover {
-    background-color: #2e2e2e; border: 1px solid rgb(244,155,0);
+    background-color: #2e2e2e; border: 1px solid @accent;
 }
 QToolButton#btnAddFolders:pressed, QToolButton#btnAddLibrary:pressed { background-color: #242424; }
 QPushButton#btnContinuePreviousSelection {
@@ -83,7 +83,7 @@ homeVc::homeVc(QWidget *parent) : QWidget(parent)
 void homeVc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(homeStyle));
+    setStyleSheet(withAccentColour(QString::fromLatin1(homeStyle)));
 
     auto *page = new QWidget(this);
     auto *icon = new QLabel(page);
@@ -202,15 +202,7 @@ void homeVc::enterBrowser()
     mainvc *hub = contentHub();
     if (!mainWindowNeverShown)
         sidebarController()->addFoldersWithProgress(selectedSourceURLs);
-    switch (selectedViewStyle) {
-    case gridStyle:
-    case listStyle:
-    case viewerStyle:
-        currentScreenMode = screenModeForStyle(selectedViewStyle);
-        break;
-    default:
-        break;
-    }
+    enterScreenModeOfSelectedStyle();
     blacklayer->hide();
     mainWindowController *window = mainWindow();
     window->setResizable(true);

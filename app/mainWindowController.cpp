@@ -4,6 +4,7 @@
 #include "app/homeVc.h"
 #include "browser/ViewController.h"
 #include "collage/collagevc.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 #include "viewer/editImagevc.h"
@@ -18,13 +19,7 @@
 #include <QWindow>
 #include <cstdio>
 
-namespace {
-void printLine(const char *text)
-{
-    std::printf("%s\n", text);
-    std::fflush(stdout);
-}
-} // namespace
+using lg::printLine;
 
 mainWindowController::mainWindowController(QWidget *parent) : QMainWindow(parent)
 {

@@ -15,6 +15,7 @@
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
 #include "outreach/utilityKitvc.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
@@ -41,13 +42,9 @@
 
 #include <cstdio>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
+namespace {
 
 const char *hubStyle = R"css(
 mainvc { background-color: #1e1e1e; }
@@ -313,18 +310,12 @@ void mainvc::mouseEntered(QWidget *area)
 {
     if (isBusy)
         return;
-    const std::pair<QWidget *, const char *> hints[] = {
+    tooltipVc->showHintFor(area, {
         {btnShere, "Share"},
         {btnFullImagePlay, "Full Screen"},
         {btnLeftSplit, "Left Pane"},
         {btnrightsplit, "Right Pane "},
-    };
-    for (const auto &[button, text] : hints) {
-        if (button != area)
-            continue;
-        tooltipVc->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
-        break;
-    }
+    });
     printLine(QStringLiteral("enetr"));
 }
 
@@ -620,15 +611,6 @@ void mainvc::updateProgressSheet(int count, int total)
     currentCount = count;
     totalcount = total;
     updateProgressSheet();
-}
-
-void mainvc::setProgressTitle(const QString &title)
-{
-    QPointer<mainvc> self(this);
-    lg::onMain([self, title] {
-        if (self)
-            self->lblProcessTitle->setText(title);
-    });
 }
 
 void mainvc::setProgressPath(const QString &path)

@@ -119,7 +119,6 @@ public:
     void updateProgressSheet();
     // Stores count and total, then shows them.
     void updateProgressSheet(int count, int total);
-    void setProgressTitle(const QString &title);
     void setProgressPath(const QString &path);
     void hideProgressSheet();
     // The ring's share for count of total: 1.0 once count reaches or passes a

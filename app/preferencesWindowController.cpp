@@ -35,7 +35,7 @@ QTabBar::tab {
     padding: 6px 22px; margin: 0 2px;
     border-top-left-radius: 6px; border-top-right-radius: 6px;
 }
-QTabBar::tab:selected { background: #252525; color: #ffffff; border-bottom: 2px solid rgb(244,155,0); }
+QTabBar::tab:selected { background: #252525; color: #ffffff; border-bottom: 2px solid @accent; }
 QTabBar::tab:hover:!selected { color: #ffffff; }
 QPushButton {
     background-color: #333333; color: #f0f0f0; border: 1px solid #4a4a4a;
@@ -64,7 +64,7 @@ public:
         const QRectF box = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, true);
-        const QColor accent(244, 155, 0);
+        const QColor accent = accentOrange();
         painter->setPen(QPen(on ? accent : QColor(0x6a, 0x6a, 0x6a), 1.0));
         painter->setBrush(on ? (enabled ? accent : accent.darker(160)) : QColor(0x2b, 0x2b, 0x2b));
         painter->drawRoundedRect(box, 3, 3);
@@ -90,7 +90,7 @@ void applyDarkPalette(QWidget *widget)
     pal.setColor(QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
     pal.setColor(QPalette::Button, QColor(0x33, 0x33, 0x33));
     pal.setColor(QPalette::ButtonText, QColor(0xf0, 0xf0, 0xf0));
-    pal.setColor(QPalette::Highlight, QColor(244, 155, 0));
+    pal.setColor(QPalette::Highlight, accentOrange());
     widget->setPalette(pal);
 }
 
@@ -211,7 +211,7 @@ preferencesWindowController::preferencesWindowController(QWidget *parent) : QWid
     setWindowTitle(QStringLiteral("Preferences"));
     setAttribute(Qt::WA_StyledBackground, true);
     applyDarkPalette(this);
-    setStyleSheet(QString::fromLatin1(preferencesStyle));
+    setStyleSheet(withAccentColour(QString::fromLatin1(preferencesStyle)));
     tabView = new TabViewSettings(this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);

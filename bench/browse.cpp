@@ -41,7 +41,7 @@
 #include "browser/GridView.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "bench/HostileFolder.h"

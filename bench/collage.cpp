@@ -11,7 +11,7 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
 #include "model/Saver.h"

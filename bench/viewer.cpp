@@ -9,7 +9,7 @@
 #include "app/Essentials.h"
 #include "browser/GridView.h"
 #include "browser/Listing.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "viewer/ViewerCanvas.h"

@@ -435,21 +435,12 @@ void GridView::reset()
 
 void GridView::scheduleWorkRequest()
 {
-    if (m_workRequestQueued)
-        return;
-    m_workRequestQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_workRequestQueued)  // not asked for directly meanwhile
-                requestWork();
-        },
-        Qt::QueuedConnection);
+    m_workRequest.schedule();
 }
 
 void GridView::requestWork()
 {
-    m_workRequestQueued = false;
+    m_workRequest.done();
     auto *items = qobject_cast<ShownItemsModel *>(model());
     if (!items || !isVisible())
         return;

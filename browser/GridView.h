@@ -2,6 +2,8 @@
 // The thumbnail grid's view: square items, exactly n to a row, painted by a
 // delegate straight from the model (no widget per item), so that folders of
 // tens of thousands of items lay out and scroll at once.
+#include "platform/runtime/CoalescedCall.h"
+
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>
 
@@ -95,5 +97,5 @@ private:
     GridMetrics m_metrics;
     int m_lastPaintPending = 0;
     int m_paintCount = 0;
-    bool m_workRequestQueued = false;
+    lg::CoalescedCall m_workRequest{this, [this] { requestWork(); }};
 };

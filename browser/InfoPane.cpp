@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QEvent>

@@ -7,12 +7,12 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 
 #include <QApplication>
@@ -69,8 +69,8 @@ QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
     auto *editor = new Editing(parent);
     editor->setObjectName(QStringLiteral("renameEditor"));
     editor->setFrame(true);
-    editor->setStyleSheet(QStringLiteral("QLineEdit { background: #1e1e1e; color: #e6e6e6; border: 1px solid rgb(244,155,0);"
-                                         " selection-background-color: rgb(244,155,0); }"));
+    editor->setStyleSheet(withAccentColour(QStringLiteral("QLineEdit { background: #1e1e1e; color: #e6e6e6; border: 1px solid @accent;"
+                                         " selection-background-color: @accent; }")));
     editor->setAlignment(Qt::AlignCenter);
     // Bound to the file now: whatever the row shows later, this file is renamed.
     editor->setProperty(pathProperty, item->file->url.toLocalFile());

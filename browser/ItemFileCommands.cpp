@@ -6,14 +6,14 @@
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Trash.h"
@@ -235,10 +235,7 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
             print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
     }
     print(QString::number(succeeded));
-    if (currentScreenMode == ScreenList)
-        listController()->refreshData();
-    else if (currentScreenMode == ScreenGrid)
-        thumbnailGrid()->refreshData();
+    reloadShownBrowseView();
     mainvc *hub = contentHub();
     hub->startMonitorWithSender();
 

@@ -11,7 +11,7 @@
 // the main thread: the visible view reloads, the monitor restarts, items that
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
 

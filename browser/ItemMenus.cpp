@@ -37,13 +37,12 @@ BrowseView listBrowseView()
     return {list, list->tblview, list->itemsModel(), false, &list->menuClickedRow};
 }
 
-std::optional<BrowseView> visibleBrowseView()
+void reloadShownBrowseView()
 {
-    if (currentScreenMode == ScreenGrid)
-        return gridBrowseView();
     if (currentScreenMode == ScreenList)
-        return listBrowseView();
-    return std::nullopt;
+        listController()->refreshData();
+    else if (currentScreenMode == ScreenGrid)
+        thumbnailGrid()->refreshData();
 }
 
 namespace itemmenus {

@@ -34,8 +34,9 @@ struct BrowseView
 };
 BrowseView gridBrowseView();
 BrowseView listBrowseView();
-// The view that shows now (grid or list), or none in other modes.
-std::optional<BrowseView> visibleBrowseView();
+// Lists the current folder again in the grid or the list, whichever the
+// current screen is; nothing in the other modes.
+void reloadShownBrowseView();
 
 namespace itemmenus {
 

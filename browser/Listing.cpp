@@ -4,14 +4,16 @@
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/InfoPane.h"
+#include "browser/ItemEditing.h"
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -176,11 +178,6 @@ void setListingBudget(int ms)
     g_listingBudgetMs = std::max(0, ms);
 }
 
-int listingBudget()
-{
-    return g_listingBudgetMs;
-}
-
 bool isListingPending()
 {
     return g_pendingGeneration != 0 && g_pendingGeneration == g_fillGeneration;
@@ -290,6 +287,18 @@ void showNoCurrentItem()
 {
     sidebarController()->clearPreview();   // also drops a picture still on its way
     InfoPane::instance()->fillForPath(QString());
+}
+
+void finishBrowseReload(const std::function<void()> &reloadView, const QAbstractItemView *view,
+                        const bool &firstAccess, const std::function<void()> &selectCurrent)
+{
+    applySortAndSearchAfterListing(reloadView);
+    followRenamedItem();
+    focusRequestedFileOrRefreshPreview();
+    contentController()->updateItemCountLabel();
+    // The selection came back with its files; without one, the current item.
+    if (firstAccess && !view->selectionModel()->hasSelection())
+        selectCurrent();
 }
 
 void focusRequestedFileOrRefreshPreview()

@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 
+class QAbstractItemView;
+
 // The path extension of a file name: what follows its last dot, unchanged;
 // empty when there is none or the only dot starts the name (".profile").
 QString pathExtensionOf(const QString &fileName);
@@ -38,7 +40,6 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done);
 // How long a reload waits for its folder listing before it lets the main
 // thread go on (ms). Tests set 0 to take the background path.
 void setListingBudget(int ms);
-int listingBudget();
 // True while the listing of the newest fill is on its way (a fill made void
 // by a newer one no longer counts).
 bool isListingPending();
@@ -52,6 +53,14 @@ void applySortAndSearchAfterListing(const std::function<void()> &reloadView);
 // sidebar's preview is refreshed, and with no current item (an empty listing,
 // or the current file gone) the preview and the information pane are emptied.
 void focusRequestedFileOrRefreshPreview();
+
+// The end of a reload of the grid or the list, once its listing is in: the
+// sort and the search applied (reloadView shows the result), a renamed item
+// followed, the focus request or the preview, the item count. A view that has
+// selected its current item once (firstAccess, read at the end) and has no
+// selection then gets the current item again through selectCurrent. Main thread.
+void finishBrowseReload(const std::function<void()> &reloadView, const QAbstractItemView *view,
+                        const bool &firstAccess, const std::function<void()> &selectCurrent);
 
 // Empties the sidebar's preview and the information pane: there is no current
 // item. Main thread.

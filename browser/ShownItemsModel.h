@@ -4,7 +4,7 @@
 // so that the view never reads past a list that changed under it. Thumbnails
 // and pixel sizes are read from the shared cache; what is missing is asked for
 // by the view for the rows it shows and arrives as dataChanged.
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "model/MediaRecords.h"
 
 #include <QAbstractTableModel>

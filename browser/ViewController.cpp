@@ -162,14 +162,14 @@ void ViewController::buildTitleBar()
 {
     titlebox = new QFrame(this);
     titlebox->setObjectName(QStringLiteral("titlebox"));
-    titlebox->setStyleSheet(QStringLiteral(
+    titlebox->setStyleSheet(withAccentColour(QStringLiteral(
         "QFrame#titlebox { background: #2a2a2a; }"
         "QLabel { color: #b4b4b4; }"
         "QToolButton#btnSort { border: none; background: transparent; padding: 0 4px; }"
         "QToolButton#btnSort:hover { background: #3a3a3a; border-radius: 3px; }"
         "QLineEdit { background: #1e1e1e; color: #e6e6e6; border: 1px solid #444444; border-radius: 4px;"
-        " padding: 0 6px; selection-background-color: rgb(244,155,0); }"
-        "QLineEdit:focus { border-color: rgb(244,155,0); }"));
+        " padding: 0 6px; selection-background-color: @accent; }"
+        "QLineEdit:focus { border-color: @accent; }")));
     auto *layout = new QHBoxLayout(titlebox);
     layout->setContentsMargins(8, 2, 8, 2);
     layout->setSpacing(10);

@@ -118,21 +118,17 @@ void listVc::doubleClickedRow()
 
 void listVc::scheduleWorkRequest()
 {
-    if (m_workRequestQueued)
+    m_workRequest.schedule();
+}
+
+void listVc::requestVisibleWork()
+{
+    if (m_model->rowCount() == 0 || !isVisible())
         return;
-    m_workRequestQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_workRequestQueued = false;
-            if (m_model->rowCount() == 0 || !isVisible())
-                return;
-            auto [first, last] = tblview->visibleRows();
-            if (first < 0)
-                return;
-            m_model->requestWork(first, last, true);
-        },
-        Qt::QueuedConnection);
+    auto [first, last] = tblview->visibleRows();
+    if (first < 0)
+        return;
+    m_model->requestWork(first, last, true);
 }
 
 void listVc::refreshData()
@@ -144,13 +140,8 @@ void listVc::refreshData()
 void listVc::finishReload()
 {
     browserstyle::showListingState();
-    applySortAndSearchAfterListing([this] { reloadTable(); });
-    followRenamedItem();
-    focusRequestedFileOrRefreshPreview();
-    contentController()->updateItemCountLabel();
-    // The selection came back with its files; without one, the current item.
-    if (firstAccess && !tblview->selectionModel()->hasSelection())
-        selectCurrentRow();
+    finishBrowseReload([this] { reloadTable(); }, tblview, firstAccess,
+                       [this] { selectCurrentRow(); });
     Q_EMIT reloadFinished();
 }
 

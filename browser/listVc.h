@@ -3,6 +3,8 @@
 // thumbnail), pixel width and height, size, kind, creation and modification
 // date of each item. Selecting a row makes it the current item of the
 // application; a double click opens the viewer.
+#include "platform/runtime/CoalescedCall.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -59,8 +61,9 @@ private:
     void finishReload();
     void tableViewSelectionDidChange();
     void scheduleWorkRequest();
+    void requestVisibleWork();
 
     ShownItemsModel *m_model = nullptr;
     bool m_selectingItself = false;
-    bool m_workRequestQueued = false;
+    lg::CoalescedCall m_workRequest{this, [this] { requestVisibleWork(); }};
 };

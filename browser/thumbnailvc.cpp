@@ -218,13 +218,8 @@ void thumbnailvc::finishReload()
     // the search applied.
     if (firsttime && !itemList.isEmpty())
         firsttime = false;
-    applySortAndSearchAfterListing([this] { reloadCollectionView(); });
-    followRenamedItem();
-    focusRequestedFileOrRefreshPreview();
-    contentController()->updateItemCountLabel();
-    // The selection came back with its files; without one, the current item.
-    if (firstAccess && !collectionview->selectionModel()->hasSelection())
-        selectCurrentItem();
+    finishBrowseReload([this] { reloadCollectionView(); }, collectionview, firstAccess,
+                       [this] { selectCurrentItem(); });
     Q_EMIT reloadFinished();
 }
 

@@ -15,7 +15,7 @@
 #include "collage/CollageDrag.h"
 #include "collage/CollageLayout.h"
 
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 
 #include "controls/ZLFlatButton.h"
 

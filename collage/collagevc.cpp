@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "collage/CollageDrag.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
@@ -13,6 +13,7 @@
 #include "model/PhotosLibrary.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
@@ -40,13 +41,9 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &line)
-{
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
-}
+namespace {
 
 mainvc *hub()
 {

@@ -1,13 +1,8 @@
 #include "controls/ClickViews.h"
 
-#include "app/Essentials.h"
-#include "browser/listVc.h"
-#include "browser/thumbnailvc.h"
-#include "platform/desktop/NotificationHub.h"
+#include "model/ScreenHooks.h"
 #include "platform/image/ModuleInterfaces.h"
 #include "platform/image/Modules.h"
-#include "viewer/VideoPlayer.h"
-#include "viewer/viewimagevc.h"
 
 #include <QMouseEvent>
 
@@ -17,16 +12,8 @@ void viewerMouseDown(QMouseEvent *event, const std::function<void(QMouseEvent *)
         superclassMouseDown(event);
     if (event->type() != QEvent::MouseButtonDblClick || event->button() != Qt::LeftButton)
         return;
-    if (currentScreenMode == ScreenFullImage) {
-        imageViewer()->closeViewer();
-        return;
-    }
-    viewimagevc *viewer = imageViewer();
-    if (viewer->videoPlayer) {
-        viewer->videoPlayer->pause();
-        viewer->videoPlayer = nullptr;
-    }
-    lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+    if (screenHooks().viewerDoubleClicked)
+        screenHooks().viewerDoubleClicked();
 }
 
 // ---------------------------------------------------------------- myview
@@ -38,10 +25,8 @@ myview::myview(QWidget *parent)
 
 void myview::myviewRightMouseDown(QMouseEvent *event)
 {
-    if (currentScreenMode == ScreenList)
-        listController()->handleRightMouseDown(event);
-    else if (currentScreenMode == ScreenGrid)
-        thumbnailGrid()->handleRightMouseDown(event);
+    if (screenHooks().contentRightClicked)
+        screenHooks().contentRightClicked(event);
 }
 
 void myview::mousePressEvent(QMouseEvent *event)

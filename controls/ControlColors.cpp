@@ -1,6 +1,6 @@
 #include "controls/ControlColors.h"
 
-#include "app/Essentials.h"
+#include "model/SharedState.h"
 
 const QColor &scrollCornerColor()
 {

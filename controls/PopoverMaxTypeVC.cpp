@@ -83,6 +83,17 @@ void PopoverMaxTypeVC::showHint(const QString &text, QWidget *anchor, Qt::Edge p
         message->setText(messageValue);
 }
 
+bool PopoverMaxTypeVC::showHintFor(QWidget *area, HintTable hints)
+{
+    for (const auto &[control, text] : hints) {
+        if (!control || control != area)
+            continue;
+        showHint(QString::fromLatin1(text), control, MinYEdge);
+        return true;
+    }
+    return false;
+}
+
 void PopoverMaxTypeVC::showRelativeToRect(const QRect &rect, QWidget *positioningView, Qt::Edge preferredEdge)
 {
     if (!positioningView)

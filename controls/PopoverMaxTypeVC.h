@@ -8,6 +8,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <initializer_list>
+#include <utility>
+
 class QPropertyAnimation;
 
 class PopoverMaxTypeVC : public QWidget
@@ -46,6 +49,11 @@ public:
     {
         showHint(text, anchor, screenEdge(preferredEdge));
     }
+    // The hover hints of a screen, one table: shows the text paired with area
+    // beside it (above, where there is room). False, showing nothing, when
+    // area has no hint; a null control in the table never matches.
+    using HintTable = std::initializer_list<std::pair<QWidget *, const char *>>;
+    bool showHintFor(QWidget *area, HintTable hints);
 
     // The side of rect the popover stands on while shown.
     Qt::Edge shownEdge() const { return m_edge; }

@@ -1,9 +1,10 @@
 #include "model/FileServices.h"
 
 #include "platform/image/ImageSource.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/VideoInfo.h"
+#include "platform/runtime/Console.h"
 
 #include <QDebug>
 #include <QFile>
@@ -15,19 +16,14 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+using lg::printLine;
+
 namespace {
 
 // The largest side of the thumbnails that the list and the grid show for videos.
 constexpr int mediaThumbnailSize = 150;
 
 // One write per line, so that lines printed from several threads stay whole.
-void printLine(const QString &line)
-{
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
 // The text that the diagnostic lines show for an image.
 QString imageDescription(const QImage &image)
 {

@@ -1,5 +1,7 @@
 #include "model/FolderMonitor.h"
 
+#include "platform/runtime/Console.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -8,6 +10,8 @@
 #include <cstring>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+using lg::printLine;
 
 namespace {
 
@@ -20,13 +24,6 @@ constexpr uint32_t entryChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOV
 constexpr uint32_t watchedEvents = entryChanges | IN_MODIFY | IN_CLOSE_WRITE;
 // Files being written, at most this many are remembered.
 constexpr qsizetype maxFilesBeingWritten = 4096;
-
-void printLine(QByteArray line)
-{
-    line += '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
-}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "model/ImageTransforms.h"
 
+#include "platform/runtime/Console.h"
+
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
@@ -16,14 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+using lg::printLine;
 
-void printLine(const char *text)
-{
-    std::fputs(text, stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+namespace {
 
 const char *noMatchingExtension = "Did not find any matching path extension to store the image";
 

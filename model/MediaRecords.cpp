@@ -1,6 +1,6 @@
 #include "model/MediaRecords.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include <QFile>
 

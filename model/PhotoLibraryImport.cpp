@@ -1,6 +1,6 @@
 #include "model/PhotoLibraryImport.h"
 
-#include "app/Essentials.h"
+#include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
 
 #include <QApplication>

@@ -1,10 +1,9 @@
 #include "model/PhotosLibrary.h"
 
-#include "app/Essentials.h"
-#include "app/mainvc.h"
-#include "collage/collagevc.h"
+#include "model/ScreenHooks.h"
+#include "model/SharedState.h"
 #include "model/FileServices.h"
-#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Console.h"
 #include "platform/desktop/Paths.h"
 
 #include <QAbstractItemView>
@@ -26,13 +25,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
+namespace {
 
 // ---- Statements ----
 // The join table between albums and assets is Z_<n>ASSETS with the columns
@@ -237,14 +232,15 @@ bool showBusyOverlay()
 {
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return false;
-    contentHub()->showBusyLoader();
+    if (screenHooks().showBusyOverlay)
+        screenHooks().showBusyOverlay();
     return true;
 }
 
 void hideBusyOverlay()
 {
-    if (auto *hub = qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc"))))
-        hub->hideBusyLoader();
+    if (screenHooks().hideBusyOverlay)
+        screenHooks().hideBusyOverlay();
 }
 
 PhotosLibraryReader::RunningApplicationsProvider &runningApplicationsProvider()
@@ -762,11 +758,6 @@ void PhotosLibraryReader::publishPhotoLibraryItems()
         if (item.isImage)
             collagePhotoList.append(arrayStruct{item.url, false});
     }
-    collagevc *collage = collageMaker();
-    if (collage->collectionview)
-        collage->collectionview->reset();
-    isCollageSaved = false;
-    if (collage->btnremove)
-        collage->btnremove->setEnabled(false);
-    collage->removeall();
+    if (screenHooks().collagePhotosAdded)
+        screenHooks().collagePhotosAdded();
 }

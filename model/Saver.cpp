@@ -1,8 +1,7 @@
 #include "model/Saver.h"
 
-#include "app/Essentials.h"
-#include "app/mainWindowController.h"
-#include "app/mainvc.h"
+#include "model/ScreenHooks.h"
+#include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Panels.h"
@@ -148,7 +147,7 @@ std::optional<int> sourceJpegQuality(const QString &path)
 
 QWidget *sheetParent()
 {
-    return mainWindow();
+    return screenHooks().sheetParent ? screenHooks().sheetParent() : nullptr;
 }
 
 } // namespace
@@ -262,9 +261,8 @@ Saver::~Saver()
     if (m_write && m_write->isRunning()) {
         m_write->disconnect(this);
         m_write->waitForFinished();
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
+        if (screenHooks().sheetOverlay)
+            screenHooks().sheetOverlay(false);
     }
 }
 
@@ -336,9 +334,8 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     saverOutputSize = QSizeF(outputSize);
     const QString name = proposedName.isEmpty() ? QStringLiteral("Untitled") : proposedName;
 
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
+    if (screenHooks().sheetOverlay)
+        screenHooks().sheetOverlay(true);
 
     QPointer<Saver> self(this);
     const auto complete = [self, render, outputSize](const QString &path, const SaveFormatChoice &choice) {
@@ -476,10 +473,9 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
 
 void Saver::endPanel(bool wasSaved, bool mayLeave)
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->hideBusyLoader();
-    if (callFromExit && mayLeave)
-        hub->closeCollagevc();
+    if (screenHooks().sheetOverlay)
+        screenHooks().sheetOverlay(false);
+    if (callFromExit && mayLeave && screenHooks().closeCollage)
+        screenHooks().closeCollage();
     Q_EMIT finished(wasSaved);
 }

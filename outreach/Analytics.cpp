@@ -2,6 +2,7 @@
 
 #include "platform/desktop/DeploymentConfig.h"
 #include "platform/desktop/Paths.h"
+#include "platform/runtime/Console.h"
 
 #include <plist/plist.h>
 
@@ -23,6 +24,8 @@
 #include <limits>
 #include <utility>
 
+using lg::printLine;
+
 QString utmSource;
 QString utmCampaign;
 QString osVersionString;
@@ -34,12 +37,6 @@ namespace {
 
 constexpr int requestTimeoutMs = 60000;
 constexpr qint64 maxAttributionBytes = 1024 * 1024;
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 // Spaces and tabs only: line breaks stay.
 QString trimBlanks(const QString &text)

@@ -1,6 +1,7 @@
 #include "outreach/PromotionCatalogue.h"
 
 #include "platform/desktop/DeploymentConfig.h"
+#include "platform/runtime/Console.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <QUrl>
 
 #include <cstdio>
+
+using lg::printLine;
 
 std::array<bool, PromotionCatalogue::entryCount> installedAppFlags = {};
 
@@ -60,12 +63,6 @@ const FixedForm fixedForm[entryCount] = {
     {"Utilities", false},     {"Security", false},      {"Security", false},
     {"Utilities", false},     {"Photo & Video", true},
 };
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 QString localPath(const QString &address)
 {

@@ -7,6 +7,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/DeploymentConfig.h"
 #include "platform/desktop/Settings.h"
+#include "platform/runtime/Console.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -29,15 +30,11 @@
 #include <cmath>
 #include <cstdio>
 
+using lg::printLine;
+
 const QString StartupVc::newsletterPath = QStringLiteral("/wp-content/plugins/newsletter-api/add.php/?nl=3&nk=");
 
 namespace {
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 // A heavy check mark with the emoji selector and a blank.
 const QString checkMark = QStringLiteral("\u2714\uFE0F ");
@@ -68,9 +65,9 @@ QFrame#card { background-color: #272727; border: 1px solid #363636; border-radiu
 QLabel#lbltitlebox { color: #ffffff; font-weight: 600; }
 QLineEdit#txtfield {
     background-color: #2b2b2b; color: #f0f0f0; border: 1px solid #454545;
-    border-radius: 6px; padding: 7px 10px; selection-background-color: rgb(244,155,0);
+    border-radius: 6px; padding: 7px 10px; selection-background-color: @accent;
 }
-QLineEdit#txtfield:focus { border: 1px solid rgb(244,155,0); }
+QLineEdit#txtfield:focus { border: 1px solid @accent; }
 QPushButton {
     background-color: #333333; color: #f0f0f0; border: 1px solid #4a4a4a;
     border-radius: 6px; padding: 7px 18px;
@@ -78,7 +75,7 @@ QPushButton {
 QPushButton:hover { background-color: #3d3d3d; }
 QPushButton:pressed { background-color: #2a2a2a; }
 QPushButton#btnGetStarted {
-    background-color: rgb(244,155,0); color: #1e1e1e; border: none;
+    background-color: @accent; color: #1e1e1e; border: none;
     border-radius: 8px; padding: 11px 44px; font-weight: 600;
 }
 QPushButton#btnGetStarted:hover { background-color: rgb(255,172,30); }
@@ -99,7 +96,7 @@ StartupVc::StartupVc(QWidget *parent) : QWidget(parent)
 void StartupVc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(welcomeStyle));
+    setStyleSheet(withAccentColour(QString::fromLatin1(welcomeStyle)));
 
     auto *title = new QLabel(QStringLiteral("Welcome to Lumen Gallery"), this);
     title->setObjectName(QStringLiteral("lblWelcome"));
@@ -139,11 +136,11 @@ void StartupVc::buildLayout()
     btnoutsideappstore->setFixedSize(132, 32);
     btnoutsideappstore->setCornerRadius(6);
     btnoutsideappstore->setBorderWidth(1);
-    const QColor accent(244, 155, 0);
+    const QColor accent = accentOrange();
     btnoutsideappstore->setBorderNormalColor(accent);
     btnoutsideappstore->setTitleNormalColor(accent);
     btnoutsideappstore->setBackgroundNormalColor(QColor(0, 0, 0, 0));
-    btnoutsideappstore->initializeButtonColor(QColor(0, 0, 0, 0), QColor(244, 155, 0, 40), QColor(244, 155, 0, 70));
+    btnoutsideappstore->initializeButtonColor(QColor(0, 0, 0, 0), accentWithAlpha(40), accentWithAlpha(70));
     connect(btnappstore, &QPushButton::clicked, this, &StartupVc::btnAppstore);
     connect(btnoutsideappstore, &ZLFlatButton::clicked, this, &StartupVc::btnoutsideappstoreClicked);
 

@@ -3,7 +3,9 @@
 #include "controls/CursorButtons.h"
 #include "controls/ScrollViews.h"
 #include "controls/SvgArt.h"
+#include "model/SharedState.h"
 #include "outreach/PromotionCatalogue.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QDesktopServices>
@@ -22,6 +24,8 @@
 
 #include <algorithm>
 #include <cstdio>
+
+using lg::printLine;
 
 namespace {
 
@@ -43,15 +47,9 @@ QPushButton#btnclose:hover { background-color: #3d3d3d; }
 collectionView_cell QFrame#cardFrame { background-color: #272727; border: 1px solid #363636; border-radius: 12px; }
 collectionView_cell QLabel#lbltitle { color: #ffffff; font-weight: 600; }
 collectionView_cell QLabel#lblsubtitle { color: #b4b4b4; }
-collectionView_cell QLabel#lblapptype { color: rgb(244,155,0); }
+collectionView_cell QLabel#lblapptype { color: @accent; }
 collectionView_cell QPushButton#btnappstore { border: none; background: transparent; padding: 0; }
 )css";
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 
 // An entry's card values, as the panel keeps them.
@@ -193,7 +191,7 @@ utilityKitvc::utilityKitvc(QWidget *parent) : QWidget(parent)
 void utilityKitvc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(panelStyle));
+    setStyleSheet(withAccentColour(QString::fromLatin1(panelStyle)));
 
     auto *header = new QFrame(this);
     header->setObjectName(QStringLiteral("panelHeader"));

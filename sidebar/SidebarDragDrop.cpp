@@ -8,9 +8,10 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/ItemMenus.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -278,14 +279,6 @@ TransferOutcome runFileBatch(const std::shared_ptr<lg::FileBatch> &batch, const 
     outcome.clashes = std::move(done.clashes);
     scanArrivedFolders(outcome);
     return outcome;
-}
-
-void reloadVisibleView()
-{
-    if (currentScreenMode == ScreenList)
-        listController()->refreshData();
-    else if (currentScreenMode == ScreenGrid)
-        thumbnailGrid()->refreshData();
 }
 
 } // namespace
@@ -808,7 +801,7 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
         treeController->removeSelectionIndexPaths();
     isSidebarTreeUpdating = false;
 
-    reloadVisibleView();
+    reloadShownBrowseView();
     if (mainvc *h = hub())
         h->startMonitorWithSender(this);
     hideOverlay();

@@ -7,9 +7,9 @@
 #include "app/mainvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
@@ -167,12 +167,12 @@ void sideMenuvc::setUpCommands()
     myOutlineView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
 
     myOutlineView->setContextMenuPolicy(Qt::DefaultContextMenu);
-    outlineViewMenu->setStyleSheet(QStringLiteral(
+    outlineViewMenu->setStyleSheet(withAccentColour(QStringLiteral(
         "QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }"
         "QMenu::item { padding: 5px 24px 5px 18px; }"
-        "QMenu::item:selected { background-color: rgb(244,155,0); color: #1e1e1e; }"
+        "QMenu::item:selected { background-color: @accent; color: #1e1e1e; }"
         "QMenu::item:disabled { color: #777777; }"
-        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }"));
+        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }")));
     new EventHook(myOutlineView->viewport(), [this](QEvent *event) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:

@@ -2,6 +2,7 @@
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
 // in its two forms and the diagnostic line. Main thread.
 #include "app/mainvc.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 
 #include <QString>
@@ -40,10 +41,6 @@ inline void hideOverlay()
     }
 }
 
-inline void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
+using lg::printLine;
 
 } // namespace sidebarsheets

@@ -239,11 +239,6 @@ BaseNode *SidebarTreeModel::nodeAtPath(const IndexPath &path) const
     return node;
 }
 
-bool SidebarTreeModel::hasNodeAtPath(const IndexPath &path) const
-{
-    return nodeAtPath(path) != nullptr;
-}
-
 QModelIndex SidebarTreeModel::indexForPath(const IndexPath &path) const
 {
     if (path.isEmpty())

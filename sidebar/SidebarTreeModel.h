@@ -79,8 +79,6 @@ public:
     QModelIndex indexForPath(const IndexPath &path) const;
     IndexPath pathForIndex(const QModelIndex &index) const;
     IndexPath pathForNode(const BaseNode *node) const;
-    // True when path names a node of the tree (the empty path names the root).
-    bool hasNodeAtPath(const IndexPath &path) const;
 
     // The top-level nodes.
     const QList<BaseNode::Ptr> &contents() const;

@@ -1,13 +1,14 @@
 #include "sidebar/sideMenuvc.h"
 
-#include "browser/FileTypeIcon.h"
+#include "model/FileTypeIcon.h"
 
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/ItemMenus.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
@@ -16,10 +17,11 @@
 #include "controls/SvgArt.h"
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
@@ -48,6 +50,8 @@
 #include <cstdio>
 #include <utility>
 
+using lg::printLine;
+
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
 
 // One add: the folders asked for, what the worker needs to know of the tree,
@@ -63,12 +67,6 @@ struct sideMenuvc::AddJob
 namespace {
 
 const QString savedRootsKey = QStringLiteral("arrPaths");
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 mainvc *existingHub()
 {
@@ -332,18 +330,12 @@ void sideMenuvc::mouseEntered(QWidget *area)
 {
     if (isBusy)
         return;
-    const std::pair<QWidget *, const char *> hints[] = {
+    popoverDetails->showHintFor(area, {
         {areaBtnAdd, "Add Bookmark"},
         {areabtnRemove, "Remove Bookmark"},
         {areabtnAddLibrary, "Add Photos Library"},
         {areabtnShowFiles, "Open Media Files"},
-    };
-    for (const auto &[button, text] : hints) {
-        if (!button || button != area)
-            continue;
-        popoverDetails->showHint(QString::fromLatin1(text), button, PopoverMaxTypeVC::MinYEdge);
-        return;
-    }
+    });
 }
 
 void sideMenuvc::mouseExited(QWidget *)
@@ -1116,10 +1108,8 @@ void sideMenuvc::loadSelection()
     };
     switch (currentScreenMode) {
     case ScreenGrid:
-        thumbnailGrid()->refreshData();
-        break;
     case ScreenList:
-        listController()->refreshData();
+        reloadShownBrowseView();
         break;
     case ScreenViewer:
         stopVideo();

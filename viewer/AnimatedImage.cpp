@@ -1,6 +1,6 @@
 #include "viewer/AnimatedImage.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 

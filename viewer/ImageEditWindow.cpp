@@ -1,5 +1,7 @@
 #include "viewer/ImageEditWindow.h"
 
+#include "model/SharedState.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -17,7 +19,7 @@ ImageEditWindow { background: #262626; }
 QLabel { color: #dcdcdc; font-size: 12px; }
 QLabel#valueLabel { color: #a0a0a0; min-width: 36px; }
 QSlider::groove:horizontal { height: 4px; background: #4d4d4d; border-radius: 2px; }
-QSlider::sub-page:horizontal { background: rgb(244, 155, 0); border-radius: 2px; }
+QSlider::sub-page:horizontal { background: @accent; border-radius: 2px; }
 QSlider::handle:horizontal { width: 12px; margin: -5px 0; border-radius: 6px; background: #ededed; }
 QPushButton { color: #e6e6e6; background: #3a3a3a; border: 1px solid #4a4a4a; border-radius: 4px; padding: 4px 14px; }
 QPushButton:hover { background: #474747; }
@@ -29,7 +31,7 @@ ImageEditWindow::ImageEditWindow(QWidget *parent) : QWidget(parent, Qt::Tool)
     setObjectName(QStringLiteral("ImageEditWindow"));
     setWindowTitle(windowTitleText());
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(editStyleSheet));
+    setStyleSheet(withAccentColour(QString::fromLatin1(editStyleSheet)));
 
     struct Spec
     {

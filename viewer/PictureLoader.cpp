@@ -1,7 +1,7 @@
 #include "viewer/PictureLoader.h"
 
-#include "browser/ThumbnailCache.h"
-#include "platform/desktop/FileNames.h"
+#include "model/ThumbnailCache.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 

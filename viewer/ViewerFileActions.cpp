@@ -8,13 +8,14 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 #include "browser/Listing.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileBatch.h"
@@ -38,13 +39,9 @@
 #include <cstdio>
 #include <utility>
 
-namespace {
+using lg::printLine;
 
-void printLine(const QString &text)
-{
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
+namespace {
 
 void reportFailure(QWidget *parent, lg::FileOpResult result)
 {

@@ -10,10 +10,10 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "model/Saver.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "viewer/ViewerCanvas.h"
 

@@ -3,10 +3,10 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "outreach/utilityKitvc.h"
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageSource.h"
@@ -48,7 +48,7 @@ const char *editorStyleSheet = R"css(
 #editorBar QPushButton { color: #e6e6e6; background: #3a3a3a; border: 1px solid #4a4a4a; border-radius: 4px;
                          padding: 3px 12px; }
 #editorBar QPushButton:hover { background: #474747; }
-#editorBar QPushButton#btnsave { background: rgb(244, 155, 0); color: #1e1e1e; border: none; }
+#editorBar QPushButton#btnsave { background: @accent; color: #1e1e1e; border: none; }
 )css";
 
 struct LoadedPicture
@@ -218,7 +218,7 @@ editImagevc::~editImagevc()
 void editImagevc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(editorStyleSheet));
+    setStyleSheet(withAccentColour(QString::fromLatin1(editorStyleSheet)));
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);

@@ -8,7 +8,7 @@
 #include "app/splitvc.h"
 #include "browser/BrowserStyle.h"
 #include "browser/Listing.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "controls/ClickViews.h"
@@ -19,7 +19,7 @@
 #include "controls/ZLFlatButton.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
@@ -34,7 +34,7 @@
 #include "platform/image/VideoInfo.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
-#include "browser/FileTypeIcon.h"
+#include "model/FileTypeIcon.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -99,7 +99,7 @@ const char *viewerStyleSheet = R"css(
 #btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
 QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
 QMenu::item { padding: 5px 24px 5px 24px; }
-QMenu::item:selected { background-color: rgb(244, 155, 0); color: #1e1e1e; }
+QMenu::item:selected { background-color: @accent; color: #1e1e1e; }
 QMenu::item:disabled { color: #777777; }
 QMenu::indicator { width: 12px; height: 12px; left: 7px; }
 QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
@@ -241,7 +241,7 @@ void viewimagevc::viewDidLoad()
 void viewimagevc::buildLayout()
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QString::fromLatin1(viewerStyleSheet));
+    setStyleSheet(withAccentColour(QString::fromLatin1(viewerStyleSheet)));
 
     auto *root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -1422,12 +1422,7 @@ void viewimagevc::mouseEntered(QWidget *area)
             timer->stop();
         setBottomBoxAlpha(1.0);
     }
-    if (area == btnback) {
-        tooltipVc->messageValue = QStringLiteral("Back");
-        tooltipVc->showRelativeToRect(btnback->rect(), btnback, PopoverMaxTypeVC::MinYEdge);
-        if (tooltipVc->message)
-            tooltipVc->message->setText(tooltipVc->messageValue);
-    }
+    tooltipVc->showHintFor(area, {{btnback, "Back"}});
 }
 
 void viewimagevc::mouseExited(QWidget *area)

@@ -9,7 +9,7 @@
 // Still images are decoded in the background at the size of the screen; the
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 #include "platform/files/FileIdentity.h"
 #include "viewer/ElidedLabel.h"
 #include "viewer/PictureLoader.h"

@@ -1,6 +1,7 @@
 // Window-modal alerts with fixed texts and buttons, answered by a responder in tests.
 #include "platform/desktop/Alert.h"
 
+#include "platform/desktop/AccentColour.h"
 #include "platform/desktop/DialogTracker.h"
 #include "platform/runtime/Dispatch.h"
 
@@ -52,7 +53,7 @@ QPixmap darkIcon(AlertSpec::Style style, int side, qreal ratio)
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor badge = style == AlertSpec::Style::Critical ? QColor(0xd9, 0x4a, 0x3d) : QColor(244, 155, 0);
+    const QColor badge = style == AlertSpec::Style::Critical ? QColor(0xd9, 0x4a, 0x3d) : accentColour();
     const QColor mark(0x1e, 0x1e, 0x1e);
     const QRectF area(1, 1, side - 2, side - 2);
     painter.setPen(Qt::NoPen);

@@ -1,6 +1,8 @@
 // Where the program keeps its settings, caches and data, after the XDG folders.
 #include "platform/desktop/Paths.h"
 
+#include "platform/base/XdgDirectories.h"
+
 #include "Version.h"
 
 #include <QDir>
@@ -22,10 +24,9 @@ QString ensured(const QString &path)
     return path;
 }
 
-QString appFolderIn(QStandardPaths::StandardLocation base)
+QString appFolderIn(XdgKind base)
 {
-    return Paths::clean(QStandardPaths::writableLocation(base)) + QLatin1Char('/')
-        + QStringLiteral(LG_APPLICATION_NAME);
+    return Paths::clean(xdgBaseDirectory(base)) + QLatin1Char('/') + QStringLiteral(LG_APPLICATION_NAME);
 }
 
 } // namespace
@@ -58,28 +59,27 @@ QString Paths::userName()
 
 QString Paths::cache()
 {
-    return ensured(appFolderIn(QStandardPaths::GenericCacheLocation));
+    return ensured(appFolderIn(XdgKind::Cache));
 }
 
 QString Paths::appData()
 {
-    return ensured(appFolderIn(QStandardPaths::GenericDataLocation));
+    return ensured(appFolderIn(XdgKind::Data));
 }
 
 QString Paths::config()
 {
-    return appFolderIn(QStandardPaths::GenericConfigLocation);
+    return appFolderIn(XdgKind::Config);
 }
 
 QString Paths::dataHome()
 {
-    return ensured(clean(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+    return ensured(clean(xdgBaseDirectory(XdgKind::Data)));
 }
 
 QString Paths::autostart()
 {
-    return clean(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-        + QStringLiteral("/autostart");
+    return clean(xdgBaseDirectory(XdgKind::Config)) + QStringLiteral("/autostart");
 }
 
 QString Paths::pictures()

@@ -1,5 +1,7 @@
 #pragma once
-// The well-known folders, from Qt and the XDG variables.
+// The well-known folders: the XDG base directories (platform/base/XdgDirectories.h)
+// and what lies in them, the pictures folder from Qt. Any thread; nothing fails
+// but the making of a folder, which is logged.
 #include <QString>
 #include <QStringList>
 
@@ -15,8 +17,9 @@ public:
     static QString cache();           // ~/.cache/lumengallery (created on demand)
     static QString appData();         // ~/.local/share/lumengallery (created on demand)
     static QString config();          // ~/.config/lumengallery
-    // $XDG_DATA_HOME or ~/.local/share (created on demand: QFile::moveToTrash
-    // misplaces files when it is missing, so call this before trashing).
+    // $XDG_DATA_HOME or ~/.local/share, by the one XDG rule (a relative value
+    // is ignored: xdgBaseDirectory); created on demand: QFile::moveToTrash
+    // misplaces files when it is missing, so call this before trashing.
     static QString dataHome();
     static QString autostart();       // $XDG_CONFIG_HOME/autostart
     static QString pictures();        // the XDG pictures folder

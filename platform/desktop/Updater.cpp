@@ -4,6 +4,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/DeploymentConfig.h"
 #include "platform/desktop/Paths.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/Timer.h"
 
 #include "Version.h"
@@ -28,12 +29,6 @@ namespace {
 
 const QString sparkleNamespace = QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
 const QString lgNamespace = QStringLiteral("urn:lumengallery:appcast");
-
-void printLine(const QString &text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 const QString displayName = QStringLiteral(LG_DISPLAY_NAME);
 

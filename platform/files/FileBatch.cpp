@@ -1,6 +1,6 @@
 // The clash rules of a batch of items: what Replace may replace, numbered names within the batch.
 #include "platform/files/FileBatch.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 

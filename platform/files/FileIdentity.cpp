@@ -1,6 +1,6 @@
 // What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
 #include "platform/files/FileIdentity.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
 #include "platform/files/FileOperations.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/files/CopyEntry.h"
 #include "platform/files/NumberedNames.h"
@@ -1126,9 +1126,7 @@ void FileOperation::start()
 }
 
 void FileOperation::cancel() { d->cancelled->store(true); }
-bool FileOperation::isCancelled() const { return d->cancelled->load(); }
 FileOpKind FileOperation::kind() const { return d->kind; }
-void FileOperation::setAutoDelete(bool autoDelete) { d->autoDelete = autoDelete; }
 
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 {

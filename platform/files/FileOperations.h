@@ -210,9 +210,7 @@ public:
 
     void start();
     void cancel();
-    bool isCancelled() const;
     FileOpKind kind() const;
-    void setAutoDelete(bool autoDelete);
 
     // Runs the batch here and now (tests, and callers already off the main thread).
     static QList<FileOpResult> runNow(FileOpKind kind, const QList<FileOpItem> &items,

@@ -2,7 +2,8 @@
 #include "platform/files/Journal.h"
 #include "platform/files/TemporariesShared.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Removal.h"
 #include "platform/runtime/Dispatch.h"
@@ -48,10 +49,7 @@ constexpr qint64 missingFolderDays = 30;   // a folder missing this long is forg
 
 QByteArray journalFolder()
 {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty() || !QDir::isAbsolutePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return enc(QDir::cleanPath(state) + QStringLiteral("/lumengallery/temporaries"));
+    return enc(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Removal of a whole tree by directory handle, never crossing into another disk.
 #include "platform/files/Removal.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"

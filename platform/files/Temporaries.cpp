@@ -1,7 +1,8 @@
 // Hidden temporaries beside a target, their lock records, and the cleanup of one folder's leftovers.
 #include "platform/files/Temporaries.h"
 #include "platform/files/TemporariesShared.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
@@ -313,10 +314,7 @@ bool isExactly(const QByteArray &made, const FileIdentity &id)
 
 QString homeTrashFolder()
 {
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return QDir::cleanPath(dataHome) + QStringLiteral("/Trash");
+    return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
 
 // The folder open as folderFd is the home Trash's files/.

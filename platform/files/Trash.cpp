@@ -1,6 +1,7 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
 #include "platform/files/Trash.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/Removal.h"
@@ -30,10 +31,7 @@ QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
 
 QString homeTrash()
 {
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return QDir::cleanPath(dataHome) + QStringLiteral("/Trash");
+    return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
 
 // An open file descriptor, closed with its owner.

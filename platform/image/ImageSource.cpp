@@ -1,7 +1,7 @@
 // Thumbnails, pixel sizes, properties and frames of any picture, through the decoder chain.
 #include "platform/image/ImageSource.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"
@@ -9,7 +9,7 @@
 #include "platform/image/FormatProbe.h"
 #include "platform/image/Libraries.h"
 #include "platform/image/Metadata.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,7 @@
 // Carrying a picture's metadata (Exif, IPTC, XMP, profile) across a rewrite.
 #include "platform/image/PictureMetadata.h"
 
+#include "platform/base/UprightXmp.h"
 #include "platform/image/ImageSource.h"
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/image/Libraries.h"
@@ -104,22 +105,6 @@ void makeExifUpright(Exiv2::ExifData &data, QSize pixelSize, const QImage &thumb
         if (!jpeg.isEmpty() && image::exifBlock(data).size() + jpeg.size() <= room)
             Exiv2::ExifThumb(data).setJpegThumbnail(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
                                                     long(jpeg.size()));
-    }
-}
-
-void makeXmpUpright(Exiv2::XmpData &xmp, QSize pixelSize)
-{
-    const auto update = [&xmp](const char *key, long value) {
-        const auto it = xmp.findKey(Exiv2::XmpKey(key));
-        if (it != xmp.end())
-            it->setValue(std::to_string(value));
-    };
-    update("Xmp.tiff.Orientation", 1);
-    if (pixelSize.isValid()) {
-        update("Xmp.exif.PixelXDimension", pixelSize.width());
-        update("Xmp.exif.PixelYDimension", pixelSize.height());
-        update("Xmp.tiff.ImageWidth", pixelSize.width());
-        update("Xmp.tiff.ImageLength", pixelSize.height());
     }
 }
 
@@ -409,25 +394,6 @@ QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContaine
             data, reinterpret_cast<const Exiv2::byte *>(exif.constData()), uint32_t(exif.size()));
         makeExifUpright(data, pixelSize, QImage(), container);
         return image::exifBlock(data, order == Exiv2::bigEndian);
-    } catch (...) {
-        return {};
-    }
-}
-
-QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize)
-{
-    if (xmp.isEmpty())
-        return {};
-    image::ensureExiv2();
-    try {
-        Exiv2::XmpData data;
-        if (Exiv2::XmpParser::decode(data, xmp.toStdString()) != 0)
-            return {};
-        makeXmpUpright(data, pixelSize);
-        std::string packet;
-        if (Exiv2::XmpParser::encode(packet, data, Exiv2::XmpParser::omitPacketWrapper) != 0)
-            return {};
-        return QByteArray::fromStdString(packet);
     } catch (...) {
         return {};
     }

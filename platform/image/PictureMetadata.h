@@ -9,6 +9,8 @@
 // orientation 1, the pixel dimensions of the new picture, an Exif thumbnail
 // made from the new pixels (dropped when none is given), and nothing that
 // describes how the old pixels were stored. Any thread; nothing here throws.
+#include "platform/base/UprightXmp.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -59,9 +61,9 @@ std::optional<QByteArray> withPictureMetadata(const QByteArray &encoded, const P
 // is named as the loss.
 QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QByteArray &encoded);
 
-// An Exif block and an XMP packet fit for upright pixels of pixelSize; empty for empty input.
+// An Exif block fit for upright pixels of pixelSize; empty for empty input.
+// (The XMP packet: uprightXmp, platform/base/UprightXmp.h.)
 QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContainer container);
-QByteArray uprightXmp(const QByteArray &xmp, QSize pixelSize);
 
 // Extended attributes, name and value.
 using ExtendedAttributes = QList<QPair<QByteArray, QByteArray>>;

@@ -1,7 +1,7 @@
 // The formats Qt reads itself, with scaled decode for JPEG.
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <QImageReader>
 #include <QIODevice>

@@ -1,7 +1,8 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
@@ -238,10 +239,7 @@ std::optional<FileStamp> FileStamp::of(const QString &path)
 
 QString ThumbnailStore::defaultRoot()
 {
-    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
-        cache = QDir::homePath() + QStringLiteral("/.cache");
-    return Paths::clean(cache + QStringLiteral("/thumbnails"));
+    return Paths::clean(xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/thumbnails"));
 }
 
 ThumbnailStore::ThumbnailStore(const QString &root) : m_root(Paths::clean(root)) {}

@@ -1,9 +1,9 @@
 // The markers and segments of a JPEG file, and the Exif orientation writer.
 #include "platform/jpeg/JpegSegments.h"
 
-#include "platform/image/PictureMetadata.h"
+#include "platform/base/Exiv2Setup.h"
+#include "platform/base/UprightXmp.h"
 #include "platform/image/FormatProbe.h"
-#include "platform/image/Libraries.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

@@ -3,10 +3,9 @@
 
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegSegments.h"
+#include "platform/base/Orientation.h"
+#include "platform/base/PictureLimits.h"
 #include "platform/image/FormatProbe.h"
-#include "platform/image/Libraries.h"
-#include "platform/image/Orientation.h"
-
 
 #include <QBuffer>
 #include <QImageReader>

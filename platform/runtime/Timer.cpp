@@ -68,11 +68,6 @@ void Timer::setSingleShot(bool singleShot)
     d->real->setSingleShot(singleShot);
 }
 
-bool Timer::isSingleShot() const
-{
-    return d->singleShot;
-}
-
 void Timer::setInterval(int ms)
 {
     d->interval = std::max(0, ms);

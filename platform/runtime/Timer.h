@@ -20,7 +20,6 @@ public:
     ~Timer() override;
 
     void setSingleShot(bool singleShot);
-    bool isSingleShot() const;
     void setInterval(int ms);
     int interval() const;
     bool isActive() const;

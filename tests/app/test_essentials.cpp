@@ -1,14 +1,44 @@
 // Shared state: the registry, the extension lists and the folder helpers.
 #include "app/Essentials.h"
+#include "app/AppDelegate.h"
+#include "app/FileHandover.h"
+#include "app/Startup.h"
 #include "app/homeVc.h"
+#include "app/mainWindowController.h"
+#include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "app/splitvc.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ViewController.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ZLFlatButton.h"
+#include "outreach/StartupVc.h"
+#include "platform/desktop/Alert.h"
 #include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Timer.h"
+#include "sidebar/DropView.h"
 #include "sidebar/sideMenuvc.h"
+#include "tests/outreach/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
+#include <QColorDialog>
 #include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSet>
+#include <QSplitter>
+#include <QToolTip>
 
 class TestEssentials : public QObject
 {
@@ -54,6 +84,35 @@ private Q_SLOTS:
         QVERIFY(isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/.thumbnails"))));
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/thumbnails"))));
         QVERIFY(!isHiddenURL(QUrl::fromLocalFile(QStringLiteral("/a/b.c/photo.jpg"))));
+    }
+
+    void hiddenFoldersAndTheInfoLine_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("trailing slash") << "/a/.hidden/" << true;
+        QTest::newRow("visible, slash") << "/a/b/" << false;
+        QTest::newRow("parent step") << "/a/.x/.." << false;
+    }
+    void hiddenFoldersAndTheInfoLine()
+    {
+        const auto hideWindow = qScopeGuard([] {
+            mainWindow()->setWindowState(Qt::WindowNoState);
+            mainWindow()->hide();
+        });
+        QFETCH(QString, path);
+        QFETCH(bool, hidden);
+        QCOMPARE(isHiddenURL(QUrl::fromLocalFile(path)), hidden);
+
+        // A mode outside 0 to 2 keeps the line that showed.
+        InitialDirectory item = Metadata::init(QUrl::fromLocalFile(lg::test::writeFile(
+            lg::test::freshFolder(QStringLiteral("info")) + QStringLiteral("/a.jpg"))));
+        infoLineMode = 2;
+        const QString date = ShownItemsModel::gridInfoLine(item, std::nullopt);
+        QVERIFY(!date.isEmpty());
+        infoLineMode = 7;
+        QCOMPARE(ShownItemsModel::gridInfoLine(item, std::nullopt), date);
+        infoLineMode = 0;
     }
 };
 

@@ -5,10 +5,13 @@
 #include "app/AppDelegate.h"
 #include "app/Essentials.h"
 #include "app/FileHandover.h"
+#include "app/LaunchAtLogin.h"
 #include "app/Startup.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/thumbnailvc.h"
+#include "model/FolderMonitor.h"
+#include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -29,11 +32,15 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QXmlStreamReader>
+#include <QtTest>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -587,6 +594,56 @@ private Q_SLOTS:
         d.handover.application_openFiles({text, photo, folder}, true);
         again.finish();
         QCOMPARE(d.batches, QList<QStringList>{(QStringList {photo, folder})});
+    }
+
+    void instanceSocketLimitsConnectionsAndBytes()
+    {
+        lg::FakeClock clock;
+        const QString path = lg::test::freshFolder(QStringLiteral("run")) + QStringLiteral("/lumengallery-limits");
+        InstanceChannel channel;
+        QVERIFY(channel.listen(path));
+        lg::test::CaptureStdout capture;  // the lines about turned-away starts
+
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < InstanceChannel::maxConnections + 4; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(path);
+        }
+        QTRY_COMPARE(channel.connectionCount(), InstanceChannel::maxConnections);
+        // The rest are turned away.
+        QTRY_VERIFY(std::count_if(idle.begin(), idle.end(), [](const auto &socket) {
+                        return socket->state() == QLocalSocket::UnconnectedState;
+                    }) == 4);
+        QCOMPARE(channel.connectionCount(), InstanceChannel::maxConnections);
+        // Those that say nothing are dropped in time.
+        clock.advance(InstanceChannel::connectionTimeoutMs);
+        lg::test::settle();
+        QCOMPARE(channel.connectionCount(), 0);
+        idle.clear();
+
+        // Three large messages at once: the third would pass the limit of bytes held.
+        std::vector<std::unique_ptr<QLocalSocket>> large;
+        for (int i = 0; i < 3; ++i) {
+            large.push_back(std::make_unique<QLocalSocket>());
+            large.back()->connectToServer(path);
+            large.back()->write(QByteArray(3 * 1024 * 1024 + 512 * 1024, 'x'));
+        }
+        QTRY_VERIFY(std::all_of(large.begin(), large.end(), [](const auto &socket) {
+            return socket->bytesToWrite() == 0 || socket->state() == QLocalSocket::UnconnectedState;
+        }));
+        lg::test::settle();
+        QCOMPARE(channel.connectionCount(), 2);
+        QVERIFY(channel.bytesInFlight() <= InstanceChannel::maxBytesInFlight);
+        large.clear();
+        lg::test::settle();
+        QCOMPARE(channel.bytesInFlight(), 0);
+        QCOMPARE(channel.connectionCount(), 0);
+        capture.finish();
+
+        // A well-behaved start still gets through.
+        QSignalSpy activation(&channel, &InstanceChannel::activationRequested);
+        QVERIFY(InstanceChannel::forwardToRunningInstance({}, path));
+        QTRY_COMPARE(activation.count(), 1);
     }
 };
 

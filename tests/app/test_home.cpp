@@ -5,16 +5,34 @@
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/GridView.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
+#include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
+#include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/ScreenModeNames.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -58,8 +76,7 @@ private Q_SLOTS:
     void cleanup()
     {
         mainWindow()->hide();
-        lg::Alert::setResponder({});
-        lg::Panels::setOpenResponder({});
+        lg::test::resetSeams();
     }
     void cleanupTestCase() { resetSharedState(); }
 
@@ -217,6 +234,28 @@ private Q_SLOTS:
         showHome();
         QTRY_VERIFY(!openedFromFinder);
         QVERIFY(!mainWindow()->isVisible());
+    }
+
+    void panelsStartInPicturesOnlyWhenItExists()
+    {
+        QDir(lg::Paths::pictures()).removeRecursively();
+        const QString home = lg::Paths::home();
+        QCOMPARE(lg::Paths::picturesOrHome(), home);
+
+        QString asked;
+        lg::Panels::setOpenResponder([&asked](const lg::OpenPanelSpec &spec) {
+            asked = spec.directory;
+            return QList<QUrl>();
+        });
+        mainWindow()->showhomevc();
+        homeScreen()->btnAddLibrary->click();
+        lg::test::settle();
+        lg::Panels::setOpenResponder({});
+        QCOMPARE(asked, home);
+        QVERIFY(!QFileInfo::exists(lg::Paths::pictures()));
+
+        QVERIFY(QDir().mkpath(lg::Paths::pictures()));
+        QCOMPARE(lg::Paths::picturesOrHome(), lg::Paths::pictures());
     }
 };
 

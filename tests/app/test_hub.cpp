@@ -2,37 +2,69 @@
 // the header buttons and their hints, share, the promotion panel, and the watch
 // on the current folder with its debounced reload.
 #include "app/Essentials.h"
+#include "app/AppDelegate.h"
+#include "app/FileHandover.h"
 #include "app/ShareMenu.h"
+#include "app/Startup.h"
+#include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "app/splitvc.h"
+#include "browser/GridView.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
 #include "collage/collagevc.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ProgressViews.h"
 #include "controls/Spinner.h"
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
+#include "model/Saver.h"
+#include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
+#include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
+#include "platform/desktop/Settings.h"
+#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Timer.h"
+#include "sidebar/DropView.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/model/CaptureStdout.h"
+#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/ScreenModeNames.h"
+#include "tests/support/ScreenTesting.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WidgetTesting.h"
 #include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QColorDialog>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEnterEvent>
+#include <QFileDialog>
 #include <QFrame>
+#include <QGridLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QStyleHints>
 #include <QThread>
 
+#include <QToolButton>
+#include <QToolTip>
 #include <thread>
 
 namespace {
@@ -46,7 +78,7 @@ int occurrences(const QByteArray &text, const QByteArray &line)
     return int(text.count(line + '\n'));
 }
 
-QWidget *showHub()
+QWidget *shownHub()
 {
     mainWindowController *window = mainWindow();
     window->setContentViewController(contentHub());
@@ -181,7 +213,7 @@ private Q_SLOTS:
 
     void collageAndEditorTakeTheSplitViewsPlace()
     {
-        mainvc *hub = static_cast<mainvc *>(showHub());
+        mainvc *hub = static_cast<mainvc *>(shownHub());
         QWidget *split = splitController();
         QCOMPARE(split->parentWidget(), hub->container);
 
@@ -217,7 +249,7 @@ private Q_SLOTS:
 
     void paneAndFullImageButtonsDoNothingWhileBusy()
     {
-        mainvc *hub = static_cast<mainvc *>(showHub());
+        mainvc *hub = static_cast<mainvc *>(shownHub());
         QWidget *sidebar = splitController()->item;
         currentScreenMode = ScreenList;
         hub->btnleft();
@@ -247,7 +279,7 @@ private Q_SLOTS:
 
     void shareNeedsAnItemAndReportsFailures()
     {
-        mainvc *hub = static_cast<mainvc *>(showHub());
+        mainvc *hub = static_cast<mainvc *>(shownHub());
         const QString folder = lg::test::freshFolder(QStringLiteral("share"));
         QImage pixels(4, 4, QImage::Format_RGB32);
         pixels.fill(Qt::blue);
@@ -388,6 +420,103 @@ private Q_SLOTS:
         QVERIFY(nothingForNone);
         QCOMPARE(occurrences(out, "reload change"), 1);
         QVERIFY(!out.contains("Monitoring"));
+    }
+
+    void theInfoPaneToggleFollowsThePane()
+    {
+        mainvc *hub = contentHub();
+        QWidget *pane = contentController()->splitview->widget(1);
+        QVERIFY(pane->isHidden());
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
+        contentController()->toggleInfoPane();
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), accentOrange());
+        contentController()->toggleInfoPane();
+        QCOMPARE(hub->btnrightsplit->imageNormalColor(), neutralGrey());
+    }
+
+    void theCollageCaptionOpensTheCollage()
+    {
+        lg::test::showHub();
+        mainvc *hub = contentHub();
+        QSignalSpy opens(hub->btncollage, &QAbstractButton::clicked);
+        QTest::mouseClick(hub->lblcollage, Qt::LeftButton);
+        QCOMPARE(opens.count(), 1);
+        QCOMPARE(currentScreenMode, ScreenCollage);
+        hub->closeCollagevc();
+    }
+
+    void leavingTheFullImageLayoutRestoresTheInformationPane_data()
+    {
+        QTest::addColumn<bool>("paneShown");
+        QTest::addColumn<int>("from");
+        QTest::newRow("hidden, from the grid") << false << int(ScreenGrid);
+        QTest::newRow("shown, from the grid") << true << int(ScreenGrid);
+        QTest::newRow("hidden, from the viewer") << false << int(ScreenViewer);
+        QTest::newRow("shown, from the list") << true << int(ScreenList);
+    }
+    void leavingTheFullImageLayoutRestoresTheInformationPane()
+    {
+        const auto hideWindow = qScopeGuard([] {
+            mainWindow()->setWindowState(Qt::WindowNoState);
+            mainWindow()->hide();
+        });
+        QFETCH(bool, paneShown);
+        QFETCH(int, from);
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(contentHub());
+        window->show();
+        ViewController *content = contentController();
+        if (from == ScreenList)
+            content->showListView();
+        else if (from == ScreenViewer)
+            content->viewimage();
+        QCOMPARE(int(currentScreenMode), from);
+        QWidget *pane = content->splitview->widget(1);
+        if (pane->isHidden() == paneShown)
+            content->toggleInfoPane();
+
+        contentHub()->btnfullimage();
+        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QVERIFY(pane->isHidden());
+        imageViewer()->closeViewer();
+        QCOMPARE(pane->isHidden(), !paneShown);
+        QCOMPARE(int(currentScreenMode), from);
+    }
+
+    void layoutsHintsAndLimitsOfTheHub()
+    {
+        const auto hideWindow = qScopeGuard([] {
+            mainWindow()->setWindowState(Qt::WindowNoState);
+            mainWindow()->hide();
+        });
+        // A view pinned again, or in turn with another, fills the one cell.
+        QWidget container;
+        QWidget first;
+        QWidget second;
+        for (QWidget *view : {&first, &second, &first, &second})
+            pinViewToContainerEdges(&container, view);
+        auto *grid = qobject_cast<QGridLayout *>(container.layout());
+        QVERIFY(grid);
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->count(), 2);
+
+        // No window yet: no limit taken from the split view's own width.
+        splitvc *split = splitController();
+        split->resize(300, 200);
+        split->viewDidAppear();
+        QCOMPARE(split->item->maximumWidth(), QWIDGETSIZE_MAX);
+
+        // The hub's and the viewer's hints stand on the same side of their buttons.
+        mainWindowController *window = mainWindow();
+        window->setContentViewController(contentHub());
+        window->resize(1100, 700);
+        window->show();
+        contentController()->viewimage();
+        viewimagevc *viewer = imageViewer();
+        viewer->tooltipVc->setAnimates(false);
+        viewer->mouseEntered(viewer->btnback);
+        QCOMPARE(viewer->tooltipVc->shownEdge(), Qt::TopEdge);
+        viewer->mouseExited(viewer->btnback);
     }
 };
 

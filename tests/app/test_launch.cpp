@@ -2,17 +2,21 @@
 // bookkeeping, the restart after an update and the Edit menu's routing.
 #include "app/AppDelegate.h"
 #include "app/Essentials.h"
+#include "app/FileHandover.h"
 #include "app/LaunchAtLogin.h"
 #include "app/Startup.h"
 #include "app/mainvc.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/preferencesWindowController.h"
+#include "model/FolderMonitor.h"
 #include "outreach/Analytics.h"
 #include "outreach/StartupVc.h"
+#include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Timer.h"
+#include "tests/model/CaptureStdout.h"
 #include "tests/outreach/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
@@ -20,14 +24,20 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLocalSocket>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QUrlQuery>
+#include <QtTest>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -412,6 +422,32 @@ private Q_SLOTS:
 
 private:
     QString m_version;
+
+private Q_SLOTS:
+    void launchAtLoginLeavesAnotherCopysEntryAlone()
+    {
+        const QByteArray foreignText = "[Desktop Entry]\nType=Application\nExec=\"/opt/elsewhere/lumengallery\"\n";
+        const QString foreign = lg::test::writeFile(lg::Paths::autostart() + QStringLiteral("/lumengallery.desktop"), foreignText);
+        const QUrl app = QUrl::fromLocalFile(QCoreApplication::applicationFilePath());
+        QVERIFY(LaunchOnStartup::entryFileName(QStringLiteral("/opt/elsewhere/lumengallery")) != LaunchOnStartup::entryFileName());
+
+        setLaunchAtLogin(true, app);
+        QCOMPARE(lg::test::readAll(foreign), foreignText);
+        const std::optional<QString> ours = loginItemReferences(app).existingItem;
+        QVERIFY(ours && *ours != foreign);
+        QCOMPARE(LaunchOnStartup::programOfEntry(*ours), std::optional<QString>(QCoreApplication::applicationFilePath()));
+
+        setLaunchAtLogin(false, app);
+        QVERIFY(!QFile::exists(*ours));
+        QCOMPARE(lg::test::readAll(foreign), foreignText);
+
+        // An entry of ours from an earlier version, under the plain name, is still found.
+        QVERIFY(QFile::remove(foreign));
+        lg::test::writeFile(foreign, "[Desktop Entry]\nType=Application\nExec=" + QFile::encodeName(LaunchOnStartup::execValue(app.toLocalFile())) + "\n");
+        QCOMPARE(loginItemReferences(app).existingItem, std::optional<QString>(foreign));
+        setLaunchAtLogin(false, app);
+        QVERIFY(!QFile::exists(foreign));
+    }
 };
 
 LG_TEST(TestLaunch)

@@ -1,17 +1,42 @@
 // The main window: content switching, the home screen, resize handling and the
 // split view's sidebar limits.
 #include "app/Essentials.h"
+#include "app/AppDelegate.h"
+#include "app/FileHandover.h"
+#include "app/Startup.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
+#include "app/mainvc.h"
 #include "app/splitvc.h"
+#include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
+#include "controls/PopoverMaxTypeVC.h"
+#include "controls/ZLFlatButton.h"
+#include "outreach/StartupVc.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Settings.h"
+#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Timer.h"
+#include "sidebar/DropView.h"
 #include "sidebar/sideMenuvc.h"
+#include "tests/outreach/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSplitter>
+#include <QToolTip>
 
 class TestMainWindow : public QObject
 {
@@ -102,6 +127,26 @@ private Q_SLOTS:
         window->windowDidEndLiveResize();
         QVERIFY(contentController()->isWindowResizing);
         window->hide();
+    }
+
+    void resizingBeforeTheHubShowsMakesNoScreen()
+    {
+        const auto hideWindow = qScopeGuard([] {
+            mainWindow()->setWindowState(Qt::WindowNoState);
+            mainWindow()->hide();
+        });
+        lg::FakeClock clock;
+        mainWindowController *window = mainWindow();
+        window->showhomevc();
+        for (const QSize size : {QSize(900, 600), QSize(1000, 700)}) {
+            window->resize(size);
+            QResizeEvent event(size, window->size());
+            QCoreApplication::sendEvent(window, &event);
+        }
+        clock.advance(1000);  // the end of the live resize
+        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        for (const char *name : {"ViewController", "viewimagevc", "collagevc", "mainvc"})
+            QVERIFY2(!lg::ControllerRegistry::existing(QString::fromLatin1(name)), name);
     }
 };
 

@@ -4,16 +4,27 @@
 #include "app/Essentials.h"
 #include "app/LaunchAtLogin.h"
 #include "app/preferencesWindowController.h"
+#include "browser/BrowserFixtures.h"
+#include "browser/GridView.h"
+#include "browser/ItemEditing.h"
+#include "browser/ItemMenus.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+#include "platform/desktop/Clipboard.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "tests/support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDrag>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 
 class UrlCatcher : public QObject
 {
@@ -133,6 +144,26 @@ private Q_SLOTS:
 private:
     QString m_version;
     UrlCatcher m_catcher;
+
+private Q_SLOTS:
+    void escapeAndCtrlWClosePreferences_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+        QTest::newRow("Ctrl+W") << int(Qt::Key_W) << int(Qt::ControlModifier);
+    }
+    void escapeAndCtrlWClosePreferences()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        preferencesWindowController *window = preferencesWindow();
+        window->showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key(key),
+                        Qt::KeyboardModifiers(modifiers));
+        QVERIFY(!window->isVisible());
+    }
 };
 
 LG_TEST(TestPreferences)

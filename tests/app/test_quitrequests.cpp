@@ -12,6 +12,7 @@
 #include "platform/image/ImageWriter.h"
 #include "platform/desktop/Panels.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ImageEditWindow.h"
 #include "viewer/editImagevc.h"
@@ -86,9 +87,7 @@ private Q_SLOTS:
     void init() { resetSharedState(); }
     void cleanup()
     {
-        lg::Alert::setResponder({});
-        Saver::setPanelResponderForTesting({});
-        lg::ImageWriter::setCommitHookForTesting({});
+        lg::test::resetSeams();
         resetSharedState();
     }
     void cleanupTestCase() { resetSharedState(); }

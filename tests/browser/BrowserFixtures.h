@@ -4,7 +4,7 @@
 #include "app/Essentials.h"
 #include "browser/Listing.h"
 #include "browser/ViewController.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "model/MediaRecords.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"

@@ -2,22 +2,50 @@
 // bands, thumbnails made in the background and cached by file state, the
 // cells' texts, selection and double clicks.
 #include "browser/BrowserFixtures.h"
+#include "app/Essentials.h"
+#include "app/homeVc.h"
+#include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "app/preferencesWindowController.h"
 #include "browser/GridView.h"
+#include "browser/ItemEditing.h"
+#include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
+#include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
+#include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
+#include "model/Saver.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
 #include "platform/desktop/NotificationHub.h"
+#include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/ScreenTesting.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QDrag>
 #include <QPainter>
-#include <QStandardItemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSlider>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStyleHints>
+#include <QToolButton>
 #include <utime.h>
 
 using namespace browsertest;
@@ -31,6 +59,8 @@ void setModified(const QString &path, qint64 secondsSinceEpoch)
     times.modtime = time_t(secondsSinceEpoch);
     QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
 }
+
+
 
 } // namespace
 
@@ -363,6 +393,113 @@ private Q_SLOTS:
 
 private:
     static int M_width() { return ShownItemsModel::WidthColumn; }
+
+private Q_SLOTS:
+    // Only a click on the name of an item already selected in a view that had
+    // the keyboard renames; any other click just selects, so Copy copies.
+    void aClickRenamesOnlyTheNameInAFocusedGrid_data()
+    {
+        QTest::addColumn<bool>("focusedBefore");
+        QTest::addColumn<bool>("onName");
+        QTest::addColumn<bool>("renames");
+        QTest::newRow("first click from the sidebar") << false << true << false;
+        QTest::newRow("on the picture") << true << false << false;
+        QTest::newRow("on the name") << true << true << true;
+    }
+    void aClickRenamesOnlyTheNameInAFocusedGrid()
+    {
+        QFETCH(bool, focusedBefore);
+        QFETCH(bool, onName);
+        QFETCH(bool, renames);
+        lg::test::showHub();
+        const QString folder = lg::test::freshFolder(QStringLiteral("click"));
+        lg::test::fixtures::writeJpeg(folder + "/a.jpg", QImage(8, 8, QImage::Format_RGB32));
+        lg::test::fixtures::writeJpeg(folder + "/b.jpg", QImage(8, 8, QImage::Format_RGB32));
+        QVERIFY(lg::test::reloadGrid(folder));
+        thumbnailvc *grid = thumbnailGrid();
+        GridView *view = grid->collectionview;
+        const QModelIndex first = view->model()->index(0, 0);
+        view->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect);
+        QApplication::styleHints()->setMouseDoubleClickInterval(1);
+        view->clearFocus();
+        if (focusedBefore)
+            view->setFocus(Qt::OtherFocusReason);
+        const QRect item = view->visualRect(first);
+        const QFontMetrics font(view->font());
+        const int nameMiddle = item.bottom() - std::max(3, int(item.width() * 0.04)) - font.height() * 85 / 100
+            - font.height() / 2 - 2;
+        const QPoint at = onName ? QPoint(item.center().x(), nameMiddle) : item.center();
+        if (!focusedBefore) // the press moves the keyboard here, as a real click does
+            view->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QApplication::styleHints()->setMouseDoubleClickInterval(400);
+        if (renames) {
+            QTRY_VERIFY(view->findChild<QLineEdit *>(QStringLiteral("renameEditor")));
+            QTest::keyClick(view->findChild<QLineEdit *>(QStringLiteral("renameEditor")), Qt::Key_Escape);
+            return;
+        }
+        QVERIFY(!(view->editTriggers() & QAbstractItemView::SelectedClicked));
+        QVERIFY(view->selectionModel()->isSelected(first));
+    }
+
+    void gridPressesDragItemsOrSpanTheBandAndTheSelectionFollowsItsFile()
+    {
+        setListingBudget(1000);
+        const auto restore = qScopeGuard([] {
+            setItemDragRunnerForTesting({});
+            setListingBudget(10);
+        });
+        const QString folder = lg::test::freshFolder(QStringLiteral("walk"));
+        for (const char *name : {"b.jpg", "c.jpg", "d.jpg"})
+            writeJpeg(folder + QLatin1Char('/') + QLatin1String(name), 8, 8);
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent();
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        GridView *view = grid->collectionview;
+        QWidget *port = view->viewport();
+        view->setCurrentIndex(view->model()->index(0, 0));
+
+        QList<QList<QUrl>> drags;
+        setItemDragRunnerForTesting([&drags](QDrag *drag) {
+            drags.append(lg::Clipboard::readFiles(drag->mimeData()).urls);
+            return Qt::CopyAction;
+        });
+        const auto pressAndDrag = [&](QPoint from) {
+            const QPoint to = from + QPoint(QApplication::startDragDistance() + 8, 4);
+            QTest::mousePress(port, Qt::LeftButton, {}, from);
+            QTest::mouseMove(port, to);
+            QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+        };
+        // An item not selected before the press leaves at once, alone.
+        pressAndDrag(view->visualRect(view->model()->index(2, 0)).center());
+        QCOMPARE(drags, QList<QList<QUrl>>{{QUrl::fromLocalFile(folder + QStringLiteral("/d.jpg"))}});
+        QCOMPARE(selectedItemIndex, 2);
+        // Empty space starts no drag.
+        pressAndDrag(QPoint(port->width() - 4, port->height() - 4));
+        QCOMPARE(drags.size(), 1);
+
+        // The info line changes; the selection stays.
+        view->setCurrentIndex(view->model()->index(1, 0));
+        itemmenus::setInfoLineMode(1);
+        QCOMPARE(view->selectionModel()->selectedIndexes(), QModelIndexList{view->model()->index(1, 0)});
+        QCOMPARE(selectedItemIndex, 1);
+        itemmenus::setInfoLineMode(0);
+
+        // The current item renamed to sort last stays current after the reload.
+        const QModelIndex first = view->model()->index(0, 0);
+        view->setCurrentIndex(first);
+        QCOMPARE(selectedItemIndex, 0);
+        view->edit(first);
+        auto *editor = view->findChild<QLineEdit *>(QStringLiteral("renameEditor"));
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("z.jpg"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(QFileInfo::exists(folder + QStringLiteral("/z.jpg")));   // committed when the queue runs
+        QVERIFY(reloadAndWait(grid));
+        QCOMPARE(selectedItemIndex, 2);
+        QCOMPARE(view->selectionModel()->selectedIndexes(), QModelIndexList{view->model()->index(2, 0)});
+    }
 };
 
 LG_TEST(TestGrid)

@@ -18,14 +18,15 @@
 #include "controls/Spinner.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
+#include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAction>
@@ -130,8 +131,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        lg::Panels::setOpenResponder({});
-        lg::Workspace::setRunnerForTesting({});
+        lg::test::resetSeams();
         for (QWidget *popup = QApplication::activePopupWidget(); popup; popup = QApplication::activePopupWidget())
             popup->close();
     }

@@ -1,9 +1,15 @@
 // The collage screen as a person uses it: the saved image, swapping slotList by
 // their handles, the controls, adding and removing photos, and leaving.
 #include "app/Essentials.h"
+#include "app/homeVc.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "browser/ThumbnailCache.h"
+#include "browser/GridView.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+#include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
+#include "model/ThumbnailCache.h"
 #include "collage/CollageRender.h"
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
@@ -11,12 +17,19 @@
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
 #include "sidebar/DropView.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
 #include "support/WidgetTesting.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QDrag>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -24,8 +37,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QSlider>
 
+#include <QSplitter>
+#include <QStyleHints>
+#include <QToolButton>
 #include <memory>
 
 #include <sqlite3.h>
@@ -889,6 +906,21 @@ private Q_SLOTS:
         QVERIFY(!isCollageSaved);
         QVERIFY(!isBusy);
         Saver::setPanelResponderForTesting({});
+    }
+
+    void leavingTheCollageReloadsAndWatchesTheFolder()
+    {
+        mainvc *hub = contentHub();
+        currentFolderURL = QUrl::fromLocalFile(lg::test::freshFolder(QStringLiteral("shown")));
+        currentScreenMode = ScreenGrid;
+        hub->btncollage->click();
+        hub->stopMonitorWithSender();
+
+        lg::test::CaptureStdout capture;
+        hub->closeCollagevc();
+        const QByteArray out = capture.finish();
+        QVERIFY(out.contains("reload change\n"));
+        QVERIFY(hub->monitor && hub->monitor->isValid());
     }
 };
 

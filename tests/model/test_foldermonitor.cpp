@@ -2,8 +2,12 @@
 // inotify queues an event before the changing call returns, so one pass of the
 // event loop after a change delivers it; no waiting is needed.
 #include "model/FileServices.h"
+#include "app/FileHandover.h"
+#include "app/LaunchAtLogin.h"
 #include "model/FolderMonitor.h"
 #include "model/MediaRecords.h"
+#include "platform/desktop/Paths.h"
+#include "platform/runtime/Timer.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 
@@ -11,9 +15,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -294,6 +303,34 @@ private Q_SLOTS:
 
 private:
     static int lineCount(const QByteArray &text) { return int(text.count('\n')); }
+
+private Q_SLOTS:
+    void monitorReportsWritesThatChangeSomething()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("watched"));
+        const QString photo = lg::test::writeFile(folder + QStringLiteral("/photo.jpg"), "pixels");
+        int calls = 0;
+        FolderMonitor monitor(QUrl::fromLocalFile(folder), [&calls] { ++calls; });
+
+        QFile unchanged(photo);
+        QVERIFY(unchanged.open(QIODevice::ReadWrite));
+        unchanged.close();
+        lg::test::settle();
+        QCOMPARE(calls, 0);
+
+        // A new file: seen when it appears, and again once its writing ends.
+        QFile created(folder + QStringLiteral("/new.jpg"));
+        QVERIFY(created.open(QIODevice::WriteOnly));
+        lg::test::settle();
+        QCOMPARE(calls, 1);
+        created.write("data");
+        created.flush();
+        lg::test::settle();
+        QCOMPARE(calls, 1);
+        created.close();
+        lg::test::settle();
+        QCOMPARE(calls, 2);
+    }
 };
 
 LG_TEST(FolderMonitorTest)

@@ -1,20 +1,40 @@
 // The save panel: names with the chosen extension, every writable format, the
 // hub's overlay while the panel is up, failures reported and never marked saved.
 #include "app/Essentials.h"
+#include "app/homeVc.h"
+#include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "browser/GridView.h"
+#include "browser/ViewController.h"
+#include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
+#include "controls/ZLFlatButton.h"
+#include "model/FolderMonitor.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
+#include "platform/desktop/Paths.h"
 #include "platform/desktop/Workspace.h"
+#include "tests/model/CaptureStdout.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/editImagevc.h"
+#include "viewer/viewimagevc.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QStyleHints>
+#include <QToolButton>
 
 namespace {
 
@@ -32,6 +52,22 @@ SaveFormatChoice choiceOf(lg::ImageFileType type)
     SaveFormatChoice choice;
     choice.type = type;
     return choice;
+}
+
+// The folder the next save panel starts in (the panel is cancelled).
+QString saveDirectory(const std::function<void()> &openPanel)
+{
+    QString asked = QStringLiteral("<no panel>");
+    lg::Panels::setSaveResponder([&asked](const lg::SavePanelSpec &spec) {
+        asked = spec.directory;
+        return QUrl();
+    });
+    openPanel();
+    lg::test::settle();
+    // Some callers draw their picture in the background before the panel opens.
+    (void)QTest::qWaitFor([&asked] { return asked != QStringLiteral("<no panel>"); }, 5000);
+    lg::Panels::setSaveResponder({});
+    return asked;
 }
 
 } // namespace
@@ -54,12 +90,7 @@ private Q_SLOTS:
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
         lg::Alert::clearShownAlerts();
     }
-    void cleanup()
-    {
-        Saver::setPanelResponderForTesting({});
-        lg::Workspace::setRunnerForTesting({});
-        lg::Alert::setResponder({});
-    }
+    void cleanup() { lg::test::resetSeams(); }
     void cleanupTestCase() { resetSharedState(); }
 
     void extensionFollowsTheFormat_data()
@@ -308,6 +339,23 @@ private Q_SLOTS:
         QCOMPARE(int(currentScreenMode), int(leaves ? ScreenGrid : ScreenCollage));
         QVERIFY(!contentHub()->isonlyalert);
         QVERIFY(!isBusy);
+    }
+
+    void savePanelsStartWhereTheCallerSays()
+    {
+        QDir(lg::Paths::pictures()).removeRecursively();  // the home folder stands in for it
+        const QString folder = lg::test::freshFolder(QStringLiteral("saving"));
+        const QString home = lg::Paths::home();
+        Saver saver;
+        const auto open = [&saver] { saver.showSavePanel([](const QSize &) { return QImage(); }, QSize(4, 4)); };
+        saver.startFolder = folder;
+        QCOMPARE(saveDirectory(open), folder);
+        saver.startFolder = folder + QStringLiteral("/gone");
+        QCOMPARE(saveDirectory(open), home);
+
+        // The collage saves into the current folder.
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        QCOMPARE(saveDirectory([] { collageMaker()->btnsave(); }), folder);
     }
 };
 

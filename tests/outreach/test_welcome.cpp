@@ -1,26 +1,48 @@
 // The welcome screen: the recommended-application card, Get Started and the
 // newsletter sign-up with its sheets.
 #include "app/Essentials.h"
+#include "app/AppDelegate.h"
+#include "app/FileHandover.h"
+#include "app/Startup.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
+#include "app/mainvc.h"
+#include "app/splitvc.h"
+#include "browser/ShownItemsModel.h"
+#include "browser/ViewController.h"
+#include "controls/PopoverMaxTypeVC.h"
 #include "controls/ZLFlatButton.h"
 #include "outreach/PromotionCatalogue.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
+#include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Timer.h"
+#include "sidebar/DropView.h"
 #include "tests/outreach/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
+#include "viewer/viewimagevc.h"
 
+#include <QAbstractButton>
+#include <QColorDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QToolTip>
 #include <QUrlQuery>
 
 namespace {
@@ -218,6 +240,25 @@ private Q_SLOTS:
             QTRY_VERIFY(screen->txtfield->text().isEmpty());
         }
         lg::Settings::remove(QStringLiteral("deployment/newsletterEndpoint"));
+    }
+
+    void aNewsletterCodeCountsWhateverTheHttpStatus()
+    {
+        const auto hideWindow = qScopeGuard([] {
+            mainWindow()->setWindowState(Qt::WindowNoState);
+            mainWindow()->hide();
+        });
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        lg::test::LoopbackServer server;
+        server.respond("/wp-content/plugins/newsletter-api/add.php/", {500, "1", "application/json"});
+        lg::Settings::setValue(QStringLiteral("deployment/newsletterEndpoint"), server.baseUrl());
+        StartupVc *screen = welcomeScreen();
+        screen->txtfield->setText(QStringLiteral("ann@mail.de"));
+        screen->btnSubscribe();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("Already Subscribed"));
+        lg::Settings::remove(QStringLiteral("deployment/newsletterEndpoint"));
+        lg::Alert::setResponder({});
     }
 };
 

@@ -4,18 +4,19 @@
 // Item; folder moves with their questions and conflict answers, files dropped
 // into a folder, web links, and the window's folder drop target.
 #include "platform/desktop/Clipboard.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/getPermissionvc.h"
 #include "tests/sidebar/SidebarFixture.h"
+#include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAbstractItemModelTester>
@@ -129,11 +130,7 @@ private Q_SLOTS:
         answerWith({});
         lg::Alert::clearShownAlerts();
     }
-    void cleanup()
-    {
-        lg::Alert::setResponder({});
-        lg::setFileFaultForTesting({});
-    }
+    void cleanup() { lg::test::resetSeams(); }
     void cleanupTestCase() { resetSharedState(); }
 
     void menuEnablingFollowsTheRow_data()

@@ -22,6 +22,7 @@
 #include "sidebar/FolderScan.h"
 #include "tests/sidebar/SidebarFixture.h"
 #include "tests/support/ScreenModeNames.h"
+#include "tests/support/Seams.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -126,11 +127,7 @@ private Q_SLOTS:
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
         lg::Settings::remove(QStringLiteral("arrPaths"));
     }
-    void cleanup()
-    {
-        lg::Alert::setResponder({});
-        lg::Panels::setOpenResponder({});
-    }
+    void cleanup() { lg::test::resetSeams(); }
     void cleanupTestCase() { resetSharedState(); }
 
     void nodesKeepTheirValuesThroughCodingAndCopying()

@@ -2,7 +2,7 @@
 // The program's thumbnail entries on disk, for tests of the commands that must
 // take them along or away. Main thread.
 #include "app/Essentials.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "platform/image/ThumbnailStore.h"
 
 #include <QFileInfo>

@@ -7,6 +7,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/image/ImageWriter.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/Adjustments.h"
 #include "viewer/ImageCanvas.h"
@@ -75,9 +76,7 @@ private Q_SLOTS:
     void cleanup()
     {
         editImagevc::setHeldFileLimitForTesting(-1);
-        lg::ImageWriter::setCommitHookForTesting({});
-        Saver::setPanelResponderForTesting({});
-        lg::Alert::setResponder({});
+        lg::test::resetSeams();
     }
 
     void adjustmentsMovePixelsTheExpectedWay_data()

@@ -9,13 +9,14 @@
 #include "controls/ZLFlatButton.h"
 #include "browser/Listing.h"
 #include "platform/desktop/Alert.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/editImagevc.h"
@@ -164,9 +165,7 @@ private Q_SLOTS:
     {
         if (auto *viewer = qobject_cast<viewimagevc *>(lg::ControllerRegistry::existing(QStringLiteral("viewimagevc"))))
             viewer->hide();
-        lg::Panels::setOpenResponder({});
-        lg::Workspace::setRunnerForTesting({});
-        lg::Alert::setResponder({});
+        lg::test::resetSeams();
         removeStrayNames();
     }
 

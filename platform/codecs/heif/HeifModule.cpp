@@ -2,7 +2,7 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/Libraries.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <libheif/heif.h>
 

@@ -1,7 +1,7 @@
 // The LibRaw module: camera RAW files, the embedded preview first.
 #include "platform/image/ByteSource.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <QFile>
 

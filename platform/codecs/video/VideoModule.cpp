@@ -1,7 +1,7 @@
 // The FFmpeg module: a video's size, duration and a frame, through FFmpeg and ffmpegthumbnailer.
 #include "platform/image/ByteSource.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <QFile>
 

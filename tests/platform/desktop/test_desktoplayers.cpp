@@ -1,9 +1,7 @@
-// The clipboard in file managers' own bytes, the freedesktop Trash, and the
-// desktop calls (file manager, applications, desktop picture) seen through a
-// recording runner.
+// The clipboard in file managers' own bytes, and the desktop calls (file
+// manager, applications, desktop picture) seen through a recording runner.
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/files/Trash.h"
 #include "platform/desktop/Workspace.h"
 #include "tests/support/TestSupport.h"
 
@@ -17,16 +15,9 @@
 
 #include <cerrno>
 #include <memory>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Records every call; answers from a table of program -> (ok, output).
 struct Recorder
@@ -157,71 +148,6 @@ private Q_SLOTS:
         QVERIFY(back.cut);
         lg::Clipboard::writeFiles({});
         QVERIFY(lg::Clipboard::readFiles().urls.isEmpty());
-    }
-
-    // ---- Trash ----
-    void trashWritesInfoThatParsesBack()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("trash me"));
-        const QString first = lg::test::writeFile(folder + QStringLiteral("/100% é.txt"), "one");
-        const QString second = lg::test::writeFile(folder + QStringLiteral("/other/100% é.txt"), "two");
-        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-        const lg::FileOpResult a = lg::moveToTrash(first);
-        const lg::FileOpResult b = lg::moveToTrash(second);
-        QVERIFY2(a.ok() && b.ok(), qPrintable(a.message + b.message));
-        const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
-        QCOMPARE(lg::trashFolderFor(folder), trash);
-        QCOMPARE(a.target, trash + QStringLiteral("/files/100% é.txt"));
-        QCOMPARE(b.target, trash + QStringLiteral("/files/100% é 2.txt"));
-        QCOMPARE(readAll(b.target), QByteArray("two"));
-        QVERIFY(!QFileInfo::exists(first) && !QFileInfo::exists(second));
-
-        const QString infoPath = trash + QStringLiteral("/info/100% é 2.txt.trashinfo");
-        const QByteArray raw = readAll(infoPath);
-        QVERIFY2(raw.startsWith("[Trash Info]\nPath=/"), raw.constData());
-        QVERIFY(raw.contains("100%25%20%C3%A9.txt\n"));
-        const std::optional<lg::TrashInfo> info = lg::readTrashInfo(infoPath);
-        QVERIFY(info);
-        QCOMPARE(info->originalPath, second);
-        QVERIFY(info->deletionDate >= before && info->deletionDate <= QDateTime::currentDateTime().addSecs(1));
-        QVERIFY(!lg::readTrashInfo(first));
-    }
-
-    void trashRefusesTheHomeFolderAndKeepsAFailedItem()
-    {
-        const lg::FileOpResult home = lg::moveToTrash(QDir::homePath());
-        QCOMPARE(home.error, lg::FileOpError::Denied);
-        QCOMPARE(lg::moveToTrash(QFileInfo(QDir::homePath()).absolutePath()).error, lg::FileOpError::Denied);
-        QVERIFY(QFileInfo(QDir::homePath()).isDir());
-
-        const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("keep")) + "/k.txt");
-        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
-            return step == lg::FileStep::Rename ? EIO : 0;
-        });
-        const lg::FileOpResult failed = lg::moveToTrash(file);
-        lg::setFileFaultForTesting({});
-        QVERIFY(!failed.ok());
-        QVERIFY(QFileInfo::exists(file));
-        const QString info = lg::trashFolderFor(file) + QStringLiteral("/info/k.txt.trashinfo");
-        QVERIFY(!QFileInfo::exists(info));
-    }
-
-    void trashOnAnotherMountUsesItsOwnFolder()
-    {
-        const QString top = lg::test::freshFolder(QStringLiteral("mounted"));
-        if (::mount("lgtrash", QFile::encodeName(top).constData(), "tmpfs", 0, "size=2m") != 0)
-            QSKIP("tmpfs cannot be mounted here");
-        const QString file = lg::test::writeFile(top + QStringLiteral("/sub/m.txt"), "m");
-        const lg::FileOpResult r = lg::moveToTrash(file);
-        const QString expected = top + QStringLiteral("/.Trash-") + QString::number(::getuid());
-        const std::optional<lg::TrashInfo> info = lg::readTrashInfo(expected + QStringLiteral("/info/m.txt.trashinfo"));
-        const QByteArray content = readAll(expected + QStringLiteral("/files/m.txt"));
-        ::umount(QFile::encodeName(top).constData());
-        QVERIFY2(r.ok(), qPrintable(r.message));
-        QCOMPARE(r.target, expected + QStringLiteral("/files/m.txt"));
-        QCOMPARE(content, QByteArray("m"));
-        QVERIFY(info);
-        QCOMPARE(info->originalPath, file);
     }
 
     // ---- Workspace ----

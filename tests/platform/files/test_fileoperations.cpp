@@ -1,5 +1,5 @@
 // Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/runtime/Dispatch.h"

@@ -3,18 +3,26 @@
 // Each disk case runs on a tmpfs mount where the machine allows, and on a folder
 // standing in for a disk's top folder.
 #include "platform/files/Trash.h"
+#include "platform/desktop/Alert.h"
+#include "platform/desktop/Clipboard.h"
+#include "platform/desktop/Workspace.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QTest>
 
 #include <cerrno>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -441,6 +449,70 @@ private Q_SLOTS:
         }
         QCOMPARE(entries(homeTrash() + "/files").size(), 2);
         QCOMPARE(entries(homeTrash() + "/info").size(), 2);
+    }
+
+    void trashWritesInfoThatParsesBack()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("trash me"));
+        const QString first = lg::test::writeFile(folder + QStringLiteral("/100% é.txt"), "one");
+        const QString second = lg::test::writeFile(folder + QStringLiteral("/other/100% é.txt"), "two");
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        const lg::FileOpResult a = lg::moveToTrash(first);
+        const lg::FileOpResult b = lg::moveToTrash(second);
+        QVERIFY2(a.ok() && b.ok(), qPrintable(a.message + b.message));
+        const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
+        QCOMPARE(lg::trashFolderFor(folder), trash);
+        QCOMPARE(a.target, trash + QStringLiteral("/files/100% é.txt"));
+        QCOMPARE(b.target, trash + QStringLiteral("/files/100% é 2.txt"));
+        QCOMPARE(lg::test::readAll(b.target), QByteArray("two"));
+        QVERIFY(!QFileInfo::exists(first) && !QFileInfo::exists(second));
+
+        const QString infoPath = trash + QStringLiteral("/info/100% é 2.txt.trashinfo");
+        const QByteArray raw = lg::test::readAll(infoPath);
+        QVERIFY2(raw.startsWith("[Trash Info]\nPath=/"), raw.constData());
+        QVERIFY(raw.contains("100%25%20%C3%A9.txt\n"));
+        const std::optional<lg::TrashInfo> info = lg::readTrashInfo(infoPath);
+        QVERIFY(info);
+        QCOMPARE(info->originalPath, second);
+        QVERIFY(info->deletionDate >= before && info->deletionDate <= QDateTime::currentDateTime().addSecs(1));
+        QVERIFY(!lg::readTrashInfo(first));
+    }
+
+    void trashRefusesTheHomeFolderAndKeepsAFailedItem()
+    {
+        const lg::FileOpResult home = lg::moveToTrash(QDir::homePath());
+        QCOMPARE(home.error, lg::FileOpError::Denied);
+        QCOMPARE(lg::moveToTrash(QFileInfo(QDir::homePath()).absolutePath()).error, lg::FileOpError::Denied);
+        QVERIFY(QFileInfo(QDir::homePath()).isDir());
+
+        const QString file = lg::test::writeFile(lg::test::freshFolder(QStringLiteral("keep")) + "/k.txt");
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            return step == lg::FileStep::Rename ? EIO : 0;
+        });
+        const lg::FileOpResult failed = lg::moveToTrash(file);
+        lg::setFileFaultForTesting({});
+        QVERIFY(!failed.ok());
+        QVERIFY(QFileInfo::exists(file));
+        const QString info = lg::trashFolderFor(file) + QStringLiteral("/info/k.txt.trashinfo");
+        QVERIFY(!QFileInfo::exists(info));
+    }
+
+    void trashOnAnotherMountUsesItsOwnFolder()
+    {
+        const QString top = lg::test::freshFolder(QStringLiteral("mounted"));
+        if (::mount("lgtrash", QFile::encodeName(top).constData(), "tmpfs", 0, "size=2m") != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        const QString file = lg::test::writeFile(top + QStringLiteral("/sub/m.txt"), "m");
+        const lg::FileOpResult r = lg::moveToTrash(file);
+        const QString expected = top + QStringLiteral("/.Trash-") + QString::number(::getuid());
+        const std::optional<lg::TrashInfo> info = lg::readTrashInfo(expected + QStringLiteral("/info/m.txt.trashinfo"));
+        const QByteArray content = lg::test::readAll(expected + QStringLiteral("/files/m.txt"));
+        ::umount(QFile::encodeName(top).constData());
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(r.target, expected + QStringLiteral("/files/m.txt"));
+        QCOMPARE(content, QByteArray("m"));
+        QVERIFY(info);
+        QCOMPARE(info->originalPath, file);
     }
 };
 

@@ -1,6 +1,6 @@
 // The desktop's shared thumbnail cache: names, what is trusted, how it is written.
 #include "platform/image/ThumbnailStore.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>

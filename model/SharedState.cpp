@@ -1,5 +1,7 @@
-#include "app/Essentials.h"
+// The application-wide state below the screens, and its small shared helpers.
+#include "model/SharedState.h"
 
+#include "platform/desktop/AccentColour.h"
 #include "platform/desktop/Paths.h"
 
 #include <QDir>
@@ -8,7 +10,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
-editImagevc *editImageController = nullptr;
+#include <algorithm>
 
 uint8_t currentScreenMode = ScreenGrid;
 uint8_t previousScreenMode = ScreenGrid;
@@ -27,6 +29,19 @@ uint8_t screenModeForStyle(int style)
         return ScreenViewer;
     default:
         return ScreenGrid;
+    }
+}
+
+void enterScreenModeOfSelectedStyle()
+{
+    switch (selectedViewStyle) {
+    case gridStyle:
+    case listStyle:
+    case viewerStyle:
+        currentScreenMode = screenModeForStyle(selectedViewStyle);
+        break;
+    default:
+        break;
     }
 }
 
@@ -98,8 +113,20 @@ QColor makeOpaqueColor(double red, double green, double blue)
 
 const QColor &accentOrange()
 {
-    static const QColor color = makeOpaqueColor(244 / 255.0, 155 / 255.0, 0);
+    static const QColor color = lg::accentColour();
     return color;
+}
+
+QColor accentWithAlpha(int alpha)
+{
+    QColor color = accentOrange();
+    color.setAlpha(std::clamp(alpha, 0, 255));
+    return color;
+}
+
+QString withAccentColour(QString css)
+{
+    return css.replace(QStringLiteral("@accent"), accentOrange().name());
 }
 
 const QColor &neutralGrey()

@@ -1,5 +1,6 @@
 #pragma once
-// Exif orientation and thumbnail sizes.
+// Exif orientation and thumbnail sizes: the pixel rules that the image and the
+// JPEG rooms both use. Pure functions of their arguments; any thread.
 #include <QImage>
 #include <QSize>
 

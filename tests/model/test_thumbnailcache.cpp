@@ -3,11 +3,11 @@
 // written, and what cannot be made is not tried again until it changes.
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ItemEditing.h"
 #include "browser/Listing.h"
 #include "model/MediaRecords.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"

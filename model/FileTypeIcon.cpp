@@ -1,4 +1,4 @@
-#include "browser/FileTypeIcon.h"
+#include "model/FileTypeIcon.h"
 
 #include <QFileIconProvider>
 #include <QFileInfo>

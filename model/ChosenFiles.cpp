@@ -1,6 +1,6 @@
-#include "browser/ChosenFiles.h"
+#include "model/ChosenFiles.h"
 
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -155,8 +155,6 @@ public:
     int storedCount() const { return int(m_stored.count()); }
     qint64 decodedBytes() const { return m_decoded.totalCost(); }
     qint64 storedBytes() const { return m_stored.totalCost(); }
-    // How many background workers run at once.
-    int workerCount() const;
 
     // The bytes kept for one image in the compressed tier (JPEG, or PNG when
     // the image has transparency). Safe on any thread.

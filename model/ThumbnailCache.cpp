@@ -1,11 +1,11 @@
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 
-#include "app/Essentials.h"
-#include "browser/FileTypeIcon.h"
+#include "model/SharedState.h"
+#include "model/FileTypeIcon.h"
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
-#include "platform/desktop/FileNames.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
@@ -237,11 +237,6 @@ void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
 {
     m_decoded.setMaxCost(std::max<qint64>(0, decodedBytes));
     m_stored.setMaxCost(std::max<qint64>(0, storedBytes));
-}
-
-int ThumbnailCache::workerCount() const
-{
-    return m_pool->maxThreadCount();
 }
 
 std::optional<QImage> ThumbnailCache::thumbnail(const ThumbnailKey &key)

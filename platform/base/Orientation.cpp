@@ -1,5 +1,5 @@
 // Exif orientation and thumbnail sizes.
-#include "platform/image/Orientation.h"
+#include "platform/base/Orientation.h"
 
 #include <QColorSpace>
 #include <QTransform>

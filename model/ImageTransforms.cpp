@@ -377,6 +377,12 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
                                                                          : std::nullopt;
             out.readable = true;
             out.pixelSize = turned->pixelSize;
+            // What the turn could not keep right is never written over the file:
+            // it is said with the reason for the copy.
+            if (!turned->note.isEmpty()) {
+                out.notInPlace = inPlace ? turned->note : out.notInPlace + QStringLiteral("; ") + turned->note;
+                inPlace = false;
+            }
             QString writeError;
             int writeErrno = 0;
             out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &writeError, &writeErrno);

@@ -48,7 +48,8 @@ struct TurnedFile
     QImage preview;         // the turned picture reduced to fit previewBound
     QByteArray jpeg;        // not written, a JPEG: the turned file's content, made as in place, for a JPEG copy
     QString error;          // not readable: why the picture was refused (its header claims more than may be decoded)
-    QString notInPlace;     // readable, not written: why (inPlaceRefusal's words, or the write's error)
+    QString notInPlace;     // readable, not written: why (inPlaceRefusal's words, or the write's error, and what a
+                            // JPEG turn could not keep right)
 };
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it

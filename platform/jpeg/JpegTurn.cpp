@@ -265,6 +265,10 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
                           estimatedJpegQuality(old).value_or(75), progressive, mainPicture, maxBytes);
 }
 
+// What a turn says of a multi-picture index it cannot read: it is carried byte for byte.
+const QString unreadableMpfIndex = QStringLiteral("the index of its further pictures cannot be read, so it is kept as it was "
+                                                  "and may no longer lead to them");
+
 std::optional<TurnedJpeg> failed(QString *error, const QString &text)
 {
     if (error)
@@ -317,16 +321,17 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
     if (!bytes)
         return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
     // The further pictures of a multi-picture file are found again after the new end.
+    QString note;
     for (const jpeg::Segment &segment : layout.metadata)
         if (jpeg::isMpf(segment)) {
             if (!jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd))
-                return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                note = unreadableMpfIndex;
             break;
         }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
     if (!missing.isEmpty())
         return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
-    return TurnedJpeg {std::move(*bytes), size, false};
+    return TurnedJpeg {std::move(*bytes), size, false, note};
 }
 
 // How many rows at an eighth of the size the check after a block turn
@@ -461,11 +466,12 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
         bytes.replace(edit.at, edit.length, edit.bytes);
         grown += edit.bytes.size() - edit.length;
     }
+    QString note;
     if (grown != 0)
         for (const jpeg::Segment &segment : layout.metadata)
             if (jpeg::isMpf(segment)) {
                 if (!jpeg::patchMpfIndex(bytes, layout.imageEnd + grown, segment.position, layout.imageEnd))
-                    return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                    note = unreadableMpfIndex;
                 break;
             }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, false);
@@ -475,7 +481,7 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     const std::optional<jpeg::Layout> written = jpeg::parse(bytes);
     if (!written || bytes.mid(written->bodyStart) != jpeg.mid(layout.bodyStart))
         return failed(error, QStringLiteral("The picture data would not stay as it was."));
-    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
+    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true, note};
 }
 
 std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error, QString *claimRefusal)

@@ -45,6 +45,8 @@ struct TurnedJpeg
     QByteArray bytes;    // the turned JPEG
     QSize pixelSize;     // of the turned picture as shown (its orientation applied)
     bool byTag = false;  // the turn went into the orientation tag; else the blocks moved and it is 1
+    QString note;        // what could not be kept right, in words for the user (an unreadable
+                         // multi-picture index, carried as it was); empty when all was
 };
 
 // The JPEG turned without loss, as shown on screen (its Exif orientation

@@ -2,10 +2,12 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPointer>
 #include <QTransform>
 #include <QtConcurrent>
 #include <QtEndian>
@@ -425,6 +427,18 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
             out.notInPlace = inPlaceWriteFailure(writeErrno);
     }
     return out;
+}
+
+QThreadPool *pictureTurnPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        pool->start([] { lg::warmUpJpegTurns(); });
+    }
+    return pool;
 }
 
 bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties)

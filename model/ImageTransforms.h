@@ -8,6 +8,7 @@
 #include "platform/jpeg/JpegTurn.h"
 
 #include <QByteArray>
+#include <QThreadPool>
 #include <QImage>
 #include <QString>
 #include <QUrl>
@@ -65,6 +66,13 @@ struct TurnedFile
 // refused before anything is decoded (error says why, and is printed). Any thread.
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound,
                            const QImage &shownPicture = QImage());
+
+// The thread the viewer's turns run on: made on the first call (the viewer
+// makes it when it appears), kept while the application runs, and woken at
+// once with a small turn (lg::warmUpJpegTurns), so that the first turn a
+// person asks for pays no thread start nor library set-up. Main thread; the
+// pool belongs to the application and is drained when it ends.
+QThreadPool *pictureTurnPool();
 
 // Writes the image in the type that the path's extension names (JPG, JPEG, JPE;
 // PNG, PNGF; TIFF, TIF; GIFF, GIF; PICT, PIC, PCT, X-PICT, X-MACPICT; JP2; QTIF,

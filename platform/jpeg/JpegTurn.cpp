@@ -569,6 +569,44 @@ bool jpegHoldsSeveralImages(const QByteArray &jpeg)
                        [](const jpeg::Segment &segment) { return jpeg::isMpf(segment); });
 }
 
+void warmUpJpegTurns()
+{
+    const auto picture = [](QSize size) {
+        QImage image(size, QImage::Format_RGBX8888);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(), (x ^ y) & 255));
+        return image;
+    };
+    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+    if (!handle)
+        return;
+    const QSize size(64, 48);
+    const std::optional<QByteArray> main = encoded(handle.get(), picture(size), TJPF_RGBX, TJSAMP_420, 90, false);
+    // A thumbnail that is no whole number of blocks along the turned edge: made afresh, as a camera's mostly is.
+    const std::optional<QByteArray> thumbnail = encoded(handle.get(), picture(QSize(40, 24)), TJPF_RGBX, TJSAMP_420, 80, false);
+    if (!main || !thumbnail)
+        return;
+    jpeg::NewExif exif;
+    exif.pixelSize = size;
+    QByteArray tiff = jpeg::newExifBlock(exif);
+    // The first directory (6 entries at 8, big-endian) links a thumbnail directory of two entries.
+    const auto be32 = [](quint32 v) {
+        QByteArray bytes(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((v >> (24 - 8 * i)) & 0xff);
+        return bytes;
+    };
+    const quint32 ifd1 = quint32(tiff.size()), at = ifd1 + 2 + 2 * 12 + 4;
+    tiff.replace(8 + 2 + 6 * 12, 4, be32(ifd1));
+    tiff += QByteArray("\0\2", 2) + QByteArray("\x02\x01\0\4\0\0\0\1", 8) + be32(at)
+          + QByteArray("\x02\x02\0\4\0\0\0\1", 8) + be32(quint32(thumbnail->size())) + be32(0) + *thumbnail;
+    const std::optional<QByteArray> jpeg
+        = jpeg::assemble({{0xe1, QByteArray("Exif\0\0", 6) + tiff}}, *main, {});
+    if (jpeg)
+        turnJpeg(*jpeg, PictureTurn::RotateRight);
+}
+
 std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)
 {
     static constexpr int standardLuminance[64] = {

@@ -98,6 +98,12 @@ QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached = nullptr)
 // map, whatever that index says (or fails to say) about how many.
 bool jpegHoldsSeveralImages(const QByteArray &jpeg);
 
+// Turns a small JPEG of its own with an Exif thumbnail and throws the result
+// away: what the first turn in a thread pays once (libjpeg's, TurboJPEG's and
+// exiv2's set-up, the thread's own memory) is paid ahead of a person's turn.
+// Any thread; nothing is written anywhere.
+void warmUpJpegTurns();
+
 // The quality (1..100) the JPEG was most likely written at, from its
 // luminance quantization table; none when it has no such table.
 std::optional<int> estimatedJpegQuality(const QByteArray &jpeg);

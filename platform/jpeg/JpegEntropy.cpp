@@ -298,7 +298,7 @@ bool moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
 #endif
     // Every row of the array is written in order, the padding at the bottom
     // too, so that the encoder may read all of it.
-    bool inRange = true;
+    unsigned beyond = 0;  // not 0 once a DC value lies beyond the limit (no branch a block)
     for (JDIMENSION r = 0; r < toRowsInArray; ++r) {
         JBLOCKROW out = (*info->mem->access_virt_barray)(info, to, r, 1, TRUE)[0];
         if (r >= toRows)
@@ -307,11 +307,11 @@ bool moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
             const JDIMENSION fromRow = turn.transpose ? (turn.mirrorX ? fromRows - 1 - c : c) : (turn.mirrorY ? fromRows - 1 - r : r);
             const JDIMENSION fromColumn = turn.transpose ? (turn.mirrorY ? fromColumns - 1 - r : r) : (turn.mirrorX ? fromColumns - 1 - c : c);
             const JCOEF *block = rows[fromRow][fromColumn];
-            inRange = inRange && block[0] <= dcLimit && block[0] >= -dcLimit;
+            beyond |= unsigned(int(block[0]) + dcLimit) > unsigned(2 * dcLimit);
             moveBlock(block, out[c], turn.transpose, negate);
         }
     }
-    return inRange;
+    return beyond == 0;
 }
 
 // Rows become columns in the target's frame: its size, sampling and quantization tables.

@@ -369,8 +369,8 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // Made the same way whether it goes over the file or into a copy. The
         // turn judges the header's size claim before anything is decoded or
         // transformed: one that claims more than the file holds is refused.
-        QString claimRefusal;
-        std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn, nullptr, &claimRefusal);
+        QString claimRefusal, why;
+        std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn, &why, &claimRefusal);
         if (!claimRefusal.isEmpty())
             return refused(out, claimRefusal);
         if (turned) {
@@ -408,7 +408,9 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // bytes after the picture, extended XMP, other segments): the turned
         // picture goes into a copy, and the file stays as it is.
         if (inPlace)
-            out.notInPlace = QStringLiteral("written again it would lose part of what it holds");
+            out.notInPlace = why.startsWith(QLatin1String("The picture data is damaged"))
+                                 ? QStringLiteral("its picture data is damaged")
+                                 : QStringLiteral("written again it would lose part of what it holds");
         inPlace = false;
     }
     if (const QString refusal = source.decodeRefusal(); !refusal.isEmpty())

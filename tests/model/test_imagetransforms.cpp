@@ -675,6 +675,45 @@ private Q_SLOTS:
         QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
     }
 
+    // A JPEG whose arithmetic-coded data was cut short reads without a
+    // warning, but its blocks, written again, would not decode (jpegtran's
+    // turn of it does not): it is not turned in place, the file stays byte
+    // for byte, and the reason for a copy says its data is damaged.
+    void aDamagedJpegThatReadsCleanlyIsNotWrittenOver()
+    {
+        for (const char *tool : {"convert", "cjpeg", "djpeg", "jpegtran"})
+            if (!hasTool(QString::fromLatin1(tool)))
+                QSKIP("convert, cjpeg, djpeg and jpegtran are needed to make and judge the file");
+        const QString folder = freshFolder(QStringLiteral("cut-arithmetic"));
+        const QString ppm = QDir(folder).filePath(QStringLiteral("swirl.ppm")), made = QDir(folder).filePath(QStringLiteral("swirl.jpg"));
+        const QString path = QDir(folder).filePath(QStringLiteral("cut.jpg")), flipped = QDir(folder).filePath(QStringLiteral("flipped.jpg"));
+        QVERIFY(run(QStringLiteral("convert"), {"-size", "2048x1536", "gradient:red-blue", "-swirl", "200", ppm}));
+        QVERIFY(run(QStringLiteral("cjpeg"), {"-arithmetic", "-quality", "90", "-outfile", made, ppm}));
+        const QByteArray whole = readAll(made);
+        const qsizetype scan = whole.indexOf(QByteArray::fromHex("ffda"));
+        const qsizetype data = scan + 2 + ((uchar(whole[scan + 2]) << 8) | uchar(whole[scan + 3]));
+        const qsizetype end = whole.lastIndexOf(QByteArray::fromHex("ffd9"));
+        QByteArray damaged;
+        for (int permille = 5; permille <= 300 && damaged.isEmpty(); permille += 5) {
+            const QByteArray cut = whole.left(data + (end - data) * permille / 1000) + QByteArray::fromHex("ffd9");
+            writeFile(path, cut);
+            QFile::remove(flipped);
+            QString failure;
+            if (!run(QStringLiteral("djpeg"), {"-outfile", "/dev/null", path}, &failure) || !failure.isEmpty())
+                continue;   // libjpeg warns of this one
+            if (run(QStringLiteral("jpegtran"), {"-arithmetic", "-flip", "horizontal", "-outfile", flipped, path})
+                && (!run(QStringLiteral("djpeg"), {"-outfile", "/dev/null", flipped}, &failure) || !failure.isEmpty()))
+                damaged = cut;
+        }
+        QVERIFY2(!damaged.isEmpty(), "no cut of the picture made jpegtran write what does not decode");
+        writeFile(path, damaged);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::MirrorLeftRight, QSize());
+        QVERIFY(!turned.written);
+        QCOMPARE(readAll(path), damaged);
+        QVERIFY(turned.jpeg.isEmpty());
+        QCOMPARE(turned.notInPlace, QStringLiteral("its picture data is damaged"));
+    }
+
     // An index whose entry table cannot be read (it shares bytes with the
     // index's own directory, or lies outside the index) is carried into the
     // copy byte for byte, never written over, and the reason for the copy

@@ -4,10 +4,12 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPointer>
 #include <QTransform>
 #include <QtConcurrent>
 #include <QtEndian>
@@ -364,8 +366,8 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // Made the same way whether it goes over the file or into a copy. The
         // turn judges the header's size claim before anything is decoded or
         // transformed: one that claims more than the file holds is refused.
-        QString claimRefusal;
-        std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn, nullptr, &claimRefusal);
+        QString claimRefusal, why;
+        std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(jpeg, turn, &why, &claimRefusal);
         if (!claimRefusal.isEmpty())
             return refused(out, claimRefusal);
         if (turned) {
@@ -374,6 +376,12 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
                                                                          : std::nullopt;
             out.readable = true;
             out.pixelSize = turned->pixelSize;
+            // What the turn could not keep right is never written over the file:
+            // it is said with the reason for the copy.
+            if (!turned->note.isEmpty()) {
+                out.notInPlace = inPlace ? turned->note : out.notInPlace + QStringLiteral("; ") + turned->note;
+                inPlace = false;
+            }
             QString writeError;
             int writeErrno = 0;
             out.written = inPlace && lg::ImageWriter::replaceFileContents(path, turned->bytes, &writeError, &writeErrno);
@@ -397,7 +405,9 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         // bytes after the picture, extended XMP, other segments): the turned
         // picture goes into a copy, and the file stays as it is.
         if (inPlace)
-            out.notInPlace = QStringLiteral("written again it would lose part of what it holds");
+            out.notInPlace = why.startsWith(QLatin1String("The picture data is damaged"))
+                                 ? QStringLiteral("its picture data is damaged")
+                                 : QStringLiteral("written again it would lose part of what it holds");
         inPlace = false;
     }
     if (const QString refusal = source.decodeRefusal(); !refusal.isEmpty())
@@ -416,6 +426,18 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
             out.notInPlace = inPlaceWriteFailure(writeErrno);
     }
     return out;
+}
+
+QThreadPool *pictureTurnPool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        pool->start([] { lg::warmUpJpegTurns(); });
+    }
+    return pool;
 }
 
 bool writeCGImage(const QImage &image, const QString &path, const lg::ImageProperties &properties)

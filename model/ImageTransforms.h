@@ -8,6 +8,7 @@
 #include "platform/jpeg/JpegTurn.h"
 
 #include <QByteArray>
+#include <QThreadPool>
 #include <QImage>
 #include <QString>
 #include <QUrl>
@@ -48,7 +49,8 @@ struct TurnedFile
     QImage preview;         // the turned picture reduced to fit previewBound
     QByteArray jpeg;        // not written, a JPEG: the turned file's content, made as in place, for a JPEG copy
     QString error;          // not readable: why the picture was refused (its header claims more than may be decoded)
-    QString notInPlace;     // readable, not written: why (inPlaceRefusal's words, or the write's error)
+    QString notInPlace;     // readable, not written: why (inPlaceRefusal's words, or the write's error, and what a
+                            // JPEG turn could not keep right)
 };
 
 // Turns and/or mirrors the picture file at path as seen on screen and writes it
@@ -64,6 +66,13 @@ struct TurnedFile
 // refused before anything is decoded (error says why, and is printed). Any thread.
 TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize previewBound,
                            const QImage &shownPicture = QImage());
+
+// The thread the viewer's turns run on: made on the first call (the viewer
+// makes it when it appears), kept while the application runs, and woken at
+// once with a small turn (lg::warmUpJpegTurns), so that the first turn a
+// person asks for pays no thread start nor library set-up. Main thread; the
+// pool belongs to the application and is drained when it ends.
+QThreadPool *pictureTurnPool();
 
 // Writes the image in the type that the path's extension names (JPG, JPEG, JPE;
 // PNG, PNGF; TIFF, TIF; GIFF, GIF; PICT, PIC, PCT, X-PICT, X-MACPICT; JP2; QTIF,

@@ -61,9 +61,6 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     if (m_transformRunning || path.isEmpty())
         return;
     m_transformRunning = true;
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
     // The preview is made from the picture on screen where it is this file's, whole.
     const bool onShow = path == m_shownPath;
     const QSize bound = onShow ? decodeBound() : QSize();
@@ -94,7 +91,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
             commitEditedImage(lg::FileNames::urlOf(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg, outcome.notInPlace);
     });
-    watcher->setFuture(QtConcurrent::run([path, turn, bound, shownPicture, expected] {
+    watcher->setFuture(QtConcurrent::run(pictureTurnPool(), [path, turn, bound, shownPicture, expected] {
         CheckedTurn checked;
         if (expected) {
             checked.state = chosenFileState(path, expected);
@@ -106,6 +103,10 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
             checked.written = lg::fileIdentity(path);
         return checked;
     }));
+    // Shown while the turn already runs: the worker never waits for the main thread.
+    mainvc *hub = contentHub();
+    hub->isonlyalert = false;
+    hub->showBusyLoader();
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,

@@ -17,6 +17,7 @@
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
+#include "model/ImageTransforms.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
@@ -452,6 +453,7 @@ void viewimagevc::showEvent(QShowEvent *event)
     layoutPictureArea();
     if (event->spontaneous())
         return;
+    pictureTurnPool();   // a turn's thread and libraries are ready before the first turn
     // The keys go to the screen that shows, not to the sidebar or the grid behind.
     setFocus(Qt::OtherFocusReason);
     viewWillAppear();

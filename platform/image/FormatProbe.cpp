@@ -3,6 +3,7 @@
 
 #include "platform/image/ByteSource.h"
 #include "platform/image/Libraries.h"
+#include "platform/jpeg/JpegSegments.h"
 
 #include <QStringList>
 
@@ -20,6 +21,7 @@ constexpr qint64 wholeFileLimit = 64 * 1024 * 1024;  // formats walked in memory
 constexpr qint64 jpegEndSearchBytes = 1024 * 1024;     // the tail searched for a JPEG's end
 constexpr qint64 jpegScanSearchBytes = 32 * 1024 * 1024;  // and the scan data searched before trailing data
 constexpr qint64 jpegLargestFile = 256LL * 1024 * 1024;   // larger: its end must lie within that search
+constexpr qint64 jpegHeaderLimit = 64 * 1024 * 1024;      // the segments before the first scan, at most
 
 // Bytes of the source, served from the head when they lie in it.
 class Bytes
@@ -292,61 +294,32 @@ void probeJpeg(const Bytes &bytes, Probe &p)
     p.qtFormat = "jpeg";
     p.type = QStringLiteral("jpeg");
     const qint64 size = bytes.size();
-    qint64 pos = 2;
-    qint64 scanStart = -1;
-    bool haveFrame = false;
-    bool haveOrientation = false;
-    while (pos + 4 <= size) {
-        QByteArray m = bytes.at(pos, 4);
-        if (m.size() < 4 || uchar(m[0]) != 0xFF) {
-            p.damaged = true;
-            return;
-        }
-        const uchar marker = uchar(m[1]);
-        if (marker == 0xFF) {  // fill byte
-            pos += 1;
-            continue;
-        }
-        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            pos += 2;
-            continue;
-        }
-        if (marker == 0xD9) {  // end of image before any scan
-            p.damaged = true;
-            return;
-        }
-        const qint64 length = be16(m.constData() + 2);
-        if (length < 2 || pos + 2 + length > size) {
-            p.damaged = true;
-            return;
-        }
-        if (marker == 0xE1 && !haveOrientation && length >= 8) {
-            const QByteArray segment = bytes.at(pos + 4, length - 2);
-            if (isExifPayload(segment)) {
-                p.orientation = jpegExifOrientation({segment});
-                haveOrientation = true;
-            }
-        } else if ((marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-            const QByteArray sof = bytes.at(pos + 4, 6);
-            if (sof.size() < 6) {
-                p.damaged = true;
-                return;
-            }
-            p.depth = uchar(sof[0]);
-            p.storedSize = QSize(be16(sof.constData() + 3), be16(sof.constData() + 1));
-            const int components = uchar(sof[5]);
-            p.colorModel = components == 1 ? QStringLiteral("Gray") : components == 4 ? QStringLiteral("CMYK") : QStringLiteral("RGB");
-            haveFrame = true;
-        } else if (marker == 0xDA) {
-            scanStart = pos + 2 + length;
+    // The segments up to the first scan, read by the one JPEG reader (stray
+    // bytes between segments passed over as libjpeg passes them), from the
+    // file's first bytes, four times more each round until they hold the
+    // first scan's header.
+    jpeg::Reading reading;
+    for (qint64 length = headLength;; length *= 4) {
+        const qint64 taken = std::min(length, size);
+        reading = jpeg::read(taken <= bytes.head().size() ? bytes.head().left(taken) : bytes.at(0, taken), jpeg::ReadTo::FirstScan);
+        if (reading.scanReached || reading.imageEnd >= 0 || taken >= size || taken >= jpegHeaderLimit)
             break;
-        }
-        pos += 2 + length;
     }
-    if (!haveFrame || scanStart < 0 || p.storedSize.isEmpty()) {
+    if (!reading.scanReached || !reading.frame || reading.frame->size.isEmpty()) {
         p.damaged = true;
         return;
     }
+    const jpeg::Frame &frame = *reading.frame;
+    p.depth = frame.precision;
+    p.storedSize = frame.size;
+    const qsizetype components = frame.sampling.size();
+    p.colorModel = components == 1 ? QStringLiteral("Gray") : components == 4 ? QStringLiteral("CMYK") : QStringLiteral("RGB");
+    QList<QByteArray> app1;
+    for (const jpeg::Segment &segment : reading.metadata)
+        if (segment.marker == 0xe1)
+            app1.append(segment.payload);
+    p.orientation = jpegExifOrientation(app1);
+    const qint64 scanStart = reading.firstScanData;
     // A whole JPEG ends with EOI after its scans. Look near the end of the file,
     // then a bounded way into the scan data, for files that carry trailing data
     // (a phone's motion photo); never through the whole of a huge file. A huge

@@ -273,8 +273,12 @@ inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Signs &
 }
 #endif
 
-void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
-                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs)
+// False when a block's DC value lies beyond dcLimit either way: what no
+// picture of the frame's precision can hold, only a decoder's reading of
+// damaged data (arithmetic decoding keeps a running DC value modulo 2^16 and
+// raises no warning). Written again, such a value may not decode at all.
+bool moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
+                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs, int dcLimit)
 {
     auto *rows = static_cast<JBLOCKROW *>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(fromRows, 1)));
     for (JDIMENSION r = 0; r < fromRows; ++r)
@@ -294,6 +298,7 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
 #endif
     // Every row of the array is written in order, the padding at the bottom
     // too, so that the encoder may read all of it.
+    unsigned beyond = 0;  // not 0 once a DC value lies beyond the limit (no branch a block)
     for (JDIMENSION r = 0; r < toRowsInArray; ++r) {
         JBLOCKROW out = (*info->mem->access_virt_barray)(info, to, r, 1, TRUE)[0];
         if (r >= toRows)
@@ -301,9 +306,12 @@ void moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
         for (JDIMENSION c = 0; c < toColumns; ++c) {
             const JDIMENSION fromRow = turn.transpose ? (turn.mirrorX ? fromRows - 1 - c : c) : (turn.mirrorY ? fromRows - 1 - r : r);
             const JDIMENSION fromColumn = turn.transpose ? (turn.mirrorY ? fromColumns - 1 - r : r) : (turn.mirrorX ? fromColumns - 1 - c : c);
-            moveBlock(rows[fromRow][fromColumn], out[c], turn.transpose, negate);
+            const JCOEF *block = rows[fromRow][fromColumn];
+            beyond |= unsigned(int(block[0]) + dcLimit) > unsigned(2 * dcLimit);
+            moveBlock(block, out[c], turn.transpose, negate);
         }
     }
+    return beyond == 0;
 }
 
 // Rows become columns in the target's frame: its size, sampling and quantization tables.
@@ -373,7 +381,7 @@ void storedEighth(jpeg_decompress_struct &source, jvirt_barray_ptr *blocks, QIma
     }
 }
 
-enum class Outcome { Done, NotPerfect };
+enum class Outcome { Done, NotPerfect, OutOfRange };
 
 // All the libjpeg work of a turn; an error jumps out to runTurn. With
 // optimise, Huffman tables are made for the turned picture; without, the
@@ -417,14 +425,20 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, Pic
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
 
+    // A DC value is the mean of a block's samples, eight times over: within
+    // 2^(precision + 3) either way, as the standard's Huffman categories allow.
+    const int dcLimit = (1 << (source.data_precision + 3)) - 1;
     const Signs signs = signsOf(turn);
+    bool inRange = true;
     for (int ci = 0; ci < source.num_components; ++ci) {
         const jpeg_component_info &component = source.comp_info[ci];
         const JDIMENSION toRows = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
         const int v = turn.transpose ? component.h_samp_factor : component.v_samp_factor;
-        moveBlocks(sourceCommon, blocks[ci], component.width_in_blocks, component.height_in_blocks, turned[ci],
-                   roundedUp(toRows, v), turn, signs);
+        inRange = moveBlocks(sourceCommon, blocks[ci], component.width_in_blocks, component.height_in_blocks, turned[ci],
+                             roundedUp(toRows, v), turn, signs, dcLimit) && inRange;
     }
+    if (!inRange)
+        return Outcome::OutOfRange;
 
     // The turned file is about as large as the original.
     work.destination.capacity = size_t(size) + 65536;
@@ -536,6 +550,9 @@ std::optional<QByteArray> turnedBlocks(const QByteArray &jpeg, PictureTurn turn,
     } else if (outcome == Outcome::NotPerfect) {
         if (error)
             *error = QStringLiteral("The picture is not whole blocks along an edge the turn moves.");
+    } else if (outcome == Outcome::OutOfRange) {
+        if (error)
+            *error = QStringLiteral("The picture data is damaged: some of its blocks hold values no picture can have.");
     } else if (work.errors.warnings != 0) {
         if (error)
             *error = QStringLiteral("The picture data is damaged: %1").arg(QString::fromLocal8Bit(work.errors.warning));

@@ -61,7 +61,10 @@ qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough = std::numeric_li
 // account (an Adobe segment tells how colours are stored). None, with the
 // reason, when the turn would have to cut off or move partial blocks at an
 // edge (the picture is not whole MCUs along an edge the turn mirrors), libjpeg
-// cannot read the data or warns that it is damaged. storedEighthScale, where
+// cannot read the data or warns that it is damaged, or a block's DC value lies
+// beyond what a picture of the frame's precision holds (damaged arithmetic
+// data reads so without a warning, and written again would not decode): what
+// is written decodes as a whole, as libjpeg reads back what it wrote. storedEighthScale, where
 // given, receives the picture as stored at an eighth of its size, made from
 // the blocks read for the turn as eighthScale would decode it (null for a
 // colour model that has no RGB or CMYK reading): the original's side of the

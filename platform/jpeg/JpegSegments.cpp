@@ -89,24 +89,35 @@ public:
     quint32 tag(qsizetype entry) const { return u16(entry); }
     quint32 type(qsizetype entry) const { return u16(entry + 2); }
     quint32 count(qsizetype entry) const { return u32(entry + 4); }
-    // A single SHORT or LONG value, as stored in the entry.
+    // A single whole number of 0 or more, as stored in the entry: SHORT or
+    // LONG, or SSHORT or SLONG, which exiftool, exiv2 and PIL read alike.
     std::optional<quint32> number(qsizetype entry) const
     {
         if (count(entry) != 1)
             return std::nullopt;
-        if (type(entry) == 3)
-            return u16(entry + 8);
-        if (type(entry) == 4)
-            return u32(entry + 8);
+        switch (type(entry)) {
+        case 3: return u16(entry + 8);
+        case 4: return u32(entry + 8);
+        case 8: if (const quint32 v = u16(entry + 8); v <= 0x7fff) return v; break;
+        case 9: if (const quint32 v = u32(entry + 8); v <= 0x7fffffff) return v; break;
+        default: break;
+        }
         return std::nullopt;
     }
+    // Whether the entry holds a number (see number) and value fits its type.
+    bool fits(qsizetype entry, quint32 value) const
+    {
+        const quint32 type = this->type(entry);
+        return number(entry) && value <= (type == 3 ? 0xffff : type == 8 ? 0x7fff : type == 9 ? 0x7fffffff : 0xffffffff);
+    }
+    // Writes value where it fits; elsewhere nothing.
     void setNumber(qsizetype entry, quint32 value)
     {
-        if (count(entry) != 1)
+        if (!fits(entry, value))
             return;
-        if (type(entry) == 3 && value <= 0xffff)
+        if (type(entry) == 3 || type(entry) == 8)
             put16(entry + 8, value);
-        else if (type(entry) == 4)
+        else
             put32(entry + 8, value);
     }
     // The entry made one SHORT holding value, whatever it held before (a
@@ -221,6 +232,7 @@ void readFrame(const unsigned char *payload, qsizetype length, unsigned char mar
         return;
     Frame frame;
     frame.marker = marker;
+    frame.precision = payload[0];
     frame.size = QSize((payload[3] << 8) | payload[4], (payload[1] << 8) | payload[2]);
     const int components = payload[5];
     for (int c = 0; c < components && 6 + 3 * c + 3 <= length; ++c) {
@@ -311,6 +323,8 @@ Reading read(const QByteArray &jpeg, ReadTo to, qint64 enoughEntropyBytes)
             readQuantization(payload, payloadLength, reading);
         p += 2 + length;
         if (marker == 0xda) {
+            if (!reading.scanReached)
+                reading.firstScanData = p;
             reading.scanReached = true;
             if (to == ReadTo::FirstScan)
                 break;
@@ -441,11 +455,20 @@ bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, 
                                                [&t](qsizetype entry) { return t.tag(entry) == 0xb002; });
         if (!listsPictures)
             return true;  // an index without entries points nowhere
+        const QList<QPair<qint64, qint64>> taken = structureRanges(t);
         for (const qsizetype entry : entries) {
             if (t.tag(entry) != 0xb002 || t.type(entry) != 7)
                 continue;
             const qsizetype count = t.count(entry) / 16, table = t.u32(entry + 8);
-            if (!t.in(table, count * 16))
+            if (count == 0 || !t.in(table, count * 16))
+                return false;
+            // The table is this entry's value: one that shares bytes with a
+            // directory or another value cannot be written without them.
+            const qint64 tableEnd = qint64(table) + qint64(t.count(entry));
+            const bool overlaps = std::any_of(taken.cbegin(), taken.cend(), [table, tableEnd](const QPair<qint64, qint64> &r) {
+                return !(r.first == table && r.second == tableEnd) && r.first < tableEnd && table < r.second;
+            });
+            if (overlaps)
                 return false;
             for (qsizetype i = 0; i < count; ++i) {
                 const qsizetype e = table + i * 16;
@@ -500,20 +523,36 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     const qsizetype ifd1 = t.u32(nextField);
     if (ifd1 == 0)
         return true;
-    qsizetype offsetEntry = -1, lengthEntry = -1;
-    for (const qsizetype entry : t.entries(ifd1)) {
-        if (t.tag(entry) == 0x0201)
-            offsetEntry = entry;
-        else if (t.tag(entry) == 0x0202)
-            lengthEntry = entry;
-        else if (t.tag(entry) == 0x0112)
-            t.setSingleShort(entry, 1);
-    }
-    if (offsetEntry < 0 || lengthEntry < 0)
-        return true;  // no JPEG thumbnail: nothing of it shows the old pixels in a way we can turn
-    const qsizetype offset = t.number(offsetEntry).value_or(0), length = t.number(lengthEntry).value_or(0);
-    if (length <= 0)
+    // Only the thumbnail goes: its directory is no longer linked, so that no
+    // reader shows its old pixels beside the turned picture.
+    const auto drop = [&t, nextField, thumbnailDropped] {
+        t.put32(nextField, 0);
+        if (thumbnailDropped)
+            *thumbnailDropped = true;
         return true;
+    };
+    qsizetype offsetEntry = -1, lengthEntry = -1;
+    bool strips = false;
+    for (const qsizetype entry : t.entries(ifd1)) {
+        const quint32 tag = t.tag(entry);
+        if (tag == 0x0201)
+            offsetEntry = entry;
+        else if (tag == 0x0202)
+            lengthEntry = entry;
+        else if (tag == 0x0112)
+            t.setSingleShort(entry, 1);
+        else if (tag == 0x0111 || tag == 0x0117 || tag == 0x0144 || tag == 0x0145)
+            strips = true;  // uncompressed (or TIFF-coded) pixels: nothing here turns them
+    }
+    if (strips)
+        return drop();
+    if (offsetEntry < 0 && lengthEntry < 0)
+        return true;  // no thumbnail's pixels: nothing shows the old way round
+    const std::optional<quint32> statedOffset = offsetEntry < 0 ? std::nullopt : t.number(offsetEntry);
+    const std::optional<quint32> statedLength = lengthEntry < 0 ? std::nullopt : t.number(lengthEntry);
+    if (!statedOffset || !statedLength || *statedLength == 0)
+        return drop();  // a thumbnail that cannot be read here is not left unturned
+    const qsizetype offset = qsizetype(*statedOffset), length = qsizetype(*statedLength);
     // A stated length that reaches into a directory or another tag's value
     // would have that overwritten, and one that runs past the block's end
     // cannot be turned where it lies: such a thumbnail goes, its bytes untouched.
@@ -533,13 +572,10 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     const qsizetype room = std::max(length, maxExifBlock - (endsTheBlock ? offset : appendAt));
     const QByteArray made = overlaps || !thumbnail ? QByteArray() : thumbnail(tiffBytes.mid(offset, length), room);
     const qsizetype at = made.size() <= length ? offset : endsTheBlock ? offset : appendAt;
-    const bool placed = !made.isEmpty() && made.size() <= room && t.number(offsetEntry) && t.number(lengthEntry);
-    if (!placed) {
-        t.put32(nextField, 0);  // only the thumbnail goes: its directory is no longer linked
-        if (thumbnailDropped)
-            *thumbnailDropped = true;
-        return true;
-    }
+    const bool placed = !made.isEmpty() && made.size() <= room && t.fits(offsetEntry, quint32(at))
+                     && t.fits(lengthEntry, quint32(made.size()));
+    if (!placed)
+        return drop();
     if (at == offset && made.size() <= length) {
         std::memcpy(tiffBytes.data() + offset, made.constData(), size_t(made.size()));
         std::memset(tiffBytes.data() + offset + made.size(), 0, size_t(length - made.size()));

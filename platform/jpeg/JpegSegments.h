@@ -29,6 +29,7 @@ struct Segment
 struct Frame
 {
     unsigned char marker = 0;
+    int precision = 0;                    // bits a sample
     QSize size;                           // as the header claims it
     QList<std::pair<int, int>> sampling;  // each component's horizontal and vertical factors (at least 1)
     bool progressive() const { return marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce; }
@@ -54,6 +55,7 @@ struct Reading
     qsizetype bodyStart = -1;            // the first segment that is no APPn or COM
     qsizetype imageEnd = -1;             // after the end-of-image marker; -1 when not reached
     bool scanReached = false;            // a scan header was read
+    qsizetype firstScanData = -1;        // where the first scan's data starts, after its header
     bool cutShort = false;               // a segment runs past the bytes, or states a length below 2
     qsizetype strayBytes = 0;            // between segments, belonging to none
     std::optional<Frame> frame;          // the first frame header
@@ -108,8 +110,10 @@ bool isMpf(const Segment &segment);
 // first picture now ending at imageEnd) point at the pictures after that end
 // again: they followed the old first picture, whose end was oldImageEnd, and
 // the old MPF segment's marker was at oldPosition. True when the index lists
-// no pictures (nothing points anywhere); false when there is no index or its
-// entries cannot be made to fit.
+// no pictures (nothing points anywhere); false, with jpeg left as it was,
+// when there is no index, it cannot be read (its entry table shares bytes
+// with its directory or another value, or lies outside it) or its entries
+// cannot be made to fit.
 bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, qsizetype oldImageEnd);
 
 // Makes a turned thumbnail of at most maxBytes (the room the Exif segment
@@ -122,9 +126,12 @@ using ThumbnailMaker = std::function<QByteArray(const QByteArray &oldThumbnail, 
 // thumbnail made by thumbnail: written over the old one where it fits, else
 // where the old one starts when nothing but zeros follows it, else after the
 // block's end (the old bytes zeroed), the block growing up to what an Exif
-// segment holds. The thumbnail is dropped when none can be made, or when its
-// stated length reaches into a directory or another tag's value or past the
-// block's end. Every other byte stays. False when the block is not
+// segment holds. The thumbnail is dropped (its directory no longer linked)
+// when none can be made, when its stated length reaches into a directory or
+// another tag's value or past the block's end, when its offset or length is
+// not one whole number (SHORT, LONG, SSHORT or SLONG, as exiftool, exiv2 and
+// PIL read them), or when its pixels lie in strips or tiles: no thumbnail
+// stays the old way round. Every other byte stays. False when the block is not
 // TIFF-structured; thumbnailDropped tells whether the thumbnail went.
 bool patchExif(QByteArray &tiff, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped = nullptr);
 

@@ -264,6 +264,10 @@ QByteArray turnedThumbnail(const QByteArray &old, PictureTurn total, qsizetype m
                           estimatedJpegQuality(old).value_or(75), progressive, mainPicture, maxBytes);
 }
 
+// What a turn says of a multi-picture index it cannot read: it is carried byte for byte.
+const QString unreadableMpfIndex = QStringLiteral("the index of its further pictures cannot be read, so it is kept as it was "
+                                                  "and may no longer lead to them");
+
 std::optional<TurnedJpeg> failed(QString *error, const QString &text)
 {
     if (error)
@@ -316,16 +320,17 @@ std::optional<TurnedJpeg> withOwnMetadata(const QByteArray &jpeg, const jpeg::La
     if (!bytes)
         return failed(error, QStringLiteral("The turned picture could not be put together with its metadata."));
     // The further pictures of a multi-picture file are found again after the new end.
+    QString note;
     for (const jpeg::Segment &segment : layout.metadata)
         if (jpeg::isMpf(segment)) {
             if (!jpeg::patchMpfIndex(*bytes, bytes->size() - trailing.size(), segment.position, layout.imageEnd))
-                return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                note = unreadableMpfIndex;
             break;
         }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, thumbnailDropped);
     if (!missing.isEmpty())
         return failed(error, QStringLiteral("These Exif tags could not be kept: %1").arg(QString::fromLatin1(missing.join(", "))));
-    return TurnedJpeg {std::move(*bytes), size, false};
+    return TurnedJpeg {std::move(*bytes), size, false, note};
 }
 
 // How many rows at an eighth of the size the check after a block turn
@@ -460,11 +465,12 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
         bytes.replace(edit.at, edit.length, edit.bytes);
         grown += edit.bytes.size() - edit.length;
     }
+    QString note;
     if (grown != 0)
         for (const jpeg::Segment &segment : layout.metadata)
             if (jpeg::isMpf(segment)) {
                 if (!jpeg::patchMpfIndex(bytes, layout.imageEnd + grown, segment.position, layout.imageEnd))
-                    return failed(error, QStringLiteral("The index of the further pictures could not be kept."));
+                    note = unreadableMpfIndex;
                 break;
             }
     const QList<QByteArray> missing = jpeg::missingExifTags(exifBefore, exifAfter, false);
@@ -474,7 +480,7 @@ std::optional<TurnedJpeg> taggedTurn(const QByteArray &jpeg, const jpeg::Layout 
     const std::optional<jpeg::Layout> written = jpeg::parse(bytes);
     if (!written || bytes.mid(written->bodyStart) != jpeg.mid(layout.bodyStart))
         return failed(error, QStringLiteral("The picture data would not stay as it was."));
-    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true};
+    return TurnedJpeg {std::move(bytes), turnedSize(stored, total), true, note};
 }
 
 std::optional<TurnedJpeg> turned(const QByteArray &jpeg, PictureTurn turn, bool mayTag, QString *error, QString *claimRefusal)
@@ -560,6 +566,44 @@ bool jpegHoldsSeveralImages(const QByteArray &jpeg)
     const QList<jpeg::Segment> segments = jpeg::headerSegments(jpeg);
     return std::any_of(segments.cbegin(), segments.cend(),
                        [](const jpeg::Segment &segment) { return jpeg::isMpf(segment); });
+}
+
+void warmUpJpegTurns()
+{
+    const auto picture = [](QSize size) {
+        QImage image(size, QImage::Format_RGBX8888);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(), (x ^ y) & 255));
+        return image;
+    };
+    std::unique_ptr<void, TjDeleter> handle(tjInitCompress());
+    if (!handle)
+        return;
+    const QSize size(64, 48);
+    const std::optional<QByteArray> main = encoded(handle.get(), picture(size), TJPF_RGBX, TJSAMP_420, 90, false);
+    // A thumbnail that is no whole number of blocks along the turned edge: made afresh, as a camera's mostly is.
+    const std::optional<QByteArray> thumbnail = encoded(handle.get(), picture(QSize(40, 24)), TJPF_RGBX, TJSAMP_420, 80, false);
+    if (!main || !thumbnail)
+        return;
+    jpeg::NewExif exif;
+    exif.pixelSize = size;
+    QByteArray tiff = jpeg::newExifBlock(exif);
+    // The first directory (6 entries at 8, big-endian) links a thumbnail directory of two entries.
+    const auto be32 = [](quint32 v) {
+        QByteArray bytes(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = char((v >> (24 - 8 * i)) & 0xff);
+        return bytes;
+    };
+    const quint32 ifd1 = quint32(tiff.size()), at = ifd1 + 2 + 2 * 12 + 4;
+    tiff.replace(8 + 2 + 6 * 12, 4, be32(ifd1));
+    tiff += QByteArray("\0\2", 2) + QByteArray("\x02\x01\0\4\0\0\0\1", 8) + be32(at)
+          + QByteArray("\x02\x02\0\4\0\0\0\1", 8) + be32(quint32(thumbnail->size())) + be32(0) + *thumbnail;
+    const std::optional<QByteArray> jpeg
+        = jpeg::assemble({{0xe1, QByteArray("Exif\0\0", 6) + tiff}}, *main, {});
+    if (jpeg)
+        turnJpeg(*jpeg, PictureTurn::RotateRight);
 }
 
 std::optional<int> estimatedJpegQuality(const QByteArray &jpeg)

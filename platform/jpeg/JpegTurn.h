@@ -45,6 +45,8 @@ struct TurnedJpeg
     QByteArray bytes;    // the turned JPEG
     QSize pixelSize;     // of the turned picture as shown (its orientation applied)
     bool byTag = false;  // the turn went into the orientation tag; else the blocks moved and it is 1
+    QString note;        // what could not be kept right, in words for the user (an unreadable
+                         // multi-picture index, carried as it was); empty when all was
 };
 
 // The JPEG turned without loss, as shown on screen (its Exif orientation
@@ -95,6 +97,12 @@ QString jpegSizeRefusal(const QByteArray &jpeg, bool *scanDataReached = nullptr)
 // own: it has a multi-picture (MPF) index, e.g. of a stereo pair or a gain
 // map, whatever that index says (or fails to say) about how many.
 bool jpegHoldsSeveralImages(const QByteArray &jpeg);
+
+// Turns a small JPEG of its own with an Exif thumbnail and throws the result
+// away: what the first turn in a thread pays once (libjpeg's, TurboJPEG's and
+// exiv2's set-up, the thread's own memory) is paid ahead of a person's turn.
+// Any thread; nothing is written anywhere.
+void warmUpJpegTurns();
 
 // The quality (1..100) the JPEG was most likely written at, from its
 // luminance quantization table; none when it has no such table.

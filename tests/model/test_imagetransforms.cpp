@@ -675,6 +675,78 @@ private Q_SLOTS:
         QVERIFY(canRewriteInPlace(plain, lg::ImageSource(plain)));
     }
 
+    // A JPEG whose arithmetic-coded data was cut short reads without a
+    // warning, but its blocks, written again, would not decode (jpegtran's
+    // turn of it does not): it is not turned in place, the file stays byte
+    // for byte, and the reason for a copy says its data is damaged.
+    void aDamagedJpegThatReadsCleanlyIsNotWrittenOver()
+    {
+        for (const char *tool : {"convert", "cjpeg", "djpeg", "jpegtran"})
+            if (!hasTool(QString::fromLatin1(tool)))
+                QSKIP("convert, cjpeg, djpeg and jpegtran are needed to make and judge the file");
+        const QString folder = freshFolder(QStringLiteral("cut-arithmetic"));
+        const QString ppm = QDir(folder).filePath(QStringLiteral("swirl.ppm")), made = QDir(folder).filePath(QStringLiteral("swirl.jpg"));
+        const QString path = QDir(folder).filePath(QStringLiteral("cut.jpg")), flipped = QDir(folder).filePath(QStringLiteral("flipped.jpg"));
+        QVERIFY(run(QStringLiteral("convert"), {"-size", "2048x1536", "gradient:red-blue", "-swirl", "200", ppm}));
+        QVERIFY(run(QStringLiteral("cjpeg"), {"-arithmetic", "-quality", "90", "-outfile", made, ppm}));
+        const QByteArray whole = readAll(made);
+        const qsizetype scan = whole.indexOf(QByteArray::fromHex("ffda"));
+        const qsizetype data = scan + 2 + ((uchar(whole[scan + 2]) << 8) | uchar(whole[scan + 3]));
+        const qsizetype end = whole.lastIndexOf(QByteArray::fromHex("ffd9"));
+        QByteArray damaged;
+        for (int permille = 5; permille <= 300 && damaged.isEmpty(); permille += 5) {
+            const QByteArray cut = whole.left(data + (end - data) * permille / 1000) + QByteArray::fromHex("ffd9");
+            writeFile(path, cut);
+            QFile::remove(flipped);
+            QString failure;
+            if (!run(QStringLiteral("djpeg"), {"-outfile", "/dev/null", path}, &failure) || !failure.isEmpty())
+                continue;   // libjpeg warns of this one
+            if (run(QStringLiteral("jpegtran"), {"-arithmetic", "-flip", "horizontal", "-outfile", flipped, path})
+                && (!run(QStringLiteral("djpeg"), {"-outfile", "/dev/null", flipped}, &failure) || !failure.isEmpty()))
+                damaged = cut;
+        }
+        QVERIFY2(!damaged.isEmpty(), "no cut of the picture made jpegtran write what does not decode");
+        writeFile(path, damaged);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::MirrorLeftRight, QSize());
+        QVERIFY(!turned.written);
+        QCOMPARE(readAll(path), damaged);
+        QVERIFY(turned.jpeg.isEmpty());
+        QCOMPARE(turned.notInPlace, QStringLiteral("its picture data is damaged"));
+    }
+
+    // An index whose entry table cannot be read (it shares bytes with the
+    // index's own directory, or lies outside the index) is carried into the
+    // copy byte for byte, never written over, and the reason for the copy
+    // says so; the picture turns all the same.
+    void anIndexThatCannotBeReadIsKeptAsItWasAndSaidSo_data()
+    {
+        QTest::addColumn<qint32>("tableShift");   // bytes the entry table's stated place moves
+        QTest::newRow("entry table over its own directory") << -12;
+        QTest::newRow("entry table past the index") << 4000;
+    }
+    void anIndexThatCannotBeReadIsKeptAsItWasAndSaidSo()
+    {
+        QFETCH(qint32, tableShift);
+        const QString folder = freshFolder(QStringLiteral("mpf-unreadable"));
+        const QByteArray bytes = readAll(writeQtImage(QDir(folder).filePath(QStringLiteral("plain.jpg")), quadrants(QSize(64, 48)), "jpeg", 90));
+        qsizetype table = 0;
+        QByteArray pair = multiPictureJpeg(bytes, QByteArray(), &table);
+        const qsizetype header = pair.indexOf(QByteArray("MPF\0", 4)) + 4;
+        const qsizetype pointer = pair.indexOf(QByteArray("\x02\xb0\x07\0\x20\0\0\0", 8), header) + 8;
+        QCOMPARE(qFromLittleEndian<quint32>(pair.constData() + pointer), quint32(table));
+        qToLittleEndian<quint32>(quint32(table + tableShift), pair.data() + pointer);
+        const QByteArray index = pair.mid(header - 8, 4 + 4 + table + 32);
+        const QString path = writeFile(QDir(folder).filePath(QStringLiteral("pair.jpg")), pair);
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY(turned.readable && !turned.written);
+        QCOMPARE(readAll(path), pair);
+        QVERIFY(!turned.jpeg.isEmpty());
+        QCOMPARE(lg::ImageSource::fromData(turned.jpeg, QStringLiteral("jpeg")).pixelSize(), std::optional<QSize>(QSize(48, 64)));
+        QVERIFY(turned.jpeg.contains(index));
+        QVERIFY(turned.jpeg.endsWith(bytes));
+        QVERIFY2(turned.notInPlace.contains(QLatin1String("index of its further pictures cannot be read")), qPrintable(turned.notInPlace));
+    }
+
     // A picture whose content is not the type its extension names is never
     // written as that type over itself (it would lose its depth, alpha, text,
     // encoding or what follows its end): the file stays byte for byte and the

@@ -7,6 +7,7 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/FormatProbe.h"
+#include "platform/image/ImageSource.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -348,15 +349,101 @@ private Q_SLOTS:
         QVERIFY(!lg::turnJpegLosslessly(damaged, PictureTurn::MirrorLeftRight));
     }
 
+    // Whatever the damage to the scan data (bytes cut out or changed, the
+    // coding arithmetic or Huffman, sequential or progressive), a turn is
+    // refused or writes a file that libjpeg reads whole without a warning.
+    void aTurnWritesOnlyWhatDecodesWhole_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("cut");    // bytes cut out of the scan data; else bytes changed
+        QTest::newRow("arithmetic, bytes cut out") << "arithmetic coding, 4:2:0" << true;
+        QTest::newRow("arithmetic, bytes changed") << "arithmetic coding, 4:2:0" << false;
+        QTest::newRow("arithmetic progressive, bytes cut out") << "arithmetic coding, progressive" << true;
+        QTest::newRow("Huffman optimised, bytes cut out") << "cjpeg -optimize, 4:2:0" << true;
+        QTest::newRow("Huffman optimised, bytes changed") << "cjpeg -optimize, 4:2:0" << false;
+        QTest::newRow("Huffman standard, bytes changed") << "standard tables" << false;
+        QTest::newRow("Huffman progressive, bytes cut out") << "progressive" << true;
+    }
+    void aTurnWritesOnlyWhatDecodesWhole()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, cut);
+        const QByteArray original = m_files.value(name);
+        const qsizetype scan = original.indexOf(QByteArray::fromHex("ffda"));
+        const qsizetype data = scan + 2 + ((uchar(original[scan + 2]) << 8) | uchar(original[scan + 3]));
+        const qsizetype end = original.lastIndexOf(QByteArray::fromHex("ffd9"));
+        QVERIFY(scan > 0 && end > data + 100);
+        quint32 seed = 2024;
+        const auto next = [&seed](qsizetype below) {
+            seed = seed * 1664525u + 1013904223u;
+            return qsizetype((seed >> 8) % quint32(below));
+        };
+        for (int trial = 0; trial < 80; ++trial) {
+            QByteArray damaged = original;
+            if (cut) {
+                const qsizetype from = data + next(end - data);
+                damaged.remove(from, 1 + next(std::max<qsizetype>(1, end - from - 1)));
+            } else {
+                for (int n = 0; n < 3; ++n)
+                    damaged[data + next(end - data)] = char(next(0xff));
+            }
+            QString why;
+            // A mirror keeps the rows in order: what went wrong at the bottom stays there.
+            const PictureTurn turn = trial % 2 ? PictureTurn::MirrorLeftRight : PictureTurn::RotateRight;
+            const std::optional<lg::TurnedJpeg> out = lg::turnJpeg(damaged, turn, &why);
+            if (!out)
+                continue;
+            QVERIFY2(!storedPixels(out->bytes).isNull(), qPrintable(QStringLiteral("damage %1: the turned file does not decode").arg(trial)));
+            QVERIFY(lg::jpeg::damageOf(out->bytes).isEmpty());
+        }
+    }
+
+    // Arithmetic data cut short reads without a warning (a marker amid the
+    // data is its end; zeros follow), and the running DC value may wrap
+    // round: jpegtran then writes a file that does not decode from there on.
+    // Such a file is found among cuts of a large picture (jpegtran's turn of
+    // it decodes no further than the cut would let it) and is not turned.
+    void anArithmeticScanThatWrapsRoundIsNotTurned()
+    {
+        const QString ppm = m_dir.filePath(QStringLiteral("swirl.ppm")), path = m_dir.filePath(QStringLiteral("swirl.jpg"));
+        const QString cut = m_dir.filePath(QStringLiteral("swirl-cut.jpg")), flipped = m_dir.filePath(QStringLiteral("swirl-flipped.jpg"));
+        QVERIFY(run("convert", {"-size", "2048x1536", "gradient:red-blue", "-swirl", "200", ppm}));
+        QVERIFY(run("cjpeg", {"-arithmetic", "-quality", "90", "-outfile", path, ppm}));
+        const QByteArray whole = readAll(path);
+        const qsizetype scan = whole.indexOf(QByteArray::fromHex("ffda"));
+        const qsizetype data = scan + 2 + ((uchar(whole[scan + 2]) << 8) | uchar(whole[scan + 3]));
+        const qsizetype end = whole.lastIndexOf(QByteArray::fromHex("ffd9"));
+        int found = 0;
+        for (int permille = 5; permille <= 300 && found < 2; permille += 5) {
+            const QByteArray damaged = whole.left(data + (end - data) * permille / 1000) + QByteArray::fromHex("ffd9");
+            if (storedPixels(damaged).isNull())
+                continue;   // libjpeg warns of this one
+            writeFile(cut, damaged);
+            QFile::remove(flipped);
+            QVERIFY(run("jpegtran", {"-arithmetic", "-flip", "horizontal", "-outfile", flipped, cut}));
+            if (!storedPixels(readAll(flipped)).isNull())
+                continue;   // written again, it decodes
+            ++found;
+            QString why;
+            const std::optional<lg::TurnedJpeg> turned = lg::turnJpeg(damaged, PictureTurn::MirrorLeftRight, &why);
+            QVERIFY2(!turned || !storedPixels(turned->bytes).isNull(), qPrintable(QStringLiteral("cut at %1 \u2030").arg(permille)));
+            QVERIFY2(!turned, qPrintable(QStringLiteral("cut at %1 \u2030").arg(permille)));
+            QVERIFY2(why.contains(QLatin1String("damaged")), qPrintable(why));
+        }
+        QVERIFY2(found > 0, "no cut of the picture made jpegtran write what does not decode");
+    }
+
     // Bytes between segments that belong to none are passed over as libjpeg
-    // passes them over, by every reader of the file alike: the coding is
-    // told from the tables after them, a size claim after them is judged,
-    // the scan data is counted all the same, and no rewrite takes the file
-    // apart (it would lose them) nor turns it (libjpeg warns of them).
+    // passes them over, by every reader of the file alike: the format check
+    // takes the file for the picture it is (a thumbnail, not an icon), the
+    // coding is told from the tables after them, a size claim after them is
+    // judged, the scan data is counted all the same, and no rewrite takes the
+    // file apart (it would lose them) nor turns it (libjpeg warns of them).
     void strayBytesBetweenSegmentsAreReadOneWay_data()
     {
         QTest::addColumn<int>("before");  // the marker the stray bytes go in front of
         QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("a byte after the JFIF segment") << 0xdb << QByteArray("\x01", 1);
         QTest::newRow("text before the frame") << 0xc0 << QByteArray("stray");
         QTest::newRow("a stuffed zero before the frame") << 0xc0 << QByteArray::fromHex("ff00");
         QTest::newRow("text before the Huffman tables") << 0xc4 << QByteArray("stray");
@@ -378,6 +465,15 @@ private Q_SLOTS:
         QCOMPARE(reading.frame->size, QSize(320, 240));
         QCOMPARE(lg::jpeg::entropyCoding(bytes), EntropyCoding::Optimised);
         QCOMPARE(lg::jpeg::entropyCodedBytes(bytes), lg::jpeg::entropyCodedBytes(original));
+        const QString path = writeFile(m_dir.filePath(QStringLiteral("stray.jpg")), bytes);
+        for (const lg::ImageSource &source : {lg::ImageSource(path), lg::ImageSource::fromData(bytes)}) {
+            QVERIFY(source.isValid());
+            QCOMPARE(source.type(), QStringLiteral("jpeg"));
+            QCOMPARE(source.pixelSize(), std::optional<QSize>(QSize(320, 240)));
+            const std::optional<QImage> thumbnail = source.thumbnail(64);
+            QVERIFY(thumbnail);
+            QCOMPARE(thumbnail->size(), QSize(64, 48));
+        }
         QVERIFY(!lg::jpeg::parse(bytes));
         QVERIFY(!lg::turnJpeg(bytes, PictureTurn::RotateRight));
 

@@ -355,6 +355,22 @@ QByteArray exifWithReachingThumbnail(const QByteArray &thumbnail, quint32 stated
     return tiff;
 }
 
+// An Exif block laid out by hand: the first directory (make, orientation 1),
+// then the thumbnail's directory with the entries given for where its
+// pixels lie (at the offset and length passed in), then those pixels.
+using ThumbnailEntries = std::function<std::vector<lg::test::fixtures::detail::TiffEntry>(quint32 offset, quint32 length)>;
+QByteArray exifWithThumbnailEntries(const ThumbnailEntries &entries, const QByteArray &pixels)
+{
+    using namespace lg::test::fixtures::detail;
+    const std::vector<TiffEntry> first {asciiEntry(0x010f, "Lumen"), shortEntry(0x0112, {1})};
+    const quint32 firstAt = 8, secondAt = firstAt + quint32(ifdSize(first));
+    const quint32 pixelsAt = secondAt + quint32(ifdSize(entries(0, 0)));
+    QByteArray firstIfd = ifdBytes(first, firstAt);
+    firstIfd.replace(2 + 12 * 2, 4, le32(secondAt));  // the thumbnail's directory follows the first
+    return QByteArray("II") + le16(42) + le32(firstAt) + firstIfd
+         + ifdBytes(entries(pixelsAt, quint32(pixels.size())), secondAt) + pixels;
+}
+
 const QByteArray iccSegment = segment(0xe2, QByteArray("ICC_PROFILE\0\1\1", 14) + QColorSpace(QColorSpace::SRgb).iccProfile());
 const QByteArray iptcSegment = segment(0xed, QByteArray("Photoshop 3.0\0", 14) + QByteArray("8BIM\x04\x04\0\0\0\0\0\x08\x1c\x02\x78\0\x03" "abc", 20));
 const QByteArray comment = segment(0xfe, "made by hand");
@@ -441,6 +457,8 @@ const char *turnName(lg::PictureTurn turn)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(ThumbnailEntries)
 
 class JpegTurnTest : public QObject
 {
@@ -896,6 +914,71 @@ private Q_SLOTS:
         const quint32 first = qFromLittleEndian<quint32>(after.constData() + 4);
         const quint16 entries = qFromLittleEndian<quint16>(after.constData() + first);
         QCOMPARE(qFromLittleEndian<quint32>(after.constData() + first + 2 + 12 * entries) != 0, kept);
+    }
+
+    // A thumbnail whose place and length the readers find (exiftool, exiv2 and
+    // PIL take a SLONG or SSHORT as readily as a LONG or SHORT) is turned
+    // with the picture; one that cannot be read here (two values for its
+    // length, or pixels in strips) goes: no reader shows it the old way round.
+    void noThumbnailStaysTheOldWayRound_data()
+    {
+        using namespace lg::test::fixtures::detail;
+        QTest::addColumn<ThumbnailEntries>("entries");
+        QTest::addColumn<bool>("stored");   // a JPEG thumbnail; else the pixels as RGB strips
+        QTest::addColumn<bool>("turned");   // else dropped
+        const auto typed = [](quint16 tag, quint16 type, quint32 value) {
+            return TiffEntry {tag, type, 1, type == 3 || type == 8 ? le16(quint16(value)) + le16(0) : le32(value)};
+        };
+        QTest::newRow("length as SLONG") << ThumbnailEntries([typed](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {longEntry(0x0201, {offset}), typed(0x0202, 9, length)};
+        }) << true << true;
+        QTest::newRow("offset and length as SLONG") << ThumbnailEntries([typed](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {typed(0x0201, 9, offset), typed(0x0202, 9, length)};
+        }) << true << true;
+        QTest::newRow("length as SSHORT") << ThumbnailEntries([typed](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {longEntry(0x0201, {offset}), typed(0x0202, 8, length)};
+        }) << true << true;
+        QTest::newRow("length as SHORT") << ThumbnailEntries([](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {longEntry(0x0201, {offset}), shortEntry(0x0202, {quint16(length)})};
+        }) << true << true;
+        QTest::newRow("length as two LONGs") << ThumbnailEntries([](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {longEntry(0x0201, {offset}), {0x0202, 4, 2, le32(length) + le32(0)}};
+        }) << true << false;
+        QTest::newRow("uncompressed strips") << ThumbnailEntries([](quint32 offset, quint32 length) {
+            return std::vector<TiffEntry> {shortEntry(0x0100, {40}), shortEntry(0x0101, {30}), shortEntry(0x0102, {8, 8, 8}),
+                                           shortEntry(0x0103, {1}), shortEntry(0x0106, {2}), longEntry(0x0111, {offset}),
+                                           shortEntry(0x0115, {3}), shortEntry(0x0116, {30}), longEntry(0x0117, {length})};
+        }) << false << false;
+    }
+    void noThumbnailStaysTheOldWayRound()
+    {
+        QFETCH(ThumbnailEntries, entries);
+        QFETCH(bool, stored);
+        QFETCH(bool, turned);
+        const QImage small = quadrants(QSize(40, 30));
+        const QImage rgb = small.convertToFormat(QImage::Format_RGB888);
+        QByteArray strips;
+        for (int y = 0; y < rgb.height(); ++y)
+            strips += QByteArray(reinterpret_cast<const char *>(rgb.constScanLine(y)), rgb.width() * 3);
+        const QByteArray tiff = exifWithThumbnailEntries(entries, stored ? encodeJpeg(small, 90, TJSAMP_444) : strips);
+        const QByteArray source = withSegments(encodeJpeg(quadrants(QSize(64, 48)), 90, TJSAMP_420), exifSegment(tiff));
+        if (turned)
+            QCOMPARE(exifThumbnailOf(source).size(), QSize(40, 30));   // the readers find it before the turn
+        QString why;
+        const std::optional<lg::TurnedJpeg> out = lg::turnJpeg(source, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(out, qPrintable(why));
+        QVERIFY(!out->byTag);
+        const QByteArray after = exifOfFile(out->bytes);
+        const quint32 first = qFromLittleEndian<quint32>(after.constData() + 4);
+        const quint16 count = qFromLittleEndian<quint16>(after.constData() + first);
+        QCOMPARE(qFromLittleEndian<quint32>(after.constData() + first + 2 + 12 * count) != 0, turned);
+        QCOMPARE(exifString(exifOfBlock(after), "Exif.Image.Make"), QStringLiteral("Lumen"));
+        const QImage thumbnail = exifThumbnailOf(out->bytes);
+        QCOMPARE(thumbnail.isNull(), !turned);
+        if (turned) {
+            const double difference = meanDifference(thumbnail, lg::turnedImage(small, lg::PictureTurn::RotateRight));
+            QVERIFY2(difference >= 0 && difference < 4, qPrintable(QString::number(difference)));
+        }
     }
 
     // The check after a turn compares each tag's value: a value that changed

@@ -9,7 +9,8 @@ set(LG_MODULE_CROSSING_HEADERS
   platform/image/Decoders.h
   platform/image/ByteSource.h
   platform/image/Libraries.h
-  platform/image/Orientation.h)
+  platform/base/Orientation.h
+  platform/base/PictureLimits.h)
 set(lg_module_text "${PROJECT_VERSION}|${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}|Qt ${Qt6_VERSION}|sanitize ${LG_SANITIZE}")
 foreach(header IN LISTS LG_MODULE_CROSSING_HEADERS)
   file(SHA256 ${PROJECT_SOURCE_DIR}/${header} lg_header_hash)

@@ -42,26 +42,7 @@ struct Probe
 // extension or the caller's format hint (may be empty).
 Probe probeFormat(const ByteSource &source, const QString &extension);
 
-// The Exif orientation stored in a TIFF structure (Exif block or TIFF file),
-// 1 when absent or unreadable.
-int exifOrientation(const QByteArray &tiff);
-
-// Whether the payload of a JPEG APP1 segment (after its length) is an Exif
-// block: it opens with "Exif\0\0", and the TIFF structure follows those six
-// bytes. The one rule of this program, for the probe (what is shown), the turn
-// (what it composes with and patches) and every rewrite; another header such
-// as "Exif\0\xff" is no Exif here, as for exiv2 and the web browsers.
-bool isExifPayload(const QByteArray &app1Payload);
-// The orientation of a JPEG: that of the first APP1 segment before its first
-// scan that isExifPayload, read by exifOrientation; 1 without one.
-// app1Payloads: the payloads of the APP1 segments in file order.
-int jpegExifOrientation(const QList<QByteArray> &app1Payloads);
-
 // True for the extensions of camera raw files.
 bool isRawExtension(const QString &extension);
-
-// How many bytes one value of a TIFF (and Exif) field type takes; 0 for a
-// type the format does not define.
-int tiffTypeSize(int type);
 
 } // namespace lg::image

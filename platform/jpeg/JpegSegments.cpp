@@ -3,7 +3,8 @@
 
 #include "platform/base/Exiv2Setup.h"
 #include "platform/base/UprightXmp.h"
-#include "platform/image/FormatProbe.h"
+#include "platform/base/TiffStructure.h"
+#include "platform/jpeg/JpegExif.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

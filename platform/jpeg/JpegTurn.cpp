@@ -5,7 +5,8 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/base/Orientation.h"
 #include "platform/base/PictureLimits.h"
-#include "platform/image/FormatProbe.h"
+#include "platform/base/TiffStructure.h"
+#include "platform/jpeg/JpegExif.h"
 
 #include <QBuffer>
 #include <QImageReader>

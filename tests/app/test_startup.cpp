@@ -160,6 +160,7 @@ private Q_SLOTS:
         // Once main() is done with the guard, the message ends nothing here.
         qWarning("%s", qPrintable(message));
         QCOMPARE(cleanEnds, ends ? 1 : 0);
+    }
 
     void everyDialogDrawsLightTextOnDark_data()
     {

@@ -6,6 +6,7 @@
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/jpeg/JpegTurn.h"
+#include "platform/base/TiffStructure.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/image/ImageSource.h"
 #include "tests/support/Fixtures.h"

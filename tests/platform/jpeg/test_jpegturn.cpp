@@ -7,6 +7,7 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/PictureMetadata.h"
+#include "platform/base/TiffStructure.h"
 #include "platform/image/FormatProbe.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"

@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -1234,7 +1235,8 @@ private Q_SLOTS:
     // A .trashinfo left by a kill before its item came in (a rename into the
     // home Trash or a disk's, or a Trash by copy before its lock) goes at the
     // next start, once its maker is gone; the journal then names the Trash no
-    // more. One still held by its maker, or not as the program wrote it, stays.
+    // more. One still held by its maker (while a killed one beside it goes),
+    // or not as the program wrote it, stays.
     void anOrphanTrashInfoLeftByAKillGoesAtTheNextStart_data()
     {
         QTest::addColumn<QString>("how");      // the helper's mode
@@ -1263,16 +1265,27 @@ private Q_SLOTS:
         QCOMPARE(trash.startsWith(top), disk);
         const QString info = trash + "/info/" + name + ".trashinfo";
         const qsizetype notes = journalFolders().count(trash + "/files");   // this process's own
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
         StoppedOperation trashing(disk ? QStringList{how, source, top} : QStringList{how, source});
         QVERIFY(trashing.stopped());
         QVERIFY(QFileInfo::exists(info));
         QVERIFY(!QFileInfo::exists(trash + "/files/" + name));
-        if (after != QLatin1String("running"))
-            trashing.kill();
         if (after == QLatin1String("edited"))
             lg::test::writeFile(info, lg::test::readAll(info) + "Note=mine\n");
-        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        std::optional<StoppedOperation> killed;   // beside one still running, whose Trash is looked at then
+        if (after == QLatin1String("running")) {
+            const QString other = QFileInfo(lg::test::writeFile(top + "/src/" + name + " killed/a.mov", "a")).absolutePath();
+            killed.emplace(QStringList{how, other});
+            QVERIFY(killed->stopped());
+            killed->kill();
+            const QString otherInfo = trash + "/info/" + name + " killed.trashinfo";
+            QCOMPARE(::utimensat(AT_FDCWD, raw(otherInfo).constData(), anHourAgo, 0), 0);
+            lg::cleanFoldersLeftByKilledRuns();
+            QVERIFY(!QFileInfo::exists(otherInfo));
+        } else {
+            trashing.kill();
+        }
         lg::cleanFoldersLeftByKilledRuns();
         QCOMPARE(QFileInfo::exists(info), !gone);
         QCOMPARE(lg::test::readAll(source + "/clip.mov"), QByteArray("clip"));

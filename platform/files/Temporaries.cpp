@@ -444,7 +444,8 @@ bool isAbsoluteRawPath(const QByteArray &path)
 
 // The record, when text is byte for byte what OpenedUpFolder writes: one
 // name, an identity, two different modes the second of which only adds the
-// user's bits, and optionally an absolute path.
+// user's bits to the first (so setting it back only ever takes bits away),
+// and optionally an absolute path.
 std::optional<OpenedRecord> parseOpened(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
@@ -463,7 +464,8 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
         if (!isAbsoluteRawPath(record.movedTo))
             return std::nullopt;
     }
-    if (!mode || !given || *mode == *given || (*given & ~(*mode | S_IRWXU)) != 0 || !isOneName(record.name)
+    if (!mode || !given || *mode == *given || (*mode & ~*given) != 0 || (*given & ~(*mode | S_IRWXU)) != 0
+        || !isOneName(record.name)
         || !isNumberList(record.folder, 2))
         return std::nullopt;
     record.mode = *mode;

@@ -44,6 +44,10 @@
 // exist yet, what a kill left is known by being empty, ours and older than
 // this process: an empty lock (killed before its record was written) goes, and
 // so does an empty placeholder (see placeholderMode) at a temporary's name.
+// Two more kinds of lock record are read by the same cleanup: that of a
+// read-only folder opened up (OpenedUpFolder) and that of a placeholder on a
+// disk that keeps no modes (PlaceholderRecord); in a Trash's files/ it also
+// removes the .trashinfo files a kill left without their items (Trash.h).
 //
 // Any thread; an owner is used by one thread at a time. Failures come back as
 // errno values; nothing is shown to the user here.

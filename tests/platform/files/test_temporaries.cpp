@@ -1350,6 +1350,88 @@ private Q_SLOTS:
         ::chmod(raw(folder).constData(), 0755);
     }
 
+    // The record of a folder opened up, or of a placeholder, counts only when
+    // it is exactly as the program writes it and names what stands there: the
+    // mode is only ever set back (never widened), and only an empty item that
+    // is the placeholder recorded, whose item never left where it came from,
+    // goes.
+    void recordsOfOpenedFoldersAndPlaceholdersCountOnlyWhenExact_data()
+    {
+        QTest::addColumn<QString>("kind");     // "opened" or "placeholder"
+        QTest::addColumn<QString>("change");   // how the planted record differs from an exact one
+        QTest::addColumn<bool>("acted");
+        QTest::newRow("opened up, exact") << "opened" << "" << true;
+        QTest::newRow("opened up, moved there") << "opened" << "moved" << true;
+        QTest::newRow("opened up, a mode wider than the folder's") << "opened" << "wider" << false;
+        QTest::newRow("opened up, another folder") << "opened" << "identity" << false;
+        QTest::newRow("opened up, an extra line") << "opened" << "extra" << false;
+        QTest::newRow("placeholder, exact") << "placeholder" << "" << true;
+        QTest::newRow("placeholder, its item gone from where it came") << "placeholder" << "arrived" << false;
+        QTest::newRow("placeholder, another item") << "placeholder" << "identity" << false;
+        QTest::newRow("placeholder, not empty") << "placeholder" << "full" << false;
+        QTest::newRow("placeholder, no identity yet, older") << "placeholder" << "unmade" << true;
+        QTest::newRow("placeholder, no identity yet, made just now") << "placeholder" << "recent" << false;
+        QTest::newRow("placeholder, lines ending in CR LF") << "placeholder" << "crlf" << false;
+    }
+    void recordsOfOpenedFoldersAndPlaceholdersCountOnlyWhenExact()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, change);
+        QFETCH(bool, acted);
+        const QString root = lg::test::freshFolder(QStringLiteral("planted ") + QTest::currentDataTag());
+        const QString folder = root + "/dst";
+        const QString item = folder + "/T";
+        QVERIFY(QDir().mkpath(item));
+        if (change == QLatin1String("full"))
+            lg::test::writeFile(item + "/kept.jpg", "kept");
+        const QString from = QFileInfo(lg::test::writeFile(root + "/src/T/a.jpg", "a")).absolutePath();
+        if (change == QLatin1String("arrived"))
+            QVERIFY(QDir().rmdir(from) || QDir(from).removeRecursively());
+        QCOMPARE(::chmod(raw(item).constData(), 0755), 0);
+        if (change != QLatin1String("recent")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(item).constData(), anHourAgo, 0), 0);
+        }
+        struct stat st;
+        QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+        const quint64 inode = quint64(st.st_ino) + (change == QLatin1String("identity") ? 1 : 0);
+        const QByteArray identity = QByteArray::number(quint64(st.st_dev)) + ":" + QByteArray::number(inode);
+        QByteArray text;
+        if (kind == QLatin1String("opened")) {
+            const bool moved = change == QLatin1String("moved");
+            text = "[Lumen Gallery opened folder]\nName=" + QByteArray(moved ? "Gone" : "T") + "\nFolder=" + identity
+                   + "\nMode=" + QByteArray(change == QLatin1String("wider") ? "511" : "365") + "\nGiven=493\n";
+            if (moved)
+                text += "MovedTo=" + raw(item).toPercentEncoding("/") + "\n";
+        } else {
+            text = "[Lumen Gallery placeholder]\nName=T\nFrom=" + raw(root + "/src/T").toPercentEncoding("/") + "\n";
+            if (change != QLatin1String("unmade") && change != QLatin1String("recent"))
+            {
+                const std::optional<lg::FileIdentity> id = lg::fileIdentity(item);
+                QVERIFY(id);
+                text += "Made=" + QByteArray::number(id->device) + ":" + QByteArray::number(inode - st.st_ino + id->inode)
+                        + ":" + QByteArray::number(id->type) + "\n";
+            }
+        }
+        if (change == QLatin1String("extra"))
+            text += "Extra=1\n";
+        if (change == QLatin1String("crlf"))
+            text.replace("\n", "\r\n");
+        const QString lock = lg::test::writeFile(folder + "/.lglock-" + token, text);
+        writeInto(folder, QStringLiteral("N"));   // the folder is read before its first temporary
+        if (kind == QLatin1String("opened")) {
+            QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), acted ? 0555 : 0755);
+        } else {
+            QCOMPARE(QFileInfo::exists(item), !acted);
+        }
+        // An exact record goes whatever it found; anything else is not ours and stays.
+        const bool exact = change != QLatin1String("extra") && change != QLatin1String("crlf")
+                           && change != QLatin1String("wider");
+        QCOMPARE(QFileInfo::exists(lock), !exact);
+        ::chmod(raw(item).constData(), 0755);
+    }
+
     // On a disk that keeps no modes and cannot refuse to replace (exFAT through
     // FUSE), a move killed right after the placeholder that holds its target's
     // name was made leaves nothing at the target after the next start; an item

@@ -566,7 +566,14 @@ void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_
         ::unlinkat(folderFd, record.name.constData(), 0);
 }
 
-LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user)
+// Which records one look at a lock acts on.
+enum class Records {
+    Own,   // only those of opened-up folders and placeholders
+    All,
+};
+
+LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user,
+                   Records records = Records::All)
 {
     const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
     if (!isToken(token))
@@ -618,6 +625,8 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
         ::unlinkat(folderFd, lockName.constData(), 0);
         return finish(LockState::Done);
     }
+    if (records == Records::Own)
+        return finish(LockState::NotOurs);
     const std::optional<LockRecord> record = parseRecord(text, token);
     if (!record)
         return finish(LockState::NotOurs);   // not written by us, or not yet
@@ -665,6 +674,30 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
 }
 std::atomic<quint64> g_scans{0};
 
+// Looks at the locks names (of the folder open as folderFd) into scan; false
+// when the quit stopped it. A placeholder's record goes first: the item it
+// names as where a rename came from may be a temporary the others remove.
+bool cleanLocks(int folderFd, const QByteArray &folder, const std::vector<QByteArray> &names, Scan *scan)
+{
+    const uid_t user = fileSystemUser();
+    for (const Records records : {Records::Own, Records::All}) {
+        for (const QByteArray &name : names) {
+            if (isShuttingDown())
+                return false;
+            const LockState state = cleanOne(folderFd, folder, name, user, records);
+            if (records == Records::Own)
+                continue;
+            switch (state) {
+            case LockState::Held: scan->held.push_back(name); break;
+            case LockState::Left: scan->leftOurs = true; break;
+            case LockState::Done:
+            case LockState::NotOurs: break;
+            }
+        }
+    }
+    return true;
+}
+
 Scan scanFolder(int folderFd, const QByteArray &folder)
 {
     ++g_scans;
@@ -673,19 +706,11 @@ Scan scanFolder(int folderFd, const QByteArray &folder)
     int err = 0;
     if (!listFolderAt(folderFd, &names, &err))
         return scan;
-    const uid_t user = fileSystemUser();
-    for (const QByteArray &name : names) {
-        if (!name.startsWith(lockPrefix))
-            continue;
-        if (isShuttingDown())
-            return scan;
-        switch (cleanOne(folderFd, folder, name, user)) {
-        case LockState::Held: scan.held.push_back(name); break;
-        case LockState::Left: scan.leftOurs = true; break;
-        case LockState::Done:
-        case LockState::NotOurs: break;
-        }
-    }
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QByteArray &name) { return !name.startsWith(lockPrefix); }),
+                names.end());
+    if (!cleanLocks(folderFd, folder, names, &scan))
+        return scan;
     // In a Trash: information that a kill left without its item.
     removeOrphanTrashInfos(folderFd, folder);
     scan.complete = true;
@@ -750,16 +775,7 @@ bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err
     }
     Scan scan;
     if (held) {
-        const uid_t user = fileSystemUser();
-        scan.complete = true;
-        for (const QByteArray &name : *held) {
-            switch (cleanOne(folderFd, folder, name, user)) {
-            case LockState::Held: scan.held.push_back(name); break;
-            case LockState::Left: scan.leftOurs = true; break;
-            case LockState::Done:
-            case LockState::NotOurs: break;
-            }
-        }
+        scan.complete = cleanLocks(folderFd, folder, *held, &scan);
     } else {
         scan = scanFolder(folderFd, folder);
     }

@@ -38,10 +38,10 @@
 //   platform_fileops_helper removal TREE            a removal as the ordinary user
 //                                                   ("nobody"); stops at the first
 //                                                   file, its folders opened up
-//   platform_fileops_helper placeholder SOURCE FOLDER
-//                                                   a move on a disk without
-//                                                   RENAME_NOREPLACE; stops once the
-//                                                   placeholder is made
+//   platform_fileops_helper placeholder SOURCE FOLDER [copy]
+//                                                   a move (or a copy) on a disk
+//                                                   without RENAME_NOREPLACE; stops
+//                                                   once the placeholder is made
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/files/FileOperations.h"
@@ -207,7 +207,10 @@ int main(int argc, char **argv)
                 stopHere();
             return 0;
         });
-        (void)lg::moveItem(first, second);
+        if (argc > 4 && QByteArray(argv[4]) == "copy")
+            (void)lg::copyItem(first, second);
+        else
+            (void)lg::moveItem(first, second);
     } else if (mode == "write") {
         lg::ImageWriter::setCommitHookForTesting([](const QString &) -> bool { stopHere(); });
         QString error;

@@ -1372,6 +1372,11 @@ private Q_SLOTS:
         QTest::newRow("placeholder, no identity yet, older") << "placeholder" << "unmade" << true;
         QTest::newRow("placeholder, no identity yet, made just now") << "placeholder" << "recent" << false;
         QTest::newRow("placeholder, lines ending in CR LF") << "placeholder" << "crlf" << false;
+        // A copy killed once its temporary was complete: the placeholder's item
+        // is that temporary, which the copy's own record removes (whichever of
+        // the two locks the folder lists first).
+        QTest::newRow("placeholder of a copy") << "placeholder" << "copy" << true;
+        QTest::newRow("placeholder of a copy, tokens swapped") << "placeholder" << "copy swapped" << true;
     }
     void recordsOfOpenedFoldersAndPlaceholdersCountOnlyWhenExact()
     {
@@ -1417,8 +1422,28 @@ private Q_SLOTS:
             text += "Extra=1\n";
         if (change == QLatin1String("crlf"))
             text.replace("\n", "\r\n");
-        const QString lock = lg::test::writeFile(folder + "/.lglock-" + token, text);
+        const bool swapped = change == QLatin1String("copy swapped");
+        const QByteArray copyToken = swapped ? QByteArray(token) : QByteArray("fedcba9876543210");
+        const QByteArray recordToken = swapped ? QByteArray("fedcba9876543210") : QByteArray(token);
+        const QString copied = folder + "/.T.lgcopy-" + QString::fromLatin1(copyToken);
+        const bool ofACopy = change.startsWith(QLatin1String("copy"));
+        if (ofACopy) {
+            text.replace(raw(root + "/src/T").toPercentEncoding("/"), raw(copied).toPercentEncoding("/"));
+            lg::test::writeFile(copied + "/a.jpg", "a");
+        }
+        const auto writeCopyRecord = [&] {
+            const std::optional<lg::FileIdentity> id = lg::fileIdentity(copied);
+            QVERIFY(id);
+            lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(copyToken),
+                                record("copy", "T", ".T.lgcopy-" + copyToken) + "Made=" + QByteArray::number(id->device)
+                                    + ":" + QByteArray::number(id->inode) + ":" + QByteArray::number(id->type) + "\n");
+        };
+        if (ofACopy)
+            writeCopyRecord();
+        const QString lock = lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(recordToken), text);
         writeInto(folder, QStringLiteral("N"));   // the folder is read before its first temporary
+        if (ofACopy)
+            QCOMPARE(entries(folder), QStringList{"N"});
         if (kind == QLatin1String("opened")) {
             QCOMPARE(::lstat(raw(item).constData(), &st), 0);
             QCOMPARE(int(st.st_mode & 07777), acted ? 0555 : 0755);
@@ -1433,20 +1458,24 @@ private Q_SLOTS:
     }
 
     // On a disk that keeps no modes and cannot refuse to replace (exFAT through
-    // FUSE), a move killed right after the placeholder that holds its target's
-    // name was made leaves nothing at the target after the next start; an item
-    // that did arrive there stays.
+    // FUSE), a move or a copy killed right after the placeholder that holds its
+    // target's name was made leaves nothing at the target after the next start
+    // (nor the copy's temporary); an item that did arrive there stays.
     void aPlaceholderOnADiskWithoutModesGoesAfterAKill_data()
     {
         QTest::addColumn<bool>("file");
+        QTest::addColumn<bool>("copy");
         QTest::addColumn<bool>("arrived");   // the rename happened after all
-        QTest::newRow("a folder") << false << false;
-        QTest::newRow("a file") << true << false;
-        QTest::newRow("a folder that arrived") << false << true;
+        QTest::newRow("a folder") << false << false << false;
+        QTest::newRow("a file") << true << false << false;
+        QTest::newRow("a copied folder") << false << true << false;
+        QTest::newRow("a copied file") << true << true << false;
+        QTest::newRow("a folder that arrived") << false << false << true;
     }
     void aPlaceholderOnADiskWithoutModesGoesAfterAKill()
     {
         QFETCH(bool, file);
+        QFETCH(bool, copy);
         QFETCH(bool, arrived);
         const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
         const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
@@ -1478,7 +1507,8 @@ private Q_SLOTS:
         const QString target = card + "/dst/" + QFileInfo(source).fileName();
         QDir().mkpath(card + "/dst");
         {
-            StoppedOperation moving({QStringLiteral("placeholder"), source, card + "/dst"});
+            StoppedOperation moving(copy ? QStringList{"placeholder", source, card + "/dst", "copy"}
+                                         : QStringList{"placeholder", source, card + "/dst"});
             QVERIFY(moving.stopped());
             QVERIFY(QFileInfo::exists(target));
             QVERIFY(QFileInfo::exists(source));

@@ -1131,9 +1131,11 @@ RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArra
         if (fd < 0)
             break;
         // Locked before anything is written, as a temporary's lock is.
+        // Synced where the disk can sync a file.
         struct stat st;
         if (::flock(fd, LOCK_EX) != 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size()
-            || ::fdatasync(fd) != 0 || ::fstat(fd, &st) != 0) {
+            || (::fdatasync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            || ::fstat(fd, &st) != 0) {
             ::unlinkat(lock.m_dirFd, name.constData(), 0);
             ::close(fd);
             break;

@@ -417,7 +417,8 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
             continue;
         }
         Handle made(fd);
-        const bool written = ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size();
+        ::flock(fd, LOCK_EX);   // where the disk offers locks
+        const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
         if (!written) {
             ::unlinkat(trash.info.fd(), info.constData(), 0);
             return QStringLiteral("The Trash information could not be written.");

@@ -201,10 +201,14 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
         return injected;
     struct stat made;
     if (S_ISDIR(st.st_mode)) {
+        // Recorded beside it too, where the disk cannot keep its mode.
+        PlaceholderRecord record = PlaceholderRecord::before(f, t);
         if (::mkdir(t.constData(), placeholderMode) != 0)
             return errno;
         if (::lstat(t.constData(), &made) != 0)
             return errno;
+        record.made(made);
+        injectedFileFault(FileStep::PlaceholderMade, decodedPath(t));
         return renameOntoPlaceholder(f, t, made);
     }
     if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
@@ -217,6 +221,7 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
     const int err = errno;
     if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
         return err;
+    PlaceholderRecord record = PlaceholderRecord::before(f, t);
     const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
     if (fd < 0)
         return errno;
@@ -226,6 +231,8 @@ int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
         ::unlink(t.constData());
         return statErr;
     }
+    record.made(made);
+    injectedFileFault(FileStep::PlaceholderMade, decodedPath(t));
     return renameOntoPlaceholder(f, t, made);
 }
 
@@ -626,9 +633,12 @@ FileOpResult copyOnce(const QString &source, const QString &targetFolder, Confli
 
 // A folder moves to another parent only when it may be written (its ".."
 // changes): a read-only folder is opened up for the move and closed again.
+// A kill before its mode is back leaves a record that the cleanup sets it back by.
 int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
 {
     const mode_t mode = p.sourceStat.st_mode & 07777;
+    OpenedUpFolder opened = OpenedUpFolder::record(enc(p.source), p.sourceStat, mode | S_IWUSR,
+                                                   enc(QDir::cleanPath(QDir(p.target).absolutePath())));
     if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
         return EACCES;
     const int err = putInPlace(p.source, p.target, p.replacing, false, leftover);

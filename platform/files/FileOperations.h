@@ -259,7 +259,7 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
-    OpenFolder,
+    OpenFolder, PlaceholderMade,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

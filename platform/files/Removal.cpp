@@ -114,13 +114,16 @@ bool isSameEntry(int fd, const struct stat &examined)
 
 // A folder of ours that we may not read: made readable and writable through a
 // handle that needs no permission (O_PATH), then opened through that handle.
-int openUpFolderAt(int folderFd, const QByteArray &name, const struct stat &examined, bool *openedUp)
+// *record holds the record of its mode while it is open (see OpenedUpFolder).
+int openUpFolderAt(int folderFd, const QByteArray &folderPath, const QByteArray &name, const struct stat &examined,
+                   bool *openedUp, OpenedUpFolder *record)
 {
     const int pathFd = ::openat(folderFd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (pathFd < 0)
         return -1;
     int fd = -1;
     if (isSameEntry(pathFd, examined)) {
+        *record = OpenedUpFolder::record(folderFd, folderPath, name, examined, (examined.st_mode | S_IRWXU) & 07777);
         *openedUp = ::chmod(handlePath(pathFd).constData(), (examined.st_mode | S_IRWXU) & 07777) == 0;
         fd = ::open(handlePath(pathFd).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0 && *openedUp) {
@@ -130,6 +133,8 @@ int openUpFolderAt(int folderFd, const QByteArray &name, const struct stat &exam
             *openedUp = false;
             errno = err;
         }
+        if (!*openedUp)
+            record->done();
     } else {
         errno = ELOOP;
     }
@@ -143,23 +148,30 @@ int openUpFolderAt(int folderFd, const QByteArray &name, const struct stat &exam
 // folder examined (st), and makes it writable where it is ours to open up
 // (*openedUp then says so). 0 with *fd open; ENOENT when it has gone;
 // otherwise the error.
-int enterFolderAt(int folderFd, const QByteArray &name, const struct stat &examined, int *fd, bool *openedUp)
+int enterFolderAt(int folderFd, const QByteArray &folderPath, const QByteArray &name, const struct stat &examined,
+                  int *fd, bool *openedUp, OpenedUpFolder *record)
 {
     *openedUp = false;
     *fd = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (*fd < 0 && errno == EACCES)
-        *fd = openUpFolderAt(folderFd, name, examined, openedUp);
+        *fd = openUpFolderAt(folderFd, folderPath, name, examined, openedUp, record);
     if (*fd < 0)
         return errno == ELOOP || errno == ENOTDIR ? changedWhileRemoved : errno;
     if (!isSameEntry(*fd, examined)) {
         if (*openedUp)
             ::fchmod(*fd, examined.st_mode & 07777);
+        record->done();
         ::close(*fd);
         *fd = -1;
         return changedWhileRemoved;
     }
-    if (::faccessat(*fd, ".", W_OK | X_OK, AT_EACCESS) != 0)   // a read-only folder of ours
+    if (::faccessat(*fd, ".", W_OK | X_OK, AT_EACCESS) != 0) {   // a read-only folder of ours
+        if (!*openedUp)
+            *record = OpenedUpFolder::record(folderFd, folderPath, name, examined, (examined.st_mode | S_IRWXU) & 07777);
         *openedUp = ::fchmod(*fd, (examined.st_mode | S_IRWXU) & 07777) == 0 || *openedUp;
+        if (!*openedUp)
+            record->done();
+    }
     return 0;
 }
 
@@ -214,6 +226,7 @@ private:
         std::vector<QByteArray> names;
         size_t next = 0;
         bool openedUp = false;  // its mode was widened for the removal
+        OpenedUpFolder modeRecord;   // and recorded, for the cleanup after a kill
         bool incomplete = false;   // something in it stays
     };
     enum class Visit { Gone, Left, Entered };
@@ -283,7 +296,8 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
     if (const int injected = injectedFileFault(FileStep::EnterFolder, decoded(path)))
         return fail(injected, path);
     Frame frame;
-    if (const int err = enterFolderAt(parentFd, name, st, &frame.fd, &frame.openedUp))
+    const QByteArray parentPath = path.size() > name.size() + 1 ? path.chopped(name.size() + 1) : QByteArray("/");
+    if (const int err = enterFolderAt(parentFd, parentPath, name, st, &frame.fd, &frame.openedUp, &frame.modeRecord))
         return err == ENOENT ? Visit::Gone : fail(err, path);
     int err = 0;
     if (!listFolderAt(frame.fd, &frame.names, &err)) {
@@ -340,6 +354,7 @@ bool Removal::finish(Frame &frame, int parentFd)
         keepArrivedSinceListed(frame);
     if (!gone && frame.openedUp)
         ::fchmod(frame.fd, frame.st.st_mode & 07777);
+    frame.modeRecord.done();
     ::close(frame.fd);
     frame.fd = -1;
     return gone;

@@ -1,8 +1,9 @@
 #pragma once
-// What the temporaries' locks, the journal of folders and the notes of stopped
-// moves share inside platform/files: raw-path helpers, the token rule, the
-// reading of one folder for leftovers and the journal's folder. Not for use
-// outside this room; see Temporaries.h, Journal.h and StoppedMoves.h.
+// What the temporaries' locks, the journal of folders, the notes of stopped
+// moves and the Trash's cleanup share inside platform/files: raw-path helpers,
+// the token rule, the reading of one folder for leftovers and the journal's
+// folder. Not for use outside this room; see Temporaries.h, Journal.h,
+// StoppedMoves.h and Trash.h.
 #include <QByteArray>
 #include <QString>
 
@@ -44,5 +45,10 @@ int openJournalFolder(bool make);
 void journalAcquire(const QByteArray &folder);
 // One temporary in folder is done with; left says that something of it stays.
 void journalRelease(const QByteArray &folder, bool left);
+
+// The .trashinfo files of the Trash whose files/ is open as filesFd (at
+// filesPath) that a killed process of ours left without their items go (see
+// Trash.cpp); any other folder is left alone.
+void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath);
 
 } // namespace lg::temporaries

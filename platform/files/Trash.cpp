@@ -5,6 +5,7 @@
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/Removal.h"
+#include "platform/files/TemporariesShared.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,10 +15,12 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -139,6 +142,16 @@ QString openOwnFolder(int parentFd, const QByteArray &name, const QString &path,
     *folder = std::move(opened);
     return {};
 }
+
+// A folder noted in the journal of folders for the note's life.
+struct JournalNote
+{
+    explicit JournalNote(QByteArray path) : folder(std::move(path)) { temporaries::journalAcquire(folder); }
+    ~JournalNote() { temporaries::journalRelease(folder, false); }
+    JournalNote(const JournalNote &) = delete;
+    JournalNote &operator=(const JournalNote &) = delete;
+    QByteArray folder;
+};
 
 // One Trash opened for use: the folder and its files/ and info/, each checked
 // when it was opened. Items are placed from these handles, never by their paths.
@@ -290,12 +303,16 @@ TrashPlaces::Choice TrashPlaces::forItem(const QString &path, const struct stat 
     return choice;
 }
 
+// The .trashinfo this program writes: the two keys every reader takes, then a
+// key of its own (which readers ignore) by which the cleanup knows it as ours.
+constexpr char ownTrashInfoKey[] = "X-Lumen-Gallery=1\n";
+
 QString trashInfoText(const QString &originalPath, const QDateTime &when)
 {
     return QStringLiteral("[Trash Info]\nPath=")
            + QString::fromLatin1(QUrl::toPercentEncoding(originalPath, "/"))
            + QStringLiteral("\nDeletionDate=") + when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
-           + QLatin1Char('\n');
+           + QLatin1Char('\n') + QLatin1String(ownTrashInfoKey);
 }
 
 FileOpResult refused(const QString &source, FileOpError error, const QString &message)
@@ -307,37 +324,40 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
     return result;
 }
 
-// The .trashinfo of name, left by a process killed between making it and
-// bringing its item (or the copy's lock) in, goes (with an empty placeholder
-// that holds the name in files/): only when it is exactly as
-// this program writes it, the user's, from before this process began, with no
-// item under name in files/ and no temporary of ours for it there. True when
-// it went.
-bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
+// The .trashinfo of name in the Trash whose files/ and info/ are open as
+// filesFd and infoFd, left by a process killed between making it and bringing
+// its item (or the copy's lock) in, goes (with an empty placeholder that holds
+// the name in files/): only when it is exactly as this program writes it, the
+// user's, from before this process began, not held by its maker (who keeps it
+// locked until its item is in), with no item under name in files/ and no
+// temporary of ours for it there. filesNames, when given, is what files/
+// holds. True when it went.
+bool removeOrphanInfoAt(int filesFd, int infoFd, const QByteArray &name,
+                        const std::vector<QByteArray> *filesNames = nullptr)
 {
     struct stat st;
     // A placeholder a kill left in files/ (where the Trash's disk lacks
     // RENAME_NOREPLACE) holds no item.
-    removeLeftPlaceholderAt(trash.files.fd(), name);
-    if (::fstatat(trash.files.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    removeLeftPlaceholderAt(filesFd, name);
+    if (::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
         return false;
     const QByteArray info = name + ".trashinfo";
-    const int fd = ::openat(trash.info.fd(), info.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const Handle file(::openat(infoFd, info.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file.isOpen())
         return false;
     QByteArray text(1, '\0');
-    bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
-                       && st.st_uid == fileSystemUser() && st.st_size < 8192 && isOlderThanThisProcess(st.st_mtim);
+    bool plain = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
+                 && st.st_uid == fileSystemUser() && st.st_size < 8192 && isOlderThanThisProcess(st.st_mtim)
+                 && ::flock(file.fd(), LOCK_SH | LOCK_NB) == 0;
     if (plain) {
         text.resize(qsizetype(st.st_size));
-        plain = ::pread(fd, text.data(), size_t(text.size()), 0) == text.size();
+        plain = ::pread(file.fd(), text.data(), size_t(text.size()), 0) == text.size();
     }
-    ::close(fd);
     if (!plain)
         return false;
     // As trashInfoText writes it.
     const QList<QByteArray> lines = text.split('\n');
-    const QDateTime when = lines.size() == 4 && lines.at(2).startsWith("DeletionDate=")
+    const QDateTime when = lines.size() == 5 && lines.at(2).startsWith("DeletionDate=")
                                ? QDateTime::fromString(QString::fromLatin1(lines.at(2).mid(13)),
                                                        QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
                                : QDateTime();
@@ -345,27 +365,36 @@ bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
         || text != trashInfoText(QString::fromUtf8(QByteArray::fromPercentEncoding(lines.at(1).mid(5))), when).toUtf8())
         return false;
     // A copy of ours in work for it holds a temporary named after it.
-    std::vector<QByteArray> names;
+    std::vector<QByteArray> listed;
     int err = 0;
-    if (!listFolderAt(trash.files.fd(), &names, &err))
-        return false;
+    if (!filesNames) {
+        if (!listFolderAt(filesFd, &listed, &err))
+            return false;
+        filesNames = &listed;
+    }
     const QByteArray stem = '.' + name.left(200);
-    for (const QByteArray &entry : names)
+    for (const QByteArray &entry : *filesNames)
         if (entry.startsWith(stem) && entry.contains(".lg"))
             return false;
     // Still the file examined.
     struct stat now;
-    if (::fstatat(trash.info.fd(), info.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_ino != st.st_ino
+    if (::fstatat(infoFd, info.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_ino != st.st_ino
         || now.st_dev != st.st_dev)
         return false;
-    return ::unlinkat(trash.info.fd(), info.constData(), 0) == 0;
+    return ::unlinkat(infoFd, info.constData(), 0) == 0;
+}
+
+bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
+{
+    return removeOrphanInfoAt(trash.files.fd(), trash.info.fd(), name);
 }
 
 // Claims a name in the Trash the way the freedesktop Trash rules ask: the
 // .trashinfo is made with O_EXCL first (the name, numbered where it is taken,
 // is ours once that succeeds), and files/ is checked only for that one name.
-// *name gets the name; an error message on failure.
-QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFolder, QString *name)
+// *name gets the name, and *claimed the .trashinfo, held locked until its
+// item is in (the cleanup leaves a held one alone); an error message on failure.
+QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFolder, QString *name, Handle *claimed)
 {
     NameNumbering numbering;
     numbering.isFolder = isFolder;
@@ -385,8 +414,9 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
                 --n;   // that name again
             continue;
         }
+        Handle made(fd);
+        ::flock(fd, LOCK_EX);   // where the disk offers locks
         const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
-        ::close(fd);
         if (!written) {
             ::unlinkat(trash.info.fd(), info.constData(), 0);
             return QStringLiteral("The Trash information could not be written.");
@@ -396,6 +426,7 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
             ::unlinkat(trash.info.fd(), info.constData(), 0);   // an item without its information: leave it be
             continue;
         }
+        *claimed = std::move(made);
         return {};
     }
     return QStringLiteral("No free name in the Trash.");
@@ -433,6 +464,9 @@ int renameIntoTrash(const QString &path, const struct stat &st, const TrashPlace
     err = renameInto(source, trash.files.fd(), target);
     if (err == EACCES && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
         const mode_t mode = st.st_mode & 07777;
+        // A kill before its mode is back leaves a record that the cleanup sets it back by.
+        OpenedUpFolder opened =
+            OpenedUpFolder::record(source, st, mode | S_IWUSR, enc(trash.path + QStringLiteral("/files/") + name));
         if (::chmod(source.constData(), mode | S_IWUSR) != 0)
             return EACCES;
         err = renameInto(source, trash.files.fd(), target);
@@ -516,8 +550,12 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
         if (!choice.sameDevice && canRemove(path, &reason) != 0)
             return refused(givenPath, FileOpError::Denied, notRemovableMessage(path, reason, choice.diskFailure));
 
+        // The Trash's files/ is noted in the journal while a .trashinfo may
+        // stand there without its item: the cleanup after a kill looks there.
+        const JournalNote note(enc(trash.path + QStringLiteral("/files")));
         QString name;
-        const QString claimFailure = claimTrashName(trash, path, S_ISDIR(st.st_mode), &name);
+        Handle claimed;
+        const QString claimFailure = claimTrashName(trash, path, S_ISDIR(st.st_mode), &name, &claimed);
         if (!claimFailure.isEmpty())
             return refused(givenPath, FileOpError::Denied, claimFailure);
         const QString target = trash.path + QStringLiteral("/files/") + name;
@@ -584,6 +622,52 @@ QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<b
     }
     return results;
 }
+
+namespace temporaries {
+
+void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath)
+{
+    // A Trash's files/ by its place: the home Trash, or a disk's .Trash-$uid
+    // or .Trash/$uid; its info/ beside it, a real folder of the user's.
+    QByteArray path = filesPath;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    if (!path.endsWith("/files"))
+        return;
+    const QByteArray trash = path.chopped(6);
+    const QByteArray trashName = trash.mid(trash.lastIndexOf('/') + 1);
+    const QByteArray uid = QByteArray::number(::getuid());
+    struct stat files, home;
+    const bool isHome = ::fstat(filesFd, &files) == 0
+                        && ::stat(enc(homeTrash() + QStringLiteral("/files")).constData(), &home) == 0
+                        && files.st_dev == home.st_dev && files.st_ino == home.st_ino;
+    if (!isHome && trashName != ".Trash-" + uid && !(trashName == uid && trash.endsWith("/.Trash/" + uid)))
+        return;
+    const Handle trashFolder(::openat(filesFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!trashFolder.isOpen())
+        return;
+    const Handle info(::openat(trashFolder.fd(), "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!info.isOpen() || ::fstat(info.fd(), &st) != 0 || st.st_uid != fileSystemUser())
+        return;
+    std::vector<QByteArray> infoNames, filesNames;
+    int err = 0;
+    if (!listFolderAt(info.fd(), &infoNames, &err) || !listFolderAt(filesFd, &filesNames, &err))
+        return;
+    std::sort(filesNames.begin(), filesNames.end());
+    constexpr char suffix[] = ".trashinfo";
+    for (const QByteArray &entry : infoNames) {
+        if (isShuttingDown())
+            return;
+        const QByteArray name = entry.chopped(std::min<qsizetype>(entry.size(), qsizetype(sizeof suffix) - 1));
+        if (!entry.endsWith(suffix) || name.isEmpty()
+            || std::binary_search(filesNames.cbegin(), filesNames.cend(), name))
+            continue;
+        removeOrphanInfoAt(filesFd, info.fd(), name, &filesNames);
+    }
+}
+
+} // namespace temporaries
 
 std::optional<TrashInfo> readTrashInfo(const QString &trashInfoPath)
 {

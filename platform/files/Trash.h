@@ -14,7 +14,12 @@
 // card's crafted .Trash-$uid/files that links elsewhere, or another user's
 // .Trash/$uid, never receives an item.
 // The name is claimed by making the .trashinfo with O_EXCL (the Trash is never
-// listed), numbered where it is taken and shortened to fit 255 bytes. A mount
+// listed), numbered where it is taken and shortened to fit 255 bytes; it is
+// held locked (flock) until its item is in, and the Trash's files/ is noted in
+// the journal of folders (Journal.h) meanwhile, so that one a kill left without
+// its item is removed by the cleanup: only one exactly as this program writes
+// it (with a key of its own that other readers ignore), the user's, from
+// before the process cleaning, unlocked, naming nothing in files/. A mount
 // without a usable Trash gets the item copied to the home Trash: only when all of
 // it can then be removed (the refusal says why, and why the disk's own Trash is
 // not used); when removal still fails part-way, the .trashinfo stays

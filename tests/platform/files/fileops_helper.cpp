@@ -28,6 +28,20 @@
 //                                                   stops once both are set aside
 //   platform_fileops_helper trash SOURCE            Move to Trash by copy (as from
 //                                                   another disk); stops while copying
+//   platform_fileops_helper trashrename SOURCE [TOP]
+//                                                   Move to Trash by a rename (into the
+//                                                   Trash of the disk whose top is TOP,
+//                                                   when given); stops once its
+//                                                   .trashinfo is made
+//   platform_fileops_helper readonly SOURCE FOLDER  a move of a read-only folder;
+//                                                   stops once it is opened up
+//   platform_fileops_helper removal TREE            a removal as the ordinary user
+//                                                   ("nobody"); stops at the first
+//                                                   file, its folders opened up
+//   platform_fileops_helper placeholder SOURCE FOLDER [copy]
+//                                                   a move (or a copy) on a disk
+//                                                   without RENAME_NOREPLACE; stops
+//                                                   once the placeholder is made
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/files/FileOperations.h"
@@ -45,6 +59,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 namespace {
@@ -157,6 +172,45 @@ int main(int argc, char **argv)
             return 0;
         });
         (void)lg::moveToTrash(first);
+    } else if (mode == "trashrename") {
+        if (!second.isEmpty())
+            lg::setDiskTopForTesting(second);
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                stopHere();
+            return 0;
+        });
+        (void)lg::moveToTrash(first);
+    } else if (mode == "readonly") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            static int renames = 0;
+            if (step == lg::FileStep::FinalRename && ++renames == 2)
+                stopHere();
+            // As for an ordinary user, whom a read-only folder refuses to move.
+            return step == lg::FileStep::FinalRename ? EACCES : 0;
+        });
+        (void)lg::moveItem(first, second);
+    } else if (mode == "removal") {
+        if (::geteuid() == 0) {
+            ::setfsgid(65534);
+            ::setfsuid(65534);
+        }
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Remove && QFileInfo(path).isFile())
+                stopHere();
+            return 0;
+        });
+        (void)lg::removeTree(first);
+    } else if (mode == "placeholder") {
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::PlaceholderMade)
+                stopHere();
+            return 0;
+        });
+        if (argc > 4 && QByteArray(argv[4]) == "copy")
+            (void)lg::copyItem(first, second);
+        else
+            (void)lg::moveItem(first, second);
     } else if (mode == "write") {
         lg::ImageWriter::setCommitHookForTesting([](const QString &) -> bool { stopHere(); });
         QString error;

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -29,7 +30,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
+#include <optional>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -1419,7 +1422,8 @@ private Q_SLOTS:
             held = trash + "/files/" + name;
             const QString info = lg::test::writeFile(
                 trash + "/info/" + name + ".trashinfo",
-                "[Trash Info]\nPath=" + raw(source).toPercentEncoding("/") + "\nDeletionDate=2026-01-02T03:04:05\n");
+                "[Trash Info]\nPath=" + raw(source).toPercentEncoding("/")
+                    + "\nDeletionDate=2026-01-02T03:04:05\nX-Lumen-Gallery=1\n");
             const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
             QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
         }
@@ -1499,6 +1503,301 @@ private Q_SLOTS:
         QVERIFY2(lg::ImageWriter::replaceFileContents(photo, "rotated", &error), qPrintable(error));
         QCOMPARE(lg::test::readAll(photo), QByteArray("rotated"));
         QCOMPARE(entries(folder), QStringList{name});
+    }
+
+    // A .trashinfo left by a kill before its item came in (a rename into the
+    // home Trash or a disk's, or a Trash by copy before its lock) goes at the
+    // next start, once its maker is gone; the journal then names the Trash no
+    // more. One still held by its maker (while a killed one beside it goes),
+    // or not as the program wrote it, stays.
+    void anOrphanTrashInfoLeftByAKillGoesAtTheNextStart_data()
+    {
+        QTest::addColumn<QString>("how");      // the helper's mode
+        QTest::addColumn<bool>("disk");        // the item lies on a disk with a Trash of its own
+        QTest::addColumn<QString>("after");    // "killed", "running" or "edited"
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("home Trash") << "trashrename" << false << "killed" << true;
+        QTest::newRow("a disk's Trash") << "trashrename" << true << "killed" << true;
+        QTest::newRow("Trash by copy, before its lock") << "trashinfo" << false << "killed" << true;
+        QTest::newRow("its maker still running") << "trashrename" << false << "running" << false;
+        QTest::newRow("edited since") << "trashrename" << true << "edited" << false;
+    }
+    void anOrphanTrashInfoLeftByAKillGoesAtTheNextStart()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, disk);
+        QFETCH(QString, after);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("orphan info ") + QTest::currentDataTag());
+        const QString name = QStringLiteral("Orphan ") + QString::fromLatin1(QTest::currentDataTag());
+        const QString top = root + "/disk";
+        const QString source = QFileInfo(lg::test::writeFile(top + "/src/" + name + "/clip.mov", "clip")).absolutePath();
+        lg::setDiskTopForTesting(disk ? top : QString());
+        const auto noDisk = qScopeGuard([] { lg::setDiskTopForTesting({}); });
+        const QString trash = QDir::cleanPath(lg::trashFolderFor(source));
+        QCOMPARE(trash.startsWith(top), disk);
+        const QString info = trash + "/info/" + name + ".trashinfo";
+        const qsizetype notes = journalFolders().count(trash + "/files");   // this process's own
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        StoppedOperation trashing(disk ? QStringList{how, source, top} : QStringList{how, source});
+        QVERIFY(trashing.stopped());
+        QVERIFY(QFileInfo::exists(info));
+        QVERIFY(!QFileInfo::exists(trash + "/files/" + name));
+        if (after == QLatin1String("edited"))
+            lg::test::writeFile(info, lg::test::readAll(info) + "Note=mine\n");
+        QCOMPARE(::utimensat(AT_FDCWD, raw(info).constData(), anHourAgo, 0), 0);
+        std::optional<StoppedOperation> killed;   // beside one still running, whose Trash is looked at then
+        if (after == QLatin1String("running")) {
+            const QString other = QFileInfo(lg::test::writeFile(top + "/src/" + name + " killed/a.mov", "a")).absolutePath();
+            killed.emplace(QStringList{how, other});
+            QVERIFY(killed->stopped());
+            killed->kill();
+            const QString otherInfo = trash + "/info/" + name + " killed.trashinfo";
+            QCOMPARE(::utimensat(AT_FDCWD, raw(otherInfo).constData(), anHourAgo, 0), 0);
+            lg::cleanFoldersLeftByKilledRuns();
+            QVERIFY(!QFileInfo::exists(otherInfo));
+        } else {
+            trashing.kill();
+        }
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(QFileInfo::exists(info), !gone);
+        QCOMPARE(lg::test::readAll(source + "/clip.mov"), QByteArray("clip"));
+        if (gone)
+            QCOMPARE(journalFolders().count(trash + "/files"), notes);
+    }
+
+    // A read-only folder opened up for a move or a removal and left so by a
+    // kill gets its own mode back at the next start, as long as it still has
+    // exactly the mode it was given; the record goes either way.
+    void aFolderOpenedUpGetsItsModeBackAfterAKill_data()
+    {
+        QTest::addColumn<QString>("how");   // the helper's mode
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("given");
+        QTest::addColumn<int>("meanwhile");   // a mode set after the kill; 0: none
+        QTest::newRow("a move") << "readonly" << 0555 << 0755 << 0;
+        QTest::newRow("a removal") << "removal" << 0500 << 0700 << 0;
+        QTest::newRow("a move, its mode changed since") << "readonly" << 0555 << 0755 << 0750;
+    }
+    void aFolderOpenedUpGetsItsModeBackAfterAKill()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, mode);
+        QFETCH(int, given);
+        QFETCH(int, meanwhile);
+        const bool asUser = how == QLatin1String("removal");
+        if (asUser && ::geteuid() != 0)
+            QSKIP("Playing an ordinary user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("opened up ") + QTest::currentDataTag());
+        const QString folder = root + "/src/Locked";
+        lg::test::writeFile(folder + "/photo.jpg", "photo");
+        QDir().mkpath(root + "/dst");
+        // The ordinary user keeps a journal of its own.
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        const auto stateBack = qScopeGuard([state] { qputenv("XDG_STATE_HOME", state); });
+        if (asUser) {
+            const QString own = root + "/state";
+            QDir().mkpath(own);
+            qputenv("XDG_STATE_HOME", raw(own));
+            lg::test::handOver(root);
+        }
+        QCOMPARE(::chmod(raw(folder).constData(), mode_t(mode)), 0);
+        const auto modeOf = [](const QString &path) {
+            struct stat st;
+            return ::lstat(raw(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        {
+            StoppedOperation opening(asUser ? QStringList{how, folder} : QStringList{how, folder, root + "/dst"});
+            QVERIFY(opening.stopped());
+            QCOMPARE(modeOf(folder), given);
+        }
+        if (meanwhile)
+            QCOMPARE(::chmod(raw(folder).constData(), mode_t(meanwhile)), 0);
+        {
+            lg::test::AsOrdinaryUser user(asUser);
+            lg::cleanFoldersLeftByKilledRuns();
+        }
+        QCOMPARE(modeOf(folder), meanwhile ? meanwhile : mode);
+        QCOMPARE(entries(root + "/src"), QStringList{"Locked"});   // the record is gone too
+        QCOMPARE(lg::test::readAll(folder + "/photo.jpg"), QByteArray("photo"));
+        ::chmod(raw(folder).constData(), 0755);
+    }
+
+    // The record of a folder opened up, or of a placeholder, counts only when
+    // it is exactly as the program writes it and names what stands there: the
+    // mode is only ever set back (never widened), and only an empty item that
+    // is the placeholder recorded, whose item never left where it came from,
+    // goes.
+    void recordsOfOpenedFoldersAndPlaceholdersCountOnlyWhenExact_data()
+    {
+        QTest::addColumn<QString>("kind");     // "opened" or "placeholder"
+        QTest::addColumn<QString>("change");   // how the planted record differs from an exact one
+        QTest::addColumn<bool>("acted");
+        QTest::newRow("opened up, exact") << "opened" << "" << true;
+        QTest::newRow("opened up, moved there") << "opened" << "moved" << true;
+        QTest::newRow("opened up, a mode wider than the folder's") << "opened" << "wider" << false;
+        QTest::newRow("opened up, another folder") << "opened" << "identity" << false;
+        QTest::newRow("opened up, an extra line") << "opened" << "extra" << false;
+        QTest::newRow("placeholder, exact") << "placeholder" << "" << true;
+        QTest::newRow("placeholder, its item gone from where it came") << "placeholder" << "arrived" << false;
+        QTest::newRow("placeholder, another item") << "placeholder" << "identity" << false;
+        QTest::newRow("placeholder, not empty") << "placeholder" << "full" << false;
+        QTest::newRow("placeholder, no identity yet, older") << "placeholder" << "unmade" << true;
+        QTest::newRow("placeholder, no identity yet, made just now") << "placeholder" << "recent" << false;
+        QTest::newRow("placeholder, lines ending in CR LF") << "placeholder" << "crlf" << false;
+        // A copy killed once its temporary was complete: the placeholder's item
+        // is that temporary, which the copy's own record removes (whichever of
+        // the two locks the folder lists first).
+        QTest::newRow("placeholder of a copy") << "placeholder" << "copy" << true;
+        QTest::newRow("placeholder of a copy, tokens swapped") << "placeholder" << "copy swapped" << true;
+    }
+    void recordsOfOpenedFoldersAndPlaceholdersCountOnlyWhenExact()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, change);
+        QFETCH(bool, acted);
+        const QString root = lg::test::freshFolder(QStringLiteral("planted ") + QTest::currentDataTag());
+        const QString folder = root + "/dst";
+        const QString item = folder + "/T";
+        QVERIFY(QDir().mkpath(item));
+        if (change == QLatin1String("full"))
+            lg::test::writeFile(item + "/kept.jpg", "kept");
+        const QString from = QFileInfo(lg::test::writeFile(root + "/src/T/a.jpg", "a")).absolutePath();
+        if (change == QLatin1String("arrived"))
+            QVERIFY(QDir().rmdir(from) || QDir(from).removeRecursively());
+        QCOMPARE(::chmod(raw(item).constData(), 0755), 0);
+        if (change != QLatin1String("recent")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(item).constData(), anHourAgo, 0), 0);
+        }
+        struct stat st;
+        QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+        const quint64 inode = quint64(st.st_ino) + (change == QLatin1String("identity") ? 1 : 0);
+        const QByteArray identity = QByteArray::number(quint64(st.st_dev)) + ":" + QByteArray::number(inode);
+        QByteArray text;
+        if (kind == QLatin1String("opened")) {
+            const bool moved = change == QLatin1String("moved");
+            text = "[Lumen Gallery opened folder]\nName=" + QByteArray(moved ? "Gone" : "T") + "\nFolder=" + identity
+                   + "\nMode=" + QByteArray(change == QLatin1String("wider") ? "511" : "365") + "\nGiven=493\n";
+            if (moved)
+                text += "MovedTo=" + raw(item).toPercentEncoding("/") + "\n";
+        } else {
+            text = "[Lumen Gallery placeholder]\nName=T\nFrom=" + raw(root + "/src/T").toPercentEncoding("/") + "\n";
+            if (change != QLatin1String("unmade") && change != QLatin1String("recent"))
+            {
+                const std::optional<lg::FileIdentity> id = lg::fileIdentity(item);
+                QVERIFY(id);
+                text += "Made=" + QByteArray::number(id->device) + ":" + QByteArray::number(inode - st.st_ino + id->inode)
+                        + ":" + QByteArray::number(id->type) + "\n";
+            }
+        }
+        if (change == QLatin1String("extra"))
+            text += "Extra=1\n";
+        if (change == QLatin1String("crlf"))
+            text.replace("\n", "\r\n");
+        const bool swapped = change == QLatin1String("copy swapped");
+        const QByteArray copyToken = swapped ? QByteArray(token) : QByteArray("fedcba9876543210");
+        const QByteArray recordToken = swapped ? QByteArray("fedcba9876543210") : QByteArray(token);
+        const QString copied = folder + "/.T.lgcopy-" + QString::fromLatin1(copyToken);
+        const bool ofACopy = change.startsWith(QLatin1String("copy"));
+        if (ofACopy) {
+            text.replace(raw(root + "/src/T").toPercentEncoding("/"), raw(copied).toPercentEncoding("/"));
+            lg::test::writeFile(copied + "/a.jpg", "a");
+        }
+        const auto writeCopyRecord = [&] {
+            const std::optional<lg::FileIdentity> id = lg::fileIdentity(copied);
+            QVERIFY(id);
+            lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(copyToken),
+                                record("copy", "T", ".T.lgcopy-" + copyToken) + "Made=" + QByteArray::number(id->device)
+                                    + ":" + QByteArray::number(id->inode) + ":" + QByteArray::number(id->type) + "\n");
+        };
+        if (ofACopy)
+            writeCopyRecord();
+        const QString lock = lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(recordToken), text);
+        writeInto(folder, QStringLiteral("N"));   // the folder is read before its first temporary
+        if (ofACopy)
+            QCOMPARE(entries(folder), QStringList{"N"});
+        if (kind == QLatin1String("opened")) {
+            QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), acted ? 0555 : 0755);
+        } else {
+            QCOMPARE(QFileInfo::exists(item), !acted);
+        }
+        // An exact record goes whatever it found; anything else is not ours and stays.
+        const bool exact = change != QLatin1String("extra") && change != QLatin1String("crlf")
+                           && change != QLatin1String("wider");
+        QCOMPARE(QFileInfo::exists(lock), !exact);
+        ::chmod(raw(item).constData(), 0755);
+    }
+
+    // On a disk that keeps no modes and cannot refuse to replace (exFAT through
+    // FUSE), a move or a copy killed right after the placeholder that holds its
+    // target's name was made leaves nothing at the target after the next start
+    // (nor the copy's temporary); an item that did arrive there stays.
+    void aPlaceholderOnADiskWithoutModesGoesAfterAKill_data()
+    {
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<bool>("arrived");   // the rename happened after all
+        QTest::newRow("a folder") << false << false << false;
+        QTest::newRow("a file") << true << false << false;
+        QTest::newRow("a copied folder") << false << true << false;
+        QTest::newRow("a copied file") << true << true << false;
+        QTest::newRow("a folder that arrived") << false << false << true;
+    }
+    void aPlaceholderOnADiskWithoutModesGoesAfterAKill()
+    {
+        QFETCH(bool, file);
+        QFETCH(bool, copy);
+        QFETCH(bool, arrived);
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        if (mkfs.isEmpty() || fuse.isEmpty() || ::geteuid() != 0)
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
+        const QString root = lg::test::freshFolder(QStringLiteral("exfat ") + QTest::currentDataTag());
+        const QString image = root + "/card.img";
+        const QString card = root + "/card";
+        QDir().mkpath(card);
+        {
+            QFile sized(image);
+            QVERIFY(sized.open(QIODevice::WriteOnly) && sized.resize(8 << 20));
+        }
+        QProcess format;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {image});
+        QProcess loop;
+        if (format.waitForFinished(10000) && format.exitCode() == 0)
+            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
+        if (!loop.waitForFinished(10000) || loop.exitCode() != 0)
+            QSKIP("No exFAT image can be made here");
+        const QString device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        const auto detach = qScopeGuard([device] { QProcess::execute(QStringLiteral("losetup"), {"-d", device}); });
+        if (QProcess::execute(fuse, {device, card}) != 0)
+            QSKIP("An exFAT image cannot be mounted here");
+        const auto unmount = qScopeGuard([card] { ::umount2(raw(card).constData(), MNT_DETACH); });
+        const QString source = file ? lg::test::writeFile(card + "/src/clip.mov", "clip")
+                                    : QFileInfo(lg::test::writeFile(card + "/src/Album/a.jpg", "a")).absolutePath();
+        const QString target = card + "/dst/" + QFileInfo(source).fileName();
+        QDir().mkpath(card + "/dst");
+        {
+            StoppedOperation moving(copy ? QStringList{"placeholder", source, card + "/dst", "copy"}
+                                         : QStringList{"placeholder", source, card + "/dst"});
+            QVERIFY(moving.stopped());
+            QVERIFY(QFileInfo::exists(target));
+            QVERIFY(QFileInfo::exists(source));
+        }
+        if (arrived) {
+            QVERIFY(QDir().rmdir(target));
+            QCOMPARE(::rename(raw(source).constData(), raw(target).constData()), 0);
+        }
+        lg::cleanFoldersLeftByKilledRuns();
+        if (arrived) {
+            QCOMPARE(lg::test::readAll(target + "/a.jpg"), QByteArray("a"));
+        } else {
+            QVERIFY(!QFileInfo::exists(target));
+            QCOMPARE(lg::test::readAll(file ? source : source + "/a.jpg"), QByteArray(file ? "clip" : "a"));
+        }
+        QCOMPARE(hiddenEntries(card + "/dst"), QStringList{});
     }
 };
 

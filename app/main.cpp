@@ -7,6 +7,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Heap.h"
 #include "platform/desktop/Panels.h"
 
 #include "Version.h"
@@ -201,6 +202,8 @@ void startTestHooks()
 
 int main(int argc, char **argv)
 {
+    // Before the first thread: decoded pictures go back to the system when freed.
+    lg::tuneHeapForPictures();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(LG_APPLICATION_NAME));
     QApplication::setApplicationDisplayName(QStringLiteral(LG_DISPLAY_NAME));

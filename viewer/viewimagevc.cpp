@@ -847,6 +847,7 @@ void viewimagevc::showVideo(const QUrl &url)
     boxForImgview->show();
     scrollview->show();
     setPlaceholderFor(lg::FileNames::pathOf(url));
+    showImageCommonTail();
     auto *watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, url] {
         watcher->deleteLater();

@@ -3,10 +3,10 @@
 // and viewer workers decode into buffers of megabytes, many threads at once.
 // glibc hands out blocks that large as mappings of their own only until the
 // first one is freed; from then on it raises that threshold to the freed
-// size and serves later ones from per-thread arenas, which keep what is freed
-// (a folder's first screen then holds a third more than it uses). With the
-// threshold fixed, every picture buffer is mapped on its own and given back
-// when freed.
+// size and serves later ones from per-thread arenas, which keep much of what
+// is freed (the first screen of a folder of mixed pictures and videos then
+// peaked half as high again). With the threshold fixed, every picture buffer
+// is mapped on its own and given back when freed.
 //
 // main() calls tuneHeapForPictures() once at start, before the first worker
 // (benchmarks that stand for the program do too). With another C library it
@@ -15,8 +15,8 @@
 
 namespace lg {
 
-// Blocks of at least this many bytes are mapped on their own (a thumbnail
-// of 256 x 256 pixels stays below it; a decoded photograph is above it).
+// Blocks of at least this many bytes are mapped on their own: decoded
+// photographs and video frames; the grid's thumbnails mostly stay below it.
 constexpr std::size_t pictureBlockBytes = 256 * 1024;
 
 void tuneHeapForPictures();

@@ -23,7 +23,7 @@ const HeifModule *heifModule();
 const RawModule *rawModule();
 const MagickModule *magickModule();
 const VideoModule *videoModule();
-const PlayerModule *playerModule();   // main thread
+const PlayerModule *playerModule();   // loads on any thread; its calls: main thread
 
 // The module's file name ("lumengallery_heif.so").
 QString moduleFileName(Module module);

@@ -66,7 +66,7 @@ QList<Module> modulesForPictureExtension(const QString &extension)
         QStringLiteral("exr"), QStringLiteral("openexr"), QStringLiteral("jp2"), QStringLiteral("jpf"),
         QStringLiteral("jpx"), QStringLiteral("j2k"), QStringLiteral("j2c"), QStringLiteral("eps"),
         QStringLiteral("ps"), QStringLiteral("ai"), QStringLiteral("pict"), QStringLiteral("pct"),
-        QStringLiteral("pic"), QStringLiteral("pntg"), QStringLiteral("mac")};
+        QStringLiteral("pic"), QStringLiteral("pntg"), QStringLiteral("mac"), QStringLiteral("tga")};
     if (heif.contains(extension))
         return {Module::Heif};
     if (isRawExtension(extension))

@@ -15,6 +15,7 @@ namespace lg::image {
 namespace {
 
 constexpr int moduleCount = 5;
+static_assert(int(Module::Player) + 1 == moduleCount, "a flag for every module");
 
 struct Preloads
 {

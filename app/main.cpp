@@ -5,6 +5,7 @@
 #include "app/Startup.h"
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Heap.h"
 #include "platform/desktop/Panels.h"
 
 #include "Version.h"
@@ -22,6 +23,8 @@
 
 int main(int argc, char **argv)
 {
+    // Before the first thread: decoded pictures go back to the system when freed.
+    lg::tuneHeapForPictures();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(LG_APPLICATION_NAME));
     QApplication::setApplicationDisplayName(QStringLiteral(LG_DISPLAY_NAME));

@@ -20,6 +20,14 @@
 //   bench_browse --visits-100000  the same for a folder of 100,000 small
 //                         photos (made once beside the program): the second
 //                         visit must show every thumbnail decoding no picture
+//   bench_browse --mixed [ROUNDS]  a mixed folder (made once beside the
+//                         program: 50 JPEGs of 12 MP, 10 HEIC of 2000x1500
+//                         without embedded thumbnails, 10 PNG of 1920x1440, 5
+//                         MP4 of 1080p), cold: ROUNDS (3) first visits, each
+//                         in a process of its own with an empty thumbnail
+//                         cache and the page cache dropped before it; prints
+//                         the medians of the first screen and of the peak
+//                         resident memory
 //
 // Options before the folder: --cache DIR keeps the thumbnail cache on disk in
 // DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only.
@@ -46,6 +54,7 @@
 #include "browser/thumbnailvc.h"
 #include "bench/HostileFolder.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Heap.h"
 #include "platform/image/ThumbnailStore.h"
 
 #include <QApplication>
@@ -138,6 +147,63 @@ QString generatedFolder(const QString &name, int count, int width, int height, b
             std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
             std::exit(2);
         }
+    }
+    QFile marker(done);
+    marker.open(QIODevice::WriteOnly);
+    return folder;
+}
+
+// The mixed folder of --mixed (see above). Made once; kept. HEIC comes from
+// heif-enc and the videos from ffmpeg; without them it fails.
+QString mixedFolder()
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/browse-mixed");
+    const QString done = folder + QStringLiteral("/.complete");
+    if (QFileInfo::exists(done))
+        return folder;
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder + QStringLiteral("/.sources"));
+    const auto fail = [](const QString &what) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(what));
+        std::exit(2);
+    };
+    const auto run = [&](const QString &program, const QStringList &arguments, const QString &target) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        if (!process.waitForFinished(300000) || process.exitCode() != 0 || !QFileInfo::exists(target))
+            fail(target);
+    };
+    // JPEGs: a few different pictures, each linked under several names.
+    constexpr int jpegVariations = 5;
+    for (int i = 0; i < 50; ++i) {
+        const QString source = folder + QStringLiteral("/.sources/photo%1.jpg").arg(i % jpegVariations);
+        if (!QFileInfo::exists(source) && !makePicture(4000, 3000, i % jpegVariations).save(source, "JPEG", 88))
+            fail(source);
+        const QString target = folder + QStringLiteral("/IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'));
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::copy(source, target))
+            fail(target);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const QString png = folder + QStringLiteral("/PNG_%1.png").arg(i, 4, 10, QLatin1Char('0'));
+        if (!makePicture(1920, 1440, 20 + i).save(png, "PNG"))
+            fail(png);
+        const QString source = folder + QStringLiteral("/.sources/heic%1.png").arg(i);
+        if (!makePicture(2000, 1500, 40 + i).save(source, "PNG"))
+            fail(source);
+        const QString heic = folder + QStringLiteral("/HEIC_%1.heic").arg(i, 4, 10, QLatin1Char('0'));
+        run(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("80"), QStringLiteral("-o"), heic, source},
+            heic);
+    }
+    for (int i = 0; i < 5; ++i) {
+        const QString video = folder + QStringLiteral("/MOV_%1.mp4").arg(i, 4, 10, QLatin1Char('0'));
+        run(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+             QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("testsrc2=size=1920x1080:rate=30:duration=3"), QStringLiteral("-c:v"),
+             QStringLiteral("libx264"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), video},
+            video);
     }
     QFile marker(done);
     marker.open(QIODevice::WriteOnly);
@@ -262,6 +328,7 @@ int measure(const QString &folder, bool memoryOnly)
         return 1;
     }
     firstScreen = double(clock.nsecsElapsed()) / 1e6;
+    const double firstScreenPeak = peakResidentMB();
 
     // Done once every row was made and the cache has nothing left to do, or
     // once it has had nothing to do for a second (rows it was never asked for).
@@ -322,6 +389,7 @@ int measure(const QString &folder, bool memoryOnly)
     printValue("longest stall while loading", loadingStall, "ms");
     printValue("longest stall while scrolling", scrollStall, "ms");
     printValue("scroll to bottom", scrollTime, "ms");
+    printValue("peak memory at first screen", firstScreenPeak, "MB");
     printValue("peak memory", peakResidentMB(), "MB");
     printValue("cached decoded", double(thumbnailCache().decodedBytes()) / 1048576.0, "MB");
     printValue("cached compressed", double(thumbnailCache().storedBytes()) / 1048576.0, "MB");
@@ -436,6 +504,27 @@ int visits(const QString &folder, const QString &label, bool expectAll)
     return status;
 }
 
+// Cold first visits of the mixed folder (see above), each in a process of its own.
+int mixedVisits(int rounds)
+{
+    const QString folder = mixedFolder();
+    int status = 0;
+    QList<double> firstScreens, peaks, firstScreenPeaks;
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir cache(QDir::tempPath() + QStringLiteral("/lumengallery-bench-cache-XXXXXX"));
+        const QString dropped = dropPageCache(folder, cache.path());
+        std::printf("== mixed folder, round %d (%s)\n", round + 1, qPrintable(dropped));
+        const QByteArray output = runChild({QStringLiteral("--cache"), cache.path(), folder}, status);
+        firstScreens << valueOf(output, "first screen");
+        peaks << valueOf(output, "peak memory");
+        firstScreenPeaks << valueOf(output, "peak memory at first screen");
+    }
+    std::printf("mixed folder: first screen: %.0f ms\n", bench::median(firstScreens));
+    std::printf("mixed folder: peak memory at first screen: %.0f MB\n", bench::median(firstScreenPeaks));
+    std::printf("mixed folder: peak memory: %.0f MB\n", bench::median(peaks));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -460,6 +549,8 @@ int main(int argc, char **argv)
         else
             break;
     }
+    // As the program's main() does.
+    lg::tuneHeapForPictures();
     QApplication app(argc, argv);
 
     const auto large = [] { return generatedFolder(QStringLiteral("browse-500-large"), 500, 4000, 3000); };
@@ -468,6 +559,8 @@ int main(int argc, char **argv)
                                                : large();
         return visits(folder, next + 1 < argc ? folder : QStringLiteral("500 photos of 12 MP"), true);
     }
+    if (next < argc && qstrcmp(argv[next], "--mixed") == 0)
+        return mixedVisits(next + 1 < argc ? std::max(1, std::atoi(argv[next + 1])) : 3);
     if (next < argc && qstrcmp(argv[next], "--visits-100000") == 0) {
         // Small photos without grain: their thumbnails on disk take some
         // kilobytes each.

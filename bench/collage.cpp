@@ -15,6 +15,7 @@
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
 #include "model/Saver.h"
+#include "platform/runtime/Heap.h"
 
 #include <QApplication>
 #include <QDir>
@@ -135,6 +136,7 @@ int main(int argc, char **argv)
     bench::usePrivateFolders(home);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    lg::tuneHeapForPictures();   // as the program's main() does
     QApplication app(argc, argv);
 
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1])

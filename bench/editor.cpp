@@ -16,6 +16,7 @@
 #include "viewer/ImageEditWindow.h"
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
+#include "platform/runtime/Heap.h"
 
 #include <QApplication>
 #include <QDir>
@@ -155,6 +156,7 @@ int main(int argc, char **argv)
 {
     QTemporaryDir home;
     bench::prepareScreens(home);
+    lg::tuneHeapForPictures();   // as the program's main() does
     QApplication app(argc, argv);
 
     const QStringList arguments = QCoreApplication::arguments();

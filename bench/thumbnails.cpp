@@ -22,6 +22,7 @@
 #include "platform/image/ImageWriter.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
+#include "platform/runtime/Heap.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -351,6 +352,7 @@ void diskCacheFigures(const QStringList &pictures)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    lg::tuneHeapForPictures();   // as the program's main() does
     QGuiApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     QString folder;

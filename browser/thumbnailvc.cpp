@@ -7,10 +7,12 @@
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
+#include "browser/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "controls/Spinner.h"
 #include "controls/Sliders.h"
 #include "platform/desktop/NotificationHub.h"
+#include "platform/image/ModulePreload.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QGridLayout>
@@ -19,6 +21,39 @@
 #include <QMouseEvent>
 #include <QSlider>
 #include <QToolButton>
+
+namespace {
+
+// The codec modules the files of items will need: the video modules for the
+// videos, and the decoders of the pictures Qt does not read itself.
+QList<lg::image::Module> modulesNeededBy(const QVector<InitialDirectory> &items)
+{
+    constexpr qsizetype everyModule = 5;
+    QList<lg::image::Module> modules;
+    QString last;   // a run of one extension (the listing is in name order) is judged once
+    bool lastImage = false;
+    for (const InitialDirectory &item : items) {
+        if (!item.url)
+            continue;
+        const QString extension = pathExtensionOf(item.url->fileName()).toLower();
+        if (extension == last && item.isImage == lastImage)
+            continue;
+        last = extension;
+        lastImage = item.isImage;
+        const QList<lg::image::Module> needed = item.isImage ? lg::image::modulesForPictureExtension(extension)
+                                                : videoExtensions.contains(extension) ? lg::image::modulesForVideo()
+                                                                                      : QList<lg::image::Module>();
+        for (const lg::image::Module module : needed) {
+            if (!modules.contains(module))
+                modules.append(module);
+        }
+        if (modules.size() >= everyModule)
+            break;
+    }
+    return modules;
+}
+
+} // namespace
 
 thumbnailvc::thumbnailvc(QWidget *parent) : QWidget(parent)
 {
@@ -220,7 +255,35 @@ void thumbnailvc::finishReload()
         firsttime = false;
     finishBrowseReload([this] { reloadCollectionView(); }, collectionview, firstAccess,
                        [this] { selectCurrentItem(); });
+    preloadModulesAfterFirstScreen();
     Q_EMIT reloadFinished();
+}
+
+void thumbnailvc::preloadModulesAfterFirstScreen()
+{
+    disconnect(m_preloadOnPaint);
+    disconnect(m_preloadOnIdle);
+    const QList<lg::image::Module> modules = modulesNeededBy(itemList);
+    if (modules.isEmpty())
+        return;
+    // Not before: loading competes with the first screen's thumbnails for
+    // the disk and the processors.
+    const auto start = [this, modules] {
+        disconnect(m_preloadOnPaint);
+        disconnect(m_preloadOnIdle);
+        lg::image::loadInBackground(modules);
+    };
+    m_preloadOnPaint = connect(collectionview, &GridView::painted, this, [this, start] {
+        if (!isListingPending() && m_model->showsActiveList() && m_model->rowCount() > 0
+            && collectionview->lastPaintPending() == 0)
+            start();
+    });
+    // The grid off the screen (the list or the viewer shows the folder): once
+    // the thumbnails asked for are made.
+    m_preloadOnIdle = connect(&thumbnailCache(), &ThumbnailCache::idle, this, [this, start] {
+        if (!isListingPending() && !collectionview->isVisible())
+            start();
+    });
 }
 
 void thumbnailvc::copyItem_menu()

@@ -74,8 +74,14 @@ protected:
 private:
     void viewDidLoad();
     void finishReload();
+    // Loads the codec modules the listed files need in the background once
+    // the folder's first screen is drawn, so that opening the first video (or
+    // HEIC, raw, PSD...) does not wait for its module.
+    void preloadModulesAfterFirstScreen();
     void didSelectItems(const QItemSelection &selected);
 
     ShownItemsModel *m_model = nullptr;
     bool m_selectingItself = false;
+    QMetaObject::Connection m_preloadOnPaint;
+    QMetaObject::Connection m_preloadOnIdle;
 };

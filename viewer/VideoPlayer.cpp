@@ -3,7 +3,9 @@
 
 #include "controls/ClickViews.h"
 #include "platform/image/ModuleInterfaces.h"
+#include "platform/image/ModulePreload.h"
 #include "platform/image/Modules.h"
+#include "platform/image/VideoInfo.h"
 
 #include <QPointer>
 
@@ -43,6 +45,15 @@ VideoPlayer *VideoPlayer::create(myplayerview *view, QObject *parent)
     if (view)
         player->m_playback->setVideoView(view->videoView());
     return player;
+}
+
+bool VideoPlayer::prepare(const QUrl &url)
+{
+    using lg::image::Module;
+    if (url.isLocalFile()
+        && (!lg::image::loadModule(Module::Video) || !lg::VideoInfo::probe(url.toLocalFile())))
+        return false;
+    return lg::image::loadModule(Module::Player);
 }
 
 void VideoPlayer::setSource(const QUrl &url) { m_playback->setSource(url); }

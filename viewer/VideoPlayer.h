@@ -28,6 +28,13 @@ public:
     // A player whose pictures show in view (none: not shown), or null when
     // the Qt Multimedia module cannot be loaded.
     static VideoPlayer *create(myplayerview *view, QObject *parent);
+    // Whether url may go to a player: a local file only when it probes as a
+    // real video (a picture named like a video, or a broken file, would reach
+    // the media framework's decoders without the pixel limit), and the Qt
+    // Multimedia module loaded. Reads the file and loads the FFmpeg and Qt
+    // Multimedia modules when not loaded yet: for a worker thread, never the
+    // main thread. create() is quick afterwards.
+    static bool prepare(const QUrl &url);
     ~VideoPlayer() override;
 
     void setSource(const QUrl &url);

@@ -32,7 +32,6 @@
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
 #include "viewer/VideoPlayer.h"
-#include "platform/image/VideoInfo.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerIcons.h"
 #include "model/FileTypeIcon.h"
@@ -42,6 +41,7 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -58,6 +58,7 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include <cmath>
 
@@ -622,6 +623,8 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
     m_resumeVideoAt = -1;
+    m_videoStartsPaused = false;
+    ++m_videoTicket;   // a video still being made ready is not shown
     m_goneOrder.clear();
     m_gonePosition = -1;
     m_keepZoom = false;
@@ -827,25 +830,47 @@ void viewimagevc::showVideo(const QUrl &url)
     transitionView->finish();
 
     releasePlayer();
+    const quint64 ticket = ++m_videoTicket;
     // A name that is not valid UTF-8 does not reach the player: the media
     // framework opens files by their names as text, the look-alike's.
     if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(path)) {
-        playerItem = url;
-        showFileTypeIcon(path);
-        itemDidFinishPlaying();
+        startVideo(url, false);
         return;
     }
+    // The slideshow waits for the end of the video.
+    if (isSlideShowRunning && timerAutoplay)
+        timerAutoplay->stop();
+    // Whether it probes as a real video, and the FFmpeg and Qt Multimedia
+    // modules it needs (loaded for the first video), are made ready on a
+    // worker; its thumbnail stands in meanwhile. The newest video asked for
+    // wins.
+    setVideoShown(false);
+    imgview->show();
+    boxForImgview->show();
+    scrollview->show();
+    setPlaceholderFor(lg::FileNames::pathOf(url));
+    showImageCommonTail();
+    auto *watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, url] {
+        watcher->deleteLater();
+        if (ticket == m_videoTicket)
+            startVideo(url, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(&VideoPlayer::prepare, url));
+}
+
+void viewimagevc::startVideo(const QUrl &url, bool playable)
+{
+    const bool startsPaused = std::exchange(m_videoStartsPaused, false);
     // Only what probes as a real video reaches the player: a picture named like
     // a video, or a broken file, would go to the media framework's decoders
-    // without the pixel limit.
-    // The player comes from the Qt Multimedia module, loaded for the first
-    // video; without it a video shows as its type's icon.
-    VideoPlayer *player = nullptr;
-    if (!url.isLocalFile() || lg::VideoInfo::probe(url.toLocalFile()))
-        player = VideoPlayer::create(avKitPlayer, this);
+    // without the pixel limit. Without the Qt Multimedia module a video shows
+    // as its type's icon.
+    VideoPlayer *player = playable ? VideoPlayer::create(avKitPlayer, this) : nullptr;
     if (!player) {
         playerItem = url;
-        showFileTypeIcon(url.toLocalFile());
+        showFileTypeIcon(lg::FileNames::pathOf(url));
+        takeFollowedIdentity();   // its type's icon is its new content
         itemDidFinishPlaying();
         return;
     }
@@ -867,7 +892,7 @@ void viewimagevc::showVideo(const QUrl &url)
     scrollview->hide();
     setVideoShown(true);
     // A viewer off the screen prepares the video but does not play it.
-    if (isVisible())
+    if (isVisible() && !startsPaused)
         player->play();
 }
 
@@ -922,12 +947,10 @@ void viewimagevc::followShownFile()
     const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
     if (videoExtensions.contains(extension) && !item.isImage) {
         m_resumeVideoAt = m_player ? m_player->position() : -1;
-        const bool wasPlaying = m_player && m_player->playbackState() == VideoPlayer::PlayingState;
+        // Shown again as it was: paused unless it was playing. The identity
+        // is taken once the new content is on screen (or its type's icon).
+        m_videoStartsPaused = !(m_player && m_player->playbackState() == VideoPlayer::PlayingState);
         showVideo(*viewerItemURL);
-        if (m_player && !wasPlaying)
-            m_player->pause();
-        if (!m_player)
-            takeFollowedIdentity();   // shown as its type's icon already
         return;
     }
     if (!isVisible())

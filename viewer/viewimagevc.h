@@ -348,7 +348,10 @@ private:
     void showImageCommonTail();
     void showAnimated(const QString &path);
     void showStill(const QString &path);
+    // Makes the video ready on a worker (see VideoPlayer::prepare), then starts it.
     void showVideo(const QUrl &url);
+    // playable: the outcome of VideoPlayer::prepare for url; false shows its type's icon.
+    void startVideo(const QUrl &url, bool playable);
     void showEmptyPicture();
     // The icon of path's file type in place of a picture that cannot be shown.
     void showFileTypeIcon(const QString &path);
@@ -380,6 +383,8 @@ private:
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;
     QPointer<VideoPlayer> m_player;
+    quint64 m_videoTicket = 0;        // the video being made ready; others are dropped
+    bool m_videoStartsPaused = false; // the next video made ready is not played
     QGraphicsOpacityEffect *m_barOpacity = nullptr;
     QWidget *m_bar = nullptr;
     std::optional<PictureKey> m_wantedKey;   // the picture waited for

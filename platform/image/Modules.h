@@ -43,7 +43,7 @@ const HeifModule *heifModule();
 const RawModule *rawModule();
 const MagickModule *magickModule();
 const VideoModule *videoModule();
-const PlayerModule *playerModule();   // its calls: main thread
+const PlayerModule *playerModule();   // loads on any thread; its calls: main thread
 
 // Starts loading the module on a thread of its own and returns at once; does
 // nothing when it is loaded, refused, or already being loaded. A later ask

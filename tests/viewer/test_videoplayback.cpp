@@ -43,8 +43,8 @@ private Q_SLOTS:
             // The main thread busy for a while, as the grid's own work keeps it
             // after a double-click: the media's loading goes on meanwhile.
             QThread::msleep(round * 40);
+            QTRY_VERIFY(viewer->videoPlayer);
             QPointer<VideoPlayer> player = viewer->videoPlayer;
-            QVERIFY(player);
             QCOMPARE(player->playbackState(), VideoPlayer::PlayingState);
             QTRY_VERIFY_WITH_TIMEOUT(player && (player->position() > 0
                                                 || player->mediaStatus() == VideoPlayer::InvalidMedia),
@@ -57,8 +57,8 @@ private Q_SLOTS:
         // Paused while still loading: it stays paused once loaded.
         viewer->showItem(QUrl::fromLocalFile(picture), true);
         viewer->showItem(QUrl::fromLocalFile(clip), std::nullopt);
+        QTRY_VERIFY(viewer->videoPlayer);
         QPointer<VideoPlayer> player = viewer->videoPlayer;
-        QVERIFY(player);
         player->pause();
         QTRY_VERIFY_WITH_TIMEOUT(player->mediaStatus() == VideoPlayer::LoadedMedia
                                      || player->mediaStatus() == VideoPlayer::BufferedMedia,

@@ -316,6 +316,7 @@ private Q_SLOTS:
         // Text named like a video never reaches the player: its type icon shows.
         const QString fake = lg::test::writeFile(folder + QStringLiteral("/fake.mov"), "not really a video");
         viewer->showItem(QUrl::fromLocalFile(fake), std::nullopt);
+        QTRY_COMPARE(viewer->playerItem, QUrl::fromLocalFile(fake));
         QVERIFY(viewer->videoPlayer == nullptr);
         QVERIFY(viewer->avKitPlayer->isHidden());
         QVERIFY(!viewer->imgview->isHidden());
@@ -324,7 +325,7 @@ private Q_SLOTS:
         const QString video = lg::test::fixtures::writeVideo(folder + QStringLiteral("/clip.mov"), QStringLiteral("color=c=red:s=64x48:d=1"));
         QVERIFY(!video.isEmpty());
         viewer->showItem(QUrl::fromLocalFile(video), std::nullopt);
-        QVERIFY(viewer->videoPlayer != nullptr);
+        QTRY_VERIFY(viewer->videoPlayer != nullptr);
         QVERIFY(!viewer->avKitPlayer->isHidden());
         QVERIFY(viewer->boxForImgview->isHidden());
         QCOMPARE(viewer->playerItem, QUrl::fromLocalFile(video));
@@ -1387,8 +1388,8 @@ private Q_SLOTS:
         viewer->toggleSlideShow();
         clock.advance(3000);
         QCOMPARE(selectedItemIndex, 1);
-        QVERIFY(viewer->videoPlayer);
         QVERIFY(!viewer->timerAutoplay->isActive());
+        QTRY_VERIFY(viewer->videoPlayer);
         clock.advance(60000);
         QCOMPARE(selectedItemIndex, 1);
 
@@ -1442,8 +1443,8 @@ private Q_SLOTS:
         itemList = {itemFor(clip, false), itemFor(writePicture(folder + QStringLiteral("/a.png"), {64, 48}, Qt::red), true)};
         selectedItemIndex = 0;
         viewimagevc *viewer = shownViewer();
+        QTRY_VERIFY(viewer->videoPlayer);
         QPointer<VideoPlayer> player = viewer->videoPlayer;
-        QVERIFY(player);
         QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), VideoPlayer::PlayingState, 10000);
 
         // Taken off the screen: paused.
@@ -1452,12 +1453,14 @@ private Q_SLOTS:
 
         // Opened while off the screen (a list refresh does that): not started.
         viewer->openSelectedItem();
+        QTRY_VERIFY(viewer->videoPlayer && viewer->videoPlayer != player);
         player = viewer->videoPlayer;
         QTest::qWait(300);
         QVERIFY(player->playbackState() != VideoPlayer::PlayingState);
 
         // On screen again it plays; a picture shown in its place stops it.
         viewer->show();
+        QTRY_VERIFY(viewer->videoPlayer);
         player = viewer->videoPlayer;
         QTRY_COMPARE_WITH_TIMEOUT(player->playbackState(), VideoPlayer::PlayingState, 10000);
         viewer->showItem(itemList.at(1).file->url, true);

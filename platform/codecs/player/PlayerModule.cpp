@@ -2,6 +2,7 @@
 #include "platform/image/ModuleInterfaces.h"
 
 #include <QAudioOutput>
+#include <QMediaFormat>
 #include <QMediaPlayer>
 #include <QPointer>
 #include <QVideoWidget>
@@ -129,6 +130,13 @@ private:
 class Player final : public PlayerModule
 {
 public:
+    Player()
+    {
+        // The media backend (GStreamer, its plugin registry and plugins)
+        // starts here, on the thread that loads the module (a worker, ahead
+        // of need), not in the first video widget on the main thread.
+        (void)QMediaFormat().supportedFileFormats(QMediaFormat::Decode);
+    }
     QWidget *createVideoView(QWidget *parent) const override
     {
         auto *view = new QVideoWidget(parent);

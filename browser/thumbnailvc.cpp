@@ -7,7 +7,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
-#include "browser/ThumbnailCache.h"
+#include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "controls/Spinner.h"
 #include "controls/Sliders.h"

@@ -3,7 +3,6 @@
 
 #include "platform/image/FormatProbe.h"
 
-
 namespace lg::image {
 
 namespace {

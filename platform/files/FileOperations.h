@@ -12,8 +12,10 @@
 // entry by entry, each only while it is still what was copied: what arrived or
 // changed meanwhile stays, and the result names a few of them and says how
 // many. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
-// attributes, ACLs and hard links within the item come along, and what the
-// target cannot hold (attributes, links) is named in the result. Symbolic
+// attributes, ACLs, holes and hard links (within the item, and across the
+// items of one command: transferItem) come along, and what the target cannot
+// hold (attributes, links, permissions) is named in the result of an item
+// that still counts as copied. Symbolic
 // links are copied as links, never followed; a source swapped for anything
 // but a regular file is refused, never waited on. Folders are walked by their
 // names' bytes, so names that are not UTF-8 come along; an item given by a

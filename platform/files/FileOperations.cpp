@@ -15,6 +15,7 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStringDecoder>
 #include <QtConcurrent>
@@ -28,6 +29,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <linux/magic.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -580,22 +582,38 @@ FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
 }
 
 // Copies p.source beside p.target and puts it in place.
+// A context for one item that holds the command's links (moved in, never
+// copied: a batch of thousands of linked files copies no map per item).
+CopyContext borrowLinks(CopyContext &shared)
+{
+    std::map<std::pair<dev_t, ino_t>, CopyContext::LinkedCopy> links;
+    links.swap(shared.linkedFiles);
+    CopyContext ctx = shared;
+    ctx.linkedFiles.swap(links);
+    return ctx;
+}
+
 // The copies of files with several names that this item made are shared with
 // the items after it (shared.linkedFiles), under the names they have once the
-// item is in place.
+// item is in place; those of a copy that was removed again are dropped.
 FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
 {
     NotKept notKept;
-    CopyContext ctx = shared;
+    CopyContext ctx = borrowLinks(shared);
+    QByteArray unfinished;   // where this item's copies are while it is not in place
+    const auto giveBack = qScopeGuard([&] {
+        if (!unfinished.isEmpty())
+            std::erase_if(ctx.linkedFiles, [&unfinished](const auto &entry) {
+                const QByteArray &path = entry.second.path;
+                return path == unfinished || path.startsWith(unfinished + '/');
+            });
+        shared.linkedFiles.swap(ctx.linkedFiles);
+    });
     notKept.collectFrom(ctx);
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
-        if (err != ENOTSUP) {
-            if (err)
-                return errnoFailure(err, p.source, p.target);
-            shared.linkedFiles = std::move(ctx.linkedFiles);
-            return withNotKept(success(p.source, p.target), p, notKept);
-        }
+        if (err != ENOTSUP)
+            return err ? errnoFailure(err, p.source, p.target) : withNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -605,6 +623,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         if (!owner.isValid())
             return errnoFailure(err, p.source, p.target);
         temporary = owner.path();
+        unfinished = enc(temporary);
         ctx.onMade = [&owner](int fd) { owner.recordMade(fd); };
         notKept.clear();
         err = copyEntry(enc(p.source), enc(temporary), ctx);
@@ -636,8 +655,8 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    linkedCopiesMoved(ctx, enc(temporary), enc(p.target));
-    shared.linkedFiles = std::move(ctx.linkedFiles);
+    linkedCopiesMoved(ctx, unfinished, enc(p.target));
+    unfinished.clear();
     return withNotKept(placed(p, leftover), p, notKept);
 }
 
@@ -692,13 +711,13 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     // Another file system: copy, check the copy, and only then delete the
     // source, entry by entry, each only while it is still what was copied.
     CopiedEntries copiedEntries;
-    CopyContext syncing = ctx;
+    CopyContext syncing = borrowLinks(ctx);
     syncing.syncFiles = true;
     syncing.copied = &copiedEntries;
     FileOpResult copied = copyPlanned(p, syncing, true);
+    ctx.linkedFiles.swap(syncing.linkedFiles);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
-    ctx.linkedFiles = std::move(syncing.linkedFiles);
     MoveDeletion deletion(p.source, p.target);
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
     if (removed.error == ECANCELED && isShuttingDown())

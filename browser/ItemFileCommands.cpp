@@ -148,6 +148,10 @@ QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &result
 {
     QList<lg::FileOpResult> failures;
     for (const lg::FileOpResult &result : results) {
+        if (result.ok() && result.hasNotKept()) {
+            failures.append(result);   // arrived, but not all it held: said too
+            continue;
+        }
         if (result.ok() || result.error == lg::FileOpError::SameFile)
             continue;
         if (result.error == lg::FileOpError::SourceMissing && kind == TransferKind::Trash)
@@ -257,13 +261,18 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
         if (self)
             Q_EMIT self->batchFinished();
     };
-    if (const std::optional<lg::FailureSummary> summary =
-            lg::failureSummary(reportableFailures(outcome.results, kind))) {
+    const lg::FileOpKind batchKind = kind == TransferKind::Move    ? lg::FileOpKind::Move
+                                     : kind == TransferKind::Trash ? lg::FileOpKind::Trash
+                                                                   : lg::FileOpKind::Copy;
+    if (const std::optional<lg::BatchSummary> summary =
+            lg::batchSummary(reportableFailures(outcome.results, kind), batchKind)) {
         showAlertForm();
         lg::AlertSpec spec;
         spec.title = summary->title;
         spec.text = summary->text;
         spec.buttons = {QStringLiteral("OK")};
+        if (summary->informational)
+            spec.style = lg::AlertSpec::Style::Informational;
         lg::Alert::show(window(), spec, [next](int) {
             contentHub()->isonlyalert = false;
             next();

@@ -655,7 +655,7 @@ void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const 
     hideOverlay();
     loadSelection();
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, [self] {
+    reportFailures(results, lg::FileOpKind::Move, [self] {
         if (self)
             Q_EMIT self->fileWorkFinished();
     });
@@ -806,7 +806,7 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
         h->startMonitorWithSender(this);
     hideOverlay();
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, [self] {
+    reportFailures(results, m_transferBatch ? m_transferBatch->kind() : lg::FileOpKind::Copy, [self] {
         if (!self)
             return;
         if (!self->arrDragsourceUrl.isEmpty())

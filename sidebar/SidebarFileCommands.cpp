@@ -710,7 +710,7 @@ void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::Fi
     else if (myOutlineView->selectedRow() == -1)
         myOutlineView->selectRow(rows - 1);
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, [self] {
+    reportFailures(results, lg::FileOpKind::Trash, [self] {
         if (self)
             Q_EMIT self->fileWorkFinished();
     });
@@ -721,16 +721,19 @@ void sideMenuvc::btnDeleteFolder_cancelalert()
     hideOverlay();
 }
 
-void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &results, std::function<void()> then)
+void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &results, lg::FileOpKind kind,
+                                std::function<void()> then)
 {
-    QList<lg::FileOpResult> failures;
+    QList<lg::FileOpResult> told;
     for (const lg::FileOpResult &result : results) {
         if (!result.ok() && result.error != lg::FileOpError::TargetExists) {
-            failures.append(result);
+            told.append(result);
             printLine(result.message);
+        } else if (result.ok() && result.hasNotKept()) {
+            told.append(result);   // arrived, but not all it held
         }
     }
-    const std::optional<lg::FailureSummary> summary = lg::failureSummary(failures);
+    const std::optional<lg::BatchSummary> summary = lg::batchSummary(told, kind);
     if (!summary) {
         if (then)
             then();
@@ -741,6 +744,8 @@ void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &results, std::fun
     spec.title = summary->title;
     spec.text = summary->text;
     spec.buttons = {QStringLiteral("OK")};
+    if (summary->informational)
+        spec.style = lg::AlertSpec::Style::Informational;
     lg::Alert::show(window(), spec, [then = std::move(then)](int) {
         hideOverlay();
         if (then)

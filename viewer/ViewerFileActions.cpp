@@ -52,6 +52,16 @@ void reportFailure(QWidget *parent, lg::FileOpResult result)
         lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning});
 }
 
+// An item that arrived without something it held: said, as information.
+void reportNotKept(QWidget *parent, lg::FileOpResult result, lg::FileOpKind kind)
+{
+    result.source = lg::FileNames::shown(result.source);
+    printLine(result.message);
+    if (const std::optional<lg::BatchSummary> summary = lg::batchSummary({result}, kind))
+        lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")},
+                                 lg::AlertSpec::Style::Informational});
+}
+
 ViewController *existingContent()
 {
     return qobject_cast<ViewController *>(lg::ControllerRegistry::existing(QStringLiteral("ViewController")));
@@ -251,6 +261,8 @@ void viewimagevc::trashCurrentItem()
     const lg::FileOpResult result = lg::moveToTrash(path);
     if (!result.ok())
         reportFailure(window(), result);
+    else if (result.hasNotKept())
+        reportNotKept(window(), result, lg::FileOpKind::Trash);
     if (!result.arrived())
         return;
     // In the Trash, perhaps but for what the alert names: the file leaves
@@ -408,6 +420,8 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::opt
         const lg::FileOpResult &result = outcome.results.first();
         if (!result.ok())
             reportFailure(self->window(), result);
+        else if (result.hasNotKept())
+            reportNotKept(self->window(), result, copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move);
         // A moved file that arrived (perhaps but for what the alert names)
         // takes its thumbnails along and leaves the viewer once it has left
         // its place.

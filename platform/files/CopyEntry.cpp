@@ -60,16 +60,17 @@ struct Descriptor
     const int fd;
 };
 
-int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
+// Copies length bytes from in's position to out's position (both move on).
+int copyStream(int in, int out, qint64 length, CopyContext &ctx)
 {
     constexpr size_t chunk = size_t(16) << 20;
     qint64 done = 0;
     bool useRange = true, useSendfile = true;
-    while (done < size) {
+    while (done < length) {
         // Quitting: the copy is abandoned, and what was made of it is removed.
         if (isShuttingDown())
             return ECANCELED;
-        const size_t want = size_t(std::min<qint64>(qint64(chunk), size - done));
+        const size_t want = size_t(std::min<qint64>(qint64(chunk), length - done));
         ssize_t n = -1;
         if (useRange) {
             n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
@@ -110,6 +111,53 @@ int copyFileData(int in, int out, qint64 size, CopyContext &ctx)
         done += n;
         if (ctx.onBytes)
             ctx.onBytes(n);
+    }
+    return 0;
+}
+
+// Copies the bytes of the regular file st describes, from in to out (both
+// at their start). A file with holes (fewer blocks than its size needs) has
+// only its data copied: each stretch that SEEK_DATA and SEEK_HOLE find goes
+// to the same offset of out, which gets its whole size at the end (by
+// ftruncate, or where the file system refuses that, by a zero written as its
+// last byte). A hole counts as copied for the progress.
+int copyFileData(int in, int out, const struct stat &st, const QByteArray &target, CopyContext &ctx)
+{
+    const qint64 size = st.st_size;
+    if (qint64(st.st_blocks) * 512 >= size)
+        return copyStream(in, out, size, ctx);
+    qint64 at = 0;
+    while (at < size) {
+        if (isShuttingDown())
+            return ECANCELED;
+        off_t data = ::lseek(in, off_t(at), SEEK_DATA);
+        if (data < 0 && errno != ENXIO)
+            data = off_t(at);   // cannot tell: the rest is copied as data
+        const qint64 from = data < 0 ? size : std::min<qint64>(data, size);   // ENXIO: a hole up to the end
+        off_t hole = from < size ? ::lseek(in, off_t(from), SEEK_HOLE) : off_t(size);
+        const qint64 to = hole < 0 ? size : std::clamp<qint64>(hole, from, size);
+        if (from > at && ctx.onBytes)
+            ctx.onBytes(from - at);
+        if (to > from) {
+            if (::lseek(in, off_t(from), SEEK_SET) < 0 || ::lseek(out, off_t(from), SEEK_SET) < 0)
+                return errno;
+            if (const int err = copyStream(in, out, to - from, ctx))
+                return err;
+        }
+        at = std::max(to, from);
+    }
+    struct stat written;
+    if (::fstat(out, &written) != 0)
+        return errno;
+    if (written.st_size >= size || size == 0)
+        return 0;
+    int err = injectedFileFault(FileStep::Truncate, decodedPath(target));
+    if (!err && ::ftruncate(out, off_t(size)) != 0)
+        err = errno;
+    if (err) {
+        const char zero = 0;
+        if (::pwrite(out, &zero, 1, off_t(size - 1)) != 1)
+            return errno;
     }
     return 0;
 }
@@ -207,6 +255,23 @@ int copyAttributes(const Attributes &from, const Attributes &to, const QByteArra
     return modeError;
 }
 
+// Gives the copy at target (open as fd) its permissions. A target that
+// refuses them (a FUSE FAT driver: EPERM, EOPNOTSUPP, ENOSYS, EINVAL for a
+// file this process made) does not stop the copy: the entry is named in
+// ctx.permissionsNotKept. 0 or an errno value.
+int keepMode(int fd, mode_t mode, const QByteArray &target, const QByteArray &relative, CopyContext &ctx)
+{
+    int err = injectedFileFault(FileStep::SetMode, decodedPath(target));
+    if (!err && ::fchmod(fd, mode) != 0)
+        err = errno;
+    if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL) {
+        if (ctx.permissionsNotKept)
+            ctx.permissionsNotKept->append(relative);
+        return 0;
+    }
+    return err;
+}
+
 // Opens the regular file that st describes for reading. Opened without
 // blocking and without following a link, so that an item swapped meanwhile for
 // a pipe or a link is refused instead of waited on.
@@ -242,10 +307,10 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     int in = -1;
     if (const int err = openPlannedFile(source, st, &in))
         return err;
-    int err = copyFileData(in, out, st.st_size, ctx);
+    int err = copyFileData(in, out, st, target, ctx);
     if (!err)
         err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
-            return ::fchmod(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) == 0 ? 0 : errno;
+            return keepMode(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID), target, relative, ctx);
         });
     ::close(in);
     if (!err) {
@@ -257,19 +322,49 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     return err;
 }
 
-// A later name of a file already copied becomes a name of that copy.
+// A later name of a file already copied becomes a name of that copy: while
+// the source still has the size and modification time it was copied with
+// (the copy of a file edited since, or of a new file under a reused inode,
+// would not be it) and the copy is still the file made. A copy on another
+// disk than target is no reason to say a link was lost: target gets a file of
+// its own.
 enum class LinkOutcome { NotALaterName, Linked, CannotLink };
 LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
 {
-    if (st.st_nlink < 2)
-        return LinkOutcome::NotALaterName;
     const auto first = ctx.linkedFiles.find(std::make_pair(st.st_dev, st.st_ino));
     if (first == ctx.linkedFiles.end())
         return LinkOutcome::NotALaterName;
+    const CopyContext::LinkedCopy &copy = first->second;
+    if (copy.size != st.st_size || copy.modified.tv_sec != st.st_mtim.tv_sec
+        || copy.modified.tv_nsec != st.st_mtim.tv_nsec)
+        return LinkOutcome::NotALaterName;
     int err = injectedFileFault(FileStep::HardLink, decodedPath(target));
-    if (!err && ::linkat(AT_FDCWD, first->second.constData(), AT_FDCWD, target.constData(), 0) != 0)
-        err = errno;
+    if (!err) {
+        // Linked by a handle on the copy checked, not by its name again.
+        const Descriptor made(::open(copy.path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat now;
+        if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode)
+            return LinkOutcome::NotALaterName;
+        const QByteArray handle = "/proc/self/fd/" + QByteArray::number(made.fd);
+        if (::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
+            && (errno != ENOENT
+                || ::linkat(AT_FDCWD, copy.path.constData(), AT_FDCWD, target.constData(), 0) != 0))   // no /proc
+            err = errno;
+    }
+    if (err == EXDEV)
+        return LinkOutcome::NotALaterName;
     return err ? LinkOutcome::CannotLink : LinkOutcome::Linked;
+}
+
+// Notes the copy (open as out) at target of the file st describes, when that
+// has more than one name: its later names become links to it.
+void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByteArray &target)
+{
+    struct stat made;
+    if (st.st_nlink < 2 || ::fstat(out, &made) != 0)
+        return;
+    ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino),
+                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, st.st_size, st.st_mtim});
 }
 
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
@@ -283,14 +378,14 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const QB
         return errno;
     tellMade(ctx, out);
     int err = copyIntoDescriptor(source, st, out, target, relative, ctx);
+    if (!err && link != LinkOutcome::CannotLink)
+        noteLinkedCopy(ctx, st, out, target);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
         ::unlink(target.constData());
     else if (link == LinkOutcome::CannotLink && ctx.linksNotKept)
         ctx.linksNotKept->append(relative);   // a file of its own now: said, never silent
-    else if (st.st_nlink > 1)
-        ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino), target);
     return err;
 }
 
@@ -302,6 +397,12 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
     if (!procFds)
         return ENOTSUP;
+    // Another name of a file an earlier item of the command copied.
+    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
+    if (link == LinkOutcome::Linked) {
+        recordCopied(ctx, QByteArray(), st);
+        return 0;
+    }
     const int out = ::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
@@ -317,11 +418,25 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
         if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
             err = errno;
     }
+    if (!err && link != LinkOutcome::CannotLink)
+        noteLinkedCopy(ctx, st, out, target);
     if (::close(out) != 0 && !err) {
         err = errno;
         ::unlink(target.constData());
     }
+    if (!err && link == LinkOutcome::CannotLink && ctx.linksNotKept)
+        ctx.linksNotKept->append(QByteArray());
     return err;
+}
+
+void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByteArray &target)
+{
+    for (auto &[source, copy] : ctx.linkedFiles) {
+        if (copy.path == temporary)
+            copy.path = target;
+        else if (copy.path.startsWith(temporary + '/'))
+            copy.path = target + copy.path.mid(temporary.size());
+    }
 }
 
 int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative)
@@ -380,7 +495,7 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
     if (to.fd < 0)
         return errno;
     if (const int e = copyAttributes({from.fd, {}}, {to.fd, {}}, target, relative, ctx, [&] {
-            return ::fchmod(to.fd, st.st_mode & 07777) == 0 ? 0 : errno;
+            return keepMode(to.fd, st.st_mode & 07777, target, relative, ctx);
         }))
         return e;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};

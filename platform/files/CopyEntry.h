@@ -8,10 +8,13 @@
 // and system.posix_acl_default; trusted.* and security.* where the process may
 // set them, else skipped as cp -a skips them); what the target cannot hold (a
 // FAT card, a file system without user.*) does not stop the copy and is named
-// in ctx.attributesNotKept. Files with more than one name within the copied
-// tree stay one file with as many names (a later name is linked to the first
-// copy; where the target cannot link, it gets a copy of its own and is named
-// in ctx.linksNotKept).
+// in ctx.attributesNotKept, and so do permissions it refuses (a FUSE FAT
+// driver refusing chmod) in ctx.permissionsNotKept. Files with more than one
+// name stay one file with as many names, within the copied tree and across
+// the items of one command that share a context (a later name is linked to
+// the first copy; where the target cannot link, it gets a copy of its own and
+// is named in ctx.linksNotKept). A sparse file's holes stay holes: only its
+// data is copied.
 // Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
 // meanwhile for anything but the regular file examined is refused, never
 // waited on (changedWhileCopied).
@@ -32,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <sys/types.h>
+#include <ctime>
 #include <utility>
 
 struct stat;
@@ -56,10 +60,27 @@ struct CopyContext
     // Where set: the entries (as above) that became files of their own
     // because the target could not link them to the copy of their file.
     QList<QByteArray> *linksNotKept = nullptr;
+    // Where set: the entries (as above) whose permissions the target refused.
+    QList<QByteArray> *permissionsNotKept = nullptr;
     // The first copy of each file met with more than one name, by the
-    // source's device and inode: its later names become links to it.
-    std::map<std::pair<dev_t, ino_t>, QByteArray> linkedFiles;
+    // source's device and inode: its later names become links to it while
+    // the source still has the size and modification time it was copied
+    // with and the copy is still the file made (a move across disks has
+    // removed the earlier names of the source by then).
+    struct LinkedCopy
+    {
+        QByteArray path;               // the copy, under the name it has now
+        dev_t device = 0;              // of the copy
+        ino_t inode = 0;
+        off_t size = 0;                // of the source as copied
+        struct timespec modified {};
+    };
+    std::map<std::pair<dev_t, ino_t>, LinkedCopy> linkedFiles;
 };
+
+// The copies that ctx made under temporary (and below it) now stand under
+// target: the links of later items go there.
+void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByteArray &target);
 
 // Copies source (any kind, links as links) to target, which must not exist;
 // relative is source's path below the item's top, for ctx.copied.

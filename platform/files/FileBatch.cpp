@@ -58,8 +58,7 @@ bool FileBatch::liesInFolder(const QString &source, const struct stat &st) const
 
 FileOpResult FileBatch::transfer(const QString &source, ConflictPolicy policy, const QString &name)
 {
-    FileOpResult r = m_kind == FileOpKind::Move ? moveItem(source, m_folder, policy, name)
-                                                : copyItem(source, m_folder, policy, name);
+    FileOpResult r = transferItem(m_kind, source, m_folder, policy, name, m_links);
     if (r.arrived())
         m_made.insert(key(nameOf(r.target)));
     return r;

@@ -16,9 +16,12 @@
 //   meanwhile moves on to the next number.
 // - Replace never puts a file over a folder or a folder over a file, and never
 //   replaces an item with itself.
+// - A file met under several names among the items of the batch (and of its
+//   later passes) stays one file with as many names at the destination.
 //
 // Keep the batch between the passes (the caller holds it while its question is
 // open). run() blocks; call it on one thread at a time, any thread.
+#include "platform/files/CopyEntry.h"
 #include "platform/files/FileOperations.h"
 
 #include <QHash>
@@ -63,6 +66,7 @@ private:
     std::optional<FreeNameFinder> m_names;   // made at the first numbered name
     QSet<QString> m_made;                    // keys of the names this batch put in the folder
     QHash<QString, QString> m_own;           // key of a name -> the batch's item that already holds it there
+    CopyContext m_links;                     // the copies of files with several names, for all items
 };
 
 } // namespace lg

@@ -16,6 +16,7 @@
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSet>
 #include <QtConcurrent>
 
@@ -28,6 +29,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <linux/magic.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -514,7 +516,8 @@ QStringList namedInItem(const QString &item, const QStringList &relative)
 
 // What the result says of the attributes and hard links the target could not
 // hold, each given by the entries' paths below the item's top.
-QString notKeptText(const Plan &p, const QStringList &attributes, const QStringList &links)
+QString notKeptText(const Plan &p, const QStringList &attributes, const QStringList &links,
+                    const QStringList &permissions)
 {
     QStringList sentences;
     if (!attributes.isEmpty()) {
@@ -529,6 +532,12 @@ QString notKeptText(const Plan &p, const QStringList &attributes, const QStringL
                                         "them, so each is a separate file.")
                              .arg(someNamed(named, named.size()), parentOf(p.target)));
     }
+    if (!permissions.isEmpty()) {
+        const QStringList named = namedInItem(p.target, permissions);
+        sentences.append(QStringLiteral("The permissions of %1 could not be kept: the file system of “%2” refused "
+                                        "them.")
+                             .arg(someNamed(named, named.size()), parentOf(p.target)));
+    }
     return sentences.join(QLatin1Char(' '));
 }
 
@@ -541,43 +550,77 @@ QStringList belowTarget(const Plan &p, const QStringList &paths)
     return relative;
 }
 
-// The result of a copy that arrived whole but for the attributes and links
-// in notKept (entries below the top): the item is in place, and the result
-// names them.
-FileOpResult withNotKept(FileOpResult r, const Plan &p, const QList<QByteArray> &attributes,
-                         const QList<QByteArray> &links)
+// What the target could not hold of an item copied, by the entries' paths
+// below the item's top.
+struct NotKept
 {
-    if (attributes.isEmpty() && links.isEmpty())
+    QList<QByteArray> attributes, links, permissions;
+    void clear()
+    {
+        attributes.clear();
+        links.clear();
+        permissions.clear();
+    }
+    void collectFrom(CopyContext &ctx)
+    {
+        ctx.attributesNotKept = &attributes;
+        ctx.linksNotKept = &links;
+        ctx.permissionsNotKept = &permissions;
+    }
+};
+
+// The result of a copy that arrived whole but for what notKept names: a
+// success (or the failure it is) whose message names them.
+FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
+{
+    if (notKept.attributes.isEmpty() && notKept.links.isEmpty() && notKept.permissions.isEmpty())
         return r;
     const auto atTarget = [&p](const QList<QByteArray> &entries, QStringList *paths) {
         for (const QByteArray &entry : entries)
             paths->append(entry.isEmpty() ? p.target : p.target + QLatin1Char('/') + decodedPath(entry));
     };
-    atTarget(attributes, &r.attributesNotKept);
-    atTarget(links, &r.linksNotKept);
-    const QString text = notKeptText(p, belowTarget(p, r.attributesNotKept), belowTarget(p, r.linksNotKept));
-    if (r.ok()) {
-        r.error = FileOpError::Other;
-        r.itemInPlace = true;
-        r.message = text;
-    } else {
-        r.message += QLatin1Char(' ') + text;
-    }
+    atTarget(notKept.attributes, &r.attributesNotKept);
+    atTarget(notKept.links, &r.linksNotKept);
+    atTarget(notKept.permissions, &r.permissionsNotKept);
+    const QString text = notKeptText(p, belowTarget(p, r.attributesNotKept), belowTarget(p, r.linksNotKept),
+                                     belowTarget(p, r.permissionsNotKept));
+    r.message = r.ok() ? text : r.message + QLatin1Char(' ') + text;
     return r;
 }
 
 // Copies p.source beside p.target and puts it in place.
+// A context for one item that holds the command's links (moved in, never
+// copied: a batch of thousands of linked files copies no map per item).
+CopyContext borrowLinks(CopyContext &shared)
+{
+    std::map<std::pair<dev_t, ino_t>, CopyContext::LinkedCopy> links;
+    links.swap(shared.linkedFiles);
+    CopyContext ctx = shared;
+    ctx.linkedFiles.swap(links);
+    return ctx;
+}
+
+// The copies of files with several names that this item made are shared with
+// the items after it (shared.linkedFiles), under the names they have once the
+// item is in place; those of a copy that was removed again are dropped.
 FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
 {
-    QList<QByteArray> notKept, linksNotKept;
-    CopyContext ctx = shared;
-    ctx.attributesNotKept = &notKept;
-    ctx.linksNotKept = &linksNotKept;
+    NotKept notKept;
+    CopyContext ctx = borrowLinks(shared);
+    QByteArray unfinished;   // where this item's copies are while it is not in place
+    const auto giveBack = qScopeGuard([&] {
+        if (!unfinished.isEmpty())
+            std::erase_if(ctx.linkedFiles, [&unfinished](const auto &entry) {
+                const QByteArray &path = entry.second.path;
+                return path == unfinished || path.startsWith(unfinished + '/');
+            });
+        shared.linkedFiles.swap(ctx.linkedFiles);
+    });
+    notKept.collectFrom(ctx);
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
         if (err != ENOTSUP)
-            return err ? errnoFailure(err, p.source, p.target)
-                       : withNotKept(success(p.source, p.target), p, notKept, linksNotKept);
+            return err ? errnoFailure(err, p.source, p.target) : withNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -587,11 +630,11 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         if (!owner.isValid())
             return errnoFailure(err, p.source, p.target);
         temporary = owner.path();
-        CopyContext recording = ctx;
-        recording.onMade = [&owner](int fd) { owner.recordMade(fd); };
+        unfinished = enc(temporary);
+        ctx.onMade = [&owner](int fd) { owner.recordMade(fd); };
         notKept.clear();
-        linksNotKept.clear();
-        err = copyEntry(enc(p.source), enc(temporary), recording);
+        err = copyEntry(enc(p.source), enc(temporary), ctx);
+        ctx.onMade = nullptr;
         if (err != EEXIST || owner.isMade())
             break;
         owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
@@ -619,7 +662,9 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    return withNotKept(placed(p, leftover), p, notKept, linksNotKept);
+    linkedCopiesMoved(ctx, unfinished, enc(p.target));
+    unfinished.clear();
+    return withNotKept(placed(p, leftover), p, notKept);
 }
 
 FileOpResult copyOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -680,10 +725,11 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     // removed (a kill could otherwise leave both places unexplained).
     MoveDeletion deletion(p.source, p.target);
     CopiedEntries copiedEntries;
-    CopyContext syncing = ctx;
+    CopyContext syncing = borrowLinks(ctx);
     syncing.syncFiles = true;
     syncing.copied = &copiedEntries;
     FileOpResult copied = copyPlanned(p, syncing, true);
+    ctx.linkedFiles.swap(syncing.linkedFiles);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
     if (!deletion.isNoted()) {
@@ -721,9 +767,10 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
                 .arg(stayed, p.sourceIsDir ? p.source : parentOf(p.source),
                      someNamed(namedInItem(p.source, removed.keptEntries), removed.kept), p.target);
     }
-    if (!copied.attributesNotKept.isEmpty() || !copied.linksNotKept.isEmpty())
+    if (copied.hasNotKept())
         copied.message += QLatin1Char(' ') + notKeptText(p, belowTarget(p, copied.attributesNotKept),
-                                                         belowTarget(p, copied.linksNotKept));
+                                                         belowTarget(p, copied.linksNotKept),
+                                                         belowTarget(p, copied.permissionsNotKept));
     return copied;
 }
 
@@ -968,6 +1015,13 @@ FileOpResult moveItem(const QString &source, const QString &targetFolder, Confli
     return transfer(FileOpKind::Move, source, targetFolder, onConflict, targetName, ctx);
 }
 
+FileOpResult transferItem(FileOpKind kind, const QString &source, const QString &targetFolder,
+                          ConflictPolicy onConflict, const QString &targetName, CopyContext &links)
+{
+    return transfer(kind == FileOpKind::Move ? FileOpKind::Move : FileOpKind::Copy, source, targetFolder, onConflict,
+                    targetName, links);
+}
+
 namespace {
 // True when folder holds an entry of exactly this name (not merely one that a
 // file system ignoring case finds under it).
@@ -1159,6 +1213,42 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
         lines.append(reason(r));
     if (failed.size() > maxFailuresNamed)
         lines.append(QStringLiteral("And %1 more.").arg(failed.size() - maxFailuresNamed));
+    summary.text = lines.join(QLatin1Char('\n'));
+    return summary;
+}
+
+std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, FileOpKind kind)
+{
+    QList<const FileOpResult *> notKept;
+    for (const FileOpResult &r : results)
+        if (r.ok() && r.hasNotKept())
+            notKept.append(&r);
+    const std::optional<FailureSummary> failed = failureSummary(results);
+    if (!failed && notKept.isEmpty())
+        return std::nullopt;
+    const bool one = notKept.size() == 1;
+    const QString done = kind == FileOpKind::Move    ? QStringLiteral("moved")
+                         : kind == FileOpKind::Trash ? QStringLiteral("put in the Trash")
+                                                     : QStringLiteral("copied");
+    QStringList lines;
+    for (const FileOpResult *r : notKept.mid(0, maxFailuresNamed))
+        lines.append(QStringLiteral("“%1”: %2").arg(nameOf(r->source), r->message));
+    if (notKept.size() > maxFailuresNamed)
+        lines.append(QStringLiteral("And %1 more.").arg(notKept.size() - maxFailuresNamed));
+    BatchSummary summary;
+    if (failed) {
+        summary.title = failed->title;
+        summary.text = failed->text;
+        if (!notKept.isEmpty())
+            summary.text += QStringLiteral("\n%1 %2, but some of what %3 held could not be kept.\n")
+                                .arg(one ? QStringLiteral("1 item was") : QStringLiteral("%1 items were").arg(notKept.size()),
+                                     done, one ? QStringLiteral("it") : QStringLiteral("they"))
+                            + lines.join(QLatin1Char('\n'));
+        return summary;
+    }
+    summary.informational = true;
+    summary.title = one ? QStringLiteral("The item was %1, but some of what it held could not be kept.").arg(done)
+                        : QStringLiteral("The items were %1, but some of what they held could not be kept.").arg(done);
     summary.text = lines.join(QLatin1Char('\n'));
     return summary;
 }

@@ -12,8 +12,10 @@
 // entry by entry, each only while it is still what was copied: what arrived or
 // changed meanwhile stays, and the result names a few of them and says how
 // many. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
-// attributes, ACLs and hard links within the item come along, and what the
-// target cannot hold (attributes, links) is named in the result. Symbolic
+// attributes, ACLs, holes and hard links (within the item, and across the
+// items of one command: transferItem) come along, and what the target cannot
+// hold (attributes, links, permissions) is named in the result of an item
+// that still counts as copied. Symbolic
 // links are copied as links, never followed; a source swapped for anything
 // but a regular file is refused, never waited on. Folders are walked by their
 // names' bytes, so names that are not UTF-8 come along; an item given by a
@@ -44,6 +46,8 @@
 
 namespace lg {
 
+struct CopyContext;
+
 enum class FileOpError {
     None,
     TargetExists,   // the target name is taken and the policy was Refuse
@@ -67,14 +71,23 @@ struct [[nodiscard]] FileOpResult
     // gone could not be removed (message says what is left where).
     bool itemInPlace = false;
     // The entries (paths at target) whose extended attributes or ACLs the
-    // target could not hold; the item is in place (itemInPlace), and the
-    // message names them. A move still removed their sources.
+    // target could not hold. The item arrived: when nothing else went wrong
+    // it succeeded (ok), and the message names them. A move still removed
+    // their sources.
     QStringList attributesNotKept;
     // The entries (paths at target) that were further names of one file in
     // the source but became files of their own, the target being unable to
-    // link them; the item is in place, and the message names them.
+    // link them; said as above.
     QStringList linksNotKept;
+    // The entries (paths at target) whose permissions the target refused
+    // (a FUSE FAT driver); said as above.
+    QStringList permissionsNotKept;
     bool ok() const { return error == FileOpError::None; }
+    // Something the item held could not be kept at the target (the lists above).
+    bool hasNotKept() const
+    {
+        return !attributesNotKept.isEmpty() || !linksNotKept.isEmpty() || !permissionsNotKept.isEmpty();
+    }
     // The item is at target: done, or done but for what the message names.
     // Its source may still be there in part; ask the disk.
     bool arrived() const { return ok() || itemInPlace; }
@@ -187,6 +200,12 @@ FileOpResult copyItem(const QString &source, const QString &targetFolder,
 // stays as it is (the result's target is the source).
 FileOpResult moveItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});
+// copyItem (kind Copy) or moveItem (kind Move) as one item of a command:
+// links are shared by its items, so that a file chosen under two names (or a
+// name of a file inside a folder chosen too) stays one file with as many
+// names at the target, as `cp -a a b dst/` keeps it.
+FileOpResult transferItem(FileOpKind kind, const QString &source, const QString &targetFolder,
+                          ConflictPolicy onConflict, const QString &targetName, CopyContext &links);
 // Renames within its folder; never replaces (a taken name gives TargetExists),
 // never follows links. A change of case only renames the item itself.
 FileOpResult renameItem(const QString &path, const QString &newName);
@@ -237,6 +256,19 @@ struct FailureSummary
     QString text;
 };
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results);
+// The one alert after a batch of kind: failureSummary's when an item failed,
+// the items that arrived without something they held (hasNotKept) named after
+// the failures; when every item arrived but some without something they
+// held, an informational one ("The items were copied, but some of what they
+// held could not be kept.", moved or put in the Trash alike) naming each and
+// what was not kept. None when there is nothing to tell.
+struct BatchSummary
+{
+    QString title;
+    QString text;
+    bool informational = false;   // nothing failed
+};
+std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, FileOpKind kind);
 
 // ---- Fault injection for tests ----
 // Swap: the one-step exchange of a replaced folder (EINVAL makes it set the old
@@ -256,10 +288,14 @@ std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 // put on its copy (an errno value there: as if the target refused each one).
 // HardLink: a further name of a file already copied is about to be linked to
 // that copy (an errno value there: as on file systems without hard links).
+// Truncate: a file's size is about to be set with ftruncate (a lock record,
+// a sparse copy that ends in a hole); SetMode: a copy is about to be given
+// its permissions (an errno value at either: as on a FUSE FAT driver that
+// refuses them).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
-    OpenFolder, PlaceholderMade,
+    OpenFolder, PlaceholderMade, Truncate, SetMode,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

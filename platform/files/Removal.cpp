@@ -6,6 +6,7 @@
 #include "platform/files/FileOperations.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -182,9 +183,12 @@ constexpr int maxRemovalDepth = 2048;
 
 // Still exactly what was copied: a folder by its device, inode and type (its
 // size and times change as it is emptied), anything else by its size,
-// modification time and inode change time too (the change time not where
-// unlinkedByUs: this removal took another name of the file, which changed it).
-bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const struct stat &st, bool unlinkedByUs)
+// modification time and inode change time too. Where this removal took
+// another name of the file (which changed its change time), the change time
+// must be the one that unlink left (changedByUs), so that an edit made
+// through this name since still counts.
+bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const struct stat &st,
+                const struct timespec *changedByUs)
 {
     const auto it = copied.constFind(relative);
     if (it == copied.cend())
@@ -195,8 +199,9 @@ bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const s
     return S_ISDIR(st.st_mode)
            || (now.size == it->size && now.modifiedSeconds == it->modifiedSeconds
                && now.modifiedNanoseconds == it->modifiedNanoseconds
-               && (unlinkedByUs
-                   || (now.changedSeconds == it->changedSeconds && now.changedNanoseconds == it->changedNanoseconds)));
+               && (changedByUs ? st.st_ctim.tv_sec == changedByUs->tv_sec && st.st_ctim.tv_nsec == changedByUs->tv_nsec
+                               : now.changedSeconds == it->changedSeconds
+                                     && now.changedNanoseconds == it->changedNanoseconds));
 }
 
 // One removal: a walk down a stack of folder handles.
@@ -258,7 +263,9 @@ private:
     int m_error = 0;
     qint64 m_kept = 0;
     QStringList m_keptEntries;
-    QSet<std::pair<dev_t, ino_t>> m_unlinked;   // files with other names, one of which went
+    // Files with other names, one of which this removal took: the change
+    // time that unlink left them with.
+    QHash<std::pair<dev_t, ino_t>, struct timespec> m_unlinked;
     QList<QByteArray> m_mountPoints;
     MountTable m_table;
 };
@@ -275,17 +282,35 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
         return errno == ENOENT ? Visit::Gone : fail(errno, path);
     if (owner && st.st_uid != *owner)
         return fail(EPERM, path);
-    if (m_copied && !isAsCopied(*m_copied, relative, st, m_unlinked.contains({st.st_dev, st.st_ino}))) {
+    const auto unlinked = m_unlinked.constFind({st.st_dev, st.st_ino});
+    if (m_copied && !isAsCopied(*m_copied, relative, st, unlinked == m_unlinked.cend() ? nullptr : &*unlinked)) {
         keep(relative);   // arrived or changed since it was copied
         return Visit::Left;
     }
     if (!S_ISDIR(st.st_mode)) {   // a bind-mounted file cannot be unlinked either (EBUSY)
-        if (::unlinkat(parentFd, name.constData(), 0) == 0 || errno == ENOENT) {
-            if (st.st_nlink > 1)
-                m_unlinked.insert({st.st_dev, st.st_ino});
-            return Visit::Gone;
+        // A file with other names is held by a handle while this one goes:
+        // the change time the unlink leaves is what its other names must
+        // show when they are reached.
+        int held = -1;
+        if (m_copied && st.st_nlink > 1) {
+            held = ::openat(parentFd, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            struct stat opened;
+            if (held >= 0 && (::fstat(held, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)) {
+                ::close(held);
+                held = -1;
+            }
         }
-        return fail(errno, path);
+        const bool gone = ::unlinkat(parentFd, name.constData(), 0) == 0;
+        const int err = errno;
+        if (held >= 0) {
+            struct stat after;
+            if (gone && ::fstat(held, &after) == 0 && after.st_nlink > 0)
+                m_unlinked.insert({st.st_dev, st.st_ino}, after.st_ctim);
+            ::close(held);
+        }
+        if (gone || err == ENOENT)
+            return Visit::Gone;
+        return fail(err, path);
     }
     if (isMountTopAt(parentFd, name, st, parentDevice, m_table)) {
         m_mountPoints.append(path);

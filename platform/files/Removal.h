@@ -30,8 +30,9 @@
 // and inode, type, and for all but folders the same size, modification time
 // and inode change time, which no program can set back); anything new or
 // changed stays, with the folders that hold it, and is counted. A file with
-// several names keeps its later names' change time from the removal of its
-// earlier ones: for those the removal's own unlink does not count as a change.
+// several names gets a new change time from the removal of each earlier name:
+// its later names must show exactly the one that unlink left (taken through a
+// handle held across it), so an edit made through them meanwhile still counts.
 #include "platform/files/FileIdentity.h"
 
 #include <QByteArray>

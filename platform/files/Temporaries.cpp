@@ -909,7 +909,9 @@ void TemporaryOwner::dropClaim()
 QString TemporaryOwner::path() const { return decoded(m_temporary); }
 
 // The record is only ever made longer, written over the old one at once: a
-// process killed meanwhile leaves the old record or the new one.
+// process killed meanwhile leaves the old record or the new one. The file is
+// cut to the record's length only where an older record was longer, so a
+// disk that refuses ftruncate (a FUSE FAT driver) holds locks all the same.
 bool TemporaryOwner::writeRecord()
 {
     LockRecord record;
@@ -923,8 +925,18 @@ bool TemporaryOwner::writeRecord()
     record.from = m_kind == TemporaryKind::SetAside ? m_from : QByteArray();
     record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
     const QByteArray text = recordText(record);
-    return ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size()
-           && ::ftruncate(m_lockFd, text.size()) == 0;
+    if (::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) != text.size())
+        return false;
+    struct stat written;
+    if (::fstat(m_lockFd, &written) != 0)
+        return false;
+    if (written.st_size <= text.size())
+        return true;
+    if (const int injected = injectedFileFault(FileStep::Truncate, decoded(m_lockPath))) {
+        errno = injected;
+        return false;
+    }
+    return ::ftruncate(m_lockFd, text.size()) == 0;
 }
 
 bool TemporaryOwner::setKind(TemporaryKind kind)

@@ -504,8 +504,7 @@ FileOpResult trashByCopy(const QString &path, const QString &givenPath, const Tr
     }
     // moveItem copies and checks the copy when the Trash is on another device.
     FileOpResult moved = moveItem(path, files, ConflictPolicy::Refuse, name);
-    if (moved.itemInPlace && !(moved.attributesNotKept.isEmpty() && moved.linksNotKept.isEmpty())
-        && !existsOrLink(path)) {
+    if (moved.ok() && moved.hasNotKept()) {
         // All of it went, but not all its attributes or links could come along.
         moved.message = QStringLiteral("“%1” was put in the Trash. %2").arg(QFileInfo(path).fileName(), moved.message);
     } else if (moved.itemInPlace) {

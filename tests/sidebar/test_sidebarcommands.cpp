@@ -794,7 +794,13 @@ private Q_SLOTS:
 
         const QList<lg::AlertSpec> alerts = lg::Alert::shownAlerts();
         QVERIFY(!alerts.isEmpty());
-        QCOMPARE(alerts.last().title, QStringLiteral("Some items could not be processed."));
+        // Only tags not kept: said as what happened, as information.
+        const bool onlyTags = fault == QLatin1String("tags");
+        const QString what = command == QLatin1String("trash") ? QStringLiteral("put in the Trash") : QStringLiteral("moved");
+        QCOMPARE(alerts.last().title,
+                 onlyTags ? QStringLiteral("The item was %1, but some of what it held could not be kept.").arg(what)
+                          : QStringLiteral("Some items could not be processed."));
+        QCOMPARE(alerts.last().style, onlyTags ? lg::AlertSpec::Style::Informational : lg::AlertSpec::Style::Warning);
         QVERIFY2(alerts.last().text.contains(said), qPrintable(alerts.last().text));
         QString movedTo = root + QStringLiteral("/Card/Trip");
         if (command == QLatin1String("trash")) {

@@ -1,5 +1,6 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
 #include "platform/files/FileOperations.h"
+#include "platform/files/FileOperationsShared.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/files/CopyEntry.h"
@@ -38,6 +39,8 @@
 
 namespace lg {
 
+using namespace fileops;
+
 namespace {
 
 // ---- Fault hook ----
@@ -58,7 +61,7 @@ int injectedFileFault(FileStep step, const QString &path)
     return hook(step, path);
 }
 
-namespace {
+namespace fileops {
 
 void registerTypes()
 {
@@ -164,6 +167,10 @@ bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *er
     ::close(fd);
     return listed;
 }
+
+} // namespace fileops
+
+namespace {
 
 // ---- Renames ----
 // Renames from onto the placeholder to, made just now as made, when to is
@@ -822,184 +829,6 @@ FileOpError errorForErrno(int err)
     }
 }
 
-// ---- Names ----
-bool isValidFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-           && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
-FreeNameFinder::FreeNameFinder(const QString &folder)
-    : m_folder(folder)
-{
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (listNames(enc(folder), &names, &err)) {
-        m_taken.reserve(qsizetype(names.size()));
-        for (const QByteArray &entry : names)
-            m_taken.insert(QFile::decodeName(entry).toLower());
-    }
-}
-
-void FreeNameFinder::addTaken(const QString &name)
-{
-    m_taken.insert(name.toLower());
-}
-
-bool FreeNameFinder::isFree(const QString &candidate) const
-{
-    // The listing may be old by now: the disk has the last word.
-    struct stat st;
-    return !m_taken.contains(candidate.toLower()) && !lstatPath(joinPath(m_folder, candidate), &st);
-}
-
-QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
-{
-    return QFile::decodeName(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
-                                               numbering.maxBytes));
-}
-
-QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
-{
-    if (numbering.tryPlainNameFirst) {
-        const QString plain = numberedName(name, std::nullopt, numbering);
-        if (isFree(plain))
-            return plain;
-    }
-    for (qint64 n = numbering.firstNumber;; ++n) {
-        const QString candidate = numberedName(name, n, numbering);
-        if (isFree(candidate))
-            return candidate;
-    }
-}
-
-QString FreeNameFinder::take(const QString &name, const NameNumbering &numbering)
-{
-    const QString free = peek(name, numbering);
-    addTaken(free);
-    return free;
-}
-
-QString freeName(const QString &folder, const QString &name, const NameNumbering &numbering,
-                 const QStringList &alsoTaken)
-{
-    FreeNameFinder finder(folder);
-    for (const QString &other : alsoTaken)
-        finder.addTaken(other);
-    return finder.peek(name, numbering);
-}
-
-NameCase nameCaseForFileSystem(qint64 statfsType)
-{
-    switch (quint32(statfsType)) {
-    case MSDOS_SUPER_MAGIC:   // vfat, msdos
-    case 0x2011BAB0u:         // exfat
-    case 0x5346544Eu:         // ntfs
-    case 0x7366746Eu:         // ntfs3
-    case 0x482Bu:             // hfsplus
-    case 0xFF534D42u:         // cifs
-    case 0xFE534D42u:         // smb2
-    case SMB_SUPER_MAGIC:
-        return NameCase::Insensitive;
-    default:
-        return NameCase::Sensitive;
-    }
-}
-
-NameCase nameCaseOf(const QString &folder)
-{
-    struct statfs fs;
-    if (::statfs(enc(folder).constData(), &fs) != 0)
-        return NameCase::Sensitive;
-    return nameCaseForFileSystem(qint64(fs.f_type));
-}
-
-QString nameKey(const QString &name, NameCase nameCase)
-{
-    return nameCase == NameCase::Insensitive ? name.toCaseFolded() : name;
-}
-
-QString unreadableNameMessage(const QString &path)
-{
-    // Up to the nearest part that exists; the part below it is looked for by
-    // the bytes of its folder's entries.
-    QString existing = QDir::cleanPath(path);
-    QString missing;
-    struct stat st;
-    while (!existing.isEmpty() && existing != QLatin1String("/") && !lstatPath(existing, &st)) {
-        if (errno != ENOENT)
-            return {};
-        missing = existing;
-        existing = parentOf(existing);
-    }
-    if (missing.isEmpty())
-        return {};
-    const QString name = nameOf(missing);
-    if (!name.contains(QChar::ReplacementCharacter))
-        return {};
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(enc(existing), &names, &err))
-        return {};
-    for (const QByteArray &entry : names) {
-        if (decodedPath(entry) != name)
-            continue;
-        // Whole bytes: a name cut inside a character ("Caf\xe9") is not text either.
-        if (FileNames::hasRawBytes(FileNames::fromNative(entry)))
-            return FileNames::notTextMessage(missing);
-    }
-    return {};
-}
-
-// ---- Comparisons ----
-bool isSameFile(const QString &a, const QString &b)
-{
-    struct stat sa, sb;
-    if (::stat(enc(a).constData(), &sa) != 0 || ::stat(enc(b).constData(), &sb) != 0)
-        return false;
-    return sameInode(sa, sb);
-}
-
-namespace {
-// The canonical form of path; a part that does not exist yet is kept as given
-// under its nearest existing ancestor.
-QString canonicalOf(const QString &path)
-{
-    QString existing = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
-    QStringList rest;
-    while (true) {
-        const QString canonical = QFileInfo(existing).canonicalFilePath();
-        if (!canonical.isEmpty()) {
-            QString result = canonical;
-            for (auto it = rest.crbegin(); it != rest.crend(); ++it)
-                result = joinPath(result, *it);
-            return result;
-        }
-        if (existing == QLatin1String("/"))
-            return QDir::cleanPath(path);
-        rest.append(nameOf(existing));
-        existing = parentOf(existing);
-    }
-}
-} // namespace
-
-bool isInsideCanonical(const QString &path, const QString &folder)
-{
-    if (path.isEmpty() || folder.isEmpty())
-        return false;
-    const QString p = canonicalOf(path);
-    const QString f = canonicalOf(folder);
-    if (p == f || f == QLatin1String("/"))
-        return true;
-    return p.startsWith(f + QLatin1Char('/'));
-}
-
-bool existsOrLink(const QString &path)
-{
-    struct stat st;
-    return !path.isEmpty() && lstatPath(path, &st);
-}
-
 // ---- Single items ----
 FileOpResult copyItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
                       const QString &targetName)
@@ -1136,121 +965,6 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
     }
     report(true);
     return results;
-}
-
-struct FileOperation::Private
-{
-    FileOpKind kind;
-    QList<FileOpItem> items;
-    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
-    bool autoDelete = true;
-    bool started = false;
-    QFutureWatcher<QList<FileOpResult>> *watcher = nullptr;
-};
-
-FileOperation::FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent)
-    : QObject(parent), d(std::make_unique<Private>())
-{
-    registerTypes();
-    d->kind = kind;
-    d->items = std::move(items);
-}
-
-FileOperation::~FileOperation()
-{
-    d->cancelled->store(true);
-    if (d->watcher)
-        d->watcher->waitForFinished();  // ends after the item in hand
-}
-
-void FileOperation::start()
-{
-    if (d->started)
-        return;
-    d->started = true;
-    d->watcher = new QFutureWatcher<QList<FileOpResult>>(this);
-    connect(d->watcher, &QFutureWatcherBase::finished, this, [this] {
-        const QList<FileOpResult> results = d->watcher->result();
-        Q_EMIT finished(results);
-        if (d->autoDelete)
-            deleteLater();
-    });
-    QPointer<FileOperation> self(this);
-    const auto cancelled = d->cancelled;
-    const auto post = [self](const FileOpProgress &state) {
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self, state] {
-                if (self)
-                    Q_EMIT self->progress(state);
-            }, Qt::QueuedConnection);
-    };
-    d->watcher->setFuture(QtConcurrent::run([kind = d->kind, items = d->items, cancelled, post] {
-        return runNow(kind, items, cancelled.get(), post);
-    }));
-}
-
-void FileOperation::cancel() { d->cancelled->store(true); }
-FileOpKind FileOperation::kind() const { return d->kind; }
-
-std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
-{
-    QList<const FileOpResult *> failed;
-    for (const FileOpResult &r : results) {
-        if (!r.ok() && r.error != FileOpError::Cancelled)
-            failed.append(&r);
-    }
-    if (failed.isEmpty())
-        return std::nullopt;
-    const auto reason = [](const FileOpResult *r) { return QStringLiteral("“%1”: %2").arg(nameOf(r->source), r->message); };
-    FailureSummary summary;
-    summary.title = QStringLiteral("Some items could not be processed.");
-    if (failed.size() == 1) {
-        summary.text = QStringLiteral("1 item could not be processed. %1").arg(reason(failed.first()));
-        return summary;
-    }
-    QStringList lines{QStringLiteral("%1 items could not be processed.").arg(failed.size())};
-    for (const FileOpResult *r : failed.mid(0, maxFailuresNamed))
-        lines.append(reason(r));
-    if (failed.size() > maxFailuresNamed)
-        lines.append(QStringLiteral("And %1 more.").arg(failed.size() - maxFailuresNamed));
-    summary.text = lines.join(QLatin1Char('\n'));
-    return summary;
-}
-
-std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, FileOpKind kind)
-{
-    QList<const FileOpResult *> notKept;
-    for (const FileOpResult &r : results)
-        if (r.ok() && r.hasNotKept())
-            notKept.append(&r);
-    const std::optional<FailureSummary> failed = failureSummary(results);
-    if (!failed && notKept.isEmpty())
-        return std::nullopt;
-    const bool one = notKept.size() == 1;
-    const QString done = kind == FileOpKind::Move    ? QStringLiteral("moved")
-                         : kind == FileOpKind::Trash ? QStringLiteral("put in the Trash")
-                                                     : QStringLiteral("copied");
-    QStringList lines;
-    for (const FileOpResult *r : notKept.mid(0, maxFailuresNamed))
-        lines.append(QStringLiteral("“%1”: %2").arg(nameOf(r->source), r->message));
-    if (notKept.size() > maxFailuresNamed)
-        lines.append(QStringLiteral("And %1 more.").arg(notKept.size() - maxFailuresNamed));
-    BatchSummary summary;
-    if (failed) {
-        summary.title = failed->title;
-        summary.text = failed->text;
-        if (!notKept.isEmpty())
-            summary.text += QStringLiteral("\n%1 %2, but some of what %3 held could not be kept.\n")
-                                .arg(one ? QStringLiteral("1 item was") : QStringLiteral("%1 items were").arg(notKept.size()),
-                                     done, one ? QStringLiteral("it") : QStringLiteral("they"))
-                            + lines.join(QLatin1Char('\n'));
-        return summary;
-    }
-    summary.informational = true;
-    summary.title = one ? QStringLiteral("The item was %1, but some of what it held could not be kept.").arg(done)
-                        : QStringLiteral("The items were %1, but some of what they held could not be kept.").arg(done);
-    summary.text = lines.join(QLatin1Char('\n'));
-    return summary;
 }
 
 void setFileFaultForTesting(FileFaultHook hook)

@@ -53,12 +53,14 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -211,6 +213,17 @@ int main(int argc, char **argv)
             (void)lg::copyItem(first, second);
         else
             (void)lg::moveItem(first, second);
+    } else if (mode == "exit") {
+        // Ends through exit(1), as Qt does when the display is lost: with the
+        // owner of a temporary alive ("in use"), or once it is done with.
+        auto *made = new lg::TemporaryFile(lg::createTemporaryFile(first, lg::TemporaryKind::Copy));
+        if (made->fd < 0 || ::write(made->fd, "partial", 7) != 7)
+            return 3;
+        if (second != QLatin1String("in use")) {
+            ::unlink(QFile::encodeName(made->path).constData());
+            delete made;
+        }
+        std::exit(1);
     } else if (mode == "write") {
         lg::ImageWriter::setCommitHookForTesting([](const QString &) -> bool { stopHere(); });
         QString error;

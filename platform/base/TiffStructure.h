@@ -11,6 +11,12 @@
 
 namespace lg::image {
 
+// Unsigned integers stored big-endian (be) or little-endian (le) at p.
+inline quint16 be16(const char *p) { return quint16((uchar(p[0]) << 8) | uchar(p[1])); }
+inline quint32 be32(const char *p) { return (quint32(uchar(p[0])) << 24) | (quint32(uchar(p[1])) << 16) | (quint32(uchar(p[2])) << 8) | uchar(p[3]); }
+inline quint16 le16(const char *p) { return quint16(uchar(p[0]) | (uchar(p[1]) << 8)); }
+inline quint32 le32(const char *p) { return quint32(uchar(p[0])) | (quint32(uchar(p[1])) << 8) | (quint32(uchar(p[2])) << 16) | (quint32(uchar(p[3])) << 24); }
+
 struct TiffSummary
 {
     bool ok = false;

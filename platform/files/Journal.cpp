@@ -57,6 +57,25 @@ QByteArray journalFolder()
 // The journal's folder, made (0700) where missing; -1 when it cannot be.
 namespace temporaries {
 
+int openDeadEntry(int dirFd, const QByteArray &name, int access, uid_t user, QByteArray *text)
+{
+    struct stat named, opened;
+    if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+        || named.st_uid != user || named.st_size > maxJournalBytes)
+        return -1;
+    const int fd = ::openat(dirFd, name.constData(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    text->resize(qsizetype(named.st_size));
+    if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
+        || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives
+        || ::pread(fd, text->data(), size_t(text->size()), 0) != text->size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int openJournalFolder(bool make)
 {
     const QByteArray path = journalFolder();
@@ -580,20 +599,10 @@ std::map<QByteArray, std::vector<DeadEntry>> deadEntries(int dirFd)
         const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
         if (!making && !isToken(name))
             continue;
-        struct stat named, opened;
-        if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
-            || named.st_uid != user || named.st_size > maxJournalBytes)
-            continue;
-        const int fd = ::openat(dirFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        QByteArray text;
+        const int fd = openDeadEntry(dirFd, name, O_RDWR, user, &text);   // not while its folder is being settled
         if (fd < 0)
             continue;
-        QByteArray text(qsizetype(named.st_size), '\0');
-        if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
-            || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives, or its folder is being settled
-            || ::pread(fd, text.data(), size_t(text.size()), 0) != text.size()) {
-            ::close(fd);
-            continue;
-        }
         const std::optional<JournalText> entry = parseJournal(text);
         if (!entry) {   // half written by a killed process, or damaged: it names nothing
             ::unlinkat(dirFd, name.constData(), 0);

@@ -103,32 +103,24 @@ QList<StoppedMove> takeStoppedMoves()
         for (const QByteArray &name : names) {
             if (!name.startsWith(movePrefix) || !isToken(name.mid(qsizetype(std::strlen(movePrefix)))))
                 continue;
-            struct stat named, opened;
-            if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
-                || named.st_uid != user || named.st_size > maxJournalBytes)
-                continue;
-            const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            QByteArray text;
+            const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);   // not while its move runs
             if (fd < 0)
                 continue;
-            QByteArray text(qsizetype(named.st_size), '\0');
-            if (::fstat(fd, &opened) == 0 && opened.st_ino == named.st_ino && opened.st_dev == named.st_dev
-                && ::flock(fd, LOCK_EX | LOCK_NB) == 0   // its move is not running
-                && ::pread(fd, text.data(), size_t(text.size()), 0) == text.size()) {
-                const QList<QByteArray> lines = text.split('\n');
-                if ((lines.size() == 4 || lines.size() == 5) && lines.at(0) == moveHeader
-                    && lines.at(1).startsWith("Source=") && lines.at(2).startsWith("Target=")
-                    && (lines.size() == 4 || lines.at(3).startsWith("Before="))) {
-                    const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
-                    const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
-                    const QByteArray before = lines.size() == 5 ? lines.at(3).mid(7) : QByteArray();
-                    if (source.startsWith('/') && target.startsWith('/')
-                        && (before.isEmpty() || isNumberList(before, 1))
-                        && text == moveText(source, target, before)
-                        && isInBothPlaces(decoded(source), decoded(target), before))
-                        moves.append({decoded(source), decoded(target)});
-                }
-                ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
+            const QList<QByteArray> lines = text.split('\n');
+            if ((lines.size() == 4 || lines.size() == 5) && lines.at(0) == moveHeader
+                && lines.at(1).startsWith("Source=") && lines.at(2).startsWith("Target=")
+                && (lines.size() == 4 || lines.at(3).startsWith("Before="))) {
+                const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+                const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
+                const QByteArray before = lines.size() == 5 ? lines.at(3).mid(7) : QByteArray();
+                if (source.startsWith('/') && target.startsWith('/')
+                    && (before.isEmpty() || isNumberList(before, 1))
+                    && text == moveText(source, target, before)
+                    && isInBothPlaces(decoded(source), decoded(target), before))
+                    moves.append({decoded(source), decoded(target)});
             }
+            ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
             ::close(fd);
         }
     }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
 #include <vector>
 
 namespace lg::temporaries {
@@ -45,6 +46,11 @@ int openJournalFolder(bool make);
 void journalAcquire(const QByteArray &folder);
 // One temporary in folder is done with; left says that something of it stays.
 void journalRelease(const QByteArray &folder, bool left);
+// The entry name of the journal folder open as dirFd when it is user's
+// regular file, no longer than an entry may be, and no living process holds it:
+// opened with access (O_RDONLY or O_RDWR), locked, and read into *text. -1
+// otherwise (another user's, a link, a live process's, or changed meanwhile).
+int openDeadEntry(int dirFd, const QByteArray &name, int access, uid_t user, QByteArray *text);
 
 // The .trashinfo files of the Trash whose files/ is open as filesFd (at
 // filesPath) that a killed process of ours left without their items go (see

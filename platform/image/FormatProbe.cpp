@@ -47,11 +47,6 @@ private:
     QByteArray m_head;
 };
 
-quint16 be16(const char *p) { return quint16((uchar(p[0]) << 8) | uchar(p[1])); }
-quint32 be32(const char *p) { return (quint32(uchar(p[0])) << 24) | (quint32(uchar(p[1])) << 16) | (quint32(uchar(p[2])) << 8) | uchar(p[3]); }
-quint16 le16(const char *p) { return quint16(uchar(p[0]) | (uchar(p[1]) << 8)); }
-quint32 le32(const char *p) { return quint32(uchar(p[0])) | (quint32(uchar(p[1])) << 8) | (quint32(uchar(p[2])) << 16) | (quint32(uchar(p[3])) << 24); }
-
 bool startsWith(const QByteArray &data, const char *prefix, qsizetype at = 0)
 {
     const qsizetype n = qsizetype(std::strlen(prefix));

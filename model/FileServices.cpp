@@ -23,7 +23,6 @@ namespace {
 // The largest side of the thumbnails that the list and the grid show for videos.
 constexpr int mediaThumbnailSize = 150;
 
-// One write per line, so that lines printed from several threads stay whole.
 // The text that the diagnostic lines show for an image.
 QString imageDescription(const QImage &image)
 {

@@ -86,13 +86,12 @@ VideoControlStrip::VideoControlStrip(QWidget *parent) : QWidget(parent)
     connect(m_position, &QSlider::sliderPressed, this, [this] { m_seeking = true; });
     connect(m_position, &QSlider::sliderReleased, this, [this] {
         m_seeking = false;
-        if (m_player)
-            m_player->setPosition(m_position->value());
+        seekTo(m_position->value());
     });
     connect(m_position, &QSlider::valueChanged, this, [this](int value) {
         // Clicks on the groove move at once; a drag seeks when it ends.
         if (m_player && !m_seeking && !m_position->isSliderDown() && value != int(m_player->position()))
-            m_player->setPosition(value);
+            seekTo(value);
     });
     refresh();
 }
@@ -120,6 +119,17 @@ QString VideoControlStrip::timeText(qint64 ms)
     if (hours > 0)
         return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes, 2, 10, QLatin1Char('0')).arg(rest, 2, 10, QLatin1Char('0'));
     return QStringLiteral("%1:%2").arg(minutes).arg(rest, 2, 10, QLatin1Char('0'));
+}
+
+void VideoControlStrip::seekTo(qint64 ms)
+{
+    if (!m_player)
+        return;
+    // A video that played to its end has stopped and shows nothing: paused
+    // there, it shows the picture at the new place, and the time says so.
+    if (m_player->playbackState() == VideoPlayer::StoppedState)
+        m_player->pause();
+    m_player->setPosition(ms);
 }
 
 void VideoControlStrip::togglePlay()

@@ -31,6 +31,7 @@ public:
     QLabel *timeLabel() const { return m_time; }
 
 private:
+    void seekTo(qint64 ms);
     void togglePlay();
     void refresh();
 

@@ -79,13 +79,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<double>("from");
         QTest::addColumn<double>("to");
-        QTest::newRow("forward to three quarters") << 0.0 << 0.75;
-        QTest::newRow("back to a fifth") << 0.8 << 0.2;
+        QTest::addColumn<bool>("playedToItsEnd");
+        QTest::newRow("forward to three quarters") << 0.0 << 0.75 << false;
+        QTest::newRow("back to a fifth") << 0.8 << 0.2 << false;
+        QTest::newRow("after it played to its end") << 0.9 << 0.4 << true;
     }
     void aClickOnThePositionBarGoesWhereItWasClicked()
     {
         QFETCH(double, from);
         QFETCH(double, to);
+        QFETCH(bool, playedToItsEnd);
         const QString folder = lg::test::freshFolder(QStringLiteral("seek"));
         const QString clip = fx::writeVideo(folder + QStringLiteral("/clip.mp4"),
                                             QStringLiteral("testsrc=duration=4:size=160x120:rate=25"),
@@ -104,6 +107,10 @@ private Q_SLOTS:
         const qint64 duration = player->duration();
         player->setPosition(qint64(duration * from));
         QTRY_VERIFY(std::abs(player->position() - qint64(duration * from)) < duration / 10);
+        if (playedToItsEnd) {
+            player->play();
+            QTRY_COMPARE_WITH_TIMEOUT(player->mediaStatus(), VideoPlayer::EndOfMedia, 10000);
+        }
 
         VideoControlStrip strip;
         strip.resize(500, VideoControlStrip::stripHeight);
@@ -117,6 +124,10 @@ private Q_SLOTS:
         QTRY_VERIFY2(std::abs(player->position() - wanted) < duration / 10,
                      qPrintable(QStringLiteral("at %1 ms, clicked at %2 ms").arg(player->position()).arg(wanted)));
         QVERIFY(std::abs(bar->value() - wanted) < duration / 10);
+        // The picture and the time are those of the clicked place, also after the end.
+        QVERIFY(player->playbackState() != VideoPlayer::StoppedState);
+        QTRY_COMPARE(strip.timeLabel()->text().section(QLatin1Char('/'), 0, 0).trimmed(),
+                     VideoControlStrip::timeText(wanted));
     }
 };
 

@@ -344,6 +344,14 @@ void ItemFileCommands::duplicateItems(const BrowseView &view)
     });
 }
 
+bool ItemFileCommands::sayNameIsNotText(const QString &path)
+{
+    if (!lg::FileNames::hasRawBytes(path))
+        return false;
+    sayRefusedThen({nameIsNotText(path)}, [] {});
+    return true;
+}
+
 void ItemFileCommands::sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then)
 {
     const std::optional<lg::FailureSummary> summary = lg::failureSummary(refused);

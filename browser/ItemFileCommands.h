@@ -64,6 +64,9 @@ class ItemFileCommands : public QObject
 {
     Q_OBJECT
 public:
+    // A path whose name is not valid UTF-8 is refused, said in the window
+    // (what the name is and what to do); true then, and the caller does nothing.
+    bool sayNameIsNotText(const QString &path);
     explicit ItemFileCommands(QObject *parent = nullptr);
 
     // The instance of the content controller.

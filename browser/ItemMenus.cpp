@@ -12,6 +12,7 @@
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/files/FileNames.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -53,6 +54,7 @@ struct MenuState
 {
     QList<lg::ApplicationInfo> apps;
     QString appsFile;   // the file the applications were listed for
+    QString appsExactFile;   // the same by its exact bytes
 };
 MenuState &stateOf(bool grid)
 {
@@ -72,6 +74,13 @@ QString currentItemPath()
 {
     const InitialDirectory *item = currentItem();
     return item ? item->commandPath() : QString();
+}
+
+// An item's path by its exact bytes: what a name that is not valid UTF-8 is
+// refused by.
+QString exactPathOf(const InitialDirectory *item)
+{
+    return item && item->url && item->url->isLocalFile() ? lg::FileNames::pathOf(*item->url) : QString();
 }
 
 QString pathOfRow(const BrowseView &view, int row)
@@ -153,6 +162,7 @@ QMenu *popUpContextMenu(const BrowseView &view, int row, QPoint globalPos)
     MenuState &state = stateOf(view.grid);
     state.apps.clear();
     state.appsFile.clear();
+    state.appsExactFile.clear();
     if (QWidget *focus = QApplication::focusWidget())
         focus->clearFocus();   // ends a rename in progress
 
@@ -160,10 +170,13 @@ QMenu *popUpContextMenu(const BrowseView &view, int row, QPoint globalPos)
     QItemSelectionModel *selection = view.view->selectionModel();
     if (row < 0) {
         const QList<int> rows = selectedRows(view);
-        if (rows.size() == 1)
+        if (rows.size() == 1) {
             state.appsFile = pathOfRow(view, rows.first());
+            state.appsExactFile = exactPathOf(view.model->entry(rows.first()));
+        }
     } else {
         state.appsFile = pathOfRow(view, row);
+        state.appsExactFile = exactPathOf(view.model->entry(row));
         if (!selection->isSelected(view.model->index(row, 0))) {
             QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
             if (!view.grid)
@@ -224,8 +237,12 @@ QMenu *popUpContextMenu(const BrowseView &view, int row, QPoint globalPos)
     addItem(menu, QStringLiteral("actionFullscreenView"), QStringLiteral("Fullscreen view"), [] { fullscreenView(); });
     // The item right-clicked, bound as the menu opens.
     const QString clickedPath = pathOfRow(view, *view.menuClickedRow);
+    const QString clickedExact = exactPathOf(view.model->entry(*view.menuClickedRow));
     addItem(menu, QStringLiteral("actionSetAsWallpaper"), QStringLiteral("Set as wallpaper"),
-            [v, clickedPath] { setWallpaper(v, clickedPath); });
+            [v, clickedPath, clickedExact] {
+                if (!ItemFileCommands::instance()->sayNameIsNotText(clickedExact))
+                    setWallpaper(v, clickedPath);
+            });
     menu->addSeparator();
     QAction *copy = addItem(menu, QStringLiteral("actionCopy"), QStringLiteral("Copy"), [v] { copyItems(v); });
     copy->setShortcut(QKeySequence::Copy);
@@ -266,6 +283,8 @@ void startSlideShow()
 
 void showInFileManager()
 {
+    if (ItemFileCommands::instance()->sayNameIsNotText(exactPathOf(currentItem())))
+        return;
     const QString path = currentItemPath();
     if (!path.isEmpty())
         lg::Workspace::showInFileManager({path}, contentController()->window());
@@ -287,7 +306,8 @@ void fullscreenView()
 void openWithApplication(bool grid, int index)
 {
     const MenuState &state = stateOf(grid);
-    if (index < 0 || index >= state.apps.size() || state.appsFile.isEmpty())
+    if (index < 0 || index >= state.apps.size() || state.appsFile.isEmpty()
+        || ItemFileCommands::instance()->sayNameIsNotText(state.appsExactFile))
         return;
     QString error;
     if (!lg::Workspace::openWith(state.apps.at(index).id, {state.appsFile}, &error))
@@ -296,7 +316,7 @@ void openWithApplication(bool grid, int index)
 
 void setWallpaper(const BrowseView &view, const QString &path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || ItemFileCommands::instance()->sayNameIsNotText(path))
         return;
     QString error;
     if (!lg::Workspace::setDesktopPicture(path, &error))

@@ -879,6 +879,8 @@ private Q_SLOTS:
         QTest::newRow("Duplicate") << "duplicate";
         QTest::newRow("Paste of a cut item") << "paste";
         QTest::newRow("Rename") << "rename";
+        QTest::newRow("Open with File Manager") << "reveal";
+        QTest::newRow("Set as wallpaper") << "wallpaper";
     }
     void aNameThatIsNotUtf8IsRefusedAloudBeforeAnyQuestion()
     {
@@ -903,6 +905,13 @@ private Q_SLOTS:
             asked << spec.title;
             return 0;
         });
+        // Nothing is handed to another program for the look-alike name.
+        int handedOver = 0;
+        lg::Workspace::setRunnerForTesting([&handedOver](const lg::ExternalCall &, QString *) {
+            ++handedOver;
+            return true;
+        });
+        const auto restoreRunner = qScopeGuard([] { lg::Workspace::setRunnerForTesting({}); });
         lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
         const QUrl strayUrl = lg::FileNames::urlOf(lg::FileNames::fromNative(stray));
         if (command == QLatin1String("paste")) {
@@ -922,6 +931,10 @@ private Q_SLOTS:
                 ItemFileCommands::instance()->moveItemsTo(gridBrowseView());
             else if (command == QLatin1String("duplicate"))
                 ItemFileCommands::instance()->duplicateItems(gridBrowseView());
+            else if (command == QLatin1String("reveal"))
+                itemmenus::showInFileManager();
+            else if (command == QLatin1String("wallpaper"))
+                itemmenus::setWallpaper(gridBrowseView(), lg::FileNames::pathOf(strayUrl));
             else
                 grid->collectionview->edit(index);
             QVERIFY(!grid->collectionview->findChild<QLineEdit *>(QStringLiteral("renameEditor")));
@@ -935,6 +948,7 @@ private Q_SLOTS:
                      && words.contains(QStringLiteral("Rename it in a file manager")),
                  qPrintable(words));
         QCOMPARE(asked.size(), 1);
+        QCOMPARE(handedOver, 0);
         QCOMPARE(bytesAt(stray), content);
         QCOMPARE(filesIn(folder), QStringList{"a.jpg"});   // Qt's listing passes over the other name
         QVERIFY(filesIn(target).isEmpty());

@@ -10,6 +10,10 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace lg {
+struct FileIdentity;
+}
+
 namespace lg::temporaries {
 
 QByteArray enc(const QString &path);
@@ -17,6 +21,8 @@ QString decoded(const QByteArray &path);
 QByteArray joinRaw(const QByteArray &folder, const QByteArray &name);
 QByteArray folderOf(const QByteArray &path);
 
+// Lock files are ".lglock-<token>".
+constexpr char lockPrefix[] = ".lglock-";
 constexpr int tokenLength = 16;
 // Exactly 16 lower-case hex digits, as claim() makes them.
 bool isToken(const QByteArray &token);
@@ -24,6 +30,26 @@ bool isToken(const QByteArray &token);
 QByteArray newToken();
 // Numbers separated by ':', each written as QByteArray::number writes it.
 bool isNumberList(const QByteArray &text, int count);
+
+// What stands at a name is exactly the item a record says was made
+// ("<device>:<inode>:<type>").
+bool isExactly(const QByteArray &made, const lg::FileIdentity &id);
+// The file system of the folder open as folderFd numbers its files afresh at
+// each mount (FAT, exFAT and the like), so an inode recorded says little.
+bool numbersFilesPerMount(int folderFd);
+// When text is the record of a folder opened up or of a placeholder: what it
+// names in the folder open as folderFd is put right (the mode set back, the
+// placeholder removed) where it is still what was recorded, and true.
+bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user);
+
+// One name a folder can hold on Linux: not empty, ".", "..", nor longer than
+// a name may be; no '/' or NUL.
+bool isOneName(const QByteArray &name);
+// "<device>:<inode>:<type>", as records name what was made.
+QByteArray madeText(quint64 device, quint64 inode, quint32 type);
+// A lock file this process holds (held) or let go of: never a reason to read
+// its folder again.
+void noteOwnLock(quint64 device, quint64 inode, bool held);
 
 // What one reading of a folder found.
 struct Scan

@@ -1,0 +1,360 @@
+// Records of read-only folders opened up and of placeholders, and how the cleanup settles them after a kill.
+#include "platform/files/FolderRecords.h"
+#include "platform/files/TemporariesShared.h"
+
+#include "platform/files/FileIdentity.h"
+#include "platform/files/Removal.h"
+#include "platform/files/Temporaries.h"
+
+#include <QList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace lg {
+
+using namespace temporaries;
+
+namespace {
+
+// ---- Records of opened-up folders and of placeholders ----
+constexpr char openedHeader[] = "[Lumen Gallery opened folder]";
+constexpr char placeholderHeader[] = "[Lumen Gallery placeholder]";
+
+// What the record of a folder opened up says.
+struct OpenedRecord
+{
+    QByteArray name;           // the folder's name beside the record
+    QByteArray folder;         // "<device>:<inode>"
+    unsigned mode = 0;         // its own mode
+    unsigned given = 0;        // the mode it was given
+    QByteArray movedTo;        // the absolute path it was moved to; may be empty
+};
+
+QByteArray openedText(const OpenedRecord &record)
+{
+    QByteArray text = QByteArray(openedHeader) + "\nName=" + record.name.toPercentEncoding() + "\nFolder="
+                      + record.folder + "\nMode=" + QByteArray::number(record.mode)
+                      + "\nGiven=" + QByteArray::number(record.given) + "\n";
+    if (!record.movedTo.isEmpty())
+        text += "MovedTo=" + record.movedTo.toPercentEncoding("/") + "\n";
+    return text;
+}
+
+// A mode as the records write it: decimal, permission bits only.
+std::optional<unsigned> modeOfText(const QByteArray &text)
+{
+    bool ok = false;
+    const uint mode = text.toUInt(&ok);
+    if (!ok || mode > 07777 || QByteArray::number(mode) != text)
+        return std::nullopt;
+    return mode;
+}
+
+bool isAbsoluteRawPath(const QByteArray &path)
+{
+    return path.startsWith('/') && !path.contains('\0') && path.size() <= 4095;
+}
+
+// The record, when text is byte for byte what OpenedUpFolder writes: one
+// name, an identity, two different modes the second of which only adds the
+// user's bits to the first (so setting it back only ever takes bits away),
+// and optionally an absolute path.
+std::optional<OpenedRecord> parseOpened(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if ((lines.size() != 6 && lines.size() != 7) || lines.at(0) != openedHeader || !lines.at(1).startsWith("Name=")
+        || !lines.at(2).startsWith("Folder=") || !lines.at(3).startsWith("Mode=") || !lines.at(4).startsWith("Given="))
+        return std::nullopt;
+    OpenedRecord record;
+    record.name = QByteArray::fromPercentEncoding(lines.at(1).mid(5));
+    record.folder = lines.at(2).mid(7);
+    const std::optional<unsigned> mode = modeOfText(lines.at(3).mid(5));
+    const std::optional<unsigned> given = modeOfText(lines.at(4).mid(6));
+    if (lines.size() == 7) {
+        if (!lines.at(5).startsWith("MovedTo="))
+            return std::nullopt;
+        record.movedTo = QByteArray::fromPercentEncoding(lines.at(5).mid(8));
+        if (!isAbsoluteRawPath(record.movedTo))
+            return std::nullopt;
+    }
+    if (!mode || !given || *mode == *given || (*mode & ~*given) != 0 || (*given & ~(*mode | S_IRWXU)) != 0
+        || !isOneName(record.name)
+        || !isNumberList(record.folder, 2))
+        return std::nullopt;
+    record.mode = *mode;
+    record.given = *given;
+    if (text != openedText(record))
+        return std::nullopt;
+    return record;
+}
+
+// The folder name in dirFd gets its mode back when it is the one recorded,
+// the user's, with exactly the mode it was given.
+void setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user)
+{
+    const int fd = ::openat(dirFd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user
+        && QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) == record.folder
+        && (st.st_mode & 07777) == record.given)
+        ::chmod(("/proc/self/fd/" + QByteArray::number(fd)).constData(), record.mode);
+    ::close(fd);
+}
+
+void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
+{
+    setModeBackAt(folderFd, record.name, record, user);
+    if (record.movedTo.isEmpty())
+        return;
+    const QByteArray movedFolder = folderOf(record.movedTo);
+    const QByteArray movedName = record.movedTo.mid(record.movedTo.lastIndexOf('/') + 1);
+    const int dirFd = ::open(movedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    if (isOneName(movedName))
+        setModeBackAt(dirFd, movedName, record, user);
+    ::close(dirFd);
+}
+
+// What the record of a placeholder says.
+struct PlaceholderText
+{
+    QByteArray name;   // the target's name beside the record
+    QByteArray from;   // the absolute path of the item to be renamed there
+    QByteArray made;   // "<device>:<inode>:<type>" of the placeholder; empty when not recorded
+};
+
+QByteArray placeholderText(const PlaceholderText &record)
+{
+    QByteArray text = QByteArray(placeholderHeader) + "\nName=" + record.name.toPercentEncoding()
+                      + "\nFrom=" + record.from.toPercentEncoding("/") + "\n";
+    if (!record.made.isEmpty())
+        text += "Made=" + record.made + "\n";
+    return text;
+}
+
+std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if ((lines.size() != 4 && lines.size() != 5) || lines.at(0) != placeholderHeader
+        || !lines.at(1).startsWith("Name=") || !lines.at(2).startsWith("From="))
+        return std::nullopt;
+    PlaceholderText record;
+    record.name = QByteArray::fromPercentEncoding(lines.at(1).mid(5));
+    record.from = QByteArray::fromPercentEncoding(lines.at(2).mid(5));
+    if (lines.size() == 5) {
+        if (!lines.at(3).startsWith("Made=") || !isNumberList(lines.at(3).mid(5), 3))
+            return std::nullopt;
+        record.made = lines.at(3).mid(5);
+    }
+    if (!isOneName(record.name) || !isAbsoluteRawPath(record.from) || text != placeholderText(record))
+        return std::nullopt;
+    return record;
+}
+
+// Removes the placeholder a dead process's record names, when it is one: see
+// PlaceholderRecord.
+void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_t user)
+{
+    struct stat st, source;
+    if (::fstatat(folderFd, record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != user
+        || !(S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1)))
+        return;
+    // Still where it came from: the rename never happened, and what stands at
+    // the name is not the item.
+    if (::lstat(record.from.constData(), &source) != 0 || (source.st_dev == st.st_dev && source.st_ino == st.st_ino))
+        return;
+    const bool recorded = isExactly(record.made, identityOfStat(st));
+    if (!recorded && !((record.made.isEmpty() || numbersFilesPerMount(folderFd)) && isOlderThanThisProcess(st.st_mtim)))
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        ::unlinkat(folderFd, record.name.constData(), AT_REMOVEDIR);   // only while empty
+        return;
+    }
+    struct stat again;
+    if (::fstatat(folderFd, record.name.constData(), &again, AT_SYMLINK_NOFOLLOW) == 0 && again.st_ino == st.st_ino
+        && again.st_dev == st.st_dev && again.st_size == 0)
+        ::unlinkat(folderFd, record.name.constData(), 0);
+}
+
+} // namespace
+
+namespace temporaries {
+
+bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user)
+{
+    if (const std::optional<OpenedRecord> opened = parseOpened(text)) {
+        setModeBack(folderFd, *opened, user);
+        return true;
+    }
+    if (const std::optional<PlaceholderText> placeholder = parsePlaceholder(text)) {
+        removeRecordedPlaceholder(folderFd, *placeholder, user);
+        return true;
+    }
+    return false;
+}
+
+} // namespace temporaries
+
+RecordLock::RecordLock(RecordLock &&other) noexcept { *this = std::move(other); }
+
+RecordLock &RecordLock::operator=(RecordLock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_dirFd = std::exchange(other.m_dirFd, -1);
+        m_lockFd = std::exchange(other.m_lockFd, -1);
+        m_lockName = std::move(other.m_lockName);
+        m_folder = std::move(other.m_folder);
+    }
+    return *this;
+}
+
+RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArray &text)
+{
+    RecordLock lock;
+    lock.m_dirFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (lock.m_dirFd < 0)
+        return lock;
+    lock.m_folder = folder;
+    journalAcquire(folder);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const QByteArray name = lockPrefix + newToken();
+        const int fd = ::openat(lock.m_dirFd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            break;
+        // Locked before anything is written, as a temporary's lock is.
+        // Synced where the disk can sync a file.
+        struct stat st;
+        if (::flock(fd, LOCK_EX) != 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size()
+            || (::fdatasync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            || ::fstat(fd, &st) != 0) {
+            ::unlinkat(lock.m_dirFd, name.constData(), 0);
+            ::close(fd);
+            break;
+        }
+        noteOwnLock(quint64(st.st_dev), quint64(st.st_ino), true);
+        lock.m_lockFd = fd;
+        lock.m_lockName = name;
+        return lock;
+    }
+    lock.release();
+    return lock;
+}
+
+bool RecordLock::rewrite(const QByteArray &text)
+{
+    return m_lockFd >= 0 && ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size();
+}
+
+void RecordLock::release()
+{
+    if (m_lockFd >= 0) {
+        struct stat st, named;
+        if (::fstat(m_lockFd, &st) == 0) {
+            // Only while its name still leads to this very lock.
+            if (::fstatat(m_dirFd, m_lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+                && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
+                ::unlinkat(m_dirFd, m_lockName.constData(), 0);
+            noteOwnLock(quint64(st.st_dev), quint64(st.st_ino), false);
+        }
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+    if (m_dirFd >= 0) {
+        ::close(m_dirFd);
+        m_dirFd = -1;
+        journalRelease(m_folder, false);
+    }
+}
+
+OpenedUpFolder OpenedUpFolder::record(int parentFd, const QByteArray &parentPath, const QByteArray &name,
+                                      const struct stat &examined, unsigned given, const QByteArray &movedTo)
+{
+    OpenedUpFolder opened;
+    OpenedRecord record;
+    record.name = name;
+    record.folder = QByteArray::number(quint64(examined.st_dev)) + ':' + QByteArray::number(quint64(examined.st_ino));
+    record.mode = examined.st_mode & 07777;
+    record.given = given & 07777;
+    record.movedTo = isAbsoluteRawPath(movedTo) ? movedTo : QByteArray();
+    if (isOneName(name) && record.mode != record.given)
+        opened.m_lock = RecordLock::make(parentFd, parentPath, openedText(record));
+    return opened;
+}
+
+OpenedUpFolder OpenedUpFolder::record(const QByteArray &path, const struct stat &examined, unsigned given,
+                                      const QByteArray &movedTo)
+{
+    QByteArray trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith('/'))
+        trimmed.chop(1);
+    const QByteArray folder = folderOf(trimmed);
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return {};
+    OpenedUpFolder opened =
+        record(folderFd, folder, trimmed.mid(trimmed.lastIndexOf('/') + 1), examined, given, movedTo);
+    ::close(folderFd);
+    return opened;
+}
+
+namespace {
+
+// path with a leading "/proc/self/fd/N" (a folder this process holds open)
+// spelled as the folder's own path; empty when that cannot be told.
+QByteArray withoutHandle(const QByteArray &path)
+{
+    constexpr char handles[] = "/proc/self/fd/";
+    if (!path.startsWith(handles))
+        return path;
+    const qsizetype slash = path.indexOf('/', qsizetype(sizeof handles) - 1);
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.left(slash < 0 ? path.size() : slash).constData(), buffer, sizeof buffer);
+    if (n <= 0 || n >= ssize_t(sizeof buffer) || buffer[0] != '/')
+        return {};
+    const QByteArray folder(buffer, qsizetype(n));
+    return slash < 0 ? folder : joinRaw(folder, path.mid(slash + 1));
+}
+
+} // namespace
+
+PlaceholderRecord PlaceholderRecord::before(const QByteArray &from, const QByteArray &target)
+{
+    PlaceholderRecord placeholder;
+    PlaceholderText record;
+    record.from = withoutHandle(from);
+    const QByteArray to = withoutHandle(target);
+    record.name = to.mid(to.lastIndexOf('/') + 1);
+    if (!isAbsoluteRawPath(record.from) || !isAbsoluteRawPath(to) || !isOneName(record.name))
+        return placeholder;
+    const QByteArray folder = folderOf(to);
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return placeholder;
+    placeholder.m_text = placeholderText(record);
+    placeholder.m_lock = RecordLock::make(folderFd, folder, placeholder.m_text);
+    ::close(folderFd);
+    return placeholder;
+}
+
+void PlaceholderRecord::made(const struct stat &placeholder)
+{
+    if (!m_lock.isValid())
+        return;
+    const FileIdentity id = identityOfStat(placeholder);
+    m_text += "Made=" + madeText(id.device, id.inode, id.type) + "\n";
+    m_lock.rewrite(m_text);
+}
+
+} // namespace lg

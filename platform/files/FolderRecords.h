@@ -1,0 +1,100 @@
+#pragma once
+// Lock records that are not a temporary's: a read-only folder opened up for a
+// move or a removal, and a placeholder that holds a name for a rename that
+// cannot replace. Each is written and synced before the step it guards and
+// goes once the step is done; the start-up cleanup settles what a kill left
+// (see settleFolderRecord in TemporariesShared.h).
+//
+// Any thread; an owner is used by one thread at a time. A record that cannot
+// be written leaves its owner empty and the work goes on as before.
+#include <QByteArray>
+
+#include <sys/stat.h>
+
+namespace lg {
+
+// A lock file of this process (".lglock-<token>", locked while it lives) whose
+// record is not a temporary's: see OpenedUpFolder and PlaceholderRecord. The
+// folder it lies in is noted in the journal for its life.
+class RecordLock
+{
+public:
+    RecordLock() = default;
+    RecordLock(RecordLock &&other) noexcept;
+    RecordLock &operator=(RecordLock &&other) noexcept;
+    RecordLock(const RecordLock &) = delete;
+    RecordLock &operator=(const RecordLock &) = delete;
+    ~RecordLock() { release(); }
+    // Made in the folder open as dirFd (path folder, for the journal), locked,
+    // with text written and synced; invalid when that cannot be done.
+    static RecordLock make(int dirFd, const QByteArray &folder, const QByteArray &text);
+    bool isValid() const { return m_lockFd >= 0; }
+    // text, longer than the record it replaces, written over it at once.
+    bool rewrite(const QByteArray &text);
+    // The lock file goes, and the journal's note of its folder with it.
+    void release();
+
+private:
+    int m_dirFd = -1;
+    int m_lockFd = -1;
+    QByteArray m_lockName;
+    QByteArray m_folder;
+};
+
+// A read-only folder given its user's write bit (or all the user's bits) for
+// a move or a removal, recorded so that a kill before its mode is set back
+// leaves nothing wider: before the chmod, a lock record beside it (in its
+// parent) names it by identity (device and inode), its mode and the mode it
+// is given, and, for a move, where it goes; the record is synced, and goes
+// once the mode is back or the folder is gone. The cleanup sets the mode back
+// where the folder, at either place, is still that folder with exactly the
+// mode it was given, and then drops the record. Nothing is ever widened.
+class OpenedUpFolder
+{
+public:
+
+    // Records that the folder name in the folder open as parentFd (whose path
+    // parentPath the journal keeps), examined as examined, is about to get
+    // mode given; movedTo, when not empty, is the absolute path it is moved
+    // to. Best effort: without a record (a parent that cannot be written)
+    // the owner is empty and the work goes on as before.
+    static OpenedUpFolder record(int parentFd, const QByteArray &parentPath, const QByteArray &name,
+                                 const struct stat &examined, unsigned given, const QByteArray &movedTo = {});
+    // The same for the folder at path.
+    static OpenedUpFolder record(const QByteArray &path, const struct stat &examined, unsigned given,
+                                 const QByteArray &movedTo = {});
+    // Its mode is back, or it is gone: the record goes (so it does with the owner).
+    void done() { m_lock.release(); }
+
+private:
+    RecordLock m_lock;
+};
+
+// A name held by a placeholder (see renameWithoutReplacingRaw) on a file system
+// that may not keep placeholderMode (exFAT and FAT keep no modes): a lock record
+// in the target's folder names the target before the placeholder is made, with
+// where the item comes from, and the placeholder's identity once it is made.
+// The cleanup removes what stands at the name only when the maker is gone and
+// it is an empty folder or empty file of the user's, the item still stands
+// where it came from (so the rename never happened), and it is the placeholder
+// recorded (or, where the file system numbers its files afresh at each mount
+// or no identity was recorded yet, it is older than the process cleaning).
+class PlaceholderRecord
+{
+public:
+
+    // Before the placeholder for a rename of from to target is made (absolute
+    // paths; "/proc/self/fd/N/..." is resolved). Best effort: empty when no
+    // record can be written.
+    static PlaceholderRecord before(const QByteArray &from, const QByteArray &target);
+    // The placeholder was made: its identity goes into the record.
+    void made(const struct stat &placeholder);
+    // The rename is done, or the placeholder gone: the record goes (so it does with the owner).
+    void done() { m_lock.release(); }
+
+private:
+    RecordLock m_lock;
+    QByteArray m_text;
+};
+
+} // namespace lg

@@ -143,6 +143,10 @@ int copyFileData(int in, int out, const struct stat &st, const QByteArray &targe
                 return errno;
             if (const int err = copyStream(in, out, to - from, ctx))
                 return err;
+            // A stretch that came short (the file shrank) is never padded with
+            // zeros by the size set below.
+            if (::lseek(out, 0, SEEK_CUR) != off_t(to))
+                return changedWhileCopied;
         }
         at = std::max(to, from);
     }
@@ -346,9 +350,9 @@ LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, C
         if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode)
             return LinkOutcome::NotALaterName;
         const QByteArray handle = "/proc/self/fd/" + QByteArray::number(made.fd);
-        if (::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
-            && (errno != ENOENT
-                || ::linkat(AT_FDCWD, copy.path.constData(), AT_FDCWD, target.constData(), 0) != 0))   // no /proc
+        static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+        if (procFds ? ::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
+                    : ::linkat(AT_FDCWD, copy.path.constData(), AT_FDCWD, target.constData(), 0) != 0)   // no /proc
             err = errno;
     }
     if (err == EXDEV)
@@ -371,8 +375,10 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const QB
                     const struct stat &st, CopyContext &ctx)
 {
     const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
-    if (link == LinkOutcome::Linked)
+    if (link == LinkOutcome::Linked) {
+        tellMade(ctx, -1);   // the link at target is what was made (a temporary's owner records it)
         return 0;
+    }
     const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return errno;

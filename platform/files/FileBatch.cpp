@@ -1,5 +1,6 @@
 // The clash rules of a batch of items: what Replace may replace, numbered names within the batch.
 #include "platform/files/FileBatch.h"
+#include "platform/files/FileOperationsShared.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
@@ -10,20 +11,10 @@
 
 namespace lg {
 
+using fileops::lstatPath;
+using fileops::nameOf;
+
 namespace {
-
-bool lstatPath(const QString &path, struct stat *st)
-{
-    return ::lstat(lg::FileNames::toNative(path).constData(), st) == 0;
-}
-
-QString nameOf(const QString &path)
-{
-    QString p = path;
-    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
-        p.chop(1);
-    return p.mid(p.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 FileOpResult refused(FileOpError error, const QString &source, const QString &target, const QString &message)
 {

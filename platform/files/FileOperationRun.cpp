@@ -21,7 +21,6 @@ struct FileOperation::Private
     FileOpKind kind;
     QList<FileOpItem> items;
     std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
-    bool autoDelete = true;
     bool started = false;
     QFutureWatcher<QList<FileOpResult>> *watcher = nullptr;
 };
@@ -50,8 +49,7 @@ void FileOperation::start()
     connect(d->watcher, &QFutureWatcherBase::finished, this, [this] {
         const QList<FileOpResult> results = d->watcher->result();
         Q_EMIT finished(results);
-        if (d->autoDelete)
-            deleteLater();
+        deleteLater();
     });
     QPointer<FileOperation> self(this);
     const auto cancelled = d->cancelled;

@@ -14,12 +14,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QMetaObject>
-#include <QPointer>
 #include <QScopeGuard>
 #include <QSet>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cerrno>

@@ -219,7 +219,7 @@ FileOpResult createFolder(const QString &folder, const QString &name);
 // what is done staying done: an unfinished copy stays hidden under its lock
 // for the cleanup, and an item whose source was partly removed is in place
 // (Cancelled, itemInPlace). progress and finished arrive on the main thread;
-// the object deletes itself after finished when autoDelete is set (default).
+// the object deletes itself after finished.
 class FileOperation : public QObject
 {
     Q_OBJECT

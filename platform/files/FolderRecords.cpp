@@ -172,8 +172,14 @@ void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_
     // the name is not the item.
     if (::lstat(record.from.constData(), &source) != 0 || (source.st_dev == st.st_dev && source.st_ino == st.st_ino))
         return;
+    // Not the very item recorded: only where no identity was recorded yet, or
+    // it says little on this disk, and only what a placeholder looks like
+    // (no mode bits, where the disk keeps modes) from before this process.
     const bool recorded = isExactly(record.made, identityOfStat(st));
-    if (!recorded && !((record.made.isEmpty() || numbersFilesPerMount(folderFd)) && isOlderThanThisProcess(st.st_mtim)))
+    const bool renumbered = numbersFilesPerMount(folderFd);
+    if (!recorded
+        && !((record.made.isEmpty() || renumbered) && isOlderThanThisProcess(st.st_mtim)
+             && (renumbered || (st.st_mode & 07777) == placeholderMode)))
         return;
     if (S_ISDIR(st.st_mode)) {
         ::unlinkat(folderFd, record.name.constData(), AT_REMOVEDIR);   // only while empty

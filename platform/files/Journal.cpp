@@ -1,6 +1,7 @@
 // The journal of folders holding temporaries, and the start-up cleanup of the folders that killed runs' entries name.
 #include "platform/files/Journal.h"
 #include "platform/files/TemporariesShared.h"
+#include "platform/files/Temporaries.h"
 
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
@@ -598,6 +599,12 @@ std::map<QByteArray, std::vector<DeadEntry>> deadEntries(int dirFd)
     for (const QByteArray &name : names) {
         const bool making = name.startsWith('.') && name.endsWith(".new") && isToken(name.mid(1, name.size() - 5));
         if (!making && !isToken(name))
+            continue;
+        // One still being made is locked only after it exists: a newer one
+        // may be a live writer's, between its open and its lock.
+        struct stat made;
+        if (making && (::fstatat(dirFd, name.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0
+                       || !isOlderThanThisProcess(made.st_mtim)))
             continue;
         QByteArray text;
         const int fd = openDeadEntry(dirFd, name, O_RDWR, user, &text);   // not while its folder is being settled

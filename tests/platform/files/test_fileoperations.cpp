@@ -1698,6 +1698,8 @@ private Q_SLOTS:
         QCOMPARE(st.st_nlink, nlink_t(2));
         QCOMPARE(QFileInfo::exists(second), kind == lg::FileOpKind::Copy);
         QCOMPARE(QFileInfo::exists(first), kind == lg::FileOpKind::Copy);
+        // Nothing hidden stays beside them (a replacing name's temporary, its lock).
+        QCOMPARE(entries(dst), withFolder ? (QStringList{"Album", "b.jpg"}) : (QStringList{"a.jpg", "b.jpg"}));
     }
 
     // The delete step of a move across disks removes the names of a file one

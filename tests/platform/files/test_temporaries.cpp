@@ -1635,6 +1635,8 @@ private Q_SLOTS:
         QTest::newRow("placeholder, another item") << "placeholder" << "identity" << false;
         QTest::newRow("placeholder, not empty") << "placeholder" << "full" << false;
         QTest::newRow("placeholder, no identity yet, older") << "placeholder" << "unmade" << true;
+        // Older and empty, but with modes a placeholder never has: the user's own.
+        QTest::newRow("placeholder, no identity yet, the user's folder") << "placeholder" << "unmade, user's" << false;
         QTest::newRow("placeholder, no identity yet, made just now") << "placeholder" << "recent" << false;
         QTest::newRow("placeholder, lines ending in CR LF") << "placeholder" << "crlf" << false;
         // A copy killed once its temporary was complete: the placeholder's item
@@ -1657,7 +1659,10 @@ private Q_SLOTS:
         const QString from = QFileInfo(lg::test::writeFile(root + "/src/T/a.jpg", "a")).absolutePath();
         if (change == QLatin1String("arrived"))
             QVERIFY(QDir().rmdir(from) || QDir(from).removeRecursively());
-        QCOMPARE(::chmod(raw(item).constData(), 0755), 0);
+        // A placeholder is made with no mode bits (where the disk keeps modes).
+        const bool asMade = kind == QLatin1String("placeholder")
+                            && (change == QLatin1String("unmade") || change == QLatin1String("recent"));
+        QCOMPARE(::chmod(raw(item).constData(), asMade ? lg::placeholderMode : 0755), 0);
         if (change != QLatin1String("recent")) {
             const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
             QCOMPARE(::utimensat(AT_FDCWD, raw(item).constData(), anHourAgo, 0), 0);
@@ -1675,7 +1680,7 @@ private Q_SLOTS:
                 text += "MovedTo=" + raw(item).toPercentEncoding("/") + "\n";
         } else {
             text = "[Lumen Gallery placeholder]\nName=T\nFrom=" + raw(root + "/src/T").toPercentEncoding("/") + "\n";
-            if (change != QLatin1String("unmade") && change != QLatin1String("recent"))
+            if (!change.startsWith(QLatin1String("unmade")) && change != QLatin1String("recent"))
             {
                 const std::optional<lg::FileIdentity> id = lg::fileIdentity(item);
                 QVERIFY(id);

@@ -5,6 +5,7 @@
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/image/ModuleInterfaces.h"
+#include "platform/runtime/Dispatch.h"
 
 #include "ModuleBuild.h"
 
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <array>
@@ -360,7 +362,8 @@ ModuleProblem problemFor(const Loader &l, Module module, Refusal refusal)
     else if (refusal == Refusal::Missing)
         text = QStringLiteral("The %1 module of this version is missing.").arg(name) + reinstall;
     else if (refusal == Refusal::Untrusted)
-        text = QStringLiteral("The %1 module is in a folder that other users may change, so it is not used.").arg(name);
+        text = QStringLiteral("The %1 module, or the folder it is in, may be changed by other users, so it is not used.")
+                   .arg(name);
     else if (refusal == Refusal::Damaged)
         text = QStringLiteral("The %1 module of this version is damaged.").arg(name) + reinstall;
     else if (refusal == Refusal::OtherBuild)
@@ -474,15 +477,23 @@ void preloadModule(Module module)
     Slot &slot = loader().slots[size_t(module)];
     if (slot.loaded.load(std::memory_order_acquire) || slot.tried.load(std::memory_order_acquire))
         return;
-    if (slot.preloading.exchange(true))
+    if (isShuttingDown() || slot.preloading.exchange(true))
         return;
-    // A thread of its own: the shared pool may be busy with the thumbnails
-    // that will need the module. A load is not interrupted; at quit the
-    // process ends around it.
-    std::thread([module, &slot] {
-        modulePointer(module);
+    // A pool of its own, a thread for each module: the shared pool may be busy
+    // with the thumbnails that will need the module. A load is not
+    // interrupted, so the quit waits for one under way (less than a second)
+    // rather than end the process around it.
+    static QThreadPool *const pool = [] {
+        auto *made = new QThreadPool;   // never destroyed, like the loader
+        made->setMaxThreadCount(moduleCount);
+        registerPool(made);
+        return made;
+    }();
+    pool->start([module, &slot] {
+        if (!isShuttingDown())
+            modulePointer(module);
         slot.preloading.store(false);
-    }).detach();
+    });
 }
 
 QString moduleFileName(Module module)

@@ -480,7 +480,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
-        QVERIFY2(lines[0].contains(QLatin1String("The HEIC module is in a folder that other users may change, so it is not used.")),
+        QVERIFY2(lines[0].contains(QLatin1String("The HEIC module, or the folder it is in, may be changed by other users, so it is not used.")),
                  qPrintable(lines[0]));
         QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")) && lines[1].contains(refused), qPrintable(lines[1]));
     }

@@ -41,6 +41,8 @@ protected:
                 const int start = across ? groove.x() : groove.y();
                 const int span = (across ? groove.width() : groove.height()) - length;
                 const int offset = (across ? at.x() : at.y()) - start - length / 2;
+                // Held down first: the video seeks once, when the press ends.
+                setSliderDown(true);
                 setSliderPosition(QStyle::sliderValueFromPosition(minimum(), maximum(), offset, span,
                                                                   option.upsideDown));
             }

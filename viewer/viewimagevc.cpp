@@ -811,6 +811,7 @@ QSize viewimagevc::decodeBound() const
 
 void viewimagevc::releasePlayer()
 {
+    ++m_videoTicket;   // a video still being made ready is not shown any more
     if (!m_player)
         return;
     VideoPlayer *old = m_player;

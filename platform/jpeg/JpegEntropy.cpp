@@ -425,9 +425,9 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, Pic
     if (source.progressive_mode)
         jpeg_simple_progression(&target);
 
-    // A DC value is the mean of a block's samples, eight times over: within
-    // 2^(precision + 3) either way, as the standard's Huffman categories allow.
-    const int dcLimit = (1 << (source.data_precision + 3)) - 1;
+    // A DC value is the mean of a block's level-shifted samples, eight times
+    // over: within 2^(precision + 2) either way, before quantisation.
+    const int dcLimit = 1 << (source.data_precision + 2);
     const Signs signs = signsOf(turn);
     bool inRange = true;
     for (int ci = 0; ci < source.num_components; ++ci) {

@@ -497,17 +497,11 @@ bool patchMpfIndex(QByteArray &jpeg, qsizetype imageEnd, qsizetype oldPosition, 
     return false;
 }
 
-bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped)
+namespace {
+
+// The main directory and its Exif directory: upright, and the turned picture's size.
+void patchMainDirectory(Tiff &t, const QList<qsizetype> &first, QSize pixelSize)
 {
-    if (thumbnailDropped)
-        *thumbnailDropped = false;
-    Tiff t(tiffBytes);
-    if (!t.ok())
-        return false;
-    const qsizetype ifd0 = t.u32(4);
-    const QList<qsizetype> first = t.entries(ifd0);
-    if (first.isEmpty())
-        return false;
     for (const qsizetype entry : first) {
         switch (t.tag(entry)) {
         case 0x0112: t.setSingleShort(entry, 1); break;
@@ -526,11 +520,13 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
         default: break;
         }
     }
-    // The thumbnail directory: its JPEG is replaced where it lies, never larger.
-    const qsizetype nextField = t.nextIfdField(ifd0);
-    const qsizetype ifd1 = t.u32(nextField);
-    if (ifd1 == 0)
-        return true;
+}
+
+// The thumbnail directory at ifd1, linked from nextField: its JPEG is turned
+// where it lies (or after the block's end), else the directory is unlinked.
+bool patchThumbnailDirectory(Tiff &t, QByteArray &tiffBytes, qsizetype nextField, qsizetype ifd1,
+                             const ThumbnailMaker &thumbnail, bool *thumbnailDropped)
+{
     // Only the thumbnail goes: its directory is no longer linked, so that no
     // reader shows its old pixels beside the turned picture.
     const auto drop = [&t, nextField, thumbnailDropped] {
@@ -596,6 +592,28 @@ bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thu
     t.setNumber(offsetEntry, quint32(at));
     t.setNumber(lengthEntry, quint32(made.size()));
     return true;
+}
+
+} // namespace
+
+bool patchExif(QByteArray &tiffBytes, QSize pixelSize, const ThumbnailMaker &thumbnail, bool *thumbnailDropped)
+{
+    if (thumbnailDropped)
+        *thumbnailDropped = false;
+    Tiff t(tiffBytes);
+    if (!t.ok())
+        return false;
+    const qsizetype ifd0 = t.u32(4);
+    const QList<qsizetype> first = t.entries(ifd0);
+    if (first.isEmpty())
+        return false;
+    patchMainDirectory(t, first, pixelSize);
+    // The thumbnail directory: its JPEG is replaced where it lies, never larger.
+    const qsizetype nextField = t.nextIfdField(ifd0);
+    const qsizetype ifd1 = t.u32(nextField);
+    if (ifd1 == 0)
+        return true;
+    return patchThumbnailDirectory(t, tiffBytes, nextField, ifd1, thumbnail, thumbnailDropped);
 }
 
 std::optional<int> exifThumbnailOrientation(const QByteArray &tiffBytes)

@@ -473,6 +473,17 @@ QWidget *collagevc::buildControlColumn()
     grid->setVerticalSpacing(8);
     int line = 0;
 
+    addTitleRows(panel, grid, line);
+    addNumberRows(panel, grid, line);
+    addShadowAndColourRows(panel, grid, line);
+    addSizeRows(panel, grid, line);
+    addSaveRow(panel, grid, line);
+    return panel;
+}
+
+// The title with the help button, then the style row.
+void collagevc::addTitleRows(QWidget *panel, QGridLayout *grid, int &line)
+{
     btnhelp = new buttoncursor(panel);
     btnhelp->setObjectName(QStringLiteral("btnhelp"));
     btnhelp->setText(QStringLiteral("?"));
@@ -495,6 +506,10 @@ QWidget *collagevc::buildControlColumn()
     connect(btnstyleButton, &QAbstractButton::clicked, this, &collagevc::btnstyle);
     connect(btnpileButton, &QAbstractButton::clicked, this, &collagevc::btnpile);
 
+}
+
+void collagevc::addNumberRows(QWidget *panel, QGridLayout *grid, int &line)
+{
     // The five numbers: label, stepper, slider, field.
     struct NumberRow { SliderNumber number; QString label; int min; int max; int start; QLabel **labelOutlet;
                        CollageStepper **stepper; QSlider **slider; QLineEdit **field; const char *names[3]; };
@@ -539,6 +554,10 @@ QWidget *collagevc::buildControlColumn()
         connectNumber(r.number);
     }
 
+}
+
+void collagevc::addShadowAndColourRows(QWidget *panel, QGridLayout *grid, int &line)
+{
     checkboxShadow = new QCheckBox(tr("Shadow"), panel);
     checkboxShadow->setObjectName(QStringLiteral("checkboxShadow"));
     checkboxShadow->setChecked(isCollageShadowOn);
@@ -572,6 +591,10 @@ QWidget *collagevc::buildControlColumn()
         });
     }
 
+}
+
+void collagevc::addSizeRows(QWidget *panel, QGridLayout *grid, int &line)
+{
     // Output size and orientation.
     btnSelectsize = makeButton(panel, QStringLiteral("btnSelectsize"), QString());
     grid->addWidget(new QLabel(tr("Size"), panel), line, 0);
@@ -595,6 +618,11 @@ QWidget *collagevc::buildControlColumn()
     connect(btnPortrait, &QAbstractButton::clicked, this, &collagevc::btnPortraitclicked);
     connect(btnLandscape, &QAbstractButton::clicked, this, &collagevc::btnLandscapeclciked);
 
+}
+
+// After a stretch: Exit and Save.
+void collagevc::addSaveRow(QWidget *panel, QGridLayout *grid, int &line)
+{
     grid->setRowStretch(line++, 1);
     btnSaveButton = makeButton(panel, QStringLiteral("btnsave"), tr("Save"));
     btnSaveButton->setBackgroundNormalColor(accentOrange());
@@ -604,7 +632,6 @@ QWidget *collagevc::buildControlColumn()
     grid->addWidget(btnSaveButton, line, 2, 1, 2);
     connect(btnSaveButton, &QAbstractButton::clicked, this, &collagevc::btnsave);
     connect(btnExitButton, &QAbstractButton::clicked, this, &collagevc::btnexit);
-    return panel;
 }
 
 void collagevc::viewDidLoad()

@@ -29,6 +29,7 @@
 class CollageStepper;
 class QCheckBox;
 class QFrame;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -267,6 +268,12 @@ private:
     void saveCollage();
     void buildLayout();
     QWidget *buildControlColumn();
+    // The control column's parts, each adding its rows to grid from line on.
+    void addTitleRows(QWidget *panel, QGridLayout *grid, int &line);
+    void addNumberRows(QWidget *panel, QGridLayout *grid, int &line);
+    void addShadowAndColourRows(QWidget *panel, QGridLayout *grid, int &line);
+    void addSizeRows(QWidget *panel, QGridLayout *grid, int &line);
+    void addSaveRow(QWidget *panel, QGridLayout *grid, int &line);
     void connectNumber(SliderNumber number);
     void sliderChanged(SliderNumber number, SliderPhase phase);
     void countUpdate(SliderNumber number);

@@ -106,6 +106,20 @@ void viewimagevc::rebuildContextMenu()
     recommendedApps.clear();
     recommendedAppIds.clear();
     fileURL = currentItemFileURL();
+    QMenu *applications = buildApplicationsMenu();
+    const ViewerMenuState state = viewerMenuState(menuSnapshot());
+
+    QMenu *menu = imgviewMenu;
+    addViewItems(menu, state, applications);
+    addFileItems(menu, state);
+    addShowItems(menu, state);
+    addRotateItems(menu, state);
+}
+
+// Open with Application's submenu: the applications for the shown file, each
+// tagged with its place in recommendedApps.
+QMenu *viewimagevc::buildApplicationsMenu()
+{
     auto *applications = new QMenu(imgviewMenu);
     applications->setObjectName(QStringLiteral("applicationsMenu"));
     if (fileURL) {
@@ -123,9 +137,12 @@ void viewimagevc::rebuildContextMenu()
             connect(item, &QAction::triggered, this, [this, tag] { openwithApplicationWithSender(tag); });
         }
     }
-    const ViewerMenuState state = viewerMenuState(menuSnapshot());
+    return applications;
+}
 
-    QMenu *menu = imgviewMenu;
+// Reveal, open with, full screen, wallpaper, the fits and the background colour.
+void viewimagevc::addViewItems(QMenu *menu, const ViewerMenuState &state, QMenu *applications)
+{
     QAction *reveal = addItem(menu, QStringLiteral("Open with File Manager"), "menuShowinFinder");
     reveal->setEnabled(state.fileCommandsEnabled);
     connect(reveal, &QAction::triggered, this, &viewimagevc::menuShowinFinder);
@@ -168,6 +185,11 @@ void viewimagevc::rebuildContextMenu()
     connect(addItem(menu, QStringLiteral("Change background color"), "changeImageviewBGColor"), &QAction::triggered,
             this, &viewimagevc::changeImageviewBGColor);
     menu->addSeparator();
+}
+
+// Copy, Move to Trash, Move To and Copy To.
+void viewimagevc::addFileItems(QMenu *menu, const ViewerMenuState &state)
+{
     QAction *copy = addItem(menu, QStringLiteral("Copy"), "copyItem_menu");
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutVisibleInContextMenu(true);
@@ -183,6 +205,11 @@ void viewimagevc::rebuildContextMenu()
     copyTo->setEnabled(state.fileCommandsEnabled);
     connect(copyTo, &QAction::triggered, this, &viewimagevc::itemCopyTO_menu);
     menu->addSeparator();
+}
+
+// Previous and next, the slide show and its speed and transitions, Properties.
+void viewimagevc::addShowItems(QMenu *menu, const ViewerMenuState &state)
+{
     connect(addItem(menu, QStringLiteral("Show Previous Image"), "leftSwipe"), &QAction::triggered, this,
             &viewimagevc::leftSwipe);
     connect(addItem(menu, QStringLiteral("Show Next Image"), "rightSwipe"), &QAction::triggered, this,
@@ -206,6 +233,11 @@ void viewimagevc::rebuildContextMenu()
     connect(properties, &QAction::triggered, this, &viewimagevc::showProperty_menu);
     menu->addSeparator();
 
+}
+
+// The Rotate submenu: three turns and two flips.
+void viewimagevc::addRotateItems(QMenu *menu, const ViewerMenuState &state)
+{
     QAction *rotateItem = addItem(menu, QStringLiteral("Rotate"), "rotateMenu");
     auto *rotate = new QMenu(menu);
     rotate->setObjectName(QStringLiteral("rotateSubmenu"));

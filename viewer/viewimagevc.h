@@ -241,6 +241,12 @@ public:
     // Rebuilds imgviewMenu from the state of the moment.
     void menuWillOpen();
     void rebuildContextMenu();
+    // The context menu's parts, in the order they are shown.
+    QMenu *buildApplicationsMenu();
+    void addViewItems(QMenu *menu, const ViewerMenuState &state, QMenu *applications);
+    void addFileItems(QMenu *menu, const ViewerMenuState &state);
+    void addShowItems(QMenu *menu, const ViewerMenuState &state);
+    void addRotateItems(QMenu *menu, const ViewerMenuState &state);
     ViewerMenuSnapshot menuSnapshot() const;
 
     // ---- File actions (ViewerFileActions.cpp) ----

@@ -249,7 +249,16 @@ void viewimagevc::buildLayout()
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    // ---- title box: back, file name, edit ----
+    buildTitleBox(root);
+    buildPictureArea(root);
+    buildControlBar();
+    buildFullImageParts();
+    connectControls();
+}
+
+// The title box: back, the file name, edit.
+void viewimagevc::buildTitleBox(QVBoxLayout *root)
+{
     titlebox = new QFrame(this);
     titlebox->setObjectName(QStringLiteral("titlebox"));
     titlebox_height.onChange = [this] { titlebox->setFixedHeight(std::max(0, titlebox_height.constant())); };
@@ -286,8 +295,11 @@ void viewimagevc::buildLayout()
     title->addWidget(lblfilename, 1);
     title->addWidget(right);
     root->addWidget(titlebox);
+}
 
-    // ---- the picture area ----
+// The picture area: the no-file notice, the picture, the transition and the video player.
+void viewimagevc::buildPictureArea(QVBoxLayout *root)
+{
     boxbg = new mynsview(this);
     boxbg->setObjectName(QStringLiteral("boxbg"));
     boxbg->setAttribute(Qt::WA_StyledBackground, true);
@@ -317,8 +329,11 @@ void viewimagevc::buildLayout()
     avKitPlayer->hide();
     videoControls = new VideoControlStrip(boxbg);
     videoControls->hide();
+}
 
-    // ---- the control bar ----
+// The control bar: zoom, previous, slide show, next, speed and fit.
+void viewimagevc::buildControlBar()
+{
     bottom_box = new QFrame(boxbg);
     bottom_box->setObjectName(QStringLiteral("bottom_box"));
     auto *stack = new QGridLayout(bottom_box);
@@ -375,8 +390,11 @@ void viewimagevc::buildLayout()
     m_barOpacity->setOpacity(1.0);
     m_barOpacity->setEnabled(false);
     bottom_box->setGraphicsEffect(m_barOpacity);
+}
 
-    // ---- the full-image layout's own parts ----
+// The full-image layout's logo and close button, and the bottom spaces.
+void viewimagevc::buildFullImageParts()
+{
     applogo = new QLabel(boxbg);
     applogo->setObjectName(QStringLiteral("applogo"));
     applogo->setPixmap(viewericons::logo(QSize(30, 30)).pixmap(QSize(30, 30)));
@@ -396,8 +414,11 @@ void viewimagevc::buildLayout()
     video_bottumSpace.onChange = [this] { layoutPictureArea(); };
     image_bottomSpace.setConstant(normalBottomSpace);
     video_bottumSpace.setConstant(normalBottomSpace);
+}
 
-    // ---- actions ----
+// The title box's and the control bar's buttons.
+void viewimagevc::connectControls()
+{
     connect(btnback, &QAbstractButton::clicked, this, &viewimagevc::btnbackClicked);
     connect(btneditImage, &QAbstractButton::clicked, this, &viewimagevc::btneditclicked);
     connect(btnZoomout, &QAbstractButton::clicked, this, &viewimagevc::btnzoomoutClicked);

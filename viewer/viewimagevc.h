@@ -37,6 +37,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
+class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
 class ViewerImageView;
@@ -340,6 +341,12 @@ protected:
 private:
     void viewDidLoad();
     void buildLayout();
+    // buildLayout's parts, in the order it calls them.
+    void buildTitleBox(QVBoxLayout *root);
+    void buildPictureArea(QVBoxLayout *root);
+    void buildControlBar();
+    void buildFullImageParts();
+    void connectControls();
     void layoutPictureArea();
     void setVideoShown(bool shown);
     void stepItem(int step);

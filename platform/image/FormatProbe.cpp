@@ -709,16 +709,13 @@ bool isRawExtension(const QString &e)
     return raw.contains(e);
 }
 
-Probe probeFormat(const ByteSource &source, const QString &extensionHint)
-{
-    Probe p;
-    if (!source.isOpen() || source.size() == 0)
-        return p;
-    const QString ext = extensionHint.toLower();
-    const Bytes bytes(source);
-    const QByteArray &h = bytes.head();
-    const qint64 size = source.size();
+namespace {
 
+// JPEG, PNG, GIF, WebP, TIFF, camera raw and HEIF, known by their first bytes.
+// False when none of them matched; p is then untouched.
+bool probePhotoFormats(const Bytes &bytes, const QString &ext, Probe &p)
+{
+    const QByteArray &h = bytes.head();
     if (startsWithBytes(h, {0xFF, 0xD8, 0xFF})) {
         probeJpeg(bytes, p);
     } else if (startsWithBytes(h, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) {
@@ -737,7 +734,18 @@ Probe probeFormat(const ByteSource &source, const QString &extensionHint)
         const QByteArray brand = h.mid(8, 4);
         p.type = brand.startsWith("avi") ? QStringLiteral("avif")
                : (brand == "mif1" || brand == "msf1") ? QStringLiteral("heif") : QStringLiteral("heic");
-    } else if (startsWith(h, "8BPS") && h.size() >= 6 && (h[5] == 1 || h[5] == 2)) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// PSD, SGI, Radiance HDR, OpenEXR and JPEG 2000, known by their first bytes; ImageMagick reads them.
+// False when none of them matched; p is then untouched.
+bool probeMagickSignatures(const ByteSource &source, const Bytes &bytes, Probe &p)
+{
+    const QByteArray &h = bytes.head();
+    if (startsWith(h, "8BPS") && h.size() >= 6 && (h[5] == 1 || h[5] == 2)) {
         p.decoder = Decoder::Magick;
         p.magick = "PSD";
         p.type = h[5] == 2 ? QStringLiteral("psb") : QStringLiteral("psd");
@@ -764,7 +772,18 @@ Probe probeFormat(const ByteSource &source, const QString &extensionHint)
         p.decoder = Decoder::Magick;
         p.magick = "J2K";
         p.type = QStringLiteral("jp2");
-    } else if (startsWith(h, "icns")) {
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// ICNS, ICO and CUR, BMP, PNM, XBM and SVG, known by their first bytes; Qt reads them.
+// False when none of them matched; p is then untouched.
+bool probeQtSignatures(const ByteSource &source, const Bytes &bytes, Probe &p)
+{
+    const QByteArray &h = bytes.head();
+    if (startsWith(h, "icns")) {
         p.decoder = Decoder::Qt;
         p.qtFormat = "icns";
         p.type = QStringLiteral("icns");
@@ -788,7 +807,19 @@ Probe probeFormat(const ByteSource &source, const QString &extensionHint)
         p.decoder = Decoder::Qt;
         p.qtFormat = "svg";
         p.type = QStringLiteral("svg");
-    } else if ((startsWith(h, "%!PS") || startsWithBytes(h, {0xC5, 0xD0, 0xD3, 0xC6}) || startsWith(h, "%PDF"))
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// PostScript and PDF, PICT, TGA and MacPaint, where the name may decide, and camera raw known by its name only.
+// False when none of them matched; p is then untouched.
+bool probeLegacyFormats(const ByteSource &source, const Bytes &bytes, const QString &ext, Probe &p)
+{
+    const QByteArray &h = bytes.head();
+    const qint64 size = source.size();
+    if ((startsWith(h, "%!PS") || startsWithBytes(h, {0xC5, 0xD0, 0xD3, 0xC6}) || startsWith(h, "%PDF"))
                && postscriptReadable()) {
         p.decoder = Decoder::Magick;
         if (startsWith(h, "%PDF"))
@@ -832,7 +863,24 @@ Probe probeFormat(const ByteSource &source, const QString &extensionHint)
         // Camera formats without a signature of their own; LibRaw decides.
         p.decoder = Decoder::Raw;
         p.type = QStringLiteral("raw");
+    } else {
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+Probe probeFormat(const ByteSource &source, const QString &extensionHint)
+{
+    Probe p;
+    if (!source.isOpen() || source.size() == 0)
+        return p;
+    const QString ext = extensionHint.toLower();
+    const Bytes bytes(source);
+    if (!probePhotoFormats(bytes, ext, p) && !probeMagickSignatures(source, bytes, p)
+        && !probeQtSignatures(source, bytes, p))
+        probeLegacyFormats(source, bytes, ext, p);
     return p;
 }
 

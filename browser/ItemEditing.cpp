@@ -7,6 +7,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
+#include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
@@ -367,18 +368,15 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
                                                      "deleted by another program."));
         return false;
     }
-    const lg::FileOpResult result = lg::renameItem(path, typed);
-    if (result.error == lg::FileOpError::TargetExists) {
-        taken();
-        return false;
-    }
-    if (!result.ok()) {
-        showRenameSheet(window, QStringLiteral("An error occurred while renaming the file."));
-        return false;
-    }
     // Its thumbnails on disk follow it to the new name.
-    thumbnailCache().fileMoved(path, result.target);
-    return true;
+    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Rename, {lg::renameItem(path, typed)});
+    if (told.isEmpty())
+        return true;
+    if (told.first().error == lg::FileOpError::TargetExists)
+        taken();
+    else
+        showRenameSheet(window, QStringLiteral("An error occurred while renaming the file."));
+    return false;
 }
 
 void setItemDragRunnerForTesting(std::function<Qt::DropAction(QDrag *)> runner)

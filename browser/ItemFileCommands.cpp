@@ -144,21 +144,14 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
     return out;
 }
 
+FileCommand commandOf(TransferKind kind)
+{
+    return kind == TransferKind::Move ? FileCommand::Move : kind == TransferKind::Trash ? FileCommand::Trash : FileCommand::Copy;
+}
+
 QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results, TransferKind kind)
 {
-    QList<lg::FileOpResult> failures;
-    for (const lg::FileOpResult &result : results) {
-        if (result.ok() && result.hasNotKept()) {
-            failures.append(result);   // arrived, but not all it held: said too
-            continue;
-        }
-        if (result.ok() || result.error == lg::FileOpError::SameFile)
-            continue;
-        if (result.error == lg::FileOpError::SourceMissing && kind == TransferKind::Trash)
-            continue;
-        failures.append(result);
-    }
-    return failures;
+    return failuresToTell(commandOf(kind), results);
 }
 
 // ---------------------------------------------------------------- commands
@@ -224,15 +217,9 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
     for (lg::FileOpResult &result : outcome.results)
         if (result.error == lg::FileOpError::SourceMissing && kind != TransferKind::Trash)
             result.message = missing;
+    const QList<lg::FileOpResult> told = settleCommand(commandOf(kind), outcome.results);
     int succeeded = 0;
     for (const lg::FileOpResult &result : outcome.results) {
-        // A moved file's thumbnails on disk follow it; a trashed one's go.
-        // So they do for an item that arrived but for what its failure
-        // names (the cache keeps the entries of what is still at source).
-        if (result.arrived() && kind == TransferKind::Move)
-            thumbnailCache().fileMoved(result.source, result.target);
-        else if (result.arrived() && kind == TransferKind::Trash)
-            thumbnailCache().fileRemoved(result.source, result.target);
         if (result.ok())
             ++succeeded;
         else
@@ -265,7 +252,7 @@ void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, c
                                      : kind == TransferKind::Trash ? lg::FileOpKind::Trash
                                                                    : lg::FileOpKind::Copy;
     if (const std::optional<lg::BatchSummary> summary =
-            lg::batchSummary(reportableFailures(outcome.results, kind), batchKind)) {
+            lg::batchSummary(told, batchKind)) {
         showAlertForm();
         lg::AlertSpec spec;
         spec.title = summary->title;

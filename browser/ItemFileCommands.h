@@ -12,6 +12,7 @@
 // failed are summed up in one alert, and clashes go to the same-name sheet.
 // Entry points are main thread only.
 #include "model/ChosenFiles.h"
+#include "model/CommandSettle.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
 
@@ -53,10 +54,10 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
                             ClashMode mode, const QStringList &listedNames = {},
                             std::shared_ptr<lg::FileBatch> batch = {}, const ChosenIdentities &chosen = {});
 
-// The results worth telling the user about: failures other than a clash that
-// the sheet settles or a replace of an item by itself. A source that vanished
-// counts for copies and moves (the item stayed where it went, not where the
-// user asked), not for the Trash (it is gone either way).
+// The command kind settled for a transfer kind.
+FileCommand commandOf(TransferKind kind);
+// The results worth telling the user about (failuresToTell): a clash is
+// settled by the sheet and is no result.
 QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results,
                                            TransferKind kind = TransferKind::Copy);
 

@@ -11,6 +11,7 @@
 #include "browser/ItemMenus.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Dispatch.h"
@@ -617,13 +618,13 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                                   const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
 {
+    // The thumbnails on disk of their files follow the moved folders.
+    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Move, results);
     // The moved folders leave their old places (a folder not wholly moved
-    // stays where the disk still has it); the thumbnails on disk of their
-    // files follow them.
+    // stays where the disk still has it).
     for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
         if (!results.at(i).arrived())
             continue;
-        thumbnailCache().fileMoved(results.at(i).source, results.at(i).target);
         const BaseNode *node = draggedNodes.at(i).get();
         if (!treeController->model()->indexForNode(node).isValid())
             continue;
@@ -655,7 +656,7 @@ void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const 
     hideOverlay();
     loadSelection();
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, lg::FileOpKind::Move, [self] {
+    reportFailures(told, lg::FileOpKind::Move, [self] {
         if (self)
             Q_EMIT self->fileWorkFinished();
     });
@@ -769,12 +770,12 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
     const BaseNode::Ptr selected =
         treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
     isSidebarTreeUpdating = true;
+    // A moved item's thumbnails on disk follow it (a folder's: its files').
+    const QList<lg::FileOpResult> told =
+        settleCommand(isItemFromPaste ? FileCommand::Copy : FileCommand::Move, results);
     if (!isItemFromPaste) {
         for (const lg::FileOpResult &result : results) {
-            // A moved item's thumbnails on disk follow it (a folder's: its
-            // files'); a folder not wholly moved keeps its node, read again.
-            if (result.arrived())
-                thumbnailCache().fileMoved(result.source, result.target);
+            // A folder not wholly moved keeps its node, read again.
             if (result.arrived() && QFileInfo(result.target).isDir()) {
                 if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source))) {
                     if (!lg::existsOrLink(result.source))
@@ -806,7 +807,7 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
         h->startMonitorWithSender(this);
     hideOverlay();
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, m_transferBatch ? m_transferBatch->kind() : lg::FileOpKind::Copy, [self] {
+    reportFailures(told, m_transferBatch ? m_transferBatch->kind() : lg::FileOpKind::Copy, [self] {
         if (!self)
             return;
         if (!self->arrDragsourceUrl.isEmpty())

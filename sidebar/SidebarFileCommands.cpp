@@ -7,6 +7,7 @@
 #include "app/mainvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
+#include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
@@ -499,15 +500,16 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
                         .arg(node->nodeTitle()));
         return;
     }
-    const lg::FileOpResult renamed = lg::renameItem(oldPath, newName);
-    if (!renamed.ok()) {
-        printLine(renamed.message);
-        showRefusal(renamed.error == lg::FileOpError::TargetExists ? taken : renameFailed);
+    lg::FileOpResult renamed = lg::renameItem(oldPath, newName);
+    if (renamed.ok())
+        renamed.target = renamed.target.isEmpty() ? newPath : lg::Paths::clean(renamed.target);
+    // The thumbnails on disk of the files inside follow them.
+    if (const QList<lg::FileOpResult> told = settleCommand(FileCommand::Rename, {renamed}); !told.isEmpty()) {
+        printLine(told.first().message);
+        showRefusal(told.first().error == lg::FileOpError::TargetExists ? taken : renameFailed);
         return;
     }
-    const QString target = renamed.target.isEmpty() ? newPath : lg::Paths::clean(renamed.target);
-    // The thumbnails on disk of the files inside follow them.
-    thumbnailCache().fileMoved(oldPath, target);
+    const QString target = renamed.target;
     node->setNodeTitle(newName);
     node->setUrl(QUrl::fromLocalFile(target));
     // The children stay, with their expansion; their folders moved along.
@@ -689,9 +691,11 @@ void sideMenuvc::btnDeleteFolder_alert()
 
 void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
 {
-    if (!results.isEmpty() && results.first().arrived()) {
-        // The thumbnails on disk of the files it held go with it.
-        thumbnailCache().fileRemoved(results.first().source, results.first().target);
+    // The thumbnails on disk of the files it held go with it.
+    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Trash, results);
+    // A folder already gone is what was asked: its node goes too.
+    if (!results.isEmpty()
+        && (results.first().arrived() || results.first().error == lg::FileOpError::SourceMissing)) {
         // Where the node is now: the tree may have changed meanwhile. A
         // folder not wholly put in the Trash keeps its node, read again.
         if (node && treeController->model()->indexForNode(node.get()).isValid()) {
@@ -700,8 +704,6 @@ void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::Fi
             else
                 treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
         }
-    } else if (!results.isEmpty()) {
-        printLine(results.first().message);
     }
     hideOverlay();
     const int rows = myOutlineView->numberOfRows();
@@ -710,7 +712,7 @@ void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::Fi
     else if (myOutlineView->selectedRow() == -1)
         myOutlineView->selectRow(rows - 1);
     QPointer<sideMenuvc> self(this);
-    reportFailures(results, lg::FileOpKind::Trash, [self] {
+    reportFailures(told, lg::FileOpKind::Trash, [self] {
         if (self)
             Q_EMIT self->fileWorkFinished();
     });
@@ -721,18 +723,12 @@ void sideMenuvc::btnDeleteFolder_cancelalert()
     hideOverlay();
 }
 
-void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &results, lg::FileOpKind kind,
+void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind,
                                 std::function<void()> then)
 {
-    QList<lg::FileOpResult> told;
-    for (const lg::FileOpResult &result : results) {
-        if (!result.ok() && result.error != lg::FileOpError::TargetExists) {
-            told.append(result);
+    for (const lg::FileOpResult &result : told)
+        if (!result.ok())
             printLine(result.message);
-        } else if (result.ok() && result.hasNotKept()) {
-            told.append(result);   // arrived, but not all it held
-        }
-    }
     const std::optional<lg::BatchSummary> summary = lg::batchSummary(told, kind);
     if (!summary) {
         if (then)

@@ -307,7 +307,7 @@ private:
                           const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
     // The one alert after a batch of kind: failures, or items that arrived
     // without something they held.
-    void reportFailures(const QList<lg::FileOpResult> &results, lg::FileOpKind kind, std::function<void()> then = {});
+    void reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind, std::function<void()> then = {});
     // The end of Move to Trash: the node leaves the tree when its folder went.
     void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
     BaseNode::Ptr m_folderToTrash;   // the folder of the pending Trash question

@@ -9,6 +9,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "model/ChosenFiles.h"
+#include "model/CommandSettle.h"
 #include "browser/Listing.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
@@ -259,15 +260,16 @@ void viewimagevc::trashCurrentItem()
         return;
     }
     const lg::FileOpResult result = lg::moveToTrash(path);
-    if (!result.ok())
-        reportFailure(window(), result);
-    else if (result.hasNotKept())
-        reportNotKept(window(), result, lg::FileOpKind::Trash);
-    if (!result.arrived())
+    // In the Trash, perhaps but for what the alert names, its thumbnails gone.
+    for (const lg::FileOpResult &told : settleCommand(FileCommand::Trash, {result})) {
+        if (!told.ok())
+            reportFailure(window(), told);
+        else
+            reportNotKept(window(), told, lg::FileOpKind::Trash);
+    }
+    // The file leaves the viewer once it has left its place, or was already gone.
+    if (!result.arrived() && result.error != lg::FileOpError::SourceMissing)
         return;
-    // In the Trash, perhaps but for what the alert names: the file leaves
-    // the viewer once it has left its place.
-    thumbnailCache().fileRemoved(path, result.target);
     if (!lg::existsOrLink(path))
         removeItemFromViewer(lg::FileNames::urlOf(path));
 }
@@ -418,15 +420,16 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::opt
         if (outcome.results.isEmpty())
             return;
         const lg::FileOpResult &result = outcome.results.first();
-        if (!result.ok())
-            reportFailure(self->window(), result);
-        else if (result.hasNotKept())
-            reportNotKept(self->window(), result, copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move);
         // A moved file that arrived (perhaps but for what the alert names)
-        // takes its thumbnails along and leaves the viewer once it has left
-        // its place.
+        // takes its thumbnails along.
+        for (const lg::FileOpResult &told : settleCommand(copy ? FileCommand::Copy : FileCommand::Move, {result})) {
+            if (!told.ok())
+                reportFailure(self->window(), told);
+            else
+                reportNotKept(self->window(), told, copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move);
+        }
+        // It leaves the viewer once it has left its place.
         if (result.arrived() && !copy) {
-            thumbnailCache().fileMoved(source, result.target);
             if (!lg::existsOrLink(source))
                 self->removeItemFromViewer(lg::FileNames::urlOf(source));
         }

@@ -455,29 +455,37 @@ enum class Records {
     All,
 };
 
-LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user,
-                   Records records = Records::All)
+// The lock file lockName (of the folder open as folderFd), taken and read:
+// its open descriptor, its text and when it was last written; or, with fd
+// -1, what it is without a look inside (another's, one in work, this
+// process's own).
+struct TakenLock
 {
-    const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
-    if (!isToken(token))
-        return LockState::NotOurs;
+    int fd = -1;
+    LockState state = LockState::NotOurs;
+    QByteArray text;
+    timespec modified{};
+};
+
+TakenLock takeLock(int folderFd, const QByteArray &lockName, uid_t user)
+{
     // Looked at before it is opened: another user's lock, or anything but a
     // plain file, is never opened, let alone locked.
     struct stat named, opened;
     if (::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
         || named.st_uid != user)
-        return LockState::NotOurs;
+        return {-1, LockState::NotOurs, {}, {}};
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (g_ownLocks.count({quint64(named.st_dev), quint64(named.st_ino)}))
-            return LockState::Done;   // this process's own, in work
+            return {-1, LockState::Done, {}, {}};   // this process's own, in work
     }
     const int fd = ::openat(folderFd, lockName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return LockState::NotOurs;
+        return {-1, LockState::NotOurs, {}, {}};
     const auto finish = [fd](LockState state) {
         ::close(fd);
-        return state;
+        return TakenLock{-1, state, {}, {}};
     };
     if (::fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
         return finish(LockState::NotOurs);
@@ -490,7 +498,70 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     QByteArray text(qsizetype(opened.st_size), '\0');
     if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
         return finish(LockState::NotOurs);
-    if (text.isEmpty() && isOlderThanThisProcess(opened.st_mtim)) {
+    return {fd, LockState::Done, text, opened.st_mtim};
+}
+
+// The temporary record names, dealt with: removed, or put back where the
+// user had it. A state when the lock's look ends there (the lock removed
+// with an untouched placeholder, or not ours); else none, gone telling
+// whether the temporary is no longer there.
+std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder, const QByteArray &lockName,
+                                         const LockRecord &record, uid_t user, bool &gone)
+{
+    struct stat st;
+    const bool there = ::fstatat(folderFd, record.temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    gone = !there && errno == ENOENT;
+    if (there) {
+        // Only the very item made, or where nobody else can have put another.
+        const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record.temporary.constData());
+        // After the exchange of a Replace the temporary holds the target it
+        // replaced: it goes once the incoming item stands under the target's
+        // name, as asked; otherwise it is put back like an item set aside.
+        const bool replaced = id && isExactly(record.replaced, *id);
+        const bool made = replaced
+                          || (record.made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
+                                                     : id && isItemMade(record.made, *id, folderFd, user));
+        if (!made && removeLeftPlaceholderAt(folderFd, record.temporary)) {
+            // Killed between holding the name and renaming onto it: the item
+            // never moved.
+            ::unlinkat(folderFd, lockName.constData(), 0);
+            return LockState::Done;
+        }
+        if (!made || st.st_uid != user)   // another user's temporary is never touched
+            return LockState::NotOurs;
+        const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record.name.constData());
+        if (replaced && !(atTarget && isExactly(record.made, *atTarget))) {
+            gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode));
+        } else if (record.kind == TemporaryKind::SetAside && !replaced) {
+            // An item brought beside its target goes back where the user had
+            // it; the target's own item set aside goes back under its name.
+            gone = !record.from.isEmpty() && putBackWhereItCameFrom(folderFd, folder, record.temporary, record.from);
+            if (!gone)
+                gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode));
+        } else {
+            QByteArray failedAt;
+            gone = removeEntryAt(folderFd, folder, record.temporary, &failedAt, user) == 0;
+        }
+    }
+    return std::nullopt;
+}
+
+LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user,
+                   Records records = Records::All)
+{
+    const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
+    if (!isToken(token))
+        return LockState::NotOurs;
+    const TakenLock taken = takeLock(folderFd, lockName, user);
+    if (taken.fd < 0)
+        return taken.state;
+    const int fd = taken.fd;
+    const QByteArray &text = taken.text;
+    const auto finish = [fd](LockState state) {
+        ::close(fd);
+        return state;
+    };
+    if (text.isEmpty() && isOlderThanThisProcess(taken.modified)) {
         // Made by a process killed before it wrote its record (which is
         // written at once, under the lock): it names nothing.
         ::unlinkat(folderFd, lockName.constData(), 0);
@@ -507,41 +578,9 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     const std::optional<LockRecord> record = parseRecord(text, token);
     if (!record)
         return finish(LockState::NotOurs);   // not written by us, or not yet
-    struct stat st;
-    const bool there = ::fstatat(folderFd, record->temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    bool gone = !there && errno == ENOENT;
-    if (there) {
-        // Only the very item made, or where nobody else can have put another.
-        const std::optional<FileIdentity> id = fileIdentityAt(folderFd, record->temporary.constData());
-        // After the exchange of a Replace the temporary holds the target it
-        // replaced: it goes once the incoming item stands under the target's
-        // name, as asked; otherwise it is put back like an item set aside.
-        const bool replaced = id && isExactly(record->replaced, *id);
-        const bool made = replaced
-                          || (record->made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
-                                                     : id && isItemMade(record->made, *id, folderFd, user));
-        if (!made && removeLeftPlaceholderAt(folderFd, record->temporary)) {
-            // Killed between holding the name and renaming onto it: the item
-            // never moved.
-            ::unlinkat(folderFd, lockName.constData(), 0);
-            return finish(LockState::Done);
-        }
-        if (!made || st.st_uid != user)   // another user's temporary is never touched
-            return finish(LockState::NotOurs);
-        const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record->name.constData());
-        if (replaced && !(atTarget && isExactly(record->made, *atTarget))) {
-            gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
-        } else if (record->kind == TemporaryKind::SetAside && !replaced) {
-            // An item brought beside its target goes back where the user had
-            // it; the target's own item set aside goes back under its name.
-            gone = !record->from.isEmpty() && putBackWhereItCameFrom(folderFd, folder, record->temporary, record->from);
-            if (!gone)
-                gone = putBack(folderFd, folder, record->temporary, record->name, S_ISDIR(st.st_mode));
-        } else {
-            QByteArray failedAt;
-            gone = removeEntryAt(folderFd, folder, record->temporary, &failedAt, user) == 0;
-        }
-    }
+    bool gone = false;
+    if (const std::optional<LockState> ended = settleTemporary(folderFd, folder, lockName, *record, user, gone))
+        return finish(*ended);
     if (gone && !record->trashInfo.isEmpty())
         removeTrashInfo(folderFd, *record, user);
     if (!gone)

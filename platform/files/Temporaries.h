@@ -1,54 +1,7 @@
 #pragma once
-// Hidden temporaries beside a target, their lock records, and the cleanup of
-// what a killed process left in a folder (the journal of such folders, and
-// the start-up cleanup that reads it, are in Journal.h).
-//
-// Every hidden temporary made beside a target (by the file layer and by the
-// image writer) is named "." + the target's name (cut to fit) + ".lg<kind>-<token>",
-// always within 255 bytes, the token being 16 lower-case hex digits. It is
-// owned by a lock file ".lglock-<token>" beside it, whose record names the
-// kind, the target's whole name and the temporary, and — once the temporary
-// exists — its identity (device, inode and type); its maker holds it locked
-// (flock) for as long as it lives. A name taken by anyone else meanwhile gets
-// the attempt dropped (its lock goes) and another token tried, a few times.
-//
-// The cleanup reads a folder (any spelling of it) before the first temporary
-// this process makes there, and again only once something of ours was left
-// there; before later temporaries it looks again only at the locks it found
-// held by other processes (which may since have been killed). It also runs at
-// start for every folder the journal names (below). What it finds is untrusted: it acts only on a lock
-// file that it owns (the user the file system checks is this process's), can
-// lock, and whose record is byte for byte what this program writes (a kind it
-// writes, the token of the lock file's own name, one valid target name, and
-// the temporary name made from those), and only on the temporary that record
-// names when it owns that too and it is the very item recorded (same inode
-// and type, on the same device or on the folder's own file system come back
-// under another device number; on a file system that numbers its files afresh
-// at each mount, the same type in a folder as below). A record without identity (written by an older version, or
-// by a process killed between making the temporary and recording it) counts
-// only in a folder where nobody but the user can have renamed anything onto the
-// temporary's name: one the user owns that no one else may write, or a sticky
-// one owned by the user or the superuser. A partial copy or write is removed
-// (by handle, see Removal.h; a mount point is left), and so is the target a
-// folder Replace exchanged its temporary with (the record names both items
-// before the exchange) once the incoming item stands under the target's name;
-// an unfinished copy into the
-// home Trash goes with the .trashinfo made for it when that file is exactly as
-// it was when the copy began and nothing stands under the item's own name; an
-// item set aside goes back under its own name, else under the next free
-// numbered name (the name's bytes kept), else stays where it is (it is never
-// deleted). Anything else — a lock that is held (a live copy in any process,
-// container or NFS client), another user's lock or temporary, a record that is
-// not exactly ours, an item that is not the one recorded, a file that no lock
-// names — is left alone, and so is whatever it names. Where no record can
-// exist yet, what a kill left is known by being empty, ours and older than
-// this process: an empty lock (killed before its record was written) goes, and
-// so does an empty placeholder (see placeholderMode) at a temporary's name.
-// Two more kinds of lock record are read by the same cleanup: that of a
-// read-only folder opened up (OpenedUpFolder) and that of a placeholder on a
-// disk that keeps no modes (PlaceholderRecord); in a Trash's files/ it also
-// removes the .trashinfo files a kill left without their items (Trash.h).
-//
+// Hidden temporaries beside a target, the lock files that own them, and the
+// cleanup of what a killed process left in a folder (the journal of such
+// folders and the start-up cleanup that reads it are in Journal.h).
 // Any thread; an owner is used by one thread at a time. Failures come back as
 // errno values; nothing is shown to the user here.
 #include <QByteArray>
@@ -63,11 +16,27 @@ struct stat;
 
 namespace lg {
 
+// What the cleanup does with a temporary a kill left, by the kind its record names.
 enum class TemporaryKind {
-    Copy,       // an unfinished copy, or the item a Replace swapped out: removed
+    // An unfinished copy, or the item a folder Replace swapped out: removed by
+    // handle (Removal.h; a mount point is left). The swapped-out item goes only
+    // once the incoming one stands under the target's name, else it is put back;
+    // an unfinished copy into the home Trash goes with the .trashinfo made for
+    // it when that is exactly as it was and nothing stands under the item's name.
+    Copy,
     Write,      // an unfinished image write: removed
-    SetAside,   // the target itself, moved out of the way: put back
+    // The target itself (or an item brought beside it), moved out of the way:
+    // put back under its own name (or where it came from), else under the next
+    // free numbered name (its bytes kept), else left where it is; never deleted.
+    SetAside,
 };
+
+// One hidden temporary beside a target, named "." + the target's name (cut to
+// fit) + ".lg<kind>-<token>", within 255 bytes, the token 16 lower-case hex
+// digits; owned by the lock file ".lglock-<token>" beside it, held locked
+// (flock) for as long as the owner lives. The lock's record names the kind,
+// the target's whole name and the temporary, and, once the temporary exists,
+// its identity (device, inode and type).
 
 class TemporaryOwner
 {
@@ -82,8 +51,33 @@ public:
     ~TemporaryOwner();
 
     // Cleans the target's folder, then claims a free temporary name beside
-    // target (nothing is made there yet). Invalid, with *error an errno value,
-    // when the folder cannot be written.
+    // target (nothing is made there yet); a name taken by anyone else meanwhile
+    // drops the attempt (its lock goes) and another token is tried, a few
+    // times. Invalid, with *error an errno value, when the folder cannot be
+    // written.
+    // The cleanup reads a folder (any spelling of it) before the first
+    // temporary this process makes there, and again only once something of
+    // ours was left there; later it looks again only at the locks it found
+    // held by other processes. What it finds is untrusted: it acts only on a
+    // lock file the user owns, can lock, and whose record is byte for byte
+    // what this program writes (its kind, the lock's own token, one valid
+    // target name and the temporary's name made from those); and only on the
+    // temporary that record names when the user owns it and it is the very
+    // item recorded (same inode and type, on the same device or on the
+    // folder's own file system come back under another device number; where a
+    // file system numbers its files afresh at each mount, the same type in a
+    // folder as below). A record without identity (an older version's, or a
+    // kill before the temporary was recorded) counts only in a folder where
+    // nobody else can have renamed anything onto the temporary's name: one the
+    // user owns that no one else may write, or a sticky one owned by the user
+    // or the superuser. Everything else (a held lock, another user's lock or
+    // temporary, a record not exactly ours, an item not the one recorded, a
+    // file no lock names) is left alone. An empty lock and an empty
+    // placeholder (placeholderMode) that are ours and older than this process
+    // were left by a kill and go. The records of opened-up folders and
+    // placeholders (FolderRecords.h) are settled by the same cleanup, and in
+    // a Trash's files/ the .trashinfo files a kill left without their items
+    // go (Trash.h).
     // A set-aside owner records the identity of what is to be renamed to the
     // temporary at once: the target itself, or incoming when given (an item
     // brought beside the target, recorded with the path it came from, where

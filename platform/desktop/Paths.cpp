@@ -98,19 +98,6 @@ QString Paths::defaultPhotosLibrary()
     return pictures() + QStringLiteral("/Photos Library.photoslibrary");
 }
 
-bool Paths::isInside(const QString &path, const QString &base)
-{
-    const QString p = clean(path);
-    const QString b = clean(base);
-    if (p.isEmpty() || b.isEmpty())
-        return false;
-    if (p == b)
-        return true;
-    // The root is the one cleaned path that ends in a separator.
-    const QString prefix = b.endsWith(QLatin1Char('/')) ? b : b + QLatin1Char('/');
-    return p.startsWith(prefix);
-}
-
 bool Paths::isInsideHome(const QString &path)
 {
     // The spelling as given first: that needs no file system access, which
@@ -128,14 +115,6 @@ bool Paths::isInsideHome(const QString &path)
         }
     }
     return false;
-}
-
-QString Paths::clean(const QString &path)
-{
-    if (path.isEmpty())
-        return QString();
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
-    return QDir::cleanPath(absolute);
 }
 
 } // namespace lg

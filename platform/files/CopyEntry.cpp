@@ -1,5 +1,7 @@
 // The copy of one entry: a file's bytes, modes and times, a folder and all it holds, a link as a link.
 #include "platform/files/CopyEntry.h"
+#include "platform/base/HandlePath.h"
+#include "platform/files/RawPaths.h"
 
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
@@ -19,13 +21,6 @@
 namespace lg {
 
 namespace {
-
-// The folder that holds path ("/" for an item at the top).
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
 
 void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
 {
@@ -349,7 +344,7 @@ LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, C
         struct stat now;
         if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode)
             return LinkOutcome::NotALaterName;
-        const QByteArray handle = "/proc/self/fd/" + QByteArray::number(made.fd);
+        const QByteArray handle = handlePath(made.fd);
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         if (procFds ? ::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
                     : ::linkat(AT_FDCWD, copy.path.constData(), AT_FDCWD, target.constData(), 0) != 0)   // no /proc
@@ -420,7 +415,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     if (!err)
         err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
     if (!err) {
-        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
+        const QByteArray fdPath = handlePath(out);
         if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
             err = errno;
     }

@@ -72,8 +72,6 @@ void registerTypes()
 // Queued signals of other classes may carry these before any FileOperation exists.
 Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
-QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-
 QString parentOf(const QString &path)
 {
     const int slash = path.lastIndexOf(QLatin1Char('/'));

@@ -1,5 +1,7 @@
 // Removal of a whole tree by directory handle, never crossing into another disk.
 #include "platform/files/Removal.h"
+#include "platform/base/HandlePath.h"
+#include "platform/files/RawPaths.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
@@ -28,15 +30,6 @@
 namespace lg {
 
 namespace {
-
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
-{
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
-
-QByteArray handlePath(int fd) { return "/proc/self/fd/" + QByteArray::number(fd); }
 
 // The path the kernel knows for an open handle; empty when it cannot tell.
 QByteArray pathOfHandle(int fd)

@@ -4,6 +4,8 @@
 // the token rule, the reading of one folder for leftovers and the journal's
 // folder. Not for use outside this room; see Temporaries.h, Journal.h,
 // StoppedMoves.h and Trash.h.
+#include "platform/files/RawPaths.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,11 +17,6 @@ struct FileIdentity;
 }
 
 namespace lg::temporaries {
-
-QByteArray enc(const QString &path);
-QString decoded(const QByteArray &path);
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name);
-QByteArray folderOf(const QByteArray &path);
 
 // Lock files are ".lglock-<token>".
 constexpr char lockPrefix[] = ".lglock-";

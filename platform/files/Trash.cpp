@@ -1,5 +1,6 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
 #include "platform/files/Trash.h"
+#include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
 
@@ -28,14 +29,12 @@
 
 namespace lg {
 
-namespace {
-
-QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-
-QString homeTrash()
+QString homeTrashFolder()
 {
     return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
+
+namespace {
 
 // An open file descriptor, closed with its owner.
 class Handle
@@ -238,7 +237,7 @@ const TrashPlace &TrashPlaces::home()
 {
     if (m_home)
         return *m_home;
-    const QString path = homeTrash();
+    const QString path = homeTrashFolder();
     const QString dataHome = QFileInfo(path).absolutePath();
     QDir().mkpath(dataHome);   // the data folder must exist (see QFile::moveToTrash)
     const Handle data(::open(enc(dataHome).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -448,7 +447,7 @@ int renameInto(const QByteArray &source, int folderFd, const QByteArray &name)
     const int err = errno;
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    return renameWithoutReplacingRaw(source, "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + name);
+    return renameWithoutReplacingRaw(source, handlePath(folderFd) + '/' + name);
 }
 
 // Moves the item at path into the Trash's files/ under name, on the same
@@ -638,7 +637,7 @@ void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath)
     const QByteArray uid = QByteArray::number(::getuid());
     struct stat files, home;
     const bool isHome = ::fstat(filesFd, &files) == 0
-                        && ::stat(enc(homeTrash() + QStringLiteral("/files")).constData(), &home) == 0
+                        && ::stat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &home) == 0
                         && files.st_dev == home.st_dev && files.st_ino == home.st_ino;
     if (!isHome && trashName != ".Trash-" + uid && !(trashName == uid && trash.endsWith("/.Trash/" + uid)))
         return;

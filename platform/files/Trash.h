@@ -53,6 +53,8 @@ QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<b
 
 // The Trash folder (holding files/ and info/) that moveToTrash would use.
 QString trashFolderFor(const QString &path);
+// The home Trash, $XDG_DATA_HOME/Trash (not made here).
+QString homeTrashFolder();
 
 // Tests: items inside folder are taken as lying on another disk whose top
 // folder is folder (on the same file system, so the same rules run without a

@@ -1,6 +1,7 @@
 // Finding, checking and loading the codec modules, and the decoder functions that call them.
 #include "platform/image/Modules.h"
 
+#include "platform/base/HandlePath.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -339,7 +340,7 @@ Outcome open(Module module)
     // Through the handle held since start: the file the check read, whatever
     // has been renamed over its path since. Every symbol is resolved now, so a
     // library that lacks one fails here rather than at a call.
-    const QByteArray handlePath = "/proc/self/fd/" + QByteArray::number(found.fd);
+    const QByteArray handlePath = lg::handlePath(found.fd);
     void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);   // never closed
     if (!library)
         return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};

@@ -1,6 +1,8 @@
-// The formats Qt reads itself, with scaled decode for JPEG.
-#include "platform/image/ByteSource.h"
+// The decoders behind lg::ImageSource: the formats Qt reads itself, with
+// scaled decode for JPEG.
 #include "platform/image/Decoders.h"
+
+#include "platform/image/ByteSource.h"
 #include "platform/base/Orientation.h"
 
 #include <QImageReader>

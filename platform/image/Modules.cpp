@@ -439,15 +439,6 @@ const T *moduleAs(Module module)
     return static_cast<const T *>(modulePointer(module));
 }
 
-void setError(QString *error, Module module)
-{
-    if (!error)
-        return;
-    const QString reason = moduleError(module);
-    *error = QStringLiteral("%1 is not available here%2").arg(QString::fromLatin1(factsOf(module).library),
-                                                               reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
-}
-
 // Folders with their parents, from folder up to "/".
 QStringList withParents(const QString &folder)
 {
@@ -616,77 +607,11 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook)
     l.loadHook = std::move(hook);
 }
 
-// ---- the decoders of Decoders.h ----
-
-HeifInfo probeHeif(const ByteSource &source)
+QString moduleUnavailableMessage(Module module)
 {
-    const HeifModule *module = heifModule();
-    return module ? module->probe(source) : HeifInfo {};
-}
-
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
-{
-    const HeifModule *module = heifModule();
-    return module ? module->decode(source, maxSide) : std::nullopt;
-}
-
-std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
-                                     const QByteArray &icc, QString *error)
-{
-    if (const HeifModule *module = heifModule())
-        return module->encode(image, quality, exif, xmp, icc, error);
-    setError(error, Module::Heif);
-    return std::nullopt;
-}
-
-RawInfo probeRaw(const ByteSource &source, const QString &path)
-{
-    const RawModule *module = rawModule();
-    return module ? module->probe(source, path) : RawInfo {};
-}
-
-std::optional<QImage> decodeRaw(const ByteSource &source, const QString &path, int maxSide)
-{
-    const RawModule *module = rawModule();
-    if (!module)
-        return std::nullopt;
-    // The embedded preview goes through our own JPEG path: probed first, so a
-    // damaged preview is refused, and decoded reduced.
-    const PreviewDecoder preview = [](const QByteArray &jpeg, int minSide) -> std::optional<QImage> {
-        const ByteSource memory = ByteSource::fromMemory(jpeg);
-        const Probe probe = probeFormat(memory, QStringLiteral("jpg"));
-        if (probe.decoder != Decoder::Qt || probe.damaged || !probe.headerKnown)
-            return std::nullopt;
-        if (std::max(probe.storedSize.width(), probe.storedSize.height()) < minSide)
-            return std::nullopt;
-        return decodeWithQt(memory, "jpeg", minSide);
-    };
-    return module->decode(source, path, maxSide, preview);
-}
-
-std::optional<MagickImage> decodeWithMagick(const ByteSource &source, const Probe &probe)
-{
-    if (probe.magick.empty() || !source.isOpen())
-        return std::nullopt;
-    const MagickModule *module = magickModule();
-    return module ? module->decode(source, probe.magick, probe.magickOffset, probe.magickPadding) : std::nullopt;
-}
-
-std::optional<QByteArray> encodeWithMagick(const QImage &image, const std::string &coder, int quality, QString *error)
-{
-    if (const MagickModule *module = magickModule())
-        return module->encode(image, coder, quality, error);
-    setError(error, Module::Magick);
-    return std::nullopt;
-}
-
-std::optional<QByteArray> encodeTiffWithMagick(const QImage &image, TiffCompression compression, int predictor,
-                                               QString *error)
-{
-    if (const MagickModule *module = magickModule())
-        return module->encodeTiff(image, compression, predictor, error);
-    setError(error, Module::Magick);
-    return std::nullopt;
+    const QString reason = moduleError(module);
+    return QStringLiteral("%1 is not available here%2").arg(QString::fromLatin1(factsOf(module).library),
+                                                            reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
 } // namespace lg::image

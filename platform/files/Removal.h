@@ -14,7 +14,7 @@
 // Removal never crosses into another file system: a mount point (another file
 // system or a bind mount), the top of what is removed included, is left in
 // place untouched (EBUSY). A read-only folder of ours is made writable (once
-// its mode is recorded beside it, see OpenedUpFolder in Temporaries.h) before
+// its mode is recorded beside it, see OpenedUpFolder in FolderRecords.h) before
 // it is emptied; whatever else cannot go is left and reported.
 //
 // Blocking; any thread. A removal goes on past a failure, removes what it can

@@ -8,6 +8,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/FolderRecords.h"
 #include "platform/files/NumberedNames.h"
 #include "platform/files/Removal.h"
 #include "platform/files/Trash.h"

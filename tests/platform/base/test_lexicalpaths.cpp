@@ -1,6 +1,9 @@
-// Path rules by the spelling alone: containment by whole components.
+// Path rules by the spelling alone: the cleaned absolute form and containment
+// by whole components.
 #include "platform/base/LexicalPaths.h"
 #include "tests/support/TestSupport.h"
+
+#include <QDir>
 
 class LexicalPathsTest : public QObject
 {
@@ -33,6 +36,26 @@ private Q_SLOTS:
         QFETCH(QString, base);
         QFETCH(bool, inside);
         QCOMPARE(lg::LexicalPaths::isInside(path, base), inside);
+    }
+
+    void cleanGivesTheAbsolutePathWithoutDotsOrTrailingSeparators_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("already clean") << "/a/b" << "/a/b";
+        QTest::newRow("trailing separator") << "/a/b/" << "/a/b";
+        QTest::newRow("doubled separators") << "/a//b" << "/a/b";
+        QTest::newRow("dot and dot-dot") << "/a/./b/../c" << "/a/c";
+        QTest::newRow("the root") << "/" << "/";
+        QTest::newRow("relative") << "x/../y" << QDir::currentPath() + "/y";
+        QTest::newRow("empty") << "" << QString();
+    }
+
+    void cleanGivesTheAbsolutePathWithoutDotsOrTrailingSeparators()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, cleaned);
+        QCOMPARE(lg::LexicalPaths::clean(path), cleaned);
     }
 };
 

@@ -177,6 +177,40 @@ private Q_SLOTS:
                  QStringLiteral("52.5"));
     }
 
+    // A HEIC whose boxes are cut short or damaged is read without harm: its
+    // Exif shows right or not at all.
+    void aDamagedHeicIsReadWithoutHarm()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("heicDamaged"));
+        const QString jpeg = photoWithGps(folder + QStringLiteral("/source.jpg"));
+        const QString heic = folder + QStringLiteral("/phone.heic");
+        if (QProcess::execute(QStringLiteral("heif-enc"), {QStringLiteral("-o"), heic, jpeg}) != 0)
+            QSKIP("heif-enc is not installed");
+        const QByteArray whole = lg::test::readAll(heic);
+        const qsizetype meta = whole.indexOf("meta");
+        QVERIFY(meta > 0);
+        const QString damaged = folder + QStringLiteral("/damaged.heic");
+        const auto exifIsRightOrAbsent = [&](const QByteArray &bytes, const QString &what) {
+            lg::test::writeFile(damaged, bytes);
+            const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(damaged);
+            if (!tree)
+                return;
+            if (const lg::PropertyNode *exif = find(*tree, QStringLiteral("{Exif}"))) {
+                const lg::PropertyNode *fnumber = find(exif->children, QStringLiteral("FNumber"));
+                QVERIFY2(!fnumber || fnumber->value == QLatin1String("2.8"), qPrintable(what));
+            }
+        };
+        for (qsizetype cut = meta; cut < whole.size(); cut += 7)
+            exifIsRightOrAbsent(whole.left(cut), QStringLiteral("cut at %1").arg(cut));
+        // Each byte of the meta box's first 600 set to 0xff in turn: sizes,
+        // counts, offsets and lengths that point anywhere.
+        for (qsizetype at = meta; at < std::min(whole.size(), meta + 600); ++at) {
+            QByteArray bytes = whole;
+            bytes[at] = char(0xff);
+            exifIsRightOrAbsent(bytes, QStringLiteral("0xff at %1").arg(at));
+        }
+    }
+
     void aBrokenFileEmptiesThePane()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("empty"));

@@ -11,6 +11,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
+#include "platform/files/FileNames.h"
 
 #include <QFileInfo>
 
@@ -31,7 +32,7 @@ void mainvc::startMonitorWithSender(QObject *)
     monitor.reset();
     if (!currentFolderURL || !currentFolderURL->isLocalFile())
         return;
-    const QString path = currentFolderURL->toLocalFile();
+    const QString path = lg::FileNames::pathOf(*currentFolderURL);
     const QFileInfo info(path);
     if (!info.exists())
         return;

@@ -124,7 +124,7 @@ public:
     // sidebar has it, else lists them under the "Opened with" entry. Folders
     // among them are added to the sidebar (or selected when already there).
     void revealFolderOfFile(const QStringList &paths);
-    // The paths of the top-level folders, in tree order.
+    // The paths of the top-level folders (by their bytes, FileNames), in tree order.
     QStringList rootFolderPaths() const;
     // The hub comes up for handed-over files in place of the home screen, so
     // the folders saved before are not loaded: they stay in the saved list
@@ -132,7 +132,8 @@ public:
     void keepSavedRoots();
     // The folder list kept for the next start ("arrPaths"): the saved folders
     // this run has not shown (keepSavedRoots), then the top-level folders. The
-    // entry of opened files is never one of them.
+    // entry of opened files is never one of them. Each in its stored form
+    // (FileNames::storedFormOf: a name that is not UTF-8 as its file URL).
     QStringList rootsToSave() const;
     // Stores rootsToSave() under "arrPaths" (nothing is written when it holds
     // that already). Runs by itself, once the event loop is reached, whenever
@@ -293,6 +294,9 @@ private:
     // Replaces a leaf at path by a node of the same title and URL that can hold children.
     BaseNode::Ptr makeNodeExpandable(const IndexPath &path);
     void showRefusal(const QString &message);
+    // Says in the window that path's name is not valid UTF-8 and gives true;
+    // false for a path that is text.
+    bool refuseNameThatIsNotText(const QString &path);
     // Adds to node the sub-folders of a fresh scan of its folder that it does not show yet.
     void addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned);
     // Reads node's folder again in the background and brings its rows up to date.

@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/files/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,7 +58,7 @@ struct Scan
 
     void addFile(const QUrl &url)
     {
-        const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+        const QString suffix = QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower();
         if (suffix.isEmpty() || !imageExtensions.contains(suffix) || known.contains(url))
             return;
         known.insert(url);
@@ -94,7 +95,7 @@ QList<QUrl> scanCollagePhotos(const QList<QUrl> &urls, QSet<QUrl> known)
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
-        const QFileInfo info(url.toLocalFile());
+        const QFileInfo info(lg::FileNames::pathOf(url));
         if (info.exists() && info.isDir())
             scan.addFolder(info.filePath());
         else

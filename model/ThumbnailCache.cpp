@@ -112,7 +112,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
     std::optional<QImage> image;
     QImage stored;  // what is kept on disk; null: image itself
-    const QUrl url = QUrl::fromLocalFile(path);
+    const QUrl url = lg::FileNames::urlOf(path);
     if (!request.isImage && lg::FileNames::hasRawBytes(path)) {
         // The video readers know the file by a name that is text only, which
         // would be a look-alike's: its file type's icon stands in.

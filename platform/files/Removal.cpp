@@ -34,7 +34,7 @@ QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+QString decoded(const QByteArray &path) { return lg::FileNames::fromNative(path); }
 
 QByteArray handlePath(int fd) { return "/proc/self/fd/" + QByteArray::number(fd); }
 

@@ -46,7 +46,7 @@ using namespace temporaries;
 namespace temporaries {
 
 QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+QString decoded(const QByteArray &path) { return lg::FileNames::fromNative(path); }
 
 QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
 {

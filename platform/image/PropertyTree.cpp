@@ -3,6 +3,7 @@
 
 #include "platform/image/ImageSource.h"
 #include "platform/image/Libraries.h"
+#include "platform/files/FileNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -261,7 +262,7 @@ void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::op
 {
     image::ensureExiv2();
     try {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
         if (!image.get())
             return;
         image->readMetadata();

@@ -7,6 +7,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -39,7 +40,7 @@ QStringList existingAbsolutePaths(const QStringList &paths)
 {
     QStringList kept;
     for (const QString &path : paths) {
-        if (!path.isEmpty() && QDir::isAbsolutePath(path) && QFileInfo::exists(path))
+        if (!path.isEmpty() && QDir::isAbsolutePath(path) && lg::FileNames::exists(path))
             kept.append(QDir::cleanPath(path));
     }
     return kept;
@@ -50,11 +51,10 @@ QStringList listedMediaOnly(const QStringList &paths)
 {
     QStringList kept, leftOut;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
-        if (info.isDir() || mediaExtensions.contains(info.suffix().toLower()))
+        if (lg::FileNames::isFolder(path) || mediaExtensions.contains(QFileInfo(path).suffix().toLower()))
             kept.append(path);
         else
-            leftOut.append(path);
+            leftOut.append(lg::FileNames::shown(path));
     }
     if (!leftOut.isEmpty())
         printLine(QStringLiteral("Not a media file, left out: ") + leftOut.join(QStringLiteral(", ")));
@@ -94,7 +94,7 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
     if (!appstart)
         openedFromFinder = true;
 
-    printLine(QStringLiteral("(") + kept.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    printLine(QStringLiteral("(") + lg::FileNames::shown(kept.join(QStringLiteral(", "))) + QStringLiteral(")"));
     m_openWithPath.append(kept);
 
     // A hand-over arrives whole (the command line, one message from another
@@ -262,7 +262,11 @@ bool InstanceChannel::forwardToRunningInstance(const QStringList &paths, const Q
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(1000))
         return false;
-    const QJsonObject message{{pathsMember, QJsonArray::fromStringList(paths)}};
+    // JSON holds text only: a name that is not UTF-8 goes as its file URL.
+    QStringList stored;
+    for (const QString &path : paths)
+        stored.append(lg::FileNames::storedFormOf(path));
+    const QJsonObject message{{pathsMember, QJsonArray::fromStringList(stored)}};
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact));
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(3000)) {
@@ -407,7 +411,7 @@ void InstanceChannel::finishMessage(QLocalSocket *, const QByteArray &message)
         if (paths.size() >= maxForwardedPaths)
             break;
         if (value.isString())
-            paths.append(value.toString());
+            paths.append(lg::FileNames::pathOfStored(value.toString()));
     }
     const QStringList kept = existingAbsolutePaths(paths);
     if (kept.isEmpty())

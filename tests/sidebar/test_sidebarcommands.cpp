@@ -461,6 +461,23 @@ private Q_SLOTS:
         QCOMPARE(currentFolderURL, QUrl::fromLocalFile(root + QStringLiteral("/Cafe")));
     }
 
+    // The folder list kept for the next start holds a folder whose name is
+    // not valid UTF-8 by its bytes, though the settings file holds text only.
+    void aSavedFolderWhoseNameIsNotUtf8KeepsItsBytes()
+    {
+        const QString root = makeTree(QStringLiteral("SavedBytes"), {QStringLiteral("caf\uFFFD")});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/caf\xe9";
+        const auto cleanup = qScopeGuard([stray] { ::rmdir(stray.constData()); });
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {lg::FileNames::fromNative(stray)}));
+        QCOMPARE(sidebar->contents().size(), 1);
+        sidebar->saveRoots();
+        const QStringList saved = lg::Settings::stringListValue(QStringLiteral("arrPaths")).value_or(QStringList());
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(lg::FileNames::toNative(lg::FileNames::pathOfStored(saved.first())), stray);
+    }
+
     void renamingAFolderThatWentMeanwhileSaysItIsNoLongerThere()
     {
         const QString root = makeTree(QStringLiteral("Gone"), {QStringLiteral("Mine")});

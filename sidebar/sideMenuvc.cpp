@@ -434,7 +434,7 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     ScanContext context{control, &listings, [job](const QUrl &folder, bool ringMoves) {
                             if (sideMenuvc::folderRecordedHook)
                                 sideMenuvc::folderRecordedHook(folder);
-                            const QString path = ringMoves ? lg::FileNames::pathOf(folder) : QString();
+                            const QString path = ringMoves ? lg::FileNames::shown(lg::FileNames::pathOf(folder)) : QString();
                             postToOwner(job, [ringMoves, path](sideMenuvc *) {
                                 if (mainvc *hub = existingHub()) {
                                     hub->currentCount += 1;

@@ -262,11 +262,7 @@ bool InstanceChannel::forwardToRunningInstance(const QStringList &paths, const Q
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(1000))
         return false;
-    // JSON holds text only: a name that is not UTF-8 goes as its file URL.
-    QStringList stored;
-    for (const QString &path : paths)
-        stored.append(lg::FileNames::storedFormOf(path));
-    const QJsonObject message{{pathsMember, QJsonArray::fromStringList(stored)}};
+    const QJsonObject message{{pathsMember, QJsonArray::fromStringList(paths)}};
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact));
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(3000)) {
@@ -411,7 +407,7 @@ void InstanceChannel::finishMessage(QLocalSocket *, const QByteArray &message)
         if (paths.size() >= maxForwardedPaths)
             break;
         if (value.isString())
-            paths.append(lg::FileNames::pathOfStored(value.toString()));
+            paths.append(value.toString());
     }
     const QStringList kept = existingAbsolutePaths(paths);
     if (kept.isEmpty())

@@ -299,7 +299,7 @@ void homeVc::btnContinuePreviousSelectionClicked()
     const QStringList paths = lg::Settings::stringListValue(savedRootsKey).value_or(QStringList());
     for (const QString &path : paths) {
         if (!path.isEmpty())
-            selectedSourceURLs.append(lg::FileNames::urlOf(lg::FileNames::pathOfStored(path)));
+            selectedSourceURLs.append(lg::FileNames::urlOf(path));
     }
     if (selectedSourceURLs.isEmpty())
         return;

@@ -502,8 +502,7 @@ void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, b
         if (!record.url1.isLocalFile())
             continue;
         const QString added = comparablePath(lg::FileNames::pathOf(record.url1));
-        m_savedRootsNotShown.removeIf(
-            [&added](const QString &saved) { return comparablePath(lg::FileNames::pathOfStored(saved)) == added; });
+        m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
     }
     myOutlineView->setUpdatesEnabled(false);
     for (const FolderRecord &record : records)
@@ -882,7 +881,7 @@ void sideMenuvc::keepSavedRoots()
 {
     const QStringList shown = rootFolderPaths();
     for (const QString &saved : lg::Settings::stringListValue(savedRootsKey).value_or(QStringList())) {
-        const QString comparable = comparablePath(lg::FileNames::pathOfStored(saved));
+        const QString comparable = comparablePath(saved);
         const bool inTree = std::any_of(shown.cbegin(), shown.cend(), [&comparable](const QString &path) {
             return comparablePath(path) == comparable;
         });
@@ -899,14 +898,10 @@ QStringList sideMenuvc::rootsToSave() const
         shownComparable.append(comparablePath(path));
     QStringList roots;
     for (const QString &saved : m_savedRootsNotShown) {
-        if (!shownComparable.contains(comparablePath(lg::FileNames::pathOfStored(saved))) && !roots.contains(saved))
+        if (!shownComparable.contains(comparablePath(saved)) && !roots.contains(saved))
             roots.append(saved);
     }
-    // The settings file keeps text only: a name that is not UTF-8 is saved
-    // as its file URL, by its bytes.
-    for (const QString &path : shown)
-        roots.append(lg::FileNames::storedFormOf(path));
-    return roots;
+    return roots + shown;
 }
 
 void sideMenuvc::saveRoots()

@@ -132,8 +132,7 @@ public:
     void keepSavedRoots();
     // The folder list kept for the next start ("arrPaths"): the saved folders
     // this run has not shown (keepSavedRoots), then the top-level folders. The
-    // entry of opened files is never one of them. Each in its stored form
-    // (FileNames::storedFormOf: a name that is not UTF-8 as its file URL).
+    // entry of opened files is never one of them.
     QStringList rootsToSave() const;
     // Stores rootsToSave() under "arrPaths" (nothing is written when it holds
     // that already). Runs by itself, once the event loop is reached, whenever

@@ -143,18 +143,6 @@ QString pathOf(const QUrl &url)
     return fromNative(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
-QString storedFormOf(const QString &path)
-{
-    return hasRawBytes(path) ? QString::fromLatin1(urlOf(path).toEncoded()) : path;
-}
-
-QString pathOfStored(const QString &stored)
-{
-    if (!stored.startsWith(QLatin1String("file:")))
-        return stored;
-    return pathOf(QUrl::fromEncoded(stored.toLatin1(), QUrl::StrictMode));
-}
-
 bool exists(const QString &path)
 {
     struct stat st {};

@@ -36,12 +36,6 @@ QString notTextMessage(const QString &path);
 QUrl urlOf(const QString &path);
 // The path of a file URL, carried bytes included; empty for other URLs.
 QString pathOf(const QUrl &url);
-// The path in a form that text storage keeps (the settings file's JSON
-// cannot hold a carried byte): the path itself when it is text, else its file
-// URL ("file:///p/caf%E9"). pathOfStored reads either form back.
-QString storedFormOf(const QString &path);
-QString pathOfStored(const QString &stored);
-
 // Something is at path, links followed (a link whose target has gone is not);
 // read by the path's bytes.
 bool exists(const QString &path);

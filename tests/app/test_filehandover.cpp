@@ -518,12 +518,20 @@ private Q_SLOTS:
     }
 
     // A file whose name is not valid UTF-8 reaches the running start by its
-    // bytes, beside the look-alike whose name holds U+FFFD, which stays behind.
+    // bytes, alone or beside the look-alike whose name holds U+FFFD.
+    void aNameThatIsNotUtf8IsHandedOverByItsBytes_data()
+    {
+        QTest::addColumn<bool>("lookAlike");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside its look-alike") << true;
+    }
     void aNameThatIsNotUtf8IsHandedOverByItsBytes()
     {
+        QFETCH(bool, lookAlike);
         const QString path = socketIn(QStringLiteral("lumengallery-bytes"));
         const QString folder = lg::test::freshFolder(QStringLiteral("givenBytes"));
-        lg::test::writeFile(folder + QStringLiteral("/caf\uFFFD.jpg"));
+        if (lookAlike)
+            lg::test::writeFile(folder + QStringLiteral("/caf\uFFFD.jpg"));
         const QByteArray stray = lg::FileNames::toNative(folder) + "/caf\xe9.jpg";
         const int fd = ::open(stray.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);

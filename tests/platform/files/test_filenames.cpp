@@ -66,11 +66,12 @@ private Q_SLOTS:
         }
     }
 
-    // The settings file holds text only: a saved path comes back with its bytes.
+    // A path saved in the settings file (JSON, which escapes a carried byte)
+    // comes back with its bytes.
     void aStoredPathComesBackByItsBytes_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << QByteArray("/p/caf\xc3\xa9 file:x");
+        QTest::newRow("text") << QByteArray("/p/caf\xc3\xa9");
         QTest::newRow("Latin-1") << QByteArray("/p/caf\xe9");
         QTest::newRow("the look-alike") << QByteArray("/p/caf\xef\xbf\xbd");
     }
@@ -79,10 +80,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         const QString path = lg::FileNames::fromNative(bytes);
         const QString key = QStringLiteral("tests/storedPath");
-        lg::Settings::setValue(key, QStringList{lg::FileNames::storedFormOf(path)});
+        lg::Settings::setValue(key, QStringList{path});
         const QStringList read = lg::Settings::stringListValue(key).value_or(QStringList());
         QCOMPARE(read.size(), 1);
-        QCOMPARE(lg::FileNames::toNative(lg::FileNames::pathOfStored(read.first())), bytes);
+        QCOMPARE(lg::FileNames::toNative(read.first()), bytes);
     }
 
     // The looks at the disk find the name itself, never its look-alike.

@@ -725,6 +725,38 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
+    // A folder whose name is not valid UTF-8 is dragged into another by its
+    // bytes; the look-alike beside it stays where it is.
+    void aFolderWhoseNameIsNotUtf8IsMovedByItsBytes()
+    {
+        const QString root = makeTree(QStringLiteral("MoveBytes"), {QStringLiteral("Archive")});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/caf\xe9";
+        const QByteArray lookAlike = lg::FileNames::toNative(root) + "/caf\xef\xbf\xbd";
+        const QByteArray arrived = lg::FileNames::toNative(root) + "/Archive/caf\xe9";
+        const auto cleanup = qScopeGuard([stray, arrived] {
+            lg::removeTree(lg::FileNames::fromNative(stray));
+            lg::removeTree(lg::FileNames::fromNative(arrived));
+        });
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        QCOMPARE(::mkdir(lookAlike.constData(), 0700), 0);
+        QVERIFY(writeBytes(stray + "/inside.jpg", "mine"));
+        QVERIFY(writeBytes(lookAlike + "/other.jpg", "the look-alike's"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, lg::FileNames::fromNative(stray), root + QStringLiteral("/Archive")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles(), QStringList{moveQuestion});
+        struct stat st {};
+        QCOMPARE(::lstat((arrived + "/inside.jpg").constData(), &st), 0);
+        QVERIFY(::lstat(stray.constData(), &st) != 0);
+        QCOMPARE(::lstat((lookAlike + "/other.jpg").constData(), &st), 0);
+        QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(arrived))));
+        QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(lookAlike))));
+        QVERIFY(!sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(stray))));
+    }
+
     void foldersGoOnlyWhereTheyCanGo()
     {
         const QString root = makeTree(QStringLiteral("Where"), {QStringLiteral("Trip/Inner"), QStringLiteral("Trip 2"),

@@ -231,8 +231,9 @@ void homeVc::btnAddLibrary_clicked()
         // Only Photos library packages are taken, whatever the panel gave.
         QList<QUrl> libraries;
         for (const QUrl &url : urls) {
-            const QFileInfo info(lg::FileNames::pathOf(url));
-            if (url.isLocalFile() && info.isDir() && info.suffix().toLower() == QLatin1String("photoslibrary"))
+            const QString path = lg::FileNames::pathOf(url);
+            if (url.isLocalFile() && lg::FileNames::isFolder(path)
+                && QFileInfo(path).suffix().toLower() == QLatin1String("photoslibrary"))
                 libraries.append(url);
         }
         if (libraries.isEmpty()) {
@@ -264,8 +265,7 @@ void homeVc::btnaddfolders()
         bool rejected = false;
         for (const QUrl &url : urls) {
             const QString path = url.isLocalFile() ? lg::FileNames::pathOf(url) : QString();
-            const QFileInfo info(path);
-            if (path.isEmpty() || !info.exists() || !info.isDir() || isHiddenURL(url)
+            if (path.isEmpty() || !lg::FileNames::isFolder(path) || isHiddenURL(url)
                 || !lg::Paths::isInsideHome(path)) {
                 rejected = true;
                 continue;

@@ -4,6 +4,7 @@
 #include "collage/collagevc.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
+#include "platform/files/FileIdentity.h"
 #include "platform/files/FileNames.h"
 
 #include <QApplication>
@@ -66,10 +67,10 @@ ThumbnailKey pictureKey(const QUrl &url, int rendition)
 {
     ThumbnailKey key;
     key.path = lg::FileNames::pathOf(url);
-    const QFileInfo info(key.path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    // Read by the path's bytes: never the look-alike's time and size.
+    if (const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(key.path)) {
+        key.modified = file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000;
+        key.size = file->size;
     }
     key.rendition = rendition;
     return key;
@@ -254,8 +255,7 @@ void CollageDropView::dropEvent(QDropEvent *event)
         event->ignore();
         return;
     }
-    const QFileInfo info(lg::FileNames::pathOf(url));
-    if ((info.exists() && info.isDir()) || !isCollageImageURL(url)) {
+    if (lg::FileNames::isFolder(lg::FileNames::pathOf(url)) || !isCollageImageURL(url)) {
         taken();
         return;
     }

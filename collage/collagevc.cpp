@@ -18,6 +18,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
+#include "platform/files/FileIdentity.h"
 #include "platform/files/FileNames.h"
 
 #include <QCheckBox>
@@ -191,10 +192,10 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
     // The strip's own size, apart from the browser's thumbnail of the file.
     ThumbnailKey key;
     key.path = lg::FileNames::pathOf(*entry.url);
-    const QFileInfo info(key.path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    // Read by the path's bytes: never the look-alike's time and size.
+    if (const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(key.path)) {
+        key.modified = file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000;
+        key.size = file->size;
     }
     key.rendition = m_thumbnailSide;
     ThumbnailCache &cache = thumbnailCache();

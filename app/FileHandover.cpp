@@ -151,7 +151,7 @@ void FileHandover::showCollected()
     QStringList batch = m_batchFiles;
     for (const QString &path : arrived) {
         batch.append(path);
-        if (!QFileInfo(path).isDir())
+        if (!lg::FileNames::isFolder(path))
             m_batchFiles.append(path);
     }
     m_batchShown = true;

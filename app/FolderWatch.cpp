@@ -33,10 +33,9 @@ void mainvc::startMonitorWithSender(QObject *)
     if (!currentFolderURL || !currentFolderURL->isLocalFile())
         return;
     const QString path = lg::FileNames::pathOf(*currentFolderURL);
-    const QFileInfo info(path);
-    if (!info.exists())
+    if (!lg::FileNames::exists(path))
         return;
-    if (info.suffix().toLower() == QLatin1String("photoslibrary")) {
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("photoslibrary")) {
         // A Photos library is read from its database, not watched: load it once.
         scheduleReload();
         return;

@@ -457,7 +457,7 @@ void ItemFileCommands::chooseDestinationFor(const QStringList &paths, bool move,
             return;
         }
         const QString destination = lg::FileNames::pathOf(*chosen);
-        if (destination.isEmpty() || !QFileInfo(destination).isDir()) {
+        if (destination.isEmpty() || !lg::FileNames::isFolder(destination)) {
             hub->hideBusyLoader();
             return;
         }

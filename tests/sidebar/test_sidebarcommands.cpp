@@ -379,6 +379,8 @@ private Q_SLOTS:
         QVERIFY(writeBytes(lookAlike + "/other.jpg", "the look-alike's"));
         const QString strayPath = lg::FileNames::fromNative(stray);
         const QString lookAlikePath = lg::FileNames::fromNative(lookAlike);
+        QVERIFY(giveThumbnails(strayPath + QStringLiteral("/inside.jpg")));
+        QVERIFY(giveThumbnails(lookAlikePath + QStringLiteral("/other.jpg")));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
         const int strayRow = rowOf(sidebar, strayPath);
@@ -406,6 +408,9 @@ private Q_SLOTS:
         QCOMPARE(::lstat((lg::FileNames::toNative(trash) + "/files/caf\xe9/inside.jpg").constData(), &st), 0);
         QVERIFY(!sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(strayPath)));
         QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lookAlikePath)));
+        // The thumbnails of the files it held go with it; the look-alike's stay.
+        QCOMPARE(thumbnailsOf(strayPath + QStringLiteral("/inside.jpg")), 0);
+        QCOMPARE(thumbnailsOf(lookAlikePath + QStringLiteral("/other.jpg")), 4);
     }
 
     // Such a folder alone is no missing folder: its row is drawn as present,

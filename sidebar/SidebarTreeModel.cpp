@@ -1,5 +1,6 @@
 #include "sidebar/SidebarTreeModel.h"
 
+#include "browser/GridView.h"
 #include "platform/files/FileNames.h"
 
 #include <QColor>
@@ -126,6 +127,8 @@ QVariant SidebarTreeModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        // On one line, as the grid and the list show a name.
+        return GridItemDelegate::oneLineName(node->nodeTitle());
     case Qt::EditRole:
         return node->nodeTitle();
     case Qt::DecorationRole:

@@ -394,7 +394,8 @@ void followRenamedItem()
     const QVector<InitialDirectory> &shown = activeItemList();
     for (qsizetype i = 0; i < shown.size(); ++i) {
         const InitialDirectory &item = shown.at(i);
-        if (item.url && item.url->isLocalFile() && QDir::cleanPath(lg::FileNames::pathOf(*item.url)) == QDir::cleanPath(path)) {
+        if (item.url && item.url->isLocalFile()
+            && QDir::cleanPath(lg::FileNames::pathOf(*item.url)) == QDir::cleanPath(path)) {
             selectedItemIndex = int(i);
             return;
         }

@@ -286,7 +286,8 @@ void CollageDropView::takeDroppedPhoto(const QUrl &url)
         lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
     });
     // The same test the saved collage makes before it draws a photo.
-    watcher->setFuture(QtConcurrent::run([path = lg::FileNames::pathOf(url)] { return lg::ImageSource(path).pixelSize().has_value(); }));
+    watcher->setFuture(QtConcurrent::run(
+        [path = lg::FileNames::pathOf(url)] { return lg::ImageSource(path).pixelSize().has_value(); }));
 }
 
 // ---------------------------------------------------------------- draggablebutton

@@ -209,8 +209,9 @@ BaseNode::Ptr sideMenuvc::makeNodeExpandable(const IndexPath &path)
     if (!node || !node->isLeaf())
         return node;
     auto replacement = ChildNode::create();
-    replacement->setNodeTitle(node->url() && node->url()->isLocalFile() ? lg::FileNames::shown(QFileInfo(localPath(node->url())).fileName())
-                                                                       : node->nodeTitle());
+    replacement->setNodeTitle(node->url() && node->url()->isLocalFile()
+                                  ? lg::FileNames::shown(QFileInfo(localPath(node->url())).fileName())
+                                  : node->nodeTitle());
     replacement->setUrl(node->url());
     treeController->removeSelectionIndexPaths();
     treeController->removeObjectAtArrangedObjectIndexPath(path);

@@ -402,7 +402,9 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     QList<QUrl> urls;
     for (const QUrl &url : *job->urls)
         urls.append(url.isLocalFile() ? lg::FileNames::urlOf(lg::Paths::clean(lg::FileNames::pathOf(url))) : url);
-    auto insideHome = [](const QUrl &url) { return url.isLocalFile() && lg::Paths::isInsideHome(lg::FileNames::pathOf(url)); };
+    auto insideHome = [](const QUrl &url) {
+        return url.isLocalFile() && lg::Paths::isInsideHome(lg::FileNames::pathOf(url));
+    };
 
     // Counting: the progress total, and the folder listings for the records.
     FolderListings listings;
@@ -434,7 +436,8 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     ScanContext context{control, &listings, [job](const QUrl &folder, bool ringMoves) {
                             if (sideMenuvc::folderRecordedHook)
                                 sideMenuvc::folderRecordedHook(folder);
-                            const QString path = ringMoves ? lg::FileNames::shown(lg::FileNames::pathOf(folder)) : QString();
+                            const QString path
+                                = ringMoves ? lg::FileNames::shown(lg::FileNames::pathOf(folder)) : QString();
                             postToOwner(job, [ringMoves, path](sideMenuvc *) {
                                 if (mainvc *hub = existingHub()) {
                                     hub->currentCount += 1;
@@ -730,7 +733,8 @@ void sideMenuvc::choosePhotosLibrary()
         // Only Photos library packages can be chosen in this panel.
         QList<QUrl> libraries;
         for (const QUrl &url : urls) {
-            if (url.isLocalFile() && isPhotosLibraryPath(lg::FileNames::pathOf(url)) && lg::FileNames::isFolder(lg::FileNames::pathOf(url)))
+            const QString path = lg::FileNames::pathOf(url);
+            if (url.isLocalFile() && isPhotosLibraryPath(path) && lg::FileNames::isFolder(path))
                 libraries.append(url);
         }
         if (!libraries.isEmpty())

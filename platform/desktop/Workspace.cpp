@@ -169,7 +169,8 @@ bool realRunner(const ExternalCall &call, QString *error)
             // A folder needs a file manager; the desktop opener would fail
             // later, out of sight, without one.
             const QUrl url(uri);
-            if (url.isLocalFile() && lg::FileNames::isFolder(lg::FileNames::pathOf(url)) && !hasDefaultApplication(folderType)) {
+            if (url.isLocalFile() && lg::FileNames::isFolder(lg::FileNames::pathOf(url))
+                && !hasDefaultApplication(folderType)) {
                 *error = noFileManager;
                 return false;
             }

@@ -127,7 +127,8 @@ void findInLocked(Loader &l, const QStringList &folders)
                 continue;
             const QString path = QDir(folder).filePath(QString::fromLatin1(factsOf(Module(i)).file));
             // Non-blocking: a FIFO in a module's place must not hold the start.
-            const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+            const int fd
+                = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
             if (fd < 0)
                 continue;
             struct stat st = {};

@@ -322,7 +322,8 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
             // The source's own metadata, read anew: what went missing on the way
             // to the writer shows as lost.
             image::ensureExiv2();
-            Exiv2::Image::AutoPtr source = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(metadata.file).constData()));
+            Exiv2::Image::AutoPtr source
+                = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(metadata.file).constData()));
             if (!source.get())
                 return QStringLiteral("the original's metadata cannot be read");
             source->readMetadata();

@@ -198,7 +198,8 @@ bool isTemporaryName(const char *name)
 // and not locked (a live writer holds its lock until the rename).
 void removeStrayTemporariesIn(const QString &folder)
 {
-    const int dirFd = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int dirFd
+        = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
         return;
     DIR *dir = ::fdopendir(dirFd);

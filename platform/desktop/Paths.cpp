@@ -2,6 +2,7 @@
 #include "platform/desktop/Paths.h"
 
 #include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 
 #include "Version.h"
 
@@ -107,7 +108,7 @@ bool Paths::isInsideHome(const QString &path)
     // Then both spellings of each side, so that a home folder reached
     // through a symbolic link still counts.
     const QString homes[] = {clean(QDir::homePath()), home()};
-    QString paths[] = {clean(path), QFileInfo(path).canonicalFilePath()};
+    QString paths[] = {clean(path), FileNames::canonical(path)};
     for (const QString &h : homes) {
         for (const QString &p : paths) {
             if (isInside(p, h))

@@ -25,6 +25,7 @@
 // is left for the caller to remove. Quitting (lg::beginShutdown) stops a copy
 // between entries and inside a file's bytes (ECANCELED).
 #include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/Removal.h"
 
 #include <QByteArray>
@@ -100,7 +101,8 @@ inline QByteArray joinRawPath(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-// A raw path as text (for messages and the fault hook).
-inline QString decodedPath(const QByteArray &path) { return QFile::decodeName(path); }
+// A raw path as a path, its bytes carried (FileNames): for results, messages
+// and the fault hook.
+inline QString decodedPath(const QByteArray &path) { return FileNames::fromNative(path); }
 
 } // namespace lg

@@ -3,12 +3,11 @@
 
 #include "platform/files/FileNames.h"
 
-#include <QFile>
 
 namespace lg {
 
 QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
+QString decoded(const QByteArray &path) { return lg::FileNames::fromNative(path); }
 
 QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
 {

@@ -81,7 +81,7 @@ QString diskTopForTesting()
 // /mnt/usb, not to the link's folder. Empty when it cannot be told.
 QString mountTopOf(const QString &folder)
 {
-    QString current = QFileInfo(folder).canonicalFilePath();
+    QString current = FileNames::canonical(folder);   // by the bytes, never a look-alike
     if (current.isEmpty())
         return {};
     struct stat st;

@@ -5,6 +5,7 @@
 #include "platform/image/ImageSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
+#include "platform/files/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -486,8 +487,8 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     const int fd = temporaryFile.fd;
     if (fd < 0)
         return failedWith(temporaryFile.error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
-    const QByteArray pattern = QFile::encodeName(temporaryFile.path);
-    const QString temporary = QFile::decodeName(pattern);
+    const QByteArray pattern = lg::FileNames::toNative(temporaryFile.path);
+    const QString temporary = lg::FileNames::fromNative(pattern);
     const auto abandon = [&](int number, const QString &reason) {
         ::close(fd);
         ::unlink(pattern.constData());
@@ -510,7 +511,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     // file is still writable), permissions and owner, or the usual permissions
     // for a new file.
     struct stat old {};
-    const QByteArray nativeTarget = QFile::encodeName(target);
+    const QByteArray nativeTarget = lg::FileNames::toNative(target);
     if (::stat(nativeTarget.constData(), &old) == 0) {
         QString reason;
         if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))

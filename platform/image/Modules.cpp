@@ -9,6 +9,7 @@
 #include "platform/runtime/Dispatch.h"
 
 #include "ModuleBuild.h"
+#include "platform/files/FileNames.h"
 
 #include <QDebug>
 #include <QDir>
@@ -127,7 +128,8 @@ void findInLocked(Loader &l, const QStringList &folders)
                 continue;
             const QString path = QDir(folder).filePath(QString::fromLatin1(factsOf(Module(i)).file));
             // Non-blocking: a FIFO in a module's place must not hold the start.
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+            const int fd
+                = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
             if (fd < 0)
                 continue;
             struct stat st = {};
@@ -160,7 +162,7 @@ Loader::Loader()
     const ssize_t length = ::readlink("/proc/self/exe", link, sizeof link - 1);
     if (length > 0) {
         link[length] = '\0';
-        executable = QFile::decodeName(QByteArray(link, int(length)));
+        executable = lg::FileNames::fromNative(QByteArray(link, int(length)));
         struct stat st = {};
         if (::stat(link, &st) == 0) {
             executableDevice = st.st_dev;
@@ -179,7 +181,7 @@ bool updatedSinceStart(const Loader &l)
 {
     struct stat st = {};
     return l.executableInode != 0
-        && (::stat(QFile::encodeName(l.executable).constData(), &st) != 0 || st.st_ino != l.executableInode
+        && (::stat(lg::FileNames::toNative(l.executable).constData(), &st) != 0 || st.st_ino != l.executableInode
             || st.st_dev != l.executableDevice);
 }
 
@@ -539,7 +541,7 @@ QString untrustedFolderReason(const QString &folder)
     const QStringList chain = withParents(real);
     for (qsizetype i = 0; i < chain.size(); ++i) {
         struct stat st = {};
-        if (::stat(QFile::encodeName(chain[i]).constData(), &st) != 0)
+        if (::stat(lg::FileNames::toNative(chain[i]).constData(), &st) != 0)
             return QStringLiteral("%1 cannot be read").arg(chain[i]);
         // A sticky folder of root's (like /tmp) lets nobody replace what others
         // put in it; it may hold the folder, but not be it.

@@ -351,8 +351,8 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
 // change time it was copied with (the copy of a file edited since through
 // any of its names, or of a new file under a reused inode, would not be it;
 // the change time moves with every edit, also one that puts size and date
-// back, an attribute or a mode) and the copy is still the file made, as
-// made. Otherwise target gets a copy of its own, made anew. A copy on another
+// back, an attribute or a mode) and the copy is still the file made, of the
+// size made. Otherwise target gets a copy of its own, made anew. A copy on another
 // disk than target is no reason to say a link was lost: target gets a file of
 // its own.
 enum class LinkOutcome { NotALaterName, Linked, CannotLink };
@@ -370,7 +370,7 @@ LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, C
         const Descriptor made(::open(copy.path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat now;
         if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode
-            || now.st_size != copy.copySize || !sameTime(now.st_mtim, copy.copyModified))
+            || now.st_size != copy.copySize)
             return LinkOutcome::NotALaterName;
         const QByteArray handle = "/proc/self/fd/" + QByteArray::number(made.fd);
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
@@ -391,8 +391,8 @@ void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByt
     if (st.st_nlink < 2 || ::fstat(out, &made) != 0)
         return;
     ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino),
-                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size, made.st_mtim,
-                                                    st.st_size, st.st_mtim, st.st_ctim});
+                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size, st.st_size,
+                                                    st.st_mtim, st.st_ctim});
 }
 
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,

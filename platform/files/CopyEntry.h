@@ -69,17 +69,16 @@ struct CopyContext
     // source's device and inode: its later names become links to it while
     // the source still has the size, modification time and change time it
     // was copied with (an edit through any name, of its bytes, attributes or
-    // mode, moves the change time) and the copy is still the file made, as
-    // made. A move across disks removes the earlier names of the source
-    // before a later item comes: the change time each unlink left is put
-    // here then (linkedNamesRemoved).
+    // mode, moves the change time) and the copy is still the file made, of
+    // the size made. A move across disks removes the earlier names of the
+    // source before a later item comes: the change time each unlink left is
+    // put here then (linkedNamesRemoved).
     struct LinkedCopy
     {
         QByteArray path;               // the copy, under the name it has now
         dev_t device = 0;              // of the copy
         ino_t inode = 0;
         off_t copySize = 0;            // of the copy as made
-        struct timespec copyModified {};
         off_t size = 0;                // of the source as copied
         struct timespec modified {};
         struct timespec changed {};

@@ -210,6 +210,7 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
         struct stat folder;
         if (refused && S_ISDIR(made.st_mode) && isPlaceholder() && ::lstat(f.constData(), &folder) == 0
             && S_ISDIR(folder.st_mode)) {
+            ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
             err = moveEntriesInto(f, t);
             if (!err) {
                 keepFolderModeAndTimes(t, folder);

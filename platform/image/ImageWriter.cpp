@@ -531,7 +531,8 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     const lg::TemporaryFile temporaryFile = lg::createTemporaryFile(target);
     const int fd = temporaryFile.fd;
     if (fd < 0)
-        return failedWith(temporaryFile.error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
+        return failedWith(temporaryFile.error,
+                          QStringLiteral("Cannot write in %1: %2").arg(folder, errnoClause(temporaryFile.error)));
     const QByteArray pattern = QFile::encodeName(temporaryFile.path);
     const QString temporary = QFile::decodeName(pattern);
     const auto abandon = [&](int number, const QString &reason) {
@@ -539,7 +540,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         ::unlink(pattern.constData());
         return failedWith(number, QStringLiteral("Cannot write %1: %2").arg(path, reason));
     };
-    const auto abandonFor = [&](int number) { return abandon(number, QString::fromLocal8Bit(std::strerror(number))); };
+    const auto abandonFor = [&](int number) { return abandon(number, errnoClause(number)); };
     const char *data = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -574,7 +575,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     if (::close(fd) != 0) {
         const int saved = errno;
         ::unlink(pattern.constData());
-        return failedWith(saved, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(saved))));
+        return failedWith(saved, QStringLiteral("Cannot write %1: %2").arg(path, errnoClause(saved)));
     }
     CommitHook hook;
     {
@@ -590,7 +591,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         renamed = errno;
     if (renamed != 0) {
         ::unlink(pattern.constData());
-        return failedWith(renamed, QStringLiteral("Cannot replace %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(renamed))));
+        return failedWith(renamed, QStringLiteral("Cannot replace %1: %2").arg(path, errnoClause(renamed)));
     }
     return true;
 }

@@ -212,6 +212,7 @@ public:
     qint64 kept() const { return m_kept; }
     const QStringList &keptEntries() const { return m_keptEntries; }
     const QList<QByteArray> &mountPoints() const { return m_mountPoints; }
+    const QHash<std::pair<dev_t, ino_t>, struct timespec> &unlinked() const { return m_unlinked; }
 
 private:
     struct Frame
@@ -576,6 +577,7 @@ RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copi
         result.failedAt = decoded(at);
     result.kept = removal.kept();
     result.keptEntries = removal.keptEntries();
+    result.unlinkedNames = removal.unlinked();
     for (const QByteArray &point : removal.mountPoints())
         result.mountPoints.append(decoded(point));
     return result;
@@ -636,7 +638,7 @@ QString removalReason(int err)
         return QStringLiteral("it lies too many folders deep");
     if (err == ECANCELED)
         return QStringLiteral("the program is quitting");
-    return QString::fromLocal8Bit(std::strerror(err));
+    return errnoClause(err);
 }
 
 uid_t fileSystemUser() { return uid_t(::setfsuid(uid_t(-1))); }

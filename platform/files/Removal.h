@@ -39,7 +39,9 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <ctime>
 #include <optional>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -69,6 +71,9 @@ struct RemovalResult
     qint64 kept = 0;           // entries left because they were not what was copied
     QStringList keptEntries;   // the first few of them, by path below the top ("" for the top)
     QStringList mountPoints;   // every mount point left in place
+    // With copied: the files with further names of which this removal took
+    // one, by device and inode, with the change time that unlink left them.
+    QHash<std::pair<dev_t, ino_t>, struct timespec> unlinkedNames;
 };
 // removeTree, telling all it left. With copied, only what is still exactly
 // what was copied goes (see above); a kept entry is not an error.

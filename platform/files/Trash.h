@@ -18,7 +18,8 @@
 // held locked (flock) until its item is in, and the Trash's files/ is noted in
 // the journal of folders (Journal.h) meanwhile, so that one a kill left without
 // its item is removed by the cleanup: only one exactly as this program writes
-// it (with a key of its own that other readers ignore), the user's, from
+// it (with a key of its own that other readers ignore), or an empty one that a
+// kill left between its making and its writing, the user's, from
 // before the process cleaning, unlocked, naming nothing in files/. A mount
 // without a usable Trash gets the item copied to the home Trash: only when all of
 // it can then be removed (the refusal says why, and why the disk's own Trash is

@@ -18,6 +18,8 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
+#include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -40,6 +42,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 using lg::printLine;
 
@@ -63,7 +66,7 @@ QString saveFolder()
 {
     if (!currentFolderURL || !currentFolderURL->isLocalFile())
         return {};
-    const QString folder = currentFolderURL->toLocalFile();
+    const QString folder = lg::FileNames::pathOf(*currentFolderURL);
     return QFileInfo(folder).suffix().toLower() == QLatin1String("photoslibrary") ? QString() : folder;
 }
 
@@ -184,16 +187,16 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
     if (!entry.url)
         return {};
     if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
-        return QFileInfo(entry.url->toLocalFile()).fileName();
+        return QFileInfo(lg::FileNames::pathOf(*entry.url)).fileName();
     if (role != Qt::DecorationRole)
         return {};
     // The strip's own size, apart from the browser's thumbnail of the file.
     ThumbnailKey key;
-    key.path = entry.url->toLocalFile();
-    const QFileInfo info(key.path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    key.path = lg::FileNames::pathOf(*entry.url);
+    // Read by the path's bytes: never the look-alike's time and size.
+    if (const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(key.path)) {
+        key.modified = file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000;
+        key.size = file->size;
     }
     key.rendition = m_thumbnailSide;
     ThumbnailCache &cache = thumbnailCache();
@@ -391,6 +394,10 @@ collagevc::collagevc(QWidget *parent) : QWidget(parent)
     resetCollageGlobals();
     saver = new Saver(this);
     connect(saver, &Saver::saved, this, [] { isCollageSaved = true; });
+    connect(saver, &Saver::finished, this, [this](bool saved) {
+        m_saving = false;
+        settleSaveQuestion(saved);
+    });
     buildLayout();
     viewDidLoad();
 }
@@ -1055,7 +1062,7 @@ CollageSnapshot collagevc::snapshot() const
         CollageSlotSnapshot s;
         s.frame = QRectF(slot->geometry()).translated(customview->pos());
         if (slot->imgview->imgurl && slot->imgview->imgurl->isLocalFile())
-            s.path = slot->imgview->imgurl->toLocalFile();
+            s.path = lg::FileNames::pathOf(*slot->imgview->imgurl);
         s.framing = slot->imgview->framing;
         if (const auto shown = slot->shownPhoto()) {
             s.shown = shown->first;
@@ -1067,9 +1074,14 @@ CollageSnapshot collagevc::snapshot() const
     return snap;
 }
 
+bool collagevc::hasUnsavedChanges()
+{
+    return !collagePhotoList.isEmpty() && !isCollageSaved;
+}
+
 void collagevc::btnexit()
 {
-    if (!collagePhotoList.isEmpty() && !isCollageSaved) {
+    if (hasUnsavedChanges()) {
         alertforExit();
         return;
     }
@@ -1085,7 +1097,9 @@ void collagevc::alertforExit()
     spec.title = QStringLiteral("Do you want to save the changes?");
     spec.text = QStringLiteral("Your changes will be lost if you don\u2019t save them.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    m_exitQuestionOpen = true;
     lg::Alert::show(window(), spec, [this](int button) {
+        m_exitQuestionOpen = false;
         if (button == 0)
             btnyes_Exitalert();
         else
@@ -1096,7 +1110,9 @@ void collagevc::alertforExit()
 void collagevc::btnyes_Exitalert()
 {
     hideOverlay();
-    saver->callFromExit = true;
+    // Asked for a quit, a save that is cancelled keeps the collage open, as
+    // the quit does not go on; asked by the exit button, it leaves anyway.
+    saver->callFromExit = !m_afterSaveQuestion;
     saveCollage();
 }
 
@@ -1106,6 +1122,23 @@ void collagevc::btnNo_Exitalert()
     if (mainvc *h = hub())
         h->closeCollagevc();
     isCollageSaved = true;
+    settleSaveQuestion(true);
+}
+
+void collagevc::askToSaveChanges(std::function<void(bool mayGoOn)> done)
+{
+    m_afterSaveQuestion = std::move(done);
+    // The user is answering for this collage already: the exit button's
+    // question, or a save under way, answers for the quit too.
+    if (m_exitQuestionOpen || m_saving)
+        return;
+    alertforExit();
+}
+
+void collagevc::settleSaveQuestion(bool mayGoOn)
+{
+    if (const std::function<void(bool)> done = std::exchange(m_afterSaveQuestion, {}))
+        done(mayGoOn);
 }
 
 void collagevc::btnsave()
@@ -1122,6 +1155,7 @@ void collagevc::saveCollage()
     const QSize size = outputSize();
     const CollageSnapshot snap = snapshot();
     const quint64 ticket = ++m_saveTicket;
+    m_saving = true;
     showOverlay(false);
     using Rendering = std::pair<QImage, QStringList>;
     auto *watcher = new QFutureWatcher<Rendering>(this);
@@ -1132,7 +1166,9 @@ void collagevc::saveCollage()
         hideOverlay();
         const auto [image, unreadable] = watcher->result();
         if (!unreadable.isEmpty()) {
+            m_saving = false;
             lg::Alert::inform(window(), QStringLiteral("The collage could not be saved."), unreadablePhotosText(unreadable));
+            settleSaveQuestion(false);
             return;
         }
         saver->startFolder = saveFolder();

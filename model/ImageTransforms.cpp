@@ -1,6 +1,7 @@
 #include "model/ImageTransforms.h"
 
 #include "platform/runtime/Console.h"
+#include "platform/files/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -253,7 +254,7 @@ bool contentDiffersFromName(const QString &path, const lg::ImageSource &source)
 QString inPlaceRefusal(const QString &path, const lg::ImageSource &source)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(lg::FileNames::toNative(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return QStringLiteral("it is not a plain file");
     if (!permissionBitsGrantWrite(info))
         return QStringLiteral("you do not have permission to change it");
@@ -261,6 +262,11 @@ QString inPlaceRefusal(const QString &path, const lg::ImageSource &source)
         return QStringLiteral("it holds another type of picture than its name says");
     if (holdsSeveralPictures(path, source))
         return QStringLiteral("it holds several pictures");
+    if (const std::optional<lg::ImageFileType> named = typeForPath(path); !named || !lg::ImageWriter::canWrite(*named)) {
+        const QString suffix = QFileInfo(path).suffix();
+        return suffix.isEmpty() ? QStringLiteral("this system has no writer for its type")
+                                : QStringLiteral("this system has no writer for %1 pictures").arg(suffix.toUpper());
+    }
     return {};
 }
 
@@ -483,7 +489,7 @@ bool write(const QImage &image, const QUrl &url, DataWritingOptions options, lg:
     };
     if (!url.isLocalFile())
         return fail(QStringLiteral("The location is not a file: %1").arg(url.toString()));
-    const QString path = url.toLocalFile();
+    const QString path = lg::FileNames::pathOf(url);
     const std::optional<QImage> bitmap = Rotated::bitmapImageRepresentation(image);
     if (!bitmap)
         return fail(QStringLiteral("There is no image to write."));

@@ -1,5 +1,8 @@
 #include "sidebar/SidebarTreeModel.h"
 
+#include "browser/GridView.h"
+#include "platform/files/FileNames.h"
+
 #include <QColor>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -56,7 +59,8 @@ bool SidebarTreeModel::isMissingFolder(const BaseNode *node)
 {
     if (!node || !node->url() || !node->url()->isLocalFile())
         return false;
-    return !QFileInfo::exists(node->url()->toLocalFile());
+    // By the path's bytes: a name that is not UTF-8 is not its look-alike.
+    return !lg::FileNames::exists(lg::FileNames::pathOf(*node->url()));
 }
 
 BaseNode *SidebarTreeModel::nodeForIndex(const QModelIndex &index) const
@@ -123,6 +127,8 @@ QVariant SidebarTreeModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        // On one line, as the grid and the list show a name.
+        return GridItemDelegate::oneLineName(node->nodeTitle());
     case Qt::EditRole:
         return node->nodeTitle();
     case Qt::DecorationRole:
@@ -150,7 +156,7 @@ Qt::ItemFlags SidebarTreeModel::flags(const QModelIndex &index) const
         result |= Qt::ItemNeverHasChildren;
     // A present, ordinary folder can be renamed in place.
     if (node->url() && node->url()->isLocalFile() && !isMissingFolder(node)
-        && QFileInfo(node->url()->toLocalFile()).suffix().toLower() != QLatin1String("photoslibrary"))
+        && QFileInfo(lg::FileNames::pathOf(*node->url())).suffix().toLower() != QLatin1String("photoslibrary"))
         result |= Qt::ItemIsEditable;
     return result;
 }

@@ -925,7 +925,7 @@ void viewimagevc::mediaStatusChanged(VideoPlayer *player, int status)
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
     if (status == VideoPlayer::InvalidMedia && playerItem.isLocalFile())
-        showFileTypeIcon(playerItem.toLocalFile());
+        showFileTypeIcon(lg::FileNames::pathOf(playerItem));
     if (status == VideoPlayer::LoadedMedia || status == VideoPlayer::BufferedMedia
         || status == VideoPlayer::InvalidMedia) {
         // A video shown again after it changed on disk goes on from where it was.
@@ -1071,7 +1071,7 @@ void viewimagevc::reloadItems()
     if (!currentFolderURL)
         return;
     const QUrl folderURL = *currentFolderURL;
-    const QString folder = folderURL.toLocalFile();
+    const QString folder = lg::FileNames::pathOf(folderURL);
     const quint64 generation = ++m_reloadGeneration;
     const QString shownPath = m_shownPath;
     const std::optional<lg::FileIdentity> shownIdentity = m_shownIdentity;
@@ -1149,6 +1149,7 @@ void viewimagevc::followRenamedFile(const QUrl &url)
     renamed.changedNanoseconds = m_shownIdentity->changedNanoseconds;
     if (renamed == *m_shownIdentity)
         m_shownIdentity = now;
+    followRenamedPendingFile(oldPath, path, *now);
     lblfilename->setText(url.fileName());
     if (m_wantedKey && m_wantedKey->path == oldPath) {
         // The picture waited for is read under the new name.
@@ -1160,6 +1161,22 @@ void viewimagevc::followRenamedFile(const QUrl &url)
         showAnimated(path);
     }
     updateEditButton();
+}
+
+void viewimagevc::followRenamedPendingFile(const QString &oldPath, const QString &path, const lg::FileIdentity &now)
+{
+    // An open question (Move to Trash, a name clash) acts on the file it was
+    // asked about under its new name. Its identity is taken anew only when
+    // the rename alone changed it: a file written to meanwhile is still
+    // refused when the answer comes, as changed.
+    if (m_pendingSource != oldPath || !m_pendingIdentity || !m_pendingIdentity->sameObject(now))
+        return;
+    m_pendingSource = path;
+    lg::FileIdentity renamed = now;
+    renamed.changedSeconds = m_pendingIdentity->changedSeconds;
+    renamed.changedNanoseconds = m_pendingIdentity->changedNanoseconds;
+    if (renamed == *m_pendingIdentity)
+        m_pendingIdentity = now;
 }
 
 void viewimagevc::showNoFiles()

@@ -146,7 +146,9 @@ TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const
 
 FileCommand commandOf(TransferKind kind)
 {
-    return kind == TransferKind::Move ? FileCommand::Move : kind == TransferKind::Trash ? FileCommand::Trash : FileCommand::Copy;
+    return kind == TransferKind::Move    ? FileCommand::Move
+           : kind == TransferKind::Trash ? FileCommand::Trash
+                                         : FileCommand::Copy;
 }
 
 QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results, TransferKind kind)

@@ -9,7 +9,8 @@ QList<ThumbnailChange> thumbnailChanges(FileCommand command, const QList<lg::Fil
     QList<ThumbnailChange> changes;
     if (command == FileCommand::Copy)
         return changes;
-    const ThumbnailChange::Kind kind = command == FileCommand::Trash ? ThumbnailChange::Removed : ThumbnailChange::Moved;
+    const ThumbnailChange::Kind kind =
+        command == FileCommand::Trash ? ThumbnailChange::Removed : ThumbnailChange::Moved;
     for (const lg::FileOpResult &result : results)
         if (result.arrived())
             changes.append({kind, result.source, result.target});

@@ -18,7 +18,9 @@ inline char *toString(const ThumbnailChange &change)
 namespace {
 
 // The outcomes a command's item can have.
-enum class Outcome { Done, DoneNotAllKept, InPlaceButLeftSome, SameFile, SourceMissing, TargetExists, Denied, Cancelled };
+enum class Outcome {
+    Done, DoneNotAllKept, InPlaceButLeftSome, SameFile, SourceMissing, TargetExists, Denied, Cancelled
+};
 
 lg::FileOpResult resultOf(Outcome outcome, const QString &name = QStringLiteral("photo.jpg"))
 {
@@ -116,13 +118,15 @@ private Q_SLOTS:
         QTest::newRow("copy: not all kept") << FileCommand::Copy << Outcome::DoneNotAllKept << -1;
         QTest::newRow("move: done") << FileCommand::Move << Outcome::Done << moved;
         QTest::newRow("move: not all kept") << FileCommand::Move << Outcome::DoneNotAllKept << moved;
-        QTest::newRow("move: arrived, something left behind") << FileCommand::Move << Outcome::InPlaceButLeftSome << moved;
+        QTest::newRow("move: arrived, something left behind")
+            << FileCommand::Move << Outcome::InPlaceButLeftSome << moved;
         QTest::newRow("move: target exists") << FileCommand::Move << Outcome::TargetExists << -1;
         QTest::newRow("move: denied") << FileCommand::Move << Outcome::Denied << -1;
         QTest::newRow("rename: done") << FileCommand::Rename << Outcome::Done << moved;
         QTest::newRow("rename: target exists") << FileCommand::Rename << Outcome::TargetExists << -1;
         QTest::newRow("trash: done") << FileCommand::Trash << Outcome::Done << removed;
-        QTest::newRow("trash: arrived, something left behind") << FileCommand::Trash << Outcome::InPlaceButLeftSome << removed;
+        QTest::newRow("trash: arrived, something left behind")
+            << FileCommand::Trash << Outcome::InPlaceButLeftSome << removed;
         QTest::newRow("trash: source gone") << FileCommand::Trash << Outcome::SourceMissing << -1;
         QTest::newRow("trash: denied") << FileCommand::Trash << Outcome::Denied << -1;
     }
@@ -142,7 +146,8 @@ private Q_SLOTS:
     {
         const QList<lg::FileOpResult> batch = {
             resultOf(Outcome::Done, QStringLiteral("a.jpg")), resultOf(Outcome::Denied, QStringLiteral("b.jpg")),
-            resultOf(Outcome::SameFile, QStringLiteral("c.jpg")), resultOf(Outcome::DoneNotAllKept, QStringLiteral("d.jpg")),
+            resultOf(Outcome::SameFile, QStringLiteral("c.jpg")),
+            resultOf(Outcome::DoneNotAllKept, QStringLiteral("d.jpg")),
             resultOf(Outcome::TargetExists, QStringLiteral("e.jpg"))};
         const QList<lg::FileOpResult> told = failuresToTell(FileCommand::Move, batch);
         QStringList toldSources;

@@ -21,6 +21,9 @@
 // days. Nothing is written into any other folder.
 //
 // Any thread, unless said otherwise. Nothing is shown to the user here.
+#include <QtGlobal>
+
+#include <functional>
 
 namespace lg {
 
@@ -43,5 +46,9 @@ void cleanFoldersLeftByKilledRuns();
 void startCleaningFoldersLeftByKilledRuns();
 // A run started above, or a folder's thread of it, is still going.
 bool isCleaningFoldersLeftByKilledRunsForTesting();
+// Tests: the clock (ms) by which a folder that has not answered for a few
+// seconds stops counting against the limit of folders cleaned at once; empty
+// puts the steady clock back.
+void setFolderCleanupClockForTesting(std::function<qint64()> nowMs);
 
 } // namespace lg

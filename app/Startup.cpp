@@ -145,6 +145,11 @@ void afterFirstWindow()
             return;
         lg::startCleaningFoldersLeftByKilledRuns();
         tellStoppedMoves();
+        // A card that a stopped move's note waits for may come back while
+        // the program runs: its move is told then.
+        static bool watching = false;
+        if (!std::exchange(watching, true))
+            lg::onMountTableChange(qApp, [] { tellStoppedMoves(); });
     });
 }
 

@@ -29,7 +29,8 @@ void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs 
 
 // Once the first window has been drawn (or, with none, after a moment): the
 // cleanup of what killed runs left starts on a thread of its own, and a move
-// that a quit or a kill stopped in its delete step is told (tellStoppedMoves).
+// that a quit or a kill stopped in its delete step is told (tellStoppedMoves),
+// then and whenever a disk is mounted (a card its note waits for, back).
 // Nothing of it runs before the first window.
 void afterFirstWindow();
 

@@ -809,6 +809,17 @@ void runCleanupThread()
 
 } // namespace
 
+namespace {
+
+// The watch of the mount table, once the cleanup has begun to watch it.
+QPointer<QSocketNotifier> &mountWatch()
+{
+    static QPointer<QSocketNotifier> watch;
+    return watch;
+}
+
+} // namespace
+
 void startCleaningFoldersLeftByKilledRuns()
 {
     if (isShuttingDown())
@@ -817,7 +828,7 @@ void startCleaningFoldersLeftByKilledRuns()
     // A disk mounted later (a card put back, a share come up) gets a look
     // then: the mount table's file reports each change as an exception.
     if (QCoreApplication::instance() && isMainThread()) {
-        static QPointer<QSocketNotifier> watch;
+        QPointer<QSocketNotifier> &watch = mountWatch();
         if (watch)
             return;
         const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -830,6 +841,15 @@ void startCleaningFoldersLeftByKilledRuns()
         });
         QObject::connect(watch, &QObject::destroyed, [fd] { ::close(fd); });
     }
+}
+
+void onMountTableChange(const QObject *context, std::function<void()> fn)
+{
+    if (QSocketNotifier *watch = mountWatch(); watch && context && isMainThread())
+        QObject::connect(watch, &QSocketNotifier::activated, context, [fn = std::move(fn)] {
+            if (!isShuttingDown())
+                fn();
+        });
 }
 
 void setFolderCleanupClockForTesting(std::function<qint64()> nowMs)

@@ -23,7 +23,8 @@
 // walks with a stack of folder handles of its own (not the thread's stack),
 // reads the mount table at most once, gives a folder it opened up and could
 // not remove its mode back, and stops between entries once the program quits
-// (ECANCELED; what is left stays whole).
+// (ECANCELED; what is left stays whole), at once or, for what this run made
+// (removeMadeByThisRun), within a bound.
 //
 // The delete step of a move across file systems removes only what was copied:
 // an entry goes only while it is still exactly what was copied (same device

@@ -34,6 +34,8 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
+#include <QProcess>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -45,6 +47,8 @@
 #include <QSplitter>
 #include <QToolTip>
 #include <QWidget>
+
+#include <unistd.h>
 
 namespace {
 
@@ -191,6 +195,58 @@ private Q_SLOTS:
         QCOMPARE(text.contains(QStringLiteral("the move is complete")), !itemLeft);
         QCOMPARE(QFileInfo::exists(source), itemLeft);
         QCOMPARE(lg::test::readAll(target + QStringLiteral("/Day 1/a.jpg")), QByteArray("a"));
+    }
+
+    // A move stopped while the card of its target is away is told neither
+    // then nor never: its note waits, and the move is told once the card is
+    // back, at another place, while the program runs.
+    void aStoppedMoveIsToldWhenItsCardComesBackWhileTheProgramRuns()
+    {
+        lg::FakeClock clock;   // no fallback delay runs out here
+        const QString root = lg::test::freshFolder(QStringLiteral("card comes back"));
+        const QString image = root + QStringLiteral("/card.img");
+        {
+            QFile sized(image);
+            QVERIFY(sized.open(QIODevice::WriteOnly) && sized.resize(16 << 20));
+        }
+        const QString card = root + QStringLiteral("/CARD");
+        const QString later = root + QStringLiteral("/CARD1");
+        QVERIFY(QDir().mkpath(card) && QDir().mkpath(later));
+        const auto mountAt = [&image](const QString &at) {
+            return QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, at}) == 0;
+        };
+        if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), image}) != 0
+            || !mountAt(card))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        QString mounted = card;
+        const auto unmount = qScopeGuard([&mounted] {
+            if (!mounted.isEmpty())
+                QProcess::execute(QStringLiteral("umount"), {mounted});
+        });
+        const QString source = root + QStringLiteral("/Pictures/Trip");
+        lg::test::writeFile(source + QStringLiteral("/a.jpg"), "a");
+        {
+            lg::MoveDeletion note(source, card + QStringLiteral("/Trip"));
+            lg::test::writeFile(card + QStringLiteral("/Trip/a.jpg"), "a");   // the copy, in place
+            note.keep();
+        }
+        QCOMPARE(QProcess::execute(QStringLiteral("umount"), {card}), 0);
+        mounted.clear();
+        QWidget window;
+        window.resize(200, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        afterFirstWindow();
+        clock.advance(3000);   // the window was drawn before: the start's work runs now
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());   // its card is away
+        QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+        QVERIFY(mountAt(later));
+        mounted = later;
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec shown = lg::Alert::shownAlerts().first();
+        QVERIFY2(shown.text.contains(QStringLiteral("“%1/Trip”").arg(later)), qPrintable(shown.text));
+        QVERIFY(shown.text.contains(QStringLiteral("both places")));
+        QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
     }
 
     // Qt's X11 plugin says its connection broke and then exits with 1: the

@@ -18,6 +18,10 @@
 #include <unistd.h>
 #include <vector>
 
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
 namespace lg {
 
 using namespace temporaries;
@@ -83,12 +87,21 @@ std::optional<MoveNote> parseMoveNote(const QByteArray &text)
 
 QByteArray objectOf(const FileIdentity &id) { return QByteArray::number(id.inode); }
 
+// The folder name in parentFd is the top of a mount (a bind mount of the same
+// disk too, where the kernel can tell).
+bool isMountTopAt(int parentFd, const QByteArray &name)
+{
+    struct statx sx;
+    return ::statx(parentFd, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
+           && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
 // The folder name in parentFd (examined as st) holds something other than
 // folders: a file, a link, another disk mounted inside, or what cannot be
 // read. Walks by handle, never following a link.
 bool holdsAnItemAt(int parentFd, const QByteArray &name, const struct stat &st, int depth)
 {
-    if (!S_ISDIR(st.st_mode))
+    if (!S_ISDIR(st.st_mode) || (depth > 0 && isMountTopAt(parentFd, name)))
         return true;
     if (depth >= maxFolderDepth)
         return true;
@@ -117,7 +130,7 @@ void removeEmptyFoldersAt(int parentFd, const QByteArray &name, dev_t dev, int d
 {
     struct stat st;
     if (depth >= maxFolderDepth || ::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISDIR(st.st_mode) || st.st_dev != dev)
+        || !S_ISDIR(st.st_mode) || st.st_dev != dev || isMountTopAt(parentFd, name))
         return;
     const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)

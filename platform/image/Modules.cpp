@@ -248,11 +248,20 @@ int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, QStrin
 void findInLocked(Loader &l, const QStringList &folders)
 {
     for (const QString &folder : folders) {
-        const QString untrusted = untrustedFolderReason(folder);
         const QByteArray folderBytes = FileNames::toNative(QDir::cleanPath(folder));
-        const int folderFd = ::open(folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folderFd = QDir::isAbsolutePath(folder)
+            ? ::open(folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
         if (folderFd < 0)
             continue;
+        // The folder checked is the folder held, wherever a link on its way
+        // pointed when it was opened: a link swapped after the check leads
+        // nothing here elsewhere.
+        char real[PATH_MAX];
+        const QByteArray handle = "/proc/self/fd/" + QByteArray::number(folderFd);
+        const ssize_t length = ::readlink(handle.constData(), real, sizeof real);
+        const QByteArray held = length > 0 && size_t(length) < sizeof real ? QByteArray(real, length) : QByteArray();
+        const QString untrusted = held.startsWith('/') ? untrustedFolderReason(FileNames::fromNative(held))
+                                                       : QStringLiteral("%1 cannot be read").arg(folder);
         for (size_t i = 0; i < size_t(moduleCount); ++i) {
             Found &found = l.found[i];
             if (found.fd >= 0)
@@ -260,7 +269,7 @@ void findInLocked(Loader &l, const QStringList &folders)
             const QByteArray name(factsOf(Module(i)).file);
             const QString path = FileNames::fromNative(folderBytes + '/' + name);
             QString reason;
-            const int fd = openInFolder(folderFd, folderBytes, name, &reason);
+            const int fd = openInFolder(folderFd, held, name, &reason);
             Refusal refusal = Refusal::Elsewhere;
             if (fd >= 0) {
                 struct stat st = {};

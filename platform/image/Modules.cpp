@@ -13,7 +13,6 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
 

@@ -441,6 +441,25 @@ private Q_SLOTS:
                      qPrintable(line));
     }
 
+    // An install that writes over the module file in place (as cmake's does)
+    // while the program runs changes the very file the program holds open:
+    // what it then reads is not the build's, and is refused, not run.
+    void aModuleRewrittenInPlaceWhileRunningIsNotRun()
+    {
+        const QString root = freshFolder(QStringLiteral("in-place"));
+        const QString program = installHelper(root, realModules + QStringLiteral("/lumengallery_heif.so"));
+        QVERIFY(!program.isEmpty());
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        QVERIFY(damageModule(root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so"), QStringLiteral("zero code")));
+
+        const QStringList lines = heifLines(helper.ask(QStringLiteral("heif ") + program));
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QVERIFY2(lines[0].contains(QLatin1String("The HEIC module of this version is damaged.")), qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains(QLatin1String("it is not the file this build made")), qPrintable(lines[1]));
+        QCOMPARE(helper.ask(QStringLiteral("maps")), QStringList());
+    }
+
     // The module was not there when the program started; the update brings
     // one of its own build, which this program cannot use: it asks for a restart.
     void anUpdateAsksForARestartWhenItsModuleCannotBeReached()

@@ -9,7 +9,8 @@
 // A folder that users other than root and the program's user may change (or
 // whose parents they may, short of a sticky root-owned one like /tmp), and a
 // module file they may change, are not used; a group may write them only when
-// nobody but their owner is in it (OpenSSH's rule for its own files). A module
+// nobody but their owner is in it (OpenSSH's rule for its own files). A folder
+// is opened once, and what is checked is the real path of that handle. A module
 // file that is a link is followed only to a file of the same folder. Each
 // module file found is held open from start and loaded through that handle,
 // so an update that replaces the files on disk while the program runs changes

@@ -1,9 +1,9 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
+#include "platform/base/LexicalPaths.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
-#include "platform/desktop/Paths.h"
 #include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
 
@@ -163,7 +163,7 @@ QHash<QByteArray, QByteArray> leadingTexts(const QByteArray &png)
 // a link; none for anything else.
 std::optional<QByteArray> readSmallFile(const QString &file, qint64 limit)
 {
-    const image::ByteSource source = image::ByteSource::openNative(QFile::encodeName(file), false);
+    const image::ByteSource source = image::ByteSource::openNative(lg::FileNames::toNative(file), false);
     if (!source.isOpen() || source.size() > limit)
         return std::nullopt;
     QByteArray bytes = source.read(0, source.size());
@@ -198,7 +198,8 @@ bool isTemporaryName(const char *name)
 // and not locked (a live writer holds its lock until the rename).
 void removeStrayTemporariesIn(const QString &folder)
 {
-    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int dirFd
+        = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
         return;
     DIR *dir = ::fdopendir(dirFd);
@@ -239,10 +240,10 @@ std::optional<FileStamp> FileStamp::of(const QString &path)
 
 QString ThumbnailStore::defaultRoot()
 {
-    return Paths::clean(xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/thumbnails"));
+    return LexicalPaths::clean(xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/thumbnails"));
 }
 
-ThumbnailStore::ThumbnailStore(const QString &root) : m_root(Paths::clean(root)) {}
+ThumbnailStore::ThumbnailStore(const QString &root) : m_root(LexicalPaths::clean(root)) {}
 
 int ThumbnailStore::folderSideFor(int side)
 {
@@ -255,7 +256,7 @@ int ThumbnailStore::folderSideFor(int side)
 
 QByteArray ThumbnailStore::uriOf(const QString &path)
 {
-    const QByteArray bytes = FileNames::toNative(Paths::clean(path));
+    const QByteArray bytes = FileNames::toNative(LexicalPaths::clean(path));
     QByteArray uri = "file://";
     uri.reserve(7 + bytes.size() * 3);
     static const char hex[] = "0123456789ABCDEF";
@@ -288,8 +289,8 @@ QString ThumbnailStore::failurePath(const QString &path) const
 
 bool ThumbnailStore::holds(const QString &path) const
 {
-    const QString clean = Paths::clean(path);
-    if (Paths::isInside(clean, m_root))
+    const QString clean = LexicalPaths::clean(path);
+    if (LexicalPaths::isInside(clean, m_root))
         return true;
     // Reached some other way (a link to the cache or to one of its folders, a
     // mount): known by the identity of a folder above the file. The folder is
@@ -301,7 +302,7 @@ bool ThumbnailStore::holds(const QString &path) const
         return false;  // nothing in it can be read
     const QPair<quint64, quint64> identity{quint64(st.st_dev), quint64(st.st_ino)};
     struct stat rootStat{};
-    const QPair<quint64, quint64> root = ::stat(QFile::encodeName(m_root).constData(), &rootStat) == 0
+    const QPair<quint64, quint64> root = ::stat(lg::FileNames::toNative(m_root).constData(), &rootStat) == 0
         ? QPair<quint64, quint64>{quint64(rootStat.st_dev), quint64(rootStat.st_ino)}
         : QPair<quint64, quint64>{0, 0};
     {
@@ -336,18 +337,18 @@ QSet<QPair<quint64, quint64>> ThumbnailStore::folderIdentities() const
     QStringList folders = {m_root, m_root + QStringLiteral("/fail")};
     for (const int side : folderSides)
         folders.append(m_root + QLatin1Char('/') + QLatin1String(folderName(side)));
-    const QByteArray fail = QFile::encodeName(m_root + QStringLiteral("/fail"));
+    const QByteArray fail = lg::FileNames::toNative(m_root + QStringLiteral("/fail"));
     if (DIR *dir = ::opendir(fail.constData())) {
         while (const dirent *entry = ::readdir(dir)) {
             if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                folders.append(QFile::decodeName(fail + '/' + entry->d_name));
+                folders.append(lg::FileNames::fromNative(fail + '/' + entry->d_name));
         }
         ::closedir(dir);
     }
     QSet<QPair<quint64, quint64>> identities;
     for (const QString &folder : std::as_const(folders)) {
         struct stat st{};
-        if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        if (::stat(lg::FileNames::toNative(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode))
             identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
     }
     return identities;
@@ -418,7 +419,7 @@ bool ThumbnailStore::makeFolder(const QString &folder)
     const QString parent = QFileInfo(folder).path();
     if (parent != folder && !makeFolder(parent))
         return false;
-    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
+    return ::mkdir(lg::FileNames::toNative(folder).constData(), 0700) == 0 || errno == EEXIST;
 }
 
 void ThumbnailStore::sweepOnce(const QString &folder)
@@ -468,7 +469,7 @@ bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
     if (error == 0) {
         // A temporary beside the entry, unique to this process and thread,
         // locked while it is written: a sweep passes over it meanwhile.
-        QByteArray temporary = QFile::encodeName(file) + temporaryInfix + "XXXXXX";
+        QByteArray temporary = lg::FileNames::toNative(file) + temporaryInfix + "XXXXXX";
         const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
         if (fd < 0) {
             error = errno;
@@ -486,7 +487,7 @@ bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
                 else
                     done += n;
             }
-            if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(file).constData()) != 0)
+            if (error == 0 && ::rename(temporary.constData(), lg::FileNames::toNative(file).constData()) != 0)
                 error = errno;
             if (error != 0)
                 ::unlink(temporary.constData());
@@ -542,7 +543,7 @@ bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
 
 bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, const FileStamp &stamp)
 {
-    if (holds(oldPath) || holds(newPath) || Paths::clean(oldPath) == Paths::clean(newPath))
+    if (holds(oldPath) || holds(newPath) || LexicalPaths::clean(oldPath) == LexicalPaths::clean(newPath))
         return false;
     bool carried = false;
     const QByteArray oldUri = uriOf(oldPath);
@@ -563,7 +564,7 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
         if (!save(newPath, stamp, folder, *image, details))
             return carried;
         if (!oldStays)
-            ::unlink(QFile::encodeName(oldEntry).constData());
+            ::unlink(lg::FileNames::toNative(oldEntry).constData());
         carried = true;
     }
     return carried;
@@ -590,7 +591,7 @@ bool ThumbnailStore::remove(const QString &path)
             buffer.open(QIODevice::ReadOnly);
             named = QImageReader(&buffer, "png").text(QStringLiteral("Thumb::URI")).toLatin1();
         }
-        if (named == uri && ::unlink(QFile::encodeName(entry).constData()) == 0)
+        if (named == uri && ::unlink(lg::FileNames::toNative(entry).constData()) == 0)
             removed = true;
     }
     return removed;

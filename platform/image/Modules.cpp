@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include <grp.h>
 #include <link.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +119,7 @@ struct Loader
     bool checkedAll = false;       // a refusal has had every other module checked
     std::function<void(const QList<ModuleProblem> &)> handler;
     std::function<void(Module)> loadHook;
+    std::function<void(Module)> checkedHook;
     std::vector<std::pair<QString, QByteArray>> acceptedForTesting;   // file name, SHA-256
 };
 
@@ -444,10 +447,49 @@ QString damage(int fd, QByteArray *buildId)
     return {};
 }
 
-// The SHA-256 of every byte behind fd, read through that handle; empty when
-// it cannot be read whole or is not size bytes long.
-QByteArray digestOf(int fd, quint64 size)
+// What a check read of a module: the SHA-256 of every byte behind its handle
+// and, where the system offers sealed memory files, those very bytes in one,
+// so that what is loaded is what was hashed, whatever is written to the file
+// meanwhile. digest is empty when the file cannot be read whole or is not size
+// bytes long; sealed is -1 without a sealed copy (the held handle is loaded).
+struct ReadModule
 {
+    QByteArray digest;
+    int sealed = -1;
+};
+
+#ifndef MFD_EXEC
+#define MFD_EXEC 0x0010U   // kernels from 6.3 on; older ones refuse the flag
+#endif
+
+// A memory file that can be sealed and mapped to run, named as the module
+// file (the process's maps show it so); -1 where there is none.
+int executableMemoryFile(const char *name)
+{
+    int fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC);
+    if (fd < 0 && errno == EINVAL)
+        fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    return fd;
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= size_t(put);
+    }
+    return true;
+}
+
+ReadModule readModule(int fd, quint64 size, const char *name)
+{
+    ReadModule read;
+    int copy = executableMemoryFile(name);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     std::vector<char> buffer(1 << 18);
     quint64 at = 0;
@@ -455,14 +497,32 @@ QByteArray digestOf(int fd, quint64 size)
         const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
+        if (got < 0) {
+            if (copy >= 0)
+                ::close(copy);
             return {};
+        }
         if (got == 0)
             break;
         hash.addData(QByteArrayView(buffer.data(), got));
+        if (copy >= 0 && !writeAll(copy, buffer.data(), size_t(got))) {
+            ::close(copy);
+            copy = -1;
+        }
         at += quint64(got);
     }
-    return at == size ? hash.result() : QByteArray();
+    if (at != size) {
+        if (copy >= 0)
+            ::close(copy);
+        return {};
+    }
+    if (copy >= 0 && ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        ::close(copy);
+        copy = -1;
+    }
+    read.digest = hash.result();
+    read.sealed = copy;
+    return read;
 }
 
 // The digests a module file of this name may have: the build's own, and a
@@ -490,6 +550,7 @@ struct Outcome
     const void *module = nullptr;
     Refusal refusal = Refusal::None;
     QString error;
+    int sealed = -1;   // a check's sealed copy of the bytes it accepted, for the load; the taker closes it
 };
 
 // Whether the module found (filled in) may be loaded: everything short of
@@ -528,15 +589,20 @@ Outcome check(Module module, Found *into)
                          buildId.isEmpty() ? QStringLiteral("(none named)") : QString::fromLatin1(buildId),
                          QStringLiteral(LG_MODULE_BUILD_ID))};
     // Its note may have been copied: only the bytes the build made are run.
-    const QByteArray digest = digestOf(found.fd, quint64(before.st_size));
+    const ReadModule read = readModule(found.fd, quint64(before.st_size), facts.file);
+    auto closeSealed = qScopeGuard([&read] {
+        if (read.sealed >= 0)
+            ::close(read.sealed);
+    });
     struct stat after = {};
-    if (digest.isEmpty() || fstat(found.fd, &after) != 0 || !sameFile(before, after))
+    if (read.digest.isEmpty() || fstat(found.fd, &after) != 0 || !sameFile(before, after))
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 changed while it was being read").arg(found.path)};
-    if (std::find(digests.begin(), digests.end(), digest) == digests.end())
+    if (std::find(digests.begin(), digests.end(), read.digest) == digests.end())
         return {nullptr, Refusal::Damaged,
                 QStringLiteral("%1 is damaged: it is not the file this build made (its SHA-256 is %2)")
-                    .arg(found.path, QString::fromLatin1(digest.toHex()))};
-    return {};
+                    .arg(found.path, QString::fromLatin1(read.digest.toHex()))};
+    closeSealed.dismiss();
+    return {nullptr, Refusal::None, {}, read.sealed};
 }
 
 using EntryPoint = const void *(*)(int);
@@ -544,15 +610,29 @@ using EntryPoint = const void *(*)(int);
 Outcome open(Module module)
 {
     Found found;
-    if (Outcome refused = check(module, &found); refused.refusal != Refusal::None)
-        return refused;
+    const Outcome checked = check(module, &found);
+    if (checked.refusal != Refusal::None)
+        return checked;
+    std::function<void(Module)> checkedHook;
+    {
+        std::lock_guard state(loader().state);
+        checkedHook = loader().checkedHook;
+    }
+    if (checkedHook)
+        checkedHook(module);
     const ModuleFacts &facts = factsOf(module);
-    // Through the handle held since start, whose bytes were just checked: the
-    // file the check read, whatever has been renamed over its path since.
-    // Every symbol is resolved now, so a library that lacks one fails here
-    // rather than at a call.
-    const QByteArray handlePath = lg::handlePath(found.fd);
-    void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);   // never closed
+    // The sealed copy of the bytes just checked, where there is one: nothing
+    // written to the file since reaches it. Otherwise the handle held since
+    // start: the file the check read, whatever has been renamed over its path
+    // since. Every symbol is resolved now, so a library that lacks one fails
+    // here rather than at a call.
+    const QByteArray handlePath = lg::handlePath(checked.sealed >= 0 ? checked.sealed : found.fd);
+    // Never closed, and neither is the sealed copy: the loader knows a library
+    // by the name it was opened by, so a handle number handed out again would
+    // answer with the library loaded before.
+    void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library && checked.sealed >= 0)
+        ::close(checked.sealed);
     if (!library)
         return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};
     const auto entry = reinterpret_cast<EntryPoint>(::dlsym(library, facts.entryPoint));
@@ -646,6 +726,8 @@ void checkTheRest(Loader &l, Module first, std::vector<std::pair<Module, Outcome
             continue;
         Found found;
         Outcome outcome = check(module, &found);
+        if (outcome.sealed >= 0)
+            ::close(outcome.sealed);   // only looked at here; a load checks again
         if (outcome.refusal == Refusal::None)
             continue;
         {
@@ -871,6 +953,13 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook)
     Loader &l = loader();
     std::lock_guard lock(l.state);
     l.loadHook = std::move(hook);
+}
+
+void setModuleCheckedHookForTesting(std::function<void(Module)> hook)
+{
+    Loader &l = loader();
+    std::lock_guard lock(l.state);
+    l.checkedHook = std::move(hook);
 }
 
 void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256)

@@ -111,6 +111,9 @@ void setModuleFoldersForTesting(const QStringList &folders);
 // Tests: called inside every load, with that module's lock held, before its
 // file is read; empty clears it.
 void setModuleLoadHookForTesting(std::function<void(Module)> hook);
+// Tests: called inside a load once the module's bytes were checked and found
+// this build's, right before they are loaded; empty clears it.
+void setModuleCheckedHookForTesting(std::function<void(Module)> hook);
 // Tests: a module file of this name whose SHA-256 is sha256 (32 bytes) is of
 // this build too (a stand-in module), for the rest of the run.
 void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256);

@@ -432,12 +432,15 @@ private Q_SLOTS:
         QVERIFY(replaceByRename(QStringLiteral(LG_MODULES_HELPER), program));
         QVERIFY(replaceByRename(stubModule("otherbuild"), root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so")));
 
-        // The module of the program's own build, read through the handle held since start.
+        // The module of the program's own build, read through the handle held
+        // since start (and loaded from a sealed copy of what was read, where
+        // the system has them).
         QCOMPARE(joined(helper.ask(QStringLiteral("heif ") + m_heic)), QStringLiteral("heif 64x48"));
         const QStringList mapped = helper.ask(QStringLiteral("maps"));
         QVERIFY(!mapped.isEmpty());
         for (const QString &line : mapped)
-            QVERIFY2(line.startsWith(QLatin1String("mapped ") + root + QLatin1String("/lib/lumengallery/lumengallery_heif.so")),
+            QVERIFY2(line.startsWith(QLatin1String("mapped ") + root + QLatin1String("/lib/lumengallery/lumengallery_heif.so"))
+                         || line.startsWith(QLatin1String("mapped /memfd:lumengallery_heif.so")),
                      qPrintable(line));
     }
 
@@ -458,6 +461,23 @@ private Q_SLOTS:
         QVERIFY2(lines[0].contains(QLatin1String("The HEIC module of this version is damaged.")), qPrintable(lines[0]));
         QVERIFY2(lines[1].contains(QLatin1String("it is not the file this build made")), qPrintable(lines[1]));
         QCOMPARE(helper.ask(QStringLiteral("maps")), QStringList());
+    }
+
+    // A module written over in place after its bytes were checked and before
+    // they are loaded: what is loaded is what was checked.
+    void aModuleWrittenOverBetweenItsCheckAndItsLoadIsLoadedAsChecked()
+    {
+        const QString root = freshFolder(QStringLiteral("swapped"));
+        const QString program = installHelper(root, stubModule("good"));
+        QVERIFY(!program.isEmpty());
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        const QString installed = root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so");
+        QCOMPARE(helper.ask(QStringLiteral("swap ") + stubModule("foreign") + QLatin1Char('\t') + installed),
+                 QStringList{QStringLiteral("swap set")});
+
+        // The foreign stand-in answers 1234x5; this build's answers 4321x1.
+        QCOMPARE(joined(heifLines(helper.ask(QStringLiteral("heif ") + program))), QStringLiteral("heif 4321x1"));
     }
 
     // The module was not there when the program started; the update brings
@@ -746,8 +766,12 @@ private Q_SLOTS:
         if (!m_video.isEmpty())
             QCOMPARE(joined(helper.ask(QStringLiteral("video ") + m_video)), QStringLiteral("video 64x48"));
         QCOMPARE(joined(helper.ask(QStringLiteral("player"))), QStringLiteral("player ready"));
+        // Mapped from the installed files, or from sealed copies of what was
+        // read from them.
         for (const QString &line : helper.ask(QStringLiteral("maps")))
-            QVERIFY2(line.startsWith(QLatin1String("mapped ") + modules), qPrintable(line));
+            QVERIFY2(line.startsWith(QLatin1String("mapped ") + modules)
+                         || line.startsWith(QLatin1String("mapped /memfd:lumengallery_")),
+                     qPrintable(line));
     }
 
     void theModuleFolderIsTheProgramsOwn_data()

@@ -8,6 +8,8 @@
 //   video PATH   "video WxH" from the video module, or "video none: ERROR"
 //   player       "player ready" once the player module is loaded, or "player none: ERROR"
 //   maps         "mapped PATH" for each module file mapped in the process
+//   swap FROM<TAB>TO   once a module is checked, right before it is loaded, the
+//                bytes of FROM are written over the file TO in place; "swap set"
 // A module problem meant for the window is printed as "problem TITLE | TEXT".
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
@@ -82,6 +84,16 @@ int main(int argc, char **argv)
                 print(QStringLiteral("player ready"));
             else
                 print(QStringLiteral("player none: ") + lg::image::moduleError(lg::image::Module::Player));
+        } else if (command.startsWith(QLatin1String("swap "))) {
+            const QStringList paths = command.mid(5).split(QLatin1Char('\t'));
+            if (paths.size() == 2) {
+                lg::image::setModuleCheckedHookForTesting([from = paths[0], to = paths[1]](lg::image::Module) {
+                    QFile source(from), target(to);
+                    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                        target.write(source.readAll());
+                });
+                print(QStringLiteral("swap set"));
+            }
         } else if (command == QLatin1String("maps")) {
             QFile maps(QStringLiteral("/proc/self/maps"));
             if (maps.open(QIODevice::ReadOnly))

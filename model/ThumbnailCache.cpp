@@ -8,6 +8,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Timer.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/image/VideoInfo.h"
@@ -160,7 +161,8 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
 // Writes what makeThumbnail left to write. Any thread.
 void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
 {
-    if (made.folderSide == 0 || store.writesStopped())
+    // While writes are stopped the store keeps what is saved for later.
+    if (made.folderSide == 0)
         return;
     if (made.failed)
         (void)store.saveFailure(path, made.stamp);
@@ -221,7 +223,10 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     lg::registerPool(m_writePool);
     // What writes cut short by an earlier run left behind goes first.
     ++m_pendingWrites;
-    writeAfterwards([store = m_store] { store->removeStrayTemporaries(); }, false);
+    writeAfterwards(m_store, [store = m_store] { store->removeStrayTemporaries(); }, false);
+    m_writesResume = new lg::Timer(this);
+    m_writesResume->setSingleShot(true);
+    connect(m_writesResume, &lg::Timer::timeout, this, &ThumbnailCache::writeWaiting);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -393,7 +398,7 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
     if (!m_store)
         return;
     ++m_pendingWrites;
-    writeAfterwards([store = m_store, oldPath, newPath] {
+    writeAfterwards(m_store, [store = m_store, oldPath, newPath] {
         auto carry = [&](const QString &from, const QString &to) {
             if (const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(to))
                 (void)store->carryOver(from, to, *stamp);
@@ -416,7 +421,7 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
     if (!m_store)
         return;
     ++m_pendingWrites;
-    writeAfterwards([store = m_store, oldPath, whereNow] {
+    writeAfterwards(m_store, [store = m_store, oldPath, whereNow] {
         // What is still there (a trash not wholly done) keeps its entries.
         const auto removeGone = [&store](const QString &path) {
             if (!lg::existsOrLink(path))
@@ -434,25 +439,51 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
                     false);
 }
 
-void ThumbnailCache::writeAfterwards(std::function<void()> write, bool mayWriteHere)
+void ThumbnailCache::writeAfterwards(std::shared_ptr<lg::ThumbnailStore> store, std::function<void()> write,
+                                     bool mayWriteHere)
 {
+    // Whether what could not be written (writes stopped) waits for a later
+    // try, which is then arranged on the main thread.
+    const auto afterwards = [this, store] {
+        if (store && store->hasWaiting())
+            QMetaObject::invokeMethod(this, [this, store] { writesWait(store); }, Qt::QueuedConnection);
+    };
     // Past this many waiting, a worker making thumbnails ahead of need writes
     // its own: what waits to be written stays within a few megabytes, and
     // what is wanted now is never held up by writing.
     constexpr int mostWaiting = 64;
     if (mayWriteHere && m_pendingWrites.load() > mostWaiting) {
-        if (!lg::isShuttingDown())
+        if (!lg::isShuttingDown()) {
             write();
+            afterwards();
+        }
         --m_pendingWrites;
         return;
     }
-    m_writePool->start([this, write = std::move(write)] {
+    m_writePool->start([write = std::move(write), afterwards, this] {
         if (!lg::isShuttingDown()) {
             yieldToTheWindow();
             write();
+            afterwards();
         }
         --m_pendingWrites;
     });
+}
+
+void ThumbnailCache::writesWait(const std::shared_ptr<lg::ThumbnailStore> &store)
+{
+    // Tried once the store writes again (a store set since keeps its own).
+    if (store != m_store || m_writesResume->isActive())
+        return;
+    m_writesResume->start(int(std::clamp<qint64>(store->msUntilWritesResume(), 0, lg::ThumbnailStore::writeRetryMs)));
+}
+
+void ThumbnailCache::writeWaiting()
+{
+    if (!m_store || !m_store->hasWaiting())
+        return;
+    ++m_pendingWrites;
+    writeAfterwards(m_store, [store = m_store] { store->writeWaiting(); }, false);
 }
 
 bool ThumbnailCache::isWorking() const
@@ -602,7 +633,7 @@ void ThumbnailCache::start(const Job &job)
         const bool decoded = made.decoded;
         // Counted as waiting to be written before it is delivered, so that the
         // cache is never seen idle with a write still to come.
-        const bool write = made.folderSide > 0 && store && !store->writesStopped();
+        const bool write = made.folderSide > 0 && store;
         if (write)
             ++m_pendingWrites;
         QMetaObject::invokeMethod(
@@ -613,7 +644,7 @@ void ThumbnailCache::start(const Job &job)
             Qt::QueuedConnection);
         // Written once delivered, never ahead of what is shown.
         if (write)
-            writeAfterwards([store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
+            writeAfterwards(store, [store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
                             later);
     });
 }

@@ -9,6 +9,7 @@
 #include "model/MediaRecords.h"
 #include "platform/files/FileNames.h"
 #include "platform/image/ThumbnailStore.h"
+#include "platform/runtime/Timer.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -287,6 +288,37 @@ private Q_SLOTS:
         QVERIFY(makeAll(memoryOnly, keys));
         QCOMPARE(memoryOnly.thumbnail(keys[0])->size(), QSize(200, 150));
         QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/large")));
+    }
+
+    // Thumbnails made while writes are stopped (a full cache) are written
+    // once they resume, also those of a folder seen meanwhile and shown
+    // again from memory.
+    void thumbnailsMadeWhileWritesStoppedAreWrittenWhenTheyResume()
+    {
+        lg::FakeClock clock;
+        const QList<ThumbnailKey> keys = {keyOf(photo(QStringLiteral("a.jpg"), 800, 600)),
+                                          keyOf(photo(QStringLiteral("b.jpg"), 600, 800)),
+                                          keyOf(photo(QStringLiteral("c.jpg"), 640, 480))};
+        auto cache = newCache();
+        cache->store()->setClockForTesting([&clock] { return clock.now(); });
+        lg::ThumbnailStore::setWriteFaultForTesting([](const QString &) { return ENOSPC; });
+        QVERIFY(makeAll(*cache, keys.mid(0, 2)));
+        QVERIFY(cache->store()->writesStopped());
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+        // Space is back, but writes are still stopped.
+        QVERIFY(makeAll(*cache, keys));
+        QVERIFY(makeAll(*cache, keys.mid(0, 2)));
+        const QString large = m_root + QStringLiteral("/large");
+        QVERIFY(QDir(large).entryList(QDir::Files).isEmpty());
+        // The try once writes resume is arranged through the main thread.
+        (void)QTest::qWaitFor([&] { return clock.pendingCount() > 0; }, 2000);
+
+        clock.advance(int(lg::ThumbnailStore::writeRetryMs));
+        QVERIFY(!cache->store()->writesStopped());
+        QTRY_VERIFY(!cache->isWriting());
+        for (const ThumbnailKey &key : keys)
+            QVERIFY2(cache->store()->find(key.path, stampOf(key.path), 200), qPrintable(key.path));
+        QCOMPARE(cache->decodeCount(), 3);
     }
 
     void aFileRenamedByTheProgramKeepsItsThumbnail()

@@ -2,6 +2,7 @@
 
 #include "model/SharedState.h"
 #include "model/FileTypeIcon.h"
+#include "model/DecodeBudget.h"
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
@@ -80,9 +81,15 @@ struct Made
     lg::ThumbnailStore::Details details;
 };
 
+// What decoding a video's frame for a thumbnail holds at most, in bytes: the
+// decoder's frames in flight and the frame turned into a picture.
+constexpr qint64 videoDecodeBytes = 32LL << 20;
+
 // The thumbnail of request: from the disk cache when it holds a sound one for
-// the file as it is, else decoded. Any thread.
-Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *store)
+// the file as it is, else decoded, once what the decode holds fits within
+// budget (urgent: wanted now). Any thread.
+Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *store, DecodeBudget *budget,
+                   bool urgent)
 {
     Made made;
     const QString &path = request.key.path;
@@ -114,6 +121,14 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     std::optional<QImage> image;
     QImage stored;  // what is kept on disk; null: image itself
     const QUrl url = QUrl::fromLocalFile(path);
+    // Held until the decode and what it made are gone (the source below
+    // keeps a picture decoded whole until it goes).
+    DecodeBudget::Hold hold(budget);
+    const auto nothing = [] {
+        Made none;
+        none.decoded = true;
+        return none;
+    };
     if (!request.isImage && lg::FileNames::hasRawBytes(path)) {
         // The video readers know the file by a name that is text only, which
         // would be a look-alike's: its file type's icon stands in.
@@ -122,16 +137,22 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         // The entry kept is made from a frame at its folder's size, not from
         // the smaller copy shown.
         QImage frame;
+        if (!hold.take(videoDecodeBytes, urgent))
+            return nothing();  // the quit
         image = mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr);
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else if (!keep) {
         const lg::ImageSource source = lg::ImageSource(path);
+        if (!hold.take(source.thumbnailDecodeBytes(request.maxPixelSize), urgent))
+            return nothing();
         if (source.isValid() && !source.type().isEmpty())
             image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
         const lg::ImageSource source = lg::ImageSource(path);
+        if (!hold.take(source.thumbnailDecodeBytes(folderSide), urgent))
+            return nothing();
         if (source.isValid() && !source.type().isEmpty()) {
             image = thumbnailFromImageSource(source, folderSide);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
@@ -215,6 +236,7 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
     m_writePool = new QThreadPool(this);
     m_writePool->setMaxThreadCount(1);
+    m_decodeBudget = std::make_shared<DecodeBudget>(defaultDecodeBytes);
     m_store = std::make_shared<lg::ThumbnailStore>();
     // At quit the work under way ends before the windows go; what has not
     // started yet passes at once.
@@ -233,9 +255,16 @@ ThumbnailCache::~ThumbnailCache()
 {
     ++m_generation;
     m_queues.clear();
+    m_decodeBudget->close();
     m_pool->waitForDone();
     m_laterPool->waitForDone();
     m_writePool->waitForDone();
+}
+
+void ThumbnailCache::setDecodeLimitForTesting(qint64 bytes)
+{
+    // Work already running keeps the budget it holds from.
+    m_decodeBudget = std::make_shared<DecodeBudget>(bytes);
 }
 
 void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
@@ -618,12 +647,12 @@ void ThumbnailCache::start(const Job &job)
         return;
     }
     m_runningThumbnails.insert(request.key);
-    pool->start([this, generation, request, later, store = m_store] {
+    pool->start([this, generation, request, later, store = m_store, budget = m_decodeBudget] {
         if (lg::isShuttingDown())
             return;
         if (later)
             yieldToTheWindow();
-        Made made = makeThumbnail(request, store.get());
+        Made made = makeThumbnail(request, store.get(), budget.get(), !later);
         QImage image;
         QByteArray compressed;
         if (!made.shown.isNull()) {

@@ -2,7 +2,8 @@
 // The thumbnails and pixel sizes of media files, shared by the grid, the list,
 // the viewer and the collage.
 //
-// Thumbnails are made on background threads, the most wanted first, and kept
+// Thumbnails are made on background threads, the most wanted first, as many
+// at once as the bytes their decodes hold allow (DecodeBudget), and kept
 // in two least-recently-used tiers bounded in bytes: decoded images ready to
 // paint, and the same images compressed, so that a large folder stays cached
 // without holding every thumbnail decoded. An entry is keyed by the file's
@@ -39,6 +40,7 @@
 #include <memory>
 #include <optional>
 
+class DecodeBudget;
 class QThreadPool;
 namespace lg {
 class ImageSource;
@@ -94,6 +96,13 @@ public:
 
     explicit ThumbnailCache(QObject *parent = nullptr);
     ~ThumbnailCache() override;
+
+    // What the decodes of pictures and videos running at once may hold, in
+    // bytes (see DecodeBudget): threads are many, large pictures few.
+    static constexpr qint64 defaultDecodeBytes = 128LL * 1024 * 1024;
+    const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
+    // A budget of bytes instead (tests); set while no work runs.
+    void setDecodeLimitForTesting(qint64 bytes);
 
     // Byte limits of the decoded and the compressed tier.
     void setLimits(qint64 decodedBytes, qint64 storedBytes);
@@ -232,6 +241,7 @@ private:
     QThreadPool *m_writePool = nullptr;  // one thread at a lower priority: writes to disk
     lg::Timer *m_writesResume = nullptr;  // when the store's stopped writes resume
     std::shared_ptr<lg::ThumbnailStore> m_store;
+    std::shared_ptr<DecodeBudget> m_decodeBudget;
     std::atomic<int> m_pendingWrites{0};  // handed to the writing thread, not done yet
     int m_decodeCount = 0;
     int m_diskHitCount = 0;

@@ -31,7 +31,9 @@
 //                         the peak resident memory of the whole visit
 //
 // Options before the folder: --cache DIR keeps the thumbnail cache on disk in
-// DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only.
+// DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only,
+// --decode-limit MB bounds what the thumbnail decodes hold at once otherwise
+// than the program does (a large value: no bound, to compare).
 //
 // For a folder it prints the time from selecting it (currentFolderURL and the
 // grid's reload) to the first screen painted with all its thumbnails, the time
@@ -306,6 +308,8 @@ int measure(const QString &folder, bool memoryOnly)
 {
     if (memoryOnly)
         thumbnailCache().setStore(nullptr);
+    if (const qint64 limit = qEnvironmentVariableIntValue("LG_BENCH_DECODE_LIMIT_MB"); limit > 0)
+        thumbnailCache().setDecodeLimitForTesting(limit << 20);
     // The sidebar is there before a folder is chosen in the program: made
     // here, not during the first reload.
     sidebarController();
@@ -564,6 +568,8 @@ int main(int argc, char **argv)
             setenv("XDG_CACHE_HOME", argv[++next], 1);
         else if (qstrcmp(argv[next], "--memory-only") == 0)
             memoryOnly = true;
+        else if (qstrcmp(argv[next], "--decode-limit") == 0 && next + 1 < argc)
+            setenv("LG_BENCH_DECODE_LIMIT_MB", argv[++next], 1);  // the children's too
         else
             break;
     }

@@ -42,17 +42,26 @@ void DecodeBudget::close()
 
 bool DecodeBudget::mayGo(const std::list<Waiter>::iterator &waiter) const
 {
-    // The first of the most urgent waiting, once it fits (or nothing is held).
+    // Nothing made ahead of need goes while something wanted now waits.
+    // Ahead of it in its own class: the first goes once it fits (or nothing
+    // is held); a later one only fits beside what is held, and passes the
+    // ones ahead only while none was passed maxPasses times.
     bool ahead = true;
+    bool first = true;
     for (auto other = m_waiting.begin(); other != m_waiting.end(); ++other) {
         if (other == waiter) {
             ahead = false;
             continue;
         }
-        if ((other->urgent && !waiter->urgent) || (ahead && other->urgent == waiter->urgent))
+        if (other->urgent && !waiter->urgent)
             return false;
+        if (ahead && other->urgent == waiter->urgent) {
+            first = false;
+            if (other->passed >= maxPasses)
+                return false;
+        }
     }
-    return m_held == 0 || m_held + waiter->bytes <= m_limit;
+    return (first && m_held == 0) || m_held + waiter->bytes <= m_limit;
 }
 
 bool DecodeBudget::acquire(qint64 bytes, bool urgent)
@@ -70,6 +79,12 @@ bool DecodeBudget::acquire(qint64 bytes, bool urgent)
         if (lg::isShuttingDown())
             break;
         m_changed.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    if (granted) {
+        for (auto other = m_waiting.begin(); other != waiter; ++other) {
+            if (other->urgent == waiter->urgent)
+                ++other->passed;
+        }
     }
     m_waiting.erase(waiter);
     if (granted) {

@@ -5,7 +5,9 @@
 // until they fit beside what the others hold. One that is larger than the
 // whole budget runs alone once nothing else is held. Decodes wanted now go
 // ahead of those made ahead of need; within each, the first to ask goes
-// first, so a large one is never passed over for good by smaller ones.
+// first, but one that fits now may pass those waiting for more room (so
+// that small decodes keep the processors busy beside large ones), each of
+// those at most maxPasses times: a large one is never passed over for good.
 //
 // Any thread may call every member at the same time. A wait ends at quit
 // (lg::isShuttingDown) or once the budget is closed: the decode is then not
@@ -21,6 +23,8 @@ class DecodeBudget
 {
 public:
     explicit DecodeBudget(qint64 bytes);
+    // How many later decodes may pass one that waits for room.
+    static constexpr int maxPasses = 16;
 
     qint64 limit() const { return m_limit; }
     // Bytes held now, and the most held at once since made or since resetPeak().
@@ -59,6 +63,7 @@ private:
     {
         bool urgent;
         qint64 bytes;
+        int passed = 0;  // how many went ahead of it
     };
     bool mayGo(const std::list<Waiter>::iterator &waiter) const;
 

@@ -97,6 +97,38 @@ private Q_SLOTS:
         QCOMPARE(budget.peakHeld(), 100);
     }
 
+    // A decode that fits now passes one waiting for more room, but only so
+    // many times: then it waits its turn, and the large one goes first.
+    void aSmallDecodePassesALargeOneAFewTimesOnly()
+    {
+        DecodeBudget budget(100);
+        QVERIFY(budget.acquire(60, false));
+        std::atomic<bool> largeGone{false};
+        std::thread large([&] {
+            if (budget.acquire(80, false))
+                largeGone = true;
+        });
+        QTRY_COMPARE(budget.waiting(), 1);
+        for (int i = 0; i < DecodeBudget::maxPasses; ++i) {
+            QVERIFY(budget.acquire(10, false));  // fits beside the 60 held: goes at once
+            budget.release(10);
+        }
+        std::atomic<bool> smallGone{false};
+        std::thread small([&] {
+            if (budget.acquire(10, false))
+                smallGone = true;
+        });
+        QTRY_COMPARE(budget.waiting(), 2);
+        QVERIFY(!largeGone && !smallGone);
+        budget.release(60);
+        large.join();
+        QVERIFY(largeGone);
+        small.join();  // 80 and 10 fit together
+        QVERIFY(smallGone);
+        QCOMPARE(budget.held(), 90);
+        QCOMPARE(budget.peakHeld(), 90);
+    }
+
     void closingEndsEveryWait()
     {
         DecodeBudget budget(10);

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -273,12 +275,181 @@ inline void moveBlock(const JCOEF *in, JCOEF *out, bool transpose, const Signs &
 }
 #endif
 
+// ---- the original at an eighth of its size ----
+
+// How many samples a side libjpeg's decoding at an eighth of the size draws
+// from each block of component c: one, the block's mean, stretched over the
+// pixels the block covers; or, where the component's factors are the largest
+// over a power of two both ways (the chroma of 4:2:0), that many, each the
+// mean of its part of the block, so that nothing needs stretching (as
+// jdmaster.c chooses the scaled inverse DCT). A lone component's factors
+// are the largest: a sample a block.
+int eighthSamplesPerBlock(const jpeg_decompress_struct &source, const jpeg_component_info &c)
+{
+    int samples = 1;
+    while (samples < DCTSIZE && source.max_h_samp_factor % (c.h_samp_factor * samples * 2) == 0
+           && source.max_v_samp_factor % (c.v_samp_factor * samples * 2) == 0)
+        samples *= 2;
+    return samples;
+}
+
+// One component at an eighth of the picture's size as libjpeg's scaled
+// decoding draws it: parts x parts samples a block, each the mean of its part
+// of the block (the inverse DCT's mean over it, level shifted), row by row.
+// Drawn a block at a time while the turn moves it (it is in the cache then).
+// Its samples are in the source's memory pool: plain data, which a jump out
+// of libjpeg may skip.
+class EighthPlane
+{
+public:
+    EighthPlane() = default;
+    EighthPlane(jpeg_decompress_struct &source, const jpeg_component_info &c)
+        : m_parts(eighthSamplesPerBlock(source, c)), m_width(qsizetype(c.width_in_blocks) * m_parts),
+          m_height(qsizetype(c.height_in_blocks) * m_parts)
+    {
+        const auto info = reinterpret_cast<j_common_ptr>(&source);
+        m_samples = static_cast<uchar *>((*source.mem->alloc_large)(info, JPOOL_IMAGE, size_t(std::max<qsizetype>(1, m_width * m_height))));
+        for (int k = 0; k < DCTSIZE2; ++k)
+            m_step[size_t(k)] = c.quant_table ? int(c.quant_table->quantval[k]) : 1;
+        // The weight of each frequency in the mean of each part along one
+        // axis, with the inverse DCT's scale: the mean of a part is the sum
+        // over both axes of coefficient times weights, over 4. Even
+        // frequencies but 0 weigh nothing over halves of a block (nor any but
+        // 0 over a whole one): only the frequencies that weigh are summed.
+        constexpr double pi = 3.14159265358979323846;
+        for (int u = 0; u < DCTSIZE; ++u) {
+            bool weighs = false;
+            for (int p = 0; p < m_parts; ++p) {
+                double sum = 0;
+                for (int x = p * DCTSIZE / m_parts; x < (p + 1) * DCTSIZE / m_parts; ++x)
+                    sum += std::cos((2 * x + 1) * u * pi / 16);
+                const double mean = sum * m_parts / DCTSIZE * (u == 0 ? 1 / std::sqrt(2.0) : 1.0);
+                m_weight[size_t(p)][size_t(u)] = float(mean);
+                weighs = weighs || std::abs(mean) > 1e-9;
+            }
+            if (weighs)
+                m_used[size_t(m_usedCount++)] = u;
+        }
+    }
+
+    int parts() const { return m_parts; }
+    qsizetype width() const { return m_width; }
+    qsizetype height() const { return m_height; }
+    const uchar *row(qsizetype y) const { return m_samples + y * m_width; }
+
+    // Draws the samples of the block at row, column (in blocks).
+    void draw(const JCOEF *block, JDIMENSION row, JDIMENSION column)
+    {
+        uchar *out = m_samples + qsizetype(row) * m_parts * m_width + qsizetype(column) * m_parts;
+        bool flat = true;  // no frequency that weighs but the mean
+        for (int i = 0; i < m_usedCount && flat; ++i)
+            for (int j = 0; j < m_usedCount && flat; ++j)
+                flat = (i == 0 && j == 0) || block[m_used[size_t(i)] * DCTSIZE + m_used[size_t(j)]] == 0;
+        if (flat) {
+            const uchar mean = clamped(((long(block[0]) * m_step[0] + 4) >> 3) + 128);
+            for (int py = 0; py < m_parts; ++py)
+                std::memset(out + py * m_width, mean, size_t(m_parts));
+            return;
+        }
+        // Each row of frequencies summed over each part across, then down.
+        std::array<std::array<float, DCTSIZE>, DCTSIZE> across {};  // [v][part]
+        for (int i = 0; i < m_usedCount; ++i) {
+            const int v = m_used[size_t(i)];
+            for (int j = 0; j < m_usedCount; ++j) {
+                const int u = m_used[size_t(j)], k = v * DCTSIZE + u;
+                if (block[k] == 0)
+                    continue;
+                const float coefficient = float(block[k] * m_step[size_t(k)]);
+                for (int px = 0; px < m_parts; ++px)
+                    across[size_t(v)][size_t(px)] += coefficient * m_weight[size_t(px)][size_t(u)];
+            }
+        }
+        for (int py = 0; py < m_parts; ++py)
+            for (int px = 0; px < m_parts; ++px) {
+                float mean = 0;
+                for (int i = 0; i < m_usedCount; ++i)
+                    mean += m_weight[size_t(py)][size_t(m_used[size_t(i)])] * across[size_t(m_used[size_t(i)])][size_t(px)];
+                out[py * m_width + px] = clamped(std::lround(mean / 4) + 128);
+            }
+    }
+
+private:
+    static uchar clamped(long v) { return uchar(std::clamp<long>(v, 0, 255)); }
+
+    int m_parts = 1;
+    qsizetype m_width = 0, m_height = 0;
+    uchar *m_samples = nullptr;
+    std::array<int, DCTSIZE2> m_step {};                          // quantization, natural order
+    std::array<std::array<float, DCTSIZE>, DCTSIZE> m_weight {};  // [part][frequency]
+    std::array<int, DCTSIZE> m_used {};                           // the frequencies that weigh
+    int m_usedCount = 0;
+};
+static_assert(std::is_trivially_destructible_v<EighthPlane>);
+
+// Whether libjpeg converts the colour model to RGB or CMYK, which the
+// picture at an eighth is made in.
+bool eighthHasColours(const jpeg_decompress_struct &source)
+{
+    const J_COLOR_SPACE space = source.jpeg_color_space;
+    const int components = source.num_components;
+    return (space == JCS_GRAYSCALE && components == 1) || ((space == JCS_YCbCr || space == JCS_RGB) && components == 3)
+        || ((space == JCS_CMYK || space == JCS_YCCK) && components == 4);
+}
+
+// The stored picture at an eighth of its size from the components' planes,
+// as libjpeg's scaled decoding makes it (chroma taken from the samples that
+// cover each pixel, colours converted as the file's own markers say), into
+// image: RGB888, or CMYK in RGBA8888; left null where it cannot be made.
+void storedEighth(const jpeg_decompress_struct &source, const std::array<EighthPlane, 4> &planes, QImage &image)
+{
+    const J_COLOR_SPACE space = source.jpeg_color_space;
+    const int components = source.num_components;
+    const JDIMENSION width = (source.image_width + 7) / 8, height = (source.image_height + 7) / 8;
+    const bool inks = components == 4;
+    image = QImage(int(width), int(height), inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull())
+        return;
+    // The largest factors: a lone component's own, which it samples the picture at.
+    const int maxH = source.max_h_samp_factor, maxV = source.max_v_samp_factor;
+    const auto clamp = [](long v) { return uchar(std::clamp<long>(v, 0, 255)); };
+    std::array<uchar, 4> sample {};
+    for (JDIMENSION y = 0; y < height; ++y) {
+        std::array<const uchar *, 4> rows {};
+        for (int ci = 0; ci < components; ++ci) {
+            const EighthPlane &plane = planes[size_t(ci)];
+            rows[size_t(ci)] = plane.row(std::min<qsizetype>(qsizetype(y) * source.comp_info[ci].v_samp_factor * plane.parts() / maxV,
+                                                             plane.height() - 1));
+        }
+        uchar *out = image.scanLine(int(y));
+        for (JDIMENSION x = 0; x < width; ++x) {
+            for (int ci = 0; ci < components; ++ci) {
+                const EighthPlane &plane = planes[size_t(ci)];
+                const qsizetype column = qsizetype(x) * source.comp_info[ci].h_samp_factor * plane.parts() / maxH;
+                sample[size_t(ci)] = rows[size_t(ci)][std::min<qsizetype>(column, plane.width() - 1)];
+            }
+            if (space == JCS_YCbCr || space == JCS_YCCK) {
+                const double luma = sample[0], cb = sample[1] - 128.0, cr = sample[2] - 128.0;
+                const uchar r = clamp(std::lround(luma + 1.402 * cr)), g = clamp(std::lround(luma - 0.344136 * cb - 0.714136 * cr)),
+                            b = clamp(std::lround(luma + 1.772 * cb));
+                sample = space == JCS_YCCK ? std::array<uchar, 4> {uchar(255 - r), uchar(255 - g), uchar(255 - b), sample[3]}
+                                           : std::array<uchar, 4> {r, g, b, 0};
+            } else if (space == JCS_GRAYSCALE) {
+                sample[1] = sample[2] = sample[0];
+            }
+            std::memcpy(out, sample.data(), inks ? 4 : 3);
+            out += inks ? 4 : 3;
+        }
+    }
+}
+
 // False when a block's DC value lies beyond dcLimit either way: what no
 // picture of the frame's precision can hold, only a decoder's reading of
 // damaged data (arithmetic decoding keeps a running DC value modulo 2^16 and
 // raises no warning). Written again, such a value may not decode at all.
+// Each block moved is drawn into plane where one is given.
 bool moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns, JDIMENSION fromRows,
-                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs, int dcLimit)
+                jvirt_barray_ptr to, JDIMENSION toRowsInArray, const BlockTurn &turn, const Signs &signs, int dcLimit,
+                EighthPlane *plane)
 {
     auto *rows = static_cast<JBLOCKROW *>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(JBLOCKROW) * std::max<JDIMENSION>(fromRows, 1)));
     for (JDIMENSION r = 0; r < fromRows; ++r)
@@ -309,6 +480,8 @@ bool moveBlocks(j_common_ptr info, jvirt_barray_ptr from, JDIMENSION fromColumns
             const JCOEF *block = rows[fromRow][fromColumn];
             beyond |= unsigned(int(block[0]) + dcLimit) > unsigned(2 * dcLimit);
             moveBlock(block, out[c], turn.transpose, negate);
+            if (plane)
+                plane->draw(block, fromRow, fromColumn);
         }
     }
     return beyond == 0;
@@ -326,58 +499,6 @@ void transposeFrame(jpeg_compress_struct &target)
         for (int v = 0; v < DCTSIZE; ++v)
             for (int u = v + 1; u < DCTSIZE; ++u)
                 std::swap(table->quantval[v * DCTSIZE + u], table->quantval[u * DCTSIZE + v]);
-    }
-}
-
-// The stored picture at an eighth of its size, a pixel a block, made from
-// the blocks' DC values as libjpeg's scaled decoding makes it (the mean of
-// each block, chroma taken from the block that covers it, colours converted
-// as the file's own markers say), into image: RGB888, or CMYK in RGBA8888.
-// Left null for a colour model libjpeg converts to neither.
-void storedEighth(jpeg_decompress_struct &source, jvirt_barray_ptr *blocks, QImage &image)
-{
-    const J_COLOR_SPACE space = source.jpeg_color_space;
-    const int components = source.num_components;
-    const bool known = (space == JCS_GRAYSCALE && components == 1) || ((space == JCS_YCbCr || space == JCS_RGB) && components == 3)
-                    || ((space == JCS_CMYK || space == JCS_YCCK) && components == 4);
-    if (!known)
-        return;
-    const auto info = reinterpret_cast<j_common_ptr>(&source);
-    const JDIMENSION width = (source.image_width + 7) / 8, height = (source.image_height + 7) / 8;
-    const bool inks = components == 4;
-    image = QImage(int(width), int(height), inks ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-    if (image.isNull())
-        return;
-    const int maxH = components == 1 ? 1 : source.max_h_samp_factor, maxV = components == 1 ? 1 : source.max_v_samp_factor;
-    const auto clamp = [](long v) { return uchar(std::clamp<long>(v, 0, 255)); };
-    std::array<uchar, 4> sample {};
-    for (JDIMENSION y = 0; y < height; ++y) {
-        std::array<JBLOCKROW, 4> rows {};
-        for (int ci = 0; ci < components; ++ci) {
-            const jpeg_component_info &c = source.comp_info[ci];
-            const JDIMENSION row = std::min<JDIMENSION>(y * JDIMENSION(c.v_samp_factor) / JDIMENSION(maxV), c.height_in_blocks - 1);
-            rows[size_t(ci)] = (*source.mem->access_virt_barray)(info, blocks[ci], row, 1, FALSE)[0];
-        }
-        uchar *out = image.scanLine(int(y));
-        for (JDIMENSION x = 0; x < width; ++x) {
-            for (int ci = 0; ci < components; ++ci) {
-                const jpeg_component_info &c = source.comp_info[ci];
-                const JDIMENSION column = std::min<JDIMENSION>(x * JDIMENSION(c.h_samp_factor) / JDIMENSION(maxH), c.width_in_blocks - 1);
-                const long dc = long(rows[size_t(ci)][column][0]) * (c.quant_table ? c.quant_table->quantval[0] : 1);
-                sample[size_t(ci)] = clamp(((dc + 4) >> 3) + 128);
-            }
-            if (space == JCS_YCbCr || space == JCS_YCCK) {
-                const double luma = sample[0], cb = sample[1] - 128.0, cr = sample[2] - 128.0;
-                const uchar r = clamp(std::lround(luma + 1.402 * cr)), g = clamp(std::lround(luma - 0.344136 * cb - 0.714136 * cr)),
-                            b = clamp(std::lround(luma + 1.772 * cb));
-                sample = space == JCS_YCCK ? std::array<uchar, 4> {uchar(255 - r), uchar(255 - g), uchar(255 - b), sample[3]}
-                                           : std::array<uchar, 4> {r, g, b, 0};
-            } else if (space == JCS_GRAYSCALE) {
-                sample[1] = sample[2] = sample[0];
-            }
-            std::memcpy(out, sample.data(), inks ? 4 : 3);
-            out += inks ? 4 : 3;
-        }
     }
 }
 
@@ -412,12 +533,20 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, Pic
                                                         roundedUp(rows, v), JDIMENSION(v));
     }
     jvirt_barray_ptr *blocks = jpeg_read_coefficients(&source);
-    if (eighth)
-        storedEighth(source, blocks, *eighth);
+    // The original at an eighth, drawn while its blocks move.
+    const bool drawEighth = eighth && eighthHasColours(source);
+    std::array<EighthPlane, 4> planes;
+    if (drawEighth)
+        for (int ci = 0; ci < source.num_components; ++ci)
+            planes[size_t(ci)] = EighthPlane(source, source.comp_info[ci]);
 
     jpeg_copy_critical_parameters(&source, &target);
     if (turn.transpose)
         transposeFrame(target);
+    // A lone component is read a block at a time whatever its factors say;
+    // they are written 1x1, as jpegtran writes them, which every decoder reads.
+    if (target.num_components == 1)
+        target.comp_info[0].h_samp_factor = target.comp_info[0].v_samp_factor = 1;
     // Arithmetic coding stays arithmetic (it adapts as it goes: no tables to optimise).
     target.arith_code = source.arith_code;
     target.optimize_coding = optimise && !source.arith_code ? TRUE : FALSE;
@@ -435,10 +564,12 @@ Outcome transcode(Work &work, const unsigned char *data, unsigned long size, Pic
         const JDIMENSION toRows = turn.transpose ? component.width_in_blocks : component.height_in_blocks;
         const int v = turn.transpose ? component.h_samp_factor : component.v_samp_factor;
         inRange = moveBlocks(sourceCommon, blocks[ci], component.width_in_blocks, component.height_in_blocks, turned[ci],
-                             roundedUp(toRows, v), turn, signs, dcLimit) && inRange;
+                             roundedUp(toRows, v), turn, signs, dcLimit, drawEighth ? &planes[size_t(ci)] : nullptr) && inRange;
     }
     if (!inRange)
         return Outcome::OutOfRange;
+    if (drawEighth)
+        storedEighth(source, planes, *eighth);
 
     // The turned file is about as large as the original.
     work.destination.capacity = size_t(size) + 65536;

@@ -57,8 +57,9 @@ qint64 entropyCodedBytes(const QByteArray &jpeg, qint64 enough = std::numeric_li
 // The picture of jpeg (a whole JPEG) with its blocks moved by turn, applied to
 // the stored pixels; Standard coding keeps the standard tables, the others get
 // tables optimised for the turned picture, and progressive stays progressive.
-// The restart interval is kept. A bare JPEG whose own APPn segments are of no
-// account (an Adobe segment tells how colours are stored). None, with the
+// The restart interval is kept; a lone component's factors are written 1x1
+// (it is read a block at a time whatever they say). A bare JPEG whose own
+// APPn segments are of no account (an Adobe segment tells how colours are stored). None, with the
 // reason, when the turn would have to cut off or move partial blocks at an
 // edge (the picture is not whole MCUs along an edge the turn mirrors), libjpeg
 // cannot read the data or warns that it is damaged, or a block's DC value lies

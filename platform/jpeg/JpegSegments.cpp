@@ -192,11 +192,18 @@ QSize Frame::mcuInBlocks() const
 
 qint64 Frame::blocks() const
 {
-    const QSize mcu = mcuInBlocks();
+    // Each component covers the picture at its factors over the largest (a
+    // lone component covers it whole, whatever its factors say), in blocks
+    // as libjpeg counts them: no padding to whole MCUs.
+    int maxH = 1, maxV = 1;
+    for (const auto &[h, v] : sampling) {
+        maxH = std::max(maxH, h);
+        maxV = std::max(maxV, v);
+    }
     const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
     qint64 count = 0;
     for (const auto &[h, v] : sampling)
-        count += ceilDiv(ceilDiv(qint64(size.width()) * h, mcu.width()), 8) * ceilDiv(ceilDiv(qint64(size.height()) * v, mcu.height()), 8);
+        count += ceilDiv(qint64(size.width()) * h, qint64(maxH) * 8) * ceilDiv(qint64(size.height()) * v, qint64(maxV) * 8);
     return count;
 }
 

@@ -36,7 +36,10 @@ struct Frame
     bool arithmetic() const { return marker >= 0xc9; }
     // An MCU in blocks of 8 x 8 samples: the largest factors, one block for a single component.
     QSize mcuInBlocks() const;
-    // How many blocks of 8 x 8 samples the picture claims, over all its components.
+    // How many blocks of 8 x 8 samples the picture claims, over all its
+    // components, as libjpeg reads them: each covers the picture at its factors
+    // over the largest, so that a lone component has a block for each 8 x 8
+    // pixels whatever its factors say.
     qint64 blocks() const;
 };
 

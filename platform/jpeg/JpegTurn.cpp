@@ -342,10 +342,11 @@ constexpr int checkedRows = 4;
 // Whether band, the top rows of the turned picture at an eighth of its size,
 // has the colours of the same rows of expected (the original at an eighth,
 // turned), compared by the mean of each cell of cell pixels: the turned
-// picture's MCUs, within which libjpeg's scaled decoding may draw subsampled
-// chroma in more detail than a block's mean. A few levels a channel apart at
-// most; a colour model read wrongly (RGB as YCbCr, inks as light) is tens of
-// levels off. Different formats (colour against inks) or sizes never match.
+// picture's MCUs, a cell at the picture's edge holding only the pixels there
+// (expected draws the part of an MCU a decoder shows, as libjpeg's scaled
+// decoding does). A few levels a channel apart at most; a colour model read
+// wrongly (RGB as YCbCr, inks as light) is tens of levels off. Different
+// formats (colour against inks) or sizes never match.
 bool sameColours(const QImage &expected, const QImage &band, QSize cell)
 {
     if (expected.isNull() || band.isNull() || expected.format() != band.format() || expected.width() != band.width()

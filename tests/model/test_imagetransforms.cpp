@@ -877,6 +877,40 @@ private Q_SLOTS:
         QCOMPARE(turned.picture.size(), QSize(48, 64));
     }
 
+    // A grey JPEG whose frame states the factors of a colour one (as
+    // ImageMagick writes a grey picture with 4:2:0 asked for) is read a block
+    // at a time, as libjpeg reads its lone component: turned in place, its
+    // blocks moved as jpegtran -perfect moves them, never encoded again.
+    void aGreyJpegWithChromaFactorsIsTurnedInPlace_data()
+    {
+        QTest::addColumn<QString>("factors");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("2x2, edges not whole 2x2 MCUs") << "2x2" << QSize(88, 56);
+        QTest::newRow("2x1") << "2x1" << QSize(64, 48);
+        QTest::newRow("1x2") << "1x2" << QSize(64, 48);
+        QTest::newRow("4x1, width not whole 4x1 MCUs") << "4x1" << QSize(72, 48);
+    }
+    void aGreyJpegWithChromaFactorsIsTurnedInPlace()
+    {
+        QFETCH(QString, factors);
+        QFETCH(QSize, size);
+        if (!hasTool(QStringLiteral("convert")) || !hasTool(QStringLiteral("jpegtran")))
+            QSKIP("convert and jpegtran are needed to make and judge the file");
+        const QString folder = freshFolder(QStringLiteral("grey-factors"));
+        const QString source = writeQtImage(QDir(folder).filePath(QStringLiteral("s.png")), quadrants(size), "png");
+        const QString path = convert(source, QDir(folder).filePath(QStringLiteral("grey.jpg")),
+                                     {"-colorspace", "Gray", "-sampling-factor", factors, "-quality", "90"});
+        QVERIFY(!path.isEmpty());
+        const QString reference = QDir(folder).filePath(QStringLiteral("jpegtran.jpg"));
+        QVERIFY(run(QStringLiteral("jpegtran"), {"-perfect", "-rotate", "90", "-outfile", reference, path}));
+        const TurnedFile turned = turnPictureFile(path, lg::PictureTurn::RotateRight, QSize());
+        QVERIFY2(turned.readable && turned.written, qPrintable(turned.notInPlace + turned.error));
+        QCOMPARE(metadataValue(path, QStringLiteral("Exif.Image.Orientation")), QString());  // the blocks moved
+        const QImage picture = *lg::ImageSource(path).image();
+        QCOMPARE(picture.size(), size.transposed());
+        QCOMPARE(picture, *lg::ImageSource(reference).image());
+    }
+
     // A rewritten TIFF keeps its compression and its 16 bits; a rewritten PNG
     // its gamma, chromaticities and background colour.
     void aRewriteKeepsHowTheFileStoredItsPixels_data()

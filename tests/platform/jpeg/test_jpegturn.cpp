@@ -1179,9 +1179,10 @@ private Q_SLOTS:
     }
 
     // The least a real picture spends on its blocks, a plain black one
-    // optimised, baseline or progressive, grey or colour, stays above the
-    // bound a header's claim is held to (one bit a block); arithmetic coding,
-    // far below it, is held to the decoders' size alone. All of them turn.
+    // optimised, baseline or progressive, grey (whatever factors its frame
+    // states) or colour, stays above the bound a header's claim is held to
+    // (one bit a block); arithmetic coding, far below it, is held to the
+    // decoders' size alone. All of them are shown, and turn.
     void plainPicturesAreNeverTakenForLies_data()
     {
         QTest::addColumn<QStringList>("convert");
@@ -1193,6 +1194,15 @@ private Q_SLOTS:
         QTest::newRow("colour 4:4:4, optimised") << QStringList {"-type", "TrueColor", "-sampling-factor", "1x1"}
                                                  << QStringList {"-optimize"};
         QTest::newRow("colour, arithmetic") << QStringList {"-type", "TrueColor"} << QStringList {"-arithmetic"};
+        // Grey pictures whose frame states factors a colour one would have, as
+        // ImageMagick writes them (optimised; jpegtran would make them 1x1):
+        // their lone component still has one block an 8 x 8 pixels.
+        QTest::newRow("grey, 2x2 factors (4:2:0)") << QStringList {"-colorspace", "Gray", "-sampling-factor", "4:2:0"} << QStringList {};
+        QTest::newRow("grey, 2x2 factors, progressive") << QStringList {"-colorspace", "Gray", "-sampling-factor", "2x2", "-interlace", "JPEG"}
+                                                        << QStringList {};
+        QTest::newRow("grey, 2x1 factors") << QStringList {"-colorspace", "Gray", "-sampling-factor", "2x1"} << QStringList {};
+        QTest::newRow("grey, 1x2 factors") << QStringList {"-colorspace", "Gray", "-sampling-factor", "1x2"} << QStringList {};
+        QTest::newRow("grey, 4x1 factors") << QStringList {"-colorspace", "Gray", "-sampling-factor", "4x1"} << QStringList {};
     }
 
     void plainPicturesAreNeverTakenForLies()
@@ -1205,12 +1215,21 @@ private Q_SLOTS:
         const QString made = QDir(folder).filePath(QStringLiteral("black.jpg"));
         const QString out = QDir(folder).filePath(QStringLiteral("out.jpg"));
         QVERIFY(run(QStringLiteral("convert"), QStringList {"-size", "1024x768", "xc:black"} + convert + QStringList {"-quality", "92", made}));
-        QVERIFY(run(QStringLiteral("jpegtran"), jpegtran + QStringList {"-outfile", out, made}));
-        const QByteArray bytes = readAll(out);
+        QVERIFY(jpegtran.isEmpty() || run(QStringLiteral("jpegtran"), jpegtran + QStringList {"-outfile", out, made}));
+        const QByteArray bytes = readAll(jpegtran.isEmpty() ? made : out);
         QVERIFY(!bytes.isEmpty());
+        if (convert.contains(QStringLiteral("Gray"))) {  // the factors asked for are stated
+            const std::optional<lg::jpeg::Frame> frame = lg::jpeg::read(bytes, lg::jpeg::ReadTo::FirstScan).frame;
+            QVERIFY(frame && frame->sampling.size() == 1 && frame->sampling.first() != std::make_pair(1, 1));
+        }
         QVERIFY2(lg::jpegSizeRefusal(bytes).isEmpty(), qPrintable(lg::jpegSizeRefusal(bytes)));
-        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(bytes, lg::PictureTurn::RotateRight);
-        QVERIFY(turned);
+        // Shown as any picture is.
+        const lg::ImageSource source = lg::ImageSource::fromData(bytes, QStringLiteral("jpeg"));
+        QVERIFY2(source.claimRefusal().isEmpty(), qPrintable(source.claimRefusal()));
+        QCOMPARE(source.image().value_or(QImage()).size(), QSize(1024, 768));
+        QString why;
+        const std::optional<lg::TurnedJpeg> turned = lg::turnJpegLosslessly(bytes, lg::PictureTurn::RotateRight, &why);
+        QVERIFY2(turned, qPrintable(why));
         QCOMPARE(turned->pixelSize, QSize(768, 1024));
     }
 

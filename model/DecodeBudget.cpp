@@ -45,7 +45,8 @@ bool DecodeBudget::mayGo(const std::list<Waiter>::iterator &waiter) const
     // Nothing made ahead of need goes while something wanted now waits.
     // Ahead of it in its own class: the first goes once it fits (or nothing
     // is held); a later one only fits beside what is held, and passes the
-    // ones ahead only while none was passed maxPasses times.
+    // ones ahead only while they wait for more room and none of them was
+    // passed maxPasses times.
     bool ahead = true;
     bool first = true;
     for (auto other = m_waiting.begin(); other != m_waiting.end(); ++other) {
@@ -56,8 +57,9 @@ bool DecodeBudget::mayGo(const std::list<Waiter>::iterator &waiter) const
         if (other->urgent && !waiter->urgent)
             return false;
         if (ahead && other->urgent == waiter->urgent) {
+            // One ahead that may go now goes first.
             first = false;
-            if (other->passed >= maxPasses)
+            if (other->passed >= maxPasses || m_held == 0 || m_held + other->bytes <= m_limit)
                 return false;
         }
     }

@@ -9,11 +9,13 @@
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "collage/collagevc.h"
 #include "outreach/Analytics.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/ModuleNotice.h"
 #include "platform/runtime/Console.h"
+#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Settings.h"
@@ -218,20 +220,40 @@ void AppDelegate::terminate()
         quitNow();   // answers "Save changes?" with "No"
         return;
     }
+    QPointer<AppDelegate> self(this);
+    const auto answered = [self](bool mayGoOn) {
+        if (!self)
+            return;
+        self->m_askingToSave = false;
+        if (mayGoOn)
+            self->quitNow();
+    };
     editImagevc *editor = editImageController;
     if (editor && editor->selfViewVisible && editor->isLoaded() && editor->hasUnsavedChanges()) {
         m_askingToSave = true;
-        QPointer<AppDelegate> self(this);
-        editor->askToSaveChanges([self](bool mayGoOn) {
-            if (!self)
-                return;
-            self->m_askingToSave = false;
-            if (mayGoOn)
-                self->quitNow();
-        });
+        editor->askToSaveChanges(answered);
+        return;
+    }
+    if (collagevc *collage = shownCollageWithUnsavedChanges()) {
+        m_askingToSave = true;
+        collage->askToSaveChanges(answered);
         return;
     }
     quitNow();
+}
+
+bool AppDelegate::hasUnsavedWorkOnShow()
+{
+    const editImagevc *editor = editImageController;
+    return (editor && editor->selfViewVisible && editor->isLoaded() && editor->hasUnsavedChanges())
+           || shownCollageWithUnsavedChanges();
+}
+
+collagevc *AppDelegate::shownCollageWithUnsavedChanges()
+{
+    if (currentScreenMode != ScreenCollage || !collagevc::hasUnsavedChanges())
+        return nullptr;
+    return qobject_cast<collagevc *>(lg::ControllerRegistry::existing(QStringLiteral("collagevc")));
 }
 
 void AppDelegate::quitNow()

@@ -10,6 +10,7 @@
 #include <functional>
 
 class FileHandover;
+class collagevc;
 class mainWindowController;
 namespace lg { class Timer; }
 
@@ -85,10 +86,13 @@ public:
     // The Quit command (its menu item, Ctrl+Q from any window) and the main
     // window's close button when that ends the program. With unsaved changes
     // in the image editor it first asks "Save changes?" as the editor's Exit
-    // does: "Yes" saves and then quits (a failed or cancelled save cancels
-    // the quit), "No" quits. A quit asked for while that question is open
-    // quits at once, which answers it "No".
+    // does, and in the collage "Do you want to save the changes?" as its exit
+    // button does: "Yes" saves and then quits (a failed or cancelled save
+    // cancels the quit), "No" quits. A quit asked for while that question is
+    // open quits at once, which answers it "No".
     void terminate();
+    // The editor or the collage is on show with changes not saved: a quit asks first.
+    static bool hasUnsavedWorkOnShow();
     // Quits asking nothing (a termination signal cannot ask; the end of
     // terminate): the shutdown begins (nothing handed to the main thread or
     // the pool runs from then on), every open question is closed as its
@@ -106,6 +110,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static collagevc *shownCollageWithUnsavedChanges();
     bool m_relaunchPending = false;
     bool m_quitKeyEverywhere = false;
     bool m_quitting = false;

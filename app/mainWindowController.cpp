@@ -1,5 +1,6 @@
 #include "app/mainWindowController.h"
 
+#include "app/AppDelegate.h"
 #include "app/Essentials.h"
 #include "app/homeVc.h"
 #include "browser/ViewController.h"
@@ -222,11 +223,10 @@ void mainWindowController::resizeEvent(QResizeEvent *event)
 void mainWindowController::closeEvent(QCloseEvent *event)
 {
     // Closing the window ends the program: with unsaved changes in the editor
-    // it is the Quit command, which asks first (and quits after the answer).
-    const editImagevc *editor = editImageController;
+    // or the collage it is the Quit command, which asks first (and quits
+    // after the answer).
     QAction *quit = menuBar()->findChild<QAction *>(QStringLiteral("menuItem_quit"));
-    if (!lg::isShuttingDown() && quit && editor && editor->selfViewVisible && editor->isLoaded()
-        && editor->hasUnsavedChanges()) {
+    if (!lg::isShuttingDown() && quit && AppDelegate::hasUnsavedWorkOnShow()) {
         event->ignore();
         quit->trigger();
         return;

@@ -11,9 +11,12 @@
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QTextLayout>
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -72,8 +75,11 @@ InfoPane::InfoPane(QTreeView *outline, QObject *parent) : QObject(parent), m_out
 bool InfoPane::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == m_outline && event->type() == QEvent::FontChange)
-        || (watched == m_viewport && event->type() == QEvent::Resize))
+        || (watched == m_viewport && event->type() == QEvent::Resize)) {
         fitLabelColumn();
+        if (m_noticeShown)
+            fitNoticeHeight();
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -115,6 +121,34 @@ void InfoPane::fitLabelColumn()
     m_outline->setColumnWidth(0, std::min(keys, std::max(width - valueSliver, width / 2)));
 }
 
+void InfoPane::fitNoticeHeight()
+{
+    QStandardItem *notice = m_model->item(0, 0);
+    if (!notice || !m_outline)
+        return;
+    // The row is as high as its text wrapped as the view's items wrap it:
+    // at word boundaries, else anywhere (a long path has few spaces).
+    const QStyle *style = m_outline->style();
+    const int hMargin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_outline) + 1;
+    const int vMargin = style->pixelMetric(QStyle::PM_FocusFrameVMargin, nullptr, m_outline) + 1;
+    const int indent = m_outline->rootIsDecorated() ? m_outline->indentation() : 0;
+    const int width = std::max(1, m_outline->viewport()->width() - indent - 2 * hMargin);
+    QTextLayout layout(notice->text(), m_outline->font());
+    QTextOption wrap;
+    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(wrap);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        height += line.height();
+    }
+    layout.endLayout();
+    const QSize wanted(width + 2 * hMargin, int(std::ceil(height)) + 2 * vMargin);
+    if (notice->sizeHint() != wanted)
+        notice->setSizeHint(wanted);
+}
+
 void InfoPane::setReaderForTesting(Reader reader)
 {
     readerOverride() = std::move(reader);
@@ -148,9 +182,14 @@ void InfoPane::showNotice(const QString &text)
     auto *value = new QStandardItem();
     value->setEditable(false);
     m_model->appendRow({notice, value});
+    m_noticeShown = true;
     if (m_outline) {
+        // Shown whole, over as many lines as the pane's width asks for.
+        m_outline->setUniformRowHeights(false);
+        m_outline->setWordWrap(true);
         m_outline->setFirstColumnSpanned(0, QModelIndex(), true);
         fitLabelColumn();
+        fitNoticeHeight();
     }
     Q_EMIT fillFinished(generation, true);
 }
@@ -182,6 +221,10 @@ void InfoPane::show(int generation, const std::optional<QList<lg::PropertyNode>>
     m_model->removeRows(0, m_model->rowCount());
     if (tree)
         appendRows(m_model->invisibleRootItem(), *tree);
+    if (m_outline && std::exchange(m_noticeShown, false)) {
+        m_outline->setWordWrap(false);
+        m_outline->setUniformRowHeights(true);
+    }
     if (m_outline) {
         m_outline->collapseAll();
         fitLabelColumn();

@@ -4,10 +4,10 @@
 // collapsed. Each fill takes the item's path on the main thread and reads the
 // file on a background thread; the result carries the fill's generation and
 // is dropped when a newer fill has been asked for meanwhile, so the pane never
-// shows an item that is no longer current. A video or an unreadable file
-// empties the pane; a name that is not valid UTF-8 shows one row across the
-// pane that says why nothing else is shown; with no current item it keeps its
-// rows. Main thread.
+// shows an item that is no longer current. A video shows what the file
+// holds (size, duration, codec, date); an unreadable file empties the pane; a name that is not valid UTF-8 shows one row across
+// the pane, wrapped whole, that says why nothing else is shown; with no
+// current item it keeps its rows. Main thread.
 #include "platform/image/PropertyTree.h"
 
 #include <QObject>
@@ -51,11 +51,15 @@ private:
     // The width the longest key of the vocabulary needs, indented to its level.
     int longestKeyWidth() const;
     void show(int generation, const std::optional<QList<lg::PropertyNode>> &tree);
-    // In place of the properties: one row of text, across both columns.
+    // In place of the properties: one row of text, across both columns,
+    // wrapped over as many lines as it needs.
     void showNotice(const QString &text);
+    // The notice's row height for the pane's width now.
+    void fitNoticeHeight();
 
     QTreeView *m_outline = nullptr;
     QObject *m_viewport = nullptr;   // compared only, never called: it may be going away
     QStandardItemModel *m_model = nullptr;
     int m_generation = 0;
+    bool m_noticeShown = false;
 };

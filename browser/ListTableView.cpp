@@ -1,6 +1,7 @@
 #include "browser/ListTableView.h"
 
 #include "browser/BrowserStyle.h"
+#include "browser/GridView.h"
 #include "controls/ScrollViews.h"
 #include "browser/ShownItemsModel.h"
 
@@ -45,7 +46,7 @@ void ListNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     painter->setPen(selected ? option.palette.color(QPalette::HighlightedText)
                              : option.palette.color(QPalette::Text));
     painter->setFont(option.font);
-    const QString name = index.data(Qt::DisplayRole).toString();
+    const QString name = GridItemDelegate::oneLineName(index.data(Qt::DisplayRole).toString());
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                       option.fontMetrics.elidedText(name, Qt::ElideMiddle, textRect.width()));
     painter->restore();

@@ -40,6 +40,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 using lg::printLine;
 
@@ -391,6 +392,10 @@ collagevc::collagevc(QWidget *parent) : QWidget(parent)
     resetCollageGlobals();
     saver = new Saver(this);
     connect(saver, &Saver::saved, this, [] { isCollageSaved = true; });
+    connect(saver, &Saver::finished, this, [this](bool saved) {
+        m_saving = false;
+        settleSaveQuestion(saved);
+    });
     buildLayout();
     viewDidLoad();
 }
@@ -1040,9 +1045,14 @@ CollageSnapshot collagevc::snapshot() const
     return snap;
 }
 
+bool collagevc::hasUnsavedChanges()
+{
+    return !collagePhotoList.isEmpty() && !isCollageSaved;
+}
+
 void collagevc::btnexit()
 {
-    if (!collagePhotoList.isEmpty() && !isCollageSaved) {
+    if (hasUnsavedChanges()) {
         alertforExit();
         return;
     }
@@ -1058,7 +1068,9 @@ void collagevc::alertforExit()
     spec.title = QStringLiteral("Do you want to save the changes?");
     spec.text = QStringLiteral("Your changes will be lost if you don\u2019t save them.");
     spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    m_exitQuestionOpen = true;
     lg::Alert::show(window(), spec, [this](int button) {
+        m_exitQuestionOpen = false;
         if (button == 0)
             btnyes_Exitalert();
         else
@@ -1069,7 +1081,9 @@ void collagevc::alertforExit()
 void collagevc::btnyes_Exitalert()
 {
     hideOverlay();
-    saver->callFromExit = true;
+    // Asked for a quit, a save that is cancelled keeps the collage open, as
+    // the quit does not go on; asked by the exit button, it leaves anyway.
+    saver->callFromExit = !m_afterSaveQuestion;
     saveCollage();
 }
 
@@ -1079,6 +1093,23 @@ void collagevc::btnNo_Exitalert()
     if (mainvc *h = hub())
         h->closeCollagevc();
     isCollageSaved = true;
+    settleSaveQuestion(true);
+}
+
+void collagevc::askToSaveChanges(std::function<void(bool mayGoOn)> done)
+{
+    m_afterSaveQuestion = std::move(done);
+    // The user is answering for this collage already: the exit button's
+    // question, or a save under way, answers for the quit too.
+    if (m_exitQuestionOpen || m_saving)
+        return;
+    alertforExit();
+}
+
+void collagevc::settleSaveQuestion(bool mayGoOn)
+{
+    if (const std::function<void(bool)> done = std::exchange(m_afterSaveQuestion, {}))
+        done(mayGoOn);
 }
 
 void collagevc::btnsave()
@@ -1095,6 +1126,7 @@ void collagevc::saveCollage()
     const QSize size = outputSize();
     const CollageSnapshot snap = snapshot();
     const quint64 ticket = ++m_saveTicket;
+    m_saving = true;
     showOverlay(false);
     using Rendering = std::pair<QImage, QStringList>;
     auto *watcher = new QFutureWatcher<Rendering>(this);
@@ -1105,7 +1137,9 @@ void collagevc::saveCollage()
         hideOverlay();
         const auto [image, unreadable] = watcher->result();
         if (!unreadable.isEmpty()) {
+            m_saving = false;
             lg::Alert::inform(window(), QStringLiteral("The collage could not be saved."), unreadablePhotosText(unreadable));
+            settleSaveQuestion(false);
             return;
         }
         saver->startFolder = saveFolder();

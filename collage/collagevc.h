@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class CollageStepper;
@@ -210,6 +211,15 @@ public:
     void btnyes_Exitalert();
     void btnNo_Exitalert();
     void btnsave();
+    // Photos placed and not saved since the last change: leaving asks first.
+    static bool hasUnsavedChanges();
+    // Asks "Do you want to save the changes?" as the exit button does.
+    // done(true) once the collage is saved or the user chose "No" (the
+    // collage then closes); done(false) when the save failed or was
+    // cancelled: the collage stays open, unsaved. Where the question is open
+    // already, or a save is under way (its drawing, its panel or its write),
+    // nothing more is asked: that answer, or that save's end, settles done.
+    void askToSaveChanges(std::function<void(bool mayGoOn)> done);
     // The pixel size of a save: the larger side first in landscape.
     QSize outputSize() const;
     // What the canvas holds now, for rendering the saved image.
@@ -295,6 +305,10 @@ private:
     bool m_rebuildPending = false;
     int m_scansRunning = 0;
     quint64 m_saveTicket = 0;   // the newest save wins
+    bool m_exitQuestionOpen = false;
+    bool m_saving = false;   // from the drawing of a save until its panel has ended
+    std::function<void(bool)> m_afterSaveQuestion;   // of askToSaveChanges, until it is settled
+    void settleSaveQuestion(bool mayGoOn);
 };
 
 // A stepper: two small arrow buttons that step an integer within a range.

@@ -261,6 +261,11 @@ QString inPlaceRefusal(const QString &path, const lg::ImageSource &source)
         return QStringLiteral("it holds another type of picture than its name says");
     if (holdsSeveralPictures(path, source))
         return QStringLiteral("it holds several pictures");
+    if (const std::optional<lg::ImageFileType> named = typeForPath(path); !named || !lg::ImageWriter::canWrite(*named)) {
+        const QString suffix = QFileInfo(path).suffix();
+        return suffix.isEmpty() ? QStringLiteral("this system has no writer for its type")
+                                : QStringLiteral("this system has no writer for %1 pictures").arg(suffix.toUpper());
+    }
     return {};
 }
 

@@ -35,8 +35,8 @@ bool canRewriteInPlace(const QString &path, const lg::ImageSource &source);
 // written" where no reason is known (0, or an error without words of its own).
 QString inPlaceWriteFailure(int errorNumber);
 // Why the file at path may not be rewritten in place, in words that follow
-// "cannot be written in place: " ("you do not have permission to change it");
-// empty when it may.
+// "cannot be written in place: " ("you do not have permission to change it",
+// "this system has no writer for HEIC pictures"); empty when it may.
 QString inPlaceRefusal(const QString &path, const lg::ImageSource &source);
 
 // How turnPictureFile went.

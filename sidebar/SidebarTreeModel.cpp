@@ -1,5 +1,7 @@
 #include "sidebar/SidebarTreeModel.h"
 
+#include "browser/GridView.h"
+
 #include <QColor>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -123,6 +125,8 @@ QVariant SidebarTreeModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        // On one line, as the grid and the list show a name.
+        return GridItemDelegate::oneLineName(node->nodeTitle());
     case Qt::EditRole:
         return node->nodeTitle();
     case Qt::DecorationRole:

@@ -370,6 +370,8 @@ private:
     // is listed at url: it is shown and acted on under that name from now on.
     // Nothing when another file is at url or the old name is taken again.
     void followRenamedFile(const QUrl &url);
+    // The same for the file of an open question (m_pendingSource), by identity.
+    void followRenamedPendingFile(const QString &oldPath, const QString &path, const lg::FileIdentity &now);
     // The identity of the file shown again becomes the one commands check.
     void takeFollowedIdentity();
     // previousOrder: the files of the list in use before the reload, in order.

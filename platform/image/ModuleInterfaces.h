@@ -36,7 +36,7 @@ class QWidget;
 namespace lg::image {
 
 // Bumped whenever any interface below changes.
-constexpr int moduleInterfaceVersion = 1;
+constexpr int moduleInterfaceVersion = 2;
 
 // The owner name and type of the note that holds a module's build identifier.
 inline constexpr char moduleNoteName[] = "LumenGallery";
@@ -94,6 +94,8 @@ struct VideoFacts
     QSize size;                   // as shown: rotation applied
     int rotation = 0;             // clockwise degrees: 0, 90, 180 or 270
     double durationSeconds = 0;   // 0 when unknown
+    QString codec;                // of the picture, as FFmpeg names it ("h264"); empty when unknown
+    QString creationTime;         // the container's creation_time as stored; empty when it has none
 };
 
 class VideoModule

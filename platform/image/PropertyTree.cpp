@@ -3,7 +3,9 @@
 
 #include "platform/image/ImageSource.h"
 #include "platform/image/Libraries.h"
+#include "platform/image/VideoInfo.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -30,6 +32,9 @@ constexpr std::array vocabulary{
     PropertyKey{"", "ColorModel", "header:RGB, Gray, CMYK, ..."},
     PropertyKey{"", "HasAlpha", "header:1 when there is an alpha channel, else 0"},
     PropertyKey{"", "Orientation", "header:Exif orientation 1..8"},
+    PropertyKey{"", "Duration", "video:seconds"},
+    PropertyKey{"", "Codec", "video:the picture's codec, as FFmpeg names it"},
+    PropertyKey{"", "CreationDate", "video:the container's creation time, local time"},
 
     PropertyKey{"{Exif}", "ExposureTime", "Exif.Photo.ExposureTime"},
     PropertyKey{"{Exif}", "FNumber", "Exif.Photo.FNumber"},
@@ -257,16 +262,212 @@ QString valueText(const QString &key, const Exiv2::Metadatum &datum, const Exiv2
 
 using Values = QList<QPair<QString, QString>>;   // key, value of one group
 
+// Reads big-endian numbers from a block, failing (ok false) rather than
+// reading past its end.
+struct BoxReader
+{
+    const QByteArray &bytes;
+    qsizetype at = 0;
+    qsizetype end = 0;
+    bool ok = true;
+
+    quint64 number(int width)
+    {
+        if (width < 0 || width > 8 || at + width > end) {
+            ok = false;
+            return 0;
+        }
+        quint64 value = 0;
+        for (int i = 0; i < width; ++i)
+            value = (value << 8) | quint8(bytes[at + i]);
+        at += width;
+        return value;
+    }
+    void skip(qsizetype count)
+    {
+        if (count < 0 || at + count > end)
+            ok = false;
+        else
+            at += count;
+    }
+};
+
+struct Box
+{
+    QByteArray type;
+    qsizetype body = 0;   // where its content starts
+    qsizetype end = 0;
+};
+
+// The boxes between from and end of bytes; stops at the first one that does
+// not fit.
+QList<Box> boxesIn(const QByteArray &bytes, qsizetype from, qsizetype end)
+{
+    QList<Box> boxes;
+    while (from + 8 <= end) {
+        BoxReader read{bytes, from, end};
+        quint64 size = read.number(4);
+        const QByteArray type = bytes.mid(from + 4, 4);
+        read.skip(4);
+        if (size == 1)
+            size = read.number(8);
+        else if (size == 0)
+            size = quint64(end - from);
+        if (!read.ok || size < quint64(read.at - from) || size > quint64(end - from))
+            break;
+        boxes.append(Box{type, read.at, from + qsizetype(size)});
+        from += qsizetype(size);
+    }
+    return boxes;
+}
+
+// The TIFF structure of the Exif item of a HEIF file (HEIC, AVIF), found
+// through the item table (iinf) and the item locations (iloc) of its meta
+// box; empty when there is none. Exiv2 of some versions misses it where the
+// locations have a base offset, as libheif writes them.
+QByteArray heifExif(const QString &path)
+{
+    constexpr qint64 largestMeta = 16 * 1024 * 1024;
+    constexpr quint64 largestExif = 16 * 1024 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray start = file.read(32);
+    if (start.mid(4, 4) != "ftyp")
+        return {};
+    // The top-level boxes, read by their headers only.
+    QByteArray meta;
+    for (qint64 at = 0; at + 8 <= file.size();) {
+        if (!file.seek(at))
+            return {};
+        const QByteArray head = file.read(16);
+        BoxReader read{head, 0, head.size()};
+        quint64 size = read.number(4);
+        read.skip(4);
+        if (size == 1)
+            size = read.number(8);
+        else if (size == 0)
+            size = quint64(file.size() - at);
+        if (!read.ok || size < 8 || size > quint64(file.size() - at))
+            return {};
+        if (head.mid(4, 4) == "meta") {
+            if (qint64(size) > largestMeta || !file.seek(at + read.at))
+                return {};
+            meta = file.read(qint64(size) - read.at);
+            break;
+        }
+        at += qint64(size);
+    }
+    if (meta.size() < 4)
+        return {};
+    // meta is a full box: its version and flags come first.
+    const QList<Box> children = boxesIn(meta, 4, meta.size());
+    std::optional<quint64> exifItem;
+    for (const Box &box : children) {
+        if (box.type != "iinf")
+            continue;
+        BoxReader read{meta, box.body, box.end};
+        const int version = int(read.number(1));
+        read.skip(3);
+        read.number(version == 0 ? 2 : 4);   // the count; the boxes that follow tell it
+        if (!read.ok)
+            return {};
+        for (const Box &entry : boxesIn(meta, read.at, box.end)) {
+            if (entry.type != "infe")
+                continue;
+            BoxReader info{meta, entry.body, entry.end};
+            const int infoVersion = int(info.number(1));
+            info.skip(3);
+            if (infoVersion < 2)
+                continue;
+            const quint64 id = info.number(infoVersion == 2 ? 2 : 4);
+            info.skip(2);   // protection index
+            if (info.ok && info.at + 4 <= info.end && meta.mid(info.at, 4) == "Exif") {
+                exifItem = id;
+                break;
+            }
+        }
+    }
+    if (!exifItem)
+        return {};
+    QByteArray idat;
+    for (const Box &box : children)
+        if (box.type == "idat")
+            idat = meta.mid(box.body, box.end - box.body);
+    QByteArray payload;
+    for (const Box &box : children) {
+        if (box.type != "iloc")
+            continue;
+        BoxReader read{meta, box.body, box.end};
+        const int version = int(read.number(1));
+        read.skip(3);
+        const quint64 sizes = read.number(2);
+        const int offsetSize = int(sizes >> 12), lengthSize = int((sizes >> 8) & 15), baseSize = int((sizes >> 4) & 15);
+        const int indexSize = version == 1 || version == 2 ? int(sizes & 15) : 0;
+        const quint64 count = read.number(version < 2 ? 2 : 4);
+        for (quint64 item = 0; read.ok && item < count; ++item) {
+            const quint64 id = read.number(version < 2 ? 2 : 4);
+            const int method = version == 1 || version == 2 ? int(read.number(2) & 15) : 0;
+            read.skip(2);   // data reference index
+            const quint64 base = read.number(baseSize);
+            const quint64 extents = read.number(2);
+            for (quint64 e = 0; read.ok && e < extents; ++e) {
+                read.number(indexSize);
+                const quint64 offset = read.number(offsetSize);
+                const quint64 length = read.number(lengthSize);
+                if (!read.ok || id != *exifItem)
+                    continue;
+                if (length == 0 || length > largestExif || quint64(payload.size()) + length > largestExif)
+                    return {};
+                if (method == 0) {
+                    if (!file.seek(qint64(base + offset)))
+                        return {};
+                    const QByteArray part = file.read(qint64(length));
+                    if (quint64(part.size()) != length)
+                        return {};
+                    payload += part;
+                } else if (method == 1 && base + offset + length <= quint64(idat.size())) {
+                    payload += idat.mid(qsizetype(base + offset), qsizetype(length));
+                } else {
+                    return {};
+                }
+            }
+        }
+    }
+    // The item starts with the offset of the TIFF header within what follows
+    // ("Exif\0\0" before it, as a rule).
+    BoxReader read{payload, 0, payload.size()};
+    const quint64 tiffAt = read.number(4);
+    if (!read.ok || tiffAt > quint64(payload.size() - 4))
+        return {};
+    const QByteArray tiff = payload.mid(qsizetype(4 + tiffAt));
+    return tiff.startsWith(QByteArray("II*\0", 4)) || tiff.startsWith(QByteArray("MM\0*", 4)) ? tiff : QByteArray();
+}
+
 void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
 {
     image::ensureExiv2();
     try {
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
-        if (!image.get())
+        Exiv2::Image::AutoPtr image;
+        try {
+            image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
+            if (image.get())
+                image->readMetadata();
+        } catch (const std::exception &) {
+            image.reset();
+        }
+        Exiv2::ExifData heif;
+        const Exiv2::IptcData noIptc;
+        if (!image.get() || image->exifData().empty()) {
+            const QByteArray tiff = heifExif(path);
+            if (!tiff.isEmpty())
+                Exiv2::ExifParser::decode(heif, reinterpret_cast<const Exiv2::byte *>(tiff.constData()),
+                                          uint32_t(tiff.size()));
+        }
+        if (!image.get() && heif.empty())
             return;
-        image->readMetadata();
-        const Exiv2::ExifData &exif = image->exifData();
-        const Exiv2::IptcData &iptc = image->iptcData();
+        const Exiv2::ExifData &exif = heif.empty() ? image->exifData() : heif;
+        const Exiv2::IptcData &iptc = image.get() ? image->iptcData() : noIptc;
         for (const PropertyKey &entry : vocabulary) {
             const std::string source(entry.source);
             const QString group = QString::fromLatin1(entry.group);
@@ -414,12 +615,49 @@ QList<PropertyKey> propertyVocabulary()
     return QList<PropertyKey>(vocabulary.begin(), vocabulary.end());
 }
 
+namespace {
+
+PropertyNode leafNode(const QString &key, const QString &value)
+{
+    PropertyNode node;
+    node.key = key;
+    node.label = key;
+    node.value = value;
+    return node;
+}
+
+// What a video holds: its size, its picture's size as shown, duration, codec
+// and the creation time its container records.
+std::optional<QList<PropertyNode>> videoTree(const QString &path)
+{
+    const std::optional<VideoProbe> video = VideoInfo::probe(path);
+    if (!video)
+        return std::nullopt;
+    QList<PropertyNode> tree;
+    tree.append(leafNode(QStringLiteral("FileSize"), QString::number(QFileInfo(path).size())));
+    tree.append(leafNode(QStringLiteral("PixelWidth"), QString::number(video->size.width())));
+    tree.append(leafNode(QStringLiteral("PixelHeight"), QString::number(video->size.height())));
+    if (video->durationSeconds > 0)
+        tree.append(leafNode(QStringLiteral("Duration"), number(std::round(video->durationSeconds * 1000) / 1000)));
+    if (!video->codec.isEmpty())
+        tree.append(leafNode(QStringLiteral("Codec"), video->codec));
+    if (!video->creationTime.isEmpty()) {
+        const QDateTime created = QDateTime::fromString(video->creationTime, Qt::ISODateWithMs);
+        tree.append(leafNode(QStringLiteral("CreationDate"),
+                             created.isValid() ? created.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                               : video->creationTime));
+    }
+    return tree;
+}
+
+} // namespace
+
 std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
 {
     const ImageSource source(path);
     const std::optional<QSize> oriented = source.pixelSize();
     if (!source.isValid() || !oriented)
-        return std::nullopt;
+        return videoTree(path);
     const ImageProperties facts = source.properties();
     // The stored size: a quarter-turned orientation swaps it back.
     const QSize stored = facts.orientation >= 5 && facts.orientation <= 8 ? oriented->transposed() : *oriented;
@@ -452,13 +690,7 @@ std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
     top.insert(QStringLiteral("Orientation"), QString::number(facts.orientation));
 
     QList<PropertyNode> tree;
-    const auto leaf = [](const QString &key, const QString &value) {
-        PropertyNode node;
-        node.key = key;
-        node.label = key;
-        node.value = value;
-        return node;
-    };
+    const auto leaf = leafNode;
     QString lastGroup;
     for (const PropertyKey &entry : vocabulary) {
         const QString group = QString::fromLatin1(entry.group);

@@ -25,7 +25,7 @@ std::optional<VideoProbe> VideoInfo::probe(const QString &path)
     const std::optional<image::VideoFacts> facts = module->probe(path, pixelLimit.load());
     if (!facts)
         return std::nullopt;
-    return VideoProbe {facts->size, facts->rotation, facts->durationSeconds};
+    return VideoProbe {facts->size, facts->rotation, facts->durationSeconds, facts->codec, facts->creationTime};
 }
 
 std::optional<QImage> VideoInfo::firstFrame(const QString &path, int maxSide)

@@ -1,9 +1,10 @@
 #pragma once
-// Size, rotation and duration of a video (FFmpeg's demuxers) and its first
-// frame (libffmpegthumbnailer). Both may be called from any thread. Files that
-// are not videos, damaged files and vanished paths give none. Only the
-// demuxers of video containers are used (a picture named like a video is not
-// a video), and a video whose frames are larger than maxFramePixels gives none.
+// Size, rotation, duration, codec and creation time of a video (FFmpeg's
+// demuxers) and its first frame (libffmpegthumbnailer). Both may be called
+// from any thread. Files that are not videos, damaged files and vanished
+// paths give none. Only the demuxers of video containers are used (a picture
+// named like a video is not a video), and a video whose frames are larger
+// than maxFramePixels gives none.
 // The libraries live in the FFmpeg module, loaded on the first call; while it
 // cannot be loaded every file gives none.
 #include <QImage>
@@ -18,6 +19,8 @@ struct VideoProbe
     QSize size;                   // as shown: rotation applied
     int rotation = 0;             // clockwise degrees: 0, 90, 180 or 270
     double durationSeconds = 0;   // 0 when unknown
+    QString codec;                // of the picture, as FFmpeg names it ("h264"); empty when unknown
+    QString creationTime;         // the container's creation time as stored (ISO 8601); empty when none
 };
 
 class VideoInfo

@@ -6,12 +6,14 @@
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
+#include "collage/collagevc.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/desktop/Panels.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/ImageEditWindow.h"
@@ -76,6 +78,26 @@ editImagevc *editWithChanges(const QString &path)
         return nullptr;
     editor->editor->slider(QStringLiteral("exposure"))->setValue(100);
     return QTest::qWaitFor([editor] { return editor->hasUnsavedChanges(); }, 5000) ? editor : nullptr;
+}
+
+// The collage on show with two photos placed and not saved.
+collagevc *collageWithChanges(const QString &folder)
+{
+    collagePhotoList.clear();
+    for (const QColor color : {QColor(Qt::red), QColor(Qt::blue)}) {
+        QImage picture(24, 16, QImage::Format_RGB32);
+        picture.fill(color);
+        const QString path = folder + QStringLiteral("/%1.png").arg(color.name().mid(1));
+        if (!picture.save(path))
+            return nullptr;
+        collagePhotoList.append(arrayStruct{QUrl::fromLocalFile(path), false});
+    }
+    currentScreenMode = ScreenGrid;
+    collagevc *collage = collageMaker();
+    contentHub()->showCollagevc();
+    collage->saver->openAfterSave = false;
+    isCollageSaved = false;
+    return currentScreenMode == ScreenCollage ? collage : nullptr;
 }
 
 } // namespace
@@ -196,6 +218,79 @@ private Q_SLOTS:
             lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
             app.quitAction()->trigger();
             QTRY_COMPARE(app.quits, 1);
+        }
+    }
+
+    // With photos placed in the collage and not saved, the Quit command and
+    // the window's close ask as the collage's exit button does: "No" quits,
+    // "Yes" quits once the collage is saved, a cancelled or failed save stays
+    // in the collage with its photos; a termination signal asks nothing.
+    void aQuitWithAnUnsavedCollageAsksFirst_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("quits");
+        QTest::newRow("Quit, No") << QStringLiteral("command") << QStringLiteral("No") << true;
+        QTest::newRow("Quit, Yes, saved") << QStringLiteral("command") << QStringLiteral("saved") << true;
+        QTest::newRow("Quit, Yes, cancelled") << QStringLiteral("command") << QStringLiteral("cancelled") << false;
+        QTest::newRow("Quit, Yes, write failed") << QStringLiteral("command") << QStringLiteral("failed") << false;
+        QTest::newRow("close, Yes, saved") << QStringLiteral("close") << QStringLiteral("saved") << true;
+        QTest::newRow("close, Yes, cancelled") << QStringLiteral("close") << QStringLiteral("cancelled") << false;
+        QTest::newRow("signal") << QStringLiteral("signal") << QString() << true;
+    }
+    void aQuitWithAnUnsavedCollageAsksFirst()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, answer);
+        QFETCH(bool, quits);
+        QuittingApp app;
+        const QString folder = lg::test::freshFolder(QStringLiteral("quitcollage"));
+        collagevc *collage = collageWithChanges(folder);
+        QVERIFY(collage);
+        const QString saved = folder + QStringLiteral("/collage.png");
+        lg::Alert::setResponder([answer](const lg::AlertSpec &spec) {
+            return spec.title == QLatin1String("Do you want to save the changes?") && answer == QLatin1String("No") ? 1 : 0;
+        });
+        Saver::setPanelResponderForTesting([saved, answer](const QString &) {
+            return answer == QLatin1String("cancelled")
+                       ? std::optional<std::pair<QString, SaveFormatChoice>>()
+                       : std::optional<std::pair<QString, SaveFormatChoice>>(
+                             std::make_pair(saved, SaveFormatChoice{lg::ImageFileType::PNG, 0.9, {}}));
+        });
+        if (answer == QLatin1String("failed"))
+            lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
+
+        if (how == QLatin1String("signal")) {
+            app.delegate.quitNow();   // what a termination signal does
+            QCOMPARE(app.quits, 1);
+            QVERIFY(lg::Alert::shownAlerts().isEmpty());
+            QCOMPARE(lg::Alert::openCount(), 0);
+            return;
+        }
+        if (how == QLatin1String("command"))
+            app.quitAction()->trigger();
+        else
+            app.window->close();
+        QCOMPARE(app.quits, 0);   // nothing before the answer
+        QTRY_VERIFY(!app.delegate.isAskingBeforeQuit());
+        QTRY_VERIFY(!isBusy);
+        QCOMPARE(lg::Alert::shownAlerts().value(0).title, QStringLiteral("Do you want to save the changes?"));
+        QCOMPARE(lg::Alert::shownAlerts().value(0).buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+        QCOMPARE(app.quits, quits ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(saved), answer == QLatin1String("saved"));
+        if (!quits) {
+            // Still in the collage with its photos, unsaved; a later quit asks again.
+            QCOMPARE(ScreenMode(currentScreenMode), ScreenCollage);
+            QCOMPARE(collagePhotoList.size(), 2);
+            QVERIFY(!isCollageSaved);
+            QVERIFY(app.window->isVisible());
+            QVERIFY(!lg::isShuttingDown());
+            lg::ImageWriter::setCommitHookForTesting({});
+            lg::Alert::clearShownAlerts();
+            lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
+            app.quitAction()->trigger();
+            QTRY_COMPARE(app.quits, 1);
+            QCOMPARE(lg::Alert::shownAlerts().size(), 1);
         }
     }
 

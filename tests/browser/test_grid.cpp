@@ -285,7 +285,8 @@ private Q_SLOTS:
     }
 
     // A name that holds a newline or another control character shows whole,
-    // on its one line, each such character as its visible symbol.
+    // on its one line, each such character as its visible symbol, in the
+    // grid and in the list.
     void aNameIsShownOnOneLine_data()
     {
         QTest::addColumn<QString>("name");
@@ -309,6 +310,8 @@ private Q_SLOTS:
         QStyleOptionViewItem option;
         option.rect = QRect(0, 0, 240, 200);
         option.font = QApplication::font();
+        option.fontMetrics = QFontMetrics(option.font);
+        option.palette = QApplication::palette();
         QImage painted[2];
         for (int row = 0; row < 2; ++row) {
             painted[row] = QImage(option.rect.size(), QImage::Format_ARGB32);
@@ -318,6 +321,16 @@ private Q_SLOTS:
         }
         QVERIFY(painted[0] == painted[1]);
         QCOMPARE(GridItemDelegate::oneLineName(name), shown);
+        // The list's name column paints it the same way.
+        ListNameDelegate listDelegate;
+        option.rect = QRect(0, 0, 400, 30);
+        for (int row = 0; row < 2; ++row) {
+            painted[row] = QImage(option.rect.size(), QImage::Format_ARGB32);
+            painted[row].fill(Qt::gray);   // the list's text takes the palette's colour
+            QPainter painter(&painted[row]);
+            listDelegate.paint(&painter, option, model.index(row, 0));
+        }
+        QVERIFY(painted[0] == painted[1]);
     }
 
     void pixelSizesComeFromTheHeaderInTheBackground()

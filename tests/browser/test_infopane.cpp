@@ -8,13 +8,16 @@
 #include "platform/image/PropertyTree.h"
 #include "support/Fixtures.h"
 
+#include <QDateTime>
 #include <QHeaderView>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardItemModel>
 #include <QTreeView>
 
 #include <exiv2/exiv2.hpp>
+#include <cmath>
 #include <unistd.h>
 
 using namespace browsertest;
@@ -117,15 +120,102 @@ private Q_SLOTS:
         QCOMPARE(find(png->children, QStringLiteral("Author"))->value, QStringLiteral("Ann"));
     }
 
-    void aVideoOrABrokenFileEmptiesThePane()
+    // A video shows what the file holds: its size, its picture's size,
+    // duration, codec and the creation date its container records.
+    void aVideoShowsWhatItHolds()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("video"));
+        const QString video = lg::test::fixtures::writeVideo(
+            folder + QStringLiteral("/clip.mp4"), QStringLiteral("color=c=red:s=64x48:d=2"),
+            {QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-metadata"),
+             QStringLiteral("creation_time=2024-05-01T10:20:30.000000Z")});
+        if (video.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(video);
+        QVERIFY(tree);
+        QStringList keys;
+        for (const lg::PropertyNode &node : *tree)
+            keys << node.key;
+        QCOMPARE(keys, (QStringList{"FileSize", "PixelWidth", "PixelHeight", "Duration", "Codec", "CreationDate"}));
+        QCOMPARE(find(*tree, QStringLiteral("FileSize"))->value, QString::number(QFileInfo(video).size()));
+        QCOMPARE(find(*tree, QStringLiteral("PixelWidth"))->value, QStringLiteral("64"));
+        QCOMPARE(find(*tree, QStringLiteral("PixelHeight"))->value, QStringLiteral("48"));
+        QCOMPARE(find(*tree, QStringLiteral("Duration"))->value, QStringLiteral("2"));
+        QCOMPARE(find(*tree, QStringLiteral("Codec"))->value, QStringLiteral("mpeg4"));
+        QCOMPARE(find(*tree, QStringLiteral("CreationDate"))->value,
+                 QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30), Qt::UTC).toLocalTime().toString(
+                     QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+
+        // In the pane, as for a picture.
+        itemList = {*mediaItemForPath(video)};
+        selectedItemIndex = 0;
+        InfoPane *pane = InfoPane::instance();
+        QSignalSpy filled(pane, &InfoPane::fillFinished);
+        pane->fill();
+        QVERIFY(filled.wait(10000));
+        QCOMPARE(pane->model()->rowCount(), 6);
+        QCOMPARE(pane->model()->index(4, 1).data().toString(), QStringLiteral("mpeg4"));
+    }
+
+    // A HEIC's Exif (an item of its own in the file) shows as its group.
+    void aHeicShowsItsExif()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("heic"));
+        const QString jpeg = photoWithGps(folder + QStringLiteral("/source.jpg"));
+        const QString heic = folder + QStringLiteral("/phone.heic");
+        // heif-enc carries the JPEG's Exif into the HEIC's Exif item.
+        if (QProcess::execute(QStringLiteral("heif-enc"), {QStringLiteral("-o"), heic, jpeg}) != 0)
+            QSKIP("heif-enc is not installed");
+        const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(heic);
+        QVERIFY(tree);
+        const lg::PropertyNode *exif = find(*tree, QStringLiteral("{Exif}"));
+        QVERIFY(exif);
+        QCOMPARE(find(exif->children, QStringLiteral("FNumber"))->value, QStringLiteral("2.8"));
+        QCOMPARE(find(find(*tree, QStringLiteral("{TIFF}"))->children, QStringLiteral("Model"))->value,
+                 QStringLiteral("Test Camera"));
+        QCOMPARE(find(find(*tree, QStringLiteral("{GPS}"))->children, QStringLiteral("Latitude"))->value,
+                 QStringLiteral("52.5"));
+    }
+
+    // A HEIC whose boxes are cut short or damaged is read without harm: its
+    // Exif shows right or not at all.
+    void aDamagedHeicIsReadWithoutHarm()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("heicDamaged"));
+        const QString jpeg = photoWithGps(folder + QStringLiteral("/source.jpg"));
+        const QString heic = folder + QStringLiteral("/phone.heic");
+        if (QProcess::execute(QStringLiteral("heif-enc"), {QStringLiteral("-o"), heic, jpeg}) != 0)
+            QSKIP("heif-enc is not installed");
+        const QByteArray whole = lg::test::readAll(heic);
+        const qsizetype meta = whole.indexOf("meta");
+        QVERIFY(meta > 0);
+        const QString damaged = folder + QStringLiteral("/damaged.heic");
+        const auto exifIsRightOrAbsent = [&](const QByteArray &bytes, const QString &what) {
+            lg::test::writeFile(damaged, bytes);
+            const std::optional<QList<lg::PropertyNode>> tree = lg::readPropertyTree(damaged);
+            if (!tree)
+                return;
+            if (const lg::PropertyNode *exif = find(*tree, QStringLiteral("{Exif}"))) {
+                const lg::PropertyNode *fnumber = find(exif->children, QStringLiteral("FNumber"));
+                QVERIFY2(!fnumber || fnumber->value == QLatin1String("2.8"), qPrintable(what));
+            }
+        };
+        for (qsizetype cut = meta; cut < whole.size(); cut += 7)
+            exifIsRightOrAbsent(whole.left(cut), QStringLiteral("cut at %1").arg(cut));
+        // Each byte of the meta box's first 600 set to 0xff in turn: sizes,
+        // counts, offsets and lengths that point anywhere.
+        for (qsizetype at = meta; at < std::min(whole.size(), meta + 600); ++at) {
+            QByteArray bytes = whole;
+            bytes[at] = char(0xff);
+            exifIsRightOrAbsent(bytes, QStringLiteral("0xff at %1").arg(at));
+        }
+    }
+
+    void aBrokenFileEmptiesThePane()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("empty"));
         const QString broken = lg::test::writeFile(folder + QStringLiteral("/broken.jpg"), "not a picture");
         QVERIFY(!lg::readPropertyTree(broken));
-        const QString video = lg::test::fixtures::writeVideo(folder + QStringLiteral("/clip.mp4"),
-                                                             QStringLiteral("color=c=red:s=64x48:d=1"));
-        if (!video.isEmpty())
-            QVERIFY(!lg::readPropertyTree(video));
 
         const QString photo = writeJpeg(folder + QStringLiteral("/photo.jpg"), 10, 10);
         itemList = {*mediaItemForPath(photo), *mediaItemForPath(broken)};
@@ -181,6 +271,58 @@ private Q_SLOTS:
                          qPrintable(said));
             }
         }
+    }
+
+    // The notice of a name that is not valid UTF-8 shows whole in a narrow
+    // pane, over as many lines as it needs; the properties of the next item
+    // go back to one line a row.
+    void theNoticeOfANameThatIsNotUtf8ShowsWhole()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("noticeWraps"));
+        const QByteArray stray = QFile::encodeName(folder) + "/bad\xff.jpg";
+        const auto removeStray = qScopeGuard([&stray] { ::unlink(stray.constData()); });
+        const QString plain = writeJpeg(folder + QStringLiteral("/plain.jpg"), 10, 10);
+        QCOMPARE(::link(QFile::encodeName(plain).constData(), stray.constData()), 0);
+        itemList = mediaItemsInFolder(folder);
+        QCOMPARE(itemList.size(), 2);
+        QTreeView outline;
+        outline.header()->hide();
+        outline.resize(240, 400);
+        outline.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&outline));
+        InfoPane pane(&outline);
+        QSignalSpy filled(&pane, &InfoPane::fillFinished);
+        const auto rowOf = [&](const char *ending) {
+            for (int row = 0; row < itemList.size(); ++row)
+                if (itemList.at(row).url->toEncoded().endsWith(ending))
+                    return row;
+            return -1;
+        };
+        selectedItemIndex = rowOf("/bad%FF.jpg");
+        pane.fill();
+        QTRY_COMPARE(filled.count(), 1);
+        const QModelIndex notice = pane.model()->index(0, 0);
+        const QString said = notice.data().toString();
+        QVERIFY(said.contains(QStringLiteral("Rename it in a file manager")));
+        const QRect shown = outline.visualRect(notice);
+        const QFontMetrics metrics(outline.font());
+        const int lines = int(std::ceil(double(metrics.horizontalAdvance(said)) / shown.width()));
+        QVERIFY2(lines >= 3, qPrintable(QString::number(lines)));
+        QVERIFY2(shown.height() >= lines * metrics.height(),
+                 qPrintable(QStringLiteral("%1 px high for %2 lines").arg(shown.height()).arg(lines)));
+        QVERIFY(outline.wordWrap());
+
+        // Narrower, the row grows with the lines it needs.
+        outline.resize(160, 400);
+        QTRY_VERIFY(outline.visualRect(notice).height() > shown.height());
+
+        selectedItemIndex = rowOf("/plain.jpg");
+        pane.fill();
+        QTRY_COMPARE(filled.count(), 2);
+        QVERIFY(pane.model()->rowCount() > 1);
+        QVERIFY(!outline.wordWrap());
+        QCOMPARE(outline.visualRect(pane.model()->index(1, 0)).height(),
+                 outline.visualRect(pane.model()->index(0, 0)).height());
     }
 
     void aFillThatFinishesLateIsDropped()

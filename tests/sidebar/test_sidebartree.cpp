@@ -20,6 +20,7 @@
 #include "platform/runtime/Timer.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
+#include "sidebar/outline_cell.h"
 #include "tests/sidebar/SidebarFixture.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/Seams.h"
@@ -28,6 +29,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -192,6 +194,45 @@ private Q_SLOTS:
         QCOMPARE(titles(controller.contents()), QStringList({"Z", "B"}));
         QVERIFY(!controller.removeObjectAtArrangedObjectIndexPath({2}));
         QCOMPARE(model->nodeForIndex(model->indexForPath({1}))->nodeTitle(), QStringLiteral("B"));
+    }
+
+    // A folder whose name holds a newline or a line separator shows it on
+    // one line, each as its visible symbol, as the grid and the list do; a
+    // rename starts from the name itself.
+    void aFolderNameIsShownOnOneLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a newline") << "two\nlines" << "two\u240Alines";
+        QTest::newRow("a line separator") << "a\u2028b" << "a\u2424b";
+        QTest::newRow("plain") << "Trip 2" << "Trip 2";
+    }
+    void aFolderNameIsShownOnOneLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        SidebarTreeController controller;
+        SidebarTreeModel *model = controller.model();
+        QVERIFY(controller.insertObject(child(name, false), {0}));
+        QVERIFY(controller.insertObject(child(shown, false), {1}));
+        const QModelIndex named = model->indexForPath({0});
+        QCOMPARE(named.data(Qt::DisplayRole).toString(), shown);
+        QCOMPARE(named.data(Qt::EditRole).toString(), name);
+        // As the sidebar's cell paints it: the same as the name of its symbols.
+        outline_cell cell;
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, 300, outline_cell::kRowHeight);
+        option.font = QApplication::font();
+        option.fontMetrics = QFontMetrics(option.font);
+        QImage painted[2];
+        for (int row = 0; row < 2; ++row) {
+            painted[row] = QImage(option.rect.size(), QImage::Format_ARGB32);
+            painted[row].fill(Qt::black);
+            QPainter painter(&painted[row]);
+            cell.paint(&painter, option, model->indexForPath({row}));
+        }
+        QVERIFY(painted[0] == painted[1]);
+        QCOMPARE(cell.sizeHint(option, named).height(), cell.sizeHint(option, model->indexForPath({1})).height());
     }
 
     void insertionsFollowTheSelection()

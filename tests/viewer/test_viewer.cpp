@@ -1056,6 +1056,57 @@ private Q_SLOTS:
         openBox(QStringLiteral("Some items could not be processed."))->buttons().first()->click();
     }
 
+    // Another program renames the shown file while the trash question is
+    // open: once the viewer shows it under its new name, Yes trashes it there.
+    // A file also written to meanwhile stays, refused as changed.
+    void theTrashQuestionFollowsAFileRenamedWhileItIsOpen_data()
+    {
+        QTest::addColumn<bool>("rewritten");
+        QTest::newRow("renamed") << false;
+        QTest::newRow("renamed and written anew") << true;
+    }
+    void theTrashQuestionFollowsAFileRenamedWhileItIsOpen()
+    {
+        QFETCH(bool, rewritten);
+        const QStringList paths = listedPictures(3);
+        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/p1b.png");
+        viewimagevc *viewer = viewerOn(1);
+        lg::Alert::setResponder({});   // a real question, open until answered
+        viewer->deleteItem_menu();
+        const auto openBox = [](const QString &start) -> QMessageBox * {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box && box->isVisible() && box->text().startsWith(start))
+                    return box;
+            }
+            return nullptr;
+        };
+        QTRY_VERIFY(openBox(QStringLiteral("Are you sure")));
+        QVERIFY(QFile::rename(paths.at(1), renamed));
+        if (rewritten) {
+            QFile file(renamed);
+            QVERIFY(file.open(QIODevice::Append));
+            QCOMPARE(file.write("tail", 4), 4);
+        }
+        viewer->reloadItems();
+        QTRY_COMPARE(viewer->lblfilename->text(), QStringLiteral("p1b.png"));
+        openBox(QStringLiteral("Are you sure"))->buttons().first()->click();   // Yes
+        if (!rewritten) {
+            QTRY_VERIFY(!QFileInfo::exists(renamed));
+            QVERIFY(!openBox(QStringLiteral("Some items could not be processed.")));
+            QTRY_COMPARE(viewer->lblfilename->text(), QStringLiteral("p2.png"));
+            QVERIFY(QFileInfo::exists(paths.at(0)) && QFileInfo::exists(paths.at(2)));
+            return;
+        }
+        QTRY_VERIFY(openBox(QStringLiteral("Some items could not be processed.")));
+        QMessageBox *refusal = openBox(QStringLiteral("Some items could not be processed."));
+        QVERIFY2(refusal->informativeText().contains(QStringLiteral("\u201Cp1b.png\u201D"))
+                     && refusal->informativeText().contains(QStringLiteral("changed since it was opened")),
+                 qPrintable(refusal->informativeText()));
+        QVERIFY(QFileInfo::exists(renamed));
+        refusal->buttons().first()->click();
+    }
+
     void commandsActOnTheShownFileAfterAReload()
     {
         const QStringList paths = listedPictures(3);
@@ -1843,7 +1894,7 @@ private Q_SLOTS:
     void aTurnNotWrittenInPlaceSaysWhyInThePanel_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("how");      // "read-only file", "stopped" (no reason given), or an errno at the rename
+        QTest::addColumn<QString>("how");      // "read-only file", "stopped" (no reason given), "errno" at the rename, "no writer"
         QTest::addColumn<int>("errorNumber");
         QTest::addColumn<QString>("why");
         QTest::newRow("no permission on the file") << "IMG_2009.jpg" << "read-only file" << 0
@@ -1862,6 +1913,8 @@ private Q_SLOTS:
                                                << QStringLiteral("the folder is read-only. Save");
         QTest::newRow("an error without words of its own") << "IMG_2009.jpg" << "errno" << int(EXDEV)
                                                            << QStringLiteral("it could not be written. Save");
+        QTest::newRow("no writer for the type, HEIC") << "phone.heic" << "no writer" << 0
+                                                      << QStringLiteral("this system has no writer for HEIC pictures. Save");
     }
     void aTurnNotWrittenInPlaceSaysWhyInThePanel()
     {
@@ -1874,12 +1927,15 @@ private Q_SLOTS:
         if (name.endsWith(QLatin1String(".png"))) {
             QVERIFY(QFile::remove(shown));
             QVERIFY(lg::test::fixtures::quadrants(QSize(400, 300)).save(shown, "PNG"));
+        } else if (name.endsWith(QLatin1String(".heic"))) {
+            QVERIFY(QFile::remove(shown));
+            QVERIFY(!lg::test::fixtures::writeHeic(shown, lg::test::fixtures::quadrants(QSize(400, 300))).isEmpty());
         }
         if (how == QLatin1String("read-only file"))
             QVERIFY(QFile::setPermissions(shown, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         else if (how == QLatin1String("stopped"))
             lg::ImageWriter::setCommitHookForTesting([](const QString &) { return false; });
-        else
+        else if (how == QLatin1String("errno"))
             lg::setFileFaultForTesting([errorNumber](lg::FileStep step, const QString &) {
                 return step == lg::FileStep::FinalRename ? errorNumber : 0;
             });

@@ -8,6 +8,7 @@
 #include <libffmpegthumbnailer/videothumbnailer.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/log.h>
@@ -119,6 +120,9 @@ std::optional<VideoFacts> probeVideo(const QString &path, qint64 limit)
                     probe.durationSeconds = double(context->duration) / AV_TIME_BASE;
                 else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
                     probe.durationSeconds = double(stream->duration) * av_q2d(stream->time_base);
+                probe.codec = QString::fromLatin1(avcodec_get_name(codec->codec_id));
+                if (const AVDictionaryEntry *created = av_dict_get(context->metadata, "creation_time", nullptr, 0))
+                    probe.creationTime = QString::fromUtf8(created->value);
                 result = probe;
             }
         }

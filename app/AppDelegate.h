@@ -63,7 +63,6 @@ public:
     // callTerminate asked for it. The new instance thus starts only once this one
     // has saved its state.
     void relaunchIfPending();
-    bool isRelaunchPending() const { return m_relaunchPending; }
 
     void applicationDidBecomeActive();
     // Called when the application is about to quit.
@@ -99,8 +98,6 @@ public:
     // do-nothing answer and every open panel as cancelled, then the
     // terminator ends the event loop. Later calls do nothing.
     void quitNow();
-    // True once quitNow has run.
-    bool isQuitting() const { return m_quitting; }
     // True while terminate waits for the answer to "Save changes?".
     bool isAskingBeforeQuit() const { return m_askingToSave; }
 

@@ -7,6 +7,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -39,7 +40,7 @@ QStringList existingAbsolutePaths(const QStringList &paths)
 {
     QStringList kept;
     for (const QString &path : paths) {
-        if (!path.isEmpty() && QDir::isAbsolutePath(path) && QFileInfo::exists(path))
+        if (!path.isEmpty() && QDir::isAbsolutePath(path) && lg::FileNames::exists(path))
             kept.append(QDir::cleanPath(path));
     }
     return kept;
@@ -50,11 +51,10 @@ QStringList listedMediaOnly(const QStringList &paths)
 {
     QStringList kept, leftOut;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
-        if (info.isDir() || mediaExtensions.contains(info.suffix().toLower()))
+        if (lg::FileNames::isFolder(path) || mediaExtensions.contains(QFileInfo(path).suffix().toLower()))
             kept.append(path);
         else
-            leftOut.append(path);
+            leftOut.append(lg::FileNames::shown(path));
     }
     if (!leftOut.isEmpty())
         printLine(QStringLiteral("Not a media file, left out: ") + leftOut.join(QStringLiteral(", ")));
@@ -94,7 +94,7 @@ void FileHandover::application_openFiles(const QStringList &paths, bool appstart
     if (!appstart)
         openedFromFinder = true;
 
-    printLine(QStringLiteral("(") + kept.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    printLine(QStringLiteral("(") + lg::FileNames::shown(kept.join(QStringLiteral(", "))) + QStringLiteral(")"));
     m_openWithPath.append(kept);
 
     // A hand-over arrives whole (the command line, one message from another
@@ -151,7 +151,7 @@ void FileHandover::showCollected()
     QStringList batch = m_batchFiles;
     for (const QString &path : arrived) {
         batch.append(path);
-        if (!QFileInfo(path).isDir())
+        if (!lg::FileNames::isFolder(path))
             m_batchFiles.append(path);
     }
     m_batchShown = true;

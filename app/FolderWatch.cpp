@@ -11,6 +11,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
+#include "platform/files/FileNames.h"
 
 #include <QFileInfo>
 
@@ -31,11 +32,10 @@ void mainvc::startMonitorWithSender(QObject *)
     monitor.reset();
     if (!currentFolderURL || !currentFolderURL->isLocalFile())
         return;
-    const QString path = currentFolderURL->toLocalFile();
-    const QFileInfo info(path);
-    if (!info.exists())
+    const QString path = lg::FileNames::pathOf(*currentFolderURL);
+    if (!lg::FileNames::exists(path))
         return;
-    if (info.suffix().toLower() == QLatin1String("photoslibrary")) {
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("photoslibrary")) {
         // A Photos library is read from its database, not watched: load it once.
         scheduleReload();
         return;

@@ -4,6 +4,7 @@
 
 #include "Version.h"
 #include "platform/runtime/Console.h"
+#include "platform/files/FileNames.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -63,7 +64,7 @@ QString unescapeStringValue(const QString &text)
 
 QString applicationPath(const QUrl &appUrl)
 {
-    return appUrl.isLocalFile() ? appUrl.toLocalFile() : QString();
+    return appUrl.isLocalFile() ? lg::FileNames::pathOf(appUrl) : QString();
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "sidebar/sideMenuvc.h"
+#include "platform/files/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -230,8 +231,9 @@ void homeVc::btnAddLibrary_clicked()
         // Only Photos library packages are taken, whatever the panel gave.
         QList<QUrl> libraries;
         for (const QUrl &url : urls) {
-            const QFileInfo info(url.toLocalFile());
-            if (url.isLocalFile() && info.isDir() && info.suffix().toLower() == QLatin1String("photoslibrary"))
+            const QString path = lg::FileNames::pathOf(url);
+            if (url.isLocalFile() && lg::FileNames::isFolder(path)
+                && QFileInfo(path).suffix().toLower() == QLatin1String("photoslibrary"))
                 libraries.append(url);
         }
         if (libraries.isEmpty()) {
@@ -262,9 +264,8 @@ void homeVc::btnaddfolders()
         QList<QUrl> accepted;
         bool rejected = false;
         for (const QUrl &url : urls) {
-            const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-            const QFileInfo info(path);
-            if (path.isEmpty() || !info.exists() || !info.isDir() || isHiddenURL(url)
+            const QString path = url.isLocalFile() ? lg::FileNames::pathOf(url) : QString();
+            if (path.isEmpty() || !lg::FileNames::isFolder(path) || isHiddenURL(url)
                 || !lg::Paths::isInsideHome(path)) {
                 rejected = true;
                 continue;
@@ -298,7 +299,7 @@ void homeVc::btnContinuePreviousSelectionClicked()
     const QStringList paths = lg::Settings::stringListValue(savedRootsKey).value_or(QStringList());
     for (const QString &path : paths) {
         if (!path.isEmpty())
-            selectedSourceURLs.append(QUrl::fromLocalFile(path));
+            selectedSourceURLs.append(lg::FileNames::urlOf(path));
     }
     if (selectedSourceURLs.isEmpty())
         return;

@@ -7,6 +7,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Heap.h"
 #include "platform/desktop/Panels.h"
+#include "platform/files/FileNames.h"
 
 #include "Version.h"
 
@@ -15,7 +16,7 @@
 #endif
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QStringList>
@@ -34,15 +35,16 @@ int main(int argc, char **argv)
     applyApplicationLook();
 
     // Files and folders named on the command line (the desktop file's %F) are the
-    // ones handed over to open.
+    // ones handed over to open, read by their bytes (QApplication has taken its
+    // own options out of argv): a name that is not UTF-8 is never its look-alike.
     QStringList paths;
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
-    for (const QString &argument : arguments) {
-        if (argument.startsWith(QLatin1Char('-')))
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = lg::FileNames::fromNative(QByteArray(argv[i]));
+        if (argument.isEmpty() || argument.startsWith(QLatin1Char('-')))
             continue;
-        const QFileInfo info(argument);
-        if (info.exists())
-            paths.append(info.absoluteFilePath());
+        const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(argument));
+        if (lg::FileNames::exists(path))
+            paths.append(path);
     }
 
     // One running instance per user: a later start hands its files over and ends.

@@ -45,7 +45,6 @@ public:
 
     // How long the window must stay still before a resize by hand counts as ended.
     static constexpr int liveResizeSettleMs = 250;
-    bool isLiveResizing() const { return m_liveResizing; }
 
 protected:
     void changeEvent(QEvent *event) override;

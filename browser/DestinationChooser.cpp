@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "platform/desktop/Panels.h"
+#include "platform/files/FileNames.h"
 
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -32,7 +33,7 @@ void chooseDestinationFolder(QWidget *parent, const QString &prompt,
 
 std::optional<QIcon> effectiveIconOfURL(const QUrl &url)
 {
-    const QFileInfo info(url.toLocalFile());
+    const QFileInfo info(lg::FileNames::pathOf(url));
     if (!url.isLocalFile() || !info.exists()) {
         QTextStream(stdout) << "Error reading file attributes" << Qt::endl;
         return std::nullopt;

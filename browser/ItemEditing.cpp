@@ -73,7 +73,7 @@ QLineEdit *makeEditor(QWidget *parent, const QModelIndex &index)
                                          " selection-background-color: @accent; }")));
     editor->setAlignment(Qt::AlignCenter);
     // Bound to the file now: whatever the row shows later, this file is renamed.
-    editor->setProperty(pathProperty, item->file->url.toLocalFile());
+    editor->setProperty(pathProperty, lg::FileNames::pathOf(item->file->url));
     editor->setText(item->file->url.fileName());
     return editor;
 }
@@ -91,7 +91,7 @@ bool isCurrentItem(const QString &path)
     if (selectedItemIndex < 0 || selectedItemIndex >= shown.size())
         return false;
     const InitialDirectory &item = shown.at(selectedItemIndex);
-    return item.url && item.url->isLocalFile() && QFileInfo(item.url->toLocalFile()) == QFileInfo(path);
+    return item.url && item.url->isLocalFile() && QFileInfo(lg::FileNames::pathOf(*item.url)) == QFileInfo(path);
 }
 
 void commitEditor(QWidget *editor)
@@ -240,7 +240,7 @@ private:
         const QList<int> rows = itemmenus::selectedRows(view);
         QList<QUrl> urls;
         for (const QString &path : itemmenus::pathsOfRows(view, rows))
-            urls.append(QUrl::fromLocalFile(path));
+            urls.append(lg::FileNames::urlOf(path));
         if (urls.isEmpty())
             return;
         if (m_grid)
@@ -394,7 +394,8 @@ void followRenamedItem()
     const QVector<InitialDirectory> &shown = activeItemList();
     for (qsizetype i = 0; i < shown.size(); ++i) {
         const InitialDirectory &item = shown.at(i);
-        if (item.url && item.url->isLocalFile() && QDir::cleanPath(item.url->toLocalFile()) == QDir::cleanPath(path)) {
+        if (item.url && item.url->isLocalFile()
+            && QDir::cleanPath(lg::FileNames::pathOf(*item.url)) == QDir::cleanPath(path)) {
             selectedItemIndex = int(i);
             return;
         }

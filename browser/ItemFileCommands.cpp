@@ -42,14 +42,14 @@ lg::FileOpResult failed(lg::FileOpError error, const QString &source, const QStr
 bool isMediaFilePath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
-    return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !QFileInfo(path).isDir();
+    return mediaExtensions.contains(pathExtensionOf(name).toLower()) && !lg::FileNames::isFolder(path);
 }
 
 // A folder (or a link to one); one stat, without QFileInfo's caching.
 bool isFolderPath(const QString &path)
 {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(lg::FileNames::toNative(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString folderOf(const QString &path)
@@ -64,7 +64,7 @@ bool sameFolder(const QString &a, const QString &b)
 
 QString currentFolderPath()
 {
-    return currentFolderURL && currentFolderURL->isLocalFile() ? currentFolderURL->toLocalFile() : QString();
+    return currentFolderURL && currentFolderURL->isLocalFile() ? lg::FileNames::pathOf(*currentFolderURL) : QString();
 }
 
 void print(const QString &line)
@@ -456,8 +456,8 @@ void ItemFileCommands::chooseDestinationFor(const QStringList &paths, bool move,
             hub->hideBusyLoader();
             return;
         }
-        const QString destination = chosen->toLocalFile();
-        if (destination.isEmpty() || !QFileInfo(destination).isDir()) {
+        const QString destination = lg::FileNames::pathOf(*chosen);
+        if (destination.isEmpty() || !lg::FileNames::isFolder(destination)) {
             hub->hideBusyLoader();
             return;
         }
@@ -489,13 +489,12 @@ void ItemFileCommands::pasteItems()
     QStringList sources;
     QList<lg::FileOpResult> gone;
     for (const QUrl &url : clip.urls) {
-        if (!url.isLocalFile() || !isMediaFilePath(url.toLocalFile()))
+        // By the exact bytes: a name that is not valid UTF-8 is pasted as
+        // itself, never taken for its look-alike.
+        const QString path = lg::FileNames::pathOf(url);
+        if (!url.isLocalFile() || !isMediaFilePath(path))
             continue;
-        // A name that is not valid UTF-8 is refused, never taken for its look-alike.
-        if (const QString exact = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(exact))
-            gone.append(nameIsNotText(exact));
-        else
-            sources.append(url.toLocalFile());
+        sources.append(path);
     }
     if (isPhotoLibraryImportTarget(currentFolderURL)) {
         if (!sources.isEmpty())
@@ -550,7 +549,7 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
-        const QString path = QDir::cleanPath(url.toLocalFile());
+        const QString path = QDir::cleanPath(lg::FileNames::pathOf(url));
         const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
         const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
         if (folder == cleanDestination || (folder != lastOtherFolder && sameFolder(folder, destination))) {

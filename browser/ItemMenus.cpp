@@ -325,9 +325,13 @@ void setWallpaper(const BrowseView &view, const QString &path)
 
 void copyItems(const BrowseView &view)
 {
+    // Each file by its name's exact bytes ("%E9", not a look-alike's
+    // "%EF%BF%BD"), so that a paste finds the file itself.
     QList<QUrl> urls;
-    for (const QString &path : pathsOfRows(view, selectedRows(view)))
-        urls.append(QUrl::fromLocalFile(path));
+    for (int row : selectedRows(view)) {
+        if (const QString path = exactPathOf(view.model ? view.model->entry(row) : nullptr); !path.isEmpty())
+            urls.append(lg::FileNames::urlOf(path));
+    }
     copiedURLs = urls;
     lg::Clipboard::writeFiles(urls);
 }

@@ -41,7 +41,7 @@ quint64 g_pendingGeneration = 0;
 
 bool isPhotosLibrary(const QUrl &url)
 {
-    return QFileInfo(url.toLocalFile()).suffix().toLower() == QLatin1String("photoslibrary");
+    return QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower() == QLatin1String("photoslibrary");
 }
 
 // A listing handed from the background thread to the main thread: taken at
@@ -125,7 +125,7 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     const qsizetype count = paths->size();
     // The entries are read relative to the folder; should it not open, by
     // their whole paths.
-    const int folder = ::open(QFile::encodeName(folderPath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(lg::FileNames::toNative(folderPath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int base = folder >= 0 ? folder : AT_FDCWD;
     // Each entry costs a file-system call: a large folder is split over the
     // cores in chunks, read while this thread puts the names in order.
@@ -208,7 +208,8 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
         return;
     }
 
-    const QString folder = currentFolderURL->toLocalFile();
+    // By its bytes: a folder whose name is not UTF-8 lists its own files.
+    const QString folder = lg::FileNames::pathOf(*currentFolderURL);
     auto pending = std::make_shared<PendingListing>();
     lg::onBackground([pending, folder, generation, guard, done] {
         QVector<InitialDirectory> items = mediaItemsInFolder(folder);
@@ -313,10 +314,10 @@ void focusRequestedFileOrRefreshPreview()
     }
     focusFileAfterReload = false;
     // Paths are compared exactly: file names differ by case on this system.
-    const QString wanted = fileToFocus ? QDir::cleanPath(fileToFocus->toLocalFile()) : QString();
+    const QString wanted = fileToFocus ? QDir::cleanPath(lg::FileNames::pathOf(*fileToFocus)) : QString();
     for (qsizetype i = 0; i < itemList.size(); ++i) {
         const InitialDirectory &item = itemList.at(i);
-        const QString path = item.url ? QDir::cleanPath(item.url->toLocalFile()) : QString();
+        const QString path = item.url ? QDir::cleanPath(lg::FileNames::pathOf(*item.url)) : QString();
         if (bool(fileToFocus) == bool(item.url) && path == wanted)
             selectedItemIndex = int(i);
     }

@@ -16,7 +16,6 @@ public:
 
     // Adds a segment; the first one added is selected.
     void addSegment(const QIcon &icon, const QString &toolTip);
-    int segmentCount() const { return int(m_buttons.size()); }
     int selectedSegment() const;
     // Selects a segment without reporting it (out-of-range values do nothing).
     void setSelectedSegment(int segment);

@@ -4,6 +4,7 @@
 #include "browser/Listing.h"
 #include "model/FileServices.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/files/FileNames.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -283,7 +284,7 @@ QVariant ShownItemsModel::data(const QModelIndex &index, int role) const
         case Qt::DisplayRole:
             return item->url ? item->url->fileName() : QString();
         case Qt::ToolTipRole:
-            return item->url ? item->url->toLocalFile() : QString();
+            return item->url ? lg::FileNames::pathOf(*item->url) : QString();
         case ThumbnailRole:
         case Qt::DecorationRole:
             return thumbnail();
@@ -307,7 +308,7 @@ QVariant ShownItemsModel::data(const QModelIndex &index, int role) const
         return listText(column, *item, pixels);
     }
     case Qt::ToolTipRole:
-        return item->file ? item->file->url.toLocalFile() : QString();
+        return item->file ? lg::FileNames::pathOf(item->file->url) : QString();
     case ThumbnailRole:
     case Qt::DecorationRole:
         return column == NameColumn && item->file ? thumbnail() : QVariant();
@@ -363,7 +364,7 @@ bool rowsAreOfCurrentFolder(const ShownItemsModel *model)
 {
     if (!currentFolderURL || !currentFolderURL->isLocalFile() || model->rowCount() == 0)
         return true;
-    const QString folder = QDir::cleanPath(currentFolderURL->toLocalFile());
+    const QString folder = QDir::cleanPath(lg::FileNames::pathOf(*currentFolderURL));
     // A Photos library's pictures lie deeper in the package, or outside it.
     if (QFileInfo(folder).suffix().toLower() == QLatin1String("photoslibrary"))
         return true;

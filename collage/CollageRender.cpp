@@ -1,9 +1,9 @@
 #include "collage/CollageRender.h"
 
-#include "platform/runtime/Dispatch.h"
+#include "platform/files/FileIdentity.h"
 #include "platform/image/ImageSource.h"
+#include "platform/runtime/Dispatch.h"
 
-#include <QFileInfo>
 #include <QPainter>
 #include <QtConcurrent>
 
@@ -20,9 +20,10 @@ struct SlotPicture
 // Whether the file at the slot's path is still the one its shown picture came from.
 bool isShownFile(const CollageSlotSnapshot &slot)
 {
-    const QFileInfo info(slot.path);
-    return info.exists() && info.lastModified().toMSecsSinceEpoch() == slot.shownModified &&
-           info.size() == slot.shownSize;
+    // Read by the path's bytes: never the look-alike's time and size.
+    const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(slot.path);
+    return file && file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000 == slot.shownModified
+           && file->size == slot.shownSize;
 }
 
 SlotPicture slotPicture(const CollageSlotSnapshot &slot, QSizeF innerPixels)

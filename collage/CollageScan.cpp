@@ -1,7 +1,9 @@
 #include "collage/CollageScan.h"
 
 #include "app/Essentials.h"
+#include "model/FileServices.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/files/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,7 +59,7 @@ struct Scan
 
     void addFile(const QUrl &url)
     {
-        const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+        const QString suffix = QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower();
         if (suffix.isEmpty() || !imageExtensions.contains(suffix) || known.contains(url))
             return;
         known.insert(url);
@@ -69,18 +71,21 @@ struct Scan
         // At quit the scan's result is unwanted: it stops where it is.
         if (lg::isShuttingDown())
             return;
-        QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        // By the names' bytes: a name that is not UTF-8 is its own file,
+        // never its look-alike.
+        QStringList entries = directoryContents(folder).value_or(QStringList());
+        const auto nameOf = [](const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); };
         std::sort(entries.begin(), entries.end(),
-                  [](const QFileInfo &a, const QFileInfo &b) { return nameLess(a.fileName(), b.fileName()); });
-        for (const QFileInfo &entry : std::as_const(entries)) {
-            if (entry.fileName().startsWith(QLatin1Char('.')))
+                  [&nameOf](const QString &a, const QString &b) { return nameLess(nameOf(a), nameOf(b)); });
+        for (const QString &entry : std::as_const(entries)) {
+            if (nameOf(entry).startsWith(QLatin1Char('.')))
                 continue;
-            if (entry.isDir()) {
-                if (!entry.isSymLink())
-                    addFolder(entry.filePath());
+            if (lg::FileNames::isFolder(entry)) {
+                if (!isAliasFile(entry).value_or(false))
+                    addFolder(entry);
                 continue;
             }
-            addFile(QUrl::fromLocalFile(entry.filePath()));
+            addFile(lg::FileNames::urlOf(entry));
         }
     }
 };
@@ -94,9 +99,8 @@ QList<QUrl> scanCollagePhotos(const QList<QUrl> &urls, QSet<QUrl> known)
     for (const QUrl &url : urls) {
         if (!url.isLocalFile())
             continue;
-        const QFileInfo info(url.toLocalFile());
-        if (info.exists() && info.isDir())
-            scan.addFolder(info.filePath());
+        if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::isFolder(path))
+            scan.addFolder(path);
         else
             scan.addFile(url);
     }

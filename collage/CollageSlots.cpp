@@ -4,6 +4,8 @@
 #include "collage/collagevc.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
+#include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -64,11 +66,11 @@ constexpr int dropRefreshDelayMs = 100;
 ThumbnailKey pictureKey(const QUrl &url, int rendition)
 {
     ThumbnailKey key;
-    key.path = url.toLocalFile();
-    const QFileInfo info(key.path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    key.path = lg::FileNames::pathOf(url);
+    // Read by the path's bytes: never the look-alike's time and size.
+    if (const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(key.path)) {
+        key.modified = file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000;
+        key.size = file->size;
     }
     key.rendition = rendition;
     return key;
@@ -121,7 +123,7 @@ QVector<arrayStruct> entriesWithURL(const QVector<arrayStruct> &list, const std:
 
 bool isCollageImageURL(const QUrl &url)
 {
-    const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+    const QString suffix = QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower();
     return !suffix.isEmpty() && imageExtensions.contains(suffix);
 }
 
@@ -253,8 +255,7 @@ void CollageDropView::dropEvent(QDropEvent *event)
         event->ignore();
         return;
     }
-    const QFileInfo info(url.toLocalFile());
-    if ((info.exists() && info.isDir()) || !isCollageImageURL(url)) {
+    if (lg::FileNames::isFolder(lg::FileNames::pathOf(url)) || !isCollageImageURL(url)) {
         taken();
         return;
     }
@@ -285,7 +286,8 @@ void CollageDropView::takeDroppedPhoto(const QUrl &url)
         lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
     });
     // The same test the saved collage makes before it draws a photo.
-    watcher->setFuture(QtConcurrent::run([path = url.toLocalFile()] { return lg::ImageSource(path).pixelSize().has_value(); }));
+    watcher->setFuture(QtConcurrent::run(
+        [path = lg::FileNames::pathOf(url)] { return lg::ImageSource(path).pixelSize().has_value(); }));
 }
 
 // ---------------------------------------------------------------- draggablebutton
@@ -450,7 +452,7 @@ std::optional<std::pair<QImage, ThumbnailKey>> CollageSlotBase::shownPhoto() con
 {
     const QImage picture = imgview->image();
     if (picture.isNull() || !m_shownKey || m_shownKey->modified < 0 || !imgview->imgurl ||
-        m_shownKey->path != imgview->imgurl->toLocalFile())
+        m_shownKey->path != lg::FileNames::pathOf(*imgview->imgurl))
         return std::nullopt;
     return std::make_pair(picture, *m_shownKey);
 }

@@ -18,6 +18,8 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
+#include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -64,7 +66,7 @@ QString saveFolder()
 {
     if (!currentFolderURL || !currentFolderURL->isLocalFile())
         return {};
-    const QString folder = currentFolderURL->toLocalFile();
+    const QString folder = lg::FileNames::pathOf(*currentFolderURL);
     return QFileInfo(folder).suffix().toLower() == QLatin1String("photoslibrary") ? QString() : folder;
 }
 
@@ -185,16 +187,16 @@ QVariant CollagePhotoModel::data(const QModelIndex &index, int role) const
     if (!entry.url)
         return {};
     if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
-        return QFileInfo(entry.url->toLocalFile()).fileName();
+        return QFileInfo(lg::FileNames::pathOf(*entry.url)).fileName();
     if (role != Qt::DecorationRole)
         return {};
     // The strip's own size, apart from the browser's thumbnail of the file.
     ThumbnailKey key;
-    key.path = entry.url->toLocalFile();
-    const QFileInfo info(key.path);
-    if (info.exists()) {
-        key.modified = info.lastModified().toMSecsSinceEpoch();
-        key.size = info.size();
+    key.path = lg::FileNames::pathOf(*entry.url);
+    // Read by the path's bytes: never the look-alike's time and size.
+    if (const std::optional<lg::FileIdentity> file = lg::fileIdentityFollowing(key.path)) {
+        key.modified = file->modifiedSeconds * 1000 + file->modifiedNanoseconds / 1000000;
+        key.size = file->size;
     }
     key.rendition = m_thumbnailSide;
     ThumbnailCache &cache = thumbnailCache();
@@ -1033,7 +1035,7 @@ CollageSnapshot collagevc::snapshot() const
         CollageSlotSnapshot s;
         s.frame = QRectF(slot->geometry()).translated(customview->pos());
         if (slot->imgview->imgurl && slot->imgview->imgurl->isLocalFile())
-            s.path = slot->imgview->imgurl->toLocalFile();
+            s.path = lg::FileNames::pathOf(*slot->imgview->imgurl);
         s.framing = slot->imgview->framing;
         if (const auto shown = slot->shownPhoto()) {
             s.shown = shown->first;

@@ -57,8 +57,6 @@ public:
 
     // The side of rect the popover stands on while shown.
     Qt::Edge shownEdge() const { return m_edge; }
-    // The anchor rectangle in global coordinates.
-    QRect anchorRect() const { return m_anchor; }
 
     static constexpr int kArrowLength = 8;
     static constexpr int kArrowWidth = 16;

@@ -196,9 +196,6 @@ public:
     QColor borderColor() const { return m_borderColor; }
     void setBorderColor(const QColor &color);
 
-    // The share of the inner width the bar covers on screen now. A new bar
-    // shows the full inner width until progress is first assigned.
-    qreal displayedFraction() const { return m_fraction; }
 
     const RectLayerState &backingLayer() const override;
 

@@ -63,8 +63,6 @@ public:
     // device pixels. Without a document the proposal comes back unchanged.
     QRectF constrainBoundsRect(const QRectF &proposed) const;
 
-    // The visible rectangle in the document's coordinates.
-    QRectF documentVisibleRect() const { return m_bounds; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

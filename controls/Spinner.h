@@ -92,10 +92,8 @@ public:
     bool clockwise() const { return m_clockwise; }
     void setClockwise(bool clockwise);
 
-    // The stars as last built, and the angles (radians) the container steps
-    // through while turning, in order.
+    // The stars as last built.
     const QVector<SpinnerStar> &starList() const { return m_starList; }
-    const QVector<double> &animationValues() const { return m_animationValues; }
     // The container's present turn, in radians (counter-clockwise positive);
     // 0 while stopped.
     double containerRotation() const { return m_containerRotation; }

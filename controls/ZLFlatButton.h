@@ -140,8 +140,6 @@ public:
     // no image or no title.
     QRectF imageLayerRect() const;
     QRectF titleLayerRect() const;
-    // The opacity fixed when the button is set up: 1.0 enabled, 0.5 disabled.
-    qreal alphaValue() const { return m_alpha; }
 
     QSize sizeHint() const override;
 

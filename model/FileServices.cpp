@@ -7,7 +7,6 @@
 #include "platform/runtime/Console.h"
 
 #include <QDebug>
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -58,7 +57,7 @@ QString cacheFile(const char *name)
 
 std::optional<QStringList> directoryContents(const QString &folderPath)
 {
-    const QByteArray encoded = QFile::encodeName(folderPath);
+    const QByteArray encoded = lg::FileNames::toNative(folderPath);
     if (encoded.isEmpty())
         return std::nullopt;
     DIR *dir = ::opendir(encoded.constData());
@@ -90,7 +89,8 @@ std::optional<QStringList> directoryContents(const QString &folderPath)
 
 std::optional<QImage> thumbnailForImageURL(const QUrl &url, double maxPixelSize)
 {
-    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    // The image source reads a name that is not UTF-8 by its bytes.
+    const QString path = lg::FileNames::pathOf(url);
     if (path.isEmpty())
         return std::nullopt;
     const lg::ImageSource source(path);
@@ -111,8 +111,10 @@ std::optional<QImage> thumbnailFromImageSource(const lg::ImageSource &source, do
 
 std::optional<QImage> videoThumbnail(const QUrl &url)
 {
-    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    if (path.isEmpty())
+    // The video readers know a file by a text name only, which for a name
+    // that is not UTF-8 is its look-alike's: no frame then.
+    const QString path = lg::FileNames::pathOf(url);
+    if (path.isEmpty() || lg::FileNames::hasRawBytes(path))
         return std::nullopt;
     std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, 0);
     if (!frame || frame->isNull())
@@ -131,8 +133,10 @@ std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *fra
 {
     // The frame comes reduced from the decoder: a large video never turns into
     // a full-size picture here. Small frames keep their size.
-    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    if (path.isEmpty())
+    // The video readers know a file by a text name only, which for a name
+    // that is not UTF-8 is its look-alike's: no frame then.
+    const QString path = lg::FileNames::pathOf(url);
+    if (path.isEmpty() || lg::FileNames::hasRawBytes(path))
         return std::nullopt;
     std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, std::max(frameSide, mediaThumbnailSize));
     if (!frame || frame->isNull())
@@ -173,7 +177,7 @@ QString humanReadableSize(double bytes)
 
 std::optional<bool> isAliasFile(const QString &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = lg::FileNames::toNative(path);
     struct stat st {};
     if (encoded.isEmpty() || ::lstat(encoded.constData(), &st) != 0)
         return std::nullopt;

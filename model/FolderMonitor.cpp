@@ -1,6 +1,7 @@
 #include "model/FolderMonitor.h"
 
 #include "platform/runtime/Console.h"
+#include "platform/files/FileNames.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -56,8 +57,8 @@ void FolderMonitor::stop()
 
 bool FolderMonitor::open()
 {
-    const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : QString();
-    const QByteArray encoded = QFile::encodeName(path);
+    const QString path = m_url.isLocalFile() ? lg::FileNames::pathOf(m_url) : QString();
+    const QByteArray encoded = lg::FileNames::toNative(path);
     int error = ENOENT;
     if (!encoded.isEmpty()) {
         descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);

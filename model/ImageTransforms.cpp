@@ -1,6 +1,7 @@
 #include "model/ImageTransforms.h"
 
 #include "platform/runtime/Console.h"
+#include "platform/files/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -253,7 +254,7 @@ bool contentDiffersFromName(const QString &path, const lg::ImageSource &source)
 QString inPlaceRefusal(const QString &path, const lg::ImageSource &source)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(lg::FileNames::toNative(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return QStringLiteral("it is not a plain file");
     if (!permissionBitsGrantWrite(info))
         return QStringLiteral("you do not have permission to change it");
@@ -488,7 +489,7 @@ bool write(const QImage &image, const QUrl &url, DataWritingOptions options, lg:
     };
     if (!url.isLocalFile())
         return fail(QStringLiteral("The location is not a file: %1").arg(url.toString()));
-    const QString path = url.toLocalFile();
+    const QString path = lg::FileNames::pathOf(url);
     const std::optional<QImage> bitmap = Rotated::bitmapImageRepresentation(image);
     if (!bitmap)
         return fail(QStringLiteral("There is no image to write."));

@@ -40,15 +40,22 @@ QDateTime fromTimespec(qint64 seconds, qint64 nanoseconds)
 // leave the birth time unset).
 const unsigned Metadata::attributeMask = STATX_MTIME | STATX_BLOCKS | STATX_BTIME;
 
+QString InitialDirectory::path() const
+{
+    return url ? lg::FileNames::pathOf(*url) : QString();
+}
+
 QString InitialDirectory::commandPath() const
 {
     if (!url || !url->isLocalFile())
         return QString();
-    const QString text = url->toLocalFile();
-    if (!lg::FileNames::hasRawBytes(lg::FileNames::pathOf(*url)))
-        return text;
+    const QString exact = lg::FileNames::pathOf(*url);
+    if (!lg::FileNames::hasRawBytes(exact))
+        return exact;
+    // The name as text, each stray byte as U+FFFD: the look-alike's name.
+    const QString text = lg::FileNames::shown(exact);
     struct stat st {};
-    if (::lstat(QFile::encodeName(text).constData(), &st) != 0)
+    if (::lstat(lg::FileNames::toNative(text).constData(), &st) != 0)
         return text;
     std::printf("%s\n", lg::FileNames::notTextMessage(text).toLocal8Bit().constData());
     std::fflush(stdout);

@@ -57,8 +57,9 @@ struct InitialDirectory
     std::optional<PhotoLibraryProperties> photoLibraryProperties;
     bool isImage = false;
 
-    // The file path of the item, or an empty string when it has no URL.
-    QString path() const { return url ? url->toLocalFile() : QString(); }
+    // The file path of the item by its bytes (FileNames::pathOf), or an empty
+    // string when it has no URL.
+    QString path() const;
     // The path a command on the item acts on. A name that is not valid UTF-8
     // gives its path as text (with U+FFFD), which the file operations refuse
     // as unreadable; empty, with a printed line, when that text names another

@@ -2,6 +2,7 @@
 
 #include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
+#include "platform/files/FileNames.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,7 +12,7 @@ bool isPhotoLibraryImportTarget(const std::optional<QUrl> &folder)
 {
     if (!folder || !folder->isLocalFile())
         return false;
-    const QString name = QFileInfo(QDir::cleanPath(folder->toLocalFile())).fileName();
+    const QString name = QFileInfo(QDir::cleanPath(lg::FileNames::pathOf(*folder))).fileName();
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > 0 && name.mid(dot + 1).toLower() == QLatin1String("photoslibrary");
 }

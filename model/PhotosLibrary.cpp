@@ -5,6 +5,7 @@
 #include "model/FileServices.h"
 #include "platform/runtime/Console.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -94,7 +95,7 @@ QString quotedIdentifier(QString name)
 bool pathPresent(const QString &path)
 {
     struct stat st {};
-    return !path.isEmpty() && lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return !path.isEmpty() && lstat(lg::FileNames::toNative(path).constData(), &st) == 0;
 }
 
 // The library package of a database file: its path without the file name and
@@ -137,7 +138,7 @@ FolderListing listFolder(const QString &folder, const QString &canonicalRoot)
     listing.insidePackage = !real.isEmpty() && lg::Paths::isInside(real, canonicalRoot);
     if (!listing.insidePackage)
         return listing;
-    DIR *dir = opendir(QFile::encodeName(folder).constData());
+    DIR *dir = opendir(lg::FileNames::toNative(folder).constData());
     if (!dir)
         return listing;
     while (const dirent *entry = readdir(dir)) {
@@ -148,7 +149,7 @@ FolderListing listFolder(const QString &folder, const QString &canonicalRoot)
                 continue;
             type = S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_DIR;
         }
-        listing.entries.insert(QFile::decodeName(entry->d_name), type);
+        listing.entries.insert(lg::FileNames::fromNative(entry->d_name), type);
     }
     closedir(dir);
     return listing;
@@ -287,7 +288,7 @@ bool isPhotosLibraryURL(const std::optional<QUrl> &url)
 {
     if (!url || !url->isLocalFile())
         return false;
-    const QString name = QFileInfo(QDir::cleanPath(url->toLocalFile())).fileName();
+    const QString name = QFileInfo(QDir::cleanPath(lg::FileNames::pathOf(*url))).fileName();
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > 0 && QStringView(name).mid(dot + 1) == QLatin1String("photoslibrary");
 }
@@ -418,7 +419,7 @@ void PhotosLibraryReader::selectPhotosDatabase()
     const std::optional<QUrl> library = currentScreenMode == ScreenCollage ? collageLibraryURL : currentFolderURL;
     m_targetMode = currentScreenMode;
     if (isPhotosLibraryURL(library)) {
-        const QString lib = QDir::cleanPath(library->toLocalFile());
+        const QString lib = QDir::cleanPath(lg::FileNames::pathOf(*library));
         // The library's own files say which layout it has.
         if (QFileInfo::exists(lib + QStringLiteral("/database/Photos.sqlite"))) {
             photosDatabasePath() = lib + QStringLiteral("/database/Photos.sqlite");
@@ -553,7 +554,7 @@ void PhotosLibraryReader::copyAndOpenPhotosDatabase()
 
 bool PhotosLibraryReader::openCopy()
 {
-    const QByteArray path = QFile::encodeName(m_files.cacheDatabase);
+    const QByteArray path = lg::FileNames::toNative(m_files.cacheDatabase);
     // Read-only first. A copied WAL database may need to rebuild its -shm index,
     // which a read-only connection cannot always do; the copy is private, so a
     // read-write connection (never one that creates a file) is the fallback.
@@ -734,7 +735,7 @@ void PhotosLibraryReader::makePhotoLibraryItems()
             const bool image = imageExtensionSet().contains(extension);
             if (!image && !videoExtensionSet().contains(extension))
                 continue;
-            InitialDirectory item = Metadata::init(QUrl::fromLocalFile(path));
+            InitialDirectory item = Metadata::init(lg::FileNames::urlOf(path));
             item.photoLibraryProperties = row;
             item.isImage = image;
             photoLibraryItems.append(std::move(item));

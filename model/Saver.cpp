@@ -11,6 +11,7 @@
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
+#include "platform/files/FileNames.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -371,7 +372,7 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     QPointer<SaveOptionsAccessory> options(accessory);
     lg::Panels::save(sheetParent(), spec, [complete, options](const QUrl &url) {
         const SaveFormatChoice choice = options ? options->choice() : SaveFormatChoice();
-        complete(url.isEmpty() ? QString() : url.toLocalFile(), choice);
+        complete(url.isEmpty() ? QString() : lg::FileNames::pathOf(url), choice);
     });
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/desktop/AccentColour.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -189,7 +190,7 @@ bool isHiddenURL(const QUrl &url)
 {
     // Linux has no hidden attribute: a name starting with a dot is hidden.
     // The last component of the clean path: "/a/.hidden/" is hidden too.
-    const QString name = QFileInfo(QDir::cleanPath(url.toLocalFile())).fileName();
+    const QString name = QFileInfo(QDir::cleanPath(lg::FileNames::pathOf(url))).fileName();
     return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String("..");
 }
 
@@ -197,7 +198,7 @@ bool canModifyFolder(const std::optional<QUrl> &url)
 {
     if (!url)
         return false;
-    const QString path = lg::Paths::clean(url->toLocalFile());
+    const QString path = lg::Paths::clean(lg::FileNames::pathOf(*url));
     const QString home = lg::Paths::clean(lg::Paths::home());
     const QFileInfo info(path);
     // A standard folder directly inside the home folder.

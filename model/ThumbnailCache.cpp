@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -120,7 +121,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     const bool keep = folderSide > 0 && folderSide <= keptSideLimit;
     std::optional<QImage> image;
     QImage stored;  // what is kept on disk; null: image itself
-    const QUrl url = QUrl::fromLocalFile(path);
+    const QUrl url = lg::FileNames::urlOf(path);
     // Held until the decode and what it made are gone (the source below
     // keeps a picture decoded whole until it goes).
     DecodeBudget::Hold hold(budget);
@@ -432,13 +433,15 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
             if (const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(to))
                 (void)store->carryOver(from, to, *stamp);
         };
-        const QFileInfo moved(newPath);
-        if (moved.isDir() && !moved.isSymLink()) {
+        // By the path's bytes: a folder whose name is not UTF-8 is itself.
+        const QByteArray moved = lg::FileNames::toNative(newPath);
+        struct stat st {};
+        if (::lstat(moved.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
             // A folder's thumbnails are those of the files inside it.
             lg::ThumbnailStore::forEachFileUnder(newPath, [&](const QString &relative) {
                 carry(oldPath + QLatin1Char('/') + relative, newPath + QLatin1Char('/') + relative);
             });
-        } else if (moved.isFile()) {
+        } else if (::stat(moved.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
             carry(oldPath, newPath);
         }
     },
@@ -458,8 +461,9 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
         };
         removeGone(oldPath);
         // A folder in the Trash: the entries of the files it held go too.
-        const QFileInfo now(whereNow);
-        if (!whereNow.isEmpty() && now.isDir() && !now.isSymLink()) {
+        struct stat st {};
+        if (!whereNow.isEmpty() && ::lstat(lg::FileNames::toNative(whereNow).constData(), &st) == 0
+            && S_ISDIR(st.st_mode)) {
             lg::ThumbnailStore::forEachFileUnder(whereNow, [&](const QString &relative) {
                 removeGone(oldPath + QLatin1Char('/') + relative);
             });

@@ -1,6 +1,7 @@
 #include "outreach/PromotionCatalogue.h"
 
 #include "platform/desktop/DeploymentConfig.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Console.h"
 
 #include <QDir>
@@ -67,7 +68,7 @@ const FixedForm fixedForm[entryCount] = {
 QString localPath(const QString &address)
 {
     if (address.startsWith(QLatin1String("file:")))
-        return QUrl(address).toLocalFile();
+        return lg::FileNames::pathOf(QUrl(address));
     return address;
 }
 

@@ -46,7 +46,6 @@ public:
         int minimumLineSpacing = 10;
     };
     void setCollectionViewLayout(const FlowLayout &layout);
-    const FlowLayout &collectionViewLayout() const { return m_layout; }
 
     // Replaces the items (the view takes them over).
     void setItems(const QList<QWidget *> &items);

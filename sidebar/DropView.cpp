@@ -1,5 +1,7 @@
 #include "sidebar/DropView.h"
 
+#include "platform/files/FileNames.h"
+
 #include "app/Essentials.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
@@ -32,7 +34,7 @@ QStringList droppedPaths(const QMimeData *data)
     for (const QUrl &url : data->urls()) {
         if (!url.isLocalFile())
             return {};  // only a list of local paths is usable
-        paths.append(url.toLocalFile());
+        paths.append(lg::FileNames::pathOf(url));
     }
     return paths;
 }
@@ -101,7 +103,7 @@ bool DropView::performDragOperation(const QStringList &paths)
     if (currentScreenMode == ScreenCollage) {
         QList<QUrl> urls;
         for (const QString &path : paths)
-            urls.append(QUrl::fromLocalFile(path));
+            urls.append(lg::FileNames::urlOf(path));
         // The collage takes every item, untested.
         if (!QMetaObject::invokeMethod(collageMaker(), "addPhotosInBackground", Q_ARG(QList<QUrl>, urls)))
             std::printf("The collage cannot take dropped files\n");
@@ -112,9 +114,8 @@ bool DropView::performDragOperation(const QStringList &paths)
     bool notFolder = false;
     bool refused = false;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
-        const QUrl url = QUrl::fromLocalFile(lg::Paths::clean(path));
-        if (!info.exists() || !info.isDir()) {
+        const QUrl url = lg::FileNames::urlOf(lg::Paths::clean(path));
+        if (!lg::FileNames::isFolder(path)) {
             notFolder = true;
             continue;
         }

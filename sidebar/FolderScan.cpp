@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "model/NameOrder.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 
@@ -52,7 +53,7 @@ struct FolderId
 Listing readFolder(const QString &path, bool followLinks)
 {
     Listing listing;
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = lg::FileNames::toNative(path);
     const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return listing;
@@ -81,11 +82,11 @@ Listing readFolder(const QString &path, bool followLinks)
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         }
         if (type == DT_DIR) {
-            listing.folders.push_back({QFile::decodeName(name), name[0] == '.', false});
+            listing.folders.push_back({lg::FileNames::fromNative(QByteArray(name)), name[0] == '.', false});
         } else if (type == DT_LNK && followLinks) {
             struct stat target;
             if (::fstatat(::dirfd(dir), name, &target, 0) == 0 && S_ISDIR(target.st_mode))
-                listing.folders.push_back({QFile::decodeName(name), name[0] == '.', true});
+                listing.folders.push_back({lg::FileNames::fromNative(QByteArray(name)), name[0] == '.', true});
         }
     }
     ::closedir(dir);  // closes fd too
@@ -119,7 +120,8 @@ FolderRecord FolderRecord::make(const QUrl &folder)
 {
     FolderRecord record;
     record.url1 = folder;
-    record.name = QFileInfo(scanPath(folder.toLocalFile())).fileName();
+    // The title a person reads: a byte that is not UTF-8 shows as U+FFFD.
+    record.name = lg::FileNames::shown(QFileInfo(scanPath(lg::FileNames::pathOf(folder))).fileName());
     return record;
 }
 
@@ -273,7 +275,7 @@ void scanLevel(const QString &path, FolderRecord &record, ScanContext &context, 
         if (!context.control.checkPoint())
             break;
         const QString child = childPath(path, name);
-        const QUrl url = QUrl::fromLocalFile(child);
+        const QUrl url = lg::FileNames::urlOf(child);
         bool ringMoves = false;
         if (++counter > 5) {
             counter = 0;

@@ -22,7 +22,7 @@ extern std::atomic<bool> isSidebarTreeUpdating;
 // them. Lives only while one add or rebuild runs.
 struct FolderRecord
 {
-    QString name;                      // the folder's last path component
+    QString name;                      // the folder's last path component, as shown (FileNames::shown)
     QUrl url1;                         // the folder
     std::vector<FolderRecord> arrpath; // its sub-folders' records
 

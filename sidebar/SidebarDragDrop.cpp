@@ -6,11 +6,14 @@
 // brought in line with the disk on the main thread afterwards.
 #include "sidebar/sideMenuvc.h"
 
+#include "platform/files/FileNames.h"
+
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/ItemMenus.h"
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
+#include "model/FileServices.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Dispatch.h"
@@ -40,7 +43,7 @@ const QString uriListType = QStringLiteral("text/uri-list");
 
 QString localPath(const std::optional<QUrl> &url)
 {
-    return url && url->isLocalFile() ? lg::Paths::clean(url->toLocalFile()) : QString();
+    return url && url->isLocalFile() ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : QString();
 }
 
 bool sameOrInside(const QString &path, const QString &folder)
@@ -129,7 +132,7 @@ std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QStr
             const QUrl url(QString::fromUtf8(line), QUrl::StrictMode);
             if (!url.isValid() || !url.isLocalFile())
                 return std::nullopt;
-            path = lg::Paths::clean(url.toLocalFile());
+            path = lg::Paths::clean(lg::FileNames::pathOf(url));
         }
         const QString &source = *path;
         if (source.contains(QLatin1String(".photoslibrary/"), Qt::CaseInsensitive)
@@ -140,7 +143,7 @@ std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QStr
         if (destination == source || QStringView(source).first(std::max<qsizetype>(slash, 0)) == destination
             || (destination.startsWith(source) && destination.at(source.size()) == QLatin1Char('/')))
             continue;  // already there, or into itself
-        usable.append(QUrl::fromLocalFile(source));
+        usable.append(lg::FileNames::urlOf(source));
     }
     return usable;
 }
@@ -226,9 +229,9 @@ void scanArrivedFolders(TransferOutcome &outcome)
     for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
         if (lg::isShuttingDown())
             break;   // quitting: the sidebar is not shown again
-        if (!result.arrived() || !QFileInfo(result.target).isDir() || QFileInfo(result.target).isSymLink())
+        if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
             continue;
-        FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(lg::Paths::clean(result.target)));
+        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::Paths::clean(result.target)));
         if (!isPhotosLibraryPath(result.target)) {
             ScanContext context;
             sideMenuvc::scanFolderTree(result.target, record, context);
@@ -339,7 +342,7 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
         const QString folder = localPath(node ? node->url() : std::nullopt);
         if (folder.isEmpty())
             return nullptr;
-        if (!QFileInfo::exists(folder)) {
+        if (!lg::FileNames::exists(folder)) {
             treeController->model()->reloadData();
             return nullptr;
         }
@@ -394,7 +397,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         const QString destination = localPath(parentFolderURL(movePath));
         if (destination.isEmpty())
             return false;
-        if (!QFileInfo(destination).isDir()) {
+        if (!lg::FileNames::isFolder(destination)) {
             treeController->model()->reloadData();
             return false;
         }
@@ -435,14 +438,14 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
                               QStringLiteral("Files cannot be imported into a Photos library on this system."));
             return false;
         }
-        if (!QFileInfo(destination).isDir()) {
+        if (!lg::FileNames::isFolder(destination)) {
             treeController->model()->reloadData();
             return false;
         }
         // A drop may hold thousands of files: they are read and checked on a
         // pool thread, and the question follows; a refused drop does nothing.
         const quint64 ticket = ++m_dropTicket;
-        const QUrl destinationURL = QUrl::fromLocalFile(destination);
+        const QUrl destinationURL = lg::FileNames::urlOf(destination);
         auto *watcher = new QFutureWatcher<std::optional<QList<QUrl>>>(this);
         connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, destinationURL] {
             watcher->deleteLater();
@@ -763,7 +766,7 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
 {
     isFileOperationRunning = false;
     for (const QString &source : clashes)
-        arrDragsourceUrl.append(QUrl::fromLocalFile(source));
+        arrDragsourceUrl.append(lg::FileNames::urlOf(source));
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was.
     const BaseNode::Ptr selected =
@@ -775,8 +778,8 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
             // files'); a folder not wholly moved keeps its node, read again.
             if (result.arrived())
                 thumbnailCache().fileMoved(result.source, result.target);
-            if (result.arrived() && QFileInfo(result.target).isDir()) {
-                if (const std::optional<IndexPath> old = indexPathOfFolderNode(QUrl::fromLocalFile(result.source))) {
+            if (result.arrived() && lg::FileNames::isFolder(result.target)) {
+                if (const std::optional<IndexPath> old = indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
                     if (!lg::existsOrLink(result.source))
                         treeController->removeObjectAtArrangedObjectIndexPath(*old);
                     else
@@ -823,7 +826,7 @@ void sideMenuvc::alertSameFile()
     // into the folder it came from).
     bool replaceOffered = !isItemFromPaste;
     for (const QUrl &url : std::as_const(arrDragsourceUrl)) {
-        if (lg::Paths::clean(QFileInfo(url.toLocalFile()).absolutePath()) != destination)
+        if (lg::Paths::clean(QFileInfo(lg::FileNames::pathOf(url)).absolutePath()) != destination)
             replaceOffered = true;
     }
     alert = lg::AlertSpec();

@@ -114,7 +114,7 @@ void endEditing()
 
 QString localPath(const std::optional<QUrl> &url)
 {
-    return url && url->isLocalFile() ? lg::Paths::clean(url->toLocalFile()) : QString();
+    return url && url->isLocalFile() ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : QString();
 }
 
 // Points the URLs of a renamed folder's descendants at the new place.
@@ -129,7 +129,7 @@ void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &ne
                 continue;
             const QString path = localPath(child->url());
             if (!path.isEmpty() && lg::Paths::isInside(path, oldPath))
-                child->setUrl(QUrl::fromLocalFile(newPath + path.mid(oldPath.size())));
+                child->setUrl(lg::FileNames::urlOf(newPath + path.mid(oldPath.size())));
             pending.push_back(child.get());
         }
     }
@@ -209,8 +209,9 @@ BaseNode::Ptr sideMenuvc::makeNodeExpandable(const IndexPath &path)
     if (!node || !node->isLeaf())
         return node;
     auto replacement = ChildNode::create();
-    replacement->setNodeTitle(node->url() && node->url()->isLocalFile() ? QFileInfo(localPath(node->url())).fileName()
-                                                                       : node->nodeTitle());
+    replacement->setNodeTitle(node->url() && node->url()->isLocalFile()
+                                  ? lg::FileNames::shown(QFileInfo(localPath(node->url())).fileName())
+                                  : node->nodeTitle());
     replacement->setUrl(node->url());
     treeController->removeSelectionIndexPaths();
     treeController->removeObjectAtArrangedObjectIndexPath(path);
@@ -271,8 +272,9 @@ void sideMenuvc::menuShowinFinder()
 {
     const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
     const QString path = localPath(node ? node->url() : std::nullopt);
-    if (!path.isEmpty())
-        lg::Workspace::showInFileManager({path}, window());
+    if (path.isEmpty() || refuseNameThatIsNotText(path))
+        return;
+    lg::Workspace::showInFileManager({path}, window());
 }
 
 void sideMenuvc::menurefreshAllitem()
@@ -301,7 +303,7 @@ void sideMenuvc::folderLeftItsPlace(const QUrl &url)
 void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
 {
     const QString folder = localPath(node ? node->url() : std::nullopt);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir() || isPhotosLibraryPath(folder))
+    if (folder.isEmpty() || !lg::FileNames::isFolder(folder) || isPhotosLibraryPath(folder))
         return;
     auto *watcher = new QFutureWatcher<FolderRecord>(this);
     const std::weak_ptr<BaseNode> rescanned = node;
@@ -313,7 +315,7 @@ void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
         Q_EMIT refreshFinished();
     });
     watcher->setFuture(QtConcurrent::run([folder] {
-        FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(folder));
+        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(folder));
         ScanContext context;
         scanFolderTree(folder, record, context);
         return record;
@@ -334,7 +336,7 @@ void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord 
         for (qsizetype i = parent->childNodes().size() - 1; i >= 0; --i) {
             const BaseNode::Ptr shown = parent->childNodes().at(i);
             const QString shownPath = shown ? localPath(shown->url()) : QString();
-            if (!shownPath.isEmpty() && !QFileInfo(shownPath).isDir())
+            if (!shownPath.isEmpty() && !lg::FileNames::isFolder(shownPath))
                 model->removeNode(model->pathForNode(shown.get()));
         }
         int next = 0;
@@ -372,8 +374,9 @@ void sideMenuvc::menuGetInfo()
 {
     const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
     const QString path = localPath(node ? node->url() : std::nullopt);
-    if (!path.isEmpty())
-        lg::Workspace::showProperties({path}, window());
+    if (path.isEmpty() || refuseNameThatIsNotText(path))
+        return;
+    lg::Workspace::showProperties({path}, window());
 }
 
 void sideMenuvc::menuCopyFolder()
@@ -425,7 +428,7 @@ void sideMenuvc::createNewFolder()
         treeController->setSelectionIndexPath(path);
     myOutlineView->expand(treeController->model()->indexForPath(path));
     const QString target = made.target.isEmpty() ? folder + QLatin1Char('/') + name : made.target;
-    insertLeafNode(TreeAdditionObj(QUrl::fromLocalFile(target), name, false));
+    insertLeafNode(TreeAdditionObj(lg::FileNames::urlOf(target), name, false));
     lg::Timer::singleShot(100, this, [this] { outlineView_StartLabelEditing(); });
 }
 
@@ -459,6 +462,15 @@ void sideMenuvc::showRefusal(const QString &message)
     });
 }
 
+bool sideMenuvc::refuseNameThatIsNotText(const QString &path)
+{
+    // Other programs are handed the path as text, which names the look-alike.
+    if (!lg::FileNames::hasRawBytes(path))
+        return false;
+    showRefusal(lg::FileNames::notTextMessage(path));
+    return true;
+}
+
 void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
 {
     const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
@@ -466,11 +478,6 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     if (oldPath.isEmpty() || newName == node->nodeTitle())
         return;
     const QString renameFailed = QStringLiteral("An error occurred while renaming file.");
-    // A name that is not valid UTF-8: the file layers would act on its look-alike.
-    if (const QString exact = lg::FileNames::pathOf(*node->url()); lg::FileNames::hasRawBytes(exact)) {
-        showRefusal(lg::FileNames::notTextMessage(exact));
-        return;
-    }
     if (!lg::isValidFileName(newName)) {
         showRefusal(renameFailed);
         return;
@@ -482,12 +489,12 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     const QString taken = QStringLiteral("The name \u201C%1\u201D is already taken. Please choose a different name.")
                               .arg(newName);
     const QString newPath = QFileInfo(oldPath).absolutePath() + QLatin1Char('/') + newName;
-    const QFileInfo existing(newPath);
-    if (existing.exists() || existing.isSymLink()) {
+    // By the bytes: a folder whose name is not UTF-8 is renamed as itself.
+    if (lg::existsOrLink(newPath)) {
         showRefusal(taken);
         return;
     }
-    if (!QFileInfo::exists(oldPath)) {
+    if (!lg::FileNames::exists(oldPath)) {
         // A name that is not valid UTF-8, given as its look-alike's text.
         if (const QString unreadable = lg::unreadableNameMessage(oldPath); !unreadable.isEmpty()) {
             showRefusal(unreadable);
@@ -509,7 +516,7 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     // The thumbnails on disk of the files inside follow them.
     thumbnailCache().fileMoved(oldPath, target);
     node->setNodeTitle(newName);
-    node->setUrl(QUrl::fromLocalFile(target));
+    node->setUrl(lg::FileNames::urlOf(target));
     // The children stay, with their expansion; their folders moved along.
     rebaseDescendants(node.get(), oldPath, target);
     treeController->model()->nodeChanged(node.get());

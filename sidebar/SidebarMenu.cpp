@@ -1,5 +1,7 @@
 #include "sidebar/SidebarMenu.h"
 
+#include "platform/files/FileNames.h"
+
 #include "platform/desktop/Paths.h"
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
@@ -44,10 +46,10 @@ SidebarMenuSnapshot sidebarMenuSnapshot(const BaseNode *node, bool topLevel)
         return s;
     s.hasUrl = true;
     s.isLocal = url->isLocalFile();
-    const QString path = s.isLocal ? lg::Paths::clean(url->toLocalFile()) : url->path();
+    const QString path = s.isLocal ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : url->path();
     s.lastPathComponent = s.isLocal ? QFileInfo(path).fileName() : url->fileName();
     if (s.isLocal) {
-        s.exists = QFileInfo::exists(path);
+        s.exists = lg::FileNames::exists(path);
         s.isLibrary = isPhotosLibraryPath(path);
         s.isHome = path == lg::Paths::clean(lg::Paths::home());
     }

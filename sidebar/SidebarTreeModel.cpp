@@ -1,6 +1,7 @@
 #include "sidebar/SidebarTreeModel.h"
 
 #include "browser/GridView.h"
+#include "platform/files/FileNames.h"
 
 #include <QColor>
 #include <QFileInfo>
@@ -58,7 +59,8 @@ bool SidebarTreeModel::isMissingFolder(const BaseNode *node)
 {
     if (!node || !node->url() || !node->url()->isLocalFile())
         return false;
-    return !QFileInfo::exists(node->url()->toLocalFile());
+    // By the path's bytes: a name that is not UTF-8 is not its look-alike.
+    return !lg::FileNames::exists(lg::FileNames::pathOf(*node->url()));
 }
 
 BaseNode *SidebarTreeModel::nodeForIndex(const QModelIndex &index) const
@@ -154,7 +156,7 @@ Qt::ItemFlags SidebarTreeModel::flags(const QModelIndex &index) const
         result |= Qt::ItemNeverHasChildren;
     // A present, ordinary folder can be renamed in place.
     if (node->url() && node->url()->isLocalFile() && !isMissingFolder(node)
-        && QFileInfo(node->url()->toLocalFile()).suffix().toLower() != QLatin1String("photoslibrary"))
+        && QFileInfo(lg::FileNames::pathOf(*node->url())).suffix().toLower() != QLatin1String("photoslibrary"))
         result |= Qt::ItemIsEditable;
     return result;
 }

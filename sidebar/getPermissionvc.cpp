@@ -1,5 +1,7 @@
 #include "sidebar/getPermissionvc.h"
 
+#include "platform/files/FileNames.h"
+
 #include "app/mainvc.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
@@ -46,7 +48,7 @@ void getPermissionvc::viewDidLoad()
 
 bool getPermissionvc::panel_shouldEnableURL(const QUrl &url)
 {
-    return url.isLocalFile() && lg::Paths::clean(url.toLocalFile()) == lg::Paths::clean(lg::Paths::home());
+    return url.isLocalFile() && lg::Paths::clean(lg::FileNames::pathOf(url)) == lg::Paths::clean(lg::Paths::home());
 }
 
 void getPermissionvc::bigbtn_getPermission()

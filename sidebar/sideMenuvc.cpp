@@ -77,7 +77,7 @@ mainvc *existingHub()
 // the folder exists, else the cleaned path.
 QString comparablePath(const QString &path)
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString canonical = lg::FileNames::canonical(path);
     return canonical.isEmpty() ? lg::Paths::clean(path) : canonical;
 }
 
@@ -388,7 +388,7 @@ void sideMenuvc::startAdd(const std::optional<QList<QUrl>> &folderURLs)
     m_job->owner = this;
     for (const BaseNode::Ptr &node : contents()) {
         if (node && node->url() && node->url()->isLocalFile())
-            m_job->topLevelPaths.append(comparablePath(node->url()->toLocalFile()));
+            m_job->topLevelPaths.append(comparablePath(lg::FileNames::pathOf(*node->url())));
     }
     if (m_worker.joinable())
         m_worker.join();  // the previous worker has posted its end: it is returning
@@ -401,8 +401,10 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     // Roots are kept in their clean form ("/a/b", not "/a/b/").
     QList<QUrl> urls;
     for (const QUrl &url : *job->urls)
-        urls.append(url.isLocalFile() ? QUrl::fromLocalFile(lg::Paths::clean(url.toLocalFile())) : url);
-    auto insideHome = [](const QUrl &url) { return url.isLocalFile() && lg::Paths::isInsideHome(url.toLocalFile()); };
+        urls.append(url.isLocalFile() ? lg::FileNames::urlOf(lg::Paths::clean(lg::FileNames::pathOf(url))) : url);
+    auto insideHome = [](const QUrl &url) {
+        return url.isLocalFile() && lg::Paths::isInsideHome(lg::FileNames::pathOf(url));
+    };
 
     // Counting: the progress total, and the folder listings for the records.
     FolderListings listings;
@@ -410,7 +412,7 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     for (const QUrl &url : urls) {
         if (!insideHome(url))
             continue;
-        total += countSubfolders(url.toLocalFile(), control, &listings).value_or(0);
+        total += countSubfolders(lg::FileNames::pathOf(url), control, &listings).value_or(0);
         if (!control.waitWhilePaused())
             return;
     }
@@ -434,7 +436,8 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     ScanContext context{control, &listings, [job](const QUrl &folder, bool ringMoves) {
                             if (sideMenuvc::folderRecordedHook)
                                 sideMenuvc::folderRecordedHook(folder);
-                            const QString path = ringMoves ? folder.toLocalFile() : QString();
+                            const QString path
+                                = ringMoves ? lg::FileNames::shown(lg::FileNames::pathOf(folder)) : QString();
                             postToOwner(job, [ringMoves, path](sideMenuvc *) {
                                 if (mainvc *hub = existingHub()) {
                                     hub->currentCount += 1;
@@ -450,12 +453,12 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     bool outsideHome = false;
     QStringList takenThisTime;  // a folder named twice in one list is added once
     for (const QUrl &url : urls) {
-        if (job->topLevelPaths.contains(comparablePath(url.toLocalFile())) && url.isLocalFile()) {
+        if (job->topLevelPaths.contains(comparablePath(lg::FileNames::pathOf(url))) && url.isLocalFile()) {
             alreadyAdded = true;
             continue;
         }
         if (url.isLocalFile()) {
-            const QString path = comparablePath(url.toLocalFile());
+            const QString path = comparablePath(lg::FileNames::pathOf(url));
             if (takenThisTime.contains(path))
                 continue;
             takenThisTime.append(path);
@@ -465,9 +468,9 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
             continue;
         }
         records->push_back(FolderRecord::make(url));
-        if (isPhotosLibraryPath(url.toLocalFile()))
+        if (isPhotosLibraryPath(lg::FileNames::pathOf(url)))
             continue;
-        scanFolderTree(url.toLocalFile(), records->back(), context);
+        scanFolderTree(lg::FileNames::pathOf(url), records->back(), context);
         if (control.aborted())
             return;
         if (addingFoldersCancelled.exchange(false)) {
@@ -501,7 +504,7 @@ void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, b
     for (const FolderRecord &record : records) {
         if (!record.url1.isLocalFile())
             continue;
-        const QString added = comparablePath(record.url1.toLocalFile());
+        const QString added = comparablePath(lg::FileNames::pathOf(record.url1));
         m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
     }
     myOutlineView->setUpdatesEnabled(false);
@@ -705,10 +708,10 @@ void sideMenuvc::chooseFoldersToAdd()
 
 bool sideMenuvc::panel_shouldEnableURL(const QUrl &url)
 {
-    const QString path = url.toLocalFile();
+    const QString path = lg::FileNames::pathOf(url);
     if (isPhotosLibraryPath(path))
         return true;
-    return QFileInfo(path).isDir();
+    return lg::FileNames::isFolder(path);
 }
 
 void sideMenuvc::choosePhotosLibrary()
@@ -730,7 +733,8 @@ void sideMenuvc::choosePhotosLibrary()
         // Only Photos library packages can be chosen in this panel.
         QList<QUrl> libraries;
         for (const QUrl &url : urls) {
-            if (url.isLocalFile() && isPhotosLibraryPath(url.toLocalFile()) && QFileInfo(url.toLocalFile()).isDir())
+            const QString path = lg::FileNames::pathOf(url);
+            if (url.isLocalFile() && isPhotosLibraryPath(path) && lg::FileNames::isFolder(path))
                 libraries.append(url);
         }
         if (!libraries.isEmpty())
@@ -763,12 +767,12 @@ void sideMenuvc::showChosenFiles(const QList<QUrl> &urls)
 {
     QList<QUrl> kept;
     for (const QUrl &url : urls) {
-        if (url.isLocalFile() && mediaExtensions.contains(lowerExtension(url.toLocalFile())))
+        if (url.isLocalFile() && mediaExtensions.contains(lowerExtension(lg::FileNames::pathOf(url))))
             kept.append(url);
     }
     if (kept.isEmpty())
         return;
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(urls.first().toLocalFile()).absolutePath());
+    const QUrl folder = lg::FileNames::urlOf(QFileInfo(lg::FileNames::pathOf(urls.first())).absolutePath());
     const std::optional<IndexPath> node = findTreeNode(folder, contents());
     focusFileAfterReload = true;
     fileToFocus = kept.first();
@@ -777,11 +781,11 @@ void sideMenuvc::showChosenFiles(const QList<QUrl> &urls)
         return;
     }
     for (const QUrl &url : std::as_const(kept)) {
-        if (QFileInfo(url.toLocalFile()).isDir())
+        if (lg::FileNames::isFolder(lg::FileNames::pathOf(url)))
             continue;
         InitialDirectory item = Metadata::init(url);
         // An image is told from a video by its extension, as everywhere else.
-        item.isImage = imageExtensions.contains(lowerExtension(url.toLocalFile()));
+        item.isImage = imageExtensions.contains(lowerExtension(lg::FileNames::pathOf(url)));
         openedFileItems.append(item);
     }
     showOpenedWithNode();
@@ -797,11 +801,11 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
     QList<QUrl> foldersToAdd;
     std::optional<IndexPath> knownFolder;
     for (const QString &path : paths) {
-        if (!QFileInfo(path).isDir()) {
+        if (!lg::FileNames::isFolder(path)) {
             files.append(path);
             continue;
         }
-        const QUrl url = QUrl::fromLocalFile(path);
+        const QUrl url = lg::FileNames::urlOf(path);
         if (const std::optional<IndexPath> node = findTreeNode(url, contents())) {
             if (!knownFolder)
                 knownFolder = node;
@@ -816,8 +820,8 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
     if (files.isEmpty())
         return;
 
-    const QUrl firstFile = QUrl::fromLocalFile(files.first());
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(files.first()).absolutePath());
+    const QUrl firstFile = lg::FileNames::urlOf(files.first());
+    const QUrl folder = lg::FileNames::urlOf(QFileInfo(files.first()).absolutePath());
     const std::optional<IndexPath> node = findTreeNode(folder, contents());
     focusFileAfterReload = true;
     fileToFocus = firstFile;
@@ -828,12 +832,12 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
     for (const QString &path : std::as_const(files)) {
         const bool listed = std::any_of(openedFileItems.cbegin(), openedFileItems.cend(),
                                         [&path](const InitialDirectory &item) {
-                                            return item.url && item.url->toLocalFile() == path;
+                                            return item.url && lg::FileNames::pathOf(*item.url) == path;
                                         });
         if (listed)
             continue;
         const QString extension = lowerExtension(path);
-        const QUrl url = QUrl::fromLocalFile(path);
+        const QUrl url = lg::FileNames::urlOf(path);
         if (imageExtensions.contains(extension)) {
             InitialDirectory item = Metadata::init(url);
             item.isImage = true;
@@ -872,7 +876,7 @@ QStringList sideMenuvc::rootFolderPaths() const
     QStringList paths;
     for (const BaseNode::Ptr &node : contents()) {
         if (node && node->url() && node->url()->isLocalFile())
-            paths.append(node->url()->toLocalFile());
+            paths.append(lg::FileNames::pathOf(*node->url()));
     }
     return paths;
 }
@@ -1018,10 +1022,10 @@ bool sideMenuvc::isTopLevelFolder(const QUrl &url) const
 {
     if (!url.isLocalFile())
         return false;
-    const QString wanted = comparablePath(url.toLocalFile());
+    const QString wanted = comparablePath(lg::FileNames::pathOf(url));
     for (const BaseNode::Ptr &node : contents()) {
         if (node && node->url() && node->url()->isLocalFile()
-            && comparablePath(node->url()->toLocalFile()) == wanted)
+            && comparablePath(lg::FileNames::pathOf(*node->url())) == wanted)
             return true;
     }
     return false;
@@ -1031,7 +1035,7 @@ std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QLis
 {
     if (!folder.isLocalFile())
         return std::nullopt;
-    const QString wanted = lg::Paths::clean(folder.toLocalFile());
+    const QString wanted = lg::Paths::clean(lg::FileNames::pathOf(folder));
     const QList<BaseNode::Ptr> *level = &nodes;
     // At each level: a node of the folder itself, else the node whose folder
     // contains it, whose children are searched next.
@@ -1040,7 +1044,7 @@ std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QLis
         for (const BaseNode::Ptr &node : *level) {
             if (!node || !node->url() || !node->url()->isLocalFile())
                 continue;
-            const QString path = lg::Paths::clean(node->url()->toLocalFile());
+            const QString path = lg::Paths::clean(lg::FileNames::pathOf(*node->url()));
             if (path == wanted)
                 return treeController->model()->pathForNode(node.get());
             if (!next && !node->isLeaf() && lg::Paths::isInside(wanted, path))

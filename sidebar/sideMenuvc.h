@@ -124,7 +124,7 @@ public:
     // sidebar has it, else lists them under the "Opened with" entry. Folders
     // among them are added to the sidebar (or selected when already there).
     void revealFolderOfFile(const QStringList &paths);
-    // The paths of the top-level folders, in tree order.
+    // The paths of the top-level folders (by their bytes, FileNames), in tree order.
     QStringList rootFolderPaths() const;
     // The hub comes up for handed-over files in place of the home screen, so
     // the folders saved before are not loaded: they stay in the saved list
@@ -293,6 +293,9 @@ private:
     // Replaces a leaf at path by a node of the same title and URL that can hold children.
     BaseNode::Ptr makeNodeExpandable(const IndexPath &path);
     void showRefusal(const QString &message);
+    // Says in the window that path's name is not valid UTF-8 and gives true;
+    // false for a path that is text.
+    bool refuseNameThatIsNotText(const QString &path);
     // Adds to node the sub-folders of a fresh scan of its folder that it does not show yet.
     void addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned);
     // Reads node's folder again in the background and brings its rows up to date.

@@ -1,8 +1,8 @@
 #pragma once
 // A one-line label that shows a text too long for its width cut in the middle
 // with "…", so that both the start and the end (a file's extension) show. It
-// is cut again whenever its width or font changes; text() is what shows and
-// fullText() the whole text. Main thread.
+// is cut again whenever its width or font changes; text() is what shows.
+// Main thread.
 #include <QLabel>
 
 class ElidedLabel : public QLabel
@@ -13,7 +13,6 @@ public:
 
     // Takes the whole text and shows it, cut to the width where needed.
     void setText(const QString &text);
-    QString fullText() const { return m_fullText; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -30,13 +30,6 @@ struct PictureKey
     {
         return a.modified == b.modified && a.size == b.size && a.bound == b.bound && a.path == b.path;
     }
-    // The key of the same file at another bound.
-    PictureKey withBound(QSize other) const
-    {
-        PictureKey key = *this;
-        key.bound = other;
-        return key;
-    }
 };
 size_t qHash(const PictureKey &key, size_t seed = 0);
 

@@ -55,7 +55,6 @@ public:
     int kind() const { return m_kind; }
     int direction() const { return m_direction; }
     QVariantAnimation *animation() const { return m_animation; }
-    QPixmap heldPixmap() const { return m_outgoing; }
     void setBackgroundColor(const QColor &color) { m_background = color; }
 
 protected:

@@ -26,7 +26,6 @@ public:
     // "m:ss", or "h:mm:ss" from an hour on.
     static QString timeText(qint64 ms);
 
-    QPushButton *playButton() const { return m_play; }
     QSlider *positionSlider() const { return m_position; }
     QLabel *timeLabel() const { return m_time; }
 

@@ -6,6 +6,7 @@
 #include "platform/image/ModulePreload.h"
 #include "platform/image/Modules.h"
 #include "platform/image/VideoInfo.h"
+#include "platform/files/FileNames.h"
 
 #include <QPointer>
 
@@ -51,7 +52,7 @@ bool VideoPlayer::prepare(const QUrl &url)
 {
     using lg::image::Module;
     if (url.isLocalFile()
-        && (!lg::image::loadModule(Module::Video) || !lg::VideoInfo::probe(url.toLocalFile())))
+        && (!lg::image::loadModule(Module::Video) || !lg::VideoInfo::probe(lg::FileNames::pathOf(url))))
         return false;
     return lg::image::loadModule(Module::Player);
 }

@@ -29,8 +29,6 @@ public:
     void setMagnification(double magnification);
     void setMagnification(double magnification, QPointF documentAnchor);
     void recenter();
-    // The document view's frame (the image view's), in document coordinates.
-    QRectF documentFrame() const { return QRectF(QPointF(0, 0), m_model.viewSize()); }
     // Repaints after a change made to the model directly.
     void modelChanged();
 

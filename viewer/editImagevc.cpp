@@ -69,7 +69,7 @@ std::atomic<qint64> heldFileLimit{256 * 1024 * 1024};
 QByteArray readWholeWithin(const QString &path, qint64 limit, std::optional<lg::FileIdentity> *identity)
 {
     // O_NONBLOCK keeps open() from waiting on a FIFO; it has no effect on regular files.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return {};
     struct stat st {};

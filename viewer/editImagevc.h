@@ -87,7 +87,6 @@ public:
     // Adjusted, and not saved with these adjustments.
     bool hasUnsavedChanges() const { return !m_adjustments.isIdentity() && m_adjustments != m_savedAdjustments; }
     bool isLoaded() const { return !m_previewSource.isNull(); }
-    bool isPreviewRunning() const { return m_previewRunning; }
     // The longest side of the preview copy, in pixels.
     static constexpr int previewSide = 1600;
     // The largest file held while it is edited (tests); negative restores the default.

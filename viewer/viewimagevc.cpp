@@ -904,7 +904,7 @@ void viewimagevc::mediaStatusChanged(VideoPlayer *player, int status)
     // The end of the video, or a video that cannot be played: a waiting
     // slideshow goes on instead of stalling.
     if (status == VideoPlayer::InvalidMedia && playerItem.isLocalFile())
-        showFileTypeIcon(playerItem.toLocalFile());
+        showFileTypeIcon(lg::FileNames::pathOf(playerItem));
     if (status == VideoPlayer::LoadedMedia || status == VideoPlayer::BufferedMedia
         || status == VideoPlayer::InvalidMedia) {
         // A video shown again after it changed on disk goes on from where it was.
@@ -1050,7 +1050,7 @@ void viewimagevc::reloadItems()
     if (!currentFolderURL)
         return;
     const QUrl folderURL = *currentFolderURL;
-    const QString folder = folderURL.toLocalFile();
+    const QString folder = lg::FileNames::pathOf(folderURL);
     const quint64 generation = ++m_reloadGeneration;
     const QString shownPath = m_shownPath;
     const std::optional<lg::FileIdentity> shownIdentity = m_shownIdentity;

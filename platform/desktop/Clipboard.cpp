@@ -168,7 +168,7 @@ FileClip Clipboard::readFiles()
 bool Clipboard::holdsFileWithExtension(const QMimeData *data, const QStringList &extensions)
 {
     for (const QUrl &url : readFiles(data).urls) {
-        if (extensions.contains(QFileInfo(url.toLocalFile()).suffix().toLower()))
+        if (extensions.contains(QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower()))
             return true;
     }
     return false;

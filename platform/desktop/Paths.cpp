@@ -2,6 +2,7 @@
 #include "platform/desktop/Paths.h"
 
 #include "platform/base/XdgDirectories.h"
+#include "platform/files/FileNames.h"
 
 #include "Version.h"
 
@@ -98,19 +99,6 @@ QString Paths::defaultPhotosLibrary()
     return pictures() + QStringLiteral("/Photos Library.photoslibrary");
 }
 
-bool Paths::isInside(const QString &path, const QString &base)
-{
-    const QString p = clean(path);
-    const QString b = clean(base);
-    if (p.isEmpty() || b.isEmpty())
-        return false;
-    if (p == b)
-        return true;
-    // The root is the one cleaned path that ends in a separator.
-    const QString prefix = b.endsWith(QLatin1Char('/')) ? b : b + QLatin1Char('/');
-    return p.startsWith(prefix);
-}
-
 bool Paths::isInsideHome(const QString &path)
 {
     // The spelling as given first: that needs no file system access, which
@@ -120,7 +108,7 @@ bool Paths::isInsideHome(const QString &path)
     // Then both spellings of each side, so that a home folder reached
     // through a symbolic link still counts.
     const QString homes[] = {clean(QDir::homePath()), home()};
-    QString paths[] = {clean(path), QFileInfo(path).canonicalFilePath()};
+    QString paths[] = {clean(path), FileNames::canonical(path)};
     for (const QString &h : homes) {
         for (const QString &p : paths) {
             if (isInside(p, h))
@@ -128,14 +116,6 @@ bool Paths::isInsideHome(const QString &path)
         }
     }
     return false;
-}
-
-QString Paths::clean(const QString &path)
-{
-    if (path.isEmpty())
-        return QString();
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + QLatin1Char('/') + path;
-    return QDir::cleanPath(absolute);
 }
 
 } // namespace lg

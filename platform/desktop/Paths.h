@@ -2,12 +2,15 @@
 // The well-known folders: the XDG base directories (platform/base/XdgDirectories.h)
 // and what lies in them, the pictures folder from Qt. Any thread; nothing fails
 // but the making of a folder, which is logged.
+#include "platform/base/LexicalPaths.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace lg {
 
-class Paths
+// clean() and isInside() come from LexicalPaths, the rules by spelling alone.
+class Paths : public LexicalPaths
 {
 public:
     static QString home();            // QDir::homePath(), canonical when it exists
@@ -28,15 +31,9 @@ public:
     // The default Photos library: "Photos Library.photoslibrary" in Pictures.
     static QString defaultPhotosLibrary();
 
-    // True when path is the folder base or lies inside it, compared by whole
-    // path components ("Trip 2" is not inside "Trip"), case-sensitively, after
-    // clean() (no file system access: canonicalize first where links matter).
-    static bool isInside(const QString &path, const QString &base);
     // True when path is inside the home folder (or is it), also when either is
     // reached through a symbolic link.
     static bool isInsideHome(const QString &path);
-    // Lexically cleaned absolute path without a trailing separator.
-    static QString clean(const QString &path);
 };
 
 } // namespace lg

@@ -17,6 +17,7 @@
 #include "platform/desktop/Settings.h"
 
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 
 #include <QDebug>
 #include <QFile>
@@ -208,11 +209,11 @@ QString regularSettingsFile()
 {
     const QString path = Settings::filePath();
     struct stat info {};
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = lg::FileNames::toNative(path);
     if (::stat(native.constData(), &info) != 0 || S_ISREG(info.st_mode))
         return path;
     const QString aside = path + QStringLiteral(".corrupt");
-    const QByteArray nativeAside = QFile::encodeName(aside);
+    const QByteArray nativeAside = lg::FileNames::toNative(aside);
     // A folder left there before may block the name; then the new one is removed.
     QFile::remove(aside);
     const bool moved = ::rename(native.constData(), nativeAside.constData()) == 0

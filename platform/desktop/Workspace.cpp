@@ -5,6 +5,7 @@
 #include "platform/desktop/Workspace.h"
 
 #include "platform/desktop/Alert.h"
+#include "platform/files/FileNames.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -168,7 +169,8 @@ bool realRunner(const ExternalCall &call, QString *error)
             // A folder needs a file manager; the desktop opener would fail
             // later, out of sight, without one.
             const QUrl url(uri);
-            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir() && !hasDefaultApplication(folderType)) {
+            if (url.isLocalFile() && lg::FileNames::isFolder(lg::FileNames::pathOf(url))
+                && !hasDefaultApplication(folderType)) {
                 *error = noFileManager;
                 return false;
             }
@@ -201,7 +203,7 @@ QStringList urisOf(const QStringList &paths)
 {
     QStringList uris;
     for (const QString &path : paths)
-        uris.append(QString::fromUtf8(QUrl::fromLocalFile(path).toEncoded()));
+        uris.append(QString::fromUtf8(lg::FileNames::urlOf(path).toEncoded()));
     return uris;
 }
 
@@ -402,7 +404,7 @@ bool Workspace::openWithDefault(const QString &path, QString *error)
 
 QList<ExternalCall> Workspace::desktopPictureCalls(const QString &desktop, const QString &imagePath)
 {
-    const QString uri = QString::fromUtf8(QUrl::fromLocalFile(imagePath).toEncoded());
+    const QString uri = QString::fromUtf8(lg::FileNames::urlOf(imagePath).toEncoded());
     const QStringList names = desktop.toUpper().split(QLatin1Char(':'), Qt::SkipEmptyParts);
     const auto is = [&names](const char *name) { return names.contains(QString::fromLatin1(name)); };
     if (is("X-CINNAMON") || is("CINNAMON"))

@@ -1,5 +1,7 @@
 // The copy of one entry: a file's bytes, modes and times, a folder and all it holds, a link as a link.
 #include "platform/files/CopyEntry.h"
+#include "platform/base/HandlePath.h"
+#include "platform/files/RawPaths.h"
 
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
@@ -19,13 +21,6 @@
 namespace lg {
 
 namespace {
-
-// The folder that holds path ("/" for an item at the top).
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
 
 void recordCopied(CopyContext &ctx, const QByteArray &relative, const struct stat &st)
 {
@@ -147,6 +142,7 @@ int copyFileData(int in, int out, const struct stat &st, const QByteArray &targe
             // zeros by the size set below.
             if (::lseek(out, 0, SEEK_CUR) != off_t(to))
                 return changedWhileCopied;
+            injectedFileFault(FileStep::CopiedStretch, decodedPath(target));
         }
         at = std::max(to, from);
     }
@@ -276,6 +272,20 @@ int keepMode(int fd, mode_t mode, const QByteArray &target, const QByteArray &re
     return err;
 }
 
+bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The file open as fd is still the one st describes, untouched: its size,
+// modification time and change time.
+bool isUnchanged(int fd, const struct stat &st)
+{
+    struct stat now;
+    return ::fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino
+           && now.st_size == st.st_size && sameTime(now.st_mtim, st.st_mtim) && sameTime(now.st_ctim, st.st_ctim);
+}
+
 // Opens the regular file that st describes for reading. Opened without
 // blocking and without following a link, so that an item swapped meanwhile for
 // a pipe or a link is refused instead of waited on.
@@ -316,6 +326,11 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
         err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
             return keepMode(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID), target, relative, ctx);
         });
+    // The source as it is now must be the file examined: one that grew,
+    // shrank, or was written, given attributes or another mode meanwhile
+    // (which moves its change time) did not arrive as it is.
+    if (!err && !isUnchanged(in, st))
+        err = changedWhileCopied;
     ::close(in);
     if (!err) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -327,9 +342,12 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
 }
 
 // A later name of a file already copied becomes a name of that copy: while
-// the source still has the size and modification time it was copied with
-// (the copy of a file edited since, or of a new file under a reused inode,
-// would not be it) and the copy is still the file made. A copy on another
+// the source, as st shows it, still has the size, modification time and
+// change time it was copied with (the copy of a file edited since through
+// any of its names, or of a new file under a reused inode, would not be it;
+// the change time moves with every edit, also one that puts size and date
+// back, an attribute or a mode) and the copy is still the file made, of the
+// size made. Otherwise target gets a copy of its own, made anew. A copy on another
 // disk than target is no reason to say a link was lost: target gets a file of
 // its own.
 enum class LinkOutcome { NotALaterName, Linked, CannotLink };
@@ -339,17 +357,17 @@ LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, C
     if (first == ctx.linkedFiles.end())
         return LinkOutcome::NotALaterName;
     const CopyContext::LinkedCopy &copy = first->second;
-    if (copy.size != st.st_size || copy.modified.tv_sec != st.st_mtim.tv_sec
-        || copy.modified.tv_nsec != st.st_mtim.tv_nsec)
+    if (copy.size != st.st_size || !sameTime(copy.modified, st.st_mtim) || !sameTime(copy.changed, st.st_ctim))
         return LinkOutcome::NotALaterName;
     int err = injectedFileFault(FileStep::HardLink, decodedPath(target));
     if (!err) {
         // Linked by a handle on the copy checked, not by its name again.
         const Descriptor made(::open(copy.path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat now;
-        if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode)
+        if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode
+            || now.st_size != copy.copySize)
             return LinkOutcome::NotALaterName;
-        const QByteArray handle = "/proc/self/fd/" + QByteArray::number(made.fd);
+        const QByteArray handle = handlePath(made.fd);
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         if (procFds ? ::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
                     : ::linkat(AT_FDCWD, copy.path.constData(), AT_FDCWD, target.constData(), 0) != 0)   // no /proc
@@ -368,7 +386,8 @@ void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByt
     if (st.st_nlink < 2 || ::fstat(out, &made) != 0)
         return;
     ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino),
-                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, st.st_size, st.st_mtim});
+                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size, st.st_size,
+                                                    st.st_mtim, st.st_ctim});
 }
 
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
@@ -420,7 +439,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     if (!err)
         err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
     if (!err) {
-        const QByteArray fdPath = "/proc/self/fd/" + QByteArray::number(out);
+        const QByteArray fdPath = handlePath(out);
         if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
             err = errno;
     }
@@ -442,6 +461,15 @@ void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByt
             copy.path = target;
         else if (copy.path.startsWith(temporary + '/'))
             copy.path = target + copy.path.mid(temporary.size());
+    }
+}
+
+void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, struct timespec> &changed)
+{
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
+        const auto linked = ctx.linkedFiles.find(it.key());
+        if (linked != ctx.linkedFiles.end())
+            linked->second.changed = it.value();
     }
 }
 

@@ -17,7 +17,9 @@
 // data is copied.
 // Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
 // meanwhile for anything but the regular file examined is refused, never
-// waited on (changedWhileCopied).
+// waited on (changedWhileCopied). So is a file that changed while it was
+// copied (it grew, shrank, or was written, given attributes or another mode
+// in place): what arrived must be the file as it is when its copy ends.
 //
 // Paths here are the bytes the file system gave, so that a name that is not
 // valid UTF-8 is copied as it is. Blocking; any thread. Failures are errno
@@ -25,10 +27,12 @@
 // is left for the caller to remove. Quitting (lg::beginShutdown) stops a copy
 // between entries and inside a file's bytes (ECANCELED).
 #include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/Removal.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -43,8 +47,8 @@ struct stat;
 namespace lg {
 
 // An error of our own beside the errno values: the source is not what was
-// examined any more (another file, a link or a pipe in its place, or it grew
-// while it was copied).
+// examined any more (another file, a link or a pipe in its place, or it grew,
+// shrank or was edited while it was copied).
 constexpr int changedWhileCopied = -2;
 
 // What one copy shares between its entries, and what it tells its caller.
@@ -64,16 +68,21 @@ struct CopyContext
     QList<QByteArray> *permissionsNotKept = nullptr;
     // The first copy of each file met with more than one name, by the
     // source's device and inode: its later names become links to it while
-    // the source still has the size and modification time it was copied
-    // with and the copy is still the file made (a move across disks has
-    // removed the earlier names of the source by then).
+    // the source still has the size, modification time and change time it
+    // was copied with (an edit through any name, of its bytes, attributes or
+    // mode, moves the change time) and the copy is still the file made, of
+    // the size made. A move across disks removes the earlier names of the
+    // source before a later item comes: the change time each unlink left is
+    // put here then (linkedNamesRemoved).
     struct LinkedCopy
     {
         QByteArray path;               // the copy, under the name it has now
         dev_t device = 0;              // of the copy
         ino_t inode = 0;
+        off_t copySize = 0;            // of the copy as made
         off_t size = 0;                // of the source as copied
         struct timespec modified {};
+        struct timespec changed {};
     };
     std::map<std::pair<dev_t, ino_t>, LinkedCopy> linkedFiles;
 };
@@ -81,6 +90,11 @@ struct CopyContext
 // The copies that ctx made under temporary (and below it) now stand under
 // target: the links of later items go there.
 void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByteArray &target);
+
+// The delete step of a move took names of files that ctx copied: each such
+// file (by the source's device and inode) now shows the change time given,
+// which its later names must show to be linked to the copy.
+void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, struct timespec> &changed);
 
 // Copies source (any kind, links as links) to target, which must not exist;
 // relative is source's path below the item's top, for ctx.copied.
@@ -100,7 +114,8 @@ inline QByteArray joinRawPath(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-// A raw path as text (for messages and the fault hook).
-inline QString decodedPath(const QByteArray &path) { return QFile::decodeName(path); }
+// A raw path as a path, its bytes carried (FileNames): for results, messages
+// and the fault hook.
+inline QString decodedPath(const QByteArray &path) { return FileNames::fromNative(path); }
 
 } // namespace lg

@@ -3,6 +3,10 @@
 
 #include <QFile>
 
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+
 namespace lg::FileNames {
 
 namespace {
@@ -137,6 +141,28 @@ QString pathOf(const QUrl &url)
     if (!plain.contains(QChar::ReplacementCharacter) || !url.host().isEmpty())
         return plain;
     return fromNative(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+bool exists(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(toNative(path).constData(), &st) == 0;
+}
+
+bool isFolder(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(toNative(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QString canonical(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    char resolved[PATH_MAX];
+    if (!::realpath(toNative(path).constData(), resolved))
+        return QString();
+    return fromNative(QByteArray(resolved));
 }
 
 } // namespace lg::FileNames

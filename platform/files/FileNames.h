@@ -10,7 +10,9 @@
 // U+FFFD, that is the look-alike's name): a path that holds one reaches the
 // file system through toNative() only, and commands refuse it.
 //
-// Plain functions of their arguments; any thread.
+// Plain functions of their arguments, and three looks at the disk by a path's
+// bytes (exists, isFolder, canonical) for the places that would otherwise ask Qt's file
+// classes, which find the look-alike; any thread.
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -34,5 +36,13 @@ QString notTextMessage(const QString &path);
 QUrl urlOf(const QString &path);
 // The path of a file URL, carried bytes included; empty for other URLs.
 QString pathOf(const QUrl &url);
+// Something is at path, links followed (a link whose target has gone is not);
+// read by the path's bytes.
+bool exists(const QString &path);
+// A folder, or a link to one, is at path; read by the path's bytes.
+bool isFolder(const QString &path);
+// The path with every link resolved, read by its bytes (a name that is not
+// UTF-8 is never resolved as its look-alike); empty when it does not exist.
+QString canonical(const QString &path);
 
 } // namespace lg::FileNames

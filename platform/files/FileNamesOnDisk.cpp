@@ -37,7 +37,7 @@ FreeNameFinder::FreeNameFinder(const QString &folder)
     if (listNames(enc(folder), &names, &err)) {
         m_taken.reserve(qsizetype(names.size()));
         for (const QByteArray &entry : names)
-            m_taken.insert(QFile::decodeName(entry).toLower());
+            m_taken.insert(FileNames::fromNative(entry).toLower());
     }
 }
 
@@ -55,8 +55,8 @@ bool FreeNameFinder::isFree(const QString &candidate) const
 
 QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
 {
-    return QFile::decodeName(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
-                                               numbering.maxBytes));
+    return FileNames::fromNative(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
+                                                   numbering.maxBytes));
 }
 
 QString FreeNameFinder::peek(const QString &name, const NameNumbering &numbering) const
@@ -142,7 +142,8 @@ QString unreadableNameMessage(const QString &path)
     if (!listNames(enc(existing), &names, &err))
         return {};
     for (const QByteArray &entry : names) {
-        if (decodedPath(entry) != name)
+        // The entry's name as text: each stray byte as U+FFFD.
+        if (FileNames::shown(FileNames::fromNative(entry)) != name)
             continue;
         // Whole bytes: a name cut inside a character ("Caf\xe9") is not text either.
         if (FileNames::hasRawBytes(FileNames::fromNative(entry)))
@@ -168,7 +169,7 @@ QString canonicalOf(const QString &path)
     QString existing = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
     QStringList rest;
     while (true) {
-        const QString canonical = QFileInfo(existing).canonicalFilePath();
+        const QString canonical = FileNames::canonical(existing);   // by the bytes, never a look-alike
         if (!canonical.isEmpty()) {
             QString result = canonical;
             for (auto it = rest.crbegin(); it != rest.crend(); ++it)

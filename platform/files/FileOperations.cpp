@@ -72,8 +72,6 @@ void registerTypes()
 // Queued signals of other classes may carry these before any FileOperation exists.
 Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
-QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-
 QString parentOf(const QString &path)
 {
     const int slash = path.lastIndexOf(QLatin1Char('/'));
@@ -135,8 +133,9 @@ FileOpResult failure(FileOpError error, const QString &source, const QString &ta
 FileOpResult errnoFailure(int err, const QString &source, const QString &target)
 {
     if (err == changedWhileCopied)
-        return failure(FileOpError::Other, source, target, QStringLiteral("The item changed while it was copied."));
-    return failure(errorForErrno(err), source, target, QString::fromLocal8Bit(std::strerror(err)));
+        return failure(FileOpError::Other, source, target,
+                       QStringLiteral("The item changed while it was copied, so the copy was not kept."));
+    return failure(errorForErrno(err), source, target, errnoSentence(err));
 }
 
 FileOpResult success(const QString &source, const QString &target)
@@ -169,9 +168,29 @@ bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *er
 namespace {
 
 // ---- Renames ----
+int moveEntriesInto(const QByteArray &from, const QByteArray &to);
+
+// A folder made anew for one moved gets its mode and times.
+void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
+{
+    ::chmod(path.constData(), st.st_mode & 07777);   // a FAT driver keeps no modes: no matter
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, path.constData(), times, 0);
+}
+
 // Renames from onto the placeholder to, made just now as made, when to is
 // still that placeholder; otherwise, or when the rename fails, the placeholder
 // goes again (only while it is the one made) and nothing else changes.
+//
+// A driver that refuses any rename onto a name that is taken, an empty
+// folder too (a FUSE FAT driver: EPERM), gets a folder by another way,
+// since such a driver may also lose a folder's contents when it renames the
+// folder (fusefat does): the placeholder itself is filled, each entry of the
+// folder moved into it (moveEntriesInto), and the emptied folder goes. A
+// kill meanwhile leaves the entries in the two places, none lost (the
+// placeholder's record leaves a filled placeholder alone); a failure puts
+// them back. A file is never renamed otherwise than onto its placeholder:
+// it would replace whatever file came in that moment.
 int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
 {
     const auto isPlaceholder = [&] {
@@ -180,13 +199,69 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
     };
     int err = EEXIST;
     if (isPlaceholder()) {
-        if (::rename(f.constData(), t.constData()) == 0)
+        err = injectedFileFault(FileStep::PlaceholderRename, decodedPath(t));
+        if (!err && ::rename(f.constData(), t.constData()) == 0)
             return 0;
-        err = errno == ENOTEMPTY ? EEXIST : errno;
+        if (!err)
+            err = errno == ENOTEMPTY ? EEXIST : errno;
+        const bool refused = err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EBUSY;
+        struct stat folder;
+        if (refused && S_ISDIR(made.st_mode) && isPlaceholder() && ::lstat(f.constData(), &folder) == 0
+            && S_ISDIR(folder.st_mode)) {
+            ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
+            err = moveEntriesInto(f, t);
+            if (!err) {
+                keepFolderModeAndTimes(t, folder);
+                if (::rmdir(f.constData()) == 0)
+                    return 0;
+                err = errno;
+            }
+            moveEntriesInto(t, f);   // back where they were
+        }
     }
     if (isPlaceholder())
         S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
     return err;
+}
+
+// Moves what the folder from holds into the folder to, on one disk, without
+// renaming any folder: a file or a link by a rename onto a name still free
+// there, a folder made anew there (or one already there) and filled the same
+// way, given its mode and times, and its emptied self removed. 0 or the
+// first errno value; what moved stays moved.
+int moveEntriesInto(const QByteArray &from, const QByteArray &to)
+{
+    if (const int injected = injectedFileFault(FileStep::PlaceholderRename, decodedPath(to)))
+        return injected;
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listNames(from, &names, &err))
+        return err;
+    for (const QByteArray &name : names) {
+        const QByteArray source = joinRawPath(from, name);
+        const QByteArray target = joinRawPath(to, name);
+        struct stat st, there;
+        if (::lstat(source.constData(), &st) != 0)
+            return errno;
+        const bool free = ::lstat(target.constData(), &there) != 0 && errno == ENOENT;
+        if (!S_ISDIR(st.st_mode)) {
+            if (!free)
+                return EEXIST;
+            if (::rename(source.constData(), target.constData()) != 0)
+                return errno;
+            continue;
+        }
+        if (!free && !S_ISDIR(there.st_mode))
+            return EEXIST;
+        if (free && ::mkdir(target.constData(), 0700) != 0)
+            return errno;
+        if (const int e = moveEntriesInto(source, target))
+            return e;
+        keepFolderModeAndTimes(target, st);
+        if (::rmdir(source.constData()) != 0)
+            return errno;
+    }
+    return 0;
 }
 
 // A rename that cannot replace, for file systems without RENAME_NOREPLACE
@@ -744,6 +819,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         return copied;
     }
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    linkedNamesRemoved(ctx, removed.unlinkedNames);   // what later names of those files must show
     if (removed.error == ECANCELED && isShuttingDown())
         deletion.keep();   // stopped by the quit: the next start tells
     else
@@ -823,6 +899,50 @@ FileOpError errorForErrno(int err)
     case ECANCELED: return FileOpError::Cancelled;
     default: return FileOpError::Other;
     }
+}
+
+QString errnoClause(int err)
+{
+    switch (err) {
+    case EPERM: return QStringLiteral("the disk refused the change");
+    case EACCES: return QStringLiteral("permission was denied");
+    case EROFS: return QStringLiteral("the disk is read-only");
+    case ENOSPC:
+    case EDQUOT: return QStringLiteral("there is not enough space");
+    case ENOENT: return QStringLiteral("the item is no longer there");
+    case EEXIST:
+    case ENOTEMPTY: return QStringLiteral("an item with the same name is in the way");
+    case ENAMETOOLONG: return QStringLiteral("the name is too long for the disk");
+    case EIO: return QStringLiteral("the disk could not be read or written");
+    case EOPNOTSUPP: return QStringLiteral("this kind of item or change is not supported there");
+    case EBUSY:
+    case ETXTBSY: return QStringLiteral("the item is in use");
+    case ELOOP: return QStringLiteral("a link stands in the way");
+    case ENOTDIR: return QStringLiteral("a file stands where a folder was expected");
+    case EISDIR: return QStringLiteral("a folder stands where a file was expected");
+    case EMLINK: return QStringLiteral("the disk holds no more names for this item");
+    case EXDEV: return QStringLiteral("the item lies on another disk");
+    case EINVAL: return QStringLiteral("the disk does not accept this name or change");
+    case ECANCELED: return QStringLiteral("the work was stopped");
+    case ENODEV:
+    case ENXIO:
+    case ENOTCONN:
+    case ESTALE:
+    case EHOSTDOWN:
+    case ETIMEDOUT: return QStringLiteral("the disk cannot be reached");
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM: return QStringLiteral("the system ran short of resources");
+    case EFBIG: return QStringLiteral("the file is too large for the disk");
+    default: return QStringLiteral("the system reported error %1").arg(err);
+    }
+}
+
+QString errnoSentence(int err)
+{
+    QString text = errnoClause(err);
+    text[0] = text.at(0).toUpper();
+    return text + QLatin1Char('.');
 }
 
 // ---- Single items ----

@@ -7,11 +7,15 @@
 // target — a moved folder first goes there under a hidden locked name, so the
 // old one never shows in the source's folder — and removed afterwards; what
 // cannot be removed is reported). "Never replace" holds on file systems
-// without RENAME_NOREPLACE too (a link, or a placeholder made for the item). A
+// without RENAME_NOREPLACE too (a link, or a placeholder made for the item;
+// where the driver refuses a rename onto it, as FUSE FAT does, a folder's
+// placeholder is filled with the folder's entries, no folder being renamed
+// there). A
 // move across file systems copies, checks the copy, and deletes the source
 // entry by entry, each only while it is still what was copied: what arrived or
 // changed meanwhile stays, and the result names a few of them and says how
-// many. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
+// many. A file that changed while it was copied (grew, shrank, edited in
+// place) is refused: never reported done. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
 // attributes, ACLs, holes and hard links (within the item, and across the
 // items of one command: transferItem) come along, and what the target cannot
 // hold (attributes, links, permissions) is named in the result of an item
@@ -188,6 +192,11 @@ bool existsOrLink(const QString &path);
 // ---- Single items (any thread, blocking) ----
 // The kind of failure an errno value stands for (None for 0).
 FileOpError errorForErrno(int err);
+// Why an errno value stopped a file step, in words for the user, never the
+// system's own text ("Operation not permitted"): a clause ("the disk refused
+// the change") to go inside a sentence, or a sentence of its own.
+QString errnoClause(int err);
+QString errnoSentence(int err);
 // A rename that cannot replace where the file system lacks RENAME_NOREPLACE
 // (a link for a file, a fresh placeholder for a folder); EEXIST when the name
 // is taken. Raw paths; any thread.
@@ -291,11 +300,17 @@ std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, Fil
 // Truncate: a file's size is about to be set with ftruncate (a lock record,
 // a sparse copy that ends in a hole); SetMode: a copy is about to be given
 // its permissions (an errno value at either: as on a FUSE FAT driver that
-// refuses them).
+// refuses them). PlaceholderRename: an item is about to be renamed onto its
+// placeholder, or into the name its placeholder held (EPERM there: as a FUSE
+// FAT driver refuses a rename onto an empty folder). TrashInfoMade: a
+// .trashinfo has just been made, still empty, and is about to be written
+// (the answer is not used). CopiedStretch: a stretch of a sparse file's data
+// has just been copied (the answer is not used).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
-    OpenFolder, PlaceholderMade, Truncate, SetMode,
+    OpenFolder, PlaceholderMade, Truncate, SetMode, PlaceholderRename, TrashInfoMade,
+    CopiedStretch,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

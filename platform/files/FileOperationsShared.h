@@ -3,6 +3,8 @@
 // FileOperationRun.cpp) share: the path helpers, a folder's listing by bytes and
 // the registration of the result types for queued signals. Not for use
 // outside this room. Any thread.
+#include "platform/files/RawPaths.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,8 +16,6 @@ namespace lg::fileops {
 // The result types, registered once for queued signals.
 void registerTypes();
 
-// A path's bytes on disk (a name that is not UTF-8 keeps its own bytes).
-QByteArray enc(const QString &path);
 // The folder above path ("/" for a top-level item); its last part; the two joined.
 QString parentOf(const QString &path);
 QString nameOf(const QString &path);

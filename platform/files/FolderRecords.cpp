@@ -1,6 +1,7 @@
 // Records of read-only folders opened up and of placeholders, and how the cleanup settles them after a kill.
 #include "platform/files/FolderRecords.h"
 #include "platform/files/TemporariesShared.h"
+#include "platform/base/HandlePath.h"
 
 #include "platform/files/FileIdentity.h"
 #include "platform/files/Removal.h"
@@ -105,7 +106,7 @@ void setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user
         && QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) == record.folder
         && (st.st_mode & 07777) == record.given)
-        ::chmod(("/proc/self/fd/" + QByteArray::number(fd)).constData(), record.mode);
+        ::chmod(handlePath(fd).constData(), record.mode);
     ::close(fd);
 }
 

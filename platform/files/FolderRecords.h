@@ -3,7 +3,7 @@
 // move or a removal, and a placeholder that holds a name for a rename that
 // cannot replace. Each is written and synced before the step it guards and
 // goes once the step is done; the start-up cleanup settles what a kill left
-// (see settleFolderRecord in TemporariesShared.h).
+// (settleFolderRecord below).
 //
 // Any thread; an owner is used by one thread at a time. A record that cannot
 // be written leaves its owner empty and the work goes on as before.
@@ -96,5 +96,14 @@ private:
     RecordLock m_lock;
     QByteArray m_text;
 };
+
+namespace temporaries {
+
+// When text is the record of a folder opened up or of a placeholder: what it
+// names in the folder open as folderFd is put right (the mode set back, the
+// placeholder removed) where it is still what was recorded, and true.
+bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user);
+
+} // namespace temporaries
 
 } // namespace lg

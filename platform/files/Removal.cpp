@@ -1,5 +1,7 @@
 // Removal of a whole tree by directory handle, never crossing into another disk.
 #include "platform/files/Removal.h"
+#include "platform/base/HandlePath.h"
+#include "platform/files/RawPaths.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
@@ -28,15 +30,6 @@
 namespace lg {
 
 namespace {
-
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
-{
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
-
-QByteArray handlePath(int fd) { return "/proc/self/fd/" + QByteArray::number(fd); }
 
 // The path the kernel knows for an open handle; empty when it cannot tell.
 QByteArray pathOfHandle(int fd)
@@ -219,6 +212,7 @@ public:
     qint64 kept() const { return m_kept; }
     const QStringList &keptEntries() const { return m_keptEntries; }
     const QList<QByteArray> &mountPoints() const { return m_mountPoints; }
+    const QHash<std::pair<dev_t, ino_t>, struct timespec> &unlinked() const { return m_unlinked; }
 
 private:
     struct Frame
@@ -583,6 +577,7 @@ RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copi
         result.failedAt = decoded(at);
     result.kept = removal.kept();
     result.keptEntries = removal.keptEntries();
+    result.unlinkedNames = removal.unlinked();
     for (const QByteArray &point : removal.mountPoints())
         result.mountPoints.append(decoded(point));
     return result;
@@ -643,7 +638,7 @@ QString removalReason(int err)
         return QStringLiteral("it lies too many folders deep");
     if (err == ECANCELED)
         return QStringLiteral("the program is quitting");
-    return QString::fromLocal8Bit(std::strerror(err));
+    return errnoClause(err);
 }
 
 uid_t fileSystemUser() { return uid_t(::setfsuid(uid_t(-1))); }

@@ -14,7 +14,7 @@
 // Removal never crosses into another file system: a mount point (another file
 // system or a bind mount), the top of what is removed included, is left in
 // place untouched (EBUSY). A read-only folder of ours is made writable (once
-// its mode is recorded beside it, see OpenedUpFolder in Temporaries.h) before
+// its mode is recorded beside it, see OpenedUpFolder in FolderRecords.h) before
 // it is emptied; whatever else cannot go is left and reported.
 //
 // Blocking; any thread. A removal goes on past a failure, removes what it can
@@ -39,7 +39,9 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <ctime>
 #include <optional>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -69,6 +71,9 @@ struct RemovalResult
     qint64 kept = 0;           // entries left because they were not what was copied
     QStringList keptEntries;   // the first few of them, by path below the top ("" for the top)
     QStringList mountPoints;   // every mount point left in place
+    // With copied: the files with further names of which this removal took
+    // one, by device and inode, with the change time that unlink left them.
+    QHash<std::pair<dev_t, ino_t>, struct timespec> unlinkedNames;
 };
 // removeTree, telling all it left. With copied, only what is still exactly
 // what was copied goes (see above); a kept entry is not an error.

@@ -1,14 +1,17 @@
 // Hidden temporaries beside a target, their lock records, and the cleanup of one folder's leftovers.
 #include "platform/files/Temporaries.h"
 #include "platform/files/TemporariesShared.h"
+#include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/FolderRecords.h"
 #include "platform/files/NumberedNames.h"
 #include "platform/files/Removal.h"
+#include "platform/files/Trash.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -44,20 +47,6 @@ namespace lg {
 using namespace temporaries;
 
 namespace temporaries {
-
-QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-QString decoded(const QByteArray &path) { return QFile::decodeName(path); }
-
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name)
-{
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
 
 bool isToken(const QByteArray &token)
 {
@@ -237,7 +226,7 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
     const int err = errno;
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    const QByteArray folder = "/proc/self/fd/" + QByteArray::number(folderFd) + '/';
+    const QByteArray folder = handlePath(folderFd) + '/';
     return renameWithoutReplacingRaw(folder + from, folder + to);
 }
 
@@ -260,7 +249,7 @@ bool putBackWhereItCameFrom(int folderFd, const QByteArray &folder, const QByteA
     const QByteArray path = joinRaw(folder, temporary);
     if (injectedFileFault(FileStep::Rename, decoded(path)) != 0)
         return false;
-    const QByteArray here = "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + temporary;
+    const QByteArray here = handlePath(folderFd) + '/' + temporary;
     if (::renameat2(folderFd, temporary.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
@@ -342,11 +331,6 @@ bool isExactly(const QByteArray &made, const FileIdentity &id)
 } // namespace temporaries
 
 namespace {
-
-QString homeTrashFolder()
-{
-    return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
-}
 
 // The folder open as folderFd is the home Trash's files/.
 bool isHomeTrashFiles(int folderFd)

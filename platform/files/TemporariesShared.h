@@ -4,6 +4,8 @@
 // the token rule, the reading of one folder for leftovers and the journal's
 // folder. Not for use outside this room; see Temporaries.h, Journal.h,
 // StoppedMoves.h and Trash.h.
+#include "platform/files/RawPaths.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -15,11 +17,6 @@ struct FileIdentity;
 }
 
 namespace lg::temporaries {
-
-QByteArray enc(const QString &path);
-QString decoded(const QByteArray &path);
-QByteArray joinRaw(const QByteArray &folder, const QByteArray &name);
-QByteArray folderOf(const QByteArray &path);
 
 // Lock files are ".lglock-<token>".
 constexpr char lockPrefix[] = ".lglock-";
@@ -37,10 +34,6 @@ bool isExactly(const QByteArray &made, const lg::FileIdentity &id);
 // The file system of the folder open as folderFd numbers its files afresh at
 // each mount (FAT, exFAT and the like), so an inode recorded says little.
 bool numbersFilesPerMount(int folderFd);
-// When text is the record of a folder opened up or of a placeholder: what it
-// names in the folder open as folderFd is put right (the mode set back, the
-// placeholder removed) where it is still what was recorded, and true.
-bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user);
 
 // One name a folder can hold on Linux: not empty, ".", "..", nor longer than
 // a name may be; no '/' or NUL.

@@ -1,5 +1,6 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
 #include "platform/files/Trash.h"
+#include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
 
@@ -28,14 +29,12 @@
 
 namespace lg {
 
-namespace {
-
-QByteArray enc(const QString &path) { return lg::FileNames::toNative(path); }
-
-QString homeTrash()
+QString homeTrashFolder()
 {
     return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
+
+namespace {
 
 // An open file descriptor, closed with its owner.
 class Handle
@@ -82,7 +81,7 @@ QString diskTopForTesting()
 // /mnt/usb, not to the link's folder. Empty when it cannot be told.
 QString mountTopOf(const QString &folder)
 {
-    QString current = QFileInfo(folder).canonicalFilePath();
+    QString current = FileNames::canonical(folder);   // by the bytes, never a look-alike
     if (current.isEmpty())
         return {};
     struct stat st;
@@ -118,7 +117,7 @@ QString openOwnFolder(int parentFd, const QByteArray &name, const QString &path,
         if (::mkdirat(parentFd, name.constData(), 0700) == 0)
             made = true;
         else if (errno != EEXIST)
-            return QStringLiteral("“%1” could not be made: %2.").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            return QStringLiteral("“%1” could not be made: %2.").arg(path, errnoClause(errno));
         fd = ::openat(parentFd, name.constData(), flags);
     }
     if (fd < 0) {
@@ -129,7 +128,7 @@ QString openOwnFolder(int parentFd, const QByteArray &name, const QString &path,
             return QStringLiteral("“%1” is a link, not a folder.").arg(path);
         if (err == ENOTDIR)
             return QStringLiteral("“%1” is not a folder.").arg(path);
-        return QStringLiteral("“%1” could not be opened: %2.").arg(path, QString::fromLocal8Bit(std::strerror(err)));
+        return QStringLiteral("“%1” could not be opened: %2.").arg(path, errnoClause(err));
     }
     Handle opened(fd);
     struct stat st;
@@ -238,7 +237,7 @@ const TrashPlace &TrashPlaces::home()
 {
     if (m_home)
         return *m_home;
-    const QString path = homeTrash();
+    const QString path = homeTrashFolder();
     const QString dataHome = QFileInfo(path).absolutePath();
     QDir().mkpath(dataHome);   // the data folder must exist (see QFile::moveToTrash)
     const Handle data(::open(enc(dataHome).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -327,7 +326,8 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
 // The .trashinfo of name in the Trash whose files/ and info/ are open as
 // filesFd and infoFd, left by a process killed between making it and bringing
 // its item (or the copy's lock) in, goes (with an empty placeholder that holds
-// the name in files/): only when it is exactly as this program writes it, the
+// the name in files/): only when it is exactly as this program writes it (or
+// empty: a kill came between its making and its writing), the
 // user's, from before this process began, not held by its maker (who keeps it
 // locked until its item is in), with no item under name in files/ and no
 // temporary of ours for it there. filesNames, when given, is what files/
@@ -355,14 +355,17 @@ bool removeOrphanInfoAt(int filesFd, int infoFd, const QByteArray &name,
     }
     if (!plain)
         return false;
-    // As trashInfoText writes it.
+    // As trashInfoText writes it, or empty: made, and never written (a kill
+    // between the two), it names nothing.
     const QList<QByteArray> lines = text.split('\n');
     const QDateTime when = lines.size() == 5 && lines.at(2).startsWith("DeletionDate=")
                                ? QDateTime::fromString(QString::fromLatin1(lines.at(2).mid(13)),
                                                        QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
                                : QDateTime();
-    if (!when.isValid() || !lines.at(0).startsWith("[Trash Info]") || !lines.at(1).startsWith("Path=")
-        || text != trashInfoText(QString::fromUtf8(QByteArray::fromPercentEncoding(lines.at(1).mid(5))), when).toUtf8())
+    if (!text.isEmpty()
+        && (!when.isValid() || !lines.at(0).startsWith("[Trash Info]") || !lines.at(1).startsWith("Path=")
+            || text != trashInfoText(QString::fromUtf8(QByteArray::fromPercentEncoding(lines.at(1).mid(5))), when)
+                           .toUtf8()))
         return false;
     // A copy of ours in work for it holds a temporary named after it.
     std::vector<QByteArray> listed;
@@ -409,13 +412,15 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
         if (fd < 0) {
             const int err = errno;
             if (err != EEXIST)
-                return QString::fromLocal8Bit(std::strerror(err));
+                return errnoSentence(err);
             if (removeOrphanInfo(trash, enc(*name)))
                 --n;   // that name again
             continue;
         }
         Handle made(fd);
         ::flock(fd, LOCK_EX);   // where the disk offers locks
+        injectedFileFault(FileStep::TrashInfoMade,
+                          trash.path + QStringLiteral("/info/") + *name + QStringLiteral(".trashinfo"));
         const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
         if (!written) {
             ::unlinkat(trash.info.fd(), info.constData(), 0);
@@ -448,7 +453,7 @@ int renameInto(const QByteArray &source, int folderFd, const QByteArray &name)
     const int err = errno;
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    return renameWithoutReplacingRaw(source, "/proc/self/fd/" + QByteArray::number(folderFd) + '/' + name);
+    return renameWithoutReplacingRaw(source, handlePath(folderFd) + '/' + name);
 }
 
 // Moves the item at path into the Trash's files/ under name, on the same
@@ -528,7 +533,7 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
         if (const QString unreadable = unreadableNameMessage(path); !unreadable.isEmpty())
             return refused(givenPath, FileOpError::InvalidName, unreadable);
         return refused(givenPath, err == ENOENT ? FileOpError::SourceMissing : FileOpError::Other,
-                       QString::fromLocal8Bit(std::strerror(err)));
+                       errnoSentence(err));
     }
     // The home folder, or a folder that holds it, is never trashed; a link to
     // one is a link like any other.
@@ -569,7 +574,7 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
         }
         dropTrashInfo(trash, name);
         if (err != EXDEV) {
-            FileOpResult failed = refused(givenPath, errorForErrno(err), QString::fromLocal8Bit(std::strerror(err)));
+            FileOpResult failed = refused(givenPath, errorForErrno(err), errnoSentence(err));
             failed.target = target;
             return failed;
         }
@@ -638,7 +643,7 @@ void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath)
     const QByteArray uid = QByteArray::number(::getuid());
     struct stat files, home;
     const bool isHome = ::fstat(filesFd, &files) == 0
-                        && ::stat(enc(homeTrash() + QStringLiteral("/files")).constData(), &home) == 0
+                        && ::stat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &home) == 0
                         && files.st_dev == home.st_dev && files.st_ino == home.st_ino;
     if (!isHome && trashName != ".Trash-" + uid && !(trashName == uid && trash.endsWith("/.Trash/" + uid)))
         return;

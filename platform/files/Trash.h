@@ -18,7 +18,8 @@
 // held locked (flock) until its item is in, and the Trash's files/ is noted in
 // the journal of folders (Journal.h) meanwhile, so that one a kill left without
 // its item is removed by the cleanup: only one exactly as this program writes
-// it (with a key of its own that other readers ignore), the user's, from
+// it (with a key of its own that other readers ignore), or an empty one that a
+// kill left between its making and its writing, the user's, from
 // before the process cleaning, unlocked, naming nothing in files/. A mount
 // without a usable Trash gets the item copied to the home Trash: only when all of
 // it can then be removed (the refusal says why, and why the disk's own Trash is
@@ -53,6 +54,8 @@ QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<b
 
 // The Trash folder (holding files/ and info/) that moveToTrash would use.
 QString trashFolderFor(const QString &path);
+// The home Trash, $XDG_DATA_HOME/Trash (not made here).
+QString homeTrashFolder();
 
 // Tests: items inside folder are taken as lying on another disk whose top
 // folder is folder (on the same file system, so the same rules run without a

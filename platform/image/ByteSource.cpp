@@ -1,6 +1,8 @@
 // Random access to the bytes of a file or a buffer.
 #include "platform/image/ByteSource.h"
 
+#include "platform/base/HandlePath.h"
+
 #include <QBuffer>
 #include <QFile>
 
@@ -140,7 +142,7 @@ std::unique_ptr<QIODevice> ByteSource::device() const
     if (m_fd < 0)
         return nullptr;
     // A descriptor of its own: QFile moves the file offset, pread users do not care.
-    int fd = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(m_fd)).constData(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(handlePath(m_fd).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);  // no /proc: a shared offset, still fine for one reader
     if (fd < 0)

@@ -29,7 +29,6 @@ public:
     bool isOpen() const { return m_fd >= 0 || m_inMemory; }
     bool inMemory() const { return m_inMemory; }
     qint64 size() const { return m_size; }
-    int fileDescriptor() const { return m_fd; }
 
     // Up to length bytes from offset; shorter at the end, empty on error.
     QByteArray read(qint64 offset, qint64 length) const;

@@ -5,6 +5,7 @@
 #include "platform/image/ImageSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
+#include "platform/files/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -20,9 +21,11 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +35,50 @@ namespace {
 
 std::mutex hookMutex;
 ImageWriter::CommitHook commitHook;
+
+// The process's umask, from the "Umask:" line of /proc/self/status, which
+// reads it without touching it; none where that cannot be read.
+std::optional<mode_t> umaskFromProc()
+{
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char text[8192];
+    size_t length = 0;
+    for (ssize_t n; length < sizeof text - 1 && (n = ::read(fd, text + length, sizeof text - 1 - length)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        length += size_t(n);
+    }
+    ::close(fd);
+    text[length] = '\0';
+    const char *line = std::strstr(text, "\nUmask:");
+    if (!line)
+        return std::nullopt;
+    char *end = nullptr;
+    const unsigned long mask = std::strtoul(line + 7, &end, 8);
+    if (end == line + 7 || mask > 0777)
+        return std::nullopt;
+    return mode_t(mask);
+}
+
+// The umask the program started with, read once as it starts and never set
+// afterwards: a umask(0) on one thread would give folders and files that
+// other threads make meanwhile no mask at all. Only where /proc cannot be
+// read is it learnt by setting it and back, here, while static objects are
+// made and no thread but the first runs yet.
+mode_t umaskAtStart()
+{
+    if (const std::optional<mode_t> mask = umaskFromProc())
+        return *mask;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+const mode_t startUmask = umaskAtStart();
 
 struct Encoding
 {
@@ -485,15 +532,16 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     const lg::TemporaryFile temporaryFile = lg::createTemporaryFile(target);
     const int fd = temporaryFile.fd;
     if (fd < 0)
-        return failedWith(temporaryFile.error, QStringLiteral("Cannot write in %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(temporaryFile.error))));
-    const QByteArray pattern = QFile::encodeName(temporaryFile.path);
-    const QString temporary = QFile::decodeName(pattern);
+        return failedWith(temporaryFile.error,
+                          QStringLiteral("Cannot write in %1: %2").arg(folder, errnoClause(temporaryFile.error)));
+    const QByteArray pattern = lg::FileNames::toNative(temporaryFile.path);
+    const QString temporary = lg::FileNames::fromNative(pattern);
     const auto abandon = [&](int number, const QString &reason) {
         ::close(fd);
         ::unlink(pattern.constData());
         return failedWith(number, QStringLiteral("Cannot write %1: %2").arg(path, reason));
     };
-    const auto abandonFor = [&](int number) { return abandon(number, QString::fromLocal8Bit(std::strerror(number))); };
+    const auto abandonFor = [&](int number) { return abandon(number, errnoClause(number)); };
     const char *data = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -510,7 +558,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
     // file is still writable), permissions and owner, or the usual permissions
     // for a new file.
     struct stat old {};
-    const QByteArray nativeTarget = QFile::encodeName(target);
+    const QByteArray nativeTarget = lg::FileNames::toNative(target);
     if (::stat(nativeTarget.constData(), &old) == 0) {
         QString reason;
         if (!writeExtendedAttributes(fd, readExtendedAttributes(target), &reason))
@@ -521,16 +569,14 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
             // Only the owner's own files can keep their owner; that is fine.
         }
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, 0666 & ~startUmask);
     }
     if (::fsync(fd) != 0)
         return abandonFor(errno);
     if (::close(fd) != 0) {
         const int saved = errno;
         ::unlink(pattern.constData());
-        return failedWith(saved, QStringLiteral("Cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(saved))));
+        return failedWith(saved, QStringLiteral("Cannot write %1: %2").arg(path, errnoClause(saved)));
     }
     CommitHook hook;
     {
@@ -546,7 +592,7 @@ bool ImageWriter::replaceFileContents(const QString &path, const QByteArray &byt
         renamed = errno;
     if (renamed != 0) {
         ::unlink(pattern.constData());
-        return failedWith(renamed, QStringLiteral("Cannot replace %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(renamed))));
+        return failedWith(renamed, QStringLiteral("Cannot replace %1: %2").arg(path, errnoClause(renamed)));
     }
     return true;
 }

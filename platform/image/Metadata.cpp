@@ -3,6 +3,7 @@
 
 #include "platform/image/ByteSource.h"
 #include "platform/image/Libraries.h"
+#include "platform/files/FileNames.h"
 
 #include <QFile>
 
@@ -81,7 +82,7 @@ MetadataRead readMetadata(const ByteSource &source, const QString &path)
         Exiv2::Image::AutoPtr image = source.inMemory()
             ? Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(source.memory().constData()),
                                         long(source.size()))
-            : Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
+            : Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
         if (!image.get())
             return out;
         image->readMetadata();

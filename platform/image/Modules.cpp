@@ -1,6 +1,7 @@
 // Finding, checking and loading the codec modules, and the decoder functions that call them.
 #include "platform/image/Modules.h"
 
+#include "platform/base/HandlePath.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -8,6 +9,7 @@
 #include "platform/runtime/Dispatch.h"
 
 #include "ModuleBuild.h"
+#include "platform/files/FileNames.h"
 
 #include <QDebug>
 #include <QDir>
@@ -126,7 +128,8 @@ void findInLocked(Loader &l, const QStringList &folders)
                 continue;
             const QString path = QDir(folder).filePath(QString::fromLatin1(factsOf(Module(i)).file));
             // Non-blocking: a FIFO in a module's place must not hold the start.
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+            const int fd
+                = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
             if (fd < 0)
                 continue;
             struct stat st = {};
@@ -159,7 +162,7 @@ Loader::Loader()
     const ssize_t length = ::readlink("/proc/self/exe", link, sizeof link - 1);
     if (length > 0) {
         link[length] = '\0';
-        executable = QFile::decodeName(QByteArray(link, int(length)));
+        executable = lg::FileNames::fromNative(QByteArray(link, int(length)));
         struct stat st = {};
         if (::stat(link, &st) == 0) {
             executableDevice = st.st_dev;
@@ -178,7 +181,7 @@ bool updatedSinceStart(const Loader &l)
 {
     struct stat st = {};
     return l.executableInode != 0
-        && (::stat(QFile::encodeName(l.executable).constData(), &st) != 0 || st.st_ino != l.executableInode
+        && (::stat(lg::FileNames::toNative(l.executable).constData(), &st) != 0 || st.st_ino != l.executableInode
             || st.st_dev != l.executableDevice);
 }
 
@@ -339,7 +342,7 @@ Outcome open(Module module)
     // Through the handle held since start: the file the check read, whatever
     // has been renamed over its path since. Every symbol is resolved now, so a
     // library that lacks one fails here rather than at a call.
-    const QByteArray handlePath = "/proc/self/fd/" + QByteArray::number(found.fd);
+    const QByteArray handlePath = lg::handlePath(found.fd);
     void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);   // never closed
     if (!library)
         return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};
@@ -436,15 +439,6 @@ template <typename T>
 const T *moduleAs(Module module)
 {
     return static_cast<const T *>(modulePointer(module));
-}
-
-void setError(QString *error, Module module)
-{
-    if (!error)
-        return;
-    const QString reason = moduleError(module);
-    *error = QStringLiteral("%1 is not available here%2").arg(QString::fromLatin1(factsOf(module).library),
-                                                               reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
 // Folders with their parents, from folder up to "/".
@@ -547,7 +541,7 @@ QString untrustedFolderReason(const QString &folder)
     const QStringList chain = withParents(real);
     for (qsizetype i = 0; i < chain.size(); ++i) {
         struct stat st = {};
-        if (::stat(QFile::encodeName(chain[i]).constData(), &st) != 0)
+        if (::stat(lg::FileNames::toNative(chain[i]).constData(), &st) != 0)
             return QStringLiteral("%1 cannot be read").arg(chain[i]);
         // A sticky folder of root's (like /tmp) lets nobody replace what others
         // put in it; it may hold the folder, but not be it.
@@ -615,77 +609,11 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook)
     l.loadHook = std::move(hook);
 }
 
-// ---- the decoders of Decoders.h ----
-
-HeifInfo probeHeif(const ByteSource &source)
+QString moduleUnavailableMessage(Module module)
 {
-    const HeifModule *module = heifModule();
-    return module ? module->probe(source) : HeifInfo {};
-}
-
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
-{
-    const HeifModule *module = heifModule();
-    return module ? module->decode(source, maxSide) : std::nullopt;
-}
-
-std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
-                                     const QByteArray &icc, QString *error)
-{
-    if (const HeifModule *module = heifModule())
-        return module->encode(image, quality, exif, xmp, icc, error);
-    setError(error, Module::Heif);
-    return std::nullopt;
-}
-
-RawInfo probeRaw(const ByteSource &source, const QString &path)
-{
-    const RawModule *module = rawModule();
-    return module ? module->probe(source, path) : RawInfo {};
-}
-
-std::optional<QImage> decodeRaw(const ByteSource &source, const QString &path, int maxSide)
-{
-    const RawModule *module = rawModule();
-    if (!module)
-        return std::nullopt;
-    // The embedded preview goes through our own JPEG path: probed first, so a
-    // damaged preview is refused, and decoded reduced.
-    const PreviewDecoder preview = [](const QByteArray &jpeg, int minSide) -> std::optional<QImage> {
-        const ByteSource memory = ByteSource::fromMemory(jpeg);
-        const Probe probe = probeFormat(memory, QStringLiteral("jpg"));
-        if (probe.decoder != Decoder::Qt || probe.damaged || !probe.headerKnown)
-            return std::nullopt;
-        if (std::max(probe.storedSize.width(), probe.storedSize.height()) < minSide)
-            return std::nullopt;
-        return decodeWithQt(memory, "jpeg", minSide);
-    };
-    return module->decode(source, path, maxSide, preview);
-}
-
-std::optional<MagickImage> decodeWithMagick(const ByteSource &source, const Probe &probe)
-{
-    if (probe.magick.empty() || !source.isOpen())
-        return std::nullopt;
-    const MagickModule *module = magickModule();
-    return module ? module->decode(source, probe.magick, probe.magickOffset, probe.magickPadding) : std::nullopt;
-}
-
-std::optional<QByteArray> encodeWithMagick(const QImage &image, const std::string &coder, int quality, QString *error)
-{
-    if (const MagickModule *module = magickModule())
-        return module->encode(image, coder, quality, error);
-    setError(error, Module::Magick);
-    return std::nullopt;
-}
-
-std::optional<QByteArray> encodeTiffWithMagick(const QImage &image, TiffCompression compression, int predictor,
-                                               QString *error)
-{
-    if (const MagickModule *module = magickModule())
-        return module->encodeTiff(image, compression, predictor, error);
-    setError(error, Module::Magick);
-    return std::nullopt;
+    const QString reason = moduleError(module);
+    return QStringLiteral("%1 is not available here%2").arg(QString::fromLatin1(factsOf(module).library),
+                                                            reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
 
 } // namespace lg::image

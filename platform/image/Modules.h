@@ -56,6 +56,9 @@ QString moduleFileName(Module module);
 bool moduleLoaded(Module module);
 // Why the module could not be loaded; empty when it was, or was not tried.
 QString moduleError(Module module);
+// The error of a call that needed the module while it cannot be used:
+// "<library> is not available here", then moduleError() when there is one.
+QString moduleUnavailableMessage(Module module);
 
 // What the window says about a module that cannot be used: title names the
 // files that cannot be shown ("HEIC and AVIF pictures cannot be shown"), text

@@ -6,6 +6,7 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/image/Libraries.h"
 #include "platform/image/Metadata.h"
+#include "platform/files/FileNames.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -321,7 +322,8 @@ QString lostMetadata(const PictureMetadata &metadata, QSize pixelSize, const QBy
             // The source's own metadata, read anew: what went missing on the way
             // to the writer shows as lost.
             image::ensureExiv2();
-            Exiv2::Image::AutoPtr source = Exiv2::ImageFactory::open(std::string(QFile::encodeName(metadata.file).constData()));
+            Exiv2::Image::AutoPtr source
+                = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(metadata.file).constData()));
             if (!source.get())
                 return QStringLiteral("the original's metadata cannot be read");
             source->readMetadata();
@@ -401,7 +403,7 @@ QByteArray uprightExif(const QByteArray &exif, QSize pixelSize, MetadataContaine
 
 ExtendedAttributes readExtendedAttributes(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = lg::FileNames::toNative(path);
     QByteArray names;
     for (int attempt = 0; attempt < 3; ++attempt) {
         const ssize_t size = ::listxattr(native.constData(), nullptr, 0);

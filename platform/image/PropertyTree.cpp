@@ -1,6 +1,7 @@
 // The information pane's property tree of an image file.
 #include "platform/image/PropertyTree.h"
 
+#include "platform/files/FileNames.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/Libraries.h"
 #include "platform/image/VideoInfo.h"
@@ -450,7 +451,7 @@ void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::op
     try {
         Exiv2::Image::AutoPtr image;
         try {
-            image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()), false);
+            image = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
             if (image.get())
                 image->readMetadata();
         } catch (const std::exception &) {

@@ -1,9 +1,9 @@
 // The desktop's shared thumbnail cache: names, stamps, reading and writing entries.
 #include "platform/image/ThumbnailStore.h"
 
+#include "platform/base/LexicalPaths.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
-#include "platform/desktop/Paths.h"
 #include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
 
@@ -297,10 +297,10 @@ std::optional<FileStamp> FileStamp::of(const QString &path)
 
 QString ThumbnailStore::defaultRoot()
 {
-    return Paths::clean(xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/thumbnails"));
+    return LexicalPaths::clean(xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/thumbnails"));
 }
 
-ThumbnailStore::ThumbnailStore(const QString &root) : m_root(Paths::clean(root)) {}
+ThumbnailStore::ThumbnailStore(const QString &root) : m_root(LexicalPaths::clean(root)) {}
 
 int ThumbnailStore::folderSideFor(int side)
 {
@@ -313,7 +313,7 @@ int ThumbnailStore::folderSideFor(int side)
 
 QByteArray ThumbnailStore::uriOf(const QString &path)
 {
-    const QByteArray bytes = FileNames::toNative(Paths::clean(path));
+    const QByteArray bytes = FileNames::toNative(LexicalPaths::clean(path));
     QByteArray uri = "file://";
     uri.reserve(7 + bytes.size() * 3);
     static const char hex[] = "0123456789ABCDEF";
@@ -381,8 +381,8 @@ int ThumbnailStore::openFolder(const QByteArray &relative, bool create) const
 
 bool ThumbnailStore::holds(const QString &path) const
 {
-    const QString clean = Paths::clean(path);
-    if (Paths::isInside(clean, m_root))
+    const QString clean = LexicalPaths::clean(path);
+    if (LexicalPaths::isInside(clean, m_root))
         return true;
     // Reached some other way (a link to the cache or to one of its folders, a
     // mount): known by the identity of a folder above the file. The cache's
@@ -724,7 +724,7 @@ bool ThumbnailStore::removeEntry(const Entry &entry)
 
 bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, const FileStamp &stamp)
 {
-    if (holds(oldPath) || holds(newPath) || Paths::clean(oldPath) == Paths::clean(newPath))
+    if (holds(oldPath) || holds(newPath) || LexicalPaths::clean(oldPath) == LexicalPaths::clean(newPath))
         return false;
     bool carried = false;
     const QByteArray oldUri = uriOf(oldPath);

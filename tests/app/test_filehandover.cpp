@@ -13,6 +13,7 @@
 #include "model/FolderMonitor.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
@@ -28,6 +29,7 @@
 #include <QLocalSocket>
 #include <QMenuBar>
 #include <QMimeDatabase>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
@@ -36,6 +38,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -512,6 +515,36 @@ private Q_SLOTS:
         settle();
         QCOMPARE(files.count(), 1);
         QCOMPARE(activation.count(), 1);
+    }
+
+    // A file whose name is not valid UTF-8 reaches the running start by its
+    // bytes, alone or beside the look-alike whose name holds U+FFFD.
+    void aNameThatIsNotUtf8IsHandedOverByItsBytes_data()
+    {
+        QTest::addColumn<bool>("lookAlike");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside its look-alike") << true;
+    }
+    void aNameThatIsNotUtf8IsHandedOverByItsBytes()
+    {
+        QFETCH(bool, lookAlike);
+        const QString path = socketIn(QStringLiteral("lumengallery-bytes"));
+        const QString folder = lg::test::freshFolder(QStringLiteral("givenBytes"));
+        if (lookAlike)
+            lg::test::writeFile(folder + QStringLiteral("/caf\uFFFD.jpg"));
+        const QByteArray stray = lg::FileNames::toNative(folder) + "/caf\xe9.jpg";
+        const int fd = ::open(stray.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const auto removeStray = qScopeGuard([stray] { ::unlink(stray.constData()); });
+        InstanceChannel first;
+        QCOMPARE(first.claim({}, path), InstanceChannel::Role::Primary);
+        QSignalSpy files(&first, &InstanceChannel::filesReceived);
+        QVERIFY(InstanceChannel::forwardToRunningInstance({lg::FileNames::fromNative(stray)}, path));
+        QTRY_COMPARE(files.count(), 1);
+        const QStringList received = files.first().first().toStringList();
+        QCOMPARE(received.size(), 1);
+        QCOMPARE(lg::FileNames::toNative(received.first()), stray);
     }
 
     void aSocketLeftBehindIsReplaced()

@@ -877,7 +877,6 @@ private Q_SLOTS:
         QTest::newRow("Move to Trash") << "trash";
         QTest::newRow("Move To") << "move";
         QTest::newRow("Duplicate") << "duplicate";
-        QTest::newRow("Paste of a cut item") << "paste";
         QTest::newRow("Rename") << "rename";
         QTest::newRow("Open with File Manager") << "reveal";
         QTest::newRow("Set as wallpaper") << "wallpaper";
@@ -888,7 +887,7 @@ private Q_SLOTS:
         const QString folder = lg::test::freshFolder(QStringLiteral("notText"));
         const QString elsewhere = lg::test::freshFolder(QStringLiteral("notTextElsewhere"));
         const QString target = lg::test::freshFolder(QStringLiteral("notTextTarget"));
-        const QString home = command == QLatin1String("paste") ? elsewhere : folder;
+        const QString home = folder;
         const QByteArray stray = QFile::encodeName(home) + "/bad\xff.jpg";
         // Qt's own removal of the temporary home cannot name it.
         const auto removeStray = qScopeGuard([stray] { ::unlink(stray.constData()); });
@@ -914,10 +913,7 @@ private Q_SLOTS:
         const auto restoreRunner = qScopeGuard([] { lg::Workspace::setRunnerForTesting({}); });
         lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
         const QUrl strayUrl = lg::FileNames::urlOf(lg::FileNames::fromNative(stray));
-        if (command == QLatin1String("paste")) {
-            lg::Clipboard::writeFiles({strayUrl}, true);
-            ItemFileCommands::instance()->pasteItems();
-        } else {
+        {
             int row = -1;
             for (int i = 0; i < grid->itemsModel()->rowCount(); ++i)
                 if (grid->itemsModel()->entry(i)->url == strayUrl)
@@ -952,6 +948,84 @@ private Q_SLOTS:
         QCOMPARE(bytesAt(stray), content);
         QCOMPARE(filesIn(folder), QStringList{"a.jpg"});   // Qt's listing passes over the other name
         QVERIFY(filesIn(target).isEmpty());
+    }
+
+    // Copy puts a file whose name is not valid UTF-8 on the clipboard by its
+    // exact bytes ("%E9"), alone or beside its look-alike, and Paste copies
+    // (or, for a cut, moves) that very file, leaving the look-alike be.
+    void copyAndPasteCarryANameThatIsNotUtf8ByItsBytes_data()
+    {
+        QTest::addColumn<bool>("lookAlike");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("alone") << false << false;
+        QTest::newRow("beside its look-alike") << true << false;
+        QTest::newRow("cut by a file manager") << true << true;
+    }
+    void copyAndPasteCarryANameThatIsNotUtf8ByItsBytes()
+    {
+        QFETCH(bool, lookAlike);
+        QFETCH(bool, cut);
+        const QString folder = lg::test::freshFolder(QStringLiteral("copyBytes"));
+        const QString target = lg::test::freshFolder(QStringLiteral("copyBytesTarget"));
+        const QByteArray stray = QFile::encodeName(folder) + "/caf\xe9.jpg";
+        const QByteArray arrived = QFile::encodeName(target) + "/caf\xe9.jpg";
+        // Qt's own removal of the temporary home cannot name them.
+        const auto removeStray = qScopeGuard([stray, arrived] {
+            ::unlink(stray.constData());
+            ::unlink(arrived.constData());
+        });
+        QCOMPARE(::rename(QFile::encodeName(writeJpeg(folder + "/plain.jpg", 8, 8, Qt::green)).constData(),
+                          stray.constData()), 0);
+        const QByteArray content = bytesAt(stray);
+        if (lookAlike)
+            writeJpeg(folder + QStringLiteral("/caf\uFFFD.jpg"), 16, 16, Qt::blue);
+        const QUrl strayUrl = lg::FileNames::urlOf(lg::FileNames::fromNative(stray));
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(reloadAndWait(grid));
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        QGuiApplication::clipboard()->clear();
+
+        if (cut) {
+            lg::Clipboard::writeFiles({strayUrl}, true);   // as a file manager's Cut leaves it
+        } else {
+            int row = -1;
+            for (int i = 0; i < grid->itemsModel()->rowCount(); ++i)
+                if (grid->itemsModel()->entry(i)->url == strayUrl)
+                    row = i;
+            QVERIFY(row >= 0);
+            grid->collectionview->selectionModel()->setCurrentIndex(grid->itemsModel()->index(row, 0),
+                                                                    QItemSelectionModel::ClearAndSelect);
+            QMenu *menu = itemmenus::popUpContextMenu(gridBrowseView(), row, QPoint(5, 5));
+            QAction *copy = action(menu, QStringLiteral("actionCopy"));
+            QVERIFY(copy && copy->isEnabled());
+            copy->trigger();
+            menu->close();
+        }
+        const QMimeData *held = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(held);
+        const QByteArray listed = held->data(QStringLiteral("text/uri-list"));
+        QVERIFY2(listed.contains("/caf%E9.jpg\r\n") && !listed.contains("%EF%BF%BD"), listed.constData());
+        QCOMPARE(lg::Clipboard::readFiles().urls, QList<QUrl>{strayUrl});
+
+        currentFolderURL = QUrl::fromLocalFile(target);
+        QVERIFY(reloadAndWait(grid));
+        QMenu *menu = itemmenus::popUpContextMenu(gridBrowseView(), -1, QPoint(5, 5));
+        QAction *paste = action(menu, QStringLiteral("actionPaste"));
+        QVERIFY(paste && paste->isEnabled());
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        paste->trigger();
+        menu->close();
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isFileOperationRunning);
+        QCOMPARE(lg::Alert::shownAlerts().size(), 0);
+        QCOMPARE(bytesAt(arrived), content);
+        struct stat st {};
+        QCOMPARE(::lstat(stray.constData(), &st) == 0, !cut);
+        QVERIFY(!QFileInfo::exists(target + QStringLiteral("/caf\uFFFD.jpg")));   // never the look-alike
+        if (lookAlike)
+            QVERIFY(QFileInfo::exists(folder + QStringLiteral("/caf\uFFFD.jpg")));
     }
 
     void theRenameEditorStaysWithItsFileThroughAReload()

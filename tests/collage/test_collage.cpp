@@ -18,6 +18,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 #include "sidebar/DropView.h"
 #include "support/Fixtures.h"
 #include "support/TestSupport.h"
@@ -37,13 +38,16 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 
 #include <QSplitter>
 #include <QStyleHints>
 #include <QToolButton>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 #include <sqlite3.h>
 
@@ -209,6 +213,30 @@ private Q_SLOTS:
             m_photos << lg::test::fixtures::writeQtImage(m_folder + QStringLiteral("/p%1.png").arg(i), solid(m_colors.at(i)));
     }
     void cleanupTestCase() { resetSharedState(); }
+
+    // A folder's photos are found by their names' bytes: one whose name is not
+    // valid UTF-8 is found as itself beside its look-alike, inside a folder
+    // whose name is not valid UTF-8 either.
+    void photosAreFoundByTheirNamesBytes()
+    {
+        const QByteArray folder = lg::FileNames::toNative(m_folder) + "/trip \xe9";
+        QCOMPARE(::mkdir(folder.constData(), 0700), 0);
+        const QByteArray stray = folder + "/caf\xe9.jpg";
+        const auto cleanup = qScopeGuard([folder, stray] {
+            ::unlink(stray.constData());
+            ::unlink((folder + "/caf\xef\xbf\xbd.jpg").constData());
+            ::rmdir(folder.constData());
+        });
+        for (const QByteArray &name : {stray, folder + "/caf\xef\xbf\xbd.jpg"}) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        const QString folderPath = lg::FileNames::fromNative(folder);
+        const QList<QUrl> found = scanCollagePhotos({lg::FileNames::urlOf(folderPath)}, {});
+        QCOMPARE(found, (QList<QUrl>{lg::FileNames::urlOf(lg::FileNames::fromNative(stray)),
+                                     lg::FileNames::urlOf(folderPath + QStringLiteral("/caf\uFFFD.jpg"))}));
+    }
 
     void savedImageHasTheOutputSizeAndEachPhotoInItsSlot()
     {

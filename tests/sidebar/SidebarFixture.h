@@ -5,6 +5,7 @@
 #include "app/Essentials.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Paths.h"
+#include "platform/files/FileNames.h"
 #include "sidebar/SidebarTreeModel.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
@@ -30,7 +31,7 @@ inline bool addAndWait(sideMenuvc *sidebar, const QStringList &folders)
 {
     QList<QUrl> urls;
     for (const QString &folder : folders)
-        urls.append(QUrl::fromLocalFile(folder));
+        urls.append(lg::FileNames::urlOf(folder));
     QSignalSpy finished(sidebar, &sideMenuvc::addingFinished);
     sidebar->addFoldersWithProgress(urls);
     return finished.count() > 0 || finished.wait(10000);
@@ -57,10 +58,11 @@ inline QStringList shownTitles()
     return titles;
 }
 
-// The outline row of a folder's node, expanding its ancestors; -1 when absent.
+// The outline row of a folder's node (a path that may carry bytes that are
+// not UTF-8, FileNames), expanding its ancestors; -1 when absent.
 inline int rowOf(sideMenuvc *sidebar, const QString &folder)
 {
-    const std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(folder));
+    const std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(folder));
     if (!path)
         return -1;
     const QModelIndex index = sidebar->treeController->model()->indexForPath(*path);
@@ -71,7 +73,7 @@ inline int rowOf(sideMenuvc *sidebar, const QString &folder)
 
 inline QModelIndex indexOf(sideMenuvc *sidebar, const QString &folder)
 {
-    const std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(folder));
+    const std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(folder));
     return path ? sidebar->treeController->model()->indexForPath(*path) : QModelIndex();
 }
 

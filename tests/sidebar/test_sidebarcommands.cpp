@@ -6,6 +6,7 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/Removal.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
@@ -20,6 +21,7 @@
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAbstractItemModelTester>
+#include <QColor>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +29,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -113,6 +116,25 @@ bool dropFiles(sideMenuvc *sidebar, const QStringList &paths, const QString &tar
     std::unique_ptr<QMimeData> data(fileDrag(paths));
     return sidebar->treeController->model()->dropMimeData(data.get(), Qt::CopyAction, -1, -1,
                                                           indexOf(sidebar, target));
+}
+
+// Writes a file by its path's bytes.
+bool writeBytes(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const bool done = fd >= 0 && ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+// The paths of the current listing, by their bytes (FileNames).
+QStringList listedPaths()
+{
+    QStringList paths;
+    for (const InitialDirectory &item : std::as_const(itemList))
+        paths.append(item.path());
+    return paths;
 }
 
 using lg::test::giveThumbnails;
@@ -337,29 +359,128 @@ private Q_SLOTS:
         QCOMPARE(sidebar->treeController->descendantNodeAtIndexPath(*mine)->nodeTitle(), QStringLiteral("Mine"));
     }
 
-    // A folder whose name is not valid UTF-8 is not renamed: the refusal
-    // says why and what to do.
-    void aFolderNameThatIsNotUtf8IsRefusedAloud()
+    // A folder whose name is not valid UTF-8, beside the look-alike whose name
+    // holds U+FFFD: each row lists its own folder's files, and Move to Trash
+    // on the row acts on that folder by its exact bytes.
+    void aFolderIsListedAndTrashedByItsBytesNeverAsItsLookAlike()
     {
-        const QString root = makeTree(QStringLiteral("NotText"), {QStringLiteral("Keep")});
-        const QByteArray stray = QFile::encodeName(root) + "/Caf\xe9";
+        const QString root = makeTree(QStringLiteral("LookAlikes"), {});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/caf\xe9";
+        const QByteArray lookAlike = lg::FileNames::toNative(root) + "/caf\xef\xbf\xbd";
+        const QString trash = lg::trashFolderFor(root);
+        // Qt's own removal of the temporary home cannot name them.
+        const auto cleanup = qScopeGuard([stray, trash] {
+            lg::removeTree(lg::FileNames::fromNative(stray));
+            lg::removeTree(trash);
+        });
         QCOMPARE(::mkdir(stray.constData(), 0700), 0);
-        const auto cleanup = qScopeGuard([stray] { ::rmdir(stray.constData()); });
+        QCOMPARE(::mkdir(lookAlike.constData(), 0700), 0);
+        QVERIFY(writeBytes(stray + "/inside.jpg", "mine"));
+        QVERIFY(writeBytes(lookAlike + "/other.jpg", "the look-alike's"));
+        const QString strayPath = lg::FileNames::fromNative(stray);
+        const QString lookAlikePath = lg::FileNames::fromNative(lookAlike);
+        QVERIFY(giveThumbnails(strayPath + QStringLiteral("/inside.jpg")));
+        QVERIFY(giveThumbnails(lookAlikePath + QStringLiteral("/other.jpg")));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
-        const QString shown = root + QStringLiteral("/Caf\uFFFD");
-        std::optional<IndexPath> path = sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(stray)));
-        if (!path)
-            path = sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(shown));
-        QVERIFY(path);
-        sidebar->didEditTextField(*path, QStringLiteral("Cafe"));
-        QTRY_COMPARE(shownTitles().size(), 1);
-        QCOMPARE(shownTitles(), QStringList{QStringLiteral("The name of \u201C%1\u201D cannot be read: it is not valid "
-                                                           "UTF-8 text. Rename it in a file manager, then try again.")
-                                                .arg(shown)});
+        const int strayRow = rowOf(sidebar, strayPath);
+        const int lookAlikeRow = rowOf(sidebar, lookAlikePath);
+        QVERIFY(strayRow >= 0 && lookAlikeRow >= 0 && strayRow != lookAlikeRow);
+        QCOMPARE(sidebar->contents().first()->childNodes().size(), 2);
+
+        // Each row lists its own folder.
+        sidebar->myOutlineView->selectRow(strayRow);
+        QTRY_COMPARE(listedPaths(), QStringList{strayPath + QStringLiteral("/inside.jpg")});
+        sidebar->myOutlineView->selectRow(lookAlikeRow);
+        QTRY_COMPARE(listedPaths(), QStringList{lookAlikePath + QStringLiteral("/other.jpg")});
+
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, strayPath)));
+        QAction *moveToTrash = menuAction(sidebar, "actionMoveToTrash");
+        QVERIFY(moveToTrash && moveToTrash->isEnabled());
+        moveToTrash->trigger();
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles().size(), 1);   // the question only
         struct stat st {};
-        QCOMPARE(::stat(stray.constData(), &st), 0);
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Cafe")));
+        QVERIFY(::lstat(stray.constData(), &st) != 0);
+        QCOMPARE(::lstat((lookAlike + "/other.jpg").constData(), &st), 0);
+        QCOMPARE(::lstat((lg::FileNames::toNative(trash) + "/files/caf\xe9/inside.jpg").constData(), &st), 0);
+        QVERIFY(!sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(strayPath)));
+        QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lookAlikePath)));
+        // The thumbnails of the files it held go with it; the look-alike's stay.
+        QCOMPARE(thumbnailsOf(strayPath + QStringLiteral("/inside.jpg")), 0);
+        QCOMPARE(thumbnailsOf(lookAlikePath + QStringLiteral("/other.jpg")), 4);
+    }
+
+    // Such a folder alone is no missing folder: its row is drawn as present,
+    // lists the files it holds, offers its commands and is renamed by its
+    // bytes; a command that hands it to another program says in the window
+    // why it cannot.
+    void aFolderWhoseNameIsNotUtf8AloneIsListedAndRenamed()
+    {
+        const QString root = makeTree(QStringLiteral("NotText"), {QStringLiteral("Keep")});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/Caf\xe9";
+        const auto cleanup = qScopeGuard([stray] { lg::removeTree(lg::FileNames::fromNative(stray)); });
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        QVERIFY(writeBytes(stray + "/inside.jpg", "mine"));
+        const QString strayPath = lg::FileNames::fromNative(stray);
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        const int row = rowOf(sidebar, strayPath);
+        QVERIFY(row >= 0);
+        const QModelIndex index = indexOf(sidebar, strayPath);
+        QCOMPARE(index.data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::white));
+        QVERIFY(index.flags() & Qt::ItemIsEditable);
+        QCOMPARE(index.data().toString(), QStringLiteral("Caf\uFFFD"));
+        sidebar->myOutlineView->selectRow(row);
+        QTRY_COMPARE(listedPaths(), QStringList{strayPath + QStringLiteral("/inside.jpg")});
+
+        QVERIFY(sidebar->menuWillOpen(row));
+        for (const char *name : {"actionCreateNewFolder", "actionMoveToTrash", "actionCopyFolder", "actionGetInfo",
+                                 "actionOpenInFileManager"})
+            QVERIFY2(menuAction(sidebar, name)->isEnabled(), name);
+        // Another program would be handed the look-alike's name.
+        int handedOver = 0;
+        lg::Workspace::setRunnerForTesting([&handedOver](const lg::ExternalCall &, QString *) {
+            ++handedOver;
+            return true;
+        });
+        const auto restoreRunner = qScopeGuard([] { lg::Workspace::setRunnerForTesting({}); });
+        menuAction(sidebar, "actionOpenInFileManager")->trigger();
+        QTRY_COMPARE(shownTitles(), QStringList{lg::FileNames::notTextMessage(strayPath)});
+        QCOMPARE(handedOver, 0);
+
+        // Renamed in place, by its bytes.
+        lg::Alert::clearShownAlerts();
+        sidebar->myOutlineView->edit(index);
+        auto *editor = qobject_cast<QLineEdit *>(sidebar->myOutlineView->indexWidget(index));
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("Cafe"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(QFileInfo::exists(root + QStringLiteral("/Cafe/inside.jpg")));
+        struct stat st {};
+        QVERIFY(::lstat(stray.constData(), &st) != 0);
+        QVERIFY(shownTitles().isEmpty());
+        QVERIFY(sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(root + QStringLiteral("/Cafe"))));
+        QCOMPARE(currentFolderURL, QUrl::fromLocalFile(root + QStringLiteral("/Cafe")));
+    }
+
+    // The folder list kept for the next start holds a folder whose name is
+    // not valid UTF-8 by its bytes, though the settings file holds text only.
+    void aSavedFolderWhoseNameIsNotUtf8KeepsItsBytes()
+    {
+        const QString root = makeTree(QStringLiteral("SavedBytes"), {QStringLiteral("caf\uFFFD")});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/caf\xe9";
+        const auto cleanup = qScopeGuard([stray] { ::rmdir(stray.constData()); });
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {lg::FileNames::fromNative(stray)}));
+        QCOMPARE(sidebar->contents().size(), 1);
+        sidebar->saveRoots();
+        const QStringList saved = lg::Settings::stringListValue(QStringLiteral("arrPaths")).value_or(QStringList());
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(lg::FileNames::toNative(saved.first()), stray);
     }
 
     void renamingAFolderThatWentMeanwhileSaysItIsNoLongerThere()
@@ -607,6 +728,38 @@ private Q_SLOTS:
         if (!answer.isEmpty() && answer != QLatin1String("No"))
             QCOMPARE(shownTitles().value(1), folderExists);
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
+    // A folder whose name is not valid UTF-8 is dragged into another by its
+    // bytes; the look-alike beside it stays where it is.
+    void aFolderWhoseNameIsNotUtf8IsMovedByItsBytes()
+    {
+        const QString root = makeTree(QStringLiteral("MoveBytes"), {QStringLiteral("Archive")});
+        const QByteArray stray = lg::FileNames::toNative(root) + "/caf\xe9";
+        const QByteArray lookAlike = lg::FileNames::toNative(root) + "/caf\xef\xbf\xbd";
+        const QByteArray arrived = lg::FileNames::toNative(root) + "/Archive/caf\xe9";
+        const auto cleanup = qScopeGuard([stray, arrived] {
+            lg::removeTree(lg::FileNames::fromNative(stray));
+            lg::removeTree(lg::FileNames::fromNative(arrived));
+        });
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        QCOMPARE(::mkdir(lookAlike.constData(), 0700), 0);
+        QVERIFY(writeBytes(stray + "/inside.jpg", "mine"));
+        QVERIFY(writeBytes(lookAlike + "/other.jpg", "the look-alike's"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, lg::FileNames::fromNative(stray), root + QStringLiteral("/Archive")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(shownTitles(), QStringList{moveQuestion});
+        struct stat st {};
+        QCOMPARE(::lstat((arrived + "/inside.jpg").constData(), &st), 0);
+        QVERIFY(::lstat(stray.constData(), &st) != 0);
+        QCOMPARE(::lstat((lookAlike + "/other.jpg").constData(), &st), 0);
+        QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(arrived))));
+        QVERIFY(sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(lookAlike))));
+        QVERIFY(!sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(lg::FileNames::fromNative(stray))));
     }
 
     void foldersGoOnlyWhereTheyCanGo()

@@ -1,10 +1,20 @@
 // The one main() of every test program: a private HOME and XDG folders, the
 // offscreen platform unless one is given, then the registered test classes.
+// Built with LG_TEST_WIDGETS it makes a QApplication, else a QGuiApplication;
+// with LG_MODULE_BUILD_DIR it finds the codec modules there.
 #include "tests/support/TestSupport.h"
 
+#ifdef LG_MODULE_BUILD_DIR
 #include "platform/image/Modules.h"
+#endif
 
+#ifdef LG_TEST_WIDGETS
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#endif
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,12 +59,14 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
+#ifdef LG_MODULE_BUILD_DIR
     // The codec modules are built beside the program, not beside the tests.
     lg::image::addModuleFolder(QStringLiteral(LG_MODULE_BUILD_DIR));
+#endif
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lumengallery"));
-    QApplication::setOrganizationName(QString());
+    TestApplication app(argc, argv);
+    TestApplication::setApplicationName(QStringLiteral("lumengallery"));
+    TestApplication::setOrganizationName(QString());
 
     int failures = 0;
     for (auto &[name, factory] : registry()) {

@@ -33,6 +33,12 @@
 //                                                   Trash of the disk whose top is TOP,
 //                                                   when given); stops once its
 //                                                   .trashinfo is made
+//   platform_fileops_helper emptyinfo SOURCE [TOP]  Move to Trash by a rename, as
+//                                                   trashrename; stops once its
+//                                                   .trashinfo is made, before it
+//                                                   is written
+//   platform_fileops_helper emptyinfocopy SOURCE    Move to Trash by copy (as from
+//                                                   another disk); stops as emptyinfo
 //   platform_fileops_helper readonly SOURCE FOLDER  a move of a read-only folder;
 //                                                   stops once it is opened up
 //   platform_fileops_helper removal TREE            a removal as the ordinary user
@@ -181,6 +187,19 @@ int main(int argc, char **argv)
             if (step == lg::FileStep::Rename)
                 stopHere();
             return 0;
+        });
+        (void)lg::moveToTrash(first);
+    } else if (mode == "emptyinfo" || mode == "emptyinfocopy") {
+        if (!second.isEmpty())
+            lg::setDiskTopForTesting(second);
+        static bool byCopy = mode == "emptyinfocopy";
+        lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
+            static int made = 0;
+            // By copy: the Trash's rename is refused, and the home Trash's
+            // .trashinfo is made anew for the copy.
+            if (step == lg::FileStep::TrashInfoMade && ++made == (byCopy ? 2 : 1))
+                stopHere();
+            return step == lg::FileStep::Rename && byCopy ? EXDEV : 0;
         });
         (void)lg::moveToTrash(first);
     } else if (mode == "readonly") {

@@ -2,10 +2,15 @@
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
 #include "platform/files/FileNames.h"
+#include "platform/desktop/Settings.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>
+#include <QScopeGuard>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class FileNamesTest : public QObject
 {
@@ -59,6 +64,46 @@ private Q_SLOTS:
             QVERIFY(url != lookAlike);
             QVERIFY(lg::ThumbnailStore::uriOf(path) != lg::ThumbnailStore::uriOf(lookAlike.toLocalFile()));
         }
+    }
+
+    // A path saved in the settings file (JSON, which escapes a carried byte)
+    // comes back with its bytes.
+    void aStoredPathComesBackByItsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("text") << QByteArray("/p/caf\xc3\xa9");
+        QTest::newRow("Latin-1") << QByteArray("/p/caf\xe9");
+        QTest::newRow("the look-alike") << QByteArray("/p/caf\xef\xbf\xbd");
+    }
+    void aStoredPathComesBackByItsBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = lg::FileNames::fromNative(bytes);
+        const QString key = QStringLiteral("tests/storedPath");
+        lg::Settings::setValue(key, QStringList{path});
+        const QStringList read = lg::Settings::stringListValue(key).value_or(QStringList());
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(lg::FileNames::toNative(read.first()), bytes);
+    }
+
+    // The looks at the disk find the name itself, never its look-alike.
+    void theDiskIsAskedByTheBytes()
+    {
+        const QByteArray base = QFile::encodeName(lg::test::freshFolder(QStringLiteral("onDisk")));
+        const QByteArray stray = base + "/caf\xe9";
+        const QByteArray lookAlike = base + "/caf\xef\xbf\xbd";
+        const auto cleanup = qScopeGuard([stray] { ::rmdir(stray.constData()); });
+        QCOMPARE(::mkdir(lookAlike.constData(), 0700), 0);
+        const QString strayPath = lg::FileNames::fromNative(stray);
+        QVERIFY(!lg::FileNames::exists(strayPath));
+        QVERIFY(!lg::FileNames::isFolder(strayPath));
+        QVERIFY(lg::FileNames::canonical(strayPath).isEmpty());
+        QCOMPARE(::mkdir(stray.constData(), 0700), 0);
+        QVERIFY(lg::FileNames::exists(strayPath));
+        QVERIFY(lg::FileNames::isFolder(strayPath));
+        QCOMPARE(lg::FileNames::toNative(lg::FileNames::canonical(strayPath + QStringLiteral("/."))),
+                 lg::FileNames::toNative(lg::FileNames::canonical(lg::FileNames::fromNative(base))) + "/caf\xe9");
+        QVERIFY(!lg::FileNames::isFolder(lg::FileNames::fromNative(base + "/absent")));
     }
 
     void aSurrogatePairIsNotTakenForBytes()

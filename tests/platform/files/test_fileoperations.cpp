@@ -1888,6 +1888,260 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(album), operation != "move");
     }
 
+    // A later name of a file that an earlier item of the command copied is
+    // linked to that copy only while the file is as it was copied. An edit
+    // made through that name while another item is copied (its bytes
+    // rewritten with size and date put back, an attribute, a mode) arrives
+    // as it is, and a move removes the name only once it was copied as it is.
+    void anEditThroughALaterNameArrivesAsItIs_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("edit");   // "bytes", "attribute", "mode" or "none"
+        QTest::newRow("move, bytes with size and date kept") << "move" << "bytes";
+        QTest::newRow("move, an attribute") << "move" << "attribute";
+        QTest::newRow("move, a mode") << "move" << "mode";
+        QTest::newRow("copy, bytes with size and date kept") << "copy" << "bytes";
+        QTest::newRow("move, nothing edited: one file") << "move" << "none";
+    }
+    void anEditThroughALaterNameArrivesAsItIs()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, edit);
+        const QString root = lg::test::freshFolder(QStringLiteral("later name ") + QTest::currentDataTag());
+        const QString a = lg::test::writeFile(root + "/src/F2/a.jpg", QByteArray(6000, 'o'));
+        const QString middle = lg::test::writeFile(root + "/src/M.bin", QByteArray(300000, 'm'));
+        const QString later = root + "/src/X.jpg";
+        QCOMPARE(::link(raw(a).constData(), raw(later).constData()), 0);
+        QCOMPARE(::chmod(raw(a).constData(), 0644), 0);
+        if (edit == "attribute" && !setAttribute(a, "user.xdg.tags", "before"))
+            QSKIP("this file system keeps no user attributes");
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        struct stat original;
+        QCOMPARE(::lstat(raw(a).constData(), &original), 0);
+        bool edited = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the move goes the way of one across disks
+            if (step != lg::FileStep::CopyData || path != middle || edited || edit == "none")
+                return 0;
+            // Another program edits X.jpg while M.bin is copied.
+            edited = true;
+            if (edit == "bytes") {
+                const int fd = ::open(raw(later).constData(), O_WRONLY);
+                const QByteArray turned(6000, 't');
+                edited = fd >= 0 && ::pwrite(fd, turned.constData(), size_t(turned.size()), 0) == turned.size();
+                ::close(fd);
+                const struct timespec back[2] = {original.st_atim, original.st_mtim};
+                edited = edited && ::utimensat(AT_FDCWD, raw(later).constData(), back, 0) == 0;
+            } else if (edit == "attribute") {
+                edited = setAttribute(later, "user.xdg.tags", "after");
+            } else {
+                edited = ::chmod(raw(later).constData(), 0600) == 0;
+            }
+            return 0;
+        });
+        const lg::FileOpKind kind = operation == "move" ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
+        QList<lg::FileOpItem> items;
+        for (const QString &item : {root + "/src/F2", middle, later})
+            items.append({item, dst, {}, lg::ConflictPolicy::Refuse});
+        const QList<lg::FileOpResult> results = lg::FileOperation::runNow(kind, items);
+        QCOMPARE(results.size(), 3);
+        for (const lg::FileOpResult &r : results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(edited, edit != "none");
+        struct stat copied;
+        QCOMPARE(::lstat(raw(dst + "/X.jpg").constData(), &copied), 0);
+        if (edit == "none") {
+            QCOMPARE(inodeOf(dst + "/X.jpg"), inodeOf(dst + "/F2/a.jpg"));
+            QVERIFY(!QFileInfo::exists(root + "/src/X.jpg"));
+            return;
+        }
+        // What arrived under X.jpg is the file as edited, a file of its own;
+        // F2/a.jpg is the file as it was when it was copied.
+        QVERIFY(inodeOf(dst + "/X.jpg") != inodeOf(dst + "/F2/a.jpg"));
+        QCOMPARE(readAll(dst + "/X.jpg"), QByteArray(6000, edit == "bytes" ? 't' : 'o'));
+        QCOMPARE(readAll(dst + "/F2/a.jpg"), QByteArray(6000, 'o'));
+        if (edit == "attribute")
+            QCOMPARE(attributesOf(dst + "/X.jpg").value("user.xdg.tags"), QByteArray("after"));
+        if (edit == "mode")
+            QCOMPARE(int(copied.st_mode & 07777), 0600);
+        QCOMPARE(QFileInfo::exists(later), kind == lg::FileOpKind::Copy);
+    }
+
+    // A file that changes while it is copied never arrives as a copy reported
+    // done: one that grew, or a sparse file cut short after its first stretch
+    // of data (whose end would otherwise come as holes). The copy is refused
+    // and leaves nothing at the target; a move keeps its source as it is.
+    void aFileThatChangesWhileItIsCopiedIsNeverReportedDone_data()
+    {
+        QTest::addColumn<QString>("operation");   // "copy", "move" or "folder"
+        QTest::addColumn<qint64>("cutTo");        // 0: 1,000 bytes are appended instead
+        QTest::newRow("copy, grown") << "copy" << qint64(0);
+        QTest::newRow("move, grown") << "move" << qint64(0);
+        QTest::newRow("copy of its folder, grown") << "folder" << qint64(0);
+        QTest::newRow("copy, cut to 8 MiB") << "copy" << (qint64(8) << 20);
+        QTest::newRow("move, cut to 16 MiB + 2 KiB") << "move" << (qint64(16) << 20) + 2048;
+        QTest::newRow("copy of its folder, cut to 8 MiB") << "folder" << (qint64(8) << 20);
+    }
+    void aFileThatChangesWhileItIsCopiedIsNeverReportedDone()
+    {
+        QFETCH(QString, operation);
+        QFETCH(qint64, cutTo);
+        const QString root = lg::test::freshFolder(QStringLiteral("changing ") + QTest::currentDataTag());
+        const QString folder = root + "/src/Take";
+        QDir().mkpath(folder);
+        const QString file = folder + "/clip.raw";
+        if (cutTo == 0) {
+            lg::test::writeFile(file, QByteArray(4000000, 'c'));
+        } else {
+            // 32 MiB: data at the start and at 16 MiB, holes between and after.
+            const int fd = ::open(raw(file).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            const QByteArray block(4096, 'd');
+            QCOMPARE(::pwrite(fd, block.constData(), 4096, 0), ssize_t(4096));
+            QCOMPARE(::pwrite(fd, block.constData(), 4096, off_t(16) << 20), ssize_t(4096));
+            QCOMPARE(::ftruncate(fd, off_t(32) << 20), 0);
+            ::close(fd);
+            struct stat st;
+            QCOMPARE(::lstat(raw(file).constData(), &st), 0);
+            if (st.st_blocks * 512 >= st.st_size / 2)
+                QSKIP("this file system keeps no holes");
+        }
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        bool changed = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;
+            const bool now = cutTo == 0 ? step == lg::FileStep::CopyData && path == file
+                                        : step == lg::FileStep::CopiedStretch;
+            if (now && !changed) {
+                changed = true;
+                if (cutTo == 0) {
+                    QFile grown(file);
+                    changed = grown.open(QIODevice::Append) && grown.write(QByteArray(1000, 'g')) == 1000;
+                } else {
+                    changed = ::truncate(raw(file).constData(), off_t(cutTo)) == 0;
+                }
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = operation == "move"     ? lg::moveItem(file, dst)
+                                   : operation == "folder" ? lg::copyItem(folder, dst)
+                                                           : lg::copyItem(file, dst);
+        QVERIFY(changed);
+        QVERIFY2(!r.ok() && !r.itemInPlace, qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("changed while it was copied")), qPrintable(r.message));
+        QCOMPARE(entries(dst), QStringList{});
+        QCOMPARE(QFileInfo(file).size(), cutTo == 0 ? qint64(4001000) : cutTo);
+    }
+
+    // A driver that refuses a rename onto an empty folder (a FUSE FAT
+    // driver: EPERM) still takes folders where it has no rename that
+    // refuses to replace: the placeholder is filled with the folder's
+    // entries. Where even that is refused, the result says so in words,
+    // never with the system's own text, and nothing is left behind.
+    void aFolderArrivesWhereARenameOntoItsPlaceholderIsRefused_data()
+    {
+        QTest::addColumn<QString>("operation");   // "copy", "move" or "move across disks"
+        QTest::addColumn<bool>("alwaysRefused");
+        QTest::newRow("copy") << "copy" << false;
+        QTest::newRow("move") << "move" << false;
+        QTest::newRow("move across disks") << "move across disks" << false;
+        QTest::newRow("copy, refused each time") << "copy" << true;
+        QTest::newRow("move, refused each time") << "move" << true;
+    }
+    void aFolderArrivesWhereARenameOntoItsPlaceholderIsRefused()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, alwaysRefused);
+        const QString root = lg::test::freshFolder(QStringLiteral("placeholder refused ") + QTest::currentDataTag());
+        const QString album = root + "/src/Album";
+        lg::test::writeFile(album + "/a.jpg", "a");
+        lg::test::writeFile(album + "/sub/b.jpg", "b");
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        int refusals = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename && operation == "move across disks")
+                return EXDEV;
+            if (step == lg::FileStep::NoReplaceRename)
+                return EINVAL;   // no RENAME_NOREPLACE: a placeholder holds the name
+            if (step == lg::FileStep::PlaceholderRename && (alwaysRefused || refusals == 0)) {
+                ++refusals;
+                return EPERM;
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = operation == "copy" ? lg::copyItem(album, dst) : lg::moveItem(album, dst);
+        QVERIFY(refusals > 0);
+        QVERIFY2(!r.message.contains(QStringLiteral("not permitted")), qPrintable(r.message));
+        if (alwaysRefused) {
+            QVERIFY(!r.ok());
+            QVERIFY2(r.message.contains(QStringLiteral("The disk refused the change.")), qPrintable(r.message));
+            QCOMPARE(entries(dst), QStringList{});
+            QCOMPARE(readAll(album + "/sub/b.jpg"), QByteArray("b"));
+            return;
+        }
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(readAll(dst + "/Album/a.jpg"), QByteArray("a"));
+        QCOMPARE(readAll(dst + "/Album/sub/b.jpg"), QByteArray("b"));
+        QCOMPARE(entries(dst), QStringList{"Album"});
+        QCOMPARE(QFileInfo::exists(album), operation == "copy");
+    }
+
+    // On a real FUSE FAT disk (fusefat), which refuses a rename onto an empty
+    // folder and loses a folder's contents when it renames the folder, a
+    // folder is copied and moved in whole, onto it, on it and back.
+    void aFolderIsCopiedOntoAFuseFatDisk()
+    {
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("fusefat"), {"/usr/bin", "/usr/sbin", "/bin"});
+        if (mkfs.isEmpty() || fuse.isEmpty())
+            QSKIP("FUSE FAT (dosfstools, fusefat) is needed");
+        const QString root = lg::test::freshFolder(QStringLiteral("fusefat disk"));
+        const QString card = root + "/card";
+        QDir().mkpath(card);
+        QProcess format;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {"-C", root + "/card.img", "4096"});
+        if (!format.waitForFinished(10000) || format.exitCode() != 0)
+            QSKIP("No FAT image can be made here");
+        QProcess mounting;
+        mounting.setStandardOutputFile(QProcess::nullDevice());
+        mounting.start(fuse, {"-o", "rw+", root + "/card.img", card});
+        if (!mounting.waitForFinished(10000) || mounting.exitCode() != 0)
+            QSKIP("A FAT image cannot be mounted through FUSE here");
+        const auto unmount = qScopeGuard([card] { ::umount2(raw(card).constData(), MNT_DETACH); });
+        struct stat top, above;
+        if (::stat(raw(card).constData(), &top) != 0 || ::stat(raw(root).constData(), &above) != 0
+            || top.st_dev == above.st_dev)
+            QSKIP("The FAT image did not mount");
+        const QString album = root + "/src/Album";
+        lg::test::writeFile(album + "/a.jpg", "a");
+        lg::test::writeFile(album + "/sub/b.jpg", "b");
+        const QString moved = QFileInfo(lg::test::writeFile(root + "/src/Moved/c.jpg", "c")).absolutePath();
+        const lg::FileOpResult copied = lg::copyItem(album, card);
+        QVERIFY2(copied.ok(), qPrintable(copied.message));
+        QCOMPARE(readAll(card + "/Album/a.jpg"), QByteArray("a"));
+        QCOMPARE(readAll(card + "/Album/sub/b.jpg"), QByteArray("b"));
+        const lg::FileOpResult there = lg::moveItem(moved, card);
+        QVERIFY2(there.ok(), qPrintable(there.message));
+        QCOMPARE(readAll(card + "/Moved/c.jpg"), QByteArray("c"));
+        QVERIFY(!QFileInfo::exists(moved));
+        QDir().mkpath(card + "/Trip");
+        const lg::FileOpResult within = lg::moveItem(card + "/Album", card + "/Trip");
+        QVERIFY2(within.ok(), qPrintable(within.message));
+        QCOMPARE(readAll(card + "/Trip/Album/sub/b.jpg"), QByteArray("b"));
+        QCOMPARE(entries(card), (QStringList{"Moved", "Trip"}));
+        QCOMPARE(entries(card + "/Trip"), QStringList{"Album"});
+        // And back from it: what the driver tells of a file holds still while it is copied.
+        const lg::FileOpResult back = lg::copyItem(card + "/Trip/Album", root);
+        QVERIFY2(back.ok(), qPrintable(back.message));
+        QCOMPARE(readAll(root + "/Album/sub/b.jpg"), QByteArray("b"));
+    }
+
     // ---- Names that are not UTF-8 ----
     void anItemWhoseNameIsNotUtf8IsRefusedForThatReason()
     {

@@ -1498,10 +1498,11 @@ private Q_SLOTS:
     }
 
     // A .trashinfo left by a kill before its item came in (a rename into the
-    // home Trash or a disk's, or a Trash by copy before its lock) goes at the
-    // next start, once its maker is gone; the journal then names the Trash no
-    // more. One still held by its maker (while a killed one beside it goes),
-    // or not as the program wrote it, stays.
+    // home Trash or a disk's, or a Trash by copy before its lock), or left
+    // empty by a kill before it was written, goes at the next start, once its
+    // maker is gone; the journal then names the Trash no more. One still held
+    // by its maker (while a killed one beside it goes), or not as the program
+    // wrote it, stays.
     void anOrphanTrashInfoLeftByAKillGoesAtTheNextStart_data()
     {
         QTest::addColumn<QString>("how");      // the helper's mode
@@ -1511,7 +1512,11 @@ private Q_SLOTS:
         QTest::newRow("home Trash") << "trashrename" << false << "killed" << true;
         QTest::newRow("a disk's Trash") << "trashrename" << true << "killed" << true;
         QTest::newRow("Trash by copy, before its lock") << "trashinfo" << false << "killed" << true;
+        QTest::newRow("home Trash, killed before it was written") << "emptyinfo" << false << "killed" << true;
+        QTest::newRow("a disk's Trash, killed before it was written") << "emptyinfo" << true << "killed" << true;
+        QTest::newRow("Trash by copy, killed before it was written") << "emptyinfocopy" << false << "killed" << true;
         QTest::newRow("its maker still running") << "trashrename" << false << "running" << false;
+        QTest::newRow("empty, its maker still running") << "emptyinfo" << false << "running" << false;
         QTest::newRow("edited since") << "trashrename" << true << "edited" << false;
     }
     void anOrphanTrashInfoLeftByAKillGoesAtTheNextStart()
@@ -1534,6 +1539,8 @@ private Q_SLOTS:
         StoppedOperation trashing(disk ? QStringList{how, source, top} : QStringList{how, source});
         QVERIFY(trashing.stopped());
         QVERIFY(QFileInfo::exists(info));
+        if (how.startsWith(QLatin1String("emptyinfo")))
+            QCOMPARE(QFileInfo(info).size(), qint64(0));
         QVERIFY(!QFileInfo::exists(trash + "/files/" + name));
         if (after == QLatin1String("edited"))
             lg::test::writeFile(info, lg::test::readAll(info) + "Note=mine\n");

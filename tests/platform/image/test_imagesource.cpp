@@ -1,7 +1,7 @@
 // Reading pictures: every format made by the fixtures, orientation, embedded
 // previews, content over extension, damaged files and many threads at once.
-#include "app/Essentials.h"
 #include "platform/image/ImageSource.h"
+#include "model/SharedState.h"
 #include "platform/base/Orientation.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "tests/support/Fixtures.h"

@@ -15,8 +15,11 @@
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
+#include <atomic>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace lg::test;
 using namespace lg::test::fixtures;
@@ -32,6 +35,29 @@ extern "C" const char *__lsan_default_suppressions()
 Q_DECLARE_METATYPE(lg::ImageFileType)
 
 namespace {
+std::atomic<int> umaskCalls{0};
+} // namespace
+
+// Every umask() call made in this test program passes here, on its way to the kernel.
+extern "C" mode_t umask(mode_t mask) noexcept
+{
+    ++umaskCalls;
+    return mode_t(::syscall(SYS_umask, mask));
+}
+
+namespace {
+
+// The process's umask as the kernel tells it, without setting it.
+mode_t umaskNow()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("Umask:"))
+            return mode_t(line.mid(6).trimmed().toUInt(nullptr, 8));
+    return 0;
+}
 using lg::test::readAll;
 
 // The Exif thumbnail of the file; null when it has none.
@@ -134,11 +160,35 @@ private Q_SLOTS:
         error.clear();
         QVERIFY(!lg::ImageWriter::write(quadrants(QSize(8, 8)), gone, ImageFileType::PNG, {}, &error));
         QVERIFY(error.contains(QStringLiteral("no-such-folder")));
+        QVERIFY2(!error.contains(QStringLiteral("No such file")), qPrintable(error));   // said in words of ours
 
         // The same write without the injected failure replaces the file.
         QVERIFY(lg::ImageWriter::write(quadrants(QSize(8, 8)), path, ImageFileType::PNG, {}, &error));
         QCOMPARE(lg::ImageSource(path).type(), QStringLiteral("png"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList {"p.png"});
+    }
+
+    // A picture written where none was gets the permissions the umask leaves
+    // it, the umask being read once at start: a write never sets it, which
+    // would leave what other threads make meanwhile open to everyone.
+    void aNewPictureGetsTheUmasksModeWithoutSettingIt()
+    {
+        if (!QFileInfo::exists(QStringLiteral("/proc/self/status")))
+            QSKIP("/proc is needed to read the umask");
+        const QString folder = freshFolder(QStringLiteral("umask"));
+        const int before = umaskCalls.load();
+        QString error;
+        const QString picture = QDir(folder).filePath(QStringLiteral("new.png"));
+        QVERIFY2(lg::ImageWriter::write(quadrants(QSize(8, 8)), picture, ImageFileType::PNG, {}, &error),
+                 qPrintable(error));
+        const QString bytes = QDir(folder).filePath(QStringLiteral("new.jpg"));
+        QVERIFY2(lg::ImageWriter::replaceFileContents(bytes, "bytes", &error), qPrintable(error));
+        QCOMPARE(umaskCalls.load(), before);
+        for (const QString &path : {picture, bytes}) {
+            struct stat st;
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), int(0666 & ~umaskNow()));
+        }
     }
 
     void replaceKeepsPermissionsAttributesAndFollowsLinks()

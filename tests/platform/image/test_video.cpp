@@ -1,7 +1,7 @@
 // Video size, rotation, duration and first frame, for the containers of the
 // program's video-extension list that FFmpeg handles, and bad input.
-#include "app/Essentials.h"
 #include "platform/image/VideoInfo.h"
+#include "model/SharedState.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

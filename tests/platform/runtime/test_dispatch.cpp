@@ -1,6 +1,5 @@
-// Main-thread and background work, and the notification hub.
+// Main-thread and background work.
 #include "platform/runtime/Dispatch.h"
-#include "platform/desktop/NotificationHub.h"
 #include "tests/support/TestSupport.h"
 
 #include <QSemaphore>
@@ -167,43 +166,6 @@ private Q_SLOTS:
         QVERIFY(!goneOwnersStepRan);
         QCOMPARE(own.activeThreadCount(), 0);
         QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
-    }
-
-    void observersGetTheirNameOnly()
-    {
-        QObject context;
-        QVariantList seen;
-        lg::NotificationHub::instance().observe(QStringLiteral("viewimage"), &context,
-                                                [&](const QVariant &object) { seen.append(object); });
-        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-        lg::NotificationHub::instance().post(QStringLiteral("viewimage"), 7);
-        // Synchronous from the main thread.
-        QCOMPARE(seen, QVariantList{7});
-    }
-
-    void postsFromOtherThreadsArriveOnTheMainThread()
-    {
-        QObject context;
-        QThread *calledOn = nullptr;
-        QVariant received;
-        lg::NotificationHub::instance().observe(QStringLiteral("viewimage"), &context, [&](const QVariant &object) {
-            calledOn = QThread::currentThread();
-            received = object;
-        });
-        lg::onBackground([] { lg::NotificationHub::instance().post(QStringLiteral("viewimage"), QStringLiteral("x")); });
-        QTRY_COMPARE(received, QVariant(QStringLiteral("x")));
-        QCOMPARE(calledOn, QThread::currentThread());
-    }
-
-    void observationEndsWithItsContext()
-    {
-        int calls = 0;
-        auto context = std::make_unique<QObject>();
-        lg::NotificationHub::instance().observe(QStringLiteral("viewimage"), context.get(), [&](const QVariant &) { ++calls; });
-        lg::NotificationHub::instance().post(QStringLiteral("viewimage"));
-        context.reset();
-        lg::NotificationHub::instance().post(QStringLiteral("viewimage"));
-        QCOMPARE(calls, 1);
     }
 };
 

@@ -5,17 +5,17 @@
 
 #include <QPointer>
 #include <QProcess>
-#include <QWidget>
+#include <QObject>
 
 namespace {
 
 int madeCount = 0;
 
-class PanelController : public QWidget
+class PanelController : public QObject
 {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
+    using QObject::QObject;
 };
 
 class OtherController : public QObject
@@ -49,7 +49,7 @@ private Q_SLOTS:
         });
         // A controller made as the child of another.
         lg::ControllerRegistry::registerFactory(QStringLiteral("ChildController"), [] {
-            return new QWidget(lg::ControllerRegistry::instance<PanelController>(QStringLiteral("PanelController")));
+            return new QObject(lg::ControllerRegistry::instance<PanelController>(QStringLiteral("PanelController")));
         });
     }
 
@@ -73,16 +73,16 @@ private Q_SLOTS:
         QCOMPARE(madeCount, 1);
         QCOMPARE(lg::ControllerRegistry::existing(QStringLiteral("PanelController")), first);
         // Asked for as a base class, the same instance.
-        QCOMPARE(lg::ControllerRegistry::instance<QWidget>(QStringLiteral("PanelController")), first);
+        QCOMPARE(lg::ControllerRegistry::instance<QObject>(QStringLiteral("PanelController")), first);
     }
 
     void resetDeletesEveryInstanceOnce()
     {
         QPointer<PanelController> parent = lg::ControllerRegistry::instance<PanelController>(QStringLiteral("PanelController"));
-        QPointer<QWidget> child = lg::ControllerRegistry::instance<QWidget>(QStringLiteral("ChildController"));
-        QCOMPARE(child->parentWidget(), parent.data());
-        QWidget outside;  // a parent that the registry does not own
-        QPointer<QWidget> adopted = lg::ControllerRegistry::instance<QWidget>(QStringLiteral("ChildController"));
+        QPointer<QObject> child = lg::ControllerRegistry::instance<QObject>(QStringLiteral("ChildController"));
+        QCOMPARE(child->parent(), parent.data());
+        QObject outside;  // a parent that the registry does not own
+        QPointer<QObject> adopted = lg::ControllerRegistry::instance<QObject>(QStringLiteral("ChildController"));
         adopted->setParent(&outside);
 
         lg::ControllerRegistry::reset();

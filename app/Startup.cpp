@@ -145,8 +145,36 @@ void afterFirstWindow()
             return;
         lg::startCleaningFoldersLeftByKilledRuns();
         tellStoppedMoves();
+        // A card that a stopped move's note waits for may come back while
+        // the program runs: its move is told then.
+        static bool watching = false;
+        if (!std::exchange(watching, true))
+            lg::onMountTableChange(qApp, [] { tellStoppedMoves(); });
     });
 }
+
+namespace {
+
+// What the start says of a move stopped in its delete step: only what is so now.
+QString stoppedMoveText(const lg::StoppedMove &move)
+{
+    if (move.inBothPlaces)
+        return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed. Its items are "
+                              "now in both places: the copy in “%2” is whole, and what was not yet removed is still "
+                              "in “%1”. Nothing more was deleted.")
+            .arg(move.source, move.target);
+    if (move.emptyFolderLeft)
+        return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed, after the last "
+                              "of them was gone: the move is complete, and all of it is in “%2”. The empty folder "
+                              "“%1” could not be removed.")
+            .arg(move.source, move.target);
+    return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed, after the last of "
+                          "them was gone: the move is complete, and all of it is in “%2”. The empty folders it left "
+                          "were removed.")
+        .arg(move.source, move.target);
+}
+
+} // namespace
 
 void tellStoppedMoves(QWidget *window)
 {
@@ -155,18 +183,18 @@ void tellStoppedMoves(QWidget *window)
     for (const lg::StoppedMove &move : lg::takeStoppedMoves()) {
         lg::AlertSpec spec;
         spec.title = QStringLiteral("A move was stopped before it finished.");
-        spec.text = QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed. Its "
-                                   "items are now in both places: the copy in “%2” is whole, and what was not yet "
-                                   "removed is still in “%1”. Nothing more was deleted.")
-                        .arg(move.source, move.target);
+        spec.text = stoppedMoveText(move);
         spec.style = lg::AlertSpec::Style::Informational;
+        // The main window comes to the front first, then its sheet over it:
+        // without a window manager, a window raised after its sheet covers
+        // the sheet and takes no clicks while the sheet is open.
+        if (window) {
+            window->raise();
+            window->activateWindow();
+        }
         lg::Alert::show(window, spec);
         if (!window)
             continue;
-        // A sheet on the main window, in front of it and of everything else
-        // the first screen opened.
-        window->raise();
-        window->activateWindow();
         const QList<QMessageBox *> boxes = window->findChildren<QMessageBox *>(QStringLiteral("lgAlert"));
         if (!boxes.isEmpty() && boxes.last()->isVisible()) {
             boxes.last()->raise();

@@ -29,14 +29,17 @@ void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs 
 
 // Once the first window has been drawn (or, with none, after a moment): the
 // cleanup of what killed runs left starts on a thread of its own, and a move
-// that a quit or a kill stopped in its delete step is told (tellStoppedMoves).
+// that a quit or a kill stopped in its delete step is told (tellStoppedMoves),
+// then and whenever a disk is mounted (a card its note waits for, back).
 // Nothing of it runs before the first window.
 void afterFirstWindow();
 
 // One alert per move that a quit or a kill stopped while it removed its
-// originals and whose items are in both places now: it names the move and
-// says so. Each such move is told once, as a sheet on window (the main
-// window when none is given), brought to the front.
+// originals (see takeStoppedMoves): it names the move and says what is so
+// now, that its items are in both places or, where the source held nothing
+// but empty folders, that the move is complete. Each such move is told once,
+// as a sheet on window (the main window when none is given): the window is
+// raised first, then the sheet is shown in front of it.
 void tellStoppedMoves(QWidget *window = nullptr);
 
 // A lost display (a logout, the X server gone, xkill) ends the program the

@@ -21,16 +21,19 @@
 //                         photos (made once beside the program): the second
 //                         visit must show every thumbnail decoding no picture
 //   bench_browse --mixed [ROUNDS]  a mixed folder (made once beside the
-//                         program: 50 JPEGs of 12 MP, 10 HEIC of 2000x1500
-//                         without embedded thumbnails, 10 PNG of 1920x1440, 5
-//                         MP4 of 1080p), cold: ROUNDS (3) first visits, each
-//                         in a process of its own with an empty thumbnail
-//                         cache and the page cache dropped before it; prints
-//                         the medians of the first screen and of the peak
-//                         resident memory
+//                         program: 50 JPEGs of 12 MP, 10 HEIC of 4000x3000
+//                         without embedded thumbnails, 10 PNG of 2592x1944, 5
+//                         MP4 of 1080p; a few different pictures of each kind,
+//                         linked under several names), cold: ROUNDS (3) first
+//                         visits, each in a process of its own with an empty
+//                         thumbnail cache and the page cache dropped before
+//                         it; prints the medians of the first screen and of
+//                         the peak resident memory of the whole visit
 //
 // Options before the folder: --cache DIR keeps the thumbnail cache on disk in
-// DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only.
+// DIR (XDG_CACHE_HOME), --memory-only keeps thumbnails in memory only,
+// --decode-limit MB bounds what the thumbnail decodes hold at once otherwise
+// than the program does (a large value: no bound, to compare).
 //
 // For a folder it prints the time from selecting it (currentFolderURL and the
 // grid's reload) to the first screen painted with all its thumbnails, the time
@@ -49,6 +52,7 @@
 #include "browser/GridView.h"
 #include "browser/Listing.h"
 #include "browser/ShownItemsModel.h"
+#include "model/DecodeBudget.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
@@ -157,7 +161,7 @@ QString generatedFolder(const QString &name, int count, int width, int height, b
 // heif-enc and the videos from ffmpeg; without them it fails.
 QString mixedFolder()
 {
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/browse-mixed");
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/browse-mixed-12mp");
     const QString done = folder + QStringLiteral("/.complete");
     if (QFileInfo::exists(done))
         return folder;
@@ -185,16 +189,29 @@ QString mixedFolder()
             && !QFile::copy(source, target))
             fail(target);
     }
+    // PNG and HEIC: a few different pictures each (encoding 12 MP HEIC takes
+    // a while), each linked under several names.
+    constexpr int variations = 4;
+    const auto link = [&](const QString &source, const QString &target) {
+        if (::link(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::copy(source, target))
+            fail(target);
+    };
     for (int i = 0; i < 10; ++i) {
-        const QString png = folder + QStringLiteral("/PNG_%1.png").arg(i, 4, 10, QLatin1Char('0'));
-        if (!makePicture(1920, 1440, 20 + i).save(png, "PNG"))
+        const int v = i % variations;
+        const QString png = folder + QStringLiteral("/.sources/png%1.png").arg(v);
+        if (!QFileInfo::exists(png) && !makePicture(2592, 1944, 20 + v).save(png, "PNG"))
             fail(png);
-        const QString source = folder + QStringLiteral("/.sources/heic%1.png").arg(i);
-        if (!makePicture(2000, 1500, 40 + i).save(source, "PNG"))
-            fail(source);
-        const QString heic = folder + QStringLiteral("/HEIC_%1.heic").arg(i, 4, 10, QLatin1Char('0'));
-        run(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("80"), QStringLiteral("-o"), heic, source},
-            heic);
+        link(png, folder + QStringLiteral("/PNG_%1.png").arg(i, 4, 10, QLatin1Char('0')));
+        const QString heic = folder + QStringLiteral("/.sources/heic%1.heic").arg(v);
+        if (!QFileInfo::exists(heic)) {
+            const QString source = folder + QStringLiteral("/.sources/heic%1.png").arg(v);
+            if (!makePicture(4000, 3000, 40 + v).save(source, "PNG"))
+                fail(source);
+            run(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("80"), QStringLiteral("-o"), heic, source},
+                heic);
+        }
+        link(heic, folder + QStringLiteral("/HEIC_%1.heic").arg(i, 4, 10, QLatin1Char('0')));
     }
     for (int i = 0; i < 5; ++i) {
         const QString video = folder + QStringLiteral("/MOV_%1.mp4").arg(i, 4, 10, QLatin1Char('0'));
@@ -291,6 +308,8 @@ int measure(const QString &folder, bool memoryOnly)
 {
     if (memoryOnly)
         thumbnailCache().setStore(nullptr);
+    if (const qint64 limit = qEnvironmentVariableIntValue("LG_BENCH_DECODE_LIMIT_MB"); limit > 0)
+        thumbnailCache().setDecodeLimitForTesting(limit << 20);
     // The sidebar is there before a folder is chosen in the program: made
     // here, not during the first reload.
     sidebarController();
@@ -394,6 +413,7 @@ int measure(const QString &folder, bool memoryOnly)
     printValue("cached decoded", double(thumbnailCache().decodedBytes()) / 1048576.0, "MB");
     printValue("cached compressed", double(thumbnailCache().storedBytes()) / 1048576.0, "MB");
     printValue("pictures decoded", thumbnailCache().decodeCount(), "pictures");
+    printValue("decode memory held at once", double(thumbnailCache().decodeBudget().peakHeld()) / 1048576.0, "MB");
     printValue("thumbnails from disk", thumbnailCache().diskHitCount(), "thumbnails");
     if (const auto store = thumbnailCache().store())
         printValue("all written to disk", written, store->writesStopped() ? "ms (writing failed)" : "ms");
@@ -509,7 +529,7 @@ int mixedVisits(int rounds)
 {
     const QString folder = mixedFolder();
     int status = 0;
-    QList<double> firstScreens, peaks, firstScreenPeaks;
+    QList<double> firstScreens, peaks, firstScreenPeaks, held;
     for (int round = 0; round < rounds; ++round) {
         QTemporaryDir cache(QDir::tempPath() + QStringLiteral("/lumengallery-bench-cache-XXXXXX"));
         const QString dropped = dropPageCache(folder, cache.path());
@@ -518,10 +538,12 @@ int mixedVisits(int rounds)
         firstScreens << valueOf(output, "first screen");
         peaks << valueOf(output, "peak memory");
         firstScreenPeaks << valueOf(output, "peak memory at first screen");
+        held << valueOf(output, "decode memory held at once");
     }
-    std::printf("mixed folder: first screen: %.0f ms\n", bench::median(firstScreens));
-    std::printf("mixed folder: peak memory at first screen: %.0f MB\n", bench::median(firstScreenPeaks));
-    std::printf("mixed folder: peak memory: %.0f MB\n", bench::median(peaks));
+    printValue("mixed first screen", bench::median(firstScreens), "ms");
+    printValue("mixed peak memory at first screen", bench::median(firstScreenPeaks), "MB");
+    printValue("mixed peak memory", bench::median(peaks), "MB");
+    printValue("mixed decode memory held at once", bench::median(held), "MB");
     return status;
 }
 
@@ -546,6 +568,8 @@ int main(int argc, char **argv)
             setenv("XDG_CACHE_HOME", argv[++next], 1);
         else if (qstrcmp(argv[next], "--memory-only") == 0)
             memoryOnly = true;
+        else if (qstrcmp(argv[next], "--decode-limit") == 0 && next + 1 < argc)
+            setenv("LG_BENCH_DECODE_LIMIT_MB", argv[++next], 1);  // the children's too
         else
             break;
     }

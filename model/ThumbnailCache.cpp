@@ -2,12 +2,14 @@
 
 #include "model/SharedState.h"
 #include "model/FileTypeIcon.h"
+#include "model/DecodeBudget.h"
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Timer.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/image/VideoInfo.h"
@@ -80,9 +82,15 @@ struct Made
     lg::ThumbnailStore::Details details;
 };
 
+// What decoding a video's frame for a thumbnail holds at most, in bytes: the
+// decoder's frames in flight and the frame turned into a picture.
+constexpr qint64 videoDecodeBytes = 32LL << 20;
+
 // The thumbnail of request: from the disk cache when it holds a sound one for
-// the file as it is, else decoded. Any thread.
-Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *store)
+// the file as it is, else decoded, once what the decode holds fits within
+// budget (urgent: wanted now). Any thread.
+Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *store, DecodeBudget *budget,
+                   bool urgent)
 {
     Made made;
     const QString &path = request.key.path;
@@ -114,6 +122,14 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
     std::optional<QImage> image;
     QImage stored;  // what is kept on disk; null: image itself
     const QUrl url = lg::FileNames::urlOf(path);
+    // Held until the decode and what it made are gone (the source below
+    // keeps a picture decoded whole until it goes).
+    DecodeBudget::Hold hold(budget);
+    const auto nothing = [] {
+        Made none;
+        none.decoded = true;
+        return none;
+    };
     if (!request.isImage && lg::FileNames::hasRawBytes(path)) {
         // The video readers know the file by a name that is text only, which
         // would be a look-alike's: its file type's icon stands in.
@@ -122,16 +138,22 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         // The entry kept is made from a frame at its folder's size, not from
         // the smaller copy shown.
         QImage frame;
+        if (!hold.take(videoDecodeBytes, urgent))
+            return nothing();  // the quit
         image = mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr);
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else if (!keep) {
         const lg::ImageSource source = lg::ImageSource(path);
+        if (!hold.take(source.thumbnailDecodeBytes(request.maxPixelSize), urgent))
+            return nothing();
         if (source.isValid() && !source.type().isEmpty())
             image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
         const lg::ImageSource source = lg::ImageSource(path);
+        if (!hold.take(source.thumbnailDecodeBytes(folderSide), urgent))
+            return nothing();
         if (source.isValid() && !source.type().isEmpty()) {
             image = thumbnailFromImageSource(source, folderSide);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
@@ -161,7 +183,8 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
 // Writes what makeThumbnail left to write. Any thread.
 void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
 {
-    if (made.folderSide == 0 || store.writesStopped())
+    // While writes are stopped the store keeps what is saved for later.
+    if (made.folderSide == 0)
         return;
     if (made.failed)
         (void)store.saveFailure(path, made.stamp);
@@ -214,6 +237,7 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
     m_writePool = new QThreadPool(this);
     m_writePool->setMaxThreadCount(1);
+    m_decodeBudget = std::make_shared<DecodeBudget>(defaultDecodeBytes);
     m_store = std::make_shared<lg::ThumbnailStore>();
     // At quit the work under way ends before the windows go; what has not
     // started yet passes at once.
@@ -222,16 +246,26 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     lg::registerPool(m_writePool);
     // What writes cut short by an earlier run left behind goes first.
     ++m_pendingWrites;
-    writeAfterwards([store = m_store] { store->removeStrayTemporaries(); }, false);
+    writeAfterwards(m_store, [store = m_store] { store->removeStrayTemporaries(); }, false);
+    m_writesResume = new lg::Timer(this);
+    m_writesResume->setSingleShot(true);
+    connect(m_writesResume, &lg::Timer::timeout, this, &ThumbnailCache::writeWaiting);
 }
 
 ThumbnailCache::~ThumbnailCache()
 {
     ++m_generation;
     m_queues.clear();
+    m_decodeBudget->close();
     m_pool->waitForDone();
     m_laterPool->waitForDone();
     m_writePool->waitForDone();
+}
+
+void ThumbnailCache::setDecodeLimitForTesting(qint64 bytes)
+{
+    // Work already running keeps the budget it holds from.
+    m_decodeBudget = std::make_shared<DecodeBudget>(bytes);
 }
 
 void ThumbnailCache::setLimits(qint64 decodedBytes, qint64 storedBytes)
@@ -394,7 +428,7 @@ void ThumbnailCache::fileMoved(const QString &oldPath, const QString &newPath)
     if (!m_store)
         return;
     ++m_pendingWrites;
-    writeAfterwards([store = m_store, oldPath, newPath] {
+    writeAfterwards(m_store, [store = m_store, oldPath, newPath] {
         auto carry = [&](const QString &from, const QString &to) {
             if (const std::optional<lg::FileStamp> stamp = lg::FileStamp::of(to))
                 (void)store->carryOver(from, to, *stamp);
@@ -419,7 +453,7 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
     if (!m_store)
         return;
     ++m_pendingWrites;
-    writeAfterwards([store = m_store, oldPath, whereNow] {
+    writeAfterwards(m_store, [store = m_store, oldPath, whereNow] {
         // What is still there (a trash not wholly done) keeps its entries.
         const auto removeGone = [&store](const QString &path) {
             if (!lg::existsOrLink(path))
@@ -438,25 +472,51 @@ void ThumbnailCache::fileRemoved(const QString &oldPath, const QString &whereNow
                     false);
 }
 
-void ThumbnailCache::writeAfterwards(std::function<void()> write, bool mayWriteHere)
+void ThumbnailCache::writeAfterwards(std::shared_ptr<lg::ThumbnailStore> store, std::function<void()> write,
+                                     bool mayWriteHere)
 {
+    // Whether what could not be written (writes stopped) waits for a later
+    // try, which is then arranged on the main thread.
+    const auto afterwards = [this, store] {
+        if (store && store->hasWaiting())
+            QMetaObject::invokeMethod(this, [this, store] { writesWait(store); }, Qt::QueuedConnection);
+    };
     // Past this many waiting, a worker making thumbnails ahead of need writes
     // its own: what waits to be written stays within a few megabytes, and
     // what is wanted now is never held up by writing.
     constexpr int mostWaiting = 64;
     if (mayWriteHere && m_pendingWrites.load() > mostWaiting) {
-        if (!lg::isShuttingDown())
+        if (!lg::isShuttingDown()) {
             write();
+            afterwards();
+        }
         --m_pendingWrites;
         return;
     }
-    m_writePool->start([this, write = std::move(write)] {
+    m_writePool->start([write = std::move(write), afterwards, this] {
         if (!lg::isShuttingDown()) {
             yieldToTheWindow();
             write();
+            afterwards();
         }
         --m_pendingWrites;
     });
+}
+
+void ThumbnailCache::writesWait(const std::shared_ptr<lg::ThumbnailStore> &store)
+{
+    // Tried once the store writes again (a store set since keeps its own).
+    if (store != m_store || m_writesResume->isActive())
+        return;
+    m_writesResume->start(int(std::clamp<qint64>(store->msUntilWritesResume(), 0, lg::ThumbnailStore::writeRetryMs)));
+}
+
+void ThumbnailCache::writeWaiting()
+{
+    if (!m_store || !m_store->hasWaiting())
+        return;
+    ++m_pendingWrites;
+    writeAfterwards(m_store, [store = m_store] { store->writeWaiting(); }, false);
 }
 
 bool ThumbnailCache::isWorking() const
@@ -591,12 +651,12 @@ void ThumbnailCache::start(const Job &job)
         return;
     }
     m_runningThumbnails.insert(request.key);
-    pool->start([this, generation, request, later, store = m_store] {
+    pool->start([this, generation, request, later, store = m_store, budget = m_decodeBudget] {
         if (lg::isShuttingDown())
             return;
         if (later)
             yieldToTheWindow();
-        Made made = makeThumbnail(request, store.get());
+        Made made = makeThumbnail(request, store.get(), budget.get(), !later);
         QImage image;
         QByteArray compressed;
         if (!made.shown.isNull()) {
@@ -606,7 +666,7 @@ void ThumbnailCache::start(const Job &job)
         const bool decoded = made.decoded;
         // Counted as waiting to be written before it is delivered, so that the
         // cache is never seen idle with a write still to come.
-        const bool write = made.folderSide > 0 && store && !store->writesStopped();
+        const bool write = made.folderSide > 0 && store;
         if (write)
             ++m_pendingWrites;
         QMetaObject::invokeMethod(
@@ -617,7 +677,7 @@ void ThumbnailCache::start(const Job &job)
             Qt::QueuedConnection);
         // Written once delivered, never ahead of what is shown.
         if (write)
-            writeAfterwards([store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
+            writeAfterwards(store, [store, path = request.key.path, made = std::move(made)] { writeMade(*store, path, made); },
                             later);
     });
 }

@@ -2,7 +2,8 @@
 // The thumbnails and pixel sizes of media files, shared by the grid, the list,
 // the viewer and the collage.
 //
-// Thumbnails are made on background threads, the most wanted first, and kept
+// Thumbnails are made on background threads, the most wanted first, as many
+// at once as the bytes their decodes hold allow (DecodeBudget), and kept
 // in two least-recently-used tiers bounded in bytes: decoded images ready to
 // paint, and the same images compressed, so that a large folder stays cached
 // without holding every thumbnail decoded. An entry is keyed by the file's
@@ -17,7 +18,8 @@
 // size asked for and kept in memory only). A file that could not be made
 // into a thumbnail is recorded there and gets its file type's icon at once
 // until it changes. A write that fails changes nothing shown; a full or
-// read-only cache stops the writing for the rest of the run. A video's entry
+// read-only cache stops the writing for a while (lg::ThumbnailStore), and
+// what was made meanwhile is written once it resumes. A video's entry
 // is made from its frame at the folder's size, not from the smaller copy
 // shown. Files are keyed by their exact bytes (see lg::FileNames).
 //
@@ -38,10 +40,12 @@
 #include <memory>
 #include <optional>
 
+class DecodeBudget;
 class QThreadPool;
 namespace lg {
 class ImageSource;
 class ThumbnailStore;
+class Timer;
 }
 struct InitialDirectory;
 
@@ -92,6 +96,13 @@ public:
 
     explicit ThumbnailCache(QObject *parent = nullptr);
     ~ThumbnailCache() override;
+
+    // What the decodes of pictures and videos running at once may hold, in
+    // bytes (see DecodeBudget): threads are many, large pictures few.
+    static constexpr qint64 defaultDecodeBytes = 128LL * 1024 * 1024;
+    const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
+    // A budget of bytes instead (tests); set while no work runs.
+    void setDecodeLimitForTesting(qint64 bytes);
 
     // Byte limits of the decoded and the compressed tier.
     void setLimits(qint64 decodedBytes, qint64 storedBytes);
@@ -193,8 +204,13 @@ private:
                        const QByteArray &compressed, bool later, bool decoded);
     // Runs write on the writing thread, or here when that has too much
     // waiting and mayWriteHere; the caller counted it in m_pendingWrites.
+    // What store could not write then is tried again once its writes resume.
     // Any thread.
-    void writeAfterwards(std::function<void()> write, bool mayWriteHere);
+    void writeAfterwards(std::shared_ptr<lg::ThumbnailStore> store, std::function<void()> write, bool mayWriteHere);
+    // Arranges the try of what waits in store when its writes resume.
+    void writesWait(const std::shared_ptr<lg::ThumbnailStore> &store);
+    // Hands what waits in the store to the writing thread.
+    void writeWaiting();
     void pixelInfoDone(quint64 generation, const ThumbnailKey &key, const PixelInfo &info, bool later);
     void unpackDone(quint64 generation, const ThumbnailKey &key, const QImage &image);
     // Whether a compressed thumbnail may still be decoded on the main thread
@@ -223,7 +239,9 @@ private:
     QThreadPool *m_pool = nullptr;
     QThreadPool *m_laterPool = nullptr;  // its threads at a lower priority
     QThreadPool *m_writePool = nullptr;  // one thread at a lower priority: writes to disk
+    lg::Timer *m_writesResume = nullptr;  // when the store's stopped writes resume
     std::shared_ptr<lg::ThumbnailStore> m_store;
+    std::shared_ptr<DecodeBudget> m_decodeBudget;
     std::atomic<int> m_pendingWrites{0};  // handed to the writing thread, not done yet
     int m_decodeCount = 0;
     int m_diskHitCount = 0;

@@ -733,7 +733,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     if (err) {
         QString failedAt;
         FileOpResult r = errnoFailure(err, p.source, p.target);
-        if (owner.isMade() && removeTree(temporary, &failedAt) != 0)
+        if (owner.isMade() && removeMadeByThisRun(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
         if (!leftover.isEmpty())
             r.message += QStringLiteral(" The item it was to replace is at “%1” and goes back under its name the "

@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -62,6 +63,66 @@ bool isAbsoluteRawPath(const QByteArray &path)
     return path.startsWith('/') && !path.contains('\0') && path.size() <= 4095;
 }
 
+// A place seen from the folder a record lies in, on the same volume: names
+// led by any number of "..", as placeFrom writes it. It stays true wherever
+// the volume is mounted later.
+bool isRelativePlace(const QByteArray &place)
+{
+    if (place.isEmpty() || place.startsWith('/') || place.contains('\0') || place.size() > 4095)
+        return false;
+    bool names = false;
+    for (const QByteArray &part : place.split('/')) {
+        if (part == "..") {
+            if (names)
+                return false;
+        } else if (isOneName(part)) {
+            names = true;
+        } else {
+            return false;
+        }
+    }
+    return names;
+}
+
+// Where path (absolute, on the disk of the folder open as folderFd) lies as
+// seen from that folder, both resolved to what they are on disk: "../dst/F";
+// path itself when it is on another disk or cannot be resolved (the folder
+// above path must exist).
+QByteArray placeFrom(int folderFd, const QByteArray &path)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(handlePath(folderFd).constData(), buffer, sizeof buffer);
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    char resolved[PATH_MAX];
+    struct stat here, there;
+    if (n <= 0 || n >= ssize_t(sizeof buffer) || buffer[0] != '/' || !isOneName(name)
+        || !::realpath(folderOf(path).constData(), resolved) || ::fstat(folderFd, &here) != 0
+        || ::stat(resolved, &there) != 0 || here.st_dev != there.st_dev)
+        return path;
+    QList<QByteArray> from = QByteArray(buffer, qsizetype(n)).split('/');
+    QList<QByteArray> to = QByteArray(resolved).split('/');
+    from.removeAll(QByteArray());
+    to.removeAll(QByteArray());
+    to.append(name);
+    qsizetype common = 0;
+    while (common < from.size() && common < to.size() && from.at(common) == to.at(common))
+        ++common;
+    QList<QByteArray> parts(from.size() - common, QByteArray(".."));
+    parts.append(to.mid(common));
+    const QByteArray place = parts.join('/');
+    return isRelativePlace(place) ? place : path;
+}
+
+// The folder of place (absolute, or relative to the folder open as folderFd)
+// opened, and *name set to its last name; -1 when it cannot be opened.
+int openFolderOfPlace(int folderFd, const QByteArray &place, QByteArray *name)
+{
+    *name = place.mid(place.lastIndexOf('/') + 1);
+    if (!place.startsWith('/') && !place.contains('/'))
+        return ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    return ::openat(folderFd, folderOf(place).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 // The record, when text is byte for byte what OpenedUpFolder writes: one
 // name, an identity, two different modes the second of which only adds the
 // user's bits to the first (so setting it back only ever takes bits away),
@@ -81,7 +142,7 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
         if (!lines.at(5).startsWith("MovedTo="))
             return std::nullopt;
         record.movedTo = QByteArray::fromPercentEncoding(lines.at(5).mid(8));
-        if (!isAbsoluteRawPath(record.movedTo))
+        if (!isAbsoluteRawPath(record.movedTo) && !isRelativePlace(record.movedTo))
             return std::nullopt;
     }
     if (!mode || !given || *mode == *given || (*mode & ~*given) != 0 || (*given & ~(*mode | S_IRWXU)) != 0
@@ -95,34 +156,74 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
     return record;
 }
 
+// st is the folder recorded (id "<device>:<inode>"), found in the folder open
+// as dirFd: the same inode, on the same device or on that folder's own disk
+// come back under another device number. Where the disk numbers its files
+// afresh at each mount, an inode says nothing: never.
+bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd)
+{
+    const QList<QByteArray> parts = id.split(':');
+    struct stat folder;
+    if (parts.size() != 2 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != parts.at(1).toULongLong()
+        || ::fstat(dirFd, &folder) != 0)
+        return false;
+    const quint64 device = parts.at(0).toULongLong();
+    return quint64(st.st_dev) == device
+           || (folder.st_dev == st.st_dev && quint64(folder.st_dev) != device && !numbersFilesPerMount(dirFd));
+}
+
 // The folder name in dirFd gets its mode back when it is the one recorded,
-// the user's, with exactly the mode it was given.
-void setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user)
+// the user's, with exactly the mode it was given; true when it is the one.
+bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user)
 {
     const int fd = ::openat(dirFd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user
-        && QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) == record.folder
-        && (st.st_mode & 07777) == record.given)
+    const bool found = ::fstat(fd, &st) == 0 && isRecordedFolder(st, record.folder, dirFd);
+    if (found && st.st_uid == user && (st.st_mode & 07777) == record.given)
         ::chmod(handlePath(fd).constData(), record.mode);
     ::close(fd);
+    return found;
 }
 
+// The folder recorded, looked for among the entries of the folder open as
+// dirFd (renamed there since): its mode goes back as above.
+bool setModeBackAmong(int dirFd, const OpenedRecord &record, uid_t user)
+{
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listFolderAt(dirFd, &names, &err))
+        return false;
+    for (const QByteArray &name : names) {
+        struct stat st;
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && isRecordedFolder(st, record.folder, dirFd))
+            return setModeBackAt(dirFd, name, record, user);
+    }
+    return false;
+}
+
+// The folder recorded gets its mode back where it is: under its name, at the
+// place it was moved to (named from the record's own folder, so that a card
+// mounted at another place is put right there too), or renamed within either
+// folder. Moved anywhere else, it is left as it is.
 void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
 {
-    setModeBackAt(folderFd, record.name, record, user);
-    if (record.movedTo.isEmpty())
+    if (setModeBackAt(folderFd, record.name, record, user))
         return;
-    const QByteArray movedFolder = folderOf(record.movedTo);
-    const QByteArray movedName = record.movedTo.mid(record.movedTo.lastIndexOf('/') + 1);
-    const int dirFd = ::open(movedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    if (isOneName(movedName))
-        setModeBackAt(dirFd, movedName, record, user);
-    ::close(dirFd);
+    int movedFd = -1;
+    QByteArray movedName;
+    if (!record.movedTo.isEmpty()) {
+        movedFd = openFolderOfPlace(folderFd, record.movedTo, &movedName);
+        if (movedFd >= 0 && isOneName(movedName) && setModeBackAt(movedFd, movedName, record, user)) {
+            ::close(movedFd);
+            return;
+        }
+    }
+    if (!setModeBackAmong(folderFd, record, user) && movedFd >= 0)
+        setModeBackAmong(movedFd, record, user);
+    if (movedFd >= 0)
+        ::close(movedFd);
 }
 
 // What the record of a placeholder says.
@@ -156,9 +257,25 @@ std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
             return std::nullopt;
         record.made = lines.at(3).mid(5);
     }
-    if (!isOneName(record.name) || !isAbsoluteRawPath(record.from) || text != placeholderText(record))
+    if (!isOneName(record.name) || (!isAbsoluteRawPath(record.from) && !isRelativePlace(record.from))
+        || text != placeholderText(record))
         return std::nullopt;
     return record;
+}
+
+// st is the item made ("<device>:<inode>:<type>") on the disk of the folder
+// open as folderFd come back under another device number (a card mounted
+// again): the same inode and type, on that folder's disk, whose number is
+// not the one recorded. Never where the disk numbers its files afresh.
+bool isMadeOnReturnedDisk(const QByteArray &made, const struct stat &st, int folderFd)
+{
+    const QList<QByteArray> parts = made.split(':');
+    struct stat folder;
+    if (parts.size() != 3 || ::fstat(folderFd, &folder) != 0 || folder.st_dev != st.st_dev)
+        return false;
+    const FileIdentity id = identityOfStat(st);
+    return parts.at(0).toULongLong() != quint64(st.st_dev) && parts.at(1).toULongLong() == id.inode
+           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd);
 }
 
 // Removes the placeholder a dead process's record names, when it is one: see
@@ -171,12 +288,13 @@ void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_
         return;
     // Still where it came from: the rename never happened, and what stands at
     // the name is not the item.
-    if (::lstat(record.from.constData(), &source) != 0 || (source.st_dev == st.st_dev && source.st_ino == st.st_ino))
+    if (::fstatat(folderFd, record.from.constData(), &source, AT_SYMLINK_NOFOLLOW) != 0
+        || (source.st_dev == st.st_dev && source.st_ino == st.st_ino))
         return;
     // Not the very item recorded: only where no identity was recorded yet, or
     // it says little on this disk, and only what a placeholder looks like
     // (no mode bits, where the disk keeps modes) from before this process.
-    const bool recorded = isExactly(record.made, identityOfStat(st));
+    const bool recorded = isExactly(record.made, identityOfStat(st)) || isMadeOnReturnedDisk(record.made, st, folderFd);
     const bool renumbered = numbersFilesPerMount(folderFd);
     if (!recorded
         && !((record.made.isEmpty() || renumbered) && isOlderThanThisProcess(st.st_mtim)
@@ -294,7 +412,7 @@ OpenedUpFolder OpenedUpFolder::record(int parentFd, const QByteArray &parentPath
     record.folder = QByteArray::number(quint64(examined.st_dev)) + ':' + QByteArray::number(quint64(examined.st_ino));
     record.mode = examined.st_mode & 07777;
     record.given = given & 07777;
-    record.movedTo = isAbsoluteRawPath(movedTo) ? movedTo : QByteArray();
+    record.movedTo = isAbsoluteRawPath(movedTo) ? placeFrom(parentFd, movedTo) : QByteArray();
     if (isOneName(name) && record.mode != record.given)
         opened.m_lock = RecordLock::make(parentFd, parentPath, openedText(record));
     return opened;
@@ -349,6 +467,7 @@ PlaceholderRecord PlaceholderRecord::before(const QByteArray &from, const QByteA
     const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)
         return placeholder;
+    record.from = placeFrom(folderFd, record.from);
     placeholder.m_text = placeholderText(record);
     placeholder.m_lock = RecordLock::make(folderFd, folder, placeholder.m_text);
     ::close(folderFd);

@@ -46,9 +46,14 @@ private:
 // leaves nothing wider: before the chmod, a lock record beside it (in its
 // parent) names it by identity (device and inode), its mode and the mode it
 // is given, and, for a move, where it goes; the record is synced, and goes
-// once the mode is back or the folder is gone. The cleanup sets the mode back
-// where the folder, at either place, is still that folder with exactly the
-// mode it was given, and then drops the record. Nothing is ever widened.
+// once the mode is back or the folder is gone. Where it goes is named by its
+// place as seen from the record's own folder (on the same volume), so that a
+// card mounted at another place later is put right there too. The cleanup
+// sets the mode back where the folder, at either place or renamed within
+// either folder, is still that folder (its inode, on that disk even when it
+// came back under another device number) with exactly the mode it was
+// given, and then drops the record; a folder the user moved anywhere else
+// keeps the mode it has. Nothing is ever widened.
 class OpenedUpFolder
 {
 public:
@@ -73,7 +78,8 @@ private:
 // A name held by a placeholder (see renameWithoutReplacingRaw) on a file system
 // that may not keep placeholderMode (exFAT and FAT keep no modes): a lock record
 // in the target's folder names the target before the placeholder is made, with
-// where the item comes from, and the placeholder's identity once it is made.
+// where the item comes from (its place as seen from that folder, on the same
+// volume wherever it is mounted), and the placeholder's identity once it is made.
 // The cleanup removes what stands at the name only when the maker is gone and
 // it is an empty folder or empty file of the user's, the item still stands
 // where it came from (so the rename never happened), and it is the placeholder

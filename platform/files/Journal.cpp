@@ -25,6 +25,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -516,6 +517,55 @@ QByteArray foundElsewhere(const JournalText &entry, const std::vector<Mount> &ta
     return {};
 }
 
+} // namespace
+
+namespace temporaries {
+
+QByteArray diskFieldOf(const QByteArray &path)
+{
+    const Disk disk = diskOf(path);
+    if (disk.isEmpty())
+        return {};
+    return disk.mountPoint.toPercentEncoding() + ':' + disk.device.toPercentEncoding() + ':'
+           + disk.root.toPercentEncoding() + ':' + disk.volume.toPercentEncoding();
+}
+
+bool isDiskField(const QByteArray &field)
+{
+    const QList<QByteArray> parts = field.split(':');
+    if (parts.size() != 4)
+        return false;
+    const QByteArray mountPoint = QByteArray::fromPercentEncoding(parts.at(0));
+    const QByteArray root = QByteArray::fromPercentEncoding(parts.at(2));
+    const QByteArray volume = QByteArray::fromPercentEncoding(parts.at(3));
+    const QByteArray device = QByteArray::fromPercentEncoding(parts.at(1));
+    return mountPoint.startsWith('/') && root.startsWith('/') && isNumberList(device, 2)
+           && (volume.isEmpty() || volume.startsWith("uuid:") || volume.startsWith("fsid:"))
+           && field == mountPoint.toPercentEncoding() + ':' + device.toPercentEncoding() + ':'
+                            + root.toPercentEncoding() + ':' + volume.toPercentEncoding();
+}
+
+std::optional<QByteArray> whereOnDiskNow(const QByteArray &path, const QByteArray &field)
+{
+    if (!isDiskField(field))
+        return path;
+    const QList<QByteArray> parts = field.split(':');
+    JournalText entry;
+    entry.folder = path;
+    entry.disk = {QByteArray::fromPercentEncoding(parts.at(0)), QByteArray::fromPercentEncoding(parts.at(1)),
+                  QByteArray::fromPercentEncoding(parts.at(2)), QByteArray::fromPercentEncoding(parts.at(3))};
+    const std::vector<Mount> table = mountedDisks();
+    if (isMounted(entry.disk, table))
+        return path;
+    if (const QByteArray found = foundElsewhere(entry, table, uuidsByDevice()); !found.isEmpty())
+        return found;
+    return std::nullopt;
+}
+
+} // namespace temporaries
+
+namespace {
+
 // Settles the entries that name folder, in this thread, and closes them: the
 // folder is cleaned where it is now, and the entries go once it holds nothing
 // of ours on its own disk, or is gone while that disk is there, or has been
@@ -621,18 +671,44 @@ std::map<QByteArray, std::vector<DeadEntry>> deadEntries(int dirFd)
     return byFolder;
 }
 
-// The threads that settle one folder each, at most maxFolderThreads at once: a
-// folder whose open() or stat() blocks in the kernel (a share whose server is
-// away) holds up only its own thread. A run waits for a free thread (only
-// that many folders blocked at once hold up the others).
+// The threads that settle one folder each, at most maxFolderThreads at once
+// that have not yet been going for stalledFolderMs: a folder whose open() or
+// stat() blocks in the kernel (a share whose server is away) holds up only its
+// own thread, and once it has not answered for that long it no longer counts
+// against the limit, so no number of hung folders holds the others. A thread
+// blocked for good on a dead file system stays blocked: the threads are
+// detached for that reason (nothing, the quit included, waits for them).
 struct FolderThreads
 {
     std::mutex mutex;
     std::condition_variable ended;
-    int running = 0;
+    int running = 0;                   // every folder thread still going
+    std::map<quint64, qint64> counted;   // those that count against the limit, by number: since when (ms)
+    quint64 next = 0;
+    std::function<qint64()> clock;     // tests' clock (ms); empty: the steady clock
 };
 constexpr int maxFolderThreads = 16;
+constexpr qint64 stalledFolderMs = 5000;
 FolderThreads &g_folderThreads = *new FolderThreads;   // never destroyed: threads may outlive main()
+
+// Now, by the clock the stall is measured by (ms). Under the mutex.
+qint64 folderClockNow()
+{
+    if (g_folderThreads.clock)
+        return g_folderThreads.clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The threads that count against the limit now, once those that have not
+// answered for stalledFolderMs are left out. Under the mutex.
+int countedFolderThreads()
+{
+    const qint64 now = folderClockNow();
+    std::erase_if(g_folderThreads.counted,
+                  [now](const auto &thread) { return now - thread.second >= stalledFolderMs; });
+    return int(g_folderThreads.counted.size());
+}
 
 // Reads the journal and settles each folder on a thread of its own. With
 // wait, returns once all the threads it started have ended.
@@ -645,11 +721,13 @@ void cleanRun(bool wait)
     ::close(dirFd);
     auto started = std::make_shared<int>(0);   // this run's threads still going, under the mutex
     for (auto &[folder, entries] : byFolder) {
+        quint64 number = 0;
         {
-            // Looks at the shutdown now and then: nothing waits for this
-            // thread, but it stops taking folders once the quit has begun.
+            // Looks at the shutdown and at stalled folders now and then:
+            // nothing waits for this thread, but it stops taking folders once
+            // the quit has begun.
             std::unique_lock<std::mutex> lock(g_folderThreads.mutex);
-            while (g_folderThreads.running >= maxFolderThreads && !isShuttingDown())
+            while (countedFolderThreads() >= maxFolderThreads && !isShuttingDown())
                 g_folderThreads.ended.wait_for(lock, std::chrono::milliseconds(100));
             if (isShuttingDown()) {
                 for (const DeadEntry &entry : entries)
@@ -657,9 +735,12 @@ void cleanRun(bool wait)
                 continue;
             }
             ++g_folderThreads.running;
+            number = ++g_folderThreads.next;
+            g_folderThreads.counted[number] = folderClockNow();
             ++*started;
         }
-        std::thread([folder = folder, entries = std::move(entries), started]() mutable {
+        // Detached: a folder on a dead file system may block it for good.
+        std::thread([folder = folder, entries = std::move(entries), started, number]() mutable {
             if (const int ownDirFd = openJournalFolder(false); ownDirFd >= 0) {
                 settleFolder(ownDirFd, folder, entries);
                 ::close(ownDirFd);
@@ -670,6 +751,7 @@ void cleanRun(bool wait)
             {
                 std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
                 --g_folderThreads.running;
+                g_folderThreads.counted.erase(number);
                 --*started;
             }
             g_folderThreads.ended.notify_all();
@@ -727,6 +809,17 @@ void runCleanupThread()
 
 } // namespace
 
+namespace {
+
+// The watch of the mount table, once the cleanup has begun to watch it.
+QPointer<QSocketNotifier> &mountWatch()
+{
+    static QPointer<QSocketNotifier> watch;
+    return watch;
+}
+
+} // namespace
+
 void startCleaningFoldersLeftByKilledRuns()
 {
     if (isShuttingDown())
@@ -735,7 +828,7 @@ void startCleaningFoldersLeftByKilledRuns()
     // A disk mounted later (a card put back, a share come up) gets a look
     // then: the mount table's file reports each change as an exception.
     if (QCoreApplication::instance() && isMainThread()) {
-        static QPointer<QSocketNotifier> watch;
+        QPointer<QSocketNotifier> &watch = mountWatch();
         if (watch)
             return;
         const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -748,6 +841,21 @@ void startCleaningFoldersLeftByKilledRuns()
         });
         QObject::connect(watch, &QObject::destroyed, [fd] { ::close(fd); });
     }
+}
+
+void onMountTableChange(const QObject *context, std::function<void()> fn)
+{
+    if (QSocketNotifier *watch = mountWatch(); watch && context && isMainThread())
+        QObject::connect(watch, &QSocketNotifier::activated, context, [fn = std::move(fn)] {
+            if (!isShuttingDown())
+                fn();
+        });
+}
+
+void setFolderCleanupClockForTesting(std::function<qint64()> nowMs)
+{
+    std::lock_guard<std::mutex> lock(g_folderThreads.mutex);
+    g_folderThreads.clock = std::move(nowMs);
 }
 
 bool isCleaningFoldersLeftByKilledRunsForTesting()

@@ -21,6 +21,11 @@
 // days. Nothing is written into any other folder.
 //
 // Any thread, unless said otherwise. Nothing is shown to the user here.
+#include <QtGlobal>
+
+class QObject;
+
+#include <functional>
 
 namespace lg {
 
@@ -41,7 +46,16 @@ void cleanFoldersLeftByKilledRuns();
 // the first window is up. Afterwards (main thread only) every change of the mount
 // table starts it again, so a disk that comes back gets its look.
 void startCleaningFoldersLeftByKilledRuns();
+// Main thread: fn runs on the main thread after every change of the mount
+// table (a disk mounted or unmounted) while context lives, once the call
+// above has begun to watch the table; nothing before that, nor once the
+// shutdown has begun.
+void onMountTableChange(const QObject *context, std::function<void()> fn);
 // A run started above, or a folder's thread of it, is still going.
 bool isCleaningFoldersLeftByKilledRunsForTesting();
+// Tests: the clock (ms) by which a folder that has not answered for a few
+// seconds stops counting against the limit of folders cleaned at once; empty
+// puts the steady clock back.
+void setFolderCleanupClockForTesting(std::function<qint64()> nowMs);
 
 } // namespace lg

@@ -11,6 +11,9 @@
 #include <QHash>
 #include <QSet>
 
+#include <chrono>
+#include <mutex>
+
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
@@ -197,12 +200,29 @@ bool isAsCopied(const CopiedEntries &copied, const QByteArray &relative, const s
                                      && now.changedNanoseconds == it->changedNanoseconds));
 }
 
+// The clock the bound of a removal at quit is measured by (ms); tests set their own.
+// Never destroyed: a removal may run while exit() runs the static destructors.
+std::mutex &g_clockMutex = *new std::mutex;
+std::function<qint64()> &g_clock = *new std::function<qint64()>;
+
+qint64 removalNow()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_clockMutex);
+        if (g_clock)
+            return g_clock();
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // One removal: a walk down a stack of folder handles.
 class Removal
 {
 public:
-    Removal(const CopiedEntries *copied, QByteArray *failedAt)
-        : m_copied(copied), m_failedAt(failedAt)
+    // With finishAtQuit, the quit stops it only quitRemovalBoundMs after it first sees it.
+    Removal(const CopiedEntries *copied, QByteArray *failedAt, bool finishAtQuit = false)
+        : m_copied(copied), m_failedAt(failedAt), m_finishAtQuit(finishAtQuit)
     {
     }
 
@@ -230,6 +250,7 @@ private:
     };
     enum class Visit { Gone, Left, Entered };
 
+    bool stopsForQuit();
     Visit visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                 const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered);
     bool finish(Frame &frame, int parentFd);
@@ -262,12 +283,26 @@ private:
     QHash<std::pair<dev_t, ino_t>, struct timespec> m_unlinked;
     QList<QByteArray> m_mountPoints;
     MountTable m_table;
+    bool m_finishAtQuit = false;
+    std::optional<qint64> m_quitSeenAt;   // when this removal first saw the quit
 };
+
+bool Removal::stopsForQuit()
+{
+    if (!isShuttingDown())
+        return false;
+    if (!m_finishAtQuit)
+        return true;
+    const qint64 now = removalNow();
+    if (!m_quitSeenAt)
+        m_quitSeenAt = now;
+    return now - *m_quitSeenAt >= quitRemovalBoundMs;
+}
 
 Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                               const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered)
 {
-    if (isShuttingDown())
+    if (stopsForQuit())
         return fail(ECANCELED, path);
     if (const int injected = injectedFileFault(FileStep::Remove, decoded(path)))
         return fail(injected, path);
@@ -558,12 +593,14 @@ int removeEntryAt(int folderFd, const QByteArray &folderPath, const QByteArray &
     return removeEntryWith(removal, folderFd, folderPath, name, failedAt, owner);
 }
 
-RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied)
+namespace {
+
+RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, bool finishAtQuit)
 {
     QByteArray folder, name, at;
     splitPath(lg::FileNames::toNative(path), &folder, &name);
     RemovalResult result;
-    Removal removal(copied, &at);
+    Removal removal(copied, &at, finishAtQuit);
     // The folder it lies in is the caller's; what lies below is examined.
     const int folderFd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
@@ -583,12 +620,33 @@ RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copi
     return result;
 }
 
+} // namespace
+
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied)
+{
+    return removeReporting(path, copied, false);
+}
+
 int removeTree(const QString &path, QString *failedAt)
 {
     const RemovalResult result = removeTreeReporting(path);
     if (result.error && failedAt)
         *failedAt = result.failedAt;
     return result.error;
+}
+
+int removeMadeByThisRun(const QString &path, QString *failedAt)
+{
+    const RemovalResult result = removeReporting(path, nullptr, true);
+    if (result.error && failedAt)
+        *failedAt = result.failedAt;
+    return result.error;
+}
+
+void setRemovalClockForTesting(std::function<qint64()> nowMs)
+{
+    std::lock_guard<std::mutex> lock(g_clockMutex);
+    g_clock = std::move(nowMs);
 }
 
 int canRemove(const QString &path, QString *reason)

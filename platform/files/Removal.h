@@ -23,7 +23,8 @@
 // walks with a stack of folder handles of its own (not the thread's stack),
 // reads the mount table at most once, gives a folder it opened up and could
 // not remove its mode back, and stops between entries once the program quits
-// (ECANCELED; what is left stays whole).
+// (ECANCELED; what is left stays whole), at once or, for what this run made
+// (removeMadeByThisRun), within a bound.
 //
 // The delete step of a move across file systems removes only what was copied:
 // an entry goes only while it is still exactly what was copied (same device
@@ -40,6 +41,7 @@
 #include <QString>
 #include <QStringList>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <sys/types.h>
@@ -59,6 +61,18 @@ constexpr int tooDeepToRemove = -4;
 // (also when nothing was there); otherwise the first error, and *failedAt names
 // the place where it happened.
 int removeTree(const QString &path, QString *failedAt = nullptr);
+
+// How long a removal of what this run made goes on once the program quits (ms).
+constexpr int quitRemovalBoundMs = 400;
+// removeTree for what this run made and will not finish (an unfinished copy
+// of its own, hidden beside its target): a quit does not stop it at once, so
+// that the quit leaves no hidden copy and no lock behind; it goes on for at
+// most quitRemovalBoundMs after it first sees the quit, and then stops
+// (ECANCELED) with what is left still named by its lock, for the start-up
+// cleanup (so a quit still ends within a second).
+int removeMadeByThisRun(const QString &path, QString *failedAt = nullptr);
+// Tests: the clock (ms) that bound is measured by; empty puts the steady clock back.
+void setRemovalClockForTesting(std::function<qint64()> nowMs);
 
 // What a copy was made from: the identity of each entry as it was copied, by
 // its path below the item's top (the top itself under "").

@@ -4,15 +4,23 @@
 
 #include "platform/files/FileIdentity.h"
 #include "platform/files/Removal.h"
+#include "platform/files/Temporaries.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <optional>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
 
 namespace lg {
 
@@ -23,26 +31,162 @@ namespace {
 
 constexpr char moveHeader[] = "[Lumen Gallery move]";
 constexpr char movePrefix[] = "move-";
+constexpr qint64 awayDays = 30;   // a note whose disk has been away this long goes
+constexpr int maxFolderDepth = 256;   // deeper than this, a folder counts as holding an item
 
-// before: the inode of what stood at the target when the move began, or
-// empty (the inode alone: the disk may come back under another device number).
-QByteArray moveText(const QByteArray &source, const QByteArray &target, const QByteArray &before)
+// What a note says: the source and the target; before, the inode of what
+// stood at the target when the move began, or empty (the inode alone: the
+// disk may come back under another device number); and the disks of the two
+// (see diskFieldOf), empty in notes of older versions.
+struct MoveNote
 {
-    QByteArray text = QByteArray(moveHeader) + "\nSource=" + source.toPercentEncoding("/") + "\nTarget="
-                      + target.toPercentEncoding("/") + "\n";
-    if (!before.isEmpty())
-        text += "Before=" + before + "\n";
+    QByteArray source, target, before, sourceDisk, targetDisk;
+};
+
+QByteArray moveText(const MoveNote &note)
+{
+    QByteArray text = QByteArray(moveHeader) + "\nSource=" + note.source.toPercentEncoding("/") + "\nTarget="
+                      + note.target.toPercentEncoding("/") + "\n";
+    if (!note.before.isEmpty())
+        text += "Before=" + note.before + "\n";
+    if (!note.sourceDisk.isEmpty())
+        text += "SourceDisk=" + note.sourceDisk + "\n";
+    if (!note.targetDisk.isEmpty())
+        text += "TargetDisk=" + note.targetDisk + "\n";
     return text;
+}
+
+// The note, when text is byte for byte what MoveDeletion writes.
+std::optional<MoveNote> parseMoveNote(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 4 || lines.size() > 7 || lines.at(0) != moveHeader || !lines.at(1).startsWith("Source=")
+        || !lines.at(2).startsWith("Target="))
+        return std::nullopt;
+    MoveNote note;
+    note.source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+    note.target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
+    for (qsizetype i = 3; i + 1 < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        if (line.startsWith("Before=") && note.sourceDisk.isEmpty() && note.targetDisk.isEmpty())
+            note.before = line.mid(7);
+        else if (line.startsWith("SourceDisk=") && note.targetDisk.isEmpty())
+            note.sourceDisk = line.mid(11);
+        else if (line.startsWith("TargetDisk="))
+            note.targetDisk = line.mid(11);
+        else
+            return std::nullopt;
+    }
+    if (!note.source.startsWith('/') || !note.target.startsWith('/')
+        || (!note.before.isEmpty() && !isNumberList(note.before, 1))
+        || (!note.sourceDisk.isEmpty() && !isDiskField(note.sourceDisk))
+        || (!note.targetDisk.isEmpty() && !isDiskField(note.targetDisk)) || text != moveText(note))
+        return std::nullopt;
+    return note;
 }
 
 QByteArray objectOf(const FileIdentity &id) { return QByteArray::number(id.inode); }
 
-// The items of a stopped move are in both places now: the source is there,
-// and at the target stands something other than what stood there before.
-bool isInBothPlaces(const QString &source, const QString &target, const QByteArray &before)
+// The folder name in parentFd is the top of a mount (a bind mount of the same
+// disk too, where the kernel can tell).
+bool isMountTopAt(int parentFd, const QByteArray &name)
 {
-    const std::optional<FileIdentity> there = fileIdentity(target);
-    return fileIdentity(source) && there && (before.isEmpty() || objectOf(*there) != before);
+    struct statx sx;
+    return ::statx(parentFd, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
+           && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
+// The folder name in parentFd (examined as st) holds something other than
+// folders: a file, a link, another disk mounted inside, or what cannot be
+// read. Walks by handle, never following a link.
+bool holdsAnItemAt(int parentFd, const QByteArray &name, const struct stat &st, int depth)
+{
+    if (!S_ISDIR(st.st_mode) || (depth > 0 && isMountTopAt(parentFd, name)))
+        return true;
+    if (depth >= maxFolderDepth)
+        return true;
+    const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    struct stat opened;
+    std::vector<QByteArray> names;
+    int err = 0;
+    bool holds = ::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino
+                 || !listFolderAt(fd, &names, &err);
+    for (const QByteArray &child : names) {
+        struct stat childStat;
+        if (holds)
+            break;
+        holds = ::fstatat(fd, child.constData(), &childStat, AT_SYMLINK_NOFOLLOW) != 0
+                || childStat.st_dev != st.st_dev || holdsAnItemAt(fd, child, childStat, depth + 1);
+    }
+    ::close(fd);
+    return holds;
+}
+
+// Removes the folder name in parentFd and the folders in it, each only while
+// it is empty and on the disk of the folder above it (device dev).
+void removeEmptyFoldersAt(int parentFd, const QByteArray &name, dev_t dev, int depth)
+{
+    struct stat st;
+    if (depth >= maxFolderDepth || ::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISDIR(st.st_mode) || st.st_dev != dev || isMountTopAt(parentFd, name))
+        return;
+    const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino
+        && listFolderAt(fd, &names, &err)) {
+        for (const QByteArray &child : names)
+            removeEmptyFoldersAt(fd, child, dev, depth + 1);
+    }
+    ::close(fd);
+    ::unlinkat(parentFd, name.constData(), AT_REMOVEDIR);   // only while empty
+}
+
+// What a stopped move whose source is at source now left there.
+enum class SourceNow { Gone, HoldsAnItem, OnlyEmptyFolders };
+
+SourceNow sourceNow(const QByteArray &source)
+{
+    QByteArray path = source;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    const int parentFd = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0)
+        return errno == ENOENT ? SourceNow::Gone : SourceNow::HoldsAnItem;
+    struct stat examined;
+    SourceNow now = SourceNow::Gone;
+    if (::fstatat(parentFd, name.constData(), &examined, AT_SYMLINK_NOFOLLOW) == 0)
+        now = holdsAnItemAt(parentFd, name, examined, 0) ? SourceNow::HoldsAnItem : SourceNow::OnlyEmptyFolders;
+    else if (errno != ENOENT)
+        now = SourceNow::HoldsAnItem;
+    ::close(parentFd);
+    return now;
+}
+
+// A stopped move whose source (now at source) held only empty folders: they
+// go. False when the source holds an item after all.
+bool finishEmptiedMove(const QByteArray &source, bool *emptyFolderLeft)
+{
+    QByteArray path = source;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const int parentFd = ::open(folderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd >= 0) {
+        struct stat parent;
+        if (::fstat(parentFd, &parent) == 0)
+            removeEmptyFoldersAt(parentFd, path.mid(path.lastIndexOf('/') + 1), parent.st_dev, 0);
+        ::close(parentFd);
+    }
+    // Whatever arrived meanwhile stays, and is told.
+    const SourceNow now = sourceNow(path);
+    *emptyFolderLeft = now == SourceNow::OnlyEmptyFolders;
+    return now != SourceNow::HoldsAnItem;
 }
 
 } // namespace
@@ -53,7 +197,13 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
     if (dirFd < 0)
         return;   // best effort: the move goes on without its note
     const std::optional<FileIdentity> before = fileIdentity(target);
-    const QByteArray text = moveText(enc(source), enc(target), before ? objectOf(*before) : QByteArray());
+    MoveNote note;
+    note.source = enc(source);
+    note.target = enc(target);
+    note.before = before ? objectOf(*before) : QByteArray();
+    note.sourceDisk = diskFieldOf(folderOf(note.source));
+    note.targetDisk = diskFieldOf(folderOf(note.target));
+    const QByteArray text = moveText(note);
     const QByteArray name = movePrefix + newToken();
     const QByteArray making = '.' + name + ".new";
     const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -89,6 +239,53 @@ void MoveDeletion::keep()
     m_fd = -1;
 }
 
+namespace {
+
+// A note being written (".move-<token>.new") that a process killed before it
+// was in place left: its move had not begun to copy, so it names nothing to
+// tell. It goes once it is older than this process (a newer one may be a
+// live writer's, between its open and its lock) and nobody holds it.
+void removeHalfWrittenNote(int dirFd, const QByteArray &name, uid_t user)
+{
+    struct stat st;
+    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !isOlderThanThisProcess(st.st_mtim))
+        return;
+    QByteArray text;
+    const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);
+    if (fd < 0)
+        return;
+    ::unlinkat(dirFd, name.constData(), 0);
+    ::close(fd);
+}
+
+// The move a note names, as it is to be told now; none when it is not to be
+// told. *away says that the disk of its source or target is not mounted.
+std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away)
+{
+    const std::optional<QByteArray> source = whereOnDiskNow(note.source, note.sourceDisk);
+    const std::optional<QByteArray> target = whereOnDiskNow(note.target, note.targetDisk);
+    *away = !source || !target;
+    if (*away)
+        return std::nullopt;
+    // The copy stands at the target: something other than what stood there before.
+    const std::optional<FileIdentity> there = fileIdentity(decoded(*target));
+    if (!there || (!note.before.isEmpty() && objectOf(*there) == note.before))
+        return std::nullopt;
+    StoppedMove move{decoded(*source), decoded(*target)};
+    switch (sourceNow(*source)) {
+    case SourceNow::Gone:
+        return std::nullopt;
+    case SourceNow::HoldsAnItem:
+        return move;
+    case SourceNow::OnlyEmptyFolders:
+        move.inBothPlaces = !finishEmptiedMove(*source, &move.emptyFolderLeft);
+        return move;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 QList<StoppedMove> takeStoppedMoves()
 {
     QList<StoppedMove> moves;
@@ -98,35 +295,38 @@ QList<StoppedMove> takeStoppedMoves()
     std::vector<QByteArray> names;
     int err = 0;
     const uid_t user = fileSystemUser();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (listFolderAt(dirFd, &names, &err)) {
         std::sort(names.begin(), names.end());
         for (const QByteArray &name : names) {
-            if (!name.startsWith(movePrefix) || !isToken(name.mid(qsizetype(std::strlen(movePrefix)))))
+            const qsizetype prefix = qsizetype(std::strlen(movePrefix));
+            if (name.startsWith('.') && name.endsWith(".new") && name.mid(1).startsWith(movePrefix)
+                && isToken(name.mid(1 + prefix, name.size() - 5 - prefix))) {
+                removeHalfWrittenNote(dirFd, name, user);
+                continue;
+            }
+            if (!name.startsWith(movePrefix) || !isToken(name.mid(prefix)))
                 continue;
             QByteArray text;
             const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);   // not while its move runs
             if (fd < 0)
                 continue;
-            const QList<QByteArray> lines = text.split('\n');
-            if ((lines.size() == 4 || lines.size() == 5) && lines.at(0) == moveHeader
-                && lines.at(1).startsWith("Source=") && lines.at(2).startsWith("Target=")
-                && (lines.size() == 4 || lines.at(3).startsWith("Before="))) {
-                const QByteArray source = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
-                const QByteArray target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
-                const QByteArray before = lines.size() == 5 ? lines.at(3).mid(7) : QByteArray();
-                if (source.startsWith('/') && target.startsWith('/')
-                    && (before.isEmpty() || isNumberList(before, 1))
-                    && text == moveText(source, target, before)
-                    && isInBothPlaces(decoded(source), decoded(target), before))
-                    moves.append({decoded(source), decoded(target)});
+            bool away = false;
+            if (const std::optional<MoveNote> note = parseMoveNote(text)) {
+                if (const std::optional<StoppedMove> move = moveToTell(*note, &away))
+                    moves.append(*move);
             }
-            ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
+            // Its disk away: the note waits for it, as the journal's entries
+            // do, for at most so long since it was written.
+            struct stat st;
+            const bool tooOld = ::fstat(fd, &st) == 0 && now - qint64(st.st_mtim.tv_sec) > awayDays * 24 * 3600;
+            if (!away || tooOld)
+                ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
             ::close(fd);
         }
     }
     ::close(dirFd);
     return moves;
 }
-
 
 } // namespace lg

@@ -39,14 +39,26 @@ private:
 
 struct StoppedMove
 {
-    QString source, target;
+    QString source, target;   // where they are now (a card back at another place is named there)
+    // The source still holds an item: the items are in both places. Otherwise
+    // all of them had gone and the move is complete (the empty folders it
+    // left were removed, unless emptyFolderLeft).
+    bool inBothPlaces = true;
+    bool emptyFolderLeft = false;   // the emptied source folder could not be removed
 };
 // The moves that a quit or a kill stopped in their delete step, as their notes
-// say, whose items are in both places now: the source is there, and so is an
-// item at the target other than the one a Replace was to replace. Each note
-// goes once read (so each move is told once, and one whose items are not in
-// both places is never told). Notes of moves still running in other processes
-// stay. Any thread.
+// say, that are to be told now: those whose items are in both places (the
+// source still holds an item, and at the target stands an item other than
+// the one a Replace was to replace), and those whose source held nothing but
+// empty folders, which are removed here (by handle, each only while it is
+// still empty; never across into another disk). Each note goes once read
+// (so each move is told once, and one whose copy is not at its target is
+// never told), except while the disk of its source or of its target is not
+// mounted (an unplugged card): the note stays, as the journal's entries do,
+// for at most 30 days, and is read again at a later start, with the disk
+// found wherever it is mounted then. Notes of moves still running in other
+// processes stay; a note half written by a process killed before it was in
+// place goes. Any thread.
 QList<StoppedMove> takeStoppedMoves();
 
 } // namespace lg

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -55,6 +56,19 @@ struct Scan
 // folder is read even when this process read it before. *found gets what was
 // found; false when the folder cannot be opened (*err then says why).
 bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr);
+
+// The disk that path lies on, as one field of a record: where it is mounted,
+// its device, the part of it mounted there and its file system's identity
+// (see Journal.cpp), each percent-encoded, joined by ':'; empty when it
+// cannot be told. May block on a share whose server is away.
+QByteArray diskFieldOf(const QByteArray &path);
+// field is exactly as diskFieldOf writes one.
+bool isDiskField(const QByteArray &field);
+// Where path, on the disk that field names, is now: path itself while that
+// disk is mounted as it was (or field names none), its place on that disk
+// mounted at another place, or none while the disk is not mounted at all (an
+// unplugged card, a share not mounted yet).
+std::optional<QByteArray> whereOnDiskNow(const QByteArray &path, const QByteArray &field);
 
 // The journal: its entries are at most this long.
 constexpr int maxJournalBytes = 8192;

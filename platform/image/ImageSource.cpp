@@ -279,6 +279,54 @@ std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
     return image;
 }
 
+qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
+{
+    // Nothing here decodes: judged on the probe alone.
+    if (d->probe.decoder == Decoder::None || (!d->valid && !d->decodeToValidate))
+        return 0;
+    const QSize stored = d->storedSize.isEmpty() ? d->probe.storedSize : d->storedSize;
+    if (stored.isEmpty())
+        return qint64(decodeBudgetMegabytes) << 20;
+    const qint64 pixels = qint64(stored.width()) * stored.height();
+    const QSize fitted = fitWithin(stored, std::max(0, maxPixelSize));
+    const qint64 thumbnail = qint64(fitted.width()) * fitted.height() * 4;
+    // Room for the decoder's own state (tables, rows, the file's bytes in
+    // reading): a megabyte or so.
+    constexpr qint64 slack = 1 << 20;
+    if (d->decodeToValidate) {
+        // Decoded whole by ImageMagick (16 bits a sample) and handed over in 8.
+        return pixels * 12 + thumbnail + slack;
+    }
+    switch (d->probe.decoder) {
+    case Decoder::Qt: {
+        if (d->probe.qtFormat == "jpeg" && maxPixelSize > 0) {
+            // Decoded at 1/2, 1/4 or 1/8 of its size, the most reduced that
+            // still covers the thumbnail, then reduced the rest of the way.
+            int scale = 8;
+            while (scale > 1 && (stored.width() / scale < fitted.width() || stored.height() / scale < fitted.height()))
+                scale /= 2;
+            const qint64 reduced = qint64((stored.width() + scale - 1) / scale) * ((stored.height() + scale - 1) / scale);
+            return reduced * 4 + thumbnail + slack;
+        }
+        // Decoded whole, four bytes a pixel (eight past 8 bits a sample),
+        // and once more when it is turned into the form that is reduced.
+        const qint64 perPixel = d->probe.depth > 8 ? 8 : 4;
+        return pixels * perPixel * (d->probe.hasAlpha || perPixel > 4 ? 2 : 1) + thumbnail + slack;
+    }
+    case Decoder::Heif:
+        // The decoded planes (4:2:0, up to 16 bits a sample) while they are
+        // turned into three bytes a pixel, which are reduced from there; with
+        // alpha, four bytes a pixel, copied once.
+        return pixels * (d->depth > 8 ? 3 : 2) + pixels * (d->hasAlpha ? 8 : 3) + thumbnail + slack;
+    case Decoder::Raw:
+        // Mostly an embedded preview near the picture's size, decoded (the
+        // sensor's samples, where there is none, take about as much again).
+        return pixels * 4 + thumbnail + slack;
+    default:
+        return pixels * 12 + thumbnail + slack;
+    }
+}
+
 std::optional<QImage> ImageSource::image() const
 {
     return thumbnail(0);

@@ -61,6 +61,13 @@ public:
     // upright. Reduced-size decoding and embedded previews are used when they
     // are at least that size.
     std::optional<QImage> thumbnail(int maxPixelSize) const;
+    // The most bytes that making thumbnail(maxPixelSize) holds at once, as
+    // told by the header before anything is decoded: the decoder's pixels
+    // (a JPEG's at its reduced size), the copies made on the way and the
+    // thumbnail. Where the header tells no size (formats checked by
+    // decoding them), what one decoded picture may take at most
+    // (image::decodeBudgetMegabytes). 0 when nothing will be decoded.
+    qint64 thumbnailDecodeBytes(int maxPixelSize) const;
     // The first image at full size, upright.
     std::optional<QImage> image() const;
     // Frames of an animated or multi-page image; 1 for stills, 0 when not valid.

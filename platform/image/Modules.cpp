@@ -11,10 +11,11 @@
 #include "ModuleBuild.h"
 #include "platform/files/FileNames.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -25,12 +26,26 @@
 #include <thread>
 #include <vector>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
 #include <dlfcn.h>
 #include <elf.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <link.h>
+#include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace lg::image::built {
+// The SHA-256 of each module file this build made, in hex, by file name:
+// generated once the modules are linked (cmake/ModuleBuildDigests.cmake).
+extern const char *const moduleDigests[][2];
+extern const int moduleDigestCount;
+} // namespace lg::image::built
 
 namespace lg::image {
 
@@ -61,7 +76,7 @@ const ModuleFacts &factsOf(Module module)
 }
 
 // Why a module is not used, for the words in the window.
-enum class Refusal { None, Missing, Untrusted, Damaged, OtherBuild, Unloadable };
+enum class Refusal { None, Missing, Untrusted, Elsewhere, Damaged, OtherBuild, Unloadable };
 
 // A module file found at start: held open for the life of the process.
 struct Found
@@ -99,9 +114,13 @@ struct Loader
     std::array<Found, moduleCount> found;
     std::array<QString, moduleCount> errors;
     std::array<bool, moduleCount> told {};
-    std::vector<ModuleProblem> untold;   // problems found while no handler was set
-    std::function<void(const ModuleProblem &)> handler;
+    QList<ModuleProblem> untold;   // problems not yet handed to the handler
+    int loadsUnderWay = 0;         // their problems are told once the last ends
+    bool checkedAll = false;       // a refusal has had every other module checked
+    std::function<void(const QList<ModuleProblem> &)> handler;
     std::function<void(Module)> loadHook;
+    std::function<void(Module)> checkedHook;
+    std::vector<std::pair<QString, QByteArray>> acceptedForTesting;   // file name, SHA-256
 };
 
 Loader &loader()
@@ -118,41 +137,167 @@ bool ownedByUs(const struct stat &st)
     return st.st_uid == 0 || st.st_uid == geteuid();
 }
 
+struct GroupLookup
+{
+    std::mutex mutex;   // also keeps the walk of the users' list to one thread of ours
+    GroupMembersLookup forTesting;
+};
+
+GroupLookup &groupLookup()
+{
+    static GroupLookup *instance = new GroupLookup;
+    return *instance;
+}
+
+// The system's answer for GroupMembersLookup; the caller holds the lookup's lock.
+std::optional<std::vector<uid_t>> systemGroupMembers(gid_t gid)
+{
+    std::vector<char> buffer(16384);
+    struct group entry = {};
+    struct group *found = nullptr;
+    while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 24))
+        buffer.resize(buffer.size() * 2);
+    if (!found)
+        return std::nullopt;
+    std::vector<uid_t> members;
+    for (char **name = entry.gr_mem; name && *name; ++name) {
+        std::vector<char> userBuffer(16384);
+        struct passwd user = {};
+        struct passwd *known = nullptr;
+        while (::getpwnam_r(*name, &user, userBuffer.data(), userBuffer.size(), &known) == ERANGE
+               && userBuffer.size() < (1u << 24))
+            userBuffer.resize(userBuffer.size() * 2);
+        // A name no user has may be given to one later: nobody's own.
+        members.push_back(known ? user.pw_uid : uid_t(-1));
+    }
+    // Whose primary group it is: only the users' list says, walked whole as OpenSSH does.
+    ::setpwent();
+    while (const struct passwd *user = ::getpwent())
+        if (user->pw_gid == gid)
+            members.push_back(user->pw_uid);
+    ::endpwent();
+    return members;
+}
+
+// Whether users other than the owner of what st describes may change it:
+// everybody may write it, or a group that holds someone else. A group of
+// nobody is no better (programs set to run as that group write with it).
+bool othersMayWrite(const struct stat &st)
+{
+    if (st.st_mode & S_IWOTH)
+        return true;
+    if (!(st.st_mode & S_IWGRP))
+        return false;
+    std::optional<std::vector<uid_t>> members;
+    {
+        GroupLookup &lookup = groupLookup();
+        std::lock_guard lock(lookup.mutex);
+        members = lookup.forTesting ? lookup.forTesting(st.st_gid) : systemGroupMembers(st.st_gid);
+    }
+    return !members || members->empty()
+        || std::any_of(members->begin(), members->end(), [&st](uid_t user) { return user != st.st_uid; });
+}
+
+// The name in folder of the file that a link in it, whose text is target,
+// leads to; empty when it leads outside the folder.
+QByteArray nameInFolder(const QByteArray &folder, const QByteArray &target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray name = target.mid(slash + 1);
+    if (name.isEmpty() || name == "." || name == "..")
+        return {};
+    if (slash < 0)
+        return name;
+    QByteArray parent = target.left(slash);
+    if (!target.startsWith('/'))
+        parent = folder + '/' + parent;
+    else if (parent.isEmpty())
+        parent = "/";
+    char realParent[PATH_MAX];
+    char realFolder[PATH_MAX];
+    if (!::realpath(parent.constData(), realParent) || !::realpath(folder.constData(), realFolder))
+        return {};
+    return std::strcmp(realParent, realFolder) == 0 ? name : QByteArray();
+}
+
+// Opens the module file name in the folder open as folderFd, a link only to
+// a file of that same folder, by its name there (never through another
+// folder a link names); -1 with reason set when it leads elsewhere, -1 alone
+// when there is nothing to open.
+int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, QString *reason)
+{
+    for (int links = 0; links < 8; ++links) {
+        // Non-blocking: a FIFO in a module's place must not hold the start.
+        const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        if (fd >= 0 || errno != ELOOP)
+            return fd;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(folderFd, name.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) >= sizeof target)
+            return -1;
+        const QByteArray text(target, length);
+        const QByteArray next = nameInFolder(folder, text);
+        if (next.isEmpty()) {
+            *reason = QStringLiteral("%1/%2 is a link to %3, outside the module folder")
+                          .arg(FileNames::fromNative(folder), FileNames::fromNative(name), FileNames::fromNative(text));
+            return -1;
+        }
+        name = next;
+    }
+    *reason = QStringLiteral("%1 leads through too many links").arg(FileNames::fromNative(folder + '/' + name));
+    return -1;
+}
+
 void findInLocked(Loader &l, const QStringList &folders)
 {
     for (const QString &folder : folders) {
-        const QString untrusted = untrustedFolderReason(folder);
+        const QByteArray folderBytes = FileNames::toNative(QDir::cleanPath(folder));
+        const int folderFd = QDir::isAbsolutePath(folder)
+            ? ::open(folderBytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        if (folderFd < 0)
+            continue;
+        // The folder checked is the folder held, wherever a link on its way
+        // pointed when it was opened: a link swapped after the check leads
+        // nothing here elsewhere.
+        char real[PATH_MAX];
+        const QByteArray handle = lg::handlePath(folderFd);
+        const ssize_t length = ::readlink(handle.constData(), real, sizeof real);
+        const QByteArray held = length > 0 && size_t(length) < sizeof real ? QByteArray(real, length) : QByteArray();
+        const QString untrusted = held.startsWith('/') ? untrustedFolderReason(FileNames::fromNative(held))
+                                                       : QStringLiteral("%1 cannot be read").arg(folder);
         for (size_t i = 0; i < size_t(moduleCount); ++i) {
             Found &found = l.found[i];
             if (found.fd >= 0)
                 continue;
-            const QString path = QDir(folder).filePath(QString::fromLatin1(factsOf(Module(i)).file));
-            // Non-blocking: a FIFO in a module's place must not hold the start.
-            const int fd
-                = ::open(lg::FileNames::toNative(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-            if (fd < 0)
-                continue;
-            struct stat st = {};
-            QString reason = untrusted;
-            Refusal refusal = Refusal::Untrusted;
-            if (reason.isEmpty()) {
-                if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                    reason = QStringLiteral("%1 is not a file").arg(path);
-                    refusal = Refusal::Damaged;
-                } else if (!ownedByUs(st) || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-                    reason = QStringLiteral("%1 may be changed by other users").arg(path);
+            const QByteArray name(factsOf(Module(i)).file);
+            const QString path = FileNames::fromNative(folderBytes + '/' + name);
+            QString reason;
+            const int fd = openInFolder(folderFd, held, name, &reason);
+            Refusal refusal = Refusal::Elsewhere;
+            if (fd >= 0) {
+                struct stat st = {};
+                reason = untrusted;
+                refusal = Refusal::Untrusted;
+                if (reason.isEmpty()) {
+                    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                        reason = QStringLiteral("%1 is not a file").arg(path);
+                        refusal = Refusal::Damaged;
+                    } else if (!ownedByUs(st) || othersMayWrite(st)) {
+                        reason = QStringLiteral("%1 may be changed by other users").arg(path);
+                    }
                 }
-            }
-            if (!reason.isEmpty()) {
+                if (reason.isEmpty()) {
+                    found = Found {fd, path, Refusal::None, {}};
+                    continue;
+                }
                 ::close(fd);
-                if (found.refusal == Refusal::Missing) {
-                    found.refusal = refusal;
-                    found.reason = reason;
-                }
-                continue;
             }
-            found = Found {fd, path, Refusal::None, {}};
+            if (!reason.isEmpty() && found.refusal == Refusal::Missing) {
+                found.refusal = refusal;
+                found.reason = reason;
+            }
         }
+        ::close(folderFd);
     }
 }
 
@@ -302,26 +447,127 @@ QString damage(int fd, QByteArray *buildId)
     return {};
 }
 
-using EntryPoint = const void *(*)(int);
+// What a check read of a module: the SHA-256 of every byte behind its handle
+// and, where the system offers sealed memory files, those very bytes in one,
+// so that what is loaded is what was hashed, whatever is written to the file
+// meanwhile. digest is empty when the file cannot be read whole or is not size
+// bytes long; sealed is -1 without a sealed copy (the held handle is loaded).
+struct ReadModule
+{
+    QByteArray digest;
+    int sealed = -1;
+};
+
+#ifndef MFD_EXEC
+#define MFD_EXEC 0x0010U   // kernels from 6.3 on; older ones refuse the flag
+#endif
+
+// A memory file that can be sealed and mapped to run, named as the module
+// file (the process's maps show it so); -1 where there is none.
+int executableMemoryFile(const char *name)
+{
+    int fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC);
+    if (fd < 0 && errno == EINVAL)
+        fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    return fd;
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= size_t(put);
+    }
+    return true;
+}
+
+ReadModule readModule(int fd, quint64 size, const char *name)
+{
+    ReadModule read;
+    int copy = executableMemoryFile(name);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::vector<char> buffer(1 << 18);
+    quint64 at = 0;
+    while (true) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            if (copy >= 0)
+                ::close(copy);
+            return {};
+        }
+        if (got == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.data(), got));
+        if (copy >= 0 && !writeAll(copy, buffer.data(), size_t(got))) {
+            ::close(copy);
+            copy = -1;
+        }
+        at += quint64(got);
+    }
+    if (at != size) {
+        if (copy >= 0)
+            ::close(copy);
+        return {};
+    }
+    if (copy >= 0 && ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        ::close(copy);
+        copy = -1;
+    }
+    read.digest = hash.result();
+    read.sealed = copy;
+    return read;
+}
+
+// The digests a module file of this name may have: the build's own, and a
+// test's stand-ins.
+std::vector<QByteArray> acceptedDigests(const Loader &l, const char *file)
+{
+    std::vector<QByteArray> digests;
+    for (int i = 0; i < built::moduleDigestCount; ++i)
+        if (std::strcmp(built::moduleDigests[i][0], file) == 0)
+            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][1]));
+    for (const auto &[name, digest] : l.acceptedForTesting)
+        if (name == QLatin1String(file))
+            digests.push_back(digest);
+    return digests;
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+        && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
 
 struct Outcome
 {
     const void *module = nullptr;
     Refusal refusal = Refusal::None;
     QString error;
+    int sealed = -1;   // a check's sealed copy of the bytes it accepted, for the load; the taker closes it
 };
 
-Outcome open(Module module)
+// Whether the module found (filled in) may be loaded: everything short of
+// loading it, read through the handle held. Any thread; the module's lock held.
+Outcome check(Module module, Found *into)
 {
     Loader &l = loader();
     const ModuleFacts &facts = factsOf(module);
-    Found found;
     QStringList folders;
+    std::vector<QByteArray> digests;
     {
         std::lock_guard lock(l.state);
-        found = l.found[size_t(module)];
+        *into = l.found[size_t(module)];
         folders = l.folders;
+        digests = acceptedDigests(l, facts.file);
     }
+    const Found &found = *into;
     if (found.fd < 0) {
         if (found.refusal != Refusal::Missing)
             return {nullptr, found.refusal, found.reason};
@@ -330,6 +576,9 @@ Outcome open(Module module)
                     .arg(QString::fromLatin1(facts.file),
                          folders.isEmpty() ? QStringLiteral("any module folder") : folders.join(QStringLiteral(", ")))};
     }
+    struct stat before = {};
+    if (fstat(found.fd, &before) != 0)
+        return {nullptr, Refusal::Damaged, QStringLiteral("%1 cannot be read").arg(found.path)};
     QByteArray buildId;
     if (const QString damaged = damage(found.fd, &buildId); !damaged.isEmpty())
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, damaged)};
@@ -339,11 +588,51 @@ Outcome open(Module module)
                     .arg(found.path,
                          buildId.isEmpty() ? QStringLiteral("(none named)") : QString::fromLatin1(buildId),
                          QStringLiteral(LG_MODULE_BUILD_ID))};
-    // Through the handle held since start: the file the check read, whatever
-    // has been renamed over its path since. Every symbol is resolved now, so a
-    // library that lacks one fails here rather than at a call.
-    const QByteArray handlePath = lg::handlePath(found.fd);
-    void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);   // never closed
+    // Its note may have been copied: only the bytes the build made are run.
+    const ReadModule read = readModule(found.fd, quint64(before.st_size), facts.file);
+    auto closeSealed = qScopeGuard([&read] {
+        if (read.sealed >= 0)
+            ::close(read.sealed);
+    });
+    struct stat after = {};
+    if (read.digest.isEmpty() || fstat(found.fd, &after) != 0 || !sameFile(before, after))
+        return {nullptr, Refusal::Damaged, QStringLiteral("%1 changed while it was being read").arg(found.path)};
+    if (std::find(digests.begin(), digests.end(), read.digest) == digests.end())
+        return {nullptr, Refusal::Damaged,
+                QStringLiteral("%1 is damaged: it is not the file this build made (its SHA-256 is %2)")
+                    .arg(found.path, QString::fromLatin1(read.digest.toHex()))};
+    closeSealed.dismiss();
+    return {nullptr, Refusal::None, {}, read.sealed};
+}
+
+using EntryPoint = const void *(*)(int);
+
+Outcome open(Module module)
+{
+    Found found;
+    const Outcome checked = check(module, &found);
+    if (checked.refusal != Refusal::None)
+        return checked;
+    std::function<void(Module)> checkedHook;
+    {
+        std::lock_guard state(loader().state);
+        checkedHook = loader().checkedHook;
+    }
+    if (checkedHook)
+        checkedHook(module);
+    const ModuleFacts &facts = factsOf(module);
+    // The sealed copy of the bytes just checked, where there is one: nothing
+    // written to the file since reaches it. Otherwise the handle held since
+    // start: the file the check read, whatever has been renamed over its path
+    // since. Every symbol is resolved now, so a library that lacks one fails
+    // here rather than at a call.
+    const QByteArray handlePath = lg::handlePath(checked.sealed >= 0 ? checked.sealed : found.fd);
+    // Never closed, and neither is the sealed copy: the loader knows a library
+    // by the name it was opened by, so a handle number handed out again would
+    // answer with the library loaded before.
+    void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library && checked.sealed >= 0)
+        ::close(checked.sealed);
     if (!library)
         return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};
     const auto entry = reinterpret_cast<EntryPoint>(::dlsym(library, facts.entryPoint));
@@ -357,43 +646,97 @@ ModuleProblem problemFor(const Loader &l, Module module, Refusal refusal)
 {
     const ModuleFacts &facts = factsOf(module);
     const QString name = QString::fromLatin1(facts.name);
-    const QString reinstall = QStringLiteral(" Reinstalling Lumen Gallery may help.");
-    QString text;
-    if (refusal != Refusal::Untrusted && updatedSinceStart(l))
-        text = QStringLiteral("Lumen Gallery was updated while it was running, and the %1 module of the running "
-                              "version can no longer be used. Restart Lumen Gallery to show them.").arg(name);
-    else if (refusal == Refusal::Missing)
-        text = QStringLiteral("The %1 module of this version is missing.").arg(name) + reinstall;
-    else if (refusal == Refusal::Untrusted)
-        text = QStringLiteral("The %1 module, or the folder it is in, may be changed by other users, so it is not used.")
-                   .arg(name);
-    else if (refusal == Refusal::Damaged)
-        text = QStringLiteral("The %1 module of this version is damaged.").arg(name) + reinstall;
-    else if (refusal == Refusal::OtherBuild)
-        text = QStringLiteral("The %1 module found belongs to another version of Lumen Gallery.").arg(name) + reinstall;
-    else
-        text = QStringLiteral("The %1 module cannot be loaded: a library it needs is missing or of another version.")
-                   .arg(name) + reinstall;
-    return {module, QString::fromLatin1(facts.title), text};
+    const QString reinstall = QStringLiteral("Reinstalling Lumen Gallery may help.");
+    QString reason;
+    QString advice = reinstall;
+    if (refusal != Refusal::Untrusted && refusal != Refusal::Elsewhere && updatedSinceStart(l)) {
+        reason = QStringLiteral("Lumen Gallery was updated while it was running, and the %1 module of the running "
+                                "version can no longer be used.").arg(name);
+        advice = QStringLiteral("Restart Lumen Gallery to show them.");
+    } else if (refusal == Refusal::Missing) {
+        reason = QStringLiteral("The %1 module of this version is missing.").arg(name);
+    } else if (refusal == Refusal::Untrusted) {
+        reason = QStringLiteral("The %1 module, or the folder it is in, may be changed by other users, so it is not used.")
+                     .arg(name);
+        advice.clear();
+    } else if (refusal == Refusal::Elsewhere) {
+        reason = QStringLiteral("The %1 module is a link to a file outside its folder, so it is not used.").arg(name);
+    } else if (refusal == Refusal::Damaged) {
+        reason = QStringLiteral("The %1 module of this version is damaged.").arg(name);
+    } else if (refusal == Refusal::OtherBuild) {
+        reason = QStringLiteral("The %1 module found belongs to another version of Lumen Gallery.").arg(name);
+    } else {
+        reason = QStringLiteral("The %1 module cannot be loaded: a library it needs is missing or of another version.")
+                     .arg(name);
+    }
+    const QString text = advice.isEmpty() ? reason : reason + QLatin1Char(' ') + advice;
+    return {module, QString::fromLatin1(facts.title), text, reason, advice};
 }
 
-void tell(Loader &l, Module module, Refusal refusal)
+// A load begins: problems found meanwhile wait for it to end.
+void beginLoad(Loader &l)
 {
-    std::function<void(const ModuleProblem &)> handler;
-    ModuleProblem problem;
+    std::lock_guard lock(l.state);
+    ++l.loadsUnderWay;
+}
+
+// A load ends, with the modules it refused: each is told once, together with
+// the problems of loads that ended while it was under way, once no load is.
+void endLoad(Loader &l, const std::vector<std::pair<Module, Outcome>> &refused)
+{
+    for (const auto &[module, outcome] : refused)
+        qWarning().noquote() << QStringLiteral("Cannot load the %1 module, so files that need %1 are not read: %2")
+                                    .arg(QString::fromLatin1(factsOf(module).library), outcome.error);
+    std::function<void(const QList<ModuleProblem> &)> handler;
+    QList<ModuleProblem> problems;
     {
         std::lock_guard lock(l.state);
-        if (l.told[size_t(module)])
+        --l.loadsUnderWay;
+        for (const auto &[module, outcome] : refused)
+            if (!std::exchange(l.told[size_t(module)], true))
+                l.untold.append(problemFor(l, module, outcome.refusal));
+        if (l.loadsUnderWay > 0 || !l.handler || l.untold.isEmpty())
             return;
-        l.told[size_t(module)] = true;
-        problem = problemFor(l, module, refusal);
-        if (!l.handler) {
-            l.untold.push_back(problem);
-            return;
-        }
+        problems.swap(l.untold);
         handler = l.handler;
     }
-    handler(problem);
+    handler(problems);
+}
+
+// After the first refusal: every other module not loaded or tried yet, and
+// not being loaded now, is checked as its load would (without loading it);
+// those refused are added to refused, and remembered as tried. A refusal
+// seldom comes alone (a folder others may change, an install cut short), and
+// the window says them together.
+void checkTheRest(Loader &l, Module first, std::vector<std::pair<Module, Outcome>> *refused)
+{
+    {
+        std::lock_guard lock(l.state);
+        if (std::exchange(l.checkedAll, true))
+            return;
+    }
+    for (size_t i = 0; i < size_t(moduleCount); ++i) {
+        const Module module = Module(i);
+        Slot &slot = l.slots[i];
+        if (module == first)
+            continue;
+        std::unique_lock loading(slot.loading, std::try_to_lock);
+        if (!loading.owns_lock() || slot.loaded.load(std::memory_order_acquire)
+            || slot.tried.load(std::memory_order_acquire))
+            continue;
+        Found found;
+        Outcome outcome = check(module, &found);
+        if (outcome.sealed >= 0)
+            ::close(outcome.sealed);   // only looked at here; a load checks again
+        if (outcome.refusal == Refusal::None)
+            continue;
+        {
+            std::lock_guard state(l.state);
+            l.errors[i] = outcome.error;
+        }
+        slot.tried.store(true, std::memory_order_release);
+        refused->emplace_back(module, std::move(outcome));
+    }
 }
 
 const void *modulePointer(Module module)
@@ -416,6 +759,7 @@ const void *modulePointer(Module module)
             std::lock_guard state(l.state);
             hook = l.loadHook;
         }
+        beginLoad(l);
         if (hook)
             hook(module);
         outcome = open(module);
@@ -427,12 +771,13 @@ const void *modulePointer(Module module)
         }
         slot.tried.store(true, std::memory_order_release);
     }
-    if (outcome.module)
-        return outcome.module;
-    qWarning().noquote() << QStringLiteral("Cannot load the %1 module, so files that need %1 are not read: %2")
-                                .arg(QString::fromLatin1(factsOf(module).library), outcome.error);
-    tell(l, module, outcome.refusal);
-    return nullptr;
+    std::vector<std::pair<Module, Outcome>> refused;
+    if (!outcome.module) {
+        refused.emplace_back(module, outcome);
+        checkTheRest(l, module, &refused);
+    }
+    endLoad(l, refused);
+    return outcome.module;
 }
 
 template <typename T>
@@ -507,18 +852,18 @@ QString moduleError(Module module)
     return l.errors[size_t(module)];
 }
 
-void setModuleProblemHandler(std::function<void(const ModuleProblem &)> handler)
+void setModuleProblemHandler(std::function<void(const QList<ModuleProblem> &)> handler)
 {
     Loader &l = loader();
-    std::vector<ModuleProblem> untold;
+    QList<ModuleProblem> untold;
     {
         std::lock_guard lock(l.state);
         l.handler = handler;
-        if (handler)
+        if (handler && l.loadsUnderWay == 0)
             untold.swap(l.untold);
     }
-    for (const ModuleProblem &problem : untold)
-        handler(problem);
+    if (!untold.isEmpty())
+        handler(untold);
 }
 
 QString moduleFolderForProgram(const QString &executable, const QString &buildFolder)
@@ -548,7 +893,7 @@ QString untrustedFolderReason(const QString &folder)
         const bool stickyRoot = i > 0 && (st.st_mode & S_ISVTX) && st.st_uid == 0;
         if (!ownedByUs(st))
             return QStringLiteral("%1 belongs to another user").arg(chain[i]);
-        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !stickyRoot)
+        if (othersMayWrite(st) && !stickyRoot)
             return QStringLiteral("%1 may be changed by other users").arg(chain[i]);
     }
     return {};
@@ -591,6 +936,7 @@ void setModuleFoldersForTesting(const QStringList &folders)
         l.told[i] = false;
     }
     l.untold.clear();
+    l.checkedAll = false;
     if (folders.isEmpty()) {
         l.folders = l.defaults;
         for (const QString &folder : l.added)
@@ -607,6 +953,27 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook)
     Loader &l = loader();
     std::lock_guard lock(l.state);
     l.loadHook = std::move(hook);
+}
+
+void setModuleCheckedHookForTesting(std::function<void(Module)> hook)
+{
+    Loader &l = loader();
+    std::lock_guard lock(l.state);
+    l.checkedHook = std::move(hook);
+}
+
+void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256)
+{
+    Loader &l = loader();
+    std::lock_guard lock(l.state);
+    l.acceptedForTesting.emplace_back(fileName, sha256);
+}
+
+void setGroupMembersLookupForTesting(GroupMembersLookup lookup)
+{
+    GroupLookup &groups = groupLookup();
+    std::lock_guard lock(groups.mutex);
+    groups.forTesting = std::move(lookup);
 }
 
 QString moduleUnavailableMessage(Module module)

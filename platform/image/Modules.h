@@ -8,14 +8,23 @@
 // the executable's absolute path before main(), never from the current folder.
 // A folder that users other than root and the program's user may change (or
 // whose parents they may, short of a sticky root-owned one like /tmp), and a
-// module file they may change, are not used. Each module file found is held
-// open from start and loaded through that handle, so an update that replaces
-// the files on disk while the program runs changes nothing it loads.
+// module file they may change, are not used; a group may write them only when
+// nobody but their owner is in it (OpenSSH's rule for its own files). A folder
+// is opened once, and what is checked is the real path of that handle. A module
+// file that is a link is followed only to a file of the same folder. Each
+// module file found is held open from start and loaded through that handle,
+// so an update that replaces the files on disk while the program runs changes
+// nothing it loads.
 //
-// Trust: before any code of a module runs, its file is checked (an ELF shared
-// object of this machine whose segments all lie inside the file) and its build
-// identifier note compared with the program's; it is then loaded with every
-// symbol resolved, so a missing one fails the load instead of the program.
+// Trust: a module is known by its content. The build records the SHA-256 of
+// every module file it makes (cmake/ModuleBuildDigests.cmake); before any code
+// of a module runs, the bytes of the handle held are read, checked as an ELF
+// shared object of this machine whose segments all lie inside the file, its
+// build identifier note compared with the program's, and their digest with
+// the build's; that same handle is then loaded with every symbol resolved, so
+// a missing one fails the load instead of the program. The digest is read on
+// the thread that first needs the module (the background preload, for the
+// screens), never at start.
 //
 // Threads: any thread may ask. Each module has a lock of its own: the first
 // load of a module is done once, by the first thread that asks, while others
@@ -23,11 +32,18 @@
 // A module that cannot be used gives null, one line in the log says which and
 // why, and the problem handler (setModuleProblemHandler) hears once, in words
 // for the window, which files cannot be shown; callers then treat the files as
-// ones they cannot read (their type's icon).
+// ones they cannot read (their type's icon). The first refusal checks every
+// module not yet loaded as well (short of loading it), so that the modules
+// refused for one cause are told together; problems found while other loads
+// are under way are told with theirs, once the last of them ends.
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace lg::image {
 
@@ -62,17 +78,19 @@ QString moduleUnavailableMessage(Module module);
 
 // What the window says about a module that cannot be used: title names the
 // files that cannot be shown ("HEIC and AVIF pictures cannot be shown"), text
-// why and what may help.
+// why (reason) and what may help (advice, empty when nothing does).
 struct ModuleProblem
 {
     Module module;
     QString title;
-    QString text;
+    QString text;     // reason, then advice
+    QString reason;
+    QString advice;
 };
-// Called once per module and run, on the thread whose load failed, without a
-// lock held; problems found before it was set are handed to it at once. An
-// empty handler stops the calls.
-void setModuleProblemHandler(std::function<void(const ModuleProblem &)> handler);
+// Called with the problems told together, each module once a run, on the
+// thread whose load ended last, without a lock held; problems found before it
+// was set are handed to it at once. An empty handler stops the calls.
+void setModuleProblemHandler(std::function<void(const QList<ModuleProblem> &)> handler);
 
 // The module folder of the program at executable (an absolute path): its own
 // folder in the build tree (buildFolder), else lib/lumengallery beside its
@@ -93,5 +111,17 @@ void setModuleFoldersForTesting(const QStringList &folders);
 // Tests: called inside every load, with that module's lock held, before its
 // file is read; empty clears it.
 void setModuleLoadHookForTesting(std::function<void(Module)> hook);
+// Tests: called inside a load once the module's bytes were checked and found
+// this build's, right before they are loaded; empty clears it.
+void setModuleCheckedHookForTesting(std::function<void(Module)> hook);
+// Tests: a module file of this name whose SHA-256 is sha256 (32 bytes) is of
+// this build too (a stand-in module), for the rest of the run.
+void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256);
+
+// The users in a group: its members by name and those whose primary group it
+// is; none when the group is unknown.
+using GroupMembersLookup = std::function<std::optional<std::vector<uid_t>>(gid_t group)>;
+// Tests: looks groups up here instead of in the system's lists; empty restores them.
+void setGroupMembersLookupForTesting(GroupMembersLookup lookup);
 
 } // namespace lg::image

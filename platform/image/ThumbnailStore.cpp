@@ -18,6 +18,7 @@
 #include <QImageWriter>
 #include <QHash>
 #include <QMutex>
+#include <QRandomGenerator>
 
 #include <array>
 #include <cctype>
@@ -29,6 +30,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace lg {
 
@@ -159,16 +161,32 @@ QHash<QByteArray, QByteArray> leadingTexts(const QByteArray &png)
     return texts;
 }
 
-// The whole of a regular file of at most limit bytes, read without following
-// a link; none for anything else.
-std::optional<QByteArray> readSmallFile(const QString &file, qint64 limit)
+// The whole of the regular file name in the folder open at dirFd, of at most
+// limit bytes, read without following a link; none for anything else.
+std::optional<QByteArray> readSmallFileAt(int dirFd, const QByteArray &name, qint64 limit)
 {
-    const image::ByteSource source = image::ByteSource::openNative(lg::FileNames::toNative(file), false);
-    if (!source.isOpen() || source.size() > limit)
+    if (dirFd < 0)
         return std::nullopt;
-    QByteArray bytes = source.read(0, source.size());
-    if (bytes.size() != source.size())
+    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
+    struct stat st{};
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= limit) {
+        QByteArray read(qsizetype(st.st_size), Qt::Uninitialized);
+        qsizetype done = 0;
+        while (done < read.size()) {
+            const ssize_t n = ::pread(fd, read.data() + done, size_t(read.size() - done), off_t(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        if (done == read.size())
+            bytes = std::move(read);
+    }
+    ::close(fd);
     return bytes;
 }
 
@@ -196,10 +214,9 @@ bool isTemporaryName(const char *name)
 // Removes from folder the temporaries left by writes that never finished: by
 // their name, a regular file of this user made before this process started,
 // and not locked (a live writer holds its lock until the rename).
-void removeStrayTemporariesIn(const QString &folder)
+// Takes dirFd over.
+void removeStrayTemporariesIn(int dirFd)
 {
-    const int dirFd
-        = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
         return;
     DIR *dir = ::fdopendir(dirFd);
@@ -226,6 +243,46 @@ void removeStrayTemporariesIn(const QString &folder)
         ::close(fd);
     }
     ::closedir(dir);
+}
+
+// A file handle that closes itself.
+class Handle
+{
+public:
+    explicit Handle(int fd = -1) : m_fd(fd) {}
+    ~Handle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Handle(Handle &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Handle &operator=(Handle &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// A folder (and the folders above it) made where missing, 0700, by its path.
+bool makeFolders(const QByteArray &folder)
+{
+    struct stat st{};
+    if (::stat(folder.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (slash > 0 && !makeFolders(folder.left(slash)))
+        return false;
+    return ::mkdir(folder.constData(), 0700) == 0 || errno == EEXIST;
 }
 
 } // namespace
@@ -287,77 +344,113 @@ QString ThumbnailStore::failurePath(const QString &path) const
         + QStringLiteral(".png");
 }
 
+ThumbnailStore::Entry ThumbnailStore::entryOf(const QString &path, int folderSide)
+{
+    const QByteArray md5 = QCryptographicHash::hash(uriOf(path), QCryptographicHash::Md5).toHex();
+    return {QByteArray(folderName(folderSide)), md5 + ".png"};
+}
+
+ThumbnailStore::Entry ThumbnailStore::failureOf(const QString &path)
+{
+    const QByteArray md5 = QCryptographicHash::hash(uriOf(path), QCryptographicHash::Md5).toHex();
+    return {QByteArrayLiteral("fail/" LG_APPLICATION_NAME "-" LG_VERSION_STRING), md5 + ".png"};
+}
+
+int ThumbnailStore::openRoot(bool create) const
+{
+    const QByteArray root = FileNames::toNative(m_root);
+    if (create && !makeFolders(root))
+        return -1;
+    // The root is where the desktop's setting puts it, a link or not; below
+    // it nothing is reached through a link.
+    return ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int ThumbnailStore::openFolder(const QByteArray &relative, bool create) const
+{
+    Handle folder(openRoot(create));
+    for (const QByteArray &name : relative.split('/')) {
+        if (!folder.isOpen())
+            return -1;
+        if (create && ::mkdirat(folder.get(), name.constData(), 0700) != 0 && errno != EEXIST)
+            return -1;
+        folder = Handle(::openat(folder.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return folder.release();
+}
+
 bool ThumbnailStore::holds(const QString &path) const
 {
     const QString clean = LexicalPaths::clean(path);
     if (LexicalPaths::isInside(clean, m_root))
         return true;
     // Reached some other way (a link to the cache or to one of its folders, a
-    // mount): known by the identity of a folder above the file. The folder is
-    // looked at every time, as a link or a mount may be put in its way at any
-    // time; what is remembered is what a folder (by its identity) is.
-    const QString folder = clean.left(std::max<qsizetype>(1, clean.lastIndexOf(QLatin1Char('/'))));
-    struct stat st{};
-    if (::stat(FileNames::toNative(folder).constData(), &st) != 0)
-        return false;  // nothing in it can be read
-    const QPair<quint64, quint64> identity{quint64(st.st_dev), quint64(st.st_ino)};
-    struct stat rootStat{};
-    const QPair<quint64, quint64> root = ::stat(lg::FileNames::toNative(m_root).constData(), &rootStat) == 0
-        ? QPair<quint64, quint64>{quint64(rootStat.st_dev), quint64(rootStat.st_ino)}
-        : QPair<quint64, quint64>{0, 0};
-    {
-        QMutexLocker lock(&m_heldLock);
-        if (root != m_heldRoot) {
-            // Another cache folder (made anew, or moved): nothing known holds.
-            m_heldFolders.clear();
-            m_heldRoot = root;
-        }
-        const auto known = m_heldFolders.constFind(identity);
-        if (known != m_heldFolders.constEnd())
-            return *known;
-    }
+    // mount): known by the identity of a folder above the file. The cache's
+    // folders and the file's are looked at every time: a link or a mount may
+    // be put in the way, and a folder removed and another made in its place
+    // (on the same inode) at any time.
     const QSet<QPair<quint64, quint64>> cacheFolders = folderIdentities();
-    bool held = cacheFolders.contains(identity);
-    QString above = folder;
-    while (!held && above != QLatin1String("/")) {
+    if (cacheFolders.isEmpty())
+        return false;
+    QString above = clean;
+    bool ownFolder = true;
+    do {
         above = above.left(std::max<qsizetype>(1, above.lastIndexOf(QLatin1Char('/'))));
-        held = ::stat(FileNames::toNative(above).constData(), &st) == 0
-            && cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)});
-    }
-    QMutexLocker lock(&m_heldLock);
-    if (m_heldFolders.size() > 4096)
-        m_heldFolders.clear();
-    m_heldFolders.insert(identity, held);
-    return held;
+        struct stat st{};
+        if (::stat(FileNames::toNative(above).constData(), &st) != 0) {
+            if (ownFolder)
+                return false;  // nothing in it can be read
+        } else if (cacheFolders.contains({quint64(st.st_dev), quint64(st.st_ino)})) {
+            return true;
+        }
+        ownFolder = false;
+    } while (above != QLatin1String("/"));
+    return false;
 }
 
 QSet<QPair<quint64, quint64>> ThumbnailStore::folderIdentities() const
 {
-    // The root, its size folders, fail/ and the folder of each program in it.
-    QStringList folders = {m_root, m_root + QStringLiteral("/fail")};
-    for (const int side : folderSides)
-        folders.append(m_root + QLatin1Char('/') + QLatin1String(folderName(side)));
-    const QByteArray fail = lg::FileNames::toNative(m_root + QStringLiteral("/fail"));
-    if (DIR *dir = ::opendir(fail.constData())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                folders.append(lg::FileNames::fromNative(fail + '/' + entry->d_name));
-        }
-        ::closedir(dir);
-    }
+    // The root, its size folders, fail/ and the folder of each program in
+    // it; a link in their place is none of them.
     QSet<QPair<quint64, quint64>> identities;
-    for (const QString &folder : std::as_const(folders)) {
-        struct stat st{};
-        if (::stat(lg::FileNames::toNative(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+    const Handle root(openRoot(false));
+    struct stat st{};
+    if (!root.isOpen() || ::fstat(root.get(), &st) != 0)
+        return identities;
+    identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    for (const int side : folderSides) {
+        if (::fstatat(root.get(), folderName(side), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
             identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
     }
+    const int fail = ::openat(root.get(), "fail", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fail < 0)
+        return identities;
+    DIR *dir = ::fdopendir(fail);
+    if (!dir) {
+        ::close(fail);
+        return identities;
+    }
+    if (::fstat(fail, &st) == 0)
+        identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0
+            && ::fstatat(fail, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+            identities.insert({quint64(st.st_dev), quint64(st.st_ino)});
+    }
+    ::closedir(dir);
     return identities;
 }
 
-std::optional<QImage> ThumbnailStore::readEntry(const QString &file, const QByteArray &uri, const FileStamp &stamp,
+std::optional<QByteArray> ThumbnailStore::readFile(const Entry &entry, qint64 limit) const
+{
+    const Handle folder(openFolder(entry.folder, false));
+    return readSmallFileAt(folder.get(), entry.name, limit);
+}
+
+std::optional<QImage> ThumbnailStore::readEntry(const Entry &entry, const QByteArray &uri, const FileStamp &stamp,
                                                 int side) const
 {
-    std::optional<QByteArray> bytes = readSmallFile(file, readLimit(side));
+    std::optional<QByteArray> bytes = readFile(entry, readLimit(side));
     if (!bytes || !bytes->startsWith(pngSignature))
         return std::nullopt;
     QBuffer buffer(&*bytes);
@@ -399,7 +492,7 @@ std::optional<QImage> ThumbnailStore::find(const QString &path, const FileStamp 
         return std::nullopt;
     const QByteArray uri = uriOf(path);
     for (int folder = folderSideFor(side); folder > 0 && folder <= largestSide; folder *= 2) {
-        if (std::optional<QImage> image = readEntry(entryPath(path, folder), uri, stamp, folder))
+        if (std::optional<QImage> image = readEntry(entryOf(path, folder), uri, stamp, folder))
             return image;
     }
     return std::nullopt;
@@ -407,22 +500,10 @@ std::optional<QImage> ThumbnailStore::find(const QString &path, const FileStamp 
 
 bool ThumbnailStore::hasFailed(const QString &path, const FileStamp &stamp) const
 {
-    return !holds(path) && readEntry(failurePath(path), uriOf(path), stamp, 128).has_value();
+    return !holds(path) && readEntry(failureOf(path), uriOf(path), stamp, 128).has_value();
 }
 
-bool ThumbnailStore::makeFolder(const QString &folder)
-{
-    // The thumbnail folders are the user's alone; those already there are
-    // left as they are.
-    if (QFileInfo(folder).isDir())
-        return true;
-    const QString parent = QFileInfo(folder).path();
-    if (parent != folder && !makeFolder(parent))
-        return false;
-    return ::mkdir(lg::FileNames::toNative(folder).constData(), 0700) == 0 || errno == EEXIST;
-}
-
-void ThumbnailStore::sweepOnce(const QString &folder)
+void ThumbnailStore::sweepOnce(const QByteArray &folder, int folderFd)
 {
     {
         QMutexLocker lock(&m_sweptLock);
@@ -430,14 +511,14 @@ void ThumbnailStore::sweepOnce(const QString &folder)
             return;
         m_swept.insert(folder);
     }
-    removeStrayTemporariesIn(folder);
+    removeStrayTemporariesIn(folderFd >= 0 ? ::dup(folderFd) : openFolder(folder, false));
 }
 
 void ThumbnailStore::removeStrayTemporaries()
 {
     for (const int side : folderSides)
-        sweepOnce(m_root + QLatin1Char('/') + QLatin1String(folderName(side)));
-    sweepOnce(QFileInfo(failurePath(QStringLiteral("/"))).path());
+        sweepOnce(folderName(side), -1);
+    sweepOnce(failureOf(QStringLiteral("/")).folder, -1);
 }
 
 qint64 ThumbnailStore::now() const
@@ -451,63 +532,157 @@ qint64 ThumbnailStore::now() const
 
 bool ThumbnailStore::writesStopped() const
 {
-    const qint64 stoppedAt = m_writesStoppedAt.load();
-    return stoppedAt >= 0 && now() - stoppedAt < writeRetryMs;
+    return msUntilWritesResume() > 0;
 }
 
-bool ThumbnailStore::writeEntry(const QString &file, const QByteArray &png)
+qint64 ThumbnailStore::msUntilWritesResume() const
 {
-    if (writesStopped() || png.isEmpty())
-        return false;
-    const QString folder = QFileInfo(file).path();
-    int error = injectedFault(file);
+    const qint64 stoppedAt = m_writesStoppedAt.load();
+    return stoppedAt < 0 ? 0 : std::max<qint64>(0, stoppedAt + writeRetryMs - now());
+}
+
+namespace {
+
+// Writes png as name in the folder open at dirFd: into a temporary beside it,
+// unique and locked while it is written (a sweep passes over it meanwhile),
+// renamed over the name. Returns 0 or the errno of the step that failed.
+int writeBeside(int dirFd, const QByteArray &name, const QByteArray &png)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = name + temporaryInfix;
+        for (int i = 0; i < 6; ++i)
+            temporary.append(letters[QRandomGenerator::global()->bounded(int(sizeof(letters) - 1))]);
+        fd = ::openat(dirFd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return errno;
+    }
+    if (fd < 0)
+        return EEXIST;
+    int error = 0;
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    if (::fchmod(fd, 0600) != 0)
+        error = errno;
+    qsizetype done = 0;
+    while (error == 0 && done < png.size()) {
+        const ssize_t n = ::write(fd, png.constData() + done, size_t(png.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            error = n < 0 ? errno : EIO;
+        else
+            done += n;
+    }
+    if (error == 0 && ::renameat(dirFd, temporary.constData(), dirFd, name.constData()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlinkat(dirFd, temporary.constData(), 0);
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+bool pausesWrites(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EROFS;
+}
+
+} // namespace
+
+int ThumbnailStore::writeEntry(const Entry &entry, const QByteArray &png)
+{
+    if (png.isEmpty())
+        return EINVAL;
+    int error = injectedFault(m_root + QLatin1Char('/') + QString::fromLatin1(entry.folder + '/' + entry.name));
+    if (error != 0)
+        return error;
+    // Every folder from the root's handle, none through a link: a link in
+    // the place of one of the cache's folders fails the write.
     errno = 0;
-    if (error == 0 && !makeFolder(folder))
-        error = errno != 0 ? errno : EIO;
-    if (error == 0)
-        sweepOnce(folder);
-    if (error == 0) {
-        // A temporary beside the entry, unique to this process and thread,
-        // locked while it is written: a sweep passes over it meanwhile.
-        QByteArray temporary = lg::FileNames::toNative(file) + temporaryInfix + "XXXXXX";
-        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd < 0) {
-            error = errno;
-        } else {
-            ::flock(fd, LOCK_EX | LOCK_NB);
-            if (::fchmod(fd, 0600) != 0)
-                error = errno;
-            qsizetype done = 0;
-            while (error == 0 && done < png.size()) {
-                const ssize_t n = ::write(fd, png.constData() + done, size_t(png.size() - done));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    error = n < 0 ? errno : EIO;
-                else
-                    done += n;
-            }
-            if (error == 0 && ::rename(temporary.constData(), lg::FileNames::toNative(file).constData()) != 0)
-                error = errno;
-            if (error != 0)
-                ::unlink(temporary.constData());
-            if (::close(fd) != 0 && error == 0)
-                error = errno;
+    const Handle folder(openFolder(entry.folder, true));
+    if (!folder.isOpen())
+        return errno != 0 ? errno : EIO;
+    sweepOnce(entry.folder, folder.get());
+    return writeBeside(folder.get(), entry.name, png);
+}
+
+bool ThumbnailStore::commit(Waiting waiting)
+{
+    if (writesStopped()) {
+        keep(std::move(waiting));
+        return false;
+    }
+    const int error = writeEntry(waiting.entry, waiting.png);
+    // A full or read-only cache takes the writes of the next while with it
+    // (they wait, see writeWaiting); any other failure (something planted at
+    // the entry's name, a folder that cannot be made) costs only this entry.
+    if (pausesWrites(error)) {
+        m_writesStoppedAt.store(std::max<qint64>(0, now()));
+        keep(std::move(waiting));
+    }
+    return error == 0;
+}
+
+void ThumbnailStore::keep(Waiting waiting)
+{
+    QMutexLocker lock(&m_waitingLock);
+    for (qsizetype i = 0; i < m_waiting.size(); ++i) {
+        if (m_waiting.at(i).entry == waiting.entry) {
+            m_waitingBytes -= m_waiting.at(i).png.size();
+            m_waiting.removeAt(i);
+            break;
         }
     }
-    // A full or read-only cache takes the writes of the next while with it;
-    // any other failure (something planted at the entry's name, a folder that
-    // cannot be made) costs only this entry.
-    if (error == ENOSPC || error == EDQUOT || error == EROFS)
-        m_writesStoppedAt.store(std::max<qint64>(0, now()));
-    return error == 0;
+    // What is past the bound is made again by a later run.
+    if (m_waitingBytes + waiting.png.size() > waitingLimitBytes)
+        return;
+    m_waitingBytes += waiting.png.size();
+    m_waiting.append(std::move(waiting));
+}
+
+bool ThumbnailStore::hasWaiting() const
+{
+    QMutexLocker lock(&m_waitingLock);
+    return !m_waiting.isEmpty();
+}
+
+bool ThumbnailStore::waitingFull() const
+{
+    QMutexLocker lock(&m_waitingLock);
+    return m_waitingBytes >= waitingLimitBytes;
+}
+
+int ThumbnailStore::writeWaiting()
+{
+    int written = 0;
+    while (!writesStopped() && !isShuttingDown()) {
+        Waiting waiting;
+        {
+            QMutexLocker lock(&m_waitingLock);
+            if (m_waiting.isEmpty())
+                break;
+            waiting = m_waiting.takeFirst();
+            m_waitingBytes -= waiting.png.size();
+        }
+        // Only for the file as it was made: one changed or gone meanwhile
+        // gets its entry when it is shown again.
+        const std::optional<FileStamp> stamp = FileStamp::of(waiting.path);
+        if (!stamp || stamp->modified != waiting.stamp.modified || stamp->size != waiting.stamp.size
+            || holds(waiting.path))
+            continue;
+        if (commit(std::move(waiting)))
+            ++written;
+    }
+    return written;
 }
 
 bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folderSide, const QImage &image,
                           const Details &details)
 {
-    if (writesStopped() || holds(path) || folderSideFor(folderSide) != folderSide || image.isNull()
-        || image.width() > folderSide || image.height() > folderSide)
+    if (holds(path) || folderSideFor(folderSide) != folderSide || image.isNull() || image.width() > folderSide
+        || image.height() > folderSide || (writesStopped() && waitingFull()))
         return false;
     QList<QPair<QByteArray, QByteArray>> texts = {
         {"Thumb::URI", uriOf(path)},
@@ -522,12 +697,12 @@ bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folde
         texts.append({"Thumb::Image::Height", QByteArray::number(details.pixelSize.height())});
     }
     texts.append(qMakePair(QByteArray("Software"), QByteArray(LG_DISPLAY_NAME)));
-    return writeEntry(entryPath(path, folderSide), encodePng(image, texts));
+    return commit({path, stamp, entryOf(path, folderSide), encodePng(image, texts)});
 }
 
 bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
 {
-    if (writesStopped() || holds(path))
+    if (holds(path) || (writesStopped() && waitingFull()))
         return false;
     QImage mark(1, 1, QImage::Format_ARGB32);
     mark.fill(Qt::transparent);
@@ -538,7 +713,13 @@ bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
     if (stamp.size >= 0)
         texts.append({"Thumb::Size", QByteArray::number(stamp.size)});
     texts.append(qMakePair(QByteArray("Software"), QByteArray(LG_DISPLAY_NAME)));
-    return writeEntry(failurePath(path), encodePng(mark, texts));
+    return commit({path, stamp, failureOf(path), encodePng(mark, texts)});
+}
+
+bool ThumbnailStore::removeEntry(const Entry &entry)
+{
+    const Handle folder(openFolder(entry.folder, false));
+    return folder.isOpen() && ::unlinkat(folder.get(), entry.name.constData(), 0) == 0;
 }
 
 bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, const FileStamp &stamp)
@@ -551,7 +732,7 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
     struct stat still;
     const bool oldStays = ::lstat(FileNames::toNative(oldPath).constData(), &still) == 0;
     for (int folder = 128; folder <= largestSide; folder *= 2) {
-        const QString oldEntry = entryPath(oldPath, folder);
+        const Entry oldEntry = entryOf(oldPath, folder);
         std::optional<QImage> image = readEntry(oldEntry, oldUri, stamp, folder);
         if (!image)
             continue;
@@ -564,7 +745,7 @@ bool ThumbnailStore::carryOver(const QString &oldPath, const QString &newPath, c
         if (!save(newPath, stamp, folder, *image, details))
             return carried;
         if (!oldStays)
-            ::unlink(lg::FileNames::toNative(oldEntry).constData());
+            removeEntry(oldEntry);
         carried = true;
     }
     return carried;
@@ -577,12 +758,12 @@ bool ThumbnailStore::remove(const QString &path)
     // Only what names the file: an entry of another URI (a collision of the
     // hash) or anything that is not a cache file stays.
     const QByteArray uri = uriOf(path);
-    QStringList entries = {failurePath(path)};
+    QList<Entry> entries = {failureOf(path)};
     for (const int side : folderSides)
-        entries.append(entryPath(path, side));
+        entries.append(entryOf(path, side));
     bool removed = false;
-    for (const QString &entry : std::as_const(entries)) {
-        std::optional<QByteArray> bytes = readSmallFile(entry, readLimit(largestSide));
+    for (const Entry &entry : std::as_const(entries)) {
+        std::optional<QByteArray> bytes = readFile(entry, readLimit(largestSide));
         if (!bytes || !bytes->startsWith(pngSignature))
             continue;
         QByteArray named = leadingTexts(*bytes).value("Thumb::URI");
@@ -591,7 +772,7 @@ bool ThumbnailStore::remove(const QString &path)
             buffer.open(QIODevice::ReadOnly);
             named = QImageReader(&buffer, "png").text(QStringLiteral("Thumb::URI")).toLatin1();
         }
-        if (named == uri && ::unlink(lg::FileNames::toNative(entry).constData()) == 0)
+        if (named == uri && removeEntry(entry))
             removed = true;
     }
     return removed;

@@ -14,17 +14,23 @@
 // other is ignored as missing. Writes go to a temporary file beside the entry
 // (0600, in folders made 0700) renamed into place, so that no reader ever sees
 // half a file; the temporaries of writes that never finished (the program was
-// killed) are removed at the first write to their folder. A write that fails is
+// killed) are removed at the first write to their folder. The cache's own
+// folders are reached from the root's handle, never through a link: a link in
+// the place of large/ or fail/<program>/ fails the writes meant for it, and
+// nothing is read, written or removed through it. A write that fails is
 // reported by its result only; once the cache is full or read-only no more
-// writes are tried by this store for a while (writeRetryMs), then they are
-// tried again; any other failure costs that entry alone. Files inside the
-// thumbnail folders are never given a thumbnail, however they are reached: a
-// file's folder is known by its device and inode, looked at on every call.
+// writes are tried by this store for a while (writeRetryMs): what is saved
+// meanwhile, and the write that found it full, wait (up to waitingLimitBytes)
+// for writeWaiting(); any other failure costs that entry alone. Files inside
+// the thumbnail folders are never given a thumbnail, however they are
+// reached: the folders are known by their device and inode, looked at on
+// every call (never remembered: a folder removed and another made on its
+// inode is told apart).
 //
 // Every member may be called from any thread at the same time.
 #include <QByteArray>
-#include <QHash>
 #include <QImage>
+#include <QList>
 #include <QMutex>
 #include <QSet>
 #include <QSize>
@@ -110,6 +116,17 @@ public:
     // True while no writes are tried: for writeRetryMs after a write found the
     // cache full or read-only.
     bool writesStopped() const;
+    // How long writes stay stopped, in ms of the clock below; 0 when they
+    // are not.
+    qint64 msUntilWritesResume() const;
+    // Whether entries saved while writes were stopped wait to be written.
+    bool hasWaiting() const;
+    // Writes what waits, each entry only while its file is as when it was
+    // saved; stops when writes stop again (the rest waits on) and at quit.
+    // Returns how many were written. Nothing while writes are stopped.
+    int writeWaiting();
+    // The most bytes of encoded entries kept waiting; later ones are dropped.
+    static constexpr qint64 waitingLimitBytes = 16LL * 1024 * 1024;
     static constexpr qint64 writeRetryMs = 60 * 1000;
     // The clock the pause of writes is measured by, in ms (tests); none: the
     // system's monotonic clock. Set before the store is used.
@@ -125,11 +142,39 @@ public:
     static qint64 readLimit(int side) { return qint64(side) * side * 4 + 64 * 1024; }
 
 private:
-    std::optional<QImage> readEntry(const QString &file, const QByteArray &uri, const FileStamp &stamp,
+    // Where an entry lives: its folder relative to the root, and its name.
+    struct Entry
+    {
+        QByteArray folder;
+        QByteArray name;
+        bool operator==(const Entry &) const = default;
+    };
+    // An entry saved while writes were stopped.
+    struct Waiting
+    {
+        QString path;
+        FileStamp stamp;
+        Entry entry;
+        QByteArray png;
+    };
+    static Entry entryOf(const QString &path, int folderSide);
+    static Entry failureOf(const QString &path);
+    // Handles (to close) of the root, made when create is set, and of a folder
+    // below it reached without following links; -1 with errno set.
+    int openRoot(bool create) const;
+    int openFolder(const QByteArray &relative, bool create) const;
+    std::optional<QByteArray> readFile(const Entry &entry, qint64 limit) const;
+    std::optional<QImage> readEntry(const Entry &entry, const QByteArray &uri, const FileStamp &stamp,
                                     int side) const;
-    bool writeEntry(const QString &file, const QByteArray &png);
-    bool makeFolder(const QString &folder);
-    void sweepOnce(const QString &folder);
+    // 0, or the errno of the step that failed.
+    int writeEntry(const Entry &entry, const QByteArray &png);
+    bool removeEntry(const Entry &entry);
+    // Writes, or keeps for later while writes are stopped.
+    bool commit(Waiting waiting);
+    void keep(Waiting waiting);
+    bool waitingFull() const;
+    // folderFd: the folder's handle when open, or -1.
+    void sweepOnce(const QByteArray &folder, int folderFd);
     QSet<QPair<quint64, quint64>> folderIdentities() const;
 
     QString m_root;
@@ -138,12 +183,10 @@ private:
     std::atomic<qint64> m_writesStoppedAt{-1};
     std::function<qint64()> m_clock;
     QMutex m_sweptLock;
-    QSet<QString> m_swept;  // folders rid of stray temporaries
-    mutable QMutex m_heldLock;
-    // By a folder's device and inode: whether it is one of ours or lies inside
-    // one; valid while the root is the folder of m_heldRoot.
-    mutable QHash<QPair<quint64, quint64>, bool> m_heldFolders;
-    mutable QPair<quint64, quint64> m_heldRoot{0, 0};
+    QSet<QByteArray> m_swept;  // folders rid of stray temporaries
+    mutable QMutex m_waitingLock;
+    QList<Waiting> m_waiting;  // the first saved first
+    qint64 m_waitingBytes = 0;
 };
 
 } // namespace lg

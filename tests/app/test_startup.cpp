@@ -34,6 +34,9 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFile>
+#include <QProcess>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +47,8 @@
 #include <QSplitter>
 #include <QToolTip>
 #include <QWidget>
+
+#include <unistd.h>
 
 namespace {
 
@@ -74,7 +79,7 @@ private Q_SLOTS:
         const QString root = lg::test::freshFolder(QStringLiteral("told once"));
         const QString source = root + QStringLiteral("/card/Trip");
         const QString target = root + QStringLiteral("/Pictures/Trip");
-        QVERIFY(QDir().mkpath(source));
+        lg::test::writeFile(source + QStringLiteral("/a.jpg"), "a");   // not yet removed
         {
             lg::MoveDeletion note(source, target);
             QVERIFY(QDir().mkpath(target));   // the copy, put in place after the note
@@ -130,6 +135,118 @@ private Q_SLOTS:
         QCOMPARE(box->windowModality(), Qt::WindowModal);
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(box));
         lg::Alert::closeAll();
+    }
+
+    // The start says what is so: both places only while the source still
+    // holds an item, else that the move is complete. Without a window manager
+    // the window raised last is on top, so the main window is raised first
+    // and its sheet shown after it, never the other way round.
+    void aStoppedMoveIsToldAsItIsInASheetShownAfterTheWindowIsRaised_data()
+    {
+        QTest::addColumn<bool>("itemLeft");
+        QTest::newRow("a photo not yet removed") << true;
+        QTest::newRow("only empty folders left") << false;
+    }
+    void aStoppedMoveIsToldAsItIsInASheetShownAfterTheWindowIsRaised()
+    {
+        QFETCH(bool, itemLeft);
+        lg::Alert::setResponder({});
+        const QString root = lg::test::freshFolder(QStringLiteral("told as it is ") + QTest::currentDataTag());
+        const QString source = root + QStringLiteral("/Src/Trip");
+        const QString target = root + QStringLiteral("/Pictures/Trip");
+        QVERIFY(QDir().mkpath(source + QStringLiteral("/Day 1")));
+        if (itemLeft)
+            lg::test::writeFile(source + QStringLiteral("/Day 1/a.jpg"), "a");
+        {
+            lg::MoveDeletion note(source, target);
+            lg::test::writeFile(target + QStringLiteral("/Day 1/a.jpg"), "a");
+            note.keep();
+        }
+        QWidget window;
+        window.resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The order in which the window is raised and the sheet shown.
+        struct Order : QObject
+        {
+            QWidget *window = nullptr;
+            QStringList seen;
+            bool eventFilter(QObject *watched, QEvent *event) override
+            {
+                if (watched == window && event->type() == QEvent::ZOrderChange)
+                    seen << QStringLiteral("window raised");
+                else if (qobject_cast<QMessageBox *>(watched) && event->type() == QEvent::Show)
+                    seen << QStringLiteral("sheet shown");
+                return false;
+            }
+        } order;
+        order.window = &window;
+        qApp->installEventFilter(&order);
+        tellStoppedMoves(&window);
+        qApp->removeEventFilter(&order);
+        const QList<QMessageBox *> boxes = window.findChildren<QMessageBox *>();
+        QCOMPARE(boxes.size(), 1);
+        const QString text = boxes.first()->informativeText().remove(QChar(0x200B));
+        lg::Alert::closeAll();
+        QVERIFY2(order.seen.contains(QStringLiteral("sheet shown")), qPrintable(order.seen.join(QLatin1String(", "))));
+        QVERIFY2(order.seen.lastIndexOf(QStringLiteral("window raised")) < order.seen.indexOf(QStringLiteral("sheet shown")),
+                 qPrintable(order.seen.join(QLatin1String(", "))));
+        QCOMPARE(text.contains(QStringLiteral("both places")), itemLeft);
+        QCOMPARE(text.contains(QStringLiteral("the move is complete")), !itemLeft);
+        QCOMPARE(QFileInfo::exists(source), itemLeft);
+        QCOMPARE(lg::test::readAll(target + QStringLiteral("/Day 1/a.jpg")), QByteArray("a"));
+    }
+
+    // A move stopped while the card of its target is away is told neither
+    // then nor never: its note waits, and the move is told once the card is
+    // back, at another place, while the program runs.
+    void aStoppedMoveIsToldWhenItsCardComesBackWhileTheProgramRuns()
+    {
+        lg::FakeClock clock;   // no fallback delay runs out here
+        const QString root = lg::test::freshFolder(QStringLiteral("card comes back"));
+        const QString image = root + QStringLiteral("/card.img");
+        {
+            QFile sized(image);
+            QVERIFY(sized.open(QIODevice::WriteOnly) && sized.resize(16 << 20));
+        }
+        const QString card = root + QStringLiteral("/CARD");
+        const QString later = root + QStringLiteral("/CARD1");
+        QVERIFY(QDir().mkpath(card) && QDir().mkpath(later));
+        const auto mountAt = [&image](const QString &at) {
+            return QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, at}) == 0;
+        };
+        if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), image}) != 0
+            || !mountAt(card))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        QString mounted = card;
+        const auto unmount = qScopeGuard([&mounted] {
+            if (!mounted.isEmpty())
+                QProcess::execute(QStringLiteral("umount"), {mounted});
+        });
+        const QString source = root + QStringLiteral("/Pictures/Trip");
+        lg::test::writeFile(source + QStringLiteral("/a.jpg"), "a");
+        {
+            lg::MoveDeletion note(source, card + QStringLiteral("/Trip"));
+            lg::test::writeFile(card + QStringLiteral("/Trip/a.jpg"), "a");   // the copy, in place
+            note.keep();
+        }
+        QCOMPARE(QProcess::execute(QStringLiteral("umount"), {card}), 0);
+        mounted.clear();
+        QWidget window;
+        window.resize(200, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        afterFirstWindow();
+        clock.advance(3000);   // the window was drawn before: the start's work runs now
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());   // its card is away
+        QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+        QVERIFY(mountAt(later));
+        mounted = later;
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec shown = lg::Alert::shownAlerts().first();
+        QVERIFY2(shown.text.contains(QStringLiteral("“%1/Trip”").arg(later)), qPrintable(shown.text));
+        QVERIFY(shown.text.contains(QStringLiteral("both places")));
+        QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
     }
 
     // Qt's X11 plugin says its connection broke and then exits with 1: the

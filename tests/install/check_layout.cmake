@@ -1,6 +1,7 @@
 # Installs the build into PREFIX and checks what a desktop and a package need
-# there: the program beside its module folder, every module, the desktop entry,
-# and the icon it names in the hicolor theme (scalable and 256 pixels).
+# there: the program beside its module folder, every module as the build made
+# it, the desktop entry, and the icon it names in the hicolor theme (scalable
+# and 256 pixels).
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -24,6 +25,16 @@ endforeach()
 if(missing)
   message(FATAL_ERROR "not installed: ${missing}")
 endif()
+
+# The program knows each module by the digest of the file the build made: the
+# install copies it byte for byte (no run path or symbols rewritten).
+foreach(module heif raw magick video player)
+  file(SHA256 ${BUILD_DIR}/lumengallery_${module}.so built)
+  file(SHA256 ${PREFIX}/lib/lumengallery/lumengallery_${module}.so installed)
+  if(NOT built STREQUAL installed)
+    message(FATAL_ERROR "the install changed lumengallery_${module}.so: the program would refuse it")
+  endif()
+endforeach()
 
 # The desktop entry names the icon installed.
 file(STRINGS ${PREFIX}/share/applications/lumengallery.desktop icon REGEX "^Icon=")

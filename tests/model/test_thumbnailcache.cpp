@@ -4,11 +4,14 @@
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
 #include "model/ThumbnailCache.h"
+#include "model/DecodeBudget.h"
 #include "browser/ItemEditing.h"
 #include "browser/Listing.h"
 #include "model/MediaRecords.h"
 #include "platform/files/FileNames.h"
+#include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
+#include "platform/runtime/Timer.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -287,6 +290,71 @@ private Q_SLOTS:
         QVERIFY(makeAll(memoryOnly, keys));
         QCOMPARE(memoryOnly.thumbnail(keys[0])->size(), QSize(200, 150));
         QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/large")));
+    }
+
+    // Thumbnails made while writes are stopped (a full cache) are written
+    // once they resume, also those of a folder seen meanwhile and shown
+    // again from memory.
+    void thumbnailsMadeWhileWritesStoppedAreWrittenWhenTheyResume()
+    {
+        lg::FakeClock clock;
+        const QList<ThumbnailKey> keys = {keyOf(photo(QStringLiteral("a.jpg"), 800, 600)),
+                                          keyOf(photo(QStringLiteral("b.jpg"), 600, 800)),
+                                          keyOf(photo(QStringLiteral("c.jpg"), 640, 480))};
+        auto cache = newCache();
+        cache->store()->setClockForTesting([&clock] { return clock.now(); });
+        lg::ThumbnailStore::setWriteFaultForTesting([](const QString &) { return ENOSPC; });
+        QVERIFY(makeAll(*cache, keys.mid(0, 2)));
+        QVERIFY(cache->store()->writesStopped());
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+        // Space is back, but writes are still stopped.
+        QVERIFY(makeAll(*cache, keys));
+        QVERIFY(makeAll(*cache, keys.mid(0, 2)));
+        const QString large = m_root + QStringLiteral("/large");
+        QVERIFY(QDir(large).entryList(QDir::Files).isEmpty());
+        // The try once writes resume is arranged through the main thread.
+        (void)QTest::qWaitFor([&] { return clock.pendingCount() > 0; }, 2000);
+
+        clock.advance(int(lg::ThumbnailStore::writeRetryMs));
+        QVERIFY(!cache->store()->writesStopped());
+        QTRY_VERIFY(!cache->isWriting());
+        for (const ThumbnailKey &key : keys)
+            QVERIFY2(cache->store()->find(key.path, stampOf(key.path), 200), qPrintable(key.path));
+        QCOMPARE(cache->decodeCount(), 3);
+    }
+
+    // What the decodes running at once hold (told by each picture's header
+    // before it is decoded) stays within the cache's budget, however many
+    // threads it has; a picture larger than the whole budget is still made,
+    // alone.
+    void decodesRunningAtOnceHoldNoMoreThanTheBudget()
+    {
+        QList<ThumbnailKey> keys;
+        for (int i = 0; i < 10; ++i) {
+            QImage image(1600, 1200, QImage::Format_RGB32);
+            image.fill(QColor(200, 20 * i, 10));
+            const QString path = m_photos + QStringLiteral("/picture %1.png").arg(i);
+            QVERIFY(image.save(path, "PNG"));
+            keys.append(keyOf(path));
+        }
+        QImage large(3200, 2400, QImage::Format_RGB32);
+        large.fill(Qt::red);
+        const QString largePath = m_photos + QStringLiteral("/large.png");
+        QVERIFY(large.save(largePath, "PNG"));
+        keys.insert(3, keyOf(largePath));
+        constexpr qint64 limit = 20LL << 20;
+        const qint64 largest = lg::ImageSource(largePath).thumbnailDecodeBytes(256);
+        QVERIFY(largest > limit);
+        QVERIFY(lg::ImageSource(keys.first().path).thumbnailDecodeBytes(256) < limit / 2);
+
+        auto cache = newCache();
+        cache->setDecodeLimitForTesting(limit);
+        QVERIFY(makeAll(*cache, keys));
+        QCOMPARE(cache->decodeCount(), keys.size());
+        for (const ThumbnailKey &key : std::as_const(keys))
+            QVERIFY2(cache->thumbnail(key), qPrintable(key.path));
+        QCOMPARE(cache->decodeBudget().peakHeld(), largest);
+        QCOMPARE(cache->decodeBudget().held(), 0);
     }
 
     void aFileRenamedByTheProgramKeepsItsThumbnail()

@@ -139,7 +139,59 @@ std::unique_ptr<OpenedHeif> openHeif(const ByteSource &source)
     return opened;
 }
 
-std::optional<QImage> decodeHandle(heif_image_handle *handle)
+// The whole-number factor by which a picture of size is first reduced on the
+// way to maxSide: its blocks averaged, leaving at least twice the pixels
+// wanted to the smooth reduction after it. 1: none (no reduction wanted, or
+// too little of one).
+int boxFactorFor(QSize size, int maxSide)
+{
+    if (maxSide <= 0 || size.isEmpty())
+        return 1;
+    const QSize target = fitWithin(size, maxSide);
+    if (target.isEmpty())
+        return 1;
+    return std::max(1, std::min(size.width() / (2 * target.width()), size.height() / (2 * target.height())));
+}
+
+// The 8-bit interleaved RGB plane averaged over blocks of factor x factor
+// pixels (those past the last whole block are left out), as RGB32: the
+// decoded picture is never turned into four bytes a pixel whole.
+QImage boxReduced(const uint8_t *plane, int stride, int width, int height, int factor)
+{
+    const int w = width / factor, h = height / factor;
+    QImage out(w, h, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    std::vector<quint32> sums(size_t(w) * 3);
+    const quint32 count = quint32(factor) * quint32(factor);
+    for (int y = 0; y < h; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int dy = 0; dy < factor; ++dy) {
+            const uint8_t *p = plane + size_t(y * factor + dy) * size_t(stride);
+            for (int x = 0; x < w; ++x) {
+                quint32 r = 0, g = 0, b = 0;
+                for (int dx = 0; dx < factor; ++dx, p += 3) {
+                    r += p[0];
+                    g += p[1];
+                    b += p[2];
+                }
+                sums[size_t(x) * 3] += r;
+                sums[size_t(x) * 3 + 1] += g;
+                sums[size_t(x) * 3 + 2] += b;
+            }
+        }
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            line[x] = qRgb(int((sums[size_t(x) * 3] + count / 2) / count), int((sums[size_t(x) * 3 + 1] + count / 2) / count),
+                           int((sums[size_t(x) * 3 + 2] + count / 2) / count));
+        }
+    }
+    return out;
+}
+
+// The picture of handle; for a thumbnail of maxSide (0: full size) a large
+// picture without alpha comes reduced most of the way.
+std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide = 0)
 {
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
     heif_image *decoded = nullptr;
@@ -154,6 +206,13 @@ std::optional<QImage> decodeHandle(heif_image_handle *handle)
     const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     if (!plane || width <= 0 || height <= 0)
         return std::nullopt;
+    const int factor = alpha ? 1 : boxFactorFor(QSize(width, height), maxSide);
+    if (factor > 1) {
+        QImage reduced = boxReduced(plane, stride, width, height, factor);
+        if (reduced.isNull())
+            return std::nullopt;
+        return reduced;
+    }
     QImage out(width, height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     if (out.isNull())
         return std::nullopt;
@@ -211,9 +270,9 @@ std::optional<QImage> heifDecode(const ByteSource &source, int maxSide)
     }
     std::optional<QImage> image;
     if (thumbnail)
-        image = decodeHandle(thumbnail.get());
+        image = decodeHandle(thumbnail.get(), maxSide);
     if (!image)
-        image = decodeHandle(primary);
+        image = decodeHandle(primary, maxSide);
     if (!image)
         return std::nullopt;
     return reducedToFit(*image, maxSide);

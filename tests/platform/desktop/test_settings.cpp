@@ -2,6 +2,7 @@
 // damaged and removed files; and the deployment addresses built on them.
 #include "platform/desktop/DeploymentConfig.h"
 #include "platform/desktop/Settings.h"
+#include "platform/files/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -205,6 +206,26 @@ private Q_SLOTS:
         QCOMPARE(lg::DeploymentConfig::value(QStringLiteral("noSuchAddress")), QString());
         QCOMPARE(lg::DeploymentConfig::value(QStringLiteral("noSuchAddress")), QString());
         QCOMPARE(warnings.size(), 1);
+    }
+
+    // A path saved in the settings file (JSON, which escapes a carried byte)
+    // comes back with its bytes.
+    void aStoredPathComesBackByItsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("text") << QByteArray("/p/caf\xc3\xa9");
+        QTest::newRow("Latin-1") << QByteArray("/p/caf\xe9");
+        QTest::newRow("the look-alike") << QByteArray("/p/caf\xef\xbf\xbd");
+    }
+    void aStoredPathComesBackByItsBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = lg::FileNames::fromNative(bytes);
+        const QString key = QStringLiteral("tests/storedPath");
+        lg::Settings::setValue(key, QStringList{path});
+        const QStringList read = lg::Settings::stringListValue(key).value_or(QStringList());
+        QCOMPARE(read.size(), 1);
+        QCOMPARE(lg::FileNames::toNative(read.first()), bytes);
     }
 };
 

@@ -44,9 +44,10 @@
 //   platform_fileops_helper removal TREE            a removal as the ordinary user
 //                                                   ("nobody"); stops at the first
 //                                                   file, its folders opened up
-//   platform_fileops_helper placeholder SOURCE FOLDER [copy]
+//   platform_fileops_helper placeholder SOURCE FOLDER [copy|refused]
 //                                                   a move (or a copy) on a disk
-//                                                   without RENAME_NOREPLACE; stops
+//                                                   without RENAME_NOREPLACE (or a
+//                                                   move where it is refused); stops
 //                                                   once the placeholder is made
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
@@ -223,10 +224,12 @@ int main(int argc, char **argv)
         });
         (void)lg::removeTree(first);
     } else if (mode == "placeholder") {
+        static bool refused = argc > 4 && QByteArray(argv[4]) == "refused";
         lg::setFileFaultForTesting([](lg::FileStep step, const QString &) {
             if (step == lg::FileStep::PlaceholderMade)
                 stopHere();
-            return 0;
+            // A disk that refuses RENAME_NOREPLACE (exFAT through FUSE, NFS).
+            return step == lg::FileStep::NoReplaceRename && refused ? EINVAL : 0;
         });
         if (argc > 4 && QByteArray(argv[4]) == "copy")
             (void)lg::copyItem(first, second);

@@ -2,7 +2,6 @@
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
 #include "platform/files/FileNames.h"
-#include "platform/desktop/Settings.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/TestSupport.h"
 
@@ -64,26 +63,6 @@ private Q_SLOTS:
             QVERIFY(url != lookAlike);
             QVERIFY(lg::ThumbnailStore::uriOf(path) != lg::ThumbnailStore::uriOf(lookAlike.toLocalFile()));
         }
-    }
-
-    // A path saved in the settings file (JSON, which escapes a carried byte)
-    // comes back with its bytes.
-    void aStoredPathComesBackByItsBytes_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << QByteArray("/p/caf\xc3\xa9");
-        QTest::newRow("Latin-1") << QByteArray("/p/caf\xe9");
-        QTest::newRow("the look-alike") << QByteArray("/p/caf\xef\xbf\xbd");
-    }
-    void aStoredPathComesBackByItsBytes()
-    {
-        QFETCH(QByteArray, bytes);
-        const QString path = lg::FileNames::fromNative(bytes);
-        const QString key = QStringLiteral("tests/storedPath");
-        lg::Settings::setValue(key, QStringList{path});
-        const QStringList read = lg::Settings::stringListValue(key).value_or(QStringList());
-        QCOMPARE(read.size(), 1);
-        QCOMPARE(lg::FileNames::toNative(read.first()), bytes);
     }
 
     // The looks at the disk find the name itself, never its look-alike.

@@ -9,6 +9,7 @@
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Journal.h"
+#include "platform/files/Removal.h"
 #include "platform/files/StoppedMoves.h"
 #include "platform/files/Trash.h"
 #include "platform/runtime/Dispatch.h"
@@ -1802,6 +1803,292 @@ private Q_SLOTS:
             QCOMPARE(lg::test::readAll(file ? source : source + "/a.jpg"), QByteArray(file ? "clip" : "a"));
         }
         QCOMPARE(hiddenEntries(card + "/dst"), QStringList{});
+    }
+
+    // A quit during a folder copy, or during the copy of a move across disks,
+    // leaves neither the hidden copy nor its lock: what this run made goes
+    // before the process ends. A tree too big to go within the quit's bound
+    // is left under its lock, and the next look at the folder removes it.
+    void aQuitDuringAFolderCopyLeavesNoHiddenCopy_data()
+    {
+        QTest::addColumn<bool>("move");
+        QTest::addColumn<bool>("tooBig");
+        QTest::newRow("a copy") << false << false;
+        QTest::newRow("a move across disks") << true << false;
+        QTest::newRow("a copy too big to remove in time") << false << true;
+    }
+    void aQuitDuringAFolderCopyLeavesNoHiddenCopy()
+    {
+        QFETCH(bool, move);
+        QFETCH(bool, tooBig);
+        const QString root = lg::test::freshFolder(QStringLiteral("quit in copy ") + QTest::currentDataTag());
+        for (int i = 0; i < 6; ++i)
+            lg::test::writeFile(root + QStringLiteral("/src/Trip/Day %1/p%1.jpg").arg(i), QByteArray(1000, 'p'));
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        std::atomic<qint64> now{0};
+        lg::setRemovalClockForTesting([&now] { return now.load(); });
+        const auto clockBack = qScopeGuard([] { lg::setRemovalClockForTesting({}); });
+        int copied = 0;
+        lg::FileOpResult r;
+        {
+            FaultGuard fault([&](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename && move)
+                    return EXDEV;
+                if (step == lg::FileStep::CopyData && ++copied == 4 && !lg::isShuttingDown())
+                    lg::beginShutdown();   // Ctrl+Q, a window close, SIGTERM or a lost display
+                if (step == lg::FileStep::Remove && tooBig && lg::isShuttingDown())
+                    now += 150;   // each entry takes long: the bound is reached at the fourth
+                return 0;
+            });
+            r = move ? lg::moveItem(root + "/src/Trip", dst) : lg::copyItem(root + "/src/Trip", dst);
+        }
+        lg::resetShutdownForTesting();
+        QCOMPARE(r.error, lg::FileOpError::Cancelled);
+        QVERIFY(!QFileInfo::exists(dst + "/Trip"));
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(lg::test::readAll(root + QStringLiteral("/src/Trip/Day %1/p%1.jpg").arg(i)).size(), 1000);
+        if (tooBig) {
+            QCOMPARE(hiddenEntries(dst).size(), 2);   // the rest of the copy and its lock
+            writeInto(dst, QStringLiteral("N"));
+        }
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+    }
+
+    // Sixteen folders that never answer (shares whose server stopped) hold
+    // none of the others: a folder whose cleanup has not answered for a few
+    // seconds no longer counts against the limit of folders cleaned at once,
+    // so the home folder's leftovers go all the same.
+    void sixteenHungFoldersHoldNoOther()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("sixteen hung"));
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        const QString home = root + "/zz home/dst";   // after the shares in the journal's order
+        QDir().mkpath(home);
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", home});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(home), 10000);
+        QCOMPARE(hiddenEntries(home).size(), 2);
+        QStringList hung;
+        for (int i = 0; i < 16; ++i) {
+            hung << root + QStringLiteral("/share %1").arg(i, 2, 10, QLatin1Char('0'));
+            QDir().mkpath(hung.last());
+            lg::test::writeFile(journalPath() + QStringLiteral("/feed0000000000%1").arg(i, 2, 16, QLatin1Char('0')),
+                                journalEntry(hung.last()));
+        }
+        std::atomic<qint64> now{0};
+        std::atomic<int> blocked{0};
+        std::atomic<bool> answer{false};
+        lg::setFolderCleanupClockForTesting([&now] { return now.load(); });
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::OpenFolder && hung.contains(path)) {
+                ++blocked;
+                while (!answer)
+                    ::usleep(1000);   // in the kernel, as far as the cleanup can tell
+            }
+            return 0;
+        });
+        const auto release = qScopeGuard([&] {
+            answer = true;
+            QElapsedTimer waited;
+            waited.start();
+            while (lg::isCleaningFoldersLeftByKilledRunsForTesting() && waited.elapsed() < 10000)
+                QTest::qWait(10);
+            lg::setFolderCleanupClockForTesting({});
+        });
+        lg::startCleaningFoldersLeftByKilledRuns();
+        QTRY_COMPARE_WITH_TIMEOUT(blocked.load(), 16, 10000);
+        now += 5000;   // none of them has answered for five seconds
+        QTRY_VERIFY_WITH_TIMEOUT(hiddenEntries(home).isEmpty(), 10000);
+        QTRY_VERIFY(!journalFolders().contains(home));
+        QCOMPARE(blocked.load(), 16);
+        answer = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!lg::isCleaningFoldersLeftByKilledRunsForTesting(), 10000);
+        for (const QString &share : hung)
+            QVERIFY(!journalFolders().contains(share));
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // The records beside temporaries name the places they need by where
+    // those lie on the same volume, not by a path of one mount: a kill on a
+    // card that comes back at another place is put right there, as the
+    // journal finds it there: a placeholder goes, and a read-only folder
+    // opened up gets its mode back, where the move put it or where the user
+    // renamed it since.
+    void aRecordOnACardBackAtAnotherPlaceIsSettledThere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a placeholder of a move") << "placeholder";
+        QTest::newRow("a folder opened up and moved") << "moved";
+        QTest::newRow("a folder opened up, then renamed by the user") << "renamed";
+    }
+    void aRecordOnACardBackAtAnotherPlaceIsSettledThere()
+    {
+        QFETCH(QString, kind);
+        const QString root = lg::test::freshFolder(QStringLiteral("record on card ") + kind);
+        Card card(root + "/card.img");
+        if (!card.mountAt(root + "/CARD"))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        const QString name = kind == QLatin1String("placeholder") ? QStringLiteral("Album") : QStringLiteral("Locked");
+        lg::test::writeFile(root + "/CARD/src/" + name + "/a.jpg", "a");
+        QDir().mkpath(root + "/CARD/dst");
+        const bool placeholder = kind == QLatin1String("placeholder");
+        if (!placeholder)
+            QCOMPARE(::chmod(raw(root + "/CARD/src/" + name).constData(), 0555), 0);
+        {
+            StoppedOperation stopped(placeholder ? QStringList{"placeholder", root + "/CARD/src/Album", root + "/CARD/dst", "refused"}
+                                                 : QStringList{"readonly", root + "/CARD/src/Locked", root + "/CARD/dst"});
+            QVERIFY(stopped.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(root + "/CARD/dst") && locksAreFree(root + "/CARD/src"), 10000);
+        if (kind == QLatin1String("moved"))   // killed right after its rename
+            QCOMPARE(::rename(raw(root + "/CARD/src/Locked").constData(), raw(root + "/CARD/dst/Locked").constData()), 0);
+        card.unmount();
+        QVERIFY(card.mountAt(root + "/CARD1"));
+        const QString now = root + "/CARD1";
+        if (kind == QLatin1String("renamed"))
+            QCOMPARE(::rename(raw(now + "/src/Locked").constData(), raw(now + "/src/Kept").constData()), 0);
+        lg::cleanFoldersLeftByKilledRuns();
+        const auto modeOf = [](const QString &path) {
+            struct stat st;
+            return ::lstat(raw(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        };
+        if (placeholder) {
+            QVERIFY(!QFileInfo::exists(now + "/dst/Album"));
+            QCOMPARE(lg::test::readAll(now + "/src/Album/a.jpg"), QByteArray("a"));
+        } else {
+            const QString folder = kind == QLatin1String("moved") ? now + "/dst/Locked" : now + "/src/Kept";
+            QCOMPARE(modeOf(folder), 0555);
+            QCOMPARE(lg::test::readAll(folder + "/a.jpg"), QByteArray("a"));
+            ::chmod(raw(folder).constData(), 0755);
+        }
+        QCOMPARE(hiddenEntries(now + "/src"), QStringList{});
+        QCOMPARE(hiddenEntries(now + "/dst"), QStringList{});
+    }
+
+    // A move stopped in its delete step whose target's card is away at the
+    // next start is not forgotten: its note waits for the card, and the
+    // start after the card is back, at another place, tells it there.
+    void aStoppedMoveWaitsForItsCardAndIsToldOnceItIsBack()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("move to card away"));
+        Card card(root + "/card.img");
+        if (!card.mountAt(root + "/CARD"))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        lg::test::writeFile(root + "/src/Trip/a.jpg", "a");
+        lg::test::writeFile(root + "/src/Trip/b.jpg", "b");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        {
+            FaultGuard fault([](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Remove && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(root + "/src/Trip", root + "/CARD");
+            lg::resetShutdownForTesting();
+        }
+        QCOMPARE(moveNotes(journalPath()).size(), 1);
+        card.unmount();
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        QCOMPARE(moveNotes(journalPath()).size(), 1);   // waits for its card
+        QVERIFY(card.mountAt(root + "/CARD1"));
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, root + "/src/Trip");
+        QCOMPARE(moves.at(0).target, root + "/CARD1/Trip");
+        QVERIFY(moves.at(0).inBothPlaces);
+        QVERIFY(moveNotes(journalPath()).isEmpty());
+        QCOMPARE(lg::test::readAll(root + "/CARD1/Trip/b.jpg"), QByteArray("b"));
+        QCOMPARE(lg::test::readAll(root + "/src/Trip/b.jpg"), QByteArray("b"));
+    }
+
+    // A move stopped after its last item was removed (the source left empty,
+    // or holding only empty folders) is complete, and told so: its empty
+    // folders go. One whose source still holds an item is in both places.
+    void aStoppedMoveWhoseSourceHoldsNoItemIsComplete_data()
+    {
+        QTest::addColumn<QString>("left");   // what the source holds at the next start
+        QTest::addColumn<bool>("inBothPlaces");
+        QTest::newRow("an empty folder") << "empty" << false;
+        QTest::newRow("only empty folders") << "folders" << false;
+        QTest::newRow("a photo deep down") << "photo" << true;
+        QTest::newRow("a link") << "link" << true;
+    }
+    void aStoppedMoveWhoseSourceHoldsNoItemIsComplete()
+    {
+        QFETCH(QString, left);
+        QFETCH(bool, inBothPlaces);
+        const QString root = lg::test::freshFolder(QStringLiteral("emptied move ") + left);
+        const QString source = root + "/src/Trip";
+        const QString target = root + "/dst/Trip";
+        lg::test::writeFile(source + "/Day 1/Morning/a.jpg", "a");
+        lg::test::writeFile(source + "/Day 2/b.jpg", "b");
+        (void)lg::takeStoppedMoves();
+        {
+            lg::MoveDeletion note(source, target);
+            lg::test::writeFile(target + "/Day 1/Morning/a.jpg", "a");   // the copy, in place
+            lg::test::writeFile(target + "/Day 2/b.jpg", "b");
+            note.keep();   // as a kill in the delete step leaves it
+        }
+        QVERIFY(QFile::remove(source + "/Day 2/b.jpg"));
+        if (left != QLatin1String("photo"))
+            QVERIFY(QFile::remove(source + "/Day 1/Morning/a.jpg"));
+        if (left == QLatin1String("empty"))
+            QVERIFY(QDir(source + "/Day 1").removeRecursively() && QDir().rmdir(source + "/Day 2"));
+        if (left == QLatin1String("link"))
+            QCOMPARE(::symlink("a.jpg", raw(source + "/Day 1/Morning/a link").constData()), 0);
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).inBothPlaces, inBothPlaces);
+        QVERIFY(!moves.at(0).emptyFolderLeft);
+        QCOMPARE(QFileInfo::exists(source), inBothPlaces);
+        QCOMPARE(entries(root + "/src"), inBothPlaces ? QStringList{"Trip"} : QStringList{});
+        QCOMPARE(lg::test::readAll(target + "/Day 1/Morning/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(target + "/Day 2/b.jpg"), QByteArray("b"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
+    // A note of a move half written by a process killed before it was in
+    // place names nothing: it goes at the next start, once nobody holds it
+    // and it is older than the process that looks; a newer one or one held
+    // is left to its writer.
+    void aHalfWrittenMoveNoteGoes_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("left by a kill") << "old" << true;
+        QTest::newRow("empty, left by a kill") << "old empty" << true;
+        QTest::newRow("being written now") << "new" << false;
+        QTest::newRow("held by its writer") << "held" << false;
+    }
+    void aHalfWrittenMoveNoteGoes()
+    {
+        QFETCH(QString, note);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("half note ") + note);
+        QVERIFY(QDir().mkpath(journalPath()));
+        const QString path = journalPath() + "/.move-0123456789abcdef.new";
+        lg::test::writeFile(path, note.contains(QLatin1String("empty"))
+                                      ? QByteArray()
+                                      : "[Lumen Gallery move]\nSource=" + raw(root + "/src/F").toPercentEncoding("/") + "\n");
+        if (note != QLatin1String("new")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        }
+        int held = -1;
+        if (note == QLatin1String("held")) {
+            held = ::open(raw(path).constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+        }
+        (void)lg::takeStoppedMoves();
+        if (held >= 0)
+            ::close(held);
+        QCOMPARE(QFileInfo::exists(path), !gone);
+        QFile::remove(path);
     }
 };
 

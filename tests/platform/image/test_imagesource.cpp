@@ -2,11 +2,13 @@
 // previews, content over extension, damaged files and many threads at once.
 #include "platform/image/ImageSource.h"
 #include "model/SharedState.h"
+#include "platform/base/Orientation.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -349,6 +351,52 @@ private Q_SLOTS:
         QCOMPARE(heic.thumbnail(100)->size(), QSize(100, 75));
         QCOMPARE(heic.thumbnail(400)->size(), QSize(400, 300));
         checkUpright(*heic.thumbnail(100), quadrants(QSize(64, 48)));
+    }
+
+    // A HEIC without an embedded thumbnail is reduced from its decoded
+    // pixels on the way (never turned into four bytes a pixel whole): the
+    // thumbnail is the full picture reduced, colour for colour, upright.
+    void aHeicThumbnailIsItsFullPictureReduced_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("side");
+        QTest::newRow("landscape, reduced by 3 first") << QSize(640, 480) << 100;
+        QTest::newRow("portrait, odd size") << QSize(333, 517) << 64;
+    }
+    void aHeicThumbnailIsItsFullPictureReduced()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, side);
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        QImage picture = quadrants(size);
+        {
+            // A gradient across the middle, for colours between the quarters'.
+            QPainter painter(&picture);
+            QLinearGradient gradient(0, 0, size.width(), 0);
+            gradient.setColorAt(0, QColor(250, 200, 30));
+            gradient.setColorAt(1, QColor(20, 90, 220));
+            painter.fillRect(QRect(0, size.height() / 3, size.width(), size.height() / 3), gradient);
+        }
+        const QString folder = freshFolder(QStringLiteral("heic-reduced"));
+        const lg::ImageSource heic(writeHeic(QDir(folder).filePath(QStringLiteral("p.heic")), picture));
+        QVERIFY(heic.isValid());
+        const std::optional<QImage> thumbnail = heic.thumbnail(side);
+        QVERIFY(thumbnail);
+        const QImage whole = heic.image()->convertToFormat(QImage::Format_RGB32);
+        const QImage reduced = whole.scaled(thumbnail->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QCOMPARE(thumbnail->size(), lg::image::fitWithin(size, side));
+        const QImage shown = thumbnail->convertToFormat(QImage::Format_RGB32);
+        qint64 difference = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y), b = reduced.pixel(x, y);
+                difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+        const double mean = double(difference) / (3.0 * shown.width() * shown.height());
+        QVERIFY2(mean < 4, qPrintable(QString::number(mean)));
+        checkUpright(shown, quadrants(QSize(64, 48)));
     }
 
     void contentDecidesNotTheExtension()

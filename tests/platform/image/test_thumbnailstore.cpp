@@ -482,6 +482,164 @@ private Q_SLOTS:
         QVERIFY(!throughLink.holds(m_dir.path() + QStringLiteral("/cache/a.png")));
     }
 
+    // The cache's folders are known as they are now: a folder that takes
+    // the device and inode of one looked at before (a photo folder moved
+    // into the cache as large/, or large/ moved out among the photos, as
+    // when a freed inode is handed out again) is what it is now.
+    void aFolderOnAnIdentitySeenBeforeIsWhatItIsNow_data()
+    {
+        QTest::addColumn<bool>("intoTheCache");
+        QTest::newRow("a photo folder's identity becomes large/") << true;
+        QTest::newRow("large/'s identity becomes a photo folder") << false;
+    }
+    void aFolderOnAnIdentitySeenBeforeIsWhatItIsNow()
+    {
+        QFETCH(bool, intoTheCache);
+        lg::ThumbnailStore store(m_root);
+        QVERIFY(store.save(QStringLiteral("/p/a.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+        const QString large = m_root + QStringLiteral("/large");
+        const QString browsed = m_dir.path() + QStringLiteral("/browsed");
+        QDir(browsed).removeRecursively();
+        QVERIFY(QDir().mkpath(browsed));
+        const QString photos = m_dir.path() + QStringLiteral("/photos");
+        QDir(photos).removeRecursively();
+        const QString link = browsed + QStringLiteral("/thumbs");
+        QVERIFY(QFile::link(large, link));
+        if (intoTheCache) {
+            QVERIFY(QDir().mkpath(photos));
+            QVERIFY(writeFile(photos + QStringLiteral("/b.jpg"), "b"));
+            QVERIFY(!store.holds(photos + QStringLiteral("/b.jpg")));
+            // large/ goes; the photo folder takes its place, inode and all.
+            QVERIFY(QDir(large).removeRecursively());
+            QVERIFY(QFile::rename(photos, large));
+            QVERIFY(store.holds(link + QStringLiteral("/b.jpg")));
+            QVERIFY(!store.save(link + QStringLiteral("/b.jpg"), {1, 1}, 256, filled(10, 10, Qt::red)));
+            QCOMPARE(QDir(large).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        } else {
+            QVERIFY(store.holds(link + QStringLiteral("/x.png")));
+            // large/ leaves the cache and is a photo folder now.
+            QVERIFY(QFile::rename(large, photos));
+            const QString photo = photos + QStringLiteral("/b.jpg");
+            QVERIFY(writeFile(photo, "b"));
+            QVERIFY(!store.holds(photo));
+            QVERIFY(store.save(photo, {1, 1}, 256, filled(10, 10, Qt::red)));
+            QVERIFY(store.find(photo, {1, 1}, 200));
+        }
+    }
+
+    // A link in the place of one of the cache's own folders leads out of
+    // the cache: nothing is written, read or removed through it, and it
+    // stays as it is.
+    void aLinkInPlaceOfACacheFolderIsNeverGoneThrough_data()
+    {
+        QTest::addColumn<QString>("linked");
+        QTest::newRow("large/") << QStringLiteral("large");
+        QTest::newRow("fail/") << QStringLiteral("fail");
+        QTest::newRow("fail/lumengallery-<version>/")
+            << QStringLiteral("fail/") + QFileInfo(QFileInfo(lg::ThumbnailStore(QStringLiteral("/c")).failurePath(QStringLiteral("/x"))).path()).fileName();
+    }
+    void aLinkInPlaceOfACacheFolderIsNeverGoneThrough()
+    {
+        QFETCH(QString, linked);
+        lg::ThumbnailStore store(m_root);
+        const QString outside = m_dir.path() + QStringLiteral("/outside");
+        QDir(outside).removeRecursively();
+        QVERIFY(QDir().mkpath(outside));
+        const QString link = m_root + QLatin1Char('/') + linked;
+        QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+        QVERIFY(QFile::link(outside, link));
+        // What another program left there, naming a file: it stays unread.
+        const QString photo = QStringLiteral("/p/a.jpg");
+        const QString planted = outside + store.entryPath(photo, 256).mid(link.size());
+        const QString plantedFailure = outside + store.failurePath(photo).mid(link.size());
+        const QString target = store.entryPath(photo, 256).startsWith(link + QLatin1Char('/')) ? planted : plantedFailure;
+        QVERIFY(writeFile(target, foreignPng(filled(8, 8, Qt::red), lg::ThumbnailStore::uriOf(photo), 1, 1)));
+        QCOMPARE(store.find(photo, {1, 1}, 200).has_value(), false);
+        QCOMPARE(store.hasFailed(photo, {1, 1}), false);
+        QVERIFY(!store.remove(photo));
+        QVERIFY(QFileInfo::exists(target));
+
+        const QString other = QStringLiteral("/p/b.jpg");
+        const bool entriesThere = store.entryPath(other, 256).startsWith(link + QLatin1Char('/'));
+        QCOMPARE(store.save(other, {1, 1}, 256, filled(10, 10, Qt::red)), !entriesThere);
+        QCOMPARE(store.saveFailure(other, {1, 1}), entriesThere);
+        QVERIFY(!store.writesStopped());
+        QVERIFY(QFileInfo(link).isSymLink());
+        QStringList found;
+        lg::ThumbnailStore::forEachFileUnder(outside, [&](const QString &relative) { found.append(relative); });
+        QCOMPARE(found.size(), 1);
+        QVERIFY(!store.holds(outside + QStringLiteral("/c.jpg")));
+    }
+
+    // What is saved while writes are stopped (and the write that found the
+    // cache full) waits, and is written once they resume, each entry only
+    // while its file is as it was.
+    void whatWasSavedWhileWritesStoppedIsWrittenWhenTheyResume()
+    {
+        lg::ThumbnailStore store(m_root);
+        qint64 now = 1000;
+        store.setClockForTesting([&now] { return now; });
+        const QString photos = m_dir.path() + QStringLiteral("/paused");
+        QDir(photos).removeRecursively();
+        QStringList files;
+        for (const char *name : {"a.jpg", "b.jpg", "c.jpg", "changed.jpg"}) {
+            files.append(photos + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(writeFile(files.last(), name));
+        }
+        auto stampOf = [](const QString &path) { return *lg::FileStamp::of(path); };
+        lg::ThumbnailStore::setWriteFaultForTesting([](const QString &) { return ENOSPC; });
+        QVERIFY(!store.save(files[0], stampOf(files[0]), 256, filled(10, 10, Qt::red)));
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+        QVERIFY(store.writesStopped());
+        QVERIFY(!store.save(files[1], stampOf(files[1]), 128, filled(10, 10, Qt::green)));
+        QVERIFY(!store.saveFailure(files[2], stampOf(files[2])));
+        QVERIFY(!store.save(files[3], stampOf(files[3]), 256, filled(10, 10, Qt::red)));
+        QVERIFY(store.hasWaiting());
+        QCOMPARE(store.writeWaiting(), 0);
+        QVERIFY(writeFile(files[3], "changed, and longer"));
+
+        now += lg::ThumbnailStore::writeRetryMs;
+        QVERIFY(!store.writesStopped());
+        QCOMPARE(store.writeWaiting(), 3);
+        QVERIFY(!store.hasWaiting());
+        QVERIFY(store.find(files[0], stampOf(files[0]), 200));
+        QCOMPARE(store.find(files[1], stampOf(files[1]), 100)->pixelColor(1, 1), QColor(Qt::green));
+        QVERIFY(store.hasFailed(files[2], stampOf(files[2])));
+        QVERIFY(!QFileInfo::exists(store.entryPath(files[3], 256)));
+    }
+
+    // Past waitingLimitBytes what is saved is dropped (made again by a
+    // later run); the first saved wait.
+    void whatWaitsForWritesIsBounded()
+    {
+        lg::ThumbnailStore store(m_root);
+        qint64 now = 1000;
+        store.setClockForTesting([&now] { return now; });
+        lg::ThumbnailStore::setWriteFaultForTesting([](const QString &) { return EDQUOT; });
+        // Noise compresses badly: some 190 KB an entry.
+        QImage noise(220, 220, QImage::Format_RGB32);
+        quint32 seed = 1;
+        for (int y = 0; y < noise.height(); ++y) {
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, seed = seed * 1664525u + 1013904223u);
+        }
+        const int count = int(lg::ThumbnailStore::waitingLimitBytes / (220 * 220 * 3)) + 20;
+        const QString photos = m_dir.path() + QStringLiteral("/bounded");
+        QDir(photos).removeRecursively();
+        QStringList files;
+        for (int i = 0; i < count; ++i) {
+            files.append(photos + QStringLiteral("/%1.jpg").arg(i));
+            QVERIFY(writeFile(files.last(), "x"));
+            QVERIFY(!store.save(files.last(), *lg::FileStamp::of(files.last()), 256, noise));
+        }
+        lg::ThumbnailStore::setWriteFaultForTesting({});
+        now += lg::ThumbnailStore::writeRetryMs;
+        const int written = store.writeWaiting();
+        QVERIFY2(written > count / 2 && written < count, qPrintable(QString::number(written)));
+        QVERIFY(store.find(files.first(), *lg::FileStamp::of(files.first()), 200));
+        QVERIFY(!store.find(files.last(), *lg::FileStamp::of(files.last()), 200));
+    }
+
     void aRemovedFileTakesItsEntriesFromEverySize()
     {
         lg::ThumbnailStore store(m_root);

@@ -1,14 +1,34 @@
 // A stand-in HEIC module for the loader's tests: its probe answers every file
-// as 4321 x 1, so a test sees at once whether it ran. Built as a module of this
-// build, as one naming another build (LG_MODULE_NOTE_BUILD_ID), and as one whose
-// probe calls a function no library defines (LG_STUB_MISSING_SYMBOL).
+// as 4321 x 1, so a test sees at once whether it ran, and as soon as it is
+// loaded its constructor creates the file named by LG_STUB_MARKER, so a test
+// sees whether any of its code ran at all. Built as a module of this build, as
+// one naming another build (LG_MODULE_NOTE_BUILD_ID), as one whose probe calls
+// a function no library defines (LG_STUB_MISSING_SYMBOL), and as a foreign
+// file that carries this build's note but was never made by the build
+// (LG_STUB_FOREIGN: it answers 1234 x 5).
 #include "platform/image/ModuleInterfaces.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef LG_STUB_MISSING_SYMBOL
 extern "C" int lumengallery_function_nobody_defines();
 #endif
 
 namespace {
+
+#ifdef LG_STUB_FOREIGN
+constexpr QSize answer(1234, 5);
+#else
+constexpr QSize answer(4321, 1);
+#endif
+
+__attribute__((constructor)) void markLoaded()
+{
+    if (const char *marker = std::getenv("LG_STUB_MARKER"))
+        if (std::FILE *file = std::fopen(marker, "w"))
+            std::fclose(file);
+}
 
 class StubHeif final : public lg::image::HeifModule
 {
@@ -17,7 +37,7 @@ public:
     {
         lg::image::HeifInfo info;
         info.ok = true;
-        info.size = QSize(4321, 1);
+        info.size = answer;
 #ifdef LG_STUB_MISSING_SYMBOL
         info.depth = lumengallery_function_nobody_defines();
 #endif

@@ -1,14 +1,23 @@
-// A program that loads the HEIC module on request, for the tests of how the
-// codec modules are found and trusted: it finds them as the program does, from
-// where its executable lies. It reads one command a line on stdin and answers
-// on stdout, each answer ending with "done":
-//   heif PATH   "heif WxH" from the module's probe of PATH, or "heif none: ERROR"
-//   maps        "mapped PATH" for each module file mapped in the process
+// A program that loads the codec modules on request, for the tests of how they
+// are found and trusted: it finds them as the program does, from where its
+// executable lies. Each argument names a stand-in HEIC module file whose bytes
+// it takes as this build's (the tests' own modules). It reads one command a
+// line on stdin and answers on stdout, each answer ending with "done":
+//   heif PATH    "heif WxH" from the module's probe of PATH, or "heif none: ERROR"
+//   show PATH    "show WxH", the picture read whole, or "show none: ERRORS"
+//   video PATH   "video WxH" from the video module, or "video none: ERROR"
+//   player       "player ready" once the player module is loaded, or "player none: ERROR"
+//   maps         "mapped PATH" for each module file mapped in the process
+//   swap FROM<TAB>TO   once a module is checked, right before it is loaded, the
+//                bytes of FROM are written over the file TO in place; "swap set"
 // A module problem meant for the window is printed as "problem TITLE | TEXT".
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
+#include "platform/image/ImageSource.h"
 #include "platform/image/Modules.h"
+#include "platform/image/VideoInfo.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -24,12 +33,29 @@ void print(const QString &line)
     std::fflush(stdout);
 }
 
+QString errors()
+{
+    QStringList said;
+    for (auto module : {lg::image::Module::Heif, lg::image::Module::Raw, lg::image::Module::Magick})
+        if (!lg::image::moduleError(module).isEmpty())
+            said << lg::image::moduleError(module);
+    return said.join(QStringLiteral("; "));
+}
+
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
-    lg::image::setModuleProblemHandler([](const lg::image::ModuleProblem &problem) {
-        print(QStringLiteral("problem %1 | %2").arg(problem.title, problem.text));
+    for (int i = 1; i < argc; ++i) {
+        QFile stub(QString::fromLocal8Bit(argv[i]));
+        if (!stub.open(QIODevice::ReadOnly))
+            return 2;
+        lg::image::acceptModuleForTesting(QStringLiteral("lumengallery_heif.so"),
+                                          QCryptographicHash::hash(stub.readAll(), QCryptographicHash::Sha256));
+    }
+    lg::image::setModuleProblemHandler([](const QList<lg::image::ModuleProblem> &problems) {
+        for (const lg::image::ModuleProblem &problem : problems)
+            print(QStringLiteral("problem %1 | %2").arg(problem.title, problem.text));
     });
     print(QStringLiteral("ready"));
     std::string line;
@@ -41,6 +67,33 @@ int main()
                 print(QStringLiteral("heif %1x%2").arg(info.size.width()).arg(info.size.height()));
             else
                 print(QStringLiteral("heif none: ") + lg::image::moduleError(lg::image::Module::Heif));
+        } else if (command.startsWith(QLatin1String("show "))) {
+            const std::optional<QImage> image = lg::ImageSource(command.mid(5)).image();
+            if (image && !image->isNull())
+                print(QStringLiteral("show %1x%2").arg(image->width()).arg(image->height()));
+            else
+                print(QStringLiteral("show none: ") + errors());
+        } else if (command.startsWith(QLatin1String("video "))) {
+            const std::optional<lg::VideoProbe> probe = lg::VideoInfo::probe(command.mid(6));
+            if (probe)
+                print(QStringLiteral("video %1x%2").arg(probe->size.width()).arg(probe->size.height()));
+            else
+                print(QStringLiteral("video none: ") + lg::image::moduleError(lg::image::Module::Video));
+        } else if (command == QLatin1String("player")) {
+            if (lg::image::playerModule())
+                print(QStringLiteral("player ready"));
+            else
+                print(QStringLiteral("player none: ") + lg::image::moduleError(lg::image::Module::Player));
+        } else if (command.startsWith(QLatin1String("swap "))) {
+            const QStringList paths = command.mid(5).split(QLatin1Char('\t'));
+            if (paths.size() == 2) {
+                lg::image::setModuleCheckedHookForTesting([from = paths[0], to = paths[1]](lg::image::Module) {
+                    QFile source(from), target(to);
+                    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                        target.write(source.readAll());
+                });
+                print(QStringLiteral("swap set"));
+            }
         } else if (command == QLatin1String("maps")) {
             QFile maps(QStringLiteral("/proc/self/maps"));
             if (maps.open(QIODevice::ReadOnly))

@@ -99,7 +99,7 @@ public:
 
     // What the decodes of pictures and videos running at once may hold, in
     // bytes (see DecodeBudget): threads are many, large pictures few.
-    static constexpr qint64 defaultDecodeBytes = 128LL * 1024 * 1024;
+    static constexpr qint64 defaultDecodeBytes = 384LL * 1024 * 1024;
     const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
     // A budget of bytes instead (tests); set while no work runs.
     void setDecodeLimitForTesting(qint64 bytes);

@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "collage/collagevc.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
 #include "platform/files/FileIdentity.h"
@@ -12,12 +13,10 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QGraphicsDropShadowEffect>
 #include <QMimeData>
 #include <QPainter>
 #include <QWheelEvent>
-#include <QtConcurrent>
 
 #include <cmath>
 
@@ -272,22 +271,21 @@ void CollageDropView::takeDroppedPhoto(const QUrl &url)
 {
     const quint64 ticket = ++m_dropTicket;
     ++m_checking;
-    auto *watcher = new QFutureWatcher<bool>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, url] {
-        watcher->deleteLater();
-        --m_checking;
-        if (ticket != m_dropTicket || !watcher->result())
-            return;   // superseded, or not a picture that can be shown and saved
-        if (imgurl != url) {
-            imgurl = url;
-            framing = {};
-            m_image = QImage();
-        }
-        lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
-    });
-    // The same test the saved collage makes before it draws a photo.
-    watcher->setFuture(QtConcurrent::run(
-        [path = lg::FileNames::pathOf(url)] { return lg::ImageSource(path).pixelSize().has_value(); }));
+    lg::runThenCallback(
+        this,
+        // The same test the saved collage makes before it draws a photo.
+        [path = lg::FileNames::pathOf(url)] { return lg::ImageSource(path).pixelSize().has_value(); },
+        [this, ticket, url](bool shown) {
+            --m_checking;
+            if (ticket != m_dropTicket || !shown)
+                return;   // superseded, or not a picture that can be shown and saved
+            if (imgurl != url) {
+                imgurl = url;
+                framing = {};
+                m_image = QImage();
+            }
+            lg::afterDelay(dropRefreshDelayMs, this, [this] { updateImage(); });
+        });
 }
 
 // ---------------------------------------------------------------- draggablebutton

@@ -15,16 +15,17 @@
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileNames.h"
 
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QIcon>
 #include <QHBoxLayout>
@@ -38,7 +39,6 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <cstdio>
 #include <memory>
@@ -1158,13 +1158,15 @@ void collagevc::saveCollage()
     m_saving = true;
     showOverlay(false);
     using Rendering = std::pair<QImage, QStringList>;
-    auto *watcher = new QFutureWatcher<Rendering>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, snap, size] {
-        watcher->deleteLater();
+    lg::runThenCallback(this, [snap, size] {
+        QStringList unreadable;
+        QImage image = renderCollage(snap, size, &unreadable);
+        return Rendering(std::move(image), unreadable);
+    }, [this, ticket, snap, size](const Rendering &rendering) {
         if (ticket != m_saveTicket)
             return;
         hideOverlay();
-        const auto [image, unreadable] = watcher->result();
+        const auto &[image, unreadable] = rendering;
         if (!unreadable.isEmpty()) {
             m_saving = false;
             lg::Alert::inform(window(), QStringLiteral("The collage could not be saved."), unreadablePhotosText(unreadable));
@@ -1180,11 +1182,6 @@ void collagevc::saveCollage()
             return missing.isEmpty() ? other : QImage();   // the save then fails and says so
         }, size, QStringLiteral("Untitled"));
     });
-    watcher->setFuture(QtConcurrent::run([snap, size] {
-        QStringList unreadable;
-        QImage image = renderCollage(snap, size, &unreadable);
-        return Rendering(std::move(image), unreadable);
-    }));
 }
 
 QString collagevc::unreadablePhotosText(const QStringList &paths)
@@ -1576,14 +1573,13 @@ void collagevc::addPhotosInBackground(const QList<QUrl> &urls)
         if (entry.url)
             known.insert(*entry.url);
     }
-    auto *watcher = new QFutureWatcher<QList<QUrl>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        watcher->deleteLater();
+    lg::runThenCallback(this, [urls, known] { return scanCollagePhotos(urls, known); },
+                        [this](const QList<QUrl> &found) {
         --m_scansRunning;
         // The list may have grown while the scan ran (a drop, a library):
         // test for duplicates again against what it holds now.
         int added = 0;
-        for (const QUrl &url : watcher->result()) {
+        for (const QUrl &url : found) {
             if (!entriesWithURL(collagePhotoList, url).isEmpty())
                 continue;
             collagePhotoList.append(arrayStruct{url, false});
@@ -1597,7 +1593,6 @@ void collagevc::addPhotosInBackground(const QList<QUrl> &urls)
         removeall();
         Q_EMIT photosAdded(added);
     });
-    watcher->setFuture(QtConcurrent::run(scanCollagePhotos, urls, known));
 }
 
 void collagevc::btnremoveClicked()

@@ -12,6 +12,7 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
 #include "platform/desktop/Paths.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/Trash.h"
 #include "platform/desktop/Workspace.h"
@@ -23,12 +24,10 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QtConcurrent>
 
 #include <utility>
 
@@ -306,21 +305,21 @@ void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
     const QString folder = localPath(node ? node->url() : std::nullopt);
     if (folder.isEmpty() || !lg::FileNames::isFolder(folder) || isPhotosLibraryPath(folder))
         return;
-    auto *watcher = new QFutureWatcher<FolderRecord>(this);
     const std::weak_ptr<BaseNode> rescanned = node;
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, rescanned] {
-        watcher->deleteLater();
-        const BaseNode::Ptr target = rescanned.lock();
-        if (target && treeController->model()->indexForNode(target.get()).isValid())
-            addNewSubfolders(target, watcher->result());
-        Q_EMIT refreshFinished();
-    });
-    watcher->setFuture(QtConcurrent::run([folder] {
-        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(folder));
-        ScanContext context;
-        scanFolderTree(folder, record, context);
-        return record;
-    }));
+    lg::runThenCallback(
+        this,
+        [folder] {
+            FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(folder));
+            ScanContext context;
+            scanFolderTree(folder, record, context);
+            return record;
+        },
+        [this, rescanned](const FolderRecord &scanned) {
+            const BaseNode::Ptr target = rescanned.lock();
+            if (target && treeController->model()->indexForNode(target.get()).isValid())
+                addNewSubfolders(target, scanned);
+            Q_EMIT refreshFinished();
+        });
 }
 
 void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned)
@@ -683,17 +682,16 @@ void sideMenuvc::btnDeleteFolder_alert()
     showWorkOverlay();
     isFileOperationRunning = true;
     const quint64 ticket = ++m_fileWorkTicket;
-    auto *watcher = new QFutureWatcher<lg::FileOpResult>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, node] {
-        watcher->deleteLater();
-        isFileOperationRunning = false;
-        if (ticket != m_fileWorkTicket) {
-            hideOverlay();
-            return;
-        }
-        finishTrashFolder(node, {watcher->result()});
-    });
-    watcher->setFuture(QtConcurrent::run([folder] { return lg::moveToTrash(folder); }));
+    lg::runThenCallback(
+        this, [folder] { return lg::moveToTrash(folder); },
+        [this, ticket, node](const lg::FileOpResult &result) {
+            isFileOperationRunning = false;
+            if (ticket != m_fileWorkTicket) {
+                hideOverlay();
+                return;
+            }
+            finishTrashFolder(node, {result});
+        });
 }
 
 void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)

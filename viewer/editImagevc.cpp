@@ -11,6 +11,7 @@
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/Libraries.h"
+#include "platform/runtime/Background.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ElidedLabel.h"
 #include "viewer/ImageEditWindow.h"
@@ -18,7 +19,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QChildEvent>
 #include <QHBoxLayout>
@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
@@ -297,12 +296,10 @@ void editImagevc::loadImage()
     }
     m_path = path;
     lblfilename->setText(QFileInfo(m_path).fileName());
-    auto *watcher = new QFutureWatcher<LoadedPicture>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
+    const auto done = [this, generation](const LoadedPicture &result) {
         if (generation != m_loadGeneration)
             return;
-        const LoadedPicture loaded = watcher->result();
+        const LoadedPicture &loaded = result;
         if (loaded.preview.isNull() || loaded.pixelSize.isEmpty()) {
             Q_EMIT loadFinished(false);
             alertImagenotsupported();
@@ -319,9 +316,9 @@ void editImagevc::loadImage()
         Q_EMIT loadFinished(true);
         // As a double click on the picture does: the adjustments window opens.
         imageview->simulateMouseDown();
-    });
+    };
     const QSize fit = (QSizeF(imageview->size()) * imageview->devicePixelRatioF()).toSize();
-    watcher->setFuture(QtConcurrent::run(loadPreview, m_path, previewSide, fit));
+    lg::runThenCallback(this, [path = m_path, fit] { return loadPreview(path, previewSide, fit); }, done);
 }
 
 void editImagevc::showEvent(QShowEvent *event)
@@ -427,20 +424,18 @@ void editImagevc::startPreview()
     m_previewWaiting = false;
     const Adjustments wanted = m_adjustments;
     const quint64 generation = m_loadGeneration;
-    auto *watcher = new QFutureWatcher<QImage>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, wanted, generation] {
-        watcher->deleteLater();
+    const auto done = [this, wanted, generation](const QImage &result) {
         m_previewRunning = false;
         if (generation != m_loadGeneration)
             return;
         m_shownAdjustments = wanted;
-        imageview->updateImage(watcher->result(), ++m_previewTicket);
+        imageview->updateImage(result, ++m_previewTicket);
         Q_EMIT previewShown();
         if (m_previewWaiting && m_adjustments != m_shownAdjustments)
             startPreview();
         m_previewWaiting = false;
-    });
-    watcher->setFuture(QtConcurrent::run(applyAdjustments, m_previewSource, wanted));
+    };
+    lg::runThenCallback(this, [source = m_previewSource, wanted] { return applyAdjustments(source, wanted); }, done);
 }
 
 // ---------------------------------------------------------------- saving
@@ -461,16 +456,14 @@ void editImagevc::showSaveSheet()
     hub->showBusyLoader();
     const Adjustments wanted = m_adjustments;
     const quint64 generation = m_loadGeneration;
-    auto *watcher = new QFutureWatcher<RenderedPicture>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, wanted, generation] {
-        watcher->deleteLater();
+    const auto done = [this, wanted, generation](const RenderedPicture &result) {
         m_rendering = false;
         contentHub()->hideBusyLoader();
         if (generation != m_loadGeneration) {
             m_saving = false;
             return;
         }
-        const RenderedPicture rendered = watcher->result();
+        const RenderedPicture &rendered = result;
         const QImage picture = rendered.image;
         if (picture.isNull()) {
             const QString name = QFileInfo(m_path).fileName();
@@ -523,9 +516,14 @@ void editImagevc::showSaveSheet()
                                               : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             },
             picture.size(), QFileInfo(m_path).completeBaseName());
-    });
+    };
     allowDecodeOf(m_pixelSize);
-    watcher->setFuture(QtConcurrent::run(renderFull, m_path, m_heldFile, m_openedIdentity, wanted));
+    lg::runThenCallback(
+        this,
+        [path = m_path, held = m_heldFile, opened = m_openedIdentity, wanted] {
+            return renderFull(path, held, opened, wanted);
+        },
+        done);
 }
 
 void editImagevc::saveSheetEnded(bool saved)

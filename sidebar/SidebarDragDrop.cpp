@@ -17,6 +17,7 @@
 #include "model/FileServices.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
@@ -28,9 +29,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QMimeData>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cctype>
@@ -447,10 +446,8 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         // pool thread, and the question follows; a refused drop does nothing.
         const quint64 ticket = ++m_dropTicket;
         const QUrl destinationURL = lg::FileNames::urlOf(destination);
-        auto *watcher = new QFutureWatcher<std::optional<QList<QUrl>>>(this);
-        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, destinationURL] {
-            watcher->deleteLater();
-            const std::optional<QList<QUrl>> usable = watcher->result();
+        const auto done = [this, ticket, destinationURL](const std::optional<QList<QUrl>> &result) {
+            const std::optional<QList<QUrl>> usable = result;
             if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
                 return;
             // Where the folder's node is now.
@@ -459,8 +456,9 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
                 return;
             path->append(-1);
             dropItemsOnFolder(*usable, *path);
-        });
-        watcher->setFuture(QtConcurrent::run(filesForFolderDrop, fileURLLines(data), destination));
+        };
+        lg::runThenCallback(
+            this, [lines = fileURLLines(data), destination] { return filesForFolderDrop(lines, destination); }, done);
         return true;
     }
     case DropKind::None:
@@ -607,15 +605,13 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
     if (mainvc *h = hub())
         h->stopMonitorWithSender(this);
     const quint64 ticket = ++m_fileWorkTicket;
-    auto *watcher = new QFutureWatcher<TransferOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, dragged, destination] {
-        watcher->deleteLater();
+    const auto done = [this, ticket, dragged, destination](const TransferOutcome &result) {
         if (ticket != m_fileWorkTicket)
             return;
-        const TransferOutcome outcome = watcher->result();
+        const TransferOutcome outcome = result;
         finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
-    });
-    watcher->setFuture(QtConcurrent::run(runFolderMoves, batch, sources, onConflict));
+    };
+    lg::runThenCallback(this, [batch, sources, onConflict] { return runFolderMoves(batch, sources, onConflict); }, done);
 }
 
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
@@ -751,15 +747,14 @@ void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &s
         || m_transferBatch->targetFolder() != destination)
         m_transferBatch = std::make_shared<lg::FileBatch>(kind, destination);
     const quint64 ticket = ++m_fileWorkTicket;
-    auto *watcher = new QFutureWatcher<TransferOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket] {
-        watcher->deleteLater();
+    const auto done = [this, ticket](const TransferOutcome &result) {
         if (ticket != m_fileWorkTicket)
             return;
-        const TransferOutcome outcome = watcher->result();
+        const TransferOutcome outcome = result;
         finishTransfer(outcome.results, outcome.clashes, outcome.arrived);
-    });
-    watcher->setFuture(QtConcurrent::run(runFileBatch, m_transferBatch, items, onConflict));
+    };
+    lg::runThenCallback(
+        this, [batch = m_transferBatch, items, onConflict] { return runFileBatch(batch, items, onConflict); }, done);
 }
 
 void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,

@@ -18,6 +18,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
@@ -32,10 +33,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
-#include <QFutureWatcher>
 #include <QPointer>
 #include <QSplitter>
-#include <QtConcurrent>
 
 #include <cstdio>
 #include <utility>
@@ -401,11 +400,8 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::opt
 {
     // A batch of one item: the same clash rules as every other screen's.
     auto batch = std::make_shared<lg::FileBatch>(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
-    auto *watcher = new QFutureWatcher<lg::FileBatch::Outcome>(this);
     QPointer<viewimagevc> self(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [self, watcher, copy, source, chosen, folder] {
-        watcher->deleteLater();
-        const lg::FileBatch::Outcome outcome = watcher->result();
+    const auto done = [self, copy, source, chosen, folder](const lg::FileBatch::Outcome &outcome) {
         contentHub()->hideBusyLoader();
         if (!self)
             return;
@@ -433,15 +429,15 @@ void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::opt
             if (!lg::existsOrLink(source))
                 self->removeItemFromViewer(lg::FileNames::urlOf(source));
         }
-    });
-    watcher->setFuture(QtConcurrent::run([batch, source, policy, chosen] {
+    };
+    lg::runThenCallback(this, [batch, source, policy, chosen] {
         // Checked again just before the batch: still the file chosen.
         if (chosen) {
             if (const ChosenFileState state = chosenFileState(source, chosen); state != ChosenFileState::Same)
                 return lg::FileBatch::Outcome{{chosenFileRefusal(source, state)}, {}};
         }
         return batch->run({source}, lg::ConflictPolicy(policy));
-    }));
+    }, done);
 }
 
 void viewimagevc::alertSameFile_forouside()

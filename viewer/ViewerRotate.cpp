@@ -15,12 +15,11 @@
 #include "model/Saver.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
+#include "platform/runtime/Background.h"
 #include "viewer/ViewerCanvas.h"
 
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QPointer>
-#include <QtConcurrent>
 
 namespace {
 
@@ -72,10 +71,8 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     // The file is checked again on the worker, just before it is read: still
     // the one on show. After an in-place write the new file is the one on show.
     const std::optional<lg::FileIdentity> expected = path == m_shownPath ? m_shownIdentity : std::nullopt;
-    auto *watcher = new QFutureWatcher<CheckedTurn>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, path] {
-        watcher->deleteLater();
-        const CheckedTurn checked = watcher->result();
+    const auto done = [this, path](const CheckedTurn &result) {
+        const CheckedTurn checked = result;
         m_transformRunning = false;
         contentHub()->hideBusyLoader();
         if (checked.state != ChosenFileState::Same) {
@@ -90,8 +87,8 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         if (outcome.readable)
             commitEditedImage(lg::FileNames::urlOf(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg, outcome.notInPlace);
-    });
-    watcher->setFuture(QtConcurrent::run(pictureTurnPool(), [path, turn, bound, shownPicture, expected] {
+    };
+    lg::runThenCallback(this, [path, turn, bound, shownPicture, expected] {
         CheckedTurn checked;
         if (expected) {
             checked.state = chosenFileState(path, expected);
@@ -102,7 +99,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         if (checked.turned.written)
             checked.written = lg::fileIdentity(path);
         return checked;
-    }));
+    }, done, pictureTurnPool());
     // Shown while the turn already runs: the worker never waits for the main thread.
     mainvc *hub = contentHub();
     hub->isonlyalert = false;

@@ -22,6 +22,7 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
@@ -41,7 +42,6 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QFrame>
-#include <QFutureWatcher>
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -58,7 +58,6 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <cmath>
 
@@ -872,13 +871,11 @@ void viewimagevc::showVideo(const QUrl &url)
     scrollview->show();
     setPlaceholderFor(lg::FileNames::pathOf(url));
     showImageCommonTail();
-    auto *watcher = new QFutureWatcher<bool>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, ticket, url] {
-        watcher->deleteLater();
+    const auto done = [this, ticket, url](const bool &result) {
         if (ticket == m_videoTicket)
-            startVideo(url, watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run(&VideoPlayer::prepare, url));
+            startVideo(url, result);
+    };
+    lg::runThenCallback(this, [url] { return VideoPlayer::prepare(url); }, done);
 }
 
 void viewimagevc::startVideo(const QUrl &url, bool playable)

@@ -10,6 +10,7 @@
 #include "model/NameOrder.h"
 #include "platform/files/FileNames.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
 
@@ -147,13 +148,7 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     };
     QFuture<void> reading;
     if (chunks > 1) {
-        static QThreadPool *pool = [] {
-            auto *made = new QThreadPool;
-            made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-            lg::registerPool(made);
-            return made;
-        }();
-        reading = QtConcurrent::map(pool, parts, readChunk);
+        reading = QtConcurrent::map(lg::pools::folderListing(), parts, readChunk);
     } else if (chunks == 1) {
         readChunk(0);
     }

@@ -1,6 +1,7 @@
 #include "model/ImageTransforms.h"
 
 #include "platform/runtime/Console.h"
+#include "platform/runtime/Pools.h"
 #include "platform/files/FileNames.h"
 
 #include <QBuffer>
@@ -436,11 +437,10 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
 
 QThreadPool *pictureTurnPool()
 {
-    static QPointer<QThreadPool> pool;
-    if (!pool) {
-        pool = new QThreadPool(QCoreApplication::instance());
-        pool->setMaxThreadCount(1);
-        pool->setExpiryTimeout(-1);
+    static QPointer<QThreadPool> warmed;
+    QThreadPool *pool = lg::pools::pictureTurns();
+    if (warmed != pool) {
+        warmed = pool;
         pool->start([] { lg::warmUpJpegTurns(); });
     }
     return pool;

@@ -7,6 +7,7 @@
 #include "platform/image/FormatProbe.h"
 #include "platform/image/ModuleInterfaces.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 
 #include "ModuleBuild.h"
 #include "platform/files/FileNames.h"
@@ -819,16 +820,8 @@ void preloadModule(Module module)
     if (isShuttingDown() || slot.preloading.exchange(true))
         return;
     // A pool of its own, a thread for each module: the shared pool may be busy
-    // with the thumbnails that will need the module. A load is not
-    // interrupted, so the quit waits for one under way (less than a second)
-    // rather than end the process around it.
-    static QThreadPool *const pool = [] {
-        auto *made = new QThreadPool;   // never destroyed, like the loader
-        made->setMaxThreadCount(moduleCount);
-        registerPool(made);
-        return made;
-    }();
-    pool->start([module, &slot] {
+    // with the thumbnails that will need the module.
+    pools::moduleLoads(moduleCount)->start([module, &slot] {
         if (!isShuttingDown())
             modulePointer(module);
         slot.preloading.store(false);

@@ -1,0 +1,48 @@
+// The thread pools of their own.
+#include "platform/runtime/Pools.h"
+
+#include "platform/runtime/Dispatch.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace lg::pools {
+
+QThreadPool *folderListing()
+{
+    static QThreadPool *const pool = [] {
+        auto *made = new QThreadPool;   // never destroyed, drained at quit
+        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        registerPool(made);
+        return made;
+    }();
+    return pool;
+}
+
+QThreadPool *moduleLoads(int modules)
+{
+    static QThreadPool *const pool = [modules] {
+        auto *made = new QThreadPool;   // never destroyed, like the module loader
+        made->setMaxThreadCount(modules);
+        registerPool(made);
+        return made;
+    }();
+    return pool;
+}
+
+QThreadPool *pictureTurns()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+    }
+    return pool;
+}
+
+} // namespace lg::pools

@@ -392,6 +392,9 @@ void sideMenuvc::startAdd(const std::optional<QList<QUrl>> &folderURLs)
     }
     if (m_worker.joinable())
         m_worker.join();  // the previous worker has posted its end: it is returning
+    // A thread of its own, not a pool's: the scan of a large tree may run for
+    // minutes and would hold a shared thread that long; the stop step made in
+    // the constructor aborts and joins it at quit.
     m_worker = std::thread([job = m_job] { scanAddedFolders(job); });
 }
 

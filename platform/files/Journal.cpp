@@ -739,7 +739,8 @@ void cleanRun(bool wait)
             g_folderThreads.counted[number] = folderClockNow();
             ++*started;
         }
-        // Detached: a folder on a dead file system may block it for good.
+        // Detached, never on a pool: a folder on a dead file system may block
+        // it for good, and a pool is drained at quit.
         std::thread([folder = folder, entries = std::move(entries), started, number]() mutable {
             if (const int ownDirFd = openJournalFolder(false); ownDirFd >= 0) {
                 settleFolder(ownDirFd, folder, entries);
@@ -793,6 +794,8 @@ void runCleanupThread()
         }
         g_runs.running = true;
     }
+    // Detached, never on a pool: the run reads folders on file systems that
+    // may never answer (a hung network share), and a pool is drained at quit.
     std::thread([] {
         for (;;) {
             if (!isShuttingDown())

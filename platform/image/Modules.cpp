@@ -632,8 +632,12 @@ Outcome open(Module module)
     // by the name it was opened by, so a handle number handed out again would
     // answer with the library loaded before.
     void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library && checked.sealed >= 0)
+    if (!library && checked.sealed >= 0) {
+        // A system that will not map memory files to run (a security policy)
+        // loads the held handle the check read, as where there are none.
         ::close(checked.sealed);
+        library = ::dlopen(lg::handlePath(found.fd).constData(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (!library)
         return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};
     const auto entry = reinterpret_cast<EntryPoint>(::dlsym(library, facts.entryPoint));

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTransform>
@@ -57,6 +58,36 @@ bool run(const QString &program, const QStringList &arguments, QString *error, i
     if (error)
         *error = QString::fromLocal8Bit(process.readAllStandardError());
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QImage scene(QSize size, int noise)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, size.width(), size.height());
+    sky.setColorAt(0, QColor(40, 90, 200));
+    sky.setColorAt(1, QColor(250, 210, 120));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(30, 140, 60));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(size.width() * 0.1, size.height() * 0.55, size.width() * 0.5, size.height() * 0.6));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawRect(QRectF(size.width() * 0.62, size.height() * 0.2, size.width() * 0.2, size.height() * 0.35));
+    painter.end();
+    if (noise <= 0)
+        return image;
+    QRandomGenerator random(7);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int n = int(random.bounded(2 * noise + 1)) - noise;
+            const QRgb c = line[x];
+            line[x] = qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255),
+                           std::clamp(qBlue(c) + n, 0, 255));
+        }
+    }
+    return image;
 }
 
 QImage quadrants(QSize size, QImage::Format format)

@@ -39,6 +39,10 @@ bool near(const QColor &a, const QColor &b, int tolerance = 48);
 // The stored pixels that show as upright once the Exif orientation is applied:
 // a file holding them with that orientation tag must display upright.
 QImage storedForOrientation(const QImage &upright, int orientation);
+// A picture as a camera sees one: smooth shading and a few hard edges, with
+// sensor noise of up to noise levels on each channel where asked (it costs an
+// encoder about what a photo does).
+QImage scene(QSize size, int noise = 0);
 
 // ---- image files ----
 QString writeQtImage(const QString &path, const QImage &image, const char *format = nullptr, int quality = -1);

@@ -5,8 +5,6 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
-#include <QPainter>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <atomic>
@@ -104,33 +102,6 @@ int posix_memalign(void **out, size_t alignment, size_t size)
 }
 #endif
 
-namespace {
-
-// A photo-like picture: smooth colours under fine noise, which costs an
-// encoder about what a camera's picture does.
-QImage photoLike(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient gradient(0, 0, size.width(), size.height());
-    gradient.setColorAt(0, QColor(30, 110, 200));
-    gradient.setColorAt(1, QColor(230, 170, 60));
-    painter.fillRect(image.rect(), gradient);
-    painter.end();
-    QRandomGenerator random(7);
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const int n = int(random.bounded(24)) - 12;
-            const QRgb c = line[x];
-            line[x] = qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255), std::clamp(qBlue(c) + n, 0, 255));
-        }
-    }
-    return image;
-}
-
-} // namespace
-
 class DecodeMemoryTest : public QObject
 {
     Q_OBJECT
@@ -154,7 +125,7 @@ private Q_SLOTS:
         QFETCH(QSize, size);
         const QString folder = freshFolder(QStringLiteral("decode-memory"));
         const QString path = QDir(folder).filePath(QStringLiteral("photo.") + kind);
-        const QImage picture = photoLike(size);
+        const QImage picture = scene(size, 12);
         if (kind == QLatin1String("heic")) {
             if (!hasTool(QStringLiteral("heif-enc")))
                 QSKIP("heif-enc is not installed");

@@ -271,24 +271,6 @@ double psnr(const QImage &a, const QImage &b)
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-// A picture as a camera sees one: smooth shading and a few hard edges.
-QImage scene(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, size.width(), size.height());
-    sky.setColorAt(0, QColor(40, 90, 200));
-    sky.setColorAt(1, QColor(250, 210, 120));
-    painter.fillRect(image.rect(), sky);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(30, 140, 60));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(QRectF(size.width() * 0.1, size.height() * 0.55, size.width() * 0.5, size.height() * 0.6));
-    painter.setBrush(QColor(200, 40, 40));
-    painter.drawRect(QRectF(size.width() * 0.62, size.height() * 0.2, size.width() * 0.2, size.height() * 0.35));
-    return image;
-}
-
 Exiv2::ExifData exifOfBlock(const QByteArray &tiff)
 {
     Exiv2::ExifData exif;

@@ -319,16 +319,18 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
         // While decoding: the file's coded bytes, the decoder's own state
         // (modes and motion for each 4x4 block, about three bytes a pixel)
         // and the planes it decodes into (4:2:0; two bytes a sample past 8
-        // bits). A thumbnail of 8 bits a sample without alpha is reduced from
-        // those planes; any other picture is turned into three bytes a pixel
-        // (with alpha four, copied once more) beside them.
-        const bool deep = d->depth > 8;
-        const qint64 planes = pixels * 3 / 2 * (deep ? 2 : 1);
+        // bits). Those are then turned into planes of red, green and blue, from
+        // which a thumbnail of 8 bits a sample without alpha is reduced; any
+        // other picture is interleaved beside them (with alpha, four bytes a
+        // pixel, copied once more).
+        const int sample = d->depth > 8 ? 2 : 1;
+        const qint64 planes = pixels * 3 / 2 * sample;
         const qint64 decoding = d->fileBytes + pixels * 3 + planes;
-        if (maxPixelSize > 0 && !deep && !d->hasAlpha)
-            return decoding + thumbnail + slack;
-        const qint64 interleaved = pixels * (d->hasAlpha ? 4 : 3) * (deep ? 2 : 1) + (d->hasAlpha ? pixels * 4 : 0);
-        return std::max(decoding, planes + interleaved) + thumbnail + slack;
+        const qint64 separate = planes + pixels * 3 * sample;
+        if (maxPixelSize > 0 && sample == 1 && !d->hasAlpha)
+            return std::max(decoding, separate) + thumbnail + slack;
+        const qint64 interleaved = pixels * (d->hasAlpha ? 4 : 3) * sample + (d->hasAlpha ? pixels * 4 : 0);
+        return std::max(decoding, separate + interleaved) + thumbnail + slack;
     }
     case Decoder::Raw:
         // Mostly an embedded preview near the picture's size, decoded (the

@@ -244,6 +244,23 @@ heif_image *copied(const de265_image *picture)
     return image;
 }
 
+// What the picture's own stream says of its colours (as libheif's own
+// decoder passes it on), for libheif to turn its samples into RGB by, unless
+// the file says otherwise; without it, libheif would convert even a picture
+// asked for as it is stored.
+void describeColours(heif_image *image, const de265_image *picture)
+{
+    heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
+    if (!nclx)
+        return;
+    heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(de265_get_image_colour_primaries(picture)));
+    heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(de265_get_image_transfer_characteristics(picture)));
+    heif_nclx_color_profile_set_matrix_coefficients(nclx, uint16_t(de265_get_image_matrix_coefficients(picture)));
+    nclx->full_range_flag = uint8_t(de265_get_image_full_range_flag(picture) != 0);
+    heif_image_set_nclx_color_profile(image, nclx);
+    heif_nclx_color_profile_free(nclx);
+}
+
 heif_error decodeImage(void *user, heif_image **out)
 {
     auto *decoder = static_cast<Decoder *>(user);
@@ -274,11 +291,14 @@ heif_error decodeImage(void *user, heif_image **out)
         if (found != decoder->made.end() && !found->handedOver) {
             found->handedOver = true;
             *out = image;
-            return ok();
         }
     }
-    *out = copied(picture);
-    return *out ? ok() : failure("The decoded picture is not what its data says.");
+    if (!*out)
+        *out = copied(picture);
+    if (!*out)
+        return failure("The decoded picture is not what its data says.");
+    describeColours(*out, picture);
+    return ok();
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "controls/SvgArt.h"
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
@@ -1177,25 +1178,23 @@ void sideMenuvc::updatePreviewThumbnail()
     // unless another item has been asked for meanwhile.
     const int side = int(std::max(imgviewThumbnail->width(), imgviewThumbnail->height()) * devicePixelRatioF());
     const int maxSide = std::clamp(side, 64, 800);
-    QPointer<sideMenuvc> self(this);
-    lg::onBackground([self, url, isImage, maxSide, generation] {
-        QImage image;
-        // The picture of the file itself, read by its name's exact bytes: a
-        // name that is not valid UTF-8 never shows its look-alike's picture.
-        const QString path = lg::FileNames::pathOf(url);
-        if (isImage) {
-            if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
-                image = *thumbnail;
-        } else if (lg::FileNames::hasRawBytes(path)) {
-            // The video readers know a file by a text name only: its type's icon stands in.
-        } else if (std::optional<QImage> frame = videoThumbnail(url)) {
-            image = *frame;
-        }
-        lg::onMain([self, image, generation, path] {
-            if (self)
-                self->showPreviewImage(image, generation, path);
-        });
-    });
+    // The picture of the file itself, read by its name's exact bytes: a name
+    // that is not valid UTF-8 never shows its look-alike's picture.
+    const QString path = lg::FileNames::pathOf(url);
+    lg::runThenCallback(
+        this,
+        [url, path, isImage, maxSide] {
+            if (isImage) {
+                if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
+                    return *thumbnail;
+            } else if (lg::FileNames::hasRawBytes(path)) {
+                // The video readers know a file by a text name only: its type's icon stands in.
+            } else if (std::optional<QImage> frame = videoThumbnail(url)) {
+                return *frame;
+            }
+            return QImage();
+        },
+        [this, generation, path](const QImage &image) { showPreviewImage(image, generation, path); });
     if (!isImage) {
         video_icon->show();
         video_icon->raise();

@@ -120,12 +120,6 @@ void onMainAndWait(std::function<void()> fn)
     done->wait();
 }
 
-void onBackground(std::function<void()> fn)
-{
-    if (fn && !shuttingDown.load())
-        QThreadPool::globalInstance()->start(std::move(fn));
-}
-
 void afterDelay(int ms, const QObject *context, std::function<void()> fn)
 {
     Timer::singleShot(ms, context ? context : QCoreApplication::instance(), std::move(fn));

@@ -8,15 +8,15 @@
 //
 // At quit the main thread calls beginShutdown(), as soon as the quit is asked
 // for (before the open questions are answered as doing nothing, see
-// Alert::answerAllForQuit): from then on onMain and onBackground drop what
-// they are given, work handed to a pool through lg::runThenCallback
-// (Background.h) that has not started is dropped, a wait on a Completion ends,
-// and long background loops see isShuttingDown() and stop at their next look.
-// No background work may wait for the main thread without looking at
-// isShuttingDown() meanwhile: the main thread no longer serves it. Once the
-// event loop has ended, main() calls drainBackgroundWork(), which runs the
-// stop steps registered with onShutdown and waits for the shared pool and
-// every registered pool, before the widgets and the application object go.
+// Alert::answerAllForQuit): from then on onMain drops what it is given, work
+// handed to a pool through lg::runThenCallback (Background.h) that has not
+// started is dropped, a wait on a Completion ends, and long background loops
+// see isShuttingDown() and stop at their next look. No background work may
+// wait for the main thread without looking at isShuttingDown() meanwhile: the
+// main thread no longer serves it. Once the event loop has ended, main() calls
+// drainBackgroundWork(), which runs the stop steps registered with onShutdown
+// and waits for the shared pool and every registered pool, before the widgets
+// and the application object go.
 #include <QObject>
 
 #include <atomic>
@@ -36,9 +36,6 @@ void onMain(std::function<void()> fn);
 // takes work then, and may be waiting for the caller.
 // Never call it from work that the main thread waits on.
 void onMainAndWait(std::function<void()> fn);
-// Runs fn on the shared background thread pool; dropped once the shutdown has
-// begun.
-void onBackground(std::function<void()> fn);
 // Calls fn after ms on the context's thread (the main thread for widgets and
 // controllers; with no context, on the main thread), through lg::Timer so tests
 // advance it with a FakeClock; nothing happens when context is destroyed first.

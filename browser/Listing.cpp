@@ -22,13 +22,8 @@
 #include <QLabel>
 #include <QPointer>
 
-#include <QThread>
-#include <QThreadPool>
-#include <QtConcurrent>
-
+#include <algorithm>
 #include <fcntl.h>
-#include <memory>
-#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,27 +114,18 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     // Each entry costs a file-system call: a large folder is split over the
     // cores in chunks, read while this thread puts the names in order.
     constexpr qsizetype chunk = 512;
-    const qsizetype chunks = (count + chunk - 1) / chunk;
     QVector<std::optional<InitialDirectory>> found(count);
     std::optional<InitialDirectory> *entries = found.data();
-    QVector<qsizetype> parts(chunks);
-    std::iota(parts.begin(), parts.end(), 0);
     // At quit the listing is unwanted: what is left is passed over.
-    auto readChunk = [&](qsizetype part) {
+    auto readChunk = [&](qsizetype begin, qsizetype end) {
         if (lg::isShuttingDown())
             return;
-        const qsizetype end = std::min(count, (part + 1) * chunk);
-        for (qsizetype i = part * chunk; i < end; ++i) {
+        for (qsizetype i = begin; i < end; ++i) {
             const QString &path = paths->at(i);
             entries[i] = mediaItemIn(base, path, folder >= 0 ? path.lastIndexOf(QLatin1Char('/')) + 1 : 0);
         }
     };
-    QFuture<void> reading;
-    if (chunks > 1) {
-        reading = QtConcurrent::map(lg::pools::folderListing(), parts, readChunk);
-    } else if (chunks == 1) {
-        readChunk(0);
-    }
+    QFuture<void> reading = lg::startEachChunk(count, chunk, readChunk, lg::pools::folderListing());
     // The file system's order is hash order on most Linux file systems: the
     // listing is shown by name, as file managers do; a chosen sort comes on top.
     const QVector<qsizetype> order = lg::isShuttingDown() ? QVector<qsizetype>() : nameOrderOf(*paths);

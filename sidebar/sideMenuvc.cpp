@@ -21,6 +21,7 @@
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
 #include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
@@ -142,8 +143,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     lg::onShutdown(this, [this] {
         if (m_job)
             m_job->abort = true;
-        if (m_worker.joinable())
-            m_worker.join();
+        m_worker.waitForFinished();
     });
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
@@ -172,8 +172,7 @@ sideMenuvc::~sideMenuvc()
 {
     if (m_job)
         m_job->abort = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    m_worker.waitForFinished();
 }
 
 void sideMenuvc::buildLayout()
@@ -391,12 +390,10 @@ void sideMenuvc::startAdd(const std::optional<QList<QUrl>> &folderURLs)
         if (node && node->url() && node->url()->isLocalFile())
             m_job->topLevelPaths.append(comparablePath(lg::FileNames::pathOf(*node->url())));
     }
-    if (m_worker.joinable())
-        m_worker.join();  // the previous worker has posted its end: it is returning
-    // A thread of its own, not a pool's: the scan of a large tree may run for
-    // minutes and would hold a shared thread that long; the stop step made in
-    // the constructor aborts and joins it at quit.
-    m_worker = std::thread([job = m_job] { scanAddedFolders(job); });
+    m_worker.waitForFinished();  // the previous scan has posted its end: it is returning
+    // On a pool of its own: the scan of a large tree may run for minutes. The
+    // stop step made in the constructor aborts it and waits for it at quit.
+    m_worker = lg::runOnPool([job = m_job] { scanAddedFolders(job); }, lg::pools::folderScans());
 }
 
 void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)

@@ -98,8 +98,10 @@ public:
     ~ThumbnailCache() override;
 
     // What the decodes of pictures and videos running at once may hold, in
-    // bytes (see DecodeBudget): threads are many, large pictures few.
-    static constexpr qint64 defaultDecodeBytes = 384LL * 1024 * 1024;
+    // bytes (see DecodeBudget): threads are many, large pictures few. Two
+    // 12 MP HEIC pictures fit (each decodes on several threads of its own),
+    // with camera JPEGs, decoded reduced, beside them.
+    static constexpr qint64 defaultDecodeBytes = 128LL * 1024 * 1024;
     const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
     // A budget of bytes instead (tests); set while no work runs.
     void setDecodeLimitForTesting(qint64 bytes);

@@ -34,6 +34,7 @@ struct ImageSource::Private
     QString colorModel;
     bool hasAlpha = false;
     int frames = 1;
+    qint64 fileBytes = 0;
 
     // The one full decode of the formats above; written once under the flag.
     mutable std::once_flag decodeOnce;
@@ -95,6 +96,7 @@ QString jpegClaimRefusal(const ByteSource &source)
 void ImageSource::Private::inspect(const QString &extension)
 {
     const ByteSource source = open();
+    fileBytes = source.size();
     probe = probeFormat(source, extension);
     switch (probe.decoder) {
     case Decoder::None:
@@ -313,11 +315,21 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
         const qint64 perPixel = d->probe.depth > 8 ? 8 : 4;
         return pixels * perPixel * (d->probe.hasAlpha || perPixel > 4 ? 2 : 1) + thumbnail + slack;
     }
-    case Decoder::Heif:
-        // The decoded planes (4:2:0, up to 16 bits a sample) while they are
-        // turned into three bytes a pixel, which are reduced from there; with
-        // alpha, four bytes a pixel, copied once.
-        return pixels * (d->depth > 8 ? 3 : 2) + pixels * (d->hasAlpha ? 8 : 3) + thumbnail + slack;
+    case Decoder::Heif: {
+        // While decoding: the file's coded bytes, the decoder's own state
+        // (modes and motion for each 4x4 block, about three bytes a pixel)
+        // and the planes it decodes into (4:2:0; two bytes a sample past 8
+        // bits). A thumbnail of 8 bits a sample without alpha is reduced from
+        // those planes; any other picture is turned into three bytes a pixel
+        // (with alpha four, copied once more) beside them.
+        const bool deep = d->depth > 8;
+        const qint64 planes = pixels * 3 / 2 * (deep ? 2 : 1);
+        const qint64 decoding = d->fileBytes + pixels * 3 + planes;
+        if (maxPixelSize > 0 && !deep && !d->hasAlpha)
+            return decoding + thumbnail + slack;
+        const qint64 interleaved = pixels * (d->hasAlpha ? 4 : 3) * (deep ? 2 : 1) + (d->hasAlpha ? pixels * 4 : 0);
+        return std::max(decoding, planes + interleaved) + thumbnail + slack;
+    }
     case Decoder::Raw:
         // Mostly an embedded preview near the picture's size, decoded (the
         // sensor's samples, where there is none, take about as much again).

@@ -207,7 +207,7 @@ QString convert(const QString &source, const QString &target, const QStringList 
     return QFileInfo::exists(path) ? path : QString();
 }
 
-QString writeHeic(const QString &path, const QImage &image, int thumbnailSide)
+QString writeHeic(const QString &path, const QImage &image, int thumbnailSide, const QStringList &options)
 {
     if (!hasTool(QStringLiteral("heif-enc")))
         return {};
@@ -217,6 +217,7 @@ QString writeHeic(const QString &path, const QImage &image, int thumbnailSide)
     QStringList arguments {QStringLiteral("-q"), QStringLiteral("90"), QStringLiteral("-o"), path};
     if (thumbnailSide > 0)
         arguments += {QStringLiteral("-t"), QString::number(thumbnailSide)};
+    arguments += options;
     arguments += png;
     QString error;
     const bool ok = run(QStringLiteral("heif-enc"), arguments, &error);

@@ -54,7 +54,7 @@ QString metadataValue(const QString &path, const QString &key);
 // `convert source [arguments] target`.
 QString convert(const QString &source, const QString &target, const QStringList &arguments = {});
 // A HEIC through heif-enc, with an embedded thumbnail of thumbnailSide pixels when > 0.
-QString writeHeic(const QString &path, const QImage &image, int thumbnailSide = 0);
+QString writeHeic(const QString &path, const QImage &image, int thumbnailSide = 0, const QStringList &options = {});
 // A MacPaint picture (576 × 720, one bit a pixel) of the image in black and white.
 QString writeMacPaint(const QString &path, const QImage &image);
 // An Autodesk FLIC animation (FLC, or FLI when classic is set) of colour frames.

@@ -1,4 +1,5 @@
 // The libheif module: HEIC, HEIF and AVIF, the embedded thumbnail first.
+#include "platform/codecs/heif/HevcDecoder.h"
 #include "platform/image/ByteSource.h"
 #include "platform/image/Libraries.h"
 #include "platform/image/ModuleInterfaces.h"
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace lg::image {
@@ -20,7 +22,10 @@ namespace {
 void ensureHeif()
 {
     static std::once_flag once;
-    std::call_once(once, [] { heif_init(nullptr); });
+    std::call_once(once, [] {
+        heif_init(nullptr);
+        registerHevcDecoder();
+    });
 }
 
 struct ContextDeleter { void operator()(heif_context *c) const { heif_context_free(c); } };
@@ -189,10 +194,129 @@ QImage boxReduced(const uint8_t *plane, int stride, int width, int height, int f
     return out;
 }
 
+// libheif hands over YCbCr in BT.601 over the full range, converting a
+// picture stored otherwise: only one stored so (as one that names no matrix
+// is taken to be) comes as it is.
+bool storedAsHandedOver(const heif_image_handle *handle)
+{
+    heif_color_profile_nclx *nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
+        return true;
+    const bool same = (nclx->matrix_coefficients == heif_matrix_coefficients_ITU_R_BT_601_6
+                       || nclx->matrix_coefficients == heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G)
+        && nclx->full_range_flag;
+    heif_nclx_color_profile_free(nclx);
+    return same;
+}
+
+// An 8-bit YCbCr (BT.601, full range) or grey picture averaged over blocks
+// of factor x factor pixels, as boxReduced does, and only then turned into
+// RGB: no plane of the picture's size is made beside the decoded one.
+std::optional<QImage> reducedFromYcbcr(const heif_image *image, int factor)
+{
+    const heif_chroma chroma = heif_image_get_chroma_format(image);
+    const bool grey = heif_image_get_colorspace(image) == heif_colorspace_monochrome;
+    if (!grey && (heif_image_get_colorspace(image) != heif_colorspace_YCbCr
+                  || (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444)))
+        return std::nullopt;
+    const int width = heif_image_get_width(image, heif_channel_Y), height = heif_image_get_height(image, heif_channel_Y);
+    if (width <= 0 || height <= 0 || factor < 1 || width < factor || height < factor)
+        return std::nullopt;
+    const int shiftX = !grey && chroma != heif_chroma_444 ? 1 : 0;
+    const int shiftY = !grey && chroma == heif_chroma_420 ? 1 : 0;
+    int yStride = 0, cbStride = 0, crStride = 0;
+    const uint8_t *yPlane = heif_image_get_plane_readonly(image, heif_channel_Y, &yStride);
+    const uint8_t *cbPlane = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cb, &cbStride);
+    const uint8_t *crPlane = grey ? nullptr : heif_image_get_plane_readonly(image, heif_channel_Cr, &crStride);
+    if (!yPlane || heif_image_get_bits_per_pixel_range(image, heif_channel_Y) != 8)
+        return std::nullopt;
+    if (!grey) {
+        if (!cbPlane || !crPlane || heif_image_get_bits_per_pixel_range(image, heif_channel_Cb) != 8
+            || heif_image_get_bits_per_pixel_range(image, heif_channel_Cr) != 8
+            || heif_image_get_width(image, heif_channel_Cb) < (width + shiftX) >> shiftX
+            || heif_image_get_height(image, heif_channel_Cb) < (height + shiftY) >> shiftY
+            || heif_image_get_width(image, heif_channel_Cr) < (width + shiftX) >> shiftX
+            || heif_image_get_height(image, heif_channel_Cr) < (height + shiftY) >> shiftY)
+            return std::nullopt;
+    }
+    const int w = width / factor, h = height / factor;
+    QImage out(w, h, QImage::Format_RGB32);
+    if (out.isNull())
+        return std::nullopt;
+    // BT.601: red and blue's weights in luma, and what each colour difference adds.
+    constexpr double kr = 0.299, kb = 0.114, kg = 1.0 - kr - kb;
+    constexpr double crToR = 2.0 * (1.0 - kr), cbToB = 2.0 * (1.0 - kb);
+    constexpr double cbToG = 2.0 * kb * (1.0 - kb) / kg, crToG = 2.0 * kr * (1.0 - kr) / kg;
+    const double count = double(factor) * double(factor);
+    std::vector<quint32> sums(size_t(w) * 3);
+    const auto clamped = [](double v) { return int(std::clamp(v + 0.5, 0.0, 255.0)); };
+    for (int y = 0; y < h; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int dy = 0; dy < factor; ++dy) {
+            const int row = y * factor + dy;
+            const uint8_t *luma = yPlane + size_t(row) * size_t(yStride);
+            const uint8_t *cb = grey ? nullptr : cbPlane + size_t(row >> shiftY) * size_t(cbStride);
+            const uint8_t *cr = grey ? nullptr : crPlane + size_t(row >> shiftY) * size_t(crStride);
+            for (int x = 0; x < w; ++x) {
+                quint32 sy = 0, scb = 0, scr = 0;
+                for (int dx = 0, column = x * factor; dx < factor; ++dx, ++column) {
+                    sy += luma[column];
+                    if (!grey) {
+                        scb += cb[column >> shiftX];
+                        scr += cr[column >> shiftX];
+                    }
+                }
+                sums[size_t(x) * 3] += sy;
+                sums[size_t(x) * 3 + 1] += scb;
+                sums[size_t(x) * 3 + 2] += scr;
+            }
+        }
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const double luma = double(sums[size_t(x) * 3]) / count;
+            if (grey) {
+                const int v = clamped(luma);
+                line[x] = qRgb(v, v, v);
+                continue;
+            }
+            const double cb = double(sums[size_t(x) * 3 + 1]) / count - 128.0;
+            const double cr = double(sums[size_t(x) * 3 + 2]) / count - 128.0;
+            line[x] = qRgb(clamped(luma + crToR * cr), clamped(luma - cbToG * cb - crToG * cr), clamped(luma + cbToB * cb));
+        }
+    }
+    return out;
+}
+
+// A thumbnail of a picture of 8 bits a sample without alpha, stored as libheif
+// hands it over: decoded as YCbCr, reduced, then turned into RGB, which holds
+// about half of what a whole RGB picture beside its planes would. None where
+// the picture is of another kind.
+std::optional<QImage> decodeReducedThumbnail(heif_image_handle *handle, int maxSide)
+{
+    if (heif_image_handle_has_alpha_channel(handle) || heif_image_handle_get_luma_bits_per_pixel(handle) != 8
+        || heif_image_handle_get_chroma_bits_per_pixel(handle) > 8)
+        return std::nullopt;
+    if (!storedAsHandedOver(handle))
+        return std::nullopt;
+    heif_image *decoded = nullptr;
+    const ReducedDecode reduced;
+    // 4:2:0, as nearly every camera stores it (libheif converts any other).
+    const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_YCbCr, heif_chroma_420, nullptr);
+    HeifImagePtr image(decoded);
+    if (error.code != heif_error_Ok || !image)
+        return std::nullopt;
+    const QSize size(heif_image_get_width(image.get(), heif_channel_Y), heif_image_get_height(image.get(), heif_channel_Y));
+    return reducedFromYcbcr(image.get(), boxFactorFor(size, maxSide));
+}
+
 // The picture of handle; for a thumbnail of maxSide (0: full size) a large
 // picture without alpha comes reduced most of the way.
 std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide = 0)
 {
+    if (maxSide > 0) {
+        if (auto reduced = decodeReducedThumbnail(handle, maxSide))
+            return reduced;
+    }
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
     heif_image *decoded = nullptr;
     const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_RGB,

@@ -19,6 +19,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <libheif/heif.h>
+
 #include <sys/stat.h>
 
 using namespace lg::test;
@@ -85,6 +87,44 @@ QByteArray jpegPadded(const QByteArray &jpeg, QSize size, qsizetype metadataByte
 }
 
 } // namespace
+
+// A HEIC written by libheif itself, saying which matrix and range its
+// samples use (heif-enc leaves that out).
+QString writeHeicWithMatrix(const QString &path, const QImage &picture, int matrix, bool fullRange)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    heif_context *context = heif_context_alloc();
+    heif_encoder *encoder = nullptr;
+    heif_image *image = nullptr;
+    bool ok = heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok
+        && heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code
+            == heif_error_Ok
+        && heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8).code == heif_error_Ok;
+    if (ok) {
+        int stride = 0;
+        uint8_t *plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(plane + y * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+        heif_encoder_set_lossy_quality(encoder, 95);
+        heif_color_profile_nclx *nclx = heif_nclx_color_profile_alloc();
+        nclx->matrix_coefficients = heif_matrix_coefficients(matrix);
+        nclx->full_range_flag = fullRange;
+        heif_encoding_options *options = heif_encoding_options_alloc();
+        heif_image_set_nclx_color_profile(image, nclx);
+        options->output_nclx_profile = nclx;
+        options->macOS_compatibility_workaround_no_nclx_profile = 0;
+        ok = heif_context_encode_image(context, image, encoder, options, nullptr).code == heif_error_Ok
+            && heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == heif_error_Ok;
+        heif_encoding_options_free(options);
+        heif_nclx_color_profile_free(nclx);
+    }
+    if (image)
+        heif_image_release(image);
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(context);
+    return ok ? path : QString();
+}
 
 class ImageSourceTest : public QObject
 {
@@ -354,19 +394,40 @@ private Q_SLOTS:
     }
 
     // A HEIC without an embedded thumbnail is reduced from its decoded
-    // pixels on the way (never turned into four bytes a pixel whole): the
-    // thumbnail is the full picture reduced, colour for colour, upright.
+    // planes on the way (never turned into four bytes a pixel whole): the
+    // thumbnail is the full picture reduced, colour for colour, upright,
+    // whatever the picture's samples, matrix and range.
     void aHeicThumbnailIsItsFullPictureReduced_data()
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<int>("side");
-        QTest::newRow("landscape, reduced by 3 first") << QSize(640, 480) << 100;
-        QTest::newRow("portrait, odd size") << QSize(333, 517) << 64;
+        QTest::addColumn<QString>("samples");  // colour, grey or deep (16 bits)
+        QTest::addColumn<QStringList>("options");  // for heif-enc
+        QTest::addColumn<int>("matrix");  // written by libheif with this matrix and range instead
+        QTest::addColumn<bool>("fullRange");
+        const QString colour = QStringLiteral("colour");
+        const QStringList none;
+        QTest::newRow("landscape, reduced by 3 first") << QSize(640, 480) << 100 << colour << none << -1 << true;
+        QTest::newRow("portrait, odd size") << QSize(333, 517) << 64 << colour << none << -1 << true;
+        QTest::newRow("4:4:4") << QSize(320, 240) << 64 << colour << QStringList {QStringLiteral("-p"), QStringLiteral("chroma=444")}
+                               << -1 << true;
+        QTest::newRow("4:2:2") << QSize(320, 240) << 64 << colour << QStringList {QStringLiteral("-p"), QStringLiteral("chroma=422")}
+                               << -1 << true;
+        QTest::newRow("grey") << QSize(320, 240) << 64 << QStringLiteral("grey") << none << -1 << true;
+        QTest::newRow("10 bits, odd size") << QSize(321, 241) << 64 << QStringLiteral("deep") << none << -1 << true;
+        QTest::newRow("BT.709, video range") << QSize(320, 240) << 64 << colour << none << 1 << false;
+        QTest::newRow("BT.601, video range") << QSize(320, 240) << 64 << colour << none << 6 << false;
+        QTest::newRow("BT.2020") << QSize(320, 240) << 64 << colour << none << 9 << true;
+        QTest::newRow("RGB stored as such") << QSize(320, 240) << 64 << colour << none << 0 << true;
     }
     void aHeicThumbnailIsItsFullPictureReduced()
     {
         QFETCH(QSize, size);
         QFETCH(int, side);
+        QFETCH(QString, samples);
+        QFETCH(QStringList, options);
+        QFETCH(int, matrix);
+        QFETCH(bool, fullRange);
         if (!hasTool(QStringLiteral("heif-enc")))
             QSKIP("heif-enc is not installed");
         QImage picture = quadrants(size);
@@ -378,12 +439,19 @@ private Q_SLOTS:
             gradient.setColorAt(1, QColor(20, 90, 220));
             painter.fillRect(QRect(0, size.height() / 3, size.width(), size.height() / 3), gradient);
         }
+        if (samples == QLatin1String("grey"))
+            picture = picture.convertToFormat(QImage::Format_Grayscale8);
+        else if (samples == QLatin1String("deep"))
+            picture = picture.convertToFormat(QImage::Format_RGBX64);
         const QString folder = freshFolder(QStringLiteral("heic-reduced"));
-        const lg::ImageSource heic(writeHeic(QDir(folder).filePath(QStringLiteral("p.heic")), picture));
+        const QString path = QDir(folder).filePath(QStringLiteral("p.heic"));
+        const lg::ImageSource heic(matrix < 0 ? writeHeic(path, picture, 0, options)
+                                              : writeHeicWithMatrix(path, picture, matrix, fullRange));
         QVERIFY(heic.isValid());
         const std::optional<QImage> thumbnail = heic.thumbnail(side);
         QVERIFY(thumbnail);
         const QImage whole = heic.image()->convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(whole.size(), size);
         const QImage reduced = whole.scaled(thumbnail->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QCOMPARE(thumbnail->size(), lg::image::fitWithin(size, side));
         const QImage shown = thumbnail->convertToFormat(QImage::Format_RGB32);
@@ -396,7 +464,19 @@ private Q_SLOTS:
         }
         const double mean = double(difference) / (3.0 * shown.width() * shown.height());
         QVERIFY2(mean < 4, qPrintable(QString::number(mean)));
-        checkUpright(shown, quadrants(QSize(64, 48)));
+        if (samples != QLatin1String("grey"))
+            checkUpright(shown, quadrants(QSize(64, 48)));
+        // And the whole picture is the one that was written.
+        const QImage written = picture.convertToFormat(QImage::Format_RGB32);
+        qint64 off = 0;
+        for (int y = 0; y < size.height(); y += 7) {
+            for (int x = 0; x < size.width(); x += 7) {
+                const QRgb a = whole.pixel(x, y), b = written.pixel(x, y);
+                off += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        }
+        const double wholeMean = double(off) / (3.0 * ((size.width() + 6) / 7) * ((size.height() + 6) / 7));
+        QVERIFY2(wholeMean < 6, qPrintable(QString::number(wholeMean)));
     }
 
     void contentDecidesNotTheExtension()

@@ -563,8 +563,8 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         return accepted;
     showAlertForm();
     // Folders named like media files are passed over: that look at the disk
-    // is taken off the main thread, and the question follows it.
-    // Back to the application, not to this object: the busy loader goes
+    // is taken off the main thread, and the question follows it. It comes
+    // back to the application, not to this object: the busy loader goes
     // even when the commands have gone meanwhile.
     QPointer<ItemFileCommands> self(this);
     lg::runThenCallback(

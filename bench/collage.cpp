@@ -15,6 +15,7 @@
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
 #include "model/Saver.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Heap.h"
 
 #include <QApplication>
@@ -29,7 +30,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,7 +70,8 @@ QString ensurePictures(const QString &folder)
         std::printf("making %d pictures of %dx%d in %s\n", int(missing.size()), pictureSize.width(),
                     pictureSize.height(), qPrintable(folder));
         std::fflush(stdout);
-        QtConcurrent::blockingMap(missing, [&](int i) {
+        lg::forEachChunk(missing.size(), 1, [&](qsizetype at, qsizetype) {
+            const int i = missing.at(at);
             const QString path = folder + QStringLiteral("/photo%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
             QImageWriter writer(path + QStringLiteral(".part"), "jpeg");
             writer.setQuality(90);

@@ -22,6 +22,7 @@
 #include "platform/image/ImageWriter.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Heap.h"
 
 #include <QBuffer>
@@ -39,7 +40,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <exiv2/exiv2.hpp>
 
@@ -151,7 +151,8 @@ bool makeData(const QString &folder)
     QList<int> jobs;
     for (int i = 0; i < jpegCount + heicCount + dngCount; ++i)
         jobs << i;
-    QtConcurrent::blockingMap(jobs, [&](int i) {
+    lg::forEachChunk(jobs.size(), 1, [&](qsizetype at, qsizetype) {
+        const int i = jobs.at(at);
         const QDir dir(folder);
         if (i < jpegCount) {
             // Every fourth photo is stored sideways, as cameras held upright do.
@@ -217,10 +218,11 @@ double thumbnailsMs(const QStringList &files, int threads, int *made, double *cp
     } else {
         QThreadPool pool;
         pool.setMaxThreadCount(threads);
-        QtConcurrent::blockingMap(&pool, files, [&count](const QString &path) {
+        lg::forEachChunk(files.size(), 1, [&count, &files](qsizetype at, qsizetype) {
+            const QString &path = files.at(at);
             if (lg::ImageSource(path).thumbnail(gridSize))
                 ++count;
-        });
+        }, &pool);
     }
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     if (made)
@@ -283,7 +285,8 @@ int hostileRun(const QString &folder)
     timer.start();
     QThreadPool pool;
     pool.setMaxThreadCount(QThread::idealThreadCount());
-    QtConcurrent::blockingMap(&pool, files, [&](const QString &path) {
+    lg::forEachChunk(files.size(), 1, [&](qsizetype at, qsizetype) {
+        const QString &path = files.at(at);
         QElapsedTimer own;
         own.start();
         const QString extension = QFileInfo(path).suffix().toLower();
@@ -304,7 +307,7 @@ int hostileRun(const QString &folder)
             slowest = ms;
             slowestName = QFileInfo(path).fileName();
         }
-    });
+    }, &pool);
     std::fflush(stdout);
     figure("hostile_files", files.size(), "count");
     figure("hostile_thumbnails_made", made, "count");

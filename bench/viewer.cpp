@@ -14,6 +14,7 @@
 #include "browser/thumbnailvc.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/viewimagevc.h"
+#include "platform/runtime/Background.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,7 +25,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,7 +69,8 @@ QStringList ensurePictures(const QString &folder)
         std::printf("making %d pictures of %dx%d in %s\n", int(missing.size()), pictureSize.width(),
                     pictureSize.height(), qPrintable(folder));
         std::fflush(stdout);
-        QtConcurrent::blockingMap(missing, [&](int i) {
+        lg::forEachChunk(missing.size(), 1, [&](qsizetype at, qsizetype) {
+            const int i = missing.at(at);
             const QString temporary = paths.at(i) + QStringLiteral(".part");
             QImageWriter writer(temporary, "jpeg");
             writer.setQuality(90);

@@ -3,11 +3,10 @@
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
 #include "platform/files/FileNames.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 
 #include <QEvent>
 #include <QHeaderView>
-#include <QPointer>
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -202,14 +201,9 @@ void InfoPane::fillForPath(const QString &path)
         return;
     }
     const Reader reader = readerOverride() ? readerOverride() : Reader(&lg::readPropertyTree);
-    QPointer<InfoPane> self(this);
-    lg::onBackground([self, reader, path, generation] {
-        std::optional<QList<lg::PropertyNode>> tree = reader(path);
-        lg::onMain([self, tree = std::move(tree), generation] {
-            if (self)
-                self->show(generation, tree);
-        });
-    });
+    lg::runThenCallback(
+        this, [reader, path] { return reader(path); },
+        [this, generation](const std::optional<QList<lg::PropertyNode>> &tree) { show(generation, tree); });
 }
 
 void InfoPane::show(int generation, const std::optional<QList<lg::PropertyNode>> &tree)

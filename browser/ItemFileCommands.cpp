@@ -14,10 +14,11 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Trash.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -193,18 +194,21 @@ void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, c
                 listed.append(item.file->url.fileName());
     const int generation = ++m_generation;
     QPointer<ItemFileCommands> self(this);
-    lg::onBackground([self, kind, sources, targetFolder, mode, listed, currentFolderSheet, fromClipboard, generation,
-                      done = std::move(done), batch = std::move(batch), chosen] {
-        TransferOutcome outcome = runTransfer(kind, sources, targetFolder, mode, listed, batch, chosen);
-        lg::onMain([self, outcome = std::move(outcome), kind, targetFolder, currentFolderSheet, fromClipboard,
-                    generation, done, chosen] {
+    // Back to the application, not to this object: the running flag is
+    // cleared even when the commands have gone meanwhile.
+    lg::runThenCallback(
+        QCoreApplication::instance(),
+        [kind, sources, targetFolder, mode, listed, batch = std::move(batch), chosen] {
+            return runTransfer(kind, sources, targetFolder, mode, listed, batch, chosen);
+        },
+        [self, kind, targetFolder, currentFolderSheet, fromClipboard, generation, done = std::move(done),
+         chosen](const TransferOutcome &outcome) {
             if (!self || generation != self->m_generation) {
                 isFileOperationRunning = false;
                 return;
             }
             self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, fromClipboard, done, chosen);
         });
-    });
 }
 
 void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
@@ -559,15 +563,21 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         return accepted;
     showAlertForm();
     // Folders named like media files are passed over: that look at the disk
-    // is taken off the main thread, and the question follows it.
+    // is taken off the main thread, and the question follows it. It comes
+    // back to the application, not to this object: the busy loader goes
+    // even when the commands have gone meanwhile.
     QPointer<ItemFileCommands> self(this);
-    lg::onBackground([self, collected, destination] {
-        QStringList files;
-        files.reserve(collected.size());
-        for (const QString &path : collected)
-            if (!isFolderPath(path))
-                files.append(path);
-        lg::onMain([self, files = std::move(files), destination] {
+    lg::runThenCallback(
+        QCoreApplication::instance(),
+        [collected] {
+            QStringList files;
+            files.reserve(collected.size());
+            for (const QString &path : collected)
+                if (!isFolderPath(path))
+                    files.append(path);
+            return files;
+        },
+        [self, destination](const QStringList &files) {
             if (!self || files.isEmpty()) {
                 contentHub()->isonlyalert = false;
                 contentHub()->hideBusyLoader();
@@ -575,7 +585,6 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
             }
             self->askAboutDrop(files, destination);
         });
-    });
     return true;
 }
 

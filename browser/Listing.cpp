@@ -9,27 +9,21 @@
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
 #include "platform/files/FileNames.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Pools.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMutex>
 #include <QPointer>
-#include <QSemaphore>
 
-#include <QThread>
-#include <QThreadPool>
-#include <QtConcurrent>
-
+#include <algorithm>
 #include <fcntl.h>
-#include <memory>
-#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,17 +38,6 @@ bool isPhotosLibrary(const QUrl &url)
 {
     return QFileInfo(lg::FileNames::pathOf(url)).suffix().toLower() == QLatin1String("photoslibrary");
 }
-
-// A listing handed from the background thread to the main thread: taken at
-// once when it is ready within the budget, otherwise delivered later.
-struct PendingListing
-{
-    QMutex mutex;
-    QSemaphore ready;
-    bool finished = false;
-    bool waiterGaveUp = false;
-    QVector<InitialDirectory> items;
-};
 
 void installListing(QVector<InitialDirectory> items)
 {
@@ -131,27 +114,18 @@ QVector<InitialDirectory> mediaItemsInFolder(const QString &folderPath)
     // Each entry costs a file-system call: a large folder is split over the
     // cores in chunks, read while this thread puts the names in order.
     constexpr qsizetype chunk = 512;
-    const qsizetype chunks = (count + chunk - 1) / chunk;
     QVector<std::optional<InitialDirectory>> found(count);
     std::optional<InitialDirectory> *entries = found.data();
-    QVector<qsizetype> parts(chunks);
-    std::iota(parts.begin(), parts.end(), 0);
     // At quit the listing is unwanted: what is left is passed over.
-    auto readChunk = [&](qsizetype part) {
+    auto readChunk = [&](qsizetype begin, qsizetype end) {
         if (lg::isShuttingDown())
             return;
-        const qsizetype end = std::min(count, (part + 1) * chunk);
-        for (qsizetype i = part * chunk; i < end; ++i) {
+        for (qsizetype i = begin; i < end; ++i) {
             const QString &path = paths->at(i);
             entries[i] = mediaItemIn(base, path, folder >= 0 ? path.lastIndexOf(QLatin1Char('/')) + 1 : 0);
         }
     };
-    QFuture<void> reading;
-    if (chunks > 1) {
-        reading = QtConcurrent::map(lg::pools::folderListing(), parts, readChunk);
-    } else if (chunks == 1) {
-        readChunk(0);
-    }
+    QFuture<void> reading = lg::startEachChunk(count, chunk, readChunk, lg::pools::folderListing());
     // The file system's order is hash order on most Linux file systems: the
     // listing is shown by name, as file managers do; a chosen sort comes on top.
     const QVector<qsizetype> order = lg::isShuttingDown() ? QVector<qsizetype>() : nameOrderOf(*paths);
@@ -205,43 +179,27 @@ void fillItemListFromSource(const QObject *context, std::function<void()> done)
 
     // By its bytes: a folder whose name is not UTF-8 lists its own files.
     const QString folder = lg::FileNames::pathOf(*currentFolderURL);
-    auto pending = std::make_shared<PendingListing>();
-    lg::onBackground([pending, folder, generation, guard, done] {
-        QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-        QMutexLocker lock(&pending->mutex);
-        pending->items = std::move(items);
-        pending->finished = true;
-        if (!pending->waiterGaveUp) {
-            pending->ready.release();
-            return;
-        }
-        lock.unlock();
-        lg::onMain([pending, generation, guard, done] {
+    // Taken at once when it is ready within the budget, otherwise delivered
+    // later: then only the newest fill counts.
+    const bool inTime = lg::runWithinBudget(
+        QCoreApplication::instance(), g_listingBudgetMs, [folder] { return mediaItemsInFolder(folder); },
+        [generation, guard, done](QVector<InitialDirectory> items) {
             if (generation != g_fillGeneration)
                 return;
             g_pendingGeneration = 0;
             if (guard.isNull())
                 return;
-            installListing(std::move(pending->items));
+            installListing(std::move(items));
             done();
         });
-    });
-
-    if (!pending->ready.tryAcquire(1, g_listingBudgetMs)) {
-        QMutexLocker lock(&pending->mutex);
-        if (!pending->finished) {
-            // Too slow for the main thread to wait: the listing arrives later.
-            pending->waiterGaveUp = true;
-            g_pendingGeneration = generation;
-            // The old folder's list no longer belongs to the current folder:
-            // until the new one arrives, selections, double-clicks and
-            // next/previous find nothing to act on.
-            installListing({});
-            return;
-        }
-    }
-    installListing(std::move(pending->items));
-    done();
+    if (inTime)
+        return;
+    // Too slow for the main thread to wait: the listing arrives later.
+    g_pendingGeneration = generation;
+    // The old folder's list no longer belongs to the current folder: until
+    // the new one arrives, selections, double-clicks and next/previous find
+    // nothing to act on.
+    installListing({});
 }
 
 void applySortAndSearchAfterListing(const std::function<void()> &reloadView)

@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "browser/Listing.h"
 #include "model/FileServices.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 #include "platform/files/FileNames.h"
 
 #include <QAbstractItemView>
@@ -11,9 +11,6 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLocale>
-#include <QtConcurrent>
-
-#include <numeric>
 
 #include <algorithm>
 #include <memory>
@@ -38,18 +35,10 @@ void ShownItemsModel::reloadData()
     m_keys = QVector<ThumbnailKey>(count);
     ThumbnailKey *keys = m_keys.data();
     const InitialDirectory *items = m_items.constData();
-    constexpr qsizetype chunk = 1024;
-    auto makeKeys = [keys, items, count](qsizetype part) {
-        for (qsizetype row = part * chunk; row < std::min(count, (part + 1) * chunk); ++row)
+    lg::forEachChunk(count, 1024, [keys, items](qsizetype begin, qsizetype end) {
+        for (qsizetype row = begin; row < end; ++row)
             keys[row] = thumbnailKeyFor(items[row]);
-    };
-    if (count <= chunk) {
-        makeKeys(0);
-    } else {
-        QVector<qsizetype> parts((count + chunk - 1) / chunk);
-        std::iota(parts.begin(), parts.end(), 0);
-        QtConcurrent::blockingMap(parts, makeKeys);
-    }
+    });
     m_rowOfPath.clear();
     m_rowOfPath.reserve(count);
     for (int row = 0; row < count; ++row)

@@ -2,10 +2,9 @@
 
 #include "platform/files/FileIdentity.h"
 #include "platform/image/ImageSource.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 
 #include <QPainter>
-#include <QtConcurrent>
 
 namespace {
 
@@ -58,7 +57,7 @@ QImage renderCollage(const CollageSnapshot &snapshot, const QSize &outputSize, Q
         return r.adjusted(b, b, -b, -b);
     };
 
-    const QList<SlotPicture> pictures = QtConcurrent::blockingMapped<QList<SlotPicture>>(
+    const QList<SlotPicture> pictures = lg::mapped(
         snapshot.slotList, [&](const CollageSlotSnapshot &slot) {
             // At quit the rendering is unwanted: nothing more is decoded.
             if (lg::isShuttingDown())

@@ -1,5 +1,6 @@
 #include "model/ImageTransforms.h"
 
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/Pools.h"
 #include "platform/files/FileNames.h"
@@ -13,7 +14,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QTransform>
-#include <QtConcurrent>
 #include <QtEndian>
 
 #include <cerrno>
@@ -369,7 +369,7 @@ TurnedFile turnPictureFile(const QString &path, lg::PictureTurn turn, QSize prev
         const int side = std::max(previewBound.width(), previewBound.height());
         QFuture<std::optional<QImage>> decoded;
         if (shownPicture.isNull() && side > 0)
-            decoded = QtConcurrent::run([source, side] { return source.thumbnail(side); });
+            decoded = lg::runOnPool([source, side] { return source.thumbnail(side); });
         // Made the same way whether it goes over the file or into a copy. The
         // turn judges the header's size claim before anything is decoded or
         // transformed: one that claims more than the file holds is refused.

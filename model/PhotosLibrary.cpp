@@ -3,6 +3,7 @@
 #include "model/ScreenHooks.h"
 #include "model/SharedState.h"
 #include "model/FileServices.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/desktop/Paths.h"
 #include "platform/files/FileNames.h"
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <sqlite3.h>
 
@@ -456,7 +456,7 @@ void PhotosLibraryReader::selectPhotosDatabase()
     if (!m_overlayShown)
         m_overlayShown = showBusyOverlay();
     const quint64 generation = ++m_generation;
-    m_job = QtConcurrent::run([this, generation] {
+    m_job = lg::runOnPool([this, generation] {
         copyAndOpenPhotosDatabase();
         QMetaObject::invokeMethod(this, [this, generation] { finishBackgroundLoad(generation); },
                                   Qt::QueuedConnection);

@@ -12,6 +12,7 @@
 #include "platform/image/Decoders.h"
 #include "platform/image/Libraries.h"
 #include "platform/files/FileNames.h"
+#include "platform/runtime/Background.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -26,7 +27,6 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QtConcurrent>
 
 
 #include <algorithm>
@@ -451,7 +451,7 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
                                         && render && image.size() == outputSize
                                         && outputSize == lg::ImageSource::fromData(preparedJpeg, QStringLiteral("jpeg")).pixelSize()
                                     ? preparedJpeg : QByteArray();
-    m_write->setFuture(QtConcurrent::run([image, path, choice, source = metadataSource, held = metadata, prepared,
+    m_write->setFuture(lg::runOnPool([image, path, choice, source = metadataSource, held = metadata, prepared,
                                           guard = writeGuard, refused] {
         QString error;
         if (guard) {

@@ -9,6 +9,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 #include "platform/runtime/Timer.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -21,7 +22,6 @@
 #include <QIcon>
 #include <QImageWriter>
 #include <QMimeDatabase>
-#include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -230,20 +230,14 @@ ThumbnailCache::ThumbnailCache(QObject *parent) : QObject(parent)
     m_stored.setMaxCost(defaultStoredBytes);
     // Leave the main thread a core of its own where there are several. What
     // is made ahead of need runs on threads of its own at a lower priority,
-    // which leave the processor to the window and to what is wanted now.
-    m_pool = new QThreadPool(this);
-    m_pool->setMaxThreadCount(std::max(2, QThread::idealThreadCount() - 1));
-    m_laterPool = new QThreadPool(this);
-    m_laterPool->setMaxThreadCount(m_pool->maxThreadCount());
-    m_writePool = new QThreadPool(this);
-    m_writePool->setMaxThreadCount(1);
+    // which leave the processor to the window and to what is wanted now. At
+    // quit the work under way ends before the windows go; what has not
+    // started yet passes at once.
+    m_pool = lg::pools::thumbnailsNow(this);
+    m_laterPool = lg::pools::thumbnailsAhead(this);
+    m_writePool = lg::pools::thumbnailWrites(this);
     m_decodeBudget = std::make_shared<DecodeBudget>(defaultDecodeBytes);
     m_store = std::make_shared<lg::ThumbnailStore>();
-    // At quit the work under way ends before the windows go; what has not
-    // started yet passes at once.
-    lg::registerPool(m_pool);
-    lg::registerPool(m_laterPool);
-    lg::registerPool(m_writePool);
     // What writes cut short by an earlier run left behind goes first.
     ++m_pendingWrites;
     writeAfterwards(m_store, [store = m_store] { store->removeStrayTemporaries(); }, false);

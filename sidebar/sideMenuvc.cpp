@@ -17,9 +17,11 @@
 #include "controls/SvgArt.h"
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
 #include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
@@ -141,8 +143,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     lg::onShutdown(this, [this] {
         if (m_job)
             m_job->abort = true;
-        if (m_worker.joinable())
-            m_worker.join();
+        m_worker.waitForFinished();
     });
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
@@ -171,8 +172,7 @@ sideMenuvc::~sideMenuvc()
 {
     if (m_job)
         m_job->abort = true;
-    if (m_worker.joinable())
-        m_worker.join();
+    m_worker.waitForFinished();
 }
 
 void sideMenuvc::buildLayout()
@@ -390,12 +390,10 @@ void sideMenuvc::startAdd(const std::optional<QList<QUrl>> &folderURLs)
         if (node && node->url() && node->url()->isLocalFile())
             m_job->topLevelPaths.append(comparablePath(lg::FileNames::pathOf(*node->url())));
     }
-    if (m_worker.joinable())
-        m_worker.join();  // the previous worker has posted its end: it is returning
-    // A thread of its own, not a pool's: the scan of a large tree may run for
-    // minutes and would hold a shared thread that long; the stop step made in
-    // the constructor aborts and joins it at quit.
-    m_worker = std::thread([job = m_job] { scanAddedFolders(job); });
+    m_worker.waitForFinished();  // the previous scan has posted its end: it is returning
+    // On a pool of its own: the scan of a large tree may run for minutes. The
+    // stop step made in the constructor aborts it and waits for it at quit.
+    m_worker = lg::runOnPool([job = m_job] { scanAddedFolders(job); }, lg::pools::folderScans());
 }
 
 void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
@@ -1177,25 +1175,23 @@ void sideMenuvc::updatePreviewThumbnail()
     // unless another item has been asked for meanwhile.
     const int side = int(std::max(imgviewThumbnail->width(), imgviewThumbnail->height()) * devicePixelRatioF());
     const int maxSide = std::clamp(side, 64, 800);
-    QPointer<sideMenuvc> self(this);
-    lg::onBackground([self, url, isImage, maxSide, generation] {
-        QImage image;
-        // The picture of the file itself, read by its name's exact bytes: a
-        // name that is not valid UTF-8 never shows its look-alike's picture.
-        const QString path = lg::FileNames::pathOf(url);
-        if (isImage) {
-            if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
-                image = *thumbnail;
-        } else if (lg::FileNames::hasRawBytes(path)) {
-            // The video readers know a file by a text name only: its type's icon stands in.
-        } else if (std::optional<QImage> frame = videoThumbnail(url)) {
-            image = *frame;
-        }
-        lg::onMain([self, image, generation, path] {
-            if (self)
-                self->showPreviewImage(image, generation, path);
-        });
-    });
+    // The picture of the file itself, read by its name's exact bytes: a name
+    // that is not valid UTF-8 never shows its look-alike's picture.
+    const QString path = lg::FileNames::pathOf(url);
+    lg::runThenCallback(
+        this,
+        [url, path, isImage, maxSide] {
+            if (isImage) {
+                if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
+                    return *thumbnail;
+            } else if (lg::FileNames::hasRawBytes(path)) {
+                // The video readers know a file by a text name only: its type's icon stands in.
+            } else if (std::optional<QImage> frame = videoThumbnail(url)) {
+                return *frame;
+            }
+            return QImage();
+        },
+        [this, generation, path](const QImage &image) { showPreviewImage(image, generation, path); });
     if (!isImage) {
         video_icon->show();
         video_icon->raise();

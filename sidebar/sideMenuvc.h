@@ -14,6 +14,7 @@
 #include "sidebar/FolderScan.h"
 #include "sidebar/SidebarTreeModel.h"
 
+#include <QFuture>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -22,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
@@ -322,7 +322,7 @@ private:
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
 
     std::shared_ptr<AddJob> m_job;
-    std::thread m_worker;
+    QFuture<void> m_worker;   // the scan of m_job, on lg::pools::folderScans
     QList<std::optional<QList<QUrl>>> m_pendingAdds;
     // Saved folders that this run has not put in the tree (see rootsToSave).
     QStringList m_savedRootsNotShown;

@@ -1,7 +1,8 @@
 #include "viewer/Adjustments.h"
 
+#include "platform/runtime/Background.h"
+
 #include <QThread>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <functional>
@@ -165,7 +166,9 @@ QImage applyAdjustments(const QImage &source, const Adjustments &a)
         if (bands.size() == 1)
             work(bands.first().first, bands.first().second);
         else
-            QtConcurrent::blockingMap(bands, [&work](const std::pair<int, int> &band) { work(band.first, band.second); });
+            lg::forEachChunk(bands.size(), 1, [&bands, &work](qsizetype band, qsizetype) {
+                work(bands.at(band).first, bands.at(band).second);
+            });
     };
     if (a.exposure != 0 || a.brightness != 0 || a.contrast != 1 || a.saturation != 1 || a.sepia != 0
         || a.monochrome != 0)

@@ -1,14 +1,13 @@
 #include "viewer/AnimatedImage.h"
 
 #include "platform/files/FileNames.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Timer.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QPointer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -130,14 +129,9 @@ void AnimatedImage::setImageWithURL(const QString &path)
         Q_EMIT loaded(QImage());
         return;
     }
-    QPointer<AnimatedImage> self(this);
-    lg::onBackground([self, path, generation] {
-        Frames frames = readFrames(path);
-        lg::onMain([self, generation, frames = std::move(frames)]() mutable {
-            if (self.isNull() || generation != self->m_generation)
-                return;
-            self->start(std::move(frames));
-        });
+    lg::runThenCallback(this, [path] { return readFrames(path); }, [this, generation](Frames frames) {
+        if (generation == m_generation)
+            start(std::move(frames));
     });
 }
 

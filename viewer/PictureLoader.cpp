@@ -2,7 +2,7 @@
 
 #include "model/ThumbnailCache.h"
 #include "platform/files/FileNames.h"
-#include "platform/runtime/Dispatch.h"
+#include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
 
 #include <QHashFunctions>
@@ -30,9 +30,7 @@ qint64 bytesOf(const DecodedPicture &picture)
 
 PictureLoader::PictureLoader(QObject *parent) : QObject(parent)
 {
-    m_pool = new QThreadPool(this);
-    m_pool->setMaxThreadCount(std::max(2, std::min(4, QThread::idealThreadCount())));
-    lg::registerPool(m_pool);  // waited for at quit, before the windows go
+    m_pool = lg::pools::viewerPictures(this);  // waited for at quit, before the windows go
 }
 
 PictureLoader::~PictureLoader()

@@ -1075,12 +1075,18 @@ void viewimagevc::reloadItems()
     QPointer<viewimagevc> self(this);
     // Listed off the main thread: a folder of thousands of files does not
     // hold up the window. The shown item stays on screen meanwhile.
-    lg::onBackground([self, folder, folderURL, generation, shownPath, shownIdentity] {
-        QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-        const ShownFileInListing found = findShownFileIn(shownPath, shownIdentity, items);
-        const bool shownFileLeft = found.left;
-        lg::onMain([self, folderURL, generation, items = std::move(items), shownPath, shownFileLeft,
-                    renamedTo = found.renamedTo]() mutable {
+    using Listed = std::pair<QVector<InitialDirectory>, ShownFileInListing>;
+    lg::runThenCallback(
+        this,
+        [folder, shownPath, shownIdentity] {
+            QVector<InitialDirectory> items = mediaItemsInFolder(folder);
+            const ShownFileInListing found = findShownFileIn(shownPath, shownIdentity, items);
+            return Listed(std::move(items), found);
+        },
+        [self, folderURL, generation, shownPath](Listed listed) {
+            QVector<InitialDirectory> &items = listed.first;
+            const bool shownFileLeft = listed.second.left;
+            const std::optional<QUrl> &renamedTo = listed.second.renamedTo;
             if (self.isNull() || generation != self->m_reloadGeneration)
                 return;
             if (isFileOperationRunning || currentFolderURL != folderURL)
@@ -1121,7 +1127,6 @@ void viewimagevc::reloadItems()
                 showNoCurrentItem();
             }
         });
-    });
 }
 
 void viewimagevc::followRenamedFile(const QUrl &url)

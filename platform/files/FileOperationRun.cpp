@@ -2,12 +2,12 @@
 // alert that sums up a batch's results.
 #include "platform/files/FileOperations.h"
 #include "platform/files/FileOperationsShared.h"
+#include "platform/runtime/Background.h"
 
 #include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
 #include <QStringList>
-#include <QtConcurrent>
 
 #include <atomic>
 #include <memory>
@@ -60,7 +60,7 @@ void FileOperation::start()
                     Q_EMIT self->progress(state);
             }, Qt::QueuedConnection);
     };
-    d->watcher->setFuture(QtConcurrent::run([kind = d->kind, items = d->items, cancelled, post] {
+    d->watcher->setFuture(runOnPool([kind = d->kind, items = d->items, cancelled, post] {
         return runNow(kind, items, cancelled.get(), post);
     }));
 }

@@ -1,6 +1,7 @@
 // Records of read-only folders opened up and of placeholders, and how the cleanup settles them after a kill.
 #include "platform/files/FolderRecords.h"
 #include "platform/files/TemporariesShared.h"
+#include "platform/files/JournalShared.h"
 #include "platform/base/HandlePath.h"
 
 #include "platform/files/FileIdentity.h"

@@ -1,5 +1,6 @@
 // The journal of folders holding temporaries, and the start-up cleanup of the folders that killed runs' entries name.
 #include "platform/files/Journal.h"
+#include "platform/files/JournalShared.h"
 #include "platform/files/TemporariesShared.h"
 #include "platform/files/Temporaries.h"
 
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -370,15 +370,6 @@ struct JournalAtExit
 } g_journalAtExit;
 
 } // namespace
-
-namespace temporaries {
-
-QByteArray newToken()
-{
-    return QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(tokenLength, '0');
-}
-
-} // namespace temporaries
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Notes of moves across disks stopped in their delete step, kept in the journal's folder and told once at the next start.
 #include "platform/files/StoppedMoves.h"
+#include "platform/files/JournalShared.h"
 #include "platform/files/TemporariesShared.h"
 
 #include "platform/files/FileIdentity.h"

@@ -1,6 +1,8 @@
 // Hidden temporaries beside a target, their lock records, and the cleanup of one folder's leftovers.
 #include "platform/files/Temporaries.h"
 #include "platform/files/TemporariesShared.h"
+#include "platform/files/JournalShared.h"
+#include "platform/files/TrashShared.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
@@ -52,6 +54,11 @@ bool isToken(const QByteArray &token)
 {
     return token.size() == tokenLength
            && std::all_of(token.cbegin(), token.cend(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+QByteArray newToken()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(tokenLength, '0');
 }
 
 bool isNumberList(const QByteArray &text, int count)

@@ -7,12 +7,14 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QPointer>
-#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -25,6 +27,34 @@ namespace {
 const std::thread::id startThread = std::this_thread::get_id();
 
 std::atomic<bool> shuttingDown{false};
+
+// What every wait on a Completion sleeps on: a completion or the start of the
+// shutdown wakes them all, and each looks at its own. Waits are few and short
+// lived, so one condition for all costs nothing. Made once and kept to the
+// very end, for a worker that completes late in the exit.
+struct Waits
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
+Waits &waits()
+{
+    static Waits *made = new Waits;
+    return *made;
+}
+
+// Sets flag and wakes every wait. The change is made under the waits' lock,
+// so a wait that has just found nothing done cannot miss it.
+void setAndWake(std::atomic<bool> &flag)
+{
+    Waits &all = waits();
+    {
+        std::lock_guard<std::mutex> lock(all.mutex);
+        flag.store(true);
+    }
+    all.changed.notify_all();
+}
 
 // What drainBackgroundWork waits for. Made once and kept to the very end, so
 // that a pool registered from a worker late in the exit finds it.
@@ -78,26 +108,16 @@ void onMainAndWait(std::function<void()> fn)
     // Not a blocking queued call: the main thread may begin the shutdown and
     // wait for this very worker instead of running fn. Only the main thread
     // begins it, so once it has, fn either ran to its end or never will.
-    auto done = std::make_shared<QSemaphore>();
+    auto done = std::make_shared<Completion>();
     QMetaObject::invokeMethod(
         app,
         [fn = std::move(fn), done] {
             if (!shuttingDown.load())
                 fn();
-            done->release();
+            done->complete();
         },
         Qt::QueuedConnection);
-    constexpr int pollMs = 10;
-    while (!done->tryAcquire(1, pollMs)) {
-        if (shuttingDown.load())
-            return;
-    }
-}
-
-void onBackground(std::function<void()> fn)
-{
-    if (fn && !shuttingDown.load())
-        QThreadPool::globalInstance()->start(std::move(fn));
+    done->wait();
 }
 
 void afterDelay(int ms, const QObject *context, std::function<void()> fn)
@@ -114,7 +134,7 @@ bool isMainThread()
 
 void beginShutdown()
 {
-    shuttingDown.store(true);
+    setAndWake(shuttingDown);
 }
 
 bool isShuttingDown()
@@ -184,6 +204,23 @@ void resetShutdownForTesting()
     ShutdownWork &work = shutdownWork();
     QMutexLocker lock(&work.mutex);
     work.steps.clear();
+}
+
+void Completion::complete()
+{
+    setAndWake(m_complete);
+}
+
+bool Completion::wait(int ms) const
+{
+    Waits &all = waits();
+    std::unique_lock<std::mutex> lock(all.mutex);
+    const auto ended = [this] { return m_complete.load() || shuttingDown.load(); };
+    if (ms < 0)
+        all.changed.wait(lock, ended);
+    else
+        all.changed.wait_for(lock, std::chrono::milliseconds(ms), ended);
+    return m_complete.load();
 }
 
 } // namespace lg

@@ -8,14 +8,18 @@
 //
 // At quit the main thread calls beginShutdown(), as soon as the quit is asked
 // for (before the open questions are answered as doing nothing, see
-// Alert::answerAllForQuit): from then on onMain and onBackground drop what they
-// are given, and long background loops see isShuttingDown() and stop at their
-// next look. No background work may wait for the main thread without looking
-// at isShuttingDown() meanwhile: the main thread no longer serves it. Once the event loop has ended,
-// main() calls drainBackgroundWork(), which runs the stop steps registered with
-// onShutdown and waits for the shared pool and every registered pool, before
-// the widgets and the application object go.
+// Alert::answerAllForQuit): from then on onMain drops what it is given, work
+// handed to a pool through lg::runThenCallback (Background.h) that has not
+// started is dropped, a wait on a Completion ends, and long background loops
+// see isShuttingDown() and stop at their next look. No background work may
+// wait for the main thread without looking at isShuttingDown() meanwhile: the
+// main thread no longer serves it. Once the event loop has ended, main() calls
+// drainBackgroundWork(), which runs the stop steps registered with onShutdown
+// and waits for the shared pool and every registered pool, before the widgets
+// and the application object go.
 #include <QObject>
+
+#include <atomic>
 #include <functional>
 
 class QThreadPool;
@@ -32,9 +36,6 @@ void onMain(std::function<void()> fn);
 // takes work then, and may be waiting for the caller.
 // Never call it from work that the main thread waits on.
 void onMainAndWait(std::function<void()> fn);
-// Runs fn on the shared background thread pool; dropped once the shutdown has
-// begun.
-void onBackground(std::function<void()> fn);
 // Calls fn after ms on the context's thread (the main thread for widgets and
 // controllers; with no context, on the main thread), through lg::Timer so tests
 // advance it with a FakeClock; nothing happens when context is destroyed first.
@@ -45,8 +46,9 @@ bool isMainThread();
 
 // ---- The end of the program ----
 
-// The program is quitting: work handed to the main thread or to the shared
-// pool is dropped from now on. Main thread; idempotent.
+// The program is quitting: work handed to the main thread, or to a pool and
+// not started yet, is dropped from now on, and every wait on a Completion
+// ends. Main thread; idempotent.
 void beginShutdown();
 // True once the shutdown has begun: a long background loop checks it at each
 // step and stops, its result unwanted.
@@ -66,5 +68,24 @@ void onShutdown(const QObject *context, std::function<void()> stopAndWait);
 qint64 drainBackgroundWork();
 // Tests: undoes beginShutdown and forgets the stop steps.
 void resetShutdownForTesting();
+
+// ---- Waiting for another thread ----
+
+// Something one thread waits for and another says is done, once. The wait
+// ends as soon as it is done or the shutdown begins, whichever comes first,
+// without looking again now and then. Any thread.
+class Completion
+{
+public:
+    // Done: every wait on it ends. Idempotent.
+    void complete();
+    bool isComplete() const { return m_complete.load(); }
+    // Waits until it is done, the shutdown has begun or ms have passed
+    // (negative: no limit); true when it is done.
+    bool wait(int ms = -1) const;
+
+private:
+    std::atomic<bool> m_complete{false};
+};
 
 } // namespace lg

@@ -45,4 +45,48 @@ QThreadPool *pictureTurns()
     return pool;
 }
 
+QThreadPool *folderScans()
+{
+    static QThreadPool *const pool = [] {
+        auto *made = new QThreadPool;   // never destroyed, drained at quit
+        // One scan at a time for each sidebar; room for a few sidebars.
+        made->setMaxThreadCount(4);
+        registerPool(made);
+        return made;
+    }();
+    return pool;
+}
+
+namespace {
+
+QThreadPool *ownedPool(QObject *owner, int threads)
+{
+    auto *made = new QThreadPool(owner);
+    made->setMaxThreadCount(threads);
+    registerPool(made);
+    return made;
+}
+
+} // namespace
+
+QThreadPool *thumbnailsNow(QObject *owner)
+{
+    return ownedPool(owner, std::max(2, QThread::idealThreadCount() - 1));
+}
+
+QThreadPool *thumbnailsAhead(QObject *owner)
+{
+    return ownedPool(owner, std::max(2, QThread::idealThreadCount() - 1));
+}
+
+QThreadPool *thumbnailWrites(QObject *owner)
+{
+    return ownedPool(owner, 1);
+}
+
+QThreadPool *viewerPictures(QObject *owner)
+{
+    return ownedPool(owner, std::max(2, std::min(4, QThread::idealThreadCount())));
+}
+
 } // namespace lg::pools

@@ -2,6 +2,7 @@
 #include "model/FileServices.h"
 #include "platform/image/ImageSource.h"
 #include "platform/desktop/Paths.h"
+#include "platform/runtime/Background.h"
 #include "tests/model/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
@@ -13,8 +14,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QSet>
-#include <QtConcurrent>
-
 #include <numeric>
 
 namespace {
@@ -242,7 +241,7 @@ private Q_SLOTS:
         QList<int> jobs(32);
         std::iota(jobs.begin(), jobs.end(), 0);
         lg::test::CaptureStdout capture;  // the video lines
-        const QList<bool> results = QtConcurrent::blockingMapped(jobs, [&](int job) {
+        const QList<bool> results = lg::mapped(jobs, [&](int job) {
             const std::optional<QStringList> listed = directoryContents(folder);
             if (!listed || listed->isEmpty())
                 return false;

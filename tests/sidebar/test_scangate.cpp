@@ -3,6 +3,7 @@
 // folders: once the shutdown has begun they end at their next folder, also
 // while an add is paused by its stop question, so a quit never waits for them.
 #include "app/Essentials.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/sideMenuvc.h"
@@ -10,8 +11,6 @@
 
 #include <QDir>
 #include <QFuture>
-#include <QtConcurrent>
-
 #include <atomic>
 
 namespace {
@@ -80,7 +79,7 @@ private Q_SLOTS:
         const QString root = makeTree(QStringLiteral("paused-tree"), 3, 3);
         stopAddingFolders = true;
         std::atomic<int> seen{0};
-        QFuture<int> scan = QtConcurrent::run([root, &seen] {
+        QFuture<int> scan = lg::runOnPool([root, &seen] {
             FolderRecord record = FolderRecord::make(QUrl::fromLocalFile(root));
             ScanContext context;
             context.progress = [&seen](const QUrl &, bool) { ++seen; };

@@ -1,5 +1,6 @@
 // Notifications by name: who observes what, from which thread, for how long.
 #include "platform/desktop/NotificationHub.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/TestSupport.h"
 
@@ -33,8 +34,10 @@ private Q_SLOTS:
             calledOn = QThread::currentThread();
             received = object;
         });
-        lg::onBackground([] { lg::NotificationHub::instance().post(QStringLiteral("viewimage"), QStringLiteral("x")); });
+        QFuture<void> work = lg::runOnPool(
+            [] { lg::NotificationHub::instance().post(QStringLiteral("viewimage"), QStringLiteral("x")); });
         QTRY_COMPARE(received, QVariant(QStringLiteral("x")));
+        work.waitForFinished();
         QCOMPARE(calledOn, QThread::currentThread());
     }
 

@@ -2,6 +2,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileIdentity.h"
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/Trash.h"
@@ -17,8 +18,6 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QSignalSpy>
-#include <QtConcurrent>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/fsuid.h>
@@ -686,7 +685,7 @@ private Q_SLOTS:
             return 0;
         });
         const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
-        QFuture<QList<lg::FileOpResult>> running = QtConcurrent::run([&] {
+        QFuture<QList<lg::FileOpResult>> running = lg::runOnPool([&] {
             return lg::FileOperation::runNow(lg::FileOpKind::Move, {{src, root + "/dst", {}, {}}});
         });
         running.waitForFinished();
@@ -1275,7 +1274,7 @@ private Q_SLOTS:
             }
             return 0;
         });
-        QFuture<lg::FileOpResult> copying = QtConcurrent::run([&] { return lg::copyItem(src, root + "/dst"); });
+        QFuture<lg::FileOpResult> copying = lg::runOnPool([&] { return lg::copyItem(src, root + "/dst"); });
         if (!QTest::qWaitFor([&] { return copying.isFinished(); }, 5000)) {   // a blocked open: give it its end of file
             const int fd = ::open(raw(src).constData(), O_WRONLY | O_NONBLOCK);
             ::close(fd);
@@ -1560,13 +1559,13 @@ private Q_SLOTS:
         const QString source = lg::test::writeFile(root + "/src/x.jpg", "x");
         lg::test::writeFile(root + "/dst/x.jpg", "old");
         constexpr int copies = 200;
-        QFuture<QList<lg::FileOpResult>> items = QtConcurrent::run([&] {
+        QFuture<QList<lg::FileOpResult>> items = lg::runOnPool([&] {
             QList<lg::FileOpResult> results;
             for (int i = 0; i < copies; ++i)
                 results.append(lg::copyItem(source, root + "/dst", lg::ConflictPolicy::KeepBoth));
             return results;
         });
-        QFuture<QList<lg::FileOpResult>> batch = QtConcurrent::run([&] {
+        QFuture<QList<lg::FileOpResult>> batch = lg::runOnPool([&] {
             lg::FileBatch copying(lg::FileOpKind::Copy, root + "/dst");
             return copying.run(QStringList(copies, source), lg::ConflictPolicy::KeepBoth).results;
         });

@@ -15,6 +15,7 @@
 #include "platform/image/ModuleInterfaces.h"
 #include "platform/image/Modules.h"
 #include "platform/image/VideoInfo.h"
+#include "platform/runtime/Background.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoPlayer.h"
@@ -30,7 +31,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
-#include <QtConcurrent>
 #include <QtTest>
 
 #include <cstring>
@@ -339,7 +339,7 @@ private Q_SLOTS:
         QVERIFY(!lg::image::moduleLoaded(Module::Heif));
         const QByteArray bytes = readAll(m_heic);
         WarningLog log;
-        const QList<QSize> sizes = QtConcurrent::blockingMapped(QList<int>(16, 0), [bytes](int) {
+        const QList<QSize> sizes = lg::mapped(QList<int>(16, 0), [bytes](int) {
             const std::optional<QImage> image = lg::ImageSource::fromData(bytes).thumbnail(16);
             return image ? image->size() : QSize();
         });
@@ -849,7 +849,7 @@ private Q_SLOTS:
 
         // Asked again, for the other kinds, and from other threads: nothing more is said.
         QVERIFY(!lg::ImageSource(m_dng).image());
-        QtConcurrent::blockingMap(QList<int>(4, 0), [this](int) { lg::ImageSource(m_dng).thumbnail(20); });
+        lg::forEachChunk(4, 1, [this](qsizetype, qsizetype) { lg::ImageSource(m_dng).thumbnail(20); });
         lg::image::heifModule();
         lg::image::preloadModule(Module::Video);
         lg::image::preloadModule(Module::Player);
@@ -934,11 +934,11 @@ private Q_SLOTS:
             heifMayGoOn.release(100);
             lg::image::setModuleLoadHookForTesting({});
         });
-        QFuture<bool> heif = QtConcurrent::run([] { return lg::image::heifModule() != nullptr; });
+        QFuture<bool> heif = lg::runOnPool([] { return lg::image::heifModule() != nullptr; });
         QVERIFY(heifEntered.tryAcquire(1, 30000));
 
         QSemaphore rawLoaded;
-        QFuture<void> raw = QtConcurrent::run([&rawLoaded] {
+        QFuture<void> raw = lg::runOnPool([&rawLoaded] {
             if (lg::image::rawModule())
                 rawLoaded.release();
         });

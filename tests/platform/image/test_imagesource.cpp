@@ -4,6 +4,7 @@
 #include "model/SharedState.h"
 #include "platform/base/Orientation.h"
 #include "platform/jpeg/JpegTurn.h"
+#include "platform/runtime/Background.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -15,7 +16,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
-#include <QtConcurrent>
 #include <QtEndian>
 #include <QtTest>
 
@@ -649,7 +649,7 @@ private Q_SLOTS:
             alone << thumbnailSize(f);
         QThreadPool pool;
         pool.setMaxThreadCount(8);
-        const QList<QSize> together = QtConcurrent::blockingMapped(&pool, work, thumbnailSize);
+        const QList<QSize> together = lg::mapped(work, thumbnailSize, &pool);
         QCOMPARE(together, alone);
     }
 };

@@ -1,5 +1,7 @@
 // Main-thread and background work.
 #include "platform/runtime/Dispatch.h"
+
+#include "platform/runtime/Background.h"
 #include "tests/support/TestSupport.h"
 
 #include <QSemaphore>
@@ -30,12 +32,13 @@ private Q_SLOTS:
     {
         std::atomic<bool> backgroundWasMain{true};
         QThread *reportedOn = nullptr;
-        lg::onBackground([&] {
+        QFuture<void> work = lg::runOnPool([&] {
             backgroundWasMain = lg::isMainThread();
             lg::onMain([&] { reportedOn = QThread::currentThread(); });
         });
         QTRY_COMPARE(reportedOn, QThread::currentThread());
         QVERIFY(!backgroundWasMain);
+        work.waitForFinished();
     }
 
     void onMainAndWaitBlocksTheCaller()
@@ -49,12 +52,13 @@ private Q_SLOTS:
         std::atomic<bool> done{false};
         std::atomic<bool> sawResult{false};
         QThread *ranOn = nullptr;
-        lg::onBackground([&] {
+        QFuture<void> work = lg::runOnPool([&] {
             lg::onMainAndWait([&] { ranOn = QThread::currentThread(); });
             sawResult = ranOn != nullptr;
             done = true;
         });
         QTRY_VERIFY(done);
+        work.waitForFinished();
         QVERIFY(sawResult);
         QCOMPARE(ranOn, QThread::currentThread());
     }
@@ -76,7 +80,9 @@ private Q_SLOTS:
         lg::beginShutdown();
         lg::onMain([&] { ++ran; });
         std::atomic<bool> workerRan{false};
-        lg::onBackground([&] { workerRan = true; });
+        bool calledBack = false;
+        QObject receiver;
+        lg::runThenCallback(&receiver, [&] { workerRan = true; }, [&] { calledBack = true; });
         std::atomic<bool> waiterReturned{false};
         std::thread waiter([&] {
             lg::onMainAndWait([&] { ++ran; });
@@ -89,7 +95,9 @@ private Q_SLOTS:
         QCOMPARE(ran, 0);
         QVERIFY(waiterReturned);
         QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
+        lg::test::settle();
         QVERIFY(!workerRan);
+        QVERIFY(!calledBack);
     }
 
     // A worker waiting for the main thread when the shutdown begins there
@@ -98,13 +106,14 @@ private Q_SLOTS:
     {
         QSemaphore asking;
         std::atomic<bool> ranOnMain{false};
-        lg::onBackground([&] {
+        QFuture<void> worker = lg::runOnPool([&] {
             asking.release();
             lg::onMainAndWait([&] { ranOnMain = true; });
         });
         QVERIFY(asking.tryAcquire(1, 5000));
         // No event is handled between here and the end of the drain.
         lg::drainBackgroundWork();
+        QVERIFY(worker.isFinished());
         QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
         lg::test::settle();
         QVERIFY(!ranOnMain);

@@ -1,4 +1,5 @@
 // lg::Timer under real time and under a FakeClock, Timer::singleShot and afterDelay.
+#include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
 #include "tests/support/TestSupport.h"
@@ -232,10 +233,11 @@ private Q_SLOTS:
         QObject context;
         lg::FakeClock clock;
         QThread *ranOn = nullptr;
-        lg::onBackground([&context, &ranOn] {
+        QFuture<void> work = lg::runOnPool([&context, &ranOn] {
             lg::afterDelay(40, &context, [&ranOn] { ranOn = QThread::currentThread(); });
         });
         QTRY_COMPARE(clock.pendingCount(), 1);
+        work.waitForFinished();
         clock.advance(39);
         QCOMPARE(ranOn, nullptr);
         clock.advance(1);

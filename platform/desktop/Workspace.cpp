@@ -317,6 +317,19 @@ void Workspace::setRunnerForTesting(Runner runner)
     testRunner() = std::move(runner);
 }
 
+namespace {
+std::optional<QString> &testDesktop()
+{
+    static std::optional<QString> desktop;
+    return desktop;
+}
+} // namespace
+
+void Workspace::setDesktopForTesting(std::optional<QString> desktop)
+{
+    testDesktop() = std::move(desktop);
+}
+
 bool Workspace::revealInFileManager(const QStringList &paths, QString *error)
 {
     if (paths.isEmpty())
@@ -462,7 +475,7 @@ bool Workspace::setDesktopPicture(const QString &imagePath, QString *error)
     };
     if (!QFileInfo(imagePath).isFile())
         return fail(QStringLiteral("The picture %1 does not exist.").arg(imagePath));
-    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const QString desktop = testDesktop() ? *testDesktop() : qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     QList<ExternalCall> calls = desktopPictureCalls(desktop, QFileInfo(imagePath).absoluteFilePath());
     if (calls.isEmpty())
         return fail(desktop.isEmpty() ? QStringLiteral("The desktop picture cannot be set: the desktop is not known.")

@@ -5,6 +5,8 @@
 // tests replace to see the exact calls. Main thread.
 #include <QList>
 #include <QString>
+
+#include <optional>
 #include <QStringList>
 #include <QVariantList>
 #include <functional>
@@ -79,6 +81,10 @@ public:
     static QList<ExternalCall> xfceBackdropCalls(const QString &listing, const QString &imagePath);
 
     static void setRunnerForTesting(Runner runner);  // empty restores the real one
+    // The running desktop as setDesktopPicture sees it, instead of
+    // XDG_CURRENT_DESKTOP (none: the environment's again). Tests change no
+    // environment variable while other threads may read the environment.
+    static void setDesktopForTesting(std::optional<QString> desktop);
 };
 
 } // namespace lg

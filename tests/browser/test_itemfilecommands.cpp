@@ -1329,19 +1329,18 @@ private Q_SLOTS:
             calls.append(call);
             return true;
         });
-        const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
         QMenu *menu = itemmenus::popUpContextMenu(gridBrowseView(), 0, QPoint(10, 10));
-        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        lg::Workspace::setDesktopForTesting(QStringLiteral("GNOME"));
         action(menu, QStringLiteral("actionSetAsWallpaper"))->trigger();
         QVERIFY(!calls.isEmpty());
         QVERIFY(calls.last().arguments.join(QLatin1Char(' ')).contains(QStringLiteral("sky.jpg")));
         QVERIFY(lg::Alert::shownAlerts().isEmpty());
 
-        qputenv("XDG_CURRENT_DESKTOP", "NoSuchDesktop");
+        lg::Workspace::setDesktopForTesting(QStringLiteral("NoSuchDesktop"));
         action(menu, QStringLiteral("actionSetAsWallpaper"))->trigger();
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
         QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The wallpaper could not be set."));
-        qputenv("XDG_CURRENT_DESKTOP", desktop);
+        lg::Workspace::setDesktopForTesting(std::nullopt);
     }
 };
 

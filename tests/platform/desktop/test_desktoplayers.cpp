@@ -190,7 +190,7 @@ private Q_SLOTS:
                                  + QString::fromUtf8(QUrl::fromLocalFile(picture).toEncoded()) + "\")"),
                  qPrintable(script));
 
-        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+        lg::Workspace::setDesktopForTesting(QStringLiteral("XFCE"));
         Recorder recorder;
         recorder.output = QStringLiteral("/backdrop/screen0/monitorHDMI-1/workspace0/last-image\n"
                                          "/backdrop/screen0/monitorHDMI-1/workspace0/image-style\n"
@@ -203,7 +203,7 @@ private Q_SLOTS:
                               "xfconf-query -c xfce4-desktop -p /backdrop/screen0/monitoreDP-1/workspace1/last-image -s " + picture}));
 
         // A failed call is reported; a failed optional key is passed over.
-        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        lg::Workspace::setDesktopForTesting(QStringLiteral("GNOME"));
         recorder.calls.clear();
         recorder.answer = [](const lg::ExternalCall &c) { return !c.arguments.contains(QStringLiteral("picture-uri-dark")); };
         QVERIFY(lg::Workspace::setDesktopPicture(picture, &error));
@@ -211,10 +211,10 @@ private Q_SLOTS:
         recorder.answer = [](const lg::ExternalCall &) { return false; };
         QVERIFY(!lg::Workspace::setDesktopPicture(picture, &error));
         QVERIFY(error.startsWith(QStringLiteral("The desktop picture could not be set")));
-        qputenv("XDG_CURRENT_DESKTOP", "LXQt");
+        lg::Workspace::setDesktopForTesting(QStringLiteral("LXQt"));
         QVERIFY(!lg::Workspace::setDesktopPicture(picture, &error));
         QVERIFY(error.contains(QStringLiteral("LXQt")));
-        qunsetenv("XDG_CURRENT_DESKTOP");
+        lg::Workspace::setDesktopForTesting(std::nullopt);
     }
 
     void fileManagerCallsFallBack()

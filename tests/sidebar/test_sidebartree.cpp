@@ -83,24 +83,22 @@ std::optional<QStringList> savedRoots()
     return lg::Settings::stringListValue(QStringLiteral("arrPaths"));
 }
 
-// Sets an environment variable for the life of the object, then puts it back.
-class EnvironmentChange
+// Empties an environment variable for the life of the object (the program
+// reads an empty one as unset), then puts it back. It never adds or removes
+// one, which would move the environment under threads that read it meanwhile.
+class EnvironmentEmptied
 {
 public:
-    EnvironmentChange(const char *name, const std::optional<QByteArray> &value)
+    explicit EnvironmentEmptied(const char *name)
         : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
     {
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
+        if (m_wasSet)
+            qputenv(name, QByteArray());
     }
-    ~EnvironmentChange()
+    ~EnvironmentEmptied()
     {
         if (m_wasSet)
             qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
     }
 
 private:
@@ -792,8 +790,8 @@ private Q_SLOTS:
         QVERIFY(entry && entry->pw_name);
         const QString login = QString::fromLocal8Bit(entry->pw_name);
         QVERIFY(QFileInfo(lg::Paths::home()).fileName() != login);   // the test home is named otherwise
-        EnvironmentChange user("USER", std::nullopt);
-        EnvironmentChange logname("LOGNAME", std::nullopt);
+        EnvironmentEmptied user("USER");
+        EnvironmentEmptied logname("LOGNAME");
 
         contentHub();
         sideMenuvc *sidebar = sidebarController();

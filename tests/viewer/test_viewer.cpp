@@ -98,6 +98,18 @@ namespace fx = lg::test::fixtures;
 
 namespace {
 
+// The message box shown now whose text begins with start; none when there is none.
+QMessageBox *openBox(const QString &start)
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->text().startsWith(start))
+            return box;
+    }
+    return nullptr;
+}
+
+
 // Three small pictures in a fresh folder: red, green, blue.
 QVector<InitialDirectory> threePictures(const QString &folderName = QStringLiteral("pictures"))
 {
@@ -1026,14 +1038,6 @@ private Q_SLOTS:
         QVERIFY(shown);
         lg::Alert::setResponder({});   // a real question, open until answered
         viewer->deleteItem_menu();
-        const auto openBox = [](const QString &start) -> QMessageBox * {
-            for (QWidget *widget : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(widget);
-                if (box && box->isVisible() && box->text().startsWith(start))
-                    return box;
-            }
-            return nullptr;
-        };
         QTRY_VERIFY(openBox(QStringLiteral("Are you sure")));
         // Another program writes the picture anew, in the same file.
         QBuffer png;
@@ -1073,14 +1077,6 @@ private Q_SLOTS:
         viewimagevc *viewer = viewerOn(1);
         lg::Alert::setResponder({});   // a real question, open until answered
         viewer->deleteItem_menu();
-        const auto openBox = [](const QString &start) -> QMessageBox * {
-            for (QWidget *widget : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(widget);
-                if (box && box->isVisible() && box->text().startsWith(start))
-                    return box;
-            }
-            return nullptr;
-        };
         QTRY_VERIFY(openBox(QStringLiteral("Are you sure")));
         QVERIFY(QFile::rename(paths.at(1), renamed));
         if (rewritten) {

@@ -8,6 +8,7 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -158,10 +159,13 @@ int boxFactorFor(QSize size, int maxSide)
     return std::max(1, std::min(size.width() / (2 * target.width()), size.height() / (2 * target.height())));
 }
 
-// The 8-bit interleaved RGB plane averaged over blocks of factor x factor
-// pixels (those past the last whole block are left out), as RGB32: the
-// decoded picture is never turned into four bytes a pixel whole.
-QImage boxReduced(const uint8_t *plane, int stride, int width, int height, int factor)
+// An 8-bit picture's red, green and blue samples averaged over blocks of
+// factor x factor pixels (those past the last whole block are left out), as
+// RGB32: the decoded picture is never turned into four bytes a pixel whole.
+// Each colour's samples begin at its plane's row start and lie step bytes
+// apart: 1 in planes of their own, 3 when interleaved.
+QImage boxReduced(const std::array<const uint8_t *, 3> &planes, const std::array<int, 3> &strides, int step, int width,
+                  int height, int factor)
 {
     const int w = width / factor, h = height / factor;
     QImage out(w, h, QImage::Format_RGB32);
@@ -171,18 +175,15 @@ QImage boxReduced(const uint8_t *plane, int stride, int width, int height, int f
     const quint32 count = quint32(factor) * quint32(factor);
     for (int y = 0; y < h; ++y) {
         std::fill(sums.begin(), sums.end(), 0u);
-        for (int dy = 0; dy < factor; ++dy) {
-            const uint8_t *p = plane + size_t(y * factor + dy) * size_t(stride);
-            for (int x = 0; x < w; ++x) {
-                quint32 r = 0, g = 0, b = 0;
-                for (int dx = 0; dx < factor; ++dx, p += 3) {
-                    r += p[0];
-                    g += p[1];
-                    b += p[2];
+        for (size_t c = 0; c < 3; ++c) {
+            for (int dy = 0; dy < factor; ++dy) {
+                const uint8_t *p = planes[c] + size_t(y * factor + dy) * size_t(strides[c]);
+                for (int x = 0; x < w; ++x) {
+                    quint32 sum = 0;
+                    for (int dx = 0; dx < factor; ++dx, p += step)
+                        sum += *p;
+                    sums[size_t(x) * 3 + c] += sum;
                 }
-                sums[size_t(x) * 3] += r;
-                sums[size_t(x) * 3 + 1] += g;
-                sums[size_t(x) * 3 + 2] += b;
             }
         }
         auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
@@ -194,47 +195,24 @@ QImage boxReduced(const uint8_t *plane, int stride, int width, int height, int f
     return out;
 }
 
-// An 8-bit picture in three planes (red, green, blue) averaged over blocks
-// of factor x factor pixels, as boxReduced does for interleaved ones.
+// An 8-bit picture in three planes (red, green, blue), reduced as above.
 std::optional<QImage> reducedFromPlanes(const heif_image *image, int factor)
 {
     constexpr heif_channel channels[3] = {heif_channel_R, heif_channel_G, heif_channel_B};
     const int width = heif_image_get_width(image, heif_channel_R), height = heif_image_get_height(image, heif_channel_R);
     if (width <= 0 || height <= 0 || factor < 1 || width < factor || height < factor)
         return std::nullopt;
-    const uint8_t *planes[3] = {};
-    int strides[3] = {};
-    for (int c = 0; c < 3; ++c) {
+    std::array<const uint8_t *, 3> planes {};
+    std::array<int, 3> strides {};
+    for (size_t c = 0; c < 3; ++c) {
         planes[c] = heif_image_get_plane_readonly(image, channels[c], &strides[c]);
         if (!planes[c] || heif_image_get_bits_per_pixel_range(image, channels[c]) != 8
             || heif_image_get_width(image, channels[c]) != width || heif_image_get_height(image, channels[c]) != height)
             return std::nullopt;
     }
-    const int w = width / factor, h = height / factor;
-    QImage out(w, h, QImage::Format_RGB32);
+    QImage out = boxReduced(planes, strides, 1, width, height, factor);
     if (out.isNull())
         return std::nullopt;
-    std::vector<quint32> sums(size_t(w) * 3);
-    const quint32 count = quint32(factor) * quint32(factor);
-    for (int y = 0; y < h; ++y) {
-        std::fill(sums.begin(), sums.end(), 0u);
-        for (int c = 0; c < 3; ++c) {
-            for (int dy = 0; dy < factor; ++dy) {
-                const uint8_t *p = planes[c] + size_t(y * factor + dy) * size_t(strides[c]);
-                for (int x = 0; x < w; ++x) {
-                    quint32 sum = 0;
-                    for (int dx = 0; dx < factor; ++dx)
-                        sum += *p++;
-                    sums[size_t(x) * 3 + size_t(c)] += sum;
-                }
-            }
-        }
-        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            line[x] = qRgb(int((sums[size_t(x) * 3] + count / 2) / count), int((sums[size_t(x) * 3 + 1] + count / 2) / count),
-                           int((sums[size_t(x) * 3 + 2] + count / 2) / count));
-        }
-    }
     return out;
 }
 
@@ -280,7 +258,7 @@ std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide = 0)
         return std::nullopt;
     const int factor = alpha ? 1 : boxFactorFor(QSize(width, height), maxSide);
     if (factor > 1) {
-        QImage reduced = boxReduced(plane, stride, width, height, factor);
+        QImage reduced = boxReduced({plane, plane + 1, plane + 2}, {stride, stride, stride}, 3, width, height, factor);
         if (reduced.isNull())
             return std::nullopt;
         return reduced;

@@ -38,6 +38,13 @@ struct Decoder
         bool handedOver;         // libheif owns it now
     };
     std::vector<Made> made;      // pictures decoded straight into libheif's planes
+
+    // The record of image among those made; end() when it is none of them.
+    // Under lock.
+    std::vector<Made>::iterator find(const heif_image *image)
+    {
+        return std::find_if(made.begin(), made.end(), [image](const Made &m) { return image && m.image == image; });
+    }
 };
 
 heif_chroma heifChroma(de265_chroma chroma)
@@ -136,8 +143,7 @@ void releaseBuffer(de265_decoder_context *context, de265_image *picture, void *u
     auto *image = static_cast<heif_image *>(de265_get_image_plane_user_data(picture, 0));
     {
         const std::lock_guard guard(decoder->lock);
-        const auto found = std::find_if(decoder->made.begin(), decoder->made.end(),
-                                        [image](const Decoder::Made &m) { return image && m.image == image; });
+        const auto found = decoder->find(image);
         if (found != decoder->made.end()) {
             if (!found->handedOver)
                 heif_image_release(found->image);
@@ -286,8 +292,7 @@ heif_error decodeImage(void *user, heif_image **out)
     auto *image = static_cast<heif_image *>(de265_get_image_plane_user_data(picture, 0));
     {
         const std::lock_guard guard(decoder->lock);
-        const auto found = std::find_if(decoder->made.begin(), decoder->made.end(),
-                                        [image](const Decoder::Made &m) { return image && m.image == image; });
+        const auto found = decoder->find(image);
         if (found != decoder->made.end() && !found->handedOver) {
             found->handedOver = true;
             *out = image;

@@ -4,7 +4,7 @@
 // that cannot be loaded leaves its files unread, with one line in the log and
 // one notice in the window, instead of failing the program. Where modules are
 // found and which are trusted is tried on a small program that loads them as
-// the program does (modules/moduleshelper.cpp), installed in folders of the
+// the program does (helper/moduleshelper.cpp), installed in folders of the
 // test's own, updated while it runs, given damaged or foreign modules, and
 // installed by cmake as a package would be.
 #include "controls/ClickViews.h"
@@ -13,7 +13,7 @@
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/runtime/Background.h"
 #include "tests/support/Fixtures.h"

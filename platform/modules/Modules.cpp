@@ -1,18 +1,20 @@
-// Finding, checking and loading the codec modules, and the decoder functions that call them.
-#include "platform/image/Modules.h"
+// Finding and loading the codec modules: each once, on the thread that first
+// needs it, from the handle held since start, once its bytes were checked.
+#include "platform/modules/Modules.h"
 
 #include "platform/base/HandlePath.h"
-#include "platform/image/ByteSource.h"
-#include "platform/image/Decoders.h"
-#include "platform/image/FormatProbe.h"
-#include "platform/image/ModuleInterfaces.h"
+#include "platform/files/FileNames.h"
+#include "platform/modules/ElfCheck.h"
+#include "platform/modules/FolderTrust.h"
+#include "platform/modules/ModuleDigest.h"
+#include "platform/modules/ModuleNames.h"
+#include "platform/modules/ModuleProblems.h"
+#include "platform/modules/ModulesShared.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 
 #include "ModuleBuild.h"
-#include "platform/files/FileNames.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -22,46 +24,15 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
 #include <dlfcn.h>
-#include <elf.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <link.h>
-#include <pwd.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace lg::image::built {
-// The SHA-256 of each module file this build made, in hex, by file name:
-// generated once the modules are linked (cmake/ModuleBuildDigests.cmake).
-extern const char *const moduleDigests[][2];
-extern const int moduleDigestCount;
-} // namespace lg::image::built
-
 namespace lg::image {
-
-namespace {
-
-constexpr int moduleCount = 5;
-
-struct ModuleFacts
-{
-    const char *file;
-    const char *entryPoint;
-    const char *library;   // what it wraps, for the log
-    const char *name;      // the module, as the window names it
-    const char *title;     // what cannot be shown without it
-};
 
 const ModuleFacts &factsOf(Module module)
 {
@@ -76,8 +47,8 @@ const ModuleFacts &factsOf(Module module)
     return facts[size_t(module)];
 }
 
-// Why a module is not used, for the words in the window.
-enum class Refusal { None, Missing, Untrusted, Elsewhere, Damaged, OtherBuild, Unloadable };
+
+namespace {
 
 // A module file found at start: held open for the life of the process.
 struct Found
@@ -132,122 +103,6 @@ Loader &loader()
 
 // Found before main(), while the executable's path is still its own.
 const bool foundAtStart = (loader(), true);
-
-bool ownedByUs(const struct stat &st)
-{
-    return st.st_uid == 0 || st.st_uid == geteuid();
-}
-
-struct GroupLookup
-{
-    std::mutex mutex;   // also keeps the walk of the users' list to one thread of ours
-    GroupMembersLookup forTesting;
-};
-
-GroupLookup &groupLookup()
-{
-    static GroupLookup *instance = new GroupLookup;
-    return *instance;
-}
-
-// The system's answer for GroupMembersLookup; the caller holds the lookup's lock.
-std::optional<std::vector<uid_t>> systemGroupMembers(gid_t gid)
-{
-    std::vector<char> buffer(16384);
-    struct group entry = {};
-    struct group *found = nullptr;
-    while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 24))
-        buffer.resize(buffer.size() * 2);
-    if (!found)
-        return std::nullopt;
-    std::vector<uid_t> members;
-    for (char **name = entry.gr_mem; name && *name; ++name) {
-        std::vector<char> userBuffer(16384);
-        struct passwd user = {};
-        struct passwd *known = nullptr;
-        while (::getpwnam_r(*name, &user, userBuffer.data(), userBuffer.size(), &known) == ERANGE
-               && userBuffer.size() < (1u << 24))
-            userBuffer.resize(userBuffer.size() * 2);
-        // A name no user has may be given to one later: nobody's own.
-        members.push_back(known ? user.pw_uid : uid_t(-1));
-    }
-    // Whose primary group it is: only the users' list says, walked whole as OpenSSH does.
-    ::setpwent();
-    while (const struct passwd *user = ::getpwent())
-        if (user->pw_gid == gid)
-            members.push_back(user->pw_uid);
-    ::endpwent();
-    return members;
-}
-
-// Whether users other than the owner of what st describes may change it:
-// everybody may write it, or a group that holds someone else. A group of
-// nobody is no better (programs set to run as that group write with it).
-bool othersMayWrite(const struct stat &st)
-{
-    if (st.st_mode & S_IWOTH)
-        return true;
-    if (!(st.st_mode & S_IWGRP))
-        return false;
-    std::optional<std::vector<uid_t>> members;
-    {
-        GroupLookup &lookup = groupLookup();
-        std::lock_guard lock(lookup.mutex);
-        members = lookup.forTesting ? lookup.forTesting(st.st_gid) : systemGroupMembers(st.st_gid);
-    }
-    return !members || members->empty()
-        || std::any_of(members->begin(), members->end(), [&st](uid_t user) { return user != st.st_uid; });
-}
-
-// The name in folder of the file that a link in it, whose text is target,
-// leads to; empty when it leads outside the folder.
-QByteArray nameInFolder(const QByteArray &folder, const QByteArray &target)
-{
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray name = target.mid(slash + 1);
-    if (name.isEmpty() || name == "." || name == "..")
-        return {};
-    if (slash < 0)
-        return name;
-    QByteArray parent = target.left(slash);
-    if (!target.startsWith('/'))
-        parent = folder + '/' + parent;
-    else if (parent.isEmpty())
-        parent = "/";
-    char realParent[PATH_MAX];
-    char realFolder[PATH_MAX];
-    if (!::realpath(parent.constData(), realParent) || !::realpath(folder.constData(), realFolder))
-        return {};
-    return std::strcmp(realParent, realFolder) == 0 ? name : QByteArray();
-}
-
-// Opens the module file name in the folder open as folderFd, a link only to
-// a file of that same folder, by its name there (never through another
-// folder a link names); -1 with reason set when it leads elsewhere, -1 alone
-// when there is nothing to open.
-int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, QString *reason)
-{
-    for (int links = 0; links < 8; ++links) {
-        // Non-blocking: a FIFO in a module's place must not hold the start.
-        const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-        if (fd >= 0 || errno != ELOOP)
-            return fd;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlinkat(folderFd, name.constData(), target, sizeof target);
-        if (length <= 0 || size_t(length) >= sizeof target)
-            return -1;
-        const QByteArray text(target, length);
-        const QByteArray next = nameInFolder(folder, text);
-        if (next.isEmpty()) {
-            *reason = QStringLiteral("%1/%2 is a link to %3, outside the module folder")
-                          .arg(FileNames::fromNative(folder), FileNames::fromNative(name), FileNames::fromNative(text));
-            return -1;
-        }
-        name = next;
-    }
-    *reason = QStringLiteral("%1 leads through too many links").arg(FileNames::fromNative(folder + '/' + name));
-    return -1;
-}
 
 void findInLocked(Loader &l, const QStringList &folders)
 {
@@ -331,209 +186,11 @@ bool updatedSinceStart(const Loader &l)
             || st.st_dev != l.executableDevice);
 }
 
-// ---- the module file, read before any of its code runs ----
-
-bool inside(quint64 offset, quint64 size, quint64 fileSize)
-{
-    return offset <= fileSize && size <= fileSize - offset;
-}
-
-bool readAt(int fd, void *into, size_t size, quint64 offset)
-{
-    return ::pread(fd, into, size, off_t(offset)) == ssize_t(size);
-}
-
-constexpr unsigned char hostClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
-constexpr unsigned char hostData = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
-#if defined(__x86_64__)
-constexpr int hostMachine = EM_X86_64;
-#elif defined(__aarch64__)
-constexpr int hostMachine = EM_AARCH64;
-#elif defined(__i386__)
-constexpr int hostMachine = EM_386;
-#elif defined(__arm__)
-constexpr int hostMachine = EM_ARM;
-#elif defined(__riscv)
-constexpr int hostMachine = EM_RISCV;
-#elif defined(__powerpc64__)
-constexpr int hostMachine = EM_PPC64;
-#elif defined(__s390x__)
-constexpr int hostMachine = EM_S390;
-#else
-constexpr int hostMachine = -1;   // not checked
-#endif
-
-// Reads the build identifier from the notes in [offset, offset + size).
-QByteArray buildIdIn(int fd, quint64 offset, quint64 size, quint64 alignment)
-{
-    if (size > (1 << 16))
-        return {};
-    QByteArray notes(qsizetype(size), Qt::Uninitialized);
-    if (!readAt(fd, notes.data(), size_t(size), offset))
-        return {};
-    const quint64 align = alignment == 8 ? 8 : 4;
-    const auto padded = [align](quint64 n) { return (n + align - 1) & ~(align - 1); };
-    quint64 at = 0;
-    while (size - at >= 12) {
-        std::uint32_t header[3];
-        std::memcpy(header, notes.constData() + at, sizeof header);
-        const quint64 nameAt = at + 12;
-        const quint64 descriptionAt = nameAt + padded(header[0]);
-        const quint64 next = descriptionAt + padded(header[1]);
-        if (!inside(nameAt, padded(header[0]), size) || !inside(descriptionAt, padded(header[1]), size))
-            return {};
-        if (header[2] == moduleNoteType && header[0] == sizeof moduleNoteName
-            && std::memcmp(notes.constData() + nameAt, moduleNoteName, sizeof moduleNoteName) == 0) {
-            const QByteArray description = notes.mid(qsizetype(descriptionAt), qsizetype(header[1]));
-            return description.left(description.indexOf('\0'));
-        }
-        at = next;
-    }
-    return {};
-}
-
-// Why the file cannot be a module of this machine that loads safely: its
-// header, and every segment and section it maps or names, must lie within the
-// file (a truncated module would fault inside the loader). Fills buildId from
-// its note.
-QString damage(int fd, QByteArray *buildId)
-{
-    struct stat st = {};
-    if (fstat(fd, &st) != 0)
-        return QStringLiteral("it cannot be read");
-    const quint64 fileSize = quint64(st.st_size);
-    ElfW(Ehdr) header;
-    if (fileSize < sizeof header || !readAt(fd, &header, sizeof header, 0))
-        return QStringLiteral("it is too short to be a module");
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
-        return QStringLiteral("it is not a module");
-    if (header.e_ident[EI_CLASS] != hostClass || header.e_ident[EI_DATA] != hostData || header.e_type != ET_DYN
-        || (hostMachine >= 0 && header.e_machine != hostMachine))
-        return QStringLiteral("it is not a module for this machine");
-    if (header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phnum == 0
-        || !inside(header.e_phoff, quint64(header.e_phnum) * sizeof(ElfW(Phdr)), fileSize))
-        return QStringLiteral("its program headers lie outside the file, which is cut short or damaged");
-    if (header.e_shnum != 0
-        && (header.e_shentsize != sizeof(ElfW(Shdr))
-            || !inside(header.e_shoff, quint64(header.e_shnum) * sizeof(ElfW(Shdr)), fileSize)))
-        return QStringLiteral("its section headers lie outside the file, which is cut short or damaged");
-
-    std::vector<ElfW(Phdr)> segments(header.e_phnum);
-    if (!readAt(fd, segments.data(), segments.size() * sizeof(ElfW(Phdr)), header.e_phoff))
-        return QStringLiteral("its program headers cannot be read");
-    bool loads = false;
-    for (const ElfW(Phdr) &segment : segments) {
-        const bool mapped = segment.p_type == PT_LOAD || segment.p_type == PT_DYNAMIC || segment.p_type == PT_NOTE;
-        if (mapped && !inside(segment.p_offset, segment.p_filesz, fileSize))
-            return QStringLiteral("a segment lies outside the file, which is cut short or damaged");
-        if (segment.p_type == PT_LOAD) {
-            loads = true;
-            if (segment.p_filesz > segment.p_memsz)
-                return QStringLiteral("a segment is larger in the file than in memory");
-        }
-        if (segment.p_type == PT_NOTE && buildId->isEmpty())
-            *buildId = buildIdIn(fd, segment.p_offset, segment.p_filesz, segment.p_align);
-    }
-    if (!loads)
-        return QStringLiteral("it maps nothing");
-    if (header.e_shnum != 0) {
-        std::vector<ElfW(Shdr)> sections(header.e_shnum);
-        if (!readAt(fd, sections.data(), sections.size() * sizeof(ElfW(Shdr)), header.e_shoff))
-            return QStringLiteral("its section headers cannot be read");
-        for (const ElfW(Shdr) &section : sections)
-            if (section.sh_type != SHT_NOBITS && section.sh_type != SHT_NULL
-                && !inside(section.sh_offset, section.sh_size, fileSize))
-                return QStringLiteral("a section lies outside the file, which is cut short or damaged");
-    }
-    return {};
-}
-
-// What a check read of a module: the SHA-256 of every byte behind its handle
-// and, where the system offers sealed memory files, those very bytes in one,
-// so that what is loaded is what was hashed, whatever is written to the file
-// meanwhile. digest is empty when the file cannot be read whole or is not size
-// bytes long; sealed is -1 without a sealed copy (the held handle is loaded).
-struct ReadModule
-{
-    QByteArray digest;
-    int sealed = -1;
-};
-
-#ifndef MFD_EXEC
-#define MFD_EXEC 0x0010U   // kernels from 6.3 on; older ones refuse the flag
-#endif
-
-// A memory file that can be sealed and mapped to run, named as the module
-// file (the process's maps show it so); -1 where there is none.
-int executableMemoryFile(const char *name)
-{
-    int fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC);
-    if (fd < 0 && errno == EINVAL)
-        fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    return fd;
-}
-
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= size_t(put);
-    }
-    return true;
-}
-
-ReadModule readModule(int fd, quint64 size, const char *name)
-{
-    ReadModule read;
-    int copy = executableMemoryFile(name);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    std::vector<char> buffer(1 << 18);
-    quint64 at = 0;
-    while (true) {
-        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            if (copy >= 0)
-                ::close(copy);
-            return {};
-        }
-        if (got == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.data(), got));
-        if (copy >= 0 && !writeAll(copy, buffer.data(), size_t(got))) {
-            ::close(copy);
-            copy = -1;
-        }
-        at += quint64(got);
-    }
-    if (at != size) {
-        if (copy >= 0)
-            ::close(copy);
-        return {};
-    }
-    if (copy >= 0 && ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-        ::close(copy);
-        copy = -1;
-    }
-    read.digest = hash.result();
-    read.sealed = copy;
-    return read;
-}
-
 // The digests a module file of this name may have: the build's own, and a
 // test's stand-ins.
 std::vector<QByteArray> acceptedDigests(const Loader &l, const char *file)
 {
-    std::vector<QByteArray> digests;
-    for (int i = 0; i < built::moduleDigestCount; ++i)
-        if (std::strcmp(built::moduleDigests[i][0], file) == 0)
-            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][1]));
+    std::vector<QByteArray> digests = builtDigests(file);
     for (const auto &[name, digest] : l.acceptedForTesting)
         if (name == QLatin1String(file))
             digests.push_back(digest);
@@ -581,7 +238,7 @@ Outcome check(Module module, Found *into)
     if (fstat(found.fd, &before) != 0)
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 cannot be read").arg(found.path)};
     QByteArray buildId;
-    if (const QString damaged = damage(found.fd, &buildId); !damaged.isEmpty())
+    if (const QString damaged = elfDamage(found.fd, &buildId); !damaged.isEmpty())
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, damaged)};
     if (buildId != LG_MODULE_BUILD_ID)
         return {nullptr, Refusal::OtherBuild,
@@ -647,36 +304,6 @@ Outcome open(Module module)
     return {opened, Refusal::None, {}};
 }
 
-ModuleProblem problemFor(const Loader &l, Module module, Refusal refusal)
-{
-    const ModuleFacts &facts = factsOf(module);
-    const QString name = QString::fromLatin1(facts.name);
-    const QString reinstall = QStringLiteral("Reinstalling Lumen Gallery may help.");
-    QString reason;
-    QString advice = reinstall;
-    if (refusal != Refusal::Untrusted && refusal != Refusal::Elsewhere && updatedSinceStart(l)) {
-        reason = QStringLiteral("Lumen Gallery was updated while it was running, and the %1 module of the running "
-                                "version can no longer be used.").arg(name);
-        advice = QStringLiteral("Restart Lumen Gallery to show them.");
-    } else if (refusal == Refusal::Missing) {
-        reason = QStringLiteral("The %1 module of this version is missing.").arg(name);
-    } else if (refusal == Refusal::Untrusted) {
-        reason = QStringLiteral("The %1 module, or the folder it is in, may be changed by other users, so it is not used.")
-                     .arg(name);
-        advice.clear();
-    } else if (refusal == Refusal::Elsewhere) {
-        reason = QStringLiteral("The %1 module is a link to a file outside its folder, so it is not used.").arg(name);
-    } else if (refusal == Refusal::Damaged) {
-        reason = QStringLiteral("The %1 module of this version is damaged.").arg(name);
-    } else if (refusal == Refusal::OtherBuild) {
-        reason = QStringLiteral("The %1 module found belongs to another version of Lumen Gallery.").arg(name);
-    } else {
-        reason = QStringLiteral("The %1 module cannot be loaded: a library it needs is missing or of another version.")
-                     .arg(name);
-    }
-    const QString text = advice.isEmpty() ? reason : reason + QLatin1Char(' ') + advice;
-    return {module, QString::fromLatin1(facts.title), text, reason, advice};
-}
 
 // A load begins: problems found meanwhile wait for it to end.
 void beginLoad(Loader &l)
@@ -699,7 +326,7 @@ void endLoad(Loader &l, const std::vector<std::pair<Module, Outcome>> &refused)
         --l.loadsUnderWay;
         for (const auto &[module, outcome] : refused)
             if (!std::exchange(l.told[size_t(module)], true))
-                l.untold.append(problemFor(l, module, outcome.refusal));
+                l.untold.append(problemFor(module, outcome.refusal, updatedSinceStart(l)));
         if (l.loadsUnderWay > 0 || !l.handler || l.untold.isEmpty())
             return;
         problems.swap(l.untold);
@@ -791,23 +418,6 @@ const T *moduleAs(Module module)
     return static_cast<const T *>(modulePointer(module));
 }
 
-// Folders with their parents, from folder up to "/".
-QStringList withParents(const QString &folder)
-{
-    QStringList chain;
-    QString at = QDir::cleanPath(folder);
-    while (true) {
-        chain << at;
-        if (at == QLatin1String("/"))
-            break;
-        const qsizetype slash = at.lastIndexOf(QLatin1Char('/'));
-        if (slash < 0)
-            break;
-        at = slash == 0 ? QStringLiteral("/") : at.left(slash);
-    }
-    return chain;
-}
-
 } // namespace
 
 const HeifModule *heifModule() { return moduleAs<HeifModule>(Module::Heif); }
@@ -869,31 +479,6 @@ QString moduleFolderForProgram(const QString &executable, const QString &buildFo
     if (!buildFolder.isEmpty() && QDir::cleanPath(folder) == QDir::cleanPath(buildFolder))
         return QDir::cleanPath(folder);
     return QDir::cleanPath(folder + QStringLiteral("/../lib/lumengallery"));
-}
-
-QString untrustedFolderReason(const QString &folder)
-{
-    if (!QDir::isAbsolutePath(folder))
-        return QStringLiteral("%1 is not an absolute path").arg(folder);
-    // The folders the path leads through, links followed: a link's target is
-    // what may be changed.
-    const QString real = QFileInfo(folder).canonicalFilePath();
-    if (real.isEmpty())
-        return QStringLiteral("%1 cannot be read").arg(folder);
-    const QStringList chain = withParents(real);
-    for (qsizetype i = 0; i < chain.size(); ++i) {
-        struct stat st = {};
-        if (::stat(lg::FileNames::toNative(chain[i]).constData(), &st) != 0)
-            return QStringLiteral("%1 cannot be read").arg(chain[i]);
-        // A sticky folder of root's (like /tmp) lets nobody replace what others
-        // put in it; it may hold the folder, but not be it.
-        const bool stickyRoot = i > 0 && (st.st_mode & S_ISVTX) && st.st_uid == 0;
-        if (!ownedByUs(st))
-            return QStringLiteral("%1 belongs to another user").arg(chain[i]);
-        if (othersMayWrite(st) && !stickyRoot)
-            return QStringLiteral("%1 may be changed by other users").arg(chain[i]);
-    }
-    return {};
 }
 
 void addModuleFolder(const QString &folder)
@@ -964,13 +549,6 @@ void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256)
     Loader &l = loader();
     std::lock_guard lock(l.state);
     l.acceptedForTesting.emplace_back(fileName, sha256);
-}
-
-void setGroupMembersLookupForTesting(GroupMembersLookup lookup)
-{
-    GroupLookup &groups = groupLookup();
-    std::lock_guard lock(groups.mutex);
-    groups.forTesting = std::move(lookup);
 }
 
 QString moduleUnavailableMessage(Module module)

@@ -17,7 +17,7 @@
 // nothing it loads.
 //
 // Trust: a module is known by its content. The build records the SHA-256 of
-// every module file it makes (cmake/ModuleBuildDigests.cmake); before any code
+// every module file it makes (identity/ModuleDigests.cmake); before any code
 // of a module runs, the bytes of the handle held are read, checked as an ELF
 // shared object of this machine whose segments all lie inside the file, its
 // build identifier note compared with the program's, and their digest with

@@ -14,7 +14,7 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 
 #include <QCryptographicHash>

@@ -3,14 +3,14 @@
 
 #include "platform/modules/ModuleNames.h"
 
+#include <QRegularExpression>
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include <elf.h>
 #include <link.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace lg::image {
 
@@ -21,9 +21,12 @@ bool inside(quint64 offset, quint64 size, quint64 fileSize)
     return offset <= fileSize && size <= fileSize - offset;
 }
 
-bool readAt(int fd, void *into, size_t size, quint64 offset)
+bool readAt(QByteArrayView file, void *into, size_t size, quint64 offset)
 {
-    return ::pread(fd, into, size, off_t(offset)) == ssize_t(size);
+    if (!inside(offset, size, quint64(file.size())))
+        return false;
+    std::memcpy(into, file.data() + offset, size);
+    return true;
 }
 
 constexpr unsigned char hostClass = sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32;
@@ -46,31 +49,35 @@ constexpr int hostMachine = EM_S390;
 constexpr int hostMachine = -1;   // not checked
 #endif
 
-// Reads the build identifier from the notes in [offset, offset + size).
-QByteArray buildIdIn(int fd, quint64 offset, quint64 size, quint64 alignment)
+// Reads the build note from the notes in [offset, offset + size) (inside the
+// file): Damaged when a note there runs past the segment (its sizes cut short
+// or damaged) or ours holds no identifier ended by a zero byte.
+BuildNote buildNoteIn(QByteArrayView file, quint64 offset, quint64 size, quint64 alignment)
 {
-    if (size > (1 << 16))
-        return {};
-    QByteArray notes(qsizetype(size), Qt::Uninitialized);
-    if (!readAt(fd, notes.data(), size_t(size), offset))
-        return {};
+    const QByteArrayView notes = file.sliced(qsizetype(offset), qsizetype(size));
     const quint64 align = alignment == 8 ? 8 : 4;
     const auto padded = [align](quint64 n) { return (n + align - 1) & ~(align - 1); };
     quint64 at = 0;
     while (size - at >= 12) {
         std::uint32_t header[3];
-        std::memcpy(header, notes.constData() + at, sizeof header);
+        std::memcpy(header, notes.data() + at, sizeof header);
         const quint64 nameAt = at + 12;
         const quint64 descriptionAt = nameAt + padded(header[0]);
-        const quint64 next = descriptionAt + padded(header[1]);
-        if (!inside(nameAt, padded(header[0]), size) || !inside(descriptionAt, padded(header[1]), size))
-            return {};
-        if (header[2] == moduleNoteType && header[0] == sizeof moduleNoteName
-            && std::memcmp(notes.constData() + nameAt, moduleNoteName, sizeof moduleNoteName) == 0) {
-            const QByteArray description = notes.mid(qsizetype(descriptionAt), qsizetype(header[1]));
-            return description.left(description.indexOf('\0'));
+        const bool ours = header[2] == moduleNoteType && header[0] == sizeof moduleNoteName
+            && inside(nameAt, sizeof moduleNoteName, size)
+            && std::memcmp(notes.data() + nameAt, moduleNoteName, sizeof moduleNoteName) == 0;
+        if (!inside(nameAt, padded(header[0]), size) || !inside(descriptionAt, header[1], size))
+            return {BuildNote::State::Damaged, {}};
+        if (ours) {
+            const QByteArrayView description = notes.sliced(qsizetype(descriptionAt), qsizetype(header[1]));
+            const qsizetype end = description.indexOf('\0');
+            if (end <= 0)
+                return {BuildNote::State::Damaged, {}};
+            return {BuildNote::State::Found, description.first(end).toByteArray()};
         }
-        at = next;
+        if (!inside(descriptionAt, padded(header[1]), size))
+            break;
+        at = descriptionAt + padded(header[1]);
     }
     return {};
 }
@@ -78,14 +85,11 @@ QByteArray buildIdIn(int fd, quint64 offset, quint64 size, quint64 alignment)
 } // namespace
 
 // A truncated module would fault inside the loader.
-QString elfDamage(int fd, QByteArray *buildId)
+QString elfDamage(QByteArrayView file, BuildNote *note)
 {
-    struct stat st = {};
-    if (fstat(fd, &st) != 0)
-        return QStringLiteral("it cannot be read");
-    const quint64 fileSize = quint64(st.st_size);
+    const quint64 fileSize = quint64(file.size());
     ElfW(Ehdr) header;
-    if (fileSize < sizeof header || !readAt(fd, &header, sizeof header, 0))
+    if (fileSize < sizeof header || !readAt(file, &header, sizeof header, 0))
         return QStringLiteral("it is too short to be a module");
     if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
         return QStringLiteral("it is not a module");
@@ -101,7 +105,7 @@ QString elfDamage(int fd, QByteArray *buildId)
         return QStringLiteral("its section headers lie outside the file, which is cut short or damaged");
 
     std::vector<ElfW(Phdr)> segments(header.e_phnum);
-    if (!readAt(fd, segments.data(), segments.size() * sizeof(ElfW(Phdr)), header.e_phoff))
+    if (!readAt(file, segments.data(), segments.size() * sizeof(ElfW(Phdr)), header.e_phoff))
         return QStringLiteral("its program headers cannot be read");
     bool loads = false;
     for (const ElfW(Phdr) &segment : segments) {
@@ -113,14 +117,14 @@ QString elfDamage(int fd, QByteArray *buildId)
             if (segment.p_filesz > segment.p_memsz)
                 return QStringLiteral("a segment is larger in the file than in memory");
         }
-        if (segment.p_type == PT_NOTE && buildId->isEmpty())
-            *buildId = buildIdIn(fd, segment.p_offset, segment.p_filesz, segment.p_align);
+        if (segment.p_type == PT_NOTE && note->state == BuildNote::State::Missing)
+            *note = buildNoteIn(file, segment.p_offset, segment.p_filesz, segment.p_align);
     }
     if (!loads)
         return QStringLiteral("it maps nothing");
     if (header.e_shnum != 0) {
         std::vector<ElfW(Shdr)> sections(header.e_shnum);
-        if (!readAt(fd, sections.data(), sections.size() * sizeof(ElfW(Shdr)), header.e_shoff))
+        if (!readAt(file, sections.data(), sections.size() * sizeof(ElfW(Shdr)), header.e_shoff))
             return QStringLiteral("its section headers cannot be read");
         for (const ElfW(Shdr) &section : sections)
             if (section.sh_type != SHT_NOBITS && section.sh_type != SHT_NULL
@@ -128,6 +132,12 @@ QString elfDamage(int fd, QByteArray *buildId)
                 return QStringLiteral("a section lies outside the file, which is cut short or damaged");
     }
     return {};
+}
+
+bool looksLikeBuildId(const QByteArray &id)
+{
+    static const QRegularExpression shape(QStringLiteral("^[0-9]+(\\.[0-9]+)*\\+[0-9a-f]{16}$"));
+    return shape.match(QString::fromLatin1(id)).hasMatch();
 }
 
 } // namespace lg::image

@@ -132,8 +132,9 @@ bool othersMayWrite(const struct stat &st)
         || std::any_of(members->begin(), members->end(), [&st](uid_t user) { return user != st.st_uid; });
 }
 
-int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, QString *reason)
+int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, LinkRefusal *refusal, QString *reason)
 {
+    QList<QByteArray> passed;
     for (int links = 0; links < 8; ++links) {
         // Non-blocking: a FIFO in a module's place must not hold the start.
         const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
@@ -146,13 +147,23 @@ int openInFolder(int folderFd, const QByteArray &folder, QByteArray name, QStrin
         const QByteArray text(target, length);
         const QByteArray next = nameInFolder(folder, text);
         if (next.isEmpty()) {
+            *refusal = LinkRefusal::Elsewhere;
             *reason = QStringLiteral("%1/%2 is a link to %3, outside the module folder")
                           .arg(FileNames::fromNative(folder), FileNames::fromNative(name), FileNames::fromNative(text));
             return -1;
         }
+        passed << name;
+        if (passed.contains(next)) {
+            *refusal = LinkRefusal::Loop;
+            *reason = QStringLiteral("%1 is a link that leads round in a loop (%2)")
+                          .arg(FileNames::fromNative(folder + '/' + passed.constFirst()),
+                               FileNames::fromNative((passed + QList<QByteArray> {next}).join(" -> ")));
+            return -1;
+        }
         name = next;
     }
-    *reason = QStringLiteral("%1 leads through too many links").arg(FileNames::fromNative(folder + '/' + name));
+    *refusal = LinkRefusal::TooMany;
+    *reason = QStringLiteral("%1 leads through more than eight links").arg(FileNames::fromNative(folder + '/' + passed.constFirst()));
     return -1;
 }
 

@@ -10,7 +10,8 @@ ModuleProblem problemFor(Module module, Refusal refusal, bool updatedSinceStart)
     const QString reinstall = QStringLiteral("Reinstalling Lumen Gallery may help.");
     QString reason;
     QString advice = reinstall;
-    if (refusal != Refusal::Untrusted && refusal != Refusal::Elsewhere && updatedSinceStart) {
+    const bool aLink = refusal == Refusal::Elsewhere || refusal == Refusal::LinkLoop || refusal == Refusal::TooManyLinks;
+    if (refusal != Refusal::Untrusted && !aLink && updatedSinceStart) {
         reason = QStringLiteral("Lumen Gallery was updated while it was running, and the %1 module of the running "
                                 "version can no longer be used.").arg(name);
         advice = QStringLiteral("Restart Lumen Gallery to show them.");
@@ -22,6 +23,10 @@ ModuleProblem problemFor(Module module, Refusal refusal, bool updatedSinceStart)
         advice.clear();
     } else if (refusal == Refusal::Elsewhere) {
         reason = QStringLiteral("The %1 module is a link to a file outside its folder, so it is not used.").arg(name);
+    } else if (refusal == Refusal::LinkLoop) {
+        reason = QStringLiteral("The %1 module is a link that leads round in a loop, so it is not used.").arg(name);
+    } else if (refusal == Refusal::TooManyLinks) {
+        reason = QStringLiteral("The %1 module leads through more links than are followed, so it is not used.").arg(name);
     } else if (refusal == Refusal::Damaged) {
         reason = QStringLiteral("The %1 module of this version is damaged.").arg(name);
     } else if (refusal == Refusal::OtherBuild) {

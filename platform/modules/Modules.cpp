@@ -6,6 +6,8 @@
 #include "platform/files/FileNames.h"
 #include "platform/modules/ElfCheck.h"
 #include "platform/modules/FolderTrust.h"
+#include "platform/modules/LoadedDigest.h"
+#include "platform/modules/ModuleCopy.h"
 #include "platform/modules/ModuleDigest.h"
 #include "platform/modules/ModuleNames.h"
 #include "platform/modules/ModuleProblems.h"
@@ -26,6 +28,8 @@
 #include <atomic>
 #include <mutex>
 #include <vector>
+
+#include <cerrno>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -92,7 +96,8 @@ struct Loader
     std::function<void(const QList<ModuleProblem> &)> handler;
     std::function<void(Module)> loadHook;
     std::function<void(Module)> checkedHook;
-    std::vector<std::pair<QString, QByteArray>> acceptedForTesting;   // file name, SHA-256
+    std::vector<std::pair<QString, QByteArray>> acceptedForTesting;   // file name, loaded digest
+    qint64 largestAccepted = 0;                                       // the largest of those files
 };
 
 Loader &loader()
@@ -128,8 +133,11 @@ void findInLocked(Loader &l, const QStringList &folders)
             const QByteArray name(factsOf(Module(i)).file);
             const QString path = FileNames::fromNative(folderBytes + '/' + name);
             QString reason;
-            const int fd = openInFolder(folderFd, held, name, &reason);
-            Refusal refusal = Refusal::Elsewhere;
+            LinkRefusal link = LinkRefusal::None;
+            const int fd = openInFolder(folderFd, held, name, &link, &reason);
+            Refusal refusal = link == LinkRefusal::Loop ? Refusal::LinkLoop
+                : link == LinkRefusal::TooMany          ? Refusal::TooManyLinks
+                                                        : Refusal::Elsewhere;
             if (fd >= 0) {
                 struct stat st = {};
                 reason = untrusted;
@@ -203,12 +211,31 @@ bool sameFile(const struct stat &a, const struct stat &b)
         && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// The bytes of the file open as fd, which is size bytes long; false when it
+// cannot be read whole or is not that long.
+bool readWhole(int fd, qint64 size, QByteArray *into)
+{
+    into->resize(size);
+    qint64 at = 0;
+    while (at < size) {
+        const ssize_t got = ::pread(fd, into->data() + at, size_t(size - at), off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+    }
+    char more;
+    return ::pread(fd, &more, 1, off_t(size)) == 0;
+}
+
 struct Outcome
 {
     const void *module = nullptr;
     Refusal refusal = Refusal::None;
     QString error;
-    int sealed = -1;   // a check's sealed copy of the bytes it accepted, for the load; the taker closes it
+    QByteArray bytes {};    // what a check accepted, for the load
+    QByteArray digest {};   // their loaded digest
 };
 
 // Whether the module found (filled in) may be loaded: everything short of
@@ -219,11 +246,13 @@ Outcome check(Module module, Found *into)
     const ModuleFacts &facts = factsOf(module);
     QStringList folders;
     std::vector<QByteArray> digests;
+    qint64 largestAccepted = 0;
     {
         std::lock_guard lock(l.state);
         *into = l.found[size_t(module)];
         folders = l.folders;
         digests = acceptedDigests(l, facts.file);
+        largestAccepted = l.largestAccepted;
     }
     const Found &found = *into;
     if (found.fd < 0) {
@@ -237,30 +266,40 @@ Outcome check(Module module, Found *into)
     struct stat before = {};
     if (fstat(found.fd, &before) != 0)
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 cannot be read").arg(found.path)};
-    QByteArray buildId;
-    if (const QString damaged = elfDamage(found.fd, &buildId); !damaged.isEmpty())
+    // Larger than any the build makes: none of them, and not read.
+    const qint64 largest = std::max(largestBuiltModuleSize(), largestAccepted);
+    if (before.st_size > largest)
+        return {nullptr, Refusal::Damaged,
+                QStringLiteral("%1 is damaged: it is %2 bytes long, larger than any module this build makes (%3 bytes)")
+                    .arg(found.path).arg(qint64(before.st_size)).arg(largest)};
+    // Every check is made on these bytes, and these are what is loaded.
+    QByteArray bytes;
+    struct stat after = {};
+    if (!readWhole(found.fd, before.st_size, &bytes) || fstat(found.fd, &after) != 0 || !sameFile(before, after))
+        return {nullptr, Refusal::Damaged, QStringLiteral("%1 changed while it was being read").arg(found.path)};
+    BuildNote note;
+    if (const QString damaged = elfDamage(bytes, &note); !damaged.isEmpty())
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, damaged)};
-    if (buildId != LG_MODULE_BUILD_ID)
+    if (note.state == BuildNote::State::Damaged || (note.state == BuildNote::State::Found && note.id != LG_MODULE_BUILD_ID
+                                                    && !looksLikeBuildId(note.id)))
+        return {nullptr, Refusal::Damaged,
+                QStringLiteral("%1 is damaged: its build note is cut short or damaged").arg(found.path)};
+    if (note.state == BuildNote::State::Missing)
+        return {nullptr, Refusal::Damaged,
+                QStringLiteral("%1 is damaged: it carries no build note of Lumen Gallery").arg(found.path)};
+    if (note.id != LG_MODULE_BUILD_ID)
         return {nullptr, Refusal::OtherBuild,
                 QStringLiteral("%1 is of build %2, this program of build %3")
-                    .arg(found.path,
-                         buildId.isEmpty() ? QStringLiteral("(none named)") : QString::fromLatin1(buildId),
-                         QStringLiteral(LG_MODULE_BUILD_ID))};
-    // Its note may have been copied: only the bytes the build made are run.
-    const ReadModule read = readModule(found.fd, quint64(before.st_size), facts.file);
-    auto closeSealed = qScopeGuard([&read] {
-        if (read.sealed >= 0)
-            ::close(read.sealed);
-    });
-    struct stat after = {};
-    if (read.digest.isEmpty() || fstat(found.fd, &after) != 0 || !sameFile(before, after))
-        return {nullptr, Refusal::Damaged, QStringLiteral("%1 changed while it was being read").arg(found.path)};
-    if (std::find(digests.begin(), digests.end(), read.digest) == digests.end())
+                    .arg(found.path, QString::fromLatin1(note.id), QStringLiteral(LG_MODULE_BUILD_ID))};
+    // Its note may have been copied: only what the build made is run.
+    const LoadedDigest digest = loadedDigest(bytes);
+    if (digest.sha256.isEmpty())
+        return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, digest.error)};
+    if (std::find(digests.begin(), digests.end(), digest.sha256) == digests.end())
         return {nullptr, Refusal::Damaged,
-                QStringLiteral("%1 is damaged: it is not the file this build made (its SHA-256 is %2)")
-                    .arg(found.path, QString::fromLatin1(read.digest.toHex()))};
-    closeSealed.dismiss();
-    return {nullptr, Refusal::None, {}, read.sealed};
+                QStringLiteral("%1 is damaged: what it loads is not what this build made (its digest is %2)")
+                    .arg(found.path, QString::fromLatin1(digest.sha256.toHex()))};
+    return {nullptr, Refusal::None, {}, bytes, digest.sha256};
 }
 
 using EntryPoint = const void *(*)(int);
@@ -279,24 +318,11 @@ Outcome open(Module module)
     if (checkedHook)
         checkedHook(module);
     const ModuleFacts &facts = factsOf(module);
-    // The sealed copy of the bytes just checked, where there is one: nothing
-    // written to the file since reaches it. Otherwise the handle held since
-    // start: the file the check read, whatever has been renamed over its path
-    // since. Every symbol is resolved now, so a library that lacks one fails
-    // here rather than at a call.
-    const QByteArray handlePath = lg::handlePath(checked.sealed >= 0 ? checked.sealed : found.fd);
-    // Never closed, and neither is the sealed copy: the loader knows a library
-    // by the name it was opened by, so a handle number handed out again would
-    // answer with the library loaded before.
-    void *library = ::dlopen(handlePath.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library && checked.sealed >= 0) {
-        // A system that will not map memory files to run (a security policy)
-        // loads the held handle the check read, as where there are none.
-        ::close(checked.sealed);
-        library = ::dlopen(lg::handlePath(found.fd).constData(), RTLD_NOW | RTLD_LOCAL);
-    }
+    // The bytes just checked, never the file: nothing written to it since runs.
+    QString error;
+    void *library = loadCheckedModule(checked.bytes, checked.digest, facts.file, &error);
     if (!library)
-        return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, QString::fromLocal8Bit(::dlerror()))};
+        return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, error)};
     const auto entry = reinterpret_cast<EntryPoint>(::dlsym(library, facts.entryPoint));
     const void *opened = entry ? entry(moduleInterfaceVersion) : nullptr;
     if (!opened)
@@ -358,8 +384,6 @@ void checkTheRest(Loader &l, Module first, std::vector<std::pair<Module, Outcome
             continue;
         Found found;
         Outcome outcome = check(module, &found);
-        if (outcome.sealed >= 0)
-            ::close(outcome.sealed);   // only looked at here; a load checks again
         if (outcome.refusal == Refusal::None)
             continue;
         {
@@ -544,11 +568,13 @@ void setModuleCheckedHookForTesting(std::function<void(Module)> hook)
     l.checkedHook = std::move(hook);
 }
 
-void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256)
+void acceptModuleForTesting(const QString &fileName, const QByteArray &module)
 {
+    const LoadedDigest digest = loadedDigest(module);
     Loader &l = loader();
     std::lock_guard lock(l.state);
-    l.acceptedForTesting.emplace_back(fileName, sha256);
+    l.acceptedForTesting.emplace_back(fileName, digest.sha256);
+    l.largestAccepted = std::max(l.largestAccepted, qint64(module.size()));
 }
 
 QString moduleUnavailableMessage(Module module)

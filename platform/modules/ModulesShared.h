@@ -21,6 +21,6 @@ struct ModuleFacts
 const ModuleFacts &factsOf(Module module);
 
 // Why a module is not used, for the words in the window.
-enum class Refusal { None, Missing, Untrusted, Elsewhere, Damaged, OtherBuild, Unloadable };
+enum class Refusal { None, Missing, Untrusted, Elsewhere, LinkLoop, TooManyLinks, Damaged, OtherBuild, Unloadable };
 
 } // namespace lg::image

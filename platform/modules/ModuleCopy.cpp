@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -108,8 +109,10 @@ int sealedCopy(const QByteArray &bytes, const char *fileName, bool *refused, QSt
 QString copyFolder(QString *why)
 {
     QStringList candidates;
+    // The session's own folder, where there is one (never made here).
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/'))
+    struct stat runtimeFolder = {};
+    if (runtime.startsWith('/') && ::stat(runtime.constData(), &runtimeFolder) == 0 && S_ISDIR(runtimeFolder.st_mode))
         candidates << FileNames::fromNative(runtime) + QStringLiteral("/lumengallery-modules");
     candidates << xdgBaseDirectory(XdgKind::Cache) + QStringLiteral("/lumengallery/modules");
     for (const QString &folder : std::as_const(candidates)) {
@@ -134,12 +137,30 @@ QString copyFolder(QString *why)
     return {};
 }
 
+// Removes the copies of the module file fileName in folder other than the one
+// called keep: those of other builds. A program that loaded one keeps it mapped.
+void removeOtherCopies(const QByteArray &folder, const QByteArray &keep, const char *fileName)
+{
+    DIR *listing = ::opendir(folder.constData());
+    if (!listing)
+        return;
+    const QByteArray suffix = QByteArray("-") + fileName;
+    while (const struct dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name != keep && name.endsWith(suffix))
+            ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
+
 // Writes bytes to a file in folder named after digest and fileName, reads it
 // back and compares; its path, or empty with error set.
 QString fileCopy(const QString &folder, const QByteArray &bytes, const QByteArray &digest, const char *fileName,
                  QString *error)
 {
-    const QByteArray path = FileNames::toNative(folder) + '/' + digest.toHex().left(16) + '-' + fileName;
+    const QByteArray name = digest.toHex().left(16) + '-' + fileName;
+    const QByteArray path = FileNames::toNative(folder) + '/' + name;
+    removeOtherCopies(FileNames::toNative(folder), name, fileName);
     QByteArray temporary = path + ".XXXXXX";
     const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {

@@ -12,8 +12,8 @@
 // nobody but their owner is in it (OpenSSH's rule for its own files). A folder
 // is opened once, and what is checked is the real path of that handle. A module
 // file that is a link is followed only to a file of the same folder. Each
-// module file found is held open from start and loaded through that handle,
-// so an update that replaces the files on disk while the program runs changes
+// module file found is held open from start and read through that handle, so
+// an update that replaces the files on disk while the program runs changes
 // nothing it loads.
 //
 // Trust: a module is known by what the loader maps and runs of it: the build

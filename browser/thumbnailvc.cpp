@@ -12,7 +12,8 @@
 #include "controls/Spinner.h"
 #include "controls/Sliders.h"
 #include "platform/desktop/NotificationHub.h"
-#include "platform/image/ModulePreload.h"
+#include "platform/image/ModulesForFiles.h"
+#include "platform/modules/ModulePreload.h"
 #include "sidebar/sideMenuvc.h"
 
 #include <QGridLayout>

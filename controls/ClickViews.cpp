@@ -2,7 +2,7 @@
 
 #include "model/ScreenHooks.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 
 #include <QMouseEvent>
 

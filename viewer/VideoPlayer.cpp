@@ -3,8 +3,8 @@
 
 #include "controls/ClickViews.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/ModulePreload.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/ModulePreload.h"
+#include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/files/FileNames.h"
 

@@ -1,5 +1,5 @@
 // Points every benchmark program at the codec modules of its build tree.
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 
 namespace {
 const bool modulesFound = [] {

@@ -2,7 +2,7 @@
 #include "platform/desktop/ModuleNotice.h"
 
 #include "platform/desktop/Alert.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 // Tells the user, in the main window, which kinds of files cannot be shown
-// because their codec module cannot be used (platform/image/Modules.h): once
+// because their codec module cannot be used (platform/modules/Modules.h): once
 // per module and run, as a sheet on the window with one OK button that waits
 // for nobody. Problems found together are said in one sheet that names each
 // kind; problems found while it is open are said once it is gone, in one

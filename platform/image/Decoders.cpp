@@ -5,7 +5,7 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/base/Orientation.h"
 
 #include <QImageReader>

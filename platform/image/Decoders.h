@@ -3,7 +3,7 @@
 // most maxSide on their longest side (0: full size); turning them upright is
 // the caller's business unless a function says otherwise. None of them throws.
 // All but the Qt readers live in codec modules loaded on their first call
-// (platform/image/Modules.h); while a module cannot be loaded its functions
+// (platform/modules/Modules.h); while a module cannot be loaded its functions
 // give none (or failed, with an error naming the module), as for a file that
 // cannot be read.
 #include <QByteArray>

@@ -8,10 +8,11 @@
 // when the caller's moduleInterfaceVersion matches its own, else null.
 //
 // Every type that crosses between program and module is declared in the
-// headers cmake/ModuleBuild.cmake hashes into the build identifier (this one,
-// Decoders.h, ByteSource.h, Libraries.h, Orientation.h); a header that adds
-// such a type joins that list. Each module carries the identifier in an ELF
-// note (moduleNoteName, moduleNoteType) that the program compares with its own
+// headers platform/modules/identity/ModuleBuild.cmake hashes into the build
+// identifier (this one, ModuleNames.h, Decoders.h, ByteSource.h, Libraries.h,
+// Orientation.h); a header that adds such a type joins that list. Each module
+// carries the identifier in an ELF note (moduleNoteName, moduleNoteType in
+// platform/modules/ModuleNames.h) that the program compares with its own
 // before it loads the module.
 //
 // A module is a self-contained adapter: it links only its library and Qt, and
@@ -19,6 +20,7 @@
 // comment says otherwise; none of them throws. Objects a module creates are
 // deleted through their virtual destructors; modules are never unloaded.
 #include "platform/image/Decoders.h"
+#include "platform/modules/ModuleNames.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -34,13 +36,6 @@
 class QWidget;
 
 namespace lg::image {
-
-// Bumped whenever any interface below changes.
-constexpr int moduleInterfaceVersion = 2;
-
-// The owner name and type of the note that holds a module's build identifier.
-inline constexpr char moduleNoteName[] = "LumenGallery";
-constexpr unsigned moduleNoteType = 1;
 
 // ---- libheif ----
 class HeifModule
@@ -149,13 +144,6 @@ public:
 protected:
     ~PlayerModule() = default;
 };
-
-// The exported entry points: const X *NAME(int moduleInterfaceVersion).
-inline constexpr char heifEntryPoint[] = "lumengallery_heif_module";
-inline constexpr char rawEntryPoint[] = "lumengallery_raw_module";
-inline constexpr char magickEntryPoint[] = "lumengallery_magick_module";
-inline constexpr char videoEntryPoint[] = "lumengallery_video_module";
-inline constexpr char playerEntryPoint[] = "lumengallery_player_module";
 
 } // namespace lg::image
 

@@ -2,7 +2,7 @@
 #include "platform/image/VideoInfo.h"
 
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 
 #include <atomic>
 

@@ -6,8 +6,8 @@
 #include "browser/GridView.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/thumbnailvc.h"
-#include "platform/image/ModulePreload.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/ModulePreload.h"
+#include "platform/modules/Modules.h"
 #include "tests/support/Fixtures.h"
 
 #include <QMutex>

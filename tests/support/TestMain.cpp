@@ -5,7 +5,7 @@
 #include "tests/support/TestSupport.h"
 
 #ifdef LG_MODULE_BUILD_DIR
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #endif
 
 #ifdef LG_TEST_WIDGETS

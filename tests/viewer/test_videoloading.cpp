@@ -4,8 +4,8 @@
 // wins. Every test starts with no module loaded; the load hook stands in for
 // a slow disk.
 #include "app/Essentials.h"
-#include "platform/image/ModulePreload.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/ModulePreload.h"
+#include "platform/modules/Modules.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoPlayer.h"

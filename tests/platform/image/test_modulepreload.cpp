@@ -4,7 +4,7 @@
 // picture opened later waits for a module that was not loaded in time.
 #include "platform/image/ByteSource.h"
 #include "platform/image/FormatProbe.h"
-#include "platform/image/ModulePreload.h"
+#include "platform/image/ModulesForFiles.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

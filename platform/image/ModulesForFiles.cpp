@@ -1,25 +1,9 @@
-// Loading codec modules on a worker, ahead of need or for a screen that must not wait.
-#include "platform/image/ModulePreload.h"
+// Which codec modules a file will need, from its extension.
+#include "platform/image/ModulesForFiles.h"
 
 #include "platform/image/FormatProbe.h"
 
 namespace lg::image {
-
-namespace {
-
-const void *openModule(Module module)
-{
-    switch (module) {
-    case Module::Heif: return heifModule();
-    case Module::Raw: return rawModule();
-    case Module::Magick: return magickModule();
-    case Module::Video: return videoModule();
-    case Module::Player: return playerModule();
-    }
-    return nullptr;
-}
-
-} // namespace
 
 QList<Module> modulesForPictureExtension(const QString &extension)
 {
@@ -44,17 +28,6 @@ QList<Module> modulesForPictureExtension(const QString &extension)
 QList<Module> modulesForVideo()
 {
     return {Module::Video, Module::Player};
-}
-
-bool loadModule(Module module)
-{
-    return moduleLoaded(module) || openModule(module) != nullptr;
-}
-
-void loadInBackground(const QList<Module> &modules)
-{
-    for (const Module module : modules)
-        preloadModule(module);
 }
 
 } // namespace lg::image

@@ -8,20 +8,13 @@
 // Any thread may call. loadModule() loads on the calling thread (a worker's
 // call; on the main thread it would hold the window); loadInBackground() never
 // waits. A module that cannot be loaded is refused as Modules.h says, once; the
-// calls here then report it as not usable and try nothing more.
-#include "platform/image/Modules.h"
+// calls here then report it as not usable and try nothing more. Which modules a
+// file needs is the image room's (platform/image/ModulesForFiles.h).
+#include "platform/modules/Modules.h"
 
 #include <QList>
-#include <QString>
-
 
 namespace lg::image {
-
-// The modules that decode a picture with this lower-cased extension, as the
-// probe sends it to them; none for the formats Qt reads itself.
-QList<Module> modulesForPictureExtension(const QString &extension);
-// The modules a video needs: FFmpeg for its size and frames, Qt Multimedia to play it.
-QList<Module> modulesForVideo();
 
 // Loads module unless it is loaded already; whether it can be used. The load
 // and what it remembers of a refusal are the loader's (Modules.h).

@@ -4,7 +4,7 @@
 // that cannot be loaded leaves its files unread, with one line in the log and
 // one notice in the window, instead of failing the program. Where modules are
 // found and which are trusted is tried on a small program that loads them as
-// the program does (modules/moduleshelper.cpp), installed in folders of the
+// the program does (helper/moduleshelper.cpp), installed in folders of the
 // test's own, updated while it runs, given damaged or foreign modules, and
 // installed by cmake as a package would be.
 #include "controls/ClickViews.h"
@@ -13,7 +13,7 @@
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ModuleInterfaces.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/runtime/Background.h"
 #include "tests/support/Fixtures.h"
@@ -189,16 +189,28 @@ QString joined(const QStringList &lines)
     return lines.join(QLatin1Char('\n'));
 }
 
-// The lines about the HEIC module: a first refusal has the other modules
-// checked too, and the helper's folders hold no other.
+// The lines about the HEIC module but those of the log: a first refusal has
+// the other modules checked too, and the helper's folders hold no other.
 QStringList heifLines(const QStringList &lines)
 {
     QStringList heif;
     for (const QString &line : lines)
-        if (!line.startsWith(QLatin1String("problem ")) || line.startsWith(QLatin1String("problem HEIC")))
+        if ((!line.startsWith(QLatin1String("problem ")) || line.startsWith(QLatin1String("problem HEIC")))
+            && !line.startsWith(QLatin1String("log ")))
             heif << line;
     return heif;
 }
+
+// The lines of the log among lines.
+QStringList logLines(const QStringList &lines)
+{
+    QStringList log;
+    for (const QString &line : lines)
+        if (line.startsWith(QLatin1String("log ")))
+            log << line;
+    return log;
+}
+
 
 // Where the section called name lies in an ELF file of this machine: offset, size.
 std::optional<std::pair<qint64, qint64>> sectionOf(const QByteArray &elf, const char *name)
@@ -254,6 +266,20 @@ bool damageModule(const QString &path, const QString &how)
         }
         if (!moved)
             return false;
+    } else if (how == QLatin1String("note cut") || how == QLatin1String("note damaged")) {
+        // The build note: 12 bytes of sizes and type, the name, the identifier.
+        const auto note = sectionOf(bytes, ".note.lumengallery");
+        if (!note)
+            return false;
+        if (how == QLatin1String("note cut")) {
+            const std::uint32_t runsOut = 0x10000;
+            std::memcpy(bytes.data() + note->first + 4, &runsOut, sizeof runsOut);
+        } else {
+            const qsizetype plus = bytes.indexOf('+', note->first + 12);
+            if (plus < 0 || plus >= note->first + note->second)
+                return false;
+            bytes[plus] = '\x01';
+        }
     } else {
         return false;
     }
@@ -459,7 +485,7 @@ private Q_SLOTS:
         const QStringList lines = heifLines(helper.ask(QStringLiteral("heif ") + program));
         QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
         QVERIFY2(lines[0].contains(QLatin1String("The HEIC module of this version is damaged.")), qPrintable(lines[0]));
-        QVERIFY2(lines[1].contains(QLatin1String("it is not the file this build made")), qPrintable(lines[1]));
+        QVERIFY2(lines[1].contains(QLatin1String("what it loads is not what this build made")), qPrintable(lines[1]));
         QCOMPARE(helper.ask(QStringLiteral("maps")), QStringList());
     }
 
@@ -513,7 +539,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("told");
         const QString real = realModules + QStringLiteral("/lumengallery_heif.so");
         const QString damaged = QStringLiteral("The HEIC module of this version is damaged.");
-        const QString notMade = QStringLiteral(" is damaged: it is not the file this build made");
+        const QString notMade = QStringLiteral(" is damaged: what it loads is not what this build made");
         QTest::newRow("cut to half") << real << QString() << QFileInfo(real).size() / 2 << QStringLiteral(" is damaged: ")
                                      << damaged;
         QTest::newRow("cut after its header") << real << QString() << qint64(200) << QStringLiteral(" is damaged: ")
@@ -540,6 +566,18 @@ private Q_SLOTS:
         QTest::newRow("a link to a link out of its folder") << stubModule("good") << QStringLiteral("link twice")
                                                            << qint64(-1) << QStringLiteral(", outside the module folder")
                                                            << QStringLiteral("is a link to a file outside its folder");
+        QTest::newRow("a link loop") << stubModule("good") << QStringLiteral("link loop") << qint64(-1)
+                                     << QStringLiteral("lumengallery_heif.so is a link that leads round in a loop")
+                                     << QStringLiteral("The HEIC module is a link that leads round in a loop, so it is not used.");
+        QTest::newRow("its build note cut short") << stubModule("good") << QStringLiteral("note cut") << qint64(-1)
+                                                  << QStringLiteral(" is damaged: its build note is cut short or damaged")
+                                                  << damaged;
+        QTest::newRow("its build note damaged") << stubModule("good") << QStringLiteral("note damaged") << qint64(-1)
+                                                << QStringLiteral(" is damaged: its build note is cut short or damaged")
+                                                << damaged;
+        QTest::newRow("larger than any the build makes") << stubModule("good") << QString() << (qint64(512) << 20)
+                                                         << QStringLiteral("larger than any module this build makes")
+                                                         << damaged;
         QTest::newRow("of this build") << stubModule("good") << QString() << qint64(-1) << QString() << QString();
         QTest::newRow("a link within its folder") << stubModule("good") << QStringLiteral("link within") << qint64(-1)
                                                   << QString() << QString();
@@ -562,7 +600,13 @@ private Q_SLOTS:
             QCOMPARE(::mkfifo(installedBytes.constData(), 0644), 0);
         if (shape.startsWith(QLatin1String("zero ")) || shape == QLatin1String("string table elsewhere"))
             QVERIFY(damageModule(installed, shape));
-        if (shape.startsWith(QLatin1String("link"))) {
+        if (shape.startsWith(QLatin1String("note ")))
+            QVERIFY(damageModule(installed, shape));
+        if (shape == QLatin1String("link loop")) {
+            QVERIFY(QFile::remove(installed));
+            QCOMPARE(::symlink("loop.so", installedBytes.constData()), 0);
+            QCOMPARE(::symlink("lumengallery_heif.so", QFile::encodeName(folder + QStringLiteral("/loop.so")).constData()), 0);
+        } else if (shape.startsWith(QLatin1String("link"))) {
             // The module itself moves, and a link takes its place.
             const QString elsewhere = shape == QLatin1String("link within") ? folder : root + QStringLiteral("/elsewhere");
             QVERIFY(makeFolder(elsewhere));
@@ -583,7 +627,11 @@ private Q_SLOTS:
         Helper helper;
         QVERIFY(helper.start(program, root, marker));
 
-        const QStringList lines = heifLines(helper.ask(QStringLiteral("heif ") + program));
+        const QStringList answer = helper.ask(QStringLiteral("heif ") + program);
+        const QStringList lines = heifLines(answer);
+        // A load that fails here is a refusal, never a reason to load another way.
+        for (const QString &line : logLines(answer))
+            QVERIFY2(!line.contains(QLatin1String("memory files")), qPrintable(line));
         if (logged.isEmpty()) {
             QCOMPARE(joined(lines), QStringLiteral("heif 4321x1"));
             QVERIFY(QFileInfo::exists(marker));
@@ -719,17 +767,26 @@ private Q_SLOTS:
             QVERIFY(asked.contains(st.st_gid));
     }
 
-    // What cmake installs is what the build made, byte for byte, and loads: a
-    // package installed with umask 002 (folders drwxrwxr-x, as on systems
-    // that give each user a group of their own) shows HEIC, camera raw, PSD,
-    // JPEG 2000 and HDR pictures and reads and plays videos.
+    // What cmake installs loads, as the build made it or stripped: a package
+    // installed with umask 002 (folders drwxrwxr-x, as on systems that give
+    // each user a group of their own) shows HEIC, camera raw, PSD, JPEG 2000
+    // and HDR pictures and reads and plays videos.
+    void anInstalledCopyShowsEveryKind_data()
+    {
+        QTest::addColumn<bool>("stripped");
+        QTest::newRow("as built") << false;
+        QTest::newRow("cmake --install --strip") << true;
+    }
+
     void anInstalledCopyShowsEveryKind()
     {
+        QFETCH(bool, stripped);
         const QString prefix = freshFolder(QStringLiteral("installed")) + QStringLiteral("/usr");
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
         install.start(QStringLiteral("/bin/sh"),
-                      {QStringLiteral("-c"), QStringLiteral("umask 002 && exec \"$0\" --install \"$1\" --prefix \"$2\""),
+                      {QStringLiteral("-c"),
+                       QStringLiteral("umask 002 && exec \"$0\" --install \"$1\" --prefix \"$2\" ") + (stripped ? QStringLiteral("--strip") : QString()),
                        QStringLiteral(LG_CMAKE_COMMAND), QStringLiteral(LG_BUILD_TREE), prefix});
         QVERIFY(install.waitForFinished(240000));
         QVERIFY2(install.exitStatus() == QProcess::NormalExit && install.exitCode() == 0,
@@ -740,8 +797,12 @@ private Q_SLOTS:
         QCOMPARE(int(st.st_mode & 07777), 0775);
         for (Module module : {Module::Heif, Module::Raw, Module::Magick, Module::Video, Module::Player}) {
             const QString name = lg::image::moduleFileName(module);
-            QVERIFY2(readAll(modules + QLatin1Char('/') + name) == readAll(realModules + QLatin1Char('/') + name),
-                     qPrintable(name + QStringLiteral(" was changed by the install")));
+            const QByteArray installed = readAll(modules + QLatin1Char('/') + name);
+            const QByteArray built = readAll(realModules + QLatin1Char('/') + name);
+            if (stripped)
+                QVERIFY2(installed.size() < built.size(), qPrintable(name + QStringLiteral(" was not stripped")));
+            else
+                QVERIFY2(installed == built, qPrintable(name + QStringLiteral(" was changed by the install")));
         }
         // Group root, or the user's own: on this machine nobody else may be in it.
         if (const struct group *group = ::getgrgid(st.st_gid); !group || group->gr_mem[0])
@@ -772,6 +833,118 @@ private Q_SLOTS:
             QVERIFY2(line.startsWith(QLatin1String("mapped ") + modules)
                          || line.startsWith(QLatin1String("mapped /memfd:lumengallery_")),
                      qPrintable(line));
+    }
+
+    // A module stripped or split as distributions do still loads: the
+    // program knows it by what is loaded and run.
+    void aStrippedModuleStillLoads_data()
+    {
+        QTest::addColumn<QStringList>("commands");   // run on the file MODULE, in order
+        QTest::newRow("dh_strip") << QStringList {
+            QStringLiteral("objcopy --only-keep-debug MODULE MODULE.debug"),
+            QStringLiteral("strip --remove-section=.comment --remove-section=.note --strip-unneeded MODULE"),
+            QStringLiteral("objcopy --add-gnu-debuglink=MODULE.debug MODULE")};
+        QTest::newRow("strip --strip-all") << QStringList {QStringLiteral("strip --strip-all MODULE")};
+    }
+
+    void aStrippedModuleStillLoads()
+    {
+        QFETCH(QStringList, commands);
+        if (m_heic.isEmpty())
+            QSKIP("heif-enc is not installed");
+        const QString root = freshFolder(QStringLiteral("stripped"));
+        const QString program = installHelper(root, realModules + QStringLiteral("/lumengallery_heif.so"));
+        QVERIFY(!program.isEmpty());
+        const QString installed = root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so");
+        for (const QString &command : std::as_const(commands)) {
+            QStringList words = command.split(QLatin1Char(' '));
+            for (QString &word : words)
+                word.replace(QStringLiteral("MODULE"), installed);
+            const QString tool = words.takeFirst();
+            QString error;
+            QVERIFY2(run(tool, words, &error), qPrintable(error));
+        }
+        QVERIFY(readAll(installed) != readAll(realModules + QStringLiteral("/lumengallery_heif.so")));
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        QCOMPARE(joined(helper.ask(QStringLiteral("heif ") + m_heic)), QStringLiteral("heif 64x48"));
+    }
+
+    // The module is loaded by a name that another process, such as a
+    // debugger or a profiler, can open while the program runs, and that holds
+    // the bytes that were checked: never /proc/self/..., which names the
+    // opener's own handles. Where the system refuses to run code from memory
+    // files, that is a file copy in a folder only the user may change.
+    void theLoadedModuleHasANameOthersCanOpen_data()
+    {
+        QTest::addColumn<bool>("memoryRefused");
+        QTest::newRow("sealed memory copy") << false;
+        QTest::newRow("memory files refused") << true;
+    }
+
+    void theLoadedModuleHasANameOthersCanOpen()
+    {
+        QFETCH(bool, memoryRefused);
+        const QString root = freshFolder(QStringLiteral("named"));
+        const QString program = installHelper(root, stubModule("good"));
+        QVERIFY(!program.isEmpty());
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        if (memoryRefused)
+            QCOMPARE(helper.ask(QStringLiteral("nomemexec")), QStringList {QStringLiteral("nomemexec set")});
+        QCOMPARE(joined(heifLines(helper.ask(QStringLiteral("heif ") + program))), QStringLiteral("heif 4321x1"));
+        const QStringList said = helper.ask(QStringLiteral("object"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].startsWith(QLatin1String("object /")), qPrintable(said[0]));
+        const QString name = said[0].mid(7);
+        QVERIFY2(!name.startsWith(QLatin1String("/proc/self/")), qPrintable(name));
+        QVERIFY2(name != root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so"), "the module file itself was loaded");
+        // Opened here, in another process, as gdb and perf open it.
+        QCOMPARE(readAll(name), readAll(stubModule("good")));
+        if (memoryRefused) {
+            struct stat st = {};
+            QCOMPARE(::stat(QFile::encodeName(QFileInfo(name).path()).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 0777), 0700);
+        } else {
+            QVERIFY2(name.startsWith(QStringLiteral("/proc/%1/fd/").arg(helper.process.processId())), qPrintable(name));
+        }
+    }
+
+    // Where the system refuses to run code from memory files, modules run from
+    // copies of their files, which the log says once; bytes written over the
+    // module file after its check still never run, and a module that cannot
+    // be loaded from its copy is refused, never loaded another way.
+    void whereMemoryFilesMayNotRunOnlyWhatWasCheckedRuns()
+    {
+        const QString root = freshFolder(QStringLiteral("no-memory-exec"));
+        const QString program = installHelper(root, stubModule("good"));
+        QVERIFY(!program.isEmpty());
+        const QString modules = root + QStringLiteral("/lib/lumengallery");
+        const QString installed = modules + QStringLiteral("/lumengallery_heif.so");
+        QVERIFY(copyFile(realModules + QStringLiteral("/lumengallery_raw.so"), modules + QStringLiteral("/lumengallery_raw.so")));
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        QCOMPARE(helper.ask(QStringLiteral("nomemexec")), QStringList {QStringLiteral("nomemexec set")});
+        QCOMPARE(helper.ask(QStringLiteral("swap ") + stubModule("foreign") + QLatin1Char('\t') + installed),
+                 QStringList {QStringLiteral("swap set")});
+
+        // The foreign stand-in answers 1234x5; the one checked 4321x1.
+        const QStringList heif = helper.ask(QStringLiteral("heif ") + program);
+        QCOMPARE(joined(heifLines(heif)), QStringLiteral("heif 4321x1"));
+        QVERIFY(readAll(installed) == readAll(stubModule("foreign")));
+        QStringList log = logLines(heif);
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].contains(QLatin1String("does not run code from memory files: the codec modules run from copies "
+                                               "of their files")),
+                 qPrintable(log[0]));
+        // Another module loads the same way, without a second word.
+        QVERIFY(!m_dng.isEmpty());
+        const QStringList raw = helper.ask(QStringLiteral("show ") + m_dng);
+        QCOMPARE(joined(raw), QStringLiteral("show 60x40"));
+        const QStringList maps = helper.ask(QStringLiteral("maps"));
+        QVERIFY(!maps.isEmpty());
+        for (const QString &line : maps)
+            QVERIFY2(!line.contains(modules) && !line.contains(QLatin1String("/memfd:")), qPrintable(line));
     }
 
     void theModuleFolderIsTheProgramsOwn_data()
@@ -878,9 +1051,7 @@ private Q_SLOTS:
         // fails only when it is loaded, after the other modules were refused.
         const QString folder = freshFolder(QStringLiteral("late-problem"));
         QVERIFY(copyFile(stubModule("missingsymbol"), folder + QStringLiteral("/lumengallery_heif.so")));
-        lg::image::acceptModuleForTesting(QStringLiteral("lumengallery_heif.so"),
-                                          QCryptographicHash::hash(readAll(stubModule("missingsymbol")),
-                                                                   QCryptographicHash::Sha256));
+        lg::image::acceptModuleForTesting(QStringLiteral("lumengallery_heif.so"), readAll(stubModule("missingsymbol")));
         lg::Alert::setResponder({});
         QWidget window;
         window.show();

@@ -1,7 +1,7 @@
 // The build identifier every codec module carries: an ELF note that the
 // program reads from the module's file, before loading it, and compares with
-// its own (Modules.cpp). Nothing here runs; the note is data in the file.
-#include "platform/image/ModuleInterfaces.h"
+// its own (platform/modules/ElfCheck.cpp). Nothing here runs; the note is data in the file.
+#include "platform/modules/ModuleNames.h"
 
 #include "ModuleBuild.h"
 

@@ -12,19 +12,22 @@
 // nobody but their owner is in it (OpenSSH's rule for its own files). A folder
 // is opened once, and what is checked is the real path of that handle. A module
 // file that is a link is followed only to a file of the same folder. Each
-// module file found is held open from start and loaded through that handle,
-// so an update that replaces the files on disk while the program runs changes
+// module file found is held open from start and read through that handle, so
+// an update that replaces the files on disk while the program runs changes
 // nothing it loads.
 //
-// Trust: a module is known by its content. The build records the SHA-256 of
-// every module file it makes (cmake/ModuleBuildDigests.cmake); before any code
-// of a module runs, the bytes of the handle held are read, checked as an ELF
-// shared object of this machine whose segments all lie inside the file, its
-// build identifier note compared with the program's, and their digest with
-// the build's; that same handle is then loaded with every symbol resolved, so
-// a missing one fails the load instead of the program. The digest is read on
-// the thread that first needs the module (the background preload, for the
-// screens), never at start.
+// Trust: a module is known by what the loader maps and runs of it: the build
+// records that digest for every module file it makes (LoadedDigest.h), so a
+// package's strip or debug split keeps a module usable while one changed
+// loaded byte is refused. A file larger than any module the build makes is
+// refused unread. Before any code of a module runs, the bytes of the handle
+// held are read once, checked as an ELF shared object of this machine whose
+// segments all lie inside the file, its build note compared with the
+// program's, and their digest with the build's; those very bytes are then
+// loaded (ModuleCopy.h: a sealed memory copy, by a name a debugger can open)
+// with every symbol resolved, so a missing one fails the load instead of the
+// program. The digest is made on the thread that first needs the module (the
+// background preload, for the screens), never at start.
 //
 // Threads: any thread may ask. Each module has a lock of its own: the first
 // load of a module is done once, by the first thread that asks, while others
@@ -114,9 +117,12 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook);
 // Tests: called inside a load once the module's bytes were checked and found
 // this build's, right before they are loaded; empty clears it.
 void setModuleCheckedHookForTesting(std::function<void(Module)> hook);
-// Tests: a module file of this name whose SHA-256 is sha256 (32 bytes) is of
-// this build too (a stand-in module), for the rest of the run.
-void acceptModuleForTesting(const QString &fileName, const QByteArray &sha256);
+// Tests: a module file of this name with what the loader maps of module (its
+// bytes) is of this build too (a stand-in module), for the rest of the run.
+void acceptModuleForTesting(const QString &fileName, const QByteArray &module);
+// Tests: from now on, behave as a system that refuses to run code from memory
+// files (true), or as this one (false) (ModuleCopy.h).
+void setExecutableMemoryRefusedForTesting(bool refused);
 
 // The users in a group: its members by name and those whose primary group it
 // is; none when the group is unknown.

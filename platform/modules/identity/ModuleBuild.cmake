@@ -1,11 +1,12 @@
 # The build identifier shared by the program and its codec modules: a hash of
 # every header whose types or constants cross between them, of the version,
-# the compiler and Qt. A module carries it in an ELF note (platform/codecs/
-# ModuleNote.cpp) that the program reads from the file before loading it, so
+# the compiler and Qt. A module carries it in an ELF note (ModuleNote.cpp
+# here) that the program reads from the file before loading it, so
 # a module of another build is refused before any of its code runs. Editing
 # one of these headers configures the build again, and so changes the id.
 set(LG_MODULE_CROSSING_HEADERS
   platform/image/ModuleInterfaces.h
+  platform/modules/ModuleNames.h
   platform/image/Decoders.h
   platform/image/ByteSource.h
   platform/image/Libraries.h
@@ -22,4 +23,4 @@ string(SUBSTRING "${lg_module_hash}" 0 16 lg_module_hash)
 set(LG_MODULE_BUILD_ID "${PROJECT_VERSION}+${lg_module_hash}")
 # A program in this folder is the build tree's: it searches only this folder.
 set(LG_BUILD_MODULE_DIR "${CMAKE_BINARY_DIR}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/ModuleBuild.h.in ${CMAKE_BINARY_DIR}/generated/ModuleBuild.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/ModuleBuild.h.in ${CMAKE_BINARY_DIR}/generated/ModuleBuild.h @ONLY)

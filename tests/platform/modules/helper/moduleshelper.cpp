@@ -8,22 +8,27 @@
 //   video PATH   "video WxH" from the video module, or "video none: ERROR"
 //   player       "player ready" once the player module is loaded, or "player none: ERROR"
 //   maps         "mapped PATH" for each module file mapped in the process
+//   object       "object NAME": the name the HEIC module was loaded by
+//   nomemexec    from now on, behave as a system that refuses to run code from
+//                memory files; "nomemexec set"
 //   swap FROM<TAB>TO   once a module is checked, right before it is loaded, the
 //                bytes of FROM are written over the file TO in place; "swap set"
-// A module problem meant for the window is printed as "problem TITLE | TEXT".
+// A module problem meant for the window is printed as "problem TITLE | TEXT",
+// a warning in the log as "log TEXT".
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
-#include "platform/image/Modules.h"
+#include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
 #include <cstdio>
 #include <iostream>
 #include <string>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -50,12 +55,15 @@ int main(int argc, char **argv)
         QFile stub(QString::fromLocal8Bit(argv[i]));
         if (!stub.open(QIODevice::ReadOnly))
             return 2;
-        lg::image::acceptModuleForTesting(QStringLiteral("lumengallery_heif.so"),
-                                          QCryptographicHash::hash(stub.readAll(), QCryptographicHash::Sha256));
+        lg::image::acceptModuleForTesting(QStringLiteral("lumengallery_heif.so"), stub.readAll());
     }
     lg::image::setModuleProblemHandler([](const QList<lg::image::ModuleProblem> &problems) {
         for (const lg::image::ModuleProblem &problem : problems)
             print(QStringLiteral("problem %1 | %2").arg(problem.title, problem.text));
+    });
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtWarningMsg)
+            print(QStringLiteral("log ") + text);
     });
     print(QStringLiteral("ready"));
     std::string line;
@@ -94,6 +102,13 @@ int main(int argc, char **argv)
                 });
                 print(QStringLiteral("swap set"));
             }
+        } else if (command == QLatin1String("object")) {
+            Dl_info info = {};
+            if (const void *module = lg::image::heifModule(); module && ::dladdr(module, &info) && info.dli_fname)
+                print(QStringLiteral("object ") + QString::fromLocal8Bit(info.dli_fname));
+        } else if (command == QLatin1String("nomemexec")) {
+            lg::image::setExecutableMemoryRefusedForTesting(true);
+            print(QStringLiteral("nomemexec set"));
         } else if (command == QLatin1String("maps")) {
             QFile maps(QStringLiteral("/proc/self/maps"));
             if (maps.open(QIODevice::ReadOnly))

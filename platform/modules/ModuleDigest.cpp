@@ -1,0 +1,29 @@
+// What the build recorded of the codec modules it made.
+#include "platform/modules/ModuleDigest.h"
+
+#include <cstring>
+
+namespace lg::image::built {
+// Written once the modules are linked (platform/modules/identity/ModuleDigestTool.cpp).
+extern const char *const moduleDigests[][2];
+extern const int moduleDigestCount;
+extern const long long largestModuleSize;
+} // namespace lg::image::built
+
+namespace lg::image {
+
+std::vector<QByteArray> builtDigests(const char *file)
+{
+    std::vector<QByteArray> digests;
+    for (int i = 0; i < built::moduleDigestCount; ++i)
+        if (std::strcmp(built::moduleDigests[i][0], file) == 0)
+            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][1]));
+    return digests;
+}
+
+qint64 largestBuiltModuleSize()
+{
+    return qint64(built::largestModuleSize);
+}
+
+} // namespace lg::image

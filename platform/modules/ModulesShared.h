@@ -1,0 +1,26 @@
+#pragma once
+// What the files of the modules room share (not for use outside it): the
+// facts of each module, and why one is not used.
+#include "platform/modules/Modules.h"
+
+#include <cstddef>
+
+namespace lg::image {
+
+constexpr int moduleCount = 5;
+
+struct ModuleFacts
+{
+    const char *file;
+    const char *entryPoint;
+    const char *library;   // what it wraps, for the log
+    const char *name;      // the module, as the window names it
+    const char *title;     // what cannot be shown without it
+};
+
+const ModuleFacts &factsOf(Module module);
+
+// Why a module is not used, for the words in the window.
+enum class Refusal { None, Missing, Untrusted, Elsewhere, LinkLoop, TooManyLinks, Damaged, OtherBuild, Unloadable };
+
+} // namespace lg::image

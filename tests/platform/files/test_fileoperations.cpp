@@ -1968,6 +1968,95 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(later), kind == lg::FileOpKind::Copy);
     }
 
+    // One batch moves F2/ (a.jpg, a-link.jpg), M.bin, X.jpg and Y.jpg, where
+    // a.jpg, a-link.jpg, X.jpg and Y.jpg are four names of one file, across
+    // disks; while M.bin is copied the file is edited through X.jpg or Y.jpg.
+    // X.jpg and Y.jpg arrive as the file is now, one file with two names (the
+    // removal of X.jpg's source never makes Y.jpg look like the older copy),
+    // F2's names as it was; X.jpg says its links were not kept, and every
+    // source goes only once copied as it is.
+    void anEditThroughAFourthNameIsNeverDropped_data()
+    {
+        QTest::addColumn<QString>("through");   // "X.jpg" or "Y.jpg"
+        QTest::addColumn<QString>("edit");      // "bytes", "rewrite", "attribute", "mode" or "date"
+        for (const char *through : {"X.jpg", "Y.jpg"})
+            for (const char *edit : {"bytes", "rewrite", "attribute", "mode", "date"})
+                QTest::addRow("%s through %s", edit, through) << through << edit;
+    }
+    void anEditThroughAFourthNameIsNeverDropped()
+    {
+        QFETCH(QString, through);
+        QFETCH(QString, edit);
+        const QString root = lg::test::freshFolder(QStringLiteral("fourth name ") + QTest::currentDataTag());
+        const QString src = root + "/src";
+        const QString a = lg::test::writeFile(src + "/F2/a.jpg", QByteArray(6000, 'o'));
+        const QString middle = lg::test::writeFile(src + "/M.bin", QByteArray(300000, 'm'));
+        for (const QString &name : {src + "/F2/a-link.jpg", src + "/X.jpg", src + "/Y.jpg"})
+            QCOMPARE(::link(raw(a).constData(), raw(name).constData()), 0);
+        QCOMPARE(::chmod(raw(a).constData(), 0644), 0);
+        if (edit == "attribute" && !setAttribute(a, "user.xdg.tags", "before"))
+            QSKIP("this file system keeps no user attributes");
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        struct stat original;
+        QCOMPARE(::lstat(raw(a).constData(), &original), 0);
+        const QString edited = src + "/" + through;
+        bool done = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the move goes the way of one across disks
+            if (step != lg::FileStep::CopyData || path != middle || done)
+                return 0;
+            done = true;
+            const struct timespec back[2] = {original.st_atim, original.st_mtim};
+            if (edit == "bytes" || edit == "rewrite" || edit == "date") {
+                // In place, or cut to nothing and written again, size and date put back (touch -r).
+                const int fd = ::open(raw(edited).constData(), O_WRONLY | (edit == "rewrite" ? O_TRUNC : 0));
+                const QByteArray turned(6000, 't');
+                done = fd >= 0 && ::pwrite(fd, turned.constData(), size_t(turned.size()), 0) == turned.size();
+                ::close(fd);
+                if (edit != "date")
+                    done = done && ::utimensat(AT_FDCWD, raw(edited).constData(), back, 0) == 0;
+            } else if (edit == "attribute") {
+                done = setAttribute(edited, "user.xdg.tags", "after");
+            } else {
+                done = ::chmod(raw(edited).constData(), 0600) == 0;
+            }
+            return 0;
+        });
+        QList<lg::FileOpItem> items;
+        for (const QString &item : {src + "/F2", middle, src + "/X.jpg", src + "/Y.jpg"})
+            items.append({item, dst, {}, lg::ConflictPolicy::Refuse});
+        const QList<lg::FileOpResult> results = lg::FileOperation::runNow(lg::FileOpKind::Move, items);
+        QVERIFY(done);
+        QCOMPARE(results.size(), 4);
+        for (const lg::FileOpResult &r : results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        // F2's two names: the file as it was, one file.
+        QCOMPARE(readAll(dst + "/F2/a.jpg"), QByteArray(6000, 'o'));
+        QCOMPARE(inodeOf(dst + "/F2/a-link.jpg"), inodeOf(dst + "/F2/a.jpg"));
+        // X.jpg and Y.jpg: the file as edited, one file of its own.
+        const QByteArray now(6000, edit == "attribute" || edit == "mode" ? 'o' : 't');
+        QCOMPARE(readAll(dst + "/X.jpg"), now);
+        QCOMPARE(readAll(dst + "/Y.jpg"), now);
+        QCOMPARE(inodeOf(dst + "/Y.jpg"), inodeOf(dst + "/X.jpg"));
+        QVERIFY(inodeOf(dst + "/X.jpg") != inodeOf(dst + "/F2/a.jpg"));
+        struct stat arrived;
+        QCOMPARE(::lstat(raw(dst + "/Y.jpg").constData(), &arrived), 0);
+        QCOMPARE(int(arrived.st_mode & 07777), edit == "mode" ? 0600 : 0644);
+        if (edit == "attribute")
+            QCOMPARE(attributesOf(dst + "/Y.jpg").value("user.xdg.tags"), QByteArray("after"));
+        // Said in words: X.jpg is not a name of F2's copy.
+        QCOMPARE(results[2].linksNotKeptAfterChange, QStringList{dst + "/X.jpg"});
+        QVERIFY2(results[2].message.contains(QStringLiteral("The hard links of “X.jpg” could not be kept: the file "
+                                                            "changed")),
+                 qPrintable(results[2].message));
+        QVERIFY2(!results[3].hasNotKept(), qPrintable(results[3].message));
+        const std::optional<lg::BatchSummary> summary = lg::batchSummary(results, lg::FileOpKind::Move);
+        QVERIFY(summary && summary->informational);
+        QCOMPARE(entries(src), QStringList{});
+    }
+
     // A file that changes while it is copied never arrives as a copy reported
     // done: one that grew, or a sparse file cut short after its first stretch
     // of data (whose end would otherwise come as holes). The copy is refused

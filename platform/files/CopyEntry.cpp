@@ -407,7 +407,7 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
 // the change time moves with every edit, also one that puts size and date
 // back, an attribute or a mode), where its file system's times cannot tell a
 // rewrite still the bytes copied, and the copy is still the file made, of
-// the size and date made. Otherwise target gets a copy of its own, made anew
+// the size made. Otherwise target gets a copy of its own, made anew
 // (Changed: the file changed since its earlier name was copied). A copy on
 // another disk than target is no reason to say a link was lost: target gets
 // a file of its own.
@@ -428,8 +428,13 @@ LinkOutcome linkToEarlierCopy(const QByteArray &source, const QByteArray &target
         const Descriptor made(::open(copy.path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat now;
         if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode
-            || now.st_size != copy.copySize || !sameTime(now.st_mtim, copy.copyModified))
-            return LinkOutcome::Changed;
+            || now.st_size != copy.copySize) {
+            // The copy is not the one made any more. A card could not have
+            // linked it anyway (and its driver may not keep an inode).
+            const Descriptor folder(::open(folderOf(target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            return folder.fd >= 0 && kindOf(ctx, folder.fd) == FileSystemKind::Card ? LinkOutcome::CannotLink
+                                                                                    : LinkOutcome::Changed;
+        }
         if (!copy.digest.isEmpty()) {
             int in = -1;
             if (openPlannedFile(source, st, &in) != 0)
@@ -464,8 +469,8 @@ void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByt
         return;
     ctx.linkedFiles.insert_or_assign(std::make_pair(st.st_dev, st.st_ino),
                                      CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size,
-                                                             made.st_mtim, st.st_size, st.st_mtim, st.st_ctim,
-                                                             st.st_mode, digest});
+                                                             st.st_size, st.st_mtim, st.st_ctim, st.st_mode,
+                                                             digest});
 }
 
 // Names the entry in ctx's list for how its link went: a file of its own
@@ -542,13 +547,12 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
         err = EIO;
-    if (!err)
-        err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
     if (!err) {
+        // The copy takes its name: a card may refuse that name.
+        err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
         const QByteArray fdPath = handlePath(out);
-        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
-            err = cardRefusal(errno, target, ctx);
-    } else {
+        if (!err && ::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
+            err = errno;
         err = cardRefusal(err, target, ctx);
     }
     if (!err && link != LinkOutcome::CannotLink)

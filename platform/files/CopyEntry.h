@@ -112,7 +112,6 @@ struct CopyContext
         dev_t device = 0;              // of the copy
         ino_t inode = 0;
         off_t copySize = 0;            // of the copy as made
-        struct timespec copyModified {};
         off_t size = 0;                // of the source as copied
         struct timespec modified {};
         struct timespec changed {};

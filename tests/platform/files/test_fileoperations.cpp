@@ -2366,6 +2366,41 @@ private Q_SLOTS:
         }
     }
 
+    // Where a disk's times cannot tell a rewrite (told so here), a move
+    // across disks checks every file by its bytes, a sparse one's holes read
+    // as zeros, and removes the sources that are as copied; the links among
+    // its names stay.
+    void aMoveFromADiskWhoseTimesCannotTellIsCheckedByItsBytes()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("bytes checked"));
+        const QString album = root + "/src/Album";
+        const QString photo = lg::test::writeFile(album + "/a.jpg", QByteArray(2500000, 'a'));
+        QCOMPARE(::link(raw(photo).constData(), raw(album + "/a-link.jpg").constData()), 0);
+        const int fd = ::open(raw(album + "/clip.raw").constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray block(4096, 'd');
+        QCOMPARE(::pwrite(fd, block.constData(), 4096, off_t(1) << 20), ssize_t(4096));
+        QCOMPARE(::ftruncate(fd, off_t(3) << 20), 0);
+        ::close(fd);
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        const FileSystemKindGuard kind([](dev_t) { return lg::FileSystemKind::Fuse; });
+        int chunks = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &) {
+            chunks += step == lg::FileStep::CopiedChunk ? 1 : 0;
+            return step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(album, dst);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(chunks >= 3);   // the bytes came through the process, a MiB at a time
+        QVERIFY(!QFileInfo::exists(album));
+        QCOMPARE(readAll(dst + "/Album/a.jpg"), QByteArray(2500000, 'a'));
+        QCOMPARE(inodeOf(dst + "/Album/a-link.jpg"), inodeOf(dst + "/Album/a.jpg"));
+        QByteArray clip(3 << 20, '\0');
+        clip.replace(1 << 20, 4096, block);
+        QCOMPARE(readAll(dst + "/Album/clip.raw"), clip);
+    }
+
     // A card refuses some names (: ? * < > | " \ and a tab; fusefat and the
     // kernel's FAT also bytes that are not UTF-8): a folder copied or moved
     // there arrives with every other entry, each refused one named with why,

@@ -12,9 +12,12 @@
 // placeholder is filled with the folder's entries, no folder being renamed
 // there). A
 // move across file systems copies, checks the copy, and deletes the source
-// entry by entry, each only while it is still what was copied: what arrived or
-// changed meanwhile stays, and the result names a few of them and says how
-// many. A file that changed while it was copied (grew, shrank, edited in
+// entry by entry, each only while it is still what was copied (where the
+// disk's times cannot tell a rewrite in place — a card, FUSE — by its bytes,
+// read again just before): what arrived or changed meanwhile stays, and the
+// result names a few of them and says how many. An entry whose name the
+// target's disk refuses (a card's rules) is left out, and named with why;
+// the rest of its item arrives. A file that changed while it was copied (grew, shrank, edited in
 // place) is refused: never reported done. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
 // attributes, ACLs, holes and hard links (within the item, and across the
 // items of one command: transferItem) come along, and what the target cannot

@@ -6,11 +6,15 @@
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
 
+#include <QCryptographicHash>
+#include <QUtf8StringView>
+
 #include <algorithm>
 #include <functional>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -34,6 +38,19 @@ void tellMade(CopyContext &ctx, int fd)
         std::exchange(ctx.onMade, nullptr)(fd);
 }
 
+// The kind of the file system that holds the open file fd, asked once per
+// device and copy.
+FileSystemKind kindOf(CopyContext &ctx, int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return FileSystemKind::Ordinary;
+    const auto known = ctx.kinds.find(st.st_dev);
+    if (known != ctx.kinds.end())
+        return known->second;
+    return ctx.kinds.emplace(st.st_dev, fileSystemKindOf(fd)).first->second;
+}
+
 // A link's times (a link cannot be opened).
 void keepLinkTimes(const QByteArray &path, const struct stat &st)
 {
@@ -55,12 +72,23 @@ struct Descriptor
     const int fd;
 };
 
+// The copy at target; with digest, the bytes copied go into it too.
+struct CopyTarget
+{
+    int fd = -1;
+    const QByteArray &path;
+    QCryptographicHash *digest = nullptr;
+};
+
 // Copies length bytes from in's position to out's position (both move on).
-int copyStream(int in, int out, qint64 length, CopyContext &ctx)
+// With a digest, the bytes come through this process (read and write), so
+// that they are digested as they are written.
+int copyStream(int in, const CopyTarget &to, qint64 length, CopyContext &ctx)
 {
     constexpr size_t chunk = size_t(16) << 20;
+    const int out = to.fd;
     qint64 done = 0;
-    bool useRange = true, useSendfile = true;
+    bool useRange = !to.digest, useSendfile = !to.digest;
     while (done < length) {
         // Quitting: the copy is abandoned, and what was made of it is removed.
         if (isShuttingDown())
@@ -83,6 +111,8 @@ int copyStream(int in, int out, qint64 length, CopyContext &ctx)
         } else {
             static thread_local std::vector<char> buffer(size_t(1) << 20);
             n = ::read(in, buffer.data(), std::min(want, buffer.size()));
+            if (n > 0 && to.digest)
+                to.digest->addData(QByteArrayView(buffer.data(), qsizetype(n)));
             if (n > 0) {
                 ssize_t written = 0;
                 while (written < n) {
@@ -106,8 +136,17 @@ int copyStream(int in, int out, qint64 length, CopyContext &ctx)
         done += n;
         if (ctx.onBytes)
             ctx.onBytes(n);
+        injectedFileFault(FileStep::CopiedChunk, decodedPath(to.path));
     }
     return 0;
+}
+
+// A hole of length bytes, digested as the zeros it reads as.
+void digestHole(QCryptographicHash *digest, qint64 length)
+{
+    static const QByteArray zeros(1 << 16, '\0');
+    for (; digest && length > 0; length -= zeros.size())
+        digest->addData(QByteArrayView(zeros).first(std::min<qint64>(length, zeros.size())));
 }
 
 // Copies the bytes of the regular file st describes, from in to out (both
@@ -116,11 +155,13 @@ int copyStream(int in, int out, qint64 length, CopyContext &ctx)
 // to the same offset of out, which gets its whole size at the end (by
 // ftruncate, or where the file system refuses that, by a zero written as its
 // last byte). A hole counts as copied for the progress.
-int copyFileData(int in, int out, const struct stat &st, const QByteArray &target, CopyContext &ctx)
+int copyFileData(int in, const CopyTarget &to, const struct stat &st, CopyContext &ctx)
 {
+    const int out = to.fd;
+    const QByteArray &target = to.path;
     const qint64 size = st.st_size;
     if (qint64(st.st_blocks) * 512 >= size)
-        return copyStream(in, out, size, ctx);
+        return copyStream(in, to, size, ctx);
     qint64 at = 0;
     while (at < size) {
         if (isShuttingDown())
@@ -130,21 +171,23 @@ int copyFileData(int in, int out, const struct stat &st, const QByteArray &targe
             data = off_t(at);   // cannot tell: the rest is copied as data
         const qint64 from = data < 0 ? size : std::min<qint64>(data, size);   // ENXIO: a hole up to the end
         off_t hole = from < size ? ::lseek(in, off_t(from), SEEK_HOLE) : off_t(size);
-        const qint64 to = hole < 0 ? size : std::clamp<qint64>(hole, from, size);
+        const qint64 end = hole < 0 ? size : std::clamp<qint64>(hole, from, size);
         if (from > at && ctx.onBytes)
             ctx.onBytes(from - at);
-        if (to > from) {
+        if (from > at)
+            digestHole(to.digest, from - at);
+        if (end > from) {
             if (::lseek(in, off_t(from), SEEK_SET) < 0 || ::lseek(out, off_t(from), SEEK_SET) < 0)
                 return errno;
-            if (const int err = copyStream(in, out, to - from, ctx))
+            if (const int err = copyStream(in, to, end - from, ctx))
                 return err;
             // A stretch that came short (the file shrank) is never padded with
             // zeros by the size set below.
-            if (::lseek(out, 0, SEEK_CUR) != off_t(to))
+            if (::lseek(out, 0, SEEK_CUR) != off_t(end))
                 return changedWhileCopied;
             injectedFileFault(FileStep::CopiedStretch, decodedPath(target));
         }
-        at = std::max(to, from);
+        at = std::max(end, from);
     }
     struct stat written;
     if (::fstat(out, &written) != 0)
@@ -258,14 +301,15 @@ int copyAttributes(const Attributes &from, const Attributes &to, const QByteArra
 // Gives the copy at target (open as fd) its permissions. A target that
 // refuses them (a FUSE FAT driver: EPERM, EOPNOTSUPP, ENOSYS, EINVAL for a
 // file this process made) does not stop the copy: the entry is named in
-// ctx.permissionsNotKept. 0 or an errno value.
+// ctx.permissionsNotKept, unless the target is a card, whose file system
+// holds no permissions at all. 0 or an errno value.
 int keepMode(int fd, mode_t mode, const QByteArray &target, const QByteArray &relative, CopyContext &ctx)
 {
     int err = injectedFileFault(FileStep::SetMode, decodedPath(target));
     if (!err && ::fchmod(fd, mode) != 0)
         err = errno;
     if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL) {
-        if (ctx.permissionsNotKept)
+        if (ctx.permissionsNotKept && kindOf(ctx, fd) != FileSystemKind::Card)
             ctx.permissionsNotKept->append(relative);
         return 0;
     }
@@ -312,16 +356,22 @@ int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
 // Copies the file's bytes, extended attributes, permissions and times into
 // out (left open), the copy at target. The attributes go before the
 // permissions: a read-only copy could not take user.* attributes any more,
-// and an ACL's mask is what the source's mode says it is.
+// and an ACL's mask is what the source's mode says it is. Where the source's
+// file system cannot tell a rewrite by its times, *digest is the digest of
+// the bytes copied, which the source, read again, still has (else empty).
 int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, const QByteArray &target,
-                       const QByteArray &relative, CopyContext &ctx)
+                       const QByteArray &relative, CopyContext &ctx, QByteArray *digest)
 {
+    digest->clear();
     if (const int injected = injectedFileFault(FileStep::CopyData, decodedPath(source)))
         return injected;
     int in = -1;
     if (const int err = openPlannedFile(source, st, &in))
         return err;
-    int err = copyFileData(in, out, st, target, ctx);
+    std::optional<QCryptographicHash> copied;
+    if (!timesTellRewrites(kindOf(ctx, in)))
+        copied.emplace(contentDigestAlgorithm);
+    int err = copyFileData(in, {out, target, copied ? &*copied : nullptr}, st, ctx);
     if (!err)
         err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
             return keepMode(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID), target, relative, ctx);
@@ -331,6 +381,15 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
     // (which moves its change time) did not arrive as it is.
     if (!err && !isUnchanged(in, st))
         err = changedWhileCopied;
+    // Times that cannot tell a rewrite in place: the source is read again,
+    // and what was written must be what it holds now.
+    if (!err && copied) {
+        err = contentDigestOf(in, digest);
+        if (!err && *digest != copied->result())
+            err = changedWhileCopied;
+        if (!err && ctx.digests)
+            ctx.digests->insert(relative, *digest);
+    }
     ::close(in);
     if (!err) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -342,31 +401,50 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
 }
 
 // A later name of a file already copied becomes a name of that copy: while
-// the source, as st shows it, still has the size, modification time and
-// change time it was copied with (the copy of a file edited since through
+// the source, as st shows it, still has the size, modification time, change
+// time and mode it was copied with (the copy of a file edited since through
 // any of its names, or of a new file under a reused inode, would not be it;
 // the change time moves with every edit, also one that puts size and date
-// back, an attribute or a mode) and the copy is still the file made, of the
-// size made. Otherwise target gets a copy of its own, made anew. A copy on another
-// disk than target is no reason to say a link was lost: target gets a file of
-// its own.
-enum class LinkOutcome { NotALaterName, Linked, CannotLink };
-LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
+// back, an attribute or a mode), where its file system's times cannot tell a
+// rewrite still the bytes copied, and the copy is still the file made, of
+// the size made. Otherwise target gets a copy of its own, made anew
+// (Changed: the file changed since its earlier name was copied). A copy on
+// another disk than target is no reason to say a link was lost: target gets
+// a file of its own.
+enum class LinkOutcome { NotALaterName, Linked, CannotLink, Changed };
+LinkOutcome linkToEarlierCopy(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
+                              const struct stat &st, CopyContext &ctx)
 {
     const auto first = ctx.linkedFiles.find(std::make_pair(st.st_dev, st.st_ino));
     if (first == ctx.linkedFiles.end())
         return LinkOutcome::NotALaterName;
     const CopyContext::LinkedCopy &copy = first->second;
-    if (copy.size != st.st_size || !sameTime(copy.modified, st.st_mtim) || !sameTime(copy.changed, st.st_ctim))
-        return LinkOutcome::NotALaterName;
+    if (copy.size != st.st_size || !sameTime(copy.modified, st.st_mtim) || !sameTime(copy.changed, st.st_ctim)
+        || copy.mode != st.st_mode)
+        return LinkOutcome::Changed;
     int err = injectedFileFault(FileStep::HardLink, decodedPath(target));
     if (!err) {
         // Linked by a handle on the copy checked, not by its name again.
         const Descriptor made(::open(copy.path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat now;
         if (made.fd < 0 || ::fstat(made.fd, &now) != 0 || now.st_dev != copy.device || now.st_ino != copy.inode
-            || now.st_size != copy.copySize)
-            return LinkOutcome::NotALaterName;
+            || now.st_size != copy.copySize) {
+            // The copy is not the one made any more. A card could not have
+            // linked it anyway (and its driver may not keep an inode).
+            const Descriptor folder(::open(folderOf(target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            return folder.fd >= 0 && kindOf(ctx, folder.fd) == FileSystemKind::Card ? LinkOutcome::CannotLink
+                                                                                    : LinkOutcome::Changed;
+        }
+        if (!copy.digest.isEmpty()) {
+            int in = -1;
+            if (openPlannedFile(source, st, &in) != 0)
+                return LinkOutcome::NotALaterName;   // its own copy finds out why
+            QByteArray digest;
+            const int readErr = contentDigestOf(in, &digest);
+            ::close(in);
+            if (readErr || digest != copy.digest)
+                return LinkOutcome::Changed;
+        }
         const QByteArray handle = handlePath(made.fd);
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         if (procFds ? ::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
@@ -375,42 +453,74 @@ LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, C
     }
     if (err == EXDEV)
         return LinkOutcome::NotALaterName;
+    if (!err && !copy.digest.isEmpty() && ctx.digests)
+        ctx.digests->insert(relative, copy.digest);
     return err ? LinkOutcome::CannotLink : LinkOutcome::Linked;
 }
 
 // Notes the copy (open as out) at target of the file st describes, when that
-// has more than one name: its later names become links to it.
-void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByteArray &target)
+// has more than one name: its later names become links to it. A newer copy
+// takes the place of an older one of the same file.
+void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByteArray &target,
+                    const QByteArray &digest)
 {
     struct stat made;
     if (st.st_nlink < 2 || ::fstat(out, &made) != 0)
         return;
-    ctx.linkedFiles.emplace(std::make_pair(st.st_dev, st.st_ino),
-                            CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size, st.st_size,
-                                                    st.st_mtim, st.st_ctim});
+    ctx.linkedFiles.insert_or_assign(std::make_pair(st.st_dev, st.st_ino),
+                                     CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size,
+                                                             st.st_size, st.st_mtim, st.st_ctim, st.st_mode,
+                                                             digest});
+}
+
+// Names the entry in ctx's list for how its link went: a file of its own
+// where the target cannot link, or where the file changed since.
+void tellLinkOutcome(CopyContext &ctx, LinkOutcome link, const QByteArray &relative)
+{
+    if (link == LinkOutcome::CannotLink && ctx.linksNotKept)
+        ctx.linksNotKept->append(relative);
+    else if (link == LinkOutcome::Changed && ctx.linksChanged)
+        ctx.linksChanged->append(relative);
+}
+
+// err, or nameRefused where err is how a card's file system refuses a name
+// (EINVAL from the kernel's drivers, EPERM from fusefat, ENOENT and EILSEQ
+// from exfat-fuse) and target's name is one it refuses.
+int cardRefusal(int err, const QByteArray &target, CopyContext &ctx)
+{
+    if (err != EINVAL && err != ENOENT && err != EILSEQ && err != EPERM)
+        return err;
+    if (!isNameACardRefuses(target.mid(target.lastIndexOf('/') + 1)))
+        return err;
+    const Descriptor folder(::open(folderOf(target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0 || kindOf(ctx, folder.fd) == FileSystemKind::Ordinary)
+        return err;
+    return nameRefused;
 }
 
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
                     const struct stat &st, CopyContext &ctx)
 {
-    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
+    const LinkOutcome link = linkToEarlierCopy(source, target, relative, st, ctx);
     if (link == LinkOutcome::Linked) {
         tellMade(ctx, -1);   // the link at target is what was made (a temporary's owner records it)
         return 0;
     }
-    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int err = injectedFileFault(FileStep::MakeFile, decodedPath(target));
+    const int out = err ? -1 : ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
-        return errno;
+        return cardRefusal(err ? err : errno, target, ctx);
     tellMade(ctx, out);
-    int err = copyIntoDescriptor(source, st, out, target, relative, ctx);
+    QByteArray digest;
+    err = copyIntoDescriptor(source, st, out, target, relative, ctx, &digest);
     if (!err && link != LinkOutcome::CannotLink)
-        noteLinkedCopy(ctx, st, out, target);
+        noteLinkedCopy(ctx, st, out, target, digest);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
         ::unlink(target.constData());
-    else if (link == LinkOutcome::CannotLink && ctx.linksNotKept)
-        ctx.linksNotKept->append(relative);   // a file of its own now: said, never silent
+    else
+        tellLinkOutcome(ctx, link, relative);   // a file of its own now: said, never silent
     return err;
 }
 
@@ -423,7 +533,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     if (!procFds)
         return ENOTSUP;
     // Another name of a file an earlier item of the command copied.
-    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
+    const LinkOutcome link = linkToEarlierCopy(source, target, QByteArray(), st, ctx);
     if (link == LinkOutcome::Linked) {
         recordCopied(ctx, QByteArray(), st);
         return 0;
@@ -431,26 +541,28 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     const int out = ::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
-    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx);
+    QByteArray digest;
+    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx, &digest);
     recordCopied(ctx, QByteArray(), st);
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
         err = EIO;
-    if (!err)
-        err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
     if (!err) {
+        // The copy takes its name: a card may refuse that name.
+        err = injectedFileFault(FileStep::FinalRename, decodedPath(target));
         const QByteArray fdPath = handlePath(out);
-        if (::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
+        if (!err && ::linkat(AT_FDCWD, fdPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0)
             err = errno;
+        err = cardRefusal(err, target, ctx);
     }
     if (!err && link != LinkOutcome::CannotLink)
-        noteLinkedCopy(ctx, st, out, target);
+        noteLinkedCopy(ctx, st, out, target, digest);
     if (::close(out) != 0 && !err) {
         err = errno;
         ::unlink(target.constData());
     }
-    if (!err && link == LinkOutcome::CannotLink && ctx.linksNotKept)
-        ctx.linksNotKept->append(QByteArray());
+    if (!err)
+        tellLinkOutcome(ctx, link, QByteArray());
     return err;
 }
 
@@ -464,13 +576,39 @@ void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByt
     }
 }
 
-void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, struct timespec> &changed)
+void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, UnlinkedName> &unlinked)
 {
-    for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
-        const auto linked = ctx.linkedFiles.find(it.key());
-        if (linked != ctx.linkedFiles.end())
-            linked->second.changed = it.value();
+    for (auto it = ctx.linkedFiles.begin(); it != ctx.linkedFiles.end();) {
+        const auto removed = unlinked.constFind(it->first);
+        if (removed == unlinked.cend()) {
+            ++it;
+            continue;
+        }
+        if (removed->gone) {
+            it = ctx.linkedFiles.erase(it);
+            continue;
+        }
+        // Only a name that was the file as this copy has it moves on the
+        // change time its later names must show; a name removed of a file
+        // that changed since leaves the copy as old as it is.
+        CopyContext::LinkedCopy &copy = it->second;
+        if (copy.size == removed->size && sameTime(copy.modified, removed->modified)
+            && sameTime(copy.changed, removed->changedBefore))
+            copy.changed = removed->changedAfter;
+        ++it;
     }
+}
+
+int refusedNameOr(int err, const QByteArray &target, CopyContext &ctx) { return cardRefusal(err, target, ctx); }
+
+bool isNameACardRefuses(const QByteArray &name)
+{
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || std::strchr(":?*<>|\"\\", c))
+            return true;
+    }
+    return !QUtf8StringView(name).isValidUtf8();
 }
 
 int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative)
@@ -487,7 +625,7 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
             return errno;
         link.truncate(int(n));
         if (::symlink(link.constData(), target.constData()) != 0)
-            return errno;
+            return cardRefusal(errno, target, ctx);
         tellMade(ctx, -1);
         copyAttributes({-1, source}, {-1, target}, target, relative, ctx, {});
         keepLinkTimes(target, st);
@@ -503,9 +641,9 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
     if (!S_ISDIR(st.st_mode))
         return ENOTSUP;  // devices, sockets and pipes are not copied
     if (const int injected = injectedFileFault(FileStep::MakeFolder, decodedPath(target)))
-        return injected;
+        return cardRefusal(injected, target, ctx);
     if (::mkdir(target.constData(), 0700) != 0)
-        return errno;
+        return cardRefusal(errno, target, ctx);
     recordCopied(ctx, relative, st);
     tellMade(ctx, -1);
     constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -519,9 +657,15 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
     for (const QByteArray &name : names) {
         if (isShuttingDown())
             return ECANCELED;
-        if (const int e = copyEntry(joinRawPath(source, name), joinRawPath(target, name), ctx,
-                                   relative.isEmpty() ? name : relative + '/' + name))
+        const QByteArray below = relative.isEmpty() ? name : relative + '/' + name;
+        if (const int e = copyEntry(joinRawPath(source, name), joinRawPath(target, name), ctx, below)) {
+            // A name the target refuses fails that entry alone: it is named.
+            if (e == nameRefused && ctx.namesRefused) {
+                ctx.namesRefused->append(below);
+                continue;
+            }
             return e;
+        }
     }
     // Its attributes once its entries are in: a default ACL given earlier
     // would be taken on by entries that have none of their own.

@@ -12,14 +12,22 @@
 // driver refusing chmod) in ctx.permissionsNotKept. Files with more than one
 // name stay one file with as many names, within the copied tree and across
 // the items of one command that share a context (a later name is linked to
-// the first copy; where the target cannot link, it gets a copy of its own and
-// is named in ctx.linksNotKept). A sparse file's holes stay holes: only its
-// data is copied.
+// the newest copy of its file while that copy is still exactly the file as it
+// is now; where the target cannot link, or the file changed since, it gets a
+// copy of its own and is named in ctx.linksNotKept or ctx.linksChanged). A
+// sparse file's holes stay holes: only its data is copied.
+// A name the target's file system refuses (a card's: : ? * < > | " \, a tab,
+// bytes that are not UTF-8) fails that entry alone (nameRefused): a folder's
+// other entries are copied, the refused ones named in ctx.namesRefused. A
+// card, which cannot hold permissions, is never said to have refused them.
 // Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
 // meanwhile for anything but the regular file examined is refused, never
 // waited on (changedWhileCopied). So is a file that changed while it was
 // copied (it grew, shrank, or was written, given attributes or another mode
-// in place): what arrived must be the file as it is when its copy ends.
+// in place): what arrived must be the file as it is when its copy ends. Where
+// the source's file system cannot tell a rewrite by its times (a card, FUSE),
+// the bytes copied are digested and the source read again once its copy is
+// written: a copy that is not the source's bytes is refused too.
 //
 // Paths here are the bytes the file system gave, so that a name that is not
 // valid UTF-8 is copied as it is. Blocking; any thread. Failures are errno
@@ -50,6 +58,12 @@ namespace lg {
 // examined any more (another file, a link or a pipe in its place, or it grew,
 // shrank or was edited while it was copied).
 constexpr int changedWhileCopied = -2;
+// Another: the target's file system refuses the entry's name (a card's rules).
+constexpr int nameRefused = -5;
+
+// A name a card's file system refuses: one holding : ? * < > | " \ or a
+// control character (a tab), or bytes that are not UTF-8.
+bool isNameACardRefuses(const QByteArray &name);
 
 // What one copy shares between its entries, and what it tells its caller.
 struct CopyContext
@@ -64,16 +78,34 @@ struct CopyContext
     // Where set: the entries (as above) that became files of their own
     // because the target could not link them to the copy of their file.
     QList<QByteArray> *linksNotKept = nullptr;
-    // Where set: the entries (as above) whose permissions the target refused.
+    // Where set: the entries (as above) whose permissions the target refused
+    // (never on a card, which holds none).
     QList<QByteArray> *permissionsNotKept = nullptr;
-    // The first copy of each file met with more than one name, by the
+    // Where set: the entries (as above) that are further names of a file an
+    // earlier item copied, and became files of their own because the file
+    // changed after that copy was made.
+    QList<QByteArray> *linksChanged = nullptr;
+    // Where set: the entries (as above) not copied because the target's file
+    // system refuses their names; without it such an entry fails the copy.
+    QList<QByteArray> *namesRefused = nullptr;
+    // Where set (a move): the digest (contentDigestOf) of each regular file's
+    // bytes as copied, by path (as above), for the files whose file system
+    // cannot tell a rewrite by its times: the removal of the source reads
+    // them again and compares.
+    CopiedDigests *digests = nullptr;
+    // The kind of each file system met, by device (asked once per copy).
+    std::map<dev_t, FileSystemKind> kinds;
+    // The newest copy of each file met with more than one name, by the
     // source's device and inode: its later names become links to it while
-    // the source still has the size, modification time and change time it
-    // was copied with (an edit through any name, of its bytes, attributes or
-    // mode, moves the change time) and the copy is still the file made, of
-    // the size made. A move across disks removes the earlier names of the
-    // source before a later item comes: the change time each unlink left is
-    // put here then (linkedNamesRemoved).
+    // the source still has the size, modification time, change time and
+    // mode it was copied with (an edit through any name, of its bytes,
+    // attributes or mode, moves the change time), where times cannot tell a
+    // rewrite the same bytes too, and the copy is still the file made. A
+    // name whose file changed since gets a copy of its own, which takes the
+    // place of the older one here. A move across disks removes the earlier
+    // names of the source before a later item comes: the change time an
+    // unlink left is put here then, when the name removed was the file as
+    // this copy has it (linkedNamesRemoved).
     struct LinkedCopy
     {
         QByteArray path;               // the copy, under the name it has now
@@ -83,6 +115,8 @@ struct CopyContext
         off_t size = 0;                // of the source as copied
         struct timespec modified {};
         struct timespec changed {};
+        mode_t mode = 0;
+        QByteArray digest;             // of its bytes, where its times cannot tell a rewrite
     };
     std::map<std::pair<dev_t, ino_t>, LinkedCopy> linkedFiles;
 };
@@ -91,10 +125,15 @@ struct CopyContext
 // target: the links of later items go there.
 void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByteArray &target);
 
-// The delete step of a move took names of files that ctx copied: each such
-// file (by the source's device and inode) now shows the change time given,
-// which its later names must show to be linked to the copy.
-void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, struct timespec> &changed);
+// The delete step of a move took names of files that ctx copied: a file whose
+// name removed was the file as its copy here has it now shows the change time
+// that unlink left, which its later names must show to be linked to the copy;
+// a file that lost its last name is forgotten (its inode may come again).
+void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, UnlinkedName> &unlinked);
+
+// err, or nameRefused where err is how a card's file system refuses a name
+// and the last part of target is a name a card refuses.
+int refusedNameOr(int err, const QByteArray &target, CopyContext &ctx);
 
 // Copies source (any kind, links as links) to target, which must not exist;
 // relative is source's path below the item's top, for ctx.copied.

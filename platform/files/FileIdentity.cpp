@@ -1,13 +1,19 @@
 // What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileNames.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
 
 namespace lg {
 
@@ -43,7 +49,87 @@ std::optional<FileIdentity> identityFromStatx(int dirFd, const char *name, int f
     return identityOfStat(st);
 }
 
+std::mutex g_kindMutex;
+FileSystemKindHook g_kindHook;
+
+constexpr long exfatMagic = 0x2011BAB0;   // not in every linux/magic.h
+constexpr long fuseMagic = 0x65735546;
+
+// The type field of the mount table's line for device (major:minor), as
+// "vfat", "fuse.fusefat" or "fuseblk"; empty when it is not listed.
+QByteArray mountTypeOf(dev_t device)
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray wanted = QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3 || fields.at(2) != wanted)
+            continue;
+        const qsizetype dash = fields.indexOf("-", 6);
+        return dash > 0 && dash + 1 < fields.size() ? fields.at(dash + 1) : QByteArray();
+    }
+    return {};
+}
+
 } // namespace
+
+FileSystemKind fileSystemKindOf(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return FileSystemKind::Ordinary;
+    {
+        std::lock_guard<std::mutex> lock(g_kindMutex);
+        if (g_kindHook) {
+            if (const std::optional<FileSystemKind> kind = g_kindHook(st.st_dev))
+                return *kind;
+        }
+    }
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return FileSystemKind::Ordinary;
+    if (long(fs.f_type) == MSDOS_SUPER_MAGIC || long(fs.f_type) == exfatMagic)
+        return FileSystemKind::Card;
+    if (long(fs.f_type) != fuseMagic)
+        return FileSystemKind::Ordinary;
+    // fusefat mounts as "fuse.fusefat", exfat-fuse as "fuseblk" (a block
+    // device's driver: exFAT or NTFS, which keep no change time either).
+    const QByteArray type = mountTypeOf(st.st_dev).toLower();
+    if (type == "fuseblk" || type.endsWith("fat") || type.endsWith(".exfat") || type.endsWith(".msdos"))
+        return FileSystemKind::Card;
+    return FileSystemKind::Fuse;
+}
+
+int contentDigestOf(int fd, QByteArray *digest)
+{
+    QCryptographicHash hash(contentDigestAlgorithm);
+    static thread_local std::vector<char> buffer(size_t(1) << 20);
+    off_t at = 0;
+    for (;;) {
+        if (isShuttingDown())
+            return ECANCELED;
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.data(), qsizetype(n)));
+        at += n;
+    }
+    *digest = hash.result();
+    return 0;
+}
+
+void setFileSystemKindForTesting(FileSystemKindHook hook)
+{
+    std::lock_guard<std::mutex> lock(g_kindMutex);
+    g_kindHook = std::move(hook);
+}
 
 FileIdentity identityOfStat(const struct stat &st)
 {

@@ -11,10 +11,14 @@
 // again afterwards. A path reaches the disk by its exact bytes (lg::FileNames),
 // so a name that is not valid UTF-8 is never read as its look-alike. Any
 // thread; a name that names nothing (or cannot be read) has no identity.
+#include <QByteArray>
+#include <QCryptographicHash>
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
+#include <sys/types.h>
 
 struct stat;
 
@@ -53,5 +57,32 @@ std::optional<FileIdentity> fileIdentityAt(int dirFd, const char *name);
 std::optional<FileIdentity> fileIdentityOf(int fd);
 // The identity a stat describes (no birth time: stat has none).
 FileIdentity identityOfStat(const struct stat &st);
+
+// What the file system that holds a file can tell and keep, as copies and
+// moves need to know it.
+enum class FileSystemKind {
+    Ordinary,   // ext4, xfs, btrfs, tmpfs, NFS ...: every write moves the change time
+    Card,       // FAT or exFAT, by the kernel or through FUSE (fusefat, exfat-fuse on a
+                // block device): no permissions, no links, no change time of its own
+                // (a writer that puts the date back leaves no trace), names by the
+                // card's rules (no : ? * < > | " \ or control characters, valid UTF-8)
+    Fuse,       // another FUSE driver: what it reports of times need not move with a write
+};
+// The kind of the file system that holds the open file fd (fstatfs; for FUSE
+// the mount table says which driver). Ordinary when it cannot be told.
+FileSystemKind fileSystemKindOf(int fd);
+// A rewrite in place (same size, the date put back) shows in the times.
+inline bool timesTellRewrites(FileSystemKind kind) { return kind == FileSystemKind::Ordinary; }
+// Tests: the kind of the file system of each device (none: as the disk says);
+// an empty hook puts the disk's word back.
+using FileSystemKindHook = std::function<std::optional<FileSystemKind>(dev_t device)>;
+void setFileSystemKindForTesting(FileSystemKindHook hook);
+
+// What a copy from a file system whose times cannot tell a rewrite is checked
+// by: a digest of the bytes, against an accidental change, not an adversary.
+constexpr QCryptographicHash::Algorithm contentDigestAlgorithm = QCryptographicHash::Md5;
+// The digest of what the open file fd holds, read (pread) from its start to
+// its end. 0, or an errno value (ECANCELED once the program quits).
+int contentDigestOf(int fd, QByteArray *digest);
 
 } // namespace lg

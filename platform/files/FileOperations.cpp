@@ -592,11 +592,22 @@ QStringList namedInItem(const QString &item, const QStringList &relative)
     return names;
 }
 
-// What the result says of the attributes and hard links the target could not
-// hold, each given by the entries' paths below the item's top.
-QString notKeptText(const Plan &p, const QStringList &attributes, const QStringList &links,
-                    const QStringList &permissions)
+// The paths below the item's top of entries given by their path at target.
+QStringList belowTarget(const Plan &p, const QStringList &paths)
 {
+    QStringList relative;
+    for (const QString &path : paths)
+        relative.append(path == p.target ? QString() : path.mid(p.target.size() + 1));
+    return relative;
+}
+
+// What the result says of the attributes, hard links and permissions the
+// target could not hold (r's lists).
+QString notKeptText(const Plan &p, const FileOpResult &r)
+{
+    const QStringList attributes = belowTarget(p, r.attributesNotKept), links = belowTarget(p, r.linksNotKept),
+                      permissions = belowTarget(p, r.permissionsNotKept),
+                      changed = belowTarget(p, r.linksNotKeptAfterChange);
     QStringList sentences;
     if (!attributes.isEmpty()) {
         const QStringList named = namedInItem(p.target, attributes);
@@ -610,6 +621,12 @@ QString notKeptText(const Plan &p, const QStringList &attributes, const QStringL
                                         "them, so each is a separate file.")
                              .arg(someNamed(named, named.size()), parentOf(p.target)));
     }
+    if (!changed.isEmpty()) {
+        const QStringList named = namedInItem(p.target, changed);
+        sentences.append(QStringLiteral("The hard links of %1 could not be kept: the file changed after its other "
+                                        "names were copied, so each is a separate file.")
+                             .arg(someNamed(named, named.size())));
+    }
     if (!permissions.isEmpty()) {
         const QStringList named = namedInItem(p.target, permissions);
         sentences.append(QStringLiteral("The permissions of %1 could not be kept: the file system of “%2” refused "
@@ -619,39 +636,66 @@ QString notKeptText(const Plan &p, const QStringList &attributes, const QStringL
     return sentences.join(QLatin1Char(' '));
 }
 
-// The paths below the item's top of entries given by their path at target.
-QStringList belowTarget(const Plan &p, const QStringList &paths)
+// Why a card's file system refused a name: its characters, or bytes that are
+// not UTF-8. A clause.
+QString refusedNameReason(const QByteArray &name, const QString &folder)
 {
-    QStringList relative;
-    for (const QString &path : paths)
-        relative.append(path == p.target ? QString() : path.mid(p.target.size() + 1));
-    return relative;
+    if (!QUtf8StringView(name).isValidUtf8())
+        return QStringLiteral("the file system of “%1” does not accept a name that is not valid UTF-8 text")
+            .arg(folder);
+    return QStringLiteral("the file system of “%1” does not accept : ? * < > | \" \\ or a tab in a name").arg(folder);
+}
+
+// What a card's file system refused of an item: the entries (by path below
+// the item's top) whose names it does not accept, which were not copied (or
+// moved: they stay in the source), each reason said once.
+QString refusedNamesText(const Plan &p, const QStringList &refused, bool moved)
+{
+    std::map<QString, QStringList> byReason;
+    for (const QString &entry : refused)
+        byReason[refusedNameReason(enc(nameOf(entry)), parentOf(p.target))].append(entry);
+    QStringList sentences;
+    for (const auto &[reason, entries] : byReason) {
+        const QStringList named = namedInItem(p.source, entries);
+        const bool one = named.size() == 1;
+        const QString done = !moved ? QStringLiteral("could not be copied")
+                             : one  ? QStringLiteral("could not be moved and stays where it was")
+                                    : QStringLiteral("could not be moved and stay where they were");
+        sentences.append(QStringLiteral("%1 %2: %3.").arg(someNamed(named, named.size()), done, reason));
+    }
+    return sentences.join(QLatin1Char(' '));
 }
 
 // What the target could not hold of an item copied, by the entries' paths
 // below the item's top.
 struct NotKept
 {
-    QList<QByteArray> attributes, links, permissions;
+    QList<QByteArray> attributes, links, permissions, linksChanged, namesRefused;
     void clear()
     {
         attributes.clear();
         links.clear();
         permissions.clear();
+        linksChanged.clear();
+        namesRefused.clear();
     }
     void collectFrom(CopyContext &ctx)
     {
         ctx.attributesNotKept = &attributes;
         ctx.linksNotKept = &links;
         ctx.permissionsNotKept = &permissions;
+        ctx.linksChanged = &linksChanged;
+        ctx.namesRefused = &namesRefused;
     }
 };
 
 // The result of a copy that arrived whole but for what notKept names: a
-// success (or the failure it is) whose message names them.
+// success (or the failure it is) whose message names them. Entries whose
+// names the target refused make it a failure of an item that is in place.
 FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
 {
-    if (notKept.attributes.isEmpty() && notKept.links.isEmpty() && notKept.permissions.isEmpty())
+    if (notKept.attributes.isEmpty() && notKept.links.isEmpty() && notKept.permissions.isEmpty()
+        && notKept.linksChanged.isEmpty() && notKept.namesRefused.isEmpty())
         return r;
     const auto atTarget = [&p](const QList<QByteArray> &entries, QStringList *paths) {
         for (const QByteArray &entry : entries)
@@ -660,10 +704,37 @@ FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
     atTarget(notKept.attributes, &r.attributesNotKept);
     atTarget(notKept.links, &r.linksNotKept);
     atTarget(notKept.permissions, &r.permissionsNotKept);
-    const QString text = notKeptText(p, belowTarget(p, r.attributesNotKept), belowTarget(p, r.linksNotKept),
-                                     belowTarget(p, r.permissionsNotKept));
+    atTarget(notKept.linksChanged, &r.linksNotKeptAfterChange);
+    QString text = notKeptText(p, r);
+    if (!notKept.namesRefused.isEmpty() && r.arrived()) {
+        QStringList refused;
+        for (const QByteArray &entry : notKept.namesRefused) {
+            refused.append(decodedPath(entry));
+            r.namesRefused.append(p.source + QLatin1Char('/') + decodedPath(entry));
+        }
+        const QString said = refusedNamesText(p, refused, false)
+                             + QStringLiteral(" The rest of “%1” was copied.").arg(nameOf(p.target));
+        text = text.isEmpty() ? said : said + QLatin1Char(' ') + text;
+        if (r.ok()) {
+            r.error = FileOpError::Other;
+            r.itemInPlace = true;
+            r.message = text;
+            return r;
+        }
+    }
     r.message = r.ok() ? text : r.message + QLatin1Char(' ') + text;
     return r;
+}
+
+// The failure of a copy that stopped with err: where the target's file
+// system refused the item's own name, in words that say so.
+FileOpResult copyFailure(int err, const Plan &p)
+{
+    if (err != nameRefused)
+        return errnoFailure(err, p.source, p.target);
+    QString reason = refusedNameReason(enc(nameOf(p.target)), parentOf(p.target)) + QLatin1Char('.');
+    reason[0] = reason.at(0).toUpper();
+    return failure(FileOpError::InvalidName, p.source, p.target, reason);
 }
 
 // Copies p.source beside p.target and puts it in place.
@@ -693,20 +764,21 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
                 return path == unfinished || path.startsWith(unfinished + '/');
             });
         shared.linkedFiles.swap(ctx.linkedFiles);
+        shared.kinds.swap(ctx.kinds);
     });
     notKept.collectFrom(ctx);
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
         if (err != ENOTSUP)
-            return err ? errnoFailure(err, p.source, p.target) : withNotKept(success(p.source, p.target), p, notKept);
+            return err ? copyFailure(err, p) : withNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
     QString temporary;
     for (int attempt = 0; attempt < 5; ++attempt) {
         owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
-        if (!owner.isValid())
-            return errnoFailure(err, p.source, p.target);
+        if (!owner.isValid())   // its hidden name holds the item's: a card may refuse that
+            return copyFailure(refusedNameOr(err, enc(p.target), ctx), p);
         temporary = owner.path();
         unfinished = enc(temporary);
         ctx.onMade = [&owner](int fd) { owner.recordMade(fd); };
@@ -718,7 +790,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
     }
     if (!owner.isValid())
-        return errnoFailure(err, p.source, p.target);
+        return copyFailure(refusedNameOr(err, enc(p.target), ctx), p);
     if (!err && verify) {
         // The copy holds all that was copied (or, unrecorded, all the source holds).
         const TreeSize copy = measureTree(enc(temporary));
@@ -728,11 +800,11 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
             err = isShuttingDown() ? ECANCELED : EIO;
     }
     Leftover leftover;
-    if (!err)
-        err = putInPlace(temporary, p.target, p.replacing, true, &leftover, &owner);
+    if (!err && (err = putInPlace(temporary, p.target, p.replacing, true, &leftover, &owner)) != 0)
+        err = refusedNameOr(err, enc(p.target), ctx);
     if (err) {
         QString failedAt;
-        FileOpResult r = errnoFailure(err, p.source, p.target);
+        FileOpResult r = copyFailure(err, p);
         if (owner.isMade() && removeMadeByThisRun(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
         if (!leftover.isEmpty())
@@ -803,11 +875,14 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     // removed (a kill could otherwise leave both places unexplained).
     MoveDeletion deletion(p.source, p.target);
     CopiedEntries copiedEntries;
+    CopiedDigests copiedDigests;   // where the source's times cannot tell a rewrite
     CopyContext syncing = borrowLinks(ctx);
     syncing.syncFiles = true;
     syncing.copied = &copiedEntries;
+    syncing.digests = &copiedDigests;
     FileOpResult copied = copyPlanned(p, syncing, true);
     ctx.linkedFiles.swap(syncing.linkedFiles);
+    ctx.kinds.swap(syncing.kinds);
     if (!copied.ok() && !copied.itemInPlace)
         return copied;
     if (!deletion.isNoted()) {
@@ -818,7 +893,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
                              .arg(p.target, p.source);
         return copied;
     }
-    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries, &copiedDigests);
     linkedNamesRemoved(ctx, removed.unlinkedNames);   // what later names of those files must show
     if (removed.error == ECANCELED && isShuttingDown())
         deletion.keep();   // stopped by the quit: the next start tells
@@ -826,30 +901,44 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         deletion.finish();
     if (!removed.error && !removed.kept)
         return copied;
+    // Entries whose names the target refused were not copied, so they stay:
+    // said as such, never as arrived or changed meanwhile.
+    QStringList refused, otherKeptEntries;
+    for (const QString &path : std::as_const(copied.namesRefused))
+        refused.append(path.mid(p.source.size() + 1));
+    for (const QString &entry : std::as_const(removed.keptEntries))
+        if (!refused.contains(entry))
+            otherKeptEntries.append(entry);
+    const qint64 otherKept = std::max<qint64>(0, removed.kept - refused.size());
     copied.itemInPlace = true;
+    QStringList sentences;
+    if (!refused.isEmpty())
+        sentences.append(refusedNamesText(p, refused, true));
     if (removed.error) {
         copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
             copied.error = FileOpError::Other;
-        copied.message = QStringLiteral("The item was copied to “%1”, but the original could not be removed "
-                                        "entirely: “%2” is left (%3).")
-                             .arg(p.target, removed.failedAt, removalReason(removed.error));
-    } else {
+        sentences.prepend(QStringLiteral("The item was copied to “%1”, but the original could not be removed "
+                                         "entirely: “%2” is left (%3).")
+                              .arg(p.target, removed.failedAt, removalReason(removed.error)));
+    } else if (otherKept > 0) {
         copied.error = FileOpError::Other;
         const QString stayed =
-            removed.kept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
-                              : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
-                                    .arg(removed.kept);
-        copied.message =
+            otherKept == 1 ? QStringLiteral("1 item that arrived or changed while it was moved stayed")
+                           : QStringLiteral("%1 items that arrived or changed while they were moved stayed")
+                                 .arg(otherKept);
+        sentences.prepend(
             QStringLiteral("The item was not wholly moved: %1 in “%2”: %3. The copy is at “%4”; where an item of the "
                            "same name is there too, that copy is the older one.")
                 .arg(stayed, p.sourceIsDir ? p.source : parentOf(p.source),
-                     someNamed(namedInItem(p.source, removed.keptEntries), removed.kept), p.target);
+                     someNamed(namedInItem(p.source, otherKeptEntries), otherKept), p.target));
+    } else {
+        copied.error = FileOpError::Other;
+        sentences.append(QStringLiteral("The rest of “%1” was moved.").arg(nameOf(p.target)));
     }
     if (copied.hasNotKept())
-        copied.message += QLatin1Char(' ') + notKeptText(p, belowTarget(p, copied.attributesNotKept),
-                                                         belowTarget(p, copied.linksNotKept),
-                                                         belowTarget(p, copied.permissionsNotKept));
+        sentences.append(notKeptText(p, copied));
+    copied.message = sentences.join(QLatin1Char(' '));
     return copied;
 }
 
@@ -934,6 +1023,7 @@ QString errnoClause(int err)
     case ENFILE:
     case ENOMEM: return QStringLiteral("the system ran short of resources");
     case EFBIG: return QStringLiteral("the file is too large for the disk");
+    case EILSEQ: return QStringLiteral("the disk does not accept this name");
     default: return QStringLiteral("the system reported error %1").arg(err);
     }
 }

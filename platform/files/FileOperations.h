@@ -12,9 +12,12 @@
 // placeholder is filled with the folder's entries, no folder being renamed
 // there). A
 // move across file systems copies, checks the copy, and deletes the source
-// entry by entry, each only while it is still what was copied: what arrived or
-// changed meanwhile stays, and the result names a few of them and says how
-// many. A file that changed while it was copied (grew, shrank, edited in
+// entry by entry, each only while it is still what was copied (where the
+// disk's times cannot tell a rewrite in place — a card, FUSE — by its bytes,
+// read again just before): what arrived or changed meanwhile stays, and the
+// result names a few of them and says how many. An entry whose name the
+// target's disk refuses (a card's rules) is left out, and named with why;
+// the rest of its item arrives. A file that changed while it was copied (grew, shrank, edited in
 // place) is refused: never reported done. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
 // attributes, ACLs, holes and hard links (within the item, and across the
 // items of one command: transferItem) come along, and what the target cannot
@@ -84,13 +87,22 @@ struct [[nodiscard]] FileOpResult
     // link them; said as above.
     QStringList linksNotKept;
     // The entries (paths at target) whose permissions the target refused
-    // (a FUSE FAT driver); said as above.
+    // (a FUSE driver; never a card, which holds none); said as above.
     QStringList permissionsNotKept;
+    // The entries (paths at target) that were further names of one file in
+    // the source but became files of their own because the file changed
+    // after an earlier item copied it; said as above.
+    QStringList linksNotKeptAfterChange;
+    // The entries (paths at the source) that were not copied because the
+    // target's file system refuses their names (a card's rules); the rest of
+    // the item arrived (itemInPlace), and a move left these where they were.
+    QStringList namesRefused;
     bool ok() const { return error == FileOpError::None; }
     // Something the item held could not be kept at the target (the lists above).
     bool hasNotKept() const
     {
-        return !attributesNotKept.isEmpty() || !linksNotKept.isEmpty() || !permissionsNotKept.isEmpty();
+        return !attributesNotKept.isEmpty() || !linksNotKept.isEmpty() || !permissionsNotKept.isEmpty()
+               || !linksNotKeptAfterChange.isEmpty();
     }
     // The item is at target: done, or done but for what the message names.
     // Its source may still be there in part; ask the disk.
@@ -305,12 +317,15 @@ std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, Fil
 // FAT driver refuses a rename onto an empty folder). TrashInfoMade: a
 // .trashinfo has just been made, still empty, and is about to be written
 // (the answer is not used). CopiedStretch: a stretch of a sparse file's data
-// has just been copied (the answer is not used).
+// has just been copied (the answer is not used). MakeFile: a file's copy is
+// about to be made under its name (an errno value there: as if the disk
+// refused it). CopiedChunk: a chunk of a file's bytes (16 MiB, or 1 MiB where
+// they are digested) has just been copied (the answer is not used).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
     OpenFolder, PlaceholderMade, Truncate, SetMode, PlaceholderRename, TrashInfoMade,
-    CopiedStretch,
+    CopiedStretch, MakeFile, CopiedChunk,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

@@ -221,8 +221,9 @@ class Removal
 {
 public:
     // With finishAtQuit, the quit stops it only quitRemovalBoundMs after it first sees it.
-    Removal(const CopiedEntries *copied, QByteArray *failedAt, bool finishAtQuit = false)
-        : m_copied(copied), m_failedAt(failedAt), m_finishAtQuit(finishAtQuit)
+    Removal(const CopiedEntries *copied, QByteArray *failedAt, bool finishAtQuit = false,
+            const CopiedDigests *digests = nullptr)
+        : m_copied(copied), m_digests(digests), m_failedAt(failedAt), m_finishAtQuit(finishAtQuit)
     {
     }
 
@@ -232,7 +233,7 @@ public:
     qint64 kept() const { return m_kept; }
     const QStringList &keptEntries() const { return m_keptEntries; }
     const QList<QByteArray> &mountPoints() const { return m_mountPoints; }
-    const QHash<std::pair<dev_t, ino_t>, struct timespec> &unlinked() const { return m_unlinked; }
+    const QHash<std::pair<dev_t, ino_t>, UnlinkedName> &unlinked() const { return m_unlinked; }
 
 private:
     struct Frame
@@ -251,6 +252,7 @@ private:
     enum class Visit { Gone, Left, Entered };
 
     bool stopsForQuit();
+    bool holdsCopiedBytes(int parentFd, const QByteArray &name, const struct stat &st, const QByteArray &digest);
     Visit visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                 const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered);
     bool finish(Frame &frame, int parentFd);
@@ -274,13 +276,14 @@ private:
     static constexpr qsizetype maxNamedKept = 8;
 
     const CopiedEntries *m_copied;
+    const CopiedDigests *m_digests;
     QByteArray *m_failedAt;
     int m_error = 0;
     qint64 m_kept = 0;
     QStringList m_keptEntries;
-    // Files with other names, one of which this removal took: the change
-    // time that unlink left them with.
-    QHash<std::pair<dev_t, ino_t>, struct timespec> m_unlinked;
+    // Regular files one name of which this removal took: the change time
+    // that unlink left the ones with other names.
+    QHash<std::pair<dev_t, ino_t>, UnlinkedName> m_unlinked;
     QList<QByteArray> m_mountPoints;
     MountTable m_table;
     bool m_finishAtQuit = false;
@@ -299,6 +302,22 @@ bool Removal::stopsForQuit()
     return now - *m_quitSeenAt >= quitRemovalBoundMs;
 }
 
+// The file name in parentFd (examined as st) still holds the bytes it was
+// copied with (their digest): read again right before it goes, where its
+// file system's times cannot tell a rewrite in place.
+bool Removal::holdsCopiedBytes(int parentFd, const QByteArray &name, const struct stat &st, const QByteArray &digest)
+{
+    const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened;
+    QByteArray now;
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino
+                      && contentDigestOf(fd, &now) == 0 && now == digest;
+    ::close(fd);
+    return same;
+}
+
 Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                               const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered)
 {
@@ -312,9 +331,20 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
     if (owner && st.st_uid != *owner)
         return fail(EPERM, path);
     const auto unlinked = m_unlinked.constFind({st.st_dev, st.st_ino});
-    if (m_copied && !isAsCopied(*m_copied, relative, st, unlinked == m_unlinked.cend() ? nullptr : &*unlinked)) {
+    if (m_copied
+        && !isAsCopied(*m_copied, relative, st,
+                       unlinked == m_unlinked.cend() || unlinked->gone ? nullptr : &unlinked->changedAfter)) {
         keep(relative);   // arrived or changed since it was copied
         return Visit::Left;
+    }
+    if (m_digests && S_ISREG(st.st_mode)) {
+        const auto digest = m_digests->constFind(relative);
+        if (digest != m_digests->cend() && !holdsCopiedBytes(parentFd, name, st, *digest)) {
+            if (isShuttingDown())
+                return fail(ECANCELED, path);
+            keep(relative);   // rewritten in place since it was copied
+            return Visit::Left;
+        }
     }
     if (!S_ISDIR(st.st_mode)) {   // a bind-mounted file cannot be unlinked either (EBUSY)
         // A file with other names is held by a handle while this one goes:
@@ -331,12 +361,24 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
         }
         const bool gone = ::unlinkat(parentFd, name.constData(), 0) == 0;
         const int err = errno;
-        if (held >= 0) {
+        if (gone && m_copied && S_ISREG(st.st_mode)) {
+            // The file as it was before its first name here went, and what
+            // the unlink left: another change time, or no name at all.
             struct stat after;
-            if (gone && ::fstat(held, &after) == 0 && after.st_nlink > 0)
-                m_unlinked.insert({st.st_dev, st.st_ino}, after.st_ctim);
-            ::close(held);
+            const bool lastName = held < 0 || ::fstat(held, &after) != 0 || after.st_nlink == 0;
+            const bool first = !m_unlinked.contains({st.st_dev, st.st_ino});
+            UnlinkedName &noted = m_unlinked[{st.st_dev, st.st_ino}];
+            if (first) {
+                noted.size = st.st_size;
+                noted.modified = st.st_mtim;
+                noted.changedBefore = st.st_ctim;
+            }
+            noted.gone = lastName;
+            if (!lastName)
+                noted.changedAfter = after.st_ctim;
         }
+        if (held >= 0)
+            ::close(held);
         if (gone || err == ENOENT)
             return Visit::Gone;
         return fail(err, path);
@@ -595,12 +637,13 @@ int removeEntryAt(int folderFd, const QByteArray &folderPath, const QByteArray &
 
 namespace {
 
-RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, bool finishAtQuit)
+RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, bool finishAtQuit,
+                              const CopiedDigests *digests = nullptr)
 {
     QByteArray folder, name, at;
     splitPath(lg::FileNames::toNative(path), &folder, &name);
     RemovalResult result;
-    Removal removal(copied, &at, finishAtQuit);
+    Removal removal(copied, &at, finishAtQuit, digests);
     // The folder it lies in is the caller's; what lies below is examined.
     const int folderFd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
@@ -622,9 +665,9 @@ RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, 
 
 } // namespace
 
-RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied)
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied, const CopiedDigests *digests)
 {
-    return removeReporting(path, copied, false);
+    return removeReporting(path, copied, false, digests);
 }
 
 int removeTree(const QString &path, QString *failedAt)

@@ -34,6 +34,8 @@
 // several names gets a new change time from the removal of each earlier name:
 // its later names must show exactly the one that unlink left (taken through a
 // handle held across it), so an edit made through them meanwhile still counts.
+// Where the file system's times cannot tell a rewrite in place (a card, FUSE),
+// a file's bytes are read again right before it goes and must be those copied.
 #include "platform/files/FileIdentity.h"
 
 #include <QByteArray>
@@ -77,6 +79,21 @@ void setRemovalClockForTesting(std::function<qint64()> nowMs);
 // What a copy was made from: the identity of each entry as it was copied, by
 // its path below the item's top (the top itself under "").
 using CopiedEntries = QHash<QByteArray, FileIdentity>;
+// The digests of the bytes of files as they were copied, by the same paths,
+// where the file system's times cannot tell a rewrite (contentDigestOf).
+using CopiedDigests = QHash<QByteArray, QByteArray>;
+
+// A file a removal took a name of: as it was before its first name here went
+// (size, times), and the change time its last unlink here left it with; gone
+// when that was its last name.
+struct UnlinkedName
+{
+    off_t size = 0;
+    struct timespec modified {};
+    struct timespec changedBefore {};
+    struct timespec changedAfter {};
+    bool gone = false;
+};
 
 struct RemovalResult
 {
@@ -85,13 +102,16 @@ struct RemovalResult
     qint64 kept = 0;           // entries left because they were not what was copied
     QStringList keptEntries;   // the first few of them, by path below the top ("" for the top)
     QStringList mountPoints;   // every mount point left in place
-    // With copied: the files with further names of which this removal took
-    // one, by device and inode, with the change time that unlink left them.
-    QHash<std::pair<dev_t, ino_t>, struct timespec> unlinkedNames;
+    // With copied: the regular files of which this removal took a name, by
+    // device and inode.
+    QHash<std::pair<dev_t, ino_t>, UnlinkedName> unlinkedNames;
 };
 // removeTree, telling all it left. With copied, only what is still exactly
-// what was copied goes (see above); a kept entry is not an error.
-RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr);
+// what was copied goes (see above); a kept entry is not an error. With
+// digests, a file that has one goes only when its bytes, read again just
+// before, still have that digest (where times cannot tell a rewrite).
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr,
+                                  const CopiedDigests *digests = nullptr);
 
 // Removes the entry name (one name, no '/') of the folder open as folderFd,
 // whose path folderPath serves only for messages and the fault hook. With

@@ -18,7 +18,10 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QSignalSpy>
+#include <QUtf8StringView>
 #include <cerrno>
+#include <optional>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
@@ -134,6 +137,79 @@ ino_t inodeOf(const QString &path)
 {
     struct stat st;
     return ::lstat(raw(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A FAT image of kilobytes mounted through FUSE (fusefat) on folder/card for
+// a test's life: path is empty (why says why) where none can be had here.
+struct FuseFatCard
+{
+    FuseFatCard(const QString &folder, int kilobytes)
+    {
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("fusefat"), {"/usr/bin", "/usr/sbin", "/bin"});
+        if (mkfs.isEmpty() || fuse.isEmpty()) {
+            why = QStringLiteral("FUSE FAT (dosfstools, fusefat) is needed");
+            return;
+        }
+        const QString card = folder + "/card";
+        QDir().mkpath(card);
+        QProcess format;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {"-C", folder + "/card.img", QString::number(kilobytes)});
+        if (!format.waitForFinished(10000) || format.exitCode() != 0) {
+            why = QStringLiteral("No FAT image can be made here");
+            return;
+        }
+        QProcess mounting;
+        mounting.setStandardOutputFile(QProcess::nullDevice());
+        mounting.start(fuse, {"-o", "rw+", folder + "/card.img", card});
+        struct stat top, above;
+        if (!mounting.waitForFinished(10000) || mounting.exitCode() != 0 || ::stat(raw(card).constData(), &top) != 0
+            || ::stat(raw(folder).constData(), &above) != 0 || top.st_dev == above.st_dev) {
+            why = QStringLiteral("A FAT image cannot be mounted through FUSE here");
+            ::umount2(raw(card).constData(), MNT_DETACH);
+            return;
+        }
+        path = card;
+    }
+    ~FuseFatCard()
+    {
+        if (!path.isEmpty())
+            ::umount2(raw(path).constData(), MNT_DETACH);
+    }
+    FuseFatCard(const FuseFatCard &) = delete;
+    FuseFatCard &operator=(const FuseFatCard &) = delete;
+    QString path;
+    QString why;
+};
+
+// The kind of file system the copies see, for the guard's life.
+struct FileSystemKindGuard
+{
+    explicit FileSystemKindGuard(lg::FileSystemKindHook hook) { lg::setFileSystemKindForTesting(std::move(hook)); }
+    ~FileSystemKindGuard() { lg::setFileSystemKindForTesting({}); }
+    FileSystemKindGuard(const FileSystemKindGuard &) = delete;
+    FileSystemKindGuard &operator=(const FileSystemKindGuard &) = delete;
+};
+
+// How many entries folder holds, by their bytes (QDir leaves out a name that
+// is not UTF-8).
+int rawEntryCount(const QString &folder)
+{
+    DIR *dir = ::opendir(raw(folder).constData());
+    int count = 0;
+    while (dir && ::readdir(dir))
+        ++count;
+    if (dir)
+        ::closedir(dir);
+    return std::max(0, count - 2);
+}
+
+// Makes a file of one byte under a name of raw bytes in folder.
+bool makeRawFile(const QString &folder, const QByteArray &name)
+{
+    const int fd = ::open((raw(folder) + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    return fd >= 0 && ::write(fd, "r", 1) == 1 && ::close(fd) == 0;
 }
 
 // A tmpfs mounted on a fresh folder for a test's life (another file system
@@ -1968,6 +2044,95 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(later), kind == lg::FileOpKind::Copy);
     }
 
+    // One batch moves F2/ (a.jpg, a-link.jpg), M.bin, X.jpg and Y.jpg, where
+    // a.jpg, a-link.jpg, X.jpg and Y.jpg are four names of one file, across
+    // disks; while M.bin is copied the file is edited through X.jpg or Y.jpg.
+    // X.jpg and Y.jpg arrive as the file is now, one file with two names (the
+    // removal of X.jpg's source never makes Y.jpg look like the older copy),
+    // F2's names as it was; X.jpg says its links were not kept, and every
+    // source goes only once copied as it is.
+    void anEditThroughAFourthNameIsNeverDropped_data()
+    {
+        QTest::addColumn<QString>("through");   // "X.jpg" or "Y.jpg"
+        QTest::addColumn<QString>("edit");      // "bytes", "rewrite", "attribute", "mode" or "date"
+        for (const char *through : {"X.jpg", "Y.jpg"})
+            for (const char *edit : {"bytes", "rewrite", "attribute", "mode", "date"})
+                QTest::addRow("%s through %s", edit, through) << through << edit;
+    }
+    void anEditThroughAFourthNameIsNeverDropped()
+    {
+        QFETCH(QString, through);
+        QFETCH(QString, edit);
+        const QString root = lg::test::freshFolder(QStringLiteral("fourth name ") + QTest::currentDataTag());
+        const QString src = root + "/src";
+        const QString a = lg::test::writeFile(src + "/F2/a.jpg", QByteArray(6000, 'o'));
+        const QString middle = lg::test::writeFile(src + "/M.bin", QByteArray(300000, 'm'));
+        for (const QString &name : {src + "/F2/a-link.jpg", src + "/X.jpg", src + "/Y.jpg"})
+            QCOMPARE(::link(raw(a).constData(), raw(name).constData()), 0);
+        QCOMPARE(::chmod(raw(a).constData(), 0644), 0);
+        if (edit == "attribute" && !setAttribute(a, "user.xdg.tags", "before"))
+            QSKIP("this file system keeps no user attributes");
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        struct stat original;
+        QCOMPARE(::lstat(raw(a).constData(), &original), 0);
+        const QString edited = src + "/" + through;
+        bool done = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            if (step == lg::FileStep::Rename)
+                return EXDEV;   // the move goes the way of one across disks
+            if (step != lg::FileStep::CopyData || path != middle || done)
+                return 0;
+            done = true;
+            const struct timespec back[2] = {original.st_atim, original.st_mtim};
+            if (edit == "bytes" || edit == "rewrite" || edit == "date") {
+                // In place, or cut to nothing and written again, size and date put back (touch -r).
+                const int fd = ::open(raw(edited).constData(), O_WRONLY | (edit == "rewrite" ? O_TRUNC : 0));
+                const QByteArray turned(6000, 't');
+                done = fd >= 0 && ::pwrite(fd, turned.constData(), size_t(turned.size()), 0) == turned.size();
+                ::close(fd);
+                if (edit != "date")
+                    done = done && ::utimensat(AT_FDCWD, raw(edited).constData(), back, 0) == 0;
+            } else if (edit == "attribute") {
+                done = setAttribute(edited, "user.xdg.tags", "after");
+            } else {
+                done = ::chmod(raw(edited).constData(), 0600) == 0;
+            }
+            return 0;
+        });
+        QList<lg::FileOpItem> items;
+        for (const QString &item : {src + "/F2", middle, src + "/X.jpg", src + "/Y.jpg"})
+            items.append({item, dst, {}, lg::ConflictPolicy::Refuse});
+        const QList<lg::FileOpResult> results = lg::FileOperation::runNow(lg::FileOpKind::Move, items);
+        QVERIFY(done);
+        QCOMPARE(results.size(), 4);
+        for (const lg::FileOpResult &r : results)
+            QVERIFY2(r.ok(), qPrintable(r.message));
+        // F2's two names: the file as it was, one file.
+        QCOMPARE(readAll(dst + "/F2/a.jpg"), QByteArray(6000, 'o'));
+        QCOMPARE(inodeOf(dst + "/F2/a-link.jpg"), inodeOf(dst + "/F2/a.jpg"));
+        // X.jpg and Y.jpg: the file as edited, one file of its own.
+        const QByteArray now(6000, edit == "attribute" || edit == "mode" ? 'o' : 't');
+        QCOMPARE(readAll(dst + "/X.jpg"), now);
+        QCOMPARE(readAll(dst + "/Y.jpg"), now);
+        QCOMPARE(inodeOf(dst + "/Y.jpg"), inodeOf(dst + "/X.jpg"));
+        QVERIFY(inodeOf(dst + "/X.jpg") != inodeOf(dst + "/F2/a.jpg"));
+        struct stat arrived;
+        QCOMPARE(::lstat(raw(dst + "/Y.jpg").constData(), &arrived), 0);
+        QCOMPARE(int(arrived.st_mode & 07777), edit == "mode" ? 0600 : 0644);
+        if (edit == "attribute")
+            QCOMPARE(attributesOf(dst + "/Y.jpg").value("user.xdg.tags"), QByteArray("after"));
+        // Said in words: X.jpg is not a name of F2's copy.
+        QCOMPARE(results[2].linksNotKeptAfterChange, QStringList{dst + "/X.jpg"});
+        QVERIFY2(results[2].message.contains(QStringLiteral("The hard links of “X.jpg” could not be kept: the file "
+                                                            "changed")),
+                 qPrintable(results[2].message));
+        QVERIFY2(!results[3].hasNotKept(), qPrintable(results[3].message));
+        const std::optional<lg::BatchSummary> summary = lg::batchSummary(results, lg::FileOpKind::Move);
+        QVERIFY(summary && summary->informational);
+        QCOMPARE(entries(src), QStringList{});
+    }
+
     // A file that changes while it is copied never arrives as a copy reported
     // done: one that grew, or a sparse file cut short after its first stretch
     // of data (whose end would otherwise come as holes). The copy is refused
@@ -2123,10 +2288,13 @@ private Q_SLOTS:
         const QString moved = QFileInfo(lg::test::writeFile(root + "/src/Moved/c.jpg", "c")).absolutePath();
         const lg::FileOpResult copied = lg::copyItem(album, card);
         QVERIFY2(copied.ok(), qPrintable(copied.message));
+        // FAT holds no permissions: nothing is said of them.
+        QVERIFY2(!copied.hasNotKept() && copied.message.isEmpty(), qPrintable(copied.message));
         QCOMPARE(readAll(card + "/Album/a.jpg"), QByteArray("a"));
         QCOMPARE(readAll(card + "/Album/sub/b.jpg"), QByteArray("b"));
         const lg::FileOpResult there = lg::moveItem(moved, card);
         QVERIFY2(there.ok(), qPrintable(there.message));
+        QVERIFY2(!there.hasNotKept(), qPrintable(there.message));
         QCOMPARE(readAll(card + "/Moved/c.jpg"), QByteArray("c"));
         QVERIFY(!QFileInfo::exists(moved));
         QDir().mkpath(card + "/Trip");
@@ -2139,6 +2307,189 @@ private Q_SLOTS:
         const lg::FileOpResult back = lg::copyItem(card + "/Trip/Album", root);
         QVERIFY2(back.ok(), qPrintable(back.message));
         QCOMPARE(readAll(root + "/Album/sub/b.jpg"), QByteArray("b"));
+    }
+
+    // On a card whose driver keeps a file's times when it is written
+    // (fusefat), a move across disks deletes its source only when the source
+    // still holds the bytes copied: one rewritten in place at the same size
+    // while it is copied is refused (no torn copy arrives), and one rewritten
+    // after its copy, before its removal, stays beside a copy of what it was.
+    void aMoveFromACardKeepsASourceRewrittenInPlace_data()
+    {
+        QTest::addColumn<QString>("when");   // "while copied", "before removal" or "never"
+        QTest::newRow("rewritten while it is copied") << "while copied";
+        QTest::newRow("rewritten before its removal") << "before removal";
+        QTest::newRow("left alone") << "never";
+    }
+    void aMoveFromACardKeepsASourceRewrittenInPlace()
+    {
+        QFETCH(QString, when);
+        const QString root = lg::test::freshFolder(QStringLiteral("card rewrite ") + QTest::currentDataTag());
+        const FuseFatCard card(root, 16384);
+        if (card.path.isEmpty())
+            QSKIP(qPrintable(card.why));
+        constexpr qsizetype size = 3000000;
+        const QString clip = lg::test::writeFile(card.path + "/clip.raw", QByteArray(size, 'o'));
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        bool rewritten = false;
+        FaultGuard fault([&](lg::FileStep step, const QString &path) {
+            const bool now = when == "while copied" ? step == lg::FileStep::CopiedChunk
+                                                    : step == lg::FileStep::Remove && path == clip;
+            if (now && when != "never" && !rewritten) {
+                // Written over in place, at the same size: the driver keeps the times.
+                const int fd = ::open(raw(clip).constData(), O_WRONLY);
+                const QByteArray turned(size, 't');
+                rewritten = fd >= 0 && ::pwrite(fd, turned.constData(), size_t(size), 0) == size;
+                ::close(fd);
+            }
+            return 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(clip, dst);
+        QCOMPARE(rewritten, when != "never");
+        if (when == "never") {
+            QVERIFY2(r.ok(), qPrintable(r.message));
+            QCOMPARE(readAll(dst + "/clip.raw"), QByteArray(size, 'o'));
+            QVERIFY(!QFileInfo::exists(clip));
+            return;
+        }
+        QVERIFY(!r.ok());
+        QCOMPARE(readAll(clip), QByteArray(size, 't'));
+        if (when == "while copied") {
+            QVERIFY2(!r.itemInPlace && r.message.contains(QStringLiteral("changed while it was copied")),
+                     qPrintable(r.message));
+            QCOMPARE(entries(dst), QStringList{});
+        } else {
+            QVERIFY2(r.itemInPlace && r.message.contains(QStringLiteral("changed while it was moved stayed")),
+                     qPrintable(r.message));
+            QCOMPARE(readAll(dst + "/clip.raw"), QByteArray(size, 'o'));
+        }
+    }
+
+    // Where a disk's times cannot tell a rewrite (told so here), a move
+    // across disks checks every file by its bytes, a sparse one's holes read
+    // as zeros, and removes the sources that are as copied; the links among
+    // its names stay.
+    void aMoveFromADiskWhoseTimesCannotTellIsCheckedByItsBytes()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("bytes checked"));
+        const QString album = root + "/src/Album";
+        const QString photo = lg::test::writeFile(album + "/a.jpg", QByteArray(2500000, 'a'));
+        QCOMPARE(::link(raw(photo).constData(), raw(album + "/a-link.jpg").constData()), 0);
+        const int fd = ::open(raw(album + "/clip.raw").constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        const QByteArray block(4096, 'd');
+        QCOMPARE(::pwrite(fd, block.constData(), 4096, off_t(1) << 20), ssize_t(4096));
+        QCOMPARE(::ftruncate(fd, off_t(3) << 20), 0);
+        ::close(fd);
+        const QString dst = root + "/dst";
+        QDir().mkpath(dst);
+        const FileSystemKindGuard kind([](dev_t) { return lg::FileSystemKind::Fuse; });
+        int chunks = 0;
+        FaultGuard fault([&](lg::FileStep step, const QString &) {
+            chunks += step == lg::FileStep::CopiedChunk ? 1 : 0;
+            return step == lg::FileStep::Rename ? EXDEV : 0;
+        });
+        const lg::FileOpResult r = lg::moveItem(album, dst);
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QVERIFY(chunks >= 3);   // the bytes came through the process, a MiB at a time
+        QVERIFY(!QFileInfo::exists(album));
+        QCOMPARE(readAll(dst + "/Album/a.jpg"), QByteArray(2500000, 'a'));
+        QCOMPARE(inodeOf(dst + "/Album/a-link.jpg"), inodeOf(dst + "/Album/a.jpg"));
+        QByteArray clip(3 << 20, '\0');
+        clip.replace(1 << 20, 4096, block);
+        QCOMPARE(readAll(dst + "/Album/clip.raw"), clip);
+    }
+
+    // A card refuses some names (: ? * < > | " \ and a tab; fusefat and the
+    // kernel's FAT also bytes that are not UTF-8): a folder copied or moved
+    // there arrives with every other entry, each refused one named with why,
+    // never as "no longer there" or an error number; a move leaves the
+    // refused ones where they were. An item whose own name is refused is
+    // refused in the same words. A card is never said to have refused
+    // permissions, which it cannot hold. On a real fusefat card, and on an
+    // exFAT card as exfat-fuse answers (ENOENT, EILSEQ) where none can be had.
+    void aNameACardRefusesFailsOnlyItsOwnEntry_data()
+    {
+        QTest::addColumn<QString>("disk");        // "fusefat" or "exfat-like"
+        QTest::addColumn<QString>("operation");   // "copy" or "move"
+        QTest::newRow("fusefat, copy") << "fusefat" << "copy";
+        QTest::newRow("fusefat, move") << "fusefat" << "move";
+        QTest::newRow("exFAT as exfat-fuse answers, copy") << "exfat-like" << "copy";
+        QTest::newRow("exFAT as exfat-fuse answers, move") << "exfat-like" << "move";
+    }
+    void aNameACardRefusesFailsOnlyItsOwnEntry()
+    {
+        QFETCH(QString, disk);
+        QFETCH(QString, operation);
+        const QString root = lg::test::freshFolder(QStringLiteral("card names ") + QTest::currentDataTag());
+        std::optional<FuseFatCard> fat;
+        std::optional<FaultGuard> fault;
+        std::optional<FileSystemKindGuard> kind;
+        QString card = root + "/card";
+        if (disk == "fusefat") {
+            fat.emplace(root, 4096);
+            if (fat->path.isEmpty())
+                QSKIP(qPrintable(fat->why));
+        } else {
+            // exfat-fuse refuses a name's characters with ENOENT, bytes that
+            // are not UTF-8 with EILSEQ, and takes no permissions.
+            QDir().mkpath(card);
+            kind.emplace([](dev_t) { return lg::FileSystemKind::Card; });
+            fault.emplace([&](lg::FileStep step, const QString &path) {
+                if (operation == "move" && step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (!path.startsWith(card))
+                    return 0;
+                const QByteArray name = lg::FileNames::toNative(path).mid(raw(card).size() + 1);
+                const bool refused = name.contains(':') || name.contains('\t');
+                if ((step == lg::FileStep::MakeFile || step == lg::FileStep::MakeFolder
+                     || step == lg::FileStep::FinalRename)
+                    && (refused || !QUtf8StringView(name).isValidUtf8()))
+                    return refused ? ENOENT : EILSEQ;
+                return step == lg::FileStep::SetMode ? EPERM : 0;
+            });
+        }
+        const QString album = root + "/src/Album";
+        for (const char *name : {"a.jpg", "b.jpg", "sub/c.jpg"})
+            lg::test::writeFile(album + "/" + name, name);
+        for (const QByteArray &name : {QByteArray("x:y.jpg"), QByteArray("tab\tname.jpg"), QByteArray("caf\xe9.jpg")})
+            QVERIFY(makeRawFile(album, name));
+        const auto unreadable = qScopeGuard([&] { ::unlink((raw(album) + "/caf\xe9.jpg").constData()); });
+        QDir().mkpath(album + "/odd:folder");
+        const lg::FileOpResult r = operation == "move" ? lg::moveItem(album, card) : lg::copyItem(album, card);
+        QVERIFY2(!r.ok() && r.itemInPlace, qPrintable(r.message));
+        QCOMPARE(readAll(card + "/Album/a.jpg"), QByteArray("a.jpg"));
+        QCOMPARE(readAll(card + "/Album/sub/c.jpg"), QByteArray("sub/c.jpg"));
+        QCOMPARE(entries(card + "/Album"), (QStringList{"a.jpg", "b.jpg", "sub"}));
+        QStringList refused = r.namesRefused;
+        refused.sort();
+        QCOMPARE(refused.size(), 4);
+        QCOMPARE(refused.first(), album + "/caf" + lg::FileNames::fromNative("\xe9") + ".jpg");
+        QVERIFY2(r.message.contains(QStringLiteral("does not accept : ? * < > | \" \\ or a tab in a name")),
+                 qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("does not accept a name that is not valid UTF-8 text")),
+                 qPrintable(r.message));
+        for (const char *wrong : {"no longer there", "error 84", "ermissions", "arrived or changed"})
+            QVERIFY2(!r.message.contains(QLatin1String(wrong)), qPrintable(r.message));
+        QCOMPARE(r.permissionsNotKept, QStringList{});
+        if (operation == "move") {
+            QVERIFY2(r.message.contains(QStringLiteral("could not be moved and stay where they were")),
+                     qPrintable(r.message));
+            QStringList left = entries(album);
+            QCOMPARE(rawEntryCount(album), 4);   // the refused ones, and nothing else
+            QVERIFY(left.contains("x:y.jpg") && left.contains("odd:folder"));
+        } else {
+            QVERIFY2(r.message.contains(QStringLiteral("could not be copied")), qPrintable(r.message));
+            QCOMPARE(rawEntryCount(album), 7);
+        }
+        // An item whose own name the card refuses.
+        const QString odd = lg::test::writeFile(root + "/src/when:where.jpg", "w");
+        const lg::FileOpResult single = operation == "move" ? lg::moveItem(odd, card) : lg::copyItem(odd, card);
+        QCOMPARE(single.error, lg::FileOpError::InvalidName);
+        QVERIFY2(single.message.startsWith(QStringLiteral("The file system of “%1” does not accept : ?").arg(card)),
+                 qPrintable(single.message));
+        QVERIFY(QFileInfo::exists(odd));
     }
 
     // ---- Names that are not UTF-8 ----

@@ -24,6 +24,7 @@
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
+#include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "tests/support/Seams.h"
@@ -53,6 +54,23 @@ Q_DECLARE_METATYPE(ItemMenuSnapshot)
 using namespace browsertest;
 
 namespace {
+
+// The first run of a Copy or Move command through the flow's pass, as the
+// grid makes it: the items as they are now.
+FileCommandPass firstPass(lg::FileOpKind kind, const QStringList &sources, const QString &folder,
+                          lg::ConflictPolicy policy, const QStringList &listed = {})
+{
+    lg::FileBatch batch(kind, folder, listed);
+    QList<Clash> items;
+    for (const QString &source : sources)
+        items.append({{source, lg::fileIdentity(source)}, {}, std::nullopt});
+    return runTransferPass(batch, items, policy, true);
+}
+
+QList<ChosenItem> asChosen(const QStringList &paths)
+{
+    return chooseItems(paths, false).items;
+}
 
 QString readAll(const QString &path)
 {
@@ -161,8 +179,8 @@ private Q_SLOTS:
         lg::test::writeFile(folder + QLatin1Char('/') + source, "original");
         for (const QString &name : present)
             lg::test::writeFile(folder + QLatin1Char('/') + name, "present");
-        const TransferOutcome outcome = runTransfer(TransferKind::Copy, {folder + QLatin1Char('/') + source}, folder,
-                                                    ClashMode::MakeCopy, listed);
+        const FileCommandPass outcome = firstPass(lg::FileOpKind::Copy, {folder + QLatin1Char('/') + source}, folder,
+                                                  lg::ConflictPolicy::KeepBoth, listed);
         QCOMPARE(outcome.results.size(), 1);
         QVERIFY2(outcome.results.first().ok(), qPrintable(outcome.results.first().message));
         QCOMPARE(QFileInfo(outcome.results.first().target).fileName(), expected);
@@ -179,22 +197,26 @@ private Q_SLOTS:
         QDir().mkpath(to + QStringLiteral("/b.jpg"));
         lg::test::writeFile(to + QStringLiteral("/b.jpg/inside.txt"), "kept");
 
-        TransferOutcome collect = runTransfer(TransferKind::Copy, {from + "/a.jpg", from + "/b.jpg"}, to, ClashMode::Collect);
+        lg::FileBatch batch(lg::FileOpKind::Copy, to);
+        const FileCommandPass collect = runTransferPass(
+            batch, {{{from + "/a.jpg", lg::fileIdentity(from + "/a.jpg")}, {}, {}},
+                    {{from + "/b.jpg", lg::fileIdentity(from + "/b.jpg")}, {}, {}}},
+            lg::ConflictPolicy::Refuse, true);
         QCOMPARE(collect.clashes.size(), 2);
         QVERIFY(collect.results.isEmpty());
 
-        const TransferOutcome replace = runTransfer(TransferKind::Copy, collect.clashes, to, ClashMode::Replace);
+        const FileCommandPass replace = runTransferPass(batch, collect.clashes, lg::ConflictPolicy::Replace, false);
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), QStringLiteral("new"));
         QVERIFY(replace.results.at(0).ok());
         QVERIFY(!replace.results.at(1).ok());   // the folder stays
         QCOMPARE(readAll(to + QStringLiteral("/b.jpg/inside.txt")), QStringLiteral("kept"));
-        QCOMPARE(reportableFailures(replace.results).size(), 1);
+        QCOMPARE(failuresToTell(lg::FileOpKind::Copy, replace.results).size(), 1);
 
         // An item never replaces itself.
-        const TransferOutcome itself = runTransfer(TransferKind::Copy, {to + "/a.jpg"}, to, ClashMode::Replace);
+        const FileCommandPass itself = firstPass(lg::FileOpKind::Copy, {to + "/a.jpg"}, to, lg::ConflictPolicy::Replace);
         QCOMPARE(itself.results.first().error, lg::FileOpError::SameFile);
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), QStringLiteral("new"));
-        QVERIFY(reportableFailures(itself.results).isEmpty());
+        QVERIFY(failuresToTell(lg::FileOpKind::Copy, itself.results).isEmpty());
     }
 
     void moveToTrashOfASelectionStopsBetweenItemsAtQuit()
@@ -214,20 +236,22 @@ private Q_SLOTS:
             lg::setFileFaultForTesting({});
             lg::resetShutdownForTesting();
         });
-        const TransferOutcome outcome = runTransfer(TransferKind::Trash, sources, {}, ClashMode::Collect);
+        const FileCommandPass outcome = runTrashPass(asChosen(sources));
         QCOMPARE(outcome.results.size(), sources.size());
         for (int i = 0; i < sources.size(); ++i)
             QCOMPARE(outcome.results[i].error, i < 2 ? lg::FileOpError::None : lg::FileOpError::Cancelled);
         QCOMPARE(filesIn(folder), (QStringList{"2.jpg", "3.jpg", "4.jpg"}));
         QCOMPARE(readAll(outcome.results[1].target), QStringLiteral("x"));
 
-        // Without a quit, an item gone meanwhile is told in its own words and not reported.
+        // Without a quit, an item that was gone already when chosen is told in
+        // its own words and not reported: what was asked is so.
         lg::resetShutdownForTesting();
-        const TransferOutcome rest = runTransfer(TransferKind::Trash, sources.mid(2), {}, ClashMode::Collect);
+        const FileCommandPass rest = runTrashPass(asChosen(sources.mid(2)), QStringLiteral("The item no longer exists."));
         QVERIFY(rest.results[0].ok() && rest.results[2].ok());
         QCOMPARE(rest.results[3].error, lg::FileOpError::SourceMissing);
         QCOMPARE(rest.results[3].message, QStringLiteral("The item no longer exists."));
-        QVERIFY(reportableFailures(rest.results, TransferKind::Trash).isEmpty());
+        QVERIFY(rest.refused.isEmpty());
+        QVERIFY(failuresToTell(lg::FileOpKind::Trash, rest.results).isEmpty());
         QCOMPARE(filesIn(folder), QStringList{});
     }
 

@@ -713,7 +713,8 @@ void sideMenuvc::runTransfer(const QList<QUrl> &sources)
     QStringList items;
     for (const QUrl &url : sources) {
         const QString source = localPath(url);
-        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !lg::existsOrLink(source))
+        // One that has gone since it was dragged or copied is said (the flow's check).
+        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url))
             continue;
         // A move onto or into itself changes nothing; a paste there is refused
         // by the copy itself, so that the summary tells the user.

@@ -724,6 +724,65 @@ private Q_SLOTS:
         QCOMPARE(filesIn(trashed).size(), trashedBefore + (command == QLatin1String("trash") ? 1 : 0));
     }
 
+    // The grid's answers cover what they were asked about. "Replace" while
+    // another program writes the destination's b.jpg anew is asked again and
+    // never destroys the new picture; Move to Trash while another program
+    // renames b.jpg to b2.jpg trashes b2.jpg, as the viewer does.
+    void theGridsAnswersCoverWhatWasAskedAbout_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Copy To, Replace, the target written anew meanwhile") << "copy";
+        QTest::newRow("Move to Trash, the file renamed meanwhile") << "trash";
+    }
+    void theGridsAnswersCoverWhatWasAskedAbout()
+    {
+        QFETCH(QString, command);
+        const QString folder = lg::test::freshFolder(QStringLiteral("answered"));
+        const QString target = lg::test::freshFolder(QStringLiteral("answeredTarget"));
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(target + "/b.jpg", 8, 8, Qt::green);
+        const QByteArray newer = "written by another program";
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        QVERIFY(reloadAndWait(thumbnailGrid()));
+        thumbnailGrid()->collectionview->selectAll();
+        int sameName = 0;
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == QLatin1String("File already exists")) {
+                if (++sameName > 1)
+                    return 2;   // Stop, asked again
+                lg::test::writeFile(target + "/b.new", newer);
+                QFile::remove(target + "/b.jpg");
+                QFile::rename(target + "/b.new", target + "/b.jpg");
+                return 0;   // Replace
+            }
+            if (spec.buttons.contains(QStringLiteral("Yes")))
+                QFile::rename(folder + "/b.jpg", folder + "/b2.jpg");
+            return 0;
+        });
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        const QString trashed = lg::trashFolderFor(folder) + "/files";
+        const qsizetype trashedBefore = filesIn(trashed).size();
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        if (command == QLatin1String("copy"))
+            ItemFileCommands::instance()->copyItemsTo(gridBrowseView());
+        else
+            ItemFileCommands::instance()->trashItems(gridBrowseView());
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isBusy && !isFileOperationRunning);
+        for (const lg::AlertSpec &said : lg::Alert::shownAlerts())
+            QVERIFY2(said.title != QLatin1String("Some items could not be processed."), qPrintable(said.text));
+        if (command == QLatin1String("copy")) {
+            QCOMPARE(sameName, 2);
+            QCOMPARE(lg::test::readAll(target + "/b.jpg"), newer);
+            QCOMPARE(filesIn(target), QStringList{"b.jpg"});
+        } else {
+            QCOMPARE(filesIn(folder), QStringList());
+            QCOMPARE(filesIn(trashed).size(), trashedBefore + 1);
+            QVERIFY(filesIn(trashed).contains(QStringLiteral("b2.jpg")));
+        }
+    }
+
     void moveToAndCopyToSettleClashesAtTheChosenFolder()
     {
         const QString folder = lg::test::freshFolder(QStringLiteral("source"));

@@ -72,8 +72,16 @@ public:
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         connect(m_up, &QToolButton::clicked, this, [this] { show(parentOf(m_folder)); });
-        connect(m_list, &QListWidget::itemActivated, this,
-                [this](QListWidgetItem *item) { show(item->data(pathRole).toString()); });
+        // A double click or Return goes in; later, the list being emptied then.
+        const auto enter = [this](QListWidgetItem *item) {
+            const QString folder = item->data(pathRole).toString();
+            QMetaObject::invokeMethod(this, [this, folder] {
+                if (folder != m_folder)
+                    show(folder);
+            }, Qt::QueuedConnection);
+        };
+        connect(m_list, &QListWidget::itemActivated, this, enter);
+        connect(m_list, &QListWidget::itemDoubleClicked, this, enter);
         resize(480, 420);
         show(start);
     }

@@ -5,6 +5,7 @@
 // and Copy To, and Move to Trash of a filtered selection.
 #include "app/mainvc.h"
 #include "browser/BrowserFixtures.h"
+#include "browser/DestinationChooser.h"
 #include "browser/GridView.h"
 #include "browser/ItemEditing.h"
 #include "browser/ItemFileCommands.h"
@@ -31,6 +32,11 @@
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QLabel>
+#include <QPushButton>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -781,6 +787,67 @@ private Q_SLOTS:
             QCOMPARE(filesIn(trashed).size(), trashedBefore + 1);
             QVERIFY(filesIn(trashed).contains(QStringLiteral("b2.jpg")));
         }
+    }
+
+    // The Move To / Copy To chooser lists folders by their bytes: a folder
+    // whose name is not valid UTF-8 and its look-alike are both listed, told
+    // apart, and the copy lands in the one picked.
+    void theChooserOffersFoldersByTheirBytes()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("chooserFrom"));
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        const QString pick = QDir::homePath() + QStringLiteral("/chooser-pick");
+        QVERIFY(QDir().mkpath(pick));
+        const QByteArray pickBytes = QFile::encodeName(pick);
+        QVERIFY(::mkdir((pickBytes + "/caf\xe9").constData(), 0755) == 0);
+        QVERIFY(::mkdir((pickBytes + "/caf\xef\xbf\xbd").constData(), 0755) == 0);
+        QVERIFY(::mkdir((pickBytes + "/.hidden").constData(), 0755) == 0);
+        lg::test::writeFile(pick + "/notes.txt");
+        const std::optional<QList<FolderChoice>> listed = foldersIn(pick);
+        QVERIFY(listed);
+        QCOMPARE(listed->size(), 2);
+        QStringList labels;
+        for (const FolderChoice &choice : *listed)
+            labels.append(choice.label);
+        QCOMPARE(labels, (QStringList{QStringLiteral("caf\uFFFD"), QStringLiteral("caf\uFFFD (caf\\xE9)")}));
+
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        QVERIFY(reloadAndWait(thumbnailGrid()));
+        thumbnailGrid()->collectionview->selectAll();
+        lg::Panels::setOpenResponder({});   // the chooser itself, as a person sees it
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        ItemFileCommands::instance()->copyItemsTo(gridBrowseView());
+        QDialog *chooser = nullptr;
+        QTRY_VERIFY((chooser = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                    && chooser->objectName() == QLatin1String("lgDestinationChooser"));
+        QVERIFY(QTest::qWaitForWindowExposed(chooser));
+        auto *folders = chooser->findChild<QListWidget *>(QStringLiteral("chooserFolders"));
+        QVERIFY(folders);
+        const auto rowNamed = [folders](const QString &label) -> QListWidgetItem * {
+            const QList<QListWidgetItem *> found = folders->findItems(label, Qt::MatchExactly);
+            return found.size() == 1 ? found.first() : nullptr;
+        };
+        QListWidgetItem *into = rowNamed(QStringLiteral("chooser-pick"));
+        QVERIFY(into);
+        folders->scrollToItem(into);
+        // A click, then a double click: in, as a person goes.
+        const QPoint at = folders->visualItemRect(into).center();
+        QTest::mousePress(folders->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(folders->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(chooser->findChild<QLabel *>(QStringLiteral("chooserPlace"))->text(), pick);
+        QTRY_VERIFY(rowNamed(QStringLiteral("caf\uFFFD (caf\\xE9)")) && rowNamed(QStringLiteral("caf\uFFFD")));
+        QCOMPARE(folders->count(), 2);
+        folders->setCurrentItem(rowNamed(QStringLiteral("caf\uFFFD (caf\\xE9)")));
+        chooser->findChild<QPushButton *>(QStringLiteral("chooserChoose"))->click();
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isBusy);
+        struct stat st {};
+        QVERIFY(::stat((pickBytes + "/caf\xe9/a.jpg").constData(), &st) == 0);
+        QVERIFY(QDir(pick + QStringLiteral("/caf\uFFFD")).isEmpty());
+        QVERIFY(QFileInfo::exists(folder + "/a.jpg"));
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
     }
 
     void moveToAndCopyToSettleClashesAtTheChosenFolder()

@@ -31,6 +31,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QSet>
 
 #include <algorithm>
 #include <cctype>
@@ -243,18 +244,42 @@ struct FolderMoveOutcome
 };
 
 // Dragged folders, one result per folder in order: the question was asked
-// before, so a name taken meanwhile is refused. One run of the batch for all
-// of them, so that no dragged folder replaces another of the same name.
+// before, so a name taken meanwhile is refused, and so is a Replace of a
+// target that is no longer what it was when the question was put (asked:
+// the targets' identities then). One run of the batch for all of them, so
+// that no dragged folder replaces another of the same name.
 FolderMoveOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
-                                 lg::ConflictPolicy onClash)
+                                 lg::ConflictPolicy onClash, const ChosenIdentities &asked)
 {
-    const lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    QStringList running;
+    QSet<QString> changed;
+    for (const QString &source : sources) {
+        const QString target = targetIn(batch->targetFolder(), source);
+        if (onClash == lg::ConflictPolicy::Replace && asked.contains(target)) {
+            const ChosenFileState state = chosenFileState(target, asked.value(target));
+            if (state == ChosenFileState::Replaced || state == ChosenFileState::Changed) {
+                changed.insert(source);
+                continue;
+            }
+        }
+        running.append(source);
+    }
+    const lg::FileBatch::Outcome done = batch->run(running, onClash);
     // Every source has either a result or a place among the clashes, each list
     // in the sources' order.
     FolderMoveOutcome outcome;
     qsizetype nextResult = 0;
     qsizetype nextClash = 0;
     for (const QString &source : sources) {
+        if (changed.contains(source)) {
+            lg::FileOpResult taken;
+            taken.error = lg::FileOpError::TargetExists;
+            taken.source = source;
+            taken.target = targetIn(batch->targetFolder(), source);
+            taken.message = QStringLiteral("An item with the same name already exists.");
+            outcome.results.append(taken);
+            continue;
+        }
         const bool hasResult = nextResult < done.results.size() && done.results.at(nextResult).source == source;
         const bool clashed = !hasResult && nextClash < done.clashes.size() && done.clashes.at(nextClash) == source;
         if (!clashed) {
@@ -514,6 +539,7 @@ void sideMenuvc::btnOk_alertMoveInternalFolder()
     showWorkOverlay();
     const QString destination = internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
     bool nameTaken = false;
+    QStringList taken;
     bool refused = destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty();
     if (!refused) {
         for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
@@ -522,13 +548,19 @@ void sideMenuvc::btnOk_alertMoveInternalFolder()
                 refused = true;
                 break;
             }
-            nameTaken = nameTaken || lg::existsOrLink(destination + QLatin1Char('/') + QFileInfo(source).fileName());
+            const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
+            if (lg::existsOrLink(target)) {
+                nameTaken = true;
+                taken.append(target);
+            }
         }
     }
     if (refused) {
         hideOverlay();
         return;
     }
+    // What the question is asked about: a Replace covers these as they are now.
+    m_folderTargetsAsked = identitiesOf(taken);
     if (nameTaken)
         alertfolderExist();
     else
@@ -601,7 +633,12 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
         const FolderMoveOutcome outcome = result;
         finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
     };
-    lg::runThenCallback(this, [batch, sources, onConflict] { return runFolderMoves(batch, sources, onConflict); }, done);
+    lg::runThenCallback(
+        this,
+        [batch, sources, onConflict, asked = std::exchange(m_folderTargetsAsked, {})] {
+            return runFolderMoves(batch, sources, onConflict, asked);
+        },
+        done);
 }
 
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,

@@ -8,6 +8,7 @@
 // The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/desktop/Alert.h"
+#include "model/ChosenFiles.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
 #include "sidebar/BaseNode.h"
@@ -311,6 +312,9 @@ private:
     void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
+    // The targets of a folder move's "folder exists" question, as they were
+    // when it was asked: a Replace covers only these.
+    ChosenIdentities m_folderTargetsAsked;
     quint64 m_fileWorkTicket = 0;
     quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;

@@ -818,6 +818,36 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
+    // A folder moved onto a name it shares, answered Replace while another
+    // program put a new folder of that name there: the new one stays, the
+    // dragged one stays where it was, and the window says so.
+    void aFolderMoveReplacesOnlyWhatItAskedAbout()
+    {
+        const QString root = makeTree(QStringLiteral("AskedMoves"), {QStringLiteral("Trips/Holiday"),
+                                                                      QStringLiteral("Archive/Holiday")});
+        const QString source = root + QStringLiteral("/Trips/Holiday");
+        lg::test::writeFile(source + QStringLiteral("/a.jpg"), "dragged");
+        const QString target = root + QStringLiteral("/Archive/Holiday");
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == folderExists) {
+                QDir().rename(target, root + QStringLiteral("/Archive/Old"));
+                QDir().mkpath(target);
+                lg::test::writeFile(target + QStringLiteral("/new.jpg"), "new");
+                return int(spec.buttons.indexOf(QStringLiteral("Replace")));
+            }
+            return 0;
+        });
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, source, root + QStringLiteral("/Archive")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(lg::test::readAll(target + QStringLiteral("/new.jpg")), QByteArray("new"));
+        QCOMPARE(lg::test::readAll(source + QStringLiteral("/a.jpg")), QByteArray("dragged"));
+        QCOMPARE(shownTitles(), (QStringList{moveQuestion, folderExists,
+                                             QStringLiteral("Some items could not be processed.")}));
+    }
+
     // Two dragged folders of one name, answered Replace: the first never gives
     // way to the second, also when it already lies in the destination (reached
     // there through a linked bookmark).

@@ -376,8 +376,10 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     return true;
 }
 
-void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString &destination)
+void ItemFileCommands::askAboutDrop(const QStringList &dropped, const QString &destination)
 {
+    // The files as they are when dropped: the answers cover these.
+    const ChosenItems collected = chooseItems(dropped, false);
     if (!isSearchActive) {
         showCopyOrMoveAlert(collected, destination);
         return;
@@ -400,7 +402,7 @@ void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString 
     });
 }
 
-void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)
+void ItemFileCommands::showCopyOrMoveAlert(const ChosenItems &sources, const QString &targetFolder)
 {
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -416,7 +418,7 @@ void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QSt
             return;
         FileCommandRequest request;
         request.kind = button == 0 ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-        request.chosen = chooseItems(sources, false);
+        request.chosen = sources;
         request.targetFolder = targetFolder;
         request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
         self->runCommand(std::move(request), true);

@@ -59,7 +59,7 @@ Q_SIGNALS:
 private:
     // The questions of a drop (the search one, then Copy or Move), the overlay up.
     void askAboutDrop(const QStringList &sources, const QString &targetFolder);
-    void showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder);
+    void showCopyOrMoveAlert(const ChosenItems &sources, const QString &targetFolder);
     void chooseAndTransfer(const BrowseView &view, bool move);
     // The folder panel of Move To (move) or Copy To, then the command for chosen.
     void chooseDestinationFor(const ChosenItems &chosen, bool move);

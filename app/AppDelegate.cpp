@@ -216,10 +216,10 @@ void AppDelegate::terminate()
 {
     if (m_quitting)
         return;
-    if (m_askingToSave) {
-        quitNow();   // answers "Save changes?" with "No"
+    // The open question answers for this quit too: a second Ctrl+Q never
+    // drops the unsaved work it asks about. (A signal quits through quitNow.)
+    if (m_askingToSave)
         return;
-    }
     QPointer<AppDelegate> self(this);
     const auto answered = [self](bool mayGoOn) {
         if (!self)

@@ -87,8 +87,8 @@ public:
     // in the image editor it first asks "Save changes?" as the editor's Exit
     // does, and in the collage "Do you want to save the changes?" as its exit
     // button does: "Yes" saves and then quits (a failed or cancelled save
-    // cancels the quit), "No" quits. A quit asked for while that question is
-    // open quits at once, which answers it "No".
+    // cancels the quit), "No" quits. A quit asked for while that question (or
+    // the save panel it led to) is open changes nothing: that answer decides.
     void terminate();
     // The editor or the collage is on show with changes not saved: a quit asks first.
     static bool hasUnsavedWorkOnShow();

@@ -369,7 +369,7 @@ bool renameInPlace(const QString &path, const QString &typed, QWidget *window)
         return false;
     }
     // Its thumbnails on disk follow it to the new name.
-    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Rename, {lg::renameItem(path, typed)});
+    const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, {lg::renameItem(path, typed)});
     if (told.isEmpty())
         return true;
     if (told.first().error == lg::FileOpError::TargetExists)

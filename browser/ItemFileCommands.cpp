@@ -30,16 +30,6 @@
 
 namespace {
 
-lg::FileOpResult failed(lg::FileOpError error, const QString &source, const QString &target, const QString &message)
-{
-    lg::FileOpResult result;
-    result.error = error;
-    result.source = source;
-    result.target = target;
-    result.message = message;
-    return result;
-}
-
 bool isMediaFilePath(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
@@ -51,11 +41,6 @@ bool isFolderPath(const QString &path)
 {
     struct stat st {};
     return ::stat(lg::FileNames::toNative(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-QString folderOf(const QString &path)
-{
-    return QFileInfo(path).absolutePath();
 }
 
 bool sameFolder(const QString &a, const QString &b)
@@ -80,82 +65,25 @@ void showAlertForm()
     hub->showBusyLoader();
 }
 
-// The refusal of a command on path, whose name is not valid UTF-8 (given by
-// its exact bytes): no command acts on it (the file layers would act on the
+// The selected items a command acts on, as they are now; those whose names
+// are not valid UTF-8 go to refused (the file layers would act on the
 // look-alike whose name holds U+FFFD).
-lg::FileOpResult nameIsNotText(const QString &path)
-{
-    return failed(lg::FileOpError::Other, lg::FileNames::shown(path), {}, lg::FileNames::notTextMessage(path));
-}
-
-// The paths of the selected items a command acts on; those whose names are
-// not valid UTF-8 are left out and go to *refused.
-QStringList chosenPaths(const BrowseView &view, QList<lg::FileOpResult> *refused)
+ChosenItems chosenItems(const BrowseView &view)
 {
     QStringList paths;
     for (int row : itemmenus::selectedRows(view)) {
         const InitialDirectory *item = view.model ? view.model->entry(row) : nullptr;
         if (item && item->file && lg::FileNames::hasRawBytes(lg::FileNames::pathOf(item->file->url))) {
-            refused->append(nameIsNotText(lg::FileNames::pathOf(item->file->url)));
+            paths.append(lg::FileNames::pathOf(item->file->url));
             continue;
         }
         if (const QString path = item ? item->commandPath() : QString(); !path.isEmpty())
             paths.append(path);
     }
-    return paths;
+    return chooseItems(paths);
 }
 
 } // namespace
-
-TransferOutcome runTransfer(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                            ClashMode mode, const QStringList &listedNames, std::shared_ptr<lg::FileBatch> batch,
-                            const ChosenIdentities &chosen)
-{
-    TransferOutcome out;
-    if (kind == TransferKind::Trash) {
-        // Each item is checked right before it goes; the batch stops between
-        // items at quit: what went stays in the Trash, the rest comes back Cancelled.
-        out.results = lg::moveAllToTrash(sources, nullptr, [&chosen](const QString &source) {
-            return refusalIfChanged(source, chosen);
-        });
-        for (lg::FileOpResult &result : out.results)
-            if (result.error == lg::FileOpError::SourceMissing)
-                result.message = QStringLiteral("The item no longer exists.");
-        return out;
-    }
-    // Sources that are no longer the files chosen stay out of the batch.
-    QStringList still;
-    still.reserve(sources.size());
-    for (const QString &source : sources) {
-        if (std::optional<lg::FileOpResult> refused = refusalIfChanged(source, chosen))
-            out.results.append(*refused);
-        else
-            still.append(source);
-    }
-    const lg::FileOpKind batchKind = kind == TransferKind::Copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-    if (!batch || batch->kind() != batchKind || batch->targetFolder() != targetFolder)
-        batch = std::make_shared<lg::FileBatch>(batchKind, targetFolder, listedNames);
-    const lg::ConflictPolicy onClash = mode == ClashMode::Collect   ? lg::ConflictPolicy::Refuse
-                                       : mode == ClashMode::Replace ? lg::ConflictPolicy::Replace
-                                                                    : lg::ConflictPolicy::KeepBoth;
-    lg::FileBatch::Outcome done = batch->run(still, onClash);
-    out.results.append(done.results);
-    out.clashes = std::move(done.clashes);
-    out.batch = std::move(batch);
-    return out;
-}
-
-FileCommand commandOf(TransferKind kind)
-{
-    return kind == TransferKind::Move    ? FileCommand::Move
-           : kind == TransferKind::Trash ? FileCommand::Trash
-                                         : FileCommand::Copy;
-}
-
-QList<lg::FileOpResult> reportableFailures(const QList<lg::FileOpResult> &results, TransferKind kind)
-{
-    return failuresToTell(commandOf(kind), results);
-}
 
 // ---------------------------------------------------------------- commands
 
@@ -176,147 +104,48 @@ QWidget *ItemFileCommands::window() const
     return contentController()->window();
 }
 
-void ItemFileCommands::runBatch(TransferKind kind, const QStringList &sources, const QString &targetFolder,
-                                ClashMode mode, bool currentFolderSheet, std::function<void()> done,
-                                std::shared_ptr<lg::FileBatch> batch, bool fromClipboard,
-                                const ChosenIdentities &chosen)
+void ItemFileCommands::runCommand(FileCommandRequest request, bool currentFolderSheet)
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
-    isFileOperationRunning = true;
-    hub->stopMonitorWithSender();
     // Names listed in the current folder count as taken for its numbered copies.
-    QStringList listed;
-    if (kind != TransferKind::Trash && !batch && currentFolderSheet && sameFolder(targetFolder, currentFolderPath()))
+    if (request.kind != lg::FileOpKind::Trash && currentFolderSheet
+        && sameFolder(request.targetFolder, currentFolderPath()))
         for (const InitialDirectory &item : std::as_const(itemList))
             if (item.file)
-                listed.append(item.file->url.fileName());
-    const int generation = ++m_generation;
+                request.listedNames.append(item.file->url.fileName());
+    request.clashPlace = currentFolderSheet ? QStringLiteral("current folder") : QStringLiteral("destination folder");
+    FileCommandScreen screen;
+    screen.owner = this;
+    screen.window = [] { return contentController()->window(); };
+    screen.asking = [] { showAlertForm(); };
+    screen.working = [] {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->showBusyLoader();
+        isFileOperationRunning = true;
+        hub->stopMonitorWithSender();
+    };
+    screen.settled = [](const QList<lg::FileOpResult> &results, const std::any &) {
+        isFileOperationRunning = false;
+        int succeeded = 0;
+        for (const lg::FileOpResult &result : results)
+            succeeded += result.ok() ? 1 : 0;
+        print(QString::number(succeeded));
+        reloadShownBrowseView();
+        contentHub()->startMonitorWithSender();
+    };
     QPointer<ItemFileCommands> self(this);
-    // Back to the application, not to this object: the running flag is
-    // cleared even when the commands have gone meanwhile.
-    lg::runThenCallback(
-        QCoreApplication::instance(),
-        [kind, sources, targetFolder, mode, listed, batch = std::move(batch), chosen] {
-            return runTransfer(kind, sources, targetFolder, mode, listed, batch, chosen);
-        },
-        [self, kind, targetFolder, currentFolderSheet, fromClipboard, generation, done = std::move(done),
-         chosen](const TransferOutcome &outcome) {
-            if (!self || generation != self->m_generation) {
-                isFileOperationRunning = false;
-                return;
-            }
-            self->finishBatch(outcome, kind, targetFolder, currentFolderSheet, fromClipboard, done, chosen);
-        });
-}
-
-void ItemFileCommands::finishBatch(TransferOutcome outcome, TransferKind kind, const QString &targetFolder,
-                                   bool currentFolderSheet, bool fromClipboard, const std::function<void()> &done,
-                                   const ChosenIdentities &chosen)
-{
-    isFileOperationRunning = false;
-    // An item that went while a question or the folder panel was open stays
-    // where it went: the user is told, in the words of where it came from.
-    const QString missing = fromClipboard ? QStringLiteral("The item is no longer where it was copied or cut from.")
-                                          : QStringLiteral("The item is no longer where it was when it was chosen.");
-    for (lg::FileOpResult &result : outcome.results)
-        if (result.error == lg::FileOpError::SourceMissing && kind != TransferKind::Trash)
-            result.message = missing;
-    const QList<lg::FileOpResult> told = settleCommand(commandOf(kind), outcome.results);
-    int succeeded = 0;
-    for (const lg::FileOpResult &result : outcome.results) {
-        if (result.ok())
-            ++succeeded;
-        else
-            print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
-    }
-    print(QString::number(succeeded));
-    reloadShownBrowseView();
-    mainvc *hub = contentHub();
-    hub->startMonitorWithSender();
-
-    m_pending = outcome.clashes;
-    m_pendingBatch = outcome.batch;
-    m_pendingFolder = targetFolder;
-    m_pendingKind = kind;
-    m_pendingCurrentFolder = currentFolderSheet;
-    m_pendingFromClipboard = fromClipboard;
-    m_pendingChosen = chosen;
-    QPointer<ItemFileCommands> self(this);
-    const auto next = [self, done] {
-        if (self && !self->m_pending.isEmpty())
-            self->alertSameFile();
-        else
-            contentHub()->hideBusyLoader();
-        if (done)
-            done();
+    screen.passDone = [self] {
         if (self)
             Q_EMIT self->batchFinished();
     };
-    const lg::FileOpKind batchKind = kind == TransferKind::Move    ? lg::FileOpKind::Move
-                                     : kind == TransferKind::Trash ? lg::FileOpKind::Trash
-                                                                   : lg::FileOpKind::Copy;
-    if (const std::optional<lg::BatchSummary> summary =
-            lg::batchSummary(told, batchKind)) {
-        showAlertForm();
-        lg::AlertSpec spec;
-        spec.title = summary->title;
-        spec.text = summary->text;
-        spec.buttons = {QStringLiteral("OK")};
-        if (summary->informational)
-            spec.style = lg::AlertSpec::Style::Informational;
-        lg::Alert::show(window(), spec, [next](int) {
-            contentHub()->isonlyalert = false;
-            next();
-        });
-    } else {
-        next();
-    }
-}
-
-void ItemFileCommands::alertSameFile()
-{
-    if (m_pending.isEmpty())
-        return;
-    showAlertForm();
-    // Replace is not offered when every clashing item would replace itself.
-    bool offerReplace = false;
-    for (const QString &source : std::as_const(m_pending))
-        if (!sameFolder(folderOf(source), m_pendingFolder))
-            offerReplace = true;
-    const QString where = m_pendingCurrentFolder ? QStringLiteral("current folder") : QStringLiteral("destination folder");
-    lg::AlertSpec spec;
-    spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = QStringLiteral("File already exists");
-    if (offerReplace) {
-        spec.text = QStringLiteral("A file with the same name already exists in the ") + where
-            + QStringLiteral(". Do you want to replace it with the one you have selected?");
-        spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
-    } else {
-        spec.text = QStringLiteral("A file with the same name already exists in the ") + where
-            + QStringLiteral(". Do you want to make a copy of the one you have selected?");
-        spec.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
-    }
-    const QStringList pending = m_pending;
-    const QString folder = m_pendingFolder;
-    const TransferKind kind = m_pendingKind;
-    const bool currentFolderSheet = m_pendingCurrentFolder;
-    const bool fromClipboard = m_pendingFromClipboard;
-    const std::shared_ptr<lg::FileBatch> batch = m_pendingBatch;
-    const ChosenIdentities chosen = m_pendingChosen;
-    QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, offerReplace, pending, folder, kind, currentFolderSheet, fromClipboard,
-                                     batch, chosen](int button) {
-        contentHub()->isonlyalert = false;
-        const int choice = offerReplace ? button : button + 1;   // 0 Replace, 1 Make a Copy, 2 Stop
-        if (!self || choice < 0 || choice > 1) {
-            contentHub()->hideBusyLoader();
-            return;
-        }
-        self->runBatch(kind, pending, folder, choice == 0 ? ClashMode::Replace : ClashMode::MakeCopy,
-                       currentFolderSheet, {}, batch, fromClipboard, chosen);
-    });
+    screen.ended = [] {
+        // Also when the commands have gone: the running flag and the overlay go.
+        isFileOperationRunning = false;
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+    };
+    runFileCommand(std::move(screen), std::move(request));
 }
 
 void ItemFileCommands::duplicateItems(const BrowseView &view)
@@ -328,35 +157,33 @@ void ItemFileCommands::duplicateItems(const BrowseView &view)
         refusePhotoLibraryImport(window());
         return;
     }
-    QList<lg::FileOpResult> refused;
-    const QStringList paths = chosenPaths(view, &refused);
-    QPointer<ItemFileCommands> self(this);
-    sayRefusedThen(refused, [self, paths, folder] {
-        if (self && !paths.isEmpty())
-            self->runBatch(TransferKind::Copy, paths, folder, ClashMode::MakeCopy, true);
-    });
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Copy;
+    request.chosen = chosenItems(view);
+    request.targetFolder = folder;
+    request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+    // A duplicate never replaces: every copy gets the next free numbered name.
+    request.firstPass = lg::ConflictPolicy::KeepBoth;
+    runCommand(std::move(request), true);
 }
 
 bool ItemFileCommands::sayNameIsNotText(const QString &path)
 {
     if (!lg::FileNames::hasRawBytes(path))
         return false;
-    sayRefusedThen({nameIsNotText(path)}, [] {});
+    sayRefusedThen(chooseItems({path}).refused, [] {});
     return true;
 }
 
 void ItemFileCommands::sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then)
 {
-    const std::optional<lg::FailureSummary> summary = lg::failureSummary(refused);
-    if (!summary) {
+    const std::optional<lg::AlertSpec> spec = commandAlert(refused, lg::FileOpKind::Copy);
+    if (!spec) {
         then();
         return;
     }
-    for (const lg::FileOpResult &result : refused)
-        print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
     showAlertForm();
-    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning},
-                    [then = std::move(then)](int) {
+    lg::Alert::show(window(), *spec, [then = std::move(then)](int) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
         hub->hideBusyLoader();
@@ -368,41 +195,19 @@ void ItemFileCommands::trashItems(const BrowseView &view)
 {
     if (isFileOperationRunning)
         return;
-    // The files chosen now: a reload while the question is open changes nothing.
-    // Those that would be refused are said first, and not asked about.
-    QList<lg::FileOpResult> refused;
-    const QStringList paths = chosenPaths(view, &refused);
-    // ... and as they are now: one replaced or changed meanwhile is not trashed.
-    const ChosenIdentities chosen = identitiesOf(paths);
-    if (refused.isEmpty()) {
-        askAboutTrash(paths, chosen);
-        return;
-    }
-    QPointer<ItemFileCommands> self(this);
-    sayRefusedThen(refused, [self, paths, chosen] {
-        if (self && !paths.isEmpty() && !isFileOperationRunning)
-            self->askAboutTrash(paths, chosen);
-    });
-}
-
-void ItemFileCommands::askAboutTrash(const QStringList &paths, const ChosenIdentities &chosen)
-{
-    showAlertForm();
-    lg::AlertSpec spec;
-    spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = QStringLiteral("Are you sure you want to delete the selected files? All the files will be physically "
-                                "deleted and moved to trash.");
-    spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), spec, [self, paths, chosen](int button) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-        if (!self || button != 0)
-            return;
-        if (!paths.isEmpty())
-            self->runBatch(TransferKind::Trash, paths, QString(), ClashMode::Collect, true, {}, {}, false, chosen);
-    });
+    // The files chosen now: a reload while the question is open changes
+    // nothing. Those that would be refused are said first, and not asked about.
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Trash;
+    request.chosen = chosenItems(view);
+    request.goneMessage = QStringLiteral("The item no longer exists.");
+    lg::AlertSpec question;
+    question.style = lg::AlertSpec::Style::Informational;
+    question.title = QStringLiteral("Are you sure you want to delete the selected files? All the files will be "
+                                    "physically deleted and moved to trash.");
+    question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    request.confirmation = question;
+    runCommand(std::move(request), true);
 }
 
 void ItemFileCommands::moveItemsTo(const BrowseView &view)
@@ -420,55 +225,45 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
     if (isFileOperationRunning)
         return;
     // The files chosen now: a reload while the panel is open changes nothing.
-    QList<lg::FileOpResult> refused;
-    const QStringList paths = chosenPaths(view, &refused);
-    const ChosenIdentities identities = identitiesOf(paths);
+    ChosenItems chosen = chosenItems(view);
+    const QList<lg::FileOpResult> refused = std::exchange(chosen.refused, {});
     QPointer<ItemFileCommands> self(this);
-    if (!refused.isEmpty()) {
-        // Said first; the panel follows for the others.
-        sayRefusedThen(refused, [self, paths, move, identities] {
-            if (self && !paths.isEmpty() && !isFileOperationRunning)
-                self->chooseDestinationFor(paths, move, identities);
-        });
-        return;
-    }
-    chooseDestinationFor(paths, move, identities);
+    // The refusals are said first; the panel follows for the others.
+    sayRefusedThen(refused, [self, chosen, move] {
+        if (self && !chosen.items.isEmpty() && !isFileOperationRunning)
+            self->chooseDestinationFor(chosen, move);
+    });
 }
 
-void ItemFileCommands::chooseDestinationFor(const QStringList &paths, bool move, const ChosenIdentities &identities)
+void ItemFileCommands::chooseDestinationFor(const ChosenItems &chosen, bool move)
 {
     showAlertForm();
     QPointer<ItemFileCommands> self(this);
-    chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"),
-                            [self, paths, move, identities](std::optional<QUrl> chosen) {
-        if (!chosen)
+    chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"), QString(),
+                            [self, chosen, move](std::optional<QString> destination) {
+        if (!destination)
             return;   // the chooser has put the overlay away
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
-        if (!self) {
+        if (!self || destination->isEmpty() || !lg::FileNames::isFolder(*destination)) {
             hub->hideBusyLoader();
             return;
         }
-        const QString destination = lg::FileNames::pathOf(*chosen);
-        if (destination.isEmpty() || !lg::FileNames::isFolder(destination)) {
-            hub->hideBusyLoader();
-            return;
-        }
-        if (isPhotoLibraryImportTarget(chosen)) {
+        if (isPhotoLibraryImportTarget(lg::FileNames::urlOf(*destination))) {
             hub->hideBusyLoader();
             refusePhotoLibraryImport(self->window());
             return;
         }
-        if (move && sameFolder(destination, currentFolderPath())) {
+        if (move && sameFolder(*destination, currentFolderPath())) {
             hub->hideBusyLoader();
             return;
         }
-        if (paths.isEmpty()) {
-            hub->hideBusyLoader();
-            return;
-        }
-        self->runBatch(move ? TransferKind::Move : TransferKind::Copy, paths, destination, ClashMode::Collect, false,
-                       {}, {}, false, identities);
+        FileCommandRequest request;
+        request.kind = move ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
+        request.chosen = chosen;
+        request.targetFolder = *destination;
+        request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+        self->runCommand(std::move(request), false);
     });
 }
 
@@ -480,7 +275,6 @@ void ItemFileCommands::pasteItems()
         return;
     const lg::FileClip clip = lg::Clipboard::readFiles();
     QStringList sources;
-    QList<lg::FileOpResult> gone;
     for (const QUrl &url : clip.urls) {
         // By the exact bytes: a name that is not valid UTF-8 is pasted as
         // itself, never taken for its look-alike.
@@ -494,34 +288,28 @@ void ItemFileCommands::pasteItems()
             refusePhotoLibraryImport(window());
         return;
     }
-    if (sources.isEmpty() && gone.isEmpty())
+    if (sources.isEmpty())
         return;
     // Items that have gone since they were copied or cut (a file manager may
     // have moved them already) are said in one alert; the rest are pasted.
-    for (const QString &source : std::as_const(sources))
-        if (!lg::existsOrLink(source))
-            gone.append(failed(lg::FileOpError::SourceMissing, source, {},
-                               QStringLiteral("The item is no longer where it was copied or cut from.")));
-    const TransferKind kind = clip.cut ? TransferKind::Move : TransferKind::Copy;
-    const std::optional<lg::FailureSummary> summary = lg::failureSummary(gone);
-    if (!summary) {
-        runBatch(kind, sources, folder, ClashMode::Collect, true, {}, {}, true);
-        return;
+    FileCommandRequest request;
+    request.kind = clip.cut ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
+    request.chosen = chooseItems(sources, false);
+    const QString gone = QStringLiteral("The item is no longer where it was copied or cut from.");
+    for (qsizetype i = request.chosen.items.size() - 1; i >= 0; --i) {
+        const ChosenItem &item = request.chosen.items.at(i);
+        if (item.identity || lg::existsOrLink(item.path))
+            continue;
+        lg::FileOpResult missing;
+        missing.error = lg::FileOpError::SourceMissing;
+        missing.source = item.path;
+        missing.message = gone;
+        request.chosen.refused.prepend(missing);
+        request.chosen.items.removeAt(i);
     }
-    for (const lg::FileOpResult &result : std::as_const(gone)) {
-        print(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
-        sources.removeOne(result.source);
-    }
-    showAlertForm();
-    QPointer<ItemFileCommands> self(this);
-    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning},
-                    [self, kind, sources, folder](int) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-        if (self && !sources.isEmpty())
-            self->runBatch(kind, sources, folder, ClashMode::Collect, true, {}, {}, true);
-    });
+    request.targetFolder = folder;
+    request.goneMessage = gone;
+    runCommand(std::move(request), true);
 }
 
 bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
@@ -588,8 +376,10 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     return true;
 }
 
-void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString &destination)
+void ItemFileCommands::askAboutDrop(const QStringList &dropped, const QString &destination)
 {
+    // The files as they are when dropped: the answers cover these.
+    const ChosenItems collected = chooseItems(dropped, false);
     if (!isSearchActive) {
         showCopyOrMoveAlert(collected, destination);
         return;
@@ -612,7 +402,7 @@ void ItemFileCommands::askAboutDrop(const QStringList &collected, const QString 
     });
 }
 
-void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QString &targetFolder)
+void ItemFileCommands::showCopyOrMoveAlert(const ChosenItems &sources, const QString &targetFolder)
 {
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
@@ -626,7 +416,11 @@ void ItemFileCommands::showCopyOrMoveAlert(const QStringList &sources, const QSt
         hub->hideBusyLoader();
         if (!self || (button != 0 && button != 1))
             return;
-        self->runBatch(button == 0 ? TransferKind::Copy : TransferKind::Move, sources, targetFolder,
-                       ClashMode::Collect, true);
+        FileCommandRequest request;
+        request.kind = button == 0 ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+        request.chosen = sources;
+        request.targetFolder = targetFolder;
+        request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+        self->runCommand(std::move(request), true);
     });
 }

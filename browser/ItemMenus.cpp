@@ -115,7 +115,10 @@ QStringList pathsOfRows(const BrowseView &view, const QList<int> &rows)
 {
     QStringList paths;
     for (int row : rows) {
-        const QString path = pathOfRow(view, row);
+        // By the exact bytes: a drag carries a name that is not valid UTF-8 as
+        // itself (never as its look-alike), and where it lands acts on it by
+        // those bytes or says why not.
+        const QString path = exactPathOf(view.model ? view.model->entry(row) : nullptr);
         if (!path.isEmpty())
             paths.append(path);
     }

@@ -42,7 +42,8 @@ namespace itemmenus {
 
 // The selected rows of the view, ascending (the shown order).
 QList<int> selectedRows(const BrowseView &view);
-// The file paths of rows of the view's shown list, passing over entries without one.
+// The file paths of rows of the view's shown list by their exact bytes
+// (lg::FileNames), passing over entries without one.
 QStringList pathsOfRows(const BrowseView &view, const QList<int> &rows);
 
 // A right click in the view's controller: settles the selection and opens the menu.

@@ -10,8 +10,8 @@
 
 class ThumbnailCache;
 
-// The commands whose results are settled here.
-enum class FileCommand { Copy, Move, Rename, Trash };
+// The commands are lg::FileOpKind's: Copy, Move (a rename is a move within its
+// folder) and Trash.
 
 // What a result does to the thumbnails of its source.
 struct ThumbnailChange
@@ -26,16 +26,16 @@ struct ThumbnailChange
 // Every item that arrived (done, or done but for what its failure names)
 // takes its thumbnails along when moved or renamed, and drops them when
 // trashed; a copy leaves them, as does an item that did not arrive.
-QList<ThumbnailChange> thumbnailChanges(FileCommand command, const QList<lg::FileOpResult> &results);
+QList<ThumbnailChange> thumbnailChanges(lg::FileOpKind command, const QList<lg::FileOpResult> &results);
 
 // The results to tell, in order: every failure, and every item that arrived
 // without something it held; but not a copy or move of an item onto itself
 // (it is where it was asked to be), nor an item to be trashed that was
 // already gone.
-QList<lg::FileOpResult> failuresToTell(FileCommand command, const QList<lg::FileOpResult> &results);
+QList<lg::FileOpResult> failuresToTell(lg::FileOpKind command, const QList<lg::FileOpResult> &results);
 
 // Applies thumbnailChanges to cache and returns failuresToTell.
-QList<lg::FileOpResult> settleCommand(FileCommand command, const QList<lg::FileOpResult> &results,
+QList<lg::FileOpResult> settleCommand(lg::FileOpKind command, const QList<lg::FileOpResult> &results,
                                       ThumbnailCache &cache);
 // The same with the program's thumbnail cache.
-QList<lg::FileOpResult> settleCommand(FileCommand command, const QList<lg::FileOpResult> &results);
+QList<lg::FileOpResult> settleCommand(lg::FileOpKind command, const QList<lg::FileOpResult> &results);

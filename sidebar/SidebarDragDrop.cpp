@@ -14,6 +14,7 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/CommandSettle.h"
+#include "model/FileCommandFlow.h"
 #include "model/FileServices.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
@@ -30,6 +31,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QSet>
 
 #include <algorithm>
 #include <cctype>
@@ -214,19 +216,11 @@ DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
     return DropKind::None;  // an unknown drag type is refused, never copied
 }
 
-// What a batch of file work gives back: one result per item, the sources
-// left for the same-name sheet, and the records of the folders that arrived,
-// scanned for their sub-folders.
-struct TransferOutcome
+// The records of the folders that arrived, scanned for their sub-folders.
+std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &results)
 {
-    QList<lg::FileOpResult> results;
-    QStringList clashes;
     std::vector<FolderRecord> arrived;
-};
-
-void scanArrivedFolders(TransferOutcome &outcome)
-{
-    for (const lg::FileOpResult &result : std::as_const(outcome.results)) {
+    for (const lg::FileOpResult &result : results) {
         if (lg::isShuttingDown())
             break;   // quitting: the sidebar is not shown again
         if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
@@ -236,23 +230,56 @@ void scanArrivedFolders(TransferOutcome &outcome)
             ScanContext context;
             sideMenuvc::scanFolderTree(result.target, record, context);
         }
-        outcome.arrived.push_back(std::move(record));
+        arrived.push_back(std::move(record));
     }
+    return arrived;
 }
 
-// Dragged folders, one result per folder in order: the question was asked
-// before, so a name taken meanwhile is refused. One run of the batch for all
-// of them, so that no dragged folder replaces another of the same name.
-TransferOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
-                               lg::ConflictPolicy onClash)
+// The folders moved by a drag in the tree: one result per folder, and the
+// records of those that arrived.
+struct FolderMoveOutcome
 {
-    const lg::FileBatch::Outcome done = batch->run(sources, onClash);
+    QList<lg::FileOpResult> results;
+    std::vector<FolderRecord> arrived;
+};
+
+// Dragged folders, one result per folder in order: the question was asked
+// before, so a name taken meanwhile is refused, and so is a Replace of a
+// target that is no longer what it was when the question was put (asked:
+// the targets' identities then). One run of the batch for all of them, so
+// that no dragged folder replaces another of the same name.
+FolderMoveOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
+                                 lg::ConflictPolicy onClash, const ChosenIdentities &asked)
+{
+    QStringList running;
+    QSet<QString> changed;
+    for (const QString &source : sources) {
+        const QString target = targetIn(batch->targetFolder(), source);
+        if (onClash == lg::ConflictPolicy::Replace && asked.contains(target)) {
+            const ChosenFileState state = chosenFileState(target, asked.value(target));
+            if (state == ChosenFileState::Replaced || state == ChosenFileState::Changed) {
+                changed.insert(source);
+                continue;
+            }
+        }
+        running.append(source);
+    }
+    const lg::FileBatch::Outcome done = batch->run(running, onClash);
     // Every source has either a result or a place among the clashes, each list
     // in the sources' order.
-    TransferOutcome outcome;
+    FolderMoveOutcome outcome;
     qsizetype nextResult = 0;
     qsizetype nextClash = 0;
     for (const QString &source : sources) {
+        if (changed.contains(source)) {
+            lg::FileOpResult taken;
+            taken.error = lg::FileOpError::TargetExists;
+            taken.source = source;
+            taken.target = targetIn(batch->targetFolder(), source);
+            taken.message = QStringLiteral("An item with the same name already exists.");
+            outcome.results.append(taken);
+            continue;
+        }
         const bool hasResult = nextResult < done.results.size() && done.results.at(nextResult).source == source;
         const bool clashed = !hasResult && nextClash < done.clashes.size() && done.clashes.at(nextClash) == source;
         if (!clashed) {
@@ -268,19 +295,7 @@ TransferOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, cons
         taken.message = QStringLiteral("An item with the same name already exists.");
         outcome.results.append(taken);
     }
-    scanArrivedFolders(outcome);
-    return outcome;
-}
-
-// A paste or drop: the batch's clash rules settle the names.
-TransferOutcome runFileBatch(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
-                             lg::ConflictPolicy onClash)
-{
-    lg::FileBatch::Outcome done = batch->run(sources, onClash);
-    TransferOutcome outcome;
-    outcome.results = std::move(done.results);
-    outcome.clashes = std::move(done.clashes);
-    scanArrivedFolders(outcome);
+    outcome.arrived = scanArrivedFolders(outcome.results);
     return outcome;
 }
 
@@ -524,6 +539,7 @@ void sideMenuvc::btnOk_alertMoveInternalFolder()
     showWorkOverlay();
     const QString destination = internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
     bool nameTaken = false;
+    QStringList taken;
     bool refused = destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty();
     if (!refused) {
         for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
@@ -532,13 +548,19 @@ void sideMenuvc::btnOk_alertMoveInternalFolder()
                 refused = true;
                 break;
             }
-            nameTaken = nameTaken || lg::existsOrLink(destination + QLatin1Char('/') + QFileInfo(source).fileName());
+            const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
+            if (lg::existsOrLink(target)) {
+                nameTaken = true;
+                taken.append(target);
+            }
         }
     }
     if (refused) {
         hideOverlay();
         return;
     }
+    // What the question is asked about: a Replace covers these as they are now.
+    m_folderTargetsAsked = identitiesOf(taken);
     if (nameTaken)
         alertfolderExist();
     else
@@ -605,20 +627,25 @@ void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
     if (mainvc *h = hub())
         h->stopMonitorWithSender(this);
     const quint64 ticket = ++m_fileWorkTicket;
-    const auto done = [this, ticket, dragged, destination](const TransferOutcome &result) {
+    const auto done = [this, ticket, dragged, destination](const FolderMoveOutcome &result) {
         if (ticket != m_fileWorkTicket)
             return;
-        const TransferOutcome outcome = result;
+        const FolderMoveOutcome outcome = result;
         finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
     };
-    lg::runThenCallback(this, [batch, sources, onConflict] { return runFolderMoves(batch, sources, onConflict); }, done);
+    lg::runThenCallback(
+        this,
+        [batch, sources, onConflict, asked = std::exchange(m_folderTargetsAsked, {})] {
+            return runFolderMoves(batch, sources, onConflict, asked);
+        },
+        done);
 }
 
 void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                                   const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
 {
     // The thumbnails on disk of their files follow the moved folders.
-    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Move, results);
+    const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, results);
     // The moved folders leave their old places (a folder not wholly moved
     // stays where the disk still has it).
     for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
@@ -710,68 +737,78 @@ void sideMenuvc::btnOk_alertMove_PasteFile()
         }
         lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
     }
-    arrDragsourceUrl.clear();
     if (m_transferSources.isEmpty() || !dropdestiUrl) {
         hideOverlay();
         return;
     }
-    showWorkOverlay();
-    runTransfer(lg::ConflictPolicy::Refuse, m_transferSources);
+    runTransfer(m_transferSources);
 }
 
-void sideMenuvc::runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources)
+void sideMenuvc::runTransfer(const QList<QUrl> &sources)
 {
     const QString destination = localPath(dropdestiUrl);
     QStringList items;
     for (const QUrl &url : sources) {
         const QString source = localPath(url);
-        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url) || !lg::existsOrLink(source))
+        // One that has gone since it was dragged or copied is said (the flow's check).
+        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url))
             continue;
         // A move onto or into itself changes nothing; a paste there is refused
         // by the copy itself, so that the summary tells the user.
         if (!isItemFromPaste && sameOrInside(destination, source))
             continue;
-        const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
-        if (onConflict == lg::ConflictPolicy::Replace && lg::isSameFile(source, target))
-            continue;
         if (!isItemFromPaste && lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
             continue;
         items.append(source);
     }
-    if (mainvc *h = hub())
-        h->stopMonitorWithSender(this);
-    isFileOperationRunning = true;
-    const lg::FileOpKind kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-    // The first pass starts the batch; the answer to its clashes goes on with it.
-    if (onConflict == lg::ConflictPolicy::Refuse || !m_transferBatch || m_transferBatch->kind() != kind
-        || m_transferBatch->targetFolder() != destination)
-        m_transferBatch = std::make_shared<lg::FileBatch>(kind, destination);
-    const quint64 ticket = ++m_fileWorkTicket;
-    const auto done = [this, ticket](const TransferOutcome &result) {
-        if (ticket != m_fileWorkTicket)
-            return;
-        const TransferOutcome outcome = result;
-        finishTransfer(outcome.results, outcome.clashes, outcome.arrived);
+    // By their bytes: a name that is not valid UTF-8 is moved or copied as
+    // itself, never as its look-alike.
+    FileCommandRequest request;
+    request.kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    request.chosen = chooseItems(items, false);
+    request.targetFolder = destination;
+    request.clashSubject = QStringLiteral("A file or folder");
+    request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+
+    FileCommandScreen screen;
+    screen.owner = this;
+    QPointer<sideMenuvc> self(this);
+    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
+    screen.asking = [] { showSheetOverlay(); };
+    screen.working = [self] {
+        showWorkOverlay();
+        isFileOperationRunning = true;
+        if (mainvc *h = hub(); h && self)
+            h->stopMonitorWithSender(self);
     };
-    lg::runThenCallback(
-        this, [batch = m_transferBatch, items, onConflict] { return runFileBatch(batch, items, onConflict); }, done);
+    screen.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
+        return scanArrivedFolders(results);
+    };
+    screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &extra) {
+        if (self)
+            self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra));
+    };
+    screen.passDone = [self] {
+        if (self)
+            Q_EMIT self->fileWorkFinished();
+    };
+    screen.ended = [] {
+        isFileOperationRunning = false;
+        hideOverlay();
+    };
+    runFileCommand(std::move(screen), std::move(request));
 }
 
-void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
+void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
                                 const std::vector<FolderRecord> &arrived)
 {
     isFileOperationRunning = false;
-    for (const QString &source : clashes)
-        arrDragsourceUrl.append(lg::FileNames::urlOf(source));
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was.
     const BaseNode::Ptr selected =
         treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
     isSidebarTreeUpdating = true;
-    // A moved item's thumbnails on disk follow it (a folder's: its files').
-    const QList<lg::FileOpResult> told =
-        settleCommand(isItemFromPaste ? FileCommand::Copy : FileCommand::Move, results);
-    if (!isItemFromPaste) {
+    if (kind == lg::FileOpKind::Move) {
         for (const lg::FileOpResult &result : results) {
             // A folder not wholly moved keeps its node, read again.
             if (result.arrived() && lg::FileNames::isFolder(result.target)) {
@@ -803,71 +840,5 @@ void sideMenuvc::finishTransfer(const QList<lg::FileOpResult> &results, const QS
     reloadShownBrowseView();
     if (mainvc *h = hub())
         h->startMonitorWithSender(this);
-    hideOverlay();
-    QPointer<sideMenuvc> self(this);
-    reportFailures(told, m_transferBatch ? m_transferBatch->kind() : lg::FileOpKind::Copy, [self] {
-        if (!self)
-            return;
-        if (!self->arrDragsourceUrl.isEmpty())
-            self->alertSameFile();
-        Q_EMIT self->fileWorkFinished();
-    });
-}
-
-void sideMenuvc::alertSameFile()
-{
-    showSheetOverlay();
-    const QString destination = localPath(dropdestiUrl);
-    // Replace is offered unless every conflict is the item itself (a paste
-    // into the folder it came from).
-    bool replaceOffered = !isItemFromPaste;
-    for (const QUrl &url : std::as_const(arrDragsourceUrl)) {
-        if (lg::Paths::clean(QFileInfo(lg::FileNames::pathOf(url)).absolutePath()) != destination)
-            replaceOffered = true;
-    }
-    alert = lg::AlertSpec();
-    alert.style = lg::AlertSpec::Style::Informational;
-    alert.title = QStringLiteral("File already exists");
-    if (replaceOffered) {
-        alert.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
-        alert.text = QStringLiteral("A file or folder with the same name already exists in the destination folder. "
-                                    "Do you want to replace it with the one you have selected?");
-    } else {
-        alert.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
-        alert.text = QStringLiteral("A file or folder with the same name already exists in the destination folder. "
-                                    "Do you want to make a copy of the one you have selected?");
-    }
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alert, [self, replaceOffered](int button) {
-        if (!self)
-            return;
-        const int answer = replaceOffered ? button : button + 1;
-        if (answer == 0)
-            self->btnOverwrite_alert();
-        else if (answer == 1)
-            self->btnRename_alert();
-        else
-            self->btnCancel_alert();
-    });
-}
-
-void sideMenuvc::btnOverwrite_alert()
-{
-    showWorkOverlay();
-    const QList<QUrl> sources = arrDragsourceUrl;
-    arrDragsourceUrl.clear();
-    runTransfer(lg::ConflictPolicy::Replace, sources);
-}
-
-void sideMenuvc::btnRename_alert()
-{
-    showWorkOverlay();
-    const QList<QUrl> sources = arrDragsourceUrl;
-    arrDragsourceUrl.clear();
-    runTransfer(lg::ConflictPolicy::KeepBoth, sources);
-}
-
-void sideMenuvc::btnCancel_alert()
-{
     hideOverlay();
 }

@@ -8,6 +8,7 @@
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "model/CommandSettle.h"
+#include "model/FileCommandFlow.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/FileNames.h"
@@ -394,7 +395,6 @@ void sideMenuvc::menuPasteItem()
     const BaseNode::Ptr node = nodeAtRow(m_clickedRow, &path);
     if (!node)
         return;
-    arrDragsourceUrl.clear();
     indexpathForFolderDrop = path;
     if (!node->url() || !node->url()->isLocalFile())
         return;
@@ -510,7 +510,7 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     if (renamed.ok())
         renamed.target = renamed.target.isEmpty() ? newPath : lg::Paths::clean(renamed.target);
     // The thumbnails on disk of the files inside follow them.
-    if (const QList<lg::FileOpResult> told = settleCommand(FileCommand::Rename, {renamed}); !told.isEmpty()) {
+    if (const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, {renamed}); !told.isEmpty()) {
         printLine(told.first().message);
         showRefusal(told.first().error == lg::FileOpError::TargetExists ? taken : renameFailed);
         return;
@@ -647,57 +647,54 @@ void sideMenuvc::DeleteFolder()
 
 void sideMenuvc::alertforDeleteFolder()
 {
-    // The folder of the clicked row, bound now: a change of the tree while
-    // the question is open does not move the command to another folder.
-    m_folderToTrash = nodeAtRow(outlineView_CLickedRow);
-    showSheetOverlay();
+    // The folder of the clicked row, bound now (its identity too): a change of
+    // the tree while the question is open does not move the command to
+    // another folder, and a folder put in its place meanwhile is refused.
+    const BaseNode::Ptr node = nodeAtRow(outlineView_CLickedRow);
+    const QString folder = node ? localPath(node->url()) : QString();
+    // Never the home folder or a Photos library; standard folders after the question.
+    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::Paths::clean(lg::Paths::home()))
+        return;
     alertDeleteFolder = lg::AlertSpec();
     alertDeleteFolder.style = lg::AlertSpec::Style::Informational;
     alertDeleteFolder.title = QStringLiteral("Are you sure you want to move the selected Folder to Trash? All the "
                                              "items from within the folder will be deleted.");
     alertDeleteFolder.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertDeleteFolder, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnDeleteFolder_alert();
-        else
-            self->btnDeleteFolder_cancelalert();
-    });
-}
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Trash;
+    request.chosen = chooseItems({folder}, false);
+    request.goneMessage = QStringLiteral("The item no longer exists.");
+    request.confirmation = alertDeleteFolder;
 
-void sideMenuvc::btnDeleteFolder_alert()
-{
-    const BaseNode::Ptr node = std::exchange(m_folderToTrash, nullptr);
-    const bool inTree = node && treeController->model()->indexForNode(node.get()).isValid();
-    const QString folder = inTree ? localPath(node->url()) : QString();
-    // Never the home folder or a Photos library; standard folders after the question.
-    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::Paths::clean(lg::Paths::home())) {
-        finishTrashFolder(nullptr, {});
-        return;
-    }
     // A folder on another device is copied into the Trash: the work runs on a
     // pool thread behind the overlay with the spinner.
-    showWorkOverlay();
-    isFileOperationRunning = true;
-    const quint64 ticket = ++m_fileWorkTicket;
-    lg::runThenCallback(
-        this, [folder] { return lg::moveToTrash(folder); },
-        [this, ticket, node](const lg::FileOpResult &result) {
-            isFileOperationRunning = false;
-            if (ticket != m_fileWorkTicket) {
-                hideOverlay();
-                return;
-            }
-            finishTrashFolder(node, {result});
-        });
+    FileCommandScreen screen;
+    screen.owner = this;
+    QPointer<sideMenuvc> self(this);
+    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
+    screen.asking = [] { showSheetOverlay(); };
+    screen.working = [] {
+        showWorkOverlay();
+        isFileOperationRunning = true;
+    };
+    screen.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
+        isFileOperationRunning = false;
+        if (self)
+            self->finishTrashFolder(node, results);
+    };
+    screen.passDone = [self] {
+        if (self)
+            Q_EMIT self->fileWorkFinished();
+    };
+    screen.ended = [] {
+        isFileOperationRunning = false;
+        hideOverlay();
+    };
+    runFileCommand(std::move(screen), std::move(request));
 }
 
 void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
 {
-    // The thumbnails on disk of the files it held go with it.
-    const QList<lg::FileOpResult> told = settleCommand(FileCommand::Trash, results);
     // A folder already gone is what was asked: its node goes too.
     if (!results.isEmpty()
         && (results.first().arrived() || results.first().error == lg::FileOpError::SourceMissing)) {
@@ -716,38 +713,19 @@ void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::Fi
         resetForEmptySidebar();
     else if (myOutlineView->selectedRow() == -1)
         myOutlineView->selectRow(rows - 1);
-    QPointer<sideMenuvc> self(this);
-    reportFailures(told, lg::FileOpKind::Trash, [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    });
-}
-
-void sideMenuvc::btnDeleteFolder_cancelalert()
-{
-    hideOverlay();
 }
 
 void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind,
                                 std::function<void()> then)
 {
-    for (const lg::FileOpResult &result : told)
-        if (!result.ok())
-            printLine(result.message);
-    const std::optional<lg::BatchSummary> summary = lg::batchSummary(told, kind);
-    if (!summary) {
+    const std::optional<lg::AlertSpec> spec = commandAlert(told, kind);
+    if (!spec) {
         if (then)
             then();
         return;
     }
     showSheetOverlay();
-    lg::AlertSpec spec;
-    spec.title = summary->title;
-    spec.text = summary->text;
-    spec.buttons = {QStringLiteral("OK")};
-    if (summary->informational)
-        spec.style = lg::AlertSpec::Style::Informational;
-    lg::Alert::show(window(), spec, [then = std::move(then)](int) {
+    lg::Alert::show(window(), *spec, [then = std::move(then)](int) {
         hideOverlay();
         if (then)
             then();

@@ -8,6 +8,7 @@
 // The tree, the outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/desktop/Alert.h"
+#include "model/ChosenFiles.h"
 #include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
 #include "sidebar/BaseNode.h"
@@ -70,7 +71,6 @@ public:
     int outlineVIewLastSelectedRow = 0;
     std::optional<IndexPath> internalDroppedIndexpath;
     std::optional<IndexPath> indexpathForFolderDrop;
-    QList<QUrl> arrDragsourceUrl;
     bool isItemFromPaste = false;
     std::optional<QUrl> dropdestiUrl;
     // The sheets, as last shown (empty until then).
@@ -212,8 +212,6 @@ public:
     void btnremovebookmark_alert();
     void btnremovebookmark_cancelalert();
     void alertforDeleteFolder();
-    void btnDeleteFolder_alert();
-    void btnDeleteFolder_cancelalert();
     // The end of an in-place edit of the title of the row at path: renames the folder.
     void didEditTextField(const IndexPath &path, const QString &newName);
 
@@ -245,10 +243,6 @@ public:
     void alertMoveFile();
     void btnOk_alertMove_PasteFile();
     void btnCancel_alertMoveFile();
-    void alertSameFile();
-    void btnOverwrite_alert();
-    void btnRename_alert();
-    void btnCancel_alert();
 
     // Reads the Photos library of the current folder (or of the collage maker)
     // and publishes its items.
@@ -303,8 +297,11 @@ private:
     // The node of a record with its whole sub-tree: a record with sub-folders
     // becomes a group, one without a leaf.
     static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);
-    void runTransfer(lg::ConflictPolicy onConflict, const QList<QUrl> &sources);
-    void finishTransfer(const QList<lg::FileOpResult> &results, const QStringList &clashes,
+    // The paste or drop of sources into dropdestiUrl, through the flow of file
+    // commands (model/FileCommandFlow.h); finishTransfer brings the tree in
+    // line with the disk after each run (arrived: the folders that came).
+    void runTransfer(const QList<QUrl> &sources);
+    void finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
                         const std::vector<FolderRecord> &arrived);
     void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
                           const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
@@ -313,10 +310,11 @@ private:
     void reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind, std::function<void()> then = {});
     // The end of Move to Trash: the node leaves the tree when its folder went.
     void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
-    BaseNode::Ptr m_folderToTrash;   // the folder of the pending Trash question
     int m_clickedRow = -1;
     QList<QUrl> m_transferSources;  // the items of the pending paste or drop
-    std::shared_ptr<lg::FileBatch> m_transferBatch;   // the paste or drop, until its clashes are settled
+    // The targets of a folder move's "folder exists" question, as they were
+    // when it was asked: a Replace covers only these.
+    ChosenIdentities m_folderTargetsAsked;
     quint64 m_fileWorkTicket = 0;
     quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;

@@ -1,13 +1,13 @@
 // The viewer's file actions on the shown file: reveal, open with, desktop
 // picture, copy, Move to Trash after its question, properties, background
-// colour, and Move To / Copy To a chosen folder with the same-name sheet.
-// Copying, moving and trashing go through the file layers (platform/); the
-// work runs off the main thread where it may take long (a one-item FileBatch), and
-// every path ends with the overlay hidden. Main thread.
+// colour, and Move To / Copy To a chosen folder. Move to Trash, Move To and
+// Copy To go through the flow of file commands (model/FileCommandFlow.h), as
+// every screen's do; every path ends with the overlay hidden. Main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "browser/DestinationChooser.h"
 #include "model/ChosenFiles.h"
 #include "model/CommandSettle.h"
 #include "browser/Listing.h"
@@ -20,10 +20,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileBatch.h"
 #include "platform/files/FileOperations.h"
-#include "platform/desktop/Panels.h"
-#include "platform/files/Trash.h"
 #include "platform/desktop/Workspace.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/SlideTransition.h"
@@ -43,23 +40,11 @@ using lg::printLine;
 
 namespace {
 
-void reportFailure(QWidget *parent, lg::FileOpResult result)
+// A refusal of a command on the shown file, in the words of every command.
+void reportFailure(QWidget *parent, const lg::FileOpResult &result)
 {
-    // Said with U+FFFD for each byte of a name that is not valid UTF-8.
-    result.source = lg::FileNames::shown(result.source);
-    printLine(QStringLiteral("Error: %1 (%2)").arg(result.message, result.source));
-    if (const std::optional<lg::FailureSummary> summary = lg::failureSummary({result}))
-        lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")}, lg::AlertSpec::Style::Warning});
-}
-
-// An item that arrived without something it held: said, as information.
-void reportNotKept(QWidget *parent, lg::FileOpResult result, lg::FileOpKind kind)
-{
-    result.source = lg::FileNames::shown(result.source);
-    printLine(result.message);
-    if (const std::optional<lg::BatchSummary> summary = lg::batchSummary({result}, kind))
-        lg::Alert::show(parent, {summary->title, summary->text, {QStringLiteral("OK")},
-                                 lg::AlertSpec::Style::Informational});
+    if (const std::optional<lg::AlertSpec> spec = commandAlert({result}, lg::FileOpKind::Copy))
+        lg::Alert::show(parent, *spec);
 }
 
 ViewController *existingContent()
@@ -199,39 +184,18 @@ void viewimagevc::alertforDeleteImage()
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
-    m_pendingSource = pathOf(url);
-    m_pendingIdentity = identityShownFor(m_pendingSource);
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
-    lg::AlertSpec spec;
-    spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = QStringLiteral("Are you sure you want to delete the selected file? The selected file will be "
-                                "physically deleted and moved to trash.");
-    spec.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<viewimagevc> self(this);
-    lg::Alert::show(window(), spec, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnDeleteImage_alert();
-        else
-            self->btnDeleteImage_cancelalert();
-    });
-}
-
-void viewimagevc::btnDeleteImage_alert()
-{
-    contentHub()->isonlyalert = false;
-    trashCurrentItem();
-    contentHub()->hideBusyLoader();
-}
-
-void viewimagevc::btnDeleteImage_cancelalert()
-{
-    m_pendingSource.clear();
-    m_pendingIdentity.reset();
-    endAlertSheet();
+    // The file the user saw, as shown: one changed since is refused.
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Trash;
+    const QString path = pathOf(url);
+    request.chosen.items = {{path, identityShownFor(path)}};
+    lg::AlertSpec question;
+    question.style = lg::AlertSpec::Style::Informational;
+    question.title = QStringLiteral("Are you sure you want to delete the selected file? The selected file will be "
+                                    "physically deleted and moved to trash.");
+    question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    request.confirmation = question;
+    runShownFileCommand(std::move(request));
 }
 
 void viewimagevc::endAlertSheet()
@@ -241,36 +205,40 @@ void viewimagevc::endAlertSheet()
     hub->hideBusyLoader();
 }
 
-void viewimagevc::trashCurrentItem()
+void viewimagevc::runShownFileCommand(FileCommandRequest request)
 {
-    // The file asked about, even if the list was reloaded meanwhile.
-    QString path = std::exchange(m_pendingSource, QString());
-    std::optional<lg::FileIdentity> chosen = std::exchange(m_pendingIdentity, std::nullopt);
-    if (path.isEmpty()) {
-        path = pathOf(currentItemFileURL());
-        chosen = identityShownFor(path);
-    }
-    if (path.isEmpty())
-        return;
-    // Gone, replaced or changed from outside while the question was open,
-    // even where the viewer has shown the new picture meanwhile.
-    if (const ChosenFileState state = chosenFileState(path, chosen); state != ChosenFileState::Same) {
-        sayItemIsNotTheShownFile(path, state);
-        return;
-    }
-    const lg::FileOpResult result = lg::moveToTrash(path);
-    // In the Trash, perhaps but for what the alert names, its thumbnails gone.
-    for (const lg::FileOpResult &told : settleCommand(FileCommand::Trash, {result})) {
-        if (!told.ok())
-            reportFailure(window(), told);
-        else
-            reportNotKept(window(), told, lg::FileOpKind::Trash);
-    }
-    // The file leaves the viewer once it has left its place, or was already gone.
-    if (!result.arrived() && result.error != lg::FileOpError::SourceMissing)
-        return;
-    if (!lg::existsOrLink(path))
-        removeItemFromViewer(lg::FileNames::urlOf(path));
+    FileCommandScreen screen;
+    screen.owner = this;
+    QPointer<viewimagevc> self(this);
+    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
+    screen.asking = [] {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = true;
+        hub->showBusyLoader();
+    };
+    screen.working = [] {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->showBusyLoader();
+    };
+    screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &) {
+        contentHub()->hideBusyLoader();
+        if (!self || kind == lg::FileOpKind::Copy)
+            return;
+        // The file leaves the viewer once it has left its place (or was already gone).
+        for (const lg::FileOpResult &result : results) {
+            const bool left = result.arrived() || (kind == lg::FileOpKind::Trash
+                                                   && result.error == lg::FileOpError::SourceMissing);
+            if (left && !lg::existsOrLink(result.source))
+                self->removeItemFromViewer(lg::FileNames::urlOf(result.source));
+        }
+    };
+    screen.ended = [] {
+        mainvc *hub = contentHub();
+        hub->isonlyalert = false;
+        hub->hideBusyLoader();
+    };
+    runFileCommand(std::move(screen), std::move(request));
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -355,146 +323,27 @@ void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
     const QString source = pathOf(shownFileOrSayItIsGone());
     if (source.isEmpty())
         return;
-    const std::optional<lg::FileIdentity> chosen = identityShownFor(source);
+    const ChosenItem chosen{source, identityShownFor(source)};
     mainvc *hub = contentHub();
     hub->isonlyalert = true;
     hub->showBusyLoader();
-    lg::OpenPanelSpec spec;
-    spec.title = prompt;
-    spec.prompt = prompt;
-    spec.chooseFiles = false;
-    spec.chooseDirectories = true;
-    spec.directory = QFileInfo(source).absolutePath();
     QPointer<viewimagevc> self(this);
-    lg::Panels::open(window(), spec, [self, source, chosen, copy](const QList<QUrl> &urls) {
+    const QString sourceFolder = source.left(std::max<qsizetype>(source.lastIndexOf(QLatin1Char('/')), 1));
+    ::chooseDestinationFolder(window(), prompt, sourceFolder,
+                              [self, chosen, sourceFolder, copy](std::optional<QString> folder) {
         mainvc *hub = contentHub();
         hub->isonlyalert = false;
-        if (!self || urls.isEmpty() || !urls.first().isLocalFile()) {
-            hub->hideBusyLoader();
-            return;
-        }
-        const QString folder = lg::FileNames::pathOf(urls.first());
-        // A folder whose name is not valid UTF-8 is refused as its items are.
-        if (self->sayNameIsNotText(folder)) {
-            hub->hideBusyLoader();
-            return;
-        }
+        if (!folder)
+            return;   // the chooser has put the overlay away
         // Into its own folder: nothing to move.
-        if (!copy && lg::isSameFile(folder, QFileInfo(source).absolutePath())) {
+        if (!self || folder->isEmpty() || (!copy && lg::isSameFile(*folder, sourceFolder))) {
             hub->hideBusyLoader();
             return;
         }
-        // Gone, replaced or changed while the panel was open.
-        if (const ChosenFileState state = chosenFileState(source, chosen); state != ChosenFileState::Same) {
-            hub->hideBusyLoader();
-            self->sayItemIsNotTheShownFile(source, state);
-            return;
-        }
-        hub->showBusyLoader();
-        self->runMoveOrCopy(copy, source, chosen, folder, int(lg::ConflictPolicy::Refuse));
+        FileCommandRequest request;
+        request.kind = copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+        request.chosen.items = {chosen};
+        request.targetFolder = *folder;
+        self->runShownFileCommand(std::move(request));
     });
-}
-
-void viewimagevc::runMoveOrCopy(bool copy, const QString &source, const std::optional<lg::FileIdentity> &chosen,
-                                const QString &folder, int policy)
-{
-    // A batch of one item: the same clash rules as every other screen's.
-    auto batch = std::make_shared<lg::FileBatch>(copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
-    QPointer<viewimagevc> self(this);
-    const auto done = [self, copy, source, chosen, folder](const lg::FileBatch::Outcome &outcome) {
-        contentHub()->hideBusyLoader();
-        if (!self)
-            return;
-        if (!outcome.clashes.isEmpty()) {
-            self->droppedfiles_copy = copy;
-            self->outside_DestinationUrl = lg::FileNames::urlOf(folder);
-            self->m_pendingSource = source;
-            self->m_pendingIdentity = chosen;
-            self->alertSameFile_forouside();
-            return;
-        }
-        if (outcome.results.isEmpty())
-            return;
-        const lg::FileOpResult &result = outcome.results.first();
-        // A moved file that arrived (perhaps but for what the alert names)
-        // takes its thumbnails along.
-        for (const lg::FileOpResult &told : settleCommand(copy ? FileCommand::Copy : FileCommand::Move, {result})) {
-            if (!told.ok())
-                reportFailure(self->window(), told);
-            else
-                reportNotKept(self->window(), told, copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move);
-        }
-        // It leaves the viewer once it has left its place.
-        if (result.arrived() && !copy) {
-            if (!lg::existsOrLink(source))
-                self->removeItemFromViewer(lg::FileNames::urlOf(source));
-        }
-    };
-    lg::runThenCallback(this, [batch, source, policy, chosen] {
-        // Checked again just before the batch: still the file chosen.
-        if (chosen) {
-            if (const ChosenFileState state = chosenFileState(source, chosen); state != ChosenFileState::Same)
-                return lg::FileBatch::Outcome{{chosenFileRefusal(source, state)}, {}};
-        }
-        return batch->run({source}, lg::ConflictPolicy(policy));
-    }, done);
-}
-
-void viewimagevc::alertSameFile_forouside()
-{
-    if (!outside_DestinationUrl || m_pendingSource.isEmpty())
-        return;
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
-    const QString existing = QDir(pathOf(outside_DestinationUrl)).filePath(QFileInfo(m_pendingSource).fileName());
-    // Never offer to replace the file with itself.
-    const bool replaceAllowed = !lg::isSameFile(existing, m_pendingSource);
-    lg::AlertSpec spec;
-    spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = QStringLiteral("File already exists");
-    if (replaceAllowed) {
-        spec.text = QStringLiteral("A file with the same name already exists in the destination folder. Do you want "
-                                   "to replace it with the one you have selected?");
-        spec.buttons << QStringLiteral("Replace");
-    } else {
-        spec.text = QStringLiteral("A file with the same name already exists in the destination folder. Do you want "
-                                   "to make a copy of the one you have selected?");
-    }
-    spec.buttons << QStringLiteral("Make a Copy") << QStringLiteral("Stop");
-    QPointer<viewimagevc> self(this);
-    lg::Alert::show(window(), spec, [self, replaceAllowed](int button) {
-        if (!self)
-            return;
-        const int answer = replaceAllowed ? button : button + 1;
-        if (answer == 0)
-            self->btnOverwrite_alert_forouside();
-        else if (answer == 1)
-            self->btnRename_alert_forouside();
-        else
-            self->btnCancel_alert_forouside();
-    });
-}
-
-void viewimagevc::btnOverwrite_alert_forouside()
-{
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, m_pendingIdentity, pathOf(outside_DestinationUrl),
-                  int(lg::ConflictPolicy::Replace));
-}
-
-void viewimagevc::btnRename_alert_forouside()
-{
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
-    runMoveOrCopy(droppedfiles_copy, m_pendingSource, m_pendingIdentity, pathOf(outside_DestinationUrl),
-                  int(lg::ConflictPolicy::KeepBoth));
-}
-
-void viewimagevc::btnCancel_alert_forouside()
-{
-    endAlertSheet();
 }

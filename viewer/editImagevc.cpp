@@ -4,6 +4,7 @@
 #include "app/mainvc.h"
 #include "outreach/utilityKitvc.h"
 #include "model/ChosenFiles.h"
+#include "model/FileCommandFlow.h"
 #include "model/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileNames.h"
@@ -471,10 +472,9 @@ void editImagevc::showSaveSheet()
             if (rendered.fileRefused != ChosenFileState::Same) {
                 // Not the picture that was edited: said as the viewer says it, nothing is written.
                 m_saveFailed = true;
-                if (const std::optional<lg::FailureSummary> summary =
-                        lg::failureSummary({chosenFileRefusal(m_path, rendered.fileRefused)}))
-                    lg::Alert::show(window(), {summary->title, summary->text, {QStringLiteral("OK")},
-                                               lg::AlertSpec::Style::Warning});
+                if (const std::optional<lg::AlertSpec> refusal =
+                        commandAlert({chosenFileRefusal(m_path, rendered.fileRefused)}, lg::FileOpKind::Copy))
+                    lg::Alert::show(window(), *refusal);
                 saveSheetEnded(false);
                 return;
             }

@@ -1151,7 +1151,6 @@ void viewimagevc::followRenamedFile(const QUrl &url)
     renamed.changedNanoseconds = m_shownIdentity->changedNanoseconds;
     if (renamed == *m_shownIdentity)
         m_shownIdentity = now;
-    followRenamedPendingFile(oldPath, path, *now);
     lblfilename->setText(url.fileName());
     if (m_wantedKey && m_wantedKey->path == oldPath) {
         // The picture waited for is read under the new name.
@@ -1163,22 +1162,6 @@ void viewimagevc::followRenamedFile(const QUrl &url)
         showAnimated(path);
     }
     updateEditButton();
-}
-
-void viewimagevc::followRenamedPendingFile(const QString &oldPath, const QString &path, const lg::FileIdentity &now)
-{
-    // An open question (Move to Trash, a name clash) acts on the file it was
-    // asked about under its new name. Its identity is taken anew only when
-    // the rename alone changed it: a file written to meanwhile is still
-    // refused when the answer comes, as changed.
-    if (m_pendingSource != oldPath || !m_pendingIdentity || !m_pendingIdentity->sameObject(now))
-        return;
-    m_pendingSource = path;
-    lg::FileIdentity renamed = now;
-    renamed.changedSeconds = m_pendingIdentity->changedSeconds;
-    renamed.changedNanoseconds = m_pendingIdentity->changedNanoseconds;
-    if (renamed == *m_pendingIdentity)
-        m_pendingIdentity = now;
 }
 
 void viewimagevc::showNoFiles()

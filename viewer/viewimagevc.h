@@ -10,6 +10,7 @@
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
 #include "model/ChosenFiles.h"
+#include "model/FileCommandFlow.h"
 #include "platform/files/FileIdentity.h"
 #include "viewer/ElidedLabel.h"
 #include "viewer/PictureLoader.h"
@@ -251,8 +252,6 @@ public:
     ViewerMenuSnapshot menuSnapshot() const;
 
     // ---- File actions (ViewerFileActions.cpp) ----
-    std::optional<QUrl> outside_DestinationUrl;   // the folder of a pending same-name conflict
-    bool droppedfiles_copy = false;               // the pending conflict comes from Copy To
     void menuShowinFinder();
     void menufullscreenPlay();
     void openwithApplicationWithSender(int tag);
@@ -260,19 +259,12 @@ public:
     void copyItem_menu();
     void deleteItem_menu();
     void alertforDeleteImage();
-    void btnDeleteImage_alert();
-    void btnDeleteImage_cancelalert();
-    void trashCurrentItem();
     void endAlertSheet();
     void showProperty_menu();
     void changeImageviewBGColor();
     void changeColor1(const QColor &color);
     void itemMoveTO_menu();
     void itemCopyTO_menu();
-    void alertSameFile_forouside();
-    void btnOverwrite_alert_forouside();
-    void btnRename_alert_forouside();
-    void btnCancel_alert_forouside();
     // The file the viewer shows (viewerItemURL) while it is the entry at the
     // selected index of the list in use; none otherwise (an index outside the
     // list, or a reload that found the shown file gone). Every file command
@@ -383,8 +375,6 @@ private:
     // is listed at url: it is shown and acted on under that name from now on.
     // Nothing when another file is at url or the old name is taken again.
     void followRenamedFile(const QUrl &url);
-    // The same for the file of an open question (m_pendingSource), by identity.
-    void followRenamedPendingFile(const QString &oldPath, const QString &path, const lg::FileIdentity &now);
     // The identity of the file shown again becomes the one commands check.
     void takeFollowedIdentity();
     // previousOrder: the files of the list in use before the reload, in order.
@@ -422,16 +412,13 @@ private:
     quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
-    // chosen: the source's identity when the command was chosen; the batch
-    // acts only while the file is still that one.
-    void runMoveOrCopy(bool copy, const QString &source, const std::optional<lg::FileIdentity> &chosen,
-                       const QString &destinationFolder, int policy);
+    // Runs a command on the shown file through the flow of file commands
+    // (model/FileCommandFlow.h): the hub's overlay around it, and the file
+    // leaves the viewer once it has left its place.
+    void runShownFileCommand(FileCommandRequest request);
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void chooseDestinationFolder(const QString &prompt, bool copy);
-    QString m_pendingSource;   // the file of a pending sheet (trash, same-name conflict)
-    // Its identity when the command was chosen: what the answer acts on.
-    std::optional<lg::FileIdentity> m_pendingIdentity;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).

@@ -124,6 +124,30 @@ void Panels::open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done)
     s.dialogs.present(parent, dialog, cancelled);
 }
 
+void Panels::openOwn(QWidget *parent, const OpenPanelSpec &spec, PanelMaker make, ChosenOf chosen,
+                     OpenCallback done)
+{
+    PanelState &s = state();
+    const auto cancelled = [done] {
+        if (done)
+            done({});
+    };
+    if (s.openResponder && !isShuttingDown()) {
+        s.dialogs.deliver([urls = s.openResponder(spec), done = std::move(done)] {
+            if (done)
+                done(urls);
+        }, cancelled);
+        return;
+    }
+    QDialog *dialog = make(parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, chosen = std::move(chosen), done](int result) {
+        if (done)
+            done(result == QDialog::Accepted && !isShuttingDown() ? chosen(dialog) : QList<QUrl>());
+    });
+    s.dialogs.present(parent, dialog, cancelled);
+}
+
 void Panels::save(QWidget *parent, const SavePanelSpec &spec, SaveCallback done)
 {
     PanelState &s = state();

@@ -12,6 +12,7 @@
 #include <QList>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace lg {
@@ -54,6 +55,15 @@ public:
     using SaveResponder = std::function<QUrl(const SavePanelSpec &)>;
 
     static void open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done);
+    // A panel of the caller's own making, for what QFileDialog cannot do (a
+    // folder chooser that lists names by their bytes): make builds it, it is
+    // shown and closed at quit as the panels above are, and answered with
+    // chosen(dialog) when accepted. The open responder answers for spec
+    // instead, as for open().
+    using PanelMaker = std::function<QDialog *(QWidget *parent)>;
+    using ChosenOf = std::function<QList<QUrl>(QDialog *dialog)>;
+    static void openOwn(QWidget *parent, const OpenPanelSpec &spec, PanelMaker make, ChosenOf chosen,
+                        OpenCallback done);
     static void save(QWidget *parent, const SavePanelSpec &spec, SaveCallback done);
 
     static void setOpenResponder(OpenResponder responder);  // empty clears it

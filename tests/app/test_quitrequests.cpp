@@ -296,8 +296,8 @@ private Q_SLOTS:
 
     // Ctrl+Q in the editor while Exit's "Save changes?" or the save panel is
     // open asks nothing more: that question answers for the quit ("No" quits,
-    // a cancelled panel stays with the edits), and a second Ctrl+Q quits
-    // without saving, as from the main window.
+    // a cancelled panel stays with the edits), and a second Ctrl+Q changes
+    // nothing: the question stays, the edits with it.
     void ctrlQInTheEditorAsksOnceOverItsOwnQuestion_data()
     {
         QTest::addColumn<bool>("panel");       // the save panel is open, else Exit's question
@@ -345,8 +345,20 @@ private Q_SLOTS:
 
         if (pressAgain) {
             pressQuitIn(open);
-            QCOMPARE(app.quits, 1);
-            QCOMPARE(lg::Alert::openCount() + lg::Panels::openCount(), 0);
+            QTest::qWait(50);
+            QCOMPARE(app.quits, 0);
+            QVERIFY(app.delegate.isAskingBeforeQuit());
+            QCOMPARE(lg::Alert::openCount() + lg::Panels::openCount(), 1);
+            QVERIFY(editor->isLoaded() && editor->hasUnsavedChanges());
+            if (panel) {
+                qobject_cast<QFileDialog *>(open)->reject();
+                QTRY_VERIFY(!app.delegate.isAskingBeforeQuit());
+            } else {
+                for (QAbstractButton *button : qobject_cast<QMessageBox *>(open)->buttons())
+                    if (button->text() == QLatin1String("No"))
+                        button->click();
+                QTRY_COMPARE(app.quits, 1);
+            }
         } else if (panel) {
             qobject_cast<QFileDialog *>(open)->reject();
             QTRY_VERIFY(!app.delegate.isAskingBeforeQuit());
@@ -362,7 +374,7 @@ private Q_SLOTS:
             QTRY_COMPARE(app.quits, 1);
         }
         QTest::qWait(50);
-        QCOMPARE(app.quits, pressAgain || !panel ? 1 : 0);
+        QCOMPARE(app.quits, !panel ? 1 : 0);
         QCOMPARE(lg::test::readAll(path), original);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("photo.jpg")});
     }
@@ -406,8 +418,47 @@ private Q_SLOTS:
             QVERIFY(editor->isLoaded() && editor->hasUnsavedChanges());
     }
 
-    // A termination signal cannot ask: it quits at once. A second quit while
-    // the question is open answers it "No", and nothing is saved.
+    // A second Ctrl+Q while the collage's "Do you want to save the changes?"
+    // is open, soon or a while later, leaves the question open and the collage
+    // unsaved; the answer then decides ("No" quits).
+    void aSecondQuitKeepsTheCollagesQuestion_data()
+    {
+        QTest::addColumn<int>("laterMs");
+        QTest::newRow("0.3 s later") << 300;
+        QTest::newRow("1.5 s later") << 1500;
+    }
+    void aSecondQuitKeepsTheCollagesQuestion()
+    {
+        QFETCH(int, laterMs);
+        QuittingApp app;
+        const QString folder = lg::test::freshFolder(QStringLiteral("quitcollagetwice"));
+        collagevc *collage = collageWithChanges(folder);
+        QVERIFY(collage);
+        app.quitAction()->trigger();
+        QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+        QMessageBox *question = visibleTopLevels<QMessageBox>().first();
+        QCOMPARE(question->text(), QStringLiteral("Do you want to save the changes?"));
+        QTest::qWait(laterMs);
+        question->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(question));
+        QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : question;
+        QTest::keyClick(focus, Qt::Key_Q, Qt::ControlModifier);
+        QTest::qWait(50);
+        QCOMPARE(app.quits, 0);
+        QVERIFY(app.delegate.isAskingBeforeQuit());
+        QCOMPARE(visibleTopLevels<QMessageBox>().size(), 1);
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenCollage);
+        QCOMPARE(collagePhotoList.size(), 2);
+        QVERIFY(!isCollageSaved);
+        for (QAbstractButton *button : question->buttons())
+            if (button->text() == QLatin1String("No"))
+                button->click();
+        QTRY_COMPARE(app.quits, 1);
+    }
+
+    // A termination signal cannot ask: it quits at once, also while the
+    // question is open (answered "No", nothing saved). A second Quit command
+    // while the question is open leaves it open.
     void aSignalOrASecondQuitDoesNotWaitForTheQuestion()
     {
         QuittingApp app;
@@ -426,6 +477,11 @@ private Q_SLOTS:
         QTRY_COMPARE(visibleTopLevels<QMessageBox>().size(), 1);
         QVERIFY(app.delegate.isAskingBeforeQuit());
         app.quitAction()->trigger();
+        QTest::qWait(50);
+        QCOMPARE(app.quits, 0);
+        QCOMPARE(lg::Alert::openCount(), 1);
+        QVERIFY(editor->isLoaded() && editor->hasUnsavedChanges());
+        app.delegate.quitNow();   // what a termination signal does
         QCOMPARE(app.quits, 1);
         QCOMPARE(lg::Alert::openCount(), 0);
         QVERIFY(!editor->isLoaded());   // answered "No": dropped, not saved

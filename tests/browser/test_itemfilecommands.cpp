@@ -5,6 +5,7 @@
 // and Copy To, and Move to Trash of a filtered selection.
 #include "app/mainvc.h"
 #include "browser/BrowserFixtures.h"
+#include "browser/DestinationChooser.h"
 #include "browser/GridView.h"
 #include "browser/ItemEditing.h"
 #include "browser/ItemFileCommands.h"
@@ -24,12 +25,18 @@
 #include "platform/desktop/Panels.h"
 #include "platform/files/Trash.h"
 #include "platform/image/ThumbnailStore.h"
+#include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"
 #include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QLabel>
+#include <QPushButton>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -53,6 +60,23 @@ Q_DECLARE_METATYPE(ItemMenuSnapshot)
 using namespace browsertest;
 
 namespace {
+
+// The first run of a Copy or Move command through the flow's pass, as the
+// grid makes it: the items as they are now.
+FileCommandPass firstPass(lg::FileOpKind kind, const QStringList &sources, const QString &folder,
+                          lg::ConflictPolicy policy, const QStringList &listed = {})
+{
+    lg::FileBatch batch(kind, folder, listed);
+    QList<Clash> items;
+    for (const QString &source : sources)
+        items.append({{source, lg::fileIdentity(source)}, {}, std::nullopt});
+    return runTransferPass(batch, items, policy, true);
+}
+
+QList<ChosenItem> asChosen(const QStringList &paths)
+{
+    return chooseItems(paths, false).items;
+}
 
 QString readAll(const QString &path)
 {
@@ -161,8 +185,8 @@ private Q_SLOTS:
         lg::test::writeFile(folder + QLatin1Char('/') + source, "original");
         for (const QString &name : present)
             lg::test::writeFile(folder + QLatin1Char('/') + name, "present");
-        const TransferOutcome outcome = runTransfer(TransferKind::Copy, {folder + QLatin1Char('/') + source}, folder,
-                                                    ClashMode::MakeCopy, listed);
+        const FileCommandPass outcome = firstPass(lg::FileOpKind::Copy, {folder + QLatin1Char('/') + source}, folder,
+                                                  lg::ConflictPolicy::KeepBoth, listed);
         QCOMPARE(outcome.results.size(), 1);
         QVERIFY2(outcome.results.first().ok(), qPrintable(outcome.results.first().message));
         QCOMPARE(QFileInfo(outcome.results.first().target).fileName(), expected);
@@ -179,22 +203,26 @@ private Q_SLOTS:
         QDir().mkpath(to + QStringLiteral("/b.jpg"));
         lg::test::writeFile(to + QStringLiteral("/b.jpg/inside.txt"), "kept");
 
-        TransferOutcome collect = runTransfer(TransferKind::Copy, {from + "/a.jpg", from + "/b.jpg"}, to, ClashMode::Collect);
+        lg::FileBatch batch(lg::FileOpKind::Copy, to);
+        const FileCommandPass collect = runTransferPass(
+            batch, {{{from + "/a.jpg", lg::fileIdentity(from + "/a.jpg")}, {}, {}},
+                    {{from + "/b.jpg", lg::fileIdentity(from + "/b.jpg")}, {}, {}}},
+            lg::ConflictPolicy::Refuse, true);
         QCOMPARE(collect.clashes.size(), 2);
         QVERIFY(collect.results.isEmpty());
 
-        const TransferOutcome replace = runTransfer(TransferKind::Copy, collect.clashes, to, ClashMode::Replace);
+        const FileCommandPass replace = runTransferPass(batch, collect.clashes, lg::ConflictPolicy::Replace, false);
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), QStringLiteral("new"));
         QVERIFY(replace.results.at(0).ok());
         QVERIFY(!replace.results.at(1).ok());   // the folder stays
         QCOMPARE(readAll(to + QStringLiteral("/b.jpg/inside.txt")), QStringLiteral("kept"));
-        QCOMPARE(reportableFailures(replace.results).size(), 1);
+        QCOMPARE(failuresToTell(lg::FileOpKind::Copy, replace.results).size(), 1);
 
         // An item never replaces itself.
-        const TransferOutcome itself = runTransfer(TransferKind::Copy, {to + "/a.jpg"}, to, ClashMode::Replace);
+        const FileCommandPass itself = firstPass(lg::FileOpKind::Copy, {to + "/a.jpg"}, to, lg::ConflictPolicy::Replace);
         QCOMPARE(itself.results.first().error, lg::FileOpError::SameFile);
         QCOMPARE(readAll(to + QStringLiteral("/a.jpg")), QStringLiteral("new"));
-        QVERIFY(reportableFailures(itself.results).isEmpty());
+        QVERIFY(failuresToTell(lg::FileOpKind::Copy, itself.results).isEmpty());
     }
 
     void moveToTrashOfASelectionStopsBetweenItemsAtQuit()
@@ -214,20 +242,22 @@ private Q_SLOTS:
             lg::setFileFaultForTesting({});
             lg::resetShutdownForTesting();
         });
-        const TransferOutcome outcome = runTransfer(TransferKind::Trash, sources, {}, ClashMode::Collect);
+        const FileCommandPass outcome = runTrashPass(asChosen(sources));
         QCOMPARE(outcome.results.size(), sources.size());
         for (int i = 0; i < sources.size(); ++i)
             QCOMPARE(outcome.results[i].error, i < 2 ? lg::FileOpError::None : lg::FileOpError::Cancelled);
         QCOMPARE(filesIn(folder), (QStringList{"2.jpg", "3.jpg", "4.jpg"}));
         QCOMPARE(readAll(outcome.results[1].target), QStringLiteral("x"));
 
-        // Without a quit, an item gone meanwhile is told in its own words and not reported.
+        // Without a quit, an item that was gone already when chosen is told in
+        // its own words and not reported: what was asked is so.
         lg::resetShutdownForTesting();
-        const TransferOutcome rest = runTransfer(TransferKind::Trash, sources.mid(2), {}, ClashMode::Collect);
+        const FileCommandPass rest = runTrashPass(asChosen(sources.mid(2)), QStringLiteral("The item no longer exists."));
         QVERIFY(rest.results[0].ok() && rest.results[2].ok());
         QCOMPARE(rest.results[3].error, lg::FileOpError::SourceMissing);
         QCOMPARE(rest.results[3].message, QStringLiteral("The item no longer exists."));
-        QVERIFY(reportableFailures(rest.results, TransferKind::Trash).isEmpty());
+        QVERIFY(rest.refused.isEmpty());
+        QVERIFY(failuresToTell(lg::FileOpKind::Trash, rest.results).isEmpty());
         QCOMPARE(filesIn(folder), QStringList{});
     }
 
@@ -698,6 +728,126 @@ private Q_SLOTS:
             QCOMPARE(filesIn(target), command == QLatin1String("move") ? QStringList{"b.jpg"} : QStringList());
         }
         QCOMPARE(filesIn(trashed).size(), trashedBefore + (command == QLatin1String("trash") ? 1 : 0));
+    }
+
+    // The grid's answers cover what they were asked about. "Replace" while
+    // another program writes the destination's b.jpg anew is asked again and
+    // never destroys the new picture; Move to Trash while another program
+    // renames b.jpg to b2.jpg trashes b2.jpg, as the viewer does.
+    void theGridsAnswersCoverWhatWasAskedAbout_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Copy To, Replace, the target written anew meanwhile") << "copy";
+        QTest::newRow("Move to Trash, the file renamed meanwhile") << "trash";
+    }
+    void theGridsAnswersCoverWhatWasAskedAbout()
+    {
+        QFETCH(QString, command);
+        const QString folder = lg::test::freshFolder(QStringLiteral("answered"));
+        const QString target = lg::test::freshFolder(QStringLiteral("answeredTarget"));
+        writeJpeg(folder + "/b.jpg", 8, 8);
+        writeJpeg(target + "/b.jpg", 8, 8, Qt::green);
+        const QByteArray newer = "written by another program";
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        QVERIFY(reloadAndWait(thumbnailGrid()));
+        thumbnailGrid()->collectionview->selectAll();
+        int sameName = 0;
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == QLatin1String("File already exists")) {
+                if (++sameName > 1)
+                    return 2;   // Stop, asked again
+                lg::test::writeFile(target + "/b.new", newer);
+                QFile::remove(target + "/b.jpg");
+                QFile::rename(target + "/b.new", target + "/b.jpg");
+                return 0;   // Replace
+            }
+            if (spec.buttons.contains(QStringLiteral("Yes")))
+                QFile::rename(folder + "/b.jpg", folder + "/b2.jpg");
+            return 0;
+        });
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        const QString trashed = lg::trashFolderFor(folder) + "/files";
+        const qsizetype trashedBefore = filesIn(trashed).size();
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        if (command == QLatin1String("copy"))
+            ItemFileCommands::instance()->copyItemsTo(gridBrowseView());
+        else
+            ItemFileCommands::instance()->trashItems(gridBrowseView());
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isBusy && !isFileOperationRunning);
+        for (const lg::AlertSpec &said : lg::Alert::shownAlerts())
+            QVERIFY2(said.title != QLatin1String("Some items could not be processed."), qPrintable(said.text));
+        if (command == QLatin1String("copy")) {
+            QCOMPARE(sameName, 2);
+            QCOMPARE(lg::test::readAll(target + "/b.jpg"), newer);
+            QCOMPARE(filesIn(target), QStringList{"b.jpg"});
+        } else {
+            QCOMPARE(filesIn(folder), QStringList());
+            QCOMPARE(filesIn(trashed).size(), trashedBefore + 1);
+            QVERIFY(filesIn(trashed).contains(QStringLiteral("b2.jpg")));
+        }
+    }
+
+    // The Move To / Copy To chooser lists folders by their bytes: a folder
+    // whose name is not valid UTF-8 and its look-alike are both listed, told
+    // apart, and the copy lands in the one picked.
+    void theChooserOffersFoldersByTheirBytes()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("chooserFrom"));
+        writeJpeg(folder + "/a.jpg", 8, 8);
+        const QString pick = QDir::homePath() + QStringLiteral("/chooser-pick");
+        QVERIFY(QDir().mkpath(pick));
+        const QByteArray pickBytes = QFile::encodeName(pick);
+        QVERIFY(::mkdir((pickBytes + "/caf\xe9").constData(), 0755) == 0);
+        QVERIFY(::mkdir((pickBytes + "/caf\xef\xbf\xbd").constData(), 0755) == 0);
+        QVERIFY(::mkdir((pickBytes + "/.hidden").constData(), 0755) == 0);
+        lg::test::writeFile(pick + "/notes.txt");
+        const std::optional<QList<FolderChoice>> listed = foldersIn(pick);
+        QVERIFY(listed);
+        QCOMPARE(listed->size(), 2);
+        QStringList labels;
+        for (const FolderChoice &choice : *listed)
+            labels.append(choice.label);
+        QCOMPARE(labels, (QStringList{QStringLiteral("caf\uFFFD"), QStringLiteral("caf\uFFFD (caf\\xE9)")}));
+
+        currentFolderURL = QUrl::fromLocalFile(folder);
+        shownContent(true);
+        QVERIFY(reloadAndWait(thumbnailGrid()));
+        thumbnailGrid()->collectionview->selectAll();
+        lg::Panels::setOpenResponder({});   // the chooser itself, as a person sees it
+        QSignalSpy finished(ItemFileCommands::instance(), &ItemFileCommands::batchFinished);
+        ItemFileCommands::instance()->copyItemsTo(gridBrowseView());
+        QDialog *chooser = nullptr;
+        QTRY_VERIFY((chooser = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                    && chooser->objectName() == QLatin1String("lgDestinationChooser"));
+        QVERIFY(QTest::qWaitForWindowExposed(chooser));
+        auto *folders = chooser->findChild<QListWidget *>(QStringLiteral("chooserFolders"));
+        QVERIFY(folders);
+        const auto rowNamed = [folders](const QString &label) -> QListWidgetItem * {
+            const QList<QListWidgetItem *> found = folders->findItems(label, Qt::MatchExactly);
+            return found.size() == 1 ? found.first() : nullptr;
+        };
+        QListWidgetItem *into = rowNamed(QStringLiteral("chooser-pick"));
+        QVERIFY(into);
+        folders->scrollToItem(into);
+        // A click, then a double click: in, as a person goes.
+        const QPoint at = folders->visualItemRect(into).center();
+        QTest::mousePress(folders->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(folders->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(chooser->findChild<QLabel *>(QStringLiteral("chooserPlace"))->text(), pick);
+        QTRY_VERIFY(rowNamed(QStringLiteral("caf\uFFFD (caf\\xE9)")) && rowNamed(QStringLiteral("caf\uFFFD")));
+        QCOMPARE(folders->count(), 2);
+        folders->setCurrentItem(rowNamed(QStringLiteral("caf\uFFFD (caf\\xE9)")));
+        chooser->findChild<QPushButton *>(QStringLiteral("chooserChoose"))->click();
+        QVERIFY(finished.wait(10000));
+        QTRY_VERIFY(!isBusy);
+        struct stat st {};
+        QVERIFY(::stat((pickBytes + "/caf\xe9/a.jpg").constData(), &st) == 0);
+        QVERIFY(QDir(pick + QStringLiteral("/caf\uFFFD")).isEmpty());
+        QVERIFY(QFileInfo::exists(folder + "/a.jpg"));
+        QVERIFY(lg::Alert::shownAlerts().isEmpty());
     }
 
     void moveToAndCopyToSettleClashesAtTheChosenFolder()

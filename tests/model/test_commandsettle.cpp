@@ -40,22 +40,22 @@ lg::FileOpResult resultOf(Outcome outcome, const QString &name = QStringLiteral(
     return r;
 }
 
-const char *nameOf(FileCommand command)
+const char *nameOf(lg::FileOpKind command)
 {
     switch (command) {
-    case FileCommand::Copy: return "copy";
-    case FileCommand::Move: return "move";
-    case FileCommand::Rename: return "rename";
-    case FileCommand::Trash: return "trash";
+    case lg::FileOpKind::Copy: return "copy";
+    case lg::FileOpKind::Move: return "move";
+    case lg::FileOpKind::Trash: return "trash";
     }
     return "?";
 }
 
-constexpr FileCommand allCommands[] = {FileCommand::Copy, FileCommand::Move, FileCommand::Rename, FileCommand::Trash};
+// A rename is settled as a move within its folder.
+constexpr lg::FileOpKind allCommands[] = {lg::FileOpKind::Copy, lg::FileOpKind::Move, lg::FileOpKind::Trash};
 
 } // namespace
 
-Q_DECLARE_METATYPE(FileCommand)
+Q_DECLARE_METATYPE(lg::FileOpKind)
 Q_DECLARE_METATYPE(Outcome)
 
 class CommandSettleTest : public QObject
@@ -65,7 +65,7 @@ class CommandSettleTest : public QObject
 private Q_SLOTS:
     void failuresAreToldByOneRule_data()
     {
-        QTest::addColumn<FileCommand>("command");
+        QTest::addColumn<lg::FileOpKind>("command");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<bool>("told");
         const struct
@@ -82,14 +82,14 @@ private Q_SLOTS:
             {"denied", Outcome::Denied},
             {"cancelled", Outcome::Cancelled},
         };
-        for (const FileCommand command : allCommands) {
+        for (const lg::FileOpKind command : allCommands) {
             for (const auto &o : outcomes) {
                 bool told = o.outcome != Outcome::Done;
                 // Replacing an item by itself leaves it where it was asked to be.
-                if (o.outcome == Outcome::SameFile && (command == FileCommand::Copy || command == FileCommand::Move))
+                if (o.outcome == Outcome::SameFile && (command == lg::FileOpKind::Copy || command == lg::FileOpKind::Move))
                     told = false;
                 // An item to be trashed that is already gone is what was asked.
-                if (o.outcome == Outcome::SourceMissing && command == FileCommand::Trash)
+                if (o.outcome == Outcome::SourceMissing && command == lg::FileOpKind::Trash)
                     told = false;
                 QTest::addRow("%s: %s", nameOf(command), o.name) << command << o.outcome << told;
             }
@@ -97,7 +97,7 @@ private Q_SLOTS:
     }
     void failuresAreToldByOneRule()
     {
-        QFETCH(FileCommand, command);
+        QFETCH(lg::FileOpKind, command);
         QFETCH(Outcome, outcome);
         QFETCH(bool, told);
         const QList<lg::FileOpResult> results = {resultOf(outcome)};
@@ -110,29 +110,29 @@ private Q_SLOTS:
 
     void thumbnailsFollowWhatArrived_data()
     {
-        QTest::addColumn<FileCommand>("command");
+        QTest::addColumn<lg::FileOpKind>("command");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<int>("change");   // -1 none, else a ThumbnailChange::Kind
         const int moved = ThumbnailChange::Moved, removed = ThumbnailChange::Removed;
-        QTest::newRow("copy: done") << FileCommand::Copy << Outcome::Done << -1;
-        QTest::newRow("copy: not all kept") << FileCommand::Copy << Outcome::DoneNotAllKept << -1;
-        QTest::newRow("move: done") << FileCommand::Move << Outcome::Done << moved;
-        QTest::newRow("move: not all kept") << FileCommand::Move << Outcome::DoneNotAllKept << moved;
+        QTest::newRow("copy: done") << lg::FileOpKind::Copy << Outcome::Done << -1;
+        QTest::newRow("copy: not all kept") << lg::FileOpKind::Copy << Outcome::DoneNotAllKept << -1;
+        QTest::newRow("move: done") << lg::FileOpKind::Move << Outcome::Done << moved;
+        QTest::newRow("move: not all kept") << lg::FileOpKind::Move << Outcome::DoneNotAllKept << moved;
         QTest::newRow("move: arrived, something left behind")
-            << FileCommand::Move << Outcome::InPlaceButLeftSome << moved;
-        QTest::newRow("move: target exists") << FileCommand::Move << Outcome::TargetExists << -1;
-        QTest::newRow("move: denied") << FileCommand::Move << Outcome::Denied << -1;
-        QTest::newRow("rename: done") << FileCommand::Rename << Outcome::Done << moved;
-        QTest::newRow("rename: target exists") << FileCommand::Rename << Outcome::TargetExists << -1;
-        QTest::newRow("trash: done") << FileCommand::Trash << Outcome::Done << removed;
+            << lg::FileOpKind::Move << Outcome::InPlaceButLeftSome << moved;
+        QTest::newRow("move: target exists") << lg::FileOpKind::Move << Outcome::TargetExists << -1;
+        QTest::newRow("move: denied") << lg::FileOpKind::Move << Outcome::Denied << -1;
+        QTest::newRow("rename: done") << lg::FileOpKind::Move << Outcome::Done << moved;
+        QTest::newRow("rename: target exists") << lg::FileOpKind::Move << Outcome::TargetExists << -1;
+        QTest::newRow("trash: done") << lg::FileOpKind::Trash << Outcome::Done << removed;
         QTest::newRow("trash: arrived, something left behind")
-            << FileCommand::Trash << Outcome::InPlaceButLeftSome << removed;
-        QTest::newRow("trash: source gone") << FileCommand::Trash << Outcome::SourceMissing << -1;
-        QTest::newRow("trash: denied") << FileCommand::Trash << Outcome::Denied << -1;
+            << lg::FileOpKind::Trash << Outcome::InPlaceButLeftSome << removed;
+        QTest::newRow("trash: source gone") << lg::FileOpKind::Trash << Outcome::SourceMissing << -1;
+        QTest::newRow("trash: denied") << lg::FileOpKind::Trash << Outcome::Denied << -1;
     }
     void thumbnailsFollowWhatArrived()
     {
-        QFETCH(FileCommand, command);
+        QFETCH(lg::FileOpKind, command);
         QFETCH(Outcome, outcome);
         QFETCH(int, change);
         const lg::FileOpResult result = resultOf(outcome);
@@ -149,13 +149,13 @@ private Q_SLOTS:
             resultOf(Outcome::SameFile, QStringLiteral("c.jpg")),
             resultOf(Outcome::DoneNotAllKept, QStringLiteral("d.jpg")),
             resultOf(Outcome::TargetExists, QStringLiteral("e.jpg"))};
-        const QList<lg::FileOpResult> told = failuresToTell(FileCommand::Move, batch);
+        const QList<lg::FileOpResult> told = failuresToTell(lg::FileOpKind::Move, batch);
         QStringList toldSources;
         for (const lg::FileOpResult &r : told)
             toldSources << r.source;
         QCOMPARE(toldSources, (QStringList{QStringLiteral("/photos/b.jpg"), QStringLiteral("/photos/d.jpg"),
                                            QStringLiteral("/photos/e.jpg")}));
-        const QList<ThumbnailChange> changes = thumbnailChanges(FileCommand::Move, batch);
+        const QList<ThumbnailChange> changes = thumbnailChanges(lg::FileOpKind::Move, batch);
         QCOMPARE(changes.size(), 2);
         QCOMPARE(changes.at(0).from, QStringLiteral("/photos/a.jpg"));
         QCOMPARE(changes.at(1).from, QStringLiteral("/photos/d.jpg"));

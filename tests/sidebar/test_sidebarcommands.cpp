@@ -16,6 +16,10 @@
 #include "sidebar/DropView.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/getPermissionvc.h"
+#include "browser/GridView.h"
+#include "browser/ItemEditing.h"
+#include "browser/thumbnailvc.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "tests/sidebar/SidebarFixture.h"
 #include "tests/support/Seams.h"
 #include "tests/support/ThumbnailEntries.h"
@@ -23,6 +27,7 @@
 #include <QAbstractItemModelTester>
 #include <QColor>
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -813,6 +818,36 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
+    // A folder moved onto a name it shares, answered Replace while another
+    // program put a new folder of that name there: the new one stays, the
+    // dragged one stays where it was, and the window says so.
+    void aFolderMoveReplacesOnlyWhatItAskedAbout()
+    {
+        const QString root = makeTree(QStringLiteral("AskedMoves"), {QStringLiteral("Trips/Holiday"),
+                                                                      QStringLiteral("Archive/Holiday")});
+        const QString source = root + QStringLiteral("/Trips/Holiday");
+        lg::test::writeFile(source + QStringLiteral("/a.jpg"), "dragged");
+        const QString target = root + QStringLiteral("/Archive/Holiday");
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == folderExists) {
+                QDir().rename(target, root + QStringLiteral("/Archive/Old"));
+                QDir().mkpath(target);
+                lg::test::writeFile(target + QStringLiteral("/new.jpg"), "new");
+                return int(spec.buttons.indexOf(QStringLiteral("Replace")));
+            }
+            return 0;
+        });
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, source, root + QStringLiteral("/Archive")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(lg::test::readAll(target + QStringLiteral("/new.jpg")), QByteArray("new"));
+        QCOMPARE(lg::test::readAll(source + QStringLiteral("/a.jpg")), QByteArray("dragged"));
+        QCOMPARE(shownTitles(), (QStringList{moveQuestion, folderExists,
+                                             QStringLiteral("Some items could not be processed.")}));
+    }
+
     // Two dragged folders of one name, answered Replace: the first never gives
     // way to the second, also when it already lies in the destination (reached
     // there through a linked bookmark).
@@ -1033,6 +1068,73 @@ private Q_SLOTS:
         if (answer == QLatin1String("Stop"))
             QVERIFY(QFileInfo(clash).isFile() && QFileInfo(clash2).isFile());
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
+    // A photo whose name is not valid UTF-8 dragged from the grid onto a
+    // sidebar folder, after "Yes": it is moved there by its bytes, alone or
+    // beside its look-alike (which stays where it is, as it was).
+    void aDragOfANameThatIsNotTextMovesItByItsBytes_data()
+    {
+        QTest::addColumn<bool>("lookAlike");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside its look-alike") << true;
+    }
+    void aDragOfANameThatIsNotTextMovesItByItsBytes()
+    {
+        QFETCH(bool, lookAlike);
+        const QString root = makeTree(lookAlike ? QStringLiteral("RawDrag2") : QStringLiteral("RawDrag"),
+                                      {QStringLiteral("Target"), QStringLiteral("Source")});
+        const QByteArray source = QFile::encodeName(root) + "/Source/";
+        const QByteArray target = QFile::encodeName(root) + "/Target/";
+        const QString picture = browsertest::writeJpeg(root + QStringLiteral("/Source/plain.jpg"), 8, 8);
+        const QByteArray bytes = lg::test::readAll(picture);
+        QVERIFY(QFile::remove(picture));
+        QVERIFY(writeBytes(source + "caf\xe9.jpg", bytes));
+        if (lookAlike)
+            QVERIFY(writeBytes(source + "caf\xef\xbf\xbd.jpg", "look-alike"));
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+
+        currentFolderURL = lg::FileNames::urlOf(lg::FileNames::fromNative(source.chopped(1)));
+        browsertest::shownContent();
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(browsertest::reloadAndWait(grid));
+        int row = -1;
+        for (int i = 0; i < itemList.size(); ++i)
+            if (itemList.at(i).file && lg::FileNames::toNative(lg::FileNames::pathOf(itemList.at(i).file->url))
+                                           .endsWith("caf\xe9.jpg"))
+                row = i;
+        QVERIFY(row >= 0);
+        std::unique_ptr<QMimeData> dragged;
+        setItemDragRunnerForTesting([&dragged](QDrag *drag) {
+            dragged = std::make_unique<QMimeData>();
+            for (const QString &format : drag->mimeData()->formats())
+                dragged->setData(format, drag->mimeData()->data(format));
+            return Qt::MoveAction;
+        });
+        const auto restore = qScopeGuard([] { setItemDragRunnerForTesting({}); });
+        GridView *view = grid->collectionview;
+        const QPoint from = view->visualRect(view->model()->index(row, 0)).center();
+        const QPoint to = from + QPoint(QApplication::startDragDistance() + 8, 4);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(view->viewport(), to);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+        QVERIFY2(dragged, "the drag starts");
+
+        answerWith({QStringLiteral("Yes")});
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(sidebar->treeController->model()->dropMimeData(dragged.get(), Qt::MoveAction, -1, -1,
+                                                              indexOf(sidebar, root + QStringLiteral("/Target"))));
+        QVERIFY(done.wait(10000));
+        QTRY_VERIFY(!isBusy);
+        QCOMPARE(shownTitles(), QStringList{QStringLiteral(
+                                    "Are you sure you want to move the selected items to the destination folder?")});
+        struct stat st {};
+        QVERIFY(::lstat((target + "caf\xe9.jpg").constData(), &st) == 0);
+        QVERIFY(::lstat((source + "caf\xe9.jpg").constData(), &st) != 0);
+        QCOMPARE(::lstat((target + "caf\xef\xbf\xbd.jpg").constData(), &st), -1);
+        if (lookAlike)
+            QCOMPARE(lg::test::readAll(root + QStringLiteral("/Source/caf\uFFFD.jpg")), QByteArray("look-alike"));
     }
 
     void dropsThatWouldLoseOrCannotReadAreRefused()

@@ -92,6 +92,9 @@ struct RemovalResult
 // removeTree, telling all it left. With copied, only what is still exactly
 // what was copied goes (see above); a kept entry is not an error.
 RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr);
+// removeMadeByThisRun, telling all it left: also for the old item a Replace
+// swapped out, which a quit does not leave hidden either.
+RemovalResult removeMadeByThisRunReporting(const QString &path);
 
 // Removes the entry name (one name, no '/') of the folder open as folderFd,
 // whose path folderPath serves only for messages and the fault hook. With

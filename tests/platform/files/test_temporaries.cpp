@@ -282,6 +282,44 @@ struct Card
     bool m_made = false;
 };
 
+// An exFAT card (an image through a loop device, mounted through FUSE) for
+// the guard's life, where the machine has the tools and lets this process
+// mount; mounted() says whether it is.
+struct ExfatCard
+{
+    ExfatCard(const QString &image, const QString &at) : m_at(at)
+    {
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        QDir().mkpath(at);
+        QFile sized(image);
+        if (mkfs.isEmpty() || fuse.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly)
+            || !sized.resize(8 << 20))
+            return;
+        sized.close();
+        QProcess format;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {image});
+        QProcess loop;
+        if (format.waitForFinished(10000) && format.exitCode() == 0)
+            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
+        if (!loop.waitForFinished(10000) || loop.exitCode() != 0)
+            return;
+        m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        m_mounted = QProcess::execute(fuse, {m_device, at}) == 0;
+    }
+    ~ExfatCard()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
+        if (!m_device.isEmpty())
+            QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
+    }
+    bool mounted() const { return m_mounted; }
+    QString m_at, m_device;
+    bool m_mounted = false;
+};
+
 // The names of the notes of stopped moves in the journal's folder.
 QStringList moveNotes(const QString &journal)
 {
@@ -2238,6 +2276,142 @@ private Q_SLOTS:
         QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
         writeInto(folder, QStringLiteral("N"));
         QCOMPARE(QFileInfo::exists(path), !gone);
+    }
+
+    // A card is known by its volume, not by where it is mounted: card B, of
+    // the same make, mounted where card A was, is not taken for A. What a
+    // kill left on A (a hidden copy and the journal's entry of its folder, a
+    // stopped move's note) waits for A, and B's folder is not touched; once
+    // A is back, its folder is put right and the move told.
+    void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("second card"));
+        Card first(root + "/a.img");
+        Card second(root + "/b.img");
+        const QString card = root + "/CARD";
+        if (!first.mountAt(card))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        const QString dst = card + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QVERIFY(QDir().mkpath(dst));
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QCOMPARE(hiddenEntries(dst).size(), 2);
+        const QString source = root + "/Pictures/Trip";
+        lg::test::writeFile(source + "/a.jpg", "a");
+        {
+            lg::MoveDeletion note(source, card + "/Trip");
+            lg::test::writeFile(card + "/Trip/a.jpg", "a");   // the copy, in place
+            QVERIFY(note.removing());
+            note.keep();
+        }
+        first.unmount();
+        QVERIFY(second.mountAt(card));
+        lg::test::writeFile(dst + "/B.jpg", "card B's own");
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        QCOMPARE(entries(dst), QStringList{"B.jpg"});
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        QCOMPARE(moveNotes(journalPath()).size(), 1);   // it waits for card A
+        second.unmount();
+        QVERIFY(first.mountAt(card));
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        QVERIFY(!journalFolders().contains(dst));
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.first().target, card + "/Trip");
+        QVERIFY(moves.first().copyWhole);
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // A Replace that the quit reaches at or after its swap leaves no hidden
+    // folder: the old one, replaced as asked, is removed before the process
+    // ends, as an unfinished copy is, and the new one stands in its place.
+    void aReplaceQuitAtItsSwapLeavesNoHiddenFolder_data()
+    {
+        QTest::addColumn<bool>("canSwap");
+        QTest::newRow("swapped in one step") << true;
+        QTest::newRow("on a disk that cannot swap") << false;
+    }
+    void aReplaceQuitAtItsSwapLeavesNoHiddenFolder()
+    {
+        QFETCH(bool, canSwap);
+        const QString root = lg::test::freshFolder(QStringLiteral("replace quit ") + QTest::currentDataTag());
+        for (int i = 0; i < 4; ++i) {
+            lg::test::writeFile(root + QStringLiteral("/src/F/n%1.jpg").arg(i), "new");
+            lg::test::writeFile(root + QStringLiteral("/dst/F/Day %1/o%1.jpg").arg(i), "old");
+        }
+        const QString dst = root + "/dst";
+        lg::setRemovalClockForTesting([] { return qint64(0); });   // the bound is never reached
+        const auto clockBack = qScopeGuard([] { lg::setRemovalClockForTesting({}); });
+        lg::FileOpResult r;
+        {
+            FaultGuard fault([canSwap](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Swap && !canSwap)
+                    return EINVAL;
+                if ((step == lg::FileStep::Exchanged || (step == lg::FileStep::FinalRename && !canSwap))
+                    && !lg::isShuttingDown())
+                    lg::beginShutdown();   // Ctrl+Q, a window close, SIGTERM or a lost display
+                return 0;
+            });
+            r = lg::copyItem(root + "/src/F", dst, lg::ConflictPolicy::Replace);
+        }
+        lg::resetShutdownForTesting();
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(dst + "/F"), (QStringList{"n0.jpg", "n1.jpg", "n2.jpg", "n3.jpg"}));
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+    }
+
+    // On a card that keeps no modes and numbers its files afresh at each
+    // mount (exFAT), nothing but the exact identity recorded tells a
+    // placeholder from the card's own empty folder or empty file: planted
+    // placeholder records (an older version's, one without identity, one
+    // naming another item) leave them where they are.
+    void placeholderRecordsNeverTakeACardsOwnEmptyItems_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("planted");
+        for (const char *name : {"Album", "notes.txt"}) {
+            QTest::addRow("%s, an older version's record", name) << QString::fromLatin1(name) << "older";
+            QTest::addRow("%s, no identity", name) << QString::fromLatin1(name) << "unmade";
+            QTest::addRow("%s, another item", name) << QString::fromLatin1(name) << "identity";
+        }
+    }
+    void placeholderRecordsNeverTakeACardsOwnEmptyItems()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, planted);
+        const QString root = lg::test::freshFolder(QStringLiteral("card's own ") + QTest::currentDataTag());
+        const QString card = root + "/card";
+        ExfatCard exfat(root + "/card.img", card);
+        if (!exfat.mounted())
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
+        const QString item = card + "/" + name;
+        if (name.contains(QLatin1Char('.')))
+            lg::test::writeFile(item, QByteArray());
+        else
+            QVERIFY(QDir().mkpath(item));
+        lg::test::writeFile(card + "/src/" + name, "elsewhere");
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(item).constData(), anHourAgo, 0), 0);
+        struct stat st;
+        QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+        QByteArray text = "[Lumen Gallery placeholder]\nName=" + raw(name) + "\n";
+        if (planted == QLatin1String("older"))
+            text += "From=" + raw(card + "/src/" + name).toPercentEncoding("/") + "\n";
+        else if (planted == QLatin1String("identity"))
+            text += "Made=" + QByteArray::number(quint64(st.st_dev)) + ":" + QByteArray::number(quint64(st.st_ino) + 1)
+                    + ":" + QByteArray::number(st.st_mode & S_IFMT) + "\nMode=" + QByteArray::number(st.st_mode & 07777)
+                    + "\n";
+        lg::test::writeFile(card + "/.lglock-" + QString::fromLatin1(token), text);
+        writeInto(card, QStringLiteral("N"));   // the folder is read before its first temporary
+        QVERIFY(QFileInfo::exists(item));
+        QCOMPARE(lg::test::readAll(card + "/src/" + name), QByteArray("elsewhere"));
     }
 
     void aHalfWrittenMoveNoteGoes_data()

@@ -11,7 +11,6 @@
 #include <QList>
 
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>

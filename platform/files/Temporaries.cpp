@@ -17,7 +17,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>

@@ -17,6 +17,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <blkid.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
@@ -213,24 +215,56 @@ QByteArray fsidVolume(const QByteArray &path, const QByteArray &type)
 // device it was mounted from (a card through FUSE has a device number of its
 // own), else its file system's id. Touches the mounted file system only for
 // the id (statfs), never for a UUID.
+// The UUID (or serial number) in the superblock of the file system on the
+// block device source, read with libblkid where the process may read the
+// device (a system without udev's /dev/disk/by-uuid); empty otherwise.
+QByteArray probedUuid(const QByteArray &source)
+{
+    blkid_probe probe = blkid_new_probe_from_filename(source.constData());
+    if (!probe)
+        return {};
+    blkid_probe_enable_superblocks(probe, 1);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID);
+    const char *value = nullptr;
+    size_t length = 0;
+    QByteArray uuid;
+    if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "UUID", &value, &length) == 0 && value)
+        uuid = QByteArray(value);
+    blkid_free_probe(probe);
+    return uuid;
+}
+
+// "uuid:<UUID>" of a mounted disk: the UUID that /dev/disk/by-uuid gives its
+// device, or the block device it was mounted from (a card through FUSE has a
+// device number of its own), else the one that device's superblock holds.
+// Touches no mounted file system.
 QByteArray uuidVolumeOf(const Mount &mount, const std::map<QByteArray, QByteArray> &uuids)
 {
     if (const auto it = uuids.find(mount.disk.device); it != uuids.end())
         return "uuid:" + it->second;
     struct stat source;
-    if (mount.source.startsWith("/dev/") && ::stat(mount.source.constData(), &source) == 0 && S_ISBLK(source.st_mode)) {
-        const QByteArray device =
-            QByteArray::number(major(source.st_rdev)) + ':' + QByteArray::number(minor(source.st_rdev));
-        if (const auto it = uuids.find(device); it != uuids.end())
-            return "uuid:" + it->second;
-    }
-    return {};
+    if (!mount.source.startsWith("/dev/") || ::stat(mount.source.constData(), &source) != 0 || !S_ISBLK(source.st_mode))
+        return {};
+    const QByteArray device = QByteArray::number(major(source.st_rdev)) + ':' + QByteArray::number(minor(source.st_rdev));
+    if (const auto it = uuids.find(device); it != uuids.end())
+        return "uuid:" + it->second;
+    const QByteArray probed = probedUuid(mount.source);
+    return probed.isEmpty() ? QByteArray() : "uuid:" + probed;
 }
 
+// The volume of a mounted disk, by its UUID, else its file system's id.
 QByteArray volumeOf(const Mount &mount, const QByteArray &pathOnIt, const std::map<QByteArray, QByteArray> &uuids)
 {
     const QByteArray uuid = uuidVolumeOf(mount, uuids);
     return uuid.isEmpty() ? fsidVolume(pathOnIt, mount.type) : uuid;
+}
+
+// The mounted disk is the volume recorded, told the way it was recorded.
+bool isVolume(const Mount &mount, const QByteArray &volume, const std::map<QByteArray, QByteArray> &uuids)
+{
+    if (volume.startsWith("uuid:"))
+        return uuidVolumeOf(mount, uuids) == volume;
+    return volume.startsWith("fsid:" + mount.type + ':') && fsidVolume(mount.disk.mountPoint, mount.type) == volume;
 }
 
 // The disk of folder: the last mount over it whose device is the folder's.
@@ -261,8 +295,7 @@ Disk diskOf(const QByteArray &folder)
 bool isMounted(const Disk &disk, const std::vector<Mount> &table, const std::map<QByteArray, QByteArray> &uuids)
 {
     return std::any_of(table.cbegin(), table.cend(), [&](const Mount &mount) {
-        return mount.disk.sameMount(disk)
-               && (disk.volume.isEmpty() || volumeOf(mount, mount.disk.mountPoint, uuids) == disk.volume);
+        return mount.disk.sameMount(disk) && (disk.volume.isEmpty() || isVolume(mount, disk.volume, uuids));
     });
 }
 
@@ -518,14 +551,9 @@ QByteArray foundElsewhere(const JournalText &entry, const std::vector<Mount> &ta
     if (was.volume.isEmpty() || !isUnder(entry.folder, was.mountPoint))
         return {};
     const QByteArray place = joined(was.root, below(entry.folder, was.mountPoint));
-    const bool byUuid = was.volume.startsWith("uuid:");
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         const Mount &mount = *it;
-        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was))
-            continue;
-        if (byUuid ? uuidVolumeOf(mount, uuids) != was.volume
-                   : !was.volume.startsWith("fsid:" + mount.type + ':')
-                         || fsidVolume(mount.disk.mountPoint, mount.type) != was.volume)
+        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was) || !isVolume(mount, was.volume, uuids))
             continue;
         return joined(mount.disk.mountPoint, below(place, mount.disk.root));
     }

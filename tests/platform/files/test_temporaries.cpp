@@ -282,18 +282,17 @@ struct Card
     bool m_made = false;
 };
 
-// An exFAT card (an image through a loop device, mounted through FUSE) for
-// the guard's life, where the machine has the tools and lets this process
-// mount; mounted() says whether it is.
+// An exFAT card (an image through a loop device of its own, mounted through
+// FUSE at one place or another) for the guard's life, where the machine has
+// the tools and lets this process mount.
 struct ExfatCard
 {
-    ExfatCard(const QString &image, const QString &at) : m_at(at)
+    explicit ExfatCard(const QString &image)
     {
+        m_fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
         const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        QDir().mkpath(at);
         QFile sized(image);
-        if (mkfs.isEmpty() || fuse.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly)
+        if (mkfs.isEmpty() || m_fuse.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly)
             || !sized.resize(8 << 20))
             return;
         sized.close();
@@ -303,21 +302,31 @@ struct ExfatCard
         QProcess loop;
         if (format.waitForFinished(10000) && format.exitCode() == 0)
             loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
-        if (!loop.waitForFinished(10000) || loop.exitCode() != 0)
-            return;
-        m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
-        m_mounted = QProcess::execute(fuse, {m_device, at}) == 0;
+        if (loop.waitForFinished(10000) && loop.exitCode() == 0)
+            m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
     }
+    ExfatCard(const QString &image, const QString &at) : ExfatCard(image) { mountAt(at); }
     ~ExfatCard()
     {
-        if (m_mounted)
-            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
+        unmount();
         if (!m_device.isEmpty())
             QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
     }
-    bool mounted() const { return m_mounted; }
-    QString m_at, m_device;
-    bool m_mounted = false;
+    bool mountAt(const QString &at)
+    {
+        QDir().mkpath(at);
+        if (!m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, at}) == 0)
+            m_at = at;
+        return mounted();
+    }
+    void unmount()
+    {
+        if (!m_at.isEmpty())
+            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
+        m_at.clear();
+    }
+    bool mounted() const { return !m_at.isEmpty(); }
+    QString m_fuse, m_device, m_at;
 };
 
 // The names of the notes of stopped moves in the journal's folder.
@@ -2283,14 +2292,25 @@ private Q_SLOTS:
     // kill left on A (a hidden copy and the journal's entry of its folder, a
     // stopped move's note) waits for A, and B's folder is not touched; once
     // A is back, its folder is put right and the move told.
+    void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst_data()
+    {
+        QTest::addColumn<bool>("exfat");
+        QTest::newRow("ext4") << false;
+        QTest::newRow("exFAT through FUSE") << true;
+    }
     void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst()
     {
-        const QString root = lg::test::freshFolder(QStringLiteral("second card"));
-        Card first(root + "/a.img");
-        Card second(root + "/b.img");
+        QFETCH(bool, exfat);
+        const QString root = lg::test::freshFolder(QStringLiteral("second card ") + QTest::currentDataTag());
+        Card first(root + "/a.img"), second(root + "/b.img");
+        ExfatCard firstExfat(root + "/a.exfat"), secondExfat(root + "/b.exfat");
         const QString card = root + "/CARD";
-        if (!first.mountAt(card))
-            QSKIP("This machine does not let the tests mount an ext4 image.");
+        const auto mountFirst = [&] { return exfat ? firstExfat.mountAt(card) : first.mountAt(card); };
+        const auto mountSecond = [&] { return exfat ? secondExfat.mountAt(card) : second.mountAt(card); };
+        const auto unmountFirst = [&] { exfat ? firstExfat.unmount() : first.unmount(); };
+        const auto unmountSecond = [&] { exfat ? secondExfat.unmount() : second.unmount(); };
+        if (!mountFirst())
+            QSKIP("This machine does not let the tests mount such a card.");
         (void)lg::takeStoppedMoves();   // what earlier tests' kills left
         const QString dst = card + "/dst";
         lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
@@ -2309,16 +2329,16 @@ private Q_SLOTS:
             QVERIFY(note.removing());
             note.keep();
         }
-        first.unmount();
-        QVERIFY(second.mountAt(card));
+        unmountFirst();
+        QVERIFY(mountSecond());
         lg::test::writeFile(dst + "/B.jpg", "card B's own");
         lg::cleanFoldersLeftByKilledRuns();
         QVERIFY(journalFolders().contains(dst));
         QCOMPARE(entries(dst), QStringList{"B.jpg"});
         QVERIFY(lg::takeStoppedMoves().isEmpty());
         QCOMPARE(moveNotes(journalPath()).size(), 1);   // it waits for card A
-        second.unmount();
-        QVERIFY(first.mountAt(card));
+        unmountSecond();
+        QVERIFY(mountFirst());
         lg::cleanFoldersLeftByKilledRuns();
         QCOMPARE(hiddenEntries(dst), QStringList{});
         QVERIFY(!journalFolders().contains(dst));

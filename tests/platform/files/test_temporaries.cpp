@@ -2189,6 +2189,7 @@ private Q_SLOTS:
         QTest::newRow("a temporary's lock") << "lock";
         QTest::newRow("a placeholder's record") << "placeholder";
         QTest::newRow("a stopped move's note") << "note";
+        QTest::newRow("a journal entry marked missing") << "entry";
     }
     void aRecordIsNeverWrittenOverInPlace()
     {
@@ -2217,11 +2218,15 @@ private Q_SLOTS:
             placeholder = lg::PlaceholderRecord::before(raw(root + "/src/T"), raw(folder + "/T"));
             QCOMPARE(recordIn(folder, ".lglock-").size(), 1);
             path = recordIn(folder, ".lglock-").first();
-        } else {
+        } else if (record == QLatin1String("note")) {
             note.emplace(root + "/src/T", folder + "/T");
             QVERIFY(note->isNoted());
             QCOMPARE(moveNotes(journalPath()).size(), 1);
             path = journalPath() + "/" + moveNotes(journalPath()).first();
+        } else {
+            // A dead process's entry of a folder on a disk that is not mounted now.
+            path = lg::test::writeFile(journalPath() + "/00000000000000aa",
+                                       journalEntry(folder + "/gone", "Disk=/nowhere\nDevice=0:99999\nRoot=/\n"));
         }
         const QByteArray before = lg::test::readAll(path);
         QVERIFY(!before.isEmpty());
@@ -2238,8 +2243,10 @@ private Q_SLOTS:
             struct stat made;
             QCOMPARE(::lstat(raw(folder + "/T").constData(), &made), 0);
             placeholder.made(made);
-        } else {
+        } else if (record == QLatin1String("note")) {
             QVERIFY(note->removing());
+        } else {
+            lg::cleanFoldersLeftByKilledRuns();
         }
         // The old file holds its old record, whole; the name holds the new one.
         QByteArray kept(before.size() + 64, '\0');
@@ -2248,11 +2255,15 @@ private Q_SLOTS:
         const QByteArray after = lg::test::readAll(path);
         QVERIFY(after.startsWith(before));
         QVERIFY(after.size() > before.size());
-        const QStringList beside = record == QLatin1String("note") ? QStringList(entries(journalPath())) : entries(folder);
+        const QStringList beside = record == QLatin1String("note") || record == QLatin1String("entry")
+                                       ? QStringList(entries(journalPath()))
+                                       : entries(folder);
         for (const QString &name : beside)
             QVERIFY2(!name.endsWith(QLatin1String(".new")), qPrintable(name));
         if (note) {
             note->finish();
+        } else if (record == QLatin1String("entry")) {
+            QFile::remove(path);
         } else if (record == QLatin1String("lock")) {
             QFile::remove(owner.path());
             owner = lg::TemporaryOwner();

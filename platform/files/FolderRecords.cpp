@@ -35,6 +35,7 @@ struct OpenedRecord
     QByteArray folder;         // "<device>:<inode>"
     unsigned mode = 0;         // its own mode
     unsigned given = 0;        // the mode it was given
+    QByteArray volume;         // the volume of the record's folder ("uuid:..." or "fsid:..."); may be empty
 };
 
 QByteArray openedText(const OpenedRecord &record)
@@ -42,6 +43,8 @@ QByteArray openedText(const OpenedRecord &record)
     QByteArray text = QByteArray(openedHeader) + "\nName=" + record.name.toPercentEncoding() + "\nFolder="
                       + record.folder + "\nMode=" + QByteArray::number(record.mode)
                       + "\nGiven=" + QByteArray::number(record.given) + "\n";
+    if (!record.volume.isEmpty())
+        text += "Volume=" + record.volume.toPercentEncoding(":") + "\n";
     return text;
 }
 
@@ -60,6 +63,13 @@ bool isAbsoluteRawPath(const QByteArray &path)
     return path.startsWith('/') && !path.contains('\0') && path.size() <= 4095;
 }
 
+// A volume as records name it: "uuid:<UUID>" or "fsid:<type>:<hex>".
+bool isVolumeText(const QByteArray &volume)
+{
+    return (volume.startsWith("uuid:") || volume.startsWith("fsid:")) && volume.size() < 256 && !volume.contains('\n')
+           && !volume.contains('\0');
+}
+
 // The record, when text is byte for byte what OpenedUpFolder writes: one
 // name (of what lies in the record's own folder), an identity, and two
 // different modes the second of which only adds the user's bits to the first
@@ -68,7 +78,7 @@ bool isAbsoluteRawPath(const QByteArray &path)
 std::optional<OpenedRecord> parseOpened(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() != 6 || lines.at(0) != openedHeader || !lines.at(1).startsWith("Name=")
+    if ((lines.size() != 6 && lines.size() != 7) || lines.at(0) != openedHeader || !lines.at(1).startsWith("Name=")
         || !lines.at(2).startsWith("Folder=") || !lines.at(3).startsWith("Mode=") || !lines.at(4).startsWith("Given="))
         return std::nullopt;
     OpenedRecord record;
@@ -76,6 +86,11 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
     record.folder = lines.at(2).mid(7);
     const std::optional<unsigned> mode = modeOfText(lines.at(3).mid(5));
     const std::optional<unsigned> given = modeOfText(lines.at(4).mid(6));
+    if (lines.size() == 7) {
+        record.volume = QByteArray::fromPercentEncoding(lines.at(5).mid(7));
+        if (!lines.at(5).startsWith("Volume=") || !isVolumeText(record.volume))
+            return std::nullopt;
+    }
     if (!mode || !given || *mode == *given || (*mode & ~*given) != 0 || (*given & ~(*mode | S_IRWXU)) != 0
         || !isOneName(record.name)
         || !isNumberList(record.folder, 2))
@@ -89,10 +104,11 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
 
 // st is the folder recorded (id "<device>:<inode>"), found in the folder open
 // as dirFd, on that folder's own volume (never a disk mounted inside it): the
-// same inode, on the device recorded or, where the volume came back under
-// another device number, on that folder's. Where the disk numbers its files
-// afresh at each mount, an inode says nothing: never then.
-bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd)
+// same inode, on the device recorded or, where that volume (cameBack: the one
+// recorded) came back under another device number, on that folder's. Where
+// the disk numbers its files afresh at each mount, an inode says nothing:
+// never then.
+bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd, bool cameBack)
 {
     const QList<QByteArray> parts = id.split(':');
     struct stat folder;
@@ -100,13 +116,19 @@ bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd)
         || ::fstat(dirFd, &folder) != 0 || folder.st_dev != st.st_dev)
         return false;
     const quint64 device = parts.at(0).toULongLong();
-    return quint64(st.st_dev) == device || !numbersFilesPerMount(dirFd);
+    return quint64(st.st_dev) == device || (cameBack && !numbersFilesPerMount(dirFd));
+}
+
+// The folder open as folderFd is on the volume recorded (not empty).
+bool isOnVolume(int folderFd, const QByteArray &volume)
+{
+    return !volume.isEmpty() && volumeOfPath(handlePath(folderFd)) == volume;
 }
 
 // The folder name in dirFd, reached by handle without following a link, gets
 // its mode back when it is the one recorded, the user's, with exactly the mode
 // it was given; true when it is the one.
-bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user)
+bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user, bool cameBack)
 {
     if (!isOneName(name))
         return false;
@@ -114,7 +136,7 @@ bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record
     if (fd < 0)
         return false;
     struct stat st;
-    const bool found = ::fstat(fd, &st) == 0 && isRecordedFolder(st, record.folder, dirFd);
+    const bool found = ::fstat(fd, &st) == 0 && isRecordedFolder(st, record.folder, dirFd, cameBack);
     if (found && st.st_uid == user && (st.st_mode & 07777) == record.given)
         ::chmod(handlePath(fd).constData(), record.mode);
     ::close(fd);
@@ -126,7 +148,11 @@ bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record
 // moved to another parent has a record of its own there) it is left as it is.
 void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
 {
-    if (setModeBackAt(folderFd, record.name, record, user))
+    struct stat folder;
+    const bool cameBack = ::fstat(folderFd, &folder) == 0
+                          && quint64(folder.st_dev) != record.folder.split(':').first().toULongLong()
+                          && isOnVolume(folderFd, record.volume);
+    if (setModeBackAt(folderFd, record.name, record, user, cameBack))
         return;
     std::vector<QByteArray> names;
     int err = 0;
@@ -135,8 +161,8 @@ void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
     for (const QByteArray &name : names) {
         struct stat st;
         if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-            && isRecordedFolder(st, record.folder, folderFd)) {
-            setModeBackAt(folderFd, name, record, user);
+            && isRecordedFolder(st, record.folder, folderFd, cameBack)) {
+            setModeBackAt(folderFd, name, record, user, cameBack);
             return;
         }
     }
@@ -149,6 +175,7 @@ struct PlaceholderText
     QByteArray name;   // the target's name beside the record
     QByteArray made;   // "<device>:<inode>:<type>" of the placeholder; empty when not recorded
     unsigned mode = 0;   // its mode as made (a disk without modes gives its own)
+    QByteArray volume;   // the volume of the record's folder; may be empty
 };
 
 QByteArray placeholderText(const PlaceholderText &record)
@@ -156,18 +183,20 @@ QByteArray placeholderText(const PlaceholderText &record)
     QByteArray text = QByteArray(placeholderHeader) + "\nName=" + record.name.toPercentEncoding() + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\nMode=" + QByteArray::number(record.mode) + "\n";
+    if (!record.made.isEmpty() && !record.volume.isEmpty())
+        text += "Volume=" + record.volume.toPercentEncoding(":") + "\n";
     return text;
 }
 
 std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if ((lines.size() != 3 && lines.size() != 5) || lines.at(0) != placeholderHeader
+    if ((lines.size() != 3 && lines.size() != 5 && lines.size() != 6) || lines.at(0) != placeholderHeader
         || !lines.at(1).startsWith("Name="))
         return std::nullopt;
     PlaceholderText record;
     record.name = QByteArray::fromPercentEncoding(lines.at(1).mid(5));
-    if (lines.size() == 5) {
+    if (lines.size() >= 5) {
         if (!lines.at(2).startsWith("Made=") || !isNumberList(lines.at(2).mid(5), 3) || !lines.at(3).startsWith("Mode="))
             return std::nullopt;
         const std::optional<unsigned> mode = modeOfText(lines.at(3).mid(5));
@@ -176,24 +205,30 @@ std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
         record.made = lines.at(2).mid(5);
         record.mode = *mode;
     }
+    if (lines.size() == 6) {
+        record.volume = QByteArray::fromPercentEncoding(lines.at(4).mid(7));
+        if (!lines.at(4).startsWith("Volume=") || !isVolumeText(record.volume))
+            return std::nullopt;
+    }
     if (!isOneName(record.name) || text != placeholderText(record))
         return std::nullopt;
     return record;
 }
 
-// st is the item made ("<device>:<inode>:<type>") on the disk of the folder
-// open as folderFd come back under another device number (a card mounted
-// again): the same inode and type, on that folder's disk, whose number is
-// not the one recorded. Never where the disk numbers its files afresh.
-bool isMadeOnReturnedDisk(const QByteArray &made, const struct stat &st, int folderFd)
+// st is the item made ("<device>:<inode>:<type>") on the volume recorded,
+// come back under another device number (a card mounted again): the same
+// inode and type, on the disk of the folder open as folderFd, which is that
+// volume, whose number is not the one recorded. Never where the disk numbers
+// its files afresh.
+bool isMadeOnReturnedDisk(const PlaceholderText &record, const struct stat &st, int folderFd)
 {
-    const QList<QByteArray> parts = made.split(':');
+    const QList<QByteArray> parts = record.made.split(':');
     struct stat folder;
     if (parts.size() != 3 || ::fstat(folderFd, &folder) != 0 || folder.st_dev != st.st_dev)
         return false;
     const FileIdentity id = identityOfStat(st);
     return parts.at(0).toULongLong() != quint64(st.st_dev) && parts.at(1).toULongLong() == id.inode
-           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd);
+           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd) && isOnVolume(folderFd, record.volume);
 }
 
 // Removes the placeholder a dead process's record names, when it is one: see
@@ -211,7 +246,7 @@ void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_
     // from before this process. On a disk that numbers its files afresh at
     // each mount nothing else tells a placeholder from the card's own empty
     // folder or file: there it must be exactly the one recorded.
-    const bool recorded = (isExactly(record.made, identityOfStat(st)) || isMadeOnReturnedDisk(record.made, st, folderFd))
+    const bool recorded = (isExactly(record.made, identityOfStat(st)) || isMadeOnReturnedDisk(record, st, folderFd))
                           && (st.st_mode & 07777) == record.mode;
     const bool unrecorded = record.made.isEmpty() && !numbersFilesPerMount(folderFd)
                             && isOlderThanThisProcess(st.st_mtim) && (st.st_mode & 07777) == placeholderMode;
@@ -333,6 +368,9 @@ OpenedUpFolder OpenedUpFolder::record(int parentFd, const QByteArray &parentPath
     record.given = given & 07777;
     if (!isOneName(name) || record.mode == record.given)
         return opened;
+    // By its volume too: a card mounted again under another device number is put right all the same.
+    if (const QByteArray volume = volumeOfPath(parentPath); isVolumeText(volume))
+        record.volume = volume;
     opened.m_lock = RecordLock::make(parentFd, parentPath, openedText(record));
     // Where it goes, a record of its own names it in the folder it goes into.
     QByteArray to = movedTo;
@@ -399,6 +437,8 @@ PlaceholderRecord PlaceholderRecord::before(const QByteArray &from, const QByteA
     if (folderFd < 0)
         return placeholder;
     placeholder.m_record = placeholderText(record);
+    if (const QByteArray volume = volumeOfPath(folder); isVolumeText(volume))
+        placeholder.m_volume = volume;
     placeholder.m_lock = RecordLock::make(folderFd, folder, placeholder.m_record);
     ::close(folderFd);
     return placeholder;
@@ -411,6 +451,8 @@ void PlaceholderRecord::made(const struct stat &placeholder)
     const FileIdentity id = identityOfStat(placeholder);
     m_record += "Made=" + madeText(id.device, id.inode, id.type) + "\nMode="
                 + QByteArray::number(unsigned(placeholder.st_mode & 07777)) + "\n";
+    if (!m_volume.isEmpty())
+        m_record += "Volume=" + m_volume.toPercentEncoding(":") + "\n";
     m_lock.rewrite(m_record);
 }
 

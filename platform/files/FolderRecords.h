@@ -46,14 +46,14 @@ private:
 // a move or a removal, recorded so that a kill before its mode is set back
 // leaves nothing wider: before the chmod, a lock record beside it (in its
 // parent) names it by its name there, its identity (device and inode), its
-// mode and the mode it is given; for a move, a second record in the folder it
+// mode, the mode it is given and the volume it lies on; for a move, a second record in the folder it
 // goes into names it by its name there. Each record is synced, and goes once
 // the mode is back or the folder is gone. A record names only what lies in the
 // folder it was written in: the cleanup reaches that by handle, without
 // following a link, and sets the mode back only where the folder under its
 // name or renamed within that folder, on that folder's own volume, is still
-// that folder (its inode, on the device recorded or on the volume come back
-// under another device number) with exactly the mode it was given, the
+// that folder (its inode, on the device recorded, or on the volume recorded
+// come back under another device number) with exactly the mode it was given, the
 // user's; then the record goes. A folder the user moved anywhere else keeps
 // the mode it has. Nothing is ever widened.
 class OpenedUpFolder
@@ -84,7 +84,8 @@ private:
 
 // A name held by a placeholder (see renameWithoutReplacingRaw): a lock record
 // in the target's folder names the target before the placeholder is made, and
-// the placeholder's identity (device, inode, type) and mode once it is made.
+// the placeholder's identity (device, inode, type), mode and volume once it is
+// made.
 // The cleanup removes what stands at the name only when the maker is gone and
 // it is an empty folder or empty file of the user's, on the folder's own
 // volume, that is the placeholder recorded with the mode recorded; with no
@@ -109,6 +110,7 @@ public:
 private:
     RecordLock m_lock;
     QByteArray m_record;
+    QByteArray m_volume;   // of the target's folder, named with what was made
 };
 
 namespace temporaries {

@@ -573,6 +573,8 @@ QByteArray diskFieldOf(const QByteArray &path)
            + disk.root.toPercentEncoding() + ':' + disk.volume.toPercentEncoding();
 }
 
+QByteArray volumeOfPath(const QByteArray &path) { return diskOf(path).volume; }
+
 bool isDiskField(const QByteArray &field)
 {
     const QList<QByteArray> parts = field.split(':');

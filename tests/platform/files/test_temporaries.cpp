@@ -2124,6 +2124,7 @@ private Q_SLOTS:
         QTest::newRow("through a link on the card") << "link" << "home/Documents" << 0755;
         QTest::newRow("by inode among a folder's entries, a made-up device") << "inode" << "home/Private" << 0700;
         QTest::newRow("its own folder's item, exactly as recorded") << "own" << "card/DCIM/Locked" << 0555;
+        QTest::newRow("its own folder's item, a made-up device") << "own, made up" << "card/DCIM/Locked" << 0755;
     }
     void aPlantedRecordActsOnlyInsideItsOwnFolder()
     {
@@ -2143,14 +2144,16 @@ private Q_SLOTS:
         QCOMPARE(::symlink("../../home", raw(card + "/away").constData()), 0);
         struct stat st;
         QCOMPARE(::lstat(raw(root + "/" + named).constData(), &st), 0);
-        const QByteArray device = how == QLatin1String("inode") ? QByteArray("12345") : QByteArray::number(quint64(st.st_dev));
+        const bool madeUp = how == QLatin1String("inode") || how == QLatin1String("own, made up");
+        const bool own = how.startsWith(QLatin1String("own"));
+        const QByteArray device = madeUp ? QByteArray("12345") : QByteArray::number(quint64(st.st_dev));
         const QByteArray identity = device + ":" + QByteArray::number(quint64(st.st_ino));
-        const int own = int(st.st_mode & 07777);
+        const int now = int(st.st_mode & 07777);
         // The mode the record says it gave (the one the folder has now) and
         // the narrower one it says the folder had.
-        const QByteArray modes = "\nMode=" + QByteArray::number(own == 0700 ? 0 : own == 0755 && how != QLatin1String("own") ? 055 : 0555)
-                                 + "\nGiven=" + QByteArray::number(own) + "\n";
-        QByteArray text = "[Lumen Gallery opened folder]\nName=" + QByteArray(how == QLatin1String("own") ? "Locked" : "Gone")
+        const QByteArray modes = "\nMode=" + QByteArray::number(now == 0700 ? 0 : now == 0755 && !own ? 055 : 0555)
+                                 + "\nGiven=" + QByteArray::number(now) + "\n";
+        QByteArray text = "[Lumen Gallery opened folder]\nName=" + QByteArray(own ? "Locked" : "Gone")
                           + "\nFolder=" + identity + modes;
         if (how == QLatin1String("absolute"))
             text += "MovedTo=" + raw(root + "/home/Private").toPercentEncoding("/") + "\n";
@@ -2175,7 +2178,7 @@ private Q_SLOTS:
             QCOMPARE(int(st.st_mode & 07777), folder.endsWith(QLatin1String("Private")) ? 0700 : 0755);
         }
         // A record that names anything outside is not ours and stays; an exact one goes.
-        QCOMPARE(QFileInfo::exists(lock), how != QLatin1String("own"));
+        QCOMPARE(QFileInfo::exists(lock), !own);
     }
 
     // A record is never written over in place (a FUSE FAT driver puts a write

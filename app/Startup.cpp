@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -155,32 +156,38 @@ void afterFirstWindow()
 
 namespace {
 
-// What the start says of a move stopped in its delete step: only what is so now.
+// What the start says of a stopped move: the step it stopped at, and only
+// what is so now.
 QString stoppedMoveText(const lg::StoppedMove &move)
 {
+    const QString stopped =
+        move.removalBegun
+            ? QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed")
+            : QStringLiteral("Moving “%1” to “%2” was stopped after its copy was put in place, before any of the "
+                             "originals was removed");
+    if (move.inBothPlaces && move.copyWhole)
+        return (stopped + QStringLiteral(". Its items are now in both places: the copy in “%2” is whole, and what was "
+                                         "not yet removed is still in “%1”. Nothing more was deleted."))
+            .arg(move.source, move.target);
     if (move.inBothPlaces)
-        return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed. Its items are "
-                              "now in both places: the copy in “%2” is whole, and what was not yet removed is still "
-                              "in “%1”. Nothing more was deleted.")
+        return (stopped + QStringLiteral(". Its items are now in both places, but the copy in “%2” is not the same as "
+                                         "what is still in “%1”: keep “%1” until you have checked the copy. Nothing "
+                                         "more was deleted."))
             .arg(move.source, move.target);
     if (move.emptyFolderLeft)
-        return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed, after the last "
-                              "of them was gone: the move is complete, and all of it is in “%2”. The empty folder "
-                              "“%1” could not be removed.")
+        return (stopped + QStringLiteral(", after the last of them was gone: the move is complete, and all of it is in "
+                                         "“%2”. The empty folder “%1” could not be removed."))
             .arg(move.source, move.target);
-    return QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed, after the last of "
-                          "them was gone: the move is complete, and all of it is in “%2”. The empty folders it left "
-                          "were removed.")
+    return (stopped + QStringLiteral(", after the last of them was gone: the move is complete, and all of it is in "
+                                     "“%2”. The empty folders it left were removed."))
         .arg(move.source, move.target);
 }
 
-} // namespace
-
-void tellStoppedMoves(QWidget *window)
+void showStoppedMoves(QWidget *window, const QList<lg::StoppedMove> &moves)
 {
     if (!window)
         window = qobject_cast<QWidget *>(lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
-    for (const lg::StoppedMove &move : lg::takeStoppedMoves()) {
+    for (const lg::StoppedMove &move : moves) {
         lg::AlertSpec spec;
         spec.title = QStringLiteral("A move was stopped before it finished.");
         spec.text = stoppedMoveText(move);
@@ -201,6 +208,75 @@ void tellStoppedMoves(QWidget *window)
             boxes.last()->activateWindow();
         }
     }
+}
+
+// The one reading of the notes at a time, on a thread of its own that nobody
+// waits for (a note may name a share whose server is away, which blocks its
+// reader in the kernel); a reading asked for meanwhile follows the current one.
+struct NoteReadings
+{
+    std::mutex mutex;
+    bool running = false;
+    bool again = false;
+    QPointer<QWidget> window;   // where the next reading's moves are told
+    bool toMainWindow = true;
+};
+NoteReadings &noteReadings()
+{
+    static NoteReadings *readings = new NoteReadings;   // never destroyed: the thread may outlive main()
+    return *readings;
+}
+
+} // namespace
+
+void tellStoppedMoves(QWidget *window)
+{
+    NoteReadings &readings = noteReadings();
+    {
+        std::lock_guard<std::mutex> lock(readings.mutex);
+        readings.window = window;
+        readings.toMainWindow = window == nullptr;
+        if (readings.running) {
+            readings.again = true;
+            return;
+        }
+        readings.running = true;
+    }
+    std::thread([] {
+        NoteReadings &readings = noteReadings();
+        for (;;) {
+            QList<lg::StoppedMove> moves;
+            if (!lg::isShuttingDown())
+                moves = lg::takeStoppedMoves();
+            if (!moves.isEmpty() && !lg::isShuttingDown()) {
+                lg::onMain([moves] {
+                    NoteReadings &readings = noteReadings();
+                    QPointer<QWidget> window;
+                    bool toMainWindow = true;
+                    {
+                        std::lock_guard<std::mutex> lock(readings.mutex);
+                        window = readings.window;
+                        toMainWindow = readings.toMainWindow;
+                    }
+                    if (!lg::isShuttingDown() && (window || toMainWindow))
+                        showStoppedMoves(window, moves);
+                });
+            }
+            std::lock_guard<std::mutex> lock(readings.mutex);
+            if (!readings.again || lg::isShuttingDown()) {
+                readings.running = false;
+                return;
+            }
+            readings.again = false;
+        }
+    }).detach();
+}
+
+bool isReadingStoppedMovesForTesting()
+{
+    NoteReadings &readings = noteReadings();
+    std::lock_guard<std::mutex> lock(readings.mutex);
+    return readings.running;
 }
 
 namespace {

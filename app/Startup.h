@@ -34,13 +34,21 @@ void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs 
 // Nothing of it runs before the first window.
 void afterFirstWindow();
 
-// One alert per move that a quit or a kill stopped while it removed its
-// originals (see takeStoppedMoves): it names the move and says what is so
-// now, that its items are in both places or, where the source held nothing
-// but empty folders, that the move is complete. Each such move is told once,
-// as a sheet on window (the main window when none is given): the window is
-// raised first, then the sheet is shown in front of it.
+// One alert per move that a quit or a kill stopped after its copy was put in
+// place (see takeStoppedMoves): it names the move, the step it stopped at
+// (before any original was removed, or while they were being removed) and
+// says what is so now: that its items are in both places (the copy called
+// whole only when compared with what is still in the source) or, where the
+// source held nothing but empty folders, that the move is complete. The notes
+// and the places they name are read on a thread of their own that nothing
+// waits for (a hung share holds up only that thread, never the window or a
+// quit); the alerts come back to the main thread. Each such move is told once,
+// as a sheet on window (the main window when none is given; nothing when the
+// window given is gone by then): the window is raised first, then the sheet
+// is shown in front of it. Returns at once.
 void tellStoppedMoves(QWidget *window = nullptr);
+// A reading of the notes started above is still going.
+bool isReadingStoppedMovesForTesting();
 
 // A lost display (a logout, the X server gone, xkill) ends the program the
 // way SIGTERM does, with the same exit status (0): Qt's X11 plugin says that

@@ -438,7 +438,8 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
         if (fromOwner)
             fromOwner->exchanged();   // the old item now stands under from's name
     }
-    const RemovalResult removed = removeTreeReporting(replaced);
+    // Replaced as asked: a quit from here on still removes it, within the bound.
+    const RemovalResult removed = removeMadeByThisRunReporting(replaced);
     if (removed.error)
         *leftover = {replaced, removed.failedAt, removed.error, removed.mountPoints};
     return 0;
@@ -893,6 +894,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
                              .arg(p.target, p.source);
         return copied;
     }
+    deletion.removing();   // the note says the step: the originals are being removed
     const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries, &copiedDigests);
     linkedNamesRemoved(ctx, removed.unlinkedNames);   // what later names of those files must show
     if (removed.error == ECANCELED && isShuttingDown())

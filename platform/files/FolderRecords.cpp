@@ -11,7 +11,6 @@
 #include <QList>
 
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -36,7 +35,7 @@ struct OpenedRecord
     QByteArray folder;         // "<device>:<inode>"
     unsigned mode = 0;         // its own mode
     unsigned given = 0;        // the mode it was given
-    QByteArray movedTo;        // the absolute path it was moved to; may be empty
+    QByteArray volume;         // the volume of the record's folder ("uuid:..." or "fsid:..."); may be empty
 };
 
 QByteArray openedText(const OpenedRecord &record)
@@ -44,8 +43,8 @@ QByteArray openedText(const OpenedRecord &record)
     QByteArray text = QByteArray(openedHeader) + "\nName=" + record.name.toPercentEncoding() + "\nFolder="
                       + record.folder + "\nMode=" + QByteArray::number(record.mode)
                       + "\nGiven=" + QByteArray::number(record.given) + "\n";
-    if (!record.movedTo.isEmpty())
-        text += "MovedTo=" + record.movedTo.toPercentEncoding("/") + "\n";
+    if (!record.volume.isEmpty())
+        text += "Volume=" + record.volume.toPercentEncoding(":") + "\n";
     return text;
 }
 
@@ -64,70 +63,18 @@ bool isAbsoluteRawPath(const QByteArray &path)
     return path.startsWith('/') && !path.contains('\0') && path.size() <= 4095;
 }
 
-// A place seen from the folder a record lies in, on the same volume: names
-// led by any number of "..", as placeFrom writes it. It stays true wherever
-// the volume is mounted later.
-bool isRelativePlace(const QByteArray &place)
+// A volume as records name it: "uuid:<UUID>" or "fsid:<type>:<hex>".
+bool isVolumeText(const QByteArray &volume)
 {
-    if (place.isEmpty() || place.startsWith('/') || place.contains('\0') || place.size() > 4095)
-        return false;
-    bool names = false;
-    for (const QByteArray &part : place.split('/')) {
-        if (part == "..") {
-            if (names)
-                return false;
-        } else if (isOneName(part)) {
-            names = true;
-        } else {
-            return false;
-        }
-    }
-    return names;
-}
-
-// Where path (absolute, on the disk of the folder open as folderFd) lies as
-// seen from that folder, both resolved to what they are on disk: "../dst/F";
-// path itself when it is on another disk or cannot be resolved (the folder
-// above path must exist).
-QByteArray placeFrom(int folderFd, const QByteArray &path)
-{
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink(handlePath(folderFd).constData(), buffer, sizeof buffer);
-    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
-    char resolved[PATH_MAX];
-    struct stat here, there;
-    if (n <= 0 || n >= ssize_t(sizeof buffer) || buffer[0] != '/' || !isOneName(name)
-        || !::realpath(folderOf(path).constData(), resolved) || ::fstat(folderFd, &here) != 0
-        || ::stat(resolved, &there) != 0 || here.st_dev != there.st_dev)
-        return path;
-    QList<QByteArray> from = QByteArray(buffer, qsizetype(n)).split('/');
-    QList<QByteArray> to = QByteArray(resolved).split('/');
-    from.removeAll(QByteArray());
-    to.removeAll(QByteArray());
-    to.append(name);
-    qsizetype common = 0;
-    while (common < from.size() && common < to.size() && from.at(common) == to.at(common))
-        ++common;
-    QList<QByteArray> parts(from.size() - common, QByteArray(".."));
-    parts.append(to.mid(common));
-    const QByteArray place = parts.join('/');
-    return isRelativePlace(place) ? place : path;
-}
-
-// The folder of place (absolute, or relative to the folder open as folderFd)
-// opened, and *name set to its last name; -1 when it cannot be opened.
-int openFolderOfPlace(int folderFd, const QByteArray &place, QByteArray *name)
-{
-    *name = place.mid(place.lastIndexOf('/') + 1);
-    if (!place.startsWith('/') && !place.contains('/'))
-        return ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-    return ::openat(folderFd, folderOf(place).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return (volume.startsWith("uuid:") || volume.startsWith("fsid:")) && volume.size() < 256 && !volume.contains('\n')
+           && !volume.contains('\0');
 }
 
 // The record, when text is byte for byte what OpenedUpFolder writes: one
-// name, an identity, two different modes the second of which only adds the
-// user's bits to the first (so setting it back only ever takes bits away),
-// and optionally an absolute path.
+// name (of what lies in the record's own folder), an identity, and two
+// different modes the second of which only adds the user's bits to the first
+// (so setting it back only ever takes bits away). A record naming any other
+// place (an older version's "MovedTo", a path, a "..") is not ours.
 std::optional<OpenedRecord> parseOpened(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
@@ -140,10 +87,8 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
     const std::optional<unsigned> mode = modeOfText(lines.at(3).mid(5));
     const std::optional<unsigned> given = modeOfText(lines.at(4).mid(6));
     if (lines.size() == 7) {
-        if (!lines.at(5).startsWith("MovedTo="))
-            return std::nullopt;
-        record.movedTo = QByteArray::fromPercentEncoding(lines.at(5).mid(8));
-        if (!isAbsoluteRawPath(record.movedTo) && !isRelativePlace(record.movedTo))
+        record.volume = QByteArray::fromPercentEncoding(lines.at(5).mid(7));
+        if (!lines.at(5).startsWith("Volume=") || !isVolumeText(record.volume))
             return std::nullopt;
     }
     if (!mode || !given || *mode == *given || (*mode & ~*given) != 0 || (*given & ~(*mode | S_IRWXU)) != 0
@@ -158,148 +103,154 @@ std::optional<OpenedRecord> parseOpened(const QByteArray &text)
 }
 
 // st is the folder recorded (id "<device>:<inode>"), found in the folder open
-// as dirFd: the same inode, on the same device or on that folder's own disk
-// come back under another device number. Where the disk numbers its files
-// afresh at each mount, an inode says nothing: never.
-bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd)
+// as dirFd, on that folder's own volume (never a disk mounted inside it): the
+// same inode, on the device recorded or, where that volume (cameBack: the one
+// recorded) came back under another device number, on that folder's. Where
+// the disk numbers its files afresh at each mount, an inode says nothing:
+// never then.
+bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd, bool cameBack)
 {
     const QList<QByteArray> parts = id.split(':');
     struct stat folder;
     if (parts.size() != 2 || !S_ISDIR(st.st_mode) || quint64(st.st_ino) != parts.at(1).toULongLong()
-        || ::fstat(dirFd, &folder) != 0)
+        || ::fstat(dirFd, &folder) != 0 || folder.st_dev != st.st_dev)
         return false;
     const quint64 device = parts.at(0).toULongLong();
-    return quint64(st.st_dev) == device
-           || (folder.st_dev == st.st_dev && quint64(folder.st_dev) != device && !numbersFilesPerMount(dirFd));
+    return quint64(st.st_dev) == device || (cameBack && !numbersFilesPerMount(dirFd));
 }
 
-// The folder name in dirFd gets its mode back when it is the one recorded,
-// the user's, with exactly the mode it was given; true when it is the one.
-bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user)
+// The folder open as folderFd is on the volume recorded (not empty).
+bool isOnVolume(int folderFd, const QByteArray &volume)
 {
+    return !volume.isEmpty() && volumeOfPath(handlePath(folderFd)) == volume;
+}
+
+// The folder name in dirFd, reached by handle without following a link, gets
+// its mode back when it is the one recorded, the user's, with exactly the mode
+// it was given; true when it is the one.
+bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record, uid_t user, bool cameBack)
+{
+    if (!isOneName(name))
+        return false;
     const int fd = ::openat(dirFd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st;
-    const bool found = ::fstat(fd, &st) == 0 && isRecordedFolder(st, record.folder, dirFd);
+    const bool found = ::fstat(fd, &st) == 0 && isRecordedFolder(st, record.folder, dirFd, cameBack);
     if (found && st.st_uid == user && (st.st_mode & 07777) == record.given)
         ::chmod(handlePath(fd).constData(), record.mode);
     ::close(fd);
     return found;
 }
 
-// The folder recorded, looked for among the entries of the folder open as
-// dirFd (renamed there since): its mode goes back as above.
-bool setModeBackAmong(int dirFd, const OpenedRecord &record, uid_t user)
-{
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listFolderAt(dirFd, &names, &err))
-        return false;
-    for (const QByteArray &name : names) {
-        struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && isRecordedFolder(st, record.folder, dirFd))
-            return setModeBackAt(dirFd, name, record, user);
-    }
-    return false;
-}
-
-// The folder recorded gets its mode back where it is: under its name, at the
-// place it was moved to (named from the record's own folder, so that a card
-// mounted at another place is put right there too), or renamed within either
-// folder. Moved anywhere else, it is left as it is.
+// The folder recorded gets its mode back where it is: under its name in the
+// record's own folder, or renamed within that folder. Anywhere else (a folder
+// moved to another parent has a record of its own there) it is left as it is.
 void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
 {
-    if (setModeBackAt(folderFd, record.name, record, user))
+    struct stat folder;
+    const bool cameBack = ::fstat(folderFd, &folder) == 0
+                          && quint64(folder.st_dev) != record.folder.split(':').first().toULongLong()
+                          && isOnVolume(folderFd, record.volume);
+    if (setModeBackAt(folderFd, record.name, record, user, cameBack))
         return;
-    int movedFd = -1;
-    QByteArray movedName;
-    if (!record.movedTo.isEmpty()) {
-        movedFd = openFolderOfPlace(folderFd, record.movedTo, &movedName);
-        if (movedFd >= 0 && isOneName(movedName) && setModeBackAt(movedFd, movedName, record, user)) {
-            ::close(movedFd);
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (!listFolderAt(folderFd, &names, &err))
+        return;
+    for (const QByteArray &name : names) {
+        struct stat st;
+        if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && isRecordedFolder(st, record.folder, folderFd, cameBack)) {
+            setModeBackAt(folderFd, name, record, user, cameBack);
             return;
         }
     }
-    if (!setModeBackAmong(folderFd, record, user) && movedFd >= 0)
-        setModeBackAmong(movedFd, record, user);
-    if (movedFd >= 0)
-        ::close(movedFd);
 }
 
-// What the record of a placeholder says.
+// What the record of a placeholder says: only the name it holds in the
+// record's own folder and, once made, what was made there.
 struct PlaceholderText
 {
     QByteArray name;   // the target's name beside the record
-    QByteArray from;   // the absolute path of the item to be renamed there
     QByteArray made;   // "<device>:<inode>:<type>" of the placeholder; empty when not recorded
+    unsigned mode = 0;   // its mode as made (a disk without modes gives its own)
+    QByteArray volume;   // the volume of the record's folder; may be empty
 };
 
 QByteArray placeholderText(const PlaceholderText &record)
 {
-    QByteArray text = QByteArray(placeholderHeader) + "\nName=" + record.name.toPercentEncoding()
-                      + "\nFrom=" + record.from.toPercentEncoding("/") + "\n";
+    QByteArray text = QByteArray(placeholderHeader) + "\nName=" + record.name.toPercentEncoding() + "\n";
     if (!record.made.isEmpty())
-        text += "Made=" + record.made + "\n";
+        text += "Made=" + record.made + "\nMode=" + QByteArray::number(record.mode) + "\n";
+    if (!record.made.isEmpty() && !record.volume.isEmpty())
+        text += "Volume=" + record.volume.toPercentEncoding(":") + "\n";
     return text;
 }
 
 std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if ((lines.size() != 4 && lines.size() != 5) || lines.at(0) != placeholderHeader
-        || !lines.at(1).startsWith("Name=") || !lines.at(2).startsWith("From="))
+    if ((lines.size() != 3 && lines.size() != 5 && lines.size() != 6) || lines.at(0) != placeholderHeader
+        || !lines.at(1).startsWith("Name="))
         return std::nullopt;
     PlaceholderText record;
     record.name = QByteArray::fromPercentEncoding(lines.at(1).mid(5));
-    record.from = QByteArray::fromPercentEncoding(lines.at(2).mid(5));
-    if (lines.size() == 5) {
-        if (!lines.at(3).startsWith("Made=") || !isNumberList(lines.at(3).mid(5), 3))
+    if (lines.size() >= 5) {
+        if (!lines.at(2).startsWith("Made=") || !isNumberList(lines.at(2).mid(5), 3) || !lines.at(3).startsWith("Mode="))
             return std::nullopt;
-        record.made = lines.at(3).mid(5);
+        const std::optional<unsigned> mode = modeOfText(lines.at(3).mid(5));
+        if (!mode)
+            return std::nullopt;
+        record.made = lines.at(2).mid(5);
+        record.mode = *mode;
     }
-    if (!isOneName(record.name) || (!isAbsoluteRawPath(record.from) && !isRelativePlace(record.from))
-        || text != placeholderText(record))
+    if (lines.size() == 6) {
+        record.volume = QByteArray::fromPercentEncoding(lines.at(4).mid(7));
+        if (!lines.at(4).startsWith("Volume=") || !isVolumeText(record.volume))
+            return std::nullopt;
+    }
+    if (!isOneName(record.name) || text != placeholderText(record))
         return std::nullopt;
     return record;
 }
 
-// st is the item made ("<device>:<inode>:<type>") on the disk of the folder
-// open as folderFd come back under another device number (a card mounted
-// again): the same inode and type, on that folder's disk, whose number is
-// not the one recorded. Never where the disk numbers its files afresh.
-bool isMadeOnReturnedDisk(const QByteArray &made, const struct stat &st, int folderFd)
+// st is the item made ("<device>:<inode>:<type>") on the volume recorded,
+// come back under another device number (a card mounted again): the same
+// inode and type, on the disk of the folder open as folderFd, which is that
+// volume, whose number is not the one recorded. Never where the disk numbers
+// its files afresh.
+bool isMadeOnReturnedDisk(const PlaceholderText &record, const struct stat &st, int folderFd)
 {
-    const QList<QByteArray> parts = made.split(':');
+    const QList<QByteArray> parts = record.made.split(':');
     struct stat folder;
     if (parts.size() != 3 || ::fstat(folderFd, &folder) != 0 || folder.st_dev != st.st_dev)
         return false;
     const FileIdentity id = identityOfStat(st);
     return parts.at(0).toULongLong() != quint64(st.st_dev) && parts.at(1).toULongLong() == id.inode
-           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd);
+           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd) && isOnVolume(folderFd, record.volume);
 }
 
 // Removes the placeholder a dead process's record names, when it is one: see
 // PlaceholderRecord.
 void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_t user)
 {
-    struct stat st, source;
+    struct stat st, folder;
     if (::fstatat(folderFd, record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != user
+        || ::fstat(folderFd, &folder) != 0 || folder.st_dev != st.st_dev
         || !(S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size == 0 && st.st_nlink == 1)))
         return;
-    // Still where it came from: the rename never happened, and what stands at
-    // the name is not the item.
-    if (::fstatat(folderFd, record.from.constData(), &source, AT_SYMLINK_NOFOLLOW) != 0
-        || (source.st_dev == st.st_dev && source.st_ino == st.st_ino))
-        return;
-    // Not the very item recorded: only where no identity was recorded yet, or
-    // it says little on this disk, and only what a placeholder looks like
-    // (no mode bits, where the disk keeps modes) from before this process.
-    const bool recorded = isExactly(record.made, identityOfStat(st)) || isMadeOnReturnedDisk(record.made, st, folderFd);
-    const bool renumbered = numbersFilesPerMount(folderFd);
-    if (!recorded
-        && !((record.made.isEmpty() || renumbered) && isOlderThanThisProcess(st.st_mtim)
-             && (renumbered || (st.st_mode & 07777) == placeholderMode)))
+    // The very item recorded, with the mode it was made with; with no
+    // identity recorded yet (a kill right after it was made), only what a
+    // placeholder alone looks like, on a disk that keeps modes (none at all),
+    // from before this process. On a disk that numbers its files afresh at
+    // each mount nothing else tells a placeholder from the card's own empty
+    // folder or file: there it must be exactly the one recorded.
+    const bool recorded = (isExactly(record.made, identityOfStat(st)) || isMadeOnReturnedDisk(record, st, folderFd))
+                          && (st.st_mode & 07777) == record.mode;
+    const bool unrecorded = record.made.isEmpty() && !numbersFilesPerMount(folderFd)
+                            && isOlderThanThisProcess(st.st_mtim) && (st.st_mode & 07777) == placeholderMode;
+    if (!recorded && !unrecorded)
         return;
     if (S_ISDIR(st.st_mode)) {
         ::unlinkat(folderFd, record.name.constData(), AT_REMOVEDIR);   // only while empty
@@ -327,6 +278,8 @@ bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user)
     }
     return false;
 }
+
+bool isFolderRecord(const QByteArray &text) { return parseOpened(text) || parsePlaceholder(text); }
 
 } // namespace temporaries
 
@@ -380,7 +333,7 @@ RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArra
 
 bool RecordLock::rewrite(const QByteArray &text)
 {
-    return m_lockFd >= 0 && ::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) == text.size();
+    return m_lockFd >= 0 && replaceRecordFile(m_dirFd, m_lockName, newRecordName(m_lockName), &m_lockFd, text);
 }
 
 void RecordLock::release()
@@ -413,9 +366,25 @@ OpenedUpFolder OpenedUpFolder::record(int parentFd, const QByteArray &parentPath
     record.folder = QByteArray::number(quint64(examined.st_dev)) + ':' + QByteArray::number(quint64(examined.st_ino));
     record.mode = examined.st_mode & 07777;
     record.given = given & 07777;
-    record.movedTo = isAbsoluteRawPath(movedTo) ? placeFrom(parentFd, movedTo) : QByteArray();
-    if (isOneName(name) && record.mode != record.given)
-        opened.m_lock = RecordLock::make(parentFd, parentPath, openedText(record));
+    if (!isOneName(name) || record.mode == record.given)
+        return opened;
+    // By its volume too: a card mounted again under another device number is put right all the same.
+    if (const QByteArray volume = volumeOfPath(parentPath); isVolumeText(volume))
+        record.volume = volume;
+    opened.m_lock = RecordLock::make(parentFd, parentPath, openedText(record));
+    // Where it goes, a record of its own names it in the folder it goes into.
+    QByteArray to = movedTo;
+    while (to.size() > 1 && to.endsWith('/'))
+        to.chop(1);
+    record.name = to.mid(to.lastIndexOf('/') + 1);
+    if (opened.m_lock.isValid() && isAbsoluteRawPath(to) && isOneName(record.name)) {
+        const QByteArray folder = folderOf(to);
+        const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd >= 0) {
+            opened.m_movedLock = RecordLock::make(folderFd, folder, openedText(record));
+            ::close(folderFd);
+        }
+    }
     return opened;
 }
 
@@ -459,18 +428,18 @@ PlaceholderRecord PlaceholderRecord::before(const QByteArray &from, const QByteA
 {
     PlaceholderRecord placeholder;
     PlaceholderText record;
-    record.from = withoutHandle(from);
     const QByteArray to = withoutHandle(target);
     record.name = to.mid(to.lastIndexOf('/') + 1);
-    if (!isAbsoluteRawPath(record.from) || !isAbsoluteRawPath(to) || !isOneName(record.name))
+    if (!isAbsoluteRawPath(withoutHandle(from)) || !isAbsoluteRawPath(to) || !isOneName(record.name))
         return placeholder;
     const QByteArray folder = folderOf(to);
     const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)
         return placeholder;
-    record.from = placeFrom(folderFd, record.from);
-    placeholder.m_text = placeholderText(record);
-    placeholder.m_lock = RecordLock::make(folderFd, folder, placeholder.m_text);
+    placeholder.m_record = placeholderText(record);
+    if (const QByteArray volume = volumeOfPath(folder); isVolumeText(volume))
+        placeholder.m_volume = volume;
+    placeholder.m_lock = RecordLock::make(folderFd, folder, placeholder.m_record);
     ::close(folderFd);
     return placeholder;
 }
@@ -480,8 +449,11 @@ void PlaceholderRecord::made(const struct stat &placeholder)
     if (!m_lock.isValid())
         return;
     const FileIdentity id = identityOfStat(placeholder);
-    m_text += "Made=" + madeText(id.device, id.inode, id.type) + "\n";
-    m_lock.rewrite(m_text);
+    m_record += "Made=" + madeText(id.device, id.inode, id.type) + "\nMode="
+                + QByteArray::number(unsigned(placeholder.st_mode & 07777)) + "\n";
+    if (!m_volume.isEmpty())
+        m_record += "Volume=" + m_volume.toPercentEncoding(":") + "\n";
+    m_lock.rewrite(m_record);
 }
 
 } // namespace lg

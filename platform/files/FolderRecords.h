@@ -29,7 +29,8 @@ public:
     // with text written and synced; invalid when that cannot be done.
     static RecordLock make(int dirFd, const QByteArray &folder, const QByteArray &text);
     bool isValid() const { return m_lockFd >= 0; }
-    // text, longer than the record it replaces, written over it at once.
+    // text in place of the record: a new file renamed over it, never written
+    // over in place.
     bool rewrite(const QByteArray &text);
     // The lock file goes, and the journal's note of its folder with it.
     void release();
@@ -44,16 +45,17 @@ private:
 // A read-only folder given its user's write bit (or all the user's bits) for
 // a move or a removal, recorded so that a kill before its mode is set back
 // leaves nothing wider: before the chmod, a lock record beside it (in its
-// parent) names it by identity (device and inode), its mode and the mode it
-// is given, and, for a move, where it goes; the record is synced, and goes
-// once the mode is back or the folder is gone. Where it goes is named by its
-// place as seen from the record's own folder (on the same volume), so that a
-// card mounted at another place later is put right there too. The cleanup
-// sets the mode back where the folder, at either place or renamed within
-// either folder, is still that folder (its inode, on that disk even when it
-// came back under another device number) with exactly the mode it was
-// given, and then drops the record; a folder the user moved anywhere else
-// keeps the mode it has. Nothing is ever widened.
+// parent) names it by its name there, its identity (device and inode), its
+// mode, the mode it is given and the volume it lies on; for a move, a second record in the folder it
+// goes into names it by its name there. Each record is synced, and goes once
+// the mode is back or the folder is gone. A record names only what lies in the
+// folder it was written in: the cleanup reaches that by handle, without
+// following a link, and sets the mode back only where the folder under its
+// name or renamed within that folder, on that folder's own volume, is still
+// that folder (its inode, on the device recorded, or on the volume recorded
+// come back under another device number) with exactly the mode it was given, the
+// user's; then the record goes. A folder the user moved anywhere else keeps
+// the mode it has. Nothing is ever widened.
 class OpenedUpFolder
 {
 public:
@@ -68,23 +70,30 @@ public:
     // The same for the folder at path.
     static OpenedUpFolder record(const QByteArray &path, const struct stat &examined, unsigned given,
                                  const QByteArray &movedTo = {});
-    // Its mode is back, or it is gone: the record goes (so it does with the owner).
-    void done() { m_lock.release(); }
+    // Its mode is back, or it is gone: the records go (so they do with the owner).
+    void done()
+    {
+        m_movedLock.release();
+        m_lock.release();
+    }
 
 private:
     RecordLock m_lock;
+    RecordLock m_movedLock;   // in the folder it is moved into
 };
 
-// A name held by a placeholder (see renameWithoutReplacingRaw) on a file system
-// that may not keep placeholderMode (exFAT and FAT keep no modes): a lock record
-// in the target's folder names the target before the placeholder is made, with
-// where the item comes from (its place as seen from that folder, on the same
-// volume wherever it is mounted), and the placeholder's identity once it is made.
+// A name held by a placeholder (see renameWithoutReplacingRaw): a lock record
+// in the target's folder names the target before the placeholder is made, and
+// the placeholder's identity (device, inode, type), mode and volume once it is
+// made.
 // The cleanup removes what stands at the name only when the maker is gone and
-// it is an empty folder or empty file of the user's, the item still stands
-// where it came from (so the rename never happened), and it is the placeholder
-// recorded (or, where the file system numbers its files afresh at each mount
-// or no identity was recorded yet, it is older than the process cleaning).
+// it is an empty folder or empty file of the user's, on the folder's own
+// volume, that is the placeholder recorded with the mode recorded; with no
+// identity recorded yet (a kill right after it was made), only an item with
+// no mode bits at all (placeholderMode) from before the process cleaning, on
+// a disk that keeps modes. On a disk that numbers its files afresh at each
+// mount (FAT, exFAT) nothing but the exact identity counts, so a card's own
+// empty folders and files are never taken for placeholders.
 class PlaceholderRecord
 {
 public:
@@ -93,14 +102,15 @@ public:
     // paths; "/proc/self/fd/N/..." is resolved). Best effort: empty when no
     // record can be written.
     static PlaceholderRecord before(const QByteArray &from, const QByteArray &target);
-    // The placeholder was made: its identity goes into the record.
+    // The placeholder was made: its identity and mode go into the record.
     void made(const struct stat &placeholder);
     // The rename is done, or the placeholder gone: the record goes (so it does with the owner).
     void done() { m_lock.release(); }
 
 private:
     RecordLock m_lock;
-    QByteArray m_text;
+    QByteArray m_record;
+    QByteArray m_volume;   // of the target's folder, named with what was made
 };
 
 namespace temporaries {
@@ -109,6 +119,8 @@ namespace temporaries {
 // names in the folder open as folderFd is put right (the mode set back, the
 // placeholder removed) where it is still what was recorded, and true.
 bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user);
+// text is byte for byte the record of a folder opened up or of a placeholder.
+bool isFolderRecord(const QByteArray &text);
 
 } // namespace temporaries
 

@@ -17,6 +17,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <blkid.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
@@ -116,6 +118,7 @@ struct Mount
 {
     Disk disk;
     QByteArray type;
+    QByteArray source;   // what was mounted ("/dev/sdb1" for a card, also through FUSE)
 };
 
 // A field of /proc/self/mountinfo with its octal escapes undone.
@@ -150,7 +153,8 @@ std::vector<Mount> mountedDisks()
             continue;
         const qsizetype dash = fields.indexOf("-");
         mounts.push_back({{unescapedField(fields.at(4)), fields.at(2), unescapedField(fields.at(3)), {}},
-                          dash > 0 && dash + 1 < fields.size() ? fields.at(dash + 1) : QByteArray()});
+                          dash > 0 && dash + 1 < fields.size() ? fields.at(dash + 1) : QByteArray(),
+                          dash > 0 && dash + 2 < fields.size() ? unescapedField(fields.at(dash + 2)) : QByteArray()});
     }
     return mounts;
 }
@@ -207,12 +211,60 @@ QByteArray fsidVolume(const QByteArray &path, const QByteArray &type)
     return id == 0 ? QByteArray() : "fsid:" + type + ':' + QByteArray::number(id, 16);
 }
 
-// The volume of a mounted disk, by its device's UUID or its file system's id.
-QByteArray volumeOf(const Mount &mount, const QByteArray &pathOnIt, const std::map<QByteArray, QByteArray> &uuids)
+// The volume of a mounted disk: the UUID of its device, or of the block
+// device it was mounted from (a card through FUSE has a device number of its
+// own), else its file system's id. Touches the mounted file system only for
+// the id (statfs), never for a UUID.
+// The UUID (or serial number) in the superblock of the file system on the
+// block device source, read with libblkid where the process may read the
+// device (a system without udev's /dev/disk/by-uuid); empty otherwise.
+QByteArray probedUuid(const QByteArray &source)
+{
+    blkid_probe probe = blkid_new_probe_from_filename(source.constData());
+    if (!probe)
+        return {};
+    blkid_probe_enable_superblocks(probe, 1);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID);
+    const char *value = nullptr;
+    size_t length = 0;
+    QByteArray uuid;
+    if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "UUID", &value, &length) == 0 && value)
+        uuid = QByteArray(value);
+    blkid_free_probe(probe);
+    return uuid;
+}
+
+// "uuid:<UUID>" of a mounted disk: the UUID that /dev/disk/by-uuid gives its
+// device, or the block device it was mounted from (a card through FUSE has a
+// device number of its own), else the one that device's superblock holds.
+// Touches no mounted file system.
+QByteArray uuidVolumeOf(const Mount &mount, const std::map<QByteArray, QByteArray> &uuids)
 {
     if (const auto it = uuids.find(mount.disk.device); it != uuids.end())
         return "uuid:" + it->second;
-    return fsidVolume(pathOnIt, mount.type);
+    struct stat source;
+    if (!mount.source.startsWith("/dev/") || ::stat(mount.source.constData(), &source) != 0 || !S_ISBLK(source.st_mode))
+        return {};
+    const QByteArray device = QByteArray::number(major(source.st_rdev)) + ':' + QByteArray::number(minor(source.st_rdev));
+    if (const auto it = uuids.find(device); it != uuids.end())
+        return "uuid:" + it->second;
+    const QByteArray probed = probedUuid(mount.source);
+    return probed.isEmpty() ? QByteArray() : "uuid:" + probed;
+}
+
+// The volume of a mounted disk, by its UUID, else its file system's id.
+QByteArray volumeOf(const Mount &mount, const QByteArray &pathOnIt, const std::map<QByteArray, QByteArray> &uuids)
+{
+    const QByteArray uuid = uuidVolumeOf(mount, uuids);
+    return uuid.isEmpty() ? fsidVolume(pathOnIt, mount.type) : uuid;
+}
+
+// The mounted disk is the volume recorded, told the way it was recorded.
+bool isVolume(const Mount &mount, const QByteArray &volume, const std::map<QByteArray, QByteArray> &uuids)
+{
+    if (volume.startsWith("uuid:"))
+        return uuidVolumeOf(mount, uuids) == volume;
+    return volume.startsWith("fsid:" + mount.type + ':') && fsidVolume(mount.disk.mountPoint, mount.type) == volume;
 }
 
 // The disk of folder: the last mount over it whose device is the folder's.
@@ -237,9 +289,14 @@ Disk diskOf(const QByteArray &folder)
     return disk;
 }
 
-bool isMounted(const Disk &disk, const std::vector<Mount> &table)
+// The volume disk names is mounted as recorded: the same place, device and
+// part, and (where the record names it) the same volume, so that another card
+// of the same make mounted at the same place is not taken for it.
+bool isMounted(const Disk &disk, const std::vector<Mount> &table, const std::map<QByteArray, QByteArray> &uuids)
 {
-    return std::any_of(table.cbegin(), table.cend(), [&disk](const Mount &mount) { return mount.disk.sameMount(disk); });
+    return std::any_of(table.cbegin(), table.cend(), [&](const Mount &mount) {
+        return mount.disk.sameMount(disk) && (disk.volume.isEmpty() || isVolume(mount, disk.volume, uuids));
+    });
 }
 
 // One entry of the journal: the folder, its disk when it was written (older
@@ -494,14 +551,9 @@ QByteArray foundElsewhere(const JournalText &entry, const std::vector<Mount> &ta
     if (was.volume.isEmpty() || !isUnder(entry.folder, was.mountPoint))
         return {};
     const QByteArray place = joined(was.root, below(entry.folder, was.mountPoint));
-    const bool byUuid = was.volume.startsWith("uuid:");
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         const Mount &mount = *it;
-        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was))
-            continue;
-        if (byUuid ? uuids.count(mount.disk.device) == 0 || "uuid:" + uuids.at(mount.disk.device) != was.volume
-                   : !was.volume.startsWith("fsid:" + mount.type + ':')
-                         || fsidVolume(mount.disk.mountPoint, mount.type) != was.volume)
+        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was) || !isVolume(mount, was.volume, uuids))
             continue;
         return joined(mount.disk.mountPoint, below(place, mount.disk.root));
     }
@@ -520,6 +572,8 @@ QByteArray diskFieldOf(const QByteArray &path)
     return disk.mountPoint.toPercentEncoding() + ':' + disk.device.toPercentEncoding() + ':'
            + disk.root.toPercentEncoding() + ':' + disk.volume.toPercentEncoding();
 }
+
+QByteArray volumeOfPath(const QByteArray &path) { return diskOf(path).volume; }
 
 bool isDiskField(const QByteArray &field)
 {
@@ -546,9 +600,10 @@ std::optional<QByteArray> whereOnDiskNow(const QByteArray &path, const QByteArra
     entry.disk = {QByteArray::fromPercentEncoding(parts.at(0)), QByteArray::fromPercentEncoding(parts.at(1)),
                   QByteArray::fromPercentEncoding(parts.at(2)), QByteArray::fromPercentEncoding(parts.at(3))};
     const std::vector<Mount> table = mountedDisks();
-    if (isMounted(entry.disk, table))
+    const std::map<QByteArray, QByteArray> uuids = uuidsByDevice();
+    if (isMounted(entry.disk, table, uuids))
         return path;
-    if (const QByteArray found = foundElsewhere(entry, table, uuidsByDevice()); !found.isEmpty())
+    if (const QByteArray found = foundElsewhere(entry, table, uuids); !found.isEmpty())
         return found;
     return std::nullopt;
 }
@@ -570,7 +625,13 @@ void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &e
             table = mountedDisks();
         return *table;
     };
-    const auto mounted = [&mounts](const Disk &disk) { return !disk.isEmpty() && isMounted(disk, mounts()); };
+    std::optional<std::map<QByteArray, QByteArray>> uuidTable;
+    const auto uuids = [&uuidTable]() -> const std::map<QByteArray, QByteArray> & {
+        if (!uuidTable)
+            uuidTable = uuidsByDevice();
+        return *uuidTable;
+    };
+    const auto mounted = [&](const Disk &disk) { return !disk.isEmpty() && isMounted(disk, mounts(), uuids()); };
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     bool drop = false, missing = false;
     if (!isShuttingDown()) {
@@ -578,13 +639,15 @@ void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &e
         // not mounted there but found at another place.
         QByteArray where = folder;
         bool elsewhere = false;
-        std::optional<std::map<QByteArray, QByteArray>> uuids;
+        bool away = !entries.empty();   // every entry names a disk that is not there
         for (const DeadEntry &entry : entries) {
-            if (entry.text.disk.isEmpty() || mounted(entry.text.disk) || entry.text.disk.volume.isEmpty())
+            if (entry.text.disk.isEmpty() || mounted(entry.text.disk)) {
+                away = false;
                 continue;
-            if (!uuids)
-                uuids = uuidsByDevice();
-            if (const QByteArray found = foundElsewhere(entry.text, mounts(), *uuids); !found.isEmpty()) {
+            }
+            if (entry.text.disk.volume.isEmpty())
+                continue;
+            if (const QByteArray found = foundElsewhere(entry.text, mounts(), uuids()); !found.isEmpty()) {
                 where = found;
                 elsewhere = true;
                 break;
@@ -592,7 +655,11 @@ void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &e
         }
         Scan scan;
         int openErr = 0;
-        if (cleanLeftovers(where, true, &scan, &openErr)) {
+        if (away && !elsewhere) {
+            // Its disk is not there (another card may stand at its place):
+            // nothing is touched, and the entries wait for it.
+            missing = true;
+        } else if (cleanLeftovers(where, true, &scan, &openErr)) {
             const bool clean = scan.complete && !scan.leftOurs && scan.held.empty();
             if (!elsewhere)
                 for (const DeadEntry &entry : entries)
@@ -610,12 +677,10 @@ void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &e
         if (drop || tooLong) {
             ::unlinkat(dirFd, entry.name.constData(), 0);
         } else if (missing && entry.text.missingSince == 0) {
-            // Noted as missing from now on: the entry only grows, so a
-            // kill meanwhile leaves the old text or the new one.
+            // Noted as missing from now on: a new entry renamed over the old
+            // one, so a kill meanwhile leaves the old text or the new one.
             entry.text.missingSince = now;
-            const QByteArray text = journalText(entry.text);
-            if (::pwrite(entry.fd, text.constData(), size_t(text.size()), 0) == text.size())
-                ::ftruncate(entry.fd, text.size());
+            replaceRecordFile(dirFd, entry.name, '.' + newToken() + ".new", &entry.fd, journalText(entry.text));
         } else if (!missing && entry.text.missingSince > 0 && !isShuttingDown()) {
             // Found again: a new entry, then the old one goes.
             entry.text.missingSince = 0;

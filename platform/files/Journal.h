@@ -13,7 +13,12 @@
 // holds a temporary in use or something of ours left. An entry names the disk
 // its folder is on (where that is mounted, its device, the part mounted, and
 // the file system's own identity, by which it is found wherever it is
-// mounted later). Once the first window is up, the folders that dead
+// mounted later: the UUID that /dev/disk/by-uuid gives its device, or the
+// block device a FUSE mount was made from, else its statfs file-system id).
+// A disk mounted where one was recorded counts as that disk only when its
+// volume is the one recorded, so another card of the same make at the same
+// place is never taken for it: a folder whose own volume is not there is not
+// touched, and its entry waits. Once the first window is up, the folders that dead
 // processes' entries name are cleaned, each on a thread of its own that no
 // quit waits for (a folder that blocks holds up only itself), and again
 // whenever a disk is mounted; each entry goes once its folder holds nothing

@@ -15,6 +15,10 @@ namespace lg::temporaries {
 // (see Journal.cpp), each percent-encoded, joined by ':'; empty when it
 // cannot be told. May block on a share whose server is away.
 QByteArray diskFieldOf(const QByteArray &path);
+// The file system's own identity ("uuid:<UUID>" or "fsid:<type>:<hex>") of
+// the disk path lies on, as diskFieldOf records it; empty when it cannot be
+// told. May block on a share whose server is away.
+QByteArray volumeOfPath(const QByteArray &path);
 // field is exactly as diskFieldOf writes one.
 bool isDiskField(const QByteArray &field);
 // Where path, on the disk that field names, is now: path itself while that

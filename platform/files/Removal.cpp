@@ -686,6 +686,8 @@ int removeMadeByThisRun(const QString &path, QString *failedAt)
     return result.error;
 }
 
+RemovalResult removeMadeByThisRunReporting(const QString &path) { return removeReporting(path, nullptr, true); }
+
 void setRemovalClockForTesting(std::function<qint64()> nowMs)
 {
     std::lock_guard<std::mutex> lock(g_clockMutex);

@@ -112,6 +112,9 @@ struct RemovalResult
 // before, still have that digest (where times cannot tell a rewrite).
 RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr,
                                   const CopiedDigests *digests = nullptr);
+// removeMadeByThisRun, telling all it left: also for the old item a Replace
+// swapped out, which a quit does not leave hidden either.
+RemovalResult removeMadeByThisRunReporting(const QString &path);
 
 // Removes the entry name (one name, no '/') of the folder open as folderFd,
 // whose path folderPath serves only for messages and the fault hook. With

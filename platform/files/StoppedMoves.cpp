@@ -6,12 +6,14 @@
 #include "platform/files/FileIdentity.h"
 #include "platform/files/Removal.h"
 #include "platform/files/Temporaries.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QDateTime>
 
 #include <algorithm>
 #include <optional>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,7 +44,9 @@ constexpr int maxFolderDepth = 256;   // deeper than this, a folder counts as ho
 struct MoveNote
 {
     QByteArray source, target, before, sourceDisk, targetDisk;
+    bool removing = false;   // its delete step had begun ("Step=removing")
 };
+constexpr char removingStep[] = "Step=removing";
 
 QByteArray moveText(const MoveNote &note)
 {
@@ -54,6 +58,8 @@ QByteArray moveText(const MoveNote &note)
         text += "SourceDisk=" + note.sourceDisk + "\n";
     if (!note.targetDisk.isEmpty())
         text += "TargetDisk=" + note.targetDisk + "\n";
+    if (note.removing)
+        text += QByteArray(removingStep) + "\n";
     return text;
 }
 
@@ -61,7 +67,7 @@ QByteArray moveText(const MoveNote &note)
 std::optional<MoveNote> parseMoveNote(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 4 || lines.size() > 7 || lines.at(0) != moveHeader || !lines.at(1).startsWith("Source=")
+    if (lines.size() < 4 || lines.size() > 8 || lines.at(0) != moveHeader || !lines.at(1).startsWith("Source=")
         || !lines.at(2).startsWith("Target="))
         return std::nullopt;
     MoveNote note;
@@ -69,7 +75,11 @@ std::optional<MoveNote> parseMoveNote(const QByteArray &text)
     note.target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
     for (qsizetype i = 3; i + 1 < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);
-        if (line.startsWith("Before=") && note.sourceDisk.isEmpty() && note.targetDisk.isEmpty())
+        if (note.removing)
+            return std::nullopt;   // the step comes last
+        if (line == removingStep)
+            note.removing = true;
+        else if (line.startsWith("Before=") && note.sourceDisk.isEmpty() && note.targetDisk.isEmpty())
             note.before = line.mid(7);
         else if (line.startsWith("SourceDisk=") && note.targetDisk.isEmpty())
             note.sourceDisk = line.mid(11);
@@ -190,6 +200,98 @@ bool finishEmptiedMove(const QByteArray &source, bool *emptyFolderLeft)
     return now != SourceNow::HoldsAnItem;
 }
 
+// How what is still at a source compares with the copy at its target.
+enum class Comparison { Same, Differs, Stopped };
+
+// The bytes of the files open as a and b (both of size) are the same.
+Comparison sameBytes(int a, int b, qint64 size)
+{
+    constexpr qint64 chunk = 1 << 16;
+    std::vector<char> left(size_t(std::min(size, chunk))), right(left.size());
+    for (qint64 at = 0; at < size;) {
+        if (isShuttingDown())
+            return Comparison::Stopped;
+        const size_t want = size_t(std::min(chunk, size - at));
+        if (::pread(a, left.data(), want, at) != ssize_t(want) || ::pread(b, right.data(), want, at) != ssize_t(want)
+            || std::memcmp(left.data(), right.data(), want) != 0)
+            return Comparison::Differs;
+        at += qint64(want);
+    }
+    return Comparison::Same;
+}
+
+// The entry name of the folder open as fromFd (examined as st) has its like at
+// toName in the folder open as toFd: a folder holding the like of all it
+// holds, a file of the same size and bytes, a link to the same place. What the
+// target holds beyond (what was removed from the source already) does not
+// count. Walks by handle, never following a link.
+Comparison compareAt(int fromFd, const QByteArray &name, int toFd, const QByteArray &toName, const struct stat &st,
+                     int depth)
+{
+    if (isShuttingDown())
+        return Comparison::Stopped;
+    struct stat there;
+    if (depth >= maxFolderDepth || ::fstatat(toFd, toName.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+        || (st.st_mode & S_IFMT) != (there.st_mode & S_IFMT))
+        return Comparison::Differs;
+    if (S_ISLNK(st.st_mode)) {
+        char a[PATH_MAX], b[PATH_MAX];
+        const ssize_t n = ::readlinkat(fromFd, name.constData(), a, sizeof a);
+        const ssize_t m = ::readlinkat(toFd, toName.constData(), b, sizeof b);
+        return n >= 0 && n == m && std::memcmp(a, b, size_t(n)) == 0 ? Comparison::Same : Comparison::Differs;
+    }
+    if (S_ISREG(st.st_mode)) {
+        if (st.st_size != there.st_size)
+            return Comparison::Differs;
+        const int a = ::openat(fromFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        const int b = ::openat(toFd, toName.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        const Comparison same = a >= 0 && b >= 0 ? sameBytes(a, b, qint64(st.st_size)) : Comparison::Differs;
+        if (a >= 0)
+            ::close(a);
+        if (b >= 0)
+            ::close(b);
+        return same;
+    }
+    if (!S_ISDIR(st.st_mode))
+        return Comparison::Same;   // a device or a pipe: its like is there
+    const int from = ::openat(fromFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int to = ::openat(toFd, toName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    std::vector<QByteArray> names;
+    int err = 0;
+    Comparison result = from >= 0 && to >= 0 && listFolderAt(from, &names, &err) ? Comparison::Same : Comparison::Differs;
+    for (const QByteArray &child : names) {
+        struct stat childStat;
+        if (result != Comparison::Same)
+            break;
+        result = ::fstatat(from, child.constData(), &childStat, AT_SYMLINK_NOFOLLOW) != 0
+                     ? Comparison::Differs
+                     : compareAt(from, child, to, child, childStat, depth + 1);
+    }
+    if (from >= 0)
+        ::close(from);
+    if (to >= 0)
+        ::close(to);
+    return result;
+}
+
+// What is still at source compared with the copy at target.
+Comparison compareWithCopy(const QByteArray &source, const QByteArray &target)
+{
+    const QByteArray name = source.mid(source.lastIndexOf('/') + 1);
+    const QByteArray targetName = target.mid(target.lastIndexOf('/') + 1);
+    const int fromFd = ::open(folderOf(source).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int toFd = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Comparison result = Comparison::Differs;
+    struct stat st;
+    if (fromFd >= 0 && toFd >= 0 && ::fstatat(fromFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        result = compareAt(fromFd, name, toFd, targetName, st, 0);
+    if (fromFd >= 0)
+        ::close(fromFd);
+    if (toFd >= 0)
+        ::close(toFd);
+    return result;
+}
+
 } // namespace
 
 MoveDeletion::MoveDeletion(const QString &source, const QString &target)
@@ -205,6 +307,7 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
     note.sourceDisk = diskFieldOf(folderOf(note.source));
     note.targetDisk = diskFieldOf(folderOf(note.target));
     const QByteArray text = moveText(note);
+    m_text = text;
     const QByteArray name = movePrefix + newToken();
     const QByteArray making = '.' + name + ".new";
     const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -220,6 +323,20 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
 }
 
 MoveDeletion::~MoveDeletion() { finish(); }
+
+bool MoveDeletion::removing()
+{
+    if (m_fd < 0)
+        return false;
+    const int dirFd = openJournalFolder(false);
+    if (dirFd < 0)
+        return false;
+    // A new note renamed over the old one: a kill meanwhile leaves one of the two, whole.
+    const QByteArray text = m_text + removingStep + '\n';
+    const bool written = replaceRecordFile(dirFd, m_name, '.' + m_name + ".new", &m_fd, text);
+    ::close(dirFd);
+    return written;
+}
 
 void MoveDeletion::finish()
 {
@@ -261,7 +378,16 @@ void removeHalfWrittenNote(int dirFd, const QByteArray &name, uid_t user)
 
 // The move a note names, as it is to be told now; none when it is not to be
 // told. *away says that the disk of its source or target is not mounted.
-std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away)
+// path without the slashes it may end with.
+QByteArray trimmed(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+// *stopped says that the quit stopped the look (the note stays then).
+std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *stopped)
 {
     const std::optional<QByteArray> source = whereOnDiskNow(note.source, note.sourceDisk);
     const std::optional<QByteArray> target = whereOnDiskNow(note.target, note.targetDisk);
@@ -273,11 +399,20 @@ std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away)
     if (!there || (!note.before.isEmpty() && objectOf(*there) == note.before))
         return std::nullopt;
     StoppedMove move{decoded(*source), decoded(*target)};
+    move.removalBegun = note.removing;
     switch (sourceNow(*source)) {
     case SourceNow::Gone:
         return std::nullopt;
-    case SourceNow::HoldsAnItem:
+    case SourceNow::HoldsAnItem: {
+        // "Whole" is said only of a copy compared with what is still in the source.
+        const Comparison compared = compareWithCopy(trimmed(*source), trimmed(*target));
+        if (compared == Comparison::Stopped) {
+            *stopped = true;
+            return std::nullopt;
+        }
+        move.copyWhole = compared == Comparison::Same;
         return move;
+    }
     case SourceNow::OnlyEmptyFolders:
         move.inBothPlaces = !finishEmptiedMove(*source, &move.emptyFolderLeft);
         return move;
@@ -312,10 +447,14 @@ QList<StoppedMove> takeStoppedMoves()
             const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);   // not while its move runs
             if (fd < 0)
                 continue;
-            bool away = false;
+            bool away = false, stopped = false;
             if (const std::optional<MoveNote> note = parseMoveNote(text)) {
-                if (const std::optional<StoppedMove> move = moveToTell(*note, &away))
+                if (const std::optional<StoppedMove> move = moveToTell(*note, &away, &stopped))
                     moves.append(*move);
+            }
+            if (stopped || isShuttingDown()) {   // the quit: the note is read again at the next start
+                ::close(fd);
+                break;
             }
             // Its disk away: the note waits for it, as the journal's entries
             // do, for at most so long since it was written.

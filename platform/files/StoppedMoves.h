@@ -27,6 +27,11 @@ public:
     MoveDeletion(const MoveDeletion &) = delete;
     MoveDeletion &operator=(const MoveDeletion &) = delete;
     ~MoveDeletion();   // as finish(), unless keep() was called
+    // The copy stands at the target and its originals are about to be
+    // removed: the note says so (a new note renamed over it), so that a start
+    // after a kill says the step it stopped at. False when it could not be
+    // written; the note still names the move then.
+    bool removing();
     // The delete step ended: the note goes.
     void finish();
     // The delete step was stopped by the quit: the note stays for the next start.
@@ -35,6 +40,7 @@ public:
 private:
     int m_fd = -1;
     QByteArray m_name;
+    QByteArray m_text;
 };
 
 struct StoppedMove
@@ -45,6 +51,13 @@ struct StoppedMove
     // left were removed, unless emptyFolderLeft).
     bool inBothPlaces = true;
     bool emptyFolderLeft = false;   // the emptied source folder could not be removed
+    // The step it stopped at: its originals were being removed; otherwise
+    // its copy had been put in place and none of them was removed yet.
+    bool removalBegun = true;
+    // What is still in the source was compared with the copy, entry by
+    // entry and byte for byte, and the copy holds all of it (only then is
+    // the copy called whole).
+    bool copyWhole = false;
 };
 // The moves that a quit or a kill stopped in their delete step, as their notes
 // say, that are to be told now: those whose items are in both places (the
@@ -56,9 +69,13 @@ struct StoppedMove
 // never told), except while the disk of its source or of its target is not
 // mounted (an unplugged card): the note stays, as the journal's entries do,
 // for at most 30 days, and is read again at a later start, with the disk
-// found wherever it is mounted then. Notes of moves still running in other
-// processes stay; a note half written by a process killed before it was in
-// place goes. Any thread.
+// found wherever it is mounted then (known by its volume, so another card at
+// its place is not taken for it). What is still in the source is compared
+// with the copy, entry by entry and byte for byte (copyWhole). Notes of moves
+// still running in other processes stay; a note half written by a process
+// killed before it was in place goes; once the quit has begun, the notes not
+// yet told stay for the next start. Blocking (it reads the places the notes
+// name, which may be a share whose server is away): never on the main thread.
 QList<StoppedMove> takeStoppedMoves();
 
 } // namespace lg

@@ -17,7 +17,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -128,8 +127,8 @@ struct LockRecord
     QByteArray temporary;   // the temporary's name
     QByteArray made;        // "<device>:<inode>:<type>" of the temporary as made; empty when not recorded
     QByteArray replaced;    // the same of the target it is exchanged with; empty when not recorded
-    QByteArray from;        // where an item brought beside its target came from; may be empty
     QByteArray trashInfo;   // "<device>:<inode>:<size>:<seconds>:<nanoseconds>" of its .trashinfo; may be empty
+    bool brought = false;   // an item brought beside its target from another folder
 };
 
 QByteArray recordText(const LockRecord &record)
@@ -139,8 +138,8 @@ QByteArray recordText(const LockRecord &record)
                       + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\n";
-    if (!record.from.isEmpty())
-        text += "From=" + record.from.toPercentEncoding("/") + "\n";
+    if (record.brought)
+        text += "Brought=1\n";
     if (!record.replaced.isEmpty())
         text += "Replaced=" + record.replaced + "\n";
     if (!record.trashInfo.isEmpty())
@@ -203,8 +202,8 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
         const QByteArray &line = lines.at(i);
         if (line.startsWith("Made=") && i == 4 && isNumberList(line.mid(5), 3))
             record.made = line.mid(5);
-        else if (line.startsWith("From=") && i == 5 && !record.made.isEmpty() && record.kind == TemporaryKind::SetAside)
-            record.from = QByteArray::fromPercentEncoding(line.mid(5));
+        else if (line == "Brought=1" && i == 5 && !record.made.isEmpty() && record.kind == TemporaryKind::SetAside)
+            record.brought = true;
         else if (line.startsWith("Replaced=") && i >= 5 && !record.made.isEmpty() && isNumberList(line.mid(9), 3))
             record.replaced = line.mid(9);
         else if (line.startsWith("TrashInfo=") && record.kind == TemporaryKind::Copy && isNumberList(line.mid(10), 5))
@@ -212,9 +211,6 @@ std::optional<LockRecord> parseRecord(const QByteArray &text, const QByteArray &
         else
             return std::nullopt;
     }
-    if (!record.from.isEmpty()
-        && (!record.from.startsWith('/') || record.from.contains('\0') || record.from.size() > 4095))
-        return std::nullopt;
     const bool named = record.temporary == temporaryName(record.name, record.kind, token)
                        || (!record.made.isEmpty() && record.kind == TemporaryKind::Copy
                            && record.temporary == temporaryName(record.name, TemporaryKind::SetAside, token));
@@ -239,29 +235,15 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
 
 // Puts an item that was set aside back under its own name, else under the next
 // free numbered name; false (and it stays where it is) when neither can be done.
-bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder)
+bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder,
+             bool numbered = false)
 {
     if (injectedFileFault(FileStep::Rename, decoded(joinRaw(folder, temporary))) != 0)
         return false;
-    int err = renameNoReplaceAt(folderFd, temporary, name);
+    int err = numbered ? EEXIST : renameNoReplaceAt(folderFd, temporary, name);
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
         err = renameNoReplaceAt(folderFd, temporary, numberedNameBytes(name, n, isFolder));
     return err == 0;
-}
-
-// Puts an item brought beside its target back at from, where it came from,
-// never replacing anything there; false when that cannot be done.
-bool putBackWhereItCameFrom(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &from)
-{
-    const QByteArray path = joinRaw(folder, temporary);
-    if (injectedFileFault(FileStep::Rename, decoded(path)) != 0)
-        return false;
-    const QByteArray here = handlePath(folderFd) + '/' + temporary;
-    if (::renameat2(folderFd, temporary.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    return renameWithoutReplacingRaw(here, from) == 0;
 }
 
 // Nobody but the user (and the superuser) can have renamed anything onto a
@@ -428,6 +410,36 @@ void noteOwnLock(quint64 device, quint64 inode, bool held)
         g_ownLocks.erase({device, inode});
 }
 
+QByteArray newRecordName(const QByteArray &lockName) { return lockName + ".new"; }
+
+bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text)
+{
+    struct stat old, made;
+    if (*fd < 0 || ::fstat(*fd, &old) != 0)
+        return false;
+    const int newFd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (newFd < 0)
+        return false;
+    // Locked before it takes the record's name, as the first one was; synced
+    // where the disk can sync a file.
+    if (::flock(newFd, LOCK_EX) != 0 || ::write(newFd, text.constData(), size_t(text.size())) != text.size()
+        || (::fdatasync(newFd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        || ::fstat(newFd, &made) != 0 || ::renameat(dirFd, making.constData(), dirFd, name.constData()) != 0) {
+        const int err = errno;
+        ::unlinkat(dirFd, making.constData(), 0);
+        ::close(newFd);
+        errno = err;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_ownLocks.erase({quint64(old.st_dev), quint64(old.st_ino)}))
+            g_ownLocks.insert({quint64(made.st_dev), quint64(made.st_ino)});
+    }
+    ::close(std::exchange(*fd, newFd));
+    return true;
+}
+
 } // namespace temporaries
 
 namespace {
@@ -524,11 +536,11 @@ std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder,
         if (replaced && !(atTarget && isExactly(record.made, *atTarget))) {
             gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode));
         } else if (record.kind == TemporaryKind::SetAside && !replaced) {
-            // An item brought beside its target goes back where the user had
-            // it; the target's own item set aside goes back under its name.
-            gone = !record.from.isEmpty() && putBackWhereItCameFrom(folderFd, folder, record.temporary, record.from);
-            if (!gone)
-                gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode));
+            // The target's own item set aside goes back under its name; an
+            // item brought beside its target from another folder stays in
+            // this one (a record acts on nothing outside its own folder),
+            // under the next free numbered name.
+            gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode), record.brought);
         } else {
             QByteArray failedAt;
             gone = removeEntryAt(folderFd, folder, record.temporary, &failedAt, user) == 0;
@@ -537,10 +549,33 @@ std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder,
     return std::nullopt;
 }
 
+// A new record for the lock of token (".lglock-<token>.new") that a process
+// killed before it renamed it over the lock left: it goes when it is the
+// user's plain file, nobody holds it, it is older than this process (a newer
+// one may be a live writer's, between its open and its lock), and it is
+// empty or exactly a record this program writes.
+LockState removeLeftNewRecord(int folderFd, const QByteArray &name, const QByteArray &token, uid_t user)
+{
+    struct stat st;
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+        || st.st_uid != user || st.st_nlink != 1 || !isOlderThanThisProcess(st.st_mtim))
+        return LockState::NotOurs;
+    const TakenLock taken = takeLock(folderFd, name, user);
+    if (taken.fd < 0)
+        return taken.state;
+    if (taken.text.isEmpty() || parseRecord(taken.text, token) || isFolderRecord(taken.text))
+        ::unlinkat(folderFd, name.constData(), 0);
+    ::close(taken.fd);
+    return LockState::Done;
+}
+
 LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user,
                    Records records = Records::All)
 {
     const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
+    if (records == Records::All && token.size() == tokenLength + 4 && token.endsWith(".new")
+        && isToken(token.left(tokenLength)))
+        return removeLeftNewRecord(folderFd, lockName, token.left(tokenLength), user);
     if (!isToken(token))
         return LockState::NotOurs;
     const TakenLock taken = takeLock(folderFd, lockName, user);
@@ -760,11 +795,11 @@ TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
         m_madeInode = other.m_madeInode;
         m_madeType = other.m_madeType;
         m_exchanging = other.m_exchanging;
-        m_from = std::move(other.m_from);
         m_replacedDevice = other.m_replacedDevice;
         m_replacedInode = other.m_replacedInode;
         m_replacedType = other.m_replacedType;
         m_trashInfo = std::move(other.m_trashInfo);
+        m_brought = other.m_brought;
     }
     return *this;
 }
@@ -817,10 +852,10 @@ void TemporaryOwner::dropClaim()
 
 QString TemporaryOwner::path() const { return decoded(m_temporary); }
 
-// The record is only ever made longer, written over the old one at once: a
-// process killed meanwhile leaves the old record or the new one. The file is
-// cut to the record's length only where an older record was longer, so a
-// disk that refuses ftruncate (a FUSE FAT driver) holds locks all the same.
+// The first record is written into the lock just made; every later one is a
+// new file renamed over it (replaceRecordFile), never written in place: a
+// process killed meanwhile leaves the old record or the new one, whole, on
+// any disk.
 bool TemporaryOwner::writeRecord()
 {
     LockRecord record;
@@ -831,21 +866,21 @@ bool TemporaryOwner::writeRecord()
         record.made = madeText(m_madeDevice, m_madeInode, m_madeType);
     if (m_exchanging)
         record.replaced = madeText(m_replacedDevice, m_replacedInode, m_replacedType);
-    record.from = m_kind == TemporaryKind::SetAside ? m_from : QByteArray();
     record.trashInfo = m_kind == TemporaryKind::Copy ? m_trashInfo : QByteArray();
+    record.brought = m_kind == TemporaryKind::SetAside && m_made && m_brought;
     const QByteArray text = recordText(record);
-    if (::pwrite(m_lockFd, text.constData(), size_t(text.size()), 0) != text.size())
-        return false;
     struct stat written;
     if (::fstat(m_lockFd, &written) != 0)
         return false;
-    if (written.st_size <= text.size())
-        return true;
-    if (const int injected = injectedFileFault(FileStep::Truncate, decoded(m_lockPath))) {
-        errno = injected;
+    if (written.st_size == 0)   // the lock just made: its first record
+        return ::write(m_lockFd, text.constData(), size_t(text.size())) == text.size();
+    if (!replaceRecordFile(AT_FDCWD, m_lockPath, newRecordName(m_lockPath), &m_lockFd, text))
         return false;
+    if (::fstat(m_lockFd, &written) == 0) {
+        m_device = quint64(written.st_dev);
+        m_inode = quint64(written.st_ino);
     }
-    return ::ftruncate(m_lockFd, text.size()) == 0;
+    return true;
 }
 
 bool TemporaryOwner::setKind(TemporaryKind kind)
@@ -933,8 +968,7 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
         if (kind == TemporaryKind::SetAside) {
             // The temporary will be the target itself, or the incoming item, renamed.
             if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
-                if (!incoming.isEmpty() && QDir::isAbsolutePath(incoming))
-                    owner.m_from = enc(QDir::cleanPath(incoming));
+                owner.m_brought = !incoming.isEmpty();
                 owner.m_made = true;
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;

@@ -26,8 +26,10 @@ enum class TemporaryKind {
     Copy,
     Write,      // an unfinished image write: removed
     // The target itself (or an item brought beside it), moved out of the way:
-    // put back under its own name (or where it came from), else under the next
-    // free numbered name (its bytes kept), else left where it is; never deleted.
+    // put back under its own name, else under the next free numbered name
+    // (its bytes kept), else left where it is; never deleted. A record acts on
+    // nothing outside its own folder: an item brought from elsewhere stays in
+    // the target's folder, under the next free numbered name.
     SetAside,
 };
 
@@ -80,8 +82,7 @@ public:
     // go (Trash.h).
     // A set-aside owner records the identity of what is to be renamed to the
     // temporary at once: the target itself, or incoming when given (an item
-    // brought beside the target, recorded with the path it came from, where
-    // the cleanup puts it back), so a kill right after that rename finds it.
+    // brought beside the target), so a kill right after that rename finds it.
     static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr,
                                 const QString &incoming = QString());
     // Claims a temporary for item and renames item there (never replacing);
@@ -123,11 +124,11 @@ private:
     quint64 m_device = 0, m_inode = 0;   // of the lock file, and below of what was made
     quint64 m_madeDevice = 0, m_madeInode = 0;
     quint32 m_madeType = 0;
-    QByteArray m_from;           // raw path an incoming item came from; empty otherwise
     bool m_exchanging = false;   // the record names the item to be exchanged with, below
     quint64 m_replacedDevice = 0, m_replacedInode = 0;
     quint32 m_replacedType = 0;
     QByteArray m_trashInfo;   // the record's line for a .trashinfo that goes with the copy; may be empty
+    bool m_brought = false;   // set aside: the item brought beside the target, not the target's own
 };
 
 // A new empty file (0600, open for writing) at a claimed temporary beside

@@ -43,6 +43,17 @@ QByteArray madeText(quint64 device, quint64 inode, quint32 type);
 // its folder again.
 void noteOwnLock(quint64 device, quint64 inode, bool held);
 
+// Puts text in place of the record file name of the folder open as dirFd
+// (AT_FDCWD: name is a path), which this process holds open and locked as *fd:
+// a new file making (beside it) is made, locked, written and synced, and
+// renamed over it; *fd is the new one then, still locked, and the old one is
+// closed. A record is never written over in place (a FUSE FAT driver puts a
+// write at offset 0 of an existing file at its end). False, with nothing
+// changed and making gone, when that cannot be done.
+bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text);
+// The name of the file a lock's new record is written to before it goes over the lock.
+QByteArray newRecordName(const QByteArray &lockName);
+
 // What one reading of a folder found.
 struct Scan
 {

@@ -49,6 +49,12 @@
 //                                                   without RENAME_NOREPLACE (or a
 //                                                   move where it is refused); stops
 //                                                   once the placeholder is made
+//   platform_fileops_helper cleanas FOLDER          as the user "nobody" (its uid, no
+//                                                   privilege left): about to write in
+//                                                   FOLDER, which reads it for
+//                                                   leftovers; prints "cleaned" and
+//                                                   exits 0, or 77 when no other user
+//                                                   can be played here
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
 #include "platform/files/FileOperations.h"
@@ -68,6 +74,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <grp.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -110,10 +117,26 @@ int quitWhileTheCleanupBlocks(int argc, char **argv)
     return 0;
 }
 
+// Drops every privilege for the user "nobody" and claims a temporary in
+// folder, which reads it for leftovers first; nothing is made there.
+int cleanAsAnotherUser(const QString &folder)
+{
+    if (::geteuid() != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0
+        || ::setuid(0) == 0)
+        return 77;
+    lg::TemporaryOwner owner = lg::TemporaryOwner::claim(folder + QStringLiteral("/probe"), lg::TemporaryKind::Copy);
+    owner.dropClaim();
+    std::printf("cleaned\n");
+    std::fflush(stdout);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && QByteArray(argv[1]) == "quit")
         return quitWhileTheCleanupBlocks(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "cleanas")
+        return cleanAsAnotherUser(QString::fromLocal8Bit(argv[2]));
     if (argc < 3)
         return 1;
     const QByteArray mode = argv[1];

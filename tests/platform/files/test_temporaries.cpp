@@ -6,6 +6,7 @@
 // are left alone with all they name.
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
+#include "platform/files/FolderRecords.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Journal.h"
@@ -281,6 +282,53 @@ struct Card
     bool m_made = false;
 };
 
+// An exFAT card (an image through a loop device of its own, mounted through
+// FUSE at one place or another) for the guard's life, where the machine has
+// the tools and lets this process mount.
+struct ExfatCard
+{
+    explicit ExfatCard(const QString &image)
+    {
+        m_fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
+        QFile sized(image);
+        if (mkfs.isEmpty() || m_fuse.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly)
+            || !sized.resize(8 << 20))
+            return;
+        sized.close();
+        QProcess format;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {image});
+        QProcess loop;
+        if (format.waitForFinished(10000) && format.exitCode() == 0)
+            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
+        if (loop.waitForFinished(10000) && loop.exitCode() == 0)
+            m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+    }
+    ExfatCard(const QString &image, const QString &at) : ExfatCard(image) { mountAt(at); }
+    ~ExfatCard()
+    {
+        unmount();
+        if (!m_device.isEmpty())
+            QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
+    }
+    bool mountAt(const QString &at)
+    {
+        QDir().mkpath(at);
+        if (!m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, at}) == 0)
+            m_at = at;
+        return mounted();
+    }
+    void unmount()
+    {
+        if (!m_at.isEmpty())
+            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
+        m_at.clear();
+    }
+    bool mounted() const { return !m_at.isEmpty(); }
+    QString m_fuse, m_device, m_at;
+};
+
 // The names of the notes of stopped moves in the journal's folder.
 QStringList moveNotes(const QString &journal)
 {
@@ -429,9 +477,11 @@ private Q_SLOTS:
     }
 
     // A folder moved with Replace and killed once it was brought beside its
-    // target goes back where the user had it, and the target's own folder
-    // back under its name; nothing comes back numbered in the destination.
-    void aMovedFolderKilledBesideItsTargetGoesBackWhereItCameFrom()
+    // target loses nothing, and the target's own folder goes back under its
+    // name. A record acts on nothing outside its own folder: a folder brought beside
+    // its target from another folder stays, whole, in the target's folder
+    // under the next free name, and the target keeps its own.
+    void aMovedFolderKilledBesideItsTargetStaysWholeBesideIt()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("brought"));
         const QString dst = root + "/dst";
@@ -445,10 +495,10 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
         lg::cleanFoldersLeftByKilledRuns();
-        QCOMPARE(entries(dst), QStringList{"AX"});
+        QCOMPARE(entries(dst), (QStringList{"AX", "AX 2"}));
         QCOMPARE(lg::test::readAll(dst + "/AX/old.jpg"), QByteArray("the only copy"));
-        QCOMPARE(entries(root + "/src"), QStringList{"AX"});
-        QCOMPARE(lg::test::readAll(root + "/src/AX/new.jpg"), QByteArray("moved"));
+        QCOMPARE(lg::test::readAll(dst + "/AX 2/new.jpg"), QByteArray("moved"));
+        QCOMPARE(entries(root + "/src"), QStringList{});
     }
 
     void aKilledImageWriteLeavesNothingForGood_data()
@@ -949,9 +999,10 @@ private Q_SLOTS:
         } else {
             QVERIFY(QDir().rename(root + "/away", root + "/disk"));
             lg::cleanFoldersLeftByKilledRuns();
-            QCOMPARE(hiddenEntries(dst), QStringList{});
             // A folder of that name on another disk than the one recorded
-            // does not stand for it: the entry waits for its own disk.
+            // does not stand for it: it is not touched, and the entry waits
+            // for its own disk.
+            QCOMPARE(hiddenEntries(dst).isEmpty(), away != QLatin1String("recorded"));
             QCOMPARE(journalFolders().contains(dst), away == QLatin1String("recorded"));
             if (const QString left = journalEntryFor(dst); !left.isEmpty())
                 QFile::remove(left);
@@ -1634,12 +1685,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("change");   // how the planted record differs from an exact one
         QTest::addColumn<bool>("acted");
         QTest::newRow("opened up, exact") << "opened" << "" << true;
-        QTest::newRow("opened up, moved there") << "opened" << "moved" << true;
+        QTest::newRow("opened up, renamed within its folder") << "opened" << "moved" << true;
+        // A record names only what lies in its own folder.
+        QTest::newRow("opened up, named by a path") << "opened" << "path" << false;
         QTest::newRow("opened up, a mode wider than the folder's") << "opened" << "wider" << false;
         QTest::newRow("opened up, another folder") << "opened" << "identity" << false;
         QTest::newRow("opened up, an extra line") << "opened" << "extra" << false;
         QTest::newRow("placeholder, exact") << "placeholder" << "" << true;
-        QTest::newRow("placeholder, its item gone from where it came") << "placeholder" << "arrived" << false;
+        QTest::newRow("placeholder, its mode changed since") << "placeholder" << "mode" << false;
         QTest::newRow("placeholder, another item") << "placeholder" << "identity" << false;
         QTest::newRow("placeholder, not empty") << "placeholder" << "full" << false;
         QTest::newRow("placeholder, no identity yet, older") << "placeholder" << "unmade" << true;
@@ -1664,9 +1717,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(item));
         if (change == QLatin1String("full"))
             lg::test::writeFile(item + "/kept.jpg", "kept");
-        const QString from = QFileInfo(lg::test::writeFile(root + "/src/T/a.jpg", "a")).absolutePath();
-        if (change == QLatin1String("arrived"))
-            QVERIFY(QDir().rmdir(from) || QDir(from).removeRecursively());
+        lg::test::writeFile(root + "/src/T/a.jpg", "a");
         // A placeholder is made with no mode bits (where the disk keeps modes).
         const bool asMade = kind == QLatin1String("placeholder")
                             && (change == QLatin1String("unmade") || change == QLatin1String("recent"));
@@ -1681,19 +1732,20 @@ private Q_SLOTS:
         const QByteArray identity = QByteArray::number(quint64(st.st_dev)) + ":" + QByteArray::number(inode);
         QByteArray text;
         if (kind == QLatin1String("opened")) {
-            const bool moved = change == QLatin1String("moved");
+            const bool moved = change == QLatin1String("moved") || change == QLatin1String("path");
             text = "[Lumen Gallery opened folder]\nName=" + QByteArray(moved ? "Gone" : "T") + "\nFolder=" + identity
                    + "\nMode=" + QByteArray(change == QLatin1String("wider") ? "511" : "365") + "\nGiven=493\n";
-            if (moved)
+            if (change == QLatin1String("path"))
                 text += "MovedTo=" + raw(item).toPercentEncoding("/") + "\n";
         } else {
-            text = "[Lumen Gallery placeholder]\nName=T\nFrom=" + raw(root + "/src/T").toPercentEncoding("/") + "\n";
+            text = "[Lumen Gallery placeholder]\nName=T\n";
             if (!change.startsWith(QLatin1String("unmade")) && change != QLatin1String("recent"))
             {
                 const std::optional<lg::FileIdentity> id = lg::fileIdentity(item);
                 QVERIFY(id);
                 text += "Made=" + QByteArray::number(id->device) + ":" + QByteArray::number(inode - st.st_ino + id->inode)
-                        + ":" + QByteArray::number(id->type) + "\n";
+                        + ":" + QByteArray::number(id->type) + "\nMode=" + (change == QLatin1String("mode") ? "448" : "493")
+                        + "\n";
             }
         }
         if (change == QLatin1String("extra"))
@@ -1705,10 +1757,8 @@ private Q_SLOTS:
         const QByteArray recordToken = swapped ? QByteArray("fedcba9876543210") : QByteArray(token);
         const QString copied = folder + "/.T.lgcopy-" + QString::fromLatin1(copyToken);
         const bool ofACopy = change.startsWith(QLatin1String("copy"));
-        if (ofACopy) {
-            text.replace(raw(root + "/src/T").toPercentEncoding("/"), raw(copied).toPercentEncoding("/"));
+        if (ofACopy)
             lg::test::writeFile(copied + "/a.jpg", "a");
-        }
         const auto writeCopyRecord = [&] {
             const std::optional<lg::FileIdentity> id = lg::fileIdentity(copied);
             QVERIFY(id);
@@ -1730,7 +1780,7 @@ private Q_SLOTS:
         }
         // An exact record goes whatever it found; anything else is not ours and stays.
         const bool exact = change != QLatin1String("extra") && change != QLatin1String("crlf")
-                           && change != QLatin1String("wider");
+                           && change != QLatin1String("wider") && change != QLatin1String("path");
         QCOMPARE(QFileInfo::exists(lock), !exact);
         ::chmod(raw(item).constData(), 0755);
     }
@@ -2056,6 +2106,348 @@ private Q_SLOTS:
     // place names nothing: it goes at the next start, once nobody holds it
     // and it is older than the process that looks; a newer one or one held
     // is left to its writer.
+    // A record on a card is input: an "opened folder" record acts only on
+    // what lies inside the folder it was written in, on that folder's volume,
+    // reached by handle without following a link, and only where that is
+    // exactly the folder recorded with the mode recorded. Run as an ordinary
+    // user (its own uid, no privilege), planted records that name the user's
+    // own folders outside the card by an absolute path, by "..", through a
+    // link on the card, or by inode among another folder's entries with a
+    // made-up device leave them as they are.
+    void aPlantedRecordActsOnlyInsideItsOwnFolder_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("named");   // below the test's root
+        QTest::addColumn<int>("mode");        // named's mode afterwards
+        QTest::newRow("by an absolute path") << "absolute" << "home/Private" << 0700;
+        QTest::newRow("by ..") << "up" << "home" << 0755;
+        QTest::newRow("through a link on the card") << "link" << "home/Documents" << 0755;
+        QTest::newRow("by inode among a folder's entries, a made-up device") << "inode" << "home/Private" << 0700;
+        QTest::newRow("its own folder's item, exactly as recorded") << "own" << "card/DCIM/Locked" << 0555;
+        QTest::newRow("its own folder's item, a made-up device") << "own, made up" << "card/DCIM/Locked" << 0755;
+    }
+    void aPlantedRecordActsOnlyInsideItsOwnFolder()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, named);
+        QFETCH(int, mode);
+        if (::geteuid() != 0)
+            QSKIP("Playing an ordinary user needs root");
+        const QString root = lg::test::freshFolder(QStringLiteral("planted outside ") + how);
+        const QString card = root + "/card/DCIM";
+        for (const QString &folder : {root + "/home/Private", root + "/home/Documents", card + "/Locked"})
+            QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(raw(root + "/home").constData(), 0755), 0);
+        QCOMPARE(::chmod(raw(root + "/home/Private").constData(), 0700), 0);
+        QCOMPARE(::chmod(raw(root + "/home/Documents").constData(), 0755), 0);
+        QCOMPARE(::chmod(raw(card + "/Locked").constData(), 0755), 0);
+        QCOMPARE(::symlink("../../home", raw(card + "/away").constData()), 0);
+        struct stat st;
+        QCOMPARE(::lstat(raw(root + "/" + named).constData(), &st), 0);
+        const bool madeUp = how == QLatin1String("inode") || how == QLatin1String("own, made up");
+        const bool own = how.startsWith(QLatin1String("own"));
+        const QByteArray device = madeUp ? QByteArray("12345") : QByteArray::number(quint64(st.st_dev));
+        const QByteArray identity = device + ":" + QByteArray::number(quint64(st.st_ino));
+        const int now = int(st.st_mode & 07777);
+        // The mode the record says it gave (the one the folder has now) and
+        // the narrower one it says the folder had.
+        const QByteArray modes = "\nMode=" + QByteArray::number(now == 0700 ? 0 : now == 0755 && !own ? 055 : 0555)
+                                 + "\nGiven=" + QByteArray::number(now) + "\n";
+        QByteArray text = "[Lumen Gallery opened folder]\nName=" + QByteArray(own ? "Locked" : "Gone")
+                          + "\nFolder=" + identity + modes;
+        if (how == QLatin1String("absolute"))
+            text += "MovedTo=" + raw(root + "/home/Private").toPercentEncoding("/") + "\n";
+        else if (how == QLatin1String("up"))
+            text += "MovedTo=../../home\n";
+        else if (how == QLatin1String("link"))
+            text += "MovedTo=away/Documents\n";
+        else if (how == QLatin1String("inode"))
+            text += "MovedTo=../../home/Nothing\n";
+        const QString lock = lg::test::writeFile(card + "/.lglock-" + QString::fromLatin1(token), text);
+        lg::test::handOver(root);
+        QProcess cleaning;
+        cleaning.start(QStringLiteral(LG_FILEOPS_HELPER), {QStringLiteral("cleanas"), card});
+        QVERIFY(cleaning.waitForFinished(20000));
+        if (cleaning.exitCode() == 77)
+            QSKIP("No other user can be played here");
+        QCOMPARE(cleaning.exitCode(), 0);
+        QCOMPARE(::lstat(raw(root + "/" + named).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        for (const QString &folder : {root + "/home", root + "/home/Private", root + "/home/Documents"}) {
+            QCOMPARE(::lstat(raw(folder).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), folder.endsWith(QLatin1String("Private")) ? 0700 : 0755);
+        }
+        // A record that names anything outside is not ours and stays; an exact one goes.
+        QCOMPARE(QFileInfo::exists(lock), !own);
+    }
+
+    // A record is never written over in place (a FUSE FAT driver puts a write
+    // at offset 0 of an existing file at its end): every later record of a
+    // temporary's lock, a placeholder's record, a journal entry marked
+    // missing and a stopped move's note is a new file renamed over the old
+    // one, which is left as it was; nothing is left beside it.
+    void aRecordIsNeverWrittenOverInPlace_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::newRow("a temporary's lock") << "lock";
+        QTest::newRow("a placeholder's record") << "placeholder";
+        QTest::newRow("a stopped move's note") << "note";
+        QTest::newRow("a journal entry marked missing") << "entry";
+    }
+    void aRecordIsNeverWrittenOverInPlace()
+    {
+        QFETCH(QString, record);
+        const QString root = lg::test::freshFolder(QStringLiteral("renamed over ") + record);
+        const QString folder = root + "/dst";
+        QVERIFY(QDir().mkpath(folder));
+        // The one record file in dir whose name starts with prefix.
+        const auto recordIn = [](const QString &dir, const QString &prefix) {
+            QStringList found;
+            for (const QString &name : entries(dir))
+                if (name.startsWith(prefix))
+                    found << dir + "/" + name;
+            return found;
+        };
+        lg::TemporaryOwner owner;
+        lg::PlaceholderRecord placeholder;
+        std::optional<lg::MoveDeletion> note;
+        QString path;
+        if (record == QLatin1String("lock")) {
+            owner = lg::TemporaryOwner::claim(folder + "/T", lg::TemporaryKind::Copy);
+            QVERIFY(owner.isValid());
+            QCOMPARE(recordIn(folder, ".lglock-").size(), 1);
+            path = recordIn(folder, ".lglock-").first();
+        } else if (record == QLatin1String("placeholder")) {
+            placeholder = lg::PlaceholderRecord::before(raw(root + "/src/T"), raw(folder + "/T"));
+            QCOMPARE(recordIn(folder, ".lglock-").size(), 1);
+            path = recordIn(folder, ".lglock-").first();
+        } else if (record == QLatin1String("note")) {
+            note.emplace(root + "/src/T", folder + "/T");
+            QVERIFY(note->isNoted());
+            QCOMPARE(moveNotes(journalPath()).size(), 1);
+            path = journalPath() + "/" + moveNotes(journalPath()).first();
+        } else {
+            // A dead process's entry of a folder on a disk that is not mounted now.
+            path = lg::test::writeFile(journalPath() + "/00000000000000aa",
+                                       journalEntry(folder + "/gone", "Disk=/nowhere\nDevice=0:99999\nRoot=/\n"));
+        }
+        const QByteArray before = lg::test::readAll(path);
+        QVERIFY(!before.isEmpty());
+        const int old = ::open(raw(path).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(old >= 0);
+        const auto closeOld = qScopeGuard([old] { ::close(old); });
+        if (record == QLatin1String("lock")) {
+            const int fd = ::open(raw(owner.path()).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            QVERIFY(fd >= 0);
+            QVERIFY(owner.recordMade(fd));
+            ::close(fd);
+        } else if (record == QLatin1String("placeholder")) {
+            QVERIFY(QDir().mkpath(folder + "/T"));
+            struct stat made;
+            QCOMPARE(::lstat(raw(folder + "/T").constData(), &made), 0);
+            placeholder.made(made);
+        } else if (record == QLatin1String("note")) {
+            QVERIFY(note->removing());
+        } else {
+            lg::cleanFoldersLeftByKilledRuns();
+        }
+        // The old file holds its old record, whole; the name holds the new one.
+        QByteArray kept(before.size() + 64, '\0');
+        const ssize_t n = ::pread(old, kept.data(), size_t(kept.size()), 0);
+        QCOMPARE(kept.left(qsizetype(n)), before);
+        const QByteArray after = lg::test::readAll(path);
+        QVERIFY(after.startsWith(before));
+        QVERIFY(after.size() > before.size());
+        const QStringList beside = record == QLatin1String("note") || record == QLatin1String("entry")
+                                       ? QStringList(entries(journalPath()))
+                                       : entries(folder);
+        for (const QString &name : beside)
+            QVERIFY2(!name.endsWith(QLatin1String(".new")), qPrintable(name));
+        if (note) {
+            note->finish();
+        } else if (record == QLatin1String("entry")) {
+            QFile::remove(path);
+        } else if (record == QLatin1String("lock")) {
+            QFile::remove(owner.path());
+            owner = lg::TemporaryOwner();
+        } else {
+            placeholder.done();
+        }
+        QDir(folder + "/T").removeRecursively();
+    }
+
+    // A new record that a kill left before it was renamed over its lock
+    // (".lglock-<token>.new") goes at the next look at its folder when it is
+    // exactly a record of ours; anything else under such a name stays.
+    void aNewRecordLeftByAKillGoes_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("a temporary's record") << record("copy", "T", ".T.lgcopy-" + QByteArray(token)) << true;
+        QTest::newRow("a placeholder's record") << QByteArray("[Lumen Gallery placeholder]\nName=T\n") << true;
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("not ours") << QByteArray("my notes\n") << false;
+    }
+    void aNewRecordLeftByAKillGoes()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("new record ") + QTest::currentDataTag());
+        const QString folder = root + "/dst";
+        const QString path = lg::test::writeFile(folder + "/.lglock-" + QString::fromLatin1(token) + ".new", text);
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        writeInto(folder, QStringLiteral("N"));
+        QCOMPARE(QFileInfo::exists(path), !gone);
+    }
+
+    // A card is known by its volume, not by where it is mounted: card B, of
+    // the same make, mounted where card A was, is not taken for A. What a
+    // kill left on A (a hidden copy and the journal's entry of its folder, a
+    // stopped move's note) waits for A, and B's folder is not touched; once
+    // A is back, its folder is put right and the move told.
+    void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst_data()
+    {
+        QTest::addColumn<bool>("exfat");
+        QTest::newRow("ext4") << false;
+        QTest::newRow("exFAT through FUSE") << true;
+    }
+    void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst()
+    {
+        QFETCH(bool, exfat);
+        const QString root = lg::test::freshFolder(QStringLiteral("second card ") + QTest::currentDataTag());
+        Card first(root + "/a.img"), second(root + "/b.img");
+        ExfatCard firstExfat(root + "/a.exfat"), secondExfat(root + "/b.exfat");
+        const QString card = root + "/CARD";
+        const auto mountFirst = [&] { return exfat ? firstExfat.mountAt(card) : first.mountAt(card); };
+        const auto mountSecond = [&] { return exfat ? secondExfat.mountAt(card) : second.mountAt(card); };
+        const auto unmountFirst = [&] { exfat ? firstExfat.unmount() : first.unmount(); };
+        const auto unmountSecond = [&] { exfat ? secondExfat.unmount() : second.unmount(); };
+        if (!mountFirst())
+            QSKIP("This machine does not let the tests mount such a card.");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        const QString dst = card + "/dst";
+        lg::test::writeFile(root + "/src/F/big.mov", QByteArray(10000, 'v'));
+        QVERIFY(QDir().mkpath(dst));
+        {
+            StoppedOperation copying({QStringLiteral("copy"), root + "/src/F", dst});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QCOMPARE(hiddenEntries(dst).size(), 2);
+        const QString source = root + "/Pictures/Trip";
+        lg::test::writeFile(source + "/a.jpg", "a");
+        {
+            lg::MoveDeletion note(source, card + "/Trip");
+            lg::test::writeFile(card + "/Trip/a.jpg", "a");   // the copy, in place
+            QVERIFY(note.removing());
+            note.keep();
+        }
+        unmountFirst();
+        QVERIFY(mountSecond());
+        lg::test::writeFile(dst + "/B.jpg", "card B's own");
+        lg::cleanFoldersLeftByKilledRuns();
+        QVERIFY(journalFolders().contains(dst));
+        QCOMPARE(entries(dst), QStringList{"B.jpg"});
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        QCOMPARE(moveNotes(journalPath()).size(), 1);   // it waits for card A
+        unmountSecond();
+        QVERIFY(mountFirst());
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        QVERIFY(!journalFolders().contains(dst));
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.first().target, card + "/Trip");
+        QVERIFY(moves.first().copyWhole);
+        QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // A Replace that the quit reaches at or after its swap leaves no hidden
+    // folder: the old one, replaced as asked, is removed before the process
+    // ends, as an unfinished copy is, and the new one stands in its place.
+    void aReplaceQuitAtItsSwapLeavesNoHiddenFolder_data()
+    {
+        QTest::addColumn<bool>("canSwap");
+        QTest::newRow("swapped in one step") << true;
+        QTest::newRow("on a disk that cannot swap") << false;
+    }
+    void aReplaceQuitAtItsSwapLeavesNoHiddenFolder()
+    {
+        QFETCH(bool, canSwap);
+        const QString root = lg::test::freshFolder(QStringLiteral("replace quit ") + QTest::currentDataTag());
+        for (int i = 0; i < 4; ++i) {
+            lg::test::writeFile(root + QStringLiteral("/src/F/n%1.jpg").arg(i), "new");
+            lg::test::writeFile(root + QStringLiteral("/dst/F/Day %1/o%1.jpg").arg(i), "old");
+        }
+        const QString dst = root + "/dst";
+        lg::setRemovalClockForTesting([] { return qint64(0); });   // the bound is never reached
+        const auto clockBack = qScopeGuard([] { lg::setRemovalClockForTesting({}); });
+        lg::FileOpResult r;
+        {
+            FaultGuard fault([canSwap](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Swap && !canSwap)
+                    return EINVAL;
+                if ((step == lg::FileStep::Exchanged || (step == lg::FileStep::FinalRename && !canSwap))
+                    && !lg::isShuttingDown())
+                    lg::beginShutdown();   // Ctrl+Q, a window close, SIGTERM or a lost display
+                return 0;
+            });
+            r = lg::copyItem(root + "/src/F", dst, lg::ConflictPolicy::Replace);
+        }
+        lg::resetShutdownForTesting();
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        QCOMPARE(entries(dst + "/F"), (QStringList{"n0.jpg", "n1.jpg", "n2.jpg", "n3.jpg"}));
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+    }
+
+    // On a card that keeps no modes and numbers its files afresh at each
+    // mount (exFAT), nothing but the exact identity recorded tells a
+    // placeholder from the card's own empty folder or empty file: planted
+    // placeholder records (an older version's, one without identity, one
+    // naming another item) leave them where they are.
+    void placeholderRecordsNeverTakeACardsOwnEmptyItems_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("planted");
+        for (const char *name : {"Album", "notes.txt"}) {
+            QTest::addRow("%s, an older version's record", name) << QString::fromLatin1(name) << "older";
+            QTest::addRow("%s, no identity", name) << QString::fromLatin1(name) << "unmade";
+            QTest::addRow("%s, another item", name) << QString::fromLatin1(name) << "identity";
+        }
+    }
+    void placeholderRecordsNeverTakeACardsOwnEmptyItems()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, planted);
+        const QString root = lg::test::freshFolder(QStringLiteral("card's own ") + QTest::currentDataTag());
+        const QString card = root + "/card";
+        ExfatCard exfat(root + "/card.img", card);
+        if (!exfat.mounted())
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
+        const QString item = card + "/" + name;
+        if (name.contains(QLatin1Char('.')))
+            lg::test::writeFile(item, QByteArray());
+        else
+            QVERIFY(QDir().mkpath(item));
+        lg::test::writeFile(card + "/src/" + name, "elsewhere");
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(item).constData(), anHourAgo, 0), 0);
+        struct stat st;
+        QCOMPARE(::lstat(raw(item).constData(), &st), 0);
+        QByteArray text = "[Lumen Gallery placeholder]\nName=" + raw(name) + "\n";
+        if (planted == QLatin1String("older"))
+            text += "From=" + raw(card + "/src/" + name).toPercentEncoding("/") + "\n";
+        else if (planted == QLatin1String("identity"))
+            text += "Made=" + QByteArray::number(quint64(st.st_dev)) + ":" + QByteArray::number(quint64(st.st_ino) + 1)
+                    + ":" + QByteArray::number(st.st_mode & S_IFMT) + "\nMode=" + QByteArray::number(st.st_mode & 07777)
+                    + "\n";
+        lg::test::writeFile(card + "/.lglock-" + QString::fromLatin1(token), text);
+        writeInto(card, QStringLiteral("N"));   // the folder is read before its first temporary
+        QVERIFY(QFileInfo::exists(item));
+        QCOMPARE(lg::test::readAll(card + "/src/" + name), QByteArray("elsewhere"));
+    }
+
     void aHalfWrittenMoveNoteGoes_data()
     {
         QTest::addColumn<QString>("note");

@@ -4,7 +4,7 @@
 #include "app/mainvc.h"
 #include "outreach/utilityKitvc.h"
 #include "model/ChosenFiles.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/FileIdentity.h"

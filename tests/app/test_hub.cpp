@@ -20,7 +20,7 @@
 #include "controls/Spinner.h"
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"

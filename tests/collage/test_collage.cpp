@@ -14,7 +14,7 @@
 #include "collage/CollageScan.h"
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"

@@ -17,7 +17,7 @@
 #include "platform/desktop/Paths.h"
 #include "platform/files/Trash.h"
 #include "sidebar/sideMenuvc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileIdentity.h"
 #include "model/ThumbnailCache.h"

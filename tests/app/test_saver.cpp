@@ -10,7 +10,7 @@
 #include "collage/collagevc.h"
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"

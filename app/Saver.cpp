@@ -1,4 +1,4 @@
-#include "model/Saver.h"
+#include "app/Saver.h"
 
 #include "model/ScreenHooks.h"
 #include "model/SharedState.h"

@@ -7,9 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QStandardPaths>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -142,7 +140,6 @@ const QColor &collageBorderColor()
     return color;
 }
 
-QWidget *currentContentView = nullptr;
 QSet<int> draggedIndexPaths;
 std::optional<QList<int>> draggedRowIndexes;
 QList<QUrl> draggedItemURLs;
@@ -152,29 +149,6 @@ int collageSelectedSize = 0;
 bool isCollageLandscape = false;
 bool isCollageSaved = false;
 bool isCollageFirstLoad = false;
-QList<QWidget *> collageSlotList;
-
-void pinViewToContainerEdges(QWidget *container, QWidget *view)
-{
-    if (!container || !view)
-        return;
-    QLayout *layout = container->layout();
-    if (!layout) {
-        layout = new QGridLayout(container);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-    }
-    if (view->parentWidget() != container)
-        view->setParent(container);
-    // Every view fills the one cell; one already in the layout is not added again.
-    if (layout->indexOf(view) < 0) {
-        if (auto *grid = qobject_cast<QGridLayout *>(layout))
-            grid->addWidget(view, 0, 0);
-        else
-            layout->addWidget(view);
-    }
-    view->show();
-}
 
 bool itemListContainsFileName(const QString &name)
 {

@@ -8,14 +8,12 @@
 #include "platform/desktop/Paths.h"
 #include "platform/files/FileNames.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -231,7 +229,8 @@ LibraryPaths &libraryPaths()
 // widget application (the benchmark runs without one).
 bool showBusyOverlay()
 {
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (!application || !application->inherits("QApplication"))
         return false;
     if (screenHooks().showBusyOverlay)
         screenHooks().showBusyOverlay();
@@ -385,7 +384,7 @@ void PhotosLibraryReader::showPhotosRunningAlert()
     alertphotoLibrary = spec;
     m_alertOpen = true;
     QPointer<PhotosLibraryReader> self(this);
-    lg::Alert::show(QApplication::activeWindow(), spec, [self](int button) {
+    lg::Alert::show(lg::Alert::activeWindow(), spec, [self](int button) {
         if (!self)
             return;
         self->m_alertOpen = false;

@@ -17,7 +17,7 @@
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/Seams.h"

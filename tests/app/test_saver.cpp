@@ -15,7 +15,7 @@
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Workspace.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"

@@ -8,7 +8,7 @@
 #include "model/MediaRecords.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>

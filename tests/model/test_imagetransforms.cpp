@@ -3,7 +3,7 @@
 #include "model/ImageTransforms.h"
 #include "app/Saver.h"
 #include "platform/image/PictureMetadata.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

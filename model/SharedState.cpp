@@ -11,13 +11,13 @@
 
 #include <algorithm>
 
-uint8_t currentScreenMode = ScreenGrid;
-uint8_t previousScreenMode = ScreenGrid;
-int selectedViewStyle = gridStyle;
-int styleBeforeViewer = 0;
-int fullImageReturnStyle = 0;
-int mainWindowNeverShown = 1;
-bool openedFromFinder = false;
+uint8_t currentScreenMode;
+uint8_t previousScreenMode;
+int selectedViewStyle;
+int styleBeforeViewer;
+int fullImageReturnStyle;
+int mainWindowNeverShown;
+bool openedFromFinder;
 
 uint8_t screenModeForStyle(int style)
 {
@@ -46,16 +46,16 @@ void enterScreenModeOfSelectedStyle()
 
 QVector<InitialDirectory> itemList;
 QVector<InitialDirectory> searchResults;
-bool isSearchActive = false;
-bool isSorted = false;
-int selectedItemIndex = 0;
+bool isSearchActive;
+bool isSorted;
+int selectedItemIndex;
 std::optional<QUrl> currentFolderURL;
 QList<QUrl> copiedURLs;
 QList<QUrl> selectedSourceURLs;
 QList<QUrl> importQueue;
 
 QVector<InitialDirectory> openedFileItems;
-bool focusFileAfterReload = false;
+bool focusFileAfterReload;
 std::optional<QUrl> fileToFocus;
 
 QVector<InitialDirectory> &activeItemList()
@@ -96,12 +96,12 @@ const QStringList standardHomeFolders = {
     "desktop", "documents", "downloads", "movies", "music", "pictures", "public", "applications",
 };
 
-std::atomic<bool> isBusy{false};
-std::atomic<bool> isFileOperationRunning{false};
-std::atomic<bool> stopAddingFolders{false};
-bool startSlideshow = false;
-uint8_t infoLineMode = 0;
-int preferencesTabIndex = 1;
+std::atomic<bool> isBusy;
+std::atomic<bool> isFileOperationRunning;
+std::atomic<bool> stopAddingFolders;
+bool startSlideshow;
+uint8_t infoLineMode;
+int preferencesTabIndex;
 const QString openedWithLabel = QStringLiteral("Opened with Lumen Gallery");
 const QString firstRunKey = QStringLiteral("Firstrun");
 
@@ -145,10 +145,10 @@ std::optional<QList<int>> draggedRowIndexes;
 QList<QUrl> draggedItemURLs;
 QVector<arrayStruct> collagePhotoList;
 QVector<std::pair<double, double>> collageSizes;
-int collageSelectedSize = 0;
-bool isCollageLandscape = false;
-bool isCollageSaved = false;
-bool isCollageFirstLoad = false;
+int collageSelectedSize;
+bool isCollageLandscape;
+bool isCollageSaved;
+bool isCollageFirstLoad;
 
 bool itemListContainsFileName(const QString &name)
 {
@@ -192,4 +192,51 @@ bool canModifyFolder(const std::optional<QUrl> &url)
             return false;
     }
     return true;
+}
+
+void setSharedStateToStart()
+{
+    currentScreenMode = ScreenGrid;
+    previousScreenMode = ScreenGrid;
+    selectedViewStyle = gridStyle;
+    styleBeforeViewer = 0;
+    fullImageReturnStyle = 0;
+    mainWindowNeverShown = 1;
+    openedFromFinder = false;
+
+    itemList.clear();
+    searchResults.clear();
+    isSearchActive = false;
+    isSorted = false;
+    selectedItemIndex = 0;
+    currentFolderURL.reset();
+    copiedURLs.clear();
+    selectedSourceURLs.clear();
+    importQueue.clear();
+    openedFileItems.clear();
+    focusFileAfterReload = false;
+    fileToFocus.reset();
+
+    isBusy = false;
+    isFileOperationRunning = false;
+    stopAddingFolders = false;
+    startSlideshow = false;
+    infoLineMode = 0;
+    preferencesTabIndex = 1;
+
+    draggedIndexPaths.clear();
+    draggedRowIndexes.reset();
+    draggedItemURLs.clear();
+    collagePhotoList.clear();
+    collageSizes.clear();
+    collageSelectedSize = 0;
+    isCollageLandscape = false;
+    isCollageSaved = false;
+    isCollageFirstLoad = false;
+}
+
+namespace {
+// The program starts with the start values: every piece of state above is
+// defined before this line, so each is made before it is set.
+[[maybe_unused]] const bool stateAtStart = (setSharedStateToStart(), true);
 }

@@ -121,3 +121,8 @@ bool isHiddenURL(const QUrl &url);
 bool canModifyFolder(const std::optional<QUrl> &url);
 // Starts importing importQueue into the Photos library.
 void startPhotoLibraryImport();
+
+// Puts every piece of the state above back to its start value, the values the
+// program starts with (written there alone). Tests call it between cases
+// through resetSharedState (app/Essentials.h), or directly below the screens.
+void setSharedStateToStart();

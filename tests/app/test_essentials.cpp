@@ -44,8 +44,36 @@ class TestEssentials : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // The program starts with the start values, and a reset gives back the
+    // same ones: they are written in one place (setSharedStateToStart).
+    void initTestCase()
+    {
+        QCOMPARE(mainWindowNeverShown, 1);
+        QCOMPARE(preferencesTabIndex, 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(selectedViewStyle, gridStyle);
+        QVERIFY(!isBusy && !isCollageSaved && itemList.isEmpty() && !currentFolderURL);
+    }
     void init() { resetSharedState(); }
     void cleanupTestCase() { resetSharedState(); }
+
+    void aResetGivesBackTheStartValues()
+    {
+        mainWindowNeverShown = 0;
+        preferencesTabIndex = 3;
+        currentScreenMode = ScreenCollage;
+        selectedViewStyle = listStyle;
+        isBusy = true;
+        isCollageSaved = true;
+        draggedItemURLs.append(QUrl::fromLocalFile(QStringLiteral("/a.jpg")));
+        collageSlotList.append(nullptr);
+        resetSharedState();
+        QCOMPARE(mainWindowNeverShown, 1);
+        QCOMPARE(preferencesTabIndex, 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(selectedViewStyle, gridStyle);
+        QVERIFY(!isBusy && !isCollageSaved && draggedItemURLs.isEmpty() && collageSlotList.isEmpty());
+    }
 
     void itemListFindsNamesWhateverTheirCase()
     {

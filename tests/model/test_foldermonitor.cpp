@@ -2,8 +2,6 @@
 // inotify queues an event before the changing call returns, so one pass of the
 // event loop after a change delivers it; no waiting is needed.
 #include "model/FileServices.h"
-#include "app/FileHandover.h"
-#include "app/LaunchAtLogin.h"
 #include "model/FolderMonitor.h"
 #include "model/MediaRecords.h"
 #include "platform/desktop/Paths.h"

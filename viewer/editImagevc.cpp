@@ -10,7 +10,7 @@
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/PictureLimits.h"
 #include "platform/runtime/Background.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ElidedLabel.h"

@@ -3,11 +3,11 @@
 
 #include "platform/base/TiffStructure.h"
 #include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
 #include "platform/jpeg/JpegExif.h"
 #include "platform/jpeg/JpegSegments.h"
 
 #include <QStringList>
+#include <QStandardPaths>
 
 
 #include <algorithm>
@@ -811,6 +811,13 @@ bool probeQtSignatures(const ByteSource &source, const Bytes &bytes, Probe &p)
         return false;
     }
     return true;
+}
+
+// True when ImageMagick may hand PostScript-like files to ghostscript here.
+bool postscriptReadable()
+{
+    static const bool readable = !QStandardPaths::findExecutable(QStringLiteral("gs")).isEmpty();
+    return readable;
 }
 
 // PostScript and PDF, PICT, TGA and MacPaint, where the name may decide, and camera raw known by its name only.

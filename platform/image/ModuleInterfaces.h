@@ -9,7 +9,7 @@
 //
 // Every type that crosses between program and module is declared in the
 // headers cmake/ModuleBuild.cmake hashes into the build identifier (this one,
-// Decoders.h, ByteSource.h, Libraries.h, Orientation.h); a header that adds
+// Decoders.h, ByteSource.h, Orientation.h, PictureLimits.h); a header that adds
 // such a type joins that list. Each module carries the identifier in an ELF
 // note (moduleNoteName, moduleNoteType) that the program compares with its own
 // before it loads the module.

@@ -3,7 +3,7 @@
 
 #include "platform/files/FileNames.h"
 #include "platform/image/ImageSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/Exiv2Setup.h"
 #include "platform/image/VideoInfo.h"
 
 #include <QDateTime>

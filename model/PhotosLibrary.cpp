@@ -117,7 +117,7 @@ bool isFileInsidePackage(const QString &path, const QString &canonicalRoot)
     const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
     return !canonical.isEmpty() && QFileInfo(canonical).isFile()
-        && lg::Paths::isInside(canonical, canonicalRoot);
+        && lg::LexicalPaths::isInside(canonical, canonicalRoot);
 }
 
 // One folder of the package: whether it really lies inside the package, and
@@ -133,7 +133,7 @@ FolderListing listFolder(const QString &folder, const QString &canonicalRoot)
 {
     FolderListing listing;
     const QString real = QFileInfo(folder).canonicalFilePath();
-    listing.insidePackage = !real.isEmpty() && lg::Paths::isInside(real, canonicalRoot);
+    listing.insidePackage = !real.isEmpty() && lg::LexicalPaths::isInside(real, canonicalRoot);
     if (!listing.insidePackage)
         return listing;
     DIR *dir = opendir(lg::FileNames::toNative(folder).constData());
@@ -172,7 +172,7 @@ QString mediaFilePath(PhotosLibraryLayout layout, const PhotoLibraryProperties &
 
     const QString mediaFolder = root + (legacy ? QStringLiteral("/Masters") : QStringLiteral("/originals"));
     const QString path = QDir::cleanPath(mediaFolder + QLatin1Char('/') + parts.join(QLatin1Char('/')));
-    if (!lg::Paths::isInside(path, mediaFolder) || path == mediaFolder)
+    if (!lg::LexicalPaths::isInside(path, mediaFolder) || path == mediaFolder)
         return QString();
 
     const int slash = path.lastIndexOf(QLatin1Char('/'));

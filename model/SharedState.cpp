@@ -172,11 +172,11 @@ bool canModifyFolder(const std::optional<QUrl> &url)
 {
     if (!url)
         return false;
-    const QString path = lg::Paths::clean(lg::FileNames::pathOf(*url));
-    const QString home = lg::Paths::clean(lg::Paths::home());
+    const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(*url));
+    const QString home = lg::LexicalPaths::clean(lg::Paths::home());
     const QFileInfo info(path);
     // A standard folder directly inside the home folder.
-    if (lg::Paths::clean(info.absolutePath()) == home
+    if (lg::LexicalPaths::clean(info.absolutePath()) == home
         && standardHomeFolders.contains(info.fileName().toLower()))
         return false;
     if (info.suffix().toLower() == QLatin1String("photoslibrary"))
@@ -188,7 +188,7 @@ bool canModifyFolder(const std::optional<QUrl> &url)
                           QStandardPaths::DownloadLocation, QStandardPaths::MoviesLocation,
                           QStandardPaths::MusicLocation, QStandardPaths::PicturesLocation}) {
         const QString standard = QStandardPaths::writableLocation(location);
-        if (!standard.isEmpty() && lg::Paths::clean(standard) == path)
+        if (!standard.isEmpty() && lg::LexicalPaths::clean(standard) == path)
             return false;
     }
     return true;

@@ -241,7 +241,7 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
 // free numbered name; false (and it stays where it is) when neither can be done.
 bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder)
 {
-    if (injectedFileFault(FileStep::Rename, decoded(joinRaw(folder, temporary))) != 0)
+    if (injectedFileFault(FileStep::Rename, FileNames::fromNative(joinRaw(folder, temporary))) != 0)
         return false;
     int err = renameNoReplaceAt(folderFd, temporary, name);
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
@@ -254,7 +254,7 @@ bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary
 bool putBackWhereItCameFrom(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &from)
 {
     const QByteArray path = joinRaw(folder, temporary);
-    if (injectedFileFault(FileStep::Rename, decoded(path)) != 0)
+    if (injectedFileFault(FileStep::Rename, FileNames::fromNative(path)) != 0)
         return false;
     const QByteArray here = handlePath(folderFd) + '/' + temporary;
     if (::renameat2(folderFd, temporary.constData(), AT_FDCWD, from.constData(), RENAME_NOREPLACE) == 0)
@@ -344,7 +344,7 @@ bool isHomeTrashFiles(int folderFd)
 {
     struct stat folder, files;
     return ::fstat(folderFd, &folder) == 0
-           && ::lstat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
+           && ::lstat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
            && S_ISDIR(files.st_mode) && folder.st_dev == files.st_dev && folder.st_ino == files.st_ino;
 }
 
@@ -662,7 +662,7 @@ namespace temporaries {
 // found; false when the folder cannot be opened (*err then says why).
 bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err)
 {
-    if (const int injected = injectedFileFault(FileStep::OpenFolder, decoded(folder))) {
+    if (const int injected = injectedFileFault(FileStep::OpenFolder, FileNames::fromNative(folder))) {
         if (err)
             *err = injected;
         return false;
@@ -815,7 +815,7 @@ void TemporaryOwner::dropClaim()
     journalRelease(m_folder, false);
 }
 
-QString TemporaryOwner::path() const { return decoded(m_temporary); }
+QString TemporaryOwner::path() const { return FileNames::fromNative(m_temporary); }
 
 // The record is only ever made longer, written over the old one at once: a
 // process killed meanwhile leaves the old record or the new one. The file is
@@ -841,7 +841,7 @@ bool TemporaryOwner::writeRecord()
         return false;
     if (written.st_size <= text.size())
         return true;
-    if (const int injected = injectedFileFault(FileStep::Truncate, decoded(m_lockPath))) {
+    if (const int injected = injectedFileFault(FileStep::Truncate, FileNames::fromNative(m_lockPath))) {
         errno = injected;
         return false;
     }
@@ -899,7 +899,7 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
     QString targetPath = target;
     while (targetPath.size() > 1 && targetPath.endsWith(QLatin1Char('/')))
         targetPath.chop(1);
-    const QByteArray rawTarget = enc(targetPath);
+    const QByteArray rawTarget = FileNames::toNative(targetPath);
     const QByteArray folder = folderOf(rawTarget);
     cleanLeftovers(folder, false);
     TemporaryOwner owner;
@@ -934,7 +934,7 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
             // The temporary will be the target itself, or the incoming item, renamed.
             if (const std::optional<FileIdentity> id = fileIdentity(incoming.isEmpty() ? targetPath : incoming)) {
                 if (!incoming.isEmpty() && QDir::isAbsolutePath(incoming))
-                    owner.m_from = enc(QDir::cleanPath(incoming));
+                    owner.m_from = FileNames::toNative(QDir::cleanPath(incoming));
                 owner.m_made = true;
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;
@@ -975,12 +975,12 @@ TemporaryOwner TemporaryOwner::setAside(const QString &item, int *error)
         if (!owner.isValid())
             break;
         const QByteArray temporary = owner.m_temporary;
-        if (::renameat2(AT_FDCWD, enc(item).constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) == 0)
+        if (::renameat2(AT_FDCWD, FileNames::toNative(item).constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) == 0)
             return owner;
         err = errno;
         if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
             const int folderFd = ::open(folderOf(temporary).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const QByteArray from = enc(item);
+            const QByteArray from = FileNames::toNative(item);
             err = folderFd < 0 ? errno
                                : renameNoReplaceAt(folderFd, from.mid(from.lastIndexOf('/') + 1),
                                                    temporary.mid(temporary.lastIndexOf('/') + 1));
@@ -1004,7 +1004,7 @@ TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind)
         if (!file.owner.isValid())
             return file;
         file.path = file.owner.path();
-        file.fd = ::open(enc(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        file.fd = ::open(FileNames::toNative(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (file.fd >= 0) {
             file.error = 0;
             file.owner.recordMade(file.fd);

@@ -4,8 +4,10 @@
 // only.
 #include "model/SharedState.h"
 
+#include <QList>
 #include <QString>
 
+class QWidget;
 class sideMenuvc;
 class ViewController;
 class thumbnailvc;
@@ -42,6 +44,12 @@ utilityKitvc *promotionPanel();
 preferencesWindowController *preferencesWindow();
 // The editor, made by the hub the first time it opens; nullptr until then.
 extern editImagevc *editImageController;
+
+// ---- Shared state that names widgets ----
+extern QWidget *currentContentView;
+extern QList<QWidget *> collageSlotList;   // the collage's slot views, in order
+// Embeds view in container with zero margins on every edge.
+void pinViewToContainerEdges(QWidget *container, QWidget *view);
 
 // Makes the controller registered under identifier and checks its class.
 template <typename T>

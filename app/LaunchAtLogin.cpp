@@ -73,7 +73,7 @@ QString LaunchOnStartup::entryFileName(const QString &program)
 {
     const QString path = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    const QString named = canonical.isEmpty() ? lg::Paths::clean(path) : canonical;
+    const QString named = canonical.isEmpty() ? lg::LexicalPaths::clean(path) : canonical;
     const QByteArray hash = QCryptographicHash::hash(named.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
     return QStringLiteral(LG_APPLICATION_NAME "-") + QString::fromLatin1(hash) + QStringLiteral(".desktop");
 }
@@ -179,7 +179,7 @@ bool LaunchOnStartup::samePath(const QString &a, const QString &b)
     const QString canonicalB = QFileInfo(b).canonicalFilePath();
     if (!canonicalA.isEmpty() && !canonicalB.isEmpty())
         return canonicalA == canonicalB;
-    return lg::Paths::clean(a) == lg::Paths::clean(b);
+    return lg::LexicalPaths::clean(a) == lg::LexicalPaths::clean(b);
 }
 
 LoginItemReferences loginItemReferences(const QUrl &appUrl)

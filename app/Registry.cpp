@@ -143,48 +143,12 @@ void resetSharedState()
     lg::ControllerRegistry::reset();
     editImageController = nullptr;
 
-    currentScreenMode = ScreenGrid;
-    previousScreenMode = ScreenGrid;
-    selectedViewStyle = gridStyle;
-    styleBeforeViewer = 0;
-    fullImageReturnStyle = 0;
-    mainWindowNeverShown = 1;
-    openedFromFinder = false;
-
-    itemList.clear();
-    searchResults.clear();
-    isSearchActive = false;
-    isSorted = false;
-    selectedItemIndex = 0;
-    currentFolderURL.reset();
-    copiedURLs.clear();
-    selectedSourceURLs.clear();
-    importQueue.clear();
-    openedFileItems.clear();
-    focusFileAfterReload = false;
-    fileToFocus.reset();
+    setSharedStateToStart();
     thumbnailCache().clear();
-
-    isBusy = false;
-    isFileOperationRunning = false;
-    stopAddingFolders = false;
     addingFoldersCancelled = false;
     isSidebarTreeUpdating = false;
     sideMenuvc::folderRecordedHook = {};
-    startSlideshow = false;
-    infoLineMode = 0;
-    preferencesTabIndex = 1;
-
     currentContentView = nullptr;
-    draggedIndexPaths.clear();
-    draggedRowIndexes.reset();
-    draggedItemURLs.clear();
-    collagePhotoList.clear();
-    collageSizes.clear();
-    collageSelectedSize = 0;
-    isCollageLandscape = false;
-    isCollageSaved = false;
-    isCollageFirstLoad = false;
     collageSlotList.clear();
     resetPhotosLibraryState();
 }

@@ -14,7 +14,7 @@
 #include "model/ThumbnailCache.h"
 #include "collage/CollageSlots.h"
 #include "collage/collagevc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Heap.h"
 

@@ -10,7 +10,7 @@
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/image/ImageSource.h"
 #include "viewer/ImageCanvas.h"
 #include "viewer/ImageEditWindow.h"

@@ -22,7 +22,7 @@
 // The files are changed: run it on copies.
 #include "bench/BenchSupport.h"
 #include "app/Essentials.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/image/ImageSource.h"

@@ -224,11 +224,6 @@ int ViewController::titleBoxHeight() const
     return titlebox->isHidden() ? 0 : titlebox->maximumHeight();
 }
 
-int ViewController::titleBoxBottomSpace() const
-{
-    return layout()->spacing();
-}
-
 void ViewController::setTitleBarShown(bool shown)
 {
     titlebox->setFixedHeight(shown ? titleBarHeight : 0);

@@ -50,9 +50,8 @@ public:
 
     static constexpr int titleBarHeight = 29;
     static constexpr int titleBarSpace = 1;
-    // The title bar's height and the space below it, as the layout has them now.
+    // The title bar's height, as the layout has it now.
     int titleBoxHeight() const;
-    int titleBoxBottomSpace() const;
 
     // ---- Switching between grid, list and viewer ----
     // The segmented control's action: 0 grid, 1 list, 2 viewer, others nothing.

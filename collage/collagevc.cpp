@@ -11,7 +11,7 @@
 #include "controls/ScrollViews.h"
 #include "controls/Sliders.h"
 #include "model/PhotosLibrary.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"

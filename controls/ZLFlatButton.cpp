@@ -398,13 +398,6 @@ void ZLFlatButton::layoutParts(QRectF *imageRect, QRectF *titleRect) const
     }
 }
 
-QRectF ZLFlatButton::imageLayerRect() const
-{
-    QRectF r;
-    layoutParts(&r, nullptr);
-    return r;
-}
-
 QRectF ZLFlatButton::titleLayerRect() const
 {
     QRectF r;

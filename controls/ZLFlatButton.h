@@ -136,9 +136,7 @@ public:
     // The colour a part is painted in now, and the colour it is heading for.
     QColor presentedColor(LayerColor part) const;
     QColor layerColor(LayerColor part) const;
-    // Where the image and the title are painted; empty when the button shows
-    // no image or no title.
-    QRectF imageLayerRect() const;
+    // Where the title is painted; empty when the button shows no title.
     QRectF titleLayerRect() const;
 
     QSize sizeHint() const override;

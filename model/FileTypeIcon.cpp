@@ -1,7 +1,7 @@
 #include "model/FileTypeIcon.h"
 
-#include <QFileIconProvider>
-#include <QFileInfo>
+#include "platform/desktop/Workspace.h"
+
 #include <QHash>
 #include <QIcon>
 #include <QMimeDatabase>
@@ -16,11 +16,10 @@ QImage fileTypeIconImage(const QString &path, int side)
     const QString key = type.name() + QLatin1Char('/') + QString::number(side);
     if (const auto found = made.constFind(key); found != made.constEnd())
         return *found;
-    static QFileIconProvider provider;
     const auto drawn = [side](const QIcon &icon) {
         return icon.isNull() ? QImage() : icon.pixmap(QSize(side, side)).toImage();
     };
-    QImage image = drawn(provider.icon(QFileInfo(path)));
+    QImage image = drawn(lg::Workspace::fileIcon(path));
     // A file the provider cannot look at (gone meanwhile, or a name that is
     // not valid UTF-8, which Qt's file classes cannot open) has its type's
     // icon all the same, or a plain file's: never none.
@@ -28,7 +27,7 @@ QImage fileTypeIconImage(const QString &path, int side)
     if (!looked)
         image = drawn(QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName())));
     if (image.isNull())
-        image = drawn(provider.icon(QAbstractFileIconProvider::File));
+        image = drawn(lg::Workspace::plainFileIcon());
     if (image.isNull() || !looked)
         return image;   // not kept for its type: the provider's own may differ
     if (made.size() > 256)

@@ -4,7 +4,6 @@
 #include "platform/desktop/Alert.h"
 #include "platform/files/FileNames.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -38,5 +37,5 @@ void startPhotoLibraryImport()
     // Nothing can take the files: the queue is emptied and the user told. The
     // files themselves stay where they were; the library is not touched.
     importQueue.clear();
-    refusePhotoLibraryImport(QApplication::activeWindow());
+    refusePhotoLibraryImport(lg::Alert::activeWindow());
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Importing files into a Photos library. Files dropped or pasted onto a library
-// that is the current folder wait in importQueue (app/Essentials.h), and
+// that is the current folder wait in importQueue (model/SharedState.h), and
 // startPhotoLibraryImport (declared there) hands them on. This system has no
 // Photos application to take them, so every import into a library is refused
 // with one alert and nothing is written into the package. Main thread only.

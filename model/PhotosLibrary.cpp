@@ -8,14 +8,12 @@
 #include "platform/desktop/Paths.h"
 #include "platform/files/FileNames.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -119,7 +117,7 @@ bool isFileInsidePackage(const QString &path, const QString &canonicalRoot)
     const QFileInfo info(path);
     const QString canonical = info.canonicalFilePath();
     return !canonical.isEmpty() && QFileInfo(canonical).isFile()
-        && lg::Paths::isInside(canonical, canonicalRoot);
+        && lg::LexicalPaths::isInside(canonical, canonicalRoot);
 }
 
 // One folder of the package: whether it really lies inside the package, and
@@ -135,7 +133,7 @@ FolderListing listFolder(const QString &folder, const QString &canonicalRoot)
 {
     FolderListing listing;
     const QString real = QFileInfo(folder).canonicalFilePath();
-    listing.insidePackage = !real.isEmpty() && lg::Paths::isInside(real, canonicalRoot);
+    listing.insidePackage = !real.isEmpty() && lg::LexicalPaths::isInside(real, canonicalRoot);
     if (!listing.insidePackage)
         return listing;
     DIR *dir = opendir(lg::FileNames::toNative(folder).constData());
@@ -174,7 +172,7 @@ QString mediaFilePath(PhotosLibraryLayout layout, const PhotoLibraryProperties &
 
     const QString mediaFolder = root + (legacy ? QStringLiteral("/Masters") : QStringLiteral("/originals"));
     const QString path = QDir::cleanPath(mediaFolder + QLatin1Char('/') + parts.join(QLatin1Char('/')));
-    if (!lg::Paths::isInside(path, mediaFolder) || path == mediaFolder)
+    if (!lg::LexicalPaths::isInside(path, mediaFolder) || path == mediaFolder)
         return QString();
 
     const int slash = path.lastIndexOf(QLatin1Char('/'));
@@ -231,7 +229,8 @@ LibraryPaths &libraryPaths()
 // widget application (the benchmark runs without one).
 bool showBusyOverlay()
 {
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    const QCoreApplication *application = QCoreApplication::instance();
+    if (!application || !application->inherits("QApplication"))
         return false;
     if (screenHooks().showBusyOverlay)
         screenHooks().showBusyOverlay();
@@ -385,7 +384,7 @@ void PhotosLibraryReader::showPhotosRunningAlert()
     alertphotoLibrary = spec;
     m_alertOpen = true;
     QPointer<PhotosLibraryReader> self(this);
-    lg::Alert::show(QApplication::activeWindow(), spec, [self](int button) {
+    lg::Alert::show(lg::Alert::activeWindow(), spec, [self](int button) {
         if (!self)
             return;
         self->m_alertOpen = false;

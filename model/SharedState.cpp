@@ -7,19 +7,17 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QStandardPaths>
-#include <QWidget>
 
 #include <algorithm>
 
-uint8_t currentScreenMode = ScreenGrid;
-uint8_t previousScreenMode = ScreenGrid;
-int selectedViewStyle = gridStyle;
-int styleBeforeViewer = 0;
-int fullImageReturnStyle = 0;
-int mainWindowNeverShown = 1;
-bool openedFromFinder = false;
+uint8_t currentScreenMode;
+uint8_t previousScreenMode;
+int selectedViewStyle;
+int styleBeforeViewer;
+int fullImageReturnStyle;
+int mainWindowNeverShown;
+bool openedFromFinder;
 
 uint8_t screenModeForStyle(int style)
 {
@@ -48,16 +46,16 @@ void enterScreenModeOfSelectedStyle()
 
 QVector<InitialDirectory> itemList;
 QVector<InitialDirectory> searchResults;
-bool isSearchActive = false;
-bool isSorted = false;
-int selectedItemIndex = 0;
+bool isSearchActive;
+bool isSorted;
+int selectedItemIndex;
 std::optional<QUrl> currentFolderURL;
 QList<QUrl> copiedURLs;
 QList<QUrl> selectedSourceURLs;
 QList<QUrl> importQueue;
 
 QVector<InitialDirectory> openedFileItems;
-bool focusFileAfterReload = false;
+bool focusFileAfterReload;
 std::optional<QUrl> fileToFocus;
 
 QVector<InitialDirectory> &activeItemList()
@@ -98,12 +96,12 @@ const QStringList standardHomeFolders = {
     "desktop", "documents", "downloads", "movies", "music", "pictures", "public", "applications",
 };
 
-std::atomic<bool> isBusy{false};
-std::atomic<bool> isFileOperationRunning{false};
-std::atomic<bool> stopAddingFolders{false};
-bool startSlideshow = false;
-uint8_t infoLineMode = 0;
-int preferencesTabIndex = 1;
+std::atomic<bool> isBusy;
+std::atomic<bool> isFileOperationRunning;
+std::atomic<bool> stopAddingFolders;
+bool startSlideshow;
+uint8_t infoLineMode;
+int preferencesTabIndex;
 const QString openedWithLabel = QStringLiteral("Opened with Lumen Gallery");
 const QString firstRunKey = QStringLiteral("Firstrun");
 
@@ -142,39 +140,15 @@ const QColor &collageBorderColor()
     return color;
 }
 
-QWidget *currentContentView = nullptr;
 QSet<int> draggedIndexPaths;
 std::optional<QList<int>> draggedRowIndexes;
 QList<QUrl> draggedItemURLs;
 QVector<arrayStruct> collagePhotoList;
 QVector<std::pair<double, double>> collageSizes;
-int collageSelectedSize = 0;
-bool isCollageLandscape = false;
-bool isCollageSaved = false;
-bool isCollageFirstLoad = false;
-QList<QWidget *> collageSlotList;
-
-void pinViewToContainerEdges(QWidget *container, QWidget *view)
-{
-    if (!container || !view)
-        return;
-    QLayout *layout = container->layout();
-    if (!layout) {
-        layout = new QGridLayout(container);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-    }
-    if (view->parentWidget() != container)
-        view->setParent(container);
-    // Every view fills the one cell; one already in the layout is not added again.
-    if (layout->indexOf(view) < 0) {
-        if (auto *grid = qobject_cast<QGridLayout *>(layout))
-            grid->addWidget(view, 0, 0);
-        else
-            layout->addWidget(view);
-    }
-    view->show();
-}
+int collageSelectedSize;
+bool isCollageLandscape;
+bool isCollageSaved;
+bool isCollageFirstLoad;
 
 bool itemListContainsFileName(const QString &name)
 {
@@ -198,11 +172,11 @@ bool canModifyFolder(const std::optional<QUrl> &url)
 {
     if (!url)
         return false;
-    const QString path = lg::Paths::clean(lg::FileNames::pathOf(*url));
-    const QString home = lg::Paths::clean(lg::Paths::home());
+    const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(*url));
+    const QString home = lg::LexicalPaths::clean(lg::Paths::home());
     const QFileInfo info(path);
     // A standard folder directly inside the home folder.
-    if (lg::Paths::clean(info.absolutePath()) == home
+    if (lg::LexicalPaths::clean(info.absolutePath()) == home
         && standardHomeFolders.contains(info.fileName().toLower()))
         return false;
     if (info.suffix().toLower() == QLatin1String("photoslibrary"))
@@ -214,8 +188,55 @@ bool canModifyFolder(const std::optional<QUrl> &url)
                           QStandardPaths::DownloadLocation, QStandardPaths::MoviesLocation,
                           QStandardPaths::MusicLocation, QStandardPaths::PicturesLocation}) {
         const QString standard = QStandardPaths::writableLocation(location);
-        if (!standard.isEmpty() && lg::Paths::clean(standard) == path)
+        if (!standard.isEmpty() && lg::LexicalPaths::clean(standard) == path)
             return false;
     }
     return true;
+}
+
+void setSharedStateToStart()
+{
+    currentScreenMode = ScreenGrid;
+    previousScreenMode = ScreenGrid;
+    selectedViewStyle = gridStyle;
+    styleBeforeViewer = 0;
+    fullImageReturnStyle = 0;
+    mainWindowNeverShown = 1;
+    openedFromFinder = false;
+
+    itemList.clear();
+    searchResults.clear();
+    isSearchActive = false;
+    isSorted = false;
+    selectedItemIndex = 0;
+    currentFolderURL.reset();
+    copiedURLs.clear();
+    selectedSourceURLs.clear();
+    importQueue.clear();
+    openedFileItems.clear();
+    focusFileAfterReload = false;
+    fileToFocus.reset();
+
+    isBusy = false;
+    isFileOperationRunning = false;
+    stopAddingFolders = false;
+    startSlideshow = false;
+    infoLineMode = 0;
+    preferencesTabIndex = 1;
+
+    draggedIndexPaths.clear();
+    draggedRowIndexes.reset();
+    draggedItemURLs.clear();
+    collagePhotoList.clear();
+    collageSizes.clear();
+    collageSelectedSize = 0;
+    isCollageLandscape = false;
+    isCollageSaved = false;
+    isCollageFirstLoad = false;
+}
+
+namespace {
+// The program starts with the start values: every piece of state above is
+// defined before this line, so each is made before it is set.
+[[maybe_unused]] const bool stateAtStart = (setSharedStateToStart(), true);
 }

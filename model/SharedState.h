@@ -18,7 +18,6 @@
 #include <optional>
 #include <utility>
 
-class QWidget;
 class QModelIndex;
 
 // ---- Current-screen mode and view styles ----
@@ -101,8 +100,7 @@ QString withAccentColour(QString css);
 const QColor &neutralGrey();
 const QColor &collageBorderColor();
 
-// ---- Globals kept here for other screens ----
-extern QWidget *currentContentView;
+// ---- Globals kept here for other screens (the widgets among them: app/Essentials.h) ----
 extern QSet<int> draggedIndexPaths;              // grid items being dragged (rows)
 extern std::optional<QList<int>> draggedRowIndexes;  // list rows being dragged
 extern QList<QUrl> draggedItemURLs;
@@ -112,11 +110,8 @@ extern int collageSelectedSize;
 extern bool isCollageLandscape;
 extern bool isCollageSaved;
 extern bool isCollageFirstLoad;
-extern QList<QWidget *> collageSlotList;
 
 // ---- Helpers ----
-// Embeds view in container with zero margins on every edge.
-void pinViewToContainerEdges(QWidget *container, QWidget *view);
 // True when itemList holds a file whose name equals name, both lower-cased.
 bool itemListContainsFileName(const QString &name);
 // The file's hidden attribute (a dot name here); false when it cannot be read.
@@ -126,3 +121,8 @@ bool isHiddenURL(const QUrl &url);
 bool canModifyFolder(const std::optional<QUrl> &url);
 // Starts importing importQueue into the Photos library.
 void startPhotoLibraryImport();
+
+// Puts every piece of the state above back to its start value, the values the
+// program starts with (written there alone). Tests call it between cases
+// through resetSharedState (app/Essentials.h), or directly below the screens.
+void setSharedStateToStart();

@@ -17,7 +17,6 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageWriter>

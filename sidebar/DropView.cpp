@@ -114,7 +114,7 @@ bool DropView::performDragOperation(const QStringList &paths)
     bool notFolder = false;
     bool refused = false;
     for (const QString &path : paths) {
-        const QUrl url = lg::FileNames::urlOf(lg::Paths::clean(path));
+        const QUrl url = lg::FileNames::urlOf(lg::LexicalPaths::clean(path));
         if (!lg::FileNames::isFolder(path)) {
             notFolder = true;
             continue;

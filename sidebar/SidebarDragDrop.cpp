@@ -45,12 +45,12 @@ const QString uriListType = QStringLiteral("text/uri-list");
 
 QString localPath(const std::optional<QUrl> &url)
 {
-    return url && url->isLocalFile() ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : QString();
+    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
 }
 
 bool sameOrInside(const QString &path, const QString &folder)
 {
-    return path == folder || lg::Paths::isInside(path, folder);
+    return path == folder || lg::LexicalPaths::isInside(path, folder);
 }
 
 // The title of a web link dropped without one.
@@ -123,7 +123,7 @@ QList<std::pair<QUrl, QString>> webLinks(const QMimeData *data)
 // home reached through a link). Any thread.
 std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QString &destination)
 {
-    const QString homePrefix = lg::Paths::clean(QDir::homePath()) + QLatin1Char('/');
+    const QString homePrefix = lg::LexicalPaths::clean(QDir::homePath()) + QLatin1Char('/');
     QList<QUrl> usable;
     for (const QByteArray &raw : list.split('\n')) {
         const QByteArray line = raw.trimmed();
@@ -134,7 +134,7 @@ std::optional<QList<QUrl>> filesForFolderDrop(const QByteArray &list, const QStr
             const QUrl url(QString::fromUtf8(line), QUrl::StrictMode);
             if (!url.isValid() || !url.isLocalFile())
                 return std::nullopt;
-            path = lg::Paths::clean(lg::FileNames::pathOf(url));
+            path = lg::LexicalPaths::clean(lg::FileNames::pathOf(url));
         }
         const QString &source = *path;
         if (source.contains(QLatin1String(".photoslibrary/"), Qt::CaseInsensitive)
@@ -225,7 +225,7 @@ std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &resu
             break;   // quitting: the sidebar is not shown again
         if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
             continue;
-        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::Paths::clean(result.target)));
+        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::LexicalPaths::clean(result.target)));
         if (!isPhotosLibraryPath(result.target)) {
             ScanContext context;
             sideMenuvc::scanFolderTree(result.target, record, context);
@@ -336,7 +336,7 @@ std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) c
             if (!path.isEmpty() && path == wanted)
                 return treeController->model()->pathForNode(node.get());
             // Down through nodes without a folder and the folders on the way.
-            if (!node->isLeaf() && (!node->url() || (!path.isEmpty() && lg::Paths::isInside(wanted, path))))
+            if (!node->isLeaf() && (!node->url() || (!path.isEmpty() && lg::LexicalPaths::isInside(wanted, path))))
                 pending.push_back(&node->childNodes());
         }
     }
@@ -422,7 +422,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
             const QString source = localPath(node ? node->url() : std::nullopt);
             if (source.isEmpty() || sameOrInside(destination, source)
-                || lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+                || lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
                 return false;
         }
         prepareFolderMove(dropPath);
@@ -757,7 +757,7 @@ void sideMenuvc::runTransfer(const QList<QUrl> &sources)
         // by the copy itself, so that the summary tells the user.
         if (!isItemFromPaste && sameOrInside(destination, source))
             continue;
-        if (!isItemFromPaste && lg::Paths::clean(QFileInfo(source).absolutePath()) == destination)
+        if (!isItemFromPaste && lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
             continue;
         items.append(source);
     }

@@ -115,7 +115,7 @@ void endEditing()
 
 QString localPath(const std::optional<QUrl> &url)
 {
-    return url && url->isLocalFile() ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : QString();
+    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
 }
 
 // Points the URLs of a renamed folder's descendants at the new place.
@@ -129,7 +129,7 @@ void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &ne
             if (!child)
                 continue;
             const QString path = localPath(child->url());
-            if (!path.isEmpty() && lg::Paths::isInside(path, oldPath))
+            if (!path.isEmpty() && lg::LexicalPaths::isInside(path, oldPath))
                 child->setUrl(lg::FileNames::urlOf(newPath + path.mid(oldPath.size())));
             pending.push_back(child.get());
         }
@@ -508,7 +508,7 @@ void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
     }
     lg::FileOpResult renamed = lg::renameItem(oldPath, newName);
     if (renamed.ok())
-        renamed.target = renamed.target.isEmpty() ? newPath : lg::Paths::clean(renamed.target);
+        renamed.target = renamed.target.isEmpty() ? newPath : lg::LexicalPaths::clean(renamed.target);
     // The thumbnails on disk of the files inside follow them.
     if (const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, {renamed}); !told.isEmpty()) {
         printLine(told.first().message);
@@ -653,7 +653,7 @@ void sideMenuvc::alertforDeleteFolder()
     const BaseNode::Ptr node = nodeAtRow(outlineView_CLickedRow);
     const QString folder = node ? localPath(node->url()) : QString();
     // Never the home folder or a Photos library; standard folders after the question.
-    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::Paths::clean(lg::Paths::home()))
+    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::LexicalPaths::clean(lg::Paths::home()))
         return;
     alertDeleteFolder = lg::AlertSpec();
     alertDeleteFolder.style = lg::AlertSpec::Style::Informational;

@@ -46,12 +46,12 @@ SidebarMenuSnapshot sidebarMenuSnapshot(const BaseNode *node, bool topLevel)
         return s;
     s.hasUrl = true;
     s.isLocal = url->isLocalFile();
-    const QString path = s.isLocal ? lg::Paths::clean(lg::FileNames::pathOf(*url)) : url->path();
+    const QString path = s.isLocal ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : url->path();
     s.lastPathComponent = s.isLocal ? QFileInfo(path).fileName() : url->fileName();
     if (s.isLocal) {
         s.exists = lg::FileNames::exists(path);
         s.isLibrary = isPhotosLibraryPath(path);
-        s.isHome = path == lg::Paths::clean(lg::Paths::home());
+        s.isHome = path == lg::LexicalPaths::clean(lg::Paths::home());
     }
     return s;
 }

@@ -48,7 +48,7 @@ void getPermissionvc::viewDidLoad()
 
 bool getPermissionvc::panel_shouldEnableURL(const QUrl &url)
 {
-    return url.isLocalFile() && lg::Paths::clean(lg::FileNames::pathOf(url)) == lg::Paths::clean(lg::Paths::home());
+    return url.isLocalFile() && lg::LexicalPaths::clean(lg::FileNames::pathOf(url)) == lg::LexicalPaths::clean(lg::Paths::home());
 }
 
 void getPermissionvc::bigbtn_getPermission()

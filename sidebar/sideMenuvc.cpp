@@ -80,7 +80,7 @@ mainvc *existingHub()
 QString comparablePath(const QString &path)
 {
     const QString canonical = lg::FileNames::canonical(path);
-    return canonical.isEmpty() ? lg::Paths::clean(path) : canonical;
+    return canonical.isEmpty() ? lg::LexicalPaths::clean(path) : canonical;
 }
 
 const char *sidebarStyle = R"css(
@@ -402,7 +402,7 @@ void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
     // Roots are kept in their clean form ("/a/b", not "/a/b/").
     QList<QUrl> urls;
     for (const QUrl &url : *job->urls)
-        urls.append(url.isLocalFile() ? lg::FileNames::urlOf(lg::Paths::clean(lg::FileNames::pathOf(url))) : url);
+        urls.append(url.isLocalFile() ? lg::FileNames::urlOf(lg::LexicalPaths::clean(lg::FileNames::pathOf(url))) : url);
     auto insideHome = [](const QUrl &url) {
         return url.isLocalFile() && lg::Paths::isInsideHome(lg::FileNames::pathOf(url));
     };
@@ -1036,7 +1036,7 @@ std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QLis
 {
     if (!folder.isLocalFile())
         return std::nullopt;
-    const QString wanted = lg::Paths::clean(lg::FileNames::pathOf(folder));
+    const QString wanted = lg::LexicalPaths::clean(lg::FileNames::pathOf(folder));
     const QList<BaseNode::Ptr> *level = &nodes;
     // At each level: a node of the folder itself, else the node whose folder
     // contains it, whose children are searched next.
@@ -1045,10 +1045,10 @@ std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QLis
         for (const BaseNode::Ptr &node : *level) {
             if (!node || !node->url() || !node->url()->isLocalFile())
                 continue;
-            const QString path = lg::Paths::clean(lg::FileNames::pathOf(*node->url()));
+            const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(*node->url()));
             if (path == wanted)
                 return treeController->model()->pathForNode(node.get());
-            if (!next && !node->isLeaf() && lg::Paths::isInside(wanted, path))
+            if (!next && !node->isLeaf() && lg::LexicalPaths::isInside(wanted, path))
                 next = &node->childNodes();
         }
         level = next;

@@ -12,7 +12,7 @@
 #include "app/mainvc.h"
 #include "model/ChosenFiles.h"
 #include "model/ImageTransforms.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/FileOperations.h"
 #include "platform/runtime/Background.h"

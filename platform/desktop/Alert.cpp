@@ -5,6 +5,7 @@
 #include "platform/desktop/DialogTracker.h"
 #include "platform/runtime/Dispatch.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QGuiApplication>
@@ -289,6 +290,11 @@ void Alert::answerAllForQuit()
 int Alert::openCount()
 {
     return state().dialogs.openCount();
+}
+
+QWidget *Alert::activeWindow()
+{
+    return QApplication::activeWindow();
 }
 
 void Alert::inform(QWidget *parent, const QString &title, const QString &text, Callback done)

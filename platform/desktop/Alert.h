@@ -45,6 +45,10 @@ public:
     static void inform(QWidget *parent, const QString &title, const QString &text = QString(),
                        Callback done = {});
 
+    // The application's active window, which alerts without another parent
+    // open on; nullptr when there is none (or no widget application).
+    static QWidget *activeWindow();
+
     static void setResponder(Responder responder);  // empty clears it
     // Alerts shown since the responder was set, for tests to check texts.
     static QList<AlertSpec> shownAlerts();

@@ -27,7 +27,7 @@ QString ensured(const QString &path)
 
 QString appFolderIn(XdgKind base)
 {
-    return Paths::clean(xdgBaseDirectory(base)) + QLatin1Char('/') + QStringLiteral(LG_APPLICATION_NAME);
+    return LexicalPaths::clean(xdgBaseDirectory(base)) + QLatin1Char('/') + QStringLiteral(LG_APPLICATION_NAME);
 }
 
 } // namespace
@@ -36,7 +36,7 @@ QString Paths::home()
 {
     const QString home = QDir::homePath();
     const QString canonical = QFileInfo(home).canonicalFilePath();
-    return canonical.isEmpty() ? clean(home) : canonical;
+    return canonical.isEmpty() ? LexicalPaths::clean(home) : canonical;
 }
 
 QString Paths::userName()
@@ -75,17 +75,17 @@ QString Paths::config()
 
 QString Paths::dataHome()
 {
-    return ensured(clean(xdgBaseDirectory(XdgKind::Data)));
+    return ensured(LexicalPaths::clean(xdgBaseDirectory(XdgKind::Data)));
 }
 
 QString Paths::autostart()
 {
-    return clean(xdgBaseDirectory(XdgKind::Config)) + QStringLiteral("/autostart");
+    return LexicalPaths::clean(xdgBaseDirectory(XdgKind::Config)) + QStringLiteral("/autostart");
 }
 
 QString Paths::pictures()
 {
-    return clean(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    return LexicalPaths::clean(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
 }
 
 QString Paths::picturesOrHome()
@@ -103,15 +103,15 @@ bool Paths::isInsideHome(const QString &path)
 {
     // The spelling as given first: that needs no file system access, which
     // matters for a drop of thousands of files.
-    if (isInside(clean(path), clean(QDir::homePath())))
+    if (LexicalPaths::isInside(LexicalPaths::clean(path), LexicalPaths::clean(QDir::homePath())))
         return true;
     // Then both spellings of each side, so that a home folder reached
     // through a symbolic link still counts.
-    const QString homes[] = {clean(QDir::homePath()), home()};
-    QString paths[] = {clean(path), FileNames::canonical(path)};
+    const QString homes[] = {LexicalPaths::clean(QDir::homePath()), home()};
+    QString paths[] = {LexicalPaths::clean(path), FileNames::canonical(path)};
     for (const QString &h : homes) {
         for (const QString &p : paths) {
-            if (isInside(p, h))
+            if (LexicalPaths::isInside(p, h))
                 return true;
         }
     }

@@ -9,8 +9,9 @@
 
 namespace lg {
 
-// clean() and isInside() come from LexicalPaths, the rules by spelling alone.
-class Paths : public LexicalPaths
+// Paths by their spelling alone (cleaned, one inside another) are
+// LexicalPaths' (platform/base/LexicalPaths.h), for every room alike.
+class Paths
 {
 public:
     static QString home();            // QDir::homePath(), canonical when it exists

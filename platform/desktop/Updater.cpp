@@ -316,12 +316,10 @@ void Updater::feedArrived(QNetworkReply *reply)
                           QStringLiteral("%1 %2 is currently the newest version available.")
                               .arg(displayName, currentVersion()));
         }
-        Q_EMIT noUpdateFound();
         end();
         return;
     }
     printLine(QStringLiteral("Update available: ") + update->shortVersion);
-    Q_EMIT updateFound(*update);
     if (m_autoDownload && !m_userInitiated)
         startDownload(*update);
     else

@@ -135,10 +135,6 @@ public:
     static QString downloadFolder();
 
 Q_SIGNALS:
-    // The check found nothing newer.
-    void noUpdateFound();
-    // The check found a newer release.
-    void updateFound(const lg::AppcastItem &item);
     // A verified download is at path (after the delegate was told).
     void updateDownloaded(const lg::AppcastItem &item, const QString &path);
     // The check or the download failed; any partial download is gone.

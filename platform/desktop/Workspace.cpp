@@ -13,6 +13,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QJsonArray>
@@ -405,6 +406,24 @@ bool Workspace::openWith(const QString &applicationId, const QStringList &paths,
     call.program = applicationId;
     call.arguments = urisOf(paths);
     return run(call, error);
+}
+
+namespace {
+QFileIconProvider &iconProvider()
+{
+    static QFileIconProvider provider;
+    return provider;
+}
+}
+
+QIcon Workspace::fileIcon(const QString &path)
+{
+    return iconProvider().icon(QFileInfo(path));
+}
+
+QIcon Workspace::plainFileIcon()
+{
+    return iconProvider().icon(QAbstractFileIconProvider::File);
 }
 
 bool Workspace::openWithDefault(const QString &path, QString *error)

@@ -3,6 +3,7 @@
 // properties window, opening a file with another application, and the desktop
 // picture. Every external call (process or D-Bus) goes through one runner that
 // tests replace to see the exact calls. Main thread.
+#include <QIcon>
 #include <QList>
 #include <QString>
 
@@ -66,6 +67,12 @@ public:
     static bool openWith(const QString &applicationId, const QStringList &paths, QString *error = nullptr);
     // Opens with the default application of its type.
     static bool openWithDefault(const QString &path, QString *error = nullptr);
+
+    // The desktop's icon for the file at path (its type's, from the icon theme
+    // or the style); null when it cannot look at the file. Main thread only.
+    static QIcon fileIcon(const QString &path);
+    // The icon of a plain file; null when the desktop has none.
+    static QIcon plainFileIcon();
 
     // Sets the desktop picture on the running desktop (XDG_CURRENT_DESKTOP):
     // GNOME/Cinnamon/MATE through gsettings, KDE Plasma through plasmashell's

@@ -34,7 +34,7 @@ FreeNameFinder::FreeNameFinder(const QString &folder)
 {
     std::vector<QByteArray> names;
     int err = 0;
-    if (listNames(enc(folder), &names, &err)) {
+    if (listNames(FileNames::toNative(folder), &names, &err)) {
         m_taken.reserve(qsizetype(names.size()));
         for (const QByteArray &entry : names)
             m_taken.insert(FileNames::fromNative(entry).toLower());
@@ -55,7 +55,7 @@ bool FreeNameFinder::isFree(const QString &candidate) const
 
 QString numberedName(const QString &name, std::optional<qint64> number, const NameNumbering &numbering)
 {
-    return FileNames::fromNative(numberedNameBytes(enc(name), number, numbering.isFolder, enc(numbering.separator),
+    return FileNames::fromNative(numberedNameBytes(FileNames::toNative(name), number, numbering.isFolder, FileNames::toNative(numbering.separator),
                                                    numbering.maxBytes));
 }
 
@@ -109,7 +109,7 @@ NameCase nameCaseForFileSystem(qint64 statfsType)
 NameCase nameCaseOf(const QString &folder)
 {
     struct statfs fs;
-    if (::statfs(enc(folder).constData(), &fs) != 0)
+    if (::statfs(FileNames::toNative(folder).constData(), &fs) != 0)
         return NameCase::Sensitive;
     return nameCaseForFileSystem(qint64(fs.f_type));
 }
@@ -139,7 +139,7 @@ QString unreadableNameMessage(const QString &path)
         return {};
     std::vector<QByteArray> names;
     int err = 0;
-    if (!listNames(enc(existing), &names, &err))
+    if (!listNames(FileNames::toNative(existing), &names, &err))
         return {};
     for (const QByteArray &entry : names) {
         // The entry's name as text: each stray byte as U+FFFD.
@@ -156,7 +156,7 @@ QString unreadableNameMessage(const QString &path)
 bool isSameFile(const QString &a, const QString &b)
 {
     struct stat sa, sb;
-    if (::stat(enc(a).constData(), &sa) != 0 || ::stat(enc(b).constData(), &sb) != 0)
+    if (::stat(FileNames::toNative(a).constData(), &sa) != 0 || ::stat(FileNames::toNative(b).constData(), &sb) != 0)
         return false;
     return sameInode(sa, sb);
 }

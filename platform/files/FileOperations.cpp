@@ -95,7 +95,7 @@ QString joinPath(const QString &folder, const QString &name)
 
 bool lstatPath(const QString &path, struct stat *st)
 {
-    return ::lstat(enc(path).constData(), st) == 0;
+    return ::lstat(FileNames::toNative(path).constData(), st) == 0;
 }
 
 bool isRealDir(const struct stat &st) { return S_ISDIR(st.st_mode); }
@@ -330,7 +330,7 @@ int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
     return renameWithoutReplacing(f, t);
 }
 
-int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(enc(from), enc(to)); }
+int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(FileNames::toNative(from), FileNames::toNative(to)); }
 
 // What a copy must match (bytes of regular files, number of entries).
 // Incomplete when the program quit before it was all measured.
@@ -412,7 +412,7 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
     if (!swapped && fromOwner && !fromOwner->recordExchangeWith(to))
         return errno ? errno : EIO;   // nothing was exchanged
     if (!swapped
-        && ::renameat2(AT_FDCWD, enc(from).constData(), AT_FDCWD, enc(to).constData(), RENAME_EXCHANGE) != 0)
+        && ::renameat2(AT_FDCWD, FileNames::toNative(from).constData(), AT_FDCWD, FileNames::toNative(to).constData(), RENAME_EXCHANGE) != 0)
         swapped = errno;
     if (swapped) {
         if (swapped != EINVAL && swapped != ENOSYS && swapped != EOPNOTSUPP)
@@ -469,7 +469,7 @@ int putInPlace(const QString &from, const QString &to, bool replacing, bool from
     if (const int injected = injectedFileFault(FileStep::FinalRename, to))
         return injected;
     if (!isRealDir(old) && !isRealDir(incoming))
-        return ::rename(enc(from).constData(), enc(to).constData()) == 0 ? 0 : errno;
+        return ::rename(FileNames::toNative(from).constData(), FileNames::toNative(to).constData()) == 0 ? 0 : errno;
     if (fromBeside)
         return swapInPlace(from, holder, to, leftover);
     int err = 0;
@@ -513,7 +513,7 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
     }
     p->sourceIsDir = isRealDir(p->sourceStat);
     struct stat folder;
-    if (::stat(enc(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+    if (::stat(FileNames::toNative(targetFolder).constData(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
         if (const QString unreadable = unreadableNameMessage(targetFolder); !unreadable.isEmpty())
             return failure(FileOpError::InvalidName, source, p->target, unreadable);
         return failure(FileOpError::Other, source, p->target,
@@ -523,7 +523,7 @@ std::optional<FileOpResult> plan(const QString &source, const QString &targetFol
         return failure(FileOpError::IntoItself, source, p->target);
     struct stat existing;
     if (!lstatPath(p->target, &existing)
-        || (removeLeftPlaceholder(enc(p->target)) && !lstatPath(p->target, &existing)))
+        || (removeLeftPlaceholder(FileNames::toNative(p->target)) && !lstatPath(p->target, &existing)))
         return std::nullopt;
     switch (onConflict) {
     case ConflictPolicy::Refuse:
@@ -654,7 +654,7 @@ QString refusedNamesText(const Plan &p, const QStringList &refused, bool moved)
 {
     std::map<QString, QStringList> byReason;
     for (const QString &entry : refused)
-        byReason[refusedNameReason(enc(nameOf(entry)), parentOf(p.target))].append(entry);
+        byReason[refusedNameReason(FileNames::toNative(nameOf(entry)), parentOf(p.target))].append(entry);
     QStringList sentences;
     for (const auto &[reason, entries] : byReason) {
         const QStringList named = namedInItem(p.source, entries);
@@ -733,7 +733,7 @@ FileOpResult copyFailure(int err, const Plan &p)
 {
     if (err != nameRefused)
         return errnoFailure(err, p.source, p.target);
-    QString reason = refusedNameReason(enc(nameOf(p.target)), parentOf(p.target)) + QLatin1Char('.');
+    QString reason = refusedNameReason(FileNames::toNative(nameOf(p.target)), parentOf(p.target)) + QLatin1Char('.');
     reason[0] = reason.at(0).toUpper();
     return failure(FileOpError::InvalidName, p.source, p.target, reason);
 }
@@ -769,7 +769,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     });
     notKept.collectFrom(ctx);
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
-        const int err = copyFileUnnamed(enc(p.source), p.sourceStat, enc(p.target), ctx, verify);
+        const int err = copyFileUnnamed(FileNames::toNative(p.source), p.sourceStat, FileNames::toNative(p.target), ctx, verify);
         if (err != ENOTSUP)
             return err ? copyFailure(err, p) : withNotKept(success(p.source, p.target), p, notKept);
     }
@@ -779,30 +779,30 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     for (int attempt = 0; attempt < 5; ++attempt) {
         owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
         if (!owner.isValid())   // its hidden name holds the item's: a card may refuse that
-            return copyFailure(refusedNameOr(err, enc(p.target), ctx), p);
+            return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p);
         temporary = owner.path();
-        unfinished = enc(temporary);
+        unfinished = FileNames::toNative(temporary);
         ctx.onMade = [&owner](int fd) { owner.recordMade(fd); };
         notKept.clear();
-        err = copyEntry(enc(p.source), enc(temporary), ctx);
+        err = copyEntry(FileNames::toNative(p.source), FileNames::toNative(temporary), ctx);
         ctx.onMade = nullptr;
         if (err != EEXIST || owner.isMade())
             break;
         owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
     }
     if (!owner.isValid())
-        return copyFailure(refusedNameOr(err, enc(p.target), ctx), p);
+        return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p);
     if (!err && verify) {
         // The copy holds all that was copied (or, unrecorded, all the source holds).
-        const TreeSize copy = measureTree(enc(temporary));
+        const TreeSize copy = measureTree(FileNames::toNative(temporary));
         if (!copy.complete)
             err = ECANCELED;
-        else if (!copy.sameShape(ctx.copied ? shapeOf(*ctx.copied) : measureTree(enc(p.source))))
+        else if (!copy.sameShape(ctx.copied ? shapeOf(*ctx.copied) : measureTree(FileNames::toNative(p.source))))
             err = isShuttingDown() ? ECANCELED : EIO;
     }
     Leftover leftover;
     if (!err && (err = putInPlace(temporary, p.target, p.replacing, true, &leftover, &owner)) != 0)
-        err = refusedNameOr(err, enc(p.target), ctx);
+        err = refusedNameOr(err, FileNames::toNative(p.target), ctx);
     if (err) {
         QString failedAt;
         FileOpResult r = copyFailure(err, p);
@@ -813,7 +813,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
                                         "next time this folder is written.").arg(leftover.path);
         return r;
     }
-    linkedCopiesMoved(ctx, unfinished, enc(p.target));
+    linkedCopiesMoved(ctx, unfinished, FileNames::toNative(p.target));
     unfinished.clear();
     return withNotKept(placed(p, leftover), p, notKept);
 }
@@ -833,12 +833,12 @@ FileOpResult copyOnce(const QString &source, const QString &targetFolder, Confli
 int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
 {
     const mode_t mode = p.sourceStat.st_mode & 07777;
-    OpenedUpFolder opened = OpenedUpFolder::record(enc(p.source), p.sourceStat, mode | S_IWUSR,
-                                                   enc(QDir::cleanPath(QDir(p.target).absolutePath())));
-    if (::chmod(enc(p.source).constData(), mode | S_IWUSR) != 0)
+    OpenedUpFolder opened = OpenedUpFolder::record(FileNames::toNative(p.source), p.sourceStat, mode | S_IWUSR,
+                                                   FileNames::toNative(QDir::cleanPath(QDir(p.target).absolutePath())));
+    if (::chmod(FileNames::toNative(p.source).constData(), mode | S_IWUSR) != 0)
         return EACCES;
     const int err = putInPlace(p.source, p.target, p.replacing, false, leftover);
-    ::chmod(enc(err ? p.source : p.target).constData(), mode);
+    ::chmod(FileNames::toNative(err ? p.source : p.target).constData(), mode);
     return err;
 }
 
@@ -848,8 +848,8 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     // Made a copy of in the folder it lies in, a move changes nothing.
     struct stat here, there;
     if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
-        && lstatPath(source, &here) && ::stat(enc(parentOf(source)).constData(), &here) == 0
-        && ::stat(enc(targetFolder).constData(), &there) == 0 && sameInode(here, there))
+        && lstatPath(source, &here) && ::stat(FileNames::toNative(parentOf(source)).constData(), &here) == 0
+        && ::stat(FileNames::toNative(targetFolder).constData(), &there) == 0 && sameInode(here, there))
         return success(source, source);
     Plan p;
     if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
@@ -965,7 +965,7 @@ FileOpResult transfer(FileOpKind kind, const QString &source, const QString &tar
     return withRetries([&] { return once(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
-qint64 bytesOf(const QString &path) { return measureTree(enc(path)).bytes; }
+qint64 bytesOf(const QString &path) { return measureTree(FileNames::toNative(path)).bytes; }
 
 
 } // namespace
@@ -1066,8 +1066,8 @@ bool hasExactEntry(const QString &folder, const QString &name)
 {
     std::vector<QByteArray> names;
     int err = 0;
-    const QByteArray wanted = enc(name);
-    return listNames(enc(folder), &names, &err) && std::find(names.cbegin(), names.cend(), wanted) != names.cend();
+    const QByteArray wanted = FileNames::toNative(name);
+    return listNames(FileNames::toNative(folder), &names, &err) && std::find(names.cbegin(), names.cend(), wanted) != names.cend();
 }
 } // namespace
 
@@ -1110,7 +1110,7 @@ FileOpResult createFolder(const QString &folder, const QString &name)
     if (!isValidFileName(name))
         return failure(FileOpError::InvalidName, target, target);
     int err = injectedFileFault(FileStep::MakeFolder, target);
-    if (!err && ::mkdir(enc(target).constData(), 0777) != 0)
+    if (!err && ::mkdir(FileNames::toNative(target).constData(), 0777) != 0)
         err = errno;
     if (err == ENOENT)
         return failure(FileOpError::SourceMissing, target, target,

@@ -3,34 +3,33 @@
 // change that a screen asks for goes through here, so the rules live in one place.
 // Nothing is ever overwritten silently: an existing target is refused unless the
 // caller asked for Replace, and Replace writes beside the target and renames over
-// it (a replaced folder is swapped with the new one in one step beside the
-// target — a moved folder first goes there under a hidden locked name, so the
-// old one never shows in the source's folder — and removed afterwards; what
-// cannot be removed is reported). "Never replace" holds on file systems
-// without RENAME_NOREPLACE too (a link, or a placeholder made for the item;
-// where the driver refuses a rename onto it, as FUSE FAT does, a folder's
-// placeholder is filled with the folder's entries, no folder being renamed
-// there). A
-// move across file systems copies, checks the copy, and deletes the source
-// entry by entry, each only while it is still what was copied (where the
-// disk's times cannot tell a rewrite in place — a card, FUSE — by its bytes,
-// read again just before): what arrived or changed meanwhile stays, and the
-// result names a few of them and says how many. An entry whose name the
-// target's disk refuses (a card's rules) is left out, and named with why;
-// the rest of its item arrives. A file that changed while it was copied (grew, shrank, edited in
-// place) is refused: never reported done. A copy is whole as `cp -a` makes it (CopyEntry.h): extended
-// attributes, ACLs, holes and hard links (within the item, and across the
-// items of one command: transferItem) come along, and what the target cannot
-// hold (attributes, links, permissions) is named in the result of an item
-// that still counts as copied. Symbolic
-// links are copied as links, never followed; a source swapped for anything
-// but a regular file is refused, never waited on. Folders are walked by their
-// names' bytes, so names that are not UTF-8 come along; an item given by a
-// name that is not UTF-8 (which a QString cannot carry) is refused with a
-// message that says so.
+// it (a replaced folder is swapped with the new one in one step beside the target
+// — a moved folder first goes there under a hidden locked name, so the old one
+// never shows in the source's folder — and removed afterwards; what cannot be
+// removed is reported). "Never replace" holds on file systems without
+// RENAME_NOREPLACE too (a link, or a placeholder made for the item; where the
+// driver refuses a rename onto it, as FUSE FAT does, a folder's placeholder is
+// filled with the folder's entries, no folder being renamed there). A move across
+// file systems copies, checks the copy, and deletes the source entry by entry,
+// each only while it is still what was copied (where the disk's times cannot
+// tell a rewrite in place — a card, FUSE — by its bytes, read again just
+// before): what arrived or changed meanwhile stays, and the result names a few
+// of them and says how many. An entry whose name the target's disk refuses (a
+// card's rules) is left out, and named with why; the rest of its item arrives.
+// A file that changed while it was copied (grew, shrank, edited in place) is
+// refused: never reported done. A copy is whole as `cp -a` makes it
+// (CopyEntry.h): extended attributes, ACLs, holes and hard links (within the
+// item, and across the items of one command: transferItem) come along, and what
+// the target cannot hold (attributes, links, permissions) is named in the result
+// of an item that still counts as copied. Symbolic links are copied as links,
+// never followed; a source swapped for anything but a regular file is refused,
+// never waited on. Folders are walked by their names' bytes, so names that are
+// not UTF-8 come along; an item given by a name that is not UTF-8 (which a
+// QString cannot carry) is refused with a message that says so.
+//
 // Removal (by directory handle; never into another file system, a mount point
-// being left in place and named) is Removal.h's; the hidden temporaries beside
-// a target, their locks and the cleanup of what a killed process left are
+// being left in place and named) is Removal.h's; the hidden temporaries beside a
+// target, their locks and the cleanup of what a killed process left are
 // Temporaries.h's. This file uses them.
 //
 // The single-item functions may be called from any thread and block; the batch

@@ -53,7 +53,7 @@ constexpr qint64 missingFolderDays = 30;   // a folder missing this long is forg
 
 QByteArray journalFolder()
 {
-    return enc(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
+    return FileNames::toNative(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
 }
 
 } // namespace

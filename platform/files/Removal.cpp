@@ -94,7 +94,7 @@ bool isMountTopAt(int folderFd, const QByteArray &name, const struct stat &st, d
     struct statx sx;
     if (::statx(folderFd, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &sx) == 0
         && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
-        && injectedFileFault(FileStep::MountFlag, decoded(name)) == 0)
+        && injectedFileFault(FileStep::MountFlag, FileNames::fromNative(name)) == 0)
         return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
     if (st.st_dev != folderDevice)
         return true;
@@ -271,7 +271,7 @@ private:
     {
         ++m_kept;
         if (m_keptEntries.size() < maxNamedKept)
-            m_keptEntries.append(decoded(relative));
+            m_keptEntries.append(FileNames::fromNative(relative));
     }
     static constexpr qsizetype maxNamedKept = 8;
 
@@ -323,7 +323,7 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
 {
     if (stopsForQuit())
         return fail(ECANCELED, path);
-    if (const int injected = injectedFileFault(FileStep::Remove, decoded(path)))
+    if (const int injected = injectedFileFault(FileStep::Remove, FileNames::fromNative(path)))
         return fail(injected, path);
     struct stat st;
     if (::fstatat(parentFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -389,7 +389,7 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
     }
     if (depth >= maxRemovalDepth)
         return fail(tooDeepToRemove, path);
-    if (const int injected = injectedFileFault(FileStep::EnterFolder, decoded(path)))
+    if (const int injected = injectedFileFault(FileStep::EnterFolder, FileNames::fromNative(path)))
         return fail(injected, path);
     Frame frame;
     const QByteArray parentPath = path.size() > name.size() + 1 ? path.chopped(name.size() + 1) : QByteArray("/");
@@ -654,12 +654,12 @@ RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, 
         ::close(folderFd);
     }
     if (result.error)
-        result.failedAt = decoded(at);
+        result.failedAt = FileNames::fromNative(at);
     result.kept = removal.kept();
     result.keptEntries = removal.keptEntries();
     result.unlinkedNames = removal.unlinked();
     for (const QByteArray &point : removal.mountPoints())
-        result.mountPoints.append(decoded(point));
+        result.mountPoints.append(FileNames::fromNative(point));
     return result;
 }
 
@@ -701,7 +701,7 @@ int canRemove(const QString &path, QString *reason)
     struct stat st, parent;
     const auto refused = [&](int err, const QByteArray &where) {
         if (reason)
-            *reason = QStringLiteral("“%1” cannot be changed (%2).").arg(decoded(where), removalReason(err));
+            *reason = QStringLiteral("“%1” cannot be changed (%2).").arg(FileNames::fromNative(where), removalReason(err));
         return err;
     };
     const int folderFd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);

@@ -4,6 +4,7 @@
 #include "platform/files/TemporariesShared.h"
 
 #include "platform/files/FileIdentity.h"
+#include "platform/files/FileNames.h"
 #include "platform/files/Removal.h"
 #include "platform/files/Temporaries.h"
 #include "platform/runtime/Dispatch.h"
@@ -301,8 +302,8 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
         return;   // best effort: the move goes on without its note
     const std::optional<FileIdentity> before = fileIdentity(target);
     MoveNote note;
-    note.source = enc(source);
-    note.target = enc(target);
+    note.source = FileNames::toNative(source);
+    note.target = FileNames::toNative(target);
     note.before = before ? objectOf(*before) : QByteArray();
     note.sourceDisk = diskFieldOf(folderOf(note.source));
     note.targetDisk = diskFieldOf(folderOf(note.target));
@@ -395,10 +396,10 @@ std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *st
     if (*away)
         return std::nullopt;
     // The copy stands at the target: something other than what stood there before.
-    const std::optional<FileIdentity> there = fileIdentity(decoded(*target));
+    const std::optional<FileIdentity> there = fileIdentity(FileNames::fromNative(*target));
     if (!there || (!note.before.isEmpty() && objectOf(*there) == note.before))
         return std::nullopt;
-    StoppedMove move{decoded(*source), decoded(*target)};
+    StoppedMove move{FileNames::fromNative(*source), FileNames::fromNative(*target)};
     move.removalBegun = note.removing;
     switch (sourceNow(*source)) {
     case SourceNow::Gone:

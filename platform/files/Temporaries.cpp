@@ -238,7 +238,7 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
 bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder,
              bool numbered = false)
 {
-    if (injectedFileFault(FileStep::Rename, decoded(joinRaw(folder, temporary))) != 0)
+    if (injectedFileFault(FileStep::Rename, FileNames::fromNative(joinRaw(folder, temporary))) != 0)
         return false;
     int err = numbered ? EEXIST : renameNoReplaceAt(folderFd, temporary, name);
     for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
@@ -326,7 +326,7 @@ bool isHomeTrashFiles(int folderFd)
 {
     struct stat folder, files;
     return ::fstat(folderFd, &folder) == 0
-           && ::lstat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
+           && ::lstat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
            && S_ISDIR(files.st_mode) && folder.st_dev == files.st_dev && folder.st_ino == files.st_ino;
 }
 
@@ -697,7 +697,7 @@ namespace temporaries {
 // found; false when the folder cannot be opened (*err then says why).
 bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err)
 {
-    if (const int injected = injectedFileFault(FileStep::OpenFolder, decoded(folder))) {
+    if (const int injected = injectedFileFault(FileStep::OpenFolder, FileNames::fromNative(folder))) {
         if (err)
             *err = injected;
         return false;
@@ -850,7 +850,7 @@ void TemporaryOwner::dropClaim()
     journalRelease(m_folder, false);
 }
 
-QString TemporaryOwner::path() const { return decoded(m_temporary); }
+QString TemporaryOwner::path() const { return FileNames::fromNative(m_temporary); }
 
 // The first record is written into the lock just made; every later one is a
 // new file renamed over it (replaceRecordFile), never written in place: a
@@ -934,7 +934,7 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
     QString targetPath = target;
     while (targetPath.size() > 1 && targetPath.endsWith(QLatin1Char('/')))
         targetPath.chop(1);
-    const QByteArray rawTarget = enc(targetPath);
+    const QByteArray rawTarget = FileNames::toNative(targetPath);
     const QByteArray folder = folderOf(rawTarget);
     cleanLeftovers(folder, false);
     TemporaryOwner owner;
@@ -1009,12 +1009,12 @@ TemporaryOwner TemporaryOwner::setAside(const QString &item, int *error)
         if (!owner.isValid())
             break;
         const QByteArray temporary = owner.m_temporary;
-        if (::renameat2(AT_FDCWD, enc(item).constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) == 0)
+        if (::renameat2(AT_FDCWD, FileNames::toNative(item).constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) == 0)
             return owner;
         err = errno;
         if (err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
             const int folderFd = ::open(folderOf(temporary).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            const QByteArray from = enc(item);
+            const QByteArray from = FileNames::toNative(item);
             err = folderFd < 0 ? errno
                                : renameNoReplaceAt(folderFd, from.mid(from.lastIndexOf('/') + 1),
                                                    temporary.mid(temporary.lastIndexOf('/') + 1));
@@ -1038,7 +1038,7 @@ TemporaryFile createTemporaryFile(const QString &target, TemporaryKind kind)
         if (!file.owner.isValid())
             return file;
         file.path = file.owner.path();
-        file.fd = ::open(enc(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        file.fd = ::open(FileNames::toNative(file.path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (file.fd >= 0) {
             file.error = 0;
             file.owner.recordMade(file.fd);

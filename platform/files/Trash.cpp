@@ -87,12 +87,12 @@ QString mountTopOf(const QString &folder)
     if (current.isEmpty())
         return {};
     struct stat st;
-    if (::stat(enc(current).constData(), &st) != 0)
+    if (::stat(FileNames::toNative(current).constData(), &st) != 0)
         return {};
     const dev_t device = st.st_dev;
     while (current != QLatin1String("/")) {
         const QString up = QFileInfo(current).absolutePath();
-        if (::stat(enc(up).constData(), &st) != 0 || st.st_dev != device)
+        if (::stat(FileNames::toNative(up).constData(), &st) != 0 || st.st_dev != device)
             break;
         current = up;
     }
@@ -196,7 +196,7 @@ TrashPlace openDiskTrash(const QString &top, dev_t device)
 {
     TrashPlace place;
     place.path = top + QStringLiteral("/.Trash-") + QString::number(::getuid());
-    const Handle topFolder(::open(enc(top).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Handle topFolder(::open(FileNames::toNative(top).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (!topFolder.isOpen() || ::fstat(topFolder.fd(), &st) != 0 || st.st_dev != device) {
         place.failure = QStringLiteral("“%1” could not be opened.").arg(top);
@@ -242,7 +242,7 @@ const TrashPlace &TrashPlaces::home()
     const QString path = homeTrashFolder();
     const QString dataHome = QFileInfo(path).absolutePath();
     QDir().mkpath(dataHome);   // the data folder must exist (see QFile::moveToTrash)
-    const Handle data(::open(enc(dataHome).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Handle data(::open(FileNames::toNative(dataHome).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (data.isOpen() && ::fstat(data.fd(), &st) == 0) {
         // The user may keep the Trash elsewhere through a link of their own: the
@@ -262,7 +262,7 @@ const TrashPlace &TrashPlaces::home()
             else
                 openTrashParts(linked.fd(), Owner::Checked, &*m_home);
         } else {
-            m_home = openTrashIn(data.fd(), enc(QFileInfo(path).fileName()), path,
+            m_home = openTrashIn(data.fd(), FileNames::toNative(QFileInfo(path).fileName()), path,
                                  dataLinked ? Owner::Checked : Owner::Unchecked);
         }
         m_homeDevice = st.st_dev;
@@ -408,14 +408,14 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
     const QString baseName = QFileInfo(path).fileName();
     for (qint64 n = 1; n < 1000000; ++n) {
         *name = numberedName(baseName, n == 1 ? std::nullopt : std::optional<qint64>(n), numbering);
-        const QByteArray info = enc(*name + QStringLiteral(".trashinfo"));
+        const QByteArray info = FileNames::toNative(*name + QStringLiteral(".trashinfo"));
         const int fd = ::openat(trash.info.fd(), info.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             const int err = errno;
             if (err != EEXIST)
                 return errnoSentence(err);
-            if (removeOrphanInfo(trash, enc(*name)))
+            if (removeOrphanInfo(trash, FileNames::toNative(*name)))
                 --n;   // that name again
             continue;
         }
@@ -429,7 +429,7 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
             return QStringLiteral("The Trash information could not be written.");
         }
         struct stat st;
-        if (::fstatat(trash.files.fd(), enc(*name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(trash.files.fd(), FileNames::toNative(*name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             ::unlinkat(trash.info.fd(), info.constData(), 0);   // an item without its information: leave it be
             continue;
         }
@@ -441,7 +441,7 @@ QString claimTrashName(const TrashPlace &trash, const QString &path, bool isFold
 
 void dropTrashInfo(const TrashPlace &trash, const QString &name)
 {
-    ::unlinkat(trash.info.fd(), enc(name + QStringLiteral(".trashinfo")).constData(), 0);
+    ::unlinkat(trash.info.fd(), FileNames::toNative(name + QStringLiteral(".trashinfo")).constData(), 0);
 }
 
 // Renames source into the folder open as folderFd under name, never replacing
@@ -466,14 +466,14 @@ int renameIntoTrash(const QString &path, const struct stat &st, const TrashPlace
     int err = injectedFileFault(FileStep::Rename, path);
     if (err)
         return err;
-    const QByteArray source = enc(path);
-    const QByteArray target = enc(name);
+    const QByteArray source = FileNames::toNative(path);
+    const QByteArray target = FileNames::toNative(name);
     err = renameInto(source, trash.files.fd(), target);
     if (err == EACCES && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR)) {
         const mode_t mode = st.st_mode & 07777;
         // A kill before its mode is back leaves a record that the cleanup sets it back by.
         OpenedUpFolder opened =
-            OpenedUpFolder::record(source, st, mode | S_IWUSR, enc(trash.path + QStringLiteral("/files/") + name));
+            OpenedUpFolder::record(source, st, mode | S_IWUSR, FileNames::toNative(trash.path + QStringLiteral("/files/") + name));
         if (::chmod(source.constData(), mode | S_IWUSR) != 0)
             return EACCES;
         err = renameInto(source, trash.files.fd(), target);
@@ -503,7 +503,7 @@ FileOpResult trashByCopy(const QString &path, const QString &givenPath, const Tr
     // to the folder checked and opened.
     const QString files = trash.path + QStringLiteral("/files");
     struct stat byPath, checked;
-    if (::lstat(enc(files).constData(), &byPath) != 0 || ::fstat(trash.files.fd(), &checked) != 0
+    if (::lstat(FileNames::toNative(files).constData(), &byPath) != 0 || ::fstat(trash.files.fd(), &checked) != 0
         || byPath.st_dev != checked.st_dev || byPath.st_ino != checked.st_ino) {
         dropTrashInfo(trash, name);
         return refused(givenPath, FileOpError::Denied,
@@ -530,7 +530,7 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
 {
     const QString path = QDir::cleanPath(QFileInfo(givenPath).absoluteFilePath());
     struct stat st;
-    if (::lstat(enc(path).constData(), &st) != 0) {
+    if (::lstat(FileNames::toNative(path).constData(), &st) != 0) {
         const int err = errno;
         if (const QString unreadable = unreadableNameMessage(path); !unreadable.isEmpty())
             return refused(givenPath, FileOpError::InvalidName, unreadable);
@@ -558,7 +558,7 @@ FileOpResult trashOne(const QString &givenPath, TrashPlaces &places)
 
         // The Trash's files/ is noted in the journal while a .trashinfo may
         // stand there without its item: the cleanup after a kill looks there.
-        const JournalNote note(enc(trash.path + QStringLiteral("/files")));
+        const JournalNote note(FileNames::toNative(trash.path + QStringLiteral("/files")));
         QString name;
         Handle claimed;
         const QString claimFailure = claimTrashName(trash, path, S_ISDIR(st.st_mode), &name, &claimed);
@@ -595,7 +595,7 @@ QString trashFolderFor(const QString &path)
     const QString absolute = QFileInfo(path).absoluteFilePath();
     TrashPlaces places;
     struct stat st;
-    if (::lstat(enc(absolute).constData(), &st) != 0)
+    if (::lstat(FileNames::toNative(absolute).constData(), &st) != 0)
         return places.home().path;
     return places.forItem(absolute, st).place->path;
 }
@@ -645,7 +645,7 @@ void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath)
     const QByteArray uid = QByteArray::number(::getuid());
     struct stat files, home;
     const bool isHome = ::fstat(filesFd, &files) == 0
-                        && ::stat(enc(homeTrashFolder() + QStringLiteral("/files")).constData(), &home) == 0
+                        && ::stat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &home) == 0
                         && files.st_dev == home.st_dev && files.st_ino == home.st_ino;
     if (!isHome && trashName != ".Trash-" + uid && !(trashName == uid && trash.endsWith("/.Trash/" + uid)))
         return;

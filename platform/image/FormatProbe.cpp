@@ -1,16 +1,18 @@
 // Recognising a picture by its content and reading its header's claims.
 #include "platform/image/FormatProbe.h"
 
+#include "platform/base/IsoBoxes.h"
 #include "platform/base/TiffStructure.h"
 #include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
 #include "platform/jpeg/JpegExif.h"
 #include "platform/jpeg/JpegSegments.h"
 
 #include <QStringList>
+#include <QStandardPaths>
 
 
 #include <algorithm>
+#include <limits>
 #include <cstring>
 #include <vector>
 
@@ -448,9 +450,11 @@ bool isRawSignature(const QByteArray &head)
 // pictures read here.
 bool isHeifSignature(const QByteArray &head)
 {
-    if (head.size() < 12 || head.mid(4, 4) != "ftyp")
+    // The head is the start of the file: its first box may reach past it.
+    const std::optional<IsoBox> first = isoBoxAt(head, 0, std::numeric_limits<qint64>::max());
+    if (!first || first->type != "ftyp" || first->body + 4 > head.size())
         return false;
-    const QByteArray brand = head.mid(8, 4);
+    const QByteArray brand = head.mid(first->body, 4);
     return brand == "heic" || brand == "heix" || brand == "avif";
 }
 
@@ -811,6 +815,13 @@ bool probeQtSignatures(const ByteSource &source, const Bytes &bytes, Probe &p)
         return false;
     }
     return true;
+}
+
+// True when ImageMagick may hand PostScript-like files to ghostscript here.
+bool postscriptReadable()
+{
+    static const bool readable = !QStandardPaths::findExecutable(QStringLiteral("gs")).isEmpty();
+    return readable;
 }
 
 // PostScript and PDF, PICT, TGA and MacPaint, where the name may decide, and camera raw known by its name only.

@@ -7,7 +7,7 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/PictureLimits.h"
 #include "platform/image/Metadata.h"
 #include "platform/base/Orientation.h"
 

@@ -4,7 +4,6 @@
 #include "platform/files/FileOperations.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/Decoders.h"
-#include "platform/image/Libraries.h"
 #include "platform/files/FileNames.h"
 
 #include <QBuffer>

@@ -2,7 +2,7 @@
 #include "platform/image/Metadata.h"
 
 #include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/Exiv2Setup.h"
 #include "platform/files/FileNames.h"
 
 #include <QFile>

@@ -9,8 +9,8 @@
 //
 // Every type that crosses between program and module is declared in the
 // headers platform/modules/identity/ModuleBuild.cmake hashes into the build
-// identifier (this one, ModuleNames.h, Decoders.h, ByteSource.h, Libraries.h,
-// Orientation.h); a header that adds such a type joins that list. Each module
+// identifier (this one, ModuleNames.h, Decoders.h, ByteSource.h, Orientation.h,
+// PictureLimits.h); a header that adds such a type joins that list. Each module
 // carries the identifier in an ELF note (moduleNoteName, moduleNoteType in
 // platform/modules/ModuleNames.h) that the program compares with its own
 // before it loads the module.

@@ -4,7 +4,7 @@
 #include "platform/base/UprightXmp.h"
 #include "platform/image/ImageSource.h"
 #include "platform/jpeg/JpegSegments.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/Exiv2Setup.h"
 #include "platform/image/Metadata.h"
 #include "platform/files/FileNames.h"
 

@@ -3,7 +3,9 @@
 
 #include "platform/files/FileNames.h"
 #include "platform/image/ImageSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/Exiv2Setup.h"
+#include "platform/base/IsoBoxes.h"
+#include "platform/base/TiffStructure.h"
 #include "platform/image/VideoInfo.h"
 
 #include <QDateTime>
@@ -262,65 +264,10 @@ QString valueText(const QString &key, const Exiv2::Metadatum &datum, const Exiv2
 }
 
 using Values = QList<QPair<QString, QString>>;   // key, value of one group
-
-// Reads big-endian numbers from a block, failing (ok false) rather than
-// reading past its end.
-struct BoxReader
-{
-    const QByteArray &bytes;
-    qsizetype at = 0;
-    qsizetype end = 0;
-    bool ok = true;
-
-    quint64 number(int width)
-    {
-        if (width < 0 || width > 8 || at + width > end) {
-            ok = false;
-            return 0;
-        }
-        quint64 value = 0;
-        for (int i = 0; i < width; ++i)
-            value = (value << 8) | quint8(bytes[at + i]);
-        at += width;
-        return value;
-    }
-    void skip(qsizetype count)
-    {
-        if (count < 0 || at + count > end)
-            ok = false;
-        else
-            at += count;
-    }
-};
-
-struct Box
-{
-    QByteArray type;
-    qsizetype body = 0;   // where its content starts
-    qsizetype end = 0;
-};
-
-// The boxes between from and end of bytes; stops at the first one that does
-// not fit.
-QList<Box> boxesIn(const QByteArray &bytes, qsizetype from, qsizetype end)
-{
-    QList<Box> boxes;
-    while (from + 8 <= end) {
-        BoxReader read{bytes, from, end};
-        quint64 size = read.number(4);
-        const QByteArray type = bytes.mid(from + 4, 4);
-        read.skip(4);
-        if (size == 1)
-            size = read.number(8);
-        else if (size == 0)
-            size = quint64(end - from);
-        if (!read.ok || size < quint64(read.at - from) || size > quint64(end - from))
-            break;
-        boxes.append(Box{type, read.at, from + qsizetype(size)});
-        from += qsizetype(size);
-    }
-    return boxes;
-}
+using image::IsoBox;
+using image::isoBoxAt;
+using image::isoBoxesIn;
+using image::IsoReader;
 
 // The TIFF structure of the Exif item of a HEIF file (HEIC, AVIF), found
 // through the item table (iinf) and the item locations (iloc) of its meta
@@ -341,42 +288,35 @@ QByteArray heifExif(const QString &path)
     for (qint64 at = 0; at + 8 <= file.size();) {
         if (!file.seek(at))
             return {};
-        const QByteArray head = file.read(16);
-        BoxReader read{head, 0, head.size()};
-        quint64 size = read.number(4);
-        read.skip(4);
-        if (size == 1)
-            size = read.number(8);
-        else if (size == 0)
-            size = quint64(file.size() - at);
-        if (!read.ok || size < 8 || size > quint64(file.size() - at))
+        const std::optional<IsoBox> box = isoBoxAt(file.read(16), 0, file.size() - at);
+        if (!box)
             return {};
-        if (head.mid(4, 4) == "meta") {
-            if (qint64(size) > largestMeta || !file.seek(at + read.at))
+        if (box->type == "meta") {
+            if (box->end > largestMeta || !file.seek(at + box->body))
                 return {};
-            meta = file.read(qint64(size) - read.at);
+            meta = file.read(box->end - box->body);
             break;
         }
-        at += qint64(size);
+        at += box->end;
     }
     if (meta.size() < 4)
         return {};
     // meta is a full box: its version and flags come first.
-    const QList<Box> children = boxesIn(meta, 4, meta.size());
+    const QList<IsoBox> children = isoBoxesIn(meta, 4, meta.size());
     std::optional<quint64> exifItem;
-    for (const Box &box : children) {
+    for (const IsoBox &box : children) {
         if (box.type != "iinf")
             continue;
-        BoxReader read{meta, box.body, box.end};
+        IsoReader read{meta, box.body, box.end};
         const int version = int(read.number(1));
         read.skip(3);
         read.number(version == 0 ? 2 : 4);   // the count; the boxes that follow tell it
         if (!read.ok)
             return {};
-        for (const Box &entry : boxesIn(meta, read.at, box.end)) {
+        for (const IsoBox &entry : isoBoxesIn(meta, read.at, box.end)) {
             if (entry.type != "infe")
                 continue;
-            BoxReader info{meta, entry.body, entry.end};
+            IsoReader info{meta, entry.body, entry.end};
             const int infoVersion = int(info.number(1));
             info.skip(3);
             if (infoVersion < 2)
@@ -392,14 +332,14 @@ QByteArray heifExif(const QString &path)
     if (!exifItem)
         return {};
     QByteArray idat;
-    for (const Box &box : children)
+    for (const IsoBox &box : children)
         if (box.type == "idat")
             idat = meta.mid(box.body, box.end - box.body);
     QByteArray payload;
-    for (const Box &box : children) {
+    for (const IsoBox &box : children) {
         if (box.type != "iloc")
             continue;
-        BoxReader read{meta, box.body, box.end};
+        IsoReader read{meta, box.body, box.end};
         const int version = int(read.number(1));
         read.skip(3);
         const quint64 sizes = read.number(2);
@@ -437,7 +377,7 @@ QByteArray heifExif(const QString &path)
     }
     // The item starts with the offset of the TIFF header within what follows
     // ("Exif\0\0" before it, as a rule).
-    BoxReader read{payload, 0, payload.size()};
+    IsoReader read{payload, 0, payload.size()};
     const quint64 tiffAt = read.number(4);
     if (!read.ok || tiffAt > quint64(payload.size() - 4))
         return {};
@@ -512,20 +452,6 @@ void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::op
     }
 }
 
-quint32 be32(const QByteArray &b, qsizetype at)
-{
-    return (quint32(quint8(b[at])) << 24) | (quint32(quint8(b[at + 1])) << 16) | (quint32(quint8(b[at + 2])) << 8)
-        | quint32(quint8(b[at + 3]));
-}
-quint16 be16(const QByteArray &b, qsizetype at)
-{
-    return quint16((quint8(b[at]) << 8) | quint8(b[at + 1]));
-}
-quint16 le16(const QByteArray &b, qsizetype at)
-{
-    return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
-}
-
 void addJfif(const QByteArray &b, Values &out, std::optional<double> *dpi)
 {
     // SOI, then APP0 "JFIF\0" version(2) units(1) xdensity(2) ydensity(2).
@@ -533,7 +459,7 @@ void addJfif(const QByteArray &b, Values &out, std::optional<double> *dpi)
         || quint8(b[3]) != 0xe0 || b.mid(6, 5) != QByteArray("JFIF\0", 5))
         return;
     const int units = quint8(b[13]);
-    const int x = be16(b, 14), y = be16(b, 16);
+    const int x = image::be16(b.constData() + 14), y = image::be16(b.constData() + 16);
     out.append({QStringLiteral("JFIFVersion"), QStringLiteral("%1,%2").arg(quint8(b[11])).arg(quint8(b[12]))});
     out.append({QStringLiteral("DensityUnit"), QString::number(units)});
     out.append({QStringLiteral("XDensity"), QString::number(x)});
@@ -557,7 +483,7 @@ void addPng(const QByteArray &b, Values &out)
         {QStringLiteral("Software"), QStringLiteral("Software")}, {QStringLiteral("Comment"), QStringLiteral("Comment")}};
     qsizetype at = 8;
     while (at + 12 <= b.size()) {
-        const quint32 length = be32(b, at);
+        const quint32 length = image::be32(b.constData() + at);
         const QByteArray type = b.mid(at + 4, 4);
         if (length > quint32(b.size()) || at + 12 + qsizetype(length) > b.size())
             break;
@@ -565,10 +491,10 @@ void addPng(const QByteArray &b, Values &out)
         if (type == "IHDR" && data.size() >= 13)
             values.insert(QStringLiteral("InterlaceType"), QString::number(quint8(data[12])));
         else if (type == "pHYs" && data.size() >= 9 && quint8(data[8]) == 1) {
-            values.insert(QStringLiteral("XPixelsPerMeter"), QString::number(be32(data, 0)));
-            values.insert(QStringLiteral("YPixelsPerMeter"), QString::number(be32(data, 4)));
+            values.insert(QStringLiteral("XPixelsPerMeter"), QString::number(image::be32(data.constData())));
+            values.insert(QStringLiteral("YPixelsPerMeter"), QString::number(image::be32(data.constData() + 4)));
         } else if (type == "gAMA" && data.size() >= 4) {
-            values.insert(QStringLiteral("Gamma"), number(be32(data, 0) / 100000.0));
+            values.insert(QStringLiteral("Gamma"), number(image::be32(data.constData()) / 100000.0));
         } else if (type == "tEXt" || type == "iTXt") {
             const qsizetype nul = data.indexOf('\0');
             if (nul > 0) {
@@ -603,10 +529,10 @@ void addGif(const QByteArray &b, Values &out)
     out.append({QStringLiteral("HasGlobalColorMap"), QString::number((quint8(b[10]) & 0x80) ? 1 : 0)});
     const qsizetype netscape = b.indexOf("NETSCAPE2.0");
     if (netscape > 0 && netscape + 15 < b.size() && quint8(b[netscape + 11]) == 3 && quint8(b[netscape + 12]) == 1)
-        out.append({QStringLiteral("LoopCount"), QString::number(le16(b, netscape + 13))});
+        out.append({QStringLiteral("LoopCount"), QString::number(image::le16(b.constData() + netscape + 13))});
     const qsizetype control = b.indexOf(QByteArray("\x21\xf9\x04", 3));
     if (control > 0 && control + 6 < b.size())
-        out.append({QStringLiteral("DelayTime"), number(le16(b, control + 4) / 100.0)});
+        out.append({QStringLiteral("DelayTime"), number(image::le16(b.constData() + control + 4) / 100.0)});
 }
 
 } // namespace

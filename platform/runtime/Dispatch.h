@@ -79,7 +79,6 @@ class Completion
 public:
     // Done: every wait on it ends. Idempotent.
     void complete();
-    bool isComplete() const { return m_complete.load(); }
     // Waits until it is done, the shutdown has begun or ms have passed
     // (negative: no limit); true when it is done.
     bool wait(int ms = -1) const;

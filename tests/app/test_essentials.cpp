@@ -20,7 +20,7 @@
 #include "platform/runtime/Timer.h"
 #include "sidebar/DropView.h"
 #include "sidebar/sideMenuvc.h"
-#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/viewimagevc.h"
 
@@ -44,8 +44,36 @@ class TestEssentials : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // The program starts with the start values, and a reset gives back the
+    // same ones: they are written in one place (setSharedStateToStart).
+    void initTestCase()
+    {
+        QCOMPARE(mainWindowNeverShown, 1);
+        QCOMPARE(preferencesTabIndex, 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(selectedViewStyle, gridStyle);
+        QVERIFY(!isBusy && !isCollageSaved && itemList.isEmpty() && !currentFolderURL);
+    }
     void init() { resetSharedState(); }
     void cleanupTestCase() { resetSharedState(); }
+
+    void aResetGivesBackTheStartValues()
+    {
+        mainWindowNeverShown = 0;
+        preferencesTabIndex = 3;
+        currentScreenMode = ScreenCollage;
+        selectedViewStyle = listStyle;
+        isBusy = true;
+        isCollageSaved = true;
+        draggedItemURLs.append(QUrl::fromLocalFile(QStringLiteral("/a.jpg")));
+        collageSlotList.append(nullptr);
+        resetSharedState();
+        QCOMPARE(mainWindowNeverShown, 1);
+        QCOMPARE(preferencesTabIndex, 1);
+        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(selectedViewStyle, gridStyle);
+        QVERIFY(!isBusy && !isCollageSaved && draggedItemURLs.isEmpty() && collageSlotList.isEmpty());
+    }
 
     void itemListFindsNamesWhateverTheirCase()
     {

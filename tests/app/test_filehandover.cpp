@@ -17,7 +17,7 @@
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 

@@ -4,7 +4,7 @@
 #include "app/Essentials.h"
 #include "app/LaunchAtLogin.h"
 #include "app/preferencesWindowController.h"
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "browser/GridView.h"
 #include "browser/ItemEditing.h"
 #include "browser/ItemMenus.h"

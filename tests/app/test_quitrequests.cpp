@@ -7,7 +7,7 @@
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "collage/collagevc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageWriter.h"

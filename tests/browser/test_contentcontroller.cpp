@@ -3,7 +3,7 @@
 // deferred viewer re-layout and the item count.
 #include "app/mainWindowController.h"
 #include "app/splitvc.h"
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "browser/GridView.h"
 #include "browser/InfoPane.h"
 #include "browser/ItemFileCommands.h"

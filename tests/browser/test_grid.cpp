@@ -1,7 +1,7 @@
 // The thumbnail grid and the list: the row arithmetic of the layout, the zoom
 // bands, thumbnails made in the background and cached by file state, the
 // cells' texts, selection and double clicks.
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "app/Essentials.h"
 #include "app/homeVc.h"
 #include "app/mainWindowController.h"
@@ -19,13 +19,13 @@
 #include "collage/collagevc.h"
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/ScreenTesting.h"
 #include "tests/support/TestSupport.h"

@@ -1,12 +1,12 @@
 // The information pane: the property tree of a JPEG with Exif, TIFF and GPS,
 // of a PNG with text chunks, nothing for a video or a broken file, and fills
 // that finish out of order.
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "browser/InfoPane.h"
 #include "browser/Listing.h"
 #include "browser/ViewController.h"
 #include "platform/image/PropertyTree.h"
-#include "support/Fixtures.h"
+#include "tests/support/Fixtures.h"
 
 #include <QDateTime>
 #include <QHeaderView>

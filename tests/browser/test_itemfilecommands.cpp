@@ -4,8 +4,8 @@
 // paste (copy and cut, as file managers write the clipboard), drops, Move To
 // and Copy To, and Move to Trash of a filtered selection.
 #include "app/mainvc.h"
-#include "browser/BrowserFixtures.h"
 #include "browser/DestinationChooser.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "browser/GridView.h"
 #include "browser/ItemEditing.h"
 #include "browser/ItemFileCommands.h"

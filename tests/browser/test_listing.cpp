@@ -3,7 +3,7 @@
 // folders, the focus request; listings in name order (folder and sidebar scan),
 // views that follow a list changed while they were hidden, and the grid's first
 // listing of an empty folder.
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "app/mainvc.h"
 #include "browser/GridView.h"
 #include "browser/ListTableView.h"

@@ -1,6 +1,6 @@
 // Sorting the shared item list by name, size, type and date in both orders,
 // and the search filter with its start and end as a line edit tells them.
-#include "browser/BrowserFixtures.h"
+#include "tests/browser/BrowserFixtures.h"
 #include "browser/ShownItemsModel.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"

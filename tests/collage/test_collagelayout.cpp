@@ -1,7 +1,7 @@
 // The collage's geometry, without widgets: slot frames of each style, the
 // canvas fit, and how a photo fills, zooms and pans inside its slot.
 #include "collage/CollageLayout.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QLineF>
 

@@ -3,7 +3,7 @@
 #include "platform/image/ImageSource.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Background.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

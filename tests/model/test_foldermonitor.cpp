@@ -2,13 +2,11 @@
 // inotify queues an event before the changing call returns, so one pass of the
 // event loop after a change delivers it; no waiting is needed.
 #include "model/FileServices.h"
-#include "app/FileHandover.h"
-#include "app/LaunchAtLogin.h"
 #include "model/FolderMonitor.h"
 #include "model/MediaRecords.h"
 #include "platform/desktop/Paths.h"
 #include "platform/runtime/Timer.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>

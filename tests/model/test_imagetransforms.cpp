@@ -1,9 +1,9 @@
 // Turning, mirroring and writing images for the viewer's rotate, flip and save,
 // and the turn of picture files in place, which keeps all they hold.
 #include "model/ImageTransforms.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/image/PictureMetadata.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 

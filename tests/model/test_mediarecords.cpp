@@ -1,6 +1,6 @@
 // The media item records and Metadata::init on real files.
 #include "model/MediaRecords.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "model/FileServices.h"
 #include "model/PhotosLibrary.h"
 #include "platform/desktop/Paths.h"
-#include "tests/model/CaptureStdout.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // Campaign attribution, the client id and the analytics hit.
 #include "outreach/Analytics.h"
 #include "platform/desktop/Settings.h"
-#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <plist/plist.h>

@@ -20,7 +20,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/DropView.h"
-#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/viewimagevc.h"

@@ -24,7 +24,7 @@ inline QString makeTree(const QString &name, const QStringList &folders)
     const QString root = lg::test::freshFolder(name);
     for (const QString &folder : folders)
         QDir().mkpath(root + QLatin1Char('/') + folder);
-    return lg::Paths::clean(root);
+    return lg::LexicalPaths::clean(root);
 }
 
 inline bool addAndWait(sideMenuvc *sidebar, const QStringList &folders)
@@ -91,7 +91,7 @@ inline QStringList sortedChildTitles(const BaseNode *node)
 // name and path, at every level; otherwise the first difference.
 inline QString treeDiffersFromDisk(const BaseNode *node)
 {
-    const QString path = lg::Paths::clean(node->url()->toLocalFile());
+    const QString path = lg::LexicalPaths::clean(node->url()->toLocalFile());
     QStringList onDisk;
     for (const QFileInfo &info : QDir(path).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (!info.isSymLink())
@@ -100,7 +100,7 @@ inline QString treeDiffersFromDisk(const BaseNode *node)
     QStringList inTree;
     for (const BaseNode::Ptr &child : node->isLeaf() ? QList<BaseNode::Ptr>() : node->childNodes()) {
         inTree.append(child->nodeTitle());
-        if (lg::Paths::clean(child->url()->toLocalFile()) != path + QLatin1Char('/') + child->nodeTitle())
+        if (lg::LexicalPaths::clean(child->url()->toLocalFile()) != path + QLatin1Char('/') + child->nodeTitle())
             return QStringLiteral("%1 has a wrong URL").arg(child->nodeTitle());
         const QString below = treeDiffersFromDisk(child.get());
         if (!below.isEmpty())

@@ -510,7 +510,7 @@ private Q_SLOTS:
 
     void renamingASystemFolderIsRefused()
     {
-        const QString pictures = lg::Paths::clean(lg::test::homeFolder() + QStringLiteral("/Pictures"));
+        const QString pictures = lg::LexicalPaths::clean(lg::test::homeFolder() + QStringLiteral("/Pictures"));
         QDir().mkpath(pictures + QStringLiteral("/Sub"));
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {pictures}));
@@ -604,7 +604,7 @@ private Q_SLOTS:
         QCOMPARE(thumbnailsOf(old + QStringLiteral("/photo.jpg")), 0);
         const std::optional<lg::TrashInfo> info = lg::readTrashInfo(trash + QStringLiteral("/info/Old.trashinfo"));
         QVERIFY(info);
-        QCOMPARE(lg::Paths::clean(info->originalPath), old);
+        QCOMPARE(lg::LexicalPaths::clean(info->originalPath), old);
         QVERIFY(!sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(old)));
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
 
@@ -624,7 +624,7 @@ private Q_SLOTS:
     // question; the home folder itself is never offered.
     void standardFoldersGoToTheTrashButNeverTheHomeFolder()
     {
-        const QString home = lg::Paths::clean(lg::Paths::home());
+        const QString home = lg::LexicalPaths::clean(lg::Paths::home());
         const QString pictures = home + QStringLiteral("/Pictures");
         QVERIFY(QDir().mkpath(pictures + QStringLiteral("/Trip")));
         QVERIFY(!canModifyFolder(QUrl::fromLocalFile(pictures)));
@@ -999,7 +999,7 @@ private Q_SLOTS:
             const QString trash = lg::trashFolderFor(trip);
             for (const QFileInfo &info : QDir(trash + QStringLiteral("/info")).entryInfoList(QDir::Files)) {
                 const std::optional<lg::TrashInfo> record = lg::readTrashInfo(info.filePath());
-                if (record && lg::Paths::clean(record->originalPath) == trip)
+                if (record && lg::LexicalPaths::clean(record->originalPath) == trip)
                     movedTo = trash + QStringLiteral("/files/") + info.completeBaseName();
             }
         }

@@ -725,7 +725,7 @@ private Q_SLOTS:
         QCOMPARE(savedRoots(), std::optional<QStringList>(QStringList{a, b}));
 
         // Renamed in the sidebar.
-        const QString renamed = lg::Paths::clean(QFileInfo(a).absolutePath() + QStringLiteral("/Alpha 2"));
+        const QString renamed = lg::LexicalPaths::clean(QFileInfo(a).absolutePath() + QStringLiteral("/Alpha 2"));
         sidebar->didEditTextField({0}, QStringLiteral("Alpha 2"));
         QVERIFY(QFileInfo(renamed).isDir());
         // On disk before anything else runs: a kill now keeps the new name.

@@ -4,7 +4,7 @@
 // writer's commit hook, the file faults, the desktop runner and the thumbnail
 // store's write fault; the alerts shown so far are forgotten. A hook one case
 // set then never answers for the next. Main thread.
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Workspace.h"

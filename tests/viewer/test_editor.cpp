@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "outreach/utilityKitvc.h"
-#include "model/Saver.h"
+#include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/image/ImageWriter.h"
 #include "tests/support/Fixtures.h"

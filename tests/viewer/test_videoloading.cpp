@@ -10,7 +10,7 @@
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoPlayer.h"
 #include "viewer/ViewerCanvas.h"
-#include "viewer/ViewerFixtures.h"
+#include "tests/viewer/ViewerFixtures.h"
 #include "viewer/viewimagevc.h"
 
 #include <QMutex>

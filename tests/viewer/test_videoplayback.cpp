@@ -6,7 +6,7 @@
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoControlStrip.h"
 #include "viewer/VideoPlayer.h"
-#include "viewer/ViewerFixtures.h"
+#include "tests/viewer/ViewerFixtures.h"
 #include "viewer/viewimagevc.h"
 
 #include <QPointer>

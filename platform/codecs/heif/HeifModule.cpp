@@ -1,7 +1,7 @@
 // The libheif module: HEIC, HEIF and AVIF, the embedded thumbnail first.
 #include "platform/codecs/heif/HevcDecoder.h"
 #include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/PictureLimits.h"
 #include "platform/image/ModuleInterfaces.h"
 #include "platform/base/Orientation.h"
 

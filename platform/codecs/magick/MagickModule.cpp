@@ -1,6 +1,6 @@
 // The ImageMagick module: the long tail of formats (PSD, JPEG 2000, HDR, EXR, ...) and TIFF writing.
 #include "platform/image/ByteSource.h"
-#include "platform/image/Libraries.h"
+#include "platform/base/PictureLimits.h"
 #include "platform/image/ModuleInterfaces.h"
 
 #include <Magick++.h>

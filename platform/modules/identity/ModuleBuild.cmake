@@ -9,7 +9,6 @@ set(LG_MODULE_CROSSING_HEADERS
   platform/modules/ModuleNames.h
   platform/image/Decoders.h
   platform/image/ByteSource.h
-  platform/image/Libraries.h
   platform/base/Orientation.h
   platform/base/PictureLimits.h)
 set(lg_module_text "${PROJECT_VERSION}|${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}|Qt ${Qt6_VERSION}|sanitize ${LG_SANITIZE}")

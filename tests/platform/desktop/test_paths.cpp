@@ -1,5 +1,7 @@
 // Well-known folders and whether a path is inside the home folder.
 #include "platform/desktop/Paths.h"
+#include "platform/image/ThumbnailStore.h"
+#include "tests/support/ScopedVariable.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -52,6 +54,28 @@ private Q_SLOTS:
         QCOMPARE(lg::Paths::dataHome(), missing);
         QVERIFY(QFileInfo(missing).isDir());
         qputenv("XDG_DATA_HOME", saved);
+    }
+
+    // The program's own folders and the thumbnail cache follow the XDG rule:
+    // a relative value counts as none.
+    void theProgramsFoldersIgnoreARelativeValue()
+    {
+        const QString home = lg::Paths::home();
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(lg::test::freshFolder(QStringLiteral("current"))));
+        {
+            lg::test::ScopedVariable data("XDG_DATA_HOME", "share");
+            lg::test::ScopedVariable config("XDG_CONFIG_HOME", "config");
+            lg::test::ScopedVariable cache("XDG_CACHE_HOME", "cache");
+            QCOMPARE(lg::Paths::dataHome(), home + QStringLiteral("/.local/share"));
+            QCOMPARE(lg::Paths::appData(), home + QStringLiteral("/.local/share/lumengallery"));
+            QCOMPARE(lg::Paths::config(), home + QStringLiteral("/.config/lumengallery"));
+            QCOMPARE(lg::Paths::autostart(), home + QStringLiteral("/.config/autostart"));
+            QCOMPARE(lg::Paths::cache(), home + QStringLiteral("/.cache/lumengallery"));
+            QCOMPARE(lg::ThumbnailStore::defaultRoot(), home + QStringLiteral("/.cache/thumbnails"));
+        }
+        QVERIFY(QDir::setCurrent(previous));
+        QVERIFY(!QFileInfo::exists(lg::test::homeFolder() + QStringLiteral("/current/share")));
     }
 };
 

@@ -2,7 +2,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Settings.h"
 #include "platform/desktop/Updater.h"
-#include "tests/outreach/LoopbackServer.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCryptographicHash>

@@ -7,7 +7,6 @@
 #include "platform/files/FileIdentity.h"
 #include "platform/files/FileOperations.h"
 #include "platform/files/FolderRecords.h"
-#include "platform/image/ImageWriter.h"
 #include "platform/files/Temporaries.h"
 #include "platform/files/Journal.h"
 #include "platform/files/Removal.h"
@@ -1536,17 +1535,6 @@ private Q_SLOTS:
         QVERIFY(left.contains(QStringLiteral("4444444444444444")));
         QVERIFY(left.contains(QStringLiteral("not-a-token")));
         QCOMPARE(lg::test::readAll(root + "/elsewhere"), entry("link"));
-    }
-
-    void namesNearTheLimitAreRewrittenInPlace()
-    {
-        const QString folder = lg::test::freshFolder(QStringLiteral("long rotate"));
-        const QString name = QString(247, QLatin1Char('r')) + ".jpg";
-        const QString photo = lg::test::writeFile(folder + "/" + name, "old");
-        QString error;
-        QVERIFY2(lg::ImageWriter::replaceFileContents(photo, "rotated", &error), qPrintable(error));
-        QCOMPARE(lg::test::readAll(photo), QByteArray("rotated"));
-        QCOMPARE(entries(folder), QStringList{name});
     }
 
     // A .trashinfo left by a kill before its item came in (a rename into the

@@ -3,21 +3,14 @@
 // Each disk case runs on a tmpfs mount where the machine allows, and on a folder
 // standing in for a disk's top folder.
 #include "platform/files/Trash.h"
-#include "platform/desktop/Alert.h"
-#include "platform/desktop/Clipboard.h"
-#include "platform/desktop/Workspace.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/FileOperations.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMimeData>
 #include <QScopeGuard>
 #include <QTest>
 

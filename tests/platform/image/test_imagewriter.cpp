@@ -410,6 +410,20 @@ private Q_SLOTS:
         heif_context_free(context);
         QCOMPARE(lg::ImageSource(path).thumbnail(256)->size(), QSize(256, 171));  // from the embedded 320 × 213 one
     }
+
+    // A picture whose name is near the system's limit is rewritten all the
+    // same, and nothing is left beside it.
+    void namesNearTheLimitAreRewrittenInPlace()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("long rotate"));
+        const QString name = QString(247, QLatin1Char('r')) + ".jpg";
+        const QString photo = lg::test::writeFile(folder + "/" + name, "old");
+        QString error;
+        QVERIFY2(lg::ImageWriter::replaceFileContents(photo, "rotated", &error), qPrintable(error));
+        QCOMPARE(lg::test::readAll(photo), QByteArray("rotated"));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{name});
+    }
 };
 
 LG_TEST(ImageWriterTest)

@@ -1,4 +1,6 @@
 // The desktop's shared thumbnail cache: names, what is trusted, how it is written.
+#include <glib.h>  // before Qt: GLib names a member "signals"
+
 #include "platform/image/ThumbnailStore.h"
 #include "platform/files/FileNames.h"
 #include "tests/support/TestSupport.h"
@@ -694,6 +696,34 @@ private Q_SLOTS:
         QVERIFY(store.save(before, stamp, 256, filled(20, 10, Qt::magenta)));
         QVERIFY(!store.carryOver(before, QStringLiteral("/photos/c.jpg"), lg::FileStamp{51, 60}));
         QVERIFY(!store.find(QStringLiteral("/photos/c.jpg"), lg::FileStamp{51, 60}, 200));
+    }
+
+    // The cache names a file as GLib does, byte for byte, also one whose name
+    // is not UTF-8, and never as the look-alike Qt would make of that name.
+    void aFileIsNamedAsGlibNamesIt_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("raw");
+        QTest::newRow("ASCII") << QByteArray("/p/a b.jpg") << false;
+        QTest::newRow("UTF-8 letters") << QByteArray("/p/caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7.jpg") << false;
+        QTest::newRow("U+FFFD itself") << QByteArray("/p/bad\xef\xbf\xbd.jpg") << false;
+        QTest::newRow("a lone 0xFF") << QByteArray("/p/bad\xff.jpg") << true;
+        QTest::newRow("Latin-1") << QByteArray("/p/caf\xe9 \xe0 la cr\xe8me.jpg") << true;
+        QTest::newRow("an encoded surrogate") << QByteArray("/p/\xed\xb3\xbf.jpg") << true;
+        QTest::newRow("cut short at the end") << QByteArray("/p/a.jp\xe2\x82") << true;
+    }
+    void aFileIsNamedAsGlibNamesIt()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, raw);
+        const QString path = lg::FileNames::fromNative(bytes);
+        char *glibUri = g_filename_to_uri(bytes.constData(), nullptr, nullptr);
+        QVERIFY(glibUri);
+        const QByteArray expected(glibUri);
+        g_free(glibUri);
+        QCOMPARE(lg::ThumbnailStore::uriOf(path), expected);
+        if (raw)
+            QVERIFY(lg::ThumbnailStore::uriOf(path) != lg::ThumbnailStore::uriOf(QFile::decodeName(bytes)));
     }
 };
 

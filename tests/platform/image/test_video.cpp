@@ -1,7 +1,6 @@
 // Video size, rotation, duration and first frame, for the containers of the
 // program's video-extension list that FFmpeg handles, and bad input.
 #include "platform/image/VideoInfo.h"
-#include "model/SharedState.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -76,61 +75,6 @@ private Q_SLOTS:
         // Stored top red, bottom blue; turned a quarter clockwise: blue left, red right.
         QVERIFY(near(frame->pixelColor(8, 32), Qt::blue));
         QVERIFY(near(frame->pixelColor(40, 32), Qt::red));
-    }
-
-    void containersOfTheVideoList_data()
-    {
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<QString>("graph");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QSize>("size");  // invalid: no picture expected
-        const QString small = redThenBlue(QStringLiteral("64x48"));
-        const QString mpegRate = redThenBlue(QStringLiteral("64x48"), QStringLiteral("25"));
-        const QString cif = redThenBlue(QStringLiteral("176x144"));
-        const QString pal = redThenBlue(QStringLiteral("720x576"), QStringLiteral("25"), QStringLiteral("0.4"));
-        const QStringList mpeg4 {"-c:v", "mpeg4"};
-        QTest::newRow("mpeg") << "mpeg" << mpegRate << QStringList {"-c:v", "mpeg1video", "-f", "mpeg"} << QSize(64, 48);
-        QTest::newRow("mpeg-4") << "mpeg-4" << small << (mpeg4 + QStringList {"-f", "mp4"}) << QSize(64, 48);
-        QTest::newRow("avc") << "avc" << small << QStringList {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-f", "h264"} << QSize(64, 48);
-        QTest::newRow("mp4") << "mp4" << small << QStringList {"-c:v", "libx264", "-pix_fmt", "yuv420p"} << QSize(64, 48);
-        QTest::newRow("divx") << "divx" << small << (mpeg4 + QStringList {"-vtag", "DIVX", "-f", "avi"}) << QSize(64, 48);
-        QTest::newRow("mov") << "mov" << small << (mpeg4 + QStringList {"-f", "mov"}) << QSize(64, 48);
-        QTest::newRow("xvid") << "xvid" << small << (mpeg4 + QStringList {"-vtag", "XVID", "-f", "avi"}) << QSize(64, 48);
-        QTest::newRow("mpg") << "mpg" << mpegRate << QStringList {"-c:v", "mpeg2video", "-f", "mpeg"} << QSize(64, 48);
-        QTest::newRow("avi") << "avi" << small << QStringList {"-c:v", "mjpeg", "-f", "avi"} << QSize(64, 48);
-        QTest::newRow("webm") << "webm" << small << QStringList {"-c:v", "libvpx", "-f", "webm"} << QSize(64, 48);
-        QTest::newRow("dv") << "dv" << pal << QStringList {"-c:v", "dvvideo", "-pix_fmt", "yuv420p", "-f", "dv"} << QSize(720, 576);
-        QTest::newRow("3gp") << "3gp" << cif << QStringList {"-c:v", "h263", "-f", "3gp"} << QSize(176, 144);
-        QTest::newRow("3pp2") << "3pp2" << cif << QStringList {"-c:v", "h263", "-f", "3g2"} << QSize(176, 144);
-        QTest::newRow("mpeg-2") << "mpeg-2" << mpegRate << QStringList {"-c:v", "mpeg2video", "-f", "vob"} << QSize(64, 48);
-        QTest::newRow("flv") << "flv" << small << QStringList {"-c:v", "flv", "-f", "flv"} << QSize(64, 48);
-        // MPEG audio holds no picture.
-        QTest::newRow("mpa") << "mpa" << QStringLiteral("sine=frequency=440:duration=1") << QStringList {"-c:a", "mp2", "-f", "mp2"}
-                             << QSize();
-    }
-
-    void containersOfTheVideoList()
-    {
-        QFETCH(QString, extension);
-        QFETCH(QString, graph);
-        QFETCH(QStringList, arguments);
-        QFETCH(QSize, size);
-        QVERIFY(videoExtensions.contains(extension));
-        const QString path = writeVideo(QDir(freshFolder(QStringLiteral("list"))).filePath(QStringLiteral("v.") + extension), graph,
-                                        arguments);
-        QVERIFY(!path.isEmpty());
-        const std::optional<lg::VideoProbe> probe = lg::VideoInfo::probe(path);
-        const std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, 150);
-        if (!size.isValid()) {
-            QVERIFY(!probe);
-            QVERIFY(!frame);
-            return;
-        }
-        QVERIFY(probe);
-        QCOMPARE(probe->size, size);
-        QVERIFY(frame);
-        QCOMPARE(std::max(frame->width(), frame->height()), std::min(150, std::max(size.width(), size.height())));
-        QVERIFY(near(frame->pixelColor(frame->width() / 2, frame->height() / 2), Qt::red, 64));
     }
 
     // Autodesk animations, written here byte by byte.

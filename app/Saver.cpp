@@ -1,4 +1,4 @@
-#include "model/Saver.h"
+#include "app/Saver.h"
 
 #include "model/ScreenHooks.h"
 #include "model/SharedState.h"
@@ -10,7 +10,6 @@
 #include "platform/image/ImageSource.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/Decoders.h"
-#include "platform/image/Libraries.h"
 #include "platform/files/FileNames.h"
 #include "platform/runtime/Background.h"
 

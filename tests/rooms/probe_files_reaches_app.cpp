@@ -1,0 +1,2 @@
+// Compiled as a source of platform/files/: the screens stand above it.
+#include "app/Essentials.h"

@@ -1,0 +1,2 @@
+// Compiled as a source of model/: the controls stand above it.
+#include "controls/ZLFlatButton.h"

@@ -75,10 +75,10 @@ HeifInfo probeHeif(const ByteSource &source)
     return module ? module->probe(source) : HeifInfo {};
 }
 
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
+std::optional<QImage> decodeHeif(const ByteSource &source, const HeifDecodeOptions &options)
 {
     const HeifModule *module = heifModule();
-    return module ? module->decode(source, maxSide) : std::nullopt;
+    return module ? module->decode(source, options) : std::nullopt;
 }
 
 std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,

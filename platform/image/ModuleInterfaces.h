@@ -36,7 +36,7 @@ class QWidget;
 namespace lg::image {
 
 // Bumped whenever any interface below changes.
-constexpr int moduleInterfaceVersion = 2;
+constexpr int moduleInterfaceVersion = 3;
 
 // The owner name and type of the note that holds a module's build identifier.
 inline constexpr char moduleNoteName[] = "LumenGallery";
@@ -47,7 +47,7 @@ class HeifModule
 {
 public:
     virtual HeifInfo probe(const ByteSource &source) const = 0;
-    virtual std::optional<QImage> decode(const ByteSource &source, int maxSide) const = 0;
+    virtual std::optional<QImage> decode(const ByteSource &source, const HeifDecodeOptions &options) const = 0;
     virtual std::optional<QByteArray> encode(const QImage &image, int quality, const QByteArray &exif,
                                              const QByteArray &xmp, const QByteArray &icc, QString *error) const = 0;
 

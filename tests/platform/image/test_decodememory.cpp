@@ -111,10 +111,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("HEIC") << QStringLiteral("heic") << QSize(1600, 1200);
-        QTest::newRow("HEIC, portrait") << QStringLiteral("heic") << QSize(1200, 1600);
-        QTest::newRow("PNG") << QStringLiteral("png") << QSize(1600, 1200);
-        QTest::newRow("JPEG") << QStringLiteral("jpg") << QSize(3200, 2400);
+        QTest::addColumn<bool>("cached");
+        QTest::newRow("HEIC") << QStringLiteral("heic") << QSize(1280, 960) << false;
+        QTest::newRow("HEIC, portrait") << QStringLiteral("heic") << QSize(960, 1280) << false;
+        QTest::newRow("HEIC, for the cache") << QStringLiteral("heic") << QSize(1280, 960) << true;
+        QTest::newRow("HEIC with a thumbnail") << QStringLiteral("heic-thumbnail") << QSize(1280, 960) << true;
+        QTest::newRow("HEIC grid") << QStringLiteral("heic-grid") << QSize(1024, 512) << false;
+        QTest::newRow("HEIC grid, for the cache") << QStringLiteral("heic-grid") << QSize(1024, 512) << true;
+        QTest::newRow("PNG") << QStringLiteral("png") << QSize(1600, 1200) << false;
+        QTest::newRow("PNG, larger than Qt decodes") << QStringLiteral("png") << QSize(6000, 6000) << false;
+        QTest::newRow("TIFF") << QStringLiteral("tiff") << QSize(1600, 1200) << false;
+        QTest::newRow("TIFF, larger than Qt decodes") << QStringLiteral("tiff") << QSize(6000, 6000) << false;
+        QTest::newRow("JPEG") << QStringLiteral("jpg") << QSize(3200, 2400) << false;
+        QTest::newRow("JPEG, progressive") << QStringLiteral("progressive") << QSize(2400, 1800) << false;
+        QTest::newRow("PSD") << QStringLiteral("psd") << QSize(1600, 1200) << false;
+        QTest::newRow("GIF, animated") << QStringLiteral("gif") << QSize(800, 600) << false;
+        QTest::newRow("GIF, many frames") << QStringLiteral("gif-long") << QSize(480, 360) << false;
     }
     void aThumbnailDecodeHoldsNoMoreThanItsEstimate()
     {
@@ -123,31 +135,73 @@ private Q_SLOTS:
 #else
         QFETCH(QString, kind);
         QFETCH(QSize, size);
+        QFETCH(bool, cached);
         const QString folder = freshFolder(QStringLiteral("decode-memory"));
-        const QString path = QDir(folder).filePath(QStringLiteral("photo.") + kind);
-        const QImage picture = scene(size, 12);
-        if (kind == QLatin1String("heic")) {
-            if (!hasTool(QStringLiteral("heif-enc")))
-                QSKIP("heif-enc is not installed");
-            QVERIFY(!writeHeic(path, picture).isEmpty());
-        } else {
-            QVERIFY(!writeQtImage(path, picture, nullptr, 90).isEmpty());
-        }
+        const QString path = makePicture(folder, kind, size);
+        if (path.isEmpty())
+            QSKIP("the tool that writes this kind is not installed");
         constexpr int side = 256;
+        const lg::ThumbnailUse use = cached ? lg::ThumbnailUse::Cached : lg::ThumbnailUse::Shown;
         // Once first, so that what is made once (a library, its tables) is not counted.
-        QVERIFY(lg::ImageSource(path).thumbnail(side));
+        QVERIFY(lg::ImageSource(path).thumbnail(side, use));
 
-        const lg::ImageSource source(path);
-        QVERIFY(source.isValid());
-        const qint64 estimate = source.thumbnailDecodeBytes(side);
+        const qint64 estimate = lg::ImageSource(path).thumbnailDecodeBytes(side, use);
+        // From the file's opening on: what its probe reads counts too.
         const qint64 before = heldBytes.load();
         peakBytes.store(before);
-        const std::optional<QImage> thumbnail = source.thumbnail(side);
+        std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(side, use);
         const qint64 held = peakBytes.load() - before;
         QVERIFY(thumbnail);
         QCOMPARE(std::max(thumbnail->width(), thumbnail->height()), side);
+        qInfo("%s: %lld KB held at most, %lld KB estimated", qPrintable(kind), held >> 10, estimate >> 10);
         QVERIFY2(held <= estimate, qPrintable(QStringLiteral("%1 held at most, %2 estimated").arg(held).arg(estimate)));
 #endif
+    }
+
+private:
+    // A picture of kind at size in folder; empty when its tool is missing.
+    static QString makePicture(const QString &folder, const QString &kind, QSize size)
+    {
+        // Large ones plain, to be written and read in a moment.
+        const QImage picture = scene(size, qint64(size.width()) * size.height() > 20'000'000 ? 0 : 12);
+        const QDir dir(folder);
+        if (kind == QLatin1String("heic"))
+            return writeHeic(dir.filePath(QStringLiteral("photo.heic")), picture);
+        if (kind == QLatin1String("heic-thumbnail"))
+            return writeHeic(dir.filePath(QStringLiteral("photo.heic")), picture, 320);
+        if (kind == QLatin1String("heic-grid"))
+            return writeHeicGrid(dir.filePath(QStringLiteral("grid.heic")), picture, QSize(512, 512));
+        const QString png = dir.filePath(QStringLiteral("source.png"));
+        if (kind == QLatin1String("progressive") || kind == QLatin1String("psd") || kind.startsWith(QLatin1String("gif"))) {
+            if (writeQtImage(png, picture, "png").isEmpty())
+                return {};
+        }
+        if (kind == QLatin1String("progressive"))
+            return convert(png, dir.filePath(QStringLiteral("photo.jpg")), {QStringLiteral("-interlace"), QStringLiteral("Plane")});
+        if (kind == QLatin1String("psd"))
+            return convert(png, dir.filePath(QStringLiteral("photo.psd")));
+        if (kind.startsWith(QLatin1String("gif"))) {
+            // Frames drawn over the first: a small one and one as large.
+            const QString second = dir.filePath(QStringLiteral("second.png"));
+            if (writeQtImage(second, picture.mirrored(true, false), "png").isEmpty())
+                return {};
+            const QString gif = dir.filePath(QStringLiteral("moving.gif"));
+            if (kind == QLatin1String("gif-long")) {
+                // Noise codes to about a byte a pixel: a file many times its frame.
+                const QString noisy = dir.filePath(QStringLiteral("noisy.png"));
+                if (writeQtImage(noisy, scene(size, 120), "png").isEmpty() || !hasTool(QStringLiteral("convert")))
+                    return {};
+                QStringList arguments {QStringLiteral("-delay"), QStringLiteral("10")};
+                for (int i = 0; i < 24; ++i)
+                    arguments += i % 2 ? noisy : png;
+                return run(QStringLiteral("convert"), arguments + QStringList {gif}) ? gif : QString();
+            }
+            if (!hasTool(QStringLiteral("convert"))
+                || !run(QStringLiteral("convert"), {QStringLiteral("-delay"), QStringLiteral("10"), png, second, png, gif}))
+                return {};
+            return gif;
+        }
+        return writeQtImage(dir.filePath(QStringLiteral("photo.") + kind), picture, nullptr, 90);
     }
 };
 

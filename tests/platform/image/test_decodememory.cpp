@@ -158,6 +158,23 @@ private Q_SLOTS:
 #endif
     }
 
+    // A HEIC with an embedded thumbnail large enough is predicted by the
+    // thumbnail it decodes, not by its picture.
+    void aHeicWithAnEmbeddedThumbnailIsPredictedByIt()
+    {
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("decode-embedded"));
+        const QImage picture = scene(QSize(1280, 960), 12);
+        const lg::ImageSource with(writeHeic(QDir(folder).filePath(QStringLiteral("with.heic")), picture, 320));
+        const lg::ImageSource without(writeHeic(QDir(folder).filePath(QStringLiteral("without.heic")), picture));
+        QVERIFY(with.isValid() && without.isValid());
+        QVERIFY2(with.thumbnailDecodeBytes(256) < without.thumbnailDecodeBytes(256) / 2,
+                 qPrintable(QStringLiteral("%1 against %2").arg(with.thumbnailDecodeBytes(256)).arg(without.thumbnailDecodeBytes(256))));
+        // Larger than the thumbnail: the picture itself.
+        QVERIFY(with.thumbnailDecodeBytes(640) >= without.thumbnailDecodeBytes(640));
+    }
+
 private:
     // A picture of kind at size in folder; empty when its tool is missing.
     static QString makePicture(const QString &folder, const QString &kind, QSize size)

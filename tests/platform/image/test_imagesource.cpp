@@ -5,6 +5,7 @@
 #include "platform/base/Orientation.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/runtime/Background.h"
+#include "platform/runtime/Dispatch.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -477,6 +478,101 @@ private Q_SLOTS:
         }
         const double wholeMean = double(off) / (3.0 * ((size.width() + 6) / 7) * ((size.height() + 6) / 7));
         QVERIFY2(wholeMean < 6, qPrintable(QString::number(wholeMean)));
+    }
+
+    // Thumbnails kept in the cache and reduced from a much larger picture
+    // leave out the filters that smooth block edges and restore sample
+    // offsets; the same thumbnail shown (the viewer, an editor, a preview, a
+    // collage) keeps them, and a grid's tiles, decoded on libheif's threads,
+    // are decoded as their picture was asked for.
+    void filterlessDecodesAreForCacheThumbnailsAlone_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("one picture") << false;
+        QTest::newRow("a grid of tiles") << true;
+    }
+    void filterlessDecodesAreForCacheThumbnailsAlone()
+    {
+        QFETCH(bool, grid);
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("heic-filters"));
+        const QString path = QDir(folder).filePath(QStringLiteral("p.heic"));
+        // Coarsely coded, so that the filters' work shows.
+        const QImage picture = scene(QSize(1024, 512), 30);
+        const QStringList coarse {QStringLiteral("-q"), QStringLiteral("15")};
+        QVERIFY(!(grid ? writeHeicGrid(path, picture, QSize(512, 512)) : writeHeic(path, picture, 0, coarse)).isEmpty());
+        const lg::ImageSource heic(path);
+        QVERIFY(heic.isValid());
+        constexpr int side = 256;
+        const QImage shown = heic.thumbnail(side, lg::ThumbnailUse::Shown)->convertToFormat(QImage::Format_RGB32);
+        const QImage cached = heic.thumbnail(side, lg::ThumbnailUse::Cached)->convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), cached.size());
+        // The whole picture is decoded with every filter, whatever it is for.
+        const QImage reference = heic.image()->convertToFormat(QImage::Format_RGB32)
+                                     .scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const auto distance = [&reference](const QImage &image) {
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb a = image.pixel(x, y), b = reference.pixel(x, y);
+                    sum += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+                }
+            }
+            return sum;
+        };
+        QVERIFY(shown != cached);
+        QVERIFY2(distance(shown) < distance(cached),
+                 qPrintable(QStringLiteral("shown %1 off, cached %2 off").arg(distance(shown)).arg(distance(cached))));
+    }
+
+    // A HEIC's picture is never larger than its header says: a stream whose
+    // size differs from its item's, or a grid that names one tile over and
+    // over to claim a size its data cannot have, gives no picture (and is
+    // not decoded); a true grid of tiles is read whole.
+    void aHeicThatClaimsAnotherSizeThanItsDataIsNoPicture()
+    {
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("heic-claims"));
+        const QString honest = writeHeic(QDir(folder).filePath(QStringLiteral("honest.heic")), scene(QSize(512, 256)));
+        QVERIFY(!honest.isEmpty());
+        QVERIFY(lg::ImageSource(honest).thumbnail(64));
+        const QString lying = writeFile(QDir(folder).filePath(QStringLiteral("lying.heic")), withIspe(readAll(honest), QSize(128, 64)));
+        const lg::ImageSource small(lying);
+        QVERIFY(!small.thumbnail(64));
+        QVERIFY(!small.thumbnail(64, lg::ThumbnailUse::Cached));
+        QVERIFY(!small.image());
+
+        const QString grid = writeHeicGrid(QDir(folder).filePath(QStringLiteral("grid.heic")), quadrants(QSize(512, 256)), QSize(256, 256));
+        QVERIFY(!grid.isEmpty());
+        const lg::ImageSource tiles(grid);
+        QCOMPARE(tiles.pixelSize(), std::optional<QSize>(QSize(512, 256)));
+        checkUpright(tiles.image()->convertToFormat(QImage::Format_RGB32), quadrants(QSize(512, 256)));
+
+        const QString repeated = writeHeicGrid(QDir(folder).filePath(QStringLiteral("repeated.heic")), quadrants(QSize(64, 64)),
+                                               QSize(64, 64), QSize(40, 40));
+        QVERIFY(!repeated.isEmpty());
+        const lg::ImageSource claimed(repeated);
+        QVERIFY(!claimed.isValid());
+        QVERIFY(!claimed.thumbnail(64));
+        QCOMPARE(claimed.thumbnailDecodeBytes(64), 0);
+    }
+
+    // A HEIC decode asked for once the quit has begun gives none at once.
+    void aHeicDecodeEndsAtTheQuit()
+    {
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("heic-quit"));
+        const QString path = writeHeic(QDir(folder).filePath(QStringLiteral("p.heic")), scene(QSize(512, 256)));
+        const lg::ImageSource heic(path);
+        QVERIFY(heic.isValid());
+        lg::beginShutdown();
+        const std::optional<QImage> during = heic.image();
+        lg::resetShutdownForTesting();
+        QVERIFY(!during);
+        QVERIFY(heic.image());
     }
 
     void contentDecidesNotTheExtension()

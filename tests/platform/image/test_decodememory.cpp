@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dlfcn.h>
 #include <malloc.h>
 
 using namespace lg::test;
@@ -102,6 +103,36 @@ int posix_memalign(void **out, size_t alignment, size_t size)
 }
 #endif
 
+#ifdef LG_COUNTS_HEAP
+// Every HEVC decoder the libheif module makes, and every worker thread they
+// start, is counted here.
+std::atomic<int> decodersMade {0};
+std::atomic<int> workersStarted {0};
+
+template <typename F>
+F libde265(const char *name)
+{
+    void *library = dlopen("libde265.so.0", RTLD_NOW | RTLD_NOLOAD);
+    return library ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
+}
+
+extern "C" void *de265_new_decoder()
+{
+    using Make = void *(*)();
+    static const Make real = libde265<Make>("de265_new_decoder");
+    ++decodersMade;
+    return real ? real() : nullptr;
+}
+
+extern "C" int de265_start_worker_threads(void *context, int threads)
+{
+    using Start = int (*)(void *, int);
+    static const Start real = libde265<Start>("de265_start_worker_threads");
+    workersStarted += threads;
+    return real ? real(context, threads) : 1;
+}
+#endif
+
 class DecodeMemoryTest : public QObject
 {
     Q_OBJECT
@@ -173,6 +204,55 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 against %2").arg(with.thumbnailDecodeBytes(256)).arg(without.thumbnailDecodeBytes(256))));
         // Larger than the thumbnail: the picture itself.
         QVERIFY(with.thumbnailDecodeBytes(640) >= without.thumbnailDecodeBytes(640));
+    }
+
+    // A damaged picture is tried once: a reduced decode that fails is not
+    // done again in full.
+    void aFailedReducedDecodeIsNotRedone()
+    {
+#ifndef LG_COUNTS_HEAP
+        QSKIP("the decoders are not counted under AddressSanitizer");
+#else
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("decode-once"));
+        const QString path = writeHeic(QDir(folder).filePath(QStringLiteral("whole.heic")), scene(QSize(640, 480), 12));
+        QVERIFY(!path.isEmpty());
+        const int first = decodersMade.load();
+        QVERIFY(lg::ImageSource(path).thumbnail(128));
+        QCOMPARE(decodersMade.load() - first, 1);
+        QByteArray bytes = readAll(path);
+        // The picture's one unit of data is of a kind no decoder knows: the
+        // decoder is made, and finds no picture.
+        const qsizetype data = bytes.indexOf("mdat") + 4;
+        QVERIFY(data > 4);
+        bytes[data + 4] = char(41 << 1);
+        const lg::ImageSource damaged(writeFile(QDir(folder).filePath(QStringLiteral("damaged.heic")), bytes));
+        QVERIFY(damaged.isValid());
+        const int before = decodersMade.load();
+        QVERIFY(!damaged.thumbnail(128));
+        QCOMPARE(decodersMade.load() - before, 1);
+#endif
+    }
+
+    // A grid's tiles decode several at once on libheif's threads, each on
+    // the thread it is given: no tile starts threads of its own.
+    void aGridStartsNoThreadsForItsTiles()
+    {
+#ifndef LG_COUNTS_HEAP
+        QSKIP("the decoders are not counted under AddressSanitizer");
+#else
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("decode-threads"));
+        const QString path = writeHeicGrid(QDir(folder).filePath(QStringLiteral("grid.heic")), scene(QSize(512, 512), 12),
+                                           QSize(256, 256));
+        QVERIFY(!path.isEmpty());
+        const int decoders = decodersMade.load(), workers = workersStarted.load();
+        QVERIFY(lg::ImageSource(path).thumbnail(128, lg::ThumbnailUse::Cached));
+        QCOMPARE(decodersMade.load() - decoders, 4);
+        QCOMPARE(workersStarted.load() - workers, 0);
+#endif
     }
 
 private:

@@ -119,7 +119,6 @@ bool boxesComplete(const ByteSource &source)
     return boxes > 0;
 }
 
-
 // ---- The items of the file, as its boxes declare them ----
 // libheif tells neither a grid's tiles nor their sizes and bytes; what the
 // decode is bounded by is read here from the boxes themselves.
@@ -353,47 +352,48 @@ std::optional<HeifItems> readItems(const ByteSource &source)
     return result;
 }
 
-// Whether a grid's claimed size is backed by its tiles: no more pixels than
-// the distinct tiles that hold data have (one tile named again and again
-// makes no picture larger), each of which declares its size.
+// Whether a grid's claimed size is backed by its tiles' data: no more pixels
+// than its tiles declare, each tile counted once for each place of data (one
+// tile named again and again, or tiles that share their bytes, make no
+// picture larger); every tile holds data and declares its size.
 bool gridClaimBacked(const HeifItems &items, const HeifItem &grid)
 {
     if (grid.ispe.isEmpty() || grid.tiles.empty())
         return false;
-    const std::set<quint32> distinct(grid.tiles.begin(), grid.tiles.end());
+    std::set<std::pair<bool, qint64>> places;
     qint64 covered = 0;
-    for (const quint32 id : distinct) {
+    for (const quint32 id : std::set<quint32>(grid.tiles.begin(), grid.tiles.end())) {
         const HeifItem *tile = items.find(id);
-        if (!tile || tile->ispe.isEmpty() || tile->bytes <= 0)
+        if (!tile || tile->ispe.isEmpty() || tile->bytes <= 0 || tile->dataStart < 0)
             return false;
-        covered += qint64(tile->ispe.width()) * tile->ispe.height();
+        if (places.insert({tile->inIdat, tile->dataStart}).second)
+            covered += qint64(tile->ispe.width()) * tile->ispe.height();
     }
     return qint64(grid.ispe.width()) * grid.ispe.height() <= covered;
 }
 
-// The largest coded picture any stream of item (its tiles, its alpha or
-// depth planes) may hold: their ispe, rounded up to whole 64-pixel coding
-// blocks. Empty when one of them declares none.
+// The largest coded picture any stream of item may hold: its own ispe (or,
+// for a picture derived from others, a grid's tiles say, theirs), its alpha
+// and depth planes', rounded up to whole 64-pixel coding blocks. Empty when
+// one of them declares none.
 QSize largestCoded(const HeifItems &items, quint32 id, int depth = 0)
 {
     const HeifItem *item = items.find(id);
-    if (!item || depth > 2)
+    if (!item || depth > 3)
         return {};
     QSize largest;
-    const auto take = [&largest](QSize size) {
-        if (size.isEmpty())
-            return false;
-        largest = largest.expandedTo(QSize((size.width() + 63) / 64 * 64, (size.height() + 63) / 64 * 64));
-        return true;
-    };
-    if (item->type == fourcc("grid")) {
-        for (const quint32 tile : item->tiles) {
-            const HeifItem *t = items.find(tile);
-            if (!t || !take(t->ispe))
+    if (!item->tiles.empty()) {
+        for (const quint32 tile : std::set<quint32>(item->tiles.begin(), item->tiles.end())) {
+            const QSize more = largestCoded(items, tile, depth + 1);
+            if (more.isEmpty())
                 return {};
+            largest = largest.expandedTo(more);
         }
-    } else if (!take(item->ispe)) {
+    } else if (item->ispe.isEmpty()) {
         return {};
+    } else {
+        const QSize size = item->ispe;
+        largest = QSize((size.width() + 63) / 64 * 64, (size.height() + 63) / 64 * 64);
     }
     for (const quint32 auxiliary : item->auxiliaries) {
         const QSize more = largestCoded(items, auxiliary, depth + 1);
@@ -404,15 +404,16 @@ QSize largestCoded(const HeifItems &items, quint32 id, int depth = 0)
     return largest;
 }
 
-// The signatures of the streams decoding item decodes: its own (or its
-// tiles'), and those of its alpha and depth planes (HevcDecoder.h).
+// The signatures of the streams decoding item decodes: its own (or those of
+// the pictures it is derived from, a grid's tiles), and those of its alpha
+// and depth planes (HevcDecoder.h).
 void collectStreams(const ByteSource &source, const HeifItems &items, quint32 id, std::vector<quint64> &streams,
                     int depth = 0)
 {
     const HeifItem *item = items.find(id);
-    if (!item || depth > 2)
+    if (!item || depth > 3)
         return;
-    if (item->type == fourcc("grid")) {
+    if (!item->tiles.empty()) {
         const std::set<quint32> tiles(item->tiles.begin(), item->tiles.end());
         for (const quint32 tile : tiles)
             collectStreams(source, items, tile, streams, depth + 1);

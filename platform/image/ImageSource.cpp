@@ -334,7 +334,7 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
             while (scale > 1 && (stored.width() / scale < fitted.width() || stored.height() / scale < fitted.height()))
                 scale /= 2;
             const qint64 reduced = qint64((stored.width() + scale - 1) / scale) * ((stored.height() + scale - 1) / scale);
-            return d->probe.jpegCoefficientBytes + reduced * 4 * 2 + thumbnail + slack;
+            return d->probe.jpegCoefficientBytes + reduced * 4 + thumbnail + slack;
         }
         if (d->readReduced(maxPixelSize))
             return reducedReadBytes(stored, maxPixelSize);

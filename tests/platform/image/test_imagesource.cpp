@@ -589,6 +589,46 @@ private Q_SLOTS:
         QVERIFY(lg::ImageSource(path).thumbnail(64));
     }
 
+    // PNG and TIFF pictures larger than Qt's readers decode whole still get
+    // a thumbnail: read a band of rows at a time, colour for colour, upright.
+    void aPictureTooLargeForQtsReadersHasAThumbnail_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("alpha");
+        QTest::newRow("PNG") << QByteArray("png") << false;
+        QTest::newRow("PNG with alpha") << QByteArray("png") << true;
+        QTest::newRow("TIFF") << QByteArray("tiff") << false;
+    }
+    void aPictureTooLargeForQtsReadersHasAThumbnail()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, alpha);
+        // Just past what Qt's readers allocate for one picture (128 MB).
+        const QSize size(5800, 5800);
+        QImage picture = quadrants(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        if (alpha) {
+            QPainter painter(&picture);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(QRect(0, 0, size.width(), size.height() / 8), Qt::transparent);
+        }
+        const QString folder = freshFolder(QStringLiteral("too-large"));
+        const QString path = writeQtImage(QDir(folder).filePath(QStringLiteral("large.") + QString::fromLatin1(format)), picture,
+                                          format.constData(), 90);
+        picture = QImage();
+        QVERIFY(!path.isEmpty());
+        const lg::ImageSource source(path);
+        QVERIFY(source.isValid());
+        QVERIFY(!source.decodeRefusal().isEmpty());  // not decoded whole
+        const std::optional<QImage> thumbnail = source.thumbnail(256);
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->size(), QSize(256, 256));
+        QCOMPARE(thumbnail->hasAlphaChannel(), alpha);
+        const QImage shown = thumbnail->convertToFormat(QImage::Format_RGB32);
+        checkUpright(shown, quadrants(QSize(64, 64)));
+        if (alpha)
+            QCOMPARE(qAlpha(thumbnail->convertToFormat(QImage::Format_ARGB32).pixel(128, 2)), 0);
+    }
+
     void contentDecidesNotTheExtension()
     {
         const QString folder = freshFolder(QStringLiteral("content"));

@@ -135,7 +135,6 @@ public:
     Fields(const QByteArray &bytes, qsizetype begin, qsizetype end) : m_bytes(bytes), m_at(begin), m_end(end) {}
     bool failed() const { return m_failed; }
     qsizetype at() const { return m_at; }
-    bool atEnd() const { return m_at >= m_end; }
     quint64 number(int bytes)
     {
         if (bytes < 0 || bytes > 8 || m_at + bytes > m_end) {

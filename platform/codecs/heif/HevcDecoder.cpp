@@ -7,16 +7,12 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <cstdio>
 #include <list>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace lg::image {

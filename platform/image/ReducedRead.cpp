@@ -3,6 +3,7 @@
 
 #include "platform/base/Orientation.h"
 #include "platform/image/ByteSource.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QScopeGuard>
 
@@ -124,6 +125,9 @@ bool readPngRows(png_structp png, png_infop info, std::vector<uchar> &row, Block
     if (!sums->ok())
         return false;
     for (png_uint_32 y = 0; y < height && !sums->complete(); ++y) {
+        // The quit ends the read (and gives none) within a band of rows.
+        if (y % 256 == 0 && isShuttingDown())
+            return false;
         png_read_row(png, row.data(), nullptr);
         if (alpha) {
             for (size_t x = 0; x < size_t(width); ++x) {
@@ -242,6 +246,8 @@ std::optional<QImage> readTiffReduced(const ByteSource &source, int maxSide)
     band = std::min(band, height);
     std::vector<uint32_t> raster(size_t(width) * band);
     for (uint32_t y = 0; y < height && !sums.complete(); y += band) {
+        if (isShuttingDown())
+            return std::nullopt;
         const uint32_t rows = std::min(band, height - y);
         image.row_offset = int(y);
         image.col_offset = 0;

@@ -3,7 +3,7 @@
 // than Qt's readers allocate for one picture): their rows are read a band at
 // a time and averaged over blocks on the way, so what is held is the reduced
 // picture, a band of rows and the reader's own buffers, never the picture.
-// Any thread; damaged data gives none.
+// Any thread; damaged data gives none, and so does a read the quit ends.
 #include <QImage>
 #include <QSize>
 

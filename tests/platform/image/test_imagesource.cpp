@@ -627,6 +627,11 @@ private Q_SLOTS:
         checkUpright(shown, quadrants(QSize(64, 64)));
         if (alpha)
             QCOMPARE(qAlpha(thumbnail->convertToFormat(QImage::Format_ARGB32).pixel(128, 2)), 0);
+        // The quit ends such a read.
+        lg::beginShutdown();
+        const std::optional<QImage> during = source.thumbnail(256);
+        lg::resetShutdownForTesting();
+        QVERIFY(!during);
     }
 
     void contentDecidesNotTheExtension()

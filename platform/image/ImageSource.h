@@ -65,7 +65,9 @@ public:
     std::optional<QSize> pixelSize() const;
     // A thumbnail whose longest side is at most maxPixelSize (never enlarged),
     // upright. Reduced-size decoding and embedded previews are used when they
-    // are at least that size.
+    // are at least that size; a PNG or TIFF too large for Qt's readers is read
+    // a band of rows at a time. use says what it is for (see ThumbnailUse).
+    // A HEIC decode is tried once: a reduced one that fails is not done again in full.
     std::optional<QImage> thumbnail(int maxPixelSize, ThumbnailUse use = ThumbnailUse::Shown) const;
     // The most bytes that making thumbnail(maxPixelSize, use) holds at once,
     // as told by the file before anything is decoded: the decoder's own

@@ -101,7 +101,12 @@ std::optional<QImage> thumbnailForImageURL(const QUrl &url, double maxPixelSize)
 
 std::optional<QImage> thumbnailFromImageSource(const lg::ImageSource &source, double maxPixelSize)
 {
-    std::optional<QImage> thumbnail = source.thumbnail(pixelSizeFrom(maxPixelSize));
+    return thumbnailFromImageSource(source, maxPixelSize, lg::ThumbnailUse::Shown);
+}
+
+std::optional<QImage> thumbnailFromImageSource(const lg::ImageSource &source, double maxPixelSize, lg::ThumbnailUse use)
+{
+    std::optional<QImage> thumbnail = source.thumbnail(pixelSizeFrom(maxPixelSize), use);
     if (!thumbnail || thumbnail->isNull())
         return std::nullopt;
     // One image pixel per point.

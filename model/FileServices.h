@@ -11,6 +11,7 @@
 
 namespace lg {
 class ImageSource;
+enum class ThumbnailUse;
 }
 
 // The full paths of a folder's entries (not recursive, hidden entries included,
@@ -24,7 +25,9 @@ std::optional<QImage> thumbnailForImageURL(const QUrl &url, double maxPixelSize)
 
 // The thumbnail of the source's first image, at most maxPixelSize on its
 // largest side, with the orientation applied; none when it cannot be made.
+// use: what it is for (lg::ThumbnailUse; shown, unless said).
 std::optional<QImage> thumbnailFromImageSource(const lg::ImageSource &source, double maxPixelSize);
+std::optional<QImage> thumbnailFromImageSource(const lg::ImageSource &source, double maxPixelSize, lg::ThumbnailUse use);
 
 // The first frame of a video at its full size (rotation applied); prints the
 // frame's description. None, printing nothing, when no frame can be read.

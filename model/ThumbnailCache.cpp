@@ -150,11 +150,13 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
             image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
         // Made at the size of the folder it is kept in, shown reduced.
+        // Kept in the cache: a much larger picture may be decoded without
+        // the filters its reduction undoes (never what is shown at its size).
         const lg::ImageSource source = lg::ImageSource(path);
-        if (!hold.take(source.thumbnailDecodeBytes(folderSide), urgent))
+        if (!hold.take(source.thumbnailDecodeBytes(folderSide, lg::ThumbnailUse::Cached), urgent))
             return nothing();
         if (source.isValid() && !source.type().isEmpty()) {
-            image = thumbnailFromImageSource(source, folderSide);
+            image = thumbnailFromImageSource(source, folderSide, lg::ThumbnailUse::Cached);
             made.details.pixelSize = source.pixelSize().value_or(QSize());
         }
     }
@@ -622,7 +624,7 @@ void ThumbnailCache::start(const Job &job)
         ++m_runningNow;
     if (job.kind == JobKind::PixelInfo) {
         m_runningPixelInfos.insert(request.key);
-        pool->start([this, generation, request, later] {
+        pool->start([this, generation, request, later, budget = m_decodeBudget] {
             if (lg::isShuttingDown())
                 return;
             if (later)
@@ -630,8 +632,16 @@ void ThumbnailCache::start(const Job &job)
             PixelInfo info;
             // A video whose name is not valid UTF-8 is not read (see makeThumbnail).
             const bool raw = lg::FileNames::hasRawBytes(request.key.path);
-            if (!raw || request.isImage)
-                info.imageSize = lg::ImageSource(request.key.path).pixelSize();
+            if (!raw || request.isImage) {
+                // Formats whose size is known only by decoding them are
+                // decoded whole here: within the budget, like a thumbnail.
+                // (The hold outlives the source, which keeps what it decoded.)
+                DecodeBudget::Hold hold(budget.get());
+                const lg::ImageSource source(request.key.path);
+                if (const qint64 bytes = source.pixelSizeDecodeBytes(); bytes > 0 && !hold.take(bytes, !later))
+                    return;  // the quit
+                info.imageSize = source.pixelSize();
+            }
             if (!info.imageSize && !raw) {
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);

@@ -99,9 +99,10 @@ public:
 
     // What the decodes of pictures and videos running at once may hold, in
     // bytes (see DecodeBudget): threads are many, large pictures few. Two
-    // 12 MP HEIC pictures fit (each decodes on several threads of its own),
-    // with camera JPEGs, decoded reduced, beside them.
-    static constexpr qint64 defaultDecodeBytes = 128LL * 1024 * 1024;
+    // 12 MP HEIC pictures fit (each decodes on several threads of its own
+    // and holds some 60 MB, predicted at 69), with camera JPEGs, decoded
+    // reduced, beside them.
+    static constexpr qint64 defaultDecodeBytes = 160LL * 1024 * 1024;
     const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
     // A budget of bytes instead (tests); set while no work runs.
     void setDecodeLimitForTesting(qint64 bytes);

@@ -7,6 +7,7 @@
 #include "platform/image/ModuleInterfaces.h"
 #include "platform/modules/Modules.h"
 #include "platform/base/Orientation.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QImageReader>
 #include <QIODevice>
@@ -75,10 +76,10 @@ HeifInfo probeHeif(const ByteSource &source)
     return module ? module->probe(source) : HeifInfo {};
 }
 
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide)
+std::optional<QImage> decodeHeif(const ByteSource &source, const HeifDecodeOptions &options)
 {
     const HeifModule *module = heifModule();
-    return module ? module->decode(source, maxSide) : std::nullopt;
+    return module ? module->decode(source, options) : std::nullopt;
 }
 
 std::optional<QByteArray> encodeHeic(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
@@ -120,7 +121,8 @@ std::optional<MagickImage> decodeWithMagick(const ByteSource &source, const Prob
     if (probe.magick.empty() || !source.isOpen())
         return std::nullopt;
     const MagickModule *module = magickModule();
-    return module ? module->decode(source, probe.magick, probe.magickOffset, probe.magickPadding) : std::nullopt;
+    const auto stopped = [] { return isShuttingDown(); };
+    return module ? module->decode(source, probe.magick, probe.magickOffset, probe.magickPadding, stopped) : std::nullopt;
 }
 
 std::optional<QByteArray> encodeWithMagick(const QImage &image, const std::string &coder, int quality, QString *error)

@@ -8,6 +8,7 @@
 // cannot be read.
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
 #include <optional>
@@ -33,9 +34,39 @@ struct HeifInfo
     int depth = 8;
     bool hasAlpha = false;
     int imageCount = 1;
+    // The displayed sizes of the embedded thumbnails a reduced decode may use
+    // instead of the picture (turned as the picture is).
+    QList<QSize> thumbnailSizes;
+    // The distinct tiles of a picture made of a grid of them; 0 for one picture.
+    int gridTiles = 0;
 };
+// What one decode of a HEIC picture is for.
+struct HeifDecodeOptions
+{
+    int maxSide = 0;  // the longest side wanted; 0: full size
+    // A thumbnail kept in the cache: where it is reduced from a much larger
+    // coded picture (never an embedded thumbnail), that picture is decoded
+    // without the filters that smooth block edges and restore sample
+    // offsets. Never for what is viewed at its size or written to a file.
+    bool cacheThumbnail = false;
+    // Looked at while decoding: once it gives true (the quit), the decode
+    // ends at its next step and gives none.
+    bool (*stopped)() = nullptr;
+};
+// The side of the embedded thumbnail a decode for maxSide uses: the smallest
+// at least maxSide long; 0 when none is.
+inline int heifThumbnailSide(const QList<QSize> &thumbnails, int maxSide)
+{
+    int best = 0;
+    for (const QSize &size : thumbnails) {
+        const int side = size.width() > size.height() ? size.width() : size.height();
+        if (maxSide > 0 && side >= maxSide && (best == 0 || side < best))
+            best = side;
+    }
+    return best;
+}
 HeifInfo probeHeif(const ByteSource &source);
-std::optional<QImage> decodeHeif(const ByteSource &source, int maxSide);
+std::optional<QImage> decodeHeif(const ByteSource &source, const HeifDecodeOptions &options);
 // HEIC bytes of the image (quality 0..100), with a small embedded thumbnail
 // when the image is large, and the Exif block, XMP packet and colour profile
 // that are given.

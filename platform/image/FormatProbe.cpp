@@ -109,6 +109,20 @@ void probeJpeg(const Bytes &bytes, Probe &p)
         if (segment.marker == 0xe1)
             app1.append(segment.payload);
     p.orientation = jpegExifOrientation(app1);
+    if (frame.progressive()) {
+        // libjpeg's whole-picture coefficient arrays: each component's blocks
+        // rounded up to its own factors, 64 coefficients of two bytes a block.
+        const QSize mcu = frame.mcuInBlocks();
+        const auto ceilDiv = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+        qint64 blocks = 0;
+        for (const auto &[h, v] : frame.sampling) {
+            const int hf = frame.sampling.size() > 1 ? h : 1, vf = frame.sampling.size() > 1 ? v : 1;
+            const qint64 across = ceilDiv(ceilDiv(qint64(frame.size.width()) * hf, mcu.width()), 8);
+            const qint64 down = ceilDiv(ceilDiv(qint64(frame.size.height()) * vf, mcu.height()), 8);
+            blocks += ceilDiv(across, hf) * hf * ceilDiv(down, vf) * vf;
+        }
+        p.jpegCoefficientBytes = blocks * 64 * 2;
+    }
     const qint64 scanStart = reading.firstScanData;
     // A whole JPEG ends with EOI after its scans. Look near the end of the file,
     // then a bounded way into the scan data, for files that carry trailing data
@@ -203,23 +217,40 @@ void probeGif(const Bytes &bytes, Probe &p)
     p.decoder = Decoder::Qt;
     p.qtFormat = "gif";
     p.type = QStringLiteral("gif");
-    // The blocks are walked in memory; of a larger file, its first part only
-    // (decoding it whole would read every byte, whatever it holds).
-    const QByteArray data = bytes.at(0, std::min(bytes.size(), wholeFileLimit));
-    const qint64 size = data.size();
-    const char *d = data.constData();
+    // The blocks are walked through a window of the file, never the whole of
+    // it in memory; of a larger file, its first part only (decoding it whole
+    // would read every byte, whatever it holds).
+    const qint64 size = std::min(bytes.size(), wholeFileLimit);
+    constexpr qint64 windowBytes = 256 * 1024;
+    QByteArray window;
+    qint64 windowStart = -1;
+    // The byte at pos, or -1 past the end.
+    const auto byte = [&](qint64 pos) -> int {
+        if (pos < 0 || pos >= size)
+            return -1;
+        if (windowStart < 0 || pos < windowStart || pos >= windowStart + window.size()) {
+            windowStart = pos;
+            window = bytes.at(pos, std::min(windowBytes, size - pos));
+            if (window.isEmpty())
+                return -1;
+        }
+        return uchar(window[pos - windowStart]);
+    };
+    const auto le16At = [&](qint64 pos) { return std::max(0, byte(pos)) | (std::max(0, byte(pos + 1)) << 8); };
     if (size < 13) {
         p.damaged = true;
         return;
     }
-    p.storedSize = QSize(le16(d + 6), le16(d + 8));
+    p.storedSize = QSize(le16At(6), le16At(8));
     qint64 pos = 13;
-    const uchar packed = uchar(d[10]);
+    const int packed = byte(10);
     if (packed & 0x80)
         pos += 3 * (qint64(1) << ((packed & 7) + 1));
     const auto skipSubBlocks = [&](qint64 at) -> qint64 {
         while (at < size) {
-            const int n = uchar(d[at]);
+            const int n = byte(at);
+            if (n < 0)
+                return -1;
             at += 1 + n;
             if (n == 0)
                 return at <= size ? at : -1;
@@ -229,15 +260,15 @@ void probeGif(const Bytes &bytes, Probe &p)
     int frames = 0;
     bool transparent = false;
     while (pos < size) {
-        const uchar block = uchar(d[pos]);
+        const int block = byte(pos);
         if (block == 0x3B)
             break;
         if (block == 0x21) {
             if (pos + 2 > size)
                 break;
-            const uchar label = uchar(d[pos + 1]);
+            const int label = byte(pos + 1);
             if (label == 0xF9 && frames == 0 && pos + 4 < size)
-                transparent = (uchar(d[pos + 3]) & 1) != 0;
+                transparent = (byte(pos + 3) & 1) != 0;
             const qint64 next = skipSubBlocks(pos + 2);
             if (next < 0)
                 break;
@@ -246,8 +277,8 @@ void probeGif(const Bytes &bytes, Probe &p)
             if (pos + 10 > size)
                 break;
             if (frames == 0 && p.storedSize.isEmpty())
-                p.storedSize = QSize(le16(d + pos + 5), le16(d + pos + 7));
-            const uchar local = uchar(d[pos + 9]);
+                p.storedSize = QSize(le16At(pos + 5), le16At(pos + 7));
+            const int local = byte(pos + 9);
             qint64 at = pos + 10;
             if (local & 0x80)
                 at += 3 * (qint64(1) << ((local & 7) + 1));

@@ -34,6 +34,10 @@ struct Probe
     QString colorModel;
     bool hasAlpha = false;
     int frameCount = 1;
+    // A JPEG whose decoder keeps every coefficient of the picture, whatever
+    // the size it decodes at (progressive coding): their bytes, two a
+    // coefficient, each component padded to whole MCUs. 0 for other JPEGs.
+    qint64 jpegCoefficientBytes = 0;
     bool damaged = false;       // the structure is cut short or broken
     bool rawByName = false;     // plain TIFF content taken for camera raw by its extension
 };

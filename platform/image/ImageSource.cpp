@@ -9,7 +9,9 @@
 #include "platform/image/FormatProbe.h"
 #include "platform/base/PictureLimits.h"
 #include "platform/image/Metadata.h"
+#include "platform/image/ReducedRead.h"
 #include "platform/base/Orientation.h"
+#include "platform/runtime/Dispatch.h"
 
 #include <QFileInfo>
 
@@ -35,6 +37,8 @@ struct ImageSource::Private
     bool hasAlpha = false;
     int frames = 1;
     qint64 fileBytes = 0;
+    QList<QSize> heifThumbnails;  // the embedded thumbnails a reduced decode may use
+    int heifGridTiles = 0;        // the distinct tiles of a picture made of a grid
 
     // The one full decode of the formats above; written once under the flag.
     mutable std::once_flag decodeOnce;
@@ -48,6 +52,14 @@ struct ImageSource::Private
     const std::optional<QImage> &fullDecode() const;
     const QString &judgedClaim() const;
     bool usable() const { return decodeToValidate ? fullDecode().has_value() : valid; }
+    // Whether a thumbnail of maxSide is read a band of rows at a time: a PNG
+    // or TIFF (upright as stored) too large for Qt's readers to decode whole.
+    bool readReduced(int maxSide) const
+    {
+        return maxSide > 0 && !decodeToValidate && probe.decoder == Decoder::Qt
+            && (probe.qtFormat == "png" || (probe.qtFormat == "tiff" && orientation == 1))
+            && qint64(storedSize.width()) * storedSize.height() * 4 > (qint64(decodeBudgetMegabytes) << 20);
+    }
 };
 
 namespace {
@@ -125,6 +137,8 @@ void ImageSource::Private::inspect(const QString &extension)
         depth = info.depth;
         colorModel = QStringLiteral("RGB");
         hasAlpha = info.hasAlpha;
+        heifThumbnails = info.thumbnailSizes;
+        heifGridTiles = info.gridTiles;
         return;
     }
     case Decoder::Raw: {
@@ -244,7 +258,7 @@ std::optional<QSize> ImageSource::pixelSize() const
     return orientedSize(d->storedSize, d->orientation);
 }
 
-std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
+std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use) const
 {
     if (!d->usable())
         return std::nullopt;
@@ -257,13 +271,21 @@ std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
     std::optional<QImage> image;
     switch (d->probe.decoder) {
     case Decoder::Qt:
-        image = decodeWithQt(source, d->probe.qtFormat, maxSide);
+        if (d->readReduced(maxSide))
+            image = d->probe.qtFormat == "png" ? readPngReduced(source, maxSide) : readTiffReduced(source, maxSide);
+        else
+            image = decodeWithQt(source, d->probe.qtFormat, maxSide);
         if (image)
             image = applyOrientation(*image, d->orientation);
         break;
-    case Decoder::Heif:
-        image = decodeHeif(source, maxSide);
+    case Decoder::Heif: {
+        HeifDecodeOptions options;
+        options.maxSide = maxSide;
+        options.cacheThumbnail = use == ThumbnailUse::Cached;
+        options.stopped = [] { return isShuttingDown(); };
+        image = decodeHeif(source, options);
         break;
+    }
     case Decoder::Raw:
         image = decodeRaw(source, d->path, maxSide);
         break;
@@ -281,7 +303,7 @@ std::optional<QImage> ImageSource::thumbnail(int maxPixelSize) const
     return image;
 }
 
-qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
+qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) const
 {
     // Nothing here decodes: judged on the probe alone.
     if (d->probe.decoder == Decoder::None || (!d->valid && !d->decodeToValidate))
@@ -296,40 +318,74 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
     // reading): a megabyte or so.
     constexpr qint64 slack = 1 << 20;
     if (d->decodeToValidate) {
-        // Decoded whole by ImageMagick (16 bits a sample) and handed over in 8.
-        return pixels * 12 + thumbnail + slack;
+        // Decoded whole by ImageMagick: the file's bytes, its pixels of 16
+        // bits a sample in four channels, a copy of them where its colours
+        // are turned, and the picture handed over in 8 bits (held as long
+        // as the source), then reduced.
+        return d->fileBytes + pixels * (8 + 8 + 4 + 4) + thumbnail + slack;
     }
     switch (d->probe.decoder) {
     case Decoder::Qt: {
         if (d->probe.qtFormat == "jpeg" && maxPixelSize > 0) {
             // Decoded at 1/2, 1/4 or 1/8 of its size, the most reduced that
-            // still covers the thumbnail, then reduced the rest of the way.
+            // still covers the thumbnail, then reduced the rest of the way;
+            // a progressive file's decoder keeps every coefficient meanwhile.
             int scale = 8;
             while (scale > 1 && (stored.width() / scale < fitted.width() || stored.height() / scale < fitted.height()))
                 scale /= 2;
             const qint64 reduced = qint64((stored.width() + scale - 1) / scale) * ((stored.height() + scale - 1) / scale);
-            return reduced * 4 + thumbnail + slack;
+            return d->probe.jpegCoefficientBytes + reduced * 4 + thumbnail + slack;
+        }
+        if (d->readReduced(maxPixelSize))
+            return reducedReadBytes(stored, maxPixelSize);
+        if (d->probe.qtFormat == "gif") {
+            // Qt's reader draws each frame over the one before, in a picture
+            // of the whole screen, and keeps a copy to go back to; the frame
+            // read is then converted and reduced.
+            return pixels * 4 * 4 + thumbnail + slack;
         }
         // Decoded whole, four bytes a pixel (eight past 8 bits a sample),
-        // and once more when it is turned into the form that is reduced.
+        // and once more when it is turned into the form that is reduced
+        // (Qt's TIFF reader always reads through a buffer of its own).
         const qint64 perPixel = d->probe.depth > 8 ? 8 : 4;
-        return pixels * perPixel * (d->probe.hasAlpha || perPixel > 4 ? 2 : 1) + thumbnail + slack;
+        const bool copied = d->probe.hasAlpha || perPixel > 4 || d->probe.qtFormat == "tiff";
+        return d->probe.jpegCoefficientBytes + pixels * perPixel * (copied ? 2 : 1) + thumbnail + slack;
     }
     case Decoder::Heif: {
-        // While decoding: the file's coded bytes, the decoder's own state
-        // (modes and motion for each 4x4 block, about three bytes a pixel)
-        // and the planes it decodes into (4:2:0; two bytes a sample past 8
-        // bits). Those are then turned into planes of red, green and blue, from
-        // which a thumbnail of 8 bits a sample without alpha is reduced; any
-        // other picture is interleaved beside them (with alpha, four bytes a
-        // pixel, copied once more).
+        // A large enough embedded thumbnail is decoded instead of the picture.
+        QSize coded = stored;
+        const int side = heifThumbnailSide(d->heifThumbnails, maxPixelSize);
+        for (const QSize &size : std::as_const(d->heifThumbnails)) {
+            if (side > 0 && std::max(size.width(), size.height()) == side)
+                coded = size;
+        }
+        const qint64 decodedPixels = qint64(coded.width()) * coded.height();
+        // While decoding: the file's coded bytes (twice: as read, and as
+        // handed to the decoder), the decoder's own state (modes and motion
+        // for each 4x4 block, about three bytes a pixel) and the planes it
+        // decodes into (4:2:0; two bytes a sample past 8 bits), with the
+        // filters a second copy of those planes. A grid's tiles decode so,
+        // several at once, into planes of the whole picture. The planes are
+        // then turned into planes of red, green and blue, from which a
+        // thumbnail of 8 bits a sample without alpha is reduced; any other
+        // picture is interleaved beside them (with alpha, four bytes a pixel,
+        // copied once more).
         const int sample = d->depth > 8 ? 2 : 1;
-        const qint64 planes = pixels * 3 / 2 * sample;
-        const qint64 decoding = d->fileBytes + pixels * 3 + planes;
-        const qint64 separate = planes + pixels * 3 * sample;
+        const qint64 planes = decodedPixels * 3 / 2 * sample;
+        const bool unfiltered = use == ThumbnailUse::Cached && side == 0 && maxPixelSize > 0 && sample == 1
+            && !d->hasAlpha && std::min(coded.width() / std::max(1, fitted.width()), coded.height() / std::max(1, fitted.height())) >= 4;
+        qint64 decoding = 2 * d->fileBytes;
+        if (side == 0 && d->heifGridTiles > 0) {
+            const qint64 tilePixels = decodedPixels / d->heifGridTiles + 1;
+            const qint64 atOnce = std::min(d->heifGridTiles, 4);
+            decoding += planes + atOnce * tilePixels * (3 + 3 * sample / 2 * (unfiltered ? 1 : 2) + 3 * sample / 2);
+        } else {
+            decoding += decodedPixels * 3 + planes * (unfiltered ? 1 : 2);
+        }
+        const qint64 separate = planes + decodedPixels * 3 * sample;
         if (maxPixelSize > 0 && sample == 1 && !d->hasAlpha)
             return std::max(decoding, separate) + thumbnail + slack;
-        const qint64 interleaved = pixels * (d->hasAlpha ? 4 : 3) * sample + (d->hasAlpha ? pixels * 4 : 0);
+        const qint64 interleaved = decodedPixels * (d->hasAlpha ? 4 : 3) * sample + (d->hasAlpha ? decodedPixels * 4 : 0);
         return std::max(decoding, separate + interleaved) + thumbnail + slack;
     }
     case Decoder::Raw:
@@ -339,6 +395,11 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize) const
     default:
         return pixels * 12 + thumbnail + slack;
     }
+}
+
+qint64 ImageSource::pixelSizeDecodeBytes() const
+{
+    return d->decodeToValidate ? thumbnailDecodeBytes(0) : 0;
 }
 
 std::optional<QImage> ImageSource::image() const

@@ -41,6 +41,12 @@ struct ImageProperties
     std::optional<double> compressionQuality;
 };
 
+// What a thumbnail is for: shown or written at its size (the viewer, an
+// editor, a preview, a collage), or kept in the thumbnail cache, where a
+// picture much larger than it may be decoded without the filters whose work
+// the reduction undoes anyway.
+enum class ThumbnailUse { Shown, Cached };
+
 class ImageSource
 {
 public:
@@ -59,15 +65,23 @@ public:
     std::optional<QSize> pixelSize() const;
     // A thumbnail whose longest side is at most maxPixelSize (never enlarged),
     // upright. Reduced-size decoding and embedded previews are used when they
-    // are at least that size.
-    std::optional<QImage> thumbnail(int maxPixelSize) const;
-    // The most bytes that making thumbnail(maxPixelSize) holds at once, as
-    // told by the header before anything is decoded: the decoder's pixels
-    // (a JPEG's at its reduced size), the copies made on the way and the
-    // thumbnail. Where the header tells no size (formats checked by
-    // decoding them), what one decoded picture may take at most
-    // (image::decodeBudgetMegabytes). 0 when nothing will be decoded.
-    qint64 thumbnailDecodeBytes(int maxPixelSize) const;
+    // are at least that size; a PNG or TIFF too large for Qt's readers is read
+    // a band of rows at a time. use says what it is for (see ThumbnailUse).
+    // A HEIC decode is tried once: a reduced one that fails is not done again in full.
+    std::optional<QImage> thumbnail(int maxPixelSize, ThumbnailUse use = ThumbnailUse::Shown) const;
+    // The most bytes that making thumbnail(maxPixelSize, use) holds at once,
+    // as told by the file before anything is decoded: the decoder's own
+    // state (every coefficient of a progressive JPEG, a GIF's frame and the
+    // picture it is drawn over), its pixels (a JPEG's at its reduced size,
+    // a HEIC's embedded thumbnail where that is used), the copies made on
+    // the way and the thumbnail. An upper bound: no decode holds more. Where
+    // the header tells no size (formats checked by decoding them), what one
+    // decoded picture may take at most (image::decodeBudgetMegabytes). 0 when
+    // nothing will be decoded.
+    qint64 thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use = ThumbnailUse::Shown) const;
+    // The most bytes pixelSize() holds: 0 where the header tells the size,
+    // else a whole decode (formats checked by decoding them).
+    qint64 pixelSizeDecodeBytes() const;
     // The first image at full size, upright.
     std::optional<QImage> image() const;
     // Frames of an animated or multi-page image; 1 for stills, 0 when not valid.

@@ -42,7 +42,7 @@ class HeifModule
 {
 public:
     virtual HeifInfo probe(const ByteSource &source) const = 0;
-    virtual std::optional<QImage> decode(const ByteSource &source, int maxSide) const = 0;
+    virtual std::optional<QImage> decode(const ByteSource &source, const HeifDecodeOptions &options) const = 0;
     virtual std::optional<QByteArray> encode(const QImage &image, int quality, const QByteArray &exif,
                                              const QByteArray &xmp, const QByteArray &icc, QString *error) const = 0;
 
@@ -71,9 +71,10 @@ class MagickModule
 {
 public:
     // coder: ImageMagick's coder name; offset bytes are skipped and padding
-    // zero bytes put before the data.
+    // zero bytes put before the data. Once stopped (when given) says true
+    // (the quit), a decode under way ends at its next step and gives none.
     virtual std::optional<MagickImage> decode(const ByteSource &source, const std::string &coder, qint64 offset,
-                                              qint64 padding) const = 0;
+                                              qint64 padding, bool (*stopped)()) const = 0;
     virtual std::optional<QByteArray> encode(const QImage &image, const std::string &coder, int quality,
                                              QString *error) const = 0;
     virtual std::optional<QByteArray> encodeTiff(const QImage &image, TiffCompression compression, int predictor,

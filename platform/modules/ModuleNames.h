@@ -7,7 +7,7 @@
 namespace lg::image {
 
 // Bumped whenever any interface of ModuleInterfaces.h changes.
-constexpr int moduleInterfaceVersion = 2;
+constexpr int moduleInterfaceVersion = 3;
 
 // The owner name and type of the note that holds a module's build identifier.
 inline constexpr char moduleNoteName[] = "LumenGallery";

@@ -357,6 +357,31 @@ private Q_SLOTS:
         QCOMPARE(cache->decodeBudget().held(), 0);
     }
 
+    // A picture whose size is known only by decoding it (ImageMagick's
+    // formats) is decoded for its pixel size within the budget too.
+    void aPixelSizeFoundByDecodingWaitsForTheBudget()
+    {
+        QImage image(800, 600, QImage::Format_RGB32);
+        image.fill(QColor(30, 120, 200));
+        const QString png = m_photos + QStringLiteral("/layer.png");
+        QVERIFY(image.save(png, "PNG"));
+        const QString psd = lg::test::fixtures::convert(png, m_photos + QStringLiteral("/picture.psd"));
+        if (psd.isEmpty())
+            QSKIP("ImageMagick's convert is not installed");
+        const qint64 bytes = lg::ImageSource(psd).pixelSizeDecodeBytes();
+        QVERIFY(bytes > 800 * 600 * 4);
+        QCOMPARE(lg::ImageSource(png).pixelSizeDecodeBytes(), 0);
+
+        auto cache = newCache();
+        QObject client;
+        ThumbnailRequest request {keyOf(psd), true, 200, true};
+        cache->request(&client, {}, {request});
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking(); }, 20000));
+        QCOMPARE(cache->pixelInfo(request.key)->imageSize, std::optional<QSize>(QSize(800, 600)));
+        QCOMPARE(cache->decodeBudget().peakHeld(), bytes);
+        QCOMPARE(cache->decodeBudget().held(), 0);
+    }
+
     void aFileRenamedByTheProgramKeepsItsThumbnail()
     {
         const QString before = photo(QStringLiteral("before.jpg"), 800, 600);

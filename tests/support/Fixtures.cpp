@@ -260,6 +260,187 @@ QString writeHeic(const QString &path, const QImage &image, int thumbnailSide, c
     return path;
 }
 
+namespace {
+
+QByteArray be(quint64 value, int bytes)
+{
+    QByteArray out(bytes, '\0');
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+        out[i] = char(value & 0xff);
+    return out;
+}
+
+quint64 readBe(const QByteArray &bytes, qsizetype at, int count)
+{
+    quint64 value = 0;
+    for (int i = 0; i < count && at + i < bytes.size(); ++i)
+        value = (value << 8) | uchar(bytes[at + i]);
+    return value;
+}
+
+QByteArray box(const char *type, const QByteArray &payload)
+{
+    return be(quint64(payload.size()) + 8, 4) + QByteArray(type, 4) + payload;
+}
+
+QByteArray fullBox(const char *type, int version, int flags, const QByteArray &payload)
+{
+    return box(type, be(quint64(version), 1) + be(quint64(flags), 3) + payload);
+}
+
+// The boxes in bytes[begin, end): type and where each starts and ends.
+struct FoundBox
+{
+    QByteArray type;
+    qsizetype start, payload, end;
+};
+QList<FoundBox> boxesOf(const QByteArray &bytes, qsizetype begin, qsizetype end)
+{
+    QList<FoundBox> found;
+    for (qsizetype at = begin; at + 8 <= end;) {
+        const qsizetype length = qsizetype(readBe(bytes, at, 4));
+        if (length < 8 || at + length > end)
+            break;
+        found.append({bytes.mid(at + 4, 4), at, at + 8, at + length});
+        at += length;
+    }
+    return found;
+}
+
+// The hvcC box and the coded data of a one-picture HEIC written by heif-enc.
+bool hevcOf(const QByteArray &file, QByteArray *hvcC, QByteArray *data)
+{
+    for (const FoundBox &top : boxesOf(file, 0, file.size())) {
+        if (top.type != "meta")
+            continue;
+        for (const FoundBox &b : boxesOf(file, top.payload + 4, top.end)) {
+            if (b.type == "iprp") {
+                for (const FoundBox &c : boxesOf(file, b.payload, b.end))
+                    if (c.type == "ipco")
+                        for (const FoundBox &p : boxesOf(file, c.payload, c.end))
+                            if (p.type == "hvcC")
+                                *hvcC = file.mid(p.start, p.end - p.start);
+            } else if (b.type == "iloc") {
+                const int version = uchar(file[b.payload]);
+                qsizetype at = b.payload + 4;
+                const int offsetSize = uchar(file[at]) >> 4, lengthSize = uchar(file[at]) & 15;
+                const int baseSize = uchar(file[at + 1]) >> 4;
+                at += 2;
+                const int count = int(readBe(file, at, version < 2 ? 2 : 4));
+                at += version < 2 ? 2 : 4;
+                for (int i = 0; i < count; ++i) {
+                    at += version < 2 ? 2 : 4;
+                    if (version == 1)
+                        at += 2;
+                    at += 2;
+                    const quint64 base = readBe(file, at, baseSize);
+                    at += baseSize;
+                    const int extents = int(readBe(file, at, 2));
+                    at += 2;
+                    for (int x = 0; x < extents; ++x) {
+                        const quint64 offset = readBe(file, at, offsetSize);
+                        const quint64 length = readBe(file, at + offsetSize, lengthSize);
+                        at += offsetSize + lengthSize;
+                        data->append(file.mid(qsizetype(base + offset), qsizetype(length)));
+                    }
+                }
+            }
+        }
+    }
+    return !hvcC->isEmpty() && !data->isEmpty();
+}
+
+} // namespace
+
+QString writeHeicGrid(const QString &path, const QImage &image, QSize tile, QSize claimedTiles)
+{
+    const int columns = (image.width() + tile.width() - 1) / tile.width();
+    const int rows = (image.height() + tile.height() - 1) / tile.height();
+    const int tileCount = claimedTiles.isEmpty() ? columns * rows : 1;
+    QList<QByteArray> hvcCs, datas;
+    for (int i = 0; i < tileCount; ++i) {
+        QImage piece(tile, QImage::Format_RGB32);
+        piece.fill(Qt::black);
+        QPainter painter(&piece);
+        painter.drawImage(QPoint(0, 0), image, QRect(QPoint((i % columns) * tile.width(), (i / columns) * tile.height()), tile));
+        painter.end();
+        const QString tilePath = path + QStringLiteral(".tile.heic");
+        if (writeHeic(tilePath, piece).isEmpty())
+            return {};
+        QFile file(tilePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray hvcC, data;
+        const bool found = hevcOf(file.readAll(), &hvcC, &data);
+        file.close();
+        QFile::remove(tilePath);
+        if (!found)
+            return {};
+        hvcCs.append(hvcC);
+        datas.append(data);
+    }
+    const QSize layout = claimedTiles.isEmpty() ? QSize(columns, rows) : claimedTiles;
+    const QSize output = claimedTiles.isEmpty() ? image.size()
+                                                : QSize(layout.width() * tile.width(), layout.height() * tile.height());
+    const int references = layout.width() * layout.height();
+    // Items: 1 the grid, 2.. the tiles.
+    const auto ispe = [](QSize size) { return fullBox("ispe", 0, 0, be(quint64(size.width()), 4) + be(quint64(size.height()), 4)); };
+    QByteArray ipco;
+    for (const QByteArray &hvcC : std::as_const(hvcCs))
+        ipco += hvcC;
+    ipco += ispe(tile) + ispe(output);
+    const int tileIspe = int(hvcCs.size()) + 1, gridIspe = int(hvcCs.size()) + 2;
+    QByteArray ipma = be(quint64(tileCount + 1), 4) + be(1, 2) + be(1, 1) + be(quint64(0x80 | gridIspe), 1);
+    QByteArray iinf = be(quint64(tileCount + 1), 2)
+        + fullBox("infe", 2, 0, be(1, 2) + be(0, 2) + QByteArray("grid") + QByteArray(1, '\0'));
+    QByteArray dimg = be(1, 2) + be(quint64(references), 2);
+    for (int i = 0; i < tileCount; ++i) {
+        ipma += be(quint64(i + 2), 2) + be(2, 1) + be(quint64(0x80 | (i + 1)), 1) + be(quint64(tileIspe), 1);
+        iinf += fullBox("infe", 2, 1, be(quint64(i + 2), 2) + be(0, 2) + QByteArray("hvc1") + QByteArray(1, '\0'));
+    }
+    for (int r = 0; r < references; ++r)
+        dimg += be(quint64(claimedTiles.isEmpty() ? r + 2 : 2), 2);
+    const QByteArray gridData = be(0, 1) + be(0, 1) + be(quint64(layout.height() - 1), 1) + be(quint64(layout.width() - 1), 1)
+        + be(quint64(output.width()), 2) + be(quint64(output.height()), 2);
+    const QByteArray ftyp = box("ftyp", QByteArray("heic") + be(0, 4) + QByteArray("mif1heic"));
+    const auto metaWith = [&](quint64 mdatData) {
+        QByteArray iloc = be(0x44, 1) + be(0, 1) + be(quint64(tileCount + 1), 2);
+        iloc += be(1, 2) + be(1, 2) + be(0, 2) + be(1, 2) + be(0, 4) + be(quint64(gridData.size()), 4);  // in idat
+        quint64 offset = mdatData;
+        for (int i = 0; i < tileCount; ++i) {
+            iloc += be(quint64(i + 2), 2) + be(0, 2) + be(0, 2) + be(1, 2) + be(offset, 4) + be(quint64(datas[i].size()), 4);
+            offset += quint64(datas[i].size());
+        }
+        return fullBox("meta", 0, 0,
+                       fullBox("hdlr", 0, 0, be(0, 4) + QByteArray("pict") + be(0, 12) + QByteArray(1, '\0'))
+                           + fullBox("pitm", 0, 0, be(1, 2)) + fullBox("iinf", 0, 0, iinf)
+                           + fullBox("iref", 0, 0, box("dimg", dimg))
+                           + box("iprp", box("ipco", ipco) + fullBox("ipma", 0, 0, ipma))
+                           + fullBox("iloc", 1, 0, iloc) + box("idat", gridData));
+    };
+    const qsizetype metaSize = metaWith(0).size();
+    QByteArray mdat;
+    for (const QByteArray &data : std::as_const(datas))
+        mdat += data;
+    const QByteArray bytes = ftyp + metaWith(quint64(ftyp.size() + metaSize + 8)) + box("mdat", mdat);
+    ensureFolder(path);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+QByteArray withIspe(const QByteArray &heic, QSize size)
+{
+    QByteArray bytes = heic;
+    for (qsizetype at = bytes.indexOf("ispe"); at >= 4; at = bytes.indexOf("ispe", at + 4)) {
+        if (at + 16 > bytes.size())
+            break;
+        bytes.replace(at + 8, 8, be(quint64(size.width()), 4) + be(quint64(size.height()), 4));
+    }
+    return bytes;
+}
+
 QString writeMacPaint(const QString &path, const QImage &image)
 {
     const QImage page = image.scaled(576, 720, Qt::IgnoreAspectRatio).convertToFormat(QImage::Format_Grayscale8);

@@ -59,6 +59,14 @@ QString metadataValue(const QString &path, const QString &key);
 QString convert(const QString &source, const QString &target, const QStringList &arguments = {});
 // A HEIC through heif-enc, with an embedded thumbnail of thumbnailSide pixels when > 0.
 QString writeHeic(const QString &path, const QImage &image, int thumbnailSide = 0, const QStringList &options = {});
+// A HEIC whose picture is a grid of tiles of tile pixels, each encoded by
+// heif-enc on its own. With claimedTiles (columns x rows), a grid that names
+// its first tile that many times over instead, claiming their whole size.
+// Empty when heif-enc is missing or failed.
+QString writeHeicGrid(const QString &path, const QImage &image, QSize tile, QSize claimedTiles = {});
+// The bytes of a HEIC's boxes with every ispe (width and height) replaced by
+// size: a header that lies about its stream.
+QByteArray withIspe(const QByteArray &heic, QSize size);
 // A MacPaint picture (576 × 720, one bit a pixel) of the image in black and white.
 QString writeMacPaint(const QString &path, const QImage &image);
 // An Autodesk FLIC animation (FLC, or FLI when classic is set) of colour frames.

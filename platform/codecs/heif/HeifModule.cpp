@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace lg::image {
@@ -117,11 +119,342 @@ bool boxesComplete(const ByteSource &source)
     return boxes > 0;
 }
 
+// ---- The items of the file, as its boxes declare them ----
+// libheif tells neither a grid's tiles nor their sizes and bytes; what the
+// decode is bounded by is read here from the boxes themselves.
+
+constexpr quint32 fourcc(const char (&c)[5])
+{
+    return (quint32(uchar(c[0])) << 24) | (quint32(uchar(c[1])) << 16) | (quint32(uchar(c[2])) << 8) | quint32(uchar(c[3]));
+}
+
+// Big-endian fields of a box's payload; reading past its end marks it failed.
+class Fields
+{
+public:
+    Fields(const QByteArray &bytes, qsizetype begin, qsizetype end) : m_bytes(bytes), m_at(begin), m_end(end) {}
+    bool failed() const { return m_failed; }
+    qsizetype at() const { return m_at; }
+    quint64 number(int bytes)
+    {
+        if (bytes < 0 || bytes > 8 || m_at + bytes > m_end) {
+            m_failed = true;
+            m_at = m_end;
+            return 0;
+        }
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = (value << 8) | uchar(m_bytes[m_at + i]);
+        m_at += bytes;
+        return value;
+    }
+
+private:
+    const QByteArray &m_bytes;
+    qsizetype m_at;
+    qsizetype m_end;
+    bool m_failed = false;
+};
+
+struct Box
+{
+    quint32 type = 0;
+    qsizetype payload = 0;  // where its payload starts
+    qsizetype end = 0;
+};
+
+// The boxes that lie one after another in bytes[begin, end).
+std::vector<Box> boxesIn(const QByteArray &bytes, qsizetype begin, qsizetype end)
+{
+    std::vector<Box> boxes;
+    qsizetype at = begin;
+    while (at + 8 <= end) {
+        Fields f(bytes, at, end);
+        quint64 length = f.number(4);
+        const quint32 type = quint32(f.number(4));
+        if (length == 1)
+            length = f.number(8);
+        else if (length == 0)
+            length = quint64(end - at);
+        if (f.failed() || length < quint64(f.at() - at) || length > quint64(end - at))
+            break;
+        boxes.push_back({type, f.at(), at + qsizetype(length)});
+        at += qsizetype(length);
+    }
+    return boxes;
+}
+
+struct HeifItem
+{
+    quint32 type = 0;
+    QSize ispe;
+    qint64 bytes = 0;           // the data its extents hold
+    qint64 dataStart = -1;      // where its first extent starts: in the file, or in idat
+    bool inIdat = false;
+    std::vector<quint32> tiles; // a grid's tiles, in order
+    std::vector<quint32> auxiliaries;  // alpha or depth planes of it
+};
+
+struct HeifItems
+{
+    quint32 primary = 0;
+    std::map<quint32, HeifItem> items;
+    QByteArray idat;
+    const HeifItem *find(quint32 id) const
+    {
+        const auto found = items.find(id);
+        return found == items.end() ? nullptr : &found->second;
+    }
+};
+
+// What the meta box of source declares; none when there is no readable one.
+std::optional<HeifItems> readItems(const ByteSource &source)
+{
+    constexpr qint64 metaLimit = 16LL << 20;
+    qint64 pos = 0;
+    QByteArray meta;
+    while (pos + 8 <= source.size()) {
+        const QByteArray header = source.read(pos, 16);
+        Fields f(header, 0, header.size());
+        quint64 length = f.number(4);
+        const quint32 type = quint32(f.number(4));
+        qint64 headerBytes = 8;
+        if (length == 1) {
+            length = f.number(8);
+            headerBytes = 16;
+        } else if (length == 0) {
+            length = quint64(source.size() - pos);
+        }
+        if (f.failed() || length < quint64(headerBytes) || qint64(length) > source.size() - pos)
+            return std::nullopt;
+        if (type == fourcc("meta")) {
+            if (qint64(length) > metaLimit)
+                return std::nullopt;
+            meta = source.read(pos + headerBytes, qint64(length) - headerBytes);
+            break;
+        }
+        pos += qint64(length);
+    }
+    if (meta.size() < 4)
+        return std::nullopt;
+    HeifItems result;
+    std::vector<std::pair<quint32, QSize>> properties;  // each property's type, and an ispe's size
+    const qsizetype metaEnd = meta.size();
+    const std::vector<Box> children = boxesIn(meta, 4, metaEnd);  // after the full box's version and flags
+    std::vector<Box> ipma;
+    for (const Box &box : children) {
+        Fields f(meta, box.payload, box.end);
+        const int version = int(f.number(1));
+        if (box.type == fourcc("idat"))
+            result.idat = meta.mid(box.payload, box.end - box.payload);
+        if (box.type != fourcc("iprp") && box.type != fourcc("pitm") && box.type != fourcc("iinf")
+            && box.type != fourcc("iloc") && box.type != fourcc("iref"))
+            continue;
+        if (box.type != fourcc("iprp"))
+            f.number(3);  // flags
+        if (box.type == fourcc("pitm")) {
+            result.primary = quint32(f.number(version == 0 ? 2 : 4));
+        } else if (box.type == fourcc("iinf")) {
+            f.number(version == 0 ? 2 : 4);
+            for (const Box &infe : boxesIn(meta, f.at(), box.end)) {
+                Fields e(meta, infe.payload, infe.end);
+                const int infeVersion = int(e.number(1));
+                e.number(3);
+                if (infe.type != fourcc("infe") || infeVersion < 2)
+                    continue;
+                const quint32 id = quint32(e.number(infeVersion == 2 ? 2 : 4));
+                e.number(2);  // protection index
+                const quint32 itemType = quint32(e.number(4));
+                if (!e.failed())
+                    result.items[id].type = itemType;
+            }
+        } else if (box.type == fourcc("iloc")) {
+            const int sizes = int(f.number(1));
+            const int more = int(f.number(1));
+            const int offsetSize = sizes >> 4, lengthSize = sizes & 15, baseSize = more >> 4;
+            const int indexSize = version == 1 || version == 2 ? more & 15 : 0;
+            const quint64 count = f.number(version < 2 ? 2 : 4);
+            for (quint64 i = 0; i < count && !f.failed(); ++i) {
+                const quint32 id = quint32(f.number(version < 2 ? 2 : 4));
+                const int method = version == 1 || version == 2 ? int(f.number(2) & 15) : 0;
+                f.number(2);      // data reference index
+                const quint64 base = f.number(baseSize);
+                const quint64 extents = f.number(2);
+                qint64 bytes = 0;
+                qint64 start = -1;
+                for (quint64 x = 0; x < extents && !f.failed(); ++x) {
+                    f.number(indexSize);
+                    const quint64 offset = f.number(offsetSize);
+                    const quint64 length = f.number(lengthSize);
+                    if (x == 0 && base + offset < quint64(source.size()))
+                        start = qint64(base + offset);
+                    bytes += qint64(std::min<quint64>(length, quint64(source.size())));
+                }
+                if (!f.failed()) {
+                    HeifItem &item = result.items[id];
+                    item.bytes += bytes;
+                    item.dataStart = start;
+                    item.inIdat = method == 1;
+                }
+            }
+        } else if (box.type == fourcc("iref")) {
+            for (const Box &reference : boxesIn(meta, f.at(), box.end)) {
+                Fields r(meta, reference.payload, reference.end);
+                const int idBytes = version == 0 ? 2 : 4;
+                const quint32 from = quint32(r.number(idBytes));
+                const quint64 count = r.number(2);
+                for (quint64 i = 0; i < count && !r.failed(); ++i) {
+                    const quint32 to = quint32(r.number(idBytes));
+                    if (r.failed())
+                        break;
+                    if (reference.type == fourcc("dimg"))
+                        result.items[from].tiles.push_back(to);
+                    else if (reference.type == fourcc("auxl"))
+                        result.items[to].auxiliaries.push_back(from);
+                }
+            }
+        } else {
+            for (const Box &inner : boxesIn(meta, box.payload, box.end)) {
+                if (inner.type == fourcc("ipco")) {
+                    for (const Box &property : boxesIn(meta, inner.payload, inner.end)) {
+                        QSize size;
+                        if (property.type == fourcc("ispe")) {
+                            Fields p(meta, property.payload, property.end);
+                            p.number(4);
+                            const quint64 w = p.number(4), h = p.number(4);
+                            if (!p.failed() && w <= quint64(INT32_MAX) && h <= quint64(INT32_MAX))
+                                size = QSize(int(w), int(h));
+                        }
+                        properties.emplace_back(property.type, size);
+                    }
+                } else if (inner.type == fourcc("ipma")) {
+                    ipma.push_back(inner);
+                }
+            }
+        }
+    }
+    for (const Box &box : ipma) {
+        Fields f(meta, box.payload, box.end);
+        const int version = int(f.number(1));
+        const int flags = int(f.number(3));
+        const quint64 count = f.number(4);
+        for (quint64 i = 0; i < count && !f.failed(); ++i) {
+            const quint32 id = quint32(f.number(version < 1 ? 2 : 4));
+            const int associations = int(f.number(1));
+            for (int a = 0; a < associations && !f.failed(); ++a) {
+                const quint64 index = (flags & 1) ? (f.number(2) & 0x7fff) : (f.number(1) & 0x7f);
+                if (index >= 1 && index <= properties.size() && properties[size_t(index - 1)].first == fourcc("ispe"))
+                    result.items[id].ispe = properties[size_t(index - 1)].second;
+            }
+        }
+    }
+    return result;
+}
+
+// Whether a grid's claimed size is backed by its tiles' data: no more pixels
+// than its tiles declare, each tile counted once for each place of data (one
+// tile named again and again, or tiles that share their bytes, make no
+// picture larger); every tile holds data and declares its size.
+bool gridClaimBacked(const HeifItems &items, const HeifItem &grid)
+{
+    if (grid.ispe.isEmpty() || grid.tiles.empty())
+        return false;
+    std::set<std::pair<bool, qint64>> places;
+    qint64 covered = 0;
+    for (const quint32 id : std::set<quint32>(grid.tiles.begin(), grid.tiles.end())) {
+        const HeifItem *tile = items.find(id);
+        if (!tile || tile->ispe.isEmpty() || tile->bytes <= 0 || tile->dataStart < 0)
+            return false;
+        if (places.insert({tile->inIdat, tile->dataStart}).second)
+            covered += qint64(tile->ispe.width()) * tile->ispe.height();
+    }
+    return qint64(grid.ispe.width()) * grid.ispe.height() <= covered;
+}
+
+// The largest coded picture any stream of item may hold: its own ispe (or,
+// for a picture derived from others, a grid's tiles say, theirs), its alpha
+// and depth planes', rounded up to whole 64-pixel coding blocks. Empty when
+// one of them declares none.
+QSize largestCoded(const HeifItems &items, quint32 id, int depth = 0)
+{
+    const HeifItem *item = items.find(id);
+    if (!item || depth > 3)
+        return {};
+    QSize largest;
+    if (!item->tiles.empty()) {
+        for (const quint32 tile : std::set<quint32>(item->tiles.begin(), item->tiles.end())) {
+            const QSize more = largestCoded(items, tile, depth + 1);
+            if (more.isEmpty())
+                return {};
+            largest = largest.expandedTo(more);
+        }
+    } else if (item->ispe.isEmpty()) {
+        return {};
+    } else {
+        const QSize size = item->ispe;
+        largest = QSize((size.width() + 63) / 64 * 64, (size.height() + 63) / 64 * 64);
+    }
+    for (const quint32 auxiliary : item->auxiliaries) {
+        const QSize more = largestCoded(items, auxiliary, depth + 1);
+        if (more.isEmpty())
+            return {};
+        largest = largest.expandedTo(more);
+    }
+    return largest;
+}
+
+// The signatures of the streams decoding item decodes: its own (or those of
+// the pictures it is derived from, a grid's tiles), and those of its alpha
+// and depth planes (HevcDecoder.h).
+void collectStreams(const ByteSource &source, const HeifItems &items, quint32 id, std::vector<quint64> &streams,
+                    int depth = 0)
+{
+    const HeifItem *item = items.find(id);
+    if (!item || depth > 3)
+        return;
+    if (!item->tiles.empty()) {
+        const std::set<quint32> tiles(item->tiles.begin(), item->tiles.end());
+        for (const quint32 tile : tiles)
+            collectStreams(source, items, tile, streams, depth + 1);
+    } else if (item->type == fourcc("hvc1") && item->dataStart >= 0) {
+        constexpr qint64 look = 64 * 1024;
+        const qint64 length = std::min(look, item->bytes);
+        const QByteArray data = item->inIdat ? items.idat.mid(item->dataStart, length) : source.read(item->dataStart, length);
+        // Its units, each after its length in four bytes, up to the first picture unit.
+        for (qsizetype at = 0; at + 4 <= data.size();) {
+            const auto *b = reinterpret_cast<const uint8_t *>(data.constData()) + at;
+            const qint64 size = (qint64(b[0]) << 24) | (qint64(b[1]) << 16) | (qint64(b[2]) << 8) | qint64(b[3]);
+            // A signature takes a unit's first bytes and its length (HevcDecoder.cpp).
+            if (size < 2 || at + 4 + std::min<qint64>(size, 256) > data.size())
+                break;
+            if (((b[4] >> 1) & 0x3f) < 32) {
+                streams.push_back(hevcStreamSignature(b + 4, size_t(size)));
+                break;
+            }
+            at += 4 + qsizetype(size);
+        }
+    }
+    for (const quint32 auxiliary : item->auxiliaries)
+        collectStreams(source, items, auxiliary, streams, depth + 1);
+}
+
+// Whether item (and a grid's tiles) may be decoded: a grid's claim backed.
+bool itemDecodable(const HeifItems &items, quint32 id)
+{
+    const HeifItem *item = items.find(id);
+    if (!item)
+        return false;
+    if (item->type == fourcc("grid"))
+        return gridClaimBacked(items, *item);
+    return true;
+}
+
 struct OpenedHeif
 {
     ReaderState state;
     ContextPtr context;
     HandlePtr primary;
+    HeifItems items;
 };
 
 std::unique_ptr<OpenedHeif> openHeif(const ByteSource &source)
@@ -129,12 +462,19 @@ std::unique_ptr<OpenedHeif> openHeif(const ByteSource &source)
     ensureHeif();
     if (!source.isOpen() || !boxesComplete(source))
         return nullptr;
+    std::optional<HeifItems> items = readItems(source);
+    if (!items)
+        return nullptr;
     auto opened = std::make_unique<OpenedHeif>();
+    opened->items = std::move(*items);
     opened->state.source = &source;
     opened->context.reset(heif_context_alloc());
     if (!opened->context)
         return nullptr;
     heif_context_set_maximum_image_size_limit(opened->context.get(), maxPictureSide);
+    // A grid's tiles decode on this many of libheif's threads at once; each
+    // tile's decoder runs on the thread it is given (HevcDecoder.h).
+    heif_context_set_max_decoding_threads(opened->context.get(), heifTileThreads);
     if (heif_context_read_from_reader(opened->context.get(), &readerFunctions(), &opened->state, nullptr).code
         != heif_error_Ok)
         return nullptr;
@@ -216,37 +556,34 @@ std::optional<QImage> reducedFromPlanes(const heif_image *image, int factor)
     return out;
 }
 
-// A thumbnail of a picture of 8 bits a sample without alpha. libheif turns
-// every decoded picture into planes of red, green and blue before anything
-// else; taken as they are and reduced, no interleaved copy of the picture's
-// size is made beside them.
-std::optional<QImage> decodeReducedThumbnail(heif_image_handle *handle, int maxSide)
+// Whether the picture of handle is reduced from its planes of red, green and
+// blue: 8 bits a sample without alpha, libheif turns every decoded picture
+// into such planes before anything else; taken as they are and reduced, no
+// interleaved copy of the picture's size is made beside them.
+bool reducedFromPlanesFits(heif_image_handle *handle)
 {
-    if (heif_image_handle_has_alpha_channel(handle) || heif_image_handle_get_luma_bits_per_pixel(handle) != 8
-        || heif_image_handle_get_chroma_bits_per_pixel(handle) > 8)
-        return std::nullopt;
-    heif_image *decoded = nullptr;
-    const ReducedDecode reduced;
-    const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_444, nullptr);
-    HeifImagePtr image(decoded);
-    if (error.code != heif_error_Ok || !image)
-        return std::nullopt;
-    const QSize size(heif_image_get_width(image.get(), heif_channel_R), heif_image_get_height(image.get(), heif_channel_R));
-    return reducedFromPlanes(image.get(), boxFactorFor(size, maxSide));
+    return !heif_image_handle_has_alpha_channel(handle) && heif_image_handle_get_luma_bits_per_pixel(handle) == 8
+        && heif_image_handle_get_chroma_bits_per_pixel(handle) <= 8;
 }
 
-// The picture of handle; for a thumbnail of maxSide (0: full size) a large
-// picture without alpha comes reduced most of the way.
-std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide = 0)
+// The picture of handle, decoded once; for a thumbnail of maxSide (0: full size) a large picture without alpha
+// comes reduced most of the way. A decode that fails is not tried again.
+std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide)
 {
-    if (maxSide > 0) {
-        if (auto reduced = decodeReducedThumbnail(handle, maxSide))
-            return reduced;
+    const heif_decoding_options *options = nullptr;
+    if (maxSide > 0 && reducedFromPlanesFits(handle)) {
+        heif_image *decoded = nullptr;
+        const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_444, options);
+        HeifImagePtr image(decoded);
+        if (error.code != heif_error_Ok || !image)
+            return std::nullopt;
+        const QSize size(heif_image_get_width(image.get(), heif_channel_R), heif_image_get_height(image.get(), heif_channel_R));
+        return reducedFromPlanes(image.get(), boxFactorFor(size, maxSide));
     }
     const bool alpha = heif_image_handle_has_alpha_channel(handle);
     heif_image *decoded = nullptr;
     const heif_error error = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
+                                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
     HeifImagePtr image(decoded);
     if (error.code != heif_error_Ok || !image)
         return std::nullopt;
@@ -272,6 +609,31 @@ std::optional<QImage> decodeHandle(heif_image_handle *handle, int maxSide = 0)
     return out;
 }
 
+// The embedded thumbnails of primary a reduced decode may use: those turned
+// as the picture is, each with its item and displayed size.
+std::vector<std::pair<heif_item_id, QSize>> usableThumbnails(heif_image_handle *primary)
+{
+    std::vector<std::pair<heif_item_id, QSize>> usable;
+    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    if (count <= 0)
+        return usable;
+    std::vector<heif_item_id> ids(static_cast<size_t>(count));
+    const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
+    const bool primaryWide = heif_image_handle_get_width(primary) >= heif_image_handle_get_height(primary);
+    for (int i = 0; i < listed; ++i) {
+        heif_image_handle *candidate = nullptr;
+        if (heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &candidate).code != heif_error_Ok || !candidate)
+            continue;
+        HandlePtr held(candidate);
+        const int width = heif_image_handle_get_width(candidate), height = heif_image_handle_get_height(candidate);
+        // A thumbnail turned otherwise than the picture is not used.
+        const bool sameTurn = (width >= height) == primaryWide || std::abs(width - height) <= 1;
+        if (sameTurn && width > 0 && height > 0)
+            usable.emplace_back(ids[size_t(i)], QSize(width, height));
+    }
+    return usable;
+}
+
 HeifInfo heifProbe(const ByteSource &source)
 {
     HeifInfo info;
@@ -279,50 +641,67 @@ HeifInfo heifProbe(const ByteSource &source)
     if (!opened)
         return info;
     heif_image_handle *primary = opened->primary.get();
+    // A grid that claims more than its tiles make is no picture here.
+    if (!itemDecodable(opened->items, opened->items.primary))
+        return info;
     info.size = QSize(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
     info.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(primary));
     info.hasAlpha = heif_image_handle_has_alpha_channel(primary);
     info.imageCount = std::max(1, heif_context_get_number_of_top_level_images(opened->context.get()));
+    for (const auto &[id, size] : usableThumbnails(primary))
+        info.thumbnailSizes.append(size);
+    if (const HeifItem *item = opened->items.find(opened->items.primary); item && item->type == fourcc("grid"))
+        info.gridTiles = int(std::set<quint32>(item->tiles.begin(), item->tiles.end()).size());
     info.ok = !info.size.isEmpty();
     return info;
 }
 
-std::optional<QImage> heifDecode(const ByteSource &source, int maxSide)
+// Pictures at least this many times the thumbnail's side may be decoded
+// without their filters for the cache: reduced by blocks of at least
+// 2 x 2 pixels and smoothly after, the filters' work is gone.
+constexpr int unfilteredFactor = 2;
+
+std::optional<QImage> heifDecode(const ByteSource &source, const HeifDecodeOptions &options)
 {
+    const int maxSide = std::max(0, options.maxSide);
     const auto opened = openHeif(source);
     if (!opened)
         return std::nullopt;
     heif_image_handle *primary = opened->primary.get();
-    // The smallest embedded thumbnail that is still large enough saves a full decode.
+    // The smallest embedded thumbnail that is still large enough saves a full
+    // decode; it is decoded with every filter, as it is nearly the size shown.
     HandlePtr thumbnail;
+    quint32 item = opened->items.primary;
     if (maxSide > 0) {
-        const int count = heif_image_handle_get_number_of_thumbnails(primary);
-        if (count > 0) {
-            std::vector<heif_item_id> ids(static_cast<size_t>(count));
-            const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids.data(), count);
-            int bestSide = 0;
-            const bool primaryWide = heif_image_handle_get_width(primary) >= heif_image_handle_get_height(primary);
-            for (int i = 0; i < listed; ++i) {
-                heif_image_handle *candidate = nullptr;
-                if (heif_image_handle_get_thumbnail(primary, ids[size_t(i)], &candidate).code != heif_error_Ok || !candidate)
-                    continue;
-                HandlePtr held(candidate);
-                const int width = heif_image_handle_get_width(candidate), height = heif_image_handle_get_height(candidate);
-                const int side = std::max(width, height);
-                // A thumbnail turned otherwise than the picture is not used.
-                const bool sameTurn = (width >= height) == primaryWide || std::abs(width - height) <= 1;
-                if (sameTurn && side >= maxSide && (bestSide == 0 || side < bestSide)) {
-                    bestSide = side;
-                    thumbnail = std::move(held);
-                }
+        const auto usable = usableThumbnails(primary);
+        QList<QSize> sizes;
+        for (const auto &[id, size] : usable)
+            sizes.append(size);
+        const int side = heifThumbnailSide(sizes, maxSide);
+        for (const auto &[id, size] : usable) {
+            heif_image_handle *found = nullptr;
+            if (side > 0 && std::max(size.width(), size.height()) == side
+                && heif_image_handle_get_thumbnail(primary, id, &found).code == heif_error_Ok && found) {
+                thumbnail.reset(found);
+                item = id;
+                break;
             }
         }
     }
-    std::optional<QImage> image;
-    if (thumbnail)
-        image = decodeHandle(thumbnail.get(), maxSide);
-    if (!image)
-        image = decodeHandle(primary, maxSide);
+    heif_image_handle *handle = thumbnail ? thumbnail.get() : primary;
+    if (!itemDecodable(opened->items, item))
+        return std::nullopt;
+    HevcDecodeRequest request;
+    request.largest = largestCoded(opened->items, item);
+    if (request.largest.isEmpty())
+        return std::nullopt;
+    request.stopped = options.stopped;
+    collectStreams(source, opened->items, item, request.streams);
+    request.unfiltered = options.cacheThumbnail && !thumbnail && maxSide > 0 && reducedFromPlanesFits(handle)
+        && boxFactorFor(QSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)), maxSide)
+            >= unfilteredFactor;
+    const HevcDecode decode(request);
+    std::optional<QImage> image = decodeHandle(handle, maxSide);
     if (!image)
         return std::nullopt;
     return reducedToFit(*image, maxSide);
@@ -404,9 +783,9 @@ class Heif final : public HeifModule
 {
 public:
     HeifInfo probe(const ByteSource &source) const override { return heifProbe(source); }
-    std::optional<QImage> decode(const ByteSource &source, int maxSide) const override
+    std::optional<QImage> decode(const ByteSource &source, const HeifDecodeOptions &options) const override
     {
-        return heifDecode(source, maxSide);
+        return heifDecode(source, options);
     }
     std::optional<QByteArray> encode(const QImage &image, int quality, const QByteArray &exif, const QByteArray &xmp,
                                      const QByteArray &icc, QString *error) const override

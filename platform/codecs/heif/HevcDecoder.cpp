@@ -6,9 +6,12 @@
 #include <libheif/heif_plugin.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -18,11 +21,10 @@ namespace {
 
 // Above libheif's own libde265 decoder (100).
 constexpr int priority = 120;
-// Rows decoded side by side gain little past four threads, and several
-// pictures may be decoded at once.
-constexpr unsigned maxWorkers = 4;
-
-thread_local bool reducedDecodes = false;
+// Pictures up to this many samples decode on the caller's thread alone (a
+// grid's tiles, thumbnails): workers would gain little on so few rows, and
+// libheif already decodes several tiles at once.
+constexpr qint64 workerlessPixels = 1 << 20;
 
 heif_error ok() { return {heif_error_Ok, heif_suberror_Unspecified, "Success"}; }
 heif_error failure(const char *message) { return {heif_error_Decoder_plugin_error, heif_suberror_Unspecified, message}; }
@@ -30,7 +32,10 @@ heif_error failure(const char *message) { return {heif_error_Decoder_plugin_erro
 struct Decoder
 {
     de265_decoder_context *context = nullptr;
+    HevcDecodeRequest request;   // what the decode asked for, once known
     bool damaged = false;        // the data pushed was not whole NAL units
+    QSize coded;                 // the largest picture its parameter sets claim
+    std::vector<std::vector<uint8_t>> units;  // pushed, handed to libde265 once the request is known
     std::mutex lock;             // libde265 may ask for pictures from its threads
     struct Made
     {
@@ -46,6 +51,128 @@ struct Decoder
         return std::find_if(made.begin(), made.end(), [image](const Made &m) { return image && m.image == image; });
     }
 };
+
+// The bits of one NAL unit's payload, emulation prevention bytes taken out.
+class BitReader
+{
+public:
+    BitReader(const uint8_t *data, size_t size)
+    {
+        m_bytes.reserve(std::min<size_t>(size, 512));
+        int zeros = 0;
+        // The size is in the first few dozen bytes: the rest is not needed.
+        for (size_t i = 0; i < size && m_bytes.size() < 512; ++i) {
+            if (zeros >= 2 && data[i] == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = data[i] == 0 ? zeros + 1 : 0;
+            m_bytes.push_back(data[i]);
+        }
+    }
+    bool failed() const { return m_failed; }
+    uint32_t bits(int n)
+    {
+        uint32_t value = 0;
+        for (int i = 0; i < n; ++i) {
+            if (m_at >= m_bytes.size() * 8) {
+                m_failed = true;
+                return 0;
+            }
+            value = (value << 1) | ((m_bytes[m_at / 8] >> (7 - m_at % 8)) & 1);
+            ++m_at;
+        }
+        return value;
+    }
+    void skip(int n) { (void)bits(n); }
+    // An unsigned Exp-Golomb number.
+    uint32_t golomb()
+    {
+        int zeros = 0;
+        while (bits(1) == 0) {
+            if (m_failed || ++zeros > 31) {
+                m_failed = true;
+                return 0;
+            }
+        }
+        return zeros == 0 ? 0 : (uint32_t(1) << zeros) - 1 + bits(zeros);
+    }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    size_t m_at = 0;
+    bool m_failed = false;
+};
+
+// The coded picture size a sequence parameter set (the whole NAL unit, its
+// two-byte header first) claims; none when it cannot be read.
+std::optional<QSize> spsPictureSize(const uint8_t *nal, size_t size)
+{
+    BitReader r(nal + 2, size - 2);
+    r.skip(4);  // sps_video_parameter_set_id
+    const int subLayers = int(r.bits(3));
+    r.skip(1);  // temporal_id_nesting
+    // profile_tier_level: the general profile and level, then what each sub-layer has.
+    r.skip(2 + 1 + 5 + 32 + 4 + 43 + 1 + 8);
+    std::array<bool, 8> profile {}, level {};
+    for (int i = 0; i < subLayers; ++i) {
+        profile[size_t(i)] = r.bits(1) != 0;
+        level[size_t(i)] = r.bits(1) != 0;
+    }
+    if (subLayers > 0)
+        r.skip(2 * (8 - subLayers));
+    for (int i = 0; i < subLayers; ++i) {
+        if (profile[size_t(i)])
+            r.skip(88);
+        if (level[size_t(i)])
+            r.skip(8);
+    }
+    (void)r.golomb();  // sps_seq_parameter_set_id
+    if (r.golomb() == 3)
+        r.skip(1);  // separate_colour_plane_flag
+    const uint32_t width = r.golomb(), height = r.golomb();
+    if (r.failed() || width > uint32_t(INT32_MAX) || height > uint32_t(INT32_MAX))
+        return std::nullopt;
+    return QSize(int(width), int(height));
+}
+
+// The decodes under way, each with what it asked for.
+struct Registry
+{
+    std::mutex lock;
+    std::list<HevcDecodeRequest> running;
+};
+
+Registry &registry()
+{
+    static Registry *made = new Registry;  // kept to the end: decoders may outlive statics
+    return *made;
+}
+
+// What the decodes under way ask of the stream whose first picture unit has
+// signature. Where two decodes of the same picture run at once, what both
+// allow: the filters unless both leave them out, the smaller bound. None:
+// every filter, no bound (a stream no decode here named).
+HevcDecodeRequest requestFor(quint64 signature)
+{
+    Registry &all = registry();
+    const std::lock_guard guard(all.lock);
+    HevcDecodeRequest found;
+    bool any = false;
+    for (const HevcDecodeRequest &request : all.running) {
+        if (std::find(request.streams.begin(), request.streams.end(), signature) == request.streams.end())
+            continue;
+        if (!any) {
+            found = request;
+            any = true;
+            continue;
+        }
+        found.unfiltered = found.unfiltered && request.unfiltered;
+        if (!request.largest.isEmpty())
+            found.largest = found.largest.isEmpty() ? request.largest : found.largest.boundedTo(request.largest);
+    }
+    return found;
+}
 
 heif_chroma heifChroma(de265_chroma chroma)
 {
@@ -102,6 +229,10 @@ int getBuffer(de265_decoder_context *context, de265_image_spec *spec, de265_imag
 {
     auto *decoder = static_cast<Decoder *>(user);
     const de265_image_allocation *standard = de265_get_default_image_allocation_functions();
+    // Its parameter sets were judged; a picture larger still is not made.
+    const QSize bound = decoder->request.largest;
+    if (!bound.isEmpty() && (spec->width > bound.width() || spec->height > bound.height()))
+        return 0;
     bool known = false;
     const de265_chroma chroma = chromaOf(spec->format, &known);
     const int planes = chroma == de265_chroma_mono ? 1 : 3;
@@ -160,21 +291,15 @@ int supports(heif_compression_format format) { return format == heif_compression
 
 heif_error newDecoder(void **out)
 {
+    *out = nullptr;
     auto *decoder = new Decoder;
     decoder->context = de265_new_decoder();
     if (!decoder->context) {
         delete decoder;
         return failure("The HEVC decoder could not be made.");
     }
-    if (reducedDecodes) {
-        de265_set_parameter_bool(decoder->context, DE265_DECODER_PARAM_DISABLE_DEBLOCKING, 1);
-        de265_set_parameter_bool(decoder->context, DE265_DECODER_PARAM_DISABLE_SAO, 1);
-    }
     static de265_image_allocation allocation {getBuffer, releaseBuffer};
     de265_set_image_allocation_functions(decoder->context, &allocation, decoder);
-    const unsigned workers = std::min(maxWorkers, std::thread::hardware_concurrency());
-    if (workers > 1)
-        de265_start_worker_threads(decoder->context, int(workers));
     *out = decoder;
     return ok();
 }
@@ -192,6 +317,8 @@ void freeDecoder(void *user)
 }
 
 // libheif hands over NAL units, each after its length in four bytes.
+// libheif hands over NAL units, each after its length in four bytes: kept
+// until the decode's request is known (decodeImage).
 heif_error pushData(void *user, const void *data, size_t size)
 {
     auto *decoder = static_cast<Decoder *>(user);
@@ -205,11 +332,11 @@ heif_error pushData(void *user, const void *data, size_t size)
         const size_t length = (size_t(bytes[at]) << 24) | (size_t(bytes[at + 1]) << 16) | (size_t(bytes[at + 2]) << 8)
             | size_t(bytes[at + 3]);
         at += 4;
-        if (length > size - at || length > size_t(INT32_MAX)
-            || de265_push_NAL(decoder->context, bytes + at, int(length), 0, nullptr) != DE265_OK) {
+        if (length > size - at || length > size_t(INT32_MAX)) {
             decoder->damaged = true;
             return failure("The picture's data holds a damaged unit.");
         }
+        decoder->units.emplace_back(bytes + at, bytes + at + length);
         at += length;
     }
     return ok();
@@ -273,12 +400,52 @@ heif_error decodeImage(void *user, heif_image **out)
     *out = nullptr;
     if (decoder->damaged)
         return failure("The picture's data is damaged.");
+    // The decode this picture belongs to is known by its first picture unit.
+    for (const std::vector<uint8_t> &unit : decoder->units) {
+        if (unit.size() >= 2 && ((unit[0] >> 1) & 0x3f) < 32) {
+            decoder->request = requestFor(hevcStreamSignature(unit.data(), unit.size()));
+            break;
+        }
+    }
+    const HevcDecodeRequest &request = decoder->request;
+    if (request.stopped && request.stopped())
+        return failure("The decode was stopped.");
+    if (request.unfiltered) {
+        de265_set_parameter_bool(decoder->context, DE265_DECODER_PARAM_DISABLE_DEBLOCKING, 1);
+        de265_set_parameter_bool(decoder->context, DE265_DECODER_PARAM_DISABLE_SAO, 1);
+    }
+    for (std::vector<uint8_t> &unit : decoder->units) {
+        // A sequence parameter set says how large the pictures are that
+        // libde265 then makes room for: judged before it is handed over.
+        if (unit.size() >= 2 && ((unit[0] >> 1) & 0x3f) == 33) {
+            const std::optional<QSize> claimed = spsPictureSize(unit.data(), unit.size());
+            const QSize bound = request.largest;
+            if (!claimed || claimed->isEmpty()
+                || (!bound.isEmpty() && (claimed->width() > bound.width() || claimed->height() > bound.height())))
+                return failure("The picture's stream claims another size than its header.");
+            decoder->coded = decoder->coded.expandedTo(*claimed);
+        }
+        if (de265_push_NAL(decoder->context, unit.data(), int(unit.size()), 0, nullptr) != DE265_OK)
+            return failure("The picture's data holds a damaged unit.");
+        std::vector<uint8_t>().swap(unit);
+    }
+    decoder->units.clear();
+    if (decoder->coded.isEmpty())
+        return failure("The picture's data holds no parameters.");
     if (de265_flush_data(decoder->context) != DE265_OK)
         return failure("The picture's data cannot be decoded.");
+    // Rows side by side on workers only for a large picture.
+    if (qint64(decoder->coded.width()) * decoder->coded.height() > workerlessPixels) {
+        const unsigned workers = std::min(maxHevcWorkers, std::thread::hardware_concurrency());
+        if (workers > 1)
+            de265_start_worker_threads(decoder->context, int(workers));
+    }
     const de265_image *picture = nullptr;
     // Each round decodes a unit or more; what was pushed is finite, so the
     // rounds end, but a damaged stream is not trusted to say so.
     for (int round = 0; round < (1 << 20) && !picture; ++round) {
+        if (request.stopped && request.stopped())
+            return failure("The decode was stopped.");
         int more = 0;
         const de265_error error = de265_decode(decoder->context, &more);
         picture = de265_get_next_picture(decoder->context);
@@ -308,9 +475,29 @@ heif_error decodeImage(void *user, heif_image **out)
 
 } // namespace
 
-ReducedDecode::ReducedDecode() : m_before(reducedDecodes) { reducedDecodes = true; }
+HevcDecode::HevcDecode(const HevcDecodeRequest &request)
+{
+    Registry &all = registry();
+    const std::lock_guard guard(all.lock);
+    m_entry = all.running.insert(all.running.end(), request);
+}
 
-ReducedDecode::~ReducedDecode() { reducedDecodes = m_before; }
+HevcDecode::~HevcDecode()
+{
+    Registry &all = registry();
+    const std::lock_guard guard(all.lock);
+    all.running.erase(m_entry);
+}
+
+quint64 hevcStreamSignature(const uint8_t *unit, size_t size)
+{
+    // FNV-1a over the unit's first bytes and its length.
+    quint64 hash = 1469598103934665603ULL;
+    const size_t taken = std::min<size_t>(size, 256);
+    for (size_t i = 0; i < taken; ++i)
+        hash = (hash ^ unit[i]) * 1099511628211ULL;
+    return (hash ^ quint64(size)) * 1099511628211ULL;
+}
 
 void registerHevcDecoder()
 {

@@ -42,9 +42,19 @@ void ensureMagick()
     });
 }
 
-std::optional<MagickImage> magickDecode(const ByteSource &source, const std::string &coder, qint64 offset,
-                                            qint64 padding)
+// ImageMagick's progress, looked at between its steps: false ends the read.
+MagickCore::MagickBooleanType goOn(const char *, const MagickCore::MagickOffsetType, const MagickCore::MagickSizeType,
+                                   void *stopped)
 {
+    const auto stop = reinterpret_cast<bool (*)()>(stopped);
+    return stop && stop() ? MagickCore::MagickFalse : MagickCore::MagickTrue;
+}
+
+std::optional<MagickImage> magickDecode(const ByteSource &source, const std::string &coder, qint64 offset,
+                                            qint64 padding, bool (*stopped)())
+{
+    if (stopped && stopped())
+        return std::nullopt;
     if (coder.empty() || !source.isOpen())
         return std::nullopt;
     ensureMagick();
@@ -62,6 +72,8 @@ std::optional<MagickImage> magickDecode(const ByteSource &source, const std::str
         image.subRange(1);
         // The coder is named: ImageMagick never guesses a format (or a delegate) here.
         image.magick(coder);
+        if (stopped)
+            MagickCore::SetImageInfoProgressMonitor(image.imageInfo(), goOn, reinterpret_cast<void *>(stopped));
         const Magick::Blob blob(bytes.constData(), size_t(bytes.size()));
         try {
             image.read(blob);
@@ -70,7 +82,7 @@ std::optional<MagickImage> magickDecode(const ByteSource &source, const std::str
         } catch (const Magick::Warning &) {
             // Other warnings (an unknown tag, say) leave a whole image.
         }
-        if (!image.isValid() || image.columns() == 0 || image.rows() == 0)
+        if (!image.isValid() || image.columns() == 0 || image.rows() == 0 || (stopped && stopped()))
             return std::nullopt;
 
         MagickImage result;
@@ -180,9 +192,9 @@ class MagickAdapter final : public MagickModule
 {
 public:
     std::optional<MagickImage> decode(const ByteSource &source, const std::string &coder, qint64 offset,
-                                      qint64 padding) const override
+                                      qint64 padding, bool (*stopped)()) const override
     {
-        return magickDecode(source, coder, offset, padding);
+        return magickDecode(source, coder, offset, padding, stopped);
     }
     std::optional<QByteArray> encode(const QImage &image, const std::string &coder, int quality,
                                      QString *error) const override

@@ -4,6 +4,7 @@
 #include "platform/base/Orientation.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/runtime/Background.h"
+#include "platform/runtime/Dispatch.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -439,6 +440,160 @@ private Q_SLOTS:
         }
         const double wholeMean = double(off) / (3.0 * ((size.width() + 6) / 7) * ((size.height() + 6) / 7));
         QVERIFY2(wholeMean < 6, qPrintable(QString::number(wholeMean)));
+    }
+
+    // Thumbnails kept in the cache and reduced from a much larger picture
+    // leave out the filters that smooth block edges and restore sample
+    // offsets; the same thumbnail shown (the viewer, an editor, a preview, a
+    // collage) keeps them, and a grid's tiles, decoded on libheif's threads,
+    // are decoded as their picture was asked for.
+    void filterlessDecodesAreForCacheThumbnailsAlone_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("one picture") << false;
+        QTest::newRow("a grid of tiles") << true;
+    }
+    void filterlessDecodesAreForCacheThumbnailsAlone()
+    {
+        QFETCH(bool, grid);
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("heic-filters"));
+        const QString path = QDir(folder).filePath(QStringLiteral("p.heic"));
+        // Coarsely coded, so that the filters' work shows.
+        const QImage picture = scene(QSize(1024, 512), 30);
+        const QStringList coarse {QStringLiteral("-q"), QStringLiteral("15")};
+        QVERIFY(!(grid ? writeHeicGrid(path, picture, QSize(512, 512)) : writeHeic(path, picture, 0, coarse)).isEmpty());
+        const lg::ImageSource heic(path);
+        QVERIFY(heic.isValid());
+        constexpr int side = 256;
+        const QImage shown = heic.thumbnail(side, lg::ThumbnailUse::Shown)->convertToFormat(QImage::Format_RGB32);
+        const QImage cached = heic.thumbnail(side, lg::ThumbnailUse::Cached)->convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), cached.size());
+        // The whole picture is decoded with every filter, whatever it is for.
+        const QImage reference = heic.image()->convertToFormat(QImage::Format_RGB32)
+                                     .scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const auto distance = [&reference](const QImage &image) {
+            qint64 sum = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb a = image.pixel(x, y), b = reference.pixel(x, y);
+                    sum += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+                }
+            }
+            return sum;
+        };
+        QVERIFY(shown != cached);
+        QVERIFY2(distance(shown) < distance(cached),
+                 qPrintable(QStringLiteral("shown %1 off, cached %2 off").arg(distance(shown)).arg(distance(cached))));
+    }
+
+    // A HEIC's picture is never larger than its header says: a stream whose
+    // size differs from its item's, or a grid that names one tile over and
+    // over to claim a size its data cannot have, gives no picture (and is
+    // not decoded); a true grid of tiles is read whole.
+    void aHeicThatClaimsAnotherSizeThanItsDataIsNoPicture()
+    {
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("heic-claims"));
+        const QString honest = writeHeic(QDir(folder).filePath(QStringLiteral("honest.heic")), scene(QSize(512, 256)));
+        QVERIFY(!honest.isEmpty());
+        QVERIFY(lg::ImageSource(honest).thumbnail(64));
+        const QString lying = writeFile(QDir(folder).filePath(QStringLiteral("lying.heic")), withIspe(readAll(honest), QSize(128, 64)));
+        const lg::ImageSource small(lying);
+        QVERIFY(!small.thumbnail(64));
+        QVERIFY(!small.thumbnail(64, lg::ThumbnailUse::Cached));
+        QVERIFY(!small.image());
+
+        const QString grid = writeHeicGrid(QDir(folder).filePath(QStringLiteral("grid.heic")), quadrants(QSize(512, 256)), QSize(256, 256));
+        QVERIFY(!grid.isEmpty());
+        const lg::ImageSource tiles(grid);
+        QCOMPARE(tiles.pixelSize(), std::optional<QSize>(QSize(512, 256)));
+        checkUpright(tiles.image()->convertToFormat(QImage::Format_RGB32), quadrants(QSize(512, 256)));
+
+        const QString repeated = writeHeicGrid(QDir(folder).filePath(QStringLiteral("repeated.heic")), quadrants(QSize(64, 64)),
+                                               QSize(64, 64), QSize(40, 40));
+        QVERIFY(!repeated.isEmpty());
+        const lg::ImageSource claimed(repeated);
+        QVERIFY(!claimed.isValid());
+        QVERIFY(!claimed.thumbnail(64));
+        QCOMPARE(claimed.thumbnailDecodeBytes(64), 0);
+    }
+
+    // A decode of libheif's or ImageMagick's asked for once the quit has
+    // begun gives none at once (one under way ends at its next step).
+    void aDecodeEndsAtTheQuit_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("HEIC") << QStringLiteral("heic");
+        QTest::newRow("PSD") << QStringLiteral("psd");
+    }
+    void aDecodeEndsAtTheQuit()
+    {
+        QFETCH(QString, kind);
+        const QString folder = freshFolder(QStringLiteral("decode-quit"));
+        const QImage picture = scene(QSize(512, 256));
+        QString path;
+        if (kind == QLatin1String("heic")) {
+            path = writeHeic(QDir(folder).filePath(QStringLiteral("p.heic")), picture);
+        } else {
+            const QString png = writeQtImage(QDir(folder).filePath(QStringLiteral("p.png")), picture, "png");
+            path = convert(png, QDir(folder).filePath(QStringLiteral("p.psd")));
+        }
+        if (path.isEmpty())
+            QSKIP("the tool that writes this kind is not installed");
+        QVERIFY(lg::ImageSource(path).thumbnail(64));
+        lg::beginShutdown();
+        const std::optional<QImage> during = lg::ImageSource(path).thumbnail(64);
+        lg::resetShutdownForTesting();
+        QVERIFY(!during);
+        QVERIFY(lg::ImageSource(path).thumbnail(64));
+    }
+
+    // PNG and TIFF pictures larger than Qt's readers decode whole still get
+    // a thumbnail: read a band of rows at a time, colour for colour, upright.
+    void aPictureTooLargeForQtsReadersHasAThumbnail_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("alpha");
+        QTest::newRow("PNG") << QByteArray("png") << false;
+        QTest::newRow("PNG with alpha") << QByteArray("png") << true;
+        QTest::newRow("TIFF") << QByteArray("tiff") << false;
+    }
+    void aPictureTooLargeForQtsReadersHasAThumbnail()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, alpha);
+        // Just past what Qt's readers allocate for one picture (128 MB).
+        const QSize size(5800, 5800);
+        QImage picture = quadrants(size, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        if (alpha) {
+            QPainter painter(&picture);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(QRect(0, 0, size.width(), size.height() / 8), Qt::transparent);
+        }
+        const QString folder = freshFolder(QStringLiteral("too-large"));
+        const QString path = writeQtImage(QDir(folder).filePath(QStringLiteral("large.") + QString::fromLatin1(format)), picture,
+                                          format.constData(), 90);
+        picture = QImage();
+        QVERIFY(!path.isEmpty());
+        const lg::ImageSource source(path);
+        QVERIFY(source.isValid());
+        QVERIFY(!source.decodeRefusal().isEmpty());  // not decoded whole
+        const std::optional<QImage> thumbnail = source.thumbnail(256);
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->size(), QSize(256, 256));
+        QCOMPARE(thumbnail->hasAlphaChannel(), alpha);
+        const QImage shown = thumbnail->convertToFormat(QImage::Format_RGB32);
+        checkUpright(shown, quadrants(QSize(64, 64)));
+        if (alpha)
+            QCOMPARE(qAlpha(thumbnail->convertToFormat(QImage::Format_ARGB32).pixel(128, 2)), 0);
+        // The quit ends such a read.
+        lg::beginShutdown();
+        const std::optional<QImage> during = source.thumbnail(256);
+        lg::resetShutdownForTesting();
+        QVERIFY(!during);
     }
 
     void contentDecidesNotTheExtension()

@@ -43,7 +43,10 @@ public:
 #endif
         return info;
     }
-    std::optional<QImage> decode(const lg::image::ByteSource &, int) const override { return std::nullopt; }
+    std::optional<QImage> decode(const lg::image::ByteSource &, const lg::image::HeifDecodeOptions &) const override
+    {
+        return std::nullopt;
+    }
     std::optional<QByteArray> encode(const QImage &, int, const QByteArray &, const QByteArray &, const QByteArray &,
                                      QString *) const override
     {

@@ -770,23 +770,30 @@ void sideMenuvc::runTransfer(const QList<QUrl> &sources)
     request.clashSubject = QStringLiteral("A file or folder");
     request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
 
-    FileCommandScreen screen;
-    screen.owner = this;
+    FileCommandScreen screen = fileCommandScreen(true);
     QPointer<sideMenuvc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.asking = [] { showSheetOverlay(); };
-    screen.working = [self] {
-        showWorkOverlay();
-        isFileOperationRunning = true;
-        if (mainvc *h = hub(); h && self)
-            h->stopMonitorWithSender(self);
-    };
     screen.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
         return scanArrivedFolders(results);
     };
     screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &extra) {
         if (self)
             self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra));
+    };
+    runFileCommand(std::move(screen), std::move(request));
+}
+
+FileCommandScreen sideMenuvc::fileCommandScreen(bool stopMonitor)
+{
+    FileCommandScreen screen;
+    screen.owner = this;
+    QPointer<sideMenuvc> self(this);
+    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
+    screen.asking = [] { showSheetOverlay(); };
+    screen.working = [self, stopMonitor] {
+        showWorkOverlay();
+        isFileOperationRunning = true;
+        if (mainvc *h = hub(); h && self && stopMonitor)
+            h->stopMonitorWithSender(self);
     };
     screen.passDone = [self] {
         if (self)
@@ -796,7 +803,7 @@ void sideMenuvc::runTransfer(const QList<QUrl> &sources)
         isFileOperationRunning = false;
         hideOverlay();
     };
-    runFileCommand(std::move(screen), std::move(request));
+    return screen;
 }
 
 void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,

@@ -668,27 +668,12 @@ void sideMenuvc::alertforDeleteFolder()
 
     // A folder on another device is copied into the Trash: the work runs on a
     // pool thread behind the overlay with the spinner.
-    FileCommandScreen screen;
-    screen.owner = this;
+    FileCommandScreen screen = fileCommandScreen(false);
     QPointer<sideMenuvc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.asking = [] { showSheetOverlay(); };
-    screen.working = [] {
-        showWorkOverlay();
-        isFileOperationRunning = true;
-    };
     screen.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
         isFileOperationRunning = false;
         if (self)
             self->finishTrashFolder(node, results);
-    };
-    screen.passDone = [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    };
-    screen.ended = [] {
-        isFileOperationRunning = false;
-        hideOverlay();
     };
     runFileCommand(std::move(screen), std::move(request));
 }

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 
+struct FileCommandScreen;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -301,6 +302,10 @@ private:
     // commands (model/FileCommandFlow.h); finishTransfer brings the tree in
     // line with the disk after each run (arrived: the folders that came).
     void runTransfer(const QList<QUrl> &sources);
+    // The sidebar's part in a file command: its window, the sheet while asking,
+    // the work overlay while running (with stopMonitor, the folder monitor
+    // paused), and the end; the caller adds what it settles.
+    FileCommandScreen fileCommandScreen(bool stopMonitor);
     void finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
                         const std::vector<FolderRecord> &arrived);
     void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,

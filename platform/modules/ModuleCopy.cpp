@@ -5,6 +5,7 @@
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
 #include "platform/modules/FolderTrust.h"
+#include "platform/modules/ModulesShared.h"
 
 #include <QDebug>
 #include <QDir>
@@ -46,22 +47,6 @@ bool writeAll(int fd, const char *data, size_t size)
         size -= size_t(put);
     }
     return true;
-}
-
-bool readAll(int fd, QByteArray *into, qint64 size)
-{
-    into->resize(size);
-    qint64 at = 0;
-    while (at < size) {
-        const ssize_t got = ::pread(fd, into->data() + at, size_t(size - at), off_t(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-    }
-    char more;
-    return ::pread(fd, &more, 1, off_t(size)) == 0;
 }
 
 bool refusesToRun(int error)
@@ -179,7 +164,7 @@ QString fileCopy(const QString &folder, const QByteArray &bytes, const QByteArra
     struct stat st = {};
     QByteArray back;
     const bool same = in >= 0 && ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
-        && readAll(in, &back, bytes.size()) && back == bytes;
+        && readWhole(in, bytes.size(), &back) && back == bytes;
     if (in >= 0)
         ::close(in);
     if (!same) {

@@ -211,24 +211,6 @@ bool sameFile(const struct stat &a, const struct stat &b)
         && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// The bytes of the file open as fd, which is size bytes long; false when it
-// cannot be read whole or is not that long.
-bool readWhole(int fd, qint64 size, QByteArray *into)
-{
-    into->resize(size);
-    qint64 at = 0;
-    while (at < size) {
-        const ssize_t got = ::pread(fd, into->data() + at, size_t(size - at), off_t(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-    }
-    char more;
-    return ::pread(fd, &more, 1, off_t(size)) == 0;
-}
-
 struct Outcome
 {
     const void *module = nullptr;
@@ -583,5 +565,22 @@ QString moduleUnavailableMessage(Module module)
     return QStringLiteral("%1 is not available here%2").arg(QString::fromLatin1(factsOf(module).library),
                                                             reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
 }
+
+bool readWhole(int fd, qint64 size, QByteArray *into)
+{
+    into->resize(size);
+    qint64 at = 0;
+    while (at < size) {
+        const ssize_t got = ::pread(fd, into->data() + at, size_t(size - at), off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        at += got;
+    }
+    char more;
+    return ::pread(fd, &more, 1, off_t(size)) == 0;
+}
+
 
 } // namespace lg::image

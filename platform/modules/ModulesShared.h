@@ -3,6 +3,8 @@
 // facts of each module, and why one is not used.
 #include "platform/modules/Modules.h"
 
+#include <QByteArray>
+
 #include <cstddef>
 
 namespace lg::image {
@@ -22,5 +24,9 @@ const ModuleFacts &factsOf(Module module);
 
 // Why a module is not used, for the words in the window.
 enum class Refusal { None, Missing, Untrusted, Elsewhere, LinkLoop, TooManyLinks, Damaged, OtherBuild, Unloadable };
+
+// The bytes of the file open as fd, which is size bytes long; false when it
+// cannot be read whole or is not that long.
+bool readWhole(int fd, qint64 size, QByteArray *into);
 
 } // namespace lg::image

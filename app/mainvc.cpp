@@ -4,6 +4,7 @@
 #include "app/ShareMenu.h"
 #include "app/mainWindowController.h"
 #include "app/splitvc.h"
+#include "browser/ItemFileCommands.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "collage/collagevc.h"
@@ -15,6 +16,7 @@
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
 #include "outreach/utilityKitvc.h"
+#include "platform/files/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
@@ -501,8 +503,13 @@ void mainvc::btnShare()
     const QVector<InitialDirectory> &items = activeItemList();
     if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
         return;
-    // None for a name that is not valid UTF-8 beside a look-alike.
-    const QString path = items.at(selectedItemIndex).commandPath();
+    // A name that is not valid UTF-8 would reach another program as its
+    // look-alike's: the window says so instead.
+    const InitialDirectory &item = items.at(selectedItemIndex);
+    if (item.url && item.url->isLocalFile()
+        && ItemFileCommands::instance()->sayNameIsNotText(lg::FileNames::pathOf(*item.url)))
+        return;
+    const QString path = item.commandPath();
     if (path.isEmpty())
         return;
     ShareMenu::popup(path, btnShere);

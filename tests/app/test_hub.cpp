@@ -23,6 +23,7 @@
 #include "app/Saver.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
+#include "platform/files/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
@@ -40,6 +41,7 @@
 #include "viewer/editImagevc.h"
 #include "viewer/viewimagevc.h"
 
+#include <cstdio>
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -323,6 +325,44 @@ private Q_SLOTS:
         again->actions().first()->trigger();
         QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
         QCOMPARE(lg::Alert::shownAlerts().first().title, QStringLiteral("The file could not be shared."));
+        mainWindow()->hide();
+    }
+
+    // Share hands a file to another program by its name as text: a name that
+    // is not valid UTF-8 (its look-alike beside it or not) is refused in the
+    // window, never only on standard output.
+    void shareOfANameThatIsNotTextIsRefusedInTheWindow_data()
+    {
+        QTest::addColumn<bool>("lookAlike");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside its look-alike") << true;
+    }
+    void shareOfANameThatIsNotTextIsRefusedInTheWindow()
+    {
+        QFETCH(bool, lookAlike);
+        mainvc *hub = static_cast<mainvc *>(shownHub());
+        const QString folder = lg::test::freshFolder(QStringLiteral("share raw ") + QTest::currentDataTag());
+        QImage pixels(4, 4, QImage::Format_RGB32);
+        pixels.fill(Qt::red);
+        const QByteArray raw = lg::FileNames::toNative(folder) + "/caf\xe9.png";
+        QVERIFY(pixels.save(QString::fromUtf8(lg::FileNames::toNative(folder) + "/made.png")));
+        QVERIFY(::rename(QFile::encodeName(folder + QStringLiteral("/made.png")).constData(), raw.constData()) == 0);
+        if (lookAlike)
+            QVERIFY(pixels.save(folder + QStringLiteral("/caf\uFFFD.png")));
+        InitialDirectory item;
+        item.url = lg::FileNames::urlOf(lg::FileNames::fromNative(raw));
+        itemList = {item};
+        selectedItemIndex = 0;
+        lg::Alert::clearShownAlerts();
+        lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
+        hub->btnShare();
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        QVERIFY2(lg::Alert::shownAlerts().first().text.contains(QStringLiteral("UTF-8"))
+                     || lg::Alert::shownAlerts().first().title.contains(QStringLiteral("UTF-8")),
+                 qPrintable(lg::Alert::shownAlerts().first().title + QStringLiteral(" / ")
+                            + lg::Alert::shownAlerts().first().text));
+        QVERIFY(!hub->btnShere->findChild<QMenu *>(QStringLiteral("shareMenu")));
+        lg::Alert::setResponder({});
         mainWindow()->hide();
     }
 

@@ -3,7 +3,7 @@
 #include "platform/base/HandlePath.h"
 #include "platform/files/RawPaths.h"
 
-#include "platform/files/FileOperations.h"
+#include "platform/files/FileFaults.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCryptographicHash>

@@ -6,7 +6,7 @@
 
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/FileFaults.h"
 #include "platform/files/Removal.h"
 #include "platform/runtime/Dispatch.h"
 

@@ -5,7 +5,8 @@
 #include "platform/files/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/FileFaults.h"
+#include "platform/files/FolderRecords.h"
 
 #include <QFile>
 #include <QHash>

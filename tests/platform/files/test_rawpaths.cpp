@@ -1,6 +1,6 @@
 // Paths by their bytes inside the file layer: the folder that holds a path
 // (one rule for every caller), and a folder and a name joined.
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 #include "tests/support/TestSupport.h"
 
 class RawPathsTest : public QObject

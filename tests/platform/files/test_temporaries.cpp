@@ -4,14 +4,14 @@
 // copies and writes, and brings set-aside items back whole. Lock records planted
 // by anyone else (an archive, a sync client, another user of a shared folder)
 // are left alone with all they name.
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/FolderRecords.h"
-#include "platform/files/Temporaries.h"
-#include "platform/files/Journal.h"
-#include "platform/files/Removal.h"
-#include "platform/files/StoppedMoves.h"
-#include "platform/files/Trash.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/FolderRecords.h"
+#include "platform/files/recovery/Temporaries.h"
+#include "platform/files/recovery/Journal.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/StoppedMoves.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"

@@ -1,5 +1,5 @@
 // Paths by their bytes inside the file layer.
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 
 namespace lg {
 

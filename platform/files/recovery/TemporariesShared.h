@@ -4,7 +4,7 @@
 // helpers, the token rule and the reading of one folder for leftovers. Not
 // for use outside this room; see Temporaries.h, and JournalShared.h and
 // TrashShared.h for what Journal.cpp and Trash.cpp lend.
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,5 @@
 // The words for a failed file step and the tests' fault hook.
-#include "platform/files/FileFaults.h"
+#include "platform/files/recovery/FileFaults.h"
 
 #include <cerrno>
 #include <mutex>

@@ -1,19 +1,19 @@
 // Hidden temporaries beside a target, their lock records, and the cleanup of one folder's leftovers.
-#include "platform/files/Temporaries.h"
-#include "platform/files/TemporariesShared.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/TrashShared.h"
+#include "platform/files/recovery/Temporaries.h"
+#include "platform/files/recovery/TemporariesShared.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/operations/TrashShared.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/FolderRecords.h"
-#include "platform/files/NumberedNames.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Trash.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/FolderRecords.h"
+#include "platform/files/names/NumberedNames.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/operations/Trash.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,12 +1,12 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
-#include "platform/files/FileOperations.h"
-#include "platform/files/FileOperationsShared.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/FileOperationsShared.h"
+#include "platform/files/names/FileNames.h"
 
-#include "platform/files/CopyEntry.h"
-#include "platform/files/NumberedNames.h"
-#include "platform/files/StoppedMoves.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/CopyEntry.h"
+#include "platform/files/names/NumberedNames.h"
+#include "platform/files/recovery/StoppedMoves.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>

@@ -36,9 +36,9 @@
 // runner (FileOperation) works on a thread of its own and reports on the main
 // thread. Nothing here shows an alert: results say what happened per item and the
 // caller decides what the user sees.
-#include "platform/files/FileFaults.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Temporaries.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/Temporaries.h"
 
 #include <QList>
 #include <QObject>

@@ -27,7 +27,7 @@
 // and the result says what is left where. A link is trashed as a link. An item
 // given by a name that is not UTF-8 is refused with a message that says so.
 // Blocking; any thread. Nothing is shown to the user here.
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QDateTime>
 #include <QList>

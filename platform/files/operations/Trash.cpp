@@ -1,14 +1,14 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
-#include "platform/files/Trash.h"
-#include "platform/files/TrashShared.h"
+#include "platform/files/operations/Trash.h"
+#include "platform/files/operations/TrashShared.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/Removal.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/RawPaths.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/names/RawPaths.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The journal of folders holding temporaries, and the start-up cleanup of the folders that killed runs' entries name.
-#include "platform/files/Journal.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/TemporariesShared.h"
-#include "platform/files/Temporaries.h"
+#include "platform/files/recovery/Journal.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/recovery/TemporariesShared.h"
+#include "platform/files/recovery/Temporaries.h"
 
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileFaults.h"
-#include "platform/files/Removal.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/Removal.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>

@@ -37,6 +37,7 @@
 // thread. Nothing here shows an alert: results say what happened per item and the
 // caller decides what the user sees.
 #include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/NoReplaceRename.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
 
@@ -204,10 +205,6 @@ bool existsOrLink(const QString &path);
 // ---- Single items (any thread, blocking) ----
 // The kind of failure an errno value stands for (None for 0).
 FileOpError errorForErrno(int err);
-// A rename that cannot replace where the file system lacks RENAME_NOREPLACE
-// (a link for a file, a fresh placeholder for a folder); EEXIST when the name
-// is taken. Raw paths; any thread.
-int renameWithoutReplacingRaw(const QByteArray &from, const QByteArray &to);
 
 FileOpResult copyItem(const QString &source, const QString &targetFolder,
                       ConflictPolicy onConflict = ConflictPolicy::Refuse, const QString &targetName = {});

@@ -9,7 +9,8 @@
 
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/names/FileIdentity.h"
-#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/NoReplaceRename.h"
 #include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/names/NumberedNames.h"
 #include "platform/files/recovery/Removal.h"

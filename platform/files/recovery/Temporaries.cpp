@@ -2,7 +2,7 @@
 #include "platform/files/recovery/Temporaries.h"
 #include "platform/files/recovery/TemporariesShared.h"
 #include "platform/files/recovery/JournalShared.h"
-#include "platform/files/operations/TrashShared.h"
+#include "platform/files/recovery/TrashLeftovers.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
 #include "platform/files/names/FileNames.h"
@@ -14,7 +14,6 @@
 #include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/names/NumberedNames.h"
 #include "platform/files/recovery/Removal.h"
-#include "platform/files/operations/Trash.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -2,6 +2,7 @@
 #include "platform/files/recovery/TrashLeftovers.h"
 
 #include "platform/base/XdgDirectories.h"
+#include "platform/files/names/FileIdentity.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
@@ -25,7 +26,76 @@ QString homeTrashFolder()
     return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
 }
 
+namespace {
+
+// A file's stamp as a record beside a temporary holds it: device, inode, size
+// and modification time.
+QByteArray stampText(const FileIdentity &id)
+{
+    return QByteArray::number(id.device) + ':' + QByteArray::number(id.inode) + ':' + QByteArray::number(id.size)
+           + ':' + QByteArray::number(id.modifiedSeconds) + ':' + QByteArray::number(id.modifiedNanoseconds);
+}
+
+// The folder open as folderFd is the home Trash's files/.
+bool isHomeTrashFiles(int folderFd)
+{
+    struct stat folder, files;
+    return ::fstat(folderFd, &folder) == 0
+           && ::lstat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
+           && S_ISDIR(files.st_mode) && folder.st_dev == files.st_dev && folder.st_ino == files.st_ino;
+}
+
+// The Trash's info/ beside the files/ folder open as filesFd; -1 on failure.
+int openTrashInfoFolder(int filesFd)
+{
+    const int trashFd = ::openat(filesFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (trashFd < 0)
+        return -1;
+    const int infoFd = ::openat(trashFd, "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(trashFd);
+    return infoFd;
+}
+
+} // namespace
+
 namespace temporaries {
+
+QByteArray trashInfoStamp(int filesFd, const QByteArray &name, uid_t user)
+{
+    struct stat st;
+    if (name.size() + 10 > 255 || !isHomeTrashFiles(filesFd)
+        || ::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return {};
+    const int infoFd = openTrashInfoFolder(filesFd);
+    if (infoFd < 0)
+        return {};
+    const QByteArray info = name + ".trashinfo";
+    QByteArray stamp;
+    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
+    if (id && id->type == S_IFREG && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && st.st_uid == user && st.st_nlink == 1)
+        stamp = stampText(*id);
+    ::close(infoFd);
+    return stamp;
+}
+
+
+void removeTrashInfo(int filesFd, const QByteArray &name, const QByteArray &stamp, uid_t user)
+{
+    struct stat st;
+    if (!isHomeTrashFiles(filesFd) || ::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        || errno != ENOENT)
+        return;
+    const int infoFd = openTrashInfoFolder(filesFd);
+    if (infoFd < 0)
+        return;
+    const QByteArray info = name + ".trashinfo";
+    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
+    if (id && id->type == S_IFREG && stampText(*id) == stamp
+        && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_uid == user)
+        ::unlinkat(infoFd, info.constData(), 0);
+    ::close(infoFd);
+}
 
 // The .trashinfo this program writes: the two keys every reader takes, then a
 // key of its own (which readers ignore) by which the cleanup knows it as ours.

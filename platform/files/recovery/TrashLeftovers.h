@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -50,6 +51,16 @@ public:
 private:
     int m_fd = -1;
 };
+
+// The stamp (device, inode, size and modification time) of
+// info/<name>.trashinfo of the home Trash whose files/ is open as filesFd,
+// when it is user's plain file and nothing stands under name in files/ yet:
+// the information made for an item about to be copied there; empty otherwise.
+QByteArray trashInfoStamp(int filesFd, const QByteArray &name, uid_t user);
+// Removes info/<name>.trashinfo of an unfinished copy into the home Trash
+// whose files/ is open as filesFd when it is still exactly the one stamped
+// (trashInfoStamp) and no item stands under name.
+void removeTrashInfo(int filesFd, const QByteArray &name, const QByteArray &stamp, uid_t user);
 
 // The text of the .trashinfo this program writes for originalPath, trashed at when.
 QString trashInfoText(const QString &originalPath, const QDateTime &when);

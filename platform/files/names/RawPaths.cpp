@@ -14,4 +14,9 @@ QByteArray folderOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+bool isAtOrUnder(const QByteArray &path, const QByteArray &folder)
+{
+    return folder == "/" || path == folder || path.startsWith(folder + '/');
+}
+
 } // namespace lg

@@ -571,7 +571,7 @@ void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByt
     for (auto &[source, copy] : ctx.linkedFiles) {
         if (copy.path == temporary)
             copy.path = target;
-        else if (copy.path.startsWith(temporary + '/'))
+        else if (isAtOrUnder(copy.path, temporary))
             copy.path = target + copy.path.mid(temporary.size());
     }
 }

@@ -5,6 +5,7 @@
 #include "platform/files/operations/FileOperationsShared.h"
 
 #include "platform/files/operations/CopyEntry.h"
+#include "platform/base/LexicalPaths.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/files/names/NumberedNames.h"
 
@@ -188,11 +189,7 @@ bool isInsideCanonical(const QString &path, const QString &folder)
 {
     if (path.isEmpty() || folder.isEmpty())
         return false;
-    const QString p = canonicalOf(path);
-    const QString f = canonicalOf(folder);
-    if (p == f || f == QLatin1String("/"))
-        return true;
-    return p.startsWith(f + QLatin1Char('/'));
+    return LexicalPaths::isInside(canonicalOf(path), canonicalOf(folder));
 }
 
 bool existsOrLink(const QString &path)

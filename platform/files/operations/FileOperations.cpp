@@ -594,7 +594,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         if (!unfinished.isEmpty())
             std::erase_if(ctx.linkedFiles, [&unfinished](const auto &entry) {
                 const QByteArray &path = entry.second.path;
-                return path == unfinished || path.startsWith(unfinished + '/');
+                return isAtOrUnder(path, unfinished);
             });
         shared.linkedFiles.swap(ctx.linkedFiles);
         shared.kinds.swap(ctx.kinds);

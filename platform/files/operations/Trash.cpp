@@ -2,6 +2,7 @@
 #include "platform/files/operations/Trash.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
+#include "platform/base/LexicalPaths.h"
 #include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
@@ -251,7 +252,7 @@ TrashPlaces::Choice TrashPlaces::forItem(const QString &path, const struct stat 
     choice.place = &home();
     const QString folder = QFileInfo(path).absolutePath();
     const QString testTop = diskTopForTesting();
-    const bool standIn = !testTop.isEmpty() && (folder == testTop || folder.startsWith(testTop + QLatin1Char('/')));
+    const bool standIn = !testTop.isEmpty() && LexicalPaths::isInside(folder, testTop);
     if (!standIn && (!m_homeDeviceKnown || st.st_dev == m_homeDevice))
         return choice;
     auto top = m_topOfFolder.constFind(folder);

@@ -7,7 +7,7 @@
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"

@@ -11,7 +11,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "platform/runtime/Timer.h"
 #include "viewer/viewimagevc.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QFileInfo>
 

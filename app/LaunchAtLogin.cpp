@@ -4,7 +4,7 @@
 
 #include "Version.h"
 #include "platform/runtime/Console.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -3,14 +3,14 @@
 #include "model/ScreenHooks.h"
 #include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Workspace.h"
 #include "platform/image/ImageSource.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/Decoders.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 
 #include <QComboBox>

@@ -11,7 +11,7 @@
 #include "browser/ShownItemsModel.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"

@@ -10,7 +10,7 @@
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "sidebar/sideMenuvc.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Heap.h"
 #include "platform/desktop/Panels.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "Version.h"
 

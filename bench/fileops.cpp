@@ -19,7 +19,7 @@
 //                          moves every entry of SRC into DST the same way (a
 //                          move across disks when they lie on two) and says
 //                          how long it took
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QCoreApplication>
 #include <QDir>

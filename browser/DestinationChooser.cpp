@@ -6,7 +6,7 @@
 #include "model/NameOrder.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

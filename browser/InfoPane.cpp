@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 
 #include <QEvent>

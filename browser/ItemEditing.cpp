@@ -13,8 +13,8 @@
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QApplication>
 #include <QDir>

@@ -13,10 +13,10 @@
 #include "model/PhotoLibraryImport.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/Trash.h"
 
 #include <QCoreApplication>
 #include <QDir>

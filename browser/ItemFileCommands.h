@@ -11,7 +11,7 @@
 // the folder monitor stopped while the work runs, and the view reloaded after.
 // Entry points are main thread only.
 #include "model/FileCommandFlow.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QList>
 #include <QObject>

@@ -8,7 +8,7 @@
 #include "browser/ViewController.h"
 #include "model/FileServices.h"
 #include "model/NameOrder.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Pools.h"
 #include "sidebar/sideMenuvc.h"

@@ -4,7 +4,7 @@
 #include "browser/Listing.h"
 #include "model/FileServices.h"
 #include "platform/runtime/Background.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QAbstractItemView>
 #include <QDir>

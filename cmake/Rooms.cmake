@@ -60,10 +60,10 @@ function(lg_room target)
   set_property(GLOBAL APPEND PROPERTY LG_ROOM_TARGETS ${target})
 endfunction()
 
-# lg_room_headers(target folder): each header of folder without a source of
-# the same name beside it becomes a source of target of its own.
+# lg_room_headers(target folder): each header of folder and its sub-folders
+# without a source of the same name beside it becomes a source of target of its own.
 function(lg_room_headers target folder)
-  file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   foreach(header IN LISTS headers)
     string(REGEX REPLACE "\\.h$" ".cpp" source ${header})
     if(NOT EXISTS ${PROJECT_SOURCE_DIR}/${source})
@@ -138,11 +138,12 @@ function(lg_room_closure target targets_out qt_out)
   set(${qt_out} ${qt} PARENT_SCOPE)
 endfunction()
 
-# fences/above/<name>/<folder>/<header>: stops the compiler.
+# fences/above/<name>/<folder>/<header>: stops the compiler; a header of a
+# sub-folder of the room (platform/files/names/...) too.
 function(lg_room_above_dir folder out)
   string(REPLACE "/" "_" name ${folder})
   set(above ${LG_FENCE_DIR}/above/${name})
-  file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   foreach(header IN LISTS headers)
     set(text "#error \"${header} stands in ${folder}/, a room that the including room neither is nor links: \
 a room includes only its own headers and those of the rooms below it (README.md, folder layout)\"\n")

@@ -1,6 +1,6 @@
 #include "collage/CollageRender.h"
 
-#include "platform/files/FileIdentity.h"
+#include "platform/files/names/FileIdentity.h"
 #include "platform/image/ImageSource.h"
 #include "platform/runtime/Background.h"
 

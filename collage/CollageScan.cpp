@@ -3,7 +3,7 @@
 #include "app/Essentials.h"
 #include "model/FileServices.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

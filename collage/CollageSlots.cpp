@@ -5,8 +5,8 @@
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/image/ImageSource.h"
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QApplication>
 #include <QDrag>

@@ -19,8 +19,8 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/desktop/Panels.h"
 #include "sidebar/sideMenuvc.h"
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QCoreApplication>
 #include <QCheckBox>

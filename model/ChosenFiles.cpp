@@ -1,6 +1,6 @@
 #include "model/ChosenFiles.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

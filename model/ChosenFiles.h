@@ -4,8 +4,8 @@
 // has gone, that another file has taken its name, or that it was changed
 // since. Used by the grid's and the list's file commands and by the viewer.
 // Any thread; nothing here shows an alert.
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QHash>
 #include <QString>

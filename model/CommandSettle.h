@@ -3,7 +3,7 @@
 // alike: the thumbnails on disk go with what was moved, renamed or trashed,
 // and the failures worth telling the user are picked by one rule. The
 // screens only show what it returns. Main thread (the thumbnail cache's).
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QList>
 #include <QString>

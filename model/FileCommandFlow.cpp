@@ -2,8 +2,8 @@
 #include "model/FileCommandFlow.h"
 
 #include "model/CommandSettle.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/Trash.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"

@@ -18,8 +18,8 @@
 // flow ends quietly when the screen's owner object goes or the quit begins.
 #include "model/ChosenFiles.h"
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileBatch.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileBatch.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "model/FileServices.h"
 
 #include "platform/image/ImageSource.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/desktop/Paths.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/runtime/Console.h"

@@ -1,7 +1,7 @@
 #include "model/FolderMonitor.h"
 
 #include "platform/runtime/Console.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QFile>
 #include <QSocketNotifier>

@@ -3,7 +3,7 @@
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/Pools.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>

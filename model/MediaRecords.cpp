@@ -1,6 +1,6 @@
 #include "model/MediaRecords.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QFile>
 

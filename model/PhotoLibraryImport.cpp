@@ -2,7 +2,7 @@
 
 #include "model/SharedState.h"
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 
 #include "platform/desktop/AccentColour.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

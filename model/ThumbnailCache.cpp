@@ -6,8 +6,8 @@
 
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 #include "platform/runtime/Timer.h"

@@ -1,7 +1,7 @@
 #include "outreach/PromotionCatalogue.h"
 
 #include "platform/desktop/DeploymentConfig.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Console.h"
 
 #include <QDir>

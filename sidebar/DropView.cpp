@@ -1,6 +1,6 @@
 #include "sidebar/DropView.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "app/Essentials.h"
 #include "app/homeVc.h"

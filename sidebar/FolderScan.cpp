@@ -2,7 +2,7 @@
 
 #include "app/Essentials.h"
 #include "model/NameOrder.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 

@@ -6,7 +6,7 @@
 // brought in line with the disk on the main thread afterwards.
 #include "sidebar/sideMenuvc.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
@@ -20,7 +20,7 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/desktop/Paths.h"
 #include "sidebar/SidebarSheets.h"

@@ -1,6 +1,6 @@
 #include "sidebar/SidebarMenu.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/desktop/Paths.h"
 #include "sidebar/BaseNode.h"

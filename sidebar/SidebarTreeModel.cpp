@@ -1,7 +1,7 @@
 #include "sidebar/SidebarTreeModel.h"
 
 #include "browser/GridView.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QColor>
 #include <QFileInfo>

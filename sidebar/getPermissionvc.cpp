@@ -1,6 +1,6 @@
 #include "sidebar/getPermissionvc.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "app/mainvc.h"
 #include "platform/desktop/Panels.h"

@@ -23,7 +23,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"

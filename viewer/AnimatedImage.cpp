@@ -1,6 +1,6 @@
 #include "viewer/AnimatedImage.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Timer.h"
 

@@ -1,7 +1,7 @@
 #include "viewer/PictureLoader.h"
 
 #include "model/ThumbnailCache.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
 

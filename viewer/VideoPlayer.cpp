@@ -6,7 +6,7 @@
 #include "platform/modules/ModulePreload.h"
 #include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QPointer>
 

@@ -6,7 +6,7 @@
 #include "app/Essentials.h"
 #include "browser/ViewController.h"
 #include "controls/ClickViews.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/desktop/Workspace.h"
 

@@ -13,8 +13,8 @@
 #include "model/ChosenFiles.h"
 #include "model/ImageTransforms.h"
 #include "app/Saver.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/runtime/Background.h"
 #include "viewer/ViewerCanvas.h"
 

@@ -14,7 +14,7 @@
 // picture, with at most one preview waiting behind the one being computed
 // (the newest slider position wins). The save decodes the full picture and
 // applies the same adjustments off the main thread too. Main thread.
-#include "platform/files/FileIdentity.h"
+#include "platform/files/names/FileIdentity.h"
 #include "viewer/Adjustments.h"
 
 #include <QByteArray>

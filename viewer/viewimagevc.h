@@ -11,7 +11,7 @@
 // at once. Main thread only.
 #include "model/ChosenFiles.h"
 #include "model/FileCommandFlow.h"
-#include "platform/files/FileIdentity.h"
+#include "platform/files/names/FileIdentity.h"
 #include "viewer/ElidedLabel.h"
 #include "viewer/PictureLoader.h"
 #include "viewer/ViewerMenuState.h"

@@ -1,7 +1,7 @@
 // File lists and web links on the clipboard, in the formats file managers use.
 #include "platform/desktop/Clipboard.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QClipboard>
 #include <QDir>

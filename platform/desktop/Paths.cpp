@@ -2,7 +2,7 @@
 #include "platform/desktop/Paths.h"
 
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "Version.h"
 

@@ -17,7 +17,7 @@
 #include "platform/desktop/Settings.h"
 
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDebug>
 #include <QFile>

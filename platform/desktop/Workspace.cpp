@@ -5,7 +5,7 @@
 #include "platform/desktop/Workspace.h"
 
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,7 +1,7 @@
 // Thumbnails, pixel sizes, properties and frames of any picture, through the decoder chain.
 #include "platform/image/ImageSource.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"

@@ -1,10 +1,10 @@
 // Writing a picture by type, into a temporary beside the target and renamed over it.
 #include "platform/image/ImageWriter.h"
 
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/Decoders.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QBuffer>
 #include <QColorSpace>

@@ -3,7 +3,7 @@
 
 #include "platform/image/ByteSource.h"
 #include "platform/base/Exiv2Setup.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QFile>
 

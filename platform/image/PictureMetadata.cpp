@@ -6,7 +6,7 @@
 #include "platform/jpeg/JpegSegments.h"
 #include "platform/base/Exiv2Setup.h"
 #include "platform/image/Metadata.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The information pane's property tree of an image file.
 #include "platform/image/PropertyTree.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/image/ImageSource.h"
 #include "platform/base/Exiv2Setup.h"
 #include "platform/base/IsoBoxes.h"

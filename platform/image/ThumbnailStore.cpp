@@ -3,7 +3,7 @@
 
 #include "platform/base/LexicalPaths.h"
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/image/ByteSource.h"
 #include "platform/runtime/Dispatch.h"
 

@@ -1,7 +1,7 @@
 // Whether a module folder or file may be changed by users other than root and ours.
 #include "platform/modules/FolderTrust.h"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "platform/modules/ModuleCopy.h"
 
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/modules/FolderTrust.h"
 #include "platform/modules/ModulesShared.h"
 

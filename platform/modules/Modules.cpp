@@ -3,7 +3,7 @@
 #include "platform/modules/Modules.h"
 
 #include "platform/base/HandlePath.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/modules/ElfCheck.h"
 #include "platform/modules/FolderTrust.h"
 #include "platform/modules/LoadedDigest.h"

@@ -13,7 +13,7 @@
 #include "model/FolderMonitor.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
 #include "viewer/viewimagevc.h"

@@ -18,7 +18,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "sidebar/DropView.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"

@@ -2,8 +2,8 @@
 // before acting, and the words that reach the window.
 #include "model/FileCommandFlow.h"
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/Trash.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/Trash.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -8,7 +8,7 @@
 #include "browser/ItemEditing.h"
 #include "browser/Listing.h"
 #include "model/MediaRecords.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/runtime/Timer.h"

@@ -1,7 +1,7 @@
 // Compiled as a source of platform/files/: its own room, the rooms it links
 // and the Qt modules they link are all in sight.
 #include "platform/base/LexicalPaths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Timer.h"
 
 #include <QtConcurrent/QtConcurrent>

@@ -5,7 +5,7 @@
 #include "app/Essentials.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Paths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "sidebar/SidebarTreeModel.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"

@@ -4,12 +4,12 @@
 // Item; folder moves with their questions and conflict answers, files dropped
 // into a folder, web links, and the window's folder drop target.
 #include "platform/desktop/Clipboard.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/Removal.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/Removal.h"
 #include "platform/desktop/Settings.h"
 #include "platform/runtime/Timer.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/image/ThumbnailStore.h"
 #include "model/ThumbnailCache.h"
 #include "platform/desktop/Workspace.h"

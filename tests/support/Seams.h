@@ -8,7 +8,7 @@
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Workspace.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/image/ThumbnailStore.h"
 

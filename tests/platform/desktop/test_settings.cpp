@@ -2,7 +2,7 @@
 // damaged and removed files; and the deployment addresses built on them.
 #include "platform/desktop/DeploymentConfig.h"
 #include "platform/desktop/Settings.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 // file-system user of this thread becomes "nobody" for a while, and folders
 // can be handed to it. Both do nothing when the tests run as an ordinary user
 // already.
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QDir>
 #include <QDirIterator>

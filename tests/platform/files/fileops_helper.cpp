@@ -57,11 +57,11 @@
 //                                                   can be played here
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "platform/image/ImageWriter.h"
-#include "platform/files/Temporaries.h"
-#include "platform/files/Journal.h"
-#include "platform/files/Trash.h"
+#include "platform/files/recovery/Temporaries.h"
+#include "platform/files/recovery/Journal.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 // Paths that keep the bytes of names that are not valid UTF-8.
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>

@@ -1,11 +1,11 @@
 // Copy, move, replace, numbered names, batches and the Trash, on real temporary folders.
-#include "platform/files/FileNames.h"
-#include "platform/files/FileBatch.h"
-#include "platform/files/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/operations/FileBatch.h"
+#include "platform/files/names/FileIdentity.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/Trash.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 

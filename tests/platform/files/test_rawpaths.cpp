@@ -1,6 +1,7 @@
 // Paths by their bytes inside the file layer: the folder that holds a path
-// (one rule for every caller), and a folder and a name joined.
-#include "platform/files/RawPaths.h"
+// (one rule for every caller), a folder and a name joined, and whether a path
+// lies inside a folder (the journal's mounts, a copy's unfinished entries).
+#include "platform/files/names/RawPaths.h"
 #include "tests/support/TestSupport.h"
 
 class RawPathsTest : public QObject
@@ -41,6 +42,30 @@ private Q_SLOTS:
         QFETCH(QByteArray, folder);
         QFETCH(QByteArray, joined);
         QCOMPARE(lg::joinRaw(folder, "n"), joined);
+    }
+
+    void isAtOrUnderGoesByWholeComponents_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<bool>("inside");
+        QTest::newRow("the folder itself") << QByteArray("/media/card") << QByteArray("/media/card") << true;
+        QTest::newRow("an item in it") << QByteArray("/media/card/DCIM/a.jpg") << QByteArray("/media/card") << true;
+        QTest::newRow("a folder whose name goes on") << QByteArray("/media/card2/a.jpg") << QByteArray("/media/card") << false;
+        QTest::newRow("Trip 2 is not inside Trip") << QByteArray("/p/Trip 2") << QByteArray("/p/Trip") << false;
+        QTest::newRow("the folder above") << QByteArray("/media") << QByteArray("/media/card") << false;
+        QTest::newRow("the root holds all") << QByteArray("/media/card") << QByteArray("/") << true;
+        QTest::newRow("by the bytes") << QByteArray("/a/\xff/b") << QByteArray("/a/\xff") << true;
+        QTest::newRow("a look-alike is another name") << QByteArray("/a/\xef\xbf\xbd/b") << QByteArray("/a/\xff") << false;
+        QTest::newRow("nothing is cleaned") << QByteArray("/a/b/../c") << QByteArray("/a/c") << false;
+    }
+
+    void isAtOrUnderGoesByWholeComponents()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, folder);
+        QFETCH(bool, inside);
+        QCOMPARE(lg::isAtOrUnder(path, folder), inside);
     }
 };
 

@@ -3,9 +3,9 @@
 // folders that change under it: a folder swapped for a link or another folder
 // is never followed, and a mount point is left in place, the top of what is
 // removed included.
-#include "platform/files/FileOperations.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/operations/Trash.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,9 +2,9 @@
 // of other users, the shared .Trash), and a batch of items to the Trash at quit.
 // Each disk case runs on a tmpfs mount where the machine allows, and on a folder
 // standing in for a disk's top folder.
-#include "platform/files/Trash.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,7 +2,7 @@
 #include <glib.h>  // before Qt: GLib names a member "signals"
 
 #include "platform/image/ThumbnailStore.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "tests/support/TestSupport.h"
 
 #include <QBuffer>

@@ -1,19 +1,19 @@
 // Hidden temporaries beside a target, their lock records, and the cleanup of one folder's leftovers.
-#include "platform/files/Temporaries.h"
-#include "platform/files/TemporariesShared.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/TrashShared.h"
+#include "platform/files/recovery/Temporaries.h"
+#include "platform/files/recovery/TemporariesShared.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/recovery/TrashLeftovers.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/FolderRecords.h"
-#include "platform/files/NumberedNames.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Trash.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/NoReplaceRename.h"
+#include "platform/files/recovery/FolderRecords.h"
+#include "platform/files/names/NumberedNames.h"
+#include "platform/files/recovery/Removal.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -160,11 +160,6 @@ QByteArray madeText(quint64 device, quint64 inode, quint32 type)
 
 namespace {
 
-QByteArray stampText(const FileIdentity &id)
-{
-    return QByteArray::number(id.device) + ':' + QByteArray::number(id.inode) + ':' + QByteArray::number(id.size)
-           + ':' + QByteArray::number(id.modifiedSeconds) + ':' + QByteArray::number(id.modifiedNanoseconds);
-}
 // The hidden name of a temporary: "." + name, cut at a character to fit 255
 // bytes, + ".lg<tag>-<token>".
 QByteArray temporaryName(const QByteArray &name, TemporaryKind kind, const QByteArray &token)
@@ -320,67 +315,6 @@ bool isExactly(const QByteArray &made, const FileIdentity &id)
 } // namespace temporaries
 
 namespace {
-
-// The folder open as folderFd is the home Trash's files/.
-bool isHomeTrashFiles(int folderFd)
-{
-    struct stat folder, files;
-    return ::fstat(folderFd, &folder) == 0
-           && ::lstat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &files) == 0
-           && S_ISDIR(files.st_mode) && folder.st_dev == files.st_dev && folder.st_ino == files.st_ino;
-}
-
-// The Trash's info/ beside the files/ folder open as filesFd; -1 on failure.
-int openTrashInfoFolder(int filesFd)
-{
-    const int trashFd = ::openat(filesFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (trashFd < 0)
-        return -1;
-    const int infoFd = ::openat(trashFd, "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(trashFd);
-    return infoFd;
-}
-
-// The stamp of info/<name>.trashinfo of the home Trash whose files/ is open as
-// filesFd, when it is the user's plain file and nothing stands under name in
-// files/ yet: the information made for an item about to be copied there.
-QByteArray trashInfoStamp(int filesFd, const QByteArray &name, uid_t user)
-{
-    struct stat st;
-    if (name.size() + 10 > 255 || !isHomeTrashFiles(filesFd)
-        || ::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
-        return {};
-    const int infoFd = openTrashInfoFolder(filesFd);
-    if (infoFd < 0)
-        return {};
-    const QByteArray info = name + ".trashinfo";
-    QByteArray stamp;
-    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
-    if (id && id->type == S_IFREG && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-        && st.st_uid == user && st.st_nlink == 1)
-        stamp = stampText(*id);
-    ::close(infoFd);
-    return stamp;
-}
-
-// Removes the .trashinfo of an unfinished copy into the home Trash when it is
-// still exactly the one recorded and no item stands under its name.
-void removeTrashInfo(int filesFd, const LockRecord &record, uid_t user)
-{
-    struct stat st;
-    if (!isHomeTrashFiles(filesFd) || ::fstatat(filesFd, record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-        || errno != ENOENT)
-        return;
-    const int infoFd = openTrashInfoFolder(filesFd);
-    if (infoFd < 0)
-        return;
-    const QByteArray info = record.name + ".trashinfo";
-    const std::optional<FileIdentity> id = fileIdentityAt(infoFd, info.constData());
-    if (id && id->type == S_IFREG && stampText(*id) == record.trashInfo
-        && ::fstatat(infoFd, info.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_uid == user)
-        ::unlinkat(infoFd, info.constData(), 0);
-    ::close(infoFd);
-}
 
 // When this process began (as the file system stamps times): something of
 // ours left unlocked and unrecorded since before then was left by a process
@@ -608,7 +542,7 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     if (const std::optional<LockState> ended = settleTemporary(folderFd, folder, lockName, *record, user, gone))
         return finish(*ended);
     if (gone && !record->trashInfo.isEmpty())
-        removeTrashInfo(folderFd, *record, user);
+        removeTrashInfo(folderFd, record->name, record->trashInfo, user);
     if (!gone)
         return finish(LockState::Left);
     ::unlinkat(folderFd, lockName.constData(), 0);

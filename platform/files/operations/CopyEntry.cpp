@@ -1,9 +1,9 @@
 // The copy of one entry: a file's bytes, modes and times, a folder and all it holds, a link as a link.
-#include "platform/files/CopyEntry.h"
+#include "platform/files/operations/CopyEntry.h"
 #include "platform/base/HandlePath.h"
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 
-#include "platform/files/FileOperations.h"
+#include "platform/files/recovery/FileFaults.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCryptographicHash>
@@ -571,7 +571,7 @@ void linkedCopiesMoved(CopyContext &ctx, const QByteArray &temporary, const QByt
     for (auto &[source, copy] : ctx.linkedFiles) {
         if (copy.path == temporary)
             copy.path = target;
-        else if (copy.path.startsWith(temporary + '/'))
+        else if (isAtOrUnder(copy.path, temporary))
             copy.path = target + copy.path.mid(temporary.size());
     }
 }

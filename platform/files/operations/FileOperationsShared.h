@@ -3,7 +3,7 @@
 // FileOperationRun.cpp) share: the path helpers, a folder's listing by bytes and
 // the registration of the result types for queued signals. Not for use
 // outside this room. Any thread.
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 
 #include <QByteArray>
 #include <QString>

@@ -21,8 +21,8 @@
 //
 // Keep the batch between the passes (the caller holds it while its question is
 // open). run() blocks; call it on one thread at a time, any thread.
-#include "platform/files/CopyEntry.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/CopyEntry.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,5 +1,5 @@
 // The numbered-name rule on a name's bytes, shared by the file layer and the cleanup.
-#include "platform/files/NumberedNames.h"
+#include "platform/files/names/NumberedNames.h"
 
 namespace lg {
 

@@ -3,8 +3,8 @@
 // moves, the folder records and the Trash inside platform/files: raw-path
 // helpers, the token rule and the reading of one folder for leftovers. Not
 // for use outside this room; see Temporaries.h, and JournalShared.h and
-// TrashShared.h for what Journal.cpp and Trash.cpp lend.
-#include "platform/files/RawPaths.h"
+// TrashLeftovers.h for what Journal.cpp and Trash.cpp lend.
+#include "platform/files/names/RawPaths.h"
 
 #include <QByteArray>
 #include <QString>

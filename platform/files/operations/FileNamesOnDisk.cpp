@@ -1,12 +1,13 @@
 // Names as a folder on disk holds them: typed names, free numbered names, how a
 // file system compares names, names that are not text, and whether two paths are
 // one file or one lies inside the other.
-#include "platform/files/FileOperations.h"
-#include "platform/files/FileOperationsShared.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/FileOperationsShared.h"
 
-#include "platform/files/CopyEntry.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/NumberedNames.h"
+#include "platform/files/operations/CopyEntry.h"
+#include "platform/base/LexicalPaths.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/names/NumberedNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -188,11 +189,7 @@ bool isInsideCanonical(const QString &path, const QString &folder)
 {
     if (path.isEmpty() || folder.isEmpty())
         return false;
-    const QString p = canonicalOf(path);
-    const QString f = canonicalOf(folder);
-    if (p == f || f == QLatin1String("/"))
-        return true;
-    return p.startsWith(f + QLatin1Char('/'));
+    return LexicalPaths::isInside(canonicalOf(path), canonicalOf(folder));
 }
 
 bool existsOrLink(const QString &path)

@@ -10,7 +10,7 @@
 
 #include <ctime>
 
-#include "platform/files/FolderRecords.h"
+#include "platform/files/recovery/FolderRecords.h"
 
 struct stat;
 

@@ -1,6 +1,6 @@
 // What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The clash rules of a batch of items: what Replace may replace, numbered names within the batch.
-#include "platform/files/FileBatch.h"
-#include "platform/files/FileOperationsShared.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/operations/FileBatch.h"
+#include "platform/files/operations/FileOperationsShared.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
 

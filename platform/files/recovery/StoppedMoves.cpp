@@ -1,12 +1,12 @@
 // Notes of moves across disks stopped in their delete step, kept in the journal's folder and told once at the next start.
-#include "platform/files/StoppedMoves.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/TemporariesShared.h"
+#include "platform/files/recovery/StoppedMoves.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/recovery/TemporariesShared.h"
 
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Temporaries.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/Temporaries.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QDateTime>

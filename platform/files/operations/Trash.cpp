@@ -1,14 +1,15 @@
 // Move to Trash as desktops share it: the home Trash, and the Trash folders of other disks.
-#include "platform/files/Trash.h"
-#include "platform/files/TrashShared.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/base/HandlePath.h"
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
+#include "platform/base/LexicalPaths.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/Removal.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/RawPaths.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/recovery/TrashLeftovers.h"
+#include "platform/files/names/RawPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -31,43 +32,11 @@
 
 namespace lg {
 
-QString homeTrashFolder()
-{
-    return xdgBaseDirectory(XdgKind::Data) + QStringLiteral("/Trash");
-}
-
 namespace {
 
-// An open file descriptor, closed with its owner.
-class Handle
-{
-public:
-    Handle() = default;
-    explicit Handle(int fd) : m_fd(fd) {}
-    Handle(Handle &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Handle &operator=(Handle &&other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    ~Handle() { reset(); }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    int fd() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+using temporaries::Handle;
+using temporaries::removeOrphanInfoAt;
+using temporaries::trashInfoText;
 
 std::mutex diskTopMutex;
 QString diskTopForTests;   // see setDiskTopForTesting
@@ -283,7 +252,7 @@ TrashPlaces::Choice TrashPlaces::forItem(const QString &path, const struct stat 
     choice.place = &home();
     const QString folder = QFileInfo(path).absolutePath();
     const QString testTop = diskTopForTesting();
-    const bool standIn = !testTop.isEmpty() && (folder == testTop || folder.startsWith(testTop + QLatin1Char('/')));
+    const bool standIn = !testTop.isEmpty() && LexicalPaths::isInside(folder, testTop);
     if (!standIn && (!m_homeDeviceKnown || st.st_dev == m_homeDevice))
         return choice;
     auto top = m_topOfFolder.constFind(folder);
@@ -304,18 +273,6 @@ TrashPlaces::Choice TrashPlaces::forItem(const QString &path, const struct stat 
     return choice;
 }
 
-// The .trashinfo this program writes: the two keys every reader takes, then a
-// key of its own (which readers ignore) by which the cleanup knows it as ours.
-constexpr char ownTrashInfoKey[] = "X-Lumen-Gallery=1\n";
-
-QString trashInfoText(const QString &originalPath, const QDateTime &when)
-{
-    return QStringLiteral("[Trash Info]\nPath=")
-           + QString::fromLatin1(QUrl::toPercentEncoding(originalPath, "/"))
-           + QStringLiteral("\nDeletionDate=") + when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
-           + QLatin1Char('\n') + QLatin1String(ownTrashInfoKey);
-}
-
 FileOpResult refused(const QString &source, FileOpError error, const QString &message)
 {
     FileOpResult result;
@@ -323,70 +280,6 @@ FileOpResult refused(const QString &source, FileOpError error, const QString &me
     result.error = error;
     result.message = message;
     return result;
-}
-
-// The .trashinfo of name in the Trash whose files/ and info/ are open as
-// filesFd and infoFd, left by a process killed between making it and bringing
-// its item (or the copy's lock) in, goes (with an empty placeholder that holds
-// the name in files/): only when it is exactly as this program writes it (or
-// empty: a kill came between its making and its writing), the
-// user's, from before this process began, not held by its maker (who keeps it
-// locked until its item is in), with no item under name in files/ and no
-// temporary of ours for it there. filesNames, when given, is what files/
-// holds. True when it went.
-bool removeOrphanInfoAt(int filesFd, int infoFd, const QByteArray &name,
-                        const std::vector<QByteArray> *filesNames = nullptr)
-{
-    struct stat st;
-    // A placeholder a kill left in files/ (where the Trash's disk lacks
-    // RENAME_NOREPLACE) holds no item.
-    removeLeftPlaceholderAt(filesFd, name);
-    if (::fstatat(filesFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
-        return false;
-    const QByteArray info = name + ".trashinfo";
-    const Handle file(::openat(infoFd, info.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file.isOpen())
-        return false;
-    QByteArray text(1, '\0');
-    bool plain = ::fstat(file.fd(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
-                 && st.st_uid == fileSystemUser() && st.st_size < 8192 && isOlderThanThisProcess(st.st_mtim)
-                 && ::flock(file.fd(), LOCK_SH | LOCK_NB) == 0;
-    if (plain) {
-        text.resize(qsizetype(st.st_size));
-        plain = ::pread(file.fd(), text.data(), size_t(text.size()), 0) == text.size();
-    }
-    if (!plain)
-        return false;
-    // As trashInfoText writes it, or empty: made, and never written (a kill
-    // between the two), it names nothing.
-    const QList<QByteArray> lines = text.split('\n');
-    const QDateTime when = lines.size() == 5 && lines.at(2).startsWith("DeletionDate=")
-                               ? QDateTime::fromString(QString::fromLatin1(lines.at(2).mid(13)),
-                                                       QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
-                               : QDateTime();
-    if (!text.isEmpty()
-        && (!when.isValid() || !lines.at(0).startsWith("[Trash Info]") || !lines.at(1).startsWith("Path=")
-            || text != trashInfoText(QString::fromUtf8(QByteArray::fromPercentEncoding(lines.at(1).mid(5))), when)
-                           .toUtf8()))
-        return false;
-    // A copy of ours in work for it holds a temporary named after it.
-    std::vector<QByteArray> listed;
-    int err = 0;
-    if (!filesNames) {
-        if (!listFolderAt(filesFd, &listed, &err))
-            return false;
-        filesNames = &listed;
-    }
-    const QByteArray stem = '.' + name.left(200);
-    for (const QByteArray &entry : *filesNames)
-        if (entry.startsWith(stem) && entry.contains(".lg"))
-            return false;
-    // Still the file examined.
-    struct stat now;
-    if (::fstatat(infoFd, info.constData(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_ino != st.st_ino
-        || now.st_dev != st.st_dev)
-        return false;
-    return ::unlinkat(infoFd, info.constData(), 0) == 0;
 }
 
 bool removeOrphanInfo(const TrashPlace &trash, const QByteArray &name)
@@ -628,52 +521,6 @@ QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<b
     }
     return results;
 }
-
-namespace temporaries {
-
-void removeOrphanTrashInfos(int filesFd, const QByteArray &filesPath)
-{
-    // A Trash's files/ by its place: the home Trash, or a disk's .Trash-$uid
-    // or .Trash/$uid; its info/ beside it, a real folder of the user's.
-    QByteArray path = filesPath;
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    if (!path.endsWith("/files"))
-        return;
-    const QByteArray trash = path.chopped(6);
-    const QByteArray trashName = trash.mid(trash.lastIndexOf('/') + 1);
-    const QByteArray uid = QByteArray::number(::getuid());
-    struct stat files, home;
-    const bool isHome = ::fstat(filesFd, &files) == 0
-                        && ::stat(FileNames::toNative(homeTrashFolder() + QStringLiteral("/files")).constData(), &home) == 0
-                        && files.st_dev == home.st_dev && files.st_ino == home.st_ino;
-    if (!isHome && trashName != ".Trash-" + uid && !(trashName == uid && trash.endsWith("/.Trash/" + uid)))
-        return;
-    const Handle trashFolder(::openat(filesFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!trashFolder.isOpen())
-        return;
-    const Handle info(::openat(trashFolder.fd(), "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (!info.isOpen() || ::fstat(info.fd(), &st) != 0 || st.st_uid != fileSystemUser())
-        return;
-    std::vector<QByteArray> infoNames, filesNames;
-    int err = 0;
-    if (!listFolderAt(info.fd(), &infoNames, &err) || !listFolderAt(filesFd, &filesNames, &err))
-        return;
-    std::sort(filesNames.begin(), filesNames.end());
-    constexpr char suffix[] = ".trashinfo";
-    for (const QByteArray &entry : infoNames) {
-        if (isShuttingDown())
-            return;
-        const QByteArray name = entry.chopped(std::min<qsizetype>(entry.size(), qsizetype(sizeof suffix) - 1));
-        if (!entry.endsWith(suffix) || name.isEmpty()
-            || std::binary_search(filesNames.cbegin(), filesNames.cend(), name))
-            continue;
-        removeOrphanInfoAt(filesFd, info.fd(), name, &filesNames);
-    }
-}
-
-} // namespace temporaries
 
 std::optional<TrashInfo> readTrashInfo(const QString &trashInfoPath)
 {

@@ -36,7 +36,7 @@
 // handle held across it), so an edit made through them meanwhile still counts.
 // Where the file system's times cannot tell a rewrite in place (a card, FUSE),
 // a file's bytes are read again right before it goes and must be those copied.
-#include "platform/files/FileIdentity.h"
+#include "platform/files/names/FileIdentity.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -27,7 +27,8 @@
 // and the result says what is left where. A link is trashed as a link. An item
 // given by a name that is not UTF-8 is refused with a message that says so.
 // Blocking; any thread. Nothing is shown to the user here.
-#include "platform/files/FileOperations.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/recovery/TrashLeftovers.h"
 
 #include <QDateTime>
 #include <QList>
@@ -54,8 +55,7 @@ QList<FileOpResult> moveAllToTrash(const QStringList &paths, const std::atomic<b
 
 // The Trash folder (holding files/ and info/) that moveToTrash would use.
 QString trashFolderFor(const QString &path);
-// The home Trash, $XDG_DATA_HOME/Trash (not made here).
-QString homeTrashFolder();
+// The home Trash: homeTrashFolder (TrashLeftovers.h).
 
 // Tests: items inside folder are taken as lying on another disk whose top
 // folder is folder (on the same file system, so the same rules run without a

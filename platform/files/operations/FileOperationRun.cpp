@@ -1,7 +1,7 @@
 // A batch of file operations run on a worker with its progress, and the one
 // alert that sums up a batch's results.
-#include "platform/files/FileOperations.h"
-#include "platform/files/FileOperationsShared.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/FileOperationsShared.h"
 #include "platform/runtime/Background.h"
 
 #include <QFutureWatcher>

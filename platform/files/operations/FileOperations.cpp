@@ -1,12 +1,12 @@
 // Copy, move, rename, duplicate and Replace of one item, never overwriting silently.
-#include "platform/files/FileOperations.h"
-#include "platform/files/FileOperationsShared.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/FileOperationsShared.h"
+#include "platform/files/names/FileNames.h"
 
-#include "platform/files/CopyEntry.h"
-#include "platform/files/NumberedNames.h"
-#include "platform/files/StoppedMoves.h"
-#include "platform/files/Trash.h"
+#include "platform/files/operations/CopyEntry.h"
+#include "platform/files/names/NumberedNames.h"
+#include "platform/files/recovery/StoppedMoves.h"
+#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>
@@ -24,9 +24,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <linux/magic.h>
 #include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -36,26 +36,6 @@
 namespace lg {
 
 using namespace fileops;
-
-namespace {
-
-// ---- Fault hook ----
-std::mutex g_faultMutex;
-FileFaultHook g_fault;
-
-} // namespace
-
-int injectedFileFault(FileStep step, const QString &path)
-{
-    FileFaultHook hook;
-    {
-        std::lock_guard<std::mutex> lock(g_faultMutex);
-        if (!g_fault)
-            return 0;
-        hook = g_fault;
-    }
-    return hook(step, path);
-}
 
 namespace fileops {
 
@@ -168,154 +148,6 @@ bool listNames(const QByteArray &folder, std::vector<QByteArray> *names, int *er
 namespace {
 
 // ---- Renames ----
-int moveEntriesInto(const QByteArray &from, const QByteArray &to);
-
-// A folder made anew for one moved gets its mode and times.
-void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
-{
-    ::chmod(path.constData(), st.st_mode & 07777);   // a FAT driver keeps no modes: no matter
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, path.constData(), times, 0);
-}
-
-// Renames from onto the placeholder to, made just now as made, when to is
-// still that placeholder; otherwise, or when the rename fails, the placeholder
-// goes again (only while it is the one made) and nothing else changes.
-//
-// A driver that refuses any rename onto a name that is taken, an empty
-// folder too (a FUSE FAT driver: EPERM), gets a folder by another way,
-// since such a driver may also lose a folder's contents when it renames the
-// folder (fusefat does): the placeholder itself is filled, each entry of the
-// folder moved into it (moveEntriesInto), and the emptied folder goes. A
-// kill meanwhile leaves the entries in the two places, none lost (the
-// placeholder's record leaves a filled placeholder alone); a failure puts
-// them back. A file is never renamed otherwise than onto its placeholder:
-// it would replace whatever file came in that moment.
-int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
-{
-    const auto isPlaceholder = [&] {
-        struct stat now;
-        return ::lstat(t.constData(), &now) == 0 && sameInode(now, made);
-    };
-    int err = EEXIST;
-    if (isPlaceholder()) {
-        err = injectedFileFault(FileStep::PlaceholderRename, decodedPath(t));
-        if (!err && ::rename(f.constData(), t.constData()) == 0)
-            return 0;
-        if (!err)
-            err = errno == ENOTEMPTY ? EEXIST : errno;
-        const bool refused = err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EBUSY;
-        struct stat folder;
-        if (refused && S_ISDIR(made.st_mode) && isPlaceholder() && ::lstat(f.constData(), &folder) == 0
-            && S_ISDIR(folder.st_mode)) {
-            ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
-            err = moveEntriesInto(f, t);
-            if (!err) {
-                keepFolderModeAndTimes(t, folder);
-                if (::rmdir(f.constData()) == 0)
-                    return 0;
-                err = errno;
-            }
-            moveEntriesInto(t, f);   // back where they were
-        }
-    }
-    if (isPlaceholder())
-        S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
-    return err;
-}
-
-// Moves what the folder from holds into the folder to, on one disk, without
-// renaming any folder: a file or a link by a rename onto a name still free
-// there, a folder made anew there (or one already there) and filled the same
-// way, given its mode and times, and its emptied self removed. 0 or the
-// first errno value; what moved stays moved.
-int moveEntriesInto(const QByteArray &from, const QByteArray &to)
-{
-    if (const int injected = injectedFileFault(FileStep::PlaceholderRename, decodedPath(to)))
-        return injected;
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listNames(from, &names, &err))
-        return err;
-    for (const QByteArray &name : names) {
-        const QByteArray source = joinRawPath(from, name);
-        const QByteArray target = joinRawPath(to, name);
-        struct stat st, there;
-        if (::lstat(source.constData(), &st) != 0)
-            return errno;
-        const bool free = ::lstat(target.constData(), &there) != 0 && errno == ENOENT;
-        if (!S_ISDIR(st.st_mode)) {
-            if (!free)
-                return EEXIST;
-            if (::rename(source.constData(), target.constData()) != 0)
-                return errno;
-            continue;
-        }
-        if (!free && !S_ISDIR(there.st_mode))
-            return EEXIST;
-        if (free && ::mkdir(target.constData(), 0700) != 0)
-            return errno;
-        if (const int e = moveEntriesInto(source, target))
-            return e;
-        keepFolderModeAndTimes(target, st);
-        if (::rmdir(source.constData()) != 0)
-            return errno;
-    }
-    return 0;
-}
-
-// A rename that cannot replace, for file systems without RENAME_NOREPLACE
-// (NFS, CIFS, some FUSE): a file gets its new name by link() (which never
-// replaces) and loses the old one; a folder goes onto a fresh empty folder
-// made there with mkdir (which never replaces), a rename onto a folder
-// succeeding only while it is empty. Where a file cannot be linked, an empty
-// file made with O_EXCL holds the name for it. A placeholder has no mode bits
-// at all (placeholderMode), so one that a kill left is known as ours. EEXIST
-// when the name is taken.
-int renameWithoutReplacing(const QByteArray &f, const QByteArray &t)
-{
-    struct stat st;
-    if (::lstat(f.constData(), &st) != 0)
-        return errno;
-    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, decodedPath(t)))
-        return injected;
-    struct stat made;
-    if (S_ISDIR(st.st_mode)) {
-        // Recorded beside it too, where the disk cannot keep its mode.
-        PlaceholderRecord record = PlaceholderRecord::before(f, t);
-        if (::mkdir(t.constData(), placeholderMode) != 0)
-            return errno;
-        if (::lstat(t.constData(), &made) != 0)
-            return errno;
-        record.made(made);
-        injectedFileFault(FileStep::PlaceholderMade, decodedPath(t));
-        return renameOntoPlaceholder(f, t, made);
-    }
-    if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
-        if (::unlink(f.constData()) == 0)
-            return 0;
-        const int err = errno;
-        ::unlink(t.constData());
-        return err;
-    }
-    const int err = errno;
-    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
-        return err;
-    PlaceholderRecord record = PlaceholderRecord::before(f, t);
-    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
-    if (fd < 0)
-        return errno;
-    const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
-    ::close(fd);
-    if (statErr) {
-        ::unlink(t.constData());
-        return statErr;
-    }
-    record.made(made);
-    injectedFileFault(FileStep::PlaceholderMade, decodedPath(t));
-    return renameOntoPlaceholder(f, t, made);
-}
-
 // rename() that never replaces.
 int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
 {
@@ -327,7 +159,7 @@ int renameNoReplaceRaw(const QByteArray &f, const QByteArray &t)
     }
     if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
         return err;
-    return renameWithoutReplacing(f, t);
+    return renameWithoutReplacingRaw(f, t);
 }
 
 int renameNoReplace(const QString &from, const QString &to) { return renameNoReplaceRaw(FileNames::toNative(from), FileNames::toNative(to)); }
@@ -762,7 +594,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         if (!unfinished.isEmpty())
             std::erase_if(ctx.linkedFiles, [&unfinished](const auto &entry) {
                 const QByteArray &path = entry.second.path;
-                return path == unfinished || path.startsWith(unfinished + '/');
+                return isAtOrUnder(path, unfinished);
             });
         shared.linkedFiles.swap(ctx.linkedFiles);
         shared.kinds.swap(ctx.kinds);
@@ -970,11 +802,6 @@ qint64 bytesOf(const QString &path) { return measureTree(FileNames::toNative(pat
 
 } // namespace
 
-int renameWithoutReplacingRaw(const QByteArray &from, const QByteArray &to)
-{
-    return renameWithoutReplacing(from, to);
-}
-
 FileOpError errorForErrno(int err)
 {
     switch (err) {
@@ -992,50 +819,6 @@ FileOpError errorForErrno(int err)
     }
 }
 
-QString errnoClause(int err)
-{
-    switch (err) {
-    case EPERM: return QStringLiteral("the disk refused the change");
-    case EACCES: return QStringLiteral("permission was denied");
-    case EROFS: return QStringLiteral("the disk is read-only");
-    case ENOSPC:
-    case EDQUOT: return QStringLiteral("there is not enough space");
-    case ENOENT: return QStringLiteral("the item is no longer there");
-    case EEXIST:
-    case ENOTEMPTY: return QStringLiteral("an item with the same name is in the way");
-    case ENAMETOOLONG: return QStringLiteral("the name is too long for the disk");
-    case EIO: return QStringLiteral("the disk could not be read or written");
-    case EOPNOTSUPP: return QStringLiteral("this kind of item or change is not supported there");
-    case EBUSY:
-    case ETXTBSY: return QStringLiteral("the item is in use");
-    case ELOOP: return QStringLiteral("a link stands in the way");
-    case ENOTDIR: return QStringLiteral("a file stands where a folder was expected");
-    case EISDIR: return QStringLiteral("a folder stands where a file was expected");
-    case EMLINK: return QStringLiteral("the disk holds no more names for this item");
-    case EXDEV: return QStringLiteral("the item lies on another disk");
-    case EINVAL: return QStringLiteral("the disk does not accept this name or change");
-    case ECANCELED: return QStringLiteral("the work was stopped");
-    case ENODEV:
-    case ENXIO:
-    case ENOTCONN:
-    case ESTALE:
-    case EHOSTDOWN:
-    case ETIMEDOUT: return QStringLiteral("the disk cannot be reached");
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM: return QStringLiteral("the system ran short of resources");
-    case EFBIG: return QStringLiteral("the file is too large for the disk");
-    case EILSEQ: return QStringLiteral("the disk does not accept this name");
-    default: return QStringLiteral("the system reported error %1").arg(err);
-    }
-}
-
-QString errnoSentence(int err)
-{
-    QString text = errnoClause(err);
-    text[0] = text.at(0).toUpper();
-    return text + QLatin1Char('.');
-}
 
 // ---- Single items ----
 FileOpResult copyItem(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
@@ -1173,12 +956,6 @@ QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpIte
     }
     report(true);
     return results;
-}
-
-void setFileFaultForTesting(FileFaultHook hook)
-{
-    std::lock_guard<std::mutex> lock(g_faultMutex);
-    g_fault = std::move(hook);
 }
 
 } // namespace lg

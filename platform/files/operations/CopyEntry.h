@@ -34,9 +34,9 @@
 // values (or changedWhileCopied); on a failure whatever was made at the target
 // is left for the caller to remove. Quitting (lg::beginShutdown) stops a copy
 // between entries and inside a file's bytes (ECANCELED).
-#include "platform/files/FileIdentity.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/Removal.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/recovery/Removal.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,5 +1,5 @@
 // Paths by their bytes inside the file layer.
-#include "platform/files/RawPaths.h"
+#include "platform/files/names/RawPaths.h"
 
 namespace lg {
 
@@ -12,6 +12,11 @@ QByteArray folderOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+bool isAtOrUnder(const QByteArray &path, const QByteArray &folder)
+{
+    return folder == "/" || path == folder || path.startsWith(folder + '/');
 }
 
 } // namespace lg

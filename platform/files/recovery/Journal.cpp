@@ -1,13 +1,14 @@
 // The journal of folders holding temporaries, and the start-up cleanup of the folders that killed runs' entries name.
-#include "platform/files/Journal.h"
-#include "platform/files/JournalShared.h"
-#include "platform/files/TemporariesShared.h"
-#include "platform/files/Temporaries.h"
+#include "platform/files/recovery/Journal.h"
+#include "platform/files/recovery/JournalShared.h"
+#include "platform/files/recovery/TemporariesShared.h"
+#include "platform/files/recovery/Temporaries.h"
 
 #include "platform/base/XdgDirectories.h"
-#include "platform/files/FileNames.h"
-#include "platform/files/FileOperations.h"
-#include "platform/files/Removal.h"
+#include "platform/files/names/FileNames.h"
+#include "platform/files/names/RawPaths.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/Removal.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>
@@ -159,12 +160,6 @@ std::vector<Mount> mountedDisks()
     return mounts;
 }
 
-// path lies at or under top, by whole components.
-bool isUnder(const QByteArray &path, const QByteArray &top)
-{
-    return top == "/" || path == top || path.startsWith(top + '/');
-}
-
 // What path (at or under top) adds to top: empty, or "/" and the rest.
 QByteArray below(const QByteArray &path, const QByteArray &top)
 {
@@ -279,7 +274,7 @@ Disk diskOf(const QByteArray &folder)
     const Mount *found = nullptr;
     const std::vector<Mount> table = mountedDisks();
     for (const Mount &mount : table)
-        if (mount.disk.device == device && isUnder(path, mount.disk.mountPoint)
+        if (mount.disk.device == device && isAtOrUnder(path, mount.disk.mountPoint)
             && (!found || mount.disk.mountPoint.size() >= found->disk.mountPoint.size()))
             found = &mount;
     if (!found)
@@ -548,12 +543,12 @@ QByteArray foundElsewhere(const JournalText &entry, const std::vector<Mount> &ta
                           const std::map<QByteArray, QByteArray> &uuids)
 {
     const Disk &was = entry.disk;
-    if (was.volume.isEmpty() || !isUnder(entry.folder, was.mountPoint))
+    if (was.volume.isEmpty() || !isAtOrUnder(entry.folder, was.mountPoint))
         return {};
     const QByteArray place = joined(was.root, below(entry.folder, was.mountPoint));
     for (auto it = table.crbegin(); it != table.crend(); ++it) {
         const Mount &mount = *it;
-        if (!isUnder(place, mount.disk.root) || mount.disk.sameMount(was) || !isVolume(mount, was.volume, uuids))
+        if (!isAtOrUnder(place, mount.disk.root) || mount.disk.sameMount(was) || !isVolume(mount, was.volume, uuids))
             continue;
         return joined(mount.disk.mountPoint, below(place, mount.disk.root));
     }

@@ -1,5 +1,5 @@
 // Paths that carry the bytes of names that are not valid UTF-8.
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 
 #include <QFile>
 

@@ -1,12 +1,12 @@
 // Records of read-only folders opened up and of placeholders, and how the cleanup settles them after a kill.
-#include "platform/files/FolderRecords.h"
-#include "platform/files/TemporariesShared.h"
-#include "platform/files/JournalShared.h"
+#include "platform/files/recovery/FolderRecords.h"
+#include "platform/files/recovery/TemporariesShared.h"
+#include "platform/files/recovery/JournalShared.h"
 #include "platform/base/HandlePath.h"
 
-#include "platform/files/FileIdentity.h"
-#include "platform/files/Removal.h"
-#include "platform/files/Temporaries.h"
+#include "platform/files/names/FileIdentity.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/Temporaries.h"
 
 #include <QList>
 

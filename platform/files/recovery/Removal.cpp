@@ -1,11 +1,12 @@
 // Removal of a whole tree by directory handle, never crossing into another disk.
-#include "platform/files/Removal.h"
+#include "platform/files/recovery/Removal.h"
 #include "platform/base/HandlePath.h"
-#include "platform/files/RawPaths.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/RawPaths.h"
+#include "platform/files/names/FileNames.h"
 
 #include "platform/runtime/Dispatch.h"
-#include "platform/files/FileOperations.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/FolderRecords.h"
 
 #include <QFile>
 #include <QHash>

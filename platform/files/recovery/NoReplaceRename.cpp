@@ -1,0 +1,176 @@
+// A rename that cannot replace where the file system lacks RENAME_NOREPLACE.
+#include "platform/files/recovery/NoReplaceRename.h"
+
+#include "platform/files/names/FileNames.h"
+#include "platform/files/names/RawPaths.h"
+#include "platform/files/recovery/FileFaults.h"
+#include "platform/files/recovery/FolderRecords.h"
+#include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/Temporaries.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace lg {
+
+namespace {
+
+int moveEntriesInto(const QByteArray &from, const QByteArray &to);
+
+// A folder made anew for one moved gets its mode and times.
+void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
+{
+    ::chmod(path.constData(), st.st_mode & 07777);   // a FAT driver keeps no modes: no matter
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, path.constData(), times, 0);
+}
+
+// Renames from onto the placeholder to, made just now as made, when to is
+// still that placeholder; otherwise, or when the rename fails, the placeholder
+// goes again (only while it is the one made) and nothing else changes.
+//
+// A driver that refuses any rename onto a name that is taken, an empty
+// folder too (a FUSE FAT driver: EPERM), gets a folder by another way,
+// since such a driver may also lose a folder's contents when it renames the
+// folder (fusefat does): the placeholder itself is filled, each entry of the
+// folder moved into it (moveEntriesInto), and the emptied folder goes. A
+// kill meanwhile leaves the entries in the two places, none lost (the
+// placeholder's record leaves a filled placeholder alone); a failure puts
+// them back. A file is never renamed otherwise than onto its placeholder:
+// it would replace whatever file came in that moment.
+int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
+{
+    const auto isPlaceholder = [&] {
+        struct stat now;
+        return ::lstat(t.constData(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+    };
+    int err = EEXIST;
+    if (isPlaceholder()) {
+        err = injectedFileFault(FileStep::PlaceholderRename, FileNames::fromNative(t));
+        if (!err && ::rename(f.constData(), t.constData()) == 0)
+            return 0;
+        if (!err)
+            err = errno == ENOTEMPTY ? EEXIST : errno;
+        const bool refused = err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EBUSY;
+        struct stat folder;
+        if (refused && S_ISDIR(made.st_mode) && isPlaceholder() && ::lstat(f.constData(), &folder) == 0
+            && S_ISDIR(folder.st_mode)) {
+            ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
+            err = moveEntriesInto(f, t);
+            if (!err) {
+                keepFolderModeAndTimes(t, folder);
+                if (::rmdir(f.constData()) == 0)
+                    return 0;
+                err = errno;
+            }
+            moveEntriesInto(t, f);   // back where they were
+        }
+    }
+    if (isPlaceholder())
+        S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
+    return err;
+}
+
+// Moves what the folder from holds into the folder to, on one disk, without
+// renaming any folder: a file or a link by a rename onto a name still free
+// there, a folder made anew there (or one already there) and filled the same
+// way, given its mode and times, and its emptied self removed. 0 or the
+// first errno value; what moved stays moved.
+int moveEntriesInto(const QByteArray &from, const QByteArray &to)
+{
+    if (const int injected = injectedFileFault(FileStep::PlaceholderRename, FileNames::fromNative(to)))
+        return injected;
+    const int fromFd = ::open(from.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fromFd < 0)
+        return errno;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const bool listed = listFolderAt(fromFd, &names, &err);
+    ::close(fromFd);
+    if (!listed)
+        return err;
+    for (const QByteArray &name : names) {
+        const QByteArray source = joinRaw(from, name);
+        const QByteArray target = joinRaw(to, name);
+        struct stat st, there;
+        if (::lstat(source.constData(), &st) != 0)
+            return errno;
+        const bool free = ::lstat(target.constData(), &there) != 0 && errno == ENOENT;
+        if (!S_ISDIR(st.st_mode)) {
+            if (!free)
+                return EEXIST;
+            if (::rename(source.constData(), target.constData()) != 0)
+                return errno;
+            continue;
+        }
+        if (!free && !S_ISDIR(there.st_mode))
+            return EEXIST;
+        if (free && ::mkdir(target.constData(), 0700) != 0)
+            return errno;
+        if (const int e = moveEntriesInto(source, target))
+            return e;
+        keepFolderModeAndTimes(target, st);
+        if (::rmdir(source.constData()) != 0)
+            return errno;
+    }
+    return 0;
+}
+
+// A rename that cannot replace, for file systems without RENAME_NOREPLACE
+// (NFS, CIFS, some FUSE): a file gets its new name by link() (which never
+// replaces) and loses the old one; a folder goes onto a fresh empty folder
+// made there with mkdir (which never replaces), a rename onto a folder
+// succeeding only while it is empty. Where a file cannot be linked, an empty
+// file made with O_EXCL holds the name for it. A placeholder has no mode bits
+// at all (placeholderMode), so one that a kill left is known as ours. EEXIST
+// when the name is taken.
+} // namespace
+
+int renameWithoutReplacingRaw(const QByteArray &f, const QByteArray &t)
+{
+    struct stat st;
+    if (::lstat(f.constData(), &st) != 0)
+        return errno;
+    if (const int injected = injectedFileFault(FileStep::NoReplaceFallback, FileNames::fromNative(t)))
+        return injected;
+    struct stat made;
+    if (S_ISDIR(st.st_mode)) {
+        // Recorded beside it too, where the disk cannot keep its mode.
+        PlaceholderRecord record = PlaceholderRecord::before(f, t);
+        if (::mkdir(t.constData(), placeholderMode) != 0)
+            return errno;
+        if (::lstat(t.constData(), &made) != 0)
+            return errno;
+        record.made(made);
+        injectedFileFault(FileStep::PlaceholderMade, FileNames::fromNative(t));
+        return renameOntoPlaceholder(f, t, made);
+    }
+    if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
+        if (::unlink(f.constData()) == 0)
+            return 0;
+        const int err = errno;
+        ::unlink(t.constData());
+        return err;
+    }
+    const int err = errno;
+    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK)
+        return err;
+    PlaceholderRecord record = PlaceholderRecord::before(f, t);
+    const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
+    if (fd < 0)
+        return errno;
+    const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
+    ::close(fd);
+    if (statErr) {
+        ::unlink(t.constData());
+        return statErr;
+    }
+    record.made(made);
+    injectedFileFault(FileStep::PlaceholderMade, FileNames::fromNative(t));
+    return renameOntoPlaceholder(f, t, made);
+}
+
+} // namespace lg

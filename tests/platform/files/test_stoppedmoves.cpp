@@ -1,0 +1,264 @@
+// The notes of moves across disks stopped in their delete step: written
+// before the copy stands, told once at the next start and only when true,
+// waiting for their card.
+#include "tests/platform/files/LeftoversTesting.h"
+
+class StoppedMovesTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A move across disks stopped in its delete step, by a quit or a kill,
+    // is told at the next start, once; one that finished, or that still runs
+    // elsewhere, is not. Nothing is deleted for it.
+    void aMoveStoppedInItsDeleteStepIsToldOnce_data()
+    {
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("a quit") << "quit";
+        QTest::newRow("a kill") << "kill";
+        QTest::newRow("none") << "none";
+    }
+    void aMoveStoppedInItsDeleteStepIsToldOnce()
+    {
+        QFETCH(QString, stop);
+        const QString root = lg::test::freshFolder(QStringLiteral("stopped move ") + stop);
+        lg::test::writeFile(root + "/src/F/a.jpg", "a");
+        lg::test::writeFile(root + "/src/F/b.jpg", "b");
+        QDir().mkpath(root + "/dst");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left in the midst of moves
+        if (stop == QLatin1String("kill")) {
+            StoppedOperation moving({QStringLiteral("move"), root + "/src/F", root + "/dst"});
+            QVERIFY(moving.stopped());
+            QVERIFY(lg::takeStoppedMoves().isEmpty());   // still running
+        } else {
+            FaultGuard fault([&stop](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Remove && stop == QLatin1String("quit") && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(root + "/src/F", root + "/dst");
+            lg::resetShutdownForTesting();
+        }
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        if (stop == QLatin1String("none")) {
+            QCOMPARE(moves.size(), 0);
+            QVERIFY(!QFileInfo::exists(root + "/src/F"));
+            return;
+        }
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, root + "/src/F");
+        QCOMPARE(moves.at(0).target, root + "/dst/F");
+        QCOMPARE(lg::test::readAll(root + "/src/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/F/b.jpg"), QByteArray("b"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
+    // The note of a move across disks stands before its copy can stand at the
+    // target, so no kill leaves both places without it; a start tells a move
+    // only when its items are in both places then, never naming what is not
+    // there.
+    void aStoppedMoveIsNotedBeforeItsCopyStandsAndToldOnlyWhenTrue_data()
+    {
+        QTest::addColumn<QString>("after");   // what the start finds
+        QTest::addColumn<bool>("told");
+        QTest::newRow("both places") << "both" << true;
+        QTest::newRow("the source gone") << "source gone" << false;
+        QTest::newRow("the copy not in place") << "no copy" << false;
+        QTest::newRow("the replaced item at the target") << "replaced" << false;
+    }
+    void aStoppedMoveIsNotedBeforeItsCopyStandsAndToldOnlyWhenTrue()
+    {
+        QFETCH(QString, after);
+        QFETCH(bool, told);
+        const QString root = lg::test::freshFolder(QStringLiteral("noted move ") + after);
+        const QString source = root + "/src/Clips";
+        lg::test::writeFile(source + "/big1.mp4", "new 1");
+        lg::test::writeFile(source + "/big2.mp4", "new 2");
+        const QString target = root + "/dst/Clips";
+        const bool replacing = after == QLatin1String("replaced");
+        QDir().mkpath(root + "/dst");
+        if (replacing)
+            lg::test::writeFile(target + "/big2.mp4", "old");
+        const QString journal = journalPath();
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        bool notedBeforePlaced = false;
+        {
+            FaultGuard fault([&](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::FinalRename && path == target) {
+                    notedBeforePlaced = moveNotes(journal).size() == 1;
+                    if (after != QLatin1String("both") && after != QLatin1String("source gone"))
+                        return ECANCELED;   // stopped before the copy stands
+                }
+                if (step == lg::FileStep::Remove && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(source, root + "/dst", replacing ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::KeepBoth);
+            lg::resetShutdownForTesting();
+        }
+        QVERIFY(notedBeforePlaced);
+        if (after == QLatin1String("no copy") || after == QLatin1String("replaced")) {
+            // A kill there leaves the note: as that.
+            lg::MoveDeletion note(source, target);
+            note.keep();
+        }
+        if (after == QLatin1String("source gone"))
+            QVERIFY(QDir(source).removeRecursively());
+        QCOMPARE(moveNotes(journal).size(), 1);
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), told ? 1 : 0);
+        QVERIFY(moveNotes(journal).isEmpty());
+        if (replacing)
+            QCOMPARE(lg::test::readAll(target + "/big2.mp4"), QByteArray("old"));
+        if (after != QLatin1String("source gone"))
+            QCOMPARE(lg::test::readAll(source + "/big2.mp4"), QByteArray("new 2"));
+    }
+
+    // Where the note cannot be written, the move removes nothing and says why.
+    void aMoveWhoseNoteCannotBeWrittenRemovesNothing()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("unnoted move"));
+        const QString source = lg::test::writeFile(root + "/src/a.jpg", "a");
+        QDir().mkpath(root + "/dst");
+        const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+        const QString blocked = root + "/state";
+        lg::test::writeFile(blocked, "a file where the state folder would be");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(blocked));
+        const lg::FileOpResult r = [&] {
+            FaultGuard fault([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+            return lg::moveItem(source, root + "/dst");
+        }();
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+        QVERIFY(!r.ok());
+        QVERIFY2(r.message.contains(QStringLiteral("was not removed")), qPrintable(r.message));
+        QCOMPARE(lg::test::readAll(source), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(root + "/dst/a.jpg"), QByteArray("a"));
+    }
+
+    // A move stopped in its delete step whose target's card is away at the
+    // next start is not forgotten: its note waits for the card, and the
+    // start after the card is back, at another place, tells it there.
+    void aStoppedMoveWaitsForItsCardAndIsToldOnceItIsBack()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("move to card away"));
+        Card card(root + "/card.img");
+        if (!card.mountAt(root + "/CARD"))
+            QSKIP("This machine does not let the tests mount an ext4 image.");
+        lg::test::writeFile(root + "/src/Trip/a.jpg", "a");
+        lg::test::writeFile(root + "/src/Trip/b.jpg", "b");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        {
+            FaultGuard fault([](lg::FileStep step, const QString &) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Remove && !lg::isShuttingDown())
+                    lg::beginShutdown();
+                return 0;
+            });
+            (void)lg::moveItem(root + "/src/Trip", root + "/CARD");
+            lg::resetShutdownForTesting();
+        }
+        QCOMPARE(moveNotes(journalPath()).size(), 1);
+        card.unmount();
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        QCOMPARE(moveNotes(journalPath()).size(), 1);   // waits for its card
+        QVERIFY(card.mountAt(root + "/CARD1"));
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, root + "/src/Trip");
+        QCOMPARE(moves.at(0).target, root + "/CARD1/Trip");
+        QVERIFY(moves.at(0).inBothPlaces);
+        QVERIFY(moveNotes(journalPath()).isEmpty());
+        QCOMPARE(lg::test::readAll(root + "/CARD1/Trip/b.jpg"), QByteArray("b"));
+        QCOMPARE(lg::test::readAll(root + "/src/Trip/b.jpg"), QByteArray("b"));
+    }
+
+    // A move stopped after its last item was removed (the source left empty,
+    // or holding only empty folders) is complete, and told so: its empty
+    // folders go. One whose source still holds an item is in both places.
+    void aStoppedMoveWhoseSourceHoldsNoItemIsComplete_data()
+    {
+        QTest::addColumn<QString>("left");   // what the source holds at the next start
+        QTest::addColumn<bool>("inBothPlaces");
+        QTest::newRow("an empty folder") << "empty" << false;
+        QTest::newRow("only empty folders") << "folders" << false;
+        QTest::newRow("a photo deep down") << "photo" << true;
+        QTest::newRow("a link") << "link" << true;
+    }
+    void aStoppedMoveWhoseSourceHoldsNoItemIsComplete()
+    {
+        QFETCH(QString, left);
+        QFETCH(bool, inBothPlaces);
+        const QString root = lg::test::freshFolder(QStringLiteral("emptied move ") + left);
+        const QString source = root + "/src/Trip";
+        const QString target = root + "/dst/Trip";
+        lg::test::writeFile(source + "/Day 1/Morning/a.jpg", "a");
+        lg::test::writeFile(source + "/Day 2/b.jpg", "b");
+        (void)lg::takeStoppedMoves();
+        {
+            lg::MoveDeletion note(source, target);
+            lg::test::writeFile(target + "/Day 1/Morning/a.jpg", "a");   // the copy, in place
+            lg::test::writeFile(target + "/Day 2/b.jpg", "b");
+            note.keep();   // as a kill in the delete step leaves it
+        }
+        QVERIFY(QFile::remove(source + "/Day 2/b.jpg"));
+        if (left != QLatin1String("photo"))
+            QVERIFY(QFile::remove(source + "/Day 1/Morning/a.jpg"));
+        if (left == QLatin1String("empty"))
+            QVERIFY(QDir(source + "/Day 1").removeRecursively() && QDir().rmdir(source + "/Day 2"));
+        if (left == QLatin1String("link"))
+            QCOMPARE(::symlink("a.jpg", raw(source + "/Day 1/Morning/a link").constData()), 0);
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).inBothPlaces, inBothPlaces);
+        QVERIFY(!moves.at(0).emptyFolderLeft);
+        QCOMPARE(QFileInfo::exists(source), inBothPlaces);
+        QCOMPARE(entries(root + "/src"), inBothPlaces ? QStringList{"Trip"} : QStringList{});
+        QCOMPARE(lg::test::readAll(target + "/Day 1/Morning/a.jpg"), QByteArray("a"));
+        QCOMPARE(lg::test::readAll(target + "/Day 2/b.jpg"), QByteArray("b"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
+    void aHalfWrittenMoveNoteGoes_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("left by a kill") << "old" << true;
+        QTest::newRow("empty, left by a kill") << "old empty" << true;
+        QTest::newRow("being written now") << "new" << false;
+        QTest::newRow("held by its writer") << "held" << false;
+    }
+    void aHalfWrittenMoveNoteGoes()
+    {
+        QFETCH(QString, note);
+        QFETCH(bool, gone);
+        const QString root = lg::test::freshFolder(QStringLiteral("half note ") + note);
+        QVERIFY(QDir().mkpath(journalPath()));
+        const QString path = journalPath() + "/.move-0123456789abcdef.new";
+        lg::test::writeFile(path, note.contains(QLatin1String("empty"))
+                                      ? QByteArray()
+                                      : "[Lumen Gallery move]\nSource=" + raw(root + "/src/F").toPercentEncoding("/") + "\n");
+        if (note != QLatin1String("new")) {
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        }
+        int held = -1;
+        if (note == QLatin1String("held")) {
+            held = ::open(raw(path).constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+        }
+        (void)lg::takeStoppedMoves();
+        if (held >= 0)
+            ::close(held);
+        QCOMPARE(QFileInfo::exists(path), !gone);
+        QFile::remove(path);
+    }
+};
+
+LG_TEST(StoppedMovesTest)
+#include "test_stoppedmoves.moc"

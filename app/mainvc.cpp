@@ -16,7 +16,7 @@
 #include "controls/ZLFlatButton.h"
 #include "model/FolderMonitor.h"
 #include "outreach/utilityKitvc.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"

@@ -23,7 +23,7 @@
 #include "app/Saver.h"
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
-#include "platform/files/FileNames.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"

@@ -78,6 +78,24 @@ QString startFolder(const QString &directory)
     return directory.isEmpty() ? Paths::home() : directory;
 }
 
+// An open panel answered by the tests' responder, where one is set (never
+// once the quit has begun): true when it was, done then called in turn.
+bool answeredByResponder(PanelState &s, const OpenPanelSpec &spec, const Panels::OpenCallback &done)
+{
+    if (!s.openResponder || isShuttingDown())
+        return false;
+    s.dialogs.deliver(
+        [urls = s.openResponder(spec), done] {
+            if (done)
+                done(urls);
+        },
+        [done] {
+            if (done)
+                done({});
+        });
+    return true;
+}
+
 } // namespace
 
 void Panels::open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done)
@@ -87,13 +105,8 @@ void Panels::open(QWidget *parent, const OpenPanelSpec &spec, OpenCallback done)
         if (done)
             done({});
     };
-    if (s.openResponder && !isShuttingDown()) {
-        s.dialogs.deliver([urls = s.openResponder(spec), done = std::move(done)] {
-            if (done)
-                done(urls);
-        }, cancelled);
+    if (answeredByResponder(s, spec, done))
         return;
-    }
 
     auto *dialog = new PanelDialog(parent, spec.title, startFolder(spec.directory));
     dialog->setObjectName(QStringLiteral("lgOpenPanel"));
@@ -132,13 +145,8 @@ void Panels::openOwn(QWidget *parent, const OpenPanelSpec &spec, PanelMaker make
         if (done)
             done({});
     };
-    if (s.openResponder && !isShuttingDown()) {
-        s.dialogs.deliver([urls = s.openResponder(spec), done = std::move(done)] {
-            if (done)
-                done(urls);
-        }, cancelled);
+    if (answeredByResponder(s, spec, done))
         return;
-    }
     QDialog *dialog = make(parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, chosen = std::move(chosen), done](int result) {

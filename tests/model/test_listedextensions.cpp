@@ -15,17 +15,6 @@
 using namespace lg::test;
 using namespace lg::test::fixtures;
 
-namespace {
-
-// Red for the first tenth of a second, blue after: the first frame is red.
-QString redThenBlue(const QString &size, const QString &rate = QStringLiteral("10"), const QString &seconds = QStringLiteral("1"))
-{
-    return QStringLiteral("color=c=red:s=%1:r=%2:d=%3,drawbox=x=0:y=0:w=iw:h=ih:color=blue:t=fill:enable='gte(t,0.15)'")
-        .arg(size, rate, seconds);
-}
-
-} // namespace
-
 class ListedExtensionsTest : public QObject
 {
     Q_OBJECT

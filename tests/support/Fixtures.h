@@ -76,6 +76,14 @@ QString writeFlic(const QString &path, QSize size, const QList<QColor> &frames, 
 // A video from an ffmpeg lavfi graph (e.g. "color=c=red:s=64x48:d=1"), encoded
 // with the output arguments (e.g. {"-c:v", "mpeg4"}).
 QString writeVideo(const QString &path, const QString &lavfiGraph, const QStringList &outputArguments = {});
+// An ffmpeg lavfi graph of size ("320x240") at rate frames a second, seconds
+// long: red for the first tenth of a second, blue after, so the first frame is red.
+inline QString redThenBlue(const QString &size, const QString &rate = QStringLiteral("10"),
+                           const QString &seconds = QStringLiteral("1"))
+{
+    return QStringLiteral("color=c=red:s=%1:r=%2:d=%3,drawbox=x=0:y=0:w=iw:h=ih:color=blue:t=fill:enable='gte(t,0.15)'")
+        .arg(size, rate, seconds);
+}
 
 // Gives the video track of an MP4 or QuickTime file a display matrix that turns
 // it clockwise by 90, 180 or 270 degrees, as phones do.

@@ -16,6 +16,7 @@
 #include "platform/modules/Modules.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/runtime/Background.h"
+#include "tests/support/ElfSections.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/VideoPlayer.h"
@@ -212,26 +213,6 @@ QStringList logLines(const QStringList &lines)
 }
 
 
-// Where the section called name lies in an ELF file of this machine: offset, size.
-std::optional<std::pair<qint64, qint64>> sectionOf(const QByteArray &elf, const char *name)
-{
-    ElfW(Ehdr) header;
-    if (elf.size() < qsizetype(sizeof header))
-        return std::nullopt;
-    std::memcpy(&header, elf.constData(), sizeof header);
-    const auto sectionAt = [&](int index) {
-        ElfW(Shdr) section;
-        std::memcpy(&section, elf.constData() + header.e_shoff + quint64(index) * sizeof section, sizeof section);
-        return section;
-    };
-    const ElfW(Shdr) names = sectionAt(header.e_shstrndx);
-    for (int i = 0; i < header.e_shnum; ++i) {
-        const ElfW(Shdr) section = sectionAt(i);
-        if (std::strcmp(elf.constData() + names.sh_offset + section.sh_name, name) == 0)
-            return std::make_pair(qint64(section.sh_offset), qint64(section.sh_size));
-    }
-    return std::nullopt;
-}
 
 // Damages the module file at path as a bad disk or a bad download would, its
 // layout intact: zeros over the start of its code or its dynamic section, or

@@ -3,6 +3,7 @@
 // recorded it, while one flipped bit in any byte the loader maps changes it.
 // Tried on the build's own HEIC module with binutils, as packagers run them.
 #include "platform/modules/LoadedDigest.h"
+#include "tests/support/ElfSections.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -35,28 +36,6 @@ bool run(const QString &program, const QStringList &arguments)
     return true;
 }
 
-// Where the section called name lies in an ELF file of this machine: offset, size.
-std::optional<std::pair<qint64, qint64>> sectionOf(const QByteArray &elf, const char *name)
-{
-    ElfW(Ehdr) header;
-    if (elf.size() < qsizetype(sizeof header))
-        return std::nullopt;
-    std::memcpy(&header, elf.constData(), sizeof header);
-    const auto sectionAt = [&](int index) {
-        ElfW(Shdr) section;
-        std::memcpy(&section, elf.constData() + header.e_shoff + quint64(index) * sizeof section, sizeof section);
-        return section;
-    };
-    if (header.e_shnum == 0)
-        return std::nullopt;
-    const ElfW(Shdr) names = sectionAt(header.e_shstrndx);
-    for (int i = 0; i < header.e_shnum; ++i) {
-        const ElfW(Shdr) section = sectionAt(i);
-        if (std::strcmp(elf.constData() + names.sh_offset + section.sh_name, name) == 0)
-            return std::make_pair(qint64(section.sh_offset), qint64(section.sh_size));
-    }
-    return std::nullopt;
-}
 
 // A new build-id, as debugedit writes one after rewriting debug paths: the
 // note's value (after its 16-byte header and name) changed in place.

@@ -6,7 +6,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/operations/FileOperations.h"
 #include "platform/files/operations/Trash.h"
-#include "tests/platform/files/FileTesting.h"
+#include "tests/platform/files/recovery/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // right at the next start, a folder missing then (an unplugged card, a share
 // not mounted yet) is looked at again when it comes back, and only an entry
 // exactly as the program writes it names a folder.
-#include "tests/platform/files/LeftoversTesting.h"
+#include "tests/platform/files/recovery/LeftoversTesting.h"
 
 class JournalTest : public QObject
 {

@@ -5,7 +5,7 @@
 #include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/operations/FileOperations.h"
-#include "tests/platform/files/FileTesting.h"
+#include "tests/platform/files/recovery/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>

@@ -12,7 +12,7 @@
 #include "platform/files/recovery/StoppedMoves.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
-#include "tests/platform/files/FileTesting.h"
+#include "tests/platform/files/recovery/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 // What a killed Move to Trash leaves: its .trashinfo goes only while it is
 // exactly the one made and names nothing, and gives its name back.
-#include "tests/platform/files/LeftoversTesting.h"
+#include "tests/platform/files/recovery/LeftoversTesting.h"
 
 class TrashLeftoversTest : public QObject
 {

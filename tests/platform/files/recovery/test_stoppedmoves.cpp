@@ -1,7 +1,7 @@
 // The notes of moves across disks stopped in their delete step: written
 // before the copy stands, told once at the next start and only when true,
 // waiting for their card.
-#include "tests/platform/files/LeftoversTesting.h"
+#include "tests/platform/files/recovery/LeftoversTesting.h"
 
 class StoppedMovesTest : public QObject
 {

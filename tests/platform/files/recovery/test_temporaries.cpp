@@ -4,7 +4,7 @@
 // copies and writes, and brings set-aside items back whole. Lock records planted
 // by anyone else (an archive, a sync client, another user of a shared folder)
 // are left alone with all they name.
-#include "tests/platform/files/LeftoversTesting.h"
+#include "tests/platform/files/recovery/LeftoversTesting.h"
 
 class TemporariesTest : public QObject
 {

@@ -1,7 +1,7 @@
 // The records beside temporaries: a folder opened up gets its mode back, a
 // placeholder a kill left gives its name back, and a record counts only when
 // it is exactly what the program writes and acts only inside its own folder.
-#include "tests/platform/files/LeftoversTesting.h"
+#include "tests/platform/files/recovery/LeftoversTesting.h"
 
 class FolderRecordsTest : public QObject
 {

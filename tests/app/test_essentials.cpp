@@ -21,6 +21,7 @@
 #include "sidebar/DropView.h"
 #include "sidebar/sideMenuvc.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/viewimagevc.h"
 
@@ -50,7 +51,7 @@ private Q_SLOTS:
     {
         QCOMPARE(mainWindowNeverShown, 1);
         QCOMPARE(preferencesTabIndex, 1);
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QCOMPARE(selectedViewStyle, gridStyle);
         QVERIFY(!isBusy && !isCollageSaved && itemList.isEmpty() && !currentFolderURL);
     }
@@ -70,7 +71,7 @@ private Q_SLOTS:
         resetSharedState();
         QCOMPARE(mainWindowNeverShown, 1);
         QCOMPARE(preferencesTabIndex, 1);
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         QCOMPARE(selectedViewStyle, gridStyle);
         QVERIFY(!isBusy && !isCollageSaved && draggedItemURLs.isEmpty() && collageSlotList.isEmpty());
     }

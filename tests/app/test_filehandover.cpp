@@ -609,7 +609,7 @@ private Q_SLOTS:
         const QString text = lg::test::writeFile(folder + QStringLiteral("/notes.txt"));
         Delegate d;
         openedFromFinder = false;
-        const int mode = currentScreenMode;
+        const ScreenMode mode = ScreenMode(currentScreenMode);
 
         // Nothing listed: nothing is collected and nothing changes.
         lg::test::CaptureStdout capture;
@@ -620,7 +620,7 @@ private Q_SLOTS:
         QVERIFY(d.openWithPath.isEmpty());
         QVERIFY(!d.timerForOpenwith);
         QVERIFY(!openedFromFinder);
-        QCOMPARE(int(currentScreenMode), mode);
+        QCOMPARE(ScreenMode(currentScreenMode), mode);
 
         // Listed files and folders go on; the rest is left out.
         lg::test::CaptureStdout again;

@@ -510,17 +510,17 @@ private Q_SLOTS:
             content->showListView();
         else if (from == ScreenViewer)
             content->viewimage();
-        QCOMPARE(int(currentScreenMode), from);
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenMode(from));
         QWidget *pane = content->splitview->widget(1);
         if (pane->isHidden() == paneShown)
             content->toggleInfoPane();
 
         contentHub()->btnfullimage();
-        QCOMPARE(int(currentScreenMode), int(ScreenFullImage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenFullImage);
         QVERIFY(pane->isHidden());
         imageViewer()->closeViewer();
         QCOMPARE(pane->isHidden(), !paneShown);
-        QCOMPARE(int(currentScreenMode), from);
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenMode(from));
     }
 
     void layoutsHintsAndLimitsOfTheHub()

@@ -144,7 +144,7 @@ private Q_SLOTS:
             QCoreApplication::sendEvent(window, &event);
         }
         clock.advance(1000);  // the end of the live resize
-        QCOMPARE(int(currentScreenMode), int(ScreenHome));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenHome);
         for (const char *name : {"ViewController", "viewimagevc", "collagevc", "mainvc"})
             QVERIFY2(!lg::ControllerRegistry::existing(QString::fromLatin1(name)), name);
     }

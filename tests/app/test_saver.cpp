@@ -17,6 +17,7 @@
 #include "platform/desktop/Workspace.h"
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/Seams.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/editImagevc.h"
@@ -336,7 +337,7 @@ private Q_SLOTS:
             QCOMPARE(lg::Alert::shownAlerts().first().title, title);
         QCOMPARE(QFile(folder + "/taken.jpg").size(), 7);
         // Cancelled, the leaving goes on; failed, the collage stays open and unsaved.
-        QCOMPARE(int(currentScreenMode), int(leaves ? ScreenGrid : ScreenCollage));
+        QCOMPARE(ScreenMode(currentScreenMode), leaves ? ScreenGrid : ScreenCollage);
         QVERIFY(!contentHub()->isonlyalert);
         QVERIFY(!isBusy);
     }

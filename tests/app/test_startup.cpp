@@ -28,6 +28,7 @@
 #include "sidebar/DropView.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Seams.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/viewimagevc.h"
 
@@ -595,7 +596,7 @@ private Q_SLOTS:
         QCOMPARE(handedOver, QStringList{file});
         QCOMPARE(mainWindow()->contentViewController(), static_cast<QWidget *>(contentHub()));
         QVERIFY(mainWindow()->isVisible());
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);
         clock.advance(0);  // the home screen never appeared: nothing hides the window
         QVERIFY(!openedFromFinder);
         QVERIFY(mainWindow()->isVisible());

@@ -18,6 +18,7 @@
 #include "sidebar/BaseNode.h"
 #include "sidebar/FolderScan.h"
 #include "sidebar/sideMenuvc.h"
+#include "tests/support/ScreenModeNames.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -259,7 +260,7 @@ private Q_SLOTS:
         ViewController *content = contentController();
         content->resize(900, 600);
         content->show();
-        QCOMPARE(int(currentScreenMode), int(ScreenGrid));  // the list is not made yet
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid);  // the list is not made yet
         currentFolderURL = QUrl::fromLocalFile(folder);
         QVERIFY(reloadAndWait(thumbnailGrid()));
         QCOMPARE(gridRows(), 3);

@@ -21,6 +21,7 @@
 #include "platform/files/names/FileNames.h"
 #include "sidebar/DropView.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/ScreenModeNames.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WidgetTesting.h"
 #include "tests/support/CaptureStdout.h"
@@ -886,7 +887,7 @@ private Q_SLOTS:
         collagevc *collage = openCollage(1, 2);
         // Nothing to lose: leaves at once.
         collage->btnexit();
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(lg::Alert::shownAlerts().isEmpty());
 
         collagePhotoList = {arrayStruct{QUrl::fromLocalFile(m_photos.at(0)), false}};
@@ -895,7 +896,7 @@ private Q_SLOTS:
         isCollageSaved = false;
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 1; });
         collage->btnexit();
-        QTRY_COMPARE(int(currentScreenMode), int(ScreenList));
+        QTRY_COMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
         QVERIFY(isCollageSaved);
         // Leaving dropped the pictures; entering again decodes them anew.
@@ -904,7 +905,7 @@ private Q_SLOTS:
         hub->showCollagevc();
         QTRY_VERIFY(!slot->imgview->image().isNull());
         collage->btnexit();
-        QCOMPARE(int(currentScreenMode), int(ScreenList));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenList);
         QCOMPARE(lg::Alert::shownAlerts().size(), 1);
 
         // "Yes", then a save that fails: the collage stays open and unsaved.
@@ -919,7 +920,7 @@ private Q_SLOTS:
         QSignalSpy finished(collage->saver, &Saver::finished);
         collage->btnexit();
         QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(int(currentScreenMode), int(ScreenCollage));
+        QCOMPARE(ScreenMode(currentScreenMode), ScreenCollage);
         QVERIFY(!isCollageSaved);
         QVERIFY(!isBusy);
         QCOMPARE(lg::Alert::shownAlerts().size(), 2);
@@ -930,7 +931,7 @@ private Q_SLOTS:
         lg::Alert::setResponder([](const lg::AlertSpec &) { return 0; });
         Saver::setPanelResponderForTesting([](const QString &) { return std::optional<std::pair<QString, SaveFormatChoice>>(); });
         collage->btnexit();
-        QTRY_COMPARE(int(currentScreenMode), int(ScreenList));
+        QTRY_COMPARE(ScreenMode(currentScreenMode), ScreenList);
         QVERIFY(!isCollageSaved);
         QVERIFY(!isBusy);
         Saver::setPanelResponderForTesting({});

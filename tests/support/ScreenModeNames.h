@@ -1,7 +1,7 @@
 #pragma once
 // Failures that compare screen modes print their names:
 // QCOMPARE(ScreenMode(currentScreenMode), ScreenGrid).
-#include "app/Essentials.h"
+#include "model/SharedState.h"
 
 #include <QtTest>
 

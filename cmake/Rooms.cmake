@@ -14,6 +14,9 @@
 #    include root (<QtWidgets/QWidget>).
 #  - A header that no source beside it includes is compiled on its own within
 #    its room, so a header-only reach-up fails too.
+#  - No include climbs out of the folders it is looked up in ("../app/x.h",
+#    "model/../app/x.h") or names an absolute path: cmake/CheckIncludes.cmake
+#    looks at every source of the project as the build's first step.
 #
 # lg_room(target folder...) registers a target; lg_fence_rooms() (called once
 # every target and its links exist) gives each registered target its fences.
@@ -60,27 +63,45 @@ function(lg_room target)
   set_property(GLOBAL APPEND PROPERTY LG_ROOM_TARGETS ${target})
 endfunction()
 
-# lg_room_headers(target folder): each header of folder and its sub-folders
-# without a source of the same name beside it becomes a source of target of its own.
+# The unit that compiles header on its own (fences/headers/<name>.cpp).
+function(lg_room_header_unit header out)
+  string(REPLACE "/" "_" name ${header})
+  set(unit ${LG_FENCE_DIR}/headers/${name}.cpp)
+  set(text "// The header on its own, within its room (cmake/Rooms.cmake).\n#include \"${header}\"\n")
+  if(EXISTS ${unit})
+    file(READ ${unit} old)
+  else()
+    set(old "")
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE ${unit} "${text}")
+  endif()
+  set(${out} ${unit} PARENT_SCOPE)
+endfunction()
+
+# lg_room_headers(target folder [out]): each header of folder and its
+# sub-folders that no source of the same name beside it includes becomes a
+# source of target of its own (a header whose source passes it by, used only
+# by a room above, is compiled within its room all the same); out names the
+# units. The test of the fences looks again at the sources as they are now.
 function(lg_room_headers target folder)
   file(GLOB_RECURSE headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  set(units)
   foreach(header IN LISTS headers)
     string(REGEX REPLACE "\\.h$" ".cpp" source ${header})
-    if(NOT EXISTS ${PROJECT_SOURCE_DIR}/${source})
-      string(REPLACE "/" "_" name ${header})
-      set(unit ${LG_FENCE_DIR}/headers/${name}.cpp)
-      set(text "// The header on its own, within its room (cmake/Rooms.cmake).\n#include \"${header}\"\n")
-      if(EXISTS ${unit})
-        file(READ ${unit} old)
-      else()
-        set(old "")
+    if(EXISTS ${PROJECT_SOURCE_DIR}/${source})
+      file(STRINGS ${PROJECT_SOURCE_DIR}/${source} own REGEX "^[ \t]*#[ \t]*include[ \t]*\"${header}\"")
+      if(own)
+        continue()
       endif()
-      if(NOT old STREQUAL text)
-        file(WRITE ${unit} "${text}")
-      endif()
-      target_sources(${target} PRIVATE ${unit})
     endif()
+    lg_room_header_unit(${header} unit)
+    target_sources(${target} PRIVATE ${unit})
+    list(APPEND units ${unit})
   endforeach()
+  if(ARGC GREATER 2)
+    set(${ARGV2} ${units} PARENT_SCOPE)
+  endif()
 endfunction()
 
 # The targets and Qt modules that target links, the way their headers reach it
@@ -203,4 +224,34 @@ function(lg_fence_rooms)
       target_include_directories(${target} BEFORE PRIVATE ${fences})
     endif()
   endforeach()
+endfunction()
+
+# The build's first step looks at the includes of every source of the project
+# (but the probes of the test of the fences, tests/rooms/): none climbs out of
+# its folder, names an absolute path or a macro (cmake/CheckIncludes.cmake).
+# The list stands in fences/sources.txt.
+function(lg_check_includes)
+  set(globs)
+  foreach(folder IN LISTS ARGN)
+    list(APPEND globs ${PROJECT_SOURCE_DIR}/${folder}/*.cpp ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  endforeach()
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${globs})
+  list(FILTER sources EXCLUDE REGEX "^${PROJECT_SOURCE_DIR}/tests/rooms/")
+  list(SORT sources)
+  list(JOIN sources "\n" text)
+  set(list ${LG_FENCE_DIR}/sources.txt)
+  if(EXISTS ${list})
+    file(READ ${list} old)
+  else()
+    set(old "")
+  endif()
+  if(NOT old STREQUAL "${text}\n")
+    file(WRITE ${list} "${text}\n")
+  endif()
+  set(stamp ${LG_FENCE_DIR}/includes.checked)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -DLIST=${list} -DSTAMP=${stamp} -P ${PROJECT_SOURCE_DIR}/cmake/CheckIncludes.cmake
+    DEPENDS ${sources} ${list} ${PROJECT_SOURCE_DIR}/cmake/CheckIncludes.cmake
+    COMMENT "Looking at the includes of every source" VERBATIM)
+  add_custom_target(lg_check_includes ALL DEPENDS ${stamp})
 endfunction()

@@ -7,6 +7,7 @@
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/files/names/FolderEntries.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -19,7 +20,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,25 +135,18 @@ QString folderChoiceLabel(const QString &name)
 
 std::optional<QList<FolderChoice>> foldersIn(const QString &folder)
 {
-    const int dirFd = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return std::nullopt;
-    DIR *dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return std::nullopt;
-    }
     QList<FolderChoice> folders;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;   // ".", ".." and hidden folders
+    const bool read = lg::forEachFolderEntry(folder, [&](const lg::FolderEntry &entry) {
+        if (entry.name[0] == '.')
+            return;   // hidden folders
         struct stat st {};
-        if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || !S_ISDIR(st.st_mode))
-            continue;
-        const QString name = lg::FileNames::fromNative(QByteArray(entry->d_name));
+        if (::fstatat(entry.folderFd, entry.name, &st, 0) != 0 || !S_ISDIR(st.st_mode))
+            return;
+        const QString name = lg::FileNames::fromNative(QByteArray(entry.name));
         folders.append({joined(folder, name), folderChoiceLabel(name)});
-    }
-    ::closedir(dir);
+    });
+    if (!read)
+        return std::nullopt;
     std::sort(folders.begin(), folders.end(), [](const FolderChoice &a, const FolderChoice &b) {
         return compareNames(a.label, b.label) < 0;
     });

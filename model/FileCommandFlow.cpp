@@ -3,6 +3,7 @@
 
 #include "model/CommandSettle.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/files/names/FolderEntries.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QSet>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <memory>
@@ -52,29 +52,18 @@ bool sameButRenamed(const lg::FileIdentity &chosen, const lg::FileIdentity &now)
 // when it is not there, or is there under more than one name.
 std::optional<QString> renamedWithin(const QString &folder, const lg::FileIdentity &chosen)
 {
-    const int dirFd = ::open(lg::FileNames::toNative(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return std::nullopt;
-    DIR *dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return std::nullopt;
-    }
     std::optional<QString> found;
     bool twice = false;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (qstrcmp(entry->d_name, ".") == 0 || qstrcmp(entry->d_name, "..") == 0)
-            continue;
-        if (entry->d_ino != chosen.inode)
-            continue;   // read without a stat: most entries are other files
-        const std::optional<lg::FileIdentity> now = lg::fileIdentityAt(dirFd, entry->d_name);
+    const bool read = lg::forEachFolderEntry(folder, [&](const lg::FolderEntry &entry) {
+        if (entry.inode != chosen.inode)
+            return;   // read without a stat: most entries are other files
+        const std::optional<lg::FileIdentity> now = lg::fileIdentityAt(entry.folderFd, entry.name);
         if (!now || !sameFileObject(chosen, *now))
-            continue;
+            return;
         twice = found.has_value();
-        found = folder + QLatin1Char('/') + lg::FileNames::fromNative(QByteArray(entry->d_name));
-    }
-    ::closedir(dir);
-    return twice ? std::nullopt : found;
+        found = folder + QLatin1Char('/') + lg::FileNames::fromNative(QByteArray(entry.name));
+    });
+    return !read || twice ? std::nullopt : found;
 }
 
 lg::FileOpResult cancelled(const QString &source, const QString &target = {})

@@ -3,6 +3,7 @@
 #include "app/Essentials.h"
 #include "model/NameOrder.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/files/names/FolderEntries.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/sideMenuvc.h"
 
@@ -53,43 +54,28 @@ struct FolderId
 Listing readFolder(const QString &path, bool followLinks)
 {
     Listing listing;
-    const QByteArray encoded = lg::FileNames::toNative(path);
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return listing;
     struct stat self;
-    if (::fstat(fd, &self) != 0) {
-        ::close(fd);
-        return listing;
-    }
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return listing;
-    }
-    listing.ok = true;
-    listing.device = self.st_dev;
-    listing.inode = self.st_ino;
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        unsigned char type = entry->d_type;
+    listing.ok = lg::forEachFolderEntry(path, [&](const lg::FolderEntry &entry) {
+        const char *name = entry.name;
+        unsigned char type = entry.type;
         if (type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;  // vanished meanwhile
+            if (::fstatat(entry.folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return;  // vanished meanwhile
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
         }
         if (type == DT_DIR) {
             listing.folders.push_back({lg::FileNames::fromNative(QByteArray(name)), name[0] == '.', false});
         } else if (type == DT_LNK && followLinks) {
             struct stat target;
-            if (::fstatat(::dirfd(dir), name, &target, 0) == 0 && S_ISDIR(target.st_mode))
+            if (::fstatat(entry.folderFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode))
                 listing.folders.push_back({lg::FileNames::fromNative(QByteArray(name)), name[0] == '.', true});
         }
-    }
-    ::closedir(dir);  // closes fd too
+    }, &self);
+    if (!listing.ok)
+        return listing;
+    listing.device = self.st_dev;
+    listing.inode = self.st_ino;
     // Shown by name, as the folder listing is (the file system gives hash order).
     std::stable_sort(listing.folders.begin(), listing.folders.end(),
                      [](const Entry &a, const Entry &b) { return compareNames(a.name, b.name) < 0; });

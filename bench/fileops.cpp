@@ -1,7 +1,7 @@
 // Copying through the file-operations layer.
 //
 //   bench_fileops          makes 400 files of 2.5 MB and 2,000 of 20 KB in a
-//                          temporary folder, copies them through FileOperation
+//                          temporary folder, copies them through FileBatch
 //                          and with `cp -r` in the same run (best of seven
 //                          rounds each), compares the copies and measures how
 //                          long the main thread stalls
@@ -9,17 +9,18 @@
 //                          20 KB that carry tags, a comment, a rating, an
 //                          origin and an ACL (the folders a comment and a
 //                          default ACL, some photos a second name) and copies
-//                          it through FileOperation and with `cp -a` in the
+//                          it through FileBatch and with `cp -a` in the
 //                          same run (best of seven each), comparing what the
 //                          copies kept
 //   bench_fileops SRC DST  copies every entry of SRC into DST through
-//                          FileOperation, a clashing name getting its numbered
+//                          FileBatch, a clashing name getting its numbered
 //                          free name; SRC and what DST held are never changed
 //   bench_fileops --move SRC DST
 //                          moves every entry of SRC into DST the same way (a
 //                          move across disks when they lie on two) and says
 //                          how long it took
-#include "platform/files/operations/FileOperations.h"
+#include "platform/files/operations/FileBatch.h"
+#include "platform/runtime/Background.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,18 +49,14 @@ constexpr qint64 smallSize = 20'000;
 constexpr int tickMs = 5;
 constexpr int rounds = 7;
 
-// Runs the batch on its worker while the main thread ticks; returns the
-// results and the longest gap between ticks beyond their interval.
-QList<lg::FileOpResult> runBatch(const QList<lg::FileOpItem> &items, qint64 *elapsedMs, qint64 *longestStallMs,
-                                 lg::FileOpKind kind = lg::FileOpKind::Copy)
+// Runs the batch on a worker, as a file command does, while the main thread
+// ticks; returns the results and the longest gap between ticks beyond their
+// interval.
+QList<lg::FileOpResult> runBatch(const QStringList &sources, const QString &target, lg::ConflictPolicy policy,
+                                 qint64 *elapsedMs, qint64 *longestStallMs, lg::FileOpKind kind = lg::FileOpKind::Copy)
 {
     QEventLoop loop;
     QList<lg::FileOpResult> results;
-    auto *operation = new lg::FileOperation(kind, items);
-    QObject::connect(operation, &lg::FileOperation::finished, &loop, [&](const QList<lg::FileOpResult> &r) {
-        results = r;
-        loop.quit();
-    });
     QElapsedTimer sinceTick;
     qint64 stall = 0;
     QTimer ticker;
@@ -72,21 +69,27 @@ QList<lg::FileOpResult> runBatch(const QList<lg::FileOpItem> &items, qint64 *ela
     clock.start();
     sinceTick.start();
     ticker.start();
-    operation->start();
+    lg::runThenCallback(
+        &loop, [kind, sources, target, policy] { return lg::FileBatch(kind, target).run(sources, policy).results; },
+        [&](const QList<lg::FileOpResult> &ran) {
+            results = ran;
+            loop.quit();
+        });
     loop.exec();
     *elapsedMs = clock.elapsed();
     *longestStallMs = std::max<qint64>(0, stall);
     return results;
 }
 
-QList<lg::FileOpItem> itemsOf(const QString &source, const QString &target, lg::ConflictPolicy policy)
+// The entries of source, in name order.
+QStringList sourcesIn(const QString &source)
 {
-    QList<lg::FileOpItem> items;
+    QStringList sources;
     const QStringList names = QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
                                                      | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &name : names)
-        items.append({QDir(source).filePath(name), target, QString(), policy});
-    return items;
+        sources.append(QDir(source).filePath(name));
+    return sources;
 }
 
 bool writeRandomFile(const QString &path, qint64 size)
@@ -137,7 +140,7 @@ int generatedRun()
             QDir().mkpath(ours);
             ::sync();
             qint64 ms = 0, stall = 0;
-            results = runBatch(itemsOf(source, ours, lg::ConflictPolicy::Refuse), &ms, &stall);
+            results = runBatch(sourcesIn(source), ours, lg::ConflictPolicy::Refuse, &ms, &stall);
             ::sync();
             copyMs = copyMs < 0 ? ms : std::min(copyMs, ms);
             stallMs = std::max(stallMs, stall);
@@ -282,7 +285,7 @@ int attributeRun()
             QDir().mkpath(ours);
             ::sync();
             qint64 ms = 0, stall = 0;
-            results = runBatch({{tree, ours, QString(), lg::ConflictPolicy::Refuse}}, &ms, &stall);
+            results = runBatch({tree}, ours, lg::ConflictPolicy::Refuse, &ms, &stall);
             ::sync();
             copyMs = copyMs < 0 ? ms : std::min(copyMs, ms);
             stallMs = std::max(stallMs, stall);
@@ -334,7 +337,7 @@ int copyInto(const QString &source, const QString &target, lg::FileOpKind kind)
     }
     qint64 elapsed = 0, stall = 0;
     const QList<lg::FileOpResult> results =
-        runBatch(itemsOf(QDir(source).absolutePath(), QDir(target).absolutePath(), lg::ConflictPolicy::KeepBoth),
+        runBatch(sourcesIn(QDir(source).absolutePath()), QDir(target).absolutePath(), lg::ConflictPolicy::KeepBoth,
                  &elapsed, &stall, kind);
     int copied = 0, failed = 0;
     for (const lg::FileOpResult &r : results) {

@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QSignalSpy>
 #include <QUtf8StringView>
 #include <cerrno>
 #include <optional>
@@ -557,8 +556,8 @@ private Q_SLOTS:
             return names;
         };
         QCOMPARE(visible(), QStringList{});
-        const QList<lg::FileOpResult> batch = lg::FileOperation::runNow(
-            lg::FileOpKind::Copy, {{src, root + "/dst", {}, {}}, {second, root + "/dst", {}, {}}});
+        const QList<lg::FileOpResult> batch =
+            lg::FileBatch(lg::FileOpKind::Copy, root + "/dst").run({src, second}, lg::ConflictPolicy::Refuse).results;
         QCOMPARE(batch.size(), 2);
         for (const lg::FileOpResult &r : batch)
             QCOMPARE(r.error, lg::FileOpError::Cancelled);
@@ -762,7 +761,7 @@ private Q_SLOTS:
         });
         const auto restore = qScopeGuard([] { lg::resetShutdownForTesting(); });
         QFuture<QList<lg::FileOpResult>> running = lg::runOnPool([&] {
-            return lg::FileOperation::runNow(lg::FileOpKind::Move, {{src, root + "/dst", {}, {}}});
+            return lg::FileBatch(lg::FileOpKind::Move, root + "/dst").run({src}, lg::ConflictPolicy::Refuse).results;
         });
         running.waitForFinished();
         const QList<lg::FileOpResult> results = running.result();
@@ -834,30 +833,30 @@ private Q_SLOTS:
         QCOMPARE(lg::createFolder(root, QStringLiteral("")).error, lg::FileOpError::InvalidName);
     }
 
-    void batchReportsProgressPerItemAndOneSummary()
+    // A batch runs off the main thread, as a file command's does, and its
+    // failures come to one summary.
+    void aBatchOffTheMainThreadSumsUpItsFailures()
     {
         const QString root = lg::test::freshFolder(QStringLiteral("batch"));
-        QList<lg::FileOpItem> items;
+        QStringList items;
         for (int i = 0; i < 3; ++i)
-            items.append({lg::test::writeFile(root + QStringLiteral("/src/f%1").arg(i), QByteArray(1000, 'x')),
-                          root + "/dst", QString(), lg::ConflictPolicy::Refuse});
-        items.append({root + "/src/missing", root + "/dst", QString(), lg::ConflictPolicy::Refuse});
+            items.append(lg::test::writeFile(root + QStringLiteral("/src/f%1").arg(i), QByteArray(1000, 'x')));
+        items.append(root + "/src/missing");
         QDir().mkpath(root + "/dst");
 
-        auto *operation = new lg::FileOperation(lg::FileOpKind::Copy, items);
-        QSignalSpy progress(operation, &lg::FileOperation::progress);
-        QSignalSpy finished(operation, &lg::FileOperation::finished);
-        operation->start();
-        QVERIFY(finished.wait(10000));
-        const auto results = finished.first().first().value<QList<lg::FileOpResult>>();
+        std::optional<QList<lg::FileOpResult>> ran;
+        lg::runThenCallback(
+            this,
+            [items, root] {
+                return lg::FileBatch(lg::FileOpKind::Copy, root + "/dst").run(items, lg::ConflictPolicy::Refuse);
+            },
+            [&](const lg::FileBatch::Outcome &outcome) { ran = outcome.results; });
+        QTRY_VERIFY_WITH_TIMEOUT(ran.has_value(), 10000);
+        const QList<lg::FileOpResult> results = *ran;
         QCOMPARE(results.size(), 4);
         QVERIFY(results[0].ok() && results[2].ok());
         QCOMPARE(results[3].error, lg::FileOpError::SourceMissing);
-        QVERIFY(!progress.isEmpty());
-        const auto last = progress.last().first().value<lg::FileOpProgress>();
-        QCOMPARE(last.itemsDone, 4);
-        QCOMPARE(last.bytesDone, 3000);
-        QCOMPARE(last.bytesTotal, 3000);
+        QCOMPARE(entries(root + "/dst"), (QStringList{"f0", "f1", "f2"}));
         const auto summary = lg::failureSummary(results);
         QVERIFY(summary);
         QCOMPARE(summary->title, QStringLiteral("Some items could not be processed."));
@@ -865,12 +864,13 @@ private Q_SLOTS:
         QVERIFY(summary->text.contains(QStringLiteral("missing")));
 
         const std::atomic<bool> cancelled{true};
-        const auto none = lg::FileOperation::runNow(lg::FileOpKind::Move, items, &cancelled);
+        const auto none =
+            lg::FileBatch(lg::FileOpKind::Move, root + "/dst").run(items, lg::ConflictPolicy::Refuse, &cancelled).results;
         QCOMPARE(none.size(), 4);
         for (const lg::FileOpResult &r : none)
             QCOMPARE(r.error, lg::FileOpError::Cancelled);
         QVERIFY(!lg::failureSummary(none));
-        QVERIFY(QFileInfo::exists(items[0].source));
+        QVERIFY(QFileInfo::exists(items[0]));
     }
 
     // ---- Batches: the clash rules ----
@@ -1758,10 +1758,9 @@ private Q_SLOTS:
                 results += batch.run(outcome.clashes, lg::ConflictPolicy::Replace).results;
             }
         } else {
-            QList<lg::FileOpItem> batchItems;
-            for (const QString &item : items)
-                batchItems.append({item, dst, {}, lg::ConflictPolicy::Refuse});
-            results = lg::FileOperation::runNow(kind, batchItems);
+            results = lg::runOnPool([&] {
+                return lg::FileBatch(kind, dst).run(items, lg::ConflictPolicy::Refuse).results;
+            }).result();
         }
         QCOMPARE(results.size(), 2);
         for (const lg::FileOpResult &r : std::as_const(results))
@@ -2017,10 +2016,8 @@ private Q_SLOTS:
             return 0;
         });
         const lg::FileOpKind kind = operation == "move" ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
-        QList<lg::FileOpItem> items;
-        for (const QString &item : {root + "/src/F2", middle, later})
-            items.append({item, dst, {}, lg::ConflictPolicy::Refuse});
-        const QList<lg::FileOpResult> results = lg::FileOperation::runNow(kind, items);
+        const QList<lg::FileOpResult> results =
+            lg::FileBatch(kind, dst).run({root + "/src/F2", middle, later}, lg::ConflictPolicy::Refuse).results;
         QCOMPARE(results.size(), 3);
         for (const lg::FileOpResult &r : results)
             QVERIFY2(r.ok(), qPrintable(r.message));
@@ -2100,10 +2097,10 @@ private Q_SLOTS:
             }
             return 0;
         });
-        QList<lg::FileOpItem> items;
-        for (const QString &item : {src + "/F2", middle, src + "/X.jpg", src + "/Y.jpg"})
-            items.append({item, dst, {}, lg::ConflictPolicy::Refuse});
-        const QList<lg::FileOpResult> results = lg::FileOperation::runNow(lg::FileOpKind::Move, items);
+        const QList<lg::FileOpResult> results =
+            lg::FileBatch(lg::FileOpKind::Move, dst)
+                .run({src + "/F2", middle, src + "/X.jpg", src + "/Y.jpg"}, lg::ConflictPolicy::Refuse)
+                .results;
         QVERIFY(done);
         QCOMPARE(results.size(), 4);
         for (const lg::FileOpResult &r : results)

@@ -76,15 +76,21 @@ struct Helper
 {
     QProcess process;
 
-    // A stand-in module whose code runs creates marker (empty: none).
-    bool start(const QString &program, const QString &workingFolder, const QString &marker = QString())
+    // A stand-in module whose code runs creates marker (empty: none); the
+    // program takes the stand-ins accepted as this build's, and is started
+    // through wrapper (a command such as unshare's; empty: none).
+    bool start(const QString &program, const QString &workingFolder, const QString &marker = QString(),
+               const QStringList &accepted = acceptedStubs(), const QStringList &wrapper = {})
     {
         process.setWorkingDirectory(workingFolder);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (!marker.isEmpty())
             environment.insert(QStringLiteral("LG_STUB_MARKER"), marker);
         process.setProcessEnvironment(environment);
-        process.start(program, acceptedStubs());
+        if (wrapper.isEmpty())
+            process.start(program, accepted);
+        else
+            process.start(wrapper.constFirst(), wrapper.mid(1) + QStringList {program} + accepted);
         return process.waitForStarted(30000) && answer().isEmpty();
     }
     // The lines before "done" (or "ready"); a last line says when it ended instead.
@@ -120,6 +126,13 @@ struct Helper
         process.waitForFinished(10000);
     }
 };
+
+// Whether programs can be started through wrapper here (a namespace made,
+// a folder mounted): "true" started through it ends well.
+inline bool wrapperRuns(const QStringList &wrapper)
+{
+    return run(wrapper.constFirst(), wrapper.mid(1) + QStringList {QStringLiteral("true")});
+}
 
 inline QString joined(const QStringList &lines)
 {

@@ -174,6 +174,61 @@ private Q_SLOTS:
                                           "used. Restart Lumen Gallery to show them."));
         QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")), qPrintable(lines[1]));
     }
+
+    // A module whose links a tool rewrote after the build (patchelf, as some
+    // packagers run it) is said to have been changed after it was built, not
+    // to be damaged, and no reinstall is offered: one brings the same file back.
+    void aModuleChangedAfterItWasBuiltIsSaidSo_data()
+    {
+        QTest::addColumn<QStringList>("patch");
+        QTest::newRow("patchelf --set-rpath") << QStringList {QStringLiteral("--set-rpath"), QStringLiteral("/opt/lumengallery/lib")};
+        QTest::newRow("patchelf --add-needed") << QStringList {QStringLiteral("--add-needed"), QStringLiteral("libm.so.6")};
+    }
+
+    void aModuleChangedAfterItWasBuiltIsSaidSo()
+    {
+        QFETCH(QStringList, patch);
+        if (!hasTool(QStringLiteral("patchelf")))
+            QSKIP("patchelf is not installed");
+        const QString root = freshFolder(QStringLiteral("patched"));
+        const QString program = installHelper(root, stubModule("good"));
+        QVERIFY(!program.isEmpty());
+        const QString installed = root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so");
+        QString error;
+        QVERIFY2(run(QStringLiteral("patchelf"), patch << installed, &error), qPrintable(error));
+        QVERIFY(readAll(installed) != readAll(stubModule("good")));
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+
+        const QStringList lines = heifLines(helper.ask(QStringLiteral("heif ") + program));
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QCOMPARE(lines[0], QStringLiteral("problem HEIC and AVIF pictures cannot be shown | The HEIC module was changed "
+                                          "after it was built, so it is not used."));
+        QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")) && lines[1].contains(QLatin1String(" was changed after it was built")),
+                 qPrintable(lines[1]));
+    }
+
+    // A module written over in place while it is read (an install under way),
+    // even with the same bytes, is said to have changed while it was read,
+    // never to be damaged.
+    void aModuleRewrittenWhileItIsReadIsSaidToHaveChanged()
+    {
+        const QString root = freshFolder(QStringLiteral("rewritten"));
+        const QString program = installHelper(root, stubModule("good"));
+        QVERIFY(!program.isEmpty());
+        const QString installed = root + QStringLiteral("/lib/lumengallery/lumengallery_heif.so");
+        Helper helper;
+        QVERIFY(helper.start(program, root));
+        QCOMPARE(helper.ask(QStringLiteral("rewrite ") + stubModule("good") + QLatin1Char('\t') + installed),
+                 QStringList {QStringLiteral("rewrite set")});
+
+        const QStringList lines = heifLines(helper.ask(QStringLiteral("heif ") + program));
+        QVERIFY2(lines.size() == 2, qPrintable(joined(lines)));
+        QCOMPARE(lines[0], QStringLiteral("problem HEIC and AVIF pictures cannot be shown | The HEIC module changed while "
+                                          "it was being read, so it is not used. Restarting Lumen Gallery may help."));
+        QVERIFY2(lines[1].startsWith(QLatin1String("heif none: ")) && lines[1].contains(QLatin1String("changed while it was being read")),
+                 qPrintable(lines[1]));
+    }
 };
 
 LG_TEST(ModuleChecksTest)

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -132,6 +133,51 @@ QString elfDamage(QByteArrayView file, BuildNote *note)
                 return QStringLiteral("a section lies outside the file, which is cut short or damaged");
     }
     return {};
+}
+
+bool dynamicSectionWhole(QByteArrayView file)
+{
+    const quint64 fileSize = quint64(file.size());
+    ElfW(Ehdr) header;
+    if (!readAt(file, &header, sizeof header, 0) || header.e_phentsize != sizeof(ElfW(Phdr)))
+        return false;
+    std::vector<ElfW(Phdr)> segments(header.e_phnum);
+    if (!readAt(file, segments.data(), segments.size() * sizeof(ElfW(Phdr)), header.e_phoff))
+        return false;
+    // Whether [address, address + size) lies in the file's bytes of a loaded segment.
+    const auto loaded = [&segments](quint64 address, quint64 size) {
+        for (const ElfW(Phdr) &segment : segments)
+            if (segment.p_type == PT_LOAD && address >= segment.p_vaddr
+                && inside(address - segment.p_vaddr, size, segment.p_filesz))
+                return true;
+        return false;
+    };
+    const auto dynamic = std::find_if(segments.begin(), segments.end(),
+                                      [](const ElfW(Phdr) &segment) { return segment.p_type == PT_DYNAMIC; });
+    if (dynamic == segments.end() || !inside(dynamic->p_offset, dynamic->p_filesz, fileSize)
+        || !loaded(dynamic->p_vaddr, dynamic->p_filesz))
+        return false;
+    quint64 strings = 0, stringsSize = 0, symbols = 0;
+    bool ended = false;
+    std::vector<quint64> names;
+    for (quint64 at = 0; at + sizeof(ElfW(Dyn)) <= dynamic->p_filesz && !ended; at += sizeof(ElfW(Dyn))) {
+        ElfW(Dyn) entry;
+        std::memcpy(&entry, file.data() + dynamic->p_offset + at, sizeof entry);
+        switch (entry.d_tag) {
+        case DT_NULL: ended = true; break;
+        case DT_STRTAB: strings = entry.d_un.d_ptr; break;
+        case DT_STRSZ: stringsSize = entry.d_un.d_val; break;
+        case DT_SYMTAB: symbols = entry.d_un.d_ptr; break;
+        case DT_NEEDED:
+        case DT_RPATH:
+        case DT_RUNPATH:
+        case DT_SONAME: names.push_back(entry.d_un.d_val); break;
+        default: break;
+        }
+    }
+    if (!ended || stringsSize == 0 || !loaded(strings, stringsSize) || !loaded(symbols, sizeof(ElfW(Sym))))
+        return false;
+    return std::all_of(names.begin(), names.end(), [stringsSize](quint64 name) { return name < stringsSize; });
 }
 
 bool looksLikeBuildId(const QByteArray &id)

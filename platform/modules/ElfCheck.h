@@ -20,6 +20,13 @@ struct BuildNote
 // lie within it. Fills note from its build note.
 QString elfDamage(QByteArrayView file, BuildNote *note);
 
+// Whether the dynamic section of file (one elfDamage() accepts) reads as a
+// linker writes one: ended by its null entry inside its segment, its string
+// and symbol tables inside loaded segments, and every name it gives (needed
+// libraries, search paths, its own name) inside its string table. A zeroed or
+// overwritten section does not; one a tool such as patchelf rewrote does.
+bool dynamicSectionWhole(QByteArrayView file);
+
 // Whether id has the shape of a build identifier ("1.0.0+0123456789abcdef"):
 // one that has not is a damaged note, not another build's.
 bool looksLikeBuildId(const QByteArray &id);

@@ -76,23 +76,41 @@ void addBlanked(QCryptographicHash &hash, QByteArrayView file, quint64 offset, q
     }
 }
 
+// The ELF header and program headers of file; empty with why set when they
+// cannot be read as a module's.
+std::vector<ElfW(Phdr)> programHeaders(QByteArrayView file, ElfW(Ehdr) *header, QString *why)
+{
+    const quint64 fileSize = quint64(file.size());
+    if (fileSize < sizeof *header) {
+        *why = QStringLiteral("it is too short to be a module");
+        return {};
+    }
+    std::memcpy(header, file.data(), sizeof *header);
+    if (std::memcmp(header->e_ident, ELFMAG, SELFMAG) != 0
+        || header->e_ident[EI_CLASS] != (sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32)) {
+        *why = QStringLiteral("it is not a module");
+        return {};
+    }
+    if (header->e_phentsize != sizeof(ElfW(Phdr)) || header->e_phnum == 0
+        || !inside(header->e_phoff, quint64(header->e_phnum) * sizeof(ElfW(Phdr)), fileSize)) {
+        *why = QStringLiteral("its program headers lie outside the file, which is cut short or damaged");
+        return {};
+    }
+    std::vector<ElfW(Phdr)> segments(header->e_phnum);
+    std::memcpy(segments.data(), file.data() + header->e_phoff, segments.size() * sizeof(ElfW(Phdr)));
+    return segments;
+}
+
 } // namespace
 
 LoadedDigest loadedDigest(QByteArrayView file)
 {
     const quint64 fileSize = quint64(file.size());
     ElfW(Ehdr) header;
-    if (fileSize < sizeof header)
-        return {{}, QStringLiteral("it is too short to be a module")};
-    std::memcpy(&header, file.data(), sizeof header);
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0
-        || header.e_ident[EI_CLASS] != (sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32))
-        return {{}, QStringLiteral("it is not a module")};
-    if (header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phnum == 0
-        || !inside(header.e_phoff, quint64(header.e_phnum) * sizeof(ElfW(Phdr)), fileSize))
-        return {{}, QStringLiteral("its program headers lie outside the file, which is cut short or damaged")};
-    std::vector<ElfW(Phdr)> segments(header.e_phnum);
-    std::memcpy(segments.data(), file.data() + header.e_phoff, segments.size() * sizeof(ElfW(Phdr)));
+    QString why;
+    const std::vector<ElfW(Phdr)> segments = programHeaders(file, &header, &why);
+    if (segments.empty())
+        return {{}, why};
 
     // Left out: the section-header fields of the ELF header, and the build-id's value.
     std::vector<std::pair<quint64, quint64>> blank = {
@@ -119,6 +137,68 @@ LoadedDigest loadedDigest(QByteArrayView file)
     if (!loads)
         return {{}, QStringLiteral("it maps nothing")};
     return {hash.result(), {}};
+}
+
+QByteArray codeDigest(QByteArrayView file)
+{
+    ElfW(Ehdr) header;
+    QString why;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    bool code = false;
+    for (const ElfW(Phdr) &segment : programHeaders(file, &header, &why)) {
+        if (segment.p_type != PT_LOAD)
+            continue;
+        const bool executable = (segment.p_flags & PF_X) != 0;
+        const bool tables = segment.p_offset == 0 && !executable;   // the headers and the dynamic tables
+        if (tables || (segment.p_flags & PF_W) != 0)
+            continue;
+        if (!inside(segment.p_offset, segment.p_filesz, quint64(file.size())))
+            return {};
+        hash.addData(file.sliced(qsizetype(segment.p_offset), qsizetype(segment.p_filesz)));
+        code = code || executable;
+    }
+    return code ? hash.result() : QByteArray();
+}
+
+QByteArray clearedOfUncheckedBytes(QByteArrayView file, qint64 pageSize)
+{
+    QByteArray cleared = file.toByteArray();
+    ElfW(Ehdr) header;
+    QString why;
+    const std::vector<ElfW(Phdr)> segments = programHeaders(file, &header, &why);
+    const quint64 fileSize = quint64(file.size());
+    if (segments.empty() || pageSize <= 0)
+        return cleared;
+    for (const ElfW(Phdr) &segment : segments)
+        if (segment.p_type == PT_LOAD && !inside(segment.p_offset, segment.p_filesz, fileSize))
+            return cleared;
+    const quint64 page = quint64(pageSize);
+    // What the digest covers: the headers and every loadable segment's bytes.
+    std::vector<std::pair<quint64, quint64>> covered = {
+        {0, sizeof header}, {header.e_phoff, header.e_phoff + segments.size() * sizeof(ElfW(Phdr))}};
+    for (const ElfW(Phdr) &segment : segments)
+        if (segment.p_type == PT_LOAD)
+            covered.emplace_back(segment.p_offset, segment.p_offset + segment.p_filesz);
+    std::sort(covered.begin(), covered.end());
+    for (const ElfW(Phdr) &segment : segments) {
+        if (segment.p_type != PT_LOAD)
+            continue;
+        const quint64 mappedEnd = std::min(fileSize, (segment.p_offset + segment.p_filesz + page - 1) / page * page);
+        quint64 at = segment.p_offset / page * page;
+        for (const auto &[from, to] : covered) {
+            if (at >= mappedEnd)
+                break;
+            if (to <= at)
+                continue;
+            const quint64 clearTo = std::min(from, mappedEnd);
+            if (clearTo > at)
+                std::memset(cleared.data() + at, 0, size_t(clearTo - at));
+            at = std::max(at, to);
+        }
+        if (at < mappedEnd)
+            std::memset(cleared.data() + at, 0, size_t(mappedEnd - at));
+    }
+    return cleared;
 }
 
 } // namespace lg::image

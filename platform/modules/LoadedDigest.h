@@ -30,4 +30,19 @@ struct LoadedDigest
 
 LoadedDigest loadedDigest(QByteArrayView file);
 
+// The SHA-256 of the file's bytes of its code and constant data: its
+// loadable segments that are neither writable nor the first, which holds the
+// headers and the dynamic tables, in order. A rewrite of the module's links
+// (patchelf's --set-rpath, --add-needed) moves its dynamic section and string
+// table and adds a segment, and leaves these as the build made them. Empty
+// when the file has no executable segment inside it.
+QByteArray codeDigest(QByteArrayView file);
+
+// The file as it is loaded: every byte of the pages the loader maps (each
+// loadable segment from the start of its first page to the end of its last)
+// that the loaded digest does not cover, past a segment's end or in a gap
+// before one, set to zero, so that nothing unchecked is ever mapped.
+// pageSize: the system's. A file that gives no digest is returned as it is.
+QByteArray clearedOfUncheckedBytes(QByteArrayView file, qint64 pageSize);
+
 } // namespace lg::image

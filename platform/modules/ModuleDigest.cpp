@@ -5,7 +5,7 @@
 
 namespace lg::image::built {
 // Written once the modules are linked (platform/modules/identity/ModuleDigestTool.cpp).
-extern const char *const moduleDigests[][2];
+extern const char *const moduleDigests[][3];
 extern const int moduleDigestCount;
 extern const long long largestModuleSize;
 } // namespace lg::image::built
@@ -18,6 +18,15 @@ std::vector<QByteArray> builtDigests(const char *file)
     for (int i = 0; i < built::moduleDigestCount; ++i)
         if (std::strcmp(built::moduleDigests[i][0], file) == 0)
             digests.push_back(QByteArray::fromHex(built::moduleDigests[i][1]));
+    return digests;
+}
+
+std::vector<QByteArray> builtCodeDigests(const char *file)
+{
+    std::vector<QByteArray> digests;
+    for (int i = 0; i < built::moduleDigestCount; ++i)
+        if (std::strcmp(built::moduleDigests[i][0], file) == 0)
+            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][2]));
     return digests;
 }
 

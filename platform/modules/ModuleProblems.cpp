@@ -11,7 +11,7 @@ ModuleProblem problemFor(Module module, Refusal refusal, bool updatedSinceStart)
     QString reason;
     QString advice = reinstall;
     const bool aLink = refusal == Refusal::Elsewhere || refusal == Refusal::LinkLoop || refusal == Refusal::TooManyLinks;
-    if (refusal != Refusal::Untrusted && !aLink && updatedSinceStart) {
+    if (refusal != Refusal::Untrusted && refusal != Refusal::NowhereToRun && !aLink && updatedSinceStart) {
         reason = QStringLiteral("Lumen Gallery was updated while it was running, and the %1 module of the running "
                                 "version can no longer be used.").arg(name);
         advice = QStringLiteral("Restart Lumen Gallery to show them.");
@@ -29,6 +29,17 @@ ModuleProblem problemFor(Module module, Refusal refusal, bool updatedSinceStart)
         reason = QStringLiteral("The %1 module leads through more links than are followed, so it is not used.").arg(name);
     } else if (refusal == Refusal::Damaged) {
         reason = QStringLiteral("The %1 module of this version is damaged.").arg(name);
+    } else if (refusal == Refusal::ChangedAfterBuild) {
+        // A packager's or an administrator's rewrite: a reinstall would bring it back.
+        reason = QStringLiteral("The %1 module was changed after it was built, so it is not used.").arg(name);
+        advice.clear();
+    } else if (refusal == Refusal::ChangedWhileRead) {
+        reason = QStringLiteral("The %1 module changed while it was being read, so it is not used.").arg(name);
+        advice = QStringLiteral("Restarting Lumen Gallery may help.");
+    } else if (refusal == Refusal::NowhereToRun) {
+        reason = QStringLiteral("The %1 module cannot be run: this system runs code neither from memory nor from the "
+                                "folders where Lumen Gallery may keep a copy of it.").arg(name);
+        advice.clear();
     } else if (refusal == Refusal::OtherBuild) {
         reason = QStringLiteral("The %1 module found belongs to another version of Lumen Gallery.").arg(name);
     } else {

@@ -27,6 +27,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include <cerrno>
@@ -95,8 +96,10 @@ struct Loader
     bool checkedAll = false;       // a refusal has had every other module checked
     std::function<void(const QList<ModuleProblem> &)> handler;
     std::function<void(Module)> loadHook;
+    std::function<void(Module)> readHook;
     std::function<void(Module)> checkedHook;
-    std::vector<std::pair<QString, QByteArray>> acceptedForTesting;   // file name, loaded digest
+    // A test's stand-ins: file name, loaded digest, code digest.
+    std::vector<std::tuple<QString, QByteArray, QByteArray>> acceptedForTesting;
     qint64 largestAccepted = 0;                                       // the largest of those files
 };
 
@@ -194,14 +197,14 @@ bool updatedSinceStart(const Loader &l)
             || st.st_dev != l.executableDevice);
 }
 
-// The digests a module file of this name may have: the build's own, and a
-// test's stand-ins.
-std::vector<QByteArray> acceptedDigests(const Loader &l, const char *file)
+// The digests a module file of this name may have (code: of its code
+// alone): the build's own, and a test's stand-ins.
+std::vector<QByteArray> acceptedDigests(const Loader &l, const char *file, bool code)
 {
-    std::vector<QByteArray> digests = builtDigests(file);
-    for (const auto &[name, digest] : l.acceptedForTesting)
+    std::vector<QByteArray> digests = code ? builtCodeDigests(file) : builtDigests(file);
+    for (const auto &[name, digest, codeDigest] : l.acceptedForTesting)
         if (name == QLatin1String(file))
-            digests.push_back(digest);
+            digests.push_back(code ? codeDigest : digest);
     return digests;
 }
 
@@ -228,12 +231,16 @@ Outcome check(Module module, Found *into)
     const ModuleFacts &facts = factsOf(module);
     QStringList folders;
     std::vector<QByteArray> digests;
+    std::vector<QByteArray> codeDigests;
+    std::function<void(Module)> readHook;
     qint64 largestAccepted = 0;
     {
         std::lock_guard lock(l.state);
         *into = l.found[size_t(module)];
         folders = l.folders;
-        digests = acceptedDigests(l, facts.file);
+        digests = acceptedDigests(l, facts.file, false);
+        codeDigests = acceptedDigests(l, facts.file, true);
+        readHook = l.readHook;
         largestAccepted = l.largestAccepted;
     }
     const Found &found = *into;
@@ -255,10 +262,15 @@ Outcome check(Module module, Found *into)
                 QStringLiteral("%1 is damaged: it is %2 bytes long, larger than any module this build makes (%3 bytes)")
                     .arg(found.path).arg(qint64(before.st_size)).arg(largest)};
     // Every check is made on these bytes, and these are what is loaded.
+    if (readHook)
+        readHook(module);
     QByteArray bytes;
     struct stat after = {};
-    if (!readWhole(found.fd, before.st_size, &bytes) || fstat(found.fd, &after) != 0 || !sameFile(before, after))
-        return {nullptr, Refusal::Damaged, QStringLiteral("%1 changed while it was being read").arg(found.path)};
+    const bool read = readWhole(found.fd, before.st_size, &bytes);
+    if (fstat(found.fd, &after) != 0 || !sameFile(before, after))
+        return {nullptr, Refusal::ChangedWhileRead, QStringLiteral("%1 changed while it was being read").arg(found.path)};
+    if (!read)
+        return {nullptr, Refusal::Damaged, QStringLiteral("%1 cannot be read").arg(found.path)};
     BuildNote note;
     if (const QString damaged = elfDamage(bytes, &note); !damaged.isEmpty())
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, damaged)};
@@ -277,10 +289,20 @@ Outcome check(Module module, Found *into)
     const LoadedDigest digest = loadedDigest(bytes);
     if (digest.sha256.isEmpty())
         return {nullptr, Refusal::Damaged, QStringLiteral("%1 is damaged: %2").arg(found.path, digest.error)};
-    if (std::find(digests.begin(), digests.end(), digest.sha256) == digests.end())
+    if (std::find(digests.begin(), digests.end(), digest.sha256) == digests.end()) {
+        // Its code and constant data as the build made them, and a dynamic
+        // section as a linker writes one: a tool rewrote what it needs or
+        // where it looks (patchelf).
+        const QByteArray code = codeDigest(bytes);
+        if (!code.isEmpty() && std::find(codeDigests.begin(), codeDigests.end(), code) != codeDigests.end()
+            && dynamicSectionWhole(bytes))
+            return {nullptr, Refusal::ChangedAfterBuild,
+                    QStringLiteral("%1 was changed after it was built: its code is this build's, its links are "
+                                   "not (its digest is %2)").arg(found.path, QString::fromLatin1(digest.sha256.toHex()))};
         return {nullptr, Refusal::Damaged,
                 QStringLiteral("%1 is damaged: what it loads is not what this build made (its digest is %2)")
                     .arg(found.path, QString::fromLatin1(digest.sha256.toHex()))};
+    }
     return {nullptr, Refusal::None, {}, bytes, digest.sha256};
 }
 
@@ -301,11 +323,10 @@ Outcome open(Module module)
         checkedHook(module);
     const ModuleFacts &facts = factsOf(module);
     // The bytes just checked, never the file: nothing written to it since runs.
-    QString error;
-    void *library = loadCheckedModule(checked.bytes, checked.digest, facts.file, &error);
-    if (!library)
-        return {nullptr, Refusal::Unloadable, QStringLiteral("%1: %2").arg(found.path, error)};
-    const auto entry = reinterpret_cast<EntryPoint>(::dlsym(library, facts.entryPoint));
+    const CheckedLoad load = loadCheckedModule(checked.bytes, checked.digest, facts.file);
+    if (!load.library)
+        return {nullptr, load.refusal, QStringLiteral("%1: %2").arg(found.path, load.error)};
+    const auto entry = reinterpret_cast<EntryPoint>(::dlsym(load.library, facts.entryPoint));
     const void *opened = entry ? entry(moduleInterfaceVersion) : nullptr;
     if (!opened)
         return {nullptr, Refusal::OtherBuild, QStringLiteral("%1 answers another interface version").arg(found.path)};
@@ -543,6 +564,13 @@ void setModuleLoadHookForTesting(std::function<void(Module)> hook)
     l.loadHook = std::move(hook);
 }
 
+void setModuleReadHookForTesting(std::function<void(Module)> hook)
+{
+    Loader &l = loader();
+    std::lock_guard lock(l.state);
+    l.readHook = std::move(hook);
+}
+
 void setModuleCheckedHookForTesting(std::function<void(Module)> hook)
 {
     Loader &l = loader();
@@ -555,7 +583,7 @@ void acceptModuleForTesting(const QString &fileName, const QByteArray &module)
     const LoadedDigest digest = loadedDigest(module);
     Loader &l = loader();
     std::lock_guard lock(l.state);
-    l.acceptedForTesting.emplace_back(fileName, digest.sha256);
+    l.acceptedForTesting.emplace_back(fileName, digest.sha256, codeDigest(module));
     l.largestAccepted = std::max(l.largestAccepted, qint64(module.size()));
 }
 

@@ -114,6 +114,9 @@ void setModuleFoldersForTesting(const QStringList &folders);
 // Tests: called inside every load, with that module's lock held, before its
 // file is read; empty clears it.
 void setModuleLoadHookForTesting(std::function<void(Module)> hook);
+// Tests: called inside a load once the module file's size and times were
+// taken, right before its bytes are read; empty clears it.
+void setModuleReadHookForTesting(std::function<void(Module)> hook);
 // Tests: called inside a load once the module's bytes were checked and found
 // this build's, right before they are loaded; empty clears it.
 void setModuleCheckedHookForTesting(std::function<void(Module)> hook);

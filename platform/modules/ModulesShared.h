@@ -22,8 +22,15 @@ struct ModuleFacts
 
 const ModuleFacts &factsOf(Module module);
 
-// Why a module is not used, for the words in the window.
-enum class Refusal { None, Missing, Untrusted, Elsewhere, LinkLoop, TooManyLinks, Damaged, OtherBuild, Unloadable };
+// Why a module is not used, for the words in the window. ChangedAfterBuild:
+// its code is the build's while what else it loads is not (its links were
+// rewritten); ChangedWhileRead: the file changed while it was read;
+// NowhereToRun: the system runs code neither from memory files nor from any
+// folder a copy may be kept in.
+enum class Refusal {
+    None, Missing, Untrusted, Elsewhere, LinkLoop, TooManyLinks, Damaged, ChangedAfterBuild, ChangedWhileRead,
+    OtherBuild, Unloadable, NowhereToRun
+};
 
 // The bytes of the file open as fd, which is size bytes long; false when it
 // cannot be read whole or is not that long.

@@ -1,7 +1,8 @@
 // Run by the build once the codec modules are linked (platform/codecs/
 // CMakeLists.txt): writes a C++ source that names, by file name, the digest of
-// what the loader maps of each module file (platform/modules/LoadedDigest.h),
-// and the size of the largest module file the build made.
+// what the loader maps of each module file and of its code alone
+// (platform/modules/LoadedDigest.h), and the size of the largest module file
+// the build made.
 //
 // usage: lg_moduledigest_tool OUTPUT MODULE_FILE...
 // The output is written only when it changes, so that a module linked again
@@ -54,16 +55,18 @@ int main(int argc, char **argv)
             return 1;
         }
         largest = std::max<qint64>(largest, bytes.size());
-        entries += "    {\"" + path.mid(path.lastIndexOf('/') + 1) + "\", \"" + digest.sha256.toHex() + "\"},\n";
+        entries += "    {\"" + path.mid(path.lastIndexOf('/') + 1) + "\", \"" + digest.sha256.toHex() + "\", \""
+            + lg::image::codeDigest(bytes).toHex() + "\"},\n";
     }
     const QByteArray text = "// Written by platform/modules/identity/ModuleDigestTool.cpp once the codec\n"
-                            "// modules were linked: the digest of what the loader maps of each module\n"
-                            "// file this build made, by file name, and the size of the largest.\n"
+                            "// modules were linked: the digests of what the loader maps of each module\n"
+                            "// file this build made and of its code, by file name, and the size of\n"
+                            "// the largest.\n"
                             "namespace lg::image::built {\n\n"
-                            "extern const char *const moduleDigests[][2];\n"
+                            "extern const char *const moduleDigests[][3];\n"
                             "extern const int moduleDigestCount;\n"
                             "extern const long long largestModuleSize;\n\n"
-                            "const char *const moduleDigests[][2] = {\n"
+                            "const char *const moduleDigests[][3] = {\n"
         + entries + "};\nconst int moduleDigestCount = " + QByteArray::number(argc - 2) + ";\n"
         + "const long long largestModuleSize = " + QByteArray::number(largest) + ";\n\n"
         + "} // namespace lg::image::built\n";

@@ -5,7 +5,9 @@
 // one naming another build (LG_MODULE_NOTE_BUILD_ID), as one whose probe calls
 // a function no library defines (LG_STUB_MISSING_SYMBOL), and as a foreign
 // file that carries this build's note but was never made by the build
-// (LG_STUB_FOREIGN: it answers 1234 x 5).
+// (LG_STUB_FOREIGN: it answers 1234 x 5). With LG_STUB_ABORT set, its probe
+// ends the process inside the module (lumengallery_stub_stops_here), for the
+// tests of what a crash report shows.
 #include "platform/image/ModuleInterfaces.h"
 
 #include <cstdio>
@@ -23,6 +25,14 @@ constexpr QSize answer(1234, 5);
 constexpr QSize answer(4321, 1);
 #endif
 
+// Not inlined, so that a backtrace shows it as a frame of its own.
+__attribute__((noinline)) int lumengallery_stub_stops_here()
+{
+    if (std::getenv("LG_STUB_ABORT"))
+        std::abort();
+    return 0;
+}
+
 __attribute__((constructor)) void markLoaded()
 {
     if (const char *marker = std::getenv("LG_STUB_MARKER"))
@@ -36,7 +46,7 @@ public:
     lg::image::HeifInfo probe(const lg::image::ByteSource &) const override
     {
         lg::image::HeifInfo info;
-        info.ok = true;
+        info.ok = lumengallery_stub_stops_here() == 0;
         info.size = answer;
 #ifdef LG_STUB_MISSING_SYMBOL
         info.depth = lumengallery_function_nobody_defines();

@@ -13,6 +13,11 @@
 //                memory files; "nomemexec set"
 //   swap FROM<TAB>TO   once a module is checked, right before it is loaded, the
 //                bytes of FROM are written over the file TO in place; "swap set"
+//   rewrite FROM<TAB>TO   while a module is read (once its size and times were
+//                taken), the bytes of FROM are written over the file TO in
+//                place; "rewrite set"
+//   finds TEXT   "finds yes" when TEXT is anywhere in the pages the HEIC
+//                module's segments are mapped in, else "finds no"
 // A module problem meant for the window is printed as "problem TITLE | TEXT",
 // a warning in the log as "log TEXT".
 #include "platform/image/ByteSource.h"
@@ -29,6 +34,8 @@
 #include <string>
 
 #include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +43,49 @@ void print(const QString &line)
 {
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+}
+
+// Writes the bytes of the file from over the file to, in place.
+void writeOver(const QString &from, const QString &to)
+{
+    QFile source(from), target(to);
+    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        target.write(source.readAll());
+}
+
+// Whether text lies in the pages the segments of the library that holds
+// address are mapped in, from the start of each one's first page to the end
+// of its last.
+bool mappedPagesHold(const void *address, const QByteArray &text)
+{
+    Dl_info info = {};
+    if (!::dladdr(address, &info) || !info.dli_fbase)
+        return false;
+    struct Search
+    {
+        const void *base;
+        QByteArray text;
+        bool found = false;
+    } search {info.dli_fbase, text};
+    ::dl_iterate_phdr(
+        [](struct dl_phdr_info *object, size_t, void *data) {
+            auto *s = static_cast<Search *>(data);
+            if (reinterpret_cast<const void *>(object->dlpi_addr) != s->base)
+                return 0;
+            const quintptr page = quintptr(::sysconf(_SC_PAGESIZE));
+            for (int i = 0; i < object->dlpi_phnum; ++i) {
+                const ElfW(Phdr) &segment = object->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD)
+                    continue;
+                const quintptr start = (object->dlpi_addr + segment.p_vaddr) / page * page;
+                const quintptr end = (object->dlpi_addr + segment.p_vaddr + segment.p_filesz + page - 1) / page * page;
+                const QByteArrayView pages(reinterpret_cast<const char *>(start), qsizetype(end - start));
+                s->found = s->found || pages.indexOf(s->text) >= 0;
+            }
+            return 1;
+        },
+        &search);
+    return search.found;
 }
 
 QString errors()
@@ -95,13 +145,21 @@ int main(int argc, char **argv)
         } else if (command.startsWith(QLatin1String("swap "))) {
             const QStringList paths = command.mid(5).split(QLatin1Char('\t'));
             if (paths.size() == 2) {
-                lg::image::setModuleCheckedHookForTesting([from = paths[0], to = paths[1]](lg::image::Module) {
-                    QFile source(from), target(to);
-                    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                        target.write(source.readAll());
-                });
+                lg::image::setModuleCheckedHookForTesting(
+                    [from = paths[0], to = paths[1]](lg::image::Module) { writeOver(from, to); });
                 print(QStringLiteral("swap set"));
             }
+        } else if (command.startsWith(QLatin1String("rewrite "))) {
+            const QStringList paths = command.mid(8).split(QLatin1Char('\t'));
+            if (paths.size() == 2) {
+                lg::image::setModuleReadHookForTesting(
+                    [from = paths[0], to = paths[1]](lg::image::Module) { writeOver(from, to); });
+                print(QStringLiteral("rewrite set"));
+            }
+        } else if (command.startsWith(QLatin1String("finds "))) {
+            const void *module = lg::image::heifModule();
+            print(module && mappedPagesHold(module, command.mid(6).toUtf8()) ? QStringLiteral("finds yes")
+                                                                             : QStringLiteral("finds no"));
         } else if (command == QLatin1String("object")) {
             Dl_info info = {};
             if (const void *module = lg::image::heifModule(); module && ::dladdr(module, &info) && info.dli_fname)

@@ -18,7 +18,7 @@
 using namespace browsertest;
 using lg::image::Module;
 
-class ModulePreloadTest : public QObject
+class FolderModulePreloadTest : public QObject
 {
     Q_OBJECT
 
@@ -98,5 +98,5 @@ private Q_SLOTS:
     }
 };
 
-LG_TEST(ModulePreloadTest)
-#include "test_modulepreload.moc"
+LG_TEST(FolderModulePreloadTest)
+#include "test_foldermodulepreload.moc"

@@ -31,7 +31,7 @@ std::optional<Module> moduleOf(Decoder decoder)
 
 } // namespace
 
-class ModulePreloadTest : public QObject
+class ModulesForFilesTest : public QObject
 {
     Q_OBJECT
 
@@ -57,5 +57,5 @@ private Q_SLOTS:
     }
 };
 
-LG_TEST(ModulePreloadTest)
-#include "test_modulepreload.moc"
+LG_TEST(ModulesForFilesTest)
+#include "test_modulesforfiles.moc"

@@ -235,68 +235,25 @@ std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &resu
     return arrived;
 }
 
-// The folders moved by a drag in the tree: one result per folder, and the
-// records of those that arrived.
-struct FolderMoveOutcome
+// The files of a drop as chosen: those of this program's drag as they were
+// when it started (marked), any other as it is now (any thread).
+QList<ChosenItem> chosenForDrop(const QList<QUrl> &usable, const std::optional<QList<ChosenItem>> &marked)
 {
-    QList<lg::FileOpResult> results;
-    std::vector<FolderRecord> arrived;
-};
-
-// Dragged folders, one result per folder in order: the question was asked
-// before, so a name taken meanwhile is refused, and so is a Replace of a
-// target that is no longer what it was when the question was put (asked:
-// the targets' identities then). One run of the batch for all of them, so
-// that no dragged folder replaces another of the same name.
-FolderMoveOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
-                                 lg::ConflictPolicy onClash, const ChosenIdentities &asked)
-{
-    QStringList running;
-    QSet<QString> changed;
-    for (const QString &source : sources) {
-        const QString target = targetIn(batch->targetFolder(), source);
-        if (onClash == lg::ConflictPolicy::Replace && asked.contains(target)) {
-            const ChosenFileState state = chosenFileState(target, asked.value(target));
-            if (state == ChosenFileState::Replaced || state == ChosenFileState::Changed) {
-                changed.insert(source);
-                continue;
-            }
-        }
-        running.append(source);
+    QHash<QString, ChosenItem> atDragStart;
+    if (marked)
+        for (const ChosenItem &item : *marked)
+            atDragStart.insert(lg::LexicalPaths::clean(item.path), item);
+    QList<ChosenItem> chosen;
+    chosen.reserve(usable.size());
+    for (const QUrl &url : usable) {
+        const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(url));
+        const auto found = atDragStart.constFind(path);
+        if (found != atDragStart.cend())
+            chosen.append({path, found->identity, found->held});
+        else
+            chosen.append({path, lg::fileIdentity(path), std::nullopt});
     }
-    const lg::FileBatch::Outcome done = batch->run(running, onClash);
-    // Every source has either a result or a place among the clashes, each list
-    // in the sources' order.
-    FolderMoveOutcome outcome;
-    qsizetype nextResult = 0;
-    qsizetype nextClash = 0;
-    for (const QString &source : sources) {
-        if (changed.contains(source)) {
-            lg::FileOpResult taken;
-            taken.error = lg::FileOpError::TargetExists;
-            taken.source = source;
-            taken.target = targetIn(batch->targetFolder(), source);
-            taken.message = QStringLiteral("An item with the same name already exists.");
-            outcome.results.append(taken);
-            continue;
-        }
-        const bool hasResult = nextResult < done.results.size() && done.results.at(nextResult).source == source;
-        const bool clashed = !hasResult && nextClash < done.clashes.size() && done.clashes.at(nextClash) == source;
-        if (!clashed) {
-            if (nextResult < done.results.size())
-                outcome.results.append(done.results.at(nextResult++));
-            continue;
-        }
-        ++nextClash;
-        lg::FileOpResult taken;
-        taken.error = lg::FileOpError::TargetExists;
-        taken.source = source;
-        taken.target = batch->targetFolder() + QLatin1Char('/') + QFileInfo(source).fileName();
-        taken.message = QStringLiteral("An item with the same name already exists.");
-        outcome.results.append(taken);
-    }
-    outcome.arrived = scanArrivedFolders(outcome.results);
-    return outcome;
+    return chosen;
 }
 
 } // namespace
@@ -369,6 +326,12 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
     if (nodes.isEmpty())
         return nullptr;
     dragNodesArray = nodes;
+    // The dragged folders as they are when the drag starts: a folder put in
+    // the place of one of them meanwhile is never moved.
+    QStringList folders;
+    for (const BaseNode::Ptr &node : std::as_const(nodes))
+        folders.append(localPath(node->url()));
+    m_draggedFolders = chooseItems(folders, false).items;
     auto *data = new QMimeData;
     data->setData(SidebarTreeModel::myNodesPBoardType, QByteArray());
     return data;
@@ -459,10 +422,12 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         }
         // A drop may hold thousands of files: they are read and checked on a
         // pool thread, and the question follows; a refused drop does nothing.
+        // The files of this program's drag are taken as they were when the
+        // drag started; others as they are when they land.
         const quint64 ticket = ++m_dropTicket;
         const QUrl destinationURL = lg::FileNames::urlOf(destination);
-        const auto done = [this, ticket, destinationURL](const std::optional<QList<QUrl>> &result) {
-            const std::optional<QList<QUrl>> usable = result;
+        const auto done = [this, ticket, destinationURL](const std::optional<QList<ChosenItem>> &result) {
+            const std::optional<QList<ChosenItem>> usable = result;
             if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
                 return;
             // Where the folder's node is now.
@@ -470,10 +435,17 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
             if (!path)
                 return;
             path->append(-1);
-            dropItemsOnFolder(*usable, *path);
+            dropChosenOnFolder(*usable, *path);
         };
         lg::runThenCallback(
-            this, [lines = fileURLLines(data), destination] { return filesForFolderDrop(lines, destination); }, done);
+            this,
+            [lines = fileURLLines(data), destination, marked = draggedItems(data)] {
+                std::optional<QList<ChosenItem>> chosen;
+                if (const std::optional<QList<QUrl>> usable = filesForFolderDrop(lines, destination))
+                    chosen = chosenForDrop(*usable, marked);
+                return chosen;
+            },
+            done);
         return true;
     }
     case DropKind::None:
@@ -516,181 +488,50 @@ void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
 
 void sideMenuvc::alertMoveInternalFolders()
 {
-    showSheetOverlay();
+    const QString destination =
+        internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
+    if (destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty())
+        return;
+    // Every dragged folder must be able to go, or none goes.
+    for (const ChosenItem &folder : std::as_const(m_draggedFolders))
+        if (folder.path.isEmpty() || sameOrInside(destination, folder.path))
+            return;
     alertforInternalMoveFolders = lg::AlertSpec();
     alertforInternalMoveFolders.style = lg::AlertSpec::Style::Informational;
     alertforInternalMoveFolders.title = QStringLiteral(
         "Moving a folder into another folder will physically move the folder and all its contents to the "
         "destination folder. Are you sure you want to move the selected folder?");
     alertforInternalMoveFolders.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertforInternalMoveFolders, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOk_alertMoveInternalFolder();
-        else
-            self->btnCancel_alertMoveInternalFolder();
-    });
-}
-
-void sideMenuvc::btnOk_alertMoveInternalFolder()
-{
-    showWorkOverlay();
-    const QString destination = internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
-    bool nameTaken = false;
-    QStringList taken;
-    bool refused = destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty();
-    if (!refused) {
-        for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
-            const QString source = localPath(node->url());
-            if (source.isEmpty() || sameOrInside(destination, source)) {
-                refused = true;
-                break;
-            }
-            const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
-            if (lg::existsOrLink(target)) {
-                nameTaken = true;
-                taken.append(target);
-            }
-        }
-    }
-    if (refused) {
-        hideOverlay();
-        return;
-    }
-    // What the question is asked about: a Replace covers these as they are now.
-    m_folderTargetsAsked = identitiesOf(taken);
-    if (nameTaken)
-        alertfolderExist();
-    else
-        startFolderMove(lg::ConflictPolicy::Refuse);
-}
-
-void sideMenuvc::btnCancel_alertMoveInternalFolder()
-{
-    hideOverlay();
-}
-
-void sideMenuvc::alertfolderExist()
-{
-    showSheetOverlay();
     alertsameFolder = lg::AlertSpec();
     alertsameFolder.style = lg::AlertSpec::Style::Informational;
     alertsameFolder.title = QStringLiteral("A folder with the same name already exists in the destination folder. "
                                            "Do you want to overwrite the destination folder?");
     alertsameFolder.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertsameFolder, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOverwrite_folderExistalert();
-        else if (button == 1)
-            self->btnRename_folderExistalert();
-        else
-            self->btnCancel_folderExistalert();
-    });
-}
 
-void sideMenuvc::btnOverwrite_folderExistalert()
-{
-    startFolderMove(lg::ConflictPolicy::Replace);
-}
-
-void sideMenuvc::btnRename_folderExistalert()
-{
-    startFolderMove(lg::ConflictPolicy::KeepBoth);
-}
-
-void sideMenuvc::btnCancel_folderExistalert()
-{
-    hideOverlay();
-}
-
-void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
-{
-    if (!dragNodesArray || !internalDroppedIndexpath) {
-        hideOverlay();
-        return;
-    }
-    const QUrl destination = parentFolderURL(*internalDroppedIndexpath).value_or(QUrl());
-    const QList<BaseNode::Ptr> dragged = *dragNodesArray;
-    QStringList sources;
-    for (const BaseNode::Ptr &node : dragged)
-        sources.append(localPath(node->url()));
-    auto batch = std::make_shared<lg::FileBatch>(lg::FileOpKind::Move, localPath(destination));
-
-    showWorkOverlay();
-    isFileOperationRunning = true;
-    isSidebarTreeUpdating = true;
-    if (mainvc *h = hub())
-        h->stopMonitorWithSender(this);
-    const quint64 ticket = ++m_fileWorkTicket;
-    const auto done = [this, ticket, dragged, destination](const FolderMoveOutcome &result) {
-        if (ticket != m_fileWorkTicket)
-            return;
-        const FolderMoveOutcome outcome = result;
-        finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
-    };
-    lg::runThenCallback(
-        this,
-        [batch, sources, onConflict, asked = std::exchange(m_folderTargetsAsked, {})] {
-            return runFolderMoves(batch, sources, onConflict, asked);
-        },
-        done);
-}
-
-void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
-                                  const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
-{
-    // The thumbnails on disk of their files follow the moved folders.
-    const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, results);
-    // The moved folders leave their old places (a folder not wholly moved
-    // stays where the disk still has it).
-    for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
-        if (!results.at(i).arrived())
-            continue;
-        const BaseNode *node = draggedNodes.at(i).get();
-        if (!treeController->model()->indexForNode(node).isValid())
-            continue;
-        if (lg::existsOrLink(results.at(i).source))
-            rescanFolderNode(draggedNodes.at(i));
-        else
-            treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node));
-    }
-    // And arrive, as the disk has them now, as the last children of the destination.
-    std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
-    if (destinationPath && !moved.empty()) {
-        makeNodeExpandable(*destinationPath);
-        for (const FolderRecord &record : moved) {
-            if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
-                treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-            destinationPath = indexPathOfFolderNode(destination);
-            if (!destinationPath)
-                break;
-            treeController->setSelectionIndexPath(*destinationPath);
-            insertFolderRecord(record);
-        }
-        if (destinationPath) {
-            treeController->setSelectionIndexPath(*destinationPath);
-            myOutlineView->expand(treeController->model()->indexForPath(*destinationPath));
-        }
-    }
-    isSidebarTreeUpdating = false;
-    isFileOperationRunning = false;
-    hideOverlay();
-    loadSelection();
-    QPointer<sideMenuvc> self(this);
-    reportFailures(told, lg::FileOpKind::Move, [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    });
+    // The flow of every file command: the question, the same-name question
+    // (asked again for a name taken meanwhile, or a target that changed), the
+    // check of each folder right before it goes, the one alert after.
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Move;
+    request.chosen.items = m_draggedFolders;
+    request.targetFolder = destination;
+    request.confirmation = alertforInternalMoveFolders;
+    request.clashQuestion = alertsameFolder;
+    request.chosenWhen = ChosenWhen::Chosen;
+    runTransferCommand(std::move(request), lg::FileNames::urlOf(destination), true);
 }
 
 // ---------------------------------------------------------------- files pasted or dropped into a folder
 
 void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+{
+    QStringList paths;
+    for (const QUrl &url : items)
+        paths.append(localPath(url));
+    dropChosenOnFolder(chooseItems(paths, false).items, path);
+}
+
+void sideMenuvc::dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path)
 {
     indexpathForFolderDrop = path;
     const std::optional<QUrl> destination = folderURLAtDropPath(path);
@@ -704,54 +545,28 @@ void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &pa
 
 void sideMenuvc::alertMoveFile()
 {
-    showSheetOverlay();
     alertforMoveFile = lg::AlertSpec();
     alertforMoveFile.style = lg::AlertSpec::Style::Informational;
     alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
     alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertforMoveFile, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOk_alertMove_PasteFile();
-        else
-            self->btnCancel_alertMoveFile();
-    });
-}
-
-void sideMenuvc::btnCancel_alertMoveFile()
-{
-    hideOverlay();
+    runTransfer(m_transferSources, alertforMoveFile);
 }
 
 void sideMenuvc::btnOk_alertMove_PasteFile()
 {
-    if (mainvc *h = hub())
-        h->isonlyalert = false;
-    if (currentScreenMode == ScreenViewer) {
-        viewimagevc *viewer = imageViewer();
-        if (viewer->videoPlayer) {
-            viewer->videoPlayer->pause();
-            viewer->videoPlayer = nullptr;
-        }
-        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-    }
-    if (m_transferSources.isEmpty() || !dropdestiUrl) {
-        hideOverlay();
-        return;
-    }
-    runTransfer(m_transferSources);
+    runTransfer(m_transferSources, std::nullopt);
 }
 
-void sideMenuvc::runTransfer(const QList<QUrl> &sources)
+void sideMenuvc::runTransfer(const QList<ChosenItem> &sources, const std::optional<lg::AlertSpec> &question)
 {
     const QString destination = localPath(dropdestiUrl);
-    QStringList items;
-    for (const QUrl &url : sources) {
-        const QString source = localPath(url);
+    if (sources.isEmpty() || destination.isEmpty())
+        return;
+    FileCommandRequest request;
+    for (const ChosenItem &item : sources) {
+        const QString source = lg::LexicalPaths::clean(item.path);
         // One that has gone since it was dragged or copied is said (the flow's check).
-        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url))
+        if (source.isEmpty() || isHiddenURL(lg::FileNames::urlOf(source)))
             continue;
         // A move onto or into itself changes nothing; a paste there is refused
         // by the copy itself, so that the summary tells the user.
@@ -759,26 +574,61 @@ void sideMenuvc::runTransfer(const QList<QUrl> &sources)
             continue;
         if (!isItemFromPaste && lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
             continue;
-        items.append(source);
+        request.chosen.items.append(item);
     }
     // By their bytes: a name that is not valid UTF-8 is moved or copied as
     // itself, never as its look-alike.
-    FileCommandRequest request;
     request.kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-    request.chosen = chooseItems(items, false);
     request.targetFolder = destination;
     request.clashSubject = QStringLiteral("A file or folder");
-    request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+    request.chosenWhen = isItemFromPaste ? ChosenWhen::CopiedOrCut : ChosenWhen::Chosen;
+    request.confirmation = question;
+    runTransferCommand(std::move(request), *dropdestiUrl, false);
+}
 
+void sideMenuvc::runTransferCommand(FileCommandRequest request, const QUrl &destination, bool folderDrag)
+{
     FileCommandScreen screen = fileCommandScreen(true);
     QPointer<sideMenuvc> self(this);
+    screen.working = [self, working = screen.working] {
+        // The viewer gives way to the files the items go to or come from.
+        if (currentScreenMode == ScreenViewer) {
+            viewimagevc *viewer = imageViewer();
+            if (viewer->videoPlayer) {
+                viewer->videoPlayer->pause();
+                viewer->videoPlayer = nullptr;
+            }
+            lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+        }
+        if (working)
+            working();
+    };
     screen.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
         return scanArrivedFolders(results);
     };
-    screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &extra) {
-        if (self)
-            self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra));
+    const QList<BaseNode::Ptr> dragged = folderDrag && dragNodesArray ? *dragNodesArray : QList<BaseNode::Ptr>();
+    screen.settled = [self, kind = request.kind, destination, folderDrag,
+                      dragged](const QList<lg::FileOpResult> &results, const std::any &extra) {
+        if (!self)
+            return;
+        self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra), destination, folderDrag);
+        // A dragged folder followed to another name leaves its old row too.
+        for (const BaseNode::Ptr &node : dragged) {
+            const QString path = localPath(node->url());
+            if (!path.isEmpty() && !lg::existsOrLink(path)
+                && self->treeController->model()->indexForNode(node.get()).isValid())
+                self->treeController->removeObjectAtArrangedObjectIndexPath(
+                    self->treeController->model()->pathForNode(node.get()));
+        }
     };
+    if (folderDrag) {
+        // A folder drag has ended once its last words are said.
+        screen.passDone = {};
+        screen.ended = [self] {
+            if (self)
+                Q_EMIT self->fileWorkFinished();
+        };
+    }
     runFileCommand(std::move(screen), std::move(request));
 }
 
@@ -788,10 +638,7 @@ FileCommandScreen sideMenuvc::fileCommandScreen(bool stopMonitor)
     screen.owner = this;
     QPointer<sideMenuvc> self(this);
     screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.asking = [] { showSheetOverlay(); };
     screen.working = [self, stopMonitor] {
-        showWorkOverlay();
-        isFileOperationRunning = true;
         if (mainvc *h = hub(); h && self && stopMonitor)
             h->stopMonitorWithSender(self);
     };
@@ -799,19 +646,16 @@ FileCommandScreen sideMenuvc::fileCommandScreen(bool stopMonitor)
         if (self)
             Q_EMIT self->fileWorkFinished();
     };
-    screen.ended = [] {
-        isFileOperationRunning = false;
-        hideOverlay();
-    };
     return screen;
 }
 
 void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
-                                const std::vector<FolderRecord> &arrived)
+                                const std::vector<FolderRecord> &arrived, const QUrl &destination,
+                                bool selectDestination)
 {
-    isFileOperationRunning = false;
     // Folders that arrived join the destination's node with their sub-folders;
-    // a moved folder leaves its old node. The selection stays where it was.
+    // a moved folder leaves its old node. The selection stays where it was,
+    // or goes to the destination (selectDestination).
     const BaseNode::Ptr selected =
         treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
     isSidebarTreeUpdating = true;
@@ -831,21 +675,28 @@ void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResul
     for (const FolderRecord &record : arrived) {
         if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
             treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-        const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(*dropdestiUrl);
+        const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
         if (!destinationPath)
             break;
         makeNodeExpandable(*destinationPath);
         treeController->setSelectionIndexPath(*destinationPath);
         insertFolderRecord(record);
     }
-    if (selected && treeController->model()->indexForNode(selected.get()).isValid())
+    const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
+    if (selectDestination && destinationPath && !arrived.empty()) {
+        treeController->setSelectionIndexPath(*destinationPath);
+        myOutlineView->expand(treeController->model()->indexForPath(*destinationPath));
+    } else if (selected && treeController->model()->indexForNode(selected.get()).isValid()) {
         treeController->setSelectionIndexPath(treeController->model()->pathForNode(selected.get()));
-    else if (!arrived.empty())
+    } else if (!arrived.empty()) {
         treeController->removeSelectionIndexPaths();
+    }
     isSidebarTreeUpdating = false;
 
-    reloadShownBrowseView();
+    if (selectDestination && destinationPath && !arrived.empty())
+        loadSelection();
+    else
+        reloadShownBrowseView();
     if (mainvc *h = hub())
         h->startMonitorWithSender(this);
-    hideOverlay();
 }

@@ -398,7 +398,10 @@ void sideMenuvc::menuPasteItem()
     indexpathForFolderDrop = path;
     if (!node->url() || !node->url()->isLocalFile())
         return;
-    m_transferSources = lg::Clipboard::readFiles().urls;
+    QStringList copied;
+    for (const QUrl &url : lg::Clipboard::readFiles().urls)
+        copied.append(localPath(url));
+    m_transferSources = chooseItems(copied, false).items;
     dropdestiUrl = node->url();
     isItemFromPaste = true;
     btnOk_alertMove_PasteFile();
@@ -663,15 +666,15 @@ void sideMenuvc::alertforDeleteFolder()
     FileCommandRequest request;
     request.kind = lg::FileOpKind::Trash;
     request.chosen = chooseItems({folder}, false);
-    request.goneMessage = QStringLiteral("The item no longer exists.");
+    request.chosenWhen = ChosenWhen::ForTrash;
     request.confirmation = alertDeleteFolder;
 
     // A folder on another device is copied into the Trash: the work runs on a
-    // pool thread behind the overlay with the spinner.
+    // pool thread behind the overlay with the spinner. It goes with what it
+    // holds when the question is put, and only while it holds that.
     FileCommandScreen screen = fileCommandScreen(false);
     QPointer<sideMenuvc> self(this);
     screen.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
-        isFileOperationRunning = false;
         if (self)
             self->finishTrashFolder(node, results);
     };
@@ -692,27 +695,9 @@ void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::Fi
                 treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
         }
     }
-    hideOverlay();
     const int rows = myOutlineView->numberOfRows();
     if (rows == 0)
         resetForEmptySidebar();
     else if (myOutlineView->selectedRow() == -1)
         myOutlineView->selectRow(rows - 1);
-}
-
-void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind,
-                                std::function<void()> then)
-{
-    const std::optional<lg::AlertSpec> spec = commandAlert(told, kind);
-    if (!spec) {
-        if (then)
-            then();
-        return;
-    }
-    showSheetOverlay();
-    lg::Alert::show(window(), *spec, [then = std::move(then)](int) {
-        hideOverlay();
-        if (then)
-            then();
-    });
 }

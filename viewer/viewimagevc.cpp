@@ -1796,9 +1796,9 @@ void viewimagevc::setTransition(int kind, int direction)
 
 void viewimagevc::copyCurrentItemToPasteboard()
 {
-    const std::optional<QUrl> url = shownFileOrSayItIsGone();
-    if (!url)
+    const std::optional<ChosenItem> shown = shownFileAsChosen();
+    if (!shown)
         return;
-    copiedURLs = {*url};
+    copiedURLs = {lg::FileNames::urlOf(shown->path)};
     lg::Clipboard::writeFiles(copiedURLs);
 }

@@ -187,7 +187,7 @@ public:
     void mouseEntered(QWidget *area);
     void mouseExited(QWidget *area);
 
-    // ---- Context menu and folder commands (SidebarMenu.cpp, SidebarFileCommands.cpp) ----
+    // ---- Context menu and folder commands (SidebarMenu.cpp, SidebarMenuCommands.cpp) ----
     // Rebuilds outlineViewMenu for a row of the outline (-1: no row); false
     // when the menu stays empty (busy, or no row).
     bool menuWillOpen(int clickedRow);

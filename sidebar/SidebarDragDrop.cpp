@@ -1,9 +1,7 @@
-// Drag and drop in the sidebar, and files pasted or dropped into a sidebar
-// folder: sidebar folders moved into other folders (with their questions),
-// web links dropped as bookmark leaves, files copied (paste) or moved (drop)
-// into a folder with the same-name sheet. The disk work runs on a pool thread
-// through the file-operations layer and comes back with a ticket; the tree is
-// brought in line with the disk on the main thread afterwards.
+// Drag and drop in the sidebar: what a drag of rows carries, where a drop
+// may land, web links dropped as bookmark leaves, and the files or folders
+// dropped on a folder with their questions, handed to the sidebar's file
+// commands (SidebarFileCommands) as they were when the drag started.
 #include "sidebar/sideMenuvc.h"
 
 #include "platform/files/names/FileNames.h"
@@ -23,6 +21,7 @@
 #include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/desktop/Paths.h"
+#include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "viewer/VideoPlayer.h"
@@ -214,25 +213,6 @@ DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
         return webLinks(data).isEmpty() ? DropKind::None : DropKind::WebLinks;
     }
     return DropKind::None;  // an unknown drag type is refused, never copied
-}
-
-// The records of the folders that arrived, scanned for their sub-folders.
-std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &results)
-{
-    std::vector<FolderRecord> arrived;
-    for (const lg::FileOpResult &result : results) {
-        if (lg::isShuttingDown())
-            break;   // quitting: the sidebar is not shown again
-        if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
-            continue;
-        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::LexicalPaths::clean(result.target)));
-        if (!isPhotosLibraryPath(result.target)) {
-            ScanContext context;
-            sideMenuvc::scanFolderTree(result.target, record, context);
-        }
-        arrived.push_back(std::move(record));
-    }
-    return arrived;
 }
 
 // The files of a drop as chosen: those of this program's drag as they were
@@ -508,17 +488,8 @@ void sideMenuvc::alertMoveInternalFolders()
                                            "Do you want to overwrite the destination folder?");
     alertsameFolder.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
 
-    // The flow of every file command: the question, the same-name question
-    // (asked again for a name taken meanwhile, or a target that changed), the
-    // check of each folder right before it goes, the one alert after.
-    FileCommandRequest request;
-    request.kind = lg::FileOpKind::Move;
-    request.chosen.items = m_draggedFolders;
-    request.targetFolder = destination;
-    request.confirmation = alertforInternalMoveFolders;
-    request.clashQuestion = alertsameFolder;
-    request.chosenWhen = ChosenWhen::Chosen;
-    runTransferCommand(std::move(request), lg::FileNames::urlOf(destination), true);
+    m_fileCommands->moveFolders(m_draggedFolders, *dragNodesArray, destination, alertforInternalMoveFolders,
+                                alertsameFolder);
 }
 
 // ---------------------------------------------------------------- files pasted or dropped into a folder
@@ -549,154 +520,12 @@ void sideMenuvc::alertMoveFile()
     alertforMoveFile.style = lg::AlertSpec::Style::Informational;
     alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
     alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    runTransfer(m_transferSources, alertforMoveFile);
+    if (dropdestiUrl)
+        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, alertforMoveFile);
 }
 
 void sideMenuvc::btnOk_alertMove_PasteFile()
 {
-    runTransfer(m_transferSources, std::nullopt);
-}
-
-void sideMenuvc::runTransfer(const QList<ChosenItem> &sources, const std::optional<lg::AlertSpec> &question)
-{
-    const QString destination = localPath(dropdestiUrl);
-    if (sources.isEmpty() || destination.isEmpty())
-        return;
-    FileCommandRequest request;
-    for (const ChosenItem &item : sources) {
-        const QString source = lg::LexicalPaths::clean(item.path);
-        // One that has gone since it was dragged or copied is said (the flow's check).
-        if (source.isEmpty() || isHiddenURL(lg::FileNames::urlOf(source)))
-            continue;
-        // A move onto or into itself changes nothing; a paste there is refused
-        // by the copy itself, so that the summary tells the user.
-        if (!isItemFromPaste && sameOrInside(destination, source))
-            continue;
-        if (!isItemFromPaste && lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
-            continue;
-        request.chosen.items.append(item);
-    }
-    // By their bytes: a name that is not valid UTF-8 is moved or copied as
-    // itself, never as its look-alike.
-    request.kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-    request.targetFolder = destination;
-    request.clashSubject = QStringLiteral("A file or folder");
-    request.chosenWhen = isItemFromPaste ? ChosenWhen::CopiedOrCut : ChosenWhen::Chosen;
-    request.confirmation = question;
-    runTransferCommand(std::move(request), *dropdestiUrl, false);
-}
-
-void sideMenuvc::runTransferCommand(FileCommandRequest request, const QUrl &destination, bool folderDrag)
-{
-    FileCommandScreen screen = fileCommandScreen(true);
-    QPointer<sideMenuvc> self(this);
-    screen.working = [self, working = screen.working] {
-        // The viewer gives way to the files the items go to or come from.
-        if (currentScreenMode == ScreenViewer) {
-            viewimagevc *viewer = imageViewer();
-            if (viewer->videoPlayer) {
-                viewer->videoPlayer->pause();
-                viewer->videoPlayer = nullptr;
-            }
-            lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-        }
-        if (working)
-            working();
-    };
-    screen.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
-        return scanArrivedFolders(results);
-    };
-    const QList<BaseNode::Ptr> dragged = folderDrag && dragNodesArray ? *dragNodesArray : QList<BaseNode::Ptr>();
-    screen.settled = [self, kind = request.kind, destination, folderDrag,
-                      dragged](const QList<lg::FileOpResult> &results, const std::any &extra) {
-        if (!self)
-            return;
-        self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra), destination, folderDrag);
-        // A dragged folder followed to another name leaves its old row too.
-        for (const BaseNode::Ptr &node : dragged) {
-            const QString path = localPath(node->url());
-            if (!path.isEmpty() && !lg::existsOrLink(path)
-                && self->treeController->model()->indexForNode(node.get()).isValid())
-                self->treeController->removeObjectAtArrangedObjectIndexPath(
-                    self->treeController->model()->pathForNode(node.get()));
-        }
-    };
-    if (folderDrag) {
-        // A folder drag has ended once its last words are said.
-        screen.passDone = {};
-        screen.ended = [self] {
-            if (self)
-                Q_EMIT self->fileWorkFinished();
-        };
-    }
-    runFileCommand(std::move(screen), std::move(request));
-}
-
-FileCommandScreen sideMenuvc::fileCommandScreen(bool stopMonitor)
-{
-    FileCommandScreen screen;
-    screen.owner = this;
-    QPointer<sideMenuvc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.working = [self, stopMonitor] {
-        if (mainvc *h = hub(); h && self && stopMonitor)
-            h->stopMonitorWithSender(self);
-    };
-    screen.passDone = [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    };
-    return screen;
-}
-
-void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
-                                const std::vector<FolderRecord> &arrived, const QUrl &destination,
-                                bool selectDestination)
-{
-    // Folders that arrived join the destination's node with their sub-folders;
-    // a moved folder leaves its old node. The selection stays where it was,
-    // or goes to the destination (selectDestination).
-    const BaseNode::Ptr selected =
-        treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
-    isSidebarTreeUpdating = true;
-    if (kind == lg::FileOpKind::Move) {
-        for (const lg::FileOpResult &result : results) {
-            // A folder not wholly moved keeps its node, read again.
-            if (result.arrived() && lg::FileNames::isFolder(result.target)) {
-                if (const std::optional<IndexPath> old = indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
-                    if (!lg::existsOrLink(result.source))
-                        treeController->removeObjectAtArrangedObjectIndexPath(*old);
-                    else
-                        rescanFolderNode(treeController->descendantNodeAtIndexPath(*old));
-                }
-            }
-        }
-    }
-    for (const FolderRecord &record : arrived) {
-        if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
-            treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-        const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
-        if (!destinationPath)
-            break;
-        makeNodeExpandable(*destinationPath);
-        treeController->setSelectionIndexPath(*destinationPath);
-        insertFolderRecord(record);
-    }
-    const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
-    if (selectDestination && destinationPath && !arrived.empty()) {
-        treeController->setSelectionIndexPath(*destinationPath);
-        myOutlineView->expand(treeController->model()->indexForPath(*destinationPath));
-    } else if (selected && treeController->model()->indexForNode(selected.get()).isValid()) {
-        treeController->setSelectionIndexPath(treeController->model()->pathForNode(selected.get()));
-    } else if (!arrived.empty()) {
-        treeController->removeSelectionIndexPaths();
-    }
-    isSidebarTreeUpdating = false;
-
-    if (selectDestination && destinationPath && !arrived.empty())
-        loadSelection();
-    else
-        reloadShownBrowseView();
-    if (mainvc *h = hub())
-        h->startMonitorWithSender(this);
+    if (dropdestiUrl)
+        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, std::nullopt);
 }

@@ -1,6 +1,7 @@
 // The sidebar's context menu and its folder commands: open in the file
-// manager, refresh, bookmarks, new folder, Move to Trash, copy, paste, Get
-// Info, and the in-place rename of a folder. Main thread.
+// manager, refresh, bookmarks, new folder, Move to Trash and paste (run by
+// SidebarFileCommands), copy, Get Info, and the in-place rename of a folder.
+// Main thread.
 #include "sidebar/sideMenuvc.h"
 
 #include "app/Essentials.h"
@@ -17,6 +18,7 @@
 #include "platform/runtime/Timer.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/desktop/Workspace.h"
+#include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
@@ -140,6 +142,7 @@ void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &ne
 
 void sideMenuvc::setUpCommands()
 {
+    m_fileCommands = new SidebarFileCommands(this);
     m_dropBridge = std::make_unique<DropBridge>(this);
     treeController->model()->setDropHandler(m_dropBridge.get());
     myOutlineView->setDragEnabled(true);
@@ -663,41 +666,5 @@ void sideMenuvc::alertforDeleteFolder()
     alertDeleteFolder.title = QStringLiteral("Are you sure you want to move the selected Folder to Trash? All the "
                                              "items from within the folder will be deleted.");
     alertDeleteFolder.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    FileCommandRequest request;
-    request.kind = lg::FileOpKind::Trash;
-    request.chosen = chooseItems({folder}, false);
-    request.chosenWhen = ChosenWhen::ForTrash;
-    request.confirmation = alertDeleteFolder;
-
-    // A folder on another device is copied into the Trash: the work runs on a
-    // pool thread behind the overlay with the spinner. It goes with what it
-    // holds when the question is put, and only while it holds that.
-    FileCommandScreen screen = fileCommandScreen(false);
-    QPointer<sideMenuvc> self(this);
-    screen.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
-        if (self)
-            self->finishTrashFolder(node, results);
-    };
-    runFileCommand(std::move(screen), std::move(request));
-}
-
-void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
-{
-    // A folder already gone is what was asked: its node goes too.
-    if (!results.isEmpty()
-        && (results.first().arrived() || results.first().error == lg::FileOpError::SourceMissing)) {
-        // Where the node is now: the tree may have changed meanwhile. A
-        // folder not wholly put in the Trash keeps its node, read again.
-        if (node && treeController->model()->indexForNode(node.get()).isValid()) {
-            if (lg::existsOrLink(results.first().source))
-                rescanFolderNode(node);
-            else
-                treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
-        }
-    }
-    const int rows = myOutlineView->numberOfRows();
-    if (rows == 0)
-        resetForEmptySidebar();
-    else if (myOutlineView->selectedRow() == -1)
-        myOutlineView->selectRow(rows - 1);
+    m_fileCommands->trashFolder(node, folder, alertDeleteFolder);
 }

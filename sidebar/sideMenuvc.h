@@ -25,8 +25,7 @@
 #include <memory>
 #include <optional>
 
-struct FileCommandRequest;
-struct FileCommandScreen;
+class SidebarFileCommands;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -299,28 +298,13 @@ private:
     // Files dropped on the folder at path, as chosen (those of this
     // program's drag as they were when it started).
     void dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path);
-    // The paste or drop of sources into dropdestiUrl, after question where
-    // there is one, through the flow of file commands (model/FileCommandFlow.h).
-    void runTransfer(const QList<ChosenItem> &sources, const std::optional<lg::AlertSpec> &question);
-    // Runs a copy or move into destination through the flow; finishTransfer
-    // brings the tree in line with the disk after each run. folderDrag: the
-    // sidebar's own folders dragged (the destination is selected after, and
-    // fileWorkFinished comes once, at the end).
-    void runTransferCommand(FileCommandRequest request, const QUrl &destination, bool folderDrag);
-    // The sidebar's part in a file command: its window, the folder monitor
-    // paused while it runs (stopMonitor), fileWorkFinished after each run;
-    // the caller adds what it settles.
-    FileCommandScreen fileCommandScreen(bool stopMonitor);
-    // arrived: the folders that came, scanned.
-    void finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
-                        const std::vector<FolderRecord> &arrived, const QUrl &destination, bool selectDestination);
-    // The end of Move to Trash: the node leaves the tree when its folder went.
-    void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
     int m_clickedRow = -1;
     QList<ChosenItem> m_transferSources;   // the items of the pending paste or drop
     QList<ChosenItem> m_draggedFolders;    // dragNodesArray's folders when the drag started
     quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
+    SidebarFileCommands *m_fileCommands = nullptr;   // Trash, paste, drops and folder moves through the flow
+    friend class SidebarFileCommands;
 
     std::shared_ptr<AddJob> m_job;
     QFuture<void> m_worker;   // the scan of m_job, on lg::pools::folderScans

@@ -1,8 +1,7 @@
-// The viewer's file actions on the shown file: reveal, open with, desktop
-// picture, copy, Move to Trash after its question, properties, background
-// colour, and Move To / Copy To a chosen folder. Move to Trash, Move To and
-// Copy To go through the flow of file commands (model/FileCommandFlow.h), as
-// every screen's do; every path ends with the overlay hidden. Main thread.
+// The viewer's file actions on the shown file: how a command finds it,
+// reveal, open with, desktop picture, copy, properties, background colour,
+// and the file's leaving the viewer; Move to Trash, Move To and Copy To are
+// ViewerFileCommands', through the flow of file commands. Main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
@@ -26,6 +25,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerFileCommands.h"
 
 #include <QColorDialog>
 #include <QDir>
@@ -195,56 +195,17 @@ void viewimagevc::deleteItem_menu()
 
 void viewimagevc::alertforDeleteImage()
 {
-    const std::optional<ChosenItem> shown = shownFileAsChosen();
-    if (!shown)
-        return;
-    // The file the user saw, as shown: one changed since is refused.
-    FileCommandRequest request;
-    request.kind = lg::FileOpKind::Trash;
-    request.chosen.items = {*shown};
-    request.chosenWhen = ChosenWhen::Shown;
-    const QUrl listed = *currentItemFileURL();
     lg::AlertSpec question;
     question.style = lg::AlertSpec::Style::Informational;
     question.title = QStringLiteral("Are you sure you want to delete the selected file? The selected file will be "
                                     "physically deleted and moved to trash.");
     question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    request.confirmation = question;
-    runShownFileCommand(std::move(request), listed);
+    m_fileCommands->trashShownFile(question);
 }
 
 void viewimagevc::endAlertSheet()
 {
     showOverlay(Overlay::Hidden);
-}
-
-void viewimagevc::runShownFileCommand(FileCommandRequest request, const QUrl &listed)
-{
-    FileCommandScreen screen;
-    screen.owner = this;
-    QPointer<viewimagevc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.settled = [self, kind = request.kind, listed](const QList<lg::FileOpResult> &results, const std::any &) {
-        showOverlay(Overlay::Hidden);
-        if (!self || kind == lg::FileOpKind::Copy)
-            return;
-        // The file leaves the viewer once it has left its place (or was
-        // already gone), also when it was found under a new name.
-        for (const lg::FileOpResult &result : results) {
-            const bool left = result.arrived() || (kind == lg::FileOpKind::Trash
-                                                   && result.error == lg::FileOpError::SourceMissing);
-            if (!left || lg::existsOrLink(result.source))
-                continue;
-            // Listed under its new name once the folder was read again.
-            const QUrl moved = lg::FileNames::urlOf(result.source);
-            const QVector<InitialDirectory> &shown = activeItemList();
-            const bool listedAsMoved = std::any_of(shown.cbegin(), shown.cend(), [&moved](const InitialDirectory &item) {
-                return item.file && item.file->url == moved;
-            });
-            self->removeItemFromViewer(listedAsMoved ? moved : listed);
-        }
-    };
-    runFileCommand(std::move(screen), std::move(request));
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -316,39 +277,10 @@ void viewimagevc::changeColor1(const QColor &color)
 
 void viewimagevc::itemMoveTO_menu()
 {
-    chooseDestinationFolder(QStringLiteral("Move"), false);
+    m_fileCommands->moveOrCopyShownFile(QStringLiteral("Move"), false);
 }
 
 void viewimagevc::itemCopyTO_menu()
 {
-    chooseDestinationFolder(QStringLiteral("Copy"), true);
-}
-
-void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
-{
-    const std::optional<ChosenItem> shown = shownFileAsChosen();
-    if (!shown)
-        return;
-    const ChosenItem chosen = *shown;
-    const QString source = chosen.path;
-    const QUrl listed = *currentItemFileURL();
-    showOverlay(Overlay::Sheet);
-    QPointer<viewimagevc> self(this);
-    const QString sourceFolder = source.left(std::max<qsizetype>(source.lastIndexOf(QLatin1Char('/')), 1));
-    ::chooseDestinationFolder(window(), prompt, sourceFolder,
-                              [self, chosen, listed, sourceFolder, copy](std::optional<QString> folder) {
-        if (!folder)
-            return;   // the chooser has put the overlay away
-        // Into its own folder: nothing to move.
-        if (!self || folder->isEmpty() || (!copy && lg::isSameFile(*folder, sourceFolder))) {
-            showOverlay(Overlay::Hidden);
-            return;
-        }
-        FileCommandRequest request;
-        request.kind = copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-        request.chosen.items = {chosen};
-        request.chosenWhen = ChosenWhen::Shown;
-        request.targetFolder = *folder;
-        self->runShownFileCommand(std::move(request), listed);
-    });
+    m_fileCommands->moveOrCopyShownFile(QStringLiteral("Copy"), true);
 }

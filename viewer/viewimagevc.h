@@ -41,6 +41,7 @@ class QSlider;
 class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
+class ViewerFileCommands;
 class ViewerImageView;
 class ZLFlatButton;
 class buttoncursor;
@@ -417,13 +418,10 @@ private:
     quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
-    // Runs a command on the shown file through the flow of file commands
-    // (model/FileCommandFlow.h); the file, listed as listed, leaves the
-    // viewer once it has left its place.
-    void runShownFileCommand(FileCommandRequest request, const QUrl &listed);
+    ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
+    friend class ViewerFileCommands;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
-    void chooseDestinationFolder(const QString &prompt, bool copy);
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).

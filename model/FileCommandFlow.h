@@ -11,8 +11,10 @@
 // is no longer the file chosen is refused (one renamed within its folder,
 // nothing else having changed, is followed to its new name), and a target
 // that changed after the same-name question was asked is never replaced: it
-// is asked about again. Every refusal is said in the window, in the one
-// alert after the run.
+// is asked about again. A folder is asked about with every entry below it
+// (model/ChosenFiles.h): one that gained, lost or changed an entry is asked
+// about again, or, to be trashed, refused. Every refusal is said in the
+// window, in the one alert after the run.
 //
 // Entry points are main thread only; the file work runs on the pool, and the
 // flow ends quietly when the screen's owner object goes or the quit begins.

@@ -42,16 +42,6 @@ namespace {
 const QString mozUrlType = QStringLiteral("text/x-moz-url");
 const QString uriListType = QStringLiteral("text/uri-list");
 
-QString localPath(const std::optional<QUrl> &url)
-{
-    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
-}
-
-bool sameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || lg::LexicalPaths::isInside(path, folder);
-}
-
 // The title of a web link dropped without one.
 QString titleForLink(const QUrl &url)
 {

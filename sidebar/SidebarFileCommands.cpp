@@ -24,16 +24,6 @@ using namespace sidebarsheets;
 
 namespace {
 
-QString localPath(const std::optional<QUrl> &url)
-{
-    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
-}
-
-bool sameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || lg::LexicalPaths::isInside(path, folder);
-}
-
 // The records of the folders that arrived, scanned for their sub-folders.
 std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &results)
 {

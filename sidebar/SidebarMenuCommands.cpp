@@ -115,11 +115,6 @@ void endEditing()
         focus->clearFocus();
 }
 
-QString localPath(const std::optional<QUrl> &url)
-{
-    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
-}
-
 // Points the URLs of a renamed folder's descendants at the new place.
 void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &newPath)
 {

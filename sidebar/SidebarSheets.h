@@ -1,13 +1,18 @@
 #pragma once
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
-// in its two forms and the diagnostic line. Main thread.
+// in its two forms, the path of a node's URL, and the diagnostic line. Main
+// thread.
 #include "app/mainvc.h"
 #include "model/ScreenHooks.h"
+#include "platform/base/LexicalPaths.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 
 #include <QString>
+#include <QUrl>
 #include <cstdio>
+#include <optional>
 
 namespace sidebarsheets {
 
@@ -33,6 +38,18 @@ inline void showWorkOverlay()
 inline void hideOverlay()
 {
     showOverlay(Overlay::Hidden);
+}
+
+// The path of a local URL (by its bytes, cleaned); empty for none or another kind.
+inline QString localPath(const std::optional<QUrl> &url)
+{
+    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
+}
+
+// Whether path is folder or lies inside it, by their spellings.
+inline bool sameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || lg::LexicalPaths::isInside(path, folder);
 }
 
 using lg::printLine;

@@ -9,23 +9,16 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/ItemMenus.h"
-#include "browser/listVc.h"
-#include "browser/thumbnailvc.h"
-#include "model/CommandSettle.h"
 #include "model/FileCommandFlow.h"
 #include "model/FileServices.h"
-#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/operations/FileOperations.h"
-#include "platform/desktop/NotificationHub.h"
 #include "platform/desktop/Paths.h"
 #include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
-#include "viewer/VideoPlayer.h"
-#include "viewer/viewimagevc.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -122,19 +122,20 @@ void SidebarFileCommands::runTransfer(FileCommandRequest request, const QUrl &de
 {
     FileCommandScreen part = screen(true);
     QPointer<SidebarFileCommands> self(this);
-    part.working = [working = part.working] {
-        // The viewer gives way to the files the items go to or come from.
-        if (currentScreenMode == ScreenViewer) {
-            viewimagevc *viewer = imageViewer();
-            if (viewer->videoPlayer) {
-                viewer->videoPlayer->pause();
-                viewer->videoPlayer = nullptr;
+    if (!folderDrag)
+        part.working = [working = part.working] {
+            // The viewer gives way to the files the items go to or come from.
+            if (currentScreenMode == ScreenViewer) {
+                viewimagevc *viewer = imageViewer();
+                if (viewer->videoPlayer) {
+                    viewer->videoPlayer->pause();
+                    viewer->videoPlayer = nullptr;
+                }
+                lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
             }
-            lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-        }
-        if (working)
-            working();
-    };
+            if (working)
+                working();
+        };
     part.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
         return scanArrivedFolders(results);
     };

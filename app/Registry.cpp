@@ -47,13 +47,18 @@ void installScreenHooks()
         if (auto *hub = qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc"))))
             hub->hideBusyLoader();
     };
-    hooks.sheetOverlay = [](bool shown) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = shown;
-        if (shown)
-            hub->showBusyLoader();
-        else
+    hooks.overlay = [](Overlay overlay) {
+        // Hiding makes no hub: where there is none, there is nothing to hide.
+        mainvc *hub = overlay == Overlay::Hidden
+                          ? qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")))
+                          : contentHub();
+        if (!hub)
+            return;
+        hub->isonlyalert = overlay == Overlay::Sheet;
+        if (overlay == Overlay::Hidden)
             hub->hideBusyLoader();
+        else
+            hub->showBusyLoader();
     };
     hooks.closeCollage = [] { contentHub()->closeCollagevc(); };
     hooks.collagePhotosAdded = [] {

@@ -261,8 +261,7 @@ Saver::~Saver()
     if (m_write && m_write->isRunning()) {
         m_write->disconnect(this);
         m_write->waitForFinished();
-        if (screenHooks().sheetOverlay)
-            screenHooks().sheetOverlay(false);
+        showOverlay(Overlay::Hidden);
     }
 }
 
@@ -334,8 +333,7 @@ void Saver::showSavePanel(Renderer render, const QSize &outputSize, const QStrin
     saverOutputSize = QSizeF(outputSize);
     const QString name = proposedName.isEmpty() ? QStringLiteral("Untitled") : proposedName;
 
-    if (screenHooks().sheetOverlay)
-        screenHooks().sheetOverlay(true);
+    showOverlay(Overlay::Sheet);
 
     QPointer<Saver> self(this);
     const auto complete = [self, render, outputSize](const QString &path, const SaveFormatChoice &choice) {
@@ -473,8 +471,7 @@ void Saver::writeAndEnd(const Renderer &render, const QSize &outputSize, const Q
 
 void Saver::endPanel(bool wasSaved, bool mayLeave)
 {
-    if (screenHooks().sheetOverlay)
-        screenHooks().sheetOverlay(false);
+    showOverlay(Overlay::Hidden);
     if (callFromExit && mayLeave && screenHooks().closeCollage)
         screenHooks().closeCollage();
     Q_EMIT finished(wasSaved);

@@ -2,8 +2,8 @@
 #include "browser/DestinationChooser.h"
 
 #include "app/Essentials.h"
-#include "app/mainvc.h"
 #include "model/NameOrder.h"
+#include "model/ScreenHooks.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/files/names/FileNames.h"
@@ -174,9 +174,7 @@ void chooseDestinationFolder(QWidget *parent, const QString &prompt, const QStri
         [done = std::move(done)](const QList<QUrl> &urls) {
             if (urls.isEmpty() || !urls.first().isLocalFile()) {
                 // The overlay goes back to its working form for what comes next.
-                mainvc *hub = contentHub();
-                hub->isonlyalert = false;
-                hub->hideBusyLoader();
+                showOverlay(Overlay::Hidden);
                 done(std::nullopt);
                 return;
             }

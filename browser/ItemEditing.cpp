@@ -7,10 +7,12 @@
 #include "browser/ItemMenus.h"
 #include "browser/ListTableView.h"
 #include "browser/ShownItemsModel.h"
+#include "model/ChosenFiles.h"
 #include "model/CommandSettle.h"
 #include "model/ThumbnailCache.h"
 #include "controls/Cells.h"
 #include "model/PhotoLibraryImport.h"
+#include "model/ScreenHooks.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/names/FileNames.h"
@@ -43,15 +45,11 @@ std::function<Qt::DropAction(QDrag *)> &dragRunner()
 
 void showRenameSheet(QWidget *window, const QString &title)
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
+    showOverlay(Overlay::Sheet);
     lg::Alert::show(window, lg::AlertSpec{title, QString(), {QStringLiteral("OK")}, lg::AlertSpec::Style::Informational},
                     [](int) {
                         QTextStream(stdout) << "Success" << Qt::endl;
-                        mainvc *hub = contentHub();
-                        hub->isonlyalert = false;
-                        hub->hideBusyLoader();
+                        showOverlay(Overlay::Hidden);
                     });
 }
 
@@ -239,8 +237,9 @@ private:
     {
         const BrowseView view = m_grid ? gridBrowseView() : listBrowseView();
         const QList<int> rows = itemmenus::selectedRows(view);
+        const QStringList paths = itemmenus::pathsOfRows(view, rows);
         QList<QUrl> urls;
-        for (const QString &path : itemmenus::pathsOfRows(view, rows))
+        for (const QString &path : paths)
             urls.append(lg::FileNames::urlOf(path));
         if (urls.isEmpty())
             return;
@@ -250,7 +249,10 @@ private:
             draggedRowIndexes = rows;
         draggedItemURLs = urls;
         auto *drag = new QDrag(m_view);
-        drag->setMimeData(lg::Clipboard::mimeDataForFiles(urls));
+        QMimeData *data = lg::Clipboard::mimeDataForFiles(urls);
+        // The files as they are when the drag starts: a drop acts on these.
+        markDraggedItems(data, chooseItems(paths, false));
+        drag->setMimeData(data);
         if (dragRunner())
             dragRunner()(drag);
         else

@@ -11,6 +11,7 @@
 #include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "model/PhotoLibraryImport.h"
+#include "model/ScreenHooks.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/names/FileNames.h"
@@ -56,13 +57,6 @@ QString currentFolderPath()
 void print(const QString &line)
 {
     QTextStream(stdout) << line << Qt::endl;
-}
-
-void showAlertForm()
-{
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
 }
 
 // The selected items a command acts on, as they are now; those whose names
@@ -116,16 +110,8 @@ void ItemFileCommands::runCommand(FileCommandRequest request, bool currentFolder
     FileCommandScreen screen;
     screen.owner = this;
     screen.window = [] { return contentController()->window(); };
-    screen.asking = [] { showAlertForm(); };
-    screen.working = [] {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->showBusyLoader();
-        isFileOperationRunning = true;
-        hub->stopMonitorWithSender();
-    };
+    screen.working = [] { contentHub()->stopMonitorWithSender(); };
     screen.settled = [](const QList<lg::FileOpResult> &results, const std::any &) {
-        isFileOperationRunning = false;
         int succeeded = 0;
         for (const lg::FileOpResult &result : results)
             succeeded += result.ok() ? 1 : 0;
@@ -137,13 +123,6 @@ void ItemFileCommands::runCommand(FileCommandRequest request, bool currentFolder
     screen.passDone = [self] {
         if (self)
             Q_EMIT self->batchFinished();
-    };
-    screen.ended = [] {
-        // Also when the commands have gone: the running flag and the overlay go.
-        isFileOperationRunning = false;
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
     };
     runFileCommand(std::move(screen), std::move(request));
 }
@@ -161,7 +140,7 @@ void ItemFileCommands::duplicateItems(const BrowseView &view)
     request.kind = lg::FileOpKind::Copy;
     request.chosen = chosenItems(view);
     request.targetFolder = folder;
-    request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+    request.chosenWhen = ChosenWhen::Chosen;
     // A duplicate never replaces: every copy gets the next free numbered name.
     request.firstPass = lg::ConflictPolicy::KeepBoth;
     runCommand(std::move(request), true);
@@ -171,24 +150,8 @@ bool ItemFileCommands::sayNameIsNotText(const QString &path)
 {
     if (!lg::FileNames::hasRawBytes(path))
         return false;
-    sayRefusedThen(chooseItems({path}).refused, [] {});
+    tellFileCommand(window(), chooseItems({path}).refused, std::nullopt);
     return true;
-}
-
-void ItemFileCommands::sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then)
-{
-    const std::optional<lg::AlertSpec> spec = commandAlert(refused, lg::FileOpKind::Copy);
-    if (!spec) {
-        then();
-        return;
-    }
-    showAlertForm();
-    lg::Alert::show(window(), *spec, [then = std::move(then)](int) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-        then();
-    });
 }
 
 void ItemFileCommands::trashItems(const BrowseView &view)
@@ -200,7 +163,7 @@ void ItemFileCommands::trashItems(const BrowseView &view)
     FileCommandRequest request;
     request.kind = lg::FileOpKind::Trash;
     request.chosen = chosenItems(view);
-    request.goneMessage = QStringLiteral("The item no longer exists.");
+    request.chosenWhen = ChosenWhen::ForTrash;
     lg::AlertSpec question;
     question.style = lg::AlertSpec::Style::Informational;
     question.title = QStringLiteral("Are you sure you want to delete the selected files? All the files will be "
@@ -229,7 +192,7 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
     const QList<lg::FileOpResult> refused = std::exchange(chosen.refused, {});
     QPointer<ItemFileCommands> self(this);
     // The refusals are said first; the panel follows for the others.
-    sayRefusedThen(refused, [self, chosen, move] {
+    tellFileCommand(window(), refused, std::nullopt, [self, chosen, move] {
         if (self && !chosen.items.isEmpty() && !isFileOperationRunning)
             self->chooseDestinationFor(chosen, move);
     });
@@ -237,32 +200,27 @@ void ItemFileCommands::chooseAndTransfer(const BrowseView &view, bool move)
 
 void ItemFileCommands::chooseDestinationFor(const ChosenItems &chosen, bool move)
 {
-    showAlertForm();
+    showOverlay(Overlay::Sheet);
     QPointer<ItemFileCommands> self(this);
     chooseDestinationFolder(window(), move ? QStringLiteral("Move") : QStringLiteral("Copy"), QString(),
                             [self, chosen, move](std::optional<QString> destination) {
         if (!destination)
             return;   // the chooser has put the overlay away
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        if (!self || destination->isEmpty() || !lg::FileNames::isFolder(*destination)) {
-            hub->hideBusyLoader();
+        if (!self || destination->isEmpty() || !lg::FileNames::isFolder(*destination)
+            || (move && sameFolder(*destination, currentFolderPath()))) {
+            showOverlay(Overlay::Hidden);
             return;
         }
         if (isPhotoLibraryImportTarget(lg::FileNames::urlOf(*destination))) {
-            hub->hideBusyLoader();
+            showOverlay(Overlay::Hidden);
             refusePhotoLibraryImport(self->window());
-            return;
-        }
-        if (move && sameFolder(*destination, currentFolderPath())) {
-            hub->hideBusyLoader();
             return;
         }
         FileCommandRequest request;
         request.kind = move ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
         request.chosen = chosen;
         request.targetFolder = *destination;
-        request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+        request.chosenWhen = ChosenWhen::Chosen;
         self->runCommand(std::move(request), false);
     });
 }
@@ -295,7 +253,6 @@ void ItemFileCommands::pasteItems()
     FileCommandRequest request;
     request.kind = clip.cut ? lg::FileOpKind::Move : lg::FileOpKind::Copy;
     request.chosen = chooseItems(sources, false);
-    const QString gone = QStringLiteral("The item is no longer where it was copied or cut from.");
     for (qsizetype i = request.chosen.items.size() - 1; i >= 0; --i) {
         const ChosenItem &item = request.chosen.items.at(i);
         if (item.identity || lg::existsOrLink(item.path))
@@ -303,12 +260,12 @@ void ItemFileCommands::pasteItems()
         lg::FileOpResult missing;
         missing.error = lg::FileOpError::SourceMissing;
         missing.source = item.path;
-        missing.message = gone;
+        missing.message = goneMessage(ChosenWhen::CopiedOrCut);
         request.chosen.refused.prepend(missing);
         request.chosen.items.removeAt(i);
     }
     request.targetFolder = folder;
-    request.goneMessage = gone;
+    request.chosenWhen = ChosenWhen::CopiedOrCut;
     runCommand(std::move(request), true);
 }
 
@@ -349,7 +306,7 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
     }
     if (!accepted || collected.isEmpty())
         return accepted;
-    showAlertForm();
+    showOverlay(Overlay::Sheet);
     // Folders named like media files are passed over: that look at the disk
     // is taken off the main thread, and the question follows it. It comes
     // back to the application, not to this object: the busy loader goes
@@ -367,8 +324,7 @@ bool ItemFileCommands::acceptDrop(const QList<QUrl> &urls)
         },
         [self, destination](const QStringList &files) {
             if (!self || files.isEmpty()) {
-                contentHub()->isonlyalert = false;
-                contentHub()->hideBusyLoader();
+                showOverlay(Overlay::Hidden);
                 return;
             }
             self->askAboutDrop(files, destination);
@@ -391,13 +347,11 @@ void ItemFileCommands::askAboutDrop(const QStringList &dropped, const QString &d
     spec.buttons = {QStringLiteral("No"), QStringLiteral("Yes")};
     QPointer<ItemFileCommands> self(this);
     lg::Alert::show(window(), spec, [self, collected, destination](int button) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
+        showOverlay(Overlay::Hidden);
         if (!self || button != 1)
             return;
         contentController()->searchField->clear();
-        showAlertForm();
+        showOverlay(Overlay::Sheet);
         self->showCopyOrMoveAlert(collected, destination);
     });
 }
@@ -411,16 +365,14 @@ void ItemFileCommands::showCopyOrMoveAlert(const ChosenItems &sources, const QSt
     spec.buttons = {QStringLiteral("Copy"), QStringLiteral("Move"), QStringLiteral("Cancel")};
     QPointer<ItemFileCommands> self(this);
     lg::Alert::show(window(), spec, [self, sources, targetFolder](int button) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
+        showOverlay(Overlay::Hidden);
         if (!self || (button != 0 && button != 1))
             return;
         FileCommandRequest request;
         request.kind = button == 0 ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
         request.chosen = sources;
         request.targetFolder = targetFolder;
-        request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
+        request.chosenWhen = ChosenWhen::Chosen;
         self->runCommand(std::move(request), true);
     });
 }

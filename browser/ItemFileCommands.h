@@ -7,8 +7,8 @@
 // chosen (paths and identities) on the main thread when it is chosen, before
 // any question or panel (a reload meanwhile changes nothing), then hands them
 // to the one flow of file commands (model/FileCommandFlow.h), which asks,
-// checks, runs, settles and tells; this screen's part is the hub's overlay,
-// the folder monitor stopped while the work runs, and the view reloaded after.
+// checks, runs, settles and tells, with the hub's overlay; this screen's part
+// is the folder monitor stopped while the work runs, and the view reloaded after.
 // Entry points are main thread only.
 #include "model/FileCommandFlow.h"
 #include "platform/files/operations/FileOperations.h"
@@ -46,9 +46,8 @@ public:
     // taken; false (no message) when it is refused.
     bool acceptDrop(const QList<QUrl> &urls);
 
-    // Runs a command through the flow (FileCommandFlow.h) behind the hub's
-    // overlay: the folder monitor stopped while it works, the view reloaded
-    // after each run. currentFolderSheet: the same-name question speaks of the
+    // Runs a command through the flow (FileCommandFlow.h): the folder monitor
+    // stopped while it works, the view reloaded after each run. currentFolderSheet: the same-name question speaks of the
     // current folder (else of the destination folder).
     void runCommand(FileCommandRequest request, bool currentFolderSheet);
 
@@ -63,8 +62,5 @@ private:
     void chooseAndTransfer(const BrowseView &view, bool move);
     // The folder panel of Move To (move) or Copy To, then the command for chosen.
     void chooseDestinationFor(const ChosenItems &chosen, bool move);
-    // Says refused (commands refused before they began) in one alert, then
-    // goes on with then; then at once when nothing was refused.
-    void sayRefusedThen(const QList<lg::FileOpResult> &refused, std::function<void()> then);
     QWidget *window() const;
 };

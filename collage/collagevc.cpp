@@ -2,6 +2,7 @@
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
+#include "model/ScreenHooks.h"
 #include "model/ThumbnailCache.h"
 #include "collage/CollageDrag.h"
 #include "collage/CollageScan.h"
@@ -55,10 +56,7 @@ mainvc *hub()
 
 void showOverlay(bool onlyAlert)
 {
-    if (mainvc *h = hub()) {
-        h->isonlyalert = onlyAlert;
-        h->showBusyLoader();
-    }
+    showOverlay(onlyAlert ? Overlay::Sheet : Overlay::Work);
 }
 
 // The save panel starts in the current folder (a Photos library is not one to save into).
@@ -72,10 +70,7 @@ QString saveFolder()
 
 void hideOverlay()
 {
-    if (mainvc *h = hub()) {
-        h->isonlyalert = false;
-        h->hideBusyLoader();
-    }
+    showOverlay(Overlay::Hidden);
 }
 
 // Edges rounded separately, so that neighbouring frames share their edge.

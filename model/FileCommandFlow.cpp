@@ -2,8 +2,9 @@
 #include "model/FileCommandFlow.h"
 
 #include "model/CommandSettle.h"
+#include "model/ScreenHooks.h"
+#include "model/SharedState.h"
 #include "platform/files/names/FileNames.h"
-#include "platform/files/names/FolderEntries.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
@@ -12,58 +13,15 @@
 #include <QCoreApplication>
 #include <QSet>
 
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <algorithm>
 #include <memory>
-#include <unistd.h>
 
 namespace {
-
-QString folderOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? path.left(slash) : QStringLiteral("/");
-}
 
 QString nameOf(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-// The same file object (device, inode, birth time and type), whatever was
-// done to it since.
-bool sameFileObject(const lg::FileIdentity &chosen, const lg::FileIdentity &now)
-{
-    return chosen.sameObject(now) && chosen.birthSeconds == now.birthSeconds
-        && chosen.birthNanoseconds == now.birthNanoseconds && chosen.type == now.type;
-}
-
-// The same file as chosen, but for what a rename did to it (the inode change
-// time moves with a rename, nothing else does).
-bool sameButRenamed(const lg::FileIdentity &chosen, const lg::FileIdentity &now)
-{
-    lg::FileIdentity renamed = now;
-    renamed.changedSeconds = chosen.changedSeconds;
-    renamed.changedNanoseconds = chosen.changedNanoseconds;
-    return renamed == chosen;
-}
-
-// The one name in folder under which the chosen file object lies now; none
-// when it is not there, or is there under more than one name.
-std::optional<QString> renamedWithin(const QString &folder, const lg::FileIdentity &chosen)
-{
-    std::optional<QString> found;
-    bool twice = false;
-    const bool read = lg::forEachFolderEntry(folder, [&](const lg::FolderEntry &entry) {
-        if (entry.inode != chosen.inode)
-            return;   // read without a stat: most entries are other files
-        const std::optional<lg::FileIdentity> now = lg::fileIdentityAt(entry.folderFd, entry.name);
-        if (!now || !sameFileObject(chosen, *now))
-            return;
-        twice = found.has_value();
-        found = folder + QLatin1Char('/') + lg::FileNames::fromNative(QByteArray(entry.name));
-    });
-    return !read || twice ? std::nullopt : found;
 }
 
 lg::FileOpResult cancelled(const QString &source, const QString &target = {})
@@ -76,56 +34,37 @@ lg::FileOpResult cancelled(const QString &source, const QString &target = {})
     return result;
 }
 
+// The clash of source with target, as the target is now (what a folder holds too).
+Clash clashNow(const ChosenItem &source, const QString &target)
+{
+    Clash clash{source, target, lg::fileIdentity(target), std::nullopt};
+    if (clash.targetIdentity && clash.targetIdentity->type == S_IFDIR)
+        clash.targetHeld = folderContents(target);
+    return clash;
+}
+
 void addClashes(FileCommandPass &pass, const QStringList &clashed, const QString &folder,
                 const QHash<QString, ChosenItem> &items)
 {
-    for (const QString &source : clashed) {
-        const QString target = targetIn(folder, source);
-        pass.clashes.append({items.value(source, ChosenItem{source, lg::fileIdentity(source)}), target,
-                             lg::fileIdentity(target)});
-    }
+    for (const QString &source : clashed)
+        pass.clashes.append(
+            clashNow(items.value(source, ChosenItem{source, lg::fileIdentity(source), std::nullopt}),
+                     targetIn(folder, source)));
+}
+
+// Whether the target of clash holds now what it held when the question was
+// put: the same file, and for a folder every entry below it the same.
+bool targetAsAsked(const Clash &clash, const lg::FileIdentity &now, const QString &target)
+{
+    if (!clash.targetIdentity || compareChosen(*clash.targetIdentity, now) != ChosenFileState::Same)
+        return false;
+    if (now.type != S_IFDIR)
+        return true;
+    const std::optional<FolderContents> held = folderContents(target);
+    return clash.targetHeld && held && holdsTheSame(*clash.targetHeld, *held);
 }
 
 } // namespace
-
-ChosenItems chooseItems(const QStringList &paths, bool refuseRawNames)
-{
-    ChosenItems chosen;
-    chosen.items.reserve(paths.size());
-    for (const QString &path : paths) {
-        if (refuseRawNames && lg::FileNames::hasRawBytes(path)) {
-            lg::FileOpResult refused;
-            refused.error = lg::FileOpError::Other;
-            refused.source = path;
-            refused.message = lg::FileNames::notTextMessage(path);
-            chosen.refused.append(refused);
-            continue;
-        }
-        chosen.items.append({path, lg::fileIdentity(path)});
-    }
-    return chosen;
-}
-
-SourceNow sourceNow(const ChosenItem &chosen, const QString &goneMessage)
-{
-    const ChosenFileState state = chosenFileState(chosen.path, chosen.identity);
-    if (state == ChosenFileState::Same)
-        return {chosen, std::nullopt};
-    if (state == ChosenFileState::Gone && chosen.identity) {
-        // Renamed within its folder: followed while nothing else changed, and
-        // refused under its new name when it was written to as well.
-        if (const std::optional<QString> renamed = renamedWithin(folderOf(chosen.path), *chosen.identity)) {
-            const std::optional<lg::FileIdentity> now = lg::fileIdentity(*renamed);
-            if (now && (sameButRenamed(*chosen.identity, *now) || now->type == S_IFDIR))
-                return {{*renamed, now}, std::nullopt};
-            return {{*renamed, now}, chosenFileRefusal(*renamed, ChosenFileState::Changed)};
-        }
-    }
-    lg::FileOpResult refusal = chosenFileRefusal(chosen.path, state);
-    if (state == ChosenFileState::Gone && !goneMessage.isEmpty())
-        refusal.message = goneMessage;
-    return {chosen, refusal};
-}
 
 QString targetIn(const QString &folder, const QString &source)
 {
@@ -133,7 +72,7 @@ QString targetIn(const QString &folder, const QString &source)
 }
 
 FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items, lg::ConflictPolicy onClash,
-                                bool first, const QString &goneMessage)
+                                bool first, ChosenWhen when)
 {
     FileCommandPass pass;
     const QString folder = batch.targetFolder();
@@ -143,7 +82,7 @@ FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items,
         QStringList sources;
         QHash<QString, ChosenItem> now;
         for (const Clash &item : items) {
-            const SourceNow checked = sourceNow(item.source, goneMessage);
+            const SourceNow checked = sourceNow(item.source, when);
             if (checked.refusal) {
                 pass.refused.append(*checked.refusal);
                 continue;
@@ -165,7 +104,7 @@ FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items,
             pass.results.append(cancelled(item.source.path, item.target));
             continue;
         }
-        const SourceNow checked = sourceNow(item.source, goneMessage);
+        const SourceNow checked = sourceNow(item.source, when);
         if (checked.refusal) {
             pass.refused.append(*checked.refusal);
             continue;
@@ -179,8 +118,16 @@ FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items,
                 // the batch's own name: numbered by its rules
             } else if (target != item.target || !held) {
                 policy = lg::ConflictPolicy::Refuse;   // another name, or nothing there: taken as it comes
-            } else if (!item.targetIdentity || compareChosen(*item.targetIdentity, *held) != ChosenFileState::Same) {
-                pass.clashes.append({checked.item, target, held});   // asked about again
+            } else if (item.targetHeld && !item.targetHeld->complete) {
+                lg::FileOpResult refused;
+                refused.error = lg::FileOpError::Other;
+                refused.source = checked.item.path;
+                refused.target = target;
+                refused.message = tooManyToCheckMessage();
+                pass.refused.append(refused);
+                continue;
+            } else if (!targetAsAsked(item, *held, target)) {
+                pass.clashes.append(clashNow(checked.item, target));   // asked about again
                 continue;
             }
         }
@@ -194,7 +141,7 @@ FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items,
     return pass;
 }
 
-FileCommandPass runTrashPass(const QList<ChosenItem> &items, const QString &goneMessage)
+FileCommandPass runTrashPass(const QList<ChosenItem> &items, ChosenWhen when)
 {
     FileCommandPass pass;
     for (const ChosenItem &item : items) {
@@ -206,12 +153,12 @@ FileCommandPass runTrashPass(const QList<ChosenItem> &items, const QString &gone
             // Nothing was there when it was chosen: what was asked is so
             // already, which the settle does not tell.
             lg::FileOpResult result = lg::moveToTrash(item.path);
-            if (result.error == lg::FileOpError::SourceMissing && !goneMessage.isEmpty())
-                result.message = goneMessage;
+            if (result.error == lg::FileOpError::SourceMissing)
+                result.message = goneMessage(when);
             pass.results.append(result);
             continue;
         }
-        const SourceNow checked = sourceNow(item, goneMessage);
+        const SourceNow checked = sourceNow(item, when);
         if (checked.refusal)
             pass.refused.append(*checked.refusal);
         else
@@ -231,7 +178,7 @@ bool offersReplace(const QList<Clash> &clashes)
     return false;
 }
 
-std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told, lg::FileOpKind kind)
+std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told, std::optional<lg::FileOpKind> kind)
 {
     QList<lg::FileOpResult> shown;
     shown.reserve(told.size());
@@ -241,9 +188,13 @@ std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told, l
         result.target = lg::FileNames::shown(result.target);
         if (!result.ok())
             lg::printLine(QStringLiteral("Error: ") + result.source + QStringLiteral(": ") + result.message);
+        else if (!kind)
+            continue;   // refusals only: nothing was done that could be told
         shown.append(result);
     }
-    const std::optional<lg::BatchSummary> summary = lg::batchSummary(shown, kind);
+    // The kind names only what arrived without all it held; refusals alone
+    // are words of failure, whatever the command.
+    const std::optional<lg::BatchSummary> summary = lg::batchSummary(shown, kind.value_or(lg::FileOpKind::Copy));
     if (!summary)
         return std::nullopt;
     lg::AlertSpec spec;
@@ -252,6 +203,23 @@ std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told, l
     spec.buttons = {QStringLiteral("OK")};
     spec.style = summary->informational ? lg::AlertSpec::Style::Informational : lg::AlertSpec::Style::Warning;
     return spec;
+}
+
+void tellFileCommand(QWidget *window, const QList<lg::FileOpResult> &told, std::optional<lg::FileOpKind> kind,
+                     std::function<void()> then)
+{
+    const std::optional<lg::AlertSpec> spec = commandAlert(told, kind);
+    if (!spec) {
+        if (then)
+            then();
+        return;
+    }
+    showOverlay(Overlay::Sheet);
+    lg::Alert::show(window, *spec, [then = std::move(then)](int) {
+        showOverlay(Overlay::Hidden);
+        if (then)
+            then();
+    });
 }
 
 // ---------------------------------------------------------------- the flow
@@ -271,11 +239,11 @@ public:
     void start()
     {
         auto self = shared_from_this();
-        tell(m_request.chosen.refused, [self] {
+        tell(m_request.chosen.refused, std::nullopt, [self] {
             if (self->m_request.chosen.items.isEmpty())
                 self->end();
             else
-                self->confirm();
+                self->readWhatFoldersHold();
         });
     }
 
@@ -286,8 +254,7 @@ private:
 
     void ask(const lg::AlertSpec &spec, std::function<void(int)> answered)
     {
-        if (m_screen.asking)
-            m_screen.asking();
+        showOverlay(Overlay::Sheet);
         auto self = shared_from_this();
         lg::Alert::show(window(), spec, [self, answered = std::move(answered)](int button) {
             if (!self->alive()) {
@@ -299,9 +266,9 @@ private:
     }
 
     // Says told in one alert, then goes on; at once when there is nothing to say.
-    void tell(const QList<lg::FileOpResult> &told, std::function<void()> then)
+    void tell(const QList<lg::FileOpResult> &told, std::optional<lg::FileOpKind> kind, std::function<void()> then)
     {
-        const std::optional<lg::AlertSpec> spec = commandAlert(told, m_request.kind);
+        const std::optional<lg::AlertSpec> spec = commandAlert(told, kind);
         if (!spec || !alive()) {
             if (alive())
                 then();
@@ -310,6 +277,42 @@ private:
             return;
         }
         ask(*spec, [then = std::move(then)](int) { then(); });
+    }
+
+    // A folder to be trashed goes with what it holds when the question is
+    // put: that is read first, off the main thread.
+    void readWhatFoldersHold()
+    {
+        const auto isFolder = [](const ChosenItem &item) {
+            return item.identity && item.identity->type == S_IFDIR && !item.held;
+        };
+        const QList<ChosenItem> &items = m_request.chosen.items;
+        if (m_request.kind != lg::FileOpKind::Trash || std::none_of(items.cbegin(), items.cend(), isFolder)) {
+            confirm();
+            return;
+        }
+        // Read on the pool, behind the spinner: the command is under way.
+        showOverlay(Overlay::Work);
+        isFileOperationRunning = true;
+        auto self = shared_from_this();
+        lg::runThenCallback(
+            QCoreApplication::instance(),
+            [items, isFolder] {
+                QList<ChosenItem> read = items;
+                for (ChosenItem &item : read)
+                    if (isFolder(item) && !lg::isShuttingDown())
+                        item.held = folderContents(item.path);
+                return read;
+            },
+            [self](const QList<ChosenItem> &read) {
+                isFileOperationRunning = false;
+                if (!self->alive()) {
+                    self->end();
+                    return;
+                }
+                self->m_request.chosen.items = read;
+                self->confirm();
+            });
     }
 
     void confirm()
@@ -332,32 +335,34 @@ private:
         QList<Clash> items;
         items.reserve(m_request.chosen.items.size());
         for (const ChosenItem &item : std::as_const(m_request.chosen.items))
-            items.append({item, {}, std::nullopt});
+            items.append({item, {}, std::nullopt, std::nullopt});
         run(items, m_request.firstPass, true);
     }
 
     void run(const QList<Clash> &items, lg::ConflictPolicy policy, bool first = false)
     {
+        showOverlay(Overlay::Work);
+        isFileOperationRunning = true;
         if (m_screen.working)
             m_screen.working();
         auto self = shared_from_this();
         const lg::FileOpKind kind = m_request.kind;
-        const QString gone = m_request.goneMessage;
+        const ChosenWhen when = m_request.chosenWhen;
         const std::shared_ptr<lg::FileBatch> batch = m_batch;
         const auto alsoOffThread = m_screen.alsoOffThread;
         // Back to the application, not to the screen: the command ends (and
         // says so to the screen) even when the screen has gone meanwhile.
         lg::runThenCallback(
             QCoreApplication::instance(),
-            [kind, items, policy, first, gone, batch, alsoOffThread] {
+            [kind, items, policy, first, when, batch, alsoOffThread] {
                 std::pair<FileCommandPass, std::any> out;
                 if (kind == lg::FileOpKind::Trash) {
                     QList<ChosenItem> chosen;
                     for (const Clash &item : items)
                         chosen.append(item.source);
-                    out.first = runTrashPass(chosen, gone);
+                    out.first = runTrashPass(chosen, when);
                 } else {
-                    out.first = runTransferPass(*batch, items, policy, first, gone);
+                    out.first = runTransferPass(*batch, items, policy, first, when);
                 }
                 if (alsoOffThread)
                     out.second = alsoOffThread(out.first.results);
@@ -368,6 +373,7 @@ private:
 
     void ran(const FileCommandPass &pass, const std::any &extra)
     {
+        isFileOperationRunning = false;
         // The thumbnails follow what arrived; then the screen, then the words.
         QList<lg::FileOpResult> told = pass.refused;
         told.append(settleCommand(m_request.kind, pass.results));
@@ -379,7 +385,7 @@ private:
             m_screen.settled(pass.results + pass.refused, extra);
         auto self = shared_from_this();
         const QList<Clash> clashes = pass.clashes;
-        tell(told, [self, clashes] {
+        tell(told, m_request.kind, [self, clashes] {
             if (clashes.isEmpty())
                 self->end();
             else
@@ -393,16 +399,23 @@ private:
     {
         const bool replace = offersReplace(clashes);
         lg::AlertSpec spec;
-        spec.style = lg::AlertSpec::Style::Informational;
-        spec.title = QStringLiteral("File already exists");
-        const QString opening = m_request.clashSubject + QStringLiteral(" with the same name already exists in the ")
-                              + m_request.clashPlace + QStringLiteral(". ");
-        if (replace) {
-            spec.text = opening + QStringLiteral("Do you want to replace it with the one you have selected?");
-            spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+        if (m_request.clashQuestion) {
+            spec = *m_request.clashQuestion;
+            if (!replace && !spec.buttons.isEmpty())
+                spec.buttons.removeFirst();
         } else {
-            spec.text = opening + QStringLiteral("Do you want to make a copy of the one you have selected?");
-            spec.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+            spec.style = lg::AlertSpec::Style::Informational;
+            spec.title = QStringLiteral("File already exists");
+            const QString opening = m_request.clashSubject
+                                  + QStringLiteral(" with the same name already exists in the ")
+                                  + m_request.clashPlace + QStringLiteral(". ");
+            if (replace) {
+                spec.text = opening + QStringLiteral("Do you want to replace it with the one you have selected?");
+                spec.buttons = {QStringLiteral("Replace"), QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+            } else {
+                spec.text = opening + QStringLiteral("Do you want to make a copy of the one you have selected?");
+                spec.buttons = {QStringLiteral("Make a Copy"), QStringLiteral("Stop")};
+            }
         }
         auto self = shared_from_this();
         ask(spec, [self, replace, clashes](int button) {
@@ -420,6 +433,9 @@ private:
     {
         if (std::exchange(m_ended, true))
             return;
+        // Also when the screen has gone: the running flag and the overlay go.
+        isFileOperationRunning = false;
+        showOverlay(Overlay::Hidden);
         if (m_screen.ended)
             m_screen.ended();
     }

@@ -11,8 +11,10 @@
 // is no longer the file chosen is refused (one renamed within its folder,
 // nothing else having changed, is followed to its new name), and a target
 // that changed after the same-name question was asked is never replaced: it
-// is asked about again. Every refusal is said in the window, in the one
-// alert after the run.
+// is asked about again. A folder is asked about with every entry below it
+// (model/ChosenFiles.h): one that gained, lost or changed an entry is asked
+// about again, or, to be trashed, refused. Every refusal is said in the
+// window, in the one alert after the run.
 //
 // Entry points are main thread only; the file work runs on the pool, and the
 // flow ends quietly when the screen's owner object goes or the quit begins.
@@ -33,40 +35,6 @@
 
 class QWidget;
 
-// A file as the user chose it: its path (by its bytes, lg::FileNames) and its
-// identity then (none: nothing was there).
-struct ChosenItem
-{
-    QString path;
-    std::optional<lg::FileIdentity> identity;
-    bool operator==(const ChosenItem &) const = default;
-};
-
-// The items a command will act on, each with its identity now, and the
-// refusals of the paths no command acts on: with refuseRawNames, a name that
-// is not valid UTF-8 (said with its reason; the screens that act on such a
-// name by its bytes pass false). Any thread.
-struct ChosenItems
-{
-    QList<ChosenItem> items;
-    QList<lg::FileOpResult> refused;
-};
-ChosenItems chooseItems(const QStringList &paths, bool refuseRawNames = true);
-
-// The path at which the chosen file is now, or the refusal to act on it: the
-// chosen path when the file there is still the one chosen; its new name when
-// it was renamed within its folder (found by its device, inode and birth
-// time; a file found under two names is not guessed at) and nothing else
-// changed, refused as changed under that name when it was written to too;
-// otherwise chosenFileRefusal's words, with goneMessage for a file that has
-// gone when one is given. Any thread.
-struct SourceNow
-{
-    ChosenItem item;                        // where and what it is now
-    std::optional<lg::FileOpResult> refusal;
-};
-SourceNow sourceNow(const ChosenItem &chosen, const QString &goneMessage = {});
-
 // The target of source in folder (the name the batch first tries).
 QString targetIn(const QString &folder, const QString &source);
 
@@ -77,6 +45,7 @@ struct Clash
     ChosenItem source;
     QString target;
     std::optional<lg::FileIdentity> targetIdentity;
+    std::optional<FolderContents> targetHeld = std::nullopt;   // for a folder: what it held
 };
 
 // What one pass gives back: a result per item tried, the refusals of the
@@ -93,27 +62,37 @@ struct FileCommandPass
 // (first) the items run together through batch; an answer runs them one by
 // one. With Replace, each item's
 // target is compared with what it held when the question was asked
-// (clash.targetIdentity): a target that changed or came since is not
-// replaced but left for the question again; one that went is taken without
-// replacing. Names the batch's clash rules put aside come back as clashes,
-// their targets' identities read at once.
+// (clash.targetIdentity, and for a folder every entry below it): a target
+// that changed or came since is not replaced but left for the question
+// again; one that went is taken without replacing; a folder too large to be
+// checked is refused. Names the batch's clash rules put aside come back as
+// clashes, what their targets hold read at once.
 FileCommandPass runTransferPass(lg::FileBatch &batch, const QList<Clash> &items, lg::ConflictPolicy onClash,
-                                bool first, const QString &goneMessage = {});
+                                bool first, ChosenWhen when = ChosenWhen::Shown);
 // Move to Trash for each item in order, each checked right before it goes; at
 // the quit the items not started come back Cancelled (blocking, any thread).
 // An item that had gone already when it was chosen (no identity) is trashed
-// as asked: SourceMissing, which is not told.
-FileCommandPass runTrashPass(const QList<ChosenItem> &items, const QString &goneMessage = {});
+// as asked: SourceMissing, which is not told. A folder chosen with what it
+// held goes only while it holds that.
+FileCommandPass runTrashPass(const QList<ChosenItem> &items, ChosenWhen when = ChosenWhen::Shown);
 
 // Whether the same-name question offers Replace: not when every clash's
 // target is the source itself.
 bool offersReplace(const QList<Clash> &clashes);
 
-// What the command says, as one alert: the refusals and failures in one
-// warning (lg::batchSummary), or the items that arrived without something they
-// held as information; none when there is nothing to tell. Each refusal and
+// What the command of kind says, as one alert: the refusals and failures in
+// one warning (lg::batchSummary), or the items that arrived without something
+// they held as information; none when there is nothing to tell. Without a
+// kind, told holds refusals of a command that never began. Each refusal and
 // failure is also printed, "Error: <path>: <reason>".
-std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told, lg::FileOpKind kind);
+std::optional<lg::AlertSpec> commandAlert(const QList<lg::FileOpResult> &told,
+                                          std::optional<lg::FileOpKind> kind = std::nullopt);
+
+// Says commandAlert(told, kind) in the window over the dimmed overlay, then
+// calls then (at once when there is nothing to say). The one way a file
+// command's words reach the window. Main thread.
+void tellFileCommand(QWidget *window, const QList<lg::FileOpResult> &told, std::optional<lg::FileOpKind> kind,
+                     std::function<void()> then = {});
 
 // What a screen asks for.
 struct FileCommandRequest
@@ -126,23 +105,28 @@ struct FileCommandRequest
     // exists in the <clashPlace>. ..."
     QString clashSubject = QStringLiteral("A file");
     QString clashPlace = QStringLiteral("destination folder");
-    // The words for a source that has gone since it was chosen (empty: the
-    // chosen-file refusal's own).
-    QString goneMessage;
+    // When the items were chosen, for the words of one that has gone since.
+    ChosenWhen chosenWhen = ChosenWhen::Chosen;
     // A question asked before anything is done (Move to Trash's); its first
     // button goes on, any other ends the command.
     std::optional<lg::AlertSpec> confirmation;
+    // The same-name question in the screen's own words (none: the words
+    // above); its buttons stand for Replace, Make a Copy and Stop, in that
+    // order, and without Replace where it is not offered.
+    std::optional<lg::AlertSpec> clashQuestion;
     // What the first run does with a name the destination holds: Refuse
     // leaves it for the same-name question; KeepBoth (Duplicate) numbers it.
     lg::ConflictPolicy firstPass = lg::ConflictPolicy::Refuse;
 };
 
-// The screen's part. Every member may be empty but owner.
+// The screen's part. Every member may be empty but owner. The flow itself
+// dims the window under its questions and alerts, shows the spinner while it
+// runs, hides the overlay at the end (ScreenHooks), and holds
+// isFileOperationRunning while the disk work runs.
 struct FileCommandScreen
 {
     QPointer<QObject> owner;   // the command ends, silently, when it goes
     std::function<QWidget *()> window;   // the parent of the questions and alerts
-    std::function<void()> asking;        // a question or an alert is about to open
     std::function<void()> working;       // a run is about to start
     // After each run, on the pool: what the screen needs read from the disk
     // about the results (it gets it back in settled).
@@ -159,7 +143,7 @@ struct FileCommandScreen
     std::function<void()> ended;
 };
 
-// Runs the command: the refusals of the choice are said, the confirmation
-// asked, the items run, the same-name question asked (and asked again for
+// Runs the command: the refusals of the choice are said, what the folders
+// to be trashed hold is read (off the main thread), the confirmation asked, the items run, the same-name question asked (and asked again for
 // what changed meanwhile), the results settled and told.
 void runFileCommand(FileCommandScreen screen, FileCommandRequest request);

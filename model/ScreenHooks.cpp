@@ -6,3 +6,9 @@ ScreenHooks &screenHooks()
     static ScreenHooks hooks;
     return hooks;
 }
+
+void showOverlay(Overlay overlay)
+{
+    if (screenHooks().overlay)
+        screenHooks().overlay(overlay);
+}

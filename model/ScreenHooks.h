@@ -9,6 +9,10 @@
 class QMouseEvent;
 class QWidget;
 
+// The content hub's overlay: hidden, dimming the window under a sheet, or
+// with the spinner while work runs.
+enum class Overlay { Hidden, Sheet, Work };
+
 struct ScreenHooks
 {
     // The window that the model's sheets open on (the main window).
@@ -17,9 +21,8 @@ struct ScreenHooks
     std::function<void()> showBusyOverlay;
     // Hides it where the hub exists (it is not made for that).
     std::function<void()> hideBusyOverlay;
-    // The hub's overlay while a sheet of the model is open: shown only dimmed,
-    // or hidden with the dimming given up.
-    std::function<void(bool shown)> sheetOverlay;
+    // The hub's overlay as asked (showOverlay).
+    std::function<void(Overlay overlay)> overlay;
     // The collage maker is left (its picture was saved on the way out).
     std::function<void()> closeCollage;
     // The Photos library's pictures were appended to collagePhotoList: the
@@ -32,3 +35,7 @@ struct ScreenHooks
 };
 
 ScreenHooks &screenHooks();
+
+// Puts the hub's overlay as asked (hiding it makes no hub). The one way
+// every screen and the flow of file commands show and hide it.
+void showOverlay(Overlay overlay);

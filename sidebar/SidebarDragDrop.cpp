@@ -1,9 +1,7 @@
-// Drag and drop in the sidebar, and files pasted or dropped into a sidebar
-// folder: sidebar folders moved into other folders (with their questions),
-// web links dropped as bookmark leaves, files copied (paste) or moved (drop)
-// into a folder with the same-name sheet. The disk work runs on a pool thread
-// through the file-operations layer and comes back with a ticket; the tree is
-// brought in line with the disk on the main thread afterwards.
+// Drag and drop in the sidebar: what a drag of rows carries, where a drop
+// may land, web links dropped as bookmark leaves, and the files or folders
+// dropped on a folder with their questions, handed to the sidebar's file
+// commands (SidebarFileCommands) as they were when the drag started.
 #include "sidebar/sideMenuvc.h"
 
 #include "platform/files/names/FileNames.h"
@@ -11,22 +9,16 @@
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/ItemMenus.h"
-#include "browser/listVc.h"
-#include "browser/thumbnailvc.h"
-#include "model/CommandSettle.h"
 #include "model/FileCommandFlow.h"
 #include "model/FileServices.h"
-#include "model/ThumbnailCache.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/operations/FileOperations.h"
-#include "platform/desktop/NotificationHub.h"
 #include "platform/desktop/Paths.h"
+#include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
-#include "viewer/VideoPlayer.h"
-#include "viewer/viewimagevc.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,16 +34,6 @@ namespace {
 
 const QString mozUrlType = QStringLiteral("text/x-moz-url");
 const QString uriListType = QStringLiteral("text/uri-list");
-
-QString localPath(const std::optional<QUrl> &url)
-{
-    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
-}
-
-bool sameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || lg::LexicalPaths::isInside(path, folder);
-}
 
 // The title of a web link dropped without one.
 QString titleForLink(const QUrl &url)
@@ -216,87 +198,25 @@ DropKind dropKind(const QMimeData *data, bool checkEachURL = true)
     return DropKind::None;  // an unknown drag type is refused, never copied
 }
 
-// The records of the folders that arrived, scanned for their sub-folders.
-std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &results)
+// The files of a drop as chosen: those of this program's drag as they were
+// when it started (marked), any other as it is now (any thread).
+QList<ChosenItem> chosenForDrop(const QList<QUrl> &usable, const std::optional<QList<ChosenItem>> &marked)
 {
-    std::vector<FolderRecord> arrived;
-    for (const lg::FileOpResult &result : results) {
-        if (lg::isShuttingDown())
-            break;   // quitting: the sidebar is not shown again
-        if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
-            continue;
-        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::LexicalPaths::clean(result.target)));
-        if (!isPhotosLibraryPath(result.target)) {
-            ScanContext context;
-            sideMenuvc::scanFolderTree(result.target, record, context);
-        }
-        arrived.push_back(std::move(record));
+    QHash<QString, ChosenItem> atDragStart;
+    if (marked)
+        for (const ChosenItem &item : *marked)
+            atDragStart.insert(lg::LexicalPaths::clean(item.path), item);
+    QList<ChosenItem> chosen;
+    chosen.reserve(usable.size());
+    for (const QUrl &url : usable) {
+        const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(url));
+        const auto found = atDragStart.constFind(path);
+        if (found != atDragStart.cend())
+            chosen.append({path, found->identity, found->held});
+        else
+            chosen.append({path, lg::fileIdentity(path), std::nullopt});
     }
-    return arrived;
-}
-
-// The folders moved by a drag in the tree: one result per folder, and the
-// records of those that arrived.
-struct FolderMoveOutcome
-{
-    QList<lg::FileOpResult> results;
-    std::vector<FolderRecord> arrived;
-};
-
-// Dragged folders, one result per folder in order: the question was asked
-// before, so a name taken meanwhile is refused, and so is a Replace of a
-// target that is no longer what it was when the question was put (asked:
-// the targets' identities then). One run of the batch for all of them, so
-// that no dragged folder replaces another of the same name.
-FolderMoveOutcome runFolderMoves(const std::shared_ptr<lg::FileBatch> &batch, const QStringList &sources,
-                                 lg::ConflictPolicy onClash, const ChosenIdentities &asked)
-{
-    QStringList running;
-    QSet<QString> changed;
-    for (const QString &source : sources) {
-        const QString target = targetIn(batch->targetFolder(), source);
-        if (onClash == lg::ConflictPolicy::Replace && asked.contains(target)) {
-            const ChosenFileState state = chosenFileState(target, asked.value(target));
-            if (state == ChosenFileState::Replaced || state == ChosenFileState::Changed) {
-                changed.insert(source);
-                continue;
-            }
-        }
-        running.append(source);
-    }
-    const lg::FileBatch::Outcome done = batch->run(running, onClash);
-    // Every source has either a result or a place among the clashes, each list
-    // in the sources' order.
-    FolderMoveOutcome outcome;
-    qsizetype nextResult = 0;
-    qsizetype nextClash = 0;
-    for (const QString &source : sources) {
-        if (changed.contains(source)) {
-            lg::FileOpResult taken;
-            taken.error = lg::FileOpError::TargetExists;
-            taken.source = source;
-            taken.target = targetIn(batch->targetFolder(), source);
-            taken.message = QStringLiteral("An item with the same name already exists.");
-            outcome.results.append(taken);
-            continue;
-        }
-        const bool hasResult = nextResult < done.results.size() && done.results.at(nextResult).source == source;
-        const bool clashed = !hasResult && nextClash < done.clashes.size() && done.clashes.at(nextClash) == source;
-        if (!clashed) {
-            if (nextResult < done.results.size())
-                outcome.results.append(done.results.at(nextResult++));
-            continue;
-        }
-        ++nextClash;
-        lg::FileOpResult taken;
-        taken.error = lg::FileOpError::TargetExists;
-        taken.source = source;
-        taken.target = batch->targetFolder() + QLatin1Char('/') + QFileInfo(source).fileName();
-        taken.message = QStringLiteral("An item with the same name already exists.");
-        outcome.results.append(taken);
-    }
-    outcome.arrived = scanArrivedFolders(outcome.results);
-    return outcome;
+    return chosen;
 }
 
 } // namespace
@@ -369,6 +289,12 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
     if (nodes.isEmpty())
         return nullptr;
     dragNodesArray = nodes;
+    // The dragged folders as they are when the drag starts: a folder put in
+    // the place of one of them meanwhile is never moved.
+    QStringList folders;
+    for (const BaseNode::Ptr &node : std::as_const(nodes))
+        folders.append(localPath(node->url()));
+    m_draggedFolders = chooseItems(folders, false).items;
     auto *data = new QMimeData;
     data->setData(SidebarTreeModel::myNodesPBoardType, QByteArray());
     return data;
@@ -459,10 +385,12 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         }
         // A drop may hold thousands of files: they are read and checked on a
         // pool thread, and the question follows; a refused drop does nothing.
+        // The files of this program's drag are taken as they were when the
+        // drag started; others as they are when they land.
         const quint64 ticket = ++m_dropTicket;
         const QUrl destinationURL = lg::FileNames::urlOf(destination);
-        const auto done = [this, ticket, destinationURL](const std::optional<QList<QUrl>> &result) {
-            const std::optional<QList<QUrl>> usable = result;
+        const auto done = [this, ticket, destinationURL](const std::optional<QList<ChosenItem>> &result) {
+            const std::optional<QList<ChosenItem>> usable = result;
             if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
                 return;
             // Where the folder's node is now.
@@ -470,10 +398,17 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
             if (!path)
                 return;
             path->append(-1);
-            dropItemsOnFolder(*usable, *path);
+            dropChosenOnFolder(*usable, *path);
         };
         lg::runThenCallback(
-            this, [lines = fileURLLines(data), destination] { return filesForFolderDrop(lines, destination); }, done);
+            this,
+            [lines = fileURLLines(data), destination, marked = draggedItems(data)] {
+                std::optional<QList<ChosenItem>> chosen;
+                if (const std::optional<QList<QUrl>> usable = filesForFolderDrop(lines, destination))
+                    chosen = chosenForDrop(*usable, marked);
+                return chosen;
+            },
+            done);
         return true;
     }
     case DropKind::None:
@@ -516,181 +451,41 @@ void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
 
 void sideMenuvc::alertMoveInternalFolders()
 {
-    showSheetOverlay();
+    const QString destination =
+        internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
+    if (destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty())
+        return;
+    // Every dragged folder must be able to go, or none goes.
+    for (const ChosenItem &folder : std::as_const(m_draggedFolders))
+        if (folder.path.isEmpty() || sameOrInside(destination, folder.path))
+            return;
     alertforInternalMoveFolders = lg::AlertSpec();
     alertforInternalMoveFolders.style = lg::AlertSpec::Style::Informational;
     alertforInternalMoveFolders.title = QStringLiteral(
         "Moving a folder into another folder will physically move the folder and all its contents to the "
         "destination folder. Are you sure you want to move the selected folder?");
     alertforInternalMoveFolders.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertforInternalMoveFolders, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOk_alertMoveInternalFolder();
-        else
-            self->btnCancel_alertMoveInternalFolder();
-    });
-}
-
-void sideMenuvc::btnOk_alertMoveInternalFolder()
-{
-    showWorkOverlay();
-    const QString destination = internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
-    bool nameTaken = false;
-    QStringList taken;
-    bool refused = destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty();
-    if (!refused) {
-        for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
-            const QString source = localPath(node->url());
-            if (source.isEmpty() || sameOrInside(destination, source)) {
-                refused = true;
-                break;
-            }
-            const QString target = destination + QLatin1Char('/') + QFileInfo(source).fileName();
-            if (lg::existsOrLink(target)) {
-                nameTaken = true;
-                taken.append(target);
-            }
-        }
-    }
-    if (refused) {
-        hideOverlay();
-        return;
-    }
-    // What the question is asked about: a Replace covers these as they are now.
-    m_folderTargetsAsked = identitiesOf(taken);
-    if (nameTaken)
-        alertfolderExist();
-    else
-        startFolderMove(lg::ConflictPolicy::Refuse);
-}
-
-void sideMenuvc::btnCancel_alertMoveInternalFolder()
-{
-    hideOverlay();
-}
-
-void sideMenuvc::alertfolderExist()
-{
-    showSheetOverlay();
     alertsameFolder = lg::AlertSpec();
     alertsameFolder.style = lg::AlertSpec::Style::Informational;
     alertsameFolder.title = QStringLiteral("A folder with the same name already exists in the destination folder. "
                                            "Do you want to overwrite the destination folder?");
     alertsameFolder.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertsameFolder, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOverwrite_folderExistalert();
-        else if (button == 1)
-            self->btnRename_folderExistalert();
-        else
-            self->btnCancel_folderExistalert();
-    });
-}
 
-void sideMenuvc::btnOverwrite_folderExistalert()
-{
-    startFolderMove(lg::ConflictPolicy::Replace);
-}
-
-void sideMenuvc::btnRename_folderExistalert()
-{
-    startFolderMove(lg::ConflictPolicy::KeepBoth);
-}
-
-void sideMenuvc::btnCancel_folderExistalert()
-{
-    hideOverlay();
-}
-
-void sideMenuvc::startFolderMove(lg::ConflictPolicy onConflict)
-{
-    if (!dragNodesArray || !internalDroppedIndexpath) {
-        hideOverlay();
-        return;
-    }
-    const QUrl destination = parentFolderURL(*internalDroppedIndexpath).value_or(QUrl());
-    const QList<BaseNode::Ptr> dragged = *dragNodesArray;
-    QStringList sources;
-    for (const BaseNode::Ptr &node : dragged)
-        sources.append(localPath(node->url()));
-    auto batch = std::make_shared<lg::FileBatch>(lg::FileOpKind::Move, localPath(destination));
-
-    showWorkOverlay();
-    isFileOperationRunning = true;
-    isSidebarTreeUpdating = true;
-    if (mainvc *h = hub())
-        h->stopMonitorWithSender(this);
-    const quint64 ticket = ++m_fileWorkTicket;
-    const auto done = [this, ticket, dragged, destination](const FolderMoveOutcome &result) {
-        if (ticket != m_fileWorkTicket)
-            return;
-        const FolderMoveOutcome outcome = result;
-        finishFolderMove(outcome.results, outcome.arrived, dragged, destination);
-    };
-    lg::runThenCallback(
-        this,
-        [batch, sources, onConflict, asked = std::exchange(m_folderTargetsAsked, {})] {
-            return runFolderMoves(batch, sources, onConflict, asked);
-        },
-        done);
-}
-
-void sideMenuvc::finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
-                                  const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination)
-{
-    // The thumbnails on disk of their files follow the moved folders.
-    const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, results);
-    // The moved folders leave their old places (a folder not wholly moved
-    // stays where the disk still has it).
-    for (int i = 0; i < results.size() && i < draggedNodes.size(); ++i) {
-        if (!results.at(i).arrived())
-            continue;
-        const BaseNode *node = draggedNodes.at(i).get();
-        if (!treeController->model()->indexForNode(node).isValid())
-            continue;
-        if (lg::existsOrLink(results.at(i).source))
-            rescanFolderNode(draggedNodes.at(i));
-        else
-            treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node));
-    }
-    // And arrive, as the disk has them now, as the last children of the destination.
-    std::optional<IndexPath> destinationPath = indexPathOfFolderNode(destination);
-    if (destinationPath && !moved.empty()) {
-        makeNodeExpandable(*destinationPath);
-        for (const FolderRecord &record : moved) {
-            if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
-                treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-            destinationPath = indexPathOfFolderNode(destination);
-            if (!destinationPath)
-                break;
-            treeController->setSelectionIndexPath(*destinationPath);
-            insertFolderRecord(record);
-        }
-        if (destinationPath) {
-            treeController->setSelectionIndexPath(*destinationPath);
-            myOutlineView->expand(treeController->model()->indexForPath(*destinationPath));
-        }
-    }
-    isSidebarTreeUpdating = false;
-    isFileOperationRunning = false;
-    hideOverlay();
-    loadSelection();
-    QPointer<sideMenuvc> self(this);
-    reportFailures(told, lg::FileOpKind::Move, [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    });
+    m_fileCommands->moveFolders(m_draggedFolders, *dragNodesArray, destination, alertforInternalMoveFolders,
+                                alertsameFolder);
 }
 
 // ---------------------------------------------------------------- files pasted or dropped into a folder
 
 void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+{
+    QStringList paths;
+    for (const QUrl &url : items)
+        paths.append(localPath(url));
+    dropChosenOnFolder(chooseItems(paths, false).items, path);
+}
+
+void sideMenuvc::dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path)
 {
     indexpathForFolderDrop = path;
     const std::optional<QUrl> destination = folderURLAtDropPath(path);
@@ -704,148 +499,16 @@ void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &pa
 
 void sideMenuvc::alertMoveFile()
 {
-    showSheetOverlay();
     alertforMoveFile = lg::AlertSpec();
     alertforMoveFile.style = lg::AlertSpec::Style::Informational;
     alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
     alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertforMoveFile, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnOk_alertMove_PasteFile();
-        else
-            self->btnCancel_alertMoveFile();
-    });
-}
-
-void sideMenuvc::btnCancel_alertMoveFile()
-{
-    hideOverlay();
+    if (dropdestiUrl)
+        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, alertforMoveFile);
 }
 
 void sideMenuvc::btnOk_alertMove_PasteFile()
 {
-    if (mainvc *h = hub())
-        h->isonlyalert = false;
-    if (currentScreenMode == ScreenViewer) {
-        viewimagevc *viewer = imageViewer();
-        if (viewer->videoPlayer) {
-            viewer->videoPlayer->pause();
-            viewer->videoPlayer = nullptr;
-        }
-        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-    }
-    if (m_transferSources.isEmpty() || !dropdestiUrl) {
-        hideOverlay();
-        return;
-    }
-    runTransfer(m_transferSources);
-}
-
-void sideMenuvc::runTransfer(const QList<QUrl> &sources)
-{
-    const QString destination = localPath(dropdestiUrl);
-    QStringList items;
-    for (const QUrl &url : sources) {
-        const QString source = localPath(url);
-        // One that has gone since it was dragged or copied is said (the flow's check).
-        if (source.isEmpty() || destination.isEmpty() || isHiddenURL(url))
-            continue;
-        // A move onto or into itself changes nothing; a paste there is refused
-        // by the copy itself, so that the summary tells the user.
-        if (!isItemFromPaste && sameOrInside(destination, source))
-            continue;
-        if (!isItemFromPaste && lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
-            continue;
-        items.append(source);
-    }
-    // By their bytes: a name that is not valid UTF-8 is moved or copied as
-    // itself, never as its look-alike.
-    FileCommandRequest request;
-    request.kind = isItemFromPaste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-    request.chosen = chooseItems(items, false);
-    request.targetFolder = destination;
-    request.clashSubject = QStringLiteral("A file or folder");
-    request.goneMessage = QStringLiteral("The item is no longer where it was when it was chosen.");
-
-    FileCommandScreen screen = fileCommandScreen(true);
-    QPointer<sideMenuvc> self(this);
-    screen.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
-        return scanArrivedFolders(results);
-    };
-    screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &extra) {
-        if (self)
-            self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra));
-    };
-    runFileCommand(std::move(screen), std::move(request));
-}
-
-FileCommandScreen sideMenuvc::fileCommandScreen(bool stopMonitor)
-{
-    FileCommandScreen screen;
-    screen.owner = this;
-    QPointer<sideMenuvc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.asking = [] { showSheetOverlay(); };
-    screen.working = [self, stopMonitor] {
-        showWorkOverlay();
-        isFileOperationRunning = true;
-        if (mainvc *h = hub(); h && self && stopMonitor)
-            h->stopMonitorWithSender(self);
-    };
-    screen.passDone = [self] {
-        if (self)
-            Q_EMIT self->fileWorkFinished();
-    };
-    screen.ended = [] {
-        isFileOperationRunning = false;
-        hideOverlay();
-    };
-    return screen;
-}
-
-void sideMenuvc::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
-                                const std::vector<FolderRecord> &arrived)
-{
-    isFileOperationRunning = false;
-    // Folders that arrived join the destination's node with their sub-folders;
-    // a moved folder leaves its old node. The selection stays where it was.
-    const BaseNode::Ptr selected =
-        treeController->selectedObjects().isEmpty() ? nullptr : treeController->selectedObjects().first();
-    isSidebarTreeUpdating = true;
-    if (kind == lg::FileOpKind::Move) {
-        for (const lg::FileOpResult &result : results) {
-            // A folder not wholly moved keeps its node, read again.
-            if (result.arrived() && lg::FileNames::isFolder(result.target)) {
-                if (const std::optional<IndexPath> old = indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
-                    if (!lg::existsOrLink(result.source))
-                        treeController->removeObjectAtArrangedObjectIndexPath(*old);
-                    else
-                        rescanFolderNode(treeController->descendantNodeAtIndexPath(*old));
-                }
-            }
-        }
-    }
-    for (const FolderRecord &record : arrived) {
-        if (const std::optional<IndexPath> replaced = indexPathOfFolderNode(record.url1))
-            treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-        const std::optional<IndexPath> destinationPath = indexPathOfFolderNode(*dropdestiUrl);
-        if (!destinationPath)
-            break;
-        makeNodeExpandable(*destinationPath);
-        treeController->setSelectionIndexPath(*destinationPath);
-        insertFolderRecord(record);
-    }
-    if (selected && treeController->model()->indexForNode(selected.get()).isValid())
-        treeController->setSelectionIndexPath(treeController->model()->pathForNode(selected.get()));
-    else if (!arrived.empty())
-        treeController->removeSelectionIndexPaths();
-    isSidebarTreeUpdating = false;
-
-    reloadShownBrowseView();
-    if (mainvc *h = hub())
-        h->startMonitorWithSender(this);
-    hideOverlay();
+    if (dropdestiUrl)
+        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, std::nullopt);
 }

@@ -1,718 +1,254 @@
-// The sidebar's context menu and its folder commands: open in the file
-// manager, refresh, bookmarks, new folder, Move to Trash, copy, paste, Get
-// Info, and the in-place rename of a folder. Main thread.
-#include "sidebar/sideMenuvc.h"
+// The sidebar's file commands through the one flow: Trash, paste, drops, folder moves.
+#include "sidebar/SidebarFileCommands.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
-#include "controls/Cells.h"
-#include "controls/CursorButtons.h"
-#include "model/CommandSettle.h"
+#include "browser/ItemMenus.h"
 #include "model/FileCommandFlow.h"
-#include "model/ThumbnailCache.h"
-#include "platform/desktop/Clipboard.h"
+#include "model/FileServices.h"
+#include "platform/base/LexicalPaths.h"
+#include "platform/desktop/NotificationHub.h"
 #include "platform/files/names/FileNames.h"
-#include "platform/desktop/Paths.h"
 #include "platform/runtime/Background.h"
-#include "platform/runtime/Timer.h"
-#include "platform/files/operations/Trash.h"
-#include "platform/desktop/Workspace.h"
-#include "sidebar/SidebarMenu.h"
+#include "platform/runtime/Dispatch.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
-#include "sidebar/outline_cell.h"
+#include "sidebar/sideMenuvc.h"
+#include "viewer/VideoPlayer.h"
+#include "viewer/viewimagevc.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
 #include <QFileInfo>
-#include <QItemSelectionModel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-
-#include <utility>
+#include <QPointer>
 
 using namespace sidebarsheets;
 
 namespace {
 
-// Calls fn for the events of one object.
-class EventHook : public QObject
+// The records of the folders that arrived, scanned for their sub-folders.
+std::vector<FolderRecord> scanArrivedFolders(const QList<lg::FileOpResult> &results)
 {
-public:
-    EventHook(QObject *watched, std::function<bool(QEvent *)> fn) : QObject(watched), m_fn(std::move(fn))
-    {
-        watched->installEventFilter(this);
-    }
-    bool eventFilter(QObject *, QEvent *event) override { return m_fn(event); }
-
-private:
-    std::function<bool(QEvent *)> m_fn;
-};
-
-// The cell with its title editor: the kit's editing field over the title, whose
-// text goes to the sidebar's rename instead of into the model.
-class SidebarTitleCell : public outline_cell
-{
-public:
-    using Commit = std::function<void(const QModelIndex &index, const QString &text)>;
-    SidebarTitleCell(QObject *parent, Commit commit) : outline_cell(parent), m_commit(std::move(commit)) {}
-
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
-    {
-        printLine(QStringLiteral("begin"));
-        auto *editor = new Editing(parent);
-        editor->setObjectName(QStringLiteral("lbltitle"));
-        editor->setFrame(false);
-        editor->setStyleSheet(QStringLiteral("QLineEdit { background: #1b1b1b; color: white; "
-                                             "border: 1px solid #4a4a4a; padding: 0 2px; }"));
-        return editor;
-    }
-    void setEditorData(QWidget *editor, const QModelIndex &index) const override
-    {
-        if (auto *line = qobject_cast<QLineEdit *>(editor))
-            line->setText(index.data(Qt::EditRole).toString());
-    }
-    void setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const override
-    {
-        if (auto *line = qobject_cast<QLineEdit *>(editor); line && m_commit)
-            m_commit(index, line->text());
-    }
-    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
-    {
-        // Over the title, right of the icon.
-        const int left = 2 + kIconSize + 4;
-        editor->setGeometry(option.rect.adjusted(left, 2, -4, -2));
-    }
-
-private:
-    Commit m_commit;
-};
-
-class DropBridge : public SidebarDropHandler
-{
-public:
-    explicit DropBridge(sideMenuvc *owner) : m_owner(owner) {}
-    QMimeData *mimeDataForRows(const QList<IndexPath> &rows) override { return m_owner->mimeDataForRows(rows); }
-    bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->canDropOnRow(data, item, childIndex);
-    }
-    bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->acceptDropOnRow(data, item, childIndex);
-    }
-
-private:
-    sideMenuvc *m_owner;
-};
-
-void endEditing()
-{
-    if (QWidget *focus = QApplication::focusWidget())
-        focus->clearFocus();
-}
-
-QString localPath(const std::optional<QUrl> &url)
-{
-    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
-}
-
-// Points the URLs of a renamed folder's descendants at the new place.
-void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &newPath)
-{
-    std::vector<BaseNode *> pending{node};
-    while (!pending.empty()) {
-        BaseNode *current = pending.back();
-        pending.pop_back();
-        for (const BaseNode::Ptr &child : current->childNodes()) {
-            if (!child)
-                continue;
-            const QString path = localPath(child->url());
-            if (!path.isEmpty() && lg::LexicalPaths::isInside(path, oldPath))
-                child->setUrl(lg::FileNames::urlOf(newPath + path.mid(oldPath.size())));
-            pending.push_back(child.get());
+    std::vector<FolderRecord> arrived;
+    for (const lg::FileOpResult &result : results) {
+        if (lg::isShuttingDown())
+            break;   // quitting: the sidebar is not shown again
+        if (!result.arrived() || !lg::FileNames::isFolder(result.target) || isAliasFile(result.target).value_or(false))
+            continue;
+        FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(lg::LexicalPaths::clean(result.target)));
+        if (!isPhotosLibraryPath(result.target)) {
+            ScanContext context;
+            sideMenuvc::scanFolderTree(result.target, record, context);
         }
+        arrived.push_back(std::move(record));
     }
+    return arrived;
 }
 
 } // namespace
 
-void sideMenuvc::setUpCommands()
+SidebarFileCommands::SidebarFileCommands(sideMenuvc *sidebar) : QObject(sidebar), m_sidebar(sidebar)
 {
-    m_dropBridge = std::make_unique<DropBridge>(this);
-    treeController->model()->setDropHandler(m_dropBridge.get());
-    myOutlineView->setDragEnabled(true);
-    myOutlineView->setAcceptDrops(true);
-    myOutlineView->setDropIndicatorShown(true);
-    myOutlineView->setDragDropMode(QAbstractItemView::DragDrop);
-
-    // Renaming in place: a click on the selected row's title, or F2.
-    QAbstractItemDelegate *plain = myOutlineView->itemDelegate();
-    myOutlineView->setItemDelegate(new SidebarTitleCell(myOutlineView, [this](const QModelIndex &index,
-                                                                              const QString &text) {
-        // After the editor has closed, for the node that was edited (wherever it is then).
-        const std::weak_ptr<BaseNode> edited = treeController->model()->sharedNodeForIndex(index);
-        QPointer<sideMenuvc> self(this);
-        QMetaObject::invokeMethod(
-            this,
-            [self, edited, text] {
-                const BaseNode::Ptr node = edited.lock();
-                if (!self || !node || !self->treeController->model()->indexForNode(node.get()).isValid())
-                    return;
-                self->didEditTextField(self->treeController->model()->pathForNode(node.get()), text);
-            },
-            Qt::QueuedConnection);
-    }));
-    delete plain;
-    myOutlineView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-
-    myOutlineView->setContextMenuPolicy(Qt::DefaultContextMenu);
-    outlineViewMenu->setStyleSheet(withAccentColour(QStringLiteral(
-        "QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }"
-        "QMenu::item { padding: 5px 24px 5px 18px; }"
-        "QMenu::item:selected { background-color: @accent; color: #1e1e1e; }"
-        "QMenu::item:disabled { color: #777777; }"
-        "QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }")));
-    new EventHook(myOutlineView->viewport(), [this](QEvent *event) {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            // The menu acts on the clicked row: a right click neither selects
-            // it nor loads its folder.
-            return static_cast<QMouseEvent *>(event)->button() == Qt::RightButton;
-        case QEvent::ContextMenu: {
-            auto *menuEvent = static_cast<QContextMenuEvent *>(event);
-            showOutlineMenu(menuEvent->pos(), menuEvent->globalPos());
-            return true;
-        }
-        default:
-            return false;
-        }
-    });
-    connect(btnRemoveBookmark, &QPushButton::clicked, this, &sideMenuvc::btnremove);
+    setObjectName(QStringLiteral("sidebarFileCommands"));
 }
 
-BaseNode::Ptr sideMenuvc::nodeAtRow(int row, IndexPath *path) const
+void SidebarFileCommands::trashFolder(const BaseNode::Ptr &node, const QString &folder, const lg::AlertSpec &question)
 {
-    const QModelIndex index = myOutlineView->itemAtRow(row);
-    if (!index.isValid())
-        return {};
-    if (path)
-        *path = treeController->model()->pathForIndex(index);
-    return treeController->model()->sharedNodeForIndex(index);
-}
-
-BaseNode::Ptr sideMenuvc::makeNodeExpandable(const IndexPath &path)
-{
-    BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
-    if (!node || !node->isLeaf())
-        return node;
-    auto replacement = ChildNode::create();
-    replacement->setNodeTitle(node->url() && node->url()->isLocalFile()
-                                  ? lg::FileNames::shown(QFileInfo(localPath(node->url())).fileName())
-                                  : node->nodeTitle());
-    replacement->setUrl(node->url());
-    treeController->removeSelectionIndexPaths();
-    treeController->removeObjectAtArrangedObjectIndexPath(path);
-    treeController->insertObject(replacement, path);
-    return replacement;
-}
-
-// ---------------------------------------------------------------- the menu
-
-bool sideMenuvc::menuWillOpen(int row)
-{
-    endEditing();
-    outlineViewMenu->clear();
-    m_clickedRow = row;
-    IndexPath path;
-    const BaseNode::Ptr node = nodeAtRow(row, &path);
-    SidebarMenuSnapshot snapshot = sidebarMenuSnapshot(node.get(), path.size() == 1);
-    snapshot.busy = isBusy;
-    snapshot.clipboardHasFiles = !lg::Clipboard::readFiles().urls.isEmpty();
-    const SidebarMenuState state = sidebarMenuState(snapshot);
-    if (!state.showsMenu)
-        return false;
-    if (snapshot.hasUrl && snapshot.isLocal && !snapshot.exists)
-        treeController->model()->reloadData();  // the row shows its missing state
-
-    auto add = [this](const char *name, const QString &title, bool enabled, void (sideMenuvc::*command)()) {
-        QAction *action = outlineViewMenu->addAction(title);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setEnabled(enabled);
-        connect(action, &QAction::triggered, this, command);
-    };
-    add("actionOpenInFileManager", QStringLiteral("Open with File Manager"), state.openInFileManager,
-        &sideMenuvc::menuShowinFinder);
-    add("actionRefresh", QStringLiteral("Refresh"), true, &sideMenuvc::menurefreshAllitem);
-    outlineViewMenu->addSeparator();
-    add("actionAddBookmark", QStringLiteral("Add Bookmark"), true, &sideMenuvc::addBookmark);
-    if (state.showsRemoveBookmark)
-        add("actionRemoveBookmark", QStringLiteral("Remove Bookmark"), true, &sideMenuvc::menuremoveitem);
-    outlineViewMenu->addSeparator();
-    add("actionCreateNewFolder", QStringLiteral("Create New Folder"), state.createNewFolder,
-        &sideMenuvc::createNewFolder);
-    add("actionMoveToTrash", QStringLiteral("Move to Trash"), state.moveToTrash, &sideMenuvc::DeleteFolder);
-    outlineViewMenu->addSeparator();
-    add("actionCopyFolder", state.copyTitle, state.copy, &sideMenuvc::menuCopyFolder);
-    add("actionPasteItem", QStringLiteral("Paste Item"), state.paste, &sideMenuvc::menuPasteItem);
-    add("actionGetInfo", QStringLiteral("Get Info"), state.getInfo, &sideMenuvc::menuGetInfo);
-    return true;
-}
-
-void sideMenuvc::showOutlineMenu(const QPoint &pos, const QPoint &globalPos)
-{
-    const int row = myOutlineView->rowForItem(myOutlineView->indexAt(pos));
-    if (menuWillOpen(row))
-        outlineViewMenu->popup(globalPos);
-}
-
-void sideMenuvc::menuShowinFinder()
-{
-    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
-    const QString path = localPath(node ? node->url() : std::nullopt);
-    if (path.isEmpty() || refuseNameThatIsNotText(path))
-        return;
-    lg::Workspace::showInFileManager({path}, window());
-}
-
-void sideMenuvc::menurefreshAllitem()
-{
-    treeController->model()->reloadData();
-    myOutlineView->scrollRowToVisible(0);
-    // The clicked row's folder is read again: sub-folders made elsewhere appear.
-    rescanFolderNode(nodeAtRow(m_clickedRow));
-}
-
-void sideMenuvc::folderLeftItsPlace(const QUrl &url)
-{
-    const std::optional<IndexPath> path = findTreeNode(url, contents());
-    if (!path)
-        return;
-    SidebarTreeModel *model = treeController->model();
-    BaseNode *node = model->nodeForIndex(model->indexForPath(*path));
-    BaseNode *parent = node ? node->parentNode() : nullptr;
-    if (!parent || !model->indexForNode(parent).isValid()) {
-        model->reloadData();   // a top-level folder: shown as missing
-        return;
-    }
-    rescanFolderNode(model->sharedNodeForIndex(model->indexForNode(parent)));
-}
-
-void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
-{
-    const QString folder = localPath(node ? node->url() : std::nullopt);
-    if (folder.isEmpty() || !lg::FileNames::isFolder(folder) || isPhotosLibraryPath(folder))
-        return;
-    const std::weak_ptr<BaseNode> rescanned = node;
-    lg::runThenCallback(
-        this,
-        [folder] {
-            FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(folder));
-            ScanContext context;
-            scanFolderTree(folder, record, context);
-            return record;
-        },
-        [this, rescanned](const FolderRecord &scanned) {
-            const BaseNode::Ptr target = rescanned.lock();
-            if (target && treeController->model()->indexForNode(target.get()).isValid())
-                addNewSubfolders(target, scanned);
-            Q_EMIT refreshFinished();
-        });
-}
-
-void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned)
-{
-    SidebarTreeModel *model = treeController->model();
-    // The nodes of folders the tree already shows keep their place, children
-    // and expansion; each new folder goes in after the sibling it follows on disk.
-    std::vector<std::pair<BaseNode::Ptr, const FolderRecord *>> pending{{node, &scanned}};
-    while (!pending.empty()) {
-        auto [parent, record] = pending.back();
-        pending.pop_back();
-        // Folders renamed, moved or removed by another program leave the tree
-        // (a renamed one comes back under its new name below).
-        for (qsizetype i = parent->childNodes().size() - 1; i >= 0; --i) {
-            const BaseNode::Ptr shown = parent->childNodes().at(i);
-            const QString shownPath = shown ? localPath(shown->url()) : QString();
-            if (!shownPath.isEmpty() && !lg::FileNames::isFolder(shownPath))
-                model->removeNode(model->pathForNode(shown.get()));
-        }
-        int next = 0;
-        for (const FolderRecord &child : record->arrpath) {
-            const QString childPath = localPath(child.url1);
-            const QList<BaseNode::Ptr> &shown = parent->childNodes();
-            qsizetype found = -1;
-            for (qsizetype i = 0; i < shown.size() && found < 0; ++i) {
-                if (shown.at(i) && localPath(shown.at(i)->url()) == childPath)
-                    found = i;
-            }
-            if (found >= 0) {
-                next = int(found) + 1;
-                const BaseNode::Ptr existing = shown.at(found);
-                if (!child.arrpath.empty()) {
-                    existing->setIsLeaf(false);
-                    pending.emplace_back(existing, &child);
-                }
-                continue;
-            }
-            parent->setIsLeaf(false);
-            IndexPath at = model->pathForNode(parent.get());
-            at.append(next++);
-            model->insertNode(nodeTreeForRecord(child), at);
-        }
-    }
-}
-
-void sideMenuvc::addBookmark()
-{
-    chooseFoldersToAdd();
-}
-
-void sideMenuvc::menuGetInfo()
-{
-    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
-    const QString path = localPath(node ? node->url() : std::nullopt);
-    if (path.isEmpty() || refuseNameThatIsNotText(path))
-        return;
-    lg::Workspace::showProperties({path}, window());
-}
-
-void sideMenuvc::menuCopyFolder()
-{
-    const BaseNode::Ptr node = nodeAtRow(m_clickedRow);
-    if (!node || !node->url() || !node->url()->isLocalFile())
-        return;
-    copiedURLs = {*node->url()};
-    lg::Clipboard::writeFiles(copiedURLs);
-}
-
-void sideMenuvc::menuPasteItem()
-{
-    IndexPath path;
-    const BaseNode::Ptr node = nodeAtRow(m_clickedRow, &path);
-    if (!node)
-        return;
-    indexpathForFolderDrop = path;
-    if (!node->url() || !node->url()->isLocalFile())
-        return;
-    m_transferSources = lg::Clipboard::readFiles().urls;
-    dropdestiUrl = node->url();
-    isItemFromPaste = true;
-    btnOk_alertMove_PasteFile();
-}
-
-// ---------------------------------------------------------------- new folder and rename
-
-void sideMenuvc::createNewFolder()
-{
-    IndexPath path;
-    BaseNode::Ptr node = nodeAtRow(m_clickedRow, &path);
-    const QString folder = localPath(node ? node->url() : std::nullopt);
-    if (folder.isEmpty())
-        return;
-    lg::NameNumbering numbering;
-    numbering.firstNumber = 0;
-    numbering.isFolder = true;
-    const QString name = lg::freeName(folder, QStringLiteral("Untitled Folder"), numbering);
-    const lg::FileOpResult made = lg::createFolder(folder, name);
-    if (!made.ok()) {
-        printLine(made.message);
-        return;
-    }
-    if (node->isLeaf())
-        makeNodeExpandable(path);  // selects the replacement
-    else
-        treeController->setSelectionIndexPath(path);
-    myOutlineView->expand(treeController->model()->indexForPath(path));
-    const QString target = made.target.isEmpty() ? folder + QLatin1Char('/') + name : made.target;
-    insertLeafNode(TreeAdditionObj(lg::FileNames::urlOf(target), name, false));
-    lg::Timer::singleShot(100, this, [this] { outlineView_StartLabelEditing(); });
-}
-
-void sideMenuvc::outlineView_StartLabelEditing()
-{
-    const std::optional<IndexPath> path = treeController->selectionIndexPath();
-    if (!path)
-        return;
-    const QModelIndex index = treeController->model()->indexForPath(*path);
-    myOutlineView->scrollTo(index);
-    myOutlineView->setFocus();
-    if (!myOutlineView->indexWidget(index))
-        myOutlineView->edit(index);
-    // The insertion point after the last character, nothing selected.
-    if (auto *line = qobject_cast<QLineEdit *>(myOutlineView->indexWidget(index))) {
-        line->deselect();
-        line->end(false);
-    }
-}
-
-void sideMenuvc::showRefusal(const QString &message)
-{
-    showSheetOverlay();
-    lg::AlertSpec spec;
-    spec.style = lg::AlertSpec::Style::Informational;
-    spec.title = message;
-    spec.buttons = {QStringLiteral("OK")};
-    lg::Alert::show(window(), spec, [](int) {
-        printLine(QStringLiteral("Success"));
-        hideOverlay();
-    });
-}
-
-bool sideMenuvc::refuseNameThatIsNotText(const QString &path)
-{
-    // Other programs are handed the path as text, which names the look-alike.
-    if (!lg::FileNames::hasRawBytes(path))
-        return false;
-    showRefusal(lg::FileNames::notTextMessage(path));
-    return true;
-}
-
-void sideMenuvc::didEditTextField(const IndexPath &path, const QString &newName)
-{
-    const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
-    const QString oldPath = localPath(node ? node->url() : std::nullopt);
-    if (oldPath.isEmpty() || newName == node->nodeTitle())
-        return;
-    const QString renameFailed = QStringLiteral("An error occurred while renaming file.");
-    if (!lg::isValidFileName(newName)) {
-        showRefusal(renameFailed);
-        return;
-    }
-    if (!canModifyFolder(node->url())) {
-        showRefusal(QStringLiteral("You cannot rename System folders!"));
-        return;
-    }
-    const QString taken = QStringLiteral("The name \u201C%1\u201D is already taken. Please choose a different name.")
-                              .arg(newName);
-    const QString newPath = QFileInfo(oldPath).absolutePath() + QLatin1Char('/') + newName;
-    // By the bytes: a folder whose name is not UTF-8 is renamed as itself.
-    if (lg::existsOrLink(newPath)) {
-        showRefusal(taken);
-        return;
-    }
-    if (!lg::FileNames::exists(oldPath)) {
-        // A name that is not valid UTF-8, given as its look-alike's text.
-        if (const QString unreadable = lg::unreadableNameMessage(oldPath); !unreadable.isEmpty()) {
-            showRefusal(unreadable);
-            return;
-        }
-        // Renamed, moved or deleted by another program while the name was typed.
-        showRefusal(QStringLiteral("The folder \u201C%1\u201D is no longer there. It may have been renamed, moved "
-                                   "or deleted by another program.")
-                        .arg(node->nodeTitle()));
-        return;
-    }
-    lg::FileOpResult renamed = lg::renameItem(oldPath, newName);
-    if (renamed.ok())
-        renamed.target = renamed.target.isEmpty() ? newPath : lg::LexicalPaths::clean(renamed.target);
-    // The thumbnails on disk of the files inside follow them.
-    if (const QList<lg::FileOpResult> told = settleCommand(lg::FileOpKind::Move, {renamed}); !told.isEmpty()) {
-        printLine(told.first().message);
-        showRefusal(told.first().error == lg::FileOpError::TargetExists ? taken : renameFailed);
-        return;
-    }
-    const QString target = renamed.target;
-    node->setNodeTitle(newName);
-    node->setUrl(lg::FileNames::urlOf(target));
-    // The children stay, with their expansion; their folders moved along.
-    rebaseDescendants(node.get(), oldPath, target);
-    treeController->model()->nodeChanged(node.get());
-    // The saved folder list names the new path at once: a kill from here on
-    // does not bring the old one back at the next start.
-    saveRoots();
-
-    // The current folder follows when it was this folder or one inside it.
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (selected.size() == 1) {
-        for (const BaseNode *n = selected.first().get(); n; n = n->parentNode()) {
-            if (n == node.get()) {
-                loadSelection();
-                break;
-            }
-        }
-    }
-}
-
-// ---------------------------------------------------------------- remove bookmark and Trash
-
-void sideMenuvc::menuremoveitem()
-{
-    IndexPath path;
-    if (!nodeAtRow(m_clickedRow, &path))
-        return;
-    if (path.size() == 1) {
-        callRemoveFolder_fromMenu = true;
-        outlineView_CLickedRow = m_clickedRow;
-        alertRemoveBookmark();
-    } else {
-        alertCannotRemoveBookmark();
-    }
-}
-
-void sideMenuvc::btnremove()
-{
-    endEditing();
-    callRemoveFolder_fromMenu = false;
-    const std::optional<IndexPath> selection = treeController->selectionIndexPath();
-    if (!selection)
-        return;
-    if (selection->size() == 1)
-        alertRemoveBookmark();
-    else
-        alertCannotRemoveBookmark();
-}
-
-void sideMenuvc::alertCannotRemoveBookmark()
-{
-    showSheetOverlay();
-    alertCannotremoveBookmark = lg::AlertSpec();
-    alertCannotremoveBookmark.style = lg::AlertSpec::Style::Informational;
-    alertCannotremoveBookmark.title = QStringLiteral("Sub-folder cannot be removed");
-    alertCannotremoveBookmark.text = QStringLiteral(
-        "The selected folder is not a Parent folder and cannot be removed from this tree structure. You can only "
-        "remove the bookmarks you have added.");
-    alertCannotremoveBookmark.buttons = {QStringLiteral("OK")};
-    lg::Alert::show(window(), alertCannotremoveBookmark, [](int) { hideOverlay(); });
-}
-
-void sideMenuvc::alertRemoveBookmark()
-{
-    showSheetOverlay();
-    alertremoveBookmark = lg::AlertSpec();
-    alertremoveBookmark.style = lg::AlertSpec::Style::Informational;
-    alertremoveBookmark.title = QStringLiteral("Remove bookmark?");
-    alertremoveBookmark.text = QStringLiteral("Are you sure you want to remove the selected bookmark?");
-    alertremoveBookmark.buttons = {QStringLiteral("OK"), QStringLiteral("Cancel")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertremoveBookmark, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnremovebookmark_alert();
-        else
-            self->btnremovebookmark_cancelalert();
-    });
-}
-
-void sideMenuvc::btnremovebookmark_alert()
-{
-    std::optional<IndexPath> path;
-    if (callRemoveFolder_fromMenu) {
-        const QModelIndex index = myOutlineView->itemAtRow(outlineView_CLickedRow);
-        if (index.isValid())
-            path = treeController->model()->pathForIndex(index);
-    } else {
-        path = treeController->selectionIndexPath();
-    }
-    int removedRow = -1;
-    if (path) {
-        const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(*path);
-        removedRow = myOutlineView->rowForItem(treeController->model()->indexForPath(*path));
-        if (node && !node->url())
-            openedFileItems.clear();
-        if (path->size() == 1)
-            treeController->removeObjectAtArrangedObjectIndexPath(*path);
-    }
-    const int rows = myOutlineView->numberOfRows();
-    hideOverlay();
-    callRemoveFolder_fromMenu = false;
-    if (rows == 0) {
-        resetForEmptySidebar();
-        return;
-    }
-    if (path && treeController->selectionIndexPaths().isEmpty()) {
-        if (rows == removedRow)
-            myOutlineView->selectRow(removedRow - 1);
-        else
-            treeController->setSelectionIndexPath(*path);
-    }
-}
-
-void sideMenuvc::btnremovebookmark_cancelalert()
-{
-    hideOverlay();
-    callRemoveFolder_fromMenu = false;
-}
-
-void sideMenuvc::DeleteFolder()
-{
-    endEditing();
-    outlineView_CLickedRow = m_clickedRow;
-    alertforDeleteFolder();
-}
-
-void sideMenuvc::alertforDeleteFolder()
-{
-    // The folder of the clicked row, bound now (its identity too): a change of
-    // the tree while the question is open does not move the command to
-    // another folder, and a folder put in its place meanwhile is refused.
-    const BaseNode::Ptr node = nodeAtRow(outlineView_CLickedRow);
-    const QString folder = node ? localPath(node->url()) : QString();
-    // Never the home folder or a Photos library; standard folders after the question.
-    if (folder.isEmpty() || isPhotosLibraryPath(folder) || folder == lg::LexicalPaths::clean(lg::Paths::home()))
-        return;
-    alertDeleteFolder = lg::AlertSpec();
-    alertDeleteFolder.style = lg::AlertSpec::Style::Informational;
-    alertDeleteFolder.title = QStringLiteral("Are you sure you want to move the selected Folder to Trash? All the "
-                                             "items from within the folder will be deleted.");
-    alertDeleteFolder.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     FileCommandRequest request;
     request.kind = lg::FileOpKind::Trash;
     request.chosen = chooseItems({folder}, false);
-    request.goneMessage = QStringLiteral("The item no longer exists.");
-    request.confirmation = alertDeleteFolder;
+    request.chosenWhen = ChosenWhen::ForTrash;
+    request.confirmation = question;
 
     // A folder on another device is copied into the Trash: the work runs on a
-    // pool thread behind the overlay with the spinner.
-    FileCommandScreen screen = fileCommandScreen(false);
-    QPointer<sideMenuvc> self(this);
-    screen.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
-        isFileOperationRunning = false;
+    // pool thread behind the overlay with the spinner. It goes with what it
+    // holds when the question is put, and only while it holds that.
+    FileCommandScreen part = screen(false);
+    QPointer<SidebarFileCommands> self(this);
+    part.settled = [self, node](const QList<lg::FileOpResult> &results, const std::any &) {
         if (self)
             self->finishTrashFolder(node, results);
     };
-    runFileCommand(std::move(screen), std::move(request));
+    runFileCommand(std::move(part), std::move(request));
 }
 
-void sideMenuvc::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
+void SidebarFileCommands::moveFolders(const QList<ChosenItem> &folders, const QList<BaseNode::Ptr> &nodes,
+                                      const QString &destination, const lg::AlertSpec &question,
+                                      const lg::AlertSpec &clashQuestion)
+{
+    // The flow of every file command: the question, the same-name question
+    // (asked again for a name taken meanwhile, or a target that changed), the
+    // check of each folder right before it goes, the one alert after.
+    FileCommandRequest request;
+    request.kind = lg::FileOpKind::Move;
+    request.chosen.items = folders;
+    request.targetFolder = destination;
+    request.confirmation = question;
+    request.clashQuestion = clashQuestion;
+    request.chosenWhen = ChosenWhen::Chosen;
+    runTransfer(std::move(request), lg::FileNames::urlOf(destination), nodes, true);
+}
+
+void SidebarFileCommands::transfer(const QList<ChosenItem> &sources, const QUrl &destinationURL, bool paste,
+                                   const std::optional<lg::AlertSpec> &question)
+{
+    const QString destination = localPath(destinationURL);
+    if (sources.isEmpty() || destination.isEmpty())
+        return;
+    FileCommandRequest request;
+    for (const ChosenItem &item : sources) {
+        const QString source = lg::LexicalPaths::clean(item.path);
+        // One that has gone since it was dragged or copied is said (the flow's check).
+        if (source.isEmpty() || isHiddenURL(lg::FileNames::urlOf(source)))
+            continue;
+        // A move onto or into itself changes nothing; a paste there is refused
+        // by the copy itself, so that the summary tells the user.
+        if (!paste && sameOrInside(destination, source))
+            continue;
+        if (!paste && lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
+            continue;
+        request.chosen.items.append(item);
+    }
+    // By their bytes: a name that is not valid UTF-8 is moved or copied as
+    // itself, never as its look-alike.
+    request.kind = paste ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
+    request.targetFolder = destination;
+    request.clashSubject = QStringLiteral("A file or folder");
+    request.chosenWhen = paste ? ChosenWhen::CopiedOrCut : ChosenWhen::Chosen;
+    request.confirmation = question;
+    runTransfer(std::move(request), destinationURL, {}, false);
+}
+
+void SidebarFileCommands::runTransfer(FileCommandRequest request, const QUrl &destination,
+                                      const QList<BaseNode::Ptr> &nodes, bool folderDrag)
+{
+    FileCommandScreen part = screen(true);
+    QPointer<SidebarFileCommands> self(this);
+    if (!folderDrag)
+        part.working = [working = part.working] {
+            // The viewer gives way to the files the items go to or come from.
+            if (currentScreenMode == ScreenViewer) {
+                viewimagevc *viewer = imageViewer();
+                if (viewer->videoPlayer) {
+                    viewer->videoPlayer->pause();
+                    viewer->videoPlayer = nullptr;
+                }
+                lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
+            }
+            if (working)
+                working();
+        };
+    part.alsoOffThread = [](const QList<lg::FileOpResult> &results) -> std::any {
+        return scanArrivedFolders(results);
+    };
+    part.settled = [self, kind = request.kind, destination, folderDrag,
+                    nodes](const QList<lg::FileOpResult> &results, const std::any &extra) {
+        if (!self)
+            return;
+        self->finishTransfer(kind, results, std::any_cast<std::vector<FolderRecord>>(extra), destination, folderDrag);
+        // A dragged folder followed to another name leaves its old row too.
+        SidebarTreeController *tree = self->m_sidebar->treeController;
+        for (const BaseNode::Ptr &node : nodes) {
+            const QString path = localPath(node->url());
+            if (!path.isEmpty() && !lg::existsOrLink(path) && tree->model()->indexForNode(node.get()).isValid())
+                tree->removeObjectAtArrangedObjectIndexPath(tree->model()->pathForNode(node.get()));
+        }
+    };
+    if (folderDrag) {
+        // A folder drag has ended once its last words are said.
+        part.passDone = {};
+        part.ended = [self] {
+            if (self)
+                Q_EMIT self->m_sidebar->fileWorkFinished();
+        };
+    }
+    runFileCommand(std::move(part), std::move(request));
+}
+
+FileCommandScreen SidebarFileCommands::screen(bool stopMonitor)
+{
+    FileCommandScreen part;
+    part.owner = this;
+    QPointer<sideMenuvc> sidebar(m_sidebar);
+    part.window = [sidebar]() -> QWidget * { return sidebar ? sidebar->window() : nullptr; };
+    part.working = [sidebar, stopMonitor] {
+        if (mainvc *h = hub(); h && sidebar && stopMonitor)
+            h->stopMonitorWithSender(sidebar);
+    };
+    part.passDone = [sidebar] {
+        if (sidebar)
+            Q_EMIT sidebar->fileWorkFinished();
+    };
+    return part;
+}
+
+void SidebarFileCommands::finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
+                                const std::vector<FolderRecord> &arrived, const QUrl &destination,
+                                bool selectDestination)
+{
+    // Folders that arrived join the destination's node with their sub-folders;
+    // a moved folder leaves its old node. The selection stays where it was,
+    // or goes to the destination (selectDestination).
+    const BaseNode::Ptr selected =
+        m_sidebar->treeController->selectedObjects().isEmpty() ? nullptr : m_sidebar->treeController->selectedObjects().first();
+    isSidebarTreeUpdating = true;
+    if (kind == lg::FileOpKind::Move) {
+        for (const lg::FileOpResult &result : results) {
+            // A folder not wholly moved keeps its node, read again.
+            if (result.arrived() && lg::FileNames::isFolder(result.target)) {
+                if (const std::optional<IndexPath> old = m_sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
+                    if (!lg::existsOrLink(result.source))
+                        m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*old);
+                    else
+                        m_sidebar->rescanFolderNode(m_sidebar->treeController->descendantNodeAtIndexPath(*old));
+                }
+            }
+        }
+    }
+    for (const FolderRecord &record : arrived) {
+        if (const std::optional<IndexPath> replaced = m_sidebar->indexPathOfFolderNode(record.url1))
+            m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
+        const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
+        if (!destinationPath)
+            break;
+        m_sidebar->makeNodeExpandable(*destinationPath);
+        m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
+        m_sidebar->insertFolderRecord(record);
+    }
+    const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
+    if (selectDestination && destinationPath && !arrived.empty()) {
+        m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
+        m_sidebar->myOutlineView->expand(m_sidebar->treeController->model()->indexForPath(*destinationPath));
+    } else if (selected && m_sidebar->treeController->model()->indexForNode(selected.get()).isValid()) {
+        m_sidebar->treeController->setSelectionIndexPath(m_sidebar->treeController->model()->pathForNode(selected.get()));
+    } else if (!arrived.empty()) {
+        m_sidebar->treeController->removeSelectionIndexPaths();
+    }
+    isSidebarTreeUpdating = false;
+
+    if (selectDestination && destinationPath && !arrived.empty())
+        m_sidebar->loadSelection();
+    else
+        reloadShownBrowseView();
+    if (mainvc *h = hub())
+        h->startMonitorWithSender(m_sidebar);
+}
+
+void SidebarFileCommands::finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results)
 {
     // A folder already gone is what was asked: its node goes too.
     if (!results.isEmpty()
         && (results.first().arrived() || results.first().error == lg::FileOpError::SourceMissing)) {
         // Where the node is now: the tree may have changed meanwhile. A
         // folder not wholly put in the Trash keeps its node, read again.
-        if (node && treeController->model()->indexForNode(node.get()).isValid()) {
+        if (node && m_sidebar->treeController->model()->indexForNode(node.get()).isValid()) {
             if (lg::existsOrLink(results.first().source))
-                rescanFolderNode(node);
+                m_sidebar->rescanFolderNode(node);
             else
-                treeController->removeObjectAtArrangedObjectIndexPath(treeController->model()->pathForNode(node.get()));
+                m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(m_sidebar->treeController->model()->pathForNode(node.get()));
         }
     }
-    hideOverlay();
-    const int rows = myOutlineView->numberOfRows();
+    const int rows = m_sidebar->myOutlineView->numberOfRows();
     if (rows == 0)
-        resetForEmptySidebar();
-    else if (myOutlineView->selectedRow() == -1)
-        myOutlineView->selectRow(rows - 1);
-}
-
-void sideMenuvc::reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind,
-                                std::function<void()> then)
-{
-    const std::optional<lg::AlertSpec> spec = commandAlert(told, kind);
-    if (!spec) {
-        if (then)
-            then();
-        return;
-    }
-    showSheetOverlay();
-    lg::Alert::show(window(), *spec, [then = std::move(then)](int) {
-        hideOverlay();
-        if (then)
-            then();
-    });
+        m_sidebar->resetForEmptySidebar();
+    else if (m_sidebar->myOutlineView->selectedRow() == -1)
+        m_sidebar->myOutlineView->selectRow(rows - 1);
 }

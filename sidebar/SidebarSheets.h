@@ -1,12 +1,18 @@
 #pragma once
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
-// in its two forms and the diagnostic line. Main thread.
+// in its two forms, the path of a node's URL, and the diagnostic line. Main
+// thread.
 #include "app/mainvc.h"
+#include "model/ScreenHooks.h"
+#include "platform/base/LexicalPaths.h"
+#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 
 #include <QString>
+#include <QUrl>
 #include <cstdio>
+#include <optional>
 
 namespace sidebarsheets {
 
@@ -15,30 +21,35 @@ inline mainvc *hub()
     return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
 }
 
-// The overlay behind a sheet: dimming only.
+// The overlay behind a sheet: dimming only (where the hub is up).
 inline void showSheetOverlay()
 {
-    if (mainvc *h = hub()) {
-        h->isonlyalert = true;
-        h->showBusyLoader();
-    }
+    if (hub())
+        showOverlay(Overlay::Sheet);
 }
 
-// The overlay while work runs: with the spinner.
+// The overlay while work runs: with the spinner (where the hub is up).
 inline void showWorkOverlay()
 {
-    if (mainvc *h = hub()) {
-        h->isonlyalert = false;
-        h->showBusyLoader();
-    }
+    if (hub())
+        showOverlay(Overlay::Work);
 }
 
 inline void hideOverlay()
 {
-    if (mainvc *h = hub()) {
-        h->isonlyalert = false;
-        h->hideBusyLoader();
-    }
+    showOverlay(Overlay::Hidden);
+}
+
+// The path of a local URL (by its bytes, cleaned); empty for none or another kind.
+inline QString localPath(const std::optional<QUrl> &url)
+{
+    return url && url->isLocalFile() ? lg::LexicalPaths::clean(lg::FileNames::pathOf(*url)) : QString();
+}
+
+// Whether path is folder or lies inside it, by their spellings.
+inline bool sameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || lg::LexicalPaths::isInside(path, folder);
 }
 
 using lg::printLine;

@@ -1,5 +1,7 @@
 #include "sidebar/sideMenuvc.h"
 
+#include "model/ScreenHooks.h"
+
 #include "model/FileTypeIcon.h"
 
 #include "app/Essentials.h"
@@ -530,11 +532,7 @@ void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, b
     if (alreadyAdded) {
         lg::afterDelay(500, this, [this] { alertFolderAlreadyAdded(); });
     } else if (outsideHome) {
-        mainvc *hub = existingHub();
-        if (hub) {
-            hub->isonlyalert = true;
-            hub->showBusyLoader();
-        }
+        showOverlay(Overlay::Sheet);
         lg::AlertSpec spec;
         spec.style = lg::AlertSpec::Style::Informational;
         spec.title = QStringLiteral("Some or all of the selected folders cannot be added. Only folders from  within "
@@ -542,10 +540,7 @@ void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, b
                      + lg::Paths::userName() + QStringLiteral(") can be added.");
         spec.buttons = {QStringLiteral("OK")};
         lg::Alert::show(window(), spec, [](int) {
-            if (mainvc *hub = existingHub()) {
-                hub->hideBusyLoader();
-                hub->isonlyalert = false;
-            }
+            showOverlay(Overlay::Hidden);
         });
     } else {
         lg::afterDelay(100, this, [this] { ShowGetPermissionvc(); });
@@ -626,10 +621,7 @@ void sideMenuvc::btnCancel_StopAddingFolder()
 
 void sideMenuvc::alertFolderAlreadyAdded()
 {
-    if (mainvc *hub = existingHub()) {
-        hub->isonlyalert = true;
-        hub->showBusyLoader();
-    }
+    showOverlay(Overlay::Sheet);
     alertAlreadyAdded = lg::AlertSpec();
     alertAlreadyAdded.style = lg::AlertSpec::Style::Informational;
     alertAlreadyAdded.title =
@@ -645,18 +637,12 @@ void sideMenuvc::alertFolderAlreadyAdded()
 void sideMenuvc::restoreOverlayAfterSheet()
 {
     printLine(QStringLiteral("Success"));
-    if (mainvc *hub = existingHub()) {
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-    }
+    showOverlay(Overlay::Hidden);
 }
 
 void sideMenuvc::endAlertSheet()
 {
-    if (mainvc *hub = existingHub()) {
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-    }
+    showOverlay(Overlay::Hidden);
 }
 
 // ---------------------------------------------------------------- buttons and panels
@@ -692,16 +678,10 @@ void sideMenuvc::chooseFoldersToAdd()
     spec.chooseDirectories = true;
     spec.allowsMultipleSelection = true;
     spec.showsHiddenFiles = false;
-    if (mainvc *hub = existingHub()) {
-        hub->isonlyalert = true;
-        hub->showBusyLoader();
-    }
+    showOverlay(Overlay::Sheet);
     QPointer<sideMenuvc> self(this);
     lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        if (mainvc *hub = existingHub()) {
-            hub->isonlyalert = false;
-            hub->hideBusyLoader();
-        }
+        showOverlay(Overlay::Hidden);
         if (self && !urls.isEmpty())
             self->addFoldersWithProgress(urls);
     });

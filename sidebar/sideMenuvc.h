@@ -25,7 +25,7 @@
 #include <memory>
 #include <optional>
 
-struct FileCommandScreen;
+class SidebarFileCommands;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -186,7 +186,7 @@ public:
     void mouseEntered(QWidget *area);
     void mouseExited(QWidget *area);
 
-    // ---- Context menu and folder commands (SidebarMenu.cpp, SidebarFileCommands.cpp) ----
+    // ---- Context menu and folder commands (SidebarMenu.cpp, SidebarMenuCommands.cpp) ----
     // Rebuilds outlineViewMenu for a row of the outline (-1: no row); false
     // when the menu stays empty (busy, or no row).
     bool menuWillOpen(int clickedRow);
@@ -229,21 +229,18 @@ public:
     QMimeData *mimeDataForRows(const QList<IndexPath> &rows);
     bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex);
     bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex);
-    // A folder move inside the tree: the question, the folder-exists sheet, the move.
+    // A folder move inside the tree: the dragged folders, as they were when
+    // the drag started, go through the flow of file commands with its
+    // question and the folder-exists sheet as its same-name question.
     void prepareFolderMove(const IndexPath &dropPath);
     void alertMoveInternalFolders();
-    void btnOk_alertMoveInternalFolder();
-    void btnCancel_alertMoveInternalFolder();
-    void alertfolderExist();
-    void btnOverwrite_folderExistalert();
-    void btnRename_folderExistalert();
-    void btnCancel_folderExistalert();
-    void startFolderMove(lg::ConflictPolicy onConflict);
-    // Files from outside dropped on the folder at path: asks, then moves them there.
+    // Files from outside dropped on the folder at path, taken as they are
+    // now: asks, then moves them there.
     void dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path);
+    // Asks about moving m_transferSources into dropdestiUrl, then moves them.
     void alertMoveFile();
+    // Copies (a paste) or moves m_transferSources into dropdestiUrl, unasked.
     void btnOk_alertMove_PasteFile();
-    void btnCancel_alertMoveFile();
 
     // Reads the Photos library of the current folder (or of the collage maker)
     // and publishes its items.
@@ -298,31 +295,16 @@ private:
     // The node of a record with its whole sub-tree: a record with sub-folders
     // becomes a group, one without a leaf.
     static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);
-    // The paste or drop of sources into dropdestiUrl, through the flow of file
-    // commands (model/FileCommandFlow.h); finishTransfer brings the tree in
-    // line with the disk after each run (arrived: the folders that came).
-    void runTransfer(const QList<QUrl> &sources);
-    // The sidebar's part in a file command: its window, the sheet while asking,
-    // the work overlay while running (with stopMonitor, the folder monitor
-    // paused), and the end; the caller adds what it settles.
-    FileCommandScreen fileCommandScreen(bool stopMonitor);
-    void finishTransfer(lg::FileOpKind kind, const QList<lg::FileOpResult> &results,
-                        const std::vector<FolderRecord> &arrived);
-    void finishFolderMove(const QList<lg::FileOpResult> &results, const std::vector<FolderRecord> &moved,
-                          const QList<BaseNode::Ptr> &draggedNodes, const QUrl &destination);
-    // The one alert after a batch of kind: failures, or items that arrived
-    // without something they held.
-    void reportFailures(const QList<lg::FileOpResult> &told, lg::FileOpKind kind, std::function<void()> then = {});
-    // The end of Move to Trash: the node leaves the tree when its folder went.
-    void finishTrashFolder(const BaseNode::Ptr &node, const QList<lg::FileOpResult> &results);
+    // Files dropped on the folder at path, as chosen (those of this
+    // program's drag as they were when it started).
+    void dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path);
     int m_clickedRow = -1;
-    QList<QUrl> m_transferSources;  // the items of the pending paste or drop
-    // The targets of a folder move's "folder exists" question, as they were
-    // when it was asked: a Replace covers only these.
-    ChosenIdentities m_folderTargetsAsked;
-    quint64 m_fileWorkTicket = 0;
+    QList<ChosenItem> m_transferSources;   // the items of the pending paste or drop
+    QList<ChosenItem> m_draggedFolders;    // dragNodesArray's folders when the drag started
     quint64 m_dropTicket = 0;       // the newest files dropped on a folder
     std::unique_ptr<SidebarDropHandler> m_dropBridge;
+    SidebarFileCommands *m_fileCommands = nullptr;   // Trash, paste, drops and folder moves through the flow
+    friend class SidebarFileCommands;
 
     std::shared_ptr<AddJob> m_job;
     QFuture<void> m_worker;   // the scan of m_job, on lg::pools::folderScans

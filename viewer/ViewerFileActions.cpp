@@ -1,8 +1,7 @@
-// The viewer's file actions on the shown file: reveal, open with, desktop
-// picture, copy, Move to Trash after its question, properties, background
-// colour, and Move To / Copy To a chosen folder. Move to Trash, Move To and
-// Copy To go through the flow of file commands (model/FileCommandFlow.h), as
-// every screen's do; every path ends with the overlay hidden. Main thread.
+// The viewer's file actions on the shown file: how a command finds it,
+// reveal, open with, desktop picture, copy, properties, background colour,
+// and the file's leaving the viewer; Move to Trash, Move To and Copy To are
+// ViewerFileCommands', through the flow of file commands. Main thread.
 #include "viewer/viewimagevc.h"
 
 #include "app/Essentials.h"
@@ -10,6 +9,7 @@
 #include "browser/DestinationChooser.h"
 #include "model/ChosenFiles.h"
 #include "model/CommandSettle.h"
+#include "model/ScreenHooks.h"
 #include "browser/Listing.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
@@ -25,6 +25,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerFileCommands.h"
 
 #include <QColorDialog>
 #include <QDir>
@@ -33,19 +34,13 @@
 #include <QPointer>
 #include <QSplitter>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 using lg::printLine;
 
 namespace {
-
-// A refusal of a command on the shown file, in the words of every command.
-void reportFailure(QWidget *parent, const lg::FileOpResult &result)
-{
-    if (const std::optional<lg::AlertSpec> spec = commandAlert({result}, lg::FileOpKind::Copy))
-        lg::Alert::show(parent, *spec);
-}
 
 ViewController *existingContent()
 {
@@ -88,11 +83,31 @@ std::optional<QUrl> viewimagevc::shownFileOrSayItIsGone()
     return std::nullopt;
 }
 
+std::optional<ChosenItem> viewimagevc::shownFileAsChosen()
+{
+    const std::optional<QUrl> url = currentItemFileURL();
+    if (!url) {
+        shownFileOrSayItIsGone();   // says why, where there is a reason to say
+        return std::nullopt;
+    }
+    const QString path = pathOf(url);
+    if (sayNameIsNotText(path))
+        return std::nullopt;
+    // Followed to its new name when it was renamed within its folder and
+    // nothing else changed, as every file command finds its file.
+    const SourceNow now = sourceNow({path, identityShownFor(path), std::nullopt}, ChosenWhen::Shown);
+    if (now.refusal) {
+        tellFileCommand(window(), {*now.refusal}, std::nullopt);
+        return std::nullopt;
+    }
+    return now.item;
+}
+
 bool viewimagevc::sayNameIsNotText(const QString &path)
 {
     if (!lg::FileNames::hasRawBytes(path))
         return false;
-    sayItemWasRefused(path, nameIsNotTextMessage(path));
+    sayItemWasRefused(path, lg::FileNames::notTextMessage(path));
     return true;
 }
 
@@ -117,7 +132,7 @@ bool viewimagevc::isStillTheShownFile(const QString &path)
 
 void viewimagevc::sayItemIsNotTheShownFile(const QString &path, ChosenFileState state)
 {
-    reportFailure(window(), chosenFileRefusal(path, state));
+    tellFileCommand(window(), {chosenFileRefusal(path, state)}, std::nullopt);
 }
 
 void viewimagevc::sayItemWasRefused(const QString &path, const QString &reason)
@@ -126,16 +141,15 @@ void viewimagevc::sayItemWasRefused(const QString &path, const QString &reason)
     refused.error = lg::FileOpError::Other;
     refused.source = path;
     refused.message = reason;
-    reportFailure(window(), refused);
+    tellFileCommand(window(), {refused}, std::nullopt);
 }
 
 // ---------------------------------------------------------------- desktop
 
 void viewimagevc::menuShowinFinder()
 {
-    const QString path = pathOf(shownFileOrSayItIsGone());
-    if (!path.isEmpty())
-        lg::Workspace::showInFileManager({path}, window());
+    if (const std::optional<ChosenItem> shown = shownFileAsChosen())
+        lg::Workspace::showInFileManager({shown->path}, window());
 }
 
 void viewimagevc::menufullscreenPlay()
@@ -147,21 +161,21 @@ void viewimagevc::openwithApplicationWithSender(int tag)
 {
     if (tag < 0 || tag >= recommendedAppIds.size())
         return;
-    const QString path = pathOf(shownFileOrSayItIsGone());
-    if (path.isEmpty())
+    const std::optional<ChosenItem> shown = shownFileAsChosen();
+    if (!shown)
         return;
     QString error;
-    if (!lg::Workspace::openWith(recommendedAppIds.at(tag), {path}, &error))
+    if (!lg::Workspace::openWith(recommendedAppIds.at(tag), {shown->path}, &error))
         printLine(error);
 }
 
 void viewimagevc::SetWallpaper()
 {
-    const QString path = pathOf(shownFileOrSayItIsGone());
-    if (path.isEmpty())
+    const std::optional<ChosenItem> shown = shownFileAsChosen();
+    if (!shown)
         return;
     QString error;
-    if (!lg::Workspace::setDesktopPicture(path, &error)) {
+    if (!lg::Workspace::setDesktopPicture(shown->path, &error)) {
         printLine(error);
         lg::Alert::inform(window(), QStringLiteral("The desktop picture could not be set."), error);
     }
@@ -181,64 +195,17 @@ void viewimagevc::deleteItem_menu()
 
 void viewimagevc::alertforDeleteImage()
 {
-    const std::optional<QUrl> url = shownFileOrSayItIsGone();
-    if (!url)
-        return;
-    // The file the user saw, as shown: one changed since is refused.
-    FileCommandRequest request;
-    request.kind = lg::FileOpKind::Trash;
-    const QString path = pathOf(url);
-    request.chosen.items = {{path, identityShownFor(path)}};
     lg::AlertSpec question;
     question.style = lg::AlertSpec::Style::Informational;
     question.title = QStringLiteral("Are you sure you want to delete the selected file? The selected file will be "
                                     "physically deleted and moved to trash.");
     question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    request.confirmation = question;
-    runShownFileCommand(std::move(request));
+    m_fileCommands->trashShownFile(question);
 }
 
 void viewimagevc::endAlertSheet()
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->hideBusyLoader();
-}
-
-void viewimagevc::runShownFileCommand(FileCommandRequest request)
-{
-    FileCommandScreen screen;
-    screen.owner = this;
-    QPointer<viewimagevc> self(this);
-    screen.window = [self]() -> QWidget * { return self ? self->window() : nullptr; };
-    screen.asking = [] {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = true;
-        hub->showBusyLoader();
-    };
-    screen.working = [] {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->showBusyLoader();
-    };
-    screen.settled = [self, kind = request.kind](const QList<lg::FileOpResult> &results, const std::any &) {
-        contentHub()->hideBusyLoader();
-        if (!self || kind == lg::FileOpKind::Copy)
-            return;
-        // The file leaves the viewer once it has left its place (or was already gone).
-        for (const lg::FileOpResult &result : results) {
-            const bool left = result.arrived() || (kind == lg::FileOpKind::Trash
-                                                   && result.error == lg::FileOpError::SourceMissing);
-            if (left && !lg::existsOrLink(result.source))
-                self->removeItemFromViewer(lg::FileNames::urlOf(result.source));
-        }
-    };
-    screen.ended = [] {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
-    };
-    runFileCommand(std::move(screen), std::move(request));
+    showOverlay(Overlay::Hidden);
 }
 
 void viewimagevc::removeItemFromViewer(const QUrl &removed)
@@ -310,40 +277,10 @@ void viewimagevc::changeColor1(const QColor &color)
 
 void viewimagevc::itemMoveTO_menu()
 {
-    chooseDestinationFolder(QStringLiteral("Move"), false);
+    m_fileCommands->moveOrCopyShownFile(QStringLiteral("Move"), false);
 }
 
 void viewimagevc::itemCopyTO_menu()
 {
-    chooseDestinationFolder(QStringLiteral("Copy"), true);
-}
-
-void viewimagevc::chooseDestinationFolder(const QString &prompt, bool copy)
-{
-    const QString source = pathOf(shownFileOrSayItIsGone());
-    if (source.isEmpty())
-        return;
-    const ChosenItem chosen{source, identityShownFor(source)};
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
-    QPointer<viewimagevc> self(this);
-    const QString sourceFolder = source.left(std::max<qsizetype>(source.lastIndexOf(QLatin1Char('/')), 1));
-    ::chooseDestinationFolder(window(), prompt, sourceFolder,
-                              [self, chosen, sourceFolder, copy](std::optional<QString> folder) {
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        if (!folder)
-            return;   // the chooser has put the overlay away
-        // Into its own folder: nothing to move.
-        if (!self || folder->isEmpty() || (!copy && lg::isSameFile(*folder, sourceFolder))) {
-            hub->hideBusyLoader();
-            return;
-        }
-        FileCommandRequest request;
-        request.kind = copy ? lg::FileOpKind::Copy : lg::FileOpKind::Move;
-        request.chosen.items = {chosen};
-        request.targetFolder = *folder;
-        self->runShownFileCommand(std::move(request));
-    });
+    m_fileCommands->moveOrCopyShownFile(QStringLiteral("Copy"), true);
 }

@@ -7,6 +7,7 @@
 // file turned the same way as in place. Reading, turning and writing run on a
 // worker thread; the result comes back to the main thread.
 #include "viewer/viewimagevc.h"
+#include "model/ScreenHooks.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
@@ -74,7 +75,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     const auto done = [this, path](const CheckedTurn &result) {
         const CheckedTurn checked = result;
         m_transformRunning = false;
-        contentHub()->hideBusyLoader();
+        showOverlay(Overlay::Hidden);
         if (checked.state != ChosenFileState::Same) {
             sayItemIsNotTheShownFile(path, checked.state);
             return;
@@ -101,9 +102,7 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
         return checked;
     }, done, pictureTurnPool());
     // Shown while the turn already runs: the worker never waits for the main thread.
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
+    showOverlay(Overlay::Work);
 }
 
 void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,

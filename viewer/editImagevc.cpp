@@ -8,6 +8,7 @@
 #include "app/Saver.h"
 #include "platform/desktop/Alert.h"
 #include "platform/files/names/FileNames.h"
+#include "model/ScreenHooks.h"
 #include "platform/files/names/FileIdentity.h"
 #include "platform/files/operations/FileOperations.h"
 #include "platform/image/ImageSource.h"
@@ -290,7 +291,7 @@ void editImagevc::loadImage()
     // holds U+FFFD.
     const QString path = lg::FileNames::pathOf(*viewerItemURL);
     if (lg::FileNames::hasRawBytes(path)) {
-        std::printf("%s\n", nameIsNotTextMessage(path).toLocal8Bit().constData());
+        std::printf("%s\n", lg::FileNames::notTextMessage(path).toLocal8Bit().constData());
         std::fflush(stdout);
         alertImagenotsupported();
         return;
@@ -452,14 +453,12 @@ void editImagevc::showSaveSheet()
         return;
     m_rendering = true;
     m_saving = true;
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->showBusyLoader();
+    showOverlay(Overlay::Work);
     const Adjustments wanted = m_adjustments;
     const quint64 generation = m_loadGeneration;
     const auto done = [this, wanted, generation](const RenderedPicture &result) {
         m_rendering = false;
-        contentHub()->hideBusyLoader();
+        showOverlay(Overlay::Hidden);
         if (generation != m_loadGeneration) {
             m_saving = false;
             return;
@@ -567,9 +566,7 @@ void editImagevc::btnExit()
 
 void editImagevc::alertforSaveImage()
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
+    showOverlay(Overlay::Sheet);
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
     spec.title = QStringLiteral("Save changes?");
@@ -590,18 +587,14 @@ void editImagevc::alertforSaveImage()
 
 void editImagevc::btnYES_savealert()
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->hideBusyLoader();
+    showOverlay(Overlay::Hidden);
     savepanel_CallFromexit = true;
     showSaveSheet();
 }
 
 void editImagevc::btnNO_savealert()
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = false;
-    hub->hideBusyLoader();
+    showOverlay(Overlay::Hidden);
     discardAndClose();
     if (const std::function<void(bool)> done = std::exchange(m_afterSaveQuestion, {}))
         done(true);
@@ -623,9 +616,7 @@ void editImagevc::askToSaveChanges(std::function<void(bool mayGoOn)> done)
 
 void editImagevc::alertImagenotsupported()
 {
-    mainvc *hub = contentHub();
-    hub->isonlyalert = true;
-    hub->showBusyLoader();
+    showOverlay(Overlay::Sheet);
     lg::AlertSpec spec;
     spec.style = lg::AlertSpec::Style::Informational;
     spec.title = QStringLiteral("This Image can not be edited.");
@@ -634,9 +625,7 @@ void editImagevc::alertImagenotsupported()
     lg::Alert::show(window(), spec, [self](int) {
         std::printf("Success\n");
         std::fflush(stdout);
-        mainvc *hub = contentHub();
-        hub->isonlyalert = false;
-        hub->hideBusyLoader();
+        showOverlay(Overlay::Hidden);
         if (self)
             self->closeEditor();
     });

@@ -34,6 +34,7 @@
 #include "viewer/VideoControlStrip.h"
 #include "viewer/VideoPlayer.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerFileCommands.h"
 #include "viewer/ViewerIcons.h"
 #include "model/FileTypeIcon.h"
 
@@ -176,6 +177,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("viewimagevc"));
     setFocusPolicy(Qt::StrongFocus);
+    m_fileCommands = new ViewerFileCommands(this);
     viewDidLoad();
 }
 
@@ -1796,9 +1798,9 @@ void viewimagevc::setTransition(int kind, int direction)
 
 void viewimagevc::copyCurrentItemToPasteboard()
 {
-    const std::optional<QUrl> url = shownFileOrSayItIsGone();
-    if (!url)
+    const std::optional<ChosenItem> shown = shownFileAsChosen();
+    if (!shown)
         return;
-    copiedURLs = {*url};
+    copiedURLs = {lg::FileNames::urlOf(shown->path)};
     lg::Clipboard::writeFiles(copiedURLs);
 }

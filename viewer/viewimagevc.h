@@ -41,6 +41,7 @@ class QSlider;
 class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
+class ViewerFileCommands;
 class ViewerImageView;
 class ZLFlatButton;
 class buttoncursor;
@@ -282,6 +283,11 @@ public:
     // file layers would act on the look-alike whose name holds U+FFFD), an
     // alert says so and the picture stays on screen; none then.
     std::optional<QUrl> shownFileOrSayItIsGone();
+    // The file on show as a command finds it, the way every file command
+    // does (sourceNow): at its path, or at its new name where it was renamed
+    // within its folder and nothing else changed. Otherwise the refusal is
+    // said in the window, as by shownFileOrSayItIsGone; none then.
+    std::optional<ChosenItem> shownFileAsChosen();
     // Whether path carries the bytes of a name that is not valid UTF-8
     // (lg::FileNames); if so, prints why no command acts on it and says it
     // in the refusal's alert.
@@ -412,13 +418,10 @@ private:
     quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
-    // Runs a command on the shown file through the flow of file commands
-    // (model/FileCommandFlow.h): the hub's overlay around it, and the file
-    // leaves the viewer once it has left its place.
-    void runShownFileCommand(FileCommandRequest request);
+    ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
+    friend class ViewerFileCommands;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
-    void chooseDestinationFolder(const QString &prompt, bool copy);
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).

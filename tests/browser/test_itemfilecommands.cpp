@@ -252,7 +252,7 @@ private Q_SLOTS:
         // Without a quit, an item that was gone already when chosen is told in
         // its own words and not reported: what was asked is so.
         lg::resetShutdownForTesting();
-        const FileCommandPass rest = runTrashPass(asChosen(sources.mid(2)), QStringLiteral("The item no longer exists."));
+        const FileCommandPass rest = runTrashPass(asChosen(sources.mid(2)), ChosenWhen::ForTrash);
         QVERIFY(rest.results[0].ok() && rest.results[2].ok());
         QCOMPARE(rest.results[3].error, lg::FileOpError::SourceMissing);
         QCOMPARE(rest.results[3].message, QStringLiteral("The item no longer exists."));

@@ -7,6 +7,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QFile>
 #include <QTest>
 
@@ -46,6 +48,17 @@ void writeAnew(const QString &path, const QByteArray &bytes)
     const QString beside = path + QStringLiteral(".other");
     lg::test::writeFile(beside, bytes);
     QVERIFY(::rename(QFile::encodeName(beside).constData(), QFile::encodeName(path).constData()) == 0);
+}
+
+// The files below folder, by their paths inside it, sorted.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(QDir(folder).relativeFilePath(it.next()));
+    found.sort();
+    return found;
 }
 
 QStringList titlesShown()
@@ -124,6 +137,126 @@ private Q_SLOTS:
         QVERIFY(!titlesShown().contains(QStringLiteral("Some items could not be processed.")));
     }
 
+    // A folder asked about is bound with what it held: Replace of a folder
+    // whose entries changed while the question was open asks again (and
+    // "Stop" keeps all of it, also what was never asked about); a folder to
+    // be trashed that changed meanwhile is refused, and stays whole.
+    void aFolderAskedAboutCoversWhatItHeld_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("meanwhile");
+        for (const char *command : {"Replace", "Trash"}) {
+            for (const char *meanwhile : {"nothing", "a file written into it", "a file deep inside written to",
+                                          "a file taken out", "a file renamed"})
+                QTest::addRow("%s, %s", command, meanwhile) << QString::fromLatin1(command)
+                                                             << QString::fromLatin1(meanwhile);
+        }
+    }
+    void aFolderAskedAboutCoversWhatItHeld()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, meanwhile);
+        const bool replace = command == QLatin1String("Replace");
+        const QString from = lg::test::freshFolder(QStringLiteral("held-from"));
+        const QString to = lg::test::freshFolder(QStringLiteral("held-to"));
+        const QString album = to + QStringLiteral("/Album");
+        lg::test::writeFile(from + QStringLiteral("/Album/new.jpg"), "new");
+        const QString deep = lg::test::writeFile(album + QStringLiteral("/Day1/old.jpg"), "old");
+        const QString late = album + QStringLiteral("/late.jpg");
+        const auto actMeanwhile = [&] {
+            if (meanwhile == QLatin1String("a file written into it")) {
+                lg::test::writeFile(late, "never asked about");
+            } else if (meanwhile == QLatin1String("a file deep inside written to")) {
+                QFile file(deep);
+                if (file.open(QIODevice::Append))
+                    file.write("+");
+            } else if (meanwhile == QLatin1String("a file taken out")) {
+                QFile::rename(deep, to + QStringLiteral("/old.jpg"));
+            } else if (meanwhile == QLatin1String("a file renamed")) {
+                QFile::rename(deep, album + QStringLiteral("/Day1/older.jpg"));
+            }
+        };
+        int asked = 0;
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == QLatin1String("File already exists") || spec.title == QLatin1String("Sure?")) {
+                if (++asked > 1)
+                    return 2;   // Stop
+                actMeanwhile();
+            }
+            return 0;
+        });
+        FileCommandRequest request;
+        if (replace) {
+            request.kind = lg::FileOpKind::Copy;
+            request.chosen = chooseItems({from + QStringLiteral("/Album")});
+            request.targetFolder = to;
+        } else {
+            request.kind = lg::FileOpKind::Trash;
+            request.chosen = chooseItems({album});
+            request.confirmation = lg::AlertSpec{QStringLiteral("Sure?"), {}, {QStringLiteral("Yes")}};
+        }
+        Screen screen;
+        QVERIFY(runToTheEnd(screen, request));
+        const bool leftAlone = meanwhile == QLatin1String("nothing");
+        if (leftAlone) {
+            QCOMPARE(asked, 1);
+            if (replace)
+                QCOMPARE(filesBelow(album), QStringList{QStringLiteral("new.jpg")});
+            else
+                QVERIFY(!QFileInfo::exists(album));
+            QVERIFY(!titlesShown().contains(QStringLiteral("Some items could not be processed.")));
+            return;
+        }
+        // Nothing of what the folder holds now was removed or moved.
+        QVERIFY(QFileInfo(album).isDir());
+        if (meanwhile == QLatin1String("a file written into it"))
+            QCOMPARE(lg::test::readAll(late), QByteArray("never asked about"));
+        QVERIFY(!QFileInfo::exists(album + QStringLiteral("/new.jpg")));
+        if (replace) {
+            QCOMPARE(asked, 2);   // asked again, and stopped
+        } else {
+            QCOMPARE(asked, 1);
+            const QString said = lg::Alert::shownAlerts().last().text;
+            QVERIFY2(said.contains(QStringLiteral("Album")) && said.contains(QStringLiteral("changed since")),
+                     qPrintable(said));
+        }
+    }
+
+    // What a folder holds is read to a bound: beyond it, it cannot be vouched
+    // for, and neither a Replace of it nor its Trash goes ahead.
+    void aFolderBeyondTheBoundIsRefused()
+    {
+        const QString folder = lg::test::freshFolder(QStringLiteral("bound"));
+        for (int i = 0; i < 3; ++i)
+            lg::test::writeFile(folder + QStringLiteral("/Sub/%1.jpg").arg(i));
+        const std::optional<FolderContents> whole = folderContents(folder, 4);
+        QVERIFY(whole && whole->complete);
+        QCOMPARE(whole->entries.size(), 4);
+        QVERIFY(whole->entries.contains("Sub/2.jpg"));
+        QVERIFY(holdsTheSame(*whole, *folderContents(folder)));
+        const std::optional<FolderContents> cut = folderContents(folder, 3);
+        QVERIFY(cut && !cut->complete);
+        QVERIFY(!holdsTheSame(*cut, *cut));
+        QVERIFY(!folderContents(folder + QStringLiteral("/Sub/0.jpg")));
+
+        ChosenItem chosen{folder, lg::fileIdentity(folder), cut};
+        const SourceNow trashed = sourceNow(chosen, ChosenWhen::ForTrash);
+        QVERIFY(trashed.refusal);
+        QCOMPARE(trashed.refusal->message, tooManyToCheckMessage());
+        QVERIFY(tooManyToCheckMessage().contains(QString::number(folderContentsBound)));
+
+        const QString from = lg::test::freshFolder(QStringLiteral("bound-from"));
+        lg::test::writeFile(from + QStringLiteral("/bound/new.jpg"));
+        lg::FileBatch batch(lg::FileOpKind::Copy, QFileInfo(folder).absolutePath());
+        const QString source = from + QStringLiteral("/bound");
+        const Clash clash{{source, lg::fileIdentity(source)}, folder, lg::fileIdentity(folder), cut};
+        const FileCommandPass replaced = runTransferPass(batch, {clash}, lg::ConflictPolicy::Replace, false);
+        QCOMPARE(replaced.refused.size(), 1);
+        QCOMPARE(replaced.refused.first().message, tooManyToCheckMessage());
+        QVERIFY(replaced.results.isEmpty());
+        QCOMPARE(filesBelow(folder).size(), 3);
+    }
+
     // Right before acting, the chosen file is looked at again: still the
     // same, it is acted on; renamed within its folder, it is followed; also
     // written to, or replaced, or gone, it is refused in the words that say so.
@@ -160,7 +293,7 @@ private Q_SLOTS:
             writeAnew(path, "picture");
         if (meanwhile == QLatin1String("gone"))
             QVERIFY(QFile::remove(path));
-        const SourceNow now = sourceNow(chosen, QStringLiteral("The item no longer exists."));
+        const SourceNow now = sourceNow(chosen, ChosenWhen::ForTrash);
         if (actedOn.isEmpty()) {
             QVERIFY(now.refusal);
             QCOMPARE(now.refusal->message, refusal);

@@ -32,7 +32,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QScopeGuard>
+#include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -586,14 +588,17 @@ private Q_SLOTS:
         QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
         QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, old)));
         QVERIFY(menuAction(sidebar, "actionMoveToTrash")->isEnabled());
+        // After the answer "Yes" the trash works behind the overlay, off the
+        // main thread (a folder on another device is copied there).
+        std::atomic<bool> workingAfterYes = false;
+        lg::setFileFaultForTesting([&workingAfterYes](lg::FileStep step, const QString &) {
+            if (step == lg::FileStep::Rename)
+                workingAfterYes = isFileOperationRunning && QThread::currentThread() != qApp->thread();
+            return 0;
+        });
         menuAction(sidebar, "actionMoveToTrash")->trigger();
-        // Posted after the answer "Yes": by the time it runs, the answer has
-        // been handled and the trash works behind the overlay, off the main
-        // thread (a folder on another device is copied there).
-        bool workingAfterYes = false;
-        QMetaObject::invokeMethod(
-            this, [&] { workingAfterYes = isFileOperationRunning && done.isEmpty(); }, Qt::QueuedConnection);
         QVERIFY(done.wait(5000));
+        lg::setFileFaultForTesting({});
         QVERIFY(workingAfterYes);
         QVERIFY(!isBusy);
         QCOMPARE(shownTitles().value(0), QStringLiteral("Are you sure you want to move the selected Folder to Trash? "
@@ -819,8 +824,8 @@ private Q_SLOTS:
     }
 
     // A folder moved onto a name it shares, answered Replace while another
-    // program put a new folder of that name there: the new one stays, the
-    // dragged one stays where it was, and the window says so.
+    // program put a new folder of that name there: the new one is asked about
+    // again ("Cancel" here), so it stays, and the dragged one stays where it was.
     void aFolderMoveReplacesOnlyWhatItAskedAbout()
     {
         const QString root = makeTree(QStringLiteral("AskedMoves"), {QStringLiteral("Trips/Holiday"),
@@ -830,8 +835,11 @@ private Q_SLOTS:
         const QString target = root + QStringLiteral("/Archive/Holiday");
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
+        int asked = 0;
         lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
             if (spec.title == folderExists) {
+                if (++asked > 1)
+                    return int(spec.buttons.indexOf(QStringLiteral("Cancel")));
                 QDir().rename(target, root + QStringLiteral("/Archive/Old"));
                 QDir().mkpath(target);
                 lg::test::writeFile(target + QStringLiteral("/new.jpg"), "new");
@@ -844,8 +852,100 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(lg::test::readAll(target + QStringLiteral("/new.jpg")), QByteArray("new"));
         QCOMPARE(lg::test::readAll(source + QStringLiteral("/a.jpg")), QByteArray("dragged"));
-        QCOMPARE(shownTitles(), (QStringList{moveQuestion, folderExists,
-                                             QStringLiteral("Some items could not be processed.")}));
+        QCOMPARE(shownTitles(), (QStringList{moveQuestion, folderExists, folderExists}));
+    }
+
+    // Replace of a folder (Paste Item, the folder drag) and Move to Trash of
+    // a folder cover what the folder held when the question was put: a file
+    // another program writes into it meanwhile is never removed. The
+    // same-name question is asked again (and answered Stop or Cancel here);
+    // the Trash is refused, and says so.
+    void aFolderKeepsWhatWasWrittenIntoItWhileAsked_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Paste Item, Replace") << "paste";
+        QTest::newRow("folder drag, Replace") << "drag";
+        QTest::newRow("Move to Trash") << "trash";
+    }
+    void aFolderKeepsWhatWasWrittenIntoItWhileAsked()
+    {
+        QFETCH(QString, command);
+        const QString root = makeTree(QStringLiteral("WrittenMeanwhile"), {QStringLiteral("From/Album"),
+                                                                            QStringLiteral("Into/Album/Day1")});
+        lg::test::writeFile(root + QStringLiteral("/From/Album/new.jpg"), "new");
+        const QString album = root + QStringLiteral("/Into/Album");
+        const QString old = lg::test::writeFile(album + QStringLiteral("/Day1/old.jpg"), "old");
+        const QString late = album + QStringLiteral("/late.jpg");
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        int asked = 0;
+        const QString question = command == QLatin1String("trash")
+                                     ? QStringLiteral("Are you sure you want to move the selected Folder to Trash? "
+                                                      "All the items from within the folder will be deleted.")
+                                 : command == QLatin1String("drag") ? folderExists
+                                                                    : QStringLiteral("File already exists");
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title != question)
+                return 0;   // the drag's question: Yes
+            if (++asked > 1)
+                return int(spec.buttons.size() - 1);   // Stop, Cancel
+            lg::test::writeFile(late, "written by another program");
+            return 0;   // Replace, Yes
+        });
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        if (command == QLatin1String("paste")) {
+            lg::Clipboard::writeFiles({QUrl::fromLocalFile(root + QStringLiteral("/From/Album"))});
+            QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, root + QStringLiteral("/Into"))));
+            menuAction(sidebar, "actionPasteItem")->trigger();
+        } else if (command == QLatin1String("drag")) {
+            QVERIFY(dragFolder(sidebar, root + QStringLiteral("/From/Album"), root + QStringLiteral("/Into")));
+        } else {
+            QVERIFY(sidebar->menuWillOpen(rowOf(sidebar, album)));
+            menuAction(sidebar, "actionMoveToTrash")->trigger();
+        }
+        if (command == QLatin1String("trash")) {
+            QVERIFY(done.wait(5000));
+            QCOMPARE(shownTitles().last(), QStringLiteral("Some items could not be processed."));
+            QVERIFY2(lg::Alert::shownAlerts().last().text.contains(QStringLiteral("changed since")),
+                     qPrintable(lg::Alert::shownAlerts().last().text));
+        } else {
+            QTRY_COMPARE(asked, 2);
+        }
+        QTRY_VERIFY(!isFileOperationRunning && !isBusy);
+        QCOMPARE(lg::test::readAll(late), QByteArray("written by another program"));
+        QCOMPARE(lg::test::readAll(old), QByteArray("old"));
+        QVERIFY(!QFileInfo::exists(album + QStringLiteral("/new.jpg")));
+        QVERIFY(QFileInfo(root + QStringLiteral("/From/Album/new.jpg")).isFile());
+        QTRY_COMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
+    }
+
+    // A sidebar folder dragged onto another is the folder as the drag
+    // started: one put in its place while the question is open (the dragged
+    // one renamed away) is never moved, and the window says so.
+    void aDraggedFolderPutInAnothersPlaceIsNotMoved()
+    {
+        const QString root = makeTree(QStringLiteral("DragBound"), {QStringLiteral("Trips/Holiday"),
+                                                                     QStringLiteral("Archive")});
+        const QString source = root + QStringLiteral("/Trips/Holiday");
+        lg::test::writeFile(source + QStringLiteral("/dragged.jpg"), "dragged");
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == moveQuestion) {
+                QDir().rename(source, root + QStringLiteral("/Trips/Holiday before"));
+                lg::test::writeFile(source + QStringLiteral("/other.jpg"), "put in its place");
+            }
+            return 0;
+        });
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(dragFolder(sidebar, source, root + QStringLiteral("/Archive")));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(lg::test::readAll(source + QStringLiteral("/other.jpg")), QByteArray("put in its place"));
+        QCOMPARE(lg::test::readAll(root + QStringLiteral("/Trips/Holiday before/dragged.jpg")), QByteArray("dragged"));
+        QVERIFY(QDir(root + QStringLiteral("/Archive")).isEmpty());
+        QCOMPARE(shownTitles(), (QStringList{moveQuestion, QStringLiteral("Some items could not be processed.")}));
+        QVERIFY2(lg::Alert::shownAlerts().last().text.contains(QStringLiteral("replaced since")),
+                 qPrintable(lg::Alert::shownAlerts().last().text));
     }
 
     // Two dragged folders of one name, answered Replace: the first never gives
@@ -893,6 +993,8 @@ private Q_SLOTS:
         QCOMPARE(treeDiffersFromDisk(sidebar->contents().first().get()), QString());
     }
 
+    // A name taken in the destination while the folders move is asked about
+    // (answered Cancel here): only that folder stays back.
     void aNameTakenWhileFoldersMoveKeepsOnlyThatFolderBack()
     {
         const QString root = makeTree(QStringLiteral("Taken"), {QStringLiteral("A/One"), QStringLiteral("A/Two"),
@@ -900,7 +1002,7 @@ private Q_SLOTS:
         const QString into = root + QStringLiteral("/Into");
         sideMenuvc *sidebar = sidebarController();
         QVERIFY(addAndWait(sidebar, {root}));
-        answerWith({QStringLiteral("Yes")});
+        answerWith({QStringLiteral("Yes"), QStringLiteral("Cancel")});
         QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
         // Someone makes a "Two" there while "One" moves.
         lg::setFileFaultForTesting([into](lg::FileStep step, const QString &path) {
@@ -914,9 +1016,8 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(into + QStringLiteral("/One")).isDir());
         QVERIFY(QFileInfo(into + QStringLiteral("/Three")).isDir());
         QVERIFY(QFileInfo(root + QStringLiteral("/A/Two")).isDir());
-        // The folder that could not go is told.
-        QCOMPARE(shownTitles(), (QStringList{moveQuestion, QStringLiteral("Some items could not be processed.")}));
-        QVERIFY(lg::Alert::shownAlerts().value(1).text.contains(QStringLiteral("Two")));
+        // The folder that could not go is asked about.
+        QCOMPARE(shownTitles(), (QStringList{moveQuestion, folderExists}));
         // The folder that stayed keeps its node; the others show where they went.
         const BaseNode::Ptr a = sidebar->treeController->descendantNodeAtIndexPath(
             *sidebar->indexPathOfFolderNode(QUrl::fromLocalFile(root + QStringLiteral("/A"))));
@@ -1135,6 +1236,85 @@ private Q_SLOTS:
         QCOMPARE(::lstat((target + "caf\xef\xbf\xbd.jpg").constData(), &st), -1);
         if (lookAlike)
             QCOMPARE(lg::test::readAll(root + QStringLiteral("/Source/caf\uFFFD.jpg")), QByteArray("look-alike"));
+    }
+
+    // A photo dragged from the grid onto a sidebar folder is the file as the
+    // drag started: one renamed over it while it is dragged, or written to
+    // while "Are you sure...?" is open, is refused like the grid's own
+    // commands refuse it, said in the window, and stays where it is.
+    void aFileDraggedOntoAFolderIsTheFileAsTheDragStarted_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::newRow("nothing") << "nothing";
+        QTest::newRow("another renamed over it while dragged") << "renamed over";
+        QTest::newRow("written to while asked") << "written to";
+    }
+    void aFileDraggedOntoAFolderIsTheFileAsTheDragStarted()
+    {
+        QFETCH(QString, meanwhile);
+        const QString root = makeTree(QStringLiteral("BoundDrag"), {QStringLiteral("Target"), QStringLiteral("Source")});
+        const QString photo = browsertest::writeJpeg(root + QStringLiteral("/Source/photo.jpg"), 8, 8);
+        const QString other = browsertest::writeJpeg(root + QStringLiteral("/Source/other.jpg"), 12, 12);
+        sideMenuvc *sidebar = sidebarController();
+        QVERIFY(addAndWait(sidebar, {root}));
+        currentFolderURL = QUrl::fromLocalFile(root + QStringLiteral("/Source"));
+        browsertest::shownContent();
+        thumbnailvc *grid = thumbnailGrid();
+        QVERIFY(browsertest::reloadAndWait(grid));
+        int row = -1;
+        for (int i = 0; i < itemList.size(); ++i)
+            if (itemList.at(i).file && itemList.at(i).file->url == QUrl::fromLocalFile(photo))
+                row = i;
+        QVERIFY(row >= 0);
+        std::unique_ptr<QMimeData> dragged;
+        setItemDragRunnerForTesting([&](QDrag *drag) {
+            dragged = std::make_unique<QMimeData>();
+            for (const QString &format : drag->mimeData()->formats())
+                dragged->setData(format, drag->mimeData()->data(format));
+            if (meanwhile == QLatin1String("renamed over"))   // while the drag goes on
+                ::rename(QFile::encodeName(other).constData(), QFile::encodeName(photo).constData());
+            return Qt::MoveAction;
+        });
+        const auto restore = qScopeGuard([] { setItemDragRunnerForTesting({}); });
+        GridView *view = grid->collectionview;
+        const QPoint from = view->visualRect(view->model()->index(row, 0)).center();
+        const QPoint to = from + QPoint(QApplication::startDragDistance() + 8, 4);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(view->viewport(), to);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, to);
+        QVERIFY2(dragged, "the drag starts");
+
+        const QString moveFiles = QStringLiteral("Are you sure you want to move the selected items to the "
+                                                 "destination folder?");
+        lg::Alert::setResponder([&](const lg::AlertSpec &spec) {
+            if (spec.title == moveFiles && meanwhile == QLatin1String("written to")) {
+                QFile file(photo);
+                if (file.open(QIODevice::Append))
+                    file.write("+");
+            }
+            return 0;
+        });
+        const QByteArray before = lg::test::readAll(photo);
+        QSignalSpy done(sidebar, &sideMenuvc::fileWorkFinished);
+        QVERIFY(sidebar->treeController->model()->dropMimeData(dragged.get(), Qt::MoveAction, -1, -1,
+                                                              indexOf(sidebar, root + QStringLiteral("/Target"))));
+        QVERIFY(done.wait(10000));
+        QTRY_VERIFY(!isBusy);
+        const QString moved = root + QStringLiteral("/Target/photo.jpg");
+        if (meanwhile == QLatin1String("nothing")) {
+            QCOMPARE(shownTitles(), QStringList{moveFiles});
+            QCOMPARE(lg::test::readAll(moved), before);
+            QVERIFY(!QFileInfo::exists(photo));
+            return;
+        }
+        QCOMPARE(shownTitles(), (QStringList{moveFiles, QStringLiteral("Some items could not be processed.")}));
+        const QString said = lg::Alert::shownAlerts().last().text;
+        QVERIFY2(said.contains(QStringLiteral("photo.jpg")), qPrintable(said));
+        QVERIFY2(said.contains(meanwhile == QLatin1String("renamed over") ? QStringLiteral("replaced since")
+                                                                          : QStringLiteral("changed since")),
+                 qPrintable(said));
+        QVERIFY(!QFileInfo::exists(moved));
+        QVERIFY(QFileInfo(photo).isFile());
     }
 
     void dropsThatWouldLoseOrCannotReadAreRefused()

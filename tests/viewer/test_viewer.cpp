@@ -1135,8 +1135,9 @@ private Q_SLOTS:
         QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(added)});
     }
 
-    // Another program renames the shown file: until the folder is listed
-    // again, the commands say it is no longer there and touch nothing.
+    // Another program moves the shown file to another folder: until the
+    // folder is listed again, the commands say it is no longer there and
+    // touch nothing.
     void commandsOnAFileThatWentOutsideSayItIsNoLongerThere_data()
     {
         QTest::addColumn<QString>("command");
@@ -1151,7 +1152,8 @@ private Q_SLOTS:
         QFETCH(bool, reloaded);
         const QStringList paths = listedPictures(3);
         const QString target = lg::test::freshFolder(QStringLiteral("goneTarget"));
-        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/renamed.png");
+        QVERIFY(QDir().mkpath(QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/elsewhere")));
+        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/elsewhere/p1.png");
         lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
         QStringList desktopCommands;
         lg::Workspace::setRunnerForTesting([&desktopCommands](const lg::ExternalCall &call, QString *) {
@@ -1160,7 +1162,7 @@ private Q_SLOTS:
         });
         viewimagevc *viewer = viewerOn(1);
         QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
-        // Another program renames the shown file.
+        // Another program moves the shown file away.
         QVERIFY(QFile::rename(paths.at(1), renamed));
         const QByteArray content = lg::test::readAll(renamed);
         if (reloaded) {
@@ -1192,6 +1194,68 @@ private Q_SLOTS:
         QVERIFY(desktopCommands.isEmpty());
         QCOMPARE(itemList.size(), 3);
         lg::Workspace::setRunnerForTesting({});
+    }
+
+    // Another program renames the shown file within its folder, and changes
+    // nothing else: before the folder is listed again, the commands that act
+    // on the file find it under its new name, as the Trash does (the rewrites
+    // of the picture in place do not: they say it is no longer there).
+    void commandsFollowAShownFileRenamedWithinItsFolder_data()
+    {
+        QTest::addColumn<QString>("command");
+        for (const char *name : {"menuShowinFinder", "SetWallpaper", "copyItem_menu", "itemCopyTO_menu",
+                                 "itemMoveTO_menu", "deleteItem_menu"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void commandsFollowAShownFileRenamedWithinItsFolder()
+    {
+        QFETCH(QString, command);
+        const QStringList paths = listedPictures(3);
+        const QString target = lg::test::freshFolder(QStringLiteral("followTarget"));
+        const QString renamed = QFileInfo(paths.at(1)).absolutePath() + QStringLiteral("/renamed.png");
+        lg::Panels::setOpenResponder([target](const lg::OpenPanelSpec &) { return QList<QUrl>{QUrl::fromLocalFile(target)}; });
+        QStringList handedOver;
+        lg::Workspace::setRunnerForTesting([&handedOver](const lg::ExternalCall &call, QString *) {
+            handedOver << call.arguments.join(u' ');
+            for (const QVariant &argument : call.dbusArguments)
+                handedOver << argument.toStringList().join(u' ') + argument.toString();
+            return true;
+        });
+        lg::Workspace::setDesktopForTesting(QStringLiteral("GNOME"));
+        const auto restore = qScopeGuard([] {
+            lg::Workspace::setRunnerForTesting({});
+            lg::Workspace::setDesktopForTesting(std::nullopt);
+        });
+        viewimagevc *viewer = viewerOn(1);
+        QCOMPARE(viewer->lblfilename->text(), QStringLiteral("p1.png"));
+        QVERIFY(QFile::rename(paths.at(1), renamed));
+        const QByteArray content = lg::test::readAll(renamed);
+        copiedURLs.clear();
+        lg::Alert::clearShownAlerts();
+        viewer->menuWillOpen();
+        QAction *action = menuAction(viewer, command.toLatin1().constData());
+        QVERIFY(action && action->isEnabled());
+        action->trigger();
+        QTRY_VERIFY(!isBusy && !isFileOperationRunning);
+        for (const lg::AlertSpec &said : lg::Alert::shownAlerts())
+            QVERIFY2(said.title != QLatin1String("Some items could not be processed."), qPrintable(said.text));
+        if (command == QLatin1String("copyItem_menu")) {
+            QCOMPARE(copiedURLs, QList<QUrl>{QUrl::fromLocalFile(renamed)});
+        } else if (command == QLatin1String("itemCopyTO_menu")) {
+            QTRY_COMPARE(lg::test::readAll(target + QStringLiteral("/renamed.png")), content);
+            QVERIFY(QFileInfo::exists(renamed));
+        } else if (command == QLatin1String("itemMoveTO_menu")) {
+            QTRY_COMPARE(lg::test::readAll(target + QStringLiteral("/renamed.png")), content);
+            QVERIFY(!QFileInfo::exists(renamed));
+            QTRY_COMPARE(itemList.size(), 2);   // it has left the viewer
+        } else if (command == QLatin1String("deleteItem_menu")) {
+            QTRY_VERIFY(!QFileInfo::exists(renamed));
+            QCOMPARE(lg::test::readAll(lg::trashFolderFor(renamed) + QStringLiteral("/files/renamed.png")), content);
+            QTRY_COMPARE(itemList.size(), 2);
+        } else {
+            QVERIFY(!handedOver.isEmpty());
+            QVERIFY2(handedOver.join(u'\n').contains(QStringLiteral("renamed.png")), qPrintable(handedOver.join(u'\n')));
+        }
     }
 
     // Once the folder watch has listed the folder again, the viewer shows the

@@ -28,4 +28,8 @@ struct FolderEntry
 bool forEachFolderEntry(const QString &folder, const std::function<void(const FolderEntry &)> &visit,
                         struct stat *folderStat = nullptr);
 
+// The same for a folder already open (the descriptor stays open and is not
+// moved on); visit returns false to stop early. False when it could not be read.
+bool forEachEntryOf(int folderFd, const std::function<bool(const FolderEntry &)> &visit);
+
 } // namespace lg

@@ -39,6 +39,13 @@ struct HeifInfo
     QList<QSize> thumbnailSizes;
     // The distinct tiles of a picture made of a grid of them; 0 for one picture.
     int gridTiles = 0;
+    // What a decode holds goes by the pictures as coded, before a crop or a
+    // turn, and as large as their streams may code them: the picture's (a
+    // grid's: the picture its tiles are put together in), each embedded
+    // thumbnail's (in the order of thumbnailSizes), a grid's largest tile's.
+    QSize codedSize;
+    QList<QSize> thumbnailCodedSizes;
+    QSize codedTile;
 };
 // What one decode of a HEIC picture is for.
 struct HeifDecodeOptions

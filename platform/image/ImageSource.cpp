@@ -37,8 +37,7 @@ struct ImageSource::Private
     bool hasAlpha = false;
     int frames = 1;
     qint64 fileBytes = 0;
-    QList<QSize> heifThumbnails;  // the embedded thumbnails a reduced decode may use
-    int heifGridTiles = 0;        // the distinct tiles of a picture made of a grid
+    HeifInfo heif;                // what the probe found of a HEIC: its thumbnails, tiles, coded sizes
 
     // The one full decode of the formats above; written once under the flag.
     mutable std::once_flag decodeOnce;
@@ -137,8 +136,7 @@ void ImageSource::Private::inspect(const QString &extension)
         depth = info.depth;
         colorModel = QStringLiteral("RGB");
         hasAlpha = info.hasAlpha;
-        heifThumbnails = info.thumbnailSizes;
-        heifGridTiles = info.gridTiles;
+        heif = info;
         return;
     }
     case Decoder::Raw: {
@@ -352,12 +350,15 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
         return d->probe.jpegCoefficientBytes + pixels * perPixel * (copied ? 2 : 1) + thumbnail + slack;
     }
     case Decoder::Heif: {
-        // A large enough embedded thumbnail is decoded instead of the picture.
-        QSize coded = stored;
-        const int side = heifThumbnailSide(d->heifThumbnails, maxPixelSize);
-        for (const QSize &size : std::as_const(d->heifThumbnails)) {
+        // A large enough embedded thumbnail is decoded instead of the
+        // picture; either is held as coded, whatever its crop shows.
+        const HeifInfo &heif = d->heif;
+        QSize coded = heif.codedSize.isEmpty() ? stored : heif.codedSize;
+        const int side = heifThumbnailSide(heif.thumbnailSizes, maxPixelSize);
+        for (qsizetype i = 0; i < heif.thumbnailSizes.size(); ++i) {
+            const QSize size = heif.thumbnailSizes[i];
             if (side > 0 && std::max(size.width(), size.height()) == side)
-                coded = size;
+                coded = i < heif.thumbnailCodedSizes.size() ? heif.thumbnailCodedSizes[i] : size;
         }
         const qint64 decodedPixels = qint64(coded.width()) * coded.height();
         // While decoding: the file's coded bytes (twice: as read, and as
@@ -372,12 +373,14 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
         // copied once more).
         const int sample = d->depth > 8 ? 2 : 1;
         const qint64 planes = decodedPixels * 3 / 2 * sample;
+        // The filters are left out by how much the shown picture is reduced.
         const bool unfiltered = use == ThumbnailUse::Cached && side == 0 && maxPixelSize > 0 && sample == 1
-            && !d->hasAlpha && std::min(coded.width() / std::max(1, fitted.width()), coded.height() / std::max(1, fitted.height())) >= 4;
+            && !d->hasAlpha && std::min(stored.width() / std::max(1, fitted.width()), stored.height() / std::max(1, fitted.height())) >= 4;
         qint64 decoding = 2 * d->fileBytes;
-        if (side == 0 && d->heifGridTiles > 0) {
-            const qint64 tilePixels = decodedPixels / d->heifGridTiles + 1;
-            const qint64 atOnce = std::min(d->heifGridTiles, 4);
+        if (side == 0 && heif.gridTiles > 0) {
+            const qint64 tilePixels = heif.codedTile.isEmpty() ? decodedPixels / heif.gridTiles + 1
+                                                                : qint64(heif.codedTile.width()) * heif.codedTile.height();
+            const qint64 atOnce = std::min(heif.gridTiles, 4);
             decoding += planes + atOnce * tilePixels * (3 + 3 * sample / 2 * (unfiltered ? 1 : 2) + 3 * sample / 2);
         } else {
             decoding += decodedPixels * 3 + planes * (unfiltered ? 1 : 2);

@@ -12,7 +12,10 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <type_traits>
 #include <vector>
+
+#include <dlfcn.h>
 
 namespace lg::image {
 
@@ -144,6 +147,63 @@ bool readPngRows(png_structp png, png_infop info, std::vector<uchar> &row, Block
 
 // ---- TIFF ----
 
+// libtiff, opened the first time a TIFF is read this way, so that the
+// program maps it (and the five libraries it needs) only then, never while
+// its first window is being made ready. Null when it cannot be opened.
+struct Libtiff
+{
+    decltype(&TIFFSetErrorHandler) setErrorHandler = nullptr;
+    decltype(&TIFFSetWarningHandler) setWarningHandler = nullptr;
+    decltype(&TIFFClientOpen) clientOpen = nullptr;
+    decltype(&TIFFClose) close = nullptr;
+    decltype(&TIFFIsTiled) isTiled = nullptr;
+    decltype(&TIFFTileSize64) tileSize64 = nullptr;
+    decltype(&TIFFStripSize64) stripSize64 = nullptr;
+    decltype(&TIFFNumberOfTiles) numberOfTiles = nullptr;
+    decltype(&TIFFNumberOfStrips) numberOfStrips = nullptr;
+    decltype(&TIFFGetStrileByteCount) getStrileByteCount = nullptr;
+    decltype(&TIFFRGBAImageOK) rgbaImageOK = nullptr;
+    decltype(&TIFFRGBAImageBegin) rgbaImageBegin = nullptr;
+    decltype(&TIFFRGBAImageEnd) rgbaImageEnd = nullptr;
+    decltype(&TIFFGetField) getField = nullptr;
+    decltype(&TIFFGetFieldDefaulted) getFieldDefaulted = nullptr;
+    decltype(&TIFFRGBAImageGet) rgbaImageGet = nullptr;
+};
+
+const Libtiff *libtiff()
+{
+    static const std::optional<Libtiff> opened = []() -> std::optional<Libtiff> {
+        void *library = dlopen(LG_LIBTIFF_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return std::nullopt;
+        Libtiff made;
+        bool all = true;
+        const auto bind = [library, &all](auto &function, const char *name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+            all = all && function;
+        };
+        bind(made.setErrorHandler, "TIFFSetErrorHandler");
+        bind(made.setWarningHandler, "TIFFSetWarningHandler");
+        bind(made.clientOpen, "TIFFClientOpen");
+        bind(made.close, "TIFFClose");
+        bind(made.isTiled, "TIFFIsTiled");
+        bind(made.tileSize64, "TIFFTileSize64");
+        bind(made.stripSize64, "TIFFStripSize64");
+        bind(made.numberOfTiles, "TIFFNumberOfTiles");
+        bind(made.numberOfStrips, "TIFFNumberOfStrips");
+        bind(made.getStrileByteCount, "TIFFGetStrileByteCount");
+        bind(made.rgbaImageOK, "TIFFRGBAImageOK");
+        bind(made.rgbaImageBegin, "TIFFRGBAImageBegin");
+        bind(made.rgbaImageEnd, "TIFFRGBAImageEnd");
+        bind(made.getField, "TIFFGetField");
+        bind(made.getFieldDefaulted, "TIFFGetFieldDefaulted");
+        bind(made.rgbaImageGet, "TIFFRGBAImageGet");
+        return all ? std::optional<Libtiff>(made) : std::nullopt;
+    }();
+    return opened ? &*opened : nullptr;
+}
+
+
 struct TiffReading
 {
     const ByteSource *source;
@@ -199,32 +259,33 @@ std::optional<QImage> readPngReduced(const ByteSource &source, int maxSide)
 
 std::optional<QImage> readTiffReduced(const ByteSource &source, int maxSide)
 {
-    if (!source.isOpen())
+    const Libtiff *lib = libtiff();
+    if (!source.isOpen() || !lib)
         return std::nullopt;
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
+    lib->setErrorHandler(nullptr);
+    lib->setWarningHandler(nullptr);
     TiffReading reading {&source};
-    TIFF *tiff = TIFFClientOpen("picture", "rm", &reading, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+    TIFF *tiff = lib->clientOpen("picture", "rm", &reading, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
                                 tiffUnmap);
     if (!tiff)
         return std::nullopt;
-    const auto closeTiff = qScopeGuard([tiff] { TIFFClose(tiff); });
+    const auto closeTiff = qScopeGuard([lib, tiff] { lib->close(tiff); });
     // Each strip or tile is decoded whole into a buffer of its own.
-    const qint64 chunk = TIFFIsTiled(tiff) ? qint64(TIFFTileSize64(tiff)) : qint64(TIFFStripSize64(tiff));
+    const qint64 chunk = lib->isTiled(tiff) ? qint64(lib->tileSize64(tiff)) : qint64(lib->stripSize64(tiff));
     qint64 largestCoded = 0;
-    const uint32_t chunks = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    const uint32_t chunks = lib->isTiled(tiff) ? lib->numberOfTiles(tiff) : lib->numberOfStrips(tiff);
     for (uint32_t i = 0; i < chunks; ++i) {
-        largestCoded = std::max(largestCoded, qint64(TIFFGetStrileByteCount(tiff, i)));
+        largestCoded = std::max(largestCoded, qint64(lib->getStrileByteCount(tiff, i)));
     }
     if (chunk <= 0 || chunk > reducedReadChunkBytes || largestCoded > reducedReadChunkBytes)
         return std::nullopt;
     char message[1024] = {};
-    if (!TIFFRGBAImageOK(tiff, message))
+    if (!lib->rgbaImageOK(tiff, message))
         return std::nullopt;
     TIFFRGBAImage image {};
-    if (!TIFFRGBAImageBegin(&image, tiff, 0, message))
+    if (!lib->rgbaImageBegin(&image, tiff, 0, message))
         return std::nullopt;
-    const auto endImage = qScopeGuard([&image] { TIFFRGBAImageEnd(&image); });
+    const auto endImage = qScopeGuard([lib, &image] { lib->rgbaImageEnd(&image); });
     const uint32_t width = image.width, height = image.height;
     if (width == 0 || height == 0 || width > 0x7fffffff || height > 0x7fffffff)
         return std::nullopt;
@@ -236,10 +297,10 @@ std::optional<QImage> readTiffReduced(const ByteSource &source, int maxSide)
         return std::nullopt;
     uint32_t band = uint32_t(std::max<qint64>(1, bandBytes / (qint64(width) * 4)));
     uint32_t rowsPerChunk = 0;
-    if (TIFFIsTiled(tiff))
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &rowsPerChunk);
+    if (lib->isTiled(tiff))
+        lib->getField(tiff, TIFFTAG_TILELENGTH, &rowsPerChunk);
     else
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerChunk);
+        lib->getFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerChunk);
     // Whole strips or tiles a band, so that none is decoded twice.
     if (rowsPerChunk > 0 && rowsPerChunk < height)
         band = std::max(rowsPerChunk, band / rowsPerChunk * rowsPerChunk);
@@ -251,7 +312,7 @@ std::optional<QImage> readTiffReduced(const ByteSource &source, int maxSide)
         const uint32_t rows = std::min(band, height - y);
         image.row_offset = int(y);
         image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, raster.data(), width, rows))
+        if (!lib->rgbaImageGet(&image, raster.data(), width, rows))
             return std::nullopt;
         // Asked for the order stored, libtiff fills the band from its top
         // row, each pixel red, green, blue and alpha (premultiplied) bytes.

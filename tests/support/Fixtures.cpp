@@ -357,77 +357,144 @@ QString writeHeicGrid(const QString &path, const QImage &image, QSize tile, QSiz
     const int columns = (image.width() + tile.width() - 1) / tile.width();
     const int rows = (image.height() + tile.height() - 1) / tile.height();
     const int tileCount = claimedTiles.isEmpty() ? columns * rows : 1;
-    QList<QByteArray> hvcCs, datas;
+    const QSize layout = claimedTiles.isEmpty() ? QSize(columns, rows) : claimedTiles;
+    const QSize output = claimedTiles.isEmpty() ? image.size()
+                                                : QSize(layout.width() * tile.width(), layout.height() * tile.height());
+    // Item 1 the grid, 2.. the tiles.
+    HeicItem grid;
+    grid.id = 1;
+    grid.type = "grid";
+    grid.ispe = output;
+    grid.extents = {heicGridData(layout, output)};
+    QList<HeicItem> items;
     for (int i = 0; i < tileCount; ++i) {
         QImage piece(tile, QImage::Format_RGB32);
         piece.fill(Qt::black);
         QPainter painter(&piece);
         painter.drawImage(QPoint(0, 0), image, QRect(QPoint((i % columns) * tile.width(), (i / columns) * tile.height()), tile));
         painter.end();
-        const QString tilePath = path + QStringLiteral(".tile.heic");
-        if (writeHeic(tilePath, piece).isEmpty())
+        const HevcStream stream = encodeHevc(QFileInfo(path).absolutePath(), piece);
+        if (stream.isEmpty())
             return {};
-        QFile file(tilePath);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QByteArray hvcC, data;
-        const bool found = hevcOf(file.readAll(), &hvcC, &data);
-        file.close();
-        QFile::remove(tilePath);
-        if (!found)
-            return {};
-        hvcCs.append(hvcC);
-        datas.append(data);
+        HeicItem item;
+        item.id = quint32(i + 2);
+        item.ispe = tile;
+        item.hvcC = stream.hvcC;
+        item.extents = {stream.data};
+        items.append(item);
     }
-    const QSize layout = claimedTiles.isEmpty() ? QSize(columns, rows) : claimedTiles;
-    const QSize output = claimedTiles.isEmpty() ? image.size()
-                                                : QSize(layout.width() * tile.width(), layout.height() * tile.height());
-    const int references = layout.width() * layout.height();
-    // Items: 1 the grid, 2.. the tiles.
-    const auto ispe = [](QSize size) { return fullBox("ispe", 0, 0, be(quint64(size.width()), 4) + be(quint64(size.height()), 4)); };
-    QByteArray ipco;
-    for (const QByteArray &hvcC : std::as_const(hvcCs))
-        ipco += hvcC;
-    ipco += ispe(tile) + ispe(output);
-    const int tileIspe = int(hvcCs.size()) + 1, gridIspe = int(hvcCs.size()) + 2;
-    QByteArray ipma = be(quint64(tileCount + 1), 4) + be(1, 2) + be(1, 1) + be(quint64(0x80 | gridIspe), 1);
-    QByteArray iinf = be(quint64(tileCount + 1), 2)
-        + fullBox("infe", 2, 0, be(1, 2) + be(0, 2) + QByteArray("grid") + QByteArray(1, '\0'));
-    QByteArray dimg = be(1, 2) + be(quint64(references), 2);
-    for (int i = 0; i < tileCount; ++i) {
-        ipma += be(quint64(i + 2), 2) + be(2, 1) + be(quint64(0x80 | (i + 1)), 1) + be(quint64(tileIspe), 1);
-        iinf += fullBox("infe", 2, 1, be(quint64(i + 2), 2) + be(0, 2) + QByteArray("hvc1") + QByteArray(1, '\0'));
-    }
-    for (int r = 0; r < references; ++r)
-        dimg += be(quint64(claimedTiles.isEmpty() ? r + 2 : 2), 2);
-    const QByteArray gridData = be(0, 1) + be(0, 1) + be(quint64(layout.height() - 1), 1) + be(quint64(layout.width() - 1), 1)
+    for (int r = 0; r < layout.width() * layout.height(); ++r)
+        grid.sources.append(quint32(claimedTiles.isEmpty() ? r + 2 : 2));
+    items.prepend(grid);
+    return writeBytes(path, buildHeic(1, items));
+}
+
+HevcStream encodeHevc(const QString &folder, const QImage &image)
+{
+    static int made = 0;
+    const QString path = QDir(folder).filePath(QStringLiteral("stream-%1.heic").arg(++made));
+    HevcStream stream;
+    if (writeHeic(path, image).isEmpty())
+        return stream;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && !hevcOf(file.readAll(), &stream.hvcC, &stream.data))
+        stream = {};
+    file.close();
+    QFile::remove(path);
+    return stream;
+}
+
+QByteArray hevcUnit(int type, const QByteArray &payload)
+{
+    const QByteArray unit = be(quint64(type << 1), 1) + be(1, 1) + payload;
+    return be(quint64(unit.size()), 4) + unit;
+}
+
+QByteArray heicGridData(QSize layout, QSize output)
+{
+    return be(0, 1) + be(0, 1) + be(quint64(layout.height() - 1), 1) + be(quint64(layout.width() - 1), 1)
         + be(quint64(output.width()), 2) + be(quint64(output.height()), 2);
-    const QByteArray ftyp = box("ftyp", QByteArray("heic") + be(0, 4) + QByteArray("mif1heic"));
-    const auto metaWith = [&](quint64 mdatData) {
-        QByteArray iloc = be(0x44, 1) + be(0, 1) + be(quint64(tileCount + 1), 2);
-        iloc += be(1, 2) + be(1, 2) + be(0, 2) + be(1, 2) + be(0, 4) + be(quint64(gridData.size()), 4);  // in idat
+}
+
+QByteArray buildHeic(quint32 primary, const QList<HeicItem> &items)
+{
+    // The properties, each item's own, and which item has which.
+    QByteArray ipco, ipma, iinf, iref;
+    int properties = 0;
+    for (const HeicItem &item : items) {
+        QByteArray associations;
+        const auto add = [&](const QByteArray &property, bool essential) {
+            ipco += property;
+            associations += be(quint64((essential ? 0x8000 : 0) | ++properties), 2);
+        };
+        if (!item.hvcC.isEmpty())
+            add(item.hvcC, true);
+        if (!item.ispe.isEmpty())
+            add(fullBox("ispe", 0, 0, be(quint64(item.ispe.width()), 4) + be(quint64(item.ispe.height()), 4)), false);
+        if (item.alphaOf)
+            add(fullBox("auxC", 0, 0, QByteArray("urn:mpeg:hevc:2015:auxid:1") + '\0'), true);
+        if (item.depthOf)
+            add(fullBox("auxC", 0, 0, QByteArray("urn:mpeg:hevc:2015:auxid:2") + '\0'), true);
+        if (!item.clap.isEmpty()) {
+            add(box("clap", be(quint64(item.clap.width()), 4) + be(1, 4) + be(quint64(item.clap.height()), 4) + be(1, 4)
+                                + be(0, 4) + be(1, 4) + be(0, 4) + be(1, 4)),
+                true);
+        }
+        ipma += be(item.id, 2) + be(quint64(associations.size() / 2), 1) + associations;
+        const bool hidden = item.alphaOf || item.depthOf
+            || std::any_of(items.begin(), items.end(), [&](const HeicItem &other) { return other.sources.contains(item.id); });
+        iinf += fullBox("infe", 2, hidden ? 1 : 0, be(item.id, 2) + be(0, 2) + item.type.left(4) + QByteArray(1, '\0'));
+        if (!item.sources.isEmpty()) {
+            QByteArray dimg = be(item.id, 2) + be(quint64(item.sources.size()), 2);
+            for (const quint32 source : item.sources)
+                dimg += be(source, 2);
+            iref += box("dimg", dimg);
+        }
+        if (const quint32 of = item.alphaOf ? item.alphaOf : item.depthOf)
+            iref += box("auxl", be(item.id, 2) + be(1, 2) + be(of, 2));
+        if (item.thumbnailOf)
+            iref += box("thmb", be(item.id, 2) + be(1, 2) + be(item.thumbnailOf, 2));
+    }
+    // Coded data in the media data, a derived picture's in idat; an extent
+    // after the first stands behind a gap.
+    constexpr int gap = 16;
+    const auto metaWith = [&](quint64 mdatData, QByteArray *mdat) {
+        QByteArray iloc = be(0x44, 1) + be(0, 1) + be(quint64(items.size()), 2);
+        QByteArray idat;
         quint64 offset = mdatData;
-        for (int i = 0; i < tileCount; ++i) {
-            iloc += be(quint64(i + 2), 2) + be(0, 2) + be(0, 2) + be(1, 2) + be(offset, 4) + be(quint64(datas[i].size()), 4);
-            offset += quint64(datas[i].size());
+        for (const HeicItem &item : items) {
+            const bool inIdat = item.hvcC.isEmpty();
+            iloc += be(item.id, 2) + be(inIdat ? 1 : 0, 2) + be(0, 2) + be(quint64(item.extents.size()), 2);
+            for (qsizetype x = 0; x < item.extents.size(); ++x) {
+                const QByteArray &extent = item.extents[x];
+                if (inIdat) {
+                    iloc += be(quint64(idat.size()), 4) + be(quint64(extent.size()), 4);
+                    idat += extent;
+                    continue;
+                }
+                if (x > 0) {
+                    offset += gap;
+                    *mdat += QByteArray(gap, '\0');
+                }
+                iloc += be(offset, 4) + be(quint64(extent.size()), 4);
+                offset += quint64(extent.size());
+                *mdat += extent;
+            }
         }
         return fullBox("meta", 0, 0,
                        fullBox("hdlr", 0, 0, be(0, 4) + QByteArray("pict") + be(0, 12) + QByteArray(1, '\0'))
-                           + fullBox("pitm", 0, 0, be(1, 2)) + fullBox("iinf", 0, 0, iinf)
-                           + fullBox("iref", 0, 0, box("dimg", dimg))
-                           + box("iprp", box("ipco", ipco) + fullBox("ipma", 0, 0, ipma))
-                           + fullBox("iloc", 1, 0, iloc) + box("idat", gridData));
+                           + fullBox("pitm", 0, 0, be(primary, 2)) + fullBox("iloc", 1, 0, iloc)
+                           + fullBox("iinf", 0, 0, be(quint64(items.size()), 2) + iinf)
+                           + (iref.isEmpty() ? QByteArray() : fullBox("iref", 0, 0, iref))
+                           + box("iprp", box("ipco", ipco) + fullBox("ipma", 0, 1, be(quint64(items.size()), 4) + ipma))
+                           + (idat.isEmpty() ? QByteArray() : box("idat", idat)));
     };
-    const qsizetype metaSize = metaWith(0).size();
+    const QByteArray ftyp = box("ftyp", QByteArray("heic") + be(0, 4) + QByteArray("mif1heic"));
     QByteArray mdat;
-    for (const QByteArray &data : std::as_const(datas))
-        mdat += data;
-    const QByteArray bytes = ftyp + metaWith(quint64(ftyp.size() + metaSize + 8)) + box("mdat", mdat);
-    ensureFolder(path);
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-        return {};
-    return path;
+    const qsizetype metaSize = metaWith(0, &mdat).size();
+    mdat.clear();
+    const QByteArray meta = metaWith(quint64(ftyp.size() + metaSize + 8), &mdat);
+    return ftyp + meta + box("mdat", mdat);
 }
 
 QByteArray withIspe(const QByteArray &heic, QSize size)

@@ -67,6 +67,41 @@ QString writeHeicGrid(const QString &path, const QImage &image, QSize tile, QSiz
 // The bytes of a HEIC's boxes with every ispe (width and height) replaced by
 // size: a header that lies about its stream.
 QByteArray withIspe(const QByteArray &heic, QSize size);
+
+// ---- HEIC files built item by item ----
+// An HEVC stream as a HEIC item holds it: its hvcC box (the parameter sets)
+// and its units, each after its length in four bytes.
+struct HevcStream
+{
+    QByteArray hvcC;
+    QByteArray data;
+    bool isEmpty() const { return hvcC.isEmpty() || data.isEmpty(); }
+};
+// The stream heif-enc makes of image; empty when heif-enc is missing or failed.
+HevcStream encodeHevc(const QString &folder, const QImage &image);
+// A unit of the given NAL type holding payload (emulation prevention is the
+// caller's business), after its length in four bytes.
+QByteArray hevcUnit(int type, const QByteArray &payload);
+struct HeicItem
+{
+    quint32 id = 0;
+    QByteArray type = "hvc1";     // "hvc1", "grid", "iden"
+    QSize ispe;                   // none when empty
+    QByteArray hvcC;              // a coded picture's parameter sets
+    // Its data, one extent each: a coded picture's in the media data, a
+    // derived picture's (a grid's description, heicGridData) in idat. Extents
+    // after the first lie apart from it, behind a few bytes of nothing.
+    QList<QByteArray> extents;
+    QList<quint32> sources;       // a derived picture's (a grid's tiles)
+    quint32 alphaOf = 0;          // an alpha plane of that item
+    quint32 depthOf = 0;          // a depth map of that item
+    quint32 thumbnailOf = 0;      // an embedded thumbnail of that item
+    QSize clap;                   // a centred crop to this size; none when empty
+};
+// A grid's description: columns x rows tiles, output pixels.
+QByteArray heicGridData(QSize layout, QSize output);
+// A HEIC file of items whose primary item is primary.
+QByteArray buildHeic(quint32 primary, const QList<HeicItem> &items);
 // A MacPaint picture (576 × 720, one bit a pixel) of the image in black and white.
 QString writeMacPaint(const QString &path, const QImage &image);
 // An Autodesk FLIC animation (FLC, or FLI when classic is set) of colour frames.

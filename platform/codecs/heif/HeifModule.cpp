@@ -184,15 +184,27 @@ std::vector<Box> boxesIn(const QByteArray &bytes, qsizetype begin, qsizetype end
     return boxes;
 }
 
+struct Extent
+{
+    qint64 offset = 0;
+    qint64 length = 0;
+};
+
 struct HeifItem
 {
     quint32 type = 0;
     QSize ispe;
-    qint64 bytes = 0;           // the data its extents hold
-    qint64 dataStart = -1;      // where its first extent starts: in the file, or in idat
-    bool inIdat = false;
-    std::vector<quint32> tiles; // a grid's tiles, in order
+    bool inIdat = false;          // its data lies in idat, not in the file
+    std::vector<Extent> extents;  // where its data lies, in order
+    std::vector<quint32> tiles;   // the pictures it is derived from (a grid's tiles), in order
     std::vector<quint32> auxiliaries;  // alpha or depth planes of it
+    qint64 bytes() const
+    {
+        qint64 total = 0;
+        for (const Extent &extent : extents)
+            total += extent.length;
+        return total;
+    }
 };
 
 struct HeifItems
@@ -279,21 +291,20 @@ std::optional<HeifItems> readItems(const ByteSource &source)
                 const int method = version == 1 || version == 2 ? int(f.number(2) & 15) : 0;
                 f.number(2);      // data reference index
                 const quint64 base = f.number(baseSize);
-                const quint64 extents = f.number(2);
-                qint64 bytes = 0;
-                qint64 start = -1;
-                for (quint64 x = 0; x < extents && !f.failed(); ++x) {
+                const quint64 count = f.number(2);
+                std::vector<Extent> extents;
+                for (quint64 x = 0; x < count && !f.failed(); ++x) {
                     f.number(indexSize);
                     const quint64 offset = f.number(offsetSize);
                     const quint64 length = f.number(lengthSize);
-                    if (x == 0 && base + offset < quint64(source.size()))
-                        start = qint64(base + offset);
-                    bytes += qint64(std::min<quint64>(length, quint64(source.size())));
+                    // Past the file's end: nothing is read there.
+                    const quint64 end = quint64(source.size());
+                    const quint64 at = base > end || offset > end ? end : std::min(base + offset, end);
+                    extents.push_back({qint64(at), qint64(std::min(length, end))});
                 }
                 if (!f.failed()) {
                     HeifItem &item = result.items[id];
-                    item.bytes += bytes;
-                    item.dataStart = start;
+                    item.extents.insert(item.extents.end(), extents.begin(), extents.end());
                     item.inIdat = method == 1;
                 }
             }
@@ -351,101 +362,150 @@ std::optional<HeifItems> readItems(const ByteSource &source)
     return result;
 }
 
+// Up to count bytes of item's data from at, read across its extents.
+QByteArray itemData(const ByteSource &source, const HeifItems &items, const HeifItem &item, qint64 at, qint64 count)
+{
+    QByteArray data;
+    for (const Extent &extent : item.extents) {
+        if (count <= 0)
+            break;
+        if (at >= extent.length) {
+            at -= extent.length;
+            continue;
+        }
+        const qint64 n = std::min(count, extent.length - at);
+        const QByteArray part = item.inIdat ? items.idat.mid(extent.offset + at, n) : source.read(extent.offset + at, n);
+        data += part;
+        if (part.size() != n)
+            break;
+        count -= n;
+        at = 0;
+    }
+    return data;
+}
+
+// A picture derived from others: a grid, an identity (turned or cropped)
+// or an overlay of them.
+bool isDerived(const HeifItem &item)
+{
+    return !item.tiles.empty() || item.type == fourcc("grid") || item.type == fourcc("iden")
+        || item.type == fourcc("iovl");
+}
+
 // Whether a grid's claimed size is backed by its tiles' data: no more pixels
 // than its tiles declare, each tile counted once for each place of data (one
 // tile named again and again, or tiles that share their bytes, make no
-// picture larger); every tile holds data and declares its size.
-bool gridClaimBacked(const HeifItems &items, const HeifItem &grid)
+// picture larger); every tile holds data and declares its size; the picture
+// its description makes (libheif's canvas) is the size it declares.
+bool gridClaimBacked(const ByteSource &source, const HeifItems &items, const HeifItem &grid)
 {
     if (grid.ispe.isEmpty() || grid.tiles.empty())
+        return false;
+    const QByteArray description = itemData(source, items, grid, 0, 12);
+    Fields d(description, 0, description.size());
+    d.number(1);  // version
+    const int fieldBytes = (d.number(1) & 1) ? 4 : 2;
+    d.number(2);  // rows and columns
+    const quint64 width = d.number(fieldBytes), height = d.number(fieldBytes);
+    if (d.failed() || width != quint64(grid.ispe.width()) || height != quint64(grid.ispe.height()))
         return false;
     std::set<std::pair<bool, qint64>> places;
     qint64 covered = 0;
     for (const quint32 id : std::set<quint32>(grid.tiles.begin(), grid.tiles.end())) {
         const HeifItem *tile = items.find(id);
-        if (!tile || tile->ispe.isEmpty() || tile->bytes <= 0 || tile->dataStart < 0)
+        if (!tile || tile->ispe.isEmpty() || tile->bytes() <= 0)
             return false;
-        if (places.insert({tile->inIdat, tile->dataStart}).second)
+        if (places.insert({tile->inIdat, tile->extents.front().offset}).second)
             covered += qint64(tile->ispe.width()) * tile->ispe.height();
     }
     return qint64(grid.ispe.width()) * grid.ispe.height() <= covered;
 }
 
-// The largest coded picture any stream of item may hold: its own ispe (or,
-// for a picture derived from others, a grid's tiles say, theirs), its alpha
-// and depth planes', rounded up to whole 64-pixel coding blocks. Empty when
-// one of them declares none.
-QSize largestCoded(const HeifItems &items, quint32 id, int depth = 0)
+// Whether item may be decoded: a derived picture is made of coded pictures
+// alone (a grid of grids, or any derivation deeper than one level, is
+// refused before anything is decoded), a grid's claim is backed, and the
+// same holds for what it is made of and for its alpha and depth planes.
+bool itemDecodable(const ByteSource &source, const HeifItems &items, quint32 id, int depth = 0)
 {
     const HeifItem *item = items.find(id);
     if (!item || depth > 3)
-        return {};
-    QSize largest;
-    if (!item->tiles.empty()) {
+        return false;
+    if (isDerived(*item)) {
+        if (item->tiles.empty())
+            return false;
         for (const quint32 tile : std::set<quint32>(item->tiles.begin(), item->tiles.end())) {
-            const QSize more = largestCoded(items, tile, depth + 1);
-            if (more.isEmpty())
-                return {};
-            largest = largest.expandedTo(more);
+            const HeifItem *from = items.find(tile);
+            if (!from || isDerived(*from) || !itemDecodable(source, items, tile, depth + 1))
+                return false;
         }
-    } else if (item->ispe.isEmpty()) {
-        return {};
-    } else {
-        const QSize size = item->ispe;
-        largest = QSize((size.width() + 63) / 64 * 64, (size.height() + 63) / 64 * 64);
+        if (item->type == fourcc("grid") && !gridClaimBacked(source, items, *item))
+            return false;
     }
     for (const quint32 auxiliary : item->auxiliaries) {
-        const QSize more = largestCoded(items, auxiliary, depth + 1);
-        if (more.isEmpty())
-            return {};
-        largest = largest.expandedTo(more);
+        if (!itemDecodable(source, items, auxiliary, depth + 1))
+            return false;
     }
-    return largest;
+    return true;
 }
 
-// The signatures of the streams decoding item decodes: its own (or those of
-// the pictures it is derived from, a grid's tiles), and those of its alpha
-// and depth planes (HevcDecoder.h).
-void collectStreams(const ByteSource &source, const HeifItems &items, quint32 id, std::vector<quint64> &streams,
+// The largest picture a stream whose item declares size may code: rounded
+// up to whole 64-pixel coding blocks.
+QSize codedBound(QSize size)
+{
+    const auto rounded = [](int side) { return int(std::min<qint64>((qint64(side) + 63) / 64 * 64, INT32_MAX)); };
+    return QSize(rounded(size.width()), rounded(size.height()));
+}
+
+// The signature of the stream item codes (HevcDecoder.h): that of its first
+// picture unit, wherever it stands after other units (delimiters, SEI) and
+// across the item's extents. None when its first units hold none.
+std::optional<quint64> streamSignature(const ByteSource &source, const HeifItems &items, const HeifItem &item)
+{
+    constexpr int unitsLooked = 256;
+    constexpr qint64 signedBytes = 256;  // a signature takes a unit's first bytes and its length
+    qint64 at = 0;
+    for (int n = 0; n < unitsLooked; ++n) {
+        const QByteArray head = itemData(source, items, item, at, 4 + signedBytes);
+        if (head.size() < 4)
+            return std::nullopt;
+        const auto *b = reinterpret_cast<const uint8_t *>(head.constData());
+        const qint64 size = (qint64(b[0]) << 24) | (qint64(b[1]) << 16) | (qint64(b[2]) << 8) | qint64(b[3]);
+        if (size >= 2 && head.size() >= 6 && ((b[4] >> 1) & 0x3f) < 32) {
+            if (head.size() < 4 + std::min(size, signedBytes))
+                return std::nullopt;
+            return hevcStreamSignature(b + 4, size_t(size));
+        }
+        at += 4 + size;
+    }
+    return std::nullopt;
+}
+
+// The streams decoding item decodes (HevcDecoder.h), each bounded by its
+// own item's ispe: the item's own, or those of the pictures it is derived
+// from (a grid's tiles), and those of its alpha and depth planes. False when
+// the size or the first picture unit of one of them cannot be told: such a
+// decode is not begun.
+bool collectStreams(const ByteSource &source, const HeifItems &items, quint32 id, std::vector<HevcStream> &streams,
                     int depth = 0)
 {
     const HeifItem *item = items.find(id);
     if (!item || depth > 3)
-        return;
-    if (!item->tiles.empty()) {
-        const std::set<quint32> tiles(item->tiles.begin(), item->tiles.end());
-        for (const quint32 tile : tiles)
-            collectStreams(source, items, tile, streams, depth + 1);
-    } else if (item->type == fourcc("hvc1") && item->dataStart >= 0) {
-        constexpr qint64 look = 64 * 1024;
-        const qint64 length = std::min(look, item->bytes);
-        const QByteArray data = item->inIdat ? items.idat.mid(item->dataStart, length) : source.read(item->dataStart, length);
-        // Its units, each after its length in four bytes, up to the first picture unit.
-        for (qsizetype at = 0; at + 4 <= data.size();) {
-            const auto *b = reinterpret_cast<const uint8_t *>(data.constData()) + at;
-            const qint64 size = (qint64(b[0]) << 24) | (qint64(b[1]) << 16) | (qint64(b[2]) << 8) | qint64(b[3]);
-            // A signature takes a unit's first bytes and its length (HevcDecoder.cpp).
-            if (size < 2 || at + 4 + std::min<qint64>(size, 256) > data.size())
-                break;
-            if (((b[4] >> 1) & 0x3f) < 32) {
-                streams.push_back(hevcStreamSignature(b + 4, size_t(size)));
-                break;
-            }
-            at += 4 + qsizetype(size);
-        }
-    }
-    for (const quint32 auxiliary : item->auxiliaries)
-        collectStreams(source, items, auxiliary, streams, depth + 1);
-}
-
-// Whether item (and a grid's tiles) may be decoded: a grid's claim backed.
-bool itemDecodable(const HeifItems &items, quint32 id)
-{
-    const HeifItem *item = items.find(id);
-    if (!item)
         return false;
-    if (item->type == fourcc("grid"))
-        return gridClaimBacked(items, *item);
+    if (!item->tiles.empty()) {
+        for (const quint32 tile : std::set<quint32>(item->tiles.begin(), item->tiles.end())) {
+            if (!collectStreams(source, items, tile, streams, depth + 1))
+                return false;
+        }
+    } else if (item->type == fourcc("hvc1")) {
+        const std::optional<quint64> signature = streamSignature(source, items, *item);
+        if (item->ispe.isEmpty() || !signature)
+            return false;
+        streams.push_back({*signature, codedBound(item->ispe)});
+    }
+    for (const quint32 auxiliary : item->auxiliaries) {
+        if (!collectStreams(source, items, auxiliary, streams, depth + 1))
+            return false;
+    }
     return true;
 }
 
@@ -641,17 +701,30 @@ HeifInfo heifProbe(const ByteSource &source)
     if (!opened)
         return info;
     heif_image_handle *primary = opened->primary.get();
-    // A grid that claims more than its tiles make is no picture here.
-    if (!itemDecodable(opened->items, opened->items.primary))
+    // A grid that claims more than its tiles make, or a picture derived from
+    // derived pictures, is no picture here.
+    if (!itemDecodable(source, opened->items, opened->items.primary))
         return info;
     info.size = QSize(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
     info.depth = std::max(8, heif_image_handle_get_luma_bits_per_pixel(primary));
     info.hasAlpha = heif_image_handle_has_alpha_channel(primary);
     info.imageCount = std::max(1, heif_context_get_number_of_top_level_images(opened->context.get()));
-    for (const auto &[id, size] : usableThumbnails(primary))
+    // What a decode holds goes by the pictures as coded, before their crop.
+    const auto coded = [&opened](quint32 id, QSize shown) {
+        const HeifItem *item = opened->items.find(id);
+        return item && !item->ispe.isEmpty() ? codedBound(item->ispe) : shown;
+    };
+    info.codedSize = coded(opened->items.primary, info.size);
+    for (const auto &[id, size] : usableThumbnails(primary)) {
         info.thumbnailSizes.append(size);
-    if (const HeifItem *item = opened->items.find(opened->items.primary); item && item->type == fourcc("grid"))
-        info.gridTiles = int(std::set<quint32>(item->tiles.begin(), item->tiles.end()).size());
+        info.thumbnailCodedSizes.append(coded(id, size));
+    }
+    if (const HeifItem *item = opened->items.find(opened->items.primary); item && item->type == fourcc("grid")) {
+        const std::set<quint32> tiles(item->tiles.begin(), item->tiles.end());
+        info.gridTiles = int(tiles.size());
+        for (const quint32 tile : tiles)
+            info.codedTile = info.codedTile.expandedTo(coded(tile, {}));
+    }
     info.ok = !info.size.isEmpty();
     return info;
 }
@@ -689,14 +762,10 @@ std::optional<QImage> heifDecode(const ByteSource &source, const HeifDecodeOptio
         }
     }
     heif_image_handle *handle = thumbnail ? thumbnail.get() : primary;
-    if (!itemDecodable(opened->items, item))
-        return std::nullopt;
     HevcDecodeRequest request;
-    request.largest = largestCoded(opened->items, item);
-    if (request.largest.isEmpty())
+    if (!itemDecodable(source, opened->items, item) || !collectStreams(source, opened->items, item, request.streams))
         return std::nullopt;
     request.stopped = options.stopped;
-    collectStreams(source, opened->items, item, request.streams);
     request.unfiltered = options.cacheThumbnail && !thumbnail && maxSide > 0 && reducedFromPlanesFits(handle)
         && boxFactorFor(QSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)), maxSide)
             >= unfilteredFactor;

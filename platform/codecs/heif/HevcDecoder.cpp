@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -29,10 +30,18 @@ constexpr qint64 workerlessPixels = 1 << 20;
 heif_error ok() { return {heif_error_Ok, heif_suberror_Unspecified, "Success"}; }
 heif_error failure(const char *message) { return {heif_error_Decoder_plugin_error, heif_suberror_Unspecified, message}; }
 
+// What the decodes under way ask of one stream.
+struct StreamRequest
+{
+    QSize largest;               // the largest picture it may code
+    bool unfiltered = false;
+    bool (*stopped)() = nullptr;
+};
+
 struct Decoder
 {
     de265_decoder_context *context = nullptr;
-    HevcDecodeRequest request;   // what the decode asked for, once known
+    StreamRequest request;       // what the decode asked for, once known
     bool damaged = false;        // the data pushed was not whole NAL units
     QSize coded;                 // the largest picture its parameter sets claim
     std::vector<std::vector<uint8_t>> units;  // pushed, handed to libde265 once the request is known
@@ -43,6 +52,12 @@ struct Decoder
         bool handedOver;         // libheif owns it now
     };
     std::vector<Made> made;      // pictures decoded straight into libheif's planes
+    struct Own
+    {
+        const de265_image *picture;
+        std::array<void *, 3> planes;
+    };
+    std::vector<Own> own;        // pictures decoded into planes of ours, to be copied
 
     // The record of image among those made; end() when it is none of them.
     // Under lock.
@@ -150,26 +165,25 @@ Registry &registry()
 }
 
 // What the decodes under way ask of the stream whose first picture unit has
-// signature. Where two decodes of the same picture run at once, what both
-// allow: the filters unless both leave them out, the smaller bound. None:
-// every filter, no bound (a stream no decode here named).
-HevcDecodeRequest requestFor(quint64 signature)
+// signature. Where two streams of the same first unit are decoded at once,
+// what all allow: the filters unless all leave them out, the smallest bound.
+// None for a stream no decode here named: it is not decoded.
+std::optional<StreamRequest> requestFor(quint64 signature)
 {
     Registry &all = registry();
     const std::lock_guard guard(all.lock);
-    HevcDecodeRequest found;
-    bool any = false;
+    std::optional<StreamRequest> found;
     for (const HevcDecodeRequest &request : all.running) {
-        if (std::find(request.streams.begin(), request.streams.end(), signature) == request.streams.end())
-            continue;
-        if (!any) {
-            found = request;
-            any = true;
-            continue;
+        for (const HevcStream &stream : request.streams) {
+            if (stream.signature != signature || stream.largest.isEmpty())
+                continue;
+            if (!found) {
+                found = StreamRequest {stream.largest, request.unfiltered, request.stopped};
+                continue;
+            }
+            found->unfiltered = found->unfiltered && request.unfiltered;
+            found->largest = found->largest.boundedTo(stream.largest);
         }
-        found.unfiltered = found.unfiltered && request.unfiltered;
-        if (!request.largest.isEmpty())
-            found.largest = found.largest.isEmpty() ? request.largest : found.largest.boundedTo(request.largest);
     }
     return found;
 }
@@ -222,6 +236,52 @@ de265_chroma chromaOf(de265_image_format format, bool *known)
     return de265_chroma_420;
 }
 
+// Planes are cleared before libde265 decodes into them: what a damaged
+// stream leaves undecoded never shows what their memory held before.
+void clearPlanes(de265_chroma chroma, const de265_image_spec *spec, uint8_t *const memory[3], const int strides[3])
+{
+    for (int c = 0; c < (chroma == de265_chroma_mono ? 1 : 3); ++c) {
+        int w = 0, h = 0;
+        planeSize(chroma, c, spec->width, spec->height, &w, &h);
+        std::memset(memory[c], 0, size_t(strides[c]) * size_t(h));
+    }
+}
+
+// Cleared planes of our own for a picture that is not decoded straight into
+// libheif's (libde265's own allocator leaves its memory as it finds it), laid
+// out as libde265 lays out its own; 0 when there is no memory for them.
+int ownPlanes(Decoder *decoder, const de265_image_spec *spec, de265_image *picture, de265_chroma chroma)
+{
+    const size_t alignment = size_t(std::max(16, spec->alignment));
+    if ((alignment & (alignment - 1)) != 0 || spec->width <= 0 || spec->height <= 0)
+        return 0;
+    std::array<void *, 3> memory {};
+    uint8_t *planes[3] = {nullptr, nullptr, nullptr};
+    int strides[3] = {0, 0, 0};
+    bool made = true;
+    for (int c = 0; made && c < (chroma == de265_chroma_mono ? 1 : 3); ++c) {
+        int w = 0, h = 0;
+        planeSize(chroma, c, spec->width, spec->height, &w, &h);
+        const int bits = de265_get_bits_per_pixel(picture, c);
+        const size_t row = (size_t(w) + alignment - 1) / alignment * alignment * size_t((bits + 7) / 8);
+        made = bits >= 1 && bits <= 16 && row <= size_t(INT32_MAX)
+            && posix_memalign(&memory[size_t(c)], alignment, row * size_t(h) + 64) == 0;
+        planes[c] = static_cast<uint8_t *>(memory[size_t(c)]);
+        strides[c] = int(row);
+    }
+    if (!made) {
+        for (void *plane : memory)
+            std::free(plane);
+        return 0;
+    }
+    clearPlanes(chroma, spec, planes, strides);
+    for (int c = 0; c < 3; ++c)
+        de265_set_image_plane(picture, c, planes[c], strides[c], nullptr);
+    const std::lock_guard guard(decoder->lock);
+    decoder->own.push_back({picture, memory});
+    return 1;
+}
+
 // A picture of eight bits a sample with nothing to crop is decoded straight
 // into the planes of the image handed to libheif; any other in libde265's
 // own memory, and copied.
@@ -231,7 +291,7 @@ int getBuffer(de265_decoder_context *context, de265_image_spec *spec, de265_imag
     const de265_image_allocation *standard = de265_get_default_image_allocation_functions();
     // Its parameter sets were judged; a picture larger still is not made.
     const QSize bound = decoder->request.largest;
-    if (!bound.isEmpty() && (spec->width > bound.width() || spec->height > bound.height()))
+    if (bound.isEmpty() || spec->width > bound.width() || spec->height > bound.height())
         return 0;
     bool known = false;
     const de265_chroma chroma = chromaOf(spec->format, &known);
@@ -260,7 +320,8 @@ int getBuffer(de265_decoder_context *context, de265_image_spec *spec, de265_imag
         }
     }
     if (!image)
-        return standard->get_buffer(context, spec, picture, nullptr);
+        return known ? ownPlanes(decoder, spec, picture, chroma) : standard->get_buffer(context, spec, picture, nullptr);
+    clearPlanes(chroma, spec, memory, strides);
     for (int c = 0; c < 3; ++c)
         de265_set_image_plane(picture, c, memory[c], strides[c], c == 0 ? image : nullptr);
     const std::lock_guard guard(decoder->lock);
@@ -279,6 +340,14 @@ void releaseBuffer(de265_decoder_context *context, de265_image *picture, void *u
             if (!found->handedOver)
                 heif_image_release(found->image);
             decoder->made.erase(found);
+            return;
+        }
+        const auto own = std::find_if(decoder->own.begin(), decoder->own.end(),
+                                      [picture](const Decoder::Own &o) { return o.picture == picture; });
+        if (own != decoder->own.end()) {
+            for (void *plane : own->planes)
+                std::free(plane);
+            decoder->own.erase(own);
             return;
         }
     }
@@ -312,6 +381,10 @@ void freeDecoder(void *user)
     for (const Decoder::Made &m : decoder->made) {
         if (!m.handedOver)
             heif_image_release(m.image);
+    }
+    for (const Decoder::Own &o : decoder->own) {
+        for (void *plane : o.planes)
+            std::free(plane);
     }
     delete decoder;
 }
@@ -400,14 +473,19 @@ heif_error decodeImage(void *user, heif_image **out)
     *out = nullptr;
     if (decoder->damaged)
         return failure("The picture's data is damaged.");
-    // The decode this picture belongs to is known by its first picture unit.
+    // The decode this picture belongs to is known by its first picture unit;
+    // a stream that no decode named is not decoded.
+    std::optional<StreamRequest> asked;
     for (const std::vector<uint8_t> &unit : decoder->units) {
         if (unit.size() >= 2 && ((unit[0] >> 1) & 0x3f) < 32) {
-            decoder->request = requestFor(hevcStreamSignature(unit.data(), unit.size()));
+            asked = requestFor(hevcStreamSignature(unit.data(), unit.size()));
             break;
         }
     }
-    const HevcDecodeRequest &request = decoder->request;
+    if (!asked)
+        return failure("The picture's stream is not one its file declares.");
+    decoder->request = *asked;
+    const StreamRequest &request = decoder->request;
     if (request.stopped && request.stopped())
         return failure("The decode was stopped.");
     if (request.unfiltered) {
@@ -420,8 +498,7 @@ heif_error decodeImage(void *user, heif_image **out)
         if (unit.size() >= 2 && ((unit[0] >> 1) & 0x3f) == 33) {
             const std::optional<QSize> claimed = spsPictureSize(unit.data(), unit.size());
             const QSize bound = request.largest;
-            if (!claimed || claimed->isEmpty()
-                || (!bound.isEmpty() && (claimed->width() > bound.width() || claimed->height() > bound.height())))
+            if (!claimed || claimed->isEmpty() || claimed->width() > bound.width() || claimed->height() > bound.height())
                 return failure("The picture's stream claims another size than its header.");
             decoder->coded = decoder->coded.expandedTo(*claimed);
         }

@@ -10,8 +10,10 @@
 // libheif decodes a grid's tiles on threads of its own, each with a decoder
 // of its own. A HevcDecode, while it lives, names the streams of its
 // pictures (by hevcStreamSignature of each one's first picture unit); every
-// decoder that is handed one of them decodes it as that decode asked.
-// Any thread.
+// decoder that is handed one of them decodes it as that decode asked, and
+// one handed a stream that none names decodes nothing. The planes handed to
+// libde265 start cleared, so what a damaged stream leaves undecoded shows no
+// earlier picture. Any thread.
 #include <QSize>
 #include <QtGlobal>
 
@@ -25,21 +27,26 @@ namespace lg::image {
 // Makes it libheif's first choice for HEVC. Once, before any decode.
 void registerHevcDecoder();
 
+// One stream a decode decodes, and the largest picture it may code: its
+// item's ispe, rounded up to whole coding blocks. A stream whose parameters
+// claim more is refused before libde265 sees them, so before any plane is
+// made.
+struct HevcStream
+{
+    quint64 signature = 0;
+    QSize largest;
+};
+
 struct HevcDecodeRequest
 {
-    // The signatures of the streams the decode decodes (the picture's, each
-    // tile's, the alpha plane's).
-    std::vector<quint64> streams;
+    // The streams the decode decodes (the picture's, each tile's, the alpha
+    // plane's). A stream that no decode under way names is not decoded.
+    std::vector<HevcStream> streams;
     // The pictures are for a much reduced view: the filters that smooth block
     // edges and restore sample offsets are left out, whose effect is gone
     // once a picture is reduced, and with them a second copy of the picture
     // and a good part of the time.
     bool unfiltered = false;
-    // The largest picture any of its streams may code (their ispe, rounded up
-    // to whole coding blocks): a stream whose parameters claim more is
-    // refused before libde265 sees them, so before any plane is made. Empty:
-    // no bound.
-    QSize largest;
     // Looked at between the steps of the decode: once true (the quit), what
     // is under way ends at its next step and no new picture is begun.
     bool (*stopped)() = nullptr;

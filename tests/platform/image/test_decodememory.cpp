@@ -2,6 +2,7 @@
 // than the picture's estimate, which the thumbnail work's bound in bytes
 // relies on to keep a visit's memory within the bound.
 #include "platform/image/ImageSource.h"
+#include "platform/runtime/Dispatch.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -108,6 +109,8 @@ int posix_memalign(void **out, size_t alignment, size_t size)
 // start, is counted here.
 std::atomic<int> decodersMade {0};
 std::atomic<int> workersStarted {0};
+// The count of decoders made at which the quit begins; 0: none.
+std::atomic<int> quitAtDecoder {0};
 
 template <typename F>
 F libde265(const char *name)
@@ -120,7 +123,8 @@ extern "C" void *de265_new_decoder()
 {
     using Make = void *(*)();
     static const Make real = libde265<Make>("de265_new_decoder");
-    ++decodersMade;
+    if (++decodersMade == quitAtDecoder.load())
+        lg::beginShutdown();
     return real ? real() : nullptr;
 }
 
@@ -149,6 +153,7 @@ private Q_SLOTS:
         QTest::newRow("HEIC with a thumbnail") << QStringLiteral("heic-thumbnail") << QSize(960, 720) << true;
         QTest::newRow("HEIC grid") << QStringLiteral("heic-grid") << QSize(1024, 512) << false;
         QTest::newRow("HEIC grid, for the cache") << QStringLiteral("heic-grid") << QSize(1024, 512) << true;
+        QTest::newRow("HEIC cropped to 16 x 16") << QStringLiteral("heic-cropped") << QSize(1024, 768) << false;
         QTest::newRow("PNG") << QStringLiteral("png") << QSize(1600, 1200) << false;
         QTest::newRow("PNG, larger than Qt decodes") << QStringLiteral("png") << QSize(6000, 6000) << false;
         QTest::newRow("TIFF") << QStringLiteral("tiff") << QSize(1600, 1200) << false;
@@ -187,7 +192,8 @@ private Q_SLOTS:
         std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(side, use);
         const qint64 held = peakBytes.load() - before;
         QVERIFY(thumbnail);
-        QCOMPARE(std::max(thumbnail->width(), thumbnail->height()), side);
+        const QSize shown = lg::ImageSource(path).pixelSize().value_or(QSize());
+        QCOMPARE(std::max(thumbnail->width(), thumbnail->height()), std::min(side, std::max(shown.width(), shown.height())));
         qInfo("%s: %lld KB held at most, %lld KB estimated", qPrintable(kind), held >> 10, estimate >> 10);
         QVERIFY2(held <= estimate, qPrintable(QStringLiteral("%1 held at most, %2 estimated").arg(held).arg(estimate)));
 #endif
@@ -226,11 +232,11 @@ private Q_SLOTS:
         QVERIFY(lg::ImageSource(path).thumbnail(128));
         QCOMPARE(decodersMade.load() - first, 1);
         QByteArray bytes = readAll(path);
-        // The picture's one unit of data is of a kind no decoder knows: the
-        // decoder is made, and finds no picture.
+        // The picture's one unit of data is a picture unit of a reserved
+        // kind no decoder knows: the decoder is made, and finds no picture.
         const qsizetype data = bytes.indexOf("mdat") + 4;
         QVERIFY(data > 4);
-        bytes[data + 4] = char(41 << 1);
+        bytes[data + 4] = char(22 << 1);
         const lg::ImageSource damaged(writeFile(QDir(folder).filePath(QStringLiteral("damaged.heic")), bytes));
         QVERIFY(damaged.isValid());
         const int before = decodersMade.load();
@@ -259,6 +265,32 @@ private Q_SLOTS:
 #endif
     }
 
+    // A long grid ends at the quit between its tiles: of a grid of 16 tiles
+    // whose third tile's decoder begins the quit, no more tiles are begun
+    // than libheif decodes at once.
+    void aLongGridEndsAtTheQuitBetweenTiles()
+    {
+#ifndef LG_COUNTS_HEAP
+        QSKIP("the decoders are not counted under AddressSanitizer");
+#else
+        if (!hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        const QString folder = freshFolder(QStringLiteral("decode-grid-quit"));
+        const QString path = writeHeicGrid(QDir(folder).filePath(QStringLiteral("grid.heic")), scene(QSize(256, 256), 12),
+                                           QSize(64, 64));
+        QVERIFY(!path.isEmpty());
+        const int before = decodersMade.load();
+        quitAtDecoder = before + 3;
+        const std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(128);
+        quitAtDecoder = 0;
+        lg::resetShutdownForTesting();
+        QVERIFY(!thumbnail);
+        const int made = decodersMade.load() - before;
+        QVERIFY2(made <= 3 + 4, qPrintable(QStringLiteral("%1 of 16 tiles begun").arg(made)));
+        QVERIFY(lg::ImageSource(path).thumbnail(128));
+#endif
+    }
+
 private:
     // A picture of kind at size in folder; empty when its tool is missing.
     static QString makePicture(const QString &folder, const QString &kind, QSize size)
@@ -272,6 +304,19 @@ private:
             return writeHeic(dir.filePath(QStringLiteral("photo.heic")), picture, 320);
         if (kind == QLatin1String("heic-grid"))
             return writeHeicGrid(dir.filePath(QStringLiteral("grid.heic")), picture, QSize(512, 512));
+        if (kind == QLatin1String("heic-cropped")) {
+            // All of it coded, a few pixels of it shown.
+            const HevcStream stream = encodeHevc(folder, picture);
+            if (stream.isEmpty())
+                return {};
+            HeicItem item;
+            item.id = 1;
+            item.ispe = size;
+            item.hvcC = stream.hvcC;
+            item.extents = {stream.data};
+            item.clap = QSize(16, 16);
+            return writeFile(dir.filePath(QStringLiteral("cropped.heic")), buildHeic(1, {item}));
+        }
         const QString png = dir.filePath(QStringLiteral("source.png"));
         if (kind == QLatin1String("progressive") || kind == QLatin1String("psd") || kind.startsWith(QLatin1String("gif"))) {
             if (writeQtImage(png, picture, "png").isEmpty())

@@ -6,6 +6,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/files/operations/FileOperations.h"
 #include "platform/files/operations/Trash.h"
+#include "tests/platform/files/CardTesting.h"
 #include "tests/platform/files/FileTesting.h"
 #include "tests/support/TestSupport.h"
 
@@ -138,50 +139,6 @@ ino_t inodeOf(const QString &path)
     struct stat st;
     return ::lstat(raw(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
-
-// A FAT image of kilobytes mounted through FUSE (fusefat) on folder/card for
-// a test's life: path is empty (why says why) where none can be had here.
-struct FuseFatCard
-{
-    FuseFatCard(const QString &folder, int kilobytes)
-    {
-        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("fusefat"), {"/usr/bin", "/usr/sbin", "/bin"});
-        if (mkfs.isEmpty() || fuse.isEmpty()) {
-            why = QStringLiteral("FUSE FAT (dosfstools, fusefat) is needed");
-            return;
-        }
-        const QString card = folder + "/card";
-        QDir().mkpath(card);
-        QProcess format;
-        format.setStandardOutputFile(QProcess::nullDevice());
-        format.start(mkfs, {"-C", folder + "/card.img", QString::number(kilobytes)});
-        if (!format.waitForFinished(10000) || format.exitCode() != 0) {
-            why = QStringLiteral("No FAT image can be made here");
-            return;
-        }
-        QProcess mounting;
-        mounting.setStandardOutputFile(QProcess::nullDevice());
-        mounting.start(fuse, {"-o", "rw+", folder + "/card.img", card});
-        struct stat top, above;
-        if (!mounting.waitForFinished(10000) || mounting.exitCode() != 0 || ::stat(raw(card).constData(), &top) != 0
-            || ::stat(raw(folder).constData(), &above) != 0 || top.st_dev == above.st_dev) {
-            why = QStringLiteral("A FAT image cannot be mounted through FUSE here");
-            ::umount2(raw(card).constData(), MNT_DETACH);
-            return;
-        }
-        path = card;
-    }
-    ~FuseFatCard()
-    {
-        if (!path.isEmpty())
-            ::umount2(raw(path).constData(), MNT_DETACH);
-    }
-    FuseFatCard(const FuseFatCard &) = delete;
-    FuseFatCard &operator=(const FuseFatCard &) = delete;
-    QString path;
-    QString why;
-};
 
 // The kind of file system the copies see, for the guard's life.
 struct FileSystemKindGuard

@@ -1,7 +1,8 @@
 #pragma once
 // Memory cards for the tests of the file layer: a FAT image mounted through
-// FUSE (fusefat), and an exFAT image through a loop device of its own mounted
-// through FUSE (exfat-fuse). Each stays mounted for its guard's life where the
+// FUSE (fusefat), an exFAT image through a loop device of its own mounted
+// through FUSE (exfat-fuse), and a FAT or exFAT image the kernel's own driver
+// mounts through a loop device. Each stays mounted for its guard's life where the
 // machine has the tools and lets this process mount; where it cannot, the
 // guard says why, for the test to skip.
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <optional>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,6 +108,82 @@ struct ExfatCard
     }
     bool mounted() const { return !m_at.isEmpty(); }
     QString m_fuse, m_device, m_at;
+};
+
+// A FAT or exFAT image (type "vfat" or "exfat") of 8 MB that the kernel's own
+// driver mounts through a loop device, on folder/card for a test's life: path
+// is empty (why says why) where the kernel has no such driver or the process
+// may not mount.
+struct KernelCard
+{
+    KernelCard(const QString &folder, const QString &type)
+    {
+        const QString mkfs = QStandardPaths::findExecutable(type == QLatin1String("vfat") ? QStringLiteral("mkfs.vfat")
+                                                                                         : QStringLiteral("mkfs.exfat"),
+                                                            {"/usr/sbin", "/sbin", "/usr/bin"});
+        const QString image = folder + "/kernel-" + type + ".img", card = folder + "/card";
+        const QString named =
+            type == QLatin1String("vfat") ? QStringLiteral("a FAT image") : QStringLiteral("an exFAT image");
+        QFile sized(image);
+        if (mkfs.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly) || !sized.resize(8 << 20)) {
+            why = QStringLiteral("Mounting %1 needs its mkfs and root").arg(named);
+            return;
+        }
+        sized.close();
+        QDir().mkpath(card);
+        QProcess format, mounting;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.setStandardErrorFile(QProcess::nullDevice());
+        format.start(mkfs, {image});
+        if (!format.waitForFinished(10000) || format.exitCode() != 0) {
+            why = QStringLiteral("No %1 can be made here").arg(named.mid(named.indexOf(' ') + 1));
+            return;
+        }
+        mounting.setStandardOutputFile(QProcess::nullDevice());
+        mounting.setStandardErrorFile(QProcess::nullDevice());
+        mounting.start(QStringLiteral("mount"), {"-t", type, "-o", "loop", image, card});
+        if (!mounting.waitForFinished(10000) || mounting.exitCode() != 0) {
+            why = QStringLiteral("The kernel cannot mount %1 here").arg(named);
+            return;
+        }
+        path = card;
+    }
+    ~KernelCard()
+    {
+        if (!path.isEmpty())
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+    KernelCard(const KernelCard &) = delete;
+    KernelCard &operator=(const KernelCard &) = delete;
+    QString path;
+    QString why;
+};
+
+// A card on folder/card of the kind named: "fusefat" (of kilobytes),
+// "exfat-fuse", or the kernel's own "vfat" or "exfat" (8 MB each).
+struct CardOfKind
+{
+    CardOfKind(const QString &folder, const QString &kind, int kilobytes = 8192)
+    {
+        if (kind == QLatin1String("fusefat")) {
+            fat.emplace(folder, kilobytes);
+            path = fat->path;
+            why = fat->why;
+        } else if (kind == QLatin1String("exfat-fuse")) {
+            exfat.emplace(folder + "/card.img", folder + "/card");
+            path = exfat->m_at;
+            why = QStringLiteral("An exFAT image cannot be mounted through FUSE here");
+        } else {
+            kernel.emplace(folder, kind);
+            path = kernel->path;
+            why = kernel->why;
+        }
+    }
+    std::optional<FuseFatCard> fat;
+    std::optional<ExfatCard> exfat;
+    std::optional<KernelCard> kernel;
+    QString path;
+    QString why;
 };
 
 } // namespace

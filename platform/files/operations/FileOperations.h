@@ -95,9 +95,11 @@ struct [[nodiscard]] FileOpResult
     // after an earlier item copied it; said as above.
     QStringList linksNotKeptAfterChange;
     // The entries (paths at the source) that were not copied because the
-    // target's file system refuses their names (a card's rules); the rest of
-    // the item arrived (itemInPlace), and a move left these where they were.
-    QStringList namesRefused;
+    // target cannot hold them (a name a card refuses, or one another entry
+    // took on a disk that does not tell upper from lower case, a symbolic
+    // link on a card, a device, socket or pipe); the rest of the item arrived
+    // (itemInPlace), and a move left these where they were.
+    QStringList entriesRefused;
     bool ok() const { return error == FileOpError::None; }
     // Something the item held could not be kept at the target (the lists above).
     bool hasNotKept() const

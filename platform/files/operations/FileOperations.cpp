@@ -6,12 +6,10 @@
 #include "platform/files/operations/CopyEntry.h"
 #include "platform/files/names/NumberedNames.h"
 #include "platform/files/recovery/StoppedMoves.h"
-#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -43,13 +41,12 @@ void registerTypes()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        qRegisterMetaType<lg::FileOpProgress>("lg::FileOpProgress");
         qRegisterMetaType<lg::FileOpResult>("lg::FileOpResult");
         qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
     });
 }
 
-// Queued signals of other classes may carry these before any FileOperation exists.
+// Queued signals may carry these before anything here has run.
 Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
 QString parentOf(const QString &path)
@@ -839,8 +836,6 @@ FileOpResult transfer(FileOpKind kind, const QString &source, const QString &tar
     return withRetries([&] { return once(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
 
-qint64 bytesOf(const QString &path) { return measureTree(FileNames::toNative(path)).bytes; }
-
 
 } // namespace
 
@@ -941,63 +936,6 @@ FileOpResult createFolder(const QString &folder, const QString &name)
         return failure(FileOpError::SourceMissing, target, target,
                        QStringLiteral("The folder “%1” does not exist.").arg(folder));
     return err ? errnoFailure(err, target, target) : success(target, target);
-}
-
-// ---- Batches ----
-QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpItem> &items,
-                                          const std::atomic<bool> *cancel,
-                                          const std::function<void(const FileOpProgress &)> &progress)
-{
-    registerTypes();
-    FileOpProgress state;
-    state.itemsTotal = items.size();
-    // Bytes of each item, measured before anything moves.
-    QList<qint64> itemBytes;
-    if (kind != FileOpKind::Trash) {
-        for (const FileOpItem &item : items) {
-            if ((cancel && cancel->load()) || isShuttingDown())
-                break;   // the items come back Cancelled below
-            itemBytes.append(bytesOf(item.source));
-            state.bytesTotal += itemBytes.last();
-        }
-    }
-    QElapsedTimer sinceReport;
-    sinceReport.start();
-    const auto report = [&](bool force) {
-        if (progress && (force || sinceReport.elapsed() >= 30)) {
-            progress(state);
-            sinceReport.restart();
-        }
-    };
-    CopyContext ctx;
-    ctx.onBytes = [&](qint64 bytes) {
-        state.bytesDone += bytes;
-        report(false);
-    };
-    report(true);
-
-    QList<FileOpResult> results;
-    results.reserve(items.size());
-    qint64 bytesBefore = 0;
-    for (const FileOpItem &item : items) {
-        const QString target = item.targetFolder.isEmpty()
-                                   ? QString()
-                                   : joinPath(item.targetFolder,
-                                              item.targetName.isEmpty() ? nameOf(item.source) : item.targetName);
-        if ((cancel && cancel->load()) || isShuttingDown()) {
-            results.append(failure(FileOpError::Cancelled, item.source, target));
-            continue;
-        }
-        results.append(kind == FileOpKind::Trash
-                           ? moveToTrash(item.source)
-                           : transfer(kind, item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
-        ++state.itemsDone;
-        bytesBefore += itemBytes.value(results.size() - 1);
-        state.bytesDone = bytesBefore;   // a failed or renamed item counts as done too
-        report(false);
-    }
-    report(true);
-    return results;
 }
 
 } // namespace lg

@@ -187,12 +187,23 @@ inline QString hiddenWith(const QString &folder, const QString &part)
     return {};
 }
 
+// Which of the journal's entries: all, or only those no living process holds.
+enum class JournalEntries { All, LeftByEndedRuns };
+
 // The folders the journal's entries name (in the user's state folder).
-inline QStringList journalFolders()
+inline QStringList journalFolders(JournalEntries which = JournalEntries::All)
 {
     const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
     QStringList folders;
     for (const QString &name : entries(journal)) {
+        if (which == JournalEntries::LeftByEndedRuns) {
+            const int fd = ::open(raw(journal + "/" + name).constData(), O_RDONLY | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (held)
+                continue;
+        }
         const QList<QByteArray> lines = lg::test::readAll(journal + "/" + name).split('\n');
         if (lines.size() > 1 && lines.at(1).startsWith("Folder="))
             folders << QDir::cleanPath(QFile::decodeName(QByteArray::fromPercentEncoding(lines.at(1).mid(7))));
@@ -302,18 +313,34 @@ struct ExfatCard
             loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
         if (loop.waitForFinished(10000) && loop.exitCode() == 0)
             m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        m_image = image;
     }
     ExfatCard(const QString &image, const QString &at) : ExfatCard(image) { mountAt(at); }
+    // A copy of card's image as it is now (as dd makes one: the same volume),
+    // through a loop device of its own.
+    ExfatCard(const QString &image, const ExfatCard &card)
+    {
+        m_fuse = card.m_fuse;
+        QProcess loop;
+        if (!card.m_device.isEmpty() && QFile::copy(card.m_image, image))
+            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
+        if (loop.waitForFinished(10000) && loop.exitCode() == 0)
+            m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        m_image = image;
+    }
     ~ExfatCard()
     {
         unmount();
         if (!m_device.isEmpty())
             QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
     }
-    bool mountAt(const QString &at)
+    // options: the driver's (-o), as "umask=0" that lets everyone write everywhere.
+    bool mountAt(const QString &at, const QString &options = QString())
     {
         QDir().mkpath(at);
-        if (!m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, at}) == 0)
+        const QStringList arguments = options.isEmpty() ? QStringList{m_device, at}
+                                                        : QStringList{"-o", options, m_device, at};
+        if (!m_device.isEmpty() && QProcess::execute(m_fuse, arguments) == 0)
             m_at = at;
         return mounted();
     }
@@ -324,7 +351,7 @@ struct ExfatCard
         m_at.clear();
     }
     bool mounted() const { return !m_at.isEmpty(); }
-    QString m_fuse, m_device, m_at;
+    QString m_fuse, m_device, m_at, m_image;
 };
 
 // The names of the notes of stopped moves in the journal's folder.

@@ -345,31 +345,11 @@ private Q_SLOTS:
         QFETCH(bool, copy);
         QFETCH(bool, arrived);
         QFETCH(bool, putBack);
-        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        if (mkfs.isEmpty() || fuse.isEmpty() || ::geteuid() != 0)
-            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
         const QString root = lg::test::freshFolder(QStringLiteral("exfat ") + QTest::currentDataTag());
-        const QString image = root + "/card.img";
         const QString card = root + "/card";
-        QDir().mkpath(card);
-        {
-            QFile sized(image);
-            QVERIFY(sized.open(QIODevice::WriteOnly) && sized.resize(8 << 20));
-        }
-        QProcess format;
-        format.setStandardOutputFile(QProcess::nullDevice());
-        format.start(mkfs, {image});
-        QProcess loop;
-        if (format.waitForFinished(10000) && format.exitCode() == 0)
-            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
-        if (!loop.waitForFinished(10000) || loop.exitCode() != 0)
-            QSKIP("No exFAT image can be made here");
-        const QString device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
-        const auto detach = qScopeGuard([device] { QProcess::execute(QStringLiteral("losetup"), {"-d", device}); });
-        if (QProcess::execute(fuse, {device, card}) != 0)
-            QSKIP("An exFAT image cannot be mounted here");
-        const auto unmount = qScopeGuard([card] { ::umount2(raw(card).constData(), MNT_DETACH); });
+        ExfatCard exfat(root + "/card.img", card);
+        if (!exfat.mounted())
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
         const QString source = file ? lg::test::writeFile(card + "/src/clip.mov", "clip")
                                     : QFileInfo(lg::test::writeFile(card + "/src/Album/a.jpg", "a")).absolutePath();
         const QString target = card + "/dst/" + QFileInfo(source).fileName();
@@ -382,8 +362,8 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(card + "/dst"), 10000);
         if (putBack) {
-            ::umount2(raw(card).constData(), MNT_DETACH);
-            QCOMPARE(QProcess::execute(fuse, {device, card}), 0);
+            exfat.unmount();
+            QVERIFY(exfat.mountAt(card));
             // The card's own empty folder, looked at first: it may get the
             // number the placeholder had.
             QVERIFY(QDir().mkpath(card + "/dst/Empty"));

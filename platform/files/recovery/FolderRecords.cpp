@@ -277,10 +277,14 @@ void removeRecordedPlaceholder(FolderLook &look, const PlaceholderText &record, 
 void removeMarkedPlaceholder(FolderLook &look, const QByteArray &name, const QByteArray &token, uid_t user)
 {
     const int folderFd = look.fd();
+    struct stat st, again;
+    // Only a folder or a plain file is opened (never a device or a pipe).
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+        return;
     const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return;
-    struct stat st, again;
     if (::fstat(fd, &st) != 0 || st.st_uid != user) {
         ::close(fd);
         return;
@@ -315,10 +319,13 @@ QByteArray placeholderMarker(const QByteArray &token) { return ".lgplaceholder-"
 
 bool looksLikePlaceholder(const QByteArray &path)
 {
+    struct stat st;
+    // Only a folder or a plain file is opened (never a device or a pipe).
+    if (::lstat(path.constData(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+        return false;
     const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st;
     bool looks = false;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         std::vector<QByteArray> names;

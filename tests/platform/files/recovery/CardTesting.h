@@ -85,18 +85,34 @@ struct ExfatCard
             loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
         if (loop.waitForFinished(10000) && loop.exitCode() == 0)
             m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        m_image = image;
     }
     ExfatCard(const QString &image, const QString &at) : ExfatCard(image) { mountAt(at); }
+    // A copy of card's image as it is now (as dd makes one: the same volume),
+    // through a loop device of its own.
+    ExfatCard(const QString &image, const ExfatCard &card)
+    {
+        m_fuse = card.m_fuse;
+        QProcess loop;
+        if (!card.m_device.isEmpty() && QFile::copy(card.m_image, image))
+            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
+        if (loop.waitForFinished(10000) && loop.exitCode() == 0)
+            m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        m_image = image;
+    }
     ~ExfatCard()
     {
         unmount();
         if (!m_device.isEmpty())
             QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
     }
-    bool mountAt(const QString &at)
+    // options: the driver's (-o), as "umask=0" that lets everyone write everywhere.
+    bool mountAt(const QString &at, const QString &options = QString())
     {
         QDir().mkpath(at);
-        if (!m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, at}) == 0)
+        const QStringList arguments = options.isEmpty() ? QStringList{m_device, at}
+                                                        : QStringList{"-o", options, m_device, at};
+        if (!m_device.isEmpty() && QProcess::execute(m_fuse, arguments) == 0)
             m_at = at;
         return mounted();
     }
@@ -107,7 +123,7 @@ struct ExfatCard
         m_at.clear();
     }
     bool mounted() const { return !m_at.isEmpty(); }
-    QString m_fuse, m_device, m_at;
+    QString m_fuse, m_device, m_at, m_image;
 };
 
 // A FAT or exFAT image (type "vfat" or "exfat") of 8 MB that the kernel's own

@@ -188,12 +188,23 @@ inline QString hiddenWith(const QString &folder, const QString &part)
     return {};
 }
 
+// Which of the journal's entries: all, or only those no living process holds.
+enum class JournalEntries { All, LeftByEndedRuns };
+
 // The folders the journal's entries name (in the user's state folder).
-inline QStringList journalFolders()
+inline QStringList journalFolders(JournalEntries which = JournalEntries::All)
 {
     const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
     QStringList folders;
     for (const QString &name : entries(journal)) {
+        if (which == JournalEntries::LeftByEndedRuns) {
+            const int fd = ::open(raw(journal + "/" + name).constData(), O_RDONLY | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (held)
+                continue;
+        }
         const QList<QByteArray> lines = lg::test::readAll(journal + "/" + name).split('\n');
         if (lines.size() > 1 && lines.at(1).startsWith("Folder="))
             folders << QDir::cleanPath(QFile::decodeName(QByteArray::fromPercentEncoding(lines.at(1).mid(7))));

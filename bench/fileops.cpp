@@ -19,8 +19,16 @@
 //                          moves every entry of SRC into DST the same way (a
 //                          move across disks when they lie on two) and says
 //                          how long it took
+//   bench_fileops --move   fills an exFAT card (an image on a loop device,
+//                          mounted through exfat-fuse; root only) with a
+//                          camera's 2 GB of photos and clips, less where the
+//                          temporary folder's disk is short of room, and moves
+//                          them off it to that disk through the batch every
+//                          screen uses and with `mv`, each synced at the end,
+//                          best of two rounds each, the order alternating
 #include "platform/files/operations/FileBatch.h"
 #include "platform/runtime/Background.h"
+#include "platform/files/operations/FileOperations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,13 +38,17 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <tuple>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -354,6 +366,170 @@ int copyInto(const QString &source, const QString &target, lg::FileOpKind kind)
     return 0;
 }
 
+// ---- A move off an exFAT card ----
+
+// An exFAT image of bytes on a loop device of its own, mounted through
+// exfat-fuse on a folder while the bench wants it there.
+class ExfatCard
+{
+public:
+    ExfatCard(const QString &image, qint64 bytes, const QString &at) : m_at(at)
+    {
+        m_fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin"});
+        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin"});
+        if (m_fuse.isEmpty() || mkfs.isEmpty() || ::geteuid() != 0) {
+            m_why = QStringLiteral("needs root, exfatprogs and exfat-fuse");
+            return;
+        }
+        QFile sized(image);
+        const bool sizedAsMeant = sized.open(QIODevice::WriteOnly) && sized.resize(bytes);
+        sized.close();
+        QProcess format, loop;
+        format.setStandardOutputFile(QProcess::nullDevice());
+        format.start(mkfs, {image});
+        if (!sizedAsMeant || !format.waitForFinished(60000) || format.exitCode() != 0) {
+            m_why = QStringLiteral("no exFAT image can be made");
+            return;
+        }
+        loop.start(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image});
+        if (!loop.waitForFinished(10000) || loop.exitCode() != 0) {
+            m_why = QStringLiteral("no loop device");
+            return;
+        }
+        m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
+        QDir().mkpath(at);
+    }
+    ~ExfatCard()
+    {
+        unmount();
+        if (!m_device.isEmpty())
+            QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
+    }
+    // Mounted afresh, so that no file of it is in the FUSE mount's cache.
+    bool mount()
+    {
+        unmount();
+        m_mounted = !m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, m_at}) == 0;
+        if (!m_mounted && m_why.isEmpty())
+            m_why = QStringLiteral("exfat-fuse cannot mount here");
+        return m_mounted;
+    }
+    void unmount()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_at).constData(), 0);
+        m_mounted = false;
+    }
+    QString why() const { return m_why; }
+
+private:
+    QString m_fuse, m_device, m_at, m_why;
+    bool m_mounted = false;
+};
+
+// Syncs the file system that holds path (the destination of both moves).
+void syncDiskOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
+int cardMoveRun()
+{
+    QTemporaryDir root(QDir::tempPath() + QStringLiteral("/lg-bench-cardmove-XXXXXX"));
+    struct statvfs space {};
+    if (!root.isValid() || ::statvfs(QFile::encodeName(root.path()).constData(), &space) != 0) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    // A camera's card: photos of 7.5 MB, and a clip of 128 MB for every 50 of them.
+    constexpr qint64 photoSize = 7'500'000, clipSize = 128'000'000, wanted = 2'000'000'000;
+    const qint64 room = qint64(space.f_bavail) * qint64(space.f_frsize);
+    const qint64 total = std::min(wanted, (room - (qint64(2) << 30)) / 3);   // the image, its copy, and room to spare
+    if (total < 100'000'000) {
+        std::printf("move from exfat card: not measured (%lld MB free)\n", static_cast<long long>(room >> 20));
+        return 0;
+    }
+    const int photos = int(total * 8 / 10 / photoSize), clips = std::max(1, int(total * 2 / 10 / clipSize));
+    const qint64 bytes = photos * photoSize + clips * clipSize;
+    const QString card = root.filePath(QStringLiteral("card")), dcim = card + QStringLiteral("/DCIM/100CANON");
+    ExfatCard exfat(root.filePath(QStringLiteral("card.img")), bytes + bytes / 20 + (64 << 20), card);
+    if (!exfat.mount()) {
+        std::printf("move from exfat card: not measured (%s)\n", qPrintable(exfat.why()));
+        return 0;
+    }
+    const auto fill = [&] {
+        QDir().mkpath(dcim);
+        for (int i = 0; i < photos + clips; ++i) {
+            const bool clip = i % (photos / clips + 1) == photos / clips;
+            writeRandomFile(dcim + (clip ? QStringLiteral("/MVI_%1.MP4") : QStringLiteral("/IMG_%1.JPG"))
+                                       .arg(i + 1, 4, 10, QLatin1Char('0')),
+                            clip ? clipSize : photoSize);
+        }
+        return exfat.mount();   // nothing of it cached by the mount
+    };
+    qint64 oursMs = -1, mvMs = -1;
+    int failed = 0, mvExit = 0, left = 0;
+    for (int round = 0; round < 2; ++round) {
+        const auto runOurs = [&] {
+            const QString dst = root.filePath(QStringLiteral("ours"));
+            QDir().mkpath(dst);
+            if (!fill())
+                return;
+            syncDiskOf(dst);
+            QStringList items;
+            for (const QString &name : QDir(dcim).entryList(QDir::Files, QDir::Name))
+                items.append(dcim + QLatin1Char('/') + name);
+            QElapsedTimer clock;
+            clock.start();
+            lg::FileBatch batch(lg::FileOpKind::Move, dst);
+            const lg::FileBatch::Outcome moved = batch.run(items, lg::ConflictPolicy::Refuse);
+            syncDiskOf(dst);
+            const qint64 ms = clock.elapsed();
+            oursMs = oursMs < 0 ? ms : std::min(oursMs, ms);
+            for (const lg::FileOpResult &r : moved.results)
+                failed += r.ok() ? 0 : 1;
+            left += int(QDir(dcim).entryList(QDir::Files).size());
+            QDir(dst).removeRecursively();
+        };
+        const auto runMv = [&] {
+            const QString dst = root.filePath(QStringLiteral("theirs"));
+            QDir().mkpath(dst);
+            if (!fill())
+                return;
+            syncDiskOf(dst);
+            QStringList arguments{QStringLiteral("-t"), dst};
+            for (const QString &name : QDir(dcim).entryList(QDir::Files, QDir::Name))
+                arguments.append(dcim + QLatin1Char('/') + name);
+            QElapsedTimer clock;
+            clock.start();
+            mvExit = std::max(mvExit, QProcess::execute(QStringLiteral("mv"), arguments));
+            syncDiskOf(dst);
+            const qint64 ms = clock.elapsed();
+            mvMs = mvMs < 0 ? ms : std::min(mvMs, ms);
+            QDir(dst).removeRecursively();
+        };
+        if (round % 2 == 0) {
+            runOurs();
+            runMv();
+        } else {
+            runMv();
+            runOurs();
+        }
+    }
+    exfat.unmount();
+    std::printf("move from exfat card size: %lld MB\n", static_cast<long long>(bytes / 1'000'000));
+    std::printf("move from exfat card time: %lld ms\n", static_cast<long long>(oursMs));
+    std::printf("mv from exfat card time: %lld ms\n", static_cast<long long>(mvMs));
+    std::printf("move from exfat card ratio to mv: %.2f x\n", mvMs > 0 ? double(oursMs) / double(mvMs) : 0.0);
+    if (failed || left || mvExit != 0 || oursMs < 0 || mvMs < 0)
+        std::printf("move from exfat card failed: %d (left on the card %d, mv exit %d)\n", failed, left, mvExit);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -364,8 +540,10 @@ int main(int argc, char **argv)
         return copyInto(arguments[0], arguments[1], lg::FileOpKind::Copy);
     if (arguments.size() == 3 && arguments[0] == QStringLiteral("--move"))
         return copyInto(arguments[1], arguments[2], lg::FileOpKind::Move);
+    if (arguments == QStringList{QStringLiteral("--move")})
+        return cardMoveRun();
     if (!arguments.isEmpty()) {
-        std::fprintf(stderr, "usage: bench_fileops [[--move] SRC DST]\n");
+        std::fprintf(stderr, "usage: bench_fileops [--move] [SRC DST]\n");
         return 2;
     }
     const int generated = generatedRun();

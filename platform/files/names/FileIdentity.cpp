@@ -1,7 +1,6 @@
 // What makes a file the one the user saw: device, inode, type, size and times (birth, modification, inode change).
 #include "platform/files/names/FileIdentity.h"
 #include "platform/files/names/FileNames.h"
-#include "platform/runtime/Dispatch.h"
 
 #include <QFile>
 
@@ -13,7 +12,6 @@
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-#include <vector>
 
 namespace lg {
 
@@ -100,29 +98,6 @@ FileSystemKind fileSystemKindOf(int fd)
     if (type == "fuseblk" || type.endsWith("fat") || type.endsWith(".exfat") || type.endsWith(".msdos"))
         return FileSystemKind::Card;
     return FileSystemKind::Fuse;
-}
-
-int contentDigestOf(int fd, QByteArray *digest)
-{
-    QCryptographicHash hash(contentDigestAlgorithm);
-    static thread_local std::vector<char> buffer(size_t(1) << 20);
-    off_t at = 0;
-    for (;;) {
-        if (isShuttingDown())
-            return ECANCELED;
-        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.data(), qsizetype(n)));
-        at += n;
-    }
-    *digest = hash.result();
-    return 0;
 }
 
 void setFileSystemKindForTesting(FileSystemKindHook hook)

@@ -12,7 +12,6 @@
 // so a name that is not valid UTF-8 is never read as its look-alike. Any
 // thread; a name that names nothing (or cannot be read) has no identity.
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QString>
 #include <QtGlobal>
 
@@ -71,18 +70,9 @@ enum class FileSystemKind {
 // The kind of the file system that holds the open file fd (fstatfs; for FUSE
 // the mount table says which driver). Ordinary when it cannot be told.
 FileSystemKind fileSystemKindOf(int fd);
-// A rewrite in place (same size, the date put back) shows in the times.
-inline bool timesTellRewrites(FileSystemKind kind) { return kind == FileSystemKind::Ordinary; }
 // Tests: the kind of the file system of each device (none: as the disk says);
 // an empty hook puts the disk's word back.
 using FileSystemKindHook = std::function<std::optional<FileSystemKind>(dev_t device)>;
 void setFileSystemKindForTesting(FileSystemKindHook hook);
-
-// What a copy from a file system whose times cannot tell a rewrite is checked
-// by: a digest of the bytes, against an accidental change, not an adversary.
-constexpr QCryptographicHash::Algorithm contentDigestAlgorithm = QCryptographicHash::Md5;
-// The digest of what the open file fd holds, read (pread) from its start to
-// its end. 0, or an errno value (ECANCELED once the program quits).
-int contentDigestOf(int fd, QByteArray *digest);
 
 } // namespace lg

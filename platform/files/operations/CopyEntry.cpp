@@ -6,7 +6,6 @@
 #include "platform/files/recovery/FileFaults.h"
 #include "platform/runtime/Dispatch.h"
 
-#include <QCryptographicHash>
 #include <QUtf8StringView>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -72,23 +70,25 @@ struct Descriptor
     const int fd;
 };
 
-// The copy at target; with digest, the bytes copied go into it too.
+// The copy at target.
 struct CopyTarget
 {
     int fd = -1;
     const QByteArray &path;
-    QCryptographicHash *digest = nullptr;
 };
 
-// Copies length bytes from in's position to out's position (both move on).
-// With a digest, the bytes come through this process (read and write), so
-// that they are digested as they are written.
+// Copies length bytes from in's position to out's position (both move on):
+// in the kernel where it can (copy_file_range, sendfile), else through a
+// buffer. Each write that fails is caught where it happens. A copy that is
+// synced at its end has the disk start writing each chunk as soon as it is
+// copied, so that the sync waits for little more than the last one while
+// the reading goes on.
 int copyStream(int in, const CopyTarget &to, qint64 length, CopyContext &ctx)
 {
-    constexpr size_t chunk = size_t(16) << 20;
+    const size_t chunk = ctx.syncFiles ? size_t(4) << 20 : size_t(16) << 20;
     const int out = to.fd;
     qint64 done = 0;
-    bool useRange = !to.digest, useSendfile = !to.digest;
+    bool useRange = true, useSendfile = true;
     while (done < length) {
         // Quitting: the copy is abandoned, and what was made of it is removed.
         if (isShuttingDown())
@@ -111,8 +111,6 @@ int copyStream(int in, const CopyTarget &to, qint64 length, CopyContext &ctx)
         } else {
             static thread_local std::vector<char> buffer(size_t(1) << 20);
             n = ::read(in, buffer.data(), std::min(want, buffer.size()));
-            if (n > 0 && to.digest)
-                to.digest->addData(QByteArrayView(buffer.data(), qsizetype(n)));
             if (n > 0) {
                 ssize_t written = 0;
                 while (written < n) {
@@ -133,20 +131,14 @@ int copyStream(int in, const CopyTarget &to, qint64 length, CopyContext &ctx)
         }
         if (n == 0)
             break;  // the file shrank while it was copied
+        if (ctx.syncFiles)
+            ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);   // a failure shows at the sync
         done += n;
         if (ctx.onBytes)
             ctx.onBytes(n);
         injectedFileFault(FileStep::CopiedChunk, decodedPath(to.path));
     }
     return 0;
-}
-
-// A hole of length bytes, digested as the zeros it reads as.
-void digestHole(QCryptographicHash *digest, qint64 length)
-{
-    static const QByteArray zeros(1 << 16, '\0');
-    for (; digest && length > 0; length -= zeros.size())
-        digest->addData(QByteArrayView(zeros).first(std::min<qint64>(length, zeros.size())));
 }
 
 // Copies the bytes of the regular file st describes, from in to out (both
@@ -174,8 +166,6 @@ int copyFileData(int in, const CopyTarget &to, const struct stat &st, CopyContex
         const qint64 end = hole < 0 ? size : std::clamp<qint64>(hole, from, size);
         if (from > at && ctx.onBytes)
             ctx.onBytes(from - at);
-        if (from > at)
-            digestHole(to.digest, from - at);
         if (end > from) {
             if (::lseek(in, off_t(from), SEEK_SET) < 0 || ::lseek(out, off_t(from), SEEK_SET) < 0)
                 return errno;
@@ -354,42 +344,30 @@ int openPlannedFile(const QByteArray &source, const struct stat &st, int *in)
 }
 
 // Copies the file's bytes, extended attributes, permissions and times into
-// out (left open), the copy at target. The attributes go before the
-// permissions: a read-only copy could not take user.* attributes any more,
-// and an ACL's mask is what the source's mode says it is. Where the source's
-// file system cannot tell a rewrite by its times, *digest is the digest of
-// the bytes copied, which the source, read again, still has (else empty).
+// out (left open), the copy at target. The source is read once: what is
+// written is what was read, and a write or sync that fails fails the copy.
+// The attributes go before the permissions: a read-only copy could not take
+// user.* attributes any more, and an ACL's mask is what the source's mode
+// says it is.
 int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out, const QByteArray &target,
-                       const QByteArray &relative, CopyContext &ctx, QByteArray *digest)
+                       const QByteArray &relative, CopyContext &ctx)
 {
-    digest->clear();
     if (const int injected = injectedFileFault(FileStep::CopyData, decodedPath(source)))
         return injected;
     int in = -1;
     if (const int err = openPlannedFile(source, st, &in))
         return err;
-    std::optional<QCryptographicHash> copied;
-    if (!timesTellRewrites(kindOf(ctx, in)))
-        copied.emplace(contentDigestAlgorithm);
-    int err = copyFileData(in, {out, target, copied ? &*copied : nullptr}, st, ctx);
+    int err = copyFileData(in, {out, target}, st, ctx);
     if (!err)
         err = copyAttributes({in, {}}, {out, {}}, target, relative, ctx, [&] {
             return keepMode(out, st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID), target, relative, ctx);
         });
     // The source as it is now must be the file examined: one that grew,
     // shrank, or was written, given attributes or another mode meanwhile
-    // (which moves its change time) did not arrive as it is.
+    // (which moves its change time, where the driver keeps one) did not
+    // arrive as it is.
     if (!err && !isUnchanged(in, st))
         err = changedWhileCopied;
-    // Times that cannot tell a rewrite in place: the source is read again,
-    // and what was written must be what it holds now.
-    if (!err && copied) {
-        err = contentDigestOf(in, digest);
-        if (!err && *digest != copied->result())
-            err = changedWhileCopied;
-        if (!err && ctx.digests)
-            ctx.digests->insert(relative, *digest);
-    }
     ::close(in);
     if (!err) {
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -405,15 +383,13 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
 // time and mode it was copied with (the copy of a file edited since through
 // any of its names, or of a new file under a reused inode, would not be it;
 // the change time moves with every edit, also one that puts size and date
-// back, an attribute or a mode), where its file system's times cannot tell a
-// rewrite still the bytes copied, and the copy is still the file made, of
-// the size made. Otherwise target gets a copy of its own, made anew
+// back, an attribute or a mode), and the copy is still the file made, of the
+// size made. Otherwise target gets a copy of its own, made anew
 // (Changed: the file changed since its earlier name was copied). A copy on
 // another disk than target is no reason to say a link was lost: target gets
 // a file of its own.
 enum class LinkOutcome { NotALaterName, Linked, CannotLink, Changed };
-LinkOutcome linkToEarlierCopy(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
-                              const struct stat &st, CopyContext &ctx)
+LinkOutcome linkToEarlierCopy(const QByteArray &target, const struct stat &st, CopyContext &ctx)
 {
     const auto first = ctx.linkedFiles.find(std::make_pair(st.st_dev, st.st_ino));
     if (first == ctx.linkedFiles.end())
@@ -435,16 +411,6 @@ LinkOutcome linkToEarlierCopy(const QByteArray &source, const QByteArray &target
             return folder.fd >= 0 && kindOf(ctx, folder.fd) == FileSystemKind::Card ? LinkOutcome::CannotLink
                                                                                     : LinkOutcome::Changed;
         }
-        if (!copy.digest.isEmpty()) {
-            int in = -1;
-            if (openPlannedFile(source, st, &in) != 0)
-                return LinkOutcome::NotALaterName;   // its own copy finds out why
-            QByteArray digest;
-            const int readErr = contentDigestOf(in, &digest);
-            ::close(in);
-            if (readErr || digest != copy.digest)
-                return LinkOutcome::Changed;
-        }
         const QByteArray handle = handlePath(made.fd);
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         if (procFds ? ::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) != 0
@@ -453,24 +419,20 @@ LinkOutcome linkToEarlierCopy(const QByteArray &source, const QByteArray &target
     }
     if (err == EXDEV)
         return LinkOutcome::NotALaterName;
-    if (!err && !copy.digest.isEmpty() && ctx.digests)
-        ctx.digests->insert(relative, copy.digest);
     return err ? LinkOutcome::CannotLink : LinkOutcome::Linked;
 }
 
 // Notes the copy (open as out) at target of the file st describes, when that
 // has more than one name: its later names become links to it. A newer copy
 // takes the place of an older one of the same file.
-void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByteArray &target,
-                    const QByteArray &digest)
+void noteLinkedCopy(CopyContext &ctx, const struct stat &st, int out, const QByteArray &target)
 {
     struct stat made;
     if (st.st_nlink < 2 || ::fstat(out, &made) != 0)
         return;
     ctx.linkedFiles.insert_or_assign(std::make_pair(st.st_dev, st.st_ino),
                                      CopyContext::LinkedCopy{target, made.st_dev, made.st_ino, made.st_size,
-                                                             st.st_size, st.st_mtim, st.st_ctim, st.st_mode,
-                                                             digest});
+                                                             st.st_size, st.st_mtim, st.st_ctim, st.st_mode});
 }
 
 // Names the entry in ctx's list for how its link went: a file of its own
@@ -501,7 +463,7 @@ int cardRefusal(int err, const QByteArray &target, CopyContext &ctx)
 int copyRegularFile(const QByteArray &source, const QByteArray &target, const QByteArray &relative,
                     const struct stat &st, CopyContext &ctx)
 {
-    const LinkOutcome link = linkToEarlierCopy(source, target, relative, st, ctx);
+    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
     if (link == LinkOutcome::Linked) {
         tellMade(ctx, -1);   // the link at target is what was made (a temporary's owner records it)
         return 0;
@@ -511,10 +473,9 @@ int copyRegularFile(const QByteArray &source, const QByteArray &target, const QB
     if (out < 0)
         return cardRefusal(err ? err : errno, target, ctx);
     tellMade(ctx, out);
-    QByteArray digest;
-    err = copyIntoDescriptor(source, st, out, target, relative, ctx, &digest);
+    err = copyIntoDescriptor(source, st, out, target, relative, ctx);
     if (!err && link != LinkOutcome::CannotLink)
-        noteLinkedCopy(ctx, st, out, target, digest);
+        noteLinkedCopy(ctx, st, out, target);
     if (::close(out) != 0 && !err)
         err = errno;
     if (err)
@@ -533,7 +494,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     if (!procFds)
         return ENOTSUP;
     // Another name of a file an earlier item of the command copied.
-    const LinkOutcome link = linkToEarlierCopy(source, target, QByteArray(), st, ctx);
+    const LinkOutcome link = linkToEarlierCopy(target, st, ctx);
     if (link == LinkOutcome::Linked) {
         recordCopied(ctx, QByteArray(), st);
         return 0;
@@ -541,8 +502,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
     const int out = ::open(folderOf(target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (out < 0)
         return (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) ? ENOTSUP : errno;
-    QByteArray digest;
-    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx, &digest);
+    int err = copyIntoDescriptor(source, st, out, target, QByteArray(), ctx);
     recordCopied(ctx, QByteArray(), st);
     struct stat written;
     if (!err && verify && (::fstat(out, &written) != 0 || written.st_size != st.st_size))
@@ -556,7 +516,7 @@ int copyFileUnnamed(const QByteArray &source, const struct stat &st, const QByte
         err = cardRefusal(err, target, ctx);
     }
     if (!err && link != LinkOutcome::CannotLink)
-        noteLinkedCopy(ctx, st, out, target, digest);
+        noteLinkedCopy(ctx, st, out, target);
     if (::close(out) != 0 && !err) {
         err = errno;
         ::unlink(target.constData());
@@ -601,14 +561,82 @@ void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, U
 
 int refusedNameOr(int err, const QByteArray &target, CopyContext &ctx) { return cardRefusal(err, target, ctx); }
 
-bool isNameACardRefuses(const QByteArray &name)
+QByteArray charactersACardRefuses(const QByteArray &name)
 {
+    QByteArray found;
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f || std::strchr(":?*<>|\"\\", c))
-            return true;
+        if ((u < 0x20 || u == 0x7f || std::strchr(":?*<>|\"\\", c)) && !found.contains(c))
+            found.append(c);
     }
-    return !QUtf8StringView(name).isValidUtf8();
+    return found;
+}
+
+bool isNameACardRefuses(const QByteArray &name)
+{
+    return !charactersACardRefuses(name).isEmpty() || !QUtf8StringView(name).isValidUtf8();
+}
+
+namespace {
+
+// The entry of target's folder that holds target's name although the folder
+// holds no entry of exactly that name: its file system does not tell upper
+// from lower case. Empty where it cannot be told which (a FUSE driver gives
+// each spelling a number of its own); none where target's name is its own or
+// nothing holds it.
+std::optional<QByteArray> entryHoldingNameOf(const QByteArray &target)
+{
+    struct stat there;
+    if (::lstat(target.constData(), &there) != 0)
+        return std::nullopt;
+    const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
+    const Descriptor folder(::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::vector<QByteArray> names;
+    int err = 0;
+    if (folder.fd < 0 || !listFolderAt(folder.fd, &names, &err)
+        || std::find(names.cbegin(), names.cend(), name) != names.cend())
+        return std::nullopt;
+    const QString spelled = decodedPath(name);
+    for (const QByteArray &other : names)
+        if (decodedPath(other).compare(spelled, Qt::CaseInsensitive) == 0)
+            return other;
+    return QByteArray();
+}
+
+} // namespace
+
+std::optional<RefusedEntry> refusalOf(int err, const QByteArray &source, const QByteArray &target,
+                                      const QByteArray &relative, CopyContext &ctx)
+{
+    if (err == nameRefused)
+        return RefusedEntry{relative, EntryRefusal::Name, {}};
+    struct stat st;
+    if (err == 0 || ::lstat(source.constData(), &st) != 0)
+        return std::nullopt;
+    if (err == ENOTSUP && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        return RefusedEntry{relative,
+                            S_ISFIFO(st.st_mode)   ? EntryRefusal::Pipe
+                            : S_ISSOCK(st.st_mode) ? EntryRefusal::Socket
+                                                   : EntryRefusal::Device,
+                            {}};
+    // No symbolic links: FUSE's FAT and exFAT drivers say ENOSYS, the
+    // kernel's EPERM (which an ordinary disk never says of a link made in a
+    // folder this copy made).
+    if (S_ISLNK(st.st_mode) && (err == ENOSYS || err == EOPNOTSUPP || err == EPERM)) {
+        const Descriptor folder(::open(folderOf(target).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (err != EPERM || (folder.fd >= 0 && kindOf(ctx, folder.fd) != FileSystemKind::Ordinary))
+            return RefusedEntry{relative, EntryRefusal::Link, {}};
+    }
+    // Within a folder this copy made, a name in use that no entry has exactly
+    // is one another entry took under another case.
+    if (err == EEXIST && !relative.isEmpty()) {
+        if (const std::optional<QByteArray> holder = entryHoldingNameOf(target)) {
+            const qsizetype slash = relative.lastIndexOf('/');
+            const QByteArray takenBy = holder->isEmpty() || slash < 0 ? *holder : relative.left(slash + 1) + *holder;
+            return RefusedEntry{relative, EntryRefusal::CaseTaken, takenBy};
+        }
+    }
+    return std::nullopt;
 }
 
 int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &ctx, const QByteArray &relative)
@@ -658,13 +686,14 @@ int copyEntry(const QByteArray &source, const QByteArray &target, CopyContext &c
         if (isShuttingDown())
             return ECANCELED;
         const QByteArray below = relative.isEmpty() ? name : relative + '/' + name;
-        if (const int e = copyEntry(joinRawPath(source, name), joinRawPath(target, name), ctx, below)) {
-            // A name the target refuses fails that entry alone: it is named.
-            if (e == nameRefused && ctx.namesRefused) {
-                ctx.namesRefused->append(below);
-                continue;
-            }
-            return e;
+        const QByteArray from = joinRawPath(source, name), to = joinRawPath(target, name);
+        if (const int e = copyEntry(from, to, ctx, below)) {
+            // An entry the target cannot hold fails alone: it is named.
+            const std::optional<RefusedEntry> refused =
+                ctx.entriesRefused ? refusalOf(e, from, to, below, ctx) : std::nullopt;
+            if (!refused)
+                return e;
+            ctx.entriesRefused->append(*refused);
         }
     }
     // Its attributes once its entries are in: a default ACL given earlier

@@ -16,18 +16,24 @@
 // is now; where the target cannot link, or the file changed since, it gets a
 // copy of its own and is named in ctx.linksNotKept or ctx.linksChanged). A
 // sparse file's holes stay holes: only its data is copied.
-// A name the target's file system refuses (a card's: : ? * < > | " \, a tab,
-// bytes that are not UTF-8) fails that entry alone (nameRefused): a folder's
-// other entries are copied, the refused ones named in ctx.namesRefused. A
-// card, which cannot hold permissions, is never said to have refused them.
-// Devices, sockets and pipes are not copied (ENOTSUP), and a source swapped
+// An entry of a folder that the target cannot hold fails alone, and the
+// folder's other entries are copied, the refused ones named in
+// ctx.entriesRefused with why (EntryRefusal): a name the target's file system
+// refuses (a card's: : ? * < > | " \, control characters, bytes that are not
+// UTF-8), a name that another entry of the folder took on a disk that does
+// not tell upper from lower case ("Case.jpg" beside "case.jpg"), a symbolic
+// link where the disk holds none, a device, socket or pipe. A card, which
+// cannot hold permissions, is never said to have refused them. Devices,
+// sockets and pipes are not copied (ENOTSUP), and a source swapped
 // meanwhile for anything but the regular file examined is refused, never
 // waited on (changedWhileCopied). So is a file that changed while it was
 // copied (it grew, shrank, or was written, given attributes or another mode
-// in place): what arrived must be the file as it is when its copy ends. Where
-// the source's file system cannot tell a rewrite by its times (a card, FUSE),
-// the bytes copied are digested and the source read again once its copy is
-// written: a copy that is not the source's bytes is refused too.
+// in place): what arrived must be the file as it is when its copy ends, by
+// its size and times (and change time where its driver keeps one). A file is
+// read once: what is written is what was read, and a failed write or sync
+// fails its copy. A rewrite in place that puts the times back (possible on
+// a card, whose drivers keep no change time of their own) is not seen, as
+// `cp` and `mv` do not see it.
 //
 // Paths here are the bytes the file system gave, so that a name that is not
 // valid UTF-8 is copied as it is. Blocking; any thread. Failures are errno
@@ -46,6 +52,7 @@
 #include <QtGlobal>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sys/types.h>
 #include <ctime>
 #include <utility>
@@ -62,8 +69,28 @@ constexpr int changedWhileCopied = -2;
 constexpr int nameRefused = -5;
 
 // A name a card's file system refuses: one holding : ? * < > | " \ or a
-// control character (a tab), or bytes that are not UTF-8.
+// control character (a tab, a newline), or bytes that are not UTF-8.
 bool isNameACardRefuses(const QByteArray &name);
+// The characters of name that a card refuses, each once, in the order found.
+QByteArray charactersACardRefuses(const QByteArray &name);
+
+// Why the target cannot hold an entry.
+enum class EntryRefusal {
+    Name,        // its file system refuses the name (see isNameACardRefuses)
+    CaseTaken,   // it does not tell upper from lower case, and another entry took the name
+    Link,        // a symbolic link, where the disk holds none
+    Device,      // devices, pipes and sockets are not copied
+    Pipe,
+    Socket,
+};
+
+// An entry not copied because the target cannot hold it.
+struct RefusedEntry
+{
+    QByteArray relative;   // below the item's top (the top as "")
+    EntryRefusal why = EntryRefusal::Name;
+    QByteArray takenBy;    // CaseTaken: the entry (as relative) that holds the name at the target
+};
 
 // What one copy shares between its entries, and what it tells its caller.
 struct CopyContext
@@ -85,22 +112,18 @@ struct CopyContext
     // earlier item copied, and became files of their own because the file
     // changed after that copy was made.
     QList<QByteArray> *linksChanged = nullptr;
-    // Where set: the entries (as above) not copied because the target's file
-    // system refuses their names; without it such an entry fails the copy.
-    QList<QByteArray> *namesRefused = nullptr;
-    // Where set (a move): the digest (contentDigestOf) of each regular file's
-    // bytes as copied, by path (as above), for the files whose file system
-    // cannot tell a rewrite by its times: the removal of the source reads
-    // them again and compares.
-    CopiedDigests *digests = nullptr;
+    // Where set: the entries (as above) of a folder not copied because the
+    // target cannot hold them, the rest of the folder copied; without it such
+    // an entry fails the copy.
+    QList<RefusedEntry> *entriesRefused = nullptr;
     // The kind of each file system met, by device (asked once per copy).
     std::map<dev_t, FileSystemKind> kinds;
     // The newest copy of each file met with more than one name, by the
     // source's device and inode: its later names become links to it while
     // the source still has the size, modification time, change time and
     // mode it was copied with (an edit through any name, of its bytes,
-    // attributes or mode, moves the change time), where times cannot tell a
-    // rewrite the same bytes too, and the copy is still the file made. A
+    // attributes or mode, moves the change time), and the copy is still the
+    // file made. A
     // name whose file changed since gets a copy of its own, which takes the
     // place of the older one here. A move across disks removes the earlier
     // names of the source before a later item comes: the change time an
@@ -116,7 +139,6 @@ struct CopyContext
         struct timespec modified {};
         struct timespec changed {};
         mode_t mode = 0;
-        QByteArray digest;             // of its bytes, where its times cannot tell a rewrite
     };
     std::map<std::pair<dev_t, ino_t>, LinkedCopy> linkedFiles;
 };
@@ -134,6 +156,13 @@ void linkedNamesRemoved(CopyContext &ctx, const QHash<std::pair<dev_t, ino_t>, U
 // err, or nameRefused where err is how a card's file system refuses a name
 // and the last part of target is a name a card refuses.
 int refusedNameOr(int err, const QByteArray &target, CopyContext &ctx);
+
+// Why the target cannot hold source, whose copy to target (relative below the
+// item's top) failed with err; none where err is no such reason (a full disk,
+// a source that went). A name taken by another of the folder's entries is
+// told only of an entry below the item's top.
+std::optional<RefusedEntry> refusalOf(int err, const QByteArray &source, const QByteArray &target,
+                                      const QByteArray &relative, CopyContext &ctx);
 
 // Copies source (any kind, links as links) to target, which must not exist;
 // relative is source's path below the item's top, for ctx.copied.

@@ -19,6 +19,13 @@
 // - A file met under several names among the items of the batch (and of its
 //   later passes) stays one file with as many names at the destination.
 //
+// - cancel stops the batch between items, the rest coming back Cancelled; so
+//   does quitting (lg::beginShutdown), which also stops the item in hand
+//   between its entries (measuring, copying, folder making, removal), what is
+//   done staying done: an unfinished copy stays hidden under its lock for the
+//   cleanup, and an item whose source was partly removed is in place
+//   (Cancelled, itemInPlace).
+//
 // Keep the batch between the passes (the caller holds it while its question is
 // open). run() blocks; call it on one thread at a time, any thread.
 #include "platform/files/operations/CopyEntry.h"

@@ -1,72 +1,12 @@
-// A batch of file operations run on a worker with its progress, and the one
-// alert that sums up a batch's results.
+// The one alert that sums up a batch's results.
 #include "platform/files/operations/FileOperations.h"
 #include "platform/files/operations/FileOperationsShared.h"
-#include "platform/runtime/Background.h"
 
-#include <QFutureWatcher>
-#include <QMetaObject>
-#include <QPointer>
 #include <QStringList>
-
-#include <atomic>
-#include <memory>
 
 namespace lg {
 
 using namespace fileops;
-
-struct FileOperation::Private
-{
-    FileOpKind kind;
-    QList<FileOpItem> items;
-    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
-    bool started = false;
-    QFutureWatcher<QList<FileOpResult>> *watcher = nullptr;
-};
-
-FileOperation::FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent)
-    : QObject(parent), d(std::make_unique<Private>())
-{
-    registerTypes();
-    d->kind = kind;
-    d->items = std::move(items);
-}
-
-FileOperation::~FileOperation()
-{
-    d->cancelled->store(true);
-    if (d->watcher)
-        d->watcher->waitForFinished();  // ends after the item in hand
-}
-
-void FileOperation::start()
-{
-    if (d->started)
-        return;
-    d->started = true;
-    d->watcher = new QFutureWatcher<QList<FileOpResult>>(this);
-    connect(d->watcher, &QFutureWatcherBase::finished, this, [this] {
-        const QList<FileOpResult> results = d->watcher->result();
-        Q_EMIT finished(results);
-        deleteLater();
-    });
-    QPointer<FileOperation> self(this);
-    const auto cancelled = d->cancelled;
-    const auto post = [self](const FileOpProgress &state) {
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self, state] {
-                if (self)
-                    Q_EMIT self->progress(state);
-            }, Qt::QueuedConnection);
-    };
-    d->watcher->setFuture(runOnPool([kind = d->kind, items = d->items, cancelled, post] {
-        return runNow(kind, items, cancelled.get(), post);
-    }));
-}
-
-void FileOperation::cancel() { d->cancelled->store(true); }
-FileOpKind FileOperation::kind() const { return d->kind; }
 
 std::optional<FailureSummary> failureSummary(const QList<FileOpResult> &results)
 {

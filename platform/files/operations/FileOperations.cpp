@@ -6,12 +6,10 @@
 #include "platform/files/operations/CopyEntry.h"
 #include "platform/files/names/NumberedNames.h"
 #include "platform/files/recovery/StoppedMoves.h"
-#include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -43,13 +41,12 @@ void registerTypes()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        qRegisterMetaType<lg::FileOpProgress>("lg::FileOpProgress");
         qRegisterMetaType<lg::FileOpResult>("lg::FileOpResult");
         qRegisterMetaType<QList<lg::FileOpResult>>("QList<lg::FileOpResult>");
     });
 }
 
-// Queued signals of other classes may carry these before any FileOperation exists.
+// Queued signals may carry these before anything here has run.
 Q_CONSTRUCTOR_FUNCTION(registerTypes)
 
 QString parentOf(const QString &path)
@@ -469,24 +466,64 @@ QString notKeptText(const Plan &p, const FileOpResult &r)
     return sentences.join(QLatin1Char(' '));
 }
 
-// Why a card's file system refused a name: its characters, or bytes that are
-// not UTF-8. A clause.
-QString refusedNameReason(const QByteArray &name, const QString &folder)
+// "“:”, “?” or a newline": the characters of name that a card refuses, as
+// they are called.
+QString refusedCharactersText(const QByteArray &name)
 {
-    if (!QUtf8StringView(name).isValidUtf8())
-        return QStringLiteral("the file system of “%1” does not accept a name that is not valid UTF-8 text")
-            .arg(folder);
-    return QStringLiteral("the file system of “%1” does not accept : ? * < > | \" \\ or a tab in a name").arg(folder);
+    QStringList said;
+    for (const char c : charactersACardRefuses(name)) {
+        const QString word = c == '\t'   ? QStringLiteral("a tab")
+                             : c == '\n' ? QStringLiteral("a newline")
+                             : c == '\r' ? QStringLiteral("a carriage return")
+                             : (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                                 ? QStringLiteral("a control character")
+                                 : QStringLiteral("“%1”").arg(QLatin1Char(c));
+        if (!said.contains(word))
+            said.append(word);
+    }
+    if (said.size() < 2)
+        return said.value(0);
+    return QStringLiteral("%1 or %2").arg(said.mid(0, said.size() - 1).join(QStringLiteral(", ")), said.last());
 }
 
-// What a card's file system refused of an item: the entries (by path below
-// the item's top) whose names it does not accept, which were not copied (or
-// moved: they stay in the source), each reason said once.
-QString refusedNamesText(const Plan &p, const QStringList &refused, bool moved)
+// Why the target could not hold an entry of the item p copies: a clause.
+QString refusalReason(const RefusedEntry &entry, const Plan &p)
+{
+    const QString folder = parentOf(p.target);
+    switch (entry.why) {
+    case EntryRefusal::Name: {
+        const QByteArray name = entry.relative.isEmpty() ? FileNames::toNative(nameOf(p.target))
+                                                         : entry.relative.mid(entry.relative.lastIndexOf('/') + 1);
+        const QString characters = refusedCharactersText(name);
+        const bool utf8 = QUtf8StringView(name).isValidUtf8();
+        if (!utf8 && characters.isEmpty())
+            return QStringLiteral("the file system of “%1” does not accept a name that is not valid UTF-8 text")
+                .arg(folder);
+        return QStringLiteral("the file system of “%1” does not accept %2 in a name%3")
+            .arg(folder, characters, utf8 ? QString() : QStringLiteral(", nor a name that is not valid UTF-8 text"));
+    }
+    case EntryRefusal::CaseTaken:
+        return QStringLiteral("the file system of “%1” does not tell upper from lower case, and %2 has that name there")
+            .arg(folder, entry.takenBy.isEmpty()
+                             ? QStringLiteral("another entry of its folder")
+                             : QStringLiteral("“%1”").arg(namedInItem(p.source, {decodedPath(entry.takenBy)}).value(0)));
+    case EntryRefusal::Link:
+        return QStringLiteral("the file system of “%1” cannot hold symbolic links").arg(folder);
+    case EntryRefusal::Device: return QStringLiteral("devices are not copied");
+    case EntryRefusal::Pipe: return QStringLiteral("named pipes are not copied");
+    case EntryRefusal::Socket: return QStringLiteral("sockets are not copied");
+    }
+    return {};
+}
+
+// What the target could not hold of an item: the entries (by path below the
+// item's top), which were not copied (or moved: they stay in the source),
+// each reason said once.
+QString refusedEntriesText(const Plan &p, const QList<RefusedEntry> &refused, bool moved)
 {
     std::map<QString, QStringList> byReason;
-    for (const QString &entry : refused)
-        byReason[refusedNameReason(FileNames::toNative(nameOf(entry)), parentOf(p.target))].append(entry);
+    for (const RefusedEntry &entry : refused)
+        byReason[refusalReason(entry, p)].append(decodedPath(entry.relative));
     QStringList sentences;
     for (const auto &[reason, entries] : byReason) {
         const QStringList named = namedInItem(p.source, entries);
@@ -503,14 +540,15 @@ QString refusedNamesText(const Plan &p, const QStringList &refused, bool moved)
 // below the item's top.
 struct NotKept
 {
-    QList<QByteArray> attributes, links, permissions, linksChanged, namesRefused;
+    QList<QByteArray> attributes, links, permissions, linksChanged;
+    QList<RefusedEntry> entriesRefused;
     void clear()
     {
         attributes.clear();
         links.clear();
         permissions.clear();
         linksChanged.clear();
-        namesRefused.clear();
+        entriesRefused.clear();
     }
     void collectFrom(CopyContext &ctx)
     {
@@ -518,17 +556,17 @@ struct NotKept
         ctx.linksNotKept = &links;
         ctx.permissionsNotKept = &permissions;
         ctx.linksChanged = &linksChanged;
-        ctx.namesRefused = &namesRefused;
+        ctx.entriesRefused = &entriesRefused;
     }
 };
 
 // The result of a copy that arrived whole but for what notKept names: a
-// success (or the failure it is) whose message names them. Entries whose
-// names the target refused make it a failure of an item that is in place.
+// success (or the failure it is) whose message names them. Entries the
+// target could not hold make it a failure of an item that is in place.
 FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
 {
     if (notKept.attributes.isEmpty() && notKept.links.isEmpty() && notKept.permissions.isEmpty()
-        && notKept.linksChanged.isEmpty() && notKept.namesRefused.isEmpty())
+        && notKept.linksChanged.isEmpty() && notKept.entriesRefused.isEmpty())
         return r;
     const auto atTarget = [&p](const QList<QByteArray> &entries, QStringList *paths) {
         for (const QByteArray &entry : entries)
@@ -539,13 +577,10 @@ FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
     atTarget(notKept.permissions, &r.permissionsNotKept);
     atTarget(notKept.linksChanged, &r.linksNotKeptAfterChange);
     QString text = notKeptText(p, r);
-    if (!notKept.namesRefused.isEmpty() && r.arrived()) {
-        QStringList refused;
-        for (const QByteArray &entry : notKept.namesRefused) {
-            refused.append(decodedPath(entry));
-            r.namesRefused.append(p.source + QLatin1Char('/') + decodedPath(entry));
-        }
-        const QString said = refusedNamesText(p, refused, false)
+    if (!notKept.entriesRefused.isEmpty() && r.arrived()) {
+        for (const RefusedEntry &entry : notKept.entriesRefused)
+            r.entriesRefused.append(p.source + QLatin1Char('/') + decodedPath(entry.relative));
+        const QString said = refusedEntriesText(p, notKept.entriesRefused, false)
                              + QStringLiteral(" The rest of “%1” was copied.").arg(nameOf(p.target));
         text = text.isEmpty() ? said : said + QLatin1Char(' ') + text;
         if (r.ok()) {
@@ -559,15 +594,18 @@ FileOpResult withNotKept(FileOpResult r, const Plan &p, const NotKept &notKept)
     return r;
 }
 
-// The failure of a copy that stopped with err: where the target's file
-// system refused the item's own name, in words that say so.
-FileOpResult copyFailure(int err, const Plan &p)
+// The failure of a copy that stopped with err: where the target cannot hold
+// the item itself (its name, a symbolic link), in words that say so.
+FileOpResult copyFailure(int err, const Plan &p, CopyContext &ctx)
 {
-    if (err != nameRefused)
+    const std::optional<RefusedEntry> refused =
+        refusalOf(err, FileNames::toNative(p.source), FileNames::toNative(p.target), {}, ctx);
+    if (!refused)
         return errnoFailure(err, p.source, p.target);
-    QString reason = refusedNameReason(FileNames::toNative(nameOf(p.target)), parentOf(p.target)) + QLatin1Char('.');
+    QString reason = refusalReason(*refused, p) + QLatin1Char('.');
     reason[0] = reason.at(0).toUpper();
-    return failure(FileOpError::InvalidName, p.source, p.target, reason);
+    return failure(refused->why == EntryRefusal::Name ? FileOpError::InvalidName : FileOpError::Other, p.source,
+                   p.target, reason);
 }
 
 // Copies p.source beside p.target and puts it in place.
@@ -585,7 +623,7 @@ CopyContext borrowLinks(CopyContext &shared)
 // The copies of files with several names that this item made are shared with
 // the items after it (shared.linkedFiles), under the names they have once the
 // item is in place; those of a copy that was removed again are dropped.
-FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
+FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify, QList<RefusedEntry> *refused = nullptr)
 {
     NotKept notKept;
     CopyContext ctx = borrowLinks(shared);
@@ -603,7 +641,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     if (!p.replacing && S_ISREG(p.sourceStat.st_mode)) {
         const int err = copyFileUnnamed(FileNames::toNative(p.source), p.sourceStat, FileNames::toNative(p.target), ctx, verify);
         if (err != ENOTSUP)
-            return err ? copyFailure(err, p) : withNotKept(success(p.source, p.target), p, notKept);
+            return err ? copyFailure(err, p, ctx) : withNotKept(success(p.source, p.target), p, notKept);
     }
     int err = 0;
     TemporaryOwner owner;
@@ -611,7 +649,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     for (int attempt = 0; attempt < 5; ++attempt) {
         owner = TemporaryOwner::claim(p.target, TemporaryKind::Copy, &err);
         if (!owner.isValid())   // its hidden name holds the item's: a card may refuse that
-            return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p);
+            return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p, ctx);
         temporary = owner.path();
         unfinished = FileNames::toNative(temporary);
         ctx.onMade = [&owner](int fd) { owner.recordMade(fd); };
@@ -623,7 +661,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         owner.dropClaim();   // its name was taken meanwhile (and is not ours to remove): another one
     }
     if (!owner.isValid())
-        return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p);
+        return copyFailure(refusedNameOr(err, FileNames::toNative(p.target), ctx), p, ctx);
     if (!err && verify) {
         // The copy holds all that was copied (or, unrecorded, all the source holds).
         const TreeSize copy = measureTree(FileNames::toNative(temporary));
@@ -637,7 +675,7 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
         err = refusedNameOr(err, FileNames::toNative(p.target), ctx);
     if (err) {
         QString failedAt;
-        FileOpResult r = copyFailure(err, p);
+        FileOpResult r = copyFailure(err, p, ctx);
         if (owner.isMade() && removeMadeByThisRun(temporary, &failedAt) != 0)
             r.message += QStringLiteral(" The unfinished copy could not be removed: it is left at “%1”.").arg(temporary);
         if (!leftover.isEmpty())
@@ -647,6 +685,8 @@ FileOpResult copyPlanned(const Plan &p, CopyContext &shared, bool verify)
     }
     linkedCopiesMoved(ctx, unfinished, FileNames::toNative(p.target));
     unfinished.clear();
+    if (refused)
+        *refused = notKept.entriesRefused;
     return withNotKept(placed(p, leftover), p, notKept);
 }
 
@@ -708,12 +748,11 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     // removed (a kill could otherwise leave both places unexplained).
     MoveDeletion deletion(p.source, p.target);
     CopiedEntries copiedEntries;
-    CopiedDigests copiedDigests;   // where the source's times cannot tell a rewrite
     CopyContext syncing = borrowLinks(ctx);
     syncing.syncFiles = true;
     syncing.copied = &copiedEntries;
-    syncing.digests = &copiedDigests;
-    FileOpResult copied = copyPlanned(p, syncing, true);
+    QList<RefusedEntry> refusedEntries;   // not copied, so they stay
+    FileOpResult copied = copyPlanned(p, syncing, true, &refusedEntries);
     ctx.linkedFiles.swap(syncing.linkedFiles);
     ctx.kinds.swap(syncing.kinds);
     if (!copied.ok() && !copied.itemInPlace)
@@ -727,7 +766,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         return copied;
     }
     deletion.removing();   // the note says the step: the originals are being removed
-    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries, &copiedDigests);
+    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
     linkedNamesRemoved(ctx, removed.unlinkedNames);   // what later names of those files must show
     if (removed.error == ECANCELED && isShuttingDown())
         deletion.keep();   // stopped by the quit: the next start tells
@@ -735,11 +774,11 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         deletion.finish();
     if (!removed.error && !removed.kept)
         return copied;
-    // Entries whose names the target refused were not copied, so they stay:
-    // said as such, never as arrived or changed meanwhile.
+    // Entries the target could not hold were not copied, so they stay: said
+    // as such, never as arrived or changed meanwhile.
     QStringList refused, otherKeptEntries;
-    for (const QString &path : std::as_const(copied.namesRefused))
-        refused.append(path.mid(p.source.size() + 1));
+    for (const RefusedEntry &entry : std::as_const(refusedEntries))
+        refused.append(decodedPath(entry.relative));
     for (const QString &entry : std::as_const(removed.keptEntries))
         if (!refused.contains(entry))
             otherKeptEntries.append(entry);
@@ -747,7 +786,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
     copied.itemInPlace = true;
     QStringList sentences;
     if (!refused.isEmpty())
-        sentences.append(refusedNamesText(p, refused, true));
+        sentences.append(refusedEntriesText(p, refusedEntries, true));
     if (removed.error) {
         copied.error = errorForErrno(removed.error);
         if (copied.error == FileOpError::SourceMissing || copied.error == FileOpError::TargetExists)
@@ -796,8 +835,6 @@ FileOpResult transfer(FileOpKind kind, const QString &source, const QString &tar
     const auto once = kind == FileOpKind::Move ? moveOnce : copyOnce;
     return withRetries([&] { return once(source, targetFolder, onConflict, targetName, ctx); }, onConflict);
 }
-
-qint64 bytesOf(const QString &path) { return measureTree(FileNames::toNative(path)).bytes; }
 
 
 } // namespace
@@ -899,63 +936,6 @@ FileOpResult createFolder(const QString &folder, const QString &name)
         return failure(FileOpError::SourceMissing, target, target,
                        QStringLiteral("The folder “%1” does not exist.").arg(folder));
     return err ? errnoFailure(err, target, target) : success(target, target);
-}
-
-// ---- Batches ----
-QList<FileOpResult> FileOperation::runNow(FileOpKind kind, const QList<FileOpItem> &items,
-                                          const std::atomic<bool> *cancel,
-                                          const std::function<void(const FileOpProgress &)> &progress)
-{
-    registerTypes();
-    FileOpProgress state;
-    state.itemsTotal = items.size();
-    // Bytes of each item, measured before anything moves.
-    QList<qint64> itemBytes;
-    if (kind != FileOpKind::Trash) {
-        for (const FileOpItem &item : items) {
-            if ((cancel && cancel->load()) || isShuttingDown())
-                break;   // the items come back Cancelled below
-            itemBytes.append(bytesOf(item.source));
-            state.bytesTotal += itemBytes.last();
-        }
-    }
-    QElapsedTimer sinceReport;
-    sinceReport.start();
-    const auto report = [&](bool force) {
-        if (progress && (force || sinceReport.elapsed() >= 30)) {
-            progress(state);
-            sinceReport.restart();
-        }
-    };
-    CopyContext ctx;
-    ctx.onBytes = [&](qint64 bytes) {
-        state.bytesDone += bytes;
-        report(false);
-    };
-    report(true);
-
-    QList<FileOpResult> results;
-    results.reserve(items.size());
-    qint64 bytesBefore = 0;
-    for (const FileOpItem &item : items) {
-        const QString target = item.targetFolder.isEmpty()
-                                   ? QString()
-                                   : joinPath(item.targetFolder,
-                                              item.targetName.isEmpty() ? nameOf(item.source) : item.targetName);
-        if ((cancel && cancel->load()) || isShuttingDown()) {
-            results.append(failure(FileOpError::Cancelled, item.source, target));
-            continue;
-        }
-        results.append(kind == FileOpKind::Trash
-                           ? moveToTrash(item.source)
-                           : transfer(kind, item.source, item.targetFolder, item.onConflict, item.targetName, ctx));
-        ++state.itemsDone;
-        bytesBefore += itemBytes.value(results.size() - 1);
-        state.bytesDone = bytesBefore;   // a failed or renamed item counts as done too
-        report(false);
-    }
-    report(true);
-    return results;
 }
 
 } // namespace lg

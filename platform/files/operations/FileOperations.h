@@ -32,17 +32,16 @@
 // target, their locks and the cleanup of what a killed process left are
 // Temporaries.h's. This file uses them.
 //
-// The single-item functions may be called from any thread and block; the batch
-// runner (FileOperation) works on a thread of its own and reports on the main
-// thread. Nothing here shows an alert: results say what happened per item and the
-// caller decides what the user sees.
+// The functions may be called from any thread and block (a batch of items into
+// one folder is FileBatch.h's). Nothing here shows an alert: results say what
+// happened per item and the caller decides what the user sees.
 #include "platform/files/recovery/FileFaults.h"
 #include "platform/files/recovery/NoReplaceRename.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
 
 #include <QList>
-#include <QObject>
+#include <QMetaType>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -95,9 +94,11 @@ struct [[nodiscard]] FileOpResult
     // after an earlier item copied it; said as above.
     QStringList linksNotKeptAfterChange;
     // The entries (paths at the source) that were not copied because the
-    // target's file system refuses their names (a card's rules); the rest of
-    // the item arrived (itemInPlace), and a move left these where they were.
-    QStringList namesRefused;
+    // target cannot hold them (a name a card refuses, or one another entry
+    // took on a disk that does not tell upper from lower case, a symbolic
+    // link on a card, a device, socket or pipe); the rest of the item arrived
+    // (itemInPlace), and a move left these where they were.
+    QStringList entriesRefused;
     bool ok() const { return error == FileOpError::None; }
     // Something the item held could not be kept at the target (the lists above).
     bool hasNotKept() const
@@ -118,22 +119,6 @@ enum class ConflictPolicy {
 };
 
 enum class FileOpKind { Copy, Move, Trash };
-
-struct FileOpItem
-{
-    QString source;         // absolute path
-    QString targetFolder;   // absolute path; unused for Trash
-    QString targetName;     // empty: the source's own name
-    ConflictPolicy onConflict = ConflictPolicy::Refuse;
-};
-
-struct FileOpProgress
-{
-    qint64 itemsDone = 0;
-    qint64 itemsTotal = 0;
-    qint64 bytesDone = 0;
-    qint64 bytesTotal = 0;
-};
 
 // ---- Names ----
 // False for "", ".", "..", and names holding "/" or NUL.
@@ -225,39 +210,6 @@ FileOpResult renameItem(const QString &path, const QString &newName);
 // Makes folder/name; a taken name gives TargetExists.
 FileOpResult createFolder(const QString &folder, const QString &name);
 
-// ---- Batches ----
-// Runs the items in order on a worker thread. Cancel stops between items (the
-// rest come back Cancelled); quitting (lg::beginShutdown) also stops the item
-// in hand between its entries — measuring, copying, folder making, removal —
-// what is done staying done: an unfinished copy stays hidden under its lock
-// for the cleanup, and an item whose source was partly removed is in place
-// (Cancelled, itemInPlace). progress and finished arrive on the main thread;
-// the object deletes itself after finished.
-class FileOperation : public QObject
-{
-    Q_OBJECT
-public:
-    FileOperation(FileOpKind kind, QList<FileOpItem> items, QObject *parent = nullptr);
-    ~FileOperation() override;
-
-    void start();
-    void cancel();
-    FileOpKind kind() const;
-
-    // Runs the batch here and now (tests, and callers already off the main thread).
-    static QList<FileOpResult> runNow(FileOpKind kind, const QList<FileOpItem> &items,
-                                      const std::atomic<bool> *cancel = nullptr,
-                                      const std::function<void(const FileOpProgress &)> &progress = {});
-
-Q_SIGNALS:
-    void progress(const lg::FileOpProgress &progress);
-    void finished(const QList<lg::FileOpResult> &results);
-
-private:
-    struct Private;
-    std::unique_ptr<Private> d;
-};
-
 // The summary after a batch: none when every item succeeded; otherwise the
 // title "Some items could not be processed." and a text naming how many failed
 // and each one's reason, a line each (the first maxFailuresNamed, then how
@@ -285,5 +237,4 @@ std::optional<BatchSummary> batchSummary(const QList<FileOpResult> &results, Fil
 
 } // namespace lg
 
-Q_DECLARE_METATYPE(lg::FileOpProgress)
 Q_DECLARE_METATYPE(lg::FileOpResult)

@@ -42,8 +42,9 @@ QString errnoSentence(int err);
 // (the answer is not used). CopiedStretch: a stretch of a sparse file's data
 // has just been copied (the answer is not used). MakeFile: a file's copy is
 // about to be made under its name (an errno value there: as if the disk
-// refused it). CopiedChunk: a chunk of a file's bytes (16 MiB, or 1 MiB where
-// they are digested) has just been copied (the answer is not used).
+// refused it). CopiedChunk: a chunk of a file's bytes (up to 16 MiB, 4 MiB in
+// a move across disks, 1 MiB where they pass through the process) has just
+// been copied (the answer is not used).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,

@@ -11,6 +11,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -119,10 +120,13 @@ bool isRecordedFolder(const struct stat &st, const QByteArray &id, int dirFd, bo
     return quint64(st.st_dev) == device || (cameBack && !numbersFilesPerMount(dirFd));
 }
 
-// The folder open as folderFd is on the volume recorded (not empty).
-bool isOnVolume(int folderFd, const QByteArray &volume)
+// A record that names a volume counts only on that volume: another card's
+// record is obeyed in nothing, whatever the device numbers say (a card's
+// driver numbers its devices and files afresh, and a copy of the card may be
+// mounted where it was).
+bool isOfAnotherVolume(FolderLook &look, const QByteArray &volume)
 {
-    return !volume.isEmpty() && volumeOfPath(handlePath(folderFd)) == volume;
+    return !volume.isEmpty() && look.volume() != volume;
 }
 
 // The folder name in dirFd, reached by handle without following a link, gets
@@ -146,19 +150,18 @@ bool setModeBackAt(int dirFd, const QByteArray &name, const OpenedRecord &record
 // The folder recorded gets its mode back where it is: under its name in the
 // record's own folder, or renamed within that folder. Anywhere else (a folder
 // moved to another parent has a record of its own there) it is left as it is.
-void setModeBack(int folderFd, const OpenedRecord &record, uid_t user)
+void setModeBack(FolderLook &look, const OpenedRecord &record, uid_t user)
 {
+    if (isOfAnotherVolume(look, record.volume))
+        return;
+    const int folderFd = look.fd();
     struct stat folder;
     const bool cameBack = ::fstat(folderFd, &folder) == 0
                           && quint64(folder.st_dev) != record.folder.split(':').first().toULongLong()
-                          && isOnVolume(folderFd, record.volume);
+                          && !record.volume.isEmpty();
     if (setModeBackAt(folderFd, record.name, record, user, cameBack))
         return;
-    std::vector<QByteArray> names;
-    int err = 0;
-    if (!listFolderAt(folderFd, &names, &err))
-        return;
-    for (const QByteArray &name : names) {
+    for (const QByteArray &name : look.foldersWithInode(record.folder.split(':').last().toULongLong())) {
         struct stat st;
         if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
             && isRecordedFolder(st, record.folder, folderFd, cameBack)) {
@@ -215,11 +218,11 @@ std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
     return record;
 }
 
-// st is the item made ("<device>:<inode>:<type>") on the volume recorded,
-// come back under another device number (a card mounted again): the same
-// inode and type, on the disk of the folder open as folderFd, which is that
-// volume, whose number is not the one recorded. Never where the disk numbers
-// its files afresh.
+// st is the item made ("<device>:<inode>:<type>") on the volume recorded
+// (the folder's, looked at before), come back under another device number
+// (a card mounted again): the same inode and type, on the disk of the folder
+// open as folderFd, whose number is not the one recorded. Never where the
+// disk numbers its files afresh.
 bool isMadeOnReturnedDisk(const PlaceholderText &record, const struct stat &st, int folderFd)
 {
     const QList<QByteArray> parts = record.made.split(':');
@@ -228,13 +231,16 @@ bool isMadeOnReturnedDisk(const PlaceholderText &record, const struct stat &st, 
         return false;
     const FileIdentity id = identityOfStat(st);
     return parts.at(0).toULongLong() != quint64(st.st_dev) && parts.at(1).toULongLong() == id.inode
-           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd) && isOnVolume(folderFd, record.volume);
+           && parts.at(2).toUInt() == id.type && !numbersFilesPerMount(folderFd) && !record.volume.isEmpty();
 }
 
 // Removes the placeholder a dead process's record names, when it is one: see
 // PlaceholderRecord.
-void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_t user)
+void removeRecordedPlaceholder(FolderLook &look, const PlaceholderText &record, uid_t user)
 {
+    if (isOfAnotherVolume(look, record.volume))
+        return;
+    const int folderFd = look.fd();
     struct stat st, folder;
     if (::fstatat(folderFd, record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != user
         || ::fstat(folderFd, &folder) != 0 || folder.st_dev != st.st_dev
@@ -262,18 +268,134 @@ void removeRecordedPlaceholder(int folderFd, const PlaceholderText &record, uid_
         ::unlinkat(folderFd, record.name.constData(), 0);
 }
 
+// A card's placeholder, made by the process whose record's lock has token:
+// at name in the folder look reads stands the user's file holding exactly
+// the token, or a folder whose one entry is its marker (placeholderMarker).
+// It goes, whatever its inode number (a card's driver makes those up anew at
+// each mount, so a card's own empty folder or file may have the one
+// recorded); anything else stays.
+void removeMarkedPlaceholder(FolderLook &look, const QByteArray &name, const QByteArray &token, uid_t user)
+{
+    const int folderFd = look.fd();
+    struct stat st, again;
+    // Only a folder or a plain file is opened (never a device or a pipe).
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+        return;
+    const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &st) != 0 || st.st_uid != user) {
+        ::close(fd);
+        return;
+    }
+    if (S_ISREG(st.st_mode)) {
+        QByteArray held(tokenLength + 1, '\0');
+        const bool marked = st.st_nlink == 1 && st.st_size == tokenLength
+                            && ::pread(fd, held.data(), size_t(held.size()), 0) == tokenLength
+                            && held.left(tokenLength) == token;
+        // Still that file under its name.
+        if (marked && ::fstatat(folderFd, name.constData(), &again, AT_SYMLINK_NOFOLLOW) == 0
+            && again.st_ino == st.st_ino && again.st_dev == st.st_dev && again.st_size == tokenLength)
+            ::unlinkat(folderFd, name.constData(), 0);
+    } else if (S_ISDIR(st.st_mode)) {
+        std::vector<QByteArray> names;
+        int err = 0;
+        const QByteArray marker = placeholderMarker(token);
+        struct stat markerSt;
+        if (listFolderAt(fd, &names, &err) && names.size() == 1 && names.front() == marker
+            && ::fstatat(fd, marker.constData(), &markerSt, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(markerSt.st_mode)
+            && markerSt.st_size == 0 && ::unlinkat(fd, marker.constData(), 0) == 0)
+            ::unlinkat(folderFd, name.constData(), AT_REMOVEDIR);   // only while empty
+    }
+    ::close(fd);
+}
+
 } // namespace
 
 namespace temporaries {
 
-bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user)
+QByteArray placeholderMarker(const QByteArray &token) { return ".lgplaceholder-" + token; }
+
+bool looksLikePlaceholder(const QByteArray &path)
+{
+    struct stat st;
+    // Only a folder or a plain file is opened (never a device or a pipe).
+    if (::lstat(path.constData(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+        return false;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool looks = false;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::vector<QByteArray> names;
+        int err = 0;
+        const QByteArray prefix = placeholderMarker({});
+        looks = listFolderAt(fd, &names, &err)
+                && (names.empty() ? (st.st_mode & 07777) == placeholderMode
+                                  : names.size() == 1 && names.front().startsWith(prefix)
+                                        && isToken(names.front().mid(prefix.size())));
+    } else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        QByteArray held(tokenLength, '\0');
+        looks = st.st_size == 0 ? (st.st_mode & 07777) == placeholderMode
+                                : st.st_size == tokenLength && ::pread(fd, held.data(), size_t(tokenLength), 0) == tokenLength
+                                      && isToken(held);
+    }
+    ::close(fd);
+    return looks;
+}
+
+const QByteArray &FolderLook::volume()
+{
+    if (!m_volume)
+        m_volume = volumeOfPath(handlePath(m_fd));
+    return *m_volume;
+}
+
+std::vector<QByteArray> FolderLook::foldersWithInode(quint64 inode)
+{
+    if (!m_folders) {
+        m_folders.emplace();
+        std::vector<QByteArray> names;
+        int err = 0;
+        if (listFolderAt(m_fd, &names, &err)) {
+            for (const QByteArray &name : names) {
+                struct stat st;
+                if (::fstatat(m_fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+                    m_folders->emplace(quint64(st.st_ino), name);
+            }
+        }
+    }
+    std::vector<QByteArray> found;
+    const auto [first, last] = m_folders->equal_range(inode);
+    for (auto it = first; it != last; ++it)
+        found.push_back(it->second);
+    return found;
+}
+
+bool FolderLook::numbersFilesPerMount()
+{
+    if (!m_numbersFilesPerMount)
+        m_numbersFilesPerMount = temporaries::numbersFilesPerMount(m_fd);
+    return *m_numbersFilesPerMount;
+}
+
+bool FolderLook::isOwnByName(const QByteArray &token)
+{
+    return m_listed && m_listed->count(token) > 0 && numbersFilesPerMount();
+}
+
+bool settleFolderRecord(FolderLook &look, const QByteArray &text, const QByteArray &token, uid_t user)
 {
     if (const std::optional<OpenedRecord> opened = parseOpened(text)) {
-        setModeBack(folderFd, *opened, user);
+        setModeBack(look, *opened, user);
         return true;
     }
     if (const std::optional<PlaceholderText> placeholder = parsePlaceholder(text)) {
-        removeRecordedPlaceholder(folderFd, *placeholder, user);
+        if (look.numbersFilesPerMount())
+            removeMarkedPlaceholder(look, placeholder->name, token, user);
+        else
+            removeRecordedPlaceholder(look, *placeholder, user);
         return true;
     }
     return false;
@@ -293,8 +415,14 @@ RecordLock &RecordLock::operator=(RecordLock &&other) noexcept
         m_lockFd = std::exchange(other.m_lockFd, -1);
         m_lockName = std::move(other.m_lockName);
         m_folder = std::move(other.m_folder);
+        m_listed = std::exchange(other.m_listed, false);
     }
     return *this;
+}
+
+QByteArray RecordLock::token() const
+{
+    return m_lockFd < 0 ? QByteArray() : m_lockName.mid(qsizetype(std::strlen(lockPrefix)));
 }
 
 RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArray &text)
@@ -305,10 +433,18 @@ RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArra
         return lock;
     lock.m_folder = folder;
     journalAcquire(folder);
+    // On a card, what is ours is known by its token, listed in the journal before the lock is made.
+    const bool onCard = numbersFilesPerMount(lock.m_dirFd);
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const QByteArray name = lockPrefix + newToken();
+        const QByteArray token = newToken();
+        const QByteArray name = lockPrefix + token;
+        lock.m_listed = onCard && journalListToken(folder, token, true);
         const int fd = ::openat(lock.m_dirFd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST)
+        const int openErr = errno;
+        if (fd < 0 && lock.m_listed)
+            journalListToken(folder, token, false);
+        lock.m_listed = lock.m_listed && fd >= 0;
+        if (fd < 0 && openErr == EEXIST)
             continue;
         if (fd < 0)
             break;
@@ -320,6 +456,8 @@ RecordLock RecordLock::make(int dirFd, const QByteArray &folder, const QByteArra
             || ::fstat(fd, &st) != 0) {
             ::unlinkat(lock.m_dirFd, name.constData(), 0);
             ::close(fd);
+            if (std::exchange(lock.m_listed, false))
+                journalListToken(folder, token, false);
             break;
         }
         noteOwnLock(quint64(st.st_dev), quint64(st.st_ino), true);
@@ -343,12 +481,14 @@ void RecordLock::release()
         if (::fstat(m_lockFd, &st) == 0) {
             // Only while its name still leads to this very lock.
             if (::fstatat(m_dirFd, m_lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
-                && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
-                ::unlinkat(m_dirFd, m_lockName.constData(), 0);
+                && named.st_dev == st.st_dev && named.st_ino == st.st_ino
+                && ::unlinkat(m_dirFd, m_lockName.constData(), 0) == 0 && m_listed)
+                journalListToken(m_folder, token(), false);
             noteOwnLock(quint64(st.st_dev), quint64(st.st_ino), false);
         }
         ::close(m_lockFd);
         m_lockFd = -1;
+        m_listed = false;
     }
     if (m_dirFd >= 0) {
         ::close(m_dirFd);

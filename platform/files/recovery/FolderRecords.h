@@ -9,7 +9,11 @@
 // be written leaves its owner empty and the work goes on as before.
 #include <QByteArray>
 
+#include <map>
+#include <optional>
+#include <set>
 #include <sys/stat.h>
+#include <vector>
 
 namespace lg {
 
@@ -29,6 +33,8 @@ public:
     // with text written and synced; invalid when that cannot be done.
     static RecordLock make(int dirFd, const QByteArray &folder, const QByteArray &text);
     bool isValid() const { return m_lockFd >= 0; }
+    // The token in the lock's name; empty when invalid.
+    QByteArray token() const;
     // text in place of the record: a new file renamed over it, never written
     // over in place.
     bool rewrite(const QByteArray &text);
@@ -40,6 +46,7 @@ private:
     int m_lockFd = -1;
     QByteArray m_lockName;
     QByteArray m_folder;
+    bool m_listed = false;   // its token is in the journal's entry of its folder (a card)
 };
 
 // A read-only folder given its user's write bit (or all the user's bits) for
@@ -92,8 +99,11 @@ private:
 // identity recorded yet (a kill right after it was made), only an item with
 // no mode bits at all (placeholderMode) from before the process cleaning, on
 // a disk that keeps modes. On a disk that numbers its files afresh at each
-// mount (FAT, exFAT) nothing but the exact identity counts, so a card's own
-// empty folders and files are never taken for placeholders.
+// mount (FAT, exFAT, any FUSE) no identity counts: there a placeholder holds
+// its record's token (token(): a file as its bytes, a folder as the empty
+// file placeholderMarker names), which the rename takes away with it, and the
+// cleanup removes only what holds it, so a card's own empty folders and files
+// are never taken for placeholders.
 class PlaceholderRecord
 {
 public:
@@ -106,6 +116,8 @@ public:
     void made(const struct stat &placeholder);
     // The rename is done, or the placeholder gone: the record goes (so it does with the owner).
     void done() { m_lock.release(); }
+    // What the placeholder holds on a card; empty without a record.
+    QByteArray token() const { return m_lock.token(); }
 
 private:
     RecordLock m_lock;
@@ -115,12 +127,55 @@ private:
 
 namespace temporaries {
 
-// When text is the record of a folder opened up or of a placeholder: what it
-// names in the folder open as folderFd is put right (the mode set back, the
-// placeholder removed) where it is still what was recorded, and true.
-bool settleFolderRecord(int folderFd, const QByteArray &text, uid_t user);
+// What one reading of a folder learns once for all the records it finds
+// there, at the first record that needs it: the volume the folder lies on,
+// its sub-folders by inode, whether its disk numbers its files afresh, and
+// (from the user's own journal, where the reader has it) the tokens of what
+// dead processes may have left there. A folder of thousands of records is
+// read in time linear in its size.
+class FolderLook
+{
+public:
+    explicit FolderLook(int folderFd, const std::set<QByteArray> *listed = nullptr)
+        : m_fd(folderFd), m_listed(listed)
+    {
+    }
+    int fd() const { return m_fd; }
+    // The folder's volume ("uuid:..." or "fsid:..."); empty when it cannot be told.
+    const QByteArray &volume();
+    // The names of the folder's sub-folders (not links) whose inode is inode.
+    std::vector<QByteArray> foldersWithInode(quint64 inode);
+    // The folder's disk numbers its files afresh at each mount (a card): an
+    // inode number there is no identity.
+    bool numbersFilesPerMount();
+    // On such a disk, what carries token in its name is the user's own: the
+    // user's journal lists token for this folder.
+    bool isOwnByName(const QByteArray &token);
+
+private:
+    int m_fd;
+    const std::set<QByteArray> *m_listed;
+    std::optional<QByteArray> m_volume;
+    std::optional<std::multimap<quint64, QByteArray>> m_folders;
+    std::optional<bool> m_numbersFilesPerMount;
+};
+
+// When text is the record of a folder opened up or of a placeholder, in the
+// lock of token: what it names in the folder look reads is put right (the
+// mode set back, the placeholder removed) where it is still what was
+// recorded, and true. A record that names another volume than the folder's
+// is obeyed in nothing; on a card a placeholder is known by the token it
+// holds (PlaceholderRecord), never by its inode number.
+bool settleFolderRecord(FolderLook &look, const QByteArray &text, const QByteArray &token, uid_t user);
 // text is byte for byte the record of a folder opened up or of a placeholder.
 bool isFolderRecord(const QByteArray &text);
+// The empty file by which a placeholder folder on a card, made under the
+// record whose lock has token, is known as ours.
+QByteArray placeholderMarker(const QByteArray &token);
+// What stands at path looks like a placeholder a kill left (an empty item of
+// no mode bits, or one holding a token as a card's placeholder does): no item
+// of the user's stands there. For words only; nothing is removed for it.
+bool looksLikePlaceholder(const QByteArray &path);
 
 } // namespace temporaries
 

@@ -33,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 #include <thread>
 #include <sys/file.h>
@@ -66,14 +67,14 @@ int openDeadEntry(int dirFd, const QByteArray &name, int access, uid_t user, QBy
 {
     struct stat named, opened;
     if (::fstatat(dirFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
-        || named.st_uid != user || named.st_size > maxJournalBytes)
+        || named.st_uid != user || named.st_nlink != 1 || named.st_size > maxJournalBytes)
         return -1;
     const int fd = ::openat(dirFd, name.constData(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
     text->resize(qsizetype(named.st_size));
     if (::fstat(fd, &opened) != 0 || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev
-        || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives
+        || opened.st_nlink != 1 || ::flock(fd, LOCK_EX | LOCK_NB) != 0   // its process lives
         || ::pread(fd, text->data(), size_t(text->size()), 0) != text->size()) {
         ::close(fd);
         return -1;
@@ -295,13 +296,16 @@ bool isMounted(const Disk &disk, const std::vector<Mount> &table, const std::map
 }
 
 // One entry of the journal: the folder, its disk when it was written (older
-// entries lack it), and since when (seconds since the epoch) the folder has
-// been found missing, or 0.
+// entries lack it), since when (seconds since the epoch) the folder has been
+// found missing, or 0, and the tokens of what the process may have left there
+// on a disk whose driver numbers its files afresh (what is ours there is
+// known by these names alone).
 struct JournalText
 {
     QByteArray folder;
     Disk disk;
     qint64 missingSince = 0;
+    QList<QByteArray> tokens;
 };
 
 QByteArray journalText(const JournalText &entry)
@@ -312,6 +316,8 @@ QByteArray journalText(const JournalText &entry)
                 + "\nRoot=" + entry.disk.root.toPercentEncoding("/") + "\n";
     if (!entry.disk.isEmpty() && !entry.disk.volume.isEmpty())
         text += "Volume=" + entry.disk.volume.toPercentEncoding(":") + "\n";
+    if (!entry.tokens.isEmpty())
+        text += "Tokens=" + entry.tokens.join(' ') + "\n";
     if (entry.missingSince > 0)
         text += "Missing=" + QByteArray::number(entry.missingSince) + "\n";
     return text;
@@ -322,7 +328,7 @@ QByteArray journalText(const JournalText &entry)
 std::optional<JournalText> parseJournal(const QByteArray &text)
 {
     const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 3 || lines.size() > 8 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
+    if (lines.size() < 3 || lines.size() > 9 || lines.at(0) != journalHeader || !lines.at(1).startsWith("Folder="))
         return std::nullopt;
     JournalText entry;
     entry.folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
@@ -341,6 +347,12 @@ std::optional<JournalText> parseJournal(const QByteArray &text)
                 return std::nullopt;
             next = 6;
         }
+    }
+    if (next + 1 < lines.size() && lines.at(next).startsWith("Tokens=")) {
+        entry.tokens = lines.at(next).mid(7).split(' ');
+        if (!std::all_of(entry.tokens.cbegin(), entry.tokens.cend(), isToken))
+            return std::nullopt;
+        ++next;
     }
     if (next + 2 == lines.size() && lines.at(next).startsWith("Missing=")) {
         bool ok = false;
@@ -369,6 +381,8 @@ struct JournalEntry
     int owners = 0;
     bool left = false;   // something of ours stays there: the entry stays too
     quint64 lastUse = 0;
+    Disk disk;                  // as the entry names it
+    QList<QByteArray> tokens;   // as the entry lists them
 };
 
 // Closes an entry no temporary uses any more; it goes unless something of
@@ -472,7 +486,8 @@ void journalAcquire(const QByteArray &folder)
             const int dirFd = openJournalFolder(true);
             if (dirFd < 0)
                 return;
-            entry.name = writeJournalEntry(dirFd, journalText({folder, *disk, 0}), &entry.fd);
+            entry.disk = *disk;
+            entry.name = writeJournalEntry(dirFd, journalText({folder, *disk, 0, {}}), &entry.fd);
             ::close(dirFd);
             return;
         }
@@ -483,6 +498,34 @@ void journalAcquire(const QByteArray &folder)
         // server is away, which blocks only the caller that writes there.
         disk = diskOf(folder);
     }
+}
+
+} // namespace temporaries
+
+namespace temporaries {
+
+bool journalListToken(const QByteArray &folder, const QByteArray &token, bool listed)
+{
+    std::lock_guard<std::timed_mutex> lock(g_journalMutex);
+    const auto it = g_journal.entries.find(folder);
+    if (it == g_journal.entries.end() || it->second.fd < 0)
+        return false;
+    JournalEntry &entry = it->second;
+    QList<QByteArray> tokens = entry.tokens;
+    if (listed)
+        tokens.append(token);
+    else if (!tokens.removeOne(token))
+        return true;
+    const QByteArray text = journalText({folder, entry.disk, 0, tokens});
+    const int dirFd = text.size() <= maxJournalBytes ? openJournalFolder(false) : -1;
+    if (dirFd < 0)
+        return false;
+    // A new entry renamed over the old one: a kill meanwhile leaves one of them whole.
+    const bool written = replaceRecordFile(dirFd, entry.name, '.' + newToken() + ".new", &entry.fd, text);
+    ::close(dirFd);
+    if (written)
+        entry.tokens = tokens;
+    return written;
 }
 
 } // namespace temporaries
@@ -648,22 +691,34 @@ void settleFolder(int dirFd, const QByteArray &folder, std::vector<DeadEntry> &e
                 break;
             }
         }
+        // On a card, what is ours is known by the tokens the entries list.
+        std::set<QByteArray> listed;
+        for (const DeadEntry &entry : entries)
+            listed.insert(entry.text.tokens.cbegin(), entry.text.tokens.cend());
         Scan scan;
         int openErr = 0;
         if (away && !elsewhere) {
             // Its disk is not there (another card may stand at its place):
             // nothing is touched, and the entries wait for it.
             missing = true;
-        } else if (cleanLeftovers(where, true, &scan, &openErr)) {
+        } else if (cleanLeftovers(where, true, &scan, &openErr, &listed)) {
             const bool clean = scan.complete && !scan.leftOurs && scan.held.empty();
             if (!elsewhere)
                 for (const DeadEntry &entry : entries)
                     missing = missing || (!entry.text.disk.isEmpty() && !mounted(entry.text.disk));
+            // A card that cannot be told from another by its volume (a copy
+            // of it has the same, or none) is the one only where its own
+            // records are found: without them the entries wait for it.
+            missing = missing || (!listed.empty() && !scan.ownFound);
             drop = clean && !missing;
         } else if (openErr == ENOENT || openErr == ENOTDIR) {
-            missing = !elsewhere;
-            drop = elsewhere || std::all_of(entries.cbegin(), entries.cend(),
-                                            [&mounted](const DeadEntry &entry) { return mounted(entry.text.disk); });
+            // Gone while its disk is there; on a card, only once the card is
+            // known as the one (never where a look-alike lacks the folder).
+            missing = !elsewhere || !listed.empty();
+            drop = listed.empty()
+                   && (elsewhere || std::all_of(entries.cbegin(), entries.cend(), [&mounted](const DeadEntry &entry) {
+                           return mounted(entry.text.disk);
+                       }));
         }
     }
     for (DeadEntry &entry : entries) {

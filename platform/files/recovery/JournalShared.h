@@ -36,10 +36,16 @@ int openJournalFolder(bool make);
 void journalAcquire(const QByteArray &folder);
 // One temporary in folder is done with; left says that something of it stays.
 void journalRelease(const QByteArray &folder, bool left);
+// On a disk whose driver numbers its files afresh (a card), what is ours is
+// known by the token in its names: folder's entry lists token (listed), before
+// anything of that name is made there, or no longer (once nothing of it is
+// left). Between journalAcquire and journalRelease of folder; synced. False
+// when the entry could not be written (it lists what it did before).
+bool journalListToken(const QByteArray &folder, const QByteArray &token, bool listed);
 // The entry name of the journal folder open as dirFd when it is user's
-// regular file, no longer than an entry may be, and no living process holds it:
+// regular file of one name, no longer than an entry may be, and no living process holds it:
 // opened with access (O_RDONLY or O_RDWR), locked, and read into *text. -1
-// otherwise (another user's, a link, a live process's, or changed meanwhile).
+// otherwise (another user's, a link, a file with another name too, a live process's, or changed meanwhile).
 int openDeadEntry(int dirFd, const QByteArray &name, int access, uid_t user, QByteArray *text);
 
 } // namespace lg::temporaries

@@ -7,6 +7,7 @@
 #include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
+#include "platform/files/recovery/TemporariesShared.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -41,17 +42,30 @@ void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
 // placeholder's record leaves a filled placeholder alone); a failure puts
 // them back. A file is never renamed otherwise than onto its placeholder:
 // it would replace whatever file came in that moment.
-int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made)
+int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made, QByteArray marker)
 {
     const auto isPlaceholder = [&] {
         struct stat now;
         return ::lstat(t.constData(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+    };
+    const auto unmark = [&marker] {
+        if (!marker.isEmpty())
+            ::unlink(marker.constData());
+        marker.clear();
     };
     int err = EEXIST;
     if (isPlaceholder()) {
         err = injectedFileFault(FileStep::PlaceholderRename, FileNames::fromNative(t));
         if (!err && ::rename(f.constData(), t.constData()) == 0)
             return 0;
+        // A folder goes onto its placeholder only once the placeholder is
+        // empty: its marker goes right before the rename (a driver that
+        // refuses any rename onto a taken name has it filled below, marker and all).
+        if (!err && (errno == ENOTEMPTY || errno == EEXIST) && !marker.isEmpty() && isPlaceholder()) {
+            unmark();
+            if (::rename(f.constData(), t.constData()) == 0)
+                return 0;
+        }
         if (!err)
             err = errno == ENOTEMPTY ? EEXIST : errno;
         const bool refused = err == EPERM || err == EACCES || err == EOPNOTSUPP || err == ENOSYS || err == EBUSY;
@@ -61,14 +75,17 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
             ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
             err = moveEntriesInto(f, t);
             if (!err) {
+                unmark();
                 keepFolderModeAndTimes(t, folder);
                 if (::rmdir(f.constData()) == 0)
                     return 0;
                 err = errno;
             }
+            unmark();
             moveEntriesInto(t, f);   // back where they were
         }
     }
+    unmark();
     if (isPlaceholder())
         S_ISDIR(made.st_mode) ? ::rmdir(t.constData()) : ::unlink(t.constData());
     return err;
@@ -119,6 +136,33 @@ int moveEntriesInto(const QByteArray &from, const QByteArray &to)
     return 0;
 }
 
+// A placeholder at t is to hold its record's token: t's folder is on a disk
+// that numbers its files afresh (a card), where nothing else tells it from
+// the card's own empty folder or file.
+bool marksPlaceholderAt(const QByteArray &t, const QByteArray &token)
+{
+    const int folderFd = token.isEmpty() ? -1 : ::open(folderOf(t).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return false;
+    const bool onCard = temporaries::numbersFilesPerMount(folderFd);
+    ::close(folderFd);
+    return onCard;
+}
+
+// The placeholder folder t, just made, holds its marker where it is to be
+// marked; the marker's path, or empty.
+QByteArray markPlaceholderFolder(const QByteArray &t, const QByteArray &token)
+{
+    if (!marksPlaceholderAt(t, token))
+        return {};
+    const QByteArray marker = joinRaw(t, temporaries::placeholderMarker(token));
+    const int fd = ::open(marker.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return marker;
+}
+
 // A rename that cannot replace, for file systems without RENAME_NOREPLACE
 // (NFS, CIFS, some FUSE): a file gets its new name by link() (which never
 // replaces) and loses the old one; a folder goes onto a fresh empty folder
@@ -144,9 +188,10 @@ int renameWithoutReplacingRaw(const QByteArray &f, const QByteArray &t)
             return errno;
         if (::lstat(t.constData(), &made) != 0)
             return errno;
+        const QByteArray marker = markPlaceholderFolder(t, record.token());
         record.made(made);
         injectedFileFault(FileStep::PlaceholderMade, FileNames::fromNative(t));
-        return renameOntoPlaceholder(f, t, made);
+        return renameOntoPlaceholder(f, t, made, marker);
     }
     if (::linkat(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), 0) == 0) {
         if (::unlink(f.constData()) == 0)
@@ -162,7 +207,10 @@ int renameWithoutReplacingRaw(const QByteArray &f, const QByteArray &t)
     const int fd = ::open(t.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, placeholderMode);
     if (fd < 0)
         return errno;
-    const int statErr = ::fstat(fd, &made) == 0 ? 0 : errno;
+    // A file placeholder holds the token as its bytes, where it is to be marked.
+    const QByteArray token = record.token();
+    const bool marked = !marksPlaceholderAt(t, token) || ::write(fd, token.constData(), size_t(token.size())) == token.size();
+    const int statErr = !marked ? EIO : ::fstat(fd, &made) == 0 ? 0 : errno;
     ::close(fd);
     if (statErr) {
         ::unlink(t.constData());
@@ -170,7 +218,7 @@ int renameWithoutReplacingRaw(const QByteArray &f, const QByteArray &t)
     }
     record.made(made);
     injectedFileFault(FileStep::PlaceholderMade, FileNames::fromNative(t));
-    return renameOntoPlaceholder(f, t, made);
+    return renameOntoPlaceholder(f, t, made, {});
 }
 
 } // namespace lg

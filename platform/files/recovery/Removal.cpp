@@ -222,9 +222,8 @@ class Removal
 {
 public:
     // With finishAtQuit, the quit stops it only quitRemovalBoundMs after it first sees it.
-    Removal(const CopiedEntries *copied, QByteArray *failedAt, bool finishAtQuit = false,
-            const CopiedDigests *digests = nullptr)
-        : m_copied(copied), m_digests(digests), m_failedAt(failedAt), m_finishAtQuit(finishAtQuit)
+    Removal(const CopiedEntries *copied, QByteArray *failedAt, bool finishAtQuit = false)
+        : m_copied(copied), m_failedAt(failedAt), m_finishAtQuit(finishAtQuit)
     {
     }
 
@@ -253,7 +252,6 @@ private:
     enum class Visit { Gone, Left, Entered };
 
     bool stopsForQuit();
-    bool holdsCopiedBytes(int parentFd, const QByteArray &name, const struct stat &st, const QByteArray &digest);
     Visit visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                 const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered);
     bool finish(Frame &frame, int parentFd);
@@ -277,7 +275,6 @@ private:
     static constexpr qsizetype maxNamedKept = 8;
 
     const CopiedEntries *m_copied;
-    const CopiedDigests *m_digests;
     QByteArray *m_failedAt;
     int m_error = 0;
     qint64 m_kept = 0;
@@ -303,22 +300,6 @@ bool Removal::stopsForQuit()
     return now - *m_quitSeenAt >= quitRemovalBoundMs;
 }
 
-// The file name in parentFd (examined as st) still holds the bytes it was
-// copied with (their digest): read again right before it goes, where its
-// file system's times cannot tell a rewrite in place.
-bool Removal::holdsCopiedBytes(int parentFd, const QByteArray &name, const struct stat &st, const QByteArray &digest)
-{
-    const int fd = ::openat(parentFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat opened;
-    QByteArray now;
-    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino
-                      && contentDigestOf(fd, &now) == 0 && now == digest;
-    ::close(fd);
-    return same;
-}
-
 Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray &path, const QByteArray &relative,
                               const QByteArray &name, int depth, std::optional<uid_t> owner, Frame *entered)
 {
@@ -337,15 +318,6 @@ Removal::Visit Removal::visit(int parentFd, dev_t parentDevice, const QByteArray
                        unlinked == m_unlinked.cend() || unlinked->gone ? nullptr : &unlinked->changedAfter)) {
         keep(relative);   // arrived or changed since it was copied
         return Visit::Left;
-    }
-    if (m_digests && S_ISREG(st.st_mode)) {
-        const auto digest = m_digests->constFind(relative);
-        if (digest != m_digests->cend() && !holdsCopiedBytes(parentFd, name, st, *digest)) {
-            if (isShuttingDown())
-                return fail(ECANCELED, path);
-            keep(relative);   // rewritten in place since it was copied
-            return Visit::Left;
-        }
     }
     if (!S_ISDIR(st.st_mode)) {   // a bind-mounted file cannot be unlinked either (EBUSY)
         // A file with other names is held by a handle while this one goes:
@@ -638,13 +610,12 @@ int removeEntryAt(int folderFd, const QByteArray &folderPath, const QByteArray &
 
 namespace {
 
-RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, bool finishAtQuit,
-                              const CopiedDigests *digests = nullptr)
+RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, bool finishAtQuit)
 {
     QByteArray folder, name, at;
     splitPath(lg::FileNames::toNative(path), &folder, &name);
     RemovalResult result;
-    Removal removal(copied, &at, finishAtQuit, digests);
+    Removal removal(copied, &at, finishAtQuit);
     // The folder it lies in is the caller's; what lies below is examined.
     const int folderFd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) {
@@ -666,9 +637,9 @@ RemovalResult removeReporting(const QString &path, const CopiedEntries *copied, 
 
 } // namespace
 
-RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied, const CopiedDigests *digests)
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied)
 {
-    return removeReporting(path, copied, false, digests);
+    return removeReporting(path, copied, false);
 }
 
 int removeTree(const QString &path, QString *failedAt)

@@ -34,8 +34,9 @@
 // several names gets a new change time from the removal of each earlier name:
 // its later names must show exactly the one that unlink left (taken through a
 // handle held across it), so an edit made through them meanwhile still counts.
-// Where the file system's times cannot tell a rewrite in place (a card, FUSE),
-// a file's bytes are read again right before it goes and must be those copied.
+// No file is read again for this: on a card, whose drivers keep no change time
+// of their own, a rewrite in place that puts the modification time back goes
+// unseen, as it does for `mv`.
 #include "platform/files/names/FileIdentity.h"
 
 #include <QByteArray>
@@ -79,9 +80,6 @@ void setRemovalClockForTesting(std::function<qint64()> nowMs);
 // What a copy was made from: the identity of each entry as it was copied, by
 // its path below the item's top (the top itself under "").
 using CopiedEntries = QHash<QByteArray, FileIdentity>;
-// The digests of the bytes of files as they were copied, by the same paths,
-// where the file system's times cannot tell a rewrite (contentDigestOf).
-using CopiedDigests = QHash<QByteArray, QByteArray>;
 
 // A file a removal took a name of: as it was before its first name here went
 // (size, times), and the change time its last unlink here left it with; gone
@@ -107,11 +105,8 @@ struct RemovalResult
     QHash<std::pair<dev_t, ino_t>, UnlinkedName> unlinkedNames;
 };
 // removeTree, telling all it left. With copied, only what is still exactly
-// what was copied goes (see above); a kept entry is not an error. With
-// digests, a file that has one goes only when its bytes, read again just
-// before, still have that digest (where times cannot tell a rewrite).
-RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr,
-                                  const CopiedDigests *digests = nullptr);
+// what was copied goes (see above); a kept entry is not an error.
+RemovalResult removeTreeReporting(const QString &path, const CopiedEntries *copied = nullptr);
 // removeMadeByThisRun, telling all it left: also for the old item a Replace
 // swapped out, which a quit does not leave hidden either.
 RemovalResult removeMadeByThisRunReporting(const QString &path);

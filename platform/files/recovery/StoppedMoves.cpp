@@ -5,6 +5,7 @@
 
 #include "platform/files/names/FileIdentity.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
 #include "platform/runtime/Dispatch.h"
@@ -387,6 +388,23 @@ QByteArray trimmed(QByteArray path)
     return path;
 }
 
+// path lies on a disk whose driver numbers its files afresh (a card), told
+// by the nearest folder above it that is there.
+bool isOnCard(QByteArray path)
+{
+    for (path = folderOf(path); path.startsWith('/'); path = folderOf(path)) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            const bool onCard = numbersFilesPerMount(fd);
+            ::close(fd);
+            return onCard;
+        }
+        if (path == "/")
+            break;
+    }
+    return false;
+}
+
 // *stopped says that the quit stopped the look (the note stays then).
 std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *stopped)
 {
@@ -395,9 +413,16 @@ std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *st
     *away = !source || !target;
     if (*away)
         return std::nullopt;
-    // The copy stands at the target: something other than what stood there before.
+    // The copy stands at the target: something other than what stood there
+    // before, and not the placeholder that was to hold its name.
     const std::optional<FileIdentity> there = fileIdentity(FileNames::fromNative(*target));
-    if (!there || (!note.before.isEmpty() && objectOf(*there) == note.before))
+    if (!there || looksLikePlaceholder(*target)) {
+        // On a card none stands where another card of the same volume (a copy
+        // of it) is mounted in its place: the note waits for the card.
+        *away = isOnCard(*target);
+        return std::nullopt;
+    }
+    if (!note.before.isEmpty() && objectOf(*there) == note.before)
         return std::nullopt;
     StoppedMove move{FileNames::fromNative(*source), FileNames::fromNative(*target)};
     move.removalBegun = note.removing;

@@ -32,6 +32,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <poll.h>
 #include <set>
 #include <thread>
 #include <sys/file.h>
@@ -285,8 +286,9 @@ namespace {
 // says was made: the same inode and type, on the same device (or on the
 // folder's own file system when that came back under another device number).
 // Where files are numbered afresh at each mount, the type must match and
-// nobody but the user can have renamed anything there.
-bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, uid_t user)
+// either its name's token is listed in the user's journal for the folder
+// (ownByName) or nobody but the user can have renamed anything there.
+bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, uid_t user, bool ownByName)
 {
     const QList<QByteArray> parts = made.split(':');
     if (parts.size() != 3)
@@ -295,6 +297,8 @@ bool isItemMade(const QByteArray &made, const FileIdentity &id, int folderFd, ui
     const quint32 type = parts.at(2).toUInt();
     if (id.type != type)
         return false;
+    if (ownByName)
+        return true;   // a card's numbers say nothing; its token's name, in the user's journal, does
     const std::optional<FileIdentity> folder = fileIdentityOf(folderFd);
     if (id.inode == inode
         && (id.device == device || (folder && folder->device == id.device && folder->device != device)))
@@ -345,6 +349,11 @@ void noteOwnLock(quint64 device, quint64 inode, bool held)
 }
 
 QByteArray newRecordName(const QByteArray &lockName) { return lockName + ".new"; }
+
+QByteArray lockToken(const QByteArray &lockPath)
+{
+    return lockPath.mid(lockPath.lastIndexOf('/') + 1 + qsizetype(std::strlen(lockPrefix)));
+}
 
 bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text)
 {
@@ -406,11 +415,12 @@ struct TakenLock
 
 TakenLock takeLock(int folderFd, const QByteArray &lockName, uid_t user)
 {
-    // Looked at before it is opened: another user's lock, or anything but a
-    // plain file, is never opened, let alone locked.
+    // Looked at before it is opened: another user's lock, anything but a
+    // plain file, or a file with another name too (a link to someone's file
+    // planted under a lock's name), is never opened, let alone locked.
     struct stat named, opened;
     if (::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
-        || named.st_uid != user)
+        || named.st_uid != user || named.st_nlink != 1)
         return {-1, LockState::NotOurs, {}, {}};
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -430,7 +440,8 @@ TakenLock takeLock(int folderFd, const QByteArray &lockName, uid_t user)
         return finish(errno == EWOULDBLOCK ? LockState::Held : LockState::NotOurs);
     // Still the file under that name, now that its maker has let go of it.
     if (::fstat(fd, &opened) != 0 || ::fstatat(folderFd, lockName.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_size > maxRecordBytes)
+        || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || opened.st_nlink != 1
+        || opened.st_size > maxRecordBytes)
         return finish(LockState::NotOurs);
     QByteArray text(qsizetype(opened.st_size), '\0');
     if (::pread(fd, text.data(), size_t(text.size()), 0) != text.size())
@@ -443,7 +454,7 @@ TakenLock takeLock(int folderFd, const QByteArray &lockName, uid_t user)
 // with an untouched placeholder, or not ours); else none, gone telling
 // whether the temporary is no longer there.
 std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder, const QByteArray &lockName,
-                                         const LockRecord &record, uid_t user, bool &gone)
+                                         const LockRecord &record, uid_t user, bool ownByName, bool &gone)
 {
     struct stat st;
     const bool there = ::fstatat(folderFd, record.temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -456,8 +467,8 @@ std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder,
         // name, as asked; otherwise it is put back like an item set aside.
         const bool replaced = id && isExactly(record.replaced, *id);
         const bool made = replaced
-                          || (record.made.isEmpty() ? nobodyElseRenamesIn(folderFd, user)
-                                                     : id && isItemMade(record.made, *id, folderFd, user));
+                          || (record.made.isEmpty() ? ownByName || nobodyElseRenamesIn(folderFd, user)
+                                                     : id && isItemMade(record.made, *id, folderFd, user, ownByName));
         if (!made && removeLeftPlaceholderAt(folderFd, record.temporary)) {
             // Killed between holding the name and renaming onto it: the item
             // never moved.
@@ -503,9 +514,10 @@ LockState removeLeftNewRecord(int folderFd, const QByteArray &name, const QByteA
     return LockState::Done;
 }
 
-LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &lockName, uid_t user,
+LockState cleanOne(FolderLook &look, const QByteArray &folder, const QByteArray &lockName, uid_t user,
                    Records records = Records::All)
 {
+    const int folderFd = look.fd();
     const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
     if (records == Records::All && token.size() == tokenLength + 4 && token.endsWith(".new")
         && isToken(token.left(tokenLength)))
@@ -529,7 +541,7 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     }
     // A folder opened up, or a placeholder made, by a process killed before
     // it was done with them.
-    if (settleFolderRecord(folderFd, text, user)) {
+    if (settleFolderRecord(look, text, token, user)) {
         ::unlinkat(folderFd, lockName.constData(), 0);
         return finish(LockState::Done);
     }
@@ -539,7 +551,8 @@ LockState cleanOne(int folderFd, const QByteArray &folder, const QByteArray &loc
     if (!record)
         return finish(LockState::NotOurs);   // not written by us, or not yet
     bool gone = false;
-    if (const std::optional<LockState> ended = settleTemporary(folderFd, folder, lockName, *record, user, gone))
+    if (const std::optional<LockState> ended =
+            settleTemporary(folderFd, folder, lockName, *record, user, look.isOwnByName(token), gone))
         return finish(*ended);
     if (gone && !record->trashInfo.isEmpty())
         removeTrashInfo(folderFd, record->name, record->trashInfo, user);
@@ -553,16 +566,20 @@ std::atomic<quint64> g_scans{0};
 // Looks at the locks names (of the folder open as folderFd) into scan; false
 // when the quit stopped it. A placeholder's record goes first: the item it
 // names as where a rename came from may be a temporary the others remove.
-bool cleanLocks(int folderFd, const QByteArray &folder, const std::vector<QByteArray> &names, Scan *scan)
+bool cleanLocks(int folderFd, const QByteArray &folder, const std::vector<QByteArray> &names, Scan *scan,
+                const std::set<QByteArray> *listed)
 {
     const uid_t user = fileSystemUser();
+    FolderLook look(folderFd, listed);
     for (const Records records : {Records::Own, Records::All}) {
         for (const QByteArray &name : names) {
             if (isShuttingDown())
                 return false;
-            const LockState state = cleanOne(folderFd, folder, name, user, records);
+            const LockState state = cleanOne(look, folder, name, user, records);
             if (records == Records::Own)
                 continue;
+            if (look.isOwnByName(name.mid(qsizetype(std::strlen(lockPrefix)))))
+                scan->ownFound = true;
             switch (state) {
             case LockState::Held: scan->held.push_back(name); break;
             case LockState::Left: scan->leftOurs = true; break;
@@ -574,7 +591,7 @@ bool cleanLocks(int folderFd, const QByteArray &folder, const std::vector<QByteA
     return true;
 }
 
-Scan scanFolder(int folderFd, const QByteArray &folder)
+Scan scanFolder(int folderFd, const QByteArray &folder, const std::set<QByteArray> *listed)
 {
     ++g_scans;
     Scan scan;
@@ -585,7 +602,7 @@ Scan scanFolder(int folderFd, const QByteArray &folder)
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](const QByteArray &name) { return !name.startsWith(lockPrefix); }),
                 names.end());
-    if (!cleanLocks(folderFd, folder, names, &scan))
+    if (!cleanLocks(folderFd, folder, names, &scan, listed))
         return scan;
     // In a Trash: information that a kill left without its item.
     removeOrphanTrashInfos(folderFd, folder);
@@ -595,15 +612,21 @@ Scan scanFolder(int folderFd, const QByteArray &folder)
 
 // Folders read by this process (device, inode, user), with the locks there
 // that other processes held: read again only once something of ours was left
-// there; those locks alone are looked at again (their processes may since
-// have been killed).
+// there, or (a card's) once a disk was mounted or unmounted since; those
+// locks alone are looked at again (their processes may since have been
+// killed).
 struct FolderKey
 {
     quint64 device = 0, inode = 0;
     uid_t user = 0;
     auto operator<=>(const FolderKey &) const = default;
 };
-std::map<FolderKey, std::vector<QByteArray>> &g_scanned = *new std::map<FolderKey, std::vector<QByteArray>>;
+struct ScannedFolder
+{
+    std::vector<QByteArray> held;
+    bool onCard = false;   // on a disk that numbers its files afresh
+};
+std::map<FolderKey, ScannedFolder> &g_scanned = *new std::map<FolderKey, ScannedFolder>;
 
 std::optional<FolderKey> folderKey(int folderFd)
 {
@@ -611,6 +634,27 @@ std::optional<FolderKey> folderKey(int folderFd)
     if (::fstat(folderFd, &st) != 0)
         return std::nullopt;
     return FolderKey{quint64(st.st_dev), quint64(st.st_ino), fileSystemUser()};
+}
+
+// A disk was mounted or unmounted since the last call: the kernel reports
+// each change of the mount table as an exceptional condition of
+// /proc/self/mountinfo, seen once the table is read anew. True when that
+// cannot be told. Under g_mutex.
+bool mountTableChanged()
+{
+    static int table = -2;   // kept open for the process's life
+    if (table == -2)
+        table = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (table < 0)
+        return true;
+    struct pollfd watch = {table, POLLPRI, 0};
+    if (::poll(&watch, 1, 0) <= 0 || !(watch.revents & (POLLPRI | POLLERR)))
+        return false;
+    char buffer[16384];
+    ::lseek(table, 0, SEEK_SET);
+    while (::read(table, buffer, sizeof buffer) > 0) {
+    }
+    return true;
 }
 
 void forgetScan(const QByteArray &folder)
@@ -629,7 +673,7 @@ namespace temporaries {
 // What killed processes left in folder: see the header. With always, the
 // folder is read even when this process read it before. *scan gets what was
 // found; false when the folder cannot be opened (*err then says why).
-bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err)
+bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err, const std::set<QByteArray> *listed)
 {
     if (const int injected = injectedFileFault(FileStep::OpenFolder, FileNames::fromNative(folder))) {
         if (err)
@@ -646,14 +690,20 @@ bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err
     std::optional<std::vector<QByteArray>> held;
     if (!always && key) {
         std::lock_guard<std::mutex> lock(g_mutex);
+        // A card put back, or another mounted at its place, may have the
+        // device and folder numbers of one read before: a card's folders are
+        // read anew once the mount table changed.
+        if (mountTableChanged())
+            std::erase_if(g_scanned, [](const auto &scanned) { return scanned.second.onCard; });
         if (const auto it = g_scanned.find(*key); it != g_scanned.end())
-            held = it->second;
+            held = it->second.held;
     }
+    const bool onCard = numbersFilesPerMount(folderFd);
     Scan scan;
     if (held) {
-        scan.complete = cleanLocks(folderFd, folder, *held, &scan);
+        scan.complete = cleanLocks(folderFd, folder, *held, &scan, listed);
     } else {
-        scan = scanFolder(folderFd, folder);
+        scan = scanFolder(folderFd, folder, listed);
     }
     ::close(folderFd);
     if (found)
@@ -663,7 +713,7 @@ bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found, int *err
         if (scan.leftOurs)
             g_scanned.erase(*key);
         else
-            g_scanned[*key] = scan.held;
+            g_scanned[*key] = {scan.held, onCard};
     }
     return true;
 }
@@ -734,6 +784,7 @@ TemporaryOwner &TemporaryOwner::operator=(TemporaryOwner &&other) noexcept
         m_replacedType = other.m_replacedType;
         m_trashInfo = std::move(other.m_trashInfo);
         m_brought = other.m_brought;
+        m_listed = std::exchange(other.m_listed, false);
     }
     return *this;
 }
@@ -759,8 +810,9 @@ void TemporaryOwner::release()
     const bool left = there && (!m_made || holdsMade());
     if (left)
         forgetScan(m_folder);
-    else
-        ::unlink(m_lockPath.constData());
+    else if (::unlink(m_lockPath.constData()) == 0 && m_listed)
+        journalListToken(m_folder, lockToken(m_lockPath), false);
+    m_listed = false;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_ownLocks.erase({m_device, m_inode});
@@ -774,7 +826,8 @@ void TemporaryOwner::dropClaim()
 {
     if (m_lockFd < 0)
         return;
-    ::unlink(m_lockPath.constData());
+    if (::unlink(m_lockPath.constData()) == 0 && std::exchange(m_listed, false))
+        journalListToken(m_folder, lockToken(m_lockPath), false);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_ownLocks.erase({m_device, m_inode});
@@ -876,13 +929,22 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
     owner.m_folder = folder;
     owner.m_targetName = rawTarget.mid(rawTarget.lastIndexOf('/') + 1);
     journalAcquire(folder);
+    // On a card, what is ours is known by its token, listed in the journal before the lock is made.
+    bool onCard = false;
+    if (const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderFd >= 0) {
+        onCard = numbersFilesPerMount(folderFd);
+        ::close(folderFd);
+    }
     int err = EEXIST;
     for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
         const QByteArray token = newToken();
         const QByteArray lockPath = joinRaw(folder, lockPrefix + token);
+        owner.m_listed = onCard && journalListToken(folder, token, true);
         const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             err = errno;
+            if (std::exchange(owner.m_listed, false))
+                journalListToken(folder, token, false);
             continue;
         }
         // Locked before anything is written: a record is only ever read under the lock.
@@ -891,6 +953,8 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
             err = errno;
             ::unlink(lockPath.constData());
             ::close(fd);
+            if (std::exchange(owner.m_listed, false))
+                journalListToken(folder, token, false);
             break;
         }
         owner.m_lockFd = fd;
@@ -927,6 +991,8 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
         ::unlink(lockPath.constData());
         ::close(fd);
         owner.m_lockFd = -1;
+        if (std::exchange(owner.m_listed, false))
+            journalListToken(folder, token, false);
     }
     journalRelease(folder, false);
     owner.m_folder.clear();

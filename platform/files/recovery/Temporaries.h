@@ -59,9 +59,10 @@ public:
     // written.
     // The cleanup reads a folder (any spelling of it) before the first
     // temporary this process makes there, and again only once something of
-    // ours was left there; later it looks again only at the locks it found
-    // held by other processes. What it finds is untrusted: it acts only on a
-    // lock file the user owns, can lock, and whose record is byte for byte
+    // ours was left there or (a card's folder) a disk was mounted or
+    // unmounted since (a card put back); later it looks again only at the
+    // locks it found held by other processes. What it finds is untrusted: it acts only on a lock file
+    // of one name (never a link to another file) the user owns, can lock, and whose record is byte for byte
     // what this program writes (its kind, the lock's own token, one valid
     // target name and the temporary's name made from those); and only on the
     // temporary that record names when the user owns it and it is the very
@@ -72,7 +73,11 @@ public:
     // kill before the temporary was recorded) counts only in a folder where
     // nobody else can have renamed anything onto the temporary's name: one the
     // user owns that no one else may write, or a sticky one owned by the user
-    // or the superuser. Everything else (a held lock, another user's lock or
+    // or the superuser. On a disk that numbers its files afresh (a card),
+    // the start-up cleanup knows what is ours by the tokens the user's
+    // journal lists for the folder: what carries such a token in its name
+    // counts there, whatever the folder's mode and the numbers the driver
+    // gave it. Everything else (a held lock, another user's lock or
     // temporary, a record not exactly ours, an item not the one recorded, a
     // file no lock names) is left alone. An empty lock and an empty
     // placeholder (placeholderMode) that are ours and older than this process
@@ -129,6 +134,7 @@ private:
     quint32 m_replacedType = 0;
     QByteArray m_trashInfo;   // the record's line for a .trashinfo that goes with the copy; may be empty
     bool m_brought = false;   // set aside: the item brought beside the target, not the target's own
+    bool m_listed = false;    // its token is in the journal's entry of its folder (a card)
 };
 
 // A new empty file (0600, open for writing) at a claimed temporary beside

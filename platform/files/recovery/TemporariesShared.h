@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <set>
 #include <vector>
 
 namespace lg {
@@ -53,6 +54,8 @@ void noteOwnLock(quint64 device, quint64 inode, bool held);
 bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text);
 // The name of the file a lock's new record is written to before it goes over the lock.
 QByteArray newRecordName(const QByteArray &lockName);
+// The token of the lock file at lockPath (".../.lglock-<token>").
+QByteArray lockToken(const QByteArray &lockPath);
 
 // What one reading of a folder found.
 struct Scan
@@ -60,10 +63,14 @@ struct Scan
     bool complete = false;           // every lock was looked at
     std::vector<QByteArray> held;    // locks held by other processes
     bool leftOurs = false;           // something of ours that could not be dealt with
+    bool ownFound = false;           // on a card, a lock of a token listed was there
 };
 // What killed processes left in folder: see Temporaries.h. With always, the
 // folder is read even when this process read it before. *found gets what was
-// found; false when the folder cannot be opened (*err then says why).
-bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr);
+// found; false when the folder cannot be opened (*err then says why). listed:
+// the tokens that the user's journal lists for the folder, by which what is
+// ours is known on a card (FolderLook).
+bool cleanLeftovers(const QByteArray &folder, bool always, Scan *found = nullptr, int *err = nullptr,
+                    const std::set<QByteArray> *listed = nullptr);
 
 } // namespace lg::temporaries

@@ -7,6 +7,7 @@
 #include "platform/files/operations/FileOperations.h"
 #include "platform/files/operations/Trash.h"
 #include "tests/platform/files/recovery/FileTesting.h"
+#include "tests/platform/files/recovery/CardTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -138,49 +139,18 @@ ino_t inodeOf(const QString &path)
     return ::lstat(raw(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-// A FAT image of kilobytes mounted through FUSE (fusefat) on folder/card for
-// a test's life: path is empty (why says why) where none can be had here.
-struct FuseFatCard
+// The bytes this thread has read so far (read, pread, sendfile and
+// copy_file_range alike); -1 where the kernel does not count them.
+qint64 bytesReadByThisThread()
 {
-    FuseFatCard(const QString &folder, int kilobytes)
-    {
-        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        const QString fuse = QStandardPaths::findExecutable(QStringLiteral("fusefat"), {"/usr/bin", "/usr/sbin", "/bin"});
-        if (mkfs.isEmpty() || fuse.isEmpty()) {
-            why = QStringLiteral("FUSE FAT (dosfstools, fusefat) is needed");
-            return;
-        }
-        const QString card = folder + "/card";
-        QDir().mkpath(card);
-        QProcess format;
-        format.setStandardOutputFile(QProcess::nullDevice());
-        format.start(mkfs, {"-C", folder + "/card.img", QString::number(kilobytes)});
-        if (!format.waitForFinished(10000) || format.exitCode() != 0) {
-            why = QStringLiteral("No FAT image can be made here");
-            return;
-        }
-        QProcess mounting;
-        mounting.setStandardOutputFile(QProcess::nullDevice());
-        mounting.start(fuse, {"-o", "rw+", folder + "/card.img", card});
-        struct stat top, above;
-        if (!mounting.waitForFinished(10000) || mounting.exitCode() != 0 || ::stat(raw(card).constData(), &top) != 0
-            || ::stat(raw(folder).constData(), &above) != 0 || top.st_dev == above.st_dev) {
-            why = QStringLiteral("A FAT image cannot be mounted through FUSE here");
-            ::umount2(raw(card).constData(), MNT_DETACH);
-            return;
-        }
-        path = card;
-    }
-    ~FuseFatCard()
-    {
-        if (!path.isEmpty())
-            ::umount2(raw(path).constData(), MNT_DETACH);
-    }
-    FuseFatCard(const FuseFatCard &) = delete;
-    FuseFatCard &operator=(const FuseFatCard &) = delete;
-    QString path;
-    QString why;
-};
+    QFile io(QStringLiteral("/proc/thread-self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
 
 // The kind of file system the copies see, for the guard's life.
 struct FileSystemKindGuard
@@ -2306,22 +2276,30 @@ private Q_SLOTS:
         QCOMPARE(readAll(root + "/Album/sub/b.jpg"), QByteArray("b"));
     }
 
-    // On a card whose driver keeps a file's times when it is written
-    // (fusefat), a move across disks deletes its source only when the source
-    // still holds the bytes copied: one rewritten in place at the same size
-    // while it is copied is refused (no torn copy arrives), and one rewritten
-    // after its copy, before its removal, stays beside a copy of what it was.
-    void aMoveFromACardKeepsASourceRewrittenInPlace_data()
+    // A move off a card deletes each source only while it still has the size
+    // and times it was copied with: one that grew or got another date while
+    // it was copied is refused (nothing arrives), and one that did so after
+    // its copy, before its removal, stays beside a copy of what it was. A
+    // rewrite in place at the same size with its date put back is not seen,
+    // after the copy or before the removal (the limit `mv` has too): the copy
+    // is what was read, and the source goes. On a fusefat card.
+    void aMoveFromACardKeepsASourceThatChanged_data()
     {
-        QTest::addColumn<QString>("when");   // "while copied", "before removal" or "never"
-        QTest::newRow("rewritten while it is copied") << "while copied";
-        QTest::newRow("rewritten before its removal") << "before removal";
-        QTest::newRow("left alone") << "never";
+        QTest::addColumn<QString>("when");     // "while copied", "before removal" or "never"
+        QTest::addColumn<QString>("change");   // "grown", "redated" or "rewritten"
+        QTest::newRow("grown while it is copied") << "while copied" << "grown";
+        QTest::newRow("given another date while it is copied") << "while copied" << "redated";
+        QTest::newRow("rewritten, its date put back, while it is copied") << "while copied" << "rewritten";
+        QTest::newRow("grown before its removal") << "before removal" << "grown";
+        QTest::newRow("given another date before its removal") << "before removal" << "redated";
+        QTest::newRow("rewritten, its date put back, before its removal") << "before removal" << "rewritten";
+        QTest::newRow("left alone") << "never" << "";
     }
-    void aMoveFromACardKeepsASourceRewrittenInPlace()
+    void aMoveFromACardKeepsASourceThatChanged()
     {
         QFETCH(QString, when);
-        const QString root = lg::test::freshFolder(QStringLiteral("card rewrite ") + QTest::currentDataTag());
+        QFETCH(QString, change);
+        const QString root = lg::test::freshFolder(QStringLiteral("card change ") + QTest::currentDataTag());
         const FuseFatCard card(root, 16384);
         if (card.path.isEmpty())
             QSKIP(qPrintable(card.why));
@@ -2329,29 +2307,45 @@ private Q_SLOTS:
         const QString clip = lg::test::writeFile(card.path + "/clip.raw", QByteArray(size, 'o'));
         const QString dst = root + "/dst";
         QDir().mkpath(dst);
-        bool rewritten = false;
+        QByteArray changed(size, 'o');
+        bool done = false, changedAsMeant = false;
         FaultGuard fault([&](lg::FileStep step, const QString &path) {
-            const bool now = when == "while copied" ? step == lg::FileStep::CopiedChunk
-                                                    : step == lg::FileStep::Remove && path == clip;
-            if (now && when != "never" && !rewritten) {
-                // Written over in place, at the same size: the driver keeps the times.
+            const bool now = when == "while copied"     ? step == lg::FileStep::CopiedChunk
+                             : when == "before removal" ? step == lg::FileStep::Remove && path == clip
+                                                        : false;
+            if (!now || done)
+                return 0;
+            done = true;
+            struct stat before;
+            changedAsMeant = ::stat(raw(clip).constData(), &before) == 0;
+            if (change == "grown")
+                changed.append('+');
+            else if (change == "rewritten")
+                changed.fill('t');
+            if (change != "redated") {
                 const int fd = ::open(raw(clip).constData(), O_WRONLY);
-                const QByteArray turned(size, 't');
-                rewritten = fd >= 0 && ::pwrite(fd, turned.constData(), size_t(size), 0) == size;
+                changedAsMeant = changedAsMeant && fd >= 0
+                                 && ::pwrite(fd, changed.constData(), size_t(changed.size()), 0) == changed.size();
                 ::close(fd);
             }
+            struct timespec times[2] = {before.st_atim, before.st_mtim};
+            times[1].tv_sec += change == "redated" ? 100 : 0;
+            if (change != "grown")   // the date put back, or another one
+                changedAsMeant = changedAsMeant && ::utimensat(AT_FDCWD, raw(clip).constData(), times, 0) == 0;
             return 0;
         });
-        const lg::FileOpResult r = lg::moveItem(clip, dst);
-        QCOMPARE(rewritten, when != "never");
-        if (when == "never") {
+        lg::FileBatch batch(lg::FileOpKind::Move, dst);
+        const lg::FileOpResult r = batch.run({clip}, lg::ConflictPolicy::Refuse).results.value(0);
+        QCOMPARE(done, when != "never");
+        QCOMPARE(changedAsMeant, when != "never");
+        if (when == "never" || change == "rewritten") {
             QVERIFY2(r.ok(), qPrintable(r.message));
             QCOMPARE(readAll(dst + "/clip.raw"), QByteArray(size, 'o'));
             QVERIFY(!QFileInfo::exists(clip));
             return;
         }
         QVERIFY(!r.ok());
-        QCOMPARE(readAll(clip), QByteArray(size, 't'));
+        QCOMPARE(readAll(clip), changed);
         if (when == "while copied") {
             QVERIFY2(!r.itemInPlace && r.message.contains(QStringLiteral("changed while it was copied")),
                      qPrintable(r.message));
@@ -2363,44 +2357,79 @@ private Q_SLOTS:
         }
     }
 
-    // Where a disk's times cannot tell a rewrite (told so here), a move
-    // across disks checks every file by its bytes, a sparse one's holes read
-    // as zeros, and removes the sources that are as copied; the links among
-    // its names stay.
-    void aMoveFromADiskWhoseTimesCannotTellIsCheckedByItsBytes()
+    // A move off a card reads each file once: nothing is read again to check
+    // it, after its copy or before its removal, and what arrives is what was
+    // read. On fusefat and exFAT (FUSE) cards, and on a disk whose times
+    // cannot tell a rewrite (told so here), where a sparse file's holes stay
+    // holes, unread, and the further name of a file is linked to its copy.
+    void aMoveOffACardReadsEachFileOnce_data()
     {
-        const QString root = lg::test::freshFolder(QStringLiteral("bytes checked"));
-        const QString album = root + "/src/Album";
-        const QString photo = lg::test::writeFile(album + "/a.jpg", QByteArray(2500000, 'a'));
-        QCOMPARE(::link(raw(photo).constData(), raw(album + "/a-link.jpg").constData()), 0);
-        const int fd = ::open(raw(album + "/clip.raw").constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        QVERIFY(fd >= 0);
-        const QByteArray block(4096, 'd');
-        QCOMPARE(::pwrite(fd, block.constData(), 4096, off_t(1) << 20), ssize_t(4096));
-        QCOMPARE(::ftruncate(fd, off_t(3) << 20), 0);
-        ::close(fd);
+        QTest::addColumn<QString>("disk");   // a card's kind, or "told"
+        QTest::newRow("fusefat") << "fusefat";
+        QTest::newRow("exFAT through FUSE") << "exfat-fuse";
+        QTest::newRow("a disk whose times cannot tell a rewrite") << "told";
+    }
+    void aMoveOffACardReadsEachFileOnce()
+    {
+        QFETCH(QString, disk);
+        const QString root = lg::test::freshFolder(QStringLiteral("read once ") + QTest::currentDataTag());
+        if (bytesReadByThisThread() < 0)
+            QSKIP("The kernel does not count what a thread reads");
+        std::optional<CardOfKind> card;
+        std::optional<FileSystemKindGuard> kind;
+        std::optional<FaultGuard> fault;
+        QString from = root + "/src";
+        if (disk == "told") {
+            kind.emplace([](dev_t) { return lg::FileSystemKind::Fuse; });
+            fault.emplace([](lg::FileStep step, const QString &) { return step == lg::FileStep::Rename ? EXDEV : 0; });
+        } else {
+            card.emplace(root, disk);
+            if (card->path.isEmpty())
+                QSKIP(qPrintable(card->why));
+            from = card->path;
+        }
+        const QString album = from + "/DCIM";
+        const QByteArray photo(1500000, 'p'), clip(2500000, 'c');
+        lg::test::writeFile(album + "/IMG_0001.JPG", photo);
+        lg::test::writeFile(album + "/MVI_0002.MP4", clip);
+        lg::test::writeFile(album + "/100CARD/IMG_0003.JPG", "small");
+        qint64 data = photo.size() + clip.size() + 5;
+        QByteArray sparse;
+        if (disk == "told") {
+            QCOMPARE(::link(raw(album + "/IMG_0001.JPG").constData(), raw(album + "/also.jpg").constData()), 0);
+            const int fd = ::open(raw(album + "/sparse.raw").constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            const QByteArray block(4096, 'd');
+            QCOMPARE(::pwrite(fd, block.constData(), 4096, off_t(1) << 20), ssize_t(4096));
+            QCOMPARE(::ftruncate(fd, off_t(3) << 20), 0);
+            ::close(fd);
+            sparse = QByteArray(3 << 20, '\0').replace(1 << 20, 4096, block);
+            data += block.size();
+        }
         const QString dst = root + "/dst";
         QDir().mkpath(dst);
-        const FileSystemKindGuard kind([](dev_t) { return lg::FileSystemKind::Fuse; });
-        int chunks = 0;
-        FaultGuard fault([&](lg::FileStep step, const QString &) {
-            chunks += step == lg::FileStep::CopiedChunk ? 1 : 0;
-            return step == lg::FileStep::Rename ? EXDEV : 0;
-        });
-        const lg::FileOpResult r = lg::moveItem(album, dst);
+        lg::FileBatch batch(lg::FileOpKind::Move, dst);
+        const qint64 before = bytesReadByThisThread();
+        const lg::FileOpResult r = batch.run({album}, lg::ConflictPolicy::Refuse).results.value(0);
+        const qint64 read = bytesReadByThisThread() - before;
         QVERIFY2(r.ok(), qPrintable(r.message));
-        QVERIFY(chunks >= 3);   // the bytes came through the process, a MiB at a time
         QVERIFY(!QFileInfo::exists(album));
-        QCOMPARE(readAll(dst + "/Album/a.jpg"), QByteArray(2500000, 'a'));
-        QCOMPARE(inodeOf(dst + "/Album/a-link.jpg"), inodeOf(dst + "/Album/a.jpg"));
-        QByteArray clip(3 << 20, '\0');
-        clip.replace(1 << 20, 4096, block);
-        QCOMPARE(readAll(dst + "/Album/clip.raw"), clip);
+        QCOMPARE(readAll(dst + "/DCIM/IMG_0001.JPG"), photo);
+        QCOMPARE(readAll(dst + "/DCIM/MVI_0002.MP4"), clip);
+        QCOMPARE(readAll(dst + "/DCIM/100CARD/IMG_0003.JPG"), QByteArray("small"));
+        if (disk == "told") {
+            QCOMPARE(inodeOf(dst + "/DCIM/also.jpg"), inodeOf(dst + "/DCIM/IMG_0001.JPG"));
+            QCOMPARE(readAll(dst + "/DCIM/sparse.raw"), sparse);
+        }
+        // The files' bytes, and little more (the program's own notes).
+        QVERIFY2(read >= data && read < data + (256 << 10),
+                 qPrintable(QStringLiteral("%1 bytes read to move %2").arg(read).arg(data)));
     }
 
-    // A card refuses some names (: ? * < > | " \ and a tab; fusefat and the
-    // kernel's FAT also bytes that are not UTF-8): a folder copied or moved
-    // there arrives with every other entry, each refused one named with why,
+    // A card refuses some names (: ? * < > | " \ and control characters;
+    // fusefat and the kernel's FAT also bytes that are not UTF-8): a folder
+    // copied or moved there arrives with every other entry, each refused one
+    // named with why (the characters really in its name),
     // never as "no longer there" or an error number; a move leaves the
     // refused ones where they were. An item whose own name is refused is
     // refused in the same words. A card is never said to have refused
@@ -2459,12 +2488,14 @@ private Q_SLOTS:
         QCOMPARE(readAll(card + "/Album/a.jpg"), QByteArray("a.jpg"));
         QCOMPARE(readAll(card + "/Album/sub/c.jpg"), QByteArray("sub/c.jpg"));
         QCOMPARE(entries(card + "/Album"), (QStringList{"a.jpg", "b.jpg", "sub"}));
-        QStringList refused = r.namesRefused;
+        QStringList refused = r.entriesRefused;
         refused.sort();
         QCOMPARE(refused.size(), 4);
         QCOMPARE(refused.first(), album + "/caf" + lg::FileNames::fromNative("\xe9") + ".jpg");
-        QVERIFY2(r.message.contains(QStringLiteral("does not accept : ? * < > | \" \\ or a tab in a name")),
-                 qPrintable(r.message));
+        for (const char *named : {"“Album/x:y.jpg”", "“Album/odd:folder”", "“Album/tab\tname.jpg”"})
+            QVERIFY2(r.message.contains(QString::fromUtf8(named)), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("does not accept “:” in a name")), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("does not accept a tab in a name")), qPrintable(r.message));
         QVERIFY2(r.message.contains(QStringLiteral("does not accept a name that is not valid UTF-8 text")),
                  qPrintable(r.message));
         for (const char *wrong : {"no longer there", "error 84", "ermissions", "arrived or changed"})
@@ -2484,9 +2515,94 @@ private Q_SLOTS:
         const QString odd = lg::test::writeFile(root + "/src/when:where.jpg", "w");
         const lg::FileOpResult single = operation == "move" ? lg::moveItem(odd, card) : lg::copyItem(odd, card);
         QCOMPARE(single.error, lg::FileOpError::InvalidName);
-        QVERIFY2(single.message.startsWith(QStringLiteral("The file system of “%1” does not accept : ?").arg(card)),
+        QVERIFY2(single.message == QStringLiteral("The file system of “%1” does not accept “:” in a name.").arg(card),
                  qPrintable(single.message));
         QVERIFY(QFileInfo::exists(odd));
+    }
+
+    // A folder copied or moved onto a card arrives but for the entries the
+    // card cannot hold, each of which fails alone, named with why: a name that
+    // another entry took under another case (the card does not tell upper from
+    // lower case), a symbolic link, a named pipe, a newline in a name (called
+    // a newline, not a tab); a move leaves them where they were. A link given
+    // as an item of its own is refused in the same words. Through FUSE
+    // (fusefat, exfat-fuse), and through the kernel's FAT and exFAT drivers
+    // where they can be had.
+    void whatACardCannotHoldFailsOnlyItsOwnEntry_data()
+    {
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<QString>("operation");
+        for (const char *disk : {"fusefat", "exfat-fuse", "vfat", "exfat"})
+            for (const char *operation : {"copy", "move"})
+                QTest::addRow("%s, %s", disk, operation) << QString::fromLatin1(disk) << QString::fromLatin1(operation);
+    }
+    void whatACardCannotHoldFailsOnlyItsOwnEntry()
+    {
+        QFETCH(QString, disk);
+        QFETCH(QString, operation);
+        const QString root = lg::test::freshFolder(QStringLiteral("card cannot hold ") + QTest::currentDataTag());
+        const CardOfKind card(root, disk);
+        if (card.path.isEmpty())
+            QSKIP(qPrintable(card.why));
+        const QString trip = root + "/src/Trip";
+        for (const char *name : {"a.jpg", "Case.jpg", "case.jpg", "sub/IMG_1.JPG", "sub/img_1.jpg", "two\nlines.jpg"})
+            lg::test::writeFile(trip + "/" + name, name);
+        QCOMPARE(::symlink("a.jpg", raw(trip + "/link.jpg").constData()), 0);
+        QCOMPARE(::mkfifo(raw(trip + "/pipe").constData(), 0644), 0);
+        const QString looseLink = root + "/src/loose-link";
+        QCOMPARE(::symlink("Trip", raw(looseLink).constData()), 0);
+        const bool moving = operation == "move";
+        lg::FileBatch batch(moving ? lg::FileOpKind::Move : lg::FileOpKind::Copy, card.path);
+        const QList<lg::FileOpResult> results = batch.run({trip, looseLink}, lg::ConflictPolicy::Refuse).results;
+        QCOMPARE(results.size(), 2);
+        const lg::FileOpResult &r = results.first();
+        QVERIFY2(!r.ok() && r.itemInPlace, qPrintable(r.message));
+        // Of two names that differ only in case, the one copied first arrived.
+        const QString copy = card.path + "/Trip";
+        const QStringList arrived = entries(copy), arrivedBelow = entries(copy + "/sub");
+        QCOMPARE(arrived.size(), 3);
+        QVERIFY2(arrived.contains("a.jpg") && arrived.contains("sub"), qPrintable(arrived.join(',')));
+        const QString held = arrived.contains("Case.jpg") ? "Case.jpg" : "case.jpg";
+        const QString other = held == "Case.jpg" ? "case.jpg" : "Case.jpg";
+        QCOMPARE(arrivedBelow.size(), 1);
+        const QString heldBelow = "sub/" + arrivedBelow.first();
+        const QString otherBelow = heldBelow == "sub/IMG_1.JPG" ? "sub/img_1.jpg" : "sub/IMG_1.JPG";
+        for (const QString &name : {QStringLiteral("a.jpg"), held, heldBelow})
+            QCOMPARE(readAll(copy + "/" + name), name.toUtf8());
+        QStringList refused = r.entriesRefused;
+        refused.sort();
+        QStringList meant{trip + "/" + other, trip + "/link.jpg", trip + "/pipe", trip + "/" + otherBelow,
+                          trip + "/two\nlines.jpg"};
+        meant.sort();
+        QCOMPARE(refused, meant);
+        const QString done = moving ? QStringLiteral("could not be moved and stays where it was")
+                                    : QStringLiteral("could not be copied");
+        const QString noCase = QStringLiteral("“Trip/%1” %2: the file system of “%3” does not tell upper from lower "
+                                              "case, and “Trip/%4” has that name there.");
+        for (const QString &said :
+             {noCase.arg(other, done, card.path, held), noCase.arg(otherBelow, done, card.path, heldBelow),
+              QStringLiteral("“Trip/link.jpg” %1: the file system of “%2” cannot hold symbolic links.")
+                  .arg(done, card.path),
+              QStringLiteral("“Trip/pipe” %1: named pipes are not copied.").arg(done),
+              QStringLiteral("“Trip/two\nlines.jpg” %1: the file system of “%2” does not accept a newline in a name.")
+                  .arg(done, card.path),
+              QStringLiteral("The rest of “Trip” was %1.").arg(moving ? "moved" : "copied")})
+            QVERIFY2(r.message.contains(said), qPrintable(r.message + "\n lacks: " + said));
+        for (const char *wrong : {"a tab", "error", "in the way", "no longer there", "arrived or changed"})
+            QVERIFY2(!r.message.contains(QLatin1String(wrong)), qPrintable(r.message));
+        if (moving) {
+            QCOMPARE(rawEntryCount(trip), 5);   // what did not arrive, and nothing else
+            QCOMPARE(entries(trip + "/sub"), QStringList{otherBelow.mid(4)});
+        } else {
+            QCOMPARE(rawEntryCount(trip), 7);
+        }
+        // A link of its own.
+        const lg::FileOpResult &link = results.last();
+        QCOMPARE(link.error, lg::FileOpError::Other);
+        QCOMPARE(link.message, QStringLiteral("The file system of “%1” cannot hold symbolic links.").arg(card.path));
+        struct stat st;
+        QVERIFY(::lstat(raw(looseLink).constData(), &st) == 0 && S_ISLNK(st.st_mode));
+        QCOMPARE(entries(card.path), QStringList{"Trip"});
     }
 
     // ---- Names that are not UTF-8 ----

@@ -13,6 +13,7 @@
 #include "platform/files/operations/Trash.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/platform/files/recovery/FileTesting.h"
+#include "tests/platform/files/recovery/CardTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>
@@ -187,12 +188,23 @@ inline QString hiddenWith(const QString &folder, const QString &part)
     return {};
 }
 
+// Which of the journal's entries: all, or only those no living process holds.
+enum class JournalEntries { All, LeftByEndedRuns };
+
 // The folders the journal's entries name (in the user's state folder).
-inline QStringList journalFolders()
+inline QStringList journalFolders(JournalEntries which = JournalEntries::All)
 {
     const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
     QStringList folders;
     for (const QString &name : entries(journal)) {
+        if (which == JournalEntries::LeftByEndedRuns) {
+            const int fd = ::open(raw(journal + "/" + name).constData(), O_RDONLY | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (held)
+                continue;
+        }
         const QList<QByteArray> lines = lg::test::readAll(journal + "/" + name).split('\n');
         if (lines.size() > 1 && lines.at(1).startsWith("Folder="))
             folders << QDir::cleanPath(QFile::decodeName(QByteArray::fromPercentEncoding(lines.at(1).mid(7))));
@@ -278,53 +290,6 @@ struct Card
     }
     QString m_image, m_at;
     bool m_made = false;
-};
-
-// An exFAT card (an image through a loop device of its own, mounted through
-// FUSE at one place or another) for the guard's life, where the machine has
-// the tools and lets this process mount.
-struct ExfatCard
-{
-    explicit ExfatCard(const QString &image)
-    {
-        m_fuse = QStandardPaths::findExecutable(QStringLiteral("mount.exfat-fuse"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        const QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.exfat"), {"/usr/sbin", "/sbin", "/usr/bin"});
-        QFile sized(image);
-        if (mkfs.isEmpty() || m_fuse.isEmpty() || ::geteuid() != 0 || !sized.open(QIODevice::WriteOnly)
-            || !sized.resize(8 << 20))
-            return;
-        sized.close();
-        QProcess format;
-        format.setStandardOutputFile(QProcess::nullDevice());
-        format.start(mkfs, {image});
-        QProcess loop;
-        if (format.waitForFinished(10000) && format.exitCode() == 0)
-            loop.start(QStringLiteral("losetup"), {"-f", "--show", image});
-        if (loop.waitForFinished(10000) && loop.exitCode() == 0)
-            m_device = QString::fromLocal8Bit(loop.readAllStandardOutput()).trimmed();
-    }
-    ExfatCard(const QString &image, const QString &at) : ExfatCard(image) { mountAt(at); }
-    ~ExfatCard()
-    {
-        unmount();
-        if (!m_device.isEmpty())
-            QProcess::execute(QStringLiteral("losetup"), {"-d", m_device});
-    }
-    bool mountAt(const QString &at)
-    {
-        QDir().mkpath(at);
-        if (!m_device.isEmpty() && QProcess::execute(m_fuse, {m_device, at}) == 0)
-            m_at = at;
-        return mounted();
-    }
-    void unmount()
-    {
-        if (!m_at.isEmpty())
-            ::umount2(QFile::encodeName(m_at).constData(), MNT_DETACH);
-        m_at.clear();
-    }
-    bool mounted() const { return !m_at.isEmpty(); }
-    QString m_fuse, m_device, m_at;
 };
 
 // The names of the notes of stopped moves in the journal's folder.

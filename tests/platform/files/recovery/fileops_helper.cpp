@@ -49,6 +49,16 @@
 //                                                   without RENAME_NOREPLACE (or a
 //                                                   move where it is refused); stops
 //                                                   once the placeholder is made
+//   platform_fileops_helper batch KIND SOURCE FOLDER STOP
+//                                                   one item through a batch as the
+//                                                   screens run it (KIND copy, move,
+//                                                   or either with "-replace"); stops
+//                                                   at STOP: "placeholder" once a
+//                                                   placeholder holds the target's
+//                                                   name, "data" while copying data,
+//                                                   "setaside" once the item replaced
+//                                                   is set aside (on a disk that
+//                                                   cannot swap)
 //   platform_fileops_helper cleanas FOLDER          as the user "nobody" (its uid, no
 //                                                   privilege left): about to write in
 //                                                   FOLDER, which reads it for
@@ -57,6 +67,7 @@
 //                                                   can be played here
 //
 // Prints "stopped" once it has stopped there; exits 2 when it never got there.
+#include "platform/files/operations/FileBatch.h"
 #include "platform/files/operations/FileOperations.h"
 #include "platform/image/ImageWriter.h"
 #include "platform/files/recovery/Temporaries.h"
@@ -131,8 +142,31 @@ int cleanAsAnotherUser(const QString &folder)
     return 0;
 }
 
+// One item through a batch, stopped at stop (see the top of this file).
+int runBatchUntil(const QByteArray &kind, const QString &source, const QString &folder, const QByteArray &stop)
+{
+    static QByteArray stopAt;
+    stopAt = stop;
+    lg::setFileFaultForTesting([](lg::FileStep step, const QString &path) {
+        if (stopAt == "placeholder" && step == lg::FileStep::PlaceholderMade)
+            stopHere();
+        if (stopAt == "data" && step == lg::FileStep::CopyData)
+            stopHere();
+        if (stopAt == "setaside" && step == lg::FileStep::Swap)
+            return EINVAL;
+        if (stopAt == "setaside" && step == lg::FileStep::FinalRename && !QFileInfo::exists(path))
+            stopHere();   // the old item is set aside, the new one not yet in place
+        return 0;
+    });
+    lg::FileBatch batch(kind.startsWith("move") ? lg::FileOpKind::Move : lg::FileOpKind::Copy, folder);
+    (void)batch.run({source}, kind.endsWith("-replace") ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::Refuse);
+    return 2;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 6 && QByteArray(argv[1]) == "batch")
+        return runBatchUntil(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]), argv[5]);
     if (argc == 2 && QByteArray(argv[1]) == "quit")
         return quitWhileTheCleanupBlocks(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "cleanas")

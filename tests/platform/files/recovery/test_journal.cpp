@@ -417,27 +417,39 @@ private Q_SLOTS:
     }
 
     // A card is known by its volume, not by where it is mounted: card B, of
-    // the same make, mounted where card A was, is not taken for A. What a
-    // kill left on A (a hidden copy and the journal's entry of its folder, a
-    // stopped move's note) waits for A, and B's folder is not touched; once
-    // A is back, its folder is put right and the move told.
+    // the same make, mounted where card A was, is not taken for A; nor is a
+    // copy of A (its volume is A's: on a card, what is A's is known by the
+    // tokens of its records, which the journal lists). What a kill left on A
+    // (a hidden copy, a Replace's item set aside, the journal's entries of
+    // their folders, a stopped move's note) waits for A, and B's folders are
+    // not touched; once A is back, its folders are put right and the move
+    // told.
     void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst_data()
     {
         QTest::addColumn<bool>("exfat");
-        QTest::newRow("ext4") << false;
-        QTest::newRow("exFAT through FUSE") << true;
+        QTest::addColumn<bool>("copyOfFirst");
+        QTest::newRow("ext4") << false << false;
+        QTest::newRow("exFAT through FUSE") << true << false;
+        QTest::newRow("exFAT through FUSE, a copy of the first card") << true << true;
     }
     void aSecondCardAtTheSamePlaceIsNotTakenForTheFirst()
     {
         QFETCH(bool, exfat);
+        QFETCH(bool, copyOfFirst);
         const QString root = lg::test::freshFolder(QStringLiteral("second card ") + QTest::currentDataTag());
         Card first(root + "/a.img"), second(root + "/b.img");
-        ExfatCard firstExfat(root + "/a.exfat"), secondExfat(root + "/b.exfat");
+        ExfatCard firstExfat(root + "/a.exfat");
+        // As dd copies it, before anything is written to the first.
+        std::optional<ExfatCard> secondExfat;
+        if (copyOfFirst)
+            secondExfat.emplace(root + "/b.exfat", firstExfat);
+        else
+            secondExfat.emplace(root + "/b.exfat");
         const QString card = root + "/CARD";
         const auto mountFirst = [&] { return exfat ? firstExfat.mountAt(card) : first.mountAt(card); };
-        const auto mountSecond = [&] { return exfat ? secondExfat.mountAt(card) : second.mountAt(card); };
+        const auto mountSecond = [&] { return exfat ? secondExfat->mountAt(card) : second.mountAt(card); };
         const auto unmountFirst = [&] { exfat ? firstExfat.unmount() : first.unmount(); };
-        const auto unmountSecond = [&] { exfat ? secondExfat.unmount() : second.unmount(); };
+        const auto unmountSecond = [&] { exfat ? secondExfat->unmount() : second.unmount(); };
         if (!mountFirst())
             QSKIP("This machine does not let the tests mount such a card.");
         (void)lg::takeStoppedMoves();   // what earlier tests' kills left
@@ -450,6 +462,16 @@ private Q_SLOTS:
         }
         QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
         QCOMPARE(hiddenEntries(dst).size(), 2);
+        // A Replace of the card's album, killed once the user's own is set aside.
+        const QString album = card + "/Album";
+        lg::test::writeFile(album + "/F/photo.jpg", "the user's photo");
+        lg::test::writeFile(root + "/new/F/other.jpg", "another");
+        {
+            StoppedOperation replacing({"batch", "copy-replace", root + "/new/F", album, "setaside"});
+            QVERIFY(replacing.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(album), 10000);
+        QVERIFY(!QFileInfo::exists(album + "/F"));
         const QString source = root + "/Pictures/Trip";
         lg::test::writeFile(source + "/a.jpg", "a");
         {
@@ -463,6 +485,7 @@ private Q_SLOTS:
         lg::test::writeFile(dst + "/B.jpg", "card B's own");
         lg::cleanFoldersLeftByKilledRuns();
         QVERIFY(journalFolders().contains(dst));
+        QVERIFY(journalFolders().contains(album));
         QCOMPARE(entries(dst), QStringList{"B.jpg"});
         QVERIFY(lg::takeStoppedMoves().isEmpty());
         QCOMPARE(moveNotes(journalPath()).size(), 1);   // it waits for card A
@@ -471,11 +494,69 @@ private Q_SLOTS:
         lg::cleanFoldersLeftByKilledRuns();
         QCOMPARE(hiddenEntries(dst), QStringList{});
         QVERIFY(!journalFolders().contains(dst));
+        QCOMPARE(hiddenEntries(album), QStringList{});
+        QCOMPARE(lg::test::readAll(album + "/F/photo.jpg"), QByteArray("the user's photo"));
+        // (This process's own entry of it stays while the process lives: its
+        // Replace was undone by a rename through a placeholder there.)
+        QVERIFY(!journalFolders(JournalEntries::LeftByEndedRuns).contains(album));
         const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
         QCOMPARE(moves.size(), 1);
         QCOMPARE(moves.first().target, card + "/Trip");
         QVERIFY(moves.first().copyWhole);
         QCOMPARE(lg::test::readAll(root + "/src/F/big.mov").size(), 10000);
+    }
+
+    // On a card whose folders everyone may write (exFAT mounted without a
+    // umask: folders 0777), a copy killed while its data was being written
+    // leaves, after the card was out and back and the next start, nothing
+    // hidden: its partial copy, its lock and a new record half written
+    // beside the lock go, as the program's own names that its journal lists,
+    // whatever the folder's mode; the journal's entry goes only then. The
+    // card's folder as the user's own (0755) alike.
+    void aCopyKilledOnACardLeavesNothingHiddenWhateverItsFoldersModes_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("everyone may write") << "umask=0" << 0777;
+        QTest::newRow("the user's own") << "umask=022" << 0755;
+    }
+    void aCopyKilledOnACardLeavesNothingHiddenWhateverItsFoldersModes()
+    {
+        QFETCH(QString, options);
+        QFETCH(int, mode);
+        const QString root = lg::test::freshFolder(QStringLiteral("open card ") + QTest::currentDataTag());
+        const QString card = root + "/CARD";
+        ExfatCard exfat(root + "/card.exfat");
+        if (!exfat.mountAt(card, options))
+            QSKIP("This machine does not let the tests mount such a card.");
+        const QString dst = card + "/DCIM";
+        QVERIFY(QDir().mkpath(dst));
+        struct stat st;
+        QCOMPARE(::stat(raw(dst).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        const QString source = lg::test::writeFile(root + "/src/IMG_1.jpg", QByteArray(100000, 'j'));
+        {
+            StoppedOperation copying({"batch", "copy", source, dst, "data"});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        const QString lock = hiddenWith(dst, QStringLiteral(".lglock-"));
+        QVERIFY(!hiddenWith(dst, QStringLiteral(".IMG_1.jpg.lgcopy-")).isEmpty());
+        // Killed as its record was being written anew: the new one beside the lock.
+        QVERIFY(QFile::copy(dst + "/" + lock, dst + "/" + lock + ".new"));
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(dst + "/" + lock + ".new").constData(), anHourAgo, 0), 0);
+        QCOMPARE(hiddenEntries(dst).size(), 3);
+        exfat.unmount();
+        QVERIFY(exfat.mountAt(card, options));
+        // Written first once the card is back: the driver gives them the
+        // numbers that the copy and its lock had.
+        for (const char *name : {"/a.jpg", "/b.jpg", "/c.jpg"})
+            lg::test::writeFile(card + name, "the card's own");
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        QVERIFY(!journalFolders().contains(dst));
+        QCOMPARE(lg::test::readAll(source).size(), 100000);
     }
 };
 

@@ -178,6 +178,49 @@ private Q_SLOTS:
         QCOMPARE(lg::test::readAll(root + "/src/Trip/b.jpg"), QByteArray("b"));
     }
 
+    // A move onto a card (exFAT through FUSE, which cannot refuse to replace)
+    // killed once the placeholder that holds its target's name was made,
+    // before its copy took the name: after the next start nothing stands at
+    // the target nor hidden beside it, the source is whole, and the start
+    // says nothing of a copy put in place, whether the notes are read before
+    // the card's folder is put right or after.
+    void aMoveOntoACardKilledAtItsPlaceholderIsNotToldAsPutInPlace_data()
+    {
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<bool>("notesFirst");
+        QTest::newRow("a folder, the notes read first") << false << true;
+        QTest::newRow("a folder, the notes read after") << false << false;
+        QTest::newRow("a file, the notes read first") << true << true;
+    }
+    void aMoveOntoACardKilledAtItsPlaceholderIsNotToldAsPutInPlace()
+    {
+        QFETCH(bool, file);
+        QFETCH(bool, notesFirst);
+        const QString root = lg::test::freshFolder(QStringLiteral("move onto card ") + QTest::currentDataTag());
+        ExfatCard exfat(root + "/card.exfat", root + "/CARD");
+        if (!exfat.mounted())
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        const QString source = file ? lg::test::writeFile(root + "/src/clip.mov", "clip")
+                                    : QFileInfo(lg::test::writeFile(root + "/src/Trip/a.jpg", "a")).absolutePath();
+        const QString dst = root + "/CARD/DCIM";
+        QVERIFY(QDir().mkpath(dst));
+        {
+            StoppedOperation moving({"batch", "move", source, dst, "placeholder"});
+            QVERIFY(moving.stopped());
+            QVERIFY(QFileInfo::exists(dst + "/" + QFileInfo(source).fileName()));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+        QList<lg::StoppedMove> moves;
+        if (notesFirst)
+            moves = lg::takeStoppedMoves();
+        lg::cleanFoldersLeftByKilledRuns();
+        moves += lg::takeStoppedMoves();
+        QCOMPARE(moves.size(), 0);
+        QCOMPARE(entries(dst), QStringList{});
+        QCOMPARE(lg::test::readAll(file ? source : source + "/a.jpg"), QByteArray(file ? "clip" : "a"));
+    }
+
     // A move stopped after its last item was removed (the source left empty,
     // or holding only empty folders) is complete, and told so: its empty
     // folders go. One whose source still holds an item is in both places.

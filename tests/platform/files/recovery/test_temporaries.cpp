@@ -763,6 +763,34 @@ private Q_SLOTS:
         QCOMPARE(entries(dst + "/F"), (QStringList{"n0.jpg", "n1.jpg", "n2.jpg", "n3.jpg"}));
         QCOMPARE(hiddenEntries(dst), QStringList{});
     }
+    // A card's driver numbers its device and folders the same way each time
+    // it is mounted: a card put back, after a kill left a copy half made on
+    // it elsewhere, is read anew before the first write into a folder this
+    // process read before, and what the kill left goes.
+    void aCardPutBackIsReadAnewBeforeTheFirstWrite()
+    {
+        const QString root = lg::test::freshFolder(QStringLiteral("card put back"));
+        ExfatCard card(root + "/card.exfat");
+        if (!card.mountAt(root + "/CARD"))
+            QSKIP("exFAT through FUSE (exfatprogs, exfat-fuse) and root are needed");
+        const QString dst = root + "/CARD/DCIM";
+        QVERIFY(QDir().mkpath(dst));
+        writeInto(dst, QStringLiteral("first"));   // read here, before the card goes
+        card.unmount();
+        QVERIFY(card.mountAt(root + "/OTHER"));
+        const QString source = lg::test::writeFile(root + "/src/IMG_1.jpg", QByteArray(50000, 'j'));
+        {
+            StoppedOperation copying({"batch", "copy", source, root + "/OTHER/DCIM", "data"});
+            QVERIFY(copying.stopped());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(root + "/OTHER/DCIM"), 10000);
+        QCOMPARE(hiddenEntries(root + "/OTHER/DCIM").size(), 2);
+        card.unmount();
+        QVERIFY(card.mountAt(root + "/CARD"));
+        writeInto(dst, QStringLiteral("second"));
+        QCOMPARE(hiddenEntries(dst), QStringList{});
+        QCOMPARE(entries(dst), (QStringList{"first", "second"}));
+    }
 };
 
 LG_TEST(TemporariesTest)

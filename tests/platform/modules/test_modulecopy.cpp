@@ -45,6 +45,15 @@ qint64 uncheckedMappedBytes(const QByteArray &elf, qint64 size)
     return -1;
 }
 
+// The rows of a test run where the system allows running code from memory
+// files and where it refuses it.
+void memoryRows()
+{
+    QTest::addColumn<bool>("memoryRefused");
+    QTest::newRow("sealed memory copy") << false;
+    QTest::newRow("memory files refused") << true;
+}
+
 } // namespace
 
 class ModuleCopyTest : public QObject
@@ -59,13 +68,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_folder = freshFolder(QStringLiteral("modules"));
-        DngSpec spec;
-        spec.picture = quadrants(QSize(60, 40));
-        spec.previewSize = QSize(30, 20);
-        const QString preview = writeJpeg(QDir(m_folder).filePath(QStringLiteral("preview.jpg")),
-                                          spec.picture.scaled(spec.previewSize));
-        spec.previewJpeg = readAll(preview);
-        m_dng = writeDng(QDir(m_folder).filePath(QStringLiteral("r.dng")), spec);
+        m_dng = writeModuleDng(m_folder);
     }
 
     // The module is loaded by a name that another process, such as a
@@ -75,9 +78,7 @@ private Q_SLOTS:
     // files, that is a file copy in a folder only the user may change.
     void theLoadedModuleHasANameOthersCanOpen_data()
     {
-        QTest::addColumn<bool>("memoryRefused");
-        QTest::newRow("sealed memory copy") << false;
-        QTest::newRow("memory files refused") << true;
+        memoryRows();
     }
 
     void theLoadedModuleHasANameOthersCanOpen()
@@ -274,9 +275,7 @@ private Q_SLOTS:
     // process has ended.
     void aCoreNamesTheModulesFrames_data()
     {
-        QTest::addColumn<bool>("memoryRefused");
-        QTest::newRow("sealed memory copy") << false;
-        QTest::newRow("memory files refused") << true;
+        memoryRows();
     }
 
     void aCoreNamesTheModulesFrames()
@@ -326,9 +325,7 @@ private Q_SLOTS:
     // memory copy or a file copy alike.
     void bytesMappedButNotCheckedNeverLoad_data()
     {
-        QTest::addColumn<bool>("memoryRefused");
-        QTest::newRow("sealed memory copy") << false;
-        QTest::newRow("memory files refused") << true;
+        memoryRows();
     }
 
     void bytesMappedButNotCheckedNeverLoad()

@@ -12,22 +12,28 @@ extern const long long largestModuleSize;
 
 namespace lg::image {
 
-std::vector<QByteArray> builtDigests(const char *file)
+namespace {
+
+// The column of the digests recorded for file: 1 for what is loaded, 2 for the code.
+std::vector<QByteArray> recorded(const char *file, int column)
 {
     std::vector<QByteArray> digests;
     for (int i = 0; i < built::moduleDigestCount; ++i)
         if (std::strcmp(built::moduleDigests[i][0], file) == 0)
-            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][1]));
+            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][column]));
     return digests;
+}
+
+} // namespace
+
+std::vector<QByteArray> builtDigests(const char *file)
+{
+    return recorded(file, 1);
 }
 
 std::vector<QByteArray> builtCodeDigests(const char *file)
 {
-    std::vector<QByteArray> digests;
-    for (int i = 0; i < built::moduleDigestCount; ++i)
-        if (std::strcmp(built::moduleDigests[i][0], file) == 0)
-            digests.push_back(QByteArray::fromHex(built::moduleDigests[i][2]));
-    return digests;
+    return recorded(file, 2);
 }
 
 qint64 largestBuiltModuleSize()

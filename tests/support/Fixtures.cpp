@@ -691,4 +691,29 @@ QList<Fixture> imageFormatSet(const QString &folder, QSize size)
     return set;
 }
 
+QString writeModuleHeic(const QString &folder)
+{
+    if (!hasTool(QStringLiteral("heif-enc")))
+        return {};
+    return writeHeic(QDir(folder).filePath(QStringLiteral("p.heic")), quadrants(QSize(64, 48)));
+}
+
+QString writeModuleDng(const QString &folder)
+{
+    DngSpec spec;
+    spec.picture = quadrants(QSize(60, 40));
+    spec.previewSize = QSize(30, 20);
+    QFile preview(writeJpeg(QDir(folder).filePath(QStringLiteral("preview.jpg")), spec.picture.scaled(spec.previewSize)));
+    if (!preview.open(QIODevice::ReadOnly))
+        return {};
+    spec.previewJpeg = preview.readAll();
+    return writeDng(QDir(folder).filePath(QStringLiteral("r.dng")), spec);
+}
+
+QString writeModuleVideo(const QString &folder)
+{
+    return writeVideo(QDir(folder).filePath(QStringLiteral("v.mp4")), QStringLiteral("color=c=red:s=64x48:d=1"),
+                      {QStringLiteral("-c:v"), QStringLiteral("mpeg4")});
+}
+
 } // namespace lg::test::fixtures

@@ -314,4 +314,11 @@ inline QByteArray buildDng(const DngSpec &spec)
 // Writes buildDng(spec) to path.
 QString writeDng(const QString &path, const DngSpec &spec);
 
+// Small files in folder that each need a codec module: a 64 x 48 HEIC (p.heic;
+// empty without heif-enc), a 60 x 40 DNG with a 30 x 20 preview (r.dng), and a
+// one-second 64 x 48 MPEG-4 video (v.mp4; empty without ffmpeg).
+QString writeModuleHeic(const QString &folder);
+QString writeModuleDng(const QString &folder);
+QString writeModuleVideo(const QString &folder);
+
 } // namespace lg::test::fixtures

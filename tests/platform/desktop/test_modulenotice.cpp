@@ -47,14 +47,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        DngSpec spec;
-        spec.picture = quadrants(QSize(60, 40));
-        spec.previewSize = QSize(30, 20);
-        const QString folder = freshFolder(QStringLiteral("modules"));
-        const QString preview = writeJpeg(QDir(folder).filePath(QStringLiteral("preview.jpg")),
-                                          spec.picture.scaled(spec.previewSize));
-        spec.previewJpeg = readAll(preview);
-        m_dng = writeDng(QDir(folder).filePath(QStringLiteral("r.dng")), spec);
+        m_dng = writeModuleDng(freshFolder(QStringLiteral("modules")));
     }
 
     // The window says once which files cannot be shown, and why: every kind

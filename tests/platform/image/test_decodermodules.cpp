@@ -60,17 +60,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_folder = freshFolder(QStringLiteral("modules"));
-        if (hasTool(QStringLiteral("heif-enc")))
-            m_heic = writeHeic(QDir(m_folder).filePath(QStringLiteral("p.heic")), quadrants(QSize(64, 48)));
-        DngSpec spec;
-        spec.picture = quadrants(QSize(60, 40));
-        spec.previewSize = QSize(30, 20);
-        const QString preview = writeJpeg(QDir(m_folder).filePath(QStringLiteral("preview.jpg")),
-                                          spec.picture.scaled(spec.previewSize));
-        spec.previewJpeg = readAll(preview);
-        m_dng = writeDng(QDir(m_folder).filePath(QStringLiteral("r.dng")), spec);
-        m_video = writeVideo(QDir(m_folder).filePath(QStringLiteral("v.mp4")), QStringLiteral("color=c=red:s=64x48:d=1"),
-                             {QStringLiteral("-c:v"), QStringLiteral("mpeg4")});
+        m_heic = writeModuleHeic(m_folder);
+        m_dng = writeModuleDng(m_folder);
+        m_video = writeModuleVideo(m_folder);
     }
 
     // Runs first: nothing before it has needed a module.

@@ -26,10 +26,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_folder = freshFolder(QStringLiteral("modules"));
-        if (hasTool(QStringLiteral("heif-enc")))
-            m_heic = writeHeic(QDir(m_folder).filePath(QStringLiteral("p.heic")), quadrants(QSize(64, 48)));
-        m_video = writeVideo(QDir(m_folder).filePath(QStringLiteral("v.mp4")), QStringLiteral("color=c=red:s=64x48:d=1"),
-                             {QStringLiteral("-c:v"), QStringLiteral("mpeg4")});
+        m_heic = writeModuleHeic(m_folder);
+        m_video = writeModuleVideo(m_folder);
     }
 
     // What cmake installs loads, as the build made it or stripped: a package

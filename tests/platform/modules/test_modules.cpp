@@ -25,8 +25,7 @@ private Q_SLOTS:
         // The build's own modules, for the loads made in this process.
         lg::image::addModuleFolder(realModules);
         m_folder = freshFolder(QStringLiteral("modules"));
-        if (hasTool(QStringLiteral("heif-enc")))
-            m_heic = writeHeic(QDir(m_folder).filePath(QStringLiteral("p.heic")), quadrants(QSize(64, 48)));
+        m_heic = writeModuleHeic(m_folder);
     }
 
     // A package manager renames the new program and modules over the old ones

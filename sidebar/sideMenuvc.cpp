@@ -28,6 +28,7 @@
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
 #include "sidebar/SidebarFolderAdd.h"
+#include "sidebar/SidebarHoverHints.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
@@ -35,7 +36,6 @@
 #include "viewer/viewimagevc.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -115,6 +115,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("sideMenuvc"));
     m_folderAdd = new SidebarFolderAdd(this);
+    m_hoverHints = new SidebarHoverHints(this);
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
@@ -266,8 +267,7 @@ void sideMenuvc::viewDidLoad()
     areabtnRemove = btnRemoveBookmark;
     areabtnAddLibrary = btnAddPhotoLibrary;
     areabtnShowFiles = btnShowFiles;
-    for (QWidget *area : {areaBtnAdd, areabtnRemove, areabtnAddLibrary, areabtnShowFiles})
-        area->installEventFilter(this);
+    m_hoverHints->watchAreas();
     tooltipVc->setAnimates(false);
 }
 
@@ -283,32 +283,14 @@ void sideMenuvc::setContents(const QList<BaseNode::Ptr> &contents)
 
 // ---------------------------------------------------------------- hover hints
 
-bool sideMenuvc::eventFilter(QObject *watched, QEvent *event)
-{
-    if (auto *area = qobject_cast<QWidget *>(watched)) {
-        if (event->type() == QEvent::Enter)
-            mouseEntered(area);
-        else if (event->type() == QEvent::Leave)
-            mouseExited(area);
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void sideMenuvc::mouseEntered(QWidget *area)
 {
-    if (isBusy)
-        return;
-    popoverDetails->showHintFor(area, {
-        {areaBtnAdd, "Add Bookmark"},
-        {areabtnRemove, "Remove Bookmark"},
-        {areabtnAddLibrary, "Add Photos Library"},
-        {areabtnShowFiles, "Open Media Files"},
-    });
+    m_hoverHints->entered(area);
 }
 
 void sideMenuvc::mouseExited(QWidget *)
 {
-    popoverDetails->hide();
+    m_hoverHints->exited();
 }
 
 // ---------------------------------------------------------------- adding folders

@@ -25,6 +25,7 @@
 
 class SidebarFileCommands;
 class SidebarFolderAdd;
+class SidebarHoverHints;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -258,9 +259,6 @@ Q_SIGNALS:
     // A copy, move or trash of the sidebar's file commands has ended.
     void fileWorkFinished();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void viewDidLoad();
     void buildLayout();
@@ -299,6 +297,7 @@ private:
 
     SidebarFolderAdd *m_folderAdd = nullptr;   // the scan, its progress and its stop question
     friend class SidebarFolderAdd;
+    SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
     // Saved folders that this run has not put in the tree (see rootsToSave).
     QStringList m_savedRootsNotShown;
     bool m_saveQueued = false;

@@ -1,7 +1,7 @@
 #pragma once
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
-// in its two forms, the path of a node's URL, and the diagnostic line. Main
-// thread.
+// in its two forms, the path of a node's URL, a folder's comparable path, and
+// the diagnostic line. Main thread (comparablePath: any thread).
 #include "app/mainvc.h"
 #include "model/ScreenHooks.h"
 #include "platform/base/LexicalPaths.h"
@@ -50,6 +50,14 @@ inline QString localPath(const std::optional<QUrl> &url)
 inline bool sameOrInside(const QString &path, const QString &folder)
 {
     return path == folder || lg::LexicalPaths::isInside(path, folder);
+}
+
+// A folder path in the form that tells two folders apart: the real path when
+// the folder exists, else the cleaned path.
+inline QString comparablePath(const QString &path)
+{
+    const QString canonical = lg::FileNames::canonical(path);
+    return canonical.isEmpty() ? lg::LexicalPaths::clean(path) : canonical;
 }
 
 using lg::printLine;

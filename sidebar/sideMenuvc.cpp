@@ -15,7 +15,6 @@
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
-#include "controls/ProgressViews.h"
 #include "controls/SvgArt.h"
 #include "model/FileServices.h"
 #include "model/MediaRecords.h"
@@ -23,19 +22,20 @@
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/runtime/Pools.h"
 #include "platform/image/ImageSource.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/desktop/Settings.h"
+#include "sidebar/SidebarFolderAdd.h"
+#include "sidebar/SidebarHoverHints.h"
+#include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
 #include "viewer/VideoPlayer.h"
 #include "viewer/viewimagevc.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -55,18 +55,9 @@
 #include <utility>
 
 using lg::printLine;
+using sidebarsheets::comparablePath;
 
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
-
-// One add: the folders asked for, what the worker needs to know of the tree,
-// and the stop switch of the controller.
-struct sideMenuvc::AddJob
-{
-    std::optional<QList<QUrl>> urls;
-    QStringList topLevelPaths;  // the tree's top-level folders when the add started
-    std::atomic<bool> abort{false};
-    QPointer<sideMenuvc> owner;
-};
 
 namespace {
 
@@ -75,14 +66,6 @@ const QString savedRootsKey = QStringLiteral("arrPaths");
 mainvc *existingHub()
 {
     return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
-}
-
-// A folder path in the form that tells two folders apart: the real path when
-// the folder exists, else the cleaned path.
-QString comparablePath(const QString &path)
-{
-    const QString canonical = lg::FileNames::canonical(path);
-    return canonical.isEmpty() ? lg::LexicalPaths::clean(path) : canonical;
 }
 
 const char *sidebarStyle = R"css(
@@ -126,27 +109,13 @@ BaseNode::Ptr sideMenuvc::nodeTreeForRecord(const FolderRecord &record)
     return top;
 }
 
-void sideMenuvc::postToOwner(const std::shared_ptr<AddJob> &job, std::function<void(sideMenuvc *)> fn)
-{
-    lg::onMain([job, fn = std::move(fn)] {
-        sideMenuvc *owner = job->owner.data();
-        if (owner && owner->m_job == job && !job->abort.load())
-            fn(owner);
-    });
-}
-
 // ---------------------------------------------------------------- construction
 
 sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("sideMenuvc"));
-    // At quit a scan under way stops and its thread has ended before the
-    // windows go; what it would still hand over is dropped.
-    lg::onShutdown(this, [this] {
-        if (m_job)
-            m_job->abort = true;
-        m_worker.waitForFinished();
-    });
+    m_folderAdd = new SidebarFolderAdd(this);
+    m_hoverHints = new SidebarHoverHints(this);
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
@@ -172,9 +141,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 
 sideMenuvc::~sideMenuvc()
 {
-    if (m_job)
-        m_job->abort = true;
-    m_worker.waitForFinished();
+    m_folderAdd->stopAndWait();
 }
 
 void sideMenuvc::buildLayout()
@@ -300,8 +267,7 @@ void sideMenuvc::viewDidLoad()
     areabtnRemove = btnRemoveBookmark;
     areabtnAddLibrary = btnAddPhotoLibrary;
     areabtnShowFiles = btnShowFiles;
-    for (QWidget *area : {areaBtnAdd, areabtnRemove, areabtnAddLibrary, areabtnShowFiles})
-        area->installEventFilter(this);
+    m_hoverHints->watchAreas();
     tooltipVc->setAnimates(false);
 }
 
@@ -317,258 +283,41 @@ void sideMenuvc::setContents(const QList<BaseNode::Ptr> &contents)
 
 // ---------------------------------------------------------------- hover hints
 
-bool sideMenuvc::eventFilter(QObject *watched, QEvent *event)
-{
-    if (auto *area = qobject_cast<QWidget *>(watched)) {
-        if (event->type() == QEvent::Enter)
-            mouseEntered(area);
-        else if (event->type() == QEvent::Leave)
-            mouseExited(area);
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void sideMenuvc::mouseEntered(QWidget *area)
 {
-    if (isBusy)
-        return;
-    popoverDetails->showHintFor(area, {
-        {areaBtnAdd, "Add Bookmark"},
-        {areabtnRemove, "Remove Bookmark"},
-        {areabtnAddLibrary, "Add Photos Library"},
-        {areabtnShowFiles, "Open Media Files"},
-    });
+    m_hoverHints->entered(area);
 }
 
 void sideMenuvc::mouseExited(QWidget *)
 {
-    popoverDetails->hide();
+    m_hoverHints->exited();
 }
 
 // ---------------------------------------------------------------- adding folders
 
 void sideMenuvc::addFoldersWithProgress(const std::optional<QList<QUrl>> &folderURLs)
 {
-    if (m_job) {
-        // Both adds would share the scan flags: this one waits for its turn.
-        m_pendingAdds.append(folderURLs);
-        return;
-    }
-    startAdd(folderURLs);
+    m_folderAdd->add(folderURLs);
 }
 
-void sideMenuvc::startAdd(const std::optional<QList<QUrl>> &folderURLs)
+bool sideMenuvc::isAdding() const
 {
-    addingFoldersCancelled = false;
-    stopAddingFolders = false;
-
-    if (mainvc *hub = existingHub()) {
-        hub->circularview->setAnimated(false);
-        hub->circularview->setProgress(0.0);
-        hub->circularview->setAnimated(true);
-        hub->showBusyLoader();
-        hub->progressBox->show();
-        hub->lblProcessTitle->setText(folderURLs ? QStringLiteral("Adding Folders...")
-                                                 : QStringLiteral("Adding Files..."));
-        hub->lblpath->setText(QStringLiteral("Getting Information"));
-    }
-    treeController->removeSelectionIndexPaths();
-    isSidebarTreeUpdating = true;
-
-    m_job = std::make_shared<AddJob>();
-    if (!folderURLs) {
-        // Nothing to count or scan: the add ends here.
-        if (mainvc *hub = existingHub()) {
-            hub->totalcount = 0;
-            hub->currentCount = 0;
-        }
-        endAddingWithoutFolders();
-        return;
-    }
-
-    m_job->urls = folderURLs;
-    m_job->owner = this;
-    for (const BaseNode::Ptr &node : contents()) {
-        if (node && node->url() && node->url()->isLocalFile())
-            m_job->topLevelPaths.append(comparablePath(lg::FileNames::pathOf(*node->url())));
-    }
-    m_worker.waitForFinished();  // the previous scan has posted its end: it is returning
-    // On a pool of its own: the scan of a large tree may run for minutes. The
-    // stop step made in the constructor aborts it and waits for it at quit.
-    m_worker = lg::runOnPool([job = m_job] { scanAddedFolders(job); }, lg::pools::folderScans());
-}
-
-void sideMenuvc::scanAddedFolders(const std::shared_ptr<AddJob> &job)
-{
-    const ScanControl control(&job->abort);
-    // Roots are kept in their clean form ("/a/b", not "/a/b/").
-    QList<QUrl> urls;
-    for (const QUrl &url : *job->urls)
-        urls.append(url.isLocalFile() ? lg::FileNames::urlOf(lg::LexicalPaths::clean(lg::FileNames::pathOf(url))) : url);
-    auto insideHome = [](const QUrl &url) {
-        return url.isLocalFile() && lg::Paths::isInsideHome(lg::FileNames::pathOf(url));
-    };
-
-    // Counting: the progress total, and the folder listings for the records.
-    FolderListings listings;
-    int total = 0;
-    for (const QUrl &url : urls) {
-        if (!insideHome(url))
-            continue;
-        total += countSubfolders(lg::FileNames::pathOf(url), control, &listings).value_or(0);
-        if (!control.waitWhilePaused())
-            return;
-    }
-    if (control.aborted())
-        return;
-    if (addingFoldersCancelled.exchange(false)) {
-        postToOwner(job, [](sideMenuvc *self) { self->endAddingFoldersEarly(); });
-        return;
-    }
-    postToOwner(job, [total](sideMenuvc *) {
-        if (mainvc *hub = existingHub()) {
-            hub->totalcount = total;
-            hub->currentCount = 0;
-            hub->showProgressSheet();
-        }
-    });
-
-    // Recording: one record per accepted folder, filled with its sub-folders.
-    // Every folder counts on the main thread; the ring and the path line move
-    // with every sixth sub-folder of a parent.
-    ScanContext context{control, &listings, [job](const QUrl &folder, bool ringMoves) {
-                            if (sideMenuvc::folderRecordedHook)
-                                sideMenuvc::folderRecordedHook(folder);
-                            const QString path
-                                = ringMoves ? lg::FileNames::shown(lg::FileNames::pathOf(folder)) : QString();
-                            postToOwner(job, [ringMoves, path](sideMenuvc *) {
-                                if (mainvc *hub = existingHub()) {
-                                    hub->currentCount += 1;
-                                    if (ringMoves) {
-                                        hub->updateProgressSheet();
-                                        hub->setProgressPath(path);
-                                    }
-                                }
-                            });
-                        }};
-    auto records = std::make_shared<std::vector<FolderRecord>>();
-    bool alreadyAdded = false;
-    bool outsideHome = false;
-    QStringList takenThisTime;  // a folder named twice in one list is added once
-    for (const QUrl &url : urls) {
-        if (job->topLevelPaths.contains(comparablePath(lg::FileNames::pathOf(url))) && url.isLocalFile()) {
-            alreadyAdded = true;
-            continue;
-        }
-        if (url.isLocalFile()) {
-            const QString path = comparablePath(lg::FileNames::pathOf(url));
-            if (takenThisTime.contains(path))
-                continue;
-            takenThisTime.append(path);
-        }
-        if (!insideHome(url)) {
-            outsideHome = true;
-            continue;
-        }
-        records->push_back(FolderRecord::make(url));
-        if (isPhotosLibraryPath(lg::FileNames::pathOf(url)))
-            continue;
-        scanFolderTree(lg::FileNames::pathOf(url), records->back(), context);
-        if (control.aborted())
-            return;
-        if (addingFoldersCancelled.exchange(false)) {
-            // A stopped add adds none of its folders.
-            postToOwner(job, [](sideMenuvc *self) { self->endAddingFoldersEarly(); });
-            return;
-        }
-    }
-    postToOwner(job, [](sideMenuvc *) {
-        if (mainvc *hub = existingHub()) {
-            hub->currentCount = hub->totalcount.load();
-            hub->updateProgressSheet();
-        }
-    });
-    postToOwner(job, [records, alreadyAdded, outsideHome](sideMenuvc *self) {
-        self->finishAddingFolders(*records, alreadyAdded, outsideHome);
-    });
-}
-
-void sideMenuvc::jobEnded()
-{
-    m_job.reset();
-    Q_EMIT addingFinished();
-    if (!m_pendingAdds.isEmpty() && !m_job)
-        startAdd(m_pendingAdds.takeFirst());
+    return m_folderAdd->isAdding();
 }
 
 void sideMenuvc::finishAddingFolders(const std::vector<FolderRecord> &records, bool alreadyAdded, bool outsideHome)
 {
-    // A saved folder added again is in the tree now: it is saved as a node.
-    for (const FolderRecord &record : records) {
-        if (!record.url1.isLocalFile())
-            continue;
-        const QString added = comparablePath(lg::FileNames::pathOf(record.url1));
-        m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
-    }
-    myOutlineView->setUpdatesEnabled(false);
-    for (const FolderRecord &record : records)
-        insertFolderRecord(record);
-    myOutlineView->setUpdatesEnabled(true);
-    isSidebarTreeUpdating = false;
-
-    const int rows = myOutlineView->numberOfRows();
-    myOutlineView->selectRow(rows - 1);
-    if (rows == 1)
-        myOutlineView->expand(myOutlineView->itemAtRow(0));
-    myOutlineView->scrollRowToVisible(rows - 1);
-
-    if (mainvc *hub = existingHub()) {
-        hub->hideProgressSheet();
-        hub->hideBusyLoader();
-    }
-    addingFoldersCancelled = false;
-    stopAddingFolders = false;
-
-    if (alreadyAdded) {
-        lg::afterDelay(500, this, [this] { alertFolderAlreadyAdded(); });
-    } else if (outsideHome) {
-        showOverlay(Overlay::Sheet);
-        lg::AlertSpec spec;
-        spec.style = lg::AlertSpec::Style::Informational;
-        spec.title = QStringLiteral("Some or all of the selected folders cannot be added. Only folders from  within "
-                                    "your User folder (")
-                     + lg::Paths::userName() + QStringLiteral(") can be added.");
-        spec.buttons = {QStringLiteral("OK")};
-        lg::Alert::show(window(), spec, [](int) {
-            showOverlay(Overlay::Hidden);
-        });
-    } else {
-        lg::afterDelay(100, this, [this] { ShowGetPermissionvc(); });
-    }
-    jobEnded();
+    m_folderAdd->finish(records, alreadyAdded, outsideHome);
 }
 
 void sideMenuvc::endAddingFoldersEarly()
 {
-    isSidebarTreeUpdating = false;
-    if (mainvc *hub = existingHub()) {
-        hub->hideProgressSheet();
-        hub->hideBusyLoader();
-    }
-    if (myOutlineView->numberOfRows() == 0)
-        resetForEmptySidebar();
-    jobEnded();
+    m_folderAdd->endEarly();
 }
 
 void sideMenuvc::endAddingWithoutFolders()
 {
-    isSidebarTreeUpdating = false;
-    myOutlineView->scrollRowToVisible(myOutlineView->numberOfRows() - 1);
-    if (mainvc *hub = existingHub()) {
-        hub->hideProgressSheet();
-        hub->hideBusyLoader();
-    }
-    jobEnded();
+    m_folderAdd->endWithoutFolders();
 }
 
 void sideMenuvc::resetForEmptySidebar()
@@ -593,45 +342,22 @@ void sideMenuvc::resetForEmptySidebar()
 
 void sideMenuvc::alertforStopAddingFolder()
 {
-    alerStopAddingFolder = lg::AlertSpec();
-    alerStopAddingFolder.style = lg::AlertSpec::Style::Informational;
-    alerStopAddingFolder.title = QStringLiteral("Are you sure you want to Stop importing folders to view photos and videos?");
-    alerStopAddingFolder.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alerStopAddingFolder, [self](int button) {
-        if (!self)
-            return;
-        if (button == 0)
-            self->btnYes_StopAddingFolder();
-        else
-            self->btnCancel_StopAddingFolder();
-    });
+    m_folderAdd->askToStop();
 }
 
 void sideMenuvc::btnYes_StopAddingFolder()
 {
-    addingFoldersCancelled = true;
-    stopAddingFolders = false;
+    m_folderAdd->stopConfirmed();
 }
 
 void sideMenuvc::btnCancel_StopAddingFolder()
 {
-    stopAddingFolders = false;
+    m_folderAdd->stopDeclined();
 }
 
 void sideMenuvc::alertFolderAlreadyAdded()
 {
-    showOverlay(Overlay::Sheet);
-    alertAlreadyAdded = lg::AlertSpec();
-    alertAlreadyAdded.style = lg::AlertSpec::Style::Informational;
-    alertAlreadyAdded.title =
-        QStringLiteral("Some of the folders can not be added because they are already added to the bookmark list.");
-    alertAlreadyAdded.buttons = {QStringLiteral("OK")};
-    QPointer<sideMenuvc> self(this);
-    lg::Alert::show(window(), alertAlreadyAdded, [self](int) {
-        if (self)
-            self->restoreOverlayAfterSheet();
-    });
+    m_folderAdd->sayAlreadyAdded();
 }
 
 void sideMenuvc::restoreOverlayAfterSheet()

@@ -2,10 +2,9 @@
 // The sidebar: the tree of bookmarked folders and Photos library entries, the
 // buttons that add and remove them, and the preview of the current item.
 //
-// Adding folders runs in the background: a worker thread counts the folders
-// for the progress total, builds one folder record per accepted folder and
-// hands the records back to the main thread, which turns them into tree nodes.
-// The tree, the outline and the shared lists are touched on the main thread only.
+// Adding folders runs in the background (SidebarFolderAdd): a worker thread
+// scans, the main thread turns its records into tree nodes. The tree, the
+// outline and the shared lists are touched on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/desktop/Alert.h"
 #include "model/ChosenFiles.h"
@@ -15,7 +14,6 @@
 #include "sidebar/FolderScan.h"
 #include "sidebar/SidebarTreeModel.h"
 
-#include <QFuture>
 #include <QList>
 #include <QPointer>
 #include <QStringList>
@@ -26,6 +24,8 @@
 #include <optional>
 
 class SidebarFileCommands;
+class SidebarFolderAdd;
+class SidebarHoverHints;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -95,7 +95,7 @@ public:
     // folder stays (shown as missing until it comes back).
     void folderLeftItsPlace(const QUrl &url);
     // True from the start of an add to its end.
-    bool isAdding() const { return m_job != nullptr; }
+    bool isAdding() const;
     // Asks whether to stop the running add (the hub's Stop button, after it has
     // set stopAddingFolders, so that the scan waits meanwhile).
     void alertforStopAddingFolder();
@@ -259,20 +259,9 @@ Q_SIGNALS:
     // A copy, move or trash of the sidebar's file commands has ended.
     void fileWorkFinished();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
-    struct AddJob;
-
     void viewDidLoad();
     void buildLayout();
-    void startAdd(const std::optional<QList<QUrl>> &folderURLs);
-    void jobEnded();
-    static void scanAddedFolders(const std::shared_ptr<AddJob> &job);
-    // Runs fn on the main thread with the add's controller, unless the
-    // controller has gone or has moved on to another add.
-    static void postToOwner(const std::shared_ptr<AddJob> &job, std::function<void(sideMenuvc *)> fn);
     // The index path where a group node goes, following the selection.
     IndexPath groupInsertionPath();
     void selectOrReload(const IndexPath &path);
@@ -306,9 +295,9 @@ private:
     SidebarFileCommands *m_fileCommands = nullptr;   // Trash, paste, drops and folder moves through the flow
     friend class SidebarFileCommands;
 
-    std::shared_ptr<AddJob> m_job;
-    QFuture<void> m_worker;   // the scan of m_job, on lg::pools::folderScans
-    QList<std::optional<QList<QUrl>>> m_pendingAdds;
+    SidebarFolderAdd *m_folderAdd = nullptr;   // the scan, its progress and its stop question
+    friend class SidebarFolderAdd;
+    SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
     // Saved folders that this run has not put in the tree (see rootsToSave).
     QStringList m_savedRootsNotShown;
     bool m_saveQueued = false;

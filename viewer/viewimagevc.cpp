@@ -36,6 +36,7 @@
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerFileCommands.h"
 #include "viewer/ViewerIcons.h"
+#include "viewer/ViewerSlideshow.h"
 #include "model/FileTypeIcon.h"
 
 #include <QAction>
@@ -178,6 +179,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("viewimagevc"));
     setFocusPolicy(Qt::StrongFocus);
     m_fileCommands = new ViewerFileCommands(this);
+    m_slideshow = new ViewerSlideshow(this);
     viewDidLoad();
 }
 
@@ -1668,114 +1670,32 @@ void viewimagevc::slideShowClicked()
 
 void viewimagevc::toggleSlideShow()
 {
-    if (!isSlideShowRunning) {
-        btnslideShow->setShortcut(QKeySequence(Qt::Key_Escape));
-        btnCLoseviewImage->setShortcut(QKeySequence());
-        slider->setEnabled(false);
-        btnzoomin->setEnabled(false);
-        btnZoomout->setEnabled(false);
-        isSlideShowRunning = true;
-        if (!timerAutoplay) {
-            timerAutoplay = new lg::Timer(this);
-            timerAutoplay->setSingleShot(false);
-            connect(timerAutoplay, &lg::Timer::timeout, this, &viewimagevc::autoplaycall);
-        }
-        timerAutoplay->start(std::max(1, selectedTimeIntervel) * 1000);
-        btnslideShow->setIcon(viewericons::icon(QStringLiteral("pause-icon-18-256")));
-        return;
-    }
-    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
-    btnslideShow->setShortcut(QKeySequence());
-    btnslideShow->setIcon(viewericons::icon(QStringLiteral("play-icon-18-256")));
-    if (timerAutoplay)
-        timerAutoplay->stop();
-    isSlideShowRunning = false;
-    slider->setEnabled(true);
-    btnzoomin->setEnabled(true);
-    btnZoomout->setEnabled(true);
+    m_slideshow->toggle();
 }
 
 void viewimagevc::autoplaycall()
 {
-    if (isSlideShowRunning) {
-        showNextItem();
-        return;
-    }
-    // A tick for a stopped slideshow: the controls come back to rest.
-    if (timerAutoplay)
-        timerAutoplay->stop();
-    btnslideShow->setIcon(viewericons::icon(QStringLiteral("play-icon-18-256")));
-    slider->setEnabled(true);
-    btnzoomin->setEnabled(true);
-    btnZoomout->setEnabled(true);
-    btnslideShow->setShortcut(QKeySequence());
-    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_slideshow->tick();
 }
 
 void viewimagevc::restartSlideShowTimer()
 {
-    if (!isSlideShowRunning || !timerAutoplay)
-        return;
-    timerAutoplay->start(std::max(1, selectedTimeIntervel) * 1000);
+    m_slideshow->restartTimer();
 }
 
 QMenu *viewimagevc::menuplaySpeed(QWidget *parent)
 {
-    auto *menu = new QMenu(parent ? parent : this);
-    for (const QString &entry : speedTimearray) {
-        const int seconds = entry.toInt();
-        QAction *action = menu->addAction(entry + QStringLiteral("s"));
-        action->setData(seconds);
-        action->setCheckable(true);
-        action->setChecked(seconds == selectedTimeIntervel);
-        connect(action, &QAction::triggered, this, [this, action] { menuClicked_PlaySpeedWithSender(action); });
-    }
-    return menu;
+    return m_slideshow->speedMenu(parent ? parent : this);
 }
 
 void viewimagevc::menuClicked_PlaySpeedWithSender(QAction *sender)
 {
-    if (!sender)
-        return;
-    const int seconds = sender->data().toInt();
-    if (seconds < 1)
-        return;
-    selectedTimeIntervel = seconds;
-    if (isSlideShowRunning && timerAutoplay)
-        timerAutoplay->start(selectedTimeIntervel * 1000);
+    m_slideshow->chooseSpeed(sender);
 }
 
 QMenu *viewimagevc::makeTransitionsMenu(QWidget *parent)
 {
-    using Action = void (viewimagevc::*)();
-    struct Kind
-    {
-        const char *title;
-        Action actions[4];
-    };
-    const Kind kinds[] = {
-        {"Fade", {&viewimagevc::fadeFromLeft, &viewimagevc::fadeFromRight, &viewimagevc::fadeFromTop,
-                  &viewimagevc::fadeFromBottum}},
-        {"Push", {&viewimagevc::pushFromLeft, &viewimagevc::pushFromRight, &viewimagevc::pushFromTop,
-                  &viewimagevc::pushFromBottum}},
-        {"Reveal", {&viewimagevc::revealFromLeft, &viewimagevc::revealFromRight, &viewimagevc::revealFromTop,
-                    &viewimagevc::revealFromBottum}},
-        {"MoveIn", {&viewimagevc::moveinlFromLeft, &viewimagevc::moveinFromRight, &viewimagevc::moveinFromTop,
-                    &viewimagevc::moveinFromBottum}},
-    };
-    const char *directions[] = {"From Left", "From Right", "From Top", "From Bottom"};
-    auto *menu = new QMenu(parent ? parent : this);
-    for (int kind = 0; kind < 4; ++kind) {
-        auto *submenu = new QMenu(QString::fromLatin1(kinds[kind].title), menu);
-        for (int direction = 0; direction < 4; ++direction) {
-            QAction *action = submenu->addAction(QString::fromLatin1(directions[direction]));
-            action->setCheckable(true);
-            action->setChecked(selectedTransition == kind + 1 && selectedTransition_From == direction + 1);
-            connect(action, &QAction::triggered, this, kinds[kind].actions[direction]);
-        }
-        menu->addMenu(submenu);
-    }
-    return menu;
+    return m_slideshow->transitionsMenu(parent ? parent : this);
 }
 
 void viewimagevc::btnselectAutoplaySpeed(QWidget *sender)
@@ -1790,8 +1710,7 @@ void viewimagevc::btnselectAutoplaySpeed(QWidget *sender)
 
 void viewimagevc::setTransition(int kind, int direction)
 {
-    selectedTransition = kind;
-    selectedTransition_From = direction;
+    m_slideshow->setTransition(kind, direction);
 }
 
 // ---------------------------------------------------------------- pasteboard

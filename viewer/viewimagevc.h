@@ -42,6 +42,7 @@ class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
 class ViewerFileCommands;
+class ViewerSlideshow;
 class ViewerImageView;
 class ZLFlatButton;
 class buttoncursor;
@@ -420,6 +421,7 @@ private:
     void installContextMenu();
     ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
     friend class ViewerFileCommands;
+    ViewerSlideshow *m_slideshow = nullptr;   // start and stop, the step timer, speed and transitions
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);

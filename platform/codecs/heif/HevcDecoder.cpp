@@ -12,6 +12,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -136,42 +137,30 @@ std::optional<QSize> spsPictureSize(const uint8_t *nal, size_t size)
     return QSize(int(width), int(height));
 }
 
-// The decodes under way, each with what it asked for.
-struct Registry
+// The decode under way in this process. A decode worker serves one request
+// at a time, so what a stream's decoder is asked for is that request's, never
+// another file's; a process that decodes in several threads (tests) takes
+// turns.
+struct Current
 {
+    std::mutex turn;   // held by the HevcDecode that lives
     std::mutex lock;
-    std::list<HevcDecodeRequest> running;
+    std::optional<HevcDecodeRequest> request;
 };
 
-Registry &registry()
+Current &current()
 {
-    static Registry *made = new Registry;  // kept to the end: decoders may outlive statics
+    static Current *made = new Current;  // kept to the end: decoders may outlive statics
     return *made;
 }
 
-// What the decodes under way ask of the stream whose first picture unit has
-// signature. Where two decodes of the same picture run at once, what both
-// allow: the filters unless both leave them out, the smaller bound. None:
-// every filter, no bound (a stream no decode here named).
-HevcDecodeRequest requestFor(quint64 signature)
+// What the decode under way asks of its streams. None: every filter, no
+// bound (a decode of libheif's own, outside any HevcDecode).
+HevcDecodeRequest currentRequest()
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
-    HevcDecodeRequest found;
-    bool any = false;
-    for (const HevcDecodeRequest &request : all.running) {
-        if (std::find(request.streams.begin(), request.streams.end(), signature) == request.streams.end())
-            continue;
-        if (!any) {
-            found = request;
-            any = true;
-            continue;
-        }
-        found.unfiltered = found.unfiltered && request.unfiltered;
-        if (!request.largest.isEmpty())
-            found.largest = found.largest.isEmpty() ? request.largest : found.largest.boundedTo(request.largest);
-    }
-    return found;
+    Current &now = current();
+    const std::lock_guard guard(now.lock);
+    return now.request.value_or(HevcDecodeRequest {});
 }
 
 heif_chroma heifChroma(de265_chroma chroma)
@@ -400,13 +389,7 @@ heif_error decodeImage(void *user, heif_image **out)
     *out = nullptr;
     if (decoder->damaged)
         return failure("The picture's data is damaged.");
-    // The decode this picture belongs to is known by its first picture unit.
-    for (const std::vector<uint8_t> &unit : decoder->units) {
-        if (unit.size() >= 2 && ((unit[0] >> 1) & 0x3f) < 32) {
-            decoder->request = requestFor(hevcStreamSignature(unit.data(), unit.size()));
-            break;
-        }
-    }
+    decoder->request = currentRequest();
     const HevcDecodeRequest &request = decoder->request;
     if (request.stopped && request.stopped())
         return failure("The decode was stopped.");
@@ -477,16 +460,20 @@ heif_error decodeImage(void *user, heif_image **out)
 
 HevcDecode::HevcDecode(const HevcDecodeRequest &request)
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
-    m_entry = all.running.insert(all.running.end(), request);
+    Current &now = current();
+    now.turn.lock();
+    const std::lock_guard guard(now.lock);
+    now.request = request;
 }
 
 HevcDecode::~HevcDecode()
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
-    all.running.erase(m_entry);
+    Current &now = current();
+    {
+        const std::lock_guard guard(now.lock);
+        now.request.reset();
+    }
+    now.turn.unlock();
 }
 
 quint64 hevcStreamSignature(const uint8_t *unit, size_t size)

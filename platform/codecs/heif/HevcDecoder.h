@@ -8,9 +8,9 @@
 //
 // What one decode asks of it travels with the decode, not with a thread:
 // libheif decodes a grid's tiles on threads of its own, each with a decoder
-// of its own. A HevcDecode, while it lives, names the streams of its
-// pictures (by hevcStreamSignature of each one's first picture unit); every
-// decoder that is handed one of them decodes it as that decode asked.
+// of its own. A HevcDecode, while it lives, is the one decode of the process
+// (a decode worker serves one request at a time; other HevcDecodes wait for
+// their turn), and every decoder decodes as it asked.
 // Any thread.
 #include <QSize>
 #include <QtGlobal>
@@ -53,8 +53,6 @@ public:
     HevcDecode(const HevcDecode &) = delete;
     HevcDecode &operator=(const HevcDecode &) = delete;
 
-private:
-    std::list<HevcDecodeRequest>::iterator m_entry;
 };
 
 // What a stream is known by: its first picture unit (a NAL unit, its

@@ -233,7 +233,8 @@ QString mixedFolder()
 }
 
 // The most the program and its decode workers held at once, summed: looked
-// at every 2 ms on a thread of its own, from when it is made.
+// at every 5 ms on a thread of its own, from when it is made (shared pages
+// counted once, lg::image::residentBytesWithWorkers).
 class WholePeak
 {
 public:
@@ -242,7 +243,7 @@ public:
               while (!m_done.load()) {
                   const qint64 now = lg::image::residentBytesWithWorkers();
                   m_peak.store(std::max(m_peak.load(), now));
-                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
               }
           })
     {

@@ -43,12 +43,14 @@ namespace {
 
 constexpr const char *workerFileName = "lumengallery-decoder";
 // How many workers wait, warm, for the next request.
-constexpr size_t keptIdle = 6;
+constexpr size_t keptIdle = 3;
 // How often a wait looks at the quit, the clock (and the worker's memory).
 constexpr int lookEveryMs = 20;
 // The most any decode may be granted (the viewer's one picture): the bound
 // no grant set later may pass.
 constexpr qint64 largestGrant = 2LL << 30;
+// The bound on a worker's data that no grant passes, set once at its start.
+constexpr qint64 hardDataBound = largestGrant + workerGrantSlack * 4;
 // How long a worker may take to start.
 constexpr int startLimitMs = 10000;
 
@@ -57,7 +59,17 @@ struct Worker
     pid_t pid = -1;
     int socket = -1;
     QString scratch;   // the folder it writes in
+    int nice = 0;      // its scheduling priority: that of the thread that started it
 };
+
+// The nice value of the calling thread (on Linux each thread has its own; a
+// process started from it inherits it). Work made ahead of need runs niced.
+int threadNice()
+{
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    return errno == 0 ? nice : 0;
+}
 
 struct Workers
 {
@@ -130,10 +142,11 @@ WorkerEnd endWorker(const Worker &worker, bool kill)
     return WorkerEnd::Crashed;
 }
 
-// A field of /proc/PID/status in bytes (VmData, VmRSS); -1 when unknown.
-qint64 statusBytes(pid_t pid, const char *field)
+// A field of /proc/PID/status (or another such file) in bytes (VmData,
+// VmRSS, Pss); -1 when unknown.
+qint64 statusBytes(pid_t pid, const char *field, const char *file = "status")
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray key = QByteArray(field) + ':';
@@ -198,14 +211,14 @@ Worker started()
         ::close(pair[0]);
         return {};
     }
-    Worker worker {pid, pair[0], QString()};
+    Worker worker {pid, pair[0], QString(), threadNice()};
     {
         const std::lock_guard guard(all.lock);
         all.alive.push_back(pid);
     }
 #ifndef LG_GRANT_BY_RESIDENT_MEMORY
     // No later grant may pass this; the worker cannot raise it.
-    const rlimit bound {rlim_t(largestGrant + workerGrantSlack * 4), rlim_t(largestGrant + workerGrantSlack * 4)};
+    const rlimit bound {rlim_t(hardDataBound), rlim_t(hardDataBound)};
     ::prlimit(pid, RLIMIT_DATA, &bound, nullptr);
 #endif
     QElapsedTimer clock;
@@ -226,15 +239,20 @@ Worker started()
     return worker;
 }
 
+// A waiting worker of the caller's priority (a decode wanted now never waits
+// on a worker niced for work ahead of need), else a new one.
 Worker taken()
 {
     Workers &all = workers();
+    const int nice = threadNice();
     {
         const std::lock_guard guard(all.lock);
-        if (!all.idle.empty()) {
-            const Worker worker = all.idle.back();
-            all.idle.pop_back();
-            return worker;
+        for (auto worker = all.idle.rbegin(); worker != all.idle.rend(); ++worker) {
+            if (worker->nice == nice) {
+                const Worker found = *worker;
+                all.idle.erase(std::next(worker).base());
+                return found;
+            }
         }
     }
     return started();
@@ -289,7 +307,7 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
 #else
     // What it holds now (libraries, what earlier decodes left in its heap) and the grant.
     const qint64 data = statusBytes(worker.pid, "VmData");
-    const rlimit limit {rlim_t(std::max<qint64>(0, data) + grant), rlim_t(largestGrant + workerGrantSlack * 4)};
+    const rlimit limit {rlim_t(std::min(std::max<qint64>(0, data) + grant, hardDataBound)), rlim_t(hardDataBound)};
     if (data < 0 || ::prlimit(worker.pid, RLIMIT_DATA, &limit, nullptr) != 0) {
         reply.end = endWorker(worker, true) == WorkerEnd::OverGrant ? WorkerEnd::OverGrant : WorkerEnd::Crashed;
         return reply;
@@ -388,9 +406,10 @@ QList<pid_t> decodeWorkerIds()
 
 qint64 residentBytesWithWorkers()
 {
-    qint64 total = std::max<qint64>(0, statusBytes(::getpid(), "VmRSS"));
+    // Proportional: the pages of the libraries they share count once.
+    qint64 total = std::max<qint64>(0, statusBytes(::getpid(), "Pss", "smaps_rollup"));
     for (const pid_t pid : decodeWorkerIds())
-        total += std::max<qint64>(0, statusBytes(pid, "VmRSS"));
+        total += std::max<qint64>(0, statusBytes(pid, "Pss", "smaps_rollup"));
     return total;
 }
 

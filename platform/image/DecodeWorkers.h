@@ -62,7 +62,8 @@ void setDecodesInThisProcess(bool here);
 void warmUpDecodeWorkers();
 // The workers alive now (those serving a request and those waiting).
 QList<pid_t> decodeWorkerIds();
-// The resident memory of the program and of its workers, in bytes.
+// The memory the program and its workers hold, in bytes: their resident
+// pages, each shared page counted once (proportional set sizes).
 qint64 residentBytesWithWorkers();
 // Ends every worker waiting for a request.
 void endIdleDecodeWorkers();

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <atomic>
 #include <cerrno>
@@ -42,8 +43,20 @@ namespace lg::image {
 namespace {
 
 constexpr const char *workerFileName = "lumengallery-decoder";
-// How many workers wait, warm, for the next request.
-constexpr size_t keptIdle = 3;
+// How many workers wait, warm, for the next request: one for every thread
+// that may ask for a decode at once (the thumbnails wanted now, those made
+// ahead of need, and the viewer's), so that a folder's first screen starts
+// none past its first few. A worker ended for want of a place is started
+// again for the next request: its program, Qt and every codec module it
+// loads (each read whole and its digest checked) cost far more than a decode.
+size_t keptIdle()
+{
+    static const size_t kept = [] {
+        const int threads = std::max(1, QThread::idealThreadCount());
+        return size_t(2 * std::max(2, threads - 1) + std::max(2, std::min(4, threads)));
+    }();
+    return kept;
+}
 // How often a wait looks at the quit, the clock (and the worker's memory).
 constexpr int lookEveryMs = 20;
 // The most any decode may be granted (the viewer's one picture): the bound
@@ -263,7 +276,7 @@ void giveBack(const Worker &worker)
     Workers &all = workers();
     {
         const std::lock_guard guard(all.lock);
-        if (all.idle.size() < keptIdle && !isShuttingDown()) {
+        if (all.idle.size() < keptIdle() && !isShuttingDown()) {
             all.idle.push_back(worker);
             return;
         }

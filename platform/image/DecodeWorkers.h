@@ -14,7 +14,7 @@
 // under way ends its worker within a fiftieth of a second (Stopped). A worker
 // that ended is never used again: the next request starts a new one. A worker
 // serves one request at a time; those that served theirs wait, warm, for the
-// next (a few of them).
+// next (as many as the threads that may ask for a decode at once).
 //
 // In a build with AddressSanitizer, whose shadow memory a kernel bound on
 // the address space or the data cannot allow, the program holds the grant

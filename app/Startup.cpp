@@ -6,6 +6,7 @@
 #include "platform/files/recovery/Temporaries.h"
 #include "platform/files/recovery/Journal.h"
 #include "platform/files/recovery/StoppedMoves.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Timer.h"
@@ -145,6 +146,8 @@ void afterFirstWindow()
         if (lg::isShuttingDown())
             return;
         lg::startCleaningFoldersLeftByKilledRuns();
+        // A decode worker waits, warm, for the first thumbnail.
+        lg::image::warmUpDecodeWorkers();
         tellStoppedMoves();
         // A card that a stopped move's note waits for may come back while
         // the program runs: its move is told then.

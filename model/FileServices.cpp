@@ -136,6 +136,14 @@ std::optional<QImage> mediaThumbnail(const QUrl &url)
 
 std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frameOut)
 {
+    return mediaThumbnail(url, frameSide, frameOut, {}, nullptr);
+}
+
+std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frameOut, const lg::DecodeTerms &terms,
+                                     lg::DecodeReport *report)
+{
+    if (report)
+        *report = {};
     // The frame comes reduced from the decoder: a large video never turns into
     // a full-size picture here. Small frames keep their size.
     // The video readers know a file by a text name only, which for a name
@@ -143,7 +151,7 @@ std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *fra
     const QString path = lg::FileNames::pathOf(url);
     if (path.isEmpty() || lg::FileNames::hasRawBytes(path))
         return std::nullopt;
-    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, std::max(frameSide, mediaThumbnailSize));
+    std::optional<QImage> frame = lg::VideoInfo::firstFrame(path, std::max(frameSide, mediaThumbnailSize), terms, report);
     if (!frame || frame->isNull())
         return std::nullopt;
     frame->setDevicePixelRatio(1.0);

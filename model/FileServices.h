@@ -12,6 +12,8 @@
 namespace lg {
 class ImageSource;
 enum class ThumbnailUse;
+struct DecodeTerms;
+struct DecodeReport;
 }
 
 // The full paths of a folder's entries (not recursive, hidden entries included,
@@ -39,6 +41,9 @@ std::optional<QImage> mediaThumbnail(const QUrl &url);
 // The same, from a frame decoded at up to frameSide pixels (at least 150) on
 // its largest side, which is handed back in frame when asked for.
 std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frame);
+// The same, decoded within terms; report says how the decode ended.
+std::optional<QImage> mediaThumbnail(const QUrl &url, int frameSide, QImage *frame, const lg::DecodeTerms &terms,
+                                     lg::DecodeReport *report);
 
 // A byte count in decimal units: "999 bytes", "1.0 KB", "12.3 MB", "1.0 GB", "1.0 TB".
 QString humanReadableSize(double bytes);

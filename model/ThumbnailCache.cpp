@@ -8,9 +8,11 @@
 #include "model/MediaRecords.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/files/operations/FileOperations.h"
+#include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 #include "platform/runtime/Timer.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/image/VideoInfo.h"
@@ -24,6 +26,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -81,9 +84,57 @@ struct Made
     lg::ThumbnailStore::Details details;
 };
 
-// What decoding a video's frame for a thumbnail holds at most, in bytes: the
-// decoder's frames in flight and the frame turned into a picture.
-constexpr qint64 videoDecodeBytes = 32LL << 20;
+
+// A decode in a worker within terms, telling how it ended.
+using WorkerDecode = std::function<std::optional<QImage>(const lg::DecodeTerms &, lg::DecodeReport *)>;
+
+// What decode makes, granted its prediction (predicted bytes) and held
+// within budget (urgent: wanted now). A decode that needs more than its
+// prediction is tried once more, alone, granted what is left of
+// ThumbnailCache::wholeBytes beside what the program and its workers hold
+// then. report says how the last decode ended. Any thread.
+std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decode, DecodeBudget::Hold &hold,
+                                     DecodeBudget *budget, bool urgent, lg::DecodeReport *report)
+{
+    if (!hold.take(predicted, urgent)) {
+        *report = {lg::DecodeEnd::Stopped, QString()};
+        return std::nullopt;
+    }
+    lg::DecodeTerms terms;
+    terms.timeLimitMs = lg::image::thumbnailDecodeTimeLimitMs;
+    std::optional<QImage> image = decode(terms, report);
+    if (report->end != lg::DecodeEnd::OverGrant)
+        return image;
+    // Alone: nothing else is decoded meanwhile.
+    hold.release();
+    if (!hold.take(std::max(budget ? budget->limit() : 0, predicted), urgent)) {
+        *report = {lg::DecodeEnd::Stopped, QString()};
+        return std::nullopt;
+    }
+    const qint64 room = ThumbnailCache::wholeBytes - lg::image::residentBytesWithWorkers() - lg::image::workerGrantSlack;
+    if (room <= predicted)
+        return std::nullopt;
+    terms.grantBytes = room;
+    return decode(terms, report);
+}
+
+// A picture's thumbnail by budgetedDecode.
+std::optional<QImage> budgetedThumbnail(const lg::ImageSource &source, int side, lg::ThumbnailUse use,
+                                        DecodeBudget::Hold &hold, DecodeBudget *budget, bool urgent,
+                                        lg::DecodeReport *report)
+{
+    const WorkerDecode decode = [&](const lg::DecodeTerms &terms, lg::DecodeReport *made) {
+        return source.thumbnail(side, use, terms, made);
+    };
+    return budgetedDecode(source.thumbnailDecodeBytes(side, use), decode, hold, budget, urgent, report);
+}
+
+// Whether what a decode's end says is the file's own: a failure to record.
+// A decode ended by the quit, or that found no worker, is tried another time.
+bool endedByTheFile(const lg::DecodeReport &report)
+{
+    return report.end != lg::DecodeEnd::Stopped && report.end != lg::DecodeEnd::Unavailable;
+}
 
 // The thumbnail of request: from the disk cache when it holds a sound one for
 // the file as it is, else decoded, once what the decode holds fits within
@@ -137,27 +188,36 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         // The entry kept is made from a frame at its folder's size, not from
         // the smaller copy shown.
         QImage frame;
-        if (!hold.take(videoDecodeBytes, urgent))
-            return nothing();  // the quit
-        image = mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr);
+        lg::DecodeReport report;
+        const WorkerDecode decode = [&](const lg::DecodeTerms &terms, lg::DecodeReport *made) {
+            return mediaThumbnail(url, keep ? folderSide : 0, keep ? &frame : nullptr, terms, made);
+        };
+        image = budgetedDecode(lg::VideoInfo::firstFrameDecodeBytes, decode, hold, budget, urgent, &report);
+        if (!endedByTheFile(report))
+            return nothing();   // the quit, or no worker: tried again another time
+        if (!report.words.isEmpty())
+            lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
         if (image && keep)
             stored = fitted(frame, folderSide);
-    } else if (!keep) {
-        const lg::ImageSource source = lg::ImageSource(path);
-        if (!hold.take(source.thumbnailDecodeBytes(request.maxPixelSize), urgent))
-            return nothing();
-        if (source.isValid() && !source.type().isEmpty())
-            image = thumbnailFromImageSource(source, request.maxPixelSize);
     } else {
-        // Made at the size of the folder it is kept in, shown reduced.
+        // Kept: made at the size of the folder it is kept in, shown reduced.
         // Kept in the cache: a much larger picture may be decoded without
         // the filters its reduction undoes (never what is shown at its size).
         const lg::ImageSource source = lg::ImageSource(path);
-        if (!hold.take(source.thumbnailDecodeBytes(folderSide, lg::ThumbnailUse::Cached), urgent))
-            return nothing();
-        if (source.isValid() && !source.type().isEmpty()) {
-            image = thumbnailFromImageSource(source, folderSide, lg::ThumbnailUse::Cached);
-            made.details.pixelSize = source.pixelSize().value_or(QSize());
+        const int side = keep ? folderSide : request.maxPixelSize;
+        const lg::ThumbnailUse use = keep ? lg::ThumbnailUse::Cached : lg::ThumbnailUse::Shown;
+        lg::DecodeReport report;
+        image = budgetedThumbnail(source, side, use, hold, budget, urgent, &report);
+        if (!endedByTheFile(report))
+            return nothing();   // the quit, or no worker: tried again another time
+        if (!report.words.isEmpty())
+            lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
+        if (image && (image->isNull() || source.type().isEmpty()))
+            image.reset();
+        if (image) {
+            image->setDevicePixelRatio(1.0);
+            if (keep)
+                made.details.pixelSize = source.pixelSize().value_or(QSize());
         }
     }
     if (image && !image->isNull())
@@ -255,6 +315,18 @@ ThumbnailCache::~ThumbnailCache()
     m_pool->waitForDone();
     m_laterPool->waitForDone();
     m_writePool->waitForDone();
+}
+
+std::optional<QImage> ThumbnailCache::decodedWithinBudget(const QString &path, int maxSide) const
+{
+    const std::shared_ptr<DecodeBudget> budget = m_decodeBudget;
+    DecodeBudget::Hold hold(budget.get());
+    const lg::ImageSource source(path);
+    lg::DecodeReport report;
+    std::optional<QImage> image = budgetedThumbnail(source, maxSide, lg::ThumbnailUse::Shown, hold, budget.get(), true, &report);
+    if (!image || image->isNull())
+        return std::nullopt;
+    return image;
 }
 
 void ThumbnailCache::setDecodeLimitForTesting(qint64 bytes)

@@ -22,7 +22,7 @@
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/image/ImageSource.h"
+#include "platform/runtime/Pools.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
@@ -884,11 +884,13 @@ void sideMenuvc::updatePreviewThumbnail()
     // The picture of the file itself, read by its name's exact bytes: a name
     // that is not valid UTF-8 never shows its look-alike's picture.
     const QString path = lg::FileNames::pathOf(url);
+    // Decoded within the thumbnails' budget, as theirs are.
+    const ThumbnailCache *cache = &ThumbnailCache::shared();
     lg::runThenCallback(
         this,
-        [url, path, isImage, maxSide] {
+        [url, path, isImage, maxSide, cache] {
             if (isImage) {
-                if (std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(maxSide))
+                if (std::optional<QImage> thumbnail = cache->decodedWithinBudget(path, maxSide))
                     return *thumbnail;
             } else if (lg::FileNames::hasRawBytes(path)) {
                 // The video readers know a file by a text name only: its type's icon stands in.

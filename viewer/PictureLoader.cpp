@@ -3,6 +3,7 @@
 #include "model/ThumbnailCache.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Pools.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 
 #include <QHashFunctions>
@@ -94,7 +95,17 @@ DecodedPicture PictureLoader::decode(const PictureKey &key)
             maxSide = std::max(1, int(std::ceil(std::max(size->width(), size->height()) * scale)));
         maxSide = snappedToReducedDecode(maxSide, std::max(size->width(), size->height()));
     }
-    std::optional<QImage> image = maxSide > 0 ? source.thumbnail(maxSide) : source.image();
+    // Granted its prediction, and where that falls short, once more what the
+    // viewer's one picture may hold.
+    lg::DecodeReport report;
+    std::optional<QImage> image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, {}, &report);
+    if (report.end == lg::DecodeEnd::OverGrant) {
+        lg::DecodeTerms terms;
+        terms.grantBytes = lg::image::viewerDecodeGrant();
+        image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, terms, &report);
+    }
+    if (!report.words.isEmpty())
+        qWarning("The picture was not decoded: %s", qPrintable(report.words));
     if (!image || image->isNull())
         return picture;
     // Ready to paint: the formats the painter draws fastest.

@@ -41,6 +41,17 @@ ByteSource ByteSource::openNative(const QByteArray &native, bool followLinks)
     return source;
 }
 
+ByteSource ByteSource::fromDescriptor(int fd)
+{
+    ByteSource source;
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return source;
+    source.m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    source.m_size = source.m_fd >= 0 ? st.st_size : 0;
+    return source;
+}
+
 ByteSource ByteSource::fromMemory(const QByteArray &data)
 {
     ByteSource source;

@@ -20,6 +20,9 @@ public:
     // with followLinks.
     static ByteSource openNative(const QByteArray &nativePath, bool followLinks = true);
     static ByteSource fromMemory(const QByteArray &data);
+    // The file open as fd (a copy of the descriptor; fd stays the caller's),
+    // when it is a regular file.
+    static ByteSource fromDescriptor(int fd);
     ~ByteSource();
     ByteSource(ByteSource &&other) noexcept;
     ByteSource &operator=(ByteSource &&other) noexcept;
@@ -28,6 +31,8 @@ public:
 
     bool isOpen() const { return m_fd >= 0 || m_inMemory; }
     bool inMemory() const { return m_inMemory; }
+    // The file's descriptor, -1 for a source in memory; it stays this source's.
+    int descriptor() const { return m_fd; }
     qint64 size() const { return m_size; }
 
     // Up to length bytes from offset; shorter at the end, empty on error.

@@ -5,17 +5,24 @@
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"
+#include "platform/image/DecodeService.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
 #include "platform/base/PictureLimits.h"
 #include "platform/image/Metadata.h"
 #include "platform/image/ReducedRead.h"
+#include "platform/image/VideoInfo.h"
+#include "platform/base/HandlePath.h"
 #include "platform/base/Orientation.h"
 #include "platform/runtime/Dispatch.h"
 
 #include <QFileInfo>
 
 #include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace lg {
 
@@ -26,6 +33,8 @@ struct ImageSource::Private
     QString path;
     QByteArray data;
     bool inMemory = false;
+    int fd = -1;         // a worker's: the file as the program handed it over
+    QString extension;   // lower-cased, as the name has it
     Probe probe;
 
     bool valid = false;
@@ -39,18 +48,37 @@ struct ImageSource::Private
     qint64 fileBytes = 0;
     HeifInfo heif;                // what the probe found of a HEIC: its thumbnails, tiles, coded sizes
 
-    // The one full decode of the formats above; written once under the flag.
-    mutable std::once_flag decodeOnce;
+    // The one full decode of the formats above, written under the lock
+    // until it is settled (a picture, or none that a decode ended for).
+    mutable std::mutex decodeLock;
+    mutable bool decodeSettled = false;
     mutable std::optional<QImage> decoded;  // stored pixels
     // Why not even a reduced picture is decoded; judged once, under its flag.
     mutable std::once_flag claimOnce;
     mutable QString claimRefusal;
 
-    ByteSource open() const { return inMemory ? ByteSource::fromMemory(data) : ByteSource::openFile(path); }
-    void inspect(const QString &extension);
+    ~Private()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ByteSource open() const
+    {
+        return fd >= 0 ? ByteSource::fromDescriptor(fd) : inMemory ? ByteSource::fromMemory(data) : ByteSource::openFile(path);
+    }
+    void inspect();
+    void decodeHere();
+    // The one decode of a file checked by decoding it, in this process.
     const std::optional<QImage> &fullDecode() const;
     const QString &judgedClaim() const;
-    bool usable() const { return decodeToValidate ? fullDecode().has_value() : valid; }
+    bool usable(const DecodeTerms &terms = {}, DecodeReport *report = nullptr) const;
+    // What a worker found of a file checked by decoding it; called with
+    // the lock held. Settled unless the decode ended short of its end.
+    void settle(const WorkerReply &reply) const;
+    bool decodedValid = false;   // a worker decoded a picture of the file
+    qint64 decodeBytes(int maxPixelSize, ThumbnailUse use) const;
+    // task on this file in a decode worker, granted grant bytes.
+    WorkerReply inWorker(WorkerTask task, qint64 grant, const DecodeTerms &terms, DecodeReport *report) const;
     // Whether a thumbnail of maxSide is read a band of rows at a time: a PNG
     // or TIFF (upright as stored) too large for Qt's readers to decode whole.
     bool readReduced(int maxSide) const
@@ -104,7 +132,56 @@ QString jpegClaimRefusal(const ByteSource &source)
 
 } // namespace
 
-void ImageSource::Private::inspect(const QString &extension)
+namespace image {
+
+DecodeEnd noteDecodeEnd(WorkerEnd end, qint64 grant, const DecodeTerms &terms, DecodeReport *report)
+{
+    DecodeReport made;
+    switch (end) {
+    case WorkerEnd::Done:
+    case WorkerEnd::Failed:
+        break;
+    case WorkerEnd::OverGrant:
+        made = {DecodeEnd::OverGrant, QStringLiteral("its decode needs more than the %1 MB it may hold")
+                                          .arg((grant + (1 << 20) - 1) >> 20)};
+        break;
+    case WorkerEnd::TimedOut:
+        made = {DecodeEnd::TimedOut, QStringLiteral("its decode ran past %1 seconds").arg(terms.timeLimitMs / 1000.0)};
+        break;
+    case WorkerEnd::Crashed:
+        made = {DecodeEnd::Crashed, QStringLiteral("the decoder ended abnormally on it")};
+        break;
+    case WorkerEnd::Stopped:
+        made = {DecodeEnd::Stopped, QStringLiteral("the program is quitting")};
+        break;
+    case WorkerEnd::Unavailable:
+        made = {DecodeEnd::Unavailable, QStringLiteral("no decode worker could be started")};
+        break;
+    }
+    if (report)
+        *report = made;
+    return made.end;
+}
+
+} // namespace image
+
+WorkerReply ImageSource::Private::inWorker(WorkerTask task, qint64 grant, const DecodeTerms &terms,
+                                           DecodeReport *report) const
+{
+    task.extension = extension;
+    const ByteSource source = inMemory ? ByteSource() : open();
+    const int handed = inMemory ? sealedMemoryFile("lumengallery-source", data.constData(), data.size())
+                                : source.descriptor();
+    WorkerReply reply;
+    if (handed >= 0)
+        reply = decodeInWorker(task, handed, terms.grantBytes > 0 ? terms.grantBytes : grant, terms.timeLimitMs);
+    if (inMemory && handed >= 0)
+        ::close(handed);
+    noteDecodeEnd(reply.end, terms.grantBytes > 0 ? terms.grantBytes : grant, terms, report);
+    return reply;
+}
+
+void ImageSource::Private::inspect()
 {
     const ByteSource source = open();
     fileBytes = source.size();
@@ -170,9 +247,54 @@ void ImageSource::Private::inspect(const QString &extension)
 
 const std::optional<QImage> &ImageSource::Private::fullDecode() const
 {
-    std::call_once(decodeOnce, [this] {
+    const std::lock_guard guard(decodeLock);
+    if (!decodeSettled) {
+        const_cast<Private *>(this)->decodeHere();  // filled under the lock, before any reader sees it
+        decodeSettled = true;
+    }
+    return decoded;
+}
+
+void ImageSource::Private::settle(const WorkerReply &reply) const
+{
+    auto *self = const_cast<Private *>(this);  // filled under the lock, before any reader sees it
+    if (reply.end == WorkerEnd::Done) {
+        const WorkerFacts &facts = reply.facts;
+        self->depth = facts.depth;
+        self->colorModel = facts.colorModel;
+        self->hasAlpha = facts.hasAlpha;
+        self->orientation = facts.orientation;
+        self->storedSize = facts.storedSize;
+        self->frames = facts.frames;
+        self->decodedValid = !facts.storedSize.isEmpty();
+    }
+    // A decode that ended short of its end may be tried again.
+    decodeSettled = !(reply.end == WorkerEnd::OverGrant || reply.end == WorkerEnd::Stopped
+                      || reply.end == WorkerEnd::Unavailable);
+}
+
+bool ImageSource::Private::usable(const DecodeTerms &terms, DecodeReport *report) const
+{
+    if (!decodeToValidate)
+        return valid;
+    if (decodesInThisProcess())
+        return fullDecode().has_value();
+    // Checked by a worker's decode of it, of which only a pixel is sent back.
+    const std::lock_guard guard(decodeLock);
+    if (!decodeSettled) {
+        WorkerTask task;
+        task.kind = WorkerTaskKind::Thumbnail;
+        task.maxSide = 1;
+        settle(inWorker(task, decodeBytes(1, ThumbnailUse::Shown), terms, report));
+    }
+    return decodedValid;
+}
+
+void ImageSource::Private::decodeHere()
+{
+    {
         const ByteSource source = open();
-        auto *self = const_cast<Private *>(this);  // filled once, before any reader sees it
+        Private *self = this;
         if (probe.decoder == Decoder::Qt) {
             // These formats carry no Exif orientation of ours: Qt's own reading holds.
             if (std::optional<QImage> image = decodeWithQt(source, probe.qtFormat, 0, 0, nullptr, true)) {
@@ -196,8 +318,7 @@ const std::optional<QImage> &ImageSource::Private::fullDecode() const
             self->frames = 1;
             self->decoded = std::move(image->image);
         }
-    });
-    return decoded;
+    }
 }
 
 const QString &ImageSource::Private::judgedClaim() const
@@ -221,7 +342,8 @@ ImageSource::ImageSource(const QString &path) : d(std::make_shared<Private>())
     } else {
         d->path = path;
     }
-    d->inspect(suffix);
+    d->extension = suffix;
+    d->inspect();
 }
 
 ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatHint)
@@ -230,7 +352,8 @@ ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatH
     source.d = std::make_shared<Private>();
     source.d->data = data;
     source.d->inMemory = true;
-    source.d->inspect(formatHint.toLower());
+    source.d->extension = formatHint.toLower();
+    source.d->inspect();
     return source;
 }
 
@@ -258,9 +381,40 @@ std::optional<QSize> ImageSource::pixelSize() const
 
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use) const
 {
+    return thumbnail(maxPixelSize, use, DecodeTerms {}, nullptr);
+}
+
+std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use, const DecodeTerms &terms,
+                                             DecodeReport *report) const
+{
+    if (report)
+        *report = {};
+    const int maxSide = std::max(0, maxPixelSize);
+    if (!decodesInThisProcess()) {
+        // A file checked by decoding it is checked by this decode.
+        if (d->decodeToValidate) {
+            const std::lock_guard guard(d->decodeLock);
+            if (d->decodeSettled && !d->decodedValid)
+                return std::nullopt;
+        } else if (!d->valid || !d->judgedClaim().isEmpty()) {
+            return std::nullopt;
+        }
+        WorkerTask task;
+        task.kind = WorkerTaskKind::Thumbnail;
+        task.maxSide = maxSide;
+        task.cached = use == ThumbnailUse::Cached;
+        WorkerReply reply = d->inWorker(task, d->decodeBytes(maxPixelSize, use), terms, report);
+        if (d->decodeToValidate) {
+            const std::lock_guard guard(d->decodeLock);
+            if (!d->decodeSettled || reply.end == WorkerEnd::Done)
+                d->settle(reply);
+        }
+        if (reply.end != WorkerEnd::Done)
+            return std::nullopt;
+        return std::move(reply.image);
+    }
     if (!d->usable())
         return std::nullopt;
-    const int maxSide = std::max(0, maxPixelSize);
     if (!d->judgedClaim().isEmpty())
         return std::nullopt;
     if (d->decodeToValidate)
@@ -301,12 +455,12 @@ std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use)
     return image;
 }
 
-qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) const
+qint64 ImageSource::Private::decodeBytes(int maxPixelSize, ThumbnailUse use) const
 {
     // Nothing here decodes: judged on the probe alone.
-    if (d->probe.decoder == Decoder::None || (!d->valid && !d->decodeToValidate))
+    if (probe.decoder == Decoder::None || (!valid && !decodeToValidate))
         return 0;
-    const QSize stored = d->storedSize.isEmpty() ? d->probe.storedSize : d->storedSize;
+    const QSize stored = storedSize.isEmpty() ? probe.storedSize : storedSize;
     if (stored.isEmpty())
         return qint64(decodeBudgetMegabytes) << 20;
     const qint64 pixels = qint64(stored.width()) * stored.height();
@@ -315,16 +469,16 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
     // Room for the decoder's own state (tables, rows, the file's bytes in
     // reading): a megabyte or so.
     constexpr qint64 slack = 1 << 20;
-    if (d->decodeToValidate) {
+    if (decodeToValidate) {
         // Decoded whole by ImageMagick: the file's bytes, its pixels of 16
         // bits a sample in four channels, a copy of them where its colours
         // are turned, and the picture handed over in 8 bits (held as long
         // as the source), then reduced.
-        return d->fileBytes + pixels * (8 + 8 + 4 + 4) + thumbnail + slack;
+        return fileBytes + pixels * (8 + 8 + 4 + 4) + thumbnail + slack;
     }
-    switch (d->probe.decoder) {
+    switch (probe.decoder) {
     case Decoder::Qt: {
-        if (d->probe.qtFormat == "jpeg" && maxPixelSize > 0) {
+        if (probe.qtFormat == "jpeg" && maxPixelSize > 0) {
             // Decoded at 1/2, 1/4 or 1/8 of its size, the most reduced that
             // still covers the thumbnail, then reduced the rest of the way;
             // a progressive file's decoder keeps every coefficient meanwhile.
@@ -332,11 +486,11 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
             while (scale > 1 && (stored.width() / scale < fitted.width() || stored.height() / scale < fitted.height()))
                 scale /= 2;
             const qint64 reduced = qint64((stored.width() + scale - 1) / scale) * ((stored.height() + scale - 1) / scale);
-            return d->probe.jpegCoefficientBytes + reduced * 4 + thumbnail + slack;
+            return probe.jpegCoefficientBytes + reduced * 4 + thumbnail + slack;
         }
-        if (d->readReduced(maxPixelSize))
+        if (readReduced(maxPixelSize))
             return reducedReadBytes(stored, maxPixelSize);
-        if (d->probe.qtFormat == "gif") {
+        if (probe.qtFormat == "gif") {
             // Qt's reader draws each frame over the one before, in a picture
             // of the whole screen, and keeps a copy to go back to; the frame
             // read is then converted and reduced.
@@ -345,14 +499,13 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
         // Decoded whole, four bytes a pixel (eight past 8 bits a sample),
         // and once more when it is turned into the form that is reduced
         // (Qt's TIFF reader always reads through a buffer of its own).
-        const qint64 perPixel = d->probe.depth > 8 ? 8 : 4;
-        const bool copied = d->probe.hasAlpha || perPixel > 4 || d->probe.qtFormat == "tiff";
-        return d->probe.jpegCoefficientBytes + pixels * perPixel * (copied ? 2 : 1) + thumbnail + slack;
+        const qint64 perPixel = probe.depth > 8 ? 8 : 4;
+        const bool copied = probe.hasAlpha || perPixel > 4 || probe.qtFormat == "tiff";
+        return probe.jpegCoefficientBytes + pixels * perPixel * (copied ? 2 : 1) + thumbnail + slack;
     }
     case Decoder::Heif: {
         // A large enough embedded thumbnail is decoded instead of the
         // picture; either is held as coded, whatever its crop shows.
-        const HeifInfo &heif = d->heif;
         QSize coded = heif.codedSize.isEmpty() ? stored : heif.codedSize;
         const int side = heifThumbnailSide(heif.thumbnailSizes, maxPixelSize);
         for (qsizetype i = 0; i < heif.thumbnailSizes.size(); ++i) {
@@ -371,12 +524,12 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
         // thumbnail of 8 bits a sample without alpha is reduced; any other
         // picture is interleaved beside them (with alpha, four bytes a pixel,
         // copied once more).
-        const int sample = d->depth > 8 ? 2 : 1;
+        const int sample = depth > 8 ? 2 : 1;
         const qint64 planes = decodedPixels * 3 / 2 * sample;
         // The filters are left out by how much the shown picture is reduced.
         const bool unfiltered = use == ThumbnailUse::Cached && side == 0 && maxPixelSize > 0 && sample == 1
-            && !d->hasAlpha && std::min(stored.width() / std::max(1, fitted.width()), stored.height() / std::max(1, fitted.height())) >= 4;
-        qint64 decoding = 2 * d->fileBytes;
+            && !hasAlpha && std::min(stored.width() / std::max(1, fitted.width()), stored.height() / std::max(1, fitted.height())) >= 4;
+        qint64 decoding = 2 * fileBytes;
         if (side == 0 && heif.gridTiles > 0) {
             const qint64 tilePixels = heif.codedTile.isEmpty() ? decodedPixels / heif.gridTiles + 1
                                                                 : qint64(heif.codedTile.width()) * heif.codedTile.height();
@@ -386,9 +539,9 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
             decoding += decodedPixels * 3 + planes * (unfiltered ? 1 : 2);
         }
         const qint64 separate = planes + decodedPixels * 3 * sample;
-        if (maxPixelSize > 0 && sample == 1 && !d->hasAlpha)
+        if (maxPixelSize > 0 && sample == 1 && !hasAlpha)
             return std::max(decoding, separate) + thumbnail + slack;
-        const qint64 interleaved = decodedPixels * (d->hasAlpha ? 4 : 3) * sample + (d->hasAlpha ? decodedPixels * 4 : 0);
+        const qint64 interleaved = decodedPixels * (hasAlpha ? 4 : 3) * sample + (hasAlpha ? decodedPixels * 4 : 0);
         return std::max(decoding, separate + interleaved) + thumbnail + slack;
     }
     case Decoder::Raw:
@@ -398,6 +551,11 @@ qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) con
     default:
         return pixels * 12 + thumbnail + slack;
     }
+}
+
+qint64 ImageSource::thumbnailDecodeBytes(int maxPixelSize, ThumbnailUse use) const
+{
+    return d->decodeBytes(maxPixelSize, use);
 }
 
 qint64 ImageSource::pixelSizeDecodeBytes() const
@@ -427,6 +585,15 @@ std::optional<QImage> ImageSource::frame(int index) const
         return image();
     if (d->probe.decoder != Decoder::Qt || index >= frameCount())
         return std::nullopt;
+    if (!decodesInThisProcess()) {
+        WorkerTask task;
+        task.kind = WorkerTaskKind::Frame;
+        task.frameIndex = index;
+        WorkerReply reply = d->inWorker(task, d->decodeBytes(0, ThumbnailUse::Shown), {}, nullptr);
+        if (reply.end != WorkerEnd::Done)
+            return std::nullopt;
+        return std::move(reply.image);
+    }
     std::optional<QImage> image = decodeWithQt(d->open(), d->probe.qtFormat, 0, index, nullptr, d->decodeToValidate);
     if (!image)
         return std::nullopt;
@@ -437,6 +604,15 @@ int ImageSource::frameDelay(int index) const
 {
     if (index < 0 || !d->usable() || d->probe.decoder != Decoder::Qt || !d->judgedClaim().isEmpty())
         return 0;
+    if (!decodesInThisProcess()) {
+        // The frame is read at the least size: only its delay is wanted.
+        WorkerTask task;
+        task.kind = WorkerTaskKind::Frame;
+        task.frameIndex = index;
+        task.maxSide = 1;
+        const WorkerReply reply = d->inWorker(task, d->decodeBytes(1, ThumbnailUse::Shown), {}, nullptr);
+        return reply.end == WorkerEnd::Done ? std::max(0, reply.facts.delayMs) : 0;
+    }
     int delay = 0;
     if (!decodeWithQt(d->open(), d->probe.qtFormat, 1, index, &delay))
         return 0;
@@ -487,5 +663,59 @@ ImageProperties ImageSource::properties() const
     }
     return properties;
 }
+
+namespace image {
+
+WorkerReply performWorkerTask(const WorkerTask &task, int fd)
+{
+    WorkerReply reply;
+    if (task.kind == WorkerTaskKind::VideoFrame) {
+        // FFmpeg reads a file by name: the one handed over.
+        if (std::optional<QImage> frame = VideoInfo::firstFrame(FileNames::fromNative(handlePath(fd)), task.maxSide)) {
+            reply.end = WorkerEnd::Done;
+            reply.image = std::move(*frame);
+        }
+        return reply;
+    }
+    ImageSource source;
+    source.d = std::make_shared<ImageSource::Private>();
+    const ByteSource file = ByteSource::fromDescriptor(fd);
+    source.d->fd = file.isOpen() ? ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+    source.d->extension = task.extension;
+    // LibRaw reads a file by name: the one handed over.
+    if (source.d->fd >= 0)
+        source.d->path = FileNames::fromNative(handlePath(source.d->fd));
+    source.d->inspect();
+    std::optional<QImage> image;
+    const ImageSource::Private &d = *source.d;
+    switch (task.kind) {
+    case WorkerTaskKind::Thumbnail:
+        image = source.thumbnail(task.maxSide, task.cached ? ThumbnailUse::Cached : ThumbnailUse::Shown);
+        break;
+    case WorkerTaskKind::VideoFrame:
+        break;
+    case WorkerTaskKind::Frame:
+        if (task.maxSide > 0 && d.usable() && d.probe.decoder == Decoder::Qt) {
+            image = decodeWithQt(d.open(), d.probe.qtFormat, task.maxSide, task.frameIndex, &reply.facts.delayMs);
+        } else {
+            image = source.frame(task.frameIndex);
+        }
+        break;
+    }
+    WorkerFacts &facts = reply.facts;
+    facts.depth = d.depth;
+    facts.colorModel = d.colorModel;
+    facts.hasAlpha = d.hasAlpha;
+    facts.orientation = d.orientation;
+    facts.frames = d.frames;
+    facts.storedSize = d.storedSize;
+    if (image && !image->isNull()) {
+        reply.end = WorkerEnd::Done;
+        reply.image = std::move(*image);
+    }
+    return reply;
+}
+
+} // namespace image
 
 } // namespace lg

@@ -2,7 +2,10 @@
 // One way into every picture the program shows: recognise the file by its
 // content, tell its size without decoding it, make thumbnails (reduced decode
 // and embedded previews where they are large enough), decode it in full and
-// read its metadata. Qt's readers, libheif, LibRaw and ImageMagick do the work.
+// read its metadata. Qt's readers, libheif, LibRaw and ImageMagick do the work,
+// in the decode workers (DecodeWorkers.h): each decode there is granted what
+// its prediction says it holds, or what the caller grants it, and ends when
+// it needs more, runs past its time, or the program quits.
 //
 // An ImageSource is a cheap, immutable value: copies share their state and any
 // member may be called from any thread at the same time. Damaged, cut-off,
@@ -18,6 +21,12 @@
 #include <optional>
 
 namespace lg {
+
+namespace image {
+struct WorkerTask;
+struct WorkerReply;
+WorkerReply performWorkerTask(const WorkerTask &task, int fd);
+}
 
 struct ImageProperties
 {
@@ -47,6 +56,30 @@ struct ImageProperties
 // the reduction undoes anyway.
 enum class ThumbnailUse { Shown, Cached };
 
+// How a decode ended.
+enum class DecodeEnd {
+    Done,        // a picture, or no picture in the file's bytes
+    OverGrant,   // it needed more memory than it was granted
+    TimedOut,    // it ran past its time
+    Crashed,     // the decoder died on it
+    Stopped,     // the quit ended it
+    Unavailable  // no decode worker could be started
+};
+
+// What a decode may take. A grant of 0: its prediction (thumbnailDecodeBytes).
+struct DecodeTerms
+{
+    qint64 grantBytes = 0;
+    int timeLimitMs = 20000;
+};
+
+// How a decode ended, with words for the log when it did not end as Done.
+struct DecodeReport
+{
+    DecodeEnd end = DecodeEnd::Done;
+    QString words;
+};
+
 class ImageSource
 {
 public:
@@ -69,6 +102,11 @@ public:
     // a band of rows at a time. use says what it is for (see ThumbnailUse).
     // A HEIC decode is tried once: a reduced one that fails is not done again in full.
     std::optional<QImage> thumbnail(int maxPixelSize, ThumbnailUse use = ThumbnailUse::Shown) const;
+    // The same within terms; report (when given) says how the decode ended.
+    // A decode that ended short of its end (OverGrant, Stopped, Unavailable)
+    // may be tried again with other terms.
+    std::optional<QImage> thumbnail(int maxPixelSize, ThumbnailUse use, const DecodeTerms &terms,
+                                    DecodeReport *report) const;
     // The most bytes that making thumbnail(maxPixelSize, use) holds at once,
     // as told by the file before anything is decoded: the decoder's own
     // state (every coefficient of a progressive JPEG, a GIF's frame and the
@@ -109,6 +147,8 @@ public:
     QString path() const;
 
 private:
+    // A worker's task runs on a source of its own (DecodeService.h).
+    friend image::WorkerReply image::performWorkerTask(const image::WorkerTask &task, int fd);
     struct Private;
     ImageSource() = default;
     std::shared_ptr<Private> d;

@@ -7,6 +7,8 @@
 // than maxFramePixels gives none.
 // The libraries live in the FFmpeg module, loaded on the first call; while it
 // cannot be loaded every file gives none.
+#include "platform/image/ImageSource.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -28,7 +30,13 @@ class VideoInfo
 public:
     static std::optional<VideoProbe> probe(const QString &path);
     // The first frame, upright, at most maxSide on its longest side (0: full size).
-    static std::optional<QImage> firstFrame(const QString &path, int maxSide = 0);
+    // Decoded in a decode worker, granted firstFrameDecodeBytes (or what
+    // terms grant); report (when given) says how the decode ended.
+    static std::optional<QImage> firstFrame(const QString &path, int maxSide = 0, const DecodeTerms &terms = {},
+                                            DecodeReport *report = nullptr);
+    // What decoding a video's first frame holds at most, in bytes: the
+    // decoder's frames in flight and the frame turned into a picture.
+    static constexpr qint64 firstFrameDecodeBytes = 32LL << 20;
 
     // 8K (8192 x 4320): larger frames are refused before anything decodes them.
     static constexpr qint64 maxFramePixels = 8192LL * 4320;

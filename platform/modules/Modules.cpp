@@ -524,6 +524,13 @@ void addModuleFolder(const QString &folder)
     }
 }
 
+QStringList moduleFolders()
+{
+    Loader &l = loader();
+    std::lock_guard lock(l.state);
+    return l.folders;
+}
+
 void setModuleFoldersForTesting(const QStringList &folders)
 {
     Loader &l = loader();

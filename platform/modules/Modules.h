@@ -107,6 +107,9 @@ QString untrustedFolderReason(const QString &folder);
 // (the build tree, for test and benchmark programs that live elsewhere). Its
 // module files are opened now. An absolute path; others are ignored.
 void addModuleFolder(const QString &folder);
+// The folders searched for modules now, in order (absolute paths): where the
+// decode workers' program is found too (image/DecodeWorkers.h).
+QStringList moduleFolders();
 // Tests: search only these folders from now on (opened now) and forget what
 // was loaded, refused or told (loaded libraries stay mapped); an empty list
 // restores the defaults.

@@ -14,7 +14,7 @@ foreach(file
     bin/lumengallery
     lib/lumengallery/lumengallery_heif.so lib/lumengallery/lumengallery_raw.so
     lib/lumengallery/lumengallery_magick.so lib/lumengallery/lumengallery_video.so
-    lib/lumengallery/lumengallery_player.so
+    lib/lumengallery/lumengallery_player.so lib/lumengallery/lumengallery-decoder
     share/applications/lumengallery.desktop
     share/icons/hicolor/scalable/apps/lumengallery.svg
     share/icons/hicolor/256x256/apps/lumengallery.png)

@@ -9,9 +9,11 @@
 #include "browser/Listing.h"
 #include "model/MediaRecords.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/runtime/Timer.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -23,6 +25,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QScopeGuard>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -263,6 +266,58 @@ private Q_SLOTS:
         QVERIFY(makeAll(*third, {fixed}));
         QCOMPARE(third->decodeCount(), 1);
         QCOMPARE(third->thumbnail(fixed)->size(), QSize(200, 150));
+    }
+
+    // Decoded in a worker (a stand-in's decodes of marked files): one that
+    // needs more than its prediction is tried once more, alone, with what is
+    // left of the whole the program and its workers may hold; past that, or
+    // when the decoder crashes or runs past its time, the file gets a failure
+    // record and the log says why. A decode ended by nothing of the file's
+    // own (the quit) records nothing.
+    void aDecodeInAWorkerThatPassesItsGrantIsTriedOnceMore_data()
+    {
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("within its prediction") << QStringLiteral("allocate 1") << true << QString();
+        QTest::newRow("past its prediction, within the whole") << QStringLiteral("allocate 160") << true << QString();
+        QTest::newRow("past the whole") << QStringLiteral("allocate 700") << false << QStringLiteral("its decode needs more than");
+        QTest::newRow("crashing") << QStringLiteral("crash") << false << QStringLiteral("the decoder ended abnormally");
+        QTest::newRow("never returning") << QStringLiteral("hang") << false << QStringLiteral("its decode ran past 20 seconds");
+    }
+    void aDecodeInAWorkerThatPassesItsGrantIsTriedOnceMore()
+    {
+        QFETCH(QString, mark);
+        QFETCH(bool, shown);
+        QFETCH(QString, words);
+        lg::image::setDecodesInThisProcess(false);
+        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
+        // Time passes a thousand times faster for the watchdog of the decode that never returns.
+        QElapsedTimer real;
+        real.start();
+        const qint64 pace = mark == QLatin1String("hang") ? 1000 : 1;
+        lg::image::setDecodeClockForTesting([&real, pace] { return real.elapsed() * pace; });
+        const auto restore = qScopeGuard([] {
+            lg::image::setDecodeClockForTesting({});
+            lg::image::setDecodeWorkerProgramForTesting({});
+            lg::image::setDecodesInThisProcess(true);
+        });
+        QImage image(64, 64, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
+        const QString path = m_photos + QStringLiteral("/marked.png");
+        QVERIFY(image.save(path, "png"));
+        const ThumbnailKey key = keyOf(path);
+        auto cache = newCache();
+        lg::test::CaptureStdout output;
+        QVERIFY(makeAll(*cache, {key}));
+        const QString printed = QString::fromLocal8Bit(output.finish());
+        QCOMPARE(QFileInfo::exists(lg::ThumbnailStore(m_root).failurePath(path)), !shown);
+        // The stand-in's picture, or the file type's icon.
+        QCOMPARE(cache->thumbnail(key)->size() == QSize(1, 1), shown);
+        QVERIFY2(words.isEmpty() ? !printed.contains(QStringLiteral("No thumbnail")) : printed.contains(words),
+                 qPrintable(printed));
+        QCOMPARE(cache->decodeBudget().held(), 0);
     }
 
     void aCacheThatCannotBeWrittenChangesNothingShown()

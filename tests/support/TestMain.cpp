@@ -1,10 +1,12 @@
 // The one main() of every test program: a private HOME and XDG folders, the
 // offscreen platform unless one is given, then the registered test classes.
 // Built with LG_TEST_WIDGETS it makes a QApplication, else a QGuiApplication;
-// with LG_MODULE_BUILD_DIR it finds the codec modules there.
+// with LG_MODULE_BUILD_DIR it finds the codec modules there and decodes in the
+// test's own process (lg::image::setDecodesInThisProcess) unless a test asks.
 #include "tests/support/TestSupport.h"
 
 #ifdef LG_MODULE_BUILD_DIR
+#include "platform/image/DecodeWorkers.h"
 #include "platform/modules/Modules.h"
 #endif
 
@@ -62,6 +64,9 @@ int main(int argc, char **argv)
 #ifdef LG_MODULE_BUILD_DIR
     // The codec modules are built beside the program, not beside the tests.
     lg::image::addModuleFolder(QStringLiteral(LG_MODULE_BUILD_DIR));
+    // Decodes run here unless a test asks for the workers (their own tests,
+    // and those that make thumbnails through them end to end).
+    lg::image::setDecodesInThisProcess(true);
 #endif
 
     TestApplication app(argc, argv);

@@ -152,38 +152,42 @@ std::optional<QSize> spsPictureSize(const uint8_t *nal, size_t size)
 }
 
 // The decodes under way, each with what it asked for.
-struct Registry
+// The decode under way in this process. A decode worker serves one request
+// at a time, so what a stream's decoder is asked for is that request's, never
+// another file's; a process that decodes in several threads (tests) takes
+// turns.
+struct Current
 {
+    std::mutex turn;   // held by the HevcDecode that lives
     std::mutex lock;
-    std::list<HevcDecodeRequest> running;
+    std::optional<HevcDecodeRequest> request;
 };
 
-Registry &registry()
+Current &current()
 {
-    static Registry *made = new Registry;  // kept to the end: decoders may outlive statics
+    static Current *made = new Current;  // kept to the end: decoders may outlive statics
     return *made;
 }
 
-// What the decodes under way ask of the stream whose first picture unit has
-// signature. Where two streams of the same first unit are decoded at once,
-// what all allow: the filters unless all leave them out, the smallest bound.
-// None for a stream no decode here named: it is not decoded.
+// What the decode under way asks of the stream whose first picture unit has
+// signature. Where two of its streams share a first unit, what both allow:
+// the smaller bound. None for a stream the decode does not name, or where no
+// decode is under way: it is not decoded.
 std::optional<StreamRequest> requestFor(quint64 signature)
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
+    Current &now = current();
+    const std::lock_guard guard(now.lock);
+    if (!now.request)
+        return std::nullopt;
+    const HevcDecodeRequest &request = *now.request;
     std::optional<StreamRequest> found;
-    for (const HevcDecodeRequest &request : all.running) {
-        for (const HevcStream &stream : request.streams) {
-            if (stream.signature != signature || stream.largest.isEmpty())
-                continue;
-            if (!found) {
-                found = StreamRequest {stream.largest, request.unfiltered, request.stopped};
-                continue;
-            }
-            found->unfiltered = found->unfiltered && request.unfiltered;
+    for (const HevcStream &stream : request.streams) {
+        if (stream.signature != signature || stream.largest.isEmpty())
+            continue;
+        if (!found)
+            found = StreamRequest {stream.largest, request.unfiltered, request.stopped};
+        else
             found->largest = found->largest.boundedTo(stream.largest);
-        }
     }
     return found;
 }
@@ -554,16 +558,20 @@ heif_error decodeImage(void *user, heif_image **out)
 
 HevcDecode::HevcDecode(const HevcDecodeRequest &request)
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
-    m_entry = all.running.insert(all.running.end(), request);
+    Current &now = current();
+    now.turn.lock();
+    const std::lock_guard guard(now.lock);
+    now.request = request;
 }
 
 HevcDecode::~HevcDecode()
 {
-    Registry &all = registry();
-    const std::lock_guard guard(all.lock);
-    all.running.erase(m_entry);
+    Current &now = current();
+    {
+        const std::lock_guard guard(now.lock);
+        now.request.reset();
+    }
+    now.turn.unlock();
 }
 
 quint64 hevcStreamSignature(const uint8_t *unit, size_t size)

@@ -8,10 +8,12 @@
 //
 // What one decode asks of it travels with the decode, not with a thread:
 // libheif decodes a grid's tiles on threads of its own, each with a decoder
-// of its own. A HevcDecode, while it lives, names the streams of its
-// pictures (by hevcStreamSignature of each one's first picture unit); every
-// decoder that is handed one of them decodes it as that decode asked, and
-// one handed a stream that none names decodes nothing. The planes handed to
+// of its own. A HevcDecode, while it lives, is the one decode of the process
+// (a decode worker serves one request at a time; other HevcDecodes wait for
+// their turn). It names the streams of its pictures (by hevcStreamSignature
+// of each one's first picture unit); every decoder that is handed one of them
+// decodes it as that decode asked, and one handed a stream it does not name
+// decodes nothing. The planes handed to
 // libde265 start cleared, so what a damaged stream leaves undecoded shows no
 // earlier picture. Any thread.
 #include <QSize>
@@ -19,7 +21,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <vector>
 
 namespace lg::image {
@@ -40,7 +41,7 @@ struct HevcStream
 struct HevcDecodeRequest
 {
     // The streams the decode decodes (the picture's, each tile's, the alpha
-    // plane's). A stream that no decode under way names is not decoded.
+    // plane's). A stream that the decode under way does not name is not decoded.
     std::vector<HevcStream> streams;
     // The pictures are for a much reduced view: the filters that smooth block
     // edges and restore sample offsets are left out, whose effect is gone
@@ -59,9 +60,6 @@ public:
     ~HevcDecode();
     HevcDecode(const HevcDecode &) = delete;
     HevcDecode &operator=(const HevcDecode &) = delete;
-
-private:
-    std::list<HevcDecodeRequest>::iterator m_entry;
 };
 
 // What a stream is known by: its first picture unit (a NAL unit, its

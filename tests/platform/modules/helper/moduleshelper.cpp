@@ -21,6 +21,7 @@
 // A module problem meant for the window is printed as "problem TITLE | TEXT",
 // a warning in the log as "log TEXT".
 #include "platform/image/ByteSource.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/ImageSource.h"
 #include "platform/modules/Modules.h"
@@ -101,6 +102,9 @@ QString errors()
 
 int main(int argc, char **argv)
 {
+    // The modules are loaded and looked at in this process: pictures are
+    // decoded here, not in decode workers.
+    lg::image::setDecodesInThisProcess(true);
     for (int i = 1; i < argc; ++i) {
         QFile stub(QString::fromLocal8Bit(argv[i]));
         if (!stub.open(QIODevice::ReadOnly))

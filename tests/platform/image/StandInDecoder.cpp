@@ -1,0 +1,76 @@
+// The tests' decode worker: lumengallery-decoder's start and loop, with
+// stand-in decodes for files that carry a line "standin:<what> <number>" in
+// their first bytes, ended by a full stop (a PNG's text chunk, say): "allocate N" holds N MB (and
+// gives a picture of 1x1 when it may), "hang" never returns, "crash" dies
+// of a bad address, "confinement" tries to write a file and to open a
+// network socket and says, in its colour model, what was refused. Every
+// other file is decoded as the real worker does.
+#include "platform/image/worker/WorkerStart.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &, int fd)
+{
+    QByteArray head(4096, '\0');
+    const ssize_t got = ::pread(fd, head.data(), size_t(head.size()), 0);
+    head.resize(std::max<ssize_t>(0, got));
+    const qsizetype at = head.indexOf("standin:");
+    if (at < 0)
+        return std::nullopt;
+    // The mark ends at a full stop (a chunk's checksum follows it).
+    const QByteArray mark = head.mid(at + 8, 64).split('.').first();
+    const QList<QByteArray> words = mark.split(' ');
+    const QByteArray what = words.value(0);
+    qint64 number = 0;
+    for (const char digit : words.value(1)) {
+        if (!std::isdigit(uchar(digit)))
+            break;
+        number = number * 10 + (digit - '0');
+    }
+    lg::image::WorkerReply reply;
+    reply.end = lg::image::WorkerEnd::Done;
+    reply.image = QImage(1, 1, QImage::Format_RGB32);
+    reply.image.fill(Qt::red);
+    if (what == "allocate") {
+        std::vector<char> held(size_t(std::max<qint64>(1, number)) << 20);
+        std::memset(held.data(), 1, held.size());
+        reply.facts.depth = held[held.size() / 2];
+    } else if (what == "hang") {
+        for (;;)
+            ::pause();
+    } else if (what == "crash") {
+        std::raise(SIGSEGV);
+    } else if (what == "confinement") {
+        QStringList refused;
+        const int file = ::open("/tmp/lumengallery-standin-written", O_WRONLY | O_CREAT, 0600);
+        if (file < 0)
+            refused << QStringLiteral("write");
+        else
+            ::close(file);
+        const int network = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (network < 0)
+            refused << QStringLiteral("network");
+        else
+            ::close(network);
+        reply.facts.colorModel = refused.join(QLatin1Char(' '));
+    }
+    return reply;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    return lg::image::runDecodeWorker(argc, argv, standIn);
+}

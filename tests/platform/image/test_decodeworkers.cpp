@@ -1,0 +1,234 @@
+// The decode workers: a picture made in a real worker, and stand-in decodes
+// that hold more than their grant, never return, crash, or try to write and
+// to reach the network; the quit ends a worker at once.
+#include "platform/image/DecodeWorkers.h"
+#include "platform/image/ImageSource.h"
+#include "platform/runtime/Dispatch.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A PNG whose first bytes carry what the stand-in worker does with it.
+QString markedPicture(const QString &folder, const QString &mark)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
+    const QString path = folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".png");
+    QImageWriter writer(path, "png");
+    writer.write(image);
+    return path;
+}
+
+struct Opened
+{
+    explicit Opened(const QString &path) : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+    ~Opened() { ::close(fd); }
+    int fd;
+};
+
+lg::image::WorkerReply thumbnailInWorker(const QString &path, qint64 grant, int timeLimitMs = 20000)
+{
+    lg::image::WorkerTask task;
+    task.maxSide = 8;
+    task.extension = QStringLiteral("png");
+    const Opened file(path);
+    return lg::image::decodeInWorker(task, file.fd, grant, timeLimitMs);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(lg::image::WorkerEnd)
+
+class DecodeWorkersTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_folder;
+
+private Q_SLOTS:
+    void init()
+    {
+        lg::image::setDecodesInThisProcess(false);
+        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
+    }
+
+    void cleanup()
+    {
+        lg::image::setDecodeClockForTesting({});
+        lg::image::setDecodeWorkerProgramForTesting({});
+        lg::image::setDecodesInThisProcess(true);
+        lg::resetShutdownForTesting();
+    }
+
+    void aThumbnailIsMadeInTheProgramsOwnWorker()
+    {
+        lg::image::setDecodeWorkerProgramForTesting({});
+        QImage picture(800, 600, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        const QString path = m_folder.filePath(QStringLiteral("photo.jpg"));
+        QVERIFY(picture.save(path, "jpeg"));
+        const std::optional<QImage> thumbnail = lg::ImageSource(path).thumbnail(200);
+        QVERIFY(thumbnail);
+        QCOMPARE(thumbnail->size(), QSize(200, 150));
+        QVERIFY(qGray(thumbnail->pixel(100, 75)) > 40);
+        // It came from a worker, which waits for the next request.
+        QVERIFY(!lg::image::decodeWorkerIds().isEmpty());
+        QVERIFY(!lg::image::decodeWorkerIds().contains(::getpid()));
+    }
+
+    // Every kind of picture comes out of a worker as it comes out of a
+    // decode in the program.
+    void everyKindIsDecodedInAWorkerAsInTheProgram()
+    {
+        lg::image::setDecodeWorkerProgramForTesting({});
+        const QList<lg::test::fixtures::Fixture> kinds = lg::test::fixtures::imageFormatSet(m_folder.filePath(QStringLiteral("kinds")));
+        QVERIFY(kinds.size() > 10);
+        for (const lg::test::fixtures::Fixture &kind : kinds) {
+            lg::image::setDecodesInThisProcess(true);
+            const std::optional<QImage> here = lg::ImageSource(kind.path).thumbnail(40);
+            lg::image::setDecodesInThisProcess(false);
+            const lg::ImageSource source(kind.path);
+            const std::optional<QImage> there = source.thumbnail(40);
+            QVERIFY2(here.has_value() == there.has_value(), qPrintable(kind.name));
+            if (here) {
+                QVERIFY2(here->size() == there->size(), qPrintable(kind.name));
+                QCOMPARE(source.pixelSize(), lg::ImageSource(kind.path).pixelSize());
+            }
+        }
+    }
+
+    void aDecodeHoldsNoMoreThanItsGrant_data()
+    {
+        QTest::addColumn<int>("allocatedMB");
+        QTest::addColumn<qint64>("grantMB");
+        QTest::addColumn<lg::image::WorkerEnd>("end");
+        QTest::newRow("within its grant") << 40 << qint64(64) << lg::image::WorkerEnd::Done;
+        QTest::newRow("past its grant") << 300 << qint64(64) << lg::image::WorkerEnd::OverGrant;
+        QTest::newRow("past a small grant by little") << 120 << qint64(8) << lg::image::WorkerEnd::OverGrant;
+    }
+
+    void aDecodeHoldsNoMoreThanItsGrant()
+    {
+        QFETCH(int, allocatedMB);
+        QFETCH(qint64, grantMB);
+        QFETCH(lg::image::WorkerEnd, end);
+        const QString path = markedPicture(m_folder.path(), QStringLiteral("allocate %1").arg(allocatedMB));
+        const lg::image::WorkerReply reply = thumbnailInWorker(path, grantMB << 20);
+        QCOMPARE(reply.end, end);
+        QCOMPARE(reply.image.isNull(), end != lg::image::WorkerEnd::Done);
+        // The next request is served all the same.
+        QCOMPARE(thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20).end,
+                 lg::image::WorkerEnd::Done);
+    }
+
+    void aDecodeThatNeverReturnsEndsAtItsTime()
+    {
+        // Time passes a thousand times faster for the watchdog.
+        QElapsedTimer real;
+        real.start();
+        lg::image::setDecodeClockForTesting([&real] { return real.elapsed() * 1000; });
+        const lg::image::WorkerReply reply = thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("hang")),
+                                                               8 << 20, lg::image::thumbnailDecodeTimeLimitMs);
+        QCOMPARE(reply.end, lg::image::WorkerEnd::TimedOut);
+        QVERIFY(real.elapsed() < 5000);
+    }
+
+    void aCrashEndsTheRequestNotTheProgram()
+    {
+        const QList<pid_t> before = lg::image::decodeWorkerIds();
+        QCOMPARE(thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("crash")), 8 << 20).end,
+                 lg::image::WorkerEnd::Crashed);
+        // The worker that died is gone; a new one serves the next request.
+        const lg::image::WorkerReply next = thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20);
+        QCOMPARE(next.end, lg::image::WorkerEnd::Done);
+        QCOMPARE(next.image.size(), QSize(1, 1));
+        QVERIFY(lg::image::decodeWorkerIds().size() <= before.size() + 1);
+    }
+
+    void theQuitEndsADecodeAtOnce()
+    {
+        const QString path = markedPicture(m_folder.path(), QStringLiteral("hang"));
+        std::atomic<int> end {-1};
+        // The watchdog first looks at its clock once the worker has the request.
+        std::atomic<bool> waiting {false};
+        lg::image::setDecodeClockForTesting([&waiting] {
+            waiting = true;
+            return qint64(0);
+        });
+        std::thread decode([&] { end = int(thumbnailInWorker(path, 8 << 20).end); });
+        QTRY_VERIFY(waiting.load());
+        QElapsedTimer clock;
+        clock.start();
+        lg::beginShutdown();
+        decode.join();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(lg::image::WorkerEnd(end.load()), lg::image::WorkerEnd::Stopped);
+    }
+
+    void aWorkerWritesNothingAndReachesNoNetwork()
+    {
+        const lg::image::WorkerReply reply =
+            thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("confinement")), 8 << 20);
+        QCOMPARE(reply.end, lg::image::WorkerEnd::Done);
+        QCOMPARE(reply.facts.colorModel, QStringLiteral("write network"));
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/lumengallery-standin-written")));
+    }
+
+    // Two files whose streams begin alike, one with a header that claims a
+    // smaller picture than its stream (refused), decoded side by side again
+    // and again: what one decode asks of its stream is never the other's, in
+    // workers and in a process that decodes several at once.
+    void filesWhoseStreamsBeginAlikeAreDecodedEachAsItsOwn_data()
+    {
+        QTest::addColumn<bool>("inWorkers");
+        QTest::newRow("in workers") << true;
+        QTest::newRow("in one process") << false;
+    }
+    void filesWhoseStreamsBeginAlikeAreDecodedEachAsItsOwn()
+    {
+        QFETCH(bool, inWorkers);
+        if (!lg::test::fixtures::hasTool(QStringLiteral("heif-enc")))
+            QSKIP("heif-enc is not installed");
+        lg::image::setDecodeWorkerProgramForTesting({});
+        lg::image::setDecodesInThisProcess(!inWorkers);
+        const QString honest = lg::test::fixtures::writeHeic(m_folder.filePath(QStringLiteral("honest.heic")),
+                                                             lg::test::fixtures::scene(QSize(256, 128)));
+        QVERIFY(!honest.isEmpty());
+        const QString lying = lg::test::writeFile(m_folder.filePath(QStringLiteral("lying.heic")),
+                                                  lg::test::fixtures::withIspe(lg::test::readAll(honest), QSize(128, 64)));
+        // One thread decodes the honest file, three the other one.
+        constexpr int rounds = 40;
+        std::atomic<int> honestShown {0}, lyingShown {0};
+        std::vector<std::thread> decodes;
+        for (int thread = 0; thread < 4; ++thread) {
+            decodes.emplace_back([&, thread] {
+                for (int round = 0; round < rounds; ++round) {
+                    if (lg::ImageSource(thread == 0 ? honest : lying).thumbnail(64, lg::ThumbnailUse::Cached))
+                        ++(thread == 0 ? honestShown : lyingShown);
+                }
+            });
+        }
+        for (std::thread &decode : decodes)
+            decode.join();
+        QCOMPARE(honestShown.load(), rounds);
+        QCOMPARE(lyingShown.load(), 0);
+    }
+};
+
+LG_TEST(DecodeWorkersTest)
+#include "test_decodeworkers.moc"

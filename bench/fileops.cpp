@@ -490,8 +490,10 @@ int cardMoveRun()
             syncDiskOf(dst);
             const qint64 ms = clock.elapsed();
             oursMs = oursMs < 0 ? ms : std::min(oursMs, ms);
-            for (const lg::FileOpResult &r : moved.results)
-                failed += r.ok() ? 0 : 1;
+            for (const lg::FileOpResult &r : moved.results) {
+                if (!r.ok() && failed++ == 0)
+                    std::fprintf(stderr, "%s: %s\n", qPrintable(r.source), qPrintable(r.message));
+            }
             left += int(QDir(dcim).entryList(QDir::Files).size());
             QDir(dst).removeRecursively();
         };

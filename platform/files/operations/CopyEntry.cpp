@@ -373,8 +373,11 @@ int copyIntoDescriptor(const QByteArray &source, const struct stat &st, int out,
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out, times);
     }
-    if (!err && ctx.syncFiles && ::fdatasync(out) != 0)
-        err = errno;
+    if (!err && ctx.syncFiles) {
+        err = injectedFileFault(FileStep::Sync, decodedPath(target));
+        if (!err && ::fdatasync(out) != 0)
+            err = errno;
+    }
     return err;
 }
 

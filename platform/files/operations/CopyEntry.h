@@ -61,6 +61,8 @@ struct stat;
 
 namespace lg {
 
+class MovesToFinish;
+
 // An error of our own beside the errno values: the source is not what was
 // examined any more (another file, a link or a pipe in its place, or it grew,
 // shrank or was edited while it was copied).
@@ -98,6 +100,9 @@ struct CopyContext
     std::function<void(qint64 bytes)> onBytes;  // may be empty
     bool syncFiles = false;                      // fdatasync each file (moves across devices)
     CopiedEntries *copied = nullptr;             // where set: what each entry was when it was copied
+    // Where set (a batch's moves): a plain file moved across disks keeps its
+    // original until the batch finishes the moves it holds (MovesToFinish).
+    MovesToFinish *movesToFinish = nullptr;
     std::function<void(int fd)> onMade;          // once, when the top item exists (fd open on it, or -1)
     // Where set: the entries (by path below the item's top, the top as "")
     // whose extended attributes or ACLs the target could not hold.

@@ -79,6 +79,17 @@ FileOpResult FileBatch::numbered(const QString &source, bool isFolder)
 FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onClash, const std::atomic<bool> *cancel)
 {
     Outcome out;
+    m_links.movesToFinish = m_kind == FileOpKind::Move ? &m_moves : nullptr;
+    // The originals of the moves held go; each move's result takes the place
+    // of the one given when its copy was in place.
+    const auto finishMoves = [this, &out] {
+        for (const FileOpResult &done : m_moves.finish())
+            for (qsizetype i = out.results.size() - 1; i >= 0; --i)
+                if (out.results.at(i).source == done.source && out.results.at(i).target == done.target) {
+                    out.results[i] = done;
+                    break;
+                }
+    };
     // The batch's items that already lie in the destination hold their names
     // for the whole batch: no other item replaces them.
     for (const QString &source : sources) {
@@ -95,6 +106,8 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
             out.results.append(refused(FileOpError::Cancelled, source, target, QStringLiteral("Cancelled.")));
             continue;
         }
+        if (m_moves.isFull() || m_moves.holds(source))
+            finishMoves();
         struct stat st;
         if (!lstatPath(source, &st)) {
             const QString unreadable = unreadableNameMessage(source);
@@ -104,6 +117,9 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
                                    : refused(FileOpError::InvalidName, source, target, unreadable));
             continue;
         }
+        // A folder may hold a file held, and another name of a file may be one held.
+        if (!m_moves.isEmpty() && (!S_ISREG(st.st_mode) || st.st_nlink != 1))
+            finishMoves();
         const bool isFolder = S_ISDIR(st.st_mode);
         struct stat existing;
         if (!lstatPath(target, &existing)) {
@@ -149,6 +165,8 @@ FileBatch::Outcome FileBatch::run(const QStringList &sources, ConflictPolicy onC
             break;
         }
     }
+    finishMoves();
+    m_links.movesToFinish = nullptr;
     return out;
 }
 

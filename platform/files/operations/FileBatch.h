@@ -25,6 +25,9 @@
 //   done staying done: an unfinished copy stays hidden under its lock for the
 //   cleanup, and an item whose source was partly removed is in place
 //   (Cancelled, itemInPlace).
+// - Plain files moved across disks lose their originals in groups, after one
+//   sync for the group (MovesToFinish): before any other kind of item, before
+//   a source met again, and at the end of run(), cancelled or not.
 //
 // Keep the batch between the passes (the caller holds it while its question is
 // open). run() blocks; call it on one thread at a time, any thread.
@@ -74,6 +77,7 @@ private:
     QSet<QString> m_made;                    // keys of the names this batch put in the folder
     QHash<QString, QString> m_own;           // key of a name -> the batch's item that already holds it there
     CopyContext m_links;                     // the copies of files with several names, for all items
+    MovesToFinish m_moves;                   // plain files moved across disks whose originals are still there
 };
 
 } // namespace lg

@@ -714,59 +714,41 @@ int moveReadOnlyFolder(const Plan &p, Leftover *leftover)
     return err;
 }
 
-FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
-                      const QString &targetName, CopyContext &ctx)
+} // namespace
+
+// A move across disks whose copy is in place and whose original is still to go.
+struct MovesToFinish::Move
 {
-    // Made a copy of in the folder it lies in, a move changes nothing.
-    struct stat here, there;
-    if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
-        && lstatPath(source, &here) && ::stat(FileNames::toNative(parentOf(source)).constData(), &here) == 0
-        && ::stat(FileNames::toNative(targetFolder).constData(), &there) == 0 && sameInode(here, there))
-        return success(source, source);
     Plan p;
-    if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
-        return *refused;
-    Leftover leftover;
-    int err = injectedFileFault(FileStep::Rename, source);
-    if (!err)
-        err = putInPlace(p.source, p.target, p.replacing, false, &leftover);
-    if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
-        err = moveReadOnlyFolder(p, &leftover);
-    if (!err)
-        return placed(p, leftover);
-    if (err != EXDEV) {
-        FileOpResult r = errnoFailure(err, p.source, p.target);
-        if (!leftover.isEmpty())
-            r.message += QStringLiteral(" The item is at “%1” and goes beside “%2” the next time that folder is "
-                                        "written.").arg(leftover.path, p.target);
-        return r;
-    }
-    // Another file system: copy, check the copy, and only then delete the
-    // source, entry by entry, each only while it is still what was copied.
-    // The note that the move may stop with its items in both places is
-    // written before the copy can stand at the target; without it nothing is
-    // removed (a kill could otherwise leave both places unexplained).
-    MoveDeletion deletion(p.source, p.target);
-    CopiedEntries copiedEntries;
-    CopyContext syncing = borrowLinks(ctx);
-    syncing.syncFiles = true;
-    syncing.copied = &copiedEntries;
+    std::unique_ptr<MoveDeletion> deletion;
+    CopiedEntries copiedEntries;   // what each entry was when it was copied
+    FileOpResult copied;
     QList<RefusedEntry> refusedEntries;   // not copied, so they stay
-    FileOpResult copied = copyPlanned(p, syncing, true, &refusedEntries);
-    ctx.linkedFiles.swap(syncing.linkedFiles);
-    ctx.kinds.swap(syncing.kinds);
-    if (!copied.ok() && !copied.itemInPlace)
-        return copied;
-    if (!deletion.isNoted()) {
-        copied.itemInPlace = true;
-        copied.error = FileOpError::Other;
-        copied.message = QStringLiteral("The item was copied to “%1”, but the original was not removed: the "
-                                        "program could not note the move in its state folder. “%2” is still there.")
-                             .arg(p.target, p.source);
-        return copied;
+    // The original, held while it waits: a card's FUSE driver gives a file a
+    // new number once the kernel has let go of it (as it may under memory
+    // pressure), and the file would no longer be known as the one copied.
+    int held = -1;
+    Move() = default;
+    Move(const Move &) = delete;
+    Move &operator=(const Move &) = delete;
+    ~Move()
+    {
+        if (held >= 0)
+            ::close(held);
     }
-    deletion.removing();   // the note says the step: the originals are being removed
-    const RemovalResult removed = removeTreeReporting(p.source, &copiedEntries);
+};
+
+namespace {
+
+// Removes a move's original, its copy on disk and its note saying so; the
+// move's result, with what stayed.
+FileOpResult removeOriginal(MovesToFinish::Move &move, CopyContext &ctx)
+{
+    const Plan &p = move.p;
+    MoveDeletion &deletion = *move.deletion;
+    FileOpResult &copied = move.copied;
+    const QList<RefusedEntry> &refusedEntries = move.refusedEntries;
+    const RemovalResult removed = removeTreeReporting(p.source, &move.copiedEntries);
     linkedNamesRemoved(ctx, removed.unlinkedNames);   // what later names of those files must show
     if (removed.error == ECANCELED && isShuttingDown())
         deletion.keep();   // stopped by the quit: the next start tells
@@ -813,6 +795,123 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
         sentences.append(notKeptText(p, copied));
     copied.message = sentences.join(QLatin1Char(' '));
     return copied;
+}
+
+QList<FileOpResult> finishMoves(const std::vector<MovesToFinish::Move *> &moves, CopyContext &ctx);
+
+FileOpResult moveOnce(const QString &source, const QString &targetFolder, ConflictPolicy onConflict,
+                      const QString &targetName, CopyContext &ctx)
+{
+    // Made a copy of in the folder it lies in, a move changes nothing.
+    struct stat here, there;
+    if (onConflict == ConflictPolicy::KeepBoth && (targetName.isEmpty() || targetName == nameOf(source))
+        && lstatPath(source, &here) && ::stat(FileNames::toNative(parentOf(source)).constData(), &here) == 0
+        && ::stat(FileNames::toNative(targetFolder).constData(), &there) == 0 && sameInode(here, there))
+        return success(source, source);
+    Plan p;
+    if (auto refused = plan(source, targetFolder, onConflict, targetName, &p))
+        return *refused;
+    Leftover leftover;
+    int err = injectedFileFault(FileStep::Rename, source);
+    if (!err)
+        err = putInPlace(p.source, p.target, p.replacing, false, &leftover);
+    if (err == EACCES && p.sourceIsDir && !(p.sourceStat.st_mode & S_IWUSR))
+        err = moveReadOnlyFolder(p, &leftover);
+    if (!err)
+        return placed(p, leftover);
+    if (err != EXDEV) {
+        FileOpResult r = errnoFailure(err, p.source, p.target);
+        if (!leftover.isEmpty())
+            r.message += QStringLiteral(" The item is at “%1” and goes beside “%2” the next time that folder is "
+                                        "written.").arg(leftover.path, p.target);
+        return r;
+    }
+    // Another file system: copy, check the copy, and only then delete the
+    // source, entry by entry, each only while it is still what was copied.
+    // The note that the move may stop with its items in both places is
+    // written before the copy can stand at the target; without it nothing is
+    // removed (a kill could otherwise leave both places unexplained).
+    auto move = std::make_unique<MovesToFinish::Move>();
+    move->p = p;
+    move->deletion = std::make_unique<MoveDeletion>(p.source, p.target);
+    CopyContext syncing = borrowLinks(ctx);
+    syncing.syncFiles = true;
+    syncing.copied = &move->copiedEntries;
+    move->copied = copyPlanned(p, syncing, true, &move->refusedEntries);
+    ctx.linkedFiles.swap(syncing.linkedFiles);
+    ctx.kinds.swap(syncing.kinds);
+    FileOpResult &copied = move->copied;
+    if (!copied.ok() && !copied.itemInPlace)
+        return copied;
+    if (!move->deletion->isNoted()) {
+        copied.itemInPlace = true;
+        copied.error = FileOpError::Other;
+        copied.message = QStringLiteral("The item was copied to “%1”, but the original was not removed: the "
+                                        "program could not note the move in its state folder. “%2” is still there.")
+                             .arg(p.target, p.source);
+        return copied;
+    }
+    // A plain file of one name waits for the others of its batch (a later
+    // name of a file or a folder holding one is never copied before the
+    // originals before it are gone: the batch finishes them first).
+    if (ctx.movesToFinish && S_ISREG(p.sourceStat.st_mode) && p.sourceStat.st_nlink == 1 && !p.replacing) {
+        const FileOpResult waiting = copied;
+        move->held = ::open(FileNames::toNative(p.source).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        ctx.movesToFinish->add(std::move(move));
+        return waiting;
+    }
+    return finishMoves({move.get()}, ctx).constFirst();
+}
+
+// The moves' copies are on disk, data and names, before any of their
+// originals goes: each file's data was synced before it took its name, and
+// the folders that name them are synced here, once for them all (a power
+// loss must never find an original gone and its copy not there). Their notes
+// then say that the originals are being removed, synced once together: a kill
+// needs no sync (what was written stays in the page cache), and a note a power
+// loss undoes leaves at worst an item in both places that is not told, never
+// a lost one. Each original is then removed while it is still what was copied.
+QList<FileOpResult> finishMoves(const std::vector<MovesToFinish::Move *> &moves, CopyContext &ctx)
+{
+    QList<FileOpResult> results;
+    QSet<QByteArray> folders;
+    int syncErr = 0;
+    for (const MovesToFinish::Move *move : moves) {
+        const QByteArray folder = FileNames::toNative(parentOf(move->p.target));
+        if (folders.contains(folder))
+            continue;
+        folders.insert(folder);
+        if (const int injected = injectedFileFault(FileStep::Sync, parentOf(move->p.target))) {
+            syncErr = injected;
+            continue;
+        }
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            ::sync();   // a folder that may be written but not read: the whole system, seldom
+            continue;
+        }
+        if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            syncErr = errno;
+        ::close(fd);
+    }
+    for (MovesToFinish::Move *move : moves) {
+        if (syncErr) {
+            FileOpResult &copied = move->copied;
+            copied.itemInPlace = true;
+            copied.error = FileOpError::Other;
+            copied.message = QStringLiteral("The item was copied to “%1”, but the original was not removed: the "
+                                            "copy could not be written to disk (%2). “%3” is still there.")
+                                 .arg(move->p.target, removalReason(syncErr), move->p.source);
+            move->deletion->finish();
+            continue;
+        }
+        move->deletion->removing();   // the note says the step: the originals are being removed
+    }
+    if (!syncErr)
+        MoveDeletion::syncNotes();
+    for (MovesToFinish::Move *move : moves)
+        results.append(syncErr ? move->copied : removeOriginal(*move, ctx));
+    return results;
 }
 
 // A numbered name taken by someone else between the check and the claim (made
@@ -936,6 +1035,48 @@ FileOpResult createFolder(const QString &folder, const QString &name)
         return failure(FileOpError::SourceMissing, target, target,
                        QStringLiteral("The folder “%1” does not exist.").arg(folder));
     return err ? errnoFailure(err, target, target) : success(target, target);
+}
+
+// ---- Moves across disks finished together ----
+namespace {
+// How many plain files, and how many of their bytes, wait at most for their
+// originals to go: what a kill may leave in both places.
+constexpr size_t movesHeld = 32;
+constexpr qint64 bytesHeld = qint64(1) << 30;
+} // namespace
+
+MovesToFinish::MovesToFinish() = default;
+
+MovesToFinish::~MovesToFinish()
+{
+    if (!m_moves.empty())
+        finish();
+}
+
+bool MovesToFinish::isFull() const { return m_moves.size() >= movesHeld || m_bytes >= bytesHeld; }
+
+bool MovesToFinish::holds(const QString &source) const
+{
+    return std::any_of(m_moves.cbegin(), m_moves.cend(),
+                       [&source](const std::unique_ptr<Move> &move) { return move->p.source == source; });
+}
+
+void MovesToFinish::add(std::unique_ptr<Move> move)
+{
+    m_bytes += qint64(move->p.sourceStat.st_size);
+    m_moves.push_back(std::move(move));
+}
+
+QList<FileOpResult> MovesToFinish::finish()
+{
+    std::vector<Move *> moves;
+    for (const std::unique_ptr<Move> &move : m_moves)
+        moves.push_back(move.get());
+    CopyContext noLinks;   // files of one name only: no later name needs what their removal leaves
+    QList<FileOpResult> results = moves.empty() ? QList<FileOpResult>() : finishMoves(moves, noLinks);
+    m_moves.clear();
+    m_bytes = 0;
+    return results;
 }
 
 } // namespace lg

@@ -50,6 +50,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace lg {
 
@@ -204,6 +205,35 @@ FileOpResult moveItem(const QString &source, const QString &targetFolder,
 // names at the target, as `cp -a a b dst/` keeps it.
 FileOpResult transferItem(FileOpKind kind, const QString &source, const QString &targetFolder,
                           ConflictPolicy onConflict, const QString &targetName, CopyContext &links);
+// The plain files a batch moved across disks whose originals are still to be
+// removed: they go together once their group is full and before any other
+// item of the batch, after one sync of the folder their copies are named in
+// and one of their notes, rather than after syncs of their own each. A kill
+// meanwhile leaves the group's items in both places, each told by its note at
+// the next start.
+class MovesToFinish
+{
+public:
+    MovesToFinish();
+    ~MovesToFinish();
+    MovesToFinish(const MovesToFinish &) = delete;
+    MovesToFinish &operator=(const MovesToFinish &) = delete;
+
+    bool isEmpty() const { return m_moves.empty(); }
+    bool isFull() const;
+    bool holds(const QString &source) const;
+    // Removes the originals held, each while it is still what was copied, and
+    // gives each move's result, in the order they came.
+    QList<FileOpResult> finish();
+
+    struct Move;
+    void add(std::unique_ptr<Move> move);
+
+private:
+    std::vector<std::unique_ptr<Move>> m_moves;
+    qint64 m_bytes = 0;
+};
+
 // Renames within its folder; never replaces (a taken name gives TargetExists),
 // never follows links. A change of case only renames the item itself.
 FileOpResult renameItem(const QString &path, const QString &newName);

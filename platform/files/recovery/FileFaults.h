@@ -44,12 +44,14 @@ QString errnoSentence(int err);
 // about to be made under its name (an errno value there: as if the disk
 // refused it). CopiedChunk: a chunk of a file's bytes (up to 16 MiB, 4 MiB in
 // a move across disks, 1 MiB where they pass through the process) has just
-// been copied (the answer is not used).
+// been copied (the answer is not used). Sync: a file or folder is about to be
+// synced to disk (a move's copy, the folder that names moved copies, the
+// folder of the moves' notes; an errno value there: as if the disk failed it).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
     OpenFolder, PlaceholderMade, Truncate, SetMode, PlaceholderRename, TrashInfoMade,
-    CopiedStretch, MakeFile, CopiedChunk,
+    CopiedStretch, MakeFile, CopiedChunk, Sync,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

@@ -53,15 +53,15 @@ namespace {
 constexpr char journalHeader[] = "[Lumen Gallery folder]";
 constexpr qint64 missingFolderDays = 30;   // a folder missing this long is forgotten
 
-QByteArray journalFolder()
-{
-    return FileNames::toNative(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
-}
-
 } // namespace
 
 // The journal's folder, made (0700) where missing; -1 when it cannot be.
 namespace temporaries {
+
+QByteArray journalFolder()
+{
+    return FileNames::toNative(xdgBaseDirectory(XdgKind::State) + QStringLiteral("/lumengallery/temporaries"));
+}
 
 int openDeadEntry(int dirFd, const QByteArray &name, int access, uid_t user, QByteArray *text)
 {

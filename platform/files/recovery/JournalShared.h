@@ -29,7 +29,9 @@ std::optional<QByteArray> whereOnDiskNow(const QByteArray &path, const QByteArra
 
 // The journal: its entries are at most this long.
 constexpr int maxJournalBytes = 8192;
-// The journal's folder, made (0700) where missing with make; -1 when it cannot be opened.
+// The journal's folder (where the state folder is now), and the folder opened,
+// made (0700) where missing with make; -1 when it cannot be opened.
+QByteArray journalFolder();
 int openJournalFolder(bool make);
 // This process is about to hold temporaries in folder: noted, synced, in the
 // journal. Best effort: a journal that cannot be written does not stop the write.

@@ -5,6 +5,7 @@
 
 #include "platform/files/names/FileIdentity.h"
 #include "platform/files/names/FileNames.h"
+#include "platform/files/recovery/FileFaults.h"
 #include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
@@ -312,9 +313,14 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
     m_text = text;
     const QByteArray name = movePrefix + newToken();
     const QByteArray making = '.' + name + ".new";
+    // Written whole under another name and renamed into place, not synced: a
+    // kill leaves it whole or not at all (the page cache outlives the process),
+    // and it is in place before the copy can be. It is synced with the step
+    // that comes before any original goes (removing, syncNotes); one that a
+    // power loss undoes before then names a move that removed nothing yet.
     const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(fd, text.constData(), size_t(text.size())) == text.size()
-        && ::fsync(fd) == 0 && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
+        && ::renameat(dirFd, making.constData(), dirFd, name.constData()) == 0) {
         m_fd = fd;
         m_name = name;
     } else if (fd >= 0) {
@@ -335,9 +341,22 @@ bool MoveDeletion::removing()
         return false;
     // A new note renamed over the old one: a kill meanwhile leaves one of the two, whole.
     const QByteArray text = m_text + removingStep + '\n';
-    const bool written = replaceRecordFile(dirFd, m_name, '.' + m_name + ".new", &m_fd, text);
+    const bool written = replaceRecordFile(dirFd, m_name, '.' + m_name + ".new", &m_fd, text, false);
     ::close(dirFd);
     return written;
+}
+
+void MoveDeletion::syncNotes()
+{
+    // The folder holds the notes' names; their few bytes were written before
+    // they were renamed into place. A power loss that undoes some of them
+    // leaves at worst moves in both places that the next start does not tell.
+    if (injectedFileFault(FileStep::Sync, FileNames::fromNative(journalFolder())) != 0)
+        return;
+    if (const int dirFd = openJournalFolder(false); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
 }
 
 void MoveDeletion::finish()

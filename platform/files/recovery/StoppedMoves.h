@@ -10,7 +10,7 @@
 namespace lg {
 
 // A move across disks from before its copy is put at the target until its
-// originals are removed: noted, synced, in the journal (in "move-" entries
+// originals are removed: noted in the journal (in "move-" entries
 // beside the folders' ones) and held locked by this process, so that no kill
 // leaves the items in both places without it. The note names the item that
 // stood at the target before (a Replace), so that a start after a kill that
@@ -29,9 +29,12 @@ public:
     ~MoveDeletion();   // as finish(), unless keep() was called
     // The copy stands at the target and its originals are about to be
     // removed: the note says so (a new note renamed over it), so that a start
-    // after a kill says the step it stopped at. False when it could not be
-    // written; the note still names the move then.
+    // after a kill says the step it stopped at; not synced here: the notes of
+    // the moves whose originals go together are synced at once (syncNotes).
+    // False when it could not be written; the note still names the move then.
     bool removing();
+    // Syncs the notes written so far (their folder).
+    static void syncNotes();
     // The delete step ended: the note goes.
     void finish();
     // The delete step was stopped by the quit: the note stays for the next start.

@@ -355,7 +355,8 @@ QByteArray lockToken(const QByteArray &lockPath)
     return lockPath.mid(lockPath.lastIndexOf('/') + 1 + qsizetype(std::strlen(lockPrefix)));
 }
 
-bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text)
+bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text,
+                       bool sync)
 {
     struct stat old, made;
     if (*fd < 0 || ::fstat(*fd, &old) != 0)
@@ -364,9 +365,9 @@ bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &maki
     if (newFd < 0)
         return false;
     // Locked before it takes the record's name, as the first one was; synced
-    // where the disk can sync a file.
+    // where the disk can sync a file, unless the caller syncs its records together.
     if (::flock(newFd, LOCK_EX) != 0 || ::write(newFd, text.constData(), size_t(text.size())) != text.size()
-        || (::fdatasync(newFd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        || (sync && ::fdatasync(newFd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         || ::fstat(newFd, &made) != 0 || ::renameat(dirFd, making.constData(), dirFd, name.constData()) != 0) {
         const int err = errno;
         ::unlinkat(dirFd, making.constData(), 0);

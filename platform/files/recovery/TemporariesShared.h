@@ -51,7 +51,8 @@ void noteOwnLock(quint64 device, quint64 inode, bool held);
 // closed. A record is never written over in place (a FUSE FAT driver puts a
 // write at offset 0 of an existing file at its end). False, with nothing
 // changed and making gone, when that cannot be done.
-bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text);
+bool replaceRecordFile(int dirFd, const QByteArray &name, const QByteArray &making, int *fd, const QByteArray &text,
+                       bool sync = true);
 // The name of the file a lock's new record is written to before it goes over the lock.
 QByteArray newRecordName(const QByteArray &lockName);
 // The token of the lock file at lockPath (".../.lglock-<token>").

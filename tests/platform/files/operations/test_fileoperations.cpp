@@ -19,6 +19,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QUtf8StringView>
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <dirent.h>
@@ -1030,6 +1031,63 @@ private Q_SLOTS:
         QVERIFY(!r.ok());
         QCOMPARE(readAll(src).size(), 105000);
         QVERIFY(r.message.contains(QStringLiteral("changed")));
+    }
+
+    // A batch's moves across disks take each original away only once its copy
+    // is on disk, name and all: each copy's bytes, then the folder that names
+    // the copies, synced before the first original goes. That folder and the
+    // moves' notes are synced once for the group, not once an item. Where the
+    // folder cannot be synced, every original stays where it was.
+    void aBatchOfMovesAcrossDisksRemovesOriginalsOnlyOnceTheirCopiesAreOnDisk()
+    {
+        for (const int folderSyncFails : {0, EIO}) {
+            const QString root = lg::test::freshFolder(QStringLiteral("synced moves"));
+            const QString dst = root + "/dst";
+            QDir().mkpath(dst);
+            QStringList sources;
+            for (int i = 0; i < 4; ++i)
+                sources.append(lg::test::writeFile(root + QStringLiteral("/card/IMG_%1.JPG").arg(i),
+                                                   QByteArray(3000 + i, 'p')));
+            QStringList steps;   // "sync PATH" and "remove PATH", in the order they came
+            FaultGuard fault([&](lg::FileStep step, const QString &path) {
+                if (step == lg::FileStep::Rename)
+                    return EXDEV;
+                if (step == lg::FileStep::Sync) {
+                    steps.append("sync " + path);
+                    return path == dst ? folderSyncFails : 0;
+                }
+                if (step == lg::FileStep::Remove)
+                    steps.append("remove " + path);
+                return 0;
+            });
+            const QList<lg::FileOpResult> moved =
+                lg::FileBatch(lg::FileOpKind::Move, dst).run(sources, lg::ConflictPolicy::Refuse).results;
+            QCOMPARE(moved.size(), sources.size());
+            const qsizetype folderSynced = steps.indexOf("sync " + dst);
+            QVERIFY2(folderSynced >= 0, qPrintable(steps.join('\n')));
+            QCOMPARE(steps.count("sync " + dst), 1);
+            for (qsizetype i = 0; i < sources.size(); ++i) {
+                const QString copy = dst + '/' + QFileInfo(sources[i]).fileName();
+                QCOMPARE(readAll(copy).size(), 3000 + i);
+                const qsizetype copySynced = steps.indexOf("sync " + copy);
+                QVERIFY2(copySynced >= 0 && copySynced < folderSynced, qPrintable(steps.join('\n')));
+                if (folderSyncFails) {
+                    QVERIFY(!moved[i].ok() && moved[i].itemInPlace);
+                    QVERIFY2(moved[i].message.contains("the original was not removed"), qPrintable(moved[i].message));
+                    QVERIFY(QFileInfo::exists(sources[i]));
+                    QVERIFY(!steps.contains("remove " + sources[i]));
+                } else {
+                    QVERIFY2(moved[i].ok(), qPrintable(moved[i].message));
+                    QVERIFY(!QFileInfo::exists(sources[i]));
+                    QVERIFY2(steps.indexOf("remove " + sources[i]) > folderSynced, qPrintable(steps.join('\n')));
+                }
+            }
+            // Besides the copies and their folder, only the notes' folder, once.
+            const qsizetype records = std::count_if(steps.cbegin(), steps.cend(), [&dst](const QString &s) {
+                return s.startsWith("sync ") && s != "sync " + dst && !s.startsWith("sync " + dst + '/');
+            });
+            QCOMPARE(records, folderSyncFails ? 0 : 1);
+        }
     }
 
     // A copy or a move carries what desktops keep beside a file's bytes: every

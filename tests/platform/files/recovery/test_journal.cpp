@@ -331,7 +331,8 @@ private Q_SLOTS:
         const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
         QVERIFY(QDir().mkpath(journal));
         const QByteArray temporary = QByteArray(".F.lgcopy-") + token;
-        const QStringList folders{"good", "relative", "extra line", "CR LF", "link", "not a token", "NUL"};
+        const QStringList folders{"good", "relative", "extra line", "CR LF", "link", "not a token", "NUL",
+                                   "hard link"};
         for (const QString &folder : folders) {
             lg::test::writeFile(root + "/" + folder + "/.lglock-" + token, record("copy", "F", temporary));
             lg::test::writeFile(root + "/" + folder + "/" + QString::fromLatin1(temporary) + "/a.jpg", "partial");
@@ -345,6 +346,13 @@ private Q_SLOTS:
         lg::test::writeFile(journal + "/3333333333333333", entry("CR LF").replace("\n", "\r\n"));
         lg::test::writeFile(root + "/elsewhere", entry("link"));
         QVERIFY(QFile::link(root + "/elsewhere", journal + "/4444444444444444"));
+        // Someone's file under a second name, as an entry or as one half written.
+        lg::test::writeFile(journal + "/../linked", entry("hard link"));
+        QCOMPARE(::link(raw(journal + "/../linked").constData(), raw(journal + "/6666666666666666").constData()), 0);
+        QCOMPARE(::link(raw(journal + "/../linked").constData(),
+                        raw(journal + "/.7777777777777777.new").constData()), 0);
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(journal + "/../linked").constData(), anHourAgo, 0), 0);
         lg::test::writeFile(journal + "/not-a-token", entry("not a token"));
         lg::test::writeFile(journal + "/5555555555555555", entry("NUL").replace("NUL", "NUL%00/../good"));
         lg::cleanFoldersLeftByKilledRuns();
@@ -357,6 +365,11 @@ private Q_SLOTS:
             QVERIFY2(!left.contains(QLatin1String(gone)), gone);
         QVERIFY(left.contains(QStringLiteral("4444444444444444")));
         QVERIFY(left.contains(QStringLiteral("not-a-token")));
+        QVERIFY(left.contains(QStringLiteral("6666666666666666")));
+        QVERIFY(left.contains(QStringLiteral(".7777777777777777.new")));
+        QCOMPARE(lg::test::readAll(journal + "/../linked"), entry("hard link"));
+        for (const char *linked : {"/6666666666666666", "/.7777777777777777.new", "/../linked"})
+            QFile::remove(journal + linked);
         QCOMPARE(lg::test::readAll(root + "/elsewhere"), entry("link"));
     }
 

@@ -267,6 +267,39 @@ private Q_SLOTS:
         QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
     }
 
+    // A note that is also another file (a hard link to it) is never obeyed,
+    // whole or half written: nothing is told of it, the empty folders of the
+    // source it names stay, and neither it nor the file it shares is touched.
+    void aMoveNoteWithAnotherNameIsNeverObeyed_data()
+    {
+        QTest::addColumn<QString>("note");
+        QTest::newRow("a note") << "move-0123456789abcdef";
+        QTest::newRow("a note half written") << ".move-0123456789abcdef.new";
+    }
+    void aMoveNoteWithAnotherNameIsNeverObeyed()
+    {
+        QFETCH(QString, note);
+        const QString root = lg::test::freshFolder(QStringLiteral("linked note ") + QTest::currentDataTag());
+        const QString source = root + "/src/Trip";
+        QVERIFY(QDir().mkpath(source + "/Day 1"));
+        lg::test::writeFile(root + "/dst/Trip/a.jpg", "a");
+        (void)lg::takeStoppedMoves();   // what earlier tests left
+        const QByteArray text = "[Lumen Gallery move]\nSource=" + raw(source).toPercentEncoding("/") + "\nTarget="
+                                + raw(root + "/dst/Trip").toPercentEncoding("/") + "\nStep=removing\n";
+        QVERIFY(QDir().mkpath(journalPath()));
+        const QString other = lg::test::writeFile(QFileInfo(journalPath()).absolutePath() + "/someone's file", text);
+        const QString path = journalPath() + "/" + note;
+        QCOMPARE(::link(raw(other).constData(), raw(path).constData()), 0);
+        const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, raw(path).constData(), anHourAgo, 0), 0);
+        QVERIFY(lg::takeStoppedMoves().isEmpty());
+        QVERIFY(QFileInfo::exists(source + "/Day 1"));
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(lg::test::readAll(other), text);
+        QFile::remove(path);
+        QFile::remove(other);
+    }
+
     void aHalfWrittenMoveNoteGoes_data()
     {
         QTest::addColumn<QString>("note");

@@ -145,6 +145,11 @@ void afterFirstWindow()
     afterFirstFrame(qApp, [] {
         if (lg::isShuttingDown())
             return;
+        // A Replace that a killed run stopped is told once the cleanup has
+        // settled it, whenever that is.
+        static bool listening = false;
+        if (!std::exchange(listening, true))
+            lg::onStoppedReplaceNoted(qApp, [] { tellStoppedMoves(); });
         lg::startCleaningFoldersLeftByKilledRuns();
         // A decode worker waits, warm, for the first thumbnail.
         lg::image::warmUpDecodeWorkers();
@@ -186,14 +191,25 @@ QString stoppedMoveText(const lg::StoppedMove &move)
         .arg(move.source, move.target);
 }
 
-void showStoppedMoves(QWidget *window, const QList<lg::StoppedMove> &moves)
+void showStoppedMoves(QWidget *window, const QList<lg::StoppedMove> &moves,
+                      const QList<lg::StoppedReplace> &replaces)
 {
     if (!window)
         window = qobject_cast<QWidget *>(lg::ControllerRegistry::existing(QStringLiteral("mainWindowController")));
+    QList<lg::AlertSpec> specs;
     for (const lg::StoppedMove &move : moves) {
         lg::AlertSpec spec;
         spec.title = QStringLiteral("A move was stopped before it finished.");
         spec.text = stoppedMoveText(move);
+        specs.append(spec);
+    }
+    for (const lg::StoppedReplace &replace : replaces) {
+        lg::AlertSpec spec;
+        spec.title = QStringLiteral("A replace was stopped before it finished.");
+        spec.text = replace.text;
+        specs.append(spec);
+    }
+    for (lg::AlertSpec &spec : specs) {
         spec.style = lg::AlertSpec::Style::Informational;
         // The main window comes to the front first, then its sheet over it:
         // without a window manager, a window raised after its sheet covers
@@ -249,10 +265,13 @@ void tellStoppedMoves(QWidget *window)
         NoteReadings &readings = noteReadings();
         for (;;) {
             QList<lg::StoppedMove> moves;
+            QList<lg::StoppedReplace> replaces;
             if (!lg::isShuttingDown())
                 moves = lg::takeStoppedMoves();
-            if (!moves.isEmpty() && !lg::isShuttingDown()) {
-                lg::onMain([moves] {
+            if (!lg::isShuttingDown())
+                replaces = lg::takeStoppedReplaces();
+            if ((!moves.isEmpty() || !replaces.isEmpty()) && !lg::isShuttingDown()) {
+                lg::onMain([moves, replaces] {
                     NoteReadings &readings = noteReadings();
                     QPointer<QWidget> window;
                     bool toMainWindow = true;
@@ -262,7 +281,7 @@ void tellStoppedMoves(QWidget *window)
                         toMainWindow = readings.toMainWindow;
                     }
                     if (!lg::isShuttingDown() && (window || toMainWindow))
-                        showStoppedMoves(window, moves);
+                        showStoppedMoves(window, moves, replaces);
                 });
             }
             std::lock_guard<std::mutex> lock(readings.mutex);

@@ -30,12 +30,15 @@ void afterFirstFrame(QObject *context, std::function<void()> work, int latestMs 
 // Once the first window has been drawn (or, with none, after a moment): the
 // cleanup of what killed runs left starts on a thread of its own, and a move
 // that a quit or a kill stopped in its delete step is told (tellStoppedMoves),
-// then and whenever a disk is mounted (a card its note waits for, back).
+// then and whenever a disk is mounted (a card its note waits for, back), and
+// a Replace a kill stopped whenever the cleanup has settled one.
 // Nothing of it runs before the first window.
 void afterFirstWindow();
 
-// One alert per move that a quit or a kill stopped after its copy was put in
-// place (see takeStoppedMoves): it names the move, the step it stopped at
+// One alert per Replace within one disk that a kill stopped, once the
+// cleanup has settled it, saying what stands where now, names included (see
+// takeStoppedReplaces); and one per move that a quit or a kill stopped after
+// its copy was put in place (see takeStoppedMoves): it names the move, the step it stopped at
 // (before any original was removed, or while they were being removed) and
 // says what is so now: that its items are in both places (the copy called
 // whole only when compared with what is still in the source) or, where the

@@ -18,6 +18,7 @@
 #include "outreach/StartupVc.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Settings.h"
+#include "platform/files/names/FileIdentity.h"
 #include "platform/files/recovery/Temporaries.h"
 #include "platform/files/recovery/Journal.h"
 #include "platform/files/recovery/StoppedMoves.h"
@@ -66,6 +67,19 @@ void settleEvents()
 {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// Shows window, and once it is drawn runs the start's work after it (the
+// clock's fallback delay run out): false when it never showed.
+bool startAfterTheWindowIsDrawn(QWidget &window, lg::FakeClock &clock)
+{
+    window.resize(200, 100);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    afterFirstWindow();
+    clock.advance(3000);
+    return true;
 }
 
 } // namespace
@@ -364,11 +378,7 @@ private Q_SLOTS:
         QCOMPARE(QProcess::execute(QStringLiteral("umount"), {card}), 0);
         mounted.clear();
         QWidget window;
-        window.resize(200, 100);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        afterFirstWindow();
-        clock.advance(3000);   // the window was drawn before: the start's work runs now
+        QVERIFY(startAfterTheWindowIsDrawn(window, clock));
         QVERIFY(lg::Alert::shownAlerts().isEmpty());   // its card is away
         QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
         QVERIFY(mountAt(later));
@@ -378,6 +388,62 @@ private Q_SLOTS:
         QVERIFY2(shown.text.contains(QStringLiteral("“%1/Trip”").arg(later)), qPrintable(shown.text));
         QVERIFY(shown.text.contains(QStringLiteral("both places")));
         QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+    }
+
+    // A folder Replace within one disk killed once the new folder stood
+    // hidden beside the old one is told once the start's cleanup has settled
+    // it, in a sheet that names what stands where: finished where its record
+    // names the very folder it was to replace, else with the new folder
+    // beside the old one under a numbered name.
+    void aReplaceStoppedByAKillIsToldOnceTheCleanupHasSettledIt_data()
+    {
+        QTest::addColumn<bool>("recorded");   // the record names the folder to be replaced
+        QTest::newRow("finished") << true;
+        QTest::newRow("beside") << false;
+    }
+    void aReplaceStoppedByAKillIsToldOnceTheCleanupHasSettledIt()
+    {
+        QFETCH(bool, recorded);
+        lg::FakeClock clock;   // no fallback delay runs out here
+        const QString root = lg::test::freshFolder(QStringLiteral("replace told ") + QTest::currentDataTag());
+        const QString dst = root + QStringLiteral("/Pictures");
+        const QByteArray token = "0123456789abcdef";
+        const QString hidden = dst + QStringLiteral("/.Trip.lgold-") + QString::fromLatin1(token);
+        lg::test::writeFile(dst + QStringLiteral("/Trip/old.jpg"), "old");
+        lg::test::writeFile(hidden + QStringLiteral("/new.jpg"), "new");
+        const auto identity = [](const QString &path) {
+            const std::optional<lg::FileIdentity> id = lg::fileIdentity(path);
+            return id ? QByteArray::number(id->device) + ':' + QByteArray::number(id->inode) + ':'
+                            + QByteArray::number(id->type)
+                      : QByteArray();
+        };
+        QByteArray record = "[Lumen Gallery temporary]\nKind=old\nName=Trip\nTemporary=.Trip.lgold-" + token
+                            + "\nMade=" + identity(hidden) + "\nBrought=1\n";
+        if (recorded)
+            record += "Replaced=" + identity(dst + QStringLiteral("/Trip")) + "\n";
+        lg::test::writeFile(dst + QStringLiteral("/.lglock-") + QString::fromLatin1(token), record);
+        const QString journal = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/lumengallery/temporaries");
+        lg::test::writeFile(journal + QStringLiteral("/fedcba9876543210"),
+                            "[Lumen Gallery folder]\nFolder=" + QFile::encodeName(dst).toPercentEncoding("/") + "\n");
+        QWidget window;
+        QVERIFY(startAfterTheWindowIsDrawn(window, clock));
+        QTRY_COMPARE(lg::Alert::shownAlerts().size(), 1);
+        const lg::AlertSpec shown = lg::Alert::shownAlerts().first();
+        QCOMPARE(shown.title, QStringLiteral("A replace was stopped before it finished."));
+        QVERIFY2(shown.text.contains(QStringLiteral("“%1/Trip”").arg(dst)), qPrintable(shown.text));
+        if (recorded) {
+            QVERIFY2(shown.text.contains(QStringLiteral("finished")), qPrintable(shown.text));
+            QCOMPARE(QDir(dst).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"Trip"});
+            QCOMPARE(lg::test::readAll(dst + QStringLiteral("/Trip/new.jpg")), QByteArray("new"));
+        } else {
+            QVERIFY2(shown.text.contains(QStringLiteral("“%1/Trip 2”").arg(dst)), qPrintable(shown.text));
+            QCOMPARE(lg::test::readAll(dst + QStringLiteral("/Trip/old.jpg")), QByteArray("old"));
+            QCOMPARE(lg::test::readAll(dst + QStringLiteral("/Trip 2/new.jpg")), QByteArray("new"));
+        }
+        QTRY_VERIFY(!lg::isCleaningFoldersLeftByKilledRunsForTesting());
+        tellStoppedMoves();   // a later start
+        QTRY_VERIFY(!isReadingStoppedMovesForTesting());
+        QCOMPARE(lg::Alert::shownAlerts().size(), 1);
     }
 
     // Qt's X11 plugin says its connection broke and then exits with 1: the

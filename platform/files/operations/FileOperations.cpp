@@ -248,6 +248,11 @@ int swapInPlace(const QString &from, TemporaryOwner *fromOwner, const QString &t
             return swapped;
         // A file system that cannot swap: the old item goes aside first, under
         // a lock that brings it back should this process be killed meanwhile.
+        // The incoming item's record no longer names it: put back, it would be
+        // the very item named again, and whether the cleanup finished the
+        // Replace would hang on the order it reads the two records in.
+        if (fromOwner)
+            fromOwner->forgetExchange();
         int err = 0;
         aside = TemporaryOwner::setAside(to, &err);
         if (!aside.isValid())
@@ -311,8 +316,11 @@ int putInPlace(const QString &from, const QString &to, bool replacing, bool from
     if ((err = renameNoReplace(from, beside)) != 0)
         return err;   // EXDEV too: the caller copies instead
     err = swapInPlace(beside, &incomingOwner, to, leftover);
-    if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0 && leftover->isEmpty())
-        *leftover = {beside, beside, err, {}};   // under its lock: the cleanup puts it beside to
+    if (err && existsOrLink(beside) && renameNoReplace(beside, from) != 0) {
+        incomingOwner.forgetExchange();   // failed, not killed: the cleanup puts it beside to, never in its place
+        if (leftover->isEmpty())
+            *leftover = {beside, beside, err, {}};   // under its lock
+    }
     return err;
 }
 

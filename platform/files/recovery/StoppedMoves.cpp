@@ -12,6 +12,7 @@
 #include "platform/runtime/Dispatch.h"
 
 #include <QDateTime>
+#include <QPointer>
 
 #include <algorithm>
 #include <optional>
@@ -19,6 +20,8 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -467,51 +470,267 @@ std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *st
 
 } // namespace
 
-QList<StoppedMove> takeStoppedMoves()
+namespace {
+
+// What reading one note decided: it waits for its disk, or the quit stopped
+// the reading (the note stays then, and the notes after it are not read).
+struct NoteRead
 {
-    QList<StoppedMove> moves;
+    bool away = false;
+    bool stopped = false;
+};
+
+// Reads the notes named prefix + a token in the journal's folder, in name
+// order: each one the user's own, of one name, that no living process holds,
+// is handed to read, and goes once read unless its disk is away (then it
+// waits for at most awayDays since it was written). A note half written by a
+// process killed before it was in place goes.
+void readDeadNotes(const char *prefix, const std::function<NoteRead(const QByteArray &text)> &read)
+{
     const int dirFd = openJournalFolder(false);
     if (dirFd < 0)
-        return moves;
+        return;
     std::vector<QByteArray> names;
     int err = 0;
     const uid_t user = fileSystemUser();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qsizetype length = qsizetype(std::strlen(prefix));
     if (listFolderAt(dirFd, &names, &err)) {
         std::sort(names.begin(), names.end());
         for (const QByteArray &name : names) {
-            const qsizetype prefix = qsizetype(std::strlen(movePrefix));
-            if (name.startsWith('.') && name.endsWith(".new") && name.mid(1).startsWith(movePrefix)
-                && isToken(name.mid(1 + prefix, name.size() - 5 - prefix))) {
+            if (name.startsWith('.') && name.endsWith(".new") && name.mid(1).startsWith(prefix)
+                && isToken(name.mid(1 + length, name.size() - 5 - length))) {
                 removeHalfWrittenNote(dirFd, name, user);
                 continue;
             }
-            if (!name.startsWith(movePrefix) || !isToken(name.mid(prefix)))
+            if (!name.startsWith(prefix) || !isToken(name.mid(length)))
                 continue;
             QByteArray text;
-            const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);   // not while its move runs
+            const int fd = openDeadEntry(dirFd, name, O_RDONLY, user, &text);   // not while its writer lives
             if (fd < 0)
                 continue;
-            bool away = false, stopped = false;
-            if (const std::optional<MoveNote> note = parseMoveNote(text)) {
-                if (const std::optional<StoppedMove> move = moveToTell(*note, &away, &stopped))
-                    moves.append(*move);
-            }
-            if (stopped || isShuttingDown()) {   // the quit: the note is read again at the next start
+            const NoteRead done = read(text);
+            if (done.stopped || isShuttingDown()) {   // the quit: the note is read again at the next start
                 ::close(fd);
                 break;
             }
-            // Its disk away: the note waits for it, as the journal's entries
-            // do, for at most so long since it was written.
             struct stat st;
             const bool tooOld = ::fstat(fd, &st) == 0 && now - qint64(st.st_mtim.tv_sec) > awayDays * 24 * 3600;
-            if (!away || tooOld)
+            if (!done.away || tooOld)
                 ::unlinkat(dirFd, name.constData(), 0);   // told once; a damaged note names nothing
             ::close(fd);
         }
     }
     ::close(dirFd);
+}
+
+} // namespace
+
+QList<StoppedMove> takeStoppedMoves()
+{
+    QList<StoppedMove> moves;
+    readDeadNotes(movePrefix, [&moves](const QByteArray &text) {
+        NoteRead done;
+        if (const std::optional<MoveNote> note = parseMoveNote(text)) {
+            if (const std::optional<StoppedMove> move = moveToTell(*note, &done.away, &done.stopped))
+                moves.append(*move);
+        }
+        return done;
+    });
     return moves;
+}
+
+namespace {
+
+constexpr char replaceHeader[] = "[Lumen Gallery replace]";
+constexpr char replacePrefix[] = "replace-";
+
+const char *settledTag(ReplaceSettled settled)
+{
+    switch (settled) {
+    case ReplaceSettled::Finished: return "finished";
+    case ReplaceSettled::NewBeside: return "new";
+    case ReplaceSettled::OldBeside: return "old";
+    }
+    return "finished";
+}
+
+// What a Replace's note says: the folder, the target's name, what was done
+// and the name the item it tells of stands under.
+struct ReplaceText
+{
+    QByteArray folder, name, at;
+    ReplaceSettled settled = ReplaceSettled::Finished;
+};
+
+QByteArray replaceText(const ReplaceText &note)
+{
+    return QByteArray(replaceHeader) + "\nFolder=" + note.folder.toPercentEncoding("/") + "\nName="
+           + note.name.toPercentEncoding() + "\nSettled=" + settledTag(note.settled) + "\nAt="
+           + note.at.toPercentEncoding() + "\n";
+}
+
+// The note, when text is byte for byte what ReplaceNote writes.
+std::optional<ReplaceText> parseReplaceNote(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() != 6 || lines.at(0) != replaceHeader || !lines.at(1).startsWith("Folder=")
+        || !lines.at(2).startsWith("Name=") || !lines.at(3).startsWith("Settled=") || !lines.at(4).startsWith("At="))
+        return std::nullopt;
+    ReplaceText note;
+    note.folder = QByteArray::fromPercentEncoding(lines.at(1).mid(7));
+    note.name = QByteArray::fromPercentEncoding(lines.at(2).mid(5));
+    note.at = QByteArray::fromPercentEncoding(lines.at(4).mid(3));
+    bool known = false;
+    for (const ReplaceSettled settled :
+         {ReplaceSettled::Finished, ReplaceSettled::NewBeside, ReplaceSettled::OldBeside}) {
+        if (lines.at(3).mid(8) == settledTag(settled)) {
+            note.settled = settled;
+            known = true;
+        }
+    }
+    if (!known || !note.folder.startsWith('/') || note.folder.contains('\0') || !isOneName(note.name)
+        || !isOneName(note.at) || text != replaceText(note))
+        return std::nullopt;
+    return note;
+}
+
+// What the start says of a Replace the cleanup settled: only what is so.
+StoppedReplace replaceToTell(const ReplaceText &note)
+{
+    StoppedReplace told;
+    told.target = FileNames::fromNative(joinRaw(note.folder, note.name));
+    if (note.settled == ReplaceSettled::Finished) {
+        told.text = QStringLiteral("Replacing “%1” was stopped before it was done, and was finished at this start: the "
+                                   "item chosen to replace it stands at “%1”, and the item it replaced was removed.")
+                        .arg(told.target);
+        return told;
+    }
+    told.beside = FileNames::fromNative(joinRaw(note.folder, note.at));
+    told.text = note.settled == ReplaceSettled::NewBeside
+                    ? QStringLiteral("Replacing “%1” was stopped before the item chosen to replace it took its place: "
+                                     "that item is now at “%2”, and “%1” was not replaced.")
+                    : QStringLiteral("An item set aside to replace or rename “%1” when the program was stopped could "
+                                     "not go back under its name, where another item stands now: it is now at “%2”.");
+    told.text = told.text.arg(told.target, told.beside);
+    return told;
+}
+
+// Who is to hear of a Replace noted (onStoppedReplaceNoted).
+struct ReplaceListeners
+{
+    std::mutex mutex;
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> listeners;
+};
+ReplaceListeners &g_replaceListeners = *new ReplaceListeners;   // never destroyed: cleanup threads may outlive main()
+
+void replaceNoted()
+{
+    std::lock_guard<std::mutex> lock(g_replaceListeners.mutex);
+    for (const auto &[context, fn] : g_replaceListeners.listeners)
+        if (context)
+            onMain([context = context, fn = fn] {
+                if (context && !isShuttingDown())
+                    fn();
+            });
+}
+
+} // namespace
+
+namespace temporaries {
+
+ReplaceNote::ReplaceNote(const QByteArray &folder, const QByteArray &name, const QByteArray &token)
+    : m_folder(folder), m_name(name), m_file(replacePrefix + token)
+{
+}
+
+ReplaceNote::~ReplaceNote()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);   // a note not done with is written anew by the cleanup that settles its Replace
+}
+
+bool ReplaceNote::write(ReplaceSettled settled, const QByteArray &at)
+{
+    const int dirFd = openJournalFolder(true);
+    if (dirFd < 0)
+        return false;
+    const QByteArray text = replaceText({m_folder, m_name, at, settled});
+    const QByteArray making = '.' + m_file + ".new";
+    bool written = false;
+    if (m_fd >= 0) {
+        written = replaceRecordFile(dirFd, m_file, making, &m_fd, text);
+    } else {
+        // Over a note of the same Replace that a cleanup killed before it
+        // was done left, whole: a kill meanwhile leaves one of the two.
+        const int fd = ::openat(dirFd, making.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        written = fd >= 0 && ::flock(fd, LOCK_EX) == 0
+                  && ::write(fd, text.constData(), size_t(text.size())) == text.size() && ::fsync(fd) == 0
+                  && ::renameat(dirFd, making.constData(), dirFd, m_file.constData()) == 0;
+        if (written) {
+            m_fd = fd;
+        } else if (fd >= 0) {
+            ::unlinkat(dirFd, making.constData(), 0);
+            ::close(fd);
+        }
+    }
+    ::close(dirFd);
+    return written;
+}
+
+void ReplaceNote::done()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+    replaceNoted();
+}
+
+void ReplaceNote::drop()
+{
+    if (m_fd < 0)
+        return;
+    if (const int dirFd = openJournalFolder(false); dirFd >= 0) {
+        ::unlinkat(dirFd, m_file.constData(), 0);
+        ::close(dirFd);
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace temporaries
+
+QList<StoppedReplace> takeStoppedReplaces()
+{
+    QList<StoppedReplace> replaces;
+    readDeadNotes(replacePrefix, [&replaces](const QByteArray &text) {
+        NoteRead done;
+        const std::optional<ReplaceText> note = parseReplaceNote(text);
+        if (!note)
+            return done;
+        // Told only while the item it names stands there.
+        const int folderFd = ::open(note->folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) {
+            done.away = errno == ENOENT || errno == ENOTDIR;   // an unplugged card: the note waits
+            return done;
+        }
+        struct stat st;
+        const QByteArray &named = note->settled == ReplaceSettled::Finished ? note->name : note->at;
+        if (::fstatat(folderFd, named.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            replaces.append(replaceToTell(*note));
+        ::close(folderFd);
+        return done;
+    });
+    return replaces;
+}
+
+void onStoppedReplaceNoted(const QObject *context, std::function<void()> fn)
+{
+    if (!context)
+        return;
+    std::lock_guard<std::mutex> lock(g_replaceListeners.mutex);
+    g_replaceListeners.listeners.emplace_back(const_cast<QObject *>(context), std::move(fn));
 }
 
 } // namespace lg

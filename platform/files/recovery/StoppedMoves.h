@@ -2,10 +2,16 @@
 // Notes of moves across disks stopped before they finished: written in the
 // journal's folder (see Journal.h) before a move's copy can stand at its
 // target, and told once at the next start when the move's items are then in
-// both places. Any thread; nothing is shown to the user here.
+// both places. Beside them, the notes of Replaces within one disk that a kill
+// stopped, written by the cleanup that settles them and told once. Any
+// thread; nothing is shown to the user here.
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <functional>
+
+class QObject;
 
 namespace lg {
 
@@ -80,5 +86,61 @@ struct StoppedMove
 // yet told stay for the next start. Blocking (it reads the places the notes
 // name, which may be a share whose server is away): never on the main thread.
 QList<StoppedMove> takeStoppedMoves();
+
+// A Replace within one disk that a kill stopped, as the cleanup of what
+// killed runs left (Journal.h, Temporaries.h) settled it: finished where its
+// record proves what was to be replaced, else with the item that could not
+// take its name beside it under a numbered name.
+struct StoppedReplace
+{
+    QString target;   // the item that was being replaced, by its path
+    QString beside;   // the item left under another name, by its path; empty when finished
+    QString text;     // what stands where now, in words
+};
+// The Replaces that the cleanup settled since, to be told now, each once:
+// told only while what the note names stands there (a note whose item has
+// gone meanwhile goes untold), and kept while its folder is not there (an
+// unplugged card), for at most 30 days. A note still being settled by another
+// thread or process, or one that is not exactly as written (another name
+// too, another user's), is left alone. Blocking: never on the main thread.
+QList<StoppedReplace> takeStoppedReplaces();
+// Main thread: fn runs on the main thread each time the cleanup has noted a
+// stopped Replace to be told, while context lives.
+void onStoppedReplaceNoted(const QObject *context, std::function<void()> fn);
+
+namespace temporaries {
+
+// What the cleanup did with a Replace a kill stopped.
+enum class ReplaceSettled {
+    Finished,     // the new item stands under the target's name, the old one was removed
+    NewBeside,    // the new item could not take the name: it stands under another
+    OldBeside,    // an item set aside could not go back under its name: it stands under another
+};
+// The note of one such Replace in the journal's folder ("replace-<token>",
+// the token of the lock that recorded it), written and synced before the
+// step it names and held (locked) until done(), so that it is never read
+// half true; the cleanup that a kill stops before done() writes it anew.
+class ReplaceNote
+{
+public:
+    ReplaceNote(const QByteArray &folder, const QByteArray &name, const QByteArray &token);
+    ~ReplaceNote();
+    ReplaceNote(const ReplaceNote &) = delete;
+    ReplaceNote &operator=(const ReplaceNote &) = delete;
+    // The note says settled, with the item under the name at (a name in the
+    // folder); a new note renamed over the one before. False when it cannot
+    // be written.
+    bool write(ReplaceSettled settled, const QByteArray &at);
+    // What it says is so: it is let go, to be told.
+    void done();
+    // Nothing is to be told: it goes.
+    void drop();
+
+private:
+    QByteArray m_folder, m_name, m_file;
+    int m_fd = -1;
+};
+
+} // namespace temporaries
 
 } // namespace lg

@@ -14,6 +14,7 @@
 #include "platform/files/recovery/FolderRecords.h"
 #include "platform/files/names/NumberedNames.h"
 #include "platform/files/recovery/Removal.h"
+#include "platform/files/recovery/StoppedMoves.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -231,14 +232,26 @@ int renameNoReplaceAt(int folderFd, const QByteArray &from, const QByteArray &to
 
 // Puts an item that was set aside back under its own name, else under the next
 // free numbered name; false (and it stays where it is) when neither can be done.
+// An item that goes under a numbered name is told (note, as settled says)
+// before it gets there.
 bool putBack(int folderFd, const QByteArray &folder, const QByteArray &temporary, const QByteArray &name, bool isFolder,
-             bool numbered = false)
+             bool numbered, ReplaceNote &note, ReplaceSettled settled)
 {
     if (injectedFileFault(FileStep::Rename, FileNames::fromNative(joinRaw(folder, temporary))) != 0)
         return false;
     int err = numbered ? EEXIST : renameNoReplaceAt(folderFd, temporary, name);
-    for (qint64 n = 2; n < 10000 && err == EEXIST; ++n)
-        err = renameNoReplaceAt(folderFd, temporary, numberedNameBytes(name, n, isFolder));
+    for (qint64 n = 2; n < 10000 && err == EEXIST; ++n) {
+        const QByteArray numberedName = numberedNameBytes(name, n, isFolder);
+        struct stat taken;
+        if (::fstatat(folderFd, numberedName.constData(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        note.write(settled, numberedName);
+        err = renameNoReplaceAt(folderFd, temporary, numberedName);
+    }
+    if (err == 0)
+        note.done();
+    else
+        note.drop();
     return err == 0;
 }
 
@@ -455,7 +468,8 @@ TakenLock takeLock(int folderFd, const QByteArray &lockName, uid_t user)
 // with an untouched placeholder, or not ours); else none, gone telling
 // whether the temporary is no longer there.
 std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder, const QByteArray &lockName,
-                                         const LockRecord &record, uid_t user, bool ownByName, bool &gone)
+                                         const LockRecord &record, uid_t user, bool ownByName, bool numbersAfresh,
+                                         bool &gone)
 {
     struct stat st;
     const bool there = ::fstatat(folderFd, record.temporary.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -479,17 +493,37 @@ std::optional<LockState> settleTemporary(int folderFd, const QByteArray &folder,
         if (!made || st.st_uid != user)   // another user's temporary is never touched
             return LockState::NotOurs;
         const std::optional<FileIdentity> atTarget = fileIdentityAt(folderFd, record.name.constData());
+        const QByteArray token = lockName.mid(qsizetype(std::strlen(lockPrefix)));
+        // What is left where, once a Replace was under way, is told at the start.
+        ReplaceNote note(folder, record.name, token);
+        const bool isFolder = S_ISDIR(st.st_mode);
+        // An item brought to replace the target, with the very target it
+        // was to replace still under its name (told by its identity, which
+        // only a disk that keeps its numbers gives): the Replace asked for is
+        // finished as it would have been, by one exchange; the old item goes.
+        const bool finish = record.kind == TemporaryKind::SetAside && !replaced && record.brought && !numbersAfresh
+                            && atTarget && isExactly(record.replaced, *atTarget)
+                            && ::renameat2(folderFd, record.temporary.constData(), folderFd, record.name.constData(),
+                                           RENAME_EXCHANGE) == 0;
+        // The old item of a Replace whose new one stands in its place.
+        const bool oldOfReplace = finish || replaced
+                                  || (record.kind == TemporaryKind::Copy
+                                      && record.temporary == temporaryName(record.name, TemporaryKind::SetAside, token));
         if (replaced && !(atTarget && isExactly(record.made, *atTarget))) {
-            gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode));
-        } else if (record.kind == TemporaryKind::SetAside && !replaced) {
+            gone = putBack(folderFd, folder, record.temporary, record.name, isFolder, false, note,
+                           ReplaceSettled::OldBeside);
+        } else if (record.kind == TemporaryKind::SetAside && !replaced && !finish) {
             // The target's own item set aside goes back under its name; an
             // item brought beside its target from another folder stays in
             // this one (a record acts on nothing outside its own folder),
             // under the next free numbered name.
-            gone = putBack(folderFd, folder, record.temporary, record.name, S_ISDIR(st.st_mode), record.brought);
+            gone = putBack(folderFd, folder, record.temporary, record.name, isFolder, record.brought, note,
+                           record.brought ? ReplaceSettled::NewBeside : ReplaceSettled::OldBeside);
         } else {
             QByteArray failedAt;
             gone = removeEntryAt(folderFd, folder, record.temporary, &failedAt, user) == 0;
+            if (gone && oldOfReplace && note.write(ReplaceSettled::Finished, record.name))
+                note.done();
         }
     }
     return std::nullopt;
@@ -553,7 +587,8 @@ LockState cleanOne(FolderLook &look, const QByteArray &folder, const QByteArray 
         return finish(LockState::NotOurs);   // not written by us, or not yet
     bool gone = false;
     if (const std::optional<LockState> ended =
-            settleTemporary(folderFd, folder, lockName, *record, user, look.isOwnByName(token), gone))
+            settleTemporary(folderFd, folder, lockName, *record, user, look.isOwnByName(token),
+                            look.numbersFilesPerMount(), gone))
         return finish(*ended);
     if (gone && !record->trashInfo.isEmpty())
         removeTrashInfo(folderFd, record->name, record->trashInfo, user);
@@ -902,6 +937,14 @@ void TemporaryOwner::exchanged()
     m_kind = TemporaryKind::Copy;
 }
 
+bool TemporaryOwner::forgetExchange()
+{
+    if (m_lockFd < 0)
+        return false;
+    m_exchanging = false;
+    return writeRecord();
+}
+
 bool TemporaryOwner::recordMade(int fd)
 {
     if (m_lockFd < 0)
@@ -972,6 +1015,16 @@ TemporaryOwner TemporaryOwner::claim(const QString &target, TemporaryKind kind, 
                 owner.m_madeDevice = id->device;
                 owner.m_madeInode = id->inode;
                 owner.m_madeType = id->type;
+                // An item brought to replace the target: the record names the
+                // target too, so that a kill before the two are exchanged
+                // finds what the Replace was asked for.
+                const std::optional<FileIdentity> replacing = owner.m_brought ? fileIdentity(targetPath) : std::nullopt;
+                owner.m_exchanging = bool(replacing);
+                if (replacing) {
+                    owner.m_replacedDevice = replacing->device;
+                    owner.m_replacedInode = replacing->inode;
+                    owner.m_replacedType = replacing->type;
+                }
             }
         } else if (kind == TemporaryKind::Copy) {
             const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -28,8 +28,13 @@ enum class TemporaryKind {
     // The target itself (or an item brought beside it), moved out of the way:
     // put back under its own name, else under the next free numbered name
     // (its bytes kept), else left where it is; never deleted. A record acts on
-    // nothing outside its own folder: an item brought from elsewhere stays in
-    // the target's folder, under the next free numbered name.
+    // nothing outside its own folder: an item brought from elsewhere to
+    // replace the target stays in the target's folder. Where the very target
+    // it was to replace is still under its name (its identity, on a disk that
+    // keeps its numbers), the Replace is finished: the two are exchanged and
+    // the old one goes; else the item brought takes the next free numbered
+    // name. What goes under a numbered name, or a Replace finished, is noted
+    // to be told at the start (takeStoppedReplaces, StoppedMoves.h).
     SetAside,
 };
 
@@ -87,7 +92,8 @@ public:
     // go (Trash.h).
     // A set-aside owner records the identity of what is to be renamed to the
     // temporary at once: the target itself, or incoming when given (an item
-    // brought beside the target), so a kill right after that rename finds it.
+    // brought beside the target to replace it, whose record names the
+    // target's identity as well), so a kill right after that rename finds it.
     static TemporaryOwner claim(const QString &target, TemporaryKind kind, int *error = nullptr,
                                 const QString &incoming = QString());
     // Claims a temporary for item and renames item there (never replacing);
@@ -108,6 +114,10 @@ public:
     bool recordExchangeWith(const QString &target);
     // The exchange is done: the temporary holds the replaced item now.
     void exchanged();
+    // The Replace failed and the item brought beside the target stays there:
+    // the record no longer names the target, so the cleanup puts the item
+    // beside it rather than in its place. False on a write error.
+    bool forgetExchange();
     // The temporary could not be made (its name was taken): the lock goes and
     // whatever is at the name is left alone; the owner is invalid then.
     void dropClaim();

@@ -267,6 +267,126 @@ private Q_SLOTS:
         QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
     }
 
+    // A Replace within one disk (a move or a copy, of a folder or of a file,
+    // on the computer's disk or on an exFAT card) killed at any step the file
+    // layer takes: after the next start's cleanup the target's name holds the
+    // old item or the new one, whole; nothing of the program's stays hidden;
+    // nothing is lost; and an item under any other name is one the start
+    // tells of, in words that name where it is.
+    void aReplaceKilledAtAnyStepLeavesNoItemUntold_data()
+    {
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("folder");
+        for (const char *disk : {"temp", "exfat-fuse"}) {
+            QTest::addRow("%s, a folder moved", disk) << disk << "move" << true;
+            QTest::addRow("%s, a file moved", disk) << disk << "move" << false;
+            QTest::addRow("%s, a folder copied", disk) << disk << "copy" << true;
+        }
+    }
+    void aReplaceKilledAtAnyStepLeavesNoItemUntold()
+    {
+        QFETCH(QString, disk);
+        QFETCH(QString, kind);
+        QFETCH(bool, folder);
+        const QString root = lg::test::freshFolder(QStringLiteral("replace killed ") + QTest::currentDataTag());
+        std::optional<CardOfKind> card;
+        QString top = root;
+        if (disk != QLatin1String("temp")) {
+            card.emplace(root, disk);
+            if (card->path.isEmpty())
+                QSKIP(qPrintable(card->why));
+            top = card->path;
+        }
+        const QString name = folder ? QStringLiteral("F") : QStringLiteral("F.jpg");
+        const auto lay = [&](const QString &at) {
+            QDir(at).removeRecursively();
+            if (folder) {
+                lg::test::writeFile(at + "/src/F/a.jpg", "new a");
+                lg::test::writeFile(at + "/src/F/sub/b.jpg", "new b");
+                lg::test::writeFile(at + "/dst/F/old.jpg", "old");
+            } else {
+                lg::test::writeFile(at + "/src/F.jpg", "new");
+                lg::test::writeFile(at + "/dst/F.jpg", "old");
+            }
+        };
+        // What an item is: "new", "old", or what else it holds.
+        const auto what = [folder](const QString &path) -> QString {
+            if (!folder)
+                return QString::fromLatin1(lg::test::readAll(path));
+            const QStringList held = entries(path);
+            if (held == QStringList{"old.jpg"} && lg::test::readAll(path + "/old.jpg") == "old")
+                return QStringLiteral("old");
+            if (held == QStringList{"a.jpg", "sub"} && lg::test::readAll(path + "/a.jpg") == "new a"
+                && lg::test::readAll(path + "/sub/b.jpg") == "new b")
+                return QStringLiteral("new");
+            return QStringLiteral("partly ") + held.join(QLatin1Char(','));
+        };
+        const auto helper = [&](int step, const QString &at) {
+            QProcess run;
+            run.start(QStringLiteral(LG_FILEOPS_HELPER),
+                      {"killat", kind, QString::number(step), at + "/src/" + name, at + "/dst"});
+            run.waitForFinished(30000);
+            return run.readAllStandardOutput();
+        };
+        (void)lg::takeStoppedReplaces();   // what earlier tests left
+        lay(top + "/count");
+        const QByteArray counted = helper(0, top + "/count");
+        QVERIFY2(counted.startsWith("steps "), counted.constData());
+        const int steps = counted.mid(6).trimmed().toInt();
+        QCOMPARE(what(top + "/count/dst/" + name), QStringLiteral("new"));
+        QStringList untold;
+        for (int step = 1; step <= steps; ++step) {
+            const QString at = top + "/k";
+            lay(at);
+            helper(step, at);
+            lg::cleanFoldersLeftByKilledRuns();
+            const QList<lg::StoppedReplace> told = lg::takeStoppedReplaces();
+            const QString dst = at + "/dst";
+            const QStringList left = entries(dst);
+            QVERIFY2(hiddenEntries(dst).isEmpty(), qPrintable(QString::number(step) + ": " + left.join(", ")));
+            const QString there = what(dst + "/" + name);
+            QVERIFY2(there == QLatin1String("new") || there == QLatin1String("old"),
+                     qPrintable(QString::number(step) + ": " + there));
+            QStringList others = left;
+            others.removeOne(name);
+            // On a disk that keeps its numbers the records prove every step:
+            // the Replace is finished or undone, never left beside.
+            if (disk == QLatin1String("temp"))
+                QVERIFY2(others.isEmpty(), qPrintable(QString::number(step) + ": " + others.join(", ")));
+            for (const QString &other : others) {
+                const auto tells = [&](const lg::StoppedReplace &r) { return r.beside == dst + "/" + other; };
+                if (std::none_of(told.cbegin(), told.cend(), tells))
+                    untold << QString::number(step) + ": " + other;
+            }
+            // What is told is so: the item named beside is the one the words
+            // call it, and a Replace called finished left the new item in place.
+            QVERIFY(told.size() <= 1);
+            for (const lg::StoppedReplace &r : told) {
+                QCOMPARE(r.target, dst + "/" + name);
+                QVERIFY2(r.text.contains(QStringLiteral("“%1”").arg(r.target)), qPrintable(r.text));
+                if (r.beside.isEmpty()) {
+                    QCOMPARE(there, QStringLiteral("new"));
+                    QVERIFY2(r.text.contains(QLatin1String("finished")), qPrintable(r.text));
+                    continue;
+                }
+                QVERIFY2(r.text.contains(QStringLiteral("“%1”").arg(r.beside)), qPrintable(r.text));
+                const bool saysNew = r.text.contains(QLatin1String("was not replaced"));
+                QCOMPARE(what(r.beside), saysNew ? QStringLiteral("new") : QStringLiteral("old"));
+            }
+            // Nothing is lost: the new item is at the target or still at its
+            // source (a move not yet begun, or a copy).
+            const bool newThere = there == QLatin1String("new")
+                                  || std::any_of(others.cbegin(), others.cend(),
+                                                 [&](const QString &o) { return what(dst + "/" + o) == "new"; });
+            QVERIFY2(newThere || what(at + "/src/" + name) == QLatin1String("new"), qPrintable(QString::number(step)));
+            if (kind == QLatin1String("copy"))
+                QCOMPARE(what(at + "/src/" + name), QStringLiteral("new"));
+        }
+        QVERIFY2(untold.isEmpty(), qPrintable(QStringLiteral("%1 of %2 kill points: ").arg(untold.size()).arg(steps)
+                                              + untold.join(QStringLiteral("; "))));
+    }
+
     // A note that is also another file (a hard link to it) is never obeyed,
     // whole or half written: nothing is told of it, the empty folders of the
     // source it names stay, and neither it nor the file it shares is touched.

@@ -610,8 +610,9 @@ StoppedReplace replaceToTell(const ReplaceText &note)
     told.text = note.settled == ReplaceSettled::NewBeside
                     ? QStringLiteral("Replacing “%1” was stopped before the item chosen to replace it took its place: "
                                      "that item is now at “%2”, and “%1” was not replaced.")
-                    : QStringLiteral("An item set aside to replace or rename “%1” when the program was stopped could "
-                                     "not go back under its name, where another item stands now: it is now at “%2”.");
+                    : QStringLiteral("The item that was at “%1” had been set aside to be replaced or renamed when the "
+                                     "program was stopped. It could not go back under its name, where another item "
+                                     "stands now: it is now at “%2”.");
     told.text = told.text.arg(told.target, told.beside);
     return told;
 }

@@ -387,6 +387,45 @@ private Q_SLOTS:
                                               + untold.join(QStringLiteral("; "))));
     }
 
+    // An item set aside by a Replace or a rename that a kill stopped, whose
+    // name another item has taken since, stays beside it under a numbered
+    // name, and the start says where, once; an item gone again before the
+    // start tells it is not named.
+    void anItemSetAsideThatCannotGoBackIsToldWhereItIs_data()
+    {
+        QTest::addColumn<bool>("goneBeforeTold");
+        QTest::newRow("told") << false;
+        QTest::newRow("gone before it is told") << true;
+    }
+    void anItemSetAsideThatCannotGoBackIsToldWhereItIs()
+    {
+        QFETCH(bool, goneBeforeTold);
+        const QString root = lg::test::freshFolder(QStringLiteral("set aside ") + QTest::currentDataTag());
+        const QString dst = root + "/dst";
+        const QByteArray temporary = QByteArray(".F.lgold-") + token;
+        lg::test::writeFile(dst + "/" + QString::fromLatin1(temporary) + "/old.jpg", "old");
+        lg::test::writeFile(dst + "/F/new.jpg", "new");
+        lg::test::writeFile(dst + "/.lglock-" + token, record("old", "F", temporary));
+        lg::test::writeFile(journalPath() + "/fedcba9876543210", journalEntry(dst));
+        (void)lg::takeStoppedReplaces();   // what earlier tests left
+        lg::cleanFoldersLeftByKilledRuns();
+        QCOMPARE(entries(dst), (QStringList{"F", "F 2"}));
+        QCOMPARE(lg::test::readAll(dst + "/F 2/old.jpg"), QByteArray("old"));
+        QCOMPARE(lg::test::readAll(dst + "/F/new.jpg"), QByteArray("new"));
+        if (goneBeforeTold)
+            QVERIFY(QDir(dst + "/F 2").removeRecursively());
+        const QList<lg::StoppedReplace> told = lg::takeStoppedReplaces();
+        QCOMPARE(told.size(), goneBeforeTold ? 0 : 1);
+        if (!goneBeforeTold) {
+            QCOMPARE(told.at(0).target, dst + "/F");
+            QCOMPARE(told.at(0).beside, dst + "/F 2");
+            QVERIFY2(told.at(0).text.contains(QStringLiteral("“%1/F” ").arg(dst))
+                         && told.at(0).text.contains(QStringLiteral("“%1/F 2”").arg(dst)),
+                     qPrintable(told.at(0).text));
+        }
+        QVERIFY(lg::takeStoppedReplaces().isEmpty());   // told once
+    }
+
     // A note that is also another file (a hard link to it) is never obeyed,
     // whole or half written: nothing is told of it, the empty folders of the
     // source it names stay, and neither it nor the file it shares is touched.

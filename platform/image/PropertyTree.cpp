@@ -3,6 +3,7 @@
 
 #include "platform/files/names/FileNames.h"
 #include "platform/image/ImageSource.h"
+#include "platform/image/PropertyProbe.h"
 #include "platform/base/Exiv2Setup.h"
 #include "platform/base/IsoBoxes.h"
 #include "platform/base/TiffStructure.h"
@@ -542,6 +543,26 @@ QList<PropertyKey> propertyVocabulary()
     return QList<PropertyKey>(vocabulary.begin(), vocabulary.end());
 }
 
+namespace image {
+
+PaneValues readPaneValues(const QString &path)
+{
+    QHash<QString, Values> groups;
+    std::optional<double> dpi[2];
+    addExiv2Groups(path, groups, dpi);
+    PaneValues values;
+    for (const PropertyKey &entry : vocabulary) {
+        const QString group = QString::fromLatin1(entry.group);
+        if (groups.contains(group) && (values.groups.isEmpty() || values.groups.last().first != group))
+            values.groups.append({group, groups.value(group)});
+    }
+    values.dpiWidth = dpi[0];
+    values.dpiHeight = dpi[1];
+    return values;
+}
+
+} // namespace image
+
 namespace {
 
 PropertyNode leafNode(const QString &key, const QString &value)
@@ -581,7 +602,8 @@ std::optional<QList<PropertyNode>> videoTree(const QString &path)
 
 std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
 {
-    const ImageSource source(path);
+    // What the libraries read of it, in one request: the header, the metadata, the pane's values.
+    const ImageSource source = image::readingAhead(path, image::ProbePart::Metadata | image::ProbePart::PaneValues);
     const std::optional<QSize> oriented = source.pixelSize();
     if (!source.isValid() || !oriented)
         return videoTree(path);
@@ -594,9 +616,11 @@ std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
     if (file.open(QIODevice::ReadOnly))
         head = file.read(headerBytes);
 
+    const image::PaneValues pane = image::probedFacts(source, quint32(image::ProbePart::PaneValues)).pane;
     QHash<QString, Values> groups;
-    std::optional<double> dpi[2];
-    addExiv2Groups(path, groups, dpi);
+    for (const auto &[group, values] : pane.groups)
+        groups.insert(group, values);
+    std::optional<double> dpi[2] = {pane.dpiWidth, pane.dpiHeight};
     addJfif(head, groups[QStringLiteral("{JFIF}")], dpi);
     addPng(head, groups[QStringLiteral("{PNG}")]);
     addGif(head, groups[QStringLiteral("{GIF}")]);

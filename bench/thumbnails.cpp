@@ -17,6 +17,7 @@
 #include "app/Essentials.h"
 #include "bench/HostileFolder.h"
 #include "model/FileServices.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/image/ImageWriter.h"
@@ -326,7 +327,8 @@ int hostileRun(const QString &folder)
 // cache on disk in a temporary folder, on one thread.
 // What the information pane and the list read of each file, one after the
 // other, on one thread: the header alone (the pixel size), and the whole
-// property tree. ms a file, the best of three rounds.
+// property tree (and that read in this process, without a worker). ms a
+// file, the best of three rounds.
 void propertyFigures(const char *kind, const QStringList &files)
 {
     if (files.isEmpty())
@@ -346,6 +348,11 @@ void propertyFigures(const char *kind, const QStringList &files)
     const QByteArray name(kind);
     figure((name + "_pixel_size").constData(), best([](const QString &path) { (void)lg::ImageSource(path).pixelSize(); }), "ms/file");
     figure((name + "_property_tree").constData(), best([](const QString &path) { (void)lg::readPropertyTree(path); }), "ms/file");
+    // The same read in this process, as it would be without decode workers.
+    lg::image::setDecodesInThisProcess(true);
+    figure((name + "_property_tree_in_program").constData(),
+           best([](const QString &path) { (void)lg::readPropertyTree(path); }), "ms/file");
+    lg::image::setDecodesInThisProcess(false);
 }
 
 void diskCacheFigures(const QStringList &pictures)

@@ -10,6 +10,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <exiv2/exiv2.hpp>
+
 #include <cmath>
 
 #include <unistd.h>
@@ -164,6 +166,18 @@ ProbedFacts probeHere(const ByteSource &source, const QString &path, ProbeParts 
         facts.heif = probeHeif(source);
     if (hasPart(parts, ProbePart::RawHeader))
         facts.raw = probeRaw(source, path);
+    if (hasPart(parts, ProbePart::Metadata) && hasPart(parts, ProbePart::PaneValues) && !path.isEmpty()
+        && !source.inMemory()) {
+        // Both from one read of the file.
+        const std::unique_ptr<Exiv2::Image> image = readMetadataFrom(path);
+        try {
+            facts.metadata = image ? metadataOf(*image) : MetadataRead {};
+        } catch (...) {
+            facts.metadata = {};
+        }
+        facts.pane = paneValuesOf(image.get(), path);
+        parts &= ~quint32(ProbePart::Metadata) & ~quint32(ProbePart::PaneValues);
+    }
     if (hasPart(parts, ProbePart::Metadata))
         facts.metadata = readMetadata(source, path);
     if (hasPart(parts, ProbePart::PaneValues)) {

@@ -54,9 +54,11 @@ struct PaneValues
     QList<QPair<QString, QList<QPair<QString, QString>>>> groups;
     std::optional<double> dpiWidth, dpiHeight;
 };
-// Read from the file at path (by name: exiv2 opens it itself); defined
-// beside the vocabulary (PropertyTree.cpp).
+// Read from the file at path (by name: exiv2 opens it itself), or from
+// image, the file as exiv2 read it (readMetadataFrom; null where it could
+// not); defined beside the vocabulary (PropertyTree.cpp).
 PaneValues readPaneValues(const QString &path);
+PaneValues paneValuesOf(Exiv2::Image *image, const QString &path);
 
 struct ProbedFacts
 {

@@ -386,30 +386,23 @@ QByteArray heifExif(const QString &path)
     return tiff.startsWith(QByteArray("II*\0", 4)) || tiff.startsWith(QByteArray("MM\0*", 4)) ? tiff : QByteArray();
 }
 
-void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
+// image: the file at path as exiv2 read it (null: exiv2 could not).
+void addExiv2Groups(Exiv2::Image *image, const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
 {
     image::ensureExiv2();
     try {
-        Exiv2::Image::AutoPtr image;
-        try {
-            image = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
-            if (image.get())
-                image->readMetadata();
-        } catch (const std::exception &) {
-            image.reset();
-        }
         Exiv2::ExifData heif;
         const Exiv2::IptcData noIptc;
-        if (!image.get() || image->exifData().empty()) {
+        if (!image || image->exifData().empty()) {
             const QByteArray tiff = heifExif(path);
             if (!tiff.isEmpty())
                 Exiv2::ExifParser::decode(heif, reinterpret_cast<const Exiv2::byte *>(tiff.constData()),
                                           uint32_t(tiff.size()));
         }
-        if (!image.get() && heif.empty())
+        if (!image && heif.empty())
             return;
         const Exiv2::ExifData &exif = heif.empty() ? image->exifData() : heif;
-        const Exiv2::IptcData &iptc = image.get() ? image->iptcData() : noIptc;
+        const Exiv2::IptcData &iptc = image ? image->iptcData() : noIptc;
         for (const PropertyKey &entry : vocabulary) {
             const std::string source(entry.source);
             const QString group = QString::fromLatin1(entry.group);
@@ -547,9 +540,14 @@ namespace image {
 
 PaneValues readPaneValues(const QString &path)
 {
+    return paneValuesOf(readMetadataFrom(path).get(), path);
+}
+
+PaneValues paneValuesOf(Exiv2::Image *image, const QString &path)
+{
     QHash<QString, Values> groups;
     std::optional<double> dpi[2];
-    addExiv2Groups(path, groups, dpi);
+    addExiv2Groups(image, path, groups, dpi);
     PaneValues values;
     for (const PropertyKey &entry : vocabulary) {
         const QString group = QString::fromLatin1(entry.group);

@@ -9,12 +9,12 @@
 #include "platform/modules/Modules.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/CaptureStdout.h"
+#include "tests/platform/image/StandInWorker.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDataStream>
 #include <QElapsedTimer>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,17 +30,7 @@ namespace {
 namespace fixtures = lg::test::fixtures;
 using lg::image::ProbePart;
 
-// A PNG whose first bytes carry what the stand-in worker does with it.
-QString markedPicture(const QString &folder, const QString &mark)
-{
-    QImage image(16, 16, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
-    const QString path = folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".png");
-    QImageWriter writer(path, "png");
-    writer.write(image);
-    return path;
-}
+using lg::test::markedPicture;
 
 // The files of each kind a library probes, made once in folder: a JPEG with
 // Exif, IPTC and XMP, a HEIC, a DNG, a TIFF of three pages and a plain PNG
@@ -132,13 +122,7 @@ private Q_SLOTS:
         lg::image::setDecodeWorkerProgramForTesting({});
     }
 
-    void cleanup()
-    {
-        lg::image::setDecodeClockForTesting({});
-        lg::image::setDecodeWorkerProgramForTesting({});
-        lg::image::setDecodesInThisProcess(true);
-        lg::resetShutdownForTesting();
-    }
+    void cleanup() { lg::test::decodeInThisProcessAgain(); }
 
     // First of all, while nothing in this process has decoded or probed a
     // picture: every kind is read whole, and the program maps neither the

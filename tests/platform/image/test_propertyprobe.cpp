@@ -90,8 +90,13 @@ struct Learned
     int frames = 0;
 };
 
-Learned learned(const QString &path)
+// inMemory: the file's bytes as a source held in memory (no tree then).
+Learned learned(const QString &path, bool inMemory = false)
 {
+    if (inMemory) {
+        const lg::ImageSource source = lg::ImageSource::fromData(lg::test::readAll(path), QFileInfo(path).suffix());
+        return {{}, source.properties(), source.pixelSize(), source.frameCount()};
+    }
     const lg::ImageSource source(path);
     return {treeLines(lg::readPropertyTree(path)), source.properties(), source.pixelSize(), source.frameCount()};
 }
@@ -145,16 +150,21 @@ private Q_SLOTS:
     void aWorkerReadsAsTheProgramDid_data()
     {
         QTest::addColumn<QString>("path");
-        for (const auto &[name, path] : std::as_const(m_kinds))
-            QTest::newRow(qPrintable(name)) << path;
+        QTest::addColumn<bool>("inMemory");
+        for (const auto &[name, path] : std::as_const(m_kinds)) {
+            QTest::addRow("%s", qPrintable(name)) << path << false;
+            QTest::addRow("%s held in memory", qPrintable(name)) << path << true;
+        }
     }
 
     void aWorkerReadsAsTheProgramDid()
     {
         QFETCH(QString, path);
-        const Learned there = learned(path);
+        QFETCH(bool, inMemory);
+        const Learned there = learned(path, inMemory);
         lg::image::setDecodesInThisProcess(true);
-        const Learned here = learned(path);
+        const Learned here = learned(path, inMemory);
+        QVERIFY(there.size);
         QCOMPARE(there.tree, here.tree);
         QCOMPARE(there.size, here.size);
         QCOMPARE(there.frames, here.frames);

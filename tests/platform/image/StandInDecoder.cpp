@@ -6,7 +6,8 @@
 // network socket and says, in its colour model, what was refused. A probe
 // of a marked file (PropertyProbe.h) does the same, then answers for the
 // parts asked what no library reads: the metadata group "Standin" with the
-// worker's pid, the pane's TIFF Make "Standin", seven TIFF pages. Every
+// worker's pid, the pane's TIFF Make "Standin" and Model the count of probes
+// the worker served, seven TIFF pages. Every
 // other file is decoded and probed as the real worker does.
 #include "platform/image/PropertyProbe.h"
 #include "platform/image/worker/WorkerStart.h"
@@ -71,12 +72,16 @@ std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &task,
     }
     if (task.kind == lg::image::WorkerTaskKind::Probe) {
         using lg::image::ProbePart;
+        static int served = 0;
+        ++served;
         lg::image::ProbedFacts facts;
         facts.parts = task.probeParts;
         if (lg::image::hasPart(facts.parts, ProbePart::Metadata))
             facts.metadata.groups = {{QStringLiteral("Standin"), {{QStringLiteral("pid"), QString::number(::getpid())}}}};
         if (lg::image::hasPart(facts.parts, ProbePart::PaneValues))
-            facts.pane.groups = {{QStringLiteral("{TIFF}"), {{QStringLiteral("Make"), QStringLiteral("Standin")}}}};
+            facts.pane.groups = {{QStringLiteral("{TIFF}"),
+                                  {{QStringLiteral("Make"), QStringLiteral("Standin")},
+                                   {QStringLiteral("Model"), QString::number(served)}}}};
         if (lg::image::hasPart(facts.parts, ProbePart::TiffPages))
             facts.tiffPages = 7;
         reply.image = QImage();

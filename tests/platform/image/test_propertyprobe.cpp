@@ -182,7 +182,7 @@ private Q_SLOTS:
     }
 
     // What the program shows is what the worker said: the metadata, the
-    // pane's values, a TIFF's pages.
+    // pane's values, a TIFF's pages; the tree is read in one request.
     void whatTheWorkerSaysIsWhatTheProgramShows()
     {
         lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
@@ -199,7 +199,16 @@ private Q_SLOTS:
         const QString pid = properties.groups.first().second.value(0).second;
         QVERIFY(!pid.isEmpty() && pid != QString::number(::getpid()));
         QVERIFY(lg::image::decodeWorkerIds().contains(pid.toInt()));
-        QVERIFY(treeLines(lg::readPropertyTree(path)).contains(QStringLiteral("{TIFF}/Make=Standin")));
+        // The worker waiting is used again; it counts the probes it served.
+        const auto served = [&path] {
+            const QStringList tree = treeLines(lg::readPropertyTree(path));
+            const QStringList model = tree.filter(QStringLiteral("{TIFF}/Model="));
+            return tree.contains(QStringLiteral("{TIFF}/Make=Standin")) && model.size() == 1
+                ? model.first().section(QLatin1Char('='), 1).toInt() : -1;
+        };
+        const int first = served();
+        QVERIFY(first > 0);
+        QCOMPARE(served(), first + 1);
     }
 
     void aProbeThatFailsFailsAlone_data()

@@ -17,9 +17,11 @@
 #include "app/Essentials.h"
 #include "bench/HostileFolder.h"
 #include "model/FileServices.h"
+#include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/image/ImageWriter.h"
+#include "platform/image/PropertyTree.h"
 #include "platform/image/ThumbnailStore.h"
 #include "tests/support/Fixtures.h"
 #include "platform/runtime/Background.h"
@@ -47,6 +49,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 
 namespace {
@@ -322,6 +325,36 @@ int hostileRun(const QString &folder)
 
 // Writes and reads back count thumbnails made of pictures through a thumbnail
 // cache on disk in a temporary folder, on one thread.
+// What the information pane and the list read of each file, one after the
+// other, on one thread: the header alone (the pixel size), and the whole
+// property tree (and that read in this process, without a worker). ms a
+// file, the best of three rounds.
+void propertyFigures(const char *kind, const QStringList &files)
+{
+    if (files.isEmpty())
+        return;
+    const auto best = [&files](const std::function<void(const QString &)> &read) {
+        double fastest = 0;
+        for (int round = 0; round < 3; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            for (const QString &path : files)
+                read(path);
+            const double ms = double(timer.nsecsElapsed()) / 1e6 / files.size();
+            fastest = round == 0 ? ms : std::min(fastest, ms);
+        }
+        return fastest;
+    };
+    const QByteArray name(kind);
+    figure((name + "_pixel_size").constData(), best([](const QString &path) { (void)lg::ImageSource(path).pixelSize(); }), "ms/file");
+    figure((name + "_property_tree").constData(), best([](const QString &path) { (void)lg::readPropertyTree(path); }), "ms/file");
+    // The same read in this process, as it would be without decode workers.
+    lg::image::setDecodesInThisProcess(true);
+    figure((name + "_property_tree_in_program").constData(),
+           best([](const QString &path) { (void)lg::readPropertyTree(path); }), "ms/file");
+    lg::image::setDecodesInThisProcess(false);
+}
+
 void diskCacheFigures(const QStringList &pictures)
 {
     QList<QImage> thumbnails;
@@ -394,6 +427,9 @@ int main(int argc, char **argv)
     figure("load_average", loadAverage(), "");
     figure("thumbnail_size", gridSize, "px");
 
+    propertyFigures("jpeg", jpegs);
+    propertyFigures("heic", heics);
+    propertyFigures("raw", raws);
     if (!jpegs.isEmpty()) {
         figure("jpeg_images", jpegs.size(), "count");
         thumbnailsMs(jpegs.mid(0, 5), 1, nullptr);  // libraries loaded, caches warm

@@ -1,6 +1,8 @@
 // The decode worker's loop: one request at a time, each on the descriptor that came with it.
 #include "platform/image/DecodeService.h"
 
+#include "platform/image/PropertyProbe.h"
+
 #include <malloc.h>
 #include <unistd.h>
 
@@ -17,7 +19,7 @@ int serveDecodeRequests(int socket, const QString &scratch, const QString &uncon
             return 0;   // the program closed its end, or said something that is no request
         std::optional<WorkerReply> reply = standIn ? standIn(task, fd) : std::nullopt;
         if (!reply)
-            reply = performWorkerTask(task, fd);
+            reply = task.kind == WorkerTaskKind::Probe ? performProbeTask(task, fd) : performWorkerTask(task, fd);
         if (fd >= 0)
             ::close(fd);
         const bool sent = sendReply(socket, *reply);

@@ -11,6 +11,7 @@
 #include "platform/image/FormatProbe.h"
 #include "platform/base/PictureLimits.h"
 #include "platform/image/Metadata.h"
+#include "platform/image/PropertyProbe.h"
 #include "platform/image/ReducedRead.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/base/HandlePath.h"
@@ -48,6 +49,14 @@ struct ImageSource::Private
     qint64 fileBytes = 0;
     HeifInfo heif;                // what the probe found of a HEIC: its thumbnails, tiles, coded sizes
 
+    // What third-party libraries read of the file without decoding it
+    // (PropertyProbe.h): the parts read (or tried) so far, and those read
+    // ahead with the first.
+    ProbeParts readAhead = 0;
+    mutable std::mutex probeLock;
+    mutable ProbeParts probeTried = 0;
+    mutable ProbedFacts probed;
+
     // The one full decode of the formats above, written under the lock
     // until it is settled (a picture, or none that a decode ended for).
     mutable std::mutex decodeLock;
@@ -66,7 +75,9 @@ struct ImageSource::Private
     {
         return fd >= 0 ? ByteSource::fromDescriptor(fd) : inMemory ? ByteSource::fromMemory(data) : ByteSource::openFile(path);
     }
+    void openPath(const QString &path);
     void inspect();
+    ProbedFacts probedFacts(ProbeParts parts) const;
     void decodeHere();
     // The one decode of a file checked by decoding it, in this process.
     const std::optional<QImage> &fullDecode() const;
@@ -205,7 +216,7 @@ void ImageSource::Private::inspect()
         }
         return;
     case Decoder::Heif: {
-        const HeifInfo info = probeHeif(source);
+        const HeifInfo info = probedFacts(quint32(ProbePart::HeifHeader)).heif;
         if (!info.ok)
             return;
         valid = true;
@@ -219,7 +230,7 @@ void ImageSource::Private::inspect()
     case Decoder::Raw: {
         if (probe.damaged)
             return;
-        const RawInfo info = probeRaw(source, path);
+        const RawInfo info = probedFacts(quint32(ProbePart::RawHeader)).raw;
         if (!info.ok) {
             // Not a raw file LibRaw knows; a plain TIFF under a raw name is still a picture.
             if (probe.rawByName) {
@@ -330,21 +341,64 @@ const QString &ImageSource::Private::judgedClaim() const
     return claimRefusal;
 }
 
+ProbedFacts ImageSource::Private::probedFacts(ProbeParts parts) const
+{
+    const std::lock_guard guard(probeLock);
+    const ProbeParts missing = parts & ~probeTried;
+    if (missing != 0) {
+        const ProbeParts asked = missing | (readAhead & ~probeTried);
+        probeTried |= asked;
+        if (decodesInThisProcess()) {
+            addFacts(&probed, probeHere(open(), path, asked));
+        } else {
+            WorkerTask task;
+            task.kind = WorkerTaskKind::Probe;
+            task.probeParts = asked;
+            const DecodeTerms terms {probeGrantBytes, probeTimeLimitMs};
+            addFacts(&probed, factsFromReply(inWorker(task, probeGrantBytes, terms, nullptr), asked, path));
+        }
+    }
+    return probed;
+}
+
 ImageSource::ImageSource(const QString &path) : d(std::make_shared<Private>())
+{
+    d->openPath(path);
+}
+
+void ImageSource::Private::openPath(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (FileNames::hasRawBytes(path)) {
         // No reader is handed the path: the content stands in for the file.
         constexpr qint64 largest = 256LL << 20;
         const ByteSource file = ByteSource::openNative(FileNames::toNative(path));
-        d->data = file.isOpen() ? file.readAll(largest) : QByteArray();
-        d->inMemory = true;
+        data = file.isOpen() ? file.readAll(largest) : QByteArray();
+        inMemory = true;
     } else {
-        d->path = path;
+        this->path = path;
     }
-    d->extension = suffix;
-    d->inspect();
+    extension = suffix;
+    inspect();
 }
+
+namespace image {
+
+ProbedFacts probedFacts(const ImageSource &source, ProbeParts parts)
+{
+    return source.d->probedFacts(parts);
+}
+
+ImageSource readingAhead(const QString &path, ProbeParts parts)
+{
+    ImageSource source;
+    source.d = std::make_shared<ImageSource::Private>();
+    source.d->readAhead = parts;
+    source.d->openPath(path);
+    return source;
+}
+
+} // namespace image
 
 ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatHint)
 {
@@ -573,7 +627,7 @@ int ImageSource::frameCount() const
     if (!d->usable())
         return 0;
     if (d->probe.decoder == Decoder::Qt && !d->decodeToValidate && d->probe.qtFormat == "tiff")
-        return qtFrameCount(d->open(), d->probe.qtFormat);
+        return std::max(1, d->probedFacts(quint32(ProbePart::TiffPages)).tiffPages);
     return std::max(1, d->frames);
 }
 
@@ -645,7 +699,7 @@ ImageProperties ImageSource::properties() const
     properties.colorModel = d->colorModel;
     properties.hasAlpha = d->hasAlpha;
     properties.orientation = d->orientation;
-    MetadataRead metadata = readMetadata(d->open(), d->path);
+    MetadataRead metadata = d->probedFacts(quint32(ProbePart::Metadata)).metadata;
     properties.groups = std::move(metadata.groups);
     properties.exif = std::move(metadata.exif);
     properties.iptc = std::move(metadata.iptc);
@@ -693,6 +747,7 @@ WorkerReply performWorkerTask(const WorkerTask &task, int fd)
         image = source.thumbnail(task.maxSide, task.cached ? ThumbnailUse::Cached : ThumbnailUse::Shown);
         break;
     case WorkerTaskKind::VideoFrame:
+    case WorkerTaskKind::Probe:
         break;
     case WorkerTaskKind::Frame:
         if (task.maxSide > 0 && d.usable() && d.probe.decoder == Decoder::Qt) {

@@ -5,7 +5,9 @@
 // read its metadata. Qt's readers, libheif, LibRaw and ImageMagick do the work,
 // in the decode workers (DecodeWorkers.h): each decode there is granted what
 // its prediction says it holds, or what the caller grants it, and ends when
-// it needs more, runs past its time, or the program quits.
+// it needs more, runs past its time, or the program quits. What libheif,
+// LibRaw, exiv2 and Qt's TIFF reader read of a header or the metadata is
+// read there too, once a source (PropertyProbe.h).
 //
 // An ImageSource is a cheap, immutable value: copies share their state and any
 // member may be called from any thread at the same time. Damaged, cut-off,
@@ -22,10 +24,15 @@
 
 namespace lg {
 
+class ImageSource;
+
 namespace image {
 struct WorkerTask;
 struct WorkerReply;
 WorkerReply performWorkerTask(const WorkerTask &task, int fd);
+struct ProbedFacts;
+ProbedFacts probedFacts(const ImageSource &source, quint32 parts);
+ImageSource readingAhead(const QString &path, quint32 parts);
 }
 
 struct ImageProperties
@@ -149,6 +156,9 @@ public:
 private:
     // A worker's task runs on a source of its own (DecodeService.h).
     friend image::WorkerReply image::performWorkerTask(const image::WorkerTask &task, int fd);
+    // What libraries read of the file without decoding it (PropertyProbe.h).
+    friend image::ProbedFacts image::probedFacts(const ImageSource &source, quint32 parts);
+    friend ImageSource image::readingAhead(const QString &path, quint32 parts);
     struct Private;
     ImageSource() = default;
     std::shared_ptr<Private> d;

@@ -72,71 +72,94 @@ QByteArray exifBlock(const Exiv2::ExifData &exif, bool bigEndian)
     return QByteArray(reinterpret_cast<const char *>(io.mmap()), qsizetype(io.size()));
 }
 
-MetadataRead readMetadata(const ByteSource &source, const QString &path)
+std::unique_ptr<Exiv2::Image> readMetadataFrom(const QString &path)
 {
-    MetadataRead out;
-    if (!source.isOpen())
-        return out;
     ensureExiv2();
     try {
-        Exiv2::Image::AutoPtr image = source.inMemory()
-            ? Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(source.memory().constData()),
-                                        long(source.size()))
-            : Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
         if (!image.get())
-            return out;
+            return nullptr;
         image->readMetadata();
-        const Exiv2::ExifData &exif = image->exifData();
-        QList<QPair<QString, QString>> exifGroup, tiffGroup, gpsGroup, iptcGroup;
-        for (const Exiv2::Exifdatum &datum : exif) {
-            const QString label = groupLabel(datum.groupName());
-            if (label.isEmpty())
-                continue;
-            std::string printed;
-            try {
-                printed = datum.print(&exif);
-            } catch (const std::exception &) {
-                continue;
-            }
-            if (!readable(datum, printed))
-                continue;
-            const QPair<QString, QString> entry(QString::fromStdString(datum.tagName()), QString::fromStdString(printed).trimmed());
-            (label == QLatin1String("Exif") ? exifGroup : label == QLatin1String("TIFF") ? tiffGroup : gpsGroup).append(entry);
-        }
-        const Exiv2::IptcData &iptc = image->iptcData();
-        for (const Exiv2::Iptcdatum &datum : iptc) {
-            std::string printed;
-            try {
-                printed = datum.toString();
-            } catch (const std::exception &) {
-                continue;
-            }
-            if (!readable(datum, printed))
-                continue;
-            iptcGroup.append({QString::fromStdString(datum.tagName()), QString::fromStdString(printed).trimmed()});
-        }
-        const auto add = [&out](const char *name, const QList<QPair<QString, QString>> &entries) {
-            if (!entries.isEmpty())
-                out.groups.append({QString::fromLatin1(name), entries});
-        };
-        add("Exif", exifGroup);
-        add("TIFF", tiffGroup);
-        add("GPS", gpsGroup);
-        add("IPTC", iptcGroup);
-        out.exif = exifBlock(exif);
-        if (!iptc.empty()) {
-            const Exiv2::DataBuf data = Exiv2::IptcParser::encode(iptc);
-            out.iptc = QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
-        }
-        out.xmp = QByteArray::fromStdString(image->xmpPacket());
-        if (image->iccProfileDefined())
-            out.icc = QByteArray(reinterpret_cast<const char *>(image->iccProfile()->pData_),
-                                 qsizetype(image->iccProfile()->size_));
-    } catch (const std::exception &) {
-        return MetadataRead {};
+        return std::unique_ptr<Exiv2::Image>(image.release());
     } catch (...) {
-        return MetadataRead {};
+        return nullptr;
     }
+}
+
+MetadataRead readMetadata(const ByteSource &source, const QString &path)
+{
+    if (!source.isOpen())
+        return {};
+    if (!source.inMemory()) {
+        const std::unique_ptr<Exiv2::Image> image = readMetadataFrom(path);
+        try {
+            return image ? metadataOf(*image) : MetadataRead {};
+        } catch (...) {
+            return {};
+        }
+    }
+    ensureExiv2();
+    try {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte *>(source.memory().constData()), long(source.size()));
+        if (!image.get())
+            return {};
+        image->readMetadata();
+        return metadataOf(*image);
+    } catch (...) {
+        return {};
+    }
+}
+
+MetadataRead metadataOf(Exiv2::Image &image)
+{
+    MetadataRead out;
+    const Exiv2::ExifData &exif = image.exifData();
+    QList<QPair<QString, QString>> exifGroup, tiffGroup, gpsGroup, iptcGroup;
+    for (const Exiv2::Exifdatum &datum : exif) {
+        const QString label = groupLabel(datum.groupName());
+        if (label.isEmpty())
+            continue;
+        std::string printed;
+        try {
+            printed = datum.print(&exif);
+        } catch (const std::exception &) {
+            continue;
+        }
+        if (!readable(datum, printed))
+            continue;
+        const QPair<QString, QString> entry(QString::fromStdString(datum.tagName()), QString::fromStdString(printed).trimmed());
+        (label == QLatin1String("Exif") ? exifGroup : label == QLatin1String("TIFF") ? tiffGroup : gpsGroup).append(entry);
+    }
+    const Exiv2::IptcData &iptc = image.iptcData();
+    for (const Exiv2::Iptcdatum &datum : iptc) {
+        std::string printed;
+        try {
+            printed = datum.toString();
+        } catch (const std::exception &) {
+            continue;
+        }
+        if (!readable(datum, printed))
+            continue;
+        iptcGroup.append({QString::fromStdString(datum.tagName()), QString::fromStdString(printed).trimmed()});
+    }
+    const auto add = [&out](const char *name, const QList<QPair<QString, QString>> &entries) {
+        if (!entries.isEmpty())
+            out.groups.append({QString::fromLatin1(name), entries});
+    };
+    add("Exif", exifGroup);
+    add("TIFF", tiffGroup);
+    add("GPS", gpsGroup);
+    add("IPTC", iptcGroup);
+    out.exif = exifBlock(exif);
+    if (!iptc.empty()) {
+        const Exiv2::DataBuf data = Exiv2::IptcParser::encode(iptc);
+        out.iptc = QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
+    }
+    out.xmp = QByteArray::fromStdString(image.xmpPacket());
+    if (image.iccProfileDefined())
+        out.icc = QByteArray(reinterpret_cast<const char *>(image.iccProfile()->pData_),
+                             qsizetype(image.iccProfile()->size_));
     return out;
 }
 

@@ -7,8 +7,11 @@
 #include <QPair>
 #include <QString>
 
+#include <memory>
+
 namespace Exiv2 {
 class ExifData;
+class Image;
 }
 
 namespace lg::image {
@@ -29,6 +32,12 @@ struct MetadataRead
 // Metadata of a file (path) or of a buffer (source in memory); empty when
 // exiv2 does not know the format or the file is damaged.
 MetadataRead readMetadata(const ByteSource &source, const QString &path);
+// The same of an image exiv2 opened and read (readMetadataFrom); throws
+// what exiv2 throws.
+MetadataRead metadataOf(Exiv2::Image &image);
+// The file at path opened by exiv2 and its metadata read; null when exiv2
+// does not know the format or the file is damaged.
+std::unique_ptr<Exiv2::Image> readMetadataFrom(const QString &path);
 
 // The Exif as a TIFF-structured block with every tag of the picture, however
 // large: nothing is dropped to fit the 64 KB of a JPEG segment (a JPEG writer

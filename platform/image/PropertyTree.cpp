@@ -3,6 +3,7 @@
 
 #include "platform/files/names/FileNames.h"
 #include "platform/image/ImageSource.h"
+#include "platform/image/PropertyProbe.h"
 #include "platform/base/Exiv2Setup.h"
 #include "platform/base/IsoBoxes.h"
 #include "platform/base/TiffStructure.h"
@@ -385,30 +386,23 @@ QByteArray heifExif(const QString &path)
     return tiff.startsWith(QByteArray("II*\0", 4)) || tiff.startsWith(QByteArray("MM\0*", 4)) ? tiff : QByteArray();
 }
 
-void addExiv2Groups(const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
+// image: the file at path as exiv2 read it (null: exiv2 could not).
+void addExiv2Groups(Exiv2::Image *image, const QString &path, QHash<QString, Values> &groups, std::optional<double> *dpi)
 {
     image::ensureExiv2();
     try {
-        Exiv2::Image::AutoPtr image;
-        try {
-            image = Exiv2::ImageFactory::open(std::string(lg::FileNames::toNative(path).constData()), false);
-            if (image.get())
-                image->readMetadata();
-        } catch (const std::exception &) {
-            image.reset();
-        }
         Exiv2::ExifData heif;
         const Exiv2::IptcData noIptc;
-        if (!image.get() || image->exifData().empty()) {
+        if (!image || image->exifData().empty()) {
             const QByteArray tiff = heifExif(path);
             if (!tiff.isEmpty())
                 Exiv2::ExifParser::decode(heif, reinterpret_cast<const Exiv2::byte *>(tiff.constData()),
                                           uint32_t(tiff.size()));
         }
-        if (!image.get() && heif.empty())
+        if (!image && heif.empty())
             return;
         const Exiv2::ExifData &exif = heif.empty() ? image->exifData() : heif;
-        const Exiv2::IptcData &iptc = image.get() ? image->iptcData() : noIptc;
+        const Exiv2::IptcData &iptc = image ? image->iptcData() : noIptc;
         for (const PropertyKey &entry : vocabulary) {
             const std::string source(entry.source);
             const QString group = QString::fromLatin1(entry.group);
@@ -542,6 +536,31 @@ QList<PropertyKey> propertyVocabulary()
     return QList<PropertyKey>(vocabulary.begin(), vocabulary.end());
 }
 
+namespace image {
+
+PaneValues readPaneValues(const QString &path)
+{
+    return paneValuesOf(readMetadataFrom(path).get(), path);
+}
+
+PaneValues paneValuesOf(Exiv2::Image *image, const QString &path)
+{
+    QHash<QString, Values> groups;
+    std::optional<double> dpi[2];
+    addExiv2Groups(image, path, groups, dpi);
+    PaneValues values;
+    for (const PropertyKey &entry : vocabulary) {
+        const QString group = QString::fromLatin1(entry.group);
+        if (groups.contains(group) && (values.groups.isEmpty() || values.groups.last().first != group))
+            values.groups.append({group, groups.value(group)});
+    }
+    values.dpiWidth = dpi[0];
+    values.dpiHeight = dpi[1];
+    return values;
+}
+
+} // namespace image
+
 namespace {
 
 PropertyNode leafNode(const QString &key, const QString &value)
@@ -581,7 +600,8 @@ std::optional<QList<PropertyNode>> videoTree(const QString &path)
 
 std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
 {
-    const ImageSource source(path);
+    // What the libraries read of it, in one request: the header, the metadata, the pane's values.
+    const ImageSource source = image::readingAhead(path, image::ProbePart::Metadata | image::ProbePart::PaneValues);
     const std::optional<QSize> oriented = source.pixelSize();
     if (!source.isValid() || !oriented)
         return videoTree(path);
@@ -594,9 +614,11 @@ std::optional<QList<PropertyNode>> readPropertyTree(const QString &path)
     if (file.open(QIODevice::ReadOnly))
         head = file.read(headerBytes);
 
+    const image::PaneValues pane = image::probedFacts(source, quint32(image::ProbePart::PaneValues)).pane;
     QHash<QString, Values> groups;
-    std::optional<double> dpi[2];
-    addExiv2Groups(path, groups, dpi);
+    for (const auto &[group, values] : pane.groups)
+        groups.insert(group, values);
+    std::optional<double> dpi[2] = {pane.dpiWidth, pane.dpiHeight};
     addJfif(head, groups[QStringLiteral("{JFIF}")], dpi);
     addPng(head, groups[QStringLiteral("{PNG}")]);
     addGif(head, groups[QStringLiteral("{GIF}")]);

@@ -12,6 +12,10 @@
 // picture as shown, its duration in seconds, its codec and its creation date.
 // The Exif of a HEIF file is read from its Exif item where exiv2 finds none.
 //
+// What the libraries read of an image file (its header, the metadata, the
+// values above) is read in a decode worker, all in one request
+// (PropertyProbe.h); where that probe fails, the file shows without them.
+//
 // Blocking; any thread. An unreadable, empty or damaged file gives none.
 #include <QList>
 #include <QString>

@@ -122,6 +122,27 @@ QImage mappedPicture(int fd, int width, int height, int format, qint64 bytesPerL
     return image;
 }
 
+// The first size bytes of the sealed memory file fd; empty when it is not
+// sealed against every change, holds fewer, or size passes what a probe's
+// reply may hold.
+QByteArray sealedBytes(int fd, qint64 size)
+{
+    struct stat st {};
+    if (size <= 0 || size > largestProbeReply || ::fcntl(fd, F_GET_SEALS) != allSeals || ::fstat(fd, &st) != 0
+        || st.st_size < size)
+        return {};
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    for (qint64 done = 0; done < size;) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, size_t(size - done), off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return {};
+        done += got;
+    }
+    return bytes;
+}
+
 } // namespace
 
 int sealedMemoryFile(const char *name, const char *bytes, qint64 size)
@@ -170,7 +191,8 @@ bool sendTask(int socket, const WorkerTask &task, int fileDescriptor)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << quint8(task.kind) << qint32(task.maxSide) << task.cached << qint32(task.frameIndex) << task.extension;
+    out << quint8(task.kind) << qint32(task.maxSide) << task.cached << qint32(task.frameIndex) << task.extension
+        << task.probeParts;
     return sendMessage(socket, bytes, fileDescriptor);
 }
 
@@ -182,8 +204,8 @@ bool receiveTask(int socket, WorkerTask *task, int *fileDescriptor)
     QDataStream in(bytes);
     quint8 kind = 0;
     qint32 maxSide = 0, frameIndex = 0;
-    in >> kind >> maxSide >> task->cached >> frameIndex >> task->extension;
-    if (in.status() != QDataStream::Ok || kind > quint8(WorkerTaskKind::VideoFrame)) {
+    in >> kind >> maxSide >> task->cached >> frameIndex >> task->extension >> task->probeParts;
+    if (in.status() != QDataStream::Ok || kind > quint8(WorkerTaskKind::Probe)) {
         if (*fileDescriptor >= 0)
             ::close(*fileDescriptor);
         *fileDescriptor = -1;
@@ -203,7 +225,9 @@ bool sendReply(int socket, const WorkerReply &reply)
         fd = sealedMemoryFile("lumengallery-picture", reinterpret_cast<const char *>(image.constBits()),
                               image.sizeInBytes());
         if (fd < 0)
-            return sendReply(socket, WorkerReply {WorkerEnd::Failed, QImage(), reply.facts});
+            return sendReply(socket, WorkerReply {WorkerEnd::Failed, QImage(), reply.facts, {}});
+    } else if (!reply.probed.isEmpty() && reply.probed.size() <= largestProbeReply) {
+        fd = sealedMemoryFile("lumengallery-probed", reply.probed.constData(), reply.probed.size());
     }
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
@@ -211,7 +235,8 @@ bool sendReply(int socket, const WorkerReply &reply)
     out << quint8(fd >= 0 ? WorkerEnd::Done : reply.end == WorkerEnd::Done ? WorkerEnd::Failed : reply.end)
         << qint32(image.width()) << qint32(image.height()) << qint32(image.format()) << qint64(image.bytesPerLine())
         << (image.isNull() ? QByteArray() : image.colorSpace().iccProfile()) << qint32(f.depth) << f.colorModel
-        << f.hasAlpha << qint32(f.orientation) << qint32(f.frames) << f.storedSize << qint32(f.delayMs);
+        << f.hasAlpha << qint32(f.orientation) << qint32(f.frames) << f.storedSize << qint32(f.delayMs)
+        << qint64(image.isNull() && fd >= 0 ? reply.probed.size() : 0);
     const bool sent = sendMessage(socket, bytes, fd);
     if (fd >= 0)
         ::close(fd);
@@ -230,10 +255,13 @@ bool receiveReply(int socket, WorkerReply *reply)
     qint64 bytesPerLine = 0;
     QByteArray icc;
     WorkerFacts &f = reply->facts;
+    qint64 probed = 0;
     in >> end >> width >> height >> format >> bytesPerLine >> icc >> depth >> f.colorModel >> f.hasAlpha >> orientation
-        >> frames >> f.storedSize >> delay;
+        >> frames >> f.storedSize >> delay >> probed;
     const bool parsed = in.status() == QDataStream::Ok && end <= quint8(WorkerEnd::Unavailable);
-    if (parsed && fd >= 0)
+    if (parsed && fd >= 0 && probed > 0)
+        reply->probed = sealedBytes(fd, probed);
+    else if (parsed && fd >= 0)
         reply->image = mappedPicture(fd, width, height, format, bytesPerLine);
     if (fd >= 0)
         ::close(fd);
@@ -242,7 +270,7 @@ bool receiveReply(int socket, WorkerReply *reply)
     if (!icc.isEmpty() && !reply->image.isNull())
         reply->image.setColorSpace(QColorSpace::fromIccProfile(icc));
     reply->end = WorkerEnd(end);
-    if (reply->end == WorkerEnd::Done && reply->image.isNull())
+    if (reply->end == WorkerEnd::Done && reply->image.isNull() && reply->probed.isEmpty())
         reply->end = WorkerEnd::Failed;
     f.depth = depth;
     f.orientation = orientation;

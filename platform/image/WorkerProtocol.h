@@ -19,7 +19,9 @@
 namespace lg::image {
 
 // What a worker is asked to do with a file's bytes.
-enum class WorkerTaskKind : quint8 { Thumbnail, Frame, VideoFrame };
+// Probe: what third-party libraries read of its header and metadata
+// (PropertyProbe.h), no picture.
+enum class WorkerTaskKind : quint8 { Thumbnail, Frame, VideoFrame, Probe };
 
 struct WorkerTask
 {
@@ -28,6 +30,7 @@ struct WorkerTask
     bool cached = false;   // Thumbnail: kept in the cache (ThumbnailUse::Cached)
     int frameIndex = 0;    // Frame: which one, 0-based
     QString extension;     // lower-cased, as the file's name has it
+    quint32 probeParts = 0;  // Probe: which parts (PropertyProbe.h)
 };
 
 // How a worker's decode ended, as the program sees it.
@@ -58,7 +61,12 @@ struct WorkerReply
     WorkerEnd end = WorkerEnd::Failed;
     QImage image;
     WorkerFacts facts;
+    // Probe: the facts found, as PropertyProbe.h writes them (in a sealed
+    // memory file beside the reply; at most largestProbeReply bytes).
+    QByteArray probed;
 };
+
+constexpr qint64 largestProbeReply = 64LL << 20;
 
 // The exit status by which a worker says that an allocation was refused: its
 // grant is spent.

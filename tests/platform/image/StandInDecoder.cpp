@@ -3,8 +3,13 @@
 // their first bytes, ended by a full stop (a PNG's text chunk, say): "allocate N" holds N MB (and
 // gives a picture of 1x1 when it may), "hang" never returns, "crash" dies
 // of a bad address, "confinement" tries to write a file and to open a
-// network socket and says, in its colour model, what was refused. Every
-// other file is decoded as the real worker does.
+// network socket and says, in its colour model, what was refused. A probe
+// of a marked file (PropertyProbe.h) does the same, then answers for the
+// parts asked what no library reads: the metadata group "Standin" with the
+// worker's pid, the pane's TIFF Make "Standin" and Model the count of probes
+// the worker served, seven TIFF pages. Every
+// other file is decoded and probed as the real worker does.
+#include "platform/image/PropertyProbe.h"
 #include "platform/image/worker/WorkerStart.h"
 
 #include <QByteArray>
@@ -20,7 +25,7 @@
 
 namespace {
 
-std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &, int fd)
+std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &task, int fd)
 {
     QByteArray head(4096, '\0');
     const ssize_t got = ::pread(fd, head.data(), size_t(head.size()), 0);
@@ -64,6 +69,23 @@ std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &, int
         else
             ::close(network);
         reply.facts.colorModel = refused.join(QLatin1Char(' '));
+    }
+    if (task.kind == lg::image::WorkerTaskKind::Probe) {
+        using lg::image::ProbePart;
+        static int served = 0;
+        ++served;
+        lg::image::ProbedFacts facts;
+        facts.parts = task.probeParts;
+        if (lg::image::hasPart(facts.parts, ProbePart::Metadata))
+            facts.metadata.groups = {{QStringLiteral("Standin"), {{QStringLiteral("pid"), QString::number(::getpid())}}}};
+        if (lg::image::hasPart(facts.parts, ProbePart::PaneValues))
+            facts.pane.groups = {{QStringLiteral("{TIFF}"),
+                                  {{QStringLiteral("Make"), QStringLiteral("Standin")},
+                                   {QStringLiteral("Model"), QString::number(served)}}}};
+        if (lg::image::hasPart(facts.parts, ProbePart::TiffPages))
+            facts.tiffPages = 7;
+        reply.image = QImage();
+        reply.probed = lg::image::serialisedFacts(facts);
     }
     return reply;
 }

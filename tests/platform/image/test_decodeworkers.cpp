@@ -4,11 +4,11 @@
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/runtime/Dispatch.h"
+#include "tests/platform/image/StandInWorker.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
-#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,17 +22,7 @@
 
 namespace {
 
-// A PNG whose first bytes carry what the stand-in worker does with it.
-QString markedPicture(const QString &folder, const QString &mark)
-{
-    QImage image(16, 16, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
-    const QString path = folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".png");
-    QImageWriter writer(path, "png");
-    writer.write(image);
-    return path;
-}
+using lg::test::markedPicture;
 
 struct Opened
 {
@@ -67,13 +57,7 @@ private Q_SLOTS:
         lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
     }
 
-    void cleanup()
-    {
-        lg::image::setDecodeClockForTesting({});
-        lg::image::setDecodeWorkerProgramForTesting({});
-        lg::image::setDecodesInThisProcess(true);
-        lg::resetShutdownForTesting();
-    }
+    void cleanup() { lg::test::decodeInThisProcessAgain(); }
 
     void aThumbnailIsMadeInTheProgramsOwnWorker()
     {

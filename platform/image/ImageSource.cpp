@@ -140,6 +140,7 @@ DecodeEnd noteDecodeEnd(WorkerEnd end, qint64 grant, const DecodeTerms &terms, D
     switch (end) {
     case WorkerEnd::Done:
     case WorkerEnd::Failed:
+    case WorkerEnd::More:
         break;
     case WorkerEnd::OverGrant:
         made = {DecodeEnd::OverGrant, QStringLiteral("its decode needs more than the %1 MB it may hold")
@@ -677,6 +678,8 @@ WorkerReply performWorkerTask(const WorkerTask &task, int fd)
         }
         return reply;
     }
+    if (task.kind == WorkerTaskKind::VideoProbe)
+        return performVideoProbe(fd);
     ImageSource source;
     source.d = std::make_shared<ImageSource::Private>();
     const ByteSource file = ByteSource::fromDescriptor(fd);
@@ -693,6 +696,8 @@ WorkerReply performWorkerTask(const WorkerTask &task, int fd)
         image = source.thumbnail(task.maxSide, task.cached ? ThumbnailUse::Cached : ThumbnailUse::Shown);
         break;
     case WorkerTaskKind::VideoFrame:
+    case WorkerTaskKind::VideoProbe:
+    case WorkerTaskKind::Animation:
         break;
     case WorkerTaskKind::Frame:
         if (task.maxSide > 0 && d.usable() && d.probe.decoder == Decoder::Qt) {

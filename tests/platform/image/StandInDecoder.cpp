@@ -5,10 +5,15 @@
 // of a bad address, "confinement" tries to write a file and to open a
 // network socket and says, in its colour model, what was refused. Every
 // other file is decoded as the real worker does.
+// An animation's stand-in first sends two frames of 8 x 8 as parts of its
+// series, then does what its mark says; "oddsize" then sends a frame of
+// 9 x 9 and never returns. "flood" sends frames of 1024 x 1024 that claim
+// to show for a million seconds, without end.
 #include "platform/image/worker/WorkerStart.h"
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 
 #include <csignal>
 #include <cstring>
@@ -20,7 +25,19 @@
 
 namespace {
 
-std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &, int fd)
+constexpr int programSocket = 3;
+
+void sendPart(const QSize &size, int delayMs)
+{
+    lg::image::WorkerReply part;
+    part.end = lg::image::WorkerEnd::More;
+    part.image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    part.image.fill(Qt::green);
+    part.facts.delayMs = delayMs;
+    lg::image::sendReply(programSocket, part);
+}
+
+std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &task, int fd)
 {
     QByteArray head(4096, '\0');
     const ssize_t got = ::pread(fd, head.data(), size_t(head.size()), 0);
@@ -37,6 +54,17 @@ std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &, int
         if (!std::isdigit(uchar(digit)))
             break;
         number = number * 10 + (digit - '0');
+    }
+    if (task.kind == lg::image::WorkerTaskKind::Animation) {
+        while (what == "flood")
+            sendPart(QSize(1024, 1024), 1000000000);
+        sendPart(QSize(8, 8), 100);
+        sendPart(QSize(8, 8), 100);
+        if (what == "oddsize") {
+            sendPart(QSize(9, 9), 100);
+            for (;;)
+                ::pause();
+        }
     }
     lg::image::WorkerReply reply;
     reply.end = lg::image::WorkerEnd::Done;

@@ -3,6 +3,7 @@
 // another file ends a worker that never returns.
 #include "platform/image/DecodeWorkers.h"
 #include "platform/runtime/Timer.h"
+#include "tests/support/StandInWorkers.h"
 #include "tests/support/TestSupport.h"
 #include "viewer/AnimatedImage.h"
 
@@ -11,19 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-// A GIF whose comment tells the stand-in worker what to do: it sends two
-// frames of 8 x 8, then does it.
-QString markedGif(const QString &folder, const QByteArray &mark)
-{
-    const QByteArray comment = "standin:" + mark + '.';
-    QByteArray gif("GIF89a\x08\x00\x08\x00\x00\x00\x00", 13);
-    gif += "\x21\xFE" + QByteArray(1, char(comment.size())) + comment + QByteArray(1, '\0') + ";";
-    return lg::test::writeFile(folder + QLatin1Char('/') + QString::fromLatin1(mark) + QStringLiteral(".gif"), gif);
-}
-
-} // namespace
+using lg::test::markedGif;
 
 class AnimatedImageTest : public QObject
 {
@@ -32,17 +21,8 @@ class AnimatedImageTest : public QObject
     QTemporaryDir m_folder;
 
 private Q_SLOTS:
-    void init()
-    {
-        lg::image::setDecodesInThisProcess(false);
-        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
-    }
-
-    void cleanup()
-    {
-        lg::image::setDecodeWorkerProgramForTesting({});
-        lg::image::setDecodesInThisProcess(true);
-    }
+    void init() { lg::test::decodeInStandInWorkers(); }
+    void cleanup() { lg::test::decodeHereAgain(); }
 
     void theFramesThatCamePlayAndTheLogSaysWhyTheRestDidNot()
     {
@@ -51,7 +31,7 @@ private Q_SLOTS:
         QSignalSpy loaded(&animation, &AnimatedImage::loaded);
         QSignalSpy changed(&animation, &AnimatedImage::frameChanged);
         QTest::ignoreMessage(QtWarningMsg, "The animation was cut short: the decoder ended abnormally on it");
-        animation.setImageWithURL(markedGif(m_folder.path(), "crash"));
+        animation.setImageWithURL(markedGif(m_folder.path(), QStringLiteral("crash")));
         QTRY_COMPARE(loaded.count(), 1);
         QCOMPARE(loaded.first().first().value<QImage>().size(), QSize(8, 8));
         QCOMPARE(animation.frameCount(), 2);
@@ -64,7 +44,7 @@ private Q_SLOTS:
     void movingOnEndsAWorkerThatNeverReturns()
     {
         AnimatedImage animation;
-        animation.setImageWithURL(markedGif(m_folder.path(), "hang"));
+        animation.setImageWithURL(markedGif(m_folder.path(), QStringLiteral("hang")));
         // The worker holds the animation's request.
         QTRY_VERIFY(!lg::image::decodeWorkerIds().isEmpty());
         QElapsedTimer moved;

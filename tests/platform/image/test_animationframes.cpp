@@ -6,6 +6,7 @@
 #include "platform/image/DecodeWorkers.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/StandInWorkers.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -16,21 +17,7 @@
 #include <atomic>
 #include <thread>
 
-namespace {
-
-// A GIF of an 8 x 8 screen with no frame, whose comment tells the stand-in
-// worker what to do (see StandInDecoder.cpp).
-QString markedGif(const QString &folder, const QString &mark)
-{
-    const QByteArray comment = "standin:" + mark.toLatin1() + '.';
-    QByteArray gif("GIF89a\x08\x00\x08\x00\x00\x00\x00", 13);
-    gif += "\x21\xFE" + QByteArray(1, char(comment.size())) + comment + QByteArray(1, '\0') + ";";
-    return lg::test::writeFile(folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-'))
-                                   + QStringLiteral(".gif"),
-                               gif);
-}
-
-} // namespace
+using lg::test::markedGif;
 
 Q_DECLARE_METATYPE(lg::DecodeEnd)
 
@@ -41,19 +28,8 @@ class AnimationFramesTest : public QObject
     QTemporaryDir m_folder;
 
 private Q_SLOTS:
-    void init()
-    {
-        lg::image::setDecodesInThisProcess(false);
-        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
-    }
-
-    void cleanup()
-    {
-        lg::image::setDecodeClockForTesting({});
-        lg::image::setDecodeWorkerProgramForTesting({});
-        lg::image::setDecodesInThisProcess(true);
-        lg::resetShutdownForTesting();
-    }
+    void init() { lg::test::decodeInStandInWorkers(); }
+    void cleanup() { lg::test::decodeHereAgain(); }
 
     // Frames drawn over the ones before them, with delays of their own and
     // none: the same pixels and delays from a worker as in the program.

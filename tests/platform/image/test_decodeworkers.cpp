@@ -7,6 +7,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/StandInWorkers.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -63,19 +64,8 @@ class DecodeWorkersTest : public QObject
     QTemporaryDir m_folder;
 
 private Q_SLOTS:
-    void init()
-    {
-        lg::image::setDecodesInThisProcess(false);
-        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
-    }
-
-    void cleanup()
-    {
-        lg::image::setDecodeClockForTesting({});
-        lg::image::setDecodeWorkerProgramForTesting({});
-        lg::image::setDecodesInThisProcess(true);
-        lg::resetShutdownForTesting();
-    }
+    void init() { lg::test::decodeInStandInWorkers(); }
+    void cleanup() { lg::test::decodeHereAgain(); }
 
     void aThumbnailIsMadeInTheProgramsOwnWorker()
     {

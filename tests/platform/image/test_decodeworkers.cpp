@@ -284,17 +284,18 @@ private Q_SLOTS:
         QFETCH(QString, words);
         const QString path = lg::test::writeFile(m_folder.filePath(QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".mp4")),
                                                  "standin:" + mark.toLatin1() + '.');
-        // Time passes a thousand times faster for the watchdog; a quit comes
-        // once the worker has the request.
+        // Time passes a thousand times faster for the watchdog of one that
+        // never returns; a quit comes once the worker has the request.
         const bool quit = mark.endsWith(QStringLiteral("quit"));
+        const qint64 pace = mark == QStringLiteral("hang") ? 1000 : 1;
         QElapsedTimer real;
         real.start();
-        lg::image::setDecodeClockForTesting([&real, quit] {
+        lg::image::setDecodeClockForTesting([&real, quit, pace] {
             if (quit && !lg::isShuttingDown()) {
                 real.restart();
                 lg::beginShutdown();
             }
-            return quit ? qint64(0) : real.elapsed() * 1000;
+            return quit ? qint64(0) : real.elapsed() * pace;
         });
         lg::test::CaptureStdout output;
         const std::optional<lg::VideoProbe> probe = lg::VideoInfo::probe(path);

@@ -715,6 +715,10 @@ void ThumbnailCache::start(const Job &job)
                 info.imageSize = source.pixelSize();
             }
             if (!info.imageSize && !raw) {
+                // A video's probe runs in a worker granted its own bytes, held within the budget too.
+                DecodeBudget::Hold hold(budget.get());
+                if (!hold.take(lg::VideoInfo::probeDecodeBytes, !later))
+                    return;  // the quit
                 if (const auto video = lg::VideoInfo::probe(request.key.path))
                     info.videoSize = QSizeF(video->size);
             }

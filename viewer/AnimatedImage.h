@@ -1,12 +1,21 @@
 #pragma once
-// Plays an animated GIF frame by frame: the frames are decoded in one pass on
-// a background thread, then shown one after the other, each for its own
-// delay (a delay of 0 counts as 0.05 s), the whole run repeated 50000 times.
+// Plays an animated GIF frame by frame: the frames are decoded in one pass in
+// a decode worker (lg::image::readAnimation), waited for on a background
+// thread, then shown one after the other, each for its own delay (a delay of
+// 0 counts as 0.05 s), the whole run repeated 50000 times. A decode that
+// ends short (its worker held past its grant or its time, or crashed) plays
+// the frames that came, or shows none, and says why in the log. Moving on
+// to another file or stopping gives the decode under way up.
 // The frames advance through lg::Timer, so tests drive them with a FakeClock.
+#include "platform/image/AnimationFrames.h"
+
 #include <QImage>
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <atomic>
+#include <memory>
 
 namespace lg { class Timer; }
 
@@ -14,20 +23,15 @@ class AnimatedImage : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int defaultFrameDelayMs = 50;
+    static constexpr int defaultFrameDelayMs = lg::image::defaultAnimationFrameDelayMs;
     static constexpr int repeatCount = 50000;
     // Frames beyond this many decoded bytes are left out of the animation (the
     // first frame always plays), like the other caches of pictures.
-    static constexpr qint64 maximumBytes = 128LL * 1024 * 1024;
+    static constexpr qint64 maximumBytes = lg::image::animationFrameBytes;
     // A larger file is not read for an animation.
-    static constexpr qint64 maximumFileBytes = 256LL * 1024 * 1024;
+    static constexpr qint64 maximumFileBytes = lg::image::animationFileBytes;
 
-    struct Frames
-    {
-        QList<QImage> images;
-        QList<int> delaysMs;       // one per image, each at least 1 ms
-        float totalSeconds = 0;    // the sum of every frame's delay
-    };
+    using Frames = lg::image::AnimationFrames;
 
     explicit AnimatedImage(QObject *parent = nullptr);
     ~AnimatedImage() override;
@@ -35,10 +39,6 @@ public:
     // Reads every frame of the file (any thread). A file that is not a GIF by
     // its lower-cased extension, cannot be read or has no frame gives none.
     static Frames readFrames(const QString &path);
-    // The delay of each frame as the GIF data stores it, in milliseconds (0
-    // for a frame without one). Qt's reader shows stored delays below 20 ms
-    // as 100 ms; the stored values are what the animation goes by.
-    static QList<int> storedFrameDelays(const QByteArray &gif);
 
     // Stops what plays and starts loading path; nothing plays for an empty
     // path or a file that readFrames rejects.
@@ -52,6 +52,9 @@ public:
     int currentFrame() const { return m_current; }
     float totalSeconds() const { return m_frames.totalSeconds; }
     QImage currentImage() const;
+    // Why the last decode ended short of the file's end, in words; empty
+    // when it did not.
+    QString shortfall() const { return m_shortfall; }
 
 Q_SIGNALS:
     // The first frame is ready (with the picture's size), or the file gave
@@ -60,7 +63,7 @@ Q_SIGNALS:
     void frameChanged(const QImage &frame);
 
 private:
-    void start(Frames frames);
+    void start(Frames frames, const lg::DecodeReport &report);
     void advance();
 
     Frames m_frames;
@@ -70,4 +73,7 @@ private:
     int m_loops = 0;
     bool m_loaded = false;
     quint64 m_generation = 0;
+    QString m_shortfall;
+    // Set when the decode under way is no longer wanted.
+    std::shared_ptr<std::atomic<bool>> m_giveUp;
 };

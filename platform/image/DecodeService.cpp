@@ -2,6 +2,7 @@
 #include "platform/image/DecodeService.h"
 
 #include "platform/image/PropertyProbe.h"
+#include "platform/image/AnimationFrames.h"
 
 #include <malloc.h>
 #include <unistd.h>
@@ -18,11 +19,16 @@ int serveDecodeRequests(int socket, const QString &scratch, const QString &uncon
         if (!receiveTask(socket, &task, &fd))
             return 0;   // the program closed its end, or said something that is no request
         std::optional<WorkerReply> reply = standIn ? standIn(task, fd) : std::nullopt;
-        if (!reply)
+        bool ended = false;   // the request's last message went out already
+        if (!reply && task.kind == WorkerTaskKind::Animation) {
+            reply = performAnimationTask(fd, [socket](const WorkerReply &part) { return sendReply(socket, part); });
+            ended = !reply;
+        }
+        if (!reply && !ended)
             reply = task.kind == WorkerTaskKind::Probe ? performProbeTask(task, fd) : performWorkerTask(task, fd);
         if (fd >= 0)
             ::close(fd);
-        const bool sent = sendReply(socket, *reply);
+        const bool sent = ended || sendReply(socket, *reply);
         reply.reset();
         // What the decode freed goes back to the system, so that the next
         // request's grant counts from what the worker holds at rest.

@@ -298,6 +298,12 @@ void setDecodesInThisProcess(bool here)
 
 WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs)
 {
+    return decodeSeriesInWorker(task, fileDescriptor, grantBytes, timeLimitMs, {});
+}
+
+WorkerReply decodeSeriesInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
+                                 const std::function<bool(WorkerReply &part)> &part, const std::atomic<bool> *stop)
+{
     WorkerReply reply;
     if (isShuttingDown()) {
         reply.end = WorkerEnd::Stopped;
@@ -339,7 +345,7 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
     realClock.start();
     if (!clock)
         clock = [&realClock] { return realClock.elapsed(); };
-    const qint64 began = clock();
+    qint64 began = clock();
     for (;;) {
         pollfd entry {worker.socket, POLLIN, 0};
         const int ready = ::poll(&entry, 1, lookEveryMs);
@@ -353,16 +359,29 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
                     return reply;
                 }
 #endif
-                giveBack(worker);
+                if (reply.end == WorkerEnd::More) {
+                    // A part of a series: the worker goes on unless the rest is unwanted.
+                    const bool wanted = part && part(reply);
+                    reply = WorkerReply {};
+                    if (!wanted) {
+                        endWorker(worker, true);
+                        reply.end = part ? WorkerEnd::Done : WorkerEnd::Failed;
+                        return reply;
+                    }
+                    began = clock();   // and the quit is looked at before the next part
+                } else {
+                    giveBack(worker);
+                    return reply;
+                }
+            } else {
+                reply = WorkerReply {};
+                reply.end = endWorker(worker, false);
                 return reply;
             }
-            reply = WorkerReply {};
-            reply.end = endWorker(worker, false);
-            return reply;
         }
-        if (isShuttingDown()) {
+        if (isShuttingDown() || (stop && stop->load())) {
             endWorker(worker, true);
-            reply.end = WorkerEnd::Stopped;
+            reply.end = isShuttingDown() ? WorkerEnd::Stopped : WorkerEnd::Done;
             return reply;
         }
         if (timeLimitMs > 0 && clock() - began > timeLimitMs) {

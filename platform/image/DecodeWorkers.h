@@ -28,6 +28,7 @@
 
 #include <QList>
 
+#include <atomic>
 #include <functional>
 
 #include <sys/types.h>
@@ -47,6 +48,15 @@ qint64 viewerDecodeGrant();
 // Runs task on the bytes behind fileDescriptor (not taken: the caller closes
 // it) in a worker that may hold grantBytes beside what it held before.
 WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs);
+// The same for a task whose worker sends several pictures (Animation): each
+// that comes as More goes to part, on the calling thread, and starts the
+// time limit again; the reply returned is the last. When part returns false
+// or stop (when given) is set, the rest is unwanted: the worker is ended and
+// the reply is Done without a picture. The grant holds the worker for the
+// whole series.
+WorkerReply decodeSeriesInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
+                                 const std::function<bool(WorkerReply &part)> &part,
+                                 const std::atomic<bool> *stop = nullptr);
 
 // How a worker's decode ended, for a caller of ImageSource or VideoInfo
 // (report, when given, filled with words where it ended short).

@@ -151,6 +151,7 @@ DecodeEnd noteDecodeEnd(WorkerEnd end, qint64 grant, const DecodeTerms &terms, D
     switch (end) {
     case WorkerEnd::Done:
     case WorkerEnd::Failed:
+    case WorkerEnd::More:
         break;
     case WorkerEnd::OverGrant:
         made = {DecodeEnd::OverGrant, QStringLiteral("its decode needs more than the %1 MB it may hold")
@@ -731,6 +732,8 @@ WorkerReply performWorkerTask(const WorkerTask &task, int fd)
         }
         return reply;
     }
+    if (task.kind == WorkerTaskKind::VideoProbe)
+        return performVideoProbe(fd);
     ImageSource source;
     source.d = std::make_shared<ImageSource::Private>();
     const ByteSource file = ByteSource::fromDescriptor(fd);
@@ -748,6 +751,8 @@ WorkerReply performWorkerTask(const WorkerTask &task, int fd)
         break;
     case WorkerTaskKind::VideoFrame:
     case WorkerTaskKind::Probe:
+    case WorkerTaskKind::VideoProbe:
+    case WorkerTaskKind::Animation:
         break;
     case WorkerTaskKind::Frame:
         if (task.maxSide > 0 && d.usable() && d.probe.decoder == Decoder::Qt) {

@@ -5,8 +5,13 @@
 // paths give none. Only the demuxers of video containers are used (a picture
 // named like a video is not a video), and a video whose frames are larger
 // than maxFramePixels gives none.
-// The libraries live in the FFmpeg module, loaded on the first call; while it
-// cannot be loaded every file gives none.
+// The libraries live in the FFmpeg module, loaded in a decode worker
+// (DecodeWorkers.h), where both run: a probe is granted probeDecodeBytes and
+// probeTimeLimitMs, and one that needs more, runs longer or crashes gives
+// none and says why in the log. What the worker tells is checked: a size
+// past the limit gives none; a turn other than a quarter's, a length that is
+// no number of seconds a video may last, and names that are no names are
+// left unknown. While the module cannot be loaded every file gives none.
 #include "platform/image/ImageSource.h"
 
 #include <QImage>
@@ -29,6 +34,14 @@ class VideoInfo
 {
 public:
     static std::optional<VideoProbe> probe(const QString &path);
+    // What a probe may hold (the demuxer's reading and the decoders it opens
+    // to learn the picture's format: an 8K H.264 video's first frames take
+    // some 90 MB) and how long it may run.
+    static constexpr qint64 probeDecodeBytes = 128LL << 20;
+    static constexpr int probeTimeLimitMs = 5000;
+    // The longest a video may last, in seconds (a thousand days); a longer
+    // length told is unknown.
+    static constexpr double longestDurationSeconds = 1000.0 * 24 * 3600;
     // The first frame, upright, at most maxSide on its longest side (0: full size).
     // Decoded in a decode worker, granted firstFrameDecodeBytes (or what
     // terms grant); report (when given) says how the decode ended.
@@ -43,5 +56,10 @@ public:
     // Tests lower the limit to try it on small videos; 0 restores it.
     static void setFramePixelLimitForTesting(qint64 pixels);
 };
+
+namespace image {
+// The worker's side of a VideoProbe task on the file open as fd.
+WorkerReply performVideoProbe(int fd);
+}
 
 } // namespace lg

@@ -205,7 +205,7 @@ bool receiveTask(int socket, WorkerTask *task, int *fileDescriptor)
     quint8 kind = 0;
     qint32 maxSide = 0, frameIndex = 0;
     in >> kind >> maxSide >> task->cached >> frameIndex >> task->extension >> task->probeParts;
-    if (in.status() != QDataStream::Ok || kind > quint8(WorkerTaskKind::Probe)) {
+    if (in.status() != QDataStream::Ok || kind > quint8(WorkerTaskKind::Animation)) {
         if (*fileDescriptor >= 0)
             ::close(*fileDescriptor);
         *fileDescriptor = -1;
@@ -224,19 +224,29 @@ bool sendReply(int socket, const WorkerReply &reply)
     if (!image.isNull()) {
         fd = sealedMemoryFile("lumengallery-picture", reinterpret_cast<const char *>(image.constBits()),
                               image.sizeInBytes());
-        if (fd < 0)
-            return sendReply(socket, WorkerReply {WorkerEnd::Failed, QImage(), reply.facts, {}});
+        if (fd < 0) {
+            // Said as the end of the request: a part of a series goes no further.
+            const bool sent = sendReply(socket, WorkerReply {WorkerEnd::Failed, QImage(), reply.facts, {}});
+            return sent && reply.end != WorkerEnd::More;
+        }
     } else if (!reply.probed.isEmpty() && reply.probed.size() <= largestProbeReply) {
         fd = sealedMemoryFile("lumengallery-probed", reply.probed.constData(), reply.probed.size());
     }
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     const WorkerFacts &f = reply.facts;
-    out << quint8(fd >= 0 ? WorkerEnd::Done : reply.end == WorkerEnd::Done ? WorkerEnd::Failed : reply.end)
+    // A picture sent is Done (or More, a part of a series); Done without one is Failed.
+    WorkerEnd end = reply.end;
+    if (fd >= 0 && end != WorkerEnd::More)
+        end = WorkerEnd::Done;
+    else if (fd < 0 && end == WorkerEnd::Done)
+        end = WorkerEnd::Failed;
+    out << quint8(end)
         << qint32(image.width()) << qint32(image.height()) << qint32(image.format()) << qint64(image.bytesPerLine())
         << (image.isNull() ? QByteArray() : image.colorSpace().iccProfile()) << qint32(f.depth) << f.colorModel
         << f.hasAlpha << qint32(f.orientation) << qint32(f.frames) << f.storedSize << qint32(f.delayMs)
-        << qint64(image.isNull() && fd >= 0 ? reply.probed.size() : 0);
+        << qint64(image.isNull() && fd >= 0 ? reply.probed.size() : 0)
+        << qint32(f.rotation) << f.durationSeconds << f.codec << f.creationTime;
     const bool sent = sendMessage(socket, bytes, fd);
     if (fd >= 0)
         ::close(fd);
@@ -251,14 +261,14 @@ bool receiveReply(int socket, WorkerReply *reply)
         return false;
     QDataStream in(bytes);
     quint8 end = 0;
-    qint32 width = 0, height = 0, format = 0, depth = 0, orientation = 1, frames = 1, delay = 0;
+    qint32 width = 0, height = 0, format = 0, depth = 0, orientation = 1, frames = 1, delay = 0, rotation = 0;
     qint64 bytesPerLine = 0;
     QByteArray icc;
     WorkerFacts &f = reply->facts;
     qint64 probed = 0;
     in >> end >> width >> height >> format >> bytesPerLine >> icc >> depth >> f.colorModel >> f.hasAlpha >> orientation
-        >> frames >> f.storedSize >> delay >> probed;
-    const bool parsed = in.status() == QDataStream::Ok && end <= quint8(WorkerEnd::Unavailable);
+        >> frames >> f.storedSize >> delay >> probed >> rotation >> f.durationSeconds >> f.codec >> f.creationTime;
+    const bool parsed = in.status() == QDataStream::Ok && end <= quint8(WorkerEnd::More);
     if (parsed && fd >= 0 && probed > 0)
         reply->probed = sealedBytes(fd, probed);
     else if (parsed && fd >= 0)
@@ -272,10 +282,14 @@ bool receiveReply(int socket, WorkerReply *reply)
     reply->end = WorkerEnd(end);
     if (reply->end == WorkerEnd::Done && reply->image.isNull() && reply->probed.isEmpty())
         reply->end = WorkerEnd::Failed;
+    // A part of a series without its picture: what follows cannot be told from the next request's reply.
+    if (reply->end == WorkerEnd::More && reply->image.isNull())
+        return false;
     f.depth = depth;
     f.orientation = orientation;
     f.frames = frames;
     f.delayMs = delay;
+    f.rotation = rotation;
     return true;
 }
 

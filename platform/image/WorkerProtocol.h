@@ -20,8 +20,11 @@ namespace lg::image {
 
 // What a worker is asked to do with a file's bytes.
 // Probe: what third-party libraries read of its header and metadata
-// (PropertyProbe.h), no picture.
-enum class WorkerTaskKind : quint8 { Thumbnail, Frame, VideoFrame, Probe };
+// (PropertyProbe.h), no picture. VideoProbe: a video's size and length, no
+// picture (its reply comes as Failed, with the facts found). Animation: every
+// frame of an animation in one pass, each sent as it is decoded
+// (WorkerEnd::More), the last as Done.
+enum class WorkerTaskKind : quint8 { Thumbnail, Frame, VideoFrame, Probe, VideoProbe, Animation };
 
 struct WorkerTask
 {
@@ -41,7 +44,8 @@ enum class WorkerEnd : quint8 {
     TimedOut,    // the decode ran past its time and was ended
     Crashed,     // the worker died otherwise (a crash, an abort)
     Stopped,     // the quit ended it
-    Unavailable  // no worker could be started
+    Unavailable, // no worker could be started
+    More         // a picture of a series came back, and the request goes on
 };
 
 // What a worker found of the file besides the picture.
@@ -53,7 +57,13 @@ struct WorkerFacts
     int orientation = 1;
     int frames = 1;
     QSize storedSize;
-    int delayMs = 0;       // Frame: how long it shows
+    int delayMs = 0;       // Frame, Animation: how long it shows
+    // VideoProbe: the video's size as shown (storedSize; invalid when the
+    // file is no video the demuxers take), turn, length and names.
+    int rotation = 0;
+    double durationSeconds = 0;
+    QString codec;
+    QString creationTime;
 };
 
 struct WorkerReply
@@ -75,6 +85,8 @@ constexpr int workerOverGrantStatus = 86;
 bool sendTask(int socket, const WorkerTask &task, int fileDescriptor);
 // Fills task and takes ownership of the descriptor received (-1 when none).
 bool receiveTask(int socket, WorkerTask *task, int *fileDescriptor);
+// False also for a part of a series (More) whose picture could not be put in
+// a memory file: the request was said to end there, as Failed.
 bool sendReply(int socket, const WorkerReply &reply);
 bool receiveReply(int socket, WorkerReply *reply);
 

@@ -12,6 +12,7 @@
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
+#include "platform/image/VideoInfo.h"
 #include "platform/runtime/Timer.h"
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
@@ -434,6 +435,24 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking(); }, 20000));
         QCOMPARE(cache->pixelInfo(request.key)->imageSize, std::optional<QSize>(QSize(800, 600)));
         QCOMPARE(cache->decodeBudget().peakHeld(), bytes);
+        QCOMPARE(cache->decodeBudget().held(), 0);
+    }
+
+    // A video's size is read by a probe in a worker, held within the budget.
+    void aVideosProbeWaitsForTheBudget()
+    {
+        const QString video = lg::test::fixtures::writeVideo(m_photos + QStringLiteral("/clip.mp4"),
+                                                             QStringLiteral("color=c=red:s=64x48:r=10:d=1"));
+        if (video.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        auto cache = newCache();
+        QObject client;
+        ThumbnailRequest request {keyOf(video), false, 200, true};
+        cache->request(&client, {}, {request});
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking(); }, 20000));
+        QCOMPARE(cache->pixelInfo(request.key)->videoSize, std::optional<QSizeF>(QSizeF(64, 48)));
+        QVERIFY2(cache->decodeBudget().peakHeld() >= lg::VideoInfo::probeDecodeBytes,
+                 qPrintable(QString::number(cache->decodeBudget().peakHeld())));
         QCOMPARE(cache->decodeBudget().held(), 0);
     }
 

@@ -7,13 +7,18 @@
 // of a marked file (PropertyProbe.h) does the same, then answers for the
 // parts asked what no library reads: the metadata group "Standin" with the
 // worker's pid, the pane's TIFF Make "Standin" and Model the count of probes
-// the worker served, seven TIFF pages. Every
-// other file is decoded and probed as the real worker does.
+// the worker served, seven TIFF pages. Every other file is decoded and
+// probed as the real worker does.
+// An animation's stand-in first sends two frames of 8 x 8 as parts of its
+// series, then does what its mark says; "oddsize" then sends a frame of
+// 9 x 9 and never returns. "flood" sends frames of 1024 x 1024 that claim
+// to show for a million seconds, without end.
 #include "platform/image/PropertyProbe.h"
 #include "platform/image/worker/WorkerStart.h"
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 
 #include <csignal>
 #include <cstring>
@@ -24,6 +29,26 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr int programSocket = 3;
+
+// One picture of each size, made once: sent again and again, it holds no more
+// (an allocator that keeps what was freed, as AddressSanitizer's does, would
+// otherwise grow past the grant).
+void sendPart(const QSize &size, int delayMs)
+{
+    static QImage made[3];
+    QImage &image = made[size.width() == 8 ? 0 : size.width() == 9 ? 1 : 2];
+    if (image.size() != size) {
+        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::green);
+    }
+    lg::image::WorkerReply part;
+    part.end = lg::image::WorkerEnd::More;
+    part.image = image;
+    part.facts.delayMs = delayMs;
+    lg::image::sendReply(programSocket, part);
+}
 
 std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &task, int fd)
 {
@@ -42,6 +67,17 @@ std::optional<lg::image::WorkerReply> standIn(const lg::image::WorkerTask &task,
         if (!std::isdigit(uchar(digit)))
             break;
         number = number * 10 + (digit - '0');
+    }
+    if (task.kind == lg::image::WorkerTaskKind::Animation) {
+        while (what == "flood")
+            sendPart(QSize(1024, 1024), 1000000000);
+        sendPart(QSize(8, 8), 100);
+        sendPart(QSize(8, 8), 100);
+        if (what == "oddsize") {
+            sendPart(QSize(9, 9), 100);
+            for (;;)
+                ::pause();
+        }
     }
     lg::image::WorkerReply reply;
     reply.end = lg::image::WorkerEnd::Done;

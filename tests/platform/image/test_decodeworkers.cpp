@@ -3,9 +3,11 @@
 // to reach the network; the quit ends a worker at once.
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
+#include "platform/image/VideoInfo.h"
 #include "platform/runtime/Dispatch.h"
-#include "tests/platform/image/StandInWorker.h"
+#include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/StandInWorkers.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -51,13 +53,8 @@ class DecodeWorkersTest : public QObject
     QTemporaryDir m_folder;
 
 private Q_SLOTS:
-    void init()
-    {
-        lg::image::setDecodesInThisProcess(false);
-        lg::image::setDecodeWorkerProgramForTesting(QStringLiteral(LG_STANDIN_DECODER));
-    }
-
-    void cleanup() { lg::test::decodeInThisProcessAgain(); }
+    void init() { lg::test::decodeInStandInWorkers(); }
+    void cleanup() { lg::test::decodeHereAgain(); }
 
     void aThumbnailIsMadeInTheProgramsOwnWorker()
     {
@@ -211,6 +208,91 @@ private Q_SLOTS:
             decode.join();
         QCOMPARE(honestShown.load(), rounds);
         QCOMPARE(lyingShown.load(), 0);
+    }
+
+    // A video's size, turn, length and names come out of a worker as out of
+    // the program; one past the pixel limit gives none either way.
+    void aVideoIsProbedInAWorkerAsInTheProgram_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<qint64>("pixelLimit");
+        QTest::newRow("upright") << 0 << qint64(0);
+        QTest::newRow("stored sideways") << 90 << qint64(0);
+        QTest::newRow("past the pixel limit") << 0 << qint64(64 * 48 - 1);
+    }
+    void aVideoIsProbedInAWorkerAsInTheProgram()
+    {
+        QFETCH(int, rotation);
+        QFETCH(qint64, pixelLimit);
+        if (!lg::test::fixtures::hasTool(QStringLiteral("ffmpeg")))
+            QSKIP("ffmpeg is not installed");
+        lg::image::setDecodeWorkerProgramForTesting({});
+        const QString path = lg::test::fixtures::writeVideo(
+            m_folder.filePath(QStringLiteral("clip%1.mp4").arg(rotation)), QStringLiteral("color=c=red:s=64x48:r=10:d=2"),
+            {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-metadata", "creation_time=2024-05-01T10:20:30Z"});
+        QVERIFY(!path.isEmpty());
+        if (rotation)
+            QVERIFY(lg::test::fixtures::setMp4Rotation(path, rotation));
+        lg::VideoInfo::setFramePixelLimitForTesting(pixelLimit);
+        lg::image::setDecodesInThisProcess(true);
+        const std::optional<lg::VideoProbe> here = lg::VideoInfo::probe(path);
+        lg::image::setDecodesInThisProcess(false);
+        const std::optional<lg::VideoProbe> there = lg::VideoInfo::probe(path);
+        lg::VideoInfo::setFramePixelLimitForTesting(0);
+        // A worker read it, and waits for the next request.
+        QVERIFY(!lg::image::decodeWorkerIds().isEmpty());
+        QCOMPARE(there.has_value(), pixelLimit == 0);
+        QCOMPARE(here.has_value(), there.has_value());
+        if (!here)
+            return;
+        QCOMPARE(there->size, here->size);
+        QCOMPARE(there->rotation, rotation);
+        QCOMPARE(there->rotation, here->rotation);
+        QCOMPARE(there->durationSeconds, here->durationSeconds);
+        QCOMPARE(there->codec, QStringLiteral("h264"));
+        QCOMPARE(there->codec, here->codec);
+        QVERIFY(there->creationTime.startsWith(QStringLiteral("2024-05-01T10:20:30")));
+        QCOMPARE(there->creationTime, here->creationTime);
+    }
+
+    // A probe that holds past its small grant, never returns or crashes
+    // gives none and says why; the quit ends one at once.
+    void aVideoProbeThatFailsGivesNoneAndSaysWhy_data()
+    {
+        QTest::addColumn<QString>("mark");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("past its grant") << QStringLiteral("allocate 300")
+                                        << QStringLiteral("its decode needs more than the 128 MB it may hold");
+        QTest::newRow("never returns") << QStringLiteral("hang") << QStringLiteral("its decode ran past 5 seconds");
+        QTest::newRow("crashes") << QStringLiteral("crash") << QStringLiteral("the decoder ended abnormally on it");
+        QTest::newRow("the quit comes") << QStringLiteral("hang quit") << QString();
+    }
+    void aVideoProbeThatFailsGivesNoneAndSaysWhy()
+    {
+        QFETCH(QString, mark);
+        QFETCH(QString, words);
+        const QString path = lg::test::writeFile(m_folder.filePath(QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".mp4")),
+                                                 "standin:" + mark.toLatin1() + '.');
+        // Time passes a thousand times faster for the watchdog of one that
+        // never returns; a quit comes once the worker has the request.
+        const bool quit = mark.endsWith(QStringLiteral("quit"));
+        const qint64 pace = mark == QStringLiteral("hang") ? 1000 : 1;
+        QElapsedTimer real;
+        real.start();
+        lg::image::setDecodeClockForTesting([&real, quit, pace] {
+            if (quit && !lg::isShuttingDown()) {
+                real.restart();
+                lg::beginShutdown();
+            }
+            return quit ? qint64(0) : real.elapsed() * pace;
+        });
+        lg::test::CaptureStdout output;
+        const std::optional<lg::VideoProbe> probe = lg::VideoInfo::probe(path);
+        const QByteArray said = output.finish();
+        QVERIFY(!probe);
+        QVERIFY2(real.elapsed() < 1000 * (quit ? 1 : 5), qPrintable(QString::number(real.elapsed())));
+        if (!words.isEmpty())
+            QVERIFY2(said.contains(QStringLiteral("The video %1 was not read: %2.").arg(path, words).toUtf8()), said.constData());
     }
 };
 

@@ -9,7 +9,7 @@
 #include "platform/modules/Modules.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/CaptureStdout.h"
-#include "tests/platform/image/StandInWorker.h"
+#include "tests/support/StandInWorkers.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
@@ -127,7 +127,7 @@ private Q_SLOTS:
         lg::image::setDecodeWorkerProgramForTesting({});
     }
 
-    void cleanup() { lg::test::decodeInThisProcessAgain(); }
+    void cleanup() { lg::test::decodeHereAgain(); }
 
     // First of all, while nothing in this process has decoded or probed a
     // picture: every kind is read whole, and the program maps neither the

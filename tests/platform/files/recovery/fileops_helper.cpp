@@ -59,6 +59,14 @@
 //                                                   "setaside" once the item replaced
 //                                                   is set aside (on a disk that
 //                                                   cannot swap)
+//   platform_fileops_helper killat N copy SOURCE FOLDER
+//   platform_fileops_helper killat N trash SOURCE
+//                                                   a folder copied through a batch as
+//                                                   the screens run it, or moved to the
+//                                                   Trash; killed (SIGKILL, by itself)
+//                                                   at the Nth step the file layer
+//                                                   asks the fault hook about; prints
+//                                                   "finished" when it had fewer steps
 //   platform_fileops_helper cleanas FOLDER          as the user "nobody" (its uid, no
 //                                                   privilege left): about to write in
 //                                                   FOLDER, which reads it for
@@ -86,6 +94,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <grp.h>
+#include <csignal>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -163,8 +172,33 @@ int runBatchUntil(const QByteArray &kind, const QString &source, const QString &
     return 2;
 }
 
+// The copy or the trashing of source, killed at its step at (see the top of this file).
+int killAtStep(long at, const QByteArray &kind, const QString &source, const QString &folder)
+{
+    static std::atomic<long> steps{0};
+    static long killAt = 0;
+    killAt = at;
+    lg::setFileFaultForTesting([](lg::FileStep, const QString &) {
+        if (++steps == killAt)
+            ::kill(::getpid(), SIGKILL);
+        return 0;
+    });
+    if (kind == "copy") {
+        lg::FileBatch batch(lg::FileOpKind::Copy, folder);
+        (void)batch.run({source}, lg::ConflictPolicy::Refuse);
+    } else {
+        (void)lg::moveToTrash(source);
+    }
+    std::printf("finished\n");
+    std::fflush(stdout);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 5 && QByteArray(argv[1]) == "killat")
+        return killAtStep(QByteArray(argv[2]).toLong(), argv[3], QString::fromLocal8Bit(argv[4]),
+                          argc > 5 ? QString::fromLocal8Bit(argv[5]) : QString());
     if (argc == 6 && QByteArray(argv[1]) == "batch")
         return runBatchUntil(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]), argv[5]);
     if (argc == 2 && QByteArray(argv[1]) == "quit")

@@ -59,11 +59,11 @@
 //                                                   "setaside" once the item replaced
 //                                                   is set aside (on a disk that
 //                                                   cannot swap)
-//   platform_fileops_helper killat N copy SOURCE FOLDER
+//   platform_fileops_helper killat N copy|move SOURCE FOLDER
 //   platform_fileops_helper killat N trash SOURCE
-//                                                   a folder copied through a batch as
-//                                                   the screens run it, or moved to the
-//                                                   Trash; killed (SIGKILL, by itself)
+//                                                   an item copied or moved through a
+//                                                   batch as the screens run it, or
+//                                                   moved to the Trash; killed (SIGKILL, by itself)
 //                                                   at the Nth step the file layer
 //                                                   asks the fault hook about; prints
 //                                                   "finished" when it had fewer steps
@@ -183,8 +183,8 @@ int killAtStep(long at, const QByteArray &kind, const QString &source, const QSt
             ::kill(::getpid(), SIGKILL);
         return 0;
     });
-    if (kind == "copy") {
-        lg::FileBatch batch(lg::FileOpKind::Copy, folder);
+    if (kind == "copy" || kind == "move") {
+        lg::FileBatch batch(kind == "move" ? lg::FileOpKind::Move : lg::FileOpKind::Copy, folder);
         (void)batch.run({source}, lg::ConflictPolicy::Refuse);
     } else {
         (void)lg::moveToTrash(source);

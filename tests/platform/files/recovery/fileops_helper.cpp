@@ -61,12 +61,13 @@
 //                                                   cannot swap)
 //   platform_fileops_helper killat N copy|move SOURCE FOLDER
 //   platform_fileops_helper killat N trash SOURCE
-//                                                   an item copied or moved through a
+//                                                   a folder copied or moved through a
 //                                                   batch as the screens run it, or
-//                                                   moved to the Trash; killed (SIGKILL, by itself)
-//                                                   at the Nth step the file layer
-//                                                   asks the fault hook about; prints
-//                                                   "finished" when it had fewer steps
+//                                                   moved to the Trash; killed (SIGKILL,
+//                                                   by itself) at the Nth step the file
+//                                                   layer asks the fault hook about;
+//                                                   prints "finished" when it had fewer
+//                                                   steps
 //   platform_fileops_helper cleanas FOLDER          as the user "nobody" (its uid, no
 //                                                   privilege left): about to write in
 //                                                   FOLDER, which reads it for

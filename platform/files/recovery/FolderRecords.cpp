@@ -302,21 +302,20 @@ void removeRecordedPlaceholder(FolderLook &look, const PlaceholderText &record, 
 }
 
 // A card's placeholder folder at record.name, made by the process whose
-// record's lock has token (one the user's journal lists for the folder),
-// that a kill stopped while it was being filled (see
+// record's lock has token, that a kill stopped while it was being filled (see
 // renameWithoutReplacingRaw): the user's, holding its marker and more; or
 // one left empty, its marker gone, right before the rename onto it. The
 // filling is finished from the folder the record names (the rest of a copy
 // made whole before the filling began, or of a folder being moved), reached
 // from the record's folder by handle, never through a link nor into another
 // file system; where that folder is gone (emptied and removed before the
-// kill), only the marker goes. What cannot be finished goes back where it
-// came from, and the marked placeholder with it. Entries are only moved,
-// never removed.
+// kill), only the marker goes. Entries are only moved, never removed: what
+// cannot be finished (a name the user took there meanwhile) stays where it
+// is, the marker with it.
 void finishFilledPlaceholder(FolderLook &look, const PlaceholderText &record, const QByteArray &token, uid_t user)
 {
     struct stat st;
-    if (record.from.isEmpty() || !look.isOwnByName(token)
+    if (record.from.isEmpty()
         || ::fstatat(look.fd(), record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
         return;
     const int fd = ::openat(look.fd(), record.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -345,12 +344,8 @@ void finishFilledPlaceholder(FolderLook &look, const PlaceholderText &record, co
         if (::fstatat(fromFolder, name.constData(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT && marked)
                 ::unlink(markerPath.constData());
-        } else if (S_ISDIR(source.st_mode) && source.st_uid == user && source.st_dev == st.st_dev
-                   && fillPlaceholder(from, to, markerPath) != 0) {
-            if (marked)
-                ::unlink(markerPath.constData());
-            if (moveEntriesInto(to, from) == 0 && marked)   // back where they were
-                ::unlinkat(look.fd(), record.name.constData(), AT_REMOVEDIR);
+        } else if (S_ISDIR(source.st_mode) && source.st_uid == user && source.st_dev == st.st_dev) {
+            (void)fillPlaceholder(from, to, markerPath);
         }
         ::close(fromFolder);
     }

@@ -108,9 +108,8 @@ private:
 // a kill stopped (it holds its marker and more, or it was left empty right
 // before the rename onto it) is filled by the cleanup from the item the
 // record names, reached without following a link nor leaving its file
-// system, when the record's token is one the user's journal lists: the
-// folder stands whole under its name, or (where that cannot be done) whole
-// where it came from.
+// system, so the folder stands whole under its name; entries are only
+// moved, never removed.
 class PlaceholderRecord
 {
 public:

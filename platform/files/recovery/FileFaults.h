@@ -47,11 +47,15 @@ QString errnoSentence(int err);
 // been copied (the answer is not used). Sync: a file or folder is about to be
 // synced to disk (a move's copy, the folder that names moved copies, the
 // folder of the moves' notes; an errno value there: as if the disk failed it).
+// PlaceholderFilled: an entry has just been moved into a placeholder folder
+// being filled; PlaceholderUnmarked: a card's placeholder folder has just
+// lost its marker, right before the rename onto it (the answer is not used
+// at either).
 enum class FileStep {
     Rename, CopyData, MakeFolder, MakeLink, Remove, FinalRename, Swap, EnterFolder,
     Measure, NoReplaceRename, NoReplaceFallback, MountFlag, MountTable, CopyAttributes, HardLink, Exchanged,
     OpenFolder, PlaceholderMade, Truncate, SetMode, PlaceholderRename, TrashInfoMade,
-    CopiedStretch, MakeFile, CopiedChunk, Sync,
+    CopiedStretch, MakeFile, CopiedChunk, Sync, PlaceholderFilled, PlaceholderUnmarked,
 };
 // hook returns 0 to let the step run, or an errno value to make it fail there.
 using FileFaultHook = std::function<int(FileStep step, const QString &path)>;

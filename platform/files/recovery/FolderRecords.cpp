@@ -5,17 +5,21 @@
 #include "platform/base/HandlePath.h"
 
 #include "platform/files/names/FileIdentity.h"
+#include "platform/files/recovery/NoReplaceRename.h"
 #include "platform/files/recovery/Removal.h"
 #include "platform/files/recovery/Temporaries.h"
 
 #include <QList>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -172,10 +176,14 @@ void setModeBack(FolderLook &look, const OpenedRecord &record, uid_t user)
 }
 
 // What the record of a placeholder says: only the name it holds in the
-// record's own folder and, once made, what was made there.
+// record's own folder, where the rename comes from and, once made, what was
+// made there.
 struct PlaceholderText
 {
     QByteArray name;   // the target's name beside the record
+    // The item renamed, as reached from the record's folder on its disk
+    // ("../" where it lies above); may be empty.
+    QByteArray from;
     QByteArray made;   // "<device>:<inode>:<type>" of the placeholder; empty when not recorded
     unsigned mode = 0;   // its mode as made (a disk without modes gives its own)
     QByteArray volume;   // the volume of the record's folder; may be empty
@@ -184,6 +192,8 @@ struct PlaceholderText
 QByteArray placeholderText(const PlaceholderText &record)
 {
     QByteArray text = QByteArray(placeholderHeader) + "\nName=" + record.name.toPercentEncoding() + "\n";
+    if (!record.from.isEmpty())
+        text += "From=" + record.from.toPercentEncoding("/") + "\n";
     if (!record.made.isEmpty())
         text += "Made=" + record.made + "\nMode=" + QByteArray::number(record.mode) + "\n";
     if (!record.made.isEmpty() && !record.volume.isEmpty())
@@ -191,14 +201,37 @@ QByteArray placeholderText(const PlaceholderText &record)
     return text;
 }
 
+// A path as a placeholder's record names where its rename came from: names
+// below the record's folder, after any number of "..".
+bool isReachedPath(const QByteArray &path)
+{
+    const QList<QByteArray> parts = path.split('/');
+    qsizetype up = 0;
+    while (up < parts.size() && parts.at(up) == "..")
+        ++up;
+    if (up == parts.size())
+        return false;
+    for (qsizetype i = up; i < parts.size(); ++i)
+        if (!isOneName(parts.at(i)))
+            return false;
+    return true;
+}
+
 std::optional<PlaceholderText> parsePlaceholder(const QByteArray &text)
 {
-    const QList<QByteArray> lines = text.split('\n');
-    if ((lines.size() != 3 && lines.size() != 5 && lines.size() != 6) || lines.at(0) != placeholderHeader
-        || !lines.at(1).startsWith("Name="))
+    QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 3 || lines.at(0) != placeholderHeader || !lines.at(1).startsWith("Name="))
         return std::nullopt;
     PlaceholderText record;
     record.name = QByteArray::fromPercentEncoding(lines.at(1).mid(5));
+    if (lines.at(2).startsWith("From=")) {
+        record.from = QByteArray::fromPercentEncoding(lines.at(2).mid(5));
+        if (!isReachedPath(record.from))
+            return std::nullopt;
+        lines.removeAt(2);
+    }
+    if (lines.size() != 3 && lines.size() != 5 && lines.size() != 6)
+        return std::nullopt;
     if (lines.size() >= 5) {
         if (!lines.at(2).startsWith("Made=") || !isNumberList(lines.at(2).mid(5), 3) || !lines.at(3).startsWith("Mode="))
             return std::nullopt;
@@ -266,6 +299,57 @@ void removeRecordedPlaceholder(FolderLook &look, const PlaceholderText &record, 
     if (::fstatat(folderFd, record.name.constData(), &again, AT_SYMLINK_NOFOLLOW) == 0 && again.st_ino == st.st_ino
         && again.st_dev == st.st_dev && again.st_size == 0)
         ::unlinkat(folderFd, record.name.constData(), 0);
+}
+
+// A card's placeholder folder at record.name, made by the process whose
+// record's lock has token, that a kill stopped while it was being filled (see
+// renameWithoutReplacingRaw): the user's, holding its marker and more; or
+// one left empty, its marker gone, right before the rename onto it. The
+// filling is finished from the folder the record names (the rest of a copy
+// made whole before the filling began, or of a folder being moved), reached
+// from the record's folder by handle, never through a link nor into another
+// file system; where that folder is gone (emptied and removed before the
+// kill), only the marker goes. Entries are only moved, never removed: what
+// cannot be finished (a name the user took there meanwhile) stays where it
+// is, the marker with it.
+void finishFilledPlaceholder(FolderLook &look, const PlaceholderText &record, const QByteArray &token, uid_t user)
+{
+    struct stat st;
+    if (record.from.isEmpty()
+        || ::fstatat(look.fd(), record.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    const int fd = ::openat(look.fd(), record.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    std::vector<QByteArray> names;
+    int err = 0;
+    const QByteArray markerName = placeholderMarker(token);
+    struct stat marker;
+    const bool listed = ::fstat(fd, &st) == 0 && st.st_uid == user && listFolderAt(fd, &names, &err);
+    const bool marked = listed && names.size() > 1
+                        && ::fstatat(fd, markerName.constData(), &marker, AT_SYMLINK_NOFOLLOW) == 0
+                        && S_ISREG(marker.st_mode) && marker.st_size == 0;
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+    const int fromFolder = marked || (listed && names.empty())
+                               ? int(::syscall(SYS_openat2, look.fd(), folderOf(record.from).constData(), &how, sizeof how))
+                               : -1;
+    if (fromFolder >= 0) {
+        const QByteArray name = record.from.mid(record.from.lastIndexOf('/') + 1);
+        const QByteArray from = joinRaw(handlePath(fromFolder), name);
+        const QByteArray to = handlePath(fd);
+        const QByteArray markerPath = marked ? joinRaw(to, markerName) : QByteArray();
+        struct stat source;
+        if (::fstatat(fromFolder, name.constData(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && marked)
+                ::unlink(markerPath.constData());
+        } else if (S_ISDIR(source.st_mode) && source.st_uid == user && source.st_dev == st.st_dev) {
+            (void)fillPlaceholder(from, to, markerPath);
+        }
+        ::close(fromFolder);
+    }
+    ::close(fd);
 }
 
 // A card's placeholder, made by the process whose record's lock has token:
@@ -392,10 +476,12 @@ bool settleFolderRecord(FolderLook &look, const QByteArray &text, const QByteArr
         return true;
     }
     if (const std::optional<PlaceholderText> placeholder = parsePlaceholder(text)) {
-        if (look.numbersFilesPerMount())
+        if (look.numbersFilesPerMount()) {
+            finishFilledPlaceholder(look, *placeholder, token, user);
             removeMarkedPlaceholder(look, placeholder->name, token, user);
-        else
+        } else {
             removeRecordedPlaceholder(look, *placeholder, user);
+        }
         return true;
     }
     return false;
@@ -546,6 +632,30 @@ OpenedUpFolder OpenedUpFolder::record(const QByteArray &path, const struct stat 
 
 namespace {
 
+// from (an absolute path) as reached from folder on their disk, by their real
+// folders: "name" beside it, "../Album/name" elsewhere; empty where that
+// cannot be told.
+QByteArray reachedFrom(const QByteArray &folder, const QByteArray &from)
+{
+    char *here = ::realpath(folder.constData(), nullptr);
+    char *there = ::realpath(folderOf(from).constData(), nullptr);
+    QByteArray path;
+    if (here && there) {
+        const QList<QByteArray> a = QByteArray(here).split('/'), b = QByteArray(there).split('/');
+        qsizetype common = 0;
+        while (common < a.size() && common < b.size() && a.at(common) == b.at(common))
+            ++common;
+        for (qsizetype i = common; i < a.size(); ++i)
+            path += a.at(i).isEmpty() ? QByteArray() : QByteArray("../");
+        for (qsizetype i = common; i < b.size(); ++i)
+            path += b.at(i).isEmpty() ? QByteArray() : b.at(i) + '/';
+        path += from.mid(from.lastIndexOf('/') + 1);
+    }
+    std::free(here);
+    std::free(there);
+    return isReachedPath(path) ? path : QByteArray();
+}
+
 // path with a leading "/proc/self/fd/N" (a folder this process holds open)
 // spelled as the folder's own path; empty when that cannot be told.
 QByteArray withoutHandle(const QByteArray &path)
@@ -576,6 +686,7 @@ PlaceholderRecord PlaceholderRecord::before(const QByteArray &from, const QByteA
     const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0)
         return placeholder;
+    record.from = reachedFrom(folder, withoutHandle(from));
     placeholder.m_record = placeholderText(record);
     if (const QByteArray volume = volumeOfPath(folder); isVolumeText(volume))
         placeholder.m_volume = volume;

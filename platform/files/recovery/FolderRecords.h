@@ -90,7 +90,8 @@ private:
 };
 
 // A name held by a placeholder (see renameWithoutReplacingRaw): a lock record
-// in the target's folder names the target before the placeholder is made, and
+// in the target's folder names the target, and the item to be renamed (as
+// reached from that folder on its disk), before the placeholder is made, and
 // the placeholder's identity (device, inode, type), mode and volume once it is
 // made.
 // The cleanup removes what stands at the name only when the maker is gone and
@@ -103,7 +104,12 @@ private:
 // its record's token (token(): a file as its bytes, a folder as the empty
 // file placeholderMarker names), which the rename takes away with it, and the
 // cleanup removes only what holds it, so a card's own empty folders and files
-// are never taken for placeholders.
+// are never taken for placeholders. A placeholder folder there whose filling
+// a kill stopped (it holds its marker and more, or it was left empty right
+// before the rename onto it) is filled by the cleanup from the item the
+// record names, reached without following a link nor leaving its file
+// system, so the folder stands whole under its name; entries are only
+// moved, never removed.
 class PlaceholderRecord
 {
 public:

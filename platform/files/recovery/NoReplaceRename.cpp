@@ -19,8 +19,6 @@ namespace lg {
 
 namespace {
 
-int moveEntriesInto(const QByteArray &from, const QByteArray &to);
-
 // A folder made anew for one moved gets its mode and times.
 void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
 {
@@ -37,11 +35,12 @@ void keepFolderModeAndTimes(const QByteArray &path, const struct stat &st)
 // folder too (a FUSE FAT driver: EPERM), gets a folder by another way,
 // since such a driver may also lose a folder's contents when it renames the
 // folder (fusefat does): the placeholder itself is filled, each entry of the
-// folder moved into it (moveEntriesInto), and the emptied folder goes. A
-// kill meanwhile leaves the entries in the two places, none lost (the
-// placeholder's record leaves a filled placeholder alone); a failure puts
-// them back. A file is never renamed otherwise than onto its placeholder:
-// it would replace whatever file came in that moment.
+// folder moved into it (fillPlaceholder), and the emptied folder goes. A
+// kill meanwhile leaves the entries in the two places, none lost: the
+// placeholder's record names where they came from, and the cleanup finishes
+// the filling (a card's placeholder holds its marker until from is gone); a
+// failure puts them back. A file is never renamed otherwise than onto its
+// placeholder: it would replace whatever file came in that moment.
 int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct stat &made, QByteArray marker)
 {
     const auto isPlaceholder = [&] {
@@ -63,6 +62,7 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
         // refuses any rename onto a taken name has it filled below, marker and all).
         if (!err && (errno == ENOTEMPTY || errno == EEXIST) && !marker.isEmpty() && isPlaceholder()) {
             unmark();
+            injectedFileFault(FileStep::PlaceholderUnmarked, FileNames::fromNative(t));
             if (::rename(f.constData(), t.constData()) == 0)
                 return 0;
         }
@@ -73,14 +73,9 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
         if (refused && S_ISDIR(made.st_mode) && isPlaceholder() && ::lstat(f.constData(), &folder) == 0
             && S_ISDIR(folder.st_mode)) {
             ::chmod(t.constData(), 0700);   // a placeholder has no mode bits: the user may fill it
-            err = moveEntriesInto(f, t);
-            if (!err) {
-                unmark();
-                keepFolderModeAndTimes(t, folder);
-                if (::rmdir(f.constData()) == 0)
-                    return 0;
-                err = errno;
-            }
+            err = fillPlaceholder(f, t, marker);
+            if (!err)
+                return 0;
             unmark();
             moveEntriesInto(t, f);   // back where they were
         }
@@ -91,11 +86,8 @@ int renameOntoPlaceholder(const QByteArray &f, const QByteArray &t, const struct
     return err;
 }
 
-// Moves what the folder from holds into the folder to, on one disk, without
-// renaming any folder: a file or a link by a rename onto a name still free
-// there, a folder made anew there (or one already there) and filled the same
-// way, given its mode and times, and its emptied self removed. 0 or the
-// first errno value; what moved stays moved.
+} // namespace
+
 int moveEntriesInto(const QByteArray &from, const QByteArray &to)
 {
     if (const int injected = injectedFileFault(FileStep::PlaceholderRename, FileNames::fromNative(to)))
@@ -121,6 +113,7 @@ int moveEntriesInto(const QByteArray &from, const QByteArray &to)
                 return EEXIST;
             if (::rename(source.constData(), target.constData()) != 0)
                 return errno;
+            injectedFileFault(FileStep::PlaceholderFilled, FileNames::fromNative(target));
             continue;
         }
         if (!free && !S_ISDIR(there.st_mode))
@@ -135,6 +128,23 @@ int moveEntriesInto(const QByteArray &from, const QByteArray &to)
     }
     return 0;
 }
+
+int fillPlaceholder(const QByteArray &from, const QByteArray &to, const QByteArray &marker)
+{
+    struct stat folder;
+    if (::lstat(from.constData(), &folder) != 0)
+        return errno;
+    if (const int err = moveEntriesInto(from, to))
+        return err;
+    if (::rmdir(from.constData()) != 0)
+        return errno;
+    if (!marker.isEmpty())
+        ::unlink(marker.constData());
+    keepFolderModeAndTimes(to, folder);
+    return 0;
+}
+
+namespace {
 
 // A placeholder at t is to hold its record's token: t's folder is on a disk
 // that numbers its files afresh (a card), where nothing else tells it from

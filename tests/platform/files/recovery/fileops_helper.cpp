@@ -59,14 +59,17 @@
 //                                                   "setaside" once the item replaced
 //                                                   is set aside (on a disk that
 //                                                   cannot swap)
-//   platform_fileops_helper killat move|copy STEP SOURCE FOLDER
-//                                                   a Replace of FOLDER's item of
-//                                                   SOURCE's name by SOURCE through a
-//                                                   batch as the screens run it, killed
-//                                                   (SIGKILL) at the STEP-th step the
-//                                                   file layer asks the fault hook
-//                                                   about; STEP 0 runs it through and
-//                                                   prints "steps N"
+//   platform_fileops_helper killat N copy|move|replace-copy|replace-move SOURCE FOLDER
+//   platform_fileops_helper killat N trash SOURCE
+//                                                   a folder or file copied or moved into
+//                                                   FOLDER through a batch as the screens
+//                                                   run it (replace-: putting SOURCE's
+//                                                   name's item in FOLDER in its place),
+//                                                   or moved to the Trash; killed (SIGKILL,
+//                                                   by itself) at the Nth step the file
+//                                                   layer asks the fault hook about;
+//                                                   prints "finished steps K" when it ran
+//                                                   through in K steps (N 0: never killed)
 //   platform_fileops_helper cleanas FOLDER          as the user "nobody" (its uid, no
 //                                                   privilege left): about to write in
 //                                                   FOLDER, which reads it for
@@ -94,7 +97,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <grp.h>
-#include <signal.h>
+#include <csignal>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -172,30 +175,38 @@ int runBatchUntil(const QByteArray &kind, const QString &source, const QString &
     return 2;
 }
 
-// A Replace killed at its step-th step; with step 0, how many there are.
-int killReplaceAt(const QByteArray &kind, int step, const QString &source, const QString &folder)
+// The copy, move, Replace or trashing of source, killed at its step at (see the top of this file).
+int killAtStep(long at, const QByteArray &kind, const QString &source, const QString &folder)
 {
-    static std::atomic<int> steps{0};
-    static int killAt = 0;
-    killAt = step;
+    static std::atomic<long> steps{0};
+    static long killAt = 0;
+    killAt = at;
     lg::setFileFaultForTesting([](lg::FileStep, const QString &) {
         if (++steps == killAt)
             ::kill(::getpid(), SIGKILL);
         return 0;
     });
-    lg::FileBatch batch(kind == "copy" ? lg::FileOpKind::Copy : lg::FileOpKind::Move, folder);
-    const lg::FileBatch::Outcome outcome = batch.run({source}, lg::ConflictPolicy::Replace);
-    if (outcome.results.size() != 1 || !outcome.results.at(0).ok() || step != 0)
-        return 2;
-    std::printf("steps %d\n", steps.load());
+    const bool replace = kind.startsWith("replace-");
+    const QByteArray operation = replace ? kind.mid(8) : kind;
+    if (operation == "copy" || operation == "move") {
+        lg::FileBatch batch(operation == "move" ? lg::FileOpKind::Move : lg::FileOpKind::Copy, folder);
+        const lg::FileBatch::Outcome outcome =
+            batch.run({source}, replace ? lg::ConflictPolicy::Replace : lg::ConflictPolicy::Refuse);
+        if (replace && at == 0 && (outcome.results.size() != 1 || !outcome.results.at(0).ok()))
+            return 2;
+    } else {
+        (void)lg::moveToTrash(source);
+    }
+    std::printf("finished steps %ld\n", steps.load());
+    std::fflush(stdout);
     return 0;
 }
 
 int main(int argc, char **argv)
 {
-    if (argc == 6 && QByteArray(argv[1]) == "killat")
-        return killReplaceAt(argv[2], QByteArray(argv[3]).toInt(), QString::fromLocal8Bit(argv[4]),
-                             QString::fromLocal8Bit(argv[5]));
+    if (argc >= 5 && QByteArray(argv[1]) == "killat")
+        return killAtStep(QByteArray(argv[2]).toLong(), argv[3], QString::fromLocal8Bit(argv[4]),
+                          argc > 5 ? QString::fromLocal8Bit(argv[5]) : QString());
     if (argc == 6 && QByteArray(argv[1]) == "batch")
         return runBatchUntil(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]), argv[5]);
     if (argc == 2 && QByteArray(argv[1]) == "quit")

@@ -571,6 +571,131 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(item));
         QCOMPARE(lg::test::readAll(card + "/src/" + name), QByteArray("elsewhere"));
     }
+
+    // A folder copied or moved onto a card, or moved to the Trash on a card,
+    // killed at any step: after the next start's cleanup, the copy stands
+    // whole under its name or nothing of it stands, a trashed folder is whole
+    // in its place or whole in the Trash (its .trashinfo standing only then),
+    // nothing hidden of ours is left, a later kill never leaves less done than
+    // an earlier one, and the start tells a stopped move only where its items
+    // are in both places then (its copy whole), never a copy or a Move to Trash.
+    void aFolderKilledOnItsWayOntoACardIsWholeInOnePlace_data()
+    {
+        QTest::addColumn<QString>("kind");   // the card's
+        QTest::addColumn<QString>("operation");   // "copy", "move" or "trash"
+        QTest::newRow("a copy onto FAT through FUSE") << "fusefat" << "copy";
+        QTest::newRow("a copy onto exFAT through FUSE") << "exfat-fuse" << "copy";
+        QTest::newRow("a move onto FAT through FUSE") << "fusefat" << "move";
+        QTest::newRow("to the Trash on FAT through FUSE") << "fusefat" << "trash";
+    }
+    void aFolderKilledOnItsWayOntoACardIsWholeInOnePlace()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, operation);
+        const bool trash = operation == QLatin1String("trash"), move = operation == QLatin1String("move");
+        const QString root = lg::test::freshFolder(QStringLiteral("killed onto ") + QTest::currentDataTag());
+        const CardOfKind card(root, kind, 4096);
+        if (card.path.isEmpty())
+            QSKIP(qPrintable(card.why));
+        const QString dst = card.path + "/DCIM";
+        QVERIFY(QDir().mkpath(dst));
+        const QString folder = (trash ? dst : root + "/src") + "/F";
+        const auto makeFolder = [&folder] {
+            for (const char *name : {"a.jpg", "x.jpg", "Day/c.jpg"})
+                lg::test::writeFile(folder + "/" + name, QByteArray(name));
+        };
+        const auto tree = [](const QString &top) {
+            QStringList found;
+            QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                found << path.mid(top.size() + 1) + "=" + QString::fromLatin1(lg::test::readAll(path));
+            }
+            found.sort();
+            return found;
+        };
+        makeFolder();
+        const QStringList whole = tree(folder);
+        const QString trashFolder = card.path + "/.Trash-" + QString::number(::getuid());
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        QStringList failed;
+        int points = 0, arrivedAt = 0;
+        for (int at = 1; at < 400; ++at) {
+            QProcess helper;
+            helper.start(QStringLiteral(LG_FILEOPS_HELPER),
+                         trash ? QStringList{"killat", QString::number(at), "trash", folder}
+                               : QStringList{"killat", QString::number(at), operation, folder, dst});
+            QVERIFY(helper.waitForFinished(20000));
+            const bool finished = helper.readAllStandardOutput().startsWith("finished");
+            QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+            // The next start comes an hour later: what the kill left is older than it.
+            const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QDirIterator made(card.path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                              QDirIterator::Subdirectories);
+            while (made.hasNext())
+                ::utimensat(AT_FDCWD, raw(made.next()).constData(), anHourAgo, AT_SYMLINK_NOFOLLOW);
+            lg::cleanFoldersLeftByKilledRuns();
+            const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+            // What stands where, after the start.
+            QString wrong;
+            const QStringList inPlace = entries(dst), inTrash = entries(trashFolder + "/files");
+            const QStringList infos = entries(trashFolder + "/info");
+            const bool sourceThere = QFileInfo::exists(folder);
+            if (!move && !moves.isEmpty())
+                wrong = "a stopped move is told";
+            else if (move && inPlace.isEmpty() && (!moves.isEmpty() || tree(folder) != whole))
+                wrong = QStringLiteral("no copy, %1 told, the source holding %2")
+                            .arg(moves.size())
+                            .arg(tree(folder).join(", "));
+            else if (move && !inPlace.isEmpty() && sourceThere
+                     && (moves.size() != 1 || !moves.at(0).inBothPlaces || !moves.at(0).copyWhole
+                         || (tree(folder) != whole && !moves.at(0).removalBegun)))
+                wrong = QStringLiteral("in both places, %1 told").arg(moves.size());
+            else if (move && !sourceThere && moves.size() == 1 && moves.at(0).inBothPlaces)
+                wrong = "told in both places, the source gone";
+            else if (!trash && inPlace != QStringList{} && inPlace != QStringList{"F"})
+                wrong = "the card holds " + inPlace.join(", ");
+            else if (!trash && inPlace == QStringList{"F"} && tree(dst + "/F") != whole)
+                wrong = "F holds " + tree(dst + "/F").join(", ");
+            else if (trash && inPlace == QStringList{"F"} && (tree(folder) != whole || !inTrash.isEmpty() || !infos.isEmpty()))
+                wrong = "F holds " + tree(folder).join(", ") + "; the Trash " + inTrash.join(", ") + "; its info "
+                        + infos.join(", ");
+            else if (trash && inPlace != QStringList{"F"}
+                     && (!inPlace.isEmpty() || inTrash != QStringList{"F"} || tree(trashFolder + "/files/F") != whole
+                         || infos != QStringList{"F.trashinfo"}))
+                wrong = "the folder holds " + inPlace.join(", ") + "; the Trash " + inTrash.join(", ") + " with "
+                        + tree(trashFolder + "/files/F").join(", ") + "; its info " + infos.join(", ");
+            // A later kill never leaves less done: once the item stood whole at
+            // its target, what a kill leaves is finished there.
+            const bool arrived = trash ? inPlace.isEmpty() : inPlace == QStringList{"F"};
+            if (!arrived && finished)
+                wrong += " (finished, but not at its target)";
+            else if (!arrived && arrivedAt > 0)
+                wrong += QStringLiteral(" (not at its target, where it stood after a kill at step %1)").arg(arrivedAt);
+            if (arrived && arrivedAt == 0)
+                arrivedAt = at;
+            if (!wrong.isEmpty())
+                failed << QStringLiteral("step %1: %2").arg(at).arg(wrong);
+            ++points;
+            // Back as before for the next kill.
+            QDir(dst + "/F").removeRecursively();
+            QDir(trashFolder).removeRecursively();
+            if (trash || move) {
+                QDir(folder).removeRecursively();
+                makeFolder();
+            }
+            // A note whose copy never stood on the card waits for the card
+            // (a look-alike may stand in its place): each kill point starts
+            // without those of the others.
+            for (const QString &note : moveNotes(journalPath()))
+                QFile::remove(journalPath() + "/" + note);
+            if (finished)
+                break;
+        }
+        QVERIFY2(failed.isEmpty(), qPrintable(QStringLiteral("%1 of %2 kill points: ").arg(failed.size()).arg(points)
+                                                 + failed.join(QStringLiteral("\n"))));
+    }
 };
 
 LG_TEST(FolderRecordsTest)

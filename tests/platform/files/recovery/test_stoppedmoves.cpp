@@ -325,15 +325,15 @@ private Q_SLOTS:
         const auto helper = [&](int step, const QString &at) {
             QProcess run;
             run.start(QStringLiteral(LG_FILEOPS_HELPER),
-                      {"killat", kind, QString::number(step), at + "/src/" + name, at + "/dst"});
+                      {"killat", QString::number(step), "replace-" + kind, at + "/src/" + name, at + "/dst"});
             run.waitForFinished(30000);
             return run.readAllStandardOutput();
         };
         (void)lg::takeStoppedReplaces();   // what earlier tests left
         lay(top + "/count");
         const QByteArray counted = helper(0, top + "/count");
-        QVERIFY2(counted.startsWith("steps "), counted.constData());
-        const int steps = counted.mid(6).trimmed().toInt();
+        QVERIFY2(counted.startsWith("finished steps "), counted.constData());
+        const int steps = counted.mid(15).trimmed().toInt();
         QCOMPARE(what(top + "/count/dst/" + name), QStringLiteral("new"));
         QStringList untold;
         for (int step = 1; step <= steps; ++step) {

@@ -2,23 +2,18 @@
 
 #include "model/ScreenHooks.h"
 
-#include "model/FileTypeIcon.h"
-
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/ItemMenus.h"
 #include "browser/ViewController.h"
 #include "browser/listVc.h"
-#include "model/ThumbnailCache.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/SvgArt.h"
-#include "model/FileServices.h"
 #include "model/MediaRecords.h"
-#include "platform/runtime/Background.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
@@ -29,6 +24,7 @@
 #include "platform/desktop/Settings.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
+#include "sidebar/SidebarPreview.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
@@ -41,11 +37,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
-#include <QSvgRenderer>
 #include <QVBoxLayout>
 
 #include <QDir>
@@ -116,6 +109,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("sideMenuvc"));
     m_folderAdd = new SidebarFolderAdd(this);
     m_hoverHints = new SidebarHoverHints(this);
+    m_preview = new SidebarPreview(this);
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
@@ -173,25 +167,7 @@ void sideMenuvc::buildLayout()
     outlineViewMenu->setObjectName(QStringLiteral("outlineViewMenu"));
 
     // The preview of the current item, with the video badge over its middle.
-    auto *previewBox = new QFrame(this);
-    previewBox->setObjectName(QStringLiteral("previewBox"));
-    previewBox->setFixedHeight(150);
-    imgviewThumbnail = new QLabel(previewBox);
-    imgviewThumbnail->setObjectName(QStringLiteral("imgviewThumbnail"));
-    imgviewThumbnail->setAlignment(Qt::AlignCenter);
-    imgviewThumbnail->setMinimumSize(1, 1);
-    imgviewThumbnail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    imgviewThumbnail->setStyleSheet(QStringLiteral("background: transparent;"));
-    video_icon = new QLabel(previewBox);
-    video_icon->setObjectName(QStringLiteral("video_icon"));
-    video_icon->setFixedSize(36, 36);
-    video_icon->setStyleSheet(QStringLiteral("background: transparent;"));
-    video_icon->hide();
-    auto *previewGrid = new QGridLayout(previewBox);
-    previewGrid->setContentsMargins(10, 10, 10, 10);
-    previewGrid->addWidget(imgviewThumbnail, 0, 0);
-    previewGrid->addWidget(video_icon, 0, 0, Qt::AlignCenter);
-    column->addWidget(previewBox);
+    column->addWidget(m_preview->makeBox(this));
 
     // The buttons under the outline.
     auto *bar = new QFrame(this);
@@ -243,8 +219,6 @@ void sideMenuvc::viewDidLoad()
 {
     myOutlineView->setContextMenuPolicy(Qt::DefaultContextMenu);
     isSidebarTreeUpdating = true;
-    video_icon->setPixmap(svgPixmap(QStringLiteral(":/images/sidebar/video-badge.svg"), video_icon->size(),
-                                    std::max<qreal>(2.0, devicePixelRatioF())));
 
     // The first import: the sources chosen on the home screen, or the folders
     // saved at the last quit. With a list it starts once the hub that hosts the
@@ -844,90 +818,19 @@ void sideMenuvc::loadSelection()
     }
 }
 
+// ---------------------------------------------------------------- preview
+
 void sideMenuvc::clearPreview()
 {
-    ++m_previewGeneration;
-    imgviewThumbnail->clear();
-    video_icon->hide();
+    m_preview->clear();
 }
 
 void sideMenuvc::updatePreviewThumbnail()
 {
-    video_icon->hide();
-    if (itemList.isEmpty()) {
-        clearPreview();
-        return;
-    }
-    // No selection keeps the picture, and the one still on its way.
-    if (selectedItemIndex == -1)
-        return;
-    const int generation = ++m_previewGeneration;
-    contentController()->fillInfoPane();
-
-    const InitialDirectory *item = nullptr;
-    if (isSearchActive) {
-        if (!searchResults.isEmpty() && selectedItemIndex >= 0 && selectedItemIndex < searchResults.size())
-            item = &searchResults.at(selectedItemIndex);
-    } else if (selectedItemIndex >= 0 && selectedItemIndex < itemList.size()) {
-        item = &itemList.at(selectedItemIndex);
-    }
-    if (!item || !item->file) {
-        imgviewThumbnail->clear();
-        return;
-    }
-    const QUrl url = item->file->url;
-    const bool isImage = item->isImage;
-    // The picture is made off the main thread and shown when it is ready,
-    // unless another item has been asked for meanwhile.
-    const int side = int(std::max(imgviewThumbnail->width(), imgviewThumbnail->height()) * devicePixelRatioF());
-    const int maxSide = std::clamp(side, 64, 800);
-    // The picture of the file itself, read by its name's exact bytes: a name
-    // that is not valid UTF-8 never shows its look-alike's picture.
-    const QString path = lg::FileNames::pathOf(url);
-    // Decoded within the thumbnails' budget, as theirs are.
-    const ThumbnailCache *cache = &ThumbnailCache::shared();
-    lg::runThenCallback(
-        this,
-        [url, path, isImage, maxSide, cache] {
-            if (isImage) {
-                if (std::optional<QImage> thumbnail = cache->decodedWithinBudget(path, maxSide))
-                    return *thumbnail;
-            } else if (lg::FileNames::hasRawBytes(path)) {
-                // The video readers know a file by a text name only: its type's icon stands in.
-            } else if (std::optional<QImage> frame = videoThumbnail(url)) {
-                return *frame;
-            }
-            return QImage();
-        },
-        [this, generation, path](const QImage &image) { showPreviewImage(image, generation, path); });
-    if (!isImage) {
-        video_icon->show();
-        video_icon->raise();
-    }
+    m_preview->update();
 }
 
-void sideMenuvc::showPreviewImage(const QImage &image, int generation, const QString &path)
-{
-    if (generation != m_previewGeneration)
-        return;
-    const qreal ratio = devicePixelRatioF();
-    const QSize room = imgviewThumbnail->size() * ratio;
-    if (image.isNull()) {
-        // A file without a picture shows the icon of its type, as the grid does.
-        const QImage icon = path.isEmpty() ? QImage() : fileTypeIconImage(path, std::min(room.width(), room.height()));
-        if (icon.isNull()) {
-            imgviewThumbnail->clear();
-        } else {
-            QPixmap pixmap = QPixmap::fromImage(icon);
-            pixmap.setDevicePixelRatio(ratio);
-            imgviewThumbnail->setPixmap(pixmap);
-        }
-        return;
-    }
-    QPixmap pixmap = QPixmap::fromImage(image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    pixmap.setDevicePixelRatio(ratio);
-    imgviewThumbnail->setPixmap(pixmap);
-}
+// ---------------------------------------------------------------- outline columns
 
 void sideMenuvc::outlineViewItemDidExpand()
 {

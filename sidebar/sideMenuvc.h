@@ -26,6 +26,7 @@
 class SidebarFileCommands;
 class SidebarFolderAdd;
 class SidebarHoverHints;
+class SidebarPreview;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -266,7 +267,6 @@ private:
     IndexPath groupInsertionPath();
     void selectOrReload(const IndexPath &path);
     void showOpenedWithNode();
-    void showPreviewImage(const QImage &image, int generation, const QString &path = QString());
 
     // Commands, renaming and drag and drop.
     void setUpCommands();
@@ -298,10 +298,10 @@ private:
     SidebarFolderAdd *m_folderAdd = nullptr;   // the scan, its progress and its stop question
     friend class SidebarFolderAdd;
     SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
+    SidebarPreview *m_preview = nullptr;         // the picture of the chosen item under the outline
     // Saved folders that this run has not put in the tree (see rootsToSave).
     QStringList m_savedRootsNotShown;
     bool m_saveQueued = false;
     void queueSaveRoots();
-    int m_previewGeneration = 0;
     int m_currentSelectedRow = -1;
 };

@@ -11,6 +11,7 @@
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
@@ -187,8 +188,7 @@ void SidebarFileCommands::finishTransfer(lg::FileOpKind kind, const QList<lg::Fi
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was,
     // or goes to the destination (selectDestination).
-    const BaseNode::Ptr selected =
-        m_sidebar->treeController->selectedObjects().isEmpty() ? nullptr : m_sidebar->treeController->selectedObjects().first();
+    const BaseNode::Ptr selected = m_sidebar->selection().selectedNode();
     isSidebarTreeUpdating = true;
     if (kind == lg::FileOpKind::Move) {
         for (const lg::FileOpResult &result : results) {
@@ -214,17 +214,16 @@ void SidebarFileCommands::finishTransfer(lg::FileOpKind kind, const QList<lg::Fi
         m_sidebar->insertFolderRecord(record);
     }
     const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
-    if (selectDestination && destinationPath && !arrived.empty()) {
+    const bool toDestination = selectDestination && destinationPath && !arrived.empty();
+    if (toDestination) {
         m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
         m_sidebar->myOutlineView->expand(m_sidebar->treeController->model()->indexForPath(*destinationPath));
-    } else if (selected && m_sidebar->treeController->model()->indexForNode(selected.get()).isValid()) {
-        m_sidebar->treeController->setSelectionIndexPath(m_sidebar->treeController->model()->pathForNode(selected.get()));
-    } else if (!arrived.empty()) {
+    } else if (!m_sidebar->selection().reselect(selected) && !arrived.empty()) {
         m_sidebar->treeController->removeSelectionIndexPaths();
     }
     isSidebarTreeUpdating = false;
 
-    if (selectDestination && destinationPath && !arrived.empty())
+    if (toDestination)
         m_sidebar->loadSelection();
     else
         reloadShownBrowseView();
@@ -246,9 +245,5 @@ void SidebarFileCommands::finishTrashFolder(const BaseNode::Ptr &node, const QLi
                 m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(m_sidebar->treeController->model()->pathForNode(node.get()));
         }
     }
-    const int rows = m_sidebar->myOutlineView->numberOfRows();
-    if (rows == 0)
-        m_sidebar->resetForEmptySidebar();
-    else if (m_sidebar->myOutlineView->selectedRow() == -1)
-        m_sidebar->myOutlineView->selectRow(rows - 1);
+    m_sidebar->selection().settleAfterTrash();
 }

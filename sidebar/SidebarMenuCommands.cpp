@@ -20,6 +20,7 @@
 #include "platform/desktop/Workspace.h"
 #include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarMenu.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
@@ -618,19 +619,9 @@ void sideMenuvc::btnremovebookmark_alert()
         if (path->size() == 1)
             treeController->removeObjectAtArrangedObjectIndexPath(*path);
     }
-    const int rows = myOutlineView->numberOfRows();
     hideOverlay();
     callRemoveFolder_fromMenu = false;
-    if (rows == 0) {
-        resetForEmptySidebar();
-        return;
-    }
-    if (path && treeController->selectionIndexPaths().isEmpty()) {
-        if (rows == removedRow)
-            myOutlineView->selectRow(removedRow - 1);
-        else
-            treeController->setSelectionIndexPath(*path);
-    }
+    m_selection->settleAfterRemoval(path, removedRow);
 }
 
 void sideMenuvc::btnremovebookmark_cancelalert()

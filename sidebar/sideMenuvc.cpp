@@ -6,8 +6,6 @@
 #include "app/mainWindowController.h"
 #include "app/mainvc.h"
 #include "browser/ItemMenus.h"
-#include "browser/ViewController.h"
-#include "browser/listVc.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
@@ -25,11 +23,10 @@
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
 #include "sidebar/SidebarPreview.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
-#include "viewer/VideoPlayer.h"
-#include "viewer/viewimagevc.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -110,6 +107,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     m_folderAdd = new SidebarFolderAdd(this);
     m_hoverHints = new SidebarHoverHints(this);
     m_preview = new SidebarPreview(this);
+    m_selection = new SidebarSelection(this);
     treeController = new SidebarTreeController(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
@@ -458,7 +456,7 @@ void sideMenuvc::showChosenFiles(const QList<QUrl> &urls)
     focusFileAfterReload = true;
     fileToFocus = kept.first();
     if (node) {
-        selectOrReload(*node);
+        m_selection->selectOrReload(*node);
         return;
     }
     for (const QUrl &url : std::as_const(kept)) {
@@ -495,7 +493,7 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
         }
     }
     if (files.isEmpty() && knownFolder)
-        selectOrReload(*knownFolder);
+        m_selection->selectOrReload(*knownFolder);
     if (!foldersToAdd.isEmpty())
         addFoldersWithProgress(foldersToAdd);
     if (files.isEmpty())
@@ -507,7 +505,7 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
     focusFileAfterReload = true;
     fileToFocus = firstFile;
     if (node) {
-        selectOrReload(*node);
+        m_selection->selectOrReload(*node);
         return;
     }
     for (const QString &path : std::as_const(files)) {
@@ -535,7 +533,7 @@ void sideMenuvc::revealFolderOfFile(const QStringList &paths)
 void sideMenuvc::showOpenedWithNode()
 {
     if (const std::optional<IndexPath> path = findOpenedWithNode()) {
-        selectOrReload(*path);
+        m_selection->selectOrReload(*path);
         return;
     }
     mainvc *hub = existingHub();
@@ -663,15 +661,7 @@ void sideMenuvc::insertLeafNode(const TreeAdditionObj &request)
 
 void sideMenuvc::selectParentOfSelection()
 {
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (selected.isEmpty())
-        return;
-    BaseNode *parent = selected.first()->parentNode();
-    const QModelIndex parentIndex = treeController->model()->indexForNode(parent);
-    if (parentIndex.isValid())
-        treeController->setSelectionIndexPath(treeController->model()->pathForIndex(parentIndex));
-    else
-        treeController->removeSelectionIndexPaths();
+    m_selection->selectParent();
 }
 
 void sideMenuvc::insertFolderRecord(const FolderRecord &record)
@@ -746,76 +736,16 @@ std::optional<IndexPath> sideMenuvc::findOpenedWithNode() const
     return std::nullopt;
 }
 
-void sideMenuvc::selectOrReload(const IndexPath &path)
-{
-    if (treeController->selectionIndexPath() == path) {
-        loadSelection();
-        return;
-    }
-    // Open the node's ancestors so that the selected row shows.
-    const QModelIndex index = treeController->model()->indexForPath(path);
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        myOutlineView->expand(parent);
-    treeController->setSelectionIndexPath(path);
-    myOutlineView->scrollTo(index);
-}
-
 // ---------------------------------------------------------------- selection
 
 void sideMenuvc::outlineViewSelectionDidChange()
 {
-    if (isSidebarTreeUpdating || isFileOperationRunning)
-        return;
-    outlineVIewLastSelectedRow = m_currentSelectedRow;
-    m_currentSelectedRow = myOutlineView->selectedRow();
-    loadSelection();
+    m_selection->changed();
 }
 
 void sideMenuvc::loadSelection()
 {
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (selected.size() != 1)
-        return;
-    const BaseNode::Ptr &node = selected.first();
-    currentFolderURL.reset();
-    selectedItemIndex = 0;
-    if (node->url() && node->url()->isLocalFile())  // a web link is never a folder
-        currentFolderURL = node->url();
-    if (mainvc *hub = existingHub())
-        hub->startMonitorWithSender(this);
-
-    auto stopVideo = [] {
-        viewimagevc *viewer = imageViewer();
-        if (viewer->videoPlayer) {
-            viewer->videoPlayer->pause();
-            viewer->videoPlayer = nullptr;
-        }
-    };
-    switch (currentScreenMode) {
-    case ScreenGrid:
-    case ScreenList:
-        reloadShownBrowseView();
-        break;
-    case ScreenViewer:
-        stopVideo();
-        if (styleBeforeViewer == listStyle) {
-            contentController()->showListView();
-            listController()->refreshData();
-        } else if (styleBeforeViewer == gridStyle) {
-            contentController()->showThumbnailView();
-            thumbnailGrid()->refreshData();
-        }
-        break;
-    case ScreenFullImage:
-        stopVideo();
-        if (styleBeforeViewer == listStyle)
-            listController()->refreshData();
-        else if (styleBeforeViewer == gridStyle)
-            thumbnailGrid()->refreshData();
-        break;
-    default:
-        break;
-    }
+    m_selection->load();
 }
 
 // ---------------------------------------------------------------- preview

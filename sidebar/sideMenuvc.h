@@ -27,6 +27,7 @@ class SidebarFileCommands;
 class SidebarFolderAdd;
 class SidebarHoverHints;
 class SidebarPreview;
+class SidebarSelection;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
 class QLabel;
@@ -168,6 +169,8 @@ public:
     void resetForEmptySidebar();
 
     // ---- Selection and preview ----
+    // The selection's own part (SidebarSelection).
+    SidebarSelection &selection() const { return *m_selection; }
     // Makes the selected node the current folder and reloads the content.
     void loadSelection();
     void outlineViewSelectionDidChange();
@@ -265,7 +268,6 @@ private:
     void buildLayout();
     // The index path where a group node goes, following the selection.
     IndexPath groupInsertionPath();
-    void selectOrReload(const IndexPath &path);
     void showOpenedWithNode();
 
     // Commands, renaming and drag and drop.
@@ -299,9 +301,9 @@ private:
     friend class SidebarFolderAdd;
     SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
     SidebarPreview *m_preview = nullptr;         // the picture of the chosen item under the outline
+    SidebarSelection *m_selection = nullptr;     // the chosen node and what the browser is told of it
     // Saved folders that this run has not put in the tree (see rootsToSave).
     QStringList m_savedRootsNotShown;
     bool m_saveQueued = false;
     void queueSaveRoots();
-    int m_currentSelectedRow = -1;
 };

@@ -10,6 +10,7 @@
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
+#include "sidebar/SidebarSavedRoots.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
@@ -210,13 +211,7 @@ void SidebarFolderAdd::jobEnded()
 
 void SidebarFolderAdd::finish(const std::vector<FolderRecord> &records, bool alreadyAdded, bool outsideHome)
 {
-    // A saved folder added again is in the tree now: it is saved as a node.
-    for (const FolderRecord &record : records) {
-        if (!record.url1.isLocalFile())
-            continue;
-        const QString added = comparablePath(lg::FileNames::pathOf(record.url1));
-        m_sidebar->m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
-    }
+    m_sidebar->m_savedRoots->nowInTree(records);
     m_sidebar->myOutlineView->setUpdatesEnabled(false);
     for (const FolderRecord &record : records)
         m_sidebar->insertFolderRecord(record);

@@ -19,10 +19,10 @@
 #include "platform/files/names/FileNames.h"
 #include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
-#include "platform/desktop/Settings.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
 #include "sidebar/SidebarPreview.h"
+#include "sidebar/SidebarSavedRoots.h"
 #include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
@@ -50,8 +50,6 @@ using sidebarsheets::comparablePath;
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
 
 namespace {
-
-const QString savedRootsKey = QStringLiteral("arrPaths");
 
 mainvc *existingHub()
 {
@@ -109,26 +107,13 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     m_preview = new SidebarPreview(this);
     m_selection = new SidebarSelection(this);
     treeController = new SidebarTreeController(this);
+    // The folder list is kept whenever the top-level nodes change.
+    m_savedRoots = new SidebarSavedRoots(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
     buildLayout();
     viewDidLoad();
     setUpCommands();
-
-    // The folder list is kept whenever the top-level nodes change (added,
-    // removed, renamed, moved), not only at quit: a run that ends without a
-    // clean quit keeps its folders too.
-    SidebarTreeModel *model = treeController->model();
-    auto topLevel = [this](const QModelIndex &parent) {
-        if (!parent.isValid())
-            queueSaveRoots();
-    };
-    connect(model, &QAbstractItemModel::rowsInserted, this, topLevel);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, topLevel);
-    connect(model, &QAbstractItemModel::rowsMoved, this, topLevel);
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { queueSaveRoots(); });
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [topLevel](const QModelIndex &topLeft) { topLevel(topLeft.parent()); });
 }
 
 sideMenuvc::~sideMenuvc()
@@ -304,9 +289,7 @@ void sideMenuvc::resetForEmptySidebar()
     thumbnailGrid()->reloadCollectionView();
     // No folder is left in the tree; saved folders this run never showed are
     // still the user's, and the home screen offers them.
-    lg::Settings::setValue(savedRootsKey, m_savedRootsNotShown);
-    m_savedRootsNotShown.clear();
-    m_saveQueued = false;   // a save still on its way would write the empty tree
+    m_savedRoots->keepOnlyUnshown();
     mainWindow()->showhomevc();
 }
 
@@ -550,64 +533,26 @@ void sideMenuvc::showOpenedWithNode()
         hub->hideBusyLoader();
 }
 
+// ---------------------------------------------------------------- the folder list kept for the next start
+
 QStringList sideMenuvc::rootFolderPaths() const
 {
-    QStringList paths;
-    for (const BaseNode::Ptr &node : contents()) {
-        if (node && node->url() && node->url()->isLocalFile())
-            paths.append(lg::FileNames::pathOf(*node->url()));
-    }
-    return paths;
+    return m_savedRoots->rootFolderPaths();
 }
 
 void sideMenuvc::keepSavedRoots()
 {
-    const QStringList shown = rootFolderPaths();
-    for (const QString &saved : lg::Settings::stringListValue(savedRootsKey).value_or(QStringList())) {
-        const QString comparable = comparablePath(saved);
-        const bool inTree = std::any_of(shown.cbegin(), shown.cend(), [&comparable](const QString &path) {
-            return comparablePath(path) == comparable;
-        });
-        if (!inTree && !m_savedRootsNotShown.contains(saved))
-            m_savedRootsNotShown.append(saved);
-    }
+    m_savedRoots->keepSavedRoots();
 }
 
 QStringList sideMenuvc::rootsToSave() const
 {
-    const QStringList shown = rootFolderPaths();
-    QStringList shownComparable;
-    for (const QString &path : shown)
-        shownComparable.append(comparablePath(path));
-    QStringList roots;
-    for (const QString &saved : m_savedRootsNotShown) {
-        if (!shownComparable.contains(comparablePath(saved)) && !roots.contains(saved))
-            roots.append(saved);
-    }
-    return roots + shown;
+    return m_savedRoots->rootsToSave();
 }
 
 void sideMenuvc::saveRoots()
 {
-    const QStringList roots = rootsToSave();
-    if (lg::Settings::stringListValue(savedRootsKey) != std::optional<QStringList>(roots))
-        lg::Settings::setValue(savedRootsKey, roots);
-}
-
-void sideMenuvc::queueSaveRoots()
-{
-    // A change comes in several steps (an add inserts its folders one by one):
-    // the list is written once they are all done.
-    if (m_saveQueued)
-        return;
-    m_saveQueued = true;
-    QPointer<sideMenuvc> self(this);
-    lg::onMain([self] {
-        if (!self || !self->m_saveQueued)
-            return;
-        self->m_saveQueued = false;
-        self->saveRoots();
-    });
+    m_savedRoots->saveRoots();
 }
 
 // ---------------------------------------------------------------- the tree

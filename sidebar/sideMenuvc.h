@@ -27,6 +27,7 @@ class SidebarFileCommands;
 class SidebarFolderAdd;
 class SidebarHoverHints;
 class SidebarPreview;
+class SidebarSavedRoots;
 class SidebarSelection;
 class PopoverMaxTypeVC;
 class SidebarDropHandler;
@@ -302,8 +303,5 @@ private:
     SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
     SidebarPreview *m_preview = nullptr;         // the picture of the chosen item under the outline
     SidebarSelection *m_selection = nullptr;     // the chosen node and what the browser is told of it
-    // Saved folders that this run has not put in the tree (see rootsToSave).
-    QStringList m_savedRootsNotShown;
-    bool m_saveQueued = false;
-    void queueSaveRoots();
+    SidebarSavedRoots *m_savedRoots = nullptr;   // the folder list kept for the next start
 };

@@ -110,12 +110,6 @@ private:
     sideMenuvc *m_owner;
 };
 
-void endEditing()
-{
-    if (QWidget *focus = QApplication::focusWidget())
-        focus->clearFocus();
-}
-
 // Points the URLs of a renamed folder's descendants at the new place.
 void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &newPath)
 {

@@ -1,26 +1,19 @@
 #include "sidebar/sideMenuvc.h"
 
-#include "model/ScreenHooks.h"
-
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
-#include "app/mainvc.h"
-#include "browser/ItemMenus.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/SvgArt.h"
-#include "model/MediaRecords.h"
-#include "platform/runtime/Console.h"
-#include "platform/runtime/ControllerRegistry.h"
-#include "platform/runtime/Dispatch.h"
-#include "platform/runtime/Pools.h"
+#include "model/ScreenHooks.h"
 #include "platform/files/names/FileNames.h"
-#include "platform/desktop/Panels.h"
-#include "platform/desktop/Paths.h"
+#include "platform/runtime/Console.h"
+#include "platform/runtime/Dispatch.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
+#include "sidebar/SidebarOpenedFiles.h"
 #include "sidebar/SidebarPreview.h"
 #include "sidebar/SidebarSavedRoots.h"
 #include "sidebar/SidebarSelection.h"
@@ -28,8 +21,6 @@
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
 
-#include <QApplication>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -38,10 +29,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include <QDir>
-
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 using lg::printLine;
@@ -50,11 +38,6 @@ using sidebarsheets::comparablePath;
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
 
 namespace {
-
-mainvc *existingHub()
-{
-    return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
-}
 
 const char *sidebarStyle = R"css(
 sideMenuvc { background-color: #232323; }
@@ -106,6 +89,7 @@ sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
     m_hoverHints = new SidebarHoverHints(this);
     m_preview = new SidebarPreview(this);
     m_selection = new SidebarSelection(this);
+    m_openedFiles = new SidebarOpenedFiles(this);
     treeController = new SidebarTreeController(this);
     // The folder list is kept whenever the top-level nodes change.
     m_savedRoots = new SidebarSavedRoots(this);
@@ -328,17 +312,9 @@ void sideMenuvc::endAlertSheet()
 
 // ---------------------------------------------------------------- buttons and panels
 
-namespace {
-void endEditingInMainWindow()
-{
-    if (QWidget *focus = QApplication::focusWidget())
-        focus->clearFocus();
-}
-} // namespace
-
 void sideMenuvc::btnadmorefolders()
 {
-    endEditingInMainWindow();
+    sidebarsheets::endEditing();
     chooseFoldersToAdd();
 }
 
@@ -354,183 +330,32 @@ void sideMenuvc::btnfocus()
 
 void sideMenuvc::chooseFoldersToAdd()
 {
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = false;
-    spec.chooseDirectories = true;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    showOverlay(Overlay::Sheet);
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        showOverlay(Overlay::Hidden);
-        if (self && !urls.isEmpty())
-            self->addFoldersWithProgress(urls);
-    });
+    m_folderAdd->chooseFolders();
 }
 
 bool sideMenuvc::panel_shouldEnableURL(const QUrl &url)
 {
-    const QString path = lg::FileNames::pathOf(url);
-    if (isPhotosLibraryPath(path))
-        return true;
-    return lg::FileNames::isFolder(path);
+    return SidebarFolderAdd::canChoose(url);
 }
 
 void sideMenuvc::choosePhotosLibrary()
 {
-    endEditingInMainWindow();
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = true;
-    spec.chooseDirectories = false;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    spec.packageExtensions = {QStringLiteral("photoslibrary")};
-    spec.nameFilters = {QStringLiteral("Photos Library (*.photoslibrary)")};
-    spec.prompt = QStringLiteral("Add");
-    spec.directory = lg::Paths::picturesOrHome();
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        if (!self || urls.isEmpty())
-            return;
-        // Only Photos library packages can be chosen in this panel.
-        QList<QUrl> libraries;
-        for (const QUrl &url : urls) {
-            const QString path = lg::FileNames::pathOf(url);
-            if (url.isLocalFile() && isPhotosLibraryPath(path) && lg::FileNames::isFolder(path))
-                libraries.append(url);
-        }
-        if (!libraries.isEmpty())
-            self->addFoldersWithProgress(libraries);
-    });
+    m_folderAdd->choosePhotosLibraries();
 }
 
 void sideMenuvc::chooseFilesToShow()
 {
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = true;
-    spec.chooseDirectories = false;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        if (self && !urls.isEmpty())
-            self->showChosenFiles(urls);
-    });
+    m_openedFiles->chooseFilesToShow();
 }
-
-namespace {
-QString lowerExtension(const QString &path)
-{
-    return QFileInfo(path).suffix().toLower();
-}
-} // namespace
 
 void sideMenuvc::showChosenFiles(const QList<QUrl> &urls)
 {
-    QList<QUrl> kept;
-    for (const QUrl &url : urls) {
-        if (url.isLocalFile() && mediaExtensions.contains(lowerExtension(lg::FileNames::pathOf(url))))
-            kept.append(url);
-    }
-    if (kept.isEmpty())
-        return;
-    const QUrl folder = lg::FileNames::urlOf(QFileInfo(lg::FileNames::pathOf(urls.first())).absolutePath());
-    const std::optional<IndexPath> node = findTreeNode(folder, contents());
-    focusFileAfterReload = true;
-    fileToFocus = kept.first();
-    if (node) {
-        m_selection->selectOrReload(*node);
-        return;
-    }
-    for (const QUrl &url : std::as_const(kept)) {
-        if (lg::FileNames::isFolder(lg::FileNames::pathOf(url)))
-            continue;
-        InitialDirectory item = Metadata::init(url);
-        // An image is told from a video by its extension, as everywhere else.
-        item.isImage = imageExtensions.contains(lowerExtension(lg::FileNames::pathOf(url)));
-        openedFileItems.append(item);
-    }
-    showOpenedWithNode();
+    m_openedFiles->showChosen(urls);
 }
 
 void sideMenuvc::revealFolderOfFile(const QStringList &paths)
 {
-    if (paths.isEmpty())
-        return;
-    // Folders handed over are sources of their own: added, or selected when
-    // the sidebar already has them.
-    QStringList files;
-    QList<QUrl> foldersToAdd;
-    std::optional<IndexPath> knownFolder;
-    for (const QString &path : paths) {
-        if (!lg::FileNames::isFolder(path)) {
-            files.append(path);
-            continue;
-        }
-        const QUrl url = lg::FileNames::urlOf(path);
-        if (const std::optional<IndexPath> node = findTreeNode(url, contents())) {
-            if (!knownFolder)
-                knownFolder = node;
-        } else {
-            foldersToAdd.append(url);
-        }
-    }
-    if (files.isEmpty() && knownFolder)
-        m_selection->selectOrReload(*knownFolder);
-    if (!foldersToAdd.isEmpty())
-        addFoldersWithProgress(foldersToAdd);
-    if (files.isEmpty())
-        return;
-
-    const QUrl firstFile = lg::FileNames::urlOf(files.first());
-    const QUrl folder = lg::FileNames::urlOf(QFileInfo(files.first()).absolutePath());
-    const std::optional<IndexPath> node = findTreeNode(folder, contents());
-    focusFileAfterReload = true;
-    fileToFocus = firstFile;
-    if (node) {
-        m_selection->selectOrReload(*node);
-        return;
-    }
-    for (const QString &path : std::as_const(files)) {
-        const bool listed = std::any_of(openedFileItems.cbegin(), openedFileItems.cend(),
-                                        [&path](const InitialDirectory &item) {
-                                            return item.url && lg::FileNames::pathOf(*item.url) == path;
-                                        });
-        if (listed)
-            continue;
-        const QString extension = lowerExtension(path);
-        const QUrl url = lg::FileNames::urlOf(path);
-        if (imageExtensions.contains(extension)) {
-            InitialDirectory item = Metadata::init(url);
-            item.isImage = true;
-            openedFileItems.append(item);
-        } else if (videoExtensions.contains(extension)) {
-            InitialDirectory item = Metadata::init(url);
-            item.isImage = false;
-            openedFileItems.append(item);
-        }
-    }
-    showOpenedWithNode();
-}
-
-void sideMenuvc::showOpenedWithNode()
-{
-    if (const std::optional<IndexPath> path = findOpenedWithNode()) {
-        m_selection->selectOrReload(*path);
-        return;
-    }
-    mainvc *hub = existingHub();
-    // May run in the middle of an add (files and a folder handed over at
-    // once): the add's own flag is put back as it was.
-    const bool wasUpdating = isSidebarTreeUpdating.exchange(true);
-    if (hub)
-        hub->showBusyLoader();
-    treeController->removeSelectionIndexPaths();
-    isSidebarTreeUpdating = wasUpdating;
-    // The insertion selects the new entry, which loads it.
-    insertLeafNode(TreeAdditionObj(std::nullopt, openedWithLabel, false));
-    if (hub)
-        hub->hideBusyLoader();
+    m_openedFiles->reveal(paths);
 }
 
 // ---------------------------------------------------------------- the folder list kept for the next start
@@ -673,12 +498,7 @@ std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QLis
 
 std::optional<IndexPath> sideMenuvc::findOpenedWithNode() const
 {
-    const QList<BaseNode::Ptr> &top = contents();
-    for (int row = 0; row < top.size(); ++row) {
-        if (top.at(row) && !top.at(row)->url() && top.at(row)->nodeTitle() == openedWithLabel)
-            return IndexPath{row};
-    }
-    return std::nullopt;
+    return m_openedFiles->openedWithNode();
 }
 
 // ---------------------------------------------------------------- selection
@@ -719,7 +539,7 @@ void sideMenuvc::outlineViewItemDidCollapse()
 
 void sideMenuvc::outlineViewItemWillCollapse()
 {
-    endEditingInMainWindow();
+    sidebarsheets::endEditing();
 }
 
 void sideMenuvc::updateColumnMinWidth()

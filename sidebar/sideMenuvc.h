@@ -26,6 +26,7 @@
 class SidebarFileCommands;
 class SidebarFolderAdd;
 class SidebarHoverHints;
+class SidebarOpenedFiles;
 class SidebarPreview;
 class SidebarSavedRoots;
 class SidebarSelection;
@@ -269,7 +270,6 @@ private:
     void buildLayout();
     // The index path where a group node goes, following the selection.
     IndexPath groupInsertionPath();
-    void showOpenedWithNode();
 
     // Commands, renaming and drag and drop.
     void setUpCommands();
@@ -303,5 +303,6 @@ private:
     SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
     SidebarPreview *m_preview = nullptr;         // the picture of the chosen item under the outline
     SidebarSelection *m_selection = nullptr;     // the chosen node and what the browser is told of it
+    SidebarOpenedFiles *m_openedFiles = nullptr; // files shown from outside the tree, the "Opened with" entry
     SidebarSavedRoots *m_savedRoots = nullptr;   // the folder list kept for the next start
 };

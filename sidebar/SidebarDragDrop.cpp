@@ -475,7 +475,7 @@ void sideMenuvc::alertMoveInternalFolders()
                                 alertsameFolder);
 }
 
-// ---------------------------------------------------------------- files pasted or dropped into a folder
+// ---------------------------------------------------------------- files dropped on a folder
 
 void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
 {
@@ -504,11 +504,15 @@ void sideMenuvc::alertMoveFile()
     alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
     alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
     if (dropdestiUrl)
-        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, alertforMoveFile);
+        m_fileCommands->moveDropped(m_transferSources, *dropdestiUrl, alertforMoveFile);
 }
 
 void sideMenuvc::btnOk_alertMove_PasteFile()
 {
-    if (dropdestiUrl)
-        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, std::nullopt);
+    if (!dropdestiUrl)
+        return;
+    if (isItemFromPaste)
+        m_fileCommands->paste(m_transferSources, *dropdestiUrl);
+    else
+        m_fileCommands->moveDropped(m_transferSources, *dropdestiUrl, std::nullopt);
 }

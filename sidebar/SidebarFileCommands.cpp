@@ -88,6 +88,17 @@ void SidebarFileCommands::moveFolders(const QList<ChosenItem> &folders, const QL
     runTransfer(std::move(request), lg::FileNames::urlOf(destination), nodes, true);
 }
 
+void SidebarFileCommands::paste(const QList<ChosenItem> &copied, const QUrl &destination)
+{
+    transfer(copied, destination, true, std::nullopt);
+}
+
+void SidebarFileCommands::moveDropped(const QList<ChosenItem> &dropped, const QUrl &destination,
+                                      const std::optional<lg::AlertSpec> &question)
+{
+    transfer(dropped, destination, false, question);
+}
+
 void SidebarFileCommands::transfer(const QList<ChosenItem> &sources, const QUrl &destinationURL, bool paste,
                                    const std::optional<lg::AlertSpec> &question)
 {

@@ -397,7 +397,8 @@ void sideMenuvc::menuPasteItem()
     m_transferSources = chooseItems(copied, false).items;
     dropdestiUrl = node->url();
     isItemFromPaste = true;
-    btnOk_alertMove_PasteFile();
+    // Straight into the flow, unasked: a paste is no drop.
+    m_fileCommands->paste(m_transferSources, *dropdestiUrl);
 }
 
 // ---------------------------------------------------------------- new folder and rename

@@ -222,7 +222,7 @@ public:
     // The end of an in-place edit of the title of the row at path: renames the folder.
     void didEditTextField(const IndexPath &path, const QString &newName);
 
-    // ---- Drag and drop, paste into a folder (SidebarDragDrop.cpp) ----
+    // ---- Drag and drop (SidebarDragDrop.cpp) ----
     // The URL of the node at path (a final -1: of the node at the path without it).
     std::optional<QUrl> folderURLAtDropPath(const IndexPath &path) const;
     // The URL of the parent node of the node at path.
@@ -245,7 +245,9 @@ public:
     void dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path);
     // Asks about moving m_transferSources into dropdestiUrl, then moves them.
     void alertMoveFile();
-    // Copies (a paste) or moves m_transferSources into dropdestiUrl, unasked.
+    // Copies (after a paste, isItemFromPaste) or moves m_transferSources into
+    // dropdestiUrl, unasked. Paste Item itself hands its items to the sidebar's
+    // file commands (SidebarFileCommands::paste).
     void btnOk_alertMove_PasteFile();
 
     // Reads the Photos library of the current folder (or of the collage maker)

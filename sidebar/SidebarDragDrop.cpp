@@ -240,29 +240,6 @@ std::optional<QUrl> sideMenuvc::parentFolderURL(const IndexPath &path) const
     return node ? node->url() : std::nullopt;
 }
 
-std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) const
-{
-    const QString wanted = localPath(folder);
-    if (wanted.isEmpty())
-        return std::nullopt;
-    std::vector<const QList<BaseNode::Ptr> *> pending{&contents()};
-    while (!pending.empty()) {
-        const QList<BaseNode::Ptr> *level = pending.back();
-        pending.pop_back();
-        for (const BaseNode::Ptr &node : *level) {
-            if (!node)
-                continue;
-            const QString path = localPath(node->url());
-            if (!path.isEmpty() && path == wanted)
-                return treeController->model()->pathForNode(node.get());
-            // Down through nodes without a folder and the folders on the way.
-            if (!node->isLeaf() && (!node->url() || (!path.isEmpty() && lg::LexicalPaths::isInside(wanted, path))))
-                pending.push_back(&node->childNodes());
-        }
-    }
-    return std::nullopt;
-}
-
 // ---------------------------------------------------------------- drag and drop
 
 QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)

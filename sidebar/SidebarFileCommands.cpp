@@ -11,6 +11,7 @@
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
+#include "sidebar/SidebarNodes.h"
 #include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
@@ -205,26 +206,26 @@ void SidebarFileCommands::finishTransfer(lg::FileOpKind kind, const QList<lg::Fi
         for (const lg::FileOpResult &result : results) {
             // A folder not wholly moved keeps its node, read again.
             if (result.arrived() && lg::FileNames::isFolder(result.target)) {
-                if (const std::optional<IndexPath> old = m_sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
+                if (const std::optional<IndexPath> old = m_sidebar->nodes().indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
                     if (!lg::existsOrLink(result.source))
                         m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*old);
                     else
-                        m_sidebar->rescanFolderNode(m_sidebar->treeController->descendantNodeAtIndexPath(*old));
+                        m_sidebar->nodes().rescanFolderNode(m_sidebar->treeController->descendantNodeAtIndexPath(*old));
                 }
             }
         }
     }
     for (const FolderRecord &record : arrived) {
-        if (const std::optional<IndexPath> replaced = m_sidebar->indexPathOfFolderNode(record.url1))
+        if (const std::optional<IndexPath> replaced = m_sidebar->nodes().indexPathOfFolderNode(record.url1))
             m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-        const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
+        const std::optional<IndexPath> destinationPath = m_sidebar->nodes().indexPathOfFolderNode(destination);
         if (!destinationPath)
             break;
-        m_sidebar->makeNodeExpandable(*destinationPath);
+        m_sidebar->nodes().makeNodeExpandable(*destinationPath);
         m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
-        m_sidebar->insertFolderRecord(record);
+        m_sidebar->nodes().insertFolderRecord(record);
     }
-    const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
+    const std::optional<IndexPath> destinationPath = m_sidebar->nodes().indexPathOfFolderNode(destination);
     const bool toDestination = selectDestination && destinationPath && !arrived.empty();
     if (toDestination) {
         m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
@@ -251,7 +252,7 @@ void SidebarFileCommands::finishTrashFolder(const BaseNode::Ptr &node, const QLi
         // folder not wholly put in the Trash keeps its node, read again.
         if (node && m_sidebar->treeController->model()->indexForNode(node.get()).isValid()) {
             if (lg::existsOrLink(results.first().source))
-                m_sidebar->rescanFolderNode(node);
+                m_sidebar->nodes().rescanFolderNode(node);
             else
                 m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(m_sidebar->treeController->model()->pathForNode(node.get()));
         }

@@ -8,11 +8,11 @@
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/SvgArt.h"
 #include "model/ScreenHooks.h"
-#include "platform/files/names/FileNames.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
+#include "sidebar/SidebarNodes.h"
 #include "sidebar/SidebarOpenedFiles.h"
 #include "sidebar/SidebarPreview.h"
 #include "sidebar/SidebarSavedRoots.h"
@@ -33,7 +33,6 @@
 #include <utility>
 
 using lg::printLine;
-using sidebarsheets::comparablePath;
 
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
 
@@ -50,42 +49,13 @@ buttoncursor:pressed { background-color: #2e2e2e; }
 
 } // namespace
 
-// Builds the node of a record with its whole sub-tree: a record with
-// sub-folders becomes a group, one without a leaf.
-BaseNode::Ptr sideMenuvc::nodeTreeForRecord(const FolderRecord &record)
-{
-    auto makeNode = [](const FolderRecord &r) {
-        auto node = ChildNode::create();
-        node->setNodeTitle(r.name);
-        if (r.url1.isValid() && !r.url1.isEmpty())
-            node->setUrl(r.url1);
-        node->setIsLeaf(r.arrpath.empty());
-        return node;
-    };
-    BaseNode::Ptr top = makeNode(record);
-    std::vector<std::pair<const FolderRecord *, BaseNode *>> pending{{&record, top.get()}};
-    while (!pending.empty()) {
-        const auto [parentRecord, parentNode] = pending.back();
-        pending.pop_back();
-        QList<BaseNode::Ptr> children;
-        children.reserve(qsizetype(parentRecord->arrpath.size()));
-        for (const FolderRecord &child : parentRecord->arrpath) {
-            BaseNode::Ptr node = makeNode(child);
-            if (!child.arrpath.empty())
-                pending.emplace_back(&child, node.get());
-            children.append(node);
-        }
-        parentNode->setChildren(children);
-    }
-    return top;
-}
-
 // ---------------------------------------------------------------- construction
 
 sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("sideMenuvc"));
     m_folderAdd = new SidebarFolderAdd(this);
+    m_nodes = new SidebarNodes(this);
     m_hoverHints = new SidebarHoverHints(this);
     m_preview = new SidebarPreview(this);
     m_selection = new SidebarSelection(this);
@@ -382,71 +352,24 @@ void sideMenuvc::saveRoots()
 
 // ---------------------------------------------------------------- the tree
 
-IndexPath sideMenuvc::groupInsertionPath()
-{
-    const std::optional<IndexPath> selection = treeController->selectionIndexPath();
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (!selection || selected.isEmpty())
-        return {int(contents().size())};
-    IndexPath path = *selection;
-    if (!selected.first()->isLeaf())
-        path.append(int(selected.first()->childNodes().size()));
-    else
-        selectParentOfSelection();  // the new node takes the leaf's place
-    return path;
-}
-
 void sideMenuvc::insertGroupNode(const TreeAdditionObj &request)
 {
-    const IndexPath path = groupInsertionPath();
-    auto node = ChildNode::create();
-    node->setNodeTitle(request.nodeName.value_or(QString()));
-    if (request.nodeURL)
-        node->setUrl(request.nodeURL);
-    treeController->insertObject(node, path);
+    m_nodes->insertGroupNode(request);
 }
 
 void sideMenuvc::insertLeafNode(const TreeAdditionObj &request)
 {
-    QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (!selected.isEmpty() && selected.first()->isLeaf())
-        selectParentOfSelection();
-    const std::optional<IndexPath> selection = treeController->selectionIndexPath();
-    selected = treeController->selectedObjects();
-    IndexPath path;
-    if (!selection || selected.isEmpty()) {
-        path = {int(contents().size())};
-    } else {
-        path = *selection;
-        path.append(int(selected.first()->childNodes().size()));
-    }
-    auto node = ChildNode::create();
-    node->setIsLeaf(true);
-    node->setUrl(request.nodeURL);
-    node->setNodeTitle(request.nodeName.value_or(QString()));
-    treeController->insertObject(node, path);
-    if (request.selectItsParent)
-        selectParentOfSelection();
+    m_nodes->insertLeafNode(request);
+}
+
+void sideMenuvc::insertFolderRecord(const FolderRecord &record)
+{
+    m_nodes->insertFolderRecord(record);
 }
 
 void sideMenuvc::selectParentOfSelection()
 {
     m_selection->selectParent();
-}
-
-void sideMenuvc::insertFolderRecord(const FolderRecord &record)
-{
-    if (record.arrpath.empty()) {
-        insertLeafNode(TreeAdditionObj(record.url1.isEmpty() ? std::nullopt : std::optional<QUrl>(record.url1),
-                                       record.name, false));
-    } else {
-        // The group arrives with its whole sub-tree in one insertion; the new
-        // nodes show collapsed.
-        const IndexPath path = groupInsertionPath();
-        if (treeController->insertObject(nodeTreeForRecord(record), path))
-            myOutlineView->collapse(treeController->model()->indexForPath(path));
-    }
-    selectParentOfSelection();
 }
 
 void sideMenuvc::addFolder()
@@ -461,39 +384,22 @@ void sideMenuvc::removeFolder()
 
 bool sideMenuvc::isTopLevelFolder(const QUrl &url) const
 {
-    if (!url.isLocalFile())
-        return false;
-    const QString wanted = comparablePath(lg::FileNames::pathOf(url));
-    for (const BaseNode::Ptr &node : contents()) {
-        if (node && node->url() && node->url()->isLocalFile()
-            && comparablePath(lg::FileNames::pathOf(*node->url())) == wanted)
-            return true;
-    }
-    return false;
+    return m_nodes->isTopLevelFolder(url);
 }
 
 std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QList<BaseNode::Ptr> &nodes) const
 {
-    if (!folder.isLocalFile())
-        return std::nullopt;
-    const QString wanted = lg::LexicalPaths::clean(lg::FileNames::pathOf(folder));
-    const QList<BaseNode::Ptr> *level = &nodes;
-    // At each level: a node of the folder itself, else the node whose folder
-    // contains it, whose children are searched next.
-    while (level) {
-        const QList<BaseNode::Ptr> *next = nullptr;
-        for (const BaseNode::Ptr &node : *level) {
-            if (!node || !node->url() || !node->url()->isLocalFile())
-                continue;
-            const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(*node->url()));
-            if (path == wanted)
-                return treeController->model()->pathForNode(node.get());
-            if (!next && !node->isLeaf() && lg::LexicalPaths::isInside(wanted, path))
-                next = &node->childNodes();
-        }
-        level = next;
-    }
-    return std::nullopt;
+    return m_nodes->findTreeNode(folder, nodes);
+}
+
+std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) const
+{
+    return m_nodes->indexPathOfFolderNode(folder);
+}
+
+void sideMenuvc::folderLeftItsPlace(const QUrl &url)
+{
+    m_nodes->folderLeftItsPlace(url);
 }
 
 std::optional<IndexPath> sideMenuvc::findOpenedWithNode() const

@@ -17,6 +17,7 @@
 #include "platform/runtime/Timer.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/desktop/Workspace.h"
+#include "sidebar/SidebarDragDrop.h"
 #include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarMenu.h"
 #include "sidebar/SidebarNodes.h"
@@ -92,24 +93,6 @@ private:
     Commit m_commit;
 };
 
-class DropBridge : public SidebarDropHandler
-{
-public:
-    explicit DropBridge(sideMenuvc *owner) : m_owner(owner) {}
-    QMimeData *mimeDataForRows(const QList<IndexPath> &rows) override { return m_owner->mimeDataForRows(rows); }
-    bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->canDropOnRow(data, item, childIndex);
-    }
-    bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->acceptDropOnRow(data, item, childIndex);
-    }
-
-private:
-    sideMenuvc *m_owner;
-};
-
 // Points the URLs of a renamed folder's descendants at the new place.
 void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &newPath)
 {
@@ -133,8 +116,8 @@ void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &ne
 void sideMenuvc::setUpCommands()
 {
     m_fileCommands = new SidebarFileCommands(this);
-    m_dropBridge = std::make_unique<DropBridge>(this);
-    treeController->model()->setDropHandler(m_dropBridge.get());
+    m_dragDrop = new SidebarDragDrop(this);
+    treeController->model()->setDropHandler(m_dragDrop);
     myOutlineView->setDragEnabled(true);
     myOutlineView->setAcceptDrops(true);
     myOutlineView->setDropIndicatorShown(true);

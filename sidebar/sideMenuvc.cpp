@@ -10,6 +10,7 @@
 #include "model/ScreenHooks.h"
 #include "platform/runtime/Console.h"
 #include "platform/runtime/Dispatch.h"
+#include "sidebar/SidebarDragDrop.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
 #include "sidebar/SidebarNodes.h"
@@ -417,6 +418,63 @@ void sideMenuvc::outlineViewSelectionDidChange()
 void sideMenuvc::loadSelection()
 {
     m_selection->load();
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+std::optional<QUrl> sideMenuvc::folderURLAtDropPath(const IndexPath &path) const
+{
+    return m_dragDrop->folderURLAtDropPath(path);
+}
+
+std::optional<QUrl> sideMenuvc::parentFolderURL(const IndexPath &path) const
+{
+    return m_dragDrop->parentFolderURL(path);
+}
+
+void sideMenuvc::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path)
+{
+    m_dragDrop->insertWebURLNodes(links, path);
+}
+
+QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
+{
+    return m_dragDrop->mimeDataForRows(rows);
+}
+
+bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    return m_dragDrop->canDropOnRow(data, item, childIndex);
+}
+
+bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    return m_dragDrop->acceptDropOnRow(data, item, childIndex);
+}
+
+void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
+{
+    m_dragDrop->prepareFolderMove(dropPath);
+}
+
+void sideMenuvc::alertMoveInternalFolders()
+{
+    m_dragDrop->alertMoveInternalFolders();
+}
+
+void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+{
+    m_dragDrop->dropItemsOnFolder(items, path);
+}
+
+void sideMenuvc::alertMoveFile()
+{
+    m_dragDrop->alertMoveFile();
+}
+
+void sideMenuvc::btnOk_alertMove_PasteFile()
+{
+    m_dragDrop->btnOk_alertMove_PasteFile();
 }
 
 // ---------------------------------------------------------------- preview

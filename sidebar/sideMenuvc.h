@@ -40,7 +40,7 @@ class SidebarPreview;
 class SidebarSavedRoots;
 class SidebarSelection;
 class PopoverMaxTypeVC;
-class SidebarDropHandler;
+class SidebarDragDrop;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -234,7 +234,7 @@ public:
     // The end of an in-place edit of the title of the row at path: renames the folder.
     void didEditTextField(const IndexPath &path, const QString &newName);
 
-    // ---- Drag and drop (SidebarDragDrop.cpp) ----
+    // ---- Drag and drop (SidebarDragDrop) ----
     // The URL of the node at path (a final -1: of the node at the path without it).
     std::optional<QUrl> folderURLAtDropPath(const IndexPath &path) const;
     // The URL of the parent node of the node at path.
@@ -288,14 +288,10 @@ private:
     // Says in the window that path's name is not valid UTF-8 and gives true;
     // false for a path that is text.
     bool refuseNameThatIsNotText(const QString &path);
-    // Files dropped on the folder at path, as chosen (those of this
-    // program's drag as they were when it started).
-    void dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path);
     int m_clickedRow = -1;
     QList<ChosenItem> m_transferSources;   // the items of the pending paste or drop
-    QList<ChosenItem> m_draggedFolders;    // dragNodesArray's folders when the drag started
-    quint64 m_dropTicket = 0;       // the newest files dropped on a folder
-    std::unique_ptr<SidebarDropHandler> m_dropBridge;
+    SidebarDragDrop *m_dragDrop = nullptr;   // the drag of rows, drops on a row, and their questions
+    friend class SidebarDragDrop;
     SidebarFileCommands *m_fileCommands = nullptr;   // Trash, paste, drops and folder moves through the flow
     friend class SidebarFileCommands;
 

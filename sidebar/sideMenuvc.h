@@ -28,7 +28,6 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <optional>
 
 class SidebarFileCommands;
@@ -281,7 +280,7 @@ private:
     void viewDidLoad();
     void buildLayout();
 
-    // Commands, renaming and drag and drop.
+    // The context menu's commands and renaming (SidebarMenuCommands.cpp).
     void setUpCommands();
     BaseNode::Ptr nodeAtRow(int row, IndexPath *path = nullptr) const;
     void showRefusal(const QString &message);

@@ -1,8 +1,5 @@
-// Drag and drop in the sidebar: what a drag of rows carries, where a drop
-// may land, web links dropped as bookmark leaves, and the files or folders
-// dropped on a folder with their questions, handed to the sidebar's file
-// commands (SidebarFileCommands) as they were when the drag started.
-#include "sidebar/sideMenuvc.h"
+// Drag and drop in the sidebar.
+#include "sidebar/SidebarDragDrop.h"
 
 #include "platform/files/names/FileNames.h"
 
@@ -17,8 +14,10 @@
 #include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/Paths.h"
 #include "sidebar/SidebarFileCommands.h"
+#include "sidebar/SidebarNodes.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
+#include "sidebar/sideMenuvc.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -221,55 +220,37 @@ QList<ChosenItem> chosenForDrop(const QList<QUrl> &usable, const std::optional<Q
 
 } // namespace
 
+SidebarDragDrop::SidebarDragDrop(sideMenuvc *sidebar) : QObject(sidebar), m_sidebar(sidebar)
+{
+    setObjectName(QStringLiteral("sidebarDragDrop"));
+}
+
 // ---------------------------------------------------------------- look-ups
 
-std::optional<QUrl> sideMenuvc::folderURLAtDropPath(const IndexPath &path) const
+std::optional<QUrl> SidebarDragDrop::folderURLAtDropPath(const IndexPath &path) const
 {
     IndexPath at = path;
     if (!at.isEmpty() && at.last() == -1)
         at.removeLast();
-    const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(at);
+    const BaseNode::Ptr node = m_sidebar->treeController->descendantNodeAtIndexPath(at);
     return node ? node->url() : std::nullopt;
 }
 
-std::optional<QUrl> sideMenuvc::parentFolderURL(const IndexPath &path) const
+std::optional<QUrl> SidebarDragDrop::parentFolderURL(const IndexPath &path) const
 {
     if (path.size() < 2)
         return std::nullopt;  // the parent of a top-level node is the invisible root
-    const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path.first(path.size() - 1));
+    const BaseNode::Ptr node = m_sidebar->treeController->descendantNodeAtIndexPath(path.first(path.size() - 1));
     return node ? node->url() : std::nullopt;
-}
-
-std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) const
-{
-    const QString wanted = localPath(folder);
-    if (wanted.isEmpty())
-        return std::nullopt;
-    std::vector<const QList<BaseNode::Ptr> *> pending{&contents()};
-    while (!pending.empty()) {
-        const QList<BaseNode::Ptr> *level = pending.back();
-        pending.pop_back();
-        for (const BaseNode::Ptr &node : *level) {
-            if (!node)
-                continue;
-            const QString path = localPath(node->url());
-            if (!path.isEmpty() && path == wanted)
-                return treeController->model()->pathForNode(node.get());
-            // Down through nodes without a folder and the folders on the way.
-            if (!node->isLeaf() && (!node->url() || (!path.isEmpty() && lg::LexicalPaths::isInside(wanted, path))))
-                pending.push_back(&node->childNodes());
-        }
-    }
-    return std::nullopt;
 }
 
 // ---------------------------------------------------------------- drag and drop
 
-QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
+QMimeData *SidebarDragDrop::mimeDataForRows(const QList<IndexPath> &rows)
 {
     QList<BaseNode::Ptr> nodes;
     for (const IndexPath &path : rows) {
-        const BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
+        const BaseNode::Ptr node = m_sidebar->treeController->descendantNodeAtIndexPath(path);
         QStringList indexes;
         for (int i : path)
             indexes.append(QString::number(i));
@@ -278,7 +259,7 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
         if (folder.isEmpty())
             return nullptr;
         if (!lg::FileNames::exists(folder)) {
-            treeController->model()->reloadData();
+            m_sidebar->treeController->model()->reloadData();
             return nullptr;
         }
         // Bookmarked roots and the folders that must stay put are not dragged.
@@ -288,7 +269,7 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
     }
     if (nodes.isEmpty())
         return nullptr;
-    dragNodesArray = nodes;
+    m_sidebar->dragNodesArray = nodes;
     // The dragged folders as they are when the drag starts: a folder put in
     // the place of one of them meanwhile is never moved.
     QStringList folders;
@@ -300,7 +281,7 @@ QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
     return data;
 }
 
-bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+bool SidebarDragDrop::canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
 {
     if (isBusy || !item || childIndex != -1)
         return false;
@@ -308,15 +289,15 @@ bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPa
     if (kind == DropKind::None)
         return false;
     if (kind == DropKind::Nodes) {
-        const BaseNode::Ptr target = treeController->descendantNodeAtIndexPath(*item);
-        if (!target || !dragNodesArray || dragNodesArray->isEmpty())
+        const BaseNode::Ptr target = m_sidebar->treeController->descendantNodeAtIndexPath(*item);
+        if (!target || !m_sidebar->dragNodesArray || m_sidebar->dragNodesArray->isEmpty())
             return false;
-        return !target->isOneOfNodesOrDescendant(*dragNodesArray);
+        return !target->isOneOfNodesOrDescendant(*m_sidebar->dragNodesArray);
     }
     return true;
 }
 
-bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+bool SidebarDragDrop::acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
 {
     if (isBusy || !data)
         return false;
@@ -326,11 +307,11 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         dropPath.append(childIndex);
     }
     else
-        dropPath = {childIndex == -1 ? int(contents().size()) : childIndex};
+        dropPath = {childIndex == -1 ? int(m_sidebar->contents().size()) : childIndex};
 
     switch (dropKind(data, false)) {
     case DropKind::Nodes: {
-        if (!dragNodesArray || dragNodesArray->isEmpty())
+        if (!m_sidebar->dragNodesArray || m_sidebar->dragNodesArray->isEmpty())
             return false;
         IndexPath movePath = dropPath;
         if (movePath.last() == -1)
@@ -339,13 +320,13 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         if (destination.isEmpty())
             return false;
         if (!lg::FileNames::isFolder(destination)) {
-            treeController->model()->reloadData();
+            m_sidebar->treeController->model()->reloadData();
             return false;
         }
         if (isPhotosLibraryPath(destination))
             return false;
         // Every dragged folder must be able to go, or none goes.
-        for (const BaseNode::Ptr &node : std::as_const(*dragNodesArray)) {
+        for (const BaseNode::Ptr &node : std::as_const(*m_sidebar->dragNodesArray)) {
             const QString source = localPath(node ? node->url() : std::nullopt);
             if (source.isEmpty() || sameOrInside(destination, source)
                 || lg::LexicalPaths::clean(QFileInfo(source).absolutePath()) == destination)
@@ -359,7 +340,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         IndexPath at = dropPath;
         if (!at.isEmpty() && at.last() == -1) {
             at.removeLast();
-            const BaseNode::Ptr target = treeController->descendantNodeAtIndexPath(at);
+            const BaseNode::Ptr target = m_sidebar->treeController->descendantNodeAtIndexPath(at);
             if (!target)
                 return false;
             if (target->isLeaf())
@@ -375,12 +356,12 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
         if (destination.isEmpty())
             return false;
         if (isPhotosLibraryPath(destination)) {
-            lg::Alert::inform(window(), QStringLiteral("Photos library import is not available"),
+            lg::Alert::inform(m_sidebar->window(), QStringLiteral("Photos library import is not available"),
                               QStringLiteral("Files cannot be imported into a Photos library on this system."));
             return false;
         }
         if (!lg::FileNames::isFolder(destination)) {
-            treeController->model()->reloadData();
+            m_sidebar->treeController->model()->reloadData();
             return false;
         }
         // A drop may hold thousands of files: they are read and checked on a
@@ -394,7 +375,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
             if (ticket != m_dropTicket || !usable || usable->isEmpty() || isBusy)
                 return;
             // Where the folder's node is now.
-            std::optional<IndexPath> path = indexPathOfFolderNode(destinationURL);
+            std::optional<IndexPath> path = m_sidebar->nodes().indexPathOfFolderNode(destinationURL);
             if (!path)
                 return;
             path->append(-1);
@@ -417,7 +398,7 @@ bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<Inde
     return false;
 }
 
-void sideMenuvc::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path)
+void SidebarDragDrop::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path)
 {
     if (links.isEmpty() || path.isEmpty())
         return;
@@ -427,57 +408,58 @@ void sideMenuvc::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links,
         node->setIsLeaf(true);
         node->setNodeTitle(it->second);
         node->setUrl(it->first);
-        if (!treeController->insertObject(node, path))
+        if (!m_sidebar->treeController->insertObject(node, path))
             return;
     }
 }
 
 // ---------------------------------------------------------------- folder moves
 
-void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
+void SidebarDragDrop::prepareFolderMove(const IndexPath &dropPath)
 {
     IndexPath path = dropPath;
     if (!path.isEmpty() && path.last() == -1)
         path.last() = 0;
-    internalDroppedIndexpath = path;
-    if (!dragNodesArray || dragNodesArray->isEmpty())
+    m_sidebar->internalDroppedIndexpath = path;
+    if (!m_sidebar->dragNodesArray || m_sidebar->dragNodesArray->isEmpty())
         return;
-    const QString source = localPath(dragNodesArray->first()->url());
+    const QString source = localPath(m_sidebar->dragNodesArray->first()->url());
     const QString destination = localPath(parentFolderURL(path));
     if (source.isEmpty() || destination.isEmpty() || sameOrInside(destination, source))
         return;
     alertMoveInternalFolders();
 }
 
-void sideMenuvc::alertMoveInternalFolders()
+void SidebarDragDrop::alertMoveInternalFolders()
 {
     const QString destination =
-        internalDroppedIndexpath ? localPath(parentFolderURL(*internalDroppedIndexpath)) : QString();
-    if (destination.isEmpty() || !dragNodesArray || dragNodesArray->isEmpty())
+        m_sidebar->internalDroppedIndexpath ? localPath(parentFolderURL(*m_sidebar->internalDroppedIndexpath)) : QString();
+    if (destination.isEmpty() || !m_sidebar->dragNodesArray || m_sidebar->dragNodesArray->isEmpty())
         return;
     // Every dragged folder must be able to go, or none goes.
     for (const ChosenItem &folder : std::as_const(m_draggedFolders))
         if (folder.path.isEmpty() || sameOrInside(destination, folder.path))
             return;
-    alertforInternalMoveFolders = lg::AlertSpec();
-    alertforInternalMoveFolders.style = lg::AlertSpec::Style::Informational;
-    alertforInternalMoveFolders.title = QStringLiteral(
+    lg::AlertSpec &question = m_sidebar->alertforInternalMoveFolders;
+    question = lg::AlertSpec();
+    question.style = lg::AlertSpec::Style::Informational;
+    question.title = QStringLiteral(
         "Moving a folder into another folder will physically move the folder and all its contents to the "
         "destination folder. Are you sure you want to move the selected folder?");
-    alertforInternalMoveFolders.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    alertsameFolder = lg::AlertSpec();
-    alertsameFolder.style = lg::AlertSpec::Style::Informational;
-    alertsameFolder.title = QStringLiteral("A folder with the same name already exists in the destination folder. "
-                                           "Do you want to overwrite the destination folder?");
-    alertsameFolder.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
+    question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    lg::AlertSpec &clash = m_sidebar->alertsameFolder;
+    clash = lg::AlertSpec();
+    clash.style = lg::AlertSpec::Style::Informational;
+    clash.title = QStringLiteral("A folder with the same name already exists in the destination folder. "
+                                 "Do you want to overwrite the destination folder?");
+    clash.buttons = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Cancel")};
 
-    m_fileCommands->moveFolders(m_draggedFolders, *dragNodesArray, destination, alertforInternalMoveFolders,
-                                alertsameFolder);
+    m_sidebar->m_fileCommands->moveFolders(m_draggedFolders, *m_sidebar->dragNodesArray, destination, question, clash);
 }
 
-// ---------------------------------------------------------------- files pasted or dropped into a folder
+// ---------------------------------------------------------------- files dropped on a folder
 
-void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+void SidebarDragDrop::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
 {
     QStringList paths;
     for (const QUrl &url : items)
@@ -485,30 +467,35 @@ void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &pa
     dropChosenOnFolder(chooseItems(paths, false).items, path);
 }
 
-void sideMenuvc::dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path)
+void SidebarDragDrop::dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path)
 {
-    indexpathForFolderDrop = path;
+    m_sidebar->indexpathForFolderDrop = path;
     const std::optional<QUrl> destination = folderURLAtDropPath(path);
     if (!destination || !destination->isLocalFile())
         return;
-    m_transferSources = items;
-    dropdestiUrl = destination;
-    isItemFromPaste = false;
+    m_sidebar->m_transferSources = items;
+    m_sidebar->dropdestiUrl = destination;
+    m_sidebar->isItemFromPaste = false;
     alertMoveFile();
 }
 
-void sideMenuvc::alertMoveFile()
+void SidebarDragDrop::alertMoveFile()
 {
-    alertforMoveFile = lg::AlertSpec();
-    alertforMoveFile.style = lg::AlertSpec::Style::Informational;
-    alertforMoveFile.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
-    alertforMoveFile.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
-    if (dropdestiUrl)
-        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, alertforMoveFile);
+    lg::AlertSpec &question = m_sidebar->alertforMoveFile;
+    question = lg::AlertSpec();
+    question.style = lg::AlertSpec::Style::Informational;
+    question.title = QStringLiteral("Are you sure you want to move the selected items to the destination folder?");
+    question.buttons = {QStringLiteral("Yes"), QStringLiteral("No")};
+    if (m_sidebar->dropdestiUrl)
+        m_sidebar->m_fileCommands->moveDropped(m_sidebar->m_transferSources, *m_sidebar->dropdestiUrl, question);
 }
 
-void sideMenuvc::btnOk_alertMove_PasteFile()
+void SidebarDragDrop::btnOk_alertMove_PasteFile()
 {
-    if (dropdestiUrl)
-        m_fileCommands->transfer(m_transferSources, *dropdestiUrl, isItemFromPaste, std::nullopt);
+    if (!m_sidebar->dropdestiUrl)
+        return;
+    if (m_sidebar->isItemFromPaste)
+        m_sidebar->m_fileCommands->paste(m_sidebar->m_transferSources, *m_sidebar->dropdestiUrl);
+    else
+        m_sidebar->m_fileCommands->moveDropped(m_sidebar->m_transferSources, *m_sidebar->dropdestiUrl, std::nullopt);
 }

@@ -11,6 +11,8 @@
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
+#include "sidebar/SidebarNodes.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
@@ -85,6 +87,17 @@ void SidebarFileCommands::moveFolders(const QList<ChosenItem> &folders, const QL
     request.clashQuestion = clashQuestion;
     request.chosenWhen = ChosenWhen::Chosen;
     runTransfer(std::move(request), lg::FileNames::urlOf(destination), nodes, true);
+}
+
+void SidebarFileCommands::paste(const QList<ChosenItem> &copied, const QUrl &destination)
+{
+    transfer(copied, destination, true, std::nullopt);
+}
+
+void SidebarFileCommands::moveDropped(const QList<ChosenItem> &dropped, const QUrl &destination,
+                                      const std::optional<lg::AlertSpec> &question)
+{
+    transfer(dropped, destination, false, question);
 }
 
 void SidebarFileCommands::transfer(const QList<ChosenItem> &sources, const QUrl &destinationURL, bool paste,
@@ -187,44 +200,42 @@ void SidebarFileCommands::finishTransfer(lg::FileOpKind kind, const QList<lg::Fi
     // Folders that arrived join the destination's node with their sub-folders;
     // a moved folder leaves its old node. The selection stays where it was,
     // or goes to the destination (selectDestination).
-    const BaseNode::Ptr selected =
-        m_sidebar->treeController->selectedObjects().isEmpty() ? nullptr : m_sidebar->treeController->selectedObjects().first();
+    const BaseNode::Ptr selected = m_sidebar->selection().selectedNode();
     isSidebarTreeUpdating = true;
     if (kind == lg::FileOpKind::Move) {
         for (const lg::FileOpResult &result : results) {
             // A folder not wholly moved keeps its node, read again.
             if (result.arrived() && lg::FileNames::isFolder(result.target)) {
-                if (const std::optional<IndexPath> old = m_sidebar->indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
+                if (const std::optional<IndexPath> old = m_sidebar->nodes().indexPathOfFolderNode(lg::FileNames::urlOf(result.source))) {
                     if (!lg::existsOrLink(result.source))
                         m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*old);
                     else
-                        m_sidebar->rescanFolderNode(m_sidebar->treeController->descendantNodeAtIndexPath(*old));
+                        m_sidebar->nodes().rescanFolderNode(m_sidebar->treeController->descendantNodeAtIndexPath(*old));
                 }
             }
         }
     }
     for (const FolderRecord &record : arrived) {
-        if (const std::optional<IndexPath> replaced = m_sidebar->indexPathOfFolderNode(record.url1))
+        if (const std::optional<IndexPath> replaced = m_sidebar->nodes().indexPathOfFolderNode(record.url1))
             m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(*replaced);
-        const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
+        const std::optional<IndexPath> destinationPath = m_sidebar->nodes().indexPathOfFolderNode(destination);
         if (!destinationPath)
             break;
-        m_sidebar->makeNodeExpandable(*destinationPath);
+        m_sidebar->nodes().makeNodeExpandable(*destinationPath);
         m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
-        m_sidebar->insertFolderRecord(record);
+        m_sidebar->nodes().insertFolderRecord(record);
     }
-    const std::optional<IndexPath> destinationPath = m_sidebar->indexPathOfFolderNode(destination);
-    if (selectDestination && destinationPath && !arrived.empty()) {
+    const std::optional<IndexPath> destinationPath = m_sidebar->nodes().indexPathOfFolderNode(destination);
+    const bool toDestination = selectDestination && destinationPath && !arrived.empty();
+    if (toDestination) {
         m_sidebar->treeController->setSelectionIndexPath(*destinationPath);
         m_sidebar->myOutlineView->expand(m_sidebar->treeController->model()->indexForPath(*destinationPath));
-    } else if (selected && m_sidebar->treeController->model()->indexForNode(selected.get()).isValid()) {
-        m_sidebar->treeController->setSelectionIndexPath(m_sidebar->treeController->model()->pathForNode(selected.get()));
-    } else if (!arrived.empty()) {
+    } else if (!m_sidebar->selection().reselect(selected) && !arrived.empty()) {
         m_sidebar->treeController->removeSelectionIndexPaths();
     }
     isSidebarTreeUpdating = false;
 
-    if (selectDestination && destinationPath && !arrived.empty())
+    if (toDestination)
         m_sidebar->loadSelection();
     else
         reloadShownBrowseView();
@@ -241,14 +252,10 @@ void SidebarFileCommands::finishTrashFolder(const BaseNode::Ptr &node, const QLi
         // folder not wholly put in the Trash keeps its node, read again.
         if (node && m_sidebar->treeController->model()->indexForNode(node.get()).isValid()) {
             if (lg::existsOrLink(results.first().source))
-                m_sidebar->rescanFolderNode(node);
+                m_sidebar->nodes().rescanFolderNode(node);
             else
                 m_sidebar->treeController->removeObjectAtArrangedObjectIndexPath(m_sidebar->treeController->model()->pathForNode(node.get()));
         }
     }
-    const int rows = m_sidebar->myOutlineView->numberOfRows();
-    if (rows == 0)
-        m_sidebar->resetForEmptySidebar();
-    else if (m_sidebar->myOutlineView->selectedRow() == -1)
-        m_sidebar->myOutlineView->selectRow(rows - 1);
+    m_sidebar->selection().settleAfterTrash();
 }

@@ -34,17 +34,25 @@ public:
     // The folder of node to the Trash after question, with what it holds
     // when the question is put; its node leaves the tree when it went.
     void trashFolder(const BaseNode::Ptr &node, const QString &folder, const lg::AlertSpec &question);
-    // sources copied (paste) or moved into destination, after question where
-    // there is one; sources already there, or holding the destination, are
-    // passed over for a move.
-    void transfer(const QList<ChosenItem> &sources, const QUrl &destination, bool paste,
-                  const std::optional<lg::AlertSpec> &question);
+    // Paste Item: the files on the clipboard, as chosen, copied into
+    // destination, unasked.
+    void paste(const QList<ChosenItem> &copied, const QUrl &destination);
+    // Files dropped on a folder moved into destination, after question where
+    // there is one; those already there, or holding the destination, are
+    // passed over.
+    void moveDropped(const QList<ChosenItem> &dropped, const QUrl &destination,
+                     const std::optional<lg::AlertSpec> &question);
     // The dragged folders (nodes, and their folders as the drag started) into
     // destination, after question; clashQuestion is the same-name question.
     void moveFolders(const QList<ChosenItem> &folders, const QList<BaseNode::Ptr> &nodes, const QString &destination,
                      const lg::AlertSpec &question, const lg::AlertSpec &clashQuestion);
 
 private:
+    // sources copied (paste) or moved into destination, after question where
+    // there is one; sources already there, or holding the destination, are
+    // passed over for a move.
+    void transfer(const QList<ChosenItem> &sources, const QUrl &destination, bool paste,
+                  const std::optional<lg::AlertSpec> &question);
     // Runs a copy or move into destination through the flow. folderDrag: the
     // sidebar's own folders (nodes) dragged, the destination selected after,
     // and fileWorkFinished once, at the end.

@@ -1,15 +1,18 @@
-// Adding folders to the sidebar: the scan on its worker, the progress in the hub, the stop question.
+// Adding folders to the sidebar: the panels that choose them, the scan on its
+// worker, the progress in the hub, the stop question.
 #include "sidebar/SidebarFolderAdd.h"
 
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "controls/ProgressViews.h"
 #include "model/PhotosLibrary.h"
+#include "platform/desktop/Panels.h"
 #include "platform/desktop/Paths.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Background.h"
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
+#include "sidebar/SidebarSavedRoots.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/sideMenuvc.h"
@@ -210,13 +213,7 @@ void SidebarFolderAdd::jobEnded()
 
 void SidebarFolderAdd::finish(const std::vector<FolderRecord> &records, bool alreadyAdded, bool outsideHome)
 {
-    // A saved folder added again is in the tree now: it is saved as a node.
-    for (const FolderRecord &record : records) {
-        if (!record.url1.isLocalFile())
-            continue;
-        const QString added = comparablePath(lg::FileNames::pathOf(record.url1));
-        m_sidebar->m_savedRootsNotShown.removeIf([&added](const QString &saved) { return comparablePath(saved) == added; });
-    }
+    m_sidebar->m_savedRoots->nowInTree(records);
     m_sidebar->myOutlineView->setUpdatesEnabled(false);
     for (const FolderRecord &record : records)
         m_sidebar->insertFolderRecord(record);
@@ -318,5 +315,59 @@ void SidebarFolderAdd::sayAlreadyAdded()
     lg::Alert::show(m_sidebar->window(), m_sidebar->alertAlreadyAdded, [self](int) {
         if (self)
             self->m_sidebar->restoreOverlayAfterSheet();
+    });
+}
+
+// ---------------------------------------------------------------- the panels that choose folders
+
+void SidebarFolderAdd::chooseFolders()
+{
+    lg::OpenPanelSpec spec;
+    spec.chooseFiles = false;
+    spec.chooseDirectories = true;
+    spec.allowsMultipleSelection = true;
+    spec.showsHiddenFiles = false;
+    showOverlay(Overlay::Sheet);
+    QPointer<SidebarFolderAdd> self(this);
+    lg::Panels::open(m_sidebar->window(), spec, [self](const QList<QUrl> &urls) {
+        showOverlay(Overlay::Hidden);
+        if (self && !urls.isEmpty())
+            self->add(urls);
+    });
+}
+
+bool SidebarFolderAdd::canChoose(const QUrl &url)
+{
+    const QString path = lg::FileNames::pathOf(url);
+    if (isPhotosLibraryPath(path))
+        return true;
+    return lg::FileNames::isFolder(path);
+}
+
+void SidebarFolderAdd::choosePhotosLibraries()
+{
+    endEditing();
+    lg::OpenPanelSpec spec;
+    spec.chooseFiles = true;
+    spec.chooseDirectories = false;
+    spec.allowsMultipleSelection = true;
+    spec.showsHiddenFiles = false;
+    spec.packageExtensions = {QStringLiteral("photoslibrary")};
+    spec.nameFilters = {QStringLiteral("Photos Library (*.photoslibrary)")};
+    spec.prompt = QStringLiteral("Add");
+    spec.directory = lg::Paths::picturesOrHome();
+    QPointer<SidebarFolderAdd> self(this);
+    lg::Panels::open(m_sidebar->window(), spec, [self](const QList<QUrl> &urls) {
+        if (!self || urls.isEmpty())
+            return;
+        // Only Photos library packages can be chosen in this panel.
+        QList<QUrl> libraries;
+        for (const QUrl &url : urls) {
+            const QString path = lg::FileNames::pathOf(url);
+            if (url.isLocalFile() && isPhotosLibraryPath(path) && lg::FileNames::isFolder(path))
+                libraries.append(url);
+        }
+        if (!libraries.isEmpty())
+            self->add(libraries);
     });
 }

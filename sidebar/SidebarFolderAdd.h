@@ -1,6 +1,6 @@
 #pragma once
-// Adding folders to the sidebar: the scan, its progress in the hub and the
-// question that stops it. A worker thread counts the folders for the progress
+// Adding folders to the sidebar: the panels that choose folders or Photos
+// libraries, the scan, its progress in the hub and the question that stops it. A worker thread counts the folders for the progress
 // total, builds one folder record per accepted folder and hands the records
 // back to the main thread, which turns them into tree nodes; a stopped add
 // adds none of its folders, and folders outside the home folder or already in
@@ -34,6 +34,12 @@ public:
     // sideMenuvc::addFoldersWithProgress.
     void add(const std::optional<QList<QUrl>> &folderURLs);
     bool isAdding() const { return m_job != nullptr; }
+
+    // The panels of the add buttons; what is chosen is added.
+    void chooseFolders();
+    void choosePhotosLibraries();
+    // Whether a panel lets the user choose url: a folder or a Photos library.
+    static bool canChoose(const QUrl &url);
 
     // The stop question and its two answers.
     void askToStop();

@@ -14,12 +14,14 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/desktop/Paths.h"
-#include "platform/runtime/Background.h"
 #include "platform/runtime/Timer.h"
 #include "platform/files/operations/Trash.h"
 #include "platform/desktop/Workspace.h"
+#include "sidebar/SidebarDragDrop.h"
 #include "sidebar/SidebarFileCommands.h"
 #include "sidebar/SidebarMenu.h"
+#include "sidebar/SidebarNodes.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
@@ -91,30 +93,6 @@ private:
     Commit m_commit;
 };
 
-class DropBridge : public SidebarDropHandler
-{
-public:
-    explicit DropBridge(sideMenuvc *owner) : m_owner(owner) {}
-    QMimeData *mimeDataForRows(const QList<IndexPath> &rows) override { return m_owner->mimeDataForRows(rows); }
-    bool canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->canDropOnRow(data, item, childIndex);
-    }
-    bool acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex) override
-    {
-        return m_owner->acceptDropOnRow(data, item, childIndex);
-    }
-
-private:
-    sideMenuvc *m_owner;
-};
-
-void endEditing()
-{
-    if (QWidget *focus = QApplication::focusWidget())
-        focus->clearFocus();
-}
-
 // Points the URLs of a renamed folder's descendants at the new place.
 void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &newPath)
 {
@@ -138,8 +116,8 @@ void rebaseDescendants(BaseNode *node, const QString &oldPath, const QString &ne
 void sideMenuvc::setUpCommands()
 {
     m_fileCommands = new SidebarFileCommands(this);
-    m_dropBridge = std::make_unique<DropBridge>(this);
-    treeController->model()->setDropHandler(m_dropBridge.get());
+    m_dragDrop = new SidebarDragDrop(this);
+    treeController->model()->setDropHandler(m_dragDrop);
     myOutlineView->setDragEnabled(true);
     myOutlineView->setAcceptDrops(true);
     myOutlineView->setDropIndicatorShown(true);
@@ -200,22 +178,6 @@ BaseNode::Ptr sideMenuvc::nodeAtRow(int row, IndexPath *path) const
     if (path)
         *path = treeController->model()->pathForIndex(index);
     return treeController->model()->sharedNodeForIndex(index);
-}
-
-BaseNode::Ptr sideMenuvc::makeNodeExpandable(const IndexPath &path)
-{
-    BaseNode::Ptr node = treeController->descendantNodeAtIndexPath(path);
-    if (!node || !node->isLeaf())
-        return node;
-    auto replacement = ChildNode::create();
-    replacement->setNodeTitle(node->url() && node->url()->isLocalFile()
-                                  ? lg::FileNames::shown(QFileInfo(localPath(node->url())).fileName())
-                                  : node->nodeTitle());
-    replacement->setUrl(node->url());
-    treeController->removeSelectionIndexPaths();
-    treeController->removeObjectAtArrangedObjectIndexPath(path);
-    treeController->insertObject(replacement, path);
-    return replacement;
 }
 
 // ---------------------------------------------------------------- the menu
@@ -281,87 +243,7 @@ void sideMenuvc::menurefreshAllitem()
     treeController->model()->reloadData();
     myOutlineView->scrollRowToVisible(0);
     // The clicked row's folder is read again: sub-folders made elsewhere appear.
-    rescanFolderNode(nodeAtRow(m_clickedRow));
-}
-
-void sideMenuvc::folderLeftItsPlace(const QUrl &url)
-{
-    const std::optional<IndexPath> path = findTreeNode(url, contents());
-    if (!path)
-        return;
-    SidebarTreeModel *model = treeController->model();
-    BaseNode *node = model->nodeForIndex(model->indexForPath(*path));
-    BaseNode *parent = node ? node->parentNode() : nullptr;
-    if (!parent || !model->indexForNode(parent).isValid()) {
-        model->reloadData();   // a top-level folder: shown as missing
-        return;
-    }
-    rescanFolderNode(model->sharedNodeForIndex(model->indexForNode(parent)));
-}
-
-void sideMenuvc::rescanFolderNode(const BaseNode::Ptr &node)
-{
-    const QString folder = localPath(node ? node->url() : std::nullopt);
-    if (folder.isEmpty() || !lg::FileNames::isFolder(folder) || isPhotosLibraryPath(folder))
-        return;
-    const std::weak_ptr<BaseNode> rescanned = node;
-    lg::runThenCallback(
-        this,
-        [folder] {
-            FolderRecord record = FolderRecord::make(lg::FileNames::urlOf(folder));
-            ScanContext context;
-            scanFolderTree(folder, record, context);
-            return record;
-        },
-        [this, rescanned](const FolderRecord &scanned) {
-            const BaseNode::Ptr target = rescanned.lock();
-            if (target && treeController->model()->indexForNode(target.get()).isValid())
-                addNewSubfolders(target, scanned);
-            Q_EMIT refreshFinished();
-        });
-}
-
-void sideMenuvc::addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned)
-{
-    SidebarTreeModel *model = treeController->model();
-    // The nodes of folders the tree already shows keep their place, children
-    // and expansion; each new folder goes in after the sibling it follows on disk.
-    std::vector<std::pair<BaseNode::Ptr, const FolderRecord *>> pending{{node, &scanned}};
-    while (!pending.empty()) {
-        auto [parent, record] = pending.back();
-        pending.pop_back();
-        // Folders renamed, moved or removed by another program leave the tree
-        // (a renamed one comes back under its new name below).
-        for (qsizetype i = parent->childNodes().size() - 1; i >= 0; --i) {
-            const BaseNode::Ptr shown = parent->childNodes().at(i);
-            const QString shownPath = shown ? localPath(shown->url()) : QString();
-            if (!shownPath.isEmpty() && !lg::FileNames::isFolder(shownPath))
-                model->removeNode(model->pathForNode(shown.get()));
-        }
-        int next = 0;
-        for (const FolderRecord &child : record->arrpath) {
-            const QString childPath = localPath(child.url1);
-            const QList<BaseNode::Ptr> &shown = parent->childNodes();
-            qsizetype found = -1;
-            for (qsizetype i = 0; i < shown.size() && found < 0; ++i) {
-                if (shown.at(i) && localPath(shown.at(i)->url()) == childPath)
-                    found = i;
-            }
-            if (found >= 0) {
-                next = int(found) + 1;
-                const BaseNode::Ptr existing = shown.at(found);
-                if (!child.arrpath.empty()) {
-                    existing->setIsLeaf(false);
-                    pending.emplace_back(existing, &child);
-                }
-                continue;
-            }
-            parent->setIsLeaf(false);
-            IndexPath at = model->pathForNode(parent.get());
-            at.append(next++);
-            model->insertNode(nodeTreeForRecord(child), at);
-        }
-    }
+    m_nodes->rescanFolderNode(nodeAtRow(m_clickedRow));
 }
 
 void sideMenuvc::addBookmark()
@@ -402,7 +284,8 @@ void sideMenuvc::menuPasteItem()
     m_transferSources = chooseItems(copied, false).items;
     dropdestiUrl = node->url();
     isItemFromPaste = true;
-    btnOk_alertMove_PasteFile();
+    // Straight into the flow, unasked: a paste is no drop.
+    m_fileCommands->paste(m_transferSources, *dropdestiUrl);
 }
 
 // ---------------------------------------------------------------- new folder and rename
@@ -424,7 +307,7 @@ void sideMenuvc::createNewFolder()
         return;
     }
     if (node->isLeaf())
-        makeNodeExpandable(path);  // selects the replacement
+        m_nodes->makeNodeExpandable(path);  // selects the replacement
     else
         treeController->setSelectionIndexPath(path);
     myOutlineView->expand(treeController->model()->indexForPath(path));
@@ -618,19 +501,9 @@ void sideMenuvc::btnremovebookmark_alert()
         if (path->size() == 1)
             treeController->removeObjectAtArrangedObjectIndexPath(*path);
     }
-    const int rows = myOutlineView->numberOfRows();
     hideOverlay();
     callRemoveFolder_fromMenu = false;
-    if (rows == 0) {
-        resetForEmptySidebar();
-        return;
-    }
-    if (path && treeController->selectionIndexPaths().isEmpty()) {
-        if (rows == removedRow)
-            myOutlineView->selectRow(removedRow - 1);
-        else
-            treeController->setSelectionIndexPath(*path);
-    }
+    m_selection->settleAfterRemoval(path, removedRow);
 }
 
 void sideMenuvc::btnremovebookmark_cancelalert()

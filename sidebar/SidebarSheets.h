@@ -1,6 +1,6 @@
 #pragma once
 // Small helpers shared by the sidebar's command files: the hub's busy overlay
-// in its two forms, the path of a node's URL, a folder's comparable path, and
+// in its two forms, the end of in-place editing, the path of a node's URL, a folder's comparable path, and
 // the diagnostic line. Main thread (comparablePath: any thread).
 #include "app/mainvc.h"
 #include "model/ScreenHooks.h"
@@ -9,8 +9,10 @@
 #include "platform/runtime/Console.h"
 #include "platform/runtime/ControllerRegistry.h"
 
+#include <QApplication>
 #include <QString>
 #include <QUrl>
+#include <QWidget>
 #include <cstdio>
 #include <optional>
 
@@ -38,6 +40,13 @@ inline void showWorkOverlay()
 inline void hideOverlay()
 {
     showOverlay(Overlay::Hidden);
+}
+
+// Ends any in-place editing in the window: the focused field gives up its focus.
+inline void endEditing()
+{
+    if (QWidget *focus = QApplication::focusWidget())
+        focus->clearFocus();
 }
 
 // The path of a local URL (by its bytes, cleaned); empty for none or another kind.

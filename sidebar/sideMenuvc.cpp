@@ -1,72 +1,43 @@
 #include "sidebar/sideMenuvc.h"
 
-#include "model/ScreenHooks.h"
-
-#include "model/FileTypeIcon.h"
-
 #include "app/Essentials.h"
 #include "app/mainWindowController.h"
-#include "app/mainvc.h"
-#include "browser/ItemMenus.h"
-#include "browser/ViewController.h"
-#include "browser/listVc.h"
-#include "model/ThumbnailCache.h"
 #include "browser/thumbnailvc.h"
 #include "controls/Cells.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/SvgArt.h"
-#include "model/FileServices.h"
-#include "model/MediaRecords.h"
-#include "platform/runtime/Background.h"
+#include "model/ScreenHooks.h"
 #include "platform/runtime/Console.h"
-#include "platform/runtime/ControllerRegistry.h"
 #include "platform/runtime/Dispatch.h"
-#include "platform/runtime/Pools.h"
-#include "platform/files/names/FileNames.h"
-#include "platform/desktop/Panels.h"
-#include "platform/desktop/Paths.h"
-#include "platform/desktop/Settings.h"
+#include "sidebar/SidebarDragDrop.h"
 #include "sidebar/SidebarFolderAdd.h"
 #include "sidebar/SidebarHoverHints.h"
+#include "sidebar/SidebarNodes.h"
+#include "sidebar/SidebarOpenedFiles.h"
+#include "sidebar/SidebarPreview.h"
+#include "sidebar/SidebarSavedRoots.h"
+#include "sidebar/SidebarSelection.h"
 #include "sidebar/SidebarSheets.h"
 #include "sidebar/outlineView.h"
 #include "sidebar/outline_cell.h"
-#include "viewer/VideoPlayer.h"
-#include "viewer/viewimagevc.h"
 
-#include <QApplication>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QScrollBar>
-#include <QSvgRenderer>
 #include <QVBoxLayout>
 
-#include <QDir>
-
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 using lg::printLine;
-using sidebarsheets::comparablePath;
 
 std::function<void(const QUrl &folder)> sideMenuvc::folderRecordedHook;
 
 namespace {
-
-const QString savedRootsKey = QStringLiteral("arrPaths");
-
-mainvc *existingHub()
-{
-    return qobject_cast<mainvc *>(lg::ControllerRegistry::existing(QStringLiteral("mainvc")));
-}
 
 const char *sidebarStyle = R"css(
 sideMenuvc { background-color: #232323; }
@@ -79,64 +50,25 @@ buttoncursor:pressed { background-color: #2e2e2e; }
 
 } // namespace
 
-// Builds the node of a record with its whole sub-tree: a record with
-// sub-folders becomes a group, one without a leaf.
-BaseNode::Ptr sideMenuvc::nodeTreeForRecord(const FolderRecord &record)
-{
-    auto makeNode = [](const FolderRecord &r) {
-        auto node = ChildNode::create();
-        node->setNodeTitle(r.name);
-        if (r.url1.isValid() && !r.url1.isEmpty())
-            node->setUrl(r.url1);
-        node->setIsLeaf(r.arrpath.empty());
-        return node;
-    };
-    BaseNode::Ptr top = makeNode(record);
-    std::vector<std::pair<const FolderRecord *, BaseNode *>> pending{{&record, top.get()}};
-    while (!pending.empty()) {
-        const auto [parentRecord, parentNode] = pending.back();
-        pending.pop_back();
-        QList<BaseNode::Ptr> children;
-        children.reserve(qsizetype(parentRecord->arrpath.size()));
-        for (const FolderRecord &child : parentRecord->arrpath) {
-            BaseNode::Ptr node = makeNode(child);
-            if (!child.arrpath.empty())
-                pending.emplace_back(&child, node.get());
-            children.append(node);
-        }
-        parentNode->setChildren(children);
-    }
-    return top;
-}
-
 // ---------------------------------------------------------------- construction
 
 sideMenuvc::sideMenuvc(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("sideMenuvc"));
     m_folderAdd = new SidebarFolderAdd(this);
+    m_nodes = new SidebarNodes(this);
     m_hoverHints = new SidebarHoverHints(this);
+    m_preview = new SidebarPreview(this);
+    m_selection = new SidebarSelection(this);
+    m_openedFiles = new SidebarOpenedFiles(this);
     treeController = new SidebarTreeController(this);
+    // The folder list is kept whenever the top-level nodes change.
+    m_savedRoots = new SidebarSavedRoots(this);
     tooltipVc = new PopoverMaxTypeVC(this);
     popoverDetails = tooltipVc;
     buildLayout();
     viewDidLoad();
     setUpCommands();
-
-    // The folder list is kept whenever the top-level nodes change (added,
-    // removed, renamed, moved), not only at quit: a run that ends without a
-    // clean quit keeps its folders too.
-    SidebarTreeModel *model = treeController->model();
-    auto topLevel = [this](const QModelIndex &parent) {
-        if (!parent.isValid())
-            queueSaveRoots();
-    };
-    connect(model, &QAbstractItemModel::rowsInserted, this, topLevel);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, topLevel);
-    connect(model, &QAbstractItemModel::rowsMoved, this, topLevel);
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { queueSaveRoots(); });
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [topLevel](const QModelIndex &topLeft) { topLevel(topLeft.parent()); });
 }
 
 sideMenuvc::~sideMenuvc()
@@ -173,25 +105,7 @@ void sideMenuvc::buildLayout()
     outlineViewMenu->setObjectName(QStringLiteral("outlineViewMenu"));
 
     // The preview of the current item, with the video badge over its middle.
-    auto *previewBox = new QFrame(this);
-    previewBox->setObjectName(QStringLiteral("previewBox"));
-    previewBox->setFixedHeight(150);
-    imgviewThumbnail = new QLabel(previewBox);
-    imgviewThumbnail->setObjectName(QStringLiteral("imgviewThumbnail"));
-    imgviewThumbnail->setAlignment(Qt::AlignCenter);
-    imgviewThumbnail->setMinimumSize(1, 1);
-    imgviewThumbnail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    imgviewThumbnail->setStyleSheet(QStringLiteral("background: transparent;"));
-    video_icon = new QLabel(previewBox);
-    video_icon->setObjectName(QStringLiteral("video_icon"));
-    video_icon->setFixedSize(36, 36);
-    video_icon->setStyleSheet(QStringLiteral("background: transparent;"));
-    video_icon->hide();
-    auto *previewGrid = new QGridLayout(previewBox);
-    previewGrid->setContentsMargins(10, 10, 10, 10);
-    previewGrid->addWidget(imgviewThumbnail, 0, 0);
-    previewGrid->addWidget(video_icon, 0, 0, Qt::AlignCenter);
-    column->addWidget(previewBox);
+    column->addWidget(m_preview->makeBox(this));
 
     // The buttons under the outline.
     auto *bar = new QFrame(this);
@@ -243,8 +157,6 @@ void sideMenuvc::viewDidLoad()
 {
     myOutlineView->setContextMenuPolicy(Qt::DefaultContextMenu);
     isSidebarTreeUpdating = true;
-    video_icon->setPixmap(svgPixmap(QStringLiteral(":/images/sidebar/video-badge.svg"), video_icon->size(),
-                                    std::max<qreal>(2.0, devicePixelRatioF())));
 
     // The first import: the sources chosen on the home screen, or the folders
     // saved at the last quit. With a list it starts once the hub that hosts the
@@ -332,9 +244,7 @@ void sideMenuvc::resetForEmptySidebar()
     thumbnailGrid()->reloadCollectionView();
     // No folder is left in the tree; saved folders this run never showed are
     // still the user's, and the home screen offers them.
-    lg::Settings::setValue(savedRootsKey, m_savedRootsNotShown);
-    m_savedRootsNotShown.clear();
-    m_saveQueued = false;   // a save still on its way would write the empty tree
+    m_savedRoots->keepOnlyUnshown();
     mainWindow()->showhomevc();
 }
 
@@ -373,17 +283,9 @@ void sideMenuvc::endAlertSheet()
 
 // ---------------------------------------------------------------- buttons and panels
 
-namespace {
-void endEditingInMainWindow()
-{
-    if (QWidget *focus = QApplication::focusWidget())
-        focus->clearFocus();
-}
-} // namespace
-
 void sideMenuvc::btnadmorefolders()
 {
-    endEditingInMainWindow();
+    sidebarsheets::endEditing();
     chooseFoldersToAdd();
 }
 
@@ -399,320 +301,76 @@ void sideMenuvc::btnfocus()
 
 void sideMenuvc::chooseFoldersToAdd()
 {
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = false;
-    spec.chooseDirectories = true;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    showOverlay(Overlay::Sheet);
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        showOverlay(Overlay::Hidden);
-        if (self && !urls.isEmpty())
-            self->addFoldersWithProgress(urls);
-    });
+    m_folderAdd->chooseFolders();
 }
 
 bool sideMenuvc::panel_shouldEnableURL(const QUrl &url)
 {
-    const QString path = lg::FileNames::pathOf(url);
-    if (isPhotosLibraryPath(path))
-        return true;
-    return lg::FileNames::isFolder(path);
+    return SidebarFolderAdd::canChoose(url);
 }
 
 void sideMenuvc::choosePhotosLibrary()
 {
-    endEditingInMainWindow();
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = true;
-    spec.chooseDirectories = false;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    spec.packageExtensions = {QStringLiteral("photoslibrary")};
-    spec.nameFilters = {QStringLiteral("Photos Library (*.photoslibrary)")};
-    spec.prompt = QStringLiteral("Add");
-    spec.directory = lg::Paths::picturesOrHome();
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        if (!self || urls.isEmpty())
-            return;
-        // Only Photos library packages can be chosen in this panel.
-        QList<QUrl> libraries;
-        for (const QUrl &url : urls) {
-            const QString path = lg::FileNames::pathOf(url);
-            if (url.isLocalFile() && isPhotosLibraryPath(path) && lg::FileNames::isFolder(path))
-                libraries.append(url);
-        }
-        if (!libraries.isEmpty())
-            self->addFoldersWithProgress(libraries);
-    });
+    m_folderAdd->choosePhotosLibraries();
 }
 
 void sideMenuvc::chooseFilesToShow()
 {
-    lg::OpenPanelSpec spec;
-    spec.chooseFiles = true;
-    spec.chooseDirectories = false;
-    spec.allowsMultipleSelection = true;
-    spec.showsHiddenFiles = false;
-    QPointer<sideMenuvc> self(this);
-    lg::Panels::open(window(), spec, [self](const QList<QUrl> &urls) {
-        if (self && !urls.isEmpty())
-            self->showChosenFiles(urls);
-    });
+    m_openedFiles->chooseFilesToShow();
 }
-
-namespace {
-QString lowerExtension(const QString &path)
-{
-    return QFileInfo(path).suffix().toLower();
-}
-} // namespace
 
 void sideMenuvc::showChosenFiles(const QList<QUrl> &urls)
 {
-    QList<QUrl> kept;
-    for (const QUrl &url : urls) {
-        if (url.isLocalFile() && mediaExtensions.contains(lowerExtension(lg::FileNames::pathOf(url))))
-            kept.append(url);
-    }
-    if (kept.isEmpty())
-        return;
-    const QUrl folder = lg::FileNames::urlOf(QFileInfo(lg::FileNames::pathOf(urls.first())).absolutePath());
-    const std::optional<IndexPath> node = findTreeNode(folder, contents());
-    focusFileAfterReload = true;
-    fileToFocus = kept.first();
-    if (node) {
-        selectOrReload(*node);
-        return;
-    }
-    for (const QUrl &url : std::as_const(kept)) {
-        if (lg::FileNames::isFolder(lg::FileNames::pathOf(url)))
-            continue;
-        InitialDirectory item = Metadata::init(url);
-        // An image is told from a video by its extension, as everywhere else.
-        item.isImage = imageExtensions.contains(lowerExtension(lg::FileNames::pathOf(url)));
-        openedFileItems.append(item);
-    }
-    showOpenedWithNode();
+    m_openedFiles->showChosen(urls);
 }
 
 void sideMenuvc::revealFolderOfFile(const QStringList &paths)
 {
-    if (paths.isEmpty())
-        return;
-    // Folders handed over are sources of their own: added, or selected when
-    // the sidebar already has them.
-    QStringList files;
-    QList<QUrl> foldersToAdd;
-    std::optional<IndexPath> knownFolder;
-    for (const QString &path : paths) {
-        if (!lg::FileNames::isFolder(path)) {
-            files.append(path);
-            continue;
-        }
-        const QUrl url = lg::FileNames::urlOf(path);
-        if (const std::optional<IndexPath> node = findTreeNode(url, contents())) {
-            if (!knownFolder)
-                knownFolder = node;
-        } else {
-            foldersToAdd.append(url);
-        }
-    }
-    if (files.isEmpty() && knownFolder)
-        selectOrReload(*knownFolder);
-    if (!foldersToAdd.isEmpty())
-        addFoldersWithProgress(foldersToAdd);
-    if (files.isEmpty())
-        return;
-
-    const QUrl firstFile = lg::FileNames::urlOf(files.first());
-    const QUrl folder = lg::FileNames::urlOf(QFileInfo(files.first()).absolutePath());
-    const std::optional<IndexPath> node = findTreeNode(folder, contents());
-    focusFileAfterReload = true;
-    fileToFocus = firstFile;
-    if (node) {
-        selectOrReload(*node);
-        return;
-    }
-    for (const QString &path : std::as_const(files)) {
-        const bool listed = std::any_of(openedFileItems.cbegin(), openedFileItems.cend(),
-                                        [&path](const InitialDirectory &item) {
-                                            return item.url && lg::FileNames::pathOf(*item.url) == path;
-                                        });
-        if (listed)
-            continue;
-        const QString extension = lowerExtension(path);
-        const QUrl url = lg::FileNames::urlOf(path);
-        if (imageExtensions.contains(extension)) {
-            InitialDirectory item = Metadata::init(url);
-            item.isImage = true;
-            openedFileItems.append(item);
-        } else if (videoExtensions.contains(extension)) {
-            InitialDirectory item = Metadata::init(url);
-            item.isImage = false;
-            openedFileItems.append(item);
-        }
-    }
-    showOpenedWithNode();
+    m_openedFiles->reveal(paths);
 }
 
-void sideMenuvc::showOpenedWithNode()
-{
-    if (const std::optional<IndexPath> path = findOpenedWithNode()) {
-        selectOrReload(*path);
-        return;
-    }
-    mainvc *hub = existingHub();
-    // May run in the middle of an add (files and a folder handed over at
-    // once): the add's own flag is put back as it was.
-    const bool wasUpdating = isSidebarTreeUpdating.exchange(true);
-    if (hub)
-        hub->showBusyLoader();
-    treeController->removeSelectionIndexPaths();
-    isSidebarTreeUpdating = wasUpdating;
-    // The insertion selects the new entry, which loads it.
-    insertLeafNode(TreeAdditionObj(std::nullopt, openedWithLabel, false));
-    if (hub)
-        hub->hideBusyLoader();
-}
+// ---------------------------------------------------------------- the folder list kept for the next start
 
 QStringList sideMenuvc::rootFolderPaths() const
 {
-    QStringList paths;
-    for (const BaseNode::Ptr &node : contents()) {
-        if (node && node->url() && node->url()->isLocalFile())
-            paths.append(lg::FileNames::pathOf(*node->url()));
-    }
-    return paths;
+    return m_savedRoots->rootFolderPaths();
 }
 
 void sideMenuvc::keepSavedRoots()
 {
-    const QStringList shown = rootFolderPaths();
-    for (const QString &saved : lg::Settings::stringListValue(savedRootsKey).value_or(QStringList())) {
-        const QString comparable = comparablePath(saved);
-        const bool inTree = std::any_of(shown.cbegin(), shown.cend(), [&comparable](const QString &path) {
-            return comparablePath(path) == comparable;
-        });
-        if (!inTree && !m_savedRootsNotShown.contains(saved))
-            m_savedRootsNotShown.append(saved);
-    }
+    m_savedRoots->keepSavedRoots();
 }
 
 QStringList sideMenuvc::rootsToSave() const
 {
-    const QStringList shown = rootFolderPaths();
-    QStringList shownComparable;
-    for (const QString &path : shown)
-        shownComparable.append(comparablePath(path));
-    QStringList roots;
-    for (const QString &saved : m_savedRootsNotShown) {
-        if (!shownComparable.contains(comparablePath(saved)) && !roots.contains(saved))
-            roots.append(saved);
-    }
-    return roots + shown;
+    return m_savedRoots->rootsToSave();
 }
 
 void sideMenuvc::saveRoots()
 {
-    const QStringList roots = rootsToSave();
-    if (lg::Settings::stringListValue(savedRootsKey) != std::optional<QStringList>(roots))
-        lg::Settings::setValue(savedRootsKey, roots);
-}
-
-void sideMenuvc::queueSaveRoots()
-{
-    // A change comes in several steps (an add inserts its folders one by one):
-    // the list is written once they are all done.
-    if (m_saveQueued)
-        return;
-    m_saveQueued = true;
-    QPointer<sideMenuvc> self(this);
-    lg::onMain([self] {
-        if (!self || !self->m_saveQueued)
-            return;
-        self->m_saveQueued = false;
-        self->saveRoots();
-    });
+    m_savedRoots->saveRoots();
 }
 
 // ---------------------------------------------------------------- the tree
 
-IndexPath sideMenuvc::groupInsertionPath()
-{
-    const std::optional<IndexPath> selection = treeController->selectionIndexPath();
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (!selection || selected.isEmpty())
-        return {int(contents().size())};
-    IndexPath path = *selection;
-    if (!selected.first()->isLeaf())
-        path.append(int(selected.first()->childNodes().size()));
-    else
-        selectParentOfSelection();  // the new node takes the leaf's place
-    return path;
-}
-
 void sideMenuvc::insertGroupNode(const TreeAdditionObj &request)
 {
-    const IndexPath path = groupInsertionPath();
-    auto node = ChildNode::create();
-    node->setNodeTitle(request.nodeName.value_or(QString()));
-    if (request.nodeURL)
-        node->setUrl(request.nodeURL);
-    treeController->insertObject(node, path);
+    m_nodes->insertGroupNode(request);
 }
 
 void sideMenuvc::insertLeafNode(const TreeAdditionObj &request)
 {
-    QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (!selected.isEmpty() && selected.first()->isLeaf())
-        selectParentOfSelection();
-    const std::optional<IndexPath> selection = treeController->selectionIndexPath();
-    selected = treeController->selectedObjects();
-    IndexPath path;
-    if (!selection || selected.isEmpty()) {
-        path = {int(contents().size())};
-    } else {
-        path = *selection;
-        path.append(int(selected.first()->childNodes().size()));
-    }
-    auto node = ChildNode::create();
-    node->setIsLeaf(true);
-    node->setUrl(request.nodeURL);
-    node->setNodeTitle(request.nodeName.value_or(QString()));
-    treeController->insertObject(node, path);
-    if (request.selectItsParent)
-        selectParentOfSelection();
-}
-
-void sideMenuvc::selectParentOfSelection()
-{
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (selected.isEmpty())
-        return;
-    BaseNode *parent = selected.first()->parentNode();
-    const QModelIndex parentIndex = treeController->model()->indexForNode(parent);
-    if (parentIndex.isValid())
-        treeController->setSelectionIndexPath(treeController->model()->pathForIndex(parentIndex));
-    else
-        treeController->removeSelectionIndexPaths();
+    m_nodes->insertLeafNode(request);
 }
 
 void sideMenuvc::insertFolderRecord(const FolderRecord &record)
 {
-    if (record.arrpath.empty()) {
-        insertLeafNode(TreeAdditionObj(record.url1.isEmpty() ? std::nullopt : std::optional<QUrl>(record.url1),
-                                       record.name, false));
-    } else {
-        // The group arrives with its whole sub-tree in one insertion; the new
-        // nodes show collapsed.
-        const IndexPath path = groupInsertionPath();
-        if (treeController->insertObject(nodeTreeForRecord(record), path))
-            myOutlineView->collapse(treeController->model()->indexForPath(path));
-    }
-    selectParentOfSelection();
+    m_nodes->insertFolderRecord(record);
+}
+
+void sideMenuvc::selectParentOfSelection()
+{
+    m_selection->selectParent();
 }
 
 void sideMenuvc::addFolder()
@@ -727,207 +385,111 @@ void sideMenuvc::removeFolder()
 
 bool sideMenuvc::isTopLevelFolder(const QUrl &url) const
 {
-    if (!url.isLocalFile())
-        return false;
-    const QString wanted = comparablePath(lg::FileNames::pathOf(url));
-    for (const BaseNode::Ptr &node : contents()) {
-        if (node && node->url() && node->url()->isLocalFile()
-            && comparablePath(lg::FileNames::pathOf(*node->url())) == wanted)
-            return true;
-    }
-    return false;
+    return m_nodes->isTopLevelFolder(url);
 }
 
 std::optional<IndexPath> sideMenuvc::findTreeNode(const QUrl &folder, const QList<BaseNode::Ptr> &nodes) const
 {
-    if (!folder.isLocalFile())
-        return std::nullopt;
-    const QString wanted = lg::LexicalPaths::clean(lg::FileNames::pathOf(folder));
-    const QList<BaseNode::Ptr> *level = &nodes;
-    // At each level: a node of the folder itself, else the node whose folder
-    // contains it, whose children are searched next.
-    while (level) {
-        const QList<BaseNode::Ptr> *next = nullptr;
-        for (const BaseNode::Ptr &node : *level) {
-            if (!node || !node->url() || !node->url()->isLocalFile())
-                continue;
-            const QString path = lg::LexicalPaths::clean(lg::FileNames::pathOf(*node->url()));
-            if (path == wanted)
-                return treeController->model()->pathForNode(node.get());
-            if (!next && !node->isLeaf() && lg::LexicalPaths::isInside(wanted, path))
-                next = &node->childNodes();
-        }
-        level = next;
-    }
-    return std::nullopt;
+    return m_nodes->findTreeNode(folder, nodes);
+}
+
+std::optional<IndexPath> sideMenuvc::indexPathOfFolderNode(const QUrl &folder) const
+{
+    return m_nodes->indexPathOfFolderNode(folder);
+}
+
+void sideMenuvc::folderLeftItsPlace(const QUrl &url)
+{
+    m_nodes->folderLeftItsPlace(url);
 }
 
 std::optional<IndexPath> sideMenuvc::findOpenedWithNode() const
 {
-    const QList<BaseNode::Ptr> &top = contents();
-    for (int row = 0; row < top.size(); ++row) {
-        if (top.at(row) && !top.at(row)->url() && top.at(row)->nodeTitle() == openedWithLabel)
-            return IndexPath{row};
-    }
-    return std::nullopt;
-}
-
-void sideMenuvc::selectOrReload(const IndexPath &path)
-{
-    if (treeController->selectionIndexPath() == path) {
-        loadSelection();
-        return;
-    }
-    // Open the node's ancestors so that the selected row shows.
-    const QModelIndex index = treeController->model()->indexForPath(path);
-    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
-        myOutlineView->expand(parent);
-    treeController->setSelectionIndexPath(path);
-    myOutlineView->scrollTo(index);
+    return m_openedFiles->openedWithNode();
 }
 
 // ---------------------------------------------------------------- selection
 
 void sideMenuvc::outlineViewSelectionDidChange()
 {
-    if (isSidebarTreeUpdating || isFileOperationRunning)
-        return;
-    outlineVIewLastSelectedRow = m_currentSelectedRow;
-    m_currentSelectedRow = myOutlineView->selectedRow();
-    loadSelection();
+    m_selection->changed();
 }
 
 void sideMenuvc::loadSelection()
 {
-    const QList<BaseNode::Ptr> selected = treeController->selectedObjects();
-    if (selected.size() != 1)
-        return;
-    const BaseNode::Ptr &node = selected.first();
-    currentFolderURL.reset();
-    selectedItemIndex = 0;
-    if (node->url() && node->url()->isLocalFile())  // a web link is never a folder
-        currentFolderURL = node->url();
-    if (mainvc *hub = existingHub())
-        hub->startMonitorWithSender(this);
-
-    auto stopVideo = [] {
-        viewimagevc *viewer = imageViewer();
-        if (viewer->videoPlayer) {
-            viewer->videoPlayer->pause();
-            viewer->videoPlayer = nullptr;
-        }
-    };
-    switch (currentScreenMode) {
-    case ScreenGrid:
-    case ScreenList:
-        reloadShownBrowseView();
-        break;
-    case ScreenViewer:
-        stopVideo();
-        if (styleBeforeViewer == listStyle) {
-            contentController()->showListView();
-            listController()->refreshData();
-        } else if (styleBeforeViewer == gridStyle) {
-            contentController()->showThumbnailView();
-            thumbnailGrid()->refreshData();
-        }
-        break;
-    case ScreenFullImage:
-        stopVideo();
-        if (styleBeforeViewer == listStyle)
-            listController()->refreshData();
-        else if (styleBeforeViewer == gridStyle)
-            thumbnailGrid()->refreshData();
-        break;
-    default:
-        break;
-    }
+    m_selection->load();
 }
+
+// ---------------------------------------------------------------- drag and drop
+
+std::optional<QUrl> sideMenuvc::folderURLAtDropPath(const IndexPath &path) const
+{
+    return m_dragDrop->folderURLAtDropPath(path);
+}
+
+std::optional<QUrl> sideMenuvc::parentFolderURL(const IndexPath &path) const
+{
+    return m_dragDrop->parentFolderURL(path);
+}
+
+void sideMenuvc::insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path)
+{
+    m_dragDrop->insertWebURLNodes(links, path);
+}
+
+QMimeData *sideMenuvc::mimeDataForRows(const QList<IndexPath> &rows)
+{
+    return m_dragDrop->mimeDataForRows(rows);
+}
+
+bool sideMenuvc::canDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    return m_dragDrop->canDropOnRow(data, item, childIndex);
+}
+
+bool sideMenuvc::acceptDropOnRow(const QMimeData *data, const std::optional<IndexPath> &item, int childIndex)
+{
+    return m_dragDrop->acceptDropOnRow(data, item, childIndex);
+}
+
+void sideMenuvc::prepareFolderMove(const IndexPath &dropPath)
+{
+    m_dragDrop->prepareFolderMove(dropPath);
+}
+
+void sideMenuvc::alertMoveInternalFolders()
+{
+    m_dragDrop->alertMoveInternalFolders();
+}
+
+void sideMenuvc::dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path)
+{
+    m_dragDrop->dropItemsOnFolder(items, path);
+}
+
+void sideMenuvc::alertMoveFile()
+{
+    m_dragDrop->alertMoveFile();
+}
+
+void sideMenuvc::btnOk_alertMove_PasteFile()
+{
+    m_dragDrop->btnOk_alertMove_PasteFile();
+}
+
+// ---------------------------------------------------------------- preview
 
 void sideMenuvc::clearPreview()
 {
-    ++m_previewGeneration;
-    imgviewThumbnail->clear();
-    video_icon->hide();
+    m_preview->clear();
 }
 
 void sideMenuvc::updatePreviewThumbnail()
 {
-    video_icon->hide();
-    if (itemList.isEmpty()) {
-        clearPreview();
-        return;
-    }
-    // No selection keeps the picture, and the one still on its way.
-    if (selectedItemIndex == -1)
-        return;
-    const int generation = ++m_previewGeneration;
-    contentController()->fillInfoPane();
-
-    const InitialDirectory *item = nullptr;
-    if (isSearchActive) {
-        if (!searchResults.isEmpty() && selectedItemIndex >= 0 && selectedItemIndex < searchResults.size())
-            item = &searchResults.at(selectedItemIndex);
-    } else if (selectedItemIndex >= 0 && selectedItemIndex < itemList.size()) {
-        item = &itemList.at(selectedItemIndex);
-    }
-    if (!item || !item->file) {
-        imgviewThumbnail->clear();
-        return;
-    }
-    const QUrl url = item->file->url;
-    const bool isImage = item->isImage;
-    // The picture is made off the main thread and shown when it is ready,
-    // unless another item has been asked for meanwhile.
-    const int side = int(std::max(imgviewThumbnail->width(), imgviewThumbnail->height()) * devicePixelRatioF());
-    const int maxSide = std::clamp(side, 64, 800);
-    // The picture of the file itself, read by its name's exact bytes: a name
-    // that is not valid UTF-8 never shows its look-alike's picture.
-    const QString path = lg::FileNames::pathOf(url);
-    // Decoded within the thumbnails' budget, as theirs are.
-    const ThumbnailCache *cache = &ThumbnailCache::shared();
-    lg::runThenCallback(
-        this,
-        [url, path, isImage, maxSide, cache] {
-            if (isImage) {
-                if (std::optional<QImage> thumbnail = cache->decodedWithinBudget(path, maxSide))
-                    return *thumbnail;
-            } else if (lg::FileNames::hasRawBytes(path)) {
-                // The video readers know a file by a text name only: its type's icon stands in.
-            } else if (std::optional<QImage> frame = videoThumbnail(url)) {
-                return *frame;
-            }
-            return QImage();
-        },
-        [this, generation, path](const QImage &image) { showPreviewImage(image, generation, path); });
-    if (!isImage) {
-        video_icon->show();
-        video_icon->raise();
-    }
+    m_preview->update();
 }
 
-void sideMenuvc::showPreviewImage(const QImage &image, int generation, const QString &path)
-{
-    if (generation != m_previewGeneration)
-        return;
-    const qreal ratio = devicePixelRatioF();
-    const QSize room = imgviewThumbnail->size() * ratio;
-    if (image.isNull()) {
-        // A file without a picture shows the icon of its type, as the grid does.
-        const QImage icon = path.isEmpty() ? QImage() : fileTypeIconImage(path, std::min(room.width(), room.height()));
-        if (icon.isNull()) {
-            imgviewThumbnail->clear();
-        } else {
-            QPixmap pixmap = QPixmap::fromImage(icon);
-            pixmap.setDevicePixelRatio(ratio);
-            imgviewThumbnail->setPixmap(pixmap);
-        }
-        return;
-    }
-    QPixmap pixmap = QPixmap::fromImage(image.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    pixmap.setDevicePixelRatio(ratio);
-    imgviewThumbnail->setPixmap(pixmap);
-}
+// ---------------------------------------------------------------- outline columns
 
 void sideMenuvc::outlineViewItemDidExpand()
 {
@@ -941,7 +503,7 @@ void sideMenuvc::outlineViewItemDidCollapse()
 
 void sideMenuvc::outlineViewItemWillCollapse()
 {
-    endEditingInMainWindow();
+    sidebarsheets::endEditing();
 }
 
 void sideMenuvc::updateColumnMinWidth()

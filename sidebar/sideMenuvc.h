@@ -1,10 +1,18 @@
 #pragma once
 // The sidebar: the tree of bookmarked folders and Photos library entries, the
 // buttons that add and remove them, and the preview of the current item.
-//
-// Adding folders runs in the background (SidebarFolderAdd): a worker thread
-// scans, the main thread turns its records into tree nodes. The tree, the
-// outline and the shared lists are touched on the main thread only.
+// sideMenuvc builds the view and keeps the names the other screens and the
+// tests call; each concern stands in a class of its own, to which it hands
+// the work: adding folders (SidebarFolderAdd: a worker thread scans, the main
+// thread turns its records into tree nodes), the tree as folders
+// (SidebarNodes), the selection and what the browser is told of it
+// (SidebarSelection), the preview (SidebarPreview), files shown from outside
+// the tree (SidebarOpenedFiles), the folder list kept for the next start
+// (SidebarSavedRoots), the file commands through the one flow
+// (SidebarFileCommands) and the hover hints (SidebarHoverHints). The context
+// menu's commands and drag and drop are in SidebarMenuCommands.cpp and
+// SidebarDragDrop.cpp. The tree, the outline and the shared lists are touched
+// on the main thread only.
 #include "model/PhotosLibrary.h"
 #include "platform/desktop/Alert.h"
 #include "model/ChosenFiles.h"
@@ -20,14 +28,18 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <optional>
 
 class SidebarFileCommands;
 class SidebarFolderAdd;
 class SidebarHoverHints;
+class SidebarNodes;
+class SidebarOpenedFiles;
+class SidebarPreview;
+class SidebarSavedRoots;
+class SidebarSelection;
 class PopoverMaxTypeVC;
-class SidebarDropHandler;
+class SidebarDragDrop;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -140,7 +152,8 @@ public:
     // the top-level nodes change; the delegate also calls it at quit.
     void saveRoots();
 
-    // ---- The tree ----
+    // ---- The tree (SidebarNodes) ----
+    SidebarNodes &nodes() const { return *m_nodes; }
     // Fills record.arrpath with the folder's sub-folders, recursively (any thread).
     static void scanFolderTree(const QString &folderPath, FolderRecord &record, ScanContext &context);
     // Inserts a record's node with its whole sub-tree at the selection, then
@@ -156,6 +169,8 @@ public:
     // The node for a folder: among nodes, and below each node whose folder
     // contains it; none when absent.
     std::optional<IndexPath> findTreeNode(const QUrl &folder, const QList<BaseNode::Ptr> &nodes) const;
+    // The node of a folder in the whole tree (paths compared exactly); none when absent.
+    std::optional<IndexPath> indexPathOfFolderNode(const QUrl &folder) const;
     // The top-level entry of files opened from outside; none when absent.
     std::optional<IndexPath> findOpenedWithNode() const;
 
@@ -167,6 +182,8 @@ public:
     void resetForEmptySidebar();
 
     // ---- Selection and preview ----
+    // The selection's own part (SidebarSelection).
+    SidebarSelection &selection() const { return *m_selection; }
     // Makes the selected node the current folder and reloads the content.
     void loadSelection();
     void outlineViewSelectionDidChange();
@@ -216,13 +233,11 @@ public:
     // The end of an in-place edit of the title of the row at path: renames the folder.
     void didEditTextField(const IndexPath &path, const QString &newName);
 
-    // ---- Drag and drop, paste into a folder (SidebarDragDrop.cpp) ----
+    // ---- Drag and drop (SidebarDragDrop) ----
     // The URL of the node at path (a final -1: of the node at the path without it).
     std::optional<QUrl> folderURLAtDropPath(const IndexPath &path) const;
     // The URL of the parent node of the node at path.
     std::optional<QUrl> parentFolderURL(const IndexPath &path) const;
-    // The node of a folder in the whole tree (paths compared exactly); none when absent.
-    std::optional<IndexPath> indexPathOfFolderNode(const QUrl &folder) const;
     // Inserts web links as leaves at path, in list order.
     void insertWebURLNodes(const QList<std::pair<QUrl, QString>> &links, const IndexPath &path);
     // The drag of rows and the drop on a row (the tree model asks through its drop handler).
@@ -239,7 +254,9 @@ public:
     void dropItemsOnFolder(const QList<QUrl> &items, const IndexPath &path);
     // Asks about moving m_transferSources into dropdestiUrl, then moves them.
     void alertMoveFile();
-    // Copies (a paste) or moves m_transferSources into dropdestiUrl, unasked.
+    // Copies (after a paste, isItemFromPaste) or moves m_transferSources into
+    // dropdestiUrl, unasked. Paste Item itself hands its items to the sidebar's
+    // file commands (SidebarFileCommands::paste).
     void btnOk_alertMove_PasteFile();
 
     // Reads the Photos library of the current folder (or of the collage maker)
@@ -262,46 +279,27 @@ Q_SIGNALS:
 private:
     void viewDidLoad();
     void buildLayout();
-    // The index path where a group node goes, following the selection.
-    IndexPath groupInsertionPath();
-    void selectOrReload(const IndexPath &path);
-    void showOpenedWithNode();
-    void showPreviewImage(const QImage &image, int generation, const QString &path = QString());
 
-    // Commands, renaming and drag and drop.
+    // The context menu's commands and renaming (SidebarMenuCommands.cpp).
     void setUpCommands();
     BaseNode::Ptr nodeAtRow(int row, IndexPath *path = nullptr) const;
-    // Replaces a leaf at path by a node of the same title and URL that can hold children.
-    BaseNode::Ptr makeNodeExpandable(const IndexPath &path);
     void showRefusal(const QString &message);
     // Says in the window that path's name is not valid UTF-8 and gives true;
     // false for a path that is text.
     bool refuseNameThatIsNotText(const QString &path);
-    // Adds to node the sub-folders of a fresh scan of its folder that it does not show yet.
-    void addNewSubfolders(const BaseNode::Ptr &node, const FolderRecord &scanned);
-    // Reads node's folder again in the background and brings its rows up to date.
-    void rescanFolderNode(const BaseNode::Ptr &node);
-    // The node of a record with its whole sub-tree: a record with sub-folders
-    // becomes a group, one without a leaf.
-    static BaseNode::Ptr nodeTreeForRecord(const FolderRecord &record);
-    // Files dropped on the folder at path, as chosen (those of this
-    // program's drag as they were when it started).
-    void dropChosenOnFolder(const QList<ChosenItem> &items, const IndexPath &path);
     int m_clickedRow = -1;
     QList<ChosenItem> m_transferSources;   // the items of the pending paste or drop
-    QList<ChosenItem> m_draggedFolders;    // dragNodesArray's folders when the drag started
-    quint64 m_dropTicket = 0;       // the newest files dropped on a folder
-    std::unique_ptr<SidebarDropHandler> m_dropBridge;
+    SidebarDragDrop *m_dragDrop = nullptr;   // the drag of rows, drops on a row, and their questions
+    friend class SidebarDragDrop;
     SidebarFileCommands *m_fileCommands = nullptr;   // Trash, paste, drops and folder moves through the flow
     friend class SidebarFileCommands;
 
     SidebarFolderAdd *m_folderAdd = nullptr;   // the scan, its progress and its stop question
     friend class SidebarFolderAdd;
     SidebarHoverHints *m_hoverHints = nullptr;   // the buttons' names while the pointer is over them
-    // Saved folders that this run has not put in the tree (see rootsToSave).
-    QStringList m_savedRootsNotShown;
-    bool m_saveQueued = false;
-    void queueSaveRoots();
-    int m_previewGeneration = 0;
-    int m_currentSelectedRow = -1;
+    SidebarNodes *m_nodes = nullptr;             // the tree as folders: insertions, look-ups, folders read again
+    SidebarPreview *m_preview = nullptr;         // the picture of the chosen item under the outline
+    SidebarSelection *m_selection = nullptr;     // the chosen node and what the browser is told of it
+    SidebarOpenedFiles *m_openedFiles = nullptr; // files shown from outside the tree, the "Opened with" entry
+    SidebarSavedRoots *m_savedRoots = nullptr;   // the folder list kept for the next start
 };

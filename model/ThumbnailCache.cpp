@@ -81,6 +81,7 @@ struct Made
     lg::FileStamp stamp;
     QImage stored;          // null: a failure record, when failed is set
     bool failed = false;
+    QString why;            // of a failure record: how the decode ended, when it said
     lg::ThumbnailStore::Details details;
 };
 
@@ -197,6 +198,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
             return nothing();   // the quit, or no worker: tried again another time
         if (!report.words.isEmpty())
             lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
+        made.why = report.words;
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else {
@@ -212,6 +214,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
             return nothing();   // the quit, or no worker: tried again another time
         if (!report.words.isEmpty())
             lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
+        made.why = report.words;
         if (image && (image->isNull() || source.type().isEmpty()))
             image.reset();
         if (image) {
@@ -248,7 +251,7 @@ void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
     if (made.folderSide == 0)
         return;
     if (made.failed)
-        (void)store.saveFailure(path, made.stamp);
+        (void)store.saveFailure(path, made.stamp, made.why);
     else if (!made.stored.isNull()) {
         lg::ThumbnailStore::Details details = made.details;
         details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();

@@ -3,11 +3,13 @@
 // to reach the network; the quit ends a worker at once.
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
+#include "platform/modules/Modules.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -178,6 +181,48 @@ private Q_SLOTS:
         decode.join();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(lg::image::WorkerEnd(end.load()), lg::image::WorkerEnd::Stopped);
+    }
+
+    // Where the system runs no code from memory files, a worker runs its
+    // modules from the copies the program keeps, as the program itself does,
+    // though it may write none: a picture that needs ImageMagick, which the
+    // program never loads itself, is made in a worker all the same. The test
+    // runs itself again in a process namespace where memory files may not
+    // run code (vm.memfd_noexec=2).
+    void whereMemoryFilesRunNoCodeAWorkerRunsItsModulesFromCopies()
+    {
+        const QByteArray inside = "LG_TEST_MEMORY_FILES_RUN_NO_CODE";
+        if (qEnvironmentVariableIsEmpty(inside.constData())) {
+            const QStringList wrapper = {QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount"),
+                                         QStringLiteral("--mount-proc"), QStringLiteral("--"), QStringLiteral("sh"),
+                                         QStringLiteral("-c"),
+                                         QStringLiteral("echo 2 > /proc/sys/vm/memfd_noexec && exec \"$@\""),
+                                         QStringLiteral("sh")};
+            if (!lg::test::fixtures::run(QStringLiteral("unshare"), wrapper + QStringList {QStringLiteral("true")}))
+                QSKIP("memory files cannot be kept from running code here");
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(inside), QStringLiteral("1"));
+            run.setProcessEnvironment(environment);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QStringLiteral("unshare"), wrapper + QStringList {QCoreApplication::applicationFilePath(),
+                                                                        QString::fromLatin1(QTest::currentTestFunction())});
+            QVERIFY(run.waitForFinished(120000));
+            const QString said = QString::fromLocal8Bit(run.readAll());
+            QVERIFY2(run.exitCode() == 0 && said.contains(QLatin1String("PASS   : DecodeWorkersTest::whereMemory")), qPrintable(said));
+            return;
+        }
+        QVERIFY2(::syscall(SYS_memfd_create, "probe", 0x10U /* MFD_EXEC */) < 0, "memory files run code here");
+        lg::image::setDecodeWorkerProgramForTesting({});
+        const QString psd = lg::test::fixtures::convert(lg::test::fixtures::writeQtImage(m_folder.filePath(QStringLiteral("p.png")),
+                                                                                         lg::test::fixtures::scene(QSize(64, 48)), "png"),
+                                                        m_folder.filePath(QStringLiteral("picture.psd")));
+        QVERIFY2(!psd.isEmpty(), "convert is not installed");
+        lg::DecodeReport report;
+        const std::optional<QImage> thumbnail = lg::ImageSource(psd).thumbnail(32, lg::ThumbnailUse::Shown, {}, &report);
+        QVERIFY2(thumbnail, qPrintable(report.words));
+        QCOMPARE(thumbnail->size(), QSize(32, 24));
+        QVERIFY(!lg::image::moduleLoaded(lg::image::Module::Magick));
     }
 
     void aWorkerWritesNothingAndReachesNoNetwork()

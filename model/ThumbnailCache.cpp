@@ -12,6 +12,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 #include "platform/runtime/Timer.h"
+#include "platform/image/DecodeGrants.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -86,14 +87,13 @@ struct Made
 };
 
 
-// A decode in a worker within terms, telling how it ended.
-using WorkerDecode = std::function<std::optional<QImage>(const lg::DecodeTerms &, lg::DecodeReport *)>;
+using WorkerDecode = lg::image::GrantedDecode;
 
 // What decode makes, granted its prediction (predicted bytes) and held
 // within budget (urgent: wanted now). A decode that needs more than its
-// prediction is tried once more, alone, granted what is left of
-// ThumbnailCache::wholeBytes beside what the program and its workers hold
-// then. report says how the last decode ended. Any thread.
+// prediction is tried once more, alone, within what the program and its
+// workers may hold in all (lg::image::grantedDecode). report says how the
+// last decode ended. Any thread.
 std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decode, DecodeBudget::Hold &hold,
                                      DecodeBudget *budget, bool urgent, lg::DecodeReport *report)
 {
@@ -103,20 +103,12 @@ std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decod
     }
     lg::DecodeTerms terms;
     terms.timeLimitMs = lg::image::thumbnailDecodeTimeLimitMs;
-    std::optional<QImage> image = decode(terms, report);
-    if (report->end != lg::DecodeEnd::OverGrant)
-        return image;
     // Alone: nothing else is decoded meanwhile.
-    hold.release();
-    if (!hold.take(std::max(budget ? budget->limit() : 0, predicted), urgent)) {
-        *report = {lg::DecodeEnd::Stopped, QString()};
-        return std::nullopt;
-    }
-    const qint64 room = ThumbnailCache::wholeBytes - lg::image::residentBytesWithWorkers() - lg::image::workerGrantSlack;
-    if (room <= predicted)
-        return std::nullopt;
-    terms.grantBytes = room;
-    return decode(terms, report);
+    const auto alone = [&] {
+        hold.release();
+        return hold.take(std::max(budget ? budget->limit() : 0, predicted), urgent);
+    };
+    return lg::image::grantedDecode(decode, predicted, lg::image::GrantBeyond::WithinWhole, terms, report, alone);
 }
 
 // A picture's thumbnail by budgetedDecode.

@@ -3,7 +3,7 @@
 #include "model/ThumbnailCache.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Pools.h"
-#include "platform/image/DecodeWorkers.h"
+#include "platform/image/DecodeGrants.h"
 #include "platform/image/ImageSource.h"
 
 #include <QHashFunctions>
@@ -97,13 +97,12 @@ DecodedPicture PictureLoader::decode(const PictureKey &key)
     }
     // Granted its prediction, and where that falls short, once more what the
     // viewer's one picture may hold.
+    const lg::image::GrantedDecode decode = [&](const lg::DecodeTerms &terms, lg::DecodeReport *made) {
+        return source.thumbnail(maxSide, lg::ThumbnailUse::Shown, terms, made);
+    };
     lg::DecodeReport report;
-    std::optional<QImage> image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, {}, &report);
-    if (report.end == lg::DecodeEnd::OverGrant) {
-        lg::DecodeTerms terms;
-        terms.grantBytes = lg::image::viewerDecodeGrant();
-        image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, terms, &report);
-    }
+    std::optional<QImage> image = lg::image::grantedDecode(decode, source.thumbnailDecodeBytes(maxSide),
+                                                           lg::image::GrantBeyond::Picture, {}, &report);
     if (!report.words.isEmpty())
         qWarning("The picture was not decoded: %s", qPrintable(report.words));
     if (!image || image->isNull())

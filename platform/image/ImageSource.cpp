@@ -5,6 +5,7 @@
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"
+#include "platform/image/DecodeGrants.h"
 #include "platform/image/DecodeService.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/Decoders.h"
@@ -381,7 +382,10 @@ std::optional<QSize> ImageSource::pixelSize() const
 
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use) const
 {
-    return thumbnail(maxPixelSize, use, DecodeTerms {}, nullptr);
+    const image::GrantedDecode decode = [&](const DecodeTerms &terms, DecodeReport *report) {
+        return thumbnail(maxPixelSize, use, terms, report);
+    };
+    return image::grantedDecode(decode, thumbnailDecodeBytes(maxPixelSize, use), image::GrantBeyond::WithinWhole);
 }
 
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use, const DecodeTerms &terms,
@@ -565,7 +569,10 @@ qint64 ImageSource::pixelSizeDecodeBytes() const
 
 std::optional<QImage> ImageSource::image() const
 {
-    return thumbnail(0);
+    const image::GrantedDecode decode = [&](const DecodeTerms &terms, DecodeReport *report) {
+        return thumbnail(0, ThumbnailUse::Shown, terms, report);
+    };
+    return image::grantedDecode(decode, thumbnailDecodeBytes(0), image::GrantBeyond::Picture);
 }
 
 int ImageSource::frameCount() const

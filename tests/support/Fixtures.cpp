@@ -140,6 +140,16 @@ QString writeQtImage(const QString &path, const QImage &image, const char *forma
     return writer.write(image) ? path : QString();
 }
 
+QString standInPicture(const QString &folder, const QString &mark)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
+    return writeQtImage(folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-'))
+                            + QStringLiteral(".png"),
+                        image, "png");
+}
+
 bool setExifOrientation(const QString &path, int orientation)
 {
     try {

@@ -45,6 +45,9 @@ QImage storedForOrientation(const QImage &upright, int orientation);
 QImage scene(QSize size, int noise = 0);
 
 // ---- image files ----
+// A 16x16 PNG in folder whose first bytes carry what the tests' stand-in
+// decode worker does with it ("hang", "crash", "allocate 40" ...), named by it.
+QString standInPicture(const QString &folder, const QString &mark);
 QString writeQtImage(const QString &path, const QImage &image, const char *format = nullptr, int quality = -1);
 // A JPEG with an Exif block (camera make and model, a date) and the orientation tag.
 QString writeJpeg(const QString &path, const QImage &storedPixels, int orientation = 1, int quality = 92);

@@ -25,17 +25,7 @@
 
 namespace {
 
-// A PNG whose first bytes carry what the stand-in worker does with it.
-QString markedPicture(const QString &folder, const QString &mark)
-{
-    QImage image(16, 16, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    image.setText(QStringLiteral("Comment"), QStringLiteral("standin:") + mark + QLatin1Char('.'));
-    const QString path = folder + QLatin1Char('/') + QString(mark).replace(QLatin1Char(' '), QLatin1Char('-')) + QStringLiteral(".png");
-    QImageWriter writer(path, "png");
-    writer.write(image);
-    return path;
-}
+using lg::test::fixtures::standInPicture;
 
 struct Opened
 {
@@ -130,13 +120,34 @@ private Q_SLOTS:
         QFETCH(int, allocatedMB);
         QFETCH(qint64, grantMB);
         QFETCH(lg::image::WorkerEnd, end);
-        const QString path = markedPicture(m_folder.path(), QStringLiteral("allocate %1").arg(allocatedMB));
+        const QString path = standInPicture(m_folder.path(), QStringLiteral("allocate %1").arg(allocatedMB));
         const lg::image::WorkerReply reply = thumbnailInWorker(path, grantMB << 20);
         QCOMPARE(reply.end, end);
         QCOMPARE(reply.image.isNull(), end != lg::image::WorkerEnd::Done);
         // The next request is served all the same.
-        QCOMPARE(thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20).end,
+        QCOMPARE(thumbnailInWorker(standInPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20).end,
                  lg::image::WorkerEnd::Done);
+    }
+
+    // A plain decode of a picture (an editor's, a collage's) that needs more
+    // than its prediction is tried once more with a larger grant, as the
+    // grid's thumbnails and the viewer's pictures are.
+    void aPlainDecodePastItsPredictionIsTriedOnceMore_data()
+    {
+        QTest::addColumn<bool>("whole");   // image(), else thumbnail()
+        QTest::newRow("a thumbnail") << false;
+        QTest::newRow("the picture") << true;
+    }
+    void aPlainDecodePastItsPredictionIsTriedOnceMore()
+    {
+        QFETCH(bool, whole);
+        // What the workers waiting hold is no room for the decode.
+        lg::image::endIdleDecodeWorkers();
+        const lg::ImageSource source(standInPicture(m_folder.path(), QStringLiteral("allocate 64")));
+        QVERIFY(source.thumbnailDecodeBytes(0) < 8 << 20);
+        const std::optional<QImage> made = whole ? source.image() : source.thumbnail(8);
+        QVERIFY(made);
+        QCOMPARE(made->size(), QSize(1, 1));
     }
 
     void aDecodeThatNeverReturnsEndsAtItsTime()
@@ -145,7 +156,7 @@ private Q_SLOTS:
         QElapsedTimer real;
         real.start();
         lg::image::setDecodeClockForTesting([&real] { return real.elapsed() * 1000; });
-        const lg::image::WorkerReply reply = thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("hang")),
+        const lg::image::WorkerReply reply = thumbnailInWorker(standInPicture(m_folder.path(), QStringLiteral("hang")),
                                                                8 << 20, lg::image::thumbnailDecodeTimeLimitMs);
         QCOMPARE(reply.end, lg::image::WorkerEnd::TimedOut);
         QVERIFY(real.elapsed() < 5000);
@@ -154,10 +165,10 @@ private Q_SLOTS:
     void aCrashEndsTheRequestNotTheProgram()
     {
         const QList<pid_t> before = lg::image::decodeWorkerIds();
-        QCOMPARE(thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("crash")), 8 << 20).end,
+        QCOMPARE(thumbnailInWorker(standInPicture(m_folder.path(), QStringLiteral("crash")), 8 << 20).end,
                  lg::image::WorkerEnd::Crashed);
         // The worker that died is gone; a new one serves the next request.
-        const lg::image::WorkerReply next = thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20);
+        const lg::image::WorkerReply next = thumbnailInWorker(standInPicture(m_folder.path(), QStringLiteral("allocate 1")), 8 << 20);
         QCOMPARE(next.end, lg::image::WorkerEnd::Done);
         QCOMPARE(next.image.size(), QSize(1, 1));
         QVERIFY(lg::image::decodeWorkerIds().size() <= before.size() + 1);
@@ -165,7 +176,7 @@ private Q_SLOTS:
 
     void theQuitEndsADecodeAtOnce()
     {
-        const QString path = markedPicture(m_folder.path(), QStringLiteral("hang"));
+        const QString path = standInPicture(m_folder.path(), QStringLiteral("hang"));
         std::atomic<int> end {-1};
         // The watchdog first looks at its clock once the worker has the request.
         std::atomic<bool> waiting {false};
@@ -228,7 +239,7 @@ private Q_SLOTS:
     void aWorkerWritesNothingAndReachesNoNetwork()
     {
         const lg::image::WorkerReply reply =
-            thumbnailInWorker(markedPicture(m_folder.path(), QStringLiteral("confinement")), 8 << 20);
+            thumbnailInWorker(standInPicture(m_folder.path(), QStringLiteral("confinement")), 8 << 20);
         QCOMPARE(reply.end, lg::image::WorkerEnd::Done);
         QCOMPARE(reply.facts.colorModel, QStringLiteral("write network"));
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/lumengallery-standin-written")));

@@ -1,6 +1,8 @@
 // The decode workers: started, granted, watched and ended by the program.
 #include "platform/image/DecodeWorkers.h"
 
+#include "platform/image/DecodeWait.h"
+
 #include "platform/files/names/FileNames.h"
 #include "platform/modules/Modules.h"
 #include "platform/runtime/Background.h"
@@ -296,7 +298,8 @@ void setDecodesInThisProcess(bool here)
     decodingHere().store(here);
 }
 
-WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs)
+WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
+                           DecodeWait *wait)
 {
     WorkerReply reply;
     if (isShuttingDown()) {
@@ -339,7 +342,7 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
     realClock.start();
     if (!clock)
         clock = [&realClock] { return realClock.elapsed(); };
-    const qint64 began = clock();
+    qint64 began = clock();
     for (;;) {
         pollfd entry {worker.socket, POLLIN, 0};
         const int ready = ::poll(&entry, 1, lookEveryMs);
@@ -360,12 +363,17 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
             reply.end = endWorker(worker, false);
             return reply;
         }
-        if (isShuttingDown()) {
+        if (isShuttingDown() || (wait && wait->stopped())) {
             endWorker(worker, true);
             reply.end = WorkerEnd::Stopped;
             return reply;
         }
-        if (timeLimitMs > 0 && clock() - began > timeLimitMs) {
+        const bool pastTime = timeLimitMs > 0 && clock() - began > timeLimitMs;
+        if (pastTime && wait) {
+            // Its caller offers to keep waiting: the worker runs on meanwhile.
+            if (wait->pastTime())
+                began = clock();
+        } else if (pastTime) {
             endWorker(worker, true);
             reply.end = WorkerEnd::TimedOut;
             return reply;

@@ -7,6 +7,7 @@
 #include "platform/image/ByteSource.h"
 #include "platform/image/DecodeGrants.h"
 #include "platform/image/DecodeService.h"
+#include "platform/image/DecodeWait.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -175,10 +176,13 @@ WorkerReply ImageSource::Private::inWorker(WorkerTask task, qint64 grant, const 
                                 : source.descriptor();
     WorkerReply reply;
     if (handed >= 0)
-        reply = decodeInWorker(task, handed, terms.grantBytes > 0 ? terms.grantBytes : grant, terms.timeLimitMs);
+        reply = decodeInWorker(task, handed, terms.grantBytes > 0 ? terms.grantBytes : grant, terms.timeLimitMs,
+                               terms.wait.get());
     if (inMemory && handed >= 0)
         ::close(handed);
     noteDecodeEnd(reply.end, terms.grantBytes > 0 ? terms.grantBytes : grant, terms, report);
+    if (report && reply.end == WorkerEnd::Stopped && terms.wait && terms.wait->stopped())
+        report->words = QStringLiteral("its decode was stopped");
     return reply;
 }
 

@@ -23,6 +23,7 @@
 namespace lg {
 
 namespace image {
+class DecodeWait;
 struct WorkerTask;
 struct WorkerReply;
 WorkerReply performWorkerTask(const WorkerTask &task, int fd);
@@ -67,10 +68,13 @@ enum class DecodeEnd {
 };
 
 // What a decode may take. A grant of 0: its prediction (thumbnailDecodeBytes).
+// With wait, a decode past its time is not ended but waits for its caller's
+// word (image/DecodeWait.h).
 struct DecodeTerms
 {
     qint64 grantBytes = 0;
     int timeLimitMs = 20000;
+    std::shared_ptr<image::DecodeWait> wait;
 };
 
 // How a decode ended, with words for the log when it did not end as Done.

@@ -40,6 +40,11 @@ PictureWaitOffer::PictureWaitOffer(PictureLoader *loader, QWidget *over)
 
 void PictureWaitOffer::offer(const PictureKey &key)
 {
+    // Nobody sees a window that is not shown: the decode ends at its time.
+    if (!parentWidget()->isVisible()) {
+        m_loader->stopWaiting(key);
+        return;
+    }
     m_key = key;
     m_text->setText(tr("\u201c%1\u201d is taking long to open.")
                         .arg(lg::FileNames::shown(QFileInfo(key.path).fileName())));
@@ -60,5 +65,8 @@ bool PictureWaitOffer::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize && isVisible())
         place();
+    // The window that goes takes what it offered along.
+    if (watched == parentWidget() && event->type() == QEvent::Hide && m_key)
+        m_loader->stopWaiting(*m_key);
     return QFrame::eventFilter(watched, event);
 }

@@ -3,7 +3,9 @@
 // time: a bar along the top of the window it is put over, naming the file,
 // with Keep Waiting and Stop (PictureLoader::waitOffered). It never holds the
 // window: everything else goes on while it shows, and moving to another
-// picture or the quit ends the wait as Stop does. Main thread.
+// picture, the window's hiding or the quit ends the wait as Stop does (a
+// decode that passes its time while the window is hidden is not offered but
+// ends). Main thread.
 #include "viewer/PictureLoader.h"
 
 #include <QFrame>

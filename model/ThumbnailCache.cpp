@@ -12,6 +12,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/Pools.h"
 #include "platform/runtime/Timer.h"
+#include "platform/image/DecodeGrants.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/ThumbnailStore.h"
@@ -81,18 +82,18 @@ struct Made
     lg::FileStamp stamp;
     QImage stored;          // null: a failure record, when failed is set
     bool failed = false;
+    QString why;            // of a failure record: how the decode ended, when it said
     lg::ThumbnailStore::Details details;
 };
 
 
-// A decode in a worker within terms, telling how it ended.
-using WorkerDecode = std::function<std::optional<QImage>(const lg::DecodeTerms &, lg::DecodeReport *)>;
+using WorkerDecode = lg::image::GrantedDecode;
 
 // What decode makes, granted its prediction (predicted bytes) and held
 // within budget (urgent: wanted now). A decode that needs more than its
-// prediction is tried once more, alone, granted what is left of
-// ThumbnailCache::wholeBytes beside what the program and its workers hold
-// then. report says how the last decode ended. Any thread.
+// prediction is tried once more, alone, within what the program and its
+// workers may hold in all (lg::image::grantedDecode). report says how the
+// last decode ended. Any thread.
 std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decode, DecodeBudget::Hold &hold,
                                      DecodeBudget *budget, bool urgent, lg::DecodeReport *report)
 {
@@ -102,20 +103,12 @@ std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decod
     }
     lg::DecodeTerms terms;
     terms.timeLimitMs = lg::image::thumbnailDecodeTimeLimitMs;
-    std::optional<QImage> image = decode(terms, report);
-    if (report->end != lg::DecodeEnd::OverGrant)
-        return image;
     // Alone: nothing else is decoded meanwhile.
-    hold.release();
-    if (!hold.take(std::max(budget ? budget->limit() : 0, predicted), urgent)) {
-        *report = {lg::DecodeEnd::Stopped, QString()};
-        return std::nullopt;
-    }
-    const qint64 room = ThumbnailCache::wholeBytes - lg::image::residentBytesWithWorkers() - lg::image::workerGrantSlack;
-    if (room <= predicted)
-        return std::nullopt;
-    terms.grantBytes = room;
-    return decode(terms, report);
+    const auto alone = [&] {
+        hold.release();
+        return hold.take(std::max(budget ? budget->limit() : 0, predicted), urgent);
+    };
+    return lg::image::grantedDecode(decode, predicted, lg::image::GrantBeyond::WithinWhole, terms, report, alone);
 }
 
 // A picture's thumbnail by budgetedDecode.
@@ -197,6 +190,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
             return nothing();   // the quit, or no worker: tried again another time
         if (!report.words.isEmpty())
             lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
+        made.why = report.words;
         if (image && keep)
             stored = fitted(frame, folderSide);
     } else {
@@ -212,6 +206,7 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
             return nothing();   // the quit, or no worker: tried again another time
         if (!report.words.isEmpty())
             lg::printLine(QStringLiteral("No thumbnail of %1: %2.").arg(path, report.words));
+        made.why = report.words;
         if (image && (image->isNull() || source.type().isEmpty()))
             image.reset();
         if (image) {
@@ -248,7 +243,7 @@ void writeMade(lg::ThumbnailStore &store, const QString &path, const Made &made)
     if (made.folderSide == 0)
         return;
     if (made.failed)
-        (void)store.saveFailure(path, made.stamp);
+        (void)store.saveFailure(path, made.stamp, made.why);
     else if (!made.stored.isNull()) {
         lg::ThumbnailStore::Details details = made.details;
         details.mimeType = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();

@@ -104,10 +104,6 @@ public:
     // reduced, beside them.
     static constexpr qint64 defaultDecodeBytes = 160LL * 1024 * 1024;
     const DecodeBudget &decodeBudget() const { return *m_decodeBudget; }
-    // What the program and its decode workers may hold in all while a
-    // folder's thumbnails are made: a decode that needs more than its
-    // prediction is tried once more, alone, granted what is left of it.
-    static constexpr qint64 wholeBytes = 600LL * 1024 * 1024;
     // The thumbnail of the picture at path, at most maxSide on its longest
     // side, decoded within the budget as the cache's own are, wanted now (the
     // sidebar's preview); none when it has none. Any thread but the main one:

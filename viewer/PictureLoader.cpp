@@ -3,7 +3,8 @@
 #include "model/ThumbnailCache.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/Pools.h"
-#include "platform/image/DecodeWorkers.h"
+#include "platform/image/DecodeGrants.h"
+#include "platform/image/DecodeWait.h"
 #include "platform/image/ImageSource.h"
 
 #include <QHashFunctions>
@@ -36,6 +37,9 @@ PictureLoader::PictureLoader(QObject *parent) : QObject(parent)
 
 PictureLoader::~PictureLoader()
 {
+    // A decode waited for past its time ends with the loader.
+    for (const std::shared_ptr<lg::image::DecodeWait> &wait : std::as_const(m_waits))
+        wait->stop();
     m_pool->clear();
     m_pool->waitForDone();
 }
@@ -71,7 +75,7 @@ int PictureLoader::snappedToReducedDecode(int maxSide, int longSide)
     return maxSide;
 }
 
-DecodedPicture PictureLoader::decode(const PictureKey &key)
+DecodedPicture PictureLoader::decode(const PictureKey &key, const std::shared_ptr<lg::image::DecodeWait> &wait)
 {
     DecodedPicture picture;
     const lg::ImageSource source = lg::ImageSource(key.path);
@@ -97,13 +101,14 @@ DecodedPicture PictureLoader::decode(const PictureKey &key)
     }
     // Granted its prediction, and where that falls short, once more what the
     // viewer's one picture may hold.
+    const lg::image::GrantedDecode decode = [&](const lg::DecodeTerms &terms, lg::DecodeReport *made) {
+        return source.thumbnail(maxSide, lg::ThumbnailUse::Shown, terms, made);
+    };
+    lg::DecodeTerms terms;
+    terms.wait = wait;
     lg::DecodeReport report;
-    std::optional<QImage> image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, {}, &report);
-    if (report.end == lg::DecodeEnd::OverGrant) {
-        lg::DecodeTerms terms;
-        terms.grantBytes = lg::image::viewerDecodeGrant();
-        image = source.thumbnail(maxSide, lg::ThumbnailUse::Shown, terms, &report);
-    }
+    std::optional<QImage> image = lg::image::grantedDecode(decode, source.thumbnailDecodeBytes(maxSide),
+                                                           lg::image::GrantBeyond::Picture, terms, &report);
     if (!report.words.isEmpty())
         qWarning("The picture was not decoded: %s", qPrintable(report.words));
     if (!image || image->isNull())
@@ -132,9 +137,20 @@ void PictureLoader::request(const PictureKey &key, int priority)
     m_pending.insert(key);
     const quint64 generation = m_generation;
     QPointer<PictureLoader> self(this);
+    // Told on the thread that waits for the worker: answered on this one.
+    const auto wait = std::make_shared<lg::image::DecodeWait>([self, key] {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, key] {
+                if (!self.isNull())
+                    self->overdue(key);
+            },
+            Qt::QueuedConnection);
+    });
+    m_waits.insert(key, wait);
     m_pool->start(
-        [self, key, generation] {
-            DecodedPicture picture = decode(key);
+        [self, key, generation, wait] {
+            DecodedPicture picture = decode(key, wait);
             if (self.isNull())
                 return;
             QMetaObject::invokeMethod(
@@ -143,6 +159,10 @@ void PictureLoader::request(const PictureKey &key, int priority)
                     if (self.isNull())
                         return;
                     self->m_pending.remove(key);
+                    self->m_waits.remove(key);
+                    self->m_waitedFor.remove(key);
+                    if (self->m_offered == key)
+                        self->endOffer();
                     if (generation != self->m_generation)
                         return;
                     self->store(key, picture);
@@ -171,6 +191,56 @@ void PictureLoader::clear()
 void PictureLoader::waitForIdle()
 {
     m_pool->waitForDone();
+}
+
+void PictureLoader::showing(const QString &path)
+{
+    m_showing = path;
+    // Moving on ends what was waited for past its time.
+    for (const PictureKey &key : QSet<PictureKey>(m_waitedFor)) {
+        if (key.path != path)
+            stopWaiting(key);
+    }
+}
+
+void PictureLoader::overdue(const PictureKey &key)
+{
+    const std::shared_ptr<lg::image::DecodeWait> wait = m_waits.value(key);
+    if (!wait)
+        return;
+    // Only the picture on show is waited for, one decode at a time; any other
+    // ends at its time.
+    if (key.path != m_showing || (m_offered && *m_offered != key)) {
+        wait->stop();
+        return;
+    }
+    m_waitedFor.insert(key);
+    m_offered = key;
+    Q_EMIT waitOffered(key);
+}
+
+void PictureLoader::keepWaiting(const PictureKey &key)
+{
+    if (const std::shared_ptr<lg::image::DecodeWait> wait = m_waits.value(key))
+        wait->keepWaiting();
+    if (m_offered == key)
+        endOffer();
+}
+
+void PictureLoader::stopWaiting(const PictureKey &key)
+{
+    if (const std::shared_ptr<lg::image::DecodeWait> wait = m_waits.value(key))
+        wait->stop();
+    m_waitedFor.remove(key);
+    if (m_offered == key)
+        endOffer();
+}
+
+void PictureLoader::endOffer()
+{
+    const PictureKey key = *m_offered;
+    m_offered.reset();
+    Q_EMIT waitOver(key);
 }
 
 void PictureLoader::store(const PictureKey &key, const DecodedPicture &picture)

@@ -6,6 +6,12 @@
 // and size, so a changed file is decoded again. A path may carry the bytes of
 // a name that is not valid UTF-8 (lg::FileNames): the file is read by them.
 //
+// A decode of the picture on show (showing()) that runs past its time keeps
+// running while the window offers to keep waiting for it (waitOffered);
+// keepWaiting() gives it its time again, stopWaiting(), moving to another
+// picture, the quit or the loader's end ends its worker at once. A decode of
+// any other picture ends at its time.
+//
 // Main thread only; results come back on it through ready().
 #include <QHash>
 #include <QImage>
@@ -15,9 +21,14 @@
 #include <QSize>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class QThreadPool;
+
+namespace lg::image {
+class DecodeWait;
+}
 
 struct PictureKey
 {
@@ -53,8 +64,9 @@ public:
 
     // The key of the file at path, read from the disk now.
     static PictureKey keyFor(const QString &path, QSize bound);
-    // Decodes the file of key on the calling thread (any thread).
-    static DecodedPicture decode(const PictureKey &key);
+    // Decodes the file of key on the calling thread (any thread); with wait,
+    // a decode past its time waits for the word of wait (image/DecodeWait.h).
+    static DecodedPicture decode(const PictureKey &key, const std::shared_ptr<lg::image::DecodeWait> &wait = {});
     // The long side to decode for a wanted maxSide of a picture whose long side
     // is longSide: a reduced-decode size (1/2, 1/4, 1/8) when maxSide is at
     // most 5% above it, else maxSide.
@@ -74,11 +86,27 @@ public:
     // Waits until no decode runs any more (tests and benchmarks).
     void waitForIdle();
 
+    // The picture on show is the file at path: a decode of it past its time is
+    // offered to be waited for; one waited for of another picture is ended.
+    void showing(const QString &path);
+    // The word on the offer for key's decode: its time starts again, or its
+    // worker is ended at once.
+    void keepWaiting(const PictureKey &key);
+    void stopWaiting(const PictureKey &key);
+
 Q_SIGNALS:
     // key's picture is in the cache now (decoded or failed).
     void ready(const PictureKey &key);
+    // key's decode, of the picture on show, runs past its time: the window
+    // offers to keep waiting for it or to stop it.
+    void waitOffered(const PictureKey &key);
+    // The offer for key's decode is over (answered, or the decode ended).
+    void waitOver(const PictureKey &key);
 
 private:
+    void overdue(const PictureKey &key);
+    void endOffer();
+
     void store(const PictureKey &key, const DecodedPicture &picture);
     void trim();
 
@@ -86,6 +114,10 @@ private:
     QHash<PictureKey, DecodedPicture> m_entries;
     QList<PictureKey> m_recent;   // least recently used first
     QSet<PictureKey> m_pending;
+    QHash<PictureKey, std::shared_ptr<lg::image::DecodeWait>> m_waits;   // of the decodes under way
+    QSet<PictureKey> m_waitedFor;            // decodes offered to be waited for
+    std::optional<PictureKey> m_offered;     // the one offered now
+    QString m_showing;
     qint64 m_used = 0;
     qint64 m_capacity = 256LL * 1024 * 1024;
     quint64 m_generation = 0;

@@ -1,5 +1,7 @@
 #include "viewer/viewimagevc.h"
 
+#include "viewer/PictureWaitOffer.h"
+
 #include <functional>
 
 #include "app/Essentials.h"
@@ -195,6 +197,7 @@ void viewimagevc::viewDidLoad()
 {
     m_loader = new PictureLoader(this);
     connect(m_loader, &PictureLoader::ready, this, &viewimagevc::pictureReady);
+    new PictureWaitOffer(m_loader, this);
     m_animation = new AnimatedImage(this);
 
     buildLayout();
@@ -644,6 +647,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     const QString path = lg::FileNames::pathOf(*url);
     const QString extension = pathExtensionOf(url->fileName()).toLower();
     m_shownPath = path;
+    m_loader->showing(path);
     m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
     m_resumeVideoAt = -1;

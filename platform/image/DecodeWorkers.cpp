@@ -1,6 +1,8 @@
 // The decode workers: started, granted, watched and ended by the program.
 #include "platform/image/DecodeWorkers.h"
 
+#include "platform/image/DecodeWait.h"
+
 #include "platform/files/names/FileNames.h"
 #include "platform/modules/Modules.h"
 #include "platform/runtime/Background.h"
@@ -296,13 +298,15 @@ void setDecodesInThisProcess(bool here)
     decodingHere().store(here);
 }
 
-WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs)
+WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
+                           DecodeWait *wait)
 {
-    return decodeSeriesInWorker(task, fileDescriptor, grantBytes, timeLimitMs, {});
+    return decodeSeriesInWorker(task, fileDescriptor, grantBytes, timeLimitMs, {}, nullptr, wait);
 }
 
 WorkerReply decodeSeriesInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
-                                 const std::function<bool(WorkerReply &part)> &part, const std::atomic<bool> *stop)
+                                 const std::function<bool(WorkerReply &part)> &part, const std::atomic<bool> *stop,
+                                 DecodeWait *wait)
 {
     WorkerReply reply;
     if (isShuttingDown()) {
@@ -379,12 +383,18 @@ WorkerReply decodeSeriesInWorker(const WorkerTask &task, int fileDescriptor, qin
                 return reply;
             }
         }
-        if (isShuttingDown() || (stop && stop->load())) {
+        const bool unwanted = stop && stop->load();
+        if (isShuttingDown() || unwanted || (wait && wait->stopped())) {
             endWorker(worker, true);
-            reply.end = isShuttingDown() ? WorkerEnd::Stopped : WorkerEnd::Done;
+            reply.end = unwanted && !isShuttingDown() ? WorkerEnd::Done : WorkerEnd::Stopped;
             return reply;
         }
-        if (timeLimitMs > 0 && clock() - began > timeLimitMs) {
+        const bool pastTime = timeLimitMs > 0 && clock() - began > timeLimitMs;
+        if (pastTime && wait) {
+            // Its caller offers to keep waiting: the worker runs on meanwhile.
+            if (wait->pastTime())
+                began = clock();
+        } else if (pastTime) {
             endWorker(worker, true);
             reply.end = WorkerEnd::TimedOut;
             return reply;

@@ -10,7 +10,8 @@
 // program on the worker before each request, which the worker itself may not
 // raise): an allocation past it ends the worker, and the request ends as
 // OverGrant. A request that runs past its time limit ends its worker
-// (TimedOut); a worker that dies otherwise is Crashed; at quit every request
+// (TimedOut), unless the request's caller offers to keep waiting
+// (DecodeWait.h); a worker that dies otherwise is Crashed; at quit every request
 // under way ends its worker within a fiftieth of a second (Stopped). A worker
 // that ended is never used again: the next request starts a new one. A worker
 // serves one request at a time; those that served theirs wait, warm, for the
@@ -35,6 +36,8 @@
 
 namespace lg::image {
 
+class DecodeWait;
+
 // How long a thumbnail's decode may run before its worker is ended.
 constexpr int thumbnailDecodeTimeLimitMs = 20000;
 // What a worker holds beside a decode's own grant: the stacks of the
@@ -46,8 +49,10 @@ constexpr qint64 workerGrantSlack = 48LL << 20;
 qint64 viewerDecodeGrant();
 
 // Runs task on the bytes behind fileDescriptor (not taken: the caller closes
-// it) in a worker that may hold grantBytes beside what it held before.
-WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs);
+// it) in a worker that may hold grantBytes beside what it held before. With
+// wait, a decode past its time is not ended but told to wait (DecodeWait.h).
+WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
+                           DecodeWait *wait = nullptr);
 // The same for a task whose worker sends several pictures (Animation): each
 // that comes as More goes to part, on the calling thread, and starts the
 // time limit again; the reply returned is the last. When part returns false
@@ -56,7 +61,7 @@ WorkerReply decodeInWorker(const WorkerTask &task, int fileDescriptor, qint64 gr
 // whole series.
 WorkerReply decodeSeriesInWorker(const WorkerTask &task, int fileDescriptor, qint64 grantBytes, int timeLimitMs,
                                  const std::function<bool(WorkerReply &part)> &part,
-                                 const std::atomic<bool> *stop = nullptr);
+                                 const std::atomic<bool> *stop = nullptr, DecodeWait *wait = nullptr);
 
 // How a worker's decode ended, for a caller of ImageSource or VideoInfo
 // (report, when given, filled with words where it ended short).

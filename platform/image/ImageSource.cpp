@@ -5,7 +5,9 @@
 #include "platform/jpeg/JpegEntropy.h"
 #include "platform/jpeg/JpegTurn.h"
 #include "platform/image/ByteSource.h"
+#include "platform/image/DecodeGrants.h"
 #include "platform/image/DecodeService.h"
+#include "platform/image/DecodeWait.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/Decoders.h"
 #include "platform/image/FormatProbe.h"
@@ -186,10 +188,13 @@ WorkerReply ImageSource::Private::inWorker(WorkerTask task, qint64 grant, const 
                                 : source.descriptor();
     WorkerReply reply;
     if (handed >= 0)
-        reply = decodeInWorker(task, handed, terms.grantBytes > 0 ? terms.grantBytes : grant, terms.timeLimitMs);
+        reply = decodeInWorker(task, handed, terms.grantBytes > 0 ? terms.grantBytes : grant, terms.timeLimitMs,
+                               terms.wait.get());
     if (inMemory && handed >= 0)
         ::close(handed);
     noteDecodeEnd(reply.end, terms.grantBytes > 0 ? terms.grantBytes : grant, terms, report);
+    if (report && reply.end == WorkerEnd::Stopped && terms.wait && terms.wait->stopped())
+        report->words = QStringLiteral("its decode was stopped");
     return reply;
 }
 
@@ -436,7 +441,10 @@ std::optional<QSize> ImageSource::pixelSize() const
 
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use) const
 {
-    return thumbnail(maxPixelSize, use, DecodeTerms {}, nullptr);
+    const image::GrantedDecode decode = [&](const DecodeTerms &terms, DecodeReport *report) {
+        return thumbnail(maxPixelSize, use, terms, report);
+    };
+    return image::grantedDecode(decode, thumbnailDecodeBytes(maxPixelSize, use), image::GrantBeyond::WithinWhole);
 }
 
 std::optional<QImage> ImageSource::thumbnail(int maxPixelSize, ThumbnailUse use, const DecodeTerms &terms,
@@ -620,7 +628,10 @@ qint64 ImageSource::pixelSizeDecodeBytes() const
 
 std::optional<QImage> ImageSource::image() const
 {
-    return thumbnail(0);
+    const image::GrantedDecode decode = [&](const DecodeTerms &terms, DecodeReport *report) {
+        return thumbnail(0, ThumbnailUse::Shown, terms, report);
+    };
+    return image::grantedDecode(decode, thumbnailDecodeBytes(0), image::GrantBeyond::Picture);
 }
 
 int ImageSource::frameCount() const

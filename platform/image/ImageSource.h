@@ -27,6 +27,7 @@ namespace lg {
 class ImageSource;
 
 namespace image {
+class DecodeWait;
 struct WorkerTask;
 struct WorkerReply;
 WorkerReply performWorkerTask(const WorkerTask &task, int fd);
@@ -74,10 +75,13 @@ enum class DecodeEnd {
 };
 
 // What a decode may take. A grant of 0: its prediction (thumbnailDecodeBytes).
+// With wait, a decode past its time is not ended but waits for its caller's
+// word (image/DecodeWait.h).
 struct DecodeTerms
 {
     qint64 grantBytes = 0;
     int timeLimitMs = 20000;
+    std::shared_ptr<image::DecodeWait> wait;
 };
 
 // How a decode ended, with words for the log when it did not end as Done.
@@ -108,6 +112,8 @@ public:
     // are at least that size; a PNG or TIFF too large for Qt's readers is read
     // a band of rows at a time. use says what it is for (see ThumbnailUse).
     // A HEIC decode is tried once: a reduced one that fails is not done again in full.
+    // A decode that needs more than its prediction is tried once more, as a
+    // thumbnail's is (image::grantedDecode, GrantBeyond::WithinWhole).
     std::optional<QImage> thumbnail(int maxPixelSize, ThumbnailUse use = ThumbnailUse::Shown) const;
     // The same within terms; report (when given) says how the decode ended.
     // A decode that ended short of its end (OverGrant, Stopped, Unavailable)
@@ -127,7 +133,9 @@ public:
     // The most bytes pixelSize() holds: 0 where the header tells the size,
     // else a whole decode (formats checked by decoding them).
     qint64 pixelSizeDecodeBytes() const;
-    // The first image at full size, upright.
+    // The first image at full size, upright; a decode that needs more than
+    // its prediction is tried once more, as the viewer's picture is
+    // (image::grantedDecode, GrantBeyond::Picture).
     std::optional<QImage> image() const;
     // Frames of an animated or multi-page image; 1 for stills, 0 when not valid.
     int frameCount() const;

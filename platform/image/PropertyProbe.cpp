@@ -139,6 +139,7 @@ QString failureWords(WorkerEnd end)
 {
     switch (end) {
     case WorkerEnd::Done:
+    case WorkerEnd::More:
         return QStringLiteral("its worker's reply was not understood");
     case WorkerEnd::Failed:
         return QStringLiteral("its worker could not read the file");

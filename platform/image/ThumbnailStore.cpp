@@ -109,6 +109,24 @@ QByteArray textChunk(const QByteArray &key, const QByteArray &value)
     return chunk;
 }
 
+// The key of a failure record's words: a program's own, as the cache allows.
+constexpr const char *failureWordsKey = "X-LumenGallery::Failure";
+
+// Words of a failure record, kept to what shows as one line of text.
+QString failureWordsOf(const QString &text)
+{
+    QString words;
+    for (const QChar c : text) {
+        if (words.size() >= ThumbnailStore::failureWordsLimit)
+            break;
+        if (c.isPrint() && c.unicode() < 0x100)
+            words += c;
+        else if (c.isSpace() && !words.endsWith(QLatin1Char(' ')))
+            words += QLatin1Char(' ');
+    }
+    return words.trimmed();
+}
+
 // image as PNG with the given text chunks right after the header, or empty.
 QByteArray encodePng(const QImage &image, const QList<QPair<QByteArray, QByteArray>> &texts)
 {
@@ -500,7 +518,17 @@ std::optional<QImage> ThumbnailStore::find(const QString &path, const FileStamp 
 
 bool ThumbnailStore::hasFailed(const QString &path, const FileStamp &stamp) const
 {
-    return !holds(path) && readEntry(failureOf(path), uriOf(path), stamp, 128).has_value();
+    return failure(path, stamp).has_value();
+}
+
+std::optional<QString> ThumbnailStore::failure(const QString &path, const FileStamp &stamp) const
+{
+    if (holds(path))
+        return std::nullopt;
+    const std::optional<QImage> record = readEntry(failureOf(path), uriOf(path), stamp, 128);
+    if (!record)
+        return std::nullopt;
+    return failureWordsOf(record->text(QLatin1String(failureWordsKey)));
 }
 
 void ThumbnailStore::sweepOnce(const QByteArray &folder, int folderFd)
@@ -700,7 +728,7 @@ bool ThumbnailStore::save(const QString &path, const FileStamp &stamp, int folde
     return commit({path, stamp, entryOf(path, folderSide), encodePng(image, texts)});
 }
 
-bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
+bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp, const QString &why)
 {
     if (holds(path) || (writesStopped() && waitingFull()))
         return false;
@@ -712,6 +740,8 @@ bool ThumbnailStore::saveFailure(const QString &path, const FileStamp &stamp)
     };
     if (stamp.size >= 0)
         texts.append({"Thumb::Size", QByteArray::number(stamp.size)});
+    if (const QString words = failureWordsOf(why); !words.isEmpty())
+        texts.append({failureWordsKey, words.toLatin1()});
     texts.append(qMakePair(QByteArray("Software"), QByteArray(LG_DISPLAY_NAME)));
     return commit({path, stamp, failureOf(path), encodePng(mark, texts)});
 }

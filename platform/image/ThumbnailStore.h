@@ -80,6 +80,11 @@ public:
     std::optional<QImage> find(const QString &path, const FileStamp &stamp, int side) const;
     // Whether an attempt at path's thumbnail failed when the file was as now.
     bool hasFailed(const QString &path, const FileStamp &stamp) const;
+    // Why, as the record of that attempt says (empty: it says not); none when
+    // there is no such record. A record may be another program's: only its
+    // printable characters are kept, at most failureWordsLimit of them.
+    std::optional<QString> failure(const QString &path, const FileStamp &stamp) const;
+    static constexpr int failureWordsLimit = 200;
 
     // What is known of the file, written beside its thumbnail.
     struct Details
@@ -91,8 +96,10 @@ public:
     // thumbnail in the folder of folderSide. False when it was not written.
     bool save(const QString &path, const FileStamp &stamp, int folderSide, const QImage &image,
               const Details &details = {});
-    // Records that path's thumbnail could not be made. False when not written.
-    bool saveFailure(const QString &path, const FileStamp &stamp);
+    // Records that path's thumbnail could not be made, and why (words for a
+    // person, in Latin-1, cut to failureWordsLimit characters; empty: none).
+    // False when not written.
+    bool saveFailure(const QString &path, const FileStamp &stamp, const QString &why = {});
     // After the program renamed or moved a file from oldPath to newPath: its
     // entries (that still match stamp) are written anew under the new URI and
     // the old ones removed, unless something is still at oldPath (a move not

@@ -109,7 +109,10 @@ QImage mappedPicture(int fd, int width, int height, int format, qint64 bytesPerL
         return {};
     const qint64 bytes = bytesPerLine * height;
     struct stat st {};
-    if (::fcntl(fd, F_GET_SEALS) != allSeals || ::fstat(fd, &st) != 0 || st.st_size < bytes)
+    // More seals only hold it more (F_SEAL_EXEC, which the system adds where
+    // memory files may not run code).
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    if (seals < 0 || (seals & allSeals) != allSeals || ::fstat(fd, &st) != 0 || st.st_size < bytes)
         return {};
     void *memory = ::mmap(nullptr, size_t(bytes), PROT_READ, MAP_SHARED, fd, 0);
     if (memory == MAP_FAILED)

@@ -319,6 +319,16 @@ CheckedLoad loadCheckedModule(const QByteArray &bytes, const QByteArray &digest,
     return {library, Refusal::None, {}};
 }
 
+bool memoryFilesRunCode()
+{
+    bool refused = false;
+    QString error;
+    const int probe = sealedCopy(QByteArray(qsizetype(::sysconf(_SC_PAGESIZE)), '\0'), "lumengallery-probe", &refused, &error);
+    if (probe >= 0)
+        ::close(probe);
+    return !refused;
+}
+
 void setExecutableMemoryRefusedForTesting(bool refused)
 {
     memoryRefusedForTesting.store(refused);

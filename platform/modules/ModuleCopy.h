@@ -43,4 +43,7 @@ struct CheckedLoad
 // Loads bytes, whose loaded digest is digest, as the module file fileName.
 CheckedLoad loadCheckedModule(const QByteArray &bytes, const QByteArray &digest, const char *fileName);
 
+// Whether this system runs code from memory files (a probe of one page).
+bool memoryFilesRunCode();
+
 } // namespace lg::image

@@ -453,6 +453,14 @@ const MagickModule *magickModule() { return moduleAs<MagickModule>(Module::Magic
 const VideoModule *videoModule() { return moduleAs<VideoModule>(Module::Video); }
 const PlayerModule *playerModule() { return moduleAs<PlayerModule>(Module::Player); }
 
+void loadModulesBeforeConfinement()
+{
+    if (memoryFilesRunCode())
+        return;
+    for (const Module module : {Module::Heif, Module::Raw, Module::Magick, Module::Video})
+        (void)modulePointer(module);
+}
+
 void preloadModule(Module module)
 {
     Slot &slot = loader().slots[size_t(module)];

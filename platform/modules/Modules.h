@@ -69,6 +69,13 @@ const PlayerModule *playerModule();   // loads on any thread; its calls: main th
 // (heifModule() ...) then finds it ready, or waits only for the rest of that load.
 void preloadModule(Module module);
 
+// For a process about to give up writing files and reading who owns them as
+// they are (a decode worker, before it confines itself: image/DecodeWorkers.h):
+// where the system runs no code from memory files, loads now every module but
+// the player, from copies of their files as the program does; elsewhere does
+// nothing, and they load when first needed. Blocks until done.
+void loadModulesBeforeConfinement();
+
 // The module's file name ("lumengallery_heif.so").
 QString moduleFileName(Module module);
 // True once the module has been loaded in this process.

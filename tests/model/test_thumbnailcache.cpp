@@ -273,7 +273,7 @@ private Q_SLOTS:
     // needs more than its prediction is tried once more, alone, with what is
     // left of the whole the program and its workers may hold; past that, or
     // when the decoder crashes or runs past its time, the file gets a failure
-    // record and the log says why. A decode ended by nothing of the file's
+    // record, which says why, as the log does. A decode ended by nothing of the file's
     // own (the quit) records nothing.
     void aDecodeInAWorkerThatPassesItsGrantIsTriedOnceMore_data()
     {
@@ -314,6 +314,11 @@ private Q_SLOTS:
         QVERIFY(makeAll(*cache, {key}));
         const QString printed = QString::fromLocal8Bit(output.finish());
         QCOMPARE(QFileInfo::exists(lg::ThumbnailStore(m_root).failurePath(path)), !shown);
+        // The record says why, as the log does.
+        if (!shown) {
+            const std::optional<QString> why = lg::ThumbnailStore(m_root).failure(path, *lg::FileStamp::of(path));
+            QVERIFY2(why && why->startsWith(words), qPrintable(why.value_or(QStringLiteral("no record"))));
+        }
         // The stand-in's picture, or the file type's icon.
         QCOMPARE(cache->thumbnail(key)->size() == QSize(1, 1), shown);
         QVERIFY2(words.isEmpty() ? !printed.contains(QStringLiteral("No thumbnail")) : printed.contains(words),

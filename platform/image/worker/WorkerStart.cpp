@@ -38,6 +38,11 @@ int runDecodeWorker(int argc, char **argv, const WorkerStandIn &standIn)
         qputenv("MAGICK_TEMPORARY_PATH", scratch);
         qputenv("TMPDIR", scratch);
     }
+    for (int i = 1; i < argc; ++i)
+        addModuleFolder(FileNames::fromNative(QByteArray(argv[i])));
+    // Where memory files run no code, the modules run from copies of their
+    // files, which a confined worker can neither write nor trust.
+    loadModulesBeforeConfinement();
     const QString unconfined = confineDecodeWorker(scratch);
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) == 0) {
@@ -55,8 +60,6 @@ int runDecodeWorker(int argc, char **argv, const WorkerStandIn &standIn)
         ::_exit(0);
     }).detach();
     QCoreApplication application(argc, argv);
-    for (int i = 1; i < argc; ++i)
-        addModuleFolder(FileNames::fromNative(QByteArray(argv[i])));
     setDecodesInThisProcess(true);
     const int status = serveDecodeRequests(programSocket, scratchFolder, unconfined, standIn);
     removeDecoderScratch(scratchFolder);

@@ -4,6 +4,7 @@
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
 #include "platform/image/VideoInfo.h"
+#include "platform/modules/Modules.h"
 #include "platform/runtime/Dispatch.h"
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/Fixtures.h"
@@ -11,6 +12,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,6 +23,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -117,6 +121,27 @@ private Q_SLOTS:
                  lg::image::WorkerEnd::Done);
     }
 
+    // A plain decode of a picture (an editor's, a collage's) that needs more
+    // than its prediction is tried once more with a larger grant, as the
+    // grid's thumbnails and the viewer's pictures are.
+    void aPlainDecodePastItsPredictionIsTriedOnceMore_data()
+    {
+        QTest::addColumn<bool>("whole");   // image(), else thumbnail()
+        QTest::newRow("a thumbnail") << false;
+        QTest::newRow("the picture") << true;
+    }
+    void aPlainDecodePastItsPredictionIsTriedOnceMore()
+    {
+        QFETCH(bool, whole);
+        // What the workers waiting hold is no room for the decode.
+        lg::image::endIdleDecodeWorkers();
+        const lg::ImageSource source(markedPicture(m_folder.path(), QStringLiteral("allocate 64")));
+        QVERIFY(source.thumbnailDecodeBytes(0) < 8 << 20);
+        const std::optional<QImage> made = whole ? source.image() : source.thumbnail(8);
+        QVERIFY(made);
+        QCOMPARE(made->size(), QSize(1, 1));
+    }
+
     void aDecodeThatNeverReturnsEndsAtItsTime()
     {
         // Time passes a thousand times faster for the watchdog.
@@ -159,6 +184,48 @@ private Q_SLOTS:
         decode.join();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(lg::image::WorkerEnd(end.load()), lg::image::WorkerEnd::Stopped);
+    }
+
+    // Where the system runs no code from memory files, a worker runs its
+    // modules from the copies the program keeps, as the program itself does,
+    // though it may write none: a picture that needs ImageMagick, which the
+    // program never loads itself, is made in a worker all the same. The test
+    // runs itself again in a process namespace where memory files may not
+    // run code (vm.memfd_noexec=2).
+    void whereMemoryFilesRunNoCodeAWorkerRunsItsModulesFromCopies()
+    {
+        const QByteArray inside = "LG_TEST_MEMORY_FILES_RUN_NO_CODE";
+        if (qEnvironmentVariableIsEmpty(inside.constData())) {
+            const QStringList wrapper = {QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount"),
+                                         QStringLiteral("--mount-proc"), QStringLiteral("--"), QStringLiteral("sh"),
+                                         QStringLiteral("-c"),
+                                         QStringLiteral("echo 2 > /proc/sys/vm/memfd_noexec && exec \"$@\""),
+                                         QStringLiteral("sh")};
+            if (!lg::test::fixtures::run(QStringLiteral("unshare"), wrapper + QStringList {QStringLiteral("true")}))
+                QSKIP("memory files cannot be kept from running code here");
+            QProcess run;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QString::fromLatin1(inside), QStringLiteral("1"));
+            run.setProcessEnvironment(environment);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start(QStringLiteral("unshare"), wrapper + QStringList {QCoreApplication::applicationFilePath(),
+                                                                        QString::fromLatin1(QTest::currentTestFunction())});
+            QVERIFY(run.waitForFinished(120000));
+            const QString said = QString::fromLocal8Bit(run.readAll());
+            QVERIFY2(run.exitCode() == 0 && said.contains(QLatin1String("PASS   : DecodeWorkersTest::whereMemory")), qPrintable(said));
+            return;
+        }
+        QVERIFY2(::syscall(SYS_memfd_create, "probe", 0x10U /* MFD_EXEC */) < 0, "memory files run code here");
+        lg::image::setDecodeWorkerProgramForTesting({});
+        const QString psd = lg::test::fixtures::convert(lg::test::fixtures::writeQtImage(m_folder.filePath(QStringLiteral("p.png")),
+                                                                                         lg::test::fixtures::scene(QSize(64, 48)), "png"),
+                                                        m_folder.filePath(QStringLiteral("picture.psd")));
+        QVERIFY2(!psd.isEmpty(), "convert is not installed");
+        lg::DecodeReport report;
+        const std::optional<QImage> thumbnail = lg::ImageSource(psd).thumbnail(32, lg::ThumbnailUse::Shown, {}, &report);
+        QVERIFY2(thumbnail, qPrintable(report.words));
+        QCOMPARE(thumbnail->size(), QSize(32, 24));
+        QVERIFY(!lg::image::moduleLoaded(lg::image::Module::Magick));
     }
 
     void aWorkerWritesNothingAndReachesNoNetwork()

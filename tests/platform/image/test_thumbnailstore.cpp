@@ -278,6 +278,45 @@ private Q_SLOTS:
         QVERIFY(!store.find(broken, stamp, 100));
     }
 
+    // A failure record says why the thumbnail could not be made; what a
+    // record holds there is read as any program may have written it: one
+    // line of printable text, bounded.
+    void aFailureRecordSaysWhy_data()
+    {
+        QTest::addColumn<bool>("ours");         // written by saveFailure, else by another program
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("read");
+        const QString overGrant = QStringLiteral("its decode needs more than the 49 MB it may hold");
+        QTest::newRow("over its grant") << true << overGrant << overGrant;
+        QTest::newRow("no words") << true << QString() << QString();
+        QTest::newRow("long words are cut") << true << QString(500, QLatin1Char('w'))
+                                            << QString(lg::ThumbnailStore::failureWordsLimit, QLatin1Char('w'));
+        QTest::newRow("another program's, with control characters")
+            << false << QStringLiteral("crashed\x1b[2J\nagain\r\n\x07") << QStringLiteral("crashed[2J again");
+        QTest::newRow("another program's, past the bound and beyond Latin-1")
+            << false << QStringLiteral("\u2603") + QString(100000, QLatin1Char('x'))
+            << QString(lg::ThumbnailStore::failureWordsLimit, QLatin1Char('x'));
+    }
+    void aFailureRecordSaysWhy()
+    {
+        QFETCH(bool, ours);
+        QFETCH(QString, written);
+        QFETCH(QString, read);
+        lg::ThumbnailStore store(m_root);
+        const QString broken = QStringLiteral("/photos/broken.jpg");
+        const lg::FileStamp stamp {1000, 77};
+        if (ours) {
+            QVERIFY(store.saveFailure(broken, stamp, written));
+        } else {
+            QImage mark = filled(1, 1, Qt::black);
+            mark.setText(QStringLiteral("X-LumenGallery::Failure"), written);
+            QVERIFY(writeFile(store.failurePath(broken), foreignPng(mark, "file:///photos/broken.jpg", 1000, 77)));
+        }
+        QCOMPARE(store.failure(broken, stamp), std::optional<QString>(read));
+        QVERIFY(store.hasFailed(broken, stamp));
+        QCOMPARE(store.failure(broken, lg::FileStamp {1001, 77}), std::nullopt);
+    }
+
     void aFailedWriteLeavesNothingAndStopsTheWriting()
     {
         lg::ThumbnailStore store(m_root);

@@ -360,7 +360,7 @@ ProbedFacts ImageSource::Private::probedFacts(ProbeParts parts) const
             WorkerTask task;
             task.kind = WorkerTaskKind::Probe;
             task.probeParts = asked;
-            const DecodeTerms terms {probeGrantBytes, probeTimeLimitMs};
+            const DecodeTerms terms {probeGrantBytes, probeTimeLimitMs, nullptr};
             addFacts(&probed, factsFromReply(inWorker(task, probeGrantBytes, terms, nullptr), asked, path));
         }
     }

@@ -37,6 +37,7 @@
 #include "viewer/ViewerFileCommands.h"
 #include "viewer/ViewerIcons.h"
 #include "viewer/ViewerSlideshow.h"
+#include "viewer/ViewerVideo.h"
 #include "model/FileTypeIcon.h"
 
 #include <QAction>
@@ -180,13 +181,13 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
     m_fileCommands = new ViewerFileCommands(this);
     m_slideshow = new ViewerSlideshow(this);
+    m_video = new ViewerVideo(this);
     viewDidLoad();
 }
 
 viewimagevc::~viewimagevc()
 {
-    if (m_player)
-        m_player->stop();
+    m_video->stop();
 }
 
 // ---------------------------------------------------------------- set-up
@@ -512,8 +513,7 @@ void viewimagevc::hideEvent(QHideEvent *event)
     // Taken off the screen: nothing goes on behind the user's back.
     if (isSlideShowRunning)
         toggleSlideShow();
-    if (m_player)
-        m_player->pause();
+    m_video->pause();
     tooltipVc->hide();
 }
 
@@ -534,8 +534,8 @@ bool viewimagevc::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Hide:
         // A video that cannot be seen does not play on.
-        if (watched == avKitPlayer && !event->spontaneous() && m_player)
-            m_player->pause();
+        if (watched == avKitPlayer && !event->spontaneous())
+            m_video->pause();
         break;
     case QEvent::Resize:
         if (watched == boxbg)
@@ -646,9 +646,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_shownPath = path;
     m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
-    m_resumeVideoAt = -1;
-    m_videoStartsPaused = false;
-    ++m_videoTicket;   // a video still being made ready is not shown
+    m_video->forgetWaiting();
     m_goneOrder.clear();
     m_gonePosition = -1;
     m_keepZoom = false;
@@ -660,7 +658,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     else if (isImage.value_or(false))
         showStill(path);
     else if (videoExtensions.contains(extension))
-        showVideo(*url);
+        m_video->show(*url);
     else
         showEmptyPicture();
 }
@@ -833,112 +831,6 @@ QSize viewimagevc::decodeBound() const
     return bound;
 }
 
-void viewimagevc::releasePlayer()
-{
-    ++m_videoTicket;   // a video still being made ready is not shown any more
-    if (!m_player)
-        return;
-    VideoPlayer *old = m_player;
-    if (videoPlayer == old)
-        videoPlayer = nullptr;
-    videoControls->setPlayer(nullptr);
-    old->disconnect(this);
-    old->stop();
-    old->deleteLater();
-    m_player = nullptr;
-}
-
-void viewimagevc::showVideo(const QUrl &url)
-{
-    imgview->clearPicture();
-    m_animation->stop();
-    transitionView->finish();
-
-    releasePlayer();
-    const quint64 ticket = ++m_videoTicket;
-    // A name that is not valid UTF-8 does not reach the player: the media
-    // framework opens files by their names as text, the look-alike's.
-    if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(path)) {
-        startVideo(url, false);
-        return;
-    }
-    // The slideshow waits for the end of the video.
-    if (isSlideShowRunning && timerAutoplay)
-        timerAutoplay->stop();
-    // Whether it probes as a real video, and the FFmpeg and Qt Multimedia
-    // modules it needs (loaded for the first video), are made ready on a
-    // worker; its thumbnail stands in meanwhile. The newest video asked for
-    // wins.
-    setVideoShown(false);
-    imgview->show();
-    boxForImgview->show();
-    scrollview->show();
-    setPlaceholderFor(lg::FileNames::pathOf(url));
-    showImageCommonTail();
-    const auto done = [this, ticket, url](const bool &result) {
-        if (ticket == m_videoTicket)
-            startVideo(url, result);
-    };
-    lg::runThenCallback(this, [url] { return VideoPlayer::prepare(url); }, done);
-}
-
-void viewimagevc::startVideo(const QUrl &url, bool playable)
-{
-    const bool startsPaused = std::exchange(m_videoStartsPaused, false);
-    // Only what probes as a real video reaches the player: a picture named like
-    // a video, or a broken file, would go to the media framework's decoders
-    // without the pixel limit. Without the Qt Multimedia module a video shows
-    // as its type's icon.
-    VideoPlayer *player = playable ? VideoPlayer::create(avKitPlayer, this) : nullptr;
-    if (!player) {
-        playerItem = url;
-        showFileTypeIcon(lg::FileNames::pathOf(url));
-        takeFollowedIdentity();   // its type's icon is its new content
-        itemDidFinishPlaying();
-        return;
-    }
-    m_player = player;
-    videoPlayer = player;
-    videoControls->setPlayer(player);
-    connect(player, &VideoPlayer::mediaStatusChanged, this,
-            [this, player](VideoPlayer::MediaStatus status) { mediaStatusChanged(player, int(status)); });
-    connect(player, &VideoPlayer::errorOccurred, this,
-            [this, player] { mediaStatusChanged(player, int(VideoPlayer::InvalidMedia)); });
-    playerItem = url;
-    // The slideshow waits for the end of the video.
-    if (isSlideShowRunning && timerAutoplay)
-        timerAutoplay->stop();
-    player->setSource(url);
-
-    imgview->hide();
-    boxForImgview->hide();
-    scrollview->hide();
-    setVideoShown(true);
-    // A viewer off the screen prepares the video but does not play it.
-    if (isVisible() && !startsPaused)
-        player->play();
-}
-
-void viewimagevc::mediaStatusChanged(VideoPlayer *player, int status)
-{
-    if (player != m_player)
-        return;
-    // The end of the video, or a video that cannot be played: a waiting
-    // slideshow goes on instead of stalling.
-    if (status == VideoPlayer::InvalidMedia && playerItem.isLocalFile())
-        showFileTypeIcon(lg::FileNames::pathOf(playerItem));
-    if (status == VideoPlayer::LoadedMedia || status == VideoPlayer::BufferedMedia
-        || status == VideoPlayer::InvalidMedia) {
-        // A video shown again after it changed on disk goes on from where it was.
-        if (m_resumeVideoAt > 0 && status != VideoPlayer::InvalidMedia && player->isSeekable())
-            player->setPosition(std::min(m_resumeVideoAt, std::max<qint64>(0, player->duration() - 1)));
-        m_resumeVideoAt = -1;
-        takeFollowedIdentity();
-    }
-    if (status == VideoPlayer::EndOfMedia || status == VideoPlayer::InvalidMedia)
-        itemDidFinishPlaying();
-}
-
 void viewimagevc::takeFollowedIdentity()
 {
     if (!m_followedIdentity)
@@ -969,11 +861,7 @@ void viewimagevc::followShownFile()
     m_followedIdentity = now;
     const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
     if (videoExtensions.contains(extension) && !item.isImage) {
-        m_resumeVideoAt = m_player ? m_player->position() : -1;
-        // Shown again as it was: paused unless it was playing. The identity
-        // is taken once the new content is on screen (or its type's icon).
-        m_videoStartsPaused = !(m_player && m_player->playbackState() == VideoPlayer::PlayingState);
-        showVideo(*viewerItemURL);
+        m_video->showAgain(*viewerItemURL);
         return;
     }
     if (!isVisible())
@@ -1170,7 +1058,7 @@ void viewimagevc::followRenamedFile(const QUrl &url)
 
 void viewimagevc::showNoFiles()
 {
-    releasePlayer();
+    m_video->release();
     m_animation->stop();
     transitionView->finish();
     imgview->clearPicture();

@@ -43,6 +43,7 @@ class SlideTransitionView;
 class VideoControlStrip;
 class ViewerFileCommands;
 class ViewerSlideshow;
+class ViewerVideo;
 class ViewerImageView;
 class ZLFlatButton;
 class buttoncursor;
@@ -360,10 +361,6 @@ private:
     void showImageCommonTail();
     void showAnimated(const QString &path);
     void showStill(const QString &path);
-    // Makes the video ready on a worker (see VideoPlayer::prepare), then starts it.
-    void showVideo(const QUrl &url);
-    // playable: the outcome of VideoPlayer::prepare for url; false shows its type's icon.
-    void startVideo(const QUrl &url, bool playable);
     void showEmptyPicture();
     // The icon of path's file type in place of a picture that cannot be shown.
     void showFileTypeIcon(const QString &path);
@@ -371,8 +368,6 @@ private:
     void pictureReady(const PictureKey &key);
     void preloadNeighbours();
     void requestFullResolutionIfNeeded();
-    void releasePlayer();
-    void mediaStatusChanged(VideoPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
     // Shows the file on show again when another program has written over it
@@ -394,9 +389,6 @@ private:
 
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;
-    QPointer<VideoPlayer> m_player;
-    quint64 m_videoTicket = 0;        // the video being made ready; others are dropped
-    bool m_videoStartsPaused = false; // the next video made ready is not played
     QGraphicsOpacityEffect *m_barOpacity = nullptr;
     QWidget *m_bar = nullptr;
     std::optional<PictureKey> m_wantedKey;   // the picture waited for
@@ -405,7 +397,6 @@ private:
     std::optional<lg::FileIdentity> m_shownIdentity;
     // The identity of the file being shown again, until its content is on screen.
     std::optional<lg::FileIdentity> m_followedIdentity;
-    qint64 m_resumeVideoAt = -1;   // ms; where a video shown again goes on
     // The shown file is no longer listed: the order of the list it was last
     // listed in, and its place there, so that next and previous go on from it.
     QList<QUrl> m_goneOrder;
@@ -422,6 +413,8 @@ private:
     ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
     friend class ViewerFileCommands;
     ViewerSlideshow *m_slideshow = nullptr;   // start and stop, the step timer, speed and transitions
+    ViewerVideo *m_video = nullptr;   // the player of the video on show, made ready on a worker
+    friend class ViewerVideo;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);

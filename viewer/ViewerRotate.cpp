@@ -18,6 +18,7 @@
 #include "platform/files/operations/FileOperations.h"
 #include "platform/runtime/Background.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerZoom.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -156,7 +157,7 @@ void viewimagevc::showTurnedPicture(const QImage &picture, QSize pixelSize, cons
     // Only the picture changes: the magnification, the scroll position and the
     // fit style stay as they were, also when the file is shown again after the
     // save panel, until another item is shown.
-    m_keepZoom = true;
+    m_zoom->keep(true);
     imgview->setPicture(picture, pixelSize, path);
     requestFullResolutionIfNeeded();
 }

@@ -38,6 +38,7 @@
 #include "viewer/ViewerIcons.h"
 #include "viewer/ViewerSlideshow.h"
 #include "viewer/ViewerVideo.h"
+#include "viewer/ViewerZoom.h"
 #include "model/FileTypeIcon.h"
 
 #include <QAction>
@@ -76,8 +77,7 @@ void ViewerLayoutConstant::setConstant(int value)
 
 namespace {
 
-// The slider holds the magnification in thousandths.
-constexpr int sliderScale = 1000;
+constexpr int sliderScale = ViewerZoom::sliderScale;
 constexpr int barHeight = 32;
 constexpr int decodePriorityShown = 10;
 constexpr int decodePriorityFullSize = 5;
@@ -182,6 +182,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     m_fileCommands = new ViewerFileCommands(this);
     m_slideshow = new ViewerSlideshow(this);
     m_video = new ViewerVideo(this);
+    m_zoom = new ViewerZoom(this);
     viewDidLoad();
 }
 
@@ -427,10 +428,7 @@ void viewimagevc::connectControls()
     connect(btneditImage, &QAbstractButton::clicked, this, &viewimagevc::btneditclicked);
     connect(btnZoomout, &QAbstractButton::clicked, this, &viewimagevc::btnzoomoutClicked);
     connect(btnzoomin, &QAbstractButton::clicked, this, &viewimagevc::btnzoominClicked);
-    connect(slider, &QSlider::valueChanged, this, [this] {
-        if (!m_settingSlider)
-            sliderChanged();
-    });
+    connect(slider, &QSlider::valueChanged, m_zoom, &ViewerZoom::sliderMoved);
     connect(btnprevious, &QAbstractButton::clicked, this, &viewimagevc::btnleft);
     connect(btnnext, &QAbstractButton::clicked, this, &viewimagevc::btnright);
     connect(btnslideShow, &QAbstractButton::clicked, this, &viewimagevc::btnslideshow);
@@ -649,7 +647,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_video->forgetWaiting();
     m_goneOrder.clear();
     m_gonePosition = -1;
-    m_keepZoom = false;
+    m_zoom->keep(false);
     m_wantedKey.reset();
     box_nofilefound->hide();
     updateEditButton();
@@ -665,16 +663,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
 
 void viewimagevc::showImageCommonTail()
 {
-    // A turned or mirrored picture keeps the zoom and the fit of the item on show.
-    if (m_keepZoom)
-        return;
-    applyMagnification(1.0);
-    if (fitStyle == imageFit)
-        setImage_fittoImage();
-    else if (fitStyle == viewfit)
-        setImage_fittoView();
-    else if (fitStyle == autoFit)
-        setImage_autoFit();
+    m_zoom->fitNewPicture();
 }
 
 void viewimagevc::showAnimated(const QString &path)
@@ -868,7 +857,7 @@ void viewimagevc::followShownFile()
         return;
     // Zoom, fit and place stay, as after a turn; the old picture stays on
     // screen until the new one is decoded.
-    m_keepZoom = true;
+    m_zoom->keep(true);
     if (extension == QLatin1String("gif")) {
         showAnimated(m_shownPath);
         return;
@@ -1050,7 +1039,7 @@ void viewimagevc::followRenamedFile(const QUrl &url)
         m_wantedKey = key;
         m_loader->request(key, decodePriorityShown);
     } else if (m_animation->path() == oldPath) {
-        m_keepZoom = true;
+        m_zoom->keep(true);
         showAnimated(path);
     }
     updateEditButton();
@@ -1397,16 +1386,12 @@ double viewimagevc::bottomBoxAlpha() const
 
 double viewimagevc::sliderValue() const
 {
-    return double(float(double(slider->value()) / sliderScale));
+    return m_zoom->sliderValue();
 }
 
 void viewimagevc::setSliderValue(double value)
 {
-    const double clamped = std::isfinite(value) ? std::clamp(value, minimumMagnification, maximumMagnification)
-                                                : minimumMagnification;
-    m_settingSlider = true;
-    slider->setValue(int(std::lround(clamped * sliderScale)));
-    m_settingSlider = false;
+    m_zoom->setSliderValue(value);
 }
 
 double viewimagevc::magnification() const
@@ -1414,89 +1399,49 @@ double viewimagevc::magnification() const
     return scrollview->magnification();
 }
 
-void viewimagevc::applyMagnification(double value)
-{
-    scrollview->setMagnification(value);
-}
-
 void viewimagevc::wheelZoom(double delta, QPointF point)
 {
-    if (isSlideShowRunning)
-        return;
-    imageManuallyZoomedByUser = true;
-    scrollup = delta > 0;
-    if (!imgview->hasImage())
-        return;
-    scrollview->model().applyWheel(delta, point);
-    scrollview->modelChanged();
-    setSliderValue(scrollview->magnification());
+    m_zoom->wheel(delta, point);
 }
 
 void viewimagevc::btnzoominClicked()
 {
-    imageManuallyZoomedByUser = true;
-    setSliderValue(sliderValue() + 1.0);
-    applyMagnification(sliderValue());
+    m_zoom->stepBy(1.0);
 }
 
 void viewimagevc::btnzoomoutClicked()
 {
-    imageManuallyZoomedByUser = true;
-    setSliderValue(sliderValue() - 1.0);
-    applyMagnification(sliderValue());
+    m_zoom->stepBy(-1.0);
 }
 
 void viewimagevc::sliderChanged()
 {
-    imageManuallyZoomedByUser = true;
-    applyMagnification(sliderValue());
+    m_zoom->applySlider();
 }
 
 void viewimagevc::setImage_fittoImage()
 {
-    applyFit(imageFit, [this] { return scrollview->model().fitToImageMagnification(); });
+    m_zoom->fit(imageFit);
 }
 
 void viewimagevc::setImage_fittoView()
 {
-    applyFit(viewfit, [this] { return scrollview->model().fitToViewMagnification(); });
-}
-
-void viewimagevc::applyFit(int style, const std::function<double()> &magnification)
-{
-    fitStyle = style;
-    imageManuallyZoomedByUser = false;
-    if (!imgview->hasImage())
-        return;
-    setSliderValue(magnification());
-    applyMagnification(sliderValue());
+    m_zoom->fit(viewfit);
 }
 
 void viewimagevc::setImage_autoFit()
 {
-    fitStyle = autoFit;
-    imageManuallyZoomedByUser = false;
-    setSliderValue(1.0);
-    applyMagnification(sliderValue());
+    m_zoom->fit(autoFit);
 }
 
 void viewimagevc::applyFitStyle()
 {
-    if (imageManuallyZoomedByUser || scrollview->isHidden())
-        return;
-    if (fitStyle == imageFit)
-        setImage_fittoImage();
-    else if (fitStyle == viewfit)
-        setImage_fittoView();
-    else if (fitStyle == autoFit)
-        setImage_autoFit();
+    m_zoom->refit();
 }
 
 void viewimagevc::recenterZoom()
 {
-    if (scrollview->isHidden() && scrollview->magnification() <= 1.0)
-        return;
-    scrollview->recenter();
+    m_zoom->recenter();
 }
 
 QSizeF viewimagevc::displayedImageSize() const

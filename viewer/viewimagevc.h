@@ -44,6 +44,7 @@ class VideoControlStrip;
 class ViewerFileCommands;
 class ViewerSlideshow;
 class ViewerVideo;
+class ViewerZoom;
 class ViewerImageView;
 class ZLFlatButton;
 class buttoncursor;
@@ -355,9 +356,6 @@ private:
     void setBottomBoxAlpha(double alpha);
     void updateEscapeKey();
     void setTransition(int kind, int direction);
-    void applyMagnification(double magnification);
-    // Takes a fit style and the magnification it gives (read only when an image shows).
-    void applyFit(int style, const std::function<double()> &magnification);
     void showImageCommonTail();
     void showAnimated(const QString &path);
     void showStill(const QString &path);
@@ -401,11 +399,8 @@ private:
     // listed in, and its place there, so that next and previous go on from it.
     QList<QUrl> m_goneOrder;
     int m_gonePosition = -1;
-    // A rotate or flip of the item on show keeps its zoom and fit.
-    bool m_keepZoom = false;
     bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
     bool m_preloading = true;
-    bool m_settingSlider = false;
     bool m_closingViewer = false;
     quint64 m_reloadGeneration = 0;
     // File commands.
@@ -415,6 +410,7 @@ private:
     ViewerSlideshow *m_slideshow = nullptr;   // start and stop, the step timer, speed and transitions
     ViewerVideo *m_video = nullptr;   // the player of the video on show, made ready on a worker
     friend class ViewerVideo;
+    ViewerZoom *m_zoom = nullptr;   // the slider, the buttons, the wheel and the fit styles
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);

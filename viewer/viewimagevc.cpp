@@ -3,19 +3,14 @@
 #include <functional>
 
 #include "app/Essentials.h"
-#include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "app/splitvc.h"
-#include "browser/BrowserStyle.h"
 #include "browser/Listing.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
 #include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
-#include "controls/LabelClicks.h"
 #include "controls/PopoverMaxTypeVC.h"
-#include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
 #include "model/ImageTransforms.h"
 #include "platform/desktop/Alert.h"
@@ -36,32 +31,27 @@
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerFileCommands.h"
 #include "viewer/ViewerIcons.h"
+#include "viewer/ViewerLayout.h"
 #include "viewer/ViewerSlideshow.h"
 #include "viewer/ViewerVideo.h"
 #include "viewer/ViewerZoom.h"
 #include "model/FileTypeIcon.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QCursor>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
-#include <QSplitter>
-#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -77,85 +67,9 @@ void ViewerLayoutConstant::setConstant(int value)
 
 namespace {
 
-constexpr int sliderScale = ViewerZoom::sliderScale;
-constexpr int barHeight = 32;
 constexpr int decodePriorityShown = 10;
 constexpr int decodePriorityFullSize = 5;
 constexpr int decodePriorityNeighbour = 0;
-
-const QColor viewerBackground(0x1e, 0x1e, 0x1e);
-
-const char *viewerStyleSheet = R"css(
-#viewimagevc, #boxbg { background: #1e1e1e; }
-#titlebox { background: #2a2a2a; border: none; border-bottom: 1px solid #141414; }
-#lblfilename { color: #e6e6e6; font-size: 13px; }
-#btneditlabel { color: #c4c4c4; font-size: 12px; }
-#btneditlabel:disabled { color: #626262; }
-#boxForImgview { background: #1e1e1e; border: none; }
-#box_nofilefound { background: #1e1e1e; border: none; }
-#box_nofilefound QLabel { color: #8c8c8c; font-size: 15px; }
-#effectview { background: rgba(36, 36, 36, 240); border: 1px solid #3d3d3d; border-radius: 8px; }
-#bottomBar QPushButton { background: transparent; border: none; border-radius: 5px; padding: 2px; }
-#bottomBar QPushButton:hover { background: rgba(255, 255, 255, 24); }
-#bottomBar QPushButton:pressed { background: rgba(255, 255, 255, 40); }
-#bottomBar QFrame#barSeparator { background: #454545; border: none; }
-#btnCLoseviewImage { background: rgba(20, 20, 20, 170); border: 1px solid #444444; border-radius: 15px; }
-#btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
-QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
-QMenu::item { padding: 5px 24px 5px 24px; }
-QMenu::item:selected { background-color: @accent; color: #1e1e1e; }
-QMenu::item:disabled { color: #777777; }
-QMenu::indicator { width: 12px; height: 12px; left: 7px; }
-QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
-)css";
-
-template <typename T>
-T *existingController(const char *identifier)
-{
-    return qobject_cast<T *>(lg::ControllerRegistry::existing(QString::fromLatin1(identifier)));
-}
-
-ZLFlatButton *makeFlatButton(QWidget *parent, const QString &name, const QString &icon, QSize size)
-{
-    auto *button = new ZLFlatButton(parent);
-    button->setObjectName(name);
-    button->setIcon(QIcon(QPixmap::fromImage(viewericons::image(icon, Qt::white, QSize(18, 18)))));
-    button->setIconSize(QSize(18, 18));
-    button->setImagePosition(ZLFlatButton::ImageOnly);
-    button->setFixedSize(size);
-    button->setCornerRadius(5);
-    button->initializeButtonColor(QColor(Qt::transparent), QColor(58, 58, 58), QColor(44, 44, 44));
-    button->setBackgroundNormalColor(QColor(Qt::transparent));
-    button->setBackgroundHighlightColor(QColor(Qt::transparent));
-    button->set_ImageNormalColor(QColor(210, 210, 210));
-    button->set_ImageHoverColor(Qt::white);
-    button->set_ImageDownColor(QColor(210, 210, 210));
-    button->setImageNormalColor(QColor(210, 210, 210));
-    button->setImageHighlightColor(accentOrange());
-    return button;
-}
-
-template <typename Button>
-Button *makeBarButton(QWidget *parent, const QString &name, const QString &icon, const QString &hint)
-{
-    auto *button = new Button(parent);
-    button->setObjectName(name);
-    button->setIcon(viewericons::icon(icon));
-    button->setIconSize(QSize(18, 18));
-    button->setFixedSize(30, 26);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    return button;
-}
-
-QFrame *makeSeparator(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setObjectName(QStringLiteral("barSeparator"));
-    line->setFixedSize(1, 18);
-    return line;
-}
 
 // Removes a menu's items and the submenus made for them.
 void emptyMenu(QMenu *menu)
@@ -183,6 +97,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     m_slideshow = new ViewerSlideshow(this);
     m_video = new ViewerVideo(this);
     m_zoom = new ViewerZoom(this);
+    m_layout = new ViewerLayout(this);
     viewDidLoad();
 }
 
@@ -247,178 +162,8 @@ void viewimagevc::viewDidLoad()
 
 void viewimagevc::buildLayout()
 {
-    setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(withAccentColour(QString::fromLatin1(viewerStyleSheet)));
-
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    buildTitleBox(root);
-    buildPictureArea(root);
-    buildControlBar();
-    buildFullImageParts();
+    m_layout->build();
     connectControls();
-}
-
-// The title box: back, the file name, edit.
-void viewimagevc::buildTitleBox(QVBoxLayout *root)
-{
-    titlebox = new QFrame(this);
-    titlebox->setObjectName(QStringLiteral("titlebox"));
-    titlebox_height.onChange = [this] { titlebox->setFixedHeight(std::max(0, titlebox_height.constant())); };
-    titlebox_height.setConstant(normalTitleHeight);
-    auto *title = new QHBoxLayout(titlebox);
-    title->setContentsMargins(8, 0, 8, 1);
-    title->setSpacing(4);
-    auto *left = new QWidget(titlebox);
-    auto *leftRow = new QHBoxLayout(left);
-    leftRow->setContentsMargins(0, 0, 0, 0);
-    btnback = makeFlatButton(left, QStringLiteral("btnback"), QStringLiteral("back"), QSize(30, 24));
-    btnback->setAccessibleName(QStringLiteral("Back"));
-    leftRow->addWidget(btnback);
-    leftRow->addStretch(1);
-    lblfilename = new ElidedLabel(titlebox);
-    lblfilename->setObjectName(QStringLiteral("lblfilename"));
-    lblfilename->setAlignment(Qt::AlignCenter);
-    lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    auto *right = new QWidget(titlebox);
-    auto *rightRow = new QHBoxLayout(right);
-    rightRow->setContentsMargins(0, 0, 0, 0);
-    rightRow->setSpacing(2);
-    rightRow->addStretch(1);
-    btneditImage = makeFlatButton(right, QStringLiteral("btneditImage"), QStringLiteral("edit"), QSize(30, 24));
-    btneditImage->setAccessibleName(QStringLiteral("Edit"));
-    btneditlabel = new QLabel(QStringLiteral("Edit"), right);
-    btneditlabel->setObjectName(QStringLiteral("btneditlabel"));
-    rightRow->addWidget(btneditImage);
-    rightRow->addWidget(btneditlabel);
-    forwardLabelClicks(btneditlabel, btneditImage);
-    left->setFixedWidth(110);
-    right->setFixedWidth(110);
-    title->addWidget(left);
-    title->addWidget(lblfilename, 1);
-    title->addWidget(right);
-    root->addWidget(titlebox);
-}
-
-// The picture area: the no-file notice, the picture, the transition and the video player.
-void viewimagevc::buildPictureArea(QVBoxLayout *root)
-{
-    boxbg = new mynsview(this);
-    boxbg->setObjectName(QStringLiteral("boxbg"));
-    boxbg->setAttribute(Qt::WA_StyledBackground, true);
-    root->addWidget(boxbg, 1);
-
-    box_nofilefound = new QFrame(boxbg);
-    box_nofilefound->setObjectName(QStringLiteral("box_nofilefound"));
-    auto *noFile = new QVBoxLayout(box_nofilefound);
-    auto *noFileLabel = new QLabel(QStringLiteral("No media files found"), box_nofilefound);
-    noFileLabel->setAlignment(Qt::AlignCenter);
-    noFile->addWidget(noFileLabel);
-    box_nofilefound->hide();
-
-    boxForImgview = new QFrame(boxbg);
-    boxForImgview->setObjectName(QStringLiteral("boxForImgview"));
-    scrollview = new scrollimage(boxForImgview);
-    scrollview->model().setMagnificationRange(minimumMagnification, maximumMagnification);
-    clipview = scrollview->clipView();
-    imgview = new ViewerImageView(scrollview, clipview);
-    imgview->setBackgroundColor(viewerBackground);
-    clipview->setDocumentView(imgview);
-    transitionView = new SlideTransitionView(boxForImgview);
-    transitionView->setBackgroundColor(viewerBackground);
-
-    avKitPlayer = new myplayerview(boxbg);
-    avKitPlayer->setObjectName(QStringLiteral("avKitPlayer"));
-    avKitPlayer->hide();
-    videoControls = new VideoControlStrip(boxbg);
-    videoControls->hide();
-}
-
-// The control bar: zoom, previous, slide show, next, speed and fit.
-void viewimagevc::buildControlBar()
-{
-    bottom_box = new QFrame(boxbg);
-    bottom_box->setObjectName(QStringLiteral("bottom_box"));
-    auto *stack = new QGridLayout(bottom_box);
-    stack->setContentsMargins(0, 0, 0, 0);
-    effectview = new QFrame(bottom_box);
-    effectview->setObjectName(QStringLiteral("effectview"));
-    stack->addWidget(effectview, 0, 0);
-    m_bar = new QWidget(bottom_box);
-    m_bar->setObjectName(QStringLiteral("bottomBar"));
-    stack->addWidget(m_bar, 0, 0);
-    auto *bar = new QHBoxLayout(m_bar);
-    bar->setContentsMargins(10, 3, 10, 3);
-    bar->setSpacing(4);
-    btnZoomout = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnZoomout"), QStringLiteral("zoomout"),
-                                             QStringLiteral("Zoom Out"));
-    slider = new CustomSliderCell(Qt::Horizontal, m_bar);
-    slider->setObjectName(QStringLiteral("slider"));
-    slider->setRange(int(minimumMagnification * sliderScale), int(maximumMagnification * sliderScale));
-    slider->setSingleStep(sliderScale / 10);
-    slider->setPageStep(sliderScale);
-    slider->setValue(sliderScale);
-    slider->setFixedWidth(120);
-    slider->setFocusPolicy(Qt::NoFocus);
-    btnzoomin = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnzoomin"), QStringLiteral("zoomin"),
-                                            QStringLiteral("Zoom In"));
-    btnprevious = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnprevious"), QStringLiteral("previous"),
-                                             QStringLiteral("Previous"));
-    btnslideShow = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnslideShow"), QStringLiteral("play-icon-18-256"),
-                                              QStringLiteral("Slide Show"));
-    btnnext = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnnext"), QStringLiteral("next"),
-                                         QStringLiteral("Next"));
-    btnSlidshowSpeed = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnSlidshowSpeed"), QStringLiteral("speed"),
-                                                  QStringLiteral("Slide Show Settings"));
-    btnfit = makeFlatButton(m_bar, QStringLiteral("btnfit"), QStringLiteral("fit"), QSize(30, 26));
-    btnfit->setAccessibleName(QStringLiteral("Fit"));
-    // The zoom buttons show the pointing hand themselves.
-    for (QPushButton *button : {btnprevious, btnslideShow, btnnext, btnSlidshowSpeed})
-        button->setCursor(Qt::PointingHandCursor);
-    bar->addWidget(btnZoomout);
-    bar->addWidget(slider);
-    bar->addWidget(btnzoomin);
-    bar->addSpacing(6);
-    bar->addWidget(makeSeparator(m_bar));
-    bar->addSpacing(6);
-    bar->addWidget(btnprevious);
-    bar->addWidget(btnslideShow);
-    bar->addWidget(btnnext);
-    bar->addSpacing(6);
-    bar->addWidget(makeSeparator(m_bar));
-    bar->addSpacing(6);
-    bar->addWidget(btnSlidshowSpeed);
-    bar->addWidget(btnfit);
-    m_barOpacity = new QGraphicsOpacityEffect(bottom_box);
-    m_barOpacity->setOpacity(1.0);
-    m_barOpacity->setEnabled(false);
-    bottom_box->setGraphicsEffect(m_barOpacity);
-}
-
-// The full-image layout's logo and close button, and the bottom spaces.
-void viewimagevc::buildFullImageParts()
-{
-    applogo = new QLabel(boxbg);
-    applogo->setObjectName(QStringLiteral("applogo"));
-    applogo->setPixmap(viewericons::logo(QSize(30, 30)).pixmap(QSize(30, 30)));
-    applogo->hide();
-    btnCLoseviewImage = new QPushButton(boxbg);
-    btnCLoseviewImage->setObjectName(QStringLiteral("btnCLoseviewImage"));
-    btnCLoseviewImage->setIcon(viewericons::icon(QStringLiteral("close"), QSize(14, 14)));
-    btnCLoseviewImage->setIconSize(QSize(14, 14));
-    btnCLoseviewImage->setFixedSize(30, 30);
-    btnCLoseviewImage->setCursor(Qt::PointingHandCursor);
-    btnCLoseviewImage->setFocusPolicy(Qt::NoFocus);
-    btnCLoseviewImage->setToolTip(QStringLiteral("Close"));
-    btnCLoseviewImage->hide();
-    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
-
-    image_bottomSpace.onChange = [this] { layoutPictureArea(); };
-    video_bottumSpace.onChange = [this] { layoutPictureArea(); };
-    image_bottomSpace.setConstant(normalBottomSpace);
-    video_bottumSpace.setConstant(normalBottomSpace);
 }
 
 // The title box's and the control bar's buttons.
@@ -440,27 +185,7 @@ void viewimagevc::connectControls()
 
 void viewimagevc::layoutPictureArea()
 {
-    if (!boxbg)
-        return;
-    const QRect area = boxbg->rect();
-    box_nofilefound->setGeometry(area);
-    const QRect picture = area.adjusted(0, 0, 0, -std::max(0, image_bottomSpace.constant()));
-    boxForImgview->setGeometry(picture);
-    scrollview->setGeometry(boxForImgview->rect());
-    transitionView->setGeometry(boxForImgview->rect());
-    const QRect video = area.adjusted(0, 0, 0, -std::max(0, video_bottumSpace.constant()));
-    avKitPlayer->setGeometry(video.adjusted(0, 0, 0, -VideoControlStrip::stripHeight));
-    videoControls->setGeometry(QRect(video.left(), video.bottom() - VideoControlStrip::stripHeight + 1, video.width(),
-                                     VideoControlStrip::stripHeight));
-    const int barWidth = std::min(area.width() - 8, bottom_box->sizeHint().width());
-    bottom_box->setGeometry((area.width() - barWidth) / 2, area.height() - barHeight - 2, barWidth, barHeight);
-    applogo->setGeometry(14, 10, 30, 30);
-    btnCLoseviewImage->move(area.width() - btnCLoseviewImage->width() - 12, 10);
-    // Back to front: the no-file box lies behind everything that covers it.
-    box_nofilefound->lower();
-    bottom_box->raise();
-    applogo->raise();
-    btnCLoseviewImage->raise();
+    m_layout->place();
 }
 
 void viewimagevc::setVideoShown(bool shown)
@@ -575,7 +300,7 @@ void viewimagevc::viewDidAppear()
 
 void viewimagevc::updateSidebarPreview()
 {
-    if (auto *sidebar = existingController<sideMenuvc>("sideMenuvc"))
+    if (auto *sidebar = lg::ControllerRegistry::existingAs<sideMenuvc>(QStringLiteral("sideMenuvc")))
         sidebar->updatePreviewThumbnail();
 }
 
@@ -983,7 +708,7 @@ void viewimagevc::reloadItems()
             if (renamedTo && self->m_shownPath == shownPath)
                 self->followRenamedFile(*renamedTo);
             self->box_nofilefound->setVisible(itemList.isEmpty());
-            if (auto *content = existingController<ViewController>("ViewController")) {
+            if (auto *content = lg::ControllerRegistry::existingAs<ViewController>(QStringLiteral("ViewController"))) {
                 applySortAndSearchAfterListing([] {});
                 content->updateItemCountLabel();
             }
@@ -1198,18 +923,6 @@ void viewimagevc::btnCloseViewedImage()
     closeViewer();
 }
 
-void viewimagevc::updateEscapeKey()
-{
-    const QKeySequence escape(Qt::Key_Escape);
-    if (isSlideShowRunning) {
-        btnslideShow->setShortcut(escape);
-        btnCLoseviewImage->setShortcut(QKeySequence());
-    } else {
-        btnCLoseviewImage->setShortcut(escape);
-        btnslideShow->setShortcut(QKeySequence());
-    }
-}
-
 QAbstractButton *viewimagevc::escapeButton() const
 {
     const QKeySequence escape(Qt::Key_Escape);
@@ -1222,77 +935,17 @@ QAbstractButton *viewimagevc::escapeButton() const
 
 void viewimagevc::enterFullImageLayout()
 {
-    titlebox->hide();
-    titlebox_height.setConstant(0);
-    image_bottomSpace.setConstant(0);
-    video_bottumSpace.setConstant(0);
-    btnCLoseviewImage->show();
-    lblfilename->hide();
-    updateEscapeKey();
-    applogo->show();
-    layoutPictureArea();
+    m_layout->enterFullImage();
 }
 
 void viewimagevc::closeViewer()
 {
-    // Leaving full screen below reports back here; once is enough.
-    if (m_closingViewer)
-        return;
-    m_closingViewer = true;
-
-    applogo->hide();
-    updateEscapeKey();
-    auto *content = existingController<ViewController>("ViewController");
-    // The information pane comes back as it was before the full-image layout.
-    if (auto *hub = existingController<mainvc>("mainvc"); content && hub && content->splitview
-        && content->splitview->count() > 1
-        && content->splitview->widget(1)->isHidden() == hub->infoPaneShownBeforeFullImage)
-        content->toggleInfoPane();
-    if (auto *split = existingController<splitvc>("splitvc"); split && split->item && split->item->isHidden()) {
-        split->item->show();
-        highlightLeftSplitButton();
-    }
-    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
-        recenterZoom();
-    titlebox->show();
-    titlebox_height.setConstant(normalTitleHeight);
-    image_bottomSpace.setConstant(normalBottomSpace);
-    video_bottumSpace.setConstant(normalBottomSpace);
-    btnCLoseviewImage->hide();
-    lblfilename->show();
-    if (content && content->bgbox) {
-        QPalette palette = content->bgbox->palette();
-        palette.setColor(QPalette::Window, browserstyle::background());
-        content->bgbox->setPalette(palette);
-        content->bgbox->setAutoFillBackground(true);
-    }
-    if (auto *hub = existingController<mainvc>("mainvc")) {
-        if (hub->titlebox)
-            hub->titlebox->show();
-        hub->titleboxHeight.setConstant(mainvc::titleboxDefaultHeight);
-    }
-    lg::afterDelay(0, this, [this] { resize(); });
-    if (content && content->boxbottum)
-        content->boxbottum->show();
-    if (auto *window = existingController<mainWindowController>("mainWindowController");
-        window && window->isInFullScreen())
-        window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
-
-    if (fullImageReturnStyle == viewerStyle) {
-        currentScreenMode = ScreenViewer;
-    } else {
-        if (videoPlayer) {
-            videoPlayer->pause();
-            videoPlayer = nullptr;
-        }
-        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-    }
-    m_closingViewer = false;
+    m_layout->leaveFullImage();
 }
 
 void viewimagevc::resize()
 {
-    if (auto *grid = existingController<thumbnailvc>("thumbnailvc"))
+    if (auto *grid = lg::ControllerRegistry::existingAs<thumbnailvc>(QStringLiteral("thumbnailvc")))
         grid->resize();
 }
 

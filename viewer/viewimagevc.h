@@ -38,7 +38,6 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
-class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
 class ViewerFileCommands;
@@ -46,6 +45,7 @@ class ViewerSlideshow;
 class ViewerVideo;
 class ViewerZoom;
 class ViewerImageView;
+class ViewerLayout;
 class ZLFlatButton;
 class buttoncursor;
 class mynsview;
@@ -342,11 +342,6 @@ protected:
 private:
     void viewDidLoad();
     void buildLayout();
-    // buildLayout's parts, in the order it calls them.
-    void buildTitleBox(QVBoxLayout *root);
-    void buildPictureArea(QVBoxLayout *root);
-    void buildControlBar();
-    void buildFullImageParts();
     void connectControls();
     void layoutPictureArea();
     void setVideoShown(bool shown);
@@ -354,7 +349,6 @@ private:
     void updateSidebarPreview();
     void restartHideTimer();
     void setBottomBoxAlpha(double alpha);
-    void updateEscapeKey();
     void setTransition(int kind, int direction);
     void showImageCommonTail();
     void showAnimated(const QString &path);
@@ -401,7 +395,6 @@ private:
     int m_gonePosition = -1;
     bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
     bool m_preloading = true;
-    bool m_closingViewer = false;
     quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
@@ -411,6 +404,8 @@ private:
     ViewerVideo *m_video = nullptr;   // the player of the video on show, made ready on a worker
     friend class ViewerVideo;
     ViewerZoom *m_zoom = nullptr;   // the slider, the buttons, the wheel and the fit styles
+    ViewerLayout *m_layout = nullptr;   // the widgets, their places and the full-image layout
+    friend class ViewerLayout;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);

@@ -30,6 +30,7 @@
 #include "viewer/VideoPlayer.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerFileCommands.h"
+#include "viewer/ViewerFollow.h"
 #include "viewer/ViewerIcons.h"
 #include "viewer/ViewerLayout.h"
 #include "viewer/ViewerSlideshow.h"
@@ -98,6 +99,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     m_video = new ViewerVideo(this);
     m_zoom = new ViewerZoom(this);
     m_layout = new ViewerLayout(this);
+    m_follow = new ViewerFollow(this);
     viewDidLoad();
 }
 
@@ -370,8 +372,7 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
     m_video->forgetWaiting();
-    m_goneOrder.clear();
-    m_gonePosition = -1;
+    m_follow->forgetGoneItem();
     m_zoom->keep(false);
     m_wantedKey.reset();
     box_nofilefound->hide();
@@ -554,52 +555,6 @@ void viewimagevc::takeFollowedIdentity()
     updateSidebarPreview();   // the sidebar's picture of it too
 }
 
-void viewimagevc::followShownFile()
-{
-    // Only the file on show, still listed where the viewer stands; our own
-    // turn in progress sets the identity itself when it is done.
-    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL
-        || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath)
-        return;
-    const QVector<InitialDirectory> &items = activeItemList();
-    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
-        return;
-    const InitialDirectory &item = items.at(selectedItemIndex);
-    if (!item.file || item.file->url != *viewerItemURL)
-        return;
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
-    if (!now || now == m_shownIdentity || now == m_followedIdentity)
-        return;
-    // The identity becomes the one commands check once the new content is on
-    // screen; until then they refuse, as for any file changed under the viewer.
-    m_followedIdentity = now;
-    const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
-    if (videoExtensions.contains(extension) && !item.isImage) {
-        m_video->showAgain(*viewerItemURL);
-        return;
-    }
-    if (!isVisible())
-        return;
-    // Zoom, fit and place stay, as after a turn; the old picture stays on
-    // screen until the new one is decoded.
-    m_zoom->keep(true);
-    if (extension == QLatin1String("gif")) {
-        showAnimated(m_shownPath);
-        return;
-    }
-    if (!item.isImage) {
-        takeFollowedIdentity();
-        return;
-    }
-    const PictureKey key = PictureLoader::keyFor(m_shownPath, decodeBound());
-    if (std::optional<DecodedPicture> picture = m_loader->cached(key)) {
-        applyStill(key, *picture);
-        return;
-    }
-    m_wantedKey = key;
-    m_loader->request(key, decodePriorityShown);
-}
-
 void viewimagevc::showEmptyPicture()
 {
     imgview->clearPicture();
@@ -631,143 +586,15 @@ void viewimagevc::itemDidFinishPlaying()
         restartSlideShowTimer();
 }
 
-namespace {
-
-// Where the file the viewer shows at path stands in the folder just listed as
-// items: still listed by its name (renamedTo none, left false), listed under
-// another name after a rename within the folder (renamedTo that item's URL),
-// or gone from the folder (left). Known by identity: device, inode, birth
-// time and type, whatever was written to it meanwhile. Any thread.
-struct ShownFileInListing
-{
-    bool left = false;
-    std::optional<QUrl> renamedTo;
-};
-
-ShownFileInListing findShownFileIn(const QString &path, const std::optional<lg::FileIdentity> &identity,
-                                   const QVector<InitialDirectory> &items)
-{
-    if (path.isEmpty())
-        return {};
-    const QUrl url = lg::FileNames::urlOf(path);
-    for (const InitialDirectory &item : items)
-        if (item.file && item.file->url == url)
-            return {};
-    if (!identity)
-        return {true, std::nullopt};
-    for (const InitialDirectory &item : items) {
-        if (!item.file)
-            continue;
-        const std::optional<lg::FileIdentity> listed = lg::fileIdentity(lg::FileNames::pathOf(item.file->url));
-        if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
-            return {false, item.file->url};
-    }
-    return {true, std::nullopt};
-}
-
-} // namespace
-
 void viewimagevc::reloadItems()
 {
-    if (isFileOperationRunning)
-        return;
-    if (!currentFolderURL)
-        return;
-    const QUrl folderURL = *currentFolderURL;
-    const QString folder = lg::FileNames::pathOf(folderURL);
-    const quint64 generation = ++m_reloadGeneration;
-    const QString shownPath = m_shownPath;
-    const std::optional<lg::FileIdentity> shownIdentity = m_shownIdentity;
-    QPointer<viewimagevc> self(this);
-    // Listed off the main thread: a folder of thousands of files does not
-    // hold up the window. The shown item stays on screen meanwhile.
-    using Listed = std::pair<QVector<InitialDirectory>, ShownFileInListing>;
-    lg::runThenCallback(
-        this,
-        [folder, shownPath, shownIdentity] {
-            QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-            const ShownFileInListing found = findShownFileIn(shownPath, shownIdentity, items);
-            return Listed(std::move(items), found);
-        },
-        [self, folderURL, generation, shownPath](Listed listed) {
-            QVector<InitialDirectory> &items = listed.first;
-            const bool shownFileLeft = listed.second.left;
-            const std::optional<QUrl> &renamedTo = listed.second.renamedTo;
-            if (self.isNull() || generation != self->m_reloadGeneration)
-                return;
-            if (isFileOperationRunning || currentFolderURL != folderURL)
-                return;
-            // The order the shown file was last seen in, for next and previous if it has gone.
-            QList<QUrl> previousOrder;
-            for (const InitialDirectory &item : activeItemList())
-                previousOrder << (item.file ? item.file->url : QUrl());
-            itemList = std::move(items);
-            searchResults.clear();
-            // Renamed within the folder by another program: the viewer and
-            // its commands go on with the file under its new name.
-            if (renamedTo && self->m_shownPath == shownPath)
-                self->followRenamedFile(*renamedTo);
-            self->box_nofilefound->setVisible(itemList.isEmpty());
-            if (auto *content = lg::ControllerRegistry::existingAs<ViewController>(QStringLiteral("ViewController"))) {
-                applySortAndSearchAfterListing([] {});
-                content->updateItemCountLabel();
-            }
-            self->findShownItemAgain(previousOrder);
-            // The file on show was deleted, or moved out of the folder, by
-            // another program: the viewer moves on to the item that stood
-            // after it, as after its own Move to Trash.
-            if (shownFileLeft && self->m_shownPath == shownPath && selectedItemIndex < 0 && !itemList.isEmpty()
-                && !lg::fileIdentity(shownPath)) {
-                if (!activeItemList().isEmpty()) {
-                    self->showNextItem();
-                } else {
-                    self->showNoFiles();
-                    showNoCurrentItem();
-                }
-            }
-            // The file on show was written over or changed: it is shown again.
-            self->followShownFile();
-            // The last file went: the picture goes with it.
-            if (itemList.isEmpty()) {
-                self->showNoFiles();
-                showNoCurrentItem();
-            }
-        });
+    m_follow->reload();
 }
 
-void viewimagevc::followRenamedFile(const QUrl &url)
+void viewimagevc::waitFor(const PictureKey &key)
 {
-    if (!viewerItemURL || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath || m_transformRunning)
-        return;
-    const QString oldPath = m_shownPath;
-    const QString path = lg::FileNames::pathOf(url);
-    // Still the same file at the new name, and nothing at the old one (a file
-    // that took the old name is another file: the viewer's file left).
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
-    if (!m_shownIdentity || !now || compareChosen(*m_shownIdentity, *now) == ChosenFileState::Replaced
-        || lg::existsOrLink(oldPath))
-        return;
-    viewerItemURL = url;
-    m_shownPath = path;
-    // A rename changes the inode change time alone: the identity commands
-    // check is taken anew, unless the content changed too (then the viewer
-    // shows it again first, as for any file changed under it).
-    lg::FileIdentity renamed = *now;
-    renamed.changedSeconds = m_shownIdentity->changedSeconds;
-    renamed.changedNanoseconds = m_shownIdentity->changedNanoseconds;
-    if (renamed == *m_shownIdentity)
-        m_shownIdentity = now;
-    lblfilename->setText(url.fileName());
-    if (m_wantedKey && m_wantedKey->path == oldPath) {
-        // The picture waited for is read under the new name.
-        const PictureKey key = PictureLoader::keyFor(path, decodeBound());
-        m_wantedKey = key;
-        m_loader->request(key, decodePriorityShown);
-    } else if (m_animation->path() == oldPath) {
-        m_zoom->keep(true);
-        showAnimated(path);
-    }
-    updateEditButton();
+    m_wantedKey = key;
+    m_loader->request(key, decodePriorityShown);
 }
 
 void viewimagevc::showNoFiles()
@@ -786,47 +613,6 @@ void viewimagevc::showNoFiles()
     m_shownPath.clear();
     m_shownIdentity.reset();
     updateEditButton();
-}
-
-void viewimagevc::findShownItemAgain(const QList<QUrl> &previousOrder)
-{
-    if (!viewerItemURL)
-        return;
-    const QVector<InitialDirectory> &items = activeItemList();
-    for (int i = 0; i < items.size(); ++i) {
-        if (items.at(i).file && items.at(i).file->url == *viewerItemURL) {
-            selectedItemIndex = i;
-            m_goneOrder.clear();
-            m_gonePosition = -1;
-            return;
-        }
-    }
-    // The shown file is gone: it stays on screen and the commands find
-    // nothing. Next and previous go on from where it stood in the last list
-    // that held it (a later reload keeps that list).
-    selectedItemIndex = -1;
-    if (const int position = int(previousOrder.indexOf(*viewerItemURL)); position >= 0) {
-        m_goneOrder = previousOrder;
-        m_gonePosition = position;
-    }
-}
-
-int viewimagevc::indexBesideGoneItem(int step) const
-{
-    const int count = int(m_goneOrder.size());
-    if (m_gonePosition < 0 || m_gonePosition >= count)
-        return -1;
-    const QVector<InitialDirectory> &items = activeItemList();
-    // The first item after (or before) it, going round, that is still listed.
-    for (int offset = 1; offset < count; ++offset) {
-        const QUrl &url = m_goneOrder.at(((m_gonePosition + step * offset) % count + count) % count);
-        if (url.isEmpty())
-            continue;
-        for (int i = 0; i < items.size(); ++i)
-            if (items.at(i).file && items.at(i).file->url == url)
-                return i;
-    }
-    return -1;
 }
 
 void viewimagevc::resizeViewimage()
@@ -863,7 +649,7 @@ void viewimagevc::stepItem(int step)
     const int count = int(items.size());
     int index = selectedItemIndex;
     // The shown file left the list: the item that stood after (or before) it.
-    if (const int beside = selectedItemIndex < 0 ? indexBesideGoneItem(step) : -1; beside >= 0)
+    if (const int beside = selectedItemIndex < 0 ? m_follow->indexBesideGoneItem(step) : -1; beside >= 0)
         index = beside;
     // An index outside the list (it shrank since) starts again at an end.
     else if (step > 0)

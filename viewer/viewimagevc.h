@@ -41,6 +41,7 @@ class QSlider;
 class SlideTransitionView;
 class VideoControlStrip;
 class ViewerFileCommands;
+class ViewerFollow;
 class ViewerSlideshow;
 class ViewerVideo;
 class ViewerZoom;
@@ -358,24 +359,14 @@ private:
     void showFileTypeIcon(const QString &path);
     void applyStill(const PictureKey &key, const DecodedPicture &picture);
     void pictureReady(const PictureKey &key);
+    // key becomes the picture waited for, decoded first.
+    void waitFor(const PictureKey &key);
     void preloadNeighbours();
     void requestFullResolutionIfNeeded();
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
-    // Shows the file on show again when another program has written over it
-    // or changed it since it was shown (a reload found it so).
-    void followShownFile();
-    // The file on show was renamed within its folder by another program and
-    // is listed at url: it is shown and acted on under that name from now on.
-    // Nothing when another file is at url or the old name is taken again.
-    void followRenamedFile(const QUrl &url);
     // The identity of the file shown again becomes the one commands check.
     void takeFollowedIdentity();
-    // previousOrder: the files of the list in use before the reload, in order.
-    void findShownItemAgain(const QList<QUrl> &previousOrder);
-    // The index in the list in use of the item that stood after (step 1) or
-    // before (step -1) the shown file when it was last listed; -1 for none.
-    int indexBesideGoneItem(int step) const;
     // The empty state: no picture, no video, "No media files found".
     void showNoFiles();
 
@@ -389,13 +380,8 @@ private:
     std::optional<lg::FileIdentity> m_shownIdentity;
     // The identity of the file being shown again, until its content is on screen.
     std::optional<lg::FileIdentity> m_followedIdentity;
-    // The shown file is no longer listed: the order of the list it was last
-    // listed in, and its place there, so that next and previous go on from it.
-    QList<QUrl> m_goneOrder;
-    int m_gonePosition = -1;
     bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
     bool m_preloading = true;
-    quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
     ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
@@ -406,6 +392,8 @@ private:
     ViewerZoom *m_zoom = nullptr;   // the slider, the buttons, the wheel and the fit styles
     ViewerLayout *m_layout = nullptr;   // the widgets, their places and the full-image layout
     friend class ViewerLayout;
+    ViewerFollow *m_follow = nullptr;   // the folder listed again; the file on show followed
+    friend class ViewerFollow;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
     void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);

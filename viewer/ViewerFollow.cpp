@@ -138,7 +138,7 @@ void ViewerFollow::reload()
 void ViewerFollow::followRenamedFile(const QUrl &url)
 {
     viewimagevc &v = *m_viewer;
-    if (!viewerItemURL || lg::FileNames::pathOf(*viewerItemURL) != v.m_shownPath || v.m_transformRunning)
+    if (!viewerItemURL || lg::FileNames::pathOf(*viewerItemURL) != v.m_shownPath || v.isTransformRunning())
         return;
     const QString oldPath = v.m_shownPath;
     const QString path = lg::FileNames::pathOf(url);
@@ -174,7 +174,7 @@ void ViewerFollow::followChangedFile()
     viewimagevc &v = *m_viewer;
     // Only the file on show, still listed where the viewer stands; our own
     // turn in progress sets the identity itself when it is done.
-    if (v.m_transformRunning || v.m_shownPath.isEmpty() || !viewerItemURL
+    if (v.isTransformRunning() || v.m_shownPath.isEmpty() || !viewerItemURL
         || lg::FileNames::pathOf(*viewerItemURL) != v.m_shownPath)
         return;
     const QVector<InitialDirectory> &items = activeItemList();

@@ -33,6 +33,7 @@
 #include "viewer/ViewerFollow.h"
 #include "viewer/ViewerIcons.h"
 #include "viewer/ViewerLayout.h"
+#include "viewer/ViewerRotate.h"
 #include "viewer/ViewerSlideshow.h"
 #include "viewer/ViewerVideo.h"
 #include "viewer/ViewerZoom.h"
@@ -100,6 +101,7 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     m_zoom = new ViewerZoom(this);
     m_layout = new ViewerLayout(this);
     m_follow = new ViewerFollow(this);
+    m_rotate = new ViewerRotate(this);
     viewDidLoad();
 }
 

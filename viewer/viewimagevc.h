@@ -47,6 +47,7 @@ class ViewerVideo;
 class ViewerZoom;
 class ViewerImageView;
 class ViewerLayout;
+class ViewerRotate;
 class ZLFlatButton;
 class buttoncursor;
 class mynsview;
@@ -321,7 +322,7 @@ public:
     void flipImageWithSender(int tag);
     void reloadShownImage(const QUrl &url);
     // Whether a rotate or flip is being worked on.
-    bool isTransformRunning() const { return m_transformRunning; }
+    bool isTransformRunning() const;
 
     // ---- Inner parts ----
     PictureLoader *pictureLoader() const { return m_loader; }
@@ -396,15 +397,11 @@ private:
     friend class ViewerFollow;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
-    void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).
     void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
                            const QByteArray &preparedJpeg = {}, const QString &notInPlace = {});
-    void refreshItemRecord(const QUrl &url);
-    // Puts the turned or mirrored picture of the item on show in place, keeping the zoom.
-    void showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path);
     void saveCopySheetEnded(bool saved);
-    bool m_transformRunning = false;
-    QObject *m_copySaver = nullptr;
+    ViewerRotate *m_rotate = nullptr;   // the turn of the file on show, and the copy offered
+    friend class ViewerRotate;
 };

@@ -1,14 +1,11 @@
 #include "viewer/viewimagevc.h"
 
-#include <functional>
-
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/Listing.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
-#include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
 #include "controls/PopoverMaxTypeVC.h"
 #include "controls/ZLFlatButton.h"
@@ -17,9 +14,6 @@
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
-#include "platform/runtime/Background.h"
-#include "platform/runtime/Dispatch.h"
-#include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -27,11 +21,10 @@
 #include "viewer/ElidedLabel.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
-#include "viewer/VideoPlayer.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerFileCommands.h"
 #include "viewer/ViewerFollow.h"
-#include "viewer/ViewerIcons.h"
+#include "viewer/VideoPlayer.h"
 #include "viewer/ViewerLayout.h"
 #include "viewer/ViewerRotate.h"
 #include "viewer/ViewerSlideshow.h"
@@ -41,7 +34,6 @@
 
 #include <QAction>
 #include <QCursor>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -49,13 +41,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
-
-#include <cmath>
 
 std::optional<QUrl> viewerItemURL;
 bool minimizedWhileViewing = false;

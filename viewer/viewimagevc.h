@@ -9,6 +9,12 @@
 // Still images are decoded in the background at the size of the screen; the
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
+//
+// The viewer keeps its outlets, its state and the methods other screens call;
+// the work stands in parts of their own, each with this viewer as parent:
+// ViewerLayout (the widgets and the full-image layout), ViewerZoom, ViewerVideo,
+// ViewerFollow (the folder listed again, the file on show followed),
+// ViewerRotate, ViewerSlideshow and ViewerFileCommands.
 #include "model/ChosenFiles.h"
 #include "model/FileCommandFlow.h"
 #include "platform/files/names/FileIdentity.h"

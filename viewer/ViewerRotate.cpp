@@ -18,6 +18,8 @@
 #include "platform/files/operations/FileOperations.h"
 #include "platform/runtime/Background.h"
 #include "viewer/ViewerCanvas.h"
+#include "viewer/ViewerRotate.h"
+#include "viewer/ViewerZoom.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -43,7 +45,7 @@ void viewimagevc::RotateImageWithSender(int tag)
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url)
         return;
-    transformFile(lg::FileNames::pathOf(*url), quarterTurns, false, false);
+    m_rotate->turn(lg::FileNames::pathOf(*url), quarterTurns, false, false);
 }
 
 void viewimagevc::flipImageWithSender(int tag)
@@ -53,40 +55,71 @@ void viewimagevc::flipImageWithSender(int tag)
     const std::optional<QUrl> url = shownFileOrSayItIsGone();
     if (!url || !url->isLocalFile())
         return;
-    transformFile(lg::FileNames::pathOf(*url), 0, tag == 1, tag == 2);
+    m_rotate->turn(lg::FileNames::pathOf(*url), 0, tag == 1, tag == 2);
 }
 
-void viewimagevc::transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical)
+void viewimagevc::saveCopySheetEnded(bool saved)
 {
-    if (m_transformRunning || path.isEmpty())
+    Q_UNUSED(saved);
+    // The viewer shows the file on disk again (not the new copy).
+    if (viewerItemURL)
+        reloadShownImage(*viewerItemURL);
+}
+
+void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
+                                    bool written, const QByteArray &preparedJpeg, const QString &notInPlace)
+{
+    m_rotate->commit(url, edited, shown, pixelSize, written, preparedJpeg, notInPlace);
+}
+
+bool viewimagevc::isTransformRunning() const
+{
+    return m_rotate->isRunning();
+}
+
+void viewimagevc::reloadShownImage(const QUrl &url)
+{
+    const QString path = lg::FileNames::pathOf(url);
+    if (path.isEmpty() || path != m_shownPath)
         return;
-    m_transformRunning = true;
+    showStill(path);
+}
+
+ViewerRotate::ViewerRotate(viewimagevc *viewer) : QObject(viewer), m_viewer(viewer) {}
+
+void ViewerRotate::turn(const QString &path, int quarterTurns, bool horizontal, bool vertical)
+{
+    viewimagevc &v = *m_viewer;
+    if (m_running || path.isEmpty())
+        return;
+    m_running = true;
     // The preview is made from the picture on screen where it is this file's, whole.
-    const bool onShow = path == m_shownPath;
-    const QSize bound = onShow ? decodeBound() : QSize();
-    const QImage shownPicture = onShow && imgview->hasImage() && !imgview->isPlaceholder()
-                                        && imgview->pictureKey() == path && !imgview->wantsMoreResolution()
-                                    ? imgview->currentImage() : QImage();
+    const bool onShow = path == v.m_shownPath;
+    const QSize bound = onShow ? v.decodeBound() : QSize();
+    const QImage shownPicture = onShow && v.imgview->hasImage() && !v.imgview->isPlaceholder()
+                                        && v.imgview->pictureKey() == path && !v.imgview->wantsMoreResolution()
+                                    ? v.imgview->currentImage() : QImage();
     // quarterTurns counts counter-clockwise.
     const lg::PictureTurn turn = lg::pictureTurn(-quarterTurns, horizontal, vertical);
     // The file is checked again on the worker, just before it is read: still
     // the one on show. After an in-place write the new file is the one on show.
-    const std::optional<lg::FileIdentity> expected = path == m_shownPath ? m_shownIdentity : std::nullopt;
+    const std::optional<lg::FileIdentity> expected = path == v.m_shownPath ? v.m_shownIdentity : std::nullopt;
     const auto done = [this, path](const CheckedTurn &result) {
+        viewimagevc &v = *m_viewer;
         const CheckedTurn checked = result;
-        m_transformRunning = false;
+        m_running = false;
         showOverlay(Overlay::Hidden);
         if (checked.state != ChosenFileState::Same) {
-            sayItemIsNotTheShownFile(path, checked.state);
+            v.sayItemIsNotTheShownFile(path, checked.state);
             return;
         }
         const TurnedFile &outcome = checked.turned;
-        if (outcome.written && path == m_shownPath)
-            m_shownIdentity = checked.written;
+        if (outcome.written && path == v.m_shownPath)
+            v.m_shownIdentity = checked.written;
         if (!outcome.readable && !outcome.error.isEmpty())
-            sayItemWasRefused(path, outcome.error);   // e.g. a header that claims more than may be decoded
+            v.sayItemWasRefused(path, outcome.error);   // e.g. a header that claims more than may be decoded
         if (outcome.readable)
-            commitEditedImage(lg::FileNames::urlOf(path), outcome.picture, outcome.preview, outcome.pixelSize,
+            v.commitEditedImage(lg::FileNames::urlOf(path), outcome.picture, outcome.preview, outcome.pixelSize,
                               outcome.written, outcome.jpeg, outcome.notInPlace);
     };
     lg::runThenCallback(this, [path, turn, bound, shownPicture, expected] {
@@ -105,18 +138,19 @@ void viewimagevc::transformFile(const QString &path, int quarterTurns, bool hori
     showOverlay(Overlay::Work);
 }
 
-void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize,
-                                    bool written, const QByteArray &preparedJpeg, const QString &notInPlace)
+void ViewerRotate::commit(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
+                          const QByteArray &preparedJpeg, const QString &notInPlace)
 {
+    viewimagevc &v = *m_viewer;
     // After a lossless turn the full picture is not decoded: edited is null then.
-    editedImage = edited;
+    v.editedImage = edited;
     const QString path = lg::FileNames::pathOf(url);
-    const bool onShow = path == m_shownPath;
+    const bool onShow = path == v.m_shownPath;
     if (written) {
         refreshItemRecord(url);
         if (onShow)
             showTurnedPicture(shown, pixelSize, path);
-        updateSidebarPreview();
+        v.updateSidebarPreview();
         return;
     }
     if (edited.isNull())
@@ -124,15 +158,15 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
     // Not writable in place: preview the change and offer a new file.
     if (onShow)
         showTurnedPicture(shown, pixelSize, path);
-    auto *saver = qobject_cast<Saver *>(m_copySaver);
+    Saver *saver = m_copySaver;
     if (!saver) {
-        saver = new Saver(this);
+        saver = new Saver(&v);
         saver->openAfterSave = false;
-        connect(saver, &Saver::finished, this, &viewimagevc::saveCopySheetEnded);
+        connect(saver, &Saver::finished, &v, [viewer = m_viewer](bool saved) { viewer->saveCopySheetEnded(saved); });
         // A copy saved over the shown file itself: the written file is the one on show.
-        connect(saver, &Saver::saved, this, [this](const QString &written) {
-            if (written == m_shownPath)
-                m_shownIdentity = lg::fileIdentity(written);
+        connect(saver, &Saver::saved, &v, [viewer = m_viewer](const QString &written) {
+            if (written == viewer->m_shownPath)
+                viewer->m_shownIdentity = lg::fileIdentity(written);
         });
         m_copySaver = saver;
     }
@@ -151,33 +185,18 @@ void viewimagevc::commitEditedImage(const QUrl &url, const QImage &edited, const
         edited.size(), QFileInfo(path).completeBaseName() + QStringLiteral(" copy"));
 }
 
-void viewimagevc::showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path)
+void ViewerRotate::showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path)
 {
+    viewimagevc &v = *m_viewer;
     // Only the picture changes: the magnification, the scroll position and the
     // fit style stay as they were, also when the file is shown again after the
     // save panel, until another item is shown.
-    m_keepZoom = true;
-    imgview->setPicture(picture, pixelSize, path);
-    requestFullResolutionIfNeeded();
+    v.m_zoom->keep(true);
+    v.imgview->setPicture(picture, pixelSize, path);
+    v.requestFullResolutionIfNeeded();
 }
 
-void viewimagevc::saveCopySheetEnded(bool saved)
-{
-    Q_UNUSED(saved);
-    // The viewer shows the file on disk again (not the new copy).
-    if (viewerItemURL)
-        reloadShownImage(*viewerItemURL);
-}
-
-void viewimagevc::reloadShownImage(const QUrl &url)
-{
-    const QString path = lg::FileNames::pathOf(url);
-    if (path.isEmpty() || path != m_shownPath)
-        return;
-    showStill(path);
-}
-
-void viewimagevc::refreshItemRecord(const QUrl &url)
+void ViewerRotate::refreshItemRecord(const QUrl &url)
 {
     // New content, new modification time: the thumbnails are made again.
     for (QVector<InitialDirectory> *list : {&itemList, &searchResults}) {

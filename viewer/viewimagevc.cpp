@@ -2,31 +2,20 @@
 
 #include "viewer/PictureWaitOffer.h"
 
-#include <functional>
-
 #include "app/Essentials.h"
-#include "app/mainWindowController.h"
 #include "app/mainvc.h"
-#include "app/splitvc.h"
-#include "browser/BrowserStyle.h"
 #include "browser/Listing.h"
 #include "model/ThumbnailCache.h"
 #include "browser/ViewController.h"
 #include "browser/thumbnailvc.h"
-#include "controls/ClickViews.h"
 #include "controls/CursorButtons.h"
-#include "controls/LabelClicks.h"
 #include "controls/PopoverMaxTypeVC.h"
-#include "controls/Sliders.h"
 #include "controls/ZLFlatButton.h"
 #include "model/ImageTransforms.h"
 #include "platform/desktop/Alert.h"
 #include "platform/desktop/Clipboard.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/runtime/ControllerRegistry.h"
-#include "platform/runtime/Background.h"
-#include "platform/runtime/Dispatch.h"
-#include "platform/files/operations/FileOperations.h"
 #include "platform/desktop/NotificationHub.h"
 #include "platform/runtime/Timer.h"
 #include "sidebar/sideMenuvc.h"
@@ -34,36 +23,30 @@
 #include "viewer/ElidedLabel.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
-#include "viewer/VideoPlayer.h"
 #include "viewer/ViewerCanvas.h"
 #include "viewer/ViewerFileCommands.h"
-#include "viewer/ViewerIcons.h"
+#include "viewer/ViewerFollow.h"
+#include "viewer/VideoPlayer.h"
+#include "viewer/ViewerLayout.h"
+#include "viewer/ViewerRotate.h"
 #include "viewer/ViewerSlideshow.h"
+#include "viewer/ViewerVideo.h"
+#include "viewer/ViewerZoom.h"
 #include "model/FileTypeIcon.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QCursor>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeData>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
-#include <QSplitter>
-#include <QVBoxLayout>
-
-#include <cmath>
 
 std::optional<QUrl> viewerItemURL;
 bool minimizedWhileViewing = false;
@@ -77,86 +60,9 @@ void ViewerLayoutConstant::setConstant(int value)
 
 namespace {
 
-// The slider holds the magnification in thousandths.
-constexpr int sliderScale = 1000;
-constexpr int barHeight = 32;
 constexpr int decodePriorityShown = 10;
 constexpr int decodePriorityFullSize = 5;
 constexpr int decodePriorityNeighbour = 0;
-
-const QColor viewerBackground(0x1e, 0x1e, 0x1e);
-
-const char *viewerStyleSheet = R"css(
-#viewimagevc, #boxbg { background: #1e1e1e; }
-#titlebox { background: #2a2a2a; border: none; border-bottom: 1px solid #141414; }
-#lblfilename { color: #e6e6e6; font-size: 13px; }
-#btneditlabel { color: #c4c4c4; font-size: 12px; }
-#btneditlabel:disabled { color: #626262; }
-#boxForImgview { background: #1e1e1e; border: none; }
-#box_nofilefound { background: #1e1e1e; border: none; }
-#box_nofilefound QLabel { color: #8c8c8c; font-size: 15px; }
-#effectview { background: rgba(36, 36, 36, 240); border: 1px solid #3d3d3d; border-radius: 8px; }
-#bottomBar QPushButton { background: transparent; border: none; border-radius: 5px; padding: 2px; }
-#bottomBar QPushButton:hover { background: rgba(255, 255, 255, 24); }
-#bottomBar QPushButton:pressed { background: rgba(255, 255, 255, 40); }
-#bottomBar QFrame#barSeparator { background: #454545; border: none; }
-#btnCLoseviewImage { background: rgba(20, 20, 20, 170); border: 1px solid #444444; border-radius: 15px; }
-#btnCLoseviewImage:hover { background: rgba(60, 60, 60, 220); }
-QMenu { background-color: #2b2b2b; color: #e6e6e6; border: 1px solid #3a3a3a; padding: 3px 0; }
-QMenu::item { padding: 5px 24px 5px 24px; }
-QMenu::item:selected { background-color: @accent; color: #1e1e1e; }
-QMenu::item:disabled { color: #777777; }
-QMenu::indicator { width: 12px; height: 12px; left: 7px; }
-QMenu::separator { height: 1px; background: #3a3a3a; margin: 4px 8px; }
-)css";
-
-template <typename T>
-T *existingController(const char *identifier)
-{
-    return qobject_cast<T *>(lg::ControllerRegistry::existing(QString::fromLatin1(identifier)));
-}
-
-ZLFlatButton *makeFlatButton(QWidget *parent, const QString &name, const QString &icon, QSize size)
-{
-    auto *button = new ZLFlatButton(parent);
-    button->setObjectName(name);
-    button->setIcon(QIcon(QPixmap::fromImage(viewericons::image(icon, Qt::white, QSize(18, 18)))));
-    button->setIconSize(QSize(18, 18));
-    button->setImagePosition(ZLFlatButton::ImageOnly);
-    button->setFixedSize(size);
-    button->setCornerRadius(5);
-    button->initializeButtonColor(QColor(Qt::transparent), QColor(58, 58, 58), QColor(44, 44, 44));
-    button->setBackgroundNormalColor(QColor(Qt::transparent));
-    button->setBackgroundHighlightColor(QColor(Qt::transparent));
-    button->set_ImageNormalColor(QColor(210, 210, 210));
-    button->set_ImageHoverColor(Qt::white);
-    button->set_ImageDownColor(QColor(210, 210, 210));
-    button->setImageNormalColor(QColor(210, 210, 210));
-    button->setImageHighlightColor(accentOrange());
-    return button;
-}
-
-template <typename Button>
-Button *makeBarButton(QWidget *parent, const QString &name, const QString &icon, const QString &hint)
-{
-    auto *button = new Button(parent);
-    button->setObjectName(name);
-    button->setIcon(viewericons::icon(icon));
-    button->setIconSize(QSize(18, 18));
-    button->setFixedSize(30, 26);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    return button;
-}
-
-QFrame *makeSeparator(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setObjectName(QStringLiteral("barSeparator"));
-    line->setFixedSize(1, 18);
-    return line;
-}
 
 // Removes a menu's items and the submenus made for them.
 void emptyMenu(QMenu *menu)
@@ -182,13 +88,17 @@ viewimagevc::viewimagevc(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
     m_fileCommands = new ViewerFileCommands(this);
     m_slideshow = new ViewerSlideshow(this);
+    m_video = new ViewerVideo(this);
+    m_zoom = new ViewerZoom(this);
+    m_layout = new ViewerLayout(this);
+    m_follow = new ViewerFollow(this);
+    m_rotate = new ViewerRotate(this);
     viewDidLoad();
 }
 
 viewimagevc::~viewimagevc()
 {
-    if (m_player)
-        m_player->stop();
+    m_video->stop();
 }
 
 // ---------------------------------------------------------------- set-up
@@ -248,178 +158,8 @@ void viewimagevc::viewDidLoad()
 
 void viewimagevc::buildLayout()
 {
-    setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(withAccentColour(QString::fromLatin1(viewerStyleSheet)));
-
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    buildTitleBox(root);
-    buildPictureArea(root);
-    buildControlBar();
-    buildFullImageParts();
+    m_layout->build();
     connectControls();
-}
-
-// The title box: back, the file name, edit.
-void viewimagevc::buildTitleBox(QVBoxLayout *root)
-{
-    titlebox = new QFrame(this);
-    titlebox->setObjectName(QStringLiteral("titlebox"));
-    titlebox_height.onChange = [this] { titlebox->setFixedHeight(std::max(0, titlebox_height.constant())); };
-    titlebox_height.setConstant(normalTitleHeight);
-    auto *title = new QHBoxLayout(titlebox);
-    title->setContentsMargins(8, 0, 8, 1);
-    title->setSpacing(4);
-    auto *left = new QWidget(titlebox);
-    auto *leftRow = new QHBoxLayout(left);
-    leftRow->setContentsMargins(0, 0, 0, 0);
-    btnback = makeFlatButton(left, QStringLiteral("btnback"), QStringLiteral("back"), QSize(30, 24));
-    btnback->setAccessibleName(QStringLiteral("Back"));
-    leftRow->addWidget(btnback);
-    leftRow->addStretch(1);
-    lblfilename = new ElidedLabel(titlebox);
-    lblfilename->setObjectName(QStringLiteral("lblfilename"));
-    lblfilename->setAlignment(Qt::AlignCenter);
-    lblfilename->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    auto *right = new QWidget(titlebox);
-    auto *rightRow = new QHBoxLayout(right);
-    rightRow->setContentsMargins(0, 0, 0, 0);
-    rightRow->setSpacing(2);
-    rightRow->addStretch(1);
-    btneditImage = makeFlatButton(right, QStringLiteral("btneditImage"), QStringLiteral("edit"), QSize(30, 24));
-    btneditImage->setAccessibleName(QStringLiteral("Edit"));
-    btneditlabel = new QLabel(QStringLiteral("Edit"), right);
-    btneditlabel->setObjectName(QStringLiteral("btneditlabel"));
-    rightRow->addWidget(btneditImage);
-    rightRow->addWidget(btneditlabel);
-    forwardLabelClicks(btneditlabel, btneditImage);
-    left->setFixedWidth(110);
-    right->setFixedWidth(110);
-    title->addWidget(left);
-    title->addWidget(lblfilename, 1);
-    title->addWidget(right);
-    root->addWidget(titlebox);
-}
-
-// The picture area: the no-file notice, the picture, the transition and the video player.
-void viewimagevc::buildPictureArea(QVBoxLayout *root)
-{
-    boxbg = new mynsview(this);
-    boxbg->setObjectName(QStringLiteral("boxbg"));
-    boxbg->setAttribute(Qt::WA_StyledBackground, true);
-    root->addWidget(boxbg, 1);
-
-    box_nofilefound = new QFrame(boxbg);
-    box_nofilefound->setObjectName(QStringLiteral("box_nofilefound"));
-    auto *noFile = new QVBoxLayout(box_nofilefound);
-    auto *noFileLabel = new QLabel(QStringLiteral("No media files found"), box_nofilefound);
-    noFileLabel->setAlignment(Qt::AlignCenter);
-    noFile->addWidget(noFileLabel);
-    box_nofilefound->hide();
-
-    boxForImgview = new QFrame(boxbg);
-    boxForImgview->setObjectName(QStringLiteral("boxForImgview"));
-    scrollview = new scrollimage(boxForImgview);
-    scrollview->model().setMagnificationRange(minimumMagnification, maximumMagnification);
-    clipview = scrollview->clipView();
-    imgview = new ViewerImageView(scrollview, clipview);
-    imgview->setBackgroundColor(viewerBackground);
-    clipview->setDocumentView(imgview);
-    transitionView = new SlideTransitionView(boxForImgview);
-    transitionView->setBackgroundColor(viewerBackground);
-
-    avKitPlayer = new myplayerview(boxbg);
-    avKitPlayer->setObjectName(QStringLiteral("avKitPlayer"));
-    avKitPlayer->hide();
-    videoControls = new VideoControlStrip(boxbg);
-    videoControls->hide();
-}
-
-// The control bar: zoom, previous, slide show, next, speed and fit.
-void viewimagevc::buildControlBar()
-{
-    bottom_box = new QFrame(boxbg);
-    bottom_box->setObjectName(QStringLiteral("bottom_box"));
-    auto *stack = new QGridLayout(bottom_box);
-    stack->setContentsMargins(0, 0, 0, 0);
-    effectview = new QFrame(bottom_box);
-    effectview->setObjectName(QStringLiteral("effectview"));
-    stack->addWidget(effectview, 0, 0);
-    m_bar = new QWidget(bottom_box);
-    m_bar->setObjectName(QStringLiteral("bottomBar"));
-    stack->addWidget(m_bar, 0, 0);
-    auto *bar = new QHBoxLayout(m_bar);
-    bar->setContentsMargins(10, 3, 10, 3);
-    bar->setSpacing(4);
-    btnZoomout = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnZoomout"), QStringLiteral("zoomout"),
-                                             QStringLiteral("Zoom Out"));
-    slider = new CustomSliderCell(Qt::Horizontal, m_bar);
-    slider->setObjectName(QStringLiteral("slider"));
-    slider->setRange(int(minimumMagnification * sliderScale), int(maximumMagnification * sliderScale));
-    slider->setSingleStep(sliderScale / 10);
-    slider->setPageStep(sliderScale);
-    slider->setValue(sliderScale);
-    slider->setFixedWidth(120);
-    slider->setFocusPolicy(Qt::NoFocus);
-    btnzoomin = makeBarButton<buttoncursor>(m_bar, QStringLiteral("btnzoomin"), QStringLiteral("zoomin"),
-                                            QStringLiteral("Zoom In"));
-    btnprevious = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnprevious"), QStringLiteral("previous"),
-                                             QStringLiteral("Previous"));
-    btnslideShow = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnslideShow"), QStringLiteral("play-icon-18-256"),
-                                              QStringLiteral("Slide Show"));
-    btnnext = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnnext"), QStringLiteral("next"),
-                                         QStringLiteral("Next"));
-    btnSlidshowSpeed = makeBarButton<QPushButton>(m_bar, QStringLiteral("btnSlidshowSpeed"), QStringLiteral("speed"),
-                                                  QStringLiteral("Slide Show Settings"));
-    btnfit = makeFlatButton(m_bar, QStringLiteral("btnfit"), QStringLiteral("fit"), QSize(30, 26));
-    btnfit->setAccessibleName(QStringLiteral("Fit"));
-    // The zoom buttons show the pointing hand themselves.
-    for (QPushButton *button : {btnprevious, btnslideShow, btnnext, btnSlidshowSpeed})
-        button->setCursor(Qt::PointingHandCursor);
-    bar->addWidget(btnZoomout);
-    bar->addWidget(slider);
-    bar->addWidget(btnzoomin);
-    bar->addSpacing(6);
-    bar->addWidget(makeSeparator(m_bar));
-    bar->addSpacing(6);
-    bar->addWidget(btnprevious);
-    bar->addWidget(btnslideShow);
-    bar->addWidget(btnnext);
-    bar->addSpacing(6);
-    bar->addWidget(makeSeparator(m_bar));
-    bar->addSpacing(6);
-    bar->addWidget(btnSlidshowSpeed);
-    bar->addWidget(btnfit);
-    m_barOpacity = new QGraphicsOpacityEffect(bottom_box);
-    m_barOpacity->setOpacity(1.0);
-    m_barOpacity->setEnabled(false);
-    bottom_box->setGraphicsEffect(m_barOpacity);
-}
-
-// The full-image layout's logo and close button, and the bottom spaces.
-void viewimagevc::buildFullImageParts()
-{
-    applogo = new QLabel(boxbg);
-    applogo->setObjectName(QStringLiteral("applogo"));
-    applogo->setPixmap(viewericons::logo(QSize(30, 30)).pixmap(QSize(30, 30)));
-    applogo->hide();
-    btnCLoseviewImage = new QPushButton(boxbg);
-    btnCLoseviewImage->setObjectName(QStringLiteral("btnCLoseviewImage"));
-    btnCLoseviewImage->setIcon(viewericons::icon(QStringLiteral("close"), QSize(14, 14)));
-    btnCLoseviewImage->setIconSize(QSize(14, 14));
-    btnCLoseviewImage->setFixedSize(30, 30);
-    btnCLoseviewImage->setCursor(Qt::PointingHandCursor);
-    btnCLoseviewImage->setFocusPolicy(Qt::NoFocus);
-    btnCLoseviewImage->setToolTip(QStringLiteral("Close"));
-    btnCLoseviewImage->hide();
-    btnCLoseviewImage->setShortcut(QKeySequence(Qt::Key_Escape));
-
-    image_bottomSpace.onChange = [this] { layoutPictureArea(); };
-    video_bottumSpace.onChange = [this] { layoutPictureArea(); };
-    image_bottomSpace.setConstant(normalBottomSpace);
-    video_bottumSpace.setConstant(normalBottomSpace);
 }
 
 // The title box's and the control bar's buttons.
@@ -429,10 +169,7 @@ void viewimagevc::connectControls()
     connect(btneditImage, &QAbstractButton::clicked, this, &viewimagevc::btneditclicked);
     connect(btnZoomout, &QAbstractButton::clicked, this, &viewimagevc::btnzoomoutClicked);
     connect(btnzoomin, &QAbstractButton::clicked, this, &viewimagevc::btnzoominClicked);
-    connect(slider, &QSlider::valueChanged, this, [this] {
-        if (!m_settingSlider)
-            sliderChanged();
-    });
+    connect(slider, &QSlider::valueChanged, m_zoom, &ViewerZoom::sliderMoved);
     connect(btnprevious, &QAbstractButton::clicked, this, &viewimagevc::btnleft);
     connect(btnnext, &QAbstractButton::clicked, this, &viewimagevc::btnright);
     connect(btnslideShow, &QAbstractButton::clicked, this, &viewimagevc::btnslideshow);
@@ -444,27 +181,7 @@ void viewimagevc::connectControls()
 
 void viewimagevc::layoutPictureArea()
 {
-    if (!boxbg)
-        return;
-    const QRect area = boxbg->rect();
-    box_nofilefound->setGeometry(area);
-    const QRect picture = area.adjusted(0, 0, 0, -std::max(0, image_bottomSpace.constant()));
-    boxForImgview->setGeometry(picture);
-    scrollview->setGeometry(boxForImgview->rect());
-    transitionView->setGeometry(boxForImgview->rect());
-    const QRect video = area.adjusted(0, 0, 0, -std::max(0, video_bottumSpace.constant()));
-    avKitPlayer->setGeometry(video.adjusted(0, 0, 0, -VideoControlStrip::stripHeight));
-    videoControls->setGeometry(QRect(video.left(), video.bottom() - VideoControlStrip::stripHeight + 1, video.width(),
-                                     VideoControlStrip::stripHeight));
-    const int barWidth = std::min(area.width() - 8, bottom_box->sizeHint().width());
-    bottom_box->setGeometry((area.width() - barWidth) / 2, area.height() - barHeight - 2, barWidth, barHeight);
-    applogo->setGeometry(14, 10, 30, 30);
-    btnCLoseviewImage->move(area.width() - btnCLoseviewImage->width() - 12, 10);
-    // Back to front: the no-file box lies behind everything that covers it.
-    box_nofilefound->lower();
-    bottom_box->raise();
-    applogo->raise();
-    btnCLoseviewImage->raise();
+    m_layout->place();
 }
 
 void viewimagevc::setVideoShown(bool shown)
@@ -515,8 +232,7 @@ void viewimagevc::hideEvent(QHideEvent *event)
     // Taken off the screen: nothing goes on behind the user's back.
     if (isSlideShowRunning)
         toggleSlideShow();
-    if (m_player)
-        m_player->pause();
+    m_video->pause();
     tooltipVc->hide();
 }
 
@@ -537,8 +253,8 @@ bool viewimagevc::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Hide:
         // A video that cannot be seen does not play on.
-        if (watched == avKitPlayer && !event->spontaneous() && m_player)
-            m_player->pause();
+        if (watched == avKitPlayer && !event->spontaneous())
+            m_video->pause();
         break;
     case QEvent::Resize:
         if (watched == boxbg)
@@ -580,7 +296,7 @@ void viewimagevc::viewDidAppear()
 
 void viewimagevc::updateSidebarPreview()
 {
-    if (auto *sidebar = existingController<sideMenuvc>("sideMenuvc"))
+    if (auto *sidebar = lg::ControllerRegistry::existingAs<sideMenuvc>(QStringLiteral("sideMenuvc")))
         sidebar->updatePreviewThumbnail();
 }
 
@@ -650,12 +366,9 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     m_loader->showing(path);
     m_shownIdentity = lg::fileIdentity(path);
     m_followedIdentity.reset();
-    m_resumeVideoAt = -1;
-    m_videoStartsPaused = false;
-    ++m_videoTicket;   // a video still being made ready is not shown
-    m_goneOrder.clear();
-    m_gonePosition = -1;
-    m_keepZoom = false;
+    m_video->forgetWaiting();
+    m_follow->forgetGoneItem();
+    m_zoom->keep(false);
     m_wantedKey.reset();
     box_nofilefound->hide();
     updateEditButton();
@@ -664,23 +377,14 @@ void viewimagevc::showItem(const std::optional<QUrl> &url, std::optional<bool> i
     else if (isImage.value_or(false))
         showStill(path);
     else if (videoExtensions.contains(extension))
-        showVideo(*url);
+        m_video->show(*url);
     else
         showEmptyPicture();
 }
 
 void viewimagevc::showImageCommonTail()
 {
-    // A turned or mirrored picture keeps the zoom and the fit of the item on show.
-    if (m_keepZoom)
-        return;
-    applyMagnification(1.0);
-    if (fitStyle == imageFit)
-        setImage_fittoImage();
-    else if (fitStyle == viewfit)
-        setImage_fittoView();
-    else if (fitStyle == autoFit)
-        setImage_autoFit();
+    m_zoom->fitNewPicture();
 }
 
 void viewimagevc::showAnimated(const QString &path)
@@ -837,112 +541,6 @@ QSize viewimagevc::decodeBound() const
     return bound;
 }
 
-void viewimagevc::releasePlayer()
-{
-    ++m_videoTicket;   // a video still being made ready is not shown any more
-    if (!m_player)
-        return;
-    VideoPlayer *old = m_player;
-    if (videoPlayer == old)
-        videoPlayer = nullptr;
-    videoControls->setPlayer(nullptr);
-    old->disconnect(this);
-    old->stop();
-    old->deleteLater();
-    m_player = nullptr;
-}
-
-void viewimagevc::showVideo(const QUrl &url)
-{
-    imgview->clearPicture();
-    m_animation->stop();
-    transitionView->finish();
-
-    releasePlayer();
-    const quint64 ticket = ++m_videoTicket;
-    // A name that is not valid UTF-8 does not reach the player: the media
-    // framework opens files by their names as text, the look-alike's.
-    if (const QString path = lg::FileNames::pathOf(url); lg::FileNames::hasRawBytes(path)) {
-        startVideo(url, false);
-        return;
-    }
-    // The slideshow waits for the end of the video.
-    if (isSlideShowRunning && timerAutoplay)
-        timerAutoplay->stop();
-    // Whether it probes as a real video, and the FFmpeg and Qt Multimedia
-    // modules it needs (loaded for the first video), are made ready on a
-    // worker; its thumbnail stands in meanwhile. The newest video asked for
-    // wins.
-    setVideoShown(false);
-    imgview->show();
-    boxForImgview->show();
-    scrollview->show();
-    setPlaceholderFor(lg::FileNames::pathOf(url));
-    showImageCommonTail();
-    const auto done = [this, ticket, url](const bool &result) {
-        if (ticket == m_videoTicket)
-            startVideo(url, result);
-    };
-    lg::runThenCallback(this, [url] { return VideoPlayer::prepare(url); }, done);
-}
-
-void viewimagevc::startVideo(const QUrl &url, bool playable)
-{
-    const bool startsPaused = std::exchange(m_videoStartsPaused, false);
-    // Only what probes as a real video reaches the player: a picture named like
-    // a video, or a broken file, would go to the media framework's decoders
-    // without the pixel limit. Without the Qt Multimedia module a video shows
-    // as its type's icon.
-    VideoPlayer *player = playable ? VideoPlayer::create(avKitPlayer, this) : nullptr;
-    if (!player) {
-        playerItem = url;
-        showFileTypeIcon(lg::FileNames::pathOf(url));
-        takeFollowedIdentity();   // its type's icon is its new content
-        itemDidFinishPlaying();
-        return;
-    }
-    m_player = player;
-    videoPlayer = player;
-    videoControls->setPlayer(player);
-    connect(player, &VideoPlayer::mediaStatusChanged, this,
-            [this, player](VideoPlayer::MediaStatus status) { mediaStatusChanged(player, int(status)); });
-    connect(player, &VideoPlayer::errorOccurred, this,
-            [this, player] { mediaStatusChanged(player, int(VideoPlayer::InvalidMedia)); });
-    playerItem = url;
-    // The slideshow waits for the end of the video.
-    if (isSlideShowRunning && timerAutoplay)
-        timerAutoplay->stop();
-    player->setSource(url);
-
-    imgview->hide();
-    boxForImgview->hide();
-    scrollview->hide();
-    setVideoShown(true);
-    // A viewer off the screen prepares the video but does not play it.
-    if (isVisible() && !startsPaused)
-        player->play();
-}
-
-void viewimagevc::mediaStatusChanged(VideoPlayer *player, int status)
-{
-    if (player != m_player)
-        return;
-    // The end of the video, or a video that cannot be played: a waiting
-    // slideshow goes on instead of stalling.
-    if (status == VideoPlayer::InvalidMedia && playerItem.isLocalFile())
-        showFileTypeIcon(lg::FileNames::pathOf(playerItem));
-    if (status == VideoPlayer::LoadedMedia || status == VideoPlayer::BufferedMedia
-        || status == VideoPlayer::InvalidMedia) {
-        // A video shown again after it changed on disk goes on from where it was.
-        if (m_resumeVideoAt > 0 && status != VideoPlayer::InvalidMedia && player->isSeekable())
-            player->setPosition(std::min(m_resumeVideoAt, std::max<qint64>(0, player->duration() - 1)));
-        m_resumeVideoAt = -1;
-        takeFollowedIdentity();
-    }
-    if (status == VideoPlayer::EndOfMedia || status == VideoPlayer::InvalidMedia)
-        itemDidFinishPlaying();
-}
-
 void viewimagevc::takeFollowedIdentity()
 {
     if (!m_followedIdentity)
@@ -950,56 +548,6 @@ void viewimagevc::takeFollowedIdentity()
     m_shownIdentity = m_followedIdentity;
     m_followedIdentity.reset();
     updateSidebarPreview();   // the sidebar's picture of it too
-}
-
-void viewimagevc::followShownFile()
-{
-    // Only the file on show, still listed where the viewer stands; our own
-    // turn in progress sets the identity itself when it is done.
-    if (m_transformRunning || m_shownPath.isEmpty() || !viewerItemURL
-        || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath)
-        return;
-    const QVector<InitialDirectory> &items = activeItemList();
-    if (selectedItemIndex < 0 || selectedItemIndex >= items.size())
-        return;
-    const InitialDirectory &item = items.at(selectedItemIndex);
-    if (!item.file || item.file->url != *viewerItemURL)
-        return;
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(m_shownPath);
-    if (!now || now == m_shownIdentity || now == m_followedIdentity)
-        return;
-    // The identity becomes the one commands check once the new content is on
-    // screen; until then they refuse, as for any file changed under the viewer.
-    m_followedIdentity = now;
-    const QString extension = pathExtensionOf(viewerItemURL->fileName()).toLower();
-    if (videoExtensions.contains(extension) && !item.isImage) {
-        m_resumeVideoAt = m_player ? m_player->position() : -1;
-        // Shown again as it was: paused unless it was playing. The identity
-        // is taken once the new content is on screen (or its type's icon).
-        m_videoStartsPaused = !(m_player && m_player->playbackState() == VideoPlayer::PlayingState);
-        showVideo(*viewerItemURL);
-        return;
-    }
-    if (!isVisible())
-        return;
-    // Zoom, fit and place stay, as after a turn; the old picture stays on
-    // screen until the new one is decoded.
-    m_keepZoom = true;
-    if (extension == QLatin1String("gif")) {
-        showAnimated(m_shownPath);
-        return;
-    }
-    if (!item.isImage) {
-        takeFollowedIdentity();
-        return;
-    }
-    const PictureKey key = PictureLoader::keyFor(m_shownPath, decodeBound());
-    if (std::optional<DecodedPicture> picture = m_loader->cached(key)) {
-        applyStill(key, *picture);
-        return;
-    }
-    m_wantedKey = key;
-    m_loader->request(key, decodePriorityShown);
 }
 
 void viewimagevc::showEmptyPicture()
@@ -1033,148 +581,20 @@ void viewimagevc::itemDidFinishPlaying()
         restartSlideShowTimer();
 }
 
-namespace {
-
-// Where the file the viewer shows at path stands in the folder just listed as
-// items: still listed by its name (renamedTo none, left false), listed under
-// another name after a rename within the folder (renamedTo that item's URL),
-// or gone from the folder (left). Known by identity: device, inode, birth
-// time and type, whatever was written to it meanwhile. Any thread.
-struct ShownFileInListing
-{
-    bool left = false;
-    std::optional<QUrl> renamedTo;
-};
-
-ShownFileInListing findShownFileIn(const QString &path, const std::optional<lg::FileIdentity> &identity,
-                                   const QVector<InitialDirectory> &items)
-{
-    if (path.isEmpty())
-        return {};
-    const QUrl url = lg::FileNames::urlOf(path);
-    for (const InitialDirectory &item : items)
-        if (item.file && item.file->url == url)
-            return {};
-    if (!identity)
-        return {true, std::nullopt};
-    for (const InitialDirectory &item : items) {
-        if (!item.file)
-            continue;
-        const std::optional<lg::FileIdentity> listed = lg::fileIdentity(lg::FileNames::pathOf(item.file->url));
-        if (listed && compareChosen(*identity, *listed) != ChosenFileState::Replaced)
-            return {false, item.file->url};
-    }
-    return {true, std::nullopt};
-}
-
-} // namespace
-
 void viewimagevc::reloadItems()
 {
-    if (isFileOperationRunning)
-        return;
-    if (!currentFolderURL)
-        return;
-    const QUrl folderURL = *currentFolderURL;
-    const QString folder = lg::FileNames::pathOf(folderURL);
-    const quint64 generation = ++m_reloadGeneration;
-    const QString shownPath = m_shownPath;
-    const std::optional<lg::FileIdentity> shownIdentity = m_shownIdentity;
-    QPointer<viewimagevc> self(this);
-    // Listed off the main thread: a folder of thousands of files does not
-    // hold up the window. The shown item stays on screen meanwhile.
-    using Listed = std::pair<QVector<InitialDirectory>, ShownFileInListing>;
-    lg::runThenCallback(
-        this,
-        [folder, shownPath, shownIdentity] {
-            QVector<InitialDirectory> items = mediaItemsInFolder(folder);
-            const ShownFileInListing found = findShownFileIn(shownPath, shownIdentity, items);
-            return Listed(std::move(items), found);
-        },
-        [self, folderURL, generation, shownPath](Listed listed) {
-            QVector<InitialDirectory> &items = listed.first;
-            const bool shownFileLeft = listed.second.left;
-            const std::optional<QUrl> &renamedTo = listed.second.renamedTo;
-            if (self.isNull() || generation != self->m_reloadGeneration)
-                return;
-            if (isFileOperationRunning || currentFolderURL != folderURL)
-                return;
-            // The order the shown file was last seen in, for next and previous if it has gone.
-            QList<QUrl> previousOrder;
-            for (const InitialDirectory &item : activeItemList())
-                previousOrder << (item.file ? item.file->url : QUrl());
-            itemList = std::move(items);
-            searchResults.clear();
-            // Renamed within the folder by another program: the viewer and
-            // its commands go on with the file under its new name.
-            if (renamedTo && self->m_shownPath == shownPath)
-                self->followRenamedFile(*renamedTo);
-            self->box_nofilefound->setVisible(itemList.isEmpty());
-            if (auto *content = existingController<ViewController>("ViewController")) {
-                applySortAndSearchAfterListing([] {});
-                content->updateItemCountLabel();
-            }
-            self->findShownItemAgain(previousOrder);
-            // The file on show was deleted, or moved out of the folder, by
-            // another program: the viewer moves on to the item that stood
-            // after it, as after its own Move to Trash.
-            if (shownFileLeft && self->m_shownPath == shownPath && selectedItemIndex < 0 && !itemList.isEmpty()
-                && !lg::fileIdentity(shownPath)) {
-                if (!activeItemList().isEmpty()) {
-                    self->showNextItem();
-                } else {
-                    self->showNoFiles();
-                    showNoCurrentItem();
-                }
-            }
-            // The file on show was written over or changed: it is shown again.
-            self->followShownFile();
-            // The last file went: the picture goes with it.
-            if (itemList.isEmpty()) {
-                self->showNoFiles();
-                showNoCurrentItem();
-            }
-        });
+    m_follow->reload();
 }
 
-void viewimagevc::followRenamedFile(const QUrl &url)
+void viewimagevc::waitFor(const PictureKey &key)
 {
-    if (!viewerItemURL || lg::FileNames::pathOf(*viewerItemURL) != m_shownPath || m_transformRunning)
-        return;
-    const QString oldPath = m_shownPath;
-    const QString path = lg::FileNames::pathOf(url);
-    // Still the same file at the new name, and nothing at the old one (a file
-    // that took the old name is another file: the viewer's file left).
-    const std::optional<lg::FileIdentity> now = lg::fileIdentity(path);
-    if (!m_shownIdentity || !now || compareChosen(*m_shownIdentity, *now) == ChosenFileState::Replaced
-        || lg::existsOrLink(oldPath))
-        return;
-    viewerItemURL = url;
-    m_shownPath = path;
-    // A rename changes the inode change time alone: the identity commands
-    // check is taken anew, unless the content changed too (then the viewer
-    // shows it again first, as for any file changed under it).
-    lg::FileIdentity renamed = *now;
-    renamed.changedSeconds = m_shownIdentity->changedSeconds;
-    renamed.changedNanoseconds = m_shownIdentity->changedNanoseconds;
-    if (renamed == *m_shownIdentity)
-        m_shownIdentity = now;
-    lblfilename->setText(url.fileName());
-    if (m_wantedKey && m_wantedKey->path == oldPath) {
-        // The picture waited for is read under the new name.
-        const PictureKey key = PictureLoader::keyFor(path, decodeBound());
-        m_wantedKey = key;
-        m_loader->request(key, decodePriorityShown);
-    } else if (m_animation->path() == oldPath) {
-        m_keepZoom = true;
-        showAnimated(path);
-    }
-    updateEditButton();
+    m_wantedKey = key;
+    m_loader->request(key, decodePriorityShown);
 }
 
 void viewimagevc::showNoFiles()
 {
-    releasePlayer();
+    m_video->release();
     m_animation->stop();
     transitionView->finish();
     imgview->clearPicture();
@@ -1188,47 +608,6 @@ void viewimagevc::showNoFiles()
     m_shownPath.clear();
     m_shownIdentity.reset();
     updateEditButton();
-}
-
-void viewimagevc::findShownItemAgain(const QList<QUrl> &previousOrder)
-{
-    if (!viewerItemURL)
-        return;
-    const QVector<InitialDirectory> &items = activeItemList();
-    for (int i = 0; i < items.size(); ++i) {
-        if (items.at(i).file && items.at(i).file->url == *viewerItemURL) {
-            selectedItemIndex = i;
-            m_goneOrder.clear();
-            m_gonePosition = -1;
-            return;
-        }
-    }
-    // The shown file is gone: it stays on screen and the commands find
-    // nothing. Next and previous go on from where it stood in the last list
-    // that held it (a later reload keeps that list).
-    selectedItemIndex = -1;
-    if (const int position = int(previousOrder.indexOf(*viewerItemURL)); position >= 0) {
-        m_goneOrder = previousOrder;
-        m_gonePosition = position;
-    }
-}
-
-int viewimagevc::indexBesideGoneItem(int step) const
-{
-    const int count = int(m_goneOrder.size());
-    if (m_gonePosition < 0 || m_gonePosition >= count)
-        return -1;
-    const QVector<InitialDirectory> &items = activeItemList();
-    // The first item after (or before) it, going round, that is still listed.
-    for (int offset = 1; offset < count; ++offset) {
-        const QUrl &url = m_goneOrder.at(((m_gonePosition + step * offset) % count + count) % count);
-        if (url.isEmpty())
-            continue;
-        for (int i = 0; i < items.size(); ++i)
-            if (items.at(i).file && items.at(i).file->url == url)
-                return i;
-    }
-    return -1;
 }
 
 void viewimagevc::resizeViewimage()
@@ -1265,7 +644,7 @@ void viewimagevc::stepItem(int step)
     const int count = int(items.size());
     int index = selectedItemIndex;
     // The shown file left the list: the item that stood after (or before) it.
-    if (const int beside = selectedItemIndex < 0 ? indexBesideGoneItem(step) : -1; beside >= 0)
+    if (const int beside = selectedItemIndex < 0 ? m_follow->indexBesideGoneItem(step) : -1; beside >= 0)
         index = beside;
     // An index outside the list (it shrank since) starts again at an end.
     else if (step > 0)
@@ -1325,18 +704,6 @@ void viewimagevc::btnCloseViewedImage()
     closeViewer();
 }
 
-void viewimagevc::updateEscapeKey()
-{
-    const QKeySequence escape(Qt::Key_Escape);
-    if (isSlideShowRunning) {
-        btnslideShow->setShortcut(escape);
-        btnCLoseviewImage->setShortcut(QKeySequence());
-    } else {
-        btnCLoseviewImage->setShortcut(escape);
-        btnslideShow->setShortcut(QKeySequence());
-    }
-}
-
 QAbstractButton *viewimagevc::escapeButton() const
 {
     const QKeySequence escape(Qt::Key_Escape);
@@ -1349,77 +716,17 @@ QAbstractButton *viewimagevc::escapeButton() const
 
 void viewimagevc::enterFullImageLayout()
 {
-    titlebox->hide();
-    titlebox_height.setConstant(0);
-    image_bottomSpace.setConstant(0);
-    video_bottumSpace.setConstant(0);
-    btnCLoseviewImage->show();
-    lblfilename->hide();
-    updateEscapeKey();
-    applogo->show();
-    layoutPictureArea();
+    m_layout->enterFullImage();
 }
 
 void viewimagevc::closeViewer()
 {
-    // Leaving full screen below reports back here; once is enough.
-    if (m_closingViewer)
-        return;
-    m_closingViewer = true;
-
-    applogo->hide();
-    updateEscapeKey();
-    auto *content = existingController<ViewController>("ViewController");
-    // The information pane comes back as it was before the full-image layout.
-    if (auto *hub = existingController<mainvc>("mainvc"); content && hub && content->splitview
-        && content->splitview->count() > 1
-        && content->splitview->widget(1)->isHidden() == hub->infoPaneShownBeforeFullImage)
-        content->toggleInfoPane();
-    if (auto *split = existingController<splitvc>("splitvc"); split && split->item && split->item->isHidden()) {
-        split->item->show();
-        highlightLeftSplitButton();
-    }
-    if (currentScreenMode == ScreenViewer || currentScreenMode == ScreenFullImage)
-        recenterZoom();
-    titlebox->show();
-    titlebox_height.setConstant(normalTitleHeight);
-    image_bottomSpace.setConstant(normalBottomSpace);
-    video_bottumSpace.setConstant(normalBottomSpace);
-    btnCLoseviewImage->hide();
-    lblfilename->show();
-    if (content && content->bgbox) {
-        QPalette palette = content->bgbox->palette();
-        palette.setColor(QPalette::Window, browserstyle::background());
-        content->bgbox->setPalette(palette);
-        content->bgbox->setAutoFillBackground(true);
-    }
-    if (auto *hub = existingController<mainvc>("mainvc")) {
-        if (hub->titlebox)
-            hub->titlebox->show();
-        hub->titleboxHeight.setConstant(mainvc::titleboxDefaultHeight);
-    }
-    lg::afterDelay(0, this, [this] { resize(); });
-    if (content && content->boxbottum)
-        content->boxbottum->show();
-    if (auto *window = existingController<mainWindowController>("mainWindowController");
-        window && window->isInFullScreen())
-        window->setWindowState(window->windowState() & ~Qt::WindowFullScreen);
-
-    if (fullImageReturnStyle == viewerStyle) {
-        currentScreenMode = ScreenViewer;
-    } else {
-        if (videoPlayer) {
-            videoPlayer->pause();
-            videoPlayer = nullptr;
-        }
-        lg::NotificationHub::instance().post(QStringLiteral("backtofiles"));
-    }
-    m_closingViewer = false;
+    m_layout->leaveFullImage();
 }
 
 void viewimagevc::resize()
 {
-    if (auto *grid = existingController<thumbnailvc>("thumbnailvc"))
+    if (auto *grid = lg::ControllerRegistry::existingAs<thumbnailvc>(QStringLiteral("thumbnailvc")))
         grid->resize();
 }
 
@@ -1513,16 +820,12 @@ double viewimagevc::bottomBoxAlpha() const
 
 double viewimagevc::sliderValue() const
 {
-    return double(float(double(slider->value()) / sliderScale));
+    return m_zoom->sliderValue();
 }
 
 void viewimagevc::setSliderValue(double value)
 {
-    const double clamped = std::isfinite(value) ? std::clamp(value, minimumMagnification, maximumMagnification)
-                                                : minimumMagnification;
-    m_settingSlider = true;
-    slider->setValue(int(std::lround(clamped * sliderScale)));
-    m_settingSlider = false;
+    m_zoom->setSliderValue(value);
 }
 
 double viewimagevc::magnification() const
@@ -1530,89 +833,49 @@ double viewimagevc::magnification() const
     return scrollview->magnification();
 }
 
-void viewimagevc::applyMagnification(double value)
-{
-    scrollview->setMagnification(value);
-}
-
 void viewimagevc::wheelZoom(double delta, QPointF point)
 {
-    if (isSlideShowRunning)
-        return;
-    imageManuallyZoomedByUser = true;
-    scrollup = delta > 0;
-    if (!imgview->hasImage())
-        return;
-    scrollview->model().applyWheel(delta, point);
-    scrollview->modelChanged();
-    setSliderValue(scrollview->magnification());
+    m_zoom->wheel(delta, point);
 }
 
 void viewimagevc::btnzoominClicked()
 {
-    imageManuallyZoomedByUser = true;
-    setSliderValue(sliderValue() + 1.0);
-    applyMagnification(sliderValue());
+    m_zoom->stepBy(1.0);
 }
 
 void viewimagevc::btnzoomoutClicked()
 {
-    imageManuallyZoomedByUser = true;
-    setSliderValue(sliderValue() - 1.0);
-    applyMagnification(sliderValue());
+    m_zoom->stepBy(-1.0);
 }
 
 void viewimagevc::sliderChanged()
 {
-    imageManuallyZoomedByUser = true;
-    applyMagnification(sliderValue());
+    m_zoom->applySlider();
 }
 
 void viewimagevc::setImage_fittoImage()
 {
-    applyFit(imageFit, [this] { return scrollview->model().fitToImageMagnification(); });
+    m_zoom->fit(imageFit);
 }
 
 void viewimagevc::setImage_fittoView()
 {
-    applyFit(viewfit, [this] { return scrollview->model().fitToViewMagnification(); });
-}
-
-void viewimagevc::applyFit(int style, const std::function<double()> &magnification)
-{
-    fitStyle = style;
-    imageManuallyZoomedByUser = false;
-    if (!imgview->hasImage())
-        return;
-    setSliderValue(magnification());
-    applyMagnification(sliderValue());
+    m_zoom->fit(viewfit);
 }
 
 void viewimagevc::setImage_autoFit()
 {
-    fitStyle = autoFit;
-    imageManuallyZoomedByUser = false;
-    setSliderValue(1.0);
-    applyMagnification(sliderValue());
+    m_zoom->fit(autoFit);
 }
 
 void viewimagevc::applyFitStyle()
 {
-    if (imageManuallyZoomedByUser || scrollview->isHidden())
-        return;
-    if (fitStyle == imageFit)
-        setImage_fittoImage();
-    else if (fitStyle == viewfit)
-        setImage_fittoView();
-    else if (fitStyle == autoFit)
-        setImage_autoFit();
+    m_zoom->refit();
 }
 
 void viewimagevc::recenterZoom()
 {
-    if (scrollview->isHidden() && scrollview->magnification() <= 1.0)
-        return;
-    scrollview->recenter();
+    m_zoom->recenter();
 }
 
 QSizeF viewimagevc::displayedImageSize() const

@@ -9,6 +9,12 @@
 // Still images are decoded in the background at the size of the screen; the
 // next and the previous item are decoded ahead, so that stepping shows them
 // at once. Main thread only.
+//
+// The viewer keeps its outlets, its state and the methods other screens call;
+// the work stands in parts of their own, each with this viewer as parent:
+// ViewerLayout (the widgets and the full-image layout), ViewerZoom, ViewerVideo,
+// ViewerFollow (the folder listed again, the file on show followed),
+// ViewerRotate, ViewerSlideshow and ViewerFileCommands.
 #include "model/ChosenFiles.h"
 #include "model/FileCommandFlow.h"
 #include "platform/files/names/FileIdentity.h"
@@ -38,12 +44,16 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
-class QVBoxLayout;
 class SlideTransitionView;
 class VideoControlStrip;
 class ViewerFileCommands;
+class ViewerFollow;
 class ViewerSlideshow;
+class ViewerVideo;
+class ViewerZoom;
 class ViewerImageView;
+class ViewerLayout;
+class ViewerRotate;
 class ZLFlatButton;
 class buttoncursor;
 class mynsview;
@@ -318,7 +328,7 @@ public:
     void flipImageWithSender(int tag);
     void reloadShownImage(const QUrl &url);
     // Whether a rotate or flip is being worked on.
-    bool isTransformRunning() const { return m_transformRunning; }
+    bool isTransformRunning() const;
 
     // ---- Inner parts ----
     PictureLoader *pictureLoader() const { return m_loader; }
@@ -340,11 +350,6 @@ protected:
 private:
     void viewDidLoad();
     void buildLayout();
-    // buildLayout's parts, in the order it calls them.
-    void buildTitleBox(QVBoxLayout *root);
-    void buildPictureArea(QVBoxLayout *root);
-    void buildControlBar();
-    void buildFullImageParts();
     void connectControls();
     void layoutPictureArea();
     void setVideoShown(bool shown);
@@ -352,51 +357,28 @@ private:
     void updateSidebarPreview();
     void restartHideTimer();
     void setBottomBoxAlpha(double alpha);
-    void updateEscapeKey();
     void setTransition(int kind, int direction);
-    void applyMagnification(double magnification);
-    // Takes a fit style and the magnification it gives (read only when an image shows).
-    void applyFit(int style, const std::function<double()> &magnification);
     void showImageCommonTail();
     void showAnimated(const QString &path);
     void showStill(const QString &path);
-    // Makes the video ready on a worker (see VideoPlayer::prepare), then starts it.
-    void showVideo(const QUrl &url);
-    // playable: the outcome of VideoPlayer::prepare for url; false shows its type's icon.
-    void startVideo(const QUrl &url, bool playable);
     void showEmptyPicture();
     // The icon of path's file type in place of a picture that cannot be shown.
     void showFileTypeIcon(const QString &path);
     void applyStill(const PictureKey &key, const DecodedPicture &picture);
     void pictureReady(const PictureKey &key);
+    // key becomes the picture waited for, decoded first.
+    void waitFor(const PictureKey &key);
     void preloadNeighbours();
     void requestFullResolutionIfNeeded();
-    void releasePlayer();
-    void mediaStatusChanged(VideoPlayer *player, int status);
     void popUpMenu(QMenu *menu, QWidget *sender, int dx);
     void setPlaceholderFor(const QString &path);
-    // Shows the file on show again when another program has written over it
-    // or changed it since it was shown (a reload found it so).
-    void followShownFile();
-    // The file on show was renamed within its folder by another program and
-    // is listed at url: it is shown and acted on under that name from now on.
-    // Nothing when another file is at url or the old name is taken again.
-    void followRenamedFile(const QUrl &url);
     // The identity of the file shown again becomes the one commands check.
     void takeFollowedIdentity();
-    // previousOrder: the files of the list in use before the reload, in order.
-    void findShownItemAgain(const QList<QUrl> &previousOrder);
-    // The index in the list in use of the item that stood after (step 1) or
-    // before (step -1) the shown file when it was last listed; -1 for none.
-    int indexBesideGoneItem(int step) const;
     // The empty state: no picture, no video, "No media files found".
     void showNoFiles();
 
     PictureLoader *m_loader = nullptr;
     AnimatedImage *m_animation = nullptr;
-    QPointer<VideoPlayer> m_player;
-    quint64 m_videoTicket = 0;        // the video being made ready; others are dropped
-    bool m_videoStartsPaused = false; // the next video made ready is not played
     QGraphicsOpacityEffect *m_barOpacity = nullptr;
     QWidget *m_bar = nullptr;
     std::optional<PictureKey> m_wantedKey;   // the picture waited for
@@ -405,34 +387,27 @@ private:
     std::optional<lg::FileIdentity> m_shownIdentity;
     // The identity of the file being shown again, until its content is on screen.
     std::optional<lg::FileIdentity> m_followedIdentity;
-    qint64 m_resumeVideoAt = -1;   // ms; where a video shown again goes on
-    // The shown file is no longer listed: the order of the list it was last
-    // listed in, and its place there, so that next and previous go on from it.
-    QList<QUrl> m_goneOrder;
-    int m_gonePosition = -1;
-    // A rotate or flip of the item on show keeps its zoom and fit.
-    bool m_keepZoom = false;
     bool m_pictureTracking = true;   // pointer movement over the picture shows the bar
     bool m_preloading = true;
-    bool m_settingSlider = false;
-    bool m_closingViewer = false;
-    quint64 m_reloadGeneration = 0;
     // File commands.
     void installContextMenu();
     ViewerFileCommands *m_fileCommands = nullptr;   // Trash, Move To and Copy To through the flow
     friend class ViewerFileCommands;
     ViewerSlideshow *m_slideshow = nullptr;   // start and stop, the step timer, speed and transitions
+    ViewerVideo *m_video = nullptr;   // the player of the video on show, made ready on a worker
+    friend class ViewerVideo;
+    ViewerZoom *m_zoom = nullptr;   // the slider, the buttons, the wheel and the fit styles
+    ViewerLayout *m_layout = nullptr;   // the widgets, their places and the full-image layout
+    friend class ViewerLayout;
+    ViewerFollow *m_follow = nullptr;   // the folder listed again; the file on show followed
+    friend class ViewerFollow;
     // The shown file's identity where path is the shown file; none otherwise.
     std::optional<lg::FileIdentity> identityShownFor(const QString &path) const;
-    void transformFile(const QString &path, int quarterTurns, bool horizontal, bool vertical);
     // preparedJpeg: the turned file's content for a JPEG copy (see TurnedFile::jpeg).
     // notInPlace: why the file was not written in place (the save panel says it).
     void commitEditedImage(const QUrl &url, const QImage &edited, const QImage &shown, QSize pixelSize, bool written,
                            const QByteArray &preparedJpeg = {}, const QString &notInPlace = {});
-    void refreshItemRecord(const QUrl &url);
-    // Puts the turned or mirrored picture of the item on show in place, keeping the zoom.
-    void showTurnedPicture(const QImage &picture, QSize pixelSize, const QString &path);
     void saveCopySheetEnded(bool saved);
-    bool m_transformRunning = false;
-    QObject *m_copySaver = nullptr;
+    ViewerRotate *m_rotate = nullptr;   // the turn of the file on show, and the copy offered
+    friend class ViewerRotate;
 };

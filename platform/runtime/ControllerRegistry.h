@@ -32,6 +32,12 @@ public:
 
     // An instance that already exists, or nullptr (never makes one).
     static QObject *existing(const QString &identifier);
+    // The same as a T: nullptr also for a controller of another class.
+    template <typename T>
+    static T *existingAs(const QString &identifier)
+    {
+        return qobject_cast<T *>(existing(identifier));
+    }
     // Deletes every instance (tests start each case from nothing); one that is
     // the child of another goes with its parent. The factories stay.
     static void reset();

@@ -1,7 +1,5 @@
 #include "viewer/viewimagevc.h"
 
-#include "viewer/PictureWaitOffer.h"
-
 #include "app/Essentials.h"
 #include "app/mainvc.h"
 #include "browser/Listing.h"
@@ -21,6 +19,7 @@
 #include "sidebar/sideMenuvc.h"
 #include "viewer/AnimatedImage.h"
 #include "viewer/ElidedLabel.h"
+#include "viewer/PictureWaitOffer.h"
 #include "viewer/SlideTransition.h"
 #include "viewer/VideoControlStrip.h"
 #include "viewer/ViewerCanvas.h"

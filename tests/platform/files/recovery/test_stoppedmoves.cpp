@@ -3,6 +3,8 @@
 // waiting for their card.
 #include "tests/platform/files/recovery/LeftoversTesting.h"
 
+#include <memory>
+
 class StoppedMovesTest : public QObject
 {
     Q_OBJECT

@@ -111,6 +111,18 @@ std::optional<QImage> budgetedDecode(qint64 predicted, const WorkerDecode &decod
     return lg::image::grantedDecode(decode, predicted, lg::image::GrantBeyond::WithinWhole, terms, report, alone);
 }
 
+// The picture at path, opened once what a library's read of its header
+// holds fits within the hold's budget (urgent: wanted now), which is free
+// again once it is open; none when the wait ended at quit. Any thread.
+std::optional<lg::ImageSource> openedWithinBudget(const QString &path, DecodeBudget::Hold &hold, bool urgent)
+{
+    if (const qint64 bytes = lg::ImageSource::openingProbeBytes(path); bytes > 0 && !hold.take(bytes, urgent))
+        return std::nullopt;
+    const lg::ImageSource source(path);
+    hold.release();
+    return source;
+}
+
 // A picture's thumbnail by budgetedDecode.
 std::optional<QImage> budgetedThumbnail(const lg::ImageSource &source, int side, lg::ThumbnailUse use,
                                         DecodeBudget::Hold &hold, DecodeBudget *budget, bool urgent,
@@ -197,7 +209,10 @@ Made makeThumbnail(const ThumbnailRequest &request, const lg::ThumbnailStore *st
         // Kept: made at the size of the folder it is kept in, shown reduced.
         // Kept in the cache: a much larger picture may be decoded without
         // the filters its reduction undoes (never what is shown at its size).
-        const lg::ImageSource source = lg::ImageSource(path);
+        const std::optional<lg::ImageSource> opened = openedWithinBudget(path, hold, urgent);
+        if (!opened)
+            return nothing();   // the quit
+        const lg::ImageSource &source = *opened;
         const int side = keep ? folderSide : request.maxPixelSize;
         const lg::ThumbnailUse use = keep ? lg::ThumbnailUse::Cached : lg::ThumbnailUse::Shown;
         lg::DecodeReport report;
@@ -316,9 +331,11 @@ std::optional<QImage> ThumbnailCache::decodedWithinBudget(const QString &path, i
 {
     const std::shared_ptr<DecodeBudget> budget = m_decodeBudget;
     DecodeBudget::Hold hold(budget.get());
-    const lg::ImageSource source(path);
+    const std::optional<lg::ImageSource> source = openedWithinBudget(path, hold, true);
+    if (!source)
+        return std::nullopt;
     lg::DecodeReport report;
-    std::optional<QImage> image = budgetedThumbnail(source, maxSide, lg::ThumbnailUse::Shown, hold, budget.get(), true, &report);
+    std::optional<QImage> image = budgetedThumbnail(*source, maxSide, lg::ThumbnailUse::Shown, hold, budget.get(), true, &report);
     if (!image || image->isNull())
         return std::nullopt;
     return image;
@@ -701,13 +718,16 @@ void ThumbnailCache::start(const Job &job)
             const bool raw = lg::FileNames::hasRawBytes(request.key.path);
             if (!raw || request.isImage) {
                 // Formats whose size is known only by decoding them are
-                // decoded whole here: within the budget, like a thumbnail.
+                // decoded whole here, and those a library reads the header
+                // of have it read: within the budget, like a thumbnail.
                 // (The hold outlives the source, which keeps what it decoded.)
                 DecodeBudget::Hold hold(budget.get());
-                const lg::ImageSource source(request.key.path);
-                if (const qint64 bytes = source.pixelSizeDecodeBytes(); bytes > 0 && !hold.take(bytes, !later))
+                const std::optional<lg::ImageSource> source = openedWithinBudget(request.key.path, hold, !later);
+                if (!source)
                     return;  // the quit
-                info.imageSize = source.pixelSize();
+                if (const qint64 bytes = source->pixelSizeDecodeBytes(); bytes > 0 && !hold.take(bytes, !later))
+                    return;  // the quit
+                info.imageSize = source->pixelSize();
             }
             if (!info.imageSize && !raw) {
                 // A video's probe runs in a worker granted its own bytes, held within the budget too.

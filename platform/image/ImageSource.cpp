@@ -198,6 +198,16 @@ WorkerReply ImageSource::Private::inWorker(WorkerTask task, qint64 grant, const 
     return reply;
 }
 
+namespace {
+
+// Whether inspect() hands the file's header to a library's probe.
+bool probedByLibrary(const Probe &probe)
+{
+    return probe.decoder == Decoder::Heif || (probe.decoder == Decoder::Raw && !probe.damaged);
+}
+
+} // namespace
+
 void ImageSource::Private::inspect()
 {
     const ByteSource source = open();
@@ -405,6 +415,12 @@ ImageSource readingAhead(const QString &path, ProbeParts parts)
 }
 
 } // namespace image
+
+qint64 ImageSource::openingProbeBytes(const QString &path)
+{
+    const ByteSource source = ByteSource::openNative(FileNames::toNative(path));
+    return probedByLibrary(probeFormat(source, QFileInfo(path).suffix().toLower())) ? probeGrantBytes : 0;
+}
 
 ImageSource ImageSource::fromData(const QByteArray &data, const QString &formatHint)
 {

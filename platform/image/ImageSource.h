@@ -100,6 +100,11 @@ public:
     // look-alike's.
     explicit ImageSource(const QString &path);
     static ImageSource fromData(const QByteArray &data, const QString &formatHint = {});
+    // The bytes that opening the file at path as a source holds while a
+    // library reads its header (image::probeGrantBytes, for the formats
+    // libheif and LibRaw read), told by the file's first bytes alone;
+    // 0 for the formats this program's own parsers read.
+    static qint64 openingProbeBytes(const QString &path);
 
     // Some reader recognises the content (not just the extension) and the file is whole.
     bool isValid() const;

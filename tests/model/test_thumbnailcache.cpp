@@ -11,6 +11,7 @@
 #include "platform/files/names/FileNames.h"
 #include "platform/image/DecodeWorkers.h"
 #include "platform/image/ImageSource.h"
+#include "platform/image/PropertyProbe.h"
 #include "platform/image/ThumbnailStore.h"
 #include "platform/image/VideoInfo.h"
 #include "platform/runtime/Timer.h"
@@ -458,6 +459,55 @@ private Q_SLOTS:
         QCOMPARE(cache->pixelInfo(request.key)->videoSize, std::optional<QSizeF>(QSizeF(64, 48)));
         QVERIFY2(cache->decodeBudget().peakHeld() >= lg::VideoInfo::probeDecodeBytes,
                  qPrintable(QString::number(cache->decodeBudget().peakHeld())));
+        QCOMPARE(cache->decodeBudget().held(), 0);
+    }
+
+    // What libheif or LibRaw read of a header is held within the budget,
+    // both by a thumbnail's job and by a size's; a file whose header this
+    // program reads itself holds nothing for it.
+    void aPicturesHeaderReadByALibraryIsHeldInTheBudget_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("sizeOnly");
+        QTest::addColumn<bool>("probed");
+        QTest::newRow("heic thumbnail") << QStringLiteral("heic") << false << true;
+        QTest::newRow("heic size") << QStringLiteral("heic") << true << true;
+        QTest::newRow("raw thumbnail") << QStringLiteral("dng") << false << true;
+        QTest::newRow("raw size") << QStringLiteral("dng") << true << true;
+        QTest::newRow("jpeg thumbnail") << QStringLiteral("jpg") << false << false;
+        QTest::newRow("jpeg size") << QStringLiteral("jpg") << true << false;
+    }
+    void aPicturesHeaderReadByALibraryIsHeldInTheBudget()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, sizeOnly);
+        QFETCH(bool, probed);
+        const QString path = m_photos + QStringLiteral("/picture.") + format;
+        const QImage picture = lg::test::fixtures::quadrants(QSize(64, 48));
+        if (format == QLatin1String("heic")) {
+            if (lg::test::fixtures::writeHeic(path, picture).isEmpty())
+                QSKIP("heif-enc is not installed");
+        } else if (format == QLatin1String("dng")) {
+            lg::test::fixtures::DngSpec spec;
+            spec.picture = picture;
+            QVERIFY(!lg::test::fixtures::writeDng(path, spec).isEmpty());
+        } else {
+            QVERIFY(picture.save(path, "JPEG"));
+        }
+        auto cache = newCache();
+        QObject client;
+        const ThumbnailRequest request {keyOf(path), true, 200, true};
+        if (sizeOnly)
+            cache->request(&client, {}, {request});
+        else
+            cache->request(&client, {request});
+        QVERIFY(QTest::qWaitFor([&] { return !cache->isWorking() && !cache->isWriting(); }, 20000));
+        if (sizeOnly)
+            QCOMPARE(cache->pixelInfo(request.key)->imageSize, std::optional<QSize>(QSize(64, 48)));
+        else
+            QCOMPARE(cache->thumbnail(request.key)->size(), QSize(64, 48));
+        const qint64 peak = cache->decodeBudget().peakHeld();
+        QVERIFY2((peak >= lg::image::probeGrantBytes) == probed, qPrintable(QString::number(peak)));
         QCOMPARE(cache->decodeBudget().held(), 0);
     }
 

@@ -4,6 +4,8 @@
 #include "platform/base/HandlePath.h"
 #include "platform/files/names/FileNames.h"
 #include "platform/image/ByteSource.h"
+#include "platform/image/DecodeWorkers.h"
+#include "platform/image/ImageSource.h"
 #include "platform/image/WorkerProtocol.h"
 #include "platform/runtime/Console.h"
 
@@ -135,26 +137,17 @@ struct Reader
     }
 };
 
+// Why a probe gave nothing: the words of a decode's end, or of a reply that
+// came but said nothing usable.
 QString failureWords(WorkerEnd end)
 {
-    switch (end) {
-    case WorkerEnd::Done:
-    case WorkerEnd::More:
+    if (end == WorkerEnd::Done || end == WorkerEnd::More)
         return QStringLiteral("its worker's reply was not understood");
-    case WorkerEnd::Failed:
+    if (end == WorkerEnd::Failed)
         return QStringLiteral("its worker could not read the file");
-    case WorkerEnd::OverGrant:
-        return QStringLiteral("the reading needed more than the %1 MB it may hold").arg(probeGrantBytes >> 20);
-    case WorkerEnd::TimedOut:
-        return QStringLiteral("the reading ran past %1 seconds").arg(probeTimeLimitMs / 1000.0);
-    case WorkerEnd::Crashed:
-        return QStringLiteral("the reader ended abnormally on it");
-    case WorkerEnd::Stopped:
-        return QStringLiteral("the program is quitting");
-    case WorkerEnd::Unavailable:
-        return QStringLiteral("no decode worker could be started");
-    }
-    return {};
+    DecodeReport report;
+    noteDecodeEnd(end, probeGrantBytes, DecodeTerms {probeGrantBytes, probeTimeLimitMs, nullptr}, &report);
+    return report.words;
 }
 
 } // namespace

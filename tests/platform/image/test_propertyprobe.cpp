@@ -217,9 +217,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("words");
         QTest::addColumn<bool>("fastClock");   // time passes a thousand times faster for the watchdog
         QTest::newRow("holds past its grant") << QStringLiteral("allocate 400")
-                                              << QStringLiteral("needed more than the 96 MB it may hold") << false;
+                                              << QStringLiteral("needs more than the 96 MB it may hold") << false;
         QTest::newRow("never returns") << QStringLiteral("hang") << QStringLiteral("ran past 5 seconds") << true;
-        QTest::newRow("crashes") << QStringLiteral("crash") << QStringLiteral("the reader ended abnormally") << false;
+        QTest::newRow("crashes") << QStringLiteral("crash") << QStringLiteral("the decoder ended abnormally") << false;
     }
 
     void aProbeThatFailsFailsAlone()

@@ -282,6 +282,9 @@ int ownPlanes(Decoder *decoder, const de265_image_spec *spec, de265_image *pictu
     for (int c = 0; c < 3; ++c)
         de265_set_image_plane(picture, c, planes[c], strides[c], nullptr);
     const std::lock_guard guard(decoder->lock);
+    // A picture at an address listed already is one libde265 freed itself
+    // (a filter's copy): its record is stale.
+    std::erase_if(decoder->own, [picture](const Decoder::Own &o) { return o.picture == picture; });
     decoder->own.push_back({picture, memory});
     return 1;
 }
@@ -386,10 +389,9 @@ void freeDecoder(void *user)
         if (!m.handedOver)
             heif_image_release(m.image);
     }
-    for (const Decoder::Own &o : decoder->own) {
-        for (void *plane : o.planes)
-            std::free(plane);
-    }
+    // Planes of ours still listed are not freed here: libde265 gives back
+    // every picture it made, through releaseBuffer, except the copies it
+    // makes for its filters, whose planes it frees itself.
     delete decoder;
 }
 

@@ -176,6 +176,30 @@ private Q_SLOTS:
             QVERIFY(!source.isValid());
     }
 
+    // A picture coded larger than it shows (its size no multiple of the
+    // coding blocks, as an encoder makes of 1200 x 900) is decoded into
+    // libde265's own planes, which libde265 gives back itself: whole and as a
+    // thumbnail, again and again in one process.
+    void aPictureCodedLargerThanItShowsDecodesAgainAndAgain()
+    {
+        const QSize size(1200, 900);
+        QImage picture(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                picture.setPixel(x, y, qRgb(255 - y * 255 / size.height(), 255, 0));
+        const QString path =
+            writeHeic(QDir(freshFolder(QStringLiteral("cropped"))).filePath(QStringLiteral("p.heic")), picture);
+        for (int round = 0; round < 3; ++round) {
+            const lg::ImageSource source(path);
+            const std::optional<QImage> thumbnail = source.thumbnail(256);
+            QVERIFY(thumbnail);
+            QCOMPARE(thumbnail->size(), QSize(256, 192));
+            const std::optional<QImage> whole = source.image();
+            QVERIFY(whole);
+            QCOMPARE(whole->size(), size);
+        }
+    }
+
     // What a cut stream leaves undecoded is the same whichever picture was
     // decoded before it: the planes it is decoded into start cleared, those
     // handed to libde265 and those it makes itself (for a picture coded

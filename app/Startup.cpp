@@ -168,6 +168,13 @@ namespace {
 // what is so now.
 QString stoppedMoveText(const lg::StoppedMove &move)
 {
+    if (!move.copyPlaced)
+        return (QStringLiteral("Moving “%1” to “%2” was stopped before any of the originals was removed. An item "
+                               "stands at “%2” now that may not be its copy: it ")
+                + (move.copyWhole ? QStringLiteral("holds all that “%1” holds.")
+                                  : QStringLiteral("does not hold all that “%1” holds."))
+                + QStringLiteral(" Both are kept; nothing was deleted."))
+            .arg(move.source, move.target);
     const QString stopped =
         move.removalBegun
             ? QStringLiteral("Moving “%1” to “%2” was stopped while the originals were being removed")

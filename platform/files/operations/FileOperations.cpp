@@ -859,6 +859,7 @@ FileOpResult moveOnce(const QString &source, const QString &targetFolder, Confli
                              .arg(p.target, p.source);
         return copied;
     }
+    move->deletion->placed();   // the note says the copy stands: a card's target is known by it
     // A plain file of one name waits for the others of its batch (a later
     // name of a file or a folder holding one is never copied before the
     // originals before it are gone: the batch finishes them first).

@@ -50,8 +50,10 @@ constexpr int maxFolderDepth = 256;   // deeper than this, a folder counts as ho
 struct MoveNote
 {
     QByteArray source, target, before, sourceDisk, targetDisk;
+    bool placed = false;     // its copy had been put in place ("Step=placed")
     bool removing = false;   // its delete step had begun ("Step=removing")
 };
+constexpr char placedStep[] = "Step=placed";
 constexpr char removingStep[] = "Step=removing";
 
 QByteArray moveText(const MoveNote &note)
@@ -64,6 +66,8 @@ QByteArray moveText(const MoveNote &note)
         text += "SourceDisk=" + note.sourceDisk + "\n";
     if (!note.targetDisk.isEmpty())
         text += "TargetDisk=" + note.targetDisk + "\n";
+    if (note.placed)
+        text += QByteArray(placedStep) + "\n";
     if (note.removing)
         text += QByteArray(removingStep) + "\n";
     return text;
@@ -81,9 +85,11 @@ std::optional<MoveNote> parseMoveNote(const QByteArray &text)
     note.target = QByteArray::fromPercentEncoding(lines.at(2).mid(7));
     for (qsizetype i = 3; i + 1 < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);
-        if (note.removing)
-            return std::nullopt;   // the step comes last
-        if (line == removingStep)
+        if (note.placed || note.removing)
+            return std::nullopt;   // the step comes last, alone
+        if (line == placedStep)
+            note.placed = true;
+        else if (line == removingStep)
             note.removing = true;
         else if (line.startsWith("Before=") && note.sourceDisk.isEmpty() && note.targetDisk.isEmpty())
             note.before = line.mid(7);
@@ -335,7 +341,11 @@ MoveDeletion::MoveDeletion(const QString &source, const QString &target)
 
 MoveDeletion::~MoveDeletion() { finish(); }
 
-bool MoveDeletion::removing()
+bool MoveDeletion::placed() { return noteStep(placedStep); }
+
+bool MoveDeletion::removing() { return noteStep(removingStep); }
+
+bool MoveDeletion::noteStep(const char *step)
 {
     if (m_fd < 0)
         return false;
@@ -343,7 +353,7 @@ bool MoveDeletion::removing()
     if (dirFd < 0)
         return false;
     // A new note renamed over the old one: a kill meanwhile leaves one of the two, whole.
-    const QByteArray text = m_text + removingStep + '\n';
+    const QByteArray text = m_text + step + '\n';
     const bool written = replaceRecordFile(dirFd, m_name, '.' + m_name + ".new", &m_fd, text, false);
     ::close(dirFd);
     return written;
@@ -448,7 +458,16 @@ std::optional<StoppedMove> moveToTell(const MoveNote &note, bool *away, bool *st
         return std::nullopt;
     StoppedMove move{FileNames::fromNative(*source), FileNames::fromNative(*target)};
     move.removalBegun = note.removing;
-    switch (sourceNow(*source)) {
+    // On a card no number tells one item from another: what stands at the
+    // target is taken for the copy only where the note says the copy was put
+    // there. Else it may be an item put there since, while the note waited
+    // for its card, and no original was removed yet: told as what it is only
+    // while the source still holds an item, and nothing is removed for it.
+    move.copyPlaced = note.placed || note.removing || !isOnCard(*target);
+    const SourceNow left = sourceNow(*source);
+    if (!move.copyPlaced && left != SourceNow::HoldsAnItem)
+        return std::nullopt;
+    switch (left) {
     case SourceNow::Gone:
         return std::nullopt;
     case SourceNow::HoldsAnItem: {

@@ -33,6 +33,12 @@ public:
     MoveDeletion(const MoveDeletion &) = delete;
     MoveDeletion &operator=(const MoveDeletion &) = delete;
     ~MoveDeletion();   // as finish(), unless keep() was called
+    // The copy stands at the target, none of its originals removed yet: the
+    // note says so (a new note renamed over it, not synced), so that a start
+    // after a kill takes what stands at a card's target for the copy only
+    // then (a card's numbers identify nothing). False when it could not be
+    // written.
+    bool placed();
     // The copy stands at the target and its originals are about to be
     // removed: the note says so (a new note renamed over it), so that a start
     // after a kill says the step it stopped at; not synced here: the notes of
@@ -47,6 +53,7 @@ public:
     void keep();
 
 private:
+    bool noteStep(const char *step);
     int m_fd = -1;
     QByteArray m_name;
     QByteArray m_text;
@@ -63,6 +70,10 @@ struct StoppedMove
     // The step it stopped at: its originals were being removed; otherwise
     // its copy had been put in place and none of them was removed yet.
     bool removalBegun = true;
+    // What stands at the target is known to be its copy. Otherwise (a card,
+    // whose note was written before the copy was noted in place) it may be
+    // an item put there since: none of the originals was removed then.
+    bool copyPlaced = true;
     // What is still in the source was compared with the copy, entry by
     // entry and byte for byte, and the copy holds all of it (only then is
     // the copy called whole).
@@ -71,7 +82,8 @@ struct StoppedMove
 // The moves that a quit or a kill stopped in their delete step, as their notes
 // say, that are to be told now: those whose items are in both places (the
 // source still holds an item, and at the target stands an item other than
-// the one a Replace was to replace), and those whose source held nothing but
+// the one a Replace was to replace; on a card, copyPlaced only where the note
+// says the copy was put in place), and those whose source held nothing but
 // empty folders, which are removed here (by handle, each only while it is
 // still empty; never across into another disk). Each note goes once read
 // (so each move is told once, and one whose copy is not at its target is

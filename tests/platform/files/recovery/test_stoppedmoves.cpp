@@ -223,6 +223,69 @@ private Q_SLOTS:
         QCOMPARE(lg::test::readAll(file ? source : source + "/a.jpg"), QByteArray(file ? "clip" : "a"));
     }
 
+    // A note of a move onto a card (exFAT through FUSE, where numbers prove
+    // nothing) waits while nothing stands at its target. An item put there
+    // later, by the user or by another copy even of the same bytes, is never
+    // called the move's copy put in place: it is told as an item that may not
+    // be the copy, once, and the item and the source stay as they are. A
+    // move killed once its copy stood is still told so.
+    void aWaitingCardNoteNeverCallsAnItemPutAtItsTargetSinceItsCopy_data()
+    {
+        QTest::addColumn<QString>("there");   // what stands at the target at the later start
+        QTest::newRow("another item") << "other";
+        QTest::newRow("the same bytes, by another copy") << "same";
+        QTest::newRow("the move's copy, put in place before the kill") << "copy";
+    }
+    void aWaitingCardNoteNeverCallsAnItemPutAtItsTargetSinceItsCopy()
+    {
+        QFETCH(QString, there);
+        const QString root = lg::test::freshFolder(QStringLiteral("waiting note ") + QTest::currentDataTag());
+        const auto card = std::make_unique<CardOfKind>(root, QStringLiteral("exfat-fuse"));
+        if (card->path.isEmpty())
+            QSKIP(qPrintable(card->why));
+        (void)lg::takeStoppedMoves();   // what earlier tests' kills left
+        const QStringList earlier = moveNotes(journalPath());   // waiting for cards of earlier tests
+        const auto notesNow = [&earlier] {
+            QStringList notes = moveNotes(journalPath());
+            for (const QString &note : earlier)
+                notes.removeOne(note);
+            return notes;
+        };
+        const QString source = lg::test::writeFile(root + "/src/clip.mov", "clip");
+        const QString dst = card->path + "/DCIM";
+        const QString target = dst + "/clip.mov";
+        QVERIFY(QDir().mkpath(dst));
+        if (there == QLatin1String("copy")) {
+            lg::MoveDeletion note(source, target);
+            lg::test::writeFile(target, "clip");
+            QVERIFY(note.placed());
+            note.keep();   // as a kill before any original went leaves it
+        } else {
+            {
+                StoppedOperation moving({"batch", "move", source, dst, "placeholder"});
+                QVERIFY(moving.stopped());
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(locksAreFree(dst), 10000);
+            lg::cleanFoldersLeftByKilledRuns();
+            QVERIFY(lg::takeStoppedMoves().isEmpty());
+            QCOMPARE(entries(dst), QStringList{});
+            QCOMPARE(notesNow().size(), 1);   // waits for its card
+            lg::test::writeFile(target, there == QLatin1String("same") ? "clip" : "the user's own");
+        }
+        const QList<lg::StoppedMove> moves = lg::takeStoppedMoves();
+        QCOMPARE(notesNow(), QStringList{});
+        QCOMPARE(lg::test::readAll(source), QByteArray("clip"));
+        QCOMPARE(lg::test::readAll(target), there == QLatin1String("other") ? QByteArray("the user's own")
+                                                                             : QByteArray("clip"));
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(moves.at(0).source, source);
+        QCOMPARE(moves.at(0).target, target);
+        QVERIFY(!moves.at(0).removalBegun && moves.at(0).inBothPlaces);
+        QCOMPARE(moves.at(0).copyPlaced, there == QLatin1String("copy"));
+        QCOMPARE(moves.at(0).copyWhole, there != QLatin1String("other"));
+        QVERIFY(lg::takeStoppedMoves().isEmpty());   // told once
+    }
+
     // A move stopped after its last item was removed (the source left empty,
     // or holding only empty folders) is complete, and told so: its empty
     // folders go. One whose source still holds an item is in both places.

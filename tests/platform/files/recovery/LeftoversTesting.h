@@ -44,13 +44,19 @@ using lg::test::FaultGuard;
 
 namespace {
 
+// The names in folder that begin with prefix.
+inline QStringList entriesStartingWith(const QString &folder, const QString &prefix)
+{
+    QStringList found;
+    for (const QString &name : entries(folder))
+        if (name.startsWith(prefix))
+            found << name;
+    return found;
+}
+
 inline QStringList hiddenEntries(const QString &folder)
 {
-    QStringList hidden;
-    for (const QString &name : entries(folder))
-        if (name.startsWith(QLatin1Char('.')))
-            hidden << name;
-    return hidden;
+    return entriesStartingWith(folder, QStringLiteral("."));
 }
 
 // The helper process, stopped inside an operation; killed when it goes.
@@ -295,11 +301,7 @@ struct Card
 // The names of the notes of stopped moves in the journal's folder.
 inline QStringList moveNotes(const QString &journal)
 {
-    QStringList notes;
-    for (const QString &name : entries(journal))
-        if (name.startsWith(QLatin1String("move-")))
-            notes << name;
-    return notes;
+    return entriesStartingWith(journal, QStringLiteral("move-"));
 }
 
 } // namespace
